@@ -1,0 +1,34 @@
+// text_util.h — small text routines shared by every subsystem.
+//
+// Index
+//   CopyTextField        copy into a fixed-size NUL-terminated field, cut at a UTF-8 boundary
+//   Utf8SafeCutLength    longest prefix length <= max that ends on a character boundary
+//   FormatTimecode       seconds -> "HH:MM:SS:FF" at the project frame rate
+//   ParseTimecode        "H:M:S[:F]" -> seconds, or -1
+//   WideToUtf8 / Utf8ToWide   UTF-16 <-> UTF-8 (invalid input becomes U+FFFD)
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+struct Project;
+
+// Length of the longest prefix of `text` that is at most `maxBytes` long and
+// does not split a UTF-8 sequence.
+size_t Utf8SafeCutLength(std::string_view text, size_t maxBytes);
+
+// Copies `text` into `dst[size]`, always NUL-terminated, cut at a character
+// boundary when it does not fit. Returns false when the text was cut.
+bool CopyTextField(char* dst, size_t size, std::string_view text);
+
+template <size_t N>
+inline bool CopyTextField(char (&dst)[N], std::string_view text) {
+    return CopyTextField(dst, N, text);
+}
+
+void FormatTimecode(const Project& project, float seconds, char* out, size_t size);
+float ParseTimecode(const Project& project, const char* text);
+
+std::string WideToUtf8(const std::u16string& wide);
+std::u16string Utf8ToWide(const std::string& utf8);

@@ -1,0 +1,65 @@
+#include "support/audio_fixtures.h"
+
+#include <sndfile.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+
+std::vector<float> MakeSignal(const AudioSpec& spec) {
+    const int64_t frames = static_cast<int64_t>(std::llround(spec.seconds * spec.sampleRate));
+    std::vector<float> out(static_cast<size_t>(frames > 0 ? frames : 0) * spec.channels, 0.0f);
+    uint32_t x = spec.seed ? spec.seed : 1;
+    const int64_t clickStep =
+        std::max<int64_t>(1, static_cast<int64_t>(std::llround(spec.clickInterval * spec.sampleRate)));
+    for (int64_t i = 0; i < frames; ++i) {
+        float v = 0.0f;
+        switch (spec.kind) {
+            case SignalKind::Sine:
+                v = static_cast<float>(spec.amplitude *
+                                       std::sin(2.0 * M_PI * spec.frequency * i / spec.sampleRate));
+                break;
+            case SignalKind::Noise:
+                x ^= x << 13; x ^= x >> 17; x ^= x << 5;
+                v = static_cast<float>(spec.amplitude * ((x / 4294967295.0) * 2.0 - 1.0));
+                break;
+            case SignalKind::Silence:
+                break;
+            case SignalKind::Clicks:
+                v = (i % clickStep == 0) ? static_cast<float>(spec.amplitude) : 0.0f;
+                break;
+        }
+        for (int c = 0; c < spec.channels; ++c) out[static_cast<size_t>(i) * spec.channels + c] = v;
+    }
+    return out;
+}
+
+bool WriteSamples(const std::string& path, const std::vector<float>& interleaved, int channels,
+                  int sampleRate, SampleFormat format, const std::string& container) {
+    SF_INFO info{};
+    info.samplerate = sampleRate;
+    info.channels = channels;
+    int major = SF_FORMAT_WAV;
+    if (container == "aiff" || container == "aif") major = SF_FORMAT_AIFF;
+    else if (container == "flac") major = SF_FORMAT_FLAC;
+    else if (container == "w64") major = SF_FORMAT_W64;
+    else if (container == "caf") major = SF_FORMAT_CAF;
+    else if (container == "ogg") major = SF_FORMAT_OGG;
+    int minor = format == SampleFormat::Pcm16 ? SF_FORMAT_PCM_16
+              : format == SampleFormat::Pcm24 ? SF_FORMAT_PCM_24 : SF_FORMAT_FLOAT;
+    if (major == SF_FORMAT_OGG) minor = SF_FORMAT_VORBIS;
+    if (major == SF_FORMAT_FLAC && minor == SF_FORMAT_FLOAT) minor = SF_FORMAT_PCM_24;
+    info.format = major | minor;
+    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (!f) return false;
+    sf_command(f, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    const sf_count_t frames = static_cast<sf_count_t>(interleaved.size() / channels);
+    bool ok = sf_writef_float(f, interleaved.data(), frames) == frames;
+    ok = sf_close(f) == 0 && ok;
+    return ok;
+}
+
+bool WriteTestAudio(const std::string& path, const AudioSpec& spec) {
+    return WriteSamples(path, MakeSignal(spec), spec.channels, spec.sampleRate, spec.format,
+                        spec.container);
+}
