@@ -1,0 +1,34 @@
+// file_identity.h — who a sound file is, independent of where it lies.
+//
+// Index
+//   FileId            16 lower-case hex digits from 8 random bytes ("" = none)
+//   FileFingerprint   {hash, size}: FNV-1a 64 over the first and last 64 KiB and the size
+//   FileRef           the stored reference {id, path, hash, size}
+//   FingerprintFile   measure a file's fingerprint
+//   FileExistsWithSize  cheap existence check used by the registry
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+using FileId = std::string;
+
+struct FileFingerprint {
+    uint64_t hash = 0;  // 0 = never fingerprinted
+    uint64_t size = 0;
+};
+
+struct FileRef {
+    std::string id;
+    std::string path;
+    uint64_t hash = 0;
+    uint64_t size = 0;
+};
+
+// True with both outputs set when the file could be measured and read in
+// full; false otherwise, outputs untouched.
+bool FingerprintFile(const std::string& path, uint64_t& hash, uint64_t& size);
+
+// False for an empty path or a path whose size cannot be read; otherwise
+// true when expectedSize is 0 or equals the file's size.
+bool FileExistsWithSize(const std::string& path, uint64_t expectedSize);
