@@ -1,0 +1,242 @@
+// app_state.h — everything the program knows outside the document, the sound
+// library and the audio engine.
+//
+// Index
+//   GuiFont, TextureHandle     opaque handles of the GUI layer (no GUI header here)
+//   AppState                   the record, grouped by role:
+//     transport, view, selection · fonts · timeline/inspector state ·
+//     engine and render preferences · export settings · picture trace ·
+//     work area · busy task and worker slot · render request · export job ·
+//     platform hooks · about box · document status and preferences ·
+//     update check · title bar · pending command and paths · drops · toast
+//   gAppState                  the one instance
+//   StopBackgroundWorkers      stop and join every worker on the way out
+//
+// The UI thread owns every field; the fields workers touch are atomics (busy
+// task, trace, update check). Panel-owned groups grow with their panels.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "document/busy_task.h"
+#include "export/export_settings.h"
+#include "picture/trace_records.h"
+
+struct ImFont;
+using GuiFont = ImFont*;
+using TextureHandle = void*;
+
+// Platform hooks: plain function pointers installed at start-up; null means
+// the facility is absent and callers skip it.
+using LoadImageTextureFn = TextureHandle (*)(const char* path, float* width, float* height);
+using ReleaseImageTextureFn = void (*)(TextureHandle texture);
+using PickFolderDialogFn = std::string (*)(const char* title);
+using ExportSaveDialogFn = std::string (*)(const char* title, const char* defaultName);
+using OpenFileDialogFn = std::string (*)(const char* title, const char* filter);
+using SaveFileDialogFn = std::string (*)(const char* title, const char* filter, const char* defaultName);
+
+struct AppState {
+    AppState() = default;
+    ~AppState();
+    AppState(const AppState&) = delete;
+    AppState& operator=(const AppState&) = delete;
+
+    // --- Transport, view and selection ---------------------------------
+    float currentTime = 0;
+    bool playing = false;
+    float viewStart = 0;
+    float viewDuration = 30;
+    int selectedEvent = -1;
+    std::set<int> selectedEvents;
+    int hoveredEvent = -1;
+    int draggedEvent = -1;
+    int inspectorLayer = -1;
+    int expandedEvent = -1;
+    std::set<std::string> linkedGroups;
+    bool selectionChanged = false;
+    bool scrollToSelection = false;
+    int reviewMode = 0;
+
+    // --- Fonts -----------------------------------------------------------
+    GuiFont fontBody = nullptr;
+    GuiFont fontMedium = nullptr;
+    GuiFont fontSmall = nullptr;
+    GuiFont fontLarge = nullptr;
+    int fontSizePreset = 1;
+    bool fontSizeAuto = true;
+    int autoFontPreset = 1;
+    bool boldFonts = true;
+    GuiFont regularFonts[3][4] = {};
+    GuiFont boldFontTable[3][4] = {};
+
+    // --- Timeline and inspector interaction ------------------------------
+    bool curveDrawMode = false;
+    int lastIntensityMode = 0;
+    int activeTab = 0;  // 0 = Events
+
+    // --- Engine and render preferences -----------------------------------
+    int projectSampleRate = 48000;
+    bool protectSilence = true;
+    bool destructiveEQ = false;
+    bool showSpectralHeatmap = false;
+    bool heatmapRawTiming = false;
+    bool colorByWeight = true;
+    bool showAdvancedInspector = false;
+
+    // --- Export settings --------------------------------------------------
+    ExportSettings exportSettings;
+
+    // --- Picture trace ------------------------------------------------------
+    std::atomic<bool> traceRunning{false};
+    OpticalTrace opticalTrace;
+    TraceDeriveSettings traceDeriveSettings;
+
+    // --- Work area and saved view -----------------------------------------
+    float workAreaIn = -1;
+    float workAreaOut = -1;
+    float savedViewStart = -1;
+    float savedViewDuration = -1;
+    float savedProjectDuration = -1;
+
+    // --- Confirmation, busy task and worker slot --------------------------
+    int confirmAction = 0;
+    bool quitAfterConfirm = false;
+    bool quitRequested = false;
+    BusyTask busyTask;                    // its `worker` is the one worker-thread slot
+    std::atomic<int32_t> renderEventsDone{0};
+    std::atomic<int32_t> renderEventsTotal{0};
+    double busyDoneTime = 0;
+    bool deferredRebuild = false;
+    int pendingBedLoadEvent = -1;
+    std::atomic<bool> cacheRebuildPending{false};
+
+    // --- Render request ---------------------------------------------------
+    int renderRequestKind = 0;  // 0 none, 1 all, 2 all after unlocking, 3 one event, 4 a list
+    bool lockAfterRender = false;
+    int renderRequestIndex = -1;
+    std::vector<int> renderRequestList;
+
+    // --- Export job ---------------------------------------------------------
+    std::atomic<bool> exportRunning{false};
+    std::atomic<float> exportProgress{-1.0f};
+    ThreadHandleHolder exportThread;
+    std::function<void()> exportCompletion;
+
+    // --- Platform callbacks -----------------------------------------------
+    std::function<void(const std::string&)> revealFileCallback;
+    std::function<void(const std::string&)> openUrlCallback;
+    std::function<void(const std::string&)> openFileCallback;
+    std::set<int> librarySelection;
+    int libraryIndex = -1;
+
+    // --- About box and start-up resources ---------------------------------
+    bool showAbout = false;
+    TextureHandle aboutBannerTexture = nullptr;
+    float aboutBannerWidth = 0;
+    float aboutBannerHeight = 0;
+    TextureHandle aboutLogoTexture = nullptr;
+    float aboutLogoWidth = 0;
+    float aboutLogoHeight = 0;
+    GuiFont titleFont = nullptr;
+    std::string pendingThumbnailPath;
+
+    // --- Platform hooks -----------------------------------------------------
+    LoadImageTextureFn loadImageTexture = nullptr;
+    ReleaseImageTextureFn releaseImageTexture = nullptr;
+    PickFolderDialogFn pickFolderDialog = nullptr;
+    ExportSaveDialogFn exportSaveDialog = nullptr;
+    OpenFileDialogFn openFileDialog = nullptr;
+    SaveFileDialogFn saveFileDialog = nullptr;
+
+    // --- Document status and preferences mirror ---------------------------
+    bool modified = false;
+    double autoSaveElapsed = 0;
+    float autoSaveInterval = 300;
+    int maxBackups = 5;
+    bool autoSaveEnabled = true;
+    std::string crashLockPath;
+    std::vector<std::string> recentProjects;
+    bool recipeMenusDirty = true;
+    bool recentMenuDirty = false;
+    bool showLauncher = false;
+    bool showLauncherOnStartup = true;
+    bool launcherDismissed = false;
+    int launcherIndex = -1;
+    std::string exeDir;
+
+    // --- Update check -------------------------------------------------------
+    bool updateCheckEnabled = true;
+    int64_t lastUpdateCheck = 0;
+    std::string updateAvailableVersion;
+    std::string updateAvailablePageUrl;
+    std::string updateAvailableDate;
+    std::vector<std::string> updateAvailableNotes;
+    bool updateAvailable = false;
+    std::atomic<bool> updateCheckStarted{false};
+    std::atomic<bool> savePrefsRequest{false};
+    std::string dismissedUpdateVersion;
+
+    // --- Custom title bar ---------------------------------------------------
+    float titleBarLeftInset = 12;
+    float titleBarRightReserve = 142;
+    bool titleBarInsetIsMinimum = false;
+    bool uiAnimating = false;
+    bool customTitleBar = false;
+    std::function<void(float& x, float height)> hamburgerMenuCallback;
+    std::function<void(float height)> titleBarCallback;
+    float titleBarDragMinX = 0;
+    float titleBarDragMaxX = 0;
+    float titleBarHeight = 0;
+    std::function<void()> quitCallback;
+
+    // --- Pending command and paths ------------------------------------------
+    std::atomic<int> pendingCommand{0};
+    std::string pendingOpenPath;   // opened on the next frame (command line, second copy)
+    std::string confirmOpenPath;   // waits behind the unsaved-changes prompt
+    bool unloadVideoRequest = false;
+    std::string pendingVideoReloadPath;
+
+    // --- Drop hand-over -------------------------------------------------------
+    std::string droppedVideoPath;
+    std::vector<std::string> droppedFolders;
+    std::vector<std::string> droppedAudioFiles;
+    bool droppedAltKey = false;
+    bool dragAltHeld = false;
+    bool dragAccepted = false;
+    bool dragHasVideo = false;
+    bool dragHasAudio = false;
+    float dragHoverX = 0;
+    float dragHoverY = 0;
+    int dragHoverScene = -1;
+    int pendingDeleteEvent = -1;
+
+    // --- Paths and toast --------------------------------------------------------
+    std::string projectPath;
+    std::string projectName;
+    std::string projectDescription;
+    std::string toastText;
+    float toastTimer = 0;
+};
+
+extern AppState gAppState;
+
+// Hooks for the workers owned by other subsystems; each registers its stop
+// routine at start-up so the shell can stop them without knowing them.
+struct BackgroundWorkerStops {
+    std::function<void()> stopLibraryAnalysis;  // set the stop flag, join the thread
+    std::function<void()> stopLibraryThreads;   // scan and fingerprint threads
+    std::function<void()> joinRecipePreview;
+};
+extern BackgroundWorkerStops gBackgroundWorkerStops;
+
+// Stops and joins every background thread that may touch the document, in
+// order: library analysis, library scan and fingerprint, recipe preview, the
+// worker slot. Called on the UI thread on the way out, never from a worker.
+void StopBackgroundWorkers(AppState& app);

@@ -1,0 +1,146 @@
+// busy_task.cpp — queueing, running and finishing the one busy task.
+#include "document/busy_task.h"
+
+#include <chrono>
+#include <cstdio>
+#include <exception>
+#include <system_error>
+
+#include "document/text_util.h"
+
+std::atomic<bool> taskQueued{false};
+
+// ---------------------------------------------------------------------------
+// Interface clock
+// ---------------------------------------------------------------------------
+
+namespace {
+
+double SteadySeconds() {
+    static const auto start = std::chrono::steady_clock::now();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+std::atomic<double (*)()> gClockSource{&SteadySeconds};
+
+// Set on threads that run in the worker slot, so a join from one of them is
+// refused without reading the slot (the frame loop may still be filling it).
+thread_local bool tOnWorkerSlot = false;
+
+// Runs on the worker thread: the job, then the done flag, whatever happens.
+void RunJobOnWorker(BusyTask* task, std::function<void()> job) {
+    tOnWorkerSlot = true;
+    try {
+        if (job) job();
+    } catch (const std::exception& e) {
+        std::printf("[UI] busy task failed: %s\n", e.what());
+        std::fflush(stdout);
+    } catch (...) {
+        std::printf("[UI] busy task failed with an unknown error\n");
+        std::fflush(stdout);
+    }
+    task->done.store(true, std::memory_order_release);
+}
+
+}  // namespace
+
+double InterfaceClock() { return gClockSource.load()(); }
+
+void SetInterfaceClockSource(double (*source)()) {
+    gClockSource.store(source ? source : &SteadySeconds);
+}
+
+// ---------------------------------------------------------------------------
+// Queueing
+// ---------------------------------------------------------------------------
+
+bool StartBusyTask(BusyTask& task, const char* statusText, std::function<void()> job,
+                   bool cancellable, float progress) {
+    // A request while a task is queued is dropped; its job is destroyed on return.
+    if (task.busy.exchange(true)) return false;
+    SetBusyStatus(task, statusText);
+    task.progress.store(progress);
+    task.done.store(false);
+    task.cancelRequested.store(false);
+    task.cancellable = cancellable;
+    task.startedAt = InterfaceClock();
+    task.threadStarted = false;
+    task.snapshotRequested = true;
+    task.job = std::move(job);
+    taskQueued.store(true);
+    return true;
+}
+
+void SetBusyStatus(BusyTask& task, const char* text) {
+    std::lock_guard<std::mutex> lock(task.statusMutex);
+    CopyTextField(task.statusText, text ? text : "");
+}
+
+std::string BusyStatusText(const BusyTask& task) {
+    std::lock_guard<std::mutex> lock(task.statusMutex);
+    return task.statusText;
+}
+
+// ---------------------------------------------------------------------------
+// The frame loop's half
+// ---------------------------------------------------------------------------
+
+BusyPump PumpBusyTask(BusyTask& task) {
+    if (!task.busy.load(std::memory_order_acquire)) return BusyPump::Idle;
+    if (!task.threadStarted) {
+        if (!task.immediate && task.snapshotRequested) return BusyPump::Waiting;
+        // A finished trace worker or an unjoined earlier task may still hold
+        // the slot: wait for it rather than overwrite a joinable thread.
+        if (task.worker.joinable() && !JoinWorkerThread(task)) return BusyPump::Waiting;
+        try {
+            task.worker = std::thread(RunJobOnWorker, &task, task.job);
+        } catch (const std::system_error& e) {
+            std::printf("[UI] could not start the busy task: %s\n", e.what());
+            task.done.store(true);
+        }
+        task.threadStarted = true;
+    }
+    if (!task.done.load(std::memory_order_acquire)) return BusyPump::Running;
+    JoinWorkerThread(task);
+    task.busy.store(false);
+    task.immediate = false;
+    task.threadStarted = false;
+    task.job = nullptr;
+    task.cancelRequested.store(false);
+    taskQueued.store(false);
+    return BusyPump::Finished;
+}
+
+void MarkWorkerSlotThread() { tOnWorkerSlot = true; }
+
+bool JoinWorkerThread(BusyTask& task) {
+    if (tOnWorkerSlot || (task.worker.joinable() && task.worker.get_id() == std::this_thread::get_id())) {
+        std::printf("[UI] refused to join the worker thread from itself\n");
+        return false;
+    }
+    if (!task.worker.joinable()) return true;
+    try {
+        task.worker.join();
+    } catch (const std::system_error& e) {
+        std::printf("[UI] joining the worker thread failed: %s\n", e.what());
+        return false;
+    }
+    return true;
+}
+
+void JoinThreadHandle(ThreadHandleHolder& holder) {
+    if (!holder.valid) return;
+    if (holder.handle.joinable() && holder.handle.get_id() != std::this_thread::get_id()) {
+        holder.handle.join();
+    }
+    holder.valid = false;
+}
+
+std::string PlaceholderToastText(int placeholderCount, bool noLibrary) {
+    char text[128];
+    std::snprintf(text, sizeof text,
+                  noLibrary ? "No palette \xE2\x80\x94 %d placeholder clip%s"
+                            : "Some files unreadable \xE2\x80\x94 %d placeholder clip%s",
+                  placeholderCount, placeholderCount == 1 ? "" : "s");
+    return text;
+}
