@@ -1,0 +1,486 @@
+// json_value.cpp — the lenient and the strict JSON readers.
+//
+// Index
+//   shared helpers       whitespace, UTF-8 append, locale-free number conversion
+//   lenient reader       ParseJsonValue and its string rule
+//   lookups              JsonGetMember ... JsonGetInt
+//   strict reader        ParseManifestJson*
+#include "persistence/json_value.h"
+
+#include <charconv>
+#include <climits>
+#include <cmath>
+#include <cstring>
+
+// ---------------------------------------------------------------------------
+// Shared helpers
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// The program's own files nest a few levels (plus one per bounced event);
+// anything deeper is hostile or broken and reads as null.
+constexpr int kMaxLenientDepth = 512;
+constexpr int kMaxManifestDepth = 32;
+
+inline bool IsJsonSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+inline bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+int HexDigitValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+void AppendCodePoint(std::string& out, unsigned cp) {
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+// Converts exactly [first, last) as a decimal number, locale-free. A text
+// that holds no number gives 0; the result may be non-finite on overflow.
+double ConvertNumber(const char* first, const char* last, bool* ok) {
+    double value = 0;
+    auto [ptr, ec] = std::from_chars(first, last, value, std::chars_format::general);
+    if (ec == std::errc::result_out_of_range) {
+        // Too large: infinite (caller treats it as missing); too small: zero.
+        bool negative = first < last && *first == '-';
+        const char* e = first;
+        while (e < last && *e != 'e' && *e != 'E') ++e;
+        bool tiny = e < last && e + 1 < last && e[1] == '-';
+        value = tiny ? (negative ? -0.0 : 0.0) : (negative ? -HUGE_VAL : HUGE_VAL);
+        if (ok) *ok = true;
+        return value;
+    }
+    if (ok) *ok = ec == std::errc() && ptr > first;
+    return ec == std::errc() ? value : 0.0;
+}
+
+// ---------------------------------------------------------------------------
+// Lenient reader
+// ---------------------------------------------------------------------------
+
+void SkipSpace(const char*& p) {
+    while (IsJsonSpace(*p)) ++p;
+}
+
+std::string ParseLenientString(const char*& p) {
+    std::string out;
+    if (*p != '"') return out;
+    ++p;
+    while (*p) {
+        char c = *p;
+        if (c == '"') {
+            ++p;
+            return out;
+        }
+        if (c != '\\') {
+            out.push_back(c);
+            ++p;
+            continue;
+        }
+        ++p;  // the backslash
+        char e = *p;
+        if (e == '\0') return out;  // a backslash as the last byte ends the string
+        ++p;
+        switch (e) {
+            case 'n': out.push_back('\n'); break;
+            case 'r': out.push_back('\r'); break;
+            case 't': out.push_back('\t'); break;
+            case 'u': {
+                unsigned cp = 0;
+                for (int i = 0; i < 4 && *p; ++i, ++p) {
+                    int d = HexDigitValue(*p);
+                    cp = cp * 16 + static_cast<unsigned>(d < 0 ? 0 : d);
+                }
+                AppendCodePoint(out, cp);
+                break;
+            }
+            default: out.push_back(e); break;  // quote, backslash, slash and anything else
+        }
+    }
+    return out;  // unterminated: keep what was read
+}
+
+JsonValue ParseLenient(const char*& p, int depth);
+
+JsonValue ParseLenientObject(const char*& p, int depth) {
+    JsonValue v;
+    v.type = kJsonObject;
+    ++p;  // '{'
+    SkipSpace(p);
+    if (*p == '}') {
+        ++p;
+        return v;
+    }
+    while (*p) {
+        const char* memberStart = p;
+        SkipSpace(p);
+        JsonMember m;
+        m.key = ParseLenientString(p);
+        SkipSpace(p);
+        if (*p == ':') ++p;
+        m.value = ParseLenient(p, depth + 1);
+        SkipSpace(p);
+        if (*p == ',') ++p;
+        // A member that consumed nothing would repeat forever: close here.
+        if (p == memberStart) return v;
+        v.members.push_back(std::move(m));
+        if (*p == '\0') return v;
+        if (*p == '}') {
+            ++p;
+            return v;
+        }
+    }
+    return v;
+}
+
+JsonValue ParseLenientArray(const char*& p, int depth) {
+    JsonValue v;
+    v.type = kJsonArray;
+    ++p;  // '['
+    SkipSpace(p);
+    while (*p) {
+        if (*p == ']') {
+            ++p;
+            return v;
+        }
+        const char* elementStart = p;
+        JsonValue element = ParseLenient(p, depth + 1);
+        SkipSpace(p);
+        if (*p == ',') ++p;
+        if (p == elementStart) return v;  // nothing consumed: close here
+        v.elements.push_back(std::move(element));
+    }
+    return v;
+}
+
+bool MatchLiteral(const char* p, const char* word) {
+    for (; *word; ++word, ++p)
+        if (*p != *word) return false;  // the NUL at the end of the text stops it too
+    return true;
+}
+
+JsonValue ParseLenient(const char*& p, int depth) {
+    JsonValue v;
+    SkipSpace(p);
+    if (depth > kMaxLenientDepth) return v;
+    char c = *p;
+    if (c == '{') return ParseLenientObject(p, depth);
+    if (c == '[') return ParseLenientArray(p, depth);
+    if (c == '"') {
+        v.type = kJsonString;
+        v.text = ParseLenientString(p);
+        return v;
+    }
+    if (c == 't' && MatchLiteral(p, "true")) {
+        p += 4;
+        v.type = kJsonBool;
+        v.flag = true;
+    } else if (c == 'f' && MatchLiteral(p, "false")) {
+        p += 5;
+        v.type = kJsonBool;
+    } else if (c == 'n' && MatchLiteral(p, "null")) {
+        p += 4;
+    } else if (c == '-' || IsDigit(c)) {
+        const char* start = p;
+        if (*p == '-') ++p;
+        while (IsDigit(*p)) ++p;
+        if (*p == '.') {
+            ++p;
+            while (IsDigit(*p)) ++p;
+        }
+        if (*p == 'e' || *p == 'E') {
+            ++p;
+            if (*p == '+' || *p == '-') ++p;
+            while (IsDigit(*p)) ++p;
+        }
+        // Only the scanned bytes are converted; a value that is not finite
+        // counts as missing so the reader's default applies.
+        double number = ConvertNumber(start, p, nullptr);
+        if (std::isfinite(number)) {
+            v.type = kJsonNumber;
+            v.number = number;
+        }
+    }
+    return v;
+}
+
+}  // namespace
+
+const JsonValue& JsonNull() {
+    static const JsonValue kNull;
+    return kNull;
+}
+
+JsonValue ParseJsonText(const char* text) {
+    if (!text) return JsonValue{};
+    const char* cursor = text;
+    return ParseJsonValue(cursor);
+}
+
+JsonValue ParseJsonValue(const char*& cursor) {
+    if (!cursor) return JsonValue{};
+    return ParseLenient(cursor, 1);
+}
+
+// ---------------------------------------------------------------------------
+// Lookups
+// ---------------------------------------------------------------------------
+
+const JsonValue& JsonGetMember(const JsonValue& value, const char* key) {
+    if (value.type != kJsonObject || !key) return JsonNull();
+    const size_t n = std::strlen(key);
+    for (const JsonMember& m : value.members)
+        if (m.key.size() == n && std::memcmp(m.key.data(), key, n) == 0) return m.value;
+    return JsonNull();
+}
+
+bool JsonHasMember(const JsonValue& value, const char* key) {
+    return &JsonGetMember(value, key) != &JsonNull();
+}
+
+const JsonValue& JsonGetElement(const JsonValue& value, int index) {
+    if (value.type != kJsonArray || index < 0 || index >= static_cast<int>(value.elements.size()))
+        return JsonNull();
+    return value.elements[static_cast<size_t>(index)];
+}
+
+int JsonArraySize(const JsonValue& value) {
+    return value.type == kJsonArray ? static_cast<int>(value.elements.size()) : 0;
+}
+
+bool JsonGetBool(const JsonValue& value, bool fallback) {
+    return value.type == kJsonBool ? value.flag : fallback;
+}
+
+float JsonGetFloat(const JsonValue& value, float fallback) {
+    if (value.type != kJsonNumber) return fallback;
+    float f = static_cast<float>(value.number);
+    return std::isfinite(f) ? f : fallback;
+}
+
+int JsonGetInt(const JsonValue& value, int fallback) {
+    if (value.type != kJsonNumber) return fallback;
+    double t = std::trunc(value.number);
+    if (!(t >= static_cast<double>(INT_MIN) && t <= static_cast<double>(INT_MAX))) return INT_MIN;
+    return static_cast<int>(t);
+}
+
+// ---------------------------------------------------------------------------
+// Strict reader
+// ---------------------------------------------------------------------------
+
+namespace {
+
+void SkipManifestSpace(ManifestJsonCursor& c) {
+    while (c.pos < c.end && IsJsonSpace(*c.pos)) ++c.pos;
+}
+
+bool Remaining(const ManifestJsonCursor& c, size_t n) {
+    return static_cast<size_t>(c.end - c.pos) >= n;
+}
+
+// A plain decimal number: optional sign, digits with an optional point,
+// optional exponent. Hexadecimal, "inf" and "nan" are not numbers here.
+bool ParseManifestNumber(ManifestJsonCursor& c, double& out) {
+    const char* p = c.pos;
+    const char* start = p;
+    bool negative = false;
+    if (p < c.end && (*p == '+' || *p == '-')) negative = (*p++ == '-');
+    const char* digitsStart = p;
+    int digits = 0;
+    while (p < c.end && IsDigit(*p)) ++p, ++digits;
+    if (p < c.end && *p == '.') {
+        ++p;
+        while (p < c.end && IsDigit(*p)) ++p, ++digits;
+    }
+    if (digits == 0) return false;
+    if (p < c.end && (*p == 'e' || *p == 'E')) {
+        const char* e = p + 1;
+        if (e < c.end && (*e == '+' || *e == '-')) ++e;
+        if (e < c.end && IsDigit(*e)) {
+            while (e < c.end && IsDigit(*e)) ++e;
+            p = e;
+        }
+    }
+    // from_chars takes neither a leading '+' nor a lone leading '.'; give it
+    // a bounded local copy with "0" before the point.
+    char buffer[400];
+    size_t len = static_cast<size_t>(p - digitsStart);
+    if (len + 2 >= sizeof buffer) return false;
+    size_t k = 0;
+    if (*digitsStart == '.') buffer[k++] = '0';
+    std::memcpy(buffer + k, digitsStart, len);
+    k += len;
+    bool ok = false;
+    double v = ConvertNumber(buffer, buffer + k, &ok);
+    if (!ok || !std::isfinite(v)) return false;
+    out = negative ? -v : v;
+    c.pos = p;
+    (void)start;
+    return true;
+}
+
+}  // namespace
+
+bool ParseManifestJsonString(ManifestJsonCursor& c, std::string& out) {
+    if (c.pos >= c.end || *c.pos != '"') return false;
+    ++c.pos;
+    while (c.pos < c.end) {
+        char ch = *c.pos++;
+        if (ch == '"') return true;
+        if (ch != '\\') {
+            out.push_back(ch);
+            continue;
+        }
+        if (c.pos >= c.end) {
+            out.push_back('\\');
+            return false;  // unterminated
+        }
+        char e = *c.pos++;
+        switch (e) {
+            case 'b': out.push_back('\b'); break;
+            case 'f': out.push_back('\f'); break;
+            case 'n': out.push_back('\n'); break;
+            case 'r': out.push_back('\r'); break;
+            case 't': out.push_back('\t'); break;
+            case 'u': {
+                if (!Remaining(c, 4)) return false;
+                unsigned cp = 0;
+                for (int i = 0; i < 4; ++i) {
+                    int d = HexDigitValue(c.pos[i]);
+                    if (d < 0) return false;
+                    cp = cp * 16 + static_cast<unsigned>(d);
+                }
+                c.pos += 4;
+                if (cp >= 0xD800 && cp <= 0xDFFF) out.push_back('?');
+                else AppendCodePoint(out, cp);
+                break;
+            }
+            default: out.push_back(e); break;
+        }
+    }
+    return false;
+}
+
+bool ParseManifestJsonObject(ManifestJsonCursor& c, ManifestJsonValue& out) {
+    out.type = kJsonObject;
+    ++c.pos;  // '{'
+    SkipManifestSpace(c);
+    if (c.pos < c.end && *c.pos == '}') {
+        ++c.pos;
+        return true;
+    }
+    for (;;) {
+        SkipManifestSpace(c);
+        ManifestJsonPair m;
+        if (!ParseManifestJsonString(c, m.key)) return false;
+        SkipManifestSpace(c);
+        if (c.pos >= c.end || *c.pos != ':') return false;
+        ++c.pos;
+        if (!ParseManifestJsonValue(c, m.value)) return false;
+        out.members.push_back(std::move(m));
+        SkipManifestSpace(c);
+        if (c.pos >= c.end) return false;
+        if (*c.pos == ',') {
+            ++c.pos;
+            continue;
+        }
+        if (*c.pos == '}') {
+            ++c.pos;
+            return true;
+        }
+        return false;
+    }
+}
+
+bool ParseManifestJsonArray(ManifestJsonCursor& c, ManifestJsonValue& out) {
+    out.type = kJsonArray;
+    ++c.pos;  // '['
+    SkipManifestSpace(c);
+    if (c.pos < c.end && *c.pos == ']') {
+        ++c.pos;
+        return true;
+    }
+    for (;;) {
+        ManifestJsonValue element;
+        if (!ParseManifestJsonValue(c, element)) return false;
+        out.elements.push_back(std::move(element));
+        SkipManifestSpace(c);
+        if (c.pos >= c.end) return false;
+        if (*c.pos == ',') {
+            ++c.pos;
+            continue;
+        }
+        if (*c.pos == ']') {
+            ++c.pos;
+            return true;
+        }
+        return false;
+    }
+}
+
+bool ParseManifestJsonValue(ManifestJsonCursor& c, ManifestJsonValue& out) {
+    if (++c.depth > kMaxManifestDepth) return false;
+    SkipManifestSpace(c);
+    if (!c.pos || c.pos >= c.end) return false;
+    bool ok = false;
+    char ch = *c.pos;
+    if (ch == '{') {
+        ok = ParseManifestJsonObject(c, out);
+    } else if (ch == '[') {
+        ok = ParseManifestJsonArray(c, out);
+    } else if (ch == '"') {
+        out.type = kJsonString;
+        ok = ParseManifestJsonString(c, out.text);
+    } else if (Remaining(c, 4) && std::memcmp(c.pos, "true", 4) == 0) {
+        out.type = kJsonBool;
+        out.flag = true;
+        c.pos += 4;
+        ok = true;
+    } else if (Remaining(c, 4) && std::memcmp(c.pos, "null", 4) == 0) {
+        out.type = kJsonNull;
+        c.pos += 4;
+        ok = true;
+    } else if (Remaining(c, 5) && std::memcmp(c.pos, "false", 5) == 0) {
+        out.type = kJsonBool;
+        out.flag = false;
+        c.pos += 5;
+        ok = true;
+    } else {
+        out.type = kJsonNumber;
+        ok = ParseManifestNumber(c, out.number);
+    }
+    if (!ok) return false;
+    --c.depth;
+    return true;
+}
+
+bool ParseManifestJsonText(const char* text, size_t length, ManifestJsonValue& out) {
+    if (!text) return false;
+    ManifestJsonCursor c;
+    c.pos = text;
+    c.end = text + length;
+    c.depth = 0;  // the top-level value counts as level 1
+    SkipManifestSpace(c);
+    if (!ParseManifestJsonValue(c, out)) return false;
+    return out.type == kJsonObject;
+}
+
+const ManifestJsonValue* ManifestJsonMember(const ManifestJsonValue& value, const char* key) {
+    if (value.type != kJsonObject || !key) return nullptr;
+    const size_t n = std::strlen(key);
+    for (const ManifestJsonPair& m : value.members)
+        if (m.key.size() == n && std::memcmp(m.key.data(), key, n) == 0) return &m.value;
+    return nullptr;
+}

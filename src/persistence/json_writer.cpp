@@ -1,0 +1,231 @@
+// json_writer.cpp — formatting numbers and strings into the JSON layout.
+#include "persistence/json_writer.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+void Indent(JsonWriter& w, int level) {
+    if (level > 0) w.out.append(static_cast<size_t>(level) * 2, ' ');
+}
+
+// printf-style "%.Ng" without the locale.
+void AppendGeneral(std::string& out, double value, int precision) {
+    char buf[40];
+    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, precision);
+    if (ec == std::errc()) out.append(buf, end);
+    else out.append("0");
+}
+
+void AppendNumber(std::string& out, float value) {
+    if (!std::isfinite(value)) {
+        out.append("null");
+        return;
+    }
+    char buf[40];
+    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, static_cast<double>(value),
+                                   std::chars_format::general, 6);
+    float back = 0;
+    auto [p2, ec2] = std::from_chars(buf, end, back, std::chars_format::general);
+    if (ec == std::errc() && ec2 == std::errc() && p2 == end && back == value) {
+        out.append(buf, end);
+        return;
+    }
+    AppendGeneral(out, static_cast<double>(value), 9);
+}
+
+}  // namespace
+
+std::string FormatJsonNumber(float value) {
+    std::string s;
+    AppendNumber(s, value);
+    return s;
+}
+
+void JsonWriteKey(JsonWriter& w, std::string_view key) {
+    if (w.pending) w.out.push_back(',');
+    w.out.push_back('\n');
+    Indent(w, w.level);
+    w.out.push_back('"');
+    w.out.append(key);
+    w.out.append("\": ");
+    w.pending = false;
+}
+
+void JsonWriteBool(JsonWriter& w, std::string_view key, bool value) {
+    JsonWriteKey(w, key);
+    w.out.append(value ? "true" : "false");
+    w.pending = true;
+}
+
+void JsonWriteNumber(JsonWriter& w, std::string_view key, float value) {
+    JsonWriteKey(w, key);
+    AppendNumber(w.out, value);
+    w.pending = true;
+}
+
+void JsonWriteInt(JsonWriter& w, std::string_view key, int32_t value) {
+    JsonWriteKey(w, key);
+    char buf[16];
+    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value);
+    (void)ec;
+    w.out.append(buf, end);
+    w.pending = true;
+}
+
+void JsonWriteStringMember(JsonWriter& w, std::string_view key, std::string_view value) {
+    JsonWriteKey(w, key);
+    JsonWriteString(w, value);
+}
+
+void JsonWriteString(JsonWriter& w, std::string_view value) {
+    std::string& out = w.out;
+    out.push_back('"');
+    for (char ch : value) {
+        unsigned char c = static_cast<unsigned char>(ch);
+        switch (c) {
+            case '"': out.append("\\\""); break;
+            case '\\': out.append("\\\\"); break;
+            case '\n': out.append("\\n"); break;
+            case '\r': out.append("\\r"); break;
+            case '\t': out.append("\\t"); break;
+            default:
+                if (c < 32) {
+                    char esc[8];
+                    std::snprintf(esc, sizeof esc, "\\u%04x", c);
+                    out.append(esc);
+                } else {
+                    out.push_back(ch);
+                }
+        }
+    }
+    out.push_back('"');
+    w.pending = true;
+}
+
+void JsonWriteCurve(JsonWriter& w, std::string_view key, const float* values, int count) {
+    JsonWriteKey(w, key);
+    w.out.push_back('[');
+    for (int i = 0; i < count; ++i) {
+        if (i) w.out.push_back(',');
+        if (std::isfinite(values[i])) AppendGeneral(w.out, static_cast<double>(values[i]), 4);
+        else w.out.append("null");
+    }
+    w.out.push_back(']');
+    w.pending = true;
+}
+
+void JsonWriteCurve(JsonWriter& w, std::string_view key, const std::array<float, 256>& curve) {
+    JsonWriteCurve(w, key, curve.data(), 256);
+}
+
+void JsonBeginObject(JsonWriter& w) {
+    if (w.pending) w.out.push_back(',');
+    w.out.push_back('\n');
+    Indent(w, w.level);
+    w.out.push_back('{');
+    ++w.level;
+    w.pending = false;
+}
+
+void JsonEndObject(JsonWriter& w) {
+    --w.level;
+    w.out.push_back('\n');
+    Indent(w, w.level);
+    w.out.push_back('}');
+    w.pending = true;
+}
+
+void JsonBeginArray(JsonWriter& w) {
+    if (w.pending) w.out.push_back(',');
+    w.out.push_back('\n');
+    Indent(w, w.level);
+    w.out.push_back('[');
+    ++w.level;
+    w.pending = false;
+}
+
+void JsonEndArray(JsonWriter& w) {
+    --w.level;
+    w.out.push_back('\n');
+    Indent(w, w.level);
+    w.out.push_back(']');
+    w.pending = true;
+}
+
+void JsonBeginListElement(JsonWriter& w, bool first) {
+    if (!first) w.out.push_back(',');
+    w.out.push_back('\n');
+    Indent(w, w.level);
+}
+
+void JsonWriteNumberList(JsonWriter& w, std::string_view key, const std::vector<float>& values) {
+    JsonWriteKey(w, key);
+    JsonBeginArray(w);
+    for (size_t i = 0; i < values.size(); ++i) {
+        JsonBeginListElement(w, i == 0);
+        AppendNumber(w.out, values[i]);
+    }
+    JsonEndArray(w);
+}
+
+void JsonWriteStringList(JsonWriter& w, std::string_view key, const std::vector<std::string>& values) {
+    JsonWriteKey(w, key);
+    JsonBeginArray(w);
+    for (size_t i = 0; i < values.size(); ++i) {
+        JsonBeginListElement(w, i == 0);
+        JsonWriteString(w, values[i]);
+    }
+    JsonEndArray(w);
+}
+
+void JsonWriteFlatStringList(JsonWriter& w, std::string_view key, const std::vector<std::string>& values) {
+    JsonWriteKey(w, key);
+    w.out.push_back('[');
+    for (size_t i = 0; i < values.size(); ++i) {
+        if (i) w.out.push_back(',');
+        w.out.append("\n  ");
+        JsonWriteString(w, values[i]);
+    }
+    w.out.append("\n]");
+    w.pending = true;
+}
+
+void JsonWriteRowList(JsonWriter& w, std::string_view key, const std::vector<std::string>& rows) {
+    JsonWriteKey(w, key);
+    w.out.push_back('[');
+    ++w.level;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        if (i) w.out.push_back(',');
+        w.out.push_back('\n');
+        Indent(w, w.level);
+        w.out.append(rows[i]);
+    }
+    --w.level;
+    w.out.push_back('\n');
+    Indent(w, w.level);
+    w.out.push_back(']');
+    w.pending = true;
+}
+
+std::string U64ToHex(uint64_t value) {
+    char buf[17];
+    std::snprintf(buf, sizeof buf, "%016llx", static_cast<unsigned long long>(value));
+    return buf;
+}
+
+uint64_t HexToU64(std::string_view text) {
+    uint64_t value = 0;
+    for (char c : text) {
+        int d;
+        if (c >= '0' && c <= '9') d = c - '0';
+        else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
+        else break;
+        if (value > (UINT64_MAX >> 4)) return UINT64_MAX;  // saturate like strtoull
+        value = (value << 4) | static_cast<uint64_t>(d);
+    }
+    return value;
+}
