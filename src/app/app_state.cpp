@@ -1,6 +1,8 @@
 // app_state.cpp — the global application state and the stop of all workers.
 #include "app/app_state.h"
 
+#include "library/sound_library.h"
+
 AppState gAppState;
 BackgroundWorkerStops gBackgroundWorkerStops;
 
@@ -10,9 +12,14 @@ AppState::~AppState() {
     JoinThreadHandle(exportThread);
 }
 
-void StopBackgroundWorkers(AppState& app) {
+void StopBackgroundWorkers(AppState& app) { StopBackgroundWorkers(app, gSoundLibrary); }
+
+void StopBackgroundWorkers(AppState& app, SoundLibrary& library) {
     if (gBackgroundWorkerStops.stopLibraryAnalysis) gBackgroundWorkerStops.stopLibraryAnalysis();
-    if (gBackgroundWorkerStops.stopLibraryThreads) gBackgroundWorkerStops.stopLibraryThreads();
+    library.scanRunning.exchange(0);
+    library.fingerprintRunning.exchange(0);
+    if (library.scanThread.joinable()) library.scanThread.join();
+    if (library.fingerprintThread.joinable()) library.fingerprintThread.join();
     if (gBackgroundWorkerStops.joinRecipePreview) gBackgroundWorkerStops.joinRecipePreview();
     app.busyTask.cancelRequested.store(true);
     JoinWorkerThread(app.busyTask);

@@ -227,11 +227,10 @@ struct AppState {
 
 extern AppState gAppState;
 
-// Hooks for the workers owned by other subsystems; each registers its stop
-// routine at start-up so the shell can stop them without knowing them.
+// Workers that register their stop routine when they first start (the
+// library-analysis probe and the recipe preview), so the shell can stop them.
 struct BackgroundWorkerStops {
     std::function<void()> stopLibraryAnalysis;  // set the stop flag, join the thread
-    std::function<void()> stopLibraryThreads;   // scan and fingerprint threads
     std::function<void()> joinRecipePreview;
 };
 extern BackgroundWorkerStops gBackgroundWorkerStops;
@@ -239,4 +238,7 @@ extern BackgroundWorkerStops gBackgroundWorkerStops;
 // Stops and joins every background thread that may touch the document, in
 // order: library analysis, library scan and fingerprint, recipe preview, the
 // worker slot. Called on the UI thread on the way out, never from a worker.
+// The two-argument form lets tests pass a private library.
+struct SoundLibrary;
 void StopBackgroundWorkers(AppState& app);
+void StopBackgroundWorkers(AppState& app, SoundLibrary& library);

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "app/app_state.h"
+#include "library/sound_library.h"
 
 TEST(AppState, FreshStateHasTheDocumentedDefaults) {
     auto app = std::make_unique<AppState>();
@@ -80,7 +81,29 @@ TEST(AppState, DestroyingItCancelsAndWaitsForTheWorker) {
 
 TEST(AppState, StopBackgroundWorkersWithNothingRunningOnlySetsFlags) {
     AppState app;
-    StopBackgroundWorkers(app);
+    SoundLibrary library;
+    library.scanRunning = 1;
+    StopBackgroundWorkers(app, library);
     EXPECT_TRUE(app.busyTask.cancelRequested.load());
+    EXPECT_EQ(library.scanRunning.load(), 0);
     EXPECT_FALSE(app.busyTask.worker.joinable());
+}
+
+TEST(AppState, StopBackgroundWorkersStopsAScanThenTheWorkerSlot) {
+    AppState app;
+    SoundLibrary library;
+    library.scanRunning = 1;
+    std::atomic<bool> scanEnded{false}, workerEnded{false};
+    library.scanThread = std::thread([&] {
+        while (library.scanRunning.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        scanEnded = true;
+    });
+    app.busyTask.worker = std::thread([&] {
+        while (!app.busyTask.cancelRequested.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        workerEnded = true;
+    });
+    StopBackgroundWorkers(app, library);
+    EXPECT_TRUE(scanEnded.load());
+    EXPECT_TRUE(workerEnded.load());
+    EXPECT_FALSE(library.scanThread.joinable());
 }
