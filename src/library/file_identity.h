@@ -5,6 +5,7 @@
 //   FileFingerprint   {hash, size}: FNV-1a 64 over the first and last 64 KiB and the size
 //   FileRef           the stored reference {id, path, hash, size}
 //   FingerprintFile   measure a file's fingerprint
+//   FingerprintFileWithSize  its reading half, for a size already measured
 //   FileExistsWithSize  cheap existence check used by the registry
 #pragma once
 
@@ -28,6 +29,11 @@ struct FileRef {
 // True with both outputs set when the file could be measured and read in
 // full; false otherwise, outputs untouched.
 bool FingerprintFile(const std::string& path, uint64_t& hash, uint64_t& size);
+
+// The reading half of FingerprintFile: hashes the file as if it were `size`
+// bytes long. A file that holds fewer bytes than that (it shrank after its
+// size was taken) gives false with `hash` untouched, never a hash of fewer bytes.
+bool FingerprintFileWithSize(const std::string& path, uint64_t size, uint64_t& hash);
 
 // False for an empty path or a path whose size cannot be read; otherwise
 // true when expectedSize is 0 or equals the file's size.

@@ -1,0 +1,115 @@
+// file_registry.h — the process-wide table from file ids to where the files are now.
+//
+// Index
+//   FileRegistryEntry     one registered id: current path, alternates, fingerprint, cached check
+//   ContentRecord         {size, id}: one owner of a content hash
+//   FileRegistry          entries, aliases, content index, mutex, generation
+//     Instance            the one registry of the process (never destroyed)
+//     GetOrCreateFileId   id for a freshly fingerprinted file (known content keeps its id)
+//     FileRefForPath      fingerprint a path and register it
+//     RegisterFileRef     learn a reference read from a stored file
+//     GetFileRef          canonical {id, path, hash, size} of an id
+//     FindPath            existing path of an id, empty when missing
+//     ResolveOrAdd        FindPath, registering an unknown id by path first
+//     ResolveAlias / FindIdByContent / ResolveEntry / RaiseGeneration
+//                         building blocks for callers that already hold `mutex`
+//   AddUniqueToShortList  append a path to an entry's alternates (max 8, no duplicates)
+//   ResolveProjectPath    resolve a stored path against the folder of the file storing it
+//
+// Locking: every public operation takes `mutex` (not recursive) for its whole
+// run. ResolveAlias, FindIdByContent, ResolveEntry and RaiseGeneration never
+// lock: callers that need several steps under one lock (project loader,
+// relinking) lock `mutex` themselves and call them. No other lock is taken
+// while `mutex` is held.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "library/file_identity.h"
+
+constexpr size_t kMaxAlternatePaths = 8;
+
+struct FileRegistryEntry {
+    std::string path;                         // current location
+    std::vector<std::string> alternatePaths;  // other known locations, in order added, <= 8
+    uint64_t hash = 0;                        // 0 = never fingerprinted
+    uint64_t size = 0;                        // 0 = accept a file of any length
+    int32_t checkedGeneration = -1;           // generation of the last file-system check
+    uint8_t present = 0;                      // result of that check
+};
+
+struct ContentRecord {
+    uint64_t size = 0;
+    FileId id;
+};
+
+struct FileRegistry {
+    // Guarded by `mutex`. Nothing is ever removed during a run.
+    std::unordered_map<FileId, FileRegistryEntry> entries;
+    std::unordered_map<FileId, FileId> aliases;  // stored id -> canonical id (one level)
+    std::unordered_map<uint64_t, std::vector<ContentRecord>> contentIndex;
+    std::mutex mutex;
+    // Raised (under `mutex`) after every change; each raise invalidates every
+    // entry's cached file-system check. Atomic so it may be read without the lock.
+    std::atomic<uint32_t> generation{0};
+
+    FileRegistry() = default;
+    FileRegistry(const FileRegistry&) = delete;
+    FileRegistry& operator=(const FileRegistry&) = delete;
+
+    // The registry of the process. Created on first use and deliberately never
+    // destroyed, so worker threads still running at exit can use it safely.
+    static FileRegistry& Instance();
+
+    // For a fingerprint just taken from the file at `path`. Known content
+    // returns the existing id with the registered current path (the given path
+    // becomes an alternate); otherwise a new id is minted.
+    FileRef GetOrCreateFileId(const std::string& path, uint64_t hash, uint64_t size);
+
+    // Fingerprints `path` and registers it; an unreadable file gives
+    // {"", path, 0, 0} and leaves the registry untouched.
+    FileRef FileRefForPath(const std::string& path);
+
+    // Learns a reference read from a project, recipe, chain or index file. An
+    // empty id does nothing; a registered id never has its path moved.
+    void RegisterFileRef(const FileRef& ref);
+
+    // Canonical id with its current path and fingerprint; false (out
+    // untouched) for an empty or unknown id. No existence check.
+    bool GetFileRef(const FileId& id, FileRef& out);
+
+    // Existing path for the id (cached per generation), empty when missing.
+    std::string FindPath(const FileId& id);
+
+    // Registers an unknown id by path (hash 0) when a path is given, then FindPath.
+    std::string ResolveOrAdd(const FileId& id, const std::string& path);
+
+    // ---- Caller holds `mutex` ----
+    // The alias target of `id`, or `id` itself.
+    FileId ResolveAlias(const FileId& id) const;
+    // First registered owner of this content, empty when none (or hash 0).
+    FileId FindIdByContent(uint64_t hash, uint64_t size) const;
+    // Path of an existing file for the entry (switching to an alternate when
+    // the current path fails), empty when missing. Checks the file system at
+    // most once per entry and generation.
+    std::string ResolveEntry(FileRegistryEntry& entry);
+    // Appends {size, id} to the content list of a non-zero hash.
+    void AddContentRecord(uint64_t hash, uint64_t size, const FileId& id);
+    void RaiseGeneration() { generation.fetch_add(1, std::memory_order_relaxed); }
+};
+
+// Appends `path` to entry.alternatePaths unless it is empty, is the entry's
+// current path, is already listed or the list is full. The registry is not
+// used; callers hold its mutex.
+void AddUniqueToShortList(FileRegistry& registry, FileRegistryEntry& entry, const std::string& path);
+
+// Resolves a path stored in a project (or similar file) against `baseFolder`.
+// Absolute paths, including drive-letter and network-share paths written on
+// Windows, come back unchanged; relative ones are joined with the base folder
+// (backslash separators accepted) and canonicalised when the result exists.
+std::string ResolveProjectPath(const std::string& path, const std::string& baseFolder);

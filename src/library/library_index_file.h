@@ -1,0 +1,46 @@
+// library_index_file.h — the ".tllib" text file that keeps one library between runs.
+//
+// Index
+//   kLibraryIndexExtension      ".tllib"
+//   LibraryIndexFilePath        indexFolder + "/" + name + ".tllib" (empty when unusable)
+//   LibraryIndexHeaderProblem   why a library's header cannot be written (empty = fine)
+//   WriteLibraryIndexFile       whole file built in memory, one durable replace
+//   ReadLibraryIndexFile        lenient reader of versions 3 and 4
+//   EscapeIndexField / UnescapeIndexField   backslash escapes of the text columns
+//
+// Format: header lines starting with "#", then one line per entry with 33
+// TAB-separated columns (30 in version 3). Numbers are written and read
+// without the process locale. Files written on Windows (CR LF) read the same.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+struct LibraryIndex;
+
+inline constexpr const char* kLibraryIndexExtension = ".tllib";
+
+// indexFolder + "/" + name + ".tllib". Empty when the folder is empty or the
+// name could leave the folder or break the file name (empty, "/" or a
+// control character); callers then write nothing.
+std::string LibraryIndexFilePath(const std::string& indexFolder, const std::string& name);
+
+// The folder line and the previous-name lines are written verbatim, so a
+// line break in them would split the header. Returns a message for the user
+// naming the problem, or empty when the header can be written.
+std::string LibraryIndexHeaderProblem(const LibraryIndex& index);
+
+// Writes `index` to `path` through "<path>.tmp" and an atomic rename; writers
+// of this process are serialised, so two of them never mix their files.
+// False (with a reason in *error when given) when the header is refused or
+// the write failed; the old file then stays as it was.
+bool WriteLibraryIndexFile(const LibraryIndex& index, const std::string& path,
+                           std::string* error = nullptr);
+
+// Fills `index` from the file. False, with `index` untouched, when the file
+// cannot be read; false also when it yields neither entries nor a folder.
+// Entries with ids are registered with the file registry.
+bool ReadLibraryIndexFile(const std::string& path, LibraryIndex& index);
+
+std::string EscapeIndexField(std::string_view text);
+std::string UnescapeIndexField(std::string_view text);

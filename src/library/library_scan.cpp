@@ -1,0 +1,289 @@
+// library_scan.cpp — the folder walk, the analysis of every file (on several
+// cores, committed in file order), checkpoints and the hand-over.
+#include "library/library_scan.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <ctime>
+#include <exception>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "document/text_util.h"
+#include "library/library_index_file.h"
+#include "library/library_summary.h"
+#include "library/sound_analysis.h"
+#include "library/sound_library.h"
+
+namespace fs = std::filesystem;
+
+std::atomic<int32_t> gLibraryScanIndexWrites{0};
+
+namespace {
+
+std::string LowerAscii(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+std::string FolderStem(const std::string& folder) {
+    std::string trimmed = folder;
+    while (trimmed.size() > 1 && (trimmed.back() == '/' || trimmed.back() == '\\')) trimmed.pop_back();
+    fs::path p(trimmed);
+    std::string stem = p.filename().empty() ? std::string() : p.stem().string();
+    if (stem.empty() || stem == "/" || stem == "." || stem == "..") stem = "Library";
+    return stem;
+}
+
+std::string LastComponent(const std::string& path) {
+    size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool NameTaken(SoundLibrary& library, const std::string& name) {
+    for (const LibraryIndex& l : library.libraries)
+        if (l.name == name) return true;
+    {
+        std::lock_guard<std::mutex> lock(library.scanMutex);
+        for (const LibraryIndex& l : library.finishedScans)
+            if (l.name == name) return true;
+    }
+    if (!library.indexFolder.empty()) {
+        std::error_code ec;
+        if (fs::exists(LibraryIndexFilePath(library.indexFolder, name), ec)) return true;
+    }
+    return false;
+}
+
+struct AnalysedFile {
+    bool done = false;
+    bool ok = false;
+    LibraryEntry entry;
+};
+
+// Analyses the collected files on several threads; the caller takes the
+// results strictly in file order, so entries, progress and texts are exactly
+// those of a one-by-one scan.
+class ParallelAnalysis {
+public:
+    ParallelAnalysis(const std::vector<std::string>& files, std::atomic<uint8_t>& running)
+        : files_(files), running_(running), slots_(files.size()) {
+        unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+        size_t workers = std::min<size_t>(std::min(cores, 8u), files.size());
+        for (size_t w = 0; w < workers; ++w) {
+            try {
+                threads_.emplace_back([this] { Work(); });
+            } catch (const std::system_error&) {
+                break;  // fewer helpers; the committing thread analyses what is left
+            }
+        }
+    }
+    ~ParallelAnalysis() {
+        stop_.store(true);
+        cv_.notify_all();
+        for (auto& t : threads_) t.join();
+    }
+
+    // Waits for file i (analysing it here when no helper took it).
+    AnalysedFile& Take(size_t i) {
+        if (Claim(i)) Analyse(i);
+        std::unique_lock<std::mutex> lock(mutex_);
+        cv_.wait(lock, [&] { return slots_[i].done; });
+        return slots_[i];
+    }
+
+private:
+    bool Claim(size_t i) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (i < next_) return false;
+        next_ = i + 1;
+        return true;
+    }
+    void Analyse(size_t i) {
+        AnalysedFile result;
+        try {
+            result.ok = AnalyzeSoundFile(files_[i], result.entry);
+        } catch (const std::exception&) {
+            result.ok = false;
+        }
+        result.done = true;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            slots_[i] = std::move(result);
+        }
+        cv_.notify_all();
+    }
+    void Work() {
+        for (;;) {
+            size_t i;
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                // Stay a bounded distance ahead of the committed file so a stop
+                // wastes little work and memory stays small.
+                if (stop_.load() || !running_.load() || next_ >= files_.size()) return;
+                i = next_++;
+            }
+            Analyse(i);
+        }
+    }
+
+    const std::vector<std::string>& files_;
+    std::atomic<uint8_t>& running_;
+    std::vector<AnalysedFile> slots_;
+    std::vector<std::thread> threads_;
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    size_t next_ = 0;
+    std::atomic<bool> stop_{false};
+};
+
+bool WriteCheckpoint(const LibraryIndex& index, const std::string& indexPath) {
+    ++gLibraryScanIndexWrites;
+    std::string error;
+    if (!WriteLibraryIndexFile(index, indexPath, &error)) {
+        std::printf("[Library] could not write %s: %s\n", indexPath.c_str(), error.c_str());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool IsSupportedAudioExtension(std::string_view extension) {
+    static const char* const kExtensions[] = {".wav", ".aif", ".aiff", ".flac", ".caf", ".w64", ".rf64"};
+    std::string lower = LowerAscii(extension);
+    for (const char* e : kExtensions)
+        if (lower == e) return true;
+    return false;
+}
+
+std::string LibraryNameForFolder(SoundLibrary& library, const std::string& folder) {
+    for (const LibraryIndex& l : library.libraries)
+        if (!l.path.empty() && l.path == folder) return l.name;
+    const std::string stem = FolderStem(folder);
+    if (!NameTaken(library, stem)) return stem;
+    for (int k = 2; k < 100000; ++k) {
+        std::string candidate = stem + " " + std::to_string(k);
+        if (!NameTaken(library, candidate)) return candidate;
+    }
+    return stem;
+}
+
+bool StartLibraryScan(SoundLibrary& library, const std::string& folder, uint8_t enabled, int32_t group) {
+    if (library.scanRunning.load()) return false;
+    if (library.scanThread.joinable()) library.scanThread.join();
+    std::string name = LibraryNameForFolder(library, folder);
+    library.scanRunning.store(1);
+    library.scanProgress.store(0.0f);
+    library.scanFilesDone.store(0);
+    library.scanFilesFound.store(0);
+    SetScanStatus(library, "");
+    CopyTextField(library.scanFolderName, LastComponent(folder));
+    auto request = std::make_unique<ScanRequest>();
+    request->library = &library;
+    request->folder = folder;
+    request->enabled = enabled;
+    request->group = group;
+    try {
+        ScanRequest* raw = request.get();
+        library.scanThread = std::thread(ScanLibraryFolder, raw, std::move(name));
+        request.release();
+    } catch (const std::system_error& e) {
+        std::printf("[Library] could not start the scan thread: %s\n", e.what());
+        library.scanRunning.store(0);
+        SetScanError(library, std::string("Scan could not start: ") + e.what());
+        return false;
+    }
+    return true;
+}
+
+void ScanLibraryFolder(ScanRequest* rawRequest, std::string name) {
+    std::unique_ptr<ScanRequest> request(rawRequest);
+    SoundLibrary& library = *request->library;
+
+    LibraryIndex index;
+    index.path = request->folder;
+    index.name = name;
+    index.enabled = request->enabled;
+    index.group = request->group;
+    SetScanError(library, "");
+    ClearFailedFiles(library);
+
+    // Walk first, so the progress fraction is exact during the analysis.
+    std::vector<std::string> files;
+    {
+        std::error_code ec;
+        fs::recursive_directory_iterator it(request->folder, fs::directory_options::skip_permission_denied, ec);
+        const fs::recursive_directory_iterator end;
+        while (!ec && it != end && library.scanRunning.load()) {
+            std::error_code statusError;
+            bool regular = it->is_regular_file(statusError);
+            if (statusError) {
+                ec = statusError;
+                break;
+            }
+            if (regular && IsSupportedAudioExtension(it->path().extension().string()))
+                files.push_back(it->path().string());
+            it.increment(ec);
+        }
+        if (ec) {
+            std::string message = ec.message();
+            SetScanError(library, message.empty() ? std::string("Scan interrupted: folder became inaccessible")
+                                                  : "Scan interrupted: " + message);
+        }
+    }
+
+    const int n = static_cast<int>(files.size());
+    library.scanFilesFound.store(n);
+    if (n == 0) {
+        SetScanStatus(library, "No audio files found.");
+        library.scanRunning.store(0);
+        return;
+    }
+    const std::string indexPath =
+        library.indexFolder.empty() ? std::string() : LibraryIndexFilePath(library.indexFolder, index.name);
+
+    int visited = 0;
+    {
+        ParallelAnalysis analysis(files, library.scanRunning);
+        for (int i = 0; i < n && library.scanRunning.load(); ++i) {
+            const std::string fileName = LastComponent(files[static_cast<size_t>(i)]);
+            SetScanStatus(library, fileName);
+            library.scanFilesDone.store(i);
+            library.scanProgress.store(static_cast<float>(i) / static_cast<float>(n));
+            AnalysedFile& result = analysis.Take(static_cast<size_t>(i));
+            if (result.ok) index.entries.push_back(std::move(result.entry));
+            else AddFailedFile(library, fileName);
+            visited = i + 1;
+            if ((i + 1) % 500 == 0 && !indexPath.empty() && !index.entries.empty())
+                WriteCheckpoint(index, indexPath);
+        }
+    }
+
+    library.scanFilesDone.store(n);
+    library.scanProgress.store(1.0f);
+    index.scanTime = static_cast<int64_t>(std::time(nullptr));
+    BuildLibrarySummary(index);
+    const int indexed = static_cast<int>(index.entries.size());
+    if (!index.entries.empty()) {
+        if (!indexPath.empty()) WriteCheckpoint(index, indexPath);
+        std::lock_guard<std::mutex> lock(library.scanMutex);
+        library.finishedScans.push_back(index);
+    }
+    char text[160];
+    if (visited < n) {
+        std::snprintf(text, sizeof text, "Scan stopped \xE2\x80\x94 %d of %d files indexed.", indexed, n);
+    } else {
+        std::snprintf(text, sizeof text, "Done! %d files indexed.", indexed);
+    }
+    SetScanStatus(library, text);
+    library.scanRunning.store(0);
+}

@@ -1,0 +1,166 @@
+// audio_engine.h — the playback engine record and its voices.
+//
+// Index
+//   kMixBlockFrames ... kMaxFillChunks   fixed sizes of the engine and its voices
+//   ReverbParams          the user's reverb settings, group sends and macro
+//   MeterDisplayState     hold state the mixer panel keeps in the engine
+//   PlaybackVoice         one rendered layer ready to mix: samples plus what the mixer needs
+//   AudioEngine           voices, transport, mixer state, reverb, limiter, meters
+//   gAudioEngine          the process-wide engine
+//
+// Threads: the voice list, the fade lists and the limiter state are guarded by
+// `mutex`; the audio thread only tries it. Flags, counters, faders and meters
+// that the interface, the busy task and the audio thread share without that
+// lock are atomics. The audition sound is handed to the audio thread whole
+// through an atomic shared pointer and released on whichever thread drops
+// the last reference (never the audio thread while it is still playing it).
+//
+// The engine is large (mix buses, reverb memory): private engines (recipe
+// preview, offline export, tests) belong on the heap, not on a stack.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "document/project.h"
+#include "playback/reverb_state.h"
+
+constexpr int kMixBlockFrames = 4096;    // largest block the mixer handles at once
+constexpr int kVoiceOverviewBins = 2048;
+constexpr int kVoiceFillGainPoints = 128;
+constexpr int kVoiceIntGainPoints = 256;
+constexpr int kVoiceDeconGainPoints = 32;
+constexpr int kMaxSpliceMarkers = 256;
+constexpr int kMaxFillChunks = 65;
+
+struct ReverbParams {
+    // The six values the reverb reads, in this order.
+    float size = 0.5f;
+    float decay = 0.5f;
+    float damping = 0.3f;
+    float preDelay = 0.015f;  // seconds
+    float diffusion = 0.7f;
+    float modulation = 0.5f;
+    uint8_t enabled = 1;
+    std::array<float, 3> groupSends{0.2f, 0.2f, 0.2f};
+    float macro = 0.65f;  // the mixer panel's one-knob control; the reverb ignores it
+};
+
+// Smoothed level, held peak and hold timer per channel; written only by the
+// mixer panel, which keeps it here so that it survives panel redraws.
+struct MeterDisplayState {
+    std::array<float, 2> level{};
+    std::array<float, 2> heldPeak{};
+    std::array<float, 2> holdTimer{};
+};
+
+struct PlaybackVoice {
+    std::vector<float> left;
+    std::vector<float> right;  // used only when `stereo` is set
+    uint8_t stereo = 0;
+    float startTime = 0;       // seconds: the result's startTime + deconOffset
+    float plainStartTime = 0;  // seconds: the result's startTime
+    float length = 0;          // seconds of audio (sampleCount / rate after pitching)
+    int32_t sampleCount = 0;   // readers use at most min(sampleCount, left.size())
+    float gain = 1.0f;
+    float normGain = 1.0f;
+    float eventGain = 1.0f;
+    float pan = 0;  // -0.8 .. 0.8
+    int32_t group = 0;
+    uint8_t muted = 0;
+    int32_t eventIndex = -1;
+    std::array<float, kVoiceOverviewBins> peakOverview{};
+    std::array<float, kVoiceOverviewBins> rmsOverview{};
+    int32_t resultIndex = -1;
+    uint32_t resultId = 0;
+    std::array<float, kVoiceFillGainPoints> fillGain{};
+    uint8_t hasFillGain = 0;
+    float fillGainSpan = 0;  // seconds that fillGain spans
+    std::array<float, kVoiceIntGainPoints> intGain{};
+    uint8_t hasIntGain = 0;
+    std::array<float, kVoiceDeconGainPoints> deconGain{};
+    uint8_t hasDeconGain = 0;
+    std::array<float, kMaxSpliceMarkers> spliceTimes{};  // seconds
+    std::array<float, kMaxSpliceMarkers> spliceFades{};
+    int32_t spliceCount = 0;
+    std::array<FillChunk, kMaxFillChunks> chunks{};  // {source start, length, crossfade} in samples
+    int32_t chunkCount = 0;
+    // Borrowed from the owning event (fill results only). Whoever replaces the
+    // document's event vector under the engine mutex nulls it first.
+    const float* intensityCurve = nullptr;
+    int32_t intensityCount = 0;
+    uint8_t intensityIsBed = 0;
+    float intensityScale = 1.0f;
+    float reverbSend = -1.0f;  // negative: use the group's send
+    uint8_t evicted = 0;       // samples released by the streaming window
+};
+
+struct AudioEngine {
+    AudioEngine() = default;
+    AudioEngine(const AudioEngine&) = delete;
+    AudioEngine& operator=(const AudioEngine&) = delete;
+
+    // ---- Guarded by `mutex` ----
+    std::vector<PlaybackVoice> voices;
+    std::vector<float> voiceFadeIn;   // seconds, parallel to voices
+    std::vector<float> voiceFadeOut;  // seconds, parallel to voices
+    // File names (last path component) that failed to decode during voice
+    // builds. Written only by voice-building threads and by the interface
+    // thread between jobs.
+    std::vector<std::string> missingFiles;
+    std::mutex mutex;
+
+    // ---- Transport and progress ----
+    std::atomic<int64_t> position{0};  // playhead in samples at sampleRate
+    std::atomic<uint8_t> playing{0};
+    std::atomic<uint8_t> cacheReady{0};       // voices complete and levelled
+    std::atomic<int32_t> voiceCount{0};       // after the last install or removal
+    std::atomic<int32_t> buildProgress{0};    // voices built so far by a rebuild
+    std::atomic<uint32_t> levelsGeneration{0};
+
+    // ---- Mixer (faders and switches move while the audio thread mixes) ----
+    std::atomic<float> masterGain{1.0f};
+    std::atomic<int32_t> soloVoice{-1};  // >= 0: only this voice plays, even if muted
+    std::array<std::atomic<float>, 3> groupGain{1.0f, 1.0f, 1.0f};  // "BG", "FX A", "FX B"
+    std::array<std::atomic<uint8_t>, 3> groupMute{};
+    std::array<std::atomic<uint8_t>, 3> groupSolo{};
+    std::atomic<uint8_t> masterMute{0};
+    std::array<float, 3> groupTargetLufs{-52.0f, -16.0f, -25.0f};  // copied before a rebuild
+    uint8_t normalizeLoudness = 1;
+    std::atomic<float> refGain{1.0f};  // reference-audio fader; the mixer does not read it
+    std::atomic<uint8_t> bypassDeconfliction{0};
+    float streamWindow = 30.0f;  // half-width in seconds of the streaming window
+
+    // ---- Audition (a mono sound played straight to the output) ----
+    std::atomic<std::shared_ptr<const std::vector<float>>> auditionSamples;
+    std::atomic<int32_t> auditionPosition{0};
+    std::atomic<int32_t> auditionLength{0};  // 0 stops it
+    std::atomic<int32_t> auditionRate{48000};
+
+    // ---- Reverb ----
+    ReverbParams reverb;
+    ReverbState reverbState;
+    std::array<float, kMixBlockFrames> sendL{}, sendR{};
+    std::array<float, kMixBlockFrames> wetL{}, wetR{};
+
+    // ---- Master limiter (coefficients stay 0 until the voices are reset) ----
+    float limiterEnvelope = 0;
+    float limiterThreshold = 0.85f;
+    float limiterAttack = 0;
+    float limiterRelease = 0;
+
+    // ---- Meters (written by the audio thread each block) ----
+    std::atomic<float> peakL{0}, peakR{0};
+    std::array<std::atomic<float>, 3> groupPeakL{}, groupPeakR{};
+    MeterDisplayState masterMeterDisplay;
+    std::array<MeterDisplayState, 3> groupMeterDisplay{};
+
+    int32_t sampleRate = 48000;
+};
+
+extern AudioEngine gAudioEngine;

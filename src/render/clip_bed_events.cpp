@@ -1,0 +1,310 @@
+// clip_bed_events.cpp — Clip and Bed events: results straight from the designer's files.
+//
+// Index
+//   File helpers          counted opening through libsndfile, file name part
+//   Clip intensity gains  the event's intensity (and trace gain) over the clip
+//   RebuildClipEvent
+//   RebuildBedEvent       resolve, remove stale, create / update, reorder
+//   ApplyProbedWeights
+#include "render/clip_bed_events.h"
+
+#include <sndfile.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstddef>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "document/event.h"
+#include "document/project.h"
+#include "document/text_util.h"
+#include "library/file_registry.h"
+#include "render/track_assignment.h"
+
+namespace {
+
+// ---- File helpers -----------------------------------------------------------
+
+std::atomic<int64_t> gFileOpens{0};
+
+struct SoundFileFacts {
+    bool opened = false;
+    int channels = 0;
+    double seconds = 0;
+};
+
+SoundFileFacts ProbeSoundFile(const std::string& path) {
+    SoundFileFacts facts;
+    gFileOpens.fetch_add(1, std::memory_order_relaxed);
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    if (!file) return facts;
+    facts.opened = true;
+    facts.channels = info.channels;
+    facts.seconds = info.samplerate > 0 ? static_cast<double>(info.frames) / info.samplerate : 0.0;
+    sf_close(file);
+    return facts;
+}
+
+// The part after the last "\" or "/", extension kept.
+std::string FileNamePart(const std::string& path) {
+    size_t slash = path.find_last_of("\\/");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Linear reading of a 256-point curve at u in 0..255.
+float CurveAt(const Curve256& curve, float u) {
+    int i = std::clamp(static_cast<int>(u), 0, 254);
+    float f = u - static_cast<float>(i);
+    return curve[i] + (curve[i + 1] - curve[i]) * f;
+}
+
+// ---- Clip intensity gains -------------------------------------------------------
+
+void FillClipIntensity(const Event& ev, RenderResult& r) {
+    float span = std::max(ev.duration, 0.001f);
+    for (int k = 0; k < 256; ++k) {
+        float t = (static_cast<float>(k) / 255.0f * r.duration) / span;
+        float u = std::clamp(t, 0.0f, 1.0f) * 255.0f;
+        if (!(u == u)) u = 0.0f;
+        float v = CurveAt(ev.intensity, u) * ev.intensityScale;
+        if (ev.hasTraceGain) v *= CurveAt(ev.traceGain, u);
+        r.intGain[k] = std::clamp(v, 0.0f, 1.0f);
+    }
+    r.hasIntGain = true;
+}
+
+// The mute reasons a rebuilt record inherits; a bare `muted` without a reason
+// is the designer's.
+uint8_t InheritedMuteReasons(const RenderResult& old) {
+    if (old.muted && old.muteReasons == 0) return kMuteUser;
+    return old.muteReasons;
+}
+
+bool IsValidEvent(const Project& project, int eventIndex, int shape) {
+    return eventIndex >= 0 && eventIndex < static_cast<int>(project.events.size()) &&
+           project.events[eventIndex].shape == shape;
+}
+
+}  // namespace
+
+// ---- RebuildClipEvent -------------------------------------------------------------
+
+bool RebuildClipEvent(Project& project, int eventIndex) {
+    if (!IsValidEvent(project, eventIndex, kShapeClip)) return false;
+    Event& ev = project.events[eventIndex];
+    if (ev.pinnedFile[0] == '\0') return false;
+
+    if (!ev.pinnedFileId.empty()) {
+        std::string resolved = FileRegistry::Instance().ResolveOrAdd(ev.pinnedFileId, ev.pinnedFile);
+        if (!resolved.empty() && resolved != ev.pinnedFile) {
+            if (resolved.size() < sizeof(ev.pinnedFile)) {
+                CopyTextField(ev.pinnedFile, resolved);
+            } else {
+                // A cut path would name another file; keep the stored one.
+                std::printf("[Render] Clip path too long to store, keeping the old one: %s\n",
+                            resolved.c_str());
+            }
+        }
+    }
+
+    int existing = -1;
+    for (size_t i = 0; i < project.results.size(); ++i) {
+        if (project.results[i].eventIdx == eventIndex) {
+            existing = static_cast<int>(i);
+            break;
+        }
+    }
+
+    const std::string path = ev.pinnedFile;
+    const float startRef = ev.time - ev.syncOffset;
+    RenderResult r;
+    r.eventIdx = eventIndex;
+    r.track = 0;
+    r.group = EventMixGroup(ev);
+    r.procMode = 2;
+    r.weight = ev.clipWeight >= 0 ? ev.clipWeight : 0.5f;
+    r.name = FileNamePart(path);
+    r.filepath = path;
+    r.fileId = ev.pinnedFileId;
+
+    SoundFileFacts facts = ProbeSoundFile(path);
+    r.startTime = startRef;
+    if (facts.opened) {
+        r.stereo = ev.stereo || facts.channels >= 2;
+        r.sourceOffset = ev.clipSourceOffset;
+        float len = std::max(static_cast<float>(facts.seconds) - ev.clipSourceOffset, 0.0f);
+        if (ev.clipSourceDuration > 0) len = std::min(len, ev.clipSourceDuration);
+        len = std::min(len, std::max(project.totalDuration - startRef, 0.01f));
+        r.duration = r.sourceDuration = len;
+        r.fadeIn = ev.clipFadeIn >= 0 ? ev.clipFadeIn : std::min(0.02f * len, 0.01f);
+        r.fadeOut = ev.clipFadeOut >= 0 ? ev.clipFadeOut : std::min(0.05f * len, 0.05f);
+    } else {
+        r.duration = r.sourceDuration = ev.duration;
+        r.sourceOffset = 0;
+        r.fadeIn = 0.01f;
+        r.fadeOut = 0.05f;
+        r.placeholder = true;
+        r.name = "[Missing] " + r.name;
+    }
+    FillClipIntensity(ev, r);
+
+    if (existing >= 0) {
+        const RenderResult& old = project.results[existing];
+        r.userVolume = old.userVolume;
+        r.layerGain = old.layerGain;
+        r.muteReasons = InheritedMuteReasons(old);
+        r.muted = r.muteReasons != 0;
+        project.results[existing] = std::move(r);
+    } else {
+        project.results.push_back(std::move(r));
+    }
+
+    AssignTracks(project);
+    project.resultsRevision += 1;
+    project.rendered = true;
+    return true;
+}
+
+// ---- RebuildBedEvent ----------------------------------------------------------------
+
+namespace {
+
+bool MatchesLayer(const RenderResult& r, const Event& ev, size_t layer) {
+    const std::string& id = ev.pinnedFileIds[layer];
+    if (!r.fileId.empty() && r.fileId == id) return true;
+    return r.filepath == ev.pinnedFiles[layer];
+}
+
+bool MatchesAnyLayer(const RenderResult& r, const Event& ev) {
+    for (size_t j = 0; j < ev.pinnedFiles.size(); ++j) {
+        if (MatchesLayer(r, ev, j)) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool RebuildBedEvent(Project& project, int eventIndex) {
+    if (!IsValidEvent(project, eventIndex, kShapeBed)) return false;
+    Event& ev = project.events[eventIndex];
+    std::vector<RenderResult>& results = project.results;
+
+    const size_t layers = ev.pinnedFiles.size();
+    ev.pinnedFileIds.resize(layers);
+    ev.bedLayerLoop.resize(layers, 0);
+    ev.bedLayerWeight.resize(layers, -1.0f);
+    ev.hasPinnedFiles = layers > 0;
+
+    FileRegistry& registry = FileRegistry::Instance();
+    for (size_t j = 0; j < layers; ++j) {
+        if (ev.pinnedFileIds[j].empty()) continue;
+        std::string resolved = registry.ResolveOrAdd(ev.pinnedFileIds[j], ev.pinnedFiles[j]);
+        if (!resolved.empty()) ev.pinnedFiles[j] = std::move(resolved);
+    }
+
+    const float frame = project.fps > 0 ? 1.0f / project.fps : 0.04f;
+    const float xf = frame * (ev.sceneLink >= 0 ? static_cast<float>(std::max(ev.sceneCrossfade, 0)) : 1.0f);
+    const float layerDur = std::max(ev.duration + xf, 0.05f);
+    const float startRef = ev.time - ev.syncOffset;
+    bool changed = false;
+
+    // The event's results in results order: one scan of the project, the only
+    // one an unchanged Bed costs. Stale results (no layer names them any more)
+    // are erased walking back from the last.
+    std::vector<int> own;
+    for (size_t i = 0; i < results.size(); ++i) {
+        if (results[i].eventIdx == eventIndex) own.push_back(static_cast<int>(i));
+    }
+    for (size_t k = own.size(); k-- > 0;) {
+        if (MatchesAnyLayer(results[own[k]], ev)) continue;
+        results.erase(results.begin() + own[k]);
+        for (size_t later = k + 1; later < own.size(); ++later) own[later] -= 1;
+        own.erase(own.begin() + static_cast<std::ptrdiff_t>(k));
+        changed = true;
+    }
+
+    // One result per distinct file. When two layers name the same file the
+    // first one owns the result; the later one must not rewrite its loop flag
+    // or weight, or an unchanged Bed would report a change on every call.
+    std::vector<int> layerOrder;  // the owned results, in layer order
+    for (size_t j = 0; j < layers; ++j) {
+        int match = -1;
+        for (int i : own) {
+            if (MatchesLayer(results[i], ev, j)) {
+                match = i;
+                break;
+            }
+        }
+        if (match < 0) {
+            RenderResult r;
+            r.eventIdx = eventIndex;
+            r.track = static_cast<int32_t>(j);
+            r.group = EventMixGroup(ev);
+            r.procMode = 1;
+            r.weight = ev.bedLayerWeight[j] >= 0 ? ev.bedLayerWeight[j] : 0.5f;
+            r.filepath = ev.pinnedFiles[j];
+            r.fileId = ev.pinnedFileIds[j];
+            r.name = FileNamePart(r.filepath);
+            SoundFileFacts facts = ProbeSoundFile(r.filepath);
+            r.stereo = facts.opened && facts.channels >= 2;
+            results.push_back(std::move(r));
+            match = static_cast<int>(results.size()) - 1;
+            own.push_back(match);
+            changed = true;
+        }
+        if (std::find(layerOrder.begin(), layerOrder.end(), match) != layerOrder.end()) continue;
+        layerOrder.push_back(match);
+
+        RenderResult& r = results[match];
+        bool loop = ev.bedLayerLoop[j] != 0;
+        if (!(std::fabs(r.duration - layerDur) <= 0.001f) || r.fillLoop != loop) {
+            r.fillChunks.clear();  // the next voice build resynthesises
+            r.duration = layerDur;
+            r.fillLoop = loop;
+            changed = true;
+        }
+        if (!(std::fabs(r.startTime - startRef) <= 0.0001f)) {
+            r.startTime = startRef;
+            changed = true;
+        }
+        r.weight = ev.bedLayerWeight[j] >= 0 ? ev.bedLayerWeight[j] : 0.5f;
+        r.fadeIn = r.fadeOut = xf;
+    }
+
+    // Keep the event's results in layer order, in the slots they already use.
+    if (own.size() == layerOrder.size() && own != layerOrder) {
+        std::vector<RenderResult> ordered;
+        ordered.reserve(layerOrder.size());
+        for (int i : layerOrder) ordered.push_back(results[i]);
+        for (size_t k = 0; k < own.size(); ++k) results[own[k]] = std::move(ordered[k]);
+        changed = true;
+    }
+
+    if (changed) {
+        AssignTracks(project);
+        project.resultsRevision += 1;
+        project.rendered = !results.empty();
+    }
+    return changed;
+}
+
+// ---- ApplyProbedWeights -----------------------------------------------------------------
+
+void ApplyProbedWeights(Project& project) {
+    for (size_t e = 0; e < project.events.size(); ++e) {
+        const Event& ev = project.events[e];
+        if (ev.shape == kShapeBed) {
+            RebuildBedEvent(project, static_cast<int>(e));
+        } else if (ev.shape == kShapeClip && ev.clipWeight >= 0) {
+            for (RenderResult& r : project.results) {
+                if (r.eventIdx == static_cast<int32_t>(e)) r.weight = ev.clipWeight;
+            }
+        }
+    }
+}
+
+int64_t ClipBedFileOpenCount() { return gFileOpens.load(std::memory_order_relaxed); }

@@ -1,0 +1,36 @@
+// clip_bed_events.h — results of Clip and Bed events, built from their pinned files.
+//
+// Index
+//   RebuildClipEvent       the one region result of a Clip event (always a fresh record)
+//   RebuildBedEvent        one fill result per Bed layer; unchanged Beds cost nothing
+//   ApplyProbedWeights     copy newly probed spectral weights into the results
+//   ClipBedFileOpenCount   test hook: sound files opened by the two rebuilds
+//
+// Both rebuilds run on the thread that edits the document and open sound files
+// synchronously; the Bed rebuild opens one only when it creates a result, so
+// it can run every frame.
+#pragma once
+
+#include <cstdint>
+
+struct Project;
+
+// False for an index out of range, an event that is not a Clip or an empty
+// pinned file. Otherwise replaces (or appends) the event's result with a new
+// record that keeps only the old userVolume, mute reasons and layerGain, runs
+// the track assignment and returns true. A file that does not open gives a
+// "[Missing] " placeholder of the event's duration.
+bool RebuildClipEvent(Project& project, int eventIndex);
+
+// False for an index out of range or an event that is not a Bed. Otherwise
+// brings the event's results in line with its layer list (one per distinct
+// file, in layer order) and returns whether anything was created, erased,
+// reordered, or had its duration, loop flag or start changed.
+bool RebuildBedEvent(Project& project, int eventIndex);
+
+// Rebuilds every Bed event and gives the results of every Clip whose
+// clipWeight is known that weight.
+void ApplyProbedWeights(Project& project);
+
+// Number of times the two rebuilds have tried to open a sound file in this process.
+int64_t ClipBedFileOpenCount();

@@ -1,0 +1,92 @@
+// clip_processing.h — turning a rendered layer's source region into voice samples.
+//
+// Index
+//   ResampleSinc / ResampleSincPair   16-tap Lanczos (a = 8) resampler; the pair shares taps
+//   ResampleLinear                    two-point interpolation for the export's source reader
+//   ApplyBandGains                    five-band gain split by four parallel one-pole low-passes
+//   ApplyPeakLimiter                  envelope limiter + soft clip for bounce and export
+//   LoadResultRegion / LoadResultRegionMode2   a cached region straight into a voice
+//   ResolveSourcePathById             refresh an alloy source's path through the file registry
+//   Processing chain by procMode:
+//     LoadResultAudio                 decode by processing mode (false: nothing usable)
+//     FillVoiceWithSilence            mono silence of a result's duration
+//     ApplyResultBandGains            the result's flagged band gains on both channels
+//     ApplyVoicePitchShift            varispeed by semitones (length changes with pitch)
+//     ProcessResultAudio              all of the above in order, for re-preparing a voice
+//
+// The DSP routines keep no state between calls. Voice builders that retune to
+// a musical scale run that between the band gains and the pitch shift, so the
+// chain is offered in steps as well as whole.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct AudioEngine;
+struct PlaybackVoice;
+struct RenderResult;
+struct AlloySource;
+struct FileRegistry;
+
+// Replaces `buffer` by `outFrames` samples read at positions i * step with a
+// Lanczos kernel of a = 8 (taps -7..+8), renormalised by the weights of the
+// taps inside the input. outFrames <= 0 leaves the buffer empty.
+void ResampleSinc(int outFrames, double step, std::vector<float>& buffer);
+// The same on two channels at once (right may be null); each channel gets
+// exactly the samples ResampleSinc would give it.
+void ResampleSincPair(int outFrames, double step, std::vector<float>& left,
+                      std::vector<float>* right);
+
+// The same positions with linear interpolation between neighbours.
+void ResampleLinear(int outFrames, double step, std::vector<float>& buffer);
+
+// In place on the first `frames` samples: bands below 200 Hz, 200-800,
+// 800-3000, 3000-8000 and above 8000 Hz scaled by gains[0..4]. Nothing
+// happens when every gain is within 0.01 of 1.
+void ApplyBandGains(std::vector<float>& buffer, int frames, int sampleRate,
+                    const std::array<float, 5>& gains);
+
+// Limits a pair of channels in place with the engine's ceiling, attack and
+// release (the engine's own limiter state is not touched), then soft-clips
+// so no sample exceeds 0.891. `right` may be null for a mono signal.
+// Non-finite samples become 0.
+void ApplyPeakLimiter(const AudioEngine& engine, float* left, float* right, int64_t frames);
+
+// LoadProcessedClip into the voice's left and right; sets `stereo` and
+// `sampleCount`. True when the voice has frames.
+bool LoadResultRegion(const std::string& path, float offset, float duration, int targetRate,
+                      bool stereo, PlaybackVoice& voice);
+// The same for clip regions; the result's duration is accepted and not used.
+bool LoadResultRegionMode2(const std::string& path, float offset, float duration,
+                           float resultDuration, int targetRate, bool stereo,
+                           PlaybackVoice& voice);
+
+// When the source has a file id that the registry resolves to an existing
+// path, that path replaces `filepath`; otherwise nothing changes.
+void ResolveSourcePathById(AlloySource& source);
+void ResolveSourcePathById(FileRegistry& registry, AlloySource& source);
+
+// Decodes the result's audio by `procMode` (0 and unknown values: plain region,
+// 1 fill, 2 clip region, 3 alloy) at `targetRate`, mono or stereo as the
+// result asks. False for a placeholder and for any failure.
+bool LoadResultAudio(const RenderResult& result, int targetRate, PlaybackVoice& voice);
+
+// max(1, trunc(rate * duration)) frames of silence (capped at 600 s); the voice
+// becomes mono.
+void FillVoiceWithSilence(PlaybackVoice& voice, int rate, float duration);
+
+// ApplyBandGains with the result's gains on left and, for a stereo voice,
+// right, when the result flags them and the voice has frames.
+void ApplyResultBandGains(const RenderResult& result, PlaybackVoice& voice, int sampleRate);
+
+// When |semitones| > 0.01 and the voice has more than 64 frames: resamples by
+// 2^(semitones / 12) to trunc(frames / ratio + 0.5) frames and sets
+// `sampleCount` and `length` (seconds at `rate`). True when it shifted.
+bool ApplyVoicePitchShift(PlaybackVoice& voice, float semitones, int rate);
+
+// The chain for one result: load by mode (silence of the result's duration on
+// failure or for a placeholder), band gains, then the stored `pitchShift`.
+// Returns whether real audio was loaded.
+bool ProcessResultAudio(const RenderResult& result, int targetRate, PlaybackVoice& voice);

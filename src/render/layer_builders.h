@@ -1,0 +1,142 @@
+// layer_builders.h — the per-shape layer builders of the render pass and the
+// steps of choosing and placing a layer that they all share.
+//
+// Index
+//   RenderSeeds           where a pass's random numbers come from (clock, or fixed for tests)
+//   LayerBuildContext     everything a builder receives from the pass for one event
+//   Shared layer choice   NewLayer, RefSuitability, AccumulatedBands, RunCandidateLadder,
+//                         ApplyRepetitionFactors, DropNonPositive, SortCandidates,
+//                         PickCandidate, RecordChosenSound, MakeSketchLayer,
+//                         MakeNoMatchLayer, AppendLayer
+//   Builders              BuildSpotLayers, BuildFillLayers, BuildScatterLayers,
+//                         BuildAlloyLayers, BuildWashLayers, BuildThresholdLayers
+//
+// A builder appends its layers to context.project->results and returns; the
+// pass publishes the result count afterwards. Builders draw every random
+// number from *context.randomState (except Fill's scored pick, which seeds
+// itself), in the order their layers are made.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "document/event.h"
+#include "document/project.h"
+#include "library/search_query.h"
+#include "library/sound_library.h"
+#include "render/candidates.h"
+
+// The pass seed and the salt of Fill's own pick seed. The program takes both
+// from the clock (and from an address that differs between runs); a test hands
+// in fixed values so that two renders of one project come out the same.
+struct RenderSeeds {
+    uint32_t passSeed = 0;
+    // false: Fill's pick mixes the calendar time and the address of the pass's
+    // working record into its seed; true: it mixes in fillSalt instead.
+    bool fixedFillSalt = false;
+    uint32_t fillSalt = 0;
+};
+
+struct LayerBuildContext {
+    Project* project = nullptr;
+    const SoundLibrary* library = nullptr;
+    int eventIndex = -1;
+    float eventStart = 0;  // time - syncOffset
+    float eventEnd = 0;    // eventStart + duration
+    int layerCount = 0;    // n: layers the event wants in all, pinned ones included
+    int fillCap = 8;
+    int pinnedCount = 0;   // pinned layers already made; builders number after them
+    int group = 0;         // the event's mix group
+    const std::vector<const LibraryEntry*>* pool = nullptr;
+    std::vector<SearchTerm> terms;
+    float bandMask[5] = {0, 0, 0, 0, 0};
+    float maxIntensity = 0;
+    uint32_t* randomState = nullptr;
+    const RenderSeeds* seeds = nullptr;
+
+    // Bookkeeping of the event, shared by every layer it gets.
+    std::vector<UsedSound>* passUsed = nullptr;  // every sound placed this pass
+    std::vector<UsedSound> eventUsed;            // sounds placed for this event
+    float bandAccum[5] = {0, 0, 0, 0, 0};        // starts as bandMask
+    float suitabilitySum = 0;
+    int realLayers = 0;                          // layers with a library sound
+    TermHitCache termCache;                      // keyword hits of this event's query
+
+    // The event lives in project->events, which no builder resizes.
+    Event& event() const { return project->events[eventIndex]; }
+    bool poolEmpty() const { return pool == nullptr || pool->empty(); }
+};
+
+// A new result of the event: startTime eventStart, duration of the event,
+// the given weight, track and processing mode.
+RenderResult NewLayer(const LayerBuildContext& ctx, float weight, int track, int procMode);
+
+// Mean SuitabilityScore of the event's real layers so far, -1 when none.
+float RefSuitability(const LayerBuildContext& ctx);
+
+// The band accumulator when any of its values exceeds 0.01, else null.
+const float* AccumulatedBands(const LayerBuildContext& ctx);
+
+// The full search ladder for one layer (five tries, falling back from the
+// event's keywords and weight to any sound), then pinned files removed and the
+// list sorted best first. `weight` is the already jittered target; `intensity`
+// the layer's intensity for the first two tries. May return an empty list.
+std::vector<RenderCandidate> RunCandidateLadder(LayerBuildContext& ctx, float weight,
+                                                float intensity);
+
+// Multiplies every score by RepetitionFactor(path, event used, pass used, eventStart).
+void ApplyRepetitionFactors(const LayerBuildContext& ctx, std::vector<RenderCandidate>& list);
+// Removes candidates with score <= 0 (and any that is not a number).
+void DropNonPositive(std::vector<RenderCandidate>& list);
+// Highest score first; equal scores keep their order.
+void SortCandidates(std::vector<RenderCandidate>& list);
+
+// Weighted draw from the state when the list holds more than one candidate
+// and the scores sum to more than 0 (the first candidate whose running sum
+// reaches r * sum); otherwise the first candidate without a draw. Null for an
+// empty list. `limit` > 0 restricts the pick to the first `limit` candidates.
+const LibraryEntry* PickCandidate(const std::vector<RenderCandidate>& list, uint32_t& state,
+                                  int limit = 0);
+
+// A chosen sound joins the event's and the pass's used lists, its band
+// energies the band accumulator and its suitability the running mean.
+void RecordChosenSound(LayerBuildContext& ctx, const LibraryEntry& entry, float sourceOffset,
+                       float sourceDuration);
+// The used-list half of RecordChosenSound, for builders that keep the band
+// accumulator for other sounds.
+void RecordUsedRegion(LayerBuildContext& ctx, const std::string& path, float sourceOffset,
+                      float sourceDuration);
+
+// Marks the layer as a sketch without a file ("[Sketch] Spot" and so on).
+void MakeSketchLayer(RenderResult& result, const char* sketchName);
+// A layer whose search found no usable sound: "(no match)", no file, flagged
+// as a placeholder like a sketch.
+void MakeNoMatchLayer(RenderResult& result);
+
+// Name, path and id of the chosen entry.
+void TakeEntryIdentity(RenderResult& result, const LibraryEntry& entry);
+
+// stereo from the event, the intensity lookup when withCurve, then append.
+// Returns the index of the new result.
+int AppendLayer(LayerBuildContext& ctx, RenderResult& result, bool withCurve = true);
+
+// ---- Builders -------------------------------------------------------------
+void BuildSpotLayers(LayerBuildContext& ctx);
+void BuildFillLayers(LayerBuildContext& ctx);
+void BuildScatterLayers(LayerBuildContext& ctx);
+// Spot, Bloom and Contour events with `alloy` set.
+void BuildAlloyLayers(LayerBuildContext& ctx);
+// Bloom and Contour events without `alloy`.
+void BuildWashLayers(LayerBuildContext& ctx);
+// Events whose shape is none of the known ones ("[Sketch] Layer").
+void BuildThresholdLayers(LayerBuildContext& ctx);
+
+// Sketch names of the shapes, as the timeline shows them.
+inline constexpr const char* kSketchSpot = "[Sketch] Spot";
+inline constexpr const char* kSketchAlloy = "[Sketch] Alloy";
+inline constexpr const char* kSketchFill = "[Sketch] Fill";
+inline constexpr const char* kSketchWash = "[Sketch] Wash";
+inline constexpr const char* kSketchScatter = "[Sketch] Scatter";
+inline constexpr const char* kSketchLayer = "[Sketch] Layer";
+inline constexpr const char* kNoMatchName = "(no match)";

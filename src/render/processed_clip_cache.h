@@ -1,0 +1,91 @@
+// processed_clip_cache.h — decoded source regions at the engine rate, shared process-wide.
+//
+// Index
+//   ProcessedClip           one cached region: samples at the requested rate
+//   ProcessedClipKeyHash    FNV-1a 64 over the key text
+//   ProcessedClipCache      map + mutex + entry capacity + byte budget
+//   gProcessedClipCache     the cache of the program
+//   ProcessedClipKey        path + "|offset|duration|rate|stereo" (milliseconds)
+//   LoadProcessedClip       cached region load: decode, mix down, resample, store
+//   ClearProcessedClipCache empty a cache whole (a new project)
+//   ProcessedClipCacheStats entry count and bytes, for tests and diagnostics
+//
+// Every voice build, the export, the bounce and the fill and alloy sources read
+// regions through here. The cache keeps processed audio so that rebuilding the
+// same layers skips decoding and resampling. It has no per-entry eviction:
+// when a store would exceed the entry capacity or the byte budget, the map is
+// emptied first. The mutex is held only around map access; decoding and
+// resampling run unlocked, so two threads missing on one key both decode it
+// and the later store wins.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+constexpr size_t kProcessedClipCapacity = 512;
+constexpr size_t kProcessedClipByteBudget = size_t(2) << 30;  // 2 GiB of samples
+constexpr float kMaxRegionSeconds = 600.0f;
+
+struct ProcessedClip {
+    std::vector<float> left;   // mono mix, or channel 0 of a stereo region
+    std::vector<float> right;  // channel 1; empty when not stereo
+    uint8_t stereo = 0;
+    int32_t sampleRate = 0;    // always the requested rate once stored
+    int32_t frames = 0;        // left.size()
+};
+
+uint64_t HashProcessedClipKey(std::string_view key);
+
+struct ProcessedClipKeyHash {
+    size_t operator()(const std::string& key) const { return size_t(HashProcessedClipKey(key)); }
+};
+
+struct ProcessedClipCache {
+    ProcessedClipCache();
+    ProcessedClipCache(const ProcessedClipCache&) = delete;
+    ProcessedClipCache& operator=(const ProcessedClipCache&) = delete;
+
+    std::mutex mutex;  // guards map and bytes
+    std::unordered_map<std::string, ProcessedClip, ProcessedClipKeyHash> map;
+    size_t bytes = 0;  // sample bytes held by map
+    // Limits; set before the cache is shared between threads.
+    size_t capacity = kProcessedClipCapacity;
+    size_t byteBudget = kProcessedClipByteBudget;
+};
+
+extern ProcessedClipCache gProcessedClipCache;
+
+// The file path followed directly by "|%.3f|%.3f|%d|%d" (offset, duration,
+// target rate, stereo request), the suffix cut to 31 characters. Formatting is
+// locale-free.
+std::string ProcessedClipKey(const std::string& path, float offset, float duration, int targetRate,
+                             bool stereo);
+
+// Loads at most 600 s of `path` starting `offset` seconds in (an offset below
+// one frame or at/after the end reads from the start) as float samples at
+// `targetRate`: channels 0 and 1 when `stereo` is asked and the file has two
+// or more, else the mean of all channels. True when at least one frame was
+// produced; on failure the outputs are emptied and nothing is cached.
+// Unreadable, empty, zero-rate and absurd files (too many channels, an
+// unusable rate), allocation failure and non-finite arguments are failures.
+bool LoadProcessedClip(ProcessedClipCache& cache, const std::string& path, float offset,
+                       float duration, int targetRate, bool stereo, std::vector<float>& left,
+                       std::vector<float>& right, int& outRate, bool& outStereo);
+// The same through gProcessedClipCache.
+bool LoadProcessedClip(const std::string& path, float offset, float duration, int targetRate,
+                       bool stereo, std::vector<float>& left, std::vector<float>& right,
+                       int& outRate, bool& outStereo);
+
+void ClearProcessedClipCache(ProcessedClipCache& cache);
+void ClearProcessedClipCache();
+
+struct ProcessedClipCacheStats {
+    size_t entries = 0;
+    size_t bytes = 0;
+};
+ProcessedClipCacheStats GetProcessedClipCacheStats(ProcessedClipCache& cache);

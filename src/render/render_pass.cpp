@@ -1,0 +1,376 @@
+// render_pass.cpp — the render pass: which results go, which events are
+// rendered, and the frame around the per-shape layer builders.
+//
+// Index
+//   ClockRenderSeeds / EventRenderable / EventLayerCount / ContainsString
+//   Small helpers        spans, sync position, file names
+//   BuildPinnedLayers    one layer per pinned file
+//   PassState            the pools, used list and random state of one pass
+//   RemoveRenderedResults / CollectUsedSounds
+//   ComputeBandMask
+//   RenderOneEvent       pool, legacy pin, mask, count, pinned layers, builder
+//   RenderEventsWithSeeds / RenderEvents
+#include "render/render_pass.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+
+#include "document/event.h"
+#include "document/project.h"
+#include "library/file_caches.h"
+#include "library/file_registry.h"
+#include "render/candidates.h"
+#include "render/clip_bed_events.h"
+#include "render/fitting.h"
+#include "render/render_curves.h"
+
+RenderSeeds ClockRenderSeeds() {
+    RenderSeeds seeds;
+    auto now = std::chrono::system_clock::now().time_since_epoch();
+    seeds.passSeed =
+        static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::seconds>(now).count());
+    seeds.fixedFillSalt = false;
+    return seeds;
+}
+
+bool EventRenderable(const Event& event) {
+    constexpr float kOneDay = 86400.0f;
+    return std::isfinite(event.time) && std::isfinite(event.syncOffset) &&
+           std::isfinite(event.duration) && event.duration > 0.0f && event.duration <= kOneDay;
+}
+
+int EventLayerCount(const Event& event, float maxIntensity, int fillCap) {
+    float spread = event.spread > 0.0f ? std::min(event.spread, 1.0f) : 0.0f;
+    int n = 3 + static_cast<int>(3.0f * spread + 0.5f);
+    if (maxIntensity > 0.8f) n += 1;
+    if (event.hero) n = static_cast<int>(static_cast<float>(n) * 1.5f + 0.5f);
+    n = std::min(n, fillCap);
+    if (event.shape == kShapeFill && event.fillLayers > 0) n = std::max(n, event.fillLayers);
+    return n;
+}
+
+bool ContainsString(const Event& event, std::string_view text) {
+    for (const std::string& path : event.pinnedFiles) {
+        if (path == text) return true;
+    }
+    return false;
+}
+
+namespace {
+
+bool ValidEvent(const Project& project, int32_t idx) {
+    return idx >= 0 && idx < static_cast<int32_t>(project.events.size());
+}
+
+bool IsClipOrBed(const Event& event) {
+    return event.shape == kShapeClip || event.shape == kShapeBed;
+}
+
+// The same test decides which results go and which events are rendered
+// again, so that nothing loses its layers without getting new ones.
+bool EventInRange(const Event& event, float t0, float t1) {
+    return t0 < event.time + event.duration && event.time < t1;
+}
+
+float SyncPosition(const Event& event) {
+    float p = event.duration != 0.0f ? event.syncOffset / event.duration : 0.5f;
+    return std::clamp(p, 0.0f, 1.0f);
+}
+
+std::string FileNameOf(const std::string& path) {
+    size_t cut = path.find_last_of("/\\");
+    return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+void CapFadePair(float& fadeIn, float& fadeOut, float limit) {
+    float sum = fadeIn + fadeOut;
+    if (sum > limit && sum > 0.0f) {
+        float f = limit / sum;
+        fadeIn *= f;
+        fadeOut *= f;
+    }
+}
+
+void PublishCount(Project& project) {
+    project.publishedResultCount.store(static_cast<int32_t>(project.results.size()),
+                                       std::memory_order_release);
+}
+
+}  // namespace
+
+// ---- Pinned layers -----------------------------------------------------------
+
+int BuildPinnedLayers(LayerBuildContext& ctx) {
+    Event& event = ctx.event();
+    if (event.pinnedFiles.empty() || ctx.poolEmpty()) return 0;
+    uint32_t& state = *ctx.randomState;
+    const float p = SyncPosition(event);
+    const float wPeak = SampleEventCurve(event, p);
+    const int count = static_cast<int>(event.pinnedFiles.size());
+
+    for (int k = 0; k < count; ++k) {
+        std::string id = k < static_cast<int>(event.pinnedFileIds.size()) ? event.pinnedFileIds[k]
+                                                                          : std::string();
+        if (!id.empty()) {
+            std::string resolved = FileRegistry::Instance().ResolveOrAdd(id, event.pinnedFiles[k]);
+            if (!resolved.empty()) event.pinnedFiles[k] = resolved;
+        }
+        const std::string& path = event.pinnedFiles[k];
+        const LibraryEntry* entry = nullptr;
+        if (!id.empty()) {
+            // An empty id would match every entry that has none yet.
+            for (const LibraryEntry* e : *ctx.pool) {
+                if (e->fileId == id) {
+                    entry = e;
+                    break;
+                }
+            }
+        }
+        if (entry == nullptr) {
+            for (const LibraryEntry* e : *ctx.pool) {
+                if (e->path == path) {
+                    entry = e;
+                    break;
+                }
+            }
+        }
+
+        RenderResult result = NewLayer(ctx, wPeak, k, 2);
+        if (entry != nullptr) {
+            TakeEntryIdentity(result, *entry);
+        } else {
+            // Not in the libraries: the file plays whole if it can be found.
+            result.name = FileNameOf(path);
+            result.filepath = path;
+            result.fileId = id;
+            AppendLayer(ctx, result);
+            continue;
+        }
+
+        FitResult fit = FitSoundToEvent(*entry, event.duration, event.shape, state,
+                                        &event.intensity, event.intensityScale, p, nullptr, nullptr);
+        result.sourceOffset = fit.sourceOffset;
+        result.sourceDuration = fit.sourceDuration;
+        result.audioSyncOffset = fit.syncTime;
+        PitchJitter(result, event.pitchVariation, state);
+        float playable = result.sourceDuration;
+        if (std::fabs(result.pitchVarShift) > 0.01f) {
+            playable /= std::pow(2.0f, result.pitchVarShift / 12.0f);
+        }
+
+        if (event.shape == kShapeFill) {
+            result.startTime = ctx.eventStart;
+            result.duration = event.duration;
+            result.fadeIn = 0.0f;
+            result.fadeOut = 0.0f;
+        } else {
+            // The sound's sync point meets the event time. The pitch variation
+            // may have moved the sync point inside the region (when it had to
+            // start the region at the file's start), so its current value is
+            // the one that counts.
+            float s = event.time - result.audioSyncOffset;
+            float start = std::max(ctx.eventStart - 0.12f, s);
+            float end = std::min(ctx.eventEnd + 0.12f, s + playable);
+            float len = std::max(end - start, 0.1f);
+            if (start > s) result.sourceOffset += start - s;
+            result.startTime = start;
+            result.duration = len;
+            if (event.shape == kShapeSpot || event.shape == kShapeBloom) {
+                result.fadeIn = std::max(std::max(0.12f * len, 0.02f), fit.fadeIn);
+                result.fadeOut = std::max(std::max(0.18f * len, 0.04f), fit.fadeOut);
+            } else {
+                float span = std::max(event.duration, 0.001f);
+                float fi = 0.0f;
+                float fo = 0.0f;
+                IntensityCurveFades(event, (start - ctx.eventStart) / span,
+                                    (end - ctx.eventStart) / span, 0.01f, len, fi, fo);
+                result.fadeIn = std::max(std::max(0.08f * len, 0.02f), fi);
+                result.fadeOut = std::max(std::max(0.12f * len, 0.04f), fo);
+            }
+            CapFadePair(result.fadeIn, result.fadeOut, 0.75f * len);
+        }
+        AppendLayer(ctx, result);
+    }
+    return count;
+}
+
+// ---- The pass ----------------------------------------------------------------
+
+namespace {
+
+struct PassState {
+    std::vector<const LibraryEntry*> pools[4];  // groups 0, 1, 2, then every group
+    std::vector<UsedSound> used;
+    uint32_t random = 0;
+    const RenderSeeds* seeds = nullptr;
+    TermHitCache termCache;  // reused by every event (it checks query and pool itself)
+    int pinnedWithoutPool = 0;
+};
+
+void RemoveRenderedResults(Project& project, int eventIndex, bool rangeOn, float t0, float t1) {
+    // Clip and Bed events are rebuilt on every pass, and their rebuild keeps
+    // what the designer set on the old result (volume, mute), so their results
+    // are left for it instead of being removed here.
+    auto removable = [&](const RenderResult& r) {
+        bool valid = ValidEvent(project, r.eventIdx);
+        if (valid && IsClipOrBed(project.events[r.eventIdx])) return false;
+        if (eventIndex >= 0) return r.eventIdx == eventIndex;
+        if (!valid) return false;
+        const Event& event = project.events[r.eventIdx];
+        if (event.locked) return false;
+        return !rangeOn || EventInRange(event, t0, t1);
+    };
+    std::erase_if(project.results, removable);
+    PublishCount(project);
+}
+
+std::vector<UsedSound> CollectUsedSounds(const Project& project) {
+    std::vector<UsedSound> used;
+    used.reserve(project.results.size());
+    for (const RenderResult& r : project.results) {
+        if (r.filepath.empty() || r.muted) continue;
+        used.push_back({r.filepath, r.sourceOffset, r.sourceDuration, r.startTime});
+    }
+    return used;
+}
+
+// How much of each band the other events already fill over this event's
+// span; a hero event ignores them, every other event also leaves room for
+// the heroes it overlaps.
+void ComputeBandMask(const Project& project, int i, float eventStart, float eventEnd,
+                     float mask[5]) {
+    std::fill(mask, mask + 5, 0.0f);
+    const Event& event = project.events[i];
+    if (event.hero) return;
+    const float span = std::max(0.01f, eventEnd - eventStart);
+    float bw[5];
+    for (const RenderResult& r : project.results) {
+        if (r.eventIdx == i || r.muted) continue;
+        float overlap = std::min(r.startTime + r.duration, eventEnd) - std::max(r.startTime, eventStart);
+        if (!(overlap > 0.0f)) continue;
+        float f = overlap / span * r.layerGain * r.userVolume;
+        if (!std::isfinite(f)) continue;
+        BandWeights5(r.weight, bw);
+        for (int b = 0; b < 5; ++b) mask[b] += bw[b] * f;
+    }
+    const float ownDuration = std::max(0.01f, event.duration);
+    for (size_t j = 0; j < project.events.size(); ++j) {
+        const Event& other = project.events[j];
+        if (static_cast<int>(j) == i || !other.hero || !EventRenderable(other)) continue;
+        float js = other.time - other.syncOffset;
+        float overlap = std::min(js + other.duration, eventEnd) - std::max(js, eventStart);
+        if (!(overlap > 0.0f)) continue;
+        BandWeights5(other.weightCenter, bw);
+        for (int b = 0; b < 5; ++b) mask[b] += bw[b] * 1.5f * overlap / ownDuration;
+    }
+}
+
+void RenderOneEvent(Project& project, const SoundLibrary& library, int i, PassState& pass) {
+    Event& event = project.events[i];
+    LayerBuildContext ctx;
+    ctx.project = &project;
+    ctx.library = &library;
+    ctx.eventIndex = i;
+    ctx.eventStart = event.time - event.syncOffset;
+    ctx.eventEnd = ctx.eventStart + event.duration;
+    ctx.terms = ParseSearchQuery(event.keywords);
+    ctx.group = EventMixGroup(event);
+    ctx.fillCap = event.shape == kShapeFill && event.fillLayers > 0 ? std::min(event.fillLayers, 24) : 8;
+    ctx.randomState = &pass.random;
+    ctx.seeds = pass.seeds;
+    ctx.passUsed = &pass.used;
+    std::swap(ctx.termCache, pass.termCache);
+
+    std::vector<const LibraryEntry*> filtered;
+    if (event.libFilter[0] != '\0') {
+        filtered = FindCandidateSounds(library, ctx.group, event.libFilter);
+        if (filtered.empty()) filtered = FindCandidateSounds(library, -1, event.libFilter);
+        ctx.pool = &filtered;
+    } else {
+        int g = std::clamp(ctx.group, 0, 2);
+        ctx.pool = pass.pools[g].empty() ? &pass.pools[3] : &pass.pools[g];
+    }
+
+    // An event saved with the older single pin gets it as its first pinned file.
+    if (event.pinnedFiles.empty() && event.hasPinnedFiles && event.pinnedFile[0] != '\0' &&
+        event.shape != kShapeClip) {
+        event.pinnedFiles.push_back(event.pinnedFile);
+        if (event.pinnedFileIds.empty()) event.pinnedFileIds.push_back(event.pinnedFileId);
+    }
+
+    ComputeBandMask(project, i, ctx.eventStart, ctx.eventEnd, ctx.bandMask);
+    float peak = 0.0f;
+    for (float v : event.intensity) peak = std::max(peak, v);
+    ctx.maxIntensity = peak * event.intensityScale;
+    ctx.layerCount = EventLayerCount(event, ctx.maxIntensity, ctx.fillCap);
+
+    if (!event.pinnedFiles.empty() && ctx.poolEmpty()) pass.pinnedWithoutPool += 1;
+    ctx.pinnedCount = BuildPinnedLayers(ctx);
+    std::copy(ctx.bandMask, ctx.bandMask + 5, ctx.bandAccum);
+
+    switch (event.shape) {
+        case kShapeSpot:
+            if (event.alloy) BuildAlloyLayers(ctx);
+            else BuildSpotLayers(ctx);
+            break;
+        case kShapeBloom:
+        case kShapeContour:
+            if (event.alloy) BuildAlloyLayers(ctx);
+            else BuildWashLayers(ctx);
+            break;
+        case kShapeFill: BuildFillLayers(ctx); break;
+        case kShapeScatter: BuildScatterLayers(ctx); break;
+        default: BuildThresholdLayers(ctx); break;
+    }
+    std::swap(ctx.termCache, pass.termCache);
+}
+
+}  // namespace
+
+void RenderEventsWithSeeds(Project& project, const SoundLibrary& library, int eventIndex,
+                           float t0, float t1, bool keepResults, bool keepCaches,
+                           const RenderSeeds& seeds) {
+    PassState pass;
+    pass.random = seeds.passSeed;
+    pass.seeds = &seeds;
+    if (!keepCaches) {
+        ClearAmplitudeEnvelopeCache();
+        ClearLevelCurveCache();
+    }
+    for (int g = 0; g < 3; ++g) pass.pools[g] = FindCandidateSounds(library, g, nullptr);
+    pass.pools[3] = FindCandidateSounds(library, -1, nullptr);
+
+    const bool rangeOn = t0 >= 0.0f && t1 > t0;
+    if (!keepResults) RemoveRenderedResults(project, eventIndex, rangeOn, t0, t1);
+    pass.used = CollectUsedSounds(project);
+
+    const int count = static_cast<int>(project.events.size());
+    for (int i = 0; i < count; ++i) {
+        const Event& event = project.events[i];
+        if (event.shape == kShapeClip || event.shape == kShapeBed) {
+            if (event.shape == kShapeClip) RebuildClipEvent(project, i);
+            else RebuildBedEvent(project, i);
+            PublishCount(project);
+            continue;
+        }
+        bool wanted = eventIndex >= 0
+                          ? i == eventIndex
+                          : !event.locked && (!rangeOn || EventInRange(event, t0, t1));
+        if (!wanted || !EventRenderable(event)) continue;
+        RenderOneEvent(project, library, i, pass);
+        PublishCount(project);
+    }
+    if (pass.pinnedWithoutPool > 0) {
+        std::printf("[Render] No library sounds to render from: pinned files of %d event(s) got no layers\n",
+                    pass.pinnedWithoutPool);
+    }
+    FinishRenderPass(project);
+}
+
+void RenderEvents(Project& project, const SoundLibrary& library, int eventIndex, float t0,
+                  float t1, bool keepResults, bool keepCaches) {
+    RenderSeeds seeds = ClockRenderSeeds();
+    RenderEventsWithSeeds(project, library, eventIndex, t0, t1, keepResults, keepCaches, seeds);
+}

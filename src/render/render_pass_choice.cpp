@@ -1,0 +1,195 @@
+// render_pass_choice.cpp — choosing a sound for one layer: the search ladder,
+// the weighted pick and the bookkeeping that every layer builder shares.
+//
+// Index
+//   NewLayer / TakeEntryIdentity / MakeSketchLayer / MakeNoMatchLayer
+//   RefSuitability / AccumulatedBands
+//   ApplyRepetitionFactors / DropNonPositive / SortCandidates
+//   RunCandidateLadder
+//   PickCandidate
+//   RecordUsedRegion / RecordChosenSound
+//   AppendLayer
+#include <algorithm>
+#include <cmath>
+
+#include "render/layer_builders.h"
+#include "render/render_curves.h"
+
+RenderResult NewLayer(const LayerBuildContext& ctx, float weight, int track, int procMode) {
+    const Event& event = ctx.event();
+    RenderResult result;
+    result.startTime = ctx.eventStart;
+    result.duration = event.duration;
+    result.weight = weight;
+    result.eventIdx = ctx.eventIndex;
+    result.track = track;
+    result.procMode = procMode;
+    return result;
+}
+
+void TakeEntryIdentity(RenderResult& result, const LibraryEntry& entry) {
+    result.name = entry.name;
+    result.filepath = entry.path;
+    result.fileId = entry.fileId;
+}
+
+void MakeSketchLayer(RenderResult& result, const char* sketchName) {
+    result.name = sketchName;
+    result.filepath.clear();
+    result.fileId.clear();
+    result.placeholder = true;
+}
+
+void MakeNoMatchLayer(RenderResult& result) { MakeSketchLayer(result, kNoMatchName); }
+
+float RefSuitability(const LayerBuildContext& ctx) {
+    if (ctx.realLayers < 1) return -1.0f;
+    return ctx.suitabilitySum / static_cast<float>(ctx.realLayers);
+}
+
+const float* AccumulatedBands(const LayerBuildContext& ctx) {
+    for (float v : ctx.bandAccum) {
+        if (v > 0.01f) return ctx.bandAccum;
+    }
+    return nullptr;
+}
+
+void ApplyRepetitionFactors(const LayerBuildContext& ctx, std::vector<RenderCandidate>& list) {
+    static const std::vector<UsedSound> kNone;
+    const std::vector<UsedSound>& passUsed = ctx.passUsed ? *ctx.passUsed : kNone;
+    for (RenderCandidate& c : list) {
+        c.score *= RepetitionFactor(c.entry->path, ctx.eventUsed, passUsed, ctx.eventStart);
+    }
+}
+
+void DropNonPositive(std::vector<RenderCandidate>& list) {
+    std::erase_if(list, [](const RenderCandidate& c) { return !(c.score > 0.0f); });
+}
+
+void SortCandidates(std::vector<RenderCandidate>& list) {
+    std::stable_sort(list.begin(), list.end(), [](const RenderCandidate& a, const RenderCandidate& b) {
+        return a.score > b.score;
+    });
+}
+
+namespace {
+
+// One scoring of the ladder with the event's pool, shape and duration.
+std::vector<RenderCandidate> ScoreTry(LayerBuildContext& ctx, float weight,
+                                      const std::vector<SearchTerm>& terms, int size,
+                                      float intensity, const float* bands, float refSuitability,
+                                      int chosenCount) {
+    const Event& event = ctx.event();
+    return ScoreCandidates(*ctx.project, *ctx.pool, weight, event.duration, event.shape, terms,
+                           size, intensity, bands, refSuitability, chosenCount, &ctx.termCache);
+}
+
+}  // namespace
+
+std::vector<RenderCandidate> RunCandidateLadder(LayerBuildContext& ctx, float weight,
+                                                float intensity) {
+    std::vector<RenderCandidate> list;
+    if (ctx.poolEmpty()) return list;
+    static const std::vector<SearchTerm> kNoTerms;
+    const float ref = RefSuitability(ctx);
+    const int chosen = ctx.realLayers;
+    const float* bands = AccumulatedBands(ctx);
+
+    // Try 0: the layer's own target with the event's keywords.
+    list = ScoreTry(ctx, weight, ctx.terms, 12, intensity, bands, ref, chosen);
+    ApplyRepetitionFactors(ctx, list);
+    DropNonPositive(list);
+
+    // Try 1: a neighbouring weight, brighter first, then darker.
+    if (list.empty()) {
+        list = ScoreTry(ctx, std::clamp(weight + 0.15f, 0.0f, 1.0f), ctx.terms, 16, intensity,
+                        bands, ref, chosen);
+        ApplyRepetitionFactors(ctx, list);
+        DropNonPositive(list);
+        if (list.empty()) {
+            list = ScoreTry(ctx, std::clamp(weight - 0.15f, 0.0f, 1.0f), ctx.terms, 16,
+                            intensity, bands, ref, chosen);
+            ApplyRepetitionFactors(ctx, list);
+            DropNonPositive(list);
+        }
+    }
+
+    // Try 2: any middle-weight sound, keywords and contrast forgotten.
+    if (list.empty()) {
+        list = ScoreTry(ctx, 0.5f, kNoTerms, 20, 0.5f, nullptr, -1.0f, 0);
+        ApplyRepetitionFactors(ctx, list);
+        DropNonPositive(list);
+    }
+
+    // Try 3: as try 2 without repetition damping, but a sound this event
+    // already plays is only taken again when it is clearly longer than the
+    // region it gave before (so another region of it can differ).
+    if (list.empty()) {
+        list = ScoreTry(ctx, 0.5f, kNoTerms, 20, 0.5f, nullptr, -1.0f, 0);
+        for (RenderCandidate& c : list) {
+            for (const UsedSound& used : ctx.eventUsed) {
+                if (used.path != c.entry->path) continue;
+                if (!(c.entry->duration > 1.5f * used.sourceDuration)) c.score = 0.0f;
+                break;
+            }
+        }
+        DropNonPositive(list);
+    }
+
+    // Try 4: as try 2 with a longer list.
+    if (list.empty()) {
+        list = ScoreTry(ctx, 0.5f, kNoTerms, 30, 0.5f, nullptr, -1.0f, 0);
+        DropNonPositive(list);
+    }
+
+    // Pinned files already have their own layers.
+    const Event& event = ctx.event();
+    if (!event.pinnedFiles.empty()) {
+        std::erase_if(list, [&event](const RenderCandidate& c) {
+            return std::find(event.pinnedFiles.begin(), event.pinnedFiles.end(), c.entry->path) !=
+                   event.pinnedFiles.end();
+        });
+    }
+    SortCandidates(list);
+    return list;
+}
+
+const LibraryEntry* PickCandidate(const std::vector<RenderCandidate>& list, uint32_t& state,
+                                  int limit) {
+    if (list.empty()) return nullptr;
+    size_t m = list.size();
+    if (limit > 0) m = std::min(m, static_cast<size_t>(limit));
+    double sum = 0.0;
+    for (size_t i = 0; i < m; ++i) sum += list[i].score;
+    if (m < 2 || !(sum > 0.0)) return list[0].entry;
+    double target = static_cast<double>(NextRenderRandom(state)) * sum;
+    double running = 0.0;
+    for (size_t i = 0; i < m; ++i) {
+        running += list[i].score;
+        if (running >= target) return list[i].entry;
+    }
+    return list[0].entry;
+}
+
+void RecordUsedRegion(LayerBuildContext& ctx, const std::string& path, float sourceOffset,
+                      float sourceDuration) {
+    UsedSound used{path, sourceOffset, sourceDuration, ctx.eventStart};
+    ctx.eventUsed.push_back(used);
+    if (ctx.passUsed) ctx.passUsed->push_back(std::move(used));
+}
+
+void RecordChosenSound(LayerBuildContext& ctx, const LibraryEntry& entry, float sourceOffset,
+                       float sourceDuration) {
+    RecordUsedRegion(ctx, entry.path, sourceOffset, sourceDuration);
+    for (int b = 0; b < 5; ++b) ctx.bandAccum[b] += entry.bandEnergy[b];
+    ctx.suitabilitySum += SuitabilityScore(entry);
+    ctx.realLayers += 1;
+}
+
+int AppendLayer(LayerBuildContext& ctx, RenderResult& result, bool withCurve) {
+    const Event& event = ctx.event();
+    result.stereo = event.stereo;
+    if (withCurve) BuildCurveLookup(event, result);
+    ctx.project->results.push_back(std::move(result));
+    return static_cast<int>(ctx.project->results.size()) - 1;
+}

@@ -1,0 +1,213 @@
+// Scanning folders into libraries: the walk, naming, stop, checkpoints, texts.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "library/library_index_file.h"
+#include "library/library_scan.h"
+#include "library/sound_library.h"
+#include "support/audio_fixtures.h"
+#include "support/temp_dir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Waits (bounded) until the scan thread has ended and joins it.
+void WaitForScan(SoundLibrary& library) {
+    for (int i = 0; i < 60000 && library.scanRunning.load(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (library.scanThread.joinable()) library.scanThread.join();
+}
+
+// Writes `count` copies of one short tone into `folder`.
+void FillFolder(const std::string& folder, int count, double seconds = 0.2) {
+    fs::create_directories(folder);
+    AudioSpec spec;
+    spec.seconds = seconds;
+    spec.frequency = 330;
+    std::string first = folder + "/tone_000.wav";
+    ASSERT_TRUE(WriteTestAudio(first, spec));
+    for (int i = 1; i < count; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "/tone_%03d.wav", i);
+        fs::copy_file(first, folder + name);
+    }
+}
+
+}  // namespace
+
+TEST(LibraryScan, SupportedExtensions) {
+    for (const char* ok : {".wav", ".WAV", ".Aif", ".aiff", ".flac", ".caf", ".w64", ".RF64"})
+        EXPECT_TRUE(IsSupportedAudioExtension(ok)) << ok;
+    for (const char* no : {".mp3", ".ogg", ".m4a", ".opus", "wav", "", ".wave", ".wav2"})
+        EXPECT_FALSE(IsSupportedAudioExtension(no)) << no;
+}
+
+TEST(LibraryScan, NamesAreChosenUpFrontAndNeverCollide) {
+    TempDir dir;
+    SoundLibrary library;
+    library.indexFolder = dir.path();
+    EXPECT_EQ(LibraryNameForFolder(library, "/sfx/My.Sounds"), "My");
+    EXPECT_EQ(LibraryNameForFolder(library, "/sfx/Doors/"), "Doors");
+    EXPECT_EQ(LibraryNameForFolder(library, "/"), "Library");
+
+    LibraryIndex doors;
+    doors.name = "Doors";
+    doors.path = "/sfx/Doors";
+    library.libraries.push_back(doors);
+    LibraryIndex palette;  // palettes have no folder
+    palette.name = "Doors 2";
+    library.libraries.push_back(palette);
+    EXPECT_EQ(LibraryNameForFolder(library, "/sfx/Doors"), "Doors");          // a rescan keeps its name
+    EXPECT_EQ(LibraryNameForFolder(library, "/other/Doors"), "Doors 3");
+    ASSERT_TRUE(WriteWholeFile(LibraryIndexFilePath(dir.path(), "Doors 3"), "x"));
+    EXPECT_EQ(LibraryNameForFolder(library, "/other/Doors"), "Doors 4");       // an index file on disk counts
+}
+
+TEST(LibraryScan, IndexesSupportedFilesAndListsFailures) {
+    TempDir dir;
+    const std::string folder = dir.File("Impacts.v2");
+    FillFolder(folder + "/sub", 3);
+    AudioSpec spec;
+    spec.seconds = 0.3;
+    ASSERT_TRUE(WriteTestAudio(folder + "/LOUD.WAV", spec));
+    ASSERT_TRUE(WriteWholeFile(folder + "/broken.wav", "RIFF....not audio at all"));
+    ASSERT_TRUE(WriteWholeFile(folder + "/notes.txt", "hello"));
+    ASSERT_TRUE(WriteWholeFile(folder + "/song.mp3", "ID3"));
+    fs::create_directories(dir.File("index"));
+
+    SoundLibrary library;
+    library.indexFolder = dir.File("index");
+    ASSERT_TRUE(StartLibraryScan(library, folder, 1, 2));
+    EXPECT_FALSE(StartLibraryScan(library, folder, 1, 2));  // one scan at a time
+    WaitForScan(library);
+
+    EXPECT_EQ(library.scanFilesFound.load(), 5);
+    EXPECT_EQ(library.scanFilesDone.load(), 5);
+    EXPECT_FLOAT_EQ(library.scanProgress.load(), 1.0f);
+    EXPECT_EQ(GetScanStatus(library), "Done! 4 files indexed.");
+    EXPECT_EQ(GetFailedFiles(library), std::vector<std::string>{"broken.wav"});
+    EXPECT_EQ(GetScanError(library), "");
+    EXPECT_STREQ(library.scanFolderName, "Impacts.v2");
+    ASSERT_EQ(library.finishedScans.size(), 1u);
+    const LibraryIndex& scanned = library.finishedScans[0];
+    EXPECT_EQ(scanned.name, "Impacts");
+    EXPECT_EQ(scanned.group, 2);
+    EXPECT_EQ(scanned.entries.size(), 4u);
+    EXPECT_GT(scanned.scanTime, 0);
+    EXPECT_EQ(scanned.summary.rfind("4 files", 0), 0u);
+
+    LibraryIndex onDisk;
+    ASSERT_TRUE(ReadLibraryIndexFile(LibraryIndexFilePath(library.indexFolder, "Impacts"), onDisk));
+    EXPECT_EQ(onDisk.entries.size(), 4u);
+}
+
+TEST(LibraryScan, EmptyAndInaccessibleFolders) {
+    TempDir dir;
+    fs::create_directories(dir.File("empty/deeper"));
+    ASSERT_TRUE(WriteWholeFile(dir.File("empty/deeper/readme.txt"), "x"));
+    SoundLibrary library;
+    library.indexFolder = dir.path();
+    ASSERT_TRUE(StartLibraryScan(library, dir.File("empty"), 1, -1));
+    WaitForScan(library);
+    EXPECT_EQ(GetScanStatus(library), "No audio files found.");
+    EXPECT_TRUE(library.finishedScans.empty());
+    EXPECT_FALSE(fs::exists(LibraryIndexFilePath(dir.path(), "empty")));
+
+    ASSERT_TRUE(StartLibraryScan(library, dir.File("missing"), 1, -1));
+    WaitForScan(library);
+    EXPECT_EQ(GetScanError(library).rfind("Scan interrupted: ", 0), 0u) << GetScanError(library);
+    EXPECT_EQ(GetScanStatus(library), "No audio files found.");
+}
+
+TEST(LibraryScan, StoppingHandsOverWhatWasIndexed) {
+    TempDir dir;
+    FillFolder(dir.File("Rain"), 100, 2.0);
+    SoundLibrary library;
+    ASSERT_TRUE(StartLibraryScan(library, dir.File("Rain"), 1, -1));
+    int doneAtStop = 0;
+    for (int i = 0; i < 2000000 && library.scanRunning.load(); ++i) {
+        doneAtStop = library.scanFilesDone.load();
+        if (doneAtStop >= 10) {
+            library.scanRunning.store(0);
+            break;
+        }
+        std::this_thread::yield();
+    }
+    WaitForScan(library);
+    ASSERT_EQ(library.finishedScans.size(), 1u);
+    const size_t handed = library.finishedScans[0].entries.size();
+    EXPECT_LE(handed, static_cast<size_t>(doneAtStop) + 1);
+    EXPECT_LT(handed, 100u);
+    EXPECT_EQ(GetScanStatus(library), "Scan stopped \xE2\x80\x94 " + std::to_string(handed) + " of 100 files indexed.");
+    EXPECT_EQ(library.scanFilesDone.load(), 100);
+}
+
+TEST(LibraryScan, CheckpointsEveryFiveHundredFiles) {
+    TempDir dir;
+    FillFolder(dir.File("few"), 499, 0.05);
+    FillFolder(dir.File("many"), 1000, 0.05);
+    SoundLibrary library;
+    library.indexFolder = dir.path();
+
+    int before = gLibraryScanIndexWrites.load();
+    ASSERT_TRUE(StartLibraryScan(library, dir.File("few"), 1, -1));
+    WaitForScan(library);
+    EXPECT_EQ(gLibraryScanIndexWrites.load() - before, 1);  // only at the end
+    EXPECT_EQ(GetScanStatus(library), "Done! 499 files indexed.");
+
+    before = gLibraryScanIndexWrites.load();
+    ASSERT_TRUE(StartLibraryScan(library, dir.File("many"), 1, -1));
+    WaitForScan(library);
+    EXPECT_EQ(gLibraryScanIndexWrites.load() - before, 3);  // at 500, at 1000 and at the end
+}
+
+TEST(LibraryScan, SameNamedFoldersGetTheirOwnLibraries) {
+    TempDir dir;
+    FillFolder(dir.File("a/Doors"), 2);
+    FillFolder(dir.File("b/Doors"), 3);
+    SoundLibrary library;
+    library.indexFolder = dir.path();
+    ASSERT_TRUE(StartLibraryScan(library, dir.File("a/Doors"), 1, -1));
+    WaitForScan(library);
+    ASSERT_TRUE(StartLibraryScan(library, dir.File("b/Doors"), 1, -1));
+    WaitForScan(library);
+    ASSERT_EQ(library.finishedScans.size(), 2u);
+    EXPECT_EQ(library.finishedScans[0].name, "Doors");
+    EXPECT_EQ(library.finishedScans[1].name, "Doors 2");
+    EXPECT_TRUE(fs::exists(LibraryIndexFilePath(dir.path(), "Doors")));
+    EXPECT_TRUE(fs::exists(LibraryIndexFilePath(dir.path(), "Doors 2")));
+
+    // Once taken over, a rescan of the first folder replaces its library in place.
+    library.libraries = library.finishedScans;
+    library.finishedScans.clear();
+    ASSERT_TRUE(StartLibraryScan(library, dir.File("a/Doors"), 1, -1));
+    WaitForScan(library);
+    ASSERT_EQ(library.finishedScans.size(), 1u);
+    EXPECT_EQ(library.finishedScans[0].name, "Doors");
+}
+
+TEST(LibraryScan, UiPollingWhileScanning) {
+    TempDir dir;
+    FillFolder(dir.File("Wind"), 40, 0.5);
+    ASSERT_TRUE(WriteWholeFile(dir.File("Wind/bad.wav"), "nope"));
+    SoundLibrary library;
+    ASSERT_TRUE(StartLibraryScan(library, dir.File("Wind"), 1, -1));
+    size_t frames = 0;
+    std::string status;
+    while (library.scanRunning.load()) {
+        status = GetScanStatus(library);
+        GetScanError(library);
+        GetFailedFiles(library);
+        (void)library.scanProgress.load();
+        ++frames;
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    WaitForScan(library);
+    EXPECT_GT(frames, 0u);
+    EXPECT_EQ(GetScanStatus(library), "Done! 40 files indexed.");
+}

@@ -1,0 +1,187 @@
+// Track assignment: first-fit packing, the budget, global numbering and which
+// mutes survive it.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "document/event.h"
+#include "document/project.h"
+#include "render/track_assignment.h"
+
+namespace {
+
+int AddLayer(Project& p, int eventIdx, int group, float start, float duration, float gain = 1.0f) {
+    RenderResult r;
+    r.eventIdx = eventIdx;
+    r.group = group;
+    r.startTime = start;
+    r.duration = duration;
+    r.layerGain = gain;
+    p.results.push_back(r);
+    return static_cast<int>(p.results.size()) - 1;
+}
+
+int CountMuted(const Project& p) {
+    int n = 0;
+    for (const RenderResult& r : p.results) n += r.muted ? 1 : 0;
+    return n;
+}
+
+}  // namespace
+
+TEST(AssignTracks, FortyEightTracksWithoutBudgetAndBedsMayExceedThem) {
+    Project p;
+    AddEvent(p, 0.0f, kShapeSpot, 0.5f);
+    for (int i = 0; i < 49; ++i) AddLayer(p, 0, 1, 0.01f * i, 10.0f);
+    AssignTracks(p);
+    EXPECT_EQ(p.groups[1].usedTracks, 48);
+    ASSERT_EQ(CountMuted(p), 1);
+    EXPECT_TRUE(p.results[48].muted);  // the latest start finds no track
+    EXPECT_EQ(p.results[48].groupTrack, -1);
+    EXPECT_EQ(p.results[48].track, -1);
+    EXPECT_EQ(p.results[48].muteReasons, kMuteBudget);
+
+    Project q;
+    AddEvent(q, 0.0f, kShapeFill, 0.5f);
+    int bed = AddEvent(q, 0.0f, kShapeBed, 0.5f);
+    for (int i = 0; i < 48; ++i) AddLayer(q, 0, 0, 0.01f * i, 10.0f);
+    int bedLayer = AddLayer(q, bed, 0, 1.0f, 10.0f);
+    AssignTracks(q);
+    EXPECT_EQ(CountMuted(q), 0);
+    EXPECT_EQ(q.results[bedLayer].groupTrack, 48);
+    EXPECT_EQ(q.groups[0].usedTracks, 49);
+}
+
+TEST(AssignTracks, LayersTouchingWithinAMillisecondShareATrack) {
+    Project p;
+    AddEvent(p, 0.0f, kShapeSpot, 0.5f);
+    AddLayer(p, 0, 1, 0.0f, 1.0f);
+    int exact = AddLayer(p, 0, 1, 1.0f, 1.0f);
+    int early = AddLayer(p, 0, 1, 1.9995f, 1.0f);
+    int tooEarly = AddLayer(p, 0, 1, 2.997f, 1.0f);
+    AssignTracks(p);
+    EXPECT_EQ(p.results[0].groupTrack, 0);
+    EXPECT_EQ(p.results[exact].groupTrack, 0);
+    EXPECT_EQ(p.results[early].groupTrack, 0);
+    EXPECT_EQ(p.results[tooEarly].groupTrack, 1);
+}
+
+TEST(AssignTracks, BudgetKeepsEachEventsLoudestLayerFirst) {
+    Project p;
+    p.budgetMode = true;
+    p.groups[1].trackCount = 2;
+    for (int e = 0; e < 3; ++e) {
+        AddEvent(p, 0.0f, kShapeSpot, 0.5f);
+        AddLayer(p, e, 1, 0.1f * e, 5.0f, 0.4f);
+        AddLayer(p, e, 1, 0.1f * e + 0.05f, 5.0f, 0.9f);
+    }
+    AssignTracks(p);
+    EXPECT_EQ(CountMuted(p), 4);
+    int keptEvents = 0;
+    for (const RenderResult& r : p.results) {
+        if (r.muted) continue;
+        EXPECT_FLOAT_EQ(r.layerGain, 0.9f);
+        keptEvents |= 1 << r.eventIdx;
+    }
+    EXPECT_EQ(__builtin_popcount(keptEvents), 2);
+
+    // A hero event is served first whatever its index.
+    p.events[2].hero = true;
+    AssignTracks(p);
+    EXPECT_EQ(CountMuted(p), 4);
+    EXPECT_FALSE(p.results[5].muted);
+    EXPECT_TRUE(p.results[4].muted);
+}
+
+TEST(AssignTracks, NearlyEqualGainsGoByStartUnderBudget) {
+    Project p;
+    p.budgetMode = true;
+    p.groups[2].trackCount = 2;
+    AddEvent(p, 0.0f, kShapeBloom, 0.5f);
+    int late = AddLayer(p, 0, 2, 0.2f, 5.0f, 0.5005f);
+    int early = AddLayer(p, 0, 2, 0.1f, 5.0f, 0.5f);
+    int loud = AddLayer(p, 0, 2, 0.3f, 5.0f, 0.9f);
+    AssignTracks(p);
+    EXPECT_FALSE(p.results[loud].muted);
+    EXPECT_FALSE(p.results[early].muted);
+    EXPECT_TRUE(p.results[late].muted);
+    // The second pass lays the survivors out in gain order: the loudest on track 0.
+    EXPECT_EQ(p.results[loud].groupTrack, 0);
+    EXPECT_EQ(p.results[early].groupTrack, 1);
+}
+
+TEST(AssignTracks, BudgetMuteIsLiftedWhenRoomFreesUpOtherMutesStay) {
+    Project p;
+    p.budgetMode = true;
+    p.groups[1].trackCount = 1;
+    for (int e = 0; e < 5; ++e) AddEvent(p, 0.0f, kShapeSpot, 0.5f);
+    AddLayer(p, 0, 1, 0.0f, 2.0f);
+    int second = AddLayer(p, 1, 1, 1.0f, 2.0f);
+    int userMuted = AddLayer(p, 2, 1, 10.0f, 1.0f);
+    int banned = AddLayer(p, 3, 1, 20.0f, 1.0f);
+    int silenced = AddLayer(p, 4, 1, 30.0f, 1.0f);
+    SetUserMuted(p.results[userMuted], true);
+    SetMuteReason(p.results[banned], kMuteBan, true);
+    SetMuteReason(p.results[silenced], kMuteSilence, true);
+
+    AssignTracks(p);
+    EXPECT_TRUE(p.results[second].muted);
+    EXPECT_EQ(p.results[second].groupTrack, -1);
+    EXPECT_TRUE(p.results[userMuted].muted);
+    EXPECT_TRUE(p.results[banned].muted);
+    EXPECT_TRUE(p.results[silenced].muted);
+    // Muted layers keep their place on the tracks, as before.
+    EXPECT_EQ(p.results[userMuted].groupTrack, 0);
+
+    p.results[second].startTime = 2.0f;  // now it follows the first one
+    SetUserMuted(p.results[second], true);
+    AssignTracks(p);
+    EXPECT_EQ(p.results[second].groupTrack, 0);
+    EXPECT_EQ(p.results[second].muteReasons, kMuteUser);  // budget lifted, user's kept
+    EXPECT_TRUE(p.results[second].muted);
+    SetUserMuted(p.results[second], false);
+    EXPECT_FALSE(p.results[second].muted);
+    EXPECT_EQ(p.results[banned].muteReasons, kMuteBan);
+    EXPECT_EQ(p.results[silenced].muteReasons, kMuteSilence);
+}
+
+TEST(AssignTracks, GlobalNumberingFollowsGroupOrderFxAThenFxBThenBg) {
+    Project p;
+    AddEvent(p, 0.0f, kShapeFill, 0.5f);
+    AddEvent(p, 0.0f, kShapeSpot, 0.5f);
+    for (int i = 0; i < 3; ++i) AddLayer(p, 0, 0, 0.0f, 5.0f);
+    for (int i = 0; i < 10; ++i) AddLayer(p, 1, 1, 0.0f, 5.0f);
+    AssignTracks(p);
+    EXPECT_EQ(p.groups[0].usedTracks, 3);
+    EXPECT_EQ(p.groups[1].usedTracks, 10);
+    EXPECT_EQ(p.groups[2].usedTracks, 0);
+    for (int i = 0; i < 10; ++i) EXPECT_EQ(p.results[3 + i].track, i);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(p.results[i].track, 10 + i);
+
+    // With two "FX B" tracks in use, "BG" moves behind the 8 reserved for it.
+    AddEvent(p, 0.0f, kShapeBloom, 0.5f);
+    AddLayer(p, 2, 2, 0.0f, 5.0f);
+    AddLayer(p, 2, 2, 0.0f, 5.0f);
+    AssignTracks(p);
+    EXPECT_EQ(p.results[13].track, 10);
+    EXPECT_EQ(p.results[0].track, 18);
+    EXPECT_EQ(GroupFirstTrack(p.groups, 0), 18);
+}
+
+TEST(AssignTracks, LayerWithoutAFiniteTimeGetsNoTrackAndBreaksNothing) {
+    Project p;
+    AddEvent(p, 0.0f, kShapeSpot, 0.5f);
+    AddLayer(p, 0, 1, 0.0f, 1.0f);
+    int bad = AddLayer(p, 0, 1, std::numeric_limits<float>::quiet_NaN(), 1.0f);
+    AddLayer(p, 0, 1, 1.0f, 1.0f);
+    int other = AddLayer(p, 0, 7, 0.0f, 1.0f);
+    p.results[other].groupTrack = 5;
+    p.results[other].track = 5;
+    AssignTracks(p);
+    EXPECT_EQ(p.results[bad].groupTrack, -1);
+    EXPECT_EQ(p.results[bad].track, -1);
+    EXPECT_EQ(p.results[2].groupTrack, 0);
+    EXPECT_EQ(p.groups[1].usedTracks, 1);
+    EXPECT_EQ(p.results[other].track, 5);  // a group outside 0..2 is left alone
+}

@@ -1,0 +1,22 @@
+// peak_memory.h — how much resident memory a piece of code needed at its peak.
+//
+// Resets the kernel's resident high-water mark of this process
+// (/proc/self/clear_refs) and reads it back afterwards, so the figure covers
+// only the code run in between. Works for sanitizer builds too (their large
+// allocations are fresh mappings). Available() is false where the kernel
+// refuses the reset; callers then skip the memory check.
+#pragma once
+
+#include <cstdint>
+
+class PeakMemoryProbe {
+public:
+    PeakMemoryProbe();  // resets the high-water mark and notes the current resident size
+    bool Available() const { return available_; }
+    // Bytes by which the resident size rose above its level at construction, at the peak.
+    int64_t PeakGrowthBytes() const;
+
+private:
+    bool available_ = false;
+    int64_t baseline_ = 0;
+};
