@@ -120,9 +120,10 @@ float ParseFloatField(std::string_view text, float neutral) {
     return std::isfinite(value) ? value : neutral;
 }
 
+// Signed columns take a sign; hash and size must begin with a digit.
 template <class Int>
 Int ParseIntegerField(std::string_view text, int base = 10) {
-    if (base == 10)
+    if constexpr (std::is_signed_v<Int>)
         text = SkipPlus(text);
     Int value = 0;
     auto result = std::from_chars(text.data(), text.data() + text.size(), value, base);

@@ -30,23 +30,29 @@ constexpr double kPi = 3.14159265358979323846;
 constexpr int kTapFirst = -7;
 constexpr int kTapCount = 16;  // k = -7 .. +8: the whole support of the a = 8 kernel
 
-// sin and cos of pi k / 8 for each tap, so that the window term of every tap
-// follows from one sin/cos pair of the fractional position.
-struct WindowAngles {
+// Per tap: sin and cos of pi k / 8, the sign that turns sin(pi f) into
+// sin(pi (k - f)), and k itself, so that the window term of every tap follows
+// from one sin/cos pair of the fractional position.
+struct TapTables {
     double sinK[kTapCount];
     double cosK[kTapCount];
-    WindowAngles() {
+    double sign[kTapCount];
+    double k[kTapCount];
+    TapTables() {
         for (int j = 0; j < kTapCount; ++j) {
-            const double a = kPi * double(kTapFirst + j) / 8.0;
+            const int tap = kTapFirst + j;
+            const double a = kPi * double(tap) / 8.0;
             sinK[j] = std::sin(a);
             cosK[j] = std::cos(a);
+            sign[j] = (tap & 1) ? 1.0 : -1.0;
+            k[j] = double(tap);
         }
     }
 };
 
-const WindowAngles& Angles() {
-    static const WindowAngles angles;
-    return angles;
+const TapTables& Taps() {
+    static const TapTables tables;
+    return tables;
 }
 
 // Weights of the 16 taps around `pos` for an input of `size` samples. Taps
@@ -54,37 +60,50 @@ const WindowAngles& Angles() {
 //
 // With x = k - f: sin(pi x) = -(-1)^k sin(pi f) and
 // sin(pi x / 8) = sin(pi k / 8) cos(pi f / 8) - cos(pi k / 8) sin(pi f / 8),
-// both exact identities, so three trig calls serve all 16 taps.
+// both exact identities, so one sine/cosine pair serves all 16 taps, and
+// sinc(x) sinc(x / 8) = 8 sin(pi x) sin(pi x / 8) / (pi x)^2 needs one division.
 int64_t TapWeights(double pos, int64_t size, double (&w)[kTapCount], double& wsum) {
-    const WindowAngles& ang = Angles();
+    const TapTables& t = Taps();
     const double pf = std::floor(pos);
     const int64_t p = int64_t(pf);
     const double f = pos - pf;
-    const double sinPiF = std::sin(kPi * f);
     const double sinA = std::sin(kPi * f / 8.0);
     const double cosA = std::cos(kPi * f / 8.0);
+    // sin(pi f) from the eighth angle by three exact doublings.
+    const double sin2 = 2.0 * sinA * cosA, cos2 = 1.0 - 2.0 * sinA * sinA;
+    const double sin4 = 2.0 * sin2 * cos2, cos4 = 1.0 - 2.0 * sin2 * sin2;
+    const double sinPiF = 2.0 * sin4 * cos4;
+    const double scale = 8.0 * sinPiF / (kPi * kPi);
+    const int64_t first = p + kTapFirst;
     wsum = 0;
+    if (first >= 0 && first + kTapCount <= size && f >= 1e-9 && 1.0 - f >= 1e-9) {
+        // Every tap inside the input and none at x = 0: a branch-free loop.
+        double ratio[kTapCount];
+        for (int j = 0; j < kTapCount; ++j) {
+            const double x = t.k[j] - f;
+            ratio[j] = t.sign[j] * (t.sinK[j] * cosA - t.cosK[j] * sinA) / (x * x);
+        }
+        for (int j = 0; j < kTapCount; ++j) {
+            w[j] = scale * ratio[j];
+            wsum += w[j];
+        }
+        return first;
+    }
     for (int j = 0; j < kTapCount; ++j) {
-        const int k = kTapFirst + j;
-        const int64_t idx = p + k;
+        const int64_t idx = first + j;
         if (idx < 0 || idx >= size) {
             w[j] = 0;
             continue;
         }
-        const double x = double(k) - f;
-        double weight;
+        const double x = t.k[j] - f;
         if (std::fabs(x) < 1e-9) {
-            weight = 1.0;
+            w[j] = 1.0;
         } else {
-            const double sinPiX = (k & 1) ? sinPiF : -sinPiF;
-            const double sinPiX8 = ang.sinK[j] * cosA - ang.cosK[j] * sinA;
-            const double px = kPi * x;
-            weight = (sinPiX / px) * (sinPiX8 / (px / 8.0));
+            w[j] = scale * (t.sign[j] * (t.sinK[j] * cosA - t.cosK[j] * sinA) / (x * x));
         }
-        w[j] = weight;
-        wsum += weight;
+        wsum += w[j];
     }
-    return p + kTapFirst;
+    return first;
 }
 
 inline float ApplyTaps(const float* in, int64_t size, int64_t first, const double (&w)[kTapCount],

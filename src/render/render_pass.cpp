@@ -16,6 +16,9 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <string>
+#include <unordered_map>
 
 #include "document/event.h"
 #include "document/project.h"
@@ -205,7 +208,11 @@ struct PassState {
     std::vector<UsedSound> used;
     uint32_t random = 0;
     const RenderSeeds* seeds = nullptr;
-    TermHitCache termCache;  // reused by every event (it checks query and pool itself)
+    // Keyword hits per query text, so events that share keywords share the
+    // matching work. A cache checks its query and pool itself; the map is
+    // only a way to keep several warm. Bounded, since each holds a slot per
+    // pool entry.
+    std::unordered_map<std::string, TermHitCache> termCaches;
     int pinnedWithoutPool = 0;
 };
 
@@ -281,7 +288,13 @@ void RenderOneEvent(Project& project, const SoundLibrary& library, int i, PassSt
     ctx.randomState = &pass.random;
     ctx.seeds = pass.seeds;
     ctx.passUsed = &pass.used;
-    std::swap(ctx.termCache, pass.termCache);
+    constexpr size_t kMaxTermCaches = 16;
+    std::string query(event.keywords, strnlen(event.keywords, sizeof(event.keywords)));
+    if (pass.termCaches.size() >= kMaxTermCaches && !pass.termCaches.count(query)) {
+        pass.termCaches.clear();
+    }
+    TermHitCache& termCache = pass.termCaches[query];
+    std::swap(ctx.termCache, termCache);
 
     std::vector<const LibraryEntry*> filtered;
     if (event.libFilter[0] != '\0') {
@@ -324,7 +337,7 @@ void RenderOneEvent(Project& project, const SoundLibrary& library, int i, PassSt
         case kShapeScatter: BuildScatterLayers(ctx); break;
         default: BuildThresholdLayers(ctx); break;
     }
-    std::swap(ctx.termCache, pass.termCache);
+    std::swap(ctx.termCache, termCache);
 }
 
 }  // namespace

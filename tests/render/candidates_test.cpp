@@ -75,7 +75,7 @@ TEST(LayerScore, MatchesHandComputedValues) {
     e.description = "heavy door slam";
 
     // Spot, no terms, occupied bands, two chosen layers of similar suitability:
-    // spec 0.85965, m 0.8, occupancy fill 1.1875 / over 0.48, contrast g 0.145 (x 0.7).
+    // spectral fit 0.85965, brightness match 0.8, occupancy fill 1.1875 / over 0.48, contrast g 0.145 (x 0.7).
     const float bands[5] = {0.2f, 0.8f, 0.4f, 0.1f, 0.0f};
     EXPECT_NEAR(ScoreSoundForLayer(e, 0.5f, 1.0f, kShapeSpot, {}, 0.7f, bands, 0.3f, 2),
                 43.675397f, 1e-4);
@@ -219,19 +219,17 @@ TEST(ScoredList, TermCacheGivesIdenticalScores) {
     EXPECT_EQ(cache.misses, pool.size());
     EXPECT_EQ(cache.hits, 2 * pool.size());
 
-    // Another query or another pool refills what does not fit.
-    std::vector<SearchTerm> other = ParseSearchQuery("wood");
-    std::vector<RenderCandidate> a =
-        ScoreCandidates(project, pool, 0.5f, 1.0f, kShapeFill, other, 8, 0.5f, nullptr, -1, 0, &cache);
-    std::vector<RenderCandidate> b =
-        ScoreCandidates(project, pool, 0.5f, 1.0f, kShapeFill, other, 8, 0.5f, nullptr, -1, 0);
-    ASSERT_EQ(a.size(), b.size());
-    for (size_t i = 0; i < a.size(); ++i) EXPECT_EQ(a[i].score, b[i].score);
+    // The same query over a pool in another order, then another query: the
+    // cache notices every slot that no longer fits.
     std::vector<const LibraryEntry*> reversed(pool.rbegin(), pool.rend());
-    a = ScoreCandidates(project, reversed, 0.5f, 1.0f, kShapeFill, other, 8, 0.5f, nullptr, -1, 0, &cache);
-    b = ScoreCandidates(project, reversed, 0.5f, 1.0f, kShapeFill, other, 8, 0.5f, nullptr, -1, 0);
-    ASSERT_EQ(a.size(), b.size());
-    for (size_t i = 0; i < a.size(); ++i) EXPECT_EQ(a[i].score, b[i].score);
+    for (const std::vector<SearchTerm>& q : {terms, ParseSearchQuery("wood")}) {
+        std::vector<RenderCandidate> a =
+            ScoreCandidates(project, reversed, 0.5f, 1.0f, kShapeFill, q, 8, 0.5f, nullptr, -1, 0, &cache);
+        std::vector<RenderCandidate> b =
+            ScoreCandidates(project, reversed, 0.5f, 1.0f, kShapeFill, q, 8, 0.5f, nullptr, -1, 0);
+        ASSERT_EQ(a.size(), b.size());
+        for (size_t i = 0; i < a.size(); ++i) EXPECT_EQ(a[i].score, b[i].score);
+    }
 }
 
 TEST(Repetition, FactorsByUseCountAndDistance) {
@@ -276,10 +274,4 @@ TEST(Features, BandWeightsSuitabilityAndFadeFactor) {
     noise.spectralFlux = 0.1f;
     EXPECT_LT(SuitabilityScore(tone), SuitabilityScore(noise));
     EXPECT_LT(SoundFadeFactor(tone), SoundFadeFactor(noise));
-    for (const LibraryEntry& e : {tone, noise}) {
-        EXPECT_GE(SuitabilityScore(e), 0.0f);
-        EXPECT_LE(SuitabilityScore(e), 1.0f);
-        EXPECT_GE(SoundFadeFactor(e), 0.0f);
-        EXPECT_LE(SoundFadeFactor(e), 1.0f);
-    }
 }

