@@ -145,11 +145,14 @@ private:
     std::atomic<bool> stop_{false};
 };
 
-bool WriteCheckpoint(const LibraryIndex& index, const std::string& indexPath) {
+// A failed write keeps the scan going (the library is still handed over),
+// but the designer sees why the index file is missing.
+bool WriteCheckpoint(SoundLibrary& library, const LibraryIndex& index, const std::string& indexPath) {
     ++gLibraryScanIndexWrites;
     std::string error;
     if (!WriteLibraryIndexFile(index, indexPath, &error)) {
         std::printf("[Library] could not write %s: %s\n", indexPath.c_str(), error.c_str());
+        if (!error.empty()) SetScanError(library, error);
         return false;
     }
     return true;
@@ -264,7 +267,7 @@ void ScanLibraryFolder(ScanRequest* rawRequest, std::string name) {
             else AddFailedFile(library, fileName);
             visited = i + 1;
             if ((i + 1) % 500 == 0 && !indexPath.empty() && !index.entries.empty())
-                WriteCheckpoint(index, indexPath);
+                WriteCheckpoint(library, index, indexPath);
         }
     }
 
@@ -274,7 +277,7 @@ void ScanLibraryFolder(ScanRequest* rawRequest, std::string name) {
     BuildLibrarySummary(index);
     const int indexed = static_cast<int>(index.entries.size());
     if (!index.entries.empty()) {
-        if (!indexPath.empty()) WriteCheckpoint(index, indexPath);
+        if (!indexPath.empty()) WriteCheckpoint(library, index, indexPath);
         std::lock_guard<std::mutex> lock(library.scanMutex);
         library.finishedScans.push_back(index);
     }

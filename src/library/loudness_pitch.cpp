@@ -15,9 +15,6 @@
 
 namespace {
 
-// Absolute gate: block loudness -0.691 + 10 log10 z above -70 LUFS.
-const double kAbsoluteGateZ = std::pow(10.0, (-70.0 + 0.691) / 10.0);
-
 struct FftrDeleter {
     void operator()(kiss_fftr_state* cfg) const { kiss_fftr_free(cfg); }
 };
@@ -172,6 +169,8 @@ float MeasureIntegratedLoudness(const float* left, const float* right, int frame
     const std::vector<double> z =
         KWeightedLoudnessBlocks(wl.data(), right ? wr.data() : nullptr, frames, rate);
 
+    // Absolute gate: block loudness -0.691 + 10 log10 z above -70 LUFS.
+    const double kAbsoluteGateZ = std::pow(10.0, (-70.0 + 0.691) / 10.0);
     double sum = 0.0;
     int kept = 0;
     for (double v : z) {
@@ -199,12 +198,15 @@ float MeasureIntegratedLoudness(const float* left, const float* right, int frame
 
 float AnalyzeTonality(const float* samples, int count, float rate, float& confidence) {
     confidence = 0.0f;
-    if (!samples || count < 1 || !(rate > 0.0f)) return 0.0f;
+    if (!samples || count < 1 || !(rate > 0.0f) || !std::isfinite(rate)) return 0.0f;
     const int W = std::min(count, 8192) / 2;
     if (W < 64) return 0.0f;
-    const int tMin = std::max(static_cast<int>(rate / 10000.0f), 2);
-    const int tMax = std::min(static_cast<int>(rate / 30.0f), W - 1);
-    if (tMin >= tMax) return 0.0f;
+    // Bounds compared as floats first: an absurd rate must not overflow an int.
+    const float tMinF = std::max(std::trunc(rate / 10000.0f), 2.0f);
+    const float tMaxF = std::min(std::trunc(rate / 30.0f), static_cast<float>(W - 1));
+    if (!(tMinF < tMaxF)) return 0.0f;
+    const int tMin = static_cast<int>(tMinF);
+    const int tMax = static_cast<int>(tMaxF);
 
     // The normalised difference is only ever read up to tMax (the threshold
     // search stops before it, refinement looks one past), so the O(W^2)
@@ -249,9 +251,13 @@ float FindSpectrumPeak(const SpectrumView& spectrum, float frequency, float rela
     const float* m = spectrum.magnitudes;
     if (!m || N < 2 || !(binHz > 0.0f) || !(frequency > 0.0f)) return 0.0f;
 
-    const long long c = static_cast<long long>(std::trunc(static_cast<double>(frequency) / binHz + 0.5));
-    const long long half =
-        std::max<long long>(static_cast<long long>(static_cast<double>(frequency) * relativeWidth / binHz), 2);
+    const double centre = std::trunc(static_cast<double>(frequency) / binHz + 0.5);
+    // A frequency whose bin lies beyond any int bin count (or an infinite
+    // one) has no peak; this also keeps the integer arithmetic below in range.
+    if (!(centre < 2147483647.0)) return 0.0f;
+    const double width = std::trunc(static_cast<double>(frequency) * relativeWidth / binHz);
+    const long long c = static_cast<long long>(centre);
+    const long long half = width > 2.0 ? static_cast<long long>(std::min(width, 2147483647.0)) : 2;
     const long long lo = std::max<long long>(c - half, 1);
     const long long hi = std::min<long long>(c + half, N - 1);
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <memory>
@@ -349,8 +350,14 @@ TEST(FileCaches, ThreadsFillReadEraseAndClearTogether) {
     std::atomic<int> incomplete{0};
     std::atomic<int> seen{0};
 
+    std::atomic<int> erased{0};
     std::thread filler([&] {
-        for (int round = 0; round < 200; ++round) {
+        // At least 200 rounds, and on until the other two have had their turns
+        // (a loaded machine may start them late), within 5 s.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        for (int round = 0; round < 200 || ((seen.load() < 200 || erased.load() < 200) &&
+                                            std::chrono::steady_clock::now() < deadline);
+             ++round) {
             for (const std::string& p : paths) {
                 GetWaveformPeaks(p.c_str(), peaks);
                 if (GetLevelCurve(p, 20, levels)->empty()) incomplete.fetch_add(1);
@@ -376,6 +383,7 @@ TEST(FileCaches, ThreadsFillReadEraseAndClearTogether) {
         int i = 0;
         while (!stop.load()) {
             EraseWaveformPeaks(paths[i % kFiles], peaks);
+            erased.fetch_add(1);
             if (i % 3 == 0) ClearLevelCurveCache(levels);
             if (i % 5 == 0) ClearAmplitudeEnvelopeCache(envelopes);
             if (i % 7 == 0) ClearWaveformPeakCache(peaks);

@@ -221,6 +221,9 @@ TEST(AnalyzeTonality, FindsSinesAndRejectsNoiseSilenceAndShortFrames) {
     EXPECT_EQ(conf, 0.0f);
     EXPECT_EQ(AnalyzeTonality(a4.data(), 127, 48000.0f, conf), 0.0f);  // W = 63
     EXPECT_EQ(conf, 0.0f);
+    // Nonsense rates find nothing instead of overflowing the lag bounds.
+    EXPECT_EQ(AnalyzeTonality(a4.data(), 2048, 1e30f, conf), 0.0f);
+    EXPECT_EQ(AnalyzeTonality(a4.data(), 2048, NAN, conf), 0.0f);
 }
 
 TEST(EstimatePitch, AgreesWithTonesWithinHalfAPercent) {
@@ -264,6 +267,9 @@ TEST(FindSpectrumPeak, RefinesTheVertexAndStaysPutAtTheSearchEdge) {
     // bin sits on the edge below a larger neighbour and is not refined.
     for (int k = 180; k <= 220; ++k) mag[k] = 1.0f + 0.1f * k;
     EXPECT_FLOAT_EQ(FindSpectrumPeak(view, 400.0f, 0.033f), 206 * 2.0f);
+
+    EXPECT_EQ(FindSpectrumPeak(view, 1e30f, 0.06f), 0.0f);
+    EXPECT_EQ(FindSpectrumPeak(view, INFINITY, 0.06f), 0.0f);
 
     std::vector<float> zero(512, 0.0f);
     EXPECT_EQ(FindSpectrumPeak(SpectrumView{2.0f, 511, zero.data()}, 200.0f, 0.06f), 0.0f);

@@ -5,6 +5,7 @@
 
 #include <sndfile.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -38,7 +39,8 @@ bool WriteWav(const std::string& path, const std::vector<float>& interleaved, in
     if (meta.bext) {
         SF_BROADCAST_INFO bi;
         std::memset(&bi, 0, sizeof(bi));
-        std::strncpy(bi.description, meta.bextDescription.c_str(), sizeof(bi.description));
+        std::memcpy(bi.description, meta.bextDescription.data(),
+                    std::min(meta.bextDescription.size(), sizeof(bi.description)));
         sf_command(f, SFC_SET_BROADCAST_INFO, &bi, sizeof(bi));
     }
     if (!meta.title.empty()) sf_set_string(f, SF_STR_TITLE, meta.title.c_str());

@@ -318,9 +318,18 @@ TEST(RenderPass, PinnedLayersMeetTheEventTimeAfterPitchVariation) {
 
 TEST(RenderPass, PrivateProjectsRenderSideBySide) {
     // A recipe preview renders a private project while the busy task renders
-    // the document; both read the same libraries.
+    // the document; both read the same libraries (of files that exist).
+    TempDir dir;
+    std::vector<BurstSound> sounds;
+    for (int i = 0; i < 24; ++i) {
+        BurstSound s;
+        s.name = "snd" + std::to_string(i);
+        s.seconds = 0.4 + 0.1 * (i % 5);
+        s.bursts = {Burst{0.02 * (i % 4), 0.2, 0.7, i % 3 ? 300.0 * (i + 1) : 0.0, 0.005, 0.05}};
+        sounds.push_back(s);
+    }
     SoundLibrary library;
-    FillLibrary(library, 300);
+    library.libraries.push_back(MakeBurstLibrary(dir.path(), "Bursts", sounds));
     auto build = [](Project& p) {
         for (int i = 0; i < 6; ++i) AddEvent(p, 1.0f + i, i % 2 ? kShapeFill : kShapeSpot, 0.2f + 0.1f * i);
         AddEvent(p, 9.0f, kShapeScatter, 0.5f);

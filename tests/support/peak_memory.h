@@ -2,9 +2,11 @@
 //
 // Resets the kernel's resident high-water mark of this process
 // (/proc/self/clear_refs) and reads it back afterwards, so the figure covers
-// only the code run in between. Works for sanitizer builds too (their large
-// allocations are fresh mappings). Available() is false where the kernel
-// refuses the reset; callers then skip the memory check.
+// only the code run in between. Works under AddressSanitizer too (its large
+// allocations are fresh mappings, its shadow adds an eighth). Available() is
+// false where the kernel refuses the reset, and under ThreadSanitizer, whose
+// shadow memory multiplies every allocation several times over; callers then
+// skip the memory check.
 #pragma once
 
 #include <cstdint>
