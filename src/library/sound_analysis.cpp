@@ -1,7 +1,7 @@
 // sound_analysis.cpp — AnalyzeSoundFile and its helpers.
 //
 // Index
-//   [Constants]    block size, window, band edges
+//   [Constants]    block size, window, band edges, lane sums, sample clean-up, mono mix
 //   [Header]       BitsPerSampleFromFormat, file stem, description from bext and tags
 //   [Accumulator]  SpanAnalysis: running sums over the samples and the 2048-point spectra
 //   [Features]     turning the sums into entry fields
@@ -77,8 +77,7 @@ inline float LaneSum(int lo, int hi, Term term) {
 }
 
 // Non-finite samples of broken float files count as silence; absurdly large
-// ones are clamped.
-// Written without branches so that it becomes vector code.
+// ones are clamped. Written without branches so that it becomes vector code.
 void SanitizeSamples(float* samples, size_t count) {
     for (size_t i = 0; i < count; ++i) {
         const float v = samples[i];

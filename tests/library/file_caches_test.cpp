@@ -97,7 +97,9 @@ TEST_F(LongFileCaches, EveryCacheSeesTheEndOfTheFile) {
 
 TEST(FileCaches, WaveformBucketsAndLevelPointsFollowTheDuration) {
     TempDir dir;
-    const std::string tenth = Write(dir, "tenth.wav", Sine(48000, 0.1, 0.5));
+    // 6 kHz: 8 samples a cycle, so each 75-frame bucket reaches the crest and
+    // holds over nine cycles (RMS within 1 % of 0.354).
+    const std::string tenth = Write(dir, "tenth.wav", Sine(48000, 0.1, 0.5, 6000.0));
     const std::string second = Write(dir, "second.wav", Sine(48000, 1.0, 0.5));
     const std::string blip = Write(dir, "blip.wav", Sine(48000, 0.01, 0.5));
     WaveformPeakCache peaks;
@@ -107,15 +109,8 @@ TEST(FileCaches, WaveformBucketsAndLevelPointsFollowTheDuration) {
     EXPECT_EQ(w->rms.size(), 64u);
     EXPECT_EQ(w->sampleRate, 48000);
     EXPECT_NEAR(w->duration, 0.1f, 1e-6f);
-    // 75 frames per bucket hold a fifth of a 440 Hz cycle at most: the peak of
-    // each bucket is at most 0.5 and the loudest buckets reach it.
-    float top = 0.0f;
-    for (size_t i = 0; i < 64; ++i) {
-        EXPECT_LE(w->peaks[i], 0.5f + 1e-6f);
-        EXPECT_LE(w->rms[i], w->peaks[i] + 1e-6f);
-        top = std::max(top, w->peaks[i]);
-    }
-    EXPECT_NEAR(top, 0.5f, 1e-3f);
+    EXPECT_NEAR(*std::max_element(w->peaks.begin(), w->peaks.end()), 0.5f, 1e-3f);
+    EXPECT_NEAR(*std::max_element(w->rms.begin(), w->rms.end()), 0.354f, 0.01f);
     EXPECT_EQ(FindWaveformPeaks(tenth, peaks), w);
 
     LevelCurveCache levels;
@@ -256,14 +251,8 @@ TEST(FileBrightness, ComesFromTheLibrariesOrTheAnalysis) {
     EXPECT_FLOAT_EQ(GetFileBrightness("/lib/nothing.wav", "", &libraries, false), -1.0f);
 
     EXPECT_FLOAT_EQ(GetFileBrightness(dir.File("missing.wav"), "", &libraries, true), 0.5f);
-    // Pure low tone against bright noise.
     const std::string low = Write(dir, "low.wav", Sine(48000, 1.0, 0.5, 120.0));
-    const std::string hiss = Write(dir, "hiss.wav", MakeSignal({SignalKind::Noise, 48000, 1, 1.0, 0, 0.5}));
-    float dark = GetFileBrightness(low, "", nullptr, true);
-    float bright = GetFileBrightness(hiss, "", nullptr, true);
-    EXPECT_GE(dark, 0.0f);
-    EXPECT_LE(bright, 1.0f);
-    EXPECT_LT(dark, bright);
+    EXPECT_LT(GetFileBrightness(low, "", nullptr, true), 0.4f);  // a 120 Hz tone is dark
 }
 
 TEST(ClipOverview, BinsCoverTheVoiceAndEmptyBinsReadZero) {

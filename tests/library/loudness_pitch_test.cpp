@@ -20,121 +20,85 @@ std::vector<float> Sine(double freq, double amplitude, int frames, double rate, 
     return out;
 }
 
-std::vector<float> WhiteNoise(int frames, double amplitude, unsigned seed) {
+// White noise, or with `lowPass` > 0 noise with a falling spectrum (one pole).
+std::vector<float> Noise(int frames, double amplitude, unsigned seed, double lowPass = 0.0) {
     std::mt19937 rng(seed);
     std::uniform_real_distribution<double> dist(-1.0, 1.0);
     std::vector<float> out(static_cast<size_t>(frames));
-    for (float& v : out) v = static_cast<float>(amplitude * dist(rng));
-    return out;
-}
-
-// Noise with a falling spectrum (a sum of one-pole low-passes), the rough
-// shape of a real ambience.
-std::vector<float> PinkishNoise(int frames, double amplitude, unsigned seed) {
-    std::vector<float> white = WhiteNoise(frames, 1.0, seed);
-    std::vector<float> out(white.size());
-    double b0 = 0, b1 = 0, b2 = 0;
-    for (size_t i = 0; i < white.size(); ++i) {
-        const double w = white[i];
-        b0 = 0.99765 * b0 + w * 0.0990460;
-        b1 = 0.96300 * b1 + w * 0.2965164;
-        b2 = 0.57000 * b2 + w * 1.0526913;
-        out[i] = static_cast<float>(amplitude * 0.25 * (b0 + b1 + b2 + w * 0.1848));
+    double y = 0.0;
+    for (float& v : out) {
+        y = lowPass * y + (1.0 - lowPass) * dist(rng);
+        v = static_cast<float>(amplitude * y);
     }
     return out;
 }
 
-// libebur128 through dlopen, so the build needs nothing extra.
-struct ReferenceMeter {
-    void* lib = nullptr;
-    decltype(&ebur128_init) init = nullptr;
-    decltype(&ebur128_add_frames_float) add = nullptr;
-    decltype(&ebur128_loudness_global) global = nullptr;
-    decltype(&ebur128_destroy) destroy = nullptr;
-
-    ReferenceMeter() {
-        lib = dlopen("libebur128.so.1", RTLD_NOW | RTLD_LOCAL);
-        if (!lib) return;
-        init = reinterpret_cast<decltype(init)>(dlsym(lib, "ebur128_init"));
-        add = reinterpret_cast<decltype(add)>(dlsym(lib, "ebur128_add_frames_float"));
-        global = reinterpret_cast<decltype(global)>(dlsym(lib, "ebur128_loudness_global"));
-        destroy = reinterpret_cast<decltype(destroy)>(dlsym(lib, "ebur128_destroy"));
+// Integrated loudness by libebur128 through dlopen, so the build needs nothing extra.
+double ReferenceLoudness(const std::vector<float>& left, const std::vector<float>* right, int rate) {
+    static void* lib = dlopen("libebur128.so.1", RTLD_NOW | RTLD_LOCAL);
+    if (!lib) return NAN;
+    auto init = reinterpret_cast<decltype(&ebur128_init)>(dlsym(lib, "ebur128_init"));
+    auto add = reinterpret_cast<decltype(&ebur128_add_frames_float)>(dlsym(lib, "ebur128_add_frames_float"));
+    auto global = reinterpret_cast<decltype(&ebur128_loudness_global)>(dlsym(lib, "ebur128_loudness_global"));
+    auto destroy = reinterpret_cast<decltype(&ebur128_destroy)>(dlsym(lib, "ebur128_destroy"));
+    if (!init || !add || !global || !destroy) return NAN;
+    const unsigned channels = right ? 2 : 1;
+    std::vector<float> interleaved;
+    for (size_t i = 0; i < left.size(); ++i) {
+        interleaved.push_back(left[i]);
+        if (right) interleaved.push_back((*right)[i]);
     }
-    ~ReferenceMeter() {
-        if (lib) dlclose(lib);
+    ebur128_state* st = init(channels, static_cast<unsigned long>(rate), EBUR128_MODE_I);
+    double out = NAN;
+    if (st) {
+        add(st, interleaved.data(), left.size());
+        global(st, &out);
+        destroy(&st);
     }
-    bool Ready() const { return init && add && global && destroy; }
-
-    double Measure(const std::vector<float>& left, const std::vector<float>* right, int rate) const {
-        const unsigned channels = right ? 2 : 1;
-        std::vector<float> interleaved(left.size() * channels);
-        for (size_t i = 0; i < left.size(); ++i) {
-            interleaved[i * channels] = left[i];
-            if (right) interleaved[i * channels + 1] = (*right)[i];
-        }
-        ebur128_state* st = init(channels, static_cast<unsigned long>(rate), EBUR128_MODE_I);
-        double out = NAN;
-        if (st) {
-            add(st, interleaved.data(), left.size());
-            global(st, &out);
-            destroy(&st);
-        }
-        return out;
-    }
-};
+    return out;
+}
 
 }  // namespace
-
-// ---------------------------------------------------------------------------
-// Loudness
-// ---------------------------------------------------------------------------
 
 TEST(KWeighting, MatchesPublishedCoefficientsAndPassesNyquistAtUnity) {
     double shelf[5], hp[5];
     KWeightingCoefficients(48000, shelf, hp);
-    // The 48 kHz table of the loudness recommendation. Our shelf gain is 4 dB
-    // exactly, the table's 3.99984 dB: the numerators differ by about 2e-5.
-    EXPECT_NEAR(shelf[0], 1.53512485958697, 5e-5);
-    EXPECT_NEAR(shelf[1], -2.69169618940638, 5e-5);
-    EXPECT_NEAR(shelf[2], 1.19839281085285, 5e-5);
-    EXPECT_NEAR(shelf[3], -1.69065929318241, 1e-6);
-    EXPECT_NEAR(shelf[4], 0.73248077421585, 1e-6);
+    // The published 48 kHz table. Our shelf gain is 4 dB exactly, the table's
+    // 3.99984 dB: the numerators differ by about 2e-5.
+    const double table[5] = {1.53512485958697, -2.69169618940638, 1.19839281085285, -1.69065929318241,
+                             0.73248077421585};
+    for (int i = 0; i < 5; ++i) EXPECT_NEAR(shelf[i], table[i], 5e-5) << i;
     EXPECT_NEAR(hp[3], -1.99004745483398, 1e-7);
     EXPECT_NEAR(hp[4], 0.99007225036621, 1e-7);
-    // Our high-pass numerator is the table's 1, -2, 1 scaled to unity gain at
-    // half the rate (z = -1).
-    EXPECT_DOUBLE_EQ(hp[1], -2.0 * hp[0]);
-    EXPECT_DOUBLE_EQ(hp[2], hp[0]);
+    // The high-pass numerator is the table's 1, -2, 1 scaled to unity gain at z = -1.
     for (int rate : {44100, 48000, 96000}) {
         KWeightingCoefficients(rate, shelf, hp);
+        EXPECT_DOUBLE_EQ(hp[1], -2.0 * hp[0]);
+        EXPECT_DOUBLE_EQ(hp[2], hp[0]);
         EXPECT_NEAR((hp[0] - hp[1] + hp[2]) / (1.0 - hp[3] + hp[4]), 1.0, 1e-12) << rate;
     }
 }
 
-TEST(IntegratedLoudness, FullScale997HzSineReadsMinusThreeOrZero) {
+TEST(IntegratedLoudness, CalibrationGatesAndBlockLayout) {
+    // A full-scale 997 Hz sine: -3 LUFS on one channel, 0 LUFS on two.
     const std::vector<float> tone = Sine(997.0, 1.0, 48000 * 5, 48000.0);
     const int n = static_cast<int>(tone.size());
     EXPECT_NEAR(MeasureIntegratedLoudness(tone.data(), nullptr, n, 48000), -3.0f, 0.1f);
     EXPECT_NEAR(MeasureIntegratedLoudness(tone.data(), tone.data(), n, 48000), 0.0f, 0.1f);
-}
 
-TEST(IntegratedLoudness, SilenceAndBufferBelowAbsoluteGateGiveMinus100) {
-    std::vector<float> silent(48000 * 2, 0.0f);
+    // Silence, and a tone of about -83 LUFS under the absolute gate.
+    const std::vector<float> silent(96000, 0.0f);
     EXPECT_EQ(MeasureIntegratedLoudness(silent.data(), silent.data(), 96000, 48000), -100.0f);
-    // About -83 LUFS: every block stays under the -70 LUFS gate.
     const std::vector<float> faint = Sine(1000.0, 1e-4, 96000, 48000.0);
     EXPECT_EQ(MeasureIntegratedLoudness(faint.data(), nullptr, 96000, 48000), -100.0f);
     EXPECT_EQ(MeasureIntegratedLoudness(faint.data(), nullptr, 0, 48000), -100.0f);
-    EXPECT_EQ(MeasureIntegratedLoudness(faint.data(), nullptr, 96000, 0), -100.0f);
-}
 
-TEST(IntegratedLoudness, GatingBlocksStartEvery100msAndShortBuffersMakeOneBlock) {
-    std::vector<float> ones(24000, 1.0f);
+    // 400 ms blocks every 100 ms; a shorter buffer is one block over what is there.
+    const std::vector<float> ones(24000, 1.0f);
     std::vector<double> z = KWeightedLoudnessBlocks(ones.data(), nullptr, 19199, 48000);
     ASSERT_EQ(z.size(), 1u);
-    EXPECT_DOUBLE_EQ(z[0], 1.0);  // mean over the frames actually there
+    EXPECT_DOUBLE_EQ(z[0], 1.0);
     EXPECT_EQ(KWeightedLoudnessBlocks(ones.data(), nullptr, 19200, 48000).size(), 1u);
-
     // Energy only in the last 100 ms: the first block (0..19199) misses it,
     // the second (4800..23999) holds it over a quarter of its length.
     std::vector<float> tail(24000, 0.0f);
@@ -146,9 +110,6 @@ TEST(IntegratedLoudness, GatingBlocksStartEvery100msAndShortBuffersMakeOneBlock)
 }
 
 TEST(IntegratedLoudness, AgreesWithReferenceMeterWithinATenthOfALU) {
-    ReferenceMeter meter;
-    ASSERT_TRUE(meter.Ready()) << "libebur128.so.1 not loadable";
-
     struct Case {
         const char* what;
         int rate;
@@ -156,71 +117,50 @@ TEST(IntegratedLoudness, AgreesWithReferenceMeterWithinATenthOfALU) {
     };
     std::vector<Case> cases;
     cases.push_back({"mono 1 kHz -20 dBFS", 48000, Sine(1000, 0.1, 48000 * 6, 48000), {}});
-    cases.push_back({"mono 60 Hz -6 dBFS at 96 kHz", 96000, Sine(60, 0.5, 96000 * 4, 96000), {}});
+    cases.push_back({"mono 60 Hz at 96 kHz", 96000, Sine(60, 0.5, 96000 * 4, 96000), {}});
     cases.push_back({"stereo 100 Hz / 3 kHz at 44.1 kHz", 44100, Sine(100, 0.25, 44100 * 5, 44100),
                      Sine(3000, 0.03, 44100 * 5, 44100)});
-    cases.push_back({"stereo 8 kHz -30 dBFS", 48000, Sine(8000, 0.0316, 48000 * 5, 48000),
-                     Sine(8000, 0.0316, 48000 * 5, 48000, 1.0)});
-    {
-        // -18 dBFS for 5 s then -45 dBFS for 5 s: the quiet half falls under
-        // the relative gate.
-        std::vector<float> step = Sine(440, 0.126, 48000 * 5, 48000);
-        std::vector<float> quiet = Sine(440, 0.0056, 48000 * 5, 48000);
-        step.insert(step.end(), quiet.begin(), quiet.end());
-        cases.push_back({"level step", 48000, step, step});
-    }
-    {
-        // -20 dBFS then -28 dBFS: both halves pass the gates.
-        std::vector<float> step = Sine(250, 0.1, 48000 * 4, 48000);
-        std::vector<float> quiet = Sine(250, 0.04, 48000 * 4, 48000);
-        step.insert(step.end(), quiet.begin(), quiet.end());
-        cases.push_back({"gentle step", 48000, step, {}});
-    }
-    cases.push_back({"pinkish noise stereo", 48000, PinkishNoise(48000 * 8, 0.3, 7), PinkishNoise(48000 * 8, 0.3, 8)});
-    cases.push_back({"white noise mono 44.1 kHz", 44100, WhiteNoise(44100 * 5, 0.2, 3), {}});
+    // -18 dBFS then -45 dBFS: the quiet half falls under the relative gate.
+    std::vector<float> step = Sine(440, 0.126, 48000 * 5, 48000);
+    const std::vector<float> quiet = Sine(440, 0.0056, 48000 * 5, 48000);
+    step.insert(step.end(), quiet.begin(), quiet.end());
+    cases.push_back({"level step", 48000, step, step});
+    cases.push_back({"falling-spectrum noise stereo", 48000, Noise(48000 * 8, 0.5, 7, 0.9),
+                     Noise(48000 * 8, 0.5, 8, 0.9)});
+    cases.push_back({"white noise mono 44.1 kHz", 44100, Noise(44100 * 5, 0.2, 3), {}});
 
     // Our high-pass is scaled to unity at half the rate, the reference's is
     // not: ours reads 0.02 to 0.05 LU lower by design, well inside the margin.
     for (const Case& c : cases) {
         const std::vector<float>* right = c.right.empty() ? nullptr : &c.right;
-        const double expected = meter.Measure(c.left, right, c.rate);
-        ASSERT_TRUE(std::isfinite(expected)) << c.what;
+        const double expected = ReferenceLoudness(c.left, right, c.rate);
+        ASSERT_TRUE(std::isfinite(expected)) << c.what << ": libebur128.so.1 missing or failing";
         const float got = MeasureIntegratedLoudness(c.left.data(), right ? right->data() : nullptr,
                                                     static_cast<int>(c.left.size()), c.rate);
         EXPECT_NEAR(got, expected, 0.1) << c.what;
     }
 }
 
-// ---------------------------------------------------------------------------
-// Pitch
-// ---------------------------------------------------------------------------
-
 TEST(AnalyzeTonality, FindsSinesAndRejectsNoiseSilenceAndShortFrames) {
     float conf = 0.0f;
-    std::vector<float> a4 = Sine(440.0, 0.5, 2048, 48000.0);
-    const float f = AnalyzeTonality(a4.data(), 2048, 48000.0f, conf);
-    EXPECT_NEAR(f, 440.0f, 1.0f);
+    const std::vector<float> a4 = Sine(440.0, 0.5, 2048, 48000.0);
+    EXPECT_NEAR(AnalyzeTonality(a4.data(), 2048, 48000.0f, conf), 440.0f, 1.0f);
     EXPECT_GT(conf, 0.9f);
-
     // A 2048-sample frame at 48 kHz covers about 47 Hz to 12 kHz.
     for (double freq : {60.0, 123.47, 1000.0, 4186.0}) {
-        std::vector<float> tone = Sine(freq, 0.3, 2048, 48000.0, 0.4);
-        const float got = AnalyzeTonality(tone.data(), 2048, 48000.0f, conf);
-        EXPECT_NEAR(got, freq, freq * 0.005) << freq;
+        const std::vector<float> tone = Sine(freq, 0.3, 2048, 48000.0, 0.4);
+        EXPECT_NEAR(AnalyzeTonality(tone.data(), 2048, 48000.0f, conf), freq, freq * 0.005) << freq;
         EXPECT_GT(conf, 0.8f) << freq;
     }
-
     for (unsigned seed = 1; seed <= 10; ++seed) {
-        std::vector<float> noise = WhiteNoise(2048, 0.5, seed);
+        const std::vector<float> noise = Noise(2048, 0.5, seed);
         AnalyzeTonality(noise.data(), 2048, 48000.0f, conf);
         EXPECT_LE(conf, 0.3f) << seed;
     }
-
-    std::vector<float> silent(2048, 0.0f);
+    const std::vector<float> silent(2048, 0.0f);
     EXPECT_EQ(AnalyzeTonality(silent.data(), 2048, 48000.0f, conf), 0.0f);
     EXPECT_EQ(conf, 0.0f);
     EXPECT_EQ(AnalyzeTonality(a4.data(), 127, 48000.0f, conf), 0.0f);  // W = 63
-    EXPECT_EQ(conf, 0.0f);
     // Nonsense rates find nothing instead of overflowing the lag bounds.
     EXPECT_EQ(AnalyzeTonality(a4.data(), 2048, 1e30f, conf), 0.0f);
     EXPECT_EQ(AnalyzeTonality(a4.data(), 2048, NAN, conf), 0.0f);
@@ -229,30 +169,24 @@ TEST(AnalyzeTonality, FindsSinesAndRejectsNoiseSilenceAndShortFrames) {
 TEST(EstimatePitch, AgreesWithTonesWithinHalfAPercent) {
     float conf = 0.0f;
     for (double freq : {82.41, 261.63, 987.77, 3000.0}) {
-        std::vector<float> tone = Sine(freq, 0.5, 8192, 44100.0, 1.1);
-        const float got = EstimatePitch(tone.data(), 8192, 44100.0f, conf);
-        EXPECT_NEAR(got, freq, freq * 0.005) << freq;
+        const std::vector<float> tone = Sine(freq, 0.5, 8192, 44100.0, 1.1);
+        EXPECT_NEAR(EstimatePitch(tone.data(), 8192, 44100.0f, conf), freq, freq * 0.005) << freq;
         EXPECT_GT(conf, 0.9f) << freq;
     }
-
-    // A bright harmonic tone: every harmonic up to the sixth agrees with the
-    // fundamental and raises the confidence by the full 0.15.
+    // A bright harmonic tone: the harmonics up to the sixth agree with the
+    // fundamental and raise the confidence by the full 0.15.
     std::vector<float> rich(8192, 0.0f);
     for (int h = 1; h <= 8; ++h) {
-        std::vector<float> part = Sine(196.0 * h, 0.4 / h, 8192, 48000.0, 0.3 * h);
+        const std::vector<float> part = Sine(196.0 * h, 0.4 / h, 8192, 48000.0, 0.3 * h);
         for (size_t i = 0; i < rich.size(); ++i) rich[i] += part[i];
     }
     float detectorConf = 0.0f;
     AnalyzeTonality(rich.data(), 8192, 48000.0f, detectorConf);
-    const float got = EstimatePitch(rich.data(), 8192, 48000.0f, conf);
-    EXPECT_NEAR(got, 196.0f, 196.0f * 0.005f);
+    EXPECT_NEAR(EstimatePitch(rich.data(), 8192, 48000.0f, conf), 196.0f, 196.0f * 0.005f);
     EXPECT_NEAR(conf, std::min(detectorConf + 0.15f, 1.0f), 1e-6f);
 
-    std::vector<float> noise = WhiteNoise(8192, 0.5, 99);
+    const std::vector<float> noise = Noise(8192, 0.5, 99);
     EXPECT_EQ(EstimatePitch(noise.data(), 8192, 48000.0f, conf), 0.0f);
-    EXPECT_EQ(conf, 0.0f);
-    std::vector<float> tooShort = Sine(440.0, 0.5, 127, 48000.0);
-    EXPECT_EQ(EstimatePitch(tooShort.data(), 127, 48000.0f, conf), 0.0f);
     EXPECT_EQ(conf, 0.0f);
 }
 
@@ -262,16 +196,13 @@ TEST(FindSpectrumPeak, RefinesTheVertexAndStaysPutAtTheSearchEdge) {
     for (int k = 97; k <= 103; ++k) mag[k] = std::max(0.5f, static_cast<float>(10.0 - (k - 100.3) * (k - 100.3)));
     const SpectrumView view{2.0f, 511, mag.data()};
     EXPECT_NEAR(FindSpectrumPeak(view, 200.0f, 0.06f), 200.6f, 1e-3f);
-
     // Rising through the whole window (bins 194..206 around 400 Hz): the best
     // bin sits on the edge below a larger neighbour and is not refined.
     for (int k = 180; k <= 220; ++k) mag[k] = 1.0f + 0.1f * k;
     EXPECT_FLOAT_EQ(FindSpectrumPeak(view, 400.0f, 0.033f), 206 * 2.0f);
-
     EXPECT_EQ(FindSpectrumPeak(view, 1e30f, 0.06f), 0.0f);
     EXPECT_EQ(FindSpectrumPeak(view, INFINITY, 0.06f), 0.0f);
-
-    std::vector<float> zero(512, 0.0f);
+    const std::vector<float> zero(512, 0.0f);
     EXPECT_EQ(FindSpectrumPeak(SpectrumView{2.0f, 511, zero.data()}, 200.0f, 0.06f), 0.0f);
 }
 
@@ -284,19 +215,11 @@ TEST(FrequencyToMidiNote, RoundsToNearestNoteAndClampsTheRange) {
     FrequencyToMidiNote(445.0f, note, cents);
     EXPECT_EQ(note, 69);
     EXPECT_NEAR(cents, 19.56f, 0.01f);
-    FrequencyToMidiNote(466.16f, note, cents);  // B flat 4
-    EXPECT_EQ(note, 70);
-    EXPECT_NEAR(cents, 0.0f, 0.1f);
     FrequencyToMidiNote(0.0f, note, cents);
     EXPECT_EQ(note, -1);
     EXPECT_EQ(cents, 0.0f);
-    FrequencyToMidiNote(-3.0f, note, cents);
-    EXPECT_EQ(note, -1);
     // 20 kHz is note 135.08: clamped to 127, cents still from 135.
     FrequencyToMidiNote(20000.0f, note, cents);
     EXPECT_EQ(note, 127);
     EXPECT_NEAR(cents, 7.63f, 0.02f);
-    FrequencyToMidiNote(4.0f, note, cents);  // note -12.38
-    EXPECT_EQ(note, 0);
-    EXPECT_NEAR(cents, -37.63f, 0.05f);
 }

@@ -132,8 +132,6 @@ TEST(RegionMeasure, FadeInFollowsTheAttack) {
     AddSine(ramp, 0.0, 2.5, 1000.0, [](double t) { return std::min(t, 1.0); });
     const std::string slow = Write(dir, "ramp.wav", ramp);
     EXPECT_NEAR(EstimateFadeInLength(slow, 0.0f, 2.5f), 0.41f, 0.01f);
-    // Only the first 2 s are examined even when the region is longer.
-    EXPECT_NEAR(EstimateFadeInLength(slow, 0.0f, 2.5f), EstimateFadeInLength(slow, 0.0f, 2.0f), 1e-6f);
 }
 
 TEST(RegionMeasure, FadeOutFollowsHowTheSpanEnds) {

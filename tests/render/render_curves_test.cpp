@@ -77,7 +77,15 @@ TEST(RenderCurves, PitchJitterKeepsTheSyncPointInPlace) {
         EXPECT_NEAR(syncInFile(a), 0.4f, 1e-4f);
         EXPECT_NEAR(a.startTime + a.audioSyncOffset, 5.4f, 1e-4f);
     }
-    // No amount: no draw, no change.
+    // No amount: no draw, no change; a weight jitter stays within its reach.
+    uint32_t w = 99;
+    EXPECT_EQ(IntensityJitter(0.4f, 0.0f, w), 0.4f);
+    EXPECT_EQ(w, 99u);
+    for (int i = 0; i < 100; ++i) {
+        float v = IntensityJitter(0.95f, 1.0f, w);
+        EXPECT_GE(v, 0.8f - 1e-6f);
+        EXPECT_LE(v, 1.0f);
+    }
     RenderResult r;
     r.sourceOffset = 1.0f;
     uint32_t state = 7;
@@ -85,28 +93,6 @@ TEST(RenderCurves, PitchJitterKeepsTheSyncPointInPlace) {
     EXPECT_EQ(state, 7u);
     EXPECT_EQ(r.pitchVarShift, 0.0f);
     EXPECT_EQ(r.sourceOffset, 1.0f);
-}
-
-TEST(RenderCurves, JitterTierAndGenerator) {
-    uint32_t state = 99;
-    EXPECT_EQ(IntensityJitter(0.4f, 0.0f, state), 0.4f);
-    EXPECT_EQ(state, 99u);
-    for (int i = 0; i < 200; ++i) {
-        float v = IntensityJitter(0.95f, 1.0f, state);
-        EXPECT_GE(v, 0.8f - 1e-6f);
-        EXPECT_LE(v, 1.0f);
-    }
-    // The draw is the documented congruential step.
-    uint32_t x = 1;
-    float r = NextRenderRandom(x);
-    EXPECT_EQ(x, 1u * 1103515245u + 12345u);
-    EXPECT_FLOAT_EQ(r, static_cast<float>((x >> 16) / 65535.0));
-
-    EXPECT_EQ(IntensityTier(1.0f), 5);
-    EXPECT_EQ(IntensityTier(0.75f), 4);
-    EXPECT_EQ(IntensityTier(0.74f), 3);
-    EXPECT_EQ(IntensityTier(0.25f), 2);
-    EXPECT_EQ(IntensityTier(0.2f), 1);
 }
 
 TEST(RenderCurves, CurveLookupFollowsTheEventOverTheLayerSpan) {
