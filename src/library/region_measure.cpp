@@ -2,7 +2,7 @@
 //
 // Index
 //   RegionReader          open a file, place it at a region, read frames
-//   BuildFadeEnvelope     5 ms RMS envelope of the fade routines (two-hop windows)
+//   ReadFadeEnvelope      5 ms RMS envelope of the fade routines (two-hop windows), streamed
 //   FindPeakTime
 //   FindOnsetTime
 //   EstimateFadeInLength
@@ -108,31 +108,43 @@ private:
 struct FadeEnvelope {
     std::vector<float> points;
     int hop = 1;
-    float peak = 0.0f;  // largest point
+    float peak = 0.0f;      // largest point
+    int64_t framesRead = 0;
 };
 
-// hop = max(rate / 200, 1) frames; P = min(n / hop + 1, 2000) points; point i
-// is the RMS over all channels of the frames [(i - 1) hop, (i + 1) hop) that
-// were read (0 when none). n is the span asked for, framesRead what arrived.
-FadeEnvelope BuildFadeEnvelope(const float* data, int64_t framesRead, int channels, int rate,
-                               int64_t n) {
+// Reads the placed span of n frames and builds its envelope: hop = max(rate /
+// 200, 1) frames; P = min(n / hop + 1, 2000) points; point i is the RMS over
+// all channels of the frames [(i - 1) hop, (i + 1) hop) that were read (0 when
+// none). Only the energy of each hop-sized chunk is kept, so the span streams
+// through one block buffer instead of being held whole.
+FadeEnvelope ReadFadeEnvelope(RegionReader& reader, int64_t n) {
+    constexpr int64_t kBlock = 8192;
+    const int channels = reader.Channels();
     FadeEnvelope env;
-    env.hop = std::max(rate / 200, 1);
+    env.hop = std::max(reader.Rate() / 200, 1);
     const int64_t hop = env.hop;
     const int64_t count = std::min<int64_t>(n / hop + 1, 2000);
     env.points.assign(static_cast<size_t>(std::max<int64_t>(count, 0)), 0.0f);
-    // Energy of each hop-sized chunk once; each point spans two chunks.
-    std::vector<double> chunk(env.points.size() + 1, 0.0);
-    const int64_t limit = std::min<int64_t>(framesRead, static_cast<int64_t>(chunk.size()) * hop);
-    for (int64_t f = 0; f < limit; ++f) {
-        const float* s = data + f * channels;
-        double sum = 0.0;
-        for (int c = 0; c < channels; ++c) sum += static_cast<double>(s[c]) * s[c];
-        chunk[static_cast<size_t>(f / hop)] += sum;
+    // Frames past the last point's window do not count: read no further.
+    const int64_t wanted = std::min(n, count * hop);
+    std::vector<double> chunk(static_cast<size_t>(count), 0.0);
+    std::vector<float> buf(static_cast<size_t>(std::min(kBlock, std::max<int64_t>(wanted, 1))) * channels);
+    int64_t done = 0;
+    while (done < wanted) {
+        int64_t got = reader.Read(buf.data(), std::min(kBlock, wanted - done));
+        if (got < 1) break;
+        for (int64_t f = 0; f < got; ++f) {
+            const float* s = buf.data() + f * channels;
+            double sum = 0.0;
+            for (int c = 0; c < channels; ++c) sum += static_cast<double>(s[c]) * s[c];
+            chunk[static_cast<size_t>((done + f) / hop)] += sum;
+        }
+        done += got;
     }
+    env.framesRead = done;
     for (int64_t i = 0; i < count; ++i) {
         int64_t a = std::max<int64_t>((i - 1) * hop, 0);
-        int64_t b = std::min<int64_t>((i + 1) * hop, framesRead);
+        int64_t b = std::min<int64_t>((i + 1) * hop, done);
         if (b <= a) continue;
         double sum = chunk[static_cast<size_t>(i)] + (i > 0 ? chunk[static_cast<size_t>(i - 1)] : 0.0);
         float v = static_cast<float>(std::sqrt(sum / (static_cast<double>(b - a) * channels)));
@@ -242,14 +254,11 @@ float EstimateFadeInLength(const std::string& path, float start, float length) {
     RegionReader reader(path);
     if (!reader.IsOpen()) return 0.02f;
     const int rate = reader.Rate();
-    const int channels = reader.Channels();
     int64_t n = reader.Place(start, reader.FramesOf(std::min(2.0f, length)));
     if (n <= 0) return 0.02f;
-    std::vector<float> data(static_cast<size_t>(n) * channels);
-    int64_t got = reader.ReadAll(data.data(), n);
+    FadeEnvelope env = ReadFadeEnvelope(reader, n);
     reader.Close();
-    if (got < 1) return 0.02f;
-    FadeEnvelope env = BuildFadeEnvelope(data.data(), got, channels, rate, n);
+    if (env.framesRead < 1) return 0.02f;
     if (env.peak < 1e-6f) return 0.02f;
 
     const std::vector<float>& p = env.points;
@@ -282,7 +291,6 @@ float EstimateFadeOutLength(const std::string& path, float regionStart, float re
     RegionReader reader(path);
     if (!reader.IsOpen()) return 0.05f;
     const int rate = reader.Rate();
-    const int channels = reader.Channels();
     const int64_t startFrame = reader.StartFrameOf(regionStart + analyseFrom);
     const int64_t frames = reader.FramesOf(spanLength);
     // Read only the last min(L, 10 s) of the span: the envelope covers 10 s at
@@ -293,11 +301,9 @@ float EstimateFadeOutLength(const std::string& path, float regionStart, float re
     const int64_t tailFrames = std::min(n, reader.FramesOf(std::min(spanLength, 10.0f)));
     const int64_t skipped = n - tailFrames;
     if (reader.PlaceAt(startFrame + skipped, tailFrames) <= 0) return 0.05f;
-    std::vector<float> data(static_cast<size_t>(tailFrames) * channels);
-    int64_t got = reader.ReadAll(data.data(), tailFrames);
+    FadeEnvelope env = ReadFadeEnvelope(reader, tailFrames);
     reader.Close();
-    if (got < 1) return 0.05f;
-    FadeEnvelope env = BuildFadeEnvelope(data.data(), got, channels, rate, tailFrames);
+    if (env.framesRead < 1) return 0.05f;
     if (env.peak < 1e-6f) return 0.01f;
 
     const std::vector<float>& p = env.points;

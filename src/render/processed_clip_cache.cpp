@@ -272,6 +272,10 @@ bool LoadProcessedClip(ProcessedClipCache& cache, const std::string& path, float
             right.clear();
             return false;
         }
+        // Decoding grows the vectors as frames arrive; keep only what is used,
+        // so the byte budget counts the memory actually held.
+        clip.left.shrink_to_fit();
+        clip.right.shrink_to_fit();
         clip.stereo = clipStereo ? 1 : 0;
         clip.sampleRate = targetRate;
         clip.frames = int32_t(clip.left.size());
