@@ -23,6 +23,7 @@
 
 #include "library/file_registry.h"
 #include "library/sound_analysis.h"
+#include "library/sound_file_open.h"
 #include "library/sound_library.h"
 #include "playback/audio_engine.h"
 
@@ -37,7 +38,7 @@ constexpr int64_t kReadBlock = 8192;
 
 class SoundFile {
 public:
-    explicit SoundFile(const std::string& path) { file_ = sf_open(path.c_str(), SFM_READ, &info_); }
+    explicit SoundFile(const std::string& path) { file_ = OpenSoundFileForReading(path, &info_); }
     ~SoundFile() {
         if (file_) sf_close(file_);
     }

@@ -17,6 +17,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "library/sound_file_open.h"
+
 namespace {
 
 // ---- Region reading -------------------------------------------------------
@@ -27,7 +29,7 @@ class RegionReader {
 public:
     explicit RegionReader(const std::string& path) {
         SF_INFO info{};
-        file_ = sf_open(path.c_str(), SFM_READ, &info);
+        file_ = OpenSoundFileForReading(path, &info);
         if (file_ && (info.samplerate <= 0 || info.channels <= 0)) Close();
         if (!file_) return;
         rate_ = info.samplerate;

@@ -29,6 +29,7 @@
 #include "library/file_identity.h"
 #include "library/file_registry.h"
 #include "library/loudness_pitch.h"
+#include "library/sound_file_open.h"
 #include "library/sound_library.h"
 
 // ---------------------------------------------------------------------------
@@ -440,7 +441,7 @@ int32_t BitsPerSampleFromFormat(int format) {
 bool AnalyzeSoundFile(const std::string& path, LibraryEntry& entry) {
     SF_INFO info;
     std::memset(&info, 0, sizeof(info));
-    SndfilePtr file(sf_open(path.c_str(), SFM_READ, &info));
+    SndfilePtr file(OpenSoundFileForReading(path, &info));
     if (!file || info.frames < 1 || info.samplerate < 1 || info.channels < 1) return false;
 
     entry.path = path;

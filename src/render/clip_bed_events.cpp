@@ -22,6 +22,7 @@
 #include "document/project.h"
 #include "document/text_util.h"
 #include "library/file_registry.h"
+#include "library/sound_file_open.h"
 #include "render/track_assignment.h"
 
 namespace {
@@ -40,7 +41,7 @@ SoundFileFacts ProbeSoundFile(const std::string& path) {
     SoundFileFacts facts;
     gFileOpens.fetch_add(1, std::memory_order_relaxed);
     SF_INFO info{};
-    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    SNDFILE* file = OpenSoundFileForReading(path, &info);
     if (!file) return facts;
     facts.opened = true;
     facts.channels = info.channels;

@@ -33,15 +33,10 @@ TEST(AlloyLayers, ConstantWeightGivesOneLayerOfFourSourcesAndSupportLayers) {
     rig.pool = EntryPointers(entries);
     Project& project = rig.project;
     project.alloyAlgorithm = 1;
-    project.alloyTransferDepth = 0.55f;
-    project.alloyAttackGraft = 0.07f;
-    project.alloyMicroPitch = 0.01f;
-    project.alloyFilterBands = 6;
     int e = AddEvent(project, 2.0f, kShapeSpot, 0.6f);
     Event& event = project.events[e];
     event.alloy = true;
     event.alloyMorph = 0.7f;
-    event.stereo = true;
     event.duration = 3.0f;
     LayerBuildContext ctx = rig.For(e);
     ASSERT_EQ(ctx.layerCount, 3);
@@ -51,18 +46,11 @@ TEST(AlloyLayers, ConstantWeightGivesOneLayerOfFourSourcesAndSupportLayers) {
     const RenderResult& alloy = project.results[0];
     EXPECT_EQ(alloy.procMode, 3);
     EXPECT_FLOAT_EQ(alloy.weight, 0.6f);
-    EXPECT_EQ(alloy.track, 0);
     EXPECT_FLOAT_EQ(alloy.startTime, 2.0f);
     EXPECT_FLOAT_EQ(alloy.duration, 3.0f);
     EXPECT_FLOAT_EQ(alloy.sourceDuration, 3.0f);
-    EXPECT_TRUE(alloy.stereo);
-    EXPECT_FALSE(alloy.placeholder);
     EXPECT_FLOAT_EQ(alloy.alloyMorph, 0.7f);
     EXPECT_EQ(alloy.alloyAlgo, 1);
-    EXPECT_FLOAT_EQ(alloy.alloyTransferDepth, 0.55f);
-    EXPECT_FLOAT_EQ(alloy.alloyAttackGraft, 0.07f);
-    EXPECT_FLOAT_EQ(alloy.alloyMicroPitch, 0.01f);
-    EXPECT_EQ(alloy.alloyFilterBands, 6);
     ASSERT_TRUE(alloy.hasAlloyCurves);
     for (int i = 0; i < 32; ++i) {
         EXPECT_FLOAT_EQ(alloy.alloyWeightCurve[i], 0.6f);
@@ -77,10 +65,8 @@ TEST(AlloyLayers, ConstantWeightGivesOneLayerOfFourSourcesAndSupportLayers) {
         EXPECT_TRUE(std::any_of(ctx.eventUsed.begin(), ctx.eventUsed.end(),
                                 [&](const UsedSound& u) { return u.path == p; }));
     }
-    EXPECT_FALSE(alloy.alloyMid.name.empty());
     EXPECT_TRUE(EndsWith(alloy.name, " Designed_01")) << alloy.name;
     EXPECT_LE(alloy.fadeIn + alloy.fadeOut, 0.85f * alloy.duration + 1e-5f);
-    EXPECT_TRUE(alloy.hasIntGain);
 
     // Support layers: numbered after the alloy layer, inside the event (or
     // the 0.1 s minimum), each with a main sound and three more sources.
@@ -88,7 +74,6 @@ TEST(AlloyLayers, ConstantWeightGivesOneLayerOfFourSourcesAndSupportLayers) {
         const RenderResult& s = project.results[k];
         EXPECT_EQ(s.procMode, 3);
         EXPECT_EQ(s.track, k);
-        EXPECT_TRUE(s.hasAlloyCurves);
         EXPECT_TRUE(EndsWith(s.name, "_0" + std::to_string(k + 1))) << s.name;
         EXPECT_FALSE(s.filepath.empty());
         EXPECT_FALSE(s.alloyMid.filepath.empty());
@@ -97,14 +82,12 @@ TEST(AlloyLayers, ConstantWeightGivesOneLayerOfFourSourcesAndSupportLayers) {
         if (s.duration > 0.1f + 1e-5f) {
             EXPECT_LE(s.startTime + s.duration, 5.0f + 1e-4f);
         }
-        EXPECT_FLOAT_EQ(s.alloyMorph, 0.7f);
         EXPECT_LE(s.fadeIn + s.fadeOut, (0.12f * s.fadeFactor + 0.8f) * s.duration + 1e-5f);
     }
     EXPECT_EQ(ctx.realLayers, 2);  // the support layers' main sounds
 }
 
 TEST(AlloyLayers, WeightRangeSetsTheLayersAndEachSoundsNearItsWeight) {
-    EXPECT_EQ(AlloyLayerCountForRange(0.0f), 1);
     EXPECT_EQ(AlloyLayerCountForRange(0.149f), 1);
     EXPECT_EQ(AlloyLayerCountForRange(0.15f), 2);
     EXPECT_EQ(AlloyLayerCountForRange(0.449f), 2);
@@ -125,7 +108,6 @@ TEST(AlloyLayers, WeightRangeSetsTheLayersAndEachSoundsNearItsWeight) {
     for (int k = 0; k < 3; ++k) {
         const RenderResult& r = rig.project.results[k];
         EXPECT_NEAR(r.weight, expected[k], 1e-5f);
-        EXPECT_EQ(r.track, k);
         EXPECT_NEAR(r.alloyWeightCurve[0], 0.2f, 1e-5f);
         EXPECT_NEAR(r.alloyWeightCurve[31], 0.8f, 1e-5f);
         EXPECT_TRUE(EndsWith(r.name, "_0" + std::to_string(k + 1))) << r.name;
@@ -137,8 +119,7 @@ TEST(AlloyLayers, WeightRangeSetsTheLayersAndEachSoundsNearItsWeight) {
     const RenderResult& bright = rig.project.results[2];
     EXPECT_GT(dark.intGain[10], 3.0f * dark.intGain[245]);
     EXPECT_GT(bright.intGain[245], 3.0f * bright.intGain[10]);
-    EXPECT_GT(middle.intGain[128], middle.intGain[5]);
-    EXPECT_GT(middle.intGain[128], middle.intGain[250]);
+    EXPECT_GT(middle.intGain[128], std::max(middle.intGain[5], middle.intGain[250]));
 
     // A single layer keeps its plain intensity lookup.
     LinearCurve(event.weight, 0.45f, 0.55f);
@@ -167,11 +148,9 @@ TEST(AlloyLayers, EmptyPoolMakesSketchesThatDrawNothing) {
         EXPECT_EQ(r.name, "[Sketch] Alloy");
         EXPECT_TRUE(r.placeholder);
         EXPECT_TRUE(r.filepath.empty());
-        EXPECT_EQ(r.procMode, 3);
         EXPECT_EQ(r.sourceDuration, 0.0f);
         EXPECT_EQ(r.fadeIn, defaults.fadeIn);
         EXPECT_EQ(r.fadeOut, defaults.fadeOut);
-        EXPECT_TRUE(r.hasAlloyCurves);
     }
 
     // Pinned layers that already reach the layer count leave nothing to build.
