@@ -16,6 +16,7 @@
 #include <exception>
 #include <memory>
 
+#include "library/sound_file_open.h"
 #include "render/clip_processing.h"
 
 // ---------------------------------------------------------------------------
@@ -119,7 +120,7 @@ bool DecodeRegion(const std::string& path, float offset, float duration, bool st
                   std::vector<float>& left, std::vector<float>& right, int& fileRate,
                   bool& outStereo) {
     SF_INFO info{};
-    SndFilePtr file(sf_open(path.c_str(), SFM_READ, &info));
+    SndFilePtr file(OpenSoundFileForReading(path, &info));
     if (!file) return false;
     if (info.frames < 1 || info.samplerate < 1) return false;
     if (info.channels < 1 || info.channels > kMaxSourceChannels) return false;
