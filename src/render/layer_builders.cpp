@@ -1,7 +1,6 @@
 // layer_builders.cpp — the Spot, Fill and Scatter layer builders.
 //
 // Index
-//   UsesOfFile        the regions of one file already placed (what the fit avoids)
 //   BuildSpotLayers   a few stacked hits spread around the peak weight
 //   Fill helpers      weight range, Fill's own pick seed, the 128-point fillGain
 //   BuildFillLayers   a bed across the weight range, in library order or scored
@@ -15,39 +14,6 @@
 #include "render/layer_builders.h"
 #include "render/render_curves.h"
 
-namespace {
-
-// The fit only compares used regions of the file it places, so the event's
-// uses followed by the pass's, cut down to that file, stand for the full list.
-std::vector<UsedSound> UsesOfFile(const LayerBuildContext& ctx, const std::string& path) {
-    std::vector<UsedSound> uses;
-    for (const UsedSound& u : ctx.eventUsed) {
-        if (u.path == path) uses.push_back(u);
-    }
-    if (ctx.passUsed) {
-        for (const UsedSound& u : *ctx.passUsed) {
-            if (u.path == path) uses.push_back(u);
-        }
-    }
-    return uses;
-}
-
-float SyncPosition(const Event& event) {
-    float p = event.duration != 0.0f ? event.syncOffset / event.duration : 0.5f;
-    return std::clamp(p, 0.0f, 1.0f);
-}
-
-// Scales two fades down together so they take at most `limit` seconds.
-void CapFadePair(float& fadeIn, float& fadeOut, float limit) {
-    float sum = fadeIn + fadeOut;
-    if (sum > limit && sum > 0.0f) {
-        float f = limit / sum;
-        fadeIn *= f;
-        fadeOut *= f;
-    }
-}
-
-}  // namespace
 
 // ---- Spot ------------------------------------------------------------------
 
@@ -56,7 +22,7 @@ void BuildSpotLayers(LayerBuildContext& ctx) {
     uint32_t& state = *ctx.randomState;
     int count = std::max(1, std::min(ctx.layerCount, ctx.fillCap));
     int layers = std::clamp(IntensityTier(ctx.maxIntensity), 1, count);
-    float wPeak = SampleEventCurve(event, SyncPosition(event));
+    float wPeak = SampleEventCurve(event, EventSyncPosition(event));
     float s = std::clamp(event.spread, 0.0f, 1.0f);
 
     for (int k = ctx.pinnedCount; k < layers; ++k) {
@@ -81,7 +47,7 @@ void BuildSpotLayers(LayerBuildContext& ctx) {
         }
         TakeEntryIdentity(result, *entry);
 
-        std::vector<UsedSound> uses = UsesOfFile(ctx, entry->path);
+        std::vector<UsedSound> uses = UsedRegionsOfFile(ctx, entry->path);
         FitResult fit = FitSoundToEvent(*entry, event.duration, kShapeSpot, state, nullptr, 1.0f,
                                         0.5f, &uses, nullptr);
         result.sourceOffset = fit.sourceOffset;
@@ -337,7 +303,7 @@ void BuildScatterLayers(LayerBuildContext& ctx) {
                 continue;
             }
             TakeEntryIdentity(result, *entry);
-            std::vector<UsedSound> uses = UsesOfFile(ctx, entry->path);
+            std::vector<UsedSound> uses = UsedRegionsOfFile(ctx, entry->path);
             FitResult fit = FitSoundToEvent(*entry, len, event.shape, state, &event.intensity,
                                             event.intensityScale, 0.5f, &uses, nullptr);
             // The grain stays where its draw put it; the sync point is only noted.
@@ -349,10 +315,7 @@ void BuildScatterLayers(LayerBuildContext& ctx) {
             ctx.realLayers += 1;
 
             PitchJitter(result, event.pitchVariation, state);
-            float playable = result.sourceDuration;
-            if (std::fabs(result.pitchVarShift) > 0.01f) {
-                playable /= std::pow(2.0f, result.pitchVarShift / 12.0f);
-            }
+            float playable = PlayableSourceLength(result);
             result.duration = std::min(len + std::min(0.08f, 0.15f * len), playable);
             AppendLayer(ctx, result, false);
         }

@@ -4,6 +4,7 @@
 // Index
 //   RenderSeeds           where a pass's random numbers come from (clock, or fixed for tests)
 //   LayerBuildContext     everything a builder receives from the pass for one event
+//   Shared layer steps    EventSyncPosition, CapFadePair, UsedRegionsOfFile, PlayableSourceLength,
 //   Shared layer choice   NewLayer, RefSuitability, AccumulatedBands, RunCandidateLadder,
 //                         ApplyRepetitionFactors, DropNonPositive, SortCandidates,
 //                         PickCandidate, RecordChosenSound, MakeSketchLayer,
@@ -67,6 +68,19 @@ struct LayerBuildContext {
     Event& event() const { return project->events[eventIndex]; }
     bool poolEmpty() const { return pool == nullptr || pool->empty(); }
 };
+
+// syncOffset / duration (0.5 for an event without length), clamped to 0..1.
+float EventSyncPosition(const Event& event);
+
+// When fadeIn + fadeOut exceeds limit, both shrink by limit / their sum.
+void CapFadePair(float& fadeIn, float& fadeOut, float limit);
+
+// The fit only compares used regions of the file it places, so the event's
+// uses followed by the pass's, cut down to that file, stand for both lists.
+std::vector<UsedSound> UsedRegionsOfFile(const LayerBuildContext& ctx, const std::string& path);
+
+// How long the chosen region plays once its pitch variation is applied.
+float PlayableSourceLength(const RenderResult& result);
 
 // A new result of the event: startTime eventStart, duration of the event,
 // the given weight, track and processing mode.

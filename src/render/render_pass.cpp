@@ -77,23 +77,9 @@ bool EventInRange(const Event& event, float t0, float t1) {
     return t0 < event.time + event.duration && event.time < t1;
 }
 
-float SyncPosition(const Event& event) {
-    float p = event.duration != 0.0f ? event.syncOffset / event.duration : 0.5f;
-    return std::clamp(p, 0.0f, 1.0f);
-}
-
 std::string FileNameOf(const std::string& path) {
     size_t cut = path.find_last_of("/\\");
     return cut == std::string::npos ? path : path.substr(cut + 1);
-}
-
-void CapFadePair(float& fadeIn, float& fadeOut, float limit) {
-    float sum = fadeIn + fadeOut;
-    if (sum > limit && sum > 0.0f) {
-        float f = limit / sum;
-        fadeIn *= f;
-        fadeOut *= f;
-    }
 }
 
 void PublishCount(Project& project) {
@@ -109,7 +95,7 @@ int BuildPinnedLayers(LayerBuildContext& ctx) {
     Event& event = ctx.event();
     if (event.pinnedFiles.empty() || ctx.poolEmpty()) return 0;
     uint32_t& state = *ctx.randomState;
-    const float p = SyncPosition(event);
+    const float p = EventSyncPosition(event);
     const float wPeak = SampleEventCurve(event, p);
     const int count = static_cast<int>(event.pinnedFiles.size());
 
@@ -158,10 +144,7 @@ int BuildPinnedLayers(LayerBuildContext& ctx) {
         result.sourceDuration = fit.sourceDuration;
         result.audioSyncOffset = fit.syncTime;
         PitchJitter(result, event.pitchVariation, state);
-        float playable = result.sourceDuration;
-        if (std::fabs(result.pitchVarShift) > 0.01f) {
-            playable /= std::pow(2.0f, result.pitchVarShift / 12.0f);
-        }
+        float playable = PlayableSourceLength(result);
 
         if (event.shape == kShapeFill) {
             result.startTime = ctx.eventStart;

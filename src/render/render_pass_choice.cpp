@@ -2,6 +2,7 @@
 // the weighted pick and the bookkeeping that every layer builder shares.
 //
 // Index
+//   EventSyncPosition / CapFadePair / UsedRegionsOfFile / PlayableSourceLength
 //   NewLayer / TakeEntryIdentity / MakeSketchLayer / MakeNoMatchLayer
 //   RefSuitability / AccumulatedBands
 //   ApplyRepetitionFactors / DropNonPositive / SortCandidates
@@ -14,6 +15,40 @@
 
 #include "render/layer_builders.h"
 #include "render/render_curves.h"
+
+float EventSyncPosition(const Event& event) {
+    float p = event.duration != 0.0f ? event.syncOffset / event.duration : 0.5f;
+    if (!(p == p)) p = 0.5f;
+    return std::clamp(p, 0.0f, 1.0f);
+}
+
+void CapFadePair(float& fadeIn, float& fadeOut, float limit) {
+    float sum = fadeIn + fadeOut;
+    if (sum > limit && sum > 0.0f) {
+        float f = std::max(limit, 0.0f) / sum;
+        fadeIn *= f;
+        fadeOut *= f;
+    }
+}
+
+std::vector<UsedSound> UsedRegionsOfFile(const LayerBuildContext& ctx, const std::string& path) {
+    std::vector<UsedSound> uses;
+    for (const UsedSound& u : ctx.eventUsed) {
+        if (u.path == path) uses.push_back(u);
+    }
+    if (ctx.passUsed) {
+        for (const UsedSound& u : *ctx.passUsed) {
+            if (u.path == path) uses.push_back(u);
+        }
+    }
+    return uses;
+}
+
+float PlayableSourceLength(const RenderResult& result) {
+    float playable = result.sourceDuration;
+    if (std::fabs(result.pitchVarShift) > 0.01f) playable /= std::pow(2.0f, result.pitchVarShift / 12.0f);
+    return playable;
+}
 
 RenderResult NewLayer(const LayerBuildContext& ctx, float weight, int track, int procMode) {
     const Event& event = ctx.event();

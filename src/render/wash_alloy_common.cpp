@@ -1,8 +1,6 @@
 // wash_alloy_common.cpp — helpers shared by the alloy, wash and threshold builders.
 //
 // Index
-//   EventSyncPosition / CapFadePair
-//   UsedRegionsOfFile
 //   IntensitySpanAbove
 //   EventPositionOfPoint / EventWeightExtremes
 #include "render/wash_alloy_common.h"
@@ -10,34 +8,6 @@
 #include <algorithm>
 
 #include "render/render_curves.h"
-
-float EventSyncPosition(const Event& event) {
-    float p = event.duration != 0.0f ? event.syncOffset / event.duration : 0.5f;
-    if (!(p == p)) p = 0.5f;
-    return std::clamp(p, 0.0f, 1.0f);
-}
-
-void CapFadePair(float& fadeIn, float& fadeOut, float limit) {
-    float sum = fadeIn + fadeOut;
-    if (sum > limit && sum > 0.0f) {
-        float f = std::max(limit, 0.0f) / sum;
-        fadeIn *= f;
-        fadeOut *= f;
-    }
-}
-
-std::vector<UsedSound> UsedRegionsOfFile(const LayerBuildContext& ctx, const std::string& path) {
-    std::vector<UsedSound> uses;
-    for (const UsedSound& u : ctx.eventUsed) {
-        if (u.path == path) uses.push_back(u);
-    }
-    if (ctx.passUsed) {
-        for (const UsedSound& u : *ctx.passUsed) {
-            if (u.path == path) uses.push_back(u);
-        }
-    }
-    return uses;
-}
 
 bool IntensitySpanAbove(const Event& event, float level, float& u0, float& u1) {
     int first = -1;

@@ -2,9 +2,6 @@
 // layer builders.
 //
 // Index
-//   EventSyncPosition      the sync point as a share of the event, 0..1
-//   CapFadePair            scale two fades down together to a limit
-//   UsedRegionsOfFile      what the fit needs to know of regions already placed
 //   IntensitySpanAbove     first..last point of the intensity curve at or above a level
 //   EventPositionOfPoint   where point i of a layer's 256-point gain lies in its event
 //   EventWeightExtremes    lowest and highest weight over the event
@@ -17,16 +14,6 @@
 #include "document/project.h"
 #include "render/candidates.h"
 #include "render/layer_builders.h"
-
-// syncOffset / duration (0.5 for an event without length), clamped to 0..1.
-float EventSyncPosition(const Event& event);
-
-// When fadeIn + fadeOut exceeds limit, both shrink by limit / their sum.
-void CapFadePair(float& fadeIn, float& fadeOut, float limit);
-
-// The fit only compares used regions of the file it places, so the event's
-// uses followed by the pass's, cut down to that file, stand for both lists.
-std::vector<UsedSound> UsedRegionsOfFile(const LayerBuildContext& ctx, const std::string& path);
 
 // Over the 256 points of intensity x intensityScale: u0 = first / 256 and
 // u1 = (last + 1) / 256 of the points at or above `level`. False when no

@@ -267,10 +267,7 @@ void BuildWashLayers(LayerBuildContext& ctx) {
             result.sourceDuration = fit.sourceDuration;
             result.audioSyncOffset = fit.syncTime;
             PitchJitter(result, event.pitchVariation, state);
-            float playable = result.sourceDuration;
-            if (std::fabs(result.pitchVarShift) > 0.01f) {
-                playable /= std::pow(2.0f, result.pitchVarShift / 12.0f);
-            }
+            float playable = PlayableSourceLength(result);
 
             // A short tail lets the layer ring out past its segment, but it
             // never plays beyond the region of the sound it was given.

@@ -16,23 +16,10 @@
 
 namespace {
 
-RenderSeeds FixedSeeds(uint32_t seed) {
-    RenderSeeds s;
-    s.passSeed = seed;
-    s.fixedFillSalt = true;
-    s.fillSalt = seed * 31u + 5u;
-    return s;
-}
+RenderSeeds FixedSeeds(uint32_t seed) { return FixedRenderSeeds(seed, seed * 31u + 5u); }
 
 void Render(Project& project, const SoundLibrary& library, uint32_t seed = 1) {
     RenderEventsWithSeeds(project, library, -1, -1, -1, false, false, FixedSeeds(seed));
-}
-
-std::vector<const RenderResult*> LayersOf(const Project& project, int eventIdx) {
-    std::vector<const RenderResult*> out;
-    for (const RenderResult& r : project.results)
-        if (r.eventIdx == eventIdx) out.push_back(&r);
-    return out;
 }
 
 }  // namespace
@@ -63,10 +50,10 @@ TEST(SpotLayers, CountAndWeightsFollowIntensityAndSpread) {
     FillCurve(project.events[loud].intensity, 1.0f);
     Render(project, library);
 
-    auto q = LayersOf(project, quiet);
+    auto q = LayersOfEvent(project, quiet);
     ASSERT_EQ(q.size(), 1u);
     EXPECT_FLOAT_EQ(q[0]->weight, 0.6f);
-    auto l = LayersOf(project, loud);
+    auto l = LayersOfEvent(project, loud);
     ASSERT_EQ(l.size(), 5u);
     std::vector<float> weights;
     for (const RenderResult* r : l) {
@@ -97,7 +84,7 @@ TEST(FillLayers, LibraryOrderPlaysTheNamedSoundsByBrightness) {
     int fill = AddEvent(project, 0.0f, kShapeFill, 0.5f);
     CopyTextField(project.events[fill].libFilter, "Trio");
     Render(project, library);
-    auto layers = LayersOf(project, fill);
+    auto layers = LayersOfEvent(project, fill);
     ASSERT_EQ(layers.size(), 3u);
     const char* order[3] = {"dark", "mid", "bright"};
     for (int k = 0; k < 3; ++k) {
@@ -122,7 +109,7 @@ TEST(FillLayers, FlatCurveStillGetsThreeLayersWithSmoothedGains) {
     for (int i = 0; i < 256; ++i) project.events[step].weight[i] = i < 128 ? 0.1f : 0.9f;
     Render(project, library);
 
-    auto layers = LayersOf(project, flat);
+    auto layers = LayersOfEvent(project, flat);
     ASSERT_GE(layers.size(), 3u);
     std::set<float> weights;
     for (const RenderResult* r : layers) weights.insert(r->weight);
@@ -132,7 +119,7 @@ TEST(FillLayers, FlatCurveStillGetsThreeLayersWithSmoothedGains) {
     // The darkest layer of the stepped event sounds in the first half and
     // fades around the step, the smoothing reaching to both sides of it.
     const RenderResult* dark = nullptr;
-    for (const RenderResult* r : LayersOf(project, step))
+    for (const RenderResult* r : LayersOfEvent(project, step))
         if (!dark || r->weight < dark->weight) dark = r;
     ASSERT_NE(dark, nullptr);
     ASSERT_TRUE(dark->hasFillGain);
@@ -203,10 +190,10 @@ TEST(ScatterLayers, BinsGrainsAndTheirCap) {
     Render(project, library);
 
     // One bin of 0.05 s expects 1.5 grains at full intensity.
-    auto t = LayersOf(project, tiny);
+    auto t = LayersOfEvent(project, tiny);
     EXPECT_GE(t.size(), 1u);
     EXPECT_LE(t.size(), 2u);
-    auto d = LayersOf(project, dense);
+    auto d = LayersOfEvent(project, dense);
     EXPECT_EQ(d.size(), 96u);  // 12 x the fill cap of 8
     for (const RenderResult* r : d) {
         EXPECT_FALSE(r->hasIntGain);

@@ -16,13 +16,7 @@
 
 namespace {
 
-RenderSeeds FixedSeeds(uint32_t seed) {
-    RenderSeeds s;
-    s.passSeed = seed;
-    s.fixedFillSalt = true;
-    s.fillSalt = seed * 7919u;
-    return s;
-}
+RenderSeeds FixedSeeds(uint32_t seed) { return FixedRenderSeeds(seed, seed * 7919u); }
 
 void Render(Project& project, const SoundLibrary& library, int eventIndex = -1, float t0 = -1,
             float t1 = -1, uint32_t seed = 1) {

@@ -19,23 +19,10 @@
 
 namespace {
 
-RenderSeeds FixedSeeds(uint32_t seed) {
-    RenderSeeds s;
-    s.passSeed = seed;
-    s.fixedFillSalt = true;
-    s.fillSalt = seed * 131u + 7u;
-    return s;
-}
+RenderSeeds FixedSeeds(uint32_t seed) { return FixedRenderSeeds(seed, seed * 131u + 7u); }
 
 void Render(Project& project, const SoundLibrary& library, uint32_t seed = 1) {
     RenderEventsWithSeeds(project, library, -1, -1, -1, false, false, FixedSeeds(seed));
-}
-
-std::vector<const RenderResult*> LayersOf(const Project& project, int eventIdx) {
-    std::vector<const RenderResult*> out;
-    for (const RenderResult& r : project.results)
-        if (r.eventIdx == eventIdx) out.push_back(&r);
-    return out;
 }
 
 // Points from..to (inclusive) at `high`, the rest at `low`.
@@ -284,8 +271,8 @@ TEST(RenderAllShapes, EveryShapeAndAlloyRendersTheSameForTheSameSeed) {
     Render(b, library, 21);
     Render(c, library, 22);
 
-    for (int i = 0; i < static_cast<int>(a.events.size()); ++i) EXPECT_FALSE(LayersOf(a, i).empty()) << i;
-    for (const RenderResult* r : LayersOf(a, 7)) EXPECT_EQ(r->procMode, 3);
+    for (int i = 0; i < static_cast<int>(a.events.size()); ++i) EXPECT_FALSE(LayersOfEvent(a, i).empty()) << i;
+    for (const RenderResult* r : LayersOfEvent(a, 7)) EXPECT_EQ(r->procMode, 3);
     ASSERT_EQ(a.results.size(), b.results.size());
     bool differs = a.results.size() != c.results.size();
     for (size_t i = 0; i < a.results.size(); ++i) {

@@ -235,3 +235,18 @@ LibraryIndex MakeBurstLibrary(const std::string& folder, const std::string& name
     }
     return lib;
 }
+
+RenderSeeds FixedRenderSeeds(uint32_t passSeed, uint32_t fillSalt) {
+    RenderSeeds s;
+    s.passSeed = passSeed;
+    s.fixedFillSalt = true;
+    s.fillSalt = fillSalt;
+    return s;
+}
+
+std::vector<const RenderResult*> LayersOfEvent(const Project& project, int eventIdx) {
+    std::vector<const RenderResult*> out;
+    for (const RenderResult& r : project.results)
+        if (r.eventIdx == eventIdx) out.push_back(&r);
+    return out;
+}

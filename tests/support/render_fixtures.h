@@ -11,12 +11,15 @@
 //   WriteBurstSound        write one to disk
 //   EntryForBurstSound     the LibraryEntry that describes it (duration, spectrum, onset)
 //   MakeBurstLibrary       write several into a folder and return their library
+//   FixedRenderSeeds       reproducible seeds for a render pass
+//   LayersOfEvent          the layers of one event
 #pragma once
 
 #include <string>
 #include <vector>
 
 #include "library/sound_library.h"
+#include "render/layer_builders.h"
 
 // Every field at its library default except path ("/lib/<name>.wav"), name and
 // duration; the spectrum is centred on `weight` (see SetEntrySpectrum).
@@ -67,3 +70,10 @@ LibraryEntry EntryForBurstSound(const std::string& path, const BurstSound& sound
 // Returns a library with fewer entries when a file could not be written.
 LibraryIndex MakeBurstLibrary(const std::string& folder, const std::string& name,
                               const std::vector<BurstSound>& sounds, int group = -1);
+
+// Seeds that make a render pass reproducible: the pass seed and a fixed salt
+// for Fill's scored pick.
+RenderSeeds FixedRenderSeeds(uint32_t passSeed, uint32_t fillSalt);
+
+// The layers of one event, in result order.
+std::vector<const RenderResult*> LayersOfEvent(const Project& project, int eventIdx);
