@@ -34,10 +34,13 @@ std::string LowerAscii(std::string_view text) {
     return out;
 }
 
+std::string WithoutTrailingSeparators(std::string folder) {
+    while (folder.size() > 1 && (folder.back() == '/' || folder.back() == '\\')) folder.pop_back();
+    return folder;
+}
+
 std::string FolderStem(const std::string& folder) {
-    std::string trimmed = folder;
-    while (trimmed.size() > 1 && (trimmed.back() == '/' || trimmed.back() == '\\')) trimmed.pop_back();
-    fs::path p(trimmed);
+    fs::path p(WithoutTrailingSeparators(folder));
     std::string stem = p.filename().empty() ? std::string() : p.stem().string();
     if (stem.empty() || stem == "/" || stem == "." || stem == "..") stem = "Library";
     return stem;
@@ -169,8 +172,9 @@ bool IsSupportedAudioExtension(std::string_view extension) {
 }
 
 std::string LibraryNameForFolder(SoundLibrary& library, const std::string& folder) {
+    const std::string wanted = WithoutTrailingSeparators(folder);
     for (const LibraryIndex& l : library.libraries)
-        if (!l.path.empty() && l.path == folder) return l.name;
+        if (!l.path.empty() && WithoutTrailingSeparators(l.path) == wanted) return l.name;
     const std::string stem = FolderStem(folder);
     if (!NameTaken(library, stem)) return stem;
     for (int k = 2; k < 100000; ++k) {
@@ -189,10 +193,10 @@ bool StartLibraryScan(SoundLibrary& library, const std::string& folder, uint8_t 
     library.scanFilesDone.store(0);
     library.scanFilesFound.store(0);
     SetScanStatus(library, "");
-    CopyTextField(library.scanFolderName, LastComponent(folder));
+    CopyTextField(library.scanFolderName, LastComponent(WithoutTrailingSeparators(folder)));
     auto request = std::make_unique<ScanRequest>();
     request->library = &library;
-    request->folder = folder;
+    request->folder = WithoutTrailingSeparators(folder);  // one folder, one spelling
     request->enabled = enabled;
     request->group = group;
     try {

@@ -63,6 +63,7 @@ TEST(LibraryScan, NamesAreChosenUpFrontAndNeverCollide) {
     palette.name = "Doors 2";
     library.libraries.push_back(palette);
     EXPECT_EQ(LibraryNameForFolder(library, "/sfx/Doors"), "Doors");          // a rescan keeps its name
+    EXPECT_EQ(LibraryNameForFolder(library, "/sfx/Doors/"), "Doors");
     EXPECT_EQ(LibraryNameForFolder(library, "/other/Doors"), "Doors 3");
     ASSERT_TRUE(WriteWholeFile(LibraryIndexFilePath(dir.path(), "Doors 3"), "x"));
     EXPECT_EQ(LibraryNameForFolder(library, "/other/Doors"), "Doors 4");       // an index file on disk counts
@@ -82,7 +83,7 @@ TEST(LibraryScan, IndexesSupportedFilesAndListsFailures) {
 
     SoundLibrary library;
     library.indexFolder = dir.File("index");
-    ASSERT_TRUE(StartLibraryScan(library, folder, 1, 2));
+    ASSERT_TRUE(StartLibraryScan(library, folder + "/", 1, 2));
     EXPECT_FALSE(StartLibraryScan(library, folder, 1, 2));  // one scan at a time
     WaitForScan(library);
 
@@ -96,6 +97,7 @@ TEST(LibraryScan, IndexesSupportedFilesAndListsFailures) {
     ASSERT_EQ(library.finishedScans.size(), 1u);
     const LibraryIndex& scanned = library.finishedScans[0];
     EXPECT_EQ(scanned.name, "Impacts");
+    EXPECT_EQ(scanned.path, folder);
     EXPECT_EQ(scanned.group, 2);
     EXPECT_EQ(scanned.entries.size(), 4u);
     EXPECT_GT(scanned.scanTime, 0);
