@@ -124,9 +124,10 @@ std::vector<double> KWeightedLoudnessBlocks(const float* left, const float* righ
                                             int rate) {
     std::vector<double> z;
     if (!left || frames < 1 || rate < 1) return z;
-    const float fr = static_cast<float>(rate);
-    const int block = std::max(static_cast<int>(fr * 0.4f), 1);
-    const int hop = std::max(static_cast<int>(fr * 0.1f), 1);
+    // trunc(rate x 0.4) and trunc(rate x 0.1) in integers: exact at any rate,
+    // where a float product drifts by a frame above about 10 MHz.
+    const int block = std::max(static_cast<int>(static_cast<long long>(rate) * 2 / 5), 1);
+    const int hop = std::max(rate / 10, 1);
     if (frames < block) {
         double v = SumSquares(left, frames) / frames;
         if (right) v += SumSquares(right, frames) / frames;

@@ -120,7 +120,9 @@ void FinishPeakRegion(const std::string& path, float o, float d, FitResult& fit)
 float BestContourOffset(const LevelCurve& levels, float L, float D, float span,
                         const float* target, bool readyProfile, float peakTarget) {
     const float w = readyProfile ? 0.25f : 0.4f;
-    const int N = std::clamp(static_cast<int>(10.0f * span), 10, 50);
+    // Clamped in float first: a damaged index can claim a length far beyond
+    // what fits in an int.
+    const int N = static_cast<int>(std::clamp(10.0f * span, 10.0f, 50.0f));
     float bestScore = -1.0f;
     float bestOffset = 0.0f;
     float source[kProfilePoints];

@@ -261,6 +261,10 @@ void BuildScatterLayers(LayerBuildContext& ctx) {
         float I = std::max(0.0f, SampleCurve256(event.intensity, u) * event.intensityScale);
         // Density rises faster than intensity (I^1.5), up to 30 grains a second.
         float expected = std::sqrt(I) * I * 30.0f * binLen;
+        // A bin never holds more than fillCap grains; capping here first keeps
+        // an absurd intensity scale from overflowing the count.
+        if (!(expected > 0.0f)) expected = 0.0f;
+        expected = std::min(expected, static_cast<float>(fillCap));
         float r = NextRenderRandom(state);
         float whole = std::floor(expected);
         int inBin = static_cast<int>(whole) + (expected - whole > r ? 1 : 0);

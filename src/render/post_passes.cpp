@@ -125,8 +125,16 @@ void ProtectSilencePass(Project& project) {
     const float limit = ProjectTimeLimit(project);
     const int32_t eventCount = static_cast<int32_t>(project.events.size());
     for (RenderResult& r : project.results) {
-        if (r.muted || r.eventIdx < 0 || r.eventIdx >= eventCount || !TimesUsable(limit, r)) continue;
+        // A mute of the budget alone is provisional: the track assignment that
+        // follows decides it anew and may give the layer a track, and then its
+        // tail must already be cut.
+        const bool staysMuted = r.muted && r.muteReasons != kMuteBudget;
+        if (staysMuted || r.eventIdx < 0 || r.eventIdx >= eventCount || !TimesUsable(limit, r)) continue;
         const Event& ev = project.events[r.eventIdx];
+        // A Bed's layers run one crossfade past the event by design, and the
+        // Bed rebuild restores that length at once; cutting it would only make
+        // every Bed report a change after every render.
+        if (ev.shape == kShapeBed) continue;
         float eventEnd = ev.time - ev.syncOffset + ev.duration;
         if (!std::isfinite(eventEnd)) continue;
         float rs = r.startTime;

@@ -20,6 +20,9 @@ struct RenderResult;
 
 bool ResultTimesUsable(const Project& project, const RenderResult& result);
 
+// Cuts layers that ring on into a gap between events. A mute of the budget
+// alone does not exempt a layer (the track assignment decides it again);
+// Bed layers keep their crossfade tail.
 void ProtectSilencePass(Project& project);
 void DeconflictPass(Project& project);
 void DensityPass(Project& project);

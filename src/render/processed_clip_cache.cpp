@@ -43,7 +43,7 @@ void AppendInt(std::string& out, int value) {
 }  // namespace
 
 uint64_t HashProcessedClipKey(std::string_view key) {
-    uint64_t h = 1469598103934665603ull;
+    uint64_t h = 0xcbf29ce484222325ull;  // FNV-1a 64 offset basis
     for (unsigned char c : key) {
         h ^= c;
         h *= 1099511628211ull;

@@ -92,8 +92,17 @@ void PackGroup(Project& project, int g) {
     for (size_t i = 0; i < project.results.size(); ++i) {
         RenderResult& r = project.results[i];
         if (r.group != g) continue;
-        // The budget decides its own mutes anew on every pass.
+        // A bare `muted` without a reason is the designer's; the budget
+        // decides only its own mutes anew on every pass, so a layer the user,
+        // a ban or the silence check muted stays muted.
+        if (r.muted && r.muteReasons == 0) SetMuteReason(r, kMuteUser, true);
         SetMuteReason(r, kMuteBudget, false);
+        if (!std::isfinite(r.startTime) || !std::isfinite(r.startTime + r.duration)) {
+            // No usable span: it could only block a track for ever.
+            r.groupTrack = -1;
+            r.track = -1;
+            continue;
+        }
         auto [it, added] = slot.try_emplace(r.eventIdx, events.size());
         if (added) {
             EventLayers ev;

@@ -167,6 +167,9 @@ void AssignTracks(Project& project) {
         for (size_t i = 0; i < project.results.size(); ++i) {
             RenderResult& r = project.results[i];
             if (r.group != g) continue;
+            // A bare `muted` without a reason was set by the designer; lifting
+            // the budget's reason must not silently clear it.
+            if (r.muted && r.muteReasons == 0) SetUserMuted(r, true);
             SetMuteReason(r, kMuteBudget, false);
             float end = r.startTime + r.duration;
             if (!std::isfinite(r.startTime) || !std::isfinite(end)) {

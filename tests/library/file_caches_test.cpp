@@ -8,10 +8,12 @@
 #include <cmath>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
 #include "library/file_caches.h"
+#include "library/file_registry.h"
 #include "library/sound_library.h"
 #include "playback/audio_engine.h"
 #include "support/audio_fixtures.h"
@@ -168,6 +170,18 @@ TEST(FileCaches, AFailedInfoLookupIsRetriedOnlyWhenTheRegistryChanges) {
     // A successful lookup stands whatever the generation.
     std::remove(path.c_str());
     EXPECT_EQ(GetAudioFileInfo(cache, path, 9).channels, 2);
+
+    // The process-wide form follows the file registry's generation.
+    const std::string restored = dir.File("restored.wav");
+    EXPECT_EQ(GetAudioFileInfo(restored).channels, 0);
+    Write(dir, "restored.wav", stereo, 2);
+    EXPECT_EQ(GetAudioFileInfo(restored).channels, 0);
+    {
+        FileRegistry& registry = FileRegistry::Instance();
+        std::lock_guard<std::mutex> lock(registry.mutex);
+        registry.RaiseGeneration();
+    }
+    EXPECT_EQ(GetAudioFileInfo(restored).channels, 2);
 }
 
 // ---- Sounding segments ------------------------------------------------------

@@ -148,6 +148,30 @@ TEST(FileRegistry, ChecksAreCachedUntilGenerationChanges) {
     EXPECT_EQ(registry.FindPath(ref.id), dir.File("b.wav"));
 }
 
+// When the current path fails, the first alternate that exists with the
+// registered length takes its place and the old path goes to the end.
+TEST(FileRegistry, FailedPathSwapsWithFirstFittingAlternate) {
+    TempDir dir;
+    FileRegistry registry;
+    FileRef ref = AddFile(registry, dir.File("a.wav"), "payload");
+    ASSERT_TRUE(WriteWholeFile(dir.File("short.wav"), "pay"));  // other length
+    ASSERT_TRUE(WriteWholeFile(dir.File("c.wav"), "payload"));
+    ASSERT_TRUE(WriteWholeFile(dir.File("d.wav"), "payload"));
+    for (const char* alternate : {"short.wav", "gone.wav", "c.wav", "d.wav"})
+        registry.RegisterFileRef(FileRef{ref.id, dir.File(alternate), ref.hash, ref.size});
+
+    std::filesystem::remove(dir.File("a.wav"));
+    {
+        std::lock_guard<std::mutex> lock(registry.mutex);
+        registry.RaiseGeneration();
+    }
+    EXPECT_EQ(registry.FindPath(ref.id), dir.File("c.wav"));
+    std::lock_guard<std::mutex> lock(registry.mutex);
+    EXPECT_EQ(registry.entries.at(ref.id).alternatePaths,
+              (std::vector<std::string>{dir.File("short.wav"), dir.File("gone.wav"), dir.File("d.wav"),
+                                        dir.File("a.wav")}));
+}
+
 TEST(FileRegistry, AlternatesAreAShortUniqueList) {
     FileRegistry registry;
     FileRegistryEntry entry;

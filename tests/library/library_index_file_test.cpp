@@ -261,6 +261,9 @@ TEST(LibraryIndexFile, LoadsOnlyReadableFilesWithEntriesOrAFolder) {
     palette.savedPalette = 1;
     ASSERT_TRUE(WriteLibraryIndexFile(folder, dir.File("empty.tllib")));
     ASSERT_TRUE(WriteLibraryIndexFile(palette, dir.File("pal.tllib")));
+    // Header lines only: no "scanned" line without a scan time.
+    EXPECT_EQ(ReadWholeFile(dir.File("pal.tllib")),
+              "# Tessaloom SFX Library v4\n# folder: \n# files: 0\n# savedPalette: 1\n");
     LibraryIndex readFolder, readPalette;
     EXPECT_TRUE(ReadLibraryIndexFile(dir.File("empty.tllib"), readFolder));
     EXPECT_EQ(readFolder.path, "/sfx/empty");

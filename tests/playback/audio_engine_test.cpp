@@ -10,13 +10,15 @@ TEST(AudioEngineRecords, FreshEngineAndVoiceDefaults) {
     auto e = std::make_unique<AudioEngine>();  // too large for a test's stack frame
     EXPECT_EQ(e->soloVoice.load(), -1);
     EXPECT_EQ(e->masterGain.load(), 1.0f);
-    EXPECT_EQ(e->groupGain[2].load(), 1.0f);
+    for (int g = 0; g < 3; ++g) EXPECT_EQ(e->groupGain[g].load(), 1.0f) << g;
+    EXPECT_EQ(e->refGain.load(), 1.0f);
     EXPECT_EQ(e->groupTargetLufs, (std::array<float, 3>{-52.0f, -16.0f, -25.0f}));
     EXPECT_EQ(e->normalizeLoudness, 1);
     EXPECT_EQ(e->streamWindow, 30.0f);
     EXPECT_EQ(e->auditionRate.load(), 48000);
     EXPECT_EQ(e->limiterThreshold, 0.85f);
     EXPECT_EQ(e->limiterAttack, 0.0f);  // set when the voices are first reset
+    EXPECT_EQ(e->limiterRelease, 0.0f);
     EXPECT_EQ(e->sampleRate, 48000);
     const ReverbParams& r = e->reverb;
     const float six[6] = {r.size, r.decay, r.damping, r.preDelay, r.diffusion, r.modulation};

@@ -225,6 +225,49 @@ TEST(AlloyLayers, SourceWindowsPlayShortSoundsWholeAndMatchTheEnvelope) {
     ASSERT_EQ(ctx.eventUsed.size(), 4u);
     EXPECT_EQ(ctx.eventUsed[0].path, layer.filepath);
     EXPECT_LE(ctx.eventUsed[0].sourceDuration, 0.9f);  // the main window's own length
+
+    // Draw order in a layer: the four target nudges, then per source its pick
+    // and, right after it, its window. Two long unreadable sounds: the main
+    // source picks between both (a draw) and draws its window; the mid source
+    // finds only the other one (no pick draw, since the event already plays the
+    // first) and draws its window; high and env find nothing.
+    std::vector<LibraryEntry> pair = {MakeEntry("long_a", 5.0f, 0.5f), MakeEntry("long_b", 5.0f, 0.52f)};
+    LayerBuilderRig pairRig;
+    pairRig.pool = EntryPointers(pair);
+    int pe = AddEvent(pairRig.project, 1.0f, kShapeSpot, 0.5f);
+    Event& pairEvent = pairRig.project.events[pe];
+    pairEvent.alloy = true;
+    pairEvent.duration = 2.0f;
+    FillCurve(pairEvent.weight, 0.5f);
+    FillCurve(pairEvent.intensity, 0.1f);
+    LayerBuildContext pairCtx = pairRig.For(pe);
+    const uint32_t start = pairRig.state;
+    BuildAlloyLayers(pairCtx);
+    ASSERT_EQ(pairRig.project.results.size(), 1u);
+    const RenderResult& pairLayer = pairRig.project.results[0];
+    uint32_t expectDraws = start;
+    float draws[7];
+    for (float& d : draws) d = NextRenderRandom(expectDraws);
+    EXPECT_EQ(pairRig.state, expectDraws);
+    EXPECT_FLOAT_EQ(pairLayer.sourceOffset, draws[5] * 3.0f);
+    EXPECT_FLOAT_EQ(pairLayer.alloyMid.offset, draws[6] * 3.0f);
+    EXPECT_NE(pairLayer.filepath, pairLayer.alloyMid.filepath);
+    EXPECT_TRUE(pairLayer.alloyHigh.filepath.empty());
+    EXPECT_TRUE(pairLayer.alloyEnv.filepath.empty());
+    EXPECT_FLOAT_EQ(pairLayer.sourceDuration, 2.0f);
+
+    // No source found at all (every sound banned): a "(no match)" placeholder
+    // that still spans the event, and no support layer.
+    pairRig.project.results.clear();
+    pairRig.project.bannedFiles = {pair[0].path, pair[1].path};
+    FillCurve(pairEvent.intensity, 0.9f);
+    pairCtx = pairRig.For(pe);
+    BuildAlloyLayers(pairCtx);
+    ASSERT_EQ(pairRig.project.results.size(), 1u);
+    EXPECT_EQ(pairRig.project.results[0].name, "(no match)");
+    EXPECT_TRUE(pairRig.project.results[0].placeholder);
+    EXPECT_TRUE(pairRig.project.results[0].filepath.empty());
+    EXPECT_FLOAT_EQ(pairRig.project.results[0].sourceDuration, 2.0f);
 }
 
 TEST(AlloyLayers, SupportLayersFollowThePeaksAndStopAboveThem) {
@@ -242,6 +285,30 @@ TEST(AlloyLayers, SupportLayersFollowThePeaksAndStopAboveThem) {
     EXPECT_EQ(supportCount(0.65f), 2);  // levels 0.08 and 0.6325
     EXPECT_EQ(supportCount(0.3f), 1);   // the second level, 0.335, lies above the peak
     EXPECT_EQ(supportCount(0.15f), 0);  // too quiet for support at all
+
+    // A Spot's support layer puts its sound's sync point on the event time,
+    // starts no earlier than the event and plays while the sound overlaps it
+    // (at least 0.1 s). The sync point lies mid-event here, so the rule shows.
+    {
+        LayerBuilderRig spotRig;
+        spotRig.pool = EntryPointers(entries);
+        int e = AddEvent(spotRig.project, 3.0f, kShapeSpot, 0.5f);
+        Event& spot = spotRig.project.events[e];
+        spot.alloy = true;
+        spot.duration = 2.0f;
+        spot.syncOffset = 1.0f;  // spans 2..4
+        FillCurve(spot.intensity, 0.9f);
+        LayerBuildContext ctx = spotRig.For(e);
+        BuildAlloyLayers(ctx);
+        ASSERT_GT(spotRig.project.results.size(), 1u);
+        for (size_t i = 1; i < spotRig.project.results.size(); ++i) {
+            const RenderResult& r = spotRig.project.results[i];
+            const float s0 = spot.time - r.audioSyncOffset;
+            const float begin = std::max(2.0f, s0);
+            EXPECT_FLOAT_EQ(r.startTime, begin) << i;
+            EXPECT_NEAR(r.duration, std::max(std::min(4.0f, s0 + r.sourceDuration) - begin, 0.1f), 1e-5f) << i;
+        }
+    }
 
     // A Contour's support layer covers exactly its nudged span of the curve.
     LayerBuilderRig rig;

@@ -9,6 +9,7 @@
 #include "document/project.h"
 #include "document/text_util.h"
 #include "render/clip_bed_events.h"
+#include "render/post_passes.h"
 #include "support/audio_fixtures.h"
 #include "support/temp_dir.h"
 
@@ -59,9 +60,19 @@ TEST(RebuildClipEvent, LengthFollowsRegionAndProjectEndWithAutomaticFades) {
     EXPECT_TRUE(p.results[0].stereo);
     EXPECT_EQ(p.results[0].name, "five.wav");
 
+    // The event's intensity (times its trace gain) over the clip's own length:
+    // a 1 s clip in a 2 s event ends halfway up a rising ramp.
     p.events[e].clipSourceDuration = 1.0f;
+    p.events[e].duration = 2.0f;
+    for (int i = 0; i < 256; ++i) p.events[e].intensity[i] = i / 255.0f;
+    p.events[e].intensityScale = 0.8f;
+    p.events[e].hasTraceGain = true;
+    p.events[e].traceGain.fill(0.5f);
     ASSERT_TRUE(RebuildClipEvent(p, e));
     EXPECT_NEAR(p.results[0].duration, 1.0f, 1e-5);
+    ASSERT_TRUE(p.results[0].hasIntGain);
+    EXPECT_NEAR(p.results[0].intGain[0], 0.0f, 1e-6);
+    EXPECT_NEAR(p.results[0].intGain[255], 0.5f * 0.8f * 0.5f, 1e-5);
 
     p.events[e].clipSourceDuration = 0;
     p.events[e].time = 9.5f;
@@ -127,6 +138,14 @@ TEST(RebuildClipEvent, FreshRecordKeepsOnlyVolumeMuteAndGain) {
     p.results[0].muteReasons = 0;
     ASSERT_TRUE(RebuildClipEvent(p, e));
     EXPECT_EQ(p.results[0].muteReasons, kMuteUser);
+
+    // Probed weights reach the result only once the probe has measured one.
+    p.results[0].weight = 0.25f;
+    ApplyProbedWeights(p);
+    EXPECT_FLOAT_EQ(p.results[0].weight, 0.25f);
+    p.events[e].clipWeight = 0.8f;
+    ApplyProbedWeights(p);
+    EXPECT_FLOAT_EQ(p.results[0].weight, 0.8f);
 }
 
 TEST(RebuildBedEvent, LayerLengthAndFadesFollowFrameAndSceneCrossfade) {
@@ -190,6 +209,10 @@ TEST(RebuildBedEvent, LayersMapOneToOneAndAnUnchangedBedOpensNothing) {
     EXPECT_EQ(p.results[own[2]].id, idA);
     EXPECT_EQ(p.results[2].id, between.id);  // other events' results keep their slots
 
+    // A gap after the Bed: the silence pass must leave its crossfade tail as
+    // the Bed rebuild wants it, or every render would be followed by a change.
+    AddEvent(p, 20.0f, kShapeSpot, 0.5f);
+    ProtectSilencePass(p);
     const int64_t opens = ClipBedFileOpenCount();
     const uint32_t revision = p.resultsRevision;
     EXPECT_FALSE(RebuildBedEvent(p, e));
@@ -209,6 +232,9 @@ TEST(RebuildBedEvent, DuplicateFilesShareOneResultOwnedByTheFirstLayer) {
     EXPECT_TRUE(p.results[0].fillLoop);
     EXPECT_FLOAT_EQ(p.results[0].weight, 0.2f);
     EXPECT_FALSE(RebuildBedEvent(p, e));
+    p.events[e].bedLayerWeight[0] = 0.6f;  // newly probed
+    ApplyProbedWeights(p);
+    EXPECT_FLOAT_EQ(p.results[0].weight, 0.6f);
 
     p.events[e].bedLayerLoop[0] = 0;  // the owner's flag does count
     p.results[0].fillChunks.push_back({0, 10, 0});

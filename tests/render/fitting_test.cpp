@@ -158,7 +158,7 @@ TEST(FitSound, BrokenLengthsGiveFiniteFits) {
     const float inf = std::numeric_limits<float>::infinity();
     Curve256 curve;
     FillCurve(curve, 1.0f);
-    for (float fileLength : {e.duration, 0.0f, nan, -2.0f}) {
+    for (float fileLength : {e.duration, 0.0f, nan, -2.0f, 1e12f}) {
         LibraryEntry broken = e;
         broken.duration = fileLength;
         for (float D : {0.0f, -1.0f, nan, inf, 0.3f}) {
@@ -180,11 +180,14 @@ TEST(LayerFades, WeightCurveFades) {
     const float f = SoundFadeFactor(e);
     float in = -1, out = -1;
 
-    // The event's weight is nowhere near the layer's.
+    // The event's weight is nowhere near the layer's: 0.4 of the layer's length each.
     Event far = EventWithCurves(0.0f, 1.0f);
     WeightCurveFades(far, 0.0f, e, 1.0f, 0.5f, 1.0f, in, out);
     EXPECT_FLOAT_EQ(in, 0.4f);
     EXPECT_FLOAT_EQ(out, 0.4f);
+    WeightCurveFades(far, 0.0f, e, 1.0f, 0.0f, 2.5f, in, out);
+    EXPECT_FLOAT_EQ(in, 1.0f);
+    EXPECT_FLOAT_EQ(out, 1.0f);
 
     // A perfect match everywhere: only the minimum fades.
     Event match = EventWithCurves(0.6f, 1.0f);

@@ -187,6 +187,8 @@ TEST(ScatterLayers, BinsGrainsAndTheirCap) {
     int dense = AddEvent(project, 3.0f, kShapeScatter, 0.5f);
     project.events[dense].duration = 30.0f;
     FillCurve(project.events[dense].intensity, 1.0f);
+    int absurd = AddEvent(project, 40.0f, kShapeScatter, 0.5f);
+    project.events[absurd].intensityScale = 1e12f;  // counts stay bounded, no overflow
     Render(project, library);
 
     // One bin of 0.05 s expects 1.5 grains at full intensity.
@@ -202,6 +204,7 @@ TEST(ScatterLayers, BinsGrainsAndTheirCap) {
         EXPECT_LE(r->duration, 0.6f + 0.08f + 1e-5f);
         EXPECT_FLOAT_EQ(r->fadeIn, 0.005f);
     }
+    EXPECT_EQ(LayersOfEvent(project, absurd).size(), 96u);
 }
 
 TEST(ScatterLayers, GrainsStayWhereTheyWereDrawn) {

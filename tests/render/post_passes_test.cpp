@@ -170,6 +170,11 @@ TEST(ProtectSilencePass, CutsTailsAtTheStartOfAGap) {
     p.results[tail].fadeOut = 0.01f;
     int preRoll = AddLayer(p, 1, 0.5f, 3.4f);  // starts before its event, ends inside it
     int across = AddLayer(p, 2, 6.5f, 1.2f);
+    // The budget may give this one a track again after the pass: cut it too.
+    int budgetMuted = AddLayer(p, 0, 0.0f, 2.5f);
+    SetMuteReason(p.results[budgetMuted], kMuteBudget, true);
+    int userMuted = AddLayer(p, 0, 0.0f, 2.5f);
+    SetUserMuted(p.results[userMuted], true);
     ProtectSilencePass(p);
     EXPECT_FLOAT_EQ(p.results[tail].duration, 1.0f);
     EXPECT_FLOAT_EQ(p.results[tail].fadeIn, 0.45f);
@@ -177,6 +182,9 @@ TEST(ProtectSilencePass, CutsTailsAtTheStartOfAGap) {
     EXPECT_FALSE(p.results[tail].muted);
     EXPECT_FLOAT_EQ(p.results[preRoll].duration, 3.4f);
     EXPECT_FLOAT_EQ(p.results[across].duration, 1.2f);
+    EXPECT_FLOAT_EQ(p.results[budgetMuted].duration, 1.0f);
+    EXPECT_EQ(p.results[budgetMuted].muteReasons, kMuteBudget);
+    EXPECT_FLOAT_EQ(p.results[userMuted].duration, 2.5f);
 }
 
 TEST(ProtectSilencePass, ShortRemainderIsMutedTrimmedAndStaysMutedThroughThePasses) {

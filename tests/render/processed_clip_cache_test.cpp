@@ -46,6 +46,9 @@ TEST(ProcessedClipCache, KeysCountToTheMillisecondAndCutTheSuffix) {
     EXPECT_EQ(ProcessedClipKey("x", 0.1001f, 1, 44100, false), ProcessedClipKey("x", 0.1004f, 1, 44100, false));
     EXPECT_NE(ProcessedClipKey("x", 0.1001f, 1, 44100, false), ProcessedClipKey("x", 0.1016f, 1, 44100, false));
     EXPECT_EQ(ProcessedClipKey("p", 123456789.0f, 987654321.0f, 192000, true).size(), 1u + 31u);
+    // Published FNV-1a 64 vectors.
+    EXPECT_EQ(HashProcessedClipKey(""), 0xcbf29ce484222325ull);
+    EXPECT_EQ(HashProcessedClipKey("foobar"), 0x85944171f73967e8ull);
 }
 
 TEST(ProcessedClipCache, OffsetsAndChannels) {
@@ -176,6 +179,11 @@ TEST(ProcessedClipCache, FourThreadsLoadConcurrently) {
     ProcessedClipCache solo;
     for (int k = 0; k < kRegions; ++k) expected.push_back(Load(solo, path, k * 0.1f, 0.2f, 48000, k % 2 == 0));
 
+    // Failed opens interleave with good ones: the reason of a failed open is
+    // kept in shared library state, which must not race.
+    ASSERT_TRUE(WriteWholeFile(dir.File("text.wav"), "not audio\n"));
+    const std::string bad[2] = {dir.File("text.wav"), dir.File("absent.wav")};
+
     ProcessedClipCache shared;
     shared.capacity = 5;  // clears happen while other threads read and store
     std::vector<int> mismatches(4, 0);
@@ -187,6 +195,7 @@ TEST(ProcessedClipCache, FourThreadsLoadConcurrently) {
                     const int k = (j + t * 3) % kRegions;
                     Loaded r = Load(shared, path, k * 0.1f, 0.2f, 48000, k % 2 == 0);
                     if (!r.ok || r.left != expected[k].left || r.right != expected[k].right) ++mismatches[t];
+                    if (Load(shared, bad[(j + t) % 2], 0, 0.2f, 48000, false).ok) ++mismatches[t];
                 }
         });
     }

@@ -183,6 +183,81 @@ TEST(RenderPass, EndOfPassGainsFadesSortingAndTracks) {
     EXPECT_EQ(early.results[0].groupTrack, 0);
 }
 
+TEST(RenderPass, TrackPackingLiftsOnlyItsOwnMutes) {
+    // Six overlapping layers of one FX A event, packed without a budget: every
+    // one fits, so only a mute that the budget set earlier is lifted.
+    Project project;
+    int e = AddEvent(project, 1.0f, kShapeSpot, 0.5f);
+    for (int i = 0; i < 6; ++i) {
+        RenderResult r;
+        r.eventIdx = e;
+        r.startTime = 1.0f + 0.01f * i;
+        r.duration = 1.0f;
+        project.results.push_back(r);
+    }
+    SetUserMuted(project.results[0], true);
+    SetMuteReason(project.results[1], kMuteBan, true);
+    SetMuteReason(project.results[2], kMuteSilence, true);
+    SetMuteReason(project.results[3], kMuteBudget, true);
+    SetMuteReason(project.results[3], kMuteSilence, true);
+    SetMuteReason(project.results[4], kMuteBudget, true);
+    project.results[5].muted = true;  // a bare flag counts as the designer's
+    const int32_t ids[6] = {project.results[0].id, project.results[1].id, project.results[2].id,
+                            project.results[3].id, project.results[4].id, project.results[5].id};
+    FinishRenderPass(project);
+    auto find = [&](int32_t id) -> const RenderResult& {
+        for (const RenderResult& r : project.results)
+            if (r.id == id) return r;
+        static RenderResult none;
+        ADD_FAILURE() << "no result " << id;
+        return none;
+    };
+    const uint8_t reasons[6] = {kMuteUser, kMuteBan, kMuteSilence, kMuteSilence, 0, kMuteUser};
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_EQ(find(ids[i]).muteReasons, reasons[i]) << i;
+        EXPECT_EQ(find(ids[i]).muted, reasons[i] != 0) << i;
+        EXPECT_GE(find(ids[i]).groupTrack, 0) << i;
+    }
+
+    // Under a budget of two tracks the weakest layers lose theirs; with room
+    // again the next pass gives them back, and the user's mute still holds.
+    project.budgetMode = true;
+    project.groups[1].trackCount = 2;
+    FinishRenderPass(project);
+    int budgetMuted = 0;
+    for (const RenderResult& r : project.results) {
+        if (r.muteReasons & kMuteBudget) {
+            ++budgetMuted;
+            EXPECT_EQ(r.groupTrack, -1);
+            EXPECT_EQ(r.track, -1);
+        }
+    }
+    EXPECT_EQ(budgetMuted, 4);
+    EXPECT_EQ(project.groups[1].usedTracks, 2);
+    project.groups[1].trackCount = 8;
+    FinishRenderPass(project);
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_EQ(find(ids[i]).muteReasons, reasons[i]) << i;
+        EXPECT_GE(find(ids[i]).groupTrack, 0) << i;
+    }
+
+    // A layer without a usable span gets no track and blocks none.
+    RenderResult broken;
+    broken.eventIdx = e;
+    broken.startTime = 0.5f;
+    broken.duration = std::numeric_limits<float>::infinity();
+    project.results.push_back(broken);
+    project.budgetMode = false;
+    FinishRenderPass(project);
+    for (const RenderResult& r : project.results) {
+        if (r.id == broken.id) {
+            EXPECT_EQ(r.groupTrack, -1);
+            EXPECT_EQ(r.track, -1);
+        }
+    }
+    EXPECT_EQ(project.groups[1].usedTracks, 6);
+}
+
 TEST(RenderPass, EmptyLibraryMakesSketchesAndDropsPinnedFilesWithANote) {
     SoundLibrary library;
     Project project;

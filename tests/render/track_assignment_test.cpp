@@ -82,6 +82,25 @@ TEST(AssignTracks, BudgetKeepsEachEventsLoudestLayerFirst) {
         keptEvents |= 1 << r.eventIdx;
     }
     EXPECT_EQ(__builtin_popcount(keptEvents), 2);
+
+    // A hero event gets its track first, however late it starts; the kept
+    // layers are then laid out again in time order.
+    Project h;
+    h.budgetMode = true;
+    h.groups[1].trackCount = 2;
+    for (int e = 0; e < 3; ++e) AddEvent(h, 0.0f, kShapeSpot, 0.5f);
+    h.events[2].hero = true;
+    int early = AddLayer(h, 0, 1, 0.0f, 10.0f, 1.0f);
+    int earlyQuiet = AddLayer(h, 0, 1, 0.0f, 10.0f, 0.5f);
+    int other = AddLayer(h, 1, 1, 0.5f, 10.0f, 1.0f);
+    int hero = AddLayer(h, 2, 1, 5.0f, 10.0f, 0.2f);
+    AssignTracks(h);
+    EXPECT_FALSE(h.results[hero].muted);
+    EXPECT_FALSE(h.results[early].muted);
+    EXPECT_TRUE(h.results[earlyQuiet].muted);
+    EXPECT_TRUE(h.results[other].muted);
+    EXPECT_EQ(h.results[early].groupTrack, 0);
+    EXPECT_EQ(h.results[hero].groupTrack, 1);
 }
 
 TEST(AssignTracks, BudgetMuteIsLiftedWhenRoomFreesUpOtherMutesStay) {
@@ -106,11 +125,14 @@ TEST(AssignTracks, BudgetMuteIsLiftedWhenRoomFreesUpOtherMutesStay) {
 
     p.results[second].startTime = 2.0f;  // now it follows the first one
     SetUserMuted(p.results[second], true);
+    p.results[userMuted].muteReasons = 0;  // a bare flag, as set without a reason
     AssignTracks(p);
     EXPECT_EQ(p.results[second].groupTrack, 0);
     EXPECT_EQ(p.results[second].muteReasons, kMuteUser);  // budget lifted, user's kept
     EXPECT_EQ(p.results[banned].muteReasons, kMuteBan);
     EXPECT_EQ(p.results[silenced].muteReasons, kMuteSilence);
+    EXPECT_TRUE(p.results[userMuted].muted);
+    EXPECT_EQ(p.results[userMuted].muteReasons, kMuteUser);
 }
 
 TEST(AssignTracks, GlobalNumberingFollowsGroupOrderFxAThenFxBThenBg) {

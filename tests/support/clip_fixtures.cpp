@@ -7,11 +7,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "library/sound_file_open.h"
+
 extern char** environ;
 
 bool ReadAudio(const std::string& path, std::vector<float>& interleaved, int& channels, int& rate) {
     SF_INFO info{};
-    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+    SNDFILE* f = OpenSoundFileForReading(path, &info);
     if (!f) return false;
     interleaved.assign(size_t(info.frames) * size_t(info.channels), 0.0f);
     const sf_count_t got = sf_readf_float(f, interleaved.data(), info.frames);
