@@ -385,6 +385,11 @@ TEST(FileCaches, ThreadsFillReadEraseAndClearTogether) {
     std::thread eraser([&] {
         int i = 0;
         while (!stop.load()) {
+            // An erase voids the decodes in flight, so on a slow machine an
+            // eraser that never pauses would keep the cache empty for good:
+            // wait until a reader has held an entry since the last erase.
+            const int lastSeen = seen.load();
+            while (!stop.load() && seen.load() == lastSeen) std::this_thread::yield();
             EraseWaveformPeaks(paths[i % kFiles], peaks);
             erased.fetch_add(1);
             if (i % 3 == 0) ClearLevelCurveCache(levels);
