@@ -257,6 +257,10 @@ void ScanLibraryFolder(ScanRequest* rawRequest, std::string name) {
     }
     const std::string indexPath =
         library.indexFolder.empty() ? std::string() : LibraryIndexFilePath(library.indexFolder, index.name);
+    if (!library.indexFolder.empty() && indexPath.empty()) {
+        // The library still reaches the program; only its index file is refused.
+        SetScanError(library, "Library name \"" + index.name + "\" cannot be used as a file name; its index is not saved.");
+    }
 
     int visited = 0;
     {

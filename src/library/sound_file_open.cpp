@@ -1,3 +1,4 @@
+// sound_file_open.cpp — the one gate in front of sf_open for reading.
 #include "library/sound_file_open.h"
 
 #include <mutex>

@@ -126,6 +126,20 @@ TEST(LibraryScan, EmptyAndInaccessibleFolders) {
     EXPECT_EQ(GetScanStatus(library), "No audio files found.");
 }
 
+TEST(LibraryScan, AFolderNameThatCannotBeAFileNameIsReportedNotWritten) {
+    TempDir dir;
+    const std::string folder = dir.File("Bad\x01Name");
+    FillFolder(folder, 2);
+    SoundLibrary library;
+    library.indexFolder = dir.File("index");
+    fs::create_directories(library.indexFolder);
+    ASSERT_TRUE(StartLibraryScan(library, folder, 1, -1));
+    WaitForScan(library);
+    ASSERT_EQ(library.finishedScans.size(), 1u);  // the sounds are still usable
+    EXPECT_NE(GetScanError(library).find("cannot be used as a file name"), std::string::npos);
+    EXPECT_TRUE(fs::is_empty(library.indexFolder));
+}
+
 TEST(LibraryScan, StoppingHandsOverWhatWasIndexed) {
     TempDir dir;
     FillFolder(dir.File("Rain"), 100, 2.0);
