@@ -11,6 +11,7 @@
 #include "document/text_util.h"
 #include "render/render_pass.h"
 #include "support/render_fixtures.h"
+#include "render_bench_support.h"
 
 namespace {
 
@@ -38,20 +39,6 @@ static void BM_RenderPass200Events(benchmark::State& state) {
     library.libraries.push_back(MakeLibrary("Generated", MakeSyntheticEntries(10000, 7)));
     Project project;
     BuildBenchProject(project);
-    RenderSeeds seeds;
-    seeds.passSeed = 12345;
-    seeds.fixedFillSalt = true;
-    seeds.fillSalt = 777;
-    size_t layers = 0;
-    for (auto _ : state) {
-        RenderEventsWithSeeds(project, library, -1, -1.0f, -1.0f, false, false, seeds);
-        layers = project.results.size();
-        benchmark::DoNotOptimize(project.results.data());
-    }
-    state.counters["layers"] = static_cast<double>(layers);
-    // Seconds per layer (shown in the benchmark's time unit per layer).
-    state.counters["per_layer"] = benchmark::Counter(
-        static_cast<double>(layers),
-        benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+    TimeRenderPasses(state, project, library, 12345, 777);
 }
 BENCHMARK(BM_RenderPass200Events)->Unit(benchmark::kMillisecond);

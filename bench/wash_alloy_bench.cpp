@@ -19,6 +19,7 @@
 #include "render/render_pass.h"
 #include "support/render_fixtures.h"
 #include "support/temp_dir.h"
+#include "render_bench_support.h"
 
 namespace {
 
@@ -53,19 +54,7 @@ void BuildWashAlloyProject(Project& project) {
 void RunPasses(benchmark::State& state, const SoundLibrary& library) {
     Project project;
     BuildWashAlloyProject(project);
-    RenderSeeds seeds;
-    seeds.passSeed = 4242;
-    seeds.fixedFillSalt = true;
-    seeds.fillSalt = 99;
-    size_t layers = 0;
-    for (auto _ : state) {
-        RenderEventsWithSeeds(project, library, -1, -1.0f, -1.0f, false, false, seeds);
-        layers = project.results.size();
-        benchmark::DoNotOptimize(project.results.data());
-    }
-    state.counters["layers"] = static_cast<double>(layers);
-    state.counters["per_layer"] = benchmark::Counter(
-        static_cast<double>(layers), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+    TimeRenderPasses(state, project, library, 4242, 99);
 }
 
 }  // namespace
