@@ -3,6 +3,7 @@
 // Index
 //   gSoundLibrary            the one instance
 //   ~SoundLibrary            stop and join the workers
+//   MarkLibrariesChanged
 //   Scan texts               small-mutex accessors for the texts the scan thread writes
 //   CompareLibrariesByName   order of the library panel
 #include "library/sound_library.h"
@@ -47,6 +48,11 @@ SoundLibrary::~SoundLibrary() {
     fingerprintRunning.store(0);
     JoinQuietly(scanThread, "scan");
     JoinQuietly(fingerprintThread, "fingerprint");
+}
+
+void MarkLibrariesChanged(SoundLibrary& library) {
+    library.keywordsDirty = 1;
+    ++library.librariesRevision;
 }
 
 // ---------------------------------------------------------------------------

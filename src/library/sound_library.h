@@ -9,6 +9,7 @@
 //   QueuedLibraryFolder   a folder waiting in the add queue
 //   SoundLibrary          all libraries plus the state of the scan and fingerprint workers
 //   gSoundLibrary         the one instance of the program
+//   MarkLibrariesChanged  note a change to `libraries` (keyword list, lookups)
 //   Scan texts            SetScanStatus / GetScanStatus / SetScanError / GetScanError /
 //                         AddFailedFile / ClearFailedFiles / GetFailedFiles / FailedFileCount
 //   CompareLibrariesByName  case-insensitive order of the library panel
@@ -88,6 +89,10 @@ struct FingerprintResult {
     FileId id;
     uint64_t hash = 0;
     uint64_t size = 0;
+    // Where the entry was when the job was made; checked before use, so a
+    // library changed meanwhile only costs a search by name and path.
+    int32_t libraryHint = -1;
+    int32_t entryHint = -1;
 };
 
 struct SoundLibrary;
@@ -140,6 +145,10 @@ struct SoundLibrary {
     char scanError[256] = {};                     // through Set/GetScanError only
     double lastFolderCheck = 0;
     std::vector<QueuedLibraryFolder> libraryAddQueue;  // UI thread only
+    // Raised (with keywordsDirty) by every change to `libraries` or their
+    // entries, through MarkLibrariesChanged; lookups built over the entries
+    // compare it to know when to rebuild. UI thread only.
+    uint32_t librariesRevision = 0;
 
     // Guards scanStatus, scanError and failedFiles. Held only while copying a
     // text in or out; no other lock is taken while it is held.
@@ -147,6 +156,9 @@ struct SoundLibrary {
 };
 
 extern SoundLibrary gSoundLibrary;
+
+// Records a change to `libraries`: sets keywordsDirty and raises librariesRevision.
+void MarkLibrariesChanged(SoundLibrary& library);
 
 // Scan texts. Setters cut at a UTF-8 boundary to fit the 255-byte fields.
 void SetScanStatus(SoundLibrary& library, std::string_view text);
