@@ -85,7 +85,9 @@ struct PlaybackVoice {
     uint8_t hasIntGain = 0;
     std::array<float, kVoiceDeconGainPoints> deconGain{};
     uint8_t hasDeconGain = 0;
-    std::array<float, kMaxSpliceMarkers> spliceTimes{};  // seconds
+    // Splice markers of an assembled fill: position and crossfade length as
+    // fractions of the voice length (they stay put when the voice is pitched).
+    std::array<float, kMaxSpliceMarkers> spliceTimes{};
     std::array<float, kMaxSpliceMarkers> spliceFades{};
     int32_t spliceCount = 0;
     std::array<FillChunk, kMaxFillChunks> chunks{};  // {source start, length, crossfade} in samples

@@ -7,7 +7,7 @@
 //   Limiter             ApplyPeakLimiter
 //   Region loaders      LoadResultRegion, LoadResultRegionMode2
 //   Alloy sources       ResolveSourcePathById
-//   Chain               fill and alloy call points, LoadResultAudio, FillVoiceWithSilence,
+//   Chain               alloy call point, LoadResultAudio, FillVoiceWithSilence,
 //                       ApplyResultBandGains, ApplyVoicePitchShift, ProcessResultAudio
 #include "render/clip_processing.h"
 
@@ -18,6 +18,7 @@
 #include "document/project.h"
 #include "library/file_registry.h"
 #include "playback/audio_engine.h"
+#include "render/fill_resynthesis.h"
 #include "render/processed_clip_cache.h"
 
 // ---------------------------------------------------------------------------
@@ -290,29 +291,20 @@ void ResolveSourcePathById(AlloySource& source) {
 
 namespace {
 
-// Call points for the fill and alloy producers, which live in their own
-// modules. Until those are linked here they report failure, so fill and
-// alloy layers fall back to silence of their duration like any failed load.
-bool LoadFillBySynthesis(const RenderResult& /*result*/, int /*targetRate*/, PlaybackVoice& /*voice*/) {
-    return false;
-}
-
-bool LoadFillFromChunks(const RenderResult& /*result*/, int /*targetRate*/, PlaybackVoice& /*voice*/) {
-    return false;
-}
-
+// Call point for the alloy producer, which lives in its own module. Until it
+// is linked here it reports failure, so alloy layers fall back to silence of
+// their duration like any failed load.
 bool LoadAlloyMorph(const RenderResult& /*result*/, int /*targetRate*/, PlaybackVoice& /*voice*/) {
     return false;
 }
 
 }  // namespace
 
-bool LoadResultAudio(const RenderResult& result, int targetRate, PlaybackVoice& voice) {
+bool LoadResultAudio(RenderResult& result, int targetRate, PlaybackVoice& voice) {
     if (result.placeholder) return false;
     switch (result.procMode) {
         case 1:
-            return result.fillChunks.empty() ? LoadFillBySynthesis(result, targetRate, voice)
-                                             : LoadFillFromChunks(result, targetRate, voice);
+            return LoadFillAudio(result, targetRate, voice);
         case 2:
             return LoadResultRegionMode2(result.filepath, result.sourceOffset, result.sourceDuration,
                                          result.duration, targetRate, result.stereo, voice);
@@ -365,7 +357,7 @@ bool ApplyVoicePitchShift(PlaybackVoice& voice, float semitones, int rate) {
     return true;
 }
 
-bool ProcessResultAudio(const RenderResult& result, int targetRate, PlaybackVoice& voice) {
+bool ProcessResultAudio(RenderResult& result, int targetRate, PlaybackVoice& voice) {
     const bool loaded = LoadResultAudio(result, targetRate, voice);
     if (!loaded) FillVoiceWithSilence(voice, targetRate, result.duration);
     ApplyResultBandGains(result, voice, targetRate);

@@ -70,8 +70,10 @@ void ResolveSourcePathById(FileRegistry& registry, AlloySource& source);
 
 // Decodes the result's audio by `procMode` (0 and unknown values: plain region,
 // 1 fill, 2 clip region, 3 alloy) at `targetRate`, mono or stereo as the
-// result asks. False for a placeholder and for any failure.
-bool LoadResultAudio(const RenderResult& result, int targetRate, PlaybackVoice& voice);
+// result asks. False for a placeholder and for any failure. A fill keeps its
+// chunk plan in the result's `fillChunks` (LoadFillAudio), so that later
+// builds sound the same.
+bool LoadResultAudio(RenderResult& result, int targetRate, PlaybackVoice& voice);
 
 // max(1, trunc(rate * duration)) frames of silence (capped at 600 s); the voice
 // becomes mono.
@@ -89,4 +91,4 @@ bool ApplyVoicePitchShift(PlaybackVoice& voice, float semitones, int rate);
 // The chain for one result: load by mode (silence of the result's duration on
 // failure or for a placeholder), band gains, then the stored `pitchShift`.
 // Returns whether real audio was loaded.
-bool ProcessResultAudio(const RenderResult& result, int targetRate, PlaybackVoice& voice);
+bool ProcessResultAudio(RenderResult& result, int targetRate, PlaybackVoice& voice);
