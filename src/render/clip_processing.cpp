@@ -7,7 +7,7 @@
 //   Limiter             ApplyPeakLimiter
 //   Region loaders      LoadResultRegion, LoadResultRegionMode2
 //   Alloy sources       ResolveSourcePathById
-//   Chain               alloy call point, LoadResultAudio, FillVoiceWithSilence,
+//   Chain               LoadResultAudio, FillVoiceWithSilence,
 //                       ApplyResultBandGains, ApplyVoicePitchShift, ProcessResultAudio
 #include "render/clip_processing.h"
 
@@ -18,6 +18,7 @@
 #include "document/project.h"
 #include "library/file_registry.h"
 #include "playback/audio_engine.h"
+#include "render/alloy_morph.h"
 #include "render/fill_resynthesis.h"
 #include "render/processed_clip_cache.h"
 
@@ -289,17 +290,6 @@ void ResolveSourcePathById(AlloySource& source) {
 // Chain
 // ---------------------------------------------------------------------------
 
-namespace {
-
-// Call point for the alloy producer, which lives in its own module. Until it
-// is linked here it reports failure, so alloy layers fall back to silence of
-// their duration like any failed load.
-bool LoadAlloyMorph(const RenderResult& /*result*/, int /*targetRate*/, PlaybackVoice& /*voice*/) {
-    return false;
-}
-
-}  // namespace
-
 bool LoadResultAudio(RenderResult& result, int targetRate, PlaybackVoice& voice) {
     if (result.placeholder) return false;
     switch (result.procMode) {
@@ -309,7 +299,7 @@ bool LoadResultAudio(RenderResult& result, int targetRate, PlaybackVoice& voice)
             return LoadResultRegionMode2(result.filepath, result.sourceOffset, result.sourceDuration,
                                          result.duration, targetRate, result.stereo, voice);
         case 3:
-            return LoadAlloyMorph(result, targetRate, voice);
+            return RenderAlloyResult(result, targetRate, result.stereo, voice);
         default:
             return LoadResultRegion(result.filepath, result.sourceOffset, result.sourceDuration,
                                     targetRate, result.stereo, voice);

@@ -18,21 +18,6 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 
-std::vector<float> Noise(size_t n, unsigned seed, float amplitude = 0.5f) {
-    std::mt19937 rng(seed);
-    std::uniform_real_distribution<float> d(-amplitude, amplitude);
-    std::vector<float> v(n);
-    for (float& x : v) x = d(rng);
-    return v;
-}
-
-std::vector<float> Sines(size_t n, int rate, std::initializer_list<double> freqs, double amp) {
-    std::vector<float> v(n, 0.0f);
-    for (size_t i = 0; i < n; ++i)
-        for (double f : freqs) v[i] += float(amp * std::sin(2 * kPi * f * double(i) / rate));
-    return v;
-}
-
 // Error energy relative to signal energy over [from, to), in dB.
 double RelativeErrorDb(const std::vector<float>& got, const std::vector<float>& ref, size_t from, size_t to) {
     double e = 0, s = 0;
@@ -49,24 +34,10 @@ int ZeroCrossings(const std::vector<float>& v) {
     return n;
 }
 
-// Runs `sox in out <effect...>` on mono float samples and returns the output.
-std::vector<float> SoxProcess(const TempDir& dir, const std::vector<float>& in, int rate,
-                              const std::vector<std::string>& effect) {
-    const std::string a = dir.File("sox_in.wav"), b = dir.File("sox_out.wav");
-    EXPECT_TRUE(WriteSamples(a, in, 1, rate, SampleFormat::Float32));
-    std::vector<std::string> argv = {"sox", "-D", a, "-e", "floating-point", "-b", "32", b};
-    argv.insert(argv.end(), effect.begin(), effect.end());
-    std::vector<float> out;
-    int channels = 0, outRate = 0;
-    EXPECT_TRUE(RunTool(argv));
-    EXPECT_TRUE(ReadAudio(b, out, channels, outRate));
-    return out;
-}
-
 }  // namespace
 
 TEST(ResampleSinc, IdentityAndTheDirectKernel) {
-    const std::vector<float> in = Noise(4000, 7);
+    const std::vector<float> in = NoiseSamples(4000, 7);
     std::vector<float> same = in;
     ResampleSinc(int(in.size()), 1.0, same);
     ASSERT_EQ(same.size(), in.size());
@@ -105,7 +76,7 @@ TEST(ResampleSinc, UpsamplingAgreesWithSox) {
     TempDir dir;
     // Band-limited to 8 kHz: the 16-tap kernel's passband ends below the
     // full 44.1 kHz band, so higher partials would measure the kernel, not the code.
-    const std::vector<float> in = Sines(44100, 44100, {220.0, 1234.5, 3000.0, 8000.0}, 0.2);
+    const std::vector<float> in = SineSamples(44100, 44100, {220.0, 1234.5, 3000.0, 8000.0}, 0.2);
     const std::vector<float> ref = SoxProcess(dir, in, 44100, {"rate", "-v", "48000"});
     std::vector<float> ours = in;
     const int n = int(in.size() * (48000.0 / 44100.0) + 0.5);
@@ -136,7 +107,7 @@ TEST(ResampleLinear, InterpolatesAndHoldsTheLastSample) {
 
 TEST(ApplyBandGains, ThresholdAndBandsMatchOnePoleLowPasses) {
     const int rate = 48000;
-    const std::vector<float> in = Noise(24000, 3);
+    const std::vector<float> in = NoiseSamples(24000, 3);
     std::vector<float> v = in;
     ApplyBandGains(v, int(v.size()), rate, {1, 1, 1.005f, 1, 0.995f});
     EXPECT_EQ(v, in);
@@ -176,7 +147,7 @@ TEST(ApplyPeakLimiter, CeilingSoftClipAndBadSamples) {
     engine->limiterRelease = float(1 - std::exp(-1.0 / (0.2 * rate)));
     engine->limiterEnvelope = 0.123f;
 
-    std::vector<float> l = Sines(rate, rate, {1000.0}, 1.0), r = l;
+    std::vector<float> l = SineSamples(rate, rate, {1000.0}, 1.0), r = l;
     ApplyPeakLimiter(*engine, l.data(), r.data(), int64_t(l.size()));
     float settled = 0, most = 0;
     for (size_t i = 0; i < l.size(); ++i) {
@@ -189,7 +160,7 @@ TEST(ApplyPeakLimiter, CeilingSoftClipAndBadSamples) {
 
     // Loud noise, infinities and NaN: finite, within the ceiling, and the
     // limiter still works after them.
-    std::vector<float> wild = Noise(9600, 5, 4.0f);
+    std::vector<float> wild = NoiseSamples(9600, 5, 4.0f);
     wild[10] = INFINITY;
     wild[20] = -INFINITY;
     wild[30] = NAN;
@@ -204,7 +175,7 @@ TEST(ApplyPeakLimiter, CeilingSoftClipAndBadSamples) {
 TEST(ClipChain, PitchShiftIsVarispeed) {
     const int rate = 48000;
     PlaybackVoice v;
-    v.left = Sines(4801, rate, {440.0}, 0.5);
+    v.left = SineSamples(4801, rate, {440.0}, 0.5);
     v.sampleCount = 4801;
     const int before = ZeroCrossings(v.left);
     ASSERT_TRUE(ApplyVoicePitchShift(v, 12.0f, rate));

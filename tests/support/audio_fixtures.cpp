@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <random>
 
 std::vector<float> MakeSignal(const AudioSpec& spec) {
     const int64_t frames = static_cast<int64_t>(std::llround(spec.seconds * spec.sampleRate));
@@ -62,4 +63,19 @@ bool WriteSamples(const std::string& path, const std::vector<float>& interleaved
 bool WriteTestAudio(const std::string& path, const AudioSpec& spec) {
     return WriteSamples(path, MakeSignal(spec), spec.channels, spec.sampleRate, spec.format,
                         spec.container);
+}
+
+std::vector<float> NoiseSamples(size_t n, unsigned seed, float amplitude) {
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<float> d(-amplitude, amplitude);
+    std::vector<float> v(n);
+    for (float& x : v) x = d(rng);
+    return v;
+}
+
+std::vector<float> SineSamples(size_t n, int rate, std::initializer_list<double> freqs, double amp) {
+    std::vector<float> v(n, 0.0f);
+    for (size_t i = 0; i < n; ++i)
+        for (double f : freqs) v[i] += float(amp * std::sin(2 * M_PI * f * double(i) / rate));
+    return v;
 }

@@ -5,8 +5,10 @@
 //   MakeSignal                              the samples of a spec, interleaved
 //   WriteTestAudio                          write a spec to a file through libsndfile
 //   WriteSamples                            write given interleaved samples
+//   NoiseSamples / SineSamples              plain sample vectors for DSP checks
 #pragma once
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -31,3 +33,8 @@ bool WriteTestAudio(const std::string& path, const AudioSpec& spec);
 bool WriteSamples(const std::string& path, const std::vector<float>& interleaved, int channels,
                   int sampleRate, SampleFormat format = SampleFormat::Pcm24,
                   const std::string& container = "wav");
+
+// n uniform samples in [-amplitude, amplitude] from a seeded generator.
+std::vector<float> NoiseSamples(size_t n, unsigned seed, float amplitude = 0.5f);
+// n samples of a sum of sines of `amp` each.
+std::vector<float> SineSamples(size_t n, int rate, std::initializer_list<double> freqs, double amp);

@@ -7,7 +7,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include "library/sound_file_open.h"
+#include "support/audio_fixtures.h"
+#include "support/temp_dir.h"
 
 extern char** environ;
 
@@ -44,3 +48,16 @@ bool RunTool(const std::vector<std::string>& argv) {
 }
 
 bool SoxAvailable() { return RunTool({"sox", "--version"}); }
+
+std::vector<float> SoxProcess(const TempDir& dir, const std::vector<float>& in, int rate,
+                              const std::vector<std::string>& effect) {
+    const std::string a = dir.File("sox_in.wav"), b = dir.File("sox_out.wav");
+    EXPECT_TRUE(WriteSamples(a, in, 1, rate, SampleFormat::Float32));
+    std::vector<std::string> argv = {"sox", "-D", a, "-e", "floating-point", "-b", "32", b};
+    argv.insert(argv.end(), effect.begin(), effect.end());
+    std::vector<float> out;
+    int channels = 0, outRate = 0;
+    EXPECT_TRUE(RunTool(argv));
+    EXPECT_TRUE(ReadAudio(b, out, channels, outRate));
+    return out;
+}

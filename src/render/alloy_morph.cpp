@@ -1,0 +1,135 @@
+// alloy_morph.cpp — the alloy entry point and the cache of finished morphs.
+//
+// Index
+//   Cache              key hash, gAlloyCache, lookup, store (byte budget), clear, stats
+//   RenderAlloyResult  lookup, dispatch by alloyAlgo, store
+#include "render/alloy_morph.h"
+
+#include <exception>
+
+#include "document/project.h"
+#include "playback/audio_engine.h"
+#include "render/alloy_crossover.h"
+#include "render/alloy_mosaic.h"
+#include "render/alloy_transfer.h"
+
+// ---------------------------------------------------------------------------
+// Cache
+// ---------------------------------------------------------------------------
+
+size_t AlloyCacheKeyHash::operator()(const AlloyCacheKey& key) const {
+    uint64_t h = uint64_t(uint32_t(key.id));
+    h = h * 0x9E3779B97F4A7C15ull ^ uint64_t(uint32_t(key.sampleRate));
+    h = h * 0x9E3779B97F4A7C15ull ^ uint64_t(key.stereo ? 1 : 0);
+    return size_t(h ^ (h >> 29));
+}
+
+AlloyCache gAlloyCache;
+
+namespace {
+
+size_t EntryBytes(const AlloyCacheEntry& entry) { return (entry.left.size() + entry.right.size()) * sizeof(float); }
+
+std::shared_ptr<const AlloyCacheEntry> FindEntry(AlloyCache& cache, const AlloyCacheKey& key) {
+    std::lock_guard<std::mutex> lock(cache.mutex);
+    auto it = cache.map.find(key);
+    return it == cache.map.end() ? nullptr : it->second;
+}
+
+void StoreEntry(AlloyCache& cache, const AlloyCacheKey& key, std::shared_ptr<const AlloyCacheEntry> entry) {
+    const size_t bytes = EntryBytes(*entry);
+    // Entries leave the map under the lock but are freed after it.
+    std::unordered_map<AlloyCacheKey, std::shared_ptr<const AlloyCacheEntry>, AlloyCacheKeyHash> dropped;
+    std::shared_ptr<const AlloyCacheEntry> replaced;
+    std::lock_guard<std::mutex> lock(cache.mutex);
+    if (bytes > cache.byteBudget) return;
+    auto it = cache.map.find(key);
+    const size_t replacedBytes = it != cache.map.end() ? EntryBytes(*it->second) : 0;
+    if (cache.bytes - replacedBytes + bytes > cache.byteBudget) {
+        dropped.swap(cache.map);
+        cache.bytes = 0;
+        cache.map.emplace(key, std::move(entry));
+    } else if (it != cache.map.end()) {
+        replaced = std::move(it->second);
+        it->second = std::move(entry);
+        cache.bytes -= replacedBytes;
+    } else {
+        cache.map.emplace(key, std::move(entry));
+    }
+    cache.bytes += bytes;
+}
+
+}  // namespace
+
+void ClearAlloyCache(AlloyCache& cache) {
+    std::unordered_map<AlloyCacheKey, std::shared_ptr<const AlloyCacheEntry>, AlloyCacheKeyHash> dropped;
+    std::lock_guard<std::mutex> lock(cache.mutex);
+    dropped.swap(cache.map);
+    cache.bytes = 0;
+}
+
+void ClearAlloyCache() { ClearAlloyCache(gAlloyCache); }
+
+AlloyCacheStats GetAlloyCacheStats(AlloyCache& cache) {
+    std::lock_guard<std::mutex> lock(cache.mutex);
+    return {cache.map.size(), cache.bytes};
+}
+
+// ---------------------------------------------------------------------------
+// RenderAlloyResult
+// ---------------------------------------------------------------------------
+
+namespace {
+
+bool RunAlloyAlgorithm(const RenderResult& result, int sampleRate, bool stereo, PlaybackVoice& voice) {
+    switch (result.alloyAlgo) {
+        case 1:
+            return AlloyEnvelopeTransfer(result, sampleRate, stereo, voice);
+        case 2:
+            return AlloyBandMosaic(result, sampleRate, stereo, voice);
+        case 3:
+            return AlloyBandBlendTransfer(result, sampleRate, stereo, voice);
+        default:
+            return AlloyCrossoverMorph(result, sampleRate, stereo, voice);
+    }
+}
+
+}  // namespace
+
+bool RenderAlloyResult(AlloyCache& cache, const RenderResult& result, int sampleRate, bool stereo,
+                       PlaybackVoice& voice) {
+    try {
+        const bool cached = result.id >= 1;
+        const AlloyCacheKey key{result.id, sampleRate, stereo};
+        if (cached) {
+            if (auto hit = FindEntry(cache, key)) {
+                std::vector<float> left = hit->left, right = hit->right;
+                voice.left = std::move(left);
+                voice.right = std::move(right);
+                voice.stereo = hit->stereo;
+                voice.sampleCount = hit->frames;
+                return hit->frames > 0;
+            }
+        }
+
+        // The algorithms write the voice only when they succeed, so a failed
+        // morph leaves it untouched.
+        if (!RunAlloyAlgorithm(result, sampleRate, stereo, voice)) return false;
+        if (cached && voice.sampleCount >= 1) {
+            auto entry = std::make_shared<AlloyCacheEntry>();
+            entry->left = voice.left;
+            if (voice.stereo) entry->right = voice.right;
+            entry->stereo = voice.stereo;
+            entry->frames = voice.sampleCount;
+            StoreEntry(cache, key, std::move(entry));
+        }
+        return true;
+    } catch (const std::exception&) {
+        // Memory exhaustion is a morph that could not be made, never a crash.
+        return false;
+    }
+}
+
+bool RenderAlloyResult(const RenderResult& result, int sampleRate, bool stereo, PlaybackVoice& voice) {
+    return RenderAlloyResult(gAlloyCache, result, sampleRate, stereo, voice);
+}

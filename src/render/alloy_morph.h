@@ -1,0 +1,81 @@
+// alloy_morph.h — turning an alloy result into audio, and the cache of finished morphs.
+//
+// Index
+//   AlloyCacheKey / AlloyCacheEntry / AlloyCache   finished morphs by result id, rate and stereo
+//   gAlloyCache                                     the cache of the program
+//   RenderAlloyResult                               cache lookup, algorithm by alloyAlgo, store
+//   ClearAlloyCache                                 a full render and a new project start afresh
+//   GetAlloyCacheStats                              entry count and bytes
+//
+// A morph is costly (several 2048-point transforms per hop and channel) and
+// must sound the same in playback and export, so every finished morph is
+// kept under its result id: until the cache is cleared, an id yields the
+// morph first computed for it, whatever has changed in the result since. The
+// key also holds the sample rate and the stereo request, so a rate change
+// never plays an old morph at the wrong speed.
+//
+// Lock order: a caller may hold the engine's mutex while it calls in; the
+// cache's own mutex is held only around map access (never while morphing),
+// and entries are shared read-only so that copying them out happens unlocked.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
+#include <vector>
+
+struct RenderResult;
+struct PlaybackVoice;
+
+constexpr size_t kAlloyCacheByteBudget = size_t(1) << 30;  // 1 GiB of samples
+
+struct AlloyCacheKey {
+    int32_t id = 0;
+    int32_t sampleRate = 0;
+    bool stereo = false;
+    bool operator==(const AlloyCacheKey&) const = default;
+};
+
+struct AlloyCacheKeyHash {
+    size_t operator()(const AlloyCacheKey& key) const;
+};
+
+struct AlloyCacheEntry {
+    std::vector<float> left;
+    std::vector<float> right;  // empty when mono
+    uint8_t stereo = 0;
+    int32_t frames = 0;
+};
+
+struct AlloyCache {
+    std::mutex mutex;  // guards map and bytes
+    std::unordered_map<AlloyCacheKey, std::shared_ptr<const AlloyCacheEntry>, AlloyCacheKeyHash> map;
+    size_t bytes = 0;
+    // Set before the cache is shared between threads. A store that would pass
+    // the budget empties the cache first; a morph larger than the whole budget
+    // is not kept.
+    size_t byteBudget = kAlloyCacheByteBudget;
+};
+
+extern AlloyCache gAlloyCache;
+
+// The alloy audio of `result` at `sampleRate`, stereo when asked: the voice's
+// left (and right when stereo), stereo flag and sample count. Results with an
+// id of 1 or more are served from and stored in the cache; others are morphed
+// on every call. alloyAlgo 1 runs the envelope transfer, 2 the band mosaic,
+// 3 the band-blend transfer, any other value the three-band crossover. False
+// (the voice untouched) when no audio could be made.
+bool RenderAlloyResult(AlloyCache& cache, const RenderResult& result, int sampleRate, bool stereo,
+                       PlaybackVoice& voice);
+bool RenderAlloyResult(const RenderResult& result, int sampleRate, bool stereo, PlaybackVoice& voice);
+
+void ClearAlloyCache(AlloyCache& cache);
+void ClearAlloyCache();
+
+struct AlloyCacheStats {
+    size_t entries = 0;
+    size_t bytes = 0;
+};
+AlloyCacheStats GetAlloyCacheStats(AlloyCache& cache);
