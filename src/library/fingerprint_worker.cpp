@@ -18,7 +18,7 @@
 
 #include "document/event.h"
 #include "library/file_registry.h"
-#include "library/library_index_file.h"
+#include "library/library_folders.h"
 #include "library/sound_library.h"
 
 // ---------------------------------------------------------------------------
@@ -166,17 +166,8 @@ int32_t SaveFingerprintedLibraries(SoundLibrary& library) {
     int32_t written = 0;
     if (!library.indexFolder.empty()) {
         for (const std::string& name : library.librariesToSave) {
-            for (const LibraryIndex& index : library.libraries) {
-                if (index.name != name) continue;
-                const std::string path = LibraryIndexFilePath(library.indexFolder, name);
-                std::string error;
-                if (!path.empty() && WriteLibraryIndexFile(index, path, &error)) {
-                    ++written;
-                } else {
-                    std::printf("[Library] could not rewrite the index of \"%s\": %s\n", name.c_str(),
-                                error.empty() ? "no usable file name" : error.c_str());
-                }
-            }
+            for (const LibraryIndex& index : library.libraries)
+                if (index.name == name && SaveLibraryIndex(library, index)) ++written;
         }
     }
     library.librariesToSave.clear();

@@ -1,0 +1,12 @@
+// library_frame.h — the library work the interface runs every frame.
+//
+// Index
+//   ProbeUnknownSoundValues   the program's probe on the open document
+#pragma once
+
+// Runs the sound probe on gProject with gSoundLibrary and the interface
+// clock. Delivered or found weights are applied to the results and mark
+// the document modified. Nothing happens while a busy task or an export
+// runs (both read the results). The first call registers the probe's stop
+// with the shell, so quitting joins its worker.
+void ProbeUnknownSoundValues();

@@ -1,0 +1,59 @@
+// library_folders.h — the UI thread's operations on the set of libraries.
+//
+// Index
+//   InitLibraryIndexFolder    first frame: choose and create the index folder, load it
+//   LoadLibraryIndexFiles     replace `libraries` by the index files of the folder
+//   AddLibraryFolder          per-frame update: take over scans, start pending ones,
+//                             check folders, start and collect the fingerprint worker
+//   AddQueuedLibraryFolders   turn the add queue into scans (or pending folders)
+//   RefreshLibraryIndex       relocate a library whose folder moved
+//   RemoveLibrary             drop a library and its index file
+//   MakeUniqueLibraryName     "X", "X 2", "X 3", ... whichever is free
+//   ToggleListItem            rename one item of a comma-separated list in a char buffer
+//   SaveLibraryIndex          write one library's index file into the index folder
+//
+// Everything here runs on the UI thread and only while no busy task runs:
+// the render job reads `libraries` without a lock.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct SoundLibrary;
+struct LibraryIndex;
+
+void InitLibraryIndexFolder(SoundLibrary& library);
+
+void LoadLibraryIndexFiles(SoundLibrary& library);
+
+// `uiTime` is the interface clock in seconds; 0 skips the folder check.
+void AddLibraryFolder(SoundLibrary& library, double uiTime);
+
+void AddQueuedLibraryFolders(SoundLibrary& library);
+void AddQueuedLibraryFolders();  // gSoundLibrary
+
+// Moves library `index` to `newFolder`: entries found under the new folder
+// keep their analysis and get the new path; the others are dropped. Returns
+// the number kept. Nothing changes (0) while `busy` is set, for an index out
+// of range, for a palette (it has no folder), or when no entry would be kept.
+int32_t RefreshLibraryIndex(SoundLibrary& library, int32_t index, const std::string& newFolder, uint8_t busy);
+
+// True when the library was removed (not while `busy`, not out of range).
+bool RemoveLibrary(SoundLibrary& library, int32_t index, uint8_t busy);
+
+std::string MakeUniqueLibraryName(const std::vector<LibraryIndex>& libraries, const std::string& name);
+// The same, also passing over names whose index file exists in `indexFolder`
+// (a file that did not load must not be overwritten by a new library).
+std::string MakeUniqueLibraryName(const std::vector<LibraryIndex>& libraries, const std::string& name,
+                                  const std::string& indexFolder);
+
+// Every item of the comma-separated list in `list` (capacity bytes) equal to
+// `oldName` after trimming blanks becomes `newName`; the list is rejoined
+// with "," and no blanks, leading empty items dropped, and cut to fit.
+void ToggleListItem(char* list, uint32_t capacity, const std::string& oldName, const std::string& newName);
+
+// Writes `index` to indexFolder + "/" + name + ".tllib". False (and logged)
+// when there is no index folder, the name cannot be a file name, or the
+// write failed; the library then lives in memory only.
+bool SaveLibraryIndex(const SoundLibrary& library, const LibraryIndex& index);

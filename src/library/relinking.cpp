@@ -1,0 +1,396 @@
+// relinking.cpp — the missing-files list, one-file and folder relinks, the
+// relink-all sweep, folder-prefix swaps and writing resolved paths back.
+//
+// Index
+//   MoveEntryToPath            a relinked entry keeps its old path as an alternate
+//   RefreshMissingFiles        gather references, resolve under one lock, count, sort
+//   RelinkFileStrict / RelinkFileForced
+//   RelinkMissingFilesInFolder
+//   RelinkAllMissing
+//   WithoutTrailingSlashes / ReplaceFolderPrefix / TryRemapPathPrefix
+//   ApplyResolvedPaths
+#include "library/relinking.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+#include <string_view>
+#include <system_error>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "document/busy_task.h"
+#include "document/file_util.h"
+#include "document/project.h"
+#include "library/file_registry.h"
+#include "library/sound_library.h"
+
+namespace fs = std::filesystem;
+
+MissingFilesState gMissingFiles;
+
+namespace {
+
+// Registry mutex held. The entry now lives at `newPath`; the path it had is
+// kept as an alternate, so a drive that comes back is still recognised.
+void MoveEntryToPath(FileRegistry& registry, FileRegistryEntry& entry, const std::string& newPath) {
+    if (entry.path == newPath) return;
+    entry.alternatePaths.erase(std::remove(entry.alternatePaths.begin(), entry.alternatePaths.end(), newPath),
+                               entry.alternatePaths.end());
+    std::string former = std::move(entry.path);
+    entry.path = newPath;
+    AddUniqueToShortList(registry, entry, former);
+}
+
+std::string_view FinalComponent(std::string_view path) {
+    const size_t slash = path.find_last_of("/\\");
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Missing-files list
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// One referenced id while the list is gathered. Views point into the
+// project, which does not change during the call.
+struct GatheredId {
+    const std::string* id = nullptr;
+    std::string_view path;
+};
+
+struct Gathering {
+    std::unordered_map<std::string_view, uint32_t> slotById;
+    std::vector<GatheredId> slots;
+    std::vector<std::pair<uint32_t, int32_t>> uses;  // {slot, event index}
+
+    void Add(const std::string& id, int32_t eventIndex, std::string_view path) {
+        if (id.empty()) return;
+        auto [it, inserted] = slotById.try_emplace(std::string_view(id), static_cast<uint32_t>(slots.size()));
+        if (inserted) slots.push_back(GatheredId{&id, {}});
+        GatheredId& slot = slots[it->second];
+        if (!path.empty()) slot.path = path;
+        uses.emplace_back(it->second, eventIndex);
+    }
+};
+
+void GatherReferences(const Project& project, Gathering& g) {
+    g.slotById.reserve(project.results.size() + project.events.size());
+    for (const RenderResult& r : project.results) {
+        g.Add(r.fileId, r.eventIdx, r.filepath);
+        if (r.procMode == 3) {
+            for (const AlloySource* source : {&r.alloyMid, &r.alloyHigh, &r.alloyEnv})
+                g.Add(source->fileId, r.eventIdx, source->filepath);
+        }
+    }
+    for (size_t i = 0; i < project.events.size(); ++i) {
+        const Event& event = project.events[i];
+        const int32_t e = static_cast<int32_t>(i);
+        if (event.hasPinnedFiles && event.pinnedFile[0] != '\0' && !event.pinnedFileId.empty())
+            g.Add(event.pinnedFileId, e, event.pinnedFile);
+        for (size_t k = 0; k < event.pinnedFiles.size() && k < event.pinnedFileIds.size(); ++k)
+            g.Add(event.pinnedFileIds[k], e, event.pinnedFiles[k]);
+    }
+}
+
+}  // namespace
+
+bool RefreshMissingFiles(MissingFilesState& state, const Project& project, const SoundLibrary& library,
+                         FileRegistry& registry, double now, bool force) {
+    if (!force && now < state.nextRefreshTime) return false;
+    state.nextRefreshTime = now + 2.0;
+
+    Gathering g;
+    GatherReferences(project, g);
+    state.files.clear();
+
+    // What ResolveOrAdd does per id, under one lock for the whole list: the
+    // cached checks make this a few map lookups per id when nothing changed.
+    std::vector<uint32_t> missing;
+    {
+        std::lock_guard<std::mutex> lock(registry.mutex);
+        for (uint32_t s = 0; s < g.slots.size(); ++s) {
+            const GatheredId& slot = g.slots[s];
+            auto it = registry.entries.find(registry.ResolveAlias(*slot.id));
+            if (it == registry.entries.end() && !slot.path.empty()) {
+                FileRegistryEntry added;
+                added.path = std::string(slot.path);
+                it = registry.entries.emplace(*slot.id, std::move(added)).first;
+                registry.RaiseGeneration();
+            }
+            if (it == registry.entries.end() || registry.ResolveEntry(it->second).empty()) missing.push_back(s);
+        }
+    }
+    if (missing.empty()) return true;
+
+    // Position in `missing` of each gathered slot (-1 = present).
+    std::vector<int32_t> missingPos(g.slots.size(), -1);
+    for (size_t m = 0; m < missing.size(); ++m) missingPos[missing[m]] = static_cast<int32_t>(m);
+
+    std::vector<uint32_t> libraryCounts(missing.size(), 0);
+    std::vector<int32_t> lastLibrary(missing.size(), -1);
+    for (size_t l = 0; l < library.libraries.size(); ++l) {
+        for (const LibraryEntry& entry : library.libraries[l].entries) {
+            if (entry.fileId.empty()) continue;
+            auto it = g.slotById.find(std::string_view(entry.fileId));
+            if (it == g.slotById.end() || missingPos[it->second] < 0) continue;
+            const size_t m = static_cast<size_t>(missingPos[it->second]);
+            if (lastLibrary[m] == static_cast<int32_t>(l)) continue;
+            lastLibrary[m] = static_cast<int32_t>(l);
+            ++libraryCounts[m];
+        }
+    }
+
+    std::vector<std::vector<int32_t>> eventsOf(missing.size());
+    for (const auto& [slot, eventIndex] : g.uses)
+        if (missingPos[slot] >= 0) eventsOf[static_cast<size_t>(missingPos[slot])].push_back(eventIndex);
+
+    state.files.reserve(missing.size());
+    for (size_t m = 0; m < missing.size(); ++m) {
+        const GatheredId& slot = g.slots[missing[m]];
+        std::vector<int32_t>& events = eventsOf[m];
+        std::sort(events.begin(), events.end());
+        MissingFile row;
+        row.id = *slot.id;
+        row.path = std::string(slot.path);
+        row.name = std::string(FinalComponent(slot.path));
+        if (row.name.empty()) row.name = "(unknown file)";
+        row.eventCount = static_cast<uint32_t>(std::unique(events.begin(), events.end()) - events.begin());
+        row.libraryCount = libraryCounts[m];
+        state.files.push_back(std::move(row));
+    }
+    std::sort(state.files.begin(), state.files.end(),
+              [](const MissingFile& a, const MissingFile& b) { return a.name < b.name; });
+    return true;
+}
+
+void RefreshMissingFiles(bool force) {
+    RefreshMissingFiles(gMissingFiles, gProject, gSoundLibrary, FileRegistry::Instance(), InterfaceClock(), force);
+}
+
+// ---------------------------------------------------------------------------
+// One-file relinks
+// ---------------------------------------------------------------------------
+
+RelinkResult RelinkFileStrict(FileRegistry& registry, const FileId& id, const std::string& chosenPath) {
+    uint64_t hash = 0, size = 0;
+    if (!FingerprintFile(chosenPath, hash, size)) return RelinkResult::Unreadable;
+    std::lock_guard<std::mutex> lock(registry.mutex);
+    const FileId r = registry.ResolveAlias(id);
+    auto it = registry.entries.find(r);
+    if (it == registry.entries.end()) return RelinkResult::UnknownId;
+    FileRegistryEntry& entry = it->second;
+    if (entry.hash != 0) {
+        if (entry.hash != hash || entry.size != size) return RelinkResult::ContentDiffers;
+    } else {
+        entry.hash = hash;
+        entry.size = size;
+        registry.AddContentRecord(hash, size, r);
+    }
+    MoveEntryToPath(registry, entry, chosenPath);
+    registry.RaiseGeneration();
+    return RelinkResult::Relinked;
+}
+
+RelinkResult RelinkFileForced(FileRegistry& registry, const FileId& id, const std::string& chosenPath) {
+    uint64_t hash = 0, size = 0;
+    if (!FingerprintFile(chosenPath, hash, size)) return RelinkResult::Unreadable;
+    std::lock_guard<std::mutex> lock(registry.mutex);
+    const FileId r = registry.ResolveAlias(id);
+    auto it = registry.entries.find(r);
+    if (it == registry.entries.end()) return RelinkResult::UnknownId;
+    FileRegistryEntry& entry = it->second;
+    // Other content now: the old locations hold the old file, not this one.
+    entry.hash = hash;
+    entry.size = size;
+    entry.path = chosenPath;
+    entry.alternatePaths.clear();
+    registry.AddContentRecord(hash, size, r);
+    registry.RaiseGeneration();
+    return RelinkResult::Relinked;
+}
+
+// ---------------------------------------------------------------------------
+// Folder search
+// ---------------------------------------------------------------------------
+
+namespace {
+
+std::string LowerAsciiExtension(const fs::path& file) {
+    std::string extension = file.extension().string();
+    const size_t colon = extension.find(':');
+    if (colon != std::string::npos) extension.resize(colon);
+    for (char& c : extension)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return extension;
+}
+
+}  // namespace
+
+int32_t RelinkMissingFilesInFolder(FileRegistry& registry, const std::string& folder, ExtensionFilter filter) {
+    std::vector<FileId> missingIds;
+    std::unordered_set<uint64_t> wantedSizes;
+    std::unordered_set<std::string> wantedNames;
+    {
+        std::lock_guard<std::mutex> lock(registry.mutex);
+        for (auto& [id, entry] : registry.entries) {
+            if (!registry.ResolveEntry(entry).empty()) continue;
+            if (entry.hash != 0) {
+                wantedSizes.insert(entry.size);
+            } else if (!entry.path.empty()) {
+                wantedNames.insert(std::string(FinalComponent(entry.path)));
+            } else {
+                continue;
+            }
+            missingIds.push_back(id);
+        }
+    }
+    if (missingIds.empty()) return 0;
+
+    int32_t count = 0;
+    std::error_code ec;
+    fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec);
+    if (ec) return 0;
+    for (const fs::recursive_directory_iterator end; it != end; it.increment(ec)) {
+        if (ec) break;
+        std::error_code fileError;
+        if (!it->is_regular_file(fileError) || fileError) continue;
+        const fs::path& file = it->path();
+        if (filter != nullptr && !filter(LowerAsciiExtension(file))) continue;
+        const std::string name = file.filename().string();
+        const uint64_t size = it->file_size(fileError);
+        if (fileError) continue;
+        if (wantedNames.count(name) == 0 && wantedSizes.count(size) == 0) continue;
+        uint64_t hash = 0, fileSize = 0;
+        const std::string path = file.string();
+        if (!FingerprintFile(path, hash, fileSize)) continue;
+
+        std::lock_guard<std::mutex> lock(registry.mutex);
+        bool changed = false;
+        for (const FileId& id : missingIds) {
+            auto found = registry.entries.find(id);
+            if (found == registry.entries.end()) continue;
+            FileRegistryEntry& entry = found->second;
+            if (!registry.ResolveEntry(entry).empty()) continue;  // relinked already
+            const bool byContent = entry.hash != 0 && entry.hash == hash && entry.size == fileSize;
+            const bool byName = entry.hash == 0 && !entry.path.empty() && FinalComponent(entry.path) == name;
+            if (!byContent && !byName) continue;
+            if (byName) {
+                entry.hash = hash;
+                entry.size = fileSize;
+                registry.AddContentRecord(hash, fileSize, id);
+            }
+            MoveEntryToPath(registry, entry, path);
+            ++count;
+            changed = true;
+        }
+        if (changed) registry.RaiseGeneration();
+    }
+    return count;
+}
+
+// ---------------------------------------------------------------------------
+// Relink all
+// ---------------------------------------------------------------------------
+
+int32_t RelinkAllMissing(FileRegistry& registry) {
+    std::lock_guard<std::mutex> lock(registry.mutex);
+    registry.RaiseGeneration();
+    int32_t count = 0;
+    for (auto& [id, entry] : registry.entries) {
+        const bool wasMissing = entry.checkedGeneration >= 0 && entry.present == 0;
+        if (!registry.ResolveEntry(entry).empty() && wasMissing) ++count;
+    }
+    return count;
+}
+
+// ---------------------------------------------------------------------------
+// Folder prefixes
+// ---------------------------------------------------------------------------
+
+std::string WithoutTrailingSlashes(const std::string& folder) {
+    std::string out = folder;
+    while (out.size() > 1 && out.back() == '/') out.pop_back();
+    return out;
+}
+
+bool ReplaceFolderPrefix(const std::string& path, const std::string& oldFolder, const std::string& newFolder,
+                         std::string& out) {
+    if (oldFolder.empty() || path.size() <= oldFolder.size()) return false;
+    if (path.compare(0, oldFolder.size(), oldFolder) != 0) return false;
+    const char next = path[oldFolder.size()];
+    const bool oldEndsAtSeparator = oldFolder.back() == '/';
+    if (!oldEndsAtSeparator && next != '/' && next != '\\') return false;
+    // `rest` starts with a separator unless the old folder was the root "/".
+    std::string_view rest(path);
+    rest.remove_prefix(oldFolder.size());
+    const bool restHasSeparator = rest.front() == '/' || rest.front() == '\\';
+    const bool newHasSeparator = !newFolder.empty() && newFolder.back() == '/';
+    out = newFolder;
+    if (newHasSeparator && restHasSeparator) rest.remove_prefix(1);
+    else if (!newHasSeparator && !restHasSeparator) out += '/';
+    out += rest;
+    return true;
+}
+
+bool TryRemapPathPrefix(const PathPrefixPair& prefixes, std::string& path) {
+    std::string candidate;
+    if (!ReplaceFolderPrefix(path, WithoutTrailingSlashes(prefixes.oldFolder),
+                             WithoutTrailingSlashes(prefixes.newFolder), candidate))
+        return false;
+    if (!FileIsReadable(candidate)) return false;
+    path = std::move(candidate);
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Resolved paths into the document
+// ---------------------------------------------------------------------------
+
+namespace {
+
+bool ResolveInto(FileRegistry& registry, const std::string& id, std::string& path) {
+    if (id.empty()) return false;
+    std::string found = registry.FindPath(id);
+    if (found.empty() || found == path) return false;
+    path = std::move(found);
+    return true;
+}
+
+}  // namespace
+
+int32_t ApplyResolvedPaths(Project& project, FileRegistry& registry) {
+    int32_t changed = 0;
+    for (RenderResult& r : project.results) {
+        changed += ResolveInto(registry, r.fileId, r.filepath);
+        for (AlloySource* source : {&r.alloyMid, &r.alloyHigh, &r.alloyEnv})
+            changed += ResolveInto(registry, source->fileId, source->filepath);
+    }
+    for (Event& event : project.events) {
+        if (event.pinnedFile[0] != '\0' && !event.pinnedFileId.empty()) {
+            std::string path = event.pinnedFile;
+            if (ResolveInto(registry, event.pinnedFileId, path)) {
+                // A cut path would name another file: keep the stored one.
+                if (path.size() < sizeof event.pinnedFile) {
+                    std::memcpy(event.pinnedFile, path.c_str(), path.size() + 1);
+                    ++changed;
+                } else {
+                    std::printf("[Library] path too long for the event's clip field, kept the stored one: %s\n",
+                                path.c_str());
+                }
+            }
+        }
+        const size_t n = std::min(event.pinnedFiles.size(), event.pinnedFileIds.size());
+        for (size_t i = 0; i < n; ++i) changed += ResolveInto(registry, event.pinnedFileIds[i], event.pinnedFiles[i]);
+    }
+    const size_t banned = std::min(project.bannedFiles.size(), project.bannedFileIds.size());
+    for (size_t i = 0; i < banned; ++i) changed += ResolveInto(registry, project.bannedFileIds[i], project.bannedFiles[i]);
+    return changed;
+}
+
+int32_t ApplyResolvedPaths(Project& project) { return ApplyResolvedPaths(project, FileRegistry::Instance()); }
