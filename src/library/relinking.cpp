@@ -3,7 +3,7 @@
 //
 // Index
 //   MoveEntryToPath            a relinked entry keeps its old path as an alternate
-//   RefreshMissingFiles        gather references, resolve under one lock, count, sort
+//   RefreshMissingFiles        resolve every reference under one lock, then gather the failures
 //   RelinkFileStrict / RelinkFileForced
 //   RelinkMissingFilesInFolder
 //   RelinkAllMissing
@@ -57,46 +57,42 @@ std::string_view FinalComponent(std::string_view path) {
 
 namespace {
 
-// One referenced id while the list is gathered. Views point into the
-// project, which does not change during the call.
-struct GatheredId {
-    const std::string* id = nullptr;
-    std::string_view path;
-};
-
-struct Gathering {
-    std::unordered_map<std::string_view, uint32_t> slotById;
-    std::vector<GatheredId> slots;
-    std::vector<std::pair<uint32_t, int32_t>> uses;  // {slot, event index}
-
-    void Add(const std::string& id, int32_t eventIndex, std::string_view path) {
-        if (id.empty()) return;
-        auto [it, inserted] = slotById.try_emplace(std::string_view(id), static_cast<uint32_t>(slots.size()));
-        if (inserted) slots.push_back(GatheredId{&id, {}});
-        GatheredId& slot = slots[it->second];
-        if (!path.empty()) slot.path = path;
-        uses.emplace_back(it->second, eventIndex);
-    }
-};
-
-void GatherReferences(const Project& project, Gathering& g) {
-    g.slotById.reserve(project.results.size() + project.events.size());
+// Calls visit(id, eventIndex, path) for every stored (id, path) reference of
+// the document, in the order that decides which last known path wins.
+template <typename Visit>
+void ForEachReference(const Project& project, Visit&& visit) {
     for (const RenderResult& r : project.results) {
-        g.Add(r.fileId, r.eventIdx, r.filepath);
+        visit(r.fileId, r.eventIdx, std::string_view(r.filepath));
         if (r.procMode == 3) {
             for (const AlloySource* source : {&r.alloyMid, &r.alloyHigh, &r.alloyEnv})
-                g.Add(source->fileId, r.eventIdx, source->filepath);
+                visit(source->fileId, r.eventIdx, std::string_view(source->filepath));
         }
     }
     for (size_t i = 0; i < project.events.size(); ++i) {
         const Event& event = project.events[i];
         const int32_t e = static_cast<int32_t>(i);
         if (event.hasPinnedFiles && event.pinnedFile[0] != '\0' && !event.pinnedFileId.empty())
-            g.Add(event.pinnedFileId, e, event.pinnedFile);
+            visit(event.pinnedFileId, e, std::string_view(event.pinnedFile));
         for (size_t k = 0; k < event.pinnedFiles.size() && k < event.pinnedFileIds.size(); ++k)
-            g.Add(event.pinnedFileIds[k], e, event.pinnedFiles[k]);
+            visit(event.pinnedFileIds[k], e, std::string_view(event.pinnedFiles[k]));
     }
 }
+
+// One use of an id that did not resolve at the first look. Views point into
+// the project, which does not change during the call.
+struct UnresolvedUse {
+    const std::string* id;
+    int32_t eventIndex;
+    std::string_view path;
+};
+
+// One such id with its last known path and the events that use it.
+struct UnresolvedId {
+    const std::string* id = nullptr;
+    std::string_view path;
+    std::vector<int32_t> events;
+    bool missing = true;
+};
 
 }  // namespace
 
@@ -104,18 +100,34 @@ bool RefreshMissingFiles(MissingFilesState& state, const Project& project, const
                          FileRegistry& registry, double now, bool force) {
     if (!force && now < state.nextRefreshTime) return false;
     state.nextRefreshTime = now + 2.0;
-
-    Gathering g;
-    GatherReferences(project, g);
     state.files.clear();
 
-    // What ResolveOrAdd does per id, under one lock for the whole list: the
-    // cached checks make this a few map lookups per id when nothing changed.
-    std::vector<uint32_t> missing;
+    // What ResolveOrAdd does per id, under one lock for the whole document.
+    // Present files cost one map lookup per use (their check is cached per
+    // generation); only the uses that fail are gathered by id.
+    std::vector<UnresolvedId> unresolved;
     {
+        std::vector<UnresolvedUse> uses;
         std::lock_guard<std::mutex> lock(registry.mutex);
-        for (uint32_t s = 0; s < g.slots.size(); ++s) {
-            const GatheredId& slot = g.slots[s];
+        ForEachReference(project, [&](const std::string& id, int32_t eventIndex, std::string_view path) {
+            if (id.empty()) return;
+            auto it = registry.aliases.empty() ? registry.entries.find(id)
+                                               : registry.entries.find(registry.ResolveAlias(id));
+            if (it != registry.entries.end() && !registry.ResolveEntry(it->second).empty()) return;
+            uses.push_back(UnresolvedUse{&id, eventIndex, path});
+        });
+        if (uses.empty()) return true;
+
+        std::unordered_map<std::string_view, size_t> slotById;
+        for (const UnresolvedUse& use : uses) {
+            auto [it, inserted] = slotById.try_emplace(std::string_view(*use.id), unresolved.size());
+            if (inserted) unresolved.push_back(UnresolvedId{use.id, {}, {}, true});
+            UnresolvedId& slot = unresolved[it->second];
+            if (!use.path.empty()) slot.path = use.path;
+            slot.events.push_back(use.eventIndex);
+        }
+        // Ids the registry never heard of are learnt by their last known path.
+        for (UnresolvedId& slot : unresolved) {
             auto it = registry.entries.find(registry.ResolveAlias(*slot.id));
             if (it == registry.entries.end() && !slot.path.empty()) {
                 FileRegistryEntry added;
@@ -123,44 +135,39 @@ bool RefreshMissingFiles(MissingFilesState& state, const Project& project, const
                 it = registry.entries.emplace(*slot.id, std::move(added)).first;
                 registry.RaiseGeneration();
             }
-            if (it == registry.entries.end() || registry.ResolveEntry(it->second).empty()) missing.push_back(s);
+            slot.missing = it == registry.entries.end() || registry.ResolveEntry(it->second).empty();
         }
     }
-    if (missing.empty()) return true;
+    unresolved.erase(std::remove_if(unresolved.begin(), unresolved.end(),
+                                    [](const UnresolvedId& slot) { return !slot.missing; }),
+                     unresolved.end());
+    if (unresolved.empty()) return true;
 
-    // Position in `missing` of each gathered slot (-1 = present).
-    std::vector<int32_t> missingPos(g.slots.size(), -1);
-    for (size_t m = 0; m < missing.size(); ++m) missingPos[missing[m]] = static_cast<int32_t>(m);
-
-    std::vector<uint32_t> libraryCounts(missing.size(), 0);
-    std::vector<int32_t> lastLibrary(missing.size(), -1);
+    std::unordered_map<std::string_view, size_t> missingById;
+    for (size_t m = 0; m < unresolved.size(); ++m) missingById.emplace(*unresolved[m].id, m);
+    std::vector<uint32_t> libraryCounts(unresolved.size(), 0);
+    std::vector<int32_t> lastLibrary(unresolved.size(), -1);
     for (size_t l = 0; l < library.libraries.size(); ++l) {
         for (const LibraryEntry& entry : library.libraries[l].entries) {
             if (entry.fileId.empty()) continue;
-            auto it = g.slotById.find(std::string_view(entry.fileId));
-            if (it == g.slotById.end() || missingPos[it->second] < 0) continue;
-            const size_t m = static_cast<size_t>(missingPos[it->second]);
-            if (lastLibrary[m] == static_cast<int32_t>(l)) continue;
-            lastLibrary[m] = static_cast<int32_t>(l);
-            ++libraryCounts[m];
+            auto it = missingById.find(std::string_view(entry.fileId));
+            if (it == missingById.end() || lastLibrary[it->second] == static_cast<int32_t>(l)) continue;
+            lastLibrary[it->second] = static_cast<int32_t>(l);
+            ++libraryCounts[it->second];
         }
     }
 
-    std::vector<std::vector<int32_t>> eventsOf(missing.size());
-    for (const auto& [slot, eventIndex] : g.uses)
-        if (missingPos[slot] >= 0) eventsOf[static_cast<size_t>(missingPos[slot])].push_back(eventIndex);
-
-    state.files.reserve(missing.size());
-    for (size_t m = 0; m < missing.size(); ++m) {
-        const GatheredId& slot = g.slots[missing[m]];
-        std::vector<int32_t>& events = eventsOf[m];
-        std::sort(events.begin(), events.end());
+    state.files.reserve(unresolved.size());
+    for (size_t m = 0; m < unresolved.size(); ++m) {
+        UnresolvedId& slot = unresolved[m];
+        std::sort(slot.events.begin(), slot.events.end());
         MissingFile row;
         row.id = *slot.id;
         row.path = std::string(slot.path);
         row.name = std::string(FinalComponent(slot.path));
         if (row.name.empty()) row.name = "(unknown file)";
-        row.eventCount = static_cast<uint32_t>(std::unique(events.begin(), events.end()) - events.begin());
+        row.eventCount =
+            static_cast<uint32_t>(std::unique(slot.events.begin(), slot.events.end()) - slot.events.begin());
         row.libraryCount = libraryCounts[m];
         state.files.push_back(std::move(row));
     }
