@@ -6,6 +6,8 @@
 //   InitLibraryIndexFolder / LoadLibraryIndexFiles
 //   AddLibraryFolder           take-over, pending scan, folder check, fingerprint hand-over
 //   AddQueuedLibraryFolders
+//   ApplySavedLibraryFolder / QueueLibrarySubfolders / ScanProjectLibraryFolders /
+//   NormalizeEventLibFilters   library duties of the preferences and project loaders
 //   RefreshLibraryIndex        relocation (nothing changes when nothing would be kept)
 //   RemoveLibrary
 //   MakeUniqueLibraryName
@@ -20,6 +22,8 @@
 #include <mutex>
 #include <system_error>
 
+#include "document/event.h"
+#include "document/project.h"
 #include "document/text_util.h"
 #include "library/file_registry.h"
 #include "library/fingerprint_worker.h"
@@ -37,6 +41,25 @@ namespace {
 bool IsDirectory(const std::string& path) {
     std::error_code ec;
     return !path.empty() && fs::is_directory(path, ec) && !ec;
+}
+
+// The items of a comma-separated list of library names, blanks trimmed.
+// Reading stops where only blanks remain, so a trailing comma adds nothing.
+std::vector<std::string_view> SplitLibraryList(std::string_view text) {
+    auto isBlank = [](char c) { return c == ' ' || c == '\t'; };
+    std::vector<std::string_view> items;
+    size_t pos = 0;
+    while (pos <= text.size()) {
+        while (pos < text.size() && isBlank(text[pos])) ++pos;
+        if (pos >= text.size()) break;
+        size_t comma = text.find(',', pos);
+        if (comma == std::string_view::npos) comma = text.size();
+        std::string_view item = text.substr(pos, comma - pos);
+        while (!item.empty() && isBlank(item.back())) item.remove_suffix(1);
+        items.push_back(item);
+        pos = comma + 1;
+    }
+    return items;
 }
 
 std::string LastComponent(const std::string& folder) {
@@ -157,23 +180,110 @@ void AddLibraryFolder(SoundLibrary& library, double uiTime) {
 // Queued folders
 // ---------------------------------------------------------------------------
 
+namespace {
+
+bool LibraryHasFolder(const SoundLibrary& library, const std::string& folder) {
+    return std::any_of(library.libraries.begin(), library.libraries.end(),
+                       [&](const LibraryIndex& l) { return l.path == folder; });
+}
+
+// Starts the scan now, or, while one runs, leaves the folder pending (the
+// pending start uses enabled 1 and group -1).
+void StartOrPend(SoundLibrary& library, const std::string& folder, uint8_t enabled, int32_t group) {
+    if (library.scanRunning.load()) {
+        library.pendingFolders.push_back(folder);
+        library.pendingFolderNames.push_back(LastComponent(folder));
+    } else {
+        StartLibraryScan(library, folder, enabled, group);
+    }
+}
+
+}  // namespace
+
 void AddQueuedLibraryFolders(SoundLibrary& library) {
     std::vector<QueuedLibraryFolder> queue;
     queue.swap(library.libraryAddQueue);
     for (const QueuedLibraryFolder& queued : queue) {
-        const bool known = std::any_of(library.libraries.begin(), library.libraries.end(),
-                                       [&](const LibraryIndex& l) { return l.path == queued.folder; });
-        if (known || !IsDirectory(queued.folder)) continue;
-        if (library.scanRunning.load()) {
-            library.pendingFolders.push_back(queued.folder);
-            library.pendingFolderNames.push_back(LastComponent(queued.folder));
-        } else {
-            StartLibraryScan(library, queued.folder, queued.enabled, queued.group);
-        }
+        if (LibraryHasFolder(library, queued.folder) || !IsDirectory(queued.folder)) continue;
+        StartOrPend(library, queued.folder, queued.enabled, queued.group);
     }
 }
 
 void AddQueuedLibraryFolders() { AddQueuedLibraryFolders(gSoundLibrary); }
+
+// ---------------------------------------------------------------------------
+// Library duties of the preferences and project loaders
+// ---------------------------------------------------------------------------
+
+void ApplySavedLibraryFolder(SoundLibrary& library, const std::string& folder, uint8_t enabled, int32_t group) {
+    bool found = false;
+    for (LibraryIndex& index : library.libraries) {
+        if (index.path != folder) continue;
+        index.enabled = enabled;
+        index.group = group;
+        found = true;
+    }
+    if (found) MarkLibrariesChanged(library);
+    else library.libraryAddQueue.push_back(QueuedLibraryFolder{folder, enabled, group});
+}
+
+int32_t QueueLibrarySubfolders(SoundLibrary& library, const std::string& folder) {
+    std::vector<std::string> subfolders;
+    std::error_code ec;
+    fs::directory_iterator it(folder, ec);
+    for (const fs::directory_iterator end; !ec && it != end; it.increment(ec)) {
+        std::error_code typeError;
+        if (it->is_directory(typeError) && !typeError) subfolders.push_back(it->path().string());
+    }
+    std::sort(subfolders.begin(), subfolders.end());
+    int32_t queued = 0;
+    for (const std::string& sub : subfolders) {
+        if (LibraryHasFolder(library, sub)) continue;
+        library.libraryAddQueue.push_back(QueuedLibraryFolder{sub, 1, -1});
+        ++queued;
+    }
+    return queued;
+}
+
+int32_t ScanProjectLibraryFolders(SoundLibrary& library, const std::vector<std::string>& folders) {
+    int32_t count = 0;
+    for (const std::string& folder : folders) {
+        if (folder.empty() || LibraryHasFolder(library, folder) || !IsDirectory(folder)) continue;
+        if (std::find(library.pendingFolders.begin(), library.pendingFolders.end(), folder) !=
+            library.pendingFolders.end())
+            continue;
+        StartOrPend(library, folder, 1, -1);
+        ++count;
+    }
+    return count;
+}
+
+int32_t NormalizeEventLibFilters(Project& project, const SoundLibrary& library) {
+    auto named = [&](std::string_view name) {
+        return std::any_of(library.libraries.begin(), library.libraries.end(),
+                           [&](const LibraryIndex& l) { return l.name == name; });
+    };
+    auto currentNameOf = [&](std::string_view former) -> const std::string* {
+        for (const LibraryIndex& l : library.libraries)
+            if (std::find(l.previousNames.begin(), l.previousNames.end(), former) != l.previousNames.end())
+                return &l.name;
+        return nullptr;
+    };
+    int32_t changed = 0;
+    for (Event& event : project.events) {
+        if (event.libFilter[0] == '\0') continue;
+        const std::string before = event.libFilter;
+        std::vector<std::pair<std::string, std::string>> renames;
+        for (std::string_view item : SplitLibraryList(before)) {
+            if (item.empty() || named(item)) continue;
+            if (const std::string* current = currentNameOf(item)) renames.emplace_back(item, *current);
+        }
+        for (const auto& [former, current] : renames)
+            ToggleListItem(event.libFilter, sizeof event.libFilter, former, current);
+        if (before != event.libFilter) ++changed;
+    }
+    return changed;
+}
 
 // ---------------------------------------------------------------------------
 // Relocation and removal
@@ -255,21 +365,7 @@ std::string MakeUniqueLibraryName(const std::vector<LibraryIndex>& libraries, co
 
 void ToggleListItem(char* list, uint32_t capacity, const std::string& oldName, const std::string& newName) {
     if (list == nullptr || capacity == 0 || list[0] == '\0') return;
-    const std::string_view text(list, strnlen(list, capacity));
-    auto isBlank = [](char c) { return c == ' ' || c == '\t'; };
-
-    std::vector<std::string_view> items;
-    size_t pos = 0;
-    while (pos <= text.size()) {
-        while (pos < text.size() && isBlank(text[pos])) ++pos;
-        if (pos >= text.size()) break;  // only blanks (or nothing) remain
-        size_t comma = text.find(',', pos);
-        if (comma == std::string_view::npos) comma = text.size();
-        std::string_view item = text.substr(pos, comma - pos);
-        while (!item.empty() && isBlank(item.back())) item.remove_suffix(1);
-        items.push_back(item);
-        pos = comma + 1;
-    }
+    const std::vector<std::string_view> items = SplitLibraryList(std::string_view(list, strnlen(list, capacity)));
 
     std::string joined;
     bool started = false;

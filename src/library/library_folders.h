@@ -11,6 +11,11 @@
 //   MakeUniqueLibraryName     "X", "X 2", "X 3", ... whichever is free
 //   ToggleListItem            rename one item of a comma-separated list in a char buffer
 //   SaveLibraryIndex          write one library's index file into the index folder
+//   Library duties of the preferences and project loaders:
+//     ApplySavedLibraryFolder    a saved folder's enabled and group, or queue it
+//     QueueLibrarySubfolders     queue the subfolders of a folder (demo content)
+//     ScanProjectLibraryFolders  scan a project's folders that no library has
+//     NormalizeEventLibFilters   former library names in event filters become current ones
 //
 // Everything here runs on the UI thread and only while no busy task runs:
 // the render job reads `libraries` without a lock.
@@ -22,6 +27,7 @@
 
 struct SoundLibrary;
 struct LibraryIndex;
+struct Project;
 
 void InitLibraryIndexFolder(SoundLibrary& library);
 
@@ -57,3 +63,23 @@ void ToggleListItem(char* list, uint32_t capacity, const std::string& oldName, c
 // when there is no index folder, the name cannot be a file name, or the
 // write failed; the library then lives in memory only.
 bool SaveLibraryIndex(const SoundLibrary& library, const LibraryIndex& index);
+
+// For one saved "libraryEx" record: every library whose path is `folder`
+// takes `enabled` and `group`; with no such library the folder is queued
+// (libraryAddQueue) with these values.
+void ApplySavedLibraryFolder(SoundLibrary& library, const std::string& folder, uint8_t enabled, int32_t group);
+
+// Queues every subfolder of `folder` that no library has as its path, with
+// enabled 1 and group -1. Returns the number queued.
+int32_t QueueLibrarySubfolders(SoundLibrary& library, const std::string& folder);
+
+// For each of `folders` that no library has and that exists as a directory:
+// starts a scan (enabled 1, group -1) when none runs, otherwise adds it to
+// the pending folders, so a project with several library folders gets all
+// of them scanned one after another. Returns the number started or pending.
+int32_t ScanProjectLibraryFolders(SoundLibrary& library, const std::vector<std::string>& folders);
+
+// An item of an event's library filter that names no library but a former
+// name of one becomes that library's current name. Returns the number of
+// events changed.
+int32_t NormalizeEventLibFilters(Project& project, const SoundLibrary& library);

@@ -9,6 +9,8 @@
 #include <string>
 #include <thread>
 
+#include "document/event.h"
+#include "document/project.h"
 #include "library/file_registry.h"
 #include "library/library_folders.h"
 #include "library/library_index_file.h"
@@ -310,4 +312,70 @@ TEST(LibraryFolders, ToggleListItemRenamesAndNormalises) {
     // Cut to capacity - 1 bytes, never inside a UTF-8 character.
     EXPECT_EQ(Toggle("Alpha,B", "B", "Gamma", 8), "Alpha,G");
     EXPECT_EQ(Toggle("Ab,X", "X", "\xC3\xA9\xC3\xA9", 6), "Ab,\xC3\xA9");
+}
+
+TEST(LibraryFolders, SavedFoldersAndDemoSubfoldersReachLibrariesOrTheQueue) {
+    TempDir dir;
+    SoundLibrary library;
+    library.libraries.push_back(Library("Doors", "/sfx/Doors", {}));
+    ApplySavedLibraryFolder(library, "/sfx/Doors", 0, 2);
+    ApplySavedLibraryFolder(library, "/sfx/Doors/", 1, 1);  // another folder text: queued
+    EXPECT_EQ(library.libraries[0].enabled, 0);
+    EXPECT_EQ(library.libraries[0].group, 2);
+    ASSERT_EQ(library.libraryAddQueue.size(), 1u);
+    EXPECT_EQ(library.libraryAddQueue[0].folder, "/sfx/Doors/");
+    EXPECT_EQ(library.libraryAddQueue[0].group, 1);
+
+    fs::create_directories(dir.File("Demo/Wind"));
+    fs::create_directories(dir.File("Demo/Rain"));
+    ASSERT_TRUE(WriteWholeFile(dir.File("Demo/readme.txt"), "x"));
+    library.libraries.push_back(Library("Rain", dir.File("Demo/Rain"), {}));
+    library.libraryAddQueue.clear();
+    EXPECT_EQ(QueueLibrarySubfolders(library, dir.File("Demo")), 1);
+    ASSERT_EQ(library.libraryAddQueue.size(), 1u);
+    EXPECT_EQ(library.libraryAddQueue[0].folder, dir.File("Demo/Wind"));
+    EXPECT_EQ(library.libraryAddQueue[0].enabled, 1);
+    EXPECT_EQ(library.libraryAddQueue[0].group, -1);
+    EXPECT_EQ(QueueLibrarySubfolders(library, dir.File("NoDemo")), 0);
+}
+
+TEST(LibraryFolders, EveryProjectFolderIsScannedInTurn) {
+    TempDir dir;
+    AudioSpec spec;
+    spec.seconds = 0.1;
+    for (const char* name : {"A", "B", "Known"}) {
+        fs::create_directories(dir.File(name));
+        ASSERT_TRUE(WriteTestAudio(dir.File(name) + "/x.wav", spec));
+    }
+    SoundLibrary library;
+    library.libraries.push_back(Library("Known", dir.File("Known"), {}));
+    const std::vector<std::string> folders = {dir.File("A"), dir.File("Known"), dir.File("Missing"), dir.File("B"), ""};
+    EXPECT_EQ(ScanProjectLibraryFolders(library, folders), 2);
+    EXPECT_EQ(library.pendingFolders, std::vector<std::string>{dir.File("B")});
+    for (int frame = 0; frame < 4; ++frame) {
+        WaitForScan(library);
+        AddLibraryFolder(library, 0);
+    }
+    WaitForScan(library);
+    AddLibraryFolder(library, 0);
+    ASSERT_GE(library.libraries.size(), 3u);
+    EXPECT_EQ(library.libraries[1].name, "A");
+    EXPECT_EQ(library.libraries[2].name, "B");
+}
+
+TEST(LibraryFolders, FormerLibraryNamesInFiltersBecomeCurrentOnes) {
+    SoundLibrary library;
+    library.libraries.push_back(Library("Foley Final", "/f", {}));
+    library.libraries[0].previousNames = {"Foley", "Foley v2"};
+    library.libraries.push_back(Library("Foley", "/other", {}));  // a library holds that name now
+    library.libraries.push_back(Library("Rain", "/r", {}));
+    library.libraries[2].previousNames = {"Drops"};
+    Project project;
+    project.events.resize(3);
+    std::strcpy(project.events[0].libFilter, " Foley v2 , Drops,Unknown");
+    std::strcpy(project.events[1].libFilter, "Foley,Rain");
+    EXPECT_EQ(NormalizeEventLibFilters(project, library), 1);
+    EXPECT_STREQ(project.events[0].libFilter, "Foley Final,Rain,Unknown");
+    EXPECT_STREQ(project.events[1].libFilter, "Foley,Rain");
+    EXPECT_STREQ(project.events[2].libFilter, "");
 }
