@@ -184,7 +184,9 @@ void RefreshMissingFiles(bool force) {
 // One-file relinks
 // ---------------------------------------------------------------------------
 
-RelinkResult RelinkFileStrict(FileRegistry& registry, const FileId& id, const std::string& chosenPath) {
+namespace {
+
+RelinkResult RelinkFile(FileRegistry& registry, const FileId& id, const std::string& chosenPath, bool forced) {
     uint64_t hash = 0, size = 0;
     if (!FingerprintFile(chosenPath, hash, size)) return RelinkResult::Unreadable;
     std::lock_guard<std::mutex> lock(registry.mutex);
@@ -192,34 +194,34 @@ RelinkResult RelinkFileStrict(FileRegistry& registry, const FileId& id, const st
     auto it = registry.entries.find(r);
     if (it == registry.entries.end()) return RelinkResult::UnknownId;
     FileRegistryEntry& entry = it->second;
-    if (entry.hash != 0) {
-        if (entry.hash != hash || entry.size != size) return RelinkResult::ContentDiffers;
-    } else {
+    if (forced) {
+        // Other content now: the old locations hold the old file, not this one.
         entry.hash = hash;
         entry.size = size;
+        entry.path = chosenPath;
+        entry.alternatePaths.clear();
         registry.AddContentRecord(hash, size, r);
+    } else {
+        if (entry.hash != 0 && (entry.hash != hash || entry.size != size)) return RelinkResult::ContentDiffers;
+        if (entry.hash == 0) {
+            entry.hash = hash;
+            entry.size = size;
+            registry.AddContentRecord(hash, size, r);
+        }
+        MoveEntryToPath(registry, entry, chosenPath);
     }
-    MoveEntryToPath(registry, entry, chosenPath);
     registry.RaiseGeneration();
     return RelinkResult::Relinked;
 }
 
+}  // namespace
+
+RelinkResult RelinkFileStrict(FileRegistry& registry, const FileId& id, const std::string& chosenPath) {
+    return RelinkFile(registry, id, chosenPath, false);
+}
+
 RelinkResult RelinkFileForced(FileRegistry& registry, const FileId& id, const std::string& chosenPath) {
-    uint64_t hash = 0, size = 0;
-    if (!FingerprintFile(chosenPath, hash, size)) return RelinkResult::Unreadable;
-    std::lock_guard<std::mutex> lock(registry.mutex);
-    const FileId r = registry.ResolveAlias(id);
-    auto it = registry.entries.find(r);
-    if (it == registry.entries.end()) return RelinkResult::UnknownId;
-    FileRegistryEntry& entry = it->second;
-    // Other content now: the old locations hold the old file, not this one.
-    entry.hash = hash;
-    entry.size = size;
-    entry.path = chosenPath;
-    entry.alternatePaths.clear();
-    registry.AddContentRecord(hash, size, r);
-    registry.RaiseGeneration();
-    return RelinkResult::Relinked;
+    return RelinkFile(registry, id, chosenPath, true);
 }
 
 // ---------------------------------------------------------------------------
