@@ -303,15 +303,9 @@ bool AlloyCrossoverMorph(const RenderResult& result, int sampleRate, bool stereo
     AlloyFft fft;
     if (!MakeAlloyFft(fft)) return false;
 
-    const int n = layers.frames;
-    CrossoverMorphContext ctx = MakeCrossoverMorphContext(result, sampleRate, n, layers.loaded, fft);
-    std::vector<float> left, right;
-    CrossoverMorphChannel(ctx, layers.Channel(0), left);
-    if (stereo) CrossoverMorphChannel(ctx, layers.Channel(1), right);
-    // The layers are not changed by the morph, so their level is the one
-    // taken before it.
-    MatchAlloyLevel(layers, left, right, n, stereo);
-    ApplyAlloyFades(result, sampleRate, left, right, n, stereo);
-    CommitAlloyOutput(left, right, n, stereo, voice);
+    CrossoverMorphContext ctx = MakeCrossoverMorphContext(result, sampleRate, layers.frames, layers.loaded, fft);
+    MorphAlloyChannels(result, sampleRate, layers, voice, [&](const auto& channel, std::vector<float>& out) {
+        CrossoverMorphChannel(ctx, channel, out);
+    });
     return true;
 }

@@ -134,13 +134,8 @@ bool AlloyBandMosaic(const RenderResult& result, int sampleRate, bool stereo, Pl
     AlloyLayers layers;
     if (!LoadAlloyLayers(result, sampleRate, stereo, layers)) return false;
     const BandMosaicContext ctx = MakeBandMosaicContext(result, sampleRate, layers);
-    const int n = layers.frames;
-
-    std::vector<float> left, right;
-    BandMosaicChannel(ctx, layers.Channel(0), left);
-    if (stereo) BandMosaicChannel(ctx, layers.Channel(1), right);
-    MatchAlloyLevel(layers, left, right, n, stereo);
-    ApplyAlloyFades(result, sampleRate, left, right, n, stereo);
-    CommitAlloyOutput(left, right, n, stereo, voice);
+    MorphAlloyChannels(result, sampleRate, layers, voice, [&](const auto& channel, std::vector<float>& out) {
+        BandMosaicChannel(ctx, channel, out);
+    });
     return true;
 }

@@ -2,9 +2,9 @@
 // STFT frames of the alloy morph algorithms.
 //
 // Index
-//   Layers        AlloyMorphFrames, LoopLayerToLength, LoadAlloyLayer, LoadAlloyLayers
+//   Layers        AlloyLayers, AlloyMorphFrames, LoopLayerToLength, LoadAlloyLayer, LoadAlloyLayers
 //   Curves        AlloyCurveAt, AlloyWeightAt, AlloyWeightPerSample, AlloyTiltGain
-//   Output        AlloyReferenceRms, MatchAlloyLevel, ApplyAlloyFades, CommitAlloyOutput
+//   Output        AlloyReferenceRms, MatchAlloyLevel, ApplyAlloyFades, FinishAlloyMorph
 //   Hash          AlloyPathHash
 //   Band split    RBJ low- and high-pass stages, AlloyBandEdges, AlloyBandSplit
 //   STFT          allocator seam, MakeAlloyFft, AlloyForwardFrame, AlloyStftFrameCount,
@@ -31,6 +31,12 @@ constexpr double kPi = 3.14159265358979323846;
 std::array<const std::vector<float>*, 4> AlloyLayers::Channel(int channel) const {
     const auto& side = channel == 0 ? left : right;
     return {&side[0], &side[1], &side[2], &side[3]};
+}
+
+bool AlloyLayers::ChannelsMatch() const {
+    for (int k = 0; k < 4; ++k)
+        if (right[size_t(k)] != left[size_t(k)]) return false;
+    return true;
 }
 
 int32_t AlloyMorphFrames(int sampleRate, float duration) {
@@ -226,15 +232,21 @@ void ApplyAlloyFades(const RenderResult& result, int sampleRate, std::vector<flo
     }
 }
 
-void CommitAlloyOutput(std::vector<float>& left, std::vector<float>& right, int frames, bool stereo,
-                       PlaybackVoice& voice) {
+void FinishAlloyMorph(const RenderResult& result, int sampleRate, const AlloyLayers& layers,
+                      std::vector<float>& left, std::vector<float>& right, PlaybackVoice& voice) {
+    const int n = layers.frames;
+    const bool stereo = layers.stereo;
+    // The layers are not changed by a morph, so their level is the one taken
+    // before it.
+    MatchAlloyLevel(layers, left, right, n, stereo);
+    ApplyAlloyFades(result, sampleRate, left, right, n, stereo);
     voice.left = std::move(left);
     if (stereo)
         voice.right = std::move(right);
     else
         voice.right.clear();
     voice.stereo = stereo ? 1 : 0;
-    voice.sampleCount = frames;
+    voice.sampleCount = n;
 }
 
 // ---------------------------------------------------------------------------

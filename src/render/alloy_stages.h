@@ -6,7 +6,8 @@
 //   LoopLayerToLength         repeat a short source with linear seams, cut a long one
 //   LoadAlloyLayer / LoadAlloyLayers
 //   AlloyCurveAt / AlloyWeightAt / AlloyWeightPerSample   32-point curve lookup; weight or 0.5
-//   MatchAlloyLevel / ApplyAlloyFades / CommitAlloyOutput
+//   MatchAlloyLevel / ApplyAlloyFades
+//   FinishAlloyMorph / MorphAlloyChannels   level, fades and hand-over; the drivers' common tail
 //   AlloyPathHash             djb2 of a path (per-file phase and drift seeds)
 //   AlloyTiltGain             per-band gain from the weight curve
 //   AlloyBandEdges / AlloyBandSplit   log-spaced crossover bands of paired RBJ biquads
@@ -43,6 +44,8 @@ struct AlloyLayers {
     bool AnySound() const { return loaded[kAlloyMain] || loaded[kAlloyMid] || loaded[kAlloyHigh]; }
     // The four layers' vectors of one channel (0 left, 1 right).
     std::array<const std::vector<float>*, 4> Channel(int channel) const;
+    // Whether every right vector equals its left (mono sources in a stereo morph).
+    bool ChannelsMatch() const;
 };
 
 // trunc(rate x duration) in single precision; 0 when that is below 1 or not
@@ -84,10 +87,28 @@ void MatchAlloyLevel(const AlloyLayers& layers, std::vector<float>& left, std::v
 // the result has alloy curves, the square root of its intensity curve.
 void ApplyAlloyFades(const RenderResult& result, int sampleRate, std::vector<float>& left,
                      std::vector<float>& right, int frames, bool stereo);
-// Moves a finished morph into the voice: left, right (cleared when mono),
-// stereo flag and frame count.
-void CommitAlloyOutput(std::vector<float>& left, std::vector<float>& right, int frames, bool stereo,
-                       PlaybackVoice& voice);
+// Level match, fades, then the morph moves into the voice: left, right
+// (cleared when mono), stereo flag and frame count.
+void FinishAlloyMorph(const RenderResult& result, int sampleRate, const AlloyLayers& layers,
+                      std::vector<float>& left, std::vector<float>& right, PlaybackVoice& voice);
+
+// Runs a channel routine (layer channels, output) for the left channel and,
+// in a stereo morph, the right one, then finishes the morph into the voice.
+// The routines are deterministic, so when every layer has the same samples on
+// both channels the left result is copied instead of computed twice.
+template <class ChannelRoutine>
+void MorphAlloyChannels(const RenderResult& result, int sampleRate, const AlloyLayers& layers, PlaybackVoice& voice,
+                        ChannelRoutine&& routine) {
+    std::vector<float> left, right;
+    routine(layers.Channel(0), left);
+    if (layers.stereo) {
+        if (layers.ChannelsMatch())
+            right = left;
+        else
+            routine(layers.Channel(1), right);
+    }
+    FinishAlloyMorph(result, sampleRate, layers, left, right, voice);
+}
 
 // djb2: h = 5381, h = h x 33 + byte, unsigned 32-bit.
 uint32_t AlloyPathHash(const std::string& path);

@@ -278,8 +278,7 @@ bool RunTransfer(const RenderResult& result, const TransferVariant& variant, int
                  PlaybackVoice& voice) {
     AlloyLayers layers;
     if (!LoadAlloyLayers(result, sampleRate, stereo, layers)) return false;
-    const int n = layers.frames;
-    TransferContext ctx = MakeTransferContext(result, variant, sampleRate, n, layers.loaded);
+    TransferContext ctx = MakeTransferContext(result, variant, sampleRate, layers.frames, layers.loaded);
     // A morph made without its spectral step would be cached as if it were
     // the real one; failing lets a later build try again.
     AlloyFft fft;
@@ -287,12 +286,9 @@ bool RunTransfer(const RenderResult& result, const TransferVariant& variant, int
         if (!MakeAlloyFft(fft)) return false;
         ctx.fft = &fft;
     }
-    std::vector<float> left, right;
-    TransferChannel(ctx, layers.Channel(0), left);
-    if (stereo) TransferChannel(ctx, layers.Channel(1), right);
-    MatchAlloyLevel(layers, left, right, n, stereo);
-    ApplyAlloyFades(result, sampleRate, left, right, n, stereo);
-    CommitAlloyOutput(left, right, n, stereo, voice);
+    MorphAlloyChannels(result, sampleRate, layers, voice, [&](const auto& channel, std::vector<float>& out) {
+        TransferChannel(ctx, channel, out);
+    });
     return true;
 }
 

@@ -107,6 +107,10 @@ TEST(AlloyStages, LayersLoadMonoStereoAndAbsentSources) {
         EXPECT_EQ(layers.right[size_t(k)], std::vector<float>(n, 0.0f));
     }
 
+    PlaybackVoice morph;
+    ASSERT_TRUE(AlloyBandMosaic(result, kRate, true, morph));
+    EXPECT_NE(morph.right, morph.left) << "a stereo source keeps its two channels through the morph";
+
     AlloyLayers monoLayers;
     ASSERT_TRUE(LoadAlloyLayers(result, kRate, false, monoLayers));
     EXPECT_TRUE(monoLayers.right[kAlloyMid].empty());
@@ -298,7 +302,7 @@ TEST(AlloyMorph, CacheServesAnIdUntilClearedAndKeysRateAndStereo) {
     EXPECT_EQ(otherRate.sampleCount, int(0.2f * 44100));
     ASSERT_TRUE(RenderAlloyResult(cache, r, kRate, true, stereo));
     EXPECT_EQ(stereo.stereo, 1);
-    EXPECT_EQ(stereo.right.size(), stereo.left.size());
+    EXPECT_EQ(stereo.right, stereo.left) << "mono sources sound the same on both channels";
     EXPECT_EQ(GetAlloyCacheStats(cache).entries, 3u);
 
     ClearAlloyCache(cache);
