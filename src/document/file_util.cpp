@@ -90,12 +90,16 @@ void FillRandomBytes(void* buffer, size_t length) {
 }
 
 bool WriteTextFileAtomic(const std::string& path, const std::string& text) {
+    return WriteBytesFileAtomic(path, text.data(), text.size());
+}
+
+bool WriteBytesFileAtomic(const std::string& path, const void* data, size_t size) {
     if (path.empty()) return false;
     std::string tmp = path + ".tmp";
     FILE* f = std::fopen(tmp.c_str(), "wb");
     if (!f) return false;
-    size_t written = text.empty() ? 0 : std::fwrite(text.data(), 1, text.size(), f);
-    bool ok = written == text.size() && std::fflush(f) == 0 && !std::ferror(f);
+    size_t written = size == 0 ? 0 : std::fwrite(data, 1, size, f);
+    bool ok = written == size && std::fflush(f) == 0 && !std::ferror(f);
     ok = (std::fclose(f) == 0) && ok;
     if (!ok) {
         std::remove(tmp.c_str());

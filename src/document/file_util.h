@@ -3,6 +3,7 @@
 // Index
 //   FillRandomBytes       bytes from the kernel's random generator
 //   WriteTextFileAtomic   write "<path>.tmp", flush, then replace <path>
+//   WriteBytesFileAtomic  the same for a block of bytes
 //   CommitAndReplaceFile  fsync a finished temporary file and move it over the target
 //   FileIsReadable        whether a path opens for reading
 #pragma once
@@ -16,6 +17,7 @@ void FillRandomBytes(void* buffer, size_t length);
 // failure the previous target is intact, the temporary file is gone and the
 // result is false.
 bool WriteTextFileAtomic(const std::string& path, const std::string& text);
+bool WriteBytesFileAtomic(const std::string& path, const void* data, size_t size);
 
 // Flushes `tmpPath` to disk, renames it over `targetPath` (copying when the
 // two lie on different file systems) and syncs the folder. On failure the

@@ -1,0 +1,92 @@
+// aaf_test_tools.cpp — runs the independent AAF readers and parses their JSON.
+#include "export/aaf_test_tools.h"
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+
+#include "support/run_command.h"
+
+namespace {
+
+AafReadBack Parse(const CommandResult& run) {
+    AafReadBack back;
+    if (run.exitCode != 0) {
+        back.message = run.err.empty() ? "reader exited with " + std::to_string(run.exitCode) : run.err;
+        return back;
+    }
+    back.tree = ParseJsonText(run.out.c_str());
+    back.ok = back.tree.type == kJsonObject;
+    if (!back.ok) back.message = "reader printed no JSON object";
+    return back;
+}
+
+}  // namespace
+
+AafReadBack ReadStoredObjects(const std::string& path) {
+    std::string script = std::string(TL_SOURCE_DIR) + "/tests/export/aaf_stored_reader.py";
+    return Parse(RunCommand({TL_TEST_PYTHON, script, path}));
+}
+
+AafReadBack ReadWithOracle(const std::string& path, bool withMobs) {
+    std::string why;
+    std::string oracle = SharedMaterialDir("oracles/pyaaf2/src", &why);
+    if (oracle.empty()) {
+        AafReadBack missing;
+        missing.message = why;
+        return missing;
+    }
+    std::string script = std::string(TL_SOURCE_DIR) + "/tests/export/aaf_oracle_dump.py";
+    std::vector<std::string> args = {TL_TEST_PYTHON, script, path};
+    if (withMobs) args.push_back("--mobs");
+    return Parse(RunCommand(args, {"PYTHONPATH=" + oracle}));
+}
+
+const JsonValue* FindStoredProperty(const JsonValue& object, int pid) {
+    for (const JsonValue& p : JsonGetMember(object, "properties").elements)
+        if (JsonGetInt(JsonGetMember(p, "pid"), -1) == pid) return &p;
+    return nullptr;
+}
+
+std::string HexOf(const uint8_t* bytes, size_t size) {
+    std::string text;
+    char two[3];
+    for (size_t i = 0; i < size; ++i) {
+        std::snprintf(two, sizeof two, "%02x", bytes[i]);
+        text += two;
+    }
+    return text;
+}
+
+std::string HexOf(const std::vector<uint8_t>& bytes) { return HexOf(bytes.data(), bytes.size()); }
+
+std::vector<uint8_t> FileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool PatchOnce(const std::string& path, const std::vector<uint8_t>& from, const std::vector<uint8_t>& to) {
+    if (from.size() != to.size() || from.empty()) return false;
+    std::vector<uint8_t> bytes = FileBytes(path);
+    size_t found = std::string::npos;
+    for (size_t i = 0; i + from.size() <= bytes.size(); ++i) {
+        if (std::equal(from.begin(), from.end(), bytes.begin() + i)) {
+            if (found != std::string::npos) return false;
+            found = i;
+        }
+    }
+    if (found == std::string::npos) return false;
+    std::copy(to.begin(), to.end(), bytes.begin() + found);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return static_cast<bool>(out);
+}
+
+std::vector<uint8_t> Utf16Bytes(const std::string& ascii) {
+    std::vector<uint8_t> out;
+    for (char c : ascii) {
+        out.push_back(static_cast<uint8_t>(c));
+        out.push_back(0);
+    }
+    return out;
+}

@@ -1,0 +1,36 @@
+// aaf_test_tools.h — reading written AAF files back through readers that
+// share no code with the writer.
+//
+// Index
+//   AafReadBack            what a reader printed, parsed, or why it failed
+//   ReadStoredObjects      our Python reader of the stored format (olefile)
+//   ReadWithOracle         pyaaf2 from the shared oracles folder
+//   FindStoredProperty     one property of a stored-reader object by pid
+//   HexOf / FileBytes / PatchOnce   byte helpers for checks and fault injection
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "persistence/json_value.h"
+
+struct AafReadBack {
+    bool ok = false;
+    std::string message;  // the reader's complaint, or why it could not run
+    JsonValue tree;
+};
+
+AafReadBack ReadStoredObjects(const std::string& path);
+AafReadBack ReadWithOracle(const std::string& path, bool withMobs = false);
+
+// A property record of the stored reader's object, or nullptr.
+const JsonValue* FindStoredProperty(const JsonValue& object, int pid);
+
+std::string HexOf(const uint8_t* bytes, size_t size);
+std::string HexOf(const std::vector<uint8_t>& bytes);
+std::vector<uint8_t> FileBytes(const std::string& path);
+// Replaces the one occurrence of `from` in the file by `to` (same length);
+// false when it occurs not exactly once.
+bool PatchOnce(const std::string& path, const std::vector<uint8_t>& from, const std::vector<uint8_t>& to);
+std::vector<uint8_t> Utf16Bytes(const std::string& ascii);
