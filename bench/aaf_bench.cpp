@@ -1,11 +1,12 @@
 // Saving AAF files: the stored-object layer with 20,000 objects and 100,000
-// properties.
+// properties, and the object model with 5,000 master and source mob pairs.
 #include <benchmark/benchmark.h>
 
 #include <filesystem>
 #include <string>
 
 #include "export/aaf_ids.h"
+#include "export/aaf_objects.h"
 #include "export/aaf_storage.h"
 #include "support/temp_dir.h"
 
@@ -58,3 +59,46 @@ static void BM_AafSaveStore20kObjects(benchmark::State& state) {
     state.counters["fileMB"] = static_cast<double>(std::filesystem::file_size(path)) / (1024.0 * 1024.0);
 }
 BENCHMARK(BM_AafSaveStore20kObjects)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// What a session with one mob pair per essence file builds before its
+// composition: source mob (WAVE descriptor, locator, clip) and master mob.
+static void BM_AafCreateAndSave5000MobPairs(benchmark::State& state) {
+    TempDir dir;
+    std::string path = dir.File("pairs.aaf");
+    AafProductIdentification ident;
+    ident.companyName = ident.productName = "Tessaloom";
+    const AafRational rate{48000, 1};
+    size_t objects = 0;
+    for (auto _ : state) {
+        std::unique_ptr<AafFile> file;
+        AafOpenNewFile(path, ident, &file);
+        AafObject* sound = nullptr;
+        AafLookupDefinition(*file, AafDefinitionKind::Data, kAafDataDefSound, &sound);
+        std::vector<uint8_t> summary(44, 0);
+        for (int i = 0; i < 5000; ++i) {
+            std::string name = "Clip_" + std::to_string(i) + ".wav";
+            AafObject *source, *desc, *loc, *clip, *master;
+            AafCreateMob(*file, AafMobKind::Source, name, &source);
+            AafCreateWaveDescriptor(*file, rate, 480000, summary, &desc);
+            AafCreateNetworkLocator(*file, "file:///session/Audio%20Files/" + name, &loc);
+            AafAppendLocator(desc, loc);
+            AafSetEssenceDescriptor(source, desc);
+            AafCreateSourceClip(*file, sound, 480000, AafSourceRef{}, &clip);
+            AafAppendTimelineSlot(*file, source, rate, clip, 1, "Audio", 0, nullptr);
+            AafMobId sourceId;
+            AafGetMobId(source, &sourceId);
+            AafAddMob(*file, source);
+            AafCreateMob(*file, AafMobKind::Master, name, &master);
+            AafCreateSourceClip(*file, sound, 480000, AafSourceRef{sourceId, 1, 0}, &clip);
+            AafAppendTimelineSlot(*file, master, rate, clip, 1, "Audio", 0, nullptr);
+            AafAddMob(*file, master);
+        }
+        AafStatus s = AafSaveFile(*file);
+        if (s != AafStatus::Ok) state.SkipWithError(AafStatusText(s));
+        objects = file->store.objects.size();
+        AafCloseFile(*file);
+    }
+    state.counters["objects"] = static_cast<double>(objects);
+    state.counters["fileMB"] = static_cast<double>(std::filesystem::file_size(path)) / (1024.0 * 1024.0);
+}
+BENCHMARK(BM_AafCreateAndSave5000MobPairs)->Unit(benchmark::kMillisecond)->Iterations(3);

@@ -80,6 +80,8 @@ const char* AafStatusText(AafStatus status) {
         case AafStatus::NoRoot: return "no root object";
         case AafStatus::WriteFailed: return "write failed";
         case AafStatus::FileClosed: return "file closed";
+        case AafStatus::InvalidValue: return "value out of range";
+        case AafStatus::OutOfOrder: return "control point out of time order";
     }
     return "unknown";
 }
@@ -252,10 +254,15 @@ AafStatus AafSetInt64(AafObject* object, uint16_t pid, int64_t value) {
     return AafSetData(object, pid, b.data(), b.size());
 }
 
-AafStatus AafSetRational(AafObject* object, uint16_t pid, AafRational value) {
+std::vector<uint8_t> AafRationalBytes(AafRational value) {
     std::vector<uint8_t> b;
     AafAppendUInt32(b, static_cast<uint32_t>(value.numerator));
     AafAppendUInt32(b, static_cast<uint32_t>(value.denominator));
+    return b;
+}
+
+AafStatus AafSetRational(AafObject* object, uint16_t pid, AafRational value) {
+    std::vector<uint8_t> b = AafRationalBytes(value);
     return AafSetData(object, pid, b.data(), b.size());
 }
 

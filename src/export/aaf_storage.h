@@ -144,6 +144,8 @@ enum class AafStatus : uint32_t {
     NoRoot,            // the store has no root object
     WriteFailed,       // the file could not be written or renamed into place
     FileClosed,        // the file was closed already
+    InvalidValue,      // a value outside its range (negative length, rate not above zero)
+    OutOfOrder,        // a control point earlier than the one before it
 };
 
 const char* AafStatusText(AafStatus status);
@@ -229,6 +231,7 @@ AafStatus AafSetIndirect(AafObject* object, uint16_t pid, const AafAuid& type, c
 void AafAppendUInt16(std::vector<uint8_t>& out, uint16_t value);
 void AafAppendUInt32(std::vector<uint8_t>& out, uint32_t value);
 void AafAppendInt64(std::vector<uint8_t>& out, int64_t value);
+std::vector<uint8_t> AafRationalBytes(AafRational value);
 
 // --- Strong references and collections --------------------------------------------
 

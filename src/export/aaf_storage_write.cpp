@@ -18,6 +18,8 @@
 #include <gsf/gsf-output.h>
 #include <gsf/gsf-utils.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -338,32 +340,52 @@ bool WriteChildStorage(SaveState& st, GsfOutfile* parent, const std::string& nam
     return ok || st.Fail(AafStatus::WriteFailed, "cannot write storage " + name);
 }
 
+// Directory order: shorter names first, then by upper-cased name.
+bool DirectoryNameLess(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return a.size() < b.size();
+    for (size_t i = 0; i < a.size(); ++i) {
+        int ca = std::toupper(static_cast<unsigned char>(a[i])), cb = std::toupper(static_cast<unsigned char>(b[i]));
+        if (ca != cb) return ca < cb;
+    }
+    return false;
+}
+
+struct PendingChild {
+    std::string name;
+    const AafObject* object = nullptr;  // a storage, or else a stream of `bytes`
+    std::vector<uint8_t> bytes;
+};
+
 bool WriteObject(SaveState& st, const AafObject* object, GsfOutfile* storage) {
     auto classId = object->classId.Bytes();
     gsf_outfile_msole_set_class_id(GSF_OUTFILE_MSOLE(storage), classId.data());
-    std::vector<uint8_t> bytes;
-    if (!EncodeProperties(st, object, bytes) || !WriteStream(st, storage, "properties", bytes))
-        return false;
+    std::vector<PendingChild> children(1);
+    children[0].name = "properties";
+    if (!EncodeProperties(st, object, children[0].bytes)) return false;
     for (const AafProperty& p : object->properties) {
-        if (!Written(p)) continue;
-        std::string base = p.form == AafForm::Data || p.form == AafForm::WeakRef ? "" : BaseNameOf(p);
+        if (!Written(p) || p.form == AafForm::Data || p.form == AafForm::WeakRef) continue;
+        std::string base = BaseNameOf(p);
         switch (p.form) {
-            case AafForm::Data:
-            case AafForm::WeakRef: break;
-            case AafForm::StrongRef:
-                if (!WriteChildStorage(st, storage, base, p.children[0])) return false;
-                break;
+            case AafForm::StrongRef: children.push_back({base, p.children[0], {}}); break;
             case AafForm::StrongVector:
             case AafForm::StrongSet:
-                if (!WriteStream(st, storage, base + " index", EncodeCollectionIndex(p))) return false;
+                children.push_back({base + " index", nullptr, EncodeCollectionIndex(p)});
                 for (size_t i = 0; i < p.children.size(); ++i)
-                    if (!WriteChildStorage(st, storage, base + "{" + Hex(uint32_t(i)) + "}", p.children[i]))
-                        return false;
+                    children.push_back({base + "{" + Hex(uint32_t(i)) + "}", p.children[i], {}});
                 break;
-            case AafForm::WeakSet:
-                if (!WriteStream(st, storage, base + " index", EncodeWeakSetIndex(st, p))) return false;
-                break;
+            case AafForm::WeakSet: children.push_back({base + " index", nullptr, EncodeWeakSetIndex(st, p)}); break;
+            case AafForm::Data:
+            case AafForm::WeakRef: break;
         }
+    }
+    // libgsf keeps a storage's children in a list sorted by name and inserts
+    // each new one from the head: created in descending order, every insert
+    // stops at once instead of walking the whole list.
+    std::sort(children.begin(), children.end(),
+              [](const PendingChild& a, const PendingChild& b) { return DirectoryNameLess(b.name, a.name); });
+    for (const PendingChild& c : children) {
+        bool ok = c.object ? WriteChildStorage(st, storage, c.name, c.object) : WriteStream(st, storage, c.name, c.bytes);
+        if (!ok) return false;
     }
     return true;
 }

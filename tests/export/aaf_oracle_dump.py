@@ -1,14 +1,18 @@
 #!/usr/bin/env python3
 """Opens an AAF file with the independent pyaaf2 reader (PYTHONPATH must name
 its src folder) and prints every object and property it reads as JSON, with
-every weak reference resolved. Exits 1 with a message when pyaaf2 cannot open
-the file, does not know a property, or cannot read or resolve a value.
+every weak reference resolved and every property's type named. Exits 1 with
+a message when pyaaf2 cannot open the file, does not know a class or
+property, finds a stored form or size other than its type's, or cannot read
+or resolve a value.
 
 Usage: aaf_oracle_dump.py FILE [--mobs]
 
 --mobs adds "mobs": per mob its class, name, id and slots, each slot with its
 segment tree (class, length, components, input segments, parameters),
-walked through pyaaf2's own mob, slot and segment accessors.
+walked through pyaaf2's own mob, slot and segment accessors; and
+"identifiers": the dictionary's definitions and the operational pattern with
+the names pyaaf2's model knows their ids by.
 """
 import datetime
 import json
@@ -36,6 +40,41 @@ def plain(value):
     return str(value)
 
 
+# The object model's type for OperationGroup Parameters is a vector, but the
+# format's reference implementation stores the parameters as a set keyed by
+# their definition; editing systems expect that, and pyaaf2 reads either.
+def stored_as_set(p, typedef):
+    return (p.pid == 0x0B03 and p.format == props.SF_STRONG_OBJECT_REFERENCE_SET
+            and typedef.store_format == props.SF_STRONG_OBJECT_REFERENCE_VECTOR)
+
+
+def check_stored_name(p, at):
+    """Storage names are "<property name, maybe cut>-<pid in hex>"."""
+    stored = p.ref if isinstance(p, props.StrongRefProperty) else p.index_name
+    head, _, pid = stored.rpartition("-")
+    if pid != "%x" % p.pid or not head or not p.name.startswith(head):
+        raise Fault("%s: stored name %r does not come from %r and pid %04x" % (at, stored, p.name, p.pid))
+
+
+def known_definitions(f):
+    """The dictionary's definitions with the names pyaaf2's model gives their ids."""
+    from aaf2.model import datadefs
+    tables = {"DataDefinitions": datadefs.DataDefs, "OperationDefinitions": datadefs.OperationDefs,
+              "ParameterDefinitions": datadefs.ParameterDefs,
+              "InterpolationDefinitions": datadefs.InterpolationDefs}
+    out = []
+    for prop, table in tables.items():
+        if prop not in f.dictionary:
+            continue
+        for d in f.dictionary[prop].value:
+            known = table.get(str(d["Identification"].value))
+            out.append({"set": prop, "id": str(d["Identification"].value), "name": d["Name"].value,
+                        "knownAs": known[0] if known else None})
+    op = str(f.header["OperationalPattern"].value) if "OperationalPattern" in f.header else None
+    return {"definitions": out, "operationalPattern": op,
+            "operationalPatternKnownAs": datadefs.OPDefs.get(op, (None,))[0]}
+
+
 def describe_target(obj):
     return {"class": obj.classdef.class_name, "key": str(obj.unique_key)}
 
@@ -58,10 +97,28 @@ class Walker:
             if p.propertydef is None:
                 raise Fault("%s: pid %04x unknown to pyaaf2 in %s" % (at, p.pid, classdef.class_name))
             entry = {"pid": p.pid, "name": p.name, "format": p.format_name()}
+            # The stored form and size must be those of the property's type
+            # in pyaaf2's own model.
+            typedef = p.typedef
+            entry["type"] = typedef.type_name
+            if p.format != typedef.store_format and not stored_as_set(p, typedef):
+                raise Fault("%s (%s): stored form %#x, type %s wants %#x"
+                            % (at, p.name, p.format, typedef.type_name, typedef.store_format))
+            if p.format == props.SF_DATA:
+                try:
+                    expected = typedef.byte_size
+                except Exception:  # variable-size types have none
+                    expected = None
+                if expected is not None and len(p.data) != expected:
+                    raise Fault("%s (%s): %d bytes, type %s has %d"
+                                % (at, p.name, len(p.data), typedef.type_name, expected))
             try:
                 value = p.value
             except Exception as e:  # pyaaf2 raises many kinds
                 raise Fault("%s (%s): cannot read: %r" % (at, p.name, e))
+            if isinstance(p, (props.StrongRefProperty, props.StrongRefVectorProperty,
+                              props.StrongRefSetProperty, props.WeakRefArrayProperty)):
+                check_stored_name(p, at)
             if isinstance(p, props.StrongRefProperty):
                 entry["stored"] = p.ref
                 entry["object"] = self.walk(value, at)
@@ -156,6 +213,7 @@ def main():
                    "weakReferences": walker.weak, "root": tree}
             if "--mobs" in sys.argv[2:]:
                 out["mobs"] = mob_trees(f)
+                out["identifiers"] = known_definitions(f)
     except Fault as fault:
         sys.stderr.write("FAULT: %s\n" % fault)
         return 1
