@@ -15,6 +15,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <type_traits>
 
 #include "document/text_util.h"
 
@@ -189,6 +190,14 @@ AafStatus FindCollection(AafObject* parent, uint16_t pid, AafForm form, AafPrope
 
 bool ValidKey(const uint8_t* key, size_t size) { return key && (size == 16 || size == 32); }
 
+template <typename T>
+AafStatus SetLittleEndian(AafObject* object, uint16_t pid, T value) {
+    auto v = static_cast<std::make_unsigned_t<T>>(value);
+    uint8_t bytes[sizeof(T)];
+    for (size_t i = 0; i < sizeof(T); ++i) bytes[i] = static_cast<uint8_t>(v >> (8 * i));
+    return AafSetData(object, pid, bytes, sizeof bytes);
+}
+
 }  // namespace
 
 // --- Data --------------------------------------------------------------------------
@@ -229,29 +238,23 @@ AafStatus AafSetInt8(AafObject* object, uint16_t pid, int8_t value) {
 }
 
 AafStatus AafSetUInt16(AafObject* object, uint16_t pid, uint16_t value) {
-    std::vector<uint8_t> b;
-    AafAppendUInt16(b, value);
-    return AafSetData(object, pid, b.data(), b.size());
+    return SetLittleEndian(object, pid, value);
 }
 
 AafStatus AafSetInt16(AafObject* object, uint16_t pid, int16_t value) {
-    return AafSetUInt16(object, pid, static_cast<uint16_t>(value));
+    return SetLittleEndian(object, pid, value);
 }
 
 AafStatus AafSetUInt32(AafObject* object, uint16_t pid, uint32_t value) {
-    std::vector<uint8_t> b;
-    AafAppendUInt32(b, value);
-    return AafSetData(object, pid, b.data(), b.size());
+    return SetLittleEndian(object, pid, value);
 }
 
 AafStatus AafSetInt32(AafObject* object, uint16_t pid, int32_t value) {
-    return AafSetUInt32(object, pid, static_cast<uint32_t>(value));
+    return SetLittleEndian(object, pid, value);
 }
 
 AafStatus AafSetInt64(AafObject* object, uint16_t pid, int64_t value) {
-    std::vector<uint8_t> b;
-    AafAppendInt64(b, value);
-    return AafSetData(object, pid, b.data(), b.size());
+    return SetLittleEndian(object, pid, value);
 }
 
 std::vector<uint8_t> AafRationalBytes(AafRational value) {

@@ -29,17 +29,6 @@ AafProductIdentification Tessaloom() {
 
 #define AAF_OK(call) ASSERT_EQ((call), AafStatus::Ok) << #call
 
-// Navigation in the readers' JSON.
-const JsonValue& Child(const JsonValue& object, int pid) {
-    const JsonValue* p = FindStoredProperty(object, pid);
-    return p ? JsonGetMember(*p, "object") : JsonNull();
-}
-
-const JsonValue& Elements(const JsonValue& object, int pid) {
-    const JsonValue* p = FindStoredProperty(object, pid);
-    return p ? JsonGetMember(*p, "elements") : JsonNull();
-}
-
 void CollectObjects(const JsonValue& object, std::vector<const JsonValue*>* out) {
     out->push_back(&object);
     for (const JsonValue& p : JsonGetMember(object, "properties").elements) {
@@ -220,13 +209,13 @@ TEST(AafObjects, EveryClassReadsBackWithItsIdentifiers) {
                             2 /* operation definitions' data definitions */ + 2 /* parameters defined */);
 
     // Header facts an editing system checks.
-    const JsonValue& header = Child(root, 0x0002);
+    const JsonValue& header = StoredChild(root, 0x0002);
     auto value = [](const JsonValue& o, int pid) { return JsonGetMember(*FindStoredProperty(o, pid), "value").text; };
     EXPECT_EQ(value(header, 0x3b01), "4949");
     EXPECT_EQ(value(header, 0x3b05), "0101");
     EXPECT_EQ(value(header, 0x3b07), "01000000");
     EXPECT_EQ(value(header, 0x3b09), HexOf(kAafOpEditProtocol.Bytes().data(), 16));
-    const JsonValue& ident = JsonGetElement(Elements(header, 0x3b06), 0);
+    const JsonValue& ident = JsonGetElement(StoredElements(header, 0x3b06), 0);
     EXPECT_EQ(value(ident, 0x3c03), "010000000000000000");
     EXPECT_EQ(value(ident, 0x3c05), std::string(32, '0'));
     EXPECT_EQ(value(header, 0x3b02), value(ident, 0x3c06));  // both the open time
@@ -250,7 +239,7 @@ TEST(AafObjects, EveryClassReadsBackWithItsIdentifiers) {
                          {"LinearInterp", "InterpolationDef_Linear"},
                          {"Mono Audio Dissolve", "OperationDef_MonoAudioDissolve"},
                          {"Mono Audio Gain", "OperationDef_MonoAudioGain"}}));
-    const JsonValue& oracleMobs = Elements(Child(Child(JsonGetMember(oracle.tree, "root"), 0x0002), 0x3b03), 0x1901);
+    const JsonValue& oracleMobs = StoredElements(StoredChild(StoredChild(JsonGetMember(oracle.tree, "root"), 0x0002), 0x3b03), 0x1901);
     bool topLevel = false;
     for (const JsonValue& m : oracleMobs.elements)
         if (const JsonValue* usage = FindStoredProperty(m, 0x4408))
@@ -331,11 +320,11 @@ TEST(AafObjects, DefinitionsAndMobsAreKeptOnce) {
 
     AafReadBack stored = ReadStoredObjects(dir.File("once.aaf"));
     ASSERT_TRUE(stored.ok) << stored.message;
-    const JsonValue& dict = Child(Child(JsonGetMember(stored.tree, "root"), 0x0002), 0x3b04);
-    ASSERT_EQ(JsonArraySize(Elements(dict, 0x2604)), 1);
-    EXPECT_EQ(JsonArraySize(Elements(dict, 0x2605)), 2);  // Sound and Timecode
+    const JsonValue& dict = StoredChild(StoredChild(JsonGetMember(stored.tree, "root"), 0x0002), 0x3b04);
+    ASSERT_EQ(JsonArraySize(StoredElements(dict, 0x2604)), 1);
+    EXPECT_EQ(JsonArraySize(StoredElements(dict, 0x2605)), 2);  // Sound and Timecode
     EXPECT_EQ(FindStoredProperty(dict, 0x2603), nullptr);  // no operations: the set is left out
-    EXPECT_EQ(JsonArraySize(Elements(Child(Child(JsonGetMember(stored.tree, "root"), 0x0002), 0x3b03), 0x1901)), 1);
+    EXPECT_EQ(JsonArraySize(StoredElements(StoredChild(StoredChild(JsonGetMember(stored.tree, "root"), 0x0002), 0x3b03), 0x1901)), 1);
 
     // Mob ids: the UMID label of a random material number, each id new.
     std::unordered_set<std::string> ids;

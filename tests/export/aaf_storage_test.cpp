@@ -76,6 +76,17 @@ struct Skeleton {
         EXPECT_EQ(AafAddToSet(content, 0x1901, mob), AafStatus::Ok);
         return mob;
     }
+
+    // A master mob whose one slot holds a filler referring to `dataDef`.
+    void FillerReferringTo(const AafAuid& dataDef, bool builtIn) {
+        AafObject* mob = Mob(kAafClassMasterMob, 1, "M");
+        AafObject* slot = AafNewObject(store, kAafClassTimelineMobSlot);
+        AafAppendToVector(mob, 0x4403, slot);
+        AafObject* filler = AafNewObject(store, kAafClassFiller);
+        AafSetStrongRef(slot, 0x4803, "Segment", filler);
+        auto key = dataDef.Bytes();
+        AafSetWeakRef(filler, 0x0201, kAafTargetDataDefinitions, key.data(), 16, builtIn);
+    }
 };
 
 std::vector<uint8_t> Bytes(const std::array<uint8_t, 16>& a) { return {a.begin(), a.end()}; }
@@ -134,17 +145,6 @@ void ExpectSameObject(const AafObject* object, const JsonValue& stored, int* com
         }
     }
     EXPECT_LE(JsonArraySize(JsonGetMember(stored, "properties")), static_cast<int>(object->properties.size()));
-}
-
-// Navigation in the readers' JSON (both name properties by "pid").
-const JsonValue& Child(const JsonValue& object, int pid) {
-    const JsonValue* p = FindStoredProperty(object, pid);
-    return p ? JsonGetMember(*p, "object") : JsonNull();
-}
-
-const JsonValue& Elements(const JsonValue& object, int pid) {
-    const JsonValue* p = FindStoredProperty(object, pid);
-    return p ? JsonGetMember(*p, "elements") : JsonNull();
 }
 
 std::string FirstTarget(const JsonValue& object, int pid) {
@@ -309,12 +309,12 @@ TEST(AafStorage, EveryFormReadsBackThroughIndependentReaders) {
     EXPECT_EQ(JsonGetInt(JsonGetMember(stored.tree, "objects"), 0), static_cast<int>(s.store.objects.size()));
 
     // Weak references resolve to the elements they name; the type is built in.
-    const JsonValue& dict = Child(Child(root, 0x0002), 0x3b04);
-    const JsonValue& dissolveStored = JsonGetElement(Elements(dict, 0x2603), 0);
+    const JsonValue& dict = StoredChild(StoredChild(root, 0x0002), 0x3b04);
+    const JsonValue& dissolveStored = JsonGetElement(StoredElements(dict, 0x2603), 0);
     EXPECT_EQ(FirstTarget(dissolveStored, 0x1e01), "/Header-2/Dictionary-3b04/DataDefinitions-2605{0}");
     EXPECT_EQ(FirstTarget(dissolveStored, 0x1e09), "/Header-2/Dictionary-3b04/ParameterDefinitions-2604{0}");
     EXPECT_EQ(FindStoredProperty(dissolveStored, 0x1e03), nullptr);
-    EXPECT_EQ(FirstTarget(JsonGetElement(Elements(dict, 0x2604), 0), 0x1f01), "built-in");
+    EXPECT_EQ(FirstTarget(JsonGetElement(StoredElements(dict, 0x2604), 0), 0x1f01), "built-in");
     EXPECT_EQ(JsonGetMember(*FindStoredProperty(dict, 0x2609), "name").text, "InterpolationDefinit-2609");
 
     // The referenced-properties table holds the paths the references use.
@@ -333,7 +333,7 @@ TEST(AafStorage, EveryFormReadsBackThroughIndependentReaders) {
     ASSERT_TRUE(oracle.ok) << oracle.message;
     EXPECT_EQ(JsonGetInt(JsonGetMember(oracle.tree, "objects"), 0), static_cast<int>(s.store.objects.size()));
     EXPECT_EQ(JsonGetInt(JsonGetMember(oracle.tree, "weakReferences"), 0), 7);
-    const JsonValue& mobs = Elements(Child(Child(JsonGetMember(oracle.tree, "root"), 0x0002), 0x3b03), 0x1901);
+    const JsonValue& mobs = StoredElements(StoredChild(StoredChild(JsonGetMember(oracle.tree, "root"), 0x0002), 0x3b03), 0x1901);
     ASSERT_EQ(JsonArraySize(mobs), 2);
     std::vector<std::string> names;
     for (const JsonValue& m : mobs.elements) names.push_back(JsonGetMember(*FindStoredProperty(m, 0x4402), "value").text);
@@ -400,11 +400,11 @@ TEST(AafStorage, LargeCollectionsReadBack) {
     ASSERT_TRUE(stored.ok) << stored.message;
     EXPECT_EQ(JsonGetInt(JsonGetMember(stored.tree, "objects"), 0), static_cast<int>(s.store.objects.size()));
     const JsonValue& root = JsonGetMember(stored.tree, "root");
-    const JsonValue& defs = Elements(Child(Child(root, 0x0002), 0x3b04), 0x2605);
+    const JsonValue& defs = StoredElements(StoredChild(StoredChild(root, 0x0002), 0x3b04), 0x2605);
     ASSERT_EQ(JsonArraySize(defs), 10001);
     EXPECT_EQ(JsonGetMember(defs.elements[9999], "path").text, "/Header-2/Dictionary-3b04/DataDefinitions-2605{270f}");
-    const JsonValue& mobStored = JsonGetElement(Elements(Child(Child(root, 0x0002), 0x3b03), 0x1901), 0);
-    const JsonValue& components = Elements(Child(JsonGetElement(Elements(mobStored, 0x4403), 0), 0x4803), 0x1001);
+    const JsonValue& mobStored = JsonGetElement(StoredElements(StoredChild(StoredChild(root, 0x0002), 0x3b03), 0x1901), 0);
+    const JsonValue& components = StoredElements(StoredChild(JsonGetElement(StoredElements(mobStored, 0x4403), 0), 0x4803), 0x1001);
     ASSERT_EQ(JsonArraySize(components), 10000);
     int64_t lengthSum = 0;
     for (const JsonValue& c : components.elements) {
@@ -418,6 +418,14 @@ TEST(AafStorage, LargeCollectionsReadBack) {
     ASSERT_TRUE(oracle.ok) << oracle.message;
     EXPECT_EQ(JsonGetInt(JsonGetMember(oracle.tree, "objects"), 0), static_cast<int>(s.store.objects.size()));
     EXPECT_EQ(JsonGetInt(JsonGetMember(oracle.tree, "weakReferences"), 0), 10001);
+
+    // gsf lists every entry; the set's index lies past the mini stream's 4096 bytes.
+    CommandResult list = RunCommand({"gsf", "list", path});
+    ASSERT_EQ(list.exitCode, 0) << list.err;
+    EXPECT_NE(list.out.find("Components-1001{270f}"), std::string::npos);
+    CommandResult index = RunCommand({"gsf", "cat", path, "Header-2/Dictionary-3b04/DataDefinitions-2605 index"});
+    ASSERT_EQ(index.exitCode, 0) << index.err;
+    EXPECT_EQ(index.out.size(), 15u + 10001 * 24);
 }
 
 // A failed save returns an error, leaves the previous file as it was and no
@@ -435,13 +443,7 @@ TEST(AafStorage, FailedSavesKeepThePreviousFile) {
     {  // a weak reference to a definition the file lacks
         Skeleton s;
         s.Definition(0x2605, "DataDefinitions", kAafClassDataDefinition, kAafDataDefSound, "Sound");
-        AafObject* mob = s.Mob(kAafClassMasterMob, 1, "M");
-        AafObject* slot = AafNewObject(s.store, kAafClassTimelineMobSlot);
-        AafAppendToVector(mob, 0x4403, slot);
-        AafObject* filler = AafNewObject(s.store, kAafClassFiller);
-        AafSetStrongRef(slot, 0x4803, "Segment", filler);
-        auto timecode = kAafDataDefTimecode.Bytes();
-        AafSetWeakRef(filler, 0x0201, kAafTargetDataDefinitions, timecode.data(), 16);
+        s.FillerReferringTo(kAafDataDefTimecode, false);
         EXPECT_EQ(AafSaveStore(s.store, path, &detail), AafStatus::DanglingWeakRef);
         EXPECT_NE(detail.find("0002 3b04 2605"), std::string::npos) << detail;
         expectUntouched("dangling");
@@ -501,15 +503,8 @@ TEST(AafStorage, StoredReaderRefusesBrokenFiles) {
 
     // The writer takes the caller's word that a timecode definition is built
     // in; the reader knows only types are, and says so.
-    std::string dangling = build("dangling.aaf", [](Skeleton& s) {
-        AafObject* mob = s.Mob(kAafClassMasterMob, 1, "M");
-        AafObject* slot = AafNewObject(s.store, kAafClassTimelineMobSlot);
-        AafAppendToVector(mob, 0x4403, slot);
-        AafObject* filler = AafNewObject(s.store, kAafClassFiller);
-        AafSetStrongRef(slot, 0x4803, "Segment", filler);
-        auto timecode = kAafDataDefTimecode.Bytes();
-        AafSetWeakRef(filler, 0x0201, kAafTargetDataDefinitions, timecode.data(), 16, true);
-    });
+    std::string dangling =
+        build("dangling.aaf", [](Skeleton& s) { s.FillerReferringTo(kAafDataDefTimecode, true); });
     expectFault(dangling, "dangling weak reference");
 
     // Two elements of one vector renamed alike in the directory.

@@ -48,6 +48,16 @@ const JsonValue* FindStoredProperty(const JsonValue& object, int pid) {
     return nullptr;
 }
 
+const JsonValue& StoredChild(const JsonValue& object, int pid) {
+    const JsonValue* p = FindStoredProperty(object, pid);
+    return p ? JsonGetMember(*p, "object") : JsonNull();
+}
+
+const JsonValue& StoredElements(const JsonValue& object, int pid) {
+    const JsonValue* p = FindStoredProperty(object, pid);
+    return p ? JsonGetMember(*p, "elements") : JsonNull();
+}
+
 std::string HexOf(const uint8_t* bytes, size_t size) {
     std::string text;
     char two[3];

@@ -5,7 +5,8 @@
 //   AafReadBack            what a reader printed, parsed, or why it failed
 //   ReadStoredObjects      our Python reader of the stored format (olefile)
 //   ReadWithOracle         pyaaf2 from the shared oracles folder
-//   FindStoredProperty     one property of a stored-reader object by pid
+//   FindStoredProperty     one property of a reader's object by pid
+//   StoredChild / StoredElements   the object or elements behind a property
 //   HexOf / FileBytes / PatchOnce   byte helpers for checks and fault injection
 #pragma once
 
@@ -24,8 +25,11 @@ struct AafReadBack {
 AafReadBack ReadStoredObjects(const std::string& path);
 AafReadBack ReadWithOracle(const std::string& path, bool withMobs = false);
 
-// A property record of the stored reader's object, or nullptr.
+// A property record of a reader's object, or nullptr. Both readers name
+// properties by "pid" and put referenced objects under "object" and "elements".
 const JsonValue* FindStoredProperty(const JsonValue& object, int pid);
+const JsonValue& StoredChild(const JsonValue& object, int pid);
+const JsonValue& StoredElements(const JsonValue& object, int pid);
 
 std::string HexOf(const uint8_t* bytes, size_t size);
 std::string HexOf(const std::vector<uint8_t>& bytes);
