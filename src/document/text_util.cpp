@@ -41,13 +41,18 @@ int64_t TimecodeBase(float fps) {
     return std::max<int64_t>(1, static_cast<int64_t>(std::lround(fps)));
 }
 
+// Timecode text has two digits of hours. Writing and reading both stop at the
+// last frame of hour 99, so every text one writes the other reads back, and
+// a project start or export range past 24 h survives a save.
+constexpr long kMaxTimecodeHours = 99;
+
 }  // namespace
 
 void FormatTimecode(const Project& project, float seconds, char* out, size_t size) {
     if (!out || size == 0) return;
     const int64_t n = TimecodeBase(project.fps);
     // Clamp before converting so huge or NaN inputs never overflow.
-    const double maxTotal = static_cast<double>(n) * 3600.0 * 999999.0;
+    const double maxTotal = static_cast<double>(n) * 3600.0 * (kMaxTimecodeHours + 1) - 1.0;
     double total = std::floor(static_cast<double>(seconds) * static_cast<double>(n) + 0.5);
     if (!(total > 0)) total = 0;
     if (total > maxTotal) total = maxTotal;
@@ -82,7 +87,7 @@ float ParseTimecode(const Project& project, const char* text) {
     }
     if (count < 3) return -1.0f;
     const int64_t n = TimecodeBase(project.fps);
-    long hh = std::clamp(values[0], 0L, 23L);
+    long hh = std::clamp(values[0], 0L, kMaxTimecodeHours);
     long mm = std::clamp(values[1], 0L, 59L);
     long ss = std::clamp(values[2], 0L, 59L);
     long ff = std::clamp(values[3], 0L, static_cast<long>(n - 1));

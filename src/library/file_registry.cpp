@@ -62,17 +62,18 @@ FileId FileRegistry::ResolveAlias(const FileId& id) const {
 
 FileId FileRegistry::FindIdByContent(uint64_t hash, uint64_t size) const {
     if (hash == 0) return FileId();
-    auto it = contentIndex.find(hash);
+    auto it = contentIndex.find(ContentKey{hash, size});
     if (it == contentIndex.end()) return FileId();
-    for (const ContentRecord& record : it->second) {
-        if (record.size == size && entries.count(record.id) != 0) return record.id;
+    // Entries are never removed, so the first owner is nearly always it.
+    for (const FileId& id : it->second) {
+        if (entries.count(id) != 0) return id;
     }
     return FileId();
 }
 
 void FileRegistry::AddContentRecord(uint64_t hash, uint64_t size, const FileId& id) {
     if (hash == 0) return;
-    contentIndex[hash].push_back(ContentRecord{size, id});
+    contentIndex[ContentKey{hash, size}].push_back(id);
 }
 
 std::string FileRegistry::ResolveEntry(FileRegistryEntry& entry) {

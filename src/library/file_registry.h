@@ -2,7 +2,7 @@
 //
 // Index
 //   FileRegistryEntry     one registered id: current path, alternates, fingerprint, cached check
-//   ContentRecord         {size, id}: one owner of a content hash
+//   ContentKey            {hash, size}: one content, the key of the content index
 //   FileRegistry          entries, aliases, content index, mutex, generation
 //     Instance            the one registry of the process (never destroyed)
 //     GetOrCreateFileId   id for a freshly fingerprinted file (known content keeps its id)
@@ -43,16 +43,28 @@ struct FileRegistryEntry {
     uint8_t present = 0;                      // result of that check
 };
 
-struct ContentRecord {
+// Content is known by its fingerprint and its length together. The content
+// index is keyed by both, so finding the first owner of a content costs the
+// same however many files share a hash (identical files are common: the same
+// sound shipped in two packs).
+struct ContentKey {
+    uint64_t hash = 0;
     uint64_t size = 0;
-    FileId id;
+    bool operator==(const ContentKey&) const = default;
+};
+
+struct ContentKeyHash {
+    size_t operator()(const ContentKey& key) const {
+        return std::hash<uint64_t>()(key.hash ^ (key.size * 0x9E3779B97F4A7C15ull));
+    }
 };
 
 struct FileRegistry {
     // Guarded by `mutex`. Nothing is ever removed during a run.
     std::unordered_map<FileId, FileRegistryEntry> entries;
     std::unordered_map<FileId, FileId> aliases;  // stored id -> canonical id (one level)
-    std::unordered_map<uint64_t, std::vector<ContentRecord>> contentIndex;
+    // Owners of each content in insertion order; the first is the one found.
+    std::unordered_map<ContentKey, std::vector<FileId>, ContentKeyHash> contentIndex;
     std::mutex mutex;
     // Raised (under `mutex`) after every change; each raise invalidates every
     // entry's cached file-system check. Atomic so it may be read without the lock.
@@ -98,7 +110,7 @@ struct FileRegistry {
     // the current path fails), empty when missing. Checks the file system at
     // most once per entry and generation.
     std::string ResolveEntry(FileRegistryEntry& entry);
-    // Appends {size, id} to the content list of a non-zero hash.
+    // Appends id to the owners of a content with a non-zero hash.
     void AddContentRecord(uint64_t hash, uint64_t size, const FileId& id);
     void RaiseGeneration() { generation.fetch_add(1, std::memory_order_relaxed); }
 };

@@ -5,8 +5,8 @@
 //   Number text             locale-free formatting and lenient parsing
 //   Escaping                backslash escapes of path, name and description
 //   Paths and header checks LibraryIndexFilePath, LibraryIndexHeaderProblem
-//   Writing                 WriteLibraryIndexFile
-//   Reading                 ReadLibraryIndexFile (whole file in memory, split in place)
+//   Writing                 WriteLibraryIndexFile, LibraryIndexText
+//   Reading                 ReadLibraryIndexFile, ReadLibraryIndexText (split in place)
 #include "library/library_index_file.h"
 
 #include <charconv>
@@ -266,6 +266,18 @@ bool WriteLibraryIndexFile(const LibraryIndex& index, const std::string& path, s
     if (!problem.empty())
         return fail(std::move(problem));
 
+    const std::string text = LibraryIndexText(index);
+    bool written;
+    {
+        std::lock_guard<std::mutex> lock(gIndexWriteMutex);
+        written = WriteTextFileAtomic(path, text);
+    }
+    if (!written)
+        return fail("Could not write the index file " + path);
+    return true;
+}
+
+std::string LibraryIndexText(const LibraryIndex& index) {
     std::string text;
     // Typical lines are 250-400 bytes; one reservation avoids regrowth.
     text.reserve(256 + index.entries.size() * 400);
@@ -315,15 +327,7 @@ bool WriteLibraryIndexFile(const LibraryIndex& index, const std::string& path, s
         AppendEscaped(text, entry.description);
         text += '\n';
     }
-
-    bool written;
-    {
-        std::lock_guard<std::mutex> lock(gIndexWriteMutex);
-        written = WriteTextFileAtomic(path, text);
-    }
-    if (!written)
-        return fail("Could not write the index file " + path);
-    return true;
+    return text;
 }
 
 // ---------------------------------------------------------------------------
@@ -378,13 +382,24 @@ struct FieldCursor {
     }
 };
 
+// The folder and previous-name lines are stored verbatim, and the writer
+// refuses a line break in them. A CR left inside one (a file whose line ends
+// were converted twice, or edited by hand) would make every later save of the
+// library fail, so it is dropped on reading: a library read once can always
+// be saved again.
+std::string WithoutCarriageReturns(std::string_view text) {
+    std::string out(text);
+    std::erase(out, '\r');
+    return out;
+}
+
 void ReadHeaderLine(std::string_view line, LibraryIndex& index, int& version) {
     if (StartsWith(line, kVersionPrefix)) {
         int value = 0;
         if (ParseHeaderInteger(line.substr(kVersionPrefix.size()), value))
             version = value;
     } else if (StartsWith(line, kFolderPrefix)) {
-        index.path.assign(line.substr(kFolderPrefix.size()));
+        index.path = WithoutCarriageReturns(line.substr(kFolderPrefix.size()));
     } else if (StartsWith(line, kScannedPrefix)) {
         int64_t value = 0;
         if (ParseHeaderInteger(line.substr(kScannedPrefix.size()), value))
@@ -392,7 +407,7 @@ void ReadHeaderLine(std::string_view line, LibraryIndex& index, int& version) {
     } else if (StartsWith(line, kSavedPalettePrefix)) {
         index.savedPalette = 1;
     } else if (StartsWith(line, kPreviousNamePrefix)) {
-        index.previousNames.emplace_back(line.substr(kPreviousNamePrefix.size()));
+        index.previousNames.push_back(WithoutCarriageReturns(line.substr(kPreviousNamePrefix.size())));
     }
 }
 
@@ -439,7 +454,10 @@ bool ReadLibraryIndexFile(const std::string& path, LibraryIndex& index) {
     std::string bytes;
     if (path.empty() || !ReadFileBytes(path, bytes))
         return false;
+    return ReadLibraryIndexText(bytes, path, index);
+}
 
+bool ReadLibraryIndexText(std::string_view bytes, const std::string& path, LibraryIndex& index) {
     FileRegistry& registry = FileRegistry::Instance();
     index.entries.clear();
     int version = 3;

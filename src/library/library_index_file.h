@@ -5,7 +5,9 @@
 //   LibraryIndexFilePath        indexFolder + "/" + name + ".tllib" (empty when unusable)
 //   LibraryIndexHeaderProblem   why a library's header cannot be written (empty = fine)
 //   WriteLibraryIndexFile       whole file built in memory, one durable replace
+//   LibraryIndexText            the text the writer writes
 //   ReadLibraryIndexFile        lenient reader of versions 3 and 4
+//   ReadLibraryIndexText        the same reader on text already in memory
 //   EscapeIndexField / UnescapeIndexField   backslash escapes of the text columns
 //
 // Format: header lines starting with "#", then one line per entry with 33
@@ -37,10 +39,16 @@ std::string LibraryIndexHeaderProblem(const LibraryIndex& index);
 bool WriteLibraryIndexFile(const LibraryIndex& index, const std::string& path,
                            std::string* error = nullptr);
 
+// The whole file text of `index` (header lines verbatim, unchecked).
+std::string LibraryIndexText(const LibraryIndex& index);
+
 // Fills `index` from the file. False, with `index` untouched, when the file
 // cannot be read; false also when it yields neither entries nor a folder.
 // Entries with ids are registered with the file registry.
 bool ReadLibraryIndexFile(const std::string& path, LibraryIndex& index);
+// Reads the text of an index file that was stored at `path` (which gives the
+// library its name); otherwise as ReadLibraryIndexFile.
+bool ReadLibraryIndexText(std::string_view bytes, const std::string& path, LibraryIndex& index);
 
 std::string EscapeIndexField(std::string_view text);
 std::string UnescapeIndexField(std::string_view text);

@@ -1,5 +1,11 @@
 // library_scan.cpp — the folder walk, the analysis of every file (on several
 // cores, committed in file order), checkpoints and the hand-over.
+//
+// Index
+//   Naming helpers       stems, last components, names already taken
+//   ParallelAnalysis     helpers analyse within a window ahead of the in-order commit
+//   IsSupportedAudioExtension / LibraryNameForFolder / StartLibraryScan
+//   ScanLibraryFolder    walk, analyse, checkpoint, hand over
 #include "library/library_scan.h"
 
 #include <algorithm>
@@ -74,13 +80,18 @@ struct AnalysedFile {
 
 // Analyses the collected files on several threads; the caller takes the
 // results strictly in file order, so entries, progress and texts are exactly
-// those of a one-by-one scan.
+// those of a one-by-one scan. The analysis is CPU-bound, so by default there
+// is one helper per core. Helpers stay at most `window` files ahead of the
+// file the caller takes next: a stop wastes little work, and the finished
+// results waiting for their turn (a ring of `window` slots) keep memory flat
+// however large the folder.
 class ParallelAnalysis {
 public:
-    ParallelAnalysis(const std::vector<std::string>& files, std::atomic<uint8_t>& running)
-        : files_(files), running_(running), slots_(files.size()) {
-        unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-        size_t workers = std::min<size_t>(std::min(cores, 8u), files.size());
+    ParallelAnalysis(const std::vector<std::string>& files, std::atomic<uint8_t>& running, size_t workers)
+        : files_(files), running_(running) {
+        workers = std::clamp<size_t>(workers, 1, std::max<size_t>(files.size(), 1));
+        window_ = 2 * workers;
+        slots_.resize(window_);
         for (size_t w = 0; w < workers; ++w) {
             try {
                 threads_.emplace_back([this] { Work(); });
@@ -90,17 +101,29 @@ public:
         }
     }
     ~ParallelAnalysis() {
-        stop_.store(true);
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
         cv_.notify_all();
         for (auto& t : threads_) t.join();
     }
 
-    // Waits for file i (analysing it here when no helper took it).
-    AnalysedFile& Take(size_t i) {
+    // Waits for file i, the next in order (analysing it here when no helper
+    // took it yet), and hands its result over.
+    AnalysedFile Take(size_t i) {
         if (Claim(i)) Analyse(i);
-        std::unique_lock<std::mutex> lock(mutex_);
-        cv_.wait(lock, [&] { return slots_[i].done; });
-        return slots_[i];
+        AnalysedFile result;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            AnalysedFile& slot = slots_[i % window_];
+            cv_.wait(lock, [&] { return slot.done; });
+            result = std::move(slot);
+            slot = AnalysedFile{};
+            taken_ = i + 1;
+        }
+        cv_.notify_all();  // a helper may now claim one more file
+        return result;
     }
 
 private:
@@ -120,7 +143,7 @@ private:
         result.done = true;
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            slots_[i] = std::move(result);
+            slots_[i % window_] = std::move(result);
         }
         cv_.notify_all();
     }
@@ -128,10 +151,12 @@ private:
         for (;;) {
             size_t i;
             {
-                std::lock_guard<std::mutex> lock(mutex_);
-                // Stay a bounded distance ahead of the committed file so a stop
-                // wastes little work and memory stays small.
-                if (stop_.load() || !running_.load() || next_ >= files_.size()) return;
+                std::unique_lock<std::mutex> lock(mutex_);
+                // The slot of file i is free once file i - window is taken.
+                cv_.wait(lock, [&] {
+                    return stop_ || !running_.load() || next_ >= files_.size() || next_ < taken_ + window_;
+                });
+                if (stop_ || !running_.load() || next_ >= files_.size()) return;
                 i = next_++;
             }
             Analyse(i);
@@ -140,13 +165,21 @@ private:
 
     const std::vector<std::string>& files_;
     std::atomic<uint8_t>& running_;
-    std::vector<AnalysedFile> slots_;
+    size_t window_ = 1;
+    std::vector<AnalysedFile> slots_;  // file i lives in slot i % window_ until taken
     std::vector<std::thread> threads_;
     std::mutex mutex_;
     std::condition_variable cv_;
-    size_t next_ = 0;
-    std::atomic<bool> stop_{false};
+    size_t next_ = 0;   // first file nobody has claimed
+    size_t taken_ = 0;  // files handed to the caller so far
+    bool stop_ = false;
 };
+
+size_t ScanWorkerCount(const SoundLibrary& library) {
+    const int32_t asked = library.scanWorkers.load();
+    if (asked > 0) return static_cast<size_t>(asked);
+    return std::max(1u, std::thread::hardware_concurrency());
+}
 
 // A failed write keeps the scan going (the library is still handed over),
 // but the designer sees why the index file is missing.
@@ -232,13 +265,15 @@ void ScanLibraryFolder(ScanRequest* rawRequest, std::string name) {
         const fs::recursive_directory_iterator end;
         while (!ec && it != end && library.scanRunning.load()) {
             std::error_code statusError;
-            bool regular = it->is_regular_file(statusError);
+            const bool regular = it->is_regular_file(statusError);
+            const bool supported = IsSupportedAudioExtension(it->path().extension().string());
             if (statusError) {
-                ec = statusError;
-                break;
-            }
-            if (regular && IsSupportedAudioExtension(it->path().extension().string()))
+                // A dangling link, or a file that vanished between listing and
+                // looking: that one sound is lost, not the rest of the folder.
+                if (supported) AddFailedFile(library, it->path().filename().string());
+            } else if (regular && supported) {
                 files.push_back(it->path().string());
+            }
             it.increment(ec);
         }
         if (ec) {
@@ -264,13 +299,13 @@ void ScanLibraryFolder(ScanRequest* rawRequest, std::string name) {
 
     int visited = 0;
     {
-        ParallelAnalysis analysis(files, library.scanRunning);
+        ParallelAnalysis analysis(files, library.scanRunning, ScanWorkerCount(library));
         for (int i = 0; i < n && library.scanRunning.load(); ++i) {
             const std::string fileName = LastComponent(files[static_cast<size_t>(i)]);
             SetScanStatus(library, fileName);
             library.scanFilesDone.store(i);
             library.scanProgress.store(static_cast<float>(i) / static_cast<float>(n));
-            AnalysedFile& result = analysis.Take(static_cast<size_t>(i));
+            AnalysedFile result = analysis.Take(static_cast<size_t>(i));
             if (result.ok) index.entries.push_back(std::move(result.entry));
             else AddFailedFile(library, fileName);
             visited = i + 1;

@@ -60,7 +60,7 @@ const std::unordered_set<std::string>& SummaryVocabulary() {
 
 inline bool IsSeparator(char c) {
     switch (c) {
-        case ' ': case ',': case '-': case '.': case '/': case ';':
+        case ' ': case '(': case ')': case ',': case '-': case '.': case '/': case ';':
         case '[': case '\\': case ']': case '_': case '\0':
             return true;
         default:

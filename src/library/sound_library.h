@@ -125,6 +125,7 @@ struct SoundLibrary {
     std::atomic<float> scanProgress{0};
     std::atomic<int32_t> scanFilesDone{0};
     std::atomic<int32_t> scanFilesFound{0};
+    std::atomic<int32_t> scanWorkers{0};          // analysis threads of a scan; 0 = one per core
     char scanStatus[256] = {};                    // through Set/GetScanStatus only
     char scanFolderName[128] = {};                // UI thread
     std::thread scanThread;

@@ -18,8 +18,9 @@
 
 namespace {
 
-// The program's own files nest a few levels (plus one per bounced event);
-// anything deeper is hostile or broken and reads as null.
+// The program's own files nest a few levels (plus one per bounced event); a
+// container nested deeper is hostile or broken: it is skipped whole and reads
+// as null.
 constexpr int kMaxLenientDepth = 512;
 constexpr int kMaxManifestDepth = 32;
 
@@ -39,8 +40,13 @@ void AppendCodePoint(std::string& out, unsigned cp) {
     } else if (cp < 0x800) {
         out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
         out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
+    } else if (cp < 0x10000) {
         out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
         out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
         out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
     }
@@ -69,51 +75,121 @@ double ConvertNumber(const char* first, const char* last, bool* ok) {
 // Lenient reader
 // ---------------------------------------------------------------------------
 
+bool IsHighSurrogate(unsigned cp) { return cp >= 0xD800 && cp <= 0xDBFF; }
+bool IsLowSurrogate(unsigned cp) { return cp >= 0xDC00 && cp <= 0xDFFF; }
+unsigned CombineSurrogates(unsigned high, unsigned low) {
+    return 0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00);
+}
+
+struct LenientReader {
+    const char* p;
+    JsonDamage damage;
+};
+
 void SkipSpace(const char*& p) {
     while (IsJsonSpace(*p)) ++p;
 }
 
-std::string ParseLenientString(const char*& p) {
-    std::string out;
-    if (*p != '"') return out;
+// Up to four bytes after "\u", stopping early only at the end of the text; a
+// byte that is no hex digit counts as 0.
+unsigned ReadLenientHex4(const char*& p) {
+    unsigned cp = 0;
+    for (int i = 0; i < 4 && *p; ++i, ++p) {
+        int d = HexDigitValue(*p);
+        cp = cp * 16 + static_cast<unsigned>(d < 0 ? 0 : d);
+    }
+    return cp;
+}
+
+// The string rule. With `out` null the string is only stepped over (the same
+// bytes are consumed). Returns false when the text ended before the closing
+// quote (the string then keeps what was read).
+//
+// Other programs write characters beyond the Basic Multilingual Plane as an
+// escaped surrogate pair; the pair becomes its one four-byte character, since
+// two separately encoded halves are not UTF-8 and would be saved back broken.
+// A half without its partner becomes "?".
+bool ScanLenientString(const char*& p, std::string* out) {
+    if (*p != '"') return true;
     ++p;
     while (*p) {
         char c = *p;
         if (c == '"') {
             ++p;
-            return out;
+            return true;
         }
         if (c != '\\') {
-            out.push_back(c);
+            if (out) out->push_back(c);
             ++p;
             continue;
         }
         ++p;  // the backslash
         char e = *p;
-        if (e == '\0') return out;  // a backslash as the last byte ends the string
+        if (e == '\0') return false;  // a backslash as the last byte ends the string
         ++p;
+        char plain = e;
         switch (e) {
-            case 'n': out.push_back('\n'); break;
-            case 'r': out.push_back('\r'); break;
-            case 't': out.push_back('\t'); break;
+            case 'n': plain = '\n'; break;
+            case 'r': plain = '\r'; break;
+            case 't': plain = '\t'; break;
             case 'u': {
-                unsigned cp = 0;
-                for (int i = 0; i < 4 && *p; ++i, ++p) {
-                    int d = HexDigitValue(*p);
-                    cp = cp * 16 + static_cast<unsigned>(d < 0 ? 0 : d);
+                unsigned cp = ReadLenientHex4(p);
+                if (IsHighSurrogate(cp) && p[0] == '\\' && p[1] == 'u') {
+                    const char* next = p + 2;
+                    unsigned low = ReadLenientHex4(next);
+                    if (IsLowSurrogate(low)) {
+                        cp = CombineSurrogates(cp, low);
+                        p = next;
+                    }
                 }
-                AppendCodePoint(out, cp);
-                break;
+                if (out) {
+                    if (IsHighSurrogate(cp) || IsLowSurrogate(cp)) out->push_back('?');
+                    else AppendCodePoint(*out, cp);
+                }
+                continue;
             }
-            default: out.push_back(e); break;  // quote, backslash, slash and anything else
+            default: break;  // quote, backslash, slash and anything else give themselves
         }
+        if (out) out->push_back(plain);
     }
-    return out;  // unterminated: keep what was read
+    return false;  // unterminated: keep what was read
 }
 
-JsonValue ParseLenient(const char*& p, int depth);
+// Steps over the rest of a container, strings read by the string rule and
+// brackets of either kind balanced, up to and including the bracket that
+// closes it. `open` is the number of brackets already open (0 when the cursor
+// is on the container's own opening bracket). Iterative, so any depth of
+// nesting costs no stack. False when the text ended first.
+bool SkipToClose(const char*& p, int open) {
+    int depth = open;
+    while (*p) {
+        const char c = *p;
+        if (c == '"') {
+            ScanLenientString(p, nullptr);
+            continue;
+        }
+        ++p;
+        if (c == '{' || c == '[') {
+            ++depth;
+        } else if ((c == '}' || c == ']') && --depth <= 0) {
+            return true;
+        }
+    }
+    return false;
+}
 
-JsonValue ParseLenientObject(const char*& p, int depth) {
+// A member or element that consumed nothing would repeat forever: the
+// container ends there. Its remaining members are stepped over to its own
+// closing bracket, so the containers around it go on with their siblings.
+void EndContainerEarly(LenientReader& r) {
+    r.damage.endedEarly += 1;
+    if (!SkipToClose(r.p, 1)) r.damage.endOfText += 1;
+}
+
+JsonValue ParseLenient(LenientReader& r, int depth);
+
+JsonValue ParseLenientObject(LenientReader& r, int depth) {
+    const char*& p = r.p;
     JsonValue v;
     v.type = kJsonObject;
     ++p;  // '{'
@@ -126,25 +202,28 @@ JsonValue ParseLenientObject(const char*& p, int depth) {
         const char* memberStart = p;
         SkipSpace(p);
         JsonMember m;
-        m.key = ParseLenientString(p);
+        if (!ScanLenientString(p, &m.key)) r.damage.endOfText += 1;
         SkipSpace(p);
         if (*p == ':') ++p;
-        m.value = ParseLenient(p, depth + 1);
+        m.value = ParseLenient(r, depth + 1);
         SkipSpace(p);
         if (*p == ',') ++p;
-        // A member that consumed nothing would repeat forever: close here.
-        if (p == memberStart) return v;
+        if (p == memberStart) {
+            EndContainerEarly(r);
+            return v;
+        }
         v.members.push_back(std::move(m));
-        if (*p == '\0') return v;
         if (*p == '}') {
             ++p;
             return v;
         }
     }
+    r.damage.endOfText += 1;
     return v;
 }
 
-JsonValue ParseLenientArray(const char*& p, int depth) {
+JsonValue ParseLenientArray(LenientReader& r, int depth) {
+    const char*& p = r.p;
     JsonValue v;
     v.type = kJsonArray;
     ++p;  // '['
@@ -155,12 +234,16 @@ JsonValue ParseLenientArray(const char*& p, int depth) {
             return v;
         }
         const char* elementStart = p;
-        JsonValue element = ParseLenient(p, depth + 1);
+        JsonValue element = ParseLenient(r, depth + 1);
         SkipSpace(p);
         if (*p == ',') ++p;
-        if (p == elementStart) return v;  // nothing consumed: close here
+        if (p == elementStart) {
+            EndContainerEarly(r);
+            return v;
+        }
         v.elements.push_back(std::move(element));
     }
+    r.damage.endOfText += 1;
     return v;
 }
 
@@ -170,16 +253,23 @@ bool MatchLiteral(const char* p, const char* word) {
     return true;
 }
 
-JsonValue ParseLenient(const char*& p, int depth) {
+JsonValue ParseLenient(LenientReader& r, int depth) {
+    const char*& p = r.p;
     JsonValue v;
     SkipSpace(p);
-    if (depth > kMaxLenientDepth) return v;
     char c = *p;
-    if (c == '{') return ParseLenientObject(p, depth);
-    if (c == '[') return ParseLenientArray(p, depth);
+    if (c == '{' || c == '[') {
+        // Scalars never nest, so only containers count towards the limit.
+        if (depth > kMaxLenientDepth) {
+            r.damage.skippedValues += 1;
+            if (!SkipToClose(p, 0)) r.damage.endOfText += 1;
+            return v;
+        }
+        return c == '{' ? ParseLenientObject(r, depth) : ParseLenientArray(r, depth);
+    }
     if (c == '"') {
         v.type = kJsonString;
-        v.text = ParseLenientString(p);
+        if (!ScanLenientString(p, &v.text)) r.damage.endOfText += 1;
         return v;
     }
     if (c == 't' && MatchLiteral(p, "true")) {
@@ -215,6 +305,13 @@ JsonValue ParseLenient(const char*& p, int depth) {
     return v;
 }
 
+void AddDamage(JsonDamage* total, const JsonDamage& more) {
+    if (!total) return;
+    total->skippedValues += more.skippedValues;
+    total->endedEarly += more.endedEarly;
+    total->endOfText += more.endOfText;
+}
+
 }  // namespace
 
 const JsonValue& JsonNull() {
@@ -222,15 +319,37 @@ const JsonValue& JsonNull() {
     return kNull;
 }
 
-JsonValue ParseJsonText(const char* text) {
-    if (!text) return JsonValue{};
-    const char* cursor = text;
-    return ParseJsonValue(cursor);
+bool JsonIntact(const JsonDamage& damage) {
+    return damage.skippedValues == 0 && damage.endedEarly == 0 && damage.endOfText == 0;
 }
 
-JsonValue ParseJsonValue(const char*& cursor) {
+std::string DescribeJsonDamage(const JsonDamage& damage) {
+    std::string text;
+    auto add = [&text](int32_t count, const char* what) {
+        if (count <= 0) return;
+        if (!text.empty()) text += ", ";
+        text += what;
+        text += std::to_string(count);
+    };
+    add(damage.skippedValues, "values nested too deep: ");
+    add(damage.endedEarly, "containers ended early: ");
+    add(damage.endOfText, "cut off by the end of the text: ");
+    return text;
+}
+
+JsonValue ParseJsonText(const char* text, JsonDamage* damage) {
+    if (!text) return JsonValue{};
+    const char* cursor = text;
+    return ParseJsonValue(cursor, damage);
+}
+
+JsonValue ParseJsonValue(const char*& cursor, JsonDamage* damage) {
     if (!cursor) return JsonValue{};
-    return ParseLenient(cursor, 1);
+    LenientReader reader{cursor, {}};
+    JsonValue value = ParseLenient(reader, 1);
+    cursor = reader.p;
+    AddDamage(damage, reader.damage);
+    return value;
 }
 
 // ---------------------------------------------------------------------------
@@ -288,6 +407,18 @@ void SkipManifestSpace(ManifestJsonCursor& c) {
 
 bool Remaining(const ManifestJsonCursor& c, size_t n) {
     return static_cast<size_t>(c.end - c.pos) >= n;
+}
+
+// Exactly four hex digits at `p`, all before `end`.
+bool ReadStrictHex4(const char* p, const char* end, unsigned& cp) {
+    if (end - p < 4) return false;
+    cp = 0;
+    for (int i = 0; i < 4; ++i) {
+        int d = HexDigitValue(p[i]);
+        if (d < 0) return false;
+        cp = cp * 16 + static_cast<unsigned>(d);
+    }
+    return true;
 }
 
 // A plain decimal number: optional sign, digits with an optional point,
@@ -355,15 +486,18 @@ bool ParseManifestJsonString(ManifestJsonCursor& c, std::string& out) {
             case 'r': out.push_back('\r'); break;
             case 't': out.push_back('\t'); break;
             case 'u': {
-                if (!Remaining(c, 4)) return false;
                 unsigned cp = 0;
-                for (int i = 0; i < 4; ++i) {
-                    int d = HexDigitValue(c.pos[i]);
-                    if (d < 0) return false;
-                    cp = cp * 16 + static_cast<unsigned>(d);
-                }
+                if (!ReadStrictHex4(c.pos, c.end, cp)) return false;
                 c.pos += 4;
-                if (cp >= 0xD800 && cp <= 0xDFFF) out.push_back('?');
+                // A surrogate pair is one character (as in the lenient reader);
+                // a lone half becomes a question mark.
+                unsigned low = 0;
+                if (IsHighSurrogate(cp) && Remaining(c, 6) && c.pos[0] == '\\' && c.pos[1] == 'u' &&
+                    ReadStrictHex4(c.pos + 2, c.end, low) && IsLowSurrogate(low)) {
+                    cp = CombineSurrogates(cp, low);
+                    c.pos += 6;
+                }
+                if (IsHighSurrogate(cp) || IsLowSurrogate(cp)) out.push_back('?');
                 else AppendCodePoint(out, cp);
                 break;
             }

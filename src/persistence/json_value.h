@@ -3,6 +3,8 @@
 //
 // Index
 //   JsonValue / JsonMember       the lenient tree (projects, recipes, chains)
+//   JsonDamage / JsonIntact / DescribeJsonDamage
+//                                what the lenient reader had to guess or skip
 //   ParseJsonText / ParseJsonValue   lenient reader: never fails, always ends
 //   JsonGetMember ... JsonGetInt     lookups that chain through a shared null
 //   ManifestJsonValue            the strict tree (update manifest)
@@ -43,11 +45,33 @@ struct JsonMember {
 // The one shared, never-modified null value that failed lookups return.
 const JsonValue& JsonNull();
 
+// What the lenient reader could not read as written. A document that closed
+// every container (and string) by its own bracket (and quote) reports all
+// zeros. Callers that would save what they read back over the file (project
+// loading) refuse a damaged document; others log it and take what they got.
+struct JsonDamage {
+    // Containers nested deeper than the reader follows: each was skipped
+    // whole, brackets balanced, and reads as null.
+    int32_t skippedValues = 0;
+    // Containers closed at a byte that starts no value: the rest of that
+    // container up to its closing bracket was skipped.
+    int32_t endedEarly = 0;
+    // Containers or strings that the end of the text cut off.
+    int32_t endOfText = 0;
+};
+
+bool JsonIntact(const JsonDamage& damage);
+// One line for a log: "containers ended early: 2, cut off by the end of the text: 1".
+// Empty for an intact document.
+std::string DescribeJsonDamage(const JsonDamage& damage);
+
 // Parses one value from the start of a NUL-terminated text; text after it is
-// ignored. Bad input yields nulls or partial containers, never an error.
-JsonValue ParseJsonText(const char* text);
-// Parses one value at `cursor` (NUL-terminated text) and leaves the cursor after it.
-JsonValue ParseJsonValue(const char*& cursor);
+// ignored. Bad input yields nulls or partial containers, never an error; what
+// was guessed or skipped is added to *damage when given.
+JsonValue ParseJsonText(const char* text, JsonDamage* damage = nullptr);
+// Parses one value at `cursor` (NUL-terminated text) and leaves the cursor
+// after it; adds to *damage like ParseJsonText.
+JsonValue ParseJsonValue(const char*& cursor, JsonDamage* damage = nullptr);
 
 const JsonValue& JsonGetMember(const JsonValue& value, const char* key);
 bool JsonHasMember(const JsonValue& value, const char* key);

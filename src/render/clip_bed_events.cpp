@@ -231,7 +231,8 @@ bool RebuildBedEvent(Project& project, int eventIndex) {
     // One result per distinct file. When two layers name the same file the
     // first one owns the result; the later one must not rewrite its loop flag
     // or weight, or an unchanged Bed would report a change on every call.
-    std::vector<int> layerOrder;  // the owned results, in layer order
+    std::vector<int> layerMatch;  // per layer, the index of its result (repeats kept)
+    std::vector<int> layerOrder;  // the owned results, in layer order, each once
     for (size_t j = 0; j < layers; ++j) {
         int match = -1;
         for (int i : own) {
@@ -257,6 +258,7 @@ bool RebuildBedEvent(Project& project, int eventIndex) {
             own.push_back(match);
             changed = true;
         }
+        layerMatch.push_back(match);
         if (std::find(layerOrder.begin(), layerOrder.end(), match) != layerOrder.end()) continue;
         layerOrder.push_back(match);
 
@@ -277,7 +279,10 @@ bool RebuildBedEvent(Project& project, int eventIndex) {
     }
 
     // Keep the event's results in layer order, in the slots they already use.
-    if (own.size() == layerOrder.size() && own != layerOrder) {
+    // The comparison is with one entry per layer: when two layers share a
+    // file the counts differ and the results keep their order, since there is
+    // no one layer order for a result that two layers name.
+    if (own.size() == layerMatch.size() && own != layerMatch) {
         std::vector<RenderResult> ordered;
         ordered.reserve(layerOrder.size());
         for (int i : layerOrder) ordered.push_back(results[i]);

@@ -324,26 +324,32 @@ void IntensityCurveFades(const Event& ev, float a, float b, float q, float len, 
         fadeOut = std::min(0.02f, outLimit);
         return;
     }
-    // The curve reads flat outside the event; a layer never reaches much past
-    // it, and a wider span would only make the walks below spin.
-    a = std::clamp(a, -1.0f, 2.0f);
-    b = std::clamp(b, -1.0f, 2.0f);
-
     const float threshold = 0.4f + 0.6f * q;
     auto value = [&](float t) { return SampleCurve256(ev.intensity, t) * ev.intensityScale; };
     constexpr float kStep = 1.0f / 256.0f;
+    // The walks step in float from a and from b, whatever the span. A layer
+    // reaches past its event by a fixed 0.12 s, so the span of a very short
+    // event is many event lengths wide; that is a real span and is walked in
+    // full. Only a walk that can no longer move (|t| so large that a step
+    // rounds away) or that would take more steps than any layer needs stops
+    // early, keeping what it found.
+    constexpr int kMaxSteps = 1 << 22;  // 16384 event lengths
 
     // Rise: how long the curve stays below the threshold after the start.
     float rise = 0.0f;
-    for (float t = a; t < b; t += kStep) {
+    int steps = 0;
+    for (float t = a; t < b && steps < kMaxSteps; t += kStep, ++steps) {
         if (value(t) >= threshold) break;
         rise = t - a;
+        if (t + kStep == t) break;
     }
     // Fall: how long it stays below the threshold before the end.
     float fall = 0.0f;
-    for (float t = b; t > a; t -= kStep) {
+    steps = 0;
+    for (float t = b; t > a && steps < kMaxSteps; t -= kStep, ++steps) {
         if (value(t) >= threshold) break;
         fall = b - t;
+        if (t - kStep == t) break;
     }
 
     const float span = std::max(0.01f, b - a);

@@ -289,11 +289,12 @@ void RenderOneEvent(Project& project, const SoundLibrary& library, int i, PassSt
         ctx.pool = pass.pools[g].empty() ? &pass.pools[3] : &pass.pools[g];
     }
 
-    // An event saved with the older single pin gets it as its first pinned file.
+    // An event saved with the older single pin gets it as its first pinned
+    // file. Only the path moves over: the layer plays the file at that path,
+    // and the id list stays as it was, so the saved event gains no id.
     if (event.pinnedFiles.empty() && event.hasPinnedFiles && event.pinnedFile[0] != '\0' &&
         event.shape != kShapeClip) {
         event.pinnedFiles.push_back(event.pinnedFile);
-        if (event.pinnedFileIds.empty()) event.pinnedFileIds.push_back(event.pinnedFileId);
     }
 
     ComputeBandMask(project, i, ctx.eventStart, ctx.eventEnd, ctx.bandMask);

@@ -84,13 +84,16 @@ void HandleRun(SegmentWalk& walk, float level, float start, float end) {
     }
 }
 
-// Scans the 256 points in time order; the point after the last counts as
-// silence, so a run still open at the end closes there.
+// Scans the 256 points in time order; the point after the last counts as an
+// intensity of 0, so a run still open at the end closes there. A level of 0
+// (a silent event, whose peak is 0) never closes its run: a silent wash event
+// makes no segment and no layer.
 void AddRunsOfLevel(SegmentWalk& walk, float level) {
     const Event& event = walk.event;
     int runStart = -1;
     for (int idx = 0; idx <= 256; ++idx) {
-        const bool above = idx < 256 && event.intensity[idx] * event.intensityScale >= level;
+        const float value = idx < 256 ? event.intensity[idx] * event.intensityScale : 0.0f;
+        const bool above = value >= level;
         if (above) {
             if (runStart < 0) runStart = idx;
         } else if (runStart >= 0) {

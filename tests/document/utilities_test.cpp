@@ -39,7 +39,8 @@ TEST(Timecode, FormatsAndParsesAtTheProjectRate) {
     EXPECT_EQ(Tc(24, -3.0f), "00:00:00:00");
     EXPECT_FLOAT_EQ(Parse(25, "00:01:02"), 62.0f);
     EXPECT_FLOAT_EQ(Parse(25, "1:2"), -1.0f);
-    EXPECT_FLOAT_EQ(Parse(25, "30:70:70:99"), 23 * 3600 + 59 * 60 + 59 + 24.0f / 25.0f);
+    EXPECT_FLOAT_EQ(Parse(25, "30:70:70:99"), 30 * 3600 + 59 * 60 + 59 + 24.0f / 25.0f);
+    EXPECT_FLOAT_EQ(Parse(25, "123:00:00:00"), 99 * 3600.0f);
     EXPECT_FLOAT_EQ(Parse(25, "-5:00:00:-3"), 0.0f);
     EXPECT_FLOAT_EQ(Parse(25, ""), -1.0f);
 }
@@ -55,10 +56,29 @@ TEST(Timecode, FractionalAndUnusableRatesUseOneNominalBase) {
             EXPECT_EQ(Tc(fps, s), tc) << fps;
         }
     }
-    // Huge and non-finite inputs are clamped, never overflow.
-    std::string big = Tc(24, 1e30f);
-    EXPECT_FALSE(big.empty());
+    // Huge and non-finite inputs are clamped to the last frame of hour 99,
+    // never overflow.
+    EXPECT_EQ(Tc(24, 1e30f), "99:59:59:23");
+    EXPECT_EQ(Tc(25, 100 * 3600.0f), "99:59:59:24");
     EXPECT_EQ(Tc(24, std::nanf("")), "00:00:00:00");
+}
+
+TEST(Timecode, WritingAndReadingAreInverseUpToHourNinetyNine) {
+    for (float fps : {23.976f, 25.0f, 29.97f}) {
+        const int last = static_cast<int>(std::lround(fps)) - 1;
+        for (int hours : {0, 23, 24, 25, 48, 99}) {
+            for (int frame : {0, 1, last}) {
+                for (int minutes : {0, 59}) {
+                    char text[32];
+                    std::snprintf(text, sizeof text, "%02d:%02d:%02d:%02d", hours, minutes, minutes, frame);
+                    const float seconds = Parse(fps, text);
+                    EXPECT_EQ(Tc(fps, seconds), text) << fps;
+                    // And from the other side: seconds on a frame read back as themselves.
+                    EXPECT_EQ(Parse(fps, Tc(fps, seconds).c_str()), seconds) << text << " at " << fps;
+                }
+            }
+        }
+    }
 }
 
 TEST(TextFields, CopyCutsAtCharacterBoundaries) {

@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "document/curve_json.h"
+#include "document/text_util.h"
 #include "persistence/json_value.h"
+#include "persistence/json_writer.h"
 
 namespace {
 
@@ -55,7 +57,6 @@ TEST(LenientJson, DuplicatesStringsAndLiterals) {
 
     EXPECT_EQ(ParseJsonText("\"abc").text, "abc");
     EXPECT_EQ(ParseJsonText("\"\\u00e9\"").text, "\xC3\xA9");
-    EXPECT_EQ(ParseJsonText("\"\\ud83c\\udfb5\"").text.size(), 6u);
     EXPECT_EQ(ParseJsonText("\"\\b\"").text, "b");
     EXPECT_EQ(ParseJsonText("\"a\\n\\t\\\"\\/\"").text, "a\n\t\"/");
     EXPECT_EQ(ParseJsonText("\"\\u0000x\"").text, std::string("\0x", 2));
@@ -108,9 +109,12 @@ TEST(LenientJson, AlwaysTerminatesOnHostileInput) {
     EXPECT_EQ(ParseJsonText("[1 2 x 3]").elements.size(), 2u);
     EXPECT_EQ(ParseJsonText("{ ::: }").type, kJsonObject);
 
+    JsonDamage damage;
     std::string deep(100000, '[');
-    JsonValue v = ParseJsonText(deep.c_str());
+    JsonValue v = ParseJsonText(deep.c_str(), &damage);
     EXPECT_EQ(v.type, kJsonArray);
+    EXPECT_EQ(damage.skippedValues, 1);
+    EXPECT_FALSE(JsonIntact(damage));
     std::string deepObjects;
     for (int i = 0; i < 20000; ++i) deepObjects += "{\"a\":";
     EXPECT_EQ(ParseJsonText(deepObjects.c_str()).type, kJsonObject);
@@ -145,6 +149,119 @@ TEST(LenientJson, AlwaysTerminatesOnHostileInput) {
         EXPECT_LE(parsed.type, kJsonObject);
     }
     EXPECT_GE(done, 1000);
+}
+
+TEST(LenientJson, ReportsDamageAndKeepsTheSiblingsOfABrokenContainer) {
+    // Intact documents, the Part's tolerated forms included, report nothing.
+    for (const char* ok : {"{\"a\":[1,2,{\"b\":\"x\"}],\"c\":null}", "{\"a\" 1 \"b\" 2}", "{\"a\":1,}",
+                           "{\"a\":1, }", "[1, ]", "[]", "{}", "7", "\"s\"", "nul", ""}) {
+        JsonDamage damage;
+        ParseJsonText(ok, &damage);
+        EXPECT_TRUE(JsonIntact(damage)) << ok << ": " << DescribeJsonDamage(damage);
+        EXPECT_EQ(DescribeJsonDamage(damage), "");
+    }
+
+    // A byte that starts no value closes its own container only.
+    JsonDamage damage;
+    JsonValue v = ParseJsonText("{\"a\":[1,{\"b\":x}],\"c\":3}", &damage);
+    EXPECT_EQ(damage.endedEarly, 1);
+    EXPECT_EQ(damage.endOfText, 0);
+    EXPECT_FALSE(JsonIntact(damage));
+    EXPECT_NE(DescribeJsonDamage(damage), "");
+    const JsonValue& a = JsonGetMember(v, "a");
+    ASSERT_EQ(JsonArraySize(a), 2);
+    EXPECT_EQ(JsonGetMember(JsonGetElement(a, 1), "b").type, kJsonNull);
+    EXPECT_EQ(JsonGetInt(JsonGetMember(v, "c"), 0), 3);
+
+    damage = {};
+    v = ParseJsonText("{\"a\":[1,.5,3],\"b\":2}", &damage);
+    EXPECT_EQ(JsonArraySize(JsonGetMember(v, "a")), 1);
+    EXPECT_EQ(JsonGetInt(JsonGetMember(v, "b"), 0), 2);
+    EXPECT_EQ(damage.endedEarly, 1);
+
+    // Strings and brackets inside the skipped rest do not confuse the skip.
+    damage = {};
+    v = ParseJsonText("[[1,?,\"]]\\\"]\",[2]],\"after\"]", &damage);
+    ASSERT_EQ(JsonArraySize(v), 2);
+    EXPECT_EQ(JsonGetElement(v, 1).text, "after");
+    EXPECT_EQ(damage.endedEarly, 1);
+
+    // A text cut off inside containers or a string.
+    for (const char* cut : {"{\"a\":[1,2", "{\"a\":\"abc", "[", "{", "\"abc", "{\"a\":[1,x"}) {
+        damage = {};
+        ParseJsonText(cut, &damage);
+        EXPECT_GT(damage.endOfText, 0) << cut;
+    }
+
+    // Damage accumulates over several values read from one cursor.
+    const char* text = "[1,x] {\"a\":";
+    const char* cursor = text;
+    damage = {};
+    ParseJsonValue(cursor, &damage);
+    ParseJsonValue(cursor, &damage);
+    EXPECT_EQ(damage.endedEarly, 1);
+    EXPECT_EQ(damage.endOfText, 1);
+}
+
+TEST(LenientJson, DepthLimitSkipsWholeContainersAndKeepsTheirSiblings) {
+    auto nested = [](int levels) {
+        return "{\"a\":" + std::string(static_cast<size_t>(levels), '[') + "7" +
+               std::string(static_cast<size_t>(levels), ']') + ",\"b\":2}";
+    };
+    // 511 arrays inside the object: the deepest container is at level 512,
+    // the limit, and the 7 stays inside it.
+    JsonDamage damage;
+    JsonValue v = ParseJsonText(nested(511).c_str(), &damage);
+    EXPECT_TRUE(JsonIntact(damage));
+    EXPECT_EQ(JsonGetInt(JsonGetMember(v, "b"), 0), 2);
+    const JsonValue* level = &JsonGetMember(v, "a");
+    for (int i = 1; i < 511; ++i) {
+        ASSERT_EQ(JsonArraySize(*level), 1) << i;
+        level = &JsonGetElement(*level, 0);
+    }
+    ASSERT_EQ(JsonArraySize(*level), 1);
+    EXPECT_EQ(JsonGetInt(JsonGetElement(*level, 0), 0), 7);
+
+    // One level more: the innermost array is skipped whole and reads as null;
+    // everything around it keeps its place.
+    damage = {};
+    v = ParseJsonText(nested(512).c_str(), &damage);
+    EXPECT_EQ(damage.skippedValues, 1);
+    EXPECT_EQ(damage.endedEarly, 0);
+    EXPECT_EQ(JsonGetInt(JsonGetMember(v, "b"), 0), 2);
+    level = &JsonGetMember(v, "a");
+    for (int i = 1; i < 512; ++i) level = &JsonGetElement(*level, 0);
+    EXPECT_EQ(level->type, kJsonNull);
+}
+
+TEST(JsonStrings, SurrogatePairsBecomeOneCharacter) {
+    const std::string grin = "\xF0\x9F\x98\x80";  // U+1F600
+    JsonValue v = ParseJsonText("\"\\ud83d\\ude00\"");
+    EXPECT_EQ(v.text, grin);
+    EXPECT_EQ(ParseJsonText("\"a\\uD83D\\uDE00b\"").text, "a" + grin + "b");
+    // Valid UTF-8: it converts to UTF-16 and back unchanged, with no replacement.
+    EXPECT_EQ(WideToUtf8(Utf8ToWide(v.text)), v.text);
+    EXPECT_EQ(Utf8ToWide(v.text).size(), 2u);
+
+    // Written back and read again, the text stays the same.
+    JsonWriter w;
+    JsonWriteString(w, v.text);
+    EXPECT_EQ(w.out, "\"" + grin + "\"");
+    EXPECT_EQ(ParseJsonText(w.out.c_str()).text, grin);
+
+    // A half without its partner is a question mark, and what follows it is
+    // read as usual.
+    EXPECT_EQ(ParseJsonText("\"\\ud83dx\"").text, "?x");
+    EXPECT_EQ(ParseJsonText("\"\\ude00\"").text, "?");
+    EXPECT_EQ(ParseJsonText("\"\\ud83d\\u00e9\"").text, "?\xC3\xA9");
+    EXPECT_EQ(ParseJsonText("\"\\ud83d\\ud83d\\ude00\"").text, "?" + grin);
+    EXPECT_EQ(ParseJsonText("\"\\ud83d").text, "?");
+
+    // The strict reader agrees on pairs and on lone halves.
+    ManifestJsonValue m;
+    ASSERT_TRUE(ParseStrict("{\"s\":\"\\ud83d\\ude00 \\ud800 \\udc00\\ud83d\"}", &m));
+    EXPECT_EQ(ManifestJsonMember(m, "s")->text, grin + " ? ??");
+    EXPECT_FALSE(ParseStrict("{\"s\":\"\\ud83d\\ude0\"}"));
 }
 
 TEST(StrictJson, DepthLimitAndSyntaxErrors) {
