@@ -81,6 +81,25 @@ TEST(FileRegistry, UnknownIdWithKnownContentBecomesAlias) {
     EXPECT_EQ(AlternateCount(registry, known.id), 1u);
 }
 
+TEST(FileRegistry, ContentIsKnownByHashAndSizeTogether) {
+    FileRegistry registry;
+    // Stored references of one hash: equal sizes are one content (the later
+    // ids become aliases of the first), other sizes are other contents.
+    const uint64_t hash = 0x0123456789abcdefull;
+    registry.RegisterFileRef(FileRef{"a000000000000001", "/x/one.wav", hash, 100});
+    registry.RegisterFileRef(FileRef{"a000000000000002", "/x/two.wav", hash, 200});
+    registry.RegisterFileRef(FileRef{"a000000000000003", "/y/one.wav", hash, 100});
+    registry.RegisterFileRef(FileRef{"a000000000000004", "/y/two.wav", hash, 200});
+    std::lock_guard<std::mutex> lock(registry.mutex);
+    EXPECT_EQ(registry.FindIdByContent(hash, 100), "a000000000000001");
+    EXPECT_EQ(registry.FindIdByContent(hash, 200), "a000000000000002");
+    EXPECT_EQ(registry.FindIdByContent(hash, 300), "");
+    EXPECT_EQ(registry.FindIdByContent(0, 100), "");
+    EXPECT_EQ(registry.ResolveAlias("a000000000000003"), "a000000000000001");
+    EXPECT_EQ(registry.ResolveAlias("a000000000000004"), "a000000000000002");
+    EXPECT_EQ(registry.entries.size(), 2u);
+}
+
 TEST(FileRegistry, RegisteringKnownIdOnlyAddsAlternatesAndTeachesHash) {
     TempDir dir;
     FileRegistry registry;

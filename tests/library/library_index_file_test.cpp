@@ -334,6 +334,19 @@ TEST(LibraryIndexFile, RefusesNamesThatWouldBreakTheFile) {
     EXPECT_FALSE(WriteLibraryIndexFile(bad, file));
     EXPECT_EQ(ReadWholeFile(file), before);
 
+    // A CR inside a header line of a file from elsewhere is dropped on
+    // reading, so a library read once can always be saved again.
+    ASSERT_TRUE(WriteWholeFile(file, "# Tessaloom SFX Library v4\r\n# folder: /sfx/ca\rrt\r\r\n"
+                                     "# previousName: old\rname\r\n/sfx/a.wav\ta\r\n"));
+    LibraryIndex read;
+    ASSERT_TRUE(ReadLibraryIndexFile(file, read));
+    EXPECT_EQ(read.path, "/sfx/cart");
+    EXPECT_EQ(read.previousNames, std::vector<std::string>{"oldname"});
+    ASSERT_EQ(read.entries.size(), 1u);
+    EXPECT_EQ(read.entries[0].name, "a");
+    EXPECT_EQ(LibraryIndexHeaderProblem(read), "");
+    EXPECT_TRUE(WriteLibraryIndexFile(read, file));
+
     EXPECT_EQ(LibraryIndexFilePath("/idx", "Foley"), "/idx/Foley.tllib");
     EXPECT_EQ(LibraryIndexFilePath("", "Foley"), "");
     EXPECT_EQ(LibraryIndexFilePath("/idx", "../../etc/x"), "");

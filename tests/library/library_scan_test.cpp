@@ -230,3 +230,61 @@ TEST(LibraryScan, UiPollingWhileScanning) {
     EXPECT_GT(frames, 0u);
     EXPECT_EQ(GetScanStatus(library), "Done! 40 files indexed.");
 }
+
+TEST(LibraryScan, ADanglingLinkCostsOnlyItself) {
+    TempDir dir;
+    const std::string folder = dir.File("Links");
+    fs::create_directories(folder + "/sub");
+    AudioSpec spec;
+    spec.seconds = 0.25;
+    for (int i = 0; i < 3; ++i) {
+        spec.frequency = 200.0 + 300.0 * i;
+        ASSERT_TRUE(WriteTestAudio(folder + (i == 1 ? "/sub" : "") + "/sound_" + std::to_string(i) + ".wav", spec));
+    }
+    fs::create_symlink(dir.File("nowhere/gone.wav"), folder + "/gone.wav");
+    fs::create_symlink(dir.File("nowhere/notes.txt"), folder + "/sub/notes.txt");
+
+    SoundLibrary library;
+    ASSERT_TRUE(StartLibraryScan(library, folder, 1, -1));
+    WaitForScan(library);
+    EXPECT_EQ(GetScanError(library), "");
+    EXPECT_EQ(GetFailedFiles(library), std::vector<std::string>{"gone.wav"});
+    EXPECT_EQ(GetScanStatus(library), "Done! 3 files indexed.");
+    ASSERT_EQ(library.finishedScans.size(), 1u);
+    EXPECT_EQ(library.finishedScans[0].entries.size(), 3u);
+}
+
+TEST(LibraryScan, ManyWorkersIndexTheSameEntriesInFileOrder) {
+    TempDir dir;
+    const std::string folder = dir.File("Tones");
+    fs::create_directories(folder);
+    AudioSpec spec;
+    for (int i = 0; i < 40; ++i) {
+        spec.seconds = 0.1 + 0.01 * (i % 7);
+        spec.frequency = 150.0 + 97.0 * i;
+        ASSERT_TRUE(WriteTestAudio(folder + "/tone_" + std::to_string(i) + ".wav", spec));
+    }
+    auto scan = [&](int workers) {
+        SoundLibrary library;
+        library.scanWorkers = workers;
+        EXPECT_TRUE(StartLibraryScan(library, folder, 1, -1));
+        WaitForScan(library);
+        EXPECT_EQ(library.finishedScans.size(), 1u);
+        return library.finishedScans.empty() ? LibraryIndex{} : library.finishedScans[0];
+    };
+    const LibraryIndex one = scan(1);
+    const LibraryIndex many = scan(12);
+    ASSERT_EQ(one.entries.size(), 40u);
+    ASSERT_EQ(many.entries.size(), one.entries.size());
+    for (size_t i = 0; i < one.entries.size(); ++i) {
+        const LibraryEntry& a = one.entries[i];
+        const LibraryEntry& b = many.entries[i];
+        EXPECT_EQ(a.path, b.path) << i;
+        EXPECT_EQ(a.fileId, b.fileId) << i;
+        EXPECT_EQ(a.duration, b.duration) << i;
+        EXPECT_EQ(a.bandCentroid, b.bandCentroid) << i;
+        EXPECT_EQ(a.pitchHz, b.pitchHz) << i;
+        EXPECT_EQ(a.rmsDb, b.rmsDb) << i;
+    }
+    EXPECT_EQ(one.summary, many.summary);
+}

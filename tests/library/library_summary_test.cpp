@@ -132,6 +132,17 @@ TEST(NameTokens, SplittingRules) {
     EXPECT_EQ(vocabulary.size(), 3u);  // crate is no summary word
     EXPECT_EQ(vocabulary["break"], 1);
 
+    TokenCounts parenthesised;
+    WrittenForms parenthesisedForms;
+    SplitNameTokens(parenthesised, parenthesisedForms, "Impact (Heavy)");
+    EXPECT_EQ(parenthesised.size(), 2u);
+    EXPECT_EQ(parenthesised["impact"], 1);
+    EXPECT_EQ(parenthesised["heavy"], 1);
+    TokenCounts words;
+    SplitNameKeywords(words, "Impact(Heavy)Glass");
+    EXPECT_EQ(words["heavy"], 1);
+    EXPECT_EQ(words["glass"], 1);
+
     TokenCounts nul;
     WrittenForms nulForms;
     SplitNameTokens(nul, nulForms, std::string_view("wind\0rain", 9));

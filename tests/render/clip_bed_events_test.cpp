@@ -242,3 +242,74 @@ TEST(RebuildBedEvent, DuplicateFilesShareOneResultOwnedByTheFirstLayer) {
     EXPECT_FALSE(p.results[0].fillLoop);
     EXPECT_TRUE(p.results[0].fillChunks.empty());
 }
+
+TEST(RebuildBedEvent, ASecondUseOfAFileKeepsTheResultOrder) {
+    TempDir dir;
+    std::string a = WriteSound(dir, "a.wav", 1.0), b = WriteSound(dir, "b.wav", 1.0);
+    Project p;
+    int e = AddBed(p, 0.0f, 3.0f, {b, a});
+    ASSERT_TRUE(RebuildBedEvent(p, e));
+    ASSERT_EQ(p.results.size(), 2u);
+    const int32_t idB = p.results[0].id, idA = p.results[1].id;
+
+    // Two layers name a: there is no one layer order for its result, so the
+    // results stay where they are and nothing is reported.
+    p.events[e].pinnedFiles = {a, b, a};
+    EXPECT_FALSE(RebuildBedEvent(p, e));
+    EXPECT_EQ(p.results[0].id, idB);
+    EXPECT_EQ(p.results[1].id, idA);
+
+    // A list of distinct files still puts the results in its order.
+    p.events[e].pinnedFiles = {a, b};
+    EXPECT_TRUE(RebuildBedEvent(p, e));
+    EXPECT_EQ(p.results[0].filepath, a);
+    EXPECT_EQ(p.results[1].filepath, b);
+    EXPECT_FALSE(RebuildBedEvent(p, e));
+}
+
+TEST(RebuildBedEvent, SilenceProtectionLeavesTheTailTheRebuildWouldRestore) {
+    TempDir dir;
+    std::string bedFile = WriteSound(dir, "bed.wav", 1.0);
+    Project p;
+    p.fps = 24;
+    int bed = AddBed(p, 0.0f, 3.0f, {bedFile});
+    p.events[bed].syncOffset = 0;
+    int spot = AddEvent(p, 1.0f, kShapeSpot, 0.5f);
+    int later = AddEvent(p, 6.0f, kShapeSpot, 0.5f);
+    for (int e : {spot, later}) {
+        p.events[e].syncOffset = 0;
+        p.events[e].duration = 1.0f;
+    }
+    ASSERT_TRUE(RebuildBedEvent(p, bed));
+    ASSERT_EQ(p.results.size(), 1u);
+    const float layerDur = 3.0f + 1.0f / 24.0f;  // one crossfade past the event
+    RenderResult ringing;
+    ringing.eventIdx = spot;
+    ringing.startTime = 1.0f;
+    ringing.duration = 3.0f;  // rings on into the gap that starts at 3 s
+    ringing.fadeOut = 0.5f;
+    p.results.push_back(ringing);
+    p.results[0].fillChunks.push_back({0, 10, 0});  // a resynthesis already made
+
+    ProtectSilencePass(p);
+    const RenderResult* bedLayer = nullptr;
+    const RenderResult* cut = nullptr;
+    for (const RenderResult& r : p.results) (r.eventIdx == bed ? bedLayer : cut) = &r;
+    ASSERT_TRUE(bedLayer && cut);
+    EXPECT_FLOAT_EQ(cut->duration, 2.0f);  // other layers stop at the gap
+    EXPECT_NEAR(bedLayer->duration, layerDur, 1e-5f);
+    EXPECT_EQ(bedLayer->fillChunks.size(), 1u);
+    EXPECT_FALSE(RebuildBedEvent(p, bed));
+
+    // Were the Bed layer cut at the gap like the others, its next rebuild
+    // (every render pass and every edit of the Bed) would restore the length
+    // at once, throw away the resynthesis and report a change.
+    for (RenderResult& r : p.results)
+        if (r.eventIdx == bed) r.duration = 3.0f;
+    EXPECT_TRUE(RebuildBedEvent(p, bed));
+    for (const RenderResult& r : p.results) {
+        if (r.eventIdx != bed) continue;
+        EXPECT_NEAR(r.duration, layerDur, 1e-5f);
+        EXPECT_TRUE(r.fillChunks.empty());
+    }
+}

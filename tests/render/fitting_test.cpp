@@ -1,9 +1,12 @@
 // Fitting a sound file into an event: regions by shape, sync points, fades and profiles.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <random>
 
+#include "document/curve.h"
 #include "document/event.h"
 #include "render/fitting.h"
 #include "support/render_fixtures.h"
@@ -28,6 +31,27 @@ Event EventWithCurves(float weight, float intensity) {
     FillCurve(ev.weight, weight);
     FillCurve(ev.intensity, intensity);
     return ev;
+}
+
+// The intensity fades written out step by step as specified: both walks in
+// float from their end of the span, any span, nothing clamped.
+void SpecifiedIntensityCurveFades(const Event& ev, float a, float b, float q, float len, float& fadeIn,
+                                  float& fadeOut) {
+    const float threshold = 0.4f + 0.6f * q;
+    auto value = [&](float t) { return SampleCurve256(ev.intensity, t) * ev.intensityScale; };
+    float rise = 0.0f;
+    for (float t = a; t < b; t += 1.0f / 256.0f) {
+        if (value(t) >= threshold) break;
+        rise = t - a;
+    }
+    float fall = 0.0f;
+    for (float t = b; t > a; t -= 1.0f / 256.0f) {
+        if (value(t) >= threshold) break;
+        fall = b - t;
+    }
+    const float span = std::max(0.01f, b - a);
+    fadeIn = std::min(std::max(rise / span * len, 0.01f), std::max(0.4f * len, 0.01f));
+    fadeOut = std::min(std::max(fall / span * len, 0.02f), std::max(0.4f * len, 0.02f));
 }
 
 }  // namespace
@@ -232,6 +256,31 @@ TEST(LayerFades, IntensityCurveFades) {
     EXPECT_FLOAT_EQ(in, 0.01f);
     IntensityCurveFades(step, -1e9f, 1e9f, 0.5f, 3.0f, in, out);
     EXPECT_TRUE(std::isfinite(in) && std::isfinite(out));
+}
+
+TEST(LayerFades, IntensityCurveFadesWalkTheWholeSpanOfShortEvents) {
+    // Layers of very short events reach far past them (a pinned layer of a
+    // 0.05 s event spans about -2.4 .. 3.4 event lengths); every such span is
+    // walked as specified.
+    std::mt19937 rng(1207);
+    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+    int wide = 0;
+    for (int trial = 0; trial < 400; ++trial) {
+        Event ev = EventWithCurves(0.5f, 0.0f);
+        FillRandomSparseCurve(ev.intensity, 0.0f, 1.0f, static_cast<unsigned>(trial + 1));
+        ev.intensityScale = 0.5f + unit(rng);
+        const float a = -8.0f + 9.0f * unit(rng);
+        const float b = a + 12.0f * unit(rng);
+        const float q = unit(rng);
+        const float len = 0.01f + 4.0f * unit(rng);
+        if (a < -1.0f && b > 2.0f) ++wide;
+        float in = 0, out = 0, wantIn = 0, wantOut = 0;
+        IntensityCurveFades(ev, a, b, q, len, in, out);
+        SpecifiedIntensityCurveFades(ev, a, b, q, len, wantIn, wantOut);
+        EXPECT_EQ(in, wantIn) << a << " .. " << b;
+        EXPECT_EQ(out, wantOut) << a << " .. " << b;
+    }
+    EXPECT_GT(wide, 50);
 }
 
 TEST(Profiles, CurveBinsAndLevelWindows) {

@@ -10,6 +10,7 @@
 #include "document/event.h"
 #include "document/project.h"
 #include "document/text_util.h"
+#include "library/file_registry.h"
 #include "render/render_pass.h"
 #include "support/render_fixtures.h"
 #include "support/temp_dir.h"
@@ -418,4 +419,40 @@ TEST(RenderPass, PrivateProjectsRenderSideBySide) {
         EXPECT_EQ(b.results[i].filepath, expected.results[i].filepath);
         EXPECT_EQ(b.results[i].startTime, expected.results[i].startTime);
     }
+}
+
+TEST(RenderPass, OldSinglePinPlaysItsPathAndGainsNoId) {
+    TempDir dir;
+    BurstSound pinnedSound, otherSound;
+    pinnedSound.name = "pinned";
+    pinnedSound.bursts = {Burst{0.1, 0.4, 0.8, 800, 0.002, 0.1}};
+    otherSound.name = "other";
+    otherSound.bursts = {Burst{0.1, 0.4, 0.8, 3000, 0.002, 0.1}};
+    SoundLibrary library;
+    library.libraries.push_back(MakeBurstLibrary(dir.path(), "Pins", {pinnedSound, otherSound}));
+    ASSERT_EQ(library.libraries[0].entries.size(), 2u);
+    LibraryEntry& other = library.libraries[0].entries[1];
+    const std::string pinnedPath = library.libraries[0].entries[0].path;
+    // The old pin's stored id names a different file than its path: were the
+    // id carried over, it would pick that other file.
+    other.fileId = FileRegistry::Instance().FileRefForPath(other.path).id;
+    ASSERT_FALSE(other.fileId.empty());
+
+    Project project;
+    int e = AddEvent(project, 2.0f, kShapeSpot, 0.5f);
+    Event& event = project.events[e];
+    event.hasPinnedFiles = true;
+    CopyTextField(event.pinnedFile, pinnedPath);
+    event.pinnedFileId = other.fileId;
+    Render(project, library);
+
+    EXPECT_EQ(project.events[e].pinnedFiles, std::vector<std::string>{pinnedPath});
+    EXPECT_TRUE(project.events[e].pinnedFileIds.empty());
+    int pinnedLayers = 0;
+    for (const RenderResult& r : project.results) {
+        if (r.eventIdx != e || r.procMode != 2 || r.track != 0) continue;
+        EXPECT_EQ(r.filepath, pinnedPath);
+        ++pinnedLayers;
+    }
+    EXPECT_EQ(pinnedLayers, 1);
 }

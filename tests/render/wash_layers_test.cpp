@@ -291,3 +291,52 @@ TEST(RenderAllShapes, EveryShapeAndAlloyRendersTheSameForTheSameSeed) {
     }
     EXPECT_TRUE(differs);
 }
+
+TEST(WashLayers, SilentWashEventsMakeNoLayersAndLeaveTheOthersAlone) {
+    SoundLibrary library;
+    library.libraries.push_back(MakeLibrary("Synth", MakeSyntheticEntries(120, 5)));
+    // The silent events come first, so the others' indices shift by four.
+    auto build = [](Project& p, bool withSilent) {
+        if (withSilent) {
+            for (int shape : {kShapeBloom, kShapeContour}) {
+                int zero = AddEvent(p, 1.0f + shape, shape, 0.5f);
+                FillCurve(p.events[zero].intensity, 0.0f);
+                int unscaled = AddEvent(p, 5.0f + shape, shape, 0.5f);
+                p.events[unscaled].intensityScale = 0.0f;
+            }
+        }
+        AddEvent(p, 2.0f, kShapeSpot, 0.4f);
+        AddEvent(p, 4.0f, kShapeBloom, 0.6f);
+        AddEvent(p, 6.0f, kShapeContour, 0.3f);
+        for (Event& ev : p.events) ev.pitchVariation = 0.2f;
+    };
+    Project with, without;
+    build(with, true);
+    build(without, false);
+    Render(with, library, 9);
+    Render(without, library, 9);
+
+    for (int e = 0; e < 4; ++e) EXPECT_TRUE(LayersOfEvent(with, e).empty()) << e;
+    for (int e = 0; e < 3; ++e) {
+        std::vector<const RenderResult*> a = LayersOfEvent(with, e + 4);
+        std::vector<const RenderResult*> b = LayersOfEvent(without, e);
+        ASSERT_FALSE(b.empty()) << e;
+        ASSERT_EQ(a.size(), b.size()) << e;
+        for (size_t k = 0; k < a.size(); ++k) {
+            EXPECT_EQ(a[k]->filepath, b[k]->filepath) << e << "/" << k;
+            EXPECT_EQ(a[k]->startTime, b[k]->startTime) << e << "/" << k;
+            EXPECT_EQ(a[k]->duration, b[k]->duration) << e << "/" << k;
+            EXPECT_EQ(a[k]->sourceOffset, b[k]->sourceOffset) << e << "/" << k;
+            EXPECT_EQ(a[k]->fadeOut, b[k]->fadeOut) << e << "/" << k;
+            EXPECT_EQ(a[k]->layerGain, b[k]->layerGain) << e << "/" << k;
+            EXPECT_EQ(a[k]->track, b[k]->track) << e << "/" << k;
+        }
+    }
+
+    // The segment walk itself: a silent event has no segment however many
+    // layers it may have, a barely audible one still has its floor layer.
+    Event silent = with.events[0];
+    EXPECT_TRUE(BuildWashSegments(silent, 3).empty());
+    for (int i = 50; i < 200; ++i) silent.intensity[i] = 0.01f;
+    EXPECT_EQ(BuildWashSegments(silent, 1).size(), 1u);
+}
