@@ -1,6 +1,7 @@
 // Scanning a folder of sounds, stopping a scan, and the keyword index.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -10,6 +11,7 @@
 #include "library/library_summary.h"
 #include "library/sound_library.h"
 #include "support/audio_fixtures.h"
+#include "support/peak_memory.h"
 #include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
@@ -41,19 +43,62 @@ void WaitForScan(SoundLibrary& library) {
     if (library.scanThread.joinable()) library.scanThread.join();
 }
 
+// 5,000 files: the 1,000 above five times over, as hard links in five
+// subfolders (each is scanned as a file of its own).
+const std::string& LargeScanFolder() {
+    static TempDir dir;
+    static const std::string folder = [] {
+        const std::string& source = ScanFolder();
+        std::string f = dir.File("Large");
+        for (int copy = 0; copy < 5; ++copy) {
+            std::string sub = f + "/pack_" + std::to_string(copy);
+            fs::create_directories(sub);
+            for (const fs::directory_entry& e : fs::directory_iterator(source)) {
+                std::error_code ec;
+                fs::create_hard_link(e.path(), sub + "/" + e.path().filename().string(), ec);
+                if (ec) fs::copy_file(e.path(), sub + "/" + e.path().filename().string(), ec);
+            }
+        }
+        return f;
+    }();
+    return folder;
+}
+
 }  // namespace
 
+// Argument: analysis workers (0 = one per core the machine reports).
 static void BM_ScanThousandFiveSecondFiles(benchmark::State& state) {
     const std::string& folder = ScanFolder();
     for (auto _ : state) {
         SoundLibrary library;
+        library.scanWorkers = static_cast<int32_t>(state.range(0));
         StartLibraryScan(library, folder, 1, -1);
         WaitForScan(library);
         benchmark::DoNotOptimize(library.finishedScans.size());
     }
     state.SetItemsProcessed(state.iterations() * 1000);
+    state.counters["cores"] = static_cast<double>(std::thread::hardware_concurrency());
 }
-BENCHMARK(BM_ScanThousandFiveSecondFiles)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
+BENCHMARK(BM_ScanThousandFiveSecondFiles)->Arg(1)->Arg(8)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
+
+// How far the resident memory rises above its level before the scan, at its
+// peak, while 5,000 files are analysed on every core.
+static void BM_ScanFiveThousandFilesPeakMemory(benchmark::State& state) {
+    const std::string& folder = LargeScanFolder();
+    double peakMb = 0;
+    for (auto _ : state) {
+        SoundLibrary library;
+        PeakMemoryProbe probe;
+        StartLibraryScan(library, folder, 1, -1);
+        WaitForScan(library);
+        if (probe.Available()) peakMb = std::max(peakMb, static_cast<double>(probe.PeakGrowthBytes()) / (1 << 20));
+        if (library.finishedScans.empty() || library.finishedScans[0].entries.size() != 5000)
+            state.SkipWithError("the scan did not index 5,000 files");
+    }
+    state.SetItemsProcessed(state.iterations() * 5000);
+    state.counters["peak_MB"] = peakMb;
+}
+BENCHMARK(BM_ScanFiveThousandFilesPeakMemory)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
 static void BM_ScanStopLatency(benchmark::State& state) {
     const std::string& folder = ScanFolder();

@@ -52,6 +52,42 @@ void AppendCodePoint(std::string& out, unsigned cp) {
     }
 }
 
+// Whether a decimal number text that is out of the double range is too
+// small (rather than too large): the position of its first significant digit
+// relative to the point, plus its exponent, is below zero. Both "1e-400" and
+// "0.000...0001" without an exponent are tiny.
+bool DecimalUnderflows(const char* first, const char* last) {
+    const char* p = first;
+    if (p < last && (*p == '-' || *p == '+')) ++p;
+    long order = 0;
+    long zerosAfterPoint = 0;
+    bool significant = false;
+    bool afterPoint = false;
+    for (; p < last && (IsDigit(*p) || *p == '.'); ++p) {
+        if (*p == '.') {
+            afterPoint = true;
+        } else if (!significant && *p == '0') {
+            if (afterPoint) ++zerosAfterPoint;
+        } else if (!significant) {
+            significant = true;
+            order = afterPoint ? -(zerosAfterPoint + 1) : 0;
+        } else if (!afterPoint && order < 100000) {
+            ++order;
+        }
+    }
+    if (!significant) return true;
+    long exponent = 0;
+    if (p < last && (*p == 'e' || *p == 'E')) {
+        ++p;
+        const bool negative = p < last && *p == '-';
+        if (p < last && (*p == '-' || *p == '+')) ++p;
+        for (; p < last && IsDigit(*p); ++p)
+            if (exponent < 100000) exponent = exponent * 10 + (*p - '0');
+        if (negative) exponent = -exponent;
+    }
+    return order + exponent < 0;
+}
+
 // Converts exactly [first, last) as a decimal number, locale-free. A text
 // that holds no number gives 0; the result may be non-finite on overflow.
 double ConvertNumber(const char* first, const char* last, bool* ok) {
@@ -60,9 +96,7 @@ double ConvertNumber(const char* first, const char* last, bool* ok) {
     if (ec == std::errc::result_out_of_range) {
         // Too large: infinite (caller treats it as missing); too small: zero.
         bool negative = first < last && *first == '-';
-        const char* e = first;
-        while (e < last && *e != 'e' && *e != 'E') ++e;
-        bool tiny = e < last && e + 1 < last && e[1] == '-';
+        bool tiny = DecimalUnderflows(first, last);
         value = tiny ? (negative ? -0.0 : 0.0) : (negative ? -HUGE_VAL : HUGE_VAL);
         if (ok) *ok = true;
         return value;

@@ -83,6 +83,16 @@ TEST(LenientJson, NumbersComeOnlyFromTheScannedBytes) {
     EXPECT_EQ(JsonGetFloat(JsonGetMember(big, "a"), 3.0f), 3.0f);
     EXPECT_EQ(JsonGetFloat(JsonGetMember(big, "b"), 3.0f), 3.0f);  // too large for a float
     EXPECT_EQ(JsonGetFloat(JsonGetMember(big, "c"), 3.0f), 0.0f);
+    // Out of range without an exponent: tiny is zero, huge is missing.
+    const std::string tiny = "0." + std::string(340, '0') + "1";
+    EXPECT_EQ(ParseJsonText(tiny.c_str()).type, kJsonNumber);
+    EXPECT_EQ(ParseJsonText(tiny.c_str()).number, 0.0);
+    EXPECT_EQ(ParseJsonText(("-" + std::string(400, '9')).c_str()).type, kJsonNull);
+    EXPECT_EQ(ParseJsonText(("1" + std::string(400, '0') + "e-500").c_str()).number, 1e-100);
+    EXPECT_EQ(ParseJsonText(("1" + std::string(400, '0') + "e-800").c_str()).number, 0.0);
+    ManifestJsonValue m;
+    ASSERT_TRUE(ParseStrict("{\"a\":" + tiny + "}", &m));
+    EXPECT_EQ(ManifestJsonMember(m, "a")->number, 0.0);
 }
 
 TEST(LenientJson, AccessorsChainAndConvert) {
