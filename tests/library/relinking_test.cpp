@@ -82,9 +82,9 @@ TEST(Relinking, ForcedRelinkKeepsBothFingerprints) {
     EXPECT_EQ(entry.hash, other.hash);
     EXPECT_EQ(registry.FindIdByContent(ref.hash, ref.size), ref.id);
     // The new content's list holds the first owner first, then this id.
-    const std::vector<ContentRecord>& owners = registry.contentIndex.at(other.hash);
+    const std::vector<FileId>& owners = registry.contentIndex.at(ContentKey{other.hash, other.size});
     ASSERT_EQ(owners.size(), 2u);
-    EXPECT_EQ(owners[1].id, ref.id);
+    EXPECT_EQ(owners[1], ref.id);
 }
 
 TEST(Relinking, FolderSearchMatchesHashedByContentAndUnhashedByName) {
