@@ -4,6 +4,7 @@
 // Index
 //   InsertionSort          stable sort that tolerates non-transitive orders
 //   GroupPacker            first-fit tracks of one group under its budget
+//   CompareEventsForTracks the order in which events claim tracks
 //   PackGroup              event order, plain and budget roads
 //   FinishRenderPass
 #include <algorithm>
@@ -80,6 +81,18 @@ struct EventLayers {
     std::vector<int> results;  // indices into project.results
 };
 
+// The order in which events claim tracks: heroes first, then the event with
+// more layers, then the one whose first layer starts earlier (an event
+// without layers last).
+bool CompareEventsForTracks(const EventLayers& a, const EventLayers& b, const std::vector<RenderResult>& results) {
+    if (a.hero != b.hero) return a.hero;
+    if (a.results.size() != b.results.size()) return a.results.size() > b.results.size();
+    auto firstStart = [&](const EventLayers& ev) {
+        return ev.results.empty() ? kNoStart : results[ev.results.front()].startTime;
+    };
+    return firstStart(a) < firstStart(b);
+}
+
 void PackGroup(Project& project, int g) {
     MixGroup& group = project.groups[g];
     const int trackCount = std::max(0, group.trackCount);
@@ -121,13 +134,8 @@ void PackGroup(Project& project, int g) {
     }
 
     const std::vector<RenderResult>& results = project.results;
-    auto firstStart = [&](const EventLayers& ev) {
-        return ev.results.empty() ? kNoStart : results[ev.results.front()].startTime;
-    };
     InsertionSort(events, [&](const EventLayers& a, const EventLayers& b) {
-        if (a.hero != b.hero) return a.hero;
-        if (a.results.size() != b.results.size()) return a.results.size() > b.results.size();
-        return firstStart(a) < firstStart(b);
+        return CompareEventsForTracks(a, b, results);
     });
     size_t maxLayers = 0;
     for (EventLayers& ev : events) {
