@@ -11,6 +11,9 @@
 
 #include <cstdio>
 
+#include "app/app_state.h"
+#include "persistence/user_folders.h"
+
 namespace {
 
 constexpr int kWindowWidth = 1280;
@@ -21,6 +24,7 @@ constexpr float kClear[3] = {0.043f, 0.051f, 0.063f};
 
 int main(int, char**) {
     std::printf("[UI] Tessaloom starting\n");
+    gAppState.exeDir = ExecutableDirUtf8();  // resources and demo content lie beside the program
     std::fflush(stdout);
     if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_TIMER) != 0) {
         std::printf("[UI] SDL_Init failed: %s\n", SDL_GetError());
