@@ -130,3 +130,8 @@ bool FileIsReadable(const std::string& path) {
     ::close(fd);
     return ok;
 }
+
+std::string FileNameOf(const std::string& path) {
+    const size_t cut = path.find_last_of("/\\");
+    return cut == std::string::npos ? path : path.substr(cut + 1);
+}

@@ -6,6 +6,7 @@
 //   WriteBytesFileAtomic  the same for a block of bytes
 //   CommitAndReplaceFile  fsync a finished temporary file and move it over the target
 //   FileIsReadable        whether a path opens for reading
+//   FileNameOf            last component of a path ('/' or '\\' separated)
 #pragma once
 
 #include <cstddef>
@@ -25,3 +26,6 @@ bool WriteBytesFileAtomic(const std::string& path, const void* data, size_t size
 bool CommitAndReplaceFile(const std::string& tmpPath, const std::string& targetPath);
 
 bool FileIsReadable(const std::string& path);
+
+// The part after the last '/' or '\\' (the whole path when there is none).
+std::string FileNameOf(const std::string& path);

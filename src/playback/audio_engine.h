@@ -9,11 +9,12 @@
 //   gAudioEngine          the process-wide engine
 //
 // Threads: the voice list, the fade lists and the limiter state are guarded by
-// `mutex`; the audio thread only tries it. Flags, counters, faders and meters
-// that the interface, the busy task and the audio thread share without that
-// lock are atomics. The audition sound is handed to the audio thread whole
-// through an atomic shared pointer and released on whichever thread drops
-// the last reference (never the audio thread while it is still playing it).
+// `mutex`; the audio thread only tries it. Flags, counters, faders, reverb
+// settings, meters and the voice levels the interface changes while the audio
+// thread mixes are atomics, read once per block. The audition sound is handed
+// to the audio thread whole through an AudioHandoff: whoever replaces it waits
+// out a read in progress and drops the old buffer itself, so the audio thread
+// never waits for it and never frees it.
 //
 // The engine is large (mix buses, reverb memory): private engines (recipe
 // preview, offline export, tests) belong on the heap, not on a stack.
@@ -27,7 +28,9 @@
 #include <string>
 #include <vector>
 
+#include "document/copyable_atomic.h"
 #include "document/project.h"
+#include "playback/audio_handoff.h"
 #include "playback/reverb_state.h"
 
 constexpr int kMixBlockFrames = 4096;    // largest block the mixer handles at once
@@ -38,17 +41,19 @@ constexpr int kVoiceDeconGainPoints = 32;
 constexpr int kMaxSpliceMarkers = 256;
 constexpr int kMaxFillChunks = 65;
 
+// Written by the interface while the audio thread mixes: every value is atomic
+// (and the record still copies, for saving and the preferences).
 struct ReverbParams {
     // The six values the reverb reads, in this order.
-    float size = 0.5f;
-    float decay = 0.5f;
-    float damping = 0.3f;
-    float preDelay = 0.015f;  // seconds
-    float diffusion = 0.7f;
-    float modulation = 0.5f;
-    uint8_t enabled = 1;
-    std::array<float, 3> groupSends{0.2f, 0.2f, 0.2f};
-    float macro = 0.65f;  // the mixer panel's one-knob control; the reverb ignores it
+    CopyableAtomic<float> size{0.5f};
+    CopyableAtomic<float> decay{0.5f};
+    CopyableAtomic<float> damping{0.3f};
+    CopyableAtomic<float> preDelay{0.015f};  // seconds
+    CopyableAtomic<float> diffusion{0.7f};
+    CopyableAtomic<float> modulation{0.5f};
+    CopyableAtomic<uint8_t> enabled{1};
+    std::array<CopyableAtomic<float>, 3> groupSends{0.2f, 0.2f, 0.2f};
+    CopyableAtomic<float> macro{0.65f};  // the mixer panel's one-knob control; the reverb ignores it
 };
 
 // Smoothed level, held peak and hold timer per channel; written only by the
@@ -67,12 +72,13 @@ struct PlaybackVoice {
     float plainStartTime = 0;  // seconds: the result's startTime
     float length = 0;          // seconds of audio (sampleCount / rate after pitching)
     int32_t sampleCount = 0;   // readers use at most min(sampleCount, left.size())
-    float gain = 1.0f;
+    // gain, eventGain and muted change while the audio thread mixes.
+    CopyableAtomic<float> gain{1.0f};
     float normGain = 1.0f;
-    float eventGain = 1.0f;
+    CopyableAtomic<float> eventGain{1.0f};
     float pan = 0;  // -0.8 .. 0.8
     int32_t group = 0;
-    uint8_t muted = 0;
+    CopyableAtomic<uint8_t> muted{0};
     int32_t eventIndex = -1;
     std::array<float, kVoiceOverviewBins> peakOverview{};
     std::array<float, kVoiceOverviewBins> rmsOverview{};
@@ -139,14 +145,17 @@ struct AudioEngine {
     float streamWindow = 30.0f;  // half-width in seconds of the streaming window
 
     // ---- Audition (a mono sound played straight to the output) ----
-    std::atomic<std::shared_ptr<const std::vector<float>>> auditionSamples;
-    std::atomic<int32_t> auditionPosition{0};
-    std::atomic<int32_t> auditionLength{0};  // 0 stops it
+    AudioHandoff<std::vector<float>> auditionSamples;  // immutable once handed over
+    std::atomic<int32_t> auditionPosition{0};  // output frames played
+    std::atomic<int32_t> auditionLength{0};    // output frames to play; 0 stops it
     std::atomic<int32_t> auditionRate{48000};
 
     // ---- Reverb ----
     ReverbParams reverb;
-    ReverbState reverbState;
+    ReverbState reverbState;  // run only by the thread that mixes
+    // Other threads ask for the memory to be cleared; the mixer does it before
+    // its next block.
+    std::atomic<uint8_t> reverbClearRequested{0};
     std::array<float, kMixBlockFrames> sendL{}, sendR{};
     std::array<float, kMixBlockFrames> wetL{}, wetR{};
 
@@ -162,7 +171,7 @@ struct AudioEngine {
     MeterDisplayState masterMeterDisplay;
     std::array<MeterDisplayState, 3> groupMeterDisplay{};
 
-    int32_t sampleRate = 48000;
+    std::atomic<int32_t> sampleRate{48000};  // read by the audio thread before it locks
 };
 
 extern AudioEngine gAudioEngine;

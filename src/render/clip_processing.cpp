@@ -4,7 +4,7 @@
 //   Resampling          Lanczos taps by exact angle identities; ResampleSinc, ResampleSincPair,
 //                       ResampleLinear
 //   Band gains          ApplyBandGains
-//   Limiter             ApplyPeakLimiter
+//   Limiter             ApplyPeakLimiter (SoftClipSample is inline in the header)
 //   Region loaders      LoadResultRegion, LoadResultRegionMode2
 //   Alloy sources       ResolveSourcePathById
 //   Chain               LoadResultAudio, FillVoiceWithSilence,
@@ -208,19 +208,6 @@ void ApplyBandGains(std::vector<float>& buffer, int frames, int sampleRate,
 // Limiter
 // ---------------------------------------------------------------------------
 
-namespace {
-
-constexpr float kSoftClipKnee = 0.84f;
-
-inline float SoftClip(float y) {
-    const float m = std::fabs(y);
-    if (m <= kSoftClipKnee) return y;
-    const float shaped = kSoftClipKnee + 0.051f * std::tanh(10.0f * (m - kSoftClipKnee));
-    return y >= 0 ? shaped : -shaped;
-}
-
-}  // namespace
-
 void ApplyPeakLimiter(const AudioEngine& engine, float* left, float* right, int64_t frames) {
     if (frames < 1 || !left) return;
     const double ceiling = engine.limiterThreshold;
@@ -240,8 +227,8 @@ void ApplyPeakLimiter(const AudioEngine& engine, float* left, float* right, int6
             l *= gain;
             r *= gain;
         }
-        left[i] = SoftClip(l);
-        if (right) right[i] = SoftClip(r);
+        left[i] = SoftClipSample(l);
+        if (right) right[i] = SoftClipSample(r);
     }
 }
 

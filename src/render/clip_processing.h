@@ -4,6 +4,7 @@
 //   ResampleSinc / ResampleSincPair   16-tap Lanczos (a = 8) resampler; the pair shares taps
 //   ResampleLinear                    two-point interpolation for the export's source reader
 //   ApplyBandGains                    five-band gain split by four parallel one-pole low-passes
+//   SoftClipSample                    the soft clip that keeps every output under 0.891
 //   ApplyPeakLimiter                  envelope limiter + soft clip for bounce and export
 //   LoadResultRegion / LoadResultRegionMode2   a cached region straight into a voice
 //   ResolveSourcePathById             refresh an alloy source's path through the file registry
@@ -20,6 +21,7 @@
 #pragma once
 
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -47,6 +49,16 @@ void ResampleLinear(int outFrames, double step, std::vector<float>& buffer);
 // happens when every gain is within 0.01 of 1.
 void ApplyBandGains(std::vector<float>& buffer, int frames, int sampleRate,
                     const std::array<float, 5>& gains);
+
+// Above 0.84 in magnitude a sample bends smoothly toward 0.891, which it never
+// exceeds; the master limiter of the mixer ends with the same curve.
+inline float SoftClipSample(float x) {
+    constexpr float kKnee = 0.84f;
+    const float m = std::fabs(x);
+    if (m <= kKnee) return x;
+    const float shaped = kKnee + 0.051f * std::tanh(10.0f * (m - kKnee));
+    return x >= 0 ? shaped : -shaped;
+}
 
 // Limits a pair of channels in place with the engine's ceiling, attack and
 // release (the engine's own limiter state is not touched), then soft-clips

@@ -21,6 +21,7 @@
 #include <unordered_map>
 
 #include "document/event.h"
+#include "document/file_util.h"
 #include "document/project.h"
 #include "library/file_caches.h"
 #include "library/file_registry.h"
@@ -75,11 +76,6 @@ bool IsClipOrBed(const Event& event) {
 // again, so that nothing loses its layers without getting new ones.
 bool EventInRange(const Event& event, float t0, float t1) {
     return t0 < event.time + event.duration && event.time < t1;
-}
-
-std::string FileNameOf(const std::string& path) {
-    size_t cut = path.find_last_of("/\\");
-    return cut == std::string::npos ? path : path.substr(cut + 1);
 }
 
 void PublishCount(Project& project) {

@@ -1,0 +1,69 @@
+// block_mixer.h — the real-time mix of the engine's voices, its offline twin,
+// the playhead, the audition hand-over and the reference-audio hook.
+//
+// Index
+//   ReferenceAudioHook / SetReferenceAudioHook / GetReferenceAudioHook
+//   VoiceFades / EffectiveVoiceFades   fade lengths as the mixers apply them
+//   MixAudioBlock          one block of planar stereo output (audio thread)
+//   MixClipWithFades       one voice added into an offline buffer (bounce, export)
+//   SeekPlayback / GetPlaybackTime / AdvanceTimeByFrames
+//   RequestReverbClear     ask the audio thread to clear the reverb before its next block
+//   StartAudition / StopAudition       hand a mono sound to the audio thread and take it back
+//   SanitizeSamples        finite and within [-1, 1] before samples go to a file
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "playback/audio_engine.h"
+
+// Adds the reference video's sound for the block starting at timeSeconds.
+using ReferenceAudioHook = void (*)(float* left, float* right, int32_t frames, double timeSeconds,
+                                    int32_t sampleRate);
+// Process-wide; null (the default) when no hook is installed. Any thread.
+void SetReferenceAudioHook(ReferenceAudioHook hook);
+ReferenceAudioHook GetReferenceAudioHook();
+
+struct VoiceFades {
+    float in = 0;
+    float out = 0;
+};
+// Each stored fade clamped to [0.015, max(0.015, 0.45 length)], then both
+// scaled down together when they would take more than 90 % of the length.
+VoiceFades EffectiveVoiceFades(float length, float storedIn, float storedOut);
+
+// Writes `frames` samples (any positive count; the reverb hears at most the
+// first 4096) into left and right. Runs on the audio thread: it never waits
+// for the engine lock, allocates nothing, and leaves the block silent (save
+// the audition) with the playhead in place when the lock is taken. A seek
+// made while the block is mixed is kept.
+void MixAudioBlock(AudioEngine& engine, float* left, float* right, int frames);
+
+// Adds one voice into outLeft/outRight (outFrames frames; frame 0 is the time
+// timeOffset). No lock, no interpolation: the voice is at the output rate.
+// The engine supplies the voice's fade lengths (entry voiceIndex).
+void MixClipWithFades(const PlaybackVoice& voice, int voiceIndex, const AudioEngine& engine,
+                      float* outLeft, float* outRight, int64_t outFrames, int sampleRate,
+                      float extraGain, double timeOffset);
+
+// Moves the playhead to trunc(rate x seconds) (0 for a negative or non-finite
+// time) and asks for the reverb's memory to be cleared.
+void SeekPlayback(AudioEngine& engine, double seconds);
+double GetPlaybackTime(const AudioEngine& engine);
+// The interface's frame stepping: time += frames / frameRate, kept in
+// [0, max(duration, 0)]. A frame rate that is not positive changes nothing.
+void AdvanceTimeByFrames(float& time, float frameRate, float duration, int frames);
+
+void RequestReverbClear(AudioEngine& engine);
+
+// Plays `samples` (mono, at sampleRate) from its start, to its end at any
+// engine rate; replaces a sound already playing. The previous buffer is
+// released on the calling thread once no block can still be reading it.
+// Not for the audio thread.
+void StartAudition(AudioEngine& engine, std::shared_ptr<const std::vector<float>> samples,
+                   int sampleRate);
+void StopAudition(AudioEngine& engine);
+
+// Non-finite samples become 0; the rest are clamped to [-1, 1].
+void SanitizeSamples(float* buffer, int64_t count);

@@ -1,0 +1,211 @@
+// voice_build.cpp — one render result into one playback voice.
+//
+// Index
+//   Small helpers        VoiceFrames, PlaceholderLength, PanForResult, WeightGainFactor
+//   Steps                ResolveResultFiles, LoadVoiceSamples, CopyVoiceCurves, LevelVoice
+//   BuildPlaybackVoice   the steps in order, then the install under the engine lock
+//
+// Everything up to the install runs unlocked on the building thread (busy
+// task, preview or export): decoding, processing, pitch detection, loudness.
+#include <algorithm>
+#include <cmath>
+
+#include "document/event.h"
+#include "document/file_util.h"
+#include "document/project.h"
+#include "library/file_caches.h"
+#include "library/file_registry.h"
+#include "library/loudness_pitch.h"
+#include "playback/engine_voices.h"
+#include "render/clip_processing.h"
+#include "render/processed_clip_cache.h"
+#include "render/scale_tuning.h"
+
+// ---------------------------------------------------------------------------
+// Small helpers
+// ---------------------------------------------------------------------------
+
+namespace {
+
+constexpr float kHeadroomPeak = 0.5f;
+constexpr float kNormPeakCeiling = 0.891f;
+constexpr float kUnmeasurableLufs = -90.0f;
+
+int VoiceFrames(const PlaybackVoice& voice) {
+    return int(std::min<size_t>(size_t(std::max(voice.sampleCount, 0)), voice.left.size()));
+}
+
+bool DurationIsSane(float seconds) {
+    return std::isfinite(seconds) && seconds >= 0.0f && seconds <= kMaxRegionSeconds;
+}
+
+// Spreads tracks across the stereo field, nudged by the layer's weight.
+float PanForResult(const RenderResult& result) {
+    const int lane = result.track % 5;  // truncating remainder
+    const float pan = 0.15f * float(lane - 2) + 0.4f * (result.weight - 0.5f);
+    return std::isfinite(pan) ? std::clamp(pan, -0.8f, 0.8f) : 0.0f;
+}
+
+// Heavy layers are pulled back a little so they do not dominate.
+float WeightGainFactor(float weight) {
+    if (!(weight > 0.7f)) return 1.0f;
+    return 1.0f - 0.3f * std::clamp((weight - 0.7f) / 0.15f, 0.0f, 1.0f);
+}
+
+// ---------------------------------------------------------------------------
+// Steps
+// ---------------------------------------------------------------------------
+
+void ResolveResultFiles(RenderResult& result) {
+    result.missing = false;
+    if (!result.fileId.empty()) {
+        std::string resolved = FileRegistry::Instance().ResolveOrAdd(result.fileId, result.filepath);
+        if (resolved.empty())
+            result.missing = true;
+        else if (resolved != result.filepath)
+            result.filepath = std::move(resolved);
+    }
+    if (result.procMode == 3) {
+        ResolveSourcePathById(result.alloyMid);
+        ResolveSourcePathById(result.alloyHigh);
+        ResolveSourcePathById(result.alloyEnv);
+    }
+}
+
+// Decodes and processes the result's audio by its mode; a placeholder or a
+// failure gives silence of the result's duration (bounded).
+void LoadVoiceSamples(AudioEngine& engine, RenderResult& result, int rate, bool keepAsIs,
+                      PlaybackVoice& voice) {
+    if (result.placeholder) {
+        FillVoiceWithSilence(voice, rate, result.duration);
+        return;
+    }
+    const bool hadPlan = !result.fillChunks.empty();
+    if (LoadResultAudio(result, rate, voice)) {
+        // Keep the plan of a fresh fill so that later builds sound the same.
+        if (result.procMode == 1 && !hadPlan && voice.chunkCount > 0) {
+            const int n = std::min(voice.chunkCount, kMaxFillChunks);
+            result.fillChunks.assign(voice.chunks.begin(), voice.chunks.begin() + n);
+        }
+        return;
+    }
+    engine.missingFiles.push_back(FileNameOf(result.filepath));
+    result.missing = true;
+    if (!keepAsIs) result.placeholder = true;
+    FillVoiceWithSilence(voice, rate, result.duration);
+}
+
+void CopyVoiceCurves(const RenderResult& result, const Event* event, bool eventIndexValid,
+                     PlaybackVoice& voice) {
+    if (result.hasIntGain) {
+        voice.intGain = result.intGain;
+        voice.hasIntGain = 1;
+    }
+    if (result.hasFillGain) {
+        voice.fillGain = result.fillGain;
+        voice.hasFillGain = 1;
+        voice.fillGainSpan = eventIndexValid && event ? event->duration : result.duration;
+    }
+    if (result.hasDeconGain) {
+        voice.deconGain = result.deconGain;
+        voice.hasDeconGain = 1;
+    }
+    if (result.procMode == 1 && event) {
+        voice.intensityCurve = event->intensity.data();
+        voice.intensityCount = kVoiceIntGainPoints;
+        voice.intensityScale = event->intensityScale;
+        voice.intensityIsBed = event->shape == kShapeBed ? 1 : 0;
+    }
+}
+
+// Headroom from the overview peak, then loudness normalisation to the group's
+// target, never past a sample peak of 0.891.
+void LevelVoice(const AudioEngine& engine, RenderResult& result, int rate, PlaybackVoice& voice) {
+    float peak = 0;
+    for (float p : voice.peakOverview) peak = std::max(peak, p);
+    if (peak > kHeadroomPeak) voice.gain.store(voice.gain.load() * (kHeadroomPeak / peak));
+
+    const int frames = VoiceFrames(voice);
+    float norm = 1.0f;
+    if (engine.normalizeLoudness && frames >= 1) {
+        const bool twoChannels = voice.stereo && voice.right.size() >= size_t(frames);
+        const float lufs = MeasureIntegratedLoudness(voice.left.data(),
+                                                     twoChannels ? voice.right.data() : nullptr,
+                                                     frames, rate);
+        if (lufs > kUnmeasurableLufs) {
+            const float target = engine.groupTargetLufs[size_t(std::clamp(voice.group, 0, 2))];
+            norm = float(std::pow(10.0, std::clamp(double(target) - lufs, -30.0, 18.0) / 20.0));
+            // The overview bins cover every frame, so their largest peak is the voice's.
+            if (peak > 0) norm = std::min(norm, kNormPeakCeiling / peak);
+        }
+    }
+    // An unmeasurable voice keeps 1.0, and so does its result.
+    voice.normGain = norm;
+    result.normGain = norm;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// BuildPlaybackVoice
+// ---------------------------------------------------------------------------
+
+void BuildPlaybackVoice(AudioEngine& engine, RenderResult& result, int resultIndex, int sampleRate,
+                        const float* eventGains, int eventCount, const Event* events, int scaleType,
+                        int scaleRoot, bool keepAsIs) {
+    // 1. Nothing to play.
+    if (result.filepath.empty() && !result.placeholder) return;
+    const int rate = std::max(sampleRate, 1);
+
+    // 2. Files may have moved since the result was made.
+    ResolveResultFiles(result);
+
+    // 3-6. Placement, pan, gains, event settings.
+    PlaybackVoice voice;
+    voice.startTime = result.startTime + result.deconOffset;
+    voice.plainStartTime = result.startTime;
+    voice.length = result.duration;
+    voice.group = result.group;
+    voice.muted = result.muted ? 1 : 0;
+    voice.eventIndex = result.eventIdx;
+    voice.resultIndex = resultIndex;
+    voice.resultId = uint32_t(result.id);
+    voice.pan = PanForResult(result);
+    voice.gain = WeightGainFactor(result.weight) * result.layerGain * result.userVolume;
+    const bool eventValid = result.eventIdx >= 0 && result.eventIdx < eventCount;
+    const Event* event = eventValid && events ? &events[result.eventIdx] : nullptr;
+    if (eventValid && eventGains) voice.eventGain = eventGains[result.eventIdx];
+    if (event) {
+        voice.reverbSend = event->reverbSend;
+        if (event->muted) voice.muted = 1;
+    }
+
+    // 7. Audio.
+    LoadVoiceSamples(engine, result, rate, keepAsIs, voice);
+    // A duration that is not a usable number of seconds would make the voice
+    // unplayable or endless: it lasts as long as its (bounded) samples.
+    if (!DurationIsSane(result.duration)) voice.length = float(double(voice.sampleCount) / rate);
+
+    // 8. Band gains (deconfliction results, unless bypassed).
+    if (VoiceFrames(voice) >= 1 && !engine.bypassDeconfliction.load())
+        ApplyResultBandGains(result, voice, rate);
+
+    // 9. Musical-scale tuning.
+    if (!keepAsIs && scaleType != kScaleOff)
+        TuneResultToScale(result, voice, rate, events, eventCount, scaleType, scaleRoot);
+
+    // 10. Pitch.
+    ApplyVoicePitchShift(voice, result.pitchShift, rate);
+
+    // 11. Curves.
+    CopyVoiceCurves(result, event, eventValid, voice);
+
+    // 12. Overview.
+    BuildClipOverview(voice);
+
+    // 13. Headroom and loudness.
+    LevelVoice(engine, result, rate, voice);
+
+    // 14. Install.
+    InstallPlaybackVoice(engine, std::move(voice), result.fadeIn, result.fadeOut);
+}
