@@ -27,6 +27,7 @@
 
 #include "document/busy_task.h"
 #include "export/export_settings.h"
+#include "picture/marker_records.h"
 #include "picture/trace_records.h"
 
 struct ImFont;
@@ -97,6 +98,8 @@ struct AppState {
     std::atomic<bool> traceRunning{false};
     OpticalTrace opticalTrace;
     TraceDeriveSettings traceDeriveSettings;
+    std::vector<MarkerEvent> importedMarkers;        // from a session text
+    std::vector<MarkerScene> importedMarkerScenes;   // waiting to become scenes
 
     // --- Work area and saved view -----------------------------------------
     float workAreaIn = -1;

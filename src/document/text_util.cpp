@@ -1,4 +1,4 @@
-// text_util.cpp — text fields, timecode and UTF-8 / UTF-16 conversion.
+// text_util.cpp — text fields, timecode, UTF-8 / UTF-16 conversion, trimming.
 #include "document/text_util.h"
 
 #include <algorithm>
@@ -185,3 +185,46 @@ std::u16string Utf8ToWide(const std::string& utf8) {
     }
     return out;
 }
+
+std::string ToValidUtf8(std::string_view text) {
+    // Plain ASCII and well-formed text, by far the common case, is copied as is.
+    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+    bool ascii = true;
+    for (size_t i = 0; i < text.size() && ascii; ++i) ascii = s[i] < 0x80;
+    if (ascii) return std::string(text);
+    return WideToUtf8(Utf8ToWide(std::string(text)));
+}
+
+// ---------------------------------------------------------------------------
+// Case and white space
+// ---------------------------------------------------------------------------
+
+std::string ToLowerCopy(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return out;
+}
+
+namespace {
+
+bool IsTrimmedBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+}  // namespace
+
+std::string_view TrimmedView(std::string_view text) {
+    size_t b = 0, e = text.size();
+    while (b < e && IsTrimmedBlank(text[b])) ++b;
+    while (e > b && IsTrimmedBlank(text[e - 1])) --e;
+    return text.substr(b, e - b);
+}
+
+void TrimWhitespace(std::string& text) {
+    std::string_view kept = TrimmedView(text);
+    const size_t begin = static_cast<size_t>(kept.data() - text.data());
+    text.erase(begin + kept.size());
+    text.erase(0, begin);
+}
+
+std::string TrimmedCopy(std::string_view text) { return std::string(TrimmedView(text)); }

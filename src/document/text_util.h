@@ -6,6 +6,8 @@
 //   FormatTimecode       seconds -> "HH:MM:SS:FF" at the project frame rate
 //   ParseTimecode        "H:M:S[:F]" -> seconds, or -1
 //   WideToUtf8 / Utf8ToWide   UTF-16 <-> UTF-8 (invalid input becomes U+FFFD)
+//   ToValidUtf8          a copy whose invalid UTF-8 sequences became U+FFFD
+//   ToLowerCopy / TrimWhitespace / TrimmedCopy / TrimmedView   ASCII case, blank trimming
 #pragma once
 
 #include <cstddef>
@@ -32,3 +34,13 @@ float ParseTimecode(const Project& project, const char* text);
 
 std::string WideToUtf8(const std::u16string& wide);
 std::u16string Utf8ToWide(const std::string& utf8);
+
+// Text from outside the program (other people's files) before it is stored.
+std::string ToValidUtf8(std::string_view text);
+
+// ASCII lower-case copy; other bytes are kept.
+std::string ToLowerCopy(std::string_view text);
+// Removes leading and trailing " \t\r\n"; all white space leaves "".
+void TrimWhitespace(std::string& text);
+std::string TrimmedCopy(std::string_view text);
+std::string_view TrimmedView(std::string_view text);

@@ -109,6 +109,17 @@ TEST(Utf, RoundTripsOutsideTheBmpAndReplacesInvalidInput) {
     EXPECT_EQ(WideToUtf8(lone), "x\xEF\xBF\xBD");
 }
 
+TEST(Utf, ValidCopyAndAsciiCaseAndTrimming) {
+    EXPECT_EQ(ToValidUtf8("plain"), "plain");
+    EXPECT_EQ(ToValidUtf8("Caf\xE9 \xC3\xA9"), "Caf\xEF\xBF\xBD" " \xC3\xA9");  // Latin-1 byte, then UTF-8
+    EXPECT_EQ(ToLowerCopy("MiX \xC3\x89" "d 9"), "mix \xC3\x89" "d 9");            // only ASCII letters change
+    EXPECT_EQ(TrimmedCopy(" \t\r\n"), "");
+    EXPECT_EQ(TrimmedCopy("\ta b\r\n"), "a b");
+    std::string text = "  keep \v ";  // a vertical tab is not trimmed
+    TrimWhitespace(text);
+    EXPECT_EQ(text, "keep \v");
+}
+
 TEST(RandomBytes, FillsTheBuffer) {
     std::set<std::vector<unsigned char>> seen;
     for (int i = 0; i < 32; ++i) {

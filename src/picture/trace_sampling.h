@@ -1,0 +1,37 @@
+// trace_sampling.h — reading the picture trace at a time or over a range, and
+// widening the timeline so that every suggestion and marker shows.
+//
+// Index
+//   SampleTraceComposite / SampleTraceSeries / SampleOpticalField /
+//   SampleTraceFeature      one field, interpolated between frames
+//   SampleTraceCurve        the composite at evenly spaced points, nearest frame
+//   FitTimelineToSuggestions / RestoreTimelineExtent   widen and put back
+//
+// All of it runs on the UI thread.
+#pragma once
+
+struct AppState;
+struct OpticalTrace;
+struct Project;
+
+// Interpolated between neighbouring frames at x = fps * t. Before the first
+// frame the value is the first frame's, after the last the last frame's. An
+// empty trace, or an fps that is not a positive number, gives 0.
+float SampleTraceComposite(const OpticalTrace& trace, float t);
+float SampleTraceSeries(const OpticalTrace& trace, float t);  // the threshold
+// mode 0 luma, 1 motion, 2 composite, 3 threshold, 4 motionSmooth; else 0.
+float SampleOpticalField(const OpticalTrace& trace, float t, int mode);
+float SampleTraceFeature(const OpticalTrace& trace, float t);  // luma
+
+// Writes the composite of the nearest earlier frame at `count` points evenly
+// over [t0, t1] (at least 0.001 s wide). The frame period comes from the
+// frames' own times. With fewer than 2 frames, or times that give no usable
+// period, every point is 1.0. A count of 1 samples t0.
+void SampleTraceCurve(const OpticalTrace& trace, float t0, float t1, float* out, int count);
+
+// When a suggestion or an imported marker ends after the project does, makes
+// the project and the view run from 0 to 1 s past the latest end. The first
+// widening remembers the view and the duration; later ones keep that memory.
+void FitTimelineToSuggestions(AppState& app, Project& project);
+// Puts back what the first widening remembered and forgets it.
+void RestoreTimelineExtent(AppState& app, Project& project);
