@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -12,9 +13,15 @@
 
 namespace {
 
+// The fixtures lie beside this file. Ninja compiles with paths relative to
+// the build folder, where the test executable also lies.
 std::string FixturePath(const char* name) {
-    std::string here = __FILE__;
-    return here.substr(0, here.find_last_of('/')) + "/fixtures/" + name;
+    std::filesystem::path here = __FILE__;
+    if (here.is_relative()) {
+        std::error_code ec;
+        here = std::filesystem::read_symlink("/proc/self/exe", ec).parent_path() / here;
+    }
+    return (here.parent_path() / "fixtures" / name).string();
 }
 
 const std::string kSection =
