@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -13,16 +12,8 @@
 
 namespace {
 
-// The fixtures lie beside this file. Ninja compiles with paths relative to
-// the build folder, where the test executable also lies.
-std::string FixturePath(const char* name) {
-    std::filesystem::path here = __FILE__;
-    if (here.is_relative()) {
-        std::error_code ec;
-        here = std::filesystem::read_symlink("/proc/self/exe", ec).parent_path() / here;
-    }
-    return (here.parent_path() / "fixtures" / name).string();
-}
+// A copy of the shared session-text export lives with the tests.
+std::string FixturePath(const char* name) { return std::string(TL_SOURCE_DIR) + "/tests/picture/fixtures/" + name; }
 
 const std::string kSection =
     "M A R K E R S  L I S T I N G\n"
