@@ -4,7 +4,8 @@
 // Index
 //   GuiFont, TextureHandle     opaque handles of the GUI layer (no GUI header here)
 //   AppState                   the record, grouped by role:
-//     transport, view, selection · fonts · timeline/inspector state ·
+//   WeightColors               the three weight colours beside the theme palette
+//     transport, view, selection · fonts · theme values · timeline/inspector state ·
 //     engine and render preferences · export settings · picture trace ·
 //     work area · busy task and worker slot · render request · export job ·
 //     platform hooks · about box · document status and preferences ·
@@ -43,6 +44,13 @@ using ExportSaveDialogFn = std::string (*)(const char* title, const char* defaul
 using OpenFileDialogFn = std::string (*)(const char* title, const char* filter);
 using SaveFileDialogFn = std::string (*)(const char* title, const char* filter, const char* defaultName);
 
+// Packed 0xAABBGGRR (red in the low byte), opaque; kept in the preferences.
+struct WeightColors {
+    uint32_t weightColorLow = 0xFF540144;
+    uint32_t weightColorMid = 0xFF8C9121;
+    uint32_t weightColorHigh = 0xFF25E7FD;
+};
+
 struct AppState {
     AppState() = default;
     ~AppState();
@@ -76,6 +84,17 @@ struct AppState {
     bool boldFonts = true;
     GuiFont regularFonts[3][4] = {};
     GuiFont boldFontTable[3][4] = {};
+
+    // --- Theme values ------------------------------------------------------
+    // The preferences read and write these; the shell's theme and fonts act
+    // on them through the slots, which stay empty until the shell fills them
+    // (the preferences then only store the values). A slot that changes the
+    // theme or preset also stores it here, so the next save writes it.
+    int themeIndex = 0;
+    WeightColors weightColors;
+    std::function<void(AppState&, int preset)> applyFontSizePreset;
+    std::function<void(int index)> setTheme;
+    std::function<void()> applyThemeStyle;
 
     // --- Timeline and inspector interaction ------------------------------
     bool curveDrawMode = false;

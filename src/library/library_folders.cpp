@@ -6,7 +6,7 @@
 //   InitLibraryIndexFolder / LoadLibraryIndexFiles
 //   AddLibraryFolder           take-over, pending scan, folder check, fingerprint hand-over
 //   AddQueuedLibraryFolders
-//   ApplySavedLibraryFolder / QueueLibrarySubfolders / ScanProjectLibraryFolders /
+//   ApplySavedLibraryFolder / QueueLibrarySubfolders / SavedLibraryFolders / ScanProjectLibraryFolders /
 //   NormalizeEventLibFilters   library duties of the preferences and project loaders
 //   RefreshLibraryIndex        relocation (nothing changes when nothing would be kept)
 //   RemoveLibrary
@@ -236,13 +236,43 @@ int32_t QueueLibrarySubfolders(SoundLibrary& library, const std::string& folder)
         if (it->is_directory(typeError) && !typeError) subfolders.push_back(it->path().string());
     }
     std::sort(subfolders.begin(), subfolders.end());
+    // A second run (a forced demo restore) must not queue a folder twice.
+    auto waiting = [&](const std::string& sub) {
+        if (library.scanRunning.load() && library.scanFolder.folder == sub) return true;
+        if (std::find(library.pendingFolders.begin(), library.pendingFolders.end(), sub) != library.pendingFolders.end())
+            return true;
+        return std::any_of(library.libraryAddQueue.begin(), library.libraryAddQueue.end(),
+                           [&](const QueuedLibraryFolder& q) { return q.folder == sub; });
+    };
     int32_t queued = 0;
     for (const std::string& sub : subfolders) {
-        if (LibraryHasFolder(library, sub)) continue;
+        if (LibraryHasFolder(library, sub) || waiting(sub)) continue;
         library.libraryAddQueue.push_back(QueuedLibraryFolder{sub, 1, -1});
         ++queued;
     }
     return queued;
+}
+
+std::vector<QueuedLibraryFolder> SavedLibraryFolders(SoundLibrary& library) {
+    std::vector<QueuedLibraryFolder> folders;
+    auto add = [&](const std::string& folder, uint8_t enabled, int32_t group) {
+        if (folder.empty()) return;
+        for (const QueuedLibraryFolder& f : folders)
+            if (f.folder == folder) return;
+        folders.push_back(QueuedLibraryFolder{folder, enabled, group});
+    };
+    for (const LibraryIndex& index : library.libraries) add(index.path, index.enabled, index.group);
+    // The running flag first: a scan that ends meanwhile has already handed
+    // its library over to finishedScans when the flag drops.
+    const bool scanning = library.scanRunning.load() != 0;
+    {
+        std::lock_guard<std::mutex> lock(library.scanMutex);
+        for (const LibraryIndex& index : library.finishedScans) add(index.path, index.enabled, index.group);
+    }
+    if (scanning) add(library.scanFolder.folder, library.scanFolder.enabled, library.scanFolder.group);
+    for (const std::string& folder : library.pendingFolders) add(folder, 1, -1);
+    for (const QueuedLibraryFolder& queued : library.libraryAddQueue) add(queued.folder, queued.enabled, queued.group);
+    return folders;
 }
 
 int32_t ScanProjectLibraryFolders(SoundLibrary& library, const std::vector<std::string>& folders) {

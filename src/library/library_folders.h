@@ -14,6 +14,7 @@
 //   Library duties of the preferences and project loaders:
 //     ApplySavedLibraryFolder    a saved folder's enabled and group, or queue it
 //     QueueLibrarySubfolders     queue the subfolders of a folder (demo content)
+//     SavedLibraryFolders        every folder the preferences must remember
 //     ScanProjectLibraryFolders  scan a project's folders that no library has
 //     NormalizeEventLibFilters   former library names in event filters become current ones
 //
@@ -27,6 +28,7 @@
 
 struct SoundLibrary;
 struct LibraryIndex;
+struct QueuedLibraryFolder;
 struct Project;
 
 void InitLibraryIndexFolder(SoundLibrary& library);
@@ -69,9 +71,16 @@ bool SaveLibraryIndex(const SoundLibrary& library, const LibraryIndex& index);
 // (libraryAddQueue) with these values.
 void ApplySavedLibraryFolder(SoundLibrary& library, const std::string& folder, uint8_t enabled, int32_t group);
 
-// Queues every subfolder of `folder` that no library has as its path, with
+// Queues every subfolder of `folder`, in name order, that no library has as
+// its path and that is not queued, pending or being scanned already, with
 // enabled 1 and group -1. Returns the number queued.
 int32_t QueueLibrarySubfolders(SoundLibrary& library, const std::string& folder);
+
+// The folders a restart must find again, each once, in this order: the
+// libraries (palettes have no folder), scans finished but not yet taken
+// over, the folder being scanned, the pending folders (enabled 1, group -1)
+// and the add queue. Quitting during a scan thus loses no library.
+std::vector<QueuedLibraryFolder> SavedLibraryFolders(SoundLibrary& library);
 
 // For each of `folders` that no library has and that exists as a directory:
 // starts a scan (enabled 1, group -1) when none runs, otherwise adds it to

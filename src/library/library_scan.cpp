@@ -232,6 +232,7 @@ bool StartLibraryScan(SoundLibrary& library, const std::string& folder, uint8_t 
     request->folder = WithoutTrailingSeparators(folder);  // one folder, one spelling
     request->enabled = enabled;
     request->group = group;
+    library.scanFolder = QueuedLibraryFolder{request->folder, enabled, group};
     try {
         ScanRequest* raw = request.get();
         library.scanThread = std::thread(ScanLibraryFolder, raw, std::move(name));

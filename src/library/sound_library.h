@@ -128,6 +128,7 @@ struct SoundLibrary {
     std::atomic<int32_t> scanWorkers{0};          // analysis threads of a scan; 0 = one per core
     char scanStatus[256] = {};                    // through Set/GetScanStatus only
     char scanFolderName[128] = {};                // UI thread
+    QueuedLibraryFolder scanFolder;               // UI thread: the folder of the last scan started
     std::thread scanThread;
     std::atomic<uint8_t> fingerprintRunning{0};
     std::atomic<int32_t> fingerprintDone{0};

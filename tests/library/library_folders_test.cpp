@@ -337,6 +337,36 @@ TEST(LibraryFolders, SavedFoldersAndDemoSubfoldersReachLibrariesOrTheQueue) {
     EXPECT_EQ(library.libraryAddQueue[0].enabled, 1);
     EXPECT_EQ(library.libraryAddQueue[0].group, -1);
     EXPECT_EQ(QueueLibrarySubfolders(library, dir.File("NoDemo")), 0);
+    // A second offer of the same folder queues nothing again.
+    EXPECT_EQ(QueueLibrarySubfolders(library, dir.File("Demo")), 0);
+    EXPECT_EQ(library.libraryAddQueue.size(), 1u);
+}
+
+TEST(LibraryFolders, SavedFoldersIncludeEveryFolderNotYetALibrary) {
+    SoundLibrary library;
+    library.libraries.push_back(Library("Doors", "/sfx/Doors", {}));
+    library.libraries[0].enabled = 0;
+    library.libraries[0].group = 2;
+    library.libraries.push_back(Library("Picked", "", {}));  // a palette has no folder
+    library.finishedScans.push_back(Library("Rain", "/sfx/Rain", {}));
+    library.scanFolder = QueuedLibraryFolder{"/sfx/Wind", 0, 1};
+    library.scanRunning.store(1);
+    library.pendingFolders = {"/sfx/Steps", "/sfx/Doors"};
+    library.libraryAddQueue.push_back(QueuedLibraryFolder{"/sfx/Cloth", 1, 0});
+    library.libraryAddQueue.push_back(QueuedLibraryFolder{"/sfx/Rain", 0, 0});
+
+    const std::vector<QueuedLibraryFolder> saved = SavedLibraryFolders(library);
+    std::vector<std::string> folders;
+    for (const QueuedLibraryFolder& f : saved) folders.push_back(f.folder);
+    EXPECT_EQ(folders, (std::vector<std::string>{"/sfx/Doors", "/sfx/Rain", "/sfx/Wind", "/sfx/Steps", "/sfx/Cloth"}));
+    EXPECT_EQ(saved[0].enabled, 0);
+    EXPECT_EQ(saved[0].group, 2);
+    EXPECT_EQ(saved[2].group, 1);
+    EXPECT_EQ(saved[3].group, -1);
+
+    // The last scan's folder counts only while it runs.
+    library.scanRunning.store(0);
+    EXPECT_EQ(SavedLibraryFolders(library).size(), 4u);
 }
 
 TEST(LibraryFolders, EveryProjectFolderIsScannedInTurn) {
