@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "app/app_state.h"
+#include "document/copyable_atomic.h"
 #include "document/file_util.h"
 #include "document/project.h"
 #include "library/library_folders.h"
@@ -45,16 +46,21 @@ std::string_view SkipBlanks(std::string_view text) {
     return text;
 }
 
+// Skips blanks and one sign; true when the sign was '-'.
+bool TakeSign(std::string_view& text) {
+    text = SkipBlanks(text);
+    if (text.empty() || (text.front() != '+' && text.front() != '-')) return false;
+    const bool negative = text.front() == '-';
+    text.remove_prefix(1);
+    return negative;
+}
+
 // The number at the start of `text` (blanks skipped, trailing text ignored);
 // 0 when there is none. NaN when the digits do not fit a double, so that the
 // setting keeps its value.
+
 double LeadingDouble(std::string_view text) {
-    text = SkipBlanks(text);
-    bool negative = false;
-    if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
-        negative = text.front() == '-';
-        text.remove_prefix(1);
-    }
+    const bool negative = TakeSign(text);
     // from_chars takes neither a sign here nor a lone leading point.
     std::string digits;
     if (!text.empty() && text.front() == '.') digits = "0";
@@ -70,12 +76,7 @@ double LeadingDouble(std::string_view text) {
 // The integer at the start of `text`, saturated to 64 bits; 0 when there is
 // none. Like the C library, "1.5" reads as 1.
 int64_t LeadingInteger(std::string_view text) {
-    text = SkipBlanks(text);
-    bool negative = false;
-    if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
-        negative = text.front() == '-';
-        text.remove_prefix(1);
-    }
+    const bool negative = TakeSign(text);
     uint64_t magnitude = 0;
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), magnitude);
     (void)end;
@@ -107,6 +108,17 @@ int HexDigit(char c) {
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
+}
+
+// Settings are plain values or, where the audio thread reads them while the
+// interface writes, atomics; the rules read and store both alike.
+template <class T>
+T Plain(const T& value) {
+    return value;
+}
+template <class T>
+T Plain(const CopyableAtomic<T>& value) {
+    return value.load();
 }
 
 // ---------------------------------------------------------------------------
@@ -150,11 +162,11 @@ public:
     template <class B>
     bool Flag(std::string_view name, B& field) {
         if (Writing()) {
-            Line(name, field ? "1" : "0");
+            Line(name, Plain(field) ? "1" : "0");
             return false;
         }
         if (key_ != name) return false;
-        field = static_cast<B>(LeadingInteger(value_) != 0);
+        field = static_cast<decltype(Plain(field))>(LeadingInteger(value_) != 0);
         return true;
     }
 
@@ -183,9 +195,10 @@ public:
 
     // "%.<precision>f"; reads clamped to lo..hi. A value that is not a
     // finite number keeps the setting (a NaN would pass any clamp).
-    bool Float(std::string_view name, float& field, int precision, float lo, float hi, float fallback) {
+    template <class F>
+    bool Float(std::string_view name, F& field, int precision, float lo, float hi, float fallback) {
         if (Writing()) {
-            Line(name, Fixed(field, precision, fallback));
+            Line(name, Fixed(Plain(field), precision, fallback));
             return false;
         }
         if (key_ != name) return false;
