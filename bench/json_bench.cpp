@@ -1,52 +1,21 @@
 // Writing and reading a project-sized JSON document.
 #include <benchmark/benchmark.h>
 
-#include <array>
 #include <string>
 
+#include "persistence/collect_audio.h"
 #include "persistence/json_value.h"
-#include "persistence/json_writer.h"
+#include "persistence/project_file.h"
+#include "support/synthetic_project.h"
 
 namespace {
 
+// The synthetic project's file text (no audio collected).
 std::string MakeProjectLikeDocument() {
-    JsonWriter w;
-    JsonBeginObject(w);
-    JsonWriteKey(w, "events");
-    JsonBeginArray(w);
-    std::array<float, 256> curve{};
-    for (int e = 0; e < 2000; ++e) {
-        for (int i = 0; i < 256; ++i) curve[i] = static_cast<float>((i * 37 + e) % 1000) / 997.0f;
-        JsonBeginObject(w);
-        JsonWriteNumber(w, "time", 1.5f + e * 0.37f);
-        JsonWriteNumber(w, "duration", 4.0f);
-        JsonWriteInt(w, "shape", e % 7);
-        JsonWriteStringMember(w, "keywords", "glass, -metal, +impact");
-        JsonWriteCurve(w, "weight", curve);
-        JsonWriteCurve(w, "intensity", curve);
-        JsonWriteCurve(w, "traceGain", curve);
-        JsonEndObject(w);
-    }
-    JsonEndArray(w);
-    JsonWriteKey(w, "results");
-    JsonBeginArray(w);
-    for (int r = 0; r < 6000; ++r) {
-        JsonBeginObject(w);
-        JsonWriteStringMember(w, "name", "METAL_Hit Designed_01");
-        JsonWriteStringMember(w, "filepath", "/home/designer/Libraries/Metal/hit_" + std::to_string(r) + ".wav");
-        JsonWriteStringMember(w, "fileId", "0123456789abcdef");
-        JsonWriteNumber(w, "sourceOffset", 0.25f * r);
-        JsonWriteNumber(w, "sourceDuration", 1.75f);
-        JsonWriteNumber(w, "startTime", 12.5f + r);
-        JsonWriteInt(w, "eventIdx", r / 3);
-        JsonWriteBool(w, "muted", false);
-        JsonWriteCurve(w, "fillGain", curve.data(), 128);
-        JsonWriteNumberList(w, "eqGains", {1.0f, 0.9f, 1.1f, 1.0f, 0.8f});
-        JsonEndObject(w);
-    }
-    JsonEndArray(w);
-    JsonEndObject(w);
-    return w.out;
+    static const Project project = MakeSyntheticProject();
+    ProjectSaveContext ctx;
+    ctx.project = &project;
+    return BuildProjectJson(ctx, CollectedAudioMap{}, "/tmp");
 }
 
 }  // namespace

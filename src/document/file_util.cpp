@@ -1,4 +1,11 @@
 // file_util.cpp — durable replace of files, random bytes, readability.
+//
+// Index
+//   ParentFolder / SyncPath / WriteAll / CopyDescriptor / CopyAcrossFileSystems   helpers
+//   FillRandomBytes
+//   WriteTextFileAtomic / CommitAndReplaceFile   temporary file, fsync, rename, folder fsync
+//   CopyFileContents     durable copy into a new file
+//   FileIsReadable
 #include "document/file_util.h"
 
 #include <fcntl.h>
@@ -41,31 +48,41 @@ bool WriteAll(int fd, const char* data, size_t size) {
     return true;
 }
 
+// Moves the bytes of `in` to `out` in the kernel when it can, by reading and
+// writing otherwise (file systems without copy_file_range between them).
+bool CopyDescriptor(int in, int out) {
+    bool kernelCopy = true;
+    for (;;) {
+        if (kernelCopy) {
+            ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, size_t{1} << 30, 0);
+            if (n > 0) continue;
+            if (n == 0) return true;
+            if (errno == EINTR) continue;
+            if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+                return false;
+            kernelCopy = false;  // nothing was moved by the failed call: go on by hand
+        }
+        char buffer[1 << 16];
+        ssize_t r = ::read(in, buffer, sizeof buffer);
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0) return false;
+        if (r == 0) return true;
+        if (!WriteAll(out, buffer, static_cast<size_t>(r))) return false;
+    }
+}
+
 // Copies src into a fresh file beside dst, syncs it and renames it into place.
 bool CopyAcrossFileSystems(const std::string& src, const std::string& dst) {
     std::string staging = dst + ".tmp";
-    int in = ::open(src.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) return false;
-    int out = ::open(staging.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (out < 0) {
-        ::close(in);
-        return false;
-    }
-    bool ok = true;
-    char buffer[1 << 16];
-    for (;;) {
-        ssize_t r = ::read(in, buffer, sizeof buffer);
-        if (r < 0 && errno == EINTR) continue;
-        if (r < 0) { ok = false; break; }
-        if (r == 0) break;
-        if (!WriteAll(out, buffer, static_cast<size_t>(r))) { ok = false; break; }
-    }
-    ok = ok && ::fsync(out) == 0;
-    ok = (::close(out) == 0) && ok;
-    ::close(in);
-    if (ok) ok = ::rename(staging.c_str(), dst.c_str()) == 0;
-    if (!ok) ::unlink(staging.c_str());
-    return ok;
+    if (staging == src) staging = dst + ".copy.tmp";
+    if (!CopyFileContents(src, staging)) return false;
+    if (::rename(staging.c_str(), dst.c_str()) == 0) return true;
+    ::unlink(staging.c_str());
+    return false;
+}
+
+void NoteFailure(FileReplaceFailure* failure, FileReplaceStep step, int error) {
+    if (failure) *failure = FileReplaceFailure{step, error};
 }
 
 }  // namespace
@@ -89,36 +106,87 @@ void FillRandomBytes(void* buffer, size_t length) {
     }
 }
 
-bool WriteTextFileAtomic(const std::string& path, const std::string& text) {
-    return WriteBytesFileAtomic(path, text.data(), text.size());
+bool WriteTextFileAtomic(const std::string& path, const std::string& text,
+                         FileReplaceFailure* failure) {
+    return WriteBytesFileAtomic(path, text.data(), text.size(), failure);
 }
 
-bool WriteBytesFileAtomic(const std::string& path, const void* data, size_t size) {
-    if (path.empty()) return false;
-    std::string tmp = path + ".tmp";
-    FILE* f = std::fopen(tmp.c_str(), "wb");
-    if (!f) return false;
-    size_t written = size == 0 ? 0 : std::fwrite(data, 1, size, f);
-    bool ok = written == size && std::fflush(f) == 0 && !std::ferror(f);
-    ok = (std::fclose(f) == 0) && ok;
-    if (!ok) {
-        std::remove(tmp.c_str());
+bool WriteBytesFileAtomic(const std::string& path, const void* data, size_t size,
+                          FileReplaceFailure* failure) {
+    if (path.empty()) {
+        NoteFailure(failure, kReplaceWrite, ENOENT);
         return false;
     }
-    return CommitAndReplaceFile(tmp, path);
+    std::string tmp = path + ".tmp";
+    FILE* f = std::fopen(tmp.c_str(), "wb");
+    if (!f) {
+        NoteFailure(failure, kReplaceWrite, errno);
+        return false;
+    }
+    size_t written = size == 0 ? 0 : std::fwrite(data, 1, size, f);
+    bool ok = written == size && std::fflush(f) == 0 && !std::ferror(f);
+    int error = ok ? 0 : errno;
+    if (std::fclose(f) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
+    if (!ok) {
+        std::remove(tmp.c_str());
+        NoteFailure(failure, kReplaceWrite, error);
+        return false;
+    }
+    return CommitAndReplaceFile(tmp, path, failure);
 }
 
-bool CommitAndReplaceFile(const std::string& tmpPath, const std::string& targetPath) {
-    SyncPath(tmpPath, O_RDONLY);
+bool CommitAndReplaceFile(const std::string& tmpPath, const std::string& targetPath,
+                          FileReplaceFailure* failure) {
+    // Data that never reached the disk must not replace a file that did.
+    if (!SyncPath(tmpPath, O_RDONLY)) {
+        NoteFailure(failure, kReplaceCommit, errno);
+        ::unlink(tmpPath.c_str());
+        return false;
+    }
     bool ok = ::rename(tmpPath.c_str(), targetPath.c_str()) == 0;
-    if (!ok && errno == EXDEV) ok = CopyAcrossFileSystems(tmpPath, targetPath);
+    int error = ok ? 0 : errno;
+    if (!ok && error == EXDEV) {
+        ok = CopyAcrossFileSystems(tmpPath, targetPath);
+        if (!ok) error = errno;
+    }
     if (!ok) {
+        NoteFailure(failure, kReplaceMove, error);
         ::unlink(tmpPath.c_str());
         return false;
     }
     ::unlink(tmpPath.c_str());  // only still there after a cross-device copy
     SyncPath(ParentFolder(targetPath), O_RDONLY | O_DIRECTORY);
+    NoteFailure(failure, kReplaceDone, 0);
     return true;
+}
+
+bool CopyFileContents(const std::string& src, const std::string& dst, int* error) {
+    int in = ::open(src.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) {
+        if (error) *error = errno;
+        return false;
+    }
+    int out = ::open(dst.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (out < 0) {
+        if (error) *error = errno;
+        ::close(in);
+        return false;
+    }
+    bool ok = CopyDescriptor(in, out) && ::fsync(out) == 0;
+    int saved = ok ? 0 : errno;
+    if (::close(out) != 0 && ok) {
+        ok = false;
+        saved = errno;
+    }
+    ::close(in);
+    if (!ok) {
+        ::unlink(dst.c_str());
+        if (error) *error = saved;
+    }
+    return ok;
 }
 
 bool FileIsReadable(const std::string& path) {

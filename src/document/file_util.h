@@ -4,26 +4,51 @@
 //   FillRandomBytes       bytes from the kernel's random generator
 //   WriteTextFileAtomic   write "<path>.tmp", flush, then replace <path>
 //   WriteBytesFileAtomic  the same for a block of bytes
+//   FileReplaceFailure    which step of a durable replace failed, and why
 //   CommitAndReplaceFile  fsync a finished temporary file and move it over the target
+//   CopyFileContents      copy a file into a new file and sync it
 //   FileIsReadable        whether a path opens for reading
 //   FileNameOf            last component of a path ('/' or '\\' separated)
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 void FillRandomBytes(void* buffer, size_t length);
 
+// The step at which a durable replace gave up, with the system's error number
+// of that step, for callers whose log names the cause.
+enum FileReplaceStep : int32_t {
+    kReplaceDone = 0,
+    kReplaceWrite = 1,   // creating or writing the temporary file
+    kReplaceCommit = 2,  // forcing the temporary file to disk
+    kReplaceMove = 3,    // moving it over the target
+};
+struct FileReplaceFailure {
+    int32_t step = kReplaceDone;
+    int error = 0;
+};
+
 // Writes `text` to path + ".tmp", syncs it and renames it over `path`. On any
 // failure the previous target is intact, the temporary file is gone and the
-// result is false.
-bool WriteTextFileAtomic(const std::string& path, const std::string& text);
-bool WriteBytesFileAtomic(const std::string& path, const void* data, size_t size);
+// result is false (with the failing step in *failure when given).
+bool WriteTextFileAtomic(const std::string& path, const std::string& text,
+                         FileReplaceFailure* failure = nullptr);
+bool WriteBytesFileAtomic(const std::string& path, const void* data, size_t size,
+                          FileReplaceFailure* failure = nullptr);
 
 // Flushes `tmpPath` to disk, renames it over `targetPath` (copying when the
-// two lie on different file systems) and syncs the folder. On failure the
-// temporary file is removed and the target is left as it was.
-bool CommitAndReplaceFile(const std::string& tmpPath, const std::string& targetPath);
+// two lie on different file systems) and syncs the folder. A temporary file
+// that cannot be forced to disk is never moved: on any failure it is removed,
+// the target is left as it was and the result is false.
+bool CommitAndReplaceFile(const std::string& tmpPath, const std::string& targetPath,
+                          FileReplaceFailure* failure = nullptr);
+
+// Copies `src` into a new file `dst` (created, or truncated when it exists)
+// and forces it to disk. On failure `dst` is removed, *error holds the
+// system's error number and the result is false.
+bool CopyFileContents(const std::string& src, const std::string& dst, int* error = nullptr);
 
 bool FileIsReadable(const std::string& path);
 

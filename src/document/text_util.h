@@ -3,6 +3,7 @@
 // Index
 //   CopyTextField        copy into a fixed-size NUL-terminated field, cut at a UTF-8 boundary
 //   Utf8SafeCutLength    longest prefix length <= max that ends on a character boundary
+//   TextFieldView        the text of a fixed-size field, up to its NUL
 //   FormatTimecode       seconds -> "HH:MM:SS:FF" at the project frame rate
 //   ParseTimecode        "H:M:S[:F]" -> seconds, or -1
 //   WideToUtf8 / Utf8ToWide   UTF-16 <-> UTF-8 (invalid input becomes U+FFFD)
@@ -27,6 +28,15 @@ bool CopyTextField(char* dst, size_t size, std::string_view text);
 template <size_t N>
 inline bool CopyTextField(char (&dst)[N], std::string_view text) {
     return CopyTextField(dst, N, text);
+}
+
+// The text held in a fixed-size field: up to its NUL, at most N - 1 bytes
+// even when a writer left no terminator.
+template <size_t N>
+inline std::string_view TextFieldView(const char (&field)[N]) {
+    size_t n = 0;
+    while (n + 1 < N && field[n] != '\0') ++n;
+    return std::string_view(field, n);
 }
 
 void FormatTimecode(const Project& project, float seconds, char* out, size_t size);

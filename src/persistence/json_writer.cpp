@@ -44,6 +44,11 @@ std::string FormatJsonNumber(float value) {
     return s;
 }
 
+void AppendJsonCurveNumber(std::string& out, float value) {
+    if (std::isfinite(value)) AppendGeneral(out, static_cast<double>(value), 4);
+    else out.append("null");
+}
+
 void JsonWriteKey(JsonWriter& w, std::string_view key) {
     if (w.pending) w.out.push_back(',');
     w.out.push_back('\n');
@@ -110,8 +115,7 @@ void JsonWriteCurve(JsonWriter& w, std::string_view key, const float* values, in
     w.out.push_back('[');
     for (int i = 0; i < count; ++i) {
         if (i) w.out.push_back(',');
-        if (std::isfinite(values[i])) AppendGeneral(w.out, static_cast<double>(values[i]), 4);
-        else w.out.append("null");
+        AppendJsonCurveNumber(w.out, values[i]);
     }
     w.out.push_back(']');
     w.pending = true;
@@ -162,9 +166,13 @@ void JsonBeginListElement(JsonWriter& w, bool first) {
 }
 
 void JsonWriteNumberList(JsonWriter& w, std::string_view key, const std::vector<float>& values) {
+    JsonWriteNumberList(w, key, values.data(), values.size());
+}
+
+void JsonWriteNumberList(JsonWriter& w, std::string_view key, const float* values, size_t count) {
     JsonWriteKey(w, key);
     JsonBeginArray(w);
-    for (size_t i = 0; i < values.size(); ++i) {
+    for (size_t i = 0; i < count; ++i) {
         JsonBeginListElement(w, i == 0);
         AppendNumber(w.out, values[i]);
     }

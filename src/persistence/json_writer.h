@@ -3,6 +3,7 @@
 // Index
 //   JsonWriter                 text, indentation level, owed comma
 //   FormatJsonNumber           "%.6g" (or "%.9g" when needed to read back exactly), null if not finite
+//   AppendJsonCurveNumber      "%.4g" (curve points, picture-trace rows), null if not finite
 //   JsonWriteKey ... JsonWriteCurve          members
 //   JsonBeginObject / JsonEndObject / JsonBeginArray / JsonEndArray
 //   block lists, flat string lists, row lists   the list forms the file writers use
@@ -28,6 +29,8 @@ struct JsonWriter {
 // "%.6g" of the value, or "%.9g" when the short form would not read back as
 // the same 32-bit float; "null" for a value that is not finite. Locale-free.
 std::string FormatJsonNumber(float value);
+// Appends "%.4g" of the value, the short form of curves and trace rows.
+void AppendJsonCurveNumber(std::string& out, float value);
 
 void JsonWriteKey(JsonWriter& w, std::string_view key);
 void JsonWriteBool(JsonWriter& w, std::string_view key, bool value);
@@ -45,6 +48,7 @@ void JsonEndArray(JsonWriter& w);
 
 // Block list: key, then "[" on its own line, one element per line.
 void JsonWriteNumberList(JsonWriter& w, std::string_view key, const std::vector<float>& values);
+void JsonWriteNumberList(JsonWriter& w, std::string_view key, const float* values, size_t count);
 void JsonWriteStringList(JsonWriter& w, std::string_view key, const std::vector<std::string>& values);
 // Writes the separator of a block-list element: a comma unless first, a line
 // feed and the inner indentation. The caller then writes the element.

@@ -1,7 +1,9 @@
 // Timecode, UTF conversion, text fields and durable file writes.
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -159,6 +161,36 @@ TEST(AtomicWrite, ReadOnlyFolderFailsAndKeepsTheTarget) {
     EXPECT_FALSE(WriteTextFileAtomic(target, "new"));
     ::chmod(dir.path().c_str(), 0755);
     EXPECT_EQ(ReadWholeFile(target), "old");
+}
+
+TEST(AtomicWrite, ATemporaryFileThatCannotBeCommittedNeverReplacesTheTarget) {
+    TempDir dir;
+    const std::string target = dir.File("project.tlproj");
+    ASSERT_TRUE(WriteWholeFile(target, "good project"));
+    // A socket can be moved but never opened: the commit fails, the move
+    // would succeed.
+    const std::string tmp = target + ".tmp";
+    int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    ASSERT_LT(tmp.size(), sizeof addr.sun_path);
+    std::strcpy(addr.sun_path, tmp.c_str());
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ::close(fd);
+    FileReplaceFailure failure;
+    EXPECT_FALSE(CommitAndReplaceFile(tmp, target, &failure));
+    EXPECT_EQ(failure.step, kReplaceCommit);
+    EXPECT_EQ(ReadWholeFile(target), "good project");
+    EXPECT_FALSE(std::filesystem::exists(tmp));
+
+    // A copy into a new file is complete and synced; a missing source says why.
+    ASSERT_TRUE(CopyFileContents(target, dir.File("copy")));
+    EXPECT_EQ(ReadWholeFile(dir.File("copy")), "good project");
+    int error = 0;
+    EXPECT_FALSE(CopyFileContents(dir.File("missing"), dir.File("copy2"), &error));
+    EXPECT_EQ(error, ENOENT);
+    EXPECT_FALSE(std::filesystem::exists(dir.File("copy2")));
 }
 
 TEST(FileIsReadable, EmptyMissingFolderAndFile) {

@@ -1,0 +1,384 @@
+// event_json.cpp — writing and reading events, writing rendered layers.
+//
+// Index
+//   Writing helpers        mapped path lists, fixed text fields
+//   WriteEventJson         members in file order, conditions of each
+//   WriteResultJson        members in file order, alloy sources
+//   Reading helpers        typed member lookups with defaults and clamps
+//   ReadPinnedFiles        the pinned list and its parallel lists, kept aligned
+//   ReadEventJson          the member-by-member reading of one event
+#include "persistence/event_json.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "document/curve_json.h"
+#include "document/event.h"
+#include "document/project.h"
+#include "document/text_util.h"
+#include "library/file_registry.h"
+#include "library/fingerprint_worker.h"
+#include "persistence/collect_audio.h"
+#include "persistence/json_value.h"
+#include "persistence/json_writer.h"
+
+// ---------------------------------------------------------------------------
+// Writing helpers
+// ---------------------------------------------------------------------------
+
+namespace {
+
+void WriteMappedPathList(JsonWriter& w, const char* key, const std::vector<std::string>& paths,
+                         const CollectedAudioMap& collected) {
+    JsonWriteKey(w, key);
+    JsonBeginArray(w);
+    for (size_t i = 0; i < paths.size(); ++i) {
+        JsonBeginListElement(w, i == 0);
+        JsonWriteString(w, LookupCollectedPath(collected, paths[i]));
+    }
+    JsonEndArray(w);
+}
+
+void WriteLoopFlags(JsonWriter& w, const std::vector<uint8_t>& flags) {
+    JsonWriteKey(w, "bedLayerLoop");
+    JsonBeginArray(w);
+    for (size_t i = 0; i < flags.size(); ++i) {
+        JsonBeginListElement(w, i == 0);
+        w.out.push_back(flags[i] ? '1' : '0');
+    }
+    JsonEndArray(w);
+}
+
+void WriteAlloySource(JsonWriter& w, const char* key, const AlloySource& source,
+                      const CollectedAudioMap& collected) {
+    JsonWriteKey(w, key);
+    JsonBeginObject(w);
+    JsonWriteStringMember(w, "filepath", LookupCollectedPath(collected, source.filepath));
+    if (!source.fileId.empty()) JsonWriteStringMember(w, "fileId", source.fileId);
+    JsonWriteNumber(w, "offset", source.offset);
+    JsonWriteNumber(w, "duration", source.duration);
+    JsonWriteStringMember(w, "name", source.name);
+    JsonEndObject(w);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// WriteEventJson
+// ---------------------------------------------------------------------------
+
+void WriteEventJson(JsonWriter& w, const Event& e, const CollectedAudioMap& collected) {
+    JsonWriteNumber(w, "time", e.time);
+    JsonWriteNumber(w, "duration", e.duration);
+    JsonWriteNumber(w, "spread", e.spread);
+    JsonWriteNumber(w, "weightCenter", e.weightCenter);
+    JsonWriteNumber(w, "intensityScale", e.intensityScale);
+    JsonWriteNumber(w, "weightOffset", e.weightOffset);
+    JsonWriteNumber(w, "syncOffset", e.syncOffset);
+    JsonWriteInt(w, "shape", e.shape);
+    JsonWriteInt(w, "intensityMode", e.intensityMode);
+    JsonWriteInt(w, "userShapeIdx", e.userShapeIdx);
+    JsonWriteBool(w, "locked", e.locked);
+    if (e.muted) JsonWriteBool(w, "muted", true);
+    JsonWriteBool(w, "hero", e.hero);
+    JsonWriteBool(w, "stereo", e.stereo);
+    JsonWriteNumber(w, "gain", e.gain);
+    JsonWriteBool(w, "alloy", e.alloy);
+    JsonWriteNumber(w, "alloyMorph", e.alloyMorph);
+    if (e.pitchVariation > 0.001f) JsonWriteNumber(w, "pitchVariation", e.pitchVariation);
+    if (e.scaleTuneOverride != 0) JsonWriteInt(w, "scaleTuneOverride", e.scaleTuneOverride);
+    if (e.fillLayers > 0) JsonWriteInt(w, "fillLayers", e.fillLayers);
+    if (e.reverbSend >= 0) JsonWriteNumber(w, "reverbSend", e.reverbSend);
+    JsonWriteInt(w, "groupOverride", e.groupOverride);
+    if (e.sceneLink >= 0) {
+        JsonWriteInt(w, "sceneLink", e.sceneLink);
+        JsonWriteInt(w, "sceneCrossfade", e.sceneCrossfade);
+    }
+    if (e.sceneFill) JsonWriteInt(w, "sceneFill", 1);
+    JsonWriteStringMember(w, "keywords", TextFieldView(e.keywords));
+
+    const std::string_view pinned = TextFieldView(e.pinnedFile);
+    if (e.hasPinnedFiles && !pinned.empty()) {
+        JsonWriteStringMember(w, "pinnedFile", LookupCollectedPath(collected, std::string(pinned)));
+        if (!e.pinnedFileId.empty()) JsonWriteStringMember(w, "pinnedFileId", e.pinnedFileId);
+    }
+    if (!e.pinnedFiles.empty()) {
+        WriteMappedPathList(w, "pinnedFiles", e.pinnedFiles, collected);
+        if (!e.pinnedFileIds.empty()) JsonWriteStringList(w, "pinnedFileIds", e.pinnedFileIds);
+        if (!e.bedLayerLoop.empty()) WriteLoopFlags(w, e.bedLayerLoop);
+        if (!e.bedLayerWeight.empty()) JsonWriteNumberList(w, "bedLayerWeight", e.bedLayerWeight);
+    }
+    if (e.shape == kShapeClip) {
+        if (e.clipWeight >= 0) JsonWriteNumber(w, "clipWeight", e.clipWeight);
+        JsonWriteNumber(w, "clipSourceOffset", e.clipSourceOffset);
+        JsonWriteNumber(w, "clipSourceDuration", e.clipSourceDuration);
+        JsonWriteNumber(w, "clipFadeIn", e.clipFadeIn);
+        JsonWriteNumber(w, "clipFadeOut", e.clipFadeOut);
+        // Kept like recipes keep them, so a reopened Clip plays as it did.
+        if (std::fabs(e.clipPitchRate - 1.0f) > 0.001f) JsonWriteNumber(w, "clipPitchRate", e.clipPitchRate);
+        if (e.clipReverse) JsonWriteBool(w, "clipReverse", true);
+    }
+    if (e.folder[0] != '\0') JsonWriteStringMember(w, "folder", TextFieldView(e.folder));
+    if (e.libFilter[0] != '\0') JsonWriteStringMember(w, "libFilter", TextFieldView(e.libFilter));
+    if (e.presetName[0] != '\0') JsonWriteStringMember(w, "presetName", TextFieldView(e.presetName));
+    JsonWriteCurve(w, "weight", e.weight);
+    JsonWriteCurve(w, "intensity", e.intensity);
+    if (e.hasTraceGain) {
+        JsonWriteBool(w, "hasTraceGain", true);
+        JsonWriteCurve(w, "traceGain", e.traceGain);
+    }
+    if (!e.bounceSource.empty()) {
+        JsonWriteKey(w, "bounceSource");
+        JsonBeginArray(w);
+        for (const Event& source : e.bounceSource) {
+            JsonBeginObject(w);
+            WriteEventJson(w, source, collected);
+            JsonEndObject(w);
+        }
+        JsonEndArray(w);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// WriteResultJson
+// ---------------------------------------------------------------------------
+
+void WriteResultJson(JsonWriter& w, const RenderResult& r, const CollectedAudioMap& collected) {
+    JsonWriteStringMember(w, "name", r.name);
+    JsonWriteStringMember(w, "filepath", LookupCollectedPath(collected, r.filepath));
+    if (!r.fileId.empty()) JsonWriteStringMember(w, "fileId", r.fileId);
+    JsonWriteNumber(w, "sourceOffset", r.sourceOffset);
+    JsonWriteNumber(w, "sourceDuration", r.sourceDuration);
+    JsonWriteNumber(w, "startTime", r.startTime);
+    JsonWriteNumber(w, "duration", r.duration);
+    JsonWriteNumber(w, "weight", r.weight);
+    JsonWriteInt(w, "eventIdx", r.eventIdx);
+    JsonWriteInt(w, "track", r.track);
+    JsonWriteInt(w, "group", r.group);
+    JsonWriteInt(w, "groupTrack", r.groupTrack);
+    JsonWriteInt(w, "procMode", r.procMode);
+    JsonWriteNumber(w, "fadeIn", r.fadeIn);
+    JsonWriteNumber(w, "fadeOut", r.fadeOut);
+    JsonWriteNumber(w, "audioSyncOffset", r.audioSyncOffset);
+    JsonWriteBool(w, "stereo", r.stereo);
+    JsonWriteBool(w, "muted", r.muted);
+    if (r.fillLoop) JsonWriteBool(w, "fillLoop", true);
+    JsonWriteNumber(w, "layerGain", r.layerGain);
+    if (std::fabs(r.userVolume - 1.0f) > 0.001f) JsonWriteNumber(w, "userVolume", r.userVolume);
+    if (std::fabs(r.normGain - 1.0f) > 0.001f) JsonWriteNumber(w, "normGain", r.normGain);
+    if (std::fabs(r.pitchShift) > 0.001f) JsonWriteNumber(w, "pitchShift", r.pitchShift);
+    if (std::fabs(r.pitchVarShift) > 0.001f) JsonWriteNumber(w, "pitchVarShift", r.pitchVarShift);
+    if (std::fabs(r.deconOffset) > 0.0001f) JsonWriteNumber(w, "deconOffset", r.deconOffset);
+    if (r.hasIntGain) JsonWriteNumberList(w, "intGain", r.intGain.data(), r.intGain.size());
+    if (r.hasFillGain) JsonWriteNumberList(w, "fillGain", r.fillGain.data(), r.fillGain.size());
+    if (r.hasDeconGain) JsonWriteNumberList(w, "deconGain", r.deconGain.data(), r.deconGain.size());
+    if (r.hasEqGains) JsonWriteNumberList(w, "eqGains", r.eqGains.data(), r.eqGains.size());
+    if (r.procMode == 1 && !r.fillChunks.empty()) {
+        JsonWriteKey(w, "fillChunks");
+        JsonBeginArray(w);
+        for (const FillChunk& c : r.fillChunks) {
+            JsonBeginObject(w);
+            JsonWriteInt(w, "s", c.s);
+            JsonWriteInt(w, "l", c.l);
+            JsonWriteInt(w, "x", c.x);
+            JsonEndObject(w);
+        }
+        JsonEndArray(w);
+    }
+    if (r.procMode == 3) {
+        JsonWriteNumber(w, "alloyMorph", r.alloyMorph);
+        JsonWriteInt(w, "alloyAlgo", r.alloyAlgo);
+        WriteAlloySource(w, "alloyMid", r.alloyMid, collected);
+        WriteAlloySource(w, "alloyHigh", r.alloyHigh, collected);
+        WriteAlloySource(w, "alloyEnv", r.alloyEnv, collected);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Reading helpers
+// ---------------------------------------------------------------------------
+
+namespace {
+
+const std::string& TextOf(const JsonValue& value) {
+    static const std::string kEmpty;
+    return value.type == kJsonString ? value.text : kEmpty;
+}
+
+float NumberMember(const JsonValue& object, const char* key, float fallback) {
+    return JsonGetFloat(JsonGetMember(object, key), fallback);
+}
+
+int IntMember(const JsonValue& object, const char* key, int fallback) {
+    return JsonGetInt(JsonGetMember(object, key), fallback);
+}
+
+bool BoolMember(const JsonValue& object, const char* key, bool fallback) {
+    return JsonGetBool(JsonGetMember(object, key), fallback);
+}
+
+// The newer key when it holds a number, else the older one, else the fallback.
+float NumberMemberOr(const JsonValue& object, const char* key, const char* olderKey, float fallback) {
+    return NumberMember(object, key, NumberMember(object, olderKey, fallback));
+}
+
+// A number whose integer part is not 0; anything else (true included) is not.
+bool NonZeroInteger(const JsonValue& value) {
+    return value.type == kJsonNumber && std::trunc(value.number) != 0;
+}
+
+// ---------------------------------------------------------------------------
+// ReadPinnedFiles
+// ---------------------------------------------------------------------------
+
+// A path that resolves to nothing is dropped together with the id, loop flag
+// and weight at its position, so every later layer keeps its own.
+void ReadPinnedFiles(Event& e, const JsonValue& object, const std::string& folder) {
+    const JsonValue& files = JsonGetMember(object, "pinnedFiles");
+    const JsonValue& ids = JsonGetMember(object, "pinnedFileIds");
+    const JsonValue& loops = JsonGetMember(object, "bedLayerLoop");
+    const JsonValue& weights = JsonGetMember(object, "bedLayerWeight");
+    const int count = JsonArraySize(files);
+    const int idCount = JsonArraySize(ids);
+    const int loopCount = JsonArraySize(loops);
+    const int weightCount = JsonArraySize(weights);
+    for (int i = 0; i < count; ++i) {
+        std::string path = ResolveProjectPath(TextOf(JsonGetElement(files, i)), folder);
+        if (path.empty()) continue;
+        e.pinnedFiles.push_back(std::move(path));
+        // Each parallel list stays a prefix of the pinned list: a shorter list
+        // in the file ends its entries, the rest take their defaults later.
+        if (i < idCount && e.pinnedFileIds.size() + 1 == e.pinnedFiles.size())
+            e.pinnedFileIds.push_back(TextOf(JsonGetElement(ids, i)));
+        if (i < loopCount && e.bedLayerLoop.size() + 1 == e.pinnedFiles.size())
+            e.bedLayerLoop.push_back(NonZeroInteger(JsonGetElement(loops, i)) ? 1 : 0);
+        if (i < weightCount && e.bedLayerWeight.size() + 1 == e.pinnedFiles.size()) {
+            const JsonValue& v = JsonGetElement(weights, i);
+            float weight = -1;  // automatic
+            if (v.type == kJsonNumber) {
+                float f = static_cast<float>(v.number);
+                // 0.5 is how older files wrote "automatic".
+                if (std::isfinite(f) && f >= 0 && f != 0.5f) weight = std::min(f, 1.0f);
+            }
+            e.bedLayerWeight.push_back(weight);
+        }
+    }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// ReadEventJson
+// ---------------------------------------------------------------------------
+
+void ReadEventJson(Event& e, const JsonValue& o, const std::string& projectFolder, bool legacy,
+                   int userShapeCount, std::vector<std::string>* refusedPaths) {
+    // 1. Placement, no clamps.
+    e.time = NumberMember(o, "time", 0);
+    e.duration = NumberMember(o, "duration", 1);
+    e.spread = NumberMember(o, "spread", 0.3f);
+    e.weightCenter = NumberMember(o, "weightCenter", 0.3f);
+    e.intensityScale = NumberMember(o, "intensityScale", 1);
+    e.weightOffset = NumberMember(o, "weightOffset", 0);
+    e.syncOffset = NumberMember(o, "syncOffset", 0);
+
+    // 2. Shape; files before version 2 stored an alloyed Bloom as shape 2.
+    int shape = IntMember(o, "shape", 0);
+    if (legacy && shape == kShapeContour) {
+        shape = kShapeBloom;
+        e.alloy = true;
+    } else {
+        shape = std::clamp(shape, 0, kShapeCount - 1);
+    }
+    e.shape = shape;
+
+    // 3.
+    e.intensityMode = std::clamp(IntMember(o, "intensityMode", 0), 0, 2);
+    e.userShapeIdx = IntMember(o, "userShapeIdx", -1);
+
+    // 4.
+    e.locked = BoolMember(o, "locked", false);
+    e.muted = BoolMember(o, "muted", false);
+    e.hero = BoolMember(o, "hero", false);
+    e.stereo = BoolMember(o, "stereo", false);
+
+    // 5.
+    e.gain = std::clamp(NumberMember(o, "gain", 1), 0.0f, 1.0f);
+    e.alloy = BoolMember(o, "alloy", e.alloy);
+    e.alloyMorph = NumberMember(o, "alloyMorph", 1);
+
+    // 6.
+    e.pitchVariation = std::clamp(NumberMember(o, "pitchVariation", 0), 0.0f, 1.0f);
+    e.scaleTuneOverride = std::clamp(IntMember(o, "scaleTuneOverride", 0), 0, 2);
+    e.fillLayers = std::clamp(IntMember(o, "fillLayers", 0), 0, 24);
+
+    // 7.
+    e.reverbSend = NumberMember(o, "reverbSend", -1);
+    e.groupOverride = IntMember(o, "groupOverride", -1);
+    e.sceneLink = IntMember(o, "sceneLink", -1);
+    e.sceneCrossfade = std::clamp(IntMember(o, "sceneCrossfade", 1), 0, 120);
+    e.sceneFill = NonZeroInteger(JsonGetMember(o, "sceneFill"));
+
+    // 8.
+    CopyTextField(e.keywords, TextOf(JsonGetMember(o, "keywords")));
+
+    // 9. The single pinned file. A path is never stored cut: one that does
+    // not fit its field is handed back to be reported as missing.
+    std::string pinned = ResolveProjectPath(TextOf(JsonGetMember(o, "pinnedFile")), projectFolder);
+    if (!pinned.empty()) {
+        if (pinned.size() < sizeof e.pinnedFile) {
+            e.hasPinnedFiles = true;
+            CopyTextField(e.pinnedFile, pinned);
+            e.pinnedFileId = TextOf(JsonGetMember(o, "pinnedFileId"));
+        } else if (refusedPaths) {
+            refusedPaths->push_back(pinned);
+        }
+    }
+
+    // 10.-12.
+    ReadPinnedFiles(e, o, projectFolder);
+
+    // 13.
+    if (!e.pinnedFiles.empty()) {
+        e.hasPinnedFiles = true;
+    } else if (e.hasPinnedFiles && e.pinnedFile[0] != '\0' && e.shape != kShapeClip) {
+        e.pinnedFiles.push_back(e.pinnedFile);
+        e.pinnedFileIds.push_back(e.pinnedFileId);  // the id known for that same path
+    }
+    FingerprintPinnedFiles(e);
+
+    // 14.
+    CopyTextField(e.folder, TextOf(JsonGetMember(o, "folder")));
+    CopyTextField(e.libFilter, TextOf(JsonGetMember(o, "libFilter")));
+    CopyTextField(e.presetName, TextOf(JsonGetMember(o, "presetName")));
+
+    // 15. Clip fields, under their older names too.
+    e.clipSourceOffset = NumberMemberOr(o, "clipSourceOffset", "placeSourceOffset", 0);
+    e.clipSourceDuration = NumberMemberOr(o, "clipSourceDuration", "placeSourceDuration", 0);
+    e.clipFadeIn = NumberMemberOr(o, "clipFadeIn", "placeFadeIn", -1);
+    e.clipFadeOut = NumberMemberOr(o, "clipFadeOut", "placeFadeOut", -1);
+    e.clipWeight = NumberMember(o, "clipWeight", -1);
+    e.clipPitchRate = NumberMember(o, "clipPitchRate", 1);
+    e.clipReverse = BoolMember(o, "clipReverse", false);
+
+    // 16. Curves.
+    ReadCurveJson(JsonGetMember(o, "weight"), e.weight);
+    ReadCurveJson(JsonGetMember(o, "intensity"), e.intensity);
+    const JsonValue& hasTrace = JsonGetMember(o, "hasTraceGain");
+    e.hasTraceGain = hasTrace.type == kJsonBool && hasTrace.flag;
+    if (e.hasTraceGain) ReadCurveJson(JsonGetMember(o, "traceGain"), e.traceGain);
+
+    // 17. The events a bounced Clip was made from.
+    const JsonValue& sources = JsonGetMember(o, "bounceSource");
+    const int sourceCount = JsonArraySize(sources);
+    for (int i = 0; i < sourceCount; ++i) {
+        Event source;
+        ReadEventJson(source, JsonGetElement(sources, i), projectFolder, legacy, userShapeCount,
+                      refusedPaths);
+        e.bounceSource.push_back(std::move(source));
+    }
+
+    // 18. A user shape that the file does not hold is none.
+    if (e.userShapeIdx < 0 || e.userShapeIdx >= userShapeCount) e.userShapeIdx = -1;
+}
