@@ -3,7 +3,7 @@
 // Index
 //   ParentFolder / SyncPath / WriteAll / CopyDescriptor / CopyAcrossFileSystems   helpers
 //   FillRandomBytes
-//   WriteTextFileAtomic / CommitAndReplaceFile   temporary file, fsync, rename, folder fsync
+//   WriteTextFileAtomic / WriteBytesFileAtomic / CommitAndReplaceFile   temporary file, fsync, rename, folder fsync
 //   CopyFileContents     durable copy into a new file
 //   FileIsReadable
 #include "document/file_util.h"

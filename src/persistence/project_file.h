@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "export/export_settings.h"
 #include "playback/audio_engine.h"
 
 struct CollectedAudioMap;
@@ -41,25 +42,12 @@ struct ProjectSaveContext {
     std::string projectDescription;
     int32_t projectSampleRate = 48000;
 
-    // Export settings. Saving always writes exportWithHandles true,
-    // snapToFrames false and exportFillVirtual true.
+    // Export settings: the application's, plus three that saving always
+    // writes as true, false and true.
+    ExportSettings exportSettings;
     bool exportWithHandles = true;
-    float handleDuration = 1.0f;
-    bool handleFullSource = false;
-    float fadeInDuration = 0.01f;
-    float fadeOutDuration = 0.05f;
     bool snapToFrames = false;
-    bool exportAAFMarkers = false;
-    bool exportAAFVolAuto = true;
     bool exportFillVirtual = true;
-    bool exportFormatAAF = true;
-    bool exportFormatWAV = true;
-    bool exportWavMixdown = true;
-    bool exportWavStems = false;
-    bool exportWavTracks = false;
-    bool exportWavClips = false;
-    bool exportReverbStem = true;
-    bool exportAAFSourceChannels = true;
 
     ReverbParams reverb;        // its macro stays in the preferences
     float workAreaIn = -1;      // seconds, -1 when unset
