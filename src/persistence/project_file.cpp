@@ -145,7 +145,8 @@ void WriteReverb(JsonWriter& w, const ReverbParams& r) {
     JsonWriteNumber(w, "preDelay", r.preDelay);
     JsonWriteNumber(w, "diffusion", r.diffusion);
     JsonWriteNumber(w, "modulation", r.modulation);
-    JsonWriteNumberList(w, "groupSends", r.groupSends.data(), r.groupSends.size());
+    const float sends[3] = {r.groupSends[0].load(), r.groupSends[1].load(), r.groupSends[2].load()};
+    JsonWriteNumberList(w, "groupSends", sends, 3);
     JsonEndObject(w);
 }
 
