@@ -8,25 +8,11 @@
 #include "render/clip_processing.h"
 #include "render/processed_clip_cache.h"
 #include "support/audio_fixtures.h"
-#include "support/temp_dir.h"
 
 namespace {
 
 // A 60 s stereo 44.1 kHz 24-bit noise file, written once per run.
-const std::string& SixtySecondStereoFile() {
-    static TempDir dir;
-    static const std::string path = [] {
-        AudioSpec spec;
-        spec.kind = SignalKind::Noise;
-        spec.sampleRate = 44100;
-        spec.channels = 2;
-        spec.seconds = 60.0;
-        const std::string p = dir.File("sixty.wav");
-        WriteTestAudio(p, spec);
-        return p;
-    }();
-    return path;
-}
+const std::string& SixtySecondStereoFile() { return NoiseFileForRun("sixty.wav", 44100, 2, 60.0); }
 
 }  // namespace
 

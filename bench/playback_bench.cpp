@@ -11,7 +11,6 @@
 #include "playback/reverb.h"
 #include "render/processed_clip_cache.h"
 #include "support/audio_fixtures.h"
-#include "support/temp_dir.h"
 
 // 512-frame blocks of N overlapping stereo voices carrying all gain curves
 // (every fourth one following an event's intensity), reverb on.
@@ -66,17 +65,7 @@ BENCHMARK(BM_ProcessReverbBlock)->Unit(benchmark::kMicrosecond);
 // shift, overview and loudness normalisation.
 static void BM_BuildPlaybackVoice(benchmark::State& state) {
     const bool cold = state.range(0) != 0;
-    static TempDir dir;
-    static const std::string path = [] {
-        AudioSpec spec;
-        spec.kind = SignalKind::Noise;
-        spec.sampleRate = 44100;
-        spec.channels = 2;
-        spec.seconds = 5.0;
-        const std::string p = dir.File("five.wav");
-        WriteTestAudio(p, spec);
-        return p;
-    }();
+    const std::string& path = NoiseFileForRun("five.wav", 44100, 2, 5.0);
     auto e = std::make_unique<AudioEngine>();
     ResetEngineVoices(*e, 48000, 0);
     for (auto _ : state) {

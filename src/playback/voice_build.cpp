@@ -80,15 +80,9 @@ void LoadVoiceSamples(AudioEngine& engine, RenderResult& result, int rate, bool 
         FillVoiceWithSilence(voice, rate, result.duration);
         return;
     }
-    const bool hadPlan = !result.fillChunks.empty();
-    if (LoadResultAudio(result, rate, voice)) {
-        // Keep the plan of a fresh fill so that later builds sound the same.
-        if (result.procMode == 1 && !hadPlan && voice.chunkCount > 0) {
-            const int n = std::min(voice.chunkCount, kMaxFillChunks);
-            result.fillChunks.assign(voice.chunks.begin(), voice.chunks.begin() + n);
-        }
-        return;
-    }
+    // A fresh fill stores its chunk plan in the result here, so that later
+    // builds of the layer sound the same.
+    if (LoadResultAudio(result, rate, voice)) return;
     engine.missingFiles.push_back(FileNameOf(result.filepath));
     result.missing = true;
     if (!keepAsIs) result.placeholder = true;

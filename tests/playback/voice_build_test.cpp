@@ -301,3 +301,27 @@ TEST(VoiceBuild, CurvesAndTheFillIntensityLink) {
     EXPECT_EQ(e->voices[0].intensityCurve, nullptr);
     EXPECT_EQ(e->voices[0].fillGainSpan, 2.0f);
 }
+
+TEST(VoiceBuild, AFillLayerSoundsTheSameWhenBuiltAgain) {
+    TempDir dir;
+    AudioSpec noise;
+    noise.kind = SignalKind::Noise;
+    noise.seconds = 2.0;
+    noise.amplitude = 0.2;
+    RenderResult r = PlainResult(WriteFile(dir, "air.wav", noise), 6.0f);
+    r.procMode = 1;
+    r.groupTrack = 3;
+    auto first = Build(r, true);
+    ASSERT_EQ(first->voices.size(), 1u);
+    ASSERT_TRUE(first->missingFiles.empty());
+    EXPECT_FALSE(r.placeholder);
+    EXPECT_EQ(first->voices[0].sampleCount, 6 * kRate);
+
+    // The second build goes through whatever the first stored in the result.
+    auto second = Build(r, true);
+    const PlaybackVoice& a = first->voices[0];
+    const PlaybackVoice& b = second->voices[0];
+    ASSERT_EQ(a.sampleCount, b.sampleCount);
+    EXPECT_EQ(a.left, b.left);
+    EXPECT_EQ(a.normGain, b.normGain);
+}

@@ -1,10 +1,13 @@
 #include "support/audio_fixtures.h"
+#include "support/temp_dir.h"
 
 #include <sndfile.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <map>
+#include <mutex>
 #include <random>
 
 std::vector<float> MakeSignal(const AudioSpec& spec) {
@@ -78,4 +81,22 @@ std::vector<float> SineSamples(size_t n, int rate, std::initializer_list<double>
     for (size_t i = 0; i < n; ++i)
         for (double f : freqs) v[i] += float(amp * std::sin(2 * M_PI * f * double(i) / rate));
     return v;
+}
+
+const std::string& NoiseFileForRun(const std::string& name, int sampleRate, int channels,
+                                   double seconds) {
+    static std::mutex mutex;
+    static TempDir dir;  // removed at exit
+    static std::map<std::string, std::string> written;
+    std::lock_guard<std::mutex> lock(mutex);
+    auto found = written.find(name);
+    if (found != written.end()) return found->second;
+    AudioSpec spec;
+    spec.kind = SignalKind::Noise;
+    spec.sampleRate = sampleRate;
+    spec.channels = channels;
+    spec.seconds = seconds;
+    const std::string path = dir.File(name);
+    WriteTestAudio(path, spec);
+    return written.emplace(name, path).first->second;
 }

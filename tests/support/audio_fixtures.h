@@ -5,6 +5,7 @@
 //   MakeSignal                              the samples of a spec, interleaved
 //   WriteTestAudio                          write a spec to a file through libsndfile
 //   WriteSamples                            write given interleaved samples
+//   NoiseFileForRun                         a noise file written once per process (benchmarks)
 //   NoiseSamples / SineSamples              plain sample vectors for DSP checks
 #pragma once
 
@@ -38,3 +39,8 @@ bool WriteSamples(const std::string& path, const std::vector<float>& interleaved
 std::vector<float> NoiseSamples(size_t n, unsigned seed, float amplitude = 0.5f);
 // n samples of a sum of sines of `amp` each.
 std::vector<float> SineSamples(size_t n, int rate, std::initializer_list<double> freqs, double amp);
+
+// Path of a 24-bit noise WAV named `name` in a folder removed at exit; written on the first call for that name (later calls with the
+// same name return the same file, whatever the other arguments).
+const std::string& NoiseFileForRun(const std::string& name, int sampleRate, int channels,
+                                   double seconds);
