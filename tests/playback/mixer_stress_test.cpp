@@ -125,7 +125,10 @@ TEST(MixerStress, HandedOverBuffersAreNeverFreedWhileRead) {
             }
         }
     });
-    for (int i = 0; i < 2000; ++i) {
+    // Keep replacing until the reader has overlapped plenty of replacements
+    // (a loaded machine may start it late); bounded in time all the same.
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    for (int i = 0; (i < 2000 || reads.load() < 200) && std::chrono::steady_clock::now() < limit; ++i) {
         handoff.Replace(std::make_shared<const std::vector<float>>(256, float(i)));
         if (i % 100 == 0) {
             EXPECT_EQ(handoff.Load()->front(), float(i));
