@@ -12,6 +12,10 @@ AppState::~AppState() {
     JoinThreadHandle(exportThread);
 }
 
+bool DocumentMayChange(const AppState& app) {
+    return !app.busyTask.busy.load() && !app.exportRunning.load();
+}
+
 void StopBackgroundWorkers(AppState& app) { StopBackgroundWorkers(app, gSoundLibrary); }
 
 void StopBackgroundWorkers(AppState& app, SoundLibrary& library) {

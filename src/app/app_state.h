@@ -11,6 +11,7 @@
 //     platform hooks · about box · document status and preferences ·
 //     update check · title bar · pending command and paths · drops · toast
 //   gAppState                  the one instance
+//   DocumentMayChange          false while a busy task or an export runs
 //   StopBackgroundWorkers      stop and join every worker on the way out
 //
 // The UI thread owns every field; the fields workers touch are atomics (busy
@@ -131,7 +132,10 @@ struct AppState {
     int confirmAction = 0;
     bool quitAfterConfirm = false;
     bool quitRequested = false;
+    bool quitAfterExport = false;         // a quit waits for the running export to end
     BusyTask busyTask;                    // its `worker` is the one worker-thread slot
+    TextureHandle frozenFrameTexture = nullptr;  // the busy overlay's backdrop (frame driver)
+    float frozenFrameUv[4] = {0, 0, 1, 1};       // u0, v0, u1, v1 that draw it upright
     std::atomic<int32_t> renderEventsDone{0};
     std::atomic<int32_t> renderEventsTotal{0};
     double busyDoneTime = 0;
@@ -256,6 +260,10 @@ struct BackgroundWorkerStops {
     std::function<void()> joinRecipePreview;
 };
 extern BackgroundWorkerStops gBackgroundWorkerStops;
+
+// False while a busy task or an export runs: then nothing that changes the
+// document, its results or the voices may run (it is refused or parked).
+bool DocumentMayChange(const AppState& app);
 
 // Stops and joins every background thread that may touch the document, in
 // order: library analysis, library scan and fingerprint, recipe preview, the

@@ -1,0 +1,148 @@
+// frame_driver.h — one frame of the main window, behind a small back-end seam.
+//
+// Index
+//   FrameImage          RGBA pixels read from the back buffer, top row first
+//   MouseSample         what the window system says of the pointer this frame
+//   FrozenFrame         the GPU copy of a back buffer and the uv that draws it upright
+//   FrameBackend        the seam: OpenGL on SDL2 (sdl_gl_backend.h) or none (null_frame_backend.h)
+//   FrameDriver         the driver's state; gFrameDriver is the program's one
+//   RenderFrame         one frame: resize, new frame in points, mouse, DrawUI, draw,
+//                       captures, present
+//   RequestBackBufferRead   ask for the next frame's pixels (one read serves every request)
+//   CreateTextureFromPixels / ReleaseTexture   images the GUI can draw
+//   RequestPresent      the next frame is presented even if it looks unchanged
+//   DrawDataFingerprint what a frame's draw data looks like, as one number
+//   FrameCpuPercentile  CPU time of RenderFrame over the recent frames
+//
+// Points and pixels: the back-end reports the display in pixels; RenderFrame
+// divides it by `uiScale`, so every GUI coordinate is in points and the
+// renderer scales them back to pixels.
+//
+// While the main loop idles it sets `presentOnlyChanges`: a frame whose draw
+// data equals the last presented one still runs DrawUI (its requests and
+// timers) but is not rendered or presented, because the window already shows
+// it; this keeps an idle window from costing a software renderer a full
+// redraw 20 times a second. Captures, resizes and exposures always present.
+// Code that changes the pixels of a texture under the same handle (a video
+// frame) calls RequestPresent.
+//
+// UI thread only. A nested call (a frame drawn from inside a frame) returns at
+// once. An exception thrown by the draw function costs what was left of that
+// frame: the GUI's stacks are repaired and the frame is still presented.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+struct AppState;
+struct ImDrawData;
+using TextureHandle = void*;
+
+struct FrameImage {
+    int width = 0;
+    int height = 0;
+    std::vector<uint8_t> rgba;  // width * height * 4, top row first, opaque
+};
+
+struct MouseSample {
+    bool focused = false;  // the main window has the keyboard focus
+    bool inside = false;   // the cursor lies in the client area
+    float x = 0;           // client pixels
+    float y = 0;
+    bool buttons[5] = {};  // held, or pressed since the last frame
+};
+
+struct FrozenFrame {
+    TextureHandle texture = nullptr;
+    int width = 0;
+    int height = 0;
+    float uv[4] = {0, 0, 1, 1};  // u0, v0, u1, v1
+};
+
+// The rendering and window-system half of a frame. Every call is made on the
+// UI thread with the GUI context current.
+class FrameBackend {
+public:
+    virtual ~FrameBackend() = default;
+    // The client area changed to this size in pixels (never called minimised).
+    virtual void ApplyResize(int width, int height) = 0;
+    // Starts the renderer's and the platform's frame: io.DisplaySize in pixels,
+    // io.DeltaTime, keyboard state.
+    virtual void NewFrame() = 0;
+    virtual MouseSample SampleMouse() = 0;
+    // Clears the back buffer to `clear` (RGBA) and draws the GUI's draw data.
+    virtual void Render(ImDrawData* drawData, const float clear[4]) = 0;
+    // Copies the back buffer into `frozen` on the GPU (re-created when the
+    // size changed). False leaves `frozen` as it was.
+    virtual bool SnapshotBackBuffer(FrozenFrame& frozen) = 0;
+    virtual void ReleaseSnapshot(FrozenFrame& frozen) = 0;
+    // Reads the back buffer into `image`, rows flipped to top-first.
+    virtual bool ReadBackBuffer(FrameImage& image) = 0;
+    virtual void Present() = 0;
+    virtual int MaxTextureSize() = 0;
+    virtual TextureHandle CreateTexture(const uint8_t* rgba, int width, int height) = 0;
+    virtual void ReleaseTexture(TextureHandle texture) = 0;
+};
+
+// Back buffer clear colour.
+constexpr float kFrameClearColor[4] = {0.043f, 0.051f, 0.063f, 1.0f};
+
+struct FrameDriver {
+    FrameBackend* backend = nullptr;
+    float uiScale = 1;
+    bool appRunning = false;  // frames are drawn only while set
+    bool inFrame = false;
+    unsigned pendingResizeWidth = 0;  // last client size to apply, 0 when none
+    unsigned pendingResizeHeight = 0;
+    // Keyboard navigation is switched off around NewFrame while set (fields
+    // whose own keys must not move the GUI's focus).
+    bool suppressKeyboardNav = false;
+    void (*drawUI)() = nullptr;  // DrawUI; tests install their own
+    bool presentOnlyChanges = false;
+    bool presentRequested = true;
+    uint64_t presentedFingerprint = 0;
+    FrozenFrame frozen;
+    std::vector<std::function<void(const FrameImage&)>> pendingReads;
+
+    // What the last frames did, for the test driver and the benchmarks.
+    int64_t framesDrawn = 0;      // RenderFrame passes that ran DrawUI
+    int64_t framesPresented = 0;
+    int64_t drawExceptions = 0;
+    float pixelWidth = 0;   // display size of the last frame before the scale
+    float pixelHeight = 0;
+    std::vector<double> frameCpuSeconds;  // ring of RenderFrame CPU times
+    size_t frameCpuNext = 0;
+};
+
+extern FrameDriver gFrameDriver;
+
+void RenderFrame();
+void RenderFrame(FrameDriver& driver, AppState& app);
+
+// The callback receives the pixels of the next frame drawn, before it is
+// presented. Requests made in one frame share one read of the back buffer.
+void RequestBackBufferRead(FrameDriver& driver, std::function<void(const FrameImage&)> onPixels);
+
+// Tightly packed 8-bit RGBA, row pitch width × 4. Null when there is no
+// back-end, the size is not positive or exceeds the largest texture the
+// device takes. The caller releases it with ReleaseTexture.
+TextureHandle CreateTextureFromPixels(const uint8_t* rgba, int width, int height);
+TextureHandle CreateTextureFromPixels(FrameDriver& driver, const uint8_t* rgba, int width, int height);
+void ReleaseTexture(TextureHandle texture);
+void ReleaseTexture(FrameDriver& driver, TextureHandle texture);
+
+// Copies this frame into the frozen-frame texture and publishes it in the
+// application state; the snapshot request stays set when the copy failed.
+void SnapshotBackBuffer(FrameDriver& driver, AppState& app);
+
+void RequestPresent(FrameDriver& driver);
+
+// FNV-1a over the vertices, indices and commands of every draw list, the
+// display size and the framebuffer scale.
+uint64_t DrawDataFingerprint(const ImDrawData* drawData);
+
+// Quantile q (0..1) of the recent RenderFrame CPU times in seconds; 0 when
+// no frame was drawn.
+double FrameCpuPercentile(const FrameDriver& driver, double q);

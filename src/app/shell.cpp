@@ -1,0 +1,311 @@
+// shell.cpp — start-up, the main loop and the shutdown of the program.
+//
+// Index
+//   ParseCommandLine / LoopIsActive / FramePaceDelay
+//   ShellWindow          the window, its context, back-end and loop flags
+//   Start-up             window, UI scale, OpenGL, GUI context, fonts, audio
+//   Events               what the loop does with each SDL event
+//   Main loop            wait or drain, preferences request, frame, pacing
+//   Shutdown             the shell's half of the order in shell_quit.h
+//   RunShell
+//
+// The steps keep the order of the program's start-up and shutdown; the ones
+// that other parts of the program bring are marked where they join.
+#include "app/shell.h"
+
+#include <SDL.h>
+#include <backends/imgui_impl_opengl3.h>
+#include <backends/imgui_impl_sdl.h>
+#include <imgui.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "app/app_state.h"
+#include "app/frame_driver.h"
+#include "app/sdl_gl_backend.h"
+#include "app/shell_quit.h"
+#include "app/shell_services.h"
+#include "app/test_driver.h"
+#include "app/theme.h"
+#include "app/ui_scale.h"
+#include "document/project.h"
+#include "library/sound_library.h"
+#include "persistence/user_folders.h"
+#include "ui/imgui_compat.h"
+
+std::string ParseCommandLine(int argc, const char* const* argv) {
+    static const char kExtension[] = ".tlproj";
+    const size_t extLength = sizeof kExtension - 1;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i] ? argv[i] : "";
+        if (arg.empty() || arg[0] == '-' || arg.size() < extLength) continue;
+        std::string tail = arg.substr(arg.size() - extLength);
+        for (char& c : tail) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (tail == kExtension) return arg;
+    }
+    return "";
+}
+
+bool LoopIsActive(const AppState& app, const SoundLibrary& library, const GuiActivity& gui) {
+    // The timeline's own drags (moving the selection, dragging an event's
+    // end) join this list with the timeline.
+    return app.playing || app.busyTask.busy.load() || app.traceRunning.load() || app.uiAnimating ||
+           app.toastTimer > 0 || library.scanRunning.load() != 0 || app.exportRunning.load() ||
+           app.dragAccepted || app.dragHasVideo || app.dragHasAudio || gui.wantTextInput || gui.popupOpen ||
+           gui.itemActive;
+}
+
+double FramePaceDelay(double elapsed, double minimum) { return elapsed < minimum ? minimum - elapsed : 0; }
+
+namespace {
+
+constexpr int kBaseWidth = 1280;
+constexpr int kBaseHeight = 720;
+constexpr int kIdleWaitMs = 50;
+constexpr double kMinFrameSeconds = 1.0 / 60.0;
+
+void Log(const char* text) {
+    std::printf("[UI] %s\n", text);
+    std::fflush(stdout);
+}
+
+struct ShellWindow {
+    SDL_Window* window = nullptr;
+    GlDevice device;
+    SdlGlBackend* backend = nullptr;
+    bool guiStarted = false;
+    bool quitPosted = false;  // the quit callback ran: the loop ends after this pass
+};
+
+// ---------------------------------------------------------------------------
+// Start-up
+// ---------------------------------------------------------------------------
+
+bool CreateMainWindow(ShellWindow& shell) {
+    if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_TIMER) != 0) {
+        std::printf("[UI] SDL could not start: %s\n", SDL_GetError());
+        return false;
+    }
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_FLAGS, SDL_GL_CONTEXT_FORWARD_COMPATIBLE_FLAG);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 3);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 3);
+    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+    SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 8);
+    // Shown once the context exists, so that no empty frame flashes.
+    shell.window = SDL_CreateWindow("Tessaloom", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, kBaseWidth,
+                                    kBaseHeight, SDL_WINDOW_OPENGL | SDL_WINDOW_RESIZABLE | SDL_WINDOW_HIDDEN);
+    if (!shell.window) {
+        std::printf("[UI] window could not be created: %s\n", SDL_GetError());
+        return false;
+    }
+    return true;
+}
+
+void ApplyUiScale(ShellWindow& shell, FrameDriver& frames) {
+    frames.uiScale = DetectUiScale(shell.window);
+    if (frames.uiScale != 1.0f) {
+        SDL_SetWindowSize(shell.window, static_cast<int>(kBaseWidth * frames.uiScale),
+                          static_cast<int>(kBaseHeight * frames.uiScale));
+        SDL_SetWindowPosition(shell.window, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED);
+    }
+}
+
+void StartGui(ShellWindow& shell, AppState& app, float uiScale) {
+    IMGUI_CHECKVERSION();
+    ImGui::CreateContext();
+    ImGuiIO& io = ImGui::GetIO();
+    io.ConfigFlags |= ImGuiConfigFlags_NavEnableKeyboard;
+    io.IniFilename = nullptr;
+    shell.guiStarted = true;
+
+    // Fonts from the Fonts folder beside the executable (LoadFonts) join here.
+    app.autoFontPreset = 1;
+    std::printf("[UI] uiScale=%.2f, autoFontPreset=Medium\n", uiScale);
+    // ApplyFontSizePreset(app, app.autoFontPreset) joins with the fonts.
+    if (!app.fontBody) {
+        ImFont* builtIn = ImCompat::AddDefaultFontWithDensity(io.Fonts, uiScale);
+        app.fontBody = app.fontLarge = app.fontMedium = app.fontSmall = builtIn;
+        io.FontDefault = builtIn;
+        Log("no font files: using the built-in font");
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Events
+// ---------------------------------------------------------------------------
+
+void HandleEvent(ShellWindow& shell, FrameDriver& frames, AppState& app, const SDL_Event& e) {
+    shell.backend->ProcessEvent(e);
+    const uint32_t mainId = SDL_GetWindowID(shell.window);
+    switch (e.type) {
+        case SDL_QUIT: app.quitRequested = true; break;
+        case SDL_WINDOWEVENT:
+            if (e.window.windowID != mainId) break;
+            if (e.window.event == SDL_WINDOWEVENT_CLOSE) {
+                // The close button asks; DrawUI decides (unsaved changes, an export).
+                app.quitRequested = true;
+            } else if (e.window.event == SDL_WINDOWEVENT_EXPOSED || e.window.event == SDL_WINDOWEVENT_SHOWN ||
+                       e.window.event == SDL_WINDOWEVENT_RESTORED) {
+                RequestPresent(frames);
+            } else if (e.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) {
+                if (SDL_GetWindowFlags(shell.window) & SDL_WINDOW_MINIMIZED) break;
+                frames.pendingResizeWidth = static_cast<unsigned>(std::max(0, e.window.data1));
+                frames.pendingResizeHeight = static_cast<unsigned>(std::max(0, e.window.data2));
+                RenderFrame(frames, app);
+            }
+            break;
+        case SDL_DROPFILE:
+        case SDL_DROPTEXT:
+            // The drop target's hand-over (dropped video, audio files, folders)
+            // takes the path here.
+            SDL_free(e.drop.file);
+            break;
+        default: break;
+    }
+}
+
+GuiActivity CurrentGuiActivity() {
+    GuiActivity gui;
+    gui.wantTextInput = ImGui::GetIO().WantTextInput;
+    gui.popupOpen = ImGui::IsPopupOpen("", ImGuiPopupFlags_AnyPopupId | ImGuiPopupFlags_AnyPopupLevel);
+    gui.itemActive = ImGui::IsAnyItemActive();
+    return gui;
+}
+
+// ---------------------------------------------------------------------------
+// Main loop
+// ---------------------------------------------------------------------------
+
+void RunMainLoop(ShellWindow& shell, FrameDriver& frames, AppState& app, TestDriver* driver) {
+    using Clock = std::chrono::steady_clock;
+    frames.appRunning = true;
+    Clock::time_point lastFrameStart = Clock::now();
+    while (!shell.quitPosted) {
+        bool active = LoopIsActive(app, gSoundLibrary, CurrentGuiActivity()) ||
+                      (driver && TestDriverWantsFrames(*driver));
+        frames.presentOnlyChanges = !active;
+        if (driver) TestDriverBeforeEvents(*driver);
+        SDL_Event e;
+        if (active) {
+            while (SDL_PollEvent(&e)) HandleEvent(shell, frames, app, e);
+        } else if (SDL_WaitEventTimeout(&e, kIdleWaitMs)) {
+            HandleEvent(shell, frames, app, e);
+            while (SDL_PollEvent(&e)) HandleEvent(shell, frames, app, e);
+        }
+        if (app.savePrefsRequest.exchange(false) && gShellServices.savePreferences) gShellServices.savePreferences();
+
+        // Where the swap does not wait for the display, frames keep ~60/s.
+        double sinceLast = std::chrono::duration<double>(Clock::now() - lastFrameStart).count();
+        double delay = FramePaceDelay(sinceLast, kMinFrameSeconds);
+        if (delay > 0) std::this_thread::sleep_for(std::chrono::duration<double>(delay));
+        lastFrameStart = Clock::now();
+        RenderFrame(frames, app);
+        // The native menu, opened from the title bar's menu button
+        // (menuPopupRequest), joins here.
+
+        if (driver && TestDriverShouldEndLoop(*driver)) break;
+    }
+    frames.appRunning = false;
+}
+
+// ---------------------------------------------------------------------------
+// Shutdown
+// ---------------------------------------------------------------------------
+
+void CloseWindowAndGui(ShellWindow& shell, FrameDriver& frames) {
+    // The drop target is released with the drop target's code.
+    if (shell.guiStarted) {
+        Log("shutdown: shut down the GUI");
+        if (shell.backend) {
+            ImGui_ImplOpenGL3_Shutdown();
+            ImGui_ImplSDL2_Shutdown();
+        }
+        ImGui::DestroyContext();
+        shell.guiStarted = false;
+    }
+    if (shell.backend) {
+        Log("shutdown: release the OpenGL objects");
+        shell.backend->ReleaseSnapshot(frames.frozen);
+        frames.backend = nullptr;
+        delete shell.backend;
+        shell.backend = nullptr;
+    }
+    CleanupGlDevice(shell.device);
+    if (shell.window) {
+        Log("shutdown: destroy the window");
+        SDL_DestroyWindow(shell.window);
+        shell.window = nullptr;
+    }
+    SDL_Quit();
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// RunShell
+// ---------------------------------------------------------------------------
+
+int RunShell(int argc, char** argv) {
+    AppState& app = gAppState;
+    FrameDriver& frames = gFrameDriver;
+    ShellWindow shell;
+    Log("Tessaloom starting");
+    // Resources and demo content lie beside the program; the first frame needs
+    // it before the other platform hooks are installed.
+    app.exeDir = ExecutableDirUtf8();
+    std::string projectPath = ParseCommandLine(argc, argv);
+    // Handing the path to a copy that already runs (and exiting) joins here.
+
+    if (!CreateMainWindow(shell)) {
+        CloseWindowAndGui(shell, frames);
+        return 1;
+    }
+    ApplyUiScale(shell, frames);
+    // The native menu and its accelerators, and the custom caption, join here.
+    if (!CreateGlDevice(shell.window, shell.device)) {
+        CloseWindowAndGui(shell, frames);
+        return 1;
+    }
+    shell.backend = new SdlGlBackend(shell.window);
+    frames.backend = shell.backend;
+    SDL_ShowWindow(shell.window);
+    // The drop target registers here.
+
+    StartGui(shell, app, frames.uiScale);
+    // The reference-video player's device, the title bar's fields and the
+    // platform hooks (dialogs, reveal and open, HTTP, image textures) join here.
+    app.quitCallback = [&shell] {
+        shell.quitPosted = true;
+        if (shell.window) SDL_HideWindow(shell.window);
+    };
+    ApplyThemeStyle();
+    ImGui_ImplSDL2_InitForOpenGL(shell.window, shell.device.context);
+    ImGui_ImplOpenGL3_Init("#version 330 core");
+    // The about box's images load here.
+    if (gShellServices.openAudioOutput) gShellServices.openAudioOutput(app);
+    if (!projectPath.empty()) app.pendingOpenPath = projectPath;
+
+    int w = 0, h = 0;
+    SDL_GetWindowSize(shell.window, &w, &h);
+    std::printf("[UI] window open (%dx%d)\n", w, h);
+    std::fflush(stdout);
+
+    TestDriverPtr driver = StartTestDriver(shell.window, frames);
+    shell.backend->scriptedInput = driver != nullptr;
+    RunMainLoop(shell, frames, app, driver.get());
+    int exitCode = driver ? TestDriverExitCode(*driver) : 0;
+    driver.reset();
+
+    StopForShutdown(app, gShellServices);
+    app.quitCallback = nullptr;
+    CloseWindowAndGui(shell, frames);
+    RunExitHandlers(app, gSoundLibrary, gShellServices);
+    return exitCode;
+}

@@ -1,0 +1,38 @@
+// shell.h — the program's start-up, main loop and shutdown.
+//
+// Index
+//   RunShell            the entry: start-up in order, the loop, the shutdown order
+//   ParseCommandLine    the project file named on the command line
+//   GuiActivity / LoopIsActive   what keeps the loop drawing without waiting
+//   FramePaceDelay      how long to sleep so the loop draws at most ~60 frames/s
+//
+// Exit codes of RunShell: 0 after a normal run; 1 when no window or OpenGL
+// context can be made; the test driver's own code when its script failed.
+#pragma once
+
+#include <string>
+
+struct AppState;
+struct SoundLibrary;
+
+int RunShell(int argc, char** argv);
+
+// The first argument after the program name that is not empty, does not
+// begin with "-" and ends in ".tlproj" (any case); "" when there is none.
+// Arguments beginning with "/" are paths on this system, not switches.
+std::string ParseCommandLine(int argc, const char* const* argv);
+
+struct GuiActivity {
+    bool wantTextInput = false;  // a text field has the keyboard
+    bool popupOpen = false;
+    bool itemActive = false;     // a widget is being held or edited
+};
+
+// True while something moves on its own or the user is in the middle of an
+// interaction: then the loop draws continuously instead of waiting for input.
+bool LoopIsActive(const AppState& app, const SoundLibrary& library, const GuiActivity& gui);
+
+// Seconds to sleep after a frame that started `elapsed` seconds ago, so that
+// frames come at most every `minimum` seconds when the swap does not wait
+// (no vertical sync, a minimised window).
+double FramePaceDelay(double elapsed, double minimum);

@@ -1,0 +1,15 @@
+// shell_services.cpp — the default services of the shell.
+#include "app/shell_services.h"
+
+#include "app/app_state.h"
+#include "app/shell_audio.h"
+
+ShellServices DefaultShellServices() {
+    ShellServices services;
+    services.stopBackgroundWorkers = [](AppState& app) { StopBackgroundWorkers(app); };
+    services.openAudioOutput = OpenShellAudioOutput;
+    services.closeAudioOutput = CloseShellAudioOutput;
+    return services;
+}
+
+ShellServices gShellServices = DefaultShellServices();

@@ -1,0 +1,453 @@
+// test_driver.cpp — playing a test script through the main loop.
+//
+// Index
+//   StateDump / RegisterStateDump
+//   TestDriver           the record of a running script
+//   Pushing events       pointer, buttons, wheel, keys, text, drops, window events
+//   Captures             PNG screenshots, the state dump, idle measurement
+//   Running the script   StartTestDriver, TestDriverBeforeEvents and friends
+#include "app/test_driver.h"
+
+#include <imgui.h>
+#include <stb_image_write.h>
+
+#include <algorithm>
+#include <cfloat>
+#include <chrono>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+#include "app/app_state.h"
+#include "app/frame_driver.h"
+#include "app/sdl_gl_backend.h"
+#include "document/file_util.h"
+#include "ui/draw_ui.h"
+
+// ---------------------------------------------------------------------------
+// StateDump
+// ---------------------------------------------------------------------------
+
+void StateDump::Field(const std::string& key, const std::string& value) {
+    text += key;
+    text += '=';
+    for (char c : value) {
+        if (c == '\n') text += "\\n";
+        else text += c;
+    }
+    text += '\n';
+}
+
+void StateDump::Field(const std::string& key, int value) { Field(key, std::to_string(value)); }
+
+void StateDump::Field(const std::string& key, int64_t value) { Field(key, std::to_string(value)); }
+
+void StateDump::Field(const std::string& key, double value) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%.2f", value);
+    Field(key, std::string(buffer));
+}
+
+void StateDump::Field(const std::string& key, bool value) { Field(key, std::string(value ? "1" : "0")); }
+
+namespace {
+
+std::vector<StateDumpFn>& DumpRegistry() {
+    static std::vector<StateDumpFn> registry;
+    return registry;
+}
+
+}  // namespace
+
+void RegisterStateDump(StateDumpFn fn) {
+    auto& registry = DumpRegistry();
+    if (fn && std::find(registry.begin(), registry.end(), fn) == registry.end()) registry.push_back(fn);
+}
+
+// ---------------------------------------------------------------------------
+// TestDriver
+// ---------------------------------------------------------------------------
+
+struct IdleFigures {
+    bool measured = false;
+    double seconds = 0;
+    int64_t frames = 0;
+    int64_t presented = 0;
+    double cpuSeconds = 0;
+    double frameCpuP50 = 0;
+    double frameCpuP95 = 0;
+};
+
+struct TestDriver {
+    SDL_Window* window = nullptr;
+    uint32_t windowId = 0;
+    FrameDriver* frames = nullptr;
+    std::vector<ScriptStep> steps;
+    size_t next = 0;
+    int64_t waitUntilFrame = 0;   // frames presented before the script goes on
+    bool scriptDone = false;
+    bool quitSent = false;
+    double quitSentAt = 0;
+    bool gaveUp = false;
+    int exitCode = 0;
+    float pointerX = 0;           // window pixels
+    float pointerY = 0;
+    uint32_t buttonsHeld = 0;     // SDL button mask
+    // Idle measurement in progress.
+    bool idling = false;
+    double idleEndsAt = 0;
+    double idleStartedAt = 0;
+    double idleCpuStart = 0;
+    int64_t idleFramesStart = 0;
+    int64_t idlePresentedStart = 0;
+    IdleFigures idle;
+};
+
+void DestroyTestDriver(TestDriver* driver) { delete driver; }
+
+namespace {
+
+constexpr double kQuitPatienceSeconds = 10;
+
+double WallSeconds() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+double ProcessCpuSeconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+void Log(const char* fmt, const std::string& arg) {
+    std::printf("[Test] ");
+    std::printf(fmt, arg.c_str());
+    std::printf("\n");
+    std::fflush(stdout);
+}
+
+// ---------------------------------------------------------------------------
+// Pushing events
+// ---------------------------------------------------------------------------
+
+uint8_t SdlButton(int guiButton) {
+    switch (guiButton) {
+        case 1: return SDL_BUTTON_RIGHT;
+        case 2: return SDL_BUTTON_MIDDLE;
+        default: return SDL_BUTTON_LEFT;
+    }
+}
+
+void PushWindowEvent(TestDriver& d, SDL_WindowEventID id) {
+    SDL_Event e{};
+    e.type = SDL_WINDOWEVENT;
+    e.window.windowID = d.windowId;
+    e.window.event = static_cast<uint8_t>(id);
+    e.window.data1 = static_cast<int32_t>(kScriptedInputId);
+    SDL_PushEvent(&e);
+}
+
+void PushMotion(TestDriver& d, float xPoints, float yPoints) {
+    float s = d.frames->uiScale > 0 ? d.frames->uiScale : 1.0f;
+    float x = xPoints * s, y = yPoints * s;
+    SDL_Event e{};
+    e.type = SDL_MOUSEMOTION;
+    e.motion.windowID = d.windowId;
+    e.motion.which = kScriptedInputId;
+    e.motion.state = d.buttonsHeld;
+    e.motion.x = static_cast<int32_t>(x);
+    e.motion.y = static_cast<int32_t>(y);
+    e.motion.xrel = static_cast<int32_t>(x - d.pointerX);
+    e.motion.yrel = static_cast<int32_t>(y - d.pointerY);
+    d.pointerX = x;
+    d.pointerY = y;
+    SDL_PushEvent(&e);
+}
+
+void PushButton(TestDriver& d, int guiButton, bool down) {
+    uint8_t b = SdlButton(guiButton);
+    if (down) d.buttonsHeld |= SDL_BUTTON(b);
+    else d.buttonsHeld &= ~SDL_BUTTON(b);
+    SDL_Event e{};
+    e.type = down ? SDL_MOUSEBUTTONDOWN : SDL_MOUSEBUTTONUP;
+    e.button.windowID = d.windowId;
+    e.button.which = kScriptedInputId;
+    e.button.button = b;
+    e.button.state = down ? SDL_PRESSED : SDL_RELEASED;
+    e.button.clicks = 1;
+    e.button.x = static_cast<int32_t>(d.pointerX);
+    e.button.y = static_cast<int32_t>(d.pointerY);
+    SDL_PushEvent(&e);
+}
+
+void PushWheel(TestDriver& d, float notches) {
+    SDL_Event e{};
+    e.type = SDL_MOUSEWHEEL;
+    e.wheel.windowID = d.windowId;
+    e.wheel.which = kScriptedInputId;
+    e.wheel.y = static_cast<int32_t>(notches);
+    e.wheel.preciseY = notches;
+    SDL_PushEvent(&e);
+}
+
+// The GUI's SDL back-end reads the modifiers from SDL's own state when a key
+// event arrives, so the state is set with the key.
+void PushKey(TestDriver& d, int scancode, int modifiers, bool down) {
+    SDL_SetModState(static_cast<SDL_Keymod>(down ? modifiers : KMOD_NONE));
+    SDL_Event e{};
+    e.type = down ? SDL_KEYDOWN : SDL_KEYUP;
+    e.key.windowID = d.windowId;
+    e.key.state = down ? SDL_PRESSED : SDL_RELEASED;
+    e.key.keysym.scancode = static_cast<SDL_Scancode>(scancode);
+    e.key.keysym.sym = SDL_GetKeyFromScancode(static_cast<SDL_Scancode>(scancode));
+    e.key.keysym.mod = static_cast<uint16_t>(modifiers);
+    SDL_PushEvent(&e);
+}
+
+// One event holds at most 31 bytes: longer text goes in pieces cut at
+// character boundaries.
+void PushText(TestDriver& d, const std::string& text) {
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t n = std::min<size_t>(text.size() - pos, SDL_TEXTINPUTEVENT_TEXT_SIZE - 1);
+        while (n > 0 && pos + n < text.size() && (static_cast<unsigned char>(text[pos + n]) & 0xC0) == 0x80) --n;
+        if (n == 0) break;
+        SDL_Event e{};
+        e.type = SDL_TEXTINPUT;
+        e.text.windowID = d.windowId;
+        std::memcpy(e.text.text, text.data() + pos, n);
+        e.text.text[n] = '\0';
+        SDL_PushEvent(&e);
+        pos += n;
+    }
+}
+
+void PushDrop(TestDriver& d, const std::string& path) {
+    SDL_Event e{};
+    e.type = SDL_DROPBEGIN;
+    e.drop.windowID = d.windowId;
+    SDL_PushEvent(&e);
+    e.type = SDL_DROPFILE;
+    e.drop.file = SDL_strdup(path.c_str());  // the loop frees it
+    SDL_PushEvent(&e);
+    e.type = SDL_DROPCOMPLETE;
+    e.drop.file = nullptr;
+    SDL_PushEvent(&e);
+}
+
+// ---------------------------------------------------------------------------
+// Captures
+// ---------------------------------------------------------------------------
+
+void RequestScreenshot(TestDriver& d, const std::string& path) {
+    RequestBackBufferRead(*d.frames, [path](const FrameImage& image) {
+        if (image.width <= 0 || image.height <= 0 ||
+            !stbi_write_png(path.c_str(), image.width, image.height, 4, image.rgba.data(), image.width * 4)) {
+            Log("screenshot FAILED: %s", path);
+            return;
+        }
+        Log("screenshot %s", path);
+    });
+}
+
+void DumpDriverFields(const TestDriver& d, StateDump& dump) {
+    const AppState& app = gAppState;
+    const FrameDriver& f = *d.frames;
+    const UILayout& l = gUiFrame.layout;
+    const ImGuiIO& io = ImGui::GetIO();
+    int w = 0, h = 0;
+    SDL_GetWindowSize(d.window, &w, &h);
+    dump.Field("title", SDL_GetWindowTitle(d.window));
+    dump.Field("uiScale", static_cast<double>(f.uiScale));
+    dump.Field("window.pixels", std::to_string(w) + "x" + std::to_string(h));
+    dump.Field("display.points", std::to_string(static_cast<int>(io.DisplaySize.x + 0.5f)) + "x" +
+                                     std::to_string(static_cast<int>(io.DisplaySize.y + 0.5f)));
+    dump.Field("frames", f.framesDrawn);
+    dump.Field("framesPresented", f.framesPresented);
+    dump.Field("layout.displayWidth", static_cast<double>(l.displayWidth));
+    dump.Field("layout.displayHeight", static_cast<double>(l.displayHeight));
+    dump.Field("layout.fontSize", static_cast<double>(l.fontSize));
+    dump.Field("layout.titleBarHeight", static_cast<double>(l.titleBarHeight));
+    dump.Field("layout.videoHeight", static_cast<double>(l.videoHeight));
+    dump.Field("layout.transportHeight", static_cast<double>(l.transportHeight));
+    dump.Field("layout.footerHeight", static_cast<double>(l.footerHeight));
+    dump.Field("layout.timelineHeight", static_cast<double>(l.timelineHeight));
+    dump.Field("layout.videoWidth", static_cast<double>(l.videoWidth));
+    dump.Field("layout.panelWidth", static_cast<double>(l.panelWidth));
+    dump.Field("layout.panelSplitLeft", static_cast<double>(l.panelSplitLeft));
+    dump.Field("layout.panelSplitRight", static_cast<double>(l.panelSplitRight));
+    dump.Field("layout.hasVideo", l.hasVideo);
+    dump.Field("activeTab", app.activeTab);
+    std::string regions;
+    for (const std::string& r : gUiFrame.regionsDrawn) regions += (regions.empty() ? "" : " ") + r;
+    dump.Field("regions", regions);
+    dump.Field("quitRequested", app.quitRequested);
+    dump.Field("quitAfterConfirm", app.quitAfterConfirm);
+    dump.Field("quitAfterExport", app.quitAfterExport);
+    dump.Field("confirmAction", app.confirmAction);
+    bool pointer = io.MousePos.x > -FLT_MAX / 2 && io.MousePos.y > -FLT_MAX / 2;
+    dump.Field("mouse.inside", pointer);
+    char pos[64];
+    std::snprintf(pos, sizeof pos, "%.2f,%.2f", pointer ? io.MousePos.x : -1.0, pointer ? io.MousePos.y : -1.0);
+    dump.Field("mouse.pos", std::string(pos));
+    dump.Field("mouse.down", std::to_string(io.MouseDown[0]) + std::to_string(io.MouseDown[1]) +
+                                 std::to_string(io.MouseDown[2]));
+    dump.Field("drawExceptions", f.drawExceptions);
+    if (d.idle.measured) {
+        dump.Field("idle.seconds", d.idle.seconds);
+        dump.Field("idle.frames", d.idle.frames);
+        dump.Field("idle.framesPresented", d.idle.presented);
+        dump.Field("idle.cpuSeconds", d.idle.cpuSeconds);
+        dump.Field("idle.frameCpuP50Ms", d.idle.frameCpuP50 * 1000.0);
+        dump.Field("idle.frameCpuP95Ms", d.idle.frameCpuP95 * 1000.0);
+    }
+}
+
+void WriteDump(const TestDriver& d, const std::string& path) {
+    StateDump dump;
+    DumpDriverFields(d, dump);
+    for (StateDumpFn fn : DumpRegistry()) fn(dump);
+    if (!WriteTextFileAtomic(path, dump.text)) {
+        Log("dump FAILED: %s", path);
+        return;
+    }
+    Log("dump %s", path);
+}
+
+void StartIdle(TestDriver& d, double seconds) {
+    d.idling = true;
+    d.idleStartedAt = WallSeconds();
+    d.idleEndsAt = d.idleStartedAt + seconds;
+    d.idleCpuStart = ProcessCpuSeconds();
+    d.idleFramesStart = d.frames->framesDrawn;
+    d.idlePresentedStart = d.frames->framesPresented;
+    d.frames->frameCpuSeconds.clear();
+    d.frames->frameCpuNext = 0;
+}
+
+void FinishIdle(TestDriver& d) {
+    d.idling = false;
+    IdleFigures& f = d.idle;
+    f.measured = true;
+    f.seconds = WallSeconds() - d.idleStartedAt;
+    f.frames = d.frames->framesDrawn - d.idleFramesStart;
+    f.presented = d.frames->framesPresented - d.idlePresentedStart;
+    f.cpuSeconds = ProcessCpuSeconds() - d.idleCpuStart;
+    f.frameCpuP50 = FrameCpuPercentile(*d.frames, 0.5);
+    f.frameCpuP95 = FrameCpuPercentile(*d.frames, 0.95);
+    std::printf("[Test] idle %.2f s: %" PRId64 " frames (%.1f/s), %" PRId64 " presented, CPU %.3f s (%.2f %%), "
+                "RenderFrame CPU p50 %.3f ms, p95 %.3f ms\n",
+                f.seconds, f.frames, static_cast<double>(f.frames) / f.seconds, f.presented, f.cpuSeconds,
+                100.0 * f.cpuSeconds / f.seconds, f.frameCpuP50 * 1000.0, f.frameCpuP95 * 1000.0);
+    std::fflush(stdout);
+}
+
+void SendQuit(TestDriver& d) {
+    if (d.quitSent) return;
+    d.quitSent = true;
+    d.quitSentAt = WallSeconds();
+    PushWindowEvent(d, SDL_WINDOWEVENT_CLOSE);
+}
+
+// Runs one step; false when the script must wait for frames or time.
+bool RunStep(TestDriver& d, const ScriptStep& s) {
+    switch (s.op) {
+        case ScriptOp::Frames: d.waitUntilFrame = d.frames->framesDrawn + s.count; return false;
+        case ScriptOp::Move: PushMotion(d, s.x, s.y); break;
+        case ScriptOp::Press: PushButton(d, s.button, true); break;
+        case ScriptOp::Release: PushButton(d, s.button, false); break;
+        case ScriptOp::Wheel: PushWheel(d, s.x); break;
+        case ScriptOp::KeyDown: PushKey(d, s.scancode, s.modifiers, true); break;
+        case ScriptOp::KeyUp: PushKey(d, s.scancode, s.modifiers, false); break;
+        case ScriptOp::Text: PushText(d, s.text); break;
+        case ScriptOp::Drop: PushDrop(d, s.text); break;
+        case ScriptOp::Focus: PushWindowEvent(d, SDL_WINDOWEVENT_FOCUS_GAINED); break;
+        case ScriptOp::Blur: PushWindowEvent(d, SDL_WINDOWEVENT_FOCUS_LOST); break;
+        case ScriptOp::Enter: PushWindowEvent(d, SDL_WINDOWEVENT_ENTER); break;
+        case ScriptOp::Leave: PushWindowEvent(d, SDL_WINDOWEVENT_LEAVE); break;
+        case ScriptOp::Resize: SDL_SetWindowSize(d.window, s.count, s.count2); break;
+        case ScriptOp::Close: PushWindowEvent(d, SDL_WINDOWEVENT_CLOSE); break;
+        case ScriptOp::Screenshot: RequestScreenshot(d, s.text); break;
+        case ScriptOp::Dump: WriteDump(d, s.text); break;
+        case ScriptOp::Idle: StartIdle(d, s.x); return false;
+        case ScriptOp::Quit:
+            d.scriptDone = true;
+            SendQuit(d);
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Running the script
+// ---------------------------------------------------------------------------
+
+TestDriverPtr StartTestDriver(SDL_Window* window, FrameDriver& frames) {
+    const char* path = std::getenv("TL_TEST_SCRIPT");
+    if (!path || !*path) return nullptr;
+    TestDriverPtr d(new TestDriver);
+    d->window = window;
+    d->windowId = SDL_GetWindowID(window);
+    d->frames = &frames;
+    std::string text;
+    std::string error;
+    std::string folder = path;
+    size_t slash = folder.rfind('/');
+    folder = slash == std::string::npos ? "." : folder.substr(0, slash);
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        error = "cannot read the file";
+    } else {
+        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        ParseTestScript(text, folder, d->steps, error);
+    }
+    if (!error.empty()) {
+        std::printf("[Test] script %s: %s\n", path, error.c_str());
+        d->steps.clear();
+        d->exitCode = 2;
+    } else {
+        std::printf("[Test] script %s: %zu steps\n", path, d->steps.size());
+    }
+    std::fflush(stdout);
+    // The window has the focus and the pointer, as it would under a
+    // designer's hand; a script can take either away with blur or leave.
+    PushWindowEvent(*d, SDL_WINDOWEVENT_FOCUS_GAINED);
+    PushWindowEvent(*d, SDL_WINDOWEVENT_ENTER);
+    return d;
+}
+
+bool TestDriverWantsFrames(const TestDriver& d) { return !d.idling; }
+
+void TestDriverBeforeEvents(TestDriver& d) {
+    if (d.idling) {
+        if (WallSeconds() < d.idleEndsAt) return;
+        FinishIdle(d);
+    }
+    if (d.frames->framesDrawn < d.waitUntilFrame) return;
+    while (!d.scriptDone && d.next < d.steps.size()) {
+        const ScriptStep& s = d.steps[d.next++];
+        if (!RunStep(d, s)) return;
+    }
+    if (!d.scriptDone) {
+        d.scriptDone = true;
+        SendQuit(d);
+        return;
+    }
+    if (d.quitSent && !d.gaveUp && WallSeconds() - d.quitSentAt > kQuitPatienceSeconds) {
+        std::printf("[Test] the program did not quit %.0f s after the close; ending the loop\n", kQuitPatienceSeconds);
+        std::fflush(stdout);
+        d.gaveUp = true;
+        if (d.exitCode == 0) d.exitCode = 3;
+    }
+}
+
+bool TestDriverShouldEndLoop(const TestDriver& d) { return d.gaveUp; }
+
+int TestDriverExitCode(const TestDriver& d) { return d.exitCode; }

@@ -1,0 +1,154 @@
+// test_driver.h — the window test driver: a script of frames, input events,
+// screenshots and state dumps that the program plays through its own main
+// loop, so that window tests see exactly what a designer sees.
+//
+// Index
+//   Script language      (below)
+//   ScriptOp / ScriptStep   one primitive step
+//   ParseTestScript         text → steps, compound commands expanded
+//   StateDump / RegisterStateDump   the line-based state dump and its fields
+//   TestDriver           the running script: StartTestDriver, TestDriverWantsFrames,
+//                        TestDriverBeforeEvents, TestDriverShouldEndLoop, TestDriverExitCode
+//
+// The driver starts when the environment variable TL_TEST_SCRIPT names a
+// script file. It runs only on the UI thread, between the loop's passes: it
+// pushes SDL events as the window system would (they go through the same
+// event handling as real ones), counts the frames the loop draws, and asks
+// the frame driver for the back buffer's pixels. Log lines carry "[Test]".
+//
+// Script language
+// ---------------
+// One command per line; blank lines and lines starting with "#" are skipped.
+// Coordinates are in points (the GUI's units); the driver turns them into
+// window pixels with the UI scale. Paths are relative to the script's folder
+// unless absolute.
+//
+//   frames N            draw N frames
+//   move X Y            move the pointer to (X, Y)
+//   press [BUTTON]      press a mouse button (left, right or middle; left by default)
+//   release [BUTTON]    release it
+//   click X Y [BUTTON]  move, press, 1 frame, release, 1 frame
+//   wheel DY            scroll by DY notches (positive up)
+//   keydown KEY         press a key; KEY is an SDL scancode name ("A", "Space",
+//                       "Escape", "F5", "Left") with optional modifiers
+//                       before it: ctrl+, shift+, alt+ ("ctrl+shift+Z")
+//   keyup KEY           release it
+//   key KEY             keydown, 1 frame, keyup, 1 frame
+//   text STRING         type the rest of the line (UTF-8)
+//   drop PATH           drop a file on the window (begin, file, complete)
+//   focus | blur        the window gains or loses the keyboard focus
+//   enter | leave       the pointer enters or leaves the window
+//   resize W H          resize the window to W × H pixels
+//   close               the window's close button (the normal quit path)
+//   screenshot PATH     write the next frame as PNG (takes 1 frame)
+//   dump PATH           write the state dump of the last frame
+//   idle SECONDS        stop driving frames; measure frames and CPU while the
+//                       program idles on its own
+//   quit                end the script: close the window the normal way
+//
+// A press and its release must reach the GUI in different frames (Dear ImGui
+// 1.86 has no input queue): give them a "frames 1" between them, as click
+// and key do. When the script ends without "quit", the driver quits. When
+// the program has not ended 10 s after the quit (an unsaved-changes prompt, a
+// running export), the driver ends the loop itself and the exit code is 3.
+// A script that cannot be read ends the program with exit code 2.
+//
+// State dump
+// ----------
+// One "key=value" line per field, written by "dump": the window title, UI
+// scale, window size in pixels, display size in points, frames drawn, every
+// UILayout field ("layout.videoWidth=..."), activeTab, the regions drawn in
+// the last frame, the quit flags, the GUI's pointer, and after "idle" the
+// measured figures. Later parts of the window add their own fields by
+// registering a function (RegisterStateDump) at start-up.
+#pragma once
+
+#include <SDL.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+enum class ScriptOp {
+    Frames,
+    Move,
+    Press,
+    Release,
+    Wheel,
+    KeyDown,
+    KeyUp,
+    Text,
+    Drop,
+    Focus,
+    Blur,
+    Enter,
+    Leave,
+    Resize,
+    Close,
+    Screenshot,
+    Dump,
+    Idle,
+    Quit,
+};
+
+struct ScriptStep {
+    int line = 0;
+    ScriptOp op = ScriptOp::Frames;
+    int count = 0;        // frames; resize width
+    int count2 = 0;       // resize height
+    float x = 0;          // points; wheel notches; idle seconds
+    float y = 0;
+    int button = 0;       // 0 left, 1 right, 2 middle (the GUI's numbering)
+    int scancode = 0;     // SDL scancode
+    int modifiers = 0;    // SDL KMOD_* bits
+    std::string text;     // text, path
+};
+
+// False with "line N: ..." in `error` on the first line it cannot read.
+// Relative paths are resolved against `baseFolder`.
+bool ParseTestScript(const std::string& text, const std::string& baseFolder, std::vector<ScriptStep>& steps,
+                     std::string& error);
+
+// ---------------------------------------------------------------------------
+// State dump
+// ---------------------------------------------------------------------------
+
+struct StateDump {
+    std::string text;  // "key=value\n" lines
+    void Field(const std::string& key, const std::string& value);
+    void Field(const std::string& key, const char* value) { Field(key, std::string(value ? value : "")); }
+    void Field(const std::string& key, int value);
+    void Field(const std::string& key, int64_t value);
+    void Field(const std::string& key, double value);  // "%.2f"
+    void Field(const std::string& key, bool value);    // "0" / "1"
+};
+
+using StateDumpFn = void (*)(StateDump& dump);
+// Adds a function whose fields follow the driver's own in every dump.
+void RegisterStateDump(StateDumpFn fn);
+
+// ---------------------------------------------------------------------------
+// The running script
+// ---------------------------------------------------------------------------
+
+struct FrameDriver;
+struct TestDriver;
+
+// Null when TL_TEST_SCRIPT is not set. A script that cannot be read gives a
+// driver that quits at once with exit code 2.
+void DestroyTestDriver(TestDriver* driver);
+struct TestDriverDeleter {
+    void operator()(TestDriver* driver) const { DestroyTestDriver(driver); }
+};
+using TestDriverPtr = std::unique_ptr<TestDriver, TestDriverDeleter>;
+TestDriverPtr StartTestDriver(SDL_Window* window, FrameDriver& frames);
+
+// The loop draws without waiting while the script runs (not while idling).
+bool TestDriverWantsFrames(const TestDriver& driver);
+// Runs the script up to its next wait: pushes events, requests captures.
+void TestDriverBeforeEvents(TestDriver& driver);
+// True once the driver has given up waiting for the program to quit.
+bool TestDriverShouldEndLoop(const TestDriver& driver);
+// 0, 2 (unreadable script) or 3 (the program did not quit).
+int TestDriverExitCode(const TestDriver& driver);

@@ -1,0 +1,215 @@
+// draw_ui.cpp — the order of one frame of the main window.
+//
+// Index
+//   gUiFrame / NoteRegionDrawn
+//   Requests             first frame, launcher offer, video unload, pending open path
+//   Regions              "##main" and the bands of the layout
+//   DrawUI               the steps in order
+//
+// Steps that change the document (the video requests and the pending open
+// path) stay parked while a busy task or an export runs: a worker may be
+// using the document, and the request is taken on the first frame after.
+#include "ui/draw_ui.h"
+
+#include <imgui.h>
+
+#include <cstdio>
+
+#include "app/app_state.h"
+#include "app/shell_quit.h"
+#include "app/shell_services.h"
+#include "app/theme.h"
+#include "document/busy_task.h"
+#include "document/project.h"
+#include "ui/imgui_compat.h"
+
+UiFrameState gUiFrame;
+
+void NoteRegionDrawn(const char* name) { gUiFrame.regionsDrawn.emplace_back(name); }
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Requests
+// ---------------------------------------------------------------------------
+
+void RunFirstFrameInitialisation(AppState&) {
+    // In this order, as their subsystems provide them: the library index
+    // folder and every index file (InitLibraryIndexFolder), the preferences
+    // (LoadPreferences), the old preset folders (MigrateLegacyPresetFolders),
+    // the demo content (InstallDemoContent), the recipes (LoadRecipesFolder)
+    // and chains (RescanRecipesAndChains); then the audio output reopened when
+    // the preferences name another sample rate; then the update check
+    // (StartUpdateCheck) when it is due.
+}
+
+void OfferLauncherOnce(AppState& app, UiFrameState& ui) {
+    if (ui.launcherOffered) return;
+    ui.launcherOffered = true;
+    if (app.showLauncherOnStartup && !app.launcherDismissed) app.showLauncher = true;
+}
+
+void TakeVideoUnloadRequest(AppState& app, const ShellServices& services) {
+    if (!app.unloadVideoRequest) return;
+    app.unloadVideoRequest = false;
+    // A running picture trace is cancelled first (CancelTraceAnalysis) and the
+    // project's video path cleared, with the reference-video code.
+    if (services.closeReferenceVideo) services.closeReferenceVideo();
+    app.opticalTrace.suggestions.clear();
+    if (app.activeTab == 1 && !app.opticalTrace.present) app.activeTab = 0;
+}
+
+void TakePendingOpenPath(AppState& app, const Project& doc, const ShellServices& services) {
+    if (app.pendingOpenPath.empty()) return;
+    std::string path;
+    path.swap(app.pendingOpenPath);
+    if (app.modified && !doc.events.empty()) {
+        app.confirmOpenPath = path;
+        app.confirmAction = 1;
+        return;
+    }
+    if (services.openProject) {
+        services.openProject(path);
+    } else {
+        std::printf("[UI] cannot open %s: project files cannot be opened yet\n", path.c_str());
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Regions
+// ---------------------------------------------------------------------------
+
+constexpr ImGuiWindowFlags kRegionFlags = ImGuiWindowFlags_NoScrollbar | ImGuiWindowFlags_NoScrollWithMouse;
+
+// Opens a child at the rectangle; false (and nothing to close) when it has
+// no area, since a zero or negative size would mean "the rest" to the GUI.
+bool BeginRegion(const char* id, const LayoutRect& r) {
+    if (r.width <= 0 || r.height <= 0) return false;
+    ImGui::SetCursorPos(ImVec2(r.x, r.y));
+    ImGui::BeginChild(id, ImVec2(r.width, r.height), ImGuiChildFlags_None, kRegionFlags);
+    NoteRegionDrawn(id);
+    return true;
+}
+
+void FillRegion(uint32_t color) {
+    ImVec2 p = ImGui::GetWindowPos();
+    ImVec2 s = ImGui::GetWindowSize();
+    ImGui::GetWindowDrawList()->AddRectFilled(p, ImVec2(p.x + s.x, p.y + s.y), color);
+}
+
+void DrawRegions(AppState& app, const UILayout& layout) {
+    if (BeginRegion("##title", TitleBarRect(layout))) {
+        // Title bar content (menu button, title, project name, caption buttons
+        // and the drag zone): DrawTitleBar.
+        ImGui::EndChild();
+    }
+    // Then the unsaved-changes confirmation, the audio-device check and the
+    // auto-save, and the tab buttons in the title bar.
+
+    if (BeginRegion("##video_area", VideoAreaRect(layout))) {
+        FillRegion(gTheme.videoBg);
+        // The reference video's frame, or the load button without one.
+        ImGui::EndChild();
+    }
+
+    // The active tab's panel (activeTab: 0 events, 1 trace, 2 library,
+    // 3 mixer, 4 export, 5 settings) draws itself at TabPanelRect(layout).
+
+    if (BeginRegion("##transport", TransportRect(layout))) {
+        FillRegion(gTheme.transportBg);
+        // Timecode, transport buttons, shape buttons, popups, master trim,
+        // lock and Render buttons, export progress.
+        ImGui::EndChild();
+    }
+
+    // The timeline panel draws itself at TimelineRect(layout).
+
+    if (BeginRegion("##footer", FooterRect(layout))) {
+        // Status line and counters.
+        ImGui::EndChild();
+    }
+
+    // Then the launcher and the about box. The library panel took the dropped
+    // folders during the frame.
+    app.droppedFolders.clear();
+    // During a full render the live block is drawn last.
+}
+
+void DrawMainWindow(AppState& app, UiFrameState& ui, float width, float height) {
+    ImGui::SetNextWindowPos(ImVec2(0, 0));
+    ImGui::SetNextWindowSize(ImVec2(width, height));
+    ImGui::PushStyleVar(ImGuiStyleVar_WindowPadding, ImVec2(0, 0));
+    // The window never moves or comes to the front: it is the whole client area.
+    const ImGuiWindowFlags flags = ImGuiWindowFlags_NoTitleBar | ImGuiWindowFlags_NoResize |
+                                   ImGuiWindowFlags_NoScrollbar | ImGuiWindowFlags_NoScrollWithMouse |
+                                   ImGuiWindowFlags_NoCollapse | ImGuiWindowFlags_NoBringToFrontOnFocus |
+                                   ImGuiWindowFlags_NoMove | ImGuiWindowFlags_NoSavedSettings;
+    ImGui::Begin("##main", nullptr, flags);
+    ImGui::PopStyleVar();
+    NoteRegionDrawn("##main");
+
+    // Paddings follow this frame's font size, set before the layout.
+    float fontSize = ImGui::GetFontSize();
+    LayoutSpacing spacing = SpacingForFontSize(fontSize);
+    ImGuiStyle& style = ImGui::GetStyle();
+    style.FramePadding = ImVec2(spacing.x, spacing.y);
+    style.ItemSpacing = ImVec2(spacing.x, spacing.y);
+
+    // The reference video's size narrows the video box once a video is open.
+    LayoutVideo video;
+    ui.layout = ComputeUILayout(width, height, fontSize, static_cast<bool>(app.titleBarCallback), video);
+    DrawRegions(app, ui.layout);
+    ImGui::End();
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// DrawUI
+// ---------------------------------------------------------------------------
+
+void DrawUI() {
+    AppState& app = gAppState;
+    UiFrameState& ui = gUiFrame;
+    const ShellServices& services = gShellServices;
+    ui.regionsDrawn.clear();
+
+    // 1. Style from the palette, display size in points.
+    ApplyThemeStyle();
+    const ImVec2 display = ImGui::GetIO().DisplaySize;
+
+    // 2, 3. First frame: data folders, preferences, recipes; the launcher offer.
+    if (!ui.firstFrameDone) {
+        RunFirstFrameInitialisation(app);
+        ui.firstFrameDone = true;
+    }
+    OfferLauncherOnce(app, ui);
+
+    // 4. Library folders queued before start-up are added from the third frame
+    // on (AddQueuedLibraryFolders).
+    if (ui.frameCount < 2) ++ui.frameCount;
+
+    // 5–7. Video requests, parked while the document may not change. Steps 6
+    // and 7 (the project's video to reload, a dropped or picked video) are
+    // served here by the reference-video code; step 8, the dropped audio
+    // files, by the drop target's hand-over.
+    if (DocumentMayChange(app)) TakeVideoUnloadRequest(app, services);
+
+    // 9. Job protocol: start, watch and finish the busy task. The busy overlay
+    // (which then owns the screen) and the task's follow-ups come with it.
+    PumpBusyTask(app.busyTask);
+
+    // 10. Export completion; the library scan hand-over and the missing-file
+    // refresh while no task is busy; the sound probe.
+    // 11. Playback and picture sync: playhead from the engine, the video kept
+    // in step, the stop at the project's end, voices prepared at the playhead.
+
+    // 12. Keyboard and menu commands (the command dispatch), then the quit.
+    HandleQuitRequest(app, gProject, services);
+
+    // 13. The project named on the command line or by a second copy.
+    if (DocumentMayChange(app)) TakePendingOpenPath(app, gProject, services);
+
+    // 14. The window and its regions.
+    DrawMainWindow(app, ui, display.x, display.y);
+}

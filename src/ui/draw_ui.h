@@ -1,0 +1,30 @@
+// draw_ui.h — the main window, drawn once per frame, and the UI thread's
+// per-frame scheduler.
+//
+// Index
+//   UiFrameState        what DrawUI keeps between frames; gUiFrame
+//   DrawUI              one frame: requests, jobs, commands, quit, then the regions
+//   NoteRegionDrawn     panels record the regions they drew (the test driver dumps them)
+//
+// Called by the frame driver between the GUI's NewFrame and Render, inside a
+// catch-all handler. UI thread only.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "ui/ui_layout.h"
+
+struct UiFrameState {
+    bool firstFrameDone = false;
+    bool launcherOffered = false;
+    int frameCount = 0;  // counts to 2: queued library folders wait for the third frame
+    UILayout layout;     // this frame's layout
+    std::vector<std::string> regionsDrawn;  // in drawing order, this frame
+};
+
+extern UiFrameState gUiFrame;
+
+void DrawUI();
+
+void NoteRegionDrawn(const char* name);

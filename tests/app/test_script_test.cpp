@@ -1,0 +1,56 @@
+// Reading the window test driver's scripts.
+#include <SDL.h>
+#include <gtest/gtest.h>
+
+#include "app/test_driver.h"
+
+namespace {
+
+std::vector<ScriptStep> Parse(const std::string& text, std::string* error = nullptr) {
+    std::vector<ScriptStep> steps;
+    std::string why;
+    bool ok = ParseTestScript(text, "/scripts", steps, why);
+    if (error) *error = why;
+    if (!ok) steps.clear();
+    return steps;
+}
+
+}  // namespace
+
+TEST(TestScript, CompoundCommandsBecomePressAndReleaseAFrameApart) {
+    auto steps = Parse("# a click\n\nclick 10 20 right\nkey ctrl+shift+Z\n");
+    std::vector<ScriptOp> ops;
+    for (const ScriptStep& s : steps) ops.push_back(s.op);
+    EXPECT_EQ(ops, (std::vector<ScriptOp>{ScriptOp::Move, ScriptOp::Press, ScriptOp::Frames, ScriptOp::Release,
+                                          ScriptOp::Frames, ScriptOp::KeyDown, ScriptOp::Frames, ScriptOp::KeyUp,
+                                          ScriptOp::Frames}));
+    ASSERT_EQ(steps.size(), 9u);
+    EXPECT_EQ(steps[1].button, 1);
+    EXPECT_FLOAT_EQ(steps[0].x, 10);
+    EXPECT_EQ(steps[1].line, 3);
+    EXPECT_EQ(steps[5].scancode, SDL_SCANCODE_Z);
+    EXPECT_TRUE(steps[5].modifiers & KMOD_CTRL);
+    EXPECT_TRUE(steps[5].modifiers & KMOD_SHIFT);
+    EXPECT_FALSE(steps[5].modifiers & KMOD_ALT);
+}
+
+TEST(TestScript, PathsAndTextKeepTheRestOfTheLine) {
+    auto steps = Parse("screenshot shots/a b.png\ndump /tmp/d.txt\ntext  héllo wörld \ndrop clip.wav\n");
+    ASSERT_EQ(steps.size(), 5u);  // the screenshot takes a frame
+    EXPECT_EQ(steps[0].text, "/scripts/shots/a b.png");
+    EXPECT_EQ(steps[1].op, ScriptOp::Frames);
+    EXPECT_EQ(steps[2].text, "/tmp/d.txt");
+    EXPECT_EQ(steps[3].text, "héllo wörld");
+    EXPECT_EQ(steps[4].text, "/scripts/clip.wav");
+}
+
+TEST(TestScript, MistakesNameTheirLine) {
+    std::string error;
+    EXPECT_TRUE(Parse("frames 2\nfly 3\n", &error).empty());
+    EXPECT_EQ(error, "line 2: unknown command \"fly\"");
+    for (const char* bad : {"frames -1", "frames", "move 1", "click 1 2 thumb", "key NoSuchKey", "key hyper+A",
+                            "resize 0 10", "idle 0", "close now", "screenshot", "move 1e999 0"}) {
+        EXPECT_TRUE(Parse(bad, &error).empty()) << bad;
+        EXPECT_EQ(error.rfind("line 1: ", 0), 0u) << bad << ": " << error;
+    }
+}

@@ -1,0 +1,38 @@
+// imgui_headless.h — a Dear ImGui context with no window, for widget tests
+// and for driving RenderFrame through the null back-end.
+//
+// Index
+//   HeadlessGui        creates the context (fixed display size, built font
+//                      atlas, no settings file) and destroys it with the test
+//     Frame / EndFrame NewFrame and Render with the input set before
+//     MoveMouse / SetButton / SetKey / TypeText   scripted input
+//
+// Input follows Dear ImGui 1.86: there is no queue, so a press and its
+// release must be given in different frames. Keys are SDL scancodes, as the
+// SDL back-end writes them.
+#pragma once
+
+#include <string>
+
+struct ImGuiContext;
+
+class HeadlessGui {
+public:
+    explicit HeadlessGui(float width = 1280, float height = 720);
+    ~HeadlessGui();
+    HeadlessGui(const HeadlessGui&) = delete;
+    HeadlessGui& operator=(const HeadlessGui&) = delete;
+
+    // Starts a frame (ImGui::NewFrame) with the display size and the input.
+    void Frame();
+    void EndFrame();
+
+    void MoveMouse(float x, float y);
+    void SetButton(int button, bool down);
+    void SetKey(int scancode, bool down);
+    void TypeText(const std::string& utf8);
+
+    ImGuiContext* context = nullptr;
+    float width;
+    float height;
+};

@@ -1,0 +1,174 @@
+// window_harness.cpp — starting the program and reading what it left behind.
+//
+// Index
+//   EnsureDisplay       $DISPLAY or a private Xvfb
+//   ProgramPath / RunProgram
+//   ReadStateDump / ReadPng
+#include "support/window_harness.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <stb_image.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+// ---------------------------------------------------------------------------
+// Display
+// ---------------------------------------------------------------------------
+
+namespace {
+
+pid_t gXvfb = -1;
+
+void StopXvfb() {
+    if (gXvfb > 0) {
+        kill(gXvfb, SIGTERM);
+        waitpid(gXvfb, nullptr, 0);
+        gXvfb = -1;
+    }
+}
+
+}  // namespace
+
+std::string EnsureDisplay() {
+    static std::string display;
+    if (!display.empty()) return display;
+    if (const char* env = std::getenv("DISPLAY"); env && *env) return display = env;
+    // Xvfb picks a free display itself and writes its number to the pipe, so
+    // that tests starting servers at the same time never share one.
+    int fds[2];
+    if (pipe(fds) != 0) return "";
+    pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        int null = open("/dev/null", O_RDWR);
+        dup2(null, 1);
+        dup2(null, 2);
+        std::string fd = std::to_string(fds[1]);
+        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1920x1080x24", "-nolisten", "tcp",
+               static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(fds[1]);
+    if (pid < 0) {
+        close(fds[0]);
+        return "";
+    }
+    std::string number;
+    char c = 0;
+    pollfd p{fds[0], POLLIN, 0};
+    while (poll(&p, 1, 10000) > 0 && read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+    close(fds[0]);
+    if (number.empty()) {
+        kill(pid, SIGTERM);
+        waitpid(pid, nullptr, 0);
+        return "";
+    }
+    gXvfb = pid;
+    std::atexit(StopXvfb);
+    display = ":" + number;
+    setenv("DISPLAY", display.c_str(), 1);
+    return display;
+}
+
+// ---------------------------------------------------------------------------
+// Running the program
+// ---------------------------------------------------------------------------
+
+std::string ProgramPath() {
+    char self[PATH_MAX] = {};
+    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    std::string dir = n > 0 ? std::string(self, static_cast<size_t>(n)) : std::string();
+    size_t slash = dir.rfind('/');
+    dir = slash == std::string::npos ? "." : dir.substr(0, slash);
+    return dir + "/tessaloom";
+}
+
+ProgramRun RunProgram(const std::string& scriptPath,
+                      const std::vector<std::pair<std::string, std::string>>& environment, int timeoutSeconds) {
+    ProgramRun run;
+    std::string program = ProgramPath();
+    int out[2];
+    if (pipe(out) != 0) return run;
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out[1], 1);
+        dup2(out[1], 2);
+        close(out[0]);
+        close(out[1]);
+        setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
+        if (!scriptPath.empty()) setenv("TL_TEST_SCRIPT", scriptPath.c_str(), 1);
+        for (const auto& [key, value] : environment) setenv(key.c_str(), value.c_str(), 1);
+        execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+        std::fprintf(stderr, "cannot start %s: %s\n", program.c_str(), std::strerror(errno));
+        _exit(127);
+    }
+    close(out[1]);
+    if (pid < 0) {
+        close(out[0]);
+        return run;
+    }
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+    char buffer[4096];
+    for (;;) {
+        pollfd p{out[0], POLLIN, 0};
+        int ready = poll(&p, 1, 100);
+        if (ready > 0) {
+            ssize_t got = read(out[0], buffer, sizeof buffer);
+            if (got <= 0) break;
+            run.log.append(buffer, static_cast<size_t>(got));
+        }
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(pid, SIGKILL);
+            run.log += "\n[harness] killed at the timeout\n";
+            break;
+        }
+    }
+    close(out[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (WIFEXITED(status) && run.log.find("[harness] killed") == std::string::npos) run.exitCode = WEXITSTATUS(status);
+    return run;
+}
+
+// ---------------------------------------------------------------------------
+// Reading results
+// ---------------------------------------------------------------------------
+
+std::map<std::string, std::string> ReadStateDump(const std::string& path) {
+    std::map<std::string, std::string> fields;
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);) {
+        size_t eq = line.find('=');
+        if (eq != std::string::npos) fields[line.substr(0, eq)] = line.substr(eq + 1);
+    }
+    return fields;
+}
+
+uint32_t PngImage::PackedAt(int x, int y) const {
+    if (x < 0 || y < 0 || x >= width || y >= height) return 0;
+    const uint8_t* p = &rgba[(static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)) * 4];
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+           (static_cast<uint32_t>(p[3]) << 24);
+}
+
+bool ReadPng(const std::string& path, PngImage& image) {
+    int w = 0, h = 0, channels = 0;
+    unsigned char* data = stbi_load(path.c_str(), &w, &h, &channels, 4);
+    if (!data) return false;
+    image.width = w;
+    image.height = h;
+    image.rgba.assign(data, data + static_cast<size_t>(w) * static_cast<size_t>(h) * 4);
+    stbi_image_free(data);
+    return true;
+}

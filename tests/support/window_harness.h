@@ -1,0 +1,44 @@
+// window_harness.h — running the program itself under X with a test script.
+//
+// Index
+//   EnsureDisplay      the X display to use: $DISPLAY, else an Xvfb of our own
+//   ProgramPath        the tessaloom executable beside the test executable
+//   RunProgram         start it with a script and extra environment, wait, collect its log
+//   ReadStateDump      "key=value" lines → map
+//   PngImage / ReadPng the screenshot's pixels, packed 0xAABBGGRR like the palette
+//
+// Window tests need an X server: scripts/test starts an Xvfb and sets
+// DISPLAY; without one, EnsureDisplay starts an Xvfb for this test process
+// and stops it at exit. The program runs with leak detection off (the GPU
+// driver leaks at exit under AddressSanitizer).
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+// "" when no display could be found or started.
+std::string EnsureDisplay();
+
+std::string ProgramPath();
+
+struct ProgramRun {
+    int exitCode = -1;  // -1: did not start or was killed at the timeout
+    std::string log;    // standard output and error
+};
+
+ProgramRun RunProgram(const std::string& scriptPath,
+                      const std::vector<std::pair<std::string, std::string>>& environment,
+                      int timeoutSeconds = 60);
+
+std::map<std::string, std::string> ReadStateDump(const std::string& path);
+
+struct PngImage {
+    int width = 0;
+    int height = 0;
+    std::vector<uint8_t> rgba;
+    uint32_t PackedAt(int x, int y) const;  // 0xAABBGGRR
+};
+bool ReadPng(const std::string& path, PngImage& image);

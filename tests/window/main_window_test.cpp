@@ -1,0 +1,139 @@
+// The program's own window under X: what it draws, at which size, and how it
+// ends. Each test plays a short script through the program's test driver.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+
+#include "app/theme.h"
+#include "support/temp_dir.h"
+#include "support/window_harness.h"
+
+namespace {
+
+class MainWindow : public testing::Test {
+protected:
+    void SetUp() override {
+        if (EnsureDisplay().empty()) GTEST_FAIL() << "no X display and no Xvfb could be started";
+    }
+
+    // Writes the script and runs the program on it.
+    ProgramRun Run(const std::string& script, std::vector<std::pair<std::string, std::string>> env = {}) {
+        std::string path = dir.File("script.txt");
+        WriteWholeFile(path, script);
+        ProgramRun run = RunProgram(path, env);
+        if (run.exitCode != 0) std::printf("%s", run.log.c_str());
+        return run;
+    }
+
+    float Field(const std::map<std::string, std::string>& dump, const std::string& key) {
+        auto it = dump.find(key);
+        EXPECT_NE(it, dump.end()) << key;
+        return it == dump.end() ? -1 : std::strtof(it->second.c_str(), nullptr);
+    }
+
+    TempDir dir;
+};
+
+// Opaque start-up colours: the frame shows them exactly.
+uint32_t Opaque(uint32_t packed) { return packed | 0xFF000000u; }
+
+}  // namespace
+
+TEST_F(MainWindow, BandsShowTheirPaletteColours) {
+    ProgramRun run = Run("frames 3\nscreenshot shot.png\ndump dump.txt\nquit\n");
+    ASSERT_EQ(run.exitCode, 0);
+    auto dump = ReadStateDump(dir.File("dump.txt"));
+    PngImage shot;
+    ASSERT_TRUE(ReadPng(dir.File("shot.png"), shot));
+    ASSERT_EQ(shot.width, 1280);
+    ASSERT_EQ(shot.height, 720);
+    EXPECT_EQ(dump["regions"], "##main ##title ##video_area ##transport ##footer");
+
+    ThemePalette startup = StartupPalette();
+    float title = Field(dump, "layout.titleBarHeight");
+    float videoW = Field(dump, "layout.videoWidth");
+    float videoH = Field(dump, "layout.videoHeight");
+    float transportH = Field(dump, "layout.transportHeight");
+    int videoX = static_cast<int>(videoW / 2), videoY = static_cast<int>(title + videoH / 2);
+    int transportY = static_cast<int>(title + videoH + transportH / 2);
+    int timelineY = static_cast<int>(title + videoH + transportH + 20);
+    EXPECT_EQ(shot.PackedAt(videoX, videoY), Opaque(startup.videoBg));
+    EXPECT_EQ(shot.PackedAt(640, transportY), Opaque(startup.transportBg));
+    EXPECT_EQ(shot.PackedAt(640, timelineY), Opaque(startup.windowBg));
+    // The video box ends where the layout says: the tab panel shows the window.
+    EXPECT_EQ(shot.PackedAt(static_cast<int>(videoW) + 2, videoY), Opaque(startup.windowBg));
+    EXPECT_EQ(shot.PackedAt(static_cast<int>(videoW) - 2, videoY), Opaque(startup.videoBg));
+}
+
+TEST_F(MainWindow, AtScaleOneAndAHalfTheWindowHasMorePixelsNotMorePoints) {
+    ProgramRun run = Run("frames 3\nmove 200 100\nframes 2\nscreenshot shot.png\ndump dump.txt\n"
+                         "blur\nframes 2\ndump unfocused.txt\nquit\n",
+                         {{"TL_UI_SCALE", "1.5"}});
+    ASSERT_EQ(run.exitCode, 0);
+    EXPECT_NE(run.log.find("[UI] uiScale=1.50, autoFontPreset=Medium"), std::string::npos) << run.log;
+    auto dump = ReadStateDump(dir.File("dump.txt"));
+    EXPECT_EQ(dump["title"], "Tessaloom");
+    EXPECT_EQ(dump["uiScale"], "1.50");
+    EXPECT_EQ(dump["window.pixels"], "1920x1080");
+    EXPECT_EQ(dump["display.points"], "1280x720");
+    EXPECT_FLOAT_EQ(Field(dump, "layout.displayWidth"), 1280);
+    EXPECT_EQ(dump["mouse.pos"], "200.00,100.00") << "the pointer reaches the GUI in points";
+    EXPECT_EQ(ReadStateDump(dir.File("unfocused.txt"))["mouse.inside"], "0");
+
+    PngImage shot;
+    ASSERT_TRUE(ReadPng(dir.File("shot.png"), shot));
+    EXPECT_EQ(shot.width, 1920);
+    EXPECT_EQ(shot.height, 1080);
+    float transportY = (Field(dump, "layout.titleBarHeight") + Field(dump, "layout.videoHeight") +
+                        Field(dump, "layout.transportHeight") / 2) * 1.5f;
+    EXPECT_EQ(shot.PackedAt(1800, static_cast<int>(transportY)), Opaque(StartupPalette().transportBg));
+}
+
+TEST_F(MainWindow, AResizedWindowIsLaidOutAgain) {
+    ProgramRun run = Run("frames 2\nresize 1000 600\nframes 3\ndump dump.txt\n");
+    ASSERT_EQ(run.exitCode, 0);
+    auto dump = ReadStateDump(dir.File("dump.txt"));
+    EXPECT_EQ(dump["window.pixels"], "1000x600");
+    EXPECT_FLOAT_EQ(Field(dump, "layout.displayWidth"), 1000);
+    EXPECT_NEAR(Field(dump, "layout.videoHeight"), 0.38f * 600, 0.01f);
+}
+
+TEST_F(MainWindow, TheCloseButtonEndsTheProgramInOrder) {
+    ProgramRun run = Run("frames 2\nclose\nframes 100\n");
+    ASSERT_EQ(run.exitCode, 0);
+    const char* steps[] = {
+        "[UI] window open",
+        "[UI] shutdown: save preferences",
+        "[UI] shutdown: cancel and join the worker thread",
+        "[UI] shutdown: join the recipe preview",
+        "[UI] shutdown: join the export thread",
+        "[UI] shutdown: close the audio output",
+        "[UI] shutdown: close the reference video",
+        "[UI] shutdown: shut down the GUI",
+        "[UI] shutdown: release the OpenGL objects",
+        "[UI] shutdown: destroy the window",
+        "[UI] shutdown: stop the library analysis",
+        "[UI] shutdown: stop the library scan and fingerprints",
+        "[UI] shutdown: done",
+    };
+    size_t at = 0;
+    for (const char* step : steps) {
+        size_t found = run.log.find(step, at);
+        ASSERT_NE(found, std::string::npos) << "missing or out of order: " << step << "\n" << run.log;
+        at = found;
+    }
+}
+
+TEST_F(MainWindow, WithoutAWindowSystemTheProgramExitsWithOne) {
+    ProgramRun run = RunProgram("", {{"SDL_VIDEODRIVER", "dummy"}});
+    EXPECT_EQ(run.exitCode, 1) << run.log;
+    EXPECT_EQ(run.log.find("window open"), std::string::npos);
+}
+
+TEST_F(MainWindow, AScriptThatCannotBeReadEndsTheRunWithTwo) {
+    ProgramRun run = Run("frames 2\nwave hello\n");
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_NE(run.log.find("line 2: unknown command \"wave\""), std::string::npos) << run.log;
+}
