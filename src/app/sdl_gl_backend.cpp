@@ -187,35 +187,52 @@ void ClearGlErrors() {
     }
 }
 
+GLuint TextureName(TextureHandle handle) { return static_cast<GLuint>(reinterpret_cast<uintptr_t>(handle)); }
+TextureHandle TextureHandleOf(GLuint name) { return reinterpret_cast<TextureHandle>(static_cast<uintptr_t>(name)); }
+
+// An RGBA8 texture, filled from `rgba` when given; 0 on failure. The texture
+// binding is left as it was.
+GLuint MakeTexture(int width, int height, const uint8_t* rgba) {
+    ClearGlErrors();
+    GLint previous = 0;
+    glGetIntegerv(GL_TEXTURE_BINDING_2D, &previous);
+    GLuint texture = 0;
+    glGenTextures(1, &texture);
+    glBindTexture(GL_TEXTURE_2D, texture);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
+    bool ok = glGetError() == GL_NO_ERROR;
+    glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(previous));
+    if (!ok) {
+        glDeleteTextures(1, &texture);
+        return 0;
+    }
+    return texture;
+}
+
 }  // namespace
 
 bool SdlGlBackend::SnapshotBackBuffer(FrozenFrame& frozen) {
     int w = 0, h = 0;
     SDL_GL_GetDrawableSize(window_, &w, &h);
     if (w <= 0 || h <= 0) return false;
-    ClearGlErrors();
-    GLint previous = 0;
-    glGetIntegerv(GL_TEXTURE_BINDING_2D, &previous);
     if (!frozen.texture || frozen.width != w || frozen.height != h) {
         ReleaseSnapshot(frozen);
-        GLuint texture = 0;
-        glGenTextures(1, &texture);
-        glBindTexture(GL_TEXTURE_2D, texture);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, w, h, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
-        if (glGetError() != GL_NO_ERROR) {
-            glDeleteTextures(1, &texture);
-            glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(previous));
-            return false;
-        }
-        frozen.texture = reinterpret_cast<TextureHandle>(static_cast<uintptr_t>(texture));
+        GLuint texture = MakeTexture(w, h, nullptr);
+        if (!texture) return false;
+        frozen.texture = TextureHandleOf(texture);
         frozen.width = w;
         frozen.height = h;
     }
-    glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(reinterpret_cast<uintptr_t>(frozen.texture)));
+    ClearGlErrors();
+    GLint previous = 0;
+    glGetIntegerv(GL_TEXTURE_BINDING_2D, &previous);
+    glBindTexture(GL_TEXTURE_2D, TextureName(frozen.texture));
     glReadBuffer(GL_BACK);
     glCopyTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, 0, 0, w, h);
     bool ok = glGetError() == GL_NO_ERROR;
@@ -229,10 +246,7 @@ bool SdlGlBackend::SnapshotBackBuffer(FrozenFrame& frozen) {
 }
 
 void SdlGlBackend::ReleaseSnapshot(FrozenFrame& frozen) {
-    if (frozen.texture) {
-        GLuint texture = static_cast<GLuint>(reinterpret_cast<uintptr_t>(frozen.texture));
-        glDeleteTextures(1, &texture);
-    }
+    if (GLuint texture = TextureName(frozen.texture)) glDeleteTextures(1, &texture);
     frozen = FrozenFrame{};
 }
 
@@ -268,29 +282,10 @@ int SdlGlBackend::MaxTextureSize() {
 }
 
 TextureHandle SdlGlBackend::CreateTexture(const uint8_t* rgba, int width, int height) {
-    ClearGlErrors();
-    GLint previous = 0;
-    glGetIntegerv(GL_TEXTURE_BINDING_2D, &previous);
-    GLuint texture = 0;
-    glGenTextures(1, &texture);
-    glBindTexture(GL_TEXTURE_2D, texture);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-    glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
-    bool ok = glGetError() == GL_NO_ERROR;
-    glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(previous));
-    if (!ok) {
-        glDeleteTextures(1, &texture);
-        return nullptr;
-    }
-    return reinterpret_cast<TextureHandle>(static_cast<uintptr_t>(texture));
+    GLuint texture = MakeTexture(width, height, rgba);
+    return texture ? TextureHandleOf(texture) : nullptr;
 }
 
 void SdlGlBackend::ReleaseTexture(TextureHandle texture) {
-    GLuint name = static_cast<GLuint>(reinterpret_cast<uintptr_t>(texture));
-    if (name) glDeleteTextures(1, &name);
+    if (GLuint name = TextureName(texture)) glDeleteTextures(1, &name);
 }

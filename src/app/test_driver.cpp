@@ -298,6 +298,8 @@ void DumpDriverFields(const TestDriver& d, StateDump& dump) {
     dump.Field("mouse.down", std::to_string(io.MouseDown[0]) + std::to_string(io.MouseDown[1]) +
                                  std::to_string(io.MouseDown[2]));
     dump.Field("drawExceptions", f.drawExceptions);
+    dump.Field("frameCpu.p50Ms", FrameCpuPercentile(f, 0.5) * 1000.0);
+    dump.Field("frameCpu.p95Ms", FrameCpuPercentile(f, 0.95) * 1000.0);
     if (d.idle.measured) {
         dump.Field("idle.seconds", d.idle.seconds);
         dump.Field("idle.frames", d.idle.frames);

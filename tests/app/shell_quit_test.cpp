@@ -104,11 +104,12 @@ TEST(ShellQuit, AQuitSavesThenStopsEveryWorkerThenCallsTheQuitCallback) {
 
 TEST(ShellQuit, AnExportDelaysTheQuitUntilItEnds) {
     QuitRig rig;
-    std::atomic<bool> finishExport{false};
+    std::atomic<bool> finishExport{false}, exportEnded{false};
     rig.app->exportRunning = true;
     rig.app->exportThread.handle = std::thread([&] {
         while (!finishExport.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         rig.rec.Add("export ended");
+        exportEnded = true;
     });
     rig.app->exportThread.valid = true;
 
@@ -118,7 +119,7 @@ TEST(ShellQuit, AnExportDelaysTheQuitUntilItEnds) {
     EXPECT_TRUE(rig.rec.calls.empty()) << "the window keeps drawing while the export runs";
 
     finishExport = true;
-    while (rig.rec.calls.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    while (!exportEnded.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     rig.app->exportRunning = false;  // the export's completion ran
     HandleQuitRequest(*rig.app, rig.doc, rig.services);
     EXPECT_EQ(rig.rec.calls, (std::vector<std::string>{"export ended", "preferences", "stop", "quit"}));

@@ -22,6 +22,8 @@
 #include <sstream>
 #include <thread>
 
+#include "support/temp_dir.h"
+
 // ---------------------------------------------------------------------------
 // Display
 // ---------------------------------------------------------------------------
@@ -94,10 +96,30 @@ std::string ProgramPath() {
     return dir + "/tessaloom";
 }
 
+namespace {
+
+// Mesa's software renderer shares memory between its own threads in ways
+// ThreadSanitizer cannot see; the program's own code is still checked.
+std::string TsanOptionsForTheProgram() {
+    static TempDir dir;
+    static const std::string options = [] {
+        std::string path = dir.File("tsan_gpu.supp");
+        bool ok = WriteWholeFile(path, "race:swrast_dri.so\nrace:libgallium\nrace:libLLVM\n");
+        return ok ? "suppressions=" + path : std::string();
+    }();
+    const char* current = std::getenv("TSAN_OPTIONS");
+    std::string joined = current && *current ? std::string(current) : std::string();
+    if (!options.empty()) joined += (joined.empty() ? "" : ":") + options;
+    return joined;
+}
+
+}  // namespace
+
 ProgramRun RunProgram(const std::string& scriptPath,
                       const std::vector<std::pair<std::string, std::string>>& environment, int timeoutSeconds) {
     ProgramRun run;
     std::string program = ProgramPath();
+    std::string tsanOptions = TsanOptionsForTheProgram();
     int out[2];
     if (pipe(out) != 0) return run;
     pid_t pid = fork();
@@ -107,6 +129,7 @@ ProgramRun RunProgram(const std::string& scriptPath,
         close(out[0]);
         close(out[1]);
         setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
+        if (!tsanOptions.empty()) setenv("TSAN_OPTIONS", tsanOptions.c_str(), 1);
         if (!scriptPath.empty()) setenv("TL_TEST_SCRIPT", scriptPath.c_str(), 1);
         for (const auto& [key, value] : environment) setenv(key.c_str(), value.c_str(), 1);
         execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
