@@ -2,7 +2,8 @@
 //
 // Index
 //   gUiFrame / NoteRegionDrawn
-//   Requests             first frame, launcher offer, video unload, pending open path
+//   Requests             first frame, launcher offer, library services, video
+//                        unload, pending open path
 //   Regions              "##main" and the bands of the layout
 //   DrawUI               the steps in order
 //
@@ -16,11 +17,15 @@
 #include <cstdio>
 
 #include "app/app_state.h"
+#include "app/library_frame.h"
 #include "app/shell_quit.h"
 #include "app/shell_services.h"
 #include "app/theme.h"
 #include "document/busy_task.h"
 #include "document/project.h"
+#include "library/library_folders.h"
+#include "library/relinking.h"
+#include "library/sound_library.h"
 #include "ui/imgui_compat.h"
 
 UiFrameState gUiFrame;
@@ -34,13 +39,21 @@ namespace {
 // ---------------------------------------------------------------------------
 
 void RunFirstFrameInitialisation(AppState&) {
-    // In this order, as their subsystems provide them: the library index
-    // folder and every index file (InitLibraryIndexFolder), the preferences
+    InitLibraryIndexFolder(gSoundLibrary);
+    // Then, in this order, as their subsystems provide them: the preferences
     // (LoadPreferences), the old preset folders (MigrateLegacyPresetFolders),
     // the demo content (InstallDemoContent), the recipes (LoadRecipesFolder)
-    // and chains (RescanRecipesAndChains); then the audio output reopened when
-    // the preferences name another sample rate; then the update check
+    // and chains (RescanRecipesAndChains); the audio output reopened when the
+    // preferences name another sample rate; the update check
     // (StartUpdateCheck) when it is due.
+}
+
+void RunLibraryServices(const AppState& app) {
+    if (!app.busyTask.busy.load()) {
+        AddLibraryFolder(gSoundLibrary, InterfaceClock());
+        RefreshMissingFiles(false);
+    }
+    ProbeUnknownSoundValues();
 }
 
 void OfferLauncherOnce(AppState& app, UiFrameState& ui) {
@@ -185,9 +198,11 @@ void DrawUI() {
     }
     OfferLauncherOnce(app, ui);
 
-    // 4. Library folders queued before start-up are added from the third frame
-    // on (AddQueuedLibraryFolders).
-    if (ui.frameCount < 2) ++ui.frameCount;
+    // 4. Library folders queued before start-up are added from the third frame on.
+    if (ui.frameCount < 2)
+        ++ui.frameCount;
+    else if (!gSoundLibrary.libraryAddQueue.empty())
+        AddQueuedLibraryFolders();
 
     // 5–7. Video requests, parked while the document may not change. Steps 6
     // and 7 (the project's video to reload, a dropped or picked video) are
@@ -199,8 +214,10 @@ void DrawUI() {
     // (which then owns the screen) and the task's follow-ups come with it.
     PumpBusyTask(app.busyTask);
 
-    // 10. Export completion; the library scan hand-over and the missing-file
-    // refresh while no task is busy; the sound probe.
+    // 10. Export completion (with the job protocol); the library scan
+    // hand-over and the missing-file refresh while no task is busy; the
+    // sound probe.
+    RunLibraryServices(app);
     // 11. Playback and picture sync: playhead from the engine, the video kept
     // in step, the stop at the project's end, voices prepared at the playhead.
 

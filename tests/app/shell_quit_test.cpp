@@ -189,6 +189,7 @@ TEST(ShellQuit, APendingProjectWaitsForTheExportToEnd) {
     std::vector<std::string> opened;
     gShellServices.openProject = [&](const std::string& path) { opened.push_back(path); };
 
+    gUiFrame.firstFrameDone = true;  // no library folders of this machine
     gAppState.pendingOpenPath = "/films/reel1.tlproj";
     gAppState.exportRunning = true;
     RenderFrame(driver, gAppState);

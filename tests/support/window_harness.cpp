@@ -120,6 +120,8 @@ ProgramRun RunProgram(const std::string& scriptPath,
     ProgramRun run;
     std::string program = ProgramPath();
     std::string tsanOptions = TsanOptionsForTheProgram();
+    // The program's user folders (libraries, preferences) live in a folder of this run.
+    TempDir home;
     int out[2];
     if (pipe(out) != 0) return run;
     pid_t pid = fork();
@@ -130,6 +132,10 @@ ProgramRun RunProgram(const std::string& scriptPath,
         close(out[1]);
         setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
         if (!tsanOptions.empty()) setenv("TSAN_OPTIONS", tsanOptions.c_str(), 1);
+        unsetenv("APPDATA");
+        unsetenv("USERPROFILE");
+        setenv("HOME", home.path().c_str(), 1);
+        setenv("XDG_DATA_HOME", (home.path() + "/data").c_str(), 1);
         if (!scriptPath.empty()) setenv("TL_TEST_SCRIPT", scriptPath.c_str(), 1);
         for (const auto& [key, value] : environment) setenv(key.c_str(), value.c_str(), 1);
         execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));

@@ -10,7 +10,9 @@
 // Window tests need an X server: scripts/test starts an Xvfb and sets
 // DISPLAY; without one, EnsureDisplay starts an Xvfb for this test process
 // and stops it at exit. The program runs with leak detection off (the GPU
-// driver leaks at exit under AddressSanitizer).
+// driver leaks at exit under AddressSanitizer) and with HOME and
+// XDG_DATA_HOME in a temporary folder of its own, so that no test reads or
+// writes the user's libraries and preferences.
 #pragma once
 
 #include <cstdint>
