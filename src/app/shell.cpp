@@ -285,6 +285,8 @@ int RunShell(int argc, char** argv) {
         shell.quitPosted = true;
         if (shell.window) SDL_HideWindow(shell.window);
     };
+    app.setTheme = [](int index) { SetTheme(index); };
+    app.applyThemeStyle = ApplyThemeStyle;
     ApplyThemeStyle();
     ImGui_ImplSDL2_InitForOpenGL(shell.window, shell.device.context);
     ImGui_ImplOpenGL3_Init("#version 330 core");

@@ -3,9 +3,11 @@
 
 #include "app/app_state.h"
 #include "app/shell_audio.h"
+#include "persistence/preferences.h"
 
 ShellServices DefaultShellServices() {
     ShellServices services;
+    services.savePreferences = [] { SavePreferences(); };
     services.stopBackgroundWorkers = [](AppState& app) { StopBackgroundWorkers(app); };
     services.openAudioOutput = OpenShellAudioOutput;
     services.closeAudioOutput = CloseShellAudioOutput;

@@ -20,7 +20,7 @@ struct FrameImage;
 
 struct ShellServices {
     // Preferences file: written by the main loop on request, before a quit
-    // and at shutdown.
+    // and at shutdown (default: SavePreferences).
     std::function<void()> savePreferences;
     // Stops and joins every background thread that may touch the document
     // (default: StopBackgroundWorkers).

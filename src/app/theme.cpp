@@ -2,13 +2,14 @@
 //
 // Index
 //   kEntries            the palette table, one row per entry in palette order
-//   gTheme / gThemeIndex / StartupPalette
+//   gTheme / StartupPalette
 //   SetTheme
 //   ThemeColorToFloat4 / ApplyThemeStyle
 #include "app/theme.h"
 
 #include <imgui.h>
 
+#include "app/app_state.h"
 #include "ui/imgui_compat.h"
 
 namespace {
@@ -98,9 +99,8 @@ ThemePalette StartupPalette() {
 }
 
 ThemePalette gTheme = StartupPalette();
-int gThemeIndex = 0;
 
-void SetTheme(int index) { SetTheme(gTheme, gThemeIndex, index); }
+void SetTheme(int index) { SetTheme(gTheme, gAppState.themeIndex, index); }
 
 void SetTheme(ThemePalette& palette, int& themeIndex, int index) {
     themeIndex = index;

@@ -4,7 +4,7 @@
 //
 // Index
 //   ThemePalette        the 67 packed colours (0xAABBGGRR, red in the low byte)
-//   gTheme, gThemeIndex the palette in force and the theme it came from
+//   gTheme              the palette in force (its theme index is AppState::themeIndex)
 //   kThemeCount         built-in themes 0..6 (1 is light, the others dark)
 //   ThemeEntry / ThemeEntries   the table: name, field, start-up value, one value per theme
 //   StartupPalette      the palette before the preferences name a theme
@@ -90,7 +90,6 @@ struct ThemePalette {
 };
 
 extern ThemePalette gTheme;
-extern int gThemeIndex;
 
 constexpr int kThemeCount = 7;
 // Marks a theme cell that leaves its entry as it was (themes 3 to 6 keep
@@ -109,8 +108,9 @@ const ThemeEntry* ThemeEntries();
 
 ThemePalette StartupPalette();
 
-// Stores the index; 0..6 write that theme into `gTheme`, 7 and above change
-// nothing else (negative indices too). Callers call ApplyThemeStyle next.
+// Stores the index (in gAppState.themeIndex, which the preferences save);
+// 0..6 write that theme into `gTheme`, 7 and above change nothing else
+// (negative indices too). Callers call ApplyThemeStyle next.
 void SetTheme(int index);
 void SetTheme(ThemePalette& palette, int& themeIndex, int index);
 

@@ -26,6 +26,8 @@
 #include "library/library_folders.h"
 #include "library/relinking.h"
 #include "library/sound_library.h"
+#include "persistence/demo_content.h"
+#include "persistence/preferences.h"
 #include "ui/imgui_compat.h"
 
 UiFrameState gUiFrame;
@@ -40,9 +42,10 @@ namespace {
 
 void RunFirstFrameInitialisation(AppState&) {
     InitLibraryIndexFolder(gSoundLibrary);
-    // Then, in this order, as their subsystems provide them: the preferences
-    // (LoadPreferences), the old preset folders (MigrateLegacyPresetFolders),
-    // the demo content (InstallDemoContent), the recipes (LoadRecipesFolder)
+    LoadPreferences();
+    // The old preset folders are migrated here (MigrateLegacyPresetFolders).
+    InstallDemoContent(false);
+    // Then, as their subsystems provide them: the recipes (LoadRecipesFolder)
     // and chains (RescanRecipesAndChains); the audio output reopened when the
     // preferences name another sample rate; the update check
     // (StartUpdateCheck) when it is due.

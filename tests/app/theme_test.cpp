@@ -5,6 +5,7 @@
 #include <set>
 #include <string>
 
+#include "app/app_state.h"
 #include "app/theme.h"
 #include "support/imgui_headless.h"
 
@@ -76,8 +77,9 @@ TEST(Theme, EveryThemeSetsEveryEntryButTheKeptShade) {
 TEST(Theme, TheStyleFollowsThePalette) {
     HeadlessGui gui;
     ThemePalette saved = gTheme;
-    int savedIndex = gThemeIndex;
+    int savedIndex = gAppState.themeIndex;
     SetTheme(1);
+    EXPECT_EQ(gAppState.themeIndex, 1) << "the preferences save the index from here";
     ApplyThemeStyle();
     const ImGuiStyle& style = ImGui::GetStyle();
     EXPECT_FLOAT_EQ(style.Colors[ImGuiCol_ChildBg].w, 0) << "child windows are transparent";
@@ -92,5 +94,5 @@ TEST(Theme, TheStyleFollowsThePalette) {
     EXPECT_EQ(ImGui::ColorConvertFloat4ToU32(style.Colors[ImGuiCol_ButtonActive]), gTheme.accentHover);
     EXPECT_FLOAT_EQ(style.Colors[ImGuiCol_NavHighlight].w, 0);
     gTheme = saved;
-    gThemeIndex = savedIndex;
+    gAppState.themeIndex = savedIndex;
 }
