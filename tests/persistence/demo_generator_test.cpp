@@ -1,0 +1,164 @@
+// The generated demo content: its sounds, and the demo project after a real
+// installation — every sound it names lies inside its own folder and every
+// keyword event finds a sound of the demo library.
+#include <gtest/gtest.h>
+
+#include <sndfile.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <memory>
+#include <set>
+#include <string>
+
+#include "app/app_state.h"
+#include "demo_content/demo_generator.h"
+#include "demo_content/demo_sounds.h"
+#include "document/project.h"
+#include "library/search_query.h"
+#include "library/sound_library.h"
+#include "persistence/demo_content.h"
+#include "persistence/json_value.h"
+#include "persistence/preferences.h"
+#include "playback/audio_engine.h"
+#include "support/scoped_environment.h"
+#include "support/temp_dir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Every string value of a JSON tree.
+void CollectStrings(const JsonValue& value, std::vector<std::string>& out) {
+    if (value.type == kJsonString) out.push_back(value.text);
+    for (const JsonValue& element : value.elements) CollectStrings(element, out);
+    for (const JsonMember& member : value.members) CollectStrings(member.value, out);
+}
+
+bool EndsWithWav(const std::string& text) {
+    if (text.size() < 4) return false;
+    std::string tail = text.substr(text.size() - 4);
+    std::transform(tail.begin(), tail.end(), tail.begin(), [](unsigned char c) { return std::tolower(c); });
+    return tail == ".wav";
+}
+
+std::string WordsOf(std::string stem) {
+    std::replace(stem.begin(), stem.end(), '_', ' ');
+    return stem;
+}
+
+}  // namespace
+
+TEST(DemoGenerator, SoundsAreTwentyFourBitNamedByCategoryAndRepeatable) {
+    TempDir dir;
+    std::set<std::string> stems;
+    for (const DemoSound& sound : DemoSounds()) {
+        SCOPED_TRACE(sound.stem);
+        stems.insert(sound.stem);
+        EXPECT_NE(GuessUcsCategory(ParseSearchQuery(WordsOf(sound.stem).c_str())), kUcsDefaultCategory);
+        EXPECT_LE(sound.seconds, 5.0);
+    }
+    EXPECT_EQ(stems.size(), DemoSounds().size());
+    EXPECT_GE(DemoSounds().size(), 10u);
+
+    // A loop: the step from its last sample back to its first is no larger
+    // than the steps inside it, so it repeats without a click.
+    const DemoSound& loop = *std::find_if(DemoSounds().begin(), DemoSounds().end(),
+                                          [](const DemoSound& s) { return s.recipe == DemoRecipe::Rain; });
+    const std::vector<float> a = SynthesizeDemoSound(loop);
+    EXPECT_EQ(a, SynthesizeDemoSound(loop)) << "seeded: the same samples every build";
+    const size_t ch = static_cast<size_t>(loop.channels);
+    const size_t frames = a.size() / ch;
+    for (size_t c = 0; c < ch; ++c) {
+        float largestStep = 0;
+        for (size_t i = 1; i < frames; ++i) largestStep = std::max(largestStep, std::fabs(a[i * ch + c] - a[(i - 1) * ch + c]));
+        EXPECT_LE(std::fabs(a[c] - a[(frames - 1) * ch + c]), largestStep);
+    }
+
+    const DemoSound& impact = DemoSounds().front();
+    std::string error;
+    ASSERT_TRUE(WriteDemoSound(impact, dir.File("x.wav"), error)) << error;
+    SF_INFO info{};
+    SNDFILE* file = sf_open(dir.File("x.wav").c_str(), SFM_READ, &info);
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(info.format, SF_FORMAT_WAV | SF_FORMAT_PCM_24);
+    EXPECT_EQ(info.samplerate, kDemoSampleRate);
+    std::vector<float> back(static_cast<size_t>(info.frames * info.channels));
+    sf_readf_float(file, back.data(), info.frames);
+    sf_close(file);
+    float peak = 0;
+    for (float v : back) peak = std::max(peak, std::fabs(v));
+    EXPECT_NEAR(peak, 0.708f, 0.01f);  // -3 dBFS
+    EXPECT_EQ(back.front(), 0.0f);       // faded in
+    EXPECT_FALSE(GenerateDemoContent(dir.File("x.wav/DemoContent"), error));
+    EXPECT_FALSE(error.empty());
+}
+
+TEST(DemoGenerator, InstalledDemoProjectResolvesInsideItsFolderAndFindsTheLibrary) {
+    TempDir dir;
+    std::string error;
+    const std::string demo = dir.File("program/DemoContent");
+    ASSERT_TRUE(GenerateDemoContent(demo, error)) << error;
+    EXPECT_FALSE(fs::exists(demo + ".partial"));
+    // A second build replaces the tree rather than adding copies beside it.
+    ASSERT_TRUE(GenerateDemoContent(demo, error)) << error;
+    const std::string projectName = kDemoProjectName;
+    EXPECT_EQ(std::distance(fs::directory_iterator(demo + "/Projects/" + projectName + "/Audio"),
+                            fs::directory_iterator()),
+              2);
+
+    ScopedEnvironment env;
+    env.UnsetUserFolderVariables();
+    env.Set("HOME", dir.File("home"));
+    auto app = std::make_unique<AppState>();
+    auto project = std::make_unique<Project>();
+    auto engine = std::make_unique<AudioEngine>();
+    auto library = std::make_unique<SoundLibrary>();
+    PreferenceTargets targets{*app, *project, *engine, *library, dir.File("prefs")};
+    app->exeDir = dir.File("program");
+    InstallDemoContent(false, targets);
+
+    const std::string docs = dir.File("home/Documents/Tessaloom");
+    const std::string libraryFolder = docs + "/Libraries/" + kDemoLibraryName;
+    ASSERT_EQ(library->libraryAddQueue.size(), 1u);
+    EXPECT_EQ(library->libraryAddQueue[0].folder, libraryFolder);
+    const std::string projectFolder = docs + "/Projects/" + projectName;
+    const std::string projectFile = projectFolder + "/" + projectName + ".tlproj";
+    ASSERT_EQ(app->recentProjects, std::vector<std::string>{projectFile});
+
+    JsonDamage damage;
+    const JsonValue root = ParseJsonText(ReadWholeFile(projectFile).c_str(), &damage);
+    ASSERT_TRUE(JsonIntact(damage));
+    std::vector<std::string> strings;
+    CollectStrings(root, strings);
+    int sounds = 0;
+    const std::string inside = fs::canonical(projectFolder).string() + "/";
+    for (const std::string& text : strings) {
+        if (!EndsWithWav(text)) continue;
+        ++sounds;
+        const fs::path resolved = fs::path(text).is_absolute() ? fs::path(text) : fs::path(projectFolder) / text;
+        ASSERT_TRUE(fs::exists(resolved)) << text;
+        EXPECT_EQ(fs::canonical(resolved).string().rfind(inside, 0), 0u) << text;
+    }
+    EXPECT_EQ(sounds, 2);  // the Clip and the Bed
+
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(libraryFolder)) names.push_back(entry.path().stem().string());
+    EXPECT_EQ(names.size(), DemoSounds().size());
+    std::set<int> shapes;
+    int keywordEvents = 0;
+    for (const JsonValue& event : JsonGetMember(root, "events").elements) {
+        shapes.insert(static_cast<int>(JsonGetMember(event, "shape").number));
+        const std::string keywords = JsonGetMember(event, "keywords").text;
+        if (keywords.empty()) continue;
+        ++keywordEvents;
+        bool found = false;
+        for (const SearchTerm& term : ParseSearchQuery(keywords.c_str()))
+            for (const std::string& name : names) found = found || MatchesWildcard(name, term.text);
+        EXPECT_TRUE(found) << keywords;
+    }
+    EXPECT_GE(keywordEvents, 5);
+    EXPECT_GE(shapes.size(), 6u);
+    EXPECT_TRUE(shapes.count(kShapeClip) && shapes.count(kShapeBed));
+}
