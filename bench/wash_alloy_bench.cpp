@@ -1,8 +1,9 @@
 // The render pass over a 200-event project of Bloom and Contour washes and
 // alloy events (a third each; the alloy events alternate Spot, Bloom and
 // Contour), with weight sweeps and shaped intensity curves.
-//   BM_WashAlloyPass200Events           10,000 generated entries whose files do
-//                                        not exist: choice, scoring and fitting only
+//   BM_WashAlloyPass200Events           10,000 to 100,000 generated entries whose
+//                                        files do not exist, on one thread and on
+//                                        every core: choice, scoring and fitting only
 //   BM_WashAlloyPass200EventsRealFiles  48 generated sound files on disk; every
 //                                        pass starts with cleared level and
 //                                        envelope caches, as the Render command does
@@ -51,20 +52,20 @@ void BuildWashAlloyProject(Project& project) {
     project.totalDuration = 460.0f;
 }
 
-void RunPasses(benchmark::State& state, const SoundLibrary& library) {
+void RunPasses(benchmark::State& state, const SoundLibrary& library, int threads) {
     Project project;
     BuildWashAlloyProject(project);
-    TimeRenderPasses(state, project, library, 4242, 99);
+    TimeRenderPasses(state, project, library, 4242, 99, threads);
 }
 
 }  // namespace
 
 static void BM_WashAlloyPass200Events(benchmark::State& state) {
     SoundLibrary library;
-    library.libraries.push_back(MakeLibrary("Generated", MakeSyntheticEntries(10000, 7)));
-    RunPasses(state, library);
+    library.libraries.push_back(MakeLibrary("Generated", MakeSyntheticEntries(static_cast<int>(state.range(0)), 7)));
+    RunPasses(state, library, static_cast<int>(state.range(1)));
 }
-BENCHMARK(BM_WashAlloyPass200Events)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WashAlloyPass200Events)->Apply(LibrarySizesAndThreads)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 static void BM_WashAlloyPass200EventsRealFiles(benchmark::State& state) {
     TempDir dir;
@@ -85,6 +86,6 @@ static void BM_WashAlloyPass200EventsRealFiles(benchmark::State& state) {
     }
     SoundLibrary library;
     library.libraries.push_back(MakeBurstLibrary(dir.path(), "Generated", sounds));
-    RunPasses(state, library);
+    RunPasses(state, library, 0);
 }
 BENCHMARK(BM_WashAlloyPass200EventsRealFiles)->Unit(benchmark::kMillisecond);

@@ -2,6 +2,7 @@
 #include "app/app_state.h"
 
 #include "library/sound_library.h"
+#include "render/render_worker_pool.h"
 
 AppState gAppState;
 BackgroundWorkerStops gBackgroundWorkerStops;
@@ -27,4 +28,6 @@ void StopBackgroundWorkers(AppState& app, SoundLibrary& library) {
     if (gBackgroundWorkerStops.joinRecipePreview) gBackgroundWorkerStops.joinRecipePreview();
     app.busyTask.cancelRequested.store(true);
     JoinWorkerThread(app.busyTask);
+    // Last: the renders of the busy task and the recipe preview score on it.
+    StopRenderWorkerPool();
 }

@@ -267,7 +267,7 @@ bool DocumentMayChange(const AppState& app);
 
 // Stops and joins every background thread that may touch the document, in
 // order: library analysis, library scan and fingerprint, recipe preview, the
-// worker slot. Called on the UI thread on the way out, never from a worker.
+// worker slot, the render engine's scoring threads. Called on the UI thread on the way out, never from a worker.
 // The two-argument form lets tests pass a private library.
 struct SoundLibrary;
 void StopBackgroundWorkers(AppState& app);

@@ -8,6 +8,7 @@
 //   ScanRequest           what a scan thread is started with (owned and freed by the thread)
 //   QueuedLibraryFolder   a folder waiting in the add queue
 //   SoundLibrary          all libraries plus the state of the scan and fingerprint workers
+//   MarkLibrariesChanged  raise the revision after changing entries in place
 //   gSoundLibrary         the one instance of the program
 //   MarkLibrariesChanged  note a change to `libraries` (keyword list, lookups)
 //   Scan texts            SetScanStatus / GetScanStatus / SetScanError / GetScanError /
@@ -23,6 +24,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -96,6 +98,7 @@ struct FingerprintResult {
 };
 
 struct SoundLibrary;
+struct CandidateTable;
 
 struct ScanRequest {
     SoundLibrary* library = nullptr;
@@ -155,7 +158,23 @@ struct SoundLibrary {
     // Guards scanStatus, scanError and failedFiles. Held only while copying a
     // text in or out; no other lock is taken while it is held.
     mutable std::mutex scanTextMutex;
+
+    // Raised by MarkLibrariesChanged. The render engine keeps a compact copy
+    // of what scoring reads of every entry (candidateTable); it notices by
+    // itself a library whose entries grow, shrink or move to new storage, but
+    // entries changed in place are only seen through this revision.
+    std::atomic<uint32_t> revision{0};
+    // The render engine's table, rebuilt under candidateTableMutex when the
+    // libraries changed; passes hold their own reference while they run.
+    mutable std::shared_ptr<const CandidateTable> candidateTable;
+    mutable std::mutex candidateTableMutex;
 };
+
+// Call after changing entries in place: their analysis, or a whole entries
+// vector assigned over one of the same length.
+inline void MarkLibrariesChanged(SoundLibrary& library) {
+    library.revision.fetch_add(1, std::memory_order_relaxed);
+}
 
 extern SoundLibrary gSoundLibrary;
 

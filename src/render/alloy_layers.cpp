@@ -90,8 +90,7 @@ void SetAlloyFields(const LayerBuildContext& ctx, RenderResult& result, float u0
 const LibraryEntry* PickAlloySource(LayerBuildContext& ctx, float target, float length, int listSize) {
     const Event& event = ctx.event();
     std::vector<RenderCandidate> list =
-        ScoreCandidates(*ctx.project, *ctx.pool, target, length, event.shape, ctx.terms, listSize,
-                        0.5f, nullptr, -1.0f, 0, &ctx.termCache);
+        ScoreLayerCandidates(ctx, target, length, event.shape, ctx.terms, listSize, 0.5f, nullptr, -1.0f, 0);
     ApplyRepetitionFactors(ctx, list);
     DropNonPositive(list);
     SortCandidates(list);
@@ -219,8 +218,8 @@ void MakeSupportLayers(LayerBuildContext& ctx, int alloyCount) {
         const float w = std::clamp(SampleEventCurve(event, mid) + (r - 0.5f) * s * 0.4f, 0.0f, 1.0f);
         const float intensity = SampleCurve256(event.intensity, mid) * event.intensityScale;
         std::vector<RenderCandidate> list =
-            ScoreCandidates(*ctx.project, *ctx.pool, w, len, event.shape, ctx.terms, 10, intensity,
-                            AccumulatedBands(ctx), RefSuitability(ctx), ctx.realLayers, &ctx.termCache);
+            ScoreLayerCandidates(ctx, w, len, event.shape, ctx.terms, 10, intensity, AccumulatedBands(ctx),
+                                 RefSuitability(ctx), ctx.realLayers);
         ApplyRepetitionFactors(ctx, list);
         DropNonPositive(list);
         SortCandidates(list);

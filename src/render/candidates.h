@@ -4,17 +4,23 @@
 //   RenderCandidate       {entry, score}; a scored list is best first
 //   UsedSound             one placed region, kept by the render pass per event and per pass
 //   TermHitCache          keyword hits of one query over one pool, reused between scorings
+//   CandidateFeatures     what scoring reads of one entry, in 72 bytes
+//   LibraryServes         whether a library's entries are candidates for a group and filter
 //   FindCandidateSounds   the entries an event may draw from (group, library filter)
 //   ScoreCandidates       score a pool for one layer, drop banned and weak sounds, keep the best
+//   ScorePoolCandidates   the same over a prepared pool, in chunks on several threads
 //   ScoreSoundForLayer    the score of one sound for one layer (0 = unusable)
 //   RepetitionFactor      damping of sounds already used in this event or nearby
+//   UsedSoundIndex        where each file occurs in a growing used-sound list
 //   SuitabilityScore      0..1, higher = noisier, less tonal
 //   SoundFadeFactor       0..1, how soft the sound's natural fades are
 //   BandWeights5          five band weights of a 0..1 spectral weight
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 struct LibraryEntry;
@@ -22,6 +28,7 @@ struct LibraryIndex;
 struct SoundLibrary;
 struct Project;
 struct SearchTerm;
+struct CandidatePool;
 
 struct RenderCandidate {
     const LibraryEntry* entry = nullptr;
@@ -54,6 +61,30 @@ struct TermHitCache {
     size_t misses = 0;
 };
 
+// Everything of a LibraryEntry that the layer score reads besides its texts,
+// with the terms that depend only on the entry worked out: a pass scores the
+// same entries for every layer, and a compact copy streams through the
+// processor's caches far faster than the entries themselves.
+struct CandidateFeatures {
+    float energy[5];      // bandEnergy
+    float energySum;      // their sum, added in band order
+    float centroid;       // bandCentroid
+    float length;         // duration, 0 when it is negative or not finite
+    float suitability;    // SuitabilityScore
+    float soft, hard;     // the character terms, blended by the layer's intensity
+    float spotAttack;     // the Spot shape term's attack part
+    float washTerm;       // the Bloom and Contour shape term
+    float scatterTerm;    // the Scatter shape term
+    float fillTerms[4];   // the Fill shape term's parts after the length part
+};
+CandidateFeatures MakeCandidateFeatures(const LibraryEntry& entry);
+
+// True when the library is enabled, serves `group` (a library of group -1
+// serves all; a request for group -1 takes every group) and its name, or one
+// of its previous names, is an item of `libFilter` (null or "" = any; the
+// filter "~none~" is FindCandidateSounds' business).
+bool LibraryServes(const LibraryIndex& library, int group, const char* libFilter);
+
 // Entries of every enabled library that serves `group` (a library of group -1
 // serves all; a request for group -1 takes every group) and whose name, or one
 // of its previous names, is an item of `libFilter` (null or "" = every
@@ -63,10 +94,11 @@ std::vector<const LibraryEntry*> FindCandidateSounds(const std::vector<LibraryIn
 std::vector<const LibraryEntry*> FindCandidateSounds(const SoundLibrary& library, int group,
                                                      const char* libFilter);
 
-// Scores every candidate for one layer, best first, at most maxCount long.
-// Banned files (project.bannedFileIds / bannedFiles) never appear. Sounds
-// scoring 5 or less are dropped, but a pool that is not wholly banned always
-// yields at least its best sound (with score max(best, 0.01)).
+// Scores every candidate for one layer, best first, at most maxCount long;
+// equal scores keep the order of the candidates. Banned files
+// (project.bannedFileIds / bannedFiles) never appear. Sounds scoring 5 or less
+// are dropped, but a pool that is not wholly banned always yields at least its
+// best sound (the first of equal best scores, with score max(best, 0.01)).
 // occupiedBands: five values or null; refSuitability < 0 or chosenCount < 1
 // turn the contrast term off.
 std::vector<RenderCandidate> ScoreCandidates(const Project& project,
@@ -77,6 +109,18 @@ std::vector<RenderCandidate> ScoreCandidates(const Project& project,
                                              float refSuitability, int chosenCount,
                                              TermHitCache* cache = nullptr);
 
+// ScoreCandidates over a pool prepared by the candidate table (its entries and
+// their features), split into fixed chunks of candidates that up to `threads`
+// threads score at once (0 = every core). The list is the reference's in every
+// bit: the first of equal best scores is the fallback, and equal scores keep
+// candidate order (as they do in ScoreCandidates), whatever the thread count.
+std::vector<RenderCandidate> ScorePoolCandidates(const Project& project, const CandidatePool& pool,
+                                                 float weight, float duration, int shape,
+                                                 const std::vector<SearchTerm>& terms, int maxCount,
+                                                 float intensity, const float* occupiedBands,
+                                                 float refSuitability, int chosenCount,
+                                                 TermHitCache* cache, int threads);
+
 // 0 = unusable. A duration that is not a positive finite number scores 0.
 float ScoreSoundForLayer(const LibraryEntry& entry, float weight, float duration, int shape,
                          const std::vector<SearchTerm>& terms, float intensity,
@@ -86,6 +130,24 @@ float ScoreSoundForLayer(const LibraryEntry& entry, float weight, float duration
 // nearer (in event start time) the pass has used it.
 float RepetitionFactor(const std::string& path, const std::vector<UsedSound>& eventUsed,
                        const std::vector<UsedSound>& renderUsed, float time);
+
+// The render pass's used list grows to one record per layer, and every
+// candidate of every layer asks about it: this index answers by file instead
+// of comparing every record's path. It follows the list as records are
+// appended (records are never changed or removed during a pass).
+struct UsedSoundIndex {
+    size_t indexed = 0;  // records of the list taken in so far
+    std::unordered_map<std::string, std::vector<uint32_t>> byPath;  // record positions, ascending
+};
+
+// Takes in the records appended to `list` since the last call.
+void CatchUpUsedSoundIndex(UsedSoundIndex& index, const std::vector<UsedSound>& list);
+
+// RepetitionFactor(path, eventUsed, renderUsed, time), with renderUsed read
+// through its index (which must have caught up with it).
+float RepetitionFactorIndexed(const std::string& path, const std::vector<UsedSound>& eventUsed,
+                              const std::vector<UsedSound>& renderUsed, const UsedSoundIndex& renderIndex,
+                              float time);
 
 float SuitabilityScore(const LibraryEntry& entry);
 float SoundFadeFactor(const LibraryEntry& entry);

@@ -202,9 +202,8 @@ void BuildFillLayers(LayerBuildContext& ctx) {
             entry = ordered[static_cast<size_t>(k) % ordered.size()];
         } else {
             std::vector<RenderCandidate> list =
-                ScoreCandidates(*ctx.project, pool, w, event.duration, kShapeFill, ctx.terms, 32,
-                                meanIntensity, AccumulatedBands(ctx), RefSuitability(ctx),
-                                ctx.realLayers, &ctx.termCache);
+                ScoreLayerCandidates(ctx, w, event.duration, kShapeFill, ctx.terms, 32, meanIntensity,
+                                     AccumulatedBands(ctx), RefSuitability(ctx), ctx.realLayers);
             ApplyRepetitionFactors(ctx, list);
             DropNonPositive(list);
             SortCandidates(list);
@@ -295,8 +294,8 @@ void BuildScatterLayers(LayerBuildContext& ctx) {
             }
             float target = IntensityJitter(weight, event.pitchVariation, state);
             std::vector<RenderCandidate> list =
-                ScoreCandidates(*ctx.project, *ctx.pool, target, len, event.shape, ctx.terms, 8, I,
-                                nullptr, RefSuitability(ctx), ctx.realLayers, &ctx.termCache);
+                ScoreLayerCandidates(ctx, target, len, event.shape, ctx.terms, 8, I, nullptr,
+                                     RefSuitability(ctx), ctx.realLayers);
             ApplyRepetitionFactors(ctx, list);
             DropNonPositive(list);
             SortCandidates(list);

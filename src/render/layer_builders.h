@@ -3,9 +3,11 @@
 //
 // Index
 //   RenderSeeds           where a pass's random numbers come from (clock, or fixed for tests)
+//   RenderPassOptions     threads, the single-threaded reference scoring, the cancel flag
 //   LayerBuildContext     everything a builder receives from the pass for one event
 //   Shared layer steps    EventSyncPosition, CapFadePair, UsedRegionsOfFile, PlayableSourceLength,
-//   Shared layer choice   NewLayer, RefSuitability, AccumulatedBands, RunCandidateLadder,
+//   Shared layer choice   NewLayer, RefSuitability, AccumulatedBands, ScoreLayerCandidates,
+//                         RunCandidateLadder,
 //                         ApplyRepetitionFactors, DropNonPositive, SortCandidates,
 //                         PickCandidate, RecordChosenSound, MakeSketchLayer,
 //                         MakeNoMatchLayer, AppendLayer
@@ -18,6 +20,7 @@
 // itself), in the order their layers are made.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -39,6 +42,24 @@ struct RenderSeeds {
     uint32_t fillSalt = 0;
 };
 
+// How a pass does its work; none of it changes what the pass produces.
+struct RenderPassOptions {
+    // Threads that score candidates: 0 = one per core, 1 = the pass's own
+    // thread only. The layers are the same for every count.
+    int threads = 0;
+    // Score with ScoreCandidates over plain candidate lists, one layer at a
+    // time on the pass's thread: the reference the parallel scoring is
+    // tested against.
+    bool referenceScoring = false;
+    // When set during the pass (the busy task's cancel), the layer being
+    // scored finds no candidates, the event in hand loses what it made so far
+    // and no further event is rendered; the pass still finishes (gains,
+    // sorting, tracks) over the results it has.
+    const std::atomic<bool>* cancel = nullptr;
+};
+
+struct CandidatePool;
+
 struct LayerBuildContext {
     Project* project = nullptr;
     const SoundLibrary* library = nullptr;
@@ -50,6 +71,10 @@ struct LayerBuildContext {
     int pinnedCount = 0;   // pinned layers already made; builders number after them
     int group = 0;         // the event's mix group
     const std::vector<const LibraryEntry*>* pool = nullptr;
+    // The same pool with its features, for the parallel scorer; null on the
+    // reference path (then `pool` is scored with ScoreCandidates).
+    const CandidatePool* scoringPool = nullptr;
+    const RenderPassOptions* options = nullptr;  // null: the defaults
     std::vector<SearchTerm> terms;
     float bandMask[5] = {0, 0, 0, 0, 0};
     float maxIntensity = 0;
@@ -58,6 +83,7 @@ struct LayerBuildContext {
 
     // Bookkeeping of the event, shared by every layer it gets.
     std::vector<UsedSound>* passUsed = nullptr;  // every sound placed this pass
+    UsedSoundIndex* passUsedIndex = nullptr;     // of passUsed; null: scan it
     std::vector<UsedSound> eventUsed;            // sounds placed for this event
     float bandAccum[5] = {0, 0, 0, 0, 0};        // starts as bandMask
     float suitabilitySum = 0;
@@ -91,6 +117,17 @@ float RefSuitability(const LayerBuildContext& ctx);
 
 // The band accumulator when any of its values exceeds 0.01, else null.
 const float* AccumulatedBands(const LayerBuildContext& ctx);
+
+// True once the pass's cancel flag is set.
+bool RenderCancelled(const LayerBuildContext& ctx);
+
+// ScoreCandidates over the event's pool, the way the pass scores: over
+// scoringPool on the pass's threads when there is one, else over `pool`
+// (the event's term cache serves both). Empty once the pass is cancelled.
+std::vector<RenderCandidate> ScoreLayerCandidates(LayerBuildContext& ctx, float weight, float duration,
+                                                  int shape, const std::vector<SearchTerm>& terms,
+                                                  int maxCount, float intensity, const float* bands,
+                                                  float refSuitability, int chosenCount);
 
 // The full search ladder for one layer (five tries, falling back from the
 // event's keywords and weight to any sound), then pinned files removed and the

@@ -6,10 +6,12 @@
 //   Small helpers        spans, sync position, file names
 //   BuildPinnedLayers    one layer per pinned file
 //   PassState            the pools, used list and random state of one pass
+//   PassPools            the candidate pools: from the candidate table, or plain lists
+//                        on the reference path
 //   RemoveRenderedResults / CollectUsedSounds
 //   ComputeBandMask
 //   RenderOneEvent       pool, legacy pin, mask, count, pinned layers, builder
-//   RenderEventsWithSeeds / RenderEvents
+//   RenderEventsWithOptions / RenderEventsWithSeeds / RenderEvents
 #include "render/render_pass.h"
 
 #include <algorithm>
@@ -17,6 +19,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <unordered_map>
 
@@ -25,6 +28,7 @@
 #include "document/project.h"
 #include "library/file_caches.h"
 #include "library/file_registry.h"
+#include "render/candidate_table.h"
 #include "render/candidates.h"
 #include "render/clip_bed_events.h"
 #include "render/fitting.h"
@@ -182,11 +186,33 @@ int BuildPinnedLayers(LayerBuildContext& ctx) {
 
 namespace {
 
+// The pools of the pass. The parallel scorer reads them from the library's
+// candidate table, which keeps them (and the features of every entry) from
+// one pass to the next until the libraries change; the reference path finds
+// them with FindCandidateSounds at the start of every pass.
+struct PassPools {
+    std::shared_ptr<const CandidateTable> table;          // null on the reference path
+    std::shared_ptr<const CandidatePool> scored[4];       // groups 0, 1, 2, then every group
+    std::vector<const LibraryEntry*> plain[4];            // reference path only
+
+    const std::vector<const LibraryEntry*>& Entries(int i) const {
+        return table ? scored[i]->entries : plain[i];
+    }
+};
+
+// The pool an event draws from, and what keeps it alive while it does.
+struct EventPool {
+    std::shared_ptr<const CandidatePool> scored;
+    std::vector<const LibraryEntry*> plain;
+};
+
 struct PassState {
-    std::vector<const LibraryEntry*> pools[4];  // groups 0, 1, 2, then every group
+    PassPools pools;
     std::vector<UsedSound> used;
+    UsedSoundIndex usedIndex;
     uint32_t random = 0;
     const RenderSeeds* seeds = nullptr;
+    const RenderPassOptions* options = nullptr;
     // Keyword hits per query text, so events that share keywords share the
     // matching work. A cache checks its query and pool itself; the map is
     // only a way to keep several warm. Bounded, since each holds a slot per
@@ -253,6 +279,44 @@ void ComputeBandMask(const Project& project, int i, float eventStart, float even
     }
 }
 
+void SetUpPools(PassPools& pools, const SoundLibrary& library, const RenderPassOptions& options) {
+    if (options.referenceScoring) {
+        for (int g = 0; g < 3; ++g) pools.plain[g] = FindCandidateSounds(library, g, nullptr);
+        pools.plain[3] = FindCandidateSounds(library, -1, nullptr);
+        return;
+    }
+    pools.table = AcquireCandidateTable(library, options.threads);
+    for (int g = 0; g < 3; ++g) pools.scored[g] = CandidatePoolFor(*pools.table, library, g, nullptr);
+    pools.scored[3] = CandidatePoolFor(*pools.table, library, -1, nullptr);
+}
+
+// The event's library filter picks its own pool (from any group when its
+// own group has none); without a filter it draws from its group's pool, or
+// from every group's when its group has nothing.
+void ChooseEventPool(LayerBuildContext& ctx, const PassState& pass, const SoundLibrary& library,
+                     EventPool& own) {
+    const Event& event = ctx.event();
+    const PassPools& pools = pass.pools;
+    if (event.libFilter[0] != '\0') {
+        if (pools.table) {
+            own.scored = CandidatePoolFor(*pools.table, library, ctx.group, event.libFilter);
+            if (own.scored->entries.empty())
+                own.scored = CandidatePoolFor(*pools.table, library, -1, event.libFilter);
+            ctx.scoringPool = own.scored.get();
+            ctx.pool = &own.scored->entries;
+        } else {
+            own.plain = FindCandidateSounds(library, ctx.group, event.libFilter);
+            if (own.plain.empty()) own.plain = FindCandidateSounds(library, -1, event.libFilter);
+            ctx.pool = &own.plain;
+        }
+        return;
+    }
+    const int g = std::clamp(ctx.group, 0, 2);
+    const int use = pools.Entries(g).empty() ? 3 : g;
+    ctx.pool = &pools.Entries(use);
+    if (pools.table) ctx.scoringPool = pools.scored[use].get();
+}
+
 void RenderOneEvent(Project& project, const SoundLibrary& library, int i, PassState& pass) {
     Event& event = project.events[i];
     LayerBuildContext ctx;
@@ -266,7 +330,9 @@ void RenderOneEvent(Project& project, const SoundLibrary& library, int i, PassSt
     ctx.fillCap = event.shape == kShapeFill && event.fillLayers > 0 ? std::min(event.fillLayers, 24) : 8;
     ctx.randomState = &pass.random;
     ctx.seeds = pass.seeds;
+    ctx.options = pass.options;
     ctx.passUsed = &pass.used;
+    ctx.passUsedIndex = &pass.usedIndex;
     constexpr size_t kMaxTermCaches = 16;
     std::string query(event.keywords, strnlen(event.keywords, sizeof(event.keywords)));
     if (pass.termCaches.size() >= kMaxTermCaches && !pass.termCaches.count(query)) {
@@ -275,15 +341,8 @@ void RenderOneEvent(Project& project, const SoundLibrary& library, int i, PassSt
     TermHitCache& termCache = pass.termCaches[query];
     std::swap(ctx.termCache, termCache);
 
-    std::vector<const LibraryEntry*> filtered;
-    if (event.libFilter[0] != '\0') {
-        filtered = FindCandidateSounds(library, ctx.group, event.libFilter);
-        if (filtered.empty()) filtered = FindCandidateSounds(library, -1, event.libFilter);
-        ctx.pool = &filtered;
-    } else {
-        int g = std::clamp(ctx.group, 0, 2);
-        ctx.pool = pass.pools[g].empty() ? &pass.pools[3] : &pass.pools[g];
-    }
+    EventPool eventPool;
+    ChooseEventPool(ctx, pass, library, eventPool);
 
     // An event saved with the older single pin gets it as its first pinned
     // file. Only the path moves over: the layer plays the file at that path,
@@ -322,25 +381,28 @@ void RenderOneEvent(Project& project, const SoundLibrary& library, int i, PassSt
 
 }  // namespace
 
-void RenderEventsWithSeeds(Project& project, const SoundLibrary& library, int eventIndex,
-                           float t0, float t1, bool keepResults, bool keepCaches,
-                           const RenderSeeds& seeds) {
+void RenderEventsWithOptions(Project& project, const SoundLibrary& library, int eventIndex,
+                             float t0, float t1, bool keepResults, bool keepCaches,
+                             const RenderSeeds& seeds, const RenderPassOptions& options) {
     PassState pass;
     pass.random = seeds.passSeed;
     pass.seeds = &seeds;
+    pass.options = &options;
     if (!keepCaches) {
         ClearAmplitudeEnvelopeCache();
         ClearLevelCurveCache();
     }
-    for (int g = 0; g < 3; ++g) pass.pools[g] = FindCandidateSounds(library, g, nullptr);
-    pass.pools[3] = FindCandidateSounds(library, -1, nullptr);
+    SetUpPools(pass.pools, library, options);
 
     const bool rangeOn = t0 >= 0.0f && t1 > t0;
     if (!keepResults) RemoveRenderedResults(project, eventIndex, rangeOn, t0, t1);
     pass.used = CollectUsedSounds(project);
+    auto cancelled = [&options] {
+        return options.cancel != nullptr && options.cancel->load(std::memory_order_relaxed);
+    };
 
     const int count = static_cast<int>(project.events.size());
-    for (int i = 0; i < count; ++i) {
+    for (int i = 0; i < count && !cancelled(); ++i) {
         const Event& event = project.events[i];
         if (event.shape == kShapeClip || event.shape == kShapeBed) {
             if (event.shape == kShapeClip) RebuildClipEvent(project, i);
@@ -352,14 +414,26 @@ void RenderEventsWithSeeds(Project& project, const SoundLibrary& library, int ev
                           ? i == eventIndex
                           : !event.locked && (!rangeOn || EventInRange(event, t0, t1));
         if (!wanted || !EventRenderable(event)) continue;
+        const size_t before = project.results.size();
         RenderOneEvent(project, library, i, pass);
+        // An event cut short by the cancel keeps nothing half made: it ends
+        // like the events the pass did not get to.
+        if (cancelled()) project.results.erase(project.results.begin() + static_cast<std::ptrdiff_t>(before), project.results.end());
         PublishCount(project);
     }
+    if (cancelled()) std::printf("[Render] Render cancelled\n");
     if (pass.pinnedWithoutPool > 0) {
         std::printf("[Render] No library sounds to render from: pinned files of %d event(s) got no layers\n",
                     pass.pinnedWithoutPool);
     }
     FinishRenderPass(project);
+}
+
+void RenderEventsWithSeeds(Project& project, const SoundLibrary& library, int eventIndex,
+                           float t0, float t1, bool keepResults, bool keepCaches,
+                           const RenderSeeds& seeds) {
+    RenderEventsWithOptions(project, library, eventIndex, t0, t1, keepResults, keepCaches, seeds,
+                            RenderPassOptions());
 }
 
 void RenderEvents(Project& project, const SoundLibrary& library, int eventIndex, float t0,

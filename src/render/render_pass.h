@@ -3,6 +3,7 @@
 // Index
 //   RenderEvents            the Render command's core over one event or all of them
 //   RenderEventsWithSeeds   the same with given random seeds (reproducible renders)
+//   RenderEventsWithOptions the same with threads, reference scoring or a cancel flag
 //   ClockRenderSeeds        the seeds the program uses: the calendar time
 //   EventRenderable         whether an event's span can be rendered at all
 //   EventLayerCount         how many layers an event wants (before its shape's own rule)
@@ -31,6 +32,13 @@ void RenderEvents(Project& project, const SoundLibrary& library, int eventIndex,
 void RenderEventsWithSeeds(Project& project, const SoundLibrary& library, int eventIndex,
                            float t0, float t1, bool keepResults, bool keepCaches,
                            const RenderSeeds& seeds);
+
+// Every layer is the same whatever options.threads says and with
+// options.referenceScoring; options.cancel cuts the pass short (see
+// RenderPassOptions).
+void RenderEventsWithOptions(Project& project, const SoundLibrary& library, int eventIndex,
+                             float t0, float t1, bool keepResults, bool keepCaches,
+                             const RenderSeeds& seeds, const RenderPassOptions& options);
 
 RenderSeeds ClockRenderSeeds();
 

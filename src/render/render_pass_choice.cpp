@@ -5,6 +5,7 @@
 //   EventSyncPosition / CapFadePair / UsedRegionsOfFile / PlayableSourceLength
 //   NewLayer / TakeEntryIdentity / MakeSketchLayer / MakeNoMatchLayer
 //   RefSuitability / AccumulatedBands
+//   RenderCancelled / ScoreLayerCandidates
 //   ApplyRepetitionFactors / DropNonPositive / SortCandidates
 //   RunCandidateLadder
 //   PickCandidate
@@ -13,6 +14,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "render/candidate_table.h"
 #include "render/layer_builders.h"
 #include "render/render_curves.h"
 
@@ -36,7 +38,13 @@ std::vector<UsedSound> UsedRegionsOfFile(const LayerBuildContext& ctx, const std
     for (const UsedSound& u : ctx.eventUsed) {
         if (u.path == path) uses.push_back(u);
     }
-    if (ctx.passUsed) {
+    if (ctx.passUsed && ctx.passUsedIndex) {
+        CatchUpUsedSoundIndex(*ctx.passUsedIndex, *ctx.passUsed);
+        auto found = ctx.passUsedIndex->byPath.find(path);
+        if (found != ctx.passUsedIndex->byPath.end()) {
+            for (uint32_t i : found->second) uses.push_back((*ctx.passUsed)[i]);
+        }
+    } else if (ctx.passUsed) {
         for (const UsedSound& u : *ctx.passUsed) {
             if (u.path == path) uses.push_back(u);
         }
@@ -89,9 +97,36 @@ const float* AccumulatedBands(const LayerBuildContext& ctx) {
     return nullptr;
 }
 
+bool RenderCancelled(const LayerBuildContext& ctx) {
+    return ctx.options && ctx.options->cancel && ctx.options->cancel->load(std::memory_order_relaxed);
+}
+
+std::vector<RenderCandidate> ScoreLayerCandidates(LayerBuildContext& ctx, float weight, float duration,
+                                                  int shape, const std::vector<SearchTerm>& terms,
+                                                  int maxCount, float intensity, const float* bands,
+                                                  float refSuitability, int chosenCount) {
+    if (RenderCancelled(ctx) || ctx.poolEmpty()) return {};
+    if (ctx.scoringPool) {
+        const int threads = ctx.options ? ctx.options->threads : 0;
+        return ScorePoolCandidates(*ctx.project, *ctx.scoringPool, weight, duration, shape, terms,
+                                   maxCount, intensity, bands, refSuitability, chosenCount,
+                                   &ctx.termCache, threads);
+    }
+    return ScoreCandidates(*ctx.project, *ctx.pool, weight, duration, shape, terms, maxCount,
+                           intensity, bands, refSuitability, chosenCount, &ctx.termCache);
+}
+
 void ApplyRepetitionFactors(const LayerBuildContext& ctx, std::vector<RenderCandidate>& list) {
     static const std::vector<UsedSound> kNone;
     const std::vector<UsedSound>& passUsed = ctx.passUsed ? *ctx.passUsed : kNone;
+    if (ctx.passUsed && ctx.passUsedIndex) {
+        CatchUpUsedSoundIndex(*ctx.passUsedIndex, passUsed);
+        for (RenderCandidate& c : list) {
+            c.score *= RepetitionFactorIndexed(c.entry->path, ctx.eventUsed, passUsed, *ctx.passUsedIndex,
+                                               ctx.eventStart);
+        }
+        return;
+    }
     for (RenderCandidate& c : list) {
         c.score *= RepetitionFactor(c.entry->path, ctx.eventUsed, passUsed, ctx.eventStart);
     }
@@ -115,8 +150,8 @@ std::vector<RenderCandidate> ScoreTry(LayerBuildContext& ctx, float weight,
                                       float intensity, const float* bands, float refSuitability,
                                       int chosenCount) {
     const Event& event = ctx.event();
-    return ScoreCandidates(*ctx.project, *ctx.pool, weight, event.duration, event.shape, terms,
-                           size, intensity, bands, refSuitability, chosenCount, &ctx.termCache);
+    return ScoreLayerCandidates(ctx, weight, event.duration, event.shape, terms, size, intensity,
+                                bands, refSuitability, chosenCount);
 }
 
 }  // namespace

@@ -344,8 +344,8 @@ void BuildThresholdLayers(LayerBuildContext& ctx) {
             continue;
         }
         std::vector<RenderCandidate> list =
-            ScoreCandidates(*ctx.project, *ctx.pool, w, len, event.shape, ctx.terms, 8, intensity,
-                            AccumulatedBands(ctx), RefSuitability(ctx), ctx.realLayers, &ctx.termCache);
+            ScoreLayerCandidates(ctx, w, len, event.shape, ctx.terms, 8, intensity, AccumulatedBands(ctx),
+                                 RefSuitability(ctx), ctx.realLayers);
         ApplyRepetitionFactors(ctx, list);
         DropNonPositive(list);
         SortCandidates(list);

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <limits>
 
 #include "support/audio_fixtures.h"
 
@@ -126,6 +127,27 @@ LibraryIndex MakeLibrary(const std::string& name, std::vector<LibraryEntry> entr
     lib.group = group;
     lib.enabled = enabled ? 1 : 0;
     return lib;
+}
+
+void AddMixedLibraries(SoundLibrary& library, unsigned seed) {
+    std::vector<LibraryEntry> main = MakeSyntheticEntries(2300, seed);
+    std::vector<LibraryEntry> foley = MakeSyntheticEntries(600, seed + 1);
+    for (int i = 0; i < 40; ++i) {
+        LibraryEntry twin = main[static_cast<size_t>(i) * 37];
+        twin.path = "/lib/twins/" + twin.name + ".wav";
+        twin.fileId = "twin" + std::to_string(i);
+        foley.push_back(twin);
+    }
+    foley[3].bandCentroid = std::numeric_limits<float>::quiet_NaN();
+    foley[4].duration = std::numeric_limits<float>::quiet_NaN();
+    foley[5].temporalCentroid = std::numeric_limits<float>::infinity();
+    for (float& e : foley[6].bandEnergy) e = 0.0f;
+    foley[7].duration = -1.0f;
+    library.libraries.push_back(MakeLibrary("Main", std::move(main), -1));
+    library.libraries.push_back(MakeLibrary("Foley", std::move(foley), 1));
+    library.libraries.back().previousNames = {"Old Foley"};
+    library.libraries.push_back(MakeLibrary("Ambience", MakeSyntheticEntries(300, seed + 2), 2));
+    library.libraries.push_back(MakeLibrary("Off", MakeSyntheticEntries(100, seed + 3), -1, false));
 }
 
 std::vector<const LibraryEntry*> EntryPointers(const std::vector<LibraryEntry>& entries) {

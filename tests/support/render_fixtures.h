@@ -6,6 +6,7 @@
 //   SetEntrySpectrum       bandEnergy / bandCentroid / brightness from a 0..1 spectral weight
 //   MakeSyntheticEntries   a large varied pool (names from a small word list)
 //   MakeLibrary            a LibraryIndex around given entries
+//   AddMixedLibraries      four libraries of groups, filters, twins and damaged entries
 //   EntryPointers          the candidate-list view of a vector of entries
 //   Burst / BurstSound     a generated file: silence with tone or noise bursts at known times
 //   WriteBurstSound        write one to disk
@@ -36,6 +37,12 @@ std::vector<LibraryEntry> MakeSyntheticEntries(int count, unsigned seed = 1);
 
 LibraryIndex MakeLibrary(const std::string& name, std::vector<LibraryEntry> entries, int group = -1,
                          bool enabled = true);
+
+// "Main" (2300 entries, every group), "Foley" (group 1, once named "Old
+// Foley": 600 entries, 40 twins of Main entries under other paths, a few
+// entries with values that are not numbers), "Ambience" (group 2, 300) and
+// "Off" (disabled, 100). Twins score exactly alike; Main spans three chunks.
+void AddMixedLibraries(SoundLibrary& library, unsigned seed);
 
 std::vector<const LibraryEntry*> EntryPointers(const std::vector<LibraryEntry>& entries);
 
