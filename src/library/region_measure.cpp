@@ -132,6 +132,13 @@ FadeEnvelope ReadFadeEnvelope(RegionReader& reader, int64_t n) {
     std::vector<double> chunk(static_cast<size_t>(count), 0.0);
     std::vector<float> buf(static_cast<size_t>(std::min(kBlock, std::max<int64_t>(wanted, 1))) * channels);
     int64_t done = 0;
+    // Frame done + f belongs to chunk (done + f) / hop. The index is carried
+    // along instead of divided out for every frame, and a chunk's energy is
+    // summed in a local and stored when the chunk ends (the same additions in
+    // the same order as adding into the chunk).
+    size_t index = 0;
+    int64_t left = hop;  // frames until the next chunk begins
+    double energy = 0.0;
     while (done < wanted) {
         int64_t got = reader.Read(buf.data(), std::min(kBlock, wanted - done));
         if (got < 1) break;
@@ -139,10 +146,16 @@ FadeEnvelope ReadFadeEnvelope(RegionReader& reader, int64_t n) {
             const float* s = buf.data() + f * channels;
             double sum = 0.0;
             for (int c = 0; c < channels; ++c) sum += static_cast<double>(s[c]) * s[c];
-            chunk[static_cast<size_t>((done + f) / hop)] += sum;
+            energy += sum;
+            if (--left == 0) {
+                chunk[index++] = energy;
+                energy = 0.0;
+                left = hop;
+            }
         }
         done += got;
     }
+    if (left < hop) chunk[index] = energy;
     env.framesRead = done;
     for (int64_t i = 0; i < count; ++i) {
         int64_t a = std::max<int64_t>((i - 1) * hop, 0);

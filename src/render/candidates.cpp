@@ -226,20 +226,6 @@ void PrepareTermCache(TermHitCache& cache, const std::vector<SearchTerm>& terms,
     }
 }
 
-float CachedKeywordScore(TermHitCache* cache, size_t slot, const LibraryEntry& e,
-                         const std::vector<SearchTerm>& terms, size_t& hits, size_t& misses) {
-    if (!cache) return KeywordScore(e, terms);
-    if (cache->entries[slot] == &e) {
-        ++hits;
-        return cache->keyword[slot];
-    }
-    const float kw = KeywordScore(e, terms);
-    cache->entries[slot] = &e;
-    cache->keyword[slot] = kw;
-    ++misses;
-    return kw;
-}
-
 std::vector<RenderCandidate> TopOfList(std::vector<Ranked>& kept, size_t maxCount,
                                        const std::vector<const LibraryEntry*>& candidates) {
     const size_t n = std::min(kept.size(), maxCount);

@@ -7,13 +7,22 @@
 //                      RenderWorkerThreadCount
 //
 // Hand-over: the caller publishes its Job under `mutex_` with a new job number
-// and wakes the workers. A worker joins a job only while it is published and
-// fewer helpers than wanted have joined; it counts itself in `active` under
-// the mutex and takes chunks from the job's atomic counter without it. The
-// caller takes chunks too; when the counter runs out it withdraws the job
-// (no worker can join any more) and waits under the mutex until `active` is 0.
-// Every chunk's output is therefore complete and visible to the caller when
-// RunRenderChunks returns.
+// and wakes the workers that sleep. A worker joins a job only while it is
+// published and fewer helpers than wanted have joined; it counts itself in
+// `active` under the mutex and takes chunks from the job's atomic counter
+// without it. The caller takes chunks too; when the counter runs out it
+// withdraws the job (no worker can join any more) and waits under the mutex
+// until `active` is 0. Every chunk's output is therefore complete and visible
+// to the caller when RunRenderChunks returns.
+//
+// A render asks for one job per layer, a few dozen microseconds apart, and a
+// wake-up through the condition variable costs about as much as a small
+// job. So after a job a worker watches the job number for a short while
+// (yielding the processor between looks) before it goes to sleep: jobs that
+// follow each other closely reach it without a wake-up, and between renders
+// every worker sleeps. A worker counts itself in `sleepers_` under the mutex
+// before it tests for a job and sleeps, and the caller reads that count under
+// the same mutex when it publishes, so no job is missed.
 #include "render/render_worker_pool.h"
 
 #include <algorithm>
@@ -22,6 +31,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <mutex>
+#include <chrono>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -32,7 +42,8 @@ struct Job {
     const std::function<void(int)>* run = nullptr;
     int count = 0;
     std::atomic<int> next{0};
-    int active = 0;  // helpers working on it, under the pool's mutex
+    int active = 0;                // helpers working on it, under the pool's mutex
+    std::atomic<int> running{0};   // the same, for watching without the mutex
 
     void TakeChunks() {
         for (int c = next.fetch_add(1, std::memory_order_relaxed); c < count;
@@ -56,17 +67,29 @@ public:
         Job job;
         job.run = &run;
         job.count = chunkCount;
+        bool anyAsleep = false;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             job_ = &job;
             ++jobNumber_;
+            published_.store(jobNumber_, std::memory_order_release);
             helpersWanted_ = helpers;
             helpersJoined_ = 0;
+            anyAsleep = sleepers_ > 0;
         }
-        wake_.notify_all();
+        if (anyAsleep) wake_.notify_all();
         job.TakeChunks();
         std::unique_lock<std::mutex> lock(mutex_);
         job_ = nullptr;
+        if (job.active > 0) {
+            // The helpers are finishing their last chunks: watch for a moment
+            // before sleeping, as the workers do.
+            lock.unlock();
+            const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(kWatchMicroseconds);
+            while (job.running.load(std::memory_order_acquire) > 0 && std::chrono::steady_clock::now() < until)
+                std::this_thread::yield();
+            lock.lock();
+        }
         idle_.wait(lock, [&job] { return job.active == 0; });
     }
 
@@ -75,6 +98,7 @@ public:
         {
             std::lock_guard<std::mutex> lock(mutex_);
             stop_ = true;
+            stopping_.store(true, std::memory_order_relaxed);
         }
         wake_.notify_all();
         for (std::thread& t : workers_) {
@@ -83,6 +107,7 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         workers_.clear();
         stop_ = false;
+        stopping_.store(false, std::memory_order_relaxed);
         workerCount_.store(0, std::memory_order_relaxed);
     }
 
@@ -110,24 +135,49 @@ private:
         return !workers_.empty();
     }
 
+    // Watches for a job after `seen` for a short while; true when one came.
+    bool WatchForJob(uint64_t seen) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(kWatchMicroseconds);
+        while (published_.load(std::memory_order_acquire) == seen) {
+            if (stopping_.load(std::memory_order_relaxed) || std::chrono::steady_clock::now() > until) return false;
+            std::this_thread::yield();
+        }
+        return true;
+    }
+
     void WorkerLoop() {
         uint64_t seen = 0;
         std::unique_lock<std::mutex> lock(mutex_);
         for (;;) {
+            lock.unlock();
+            WatchForJob(seen);
+            lock.lock();
+            ++sleepers_;
             wake_.wait(lock, [&] {
-                return stop_ || (job_ != nullptr && jobNumber_ != seen && helpersJoined_ < helpersWanted_);
+                return stop_ || (job_ != nullptr && jobNumber_ != seen && helpersJoined_ < helpersWanted_) ||
+                       (jobNumber_ != seen && job_ == nullptr);
             });
+            --sleepers_;
             if (stop_) return;
+            if (job_ == nullptr) {
+                // The job it saw ended before it could join.
+                seen = jobNumber_;
+                continue;
+            }
             seen = jobNumber_;
             ++helpersJoined_;
             Job* job = job_;
             ++job->active;
+            job->running.fetch_add(1, std::memory_order_relaxed);
             lock.unlock();
             job->TakeChunks();
             lock.lock();
+            job->running.fetch_sub(1, std::memory_order_release);
             if (--job->active == 0) idle_.notify_all();
         }
     }
+
+    static constexpr int kWatchMicroseconds = 300;
 
     std::mutex dispatchMutex_;  // one job on the workers at a time; guards workers_
     std::mutex mutex_;          // the hand-over fields below
@@ -139,7 +189,10 @@ private:
     uint64_t jobNumber_ = 0;
     int helpersWanted_ = 0;
     int helpersJoined_ = 0;
+    int sleepers_ = 0;
     bool stop_ = false;
+    std::atomic<uint64_t> published_{0};  // jobNumber_, for watching without the mutex
+    std::atomic<bool> stopping_{false};   // stop_, likewise
 };
 
 RenderWorkerPool& Pool() {

@@ -232,8 +232,19 @@ void PrepareTermCache(TermHitCache& cache, const std::vector<SearchTerm>& terms,
 
 // The keyword score of candidate `slot` through the cache (when given). The
 // counters are the caller's, so that chunks on several threads never share one.
-float CachedKeywordScore(TermHitCache* cache, size_t slot, const LibraryEntry& entry,
-                         const std::vector<SearchTerm>& terms, size_t& hits, size_t& misses);
+inline float CachedKeywordScore(TermHitCache* cache, size_t slot, const LibraryEntry& entry,
+                                const std::vector<SearchTerm>& terms, size_t& hits, size_t& misses) {
+    if (!cache) return KeywordScore(entry, terms);
+    if (cache->entries[slot] == &entry) {
+        ++hits;
+        return cache->keyword[slot];
+    }
+    const float kw = KeywordScore(entry, terms);
+    cache->entries[slot] = &entry;
+    cache->keyword[slot] = kw;
+    ++misses;
+    return kw;
+}
 
 // ---- Banned files ----------------------------------------------------------------------
 
