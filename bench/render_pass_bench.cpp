@@ -9,6 +9,7 @@
 #include "document/event.h"
 #include "document/project.h"
 #include "document/text_util.h"
+#include "render/candidate_table.h"
 #include "render/render_pass.h"
 #include "support/render_fixtures.h"
 #include "render_bench_support.h"
@@ -42,3 +43,21 @@ static void BM_RenderPass200Events(benchmark::State& state) {
     TimeRenderPasses(state, project, library, 12345, 777, static_cast<int>(state.range(1)));
 }
 BENCHMARK(BM_RenderPass200Events)->Apply(LibrarySizesAndThreads)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The candidate table of a library: building it (after a change of the
+// libraries) and the content check a render command makes before it reuses
+// it. Arguments: entries, threads (0 = every core).
+static void CandidateTableBench(benchmark::State& state, bool build) {
+    SoundLibrary library;
+    library.libraries.push_back(MakeLibrary("Generated", MakeSyntheticEntries(static_cast<int>(state.range(0)), 7)));
+    const int threads = static_cast<int>(state.range(1));
+    AcquireCandidateTable(library, threads);
+    for (auto _ : state) {
+        if (build) MarkLibrariesChanged(library);
+        benchmark::DoNotOptimize(AcquireCandidateTable(library, threads, true).get());
+    }
+}
+static void BM_CandidateTableBuild(benchmark::State& state) { CandidateTableBench(state, true); }
+static void BM_CandidateTableCheck(benchmark::State& state) { CandidateTableBench(state, false); }
+BENCHMARK(BM_CandidateTableBuild)->Args({100000, 1})->Args({100000, 0})->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_CandidateTableCheck)->Args({100000, 1})->Args({100000, 0})->Unit(benchmark::kMillisecond)->UseRealTime();

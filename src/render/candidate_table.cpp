@@ -2,13 +2,14 @@
 // pools of candidates over them.
 //
 // Index
-//   TableMatches
+//   TableMatches / EntriesDigest / ContentsMatch
 //   BuildTable           chunks per library, then each chunk's features, order and ceilings
 //   AcquireCandidateTable
 //   CandidatePoolFor     which libraries serve, then the pool of that set (cached)
 #include "render/candidate_table.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -34,19 +35,43 @@ bool TableMatches(const CandidateTable& table, const SoundLibrary& library) {
     return true;
 }
 
-// A centroid that is not a number sorts last (its sound scores 0 anyway).
-float OrderKey(const CandidateFeatures& f) {
-    return std::isnan(f.centroid) ? std::numeric_limits<float>::infinity() : f.centroid;
+// A digest of every field MakeCandidateFeatures reads, bit for bit.
+uint64_t EntriesDigest(const LibraryEntry* entries, uint32_t count) {
+    uint64_t h = 1469598103934665603ull;
+    auto mix = [&h](float v) {
+        uint32_t bits;
+        std::memcpy(&bits, &v, sizeof bits);
+        h = (h ^ bits) * 1099511628211ull;
+    };
+    for (uint32_t i = 0; i < count; ++i) {
+        const LibraryEntry& e = entries[i];
+        for (float b : e.bandEnergy) mix(b);
+        for (float v : {e.bandCentroid, e.duration, e.spectralFlux, e.dynamicsDb, e.temporalCentroid,
+                        e.attackTime, e.zeroCrossingRate, e.harmonicity, e.spectralFlatness, e.pitchConfidence})
+            mix(v);
+    }
+    return h;
+}
+
+// The storage already matches; compares each chunk's digest on the threads.
+bool ContentsMatch(const CandidateTable& table, int threads) {
+    std::atomic<bool> same{true};
+    RunRenderChunks(static_cast<int>(table.chunks.size()), threads, [&](int c) {
+        const CandidateChunk& chunk = table.chunks[static_cast<size_t>(c)];
+        if (EntriesDigest(chunk.entries, chunk.count) != chunk.digest) same.store(false, std::memory_order_relaxed);
+    });
+    return same.load();
 }
 
 // Features, brightness order and ceilings of one chunk whose entries are
 // `entries` (its features and order slots are already in place).
-void FillChunk(CandidateChunk& chunk, const LibraryEntry* entries, CandidateFeatures* features,
-               uint16_t* order) {
+void FillChunk(CandidateChunk& chunk, CandidateFeatures* features, uint16_t* order) {
+    const LibraryEntry* entries = chunk.entries;
+    chunk.digest = EntriesDigest(entries, chunk.count);
     for (uint32_t i = 0; i < chunk.count; ++i) features[i] = MakeCandidateFeatures(entries[i]);
     std::iota(order, order + chunk.count, uint16_t{0});
     std::stable_sort(order, order + chunk.count, [features](uint16_t a, uint16_t b) {
-        return OrderKey(features[a]) < OrderKey(features[b]);
+        return CentroidOrderKey(features[a]) < CentroidOrderKey(features[b]);
     });
     // The maxima ignore values that are not numbers: such a sound scores 0.
     const float low = -std::numeric_limits<float>::infinity();
@@ -76,7 +101,6 @@ std::shared_ptr<CandidateTable> BuildTable(const SoundLibrary& library, int thre
     table->byCentroid.resize(total);
 
     // Chunks never cross a library, so a pool (whole libraries) is whole chunks.
-    std::vector<const LibraryEntry*> chunkEntries;
     size_t first = 0;
     for (const LibraryIndex& lib : libs) {
         table->firstChunkOfLibrary.push_back(table->chunks.size());
@@ -86,9 +110,9 @@ std::shared_ptr<CandidateTable> BuildTable(const SoundLibrary& library, int thre
             CandidateChunk chunk;
             chunk.features = table->features.data() + first;
             chunk.byCentroid = table->byCentroid.data() + first;
+            chunk.entries = lib.entries.data() + at;
             chunk.count = static_cast<uint32_t>(std::min(kCandidateChunkEntries, lib.entries.size() - at));
             table->chunks.push_back(chunk);
-            chunkEntries.push_back(lib.entries.data() + at);
             first += chunk.count;
         }
     }
@@ -97,17 +121,18 @@ std::shared_ptr<CandidateTable> BuildTable(const SoundLibrary& library, int thre
     RunRenderChunks(static_cast<int>(table->chunks.size()), threads, [&](int c) {
         CandidateChunk& chunk = table->chunks[static_cast<size_t>(c)];
         const size_t at = static_cast<size_t>(chunk.features - table->features.data());
-        FillChunk(chunk, chunkEntries[static_cast<size_t>(c)], table->features.data() + at,
-                  table->byCentroid.data() + at);
+        FillChunk(chunk, table->features.data() + at, table->byCentroid.data() + at);
     });
     return table;
 }
 
 }  // namespace
 
-std::shared_ptr<const CandidateTable> AcquireCandidateTable(const SoundLibrary& library, int threads) {
+std::shared_ptr<const CandidateTable> AcquireCandidateTable(const SoundLibrary& library, int threads,
+                                                            bool checkContents) {
     std::lock_guard<std::mutex> lock(library.candidateTableMutex);
-    if (library.candidateTable && TableMatches(*library.candidateTable, library)) return library.candidateTable;
+    const std::shared_ptr<const CandidateTable>& kept = library.candidateTable;
+    if (kept && TableMatches(*kept, library) && (!checkContents || ContentsMatch(*kept, threads))) return kept;
     std::shared_ptr<const CandidateTable> table = BuildTable(library, threads);
     library.candidateTable = table;
     return table;

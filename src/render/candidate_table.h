@@ -10,7 +10,7 @@
 //   CandidatePoolFor       the pool of a group and library filter (FindCandidateSounds' rules)
 //
 // Memory: 74 bytes per entry (a CandidateFeatures and its place in the
-// brightness order), 40 bytes per chunk, and an entry pointer per slot of
+// brightness order), 72 bytes per chunk, and an entry pointer per slot of
 // every distinct pool (groups whose libraries are the same share one pool).
 // Pools and the table hold entries by address: they are valid while the
 // libraries keep their entries, which AcquireCandidateTable checks before
@@ -19,6 +19,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -31,12 +32,20 @@ struct SoundLibrary;
 
 inline constexpr size_t kCandidateChunkEntries = 1024;
 
+// Where a sound stands in a chunk's brightness order: its centroid, or after
+// every other sound when the centroid is not a number (it scores 0 anyway).
+inline float CentroidOrderKey(const CandidateFeatures& f) {
+    return f.centroid == f.centroid ? f.centroid : std::numeric_limits<float>::infinity();
+}
+
 // A run of entries of one library. The pool scorer visits a chunk's
 // candidates nearest brightness first and stops where no candidate left
 // could score high enough; the ceilings say what the chunk's own terms can add.
 struct CandidateChunk {
     const CandidateFeatures* features = nullptr;
     const uint16_t* byCentroid = nullptr;  // indices into features, centroid ascending
+    const LibraryEntry* entries = nullptr; // the entries they were made from
+    uint64_t digest = 0;                   // of the entries' fields that the features read
     uint32_t count = 0;
     float characterMax = 0;   // the largest max(soft, hard)
     float spotMax = 0;        // the largest spotAttack
@@ -79,8 +88,13 @@ struct CandidateTable {
 // The table that matches the libraries now. When the entries of any library
 // grew, shrank, moved, or the libraries' revision was raised, a new table is
 // built (on up to `threads` threads) and kept in the library; a pass keeps
-// the table it got for its whole length. Safe to call from several threads.
-std::shared_ptr<const CandidateTable> AcquireCandidateTable(const SoundLibrary& library, int threads);
+// the table it got for its whole length. With checkContents the entries'
+// analysis is also compared with what the table was built from (a digest per
+// chunk, on the threads), which catches entries changed in place without
+// MarkLibrariesChanged; a render command asks for it, the per-event passes
+// of one job need not. Safe to call from several threads.
+std::shared_ptr<const CandidateTable> AcquireCandidateTable(const SoundLibrary& library, int threads,
+                                                            bool checkContents = false);
 
 // The candidates of FindCandidateSounds(library, group, libFilter) with their
 // chunks. Never null; empty for "~none~" or when no library serves.

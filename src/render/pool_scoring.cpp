@@ -57,10 +57,6 @@ void RaiseBar(std::atomic<float>& bar, float score) {
     }
 }
 
-float OrderKey(const CandidateFeatures& f) {
-    return std::isnan(f.centroid) ? std::numeric_limits<float>::infinity() : f.centroid;
-}
-
 void ScoreChunk(const PoolScoring& job, const PoolChunk& where, ChunkOutcome& out) {
     const CandidateChunk& chunk = *where.chunk;
     const CandidateFeatures* features = chunk.features;
@@ -77,15 +73,15 @@ void ScoreChunk(const PoolScoring& job, const PoolChunk& where, ChunkOutcome& ou
 
     // Two fronts move away from the layer's brightness, the nearer one first.
     const uint16_t* split = std::lower_bound(order, order + chunk.count, target, [features](uint16_t i, float t) {
-        return OrderKey(features[i]) < t;
+        return CentroidOrderKey(features[i]) < t;
     });
     ptrdiff_t below = split - order - 1;
     ptrdiff_t above = split - order;
     const ptrdiff_t end = static_cast<ptrdiff_t>(chunk.count);
     const float far = std::numeric_limits<float>::infinity();
     for (uint32_t visits = 0; below >= 0 || above < end; ++visits) {
-        const float downward = below >= 0 ? target - OrderKey(features[order[below]]) : far;
-        const float upward = above < end ? OrderKey(features[order[above]]) - target : far;
+        const float downward = below >= 0 ? target - CentroidOrderKey(features[order[below]]) : far;
+        const float upward = above < end ? CentroidOrderKey(features[order[above]]) - target : far;
         // (A centroid that is not a number sorts last, at an infinite distance.)
         const bool takeBelow = below >= 0 && (above >= end || downward <= upward);
         const float distance = takeBelow ? downward : upward;

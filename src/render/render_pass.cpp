@@ -279,13 +279,14 @@ void ComputeBandMask(const Project& project, int i, float eventStart, float even
     }
 }
 
-void SetUpPools(PassPools& pools, const SoundLibrary& library, const RenderPassOptions& options) {
+void SetUpPools(PassPools& pools, const SoundLibrary& library, const RenderPassOptions& options,
+                bool checkContents) {
     if (options.referenceScoring) {
         for (int g = 0; g < 3; ++g) pools.plain[g] = FindCandidateSounds(library, g, nullptr);
         pools.plain[3] = FindCandidateSounds(library, -1, nullptr);
         return;
     }
-    pools.table = AcquireCandidateTable(library, options.threads);
+    pools.table = AcquireCandidateTable(library, options.threads, checkContents);
     for (int g = 0; g < 3; ++g) pools.scored[g] = CandidatePoolFor(*pools.table, library, g, nullptr);
     pools.scored[3] = CandidatePoolFor(*pools.table, library, -1, nullptr);
 }
@@ -392,7 +393,9 @@ void RenderEventsWithOptions(Project& project, const SoundLibrary& library, int 
         ClearAmplitudeEnvelopeCache();
         ClearLevelCurveCache();
     }
-    SetUpPools(pass.pools, library, options);
+    // A pass that starts afresh (and clears the file caches) also makes sure
+    // the table was built from the entries as they are now.
+    SetUpPools(pass.pools, library, options, !keepCaches);
 
     const bool rangeOn = t0 >= 0.0f && t1 > t0;
     if (!keepResults) RemoveRenderedResults(project, eventIndex, rangeOn, t0, t1);

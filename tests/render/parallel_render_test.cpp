@@ -197,10 +197,13 @@ TEST(ParallelRender, ALibraryChangeIsSeenByTheNextRender) {
     renderBoth(reference, parallel, "library disabled");
     for (const RenderResult& r : parallel.results) EXPECT_EQ(r.filepath.rfind("/lib/twins/", 0), std::string::npos);
 
-    // Entries changed in place, then marked.
+    // Entries changed in place, then marked; changed again without a mark
+    // (the render command checks the contents).
     for (LibraryEntry& e : library.libraries[0].entries) e.bandCentroid = 1.0f - e.bandCentroid;
     MarkLibrariesChanged(library);
     renderBoth(reference, parallel, "entries changed in place");
+    for (LibraryEntry& e : library.libraries[0].entries) e.duration *= 0.5f;
+    renderBoth(reference, parallel, "entries changed in place, unmarked");
 }
 
 TEST(ParallelRender, CancelEndsThePassBetweenWholeEvents) {

@@ -193,6 +193,14 @@ TEST(CandidateTable, FollowsTheLibraries) {
     EXPECT_NE(third, second);
     EXPECT_EQ(third->features[0].centroid, 0.123f);
 
+    // Changed in place without a mark: a pass that checks the contents
+    // notices; an unchanged library keeps its table through the check.
+    EXPECT_EQ(AcquireCandidateTable(library, 2, true), third);
+    library.libraries[2].entries[5].duration += 1.0f;
+    std::shared_ptr<const CandidateTable> fourth = AcquireCandidateTable(library, 2, true);
+    EXPECT_NE(fourth, third);
+    third = fourth;
+
     library.libraries[0].enabled = 0;
     EXPECT_EQ(AcquireCandidateTable(library, 2), third);  // the features stay, the pools change
     EXPECT_EQ(CandidatePoolFor(*third, library, -1, nullptr)->entries, FindCandidateSounds(library, -1, nullptr));
