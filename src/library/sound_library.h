@@ -8,7 +8,6 @@
 //   ScanRequest           what a scan thread is started with (owned and freed by the thread)
 //   QueuedLibraryFolder   a folder waiting in the add queue
 //   SoundLibrary          all libraries plus the state of the scan and fingerprint workers
-//   MarkLibrariesChanged  raise the revision after changing entries in place
 //   gSoundLibrary         the one instance of the program
 //   MarkLibrariesChanged  note a change to `libraries` (keyword list, lookups)
 //   Scan texts            SetScanStatus / GetScanStatus / SetScanError / GetScanError /
@@ -159,22 +158,13 @@ struct SoundLibrary {
     // text in or out; no other lock is taken while it is held.
     mutable std::mutex scanTextMutex;
 
-    // Raised by MarkLibrariesChanged. The render engine keeps a compact copy
-    // of what scoring reads of every entry (candidateTable); it notices by
-    // itself a library whose entries grow, shrink or move to new storage, but
-    // entries changed in place are only seen through this revision.
-    std::atomic<uint32_t> revision{0};
-    // The render engine's table, rebuilt under candidateTableMutex when the
-    // libraries changed; passes hold their own reference while they run.
+    // The render engine's compact copy of what scoring reads of every entry,
+    // rebuilt under candidateTableMutex when the libraries changed (their
+    // entries' storage, librariesRevision or, on a render command, their
+    // analysis); passes hold their own reference while they run.
     mutable std::shared_ptr<const CandidateTable> candidateTable;
     mutable std::mutex candidateTableMutex;
 };
-
-// Call after changing entries in place: their analysis, or a whole entries
-// vector assigned over one of the same length.
-inline void MarkLibrariesChanged(SoundLibrary& library) {
-    library.revision.fetch_add(1, std::memory_order_relaxed);
-}
 
 extern SoundLibrary gSoundLibrary;
 

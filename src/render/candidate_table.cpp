@@ -26,7 +26,7 @@ constexpr size_t kMaxPools = 64;
 
 bool TableMatches(const CandidateTable& table, const SoundLibrary& library) {
     const std::vector<LibraryIndex>& libs = library.libraries;
-    if (table.builtRevision != library.revision.load(std::memory_order_relaxed)) return false;
+    if (table.builtRevision != library.librariesRevision) return false;
     if (table.builtStorage.size() != libs.size()) return false;
     for (size_t l = 0; l < libs.size(); ++l) {
         if (table.builtStorage[l] != libs[l].entries.data() || table.builtCounts[l] != libs[l].entries.size())
@@ -94,7 +94,7 @@ void FillChunk(CandidateChunk& chunk, CandidateFeatures* features, uint16_t* ord
 std::shared_ptr<CandidateTable> BuildTable(const SoundLibrary& library, int threads) {
     auto table = std::make_shared<CandidateTable>();
     const std::vector<LibraryIndex>& libs = library.libraries;
-    table->builtRevision = library.revision.load(std::memory_order_relaxed);
+    table->builtRevision = library.librariesRevision;
     size_t total = 0;
     for (const LibraryIndex& lib : libs) total += lib.entries.size();
     table->features.resize(total);

@@ -74,7 +74,7 @@ struct CandidateTable {
     std::vector<size_t> firstChunkOfLibrary;   // and one past the last
 
     // What the features were built from: per library the entries' storage and
-    // count, and the libraries' revision.
+    // count, and the libraries' librariesRevision.
     std::vector<const LibraryEntry*> builtStorage;
     std::vector<size_t> builtCounts;
     uint32_t builtRevision = 0;
@@ -86,7 +86,7 @@ struct CandidateTable {
 };
 
 // The table that matches the libraries now. When the entries of any library
-// grew, shrank, moved, or the libraries' revision was raised, a new table is
+// grew, shrank, moved, or librariesRevision was raised, a new table is
 // built (on up to `threads` threads) and kept in the library; a pass keeps
 // the table it got for its whole length. With checkContents the entries'
 // analysis is also compared with what the table was built from (a digest per
