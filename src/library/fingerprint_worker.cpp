@@ -179,12 +179,17 @@ int32_t SaveFingerprintedLibraries(SoundLibrary& library) {
 // ---------------------------------------------------------------------------
 
 void FingerprintPinnedFiles(Event& event) {
+    FingerprintPinnedFiles(event.pinnedFiles, event.pinnedFileIds, event.pinnedFile, event.pinnedFileId);
+}
+
+void FingerprintPinnedFiles(std::vector<std::string>& files, std::vector<FileId>& ids,
+                            const char* pinnedFile, std::string& pinnedFileId) {
     FileRegistry& registry = FileRegistry::Instance();
-    event.pinnedFileIds.resize(event.pinnedFiles.size());
-    for (size_t k = 0; k < event.pinnedFiles.size(); ++k) {
-        if (!event.pinnedFileIds[k].empty() || event.pinnedFiles[k].empty()) continue;
-        event.pinnedFileIds[k] = registry.FileRefForPath(event.pinnedFiles[k]).id;
+    ids.resize(files.size());
+    for (size_t k = 0; k < files.size(); ++k) {
+        if (!ids[k].empty() || files[k].empty()) continue;
+        ids[k] = registry.FileRefForPath(files[k]).id;
     }
-    if (event.pinnedFile[0] != '\0' && event.pinnedFileId.empty())
-        event.pinnedFileId = registry.FileRefForPath(event.pinnedFile).id;
+    if (pinnedFile[0] != '\0' && pinnedFileId.empty())
+        pinnedFileId = registry.FileRefForPath(pinnedFile).id;
 }

@@ -56,3 +56,7 @@ int32_t SaveFingerprintedLibraries(SoundLibrary& library);
 // fingerprint through the file registry. Unreadable files keep an empty id;
 // ids already present and paths are never changed.
 void FingerprintPinnedFiles(Event& event);
+// The same over the four fields themselves, for other records that carry
+// pinned files (a recipe's preset).
+void FingerprintPinnedFiles(std::vector<std::string>& files, std::vector<FileId>& ids,
+                            const char* pinnedFile, std::string& pinnedFileId);

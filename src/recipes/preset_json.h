@@ -1,0 +1,93 @@
+// preset_json.h — what recipe and chain files share: their file names, the
+// guarded save, the bounded lenient read, and the preset members both write.
+//
+// Index
+//   PresetSaveResult / PresetSaveFailed   the outcome of a save
+//   PresetFileStem                        a name -> the stem of its file name
+//   SavePresetJsonFile                    create the folder, refuse another name's file, write safely
+//   ReadPresetJsonFile                    read at most 16 MiB, parse leniently, log damage, warn on a newer format
+//   ReadStoredName                        the "name" of a stored file, for the collision check
+//   ReadTextMember / ReadPresetSettings / ReadClipMembers / ReadPinnedFileLists   members into a preset
+//   WriteClipMembers / WritePinnedFileLists                      members out of a preset
+//
+// Readers never fail on content: a missing or mistyped member keeps its
+// default, enumerations are clamped, texts that do not fit their field are
+// cut at a character boundary, and paths that do not fit are refused.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "persistence/json_value.h"
+
+struct EventPreset;
+struct JsonWriter;
+
+enum PresetSaveResult : int32_t {
+    kPresetSaved = 0,
+    kPresetSaveFolderFailed = 1,  // no user folder, or it could not be created; nothing written
+    kPresetSaveWriteFailed = 2,   // the write failed; the old file is intact, no ".tmp" is left
+    kPresetNameTaken = 3,         // the file holds another name; nothing written (ask, then force)
+    kPresetNothingToSave = 4,     // a chain without one valid event; nothing written
+};
+
+inline bool PresetSaveFailed(PresetSaveResult result) {
+    return result == kPresetSaveFolderFailed || result == kPresetSaveWriteFailed ||
+           result == kPresetNothingToSave;
+}
+
+// Keeps blanks, '-', '_', ASCII digits and letters in order and drops every
+// other byte (each byte of a multi-byte character too); `fallback` when
+// nothing is left ("recipe" for recipes, "group" for chains).
+std::string PresetFileStem(std::string_view name, const char* fallback = "recipe");
+
+// Creates `folder` with its parents and writes `text` to folder/fileName
+// through a temporary file. A file already there that holds another "name"
+// (or one that cannot be read) is replaced only when `replaceOtherName` is
+// set; anything other than a file standing there fails the save.
+PresetSaveResult SavePresetJsonFile(const std::string& folder, const std::string& fileName,
+                                    std::string_view storedName, const std::string& text,
+                                    bool replaceOtherName, const char* logTag);
+
+// Reads and parses the file into `root`. False, with `root` untouched, when
+// the path is not a readable regular file or is larger than 16 MiB. Damage is
+// logged under `logTag`; a "formatVersion" (else "version") above 1 prints
+// one warning line on stderr, naming the file a `kind` ("Recipe", "Chain").
+bool ReadPresetJsonFile(const std::string& path, const char* kind, const char* logTag,
+                        JsonValue& root);
+
+// The "name" member of the file at `path`; false when it cannot be read.
+bool ReadStoredName(const std::string& path, std::string& name);
+
+// A string member copied into a fixed field of `size` bytes, cut at a
+// character boundary; "" when the member is missing or not a string.
+void ReadTextMember(const JsonValue& object, const char* key, char* field, size_t size);
+
+// The members both files read alike: "keywords", "shape", "intensityMode",
+// "duration", "spread", "weightCenter", "intensityScale", "weightOffset",
+// "alloyMorph" (0.35 when missing), "pitchVariation", "reverbSend", "gain",
+// "fillLayers", "groupOverride", "stereo", "libFilter", "weight", "intensity".
+void ReadPresetSettings(const JsonValue& object, EventPreset& preset);
+
+// "pinnedFile" and "pinnedFileId" (a file without an id is fingerprinted),
+// the clip timing, "clipPitchRate" and "clipReverse"; with `recipeKeys` also
+// the older "place..." timing keys and "clipWeight".
+void ReadClipMembers(const JsonValue& object, EventPreset& preset, bool recipeKeys,
+                     const char* logTag);
+
+// "pinnedFiles" (empty texts skipped), "pinnedFileIds" (cut to the files),
+// the registration of every file with an id together with its stored hash and
+// size, "bedLayerLoop" and "bedLayerWeight" (0.5 reads as automatic). With
+// `fingerprintMissing`, files without an id get one first.
+void ReadPinnedFileLists(const JsonValue& object, EventPreset& preset, bool fingerprintMissing);
+
+// The Clip block: "pinnedFile", "pinnedFileId" when set, the four timing
+// members, "clipPitchRate" when it differs from 1, "clipReverse" when set and,
+// with `withWeight`, "clipWeight" when set. Writes nothing without a file.
+void WriteClipMembers(JsonWriter& w, const EventPreset& preset, bool withWeight);
+
+// "pinnedFiles", then the ids with the hash and size the file registry holds
+// for each (always with `idsAlways`, else only when there are ids), then the
+// loop flags and weights when present. Writes nothing without pinned files.
+void WritePinnedFileLists(JsonWriter& w, const EventPreset& preset, bool idsAlways);

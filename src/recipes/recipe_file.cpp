@@ -1,0 +1,78 @@
+// recipe_file.cpp — writing and reading recipe files.
+//
+// Index
+//   RecipeFileText
+//   SaveRecipeFile (folder) / SaveRecipeFile (user's folder, with preview)
+//   ReadRecipeFile
+#include "recipes/recipe_file.h"
+
+#include "document/version.h"
+#include "persistence/json_value.h"
+#include "persistence/json_writer.h"
+#include "persistence/user_folders.h"
+#include "recipes/recipe_preview_slot.h"
+
+namespace {
+
+constexpr const char kLogTag[] = "[Recipes]";
+
+}  // namespace
+
+std::string RecipeFileText(const EventPreset& preset) {
+    JsonWriter w;
+    w.out = "{";
+    w.level = 1;
+    JsonWriteStringMember(w, "format", "TessaloomRecipe");
+    JsonWriteInt(w, "formatVersion", 1);
+    JsonWriteStringMember(w, "createdBy", kProgramVersion);
+    JsonWriteStringMember(w, "name", preset.name);
+    JsonWriteStringMember(w, "keywords", preset.keywords);
+    JsonWriteInt(w, "shape", preset.shape);
+    JsonWriteInt(w, "intensityMode", preset.intensityMode);
+    JsonWriteNumber(w, "duration", preset.duration);
+    JsonWriteNumber(w, "syncOffset", preset.syncOffset);
+    JsonWriteNumber(w, "spread", preset.spread);
+    JsonWriteNumber(w, "weightCenter", preset.weightCenter);
+    JsonWriteNumber(w, "intensityScale", preset.intensityScale);
+    JsonWriteNumber(w, "weightOffset", preset.weightOffset);
+    JsonWriteNumber(w, "alloyMorph", preset.alloyMorph);
+    if (preset.pitchVariation > 0.001f) JsonWriteNumber(w, "pitchVariation", preset.pitchVariation);
+    JsonWriteNumber(w, "reverbSend", preset.reverbSend);
+    JsonWriteInt(w, "fillLayers", preset.fillLayers);
+    JsonWriteInt(w, "groupOverride", preset.groupOverride);
+    JsonWriteBool(w, "stereo", preset.stereo);
+    WriteClipMembers(w, preset, true);
+    if (preset.libFilter[0] != '\0') JsonWriteStringMember(w, "libFilter", preset.libFilter);
+    WritePinnedFileLists(w, preset, false);
+    JsonWriteCurve(w, "weight", preset.weight);
+    JsonWriteCurve(w, "intensity", preset.intensity);
+    w.out += "\n}";
+    return w.out;
+}
+
+PresetSaveResult SaveRecipeFile(const std::string& folder, const EventPreset& preset,
+                                bool replaceOtherName) {
+    std::string fileName = PresetFileStem(preset.name, "recipe") + kRecipeExtension;
+    return SavePresetJsonFile(folder, fileName, preset.name, RecipeFileText(preset),
+                              replaceOtherName, kLogTag);
+}
+
+PresetSaveResult SaveRecipeFile(const EventPreset& preset, bool replaceOtherName) {
+    PresetSaveResult result = SaveRecipeFile(RecipesDir(), preset, replaceOtherName);
+    if (result == kPresetSaved || result == kPresetSaveWriteFailed) StartRecipePreview(preset);
+    return result;
+}
+
+EventPreset ReadRecipeFile(const std::string& path) {
+    EventPreset preset;
+    preset.sourcePath = path;
+    JsonValue root;
+    if (!ReadPresetJsonFile(path, "Recipe", kLogTag, root)) return preset;
+
+    ReadTextMember(root, "name", preset.name, sizeof preset.name);
+    ReadPresetSettings(root, preset);
+    preset.syncOffset = JsonGetFloat(JsonGetMember(root, "syncOffset"), preset.duration * 0.5f);
+    if (preset.shape == kShapeClip) ReadClipMembers(root, preset, true, kLogTag);
+    ReadPinnedFileLists(root, preset, true);
+    return preset;
+}
