@@ -309,7 +309,9 @@ TEST(ChainFile, LenientReads) {
     }
 
     for (const char* name : {"missing.tlchain", "empty.tlchain"}) {
-        if (std::strcmp(name, "empty.tlchain") == 0) ASSERT_TRUE(WriteWholeFile(dir.File(name), ""));
+        if (std::strcmp(name, "empty.tlchain") == 0) {
+            ASSERT_TRUE(WriteWholeFile(dir.File(name), ""));
+        }
         Chain chain = ReadChainFile(dir.File(name));
         EXPECT_STREQ(chain.name, "");
         EXPECT_TRUE(chain.events.empty());

@@ -184,8 +184,12 @@ TEST(RecipeFile, OptionalMembersFollowTheirConditions) {
         EventPreset p;
         c.setUp(p);
         const std::string text = RecipeFileText(p);
-        if (c.present) EXPECT_NE(text.find(c.present), std::string::npos);
-        if (c.absent) EXPECT_EQ(text.find(c.absent), std::string::npos);
+        if (c.present) {
+            EXPECT_NE(text.find(c.present), std::string::npos);
+        }
+        if (c.absent) {
+            EXPECT_EQ(text.find(c.absent), std::string::npos);
+        }
     }
 }
 
