@@ -29,13 +29,7 @@ void WriteChainEvent(JsonWriter& w, const ChainEvent& event) {
     JsonWriteInt(w, "shape", p.shape);
     JsonWriteInt(w, "intensityMode", p.intensityMode);
     JsonWriteNumber(w, "duration", p.duration);
-    JsonWriteNumber(w, "spread", p.spread);
-    JsonWriteNumber(w, "weightCenter", p.weightCenter);
-    JsonWriteNumber(w, "intensityScale", p.intensityScale);
-    JsonWriteNumber(w, "weightOffset", p.weightOffset);
-    JsonWriteNumber(w, "alloyMorph", p.alloyMorph);
-    if (p.pitchVariation > 0.001f) JsonWriteNumber(w, "pitchVariation", p.pitchVariation);
-    JsonWriteNumber(w, "reverbSend", p.reverbSend);
+    WriteShapingMembers(w, p);
     JsonWriteNumber(w, "gain", p.gain);
     JsonWriteInt(w, "fillLayers", p.fillLayers);
     JsonWriteInt(w, "groupOverride", p.groupOverride);

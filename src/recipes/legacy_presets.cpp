@@ -4,7 +4,7 @@
 //   Helpers               EntryExists, RenameNoReplace, StagingPath, ListEntryNames
 //   Copying               CopyRegularFile, CopyTree
 //   MoveLegacyEntry / CopyThenRemoveEntry
-//   CopyLegacyPresetFolder
+//   MoveFolderEntries / CopyLegacyPresetFolder
 //   MigrateLegacyPresetFolders
 #include "recipes/legacy_presets.h"
 
@@ -176,7 +176,13 @@ bool CopyThenRemoveEntry(const std::string& from, const std::string& to) {
 // CopyLegacyPresetFolder
 // ---------------------------------------------------------------------------
 
-void CopyLegacyPresetFolder(const std::string& source, const std::string& target) {
+namespace {
+
+// Moves each entry of `source` to the path `targetOf` gives for its name
+// (empty: the entry stays) unless something is there already, then removes
+// `source` when nothing is left in it.
+template <typename TargetOf>
+void MoveFolderEntries(const std::string& source, const std::string& target, TargetOf targetOf) {
     std::error_code ec;
     if (!fs::is_directory(source, ec)) return;
     fs::create_directories(target, ec);
@@ -185,14 +191,20 @@ void CopyLegacyPresetFolder(const std::string& source, const std::string& target
         std::printf("%s could not list all of %s\n", kLogTag, source.c_str());
     int moved = 0;
     for (const std::string& name : names) {
-        const std::string to = target + "/" + name;
-        if (EntryExists(to)) continue;  // the user's current file wins
+        const std::string to = targetOf(name);
+        if (to.empty() || EntryExists(to)) continue;  // the user's current file wins
         if (MoveLegacyEntry(source + "/" + name, to)) ++moved;
     }
     if (moved > 0)
         std::printf("%s moved %d of %zu entries from %s to %s\n", kLogTag, moved, names.size(),
                     source.c_str(), target.c_str());
     if (fs::is_empty(source, ec) && !ec) fs::remove(source, ec);
+}
+
+}  // namespace
+
+void CopyLegacyPresetFolder(const std::string& source, const std::string& target) {
+    MoveFolderEntries(source, target, [&](const std::string& name) { return target + "/" + name; });
 }
 
 // ---------------------------------------------------------------------------
@@ -209,19 +221,11 @@ void MigrateLegacyPresetFolders() {
     const std::string recipes = documents + "/Recipes";
     CopyLegacyPresetFolder(h + "/Library/Preferences/TessaloomPresets", recipes);
     CopyLegacyPresetFolder(h + "/Library/Preferences/TessaloomGroupPresets", documents + "/Chains");
-
-    const std::string previews = h + "/Library/Application Support/Tessaloom/RecipePreviews";
-    std::error_code ec;
-    if (!fs::is_directory(previews, ec)) return;
-    fs::create_directories(recipes, ec);
-    std::vector<std::string> names;
-    if (!ListEntryNames(previews, names))
-        std::printf("%s could not list all of %s\n", kLogTag, previews.c_str());
-    for (const std::string& name : names) {
-        fs::path entry(name);
-        if (entry.extension() != ".wav") continue;  // exactly: "Wind.WAV" stays
-        const std::string to = recipes + "/" + entry.stem().string() + "_preview.wav";
-        if (!EntryExists(to)) MoveLegacyEntry(previews + "/" + name, to);
-    }
-    if (fs::is_empty(previews, ec) && !ec) fs::remove(previews, ec);
+    // An old preview takes the name a recipe's preview has now.
+    MoveFolderEntries(h + "/Library/Application Support/Tessaloom/RecipePreviews", recipes,
+                      [&](const std::string& name) {
+                          fs::path entry(name);
+                          if (entry.extension() != ".wav") return std::string();  // exactly: "Wind.WAV" stays
+                          return recipes + "/" + entry.stem().string() + "_preview.wav";
+                      });
 }

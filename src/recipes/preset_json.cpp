@@ -7,7 +7,7 @@
 //   Saving a file         SavePresetJsonFile
 //   Member readers        integer parts, ReadTextMember, paths; ReadPresetSettings,
 //                         ReadClipMembers, ReadPinnedFileLists
-//   Member writers        WriteClipMembers, WritePinnedFileLists
+//   Member writers        WriteShapingMembers, WriteClipMembers, WritePinnedFileLists
 #include "recipes/preset_json.h"
 
 #include <fcntl.h>
@@ -348,6 +348,16 @@ void ReadPinnedFileLists(const JsonValue& object, EventPreset& preset, bool fing
 // ---------------------------------------------------------------------------
 // Member writers
 // ---------------------------------------------------------------------------
+
+void WriteShapingMembers(JsonWriter& w, const EventPreset& preset) {
+    JsonWriteNumber(w, "spread", preset.spread);
+    JsonWriteNumber(w, "weightCenter", preset.weightCenter);
+    JsonWriteNumber(w, "intensityScale", preset.intensityScale);
+    JsonWriteNumber(w, "weightOffset", preset.weightOffset);
+    JsonWriteNumber(w, "alloyMorph", preset.alloyMorph);
+    if (preset.pitchVariation > 0.001f) JsonWriteNumber(w, "pitchVariation", preset.pitchVariation);
+    JsonWriteNumber(w, "reverbSend", preset.reverbSend);
+}
 
 void WriteClipMembers(JsonWriter& w, const EventPreset& preset, bool withWeight) {
     if (preset.shape != kShapeClip || preset.pinnedFile[0] == '\0') return;

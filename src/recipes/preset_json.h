@@ -8,7 +8,7 @@
 //   ReadPresetJsonFile                    read at most 16 MiB, parse leniently, log damage, warn on a newer format
 //   ReadStoredName                        the "name" of a stored file, for the collision check
 //   ReadTextMember / ReadPresetSettings / ReadClipMembers / ReadPinnedFileLists   members into a preset
-//   WriteClipMembers / WritePinnedFileLists                      members out of a preset
+//   WriteShapingMembers / WriteClipMembers / WritePinnedFileLists  members out of a preset
 //
 // Readers never fail on content: a missing or mistyped member keeps its
 // default, enumerations are clamped, texts that do not fit their field are
@@ -81,6 +81,10 @@ void ReadClipMembers(const JsonValue& object, EventPreset& preset, bool recipeKe
 // size, "bedLayerLoop" and "bedLayerWeight" (0.5 reads as automatic). With
 // `fingerprintMissing`, files without an id get one first.
 void ReadPinnedFileLists(const JsonValue& object, EventPreset& preset, bool fingerprintMissing);
+
+// "spread", "weightCenter", "intensityScale", "weightOffset", "alloyMorph",
+// "pitchVariation" (only above 0.001) and "reverbSend", in that order.
+void WriteShapingMembers(JsonWriter& w, const EventPreset& preset);
 
 // The Clip block: "pinnedFile", "pinnedFileId" when set, the four timing
 // members, "clipPitchRate" when it differs from 1, "clipReverse" when set and,

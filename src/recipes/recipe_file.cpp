@@ -31,13 +31,7 @@ std::string RecipeFileText(const EventPreset& preset) {
     JsonWriteInt(w, "intensityMode", preset.intensityMode);
     JsonWriteNumber(w, "duration", preset.duration);
     JsonWriteNumber(w, "syncOffset", preset.syncOffset);
-    JsonWriteNumber(w, "spread", preset.spread);
-    JsonWriteNumber(w, "weightCenter", preset.weightCenter);
-    JsonWriteNumber(w, "intensityScale", preset.intensityScale);
-    JsonWriteNumber(w, "weightOffset", preset.weightOffset);
-    JsonWriteNumber(w, "alloyMorph", preset.alloyMorph);
-    if (preset.pitchVariation > 0.001f) JsonWriteNumber(w, "pitchVariation", preset.pitchVariation);
-    JsonWriteNumber(w, "reverbSend", preset.reverbSend);
+    WriteShapingMembers(w, preset);
     JsonWriteInt(w, "fillLayers", preset.fillLayers);
     JsonWriteInt(w, "groupOverride", preset.groupOverride);
     JsonWriteBool(w, "stereo", preset.stereo);
