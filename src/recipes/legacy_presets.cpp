@@ -2,13 +2,12 @@
 //
 // Index
 //   Helpers               EntryExists, RenameNoReplace, StagingPath, ListEntryNames
-//   Copying               CopyRegularFile, CopyTree
+//   Copying               CopyTree
 //   MoveLegacyEntry / CopyThenRemoveEntry
 //   MoveFolderEntries / CopyLegacyPresetFolder
 //   MigrateLegacyPresetFolders
 #include "recipes/legacy_presets.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -81,37 +80,6 @@ bool ListEntryNames(const std::string& folder, std::vector<std::string>& names) 
 // Copying
 // ---------------------------------------------------------------------------
 
-bool CopyRegularFile(const std::string& from, const std::string& to, mode_t mode) {
-    int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) return false;
-    int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    if (out < 0) {
-        ::close(in);
-        return false;
-    }
-    bool ok = true;
-    char buffer[1 << 16];
-    while (ok) {
-        ssize_t got = ::read(in, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) {
-            ok = got == 0;
-            break;
-        }
-        for (ssize_t done = 0; ok && done < got;) {
-            ssize_t put = ::write(out, buffer + done, static_cast<size_t>(got - done));
-            if (put < 0 && errno == EINTR) continue;
-            if (put <= 0) ok = false;
-            else done += put;
-        }
-    }
-    ok = ok && ::fsync(out) == 0;
-    ok = ::close(out) == 0 && ok;
-    ::close(in);
-    if (!ok) ::unlink(to.c_str());
-    return ok;
-}
-
 // Copies files, folders (with everything in them) and links. Anything else
 // (a FIFO, a socket, a device) cannot be carried over, which fails the copy:
 // a folder is only ever moved whole.
@@ -119,7 +87,7 @@ bool CopyTree(const std::string& from, const std::string& to) {
     struct stat st {};
     if (::lstat(from.c_str(), &st) != 0) return false;
     const mode_t mode = st.st_mode & 07777;
-    if (S_ISREG(st.st_mode)) return CopyRegularFile(from, to, mode);
+    if (S_ISREG(st.st_mode)) return CopyFileContents(from, to) && ::chmod(to.c_str(), mode) == 0;
     if (S_ISLNK(st.st_mode)) {
         std::vector<char> target(static_cast<size_t>(st.st_size > 0 ? st.st_size : 255) + 1);
         ssize_t n = ::readlink(from.c_str(), target.data(), target.size());
