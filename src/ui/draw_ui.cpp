@@ -28,6 +28,7 @@
 #include "library/sound_library.h"
 #include "persistence/demo_content.h"
 #include "persistence/preferences.h"
+#include "recipes/legacy_presets.h"
 #include "ui/imgui_compat.h"
 
 UiFrameState gUiFrame;
@@ -43,7 +44,7 @@ namespace {
 void RunFirstFrameInitialisation(AppState&) {
     InitLibraryIndexFolder(gSoundLibrary);
     LoadPreferences();
-    // The old preset folders are migrated here (MigrateLegacyPresetFolders).
+    MigrateLegacyPresetFolders();  // before the demo content, so demo files never shadow old ones
     InstallDemoContent(false);
     // Then, as their subsystems provide them: the recipes (LoadRecipesFolder)
     // and chains (RescanRecipesAndChains); the audio output reopened when the
