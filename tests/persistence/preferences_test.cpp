@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -122,71 +123,18 @@ void SetEveryValue(Rig& rig, const std::string& recent, const std::string& folde
     rig.AddLibrary(folder, 0, 2);
 }
 
-void ExpectSameValues(const Rig& x, const Rig& y) {
-    const AppState& a = *x.app;
-    const AppState& b = *y.app;
-    const ExportSettings& e = a.exportSettings;
-    const ExportSettings& f = b.exportSettings;
-    EXPECT_FLOAT_EQ(e.handleDuration, f.handleDuration);
-    EXPECT_FLOAT_EQ(e.fadeInDuration, f.fadeInDuration);
-    EXPECT_FLOAT_EQ(e.fadeOutDuration, f.fadeOutDuration);
-    const bool flagsA[] = {e.handleFullSource, e.exportAAFMarkers, e.exportAAFVolAuto, e.exportAAFSourceChannels,
-                           e.exportFormatAAF, e.exportFormatWAV, e.exportWavMixdown, e.exportWavStems,
-                           e.exportWavTracks, e.exportWavClips, e.exportReverbStem, a.protectSilence,
-                           a.fontSizeAuto, a.boldFonts, a.colorByWeight, a.showAdvancedInspector,
-                           a.autoSaveEnabled, a.showLauncherOnStartup, a.updateCheckEnabled, a.updateAvailable};
-    const bool flagsB[] = {f.handleFullSource, f.exportAAFMarkers, f.exportAAFVolAuto, f.exportAAFSourceChannels,
-                           f.exportFormatAAF, f.exportFormatWAV, f.exportWavMixdown, f.exportWavStems,
-                           f.exportWavTracks, f.exportWavClips, f.exportReverbStem, b.protectSilence,
-                           b.fontSizeAuto, b.boldFonts, b.colorByWeight, b.showAdvancedInspector,
-                           b.autoSaveEnabled, b.showLauncherOnStartup, b.updateCheckEnabled, b.updateAvailable};
-    for (size_t i = 0; i < std::size(flagsA); ++i) EXPECT_EQ(flagsA[i], flagsB[i]) << "flag " << i;
-    EXPECT_EQ(a.projectSampleRate, b.projectSampleRate);
-    EXPECT_FLOAT_EQ(x.project->maxEventDuration, y.project->maxEventDuration);
-    EXPECT_EQ(x.project->scaleType, y.project->scaleType);
-    EXPECT_EQ(x.project->scaleRoot, y.project->scaleRoot);
-    EXPECT_EQ(x.project->pitchShiftProb, y.project->pitchShiftProb);
-    EXPECT_EQ(x.project->freqShiftIntensity, y.project->freqShiftIntensity);
-    EXPECT_EQ(x.project->reverseProb, y.project->reverseProb);
-    EXPECT_EQ(a.fontSizePreset, b.fontSizePreset);
-    EXPECT_EQ(a.themeIndex, b.themeIndex);
-    EXPECT_EQ(a.lastIntensityMode, b.lastIntensityMode);
-    EXPECT_FLOAT_EQ(a.autoSaveInterval, b.autoSaveInterval);
-    EXPECT_EQ(a.maxBackups, b.maxBackups);
-    EXPECT_EQ(a.weightColors.weightColorLow, b.weightColors.weightColorLow);
-    EXPECT_EQ(a.weightColors.weightColorMid, b.weightColors.weightColorMid);
-    EXPECT_EQ(a.weightColors.weightColorHigh, b.weightColors.weightColorHigh);
-    const ReverbParams& r = x.engine->reverb;
-    const ReverbParams& s = y.engine->reverb;
-    EXPECT_EQ(r.enabled, s.enabled);
-    const float reverbA[] = {r.size, r.decay, r.damping, r.preDelay, r.diffusion, r.modulation, r.macro,
-                             r.groupSends[0], r.groupSends[1], r.groupSends[2]};
-    const float reverbB[] = {s.size, s.decay, s.damping, s.preDelay, s.diffusion, s.modulation, s.macro,
-                             s.groupSends[0], s.groupSends[1], s.groupSends[2]};
-    for (size_t i = 0; i < std::size(reverbA); ++i) EXPECT_FLOAT_EQ(reverbA[i], reverbB[i]) << "reverb " << i;
-    const TraceModel& m = a.opticalTrace.model;
-    const TraceModel& n = b.opticalTrace.model;
-    EXPECT_EQ(m.valid, n.valid);
-    EXPECT_EQ(m.totalSpots, n.totalSpots);
-    EXPECT_EQ(m.posCount, n.posCount);
-    EXPECT_EQ(m.negCount, n.negCount);
-    for (int i = 0; i < 5; ++i) {
-        EXPECT_FLOAT_EQ(m.w[i], n.w[i]);
-        EXPECT_FLOAT_EQ(m.posMean[i], n.posMean[i]);
-        EXPECT_FLOAT_EQ(m.negMean[i], n.negMean[i]);
+// key -> value of each line; the first of equal keys.
+std::map<std::string, std::string> KeyValues(const std::string& text) {
+    std::map<std::string, std::string> values;
+    size_t start = 0;
+    while (start < text.size()) {
+        const size_t end = text.find('\n', start);
+        const std::string line = text.substr(start, end - start);
+        const size_t equals = line.find('=');
+        if (equals != std::string::npos) values.emplace(line.substr(0, equals), line.substr(equals + 1));
+        start = end == std::string::npos ? text.size() : end + 1;
     }
-    const float modelA[] = {m.defaultCompositeMean, m.thresholdScale, m.subtleScale, m.spotCutoff, m.gainA,
-                            m.gainB, m.weightBias, m.spotDurScale, m.sweepDurScale, m.minGap};
-    const float modelB[] = {n.defaultCompositeMean, n.thresholdScale, n.subtleScale, n.spotCutoff, n.gainA,
-                            n.gainB, n.weightBias, n.spotDurScale, n.sweepDurScale, n.minGap};
-    for (size_t i = 0; i < std::size(modelA); ++i) EXPECT_FLOAT_EQ(modelA[i], modelB[i]) << "model " << i;
-    EXPECT_EQ(a.dismissedUpdateVersion, b.dismissedUpdateVersion);
-    EXPECT_EQ(a.lastUpdateCheck, b.lastUpdateCheck);
-    EXPECT_EQ(a.updateAvailableVersion, b.updateAvailableVersion);
-    EXPECT_EQ(a.updateAvailablePageUrl, b.updateAvailablePageUrl);
-    EXPECT_EQ(a.updateAvailableDate, b.updateAvailableDate);
-    EXPECT_EQ(a.updateAvailableNotes, b.updateAvailableNotes);
-    EXPECT_EQ(a.recentProjects, b.recentProjects);
+    return values;
 }
 
 std::string Touch(const std::string& path) {
@@ -264,33 +212,52 @@ TEST(Preferences, EveryKeyRoundTripsAndCrLfReadsTheSame) {
     TempDir dir;
     const std::string recent = Touch(dir.File("Projects/Chase/Chase.tlproj"));
     const std::string folder = dir.File("sfx");
+    Rig defaults(dir.File("defaults.prefs"));
+    defaults.Save();
     Rig written(dir.File("a.prefs"));
     SetEveryValue(written, recent, folder);
     written.Save();
     const std::string text = ReadWholeFile(written.targets.path);
-    EXPECT_NE(text.find("tm_negMean4="), std::string::npos);
 
-    Rig read(written.targets.path);
-    read.AddLibrary(folder, 1, -1);  // indexed: it takes the saved flags
-    read.Load();
-    ExpectSameValues(written, read);
-    ASSERT_EQ(read.library->libraries.size(), 1u);
-    EXPECT_EQ(read.library->libraries[0].enabled, 0);
-    EXPECT_EQ(read.library->libraries[0].group, 2);
-    EXPECT_TRUE(read.library->libraryAddQueue.empty());
-    EXPECT_TRUE(read.app->recentMenuDirty);
+    // Every key of the default file carries another value here, so reading
+    // it back proves that each key reaches its setting. (The two diagnostic
+    // views are switched off by every load: ReadingRules covers them.)
+    const auto before = KeyValues(ReadWholeFile(defaults.targets.path));
+    const auto after = KeyValues(text);
+    for (const auto& [key, value] : before) {
+        if (key != "destructiveEQ" && key != "showSpectralHeatmap") {
+            EXPECT_NE(after.at(key), value) << key;
+        }
+    }
+    EXPECT_TRUE(after.count("tm_negMean4") && after.count("updateAvailableNote") && after.count("libraryEx"));
 
-    // The same file with Windows line ends reads into the same settings.
-    std::string crlf;
-    for (char c : text) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
-    WriteWholeFile(dir.File("b.prefs"), crlf);
-    Rig fromCrLf(dir.File("b.prefs"));
-    fromCrLf.AddLibrary(folder, 1, -1);
-    fromCrLf.Load();
-    ExpectSameValues(written, fromCrLf);
-    fromCrLf.targets.path = dir.File("c.prefs");
-    fromCrLf.Save();
-    EXPECT_EQ(ReadWholeFile(dir.File("c.prefs")), text);
+    // Read and written through one table per key, so the same text again
+    // means every value landed where the writer took it from.
+    for (const bool windowsLineEnds : {false, true}) {
+        SCOPED_TRACE(windowsLineEnds ? "CR LF" : "LF");
+        std::string file = text;
+        if (windowsLineEnds) {
+            file.clear();
+            for (char c : text) file += c == '\n' ? std::string("\r\n") : std::string(1, c);
+        }
+        WriteWholeFile(dir.File("b.prefs"), file);
+        Rig read(dir.File("b.prefs"));
+        read.AddLibrary(folder, 1, -1);  // indexed: it takes the saved flags
+        read.Load();
+        EXPECT_EQ(read.project->scaleType, 7);
+        EXPECT_FLOAT_EQ(read.engine->reverb.preDelay, 0.0625f);
+        EXPECT_FLOAT_EQ(read.app->opticalTrace.model.negMean[4], 9.0f);
+        EXPECT_FLOAT_EQ(read.app->exportSettings.fadeOutDuration, 1.5f);
+        EXPECT_EQ(read.app->weightColors.weightColorMid, 0xFFA0B0C0u);
+        EXPECT_EQ(read.app->recentProjects, std::vector<std::string>{recent});
+        EXPECT_TRUE(read.app->recentMenuDirty);
+        EXPECT_EQ(read.library->libraries[0].enabled, 0);
+        EXPECT_EQ(read.library->libraries[0].group, 2);
+        EXPECT_TRUE(read.library->libraryAddQueue.empty());
+        read.targets.path = dir.File("c.prefs");
+        read.Save();
+        EXPECT_EQ(ReadWholeFile(dir.File("c.prefs")), text);
+    }
 }
 
 TEST(Preferences, ReadingRules) {
