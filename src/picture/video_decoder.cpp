@@ -1,0 +1,188 @@
+// video_decoder.cpp — one video stream of a file, decoded through FFmpeg.
+//
+// Index
+//   QuietFFmpegLog            FFmpeg's own chatter: errors only
+//   Open steps                container, stream, decoder, size, rate, duration
+//   OpenVideoFFmpeg / CloseVideoFFmpeg
+//   ReceiveVideoFrameFFmpeg   read, send, receive; frame times from the stream's start
+//   SeekVideoFFmpeg
+//   ConvertVideoFrameFFmpeg   bilinear RGBA through a scaler that follows the frame
+#include "picture/video_decoder.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <mutex>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libswscale/swscale.h>
+}
+
+namespace {
+
+void QuietFFmpegLog() {
+    static std::once_flag once;
+    std::call_once(once, [] { av_log_set_level(AV_LOG_ERROR); });
+}
+
+void Fail(VideoDecoder& decoder, const char* format, const std::string& path) {
+    std::printf(format, path.c_str());
+    std::fflush(stdout);
+    CloseVideoFFmpeg(decoder);
+}
+
+// Either side above the cap scales both by cap / longer side, truncated.
+void CapPictureSize(int32_t& width, int32_t& height) {
+    if (width <= kMaxVideoPictureSide && height <= kMaxVideoPictureSide) return;
+    const double scale = double(kMaxVideoPictureSide) / double(std::max(width, height));
+    width = static_cast<int32_t>(double(width) * scale);
+    height = static_cast<int32_t>(double(height) * scale);
+}
+
+double StreamDuration(const AVFormatContext* format, const AVStream* stream) {
+    if (stream->duration >= 1) return double(stream->duration) * av_q2d(stream->time_base);
+    if (format->duration > 0) return double(format->duration) / 1000000.0;
+    return 0;
+}
+
+}  // namespace
+
+bool OpenVideoFFmpeg(VideoDecoder& decoder, const std::string& path) {
+    CloseVideoFFmpeg(decoder);
+    QuietFFmpegLog();
+    decoder.packet = av_packet_alloc();
+    decoder.frame = av_frame_alloc();
+    decoder.receive = av_frame_alloc();
+    if (!decoder.packet || !decoder.frame || !decoder.receive) {
+        CloseVideoFFmpeg(decoder);
+        return false;
+    }
+    if (avformat_open_input(&decoder.format, path.c_str(), nullptr, nullptr) < 0) {
+        decoder.format = nullptr;
+        Fail(decoder, "[Video] FFmpeg: cannot open container (%s)\n", path);
+        return false;
+    }
+    if (avformat_find_stream_info(decoder.format, nullptr) < 0) {
+        Fail(decoder, "[Video] FFmpeg: no stream info (%s)\n", path);
+        return false;
+    }
+    const AVCodec* codec = nullptr;
+    const int stream = av_find_best_stream(decoder.format, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
+    if (stream < 0 || !codec) {
+        Fail(decoder, "[Video] FFmpeg: no decodable video stream (%s)\n", path);
+        return false;
+    }
+    decoder.streamIndex = stream;
+    AVStream* st = decoder.format->streams[stream];
+    decoder.codec = avcodec_alloc_context3(codec);
+    if (!decoder.codec) {
+        CloseVideoFFmpeg(decoder);
+        return false;
+    }
+    decoder.codecName = codec->name ? codec->name : "";
+    if (avcodec_parameters_to_context(decoder.codec, st->codecpar) < 0 ||
+        avcodec_open2(decoder.codec, codec, nullptr) < 0) {
+        std::printf("[Video] FFmpeg: decoder open failed (%s, %s)\n", decoder.codecName.c_str(),
+                    path.c_str());
+        std::fflush(stdout);
+        CloseVideoFFmpeg(decoder);
+        return false;
+    }
+
+    int32_t width = st->codecpar->width, height = st->codecpar->height;
+    if (width < 1 || height < 1) {
+        Fail(decoder, "[Video] FFmpeg: bad dimensions (%s)\n", path);
+        return false;
+    }
+    CapPictureSize(width, height);
+    decoder.width = width;
+    decoder.height = height;
+
+    const AVRational rate = av_guess_frame_rate(decoder.format, st, nullptr);
+    decoder.fps = (rate.num < 1 || rate.den < 1) ? 24.0 : double(rate.num) / double(rate.den);
+
+    decoder.duration = StreamDuration(decoder.format, st);
+    if (!(decoder.duration > 0)) {
+        Fail(decoder, "[Video] FFmpeg: zero/unknown duration (%s)\n", path);
+        return false;
+    }
+    decoder.timeBase = av_q2d(st->time_base);
+    decoder.startTime = st->start_time != AV_NOPTS_VALUE ? double(st->start_time) * decoder.timeBase : 0;
+    decoder.lastFrameTime = 0;
+    decoder.flushSent = false;
+    return true;
+}
+
+void CloseVideoFFmpeg(VideoDecoder& decoder) {
+    sws_freeContext(decoder.scaler);
+    av_frame_free(&decoder.frame);
+    av_frame_free(&decoder.receive);
+    av_packet_free(&decoder.packet);
+    avcodec_free_context(&decoder.codec);
+    avformat_close_input(&decoder.format);
+    decoder = VideoDecoder{};
+}
+
+bool ReceiveVideoFrameFFmpeg(VideoDecoder& decoder, double* time) {
+    if (!decoder.codec || !decoder.format) return false;
+    for (int attempt = 0; attempt < 4096; ++attempt) {
+        const int got = avcodec_receive_frame(decoder.codec, decoder.receive);
+        if (got == 0) {
+            double t;
+            const int64_t stamp = decoder.receive->best_effort_timestamp != AV_NOPTS_VALUE
+                                      ? decoder.receive->best_effort_timestamp
+                                      : decoder.receive->pts;
+            if (stamp != AV_NOPTS_VALUE) {
+                t = double(stamp) * decoder.timeBase - decoder.startTime;
+            } else {
+                t = decoder.lastFrameTime + (decoder.fps > 0 ? 1.0 / decoder.fps : 0.04);
+            }
+            decoder.lastFrameTime = t;
+            av_frame_unref(decoder.frame);
+            av_frame_move_ref(decoder.frame, decoder.receive);
+            if (time) *time = t;
+            return true;
+        }
+        if (got != AVERROR(EAGAIN)) return false;
+        if (av_read_frame(decoder.format, decoder.packet) < 0) {
+            if (decoder.flushSent) return false;
+            avcodec_send_packet(decoder.codec, nullptr);
+            decoder.flushSent = true;
+            continue;
+        }
+        if (decoder.packet->stream_index == decoder.streamIndex) {
+            avcodec_send_packet(decoder.codec, decoder.packet);
+        }
+        av_packet_unref(decoder.packet);
+    }
+    return false;
+}
+
+void SeekVideoFFmpeg(VideoDecoder& decoder, double videoTime) {
+    if (!decoder.codec || !decoder.format || !(decoder.timeBase > 0)) return;
+    const int64_t stamp = std::llround((videoTime + decoder.startTime) / decoder.timeBase);
+    // Before the first keyframe there is none at or before the time: take the first.
+    if (av_seek_frame(decoder.format, decoder.streamIndex, stamp, AVSEEK_FLAG_BACKWARD) < 0)
+        av_seek_frame(decoder.format, decoder.streamIndex, stamp, 0);
+    avcodec_flush_buffers(decoder.codec);
+    av_frame_unref(decoder.frame);
+    decoder.flushSent = false;
+}
+
+bool ConvertVideoFrameFFmpeg(VideoDecoder& decoder, const AVFrame* frame, int32_t width,
+                             int32_t height, uint8_t* rgba) {
+    if (!frame || frame->width < 1 || frame->height < 1 || width < 1 || height < 1 || !rgba)
+        return false;
+    // The cached form keeps the scaler while every parameter matches and makes
+    // a new one when the stream changes its picture size or format midway.
+    decoder.scaler = sws_getCachedContext(decoder.scaler, frame->width, frame->height,
+                                          AVPixelFormat(frame->format), width, height,
+                                          AV_PIX_FMT_RGBA, SWS_BILINEAR, nullptr, nullptr, nullptr);
+    if (!decoder.scaler) return false;
+    uint8_t* planes[4] = {rgba, nullptr, nullptr, nullptr};
+    int strides[4] = {width * 4, 0, 0, 0};
+    return sws_scale(decoder.scaler, frame->data, frame->linesize, 0, frame->height, planes,
+                     strides) > 0;
+}

@@ -1,0 +1,71 @@
+// video_decoder.h — one video stream of a file, decoded through FFmpeg.
+//
+// Index
+//   kMaxVideoPictureSide        the longer side of a picture we show (larger ones are scaled down)
+//   VideoDecoder                the open file, its decoder, scaler and the last frame received
+//   OpenVideoFFmpeg             open a file's best video stream (logs each failure)
+//   CloseVideoFFmpeg            release everything; the record can be opened again
+//   ReceiveVideoFrameFFmpeg     the next frame in presentation order, with its time
+//   SeekVideoFFmpeg             reposition to the keyframe at or before a time
+//   ConvertVideoFrameFFmpeg     scale a frame to tightly packed RGBA (bilinear)
+//
+// Times are seconds of video time: they count from the stream's start time,
+// so the first frame of a file whose stream starts late (MPEG-TS) is at 0,
+// and seeks add the start time back. The reference player and the picture
+// trace each open their own decoder on the same file; a decoder belongs to
+// one thread at a time and takes no lock.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+struct AVCodecContext;
+struct AVFormatContext;
+struct AVFrame;
+struct AVPacket;
+struct SwsContext;
+
+constexpr int32_t kMaxVideoPictureSide = 1280;
+
+struct VideoDecoder {
+    AVFormatContext* format = nullptr;
+    AVCodecContext* codec = nullptr;
+    AVPacket* packet = nullptr;
+    AVFrame* frame = nullptr;    // the last frame received; empty after a seek
+    AVFrame* receive = nullptr;  // scratch target of avcodec_receive_frame
+    SwsContext* scaler = nullptr;
+    int32_t streamIndex = -1;
+    bool flushSent = false;      // end of input reached and the decoder was sent its flush packet
+    double timeBase = 0;         // seconds per stream tick
+    double startTime = 0;        // seconds: the stream's first time stamp
+    double fps = 24;             // frame rate (24 when the file gives none)
+    double lastFrameTime = 0;    // video time of the last frame received
+    int32_t width = 0;           // picture size after the cap on the longer side
+    int32_t height = 0;
+    double duration = 0;         // seconds
+    std::string codecName;
+};
+
+// Opens `path` (UTF-8) and its best decodable video stream. On failure logs
+// its "[Video] FFmpeg: ..." line (allocation failures excepted), closes the
+// decoder and returns false.
+bool OpenVideoFFmpeg(VideoDecoder& decoder, const std::string& path);
+void CloseVideoFFmpeg(VideoDecoder& decoder);
+
+// Receives the next frame into `decoder.frame` and its video time into *time.
+// False at the end of the stream or on a decoding error (then `frame` keeps
+// the previous frame).
+bool ReceiveVideoFrameFFmpeg(VideoDecoder& decoder, double* time);
+
+// Repositions the demuxer at the keyframe at or before `videoTime` (the
+// first keyframe when there is none before it) and flushes the decoder. The
+// next frame received may lie after `videoTime`, or none may come, when the
+// container seeks by decoding time (MPEG-TS with B-frames); callers that need
+// an exact frame check the first frame and step back further.
+void SeekVideoFFmpeg(VideoDecoder& decoder, double videoTime);
+
+// Scales `frame` into `rgba` (width x height x 4 bytes, rows of width x 4).
+// The scaler follows the frame: a change of the frame's size or pixel format
+// makes a new one. False for an empty frame or when no scaler can be made.
+bool ConvertVideoFrameFFmpeg(VideoDecoder& decoder, const AVFrame* frame, int32_t width,
+                             int32_t height, uint8_t* rgba);

@@ -1,0 +1,50 @@
+// video_fixtures.cpp — see video_fixtures.h.
+#include "support/video_fixtures.h"
+
+#include <algorithm>
+
+#include "support/clip_fixtures.h"
+
+namespace {
+
+constexpr int kStripes = 10;
+
+}  // namespace
+
+bool MakeTestVideo(const std::string& path, const TestVideoSpec& spec) {
+    // The stripes are drawn small and scaled up without filtering: the
+    // per-pixel expression is slow on large pictures.
+    const int drawWidth = std::min(spec.width, 160), drawHeight = std::min(spec.height, 96);
+    const std::string size = std::to_string(drawWidth) + "x" + std::to_string(drawHeight);
+    std::string graph = "color=c=gray:s=" + size + ":r=" + spec.rate +
+                        ":d=" + std::to_string(spec.seconds) +
+                        ",format=gray,geq=lum='255*mod(floor((N+" + std::to_string(spec.firstIndex) +
+                        ")/pow(2,floor(X*" + std::to_string(kStripes) + "/W))),2)'";
+    if (drawWidth != spec.width || drawHeight != spec.height)
+        graph += ",scale=" + std::to_string(spec.width) + ":" + std::to_string(spec.height) +
+                 ":flags=neighbor";
+    graph += ",format=" + spec.pixelFormat;
+    std::vector<std::string> argv = {"ffmpeg", "-hide_banner", "-loglevel", "error", "-y",
+                                     "-f", "lavfi", "-i", graph};
+    if (!spec.audioPath.empty()) argv.insert(argv.end(), {"-i", spec.audioPath});
+    argv.insert(argv.end(), {"-c:v", "libx264", "-preset", "veryfast", "-g", std::to_string(spec.gop),
+                             "-keyint_min", std::to_string(spec.gop), "-sc_threshold", "0", "-bf",
+                             std::to_string(spec.bFrames)});
+    if (!spec.audioPath.empty()) argv.insert(argv.end(), {"-c:a", "aac", "-b:a", "192k"});
+    argv.insert(argv.end(), spec.outputArgs.begin(), spec.outputArgs.end());
+    argv.push_back(path);
+    return RunTool(argv);
+}
+
+int ReadFrameIndex(const std::vector<uint8_t>& rgba, int width, int height) {
+    if (width < kStripes || height < 1 || rgba.size() < size_t(width) * size_t(height) * 4) return -1;
+    const int y = height / 2;
+    int index = 0;
+    for (int bit = 0; bit < kStripes; ++bit) {
+        const int x = int((bit + 0.5) * width / kStripes);
+        const uint8_t value = rgba[(size_t(y) * size_t(width) + size_t(x)) * 4];
+        if (value > 200) index |= 1 << bit;
+        else if (value > 55) return -1;
+    }
+    return index;
+}
