@@ -135,21 +135,30 @@ int64_t StreamOffsetFrames(const AudioDecodeState& s) {
     return std::llround(offset * kReferenceRate);
 }
 
-size_t EstimatedSamples(const AudioDecodeState& s, int64_t capSamples) {
+double AudioSeconds(const AudioDecodeState& s) {
     const AVStream* audio = s.format->streams[s.stream];
-    double seconds = 0;
-    if (audio->duration > 0) seconds = double(audio->duration) * av_q2d(audio->time_base);
-    else if (s.format->duration > 0) seconds = double(s.format->duration) / 1000000.0;
-    const double estimate = seconds * kReferenceRate * 2 * 1.01 + kReferenceRate * 2;
-    return size_t(std::clamp(estimate, 0.0, double(capSamples)));
+    if (audio->duration > 0) return double(audio->duration) * av_q2d(audio->time_base);
+    if (s.format->duration > 0) return double(s.format->duration) / 1000000.0;
+    return 0;
+}
+
+// Samples the container declares for the track, counted from video time 0;
+// unlimited when the length is only an estimate. The encoder pads the last
+// AAC frame (up to 1023 samples of silence past the end); an MP4 declares
+// the true length, an MPEG-TS only gives an estimate from its time stamps.
+int64_t DeclaredSamples(const AudioDecodeState& s, int64_t offsetFrames) {
+    const double seconds = AudioSeconds(s);
+    if (s.format->duration_estimation_method != AVFMT_DURATION_FROM_STREAM || !(seconds > 0))
+        return INT64_MAX;
+    return (offsetFrames + std::llround(seconds * kReferenceRate)) * 2;
 }
 
 struct TrackBuilder {
     VideoRefAudio& audio;
     int64_t skipFrames = 0;  // frames still to drop from the start
-    int64_t capSamples = 0;
+    int64_t limitSamples = 0;
 
-    bool Full() const { return int64_t(audio.samples.size()) >= capSamples; }
+    bool Full() const { return int64_t(audio.samples.size()) >= limitSamples; }
 
     // Converts `in` (null drains the resampler) and appends what comes out.
     void Append(SwrContext* swr, const AVFrame* in) {
@@ -171,7 +180,7 @@ struct TrackBuilder {
     }
 };
 
-// Receives every frame the decoder has ready; false when the cap is reached.
+// Receives every frame the decoder has ready; false when the track is full.
 bool ReceiveAll(AudioDecodeState& s, TrackBuilder& track) {
     while (avcodec_receive_frame(s.codec, s.frame) == 0) {
         track.Append(s.swr, s.frame);
@@ -191,32 +200,31 @@ std::shared_ptr<VideoRefAudio> DecodeReferenceAudio(const std::string& path,
     if (!OpenAudioDecoder(s, path)) return nullptr;
     capSamples = std::max<int64_t>(2, capSamples & ~int64_t(1));
 
+    const int64_t offset = StreamOffsetFrames(s);
+    const int64_t limit = std::max<int64_t>(0, std::min(capSamples, DeclaredSamples(s, offset)));
     auto audio = std::make_shared<VideoRefAudio>();
     audio->sampleRate = kReferenceRate;
-    audio->samples.reserve(EstimatedSamples(s, capSamples));
-    TrackBuilder track{*audio, 0, capSamples};
-    const int64_t offset = StreamOffsetFrames(s);
-    if (offset > 0) audio->samples.assign(size_t(std::min<int64_t>(offset * 2, capSamples)), 0);
+    const double estimate = AudioSeconds(s) * kReferenceRate * 2 * 1.01 + kReferenceRate * 2;
+    audio->samples.reserve(size_t(std::clamp(estimate, 0.0, double(limit))));
+    TrackBuilder track{*audio, 0, limit};
+    if (offset > 0) audio->samples.assign(size_t(std::min(offset * 2, limit)), 0);
     else track.skipFrames = -offset;
 
-    bool capped = track.Full();
-    while (!capped && !cancelled() && av_read_frame(s.format, s.packet) >= 0) {
+    bool full = track.Full();
+    while (!full && !cancelled() && av_read_frame(s.format, s.packet) >= 0) {
         if (s.packet->stream_index == s.stream && avcodec_send_packet(s.codec, s.packet) == 0)
-            capped = !ReceiveAll(s, track);
+            full = !ReceiveAll(s, track);
         av_packet_unref(s.packet);
     }
-    if (!capped && !cancelled()) {
+    if (!full && !cancelled()) {
         // What the decoder and the resampler still hold belongs to the end.
         avcodec_send_packet(s.codec, nullptr);
-        capped = !ReceiveAll(s, track);
-        if (!capped) track.Append(s.swr, nullptr);
-        capped = track.Full();
+        if (ReceiveAll(s, track)) track.Append(s.swr, nullptr);
     }
     if (cancelled()) return nullptr;
-    if (capped) {
-        audio->samples.resize(size_t(capSamples));
-        std::printf("[Video] reference audio capped at 60 min (%s)\n", path.c_str());
-    }
+    const bool capped = int64_t(audio->samples.size()) >= capSamples;
+    if (int64_t(audio->samples.size()) > limit) audio->samples.resize(size_t(limit));
+    if (capped) std::printf("[Video] reference audio capped at 60 min (%s)\n", path.c_str());
     if (audio->samples.capacity() > audio->samples.size() + audio->samples.size() / 8)
         audio->samples.shrink_to_fit();
     audio->frames = int64_t(audio->samples.size() / 2);

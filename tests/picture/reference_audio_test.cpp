@@ -1,0 +1,304 @@
+// Reference audio: extraction through FFmpeg (stereo, mono, 5.1, none, the
+// cap), the mix at the reference time, the hook's start offset, and tracks
+// retired on the interface thread while the audio thread mixes.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <thread>
+
+#include "picture/reference_audio.h"
+#include "picture/video_player.h"
+#include "picture/video_test_support.h"
+#include "support/audio_fixtures.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+struct ChannelStats {
+    double rms = 0;
+    double frequency = 0;  // from zero crossings
+};
+
+// Over frames [from, to) of one channel of the published-format track.
+ChannelStats Measure(const VideoRefAudio& audio, int channel, int64_t from, int64_t to) {
+    ChannelStats stats;
+    double sum = 0;
+    int crossings = 0;
+    for (int64_t i = from; i < to; ++i) {
+        const double x = audio.samples[size_t(2 * i + channel)] / 32768.0;
+        sum += x * x;
+        if (i > from) {
+            const double prev = audio.samples[size_t(2 * (i - 1) + channel)];
+            if ((prev < 0) != (x < 0)) ++crossings;
+        }
+    }
+    stats.rms = std::sqrt(sum / double(to - from));
+    stats.frequency = crossings / 2.0 / (double(to - from) / 48000.0);
+    return stats;
+}
+
+double Db(double ratio) { return 20 * std::log10(ratio); }
+
+class ReferenceAudioTest : public ::testing::Test {
+protected:
+    void SetUp() override { SetReferenceAudioGain(0); }
+    void TearDown() override {
+        CloseReferenceVideo(player);
+        PublishReferenceAudio(nullptr);
+        ReleaseRetiredReferenceAudio();
+        SetReferenceAudioGain(0);
+        gVideoPlayer.startOffset = 0;
+    }
+
+    // A 2 s video whose sound is a 440 Hz tone of amplitude 0.5 at 44.1 kHz.
+    std::string VideoWithTone(int channels, const std::string& name) {
+        AudioSpec tone;
+        tone.sampleRate = 44100;
+        tone.channels = channels;
+        tone.seconds = 2;
+        tone.amplitude = 0.5;
+        tone.format = SampleFormat::Pcm16;
+        const std::string wav = dir.File(name + ".wav"), video = dir.File(name + ".mp4");
+        EXPECT_TRUE(WriteTestAudio(wav, tone));
+        TestVideoSpec spec;
+        spec.seconds = 2;
+        spec.audioPath = wav;
+        EXPECT_TRUE(MakeTestVideo(video, spec));
+        return video;
+    }
+
+    TempDir dir;
+    VideoPlayer player;
+};
+
+// ---- Extraction -----------------------------------------------------------------
+
+TEST_F(ReferenceAudioTest, AStereoAacTrackBecomes48kStereoWithItsToneAndLevel) {
+    const std::string video = VideoWithTone(2, "stereo");
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(LoadReferenceVideo(player, video));
+    WaitForReferenceAudioExtraction(player);
+    const std::string log = testing::internal::GetCapturedStdout();
+
+    const std::shared_ptr<const VideoRefAudio> audio = gReferenceAudio.load();
+    ASSERT_NE(audio, nullptr);
+    EXPECT_EQ(audio->sampleRate, 48000);
+    EXPECT_EQ(audio->frames * 2, int64_t(audio->samples.size()));
+    EXPECT_NEAR(double(audio->frames), 96000.0, 960.0);
+    for (int channel = 0; channel < 2; ++channel) {
+        const ChannelStats stats = Measure(*audio, channel, 24000, 72000);
+        EXPECT_NEAR(stats.frequency, 440.0, 1.0) << channel;
+        EXPECT_NEAR(Db(stats.rms / (0.5 / std::sqrt(2.0))), 0.0, 0.5) << channel;
+    }
+    char line[512];
+    std::snprintf(line, sizeof line, "[Video] reference audio: %.1fs stereo 48kHz (%s)\n",
+                  double(audio->frames) / 48000.0, video.c_str());
+    EXPECT_NE(log.find(line), std::string::npos) << log;
+}
+
+TEST_F(ReferenceAudioTest, MonoAndSurroundSourcesComeOutAsStereo) {
+    for (int channels : {1, 6}) {
+        const std::string video = VideoWithTone(channels, "ch" + std::to_string(channels));
+        const std::shared_ptr<VideoRefAudio> audio = DecodeReferenceAudio(video);
+        ASSERT_NE(audio, nullptr) << channels;
+        EXPECT_NEAR(double(audio->frames), 96000.0, 960.0) << channels;
+        const ChannelStats left = Measure(*audio, 0, 24000, 72000);
+        const ChannelStats right = Measure(*audio, 1, 24000, 72000);
+        EXPECT_NEAR(left.frequency, 440.0, 1.0) << channels;
+        EXPECT_NEAR(right.frequency, 440.0, 1.0) << channels;
+        EXPECT_GT(left.rms, 0.1) << channels;
+        EXPECT_NEAR(Db(left.rms / right.rms), 0.0, 0.1) << channels;
+    }
+}
+
+TEST_F(ReferenceAudioTest, AVideoWithoutSoundPublishesNothingAndSaysNothingOfIt) {
+    // A track of an earlier video must not survive into this one.
+    ASSERT_TRUE(LoadReferenceVideo(player, VideoWithTone(2, "earlier")));
+    WaitForReferenceAudioExtraction(player);
+    ASSERT_NE(gReferenceAudio.load(), nullptr);
+
+    TestVideoSpec spec;
+    spec.seconds = 1;
+    const std::string silent = dir.File("silent.mp4");
+    ASSERT_TRUE(MakeTestVideo(silent, spec));
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(LoadReferenceVideo(player, silent));
+    WaitForReferenceAudioExtraction(player);
+    const std::string log = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(gReferenceAudio.load(), nullptr);
+    EXPECT_EQ(log.find("reference audio"), std::string::npos) << log;
+}
+
+// A click at 1.0 s of the sound lies at 1.0 s of the picture's time in an
+// MP4 and in an MPEG-TS file, whose audio stream starts before its picture.
+TEST_F(ReferenceAudioTest, TheTrackSharesTimeZeroWithThePicture) {
+    AudioSpec clicks;
+    clicks.kind = SignalKind::Clicks;
+    clicks.sampleRate = 44100;
+    clicks.channels = 2;
+    clicks.seconds = 2;
+    clicks.clickInterval = 0.5;
+    clicks.amplitude = 0.8;
+    const std::string wav = dir.File("clicks.wav");
+    ASSERT_TRUE(WriteTestAudio(wav, clicks));
+    for (const char* name : {"clicks.mp4", "clicks.ts"}) {
+        TestVideoSpec spec;
+        spec.seconds = 2;
+        spec.audioPath = wav;
+        const std::string video = dir.File(name);
+        ASSERT_TRUE(MakeTestVideo(video, spec));
+        const std::shared_ptr<VideoRefAudio> audio = DecodeReferenceAudio(video);
+        ASSERT_NE(audio, nullptr) << name;
+        int64_t peak = 0;
+        int best = -1;
+        for (int64_t i = 43200; i < 52800; ++i) {
+            const int value = std::abs(int(audio->samples[size_t(2 * i)]));
+            if (value > best) best = value, peak = i;
+        }
+        EXPECT_NEAR(double(peak), 48000.0, 48.0) << name;
+    }
+}
+
+TEST_F(ReferenceAudioTest, TheCapKeepsTheStartAndSaysSo) {
+    const std::string video = VideoWithTone(2, "capped");
+    const std::shared_ptr<VideoRefAudio> whole = DecodeReferenceAudio(video);
+    ASSERT_NE(whole, nullptr);
+    testing::internal::CaptureStdout();
+    const std::shared_ptr<VideoRefAudio> capped = DecodeReferenceAudio(video, nullptr, 48000);
+    const std::string log = testing::internal::GetCapturedStdout();
+    ASSERT_NE(capped, nullptr);
+    EXPECT_EQ(capped->frames, 24000);
+    EXPECT_EQ(capped->samples.size(), size_t(48000));
+    EXPECT_TRUE(std::equal(capped->samples.begin(), capped->samples.end(), whole->samples.begin()));
+    EXPECT_NE(log.find("[Video] reference audio capped at 60 min (" + video + ")\n"), std::string::npos)
+        << log;
+
+    // A raised cancel flag gives nothing.
+    const std::atomic<bool> cancel{true};
+    EXPECT_EQ(DecodeReferenceAudio(video, &cancel), nullptr);
+}
+
+// ---- Mixing -----------------------------------------------------------------------
+
+// A track whose left channel counts up by one per frame and whose right
+// channel counts down by two.
+std::shared_ptr<VideoRefAudio> Ramp(int64_t frames) {
+    auto audio = std::make_shared<VideoRefAudio>();
+    audio->frames = frames;
+    for (int64_t i = 0; i < frames; ++i) {
+        audio->samples.push_back(int16_t(i));
+        audio->samples.push_back(int16_t(-2 * i));
+    }
+    return audio;
+}
+
+TEST_F(ReferenceAudioTest, MixInterpolatesAtTheReferenceTimeAndGain) {
+    PublishReferenceAudio(Ramp(1000));
+    std::vector<float> left(16, 0.0f), right(16, 0.0f);
+
+    // Nothing at a gain of 0.0001 or below; something just above it.
+    SetReferenceAudioGain(0.0001f);
+    MixReferenceAudio(left.data(), right.data(), 16, 0.01, 48000);
+    EXPECT_EQ(left, std::vector<float>(16, 0.0f));
+    SetReferenceAudioGain(0.00011f);
+    MixReferenceAudio(left.data(), right.data(), 16, 0.01, 48000);
+    EXPECT_GT(left[0], 0.0f);
+
+    // At the source rate: one sample per frame, added to what is there.
+    SetReferenceAudioGain(0.5f);
+    std::fill(left.begin(), left.end(), 1.0f);
+    std::fill(right.begin(), right.end(), 0.0f);
+    MixReferenceAudio(left.data(), right.data(), 16, 0.01, 48000);
+    for (int j = 0; j < 16; ++j) {
+        EXPECT_FLOAT_EQ(left[size_t(j)], 1.0f + (480 + j) * 0.5f / 32768.0f) << j;
+        EXPECT_FLOAT_EQ(right[size_t(j)], -2.0f * (480 + j) * 0.5f / 32768.0f) << j;
+    }
+
+    // A 96 kHz engine steps half a sample per frame.
+    std::fill(left.begin(), left.end(), 0.0f);
+    MixReferenceAudio(left.data(), right.data(), 16, 0.01, 96000);
+    for (int j = 0; j < 16; ++j) EXPECT_FLOAT_EQ(left[size_t(j)], (480 + 0.5f * j) * 0.5f / 32768.0f);
+
+    // Before the start and at the very end nothing is added.
+    std::fill(left.begin(), left.end(), 0.0f);
+    MixReferenceAudio(left.data(), right.data(), 4, -2.5 / 48000.0, 48000);
+    EXPECT_EQ(left[0], 0.0f);  // position -2.5
+    EXPECT_EQ(left[1], 0.0f);  // position -1.5
+    EXPECT_FLOAT_EQ(left[3], 0.5f * 0.5f / 32768.0f);  // position 0.5
+    PublishReferenceAudio(Ramp(752));
+    std::fill(left.begin(), left.end(), 0.0f);
+    MixReferenceAudio(left.data(), right.data(), 4, 749.0 / 64.0 / 750.0, 48000);  // position 749
+    EXPECT_FLOAT_EQ(left[0], 749 * 0.5f / 32768.0f);
+    EXPECT_FLOAT_EQ(left[1], 750 * 0.5f / 32768.0f);
+    EXPECT_EQ(left[2], 0.0f);  // the last frame has no successor
+    EXPECT_EQ(left[3], 0.0f);
+
+    // The hook places video time 0 at the video's start offset.
+    std::vector<float> viaHook(16, 0.0f), direct(16, 0.0f), scratch(16, 0.0f);
+    gVideoPlayer.startOffset = 1.25f;
+    ReferenceAudioMixHook(viaHook.data(), scratch.data(), 16, 1.25 + 0.005, 48000);
+    MixReferenceAudio(direct.data(), scratch.data(), 16, 0.005, 48000);
+    EXPECT_EQ(viaHook, direct);
+
+    // No engine rate, no track: nothing.
+    std::fill(left.begin(), left.end(), 0.0f);
+    MixReferenceAudio(left.data(), right.data(), 16, 0.01, 0);
+    PublishReferenceAudio(nullptr);
+    MixReferenceAudio(left.data(), right.data(), 16, 0.01, 48000);
+    EXPECT_EQ(left, std::vector<float>(16, 0.0f));
+}
+
+TEST_F(ReferenceAudioTest, AReplacedTrackIsFreedOnlyOnceNoMixHoldsIt) {
+    PublishReferenceAudio(Ramp(100));
+    std::shared_ptr<const VideoRefAudio> heldByMix = gReferenceAudio.load();
+    PublishReferenceAudio(nullptr);
+    EXPECT_EQ(RetiredReferenceAudioCount(), 1u);
+    ReleaseRetiredReferenceAudio();
+    EXPECT_EQ(RetiredReferenceAudioCount(), 1u);
+    heldByMix.reset();
+    ReleaseRetiredReferenceAudio();
+    EXPECT_EQ(RetiredReferenceAudioCount(), 0u);
+}
+
+// The audio thread mixes without pause while the interface thread loads,
+// seeks, plays and closes: no track may be freed by the mix.
+TEST_F(ReferenceAudioTest, MixingWhileTheInterfaceLoadsAndClosesFreesNothingOnTheAudioThread) {
+    const std::string video = VideoWithTone(2, "busy");
+    SetReferenceAudioGain(1.0f);
+    const int64_t freedBefore = gReferenceAudioFreedWhileMixing.load();
+    std::atomic<bool> stop{false};
+    std::atomic<int64_t> blocks{0};
+    std::thread audioThread([&] {
+        std::vector<float> left(256), right(256);
+        double time = 0;
+        while (!stop.load()) {
+            ReferenceAudioMixHook(left.data(), right.data(), 256, time, 48000);
+            time = time > 2 ? 0 : time + 256 / 48000.0;
+            blocks.fetch_add(1);
+        }
+    });
+    for (int round = 0; round < 6; ++round) {
+        ASSERT_TRUE(LoadReferenceVideo(gVideoPlayer, video));
+        if (round % 2 == 0) WaitForReferenceAudioExtraction(gVideoPlayer);
+        gVideoPlayer.startOffset = 0.1f * float(round);
+        SeekReferenceVideo(gVideoPlayer, 1.2f);
+        UpdateReferenceVideo(gVideoPlayer);
+        PlayReferenceVideo(gVideoPlayer);
+        for (int frame = 0; frame < 5; ++frame) {
+            UpdateReferenceVideo(gVideoPlayer);
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        SeekReferenceVideo(gVideoPlayer, 0.3f);
+        PauseReferenceVideo(gVideoPlayer);
+        UpdateReferenceVideo(gVideoPlayer);
+        CloseReferenceVideo(gVideoPlayer);
+    }
+    stop.store(true);
+    audioThread.join();
+    EXPECT_GT(blocks.load(), 0);
+    EXPECT_EQ(gReferenceAudioFreedWhileMixing.load(), freedBefore);
+    ReleaseRetiredReferenceAudio();
+    EXPECT_EQ(RetiredReferenceAudioCount(), 0u);
+}
+
+}  // namespace
