@@ -24,7 +24,7 @@ extern "C" {
 
 // ---- Published track, gain, retired tracks ---------------------------------
 
-std::atomic<std::shared_ptr<const VideoRefAudio>> gReferenceAudio;
+std::atomic<const VideoRefAudio*> gReferenceAudio{nullptr};
 std::atomic<int64_t> gReferenceAudioFreedWhileMixing{0};
 
 namespace {
@@ -32,10 +32,12 @@ namespace {
 constexpr int32_t kReferenceRate = 48000;
 
 std::atomic<float> gReferenceGain{0.0f};
-// Interface thread only.
+std::atomic<int32_t> gReaders{0};
+// Interface thread only: the owner of the published track and the tracks
+// replaced since no reader was last seen.
+std::shared_ptr<const VideoRefAudio> gPublishedAudio;
 std::vector<std::shared_ptr<const VideoRefAudio>> gRetiredAudio;
-// Raised while this thread runs the mix, so that the track's destructor can
-// tell when the mix dropped the last reference.
+// Raised while this thread mixes, so that a track's destructor can tell.
 thread_local bool tMixing = false;
 
 struct MixingScope {
@@ -49,19 +51,32 @@ VideoRefAudio::~VideoRefAudio() {
     if (tMixing) gReferenceAudioFreedWhileMixing.fetch_add(1, std::memory_order_relaxed);
 }
 
+// The count goes up before the pointer is read: a track replaced after that
+// read is freed only once the count has been seen back at zero, which
+// happens after this reader's last use (its decrement releases).
+ReferenceAudioReader::ReferenceAudioReader() {
+    gReaders.fetch_add(1, std::memory_order_seq_cst);
+    audio_ = gReferenceAudio.load(std::memory_order_seq_cst);
+}
+
+ReferenceAudioReader::~ReferenceAudioReader() { gReaders.fetch_sub(1, std::memory_order_release); }
+
 void SetReferenceAudioGain(float gain) { gReferenceGain.store(gain, std::memory_order_relaxed); }
 float ReferenceAudioGain() { return gReferenceGain.load(std::memory_order_relaxed); }
 
 void PublishReferenceAudio(std::shared_ptr<const VideoRefAudio> audio) {
-    std::shared_ptr<const VideoRefAudio> old = gReferenceAudio.exchange(std::move(audio));
-    if (old) gRetiredAudio.push_back(std::move(old));
+    gReferenceAudio.store(audio.get(), std::memory_order_seq_cst);
+    if (gPublishedAudio) gRetiredAudio.push_back(std::move(gPublishedAudio));
+    gPublishedAudio = std::move(audio);
     ReleaseRetiredReferenceAudio();
 }
 
+std::shared_ptr<const VideoRefAudio> PublishedReferenceAudio() { return gPublishedAudio; }
+
 void ReleaseRetiredReferenceAudio() {
-    // Once retired, a track cannot be loaded again by the mix: a count of one
-    // means this list is its last holder.
-    std::erase_if(gRetiredAudio, [](const auto& audio) { return audio.use_count() == 1; });
+    if (gRetiredAudio.empty()) return;
+    // No reader now means none still holds a track replaced before now.
+    if (gReaders.load(std::memory_order_seq_cst) == 0) gRetiredAudio.clear();
 }
 
 size_t RetiredReferenceAudioCount() { return gRetiredAudio.size(); }
@@ -244,9 +259,9 @@ void ExtractReferenceAudio(const std::string& path) {
 
 void MixReferenceAudio(float* left, float* right, int32_t frameCount, double timeSeconds,
                        int32_t engineSampleRate) {
-    // Declared before the copy so that it is still raised when the copy goes.
     const MixingScope scope;
-    const std::shared_ptr<const VideoRefAudio> audio = gReferenceAudio.load();
+    const ReferenceAudioReader reader;
+    const VideoRefAudio* audio = reader.audio();
     const float gain = gReferenceGain.load(std::memory_order_relaxed);
     if (!audio || !left || !right || engineSampleRate < 1 || !(gain > 0.0001f)) return;
     const int64_t frames = std::min<int64_t>(audio->frames, int64_t(audio->samples.size() / 2));

@@ -80,7 +80,7 @@ TEST_F(ReferenceAudioTest, AStereoAacTrackBecomes48kStereoWithItsToneAndLevel) {
     WaitForReferenceAudioExtraction(player);
     const std::string log = testing::internal::GetCapturedStdout();
 
-    const std::shared_ptr<const VideoRefAudio> audio = gReferenceAudio.load();
+    const std::shared_ptr<const VideoRefAudio> audio = PublishedReferenceAudio();
     ASSERT_NE(audio, nullptr);
     EXPECT_EQ(audio->sampleRate, 48000);
     EXPECT_EQ(audio->frames * 2, int64_t(audio->samples.size()));
@@ -115,7 +115,7 @@ TEST_F(ReferenceAudioTest, AVideoWithoutSoundPublishesNothingAndSaysNothingOfIt)
     // A track of an earlier video must not survive into this one.
     ASSERT_TRUE(LoadReferenceVideo(player, VideoWithTone(2, "earlier")));
     WaitForReferenceAudioExtraction(player);
-    ASSERT_NE(gReferenceAudio.load(), nullptr);
+    ASSERT_NE(PublishedReferenceAudio(), nullptr);
 
     TestVideoSpec spec;
     spec.seconds = 1;
@@ -125,7 +125,7 @@ TEST_F(ReferenceAudioTest, AVideoWithoutSoundPublishesNothingAndSaysNothingOfIt)
     ASSERT_TRUE(LoadReferenceVideo(player, silent));
     WaitForReferenceAudioExtraction(player);
     const std::string log = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(gReferenceAudio.load(), nullptr);
+    EXPECT_EQ(PublishedReferenceAudio(), nullptr);
     EXPECT_EQ(log.find("reference audio"), std::string::npos) << log;
 }
 
@@ -248,15 +248,24 @@ TEST_F(ReferenceAudioTest, MixInterpolatesAtTheReferenceTimeAndGain) {
     EXPECT_EQ(left, std::vector<float>(16, 0.0f));
 }
 
-TEST_F(ReferenceAudioTest, AReplacedTrackIsFreedOnlyOnceNoMixHoldsIt) {
-    PublishReferenceAudio(Ramp(100));
-    std::shared_ptr<const VideoRefAudio> heldByMix = gReferenceAudio.load();
-    PublishReferenceAudio(nullptr);
+TEST_F(ReferenceAudioTest, AReplacedTrackIsFreedOnlyOnceNoMixReadsIt) {
+    std::weak_ptr<const VideoRefAudio> first;
+    {
+        std::shared_ptr<VideoRefAudio> track = Ramp(100);
+        first = track;
+        PublishReferenceAudio(std::move(track));
+    }
+    auto mixing = std::make_unique<ReferenceAudioReader>();
+    EXPECT_EQ(mixing->audio(), first.lock().get());
+    PublishReferenceAudio(Ramp(50));
+    EXPECT_EQ(gReferenceAudio.load()->frames, 50);
     EXPECT_EQ(RetiredReferenceAudioCount(), 1u);
     ReleaseRetiredReferenceAudio();
-    EXPECT_EQ(RetiredReferenceAudioCount(), 1u);
-    heldByMix.reset();
+    EXPECT_FALSE(first.expired()) << "still read by the mix";
+    EXPECT_EQ(mixing->audio()->frames, 100);
+    mixing.reset();
     ReleaseRetiredReferenceAudio();
+    EXPECT_TRUE(first.expired());
     EXPECT_EQ(RetiredReferenceAudioCount(), 0u);
 }
 
