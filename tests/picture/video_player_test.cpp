@@ -22,6 +22,8 @@ struct RateCase {
     double fps;
 };
 
+void PrintTo(const RateCase& rate, std::ostream* out) { *out << rate.rate << " fps"; }
+
 const RateCase kRates[] = {{"ntsc_film", "24000/1001", 24000.0 / 1001.0},
                            {"pal", "25", 25.0},
                            {"ntsc_video", "30000/1001", 30000.0 / 1001.0}};
