@@ -1,7 +1,7 @@
 // reference_audio.cpp — the reference video's own sound, mixed under the events.
 //
 // Index
-//   Published track, gain, retired tracks
+//   Published track and gain
 //   AudioDecodeState / OpenAudioDecoder    container, best audio stream, decoder, resampler
 //   StreamOffsetFrames                     where the audio stream starts against the picture
 //   AppendConverted / DrainDecoder         frames through the resampler into the track
@@ -22,9 +22,9 @@ extern "C" {
 
 #include "picture/video_player.h"
 
-// ---- Published track, gain, retired tracks ---------------------------------
+// ---- Published track and gain -------------------------------------------------
 
-std::atomic<const VideoRefAudio*> gReferenceAudio{nullptr};
+AudioHandoff<VideoRefAudio> gReferenceAudio;
 std::atomic<int64_t> gReferenceAudioFreedWhileMixing{0};
 
 namespace {
@@ -32,11 +32,6 @@ namespace {
 constexpr int32_t kReferenceRate = 48000;
 
 std::atomic<float> gReferenceGain{0.0f};
-std::atomic<int32_t> gReaders{0};
-// Interface thread only: the owner of the published track and the tracks
-// replaced since no reader was last seen.
-std::shared_ptr<const VideoRefAudio> gPublishedAudio;
-std::vector<std::shared_ptr<const VideoRefAudio>> gRetiredAudio;
 // Raised while this thread mixes, so that a track's destructor can tell.
 thread_local bool tMixing = false;
 
@@ -51,35 +46,12 @@ VideoRefAudio::~VideoRefAudio() {
     if (tMixing) gReferenceAudioFreedWhileMixing.fetch_add(1, std::memory_order_relaxed);
 }
 
-// The count goes up before the pointer is read: a track replaced after that
-// read is freed only once the count has been seen back at zero, which
-// happens after this reader's last use (its decrement releases).
-ReferenceAudioReader::ReferenceAudioReader() {
-    gReaders.fetch_add(1, std::memory_order_seq_cst);
-    audio_ = gReferenceAudio.load(std::memory_order_seq_cst);
-}
-
-ReferenceAudioReader::~ReferenceAudioReader() { gReaders.fetch_sub(1, std::memory_order_release); }
-
 void SetReferenceAudioGain(float gain) { gReferenceGain.store(gain, std::memory_order_relaxed); }
 float ReferenceAudioGain() { return gReferenceGain.load(std::memory_order_relaxed); }
 
 void PublishReferenceAudio(std::shared_ptr<const VideoRefAudio> audio) {
-    gReferenceAudio.store(audio.get(), std::memory_order_seq_cst);
-    if (gPublishedAudio) gRetiredAudio.push_back(std::move(gPublishedAudio));
-    gPublishedAudio = std::move(audio);
-    ReleaseRetiredReferenceAudio();
+    gReferenceAudio.Replace(std::move(audio));
 }
-
-std::shared_ptr<const VideoRefAudio> PublishedReferenceAudio() { return gPublishedAudio; }
-
-void ReleaseRetiredReferenceAudio() {
-    if (gRetiredAudio.empty()) return;
-    // No reader now means none still holds a track replaced before now.
-    if (gReaders.load(std::memory_order_seq_cst) == 0) gRetiredAudio.clear();
-}
-
-size_t RetiredReferenceAudioCount() { return gRetiredAudio.size(); }
 
 // ---- Decoding ----------------------------------------------------------------
 
@@ -259,9 +231,9 @@ void ExtractReferenceAudio(const std::string& path) {
 
 void MixReferenceAudio(float* left, float* right, int32_t frameCount, double timeSeconds,
                        int32_t engineSampleRate) {
-    const MixingScope scope;
-    const ReferenceAudioReader reader;
-    const VideoRefAudio* audio = reader.audio();
+    const MixingScope mixing;
+    const AudioHandoff<VideoRefAudio>::ReadScope scope(gReferenceAudio);
+    const VideoRefAudio* audio = scope.Get();
     const float gain = gReferenceGain.load(std::memory_order_relaxed);
     if (!audio || !left || !right || engineSampleRate < 1 || !(gain > 0.0001f)) return;
     const int64_t frames = std::min<int64_t>(audio->frames, int64_t(audio->samples.size() / 2));

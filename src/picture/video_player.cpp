@@ -68,9 +68,9 @@ void StopAudioExtraction(VideoPlayerWorker& worker) {
     if (worker.extraction.joinable()) worker.extraction.join();
 }
 
-// The track is decoded off the interface thread and handed back to it; the
-// interface thread publishes it (TakeExtractedAudio). A close or the next
-// load joins this thread first, so no track reaches another video.
+// The track is decoded off the interface thread and published from there. A
+// close or the next load joins this thread before it empties the slot, so no
+// track outlives its video or reaches another one.
 void StartAudioExtraction(VideoPlayerWorker& worker, const std::string& path) {
     PublishReferenceAudio(nullptr);
     worker.extractionCancel.store(false, std::memory_order_relaxed);
@@ -78,22 +78,12 @@ void StartAudioExtraction(VideoPlayerWorker& worker, const std::string& path) {
         worker.extraction = std::thread([&worker, path] {
             std::shared_ptr<const VideoRefAudio> audio =
                 DecodeReferenceAudio(path, &worker.extractionCancel);
-            if (!audio) return;
-            std::lock_guard<std::mutex> lock(worker.mutex);
-            worker.extractedAudio = std::move(audio);
+            if (audio && !worker.extractionCancel.load(std::memory_order_relaxed))
+                PublishReferenceAudio(std::move(audio));
         });
     } catch (const std::system_error& error) {
         std::printf("[Video] could not start the audio extraction: %s\n", error.what());
     }
-}
-
-void TakeExtractedAudio(VideoPlayerWorker& worker) {
-    std::shared_ptr<const VideoRefAudio> audio;
-    {
-        std::lock_guard<std::mutex> lock(worker.mutex);
-        audio = std::move(worker.extractedAudio);
-    }
-    if (audio) PublishReferenceAudio(std::move(audio));
 }
 
 }  // namespace
@@ -245,11 +235,9 @@ bool ShowPlayPicture(VideoPlayer& player, VideoPlayerWorker& worker, double due)
 }  // namespace
 
 float UpdateReferenceVideo(VideoPlayer& player) {
-    ReleaseRetiredReferenceAudio();
     const float offset = player.startOffset.load(std::memory_order_relaxed);
     if (!player.loaded || !player.impl) return offset + player.currentTime;
     VideoPlayerWorker& worker = *player.impl;
-    TakeExtractedAudio(worker);
     bool changed = false;
     {
         std::lock_guard<std::mutex> lock(worker.mutex);
@@ -374,7 +362,5 @@ bool WaitForReferenceVideoIdle(VideoPlayer& player, double timeoutSeconds) {
 }
 
 void WaitForReferenceAudioExtraction(VideoPlayer& player) {
-    if (!player.impl) return;
-    if (player.impl->extraction.joinable()) player.impl->extraction.join();
-    TakeExtractedAudio(*player.impl);
+    if (player.impl && player.impl->extraction.joinable()) player.impl->extraction.join();
 }

@@ -20,7 +20,6 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
-#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -28,7 +27,6 @@
 #include "picture/video_decoder.h"
 
 struct VideoPlayer;
-struct VideoRefAudio;
 
 enum class ReadyPictureKind {
     Seek,     // the exact frame of a seek (or the last frame when the file ends first)
@@ -82,11 +80,9 @@ struct VideoPlayerWorker {
     // Interface-thread bookkeeping of the seek rules
     double lastSeekClock = -1e9;
 
-    // Reference-audio extraction of this video: the track waits here (under
-    // `mutex`) until the interface thread publishes it.
+    // Reference-audio extraction of this video
     std::thread extraction;
     std::atomic<bool> extractionCancel{false};
-    std::shared_ptr<const VideoRefAudio> extractedAudio;
 };
 
 void RunVideoDecoderThread(VideoPlayer& player, VideoPlayerWorker& worker);

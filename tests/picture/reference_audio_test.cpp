@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "picture/reference_audio.h"
+#include "playback/block_mixer.h"
 #include "picture/video_player.h"
 #include "picture/video_test_support.h"
 #include "support/audio_fixtures.h"
@@ -45,7 +46,6 @@ protected:
     void TearDown() override {
         CloseReferenceVideo(player);
         PublishReferenceAudio(nullptr);
-        ReleaseRetiredReferenceAudio();
         SetReferenceAudioGain(0);
         gVideoPlayer.startOffset = 0;
     }
@@ -80,7 +80,7 @@ TEST_F(ReferenceAudioTest, AStereoAacTrackBecomes48kStereoWithItsToneAndLevel) {
     WaitForReferenceAudioExtraction(player);
     const std::string log = testing::internal::GetCapturedStdout();
 
-    const std::shared_ptr<const VideoRefAudio> audio = PublishedReferenceAudio();
+    const std::shared_ptr<const VideoRefAudio> audio = gReferenceAudio.Load();
     ASSERT_NE(audio, nullptr);
     EXPECT_EQ(audio->sampleRate, 48000);
     EXPECT_EQ(audio->frames * 2, int64_t(audio->samples.size()));
@@ -115,7 +115,7 @@ TEST_F(ReferenceAudioTest, AVideoWithoutSoundPublishesNothingAndSaysNothingOfIt)
     // A track of an earlier video must not survive into this one.
     ASSERT_TRUE(LoadReferenceVideo(player, VideoWithTone(2, "earlier")));
     WaitForReferenceAudioExtraction(player);
-    ASSERT_NE(PublishedReferenceAudio(), nullptr);
+    ASSERT_NE(gReferenceAudio.Load(), nullptr);
 
     TestVideoSpec spec;
     spec.seconds = 1;
@@ -125,7 +125,7 @@ TEST_F(ReferenceAudioTest, AVideoWithoutSoundPublishesNothingAndSaysNothingOfIt)
     ASSERT_TRUE(LoadReferenceVideo(player, silent));
     WaitForReferenceAudioExtraction(player);
     const std::string log = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(PublishedReferenceAudio(), nullptr);
+    EXPECT_EQ(gReferenceAudio.Load(), nullptr);
     EXPECT_EQ(log.find("reference audio"), std::string::npos) << log;
 }
 
@@ -248,25 +248,26 @@ TEST_F(ReferenceAudioTest, MixInterpolatesAtTheReferenceTimeAndGain) {
     EXPECT_EQ(left, std::vector<float>(16, 0.0f));
 }
 
-TEST_F(ReferenceAudioTest, AReplacedTrackIsFreedOnlyOnceNoMixReadsIt) {
-    std::weak_ptr<const VideoRefAudio> first;
-    {
-        std::shared_ptr<VideoRefAudio> track = Ramp(100);
-        first = track;
-        PublishReferenceAudio(std::move(track));
+// Installed in the block mixer, the hook plays the track while the voices are
+// rebuilt, placed by the playhead and the video's start offset.
+TEST_F(ReferenceAudioTest, TheBlockMixerPlaysTheTrackThroughTheHook) {
+    auto engine = std::make_unique<AudioEngine>();
+    engine->sampleRate.store(48000);
+    engine->playing.store(1);
+    engine->cacheReady.store(0);
+    SeekPlayback(*engine, 2.0);
+    PublishReferenceAudio(Ramp(12100));
+    SetReferenceAudioGain(1.0f);
+    gVideoPlayer.startOffset = 1.75f;  // playhead 2.0 s is video time 0.25 s, frame 12000
+    SetReferenceAudioHook(&ReferenceAudioMixHook);
+    std::vector<float> left(64), right(64);
+    MixAudioBlock(*engine, left.data(), right.data(), 64);
+    SetReferenceAudioHook(nullptr);
+    for (int j = 0; j < 64; ++j) {
+        EXPECT_FLOAT_EQ(left[size_t(j)], (12000 + j) / 32768.0f) << j;
+        EXPECT_FLOAT_EQ(right[size_t(j)], -2.0f * (12000 + j) / 32768.0f) << j;
     }
-    auto mixing = std::make_unique<ReferenceAudioReader>();
-    EXPECT_EQ(mixing->audio(), first.lock().get());
-    PublishReferenceAudio(Ramp(50));
-    EXPECT_EQ(gReferenceAudio.load()->frames, 50);
-    EXPECT_EQ(RetiredReferenceAudioCount(), 1u);
-    ReleaseRetiredReferenceAudio();
-    EXPECT_FALSE(first.expired()) << "still read by the mix";
-    EXPECT_EQ(mixing->audio()->frames, 100);
-    mixing.reset();
-    ReleaseRetiredReferenceAudio();
-    EXPECT_TRUE(first.expired());
-    EXPECT_EQ(RetiredReferenceAudioCount(), 0u);
+    EXPECT_DOUBLE_EQ(GetPlaybackTime(*engine), 2.0 + 64 / 48000.0);
 }
 
 // The audio thread mixes without pause while the interface thread loads,
@@ -275,6 +276,7 @@ TEST_F(ReferenceAudioTest, MixingWhileTheInterfaceLoadsAndClosesFreesNothingOnTh
     const std::string video = VideoWithTone(2, "busy");
     SetReferenceAudioGain(1.0f);
     const int64_t freedBefore = gReferenceAudioFreedWhileMixing.load();
+    std::vector<std::weak_ptr<const VideoRefAudio>> tracks;
     std::atomic<bool> stop{false};
     std::atomic<int64_t> blocks{0};
     std::thread audioThread([&] {
@@ -288,7 +290,11 @@ TEST_F(ReferenceAudioTest, MixingWhileTheInterfaceLoadsAndClosesFreesNothingOnTh
     });
     for (int round = 0; round < 6; ++round) {
         ASSERT_TRUE(LoadReferenceVideo(gVideoPlayer, video));
-        if (round % 2 == 0) WaitForReferenceAudioExtraction(gVideoPlayer);
+        if (round % 2 == 0) {
+            WaitForReferenceAudioExtraction(gVideoPlayer);
+            tracks.push_back(gReferenceAudio.Load());
+            EXPECT_FALSE(tracks.back().expired());
+        }
         gVideoPlayer.startOffset = 0.1f * float(round);
         SeekReferenceVideo(gVideoPlayer, 1.2f);
         UpdateReferenceVideo(gVideoPlayer);
@@ -306,8 +312,8 @@ TEST_F(ReferenceAudioTest, MixingWhileTheInterfaceLoadsAndClosesFreesNothingOnTh
     audioThread.join();
     EXPECT_GT(blocks.load(), 0);
     EXPECT_EQ(gReferenceAudioFreedWhileMixing.load(), freedBefore);
-    ReleaseRetiredReferenceAudio();
-    EXPECT_EQ(RetiredReferenceAudioCount(), 0u);
+    EXPECT_EQ(gReferenceAudio.Load(), nullptr);
+    for (const auto& track : tracks) EXPECT_TRUE(track.expired()) << "every track was freed";
 }
 
 }  // namespace
