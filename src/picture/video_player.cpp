@@ -123,6 +123,8 @@ bool LoadReferenceVideo(VideoPlayer& player, const std::string& path) {
     shown.time = first;
     ++shown.counter;
 
+    // From here on the decoder belongs to the decoder thread.
+    const std::string codecName = decoder.codecName;
     VideoPlayerWorker& w = *worker;
     player.impl = std::move(worker);
     player.loaded = true;
@@ -135,7 +137,7 @@ bool LoadReferenceVideo(VideoPlayer& player, const std::string& path) {
         return false;
     }
     std::printf("[Video] loaded via FFmpeg (%s) %dx%d %.2ffps %.2fs (%s)\n",
-                decoder.codecName.c_str(), player.width, player.height, double(player.fps),
+                codecName.c_str(), player.width, player.height, double(player.fps),
                 double(player.duration), path.c_str());
     std::fflush(stdout);
     StartAudioExtraction(w, path);
@@ -223,7 +225,7 @@ bool ShowPlayPicture(VideoPlayer& player, VideoPlayerWorker& worker, double due)
     const bool clockAtEnd = due >= double(player.duration) - kDueSlack;
     const double frame = worker.frameRate > 0 ? 1.0 / worker.frameRate : 0.04;
     const bool lastOut = worker.endReached && ready.empty() &&
-                         due >= double(player.currentTime) + frame - kDueSlack;
+                         due >= player.shown.time + frame - kDueSlack;
     if ((clockAtEnd && nothingDue && (worker.endReached || !ready.empty())) || lastOut) {
         player.playing = false;
         worker.playing = false;
