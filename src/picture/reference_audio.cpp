@@ -192,7 +192,9 @@ std::shared_ptr<VideoRefAudio> DecodeReferenceAudio(const std::string& path,
     auto audio = std::make_shared<VideoRefAudio>();
     audio->sampleRate = kReferenceRate;
     const double estimate = AudioSeconds(s) * kReferenceRate * 2 * 1.01 + kReferenceRate * 2;
-    audio->samples.reserve(size_t(std::clamp(estimate, 0.0, double(limit))));
+    // A second of room: the last decoded frame runs past the limit before the
+    // track is cut back to it, and growing a full vector would double it.
+    audio->samples.reserve(size_t(std::clamp(estimate, 0.0, double(limit))) + kReferenceRate * 2);
     TrackBuilder track{*audio, 0, limit};
     if (offset > 0) audio->samples.assign(size_t(std::min(offset * 2, limit)), 0);
     else track.skipFrames = -offset;
