@@ -24,7 +24,9 @@ extern "C" {
 
 // ---- Published track and gain -------------------------------------------------
 
-AudioHandoff<VideoRefAudio> gReferenceAudio;
+// Never destroyed: the program's player closes in its static destructor and
+// publishes then, whatever the order in which other files' statics go.
+AudioHandoff<VideoRefAudio>& gReferenceAudio = *new AudioHandoff<VideoRefAudio>();
 std::atomic<int64_t> gReferenceAudioFreedWhileMixing{0};
 
 namespace {

@@ -38,7 +38,7 @@ struct VideoRefAudio {
 
 constexpr int64_t kReferenceAudioCapSamples = 3600LL * 48000 * 2;
 
-extern AudioHandoff<VideoRefAudio> gReferenceAudio;
+extern AudioHandoff<VideoRefAudio>& gReferenceAudio;
 extern std::atomic<int64_t> gReferenceAudioFreedWhileMixing;
 
 void SetReferenceAudioGain(float gain);
