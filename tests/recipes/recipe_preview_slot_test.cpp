@@ -50,6 +50,11 @@ TEST(RecipePreviewSlot, SavesStartOnePreviewAtATime) {
     ScopedEnvironment env;
     env.UnsetUserFolderVariables();
     env.Set("HOME", home.path());
+    {
+        std::lock_guard<std::mutex> lock(gRenderedMutex);
+        gRendered.clear();
+    }
+    gMostInside.store(0);
     SetRecipePreviewRenderer(&SlowRender);
 
     EventPreset a;
