@@ -24,7 +24,8 @@ size_t Utf8SafeCutLength(std::string_view text, size_t maxBytes) {
 bool CopyTextField(char* dst, size_t size, std::string_view text) {
     if (size == 0) return text.empty();
     size_t n = Utf8SafeCutLength(text, size - 1);
-    std::memcpy(dst, text.data(), n);
+    // An empty view may carry a null pointer, which memcpy must never see.
+    if (n > 0) std::memcpy(dst, text.data(), n);
     dst[n] = '\0';
     return n == text.size();
 }

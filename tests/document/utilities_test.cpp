@@ -94,6 +94,9 @@ TEST(TextFields, CopyCutsAtCharacterBoundaries) {
     // A 4-byte character that straddles the end is dropped whole.
     EXPECT_FALSE(CopyTextField(field, "abcde\xF0\x9F\x8E\xB5"));
     EXPECT_STREQ(field, "abcde");
+    // A default view has no storage at all; it empties the field.
+    EXPECT_TRUE(CopyTextField(field, std::string_view()));
+    EXPECT_STREQ(field, "");
 }
 
 TEST(Utf, RoundTripsOutsideTheBmpAndReplacesInvalidInput) {
