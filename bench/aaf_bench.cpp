@@ -1,5 +1,6 @@
 // Saving AAF files: the stored-object layer with 20,000 objects and 100,000
-// properties, and the object model with 5,000 master and source mob pairs.
+// properties, the object model with 5,000 master and source mob pairs, and
+// a session of 5,000 clips.
 #include <benchmark/benchmark.h>
 
 #include <filesystem>
@@ -7,7 +8,9 @@
 
 #include "export/aaf_ids.h"
 #include "export/aaf_objects.h"
+#include "export/aaf_session.h"
 #include "export/aaf_storage.h"
+#include "support/peak_memory.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -102,3 +105,45 @@ static void BM_AafCreateAndSave5000MobPairs(benchmark::State& state) {
     state.counters["fileMB"] = static_cast<double>(std::filesystem::file_size(path)) / (1024.0 * 1024.0);
 }
 BENCHMARK(BM_AafCreateAndSave5000MobPairs)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// A session as a large export hands it over: 5,000 clips on 40 tracks, each
+// with its own essence file, fades and a clip gain, every fourth clip
+// crossfading into the next; the argument is the share of clips (in percent)
+// with a 64-point gain curve, whose control points are most of the file's objects.
+static void BM_AafSessionWrite5000Clips(benchmark::State& state) {
+    const int curvePercent = static_cast<int>(state.range(0));
+    TempDir dir;
+    const std::string path = dir.File("session.aaf");
+    AafClipList list;
+    for (int i = 0; i < 5000; ++i) {
+        const int track = i % 40, slot = i / 40;
+        std::string name = "FX A" + std::to_string(track + 1) + "_" + std::to_string(i) + "_Impact.wav";
+        list.essencePaths.push_back(dir.path() + "/Audio Files/" + name);
+        list.essenceNames.push_back(name);
+        list.positions.push_back(int64_t(slot) * 96000 + (slot % 4 == 1 ? -4800 : 0));
+        list.lengths.push_back(72000);
+        list.sourceOffsets.push_back(24000);
+        list.fileLengths.push_back(120000);
+        list.tracks.push_back(track);
+        list.fadeIns.push_back(480);
+        list.fadeOuts.push_back(2400);
+        AafGainCurve curve;
+        curve.present = i % 100 < curvePercent;
+        for (int k = 0; k < kAafGainCurvePoints && curve.present; ++k)
+            curve.points[size_t(k)] = 0.5f + 0.5f * float(k % 8) / 8.0f;
+        list.gainCurves.push_back(curve);
+        list.gains.push_back(0.8f);
+    }
+    for (int m = 0; m < 200; ++m) list.markers.push_back({int64_t(m) * 48000, "Spot," + std::to_string(m)});
+    PeakMemoryProbe peak;
+    for (auto _ : state) {
+        if (!ExportAafSessionExtended(path, list.essencePaths, list.essenceNames, list.positions, list.lengths,
+                                      list.sourceOffsets, list.fileLengths, list.tracks, list.trackNames, 48000,
+                                      list.fadeIns, list.fadeOuts, list.markers, list.gainCurves, list.gains))
+            state.SkipWithError("session not written");
+    }
+    state.counters["fileMB"] = static_cast<double>(std::filesystem::file_size(path)) / (1024.0 * 1024.0);
+    if (peak.Available())
+        state.counters["peakGrowthMB"] = static_cast<double>(peak.PeakGrowthBytes()) / (1024.0 * 1024.0);
+}
+BENCHMARK(BM_AafSessionWrite5000Clips)->Arg(100)->Arg(0)->Unit(benchmark::kMillisecond)->Iterations(3);

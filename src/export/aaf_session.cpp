@@ -83,8 +83,11 @@ bool OpenAafFile(const std::string& path, AafSession* session) {
     identification.productName = "Tessaloom";
     identification.productVersion = AafProductVersion{1, 0, 0, 0, 0};
     std::u16string widePath = Utf8ToAafString(path);
-    AafResult r = AAFFileOpenNewModifyEx(widePath.c_str(), &kAafFileKindAaf512Binary, 0, &identification,
-                                         &session->file);
+    // The runtime takes the path as UTF-16: a path that is not valid UTF-8
+    // would come back as another name, so it is refused.
+    AafResult r = WideToUtf8(widePath) == path ? AAFFileOpenNewModifyEx(widePath.c_str(), &kAafFileKindAaf512Binary,
+                                                                       0, &identification, &session->file)
+                                               : AafStatusResult(AafStatus::InvalidName);
     if (r < 0 || !session->file) {
         std::printf("[AAF] OpenNewModifyEx FAILED hr=0x%08lX path='%s'\n", Hr(r < 0 ? r : kAafResultNullParam),
                     path.c_str());
@@ -116,7 +119,10 @@ std::vector<uint8_t> AafWaveSummary(int64_t fileLength, int32_t sampleRate) {
     uint32_t dataSize = bytes > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<uint32_t>(bytes);
     uint32_t rate = static_cast<uint32_t>(sampleRate);
     std::vector<uint8_t> s;
-    auto tag = [&](const char* t) { s.insert(s.end(), t, t + 4); };
+    s.reserve(44);
+    auto tag = [&](const char* t) {
+        for (int i = 0; i < 4; ++i) s.push_back(static_cast<uint8_t>(t[i]));
+    };
     tag("RIFF");
     AafAppendUInt32(s, static_cast<uint32_t>(std::min<uint64_t>(uint64_t(dataSize) + 36u, 0xFFFFFFFFull)));
     tag("WAVE");

@@ -337,6 +337,12 @@ TEST(AafSession, FailuresSaveNothing) {
     EXPECT_NE(testing::internal::GetCapturedStdout().find("[AAF] clip list FAILED"), std::string::npos);
     noFile(dir.File("uneven.aaf"));
 
+    // A path that is not UTF-8 cannot pass the runtime's UTF-16 unchanged.
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(WriteExtended(dir.File("bad\xFF.aaf"), MakeClipList(f, {{0, 1000}})));
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("[AAF] OpenNewModifyEx FAILED hr=0x"), std::string::npos);
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+
     // A session of an earlier export is replaced whole.
     const std::string again = dir.File("again.aaf");
     ASSERT_TRUE(WriteExtended(again, MakeClipList(f, {{0, 1000}, {2000, 1000}})));
