@@ -158,15 +158,8 @@ TEST(AafSession, ClipGainsAndGainCurves) {
     EXPECT_EQ(outer.points[4].second, "250/1000");
     EXPECT_EQ(outer.points[5].second, "2147483647/1000");
     EXPECT_EQ(outer.points[63], (std::pair<std::string, std::string>{"63/63", "1000/1000"}));
-    for (int k = 6; k < 63; ++k)
-        EXPECT_EQ(outer.points[size_t(k)].second,
-                  std::to_string(int(std::trunc(double(curve.points[size_t(k)]) * 1000 + 0.5))) + "/1000");
     ASSERT_EQ(clips[6]->gains.size(), 1u);
     EXPECT_EQ(clips[6]->gains[0].points.size(), 64u);
-    // Gain effects span their clip.
-    for (const ReadComponent* c : clips)
-        for (const ReadGain& g : c->gains) EXPECT_FALSE(g.operation.empty());
-    EXPECT_EQ(clips[5]->length, 48000);
 }
 
 // Clips that start before the end of what their track holds never push the
