@@ -1,13 +1,63 @@
-// shell_audio.cpp — the audio steps of start-up and shutdown (not connected yet).
+// shell_audio.cpp — the audio steps of start-up, the frame loop and shutdown.
+//
+// Index
+//   SetEngineRate          the output's rate hook: engine rate, reverb, playhead time
+//   ShellAudioCallback / OpenShellAudioOutput / SwitchShellSampleRate
+//   PollShellAudioDevice / CloseShellAudioOutput
 #include "app/shell_audio.h"
 
-#include <cstdio>
+#include <memory>
 
 #include "app/app_state.h"
+#include "playback/audio_engine.h"
+#include "playback/audio_output.h"
+#include "playback/block_mixer.h"
+#include "playback/reverb.h"
+#include "platform/null_audio_output.h"
+#include "platform/rtaudio_backend.h"
 
-void OpenShellAudioOutput(AppState& app) {
-    std::printf("[UI] audio output not available: running silent (%d Hz)\n", app.projectSampleRate);
-    std::fflush(stdout);
+namespace {
+
+constexpr float kDevicePollSeconds = 2.5f;
+float gDevicePollClock = 0;
+
+// Runs while no stream mixes. The playhead keeps its time in seconds.
+void SetEngineRate(int32_t rate) {
+    AudioEngine& engine = gAudioEngine;
+    const double seconds = GetPlaybackTime(engine);
+    engine.sampleRate.store(rate);
+    InitReverb(engine.reverbState, rate);
+    SeekPlayback(engine, seconds);
 }
 
-void CloseShellAudioOutput() {}
+}  // namespace
+
+void ShellAudioCallback(float* left, float* right, int32_t frames) {
+    MixAudioBlock(gAudioEngine, left, right, frames);
+}
+
+void OpenShellAudioOutput(AppState& app) {
+    AudioOutput& output = gAudioOutput;
+    output.api = CreateRtAudioBackend();
+    output.nullOutput = std::make_unique<NullAudioOutput>();
+    output.onEngineRateChange = SetEngineRate;
+    // The reference video's sound joins the mix here, once the video code
+    // provides its hook: SetReferenceAudioHook(ReferenceAudioMixHook);
+    OpenAudioOutput(output, ShellAudioCallback, &gAudioEngine.playing, app.projectSampleRate);
+    gDevicePollClock = 0;
+}
+
+void SwitchShellSampleRate(const AppState& app) {
+    if (!gAudioOutput.api) return;  // no output was opened (headless runs)
+    SwitchAudioDevice(gAudioOutput, app.projectSampleRate);
+}
+
+void PollShellAudioDevice(float frameSeconds) {
+    if (!gAudioOutput.api || !(frameSeconds > 0)) return;
+    gDevicePollClock += frameSeconds;
+    if (gDevicePollClock < kDevicePollSeconds) return;
+    gDevicePollClock = 0;
+    HandleAudioDeviceLoss(gAudioOutput);
+}
+
+void CloseShellAudioOutput() { CloseAudioOutput(gAudioOutput); }

@@ -18,6 +18,7 @@
 
 #include "app/app_state.h"
 #include "app/library_frame.h"
+#include "app/shell_audio.h"
 #include "app/shell_quit.h"
 #include "app/shell_services.h"
 #include "app/theme.h"
@@ -41,14 +42,14 @@ namespace {
 // Requests
 // ---------------------------------------------------------------------------
 
-void RunFirstFrameInitialisation(AppState&) {
+void RunFirstFrameInitialisation(AppState& app) {
     InitLibraryIndexFolder(gSoundLibrary);
     LoadPreferences();
+    SwitchShellSampleRate(app);    // the preferences may name another rate
     MigrateLegacyPresetFolders();  // before the demo content, so demo files never shadow old ones
     InstallDemoContent(false);
     // Then, as their subsystems provide them: the recipes (LoadRecipesFolder)
-    // and chains (RescanRecipesAndChains); the audio output reopened when the
-    // preferences name another sample rate; the update check
+    // and chains (RescanRecipesAndChains); the update check
     // (StartUpdateCheck) when it is due.
 }
 
@@ -120,8 +121,9 @@ void DrawRegions(AppState& app, const UILayout& layout) {
         // and the drag zone): DrawTitleBar.
         ImGui::EndChild();
     }
-    // Then the unsaved-changes confirmation, the audio-device check and the
+    // Then the unsaved-changes confirmation, the audio-device check, the
     // auto-save, and the tab buttons in the title bar.
+    PollShellAudioDevice(ImGui::GetIO().DeltaTime);
 
     if (BeginRegion("##video_area", VideoAreaRect(layout))) {
         FillRegion(gTheme.videoBg);

@@ -1,0 +1,126 @@
+// The audio output with streams that run on threads of their own: the null
+// output keeping time, the real RtAudio back-end (on a machine without a
+// sound card it must fall back to the null output), and rate switches from a
+// worker while the interface thread polls.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "platform/null_audio_output.h"
+#include "platform/rtaudio_backend.h"
+#include "playback/audio_output.h"
+#include "playback/mixer_rig.h"
+#include "playback/reverb.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Engine frames the playhead moves per second of wall-clock time, over `span`.
+double MeasurePlayheadRate(const AudioEngine& engine, std::chrono::milliseconds span) {
+    const int64_t p0 = engine.position.load();
+    const Clock::time_point t0 = Clock::now();
+    std::this_thread::sleep_for(span);
+    const int64_t p1 = engine.position.load();
+    const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
+    return double(p1 - p0) / seconds;
+}
+
+// An output whose render function mixes `engine`, which follows the rate.
+void Connect(AudioOutput& output, AudioEngine& engine) {
+    output.onEngineRateChange = [&engine](int32_t rate) {
+        engine.sampleRate.store(rate);
+        InitReverb(engine.reverbState, rate);
+    };
+    OpenAudioOutput(
+        output, [&engine](float* l, float* r, int32_t frames) { MixAudioBlock(engine, l, r, frames); },
+        &engine.playing, engine.sampleRate.load());
+}
+
+}  // namespace
+
+TEST(AudioOutputStreams, TheNullOutputMovesThePlayheadAtTheEngineRate) {
+    auto engine = MakePlayingEngine(44100);
+    AudioOutput output;
+    output.nullOutput = std::make_unique<NullAudioOutput>();  // and no device at all
+    Connect(output, *engine);
+    ASSERT_EQ(output.nullRunning.load(), 1);
+    EXPECT_EQ(output.errorText, "Could not open audio device");
+    // Within a few periods of slack on a loaded machine.
+    EXPECT_NEAR(MeasurePlayheadRate(*engine, std::chrono::milliseconds(600)), 44100.0, 0.15 * 44100);
+
+    CloseAudioOutput(output);
+    const int64_t stopped = engine->position.load();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(engine->position.load(), stopped);
+}
+
+// On a machine with a sound card the device runs instead; either way the
+// transport moves, and nothing is printed on stderr.
+TEST(AudioOutputStreams, RealRtAudioOpensOrFallsBackToTheNullOutput) {
+    auto engine = MakePlayingEngine(48000);
+    AudioOutput output;
+    testing::internal::CaptureStderr();
+    output.api = CreateRtAudioBackend();
+    output.nullOutput = std::make_unique<NullAudioOutput>();
+    Connect(output, *engine);
+    HandleAudioDeviceLoss(output);  // a retry (no device) or a check (device) changes nothing
+    const std::string stderrText = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(stderrText, "");
+
+    AudioOutputStatus status;
+    ASSERT_TRUE(TryReadAudioOutputStatus(output, status));
+    std::printf("[test] audio back-end %s: open %d, null output %d, %d Hz\n", output.api->Name().c_str(),
+                int(status.open), int(status.nullRunning), status.deviceRate);
+    if (!status.open) {
+        EXPECT_EQ(status.errorText, "Could not open audio device");
+        EXPECT_TRUE(status.nullRunning);
+        EXPECT_EQ(status.deviceRate, 48000);
+    }
+    EXPECT_NEAR(MeasurePlayheadRate(*engine, std::chrono::milliseconds(600)), 48000.0, 0.15 * 48000);
+    CloseAudioOutput(output);
+    EXPECT_EQ(output.open.load(), 0);
+    EXPECT_EQ(output.nullRunning.load(), 0);
+}
+
+// The settings panel switches rates from a worker while the interface thread
+// polls for loss and reads the status; the reverb is re-initialised at each
+// switch while the stream thread mixes with it in between.
+TEST(AudioOutputStreams, RateSwitchesFromAWorkerWhileTheInterfacePolls) {
+    auto engine = MakePlayingEngine(48000);
+    engine->reverb.enabled = 1;
+    InstallPlaybackVoice(*engine, ConstantVoice(0, 30, 0.25f), 0.05f, 0.05f);
+    AudioOutput output;
+    output.api = std::make_unique<NullAudioOutput>();  // a "device" with a thread of its own
+    output.nullOutput = std::make_unique<NullAudioOutput>();
+    Connect(output, *engine);
+    ASSERT_EQ(output.open.load(), 1);
+
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        for (int i = 0; i < 12; ++i) {
+            SwitchAudioDevice(output, i % 2 ? 48000 : 44100);
+            RefreshOutputDevices(output);
+            std::this_thread::sleep_for(std::chrono::milliseconds(15));
+        }
+        done = true;
+    });
+    int statusReads = 0;
+    while (!done.load()) {
+        HandleAudioDeviceLoss(output);
+        AudioOutputStatus status;
+        statusReads += TryReadAudioOutputStatus(output, status) ? 1 : 0;
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    worker.join();
+    EXPECT_GT(statusReads, 0);
+    EXPECT_EQ(output.open.load(), 1);
+    EXPECT_EQ(output.engineRate.load(), 48000);
+    EXPECT_EQ(engine->sampleRate.load(), 48000);
+    EXPECT_EQ(engine->playing.load(), 1);
+    const int64_t before = engine->position.load();
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    EXPECT_GT(engine->position.load(), before);
+    CloseAudioOutput(output);
+}
