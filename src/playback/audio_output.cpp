@@ -4,7 +4,7 @@
 //   gAudioOutput / ~AudioOutput
 //   Log / SetErrorText     "[Audio]" lines; a notice is logged once when it changes
 //   ChooseDeviceRate
-//   Locked helpers         device list, index of an id, stopping what runs,
+//   Locked helpers         device list, index of an id, the stream request, stopping what runs,
 //                          the null output, the rate change, the open itself
 //   OpenAudioOutput / OpenAudioStream / SwitchAudioDevice
 //   HandleAudioDeviceLoss / RefreshOutputDevices
@@ -69,6 +69,17 @@ void RefreshDevicesLocked(AudioOutput& o) {
     o.selectedDevice = o.open.load() ? IndexOfDevice(o, o.deviceId) : -1;
 }
 
+AudioStreamRequest StreamRequest(AudioOutput& o, uint32_t id, int32_t rate) {
+    AudioStreamRequest request;
+    request.deviceId = id;
+    request.sampleRate = rate;
+    request.periodFrames = kOutputPeriodFrames;
+    request.callback = AudioStreamCallback;
+    request.user = &o;
+    request.streamName = kStreamName;
+    return request;
+}
+
 void CloseDeviceStreamLocked(AudioOutput& o) {
     o.open.store(0);
     if (o.api && o.api->IsStreamOpen()) o.api->CloseStream();
@@ -94,13 +105,7 @@ void StartNullOutputLocked(AudioOutput& o, int32_t engineRate) {
     StopNullOutputLocked(o);
     SetEngineRateLocked(o, engineRate);
     if (!o.nullOutput) return;
-    AudioStreamRequest request;
-    request.deviceId = o.nullOutput->DefaultOutputDevice();
-    request.sampleRate = engineRate;
-    request.periodFrames = kOutputPeriodFrames;
-    request.callback = AudioStreamCallback;
-    request.user = &o;
-    request.streamName = kStreamName;
+    const AudioStreamRequest request = StreamRequest(o, o.nullOutput->DefaultOutputDevice(), engineRate);
     uint32_t granted = kOutputPeriodFrames;
     std::string error;
     if (!o.nullOutput->OpenStream(request, granted, error)) {
@@ -147,13 +152,7 @@ bool OpenStreamLocked(AudioOutput& o, uint32_t id, int32_t engineRate, OpenLog l
     AudioDeviceInfo info;
     if (!o.api->GetDeviceInfo(id, info)) info = AudioDeviceInfo{};
     const int32_t rate = ChooseDeviceRate(info, engineRate);
-    AudioStreamRequest request;
-    request.deviceId = id;
-    request.sampleRate = rate;
-    request.periodFrames = kOutputPeriodFrames;
-    request.callback = AudioStreamCallback;
-    request.user = &o;
-    request.streamName = kStreamName;
+    const AudioStreamRequest request = StreamRequest(o, id, rate);
     uint32_t granted = kOutputPeriodFrames;
     std::string error;
     if (!o.api->OpenStream(request, granted, error)) {
