@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "app/app_state.h"
+#include "picture/reference_audio.h"
 #include "playback/audio_engine.h"
 #include "playback/audio_output.h"
 #include "playback/block_mixer.h"
@@ -41,9 +42,8 @@ void OpenShellAudioOutput(AppState& app) {
     output.api = CreateRtAudioBackend();
     output.nullOutput = std::make_unique<NullAudioOutput>();
     output.onEngineRateChange = SetEngineRate;
-    // The reference video's sound joins the mix here, once the video code
-    // provides its hook: SetReferenceAudioHook(ReferenceAudioMixHook);
     OpenAudioOutput(output, ShellAudioCallback, &gAudioEngine.playing, app.projectSampleRate);
+    SetReferenceAudioHook(ReferenceAudioMixHook);  // the video's sound, once per block
     gDevicePollClock = 0;
 }
 

@@ -3,7 +3,8 @@
 // Index
 //   ShellAudioCallback       the render function: the block mixer on the program's engine
 //   OpenShellAudioOutput     start-up: RtAudio and the null output, the engine's
-//                            rate and reverb, the default device at `projectSampleRate`
+//                            rate and reverb, the default device at `projectSampleRate`,
+//                            the reference video's sound in the mix
 //   SwitchShellSampleRate    first frame: the preferences' rate, when it differs
 //   PollShellAudioDevice     every frame: the device-loss poll each 2.5 s of frame time
 //   CloseShellAudioOutput    shutdown: stop and close the stream, destroy the back-ends
