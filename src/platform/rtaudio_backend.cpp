@@ -3,7 +3,8 @@
 // Index
 //   SilenceAlsaMessages    process-wide no-op ALSA error handler
 //   IgnoreStreamError      the stream's error callback
-//   RtAudioBackend         API choice, devices, stream calls (each guarded)
+//   RtAudioBackend         API choice, devices, ALSA's "default" device, stream
+//                          calls (each guarded)
 //   CreateRtAudioBackend
 //
 // Why an error callback that does nothing: without one, RtAudio throws from
@@ -107,9 +108,18 @@ public:
         }
     }
 
+    // ALSA's first device is the first card; its "default" device goes
+    // through the system's mixing and routing, so it is the one to take.
     uint32_t DefaultOutputDevice() override {
         if (!rt_) return 0;
         try {
+            if (rt_->getCurrentApi() == RtAudio::LINUX_ALSA) {
+                const unsigned int count = rt_->getDeviceCount();
+                for (unsigned int i = 0; i < count; ++i) {
+                    const RtAudio::DeviceInfo d = rt_->getDeviceInfo(i);
+                    if (d.probed && d.name == "default" && d.outputChannels >= 2) return i;
+                }
+            }
             return rt_->getDefaultOutputDevice();
         } catch (const std::exception&) {
             return 0;
@@ -161,15 +171,13 @@ public:
         return true;
     }
 
+    // Aborts rather than drains: the output stops a stream only to close it,
+    // and draining a device that has gone away can wait for ever.
     void StopStream() override {
         if (!rt_) return;
         try {
-            if (rt_->isStreamRunning()) rt_->stopStream();
+            if (rt_->isStreamRunning()) rt_->abortStream();
         } catch (const std::exception&) {
-            try {
-                if (rt_->isStreamRunning()) rt_->abortStream();
-            } catch (const std::exception&) {
-            }
         }
     }
 
