@@ -161,6 +161,10 @@ void SdlGlBackend::ApplyResize(int, int) {
 
 void SdlGlBackend::NewFrame() {
     ImGui_ImplOpenGL3_NewFrame();
+    // The first frame uploads the font atlas; its CPU copy (hundreds of
+    // megabytes at a UI scale of 2) is not needed after that.
+    ImFontAtlas* fonts = ImGui::GetIO().Fonts;
+    if (fonts->TexID && (fonts->TexPixelsAlpha8 || fonts->TexPixelsRGBA32)) fonts->ClearTexData();
     ImGui_ImplSDL2_NewFrame();
 }
 

@@ -25,6 +25,7 @@
 #include <thread>
 
 #include "app/app_state.h"
+#include "app/fonts.h"
 #include "app/frame_driver.h"
 #include "app/sdl_gl_backend.h"
 #include "app/shell_quit.h"
@@ -36,6 +37,7 @@
 #include "library/sound_library.h"
 #include "persistence/user_folders.h"
 #include "ui/imgui_compat.h"
+#include "ui/tab_row.h"
 
 std::string ParseCommandLine(int argc, const char* const* argv) {
     static const char kExtension[] = ".tlproj";
@@ -125,16 +127,10 @@ void StartGui(ShellWindow& shell, AppState& app, float uiScale) {
     io.IniFilename = nullptr;
     shell.guiStarted = true;
 
-    // Fonts from the Fonts folder beside the executable (LoadFonts) join here.
-    app.autoFontPreset = 1;
-    std::printf("[UI] uiScale=%.2f, autoFontPreset=Medium\n", uiScale);
-    // ApplyFontSizePreset(app, app.autoFontPreset) joins with the fonts.
-    if (!app.fontBody) {
-        ImFont* builtIn = ImCompat::AddDefaultFontWithDensity(io.Fonts, uiScale);
-        app.fontBody = app.fontLarge = app.fontMedium = app.fontSmall = builtIn;
-        io.FontDefault = builtIn;
-        Log("no font files: using the built-in font");
-    }
+    // Both font tables, the title font, the Medium preset (or the built-in
+    // font), in an atlas the device can hold as one texture.
+    LoadFonts(app, io.Fonts, app.exeDir, uiScale, shell.backend->MaxTextureSize());
+    InstallFontPresetSlot(app);
 }
 
 // ---------------------------------------------------------------------------
@@ -299,6 +295,8 @@ int RunShell(int argc, char** argv) {
     std::printf("[UI] window open (%dx%d)\n", w, h);
     std::fflush(stdout);
 
+    RegisterStateDump(DumpFonts);
+    RegisterStateDump(DumpTabRow);
     TestDriverPtr driver = StartTestDriver(shell.window, frames);
     shell.backend->scriptedInput = driver != nullptr;
     RunMainLoop(shell, frames, app, driver.get());

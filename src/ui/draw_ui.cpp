@@ -31,6 +31,7 @@
 #include "persistence/preferences.h"
 #include "recipes/legacy_presets.h"
 #include "ui/imgui_compat.h"
+#include "ui/tab_row.h"
 
 UiFrameState gUiFrame;
 
@@ -118,11 +119,16 @@ void FillRegion(uint32_t color) {
 void DrawRegions(AppState& app, const UILayout& layout) {
     if (BeginRegion("##title", TitleBarRect(layout))) {
         // Title bar content (menu button, title, project name, caption buttons
-        // and the drag zone): DrawTitleBar.
+        // and the drag zone): DrawTitleBar. Then the unsaved-changes
+        // confirmation.
+        //
+        // The tab buttons stand in the title bar, so they are drawn in its
+        // child: the main window's own items under a child never get the
+        // pointer.
+        DrawTabRow(app, layout, static_cast<int>(gMissingFiles.files.size()));
         ImGui::EndChild();
     }
-    // Then the unsaved-changes confirmation, the audio-device check, the
-    // auto-save, and the tab buttons in the title bar.
+    // Then the audio-device check and the auto-save.
     PollShellAudioDevice(ImGui::GetIO().DeltaTime);
 
     if (BeginRegion("##video_area", VideoAreaRect(layout))) {
@@ -193,8 +199,10 @@ void DrawUI() {
     const ShellServices& services = gShellServices;
     ui.regionsDrawn.clear();
 
-    // 1. Style from the palette, display size in points.
+    // 1. Style from the palette, display size in points. Animations of this
+    // frame raise uiAnimating again while they still move.
     ApplyThemeStyle();
+    app.uiAnimating = false;
     const ImVec2 display = ImGui::GetIO().DisplaySize;
 
     // 2, 3. First frame: data folders, preferences, recipes; the launcher offer.

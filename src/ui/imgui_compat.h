@@ -7,7 +7,8 @@
 //   Input             AddMousePosEvent, AddMouseButtonEvent, AddKeyEvent,
 //                     IsScancodeDown/Pressed, IsNamedKeyPressed, IsModDown
 //   Widgets           SetItemTooltip, BeginItemTooltip, SeparatorText, TextLink
-//   Fonts             AddFontWithDensity, AddDefaultFontWithDensity
+//   Fonts             FontConfigForDensity, AddFontWithDensity,
+//                     AddFontFromMemoryWithDensity, AddDefaultFontWithDensity
 //   Error recovery    RecoverFrameStacks
 //
 // What 1.86 lacks and how this header answers it:
@@ -29,7 +30,9 @@
 #include <imgui.h>
 #include <imgui_internal.h>
 
+#include <cfloat>
 #include <cstdarg>
+#include <cstring>
 
 #if IMGUI_VERSION_NUM >= 18700
 #error "imgui_compat.h is written for Dear ImGui 1.86; review it for this release"
@@ -148,19 +151,43 @@ inline bool TextLink(const char* label) {
 // Fonts
 // ---------------------------------------------------------------------------
 
-// Adds a TTF at `sizePoints`, its glyphs rasterised for `density` pixels per
-// point (the UI scale). Offsets and advances in `config` are given in points.
-// In merge mode the destination font keeps the scale of its first face.
-inline ImFont* AddFontWithDensity(ImFontAtlas* atlas, const char* path, float sizePoints, ImFontConfig config,
-                                  const ImWchar* ranges, float density) {
+// A font configuration for `sizePoints` whose glyphs are rasterised for
+// `density` pixels per point (the UI scale): size, offsets and advances
+// (given in points) become pixels.
+inline ImFontConfig FontConfigForDensity(ImFontConfig config, float sizePoints, float density) {
     if (!(density > 0)) density = 1;
     config.SizePixels = sizePoints * density;
     config.GlyphOffset = ImVec2(config.GlyphOffset.x * density, config.GlyphOffset.y * density);
     config.GlyphMinAdvanceX *= density;
     if (config.GlyphMaxAdvanceX < FLT_MAX) config.GlyphMaxAdvanceX *= density;
-    ImFont* font = atlas->AddFontFromFileTTF(path, config.SizePixels, &config, ranges);
-    if (font && !config.MergeMode) font->Scale = 1.0f / density;
+    return config;
+}
+
+// Scales a font added at density back to its size in points. In merge mode
+// the destination font keeps the scale of its first face.
+inline ImFont* ScaledToPoints(ImFont* font, const ImFontConfig& config, float density) {
+    if (font && !config.MergeMode) font->Scale = 1.0f / (density > 0 ? density : 1.0f);
     return font;
+}
+
+// Adds a TTF at `sizePoints`, its glyphs rasterised for `density` pixels per
+// point (the UI scale). Offsets and advances in `config` are given in points.
+inline ImFont* AddFontWithDensity(ImFontAtlas* atlas, const char* path, float sizePoints, ImFontConfig config,
+                                  const ImWchar* ranges, float density) {
+    config = FontConfigForDensity(config, sizePoints, density);
+    return ScaledToPoints(atlas->AddFontFromFileTTF(path, config.SizePixels, &config, ranges), config, density);
+}
+
+// The same from a TTF in memory; the atlas takes a copy of the bytes.
+inline ImFont* AddFontFromMemoryWithDensity(ImFontAtlas* atlas, const void* data, int size, float sizePoints,
+                                            ImFontConfig config, const ImWchar* ranges, float density) {
+    if (!data || size <= 0) return nullptr;
+    void* copy = IM_ALLOC(static_cast<size_t>(size));
+    memcpy(copy, data, static_cast<size_t>(size));
+    config = FontConfigForDensity(config, sizePoints, density);
+    config.FontDataOwnedByAtlas = true;
+    return ScaledToPoints(atlas->AddFontFromMemoryTTF(copy, size, config.SizePixels, &config, ranges), config,
+                          density);
 }
 
 // The built-in font at its own size of 13 points, rasterised for `density`.

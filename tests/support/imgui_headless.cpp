@@ -24,6 +24,10 @@ HeadlessGui::~HeadlessGui() { ImGui::DestroyContext(context); }
 
 void HeadlessGui::Frame() {
     ImGuiIO& io = ImGui::GetIO();
+    // Fonts loaded after construction: build them as a renderer would (8-bit
+    // alpha is enough without one).
+    if (!io.Fonts->IsBuilt()) io.Fonts->Build();
+    if (!io.Fonts->TexID) io.Fonts->SetTexID(reinterpret_cast<ImTextureID>(static_cast<uintptr_t>(1)));
     io.DisplaySize = ImVec2(width, height);
     io.DeltaTime = 1.0f / 60.0f;
     ImGui::NewFrame();

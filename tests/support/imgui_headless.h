@@ -4,7 +4,8 @@
 // Index
 //   HeadlessGui        creates the context (fixed display size, built font
 //                      atlas, no settings file) and destroys it with the test
-//     Frame / EndFrame NewFrame and Render with the input set before
+//     Frame / EndFrame NewFrame and Render with the input set before; fonts
+//                      added to the atlas since are built first
 //     MoveMouse / SetButton / SetKey / TypeText   scripted input
 //
 // Input follows Dear ImGui 1.86: there is no queue, so a press and its

@@ -1,0 +1,87 @@
+// widgets.cpp — tooltip, selectable row, centred text and the tab button.
+//
+// Index
+//   ShowStyledTooltip
+//   SelectableRow
+//   DrawCenteredText
+//   TabButton
+#include "ui/widgets.h"
+
+#include <cmath>
+#include <cstdarg>
+#include <string>
+
+#include "app/app_state.h"
+#include "app/theme.h"
+#include "ui/style_scopes.h"
+#include "ui/ui_colors.h"
+#include "ui/widget_logic.h"
+
+float gTabLabelReveal = 1.0f;
+
+void ShowStyledTooltip(const char* format, ...) {
+    TooltipScope scope;
+    va_list args;
+    va_start(args, format);
+    ImGui::SetTooltipV(format, args);
+    va_end(args);
+}
+
+bool SelectableRow(const char* first, const char* second, bool selected, int id) {
+    const std::string label = SelectableRowLabel(first, second, id);
+    return ImGui::Selectable(label.c_str(), selected, ImGuiSelectableFlags_None, ImVec2(0, 0));
+}
+
+bool SelectableRow(const char* first, const char* second, int id) { return SelectableRow(first, second, false, id); }
+
+void DrawCenteredText(float width, const char* text, uint32_t color) {
+    const float textWidth = text && *text ? std::ceil(ImGui::CalcTextSize(text).x) : 0.0f;
+    ImGui::SetCursorPosX((width - textWidth) / 2);
+    ImGui::TextColored(ImGui::ColorConvertU32ToFloat4(color), "%s", text ? text : "");
+}
+
+// ---------------------------------------------------------------------------
+// TabButton
+// ---------------------------------------------------------------------------
+
+bool TabButton(TabBarLayout& layout, const char* label, int tab, bool enabled) {
+    AppState& app = gAppState;
+    const std::string shown = layout.showLabels ? std::string(label) : TabIconPart(label);
+    const float fullWidth = std::ceil(ImGui::CalcTextSize(label).x);
+    const float t = gTabLabelReveal;
+    const float width = layout.iconOnlyWidth + (2 * layout.padding + fullWidth - layout.iconOnlyWidth) * t;
+    const float x = layout.rightEdge - width;
+    layout.rightEdge = x;
+    ImGui::SetCursorPos(ImVec2(x, layout.rowY));
+    const ImVec2 size(width, layout.height);
+    // The id follows the tab, not the text: the shown text changes with the reveal.
+    ImGui::PushID(tab);
+
+    if (!enabled) {
+        ImGui::PushStyleColor(ImGuiCol_Text, static_cast<ImU32>(WithAlpha(gTheme.textDim, 128)));
+        ImGui::BeginDisabled(true);
+        ImGui::Button(shown.c_str(), size);
+        ImGui::EndDisabled();
+        ImGui::PopStyleColor();
+        ImGui::PopID();
+        return false;
+    }
+
+    const bool wasActive = app.activeTab == tab;
+    if (wasActive) ImGui::PushStyleColor(ImGuiCol_Text, static_cast<ImU32>(gTheme.text));
+    const bool clicked = ImGui::Button(shown.c_str(), size);
+    if (wasActive) ImGui::PopStyleColor();
+    if (clicked) {
+        const int previous = app.activeTab;
+        app.activeTab = wasActive ? 0 : tab;
+        if (app.activeTab == 1 && previous != 1) app.selectedEvents.clear();
+    }
+    if (!layout.showLabels && ImGui::IsItemHovered()) ShowStyledTooltip("%s", TabNamePart(label));
+    if (app.activeTab == tab && layout.drawList) {
+        const ImVec2 min = ImGui::GetItemRectMin();
+        const ImVec2 max = ImGui::GetItemRectMax();
+        layout.drawList->AddRectFilled(ImVec2(min.x, max.y - 2), max, static_cast<ImU32>(gTheme.accent));
+    }
+    ImGui::PopID();
+    return clicked;
+}

@@ -1,0 +1,55 @@
+// widgets.h — small widgets every panel shares. The colour functions they
+// use are in ui_colors.h, the style scopes in style_scopes.h.
+//
+// Index
+//   ShowStyledTooltip   printf-style tooltip in the tooltip look (TooltipScope)
+//   SelectableRow       a list row "first  second" with its own id; true when clicked
+//   DrawCenteredText    text centred in a width, in a packed colour
+//   TabBarLayout        the main window's tab row, shared by its TabButton calls
+//   gTabLabelReveal     the label-reveal factor t (0 icons only .. 1 full labels)
+//   TabButton           one tab, laid out leftwards from the row's right edge
+//
+// UI thread, inside a window of the current frame.
+#pragma once
+
+#include <cstdint>
+
+#include <imgui.h>
+
+void ShowStyledTooltip(const char* format, ...) IM_FMTARGS(1);
+
+// ImGui::Selectable with the label "first  second##r<id>", no flags and
+// automatic size. A long text is cut on screen (127 bytes, at a character
+// boundary); the id suffix is always kept.
+bool SelectableRow(const char* first, const char* second, bool selected, int id);
+bool SelectableRow(const char* first, const char* second, int id);
+
+// Sets the cursor x to (width - textWidth) / 2 in the current window, the
+// text's width in the current font rounded up to a whole point (null or
+// empty: 0), and draws the text in `color` (0xAABBGGRR).
+void DrawCenteredText(float width, const char* text, uint32_t color);
+
+// The tab row's shared state. The caller fills it once per frame; each
+// TabButton moves `rightEdge` left by its own width.
+struct TabBarLayout {
+    bool showLabels = true;    // gTabLabelReveal > 0.55
+    float padding = 0;         // horizontal padding either side of a full label
+    float iconOnlyWidth = 0;   // a tab's width with its label hidden
+    float rightEdge = 0;       // window x where the next tab ends
+    float rowY = 0;            // window y of the row
+    float height = 0;          // button height
+    ImDrawList* drawList = nullptr;  // the window's draw list (the active underline)
+};
+
+// Eased every frame by the tab row (tab_row.h); TabButton reads it.
+extern float gTabLabelReveal;
+
+// One tab of the main window. Labels read icon, two blanks, name. Width =
+// lerp(iconOnlyWidth, 2 × padding + full label width, gTabLabelReveal). With
+// labels hidden it shows the icon part (at most 15 bytes) and, hovered, the
+// name as tooltip. A click on the active tab returns to Events (0), on
+// another tab makes it active; entering Trace (1) from another tab empties
+// gAppState.selectedEvents. The active tab has text colour `text` and a
+// 2-point underline in `accent`. A disabled tab is drawn dim and takes no
+// click. True when clicked.
+bool TabButton(TabBarLayout& layout, const char* label, int tab, bool enabled);
