@@ -37,7 +37,7 @@ namespace {
 // A dot at the tab's top-right corner.
 void DrawDotBadge(ImDrawList* draw, const ImVec2& min, const ImVec2& max, float fontSize) {
     const float r = std::max(2.5f, 0.17f * fontSize);
-    draw->AddCircleFilled(ImVec2(max.x - r - 3, min.y + r + 3), r, static_cast<ImU32>(gTheme.warning));
+    draw->AddCircleFilled(ImVec2(max.x - r - 3, min.y + r + 2), r, static_cast<ImU32>(gTheme.warning));
 }
 
 // A count in a small pill at the tab's top-right corner.
@@ -48,12 +48,14 @@ void DrawCountBadge(ImDrawList* draw, const ImVec2& min, const ImVec2& max, floa
     else
         std::snprintf(text, sizeof text, "%d", count);
     ImFont* font = gAppState.fontSmall ? gAppState.fontSmall : ImGui::GetFont();
-    const float size = std::round(0.62f * fontSize);
+    // Small, over the corner, so that it covers as little of the label as it can.
+    const float size = std::round(0.56f * fontSize);
     const ImVec2 textSize = font->CalcTextSizeA(size, 1e9f, 0, text);
     const float h = size + 2;
     const float w = std::max(h, std::ceil(textSize.x) + 6);
-    const ImVec2 pillMax(max.x - 2, min.y + 2 + h);
-    const ImVec2 pillMin(pillMax.x - w, min.y + 2);
+    const float top = std::max(0.0f, min.y - 3);
+    const ImVec2 pillMin(max.x - 1 - w, top);
+    const ImVec2 pillMax(max.x - 1, top + h);
     draw->AddRectFilled(pillMin, pillMax, static_cast<ImU32>(gTheme.missingFile), h / 2);
     draw->AddText(font, size, ImVec2(pillMin.x + (w - textSize.x) / 2, pillMin.y + (h - textSize.y) / 2),
                   static_cast<ImU32>(gTheme.windowBg), text);
