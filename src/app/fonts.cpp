@@ -87,6 +87,18 @@ std::vector<unsigned char> ReadFontFace(const std::string& path) {
 // FontBuilder
 // ---------------------------------------------------------------------------
 
+// Oversampling, horizontal pixel snapping and merge mode of one face. Merged
+// glyphs (icons, logo) sit one point lower, on the text's baseline.
+ImFontConfig FaceConfig(int oversampleH, int oversampleV, bool pixelSnapH, bool merge) {
+    ImFontConfig config;
+    config.OversampleH = oversampleH;
+    config.OversampleV = oversampleV;
+    config.PixelSnapH = pixelSnapH;
+    config.MergeMode = merge;
+    if (merge) config.GlyphOffset = ImVec2(0, 1);
+    return config;
+}
+
 struct FontBuilder {
     ImFontAtlas* atlas = nullptr;
     float uiScale = 1;
@@ -112,41 +124,19 @@ struct FontBuilder {
         auto it = added.find(key);
         if (it != added.end()) return it->second;
 
-        ImFontConfig text;
-        text.OversampleH = 3;
-        text.OversampleV = 2;
-        ImFont* font = Add(face, points, text, FontTextRanges());
+        ImFont* font = Add(face, points, FaceConfig(3, 2, false, false), FontTextRanges());
         if (!font) return nullptr;
         ++fontsAdded;
-        if (!Face(FontFace::Icons).empty()) {
-            ImFontConfig icons;
-            icons.MergeMode = true;
-            icons.PixelSnapH = true;
-            icons.OversampleH = 2;
-            icons.OversampleV = 1;
-            icons.GlyphOffset = ImVec2(0, 1);
-            Add(FontFace::Icons, kIconSizeRatio * points, icons, FontIconRanges());
-        }
-        if (!Face(FontFace::Logo).empty()) {
-            ImFontConfig logo;
-            logo.MergeMode = true;
-            logo.PixelSnapH = true;
-            logo.OversampleH = 3;
-            logo.OversampleV = 2;
-            logo.GlyphOffset = ImVec2(0, 1);
-            Add(FontFace::Logo, points, logo, FontLogoRanges());
-        }
+        if (!Face(FontFace::Icons).empty())
+            Add(FontFace::Icons, kIconSizeRatio * points, FaceConfig(2, 1, true, true), FontIconRanges());
+        if (!Face(FontFace::Logo).empty()) Add(FontFace::Logo, points, FaceConfig(3, 2, true, true), FontLogoRanges());
         added[key] = font;
         return font;
     }
 
     ImFont* TitleFont() {
         if (Face(FontFace::Bold).empty()) return nullptr;
-        ImFontConfig title;
-        title.OversampleH = 3;
-        title.OversampleV = 2;
-        title.PixelSnapH = true;
-        ImFont* font = Add(FontFace::Bold, kTitleFontSize, title, nullptr);
+        ImFont* font = Add(FontFace::Bold, kTitleFontSize, FaceConfig(3, 2, true, false), nullptr);
         if (font) ++fontsAdded;
         return font;
     }
