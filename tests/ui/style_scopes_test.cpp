@@ -235,26 +235,6 @@ TEST_F(StyleScopes, EachScopeShowsItsLookAndRestoresEverything) {
     EndFrame();
 }
 
-TEST_F(StyleScopes, MuteAndSoloOffDifferOnlyInTheirHoverColour) {
-    BeginFrame();
-    std::vector<uint32_t> mute, solo;
-    {
-        MuteButtonScope off(false);
-        for (ImGuiCol c : {ImGuiCol_Button, ImGuiCol_ButtonHovered, ImGuiCol_ButtonActive, ImGuiCol_Text})
-            mute.push_back(Current(c));
-    }
-    {
-        SoloButtonScope off(false);
-        for (ImGuiCol c : {ImGuiCol_Button, ImGuiCol_ButtonHovered, ImGuiCol_ButtonActive, ImGuiCol_Text})
-            solo.push_back(Current(c));
-    }
-    EndFrame();
-    EXPECT_EQ(mute[0], solo[0]);
-    EXPECT_NE(mute[1], solo[1]);
-    EXPECT_EQ(mute[2], solo[2]);
-    EXPECT_EQ(mute[3], solo[3]);
-}
-
 TEST_F(StyleScopes, FontScopesPushTheirFontsAndNestedScopesRestoreAll) {
     // Two fonts of the atlas stand in for the small body font and the
     // regular table's small font; bold fonts on makes no difference.
