@@ -5,7 +5,8 @@
 //   FillRandomBytes
 //   WriteTextFileAtomic / WriteBytesFileAtomic / CommitAndReplaceFile   temporary file, fsync, rename, folder fsync
 //   CopyFileContents     durable copy into a new file
-//   FileIsReadable
+//   FileIsReadable       open for reading without waiting on a pipe
+//   ReadFileText         a whole regular file, bounded in size
 #include "document/file_util.h"
 
 #include <fcntl.h>
@@ -16,6 +17,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 
 namespace {
@@ -191,12 +193,63 @@ bool CopyFileContents(const std::string& src, const std::string& dst, int* error
 
 bool FileIsReadable(const std::string& path) {
     if (path.empty()) return false;
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // A stored path may name a pipe; opening one for reading would wait for
+    // a writer forever. Without blocking it opens at once (and stays readable).
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return false;
     struct stat st {};
     bool ok = ::fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode);
     ::close(fd);
     return ok;
+}
+
+FileReadStatus ReadFileText(const std::string& path, uint64_t maxBytes, std::string& out) {
+    out.clear();
+    if (path.empty()) return kReadCannotOpen;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return kReadCannotOpen;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return kReadCannotOpen;
+    }
+    if (static_cast<uint64_t>(st.st_size) > maxBytes) {
+        ::close(fd);
+        return kReadTooLarge;
+    }
+    FileReadStatus status = kReadOk;
+    // Reads until the buffer is full or the file ends; false on an error.
+    auto readInto = [fd](char* buffer, size_t size, size_t& have) {
+        while (have < size) {
+            const ssize_t got = ::read(fd, buffer + have, size - have);
+            if (got < 0 && errno == EINTR) continue;
+            if (got < 0) return false;
+            if (got == 0) break;
+            have += static_cast<size_t>(got);
+        }
+        return true;
+    };
+    try {
+        out.resize(static_cast<size_t>(st.st_size));
+        size_t have = 0;
+        if (!readInto(out.data(), out.size(), have)) status = kReadFailed;
+        out.resize(have);
+        // The file may have grown since it was measured: read on to its end,
+        // within the bound.
+        char more[16384];
+        while (status == kReadOk && have == static_cast<size_t>(st.st_size)) {
+            size_t got = 0;
+            if (!readInto(more, sizeof more, got)) status = kReadFailed;
+            if (got == 0) break;
+            if (out.size() + got > maxBytes) status = kReadTooLarge;
+            else out.append(more, got);
+        }
+    } catch (const std::bad_alloc&) {
+        status = kReadOutOfMemory;
+    }
+    ::close(fd);
+    if (status != kReadOk) std::string().swap(out);
+    return status;
 }
 
 std::string FileNameOf(const std::string& path) {

@@ -8,6 +8,7 @@
 //   CommitAndReplaceFile  fsync a finished temporary file and move it over the target
 //   CopyFileContents      copy a file into a new file and sync it
 //   FileIsReadable        whether a path opens for reading
+//   FileReadStatus / ReadFileText   a whole file into memory, bounded in size
 //   FileNameOf            last component of a path ('/' or '\\' separated)
 #pragma once
 
@@ -50,7 +51,21 @@ bool CommitAndReplaceFile(const std::string& tmpPath, const std::string& targetP
 // system's error number and the result is false.
 bool CopyFileContents(const std::string& src, const std::string& dst, int* error = nullptr);
 
+// False for an empty path, a folder, or a path that does not open. Never
+// waits (a pipe with no writer counts as readable).
 bool FileIsReadable(const std::string& path);
+
+enum FileReadStatus : int32_t {
+    kReadOk = 0,
+    kReadCannotOpen = 1,    // missing, not permitted, or not a regular file
+    kReadTooLarge = 2,      // more than the caller's bound
+    kReadOutOfMemory = 3,   // the text could not be allocated
+    kReadFailed = 4,        // the system reported an error while reading
+};
+
+// Reads the whole regular file at `path` into `out` (emptied on any failure).
+// Only regular files are read, so a pipe or a device never makes it wait.
+FileReadStatus ReadFileText(const std::string& path, uint64_t maxBytes, std::string& out);
 
 // The part after the last '/' or '\\' (the whole path when there is none).
 std::string FileNameOf(const std::string& path);

@@ -1,12 +1,15 @@
-// event_json.cpp — writing and reading events, writing rendered layers.
+// event_json.cpp — writing and reading events and rendered layers.
 //
 // Index
 //   Writing helpers        mapped path lists, fixed text fields
 //   WriteEventJson         members in file order, conditions of each
 //   WriteResultJson        members in file order, alloy sources
-//   Reading helpers        typed member lookups with defaults and clamps
+//   Reading helpers        integer flags
 //   ReadPinnedFiles        the pinned list and its parallel lists, kept aligned
 //   ReadEventJson          the member-by-member reading of one event
+//   ResolveAgainstProjectFolder
+//   Result reading helpers  gain arrays, the stretched intensity gain, fill chunks
+//   ReadAlloySourceJson / ReadResultJson
 #include "persistence/event_json.h"
 
 #include <algorithm>
@@ -20,8 +23,10 @@
 #include "library/file_registry.h"
 #include "library/fingerprint_worker.h"
 #include "persistence/collect_audio.h"
+#include "persistence/json_members.h"
 #include "persistence/json_value.h"
 #include "persistence/json_writer.h"
+#include "playback/audio_engine.h"
 
 // ---------------------------------------------------------------------------
 // Writing helpers
@@ -201,28 +206,6 @@ void WriteResultJson(JsonWriter& w, const RenderResult& r, const CollectedAudioM
 
 namespace {
 
-const std::string& TextOf(const JsonValue& value) {
-    static const std::string kEmpty;
-    return value.type == kJsonString ? value.text : kEmpty;
-}
-
-float NumberMember(const JsonValue& object, const char* key, float fallback) {
-    return JsonGetFloat(JsonGetMember(object, key), fallback);
-}
-
-int IntMember(const JsonValue& object, const char* key, int fallback) {
-    return JsonGetInt(JsonGetMember(object, key), fallback);
-}
-
-bool BoolMember(const JsonValue& object, const char* key, bool fallback) {
-    return JsonGetBool(JsonGetMember(object, key), fallback);
-}
-
-// The newer key when it holds a number, else the older one, else the fallback.
-float NumberMemberOr(const JsonValue& object, const char* key, const char* olderKey, float fallback) {
-    return NumberMember(object, key, NumberMember(object, olderKey, fallback));
-}
-
 // A number whose integer part is not 0; anything else (true included) is not.
 bool NonZeroInteger(const JsonValue& value) {
     return value.type == kJsonNumber && std::trunc(value.number) != 0;
@@ -244,13 +227,13 @@ void ReadPinnedFiles(Event& e, const JsonValue& object, const std::string& folde
     const int loopCount = JsonArraySize(loops);
     const int weightCount = JsonArraySize(weights);
     for (int i = 0; i < count; ++i) {
-        std::string path = ResolveProjectPath(TextOf(JsonGetElement(files, i)), folder);
+        std::string path = ResolveAgainstProjectFolder(JsonText(JsonGetElement(files, i)), folder);
         if (path.empty()) continue;
         e.pinnedFiles.push_back(std::move(path));
         // Each parallel list stays a prefix of the pinned list: a shorter list
         // in the file ends its entries, the rest take their defaults later.
         if (i < idCount && e.pinnedFileIds.size() + 1 == e.pinnedFiles.size())
-            e.pinnedFileIds.push_back(TextOf(JsonGetElement(ids, i)));
+            e.pinnedFileIds.push_back(JsonText(JsonGetElement(ids, i)));
         if (i < loopCount && e.bedLayerLoop.size() + 1 == e.pinnedFiles.size())
             e.bedLayerLoop.push_back(NonZeroInteger(JsonGetElement(loops, i)) ? 1 : 0);
         if (i < weightCount && e.bedLayerWeight.size() + 1 == e.pinnedFiles.size()) {
@@ -275,16 +258,16 @@ void ReadPinnedFiles(Event& e, const JsonValue& object, const std::string& folde
 void ReadEventJson(Event& e, const JsonValue& o, const std::string& projectFolder, bool legacy,
                    int userShapeCount, std::vector<std::string>* refusedPaths) {
     // 1. Placement, no clamps.
-    e.time = NumberMember(o, "time", 0);
-    e.duration = NumberMember(o, "duration", 1);
-    e.spread = NumberMember(o, "spread", 0.3f);
-    e.weightCenter = NumberMember(o, "weightCenter", 0.3f);
-    e.intensityScale = NumberMember(o, "intensityScale", 1);
-    e.weightOffset = NumberMember(o, "weightOffset", 0);
-    e.syncOffset = NumberMember(o, "syncOffset", 0);
+    e.time = MemberFloat(o, "time", 0);
+    e.duration = MemberFloat(o, "duration", 1);
+    e.spread = MemberFloat(o, "spread", 0.3f);
+    e.weightCenter = MemberFloat(o, "weightCenter", 0.3f);
+    e.intensityScale = MemberFloat(o, "intensityScale", 1);
+    e.weightOffset = MemberFloat(o, "weightOffset", 0);
+    e.syncOffset = MemberFloat(o, "syncOffset", 0);
 
     // 2. Shape; files before version 2 stored an alloyed Bloom as shape 2.
-    int shape = IntMember(o, "shape", 0);
+    int shape = MemberInt(o, "shape", 0);
     if (legacy && shape == kShapeContour) {
         shape = kShapeBloom;
         e.alloy = true;
@@ -294,43 +277,43 @@ void ReadEventJson(Event& e, const JsonValue& o, const std::string& projectFolde
     e.shape = shape;
 
     // 3.
-    e.intensityMode = std::clamp(IntMember(o, "intensityMode", 0), 0, 2);
-    e.userShapeIdx = IntMember(o, "userShapeIdx", -1);
+    e.intensityMode = std::clamp(MemberInt(o, "intensityMode", 0), 0, 2);
+    e.userShapeIdx = MemberInt(o, "userShapeIdx", -1);
 
     // 4.
-    e.locked = BoolMember(o, "locked", false);
-    e.muted = BoolMember(o, "muted", false);
-    e.hero = BoolMember(o, "hero", false);
-    e.stereo = BoolMember(o, "stereo", false);
+    e.locked = MemberBool(o, "locked", false);
+    e.muted = MemberBool(o, "muted", false);
+    e.hero = MemberBool(o, "hero", false);
+    e.stereo = MemberBool(o, "stereo", false);
 
     // 5.
-    e.gain = std::clamp(NumberMember(o, "gain", 1), 0.0f, 1.0f);
-    e.alloy = BoolMember(o, "alloy", e.alloy);
-    e.alloyMorph = NumberMember(o, "alloyMorph", 1);
+    e.gain = std::clamp(MemberFloat(o, "gain", 1), 0.0f, 1.0f);
+    e.alloy = MemberBool(o, "alloy", e.alloy);
+    e.alloyMorph = MemberFloat(o, "alloyMorph", 1);
 
     // 6.
-    e.pitchVariation = std::clamp(NumberMember(o, "pitchVariation", 0), 0.0f, 1.0f);
-    e.scaleTuneOverride = std::clamp(IntMember(o, "scaleTuneOverride", 0), 0, 2);
-    e.fillLayers = std::clamp(IntMember(o, "fillLayers", 0), 0, 24);
+    e.pitchVariation = std::clamp(MemberFloat(o, "pitchVariation", 0), 0.0f, 1.0f);
+    e.scaleTuneOverride = std::clamp(MemberInt(o, "scaleTuneOverride", 0), 0, 2);
+    e.fillLayers = std::clamp(MemberInt(o, "fillLayers", 0), 0, 24);
 
     // 7.
-    e.reverbSend = NumberMember(o, "reverbSend", -1);
-    e.groupOverride = IntMember(o, "groupOverride", -1);
-    e.sceneLink = IntMember(o, "sceneLink", -1);
-    e.sceneCrossfade = std::clamp(IntMember(o, "sceneCrossfade", 1), 0, 120);
+    e.reverbSend = MemberFloat(o, "reverbSend", -1);
+    e.groupOverride = MemberInt(o, "groupOverride", -1);
+    e.sceneLink = MemberInt(o, "sceneLink", -1);
+    e.sceneCrossfade = std::clamp(MemberInt(o, "sceneCrossfade", 1), 0, 120);
     e.sceneFill = NonZeroInteger(JsonGetMember(o, "sceneFill"));
 
     // 8.
-    CopyTextField(e.keywords, TextOf(JsonGetMember(o, "keywords")));
+    CopyTextField(e.keywords, MemberText(o, "keywords"));
 
     // 9. The single pinned file. A path is never stored cut: one that does
     // not fit its field is handed back to be reported as missing.
-    std::string pinned = ResolveProjectPath(TextOf(JsonGetMember(o, "pinnedFile")), projectFolder);
+    std::string pinned = ResolveAgainstProjectFolder(MemberText(o, "pinnedFile"), projectFolder);
     if (!pinned.empty()) {
         if (pinned.size() < sizeof e.pinnedFile) {
             e.hasPinnedFiles = true;
             CopyTextField(e.pinnedFile, pinned);
-            e.pinnedFileId = TextOf(JsonGetMember(o, "pinnedFileId"));
+            e.pinnedFileId = MemberText(o, "pinnedFileId");
         } else if (refusedPaths) {
             refusedPaths->push_back(pinned);
         }
@@ -349,18 +332,18 @@ void ReadEventJson(Event& e, const JsonValue& o, const std::string& projectFolde
     FingerprintPinnedFiles(e);
 
     // 14.
-    CopyTextField(e.folder, TextOf(JsonGetMember(o, "folder")));
-    CopyTextField(e.libFilter, TextOf(JsonGetMember(o, "libFilter")));
-    CopyTextField(e.presetName, TextOf(JsonGetMember(o, "presetName")));
+    CopyTextField(e.folder, MemberText(o, "folder"));
+    CopyTextField(e.libFilter, MemberText(o, "libFilter"));
+    CopyTextField(e.presetName, MemberText(o, "presetName"));
 
     // 15. Clip fields, under their older names too.
-    e.clipSourceOffset = NumberMemberOr(o, "clipSourceOffset", "placeSourceOffset", 0);
-    e.clipSourceDuration = NumberMemberOr(o, "clipSourceDuration", "placeSourceDuration", 0);
-    e.clipFadeIn = NumberMemberOr(o, "clipFadeIn", "placeFadeIn", -1);
-    e.clipFadeOut = NumberMemberOr(o, "clipFadeOut", "placeFadeOut", -1);
-    e.clipWeight = NumberMember(o, "clipWeight", -1);
-    e.clipPitchRate = NumberMember(o, "clipPitchRate", 1);
-    e.clipReverse = BoolMember(o, "clipReverse", false);
+    e.clipSourceOffset = MemberFloatOr(o, "clipSourceOffset", "placeSourceOffset", 0);
+    e.clipSourceDuration = MemberFloatOr(o, "clipSourceDuration", "placeSourceDuration", 0);
+    e.clipFadeIn = MemberFloatOr(o, "clipFadeIn", "placeFadeIn", -1);
+    e.clipFadeOut = MemberFloatOr(o, "clipFadeOut", "placeFadeOut", -1);
+    e.clipWeight = MemberFloat(o, "clipWeight", -1);
+    e.clipPitchRate = MemberFloat(o, "clipPitchRate", 1);
+    e.clipReverse = MemberBool(o, "clipReverse", false);
 
     // 16. Curves.
     ReadCurveJson(JsonGetMember(o, "weight"), e.weight);
@@ -372,13 +355,150 @@ void ReadEventJson(Event& e, const JsonValue& o, const std::string& projectFolde
     // 17. The events a bounced Clip was made from.
     const JsonValue& sources = JsonGetMember(o, "bounceSource");
     const int sourceCount = JsonArraySize(sources);
+    // Each source is filled in place, not on the stack: a file may nest
+    // bounces as deep as the JSON reader follows, and an event is kilobytes.
+    e.bounceSource.reserve(static_cast<size_t>(sourceCount));
     for (int i = 0; i < sourceCount; ++i) {
-        Event source;
-        ReadEventJson(source, JsonGetElement(sources, i), projectFolder, legacy, userShapeCount,
-                      refusedPaths);
-        e.bounceSource.push_back(std::move(source));
+        e.bounceSource.emplace_back();
+        ReadEventJson(e.bounceSource.back(), JsonGetElement(sources, i), projectFolder, legacy,
+                      userShapeCount, refusedPaths);
     }
 
     // 18. A user shape that the file does not hold is none.
     if (e.userShapeIdx < 0 || e.userShapeIdx >= userShapeCount) e.userShapeIdx = -1;
+}
+
+// ---------------------------------------------------------------------------
+// ResolveAgainstProjectFolder
+// ---------------------------------------------------------------------------
+
+std::string ResolveAgainstProjectFolder(const std::string& path, const std::string& projectFolder) {
+    return ResolveProjectPath(path, projectFolder);
+}
+
+// ---------------------------------------------------------------------------
+// Result reading helpers
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// std::clamp passes NaN through; a stored value never reaches the engine as one.
+float ClampFinite(double value, float lo, float hi) {
+    if (!(value >= lo)) return lo;  // NaN and below
+    if (value > hi) return hi;
+    return static_cast<float>(value);
+}
+
+// An element that is not a (finite 32-bit) number counts as 1.
+float GainElement(const JsonValue& array, int i) { return JsonGetFloat(JsonGetElement(array, i), 1.0f); }
+
+// Taken only from an array of at least `count` elements: the first `count`,
+// each clamped. Returns whether it was taken.
+template <size_t N>
+bool ReadGainArray(const JsonValue& value, std::array<float, N>& out, float lo, float hi) {
+    const int n = JsonArraySize(value);
+    if (n < static_cast<int>(N)) return false;
+    for (size_t i = 0; i < N; ++i) out[i] = ClampFinite(GainElement(value, static_cast<int>(i)), lo, hi);
+    return true;
+}
+
+// Any non-empty array; a short one is stretched over the 256 points by
+// linear interpolation, so one element fills the whole curve.
+bool ReadIntensityGain(const JsonValue& value, std::array<float, 256>& out) {
+    const int n = JsonArraySize(value);
+    if (n < 1) return false;
+    if (n >= 256) return ReadGainArray(value, out, 0.0f, 1.0f);
+    const int lastK = std::max(n - 2, 0);
+    for (int i = 0; i < 256; ++i) {
+        const double x = static_cast<double>(i) / 255.0 * (n - 1);
+        const int k = std::clamp(static_cast<int>(x), 0, lastK);
+        const double a = GainElement(value, k);
+        const double b = k + 1 < n ? GainElement(value, k + 1) : 1.0;
+        out[static_cast<size_t>(i)] = ClampFinite(a + (x - k) * (b - a), 0.0f, 1.0f);
+    }
+    return true;
+}
+
+// A plan that the engine could not hold, or with a negative field, is not
+// kept: the fill is made again when the voice is built.
+void ReadFillChunks(const JsonValue& value, std::vector<FillChunk>& out) {
+    const int n = JsonArraySize(value);
+    if (n > kMaxFillChunks) return;
+    out.reserve(static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i) {
+        const JsonValue& c = JsonGetElement(value, i);
+        FillChunk chunk{MemberInt(c, "s", 0), MemberInt(c, "l", 0), MemberInt(c, "x", 0)};
+        if (chunk.s < 0 || chunk.l < 0 || chunk.x < 0) {
+            out.clear();
+            return;
+        }
+        out.push_back(chunk);
+    }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// ReadAlloySourceJson
+// ---------------------------------------------------------------------------
+
+void ReadAlloySourceJson(const std::string& projectFolder, const JsonValue& value, AlloySource& source) {
+    if (value.type != kJsonObject) return;
+    source.filepath = ResolveAgainstProjectFolder(MemberText(value, "filepath"), projectFolder);
+    source.fileId = MemberText(value, "fileId");
+    source.offset = MemberFloat(value, "offset", 0);
+    source.duration = MemberFloat(value, "duration", 0);
+    source.name = MemberText(value, "name");
+    if (source.fileId.empty() && !source.filepath.empty())
+        source.fileId = FileRegistry::Instance().FileRefForPath(source.filepath).id;
+}
+
+// ---------------------------------------------------------------------------
+// ReadResultJson
+// ---------------------------------------------------------------------------
+
+void ReadResultJson(RenderResult& r, const JsonValue& o, const std::string& projectFolder) {
+    r.name = MemberText(o, "name");
+    r.filepath = ResolveAgainstProjectFolder(MemberText(o, "filepath"), projectFolder);
+    r.fileId = MemberText(o, "fileId");
+    r.sourceOffset = MemberFloat(o, "sourceOffset", 0);
+    r.sourceDuration = MemberFloat(o, "sourceDuration", 0);
+    r.startTime = MemberFloat(o, "startTime", 0);
+    r.duration = MemberFloat(o, "duration", 0);
+    r.weight = MemberFloat(o, "weight", 0);
+    r.eventIdx = MemberInt(o, "eventIdx", 0);
+    r.track = MemberInt(o, "track", 0);
+    // The mixer has three groups; a layer outside them would play nowhere.
+    r.group = MemberInt(o, "group", 0);
+    if (r.group < 0 || r.group > 2) r.group = 0;
+    // -1 is a layer the budget left without a track.
+    r.groupTrack = std::clamp(MemberInt(o, "groupTrack", 0), -1, kMaxGroupTrack);
+    r.procMode = std::clamp(MemberInt(o, "procMode", 0), 0, 3);
+    r.fadeIn = MemberFloat(o, "fadeIn", 0.01f);
+    r.fadeOut = MemberFloat(o, "fadeOut", 0.05f);
+    r.audioSyncOffset = MemberFloat(o, "audioSyncOffset", 0);
+    r.stereo = MemberBool(o, "stereo", false);
+    r.muted = MemberBool(o, "muted", false);
+    r.fillLoop = MemberBool(o, "fillLoop", false);
+    r.layerGain = MemberFloat(o, "layerGain", 1);
+    r.userVolume = std::clamp(MemberFloat(o, "userVolume", 1), 0.0f, 2.0f);
+    r.normGain = std::clamp(MemberFloat(o, "normGain", 1), 0.001f, 8.0f);
+    r.pitchShift = std::clamp(MemberFloat(o, "pitchShift", 0), -24.0f, 24.0f);
+    r.pitchVarShift = std::clamp(MemberFloat(o, "pitchVarShift", 0), -24.0f, 24.0f);
+    r.deconOffset = MemberFloat(o, "deconOffset", 0);
+
+    r.hasIntGain = ReadIntensityGain(JsonGetMember(o, "intGain"), r.intGain);
+    r.hasFillGain = ReadGainArray(JsonGetMember(o, "fillGain"), r.fillGain, 0.0f, 2.8f);
+    r.hasDeconGain = ReadGainArray(JsonGetMember(o, "deconGain"), r.deconGain, 0.0f, 1.0f);
+    r.hasEqGains = ReadGainArray(JsonGetMember(o, "eqGains"), r.eqGains, 0.1f, 1.0f);
+
+    if (r.procMode == 1) ReadFillChunks(JsonGetMember(o, "fillChunks"), r.fillChunks);
+    if (r.procMode == 3) {
+        r.alloyMorph = MemberFloat(o, "alloyMorph", 1);
+        // Alloy layers saved before the algorithm was stored used the fourth one.
+        r.alloyAlgo = std::clamp(MemberInt(o, "alloyAlgo", 3), 0, 3);
+        ReadAlloySourceJson(projectFolder, JsonGetMember(o, "alloyMid"), r.alloyMid);
+        ReadAlloySourceJson(projectFolder, JsonGetMember(o, "alloyHigh"), r.alloyHigh);
+        ReadAlloySourceJson(projectFolder, JsonGetMember(o, "alloyEnv"), r.alloyEnv);
+    }
 }

@@ -4,6 +4,9 @@
 //   WriteEventJson     an event's members, bounce sources nested to any depth
 //   WriteResultJson    a rendered layer's members
 //   ReadEventJson      a freshly constructed event from its object
+//   ReadResultJson     a freshly constructed layer from its object (linking is the loader's)
+//   ReadAlloySourceJson  one alloy source of a layer
+//   ResolveAgainstProjectFolder  a stored path against the folder of the project file
 //
 // The writers fill an object that the caller opened with JsonBeginObject and
 // closes afterwards; every sound path goes through the collected-path map.
@@ -13,11 +16,15 @@
 #include <string>
 #include <vector>
 
+struct AlloySource;
 struct CollectedAudioMap;
 struct Event;
 struct JsonValue;
 struct JsonWriter;
 struct RenderResult;
+
+// Highest track within a group that a stored layer may name.
+constexpr int kMaxGroupTrack = 1023;
 
 void WriteEventJson(JsonWriter& w, const Event& event, const CollectedAudioMap& collected);
 void WriteResultJson(JsonWriter& w, const RenderResult& result, const CollectedAudioMap& collected);
@@ -30,3 +37,20 @@ void WriteResultJson(JsonWriter& w, const RenderResult& result, const CollectedA
 // caller can report the file as missing.
 void ReadEventJson(Event& event, const JsonValue& object, const std::string& projectFolder,
                    bool legacy, int userShapeCount, std::vector<std::string>* refusedPaths = nullptr);
+
+// Fills `result` (freshly constructed, so it has a new id) from one element
+// of "results": scalars with their defaults and ranges, the gain arrays (a
+// short "intGain" is stretched, other short arrays are ignored), fill chunks
+// for procMode 1 and alloy settings and sources for procMode 3. The file is
+// not looked for here: the event rule and the linking through the registry
+// are the loader's.
+void ReadResultJson(RenderResult& result, const JsonValue& object, const std::string& projectFolder);
+
+// A non-object leaves `source` as it is. A source stored without an id gets
+// the id of its content (empty when the file cannot be read).
+void ReadAlloySourceJson(const std::string& projectFolder, const JsonValue& value, AlloySource& source);
+
+// Empty stays empty, absolute stays as stored; a relative path is joined to
+// the project folder (canonical when the file is there), so collected audio
+// is found beside the project wherever its folder was moved.
+std::string ResolveAgainstProjectFolder(const std::string& path, const std::string& projectFolder);
