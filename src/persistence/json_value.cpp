@@ -18,10 +18,6 @@
 
 namespace {
 
-// The program's own files nest a few levels (plus one per bounced event); a
-// container nested deeper is hostile or broken: it is skipped whole and reads
-// as null.
-constexpr int kMaxLenientDepth = 512;
 constexpr int kMaxManifestDepth = 32;
 
 inline bool IsJsonSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
@@ -294,7 +290,7 @@ JsonValue ParseLenient(LenientReader& r, int depth) {
     char c = *p;
     if (c == '{' || c == '[') {
         // Scalars never nest, so only containers count towards the limit.
-        if (depth > kMaxLenientDepth) {
+        if (depth > kJsonMaxLenientDepth) {
             r.damage.skippedValues += 1;
             if (!SkipToClose(p, 0)) r.damage.endOfText += 1;
             return v;

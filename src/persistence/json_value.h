@@ -42,6 +42,11 @@ struct JsonMember {
     JsonValue value;
 };
 
+// The program's own files nest a few levels (plus two per bounced event); a
+// container nested deeper than this (the root is level 1) is hostile or
+// broken: the lenient reader skips it whole and it reads as null.
+constexpr int kJsonMaxLenientDepth = 512;
+
 // The one shared, never-modified null value that failed lookups return.
 const JsonValue& JsonNull();
 
