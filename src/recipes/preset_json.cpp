@@ -3,19 +3,14 @@
 //
 // Index
 //   PresetFileStem
-//   Reading a file        ReadWholeRegularFile, ReadPresetJsonFile, ReadStoredName
+//   Reading a file        ReadPresetJsonFile, ReadStoredName
 //   Saving a file         SavePresetJsonFile
 //   Member readers        integer parts, ReadTextMember, paths; ReadPresetSettings,
 //                         ReadClipMembers, ReadPinnedFileLists
 //   Member writers        WriteShapingMembers, WriteClipMembers, WritePinnedFileLists
 #include "recipes/preset_json.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <climits>
 #include <cmath>
@@ -62,44 +57,6 @@ std::string PresetFileStem(std::string_view name, const char* fallback) {
 
 namespace {
 
-enum class ReadOutcome { kRead, kUnreadable, kTooLarge };
-
-// Whole contents of a regular file of at most kMaxPresetFileBytes. Opened
-// without blocking so that a FIFO standing at the path cannot hang the frame.
-ReadOutcome ReadWholeRegularFile(const std::string& path, std::string& text) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return ReadOutcome::kUnreadable;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return ReadOutcome::kUnreadable;
-    }
-    if (static_cast<uint64_t>(st.st_size) > kMaxPresetFileBytes) {
-        ::close(fd);
-        return ReadOutcome::kTooLarge;
-    }
-    text.clear();
-    text.reserve(static_cast<size_t>(st.st_size));
-    char buffer[1 << 16];
-    for (;;) {
-        ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) {
-            ::close(fd);
-            return ReadOutcome::kUnreadable;
-        }
-        if (got == 0) break;
-        // The file may have grown since it was measured.
-        if (text.size() + static_cast<size_t>(got) > kMaxPresetFileBytes) {
-            ::close(fd);
-            return ReadOutcome::kTooLarge;
-        }
-        text.append(buffer, static_cast<size_t>(got));
-    }
-    ::close(fd);
-    return ReadOutcome::kRead;
-}
-
 // The integer part, saturated to the int range (the shared JsonGetInt maps an
 // out-of-range number to INT_MIN, which would turn a huge version into an old one).
 int IntegerPart(const JsonValue& value, int fallback) {
@@ -123,12 +80,13 @@ int FormatVersion(const JsonValue& root) {
 bool ReadPresetJsonFile(const std::string& path, const char* kind, const char* logTag,
                         JsonValue& root) {
     std::string text;
-    ReadOutcome outcome = ReadWholeRegularFile(path, text);
-    if (outcome == ReadOutcome::kTooLarge) {
+    // Only regular files are read (a FIFO at the path cannot hang the frame).
+    const FileReadStatus status = ReadFileText(path, kMaxPresetFileBytes, text);
+    if (status == kReadTooLarge) {
         std::printf("%s %s is larger than 16 MB and is not read\n", logTag, path.c_str());
         return false;
     }
-    if (outcome != ReadOutcome::kRead) return false;
+    if (status != kReadOk) return false;
     JsonDamage damage;
     root = ParseJsonText(text.c_str(), &damage);
     if (!JsonIntact(damage))
@@ -146,7 +104,7 @@ bool ReadPresetJsonFile(const std::string& path, const char* kind, const char* l
 
 bool ReadStoredName(const std::string& path, std::string& name) {
     std::string text;
-    if (ReadWholeRegularFile(path, text) != ReadOutcome::kRead) return false;
+    if (ReadFileText(path, kMaxPresetFileBytes, text) != kReadOk) return false;
     const JsonValue root = ParseJsonText(text.c_str());
     const JsonValue& member = JsonGetMember(root, "name");
     std::string stored = member.type == kJsonString ? member.text : std::string();
