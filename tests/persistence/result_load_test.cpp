@@ -3,6 +3,7 @@
 // per processing mode, the event rule, the file found again through the
 // registry (also after it moved), fresh ids, and why a stored layer is muted.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <set>
@@ -229,15 +230,18 @@ TEST(ResultLoad, FilesAreFoundThroughTheRegistryOrListedAsMissing) {
     const std::string plain = MakeSound(dir, "plain.wav");
     const std::string gone = dir.File("gone.wav");
     const std::string unknownId = "0000000000dead01";
+    // A pipe at a stored path must not make the reader wait for a writer.
+    const std::string fifo = dir.File("pipe.wav");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
 
     Loaded l = Load(dir, ResultsProject(
         "{\"filepath\": \"" + oldPath + "\", \"fileId\": \"" + known.id + "\"},\n"
         "{\"filepath\": \"" + plain + "\"}, {\"filepath\": \"plain.wav\"},\n"
         "{\"filepath\": \"" + gone + "\"},\n"
         "{\"filepath\": \"" + gone + "\", \"fileId\": \"" + unknownId + "\"},\n"
-        "{\"filepath\": \"\"}"));
+        "{\"filepath\": \"\"}, {\"filepath\": \"" + fifo + "\"}"));
     const std::vector<RenderResult>& r = l.project.results;
-    ASSERT_EQ(r.size(), 6u);
+    ASSERT_EQ(r.size(), 7u);
     EXPECT_EQ(r[0].filepath, moved);
     EXPECT_EQ(r[0].fileId, known.id);
     EXPECT_FALSE(r[1].fileId.empty());
@@ -248,6 +252,7 @@ TEST(ResultLoad, FilesAreFoundThroughTheRegistryOrListedAsMissing) {
     EXPECT_EQ(r[4].filepath, gone);  // kept as stored when nothing is found
     EXPECT_EQ(l.result.missingFiles, (std::vector<std::string>{gone, gone}));
     EXPECT_EQ(r[5].filepath, "");
+    EXPECT_EQ(r[6].fileId, "");
 }
 
 TEST(ResultLoad, LoadedLayersGetFreshIds) {
