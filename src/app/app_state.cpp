@@ -11,6 +11,7 @@ AppState::~AppState() {
     busyTask.cancelRequested.store(true);
     JoinWorkerThread(busyTask);
     JoinThreadHandle(exportThread);
+    StopUpdateCheck(*this);
 }
 
 bool DocumentMayChange(const AppState& app) {

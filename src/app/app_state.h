@@ -27,6 +27,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/update_check.h"
 #include "document/busy_task.h"
 #include "export/export_settings.h"
 #include "picture/marker_records.h"
@@ -40,10 +41,12 @@ using TextureHandle = void*;
 // the facility is absent and callers skip it.
 using LoadImageTextureFn = TextureHandle (*)(const char* path, float* width, float* height);
 using ReleaseImageTextureFn = void (*)(TextureHandle texture);
-using PickFolderDialogFn = std::string (*)(const char* title);
-using ExportSaveDialogFn = std::string (*)(const char* title, const char* defaultName);
-using OpenFileDialogFn = std::string (*)(const char* title, const char* filter);
-using SaveFileDialogFn = std::string (*)(const char* title, const char* filter, const char* defaultName);
+// The dialogs return the chosen path, "" on cancel or failure; `extension`
+// is without its dot (platform/dialogs.h).
+using PickFolderDialogFn = std::string (*)();
+using ExportSaveDialogFn = std::string (*)();
+using OpenFileDialogFn = std::string (*)(const char* title, const char* extension);
+using SaveFileDialogFn = std::string (*)(const char* title, const char* extension);
 
 // Packed 0xAABBGGRR (red in the low byte), opaque; kept in the preferences.
 struct WeightColors {
@@ -208,6 +211,7 @@ struct AppState {
     std::atomic<bool> updateCheckStarted{false};
     std::atomic<bool> savePrefsRequest{false};
     std::string dismissedUpdateVersion;
+    UpdateCheckWorker updateCheck;  // the check's thread and its hand-over
 
     // --- Custom title bar ---------------------------------------------------
     float titleBarLeftInset = 12;
@@ -236,6 +240,7 @@ struct AppState {
     bool droppedAltKey = false;
     bool dragAltHeld = false;
     bool dragAccepted = false;
+    bool dragHasFolder = false;
     bool dragHasVideo = false;
     bool dragHasAudio = false;
     float dragHoverX = 0;

@@ -14,6 +14,7 @@
 #include "app/shell.h"
 
 #include <SDL.h>
+#include <SDL_syswm.h>
 #include <backends/imgui_impl_opengl3.h>
 #include <backends/imgui_impl_sdl.h>
 #include <imgui.h>
@@ -25,17 +26,22 @@
 #include <thread>
 
 #include "app/app_state.h"
+#include "app/drop_target.h"
 #include "app/fonts.h"
 #include "app/frame_driver.h"
+#include "app/platform_hooks.h"
 #include "app/sdl_gl_backend.h"
 #include "app/shell_quit.h"
 #include "app/shell_services.h"
 #include "app/test_driver.h"
 #include "app/theme.h"
 #include "app/ui_scale.h"
+#include "app/update_check.h"
 #include "document/project.h"
 #include "library/sound_library.h"
 #include "persistence/user_folders.h"
+#include "platform/child_process.h"
+#include "platform/dialogs.h"
 #include "ui/imgui_compat.h"
 #include "ui/tab_row.h"
 
@@ -57,7 +63,8 @@ bool LoopIsActive(const AppState& app, const SoundLibrary& library, const GuiAct
     // end) join this list with the timeline.
     return app.playing || app.busyTask.busy.load() || app.traceRunning.load() || app.uiAnimating ||
            app.toastTimer > 0 || library.scanRunning.load() != 0 || app.exportRunning.load() ||
-           app.dragAccepted || app.dragHasVideo || app.dragHasAudio || gui.wantTextInput || gui.popupOpen ||
+           app.dragAccepted || app.dragHasFolder || app.dragHasVideo || app.dragHasAudio || gui.wantTextInput ||
+           gui.popupOpen ||
            gui.itemActive;
 }
 
@@ -81,6 +88,8 @@ struct ShellWindow {
     SdlGlBackend* backend = nullptr;
     bool guiStarted = false;
     bool quitPosted = false;  // the quit callback ran: the loop ends after this pass
+    DropIntake drop;
+    TestDriver* driver = nullptr;  // a running test script, else null
 };
 
 // ---------------------------------------------------------------------------
@@ -117,6 +126,27 @@ void ApplyUiScale(ShellWindow& shell, FrameDriver& frames) {
                           static_cast<int>(kBaseHeight * frames.uiScale));
         SDL_SetWindowPosition(shell.window, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED);
     }
+}
+
+// While a dialog is open the frame waits; the window still answers the
+// window manager, and clicks and keys meant for the dialog's owner are dropped.
+void PumpWindowWhileBlocked() {
+    SDL_PumpEvents();
+    SDL_FlushEvents(SDL_KEYDOWN, SDL_MOUSEWHEEL);
+}
+
+DialogHost DialogHostFor(SDL_Window* window) {
+    DialogHost host;
+    host.pump = PumpWindowWhileBlocked;
+#if defined(SDL_VIDEO_DRIVER_X11)
+    SDL_SysWMinfo info;
+    SDL_VERSION(&info.version);
+    if (SDL_GetWindowWMInfo(window, &info) && info.subsystem == SDL_SYSWM_X11)
+        host.parentWindow = static_cast<unsigned long>(info.info.x11.window);
+#else
+    (void)window;
+#endif
+    return host;
 }
 
 void StartGui(ShellWindow& shell, AppState& app, float uiScale) {
@@ -157,10 +187,18 @@ void HandleEvent(ShellWindow& shell, FrameDriver& frames, AppState& app, const S
                 RenderFrame(frames, app);
             }
             break;
+        case SDL_DROPBEGIN:
         case SDL_DROPFILE:
         case SDL_DROPTEXT:
-            // The drop target's hand-over (dropped video, audio files, folders)
-            // takes the path here.
+        case SDL_DROPCOMPLETE:
+            HandleDropEvent(shell.drop, app, e, frames.uiScale, [&shell] {
+                DropPointer p;
+                if (shell.driver)
+                    TestDriverPointer(*shell.driver, p.x, p.y, p.alt);
+                else
+                    p = QueryDropPointer(shell.window);
+                return p;
+            });
             SDL_free(e.drop.file);
             break;
         default: break;
@@ -195,7 +233,11 @@ void RunMainLoop(ShellWindow& shell, FrameDriver& frames, AppState& app, TestDri
             HandleEvent(shell, frames, app, e);
             while (SDL_PollEvent(&e)) HandleEvent(shell, frames, app, e);
         }
-        if (app.savePrefsRequest.exchange(false) && gShellServices.savePreferences) gShellServices.savePreferences();
+        // A finished update check is copied in before the save it asked for.
+        const bool saveRequested = app.savePrefsRequest.exchange(false);
+        TakeUpdateCheckResult(app);
+        if (saveRequested && gShellServices.savePreferences) gShellServices.savePreferences();
+        ReapChildProcesses();
 
         // Where the swap does not wait for the display, frames keep ~60/s.
         double sinceLast = std::chrono::duration<double>(Clock::now() - lastFrameStart).count();
@@ -272,21 +314,23 @@ int RunShell(int argc, char** argv) {
     shell.backend = new SdlGlBackend(shell.window);
     frames.backend = shell.backend;
     SDL_ShowWindow(shell.window);
-    // The drop target registers here.
+    // Drops arrive as SDL events (HandleEvent); there is nothing to register.
 
     StartGui(shell, app, frames.uiScale);
-    // The reference-video player's device, the title bar's fields and the
-    // platform hooks (dialogs, reveal and open, HTTP, image textures) join here.
+    // The reference-video player's device and the title bar's fields join here.
     app.quitCallback = [&shell] {
         shell.quitPosted = true;
         if (shell.window) SDL_HideWindow(shell.window);
     };
+    // The title bar's callbacks and the reference-audio mix hook join here.
+    InstallPlatformHooks(app);
+    SetDialogHost(DialogHostFor(shell.window));
     app.setTheme = [](int index) { SetTheme(index); };
     app.applyThemeStyle = ApplyThemeStyle;
     ApplyThemeStyle();
     ImGui_ImplSDL2_InitForOpenGL(shell.window, shell.device.context);
     ImGui_ImplOpenGL3_Init("#version 330 core");
-    // The about box's images load here.
+    LoadAboutImages(app);
     if (gShellServices.openAudioOutput) gShellServices.openAudioOutput(app);
     if (!projectPath.empty()) app.pendingOpenPath = projectPath;
 
@@ -299,12 +343,17 @@ int RunShell(int argc, char** argv) {
     RegisterStateDump(DumpTabRow);
     TestDriverPtr driver = StartTestDriver(shell.window, frames);
     shell.backend->scriptedInput = driver != nullptr;
+    shell.driver = driver.get();
+    RegisterStateDump(DumpDropFields);
     RunMainLoop(shell, frames, app, driver.get());
     int exitCode = driver ? TestDriverExitCode(*driver) : 0;
+    shell.driver = nullptr;
     driver.reset();
 
     StopForShutdown(app, gShellServices);
     app.quitCallback = nullptr;
+    SetDialogHost({});
+    ReleaseAboutImages(app);
     CloseWindowAndGui(shell, frames);
     RunExitHandlers(app, gSoundLibrary, gShellServices);
     return exitCode;

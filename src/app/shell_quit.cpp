@@ -10,6 +10,7 @@
 
 #include "app/app_state.h"
 #include "app/shell_services.h"
+#include "app/update_check.h"
 #include "document/project.h"
 #include "library/sound_library.h"
 
@@ -64,6 +65,11 @@ void StopForShutdown(AppState& app, const ShellServices& services) {
         std::remove(app.crashLockPath.c_str());
         app.crashLockPath.clear();
     }
+    // A check waiting on the network is aborted, not waited for; one that
+    // has finished is saved with the preferences.
+    Step("stop the update check");
+    StopUpdateCheck(app);
+    TakeUpdateCheckResult(app);
     Step("save preferences");
     if (services.savePreferences) services.savePreferences();
     Step("cancel and join the worker thread");

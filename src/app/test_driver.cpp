@@ -98,6 +98,7 @@ struct TestDriver {
     float pointerX = 0;           // window pixels
     float pointerY = 0;
     uint32_t buttonsHeld = 0;     // SDL button mask
+    bool dropAlt = false;         // Alt held when the last drop was let go
     // Idle measurement in progress.
     bool idling = false;
     double idleEndsAt = 0;
@@ -227,17 +228,20 @@ void PushText(TestDriver& d, const std::string& text) {
     }
 }
 
-void PushDrop(TestDriver& d, const std::string& path) {
+// One drop is begin, a file event per path, complete.
+void PushDropEvent(TestDriver& d, uint32_t type, const std::string* path) {
     SDL_Event e{};
-    e.type = SDL_DROPBEGIN;
+    e.type = type;
     e.drop.windowID = d.windowId;
+    e.drop.file = path ? SDL_strdup(path->c_str()) : nullptr;  // the loop frees it
     SDL_PushEvent(&e);
-    e.type = SDL_DROPFILE;
-    e.drop.file = SDL_strdup(path.c_str());  // the loop frees it
-    SDL_PushEvent(&e);
-    e.type = SDL_DROPCOMPLETE;
-    e.drop.file = nullptr;
-    SDL_PushEvent(&e);
+}
+
+void PushDrop(TestDriver& d, const std::string& path) {
+    d.dropAlt = false;
+    PushDropEvent(d, SDL_DROPBEGIN, nullptr);
+    PushDropEvent(d, SDL_DROPFILE, &path);
+    PushDropEvent(d, SDL_DROPCOMPLETE, nullptr);
 }
 
 // ---------------------------------------------------------------------------
@@ -368,6 +372,12 @@ bool RunStep(TestDriver& d, const ScriptStep& s) {
         case ScriptOp::KeyUp: PushKey(d, s.scancode, s.modifiers, false); break;
         case ScriptOp::Text: PushText(d, s.text); break;
         case ScriptOp::Drop: PushDrop(d, s.text); break;
+        case ScriptOp::DropBegin: PushDropEvent(d, SDL_DROPBEGIN, nullptr); break;
+        case ScriptOp::DropFile: PushDropEvent(d, SDL_DROPFILE, &s.text); break;
+        case ScriptOp::DropComplete:
+            d.dropAlt = (s.modifiers & KMOD_ALT) != 0;
+            PushDropEvent(d, SDL_DROPCOMPLETE, nullptr);
+            break;
         case ScriptOp::Focus: PushWindowEvent(d, SDL_WINDOWEVENT_FOCUS_GAINED); break;
         case ScriptOp::Blur: PushWindowEvent(d, SDL_WINDOWEVENT_FOCUS_LOST); break;
         case ScriptOp::Enter: PushWindowEvent(d, SDL_WINDOWEVENT_ENTER); break;
@@ -453,3 +463,9 @@ void TestDriverBeforeEvents(TestDriver& d) {
 bool TestDriverShouldEndLoop(const TestDriver& d) { return d.gaveUp; }
 
 int TestDriverExitCode(const TestDriver& d) { return d.exitCode; }
+
+void TestDriverPointer(const TestDriver& d, float& x, float& y, bool& alt) {
+    x = d.pointerX;
+    y = d.pointerY;
+    alt = d.dropAlt;
+}

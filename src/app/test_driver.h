@@ -36,6 +36,9 @@
 //   key KEY             keydown, 1 frame, keyup, 1 frame
 //   text STRING         type the rest of the line (UTF-8)
 //   drop PATH           drop a file on the window (begin, file, complete)
+//   dropbegin           start a drop of several files ...
+//   dropfile PATH       ... add one file to it ...
+//   dropcomplete [alt]  ... and let it go at the pointer, Alt held or not
 //   focus | blur        the window gains or loses the keyboard focus
 //   enter | leave       the pointer enters or leaves the window
 //   resize W H          resize the window to W × H pixels
@@ -80,6 +83,9 @@ enum class ScriptOp {
     KeyUp,
     Text,
     Drop,
+    DropBegin,
+    DropFile,
+    DropComplete,
     Focus,
     Blur,
     Enter,
@@ -152,3 +158,6 @@ void TestDriverBeforeEvents(TestDriver& driver);
 bool TestDriverShouldEndLoop(const TestDriver& driver);
 // 0, 2 (unreadable script) or 3 (the program did not quit).
 int TestDriverExitCode(const TestDriver& driver);
+// The scripted pointer (window pixels) and whether the last drop was let go
+// with Alt held: a drop reads these instead of the window system's.
+void TestDriverPointer(const TestDriver& driver, float& x, float& y, bool& alt);

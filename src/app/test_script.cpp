@@ -167,14 +167,26 @@ bool ParseTestScript(const std::string& text, const std::string& baseFolder, std
                 s.op = cmd == "keydown" ? ScriptOp::KeyDown : ScriptOp::KeyUp;
                 steps.push_back(s);
             }
-        } else if (cmd == "text" || cmd == "drop" || cmd == "screenshot" || cmd == "dump") {
+        } else if (cmd == "dropbegin") {
+            if (!expect(1)) return fail("dropbegin takes no argument");
+            s.op = ScriptOp::DropBegin;
+            steps.push_back(s);
+        } else if (cmd == "dropcomplete") {
+            if (w.size() > 2 || (w.size() == 2 && w[1] != "alt")) return fail("dropcomplete takes [alt]");
+            s.op = ScriptOp::DropComplete;
+            s.modifiers = w.size() == 2 ? KMOD_LALT : KMOD_NONE;
+            steps.push_back(s);
+        } else if (cmd == "text" || cmd == "drop" || cmd == "dropfile" || cmd == "screenshot" || cmd == "dump") {
             s.text = RestOfLine(line, cmd);
             if (s.text.empty()) return fail(cmd + " needs an argument");
             if (cmd == "text") {
                 s.op = ScriptOp::Text;
             } else {
                 s.text = ResolvePath(s.text, baseFolder);
-                s.op = cmd == "drop" ? ScriptOp::Drop : cmd == "dump" ? ScriptOp::Dump : ScriptOp::Screenshot;
+                s.op = cmd == "drop"       ? ScriptOp::Drop
+                       : cmd == "dropfile" ? ScriptOp::DropFile
+                       : cmd == "dump"     ? ScriptOp::Dump
+                                           : ScriptOp::Screenshot;
             }
             steps.push_back(s);
             if (s.op == ScriptOp::Screenshot) frames(1);

@@ -288,6 +288,31 @@ int32_t ScanProjectLibraryFolders(SoundLibrary& library, const std::vector<std::
     return count;
 }
 
+int32_t AddDroppedLibraryFolders(SoundLibrary& library, const std::vector<std::string>& folders) {
+    // Every trailing "/" goes, so a dropped "/" is no folder at all.
+    auto stripped = [](std::string path) {
+        while (!path.empty() && path.back() == '/') path.pop_back();
+        return path;
+    };
+    auto same = [&](const std::string& a, const std::string& b) { return stripped(a) == b; };
+    int32_t count = 0;
+    for (const std::string& dropped : folders) {
+        const std::string folder = stripped(dropped);
+        if (folder.empty()) continue;
+        if (std::any_of(library.libraries.begin(), library.libraries.end(),
+                        [&](const LibraryIndex& l) { return same(l.path, folder); }))
+            continue;
+        if (std::any_of(library.pendingFolders.begin(), library.pendingFolders.end(),
+                        [&](const std::string& p) { return same(p, folder); }))
+            continue;
+        // The folder being scanned is as good as a library already.
+        if (library.scanRunning.load() && same(library.scanFolder.folder, folder)) continue;
+        StartOrPend(library, folder, 1, -1);
+        ++count;
+    }
+    return count;
+}
+
 int32_t NormalizeEventLibFilters(Project& project, const SoundLibrary& library) {
     auto named = [&](std::string_view name) {
         return std::any_of(library.libraries.begin(), library.libraries.end(),

@@ -16,6 +16,7 @@
 //     QueueLibrarySubfolders     queue the subfolders of a folder (demo content)
 //     SavedLibraryFolders        every folder the preferences must remember
 //     ScanProjectLibraryFolders  scan a project's folders that no library has
+//   AddDroppedLibraryFolders  folders dropped on the window: scan or queue the new ones
 //     NormalizeEventLibFilters   former library names in event filters become current ones
 //
 // Everything here runs on the UI thread and only while no busy task runs:
@@ -87,6 +88,12 @@ std::vector<QueuedLibraryFolder> SavedLibraryFolders(SoundLibrary& library);
 // the pending folders, so a project with several library folders gets all
 // of them scanned one after another. Returns the number started or pending.
 int32_t ScanProjectLibraryFolders(SoundLibrary& library, const std::vector<std::string>& folders);
+
+// Folders dropped on the window, compared without trailing "/": one that is
+// a library, waits in the pending list or is being scanned is skipped; the
+// others start a scan (enabled 1, group -1) when none runs, else wait in the
+// pending list under their last path component. Returns the number taken.
+int32_t AddDroppedLibraryFolders(SoundLibrary& library, const std::vector<std::string>& folders);
 
 // An item of an event's library filter that names no library but a former
 // name of one becomes that library's current name. Returns the number of

@@ -15,6 +15,7 @@
 #include <imgui.h>
 
 #include <cstdio>
+#include <ctime>
 
 #include "app/app_state.h"
 #include "app/library_frame.h"
@@ -22,6 +23,7 @@
 #include "app/shell_quit.h"
 #include "app/shell_services.h"
 #include "app/theme.h"
+#include "app/update_check.h"
 #include "document/busy_task.h"
 #include "document/project.h"
 #include "library/library_folders.h"
@@ -30,6 +32,7 @@
 #include "persistence/demo_content.h"
 #include "persistence/preferences.h"
 #include "recipes/legacy_presets.h"
+#include "ui/drop_handover.h"
 #include "ui/imgui_compat.h"
 #include "ui/tab_row.h"
 
@@ -50,8 +53,8 @@ void RunFirstFrameInitialisation(AppState& app) {
     MigrateLegacyPresetFolders();  // before the demo content, so demo files never shadow old ones
     InstallDemoContent(false);
     // Then, as their subsystems provide them: the recipes (LoadRecipesFolder)
-    // and chains (RescanRecipesAndChains); the update check
-    // (StartUpdateCheck) when it is due.
+    // and chains (RescanRecipesAndChains).
+    if (UpdateCheckDue(app, static_cast<int64_t>(std::time(nullptr)))) StartUpdateCheck();
 }
 
 void RunLibraryServices(const AppState& app) {
@@ -154,10 +157,8 @@ void DrawRegions(AppState& app, const UILayout& layout) {
         ImGui::EndChild();
     }
 
-    // Then the launcher and the about box. The library panel took the dropped
-    // folders during the frame.
-    app.droppedFolders.clear();
-    // During a full render the live block is drawn last.
+    // Then the launcher and the about box. During a full render the live
+    // block is drawn last.
 }
 
 void DrawMainWindow(AppState& app, UiFrameState& ui, float width, float height) {
@@ -183,6 +184,11 @@ void DrawMainWindow(AppState& app, UiFrameState& ui, float width, float height) 
     // The reference video's size narrows the video box once a video is open.
     LayoutVideo video;
     ui.layout = ComputeUILayout(width, height, fontSize, static_cast<bool>(app.titleBarCallback), video);
+    // The panels note where they take drops while they draw.
+    ClearDropZones(gDropZones);
+    // Dropped folders are the library's whatever tab is shown (the panel
+    // shows the scan); they wait while a busy task runs.
+    if (!app.busyTask.busy.load()) TakeDroppedFolders(app, gSoundLibrary);
     DrawRegions(app, ui.layout);
     ImGui::End();
 }
@@ -218,11 +224,14 @@ void DrawUI() {
     else if (!gSoundLibrary.libraryAddQueue.empty())
         AddQueuedLibraryFolders();
 
-    // 5–7. Video requests, parked while the document may not change. Steps 6
-    // and 7 (the project's video to reload, a dropped or picked video) are
-    // served here by the reference-video code; step 8, the dropped audio
-    // files, by the drop target's hand-over.
-    if (DocumentMayChange(app)) TakeVideoUnloadRequest(app, services);
+    // 5–8. Video requests and dropped files, parked while the document may
+    // not change. Step 6 (the project's video to reload) joins with the
+    // reference video's loading from a project.
+    if (DocumentMayChange(app)) {
+        TakeVideoUnloadRequest(app, services);
+        TakeDroppedVideo(app, gProject);
+        TakeDroppedAudio(app, gProject, gSoundLibrary);
+    }
 
     // 9. Job protocol: start, watch and finish the busy task. The busy overlay
     // (which then owns the screen) and the task's follow-ups come with it.

@@ -1,0 +1,84 @@
+// update_check.h — looking up, at most once a day or on request, whether a
+// newer release exists.
+//
+// Index
+//   kUpdatePlatformKey     "linux": the manifest's download entry for this system
+//   UpdateCheckOutcome     what one check found
+//   UpdateCheckWorker      the check's thread and its hand-over (one in AppState)
+//   UpdateManifestUrl      the manifest's address: build setting or environment
+//   CompareVersions        dotted version texts, -1 / 0 / 1
+//   UpdateCheckDue         a day has passed since the last check
+//   StartUpdateCheck       start one check unless one runs
+//   CheckForUpdates        the thread's body
+//   TakeUpdateCheckResult  UI thread: copy a finished check into the AppState
+//   StopUpdateCheck        abort the transfer and join the thread
+//
+// The check fetches the manifest through the HTTP GET hook, picks the newest
+// release with a "linux" entry and compares it with the program's version.
+// The thread writes nothing the UI reads: it publishes its outcome under a
+// small mutex, and the main loop copies it into the AppState before it saves
+// the preferences (TakeUpdateCheckResult, then the save request). The thread
+// stays joinable; shutdown aborts its transfer and joins it. Log lines
+// "[Update] ..." go to standard error.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+struct AppState;
+struct HttpResponse;
+using HttpGetFn = HttpResponse (*)(const char* url);
+
+inline constexpr const char kUpdatePlatformKey[] = "linux";
+
+struct UpdateCheckOutcome {
+    int64_t checkedAt = 0;        // Unix seconds when the answer came
+    bool resultChanged = false;   // the stored result is replaced (cleared or set)
+    bool available = false;       // a newer release: the four fields below
+    std::string version;
+    std::string pageUrl;
+    std::string date;
+    std::vector<std::string> notes;
+};
+
+struct UpdateCheckWorker {
+    std::thread thread;
+    std::atomic<bool> stop{false};        // aborts the transfer (shutdown)
+    std::atomic<bool> published{false};  // an outcome waits to be taken
+    std::mutex mutex;                     // guards `outcome`
+    UpdateCheckOutcome outcome;
+};
+
+// The environment variable TL_UPDATE_MANIFEST_URL when it is set (also when
+// empty), else the build setting of the same name. "" turns the check off.
+std::string UpdateManifestUrl();
+
+// Components end at "." (a non-digit ends the number; the rest of the
+// component is ignored); a missing component is 0; values saturate.
+int CompareVersions(std::string_view a, std::string_view b);
+
+// Checks are on and a day has passed since the last one (or the last one
+// lies in the future: the clock was set back).
+bool UpdateCheckDue(const AppState& app, int64_t now);
+
+// UI thread. Starts one check unless one runs. With no hook or no manifest
+// address it leaves the check startable and starts nothing. True when a
+// thread started.
+bool StartUpdateCheck();
+bool StartUpdateCheck(AppState& app, HttpGetFn hook, const std::string& manifestUrl);
+
+// The thread's body; tests run it directly.
+void CheckForUpdates(AppState& app, HttpGetFn hook, const std::string& manifestUrl);
+
+// UI thread: copies a published outcome into the AppState (lastUpdateCheck
+// and, when it changed, the update result). True when there was one.
+bool TakeUpdateCheckResult(AppState& app);
+
+// Aborts a running check's transfer and joins its thread; a check can be
+// started again afterwards.
+void StopUpdateCheck(AppState& app);
