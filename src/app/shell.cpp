@@ -345,6 +345,7 @@ int RunShell(int argc, char** argv) {
     shell.backend->scriptedInput = driver != nullptr;
     shell.driver = driver.get();
     RegisterStateDump(DumpDropFields);
+    RegisterStateDump(DumpUpdateCheckFields);
     RunMainLoop(shell, frames, app, driver.get());
     int exitCode = driver ? TestDriverExitCode(*driver) : 0;
     shell.driver = nullptr;

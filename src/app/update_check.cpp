@@ -6,6 +6,7 @@
 //   Manifest              ReadManifest: the release to offer, or why none
 //   Hand-over             Publish, TakeUpdateCheckResult
 //   Thread                StartUpdateCheck, CheckForUpdates, StopUpdateCheck
+//   DumpUpdateCheckFields
 #include "app/update_check.h"
 
 #include <cctype>
@@ -17,6 +18,7 @@
 
 #include "app/app_state.h"
 #include "app/platform_hooks.h"
+#include "app/test_driver.h"
 #include "document/version.h"
 #include "persistence/json_value.h"
 #include "platform/http_client.h"
@@ -242,4 +244,12 @@ void StopUpdateCheck(AppState& app) {
     worker.stop.store(true);
     worker.thread.join();
     worker.stop.store(false);
+}
+
+void DumpUpdateCheckFields(StateDump& dump) {
+    const AppState& app = gAppState;
+    dump.Field("update.available", app.updateAvailable);
+    dump.Field("update.version", app.updateAvailableVersion);
+    dump.Field("update.page", app.updateAvailablePageUrl);
+    dump.Field("update.lastCheck", app.lastUpdateCheck);
 }

@@ -12,6 +12,7 @@
 //   CheckForUpdates        the thread's body
 //   TakeUpdateCheckResult  UI thread: copy a finished check into the AppState
 //   StopUpdateCheck        abort the transfer and join the thread
+//   DumpUpdateCheckFields  the result, for the test driver's dump
 //
 // The check fetches the manifest through the HTTP GET hook, picks the newest
 // release with a "linux" entry and compares it with the program's version.
@@ -32,6 +33,7 @@
 
 struct AppState;
 struct HttpResponse;
+struct StateDump;
 using HttpGetFn = HttpResponse (*)(const char* url);
 
 inline constexpr const char kUpdatePlatformKey[] = "linux";
@@ -82,3 +84,6 @@ bool TakeUpdateCheckResult(AppState& app);
 // Aborts a running check's transfer and joins its thread; a check can be
 // started again afterwards.
 void StopUpdateCheck(AppState& app);
+
+// "update.available", "update.version", "update.page", "update.lastCheck".
+void DumpUpdateCheckFields(StateDump& dump);

@@ -119,7 +119,10 @@ std::string ZenityFileFilter(const std::string& extensions) {
     std::vector<std::string> list = SplitExtensions(extensions);
     if (list.empty()) return "";
     std::string filter = "--file-filter=Files |";
-    for (const std::string& e : list) filter += " " + EitherCasePattern(e);
+    for (const std::string& e : list) {
+        filter += ' ';
+        filter += EitherCasePattern(e);
+    }
     return filter;
 }
 

@@ -137,6 +137,9 @@ ProgramRun RunProgram(const std::string& scriptPath,
         setenv("HOME", home.path().c_str(), 1);
         setenv("XDG_DATA_HOME", (home.path() + "/data").c_str(), 1);
         if (!scriptPath.empty()) setenv("TL_TEST_SCRIPT", scriptPath.c_str(), 1);
+        // No window test reaches the network: the update check is off unless
+        // a test names a server of its own.
+        setenv("TL_UPDATE_MANIFEST_URL", "", 1);
         for (const auto& [key, value] : environment) setenv(key.c_str(), value.c_str(), 1);
         execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
         std::fprintf(stderr, "cannot start %s: %s\n", program.c_str(), std::strerror(errno));

@@ -12,7 +12,8 @@
 // and stops it at exit. The program runs with leak detection off (the GPU
 // driver leaks at exit under AddressSanitizer) and with HOME and
 // XDG_DATA_HOME in a temporary folder of its own, so that no test reads or
-// writes the user's libraries and preferences.
+// writes the user's libraries and preferences, and with the update check's
+// address empty (off) unless the test's environment names one.
 #pragma once
 
 #include <cstdint>

@@ -1,0 +1,111 @@
+// The program under X: files dropped through SDL's own drop events, and the
+// update check against a server of the test's on 127.0.0.1.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <chrono>
+
+#include "support/loopback_http.h"
+#include "support/temp_dir.h"
+#include "support/window_harness.h"
+
+namespace {
+
+class DropsAndUpdates : public testing::Test {
+protected:
+    void SetUp() override {
+        if (EnsureDisplay().empty()) GTEST_FAIL() << "no X display and no Xvfb could be started";
+    }
+
+    ProgramRun Run(const std::string& script, std::vector<std::pair<std::string, std::string>> env = {}) {
+        std::string path = dir.File("script.txt");
+        WriteWholeFile(path, script);
+        ProgramRun run = RunProgram(path, env);
+        if (run.exitCode != 0) std::printf("%s", run.log.c_str());
+        return run;
+    }
+
+    TempDir dir;
+};
+
+}  // namespace
+
+TEST_F(DropsAndUpdates, ADropIsSortedWhereAndWithTheKeysItWasLetGo) {
+    const std::string release = dir.File("release.1");
+    ASSERT_EQ(mkdir(release.c_str(), 0755), 0);
+    ASSERT_TRUE(WriteWholeFile(release + "/readme", "text"));
+    const std::string script = "frames 2\n"
+                               "move 300 420\n"
+                               "dropbegin\n"
+                               "dropfile " + dir.File("Take.WAV") + "\n"
+                               "dropfile " + release + "/readme\n"
+                               "dropfile " + dir.File("first.mp4") + "\n"
+                               "dropfile " + dir.File("b.aif") + "\n"
+                               "dropfile " + dir.File("second.mkv") + "\n"
+                               "dropcomplete alt\n"
+                               "frames 2\n"
+                               "dump alt.txt\n"
+                               "move 50 60\n"
+                               "dropbegin\n"
+                               "dropfile " + release + "\n"
+                               "dropcomplete alt\n"
+                               "frames 2\n"
+                               "dump folder.txt\n";
+    ProgramRun run = Run(script, {{"TL_UI_SCALE", "1.5"}});
+    ASSERT_EQ(run.exitCode, 0);
+
+    auto alt = ReadStateDump(dir.File("alt.txt"));
+    EXPECT_EQ(alt["drop.count"], "1");
+    EXPECT_EQ(alt["drop.audio"], dir.File("Take.WAV") + "|" + dir.File("b.aif")) << "readme in release.1 is ignored";
+    EXPECT_EQ(alt["drop.video"], dir.File("second.mkv")) << "two videos: the last";
+    EXPECT_EQ(alt["drop.folders"], "");
+    EXPECT_EQ(alt["drop.alt"], "1");
+    EXPECT_EQ(alt["drop.x"], "300.00") << "the position is in points at any UI scale";
+    EXPECT_EQ(alt["drop.y"], "420.00");
+    EXPECT_NE(run.log.find("[UI] drop at 300,420: 5 paths, a video, 0 folders, 2 audio files (Alt)"),
+              std::string::npos)
+        << run.log;
+    // Without any panel that takes audio, Alt asks for one Bed with both files.
+    EXPECT_NE(run.log.find("[UI] drop: 2 audio files for a new Bed"), std::string::npos) << run.log;
+    // The two "videos" are empty names: the frame says so.
+    EXPECT_NE(run.log.find("[Video]"), std::string::npos) << run.log;
+
+    auto folder = ReadStateDump(dir.File("folder.txt"));
+    EXPECT_EQ(folder["drop.count"], "2");
+    EXPECT_EQ(folder["drop.folders"], release) << "a folder with a dot in its name is a folder";
+    EXPECT_EQ(folder["drop.alt"], "1") << "the last drop was let go with Alt";
+    EXPECT_NE(run.log.find("[UI] drop at 50,60: 1 path, no video, 1 folder, 0 audio files\n"), std::string::npos)
+        << "Alt means nothing without audio\n"
+        << run.log;
+}
+
+TEST_F(DropsAndUpdates, ANewerReleaseIsFoundOnTheFirstFrame) {
+    const std::string manifest =
+        "{\"schemaVersion\":1,\"releases\":[{\"version\":\"2026.11\",\"files\":{\"linux\":"
+        "{\"url\":\"https://example.com/2026.11\"}}}]}";
+    LoopbackHttpServer server([&](const std::string&) { return HttpReply::Plain(200, manifest); });
+    ASSERT_TRUE(server.ok());
+    ProgramRun run = Run("frames 2\nidle 1\nframes 2\ndump dump.txt\n",
+                         {{"TL_UPDATE_MANIFEST_URL", server.Url("/manifest.json")}});
+    ASSERT_EQ(run.exitCode, 0);
+    auto dump = ReadStateDump(dir.File("dump.txt"));
+    EXPECT_EQ(dump["update.available"], "1");
+    EXPECT_EQ(dump["update.version"], "2026.11");
+    EXPECT_EQ(dump["update.page"], "https://example.com/2026.11");
+    EXPECT_NE(dump["update.lastCheck"], "0");
+    ASSERT_EQ(server.RequestCount(), 1);
+    EXPECT_NE(server.Requests()[0].find("User-Agent: Tessaloom/1.0"), std::string::npos);
+}
+
+TEST_F(DropsAndUpdates, QuittingDuringAStalledCheckDoesNotWaitForTheNetwork) {
+    LoopbackHttpServer server([](const std::string&) { return HttpReply::Silent(); });
+    ASSERT_TRUE(server.ok());
+    const auto start = std::chrono::steady_clock::now();
+    ProgramRun run = Run("frames 2\nidle 0.5\nquit\n", {{"TL_UPDATE_MANIFEST_URL", server.Url("/manifest.json")}});
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    ASSERT_EQ(run.exitCode, 0);
+    EXPECT_EQ(server.RequestCount(), 1) << "the check had started";
+    // The stalled request would hold a waiting quit for 10 s.
+    EXPECT_LT(seconds, 8.0);
+    EXPECT_NE(run.log.find("[UI] shutdown: stop the update check"), std::string::npos);
+}
