@@ -4,6 +4,7 @@
 //   EnsureDisplay       $DISPLAY or a private Xvfb
 //   ProgramPath / RunProgram
 //   ReadStateDump / ReadPng
+//   ProgramScriptTest
 #include "support/window_harness.h"
 
 #include <fcntl.h>
@@ -203,4 +204,21 @@ bool ReadPng(const std::string& path, PngImage& image) {
     image.rgba.assign(data, data + static_cast<size_t>(w) * static_cast<size_t>(h) * 4);
     stbi_image_free(data);
     return true;
+}
+
+// ---------------------------------------------------------------------------
+// ProgramScriptTest
+// ---------------------------------------------------------------------------
+
+void ProgramScriptTest::SetUp() {
+    if (EnsureDisplay().empty()) GTEST_FAIL() << "no X display and no Xvfb could be started";
+}
+
+ProgramRun ProgramScriptTest::Run(const std::string& script,
+                                  std::vector<std::pair<std::string, std::string>> env) {
+    std::string path = dir.File("script.txt");
+    WriteWholeFile(path, script);
+    ProgramRun run = RunProgram(path, env);
+    if (run.exitCode != 0) std::printf("%s", run.log.c_str());
+    return run;
 }

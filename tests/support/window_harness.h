@@ -6,6 +6,7 @@
 //   RunProgram         start it with a script and extra environment, wait, collect its log
 //   ReadStateDump      "key=value" lines → map
 //   PngImage / ReadPng the screenshot's pixels, packed 0xAABBGGRR like the palette
+//   ProgramScriptTest  a fixture: a folder of its own, a display, Run(script)
 //
 // Window tests need an X server: scripts/test starts an Xvfb and sets
 // DISPLAY; without one, EnsureDisplay starts an Xvfb for this test process
@@ -16,11 +17,15 @@
 // address empty (off) unless the test's environment names one.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <map>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "support/temp_dir.h"
 
 // "" when no display could be found or started.
 std::string EnsureDisplay();
@@ -45,3 +50,14 @@ struct PngImage {
     uint32_t PackedAt(int x, int y) const;  // 0xAABBGGRR
 };
 bool ReadPng(const std::string& path, PngImage& image);
+
+// Window tests derive from this: SetUp fails without a display; Run writes
+// the script into the test's folder, runs the program on it and prints the
+// program's log when it did not exit with 0.
+class ProgramScriptTest : public testing::Test {
+protected:
+    void SetUp() override;
+    ProgramRun Run(const std::string& script, std::vector<std::pair<std::string, std::string>> env = {});
+
+    TempDir dir;
+};

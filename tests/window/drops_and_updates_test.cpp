@@ -9,26 +9,7 @@
 #include "support/temp_dir.h"
 #include "support/window_harness.h"
 
-namespace {
-
-class DropsAndUpdates : public testing::Test {
-protected:
-    void SetUp() override {
-        if (EnsureDisplay().empty()) GTEST_FAIL() << "no X display and no Xvfb could be started";
-    }
-
-    ProgramRun Run(const std::string& script, std::vector<std::pair<std::string, std::string>> env = {}) {
-        std::string path = dir.File("script.txt");
-        WriteWholeFile(path, script);
-        ProgramRun run = RunProgram(path, env);
-        if (run.exitCode != 0) std::printf("%s", run.log.c_str());
-        return run;
-    }
-
-    TempDir dir;
-};
-
-}  // namespace
+using DropsAndUpdates = ProgramScriptTest;
 
 TEST_F(DropsAndUpdates, ADropIsSortedWhereAndWithTheKeysItWasLetGo) {
     const std::string release = dir.File("release.1");

@@ -12,28 +12,13 @@
 
 namespace {
 
-class MainWindow : public testing::Test {
+class MainWindow : public ProgramScriptTest {
 protected:
-    void SetUp() override {
-        if (EnsureDisplay().empty()) GTEST_FAIL() << "no X display and no Xvfb could be started";
-    }
-
-    // Writes the script and runs the program on it.
-    ProgramRun Run(const std::string& script, std::vector<std::pair<std::string, std::string>> env = {}) {
-        std::string path = dir.File("script.txt");
-        WriteWholeFile(path, script);
-        ProgramRun run = RunProgram(path, env);
-        if (run.exitCode != 0) std::printf("%s", run.log.c_str());
-        return run;
-    }
-
     float Field(const std::map<std::string, std::string>& dump, const std::string& key) {
         auto it = dump.find(key);
         EXPECT_NE(it, dump.end()) << key;
         return it == dump.end() ? -1 : std::strtof(it->second.c_str(), nullptr);
     }
-
-    TempDir dir;
 };
 
 // Opaque start-up colours: the frame shows them exactly.
