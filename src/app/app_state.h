@@ -118,7 +118,10 @@ struct AppState {
     ExportSettings exportSettings;
 
     // --- Picture trace ------------------------------------------------------
+    // Raised by the trace's start, cleared by its worker as its last step.
+    // The worker's cancel flag is busyTask.cancelRequested.
     std::atomic<bool> traceRunning{false};
+    std::atomic<float> traceProgress{0};  // 0..1, written by the trace worker
     OpticalTrace opticalTrace;
     TraceDeriveSettings traceDeriveSettings;
     std::vector<MarkerEvent> importedMarkers;        // from a session text

@@ -118,13 +118,17 @@ bool JoinWorkerThread(BusyTask& task) {
         std::printf("[UI] refused to join the worker thread from itself\n");
         return false;
     }
-    if (!task.worker.joinable()) return true;
+    if (!task.worker.joinable()) {
+        task.workerIsTrace = false;
+        return true;
+    }
     try {
         task.worker.join();
     } catch (const std::system_error& e) {
         std::printf("[UI] joining the worker thread failed: %s\n", e.what());
         return false;
     }
+    task.workerIsTrace = false;
     return true;
 }
 

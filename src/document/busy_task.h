@@ -34,6 +34,7 @@ struct BusyTask {
     double startedAt = 0;
     std::function<void()> job;
     std::thread worker;           // shared with the picture-trace worker
+    bool workerIsTrace = false;   // `worker` holds the picture-trace worker; every join clears it
     bool threadStarted = false;
     bool snapshotRequested = false;
 

@@ -80,9 +80,12 @@ struct TraceDeriveSettings {
     float reserved3 = 0;
 };
 
+// The scan's worker fills `frames` and derives the suggestions, then sets
+// `present`; the interface reads nothing but `analysedCount` and `present`
+// until `present` is set.
 struct OpticalTrace {
     CopyableAtomic<int32_t> analysedCount{0};
-    bool present = false;
+    CopyableAtomic<bool> present{false};
     float duration = 0;
     float fps = 10;
     int32_t numFrames = 0;
@@ -90,6 +93,8 @@ struct OpticalTrace {
     std::vector<TraceFrame> frames;
     std::vector<SuggestedEvent> suggestions;
     TraceModel model;
+    // Analysis state of the scan; `prevPixels` is empty until a picture was
+    // analysed, and `prevFeatures` means nothing while it is.
     std::vector<uint8_t> prevPixels;
     float prevFeatures[24] = {};
     int32_t prevWidth = 0;
