@@ -5,17 +5,19 @@
 //   Small helpers        weight centre, whole-number windows, the curve of a suggestion
 //   Frame signals        normalised motion, onset strength, smoothed motion, composite
 //   Peak events          spots and sweeps at peaks of the composite (one pass)
-//   Swell events         sweeps at slow swells of the composite (one pass)
+//   Swell events         sweeps at slow swells of the composite (one pass); SweepIndex
 //   Pass thinning        of two close suggestions of a pass the weaker goes
 //   Peeling              found events are damped out of the residual
 //   Scene beds           segments between histogram jumps, merged when alike
 //   Motion runs          long stretches of sustained motion
+//   SortByTime
 //   DeriveSuggestedEvents / SmoothTraceSignal
 #include "picture/trace_suggestions.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <map>
 #include <vector>
 
 #include "picture/trace_peaks.h"
@@ -199,6 +201,44 @@ void AddPeakEvents(Derivation& d, const std::vector<float>& c, int k, float minG
 // Swell events
 // ---------------------------------------------------------------------------
 
+// The sweeps (type 1) made so far, by time, so that a new swell or motion
+// run finds the ones near it without walking every suggestion.
+class SweepIndex {
+public:
+    explicit SweepIndex(const std::vector<SuggestedEvent>& made) {
+        for (const SuggestedEvent& s : made) Add(s);
+    }
+    void Add(const SuggestedEvent& s) {
+        if (s.type != 1) return;
+        Sweep sweep;
+        sweep.reach = std::max(0.5f, 0.3f * s.suggestedDuration);
+        sweep.from = s.time - s.suggestedSyncOffset;
+        sweep.to = sweep.from + s.suggestedDuration;
+        // How far from its anchor a sweep can matter, for the range lookups.
+        farthest_ = std::max({farthest_, sweep.reach, std::fabs(s.time - sweep.from), std::fabs(sweep.to - s.time)});
+        sweeps_.emplace(s.time, sweep);
+    }
+    // A sweep lies closer to t than its reach, max(0.5, 0.3 x its duration).
+    bool Covers(float t) const {
+        for (auto it = sweeps_.lower_bound(t - farthest_); it != sweeps_.end() && it->first <= t + farthest_; ++it)
+            if (std::fabs(it->first - t) < it->second.reach) return true;
+        return false;
+    }
+    // A sweep's span overlaps [t0, t1] by more than `amount` seconds.
+    bool Overlaps(float t0, float t1, float amount) const {
+        for (auto it = sweeps_.lower_bound(t0 - farthest_); it != sweeps_.end() && it->first <= t1 + farthest_; ++it)
+            if (std::min(it->second.to, t1) - std::max(it->second.from, t0) > amount) return true;
+        return false;
+    }
+
+private:
+    struct Sweep {
+        float reach = 0, from = 0, to = 0;
+    };
+    std::multimap<float, Sweep> sweeps_;
+    float farthest_ = 0;
+};
+
 void AddSwellEvents(Derivation& d, const std::vector<float>& c, int k, float maxC) {
     if (d.n <= 10) return;
     const int32_t slowHalf = std::max(3, TruncInRange(0.75 * d.fps, 0, d.n));
@@ -232,14 +272,11 @@ void AddSwellEvents(Derivation& d, const std::vector<float>& c, int k, float max
     if (maxProm < 0.001f) maxProm = 1;
     const float layer = float(k);
     std::vector<SuggestedEvent>& out = d.trace.suggestions;
+    SweepIndex sweeps(out);
     for (const TracePeak& p : peaks) {
         if (p.halfWidth < minWidth) continue;
         const float t = d.frames[p.index].time;
-        // A sweep already close by (within its own reach) covers this swell.
-        const bool covered = std::any_of(out.begin(), out.end(), [&](const SuggestedEvent& s) {
-            return s.type == 1 && std::fabs(s.time - t) < std::max(0.5f, 0.3f * s.suggestedDuration);
-        });
-        if (covered) continue;
+        if (sweeps.Covers(t)) continue;
         float duration = std::clamp(1.1f * p.halfWidth, k == 0 ? 0.8f : 0.4f, 8.0f);
         if (d.model.valid) duration *= d.model.sweepDurScale;
         SuggestedEvent s = CentredSweep(d, p.index, duration);
@@ -249,6 +286,7 @@ void AddSwellEvents(Derivation& d, const std::vector<float>& c, int k, float max
         s.suggestedSpread = std::clamp(0.08f * duration, 0.1f, 0.5f);
         s.peelLayer = k;
         FillSuggestionCurve(d, s, t - 0.5f * duration);
+        sweeps.Add(s);
         out.push_back(s);
     }
 }
@@ -393,17 +431,12 @@ void AddSceneBeds(Derivation& d) {
 // Motion runs
 // ---------------------------------------------------------------------------
 
-void AddMotionRun(Derivation& d, int32_t start, int32_t end, int32_t peak, float rel) {
+void AddMotionRun(Derivation& d, SweepIndex& sweeps, int32_t start, int32_t end, int32_t peak, float rel) {
     const std::vector<TraceFrame>& f = d.frames;
     const float t0 = f[start].time, t1 = f[end].time, length = t1 - t0;
     if (!(length >= 1.5f)) return;
-    std::vector<SuggestedEvent>& out = d.trace.suggestions;
-    const bool covered = std::any_of(out.begin(), out.end(), [&](const SuggestedEvent& s) {
-        if (s.type != 1) return false;
-        const float from = s.time - s.suggestedSyncOffset, to = from + s.suggestedDuration;
-        return std::min(to, t1) - std::max(from, t0) > 0.4f * length;
-    });
-    if (covered) return;
+    // Mostly inside a sweep already: that sweep tells the motion.
+    if (sweeps.Overlaps(t0, t1, 0.4f * length)) return;
     SuggestedEvent s = CentredSweep(d, peak, std::min(6.0f, length));
     s.confidence = std::clamp(0.6f * rel, 0.05f, 0.5f);
     s.intensity = std::clamp(0.6f * rel, 0.1f, 0.6f);
@@ -411,7 +444,8 @@ void AddMotionRun(Derivation& d, int32_t start, int32_t end, int32_t peak, float
     s.suggestedSpread = std::clamp(0.05f * length, 0.1f, 0.4f);
     s.peelLayer = 0;
     FillSuggestionCurve(d, s, s.time - 0.5f * s.suggestedDuration);
-    out.push_back(s);
+    sweeps.Add(s);
+    d.trace.suggestions.push_back(s);
 }
 
 void AddMotionRuns(Derivation& d) {
@@ -421,6 +455,7 @@ void AddMotionRuns(Derivation& d) {
     float maxM = LargestOf(m);
     if (maxM < 0.001f) maxM = 1;
     const float level = (1 - d.settings.sensitivity) * 0.5f * maxM;
+    SweepIndex sweeps(d.trace.suggestions);
     int32_t i = 0;
     while (i < d.n) {
         if (!(m[i] > level)) {
@@ -433,8 +468,21 @@ void AddMotionRuns(Derivation& d) {
             if (m[i] > m[peak]) peak = i;
             ++i;
         }
-        AddMotionRun(d, start, i - 1, peak, m[peak] / maxM);
+        AddMotionRun(d, sweeps, start, i - 1, peak, m[peak] / maxM);
     }
+}
+
+// Stable, by time. The records carry their curves (over 1 KB each): the
+// order is found on indices and each record moved once.
+void SortByTime(std::vector<SuggestedEvent>& suggestions) {
+    std::vector<uint32_t> order(suggestions.size());
+    for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(),
+                     [&](uint32_t a, uint32_t b) { return suggestions[a].time < suggestions[b].time; });
+    std::vector<SuggestedEvent> sorted;
+    sorted.reserve(suggestions.size());
+    for (uint32_t i : order) sorted.push_back(std::move(suggestions[i]));
+    suggestions.swap(sorted);
 }
 
 }  // namespace
@@ -497,8 +545,7 @@ void DeriveSuggestedEvents(OpticalTrace& trace, const TraceDeriveSettings& setti
     AddSceneBeds(d);
     AddMotionRuns(d);
 
-    std::stable_sort(trace.suggestions.begin(), trace.suggestions.end(),
-                     [](const SuggestedEvent& a, const SuggestedEvent& b) { return a.time < b.time; });
+    SortByTime(trace.suggestions);
     trace.numFrames = n;
     trace.present.store(true, std::memory_order_release);
 }
