@@ -145,7 +145,7 @@ struct AppState {
     std::atomic<int32_t> renderEventsDone{0};
     std::atomic<int32_t> renderEventsTotal{0};
     double busyDoneTime = 0;
-    bool deferredRebuild = false;
+    std::atomic<bool> deferredRebuild{false};  // set by the voice integrity check
     int pendingBedLoadEvent = -1;
     std::atomic<bool> cacheRebuildPending{false};
 
@@ -260,6 +260,13 @@ struct AppState {
 };
 
 extern AppState gAppState;
+
+// Whether the document (events, results, voices) may change now: false while
+// a busy task is queued or running, or an export runs. Edits, the render
+// request, voice maintenance and the document-replacing commands ask this
+// first and refuse, changing nothing. A busy task's own job owns the
+// document and does not ask.
+bool DocumentMayChange(const AppState& app);
 
 // Workers that register their stop routine when they first start (the
 // library-analysis probe and the recipe preview), so the shell can stop them.

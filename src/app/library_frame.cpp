@@ -14,7 +14,7 @@
 void ProbeUnknownSoundValues() {
     if (!gBackgroundWorkerStops.stopLibraryAnalysis)
         gBackgroundWorkerStops.stopLibraryAnalysis = [] { StopSoundProbe(gSoundProbe); };
-    const bool documentBusy = gAppState.busyTask.busy.load() || gAppState.exportRunning.load();
+    const bool documentBusy = !DocumentMayChange(gAppState);
     if (ProbeUnknownSoundValues(gSoundProbe, gProject, gSoundLibrary, documentBusy, InterfaceClock())) {
         ApplyProbedWeights(gProject);
         gAppState.modified = true;

@@ -106,6 +106,9 @@ struct PlaybackVoice {
     float intensityScale = 1.0f;
     float reverbSend = -1.0f;  // negative: use the group's send
     uint8_t evicted = 0;       // samples released by the streaming window
+    // What the samples were made from (VoiceSampleKey of the result at build
+    // time): a voice whose result no longer gives this key is stale.
+    uint64_t sampleKey = 0;
 };
 
 struct AudioEngine {
@@ -130,6 +133,10 @@ struct AudioEngine {
     std::atomic<int32_t> voiceCount{0};       // after the last install or removal
     std::atomic<int32_t> buildProgress{0};    // voices built so far by a rebuild
     std::atomic<uint32_t> levelsGeneration{0};
+    // Raised while an export or a bounce reads the voices without the lock.
+    // Changed only under `mutex` (PinEngineVoices), so an edit that holds the
+    // lock and sees no pin cannot be overtaken by one.
+    std::atomic<int32_t> voicePins{0};
 
     // ---- Mixer (faders and switches move while the audio thread mixes) ----
     std::atomic<float> masterGain{1.0f};

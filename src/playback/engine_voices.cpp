@@ -2,13 +2,17 @@
 // swap that keeps voices' curve pointers inside the live document.
 //
 // Index
+//   Pins                 PinEngineVoices, UnpinEngineVoices, LockForVoiceEdit
 //   ResetEngineVoices
 //   LockWithVoiceRoom / InstallPlaybackVoice
+//   RemoveEngineVoices
 //   Event list           RelinkVoiceCurves, ReplaceDocumentEvents, AppendDocumentEvents
 #include "playback/engine_voices.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <thread>
 
 #include "document/event.h"
 
@@ -21,6 +25,30 @@ float OnePoleCoefficient(double seconds, int rate) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// Pins
+// ---------------------------------------------------------------------------
+
+void PinEngineVoices(AudioEngine& engine) {
+    std::lock_guard<std::mutex> lock(engine.mutex);
+    engine.voicePins.fetch_add(1);
+}
+
+void UnpinEngineVoices(AudioEngine& engine) {
+    // No lock: lowering a pin never disturbs an edit, and a reader that is
+    // done must not wait for one.
+    engine.voicePins.fetch_sub(1);
+}
+
+std::unique_lock<std::mutex> LockForVoiceEdit(AudioEngine& engine) {
+    for (;;) {
+        std::unique_lock<std::mutex> lock(engine.mutex);
+        if (engine.voicePins.load() <= 0) return lock;
+        lock.unlock();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+}
 
 // ---------------------------------------------------------------------------
 // ResetEngineVoices
@@ -38,7 +66,7 @@ void ResetEngineVoices(AudioEngine& engine, int sampleRate, int expectedVoices) 
     fadeIn.reserve(room);
     fadeOut.reserve(room);
     {
-        std::lock_guard<std::mutex> lock(engine.mutex);
+        std::unique_lock<std::mutex> lock = LockForVoiceEdit(engine);
         engine.sampleRate.store(sampleRate);
         engine.limiterAttack = OnePoleCoefficient(0.002, sampleRate);
         engine.limiterRelease = OnePoleCoefficient(0.2, sampleRate);
@@ -57,7 +85,7 @@ void ResetEngineVoices(AudioEngine& engine, int sampleRate, int expectedVoices) 
 
 std::unique_lock<std::mutex> LockWithVoiceRoom(AudioEngine& engine, size_t extraVoices) {
     for (;;) {
-        std::unique_lock<std::mutex> lock(engine.mutex);
+        std::unique_lock<std::mutex> lock = LockForVoiceEdit(engine);
         const size_t need = engine.voices.size() + extraVoices;
         if (need <= engine.voices.capacity() && need <= engine.voiceFadeIn.capacity() &&
             need <= engine.voiceFadeOut.capacity())
@@ -71,7 +99,7 @@ std::unique_lock<std::mutex> LockWithVoiceRoom(AudioEngine& engine, size_t extra
         fadeIn.reserve(want);
         fadeOut.reserve(want);
 
-        lock.lock();
+        lock = LockForVoiceEdit(engine);
         // Another installer may have grown the lists meanwhile; the copies
         // below fit whenever the current lists do.
         if (engine.voices.size() + extraVoices <= want && engine.voiceFadeIn.size() <= want &&
@@ -97,6 +125,47 @@ void InstallPlaybackVoice(AudioEngine& engine, PlaybackVoice&& voice, float fade
     engine.voiceFadeOut.push_back(fadeOut);
     engine.voices.push_back(std::move(voice));
     engine.voiceCount.store(int32_t(engine.voices.size()));
+}
+
+// ---------------------------------------------------------------------------
+// RemoveEngineVoices
+// ---------------------------------------------------------------------------
+
+size_t RemoveEngineVoices(AudioEngine& engine, const std::vector<uint8_t>& drop) {
+    // Only this thread edits the list, so it may count unlocked and make room
+    // for the released sample buffers before it locks.
+    size_t count = 0;
+    const size_t marked = std::min(drop.size(), engine.voices.size());
+    for (size_t i = 0; i < marked; ++i) count += drop[i] ? 1 : 0;
+    if (count == 0) return 0;
+    std::vector<std::vector<float>> released(2 * count);
+    {
+        std::unique_lock<std::mutex> lock = LockForVoiceEdit(engine);
+        std::vector<PlaybackVoice>& voices = engine.voices;
+        std::vector<float>& fadeIn = engine.voiceFadeIn;
+        std::vector<float>& fadeOut = engine.voiceFadeOut;
+        size_t kept = 0, spare = 0;
+        for (size_t i = 0; i < voices.size(); ++i) {
+            if (i < drop.size() && drop[i] && spare + 1 < released.size()) {
+                released[spare++].swap(voices[i].left);
+                released[spare++].swap(voices[i].right);
+                continue;
+            }
+            if (kept != i) {
+                // Moves the sample buffers; the overview and curves are copied.
+                voices[kept] = std::move(voices[i]);
+                if (i < fadeIn.size()) fadeIn[kept] = fadeIn[i];
+                if (i < fadeOut.size()) fadeOut[kept] = fadeOut[i];
+            }
+            ++kept;
+        }
+        // What lies past `kept` holds no samples any more: nothing is freed here.
+        voices.erase(voices.begin() + std::ptrdiff_t(kept), voices.end());
+        fadeIn.resize(std::min(fadeIn.size(), kept));
+        fadeOut.resize(std::min(fadeOut.size(), kept));
+        engine.voiceCount.store(int32_t(kept));
+    }
+    return count;
 }
 
 // ---------------------------------------------------------------------------

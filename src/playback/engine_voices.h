@@ -2,8 +2,12 @@
 // voices' borrowed curve pointers valid when the document's event list moves.
 //
 // Index
+//   PinEngineVoices / UnpinEngineVoices / EngineVoicePin
+//                          readers outside the lock (export, bounce) hold structural edits off
+//   LockForVoiceEdit       the engine lock once no pin is raised
 //   ResetEngineVoices      empty the voice set for a new build at a sample rate
 //   LockWithVoiceRoom      the engine lock, with room for more voices already made
+//   RemoveEngineVoices     drop marked voices, keeping the rest and their fades in order
 //   InstallPlaybackVoice   append one finished voice and its fades under the lock
 //   BuildPlaybackVoice     decode, process, tune, measure a result into a voice, then install it
 //   VoiceCurveLink / ReplaceDocumentEvents / AppendDocumentEvents
@@ -12,6 +16,11 @@
 // Rule of the engine lock: nothing is decoded, allocated in bulk or freed in
 // bulk while it is held. Storage is made before locking and old storage is
 // dropped after unlocking; under the lock only pointers and small records move.
+//
+// Writers of the voice list are the interface thread and the busy task, never
+// both at once (the document-may-change rule), or the one thread that owns a
+// private engine. The audio thread only reads. So a writer may read the voices
+// without the lock, as long as it changes them only under it.
 #pragma once
 
 #include <cstdint>
@@ -22,6 +31,28 @@
 
 struct Event;
 struct RenderResult;
+
+// An export or a bounce pins the voices before it reads them unlocked, and
+// unpins when done. Pinning takes the lock, so no edit is half done when a pin
+// goes up. A thread must never edit the voice list while it holds a pin: the
+// edit would wait for itself.
+void PinEngineVoices(AudioEngine& engine);
+void UnpinEngineVoices(AudioEngine& engine);
+
+class EngineVoicePin {
+public:
+    explicit EngineVoicePin(AudioEngine& engine) : engine_(engine) { PinEngineVoices(engine_); }
+    ~EngineVoicePin() { UnpinEngineVoices(engine_); }
+    EngineVoicePin(const EngineVoicePin&) = delete;
+    EngineVoicePin& operator=(const EngineVoicePin&) = delete;
+
+private:
+    AudioEngine& engine_;
+};
+
+// Locks the engine for a structural edit (voices added, removed, moved or
+// their samples released), waiting unlocked while a pin is raised.
+std::unique_lock<std::mutex> LockForVoiceEdit(AudioEngine& engine);
 
 // Clears `cacheReady`, `voiceCount` and `buildProgress`; then, under the lock,
 // sets the rate and the limiter coefficients (2 ms attack, 200 ms release),
@@ -36,6 +67,12 @@ void ResetEngineVoices(AudioEngine& engine, int sampleRate, int expectedVoices);
 // allocation: only the voices' buffers change hands) and the old lists are
 // freed unlocked, then it tries again.
 std::unique_lock<std::mutex> LockWithVoiceRoom(AudioEngine& engine, size_t extraVoices);
+
+// Removes every voice whose entry in `drop` is non-zero (entries past the end
+// keep their voice), with its fade entries; the others keep their order.
+// Their samples are freed after the lock is released. Sets `voiceCount` and
+// returns how many were removed.
+size_t RemoveEngineVoices(AudioEngine& engine, const std::vector<uint8_t>& drop);
 
 // Appends the voice with its fade lengths (seconds) and sets `voiceCount`.
 void InstallPlaybackVoice(AudioEngine& engine, PlaybackVoice&& voice, float fadeIn, float fadeOut);

@@ -1,8 +1,8 @@
 // voice_build.cpp — one render result into one playback voice.
 //
 // Index
-//   Small helpers        VoiceFrames, PlaceholderLength, PanForResult, WeightGainFactor
-//   Steps                ResolveResultFiles, LoadVoiceSamples, CopyVoiceCurves, LevelVoice
+//   Small helpers        VoiceFrames, DurationIsSane
+//   Steps                ResolveResultFiles, LoadVoiceSamples, LevelVoice
 //   BuildPlaybackVoice   the steps in order, then the install under the engine lock
 //
 // Everything up to the install runs unlocked on the building thread (busy
@@ -17,6 +17,7 @@
 #include "library/file_registry.h"
 #include "library/loudness_pitch.h"
 #include "playback/engine_voices.h"
+#include "playback/voice_settings.h"
 #include "render/clip_processing.h"
 #include "render/processed_clip_cache.h"
 #include "render/scale_tuning.h"
@@ -27,7 +28,6 @@
 
 namespace {
 
-constexpr float kHeadroomPeak = 0.5f;
 constexpr float kNormPeakCeiling = 0.891f;
 constexpr float kUnmeasurableLufs = -90.0f;
 
@@ -37,19 +37,6 @@ int VoiceFrames(const PlaybackVoice& voice) {
 
 bool DurationIsSane(float seconds) {
     return std::isfinite(seconds) && seconds >= 0.0f && seconds <= kMaxRegionSeconds;
-}
-
-// Spreads tracks across the stereo field, nudged by the layer's weight.
-float PanForResult(const RenderResult& result) {
-    const int lane = result.track % 5;  // truncating remainder
-    const float pan = 0.15f * float(lane - 2) + 0.4f * (result.weight - 0.5f);
-    return std::isfinite(pan) ? std::clamp(pan, -0.8f, 0.8f) : 0.0f;
-}
-
-// Heavy layers are pulled back a little so they do not dominate.
-float WeightGainFactor(float weight) {
-    if (!(weight > 0.7f)) return 1.0f;
-    return 1.0f - 0.3f * std::clamp((weight - 0.7f) / 0.15f, 0.0f, 1.0f);
 }
 
 // ---------------------------------------------------------------------------
@@ -89,35 +76,10 @@ void LoadVoiceSamples(AudioEngine& engine, RenderResult& result, int rate, bool 
     FillVoiceWithSilence(voice, rate, result.duration);
 }
 
-void CopyVoiceCurves(const RenderResult& result, const Event* event, bool eventIndexValid,
-                     PlaybackVoice& voice) {
-    if (result.hasIntGain) {
-        voice.intGain = result.intGain;
-        voice.hasIntGain = 1;
-    }
-    if (result.hasFillGain) {
-        voice.fillGain = result.fillGain;
-        voice.hasFillGain = 1;
-        voice.fillGainSpan = eventIndexValid && event ? event->duration : result.duration;
-    }
-    if (result.hasDeconGain) {
-        voice.deconGain = result.deconGain;
-        voice.hasDeconGain = 1;
-    }
-    if (result.procMode == 1 && event) {
-        voice.intensityCurve = event->intensity.data();
-        voice.intensityCount = kVoiceIntGainPoints;
-        voice.intensityScale = event->intensityScale;
-        voice.intensityIsBed = event->shape == kShapeBed ? 1 : 0;
-    }
-}
-
 // Headroom from the overview peak, then loudness normalisation to the group's
 // target, never past a sample peak of 0.891.
 void LevelVoice(const AudioEngine& engine, RenderResult& result, int rate, PlaybackVoice& voice) {
-    float peak = 0;
-    for (float p : voice.peakOverview) peak = std::max(peak, p);
-    if (peak > kHeadroomPeak) voice.gain.store(voice.gain.load() * (kHeadroomPeak / peak));
+    const float peak = ApplyVoiceHeadroom(voice);
 
     const int frames = VoiceFrames(voice);
     float norm = 1.0f;
@@ -154,25 +116,11 @@ void BuildPlaybackVoice(AudioEngine& engine, RenderResult& result, int resultInd
     // 2. Files may have moved since the result was made.
     ResolveResultFiles(result);
 
-    // 3-6. Placement, pan, gains, event settings.
+    // 3-6 and 11. Placement, pan, gains, event settings and curves (the
+    // curves do not depend on the samples, so they come with the rest).
     PlaybackVoice voice;
-    voice.startTime = result.startTime + result.deconOffset;
-    voice.plainStartTime = result.startTime;
+    SetVoiceSettings(voice, result, resultIndex, eventGains, eventCount, events);
     voice.length = result.duration;
-    voice.group = result.group;
-    voice.muted = result.muted ? 1 : 0;
-    voice.eventIndex = result.eventIdx;
-    voice.resultIndex = resultIndex;
-    voice.resultId = uint32_t(result.id);
-    voice.pan = PanForResult(result);
-    voice.gain = WeightGainFactor(result.weight) * result.layerGain * result.userVolume;
-    const bool eventValid = result.eventIdx >= 0 && result.eventIdx < eventCount;
-    const Event* event = eventValid && events ? &events[result.eventIdx] : nullptr;
-    if (eventValid && eventGains) voice.eventGain = eventGains[result.eventIdx];
-    if (event) {
-        voice.reverbSend = event->reverbSend;
-        if (event->muted) voice.muted = 1;
-    }
 
     // 7. Audio.
     LoadVoiceSamples(engine, result, rate, keepAsIs, voice);
@@ -191,14 +139,14 @@ void BuildPlaybackVoice(AudioEngine& engine, RenderResult& result, int resultInd
     // 10. Pitch.
     ApplyVoicePitchShift(voice, result.pitchShift, rate);
 
-    // 11. Curves.
-    CopyVoiceCurves(result, event, eventValid, voice);
-
     // 12. Overview.
     BuildClipOverview(voice);
 
     // 13. Headroom and loudness.
     LevelVoice(engine, result, rate, voice);
+
+    // What the samples were made from, with the write-backs above applied.
+    voice.sampleKey = VoiceSampleKey(result);
 
     // 14. Install.
     InstallPlaybackVoice(engine, std::move(voice), result.fadeIn, result.fadeOut);

@@ -1,0 +1,54 @@
+// document_context.h — what one document operation works on: the document,
+// the sound library, the playback engine and the application state.
+//
+// Index
+//   PostPass             the passes that run after a render, in their order
+//   JobObserver          optional callbacks for tests (null in the program)
+//   DocumentContext      the four objects plus the interface settings a job reads
+//   MakeDocumentContext  a context over given objects, settings taken from the app state
+//   ProgramDocumentContext  the program's own document, library, engine and state
+//
+// The render job and the voice routines take a context instead of reaching
+// for the process-wide objects, so tests run them on private objects (the
+// engine and the app state on the heap). A job copies its context when it is
+// queued, on the interface thread: the settings below are read then, so the
+// worker never reads fields the interface keeps writing.
+#pragma once
+
+#include <functional>
+
+struct AppState;
+struct AudioEngine;
+struct Project;
+struct SoundLibrary;
+
+enum class PostPass { ProtectSilence, Deconflict, Density, DestructiveEq, AssignTracks };
+
+struct JobObserver {
+    // After each event a full render has rendered; eventsDone counts it.
+    std::function<void(int eventIndex, int eventsDone)> eventRendered;
+    // Before each post pass runs.
+    std::function<void(PostPass pass)> postPass;
+};
+
+struct DocumentContext {
+    Project* project = nullptr;
+    const SoundLibrary* library = nullptr;
+    AudioEngine* engine = nullptr;
+    AppState* app = nullptr;  // busy task, progress counters, rebuild flag, export flag
+
+    // Interface settings as they were when the context was made.
+    int sampleRate = 48000;  // the project sample rate voices are built at
+    float currentTime = 0;   // where playback resumes after the job
+    bool protectSilence = true;
+    bool destructiveEQ = false;
+
+    const JobObserver* observer = nullptr;
+};
+
+DocumentContext MakeDocumentContext(Project& project, const SoundLibrary& library,
+                                    AudioEngine& engine, AppState& app);
+
+// gProject, gSoundLibrary, gAudioEngine and gAppState. Call it on the
+// interface thread.
+DocumentContext ProgramDocumentContext();

@@ -1,0 +1,55 @@
+// voice_settings.h — what a playback voice takes from its result and event
+// besides its samples, and keys that tell when a voice no longer matches.
+//
+// Index
+//   ResultGetsVoice     whether building the result installs a voice at all
+//   VoiceBaseGain       weight factor x layerGain x userVolume
+//   VoicePan            the track lane spread plus the weight's own offset
+//   SetVoiceSettings    placement, group, mute, indices, gain, pan, event settings, curves
+//   ApplyVoiceHeadroom  the build's gain cut for a voice whose overview peaks above 0.5
+//   VoiceSampleKey      hash of what shapes a voice's samples (and loudness gain)
+//   ResultVoiceKey      hash of everything a voice takes from its result
+//
+// The voice build and the voice sync share these, so a refreshed voice has
+// exactly the settings a fresh build would give it.
+#pragma once
+
+#include <cstdint>
+
+struct Event;
+struct PlaybackVoice;
+struct RenderResult;
+
+// False for a result with no file that is not a placeholder: the build skips it.
+bool ResultGetsVoice(const RenderResult& result);
+
+// 1 up to weight 0.7, falling linearly to 0.7 at weight 0.85 and above.
+float VoiceBaseGain(const RenderResult& result);
+
+// clamp(0.15 (track rem 5 - 2) + 0.4 (weight - 0.5), -0.8, 0.8), 0 when not finite.
+float VoicePan(const RenderResult& result);
+
+// Writes every setting the result and its event give a voice, leaving its
+// samples, length, overview, loudness gain, chunks and splices alone:
+// startTime (+ deconOffset), plainStartTime, group, muted (result or event),
+// eventIndex, resultIndex, resultId, pan, gain := VoiceBaseGain, eventGain
+// (1 without a gain table), reverbSend (-1 without an event), the three gain
+// curves with their flags (cleared when the result has none), and for a fill
+// with a valid event the link to the event's live intensity curve (cleared
+// otherwise). eventGains and events may be null; both are indexed by the
+// result's eventIdx below eventCount.
+void SetVoiceSettings(PlaybackVoice& voice, const RenderResult& result, int resultIndex,
+                      const float* eventGains, int eventCount, const Event* events);
+
+// Scales `gain` by 0.5 / peak when the largest overview peak exceeds 0.5, and
+// returns that peak (0 for an empty overview).
+float ApplyVoiceHeadroom(PlaybackVoice& voice);
+
+// The fields a voice build turns into samples and loudness gain: mode, file,
+// region, duration, placeholder, channels, pitch variation, band gains, fill
+// loop, group (its loudness target) and the alloy sources and settings.
+uint64_t VoiceSampleKey(const RenderResult& result);
+
+// VoiceSampleKey plus every setting: placement, offsets, track, weight,
+// gains, mute, fades, event index and the gain curves.
+uint64_t ResultVoiceKey(const RenderResult& result);
