@@ -91,19 +91,21 @@ bool RefreshEventVoices(const DocumentContext& ctx, const std::vector<int>& remo
     std::vector<uint8_t> drop(engine.voices.size(), 0);
     for (size_t v = 0; v < engine.voices.size(); ++v) drop[v] = mapped(engine.voices[v].eventIndex) < 0 ? 1 : 0;
     RemoveEngineVoices(engine, drop);
+    RelinkVoicesToResults(engine, project.results);
 
     {
+        // A fill's voice follows its event's live curve in the current list,
+        // however the deleting code left the pointer.
         std::unique_lock<std::mutex> lock = LockForVoiceEdit(engine);
         for (PlaybackVoice& v : engine.voices) {
             v.eventIndex = mapped(v.eventIndex);
-            if (!v.intensityCurve) continue;
+            const bool fill = v.resultIndex >= 0 && project.results[size_t(v.resultIndex)].procMode == 1;
             const bool valid = v.eventIndex >= 0 && size_t(v.eventIndex) < project.events.size();
-            v.intensityCurve = valid ? project.events[size_t(v.eventIndex)].intensity.data() : nullptr;
-            v.intensityCount = valid ? kVoiceIntGainPoints : 0;
+            v.intensityCurve = fill && valid ? project.events[size_t(v.eventIndex)].intensity.data() : nullptr;
+            v.intensityCount = fill && valid ? kVoiceIntGainPoints : 0;
         }
     }
 
-    RelinkVoicesToResults(engine, project.results);
     CountUsedTracks(project.groups, project.results);
     engine.voiceCount.store(int32_t(engine.voices.size()));
     UpdateVoiceLevels(engine, false);

@@ -66,7 +66,15 @@ void RerenderEvents(const DocumentContext& ctx, const std::vector<int>& events) 
     Project& project = *ctx.project;
 
     LoadClipPeaks(project, &order);
+    // The track assignment may move or mute other events' layers too (pan
+    // and mute follow the track): their voices are refreshed with the rest.
+    const ResultVoiceKeys before = SnapshotResultVoiceKeys(project);
     AssignTracks(project);
+    for (const RenderResult& r : project.results) {
+        if (r.eventIdx < 0 || std::find(order.begin(), order.end(), r.eventIdx) != order.end()) continue;
+        auto it = before.find(r.id);
+        if (it != before.end() && it->second != ResultVoiceKey(r)) order.push_back(r.eventIdx);
+    }
     CountUsedTracks(project.groups, project.results);
     CopyLoudnessTargets(project, *ctx.engine);
     const std::vector<float> gains = EventGainTable(project);

@@ -35,7 +35,8 @@ void LoadClipPeaks(const Project& project, const std::vector<int>* events = null
 
 // For each listed event (repeats ignored): peaks of a pinned Clip, then once
 // the track assignment, the used-track recount, the loudness targets and the
-// gain table, then ReplaceEventVoices per event and one relink.
+// gain table, then ReplaceEventVoices per event (and per other event whose
+// layers the track assignment changed) and one relink.
 void RerenderEvents(const DocumentContext& ctx, const std::vector<int>& events);
 void RerenderEvent(const DocumentContext& ctx, int eventIndex);
 void RerenderEvent(int eventIndex);

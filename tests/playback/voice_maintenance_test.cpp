@@ -1,0 +1,418 @@
+// Voice maintenance: per-event levels and the headroom sweep, the streaming
+// window, deleting events, per-event replacement, the integrity check and
+// the voice pin.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <random>
+#include <thread>
+
+#include "app/app_state.h"
+#include "document/document_context.h"
+#include "document/event.h"
+#include "document/project.h"
+#include "library/sound_library.h"
+#include "playback/mixer_rig.h"
+#include "playback/voice_maintenance.h"
+#include "playback/voice_settings.h"
+#include "render/processed_clip_cache.h"
+#include "support/audio_fixtures.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+// A silent voice of an event with a given gain, overview peak and placement.
+PlaybackVoice LevelVoice(int eventIndex, float gain, float start = 0, float length = 1, float peak = 0.5f,
+                         bool muted = false) {
+    PlaybackVoice v = ConstantVoice(start, 0.01, 0.0f);
+    v.length = length;
+    v.eventIndex = eventIndex;
+    v.gain = gain;
+    v.muted = muted ? 1 : 0;
+    v.peakOverview.fill(0);
+    v.peakOverview[3] = peak;
+    return v;
+}
+
+std::unique_ptr<AudioEngine> EngineWith(std::vector<PlaybackVoice> voices) {
+    auto e = std::make_unique<AudioEngine>();
+    ResetEngineVoices(*e, kRigRate, 0);
+    for (PlaybackVoice& v : voices) InstallPlaybackVoice(*e, std::move(v), 0.01f, 0.01f);
+    return e;
+}
+
+float GainOf(const AudioEngine& e, size_t v) { return e.voices[v].gain.load(); }
+
+// The headroom sum as its definition reads: every grid point, every span.
+double BruteGridSum(const std::vector<HeadroomSpan>& spans, double step = 0.02) {
+    if (spans.empty()) return 0;
+    double t0 = spans[0].start, t1 = spans[0].end;
+    for (const HeadroomSpan& s : spans) {
+        t0 = std::min(t0, s.start);
+        t1 = std::max(t1, s.end);
+    }
+    double loudest = 0;
+    for (int64_t k = 0; t0 + double(k) * step < t1; ++k) {
+        const double t = t0 + double(k) * step;
+        double sum = 0;
+        for (const HeadroomSpan& s : spans)
+            if (s.start <= t && t < s.end) sum += s.level;
+        loudest = std::max(loudest, sum);
+    }
+    return loudest;
+}
+
+struct DocRig {
+    std::unique_ptr<Project> project = std::make_unique<Project>();
+    std::unique_ptr<SoundLibrary> library = std::make_unique<SoundLibrary>();
+    std::unique_ptr<AudioEngine> engine = std::make_unique<AudioEngine>();
+    std::unique_ptr<AppState> app = std::make_unique<AppState>();
+    DocumentContext Context() { return MakeDocumentContext(*project, *library, *engine, *app); }
+
+    // `events` events with `layers` placeholder layers each, every voice built.
+    // The last event's layers are fills, whose voices follow its live curve.
+    void Build(int events, int layers) {
+        for (int e = 0; e < events; ++e) {
+            AddEvent(*project, 1.0f + e, kShapeSpot, 0.5f);
+            for (int l = 0; l < layers; ++l) {
+                RenderResult r;
+                r.placeholder = true;
+                r.eventIdx = e;
+                r.startTime = 1.0f + e;
+                r.duration = 0.5f;
+                r.group = l % 3;
+                r.groupTrack = l;
+                r.procMode = e == events - 1 ? 1 : 0;
+                project->results.push_back(r);
+            }
+        }
+        ResetEngineVoices(*engine, kRigRate, 0);
+        for (size_t i = 0; i < project->results.size(); ++i)
+            BuildPlaybackVoice(*engine, project->results[i], int(i), kRigRate, nullptr,
+                               int(project->events.size()), project->events.data(), 0, 0, false);
+    }
+};
+
+}  // namespace
+
+TEST(VoiceLevels, EventLayersNeverSumAboveUnitPower) {
+    // Two unmuted layers at 1 each end at 1/sqrt(2); one layer at 1.5 ends at 1;
+    // a muted layer is not counted but is scaled with its event's others.
+    auto e = EngineWith({LevelVoice(0, 1), LevelVoice(0, 1), LevelVoice(1, 1.5f), LevelVoice(2, 1.2f),
+                         LevelVoice(2, 0.9f, 0, 1, 0.5f, true), LevelVoice(3, 0.6f), LevelVoice(3, 0.6f),
+                         LevelVoice(-1, 3.0f)});
+    const uint32_t generation = e->levelsGeneration.load();
+    UpdateVoiceLevels(*e, false);
+    EXPECT_NEAR(GainOf(*e, 0), 1 / std::sqrt(2.0), 1e-6);
+    EXPECT_NEAR(GainOf(*e, 1), 1 / std::sqrt(2.0), 1e-6);
+    EXPECT_NEAR(GainOf(*e, 2), 1.0, 1e-6);
+    EXPECT_NEAR(GainOf(*e, 3), 1.0, 1e-6);  // 1.2 / 1.2: the muted layer does not count
+    EXPECT_NEAR(GainOf(*e, 4), 0.75, 1e-6);  // ... but it is scaled by the same 1 / 1.2
+    EXPECT_FLOAT_EQ(GainOf(*e, 5), 0.6f);   // 0.72 <= 1: untouched
+    EXPECT_FLOAT_EQ(GainOf(*e, 7), 3.0f);   // no event: never levelled
+    EXPECT_EQ(e->levelsGeneration.load(), generation + 1);
+    EXPECT_EQ(e->cacheReady.load(), 1);
+}
+
+TEST(VoiceLevels, FullLevellingKeepsTheLoudestMomentUnderTheMasterLimit) {
+    // Two layers of different events overlap from 1 s to 2 s: 0.7 each
+    // (gain 1 x peak 0.7), so the loudest moment sums to 1.4 at master 1.
+    auto make = [] {
+        return EngineWith({LevelVoice(0, 1, 0, 2, 0.7f), LevelVoice(1, 1, 1, 2, 0.7f), LevelVoice(2, 1, 5, 1, 0.2f)});
+    };
+    auto e = make();
+    UpdateVoiceLevels(*e, true);
+    for (size_t v = 0; v < 3; ++v) EXPECT_NEAR(GainOf(*e, v), 0.5, 1e-6) << v;  // limit 0.7 / 1.4
+
+    // At master 0.05 the limit is 0.7 / 0.1 = 7: nothing to do for 1.4 ...
+    e = make();
+    e->masterGain = 0.05f;
+    UpdateVoiceLevels(*e, true);
+    for (size_t v = 0; v < 3; ++v) EXPECT_FLOAT_EQ(GainOf(*e, v), 1.0f) << v;
+    // ... but a moment of 14 is brought down to 7.
+    e = EngineWith({LevelVoice(0, 1, 0, 2, 7.0f), LevelVoice(1, 1, 1, 2, 7.0f)});
+    e->masterGain = 0.05f;
+    UpdateVoiceLevels(*e, true);
+    EXPECT_NEAR(GainOf(*e, 0), 0.5, 1e-6);
+
+    // Group fader, event gain and loudness gain weigh in; a muted voice does not.
+    e = EngineWith({LevelVoice(0, 1, 0, 2, 0.7f), LevelVoice(1, 1, 1, 2, 0.7f), LevelVoice(2, 1, 1, 2, 5.0f, true)});
+    e->voices[1].group = 2;
+    e->groupGain[2] = 0.5f;
+    e->voices[0].normGain = 2.0f;
+    e->voices[0].eventGain = 0.5f;
+    UpdateVoiceLevels(*e, true);  // 0.7 + 0.35 = 1.05
+    EXPECT_NEAR(GainOf(*e, 0), 0.7 / 1.05, 1e-6);
+    EXPECT_NEAR(GainOf(*e, 2), 0.7 / 1.05, 1e-6);
+
+    // With nothing unmuted there is no moment to measure: only step 1 runs.
+    e = EngineWith({LevelVoice(0, 1, 0, 2, 9.0f, true), LevelVoice(1, 1, 0, 2, 9.0f, true)});
+    UpdateVoiceLevels(*e, true);
+    EXPECT_FLOAT_EQ(GainOf(*e, 0), 1.0f);
+    EXPECT_EQ(e->cacheReady.load(), 1);
+}
+
+TEST(VoiceLevels, SortedSweepGivesTheGridWalksLoudestSum) {
+    EXPECT_EQ(LoudestGridSum({}), 0.0);
+    // A span between two grid points is never heard; one touching a grid
+    // point only at its end is not either.
+    EXPECT_EQ(LoudestGridSum({{0, 1, 0.1}, {0.501, 0.509, 5}, {0.5, 0.52, 0.3}}), BruteGridSum({{0, 1, 0.1}, {0.501, 0.509, 5}, {0.5, 0.52, 0.3}}));
+    EXPECT_NEAR(LoudestGridSum({{0, 1, 0.1}, {0.501, 0.509, 5}, {0.5, 0.52, 0.3}}), 0.4, 1e-12);
+    EXPECT_NEAR(LoudestGridSum({{0, 0.5, 1}, {0.5, 1, 1}}), 1.0, 1e-12);  // end excluded
+    // Spans that are not numbers are left out.
+    EXPECT_NEAR(LoudestGridSum({{0, 1, 0.25}, {NAN, 1, 9}, {0, INFINITY, 9}}), 0.25, 1e-12);
+
+    std::mt19937 rng(11);
+    for (int round = 0; round < 12; ++round) {
+        std::uniform_real_distribution<double> start(-5, 60), length(0, 3), level(0, 1);
+        std::vector<HeadroomSpan> spans(size_t(20 + round * 15));
+        for (HeadroomSpan& s : spans) {
+            s.start = start(rng);
+            s.end = s.start + (round % 3 == 0 ? std::floor(length(rng) * 10) / 10 : length(rng));  // some empty
+            s.level = level(rng);
+        }
+        EXPECT_NEAR(LoudestGridSum(spans), BruteGridSum(spans), 1e-9) << "round " << round;
+    }
+}
+
+TEST(VoiceWindow, FarVoicesReleaseSamplesAndComeBackWhenThePlayheadNears) {
+    TempDir dir;
+    const std::string path = dir.File("tone.wav");
+    AudioSpec spec;
+    spec.seconds = 1.0;
+    spec.channels = 2;
+    spec.sampleRate = 44100;  // resampled on the way in
+    ASSERT_TRUE(WriteTestAudio(path, spec));
+
+    std::vector<RenderResult> results(2);
+    for (RenderResult& r : results) {
+        r.filepath = path;
+        r.stereo = true;
+        r.sourceDuration = r.duration = 1.0f;
+    }
+    results[1].startTime = 45.0f;
+    results[1].hasEqGains = true;
+    results[1].eqGains = {1.5f, 1.0f, 0.5f, 1.0f, 1.0f};
+    results[1].pitchShift = 3.0f;
+    auto e = std::make_unique<AudioEngine>();
+    ResetEngineVoices(*e, 48000, 0);
+    for (size_t i = 0; i < results.size(); ++i)
+        BuildPlaybackVoice(*e, results[i], int(i), 48000, nullptr, 0, nullptr, 0, 0, false);
+    ASSERT_EQ(e->voices.size(), 2u);
+    const std::vector<float> left = e->voices[1].left, right = e->voices[1].right;
+    const float length = e->voices[1].length;
+    ASSERT_GT(left.size(), 1000u);
+
+    // Not ready yet, or pinned by an export: nothing moves.
+    PrepareVoicesAtPlayhead(*e, results, 2);
+    EXPECT_EQ(e->voices[1].evicted, 0);
+    e->cacheReady = 1;
+    {
+        EngineVoicePin pin(*e);
+        PrepareVoicesAtPlayhead(*e, results, 2);
+        EXPECT_EQ(e->voices[1].evicted, 0);
+    }
+
+    // Playhead at 0: the voice at 45 s lies outside the 30 s window.
+    PrepareVoicesAtPlayhead(*e, results, 2);
+    EXPECT_EQ(e->voices[0].evicted, 0);
+    EXPECT_EQ(e->voices[1].evicted, 1);
+    EXPECT_TRUE(e->voices[1].left.empty());
+    EXPECT_TRUE(e->voices[1].right.empty());
+    EXPECT_EQ(e->voices[1].left.capacity(), 0u);  // the memory is gone, not just the samples
+    EXPECT_FLOAT_EQ(e->voices[1].length, length);
+
+    // At 14 s it is still 31 s away; at 16 s it is within 30 s again and gets
+    // the same samples back (band gains and pitch shift included).
+    SeekPlayback(*e, 14.0);
+    PrepareVoicesAtPlayhead(*e, results, 2);
+    EXPECT_EQ(e->voices[1].evicted, 1);
+    SeekPlayback(*e, 16.0);
+    PrepareVoicesAtPlayhead(*e, results, 2);
+    EXPECT_EQ(e->voices[1].evicted, 0);
+    EXPECT_EQ(e->voices[1].left, left);
+    EXPECT_EQ(e->voices[1].right, right);
+    EXPECT_FLOAT_EQ(e->voices[1].length, length);
+    EXPECT_EQ(e->voices[0].evicted, 0);  // 0 .. 1 s is 15 s away
+    SeekPlayback(*e, 40.0);
+    PrepareVoicesAtPlayhead(*e, results, 2);
+    EXPECT_EQ(e->voices[0].evicted, 1);
+
+    // A result index beyond the count it is given is not prepared; export
+    // prepares everything evicted.
+    SeekPlayback(*e, 0.0);
+    PrepareVoicesAtPlayhead(*e, results, 0);
+    EXPECT_EQ(e->voices[0].evicted, 1);
+    EXPECT_EQ(PrepareAllVoices(*e, results), 2);
+    EXPECT_EQ(e->voices[0].evicted, 0);
+    EXPECT_EQ(e->voices[1].left, left);
+}
+
+TEST(VoiceWindow, PreparingAfterASeekHoldsTheEngineLockOnlyBriefly) {
+    TempDir dir;
+    std::vector<RenderResult> results(6);
+    for (size_t i = 0; i < results.size(); ++i) {
+        AudioSpec spec;
+        spec.kind = SignalKind::Noise;
+        spec.seconds = 4.0;
+        spec.channels = 2;
+        spec.sampleRate = 44100;
+        spec.seed = unsigned(i + 1);
+        const std::string path = dir.File("n" + std::to_string(i) + ".wav");
+        ASSERT_TRUE(WriteTestAudio(path, spec));
+        results[i].filepath = path;
+        results[i].stereo = true;
+        results[i].startTime = 100.0f + float(i);
+        results[i].sourceDuration = results[i].duration = 4.0f;
+    }
+    auto e = std::make_unique<AudioEngine>();
+    ResetEngineVoices(*e, 48000, 0);
+    for (size_t i = 0; i < results.size(); ++i)
+        BuildPlaybackVoice(*e, results[i], int(i), 48000, nullptr, 0, nullptr, 0, 0, false);
+    e->cacheReady = 1;
+    PrepareVoicesAtPlayhead(*e, results, 6);  // playhead at 0: all evicted
+    for (const PlaybackVoice& v : e->voices) ASSERT_EQ(v.evicted, 1);
+    ClearProcessedClipCache();  // the preparation decodes again
+
+    // A stand-in for the audio thread measures how long it waits for the lock.
+    std::atomic<bool> stop{false};
+    std::atomic<int64_t> longestWaitUs{0};
+    std::thread contender([&] {
+        while (!stop.load()) {
+            const auto t0 = std::chrono::steady_clock::now();
+            { std::lock_guard<std::mutex> lock(e->mutex); }
+            const int64_t waited = std::chrono::duration_cast<std::chrono::microseconds>(
+                                       std::chrono::steady_clock::now() - t0).count();
+            if (waited > longestWaitUs.load()) longestWaitUs.store(waited);
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+    });
+    SeekPlayback(*e, 101.0);
+    const auto t0 = std::chrono::steady_clock::now();
+    PrepareVoicesAtPlayhead(*e, results, 6);
+    const int64_t preparingUs =
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0).count();
+    stop = true;
+    contender.join();
+    for (const PlaybackVoice& v : e->voices) EXPECT_EQ(v.evicted, 0);
+    std::printf("[Test] preparing 6 voices took %lld us; the longest engine-lock wait was %lld us\n",
+                (long long)preparingUs, (long long)longestWaitUs.load());
+    // Decoding six 4 s stereo files takes tens of milliseconds; the lock is
+    // held only to swap buffers in.
+    EXPECT_LT(longestWaitUs.load(), 3000);
+    EXPECT_LT(longestWaitUs.load() * 6, preparingUs);
+}
+
+TEST(VoiceMaintenance, DeletingAnEventDropsItsVoicesAndRenumbersTheRest) {
+    DocRig rig;
+    rig.Build(5, 2);
+    for (size_t v = 0; v < rig.engine->voices.size(); ++v) rig.engine->voiceFadeIn[v] = 0.001f * float(v);
+    ASSERT_EQ(rig.engine->voices[9].intensityCurve, rig.project->events[4].intensity.data());  // a fill
+    ASSERT_TRUE(CheckPlaybackCacheIntegrity(rig.Context()));
+
+    // Delete event 3 (index 2) the way an edit does: a new event list swapped in
+    // under the engine lock, its results removed and the later ones renumbered.
+    std::vector<Event> remaining = rig.project->events;
+    remaining.erase(remaining.begin() + 2);
+    ReplaceDocumentEvents(*rig.engine, rig.project->events, remaining, VoiceCurveLink::Repoint);
+    std::erase_if(rig.project->results, [](const RenderResult& r) { return r.eventIdx == 2; });
+    for (RenderResult& r : rig.project->results)
+        if (r.eventIdx > 2) --r.eventIdx;
+
+    ASSERT_TRUE(RefreshEventVoices(rig.Context(), {2}, 5));
+    ASSERT_EQ(rig.engine->voices.size(), 8u);
+    ASSERT_EQ(rig.engine->voiceFadeIn.size(), 8u);
+    ASSERT_EQ(rig.engine->voiceFadeOut.size(), 8u);
+    const int expectedEvents[8] = {0, 0, 1, 1, 2, 2, 3, 3};
+    for (size_t v = 0; v < 8; ++v) {
+        EXPECT_EQ(rig.engine->voices[v].eventIndex, expectedEvents[v]) << v;
+        EXPECT_EQ(rig.engine->voices[v].resultIndex, int(v)) << v;
+        // The fades moved with their voices (voices 4.. were 6..).
+        EXPECT_FLOAT_EQ(rig.engine->voiceFadeIn[v], 0.001f * float(v < 4 ? v : v + 2)) << v;
+    }
+    EXPECT_EQ(rig.engine->voices[7].intensityCurve, rig.project->events[3].intensity.data());
+    EXPECT_EQ(rig.engine->voiceCount.load(), 8);
+    EXPECT_EQ(rig.engine->cacheReady.load(), 1);
+    EXPECT_TRUE(CheckPlaybackCacheIntegrity(rig.Context()));
+
+    // While a busy task owns the document the refresh is refused and a
+    // rebuild is asked for instead.
+    rig.app->busyTask.busy = true;
+    EXPECT_FALSE(RefreshEventVoices(rig.Context(), {0}, 4));
+    EXPECT_EQ(rig.engine->voices.size(), 8u);
+    EXPECT_TRUE(rig.app->deferredRebuild.load());
+    rig.app->busyTask.busy = false;
+}
+
+TEST(VoiceMaintenance, ReplacingOneEventsVoicesKeepsTheOthersInOrder) {
+    DocRig rig;
+    rig.Build(3, 2);
+    for (size_t v = 0; v < 6; ++v) rig.engine->voiceFadeOut[v] = 0.01f * float(v + 1);
+    rig.project->results[2].duration = 0.8f;  // event 1's first layer changed
+    rig.engine->cacheReady = 1;
+    ReplaceEventVoices(*rig.engine, 1, rig.project->results, kRigRate, nullptr, 3, rig.project->events.data(), 0, 0);
+    ASSERT_EQ(rig.engine->voices.size(), 6u);
+    const int events[6] = {0, 0, 2, 2, 1, 1};
+    const float fades[4] = {0.01f, 0.02f, 0.05f, 0.06f};
+    for (size_t v = 0; v < 6; ++v) EXPECT_EQ(rig.engine->voices[v].eventIndex, events[v]) << v;
+    for (size_t v = 0; v < 4; ++v) EXPECT_FLOAT_EQ(rig.engine->voiceFadeOut[v], fades[v]) << v;
+    EXPECT_EQ(rig.engine->voices[4].resultIndex, 2);
+    EXPECT_FLOAT_EQ(rig.engine->voices[4].length, 0.8f);
+    EXPECT_EQ(rig.engine->cacheReady.load(), 1);
+    EXPECT_TRUE(CheckPlaybackCacheIntegrity(rig.Context()));
+}
+
+TEST(VoiceMaintenance, IntegrityCheckReportsTheFirstBadVoiceAndOrphanedResults) {
+    DocRig rig;
+    rig.Build(3, 1);
+    ASSERT_TRUE(CheckPlaybackCacheIntegrity(rig.Context()));
+
+    // A layer without a file never gets a voice: it is no orphan.
+    RenderResult empty;
+    empty.eventIdx = 0;
+    rig.project->results.push_back(empty);
+    EXPECT_TRUE(CheckPlaybackCacheIntegrity(rig.Context()));
+    EXPECT_FALSE(rig.app->deferredRebuild.load());
+
+    // A placeholder layer without a voice is.
+    rig.project->results.back().placeholder = true;
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(CheckPlaybackCacheIntegrity(rig.Context()));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "[Cache] 1 orphaned results, deferring rebuild\n");
+    EXPECT_TRUE(rig.app->deferredRebuild.exchange(false));
+    rig.project->results.pop_back();
+
+    // The result of voice 1 is deleted: voice 1 is the first that fails.
+    rig.project->results.erase(rig.project->results.begin() + 1);
+    RelinkVoicesToResults(rig.Context());
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(CheckPlaybackCacheIntegrity(rig.Context()));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "[Cache] Integrity check failed at block 1, deferring rebuild\n");
+    EXPECT_TRUE(rig.app->deferredRebuild.load());
+}
+
+TEST(VoicePins, StructuralEditsWaitWhileTheVoicesArePinned) {
+    auto e = EngineWith({LevelVoice(0, 1), LevelVoice(1, 1), LevelVoice(2, 1)});
+    std::atomic<bool> removed{false};
+    std::thread editor;
+    {
+        EngineVoicePin pin(*e);
+        editor = std::thread([&] {
+            RemoveEngineVoices(*e, {0, 1, 0});
+            removed = true;
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(60));
+        EXPECT_FALSE(removed.load());
+        EXPECT_EQ(e->voicePins.load(), 1);
+        // The audio thread still mixes meanwhile: the lock is free.
+        std::unique_lock<std::mutex> lock(e->mutex, std::try_to_lock);
+        EXPECT_TRUE(lock.owns_lock());
+    }
+    editor.join();
+    EXPECT_TRUE(removed.load());
+    ASSERT_EQ(e->voices.size(), 2u);
+    EXPECT_EQ(e->voices[1].eventIndex, 2);
+    EXPECT_EQ(e->voicePins.load(), 0);
+}

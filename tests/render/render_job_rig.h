@@ -1,0 +1,82 @@
+// render_job_rig.h — a private document, library, engine and app state for
+// the render job and voice sync tests, and checks that voices match results.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <set>
+
+#include "app/app_state.h"
+#include "document/document_context.h"
+#include "document/event.h"
+#include "document/project.h"
+#include "library/sound_library.h"
+#include "playback/audio_engine.h"
+#include "playback/voice_settings.h"
+#include "support/render_fixtures.h"
+
+struct JobRig {
+    std::unique_ptr<Project> project = std::make_unique<Project>();
+    std::unique_ptr<SoundLibrary> library = std::make_unique<SoundLibrary>();
+    std::unique_ptr<AudioEngine> engine = std::make_unique<AudioEngine>();
+    std::unique_ptr<AppState> app = std::make_unique<AppState>();
+    JobObserver observer;
+
+    // A pool of sounds that are analysed but not on disk: renders choose from
+    // them, and their voices are silent placeholders (nothing to decode).
+    explicit JobRig(int sounds = 120) {
+        library->libraries.push_back(MakeLibrary("Synth", MakeSyntheticEntries(sounds, 5)));
+        project->totalDuration = 60;
+    }
+
+    DocumentContext Context() {
+        DocumentContext ctx = MakeDocumentContext(*project, *library, *engine, *app);
+        ctx.observer = &observer;
+        return ctx;
+    }
+
+    // `count` Spot events 2 s apart from t = 1 s, alternating weights.
+    void AddSpots(int count, float first = 1.0f, float spacing = 2.0f) {
+        for (int i = 0; i < count; ++i) AddEvent(*project, first + spacing * float(i), kShapeSpot, i % 2 ? 0.3f : 0.7f);
+    }
+
+    std::set<int32_t> VoiceResultIds() const {
+        std::set<int32_t> ids;
+        for (const PlaybackVoice& v : engine->voices) ids.insert(int32_t(v.resultId));
+        return ids;
+    }
+};
+
+// What a voice takes from its result, as a fresh build would give it.
+inline void ExpectVoiceMatchesResult(const AudioEngine& engine, size_t v, const Project& project) {
+    const PlaybackVoice& voice = engine.voices[v];
+    ASSERT_GE(voice.resultIndex, 0) << "voice " << v;
+    ASSERT_LT(size_t(voice.resultIndex), project.results.size()) << "voice " << v;
+    const RenderResult& r = project.results[size_t(voice.resultIndex)];
+    EXPECT_EQ(voice.resultId, uint32_t(r.id)) << "voice " << v;
+    EXPECT_EQ(voice.eventIndex, r.eventIdx) << "voice " << v;
+    EXPECT_FLOAT_EQ(voice.startTime, r.startTime + r.deconOffset) << "voice " << v;
+    EXPECT_EQ(voice.group, r.group) << "voice " << v;
+    EXPECT_FLOAT_EQ(voice.pan, VoicePan(r)) << "voice " << v;
+    EXPECT_EQ(voice.hasDeconGain != 0, r.hasDeconGain) << "voice " << v;
+    if (r.hasDeconGain) {
+        EXPECT_EQ(voice.deconGain, r.deconGain) << "voice " << v;
+    }
+    const bool eventMuted = r.eventIdx >= 0 && size_t(r.eventIdx) < project.events.size() &&
+                            project.events[size_t(r.eventIdx)].muted;
+    EXPECT_EQ(voice.muted.load() != 0, r.muted || eventMuted) << "voice " << v;
+    EXPECT_EQ(voice.sampleKey, VoiceSampleKey(r)) << "voice " << v;
+    ASSERT_LT(v, engine.voiceFadeIn.size());
+    EXPECT_FLOAT_EQ(engine.voiceFadeIn[v], r.fadeIn) << "voice " << v;
+    EXPECT_FLOAT_EQ(engine.voiceFadeOut[v], r.fadeOut) << "voice " << v;
+}
+
+// Every voice agrees with its result and no result has two voices.
+inline void ExpectVoicesMatchResults(const AudioEngine& engine, const Project& project) {
+    std::set<uint32_t> seen;
+    for (size_t v = 0; v < engine.voices.size(); ++v) {
+        EXPECT_TRUE(seen.insert(engine.voices[v].resultId).second) << "two voices for result " << engine.voices[v].resultId;
+        ExpectVoiceMatchesResult(engine, v, project);
+    }
+}

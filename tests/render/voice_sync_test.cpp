@@ -1,0 +1,203 @@
+// Voice sync after undo and redo, the full cache rebuild and its busy task,
+// and the small jobs that rebuild one event's voices.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <thread>
+
+#include "playback/engine_voices.h"
+#include "playback/voice_maintenance.h"
+#include "render/track_assignment.h"
+#include "render/voice_sync.h"
+#include "render_job_rig.h"
+
+namespace {
+
+constexpr float kMark = 0.125f;  // a loudness gain no build gives a silent voice
+
+// `events` events, one silent placeholder layer each, every voice built.
+void BuildOneLayerEach(JobRig& rig, int events) {
+    for (int e = 0; e < events; ++e) {
+        AddEvent(*rig.project, 1.0f + 0.5f * float(e), kShapeSpot, 0.5f);
+        RenderResult r;
+        r.placeholder = true;
+        r.eventIdx = e;
+        r.startTime = 1.0f + 0.5f * float(e);
+        r.duration = 0.4f;
+        r.group = 1;
+        rig.project->results.push_back(r);
+    }
+    rig.project->rendered = true;
+    AssignTracks(*rig.project);
+    RebuildCache(rig.Context(), false);
+    for (PlaybackVoice& v : rig.engine->voices) v.normGain = kMark;
+}
+
+int RebuiltVoices(const AudioEngine& engine) {
+    int rebuilt = 0;
+    for (const PlaybackVoice& v : engine.voices) rebuilt += v.normGain != kMark ? 1 : 0;
+    return rebuilt;
+}
+
+// Drops the voices of the first `count` events, as if undo had brought back
+// results whose voices were removed with them.
+void DropVoicesOfEvents(JobRig& rig, int count) {
+    std::vector<uint8_t> drop(rig.engine->voices.size(), 0);
+    for (size_t v = 0; v < drop.size(); ++v) drop[v] = rig.engine->voices[v].eventIndex < count;
+    RemoveEngineVoices(*rig.engine, drop);
+}
+
+}  // namespace
+
+TEST(VoiceSync, KeptVoicesTakeTheirResultsSettings) {
+    JobRig rig;
+    BuildOneLayerEach(rig, 6);
+    struct Case {
+        float weight;
+        int track;
+        float gain;
+        float pan;
+    };
+    // Gains by weight (layerGain 0.5 x userVolume 2 = 1); pans by weight and track.
+    const Case cases[6] = {{0.7f, 2, 1.0f, 0.08f},  {0.775f, 2, 0.85f, 0.11f}, {0.85f, 2, 0.7f, 0.14f},
+                           {0.5f, 0, 1.0f, -0.3f},  {1.0f, 4, 0.7f, 0.5f},    {1.0f, 9, 0.7f, 0.5f}};
+    for (int i = 0; i < 6; ++i) {
+        RenderResult& r = rig.project->results[size_t(i)];
+        r.weight = cases[i].weight;
+        r.track = cases[i].track;
+        r.layerGain = 0.5f;
+        r.userVolume = 2.0f;
+        r.startTime += 0.25f;
+        r.deconOffset = 0.05f;
+        r.fadeIn = 0.02f + 0.01f * float(i);
+    }
+    // A muted event mutes its voices although its layers are not muted.
+    rig.project->events[3].muted = true;
+    rig.project->events[4].gain = 0.5f;
+    rig.project->events[4].reverbSend = 0.3f;
+
+    ASSERT_TRUE(SyncVoicesWithResults(rig.Context()));
+    EXPECT_EQ(RebuiltVoices(*rig.engine), 0);  // every layer still had its voice
+    for (int i = 0; i < 6; ++i) {
+        const PlaybackVoice& v = rig.engine->voices[size_t(i)];
+        EXPECT_NEAR(v.gain.load(), cases[i].gain, 1e-6) << i;
+        EXPECT_NEAR(v.pan, cases[i].pan, 1e-6) << i;
+        EXPECT_EQ(v.muted.load() != 0, i == 3) << i;
+    }
+    EXPECT_EQ(rig.engine->voices[4].eventGain.load(), 0.5f);
+    EXPECT_EQ(rig.engine->voices[4].reverbSend, 0.3f);
+    ExpectVoicesMatchResults(*rig.engine, *rig.project);
+    EXPECT_TRUE(CheckPlaybackCacheIntegrity(rig.Context()));
+}
+
+TEST(VoiceSync, RebuildsPerEventUpToAQuarterOfTheEventsThenEverything) {
+    struct Case {
+        int missing;
+        int rebuilt;
+    };
+    // 40 events: max(40 / 4, 10) = 10 events may be rebuilt one by one.
+    for (const Case& c : {Case{0, 0}, Case{3, 3}, Case{10, 10}, Case{11, 40}}) {
+        JobRig rig;
+        BuildOneLayerEach(rig, 40);
+        DropVoicesOfEvents(rig, c.missing);
+        rig.app->currentTime = 2.5f;
+        ASSERT_TRUE(SyncVoicesWithResults(rig.Context()));
+        EXPECT_EQ(rig.engine->voices.size(), 40u) << c.missing;
+        EXPECT_EQ(RebuiltVoices(*rig.engine), c.rebuilt) << c.missing;
+        EXPECT_TRUE(CheckPlaybackCacheIntegrity(rig.Context())) << c.missing;
+        EXPECT_EQ(rig.engine->position.load(), 120000) << c.missing;
+        EXPECT_EQ(rig.engine->cacheReady.load(), 1);
+    }
+}
+
+TEST(VoiceSync, VoicesWhoseResultsChangedOrVanishedAreReplaced) {
+    JobRig rig;
+    BuildOneLayerEach(rig, 5);
+    // Undo restored other band gains on event 1's layer (same id): its samples
+    // are stale. Event 3's layer was replaced by another one.
+    rig.project->results[1].hasEqGains = true;
+    rig.project->results[1].eqGains = {0.5f, 1, 1, 1, 1};
+    RenderResult replacement = rig.project->results[3];
+    replacement.id = NextRenderResultId();
+    rig.project->results[3] = replacement;
+    ASSERT_TRUE(SyncVoicesWithResults(rig.Context()));
+    EXPECT_EQ(RebuiltVoices(*rig.engine), 2);
+    ExpectVoicesMatchResults(*rig.engine, *rig.project);
+    EXPECT_TRUE(CheckPlaybackCacheIntegrity(rig.Context()));
+
+    // While a busy task owns the document nothing is touched.
+    rig.app->busyTask.busy = true;
+    rig.project->results.pop_back();
+    EXPECT_FALSE(SyncVoicesWithResults(rig.Context()));
+    EXPECT_EQ(rig.engine->voices.size(), 5u);
+    EXPECT_TRUE(rig.app->deferredRebuild.load());
+    rig.app->busyTask.busy = false;
+}
+
+TEST(VoiceSync, RebuildCacheBuildsEveryVoiceOrStopsOnCancel) {
+    JobRig rig;
+    BuildOneLayerEach(rig, 8);
+    RenderResult empty;  // no file: no voice
+    empty.eventIdx = 0;
+    rig.project->results.push_back(empty);
+    rig.project->groups[1].targetLUFS = -20;
+    rig.project->normalizeLUFS = false;
+    RebuildCache(rig.Context(), false);
+    EXPECT_EQ(rig.engine->voices.size(), 8u);
+    EXPECT_EQ(rig.engine->buildProgress.load(), 9);
+    EXPECT_EQ(rig.engine->groupTargetLufs[1], -20.0f);
+    EXPECT_EQ(rig.engine->normalizeLoudness, 0);
+    EXPECT_EQ(rig.project->groups[1].usedTracks, 1);
+    EXPECT_EQ(rig.engine->cacheReady.load(), 1);
+    EXPECT_TRUE(CheckPlaybackCacheIntegrity(rig.Context()));
+
+    rig.app->busyTask.cancelRequested = true;
+    RebuildCache(rig.Context(), false);
+    EXPECT_TRUE(rig.engine->voices.empty());
+    EXPECT_EQ(rig.engine->cacheReady.load(), 1);
+}
+
+TEST(VoiceSync, RebuildCacheAsyncRunsAsTheBusyTask) {
+    JobRig rig;
+    BuildOneLayerEach(rig, 4);
+    rig.app->currentTime = 1.5f;
+    rig.app->exportRunning = true;
+    EXPECT_FALSE(RebuildCacheAsync(rig.Context(), "Updating audio...", false));
+    EXPECT_FALSE(rig.app->busyTask.busy.load());
+    rig.app->exportRunning = false;
+
+    ASSERT_TRUE(RebuildCacheAsync(rig.Context(), "Updating audio...", false));
+    EXPECT_EQ(BusyStatusText(rig.app->busyTask), "Updating audio...");
+    EXPECT_FALSE(rig.app->busyTask.cancellable);
+    EXPECT_EQ(rig.app->busyTask.progress.load(), -1.0f);
+    EXPECT_FALSE(RebuildCacheAsync(rig.Context(), "Updating scale tuning...", false));
+    rig.app->busyTask.snapshotRequested = false;
+    BusyPump pump = BusyPump::Waiting;
+    for (int i = 0; i < 20000 && pump != BusyPump::Finished; ++i) {
+        pump = PumpBusyTask(rig.app->busyTask);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_EQ(pump, BusyPump::Finished);
+    EXPECT_EQ(RebuiltVoices(*rig.engine), 4);
+    EXPECT_EQ(rig.engine->position.load(), 72000);
+}
+
+TEST(VoiceSync, VariantAndRefreshJobsRebuildOneEventAndResumePlayback) {
+    JobRig rig;
+    BuildOneLayerEach(rig, 4);
+    rig.app->currentTime = 0.5f;
+    rig.engine->position = 999;
+    rig.project->results[2].duration = 0.3f;  // another variant of event 2's layer
+    RerenderAfterVariantChange(rig.Context(), 2);
+    EXPECT_EQ(RebuiltVoices(*rig.engine), 1);
+    EXPECT_NE(rig.engine->voices.back().normGain, kMark);
+    EXPECT_EQ(rig.engine->voices.back().eventIndex, 2);
+    EXPECT_TRUE(CheckPlaybackCacheIntegrity(rig.Context()));
+    EXPECT_EQ(rig.engine->position.load(), 24000);
+
+    rig.app->busyTask.done = false;
+    DrawUIPlaybackRefreshJob(rig.Context(), 0);
+    EXPECT_EQ(RebuiltVoices(*rig.engine), 2);
+    EXPECT_TRUE(rig.app->busyTask.done.load());
+    ExpectVoicesMatchResults(*rig.engine, *rig.project);
+}
