@@ -64,6 +64,7 @@ struct MeterDisplayState {
     std::array<float, 2> holdTimer{};
 };
 
+// A new field must also be copied in CopyVoiceWithoutSamples (engine_voices.cpp).
 struct PlaybackVoice {
     std::vector<float> left;
     std::vector<float> right;  // used only when `stereo` is set

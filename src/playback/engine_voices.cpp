@@ -24,6 +24,91 @@ float OnePoleCoefficient(double seconds, int rate) {
     return float(1.0 - std::exp(-1.0 / (seconds * double(std::max(rate, 1)))));
 }
 
+// Everything of a voice but its sample buffers. A new PlaybackVoice field
+// must be copied here too.
+void CopyVoiceWithoutSamples(const PlaybackVoice& from, PlaybackVoice& to) {
+    static_assert(sizeof(PlaybackVoice) == 21048, "PlaybackVoice changed: copy the new field here");
+    to.stereo = from.stereo;
+    to.startTime = from.startTime;
+    to.plainStartTime = from.plainStartTime;
+    to.length = from.length;
+    to.sampleCount = from.sampleCount;
+    to.gain = from.gain;
+    to.normGain = from.normGain;
+    to.eventGain = from.eventGain;
+    to.pan = from.pan;
+    to.group = from.group;
+    to.muted = from.muted;
+    to.eventIndex = from.eventIndex;
+    to.peakOverview = from.peakOverview;
+    to.rmsOverview = from.rmsOverview;
+    to.resultIndex = from.resultIndex;
+    to.resultId = from.resultId;
+    to.fillGain = from.fillGain;
+    to.hasFillGain = from.hasFillGain;
+    to.fillGainSpan = from.fillGainSpan;
+    to.intGain = from.intGain;
+    to.hasIntGain = from.hasIntGain;
+    to.deconGain = from.deconGain;
+    to.hasDeconGain = from.hasDeconGain;
+    to.spliceTimes = from.spliceTimes;
+    to.spliceFades = from.spliceFades;
+    to.spliceCount = from.spliceCount;
+    to.chunks = from.chunks;
+    to.chunkCount = from.chunkCount;
+    to.intensityCurve = from.intensityCurve;
+    to.intensityCount = from.intensityCount;
+    to.intensityIsBed = from.intensityIsBed;
+    to.intensityScale = from.intensityScale;
+    to.reverbSend = from.reverbSend;
+    to.evicted = from.evicted;
+    to.sampleKey = from.sampleKey;
+}
+
+// Replaces the voice list by its voices not marked in `drop` (all when null),
+// in order, in lists with room for `room` voices. A voice is some 20 KB of
+// overview and curves besides its samples, so moving thousands of them would
+// hold the lock for milliseconds: everything but the samples is copied
+// unlocked (this thread is the only writer), and under the lock only the
+// sample buffers change hands before the lists are swapped. The old lists are
+// freed unlocked. False, with nothing changed, when the list changed size
+// meanwhile.
+bool RelistVoices(AudioEngine& engine, const std::vector<uint8_t>* drop, size_t room) {
+    const size_t n = engine.voices.size();
+    std::vector<PlaybackVoice> next;
+    std::vector<float> fadeIn, fadeOut;
+    std::vector<size_t> from;
+    next.reserve(room);
+    fadeIn.reserve(room);
+    fadeOut.reserve(room);
+    from.reserve(n);
+    for (size_t i = 0; i < n; ++i) {
+        if (drop && i < drop->size() && (*drop)[i]) continue;
+        next.emplace_back();
+        CopyVoiceWithoutSamples(engine.voices[i], next.back());
+        fadeIn.push_back(i < engine.voiceFadeIn.size() ? engine.voiceFadeIn[i] : 0.04f);
+        fadeOut.push_back(i < engine.voiceFadeOut.size() ? engine.voiceFadeOut[i] : 0.05f);
+        from.push_back(i);
+    }
+    std::unique_lock<std::mutex> lock = LockForVoiceEdit(engine);
+    if (engine.voices.size() != n) return false;
+    for (size_t k = 0; k < from.size(); ++k) {
+        PlaybackVoice& source = engine.voices[from[k]];
+        next[k].left.swap(source.left);
+        next[k].right.swap(source.right);
+        // The interface may have moved these since the copy.
+        next[k].gain = source.gain;
+        next[k].eventGain = source.eventGain;
+        next[k].muted = source.muted;
+    }
+    engine.voices.swap(next);
+    engine.voiceFadeIn.swap(fadeIn);
+    engine.voiceFadeOut.swap(fadeOut);
+    engine.voiceCount.store(int32_t(engine.voices.size()));
+    lock.unlock();
+    return true;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -92,27 +177,8 @@ std::unique_lock<std::mutex> LockWithVoiceRoom(AudioEngine& engine, size_t extra
             return lock;
         const size_t want = std::max({need, 2 * engine.voices.capacity(), kDefaultVoiceRoom});
         lock.unlock();
-
-        std::vector<PlaybackVoice> voices;
-        std::vector<float> fadeIn, fadeOut;
-        voices.reserve(want);
-        fadeIn.reserve(want);
-        fadeOut.reserve(want);
-
-        lock = LockForVoiceEdit(engine);
-        // Another installer may have grown the lists meanwhile; the copies
-        // below fit whenever the current lists do.
-        if (engine.voices.size() + extraVoices <= want && engine.voiceFadeIn.size() <= want &&
-            engine.voiceFadeOut.size() <= want) {
-            for (PlaybackVoice& v : engine.voices) voices.push_back(std::move(v));
-            fadeIn.assign(engine.voiceFadeIn.begin(), engine.voiceFadeIn.end());
-            fadeOut.assign(engine.voiceFadeOut.begin(), engine.voiceFadeOut.end());
-            engine.voices.swap(voices);
-            engine.voiceFadeIn.swap(fadeIn);
-            engine.voiceFadeOut.swap(fadeOut);
-        }
-        lock.unlock();
-        // The old lists (moved-from voices) are freed here; then check again.
+        RelistVoices(engine, nullptr, want);
+        // Then check again.
     }
 }
 
@@ -132,40 +198,15 @@ void InstallPlaybackVoice(AudioEngine& engine, PlaybackVoice&& voice, float fade
 // ---------------------------------------------------------------------------
 
 size_t RemoveEngineVoices(AudioEngine& engine, const std::vector<uint8_t>& drop) {
-    // Only this thread edits the list, so it may count unlocked and make room
-    // for the released sample buffers before it locks.
-    size_t count = 0;
-    const size_t marked = std::min(drop.size(), engine.voices.size());
-    for (size_t i = 0; i < marked; ++i) count += drop[i] ? 1 : 0;
-    if (count == 0) return 0;
-    std::vector<std::vector<float>> released(2 * count);
-    {
-        std::unique_lock<std::mutex> lock = LockForVoiceEdit(engine);
-        std::vector<PlaybackVoice>& voices = engine.voices;
-        std::vector<float>& fadeIn = engine.voiceFadeIn;
-        std::vector<float>& fadeOut = engine.voiceFadeOut;
-        size_t kept = 0, spare = 0;
-        for (size_t i = 0; i < voices.size(); ++i) {
-            if (i < drop.size() && drop[i] && spare + 1 < released.size()) {
-                released[spare++].swap(voices[i].left);
-                released[spare++].swap(voices[i].right);
-                continue;
-            }
-            if (kept != i) {
-                // Moves the sample buffers; the overview and curves are copied.
-                voices[kept] = std::move(voices[i]);
-                if (i < fadeIn.size()) fadeIn[kept] = fadeIn[i];
-                if (i < fadeOut.size()) fadeOut[kept] = fadeOut[i];
-            }
-            ++kept;
-        }
-        // What lies past `kept` holds no samples any more: nothing is freed here.
-        voices.erase(voices.begin() + std::ptrdiff_t(kept), voices.end());
-        fadeIn.resize(std::min(fadeIn.size(), kept));
-        fadeOut.resize(std::min(fadeOut.size(), kept));
-        engine.voiceCount.store(int32_t(kept));
+    for (;;) {
+        size_t count = 0;
+        const size_t marked = std::min(drop.size(), engine.voices.size());
+        for (size_t i = 0; i < marked; ++i) count += drop[i] ? 1 : 0;
+        if (count == 0) return 0;
+        // Keep the room, so that the voices built next need not grow the list.
+        const size_t room = std::max(engine.voices.capacity(), engine.voices.size() - count);
+        if (RelistVoices(engine, &drop, room)) return count;
     }
-    return count;
 }
 
 // ---------------------------------------------------------------------------

@@ -63,9 +63,9 @@ void ResetEngineVoices(AudioEngine& engine, int sampleRate, int expectedVoices);
 
 // Locks the engine and returns the lock once `voices` and both fade lists can
 // take `extraVoices` more entries without allocating. When they cannot, larger
-// lists are made unlocked, the voices are moved across under the lock (no
-// allocation: only the voices' buffers change hands) and the old lists are
-// freed unlocked, then it tries again.
+// lists are filled unlocked with copies of the voices without their samples,
+// the sample buffers change hands under the lock (no allocation, no bulk
+// copy), the old lists are freed unlocked, and it tries again.
 std::unique_lock<std::mutex> LockWithVoiceRoom(AudioEngine& engine, size_t extraVoices);
 
 // Removes every voice whose entry in `drop` is non-zero (entries past the end

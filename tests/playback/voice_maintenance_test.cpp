@@ -414,5 +414,7 @@ TEST(VoicePins, StructuralEditsWaitWhileTheVoicesArePinned) {
     EXPECT_TRUE(removed.load());
     ASSERT_EQ(e->voices.size(), 2u);
     EXPECT_EQ(e->voices[1].eventIndex, 2);
+    EXPECT_EQ(e->voices[1].peakOverview[3], 0.5f);
+    EXPECT_EQ(e->voices[1].left.size(), 480u);  // the samples moved with their voice
     EXPECT_EQ(e->voicePins.load(), 0);
 }
