@@ -261,13 +261,6 @@ struct AppState {
 
 extern AppState gAppState;
 
-// Whether the document (events, results, voices) may change now: false while
-// a busy task is queued or running, or an export runs. Edits, the render
-// request, voice maintenance and the document-replacing commands ask this
-// first and refuse, changing nothing. A busy task's own job owns the
-// document and does not ask.
-bool DocumentMayChange(const AppState& app);
-
 // Workers that register their stop routine when they first start (the
 // library-analysis probe and the recipe preview), so the shell can stop them.
 struct BackgroundWorkerStops {
