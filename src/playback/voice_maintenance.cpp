@@ -200,20 +200,32 @@ double LoudestGridSum(std::vector<HeadroomSpan> spans, double step) {
     return loudest;
 }
 
+void LevelEventGains(const std::vector<int32_t>& eventIndex, const std::vector<uint8_t>& muted,
+                     std::vector<double>& gains) {
+    const size_t n = std::min({eventIndex.size(), muted.size(), gains.size()});
+    std::unordered_map<int32_t, double> power;
+    for (size_t v = 0; v < n; ++v)
+        if (eventIndex[v] >= 0 && !muted[v]) power[eventIndex[v]] += gains[v] * gains[v];
+    for (size_t v = 0; v < n; ++v) {
+        if (eventIndex[v] < 0) continue;
+        auto it = power.find(eventIndex[v]);
+        if (it != power.end() && it->second > 1.0) gains[v] /= std::sqrt(it->second);
+    }
+}
+
 void UpdateVoiceLevels(AudioEngine& engine, bool full) {
     const std::vector<PlaybackVoice>& voices = engine.voices;
     std::vector<double> gains(voices.size());
-    for (size_t v = 0; v < voices.size(); ++v) gains[v] = voices[v].gain.load();
+    std::vector<int32_t> events(voices.size());
+    std::vector<uint8_t> muted(voices.size());
+    for (size_t v = 0; v < voices.size(); ++v) {
+        gains[v] = voices[v].gain.load();
+        events[v] = voices[v].eventIndex;
+        muted[v] = voices[v].muted.load();
+    }
 
     // 1. Equal power within each event.
-    std::unordered_map<int32_t, double> power;
-    for (size_t v = 0; v < voices.size(); ++v)
-        if (voices[v].eventIndex >= 0 && !voices[v].muted.load()) power[voices[v].eventIndex] += gains[v] * gains[v];
-    for (size_t v = 0; v < voices.size(); ++v) {
-        if (voices[v].eventIndex < 0) continue;
-        auto it = power.find(voices[v].eventIndex);
-        if (it != power.end() && it->second > 1.0) gains[v] /= std::sqrt(it->second);
-    }
+    LevelEventGains(events, muted, gains);
 
     // 3. Headroom of the loudest moment.
     if (full) {

@@ -5,6 +5,7 @@
 //   ReplaceEventVoices      rebuild the voices of one event
 //   RefreshEventVoices      after events were deleted: drop their voices, renumber the rest
 //   RelinkVoicesToResults   every voice's result index from its result id
+//   LevelEventGains         per-event equal power over given gains
 //   UpdateVoiceLevels       per-event equal-power levels; with `full`, global headroom
 //   HeadroomSpan / LoudestGridSum   the headroom sweep on its own (sorted starts and ends)
 //   PrepareVoice / PrepareAllVoices  samples back into evicted voices
@@ -49,6 +50,13 @@ bool RefreshEventVoices(const std::vector<int>& removedEvents, int oldEventCount
 void RelinkVoicesToResults(AudioEngine& engine, const std::vector<RenderResult>& results);
 void RelinkVoicesToResults(const DocumentContext& ctx);
 void RelinkVoicesToResults();
+
+// The unmuted layers of an event never sum above unit power: every layer of
+// an event whose unmuted gains' squares sum to S > 1 (muted ones too) is
+// divided by sqrt(S). Layers without an event (index < 0) are left alone.
+// The three lists are parallel, one entry per voice.
+void LevelEventGains(const std::vector<int32_t>& eventIndex, const std::vector<uint8_t>& muted,
+                     std::vector<double>& gains);
 
 // Step 1: the unmuted layers of an event never sum above unit power (every
 // layer of an event over it, muted ones too, is scaled by 1 / sqrt(sum)).

@@ -3,7 +3,9 @@
 //
 // Index
 //   ResultGetsVoice / VoiceBaseGain / VoicePan
-//   SetVoiceSettings / ApplyVoiceHeadroom
+//   VisitVoiceSettings   the one list of settings, for writing and for comparing
+//   VoiceLevelSettingsFor / SetVoiceSettings / VoiceHoldsSettings
+//   VoiceHeadroomFactor / ApplyVoiceHeadroom
 //   Keys                 KeyBytes, VoiceSampleKey, ResultVoiceKey
 #include "playback/voice_settings.h"
 
@@ -40,61 +42,90 @@ float VoicePan(const RenderResult& result) {
 }
 
 // ---------------------------------------------------------------------------
-// SetVoiceSettings / ApplyVoiceHeadroom
+// Settings
 // ---------------------------------------------------------------------------
 
 namespace {
 
-void SetVoiceCurves(const RenderResult& result, const Event* event, PlaybackVoice& voice) {
-    voice.hasIntGain = result.hasIntGain ? 1 : 0;
-    if (result.hasIntGain) voice.intGain = result.intGain;
-    voice.hasFillGain = result.hasFillGain ? 1 : 0;
-    if (result.hasFillGain) {
-        voice.fillGain = result.fillGain;
-        voice.fillGainSpan = event ? event->duration : result.duration;
-    }
-    voice.hasDeconGain = result.hasDeconGain ? 1 : 0;
-    if (result.hasDeconGain) voice.deconGain = result.deconGain;
+const Event* EventOf(const RenderResult& result, int eventCount, const Event* events) {
+    const bool valid = result.eventIdx >= 0 && result.eventIdx < eventCount;
+    return valid && events ? &events[result.eventIdx] : nullptr;
+}
 
-    if (result.procMode == 1 && event) {
-        voice.intensityCurve = event->intensity.data();
-        voice.intensityCount = kVoiceIntGainPoints;
-        voice.intensityScale = event->intensityScale;
-        voice.intensityIsBed = event->shape == kShapeBed ? 1 : 0;
-    } else {
-        voice.intensityCurve = nullptr;
-        voice.intensityCount = 0;
-        voice.intensityScale = 1.0f;
-        voice.intensityIsBed = 0;
+// Calls field(voiceField, value) for every setting a result and its event
+// give a voice apart from the three atomics: one list for writing the
+// settings and for checking whether a voice holds them.
+template <class Voice, class Field>
+void VisitVoiceSettings(Voice& voice, const RenderResult& result, int resultIndex, const Event* event,
+                        Field&& field) {
+    field(voice.startTime, result.startTime + result.deconOffset);
+    field(voice.plainStartTime, result.startTime);
+    field(voice.group, result.group);
+    field(voice.eventIndex, result.eventIdx);
+    field(voice.resultIndex, int32_t(resultIndex));
+    field(voice.resultId, uint32_t(result.id));
+    field(voice.pan, VoicePan(result));
+    field(voice.reverbSend, event ? event->reverbSend : -1.0f);
+
+    field(voice.hasIntGain, uint8_t(result.hasIntGain ? 1 : 0));
+    if (result.hasIntGain) field(voice.intGain, result.intGain);
+    field(voice.hasFillGain, uint8_t(result.hasFillGain ? 1 : 0));
+    if (result.hasFillGain) {
+        field(voice.fillGain, result.fillGain);
+        field(voice.fillGainSpan, event ? event->duration : result.duration);
     }
+    field(voice.hasDeconGain, uint8_t(result.hasDeconGain ? 1 : 0));
+    if (result.hasDeconGain) field(voice.deconGain, result.deconGain);
+
+    const bool live = result.procMode == 1 && event;
+    field(voice.intensityCurve, live ? event->intensity.data() : nullptr);
+    field(voice.intensityCount, int32_t(live ? kVoiceIntGainPoints : 0));
+    field(voice.intensityScale, live ? event->intensityScale : 1.0f);
+    field(voice.intensityIsBed, uint8_t(live && event->shape == kShapeBed ? 1 : 0));
 }
 
 }  // namespace
 
-void SetVoiceSettings(PlaybackVoice& voice, const RenderResult& result, int resultIndex,
-                      const float* eventGains, int eventCount, const Event* events) {
-    const bool eventValid = result.eventIdx >= 0 && result.eventIdx < eventCount;
-    const Event* event = eventValid && events ? &events[result.eventIdx] : nullptr;
-
-    voice.startTime = result.startTime + result.deconOffset;
-    voice.plainStartTime = result.startTime;
-    voice.group = result.group;
-    voice.muted = (result.muted || (event && event->muted)) ? 1 : 0;
-    voice.eventIndex = result.eventIdx;
-    voice.resultIndex = resultIndex;
-    voice.resultId = uint32_t(result.id);
-    voice.pan = VoicePan(result);
-    voice.gain = VoiceBaseGain(result);
-    voice.eventGain = eventValid && eventGains ? eventGains[result.eventIdx] : 1.0f;
-    voice.reverbSend = event ? event->reverbSend : -1.0f;
-    SetVoiceCurves(result, event, voice);
+VoiceLevelSettings VoiceLevelSettingsFor(const RenderResult& result, const float* eventGains, int eventCount,
+                                         const Event* events) {
+    const Event* event = EventOf(result, eventCount, events);
+    const bool valid = result.eventIdx >= 0 && result.eventIdx < eventCount;
+    VoiceLevelSettings levels;
+    levels.gain = VoiceBaseGain(result);
+    levels.eventGain = valid && eventGains ? eventGains[result.eventIdx] : 1.0f;
+    levels.muted = (result.muted || (event && event->muted)) ? 1 : 0;
+    return levels;
 }
 
-float ApplyVoiceHeadroom(PlaybackVoice& voice) {
+void SetVoiceSettings(PlaybackVoice& voice, const RenderResult& result, int resultIndex,
+                      const float* eventGains, int eventCount, const Event* events) {
+    VisitVoiceSettings(voice, result, resultIndex, EventOf(result, eventCount, events),
+                       [](auto& to, const auto& value) { to = value; });
+    const VoiceLevelSettings levels = VoiceLevelSettingsFor(result, eventGains, eventCount, events);
+    voice.gain = levels.gain;
+    voice.eventGain = levels.eventGain;
+    voice.muted = levels.muted;
+}
+
+bool VoiceHoldsSettings(const PlaybackVoice& voice, const RenderResult& result, int resultIndex,
+                        int eventCount, const Event* events) {
+    bool same = true;
+    VisitVoiceSettings(voice, result, resultIndex, EventOf(result, eventCount, events),
+                       [&](const auto& held, const auto& value) { same = same && held == value; });
+    return same;
+}
+
+float VoiceHeadroomFactor(const PlaybackVoice& voice) {
     constexpr float kHeadroomPeak = 0.5f;
     float peak = 0;
     for (float p : voice.peakOverview) peak = std::max(peak, p);
-    if (peak > kHeadroomPeak) voice.gain.store(voice.gain.load() * (kHeadroomPeak / peak));
+    return peak > kHeadroomPeak ? kHeadroomPeak / peak : 1.0f;
+}
+
+float ApplyVoiceHeadroom(PlaybackVoice& voice) {
+    float peak = 0;
+    for (float p : voice.peakOverview) peak = std::max(peak, p);
+    voice.gain.store(voice.gain.load() * VoiceHeadroomFactor(voice));
     return peak;
 }
 

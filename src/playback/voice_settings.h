@@ -5,8 +5,10 @@
 //   ResultGetsVoice     whether building the result installs a voice at all
 //   VoiceBaseGain       weight factor x layerGain x userVolume
 //   VoicePan            the track lane spread plus the weight's own offset
+//   VoiceLevelSettings / VoiceLevelSettingsFor   the three settings the mixer reads as atomics
 //   SetVoiceSettings    placement, group, mute, indices, gain, pan, event settings, curves
-//   ApplyVoiceHeadroom  the build's gain cut for a voice whose overview peaks above 0.5
+//   VoiceHoldsSettings  whether a voice already has them (the atomics aside)
+//   VoiceHeadroomFactor / ApplyVoiceHeadroom   the build's gain cut for an overview peak above 0.5
 //   VoiceSampleKey      hash of what shapes a voice's samples (and loudness gain)
 //   ResultVoiceKey      hash of everything a voice takes from its result
 //
@@ -29,6 +31,17 @@ float VoiceBaseGain(const RenderResult& result);
 // clamp(0.15 (track rem 5 - 2) + 0.4 (weight - 0.5), -0.8, 0.8), 0 when not finite.
 float VoicePan(const RenderResult& result);
 
+// Gain (VoiceBaseGain, before headroom), event gain (1 without a gain table)
+// and mute (the result's or its event's): the settings that change while the
+// audio thread mixes, so they may be stored without the engine lock.
+struct VoiceLevelSettings {
+    float gain = 1.0f;
+    float eventGain = 1.0f;
+    uint8_t muted = 0;
+};
+VoiceLevelSettings VoiceLevelSettingsFor(const RenderResult& result, const float* eventGains, int eventCount,
+                                         const Event* events);
+
 // Writes every setting the result and its event give a voice, leaving its
 // samples, length, overview, loudness gain, chunks and splices alone:
 // startTime (+ deconOffset), plainStartTime, group, muted (result or event),
@@ -41,8 +54,13 @@ float VoicePan(const RenderResult& result);
 void SetVoiceSettings(PlaybackVoice& voice, const RenderResult& result, int resultIndex,
                       const float* eventGains, int eventCount, const Event* events);
 
-// Scales `gain` by 0.5 / peak when the largest overview peak exceeds 0.5, and
-// returns that peak (0 for an empty overview).
+// True when SetVoiceSettings would change nothing but gain, eventGain and muted.
+bool VoiceHoldsSettings(const PlaybackVoice& voice, const RenderResult& result, int resultIndex,
+                        int eventCount, const Event* events);
+
+// 0.5 / peak when the largest overview peak exceeds 0.5, else 1.
+float VoiceHeadroomFactor(const PlaybackVoice& voice);
+// Scales `gain` by VoiceHeadroomFactor and returns the largest overview peak.
 float ApplyVoiceHeadroom(PlaybackVoice& voice);
 
 // The fields a voice build turns into samples and loudness gain: mode, file,

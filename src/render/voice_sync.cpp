@@ -174,7 +174,9 @@ namespace {
 
 // Drops the voices whose result is gone or whose samples were made from
 // something else, and gives the others their result's and event's settings
-// as a build would (the base gain with the build's headroom cut).
+// as a build would: the base gain with the build's headroom cut, levelled
+// per event. Everything is worked out unlocked; under the lock only the
+// voices whose settings changed are rewritten, and the levels stored.
 void RefreshKeptVoices(const DocumentContext& ctx, const std::unordered_map<int32_t, int>& byId) {
     AudioEngine& engine = *ctx.engine;
     Project& project = *ctx.project;
@@ -185,17 +187,44 @@ void RefreshKeptVoices(const DocumentContext& ctx, const std::unordered_map<int3
     }
     RemoveEngineVoices(engine, drop);
 
-    const std::vector<float> gains = EventGainTable(project);
-    std::unique_lock<std::mutex> lock = LockForVoiceEdit(engine);
-    for (size_t v = 0; v < engine.voices.size(); ++v) {
-        PlaybackVoice& voice = engine.voices[v];
+    const std::vector<float> eventGains = EventGainTable(project);
+    const float* gainTable = eventGains.empty() ? nullptr : eventGains.data();
+    const int eventCount = int(project.events.size());
+    const Event* events = project.events.empty() ? nullptr : project.events.data();
+    const size_t n = engine.voices.size();
+    std::vector<int> resultOf(n);
+    std::vector<uint8_t> changed(n), muted(n);
+    std::vector<int32_t> eventOf(n);
+    std::vector<float> eventGainOf(n);
+    std::vector<double> gains(n);
+    for (size_t v = 0; v < n; ++v) {
+        const PlaybackVoice& voice = engine.voices[v];
         const int r = byId.at(int32_t(voice.resultId));
         const RenderResult& result = project.results[size_t(r)];
-        SetVoiceSettings(voice, result, r, gains.empty() ? nullptr : gains.data(), int(project.events.size()),
-                         project.events.empty() ? nullptr : project.events.data());
-        ApplyVoiceHeadroom(voice);
-        if (v < engine.voiceFadeIn.size()) engine.voiceFadeIn[v] = result.fadeIn;
-        if (v < engine.voiceFadeOut.size()) engine.voiceFadeOut[v] = result.fadeOut;
+        resultOf[v] = r;
+        changed[v] = !VoiceHoldsSettings(voice, result, r, eventCount, events) || v >= engine.voiceFadeIn.size() ||
+                     v >= engine.voiceFadeOut.size() || engine.voiceFadeIn[v] != result.fadeIn ||
+                     engine.voiceFadeOut[v] != result.fadeOut;
+        const VoiceLevelSettings levels = VoiceLevelSettingsFor(result, gainTable, eventCount, events);
+        muted[v] = levels.muted;
+        eventOf[v] = result.eventIdx;
+        eventGainOf[v] = levels.eventGain;
+        gains[v] = double(levels.gain) * VoiceHeadroomFactor(voice);
+    }
+    LevelEventGains(eventOf, muted, gains);
+
+    std::unique_lock<std::mutex> lock = LockForVoiceEdit(engine);
+    for (size_t v = 0; v < n; ++v) {
+        PlaybackVoice& voice = engine.voices[v];
+        if (changed[v]) {
+            const RenderResult& result = project.results[size_t(resultOf[v])];
+            SetVoiceSettings(voice, result, resultOf[v], gainTable, eventCount, events);
+            if (v < engine.voiceFadeIn.size()) engine.voiceFadeIn[v] = result.fadeIn;
+            if (v < engine.voiceFadeOut.size()) engine.voiceFadeOut[v] = result.fadeOut;
+        }
+        voice.gain = float(gains[v]);
+        voice.eventGain = eventGainOf[v];
+        voice.muted = muted[v];
     }
 }
 

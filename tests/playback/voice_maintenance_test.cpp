@@ -19,6 +19,7 @@
 #include "playback/voice_settings.h"
 #include "render/processed_clip_cache.h"
 #include "support/audio_fixtures.h"
+#include "support/lock_wait_watch.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -277,32 +278,21 @@ TEST(VoiceWindow, PreparingAfterASeekHoldsTheEngineLockOnlyBriefly) {
     ClearProcessedClipCache();  // the preparation decodes again
 
     // A stand-in for the audio thread measures how long it waits for the lock.
-    std::atomic<bool> stop{false};
-    std::atomic<int64_t> longestWaitUs{0};
-    std::thread contender([&] {
-        while (!stop.load()) {
-            const auto t0 = std::chrono::steady_clock::now();
-            { std::lock_guard<std::mutex> lock(e->mutex); }
-            const int64_t waited = std::chrono::duration_cast<std::chrono::microseconds>(
-                                       std::chrono::steady_clock::now() - t0).count();
-            if (waited > longestWaitUs.load()) longestWaitUs.store(waited);
-            std::this_thread::sleep_for(std::chrono::microseconds(200));
-        }
-    });
+    LockWaitWatch watch(e->mutex);
     SeekPlayback(*e, 101.0);
     const auto t0 = std::chrono::steady_clock::now();
     PrepareVoicesAtPlayhead(*e, results, 6);
     const int64_t preparingUs =
         std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0).count();
-    stop = true;
-    contender.join();
+    watch.Stop();
+    const int64_t longestWaitUs = watch.LongestWaitUs();
     for (const PlaybackVoice& v : e->voices) EXPECT_EQ(v.evicted, 0);
     std::printf("[Test] preparing 6 voices took %lld us; the longest engine-lock wait was %lld us\n",
-                (long long)preparingUs, (long long)longestWaitUs.load());
+                (long long)preparingUs, (long long)longestWaitUs);
     // Decoding six 4 s stereo files takes tens of milliseconds; the lock is
     // held only to swap buffers in.
-    EXPECT_LT(longestWaitUs.load(), 3000);
-    EXPECT_LT(longestWaitUs.load() * 6, preparingUs);
+    EXPECT_LT(longestWaitUs, 3000);
+    EXPECT_LT(longestWaitUs * 6, preparingUs);
 }
 
 TEST(VoiceMaintenance, DeletingAnEventDropsItsVoicesAndRenumbersTheRest) {
