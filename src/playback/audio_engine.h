@@ -107,6 +107,10 @@ struct PlaybackVoice {
     float intensityScale = 1.0f;
     float reverbSend = -1.0f;  // negative: use the group's send
     uint8_t evicted = 0;       // samples released by the streaming window
+    // Semitones the samples were shifted by when built. Preparing an evicted
+    // voice again uses this, not the result's pitchShift, which every render
+    // pass resets to the pitch variation (dropping the scale correction).
+    float pitchShift = 0;
     // What the samples were made from (VoiceSampleKey of the result at build
     // time): a voice whose result no longer gives this key is stale.
     uint64_t sampleKey = 0;

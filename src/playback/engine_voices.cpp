@@ -62,6 +62,7 @@ void CopyVoiceWithoutSamples(const PlaybackVoice& from, PlaybackVoice& to) {
     to.intensityScale = from.intensityScale;
     to.reverbSend = from.reverbSend;
     to.evicted = from.evicted;
+    to.pitchShift = from.pitchShift;
     to.sampleKey = from.sampleKey;
 }
 

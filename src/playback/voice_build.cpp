@@ -138,6 +138,7 @@ void BuildPlaybackVoice(AudioEngine& engine, RenderResult& result, int resultInd
 
     // 10. Pitch.
     ApplyVoicePitchShift(voice, result.pitchShift, rate);
+    voice.pitchShift = result.pitchShift;
 
     // 12. Overview.
     BuildClipOverview(voice);

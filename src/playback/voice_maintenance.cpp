@@ -264,14 +264,15 @@ void UpdateVoiceLevels(AudioEngine& engine, bool full) {
 
 namespace {
 
-// The samples of `result` as a build makes them, minus the scale analysis:
-// the stored pitch shift already holds its correction. True when the pitch
-// shift changed the length.
-bool DecodeForVoice(const AudioEngine& engine, const RenderResult& result, int rate, PlaybackVoice& out) {
+// The samples of `result` as the voice's build made them, with the pitch
+// shift the build applied (scale correction included) instead of a new
+// analysis. True when the pitch shift changed the length.
+bool DecodeForVoice(const AudioEngine& engine, const RenderResult& result, float pitchShift, int rate,
+                    PlaybackVoice& out) {
     RenderResult scratch = result;  // the loaders may write back; the document stays as it is
     if (!LoadResultAudio(scratch, rate, out)) FillVoiceWithSilence(out, rate, result.duration);
     if (!engine.bypassDeconfliction.load()) ApplyResultBandGains(result, out, rate);
-    return ApplyVoicePitchShift(out, result.pitchShift, rate);
+    return ApplyVoicePitchShift(out, pitchShift, rate);
 }
 
 // Under the lock: the voice must still be the evicted voice of that result.
@@ -295,10 +296,11 @@ bool InstallPreparedSamples(AudioEngine& engine, int voiceIndex, uint32_t result
 bool PrepareVoiceAt(AudioEngine& engine, int voiceIndex, const RenderResult& result, int rate,
                     bool refuseWhilePinned) {
     if (voiceIndex < 0 || size_t(voiceIndex) >= engine.voices.size()) return false;
-    const uint32_t resultId = engine.voices[size_t(voiceIndex)].resultId;
-    if (!engine.voices[size_t(voiceIndex)].evicted) return false;
+    const PlaybackVoice& voice = engine.voices[size_t(voiceIndex)];
+    if (!voice.evicted) return false;
+    const uint32_t resultId = voice.resultId;
     PlaybackVoice fresh;
-    const bool pitched = DecodeForVoice(engine, result, std::max(rate, 1), fresh);
+    const bool pitched = DecodeForVoice(engine, result, voice.pitchShift, std::max(rate, 1), fresh);
     return InstallPreparedSamples(engine, voiceIndex, resultId, fresh, pitched, refuseWhilePinned);
 }
 

@@ -81,7 +81,8 @@ double LoudestGridSum(std::vector<HeadroomSpan> spans, double step = 0.02);
 
 // Decodes the result's audio for the evicted voice at voiceIndex as the build
 // does (silence of the result's duration when it is a placeholder or fails),
-// with the band gains and the stored pitch shift, then installs the samples
+// with the band gains and the pitch shift the voice was built with (no new
+// scale analysis), then installs the samples
 // under the lock if that voice is still the result's and still evicted. The
 // result is read, not changed. True when samples were installed. For the
 // thread that reads the voices itself (export, bounce): the interface uses
