@@ -19,6 +19,7 @@
 #include "library/palettes.h"
 #include "library/sound_library.h"
 #include "picture/reference_audio.h"
+#include "picture/trace_scan.h"
 #include "picture/video_player.h"
 #include "playback/audio_engine.h"
 #include "playback/block_mixer.h"
@@ -83,8 +84,7 @@ void TakeDroppedVideo(AppState& app, Project& doc) {
     if (app.droppedVideoPath.empty()) return;
     std::string path;
     path.swap(app.droppedVideoPath);
-    // A running picture trace is cancelled here first (CancelTraceAnalysis),
-    // with the trace worker.
+    if (app.traceRunning.load()) CancelTraceAnalysis(app);
     VideoPlayer& player = gVideoPlayer;
     if (player.loaded) CloseReferenceVideo(player);
     if (!LoadReferenceVideo(player, path)) {

@@ -62,8 +62,8 @@ struct AudioDropChoice {
 // else the scene block under the position), the selection and the Alt flag.
 AudioDropChoice ChooseAudioDropCase(const AppState& app, const Project& doc, const DropZones& zones);
 
-// Step 7 of the frame: cancels nothing (the picture trace joins here), closes
-// an open video, opens the dropped one; on success the project takes its
+// Step 7 of the frame: cancels a running picture trace, closes an open
+// video, opens the dropped one; on success the project takes its
 // length and frame rate and the view and playhead go to its start; on
 // failure the toast "Error: couldn't decode this video ...". The path is
 // cleared either way.

@@ -8,8 +8,10 @@
 #include "document/event.h"
 #include "document/project.h"
 #include "library/sound_library.h"
+#include "picture/video_player.h"
 #include "support/audio_fixtures.h"
 #include "support/temp_dir.h"
+#include "support/video_fixtures.h"
 #include "ui/drop_handover.h"
 
 namespace {
@@ -116,4 +118,30 @@ TEST(DropHandover, AVideoThatDoesNotOpenShowsTheToast) {
               "proxy");
     EXPECT_FLOAT_EQ(rig.app->toastTimer, 8);
     EXPECT_FLOAT_EQ(rig.doc->totalDuration, duration);
+}
+
+TEST(DropHandover, ADroppedVideoSetsTheProjectsLengthRateAndView) {
+    TempDir dir;
+    TestVideoSpec spec;
+    spec.rate = "30";
+    spec.seconds = 40;
+    spec.width = 64;
+    spec.height = 36;
+    ASSERT_TRUE(MakeTestVideo(dir.File("Reel.mp4"), spec));
+    Rig rig;
+    rig.app->droppedVideoPath = dir.File("Reel.mp4");
+    rig.app->currentTime = 12;
+    rig.app->viewStart = 5;
+    rig.app->opticalTrace.suggestions.resize(3);
+    TakeDroppedVideo(*rig.app, *rig.doc);
+    EXPECT_TRUE(gVideoPlayer.loaded);
+    EXPECT_EQ(gVideoPlayer.path, dir.File("Reel.mp4"));
+    EXPECT_NEAR(rig.doc->totalDuration, 40, 0.1) << "the 30 s project grows to the video";
+    EXPECT_FLOAT_EQ(rig.doc->fps, 30);
+    EXPECT_FLOAT_EQ(rig.app->viewStart, 0);
+    EXPECT_FLOAT_EQ(rig.app->viewDuration, rig.doc->totalDuration);
+    EXPECT_FLOAT_EQ(rig.app->currentTime, 0);
+    EXPECT_TRUE(rig.app->opticalTrace.suggestions.empty());
+    EXPECT_TRUE(rig.app->toastText.empty());
+    CloseReferenceVideo(gVideoPlayer);
 }
