@@ -1,0 +1,41 @@
+// bwf_writer.h — the broadcast WAV files every export writes: 24-bit PCM with
+// a bext chunk whose time reference places the file on an editor's timeline.
+//
+// Index
+//   kBwfDefaultDescription / kBwfOriginator   the bext texts
+//   BwfTimeReference          seconds at a rate -> samples (0 for a negative start)
+//   WriteBWFStereo            two channels, written in 8192-frame blocks
+//   WriteBWFClipMono          one channel, the start in seconds
+//   WriteBWFClipMonoAtSample  one channel, the start already in samples
+//
+// Each writer refuses more than one hour (rate x 3600 frames) without
+// creating anything, writes "<path>.tmp", and moves it over <path> only when
+// every frame and the file's close went through: a failed write never leaves a
+// partial file and never destroys a file that was there before. Samples are
+// cleaned on the way (non-finite to 0, clamped to [-1, 1]); the caller's
+// buffers are not changed. No state between calls: any thread may write.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+inline constexpr const char* kBwfDefaultDescription = "Tessaloom export";
+inline constexpr const char* kBwfOriginator = "Tessaloom";
+
+// trunc(sampleRate x startSeconds) as an unsigned sample count; a negative or
+// non-finite start gives 0.
+uint64_t BwfTimeReference(int32_t sampleRate, double startSeconds);
+
+// `description` may be null ("Tessaloom export"); it is cut to 255 bytes at a
+// character boundary. True when the whole file was written and is in place.
+bool WriteBWFStereo(const std::string& path, const float* left, const float* right, int64_t frames,
+                    int32_t sampleRate, double startSeconds, const char* description);
+
+bool WriteBWFClipMono(const std::string& path, const float* samples, int32_t frames, int32_t sampleRate,
+                      double startSeconds, const char* description);
+
+// As WriteBWFClipMono with the time reference given in samples (negative
+// gives 0), for callers whose clip positions are sample counts already, so
+// the file's reference and the clip's position agree to the sample.
+bool WriteBWFClipMonoAtSample(const std::string& path, const float* samples, int32_t frames,
+                              int32_t sampleRate, int64_t timeReferenceSamples, const char* description);
