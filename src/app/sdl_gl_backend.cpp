@@ -96,8 +96,10 @@ SdlGlBackend::SdlGlBackend(SDL_Window* window) : window_(window), windowId_(SDL_
 
 SdlGlBackend::~SdlGlBackend() = default;
 
+bool SdlGlBackend::Ignores(const SDL_Event& e) const { return scriptedInput && IsWindowSystemPointerEvent(e); }
+
 void SdlGlBackend::ProcessEvent(const SDL_Event& e) {
-    if (scriptedInput && IsWindowSystemPointerEvent(e)) return;
+    if (Ignores(e)) return;
     ImGui_ImplSDL2_ProcessEvent(&e);
     switch (e.type) {
         case SDL_MOUSEMOTION:

@@ -44,6 +44,8 @@ public:
     // Feeds the GUI's SDL back-end and keeps the pointer state.
     void ProcessEvent(const SDL_Event& event);
     bool scriptedInput = false;
+    // True for the window system's own pointer events under a test script.
+    bool Ignores(const SDL_Event& event) const;
 
     void ApplyResize(int width, int height) override;
     void NewFrame() override;

@@ -4,8 +4,10 @@
 //   ParseCommandLine / LoopIsActive / FramePaceDelay
 //   ShellWindow          the window, its context, back-end and loop flags
 //   Start-up             window, UI scale, OpenGL, GUI context, fonts, audio
-//   Events               what the loop does with each SDL event
-//   Main loop            wait or drain, preferences request, frame, pacing
+//   Events               what the loop does with each SDL event: accelerators
+//                        and the caption first, then the GUI
+//   Main loop            wait or drain, preferences request, a second copy's
+//                        path, frame, pacing, the program menu
 //   Shutdown             the shell's half of the order in shell_quit.h
 //   RunShell
 //
@@ -30,18 +32,24 @@
 #include "app/fonts.h"
 #include "app/frame_driver.h"
 #include "app/platform_hooks.h"
+#include "app/program_menu.h"
+#include "app/program_menu_table.h"
 #include "app/sdl_gl_backend.h"
+#include "app/second_launch.h"
 #include "app/shell_quit.h"
 #include "app/shell_services.h"
 #include "app/test_driver.h"
 #include "app/theme.h"
+#include "app/title_bar.h"
 #include "app/ui_scale.h"
 #include "app/update_check.h"
+#include "app/window_caption.h"
 #include "document/project.h"
 #include "library/sound_library.h"
 #include "persistence/user_folders.h"
 #include "platform/child_process.h"
 #include "platform/dialogs.h"
+#include "platform/single_instance.h"
 #include "ui/imgui_compat.h"
 #include "ui/tab_row.h"
 
@@ -109,9 +117,11 @@ bool CreateMainWindow(ShellWindow& shell) {
     SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 8);
     SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 8);
     SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 8);
-    // Shown once the context exists, so that no empty frame flashes.
+    // Shown once the context exists, so that no empty frame flashes. No
+    // decoration: the program draws its own caption.
     shell.window = SDL_CreateWindow("Tessaloom", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, kBaseWidth,
-                                    kBaseHeight, SDL_WINDOW_OPENGL | SDL_WINDOW_RESIZABLE | SDL_WINDOW_HIDDEN);
+                                    kBaseHeight,
+                                    SDL_WINDOW_OPENGL | SDL_WINDOW_RESIZABLE | SDL_WINDOW_BORDERLESS | SDL_WINDOW_HIDDEN);
     if (!shell.window) {
         std::printf("[UI] window could not be created: %s\n", SDL_GetError());
         return false;
@@ -168,6 +178,12 @@ void StartGui(ShellWindow& shell, AppState& app, float uiScale) {
 // ---------------------------------------------------------------------------
 
 void HandleEvent(ShellWindow& shell, FrameDriver& frames, AppState& app, const SDL_Event& e) {
+    if (shell.backend->Ignores(e)) return;
+    // The accelerators reach their commands before the GUI sees the key, even
+    // while a text field has the keyboard; a click on a caption button is the
+    // caption's.
+    if (HandleAcceleratorEvent(app, e)) return;
+    if (HandleCaptionEvent(shell.window, gCaption, app, e)) return;
     shell.backend->ProcessEvent(e);
     const uint32_t mainId = SDL_GetWindowID(shell.window);
     switch (e.type) {
@@ -178,7 +194,7 @@ void HandleEvent(ShellWindow& shell, FrameDriver& frames, AppState& app, const S
                 // The close button asks; DrawUI decides (unsaved changes, an export).
                 app.quitRequested = true;
             } else if (e.window.event == SDL_WINDOWEVENT_EXPOSED || e.window.event == SDL_WINDOWEVENT_SHOWN ||
-                       e.window.event == SDL_WINDOWEVENT_RESTORED) {
+                       e.window.event == SDL_WINDOWEVENT_RESTORED || e.window.event == SDL_WINDOWEVENT_MAXIMIZED) {
                 RequestPresent(frames);
             } else if (e.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) {
                 if (SDL_GetWindowFlags(shell.window) & SDL_WINDOW_MINIMIZED) break;
@@ -221,9 +237,10 @@ void RunMainLoop(ShellWindow& shell, FrameDriver& frames, AppState& app, TestDri
     using Clock = std::chrono::steady_clock;
     frames.appRunning = true;
     Clock::time_point lastFrameStart = Clock::now();
+    bool menuOpening = false;
     while (!shell.quitPosted) {
         bool active = LoopIsActive(app, gSoundLibrary, CurrentGuiActivity()) ||
-                      (driver && TestDriverWantsFrames(*driver));
+                      (driver && TestDriverWantsFrames(*driver)) || menuOpening;
         frames.presentOnlyChanges = !active;
         if (driver) TestDriverBeforeEvents(*driver);
         SDL_Event e;
@@ -238,6 +255,8 @@ void RunMainLoop(ShellWindow& shell, FrameDriver& frames, AppState& app, TestDri
         TakeUpdateCheckResult(app);
         if (saveRequested && gShellServices.savePreferences) gShellServices.savePreferences();
         ReapChildProcesses();
+        ServeSecondLaunch(app, shell.window);
+        gCaption.maximized = (SDL_GetWindowFlags(shell.window) & SDL_WINDOW_MAXIMIZED) != 0;
 
         // Where the swap does not wait for the display, frames keep ~60/s.
         double sinceLast = std::chrono::duration<double>(Clock::now() - lastFrameStart).count();
@@ -245,8 +264,8 @@ void RunMainLoop(ShellWindow& shell, FrameDriver& frames, AppState& app, TestDri
         if (delay > 0) std::this_thread::sleep_for(std::chrono::duration<double>(delay));
         lastFrameStart = Clock::now();
         RenderFrame(frames, app);
-        // The native menu, opened from the title bar's menu button
-        // (menuPopupRequest), joins here.
+        // The menu button asked for the program menu: the next frame opens it.
+        menuOpening = TakeMenuPopupRequest(gProgramMenu, app);
 
         if (driver && TestDriverShouldEndLoop(*driver)) break;
     }
@@ -298,15 +317,18 @@ int RunShell(int argc, char** argv) {
     // Resources and demo content lie beside the program; the first frame needs
     // it before the other platform hooks are installed.
     app.exeDir = ExecutableDirUtf8();
-    std::string projectPath = ParseCommandLine(argc, argv);
-    // Handing the path to a copy that already runs (and exiting) joins here.
+    // A project opened while a copy runs goes to that copy, absolute: its
+    // working folder is not ours.
+    std::string projectPath = AbsoluteProjectPath(ParseCommandLine(argc, argv));
+    if (!projectPath.empty() && HandOverCommandLinePath(projectPath)) return 0;
 
     if (!CreateMainWindow(shell)) {
         CloseWindowAndGui(shell, frames);
         return 1;
     }
     ApplyUiScale(shell, frames);
-    // The native menu and its accelerators, and the custom caption, join here.
+    BuildMenuBar();
+    InstallWindowCaption(shell.window, frames.uiScale);
     if (!CreateGlDevice(shell.window, shell.device)) {
         CloseWindowAndGui(shell, frames);
         return 1;
@@ -317,12 +339,14 @@ int RunShell(int argc, char** argv) {
     // Drops arrive as SDL events (HandleEvent); there is nothing to register.
 
     StartGui(shell, app, frames.uiScale);
-    // The reference-video player's device and the title bar's fields join here.
+    // The reference-video player's device joins here.
     app.quitCallback = [&shell] {
         shell.quitPosted = true;
         if (shell.window) SDL_HideWindow(shell.window);
     };
-    // The title bar's callbacks and the reference-audio mix hook join here.
+    // The title bar's fields, then its menu-button and caption-button
+    // callbacks; the reference-audio mix hook joins here.
+    InstallTitleBarCallbacks(app);
     InstallPlatformHooks(app);
     SetDialogHost(DialogHostFor(shell.window));
     app.setTheme = [](int index) { SetTheme(index); };
@@ -341,12 +365,16 @@ int RunShell(int argc, char** argv) {
 
     RegisterStateDump(DumpFonts);
     RegisterStateDump(DumpTabRow);
+    RegisterStateDump(DumpTitleBar);
+    RegisterStateDump(DumpSecondLaunch);
+    StartSecondLaunchListener();
     TestDriverPtr driver = StartTestDriver(shell.window, frames);
     shell.backend->scriptedInput = driver != nullptr;
     shell.driver = driver.get();
     RegisterStateDump(DumpDropFields);
     RegisterStateDump(DumpUpdateCheckFields);
     RunMainLoop(shell, frames, app, driver.get());
+    StopSecondLaunchListener();
     int exitCode = driver ? TestDriverExitCode(*driver) : 0;
     shell.driver = nullptr;
     driver.reset();

@@ -14,6 +14,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 struct AppState;
 struct FrameImage;
@@ -38,6 +39,10 @@ struct ShellServices {
     // Process exit, before the global objects are destroyed.
     std::function<void()> unloadAafLibrary;
     std::function<void()> releaseReferenceAudio;
+    // Names of the recipe and chain lists in list order, for the menu's Place
+    // Recipe and Place Chain (empty until the recipes subsystem fills them).
+    std::function<std::vector<std::string>()> recipeNames;
+    std::function<std::vector<std::string>()> chainNames;
 };
 
 extern ShellServices gShellServices;

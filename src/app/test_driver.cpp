@@ -10,6 +10,7 @@
 
 #include <imgui.h>
 #include <stb_image_write.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cfloat>
@@ -107,6 +108,10 @@ struct TestDriver {
     int64_t idleFramesStart = 0;
     int64_t idlePresentedStart = 0;
     IdleFigures idle;
+    // Waiting for a file made by another process of the test.
+    bool waitingFile = false;
+    std::string waitPath;
+    double waitEndsAt = 0;
 };
 
 void DestroyTestDriver(TestDriver* driver) { delete driver; }
@@ -387,6 +392,11 @@ bool RunStep(TestDriver& d, const ScriptStep& s) {
         case ScriptOp::Screenshot: RequestScreenshot(d, s.text); break;
         case ScriptOp::Dump: WriteDump(d, s.text); break;
         case ScriptOp::Idle: StartIdle(d, s.x); return false;
+        case ScriptOp::WaitFile:
+            d.waitingFile = true;
+            d.waitPath = s.text;
+            d.waitEndsAt = WallSeconds() + s.x;
+            return false;
         case ScriptOp::Quit:
             d.scriptDone = true;
             SendQuit(d);
@@ -435,12 +445,18 @@ TestDriverPtr StartTestDriver(SDL_Window* window, FrameDriver& frames) {
     return d;
 }
 
-bool TestDriverWantsFrames(const TestDriver& d) { return !d.idling; }
+bool TestDriverWantsFrames(const TestDriver& d) { return !d.idling && !d.waitingFile; }
 
 void TestDriverBeforeEvents(TestDriver& d) {
     if (d.idling) {
         if (WallSeconds() < d.idleEndsAt) return;
         FinishIdle(d);
+    }
+    if (d.waitingFile) {
+        const bool there = access(d.waitPath.c_str(), F_OK) == 0;
+        if (!there && WallSeconds() < d.waitEndsAt) return;
+        d.waitingFile = false;
+        Log(there ? "waitfile %s: there" : "waitfile %s: timed out", d.waitPath);
     }
     if (d.frames->framesDrawn < d.waitUntilFrame) return;
     while (!d.scriptDone && d.next < d.steps.size()) {

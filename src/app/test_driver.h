@@ -47,6 +47,8 @@
 //   dump PATH           write the state dump of the last frame
 //   idle SECONDS        stop driving frames; measure frames and CPU while the
 //                       program idles on its own
+//   waitfile PATH SECONDS   stop driving frames until PATH exists (another
+//                       process of the test made it), at most SECONDS
 //   quit                end the script: close the window the normal way
 //
 // A press and its release must reach the GUI in different frames (Dear ImGui
@@ -95,6 +97,7 @@ enum class ScriptOp {
     Screenshot,
     Dump,
     Idle,
+    WaitFile,
     Quit,
 };
 

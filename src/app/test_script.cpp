@@ -206,6 +206,12 @@ bool ParseTestScript(const std::string& text, const std::string& baseFolder, std
                 return fail("resize takes W H in pixels");
             s.op = ScriptOp::Resize;
             steps.push_back(s);
+        } else if (cmd == "waitfile") {
+            if (!expect(3) || !Number(w[2], s.x) || s.x <= 0 || s.x > 600)
+                return fail("waitfile takes PATH and 0 < SECONDS <= 600");
+            s.text = ResolvePath(w[1], baseFolder);
+            s.op = ScriptOp::WaitFile;
+            steps.push_back(s);
         } else if (cmd == "idle") {
             if (!expect(2) || !Number(w[1], s.x) || s.x <= 0 || s.x > 600) return fail("idle takes 0 < SECONDS <= 600");
             s.op = ScriptOp::Idle;

@@ -4,7 +4,8 @@
 //   gUiFrame / NoteRegionDrawn
 //   Requests             first frame, launcher offer, library services, video
 //                        unload, pending open path
-//   Regions              "##main" and the bands of the layout
+//   Regions              "##main" and the bands of the layout; the title
+//                        bar's menu button, caption buttons and drag zone
 //   DrawUI               the steps in order
 //
 // Steps that change the document (the video requests and the pending open
@@ -19,6 +20,8 @@
 
 #include "app/app_state.h"
 #include "app/library_frame.h"
+#include "app/program_menu.h"
+#include "app/program_menu_table.h"
 #include "app/shell_audio.h"
 #include "app/shell_quit.h"
 #include "app/shell_services.h"
@@ -119,11 +122,23 @@ void FillRegion(uint32_t color) {
     ImGui::GetWindowDrawList()->AddRectFilled(p, ImVec2(p.x + s.x, p.y + s.y), color);
 }
 
+// The menu button at the left, the caption buttons at the right, and the
+// drag zone from the menu button to the tabs (DrawTabRow ends it). The title
+// and the project name join between the menu button and the drag zone.
+void DrawTitleBarBand(AppState& app, const UILayout& layout) {
+    FillRegion(gTheme.panelBg);
+    const float height = layout.titleBarHeight;
+    float x = 0;
+    if (app.hamburgerMenuCallback) app.hamburgerMenuCallback(x, height);
+    if (app.titleBarCallback) app.titleBarCallback(height);
+    app.titleBarDragMinX = x;
+    app.titleBarHeight = app.customTitleBar ? height : 0.0f;
+}
+
 void DrawRegions(AppState& app, const UILayout& layout) {
     if (BeginRegion("##title", TitleBarRect(layout))) {
-        // Title bar content (menu button, title, project name, caption buttons
-        // and the drag zone): DrawTitleBar. Then the unsaved-changes
-        // confirmation.
+        DrawTitleBarBand(app, layout);
+        // Then the unsaved-changes confirmation.
         //
         // The tab buttons stand in the title bar, so they are drawn in its
         // child: the main window's own items under a child never get the
@@ -191,6 +206,8 @@ void DrawMainWindow(AppState& app, UiFrameState& ui, float width, float height) 
     if (!app.busyTask.busy.load()) TakeDroppedFolders(app, gSoundLibrary);
     DrawRegions(app, ui.layout);
     ImGui::End();
+    // The program menu, opened by the title bar's menu button, over everything.
+    DrawProgramMenu(gProgramMenu, app);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <stb_image.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -118,11 +119,28 @@ std::string TsanOptionsForTheProgram() {
 
 ProgramRun RunProgram(const std::string& scriptPath,
                       const std::vector<std::pair<std::string, std::string>>& environment, int timeoutSeconds) {
+    ProgramLaunch launch;
+    launch.scriptPath = scriptPath;
+    launch.environment = environment;
+    launch.timeoutSeconds = timeoutSeconds;
+    return RunProgram(launch);
+}
+
+ProgramRun RunProgram(const ProgramLaunch& launch) {
     ProgramRun run;
     std::string program = ProgramPath();
     std::string tsanOptions = TsanOptionsForTheProgram();
-    // The program's user folders (libraries, preferences) live in a folder of this run.
+    // The program's user folders (libraries, preferences) and its runtime
+    // folder live in a folder of this run.
     TempDir home;
+    const std::string runtimeDir = home.File("run");
+    mkdir(runtimeDir.c_str(), 0700);
+    std::vector<std::string> argv{program};
+    argv.insert(argv.end(), launch.arguments.begin(), launch.arguments.end());
+    std::vector<char*> args;
+    for (std::string& a : argv) args.push_back(a.data());
+    args.push_back(nullptr);
+    const auto started = std::chrono::steady_clock::now();
     int out[2];
     if (pipe(out) != 0) return run;
     pid_t pid = fork();
@@ -137,12 +155,14 @@ ProgramRun RunProgram(const std::string& scriptPath,
         unsetenv("USERPROFILE");
         setenv("HOME", home.path().c_str(), 1);
         setenv("XDG_DATA_HOME", (home.path() + "/data").c_str(), 1);
-        if (!scriptPath.empty()) setenv("TL_TEST_SCRIPT", scriptPath.c_str(), 1);
+        setenv("XDG_RUNTIME_DIR", runtimeDir.c_str(), 1);
+        if (!launch.scriptPath.empty()) setenv("TL_TEST_SCRIPT", launch.scriptPath.c_str(), 1);
         // No window test reaches the network: the update check is off unless
         // a test names a server of its own.
         setenv("TL_UPDATE_MANIFEST_URL", "", 1);
-        for (const auto& [key, value] : environment) setenv(key.c_str(), value.c_str(), 1);
-        execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+        for (const auto& [key, value] : launch.environment) setenv(key.c_str(), value.c_str(), 1);
+        if (!launch.workingDir.empty() && chdir(launch.workingDir.c_str()) != 0) _exit(126);
+        execv(program.c_str(), args.data());
         std::fprintf(stderr, "cannot start %s: %s\n", program.c_str(), std::strerror(errno));
         _exit(127);
     }
@@ -151,7 +171,7 @@ ProgramRun RunProgram(const std::string& scriptPath,
         close(out[0]);
         return run;
     }
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(launch.timeoutSeconds);
     char buffer[4096];
     for (;;) {
         pollfd p{out[0], POLLIN, 0};
@@ -170,6 +190,7 @@ ProgramRun RunProgram(const std::string& scriptPath,
     close(out[0]);
     int status = 0;
     waitpid(pid, &status, 0);
+    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     if (WIFEXITED(status) && run.log.find("[harness] killed") == std::string::npos) run.exitCode = WEXITSTATUS(status);
     return run;
 }

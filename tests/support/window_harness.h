@@ -4,6 +4,7 @@
 //   EnsureDisplay      the X display to use: $DISPLAY, else an Xvfb of our own
 //   ProgramPath        the tessaloom executable beside the test executable
 //   RunProgram         start it with a script and extra environment, wait, collect its log
+//                      (ProgramLaunch adds arguments and a working folder)
 //   ReadStateDump      "key=value" lines → map
 //   PngImage / ReadPng the screenshot's pixels, packed 0xAABBGGRR like the palette
 //   ProgramScriptTest  a fixture: a folder of its own, a display, Run(script)
@@ -13,8 +14,11 @@
 // and stops it at exit. The program runs with leak detection off (the GPU
 // driver leaks at exit under AddressSanitizer) and with HOME and
 // XDG_DATA_HOME in a temporary folder of its own, so that no test reads or
-// writes the user's libraries and preferences, and with the update check's
-// address empty (off) unless the test's environment names one.
+// writes the user's libraries and preferences, with the update check's
+// address empty (off) unless the test's environment names one, and with
+// XDG_RUNTIME_DIR there too, so that copies of the program started by
+// parallel tests never hand projects to each other (a test that wants that
+// passes one folder to both).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -35,8 +39,18 @@ std::string ProgramPath();
 struct ProgramRun {
     int exitCode = -1;  // -1: did not start or was killed at the timeout
     std::string log;    // standard output and error
+    double seconds = 0; // from the start to the exit
 };
 
+struct ProgramLaunch {
+    std::string scriptPath;  // TL_TEST_SCRIPT; none when empty
+    std::vector<std::pair<std::string, std::string>> environment;
+    std::vector<std::string> arguments;
+    std::string workingDir;  // the test's own when empty
+    int timeoutSeconds = 60;
+};
+
+ProgramRun RunProgram(const ProgramLaunch& launch);
 ProgramRun RunProgram(const std::string& scriptPath,
                       const std::vector<std::pair<std::string, std::string>>& environment,
                       int timeoutSeconds = 60);
