@@ -74,6 +74,7 @@ void DrawEntries(ProgramMenu& menu, const std::vector<MenuEntry>& entries, int& 
             ImGui::Separator();
         } else if (entry.id == 0) {
             ImGui::MenuItem(entry.text.c_str(), nullptr, false, false);
+            NoteDrawn(menu, entry.text);
         } else {
             ImGui::PushID(entry.id);
             if (ImGui::MenuItem(entry.text.c_str())) chosen = entry.id;

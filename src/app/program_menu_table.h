@@ -80,7 +80,7 @@ struct MenuEntry {
 };
 
 // Where an item or submenu was drawn in the last frame (points): "File",
-// "Open Recent", or the item's id ("1000").
+// "Open Recent", the item's id ("1000"), or a placeholder's text.
 struct DrawnMenuItem {
     std::string key;
     float x = 0, y = 0, w = 0, h = 0;

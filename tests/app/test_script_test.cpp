@@ -35,13 +35,16 @@ TEST(TestScript, CompoundCommandsBecomePressAndReleaseAFrameApart) {
 }
 
 TEST(TestScript, PathsAndTextKeepTheRestOfTheLine) {
-    auto steps = Parse("screenshot shots/a b.png\ndump /tmp/d.txt\ntext  héllo wörld \ndrop clip.wav\n");
-    ASSERT_EQ(steps.size(), 5u);  // the screenshot takes a frame
+    auto steps = Parse("screenshot shots/a b.png\ndump /tmp/d.txt\ntext  héllo wörld \ndrop clip.wav\nwaitfile go 2.5\n");
+    ASSERT_EQ(steps.size(), 6u);  // the screenshot takes a frame
     EXPECT_EQ(steps[0].text, "/scripts/shots/a b.png");
     EXPECT_EQ(steps[1].op, ScriptOp::Frames);
     EXPECT_EQ(steps[2].text, "/tmp/d.txt");
     EXPECT_EQ(steps[3].text, "héllo wörld");
     EXPECT_EQ(steps[4].text, "/scripts/clip.wav");
+    EXPECT_EQ(steps[5].op, ScriptOp::WaitFile);
+    EXPECT_EQ(steps[5].text, "/scripts/go");
+    EXPECT_FLOAT_EQ(steps[5].x, 2.5f);
 }
 
 TEST(TestScript, MistakesNameTheirLine) {
@@ -49,7 +52,7 @@ TEST(TestScript, MistakesNameTheirLine) {
     EXPECT_TRUE(Parse("frames 2\nfly 3\n", &error).empty());
     EXPECT_EQ(error, "line 2: unknown command \"fly\"");
     for (const char* bad : {"frames -1", "frames", "move 1", "click 1 2 thumb", "key NoSuchKey", "key hyper+A",
-                            "resize 0 10", "idle 0", "close now", "screenshot", "move 1e999 0"}) {
+                            "resize 0 10", "idle 0", "waitfile go", "waitfile go 0", "close now", "screenshot", "move 1e999 0"}) {
         EXPECT_TRUE(Parse(bad, &error).empty()) << bad;
         EXPECT_EQ(error.rfind("line 1: ", 0), 0u) << bad << ": " << error;
     }
