@@ -6,6 +6,7 @@
 //   DumpSecondLaunch
 #include "app/second_launch.h"
 
+#include <chrono>
 #include <cstdio>
 
 #include "app/app_state.h"
@@ -18,6 +19,7 @@ HandOverServer gServer;
 bool gServing = false;
 int gPathsReceived = 0;
 std::string gLastPath;
+double gLastParkedMs = 0;  // steady clock, for measuring the hand-over from outside
 
 void Log(const char* fmt, const std::string& arg) {
     std::printf("[UI] second launch: ");
@@ -74,6 +76,8 @@ void ServeSecondLaunch(AppState& app, SDL_Window* window) {
     app.pendingOpenPath = path;
     ++gPathsReceived;
     gLastPath = path;
+    gLastParkedMs =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch()).count();
     Log("parked %s", path);
     if (window) {
         if (SDL_GetWindowFlags(window) & SDL_WINDOW_MINIMIZED) SDL_RestoreWindow(window);
@@ -95,4 +99,5 @@ void DumpSecondLaunch(StateDump& dump) {
     dump.Field("secondLaunch.serving", gServing);
     dump.Field("secondLaunch.received", gPathsReceived);
     dump.Field("secondLaunch.lastPath", gLastPath);
+    dump.Field("secondLaunch.lastParkedSteadyMs", gLastParkedMs);
 }
