@@ -9,7 +9,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "support/temp_dir.h"
@@ -19,11 +18,6 @@ namespace {
 
 double SteadyMs(std::chrono::steady_clock::time_point t) {
     return std::chrono::duration<double, std::milli>(t.time_since_epoch()).count();
-}
-
-bool Exists(const std::string& path) {
-    struct stat st {};
-    return stat(path.c_str(), &st) == 0;
 }
 
 }  // namespace
@@ -40,17 +34,12 @@ static void BM_SecondLaunchHandOver(benchmark::State& state) {
     mkdir(runtime.c_str(), 0700);
     const std::pair<std::string, std::string> shared{"XDG_RUNTIME_DIR", runtime};
     WriteWholeFile(dir.File("first.txt"), "frames 3\nwaitfile go 120\ndump first.txt\nquit\n");
-    ProgramRun first;
-    std::thread running([&] {
-        ProgramLaunch launch;
-        launch.scriptPath = dir.File("first.txt");
-        launch.environment = {shared};
-        launch.timeoutSeconds = 180;
-        first = RunProgram(launch);
-    });
-    const auto began = std::chrono::steady_clock::now();
-    while (!Exists(runtime + "/tessaloom.sock") && std::chrono::steady_clock::now() - began < std::chrono::seconds(60))
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ProgramLaunch firstLaunch;
+    firstLaunch.scriptPath = dir.File("first.txt");
+    firstLaunch.environment = {shared};
+    firstLaunch.timeoutSeconds = 180;
+    BackgroundProgram running(firstLaunch);
+    WaitForFile(runtime + "/tessaloom.sock", 60);
 
     std::vector<double> exitMs;
     double lastStartMs = 0;
@@ -64,7 +53,7 @@ static void BM_SecondLaunchHandOver(benchmark::State& state) {
         exitMs.push_back(run.seconds * 1000.0);
     }
     WriteWholeFile(dir.File("go"), "");
-    running.join();
+    const ProgramRun& first = running.Wait();
     auto dump = ReadStateDump(dir.File("first.txt"));
     if (first.exitCode != 0 || dump["secondLaunch.received"].empty()) {
         state.SkipWithError(("the running copy failed:\n" + first.log).c_str());

@@ -2,7 +2,7 @@
 //
 // Index
 //   EnsureDisplay       $DISPLAY or a private Xvfb
-//   ProgramPath / RunProgram
+//   ProgramPath / RunProgram / BackgroundProgram / WaitForFile
 //   ReadStateDump / ReadPng
 //   ProgramScriptTest
 #include "support/window_harness.h"
@@ -193,6 +193,28 @@ ProgramRun RunProgram(const ProgramLaunch& launch) {
     run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     if (WIFEXITED(status) && run.log.find("[harness] killed") == std::string::npos) run.exitCode = WEXITSTATUS(status);
     return run;
+}
+
+BackgroundProgram::BackgroundProgram(ProgramLaunch launch)
+    : thread_([this, launch = std::move(launch)] { run_ = RunProgram(launch); }) {}
+
+BackgroundProgram::~BackgroundProgram() {
+    if (thread_.joinable()) thread_.join();
+}
+
+const ProgramRun& BackgroundProgram::Wait() {
+    if (thread_.joinable()) thread_.join();
+    return run_;
+}
+
+bool WaitForFile(const std::string& path, int timeoutSeconds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+    struct stat st {};
+    while (stat(path.c_str(), &st) != 0) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
 }
 
 // ---------------------------------------------------------------------------

@@ -5,6 +5,8 @@
 //   ProgramPath        the tessaloom executable beside the test executable
 //   RunProgram         start it with a script and extra environment, wait, collect its log
 //                      (ProgramLaunch adds arguments and a working folder)
+//   BackgroundProgram  RunProgram on a thread, for a copy other copies talk to
+//   WaitForFile        until another process has made a file
 //   ReadStateDump      "key=value" lines → map
 //   PngImage / ReadPng the screenshot's pixels, packed 0xAABBGGRR like the palette
 //   ProgramScriptTest  a fixture: a folder of its own, a display, Run(script)
@@ -26,6 +28,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -54,6 +57,23 @@ ProgramRun RunProgram(const ProgramLaunch& launch);
 ProgramRun RunProgram(const std::string& scriptPath,
                       const std::vector<std::pair<std::string, std::string>>& environment,
                       int timeoutSeconds = 60);
+
+class BackgroundProgram {
+public:
+    explicit BackgroundProgram(ProgramLaunch launch);
+    ~BackgroundProgram();
+    BackgroundProgram(const BackgroundProgram&) = delete;
+    BackgroundProgram& operator=(const BackgroundProgram&) = delete;
+    // Waits for the program to end (its script must end it).
+    const ProgramRun& Wait();
+
+private:
+    ProgramRun run_;
+    std::thread thread_;
+};
+
+// True once `path` exists; false after `timeoutSeconds`.
+bool WaitForFile(const std::string& path, int timeoutSeconds);
 
 std::map<std::string, std::string> ReadStateDump(const std::string& path);
 

@@ -5,10 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <string>
-#include <thread>
 
 #include "support/temp_dir.h"
 #include "support/window_harness.h"
@@ -112,18 +110,12 @@ TEST(TitleBarWindow, ASecondCopyHandsItsProjectToTheRunningOne) {
     const std::pair<std::string, std::string> shared{"XDG_RUNTIME_DIR", runtime};
 
     WriteWholeFile(dir.File("first.txt"), "frames 3\nwaitfile go 60\ndump first-dump.txt\nquit\n");
-    ProgramRun first;
-    std::thread running([&] {
-        ProgramLaunch launch;
-        launch.scriptPath = dir.File("first.txt");
-        launch.environment = {shared};
-        launch.timeoutSeconds = 90;
-        first = RunProgram(launch);
-    });
-    const auto began = std::chrono::steady_clock::now();
-    while (!Exists(runtime + "/tessaloom.sock") && std::chrono::steady_clock::now() - began < std::chrono::seconds(60))
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    const bool listening = Exists(runtime + "/tessaloom.sock");
+    ProgramLaunch firstLaunch;
+    firstLaunch.scriptPath = dir.File("first.txt");
+    firstLaunch.environment = {shared};
+    firstLaunch.timeoutSeconds = 90;
+    BackgroundProgram running(firstLaunch);
+    const bool listening = WaitForFile(runtime + "/tessaloom.sock", 60);
 
     // A project named relative to the second copy's own working folder.
     ProgramLaunch second;
@@ -141,7 +133,7 @@ TEST(TitleBarWindow, ASecondCopyHandsItsProjectToTheRunningOne) {
     ProgramRun own = listening ? RunProgram(third) : ProgramRun{};
 
     WriteWholeFile(dir.File("go"), "");
-    running.join();
+    const ProgramRun& first = running.Wait();
     ASSERT_TRUE(listening) << first.log;
     ASSERT_EQ(first.exitCode, 0) << first.log;
 
