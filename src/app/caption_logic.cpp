@@ -77,12 +77,12 @@ WindowSize MinimumWindowSize(float uiScale) {
 CaptionAction CaptionRelease(int& captionPressed, int buttonUnderPointer) {
     const int pressed = captionPressed;
     captionPressed = 0;
-    if (pressed == 0 || pressed != buttonUnderPointer) return CaptionAction::None;
+    if (pressed == 0 || pressed != buttonUnderPointer) return CaptionAction::Nothing;
     switch (pressed) {
         case 1: return CaptionAction::Minimize;
         case 2: return CaptionAction::MaximizeOrRestore;
         case 3: return CaptionAction::Close;
-        default: return CaptionAction::None;
+        default: return CaptionAction::Nothing;
     }
 }
 

@@ -80,7 +80,7 @@ struct WindowSize {
 // (int)(960 · scale) × (int)(540 · scale).
 WindowSize MinimumWindowSize(float uiScale);
 
-enum class CaptionAction { None, Minimize, MaximizeOrRestore, Close };
+enum class CaptionAction { Nothing, Minimize, MaximizeOrRestore, Close };
 
 // A left-button release at a point over button `buttonUnderPointer` (0 none).
 // `captionPressed` is the button the press landed on (0 none) and is cleared.

@@ -74,7 +74,7 @@ void RunCaptionAction(SDL_Window* window, CaptionState& caption, AppState& app, 
             Log("close");
             app.quitRequested = true;
             break;
-        case CaptionAction::None: break;
+        case CaptionAction::Nothing: break;
     }
 }
 

@@ -98,14 +98,14 @@ TEST(CaptionButtons, RectanglesEndAtTheRightEdgeAndTheMinimumFollowsTheScale) {
 
 TEST(CaptionButtons, OnlyAReleaseOnThePressedButtonActs) {
     int pressed = 3;
-    EXPECT_EQ(CaptionRelease(pressed, 0), CaptionAction::None) << "released elsewhere";
+    EXPECT_EQ(CaptionRelease(pressed, 0), CaptionAction::Nothing) << "released elsewhere";
     EXPECT_EQ(pressed, 0);
     pressed = 3;
-    EXPECT_EQ(CaptionRelease(pressed, 2), CaptionAction::None) << "released on another button";
+    EXPECT_EQ(CaptionRelease(pressed, 2), CaptionAction::Nothing) << "released on another button";
     pressed = 3;
     EXPECT_EQ(CaptionRelease(pressed, 3), CaptionAction::Close);
     EXPECT_EQ(pressed, 0);
-    EXPECT_EQ(CaptionRelease(pressed, 3), CaptionAction::None) << "no press, no click";
+    EXPECT_EQ(CaptionRelease(pressed, 3), CaptionAction::Nothing) << "no press, no click";
     pressed = 1;
     EXPECT_EQ(CaptionRelease(pressed, 1), CaptionAction::Minimize);
     pressed = 2;
