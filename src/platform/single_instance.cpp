@@ -253,9 +253,9 @@ void ServeConnection(HandOverServer& server, int fd) {
         Refuse(server, "not taken in time");
         return;
     }
+    server.delivered.fetch_add(1);
     const unsigned char ack = kHandOverAck;
     WriteFully(fd, &ack, 1, Clock::now() + std::chrono::milliseconds(server.connectionTimeoutMs));
-    server.delivered.fetch_add(1);
 }
 
 void ListenerLoop(HandOverServer* server) {

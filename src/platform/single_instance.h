@@ -66,7 +66,8 @@ struct HandOverServer {
     int takeTimeoutMs = 1500;         // the UI thread must take the path within this time
     std::function<void()> onPathWaiting;  // listener thread: a path waits for TakeHandedOverPath
 
-    // Counters for logs and tests.
+    // Counters for logs and tests: paths the UI thread took (counted before
+    // the sender is answered), messages refused.
     std::atomic<int> delivered{0};
     std::atomic<int> refused{0};
 
