@@ -8,7 +8,7 @@
 //     transport, view, selection · fonts · theme values · timeline/inspector state ·
 //     engine and render preferences · export settings · picture trace ·
 //     work area · busy task and worker slot · render request · export job ·
-//     platform hooks · about box · document status and preferences ·
+//     platform hooks · about box · document status, undo and preferences ·
 //     update check · title bar · pending command and paths · drops · toast
 //   gAppState                  the one instance
 //   DocumentMayChange          false while a busy task or an export runs
@@ -29,6 +29,7 @@
 
 #include "app/update_check.h"
 #include "document/busy_task.h"
+#include "document/undo.h"
 #include "export/export_settings.h"
 #include "picture/marker_records.h"
 #include "picture/trace_records.h"
@@ -189,6 +190,7 @@ struct AppState {
 
     // --- Document status and preferences mirror ---------------------------
     bool modified = false;
+    UndoHistory undoHistory;  // emptied when a project is opened or made
     double autoSaveElapsed = 0;
     float autoSaveInterval = 300;
     int maxBackups = 5;

@@ -36,7 +36,7 @@ const ShapeDefaults& DefaultsForShape(int shape) {
     return kShapeDefaults[shape >= 0 && shape < kShapeCount ? shape : 0];
 }
 
-int AddEvent(Project& project, float time, int shape, float weightCenter) {
+Event MakeEvent(const Project& project, float time, int shape, float weightCenter) {
     Event e;
     e.time = time;
     e.shape = shape;
@@ -55,7 +55,11 @@ int AddEvent(Project& project, float time, int shape, float weightCenter) {
     float peak = e.duration > 0 ? e.syncOffset / e.duration : 0.5f;
     InitEventCurves(shape, weightCenter, e.spread, e.weight, e.intensity, peak);
     e.stereo = project.groups[ShapeMixGroup(shape)].stereo;
-    project.events.push_back(e);
+    return e;
+}
+
+int AddEvent(Project& project, float time, int shape, float weightCenter) {
+    project.events.push_back(MakeEvent(project, time, shape, weightCenter));
     return static_cast<int>(project.events.size()) - 1;
 }
 

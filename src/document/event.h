@@ -3,7 +3,7 @@
 // Index
 //   EventShape            Spot .. Bed, with the name tables
 //   Event                 the record, fields in their saved order
-//   AddEvent              append a new event with its shape's defaults
+//   MakeEvent / AddEvent  a new event with its shape's defaults; AddEvent appends it
 //   InitEventCurves       the weight and intensity curves of a new event
 //   ResetIntensityToSync  regenerate the intensity curve around the sync point
 //   EventMixGroup / ShapeMixGroup / GroupFirstTrack   mix-group mapping
@@ -93,6 +93,10 @@ struct Event {
     bool hasTraceGain = false;
 };
 
+// AddEvent appends straight to the list: while playback voices may read the
+// events' curves, append through AppendDocumentEvents (or the edit
+// operations' AddEvent over a DocumentContext) instead.
+Event MakeEvent(const Project& project, float time, int shape, float weightCenter);
 int AddEvent(Project& project, float time, int shape, float weightCenter);
 void InitEventCurves(int shape, float weightCenter, float spread, Curve256& weight,
                      Curve256& intensity, float peak);

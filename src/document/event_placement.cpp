@@ -1,0 +1,179 @@
+// event_placement.cpp — Beds and Clips at the playhead, and the revert of a bounce.
+//
+// Index
+//   Helpers                refusal, the event of a new Bed or Clip
+//   AddBedAtPlayhead
+//   PlaceAudioFileAsClip
+//   RevertBounce
+#include "document/event_placement.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/app_state.h"
+#include "document/event.h"
+#include "document/event_edits.h"
+#include "document/project.h"
+#include "document/selection.h"
+#include "document/text_util.h"
+#include "document/undo.h"
+#include "library/file_caches.h"
+#include "library/file_registry.h"
+#include "library/fingerprint_worker.h"
+#include "playback/block_mixer.h"
+#include "playback/engine_voices.h"
+#include "playback/voice_maintenance.h"
+#include "render/clip_bed_events.h"
+#include "render/track_assignment.h"
+#include "render/voice_sync.h"
+
+namespace {
+
+bool Refused(const DocumentContext& ctx, const char* what) {
+    if (DocumentMayChange(*ctx.app)) return false;
+    std::printf("[Edit] %s refused while a task or an export owns the document\n", what);
+    std::fflush(stdout);
+    return true;
+}
+
+// A designer's own material placed at `time`: flat weight of 0.5, full
+// intensity, locked (a render leaves it as it is).
+Event OwnMaterialEvent(float time, int shape, float duration, bool stereo) {
+    Event e;
+    e.time = time;
+    e.shape = shape;
+    e.duration = duration;
+    e.spread = 0;
+    e.weightCenter = 0.3f;
+    e.userShapeIdx = -1;
+    FillCurve(e.weight, 0.5f);
+    FillCurve(e.intensity, 1.0f);
+    e.stereo = stereo;
+    e.locked = true;
+    return e;
+}
+
+int FirstResultOf(const Project& project, int eventIndex) {
+    for (size_t r = 0; r < project.results.size(); ++r)
+        if (project.results[r].eventIdx == eventIndex) return int(r);
+    return -1;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// AddBedAtPlayhead
+// ---------------------------------------------------------------------------
+
+int AddBedAtPlayhead(const DocumentContext& ctx) {
+    if (Refused(ctx, "Placing a Bed") || !PushUndoSnapshot(ctx)) return -1;
+    Project& project = *ctx.project;
+    Event bed = OwnMaterialEvent(ctx.currentTime, kShapeBed, 8.0f, project.groups[0].stereo);
+    bed.intensityMode = 2;
+    const int index = AppendDocumentEvents(*ctx.engine, project.events, {bed});
+    // No layer files yet: nothing to render or voice.
+    SelectEvent(*ctx.app, index);
+    ctx.app->modified = true;
+    return index;
+}
+
+int AddBedAtPlayhead() { return AddBedAtPlayhead(ProgramDocumentContext()); }
+
+// ---------------------------------------------------------------------------
+// PlaceAudioFileAsClip
+// ---------------------------------------------------------------------------
+
+int PlaceAudioFileAsClip(const DocumentContext& ctx) {
+    AppState& app = *ctx.app;
+    if (!app.openFileDialog || Refused(ctx, "Placing a Clip")) return -1;
+    const std::string path = app.openFileDialog("Place Audio File", "wav");
+    if (path.empty()) return -1;
+    Project& project = *ctx.project;
+    Event clip = OwnMaterialEvent(ctx.currentTime, kShapeClip, 2.0f, project.groups[1].stereo);
+    // A cut path would name another file (or none): refuse it whole.
+    if (path.size() >= sizeof(clip.pinnedFile)) {
+        std::printf("[Edit] Clip not placed: its path has %zu bytes, a Clip holds at most %zu: %s\n", path.size(),
+                    sizeof(clip.pinnedFile) - 1, path.c_str());
+        std::fflush(stdout);
+        app.toastText = "Path too long to place as a Clip";
+        app.toastTimer = 4;
+        return -1;
+    }
+    if (!PushUndoSnapshot(ctx)) return -1;
+
+    CopyTextField(clip.pinnedFile, path);
+    clip.pinnedFileId = FileRegistry::Instance().FileRefForPath(path).id;  // empty when unreadable
+    clip.hasPinnedFiles = true;
+    const int index = AppendDocumentEvents(*ctx.engine, project.events, {clip});
+    RebuildClipEvent(project, index);
+    GetWaveformPeaks(path.c_str());
+
+    Event& placed = project.events[size_t(index)];
+    placed.duration = std::max(placed.duration, 0.1f);
+    const int layer = FirstResultOf(project, index);
+    if (layer >= 0) placed.duration = project.results[size_t(layer)].duration;
+    AssignTracks(project);
+    SelectEvent(app, index);
+    app.deferredRebuild.store(true);
+    app.modified = true;
+    return index;
+}
+
+int PlaceAudioFileAsClip() { return PlaceAudioFileAsClip(ProgramDocumentContext()); }
+
+// ---------------------------------------------------------------------------
+// RevertBounce
+// ---------------------------------------------------------------------------
+
+bool RevertBounce(const DocumentContext& ctx, int eventIndex) {
+    Project& project = *ctx.project;
+    AppState& app = *ctx.app;
+    if (eventIndex < 0 || size_t(eventIndex) >= project.events.size()) return false;
+    if (project.events[size_t(eventIndex)].shape != kShapeClip ||
+        project.events[size_t(eventIndex)].bounceSource.empty())
+        return false;
+    if (Refused(ctx, "Revert to Source")) return false;
+
+    // The sources leave with the Clip: keep them before it goes.
+    const std::vector<Event> sources = project.events[size_t(eventIndex)].bounceSource;
+    const float clipTime = project.events[size_t(eventIndex)].time;
+    if (!PushUndoSnapshot(ctx) || !DeleteEventWithVoices(ctx, eventIndex)) return false;
+
+    std::vector<Event> restored = sources;
+    for (Event& e : restored) {
+        e.time = clipTime + e.time;
+        FingerprintPinnedFiles(e);
+    }
+    const int first = AppendDocumentEvents(*ctx.engine, project.events, restored);
+    std::vector<int> added, toRender;
+    for (int k = 0; k < int(restored.size()); ++k) {
+        const int e = first + k;
+        added.push_back(e);
+        const int shape = project.events[size_t(e)].shape;
+        if (shape == kShapeClip) {
+            RebuildClipEvent(project, e);
+            const int layer = FirstResultOf(project, e);
+            if (layer >= 0) project.events[size_t(e)].duration = project.results[size_t(layer)].duration;
+            RerenderEvent(ctx, e);
+        } else if (shape == kShapeBed) {
+            RebuildBedEvent(project, e);
+        } else {
+            toRender.push_back(e);
+        }
+    }
+    AssignTracks(project);
+    CheckPlaybackCacheIntegrity(ctx);
+    if (!toRender.empty()) {
+        app.renderRequestList = toRender;
+        app.renderRequestKind = 4;
+    }
+    SeekPlayback(*ctx.engine, ctx.currentTime);
+    app.deferredRebuild.store(true);
+    SelectEvents(app, added);
+    app.modified = true;
+    return true;
+}
+
+bool RevertBounce(int eventIndex) { return RevertBounce(ProgramDocumentContext(), eventIndex); }

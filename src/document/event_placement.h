@@ -1,0 +1,39 @@
+// event_placement.h — the edits that place the designer's own sounds at the
+// playhead, and the revert of a bounced clip. Each takes its own undo step.
+//
+// Index
+//   AddBedAtPlayhead       an empty locked Bed of 8 s ("Place Bed")
+//   PlaceAudioFileAsClip   a file chosen in a dialog, as a locked Clip ("Place Clip...")
+//   RevertBounce           a bounced Clip back into the events it was made from
+//
+// The forms over a DocumentContext act on its objects, at its current time;
+// the argument-less forms act on the program's own. All refuse (changing
+// nothing) while the document may not change. Interface thread.
+#pragma once
+
+#include "document/document_context.h"
+
+// Appends an empty, locked Bed of 8 s at the current time and selects it
+// alone. Returns its index, or -1 when refused.
+int AddBedAtPlayhead(const DocumentContext& ctx);
+int AddBedAtPlayhead();
+
+// Asks for a file ("Place Audio File", "wav") through the app state's
+// open-file hook; nothing happens without the hook or when the dialog is
+// cancelled. A path too long for the Clip's file field is refused with a log
+// line and a toast. Otherwise: undo step, a locked Clip at the current time
+// with the file and its id, its layer built and its waveform read, its length
+// taken from the layer, tracks assigned, the Clip selected alone and a voice
+// rebuild deferred. Returns its index, or -1.
+int PlaceAudioFileAsClip(const DocumentContext& ctx);
+int PlaceAudioFileAsClip();
+
+// For a Clip that keeps the events it was bounced from: undo step; the Clip
+// is deleted (selection and voices follow); its sources come back at the
+// Clip's time plus their stored times, their pinned files fingerprinted;
+// Clips among them are rebuilt and get voices, Beds are rebuilt, any other
+// event becomes a pending render of kind 4; tracks are reassigned, playback
+// seeks to the current time, a voice rebuild is deferred and the restored
+// events are selected, the first primary. False when nothing was done.
+bool RevertBounce(const DocumentContext& ctx, int eventIndex);
+bool RevertBounce(int eventIndex);

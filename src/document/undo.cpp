@@ -1,0 +1,129 @@
+// undo.cpp — whole-document snapshots on two stacks.
+//
+// Index
+//   Helpers               refusal log, the swap of a snapshot with the document
+//   CaptureUndoSnapshot / PushUndoSnapshot
+//   Undo / Redo / RestoreUndoSnapshot
+//   ClearUndoHistory / RunUndoCommand
+#include "document/undo.h"
+
+#include <cstdio>
+#include <utility>
+
+#include "app/app_state.h"
+#include "document/document_context.h"
+#include "document/selection.h"
+#include "playback/engine_voices.h"
+#include "render/voice_sync.h"
+
+namespace {
+
+bool Refused(const DocumentContext& ctx, const char* what) {
+    if (DocumentMayChange(*ctx.app)) return false;
+    std::printf("[Undo] %s refused while a task or an export owns the document\n", what);
+    std::fflush(stdout);
+    return true;
+}
+
+// Puts `incoming` in place of the document and returns what the document
+// held. Only the event list's swap happens under the engine lock; every list
+// moves, none is copied, and the old ones leave with the result (dropped,
+// or stacked, by the caller, unlocked).
+UndoSnapshot SwapIntoDocument(const DocumentContext& ctx, UndoSnapshot&& incoming) {
+    Project& project = *ctx.project;
+    UndoSnapshot outgoing;
+    // The voices' curve references go: the indices they follow belong to the
+    // other document until the voices are synchronised.
+    ReplaceDocumentEvents(*ctx.engine, project.events, incoming.events, VoiceCurveLink::Clear);
+    outgoing.events = std::move(incoming.events);
+    outgoing.results = std::exchange(project.results, std::move(incoming.results));
+    outgoing.userShapes = std::exchange(project.userShapes, std::move(incoming.userShapes));
+    outgoing.bannedFiles = std::exchange(project.bannedFiles, std::move(incoming.bannedFiles));
+    outgoing.bannedFileIds = std::exchange(project.bannedFileIds, std::move(incoming.bannedFileIds));
+    outgoing.scenes = std::exchange(project.scenes, std::move(incoming.scenes));
+    outgoing.rendered = std::exchange(project.rendered, incoming.rendered);
+    project.publishedResultCount.store(int32_t(project.results.size()));
+    project.resultsRevision += 1;
+    return outgoing;
+}
+
+// Undo and Redo are mirror images: `from` gives the snapshot, `to` takes
+// the document.
+bool Step(const DocumentContext& ctx, bool redo) {
+    if (Refused(ctx, redo ? "Redo" : "Undo")) return false;
+    UndoHistory& history = ctx.app->undoHistory;
+    std::deque<UndoSnapshot>& from = redo ? history.redo : history.undo;
+    std::deque<UndoSnapshot>& to = redo ? history.undo : history.redo;
+    if (from.empty()) return false;
+    UndoSnapshot snapshot = std::move(from.back());
+    from.pop_back();
+    to.push_back(SwapIntoDocument(ctx, std::move(snapshot)));
+    ClearSelection(*ctx.app);
+    return true;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// CaptureUndoSnapshot / PushUndoSnapshot
+// ---------------------------------------------------------------------------
+
+UndoSnapshot CaptureUndoSnapshot(const Project& project) {
+    UndoSnapshot s;
+    s.events = project.events;
+    s.results = project.results;
+    s.userShapes = project.userShapes;
+    s.bannedFiles = project.bannedFiles;
+    s.bannedFileIds = project.bannedFileIds;
+    s.scenes = project.scenes;
+    s.rendered = project.rendered;
+    return s;
+}
+
+bool PushUndoSnapshot(const DocumentContext& ctx) {
+    if (Refused(ctx, "Undo snapshot")) return false;
+    UndoHistory& history = ctx.app->undoHistory;
+    // Copied before the stacks change, so a failed copy leaves them as they were.
+    UndoSnapshot snapshot = CaptureUndoSnapshot(*ctx.project);
+    history.undo.push_back(std::move(snapshot));
+    while (history.undo.size() > kUndoLimit) history.undo.pop_front();
+    history.redo.clear();
+    ctx.app->modified = true;
+    return true;
+}
+
+bool PushUndoSnapshot() { return PushUndoSnapshot(ProgramDocumentContext()); }
+
+// ---------------------------------------------------------------------------
+// Undo / Redo / RestoreUndoSnapshot
+// ---------------------------------------------------------------------------
+
+bool Undo(const DocumentContext& ctx) { return Step(ctx, false); }
+bool Redo(const DocumentContext& ctx) { return Step(ctx, true); }
+bool Undo() { return Undo(ProgramDocumentContext()); }
+bool Redo() { return Redo(ProgramDocumentContext()); }
+
+bool RestoreUndoSnapshot(const DocumentContext& ctx, UndoSnapshot snapshot) {
+    if (Refused(ctx, "Restore")) return false;
+    UndoSnapshot old = SwapIntoDocument(ctx, std::move(snapshot));
+    return true;  // `old` is dropped here, outside the engine lock
+}
+
+// ---------------------------------------------------------------------------
+// ClearUndoHistory / RunUndoCommand
+// ---------------------------------------------------------------------------
+
+void ClearUndoHistory(UndoHistory& history) {
+    history.undo.clear();
+    history.redo.clear();
+}
+
+bool RunUndoCommand(const DocumentContext& ctx, bool redo) {
+    if (!(redo ? Redo(ctx) : Undo(ctx))) return false;
+    SyncVoicesWithResults(ctx);
+    ctx.app->toastText = redo ? "Redo" : "Undo";
+    ctx.app->toastTimer = 1.5f;
+    return true;
+}
+
+bool RunUndoCommand(bool redo) { return RunUndoCommand(ProgramDocumentContext(), redo); }
