@@ -1,0 +1,54 @@
+// document_rig.h — a private document, library, engine and app state for the
+// edit-operation tests, with voices built from placeholder layers.
+#pragma once
+
+#include <memory>
+
+#include "app/app_state.h"
+#include "document/document_context.h"
+#include "document/event.h"
+#include "document/project.h"
+#include "library/sound_library.h"
+#include "playback/audio_engine.h"
+#include "playback/engine_voices.h"
+
+struct DocRig {
+    static constexpr int kRate = 48000;
+    std::unique_ptr<Project> project = std::make_unique<Project>();
+    std::unique_ptr<SoundLibrary> library = std::make_unique<SoundLibrary>();
+    std::unique_ptr<AudioEngine> engine = std::make_unique<AudioEngine>();
+    std::unique_ptr<AppState> app = std::make_unique<AppState>();
+
+    DocRig() {
+        app->projectSampleRate = kRate;
+        ResetEngineVoices(*engine, kRate, 0);
+    }
+    DocumentContext Context() { return MakeDocumentContext(*project, *library, *engine, *app); }
+
+    // `events` Fill events at 1 s, 2 s, ... with `layers` silent placeholder
+    // layers each (their voices follow the event's live curve).
+    void AddLayeredEvents(int events, int layers) {
+        for (int e = 0; e < events; ++e) {
+            const int index = AddEvent(*project, 1.0f + float(project->events.size()), kShapeFill, 0.5f);
+            for (int l = 0; l < layers; ++l) {
+                RenderResult r;
+                r.placeholder = true;
+                r.eventIdx = index;
+                r.startTime = project->events[size_t(index)].time;
+                r.duration = 0.5f;
+                r.groupTrack = l;
+                r.procMode = 1;
+                project->results.push_back(r);
+            }
+        }
+        project->rendered = true;
+    }
+
+    // A voice for every layer, as a full rebuild gives.
+    void BuildVoices() {
+        ResetEngineVoices(*engine, kRate, 0);
+        for (size_t i = 0; i < project->results.size(); ++i)
+            BuildPlaybackVoice(*engine, project->results[i], int(i), kRate, nullptr, int(project->events.size()),
+                               project->events.data(), 0, 0, false);
+    }
+};

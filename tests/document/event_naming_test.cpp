@@ -1,0 +1,132 @@
+// Event naming: display names, shape names and the automatic names proposed
+// for recipes and bounces.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "document/event.h"
+#include "document/event_naming.h"
+#include "document/project.h"
+#include "document/text_util.h"
+#include "recipes/event_preset.h"
+
+namespace {
+
+Event FlatEvent(int shape, float weight, const char* keywords = "") {
+    Event e;
+    e.shape = shape;
+    FillCurve(e.weight, weight);
+    CopyTextField(e.keywords, keywords);
+    return e;
+}
+
+std::vector<EventPreset> Recipes(std::initializer_list<std::string> names) {
+    std::vector<EventPreset> recipes(names.size());
+    size_t k = 0;
+    for (const std::string& name : names) CopyTextField(recipes[k++].name, name);
+    return recipes;
+}
+
+}  // namespace
+
+TEST(EventNaming, DisplayNameTakesThreeKeywordsElseTheShape) {
+    Project project;
+    EXPECT_EQ(EventDisplayName(project, FlatEvent(kShapeSpot, 0.5f, "metal scrape +heavy, door")),
+              "Metal Scrape Door");
+    EXPECT_EQ(EventDisplayName(project, FlatEvent(kShapeSpot, 0.5f, ",, glass  shard mUd tail")),
+              "Glass Shard MUd");  // only the first letter changes
+    EXPECT_EQ(EventDisplayName(project, FlatEvent(kShapeBloom, 0.5f, "")), "Bloom");
+    EXPECT_EQ(EventDisplayName(project, FlatEvent(kShapeScatter, 0.5f, "-wood +metal")), "Scatter");
+    EXPECT_EQ(EventDisplayName(project, FlatEvent(kShapeSpot, 0.5f, "rain +heavy")), "Rain");
+
+    const std::string longWord(80, 'x');
+    EXPECT_EQ(EventDisplayName(project, FlatEvent(kShapeSpot, 0.5f, longWord.c_str())).size(), 62u);
+
+    project.userShapes.resize(1);
+    CopyTextField(project.userShapes[0].name, "Swell");
+    Event user = FlatEvent(kShapeBloom, 0.5f);
+    user.userShapeIdx = 0;
+    EXPECT_EQ(EventShapeName(project, user), "Swell");
+    EXPECT_EQ(EventDisplayName(project, user), "Swell");
+    user.userShapeIdx = 3;
+    EXPECT_EQ(EventShapeName(project, user), "Bloom");
+}
+
+TEST(EventNaming, DisplayNamesFromTwoThreadsDoNotMix) {
+    Project project;
+    const Event a = FlatEvent(kShapeSpot, 0.5f, "alpha beta");
+    const Event b = FlatEvent(kShapeSpot, 0.5f, "gamma delta epsilon");
+    auto repeat = [&](const Event& e, const char* expected, bool* ok) {
+        for (int k = 0; k < 2000; ++k) *ok = *ok && EventDisplayName(project, e) == expected;
+    };
+    bool okA = true, okB = true;
+    std::thread other(repeat, std::cref(a), "Alpha Beta", &okA);
+    repeat(b, "Gamma Delta Epsilon", &okB);
+    other.join();
+    EXPECT_TRUE(okA);
+    EXPECT_TRUE(okB);
+}
+
+TEST(EventNaming, GeneralNameIsToneWordAndNoun) {
+    const std::vector<EventPreset> none;
+    EXPECT_EQ(AutoNameEvent(FlatEvent(kShapeSpot, 0.5f, "glass +impact -wood"), none), "Body Glass");
+    // Only excluded keywords, no filter, no recipe name: the shape's word.
+    EXPECT_EQ(AutoNameEvent(FlatEvent(kShapeContour, 0.5f, "-metal -wood"), none), "Body Contour");
+    EXPECT_EQ(AutoNameEvent(FlatEvent(kShapeScatter, 0.5f, "-metal"), none), "Body Wave");
+    EXPECT_EQ(AutoNameEvent(FlatEvent(-4, 0.5f), none), "Body Spot");
+
+    // The tone word over the curve plus the offset.
+    const std::pair<float, const char*> tones[] = {{0.1f, "Sub"},    {0.2f, "Deep"},   {0.4f, "Heavy"},
+                                                   {0.5f, "Body"},   {0.7f, "Bright"}, {0.9f, "Air"}};
+    for (const auto& [weight, tone] : tones)
+        EXPECT_EQ(AutoNameEvent(FlatEvent(kShapeSpot, weight, "hit"), none), std::string(tone) + " Hit");
+    Event lifted = FlatEvent(kShapeSpot, 0.5f, "hit");
+    lifted.weightOffset = 0.7f;  // clamped at 1
+    EXPECT_EQ(AutoNameEvent(lifted, none), "Air Hit");
+    Event ramp = FlatEvent(kShapeSpot, 0, "hit");
+    for (int i = 0; i < 256; ++i) ramp.weight[size_t(i)] = 0.2f + 0.3f * float(i) / 255.0f;
+    EXPECT_EQ(AutoNameEvent(ramp, none), "Dynamic Hit");
+
+    // Nouns: two keywords (first alternative of a "/"), the sound category of
+    // the filter, the recipe name without its tone, the filter's longest word.
+    EXPECT_EQ(AutoNameEvent(FlatEvent(kShapeSpot, 0.5f, "DOOR/gate slam creak"), none), "Body Door Slam");
+    Event filtered = FlatEvent(kShapeSpot, 0.5f);
+    CopyTextField(filtered.libFilter, "City_Ambience_Pack");
+    EXPECT_EQ(AutoNameEvent(filtered, none), "Body Ambience");
+    CopyTextField(filtered.libFilter, "~none~");
+    CopyTextField(filtered.presetName, "Heavy Thunder Roll");
+    EXPECT_EQ(AutoNameEvent(filtered, none), "Body Thunder Roll");
+    filtered.presetName[0] = '\0';
+    CopyTextField(filtered.libFilter, "Pro_SFX_Vol_Creatures_HD");
+    EXPECT_EQ(AutoNameEvent(filtered, none), "Body Creatures");
+}
+
+TEST(EventNaming, BedNamesComeFromTheLayerFiles) {
+    Event bed = FlatEvent(kShapeBed, 0.5f);
+    bed.pinnedFiles = {"/lib/Rain_Loop_01.wav", "/lib/rain heavy st.wav"};
+    EXPECT_EQ(AutoNameEvent(bed, {}), "Rain Heavy Bed");
+
+    bed.pinnedFiles = {"C:\\sfx\\rain_loop.wav"};
+    EXPECT_EQ(AutoNameEvent(bed, Recipes({"Rain Bed", "Rain Bed 2"})), "Rain Bed 3");
+
+    // No usable word: the general name.
+    bed.pinnedFiles = {"/lib/01_st_mix.wav"};
+    EXPECT_EQ(AutoNameEvent(bed, {}), "Body Bed");
+}
+
+TEST(EventNaming, NamesStayUniqueAmongTheRecipesWhileThereIsRoom) {
+    const Event glass = FlatEvent(kShapeSpot, 0.5f, "glass");
+    EXPECT_EQ(AutoNameEvent(glass, Recipes({"Body Glass"})), "Body Glass 2");
+    std::vector<EventPreset> taken = Recipes({"Body Glass"});
+    for (int n = 2; n <= 99; ++n) taken.push_back(Recipes({"Body Glass " + std::to_string(n)})[0]);
+    EXPECT_EQ(AutoNameEvent(glass, taken), "Body Glass");
+
+    // Into a small buffer, cut at a character boundary.
+    char small[9];
+    AutoNameEvent(FlatEvent(kShapeSpot, 0.5f, "\xC3\xA9tude"), {}, small, sizeof(small));
+    EXPECT_STREQ(small, "Body \xC3\xA9t");
+    char room[64];
+    const Event wordy = FlatEvent(kShapeSpot, 0.5f, "abcdefghijklmnopqrstuvwxyzabcdefgh abcdefghijklmnopqrstuvwxyzabcdefgh");
+    AutoNameEvent(wordy, Recipes({"x"}), room, sizeof(room));
+    EXPECT_EQ(std::string(room).size(), 63u);  // two 30-byte words do not fit beside the tone
+}
