@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <string_view>
 
@@ -130,8 +131,9 @@ bool FreeRecipeName(const std::vector<EventPreset>& recipes, const std::string& 
         return true;
     }
     for (int n = 2; n <= 99; ++n) {
-        const std::string suffix = " " + std::to_string(n);
-        const std::string numbered = CutText(base, kAutoNameMax - suffix.size()) + suffix;
+        char suffix[8];
+        std::snprintf(suffix, sizeof(suffix), " %d", n);
+        const std::string numbered = CutText(base, kAutoNameMax - std::strlen(suffix)) + suffix;
         if (!RecipeHasName(recipes, numbered)) {
             out = numbered;
             return true;

@@ -1,0 +1,97 @@
+// Undo snapshots of a large document (1,000 events, 10,000 layers): taking
+// one, restoring one, stepping between the stacks, and how long a restore
+// holds the engine lock while voices borrow the events' curves.
+#include <benchmark/benchmark.h>
+
+#include <memory>
+
+#include "app/app_state.h"
+#include "document/document_context.h"
+#include "document/undo.h"
+#include "library/sound_library.h"
+#include "playback/audio_engine.h"
+#include "playback/engine_voices.h"
+#include "support/lock_wait_watch.h"
+#include "support/synthetic_project.h"
+
+namespace {
+
+constexpr int kEvents = 1000;
+constexpr int kResults = 10000;
+
+struct UndoBenchRig {
+    std::unique_ptr<Project> project = std::make_unique<Project>(MakeSyntheticProject(kEvents, kResults));
+    std::unique_ptr<SoundLibrary> library = std::make_unique<SoundLibrary>();
+    std::unique_ptr<AudioEngine> engine = std::make_unique<AudioEngine>();
+    std::unique_ptr<AppState> app = std::make_unique<AppState>();
+    DocumentContext Context() { return MakeDocumentContext(*project, *library, *engine, *app); }
+
+    // Voices that follow their events' curves, as a rendered project's do.
+    void AddCurveVoices(int count) {
+        ResetEngineVoices(*engine, 48000, count);
+        for (int v = 0; v < count; ++v) {
+            PlaybackVoice voice;
+            voice.eventIndex = v % kEvents;
+            voice.intensityCurve = project->events[size_t(voice.eventIndex)].intensity.data();
+            voice.intensityCount = 256;
+            InstallPlaybackVoice(*engine, std::move(voice), 0.01f, 0.01f);
+        }
+    }
+};
+
+}  // namespace
+
+// Capture and push; the stack is emptied between iterations, off the clock.
+static void BM_UndoPushSnapshot(benchmark::State& state) {
+    UndoBenchRig rig;
+    const DocumentContext ctx = rig.Context();
+    for (auto _ : state) {
+        PushUndoSnapshot(ctx);
+        state.PauseTiming();
+        ClearUndoHistory(rig.app->undoHistory);
+        state.ResumeTiming();
+    }
+    state.counters["events"] = kEvents;
+    state.counters["results"] = kResults;
+}
+BENCHMARK(BM_UndoPushSnapshot)->Unit(benchmark::kMillisecond);
+
+// A restore from a kept snapshot: the copy, the swap under the lock and the
+// release of the replaced document. The watcher stands in for the audio
+// thread and reports the longest it waited for the engine lock.
+static void BM_UndoRestoreSnapshot(benchmark::State& state) {
+    UndoBenchRig rig;
+    rig.AddCurveVoices(int(state.range(0)));
+    const DocumentContext ctx = rig.Context();
+    const UndoSnapshot kept = CaptureUndoSnapshot(*rig.project);
+    LockWaitWatch watch(rig.engine->mutex, 50);
+    for (auto _ : state) RestoreUndoSnapshot(ctx, kept);
+    watch.Stop();
+    state.counters["voices"] = double(state.range(0));
+    state.counters["longestLockWaitUs"] = double(watch.LongestWaitUs());
+}
+BENCHMARK(BM_UndoRestoreSnapshot)->Arg(2000)->Unit(benchmark::kMillisecond);
+
+// The engine-locked part of a restore on its own: swap the event list in and
+// clear every voice's curve reference.
+static void BM_UndoRestoreLockedPart(benchmark::State& state) {
+    UndoBenchRig rig;
+    rig.AddCurveVoices(int(state.range(0)));
+    std::vector<Event> other = rig.project->events;
+    for (auto _ : state)
+        ReplaceDocumentEvents(*rig.engine, rig.project->events, other, VoiceCurveLink::Clear);
+    state.counters["voices"] = double(state.range(0));
+}
+BENCHMARK(BM_UndoRestoreLockedPart)->Arg(2000)->Arg(10000)->Unit(benchmark::kMicrosecond);
+
+// Undo then Redo: snapshots move between the stacks and the document.
+static void BM_UndoRedoStep(benchmark::State& state) {
+    UndoBenchRig rig;
+    const DocumentContext ctx = rig.Context();
+    PushUndoSnapshot(ctx);
+    for (auto _ : state) {
+        Undo(ctx);
+        Redo(ctx);
+    }
+}
+BENCHMARK(BM_UndoRedoStep)->Unit(benchmark::kMicrosecond);
