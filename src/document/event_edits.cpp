@@ -1,8 +1,8 @@
 // event_edits.cpp — edits of events, layers, banned files and scenes.
 //
 // Index
-//   Helpers                 refusal, index checks, the scene background event
-//   AddEvent / DeleteEvent / DeleteEventWithVoices
+//   Helpers                 index checks, the scene background event
+//   EditRefused / AddEvent / DeleteEvent / DeleteEventWithVoices
 //   AddSceneBed / AddSceneFill
 //   AddFilesToBedEvent
 //   PinFileToEvent / UnpinFileFromEvent
@@ -28,13 +28,6 @@
 #include "render/render_pass.h"
 
 namespace {
-
-bool Refused(const DocumentContext& ctx, const char* what) {
-    if (DocumentMayChange(*ctx.app)) return false;
-    std::printf("[Edit] %s refused while a task or an export owns the document\n", what);
-    std::fflush(stdout);
-    return true;
-}
 
 template <typename T>
 bool InRange(const std::vector<T>& list, int index) {
@@ -73,17 +66,24 @@ int AppendOne(const DocumentContext& ctx, const Event& e) {
 }  // namespace
 
 // ---------------------------------------------------------------------------
-// AddEvent / DeleteEvent / DeleteEventWithVoices
+// EditRefused / AddEvent / DeleteEvent / DeleteEventWithVoices
 // ---------------------------------------------------------------------------
 
+bool EditRefused(const DocumentContext& ctx, const char* what) {
+    if (DocumentMayChange(*ctx.app)) return false;
+    std::printf("[Edit] %s refused while a task or an export owns the document\n", what);
+    std::fflush(stdout);
+    return true;
+}
+
 int AddEvent(const DocumentContext& ctx, float time, int shape, float weightCenter) {
-    if (Refused(ctx, "Adding an event")) return -1;
+    if (EditRefused(ctx, "Adding an event")) return -1;
     return AppendOne(ctx, MakeEvent(*ctx.project, time, shape, weightCenter));
 }
 
 bool DeleteEvent(const DocumentContext& ctx, int eventIndex) {
     Project& project = *ctx.project;
-    if (!InRange(project.events, eventIndex) || Refused(ctx, "Deleting an event")) return false;
+    if (!InRange(project.events, eventIndex) || EditRefused(ctx, "Deleting an event")) return false;
     std::erase_if(project.results, [eventIndex](const RenderResult& r) { return r.eventIdx == eventIndex; });
     for (RenderResult& r : project.results)
         if (r.eventIdx > eventIndex) --r.eventIdx;
@@ -115,7 +115,7 @@ bool DeleteEventWithVoices(const DocumentContext& ctx, int eventIndex) {
 int AddSceneBed(const DocumentContext& ctx, int scene) {
     const Project& project = *ctx.project;
     const Scene* s = BackgroundScene(project, scene);
-    if (!s || Refused(ctx, "A scene Bed")) return -1;
+    if (!s || EditRefused(ctx, "A scene Bed")) return -1;
     Event e;
     e.time = s->inTime;
     e.shape = kShapeBed;
@@ -133,7 +133,7 @@ int AddSceneBed(const DocumentContext& ctx, int scene) {
 int AddSceneFill(const DocumentContext& ctx, int scene) {
     const Project& project = *ctx.project;
     const Scene* s = BackgroundScene(project, scene);
-    if (!s || Refused(ctx, "A scene Fill")) return -1;
+    if (!s || EditRefused(ctx, "A scene Fill")) return -1;
     Event e = MakeEvent(project, s->inTime, kShapeFill, 0.5f);
     LinkToScene(e, *s, scene);
     e.intensityMode = 1;

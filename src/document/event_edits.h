@@ -2,6 +2,7 @@
 // inspector and the timeline call.
 //
 // Index
+//   EditRefused              the document-may-change check every edit starts with
 //   AddEvent (context)       append a new event without moving voices' curves
 //   DeleteEvent              remove an event and its layers, renumber the rest
 //   DeleteEventWithVoices    DeleteEvent, then the selection and the voices follow
@@ -31,6 +32,9 @@ struct Project;
 struct RenderResult;
 struct ResultVariation;
 struct SoundLibrary;
+
+// True, with a log line naming `what`, while the document may not change.
+bool EditRefused(const DocumentContext& ctx, const char* what);
 
 // MakeEvent appended through AppendDocumentEvents. The new index, or -1 when refused.
 int AddEvent(const DocumentContext& ctx, float time, int shape, float weightCenter);

@@ -131,7 +131,7 @@ bool FreeRecipeName(const std::vector<EventPreset>& recipes, const std::string& 
         return true;
     }
     for (int n = 2; n <= 99; ++n) {
-        char suffix[8];
+        char suffix[16];
         std::snprintf(suffix, sizeof(suffix), " %d", n);
         const std::string numbered = CutText(base, kAutoNameMax - std::strlen(suffix)) + suffix;
         if (!RecipeHasName(recipes, numbered)) {

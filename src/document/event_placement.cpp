@@ -1,7 +1,7 @@
 // event_placement.cpp — Beds and Clips at the playhead, and the revert of a bounce.
 //
 // Index
-//   Helpers                refusal, the event of a new Bed or Clip
+//   Helpers                the event of a new Bed or Clip
 //   AddBedAtPlayhead
 //   PlaceAudioFileAsClip
 //   RevertBounce
@@ -30,13 +30,6 @@
 #include "render/voice_sync.h"
 
 namespace {
-
-bool Refused(const DocumentContext& ctx, const char* what) {
-    if (DocumentMayChange(*ctx.app)) return false;
-    std::printf("[Edit] %s refused while a task or an export owns the document\n", what);
-    std::fflush(stdout);
-    return true;
-}
 
 // A designer's own material placed at `time`: flat weight of 0.5, full
 // intensity, locked (a render leaves it as it is).
@@ -68,7 +61,7 @@ int FirstResultOf(const Project& project, int eventIndex) {
 // ---------------------------------------------------------------------------
 
 int AddBedAtPlayhead(const DocumentContext& ctx) {
-    if (Refused(ctx, "Placing a Bed") || !PushUndoSnapshot(ctx)) return -1;
+    if (EditRefused(ctx, "Placing a Bed") || !PushUndoSnapshot(ctx)) return -1;
     Project& project = *ctx.project;
     Event bed = OwnMaterialEvent(ctx.currentTime, kShapeBed, 8.0f, project.groups[0].stereo);
     bed.intensityMode = 2;
@@ -87,7 +80,7 @@ int AddBedAtPlayhead() { return AddBedAtPlayhead(ProgramDocumentContext()); }
 
 int PlaceAudioFileAsClip(const DocumentContext& ctx) {
     AppState& app = *ctx.app;
-    if (!app.openFileDialog || Refused(ctx, "Placing a Clip")) return -1;
+    if (!app.openFileDialog || EditRefused(ctx, "Placing a Clip")) return -1;
     const std::string path = app.openFileDialog("Place Audio File", "wav");
     if (path.empty()) return -1;
     Project& project = *ctx.project;
@@ -134,7 +127,7 @@ bool RevertBounce(const DocumentContext& ctx, int eventIndex) {
     if (project.events[size_t(eventIndex)].shape != kShapeClip ||
         project.events[size_t(eventIndex)].bounceSource.empty())
         return false;
-    if (Refused(ctx, "Revert to Source")) return false;
+    if (EditRefused(ctx, "Revert to Source")) return false;
 
     // The sources leave with the Clip: keep them before it goes.
     const std::vector<Event> sources = project.events[size_t(eventIndex)].bounceSource;

@@ -1,29 +1,22 @@
 // undo.cpp — whole-document snapshots on two stacks.
 //
 // Index
-//   Helpers               refusal log, the swap of a snapshot with the document
+//   Helpers               the swap of a snapshot with the document
 //   CaptureUndoSnapshot / PushUndoSnapshot
 //   Undo / Redo / RestoreUndoSnapshot
 //   ClearUndoHistory / RunUndoCommand
 #include "document/undo.h"
 
-#include <cstdio>
 #include <utility>
 
 #include "app/app_state.h"
 #include "document/document_context.h"
+#include "document/event_edits.h"
 #include "document/selection.h"
 #include "playback/engine_voices.h"
 #include "render/voice_sync.h"
 
 namespace {
-
-bool Refused(const DocumentContext& ctx, const char* what) {
-    if (DocumentMayChange(*ctx.app)) return false;
-    std::printf("[Undo] %s refused while a task or an export owns the document\n", what);
-    std::fflush(stdout);
-    return true;
-}
 
 // Puts `incoming` in place of the document and returns what the document
 // held. Only the event list's swap happens under the engine lock; every list
@@ -50,7 +43,7 @@ UndoSnapshot SwapIntoDocument(const DocumentContext& ctx, UndoSnapshot&& incomin
 // Undo and Redo are mirror images: `from` gives the snapshot, `to` takes
 // the document.
 bool Step(const DocumentContext& ctx, bool redo) {
-    if (Refused(ctx, redo ? "Redo" : "Undo")) return false;
+    if (EditRefused(ctx, redo ? "Redo" : "Undo")) return false;
     UndoHistory& history = ctx.app->undoHistory;
     std::deque<UndoSnapshot>& from = redo ? history.redo : history.undo;
     std::deque<UndoSnapshot>& to = redo ? history.undo : history.redo;
@@ -81,7 +74,7 @@ UndoSnapshot CaptureUndoSnapshot(const Project& project) {
 }
 
 bool PushUndoSnapshot(const DocumentContext& ctx) {
-    if (Refused(ctx, "Undo snapshot")) return false;
+    if (EditRefused(ctx, "Undo snapshot")) return false;
     UndoHistory& history = ctx.app->undoHistory;
     // Copied before the stacks change, so a failed copy leaves them as they were.
     UndoSnapshot snapshot = CaptureUndoSnapshot(*ctx.project);
@@ -104,7 +97,7 @@ bool Undo() { return Undo(ProgramDocumentContext()); }
 bool Redo() { return Redo(ProgramDocumentContext()); }
 
 bool RestoreUndoSnapshot(const DocumentContext& ctx, UndoSnapshot snapshot) {
-    if (Refused(ctx, "Restore")) return false;
+    if (EditRefused(ctx, "Restore")) return false;
     UndoSnapshot old = SwapIntoDocument(ctx, std::move(snapshot));
     return true;  // `old` is dropped here, outside the engine lock
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "app/app_state.h"
 #include "document/document_context.h"
@@ -11,6 +12,19 @@
 #include "library/sound_library.h"
 #include "playback/audio_engine.h"
 #include "playback/engine_voices.h"
+#include "support/audio_fixtures.h"
+#include "support/temp_dir.h"
+
+// A short mono sound file in `dir`; its path.
+inline std::string WriteSound(const TempDir& dir, const std::string& name, double seconds,
+                              SignalKind kind = SignalKind::Noise, double frequency = 440) {
+    AudioSpec spec;
+    spec.kind = kind;
+    spec.seconds = seconds;
+    spec.frequency = frequency;
+    const std::string path = dir.File(name);
+    return WriteTestAudio(path, spec) ? path : std::string();
+}
 
 struct DocRig {
     static constexpr int kRate = 48000;

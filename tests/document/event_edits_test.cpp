@@ -6,21 +6,6 @@
 #include "document/document_rig.h"
 #include "document/text_util.h"
 #include "playback/voice_maintenance.h"
-#include "support/audio_fixtures.h"
-#include "support/temp_dir.h"
-
-namespace {
-
-std::string WriteTone(const TempDir& dir, const std::string& name, double seconds = 0.5, double freq = 440) {
-    AudioSpec spec;
-    spec.seconds = seconds;
-    spec.frequency = freq;
-    const std::string path = dir.File(name);
-    EXPECT_TRUE(WriteTestAudio(path, spec)) << path;
-    return path;
-}
-
-}  // namespace
 
 TEST(EventEdits, DeletingAnEventRemovesItsLayersAndRenumbersTheRest) {
     DocRig rig;
@@ -110,11 +95,12 @@ TEST(EventEdits, SceneBackgroundsSpanTheirScene) {
 TEST(EventEdits, BedLayersAreAddedOncePerFile) {
     DocRig rig;
     TempDir dir;
-    const std::string rain = WriteTone(dir, "rain.wav", 0.5, 300);
-    const std::string wind = WriteTone(dir, "wind.wav", 0.5, 700);
+    const std::string rain = WriteSound(dir, "rain.wav", 0.5, SignalKind::Sine, 300);
+    const std::string wind = WriteSound(dir, "wind.wav", 0.5, SignalKind::Sine, 700);
     const std::string rainCopy = dir.File("rain copy.wav");  // same content, another path
+    ASSERT_FALSE(rain.empty());
     ASSERT_TRUE(WriteWholeFile(rainCopy, ReadWholeFile(rain)));
-    const std::string bright = WriteTone(dir, "bright.wav", 0.5, 5000);
+    const std::string bright = WriteSound(dir, "bright.wav", 0.5, SignalKind::Sine, 5000);
     rig.library->libraries.resize(1);
     rig.library->libraries[0].entries.resize(1);
     rig.library->libraries[0].entries[0].path = bright;

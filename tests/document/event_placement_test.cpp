@@ -6,8 +6,6 @@
 #include "document/event_placement.h"
 #include "document/document_rig.h"
 #include "document/text_util.h"
-#include "support/audio_fixtures.h"
-#include "support/temp_dir.h"
 
 namespace {
 
@@ -20,15 +18,6 @@ std::string FakeOpenDialog(const char* title, const char* extension) {
     gDialogTitle = title;
     gDialogExtension = extension;
     return gDialogAnswer;
-}
-
-std::string WriteNoise(const TempDir& dir, const std::string& name, double seconds) {
-    AudioSpec spec;
-    spec.kind = SignalKind::Noise;
-    spec.seconds = seconds;
-    const std::string path = dir.File(name);
-    EXPECT_TRUE(WriteTestAudio(path, spec)) << path;
-    return path;
 }
 
 }  // namespace
@@ -79,7 +68,8 @@ TEST(EventPlacement, AClipFromTheDialogIsALockedLayeredEvent) {
     EXPECT_TRUE(rig.app->undoHistory.undo.empty());
     EXPECT_FALSE(rig.app->toastText.empty());
 
-    gDialogAnswer = WriteNoise(dir, "door slam.wav", 1.5);
+    gDialogAnswer = WriteSound(dir, "door slam.wav", 1.5);
+    ASSERT_FALSE(gDialogAnswer.empty());
     const int clip = PlaceAudioFileAsClip(rig.Context());
     ASSERT_EQ(clip, 0);
     const Event& e = rig.project->events[0];
@@ -111,8 +101,9 @@ TEST(EventPlacement, RevertingABounceBringsBackItsSources) {
     TempDir dir;
     rig.project->totalDuration = 60;
     rig.AddLayeredEvents(2, 1);  // events 0 and 1, at 1 s and 2 s
-    const std::string hit = WriteNoise(dir, "hit.wav", 0.4);
-    const std::string bedFile = WriteNoise(dir, "bed.wav", 1.0);
+    const std::string hit = WriteSound(dir, "hit.wav", 0.4);
+    const std::string bedFile = WriteSound(dir, "bed.wav", 1.0);
+    ASSERT_FALSE(hit.empty() || bedFile.empty());
 
     Event spot = MakeEvent(*rig.project, 0.5f, kShapeSpot, 0.5f);
     Event clipSource = MakeEvent(*rig.project, 1.0f, kShapeClip, 0.5f);
