@@ -145,10 +145,10 @@ struct AppState {
     float frozenFrameUv[4] = {0, 0, 1, 1};       // u0, v0, u1, v1 that draw it upright
     std::atomic<int32_t> renderEventsDone{0};
     std::atomic<int32_t> renderEventsTotal{0};
-    double busyDoneTime = 0;
-    std::atomic<bool> deferredRebuild{false};  // set by the voice integrity check
+    // Rebuild every voice on the next frame that may change the document.
+    // Raised by panels and by workers (the voice integrity check).
+    std::atomic<bool> deferredRebuild{false};
     int pendingBedLoadEvent = -1;
-    std::atomic<bool> cacheRebuildPending{false};
 
     // --- Render request ---------------------------------------------------
     int renderRequestKind = 0;  // 0 none, 1 all, 2 all after unlocking, 3 one event, 4 a list
@@ -158,9 +158,11 @@ struct AppState {
 
     // --- Export job ---------------------------------------------------------
     std::atomic<bool> exportRunning{false};
+    std::atomic<bool> exportDone{false};  // raised by the export thread as its last step
     std::atomic<float> exportProgress{-1.0f};
+    double exportDoneTime = -1;           // interface clock when first seen done; -1 = not yet
     ThreadHandleHolder exportThread;
-    std::function<void()> exportCompletion;
+    std::function<void()> exportCompletion;  // run once by the frame, 0.8 s after done
 
     // --- Platform callbacks -----------------------------------------------
     std::function<void(const std::string&)> revealFileCallback;

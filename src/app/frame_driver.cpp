@@ -7,7 +7,7 @@
 //   DrawGuarded          DrawUI inside the catch-all handler
 //   ServeBackBufferReads the one read that serves the thumbnail and the test driver
 //   DrawDataFingerprint / NeedsPresent
-//   RenderFrame
+//   RenderFrame / RequestPresent / ReleaseGuiInput
 //   Textures, snapshot, CPU percentiles
 #include "app/frame_driver.h"
 
@@ -70,7 +70,14 @@ void FeedMouse(FrameDriver& d, ImGuiIO& io) {
         ImCompat::AddMousePosEvent(io, m.x / s, m.y / s);
     else
         ImCompat::AddMousePosEvent(io, -FLT_MAX, -FLT_MAX);
-    for (int b = 0; b < 5; ++b) ImCompat::AddMouseButtonEvent(io, b, m.buttons[b]);
+    for (int b = 0; b < 5; ++b) {
+        bool down = m.buttons[b];
+        if (d.releasedButtons[b]) {
+            if (down) down = false;
+            else d.releasedButtons[b] = false;
+        }
+        ImCompat::AddMouseButtonEvent(io, b, down);
+    }
 }
 
 void DrawGuarded(FrameDriver& d) {
@@ -182,6 +189,16 @@ void RenderFrame(FrameDriver& d, AppState& app) {
 
 void RequestPresent(FrameDriver& driver) { driver.presentRequested = true; }
 
+void ReleaseGuiInput(FrameDriver& driver) {
+    ImGuiIO& io = ImGui::GetIO();
+    ImGui::ClearActiveID();
+    for (int b = 0; b < 5; ++b) {
+        if (io.MouseDown[b]) driver.releasedButtons[b] = true;
+        io.MouseDown[b] = false;
+    }
+    io.ClearInputKeys();
+}
+
 uint64_t DrawDataFingerprint(const ImDrawData* data) {
     uint64_t h = 1469598103934665603ull;
     auto mix = [&h](const void* bytes, size_t size) {
@@ -239,7 +256,12 @@ void ReleaseTexture(FrameDriver& d, TextureHandle texture) {
 }
 
 void SnapshotBackBuffer(FrameDriver& d, AppState& app) {
-    if (!d.backend || !d.backend->SnapshotBackBuffer(d.frozen)) return;
+    if (!d.backend || !d.backend->SnapshotBackBuffer(d.frozen)) {
+        // The busy task gives up on its backdrop after a few of these.
+        ++app.busyTask.snapshotFailures;
+        std::printf("[UI] capturing the frame for the busy backdrop failed\n");
+        return;
+    }
     app.frozenFrameTexture = d.frozen.texture;
     std::copy(d.frozen.uv, d.frozen.uv + 4, app.frozenFrameUv);
     app.busyTask.snapshotRequested = false;

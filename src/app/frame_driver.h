@@ -11,6 +11,7 @@
 //   RequestBackBufferRead   ask for the next frame's pixels (one read serves every request)
 //   CreateTextureFromPixels / ReleaseTexture   images the GUI can draw
 //   RequestPresent      the next frame is presented even if it looks unchanged
+//   ReleaseGuiInput     forget the GUI's active item, held buttons and keys
 //   DrawDataFingerprint what a frame's draw data looks like, as one number
 //   FrameCpuPercentile  CPU time of RenderFrame over the recent frames
 //
@@ -100,6 +101,9 @@ struct FrameDriver {
     // whose own keys must not move the GUI's focus).
     bool suppressKeyboardNav = false;
     void (*drawUI)() = nullptr;  // DrawUI; tests install their own
+    // Buttons that ReleaseGuiInput let go while they were held: they read as
+    // up until the window system reports them released.
+    bool releasedButtons[5] = {};
     bool presentOnlyChanges = false;
     bool presentRequested = true;
     uint64_t presentedFingerprint = 0;
@@ -138,6 +142,12 @@ void ReleaseTexture(FrameDriver& driver, TextureHandle texture);
 void SnapshotBackBuffer(FrameDriver& driver, AppState& app);
 
 void RequestPresent(FrameDriver& driver);
+
+// Clears the GUI's active item, its mouse buttons and its keys, so that input
+// held while the window was busy is not seen as still held (a drag that
+// would go on, a key that would repeat). A button still physically down stays
+// up for the GUI until it has been released. Inside a frame, UI thread.
+void ReleaseGuiInput(FrameDriver& driver);
 
 // FNV-1a over the vertices, indices and commands of every draw list, the
 // display size and the framebuffer scale.

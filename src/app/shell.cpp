@@ -51,6 +51,7 @@
 #include "platform/dialogs.h"
 #include "platform/single_instance.h"
 #include "ui/imgui_compat.h"
+#include "ui/job_protocol.h"
 #include "ui/tab_row.h"
 
 std::string ParseCommandLine(int argc, const char* const* argv) {
@@ -368,6 +369,7 @@ int RunShell(int argc, char** argv) {
     RegisterStateDump(DumpTitleBar);
     RegisterStateDump(DumpSecondLaunch);
     StartSecondLaunchListener();
+    RegisterStateDump(DumpJobProtocol);
     TestDriverPtr driver = StartTestDriver(shell.window, frames);
     shell.backend->scriptedInput = driver != nullptr;
     shell.driver = driver.get();

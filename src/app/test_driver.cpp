@@ -5,6 +5,7 @@
 //   TestDriver           the record of a running script
 //   Pushing events       pointer, buttons, wheel, keys, text, drops, window events
 //   Captures             PNG screenshots, the state dump, idle measurement
+//   Test job             the busy task a script queues
 //   Running the script   StartTestDriver, TestDriverBeforeEvents and friends
 #include "app/test_driver.h"
 
@@ -91,6 +92,7 @@ struct TestDriver {
     std::vector<ScriptStep> steps;
     size_t next = 0;
     int64_t waitUntilFrame = 0;   // frames presented before the script goes on
+    double waitUntilWall = 0;     // wall time before the script goes on
     bool scriptDone = false;
     bool quitSent = false;
     double quitSentAt = 0;
@@ -358,6 +360,30 @@ void FinishIdle(TestDriver& d) {
     std::fflush(stdout);
 }
 
+// ---------------------------------------------------------------------------
+// Test job
+// ---------------------------------------------------------------------------
+
+// A cancellable job of `seconds` that reports its progress as it goes.
+void QueueTestJob(AppState& app, double seconds, bool full) {
+    BusyTask* task = &app.busyTask;
+    auto job = [task, seconds] {
+        const double start = WallSeconds();
+        for (double t = 0; t < seconds && !task->cancelRequested.load(); t = WallSeconds() - start) {
+            task->progress.store(static_cast<float>(t / seconds));
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        task->done.store(true);
+    };
+    if (!StartBusyTask(app.busyTask, "Test job...", job, true, 0.0f)) {
+        Log("job %s dropped: a task is busy", full ? "(full)" : "");
+        return;
+    }
+    app.busyTask.immediate = full;
+    std::printf("[Test] job of %.2f s queued%s\n", seconds, full ? " as a full render" : "");
+    std::fflush(stdout);
+}
+
 void SendQuit(TestDriver& d) {
     if (d.quitSent) return;
     d.quitSent = true;
@@ -397,6 +423,8 @@ bool RunStep(TestDriver& d, const ScriptStep& s) {
             d.waitPath = s.text;
             d.waitEndsAt = WallSeconds() + s.x;
             return false;
+        case ScriptOp::Wait: d.waitUntilWall = WallSeconds() + s.x; return false;
+        case ScriptOp::Job: QueueTestJob(gAppState, s.x, s.full); break;
         case ScriptOp::Quit:
             d.scriptDone = true;
             SendQuit(d);
@@ -458,7 +486,7 @@ void TestDriverBeforeEvents(TestDriver& d) {
         d.waitingFile = false;
         Log(there ? "waitfile %s: there" : "waitfile %s: timed out", d.waitPath);
     }
-    if (d.frames->framesDrawn < d.waitUntilFrame) return;
+    if (d.frames->framesDrawn < d.waitUntilFrame || WallSeconds() < d.waitUntilWall) return;
     while (!d.scriptDone && d.next < d.steps.size()) {
         const ScriptStep& s = d.steps[d.next++];
         if (!RunStep(d, s)) return;

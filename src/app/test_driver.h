@@ -49,6 +49,10 @@
 //                       program idles on its own
 //   waitfile PATH SECONDS   stop driving frames until PATH exists (another
 //                       process of the test made it), at most SECONDS
+//   wait SECONDS        draw frames for SECONDS of wall time
+//   job SECONDS [full]  queue a cancellable busy task whose job runs SECONDS
+//                       with a progress bar ("full": as a full render, started
+//                       at once under the live block)
 //   quit                end the script: close the window the normal way
 //
 // A press and its release must reach the GUI in different frames (Dear ImGui
@@ -98,6 +102,8 @@ enum class ScriptOp {
     Dump,
     Idle,
     WaitFile,
+    Wait,
+    Job,
     Quit,
 };
 
@@ -106,11 +112,12 @@ struct ScriptStep {
     ScriptOp op = ScriptOp::Frames;
     int count = 0;        // frames; resize width
     int count2 = 0;       // resize height
-    float x = 0;          // points; wheel notches; idle seconds
+    float x = 0;          // points; wheel notches; idle, wait and job seconds
     float y = 0;
     int button = 0;       // 0 left, 1 right, 2 middle (the GUI's numbering)
     int scancode = 0;     // SDL scancode
     int modifiers = 0;    // SDL KMOD_* bits
+    bool full = false;    // job: as a full render
     std::string text;     // text, path
 };
 

@@ -212,6 +212,17 @@ bool ParseTestScript(const std::string& text, const std::string& baseFolder, std
             s.text = ResolvePath(w[1], baseFolder);
             s.op = ScriptOp::WaitFile;
             steps.push_back(s);
+        } else if (cmd == "wait") {
+            if (!expect(2) || !Number(w[1], s.x) || s.x <= 0 || s.x > 600) return fail("wait takes 0 < SECONDS <= 600");
+            s.op = ScriptOp::Wait;
+            steps.push_back(s);
+        } else if (cmd == "job") {
+            if (w.size() < 2 || w.size() > 3 || !Number(w[1], s.x) || s.x < 0 || s.x > 600 ||
+                (w.size() == 3 && w[2] != "full"))
+                return fail("job takes 0 <= SECONDS <= 600 and optionally full");
+            s.full = w.size() == 3;
+            s.op = ScriptOp::Job;
+            steps.push_back(s);
         } else if (cmd == "idle") {
             if (!expect(2) || !Number(w[1], s.x) || s.x <= 0 || s.x > 600) return fail("idle takes 0 < SECONDS <= 600");
             s.op = ScriptOp::Idle;

@@ -64,8 +64,10 @@ bool StartBusyTask(BusyTask& task, const char* statusText, std::function<void()>
     task.cancelRequested.store(false);
     task.cancellable = cancellable;
     task.startedAt = InterfaceClock();
+    task.doneAt = -1;
     task.threadStarted = false;
     task.snapshotRequested = true;
+    task.snapshotFailures = 0;
     task.job = std::move(job);
     taskQueued.store(true);
     return true;
@@ -85,30 +87,77 @@ std::string BusyStatusText(const BusyTask& task) {
 // The frame loop's half
 // ---------------------------------------------------------------------------
 
-BusyPump PumpBusyTask(BusyTask& task) {
-    if (!task.busy.load(std::memory_order_acquire)) return BusyPump::Idle;
-    if (!task.threadStarted) {
-        if (!task.immediate && task.snapshotRequested) return BusyPump::Waiting;
-        // A finished trace worker or an unjoined earlier task may still hold
-        // the slot: wait for it rather than overwrite a joinable thread.
-        if (task.worker.joinable() && !JoinWorkerThread(task)) return BusyPump::Waiting;
-        try {
-            task.worker = std::thread(RunJobOnWorker, &task, task.job);
-        } catch (const std::system_error& e) {
-            std::printf("[UI] could not start the busy task: %s\n", e.what());
-            task.done.store(true);
-        }
-        task.threadStarted = true;
+namespace {
+
+// Starts the worker once the backdrop and the slot allow it. Waiting when
+// the task must wait another frame.
+BusyPump StartWorkerWhenFree(BusyTask& task, const std::atomic<bool>* traceRunning) {
+    if (!task.immediate && task.snapshotRequested) {
+        if (task.snapshotFailures < kBusySnapshotAttempts) return BusyPump::Waiting;
+        std::printf("[UI] the busy backdrop could not be captured; \"%s\" starts without it\n",
+                    BusyStatusText(task).c_str());
+        std::fflush(stdout);
+        task.snapshotRequested = false;
     }
-    if (!task.done.load(std::memory_order_acquire)) return BusyPump::Running;
-    JoinWorkerThread(task);
+    // The trace worker still owns the slot: joining it now would hold the
+    // interface for the rest of the trace.
+    if (traceRunning && traceRunning->load(std::memory_order_acquire)) return BusyPump::Waiting;
+    // A finished trace worker or an unjoined earlier task may still hold the
+    // slot: it is joined (it has ended or is ending) before the slot is reused.
+    if (task.worker.joinable() && !JoinWorkerThread(task)) return BusyPump::Waiting;
+    try {
+        task.worker = std::thread(RunJobOnWorker, &task, task.job);
+    } catch (const std::system_error& e) {
+        std::printf("[UI] could not start the busy task: %s\n", e.what());
+        std::fflush(stdout);
+        task.done.store(true);
+    }
+    task.threadStarted = true;
+    return BusyPump::Running;
+}
+
+void FinishBusyTask(BusyTask& task) {
     task.busy.store(false);
     task.immediate = false;
+    task.cancellable = false;
     task.threadStarted = false;
+    task.doneAt = -1;
     task.job = nullptr;
     task.cancelRequested.store(false);
     taskQueued.store(false);
+}
+
+}  // namespace
+
+BusyPump PumpBusyTask(BusyTask& task, const std::atomic<bool>* traceRunning) {
+    if (!task.busy.load(std::memory_order_acquire)) return BusyPump::Idle;
+    if (!task.threadStarted && !task.done.load(std::memory_order_acquire)) {
+        BusyPump started = StartWorkerWhenFree(task, traceRunning);
+        if (started == BusyPump::Waiting) return started;
+    }
+    if (!task.done.load(std::memory_order_acquire)) return BusyPump::Running;
+    // Only a thread this task started is joined here: a task dropped before
+    // it started may leave the trace worker in the slot.
+    if (task.threadStarted) JoinWorkerThread(task);
+    if (!task.immediate) {
+        if (task.progress.load() >= 0) task.progress.store(1.0f);
+        const double now = InterfaceClock();
+        if (task.doneAt < 0) task.doneAt = now;
+        if (now - task.doneAt < kBusyLingerSeconds) return BusyPump::Lingering;
+    }
+    FinishBusyTask(task);
     return BusyPump::Finished;
+}
+
+bool CancelBusyTask(BusyTask& task) {
+    if (!task.busy.load() || !task.cancellable || task.done.load()) return false;
+    if (task.threadStarted) {
+        task.cancelRequested.store(true);
+    } else {
+        task.job = nullptr;
+        task.done.store(true);
+    }
+    return true;
 }
 
 void MarkWorkerSlotThread() { tOnWorkerSlot = true; }

@@ -5,7 +5,9 @@
 //   taskQueued          process-wide: a task is queued and not yet finished
 //   StartBusyTask       queue a job; a request while one is queued is dropped
 //   SetBusyStatus / BusyStatusText   the overlay's text, safe across threads
-//   PumpBusyTask        the frame loop's half: start the worker, join it when done
+//   PumpBusyTask        the frame loop's half: start the worker, join it when done,
+//                       let the bar linger, finish
+//   CancelBusyTask      Escape or "Cancel": stop a cancellable task not yet done
 //   JoinWorkerThread    join the worker slot (refused from the worker itself)
 //   ThreadHandleHolder / JoinThreadHandle   a second thread slot (the export thread)
 //   PlaceholderToastText  follow-up toast of a render with placeholder layers
@@ -32,11 +34,13 @@ struct BusyTask {
     std::atomic<bool> cancelRequested{false};
     std::atomic<float> progress{-1.0f};  // 0..1, -1 = no bar
     double startedAt = 0;
+    double doneAt = -1;           // interface clock when first seen done; -1 = not yet
     std::function<void()> job;
     std::thread worker;           // shared with the picture-trace worker
     bool workerIsTrace = false;   // `worker` holds the picture-trace worker; every join clears it
     bool threadStarted = false;
     bool snapshotRequested = false;
+    int snapshotFailures = 0;     // frames whose backdrop capture failed (frame driver)
 
     mutable std::mutex statusMutex;
 };
@@ -52,16 +56,40 @@ void SetBusyStatus(BusyTask& task, const char* text);
 std::string BusyStatusText(const BusyTask& task);
 
 enum class BusyPump {
-    Idle,      // no task
-    Waiting,   // queued, waiting for the backdrop snapshot
-    Running,   // the worker runs
-    Finished,  // the task ended this call: joined and cleared; run the follow-ups now
+    Idle,       // no task
+    Waiting,    // queued: waiting for the backdrop snapshot or for the slot
+    Running,    // the worker runs
+    Lingering,  // done and joined; the full bar stays up a little longer
+    Finished,   // the task ended this call: joined and cleared; run the follow-ups now
 };
 
-// One frame's handling of the task. The frame driver clears
-// snapshotRequested once it has captured the backdrop; immediate tasks do
-// not wait for it.
-BusyPump PumpBusyTask(BusyTask& task);
+// How long a task that is not immediate stays up with a full bar after it is
+// done, so that a fast job does not flash past unseen.
+constexpr double kBusyLingerSeconds = 0.8;
+// A backdrop that could not be captured this many times is given up: the
+// task starts over an opaque backdrop instead of never starting.
+constexpr int kBusySnapshotAttempts = 3;
+
+// One frame's handling of the task, in the interface clock's time:
+// - start: immediate tasks at once; others once the frame driver has
+//   captured the backdrop (it clears snapshotRequested), or after
+//   kBusySnapshotAttempts failed captures (snapshotRequested is then
+//   cleared here). While `traceRunning` is raised the slot belongs to the
+//   picture trace: the task stays queued, without blocking, and the slot is
+//   joined once the flag has cleared.
+// - done: the worker is joined; an immediate task finishes at once, another
+//   fills its bar (when it has one) and finishes kBusyLingerSeconds after it
+//   was first seen done.
+// - finish: busy, immediate, cancellable, threadStarted, the job, the done
+//   time and the cancel flag are cleared, taskQueued is lowered.
+BusyPump PumpBusyTask(BusyTask& task, const std::atomic<bool>* traceRunning = nullptr);
+
+// Escape or the overlay's "Cancel". Does nothing (false) unless a task is
+// busy, cancellable and not done. A running job sees cancelRequested and ends
+// early; a job whose thread has not started yet (it waits for the backdrop
+// or for the picture trace to free the slot) is dropped and never runs, so
+// the trace, which polls the same flag, is not stopped by it.
+bool CancelBusyTask(BusyTask& task);
 
 // Joins the worker slot when joinable. Returns false (and joins nothing) when
 // called from the worker thread itself, or when the join fails.

@@ -11,6 +11,8 @@
 // Steps that change the document (the video requests and the pending open
 // path) stay parked while a busy task or an export runs: a worker may be
 // using the document, and the request is taken on the first frame after.
+// While a task other than a full render runs, the busy overlay is all the
+// frame draws (job_protocol.h).
 #include "ui/draw_ui.h"
 
 #include <imgui.h>
@@ -19,6 +21,7 @@
 #include <ctime>
 
 #include "app/app_state.h"
+#include "app/frame_driver.h"
 #include "app/library_frame.h"
 #include "app/program_menu.h"
 #include "app/program_menu_table.h"
@@ -34,9 +37,11 @@
 #include "library/sound_library.h"
 #include "persistence/demo_content.h"
 #include "persistence/preferences.h"
+#include "playback/audio_engine.h"
 #include "recipes/legacy_presets.h"
 #include "ui/drop_handover.h"
 #include "ui/imgui_compat.h"
+#include "ui/job_protocol.h"
 #include "ui/tab_row.h"
 
 UiFrameState gUiFrame;
@@ -172,8 +177,7 @@ void DrawRegions(AppState& app, const UILayout& layout) {
         ImGui::EndChild();
     }
 
-    // Then the launcher and the about box. During a full render the live
-    // block is drawn last.
+    // Then the launcher and the about box.
 }
 
 void DrawMainWindow(AppState& app, UiFrameState& ui, float width, float height) {
@@ -250,13 +254,15 @@ void DrawUI() {
         TakeDroppedAudio(app, gProject, gSoundLibrary);
     }
 
-    // 9. Job protocol: start, watch and finish the busy task. The busy overlay
-    // (which then owns the screen) and the task's follow-ups come with it.
-    PumpBusyTask(app.busyTask);
+    // 9. Job protocol: the requests, the busy task's start and finish, and
+    // the busy overlay, which then owns the screen.
+    const JobProtocolObjects jobs{&app, &gProject, &gSoundLibrary, &gAudioEngine, &gFrameDriver};
+    if (RunJobProtocol(jobs, gJobFrame)) return;
 
-    // 10. Export completion (with the job protocol); the library scan
-    // hand-over and the missing-file refresh while no task is busy; the
+    // 10. Export completion and a finished trace worker joined; the library
+    // scan hand-over and the missing-file refresh while no task is busy; the
     // sound probe.
+    RunWorkerCompletions(app);
     RunLibraryServices(app);
     // 11. Playback and picture sync: playhead from the engine, the video kept
     // in step, the stop at the project's end, voices prepared at the playhead.
@@ -267,6 +273,8 @@ void DrawUI() {
     // 13. The project named on the command line or by a second copy.
     if (DocumentMayChange(app)) TakePendingOpenPath(app, gProject, services);
 
-    // 14. The window and its regions.
+    // 14. The window and its regions; during a full render the live block
+    // over them.
     DrawMainWindow(app, ui, display.x, display.y);
+    DrawLiveBlock(jobs, gJobFrame);
 }

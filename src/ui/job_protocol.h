@@ -1,0 +1,64 @@
+// job_protocol.h — long work as the frame sees it: the requests the panels
+// leave, the one busy task on the worker slot, the busy overlay that stands
+// in for the window while a task owns it, the live block over a full render,
+// and the completion of the export and picture-trace workers.
+//
+// Index
+//   JobFrameState        what the protocol keeps between frames; gJobFrame
+//   RunJobProtocol       steps 1–9 before anything is drawn; true when the
+//                        overlay owns the screen
+//   RunWorkerCompletions steps 10–11: the export's completion, a finished trace joined
+//   DrawLiveBlock        step 12, last in the frame while a full render runs
+//   DumpJobProtocol      "busy.*" fields of the window test driver's dump
+//
+// The states of a task: idle → queued (snapshot requested) → snapshot taken
+// → running → done → 0.8 s at a full bar → idle. A full render (the task's
+// `immediate`) starts in the frame it was queued, without a snapshot, and
+// leaves the window live under the click-blocking live block.
+//
+// UI thread, inside a GUI frame.
+#pragma once
+
+#include <string>
+
+struct AppState;
+struct AudioEngine;
+struct FrameDriver;
+struct Project;
+struct SoundLibrary;
+struct StateDump;
+
+struct JobFrameState {
+    bool cancelSeen = false;      // Escape or "Cancel" reached the task in hand
+    bool overlayDrawn = false;    // this frame
+    float overlayAlpha = 0;       // the fade of this frame's overlay
+    bool liveBlockDrawn = false;  // this frame
+    int tasksFinished = 0;        // since start-up
+};
+
+extern JobFrameState gJobFrame;
+
+// What the protocol works on: the program's own objects in DrawUI, private
+// ones in tests.
+struct JobProtocolObjects {
+    AppState* app = nullptr;
+    Project* project = nullptr;
+    const SoundLibrary* library = nullptr;
+    AudioEngine* engine = nullptr;
+    FrameDriver* frames = nullptr;  // its input is released when a task finishes
+};
+
+// Steps 1 to 9 of the protocol: the requests (scene links, Bed refresh,
+// deletion, deferred rebuild, Bed load, render request), Escape, the busy
+// task's start, completion and follow-ups, and the busy overlay. True when
+// the overlay was drawn: the caller then draws nothing else this frame.
+bool RunJobProtocol(const JobProtocolObjects& objects, JobFrameState& state);
+
+// Steps 10 and 11.
+void RunWorkerCompletions(AppState& app);
+
+// Step 12: while a full render is busy, the transparent "##liveblock" over
+// the whole window that takes the mouse, with the render's progress line.
+void DrawLiveBlock(const JobProtocolObjects& objects, JobFrameState& state);
+
+void DumpJobProtocol(StateDump& dump);

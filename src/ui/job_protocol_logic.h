@@ -1,0 +1,58 @@
+// job_protocol_logic.h — the plain rules of the UI job protocol: what the
+// frame does with the document and the workers' flags, without the GUI.
+//
+// Index
+//   FollowSceneLinks        scene-linked events take their scene's span
+//   RefreshBedEvents        every Bed brought in line with its layers
+//   CountPlaceholderResults / PlaceholderToast   the toast after a job
+//   LockEventsAfterRender   the lock that follows every render request
+//   PumpExportCompletion    join the export thread, linger, run its completion once
+//   JoinFinishedTraceWorker join a picture-trace worker that has ended
+//   BusyOverlayFade         the overlay's fade-in, 0..1
+//   LiveBlockText           the progress line over a full render
+//
+// UI thread. The functions that change the document are called only while it
+// may change (no busy task, no export): a worker may be reading it otherwise.
+#pragma once
+
+#include <string>
+
+struct AppState;
+struct Project;
+
+// An event linked to scene s takes the scene's in time as its time and
+// out − in as its duration; a link to a scene that no longer exists becomes
+// −1. True when any event changed.
+bool FollowSceneLinks(Project& project);
+
+// RebuildBedEvent for every Bed event; true when any of them changed.
+bool RefreshBedEvents(Project& project);
+
+// Results built without a real file.
+int CountPlaceholderResults(const Project& project);
+// Shows the placeholder toast for 8 s when `placeholders` > 0; no library
+// loaded gives the "No palette" form.
+void ShowPlaceholderToast(AppState& app, int placeholders, bool noLibrary);
+
+// After a render request: every event locked. After a cancelled one only the
+// events that have results: the events the cancel left unrendered stay
+// unlocked, so the next Render still renders them.
+void LockEventsAfterRender(Project& project, bool cancelled);
+
+// Step 10 of the frame, with `now` from the interface clock. When the export
+// thread has raised exportDone: joins it, fills its bar (when it has one),
+// stamps the done time; 0.8 s after that clears exportRunning, exportDone
+// and the done time and runs the completion function once (it is cleared
+// before it runs). True in the call that ran it.
+bool PumpExportCompletion(AppState& app, double now);
+
+// Step 11: when no trace runs and no task is busy but the worker slot still
+// holds a thread (a finished trace worker), joins it. True when it joined.
+bool JoinFinishedTraceWorker(AppState& app);
+
+// 0 for the first 0.2 s after `startedAt`, then rising linearly to 1 over
+// 0.3 s.
+float BusyOverlayFade(double now, double startedAt);
+
+// "%s  event %d / %d  ·  %d clips", or "%s  %d clips" while the total is 0.
+std::string LiveBlockText(const std::string& status, int eventsDone, int eventsTotal, int clipsBuilt);
