@@ -92,7 +92,9 @@ namespace {
 // Starts the worker once the backdrop and the slot allow it. Waiting when
 // the task must wait another frame.
 BusyPump StartWorkerWhenFree(BusyTask& task, const std::atomic<bool>* traceRunning) {
-    if (!task.immediate && task.snapshotRequested) {
+    // An immediate task keeps the window live: it needs no backdrop.
+    if (task.immediate) task.snapshotRequested = false;
+    if (task.snapshotRequested) {
         if (task.snapshotFailures < kBusySnapshotAttempts) return BusyPump::Waiting;
         std::printf("[UI] the busy backdrop could not be captured; \"%s\" starts without it\n",
                     BusyStatusText(task).c_str());

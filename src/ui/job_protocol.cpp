@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <iterator>
 
 #include "app/app_state.h"
 #include "app/frame_driver.h"
@@ -201,6 +202,9 @@ void DrawBusyOverlay(AppState& app, JobFrameState& state) {
             ImGui::PushStyleColor(ImGuiCol_Text, ImGui::ColorConvertU32ToFloat4(gTheme.text));
             if (ImGui::Button("Cancel", ImVec2(kCancelWidth, kCancelHeight)) && CancelBusyTask(task))
                 state.cancelSeen = true;
+            const ImVec2 min = ImGui::GetItemRectMin(), size = ImGui::GetItemRectSize();
+            const float rect[4] = {min.x, min.y, size.x, size.y};
+            std::copy(rect, rect + 4, state.cancelRect);
             ImGui::PopStyleColor(4);
             ImGui::PopStyleVar();
         }
@@ -222,6 +226,7 @@ bool RunJobProtocol(const JobProtocolObjects& o, JobFrameState& state) {
     state.overlayDrawn = false;
     state.liveBlockDrawn = false;
     state.overlayAlpha = 0;
+    std::fill(std::begin(state.cancelRect), std::end(state.cancelRect), 0.0f);
 
     // 1–5. Requests, while the document may change.
     TakeRequests(o, ImGui::GetIO().MouseDown[0]);
@@ -312,6 +317,10 @@ void DumpJobProtocol(StateDump& dump) {
     dump.Field("busy.frozenFrame", app.frozenFrameTexture != nullptr);
     dump.Field("busy.overlay", gJobFrame.overlayDrawn);
     dump.Field("busy.overlayAlpha", static_cast<double>(gJobFrame.overlayAlpha));
+    const float* c = gJobFrame.cancelRect;
+    char rect[96];
+    std::snprintf(rect, sizeof rect, "%.1f,%.1f,%.1f,%.1f", c[0], c[1], c[2], c[3]);
+    dump.Field("busy.cancelRect", std::string(rect));
     dump.Field("busy.liveBlock", gJobFrame.liveBlockDrawn);
     dump.Field("busy.tasksFinished", gJobFrame.tasksFinished);
     int keysDown = 0;

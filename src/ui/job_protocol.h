@@ -32,6 +32,7 @@ struct JobFrameState {
     bool cancelSeen = false;      // Escape or "Cancel" reached the task in hand
     bool overlayDrawn = false;    // this frame
     float overlayAlpha = 0;       // the fade of this frame's overlay
+    float cancelRect[4] = {};     // x, y, width, height of the card's "Cancel"; 0 wide when not drawn
     bool liveBlockDrawn = false;  // this frame
     int tasksFinished = 0;        // since start-up
 };

@@ -2,29 +2,58 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <chrono>
 #include <stdexcept>
 #include <string>
 #include <thread>
 
 #include "document/busy_task.h"
+#include "support/fake_clock.h"
 
 namespace {
 
-// Plays the frame loop: pumps until the task has finished (bounded).
-BusyPump PumpUntilFinished(BusyTask& task, bool takeSnapshot = true) {
+// Plays the frame loop: pumps until the task has finished (bounded), the
+// interface clock moving 50 ms a frame.
+BusyPump PumpUntilFinished(BusyTask& task, FakeInterfaceClock& clock, bool takeSnapshot = true) {
     for (int frame = 0; frame < 5000; ++frame) {
         if (takeSnapshot) task.snapshotRequested = false;  // the backdrop was captured
         BusyPump state = PumpBusyTask(task);
         if (state == BusyPump::Finished || state == BusyPump::Idle) return state;
+        clock.Advance(0.05);
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return BusyPump::Running;
 }
 
+// A job held until the test releases it.
+struct Latch {
+    std::atomic<bool> released{false};
+    std::atomic<bool> started{false};
+    std::function<void()> Job(BusyTask& task) {
+        return [this, &task] {
+            started = true;
+            while (!released.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            task.done = true;
+        };
+    }
+    void WaitStarted() const {
+        while (!started.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+};
+
+void WaitDone(const BusyTask& task) {
+    while (!task.done.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+class BusyTasks : public testing::Test {
+protected:
+    FakeInterfaceClock clock;
+};
+
 }  // namespace
 
-TEST(BusyTask, SecondRequestWhileQueuedIsDropped) {
+TEST_F(BusyTasks, SecondRequestWhileQueuedIsDropped) {
     BusyTask task;
     std::atomic<int> firstRuns{0}, secondRuns{0};
     ASSERT_TRUE(StartBusyTask(task, "Rendering...", [&] { ++firstRuns; }, true, -1.0f));
@@ -36,7 +65,7 @@ TEST(BusyTask, SecondRequestWhileQueuedIsDropped) {
     EXPECT_TRUE(task.cancellable);
     EXPECT_FLOAT_EQ(task.progress.load(), -1.0f);
 
-    EXPECT_EQ(PumpUntilFinished(task), BusyPump::Finished);
+    EXPECT_EQ(PumpUntilFinished(task, clock), BusyPump::Finished);
     EXPECT_EQ(firstRuns.load(), 1);
     EXPECT_EQ(secondRuns.load(), 0);
     EXPECT_FALSE(task.busy.load());
@@ -46,12 +75,12 @@ TEST(BusyTask, SecondRequestWhileQueuedIsDropped) {
     EXPECT_FALSE(task.worker.joinable());
 }
 
-TEST(BusyTask, StatusTextIsCutAtSixtyThreeBytesOnACharacterBoundary) {
+TEST_F(BusyTasks, StatusTextIsCutAtSixtyThreeBytesOnACharacterBoundary) {
     BusyTask task;
     std::string longText(80, 'x');
     ASSERT_TRUE(StartBusyTask(task, longText.c_str(), [] {}, false, -1.0f));
     EXPECT_EQ(BusyStatusText(task), std::string(63, 'x'));
-    PumpUntilFinished(task);
+    PumpUntilFinished(task, clock);
 
     std::string accented(62, 'a');
     accented += "\xC3\xA9\xC3\xA9";  // a two-byte character would straddle byte 63
@@ -59,7 +88,7 @@ TEST(BusyTask, StatusTextIsCutAtSixtyThreeBytesOnACharacterBoundary) {
     EXPECT_EQ(BusyStatusText(task), std::string(62, 'a'));
 }
 
-TEST(BusyTask, WorkerWaitsForTheSnapshotUnlessImmediate) {
+TEST_F(BusyTasks, WorkerWaitsForTheSnapshotUnlessImmediate) {
     BusyTask task;
     std::atomic<bool> ran{false};
     ASSERT_TRUE(StartBusyTask(task, "Updating audio...", [&] { ran = true; task.done = true; }, false, -1));
@@ -67,16 +96,16 @@ TEST(BusyTask, WorkerWaitsForTheSnapshotUnlessImmediate) {
     EXPECT_EQ(PumpBusyTask(task), BusyPump::Waiting);
     EXPECT_EQ(PumpBusyTask(task), BusyPump::Waiting);
     EXPECT_FALSE(ran.load());
-    EXPECT_EQ(PumpUntilFinished(task), BusyPump::Finished);
+    EXPECT_EQ(PumpUntilFinished(task, clock), BusyPump::Finished);
     EXPECT_TRUE(ran.load());
 
     ASSERT_TRUE(StartBusyTask(task, "Rendering...", [&] { task.done = true; }, true, -1));
     task.immediate = true;
-    EXPECT_EQ(PumpUntilFinished(task, /*takeSnapshot=*/false), BusyPump::Finished);
+    EXPECT_EQ(PumpUntilFinished(task, clock, /*takeSnapshot=*/false), BusyPump::Finished);
     EXPECT_FALSE(task.immediate);
 }
 
-TEST(BusyTask, CancelReachesTheJob) {
+TEST_F(BusyTasks, CancelReachesTheJob) {
     BusyTask task;
     std::atomic<bool> sawCancel{false};
     std::atomic<bool> started{false};
@@ -91,24 +120,24 @@ TEST(BusyTask, CancelReachesTheJob) {
     while (!started.load()) std::this_thread::yield();
     EXPECT_EQ(PumpBusyTask(task), BusyPump::Running);
     task.cancelRequested = true;  // Escape in the overlay
-    EXPECT_EQ(PumpUntilFinished(task), BusyPump::Finished);
+    EXPECT_EQ(PumpUntilFinished(task, clock), BusyPump::Finished);
     EXPECT_TRUE(sawCancel.load());
     EXPECT_FALSE(task.cancelRequested.load());
 }
 
-TEST(BusyTask, ThrowingJobEndsTheTaskAndTheNextOneRuns) {
+TEST_F(BusyTasks, ThrowingJobEndsTheTaskAndTheNextOneRuns) {
     BusyTask task;
     ASSERT_TRUE(StartBusyTask(task, "Rendering...", [] { throw std::runtime_error("disk gone"); }, true, -1));
-    EXPECT_EQ(PumpUntilFinished(task), BusyPump::Finished);
+    EXPECT_EQ(PumpUntilFinished(task, clock), BusyPump::Finished);
     EXPECT_FALSE(task.busy.load());
 
     std::atomic<int> runs{0};
     ASSERT_TRUE(StartBusyTask(task, "Re-rendering...", [&] { ++runs; task.done = true; }, true, -1));
-    EXPECT_EQ(PumpUntilFinished(task), BusyPump::Finished);
+    EXPECT_EQ(PumpUntilFinished(task, clock), BusyPump::Finished);
     EXPECT_EQ(runs.load(), 1);
 }
 
-TEST(BusyTask, SlotHeldByAnotherWorkerIsJoinedBeforeStarting) {
+TEST_F(BusyTasks, SlotHeldByAnotherWorkerIsJoinedBeforeStarting) {
     BusyTask task;
     std::atomic<bool> traceFinished{false};
     // The picture trace uses the slot without the busy flag.
@@ -118,19 +147,19 @@ TEST(BusyTask, SlotHeldByAnotherWorkerIsJoinedBeforeStarting) {
     });
     std::atomic<bool> sawTraceDone{false};
     ASSERT_TRUE(StartBusyTask(task, "Rendering...", [&] { sawTraceDone = traceFinished.load(); }, false, -1));
-    EXPECT_EQ(PumpUntilFinished(task), BusyPump::Finished);
+    EXPECT_EQ(PumpUntilFinished(task, clock), BusyPump::Finished);
     EXPECT_TRUE(sawTraceDone.load());
 }
 
-TEST(BusyTask, JoiningFromTheWorkerItselfIsRefused) {
+TEST_F(BusyTasks, JoiningFromTheWorkerItselfIsRefused) {
     BusyTask task;
     std::atomic<int> result{-1};
     ASSERT_TRUE(StartBusyTask(task, "x", [&] { result = JoinWorkerThread(task) ? 1 : 0; }, false, -1));
-    EXPECT_EQ(PumpUntilFinished(task), BusyPump::Finished);
+    EXPECT_EQ(PumpUntilFinished(task, clock), BusyPump::Finished);
     EXPECT_EQ(result.load(), 0);
 }
 
-TEST(BusyTask, ThreadHandleHolderAndToastTexts) {
+TEST_F(BusyTasks, ThreadHandleHolderAndToastTexts) {
     ThreadHandleHolder holder;
     std::atomic<bool> ran{false};
     holder.handle = std::thread([&] { ran = true; });
@@ -143,4 +172,142 @@ TEST(BusyTask, ThreadHandleHolderAndToastTexts) {
 
     EXPECT_EQ(PlaceholderToastText(1, false), "Some files unreadable \xE2\x80\x94 1 placeholder clip");
     EXPECT_EQ(PlaceholderToastText(3, true), "No palette \xE2\x80\x94 3 placeholder clips");
+}
+
+TEST_F(BusyTasks, ATaskGoesThroughTheSnapshotAndLingersAtAFullBarBeforeItEnds) {
+    BusyTask task;
+    Latch latch;
+    ASSERT_TRUE(StartBusyTask(task, "Updating audio...", latch.Job(task), false, 0.25f));
+    EXPECT_EQ(task.startedAt, clock.Get());
+    EXPECT_EQ(PumpBusyTask(task), BusyPump::Waiting);  // the backdrop is not taken yet
+    EXPECT_FALSE(task.threadStarted);
+
+    task.snapshotRequested = false;
+    EXPECT_EQ(PumpBusyTask(task), BusyPump::Running);
+    latch.WaitStarted();
+    EXPECT_EQ(PumpBusyTask(task), BusyPump::Running);
+    latch.released = true;
+    WaitDone(task);
+
+    clock.Advance(1.0);
+    const double doneAt = clock.Get();
+    EXPECT_EQ(PumpBusyTask(task), BusyPump::Lingering);
+    EXPECT_FALSE(task.worker.joinable());  // joined on the first frame it was seen done
+    EXPECT_FLOAT_EQ(task.progress.load(), 1.0f);
+    EXPECT_EQ(task.doneAt, doneAt);
+    clock.Advance(0.79);
+    EXPECT_EQ(PumpBusyTask(task), BusyPump::Lingering);
+    EXPECT_TRUE(task.busy.load());
+    clock.Advance(0.02);
+    EXPECT_EQ(PumpBusyTask(task), BusyPump::Finished);
+    EXPECT_FALSE(task.busy.load());
+    EXPECT_EQ(task.doneAt, -1);
+    EXPECT_EQ(PumpBusyTask(task), BusyPump::Idle);
+
+    // Without a bar the progress stays indeterminate while it lingers.
+    ASSERT_TRUE(StartBusyTask(task, "Loading bed\xE2\x80\xA6", [&] { task.done = true; }, false, -1.0f));
+    task.snapshotRequested = false;
+    PumpBusyTask(task);
+    WaitDone(task);
+    EXPECT_EQ(PumpBusyTask(task), BusyPump::Lingering);
+    EXPECT_FLOAT_EQ(task.progress.load(), -1.0f);
+}
+
+TEST_F(BusyTasks, AnImmediateTaskStartsInTheFrameItIsQueuedAndEndsWithoutLingering) {
+    BusyTask task;
+    Latch latch;
+    ASSERT_TRUE(StartBusyTask(task, "Rendering...", latch.Job(task), true, -1.0f));
+    task.immediate = true;
+    EXPECT_EQ(PumpBusyTask(task), BusyPump::Running);  // the snapshot request is not waited for
+    EXPECT_TRUE(task.threadStarted);
+    latch.released = true;
+    WaitDone(task);
+    EXPECT_EQ(PumpBusyTask(task), BusyPump::Finished);
+    EXPECT_FALSE(task.immediate);
+}
+
+TEST_F(BusyTasks, ATaskQueuedWhileTheTraceRunsWaitsWithoutBlockingAndStartsTheFrameAfterItEnds) {
+    BusyTask task;
+    std::atomic<bool> traceRunning{true};
+    std::atomic<bool> stopTrace{false};
+    task.worker = std::thread([&] {
+        while (!stopTrace.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        traceRunning = false;  // the trace worker's last step
+    });
+    std::atomic<int> runs{0};
+    ASSERT_TRUE(StartBusyTask(task, "Rendering...", [&] { ++runs; task.done = true; }, true, -1.0f));
+    task.immediate = true;
+    const auto before = std::chrono::steady_clock::now();
+    for (int frame = 0; frame < 20; ++frame) EXPECT_EQ(PumpBusyTask(task, &traceRunning), BusyPump::Waiting);
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(1));  // never joined the trace
+    EXPECT_EQ(runs.load(), 0);
+    EXPECT_FALSE(task.threadStarted);
+
+    stopTrace = true;
+    while (traceRunning.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_NE(PumpBusyTask(task, &traceRunning), BusyPump::Waiting);
+    EXPECT_TRUE(task.threadStarted);
+    WaitDone(task);
+    EXPECT_EQ(PumpBusyTask(task, &traceRunning), BusyPump::Finished);
+    EXPECT_EQ(runs.load(), 1);
+}
+
+TEST_F(BusyTasks, ABackdropThatFailsThreeTimesIsGivenUpAndTheTaskStarts) {
+    BusyTask task;
+    std::atomic<int> runs{0};
+    ASSERT_TRUE(StartBusyTask(task, "Updating audio...", [&] { ++runs; }, false, -1.0f));
+    for (int failure = 0; failure < kBusySnapshotAttempts; ++failure) {
+        EXPECT_EQ(PumpBusyTask(task), BusyPump::Waiting);
+        ++task.snapshotFailures;  // the frame driver's capture failed
+    }
+    EXPECT_NE(PumpBusyTask(task), BusyPump::Waiting);
+    EXPECT_FALSE(task.snapshotRequested);  // the driver stops trying
+    EXPECT_EQ(PumpUntilFinished(task, clock, /*takeSnapshot=*/false), BusyPump::Finished);
+    EXPECT_EQ(runs.load(), 1);
+
+    ASSERT_TRUE(StartBusyTask(task, "Updating audio...", [] {}, false, -1.0f));
+    EXPECT_EQ(task.snapshotFailures, 0);  // a new task tries again
+    PumpUntilFinished(task, clock);
+}
+
+TEST_F(BusyTasks, CancelStopsOnlyACancellableTaskThatIsNotDone) {
+    BusyTask task;
+    EXPECT_FALSE(CancelBusyTask(task));  // nothing busy
+
+    Latch latch;
+    ASSERT_TRUE(StartBusyTask(task, "Updating audio...", latch.Job(task), false, -1.0f));
+    task.snapshotRequested = false;
+    PumpBusyTask(task);
+    EXPECT_FALSE(CancelBusyTask(task));
+    EXPECT_FALSE(task.cancelRequested.load());
+    latch.released = true;
+    PumpUntilFinished(task, clock);
+
+    Latch running;
+    ASSERT_TRUE(StartBusyTask(task, "Rendering...", running.Job(task), true, 0.0f));
+    task.snapshotRequested = false;
+    PumpBusyTask(task);
+    EXPECT_TRUE(CancelBusyTask(task));
+    EXPECT_TRUE(task.cancelRequested.load());
+    running.released = true;
+    WaitDone(task);
+    task.cancelRequested = false;
+    EXPECT_FALSE(CancelBusyTask(task));  // done: lingering, nothing left to stop
+    EXPECT_FALSE(task.cancelRequested.load());
+    PumpUntilFinished(task, clock);
+
+    // Not started yet (the trace holds the slot): the job is dropped and the
+    // shared cancel flag, which the trace polls, stays down.
+    std::atomic<bool> traceRunning{true};
+    std::atomic<int> runs{0};
+    ASSERT_TRUE(StartBusyTask(task, "Rendering...", [&] { ++runs; }, true, -1.0f));
+    task.snapshotRequested = false;
+    EXPECT_EQ(PumpBusyTask(task, &traceRunning), BusyPump::Waiting);
+    EXPECT_TRUE(CancelBusyTask(task));
+    EXPECT_FALSE(task.cancelRequested.load());
+    EXPECT_EQ(PumpBusyTask(task, &traceRunning), BusyPump::Lingering);
+    clock.Advance(kBusyLingerSeconds + 0.01);
+    EXPECT_EQ(PumpBusyTask(task, &traceRunning), BusyPump::Finished);
+    EXPECT_EQ(runs.load(), 0);
+    EXPECT_FALSE(task.worker.joinable());
 }
