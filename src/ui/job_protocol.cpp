@@ -31,6 +31,7 @@
 #include "document/busy_task.h"
 #include "document/project.h"
 #include "library/sound_library.h"
+#include "picture/trace_scan.h"
 #include "playback/audio_engine.h"
 #include "ui/imgui_compat.h"
 #include "ui/job_protocol_logic.h"
@@ -254,7 +255,8 @@ bool RunJobProtocol(const JobProtocolObjects& o, JobFrameState& state) {
 
 void RunWorkerCompletions(AppState& app) {
     PumpExportCompletion(app, InterfaceClock());
-    JoinFinishedTraceWorker(app);
+    // A task queued behind the trace joins the slot itself.
+    if (!app.busyTask.busy.load()) JoinTraceWorker(app);
 }
 
 // ---------------------------------------------------------------------------

@@ -2,7 +2,7 @@
 //
 // Index
 //   Document             FollowSceneLinks, RefreshBedEvents, placeholders, locks
-//   Workers              PumpExportCompletion, JoinFinishedTraceWorker
+//   Workers              PumpExportCompletion
 //   Overlay texts        BusyOverlayFade, LiveBlockText
 #include "ui/job_protocol_logic.h"
 
@@ -102,11 +102,6 @@ bool PumpExportCompletion(AppState& app, double now) {
     completion.swap(app.exportCompletion);
     if (completion) completion();
     return true;
-}
-
-bool JoinFinishedTraceWorker(AppState& app) {
-    if (app.traceRunning.load() || app.busyTask.busy.load() || !app.busyTask.worker.joinable()) return false;
-    return JoinWorkerThread(app.busyTask);
 }
 
 // ---------------------------------------------------------------------------

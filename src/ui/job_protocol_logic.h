@@ -7,7 +7,6 @@
 //   CountPlaceholderResults / PlaceholderToast   the toast after a job
 //   LockEventsAfterRender   the lock that follows every render request
 //   PumpExportCompletion    join the export thread, linger, run its completion once
-//   JoinFinishedTraceWorker join a picture-trace worker that has ended
 //   BusyOverlayFade         the overlay's fade-in, 0..1
 //   LiveBlockText           the progress line over a full render
 //
@@ -45,10 +44,6 @@ void LockEventsAfterRender(Project& project, bool cancelled);
 // and the done time and runs the completion function once (it is cleared
 // before it runs). True in the call that ran it.
 bool PumpExportCompletion(AppState& app, double now);
-
-// Step 11: when no trace runs and no task is busy but the worker slot still
-// holds a thread (a finished trace worker), joins it. True when it joined.
-bool JoinFinishedTraceWorker(AppState& app);
 
 // 0 for the first 0.2 s after `startedAt`, then rising linearly to 1 over
 // 0.3 s.

@@ -422,13 +422,16 @@ TEST(JobProtocol, AFinishedTraceWorkerIsJoinedOnlyOnceItHasEndedAndNoTaskIsBusy)
         while (!stop.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         app.traceRunning = false;
     });
-    EXPECT_FALSE(JoinFinishedTraceWorker(app));
+    app.busyTask.workerIsTrace = true;
+    RunWorkerCompletions(app);
+    EXPECT_TRUE(app.busyTask.worker.joinable());
     stop = true;
     WaitFor([&] { return !app.traceRunning.load(); });
     app.busyTask.busy = true;  // a task queued behind it joins it itself
-    EXPECT_FALSE(JoinFinishedTraceWorker(app));
+    RunWorkerCompletions(app);
+    EXPECT_TRUE(app.busyTask.worker.joinable());
     app.busyTask.busy = false;
-    EXPECT_TRUE(JoinFinishedTraceWorker(app));
+    RunWorkerCompletions(app);
     EXPECT_FALSE(app.busyTask.worker.joinable());
 }
 
