@@ -234,22 +234,23 @@ TEST_F(BusyTasks, ATaskQueuedWhileTheTraceRunsWaitsWithoutBlockingAndStartsTheFr
         while (!stopTrace.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         traceRunning = false;  // the trace worker's last step
     });
-    std::atomic<int> runs{0};
-    ASSERT_TRUE(StartBusyTask(task, "Rendering...", [&] { ++runs; task.done = true; }, true, -1.0f));
+    Latch latch;
+    ASSERT_TRUE(StartBusyTask(task, "Rendering...", latch.Job(task), true, -1.0f));
     task.immediate = true;
     const auto before = std::chrono::steady_clock::now();
     for (int frame = 0; frame < 20; ++frame) EXPECT_EQ(PumpBusyTask(task, &traceRunning), BusyPump::Waiting);
     EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(1));  // never joined the trace
-    EXPECT_EQ(runs.load(), 0);
+    EXPECT_FALSE(latch.started.load());
     EXPECT_FALSE(task.threadStarted);
 
     stopTrace = true;
     while (traceRunning.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    EXPECT_NE(PumpBusyTask(task, &traceRunning), BusyPump::Waiting);
+    EXPECT_EQ(PumpBusyTask(task, &traceRunning), BusyPump::Running);
     EXPECT_TRUE(task.threadStarted);
+    latch.released = true;
     WaitDone(task);
     EXPECT_EQ(PumpBusyTask(task, &traceRunning), BusyPump::Finished);
-    EXPECT_EQ(runs.load(), 1);
+    EXPECT_TRUE(latch.started.load());
 }
 
 TEST_F(BusyTasks, ABackdropThatFailsThreeTimesIsGivenUpAndTheTaskStarts) {
