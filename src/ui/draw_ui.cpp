@@ -37,7 +37,6 @@
 #include "library/sound_library.h"
 #include "persistence/demo_content.h"
 #include "persistence/preferences.h"
-#include "playback/audio_engine.h"
 #include "recipes/legacy_presets.h"
 #include "ui/drop_handover.h"
 #include "ui/imgui_compat.h"
@@ -256,8 +255,8 @@ void DrawUI() {
 
     // 9. Job protocol: the requests, the busy task's start and finish, and
     // the busy overlay, which then owns the screen.
-    const JobProtocolObjects jobs{&app, &gProject, &gSoundLibrary, &gAudioEngine, &gFrameDriver};
-    if (RunJobProtocol(jobs, gJobFrame)) return;
+    const DocumentContext jobs = ProgramDocumentContext();
+    if (RunJobProtocol(jobs, &gFrameDriver, gJobFrame)) return;
 
     // 10. Export completion and a finished trace worker joined; the library
     // scan hand-over and the missing-file refresh while no task is busy; the

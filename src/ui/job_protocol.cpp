@@ -2,7 +2,6 @@
 //
 // Index
 //   gJobFrame
-//   Requests             steps 1–5: scene links and Beds, deletion, rebuild, Bed load, render
 //   Finishing            the follow-ups of a finished task (input, backdrop, toast, locks)
 //   Spinner / card       what the overlay and the live block draw
 //   DrawBusyOverlay      step 9: "##busy"
@@ -11,10 +10,8 @@
 //   DrawLiveBlock        step 12: "##liveblock"
 //   DumpJobProtocol
 //
-// Steps 1 and 2 move and delete events; like the requests of steps 3–5 they
-// wait while the document may not change (a busy task or an export): a
-// worker may be reading the document, and the requests stay in place until
-// the first frame after.
+// The requests of steps 1–5 are plain rules (TakeJobRequests,
+// job_protocol_logic.h).
 #include "ui/job_protocol.h"
 
 #include <imgui.h>
@@ -54,44 +51,17 @@ constexpr float kCardMinWidth = 260;
 int AlphaOf(float fraction) { return static_cast<int>(std::lround(std::clamp(fraction, 0.0f, 1.0f) * 255.0f)); }
 
 // ---------------------------------------------------------------------------
-// Requests
-// ---------------------------------------------------------------------------
-
-// Step 2. Deleting needs the edit operations (undo snapshot, selection
-// renumbering, DeleteEvent); until they exist the request is let go with a
-// log line, so nothing is changed without a way back.
-void TakePendingDelete(AppState& app, Project& project) {
-    const int index = app.pendingDeleteEvent;
-    if (index < 0) return;
-    app.pendingDeleteEvent = -1;
-    if (index >= static_cast<int>(project.events.size())) return;
-    std::printf("[UI] deleting event %d: the edit operations are not built yet\n", index);
-    std::fflush(stdout);
-}
-
-void TakeRequests(const JobProtocolObjects& o, bool leftButtonDown) {
-    AppState& app = *o.app;
-    Project& project = *o.project;
-    if (!DocumentMayChange(app)) return;
-    // 1. Scenes carry their linked events; Beds follow their layer lists
-    // (not while a drag holds the mouse: it would rebuild on every move).
-    FollowSceneLinks(project);
-    if (!leftButtonDown && RefreshBedEvents(project)) app.deferredRebuild.store(true);
-    // 2. The timeline's deletion.
-    TakePendingDelete(app, project);
-}
-
-// ---------------------------------------------------------------------------
 // Finishing
 // ---------------------------------------------------------------------------
 
-void FinishFollowUps(const JobProtocolObjects& o, JobFrameState& state, bool wasFull, bool cancelled) {
-    AppState& app = *o.app;
+void FinishFollowUps(const DocumentContext& ctx, FrameDriver* frames, JobFrameState& state, bool wasFull,
+                     bool cancelled) {
+    AppState& app = *ctx.app;
     if (!wasFull) app.frozenFrameTexture = nullptr;
-    if (o.frames) ReleaseGuiInput(*o.frames);
-    ShowPlaceholderToast(app, CountPlaceholderResults(*o.project), !o.library || o.library->libraries.empty());
+    if (frames) ReleaseGuiInput(*frames);
+    ShowPlaceholderToast(app, CountPlaceholderResults(*ctx.project), !ctx.library || ctx.library->libraries.empty());
     if (app.lockAfterRender) {
-        LockEventsAfterRender(*o.project, cancelled);
+        LockEventsAfterRender(*ctx.project, cancelled);
         app.lockAfterRender = false;
     }
     state.cancelSeen = false;
@@ -221,8 +191,8 @@ void DrawBusyOverlay(AppState& app, JobFrameState& state) {
 // RunJobProtocol
 // ---------------------------------------------------------------------------
 
-bool RunJobProtocol(const JobProtocolObjects& o, JobFrameState& state) {
-    AppState& app = *o.app;
+bool RunJobProtocol(const DocumentContext& ctx, FrameDriver* frames, JobFrameState& state) {
+    AppState& app = *ctx.app;
     BusyTask& task = app.busyTask;
     state.overlayDrawn = false;
     state.liveBlockDrawn = false;
@@ -230,7 +200,7 @@ bool RunJobProtocol(const JobProtocolObjects& o, JobFrameState& state) {
     std::fill(std::begin(state.cancelRect), std::end(state.cancelRect), 0.0f);
 
     // 1–5. Requests, while the document may change.
-    TakeRequests(o, ImGui::GetIO().MouseDown[0]);
+    TakeJobRequests(ctx, ImGui::GetIO().MouseDown[0]);
 
     // 6. Escape stops a cancellable task that is not done yet.
     if (task.busy.load() && ImCompat::IsNamedKeyPressed(ImGuiKey_Escape, false) && CancelBusyTask(task))
@@ -239,7 +209,7 @@ bool RunJobProtocol(const JobProtocolObjects& o, JobFrameState& state) {
     // 7, 8. Start, completion and the follow-ups of the task.
     const bool wasFull = task.immediate;
     const bool cancelled = state.cancelSeen || task.cancelRequested.load();
-    if (PumpBusyTask(task, &app.traceRunning) == BusyPump::Finished) FinishFollowUps(o, state, wasFull, cancelled);
+    if (PumpBusyTask(task, &app.traceRunning) == BusyPump::Finished) FinishFollowUps(ctx, frames, state, wasFull, cancelled);
 
     // 9. A task other than a full render owns the screen once its backdrop is taken.
     if (task.busy.load() && !task.immediate && !task.snapshotRequested) {
@@ -263,8 +233,8 @@ void RunWorkerCompletions(AppState& app) {
 // DrawLiveBlock
 // ---------------------------------------------------------------------------
 
-void DrawLiveBlock(const JobProtocolObjects& o, JobFrameState& state) {
-    const AppState& app = *o.app;
+void DrawLiveBlock(const DocumentContext& ctx, JobFrameState& state) {
+    const AppState& app = *ctx.app;
     const BusyTask& task = app.busyTask;
     if (!task.busy.load() || !task.immediate) return;
     const ImVec2 display = ImGui::GetIO().DisplaySize;
@@ -285,7 +255,7 @@ void DrawLiveBlock(const JobProtocolObjects& o, JobFrameState& state) {
 
     const float a = BusyOverlayFade(InterfaceClock(), task.startedAt);
     if (a > 0.01f) {
-        const int clips = o.engine ? o.engine->buildProgress.load() : 0;
+        const int clips = ctx.engine ? ctx.engine->buildProgress.load() : 0;
         const std::string text = LiveBlockText(BusyStatusText(task), app.renderEventsDone.load(),
                                                app.renderEventsTotal.load(), clips);
         const ImVec2 size = ImGui::CalcTextSize(text.c_str());

@@ -19,13 +19,10 @@
 // UI thread, inside a GUI frame.
 #pragma once
 
-#include <string>
+#include "document/document_context.h"
 
 struct AppState;
-struct AudioEngine;
 struct FrameDriver;
-struct Project;
-struct SoundLibrary;
 struct StateDump;
 
 struct JobFrameState {
@@ -39,27 +36,19 @@ struct JobFrameState {
 
 extern JobFrameState gJobFrame;
 
-// What the protocol works on: the program's own objects in DrawUI, private
-// ones in tests.
-struct JobProtocolObjects {
-    AppState* app = nullptr;
-    Project* project = nullptr;
-    const SoundLibrary* library = nullptr;
-    AudioEngine* engine = nullptr;
-    FrameDriver* frames = nullptr;  // its input is released when a task finishes
-};
-
-// Steps 1 to 9 of the protocol: the requests (scene links, Bed refresh,
-// deletion, deferred rebuild, Bed load, render request), Escape, the busy
-// task's start, completion and follow-ups, and the busy overlay. True when
-// the overlay was drawn: the caller then draws nothing else this frame.
-bool RunJobProtocol(const JobProtocolObjects& objects, JobFrameState& state);
+// Steps 1 to 9 of the protocol on the context's objects (the program's own in
+// DrawUI, private ones in tests; made this frame, so jobs queued now resume
+// playback at this frame's time): the requests (TakeJobRequests), Escape,
+// the busy task's start, completion and follow-ups, and the busy overlay.
+// `frames` (may be null) has its input released when a task finishes. True
+// when the overlay was drawn: the caller then draws nothing else this frame.
+bool RunJobProtocol(const DocumentContext& ctx, FrameDriver* frames, JobFrameState& state);
 
 // Steps 10 and 11.
 void RunWorkerCompletions(AppState& app);
 
 // Step 12: while a full render is busy, the transparent "##liveblock" over
 // the whole window that takes the mouse, with the render's progress line.
-void DrawLiveBlock(const JobProtocolObjects& objects, JobFrameState& state);
+void DrawLiveBlock(const DocumentContext& ctx, JobFrameState& state);
 
 void DumpJobProtocol(StateDump& dump);

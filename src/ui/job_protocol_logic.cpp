@@ -1,6 +1,7 @@
 // job_protocol_logic.cpp — the plain rules of the UI job protocol.
 //
 // Index
+//   TakeJobRequests      steps 1–5
 //   Document             FollowSceneLinks, RefreshBedEvents, placeholders, locks
 //   Workers              PumpExportCompletion
 //   Overlay texts        BusyOverlayFade, LiveBlockText
@@ -14,7 +15,10 @@
 #include "app/app_state.h"
 #include "document/busy_task.h"
 #include "document/project.h"
+#include "playback/audio_engine.h"
 #include "render/clip_bed_events.h"
+#include "render/render_job.h"
+#include "render/voice_sync.h"
 
 namespace {
 
@@ -23,7 +27,69 @@ constexpr double kExportLingerSeconds = 0.8;
 constexpr double kFadeDelaySeconds = 0.2;
 constexpr double kFadeSeconds = 0.3;
 
+// Step 2. Deleting needs the edit operations (undo snapshot, selection
+// renumbering, DeleteEvent); until they exist the request is let go with a
+// log line, so nothing is changed without a way back.
+void TakePendingDelete(AppState& app, const Project& project) {
+    const int index = app.pendingDeleteEvent;
+    if (index < 0) return;
+    app.pendingDeleteEvent = -1;
+    if (index >= static_cast<int>(project.events.size())) return;
+    std::printf("[UI] deleting event %d: the edit operations are not built yet\n", index);
+    std::fflush(stdout);
+}
+
+// Step 4.
+void TakeBedLoad(const DocumentContext& ctx) {
+    AppState& app = *ctx.app;
+    const int index = app.pendingBedLoadEvent;
+    if (index < 0) return;
+    app.pendingBedLoadEvent = -1;
+    if (index >= static_cast<int>(ctx.project->events.size())) return;
+    StartBusyTask(app.busyTask, "Loading bed\xE2\x80\xA6", [ctx, index] { DrawUIPlaybackRefreshJob(ctx, index); },
+                  false, -1.0f);
+}
+
+// Step 5.
+void TakeRenderRequest(const DocumentContext& ctx) {
+    AppState& app = *ctx.app;
+    if (app.renderRequestKind <= 0) return;
+    if (app.activeTab == 1) app.activeTab = 0;
+    // A request that cannot start (an empty list, an unknown kind) is cleared
+    // without the lock that follows a render.
+    if (!StartPendingRender(ctx)) return;
+    app.lockAfterRender = true;
+    if (app.busyTask.immediate) {
+        ctx.engine->buildProgress.store(0);
+        app.hoveredEvent = -1;
+    }
+}
+
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// TakeJobRequests
+// ---------------------------------------------------------------------------
+
+void TakeJobRequests(const DocumentContext& ctx, bool leftButtonDown) {
+    AppState& app = *ctx.app;
+    Project& project = *ctx.project;
+    // Steps 1 and 2 move and delete events: not while a worker may read them.
+    if (!DocumentMayChange(app)) return;
+    // 1. Scenes carry their linked events; Beds follow their layer lists
+    // (not while a drag holds the mouse: it would rebuild on every move).
+    FollowSceneLinks(project);
+    if (!leftButtonDown && RefreshBedEvents(project)) app.deferredRebuild.store(true);
+    // 2. The timeline's deletion.
+    TakePendingDelete(app, project);
+    // 3. The voices again, once for any number of raises.
+    if (app.deferredRebuild.exchange(false)) RebuildCacheAsync(ctx, "Updating audio...", false);
+    // 4, 5. One task a frame: a request behind a queued one waits.
+    if (!DocumentMayChange(app)) return;
+    TakeBedLoad(ctx);
+    if (!DocumentMayChange(app)) return;
+    TakeRenderRequest(ctx);
+}
 
 // ---------------------------------------------------------------------------
 // Document

@@ -2,6 +2,7 @@
 // frame does with the document and the workers' flags, without the GUI.
 //
 // Index
+//   TakeJobRequests         steps 1–5: the requests that panels and workers leave
 //   FollowSceneLinks        scene-linked events take their scene's span
 //   RefreshBedEvents        every Bed brought in line with its layers
 //   CountPlaceholderResults / PlaceholderToast   the toast after a job
@@ -16,8 +17,23 @@
 
 #include <string>
 
+#include "document/document_context.h"
+
 struct AppState;
 struct Project;
+
+// Steps 1–5 of the frame, each only while the document may change (no busy
+// task, no export; a request left meanwhile stays for the first frame after),
+// and at most one task queued:
+// 1. scene links followed; while the left button is up (`leftButtonDown`
+//    false) every Bed refreshed, raising deferredRebuild when one changed;
+// 2. pendingDeleteEvent taken;
+// 3. deferredRebuild → RebuildCacheAsync "Updating audio...";
+// 4. pendingBedLoadEvent → "Loading bed…" (the event's voices again);
+// 5. the render request → StartPendingRender, with lockAfterRender set, the
+//    Trace tab left for Events, and for a full render the voice counter and
+//    the timeline's hovered event reset.
+void TakeJobRequests(const DocumentContext& ctx, bool leftButtonDown);
 
 // An event linked to scene s takes the scene's in time as its time and
 // out − in as its duration; a link to a scene that no longer exists becomes

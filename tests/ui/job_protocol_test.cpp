@@ -1,144 +1,17 @@
-// The UI job protocol through the frame driver on the null back-end: a
-// headless GUI, a fake interface clock, jobs held by a latch.
+// The UI job protocol through the frame driver on the null back-end: the
+// task's states, the overlay and the live block, cancel, what a finished task
+// leaves behind, the export and trace completions.
 #include <gtest/gtest.h>
 #include <imgui.h>
 #include <imgui_internal.h>
 
 #include <SDL_scancode.h>
 
-#include <atomic>
-#include <chrono>
-#include <functional>
-#include <memory>
-#include <string>
-#include <thread>
+#include <cstdio>
 
-#include "app/app_state.h"
-#include "app/frame_driver.h"
-#include "app/null_frame_backend.h"
-#include "document/busy_task.h"
-#include "document/project.h"
-#include "library/sound_library.h"
-#include "support/fake_clock.h"
-#include "support/imgui_headless.h"
-#include "ui/job_protocol.h"
 #include "ui/job_protocol_logic.h"
+#include "ui/job_protocol_rig.h"
 
-namespace {
-
-constexpr double kFrame = 0.0625;  // interface seconds per frame (exact in binary)
-
-// A job held until the test releases it; the job's own work runs before it
-// raises done.
-struct Latch {
-    std::atomic<bool> released{false};
-    std::atomic<bool> started{false};
-    std::function<void()> Job(BusyTask& task, std::function<void()> work = nullptr) {
-        return [this, &task, work] {
-            started = true;
-            while (!released.load() && !task.cancelRequested.load())
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            if (work) work();
-            task.done = true;
-        };
-    }
-};
-
-void WaitFor(const std::function<bool()>& condition) {
-    for (int i = 0; i < 5000 && !condition(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-}
-
-struct Rig;
-Rig* gRig = nullptr;
-void DrawRigFrame();
-
-// DrawUI in small: the protocol, then (unless the overlay owns the frame) a
-// main window with one button, then the live block.
-struct Rig {
-    HeadlessGui gui;
-    NullFrameBackend backend{1280, 720};
-    FrameDriver driver;
-    FakeInterfaceClock clock;
-    std::unique_ptr<AppState> app = std::make_unique<AppState>();
-    std::unique_ptr<Project> project = std::make_unique<Project>();
-    std::unique_ptr<SoundLibrary> library = std::make_unique<SoundLibrary>();
-    JobFrameState state;
-    bool overlay = false;
-    int panelClicks = 0;
-
-    Rig() {
-        driver.backend = &backend;
-        driver.appRunning = true;
-        driver.drawUI = DrawRigFrame;
-        backend.mouse.focused = true;
-        backend.mouse.inside = true;
-        ImGui::GetIO().KeyMap[ImGuiKey_Escape] = SDL_SCANCODE_ESCAPE;
-        gRig = this;
-    }
-    ~Rig() {
-        app->busyTask.cancelRequested = true;
-        JoinWorkerThread(app->busyTask);
-        JoinThreadHandle(app->exportThread);
-        gRig = nullptr;
-    }
-    JobProtocolObjects Objects() { return {app.get(), project.get(), library.get(), nullptr, &driver}; }
-    void Frame(double seconds = kFrame) {
-        clock.Advance(seconds);
-        RenderFrame(driver, *app);
-    }
-    void Frames(int count) {
-        for (int i = 0; i < count; ++i) Frame();
-    }
-    // Frames until the task has finished (bounded).
-    void FinishTask() {
-        for (int i = 0; i < 400 && app->busyTask.busy.load(); ++i) {
-            Frame();
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        ASSERT_FALSE(app->busyTask.busy.load());
-    }
-    void SetMouse(float x, float y, bool left) {
-        backend.mouse.x = x;
-        backend.mouse.y = y;
-        backend.mouse.buttons[0] = left;
-    }
-    // Press and release at (x, y) over three frames.
-    void Click(float x, float y) {
-        SetMouse(x, y, false);
-        Frame();
-        SetMouse(x, y, true);
-        Frame();
-        SetMouse(x, y, false);
-        Frame();
-    }
-    void Escape() {
-        gui.SetKey(SDL_SCANCODE_ESCAPE, true);
-        Frame();
-        gui.SetKey(SDL_SCANCODE_ESCAPE, false);
-        Frame();
-    }
-};
-
-void DrawRigFrame() {
-    Rig& r = *gRig;
-    JobProtocolObjects o = r.Objects();
-    r.overlay = RunJobProtocol(o, r.state);
-    if (r.overlay) return;
-    ImGui::SetNextWindowPos(ImVec2(0, 0));
-    ImGui::SetNextWindowSize(ImGui::GetIO().DisplaySize);
-    ImGui::Begin("##main", nullptr, ImGuiWindowFlags_NoTitleBar | ImGuiWindowFlags_NoBringToFrontOnFocus);
-    ImGui::SetCursorPos(ImVec2(100, 100));
-    if (ImGui::Button("Panel", ImVec2(200, 100))) ++r.panelClicks;
-    ImGui::End();
-    DrawLiveBlock(o, r.state);
-}
-
-const char* HoveredWindowName() {
-    ImGuiWindow* w = ImGui::GetCurrentContext()->HoveredWindow;
-    return w ? w->Name : "";
-}
-
-}  // namespace
 
 TEST(JobProtocol, ATaskOtherThanAFullRenderFreezesTheWindowThenLingersAtAFullBar) {
     Rig rig;

@@ -1,0 +1,210 @@
+// The requests the job protocol turns into busy tasks: render requests of
+// every kind with their locks, the render that waits for the picture trace,
+// the deferred rebuild raised from another thread, the Bed refresh and load.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "render/render_job.h"
+#include "support/render_fixtures.h"
+#include "ui/job_protocol_rig.h"
+
+namespace {
+
+// A library of analysed sounds that are not on disk (renders choose from
+// them; their voices are silent placeholders) and `spots` Spot events.
+void AddRenderableProject(Rig& rig, int spots) {
+    rig.library->libraries.push_back(MakeLibrary("Synth", MakeSyntheticEntries(80, 5)));
+    rig.project->totalDuration = 30;
+    for (int i = 0; i < spots; ++i) AddEvent(*rig.project, 1.0f + 2.0f * float(i), kShapeSpot, 0.5f);
+}
+
+bool AllLocked(const Project& project) {
+    for (const Event& e : project.events)
+        if (!e.locked) return false;
+    return true;
+}
+
+}  // namespace
+
+TEST(JobRequests, ARenderRequestWaitsBehindABusyTaskAndEveryKindLocksAllEventsAfterwards) {
+    Rig rig;
+    AddRenderableProject(rig, 4);
+    AppState& app = *rig.app;
+    BusyTask& task = app.busyTask;
+
+    Latch other;
+    ASSERT_TRUE(StartBusyTask(task, "Updating audio...", other.Job(task), false, -1.0f));
+    app.renderRequestKind = 1;
+    app.activeTab = 1;  // Trace
+    rig.Frames(4);
+    EXPECT_EQ(app.renderRequestKind, 1);  // waits in place
+    EXPECT_EQ(BusyStatusText(task), "Updating audio...");
+    other.released = true;
+    rig.FinishTask();
+
+    rig.Frame();
+    EXPECT_EQ(app.renderRequestKind, 0);
+    EXPECT_EQ(app.activeTab, 0);  // a render leaves the Trace tab for Events
+    EXPECT_TRUE(app.lockAfterRender);
+    EXPECT_EQ(BusyStatusText(task), "Rendering...");
+    EXPECT_TRUE(task.immediate);
+    rig.FinishTask();
+    EXPECT_TRUE(AllLocked(*rig.project));
+    EXPECT_FALSE(app.lockAfterRender);
+
+    struct KindCase {
+        int kind;
+        const char* status;
+    };
+    for (KindCase c : {KindCase{2, "Re-rendering..."}, KindCase{3, "Re-rendering event..."},
+                       KindCase{4, "Re-rendering event..."}}) {
+        SCOPED_TRACE(c.kind);
+        for (size_t i = 0; i < rig.project->events.size(); ++i) rig.project->events[i].locked = i % 2 == 0;
+        std::vector<char> lockedWhileRendering;
+        rig.observer.postPass = [&](PostPass pass) {
+            if (pass != PostPass::Deconflict) return;
+            for (const Event& e : rig.project->events) lockedWhileRendering.push_back(e.locked);
+        };
+        app.renderRequestKind = c.kind;
+        app.renderRequestIndex = 1;
+        app.renderRequestList = {0, 2};
+        rig.Frame();
+        EXPECT_EQ(BusyStatusText(task), c.status);
+        EXPECT_EQ(task.immediate, c.kind == 2);
+        rig.FinishTask();
+        rig.observer.postPass = nullptr;
+        if (c.kind == 2) {
+            ASSERT_EQ(lockedWhileRendering.size(), rig.project->events.size());
+            for (char locked : lockedWhileRendering) EXPECT_FALSE(locked);  // unlocked before the render
+        }
+        EXPECT_TRUE(AllLocked(*rig.project));
+    }
+
+    // A request that cannot start (an empty list) is cleared without a task or a lock.
+    for (Event& e : rig.project->events) e.locked = false;
+    app.renderRequestKind = 4;
+    app.renderRequestList.clear();
+    rig.Frames(3);
+    EXPECT_EQ(app.renderRequestKind, 0);
+    EXPECT_FALSE(task.busy.load());
+    EXPECT_FALSE(app.lockAfterRender);
+    EXPECT_FALSE(rig.project->events[0].locked);
+}
+
+TEST(JobRequests, ACancelledFullRenderLeavesTheEventsItNeverReachedUnlocked) {
+    Rig rig;
+    AddRenderableProject(rig, 4);
+    AppState& app = *rig.app;
+    std::atomic<bool> reached{false}, release{false};
+    rig.observer.eventRendered = [&](int, int done) {
+        if (done != 1) return;
+        reached = true;
+        while (!release.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    };
+    app.renderRequestKind = 1;
+    rig.Frame();
+    WaitFor([&] { return reached.load(); });
+    rig.Escape();
+    EXPECT_TRUE(app.busyTask.cancelRequested.load());
+    release = true;
+    rig.FinishTask();
+    const Project& project = *rig.project;
+    EXPECT_TRUE(project.events[0].locked);
+    for (size_t i = 1; i < project.events.size(); ++i) EXPECT_FALSE(project.events[i].locked) << i;
+}
+
+TEST(JobRequests, ARenderRequestedWhileTheTraceRunsStartsTheFrameAfterTheTraceEnds) {
+    Rig rig;
+    AddRenderableProject(rig, 3);
+    AppState& app = *rig.app;
+    BusyTask& task = app.busyTask;
+    std::atomic<bool> stopTrace{false};
+    app.traceRunning = true;
+    task.worker = std::thread([&] {
+        while (!stopTrace.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        app.traceRunning = false;  // the trace worker's last step
+    });
+    task.workerIsTrace = true;
+    std::atomic<bool> rendering{false}, release{false};
+    rig.observer.eventRendered = [&](int, int) {
+        rendering = true;
+        while (!release.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    };
+
+    app.renderRequestKind = 1;
+    const auto before = std::chrono::steady_clock::now();
+    rig.Frames(10);
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(2));  // frames never waited
+    EXPECT_TRUE(task.busy.load());
+    EXPECT_FALSE(task.threadStarted);
+    EXPECT_TRUE(rig.state.liveBlockDrawn);  // the window stays live meanwhile
+    EXPECT_FALSE(rendering.load());
+
+    stopTrace = true;
+    WaitFor([&] { return !app.traceRunning.load(); });
+    rig.Frame();
+    EXPECT_TRUE(task.threadStarted);
+    WaitFor([&] { return rendering.load(); });
+    EXPECT_TRUE(rendering.load());
+    release = true;
+    rig.FinishTask();
+    EXPECT_TRUE(AllLocked(*rig.project));
+}
+
+TEST(JobRequests, ADeferredRebuildRaisedFromAnotherThreadGivesExactlyOneUpdatingAudioTask) {
+    Rig rig;
+    AppState& app = *rig.app;
+    std::thread raiser([&] {
+        for (int i = 0; i < 1000; ++i) app.deferredRebuild.store(true);
+    });
+    raiser.join();
+    std::vector<std::string> statuses;
+    for (int frame = 0; frame < 60; ++frame) {
+        const bool wasBusy = app.busyTask.busy.load();
+        rig.Frame();
+        if (!wasBusy && app.busyTask.busy.load()) statuses.push_back(BusyStatusText(app.busyTask));
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_EQ(statuses.size(), 1u);
+    EXPECT_EQ(statuses[0], "Updating audio...");
+    EXPECT_EQ(rig.state.tasksFinished, 1);
+    EXPECT_FALSE(app.deferredRebuild.load());
+}
+
+TEST(JobRequests, BedsAreRefreshedWhileTheMouseIsUpAndABedLoadIsItsOwnTask) {
+    Rig rig;
+    AppState& app = *rig.app;
+    Project& project = *rig.project;
+    const int bed = AddEvent(project, 2.0f, kShapeBed, 0.5f);
+    project.events[size_t(bed)].duration = 8;
+    project.events[size_t(bed)].pinnedFiles = {"/nonexistent/rain.wav"};
+
+    // A drag holds the mouse: no refresh.
+    rig.SetMouse(600, 600, true);
+    rig.Frame();
+    EXPECT_TRUE(project.results.empty());
+    rig.SetMouse(600, 600, false);
+    rig.Frame();  // the Bed gets its layer; the voices are rebuilt after
+    EXPECT_FALSE(project.results.empty());
+    EXPECT_EQ(BusyStatusText(app.busyTask), "Updating audio...");
+    rig.FinishTask();
+    rig.Frames(3);  // nothing changed since: no further task
+    EXPECT_FALSE(app.busyTask.busy.load());
+    EXPECT_EQ(rig.state.tasksFinished, 1);
+
+    app.pendingBedLoadEvent = 7;  // no such event
+    rig.Frame();
+    EXPECT_EQ(app.pendingBedLoadEvent, -1);
+    EXPECT_FALSE(app.busyTask.busy.load());
+
+    app.pendingBedLoadEvent = bed;
+    rig.Frame();
+    EXPECT_EQ(app.pendingBedLoadEvent, -1);
+    ASSERT_TRUE(app.busyTask.busy.load());
+    EXPECT_EQ(BusyStatusText(app.busyTask), "Loading bed\xE2\x80\xA6");
+    EXPECT_FALSE(app.busyTask.cancellable);
+    EXPECT_FLOAT_EQ(app.busyTask.progress.load(), -1.0f);
+    rig.FinishTask();
+}
