@@ -5,6 +5,7 @@
 //   Clip intensity gains  the event's intensity (and trace gain) over the clip
 //   RebuildClipEvent
 //   RebuildBedEvent       resolve, remove stale, create / update, reorder
+//   RebuildBedEvents      every Bed, the results scanned once for all of them
 //   ApplyProbedWeights
 #include "render/clip_bed_events.h"
 
@@ -189,8 +190,11 @@ bool MatchesAnyLayer(const RenderResult& r, const Event& ev) {
 
 }  // namespace
 
-bool RebuildBedEvent(Project& project, int eventIndex) {
-    if (!IsValidEvent(project, eventIndex, kShapeBed)) return false;
+namespace {
+
+// The body of RebuildBedEvent, given the event's results (indices in results
+// order), so that a caller checking every Bed scans the results only once.
+bool RebuildBedWithResults(Project& project, int eventIndex, std::vector<int> own) {
     Event& ev = project.events[eventIndex];
     std::vector<RenderResult>& results = project.results;
 
@@ -213,13 +217,8 @@ bool RebuildBedEvent(Project& project, int eventIndex) {
     const float startRef = ev.time - ev.syncOffset;
     bool changed = false;
 
-    // The event's results in results order: one scan of the project, the only
-    // one an unchanged Bed costs. Stale results (no layer names them any more)
-    // are erased walking back from the last.
-    std::vector<int> own;
-    for (size_t i = 0; i < results.size(); ++i) {
-        if (results[i].eventIdx == eventIndex) own.push_back(static_cast<int>(i));
-    }
+    // Stale results (no layer names them any more) are erased walking back
+    // from the last.
     for (size_t k = own.size(); k-- > 0;) {
         if (MatchesAnyLayer(results[own[k]], ev)) continue;
         results.erase(results.begin() + own[k]);
@@ -294,6 +293,44 @@ bool RebuildBedEvent(Project& project, int eventIndex) {
         AssignTracks(project);
         project.resultsRevision += 1;
         project.rendered = !results.empty();
+    }
+    return changed;
+}
+
+// Per event, the indices of its results in results order; only Beds are filled.
+std::vector<std::vector<int>> BedResults(const Project& project) {
+    std::vector<std::vector<int>> own(project.events.size());
+    for (size_t i = 0; i < project.results.size(); ++i) {
+        const int32_t e = project.results[i].eventIdx;
+        if (e >= 0 && static_cast<size_t>(e) < own.size() && project.events[static_cast<size_t>(e)].shape == kShapeBed)
+            own[static_cast<size_t>(e)].push_back(static_cast<int>(i));
+    }
+    return own;
+}
+
+}  // namespace
+
+bool RebuildBedEvent(Project& project, int eventIndex) {
+    if (!IsValidEvent(project, eventIndex, kShapeBed)) return false;
+    // The event's results in results order: one scan of the project, the only
+    // one an unchanged Bed costs.
+    std::vector<int> own;
+    for (size_t i = 0; i < project.results.size(); ++i) {
+        if (project.results[i].eventIdx == eventIndex) own.push_back(static_cast<int>(i));
+    }
+    return RebuildBedWithResults(project, eventIndex, std::move(own));
+}
+
+bool RebuildBedEvents(Project& project) {
+    bool changed = false;
+    std::vector<std::vector<int>> own = BedResults(project);
+    for (size_t e = 0; e < project.events.size(); ++e) {
+        if (project.events[e].shape != kShapeBed) continue;
+        if (!RebuildBedWithResults(project, static_cast<int>(e), std::move(own[e]))) continue;
+        changed = true;
+        // Results were added, erased or moved: the indices of the other Beds
+        // are found again.
+        own = BedResults(project);
     }
     return changed;
 }

@@ -3,6 +3,7 @@
 // Index
 //   RebuildClipEvent       the one region result of a Clip event (always a fresh record)
 //   RebuildBedEvent        one fill result per Bed layer; unchanged Beds cost nothing
+//   RebuildBedEvents       every Bed at once, with one scan of the results
 //   ApplyProbedWeights     copy newly probed spectral weights into the results
 //   ClipBedFileOpenCount   test hook: sound files opened by the two rebuilds
 //
@@ -27,6 +28,11 @@ bool RebuildClipEvent(Project& project, int eventIndex);
 // file, in layer order) and returns whether anything was created, erased,
 // reordered, or had its duration, loop flag or start changed.
 bool RebuildBedEvent(Project& project, int eventIndex);
+
+// RebuildBedEvent for every Bed event, in event order; true when any of them
+// changed. The results are scanned once for all Beds (again only after a Bed
+// changed), so an unchanged project costs one pass however many Beds it has.
+bool RebuildBedEvents(Project& project);
 
 // Rebuilds every Bed event and gives the results of every Clip whose
 // clipWeight is known that weight.

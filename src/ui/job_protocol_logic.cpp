@@ -2,7 +2,7 @@
 //
 // Index
 //   TakeJobRequests      steps 1–5
-//   Document             FollowSceneLinks, RefreshBedEvents, placeholders, locks
+//   Document             FollowSceneLinks, placeholders, locks
 //   Workers              PumpExportCompletion
 //   Overlay texts        BusyOverlayFade, LiveBlockText
 #include "ui/job_protocol_logic.h"
@@ -79,7 +79,7 @@ void TakeJobRequests(const DocumentContext& ctx, bool leftButtonDown) {
     // 1. Scenes carry their linked events; Beds follow their layer lists
     // (not while a drag holds the mouse: it would rebuild on every move).
     FollowSceneLinks(project);
-    if (!leftButtonDown && RefreshBedEvents(project)) app.deferredRebuild.store(true);
+    if (!leftButtonDown && RebuildBedEvents(project)) app.deferredRebuild.store(true);
     // 2. The timeline's deletion.
     TakePendingDelete(app, project);
     // 3. The voices again, once for any number of raises.
@@ -113,14 +113,6 @@ bool FollowSceneLinks(Project& project) {
             changed = true;
         }
     }
-    return changed;
-}
-
-bool RefreshBedEvents(Project& project) {
-    bool changed = false;
-    const int count = static_cast<int>(project.events.size());
-    for (int i = 0; i < count; ++i)
-        if (project.events[static_cast<size_t>(i)].shape == kShapeBed && RebuildBedEvent(project, i)) changed = true;
     return changed;
 }
 

@@ -4,7 +4,6 @@
 // Index
 //   TakeJobRequests         steps 1–5: the requests that panels and workers leave
 //   FollowSceneLinks        scene-linked events take their scene's span
-//   RefreshBedEvents        every Bed brought in line with its layers
 //   CountPlaceholderResults / PlaceholderToast   the toast after a job
 //   LockEventsAfterRender   the lock that follows every render request
 //   PumpExportCompletion    join the export thread, linger, run its completion once
@@ -39,9 +38,6 @@ void TakeJobRequests(const DocumentContext& ctx, bool leftButtonDown);
 // out − in as its duration; a link to a scene that no longer exists becomes
 // −1. True when any event changed.
 bool FollowSceneLinks(Project& project);
-
-// RebuildBedEvent for every Bed event; true when any of them changed.
-bool RefreshBedEvents(Project& project);
 
 // Results built without a real file.
 int CountPlaceholderResults(const Project& project);

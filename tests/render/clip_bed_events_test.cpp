@@ -220,6 +220,48 @@ TEST(RebuildBedEvent, LayersMapOneToOneAndAnUnchangedBedOpensNothing) {
     EXPECT_EQ(p.resultsRevision, revision);
 }
 
+// Every Bed at once, as the frame checks them: the same results as one call
+// per Bed, also when an earlier Bed's change moves the later Beds' layers.
+TEST(RebuildBedEvent, AllBedsAtOnceMatchOneCallPerBed) {
+    TempDir dir;
+    std::string a = WriteSound(dir, "a.wav", 1.0), b = WriteSound(dir, "b.wav", 1.0);
+    std::string c = WriteSound(dir, "c.wav", 1.0);
+    auto build = [&](Project& p) {
+        AddBed(p, 0.0f, 4.0f, {a, b});
+        AddEvent(p, 1.0f, kShapeSpot, 0.5f);
+        AddBed(p, 5.0f, 3.0f, {c, a});
+        AddBed(p, 9.0f, 2.0f, {b});
+    };
+    auto edit = [&](Project& p) {
+        p.events[0].pinnedFiles = {b};      // erases a layer before the others' results
+        p.events[2].pinnedFiles = {a, c};   // reorders
+        p.events[3].duration = 2.5f;        // lengthens
+    };
+    auto layers = [](const Project& p) {
+        std::vector<std::string> out;
+        for (const RenderResult& r : p.results)
+            out.push_back(std::to_string(r.eventIdx) + ":" + r.name + ":" + std::to_string(r.duration));
+        return out;
+    };
+
+    Project once, each;
+    build(once);
+    build(each);
+    EXPECT_TRUE(RebuildBedEvents(once));
+    for (int e : {0, 2, 3}) RebuildBedEvent(each, e);
+    EXPECT_EQ(layers(once), layers(each));
+    edit(once);
+    edit(each);
+    EXPECT_TRUE(RebuildBedEvents(once));
+    for (int e : {0, 2, 3}) RebuildBedEvent(each, e);
+    EXPECT_EQ(layers(once), layers(each));
+    EXPECT_EQ(ResultsOf(once, 0).size(), 1u);
+
+    const int64_t opens = ClipBedFileOpenCount();
+    EXPECT_FALSE(RebuildBedEvents(once));
+    EXPECT_EQ(ClipBedFileOpenCount(), opens);
+}
+
 TEST(RebuildBedEvent, DuplicateFilesShareOneResultOwnedByTheFirstLayer) {
     TempDir dir;
     std::string a = WriteSound(dir, "a.wav", 1.0), b = WriteSound(dir, "b.wav", 1.0);
