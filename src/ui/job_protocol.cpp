@@ -3,7 +3,7 @@
 // Index
 //   gJobFrame
 //   Finishing            the follow-ups of a finished task (input, backdrop, toast, locks)
-//   Spinner / card       what the overlay and the live block draw
+//   Layers, spinner, card  what the overlay and the live block draw
 //   DrawBusyOverlay      step 9: "##busy"
 //   RunJobProtocol       steps 1–9 in order
 //   RunWorkerCompletions steps 10–11
@@ -69,7 +69,7 @@ void FinishFollowUps(const DocumentContext& ctx, FrameDriver* frames, JobFrameSt
 }
 
 // ---------------------------------------------------------------------------
-// Spinner / card
+// Layers, spinner, card
 // ---------------------------------------------------------------------------
 
 // Three quarters of a circle turning about once a second.
@@ -113,6 +113,21 @@ CardLayout LayOutCard(ImVec2 display, ImVec2 textSize, bool bar, bool cancel) {
     return c;
 }
 
+// A window over the whole display without decoration, padding or
+// background: what it shows it draws itself. End it with ImGui::End.
+void BeginFullScreenLayer(const char* id, ImGuiWindowFlags extraFlags) {
+    const ImGuiWindowFlags flags = ImGuiWindowFlags_NoTitleBar | ImGuiWindowFlags_NoResize | ImGuiWindowFlags_NoMove |
+                                   ImGuiWindowFlags_NoScrollbar | ImGuiWindowFlags_NoScrollWithMouse |
+                                   ImGuiWindowFlags_NoCollapse | ImGuiWindowFlags_NoBringToFrontOnFocus |
+                                   ImGuiWindowFlags_NoSavedSettings | ImGuiWindowFlags_NoBackground | extraFlags;
+    ImGui::SetNextWindowPos(ImVec2(0, 0));
+    ImGui::SetNextWindowSize(ImGui::GetIO().DisplaySize);
+    ImGui::PushStyleVar(ImGuiStyleVar_WindowPadding, ImVec2(0, 0));
+    ImGui::PushStyleVar(ImGuiStyleVar_WindowBorderSize, 0.0f);
+    ImGui::Begin(id, nullptr, flags);
+    ImGui::PopStyleVar(2);
+}
+
 // ---------------------------------------------------------------------------
 // DrawBusyOverlay
 // ---------------------------------------------------------------------------
@@ -123,17 +138,7 @@ void DrawBusyOverlay(AppState& app, JobFrameState& state) {
     const float a = BusyOverlayFade(InterfaceClock(), task.startedAt);
     const bool canCancel = task.cancellable && !task.done.load();
 
-    ImGuiWindowFlags flags = ImGuiWindowFlags_NoTitleBar | ImGuiWindowFlags_NoResize | ImGuiWindowFlags_NoMove |
-                             ImGuiWindowFlags_NoScrollbar | ImGuiWindowFlags_NoScrollWithMouse |
-                             ImGuiWindowFlags_NoCollapse | ImGuiWindowFlags_NoBringToFrontOnFocus |
-                             ImGuiWindowFlags_NoSavedSettings | ImGuiWindowFlags_NoBackground;
-    if (!canCancel) flags |= ImGuiWindowFlags_NoInputs;
-    ImGui::SetNextWindowPos(ImVec2(0, 0));
-    ImGui::SetNextWindowSize(display);
-    ImGui::PushStyleVar(ImGuiStyleVar_WindowPadding, ImVec2(0, 0));
-    ImGui::PushStyleVar(ImGuiStyleVar_WindowBorderSize, 0.0f);
-    ImGui::Begin("##busy", nullptr, flags);
-    ImGui::PopStyleVar(2);
+    BeginFullScreenLayer("##busy", canCancel ? 0 : ImGuiWindowFlags_NoInputs);
     ImDrawList* draw = ImGui::GetWindowDrawList();
     const ImVec2 origin(0, 0);
 
@@ -209,7 +214,8 @@ bool RunJobProtocol(const DocumentContext& ctx, FrameDriver* frames, JobFrameSta
     // 7, 8. Start, completion and the follow-ups of the task.
     const bool wasFull = task.immediate;
     const bool cancelled = state.cancelSeen || task.cancelRequested.load();
-    if (PumpBusyTask(task, &app.traceRunning) == BusyPump::Finished) FinishFollowUps(ctx, frames, state, wasFull, cancelled);
+    if (PumpBusyTask(task, &app.traceRunning) == BusyPump::Finished)
+        FinishFollowUps(ctx, frames, state, wasFull, cancelled);
 
     // 9. A task other than a full render owns the screen once its backdrop is taken.
     if (task.busy.load() && !task.immediate && !task.snapshotRequested) {
@@ -238,17 +244,7 @@ void DrawLiveBlock(const DocumentContext& ctx, JobFrameState& state) {
     const BusyTask& task = app.busyTask;
     if (!task.busy.load() || !task.immediate) return;
     const ImVec2 display = ImGui::GetIO().DisplaySize;
-    const ImGuiWindowFlags flags = ImGuiWindowFlags_NoTitleBar | ImGuiWindowFlags_NoResize |
-                                   ImGuiWindowFlags_NoMove | ImGuiWindowFlags_NoScrollbar |
-                                   ImGuiWindowFlags_NoScrollWithMouse | ImGuiWindowFlags_NoCollapse |
-                                   ImGuiWindowFlags_NoSavedSettings | ImGuiWindowFlags_NoBackground |
-                                   ImGuiWindowFlags_NoNav;
-    ImGui::SetNextWindowPos(ImVec2(0, 0));
-    ImGui::SetNextWindowSize(display);
-    ImGui::PushStyleVar(ImGuiStyleVar_WindowPadding, ImVec2(0, 0));
-    ImGui::PushStyleVar(ImGuiStyleVar_WindowBorderSize, 0.0f);
-    ImGui::Begin("##liveblock", nullptr, flags);
-    ImGui::PopStyleVar(2);
+    BeginFullScreenLayer("##liveblock", ImGuiWindowFlags_NoNav);
     // Above every window of the frame, so no panel underneath is hovered;
     // its display order only: the keyboard focus stays where it was.
     ImGui::BringWindowToDisplayFront(ImGui::GetCurrentWindow());

@@ -12,6 +12,17 @@
 #include "ui/job_protocol_logic.h"
 #include "ui/job_protocol_rig.h"
 
+namespace {
+
+void AddScene(Project& project, float in, float out) {
+    Scene scene;
+    scene.inTime = in;
+    scene.outTime = out;
+    project.scenes.push_back(scene);
+}
+
+}  // namespace
+
 
 TEST(JobProtocol, ATaskOtherThanAFullRenderFreezesTheWindowThenLingersAtAFullBar) {
     Rig rig;
@@ -221,10 +232,7 @@ TEST(JobProtocol, ABackdropThatCannotBeCapturedGivesAnOpaqueOneAfterThreeFrames)
 TEST(JobProtocol, DocumentRequestsWaitWhileATaskRuns) {
     Rig rig;
     Project& project = *rig.project;
-    Scene scene;
-    scene.inTime = 10;
-    scene.outTime = 25;
-    project.scenes.push_back(scene);
+    AddScene(project, 10, 25);
     project.events.resize(2);
     project.events[0].sceneLink = 0;
     project.events[1].sceneLink = 3;  // no such scene
@@ -333,10 +341,7 @@ TEST(JobProtocol, AWorkerWritingStatusAndProgressWhileFramesReadThem) {
 
 TEST(JobProtocolLogic, SceneLinksLocksFadeAndTheLiveBlockText) {
     Project project;
-    Scene scene;
-    scene.inTime = 4;
-    scene.outTime = 6.5f;
-    project.scenes.push_back(scene);
+    AddScene(project, 4, 6.5f);
     project.events.resize(3);
     project.events[0].sceneLink = 0;
     project.events[1].time = 2;
