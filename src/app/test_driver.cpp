@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cfloat>
 #include <chrono>
 #include <cinttypes>
@@ -92,7 +93,9 @@ struct TestDriver {
     std::vector<ScriptStep> steps;
     size_t next = 0;
     int64_t waitUntilFrame = 0;   // frames presented before the script goes on
-    double waitUntilWall = 0;     // wall time before the script goes on
+    double waitUntil = 0;         // time (the script's clock) before the script goes on
+    double clockStep = 0;         // > 0: the interface clock moves this much a frame
+    int64_t clockFrames = 0;      // frames drawn when the clock last moved
     bool scriptDone = false;
     bool quitSent = false;
     double quitSentAt = 0;
@@ -116,7 +119,10 @@ struct TestDriver {
     double waitEndsAt = 0;
 };
 
-void DestroyTestDriver(TestDriver* driver) { delete driver; }
+void DestroyTestDriver(TestDriver* driver) {
+    if (driver && driver->clockStep > 0) SetInterfaceClockSource(nullptr);
+    delete driver;
+}
 
 namespace {
 
@@ -131,6 +137,13 @@ double ProcessCpuSeconds() {
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
+
+// The interface clock while a script steps it (clock STEP).
+std::atomic<double> gSteppedClock{0};
+double SteppedClock() { return gSteppedClock.load(); }
+
+// The clock waits are measured on: the stepped interface clock, else the wall.
+double ScriptSeconds(const TestDriver& d) { return d.clockStep > 0 ? SteppedClock() : WallSeconds(); }
 
 void Log(const char* fmt, const std::string& arg) {
     std::printf("[Test] ");
@@ -364,12 +377,15 @@ void FinishIdle(TestDriver& d) {
 // Test job
 // ---------------------------------------------------------------------------
 
-// A cancellable job of `seconds` that reports its progress as it goes.
+// A cancellable job that reports its progress and ends `seconds` after it
+// was queued (not after its thread started: a slow frame before the start
+// does not move its end).
 void QueueTestJob(AppState& app, double seconds, bool full) {
     BusyTask* task = &app.busyTask;
     auto job = [task, seconds] {
-        const double start = WallSeconds();
-        for (double t = 0; t < seconds && !task->cancelRequested.load(); t = WallSeconds() - start) {
+        const double start = task->startedAt;
+        for (double t = InterfaceClock() - start; t < seconds && !task->cancelRequested.load();
+             t = InterfaceClock() - start) {
             task->progress.store(static_cast<float>(t / seconds));
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
@@ -423,7 +439,15 @@ bool RunStep(TestDriver& d, const ScriptStep& s) {
             d.waitPath = s.text;
             d.waitEndsAt = WallSeconds() + s.x;
             return false;
-        case ScriptOp::Wait: d.waitUntilWall = WallSeconds() + s.x; return false;
+        case ScriptOp::Clock:
+            if (d.clockStep <= 0) {
+                gSteppedClock.store(InterfaceClock());
+                d.clockFrames = d.frames->framesDrawn;
+                SetInterfaceClockSource(&SteppedClock);
+            }
+            d.clockStep = s.x;
+            break;
+        case ScriptOp::Wait: d.waitUntil = ScriptSeconds(d) + s.x; return false;
         case ScriptOp::Job: QueueTestJob(gAppState, s.x, s.full); break;
         case ScriptOp::Quit:
             d.scriptDone = true;
@@ -486,7 +510,11 @@ void TestDriverBeforeEvents(TestDriver& d) {
         d.waitingFile = false;
         Log(there ? "waitfile %s: there" : "waitfile %s: timed out", d.waitPath);
     }
-    if (d.frames->framesDrawn < d.waitUntilFrame || WallSeconds() < d.waitUntilWall) return;
+    if (d.clockStep > 0) {
+        gSteppedClock.store(gSteppedClock.load() + d.clockStep * double(d.frames->framesDrawn - d.clockFrames));
+        d.clockFrames = d.frames->framesDrawn;
+    }
+    if (d.frames->framesDrawn < d.waitUntilFrame || ScriptSeconds(d) < d.waitUntil) return;
     while (!d.scriptDone && d.next < d.steps.size()) {
         const ScriptStep& s = d.steps[d.next++];
         if (!RunStep(d, s)) return;

@@ -49,10 +49,15 @@
 //                       program idles on its own
 //   waitfile PATH SECONDS   stop driving frames until PATH exists (another
 //                       process of the test made it), at most SECONDS
-//   wait SECONDS        draw frames for SECONDS of wall time
-//   job SECONDS [full]  queue a cancellable busy task whose job runs SECONDS
-//                       with a progress bar ("full": as a full render, started
-//                       at once under the live block)
+//   clock STEP          from now on the interface clock (InterfaceClock) moves
+//                       STEP seconds with every frame drawn, whatever the
+//                       frames cost: fades, lingering and test jobs then play
+//                       the same on a loaded machine
+//   wait SECONDS        draw frames for SECONDS (of the interface clock after
+//                       "clock", else of wall time)
+//   job SECONDS [full]  queue a cancellable busy task with a progress bar whose
+//                       job ends SECONDS after it was queued ("full": as a full
+//                       render, started at once under the live block)
 //   quit                end the script: close the window the normal way
 //
 // A press and its release must reach the GUI in different frames (Dear ImGui
@@ -102,6 +107,7 @@ enum class ScriptOp {
     Dump,
     Idle,
     WaitFile,
+    Clock,
     Wait,
     Job,
     Quit,
@@ -112,7 +118,7 @@ struct ScriptStep {
     ScriptOp op = ScriptOp::Frames;
     int count = 0;        // frames; resize width
     int count2 = 0;       // resize height
-    float x = 0;          // points; wheel notches; idle, wait and job seconds
+    float x = 0;          // points; wheel notches; idle, wait and job seconds; clock step
     float y = 0;
     int button = 0;       // 0 left, 1 right, 2 middle (the GUI's numbering)
     int scancode = 0;     // SDL scancode

@@ -47,15 +47,17 @@ TEST(TestScript, PathsAndTextKeepTheRestOfTheLine) {
     EXPECT_FLOAT_EQ(steps[5].x, 2.5f);
 }
 
-TEST(TestScript, WaitsAndJobs) {
-    auto steps = Parse("job 1.5\nwait 0.6\njob 0 full\n");
-    ASSERT_EQ(steps.size(), 3u);
+TEST(TestScript, ClocksWaitsAndJobs) {
+    auto steps = Parse("job 1.5\nwait 0.6\njob 0 full\nclock 0.05\n");
+    ASSERT_EQ(steps.size(), 4u);
     EXPECT_EQ(steps[0].op, ScriptOp::Job);
     EXPECT_FLOAT_EQ(steps[0].x, 1.5f);
     EXPECT_FALSE(steps[0].full);
     EXPECT_EQ(steps[1].op, ScriptOp::Wait);
     EXPECT_FLOAT_EQ(steps[1].x, 0.6f);
     EXPECT_TRUE(steps[2].full);
+    EXPECT_EQ(steps[3].op, ScriptOp::Clock);
+    EXPECT_FLOAT_EQ(steps[3].x, 0.05f);
 }
 
 TEST(TestScript, MistakesNameTheirLine) {
@@ -64,7 +66,7 @@ TEST(TestScript, MistakesNameTheirLine) {
     EXPECT_EQ(error, "line 2: unknown command \"fly\"");
     for (const char* bad : {"frames -1", "frames", "move 1", "click 1 2 thumb", "key NoSuchKey", "key hyper+A",
                             "resize 0 10", "idle 0", "waitfile go", "waitfile go 0", "close now", "screenshot",
-                            "move 1e999 0", "wait 0", "job", "job 1 half", "job -1"}) {
+                            "move 1e999 0", "wait 0", "job", "job 1 half", "job -1", "clock 0", "clock 2"}) {
         EXPECT_TRUE(Parse(bad, &error).empty()) << bad;
         EXPECT_EQ(error.rfind("line 1: ", 0), 0u) << bad << ": " << error;
     }
