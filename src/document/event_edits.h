@@ -15,7 +15,8 @@
 //
 // Placing Beds and Clips at the playhead and reverting a bounce are in
 // event_placement.h. The callers take the undo snapshot (PushUndoSnapshot)
-// before any of these. Out-of-range indices change nothing. The forms over a
+// before any of these, and stop when it is refused (the document may not
+// change then); the record-level edits below have no app state to ask. Out-of-range indices change nothing. The forms over a
 // DocumentContext change the event list, whose curves playing voices borrow,
 // so they go through the engine's event-list helpers, and they refuse
 // (changing nothing) while the document may not change. Interface thread.
