@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
@@ -48,6 +49,8 @@ using PickFolderDialogFn = std::string (*)();
 using ExportSaveDialogFn = std::string (*)();
 using OpenFileDialogFn = std::string (*)(const char* title, const char* extension);
 using SaveFileDialogFn = std::string (*)(const char* title, const char* extension);
+// A yes/no question; true for yes.
+using QuestionDialogFn = bool (*)(const char* title, const char* text);
 
 // Packed 0xAABBGGRR (red in the low byte), opaque; kept in the preferences.
 struct WeightColors {
@@ -161,6 +164,10 @@ struct AppState {
     std::atomic<bool> exportDone{false};  // raised by the export thread as its last step
     std::atomic<float> exportProgress{-1.0f};
     double exportDoneTime = -1;           // interface clock when first seen done; -1 = not yet
+    // Written by the export thread, read by the frame: only through
+    // SetExportStatus / ExportStatusText (export/export_job.h).
+    char exportStatus[128] = {};
+    mutable std::mutex exportStatusMutex;
     ThreadHandleHolder exportThread;
     std::function<void()> exportCompletion;  // run once by the frame, 0.8 s after done
 
@@ -189,6 +196,7 @@ struct AppState {
     ExportSaveDialogFn exportSaveDialog = nullptr;
     OpenFileDialogFn openFileDialog = nullptr;
     SaveFileDialogFn saveFileDialog = nullptr;
+    QuestionDialogFn questionDialog = nullptr;
 
     // --- Document status and preferences mirror ---------------------------
     bool modified = false;

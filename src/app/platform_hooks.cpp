@@ -25,6 +25,7 @@ void InstallPlatformHooks(AppState& app) {
     app.exportSaveDialog = ExportSaveDialog;
     app.openFileDialog = OpenFileDialog;
     app.saveFileDialog = SaveFileDialog;
+    app.questionDialog = QuestionDialog;
     app.revealFileCallback = RevealInExplorer;
     app.openUrlCallback = WinMainOpenCallback;
     app.openFileCallback = WinMainOpenCallback;

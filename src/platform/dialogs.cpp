@@ -1,10 +1,10 @@
-// dialogs.cpp — zenity's file chooser behind the program's four dialogs.
+// dialogs.cpp — zenity's file chooser and question behind the program's dialogs.
 //
 // Index
 //   Host and arguments    SetDialogHost, the common arguments, running zenity
 //   Filters               ZenityFileFilter, the extension list
 //   Dialogs               PickFolderDialog, ExportSaveDialogFor, OpenFileDialog,
-//                         SaveFileDialog
+//                         SaveFileDialog, QuestionDialog
 #include "platform/dialogs.h"
 
 #include <sys/stat.h>
@@ -178,14 +178,17 @@ std::string SaveFileDialog(const char* title, const char* extension) {
     path += tail;
     if (Exists(path)) {
         std::string file = path.substr(path.find_last_of('/') + 1);
-        std::vector<std::string> ask = {"zenity", "--question", "--no-markup",
-                                        "--title=" + std::string(title ? title : ""),
-                                        "--text=A file named \"" + file + "\" already exists. Replace it?"};
-        AddParent(ask);
-        ProcessWait wait;
-        wait.pump = gHost.pump;
-        ProcessResult r = RunProcess(ask, wait);
-        if (r.exitCode != 0) return "";
+        if (!QuestionDialog(title, ("A file named \"" + file + "\" already exists. Replace it?").c_str())) return "";
     }
     return path;
+}
+
+bool QuestionDialog(const char* title, const char* text) {
+    std::vector<std::string> ask = {"zenity", "--question", "--no-markup",
+                                    "--title=" + std::string(title ? title : ""),
+                                    "--text=" + std::string(text ? text : "")};
+    AddParent(ask);
+    ProcessWait wait;
+    wait.pump = gHost.pump;
+    return RunProcess(ask, wait).exitCode == 0;
 }

@@ -7,6 +7,7 @@
 //   ExportSaveDialogFor   where to export, proposing the project's name
 //   ExportDefaultName     that proposal
 //   OpenFileDialog / SaveFileDialog   a file of one type
+//   QuestionDialog        a yes/no question
 //   ZenityFileFilter      "--file-filter=" text for an extension list
 //
 // Each dialog runs zenity with an argument list (no shell) and returns the
@@ -36,6 +37,9 @@ std::string ExportDefaultName(const std::string& projectPath);
 std::string OpenFileDialog(const char* title, const char* extension);
 // As the open dialog; a name typed without the (first) extension gets it.
 std::string SaveFileDialog(const char* title, const char* extension);
+
+// True when the user answers yes; false for no, a closed dialog or no zenity.
+bool QuestionDialog(const char* title, const char* text);
 
 // "--file-filter=Files | *.[mM][pP]4 ..." (the patterns match either case,
 // as the names on the desktop's own dialogs do); "" for an empty list.

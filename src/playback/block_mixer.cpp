@@ -3,7 +3,8 @@
 //
 // Index
 //   Reference-audio hook
-//   Voice gain shapes     EffectiveVoiceFades, FadeGain, VoiceEnvelope, PanLaw
+//   Voice gain shapes     EffectiveVoiceFades, EngineVoiceFades, VoiceFadeGain,
+//                         CurveValueAt, VoiceEnvelope
 //   Block settings        MixSettings: every fader, switch and send read once per block
 //   Audio-thread helpers  MixAudition, AdvancePlayhead
 //   MixVoice              one voice into one block
@@ -63,9 +64,7 @@ VoiceFades EffectiveVoiceFades(float length, float storedIn, float storedOut) {
     return {fin, fout};
 }
 
-namespace {
-
-VoiceFades StoredVoiceFades(const AudioEngine& engine, size_t index, float length) {
+VoiceFades EngineVoiceFades(const AudioEngine& engine, size_t index, float length) {
     const float fin = index < engine.voiceFadeIn.size() ? engine.voiceFadeIn[index] : kDefaultFadeIn;
     const float fout = index < engine.voiceFadeOut.size() ? engine.voiceFadeOut[index] : kDefaultFadeOut;
     return EffectiveVoiceFades(length, fin, fout);
@@ -73,7 +72,7 @@ VoiceFades StoredVoiceFades(const AudioEngine& engine, size_t index, float lengt
 
 // Fade-in (a smooth S rising to 1) times fade-out (a quartic fall to the end).
 // Past the end of the voice the gain is 0.
-inline float FadeGain(double t, double len, const VoiceFades& fades) {
+float VoiceFadeGain(double t, double len, const VoiceFades& fades) {
     double g = 1.0;
     if (t < fades.in) {
         const double u = t / fades.in;
@@ -90,13 +89,14 @@ inline float FadeGain(double t, double len, const VoiceFades& fades) {
     return float(g);
 }
 
-// Linear interpolation of a curve of `count` points at pos in [0, count - 1].
-inline float CurveAt(const float* curve, int count, double pos) {
+float CurveValueAt(const float* curve, int count, double pos) {
     pos = std::clamp(pos, 0.0, double(count - 1));
     const int i = std::min(int(pos), count - 2);
     const float f = float(pos - double(i));
     return curve[i] + f * (curve[i + 1] - curve[i]);
 }
+
+namespace {
 
 // The voice's gain curves at time t (seconds into the voice).
 inline float VoiceEnvelope(const PlaybackVoice& v, double t, double len, bool useDecon) {
@@ -104,35 +104,23 @@ inline float VoiceEnvelope(const PlaybackVoice& v, double t, double len, bool us
     const double q = t / len;
     float c = 1.0f;
     if (v.intensityCurve && v.intensityCount >= 2) {
-        c = std::clamp(CurveAt(v.intensityCurve, v.intensityCount, q * (v.intensityCount - 1)) *
+        c = std::clamp(CurveValueAt(v.intensityCurve, v.intensityCount, q * (v.intensityCount - 1)) *
                            v.intensityScale,
                        0.0f, 1.0f);
         // A fill never falls fully silent with its event's intensity; a bed does.
         if (!v.intensityIsBed) c = 0.7f * c + 0.3f;
     } else if (v.hasIntGain) {
-        c = CurveAt(v.intGain.data(), kVoiceIntGainPoints, q * (kVoiceIntGainPoints - 1));
+        c = CurveValueAt(v.intGain.data(), kVoiceIntGainPoints, q * (kVoiceIntGainPoints - 1));
     }
     if (v.hasFillGain) {
         const double span = v.fillGainSpan > 0 ? double(v.fillGainSpan) : len;
-        c *= CurveAt(v.fillGain.data(), kVoiceFillGainPoints,
+        c *= CurveValueAt(v.fillGain.data(), kVoiceFillGainPoints,
                      std::min(1.0, t / span) * (kVoiceFillGainPoints - 1));
     }
     if (useDecon && v.hasDeconGain)
-        c *= CurveAt(v.deconGain.data(), kVoiceDeconGainPoints, q * (kVoiceDeconGainPoints - 1));
+        c *= CurveValueAt(v.deconGain.data(), kVoiceDeconGainPoints, q * (kVoiceDeconGainPoints - 1));
     return c;
 }
-
-// Equal-power pan; a stereo voice keeps some of each side in the other.
-struct PanLaw {
-    float gl, gr, crossToL, crossToR;
-    explicit PanLaw(float pan) {
-        const float p = (pan + 1.0f) * 0.5f;
-        gl = std::sqrt(std::max(0.0f, 1.0f - p));
-        gr = std::sqrt(std::max(0.0f, p));
-        crossToL = (1.0f - gr) * 0.5f;
-        crossToR = (1.0f - gl) * 0.5f;
-    }
-};
 
 // ---------------------------------------------------------------------------
 // Block settings
@@ -235,10 +223,10 @@ void MixVoice(AudioEngine& e, size_t index, const MixSettings& m, const BlockFra
     const int last = int(std::min<int64_t>(v.sampleCount, int64_t(v.left.size()))) - 1;
     if (last < 0) return;
 
-    const VoiceFades fades = StoredVoiceFades(e, index, v.length);
+    const VoiceFades fades = EngineVoiceFades(e, index, v.length);
     const float voiceGain = v.normGain * v.gain.load(std::memory_order_relaxed) *
                             v.eventGain.load(std::memory_order_relaxed) * m.groupGain[g];
-    const PanLaw pan(v.pan);
+    const PanWeights pan(v.pan);
     const bool stereo = v.stereo && v.right.size() >= size_t(std::max(v.sampleCount, 0));
     const float send = v.reverbSend >= 0 ? v.reverbSend : m.groupSend[g];
 
@@ -266,7 +254,7 @@ void MixVoice(AudioEngine& e, size_t index, const MixSettings& m, const BlockFra
         const float f = float(x - double(k));
         const int64_t k1 = std::min<int64_t>(k + 1, last);
         const double t = x * invRate;
-        const float gain = FadeGain(t, len, fades) * voiceGain * VoiceEnvelope(v, t, len, useDecon);
+        const float gain = VoiceFadeGain(t, len, fades) * voiceGain * VoiceEnvelope(v, t, len, useDecon);
         const float sl = ((1.0f - f) * srcL[k] + f * srcL[k1]) * gain;
         float outL, outR;
         if (srcR) {
@@ -423,8 +411,8 @@ void MixClipWithFades(const PlaybackVoice& voice, int voiceIndex, const AudioEng
     const double len = voice.length;
     // A negative index has no stored fades: the defaults apply.
     const size_t index = voiceIndex >= 0 ? size_t(voiceIndex) : SIZE_MAX;
-    const VoiceFades fades = StoredVoiceFades(engine, index, voice.length);
-    const PanLaw pan(voice.pan);
+    const VoiceFades fades = EngineVoiceFades(engine, index, voice.length);
+    const PanWeights pan(voice.pan);
     const double rate = sampleRate;
     const double o = std::trunc((double(voice.startTime) - timeOffset) * rate);
     if (!std::isfinite(o)) return;
@@ -435,7 +423,7 @@ void MixClipWithFades(const PlaybackVoice& voice, int voiceIndex, const AudioEng
         const int64_t out = offset + j;
         if (out >= outFrames) break;
         const double t = double(j) / rate;
-        const float gain = FadeGain(t, len, fades) * g0 * VoiceEnvelope(voice, t, len, true);
+        const float gain = VoiceFadeGain(t, len, fades) * g0 * VoiceEnvelope(voice, t, len, true);
         const float sl = voice.left[size_t(j)] * gain;
         const int64_t need = std::min<int64_t>(voice.sampleCount - 1, j + 1);
         if (voice.stereo && int64_t(voice.right.size()) > need) {

@@ -3,7 +3,9 @@
 //
 // Index
 //   ReferenceAudioHook / SetReferenceAudioHook / GetReferenceAudioHook
-//   VoiceFades / EffectiveVoiceFades   fade lengths as the mixers apply them
+//   VoiceFades / EffectiveVoiceFades / EngineVoiceFades   fade lengths as the mixers apply them
+//   VoiceFadeGain / CurveValueAt       a voice's fade gain and gain-curve value at a time
+//   PanWeights             the equal-power pan of a voice
 //   MixAudioBlock          one block of planar stereo output (audio thread)
 //   MixClipWithFades       one voice added into an offline buffer (bounce, export)
 //   SeekPlayback / GetPlaybackTime / AdvanceTimeByFrames
@@ -12,6 +14,9 @@
 //   SanitizeSamples        finite and within [-1, 1] before samples go to a file
 #pragma once
 
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -32,6 +37,27 @@ struct VoiceFades {
 // Each stored fade clamped to [0.015, max(0.015, 0.45 length)], then both
 // scaled down together when they would take more than 90 % of the length.
 VoiceFades EffectiveVoiceFades(float length, float storedIn, float storedOut);
+// The fades stored for voice `index` (0.04 s and 0.05 s past the end of the
+// lists), made effective for its length.
+VoiceFades EngineVoiceFades(const AudioEngine& engine, size_t index, float length);
+// Fade-in times fade-out gain at t seconds into a voice of len seconds; 0 at
+// and past the end.
+float VoiceFadeGain(double t, double len, const VoiceFades& fades);
+// Linear interpolation of a curve of `count` (>= 2) points at pos, clamped to
+// [0, count - 1].
+float CurveValueAt(const float* curve, int count, double pos);
+
+// Equal-power pan; a stereo voice keeps some of each side in the other.
+struct PanWeights {
+    float gl, gr, crossToL, crossToR;
+    explicit PanWeights(float pan) {
+        const float p = (pan + 1.0f) * 0.5f;
+        gl = std::sqrt(std::max(0.0f, 1.0f - p));
+        gr = std::sqrt(std::max(0.0f, p));
+        crossToL = (1.0f - gr) * 0.5f;
+        crossToR = (1.0f - gl) * 0.5f;
+    }
+};
 
 // Writes `frames` samples (any positive count; the reverb hears at most the
 // first 4096) into left and right. Runs on the audio thread: it never waits

@@ -2,6 +2,7 @@
 
 #include <sndfile.h>
 
+#include <csignal>
 #include <cstring>
 #include <sstream>
 
@@ -88,4 +89,17 @@ std::vector<float> ChannelOf(const std::vector<float>& interleaved, int channels
     std::vector<float> out;
     for (size_t i = size_t(channel); i < interleaved.size(); i += size_t(channels)) out.push_back(interleaved[i]);
     return out;
+}
+
+ScopedFileSizeLimit::ScopedFileSizeLimit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &saved_);
+    savedHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = saved_;
+    limited.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &limited);
+}
+
+ScopedFileSizeLimit::~ScopedFileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &saved_);
+    std::signal(SIGXFSZ, savedHandler_);
 }

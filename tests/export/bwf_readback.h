@@ -5,7 +5,10 @@
 //   BwfReadBack / ReadBwfFile   fmt, bext and the samples of a file
 //   ProbeReadBack / ProbeWav    ffprobe's bits, rate, channels and time_reference
 //   ChannelOf                   one channel of interleaved samples
+//   ScopedFileSizeLimit         a full disk, played by RLIMIT_FSIZE
 #pragma once
+
+#include <sys/resource.h>
 
 #include <cstdint>
 #include <string>
@@ -40,3 +43,17 @@ struct ProbeReadBack {
 ProbeReadBack ProbeWav(const std::string& path);
 
 std::vector<float> ChannelOf(const std::vector<float>& interleaved, int channels, int channel);
+
+// Lowers the file-size limit of the process for its lifetime; writes past it
+// fail short (SIGXFSZ is ignored meanwhile) instead of ending the process.
+class ScopedFileSizeLimit {
+public:
+    explicit ScopedFileSizeLimit(rlim_t bytes);
+    ~ScopedFileSizeLimit();
+    ScopedFileSizeLimit(const ScopedFileSizeLimit&) = delete;
+    ScopedFileSizeLimit& operator=(const ScopedFileSizeLimit&) = delete;
+
+private:
+    rlimit saved_{};
+    void (*savedHandler_)(int) = nullptr;
+};

@@ -2,10 +2,8 @@
 #include "export/bwf_writer.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <cmath>
-#include <csignal>
 #include <limits>
 #include <random>
 #include <string>
@@ -149,24 +147,9 @@ TEST(BwfWriter, WriteCutShortByAFileSizeLimitLeavesTheEarlierFile) {
     ASSERT_TRUE(WriteWholeFile(path, "an earlier export"));
     const std::vector<float> samples(100000, 0.3f);
 
-    struct LimitGuard {
-        rlimit saved{};
-        void (*savedHandler)(int) = nullptr;
-        LimitGuard() {
-            getrlimit(RLIMIT_FSIZE, &saved);
-            savedHandler = std::signal(SIGXFSZ, SIG_IGN);  // a short write, not a killed process
-            rlimit limited = saved;
-            limited.rlim_cur = 64 * 1024;
-            setrlimit(RLIMIT_FSIZE, &limited);
-        }
-        ~LimitGuard() {
-            setrlimit(RLIMIT_FSIZE, &saved);
-            std::signal(SIGXFSZ, savedHandler);
-        }
-    };
     bool stereo = true, mono = true;
     {
-        LimitGuard guard;
+        ScopedFileSizeLimit limit(64 * 1024);
         stereo = WriteBWFStereo(path, samples.data(), samples.data(), 100000, 48000, 0, nullptr);
         mono = WriteBWFClipMono(path, samples.data(), 100000, 48000, 0, nullptr);
     }

@@ -1,0 +1,402 @@
+// wav_export.cpp — the WAV passes of an export and the offline reverb mix.
+//
+// Index
+//   ExportTrackLayoutOf
+//   Voice envelopes       ClipCurveGain, ClipFileFades
+//   PassState             what every pass shares: range, frames, names, rollback
+//   Writing files         WriteStereoFile, WriteMonoFile, FitsOneHour
+//   Passes                MixdownPass, StemsPass, TracksPass, ClipsPass
+//   WriteWavExport
+//   RenderOfflineMix
+//
+// Times are doubles from the project start's fraction through to every time
+// reference; the mix and the reverb run in float like the real-time mixer.
+#include "export/wav_export.h"
+
+#include <algorithm>
+#include <array>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+
+#include "document/event.h"
+#include "document/file_util.h"
+#include "document/text_util.h"
+#include "export/bwf_writer.h"
+#include "export/export_names.h"
+#include "playback/block_mixer.h"
+#include "playback/reverb.h"
+#include "render/clip_processing.h"
+
+ExportTrackLayout ExportTrackLayoutOf(const Project& project) {
+    ExportTrackLayout layout;
+    layout.budgetMode = project.budgetMode;
+    for (int g = 0; g < 3; ++g) layout.groups[g] = project.groups[g];
+    return layout;
+}
+
+// ---------------------------------------------------------------------------
+// Voice envelopes
+// ---------------------------------------------------------------------------
+
+namespace {
+
+constexpr float kClipMinFade = 0.002f;
+constexpr float kDefaultFadeIn = 0.04f;
+constexpr float kDefaultFadeOut = 0.05f;
+constexpr int kReverbBlock = 2048;
+
+// The voice's own gain curves over its length, as the exported files carry
+// them: the fill's live intensity curve is not applied.
+float ClipCurveGain(const PlaybackVoice& v, double t) {
+    const double len = v.length;
+    if (!(len > 0)) return 1.0f;
+    const double q = t / len;
+    float c = 1.0f;
+    if (v.hasIntGain) c *= CurveValueAt(v.intGain.data(), kVoiceIntGainPoints, q * (kVoiceIntGainPoints - 1));
+    if (v.hasFillGain) c *= CurveValueAt(v.fillGain.data(), kVoiceFillGainPoints, q * (kVoiceFillGainPoints - 1));
+    if (v.hasDeconGain)
+        c *= CurveValueAt(v.deconGain.data(), kVoiceDeconGainPoints, q * (kVoiceDeconGainPoints - 1));
+    return c;
+}
+
+// The stored fades, at least 2 ms, not fitted to the voice's length.
+VoiceFades ClipFileFades(const AudioEngine& engine, size_t index) {
+    auto stored = [](const std::vector<float>& list, size_t i, float fallback) {
+        const float v = i < list.size() ? list[i] : fallback;
+        return std::isfinite(v) ? std::max(v, kClipMinFade) : fallback;
+    };
+    return {stored(engine.voiceFadeIn, index, kDefaultFadeIn), stored(engine.voiceFadeOut, index, kDefaultFadeOut)};
+}
+
+bool ResultIndexValid(const PlaybackVoice& v, const std::vector<RenderResult>& results) {
+    return v.resultIndex >= 0 && size_t(v.resultIndex) < results.size();
+}
+
+// ---------------------------------------------------------------------------
+// PassState
+// ---------------------------------------------------------------------------
+
+struct PassState {
+    PassState(const ExportJob& j, const std::vector<RenderResult>& r, const AudioEngine& e,
+              const ExportTrackLayout& l, const WavPassOptions& o)
+        : job(j), results(r), engine(e), layout(l), options(o) {}
+
+    const ExportJob& job;
+    const std::vector<RenderResult>& results;
+    const AudioEngine& engine;
+    const ExportTrackLayout& layout;
+    const WavPassOptions& options;
+    int32_t rate = 48000;
+    double start = 0;   // seconds of the project where the pass begins
+    double length = 0;  // seconds
+    bool hasRange = false;
+    double rangeIn = -1;
+    double rangeOut = -1;
+    int64_t frames = 0;
+    double timeReference = 0;  // seconds: the start offset plus the pass start
+    float master = 1;
+    std::string base;
+    std::array<std::string, 3> groupNames;
+    ExportRollback rollback;
+    int32_t written = 0;
+};
+
+// ---------------------------------------------------------------------------
+// Writing files
+// ---------------------------------------------------------------------------
+
+bool WriteStereoFile(PassState& p, const std::string& path, const float* left, const float* right, int64_t frames,
+                     double timeReference, const std::string& description) {
+    if (!WriteBWFStereo(path, left, right, frames, p.rate, timeReference, description.c_str())) return false;
+    p.rollback.files.push_back(path);
+    ++p.written;
+    return true;
+}
+
+bool WriteMonoFile(PassState& p, const std::string& path, const float* samples, int64_t frames,
+                   double timeReference, const std::string& description) {
+    if (frames > INT32_MAX) return false;
+    if (!WriteBWFClipMono(path, samples, int32_t(frames), p.rate, timeReference, description.c_str())) return false;
+    p.rollback.files.push_back(path);
+    ++p.written;
+    return true;
+}
+
+// The passes that hold whole-length buffers refuse before allocating them
+// what the writer would refuse afterwards.
+bool FitsOneHour(const PassState& p) {
+    const int64_t limit = int64_t(p.rate) * 3600;
+    if (p.frames <= limit) return true;
+    std::printf("[ExportWAV] %lld frames exceed the 1hr limit (%lld) — nothing written to %s\n",
+                (long long)p.frames, (long long)limit, p.job.outDir.c_str());
+    return false;
+}
+
+int GroupOf(const PlaybackVoice& v) { return std::clamp(v.group, 0, 2); }
+
+// ---------------------------------------------------------------------------
+// Passes
+// ---------------------------------------------------------------------------
+
+// The reverb goes in first and the voices on top, so the pass never holds
+// more than the two mix buffers.
+bool MixdownPass(PassState& p) {
+    std::vector<float> left, right;
+    const ReverbParams* reverb = p.options.reverb;
+    if (!(reverb && reverb->enabled.load() &&
+          RenderOfflineMix(p.engine, *reverb, p.rate, p.length, p.start, left, right, &p.options.mix))) {
+        left.clear();
+        right.clear();
+    }
+    left.resize(size_t(p.frames), 0.0f);
+    right.resize(size_t(p.frames), 0.0f);
+    for (size_t i = 0; i < p.engine.voices.size(); ++i) {
+        const PlaybackVoice& v = p.engine.voices[i];
+        MixClipWithFades(v, int(i), p.engine, left.data(), right.data(), p.frames, p.rate,
+                         p.master * p.options.mix.groupGain[size_t(GroupOf(v))], p.start);
+    }
+    ApplyPeakLimiter(p.engine, left.data(), right.data(), p.frames);
+    const std::string path = p.job.outDir + "/" + p.base + ".wav";
+    if (!WriteStereoFile(p, path, left.data(), right.data(), p.frames, p.timeReference, p.base)) return false;
+    std::printf("[ExportWAV] Mixdown written to %s\n", path.c_str());
+    return true;
+}
+
+bool StemsPass(PassState& p) {
+    std::vector<float> left, right;
+    for (int g = 0; g < 3; ++g) {
+        const bool used = std::any_of(p.engine.voices.begin(), p.engine.voices.end(), [g](const PlaybackVoice& v) {
+            return !v.muted.load() && v.group == g && v.sampleCount >= 1;
+        });
+        if (!used) continue;
+        left.assign(size_t(p.frames), 0.0f);
+        right.assign(size_t(p.frames), 0.0f);
+        const float gain = p.options.mix.groupGain[size_t(g)] * p.master;
+        for (size_t i = 0; i < p.engine.voices.size(); ++i) {
+            const PlaybackVoice& v = p.engine.voices[i];
+            if (v.group == g)
+                MixClipWithFades(v, int(i), p.engine, left.data(), right.data(), p.frames, p.rate, gain, p.start);
+        }
+        const std::string name = p.base + " - " + p.groupNames[size_t(g)];
+        if (!WriteStereoFile(p, p.job.outDir + "/" + name + ".wav", left.data(), right.data(), p.frames,
+                             p.timeReference, name))
+            return false;
+    }
+    return true;
+}
+
+bool TracksPass(PassState& p) {
+    const std::string folder = p.job.outDir + "/Tracks";
+    if (!MakeExportFolder(folder, p.rollback)) return false;
+    // The global track of every voice's result; voices without one are on no track.
+    std::vector<int32_t> voiceTrack(p.engine.voices.size(), INT32_MIN);
+    for (size_t i = 0; i < p.engine.voices.size(); ++i) {
+        const PlaybackVoice& v = p.engine.voices[i];
+        if (ResultIndexValid(v, p.results)) voiceTrack[i] = p.results[size_t(v.resultIndex)].track;
+    }
+    std::vector<float> left, right;
+    int32_t tracks = 0;
+    for (int g = 0; g < 3; ++g) {
+        const MixGroup& group = p.layout.groups[g];
+        const int first = GroupFirstTrack(p.layout.groups, g);
+        const int slots = group.usedTracks > 0 ? std::max(group.trackCount, group.usedTracks) : 0;
+        for (int s = 0; s < slots; ++s) {
+            const int32_t track = first + s;
+            bool used = false;
+            for (size_t i = 0; i < voiceTrack.size() && !used; ++i)
+                used = voiceTrack[i] == track && !p.engine.voices[i].muted.load();
+            if (!used) continue;
+            left.assign(size_t(p.frames), 0.0f);
+            right.assign(size_t(p.frames), 0.0f);
+            for (size_t i = 0; i < voiceTrack.size(); ++i) {
+                if (voiceTrack[i] != track) continue;
+                MixClipWithFades(p.engine.voices[i], int(i), p.engine, left.data(), right.data(), p.frames, p.rate,
+                                 p.options.mix.groupGain[size_t(g)], p.start);
+            }
+            char number[16];
+            std::snprintf(number, sizeof(number), " %02d", s + 1);
+            std::string name = p.groupNames[size_t(g)] + number;
+            name.resize(Utf8SafeCutLength(name, 63));
+            const std::string path = folder + "/" + p.base + " - " + name + ".wav";
+            const bool ok = group.stereo
+                                ? WriteStereoFile(p, path, left.data(), right.data(), p.frames, p.timeReference, name)
+                                : WriteMonoFile(p, path, left.data(), p.frames, p.timeReference, name);
+            if (!ok) return false;
+            ++tracks;
+        }
+    }
+    std::printf("[ExportWAV] %d tracks written to %s/Tracks/\n", tracks, p.job.outDir.c_str());
+    return true;
+}
+
+bool ClipsPass(PassState& p) {
+    const std::string folder = p.job.outDir + "/Clips";
+    if (!MakeExportFolder(folder, p.rollback)) return false;
+    ExportNameTable names;
+    // Room for the clip's name in a file name of at most 255 bytes.
+    const size_t fixed = p.base.size() + 3 + 4;  // " - " and ".wav"
+    const size_t room = fixed < 255 ? 255 - fixed : 1;
+    std::vector<float> left, right;
+    int32_t clips = 0;
+    for (size_t i = 0; i < p.engine.voices.size(); ++i) {
+        const PlaybackVoice& v = p.engine.voices[i];
+        if (v.muted.load() || v.sampleCount < 1 || !ResultIndexValid(v, p.results)) continue;
+        if (p.hasRange && (p.rangeIn >= double(v.startTime) + v.length || v.startTime >= p.rangeOut)) continue;
+
+        const bool groupValid = v.group >= 0 && v.group <= 2;
+        const float gain = v.gain.load() * v.normGain * v.eventGain.load() *
+                           (groupValid ? p.options.mix.groupGain[size_t(v.group)] : 1.0f);
+        const VoiceFades fades = ClipFileFades(p.engine, i);
+        const size_t frames = size_t(v.sampleCount);
+        left.assign(frames, 0.0f);
+        right.assign(frames, 0.0f);
+        const size_t count = std::min(frames, v.left.size());
+        for (size_t j = 0; j < count; ++j) {
+            const double t = double(j) / p.rate;
+            const float g = gain * VoiceFadeGain(t, v.length, fades) * ClipCurveGain(v, t);
+            left[j] = g * v.left[j];
+            right[j] = v.stereo && j < v.right.size() ? g * v.right[j] : left[j];
+        }
+        const std::string name =
+            names.Claim(CleanExportName(p.results[size_t(v.resultIndex)].name, "clip"), room);
+        const std::string path = folder + "/" + p.base + " - " + name + ".wav";
+        if (!WriteStereoFile(p, path, left.data(), right.data(), int64_t(frames),
+                             p.options.startOffset + double(v.startTime), name))
+            return false;
+        ++clips;
+    }
+    std::printf("[ExportWAV] %d clips written to %s/Clips/\n", clips, p.job.outDir.c_str());
+    return true;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// WriteWavExport
+// ---------------------------------------------------------------------------
+
+int32_t WriteWavExport(const ExportJob& job, const std::vector<RenderResult>& results, const AudioEngine& engine,
+                       int32_t sampleRate, const ExportTrackLayout& layout, float totalDuration,
+                       const WavPassOptions& options, float rangeIn, float rangeOut, bool* failed) {
+    if (failed) *failed = false;
+    PassState p(job, results, engine, layout, options);
+    auto fail = [&]() {
+        if (failed) *failed = true;
+        return 0;  // the rollback undoes the call
+    };
+    if (!MakeExportFolder(job.outDir, p.rollback)) return fail();
+
+    p.rate = sampleRate;
+    p.hasRange = rangeIn >= 0 && rangeOut > rangeIn;
+    p.rangeIn = rangeIn;
+    p.rangeOut = rangeOut;
+    p.start = p.hasRange ? double(rangeIn) : 0.0;
+    p.length = p.hasRange ? double(rangeOut) - double(rangeIn) : double(totalDuration);
+    if (!engine.cacheReady.load() || !(p.length > 0) || sampleRate < 1) return 0;
+    const double frames = std::trunc(double(sampleRate) * p.length);
+    if (!(frames >= 1)) return 0;
+    p.frames = frames < 9.0e18 ? int64_t(frames) : INT64_MAX;
+
+    p.master = options.applyMasterGain ? options.mix.masterGain : 1.0f;
+    p.timeReference = options.startOffset + p.start;
+    p.base = options.baseName;
+    if (p.base.empty()) p.base = FileNameOf(job.outDir);
+    if (p.base.empty()) p.base = "Tessaloom";
+    p.groupNames = ExportGroupNames(layout.groups);
+
+    const ReverbParams* reverb = options.reverb;
+    if (options.reverbStem && options.mode != kWavMixdown && reverb && reverb->enabled.load()) {
+        std::vector<float> left, right;
+        if (FitsOneHour(p) && RenderOfflineMix(engine, *reverb, p.rate, p.length, p.start, left, right, &options.mix)) {
+            const std::string path = job.outDir + "/" + p.base + " - " + kReverbStemName + ".wav";
+            const std::string description = p.base + " - " + kReverbStemName;
+            if (WriteStereoFile(p, path, left.data(), right.data(), int64_t(left.size()), p.timeReference,
+                                description))
+                std::printf("[ExportWAV] Reverb stem written to %s\n", path.c_str());
+            else if (failed)
+                *failed = true;  // the writer said why; the pass goes on
+        }
+    }
+
+    bool ok = false;
+    switch (options.mode) {
+        case kWavMixdown: ok = FitsOneHour(p) && MixdownPass(p); break;
+        case kWavStems: ok = FitsOneHour(p) && StemsPass(p); break;
+        case kWavTracks: ok = FitsOneHour(p) && TracksPass(p); break;
+        case kWavClips: ok = ClipsPass(p); break;
+        default: break;
+    }
+    if (!ok) return fail();
+    p.rollback.committed = true;
+    return p.written;
+}
+
+// ---------------------------------------------------------------------------
+// RenderOfflineMix
+// ---------------------------------------------------------------------------
+
+bool RenderOfflineMix(const AudioEngine& engine, const ReverbParams& reverb, int32_t sampleRate, double length,
+                      double start, std::vector<float>& outLeft, std::vector<float>& outRight,
+                      const ExportMixLevels* levels) {
+    if (sampleRate < 1 || !std::isfinite(start)) return false;
+    const double wanted = std::trunc(length * double(sampleRate));
+    if (!(wanted >= 1) || wanted > 9.0e15 || !engine.cacheReady.load()) return false;
+    const int64_t frames = int64_t(wanted);
+    const ExportMixLevels mix = levels ? *levels : CurrentMixLevels(engine);
+
+    // The outputs hold the sends first; the reverb then turns them into the
+    // wet signal block by block, in place.
+    outLeft.assign(size_t(frames), 0.0f);
+    outRight.assign(size_t(frames), 0.0f);
+    for (size_t i = 0; i < engine.voices.size(); ++i) {
+        const PlaybackVoice& v = engine.voices[i];
+        if (v.muted.load() || v.sampleCount < 1) continue;
+        const int g = GroupOf(v);
+        const float send = v.reverbSend >= 0 ? v.reverbSend : reverb.groupSends[size_t(g)].load();
+        if (!(send >= 0.000001f)) continue;
+        // In the real-time mixer's order of operations, so both send the same.
+        const float voiceGain = v.normGain * v.gain.load() * v.eventGain.load() * mix.groupGain[size_t(g)];
+        const VoiceFades fades = EngineVoiceFades(engine, i, v.length);
+        const PanWeights pan(v.pan);
+        const bool stereo = v.stereo && v.right.size() >= size_t(v.sampleCount);
+        const double o = std::trunc((double(v.startTime) - start) * sampleRate);
+        if (!std::isfinite(o)) continue;
+        const int64_t offset = int64_t(std::clamp(o, -9.0e15, 9.0e15));
+        const int64_t count = std::min<int64_t>(v.sampleCount, int64_t(v.left.size()));
+        for (int64_t j = std::max<int64_t>(0, -offset); j < count; ++j) {
+            const int64_t k = offset + j;
+            if (k >= frames) break;
+            const double t = double(j) / sampleRate;
+            const float gain = VoiceFadeGain(t, v.length, fades) * voiceGain * ClipCurveGain(v, t);
+            const float sl = v.left[size_t(j)] * gain;
+            float l, r;
+            if (stereo) {
+                const float sr = v.right[size_t(j)] * gain;
+                l = pan.gl * sl + pan.crossToL * sr;
+                r = pan.crossToR * sl + pan.gr * sr;
+            } else {
+                l = pan.gl * sl;
+                r = pan.gr * sl;
+            }
+            outLeft[size_t(k)] += send * l;
+            outRight[size_t(k)] += send * r;
+        }
+    }
+
+    auto state = std::make_unique<ReverbState>();  // about a megabyte: never on the stack
+    InitReverb(*state, sampleRate);
+    ReverbSetParams(*state, {reverb.size.load(), reverb.decay.load(), reverb.damping.load(), reverb.preDelay.load(),
+                             reverb.diffusion.load(), reverb.modulation.load()});
+    std::array<float, kReverbBlock> inL, inR, wetL, wetR;
+    for (int64_t at = 0; at < frames; at += kReverbBlock) {
+        const int n = int(std::min<int64_t>(kReverbBlock, frames - at));
+        std::copy_n(outLeft.begin() + at, n, inL.begin());
+        std::copy_n(outRight.begin() + at, n, inR.begin());
+        ProcessReverbBlock(*state, inL.data(), inR.data(), wetL.data(), wetR.data(), n);
+        std::copy_n(wetL.begin(), n, outLeft.begin() + at);
+        std::copy_n(wetR.begin(), n, outRight.begin() + at);
+    }
+    return true;
+}

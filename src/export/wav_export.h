@@ -1,0 +1,46 @@
+// wav_export.h — one WAV pass of an export (mixdown, stems, tracks or clips,
+// with the wet reverb stem beside them) and the offline reverb mix.
+//
+// Index
+//   ExportTrackLayout / ExportTrackLayoutOf   budget mode and the three groups
+//   WriteWavExport        one pass; the number of files written and kept
+//   RenderOfflineMix      the wet reverb of every voice through a private reverb
+//
+// Both read the prepared voices without the engine lock, so the voices must
+// be pinned (the export job pins them). The engine's own reverb is never
+// touched. Files: "<base>.wav", "<base> - <group>.wav" and
+// "<base> - Reverb.wav" in the output folder; "Tracks/<base> - <group> NN.wav"
+// and "Clips/<base> - <clip>.wav" below it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "document/project.h"
+#include "export/export_job.h"
+
+struct ExportTrackLayout {
+    bool budgetMode = false;
+    MixGroup groups[3];
+};
+ExportTrackLayout ExportTrackLayoutOf(const Project& project);
+
+// Runs the pass of options.mode. A file that cannot be written, or a folder
+// that cannot be made, rolls the whole call back (its files, its reverb stem
+// and its new folders) and gives 0 with *failed set. Nothing to write (no
+// ready voices, an empty range) gives 0 without a failure. A reverb stem
+// that cannot be written sets *failed and the pass goes on.
+int32_t WriteWavExport(const ExportJob& job, const std::vector<RenderResult>& results, const AudioEngine& engine,
+                       int32_t sampleRate, const ExportTrackLayout& layout, float totalDuration,
+                       const WavPassOptions& options, float rangeIn, float rangeOut, bool* failed = nullptr);
+
+// The wet reverb of the voices over [start, start + length): every unmuted
+// voice into two send buffers at its send (its own, or the group's), then a
+// private reverb in 2048-frame blocks. Group gains are `levels`' (the
+// engine's faders when null); no master gain. True when it produced output;
+// the vectors then hold exactly trunc(length x rate) frames of wet signal.
+bool RenderOfflineMix(const AudioEngine& engine, const ReverbParams& reverb, int32_t sampleRate, double length,
+                      double start, std::vector<float>& outLeft, std::vector<float>& outRight,
+                      const ExportMixLevels* levels = nullptr);
+
