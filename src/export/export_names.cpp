@@ -50,7 +50,8 @@ std::string CleanExportName(const std::string& name, const std::string& fallback
 std::string ExportNameTable::Claim(const std::string& name, size_t maxBytes) {
     std::string candidate = CutAtCharacter(name, maxBytes);
     for (int n = 2; taken_.count(candidate); ++n) {
-        const std::string suffix = "_" + std::to_string(n);
+        std::string suffix(1, '_');
+        suffix += std::to_string(n);
         const size_t room = maxBytes > suffix.size() ? maxBytes - suffix.size() : 0;
         candidate = CutAtCharacter(name, room) + suffix;
     }
