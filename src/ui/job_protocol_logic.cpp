@@ -9,12 +9,12 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <functional>
 #include <vector>
 
 #include "app/app_state.h"
 #include "document/busy_task.h"
 #include "document/project.h"
+#include "export/export_job.h"
 #include "playback/audio_engine.h"
 #include "render/clip_bed_events.h"
 #include "render/render_job.h"
@@ -151,14 +151,8 @@ bool PumpExportCompletion(AppState& app, double now) {
         app.exportDoneTime = now;
     }
     if (now - app.exportDoneTime < kExportLingerSeconds) return false;
-    app.exportRunning.store(false);
-    app.exportDone.store(false);
     app.exportDoneTime = -1;
-    // Taken out first: the completion may start another export, which
-    // installs a completion of its own.
-    std::function<void()> completion;
-    completion.swap(app.exportCompletion);
-    if (completion) completion();
+    FinishExport(app);  // clears the running state, runs the completion once
     return true;
 }
 
