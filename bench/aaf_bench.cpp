@@ -1,6 +1,6 @@
 // Saving AAF files: the stored-object layer with 20,000 objects and 100,000
-// properties, the object model with 5,000 master and source mob pairs, and
-// a session of 5,000 clips.
+// properties and with 100,000 elements in one storage, the object model with
+// 5,000 master and source mob pairs, and a session of 5,000 clips.
 #include <benchmark/benchmark.h>
 
 #include <filesystem>
@@ -62,6 +62,29 @@ static void BM_AafSaveStore20kObjects(benchmark::State& state) {
     state.counters["fileMB"] = static_cast<double>(std::filesystem::file_size(path)) / (1024.0 * 1024.0);
 }
 BENCHMARK(BM_AafSaveStore20kObjects)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// One vector of 100,000 fillers: their storages are children of one storage,
+// the shape that an export with tens of thousands of essence files gives its
+// set of mobs.
+static void BM_AafSaveStore100kChildren(benchmark::State& state) {
+    AafStore store;
+    AafObject* root = AafNewObject(store, kAafClassRoot);
+    AafSetRoot(store, root);
+    AafCreateVector(root, 0x0003, "Items");
+    for (int i = 0; i < 100000; ++i) {
+        AafObject* filler = AafNewObject(store, kAafClassFiller);
+        AafAppendToVector(root, 0x0003, filler);
+        AafSetInt64(filler, 0x0202, i);
+    }
+    TempDir dir;
+    std::string path = dir.File("children.aaf");
+    for (auto _ : state) {
+        AafStatus s = AafSaveStore(store, path);
+        if (s != AafStatus::Ok) state.SkipWithError(AafStatusText(s));
+    }
+    state.counters["fileMB"] = static_cast<double>(std::filesystem::file_size(path)) / (1024.0 * 1024.0);
+}
+BENCHMARK(BM_AafSaveStore100kChildren)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 // What a session with one mob pair per essence file builds before its
 // composition: source mob (WAVE descriptor, locator, clip) and master mob.

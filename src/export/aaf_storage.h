@@ -15,7 +15,7 @@
 //   AafAddToWeakSet                                             weak references by key
 //   AafFindProperty, AafDataBytes                               reading the tree back
 //   AafSaveStore                                                validate, write "<path>.tmp", rename
-//   (compound_directory.h: the balanced sibling trees the save writes)
+//   (compound_file_writer.h: the compound file the save streams into)
 //
 // How the object model uses it:
 //   AafStore store;

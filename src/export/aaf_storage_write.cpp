@@ -1,7 +1,6 @@
 // aaf_storage_write.cpp — saving a store: the names of storages, the checks a
-// file must pass before it is written (set keys, weak-reference targets), the
-// compound file through libgsf, the file kind in its header and the durable
-// replace of the target.
+// file must pass before it is written (set keys, weak-reference targets), and
+// the objects streamed into a compound file that replaces the target.
 //
 // Index
 //   StorageBaseName      property name cut so that every name derived from it fits
@@ -9,26 +8,15 @@
 //   CheckObject          set keys, weak-reference targets and their tags
 //   Encoders             properties stream, index streams, referenced properties
 //   WriteObject          one storage and everything under it
-//   AafSaveStore         check, build in memory, balance the directory, patch the
-//                        file kind, replace the target
-#include <gsf/gsf-infile.h>
-#include <gsf/gsf-output-memory.h>
-#include <gsf/gsf-outfile-msole.h>
-#include <gsf/gsf-outfile.h>
-#include <gsf/gsf-output.h>
-#include <gsf/gsf-utils.h>
-
+//   AafSaveStore         check, then write "<path>.tmp" and rename it
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <map>
-#include <mutex>
 #include <unordered_set>
 
-#include "document/file_util.h"
-#include "export/compound_directory.h"
 #include "export/aaf_storage.h"
+#include "export/compound_file_writer.h"
 
 namespace {
 
@@ -318,74 +306,43 @@ std::vector<uint8_t> EncodeReferencedProperties(const SaveState& st) {
 
 // --- WriteObject -------------------------------------------------------------------
 
-bool WriteStream(SaveState& st, GsfOutfile* storage, const std::string& name,
-                 const std::vector<uint8_t>& bytes) {
-    GsfOutput* out = gsf_outfile_new_child(storage, name.c_str(), FALSE);
-    if (!out) return st.Fail(AafStatus::WriteFailed, "cannot create stream " + name);
-    bool ok = bytes.empty() || gsf_output_write(out, bytes.size(), bytes.data());
-    ok = gsf_output_close(out) && ok;
-    g_object_unref(out);
-    return ok || st.Fail(AafStatus::WriteFailed, "cannot write stream " + name);
+bool WriteStream(SaveState& st, CompoundFileWriter& w, const std::string& name, const std::vector<uint8_t>& bytes) {
+    return CompoundFileWriteStream(w, name, bytes.data(), bytes.size()) || st.Fail(AafStatus::WriteFailed, w.error);
 }
 
-bool WriteObject(SaveState& st, const AafObject* object, GsfOutfile* storage);
+bool WriteObject(SaveState& st, const AafObject* object, CompoundFileWriter& w);
 
-bool WriteChildStorage(SaveState& st, GsfOutfile* parent, const std::string& name,
-                       const AafObject* child) {
-    GsfOutput* out = gsf_outfile_new_child(parent, name.c_str(), TRUE);
-    if (!out) return st.Fail(AafStatus::WriteFailed, "cannot create storage " + name);
-    bool ok = WriteObject(st, child, GSF_OUTFILE(out));
-    ok = gsf_output_close(out) && ok;
-    g_object_unref(out);
-    return ok || st.Fail(AafStatus::WriteFailed, "cannot write storage " + name);
+bool WriteChildStorage(SaveState& st, CompoundFileWriter& w, const std::string& name, const AafObject* child) {
+    if (!CompoundFileBeginStorage(w, name, child->classId.Bytes())) return st.Fail(AafStatus::WriteFailed, w.error);
+    if (!WriteObject(st, child, w)) return false;
+    return CompoundFileEndStorage(w) || st.Fail(AafStatus::WriteFailed, w.error);
 }
 
-// Directory order: shorter names first, then by upper-cased name.
-bool DirectoryNameLess(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return a.size() < b.size();
-    for (size_t i = 0; i < a.size(); ++i) {
-        int ca = std::toupper(static_cast<unsigned char>(a[i])), cb = std::toupper(static_cast<unsigned char>(b[i]));
-        if (ca != cb) return ca < cb;
-    }
-    return false;
-}
-
-struct PendingChild {
-    std::string name;
-    const AafObject* object = nullptr;  // a storage, or else a stream of `bytes`
+// The storage of `object` is open: its properties stream, then per collection
+// its index, and every referenced object in its own storage. The writer puts
+// the entries in directory order itself.
+bool WriteObject(SaveState& st, const AafObject* object, CompoundFileWriter& w) {
     std::vector<uint8_t> bytes;
-};
-
-bool WriteObject(SaveState& st, const AafObject* object, GsfOutfile* storage) {
-    auto classId = object->classId.Bytes();
-    gsf_outfile_msole_set_class_id(GSF_OUTFILE_MSOLE(storage), classId.data());
-    std::vector<PendingChild> children(1);
-    children[0].name = "properties";
-    if (!EncodeProperties(st, object, children[0].bytes)) return false;
+    if (!EncodeProperties(st, object, bytes) || !WriteStream(st, w, "properties", bytes)) return false;
     for (const AafProperty& p : object->properties) {
         if (!Written(p) || p.form == AafForm::Data || p.form == AafForm::WeakRef) continue;
         std::string base = BaseNameOf(p);
         switch (p.form) {
-            case AafForm::StrongRef: children.push_back({base, p.children[0], {}}); break;
+            case AafForm::StrongRef:
+                if (!WriteChildStorage(st, w, base, p.children[0])) return false;
+                break;
             case AafForm::StrongVector:
             case AafForm::StrongSet:
-                children.push_back({base + " index", nullptr, EncodeCollectionIndex(p)});
+                if (!WriteStream(st, w, base + " index", EncodeCollectionIndex(p))) return false;
                 for (size_t i = 0; i < p.children.size(); ++i)
-                    children.push_back({base + "{" + Hex(uint32_t(i)) + "}", p.children[i], {}});
+                    if (!WriteChildStorage(st, w, base + "{" + Hex(uint32_t(i)) + "}", p.children[i])) return false;
                 break;
-            case AafForm::WeakSet: children.push_back({base + " index", nullptr, EncodeWeakSetIndex(st, p)}); break;
+            case AafForm::WeakSet:
+                if (!WriteStream(st, w, base + " index", EncodeWeakSetIndex(st, p))) return false;
+                break;
             case AafForm::Data:
             case AafForm::WeakRef: break;
         }
-    }
-    // libgsf keeps a storage's children in a list sorted by name and inserts
-    // each new one from the head: created in descending order, every insert
-    // stops at once instead of walking the whole list.
-    std::sort(children.begin(), children.end(),
-              [](const PendingChild& a, const PendingChild& b) { return DirectoryNameLess(b.name, a.name); });
-    for (const PendingChild& c : children) {
-        bool ok = c.object ? WriteChildStorage(st, storage, c.name, c.object) : WriteStream(st, storage, c.name, c.bytes);
-        if (!ok) return false;
     }
     return true;
 }
@@ -406,41 +363,17 @@ AafStatus AafSaveStore(const AafStore& store, const std::string& path, std::stri
     st.root = store.root;
     if (!CheckObject(st, store.root, "")) return finish(st.status, st.detail);
 
-    static std::once_flag gsfReady;
-    std::call_once(gsfReady, [] { gsf_init(); });
-
-    // The whole file is built in memory: libgsf cannot update a file in place,
-    // and the header's file kind is patched in before anything reaches the disk.
-    GsfOutput* sink = gsf_output_memory_new();
-    GsfOutfile* ole = gsf_outfile_msole_new_full(sink, 512, 64);
-    if (!ole) {
-        g_object_unref(sink);
-        return finish(AafStatus::WriteFailed, "cannot start the compound file");
-    }
-    bool ok = WriteObject(st, store.root, ole) &&
-              WriteStream(st, ole, "referenced properties", EncodeReferencedProperties(st));
-    ok = gsf_output_close(GSF_OUTPUT(ole)) && ok;
-    g_object_unref(ole);
+    // Stream data goes to "<path>.tmp" as it is encoded; the writer renames
+    // it over the path when the file is complete and removes it otherwise.
+    CompoundFileWriter w;
+    bool ok = CompoundFileOpen(w, path, kAafFileKindAaf512Binary.Bytes(), store.root->classId.Bytes()) &&
+              WriteObject(st, store.root, w) &&
+              WriteStream(st, w, "referenced properties", EncodeReferencedProperties(st)) &&
+              CompoundFileCommit(w);
     if (!ok) {
-        g_object_unref(sink);
-        if (st.status == AafStatus::Ok) st.Fail(AafStatus::WriteFailed, "cannot finish the compound file");
+        CompoundFileAbandon(w);
+        if (st.status == AafStatus::Ok) st.Fail(AafStatus::WriteFailed, w.error);
         return finish(st.status, st.detail);
     }
-
-    size_t size = static_cast<size_t>(gsf_output_size(sink));
-    const guint8* built = gsf_output_memory_get_bytes(GSF_OUTPUT_MEMORY(sink));
-    std::vector<uint8_t> bytes;
-    if (built && size >= 512) bytes.assign(built, built + size);
-    g_object_unref(sink);
-    if (bytes.empty()) return finish(AafStatus::WriteFailed, "compound file incomplete");
-    std::string balanceError;
-    if (!BalanceCompoundDirectory(bytes, &balanceError))
-        return finish(AafStatus::WriteFailed, "compound directory: " + balanceError);
-    // libgsf leaves the header's class id (bytes 8-23) zero: readers know the
-    // file kind from it.
-    auto kind = kAafFileKindAaf512Binary.Bytes();
-    std::memcpy(bytes.data() + 8, kind.data(), kind.size());
-    bool written = WriteBytesFileAtomic(path, bytes.data(), bytes.size());
-    if (!written) return finish(AafStatus::WriteFailed, "cannot write " + path);
     return finish(AafStatus::Ok, "");
 }

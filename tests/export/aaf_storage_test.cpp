@@ -12,7 +12,6 @@
 #include <string>
 
 #include "export/aaf_ids.h"
-#include "export/compound_directory.h"
 #include "export/aaf_storage.h"
 #include "export/aaf_test_tools.h"
 #include "support/run_command.h"
@@ -522,24 +521,4 @@ TEST(AafStorage, StoredReaderRefusesBrokenFiles) {
     ASSERT_TRUE(ReadStoredObjects(unknown).ok);
     ASSERT_TRUE(PatchOnce(unknown, {0x3d, 0x7f, 0x82, 0x00, 0x04, 0x00}, {0x3d, 0x7f, 0x99, 0x00, 0x04, 0x00}));
     expectFault(unknown, "unknown form");
-}
-
-TEST(AafStorage, DirectoryRepairRefusesWhatItCannotFollow) {
-    std::string error;
-    std::vector<uint8_t> notCompound(1024, 0x41);
-    EXPECT_FALSE(BalanceCompoundDirectory(notCompound, &error));
-    EXPECT_EQ(notCompound, std::vector<uint8_t>(1024, 0x41));
-
-    // A real file cut short after its header: the directory is out of reach.
-    Skeleton s;
-    TempDir dir;
-    ASSERT_EQ(AafSaveStore(s.store, dir.File("a.aaf")), AafStatus::Ok);
-    std::vector<uint8_t> bytes = FileBytes(dir.File("a.aaf"));
-    std::vector<uint8_t> cut(bytes.begin(), bytes.begin() + 512);
-    EXPECT_FALSE(BalanceCompoundDirectory(cut, &error));
-    EXPECT_FALSE(error.empty());
-    // Balancing a balanced file changes nothing.
-    std::vector<uint8_t> again = bytes;
-    ASSERT_TRUE(BalanceCompoundDirectory(again, &error)) << error;
-    EXPECT_EQ(again, bytes);
 }
