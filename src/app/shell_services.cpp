@@ -4,6 +4,7 @@
 #include "app/app_state.h"
 #include "app/shell_audio.h"
 #include "persistence/preferences.h"
+#include "recipes/recipe_lists.h"
 
 ShellServices DefaultShellServices() {
     ShellServices services;
@@ -11,6 +12,8 @@ ShellServices DefaultShellServices() {
     services.stopBackgroundWorkers = [](AppState& app) { StopBackgroundWorkers(app); };
     services.openAudioOutput = OpenShellAudioOutput;
     services.closeAudioOutput = CloseShellAudioOutput;
+    services.recipeNames = RecipeListNames;
+    services.chainNames = ChainListNames;
     return services;
 }
 

@@ -2,6 +2,7 @@
 //
 // Index
 //   Helpers                the event of a new Bed or Clip
+//   FirstResultOf
 //   AddBedAtPlayhead
 //   PlaceAudioFileAsClip
 //   RevertBounce
@@ -48,13 +49,13 @@ Event OwnMaterialEvent(float time, int shape, float duration, bool stereo) {
     return e;
 }
 
+}  // namespace
+
 int FirstResultOf(const Project& project, int eventIndex) {
     for (size_t r = 0; r < project.results.size(); ++r)
         if (project.results[r].eventIdx == eventIndex) return int(r);
     return -1;
 }
-
-}  // namespace
 
 // ---------------------------------------------------------------------------
 // AddBedAtPlayhead

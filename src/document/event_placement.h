@@ -5,6 +5,7 @@
 //   AddBedAtPlayhead       an empty locked Bed of 8 s ("Place Bed")
 //   PlaceAudioFileAsClip   a file chosen in a dialog, as a locked Clip ("Place Clip...")
 //   RevertBounce           a bounced Clip back into the events it was made from
+//   FirstResultOf          the first layer of an event (a Clip's one layer)
 //
 // The forms over a DocumentContext act on its objects, at its current time;
 // the argument-less forms act on the program's own. All refuse (changing
@@ -12,6 +13,11 @@
 #pragma once
 
 #include "document/document_context.h"
+
+struct Project;
+
+// The index of the first result of the event, -1 when it has none.
+int FirstResultOf(const Project& project, int eventIndex);
 
 // Appends an empty, locked Bed of 8 s at the current time and selects it
 // alone. Returns its index, or -1 when refused.

@@ -129,6 +129,9 @@ void LoadLibraryIndexFiles(SoundLibrary& library) {
 // ---------------------------------------------------------------------------
 
 void AddLibraryFolder(SoundLibrary& library, double uiTime) {
+    // A preview still reads the libraries: finished scans and fingerprints
+    // wait in their hand-over until it ends.
+    if (LibraryChangesWait(library)) return;
     {
         std::lock_guard<std::mutex> lock(library.scanMutex);
         if (!library.finishedScans.empty()) MarkLibrariesChanged(library);
@@ -345,7 +348,8 @@ int32_t NormalizeEventLibFilters(Project& project, const SoundLibrary& library) 
 // ---------------------------------------------------------------------------
 
 int32_t RefreshLibraryIndex(SoundLibrary& library, int32_t index, const std::string& newFolder, uint8_t busy) {
-    if (busy || index < 0 || static_cast<size_t>(index) >= library.libraries.size()) return 0;
+    if (busy || LibraryChangesWait(library) || index < 0 || static_cast<size_t>(index) >= library.libraries.size())
+        return 0;
     LibraryIndex& target = library.libraries[static_cast<size_t>(index)];
     // A palette has no folder to move; giving it one would make it a folder
     // library that drops every file outside that folder.
@@ -379,7 +383,8 @@ int32_t RefreshLibraryIndex(SoundLibrary& library, int32_t index, const std::str
 }
 
 bool RemoveLibrary(SoundLibrary& library, int32_t index, uint8_t busy) {
-    if (busy || index < 0 || static_cast<size_t>(index) >= library.libraries.size()) return false;
+    if (busy || LibraryChangesWait(library) || index < 0 || static_cast<size_t>(index) >= library.libraries.size())
+        return false;
     const LibraryIndex& target = library.libraries[static_cast<size_t>(index)];
     if (!library.indexFolder.empty()) {
         const std::string path = LibraryIndexFilePath(library.indexFolder, target.name);

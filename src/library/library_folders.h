@@ -37,6 +37,7 @@ void InitLibraryIndexFolder(SoundLibrary& library);
 void LoadLibraryIndexFiles(SoundLibrary& library);
 
 // `uiTime` is the interface clock in seconds; 0 skips the folder check.
+// Does nothing while a reader holds the libraries (LibraryChangesWait).
 void AddLibraryFolder(SoundLibrary& library, double uiTime);
 
 void AddQueuedLibraryFolders(SoundLibrary& library);
@@ -44,11 +45,13 @@ void AddQueuedLibraryFolders();  // gSoundLibrary
 
 // Moves library `index` to `newFolder`: entries found under the new folder
 // keep their analysis and get the new path; the others are dropped. Returns
-// the number kept. Nothing changes (0) while `busy` is set, for an index out
+// the number kept. Nothing changes (0) while `busy` is set or a reader holds
+// the libraries (LibraryChangesWait), for an index out
 // of range, for a palette (it has no folder), or when no entry would be kept.
 int32_t RefreshLibraryIndex(SoundLibrary& library, int32_t index, const std::string& newFolder, uint8_t busy);
 
-// True when the library was removed (not while `busy`, not out of range).
+// True when the library was removed (not while `busy` or a reader holds the
+// libraries, not out of range).
 bool RemoveLibrary(SoundLibrary& library, int32_t index, uint8_t busy);
 
 std::string MakeUniqueLibraryName(const std::vector<LibraryIndex>& libraries, const std::string& name);

@@ -32,6 +32,7 @@ std::string PaletteBaseName(const std::string& source, const std::string& name) 
 
 int32_t CreatePaletteFromFiles(SoundLibrary& library, const std::vector<std::string>& files,
                                const std::string& source, const std::string& name) {
+    if (LibraryChangesWait(library)) return 0;
     std::vector<const std::string*> unique;
     std::unordered_set<std::string_view> seen;
     for (const std::string& file : files)

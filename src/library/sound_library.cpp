@@ -3,7 +3,7 @@
 // Index
 //   gSoundLibrary            the one instance
 //   ~SoundLibrary            stop and join the workers
-//   MarkLibrariesChanged
+//   MarkLibrariesChanged / HoldLibraryForReading / ReleaseLibraryHold / LibraryChangesWait
 //   Scan texts               small-mutex accessors for the texts the scan thread writes
 //   CompareLibrariesByName   order of the library panel
 #include "library/sound_library.h"
@@ -53,6 +53,14 @@ SoundLibrary::~SoundLibrary() {
 void MarkLibrariesChanged(SoundLibrary& library) {
     library.keywordsDirty = 1;
     ++library.librariesRevision;
+}
+
+void HoldLibraryForReading(SoundLibrary& library) { library.readerHolds.fetch_add(1, std::memory_order_acq_rel); }
+
+void ReleaseLibraryHold(SoundLibrary& library) { library.readerHolds.fetch_sub(1, std::memory_order_acq_rel); }
+
+bool LibraryChangesWait(const SoundLibrary& library) {
+    return library.readerHolds.load(std::memory_order_acquire) > 0;
 }
 
 // ---------------------------------------------------------------------------

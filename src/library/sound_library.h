@@ -10,6 +10,8 @@
 //   SoundLibrary          all libraries plus the state of the scan and fingerprint workers
 //   gSoundLibrary         the one instance of the program
 //   MarkLibrariesChanged  note a change to `libraries` (keyword list, lookups)
+//   HoldLibraryForReading / ReleaseLibraryHold / LibraryChangesWait
+//                         a worker outside the busy task reads `libraries`; changes wait
 //   Scan texts            SetScanStatus / GetScanStatus / SetScanError / GetScanError /
 //                         AddFailedFile / ClearFailedFiles / GetFailedFiles / FailedFileCount
 //   CompareLibrariesByName  case-insensitive order of the library panel
@@ -154,6 +156,11 @@ struct SoundLibrary {
     // compare it to know when to rebuild. UI thread only.
     uint32_t librariesRevision = 0;
 
+    // Threads other than the busy task that read `libraries` unlocked (the
+    // recipe preview) hold this while they read; the interface thread's
+    // changes to `libraries` wait while it is raised, as for a busy task.
+    std::atomic<int32_t> readerHolds{0};
+
     // Guards scanStatus, scanError and failedFiles. Held only while copying a
     // text in or out; no other lock is taken while it is held.
     mutable std::mutex scanTextMutex;
@@ -170,6 +177,14 @@ extern SoundLibrary gSoundLibrary;
 
 // Records a change to `libraries`: sets keywordsDirty and raises librariesRevision.
 void MarkLibrariesChanged(SoundLibrary& library);
+
+// A reader outside the busy task raises the hold (on the interface thread,
+// before its thread starts) and lowers it when it has finished reading.
+// While any hold is raised, LibraryChangesWait is true and the scan
+// hand-over, adding, removing, relocating and palettes leave `libraries` alone.
+void HoldLibraryForReading(SoundLibrary& library);
+void ReleaseLibraryHold(SoundLibrary& library);
+bool LibraryChangesWait(const SoundLibrary& library);
 
 // Scan texts. Setters cut at a UTF-8 boundary to fit the 255-byte fields.
 void SetScanStatus(SoundLibrary& library, std::string_view text);

@@ -46,15 +46,14 @@ namespace {
 
 constexpr float kDefaultFadeIn = 0.04f;
 constexpr float kDefaultFadeOut = 0.05f;
-constexpr float kMinFade = 0.015f;
 constexpr float kEnvelopeFloor = 1e-15f;
 
 }  // namespace
 
-VoiceFades EffectiveVoiceFades(float length, float storedIn, float storedOut) {
-    const float hi = std::max(kMinFade, 0.45f * length);
-    float fin = std::isfinite(storedIn) ? std::clamp(storedIn, kMinFade, hi) : kMinFade;
-    float fout = std::isfinite(storedOut) ? std::clamp(storedOut, kMinFade, hi) : kMinFade;
+VoiceFades EffectiveVoiceFades(float length, float storedIn, float storedOut, float minFade) {
+    const float hi = std::max(minFade, 0.45f * length);
+    float fin = std::isfinite(storedIn) ? std::clamp(storedIn, minFade, hi) : minFade;
+    float fout = std::isfinite(storedOut) ? std::clamp(storedOut, minFade, hi) : minFade;
     const float room = 0.9f * length;
     if (fin + fout > room) {
         const float scale = room > 0 ? room / (fin + fout) : 0.0f;
@@ -64,10 +63,10 @@ VoiceFades EffectiveVoiceFades(float length, float storedIn, float storedOut) {
     return {fin, fout};
 }
 
-VoiceFades EngineVoiceFades(const AudioEngine& engine, size_t index, float length) {
+VoiceFades EngineVoiceFades(const AudioEngine& engine, size_t index, float length, float minFade) {
     const float fin = index < engine.voiceFadeIn.size() ? engine.voiceFadeIn[index] : kDefaultFadeIn;
     const float fout = index < engine.voiceFadeOut.size() ? engine.voiceFadeOut[index] : kDefaultFadeOut;
-    return EffectiveVoiceFades(length, fin, fout);
+    return EffectiveVoiceFades(length, fin, fout, minFade);
 }
 
 // Fade-in (a smooth S rising to 1) times fade-out (a quartic fall to the end).
@@ -96,19 +95,16 @@ float CurveValueAt(const float* curve, int count, double pos) {
     return curve[i] + f * (curve[i + 1] - curve[i]);
 }
 
-namespace {
-
-// The voice's gain curves at time t (seconds into the voice).
-inline float VoiceEnvelope(const PlaybackVoice& v, double t, double len, bool useDecon) {
+float VoiceEnvelope(const PlaybackVoice& v, double t, double len, bool useDecon, IntensityLift lift) {
     if (!(len > 0)) return 1.0f;
     const double q = t / len;
     float c = 1.0f;
     if (v.intensityCurve && v.intensityCount >= 2) {
-        c = std::clamp(CurveValueAt(v.intensityCurve, v.intensityCount, q * (v.intensityCount - 1)) *
-                           v.intensityScale,
-                       0.0f, 1.0f);
+        float raw = CurveValueAt(v.intensityCurve, v.intensityCount, q * (v.intensityCount - 1));
+        if (lift == IntensityLift::Always) raw = std::clamp(raw, 0.0f, 1.0f);
+        c = std::clamp(raw * v.intensityScale, 0.0f, 1.0f);
         // A fill never falls fully silent with its event's intensity; a bed does.
-        if (!v.intensityIsBed) c = 0.7f * c + 0.3f;
+        if (!v.intensityIsBed || lift == IntensityLift::Always) c = 0.7f * c + 0.3f;
     } else if (v.hasIntGain) {
         c = CurveValueAt(v.intGain.data(), kVoiceIntGainPoints, q * (kVoiceIntGainPoints - 1));
     }
@@ -121,6 +117,8 @@ inline float VoiceEnvelope(const PlaybackVoice& v, double t, double len, bool us
         c *= CurveValueAt(v.deconGain.data(), kVoiceDeconGainPoints, q * (kVoiceDeconGainPoints - 1));
     return c;
 }
+
+namespace {
 
 // ---------------------------------------------------------------------------
 // Block settings

@@ -4,7 +4,7 @@
 // Index
 //   ReferenceAudioHook / SetReferenceAudioHook / GetReferenceAudioHook
 //   VoiceFades / EffectiveVoiceFades / EngineVoiceFades   fade lengths as the mixers apply them
-//   VoiceFadeGain / CurveValueAt       a voice's fade gain and gain-curve value at a time
+//   VoiceFadeGain / CurveValueAt / VoiceEnvelope   a voice's fade gain and gain curves at a time
 //   PanWeights             the equal-power pan of a voice
 //   MixAudioBlock          one block of planar stereo output (audio thread)
 //   MixClipWithFades       one voice added into an offline buffer (bounce, export)
@@ -34,18 +34,30 @@ struct VoiceFades {
     float in = 0;
     float out = 0;
 };
-// Each stored fade clamped to [0.015, max(0.015, 0.45 length)], then both
+constexpr float kMinVoiceFade = 0.015f;  // seconds
+// Each stored fade clamped to [minFade, max(minFade, 0.45 length)], then both
 // scaled down together when they would take more than 90 % of the length.
-VoiceFades EffectiveVoiceFades(float length, float storedIn, float storedOut);
+VoiceFades EffectiveVoiceFades(float length, float storedIn, float storedOut,
+                               float minFade = kMinVoiceFade);
 // The fades stored for voice `index` (0.04 s and 0.05 s past the end of the
 // lists), made effective for its length.
-VoiceFades EngineVoiceFades(const AudioEngine& engine, size_t index, float length);
+VoiceFades EngineVoiceFades(const AudioEngine& engine, size_t index, float length,
+                            float minFade = kMinVoiceFade);
 // Fade-in times fade-out gain at t seconds into a voice of len seconds; 0 at
 // and past the end.
 float VoiceFadeGain(double t, double len, const VoiceFades& fades);
 // Linear interpolation of a curve of `count` (>= 2) points at pos, clamped to
 // [0, count - 1].
 float CurveValueAt(const float* curve, int count, double pos);
+
+// How the event's intensity maps onto a voice: playback lets a bed fall fully
+// silent with its event; the recipe preview keeps every layer audible.
+enum class IntensityLift { UnlessBed, Always };
+// The voice's gain curves at t seconds into a voice of len seconds: the
+// event's intensity (else the layer's own), the fill curve and, with
+// useDecon, the deconfliction curve.
+float VoiceEnvelope(const PlaybackVoice& v, double t, double len, bool useDecon,
+                    IntensityLift lift = IntensityLift::UnlessBed);
 
 // Equal-power pan; a stereo voice keeps some of each side in the other.
 struct PanWeights {

@@ -2,6 +2,7 @@
 //
 // Index
 //   PresetFromEvent
+//   CopyPresetSettingsToEvent / CopyClipTreatmentToEvent
 //   ApplyPresetToEvent
 //   FingerprintPinnedFiles
 #include "recipes/event_preset.h"
@@ -47,13 +48,10 @@ EventPreset PresetFromEvent(const Event& event) {
     return preset;
 }
 
-void ApplyPresetToEvent(Event& event, const EventPreset& preset) {
-    CopyTextField(event.presetName, preset.name);
+void CopyPresetSettingsToEvent(const EventPreset& preset, Event& event) {
     CopyTextField(event.keywords, preset.keywords);
     event.shape = preset.shape;
     event.intensityMode = preset.intensityMode;
-    event.duration = preset.duration;
-    event.syncOffset = preset.syncOffset;
     event.spread = preset.spread;
     event.weightCenter = preset.weightCenter;
     event.intensityScale = preset.intensityScale;
@@ -65,13 +63,29 @@ void ApplyPresetToEvent(Event& event, const EventPreset& preset) {
     event.groupOverride = preset.groupOverride;
     event.stereo = preset.stereo;
     CopyTextField(event.libFilter, preset.libFilter);
+    event.weight = preset.weight;
+    event.intensity = preset.intensity;
+}
+
+void CopyClipTreatmentToEvent(const EventPreset& preset, Event& event) {
+    event.clipSourceOffset = preset.clipSourceOffset;
+    event.clipSourceDuration = preset.clipSourceDuration;
+    event.clipFadeIn = preset.clipFadeIn;
+    event.clipFadeOut = preset.clipFadeOut;
+    event.clipPitchRate = preset.clipPitchRate;
+    event.clipReverse = preset.clipReverse;
+}
+
+void ApplyPresetToEvent(Event& event, const EventPreset& preset) {
+    CopyTextField(event.presetName, preset.name);
+    CopyPresetSettingsToEvent(preset, event);
+    event.duration = preset.duration;
+    event.syncOffset = preset.syncOffset;
     event.pinnedFiles = preset.pinnedFiles;
     event.pinnedFileIds = preset.pinnedFileIds;
     event.bedLayerLoop = preset.bedLayerLoop;
     event.bedLayerWeight = preset.bedLayerWeight;
     event.hasPinnedFiles = !event.pinnedFiles.empty();
-    event.weight = preset.weight;
-    event.intensity = preset.intensity;
     event.locked = false;
     if (preset.shape == kShapeClip) {
         // A Clip recipe without a file of its own keeps the event's file: it
@@ -82,12 +96,7 @@ void ApplyPresetToEvent(Event& event, const EventPreset& preset) {
         }
         event.hasPinnedFiles = true;
         event.locked = true;
-        event.clipSourceOffset = preset.clipSourceOffset;
-        event.clipSourceDuration = preset.clipSourceDuration;
-        event.clipFadeIn = preset.clipFadeIn;
-        event.clipFadeOut = preset.clipFadeOut;
-        event.clipPitchRate = preset.clipPitchRate;
-        event.clipReverse = preset.clipReverse;
+        CopyClipTreatmentToEvent(preset, event);
         event.clipWeight = preset.clipWeight;
     }
     // Last, so that the clip file the event ends up with is the one that

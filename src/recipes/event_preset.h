@@ -4,6 +4,7 @@
 // Index
 //   EventPreset              the record, fields in their saved order, with the defaults
 //   PresetFromEvent          event -> preset (saving the selected event as a recipe)
+//   CopyPresetSettingsToEvent / CopyClipTreatmentToEvent   the parts every preset -> event copy shares
 //   ApplyPresetToEvent       preset -> event (placing, dropping, applying a recipe)
 //   FingerprintPinnedFiles   give the preset's pinned files their ids
 //
@@ -60,6 +61,15 @@ struct EventPreset {
 // gain is not taken; the single pinned file and the clip timing only from a
 // Clip that has a pinned file.
 EventPreset PresetFromEvent(const Event& event);
+
+// The settings every copy of a preset into an event shares: keywords, shape,
+// intensity mode, spread, weight centre, intensity scale, weight offset,
+// alloy morph, pitch variation, reverb send, fill layers, group override,
+// stereo, library filter and both curves. Not the name, duration, sync
+// offset, gain or any pinned file.
+void CopyPresetSettingsToEvent(const EventPreset& preset, Event& event);
+// A Clip's source offset and duration, fades, pitch rate and reverse flag.
+void CopyClipTreatmentToEvent(const EventPreset& preset, Event& event);
 
 // Overwrites the fields a recipe controls. The event keeps its time, gain,
 // folder, mute, hero, alloy, user shape, scale-tune override, scene fields,

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "app/app_state.h"
+#include "library/sound_library.h"
 #include "recipes/event_preset.h"
 
 namespace {
@@ -40,12 +41,15 @@ bool StartRecipePreview(const EventPreset& preset) {
     if (render == nullptr) return false;
     if (!gBackgroundWorkerStops.joinRecipePreview) gBackgroundWorkerStops.joinRecipePreview = JoinRecipePreview;
     auto copy = std::make_shared<const EventPreset>(preset);
-    // Raised here rather than in the worker: the folder may be tidied on this
-    // thread right after the save, before the worker has begun.
+    // Raised here rather than in the worker: the folder may be tidied, and
+    // the libraries changed, on this thread right after the save, before the
+    // worker has begun.
     slot.running.store(1);
+    HoldLibraryForReading(gSoundLibrary);
     try {
         slot.thread = std::thread(RecipePreviewWorker, std::move(copy), render);
     } catch (const std::system_error& error) {
+        ReleaseLibraryHold(gSoundLibrary);
         slot.running.store(0);
         std::printf("[Recipes] could not start the recipe preview: %s\n", error.what());
         return false;
@@ -58,6 +62,7 @@ void RecipePreviewWorker(std::shared_ptr<const EventPreset> preset, RecipePrevie
     slot.running.store(1);
     render(*preset);
     preset.reset();
+    ReleaseLibraryHold(gSoundLibrary);
     slot.running.store(0);
 }
 

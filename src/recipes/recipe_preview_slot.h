@@ -10,7 +10,9 @@
 //   RecipePreviewRunning       whether a preview is being rendered now
 //
 // The thread slot belongs to the UI thread: only it starts and joins. The
-// worker reads nothing but its own copy of the preset and the running flag.
+// worker reads its own copy of the preset, the running flag and the program's
+// sound library, which it holds for reading (HoldLibraryForReading) from the
+// moment it is started until its renderer returns.
 #pragma once
 
 #include <memory>

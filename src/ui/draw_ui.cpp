@@ -3,7 +3,7 @@
 // Index
 //   gUiFrame / NoteRegionDrawn
 //   Requests             first frame, launcher offer, library services, video
-//                        unload, pending open path
+//                        unload, pending open path, place commands
 //   Regions              "##main" and the bands of the layout; the title
 //                        bar's menu button, caption buttons and drag zone
 //   DrawUI               the steps in order
@@ -38,6 +38,9 @@
 #include "persistence/demo_content.h"
 #include "persistence/preferences.h"
 #include "recipes/legacy_presets.h"
+#include "recipes/recipe_lists.h"
+#include "recipes/recipe_placement.h"
+#include "recipes/recipe_preview.h"
 #include "ui/drop_handover.h"
 #include "ui/imgui_compat.h"
 #include "ui/job_protocol.h"
@@ -59,8 +62,9 @@ void RunFirstFrameInitialisation(AppState& app) {
     SwitchShellSampleRate(app);    // the preferences may name another rate
     MigrateLegacyPresetFolders();  // before the demo content, so demo files never shadow old ones
     InstallDemoContent(false);
-    // Then, as their subsystems provide them: the recipes (LoadRecipesFolder)
-    // and chains (RescanRecipesAndChains).
+    InstallRecipePreviews();
+    LoadRecipesFolder();
+    RescanRecipesAndChains();
     if (UpdateCheckDue(app, static_cast<int64_t>(std::time(nullptr)))) StartUpdateCheck();
 }
 
@@ -102,6 +106,21 @@ void TakePendingOpenPath(AppState& app, const Project& doc, const ShellServices&
     } else {
         std::printf("[UI] cannot open %s: project files cannot be opened yet\n", path.c_str());
     }
+}
+
+// The Place Recipe and Place Chain items of the program menu. While a task or
+// an export owns the document the command stays parked for a later frame.
+void TakePlaceCommand(AppState& app) {
+    int id = app.pendingCommand.load();
+    const bool recipe = id >= kCommandRecipeBase && id < kCommandRecipeBase + kRecipeMenuMax;
+    const bool chain = id >= kCommandChainBase && id < kCommandChainBase + kRecipeMenuMax;
+    if ((!recipe && !chain) || !DocumentMayChange(app)) return;
+    // A newer command parked meanwhile is left for its own handler.
+    if (!app.pendingCommand.compare_exchange_strong(id, 0)) return;
+    if (recipe)
+        PlaceRecipeAtPlayhead(id - kCommandRecipeBase);
+    else
+        PlaceChainAtPlayhead(id - kCommandChainBase);
 }
 
 // ---------------------------------------------------------------------------
@@ -267,6 +286,7 @@ void DrawUI() {
     // in step, the stop at the project's end, voices prepared at the playhead.
 
     // 12. Keyboard and menu commands (the command dispatch), then the quit.
+    TakePlaceCommand(app);
     HandleQuitRequest(app, gProject, services);
 
     // 13. The project named on the command line or by a second copy.

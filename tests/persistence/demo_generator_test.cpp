@@ -22,6 +22,7 @@
 #include "persistence/json_value.h"
 #include "persistence/preferences.h"
 #include "playback/audio_engine.h"
+#include "recipes/recipe_lists.h"
 #include "support/scoped_environment.h"
 #include "support/temp_dir.h"
 
@@ -146,6 +147,12 @@ TEST(DemoGenerator, InstalledDemoProjectResolvesInsideItsFolderAndFindsTheLibrar
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(libraryFolder)) names.push_back(entry.path().stem().string());
     EXPECT_EQ(names.size(), DemoSounds().size());
+    auto expectFindsSounds = [&](const std::string& keywords) {
+        bool found = false;
+        for (const SearchTerm& term : ParseSearchQuery(keywords.c_str()))
+            for (const std::string& name : names) found = found || MatchesWildcard(name, term.text);
+        EXPECT_TRUE(found) << keywords;
+    };
     std::set<int> shapes;
     int keywordEvents = 0;
     for (const JsonValue& event : JsonGetMember(root, "events").elements) {
@@ -153,12 +160,23 @@ TEST(DemoGenerator, InstalledDemoProjectResolvesInsideItsFolderAndFindsTheLibrar
         const std::string keywords = JsonGetMember(event, "keywords").text;
         if (keywords.empty()) continue;
         ++keywordEvents;
-        bool found = false;
-        for (const SearchTerm& term : ParseSearchQuery(keywords.c_str()))
-            for (const std::string& name : names) found = found || MatchesWildcard(name, term.text);
-        EXPECT_TRUE(found) << keywords;
+        expectFindsSounds(keywords);
     }
     EXPECT_GE(keywordEvents, 5);
     EXPECT_GE(shapes.size(), 6u);
     EXPECT_TRUE(shapes.count(kShapeClip) && shapes.count(kShapeBed));
+
+    // The installed recipes and chain are listed and find demo sounds too.
+    std::vector<EventPreset> recipes;
+    LoadRecipesFolder(docs + "/Recipes", recipes, *app);
+    ASSERT_GE(recipes.size(), 3u);
+    for (const EventPreset& recipe : recipes) {
+        EXPECT_NE(recipe.name[0], '\0');
+        expectFindsSounds(recipe.keywords);
+    }
+    std::vector<Chain> chains;
+    RescanRecipesAndChains(docs + "/Chains", chains, *app);
+    ASSERT_EQ(chains.size(), 1u);
+    ASSERT_GE(chains[0].events.size(), 2u);
+    for (const ChainEvent& event : chains[0].events) expectFindsSounds(event.preset.keywords);
 }

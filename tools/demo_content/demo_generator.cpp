@@ -2,7 +2,8 @@
 //
 // Index
 //   BuildDemoProject      the demo document: events of several shapes over 30 s
-//   GenerateDemoContent   sounds, project, then the move into place
+//   WriteDemoRecipesAndChains   keyword recipes and a chain over the demo library
+//   GenerateDemoContent   sounds, project, recipes and chains, then the move into place
 #include "demo_content/demo_generator.h"
 
 #include <filesystem>
@@ -13,6 +14,9 @@
 #include "document/project.h"
 #include "document/text_util.h"
 #include "persistence/project_file.h"
+#include "recipes/chain_file.h"
+#include "recipes/event_preset.h"
+#include "recipes/recipe_file.h"
 
 namespace fs = std::filesystem;
 
@@ -45,6 +49,47 @@ void BuildDemoProject(Project& project, const std::string& libraryFolder) {
     add(26.5f, kShapeSpot, "impact metal", 0);
 }
 
+// A few recipes and one chain that name no files: the demo library's
+// category words find their sounds wherever it ends up installed.
+bool WriteDemoRecipesAndChains(const std::string& root, std::string& error) {
+    Project scratch;
+    auto event = [&](float time, int shape, const char* keywords, float duration) -> int {
+        const int index = AddEvent(scratch, time, shape, 0.5f);
+        Event& e = scratch.events[static_cast<size_t>(index)];
+        if (duration > 0) e.duration = duration;
+        CopyTextField(e.keywords, keywords);
+        return index;
+    };
+    struct DemoRecipe {
+        const char* name;
+        int event;
+    };
+    const DemoRecipe recipes[] = {
+        {"Heavy Impact", event(0.0f, kShapeSpot, "impact heavy", 0)},
+        {"Whoosh By", event(0.0f, kShapeBloom, "whoosh", 0)},
+        {"Wind Gusts", event(0.0f, kShapeFill, "wind", 6.0f)},
+        {"Gravel Steps", event(0.0f, kShapeScatter, "footstep gravel", 4.0f)},
+    };
+    const std::string recipeFolder = root + "/Recipes";
+    for (const DemoRecipe& recipe : recipes) {
+        EventPreset preset = PresetFromEvent(scratch.events[static_cast<size_t>(recipe.event)]);
+        CopyTextField(preset.name, recipe.name);
+        if (PresetSaveFailed(SaveRecipeFile(recipeFolder, preset))) {
+            error = recipeFolder + ": the recipe " + recipe.name + " could not be written";
+            return false;
+        }
+    }
+    // A whoosh into a heavy hit with glass breaking over its tail.
+    const std::vector<int> crash = {event(10.0f, kShapeBloom, "whoosh", 0), event(10.6f, kShapeSpot, "impact heavy", 0),
+                                    event(10.65f, kShapeSpot, "glass break", 0)};
+    const std::string chainFolder = root + "/Chains";
+    if (PresetSaveFailed(SaveChainFile(chainFolder, "Crash Through Glass", scratch.events, crash))) {
+        error = chainFolder + ": the demo chain could not be written";
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool GenerateDemoContent(const std::string& folder, std::string& error) {
@@ -72,6 +117,7 @@ bool GenerateDemoContent(const std::string& folder, std::string& error) {
         error = projectFile + ": the project could not be written";
         return false;
     }
+    if (!WriteDemoRecipesAndChains(building, error)) return false;
 
     fs::remove_all(folder, ec);
     if (!ec) fs::rename(building, folder, ec);

@@ -7,8 +7,9 @@
 //
 // Layout: Libraries/<library>/<sound>.wav (24-bit, 48 kHz) and
 // Projects/<project>/<project>.tlproj, whose Clip and Bed sounds are
-// collected into Projects/<project>/Audio. Recipes and chains are not
-// generated here.
+// collected into Projects/<project>/Audio; Recipes/ and Chains/ hold a few
+// keyword recipes and a chain (without preview files: the program renders a
+// preview when a recipe is saved).
 #pragma once
 
 #include <string>
