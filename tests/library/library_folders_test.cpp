@@ -409,3 +409,35 @@ TEST(LibraryFolders, FormerLibraryNamesInFiltersBecomeCurrentOnes) {
     EXPECT_STREQ(project.events[1].libFilter, "Foley,Rain");
     EXPECT_STREQ(project.events[2].libFilter, "");
 }
+
+TEST(LibraryFolders, ChangesWaitWhileAReaderHoldsTheLibraries) {
+    TempDir dir;
+    SoundLibrary library;
+    library.indexFolder = dir.path();
+    library.libraries.push_back(Library("A", dir.File("a"), {Entry(dir.File("a/x.wav"))}));
+    library.finishedScans.push_back(Library("B", "/b", {Entry("/b/y.wav", "rain")}));
+    fs::create_directories(dir.File("moved"));
+    ASSERT_TRUE(WriteWholeFile(dir.File("moved/x.wav"), "x"));
+    ASSERT_TRUE(WriteWholeFile(dir.File("p.wav"), "not audio"));
+
+    HoldLibraryForReading(library);
+    HoldLibraryForReading(library);  // two readers
+    ReleaseLibraryHold(library);
+    EXPECT_TRUE(LibraryChangesWait(library));
+    const uint32_t revision = library.librariesRevision;
+    AddLibraryFolder(library, 0);
+    EXPECT_EQ(library.libraries.size(), 1u);
+    EXPECT_EQ(library.finishedScans.size(), 1u);  // waits in its hand-over
+    EXPECT_EQ(RefreshLibraryIndex(library, 0, dir.File("moved"), 0), 0);
+    EXPECT_EQ(library.libraries[0].path, dir.File("a"));
+    EXPECT_FALSE(RemoveLibrary(library, 0, 0));
+    EXPECT_EQ(library.librariesRevision, revision);
+
+    ReleaseLibraryHold(library);
+    EXPECT_FALSE(LibraryChangesWait(library));
+    AddLibraryFolder(library, 0);
+    EXPECT_EQ(library.libraries.size(), 2u);
+    EXPECT_TRUE(library.finishedScans.empty());
+    EXPECT_EQ(RefreshLibraryIndex(library, 0, dir.File("moved"), 0), 1);
+    EXPECT_TRUE(RemoveLibrary(library, 1, 0));
+}

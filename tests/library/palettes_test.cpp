@@ -90,6 +90,10 @@ TEST(Palettes, NamesAndEmptyResults) {
     const uint32_t revision = library.librariesRevision;
     EXPECT_EQ(CreatePaletteFromFiles(library, {dir.File("gone1.wav"), dir.File("gone2.wav")}, "", ""), 0);
     EXPECT_EQ(CreatePaletteFromFiles(library, {}, "", ""), 0);
+    // While a reader (a recipe preview) holds the libraries, none is added.
+    HoldLibraryForReading(library);
+    EXPECT_EQ(CreatePaletteFromFiles(library, files, "", "Held"), 0);
+    ReleaseLibraryHold(library);
     EXPECT_EQ(library.libraries.size(), 5u);
     EXPECT_EQ(library.librariesRevision, revision);
 }
