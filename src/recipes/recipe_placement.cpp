@@ -7,6 +7,7 @@
 //   InstantiateChain / PlaceChainAtPlayhead
 #include "recipes/recipe_placement.h"
 
+#include <cstdio>
 #include <set>
 #include <string_view>
 
@@ -91,10 +92,10 @@ std::string ChainGroupName(const std::vector<Event>& events, const char* name) {
     if (taken.count(base) == 0) return std::string(base);
     // The number always fits: the name gives way to it, so the search ends.
     for (int n = 2;; ++n) {
-        const std::string suffix = " " + std::to_string(n);
-        const size_t room = kFolderBytes - suffix.size();
-        std::string candidate(base.substr(0, Utf8SafeCutLength(base, room)));
-        candidate += suffix;
+        char suffix[16];
+        const size_t length = size_t(std::snprintf(suffix, sizeof suffix, " %d", n));
+        std::string candidate(base.substr(0, Utf8SafeCutLength(base, kFolderBytes - length)));
+        candidate.append(suffix, length);
         if (taken.count(candidate) == 0) return candidate;
     }
 }
