@@ -2,7 +2,7 @@
 //
 // Index
 //   PresetFromEvent
-//   CopyPresetSettingsToEvent / CopyClipTreatmentToEvent
+//   CopyPresetSettingsToEvent / CopyClipTreatmentToEvent / CopyPinnedListsToEvent
 //   ApplyPresetToEvent
 //   FingerprintPinnedFiles
 #include "recipes/event_preset.h"
@@ -76,16 +76,20 @@ void CopyClipTreatmentToEvent(const EventPreset& preset, Event& event) {
     event.clipReverse = preset.clipReverse;
 }
 
-void ApplyPresetToEvent(Event& event, const EventPreset& preset) {
-    CopyTextField(event.presetName, preset.name);
-    CopyPresetSettingsToEvent(preset, event);
-    event.duration = preset.duration;
-    event.syncOffset = preset.syncOffset;
+void CopyPinnedListsToEvent(const EventPreset& preset, Event& event) {
     event.pinnedFiles = preset.pinnedFiles;
     event.pinnedFileIds = preset.pinnedFileIds;
     event.bedLayerLoop = preset.bedLayerLoop;
     event.bedLayerWeight = preset.bedLayerWeight;
     event.hasPinnedFiles = !event.pinnedFiles.empty();
+}
+
+void ApplyPresetToEvent(Event& event, const EventPreset& preset) {
+    CopyTextField(event.presetName, preset.name);
+    CopyPresetSettingsToEvent(preset, event);
+    event.duration = preset.duration;
+    event.syncOffset = preset.syncOffset;
+    CopyPinnedListsToEvent(preset, event);
     event.locked = false;
     if (preset.shape == kShapeClip) {
         // A Clip recipe without a file of its own keeps the event's file: it

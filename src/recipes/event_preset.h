@@ -4,7 +4,8 @@
 // Index
 //   EventPreset              the record, fields in their saved order, with the defaults
 //   PresetFromEvent          event -> preset (saving the selected event as a recipe)
-//   CopyPresetSettingsToEvent / CopyClipTreatmentToEvent   the parts every preset -> event copy shares
+//   CopyPresetSettingsToEvent / CopyClipTreatmentToEvent / CopyPinnedListsToEvent
+//                            the parts the preset -> event copies share
 //   ApplyPresetToEvent       preset -> event (placing, dropping, applying a recipe)
 //   FingerprintPinnedFiles   give the preset's pinned files their ids
 //
@@ -70,6 +71,9 @@ EventPreset PresetFromEvent(const Event& event);
 void CopyPresetSettingsToEvent(const EventPreset& preset, Event& event);
 // A Clip's source offset and duration, fades, pitch rate and reverse flag.
 void CopyClipTreatmentToEvent(const EventPreset& preset, Event& event);
+// The pinned-file, id, loop and weight lists; the event plays pinned files
+// when the file list is not empty.
+void CopyPinnedListsToEvent(const EventPreset& preset, Event& event);
 
 // Overwrites the fields a recipe controls. The event keeps its time, gain,
 // folder, mute, hero, alloy, user shape, scale-tune override, scene fields,

@@ -66,11 +66,7 @@ Event ChainEventToEvent(const ChainEvent& ce, float time, const std::string& fol
         e.locked = true;
         CopyClipTreatmentToEvent(p, e);
     } else if (p.shape == kShapeBed) {
-        e.pinnedFiles = p.pinnedFiles;
-        e.pinnedFileIds = p.pinnedFileIds;
-        e.bedLayerLoop = p.bedLayerLoop;
-        e.bedLayerWeight = p.bedLayerWeight;
-        e.hasPinnedFiles = !e.pinnedFiles.empty();
+        CopyPinnedListsToEvent(p, e);
     }
     return e;
 }

@@ -93,11 +93,7 @@ Event PreviewEvent(const EventPreset& preset, float seconds) {
     CopyTextField(e.presetName, TextFieldView(preset.name));
     CopyPresetSettingsToEvent(preset, e);
     e.gain = preset.gain;
-    e.pinnedFiles = preset.pinnedFiles;
-    e.pinnedFileIds = preset.pinnedFileIds;
-    e.bedLayerLoop = preset.bedLayerLoop;
-    e.bedLayerWeight = preset.bedLayerWeight;
-    e.hasPinnedFiles = !e.pinnedFiles.empty();
+    CopyPinnedListsToEvent(preset, e);
     if (preset.shape == kShapeClip && preset.pinnedFile[0] != '\0') {
         CopyTextField(e.pinnedFile, TextFieldView(preset.pinnedFile));
         e.pinnedFileId = preset.pinnedFileId;
