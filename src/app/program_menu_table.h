@@ -11,6 +11,7 @@
 //   RebuildRecipeMenus       Place Recipe and Place Chain from the recipe and chain names
 //   HandleMenuCommand        900 quits, 901 clears the recent list, 0 is dropped,
 //                            everything else is parked in `pendingCommand`
+//   TakePlaceCommand         a parked Place Recipe / Place Chain item, run when allowed
 //   KeyChord / kAccelerators / MatchAccelerator   the 11 accelerators
 //
 // The menu is the program's command vocabulary: the ids are shared with the
@@ -124,6 +125,13 @@ void RebuildRecipeMenus(AppState& app, ProgramMenu& menu);
 
 // What choosing a menu item (or an accelerator) does with its id.
 void HandleMenuCommand(AppState& app, int id);
+
+// The frame's dispatch of a parked Place Recipe (2000 + i) or Place Chain
+// (3000 + i) item: taken only while the document may change (else it stays
+// parked for a later frame), then `place(chain, i)`. Any other command is
+// left for its own handler. True when one was taken.
+using PlaceListEntryFn = void (*)(bool chain, int index);
+bool TakePlaceCommand(AppState& app, PlaceListEntryFn place);
 
 // ---------------------------------------------------------------------------
 // Accelerators

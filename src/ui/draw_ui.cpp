@@ -108,19 +108,11 @@ void TakePendingOpenPath(AppState& app, const Project& doc, const ShellServices&
     }
 }
 
-// The Place Recipe and Place Chain items of the program menu. While a task or
-// an export owns the document the command stays parked for a later frame.
-void TakePlaceCommand(AppState& app) {
-    int id = app.pendingCommand.load();
-    const bool recipe = id >= kCommandRecipeBase && id < kCommandRecipeBase + kRecipeMenuMax;
-    const bool chain = id >= kCommandChainBase && id < kCommandChainBase + kRecipeMenuMax;
-    if ((!recipe && !chain) || !DocumentMayChange(app)) return;
-    // A newer command parked meanwhile is left for its own handler.
-    if (!app.pendingCommand.compare_exchange_strong(id, 0)) return;
-    if (recipe)
-        PlaceRecipeAtPlayhead(id - kCommandRecipeBase);
+void PlaceListEntry(bool chain, int index) {
+    if (chain)
+        PlaceChainAtPlayhead(index);
     else
-        PlaceChainAtPlayhead(id - kCommandChainBase);
+        PlaceRecipeAtPlayhead(index);
 }
 
 // ---------------------------------------------------------------------------
@@ -286,7 +278,7 @@ void DrawUI() {
     // in step, the stop at the project's end, voices prepared at the playhead.
 
     // 12. Keyboard and menu commands (the command dispatch), then the quit.
-    TakePlaceCommand(app);
+    TakePlaceCommand(app, PlaceListEntry);
     HandleQuitRequest(app, gProject, services);
 
     // 13. The project named on the command line or by a second copy.
