@@ -1,6 +1,7 @@
 // Rendering recipe previews (a 30 s Fill and a 2 s Spot) from a small library
 // of generated sounds, and reading a recipes folder of 1,000 recipes.
 #include <benchmark/benchmark.h>
+#include <sndfile.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -67,6 +68,12 @@ void RenderPreview(benchmark::State& state, int shape, float duration) {
     const EventPreset recipe = PreviewRecipe(out.path(), "Bench Preview", shape, duration);
     for (auto _ : state) {
         if (!RenderRecipePreview(recipe, *lib.library)) state.SkipWithError("no preview was written");
+    }
+    // How much sound the preview holds, to read the time against.
+    SF_INFO info{};
+    if (SNDFILE* file = sf_open(PreviewWavPath(recipe).c_str(), SFM_READ, &info)) {
+        state.counters["previewSeconds"] = double(info.frames) / double(info.samplerate);
+        sf_close(file);
     }
 }
 
