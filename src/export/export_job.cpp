@@ -26,6 +26,7 @@
 #include "app/app_state.h"
 #include "document/project.h"
 #include "document/text_util.h"
+#include "export/aaf_export.h"
 #include "export/export_names.h"
 #include "export/wav_export.h"
 #include "library/file_registry.h"
@@ -97,9 +98,13 @@ bool IsInExportRange(bool hasRange, float rangeIn, float rangeOut, const RenderR
 
 namespace {
 
-// The AAF session step of the program's exports. The essence writer and clip
-// list plug in here; until then an export that asks for AAF says it failed.
-AafExportStep ProgramAafExportStep() { return nullptr; }
+// The AAF session step of the program's exports: essence files, clip list and
+// the session file.
+AafExportStep ProgramAafExportStep() {
+    return [](const ExportJob& job, const Project& project, const AudioEngine& engine) {
+        return WriteAafExport(job, project, engine);
+    };
+}
 
 }  // namespace
 

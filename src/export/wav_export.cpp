@@ -235,8 +235,9 @@ bool ClipsPass(PassState& p) {
     const std::string folder = p.job.outDir + "/Clips";
     if (!MakeExportFolder(folder, p.rollback)) return false;
     ExportNameTable names;
-    // Room for the clip's name in a file name of at most 255 bytes.
-    const size_t fixed = p.base.size() + 3 + 4;  // " - " and ".wav"
+    // Room for the clip's name in a file name of at most 255 bytes, of which
+    // the writer's temporary "<name>.tmp" needs four more.
+    const size_t fixed = p.base.size() + 3 + 4 + 4;  // " - ", ".wav" and ".tmp"
     const size_t room = fixed < 255 ? 255 - fixed : 1;
     std::vector<float> left, right;
     int32_t clips = 0;

@@ -137,15 +137,17 @@ TEST(WavExport, ClipNamesNeverCollideAndGroupNamesAreSafe) {
     rig.Add(ClickVoice(0.5, 0.2, 0.1), "Door");
     rig.Add(ClickVoice(1.0, 0.2, 0.1, 0.5f, 1), "Door_2");
     rig.Add(ClickVoice(1.5, 0.2, 0.1), "");
+    rig.Add(ClickVoice(2.0, 0.2, 0.1), std::string(300, 'n'));  // cut so that its temporary file fits too
     rig.engine->reverb.enabled = 1;
     ExportJob job = rig.Job(false, true, false, true);
     job.reverbStem = true;
 
     EXPECT_EQ(rig.Pass(job, kWavStems, true), 3);  // two stems and the reverb stem
-    EXPECT_EQ(rig.Pass(job, kWavClips), 4);
+    EXPECT_EQ(rig.Pass(job, kWavClips), 5);
+    const std::string longName = "Clips/Mix - " + std::string(251 - 10, 'n') + ".wav";
     EXPECT_EQ(FilesBelow(rig.Out()),
               (std::vector<std::string>{"Clips/Mix - Door.wav", "Clips/Mix - Door_2.wav", "Clips/Mix - Door_2_2.wav",
-                                        "Clips/Mix - clip.wav", "Mix - FX_A.wav", "Mix - Reverb.wav",
+                                        "Clips/Mix - clip.wav", longName, "Mix - FX_A.wav", "Mix - Reverb.wav",
                                         "Mix - Reverb_2.wav"}));
     EXPECT_EQ(ReadBwfFile(rig.OutFile("Mix - Reverb.wav")).description, "Mix - Reverb");
 }

@@ -1,0 +1,237 @@
+// aaf_clip_entries.cpp — the entries of the AAF clip list: names, timing,
+// gain curves, clips of essence files and of fill chunks, marker labels.
+//
+// Index
+//   Names               ChannelFileSuffix, AafClipNameLess, AafCleanFileName
+//   AafClipTiming       Snap, TimelineSamples
+//   AafResultGainCurve  intensity, fill and deconfliction curves in 64 points
+//   Entries             AppendAafEntry, AppendAafClip, AppendAafFillChunkClips, TruncateAafClipList
+//   AafMarkerLabel
+#include "export/aaf_export.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+
+#include "document/event.h"
+#include "document/event_naming.h"
+#include "document/project.h"
+#include "document/text_util.h"
+#include "export/export_names.h"
+
+// ---------------------------------------------------------------------------
+// Names
+// ---------------------------------------------------------------------------
+
+std::string ChannelFileSuffix(int channel, int channelCount) {
+    static const char* const kSurround[] = {".L", ".R", ".C", ".LFE", ".Ls", ".Rs", ".Lrs", ".Rrs"};
+    if (channelCount <= 1) return "";
+    if (channelCount == 2) return channel == 0 ? ".L" : ".R";
+    if (channelCount <= 8) return channel >= 0 && channel < channelCount ? kSurround[channel] : "";
+    return "." + std::to_string(channel + 1);
+}
+
+bool AafClipNameLess(const std::string& a, const std::string& b) {
+    // std::string compares through char_traits<char>, which orders bytes as
+    // unsigned char.
+    return a < b;
+}
+
+std::string AafCleanFileName(const std::string& name) {
+    std::string clean = CleanExportName(name, "");
+    for (char& c : clean)
+        if (c == '*' || c == '?' || c == '"' || c == '<' || c == '>' || c == '|') c = '_';
+    return clean;
+}
+
+// ---------------------------------------------------------------------------
+// AafClipTiming
+// ---------------------------------------------------------------------------
+
+int64_t AafClipTiming::Snap(int64_t x) const { return SnapSamplePosition(snap, samplesPerFrame, x); }
+
+int64_t AafClipTiming::TimelineSamples(double seconds) const {
+    const double samples = std::trunc(double(sampleRate) * seconds);
+    const int64_t at = std::isfinite(samples) ? int64_t(std::clamp(samples, -9.0e15, 9.0e15)) : 0;
+    return Snap(at + startOffsetSamples);
+}
+
+// ---------------------------------------------------------------------------
+// AafResultGainCurve
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// Linear interpolation of `c` (n points) at point k of 64 spread over it.
+float CurveAt(const float* c, int n, int k) {
+    const double x = double(k) / 63.0 * double(n - 1);
+    const int i = std::clamp(int(x), 0, n - 2);
+    const float f = float(x - i);
+    return (1.0f - f) * c[i] + f * c[i + 1];
+}
+
+}  // namespace
+
+AafGainCurve AafResultGainCurve(const RenderResult& r, bool volAuto) {
+    AafGainCurve curve;
+    if (!volAuto) return curve;
+    if (r.hasIntGain) {
+        for (int k = 0; k < kAafGainCurvePoints; ++k)
+            curve.points[size_t(k)] = std::clamp(CurveAt(r.intGain.data(), int(r.intGain.size()), k), 0.0f, 1.0f);
+        curve.present = true;
+    }
+    auto multiply = [&curve](const float* c, int n, bool floorAtZero) {
+        if (!curve.present) {
+            curve.points.fill(1.0f);
+            curve.present = true;
+        }
+        for (int k = 0; k < kAafGainCurvePoints; ++k) {
+            const float v = CurveAt(c, n, k);
+            curve.points[size_t(k)] *= floorAtZero ? std::max(0.0f, v) : v;
+        }
+    };
+    if (r.hasFillGain) multiply(r.fillGain.data(), int(r.fillGain.size()), true);
+    if (r.hasDeconGain) multiply(r.deconGain.data(), int(r.deconGain.size()), false);
+    return curve;
+}
+
+// ---------------------------------------------------------------------------
+// Entries
+// ---------------------------------------------------------------------------
+
+namespace {
+
+struct Entry {
+    int64_t position = 0;
+    int64_t length = 0;
+    int64_t sourceOffset = 0;
+    int64_t fileLength = 0;
+    int32_t track = 0;
+    int32_t fadeIn = 0;
+    int32_t fadeOut = 0;
+    float gain = 1.0f;
+};
+
+void AppendAafEntry(AafClipList& list, const std::string& path, const std::string& fileName, const Entry& e,
+                    const AafGainCurve& curve) {
+    list.essencePaths.push_back(path);
+    list.essenceNames.push_back(fileName);
+    list.positions.push_back(e.position);
+    list.lengths.push_back(e.length);
+    list.sourceOffsets.push_back(e.sourceOffset);
+    list.fileLengths.push_back(e.fileLength);
+    list.tracks.push_back(e.track);
+    list.fadeIns.push_back(e.fadeIn);
+    list.fadeOuts.push_back(e.fadeOut);
+    list.gainCurves.push_back(curve);
+    list.gains.push_back(e.gain);
+}
+
+}  // namespace
+
+bool AppendAafClip(AafClipList& list, const AafResultClip& clip, const std::string& path,
+                   const std::string& fileName, int64_t fileFrames, int64_t handleSamples, int32_t aafTrack) {
+    Entry e;
+    e.position = clip.position;
+    e.sourceOffset = handleSamples;
+    e.length = std::min(clip.length, fileFrames - handleSamples);
+    if (e.length < 1) return false;
+    e.fileLength = fileFrames;
+    e.track = aafTrack;
+    e.fadeIn = clip.fadeIn;
+    e.fadeOut = clip.fadeOut;
+    e.gain = clip.gain;
+    AppendAafEntry(list, path, fileName, e, clip.curve);
+    return true;
+}
+
+int AppendAafFillChunkClips(AafClipList& list, const AafClipTiming& timing, const AafResultClip& clip,
+                            const std::string& path, const std::string& fileName, int64_t sourceFrames,
+                            int32_t aafTrack) {
+    const int64_t startPos = clip.fillStart;
+    const int64_t endPos = startPos + clip.length;
+    // The chunks that lay audio: a chunk shorter than a sample lays none.
+    std::vector<int32_t> laid;
+    for (int32_t j = 0; j < clip.chunkCount; ++j)
+        if (clip.chunks[j].l >= 1) laid.push_back(j);
+
+    int appended = 0;
+    int64_t acc = 0;
+    for (size_t n = 0; n < laid.size(); ++n) {
+        const FillChunk& chunk = clip.chunks[laid[n]];
+        const int64_t overlap = n > 0 ? chunk.x : 0;
+        const int64_t position = timing.Snap(startPos - overlap + acc);
+        if (n > 0 && position >= endPos) break;  // the voice ended before this chunk
+        // The chunk that reaches the voice's end is its last: cut there, with
+        // the fade-out. In a plan made for this voice that is the final chunk.
+        const int64_t chunkLength = timing.Snap(chunk.l);
+        const bool last = n + 1 == laid.size() || position + chunkLength >= endPos;
+        Entry e;
+        e.position = position;
+        e.length = last ? endPos - position : chunkLength;
+        e.sourceOffset = clip.chunkBase + chunk.s;
+        if (e.sourceOffset + e.length > sourceFrames) e.sourceOffset = sourceFrames - e.length;
+        e.sourceOffset = std::max<int64_t>(0, e.sourceOffset);
+        e.length = std::min(e.length, sourceFrames - e.sourceOffset);
+        e.fileLength = sourceFrames;
+        e.track = aafTrack;
+        e.fadeIn = n == 0 ? clip.fadeIn : 0;
+        e.fadeOut = last ? clip.fadeOut : 0;
+        e.gain = clip.gain;
+
+        AafGainCurve curve = clip.curve;
+        if (clip.curve.present && clip.sampleCount > 0) {
+            for (int k = 0; k < kAafGainCurvePoints; ++k) {
+                const double t = std::clamp(
+                    (double(k) / 63.0 * double(chunk.l) + double(acc) - double(overlap)) / double(clip.sampleCount),
+                    0.0, 1.0);
+                const double u = 63.0 * t;
+                const int i = std::min(int(u), 62);
+                const float f = float(u - i);
+                curve.points[size_t(k)] =
+                    (1.0f - f) * clip.curve.points[size_t(i)] + f * clip.curve.points[size_t(i + 1)];
+            }
+        }
+        if (e.length >= 1) {
+            AppendAafEntry(list, path, fileName, e, curve);
+            ++appended;
+        }
+        acc += int64_t(chunk.l) - overlap;
+        if (last) break;
+    }
+    return appended;
+}
+
+void TruncateAafClipList(AafClipList& list, size_t count) {
+    auto cut = [count](auto& v) {
+        if (v.size() > count) v.resize(count);
+    };
+    cut(list.essencePaths);
+    cut(list.essenceNames);
+    cut(list.positions);
+    cut(list.lengths);
+    cut(list.sourceOffsets);
+    cut(list.fileLengths);
+    cut(list.tracks);
+    cut(list.fadeIns);
+    cut(list.fadeOuts);
+    cut(list.gainCurves);
+    cut(list.gains);
+}
+
+// ---------------------------------------------------------------------------
+// AafMarkerLabel
+// ---------------------------------------------------------------------------
+
+std::string AafMarkerLabel(const Project& project, const Event& event) {
+    char duration[48];
+    std::snprintf(duration, sizeof(duration), "%.1f", std::isfinite(event.duration) ? double(event.duration) : 0.0);
+    std::string label = EventShapeName(project, event) + "," + duration;
+    const std::string_view keywords = TextFieldView(event.keywords);
+    if (!keywords.empty()) {
+        label += ",";
+        label += keywords;
+    }
+    return label;
+}
