@@ -100,3 +100,23 @@ std::vector<uint8_t> Utf16Bytes(const std::string& ascii) {
     }
     return out;
 }
+
+WaveSummaryFacts ParseWaveSummary(const std::string& hex) {
+    WaveSummaryFacts facts;
+    std::vector<uint8_t> b;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2) b.push_back(uint8_t(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    if (b.size() != 44) return facts;
+    auto le16 = [&b](size_t at) { return int(b[at] | b[at + 1] << 8); };
+    auto le32 = [&b](size_t at) {
+        return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 | uint32_t(b[at + 3]) << 24;
+    };
+    const std::string text(b.begin(), b.end());
+    facts.ok = text.compare(0, 4, "RIFF") == 0 && text.compare(8, 8, "WAVEfmt ") == 0 && text.compare(36, 4, "data") == 0;
+    facts.riffSize = le32(4);
+    facts.format = le16(20);
+    facts.channels = le16(22);
+    facts.sampleRate = le32(24);
+    facts.bits = le16(34);
+    facts.dataSize = le32(40);
+    return facts;
+}

@@ -8,6 +8,7 @@
 //   FindStoredProperty     one property of a reader's object by pid
 //   StoredChild / StoredElements   the object or elements behind a property
 //   HexOf / FileBytes / PatchOnce   byte helpers for checks and fault injection
+//   ParseWaveSummary       the facts of a WAVE descriptor's 44-byte summary
 #pragma once
 
 #include <cstdint>
@@ -38,3 +39,12 @@ std::vector<uint8_t> FileBytes(const std::string& path);
 // false when it occurs not exactly once.
 bool PatchOnce(const std::string& path, const std::vector<uint8_t>& from, const std::vector<uint8_t>& to);
 std::vector<uint8_t> Utf16Bytes(const std::string& ascii);
+
+// A descriptor's summary (hex, as the readers print it): the RIFF header of
+// a PCM WAV file. ok is false unless it has 44 bytes and its three tags.
+struct WaveSummaryFacts {
+    bool ok = false;
+    int format = 0, channels = 0, bits = 0;
+    uint32_t sampleRate = 0, riffSize = 0, dataSize = 0;
+};
+WaveSummaryFacts ParseWaveSummary(const std::string& hex);
