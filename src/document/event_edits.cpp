@@ -254,6 +254,12 @@ void RenameScene(Project& project, int scene, const char* name) {
 }
 
 void ApplyVariationToResult(RenderResult& result, const ResultVariation& variation) {
+    // A fill's chunk plan indexes the region it was made from: replayed over
+    // another file or region it would splice the wrong audio together.
+    if (result.procMode == 1 && (result.filepath != variation.filepath ||
+                                 result.sourceOffset != variation.sourceOffset ||
+                                 result.sourceDuration != variation.sourceDuration))
+        result.fillChunks.clear();
     result.name = variation.name;
     result.filepath = variation.filepath;
     result.fileId = variation.fileId;
@@ -262,6 +268,14 @@ void ApplyVariationToResult(RenderResult& result, const ResultVariation& variati
     result.fadeIn = variation.fadeIn;
     result.fadeOut = variation.fadeOut;
     result.audioSyncOffset = variation.audioSyncOffset;
+    if (variation.placed) {
+        result.startTime = variation.startTime;
+        result.duration = variation.duration;
+    }
+    // A layer without a file is a sketch; one with a file is tried again
+    // (the voice build marks it anew when the file still fails).
+    result.placeholder = variation.filepath.empty();
+    result.missing = false;
     // Another sound: whatever silenced the old one no longer stands; the
     // track assignment that follows a change mutes it again if it must.
     result.muteReasons = 0;

@@ -84,5 +84,7 @@ void UnbanFile(Project& project, std::string_view path);
 void RenameScene(Project& project, int scene, const char* name);
 
 // Name, file, id, source offset and duration, fades and sync offset from the
-// variation; the layer is unmuted.
+// variation, and its placement when it holds one; the layer is unmuted, is a
+// sketch exactly when the variation has no file, and a fill whose file or
+// region changes loses its chunk plan.
 void ApplyVariationToResult(RenderResult& result, const ResultVariation& variation);

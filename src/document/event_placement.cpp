@@ -1,7 +1,7 @@
 // event_placement.cpp — Beds and Clips at the playhead, and the revert of a bounce.
 //
 // Index
-//   Helpers                the event of a new Bed or Clip
+//   Helpers                OwnMaterialEvent: the event of a new Bed or Clip
 //   FirstResultOf
 //   AddBedAtPlayhead
 //   PlaceAudioFileAsClip
@@ -30,10 +30,10 @@
 #include "render/track_assignment.h"
 #include "render/voice_sync.h"
 
-namespace {
+// ---------------------------------------------------------------------------
+// Helpers
+// ---------------------------------------------------------------------------
 
-// A designer's own material placed at `time`: flat weight of 0.5, full
-// intensity, locked (a render leaves it as it is).
 Event OwnMaterialEvent(float time, int shape, float duration, bool stereo) {
     Event e;
     e.time = time;
@@ -48,8 +48,6 @@ Event OwnMaterialEvent(float time, int shape, float duration, bool stereo) {
     e.locked = true;
     return e;
 }
-
-}  // namespace
 
 int FirstResultOf(const Project& project, int eventIndex) {
     for (size_t r = 0; r < project.results.size(); ++r)

@@ -6,6 +6,7 @@
 //   PlaceAudioFileAsClip   a file chosen in a dialog, as a locked Clip ("Place Clip...")
 //   RevertBounce           a bounced Clip back into the events it was made from
 //   FirstResultOf          the first layer of an event (a Clip's one layer)
+//   OwnMaterialEvent       the event of a Bed or Clip of the designer's own material
 //
 // The forms over a DocumentContext act on its objects, at its current time;
 // the argument-less forms act on the program's own. All refuse (changing
@@ -14,10 +15,16 @@
 
 #include "document/document_context.h"
 
+struct Event;
 struct Project;
 
 // The index of the first result of the event, -1 when it has none.
 int FirstResultOf(const Project& project, int eventIndex);
+
+// A designer's own material placed at `time`: flat weight of 0.5, full
+// intensity, weight centre 0.3, no user shape, locked (a render leaves it as
+// it is).
+Event OwnMaterialEvent(float time, int shape, float duration, bool stereo);
 
 // Appends an empty, locked Bed of 8 s at the current time and selects it
 // alone. Returns its index, or -1 when refused.

@@ -55,7 +55,9 @@ struct AlloySource {
     std::string name;
 };
 
-// The fields that a change of sound choice replaces.
+// The fields that a change of sound choice replaces. A re-roll also moves the
+// layer to suit the new sound, so an entry made from a layer keeps where it
+// sat (`placed`), and stepping back to it puts the sound back in sync.
 struct ResultVariation {
     std::string name;
     std::string filepath;
@@ -65,6 +67,9 @@ struct ResultVariation {
     float fadeIn = 0;
     float fadeOut = 0;
     float audioSyncOffset = 0;
+    bool placed = false;  // startTime and duration below hold the layer's placement
+    float startTime = 0;
+    float duration = 0;
 };
 
 // Reasons a layer is muted. `muted` is set exactly when any reason is; the

@@ -217,7 +217,7 @@ TEST(EventEdits, ApplyingAVariationCopiesTheSoundAndUnmutes) {
     r.duration = 1.25f;
     SetMuteReason(r, kMuteBan, true);
     SetUserMuted(r, true);
-    const ResultVariation v{"Glass 2", "/lib/glass2.wav", "00000000000000ff", 0.4f, 1.1f, 0.02f, 0.3f, 0.05f};
+    ResultVariation v{"Glass 2", "/lib/glass2.wav", "00000000000000ff", 0.4f, 1.1f, 0.02f, 0.3f, 0.05f, false, 9, 9};
     ApplyVariationToResult(r, v);
     EXPECT_EQ(r.name, v.name);
     EXPECT_EQ(r.filepath, v.filepath);
@@ -229,6 +229,14 @@ TEST(EventEdits, ApplyingAVariationCopiesTheSoundAndUnmutes) {
     EXPECT_FLOAT_EQ(r.audioSyncOffset, 0.05f);
     EXPECT_FALSE(r.muted);
     EXPECT_EQ(r.muteReasons, 0);
-    EXPECT_FLOAT_EQ(r.startTime, 3);  // placement is not part of a sound choice
+    EXPECT_FLOAT_EQ(r.startTime, 3);  // an entry without a placement leaves the layer where it is
     EXPECT_FLOAT_EQ(r.duration, 1.25f);
+
+    // With one, the layer goes back where that sound sat.
+    v.placed = true;
+    v.startTime = 2.5f;
+    v.duration = 0.75f;
+    ApplyVariationToResult(r, v);
+    EXPECT_FLOAT_EQ(r.startTime, 2.5f);
+    EXPECT_FLOAT_EQ(r.duration, 0.75f);
 }
