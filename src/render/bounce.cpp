@@ -131,16 +131,11 @@ int64_t PlayableFrames(const PlaybackVoice& voice) {
     return std::min<int64_t>(voice.sampleCount, int64_t(voice.left.size()));
 }
 
-}  // namespace
-
-std::string RenderBounceWav(AudioEngine& engine, const std::set<int>& events, const std::string& folder,
-                            const std::string& name, float& start, float& duration) {
-    const int rate = engine.sampleRate.load();
-    if (rate < 1 || events.empty()) return std::string();
-    // Nothing may move or release the voices while they are read unlocked.
-    EngineVoicePin pin(engine);
-
-    double first = 0, last = 0;
+// The span of the audible voices of `events`, and their mix over it.
+bool MixBouncedVoices(const AudioEngine& engine, const std::set<int>& events, int rate, std::vector<float>& left,
+                      std::vector<float>& right, double& first, int64_t& frames) {
+    first = 0;
+    double last = 0;
     bool any = false;
     for (const PlaybackVoice& v : engine.voices) {
         if (!Bounced(events, v) || v.muted.load() || PlayableFrames(v) < 1) continue;
@@ -150,18 +145,17 @@ std::string RenderBounceWav(AudioEngine& engine, const std::set<int>& events, co
         last = any ? std::max(last, e) : e;
         any = true;
     }
-    if (!any || !(first < last)) return std::string();
+    if (!any || !(first < last)) return false;
     const double exact = std::ceil((last - first) * rate) + 1;
-    if (!(exact >= 1) || exact > double(rate) * 3600.0) return std::string();
-    const int64_t frames = int64_t(exact);
+    if (!(exact >= 1) || exact > double(rate) * 3600.0) return false;
+    frames = int64_t(exact);
 
-    std::vector<float> left, right;
     try {
         left.assign(size_t(frames), 0.0f);
         right.assign(size_t(frames), 0.0f);
     } catch (const std::bad_alloc&) {
         BounceLog("Not enough memory for the mix", std::string());
-        return std::string();
+        return false;
     }
     for (size_t i = 0; i < engine.voices.size(); ++i) {
         const PlaybackVoice& v = engine.voices[i];
@@ -169,6 +163,23 @@ std::string RenderBounceWav(AudioEngine& engine, const std::set<int>& events, co
         const size_t group = size_t(std::clamp(v.group, 0, 2));
         MixClipWithFades(v, int(i), engine, left.data(), right.data(), frames, rate,
                          engine.groupGain[group].load(), first);
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string RenderBounceWav(AudioEngine& engine, const std::set<int>& events, const std::string& folder,
+                            const std::string& name, float& start, float& duration) {
+    const int rate = engine.sampleRate.load();
+    if (rate < 1 || events.empty()) return std::string();
+    std::vector<float> left, right;
+    double first = 0;
+    int64_t frames = 0;
+    {
+        // Nothing may move or release the voices while they are read unlocked.
+        EngineVoicePin pin(engine);
+        if (!MixBouncedVoices(engine, events, rate, left, right, first, frames)) return std::string();
     }
     ApplyPeakLimiter(engine, left.data(), right.data(), frames);
 

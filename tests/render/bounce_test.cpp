@@ -1,13 +1,18 @@
 // Bounce to clip: names, the offline mix and its file, the document edit and its revert.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sndfile.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <cstdio>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "document/document_rig.h"
@@ -16,6 +21,7 @@
 #include "document/selection.h"
 #include "document/text_util.h"
 #include "document/undo.h"
+#include "playback/block_mixer.h"
 #include "playback/voice_maintenance.h"
 #include "render/bounce.h"
 #include "support/run_command.h"
@@ -127,8 +133,10 @@ TEST(BounceNames, StemsAreSafeAndNumbersCountOnWithoutOverwriting) {
     EXPECT_EQ(UniqueBounceFileName(dir.path(), "Bounce"), "Bounce 3");
 
     // Past "Hit 9999" the count goes on: no file is ever replaced.
-    for (int n = 1; n <= 10000; ++n)
-        WriteWholeFile(dir.File(n == 1 ? "Hit.wav" : "Hit " + std::to_string(n) + ".wav"), "");
+    for (int n = 1; n <= 10000; ++n) {
+        const std::string taken = dir.File(n == 1 ? "Hit.wav" : "Hit " + std::to_string(n) + ".wav");
+        ::close(::creat(taken.c_str(), 0644));
+    }
     EXPECT_EQ(UniqueBounceFileName(dir.path(), "Hit"), "Hit 10001");
 
     // The name keeps the path inside a Clip's file field and the file name
@@ -149,6 +157,13 @@ TEST(Bounce, TwoEventsBecomeOneClipWithTheirMixAndComeBackOnRevert) {
     rig.AddPlayedEvent(1.0f, 1.0f);
     rig.AddPlayedEvent(2.5f, 1.0f);
     rig.BuildVoices();
+    // The streaming window has released both voices' samples: the bounce
+    // must bring them back, or it would write silence.
+    rig.engine->cacheReady = 1;
+    rig.engine->streamWindow = 1;
+    rig.engine->position = 60 * DocRig::kRate;
+    PrepareVoicesAtPlayhead(*rig.engine, rig.project->results, int(rig.project->results.size()));
+    ASSERT_TRUE(rig.engine->voices[0].evicted && rig.engine->voices[1].evicted);
     const int clipIndex = rig.Bounce({0, 1});
     ASSERT_EQ(clipIndex, 0);
     ASSERT_EQ(rig.project->events.size(), 1u);
@@ -217,6 +232,25 @@ TEST(Bounce, OtherEventsKeepTheirLayersAndNamesCountUp) {
     BounceRig rig;
     for (int e = 0; e < 7; ++e) rig.AddPlayedEvent(1.0f + float(e), 0.5f);
     rig.BuildVoices();
+    // The audio thread keeps mixing while the interface bounces.
+    rig.engine->reverb.enabled = 0;
+    rig.engine->playing = 1;
+    std::atomic<bool> stop{false};
+    std::thread audio([&] {
+        std::vector<float> left(512), right(512);
+        while (!stop.load()) {
+            MixAudioBlock(*rig.engine, left.data(), right.data(), 512);
+            std::this_thread::sleep_for(std::chrono::microseconds(300));
+        }
+    });
+    struct Join {
+        std::atomic<bool>& stop;
+        std::thread& thread;
+        ~Join() {
+            stop = true;
+            thread.join();
+        }
+    } join{stop, audio};
     const int clipIndex = rig.Bounce({2, 5});
     ASSERT_EQ(clipIndex, 5);
     ASSERT_EQ(rig.project->events.size(), 6u);
