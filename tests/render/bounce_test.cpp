@@ -4,15 +4,12 @@
 #include <sndfile.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <cstdio>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "document/document_rig.h"
@@ -21,9 +18,9 @@
 #include "document/selection.h"
 #include "document/text_util.h"
 #include "document/undo.h"
-#include "playback/block_mixer.h"
 #include "playback/voice_maintenance.h"
 #include "render/bounce.h"
+#include "render/render_job_rig.h"
 #include "support/run_command.h"
 
 namespace {
@@ -233,24 +230,7 @@ TEST(Bounce, OtherEventsKeepTheirLayersAndNamesCountUp) {
     for (int e = 0; e < 7; ++e) rig.AddPlayedEvent(1.0f + float(e), 0.5f);
     rig.BuildVoices();
     // The audio thread keeps mixing while the interface bounces.
-    rig.engine->reverb.enabled = 0;
-    rig.engine->playing = 1;
-    std::atomic<bool> stop{false};
-    std::thread audio([&] {
-        std::vector<float> left(512), right(512);
-        while (!stop.load()) {
-            MixAudioBlock(*rig.engine, left.data(), right.data(), 512);
-            std::this_thread::sleep_for(std::chrono::microseconds(300));
-        }
-    });
-    struct Join {
-        std::atomic<bool>& stop;
-        std::thread& thread;
-        ~Join() {
-            stop = true;
-            thread.join();
-        }
-    } join{stop, audio};
+    MixingAudioThread audio(*rig.engine);
     const int clipIndex = rig.Bounce({2, 5});
     ASSERT_EQ(clipIndex, 5);
     ASSERT_EQ(rig.project->events.size(), 6u);

@@ -4,16 +4,23 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <memory>
 #include <set>
+#include <thread>
+#include <vector>
 
 #include "app/app_state.h"
+#include "document/busy_task.h"
 #include "document/document_context.h"
 #include "document/event.h"
 #include "document/project.h"
 #include "library/sound_library.h"
 #include "playback/audio_engine.h"
+#include "playback/block_mixer.h"
 #include "playback/voice_settings.h"
+#include "support/fake_clock.h"
 #include "support/render_fixtures.h"
 
 struct JobRig {
@@ -80,3 +87,46 @@ inline void ExpectVoicesMatchResults(const AudioEngine& engine, const Project& p
         ExpectVoiceMatchesResult(engine, v, project);
     }
 }
+
+// Runs a queued busy task to its end the way the frame loop does. With a
+// fake clock, each frame moves it on a tenth of a second, so the bar's
+// linger costs no real time.
+inline void PumpUntilFinished(BusyTask& task, FakeInterfaceClock* clock = nullptr) {
+    task.snapshotRequested = false;
+    for (int i = 0; i < 20000; ++i) {
+        if (PumpBusyTask(task) == BusyPump::Finished) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (clock) clock->Advance(0.1);
+    }
+    FAIL() << "the busy task did not finish";
+}
+
+// A stand-in for the audio thread: mixes 512-frame blocks of the engine
+// (playing, reverb off) until it is destroyed.
+class MixingAudioThread {
+public:
+    explicit MixingAudioThread(AudioEngine& engine) {
+        engine.reverb.enabled = 0;
+        engine.playing = 1;
+        thread_ = std::thread([this, &engine] {
+            std::vector<float> left(512), right(512);
+            while (!stop_.load()) {
+                MixAudioBlock(engine, left.data(), right.data(), 512);
+                blocks_.fetch_add(1);
+                std::this_thread::sleep_for(std::chrono::microseconds(300));
+            }
+        });
+    }
+    ~MixingAudioThread() {
+        stop_ = true;
+        thread_.join();
+    }
+    MixingAudioThread(const MixingAudioThread&) = delete;
+    MixingAudioThread& operator=(const MixingAudioThread&) = delete;
+    int Blocks() const { return blocks_.load(); }
+
+private:
+    std::atomic<bool> stop_{false};
+    std::atomic<int> blocks_{0};
+    std::thread thread_;
+};

@@ -36,16 +36,6 @@ RenderRequest FullRender(float t0 = -1, float t1 = -1) {
 
 int64_t PlayheadFor(float seconds, int rate) { return int64_t(std::trunc(double(seconds) * rate)); }
 
-// Runs a queued busy task to its end the way the frame loop does.
-void PumpUntilFinished(BusyTask& task) {
-    task.snapshotRequested = false;
-    for (int i = 0; i < 20000; ++i) {
-        if (PumpBusyTask(task) == BusyPump::Finished) return;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    FAIL() << "the busy task did not finish";
-}
-
 }  // namespace
 
 TEST(RenderJob, RequestsMapAsTheirKindsSay) {
@@ -347,18 +337,7 @@ TEST(RenderJob, FullRenderWhileTheAudioThreadMixes) {
     rig.AddSpots(10, 0.5f, 0.6f);
     int fill = AddEvent(*rig.project, 2.0f, kShapeFill, 0.4f);
     rig.project->events[size_t(fill)].duration = 3.0f;
-    rig.engine->reverb.enabled = 0;
-    rig.engine->playing = 1;
-    std::atomic<bool> stop{false};
-    std::atomic<int> blocks{0};
-    std::thread audio([&] {
-        std::vector<float> left(512), right(512);
-        while (!stop.load()) {
-            MixAudioBlock(*rig.engine, left.data(), right.data(), 512);
-            blocks.fetch_add(1);
-            std::this_thread::sleep_for(std::chrono::microseconds(300));
-        }
-    });
+    MixingAudioThread audio(*rig.engine);
     for (int round = 0; round < 2; ++round) {
         rig.app->renderRequestKind = 1;
         ASSERT_TRUE(StartPendingRender(rig.Context()));
@@ -366,8 +345,6 @@ TEST(RenderJob, FullRenderWhileTheAudioThreadMixes) {
         // While no task runs, the interface thread maintains the voices.
         PrepareVoicesAtPlayhead(rig.Context());
     }
-    stop = true;
-    audio.join();
-    EXPECT_GT(blocks.load(), 0);
+    EXPECT_GT(audio.Blocks(), 0);
     EXPECT_TRUE(CheckPlaybackCacheIntegrity(rig.Context()));
 }
