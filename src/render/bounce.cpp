@@ -35,6 +35,7 @@
 #include "playback/engine_voices.h"
 #include "playback/voice_maintenance.h"
 #include "recipes/event_preset.h"
+#include "recipes/recipe_lists.h"
 #include "render/clip_bed_events.h"
 #include "render/clip_processing.h"
 #include "render/track_assignment.h"
@@ -213,8 +214,7 @@ void PrepareBouncedVoices(AudioEngine& engine, const std::set<int>& events, cons
 
 std::string BounceStemOf(const Project& project, const Event& event) {
     char autoName[64] = {};
-    // No recipe list exists here; a bounce name is made unique among files instead.
-    AutoNameEvent(event, std::vector<EventPreset>{}, autoName, sizeof(autoName));
+    AutoNameEvent(event, gRecipes, autoName, sizeof(autoName));
     const std::string name = autoName[0] ? std::string(autoName) : EventShapeName(project, event);
     return BounceNameStem(name);
 }
@@ -268,11 +268,8 @@ int BounceSelectionToClip(const DocumentContext& ctx, const std::string& folder)
     const int index = AppendDocumentEvents(engine, project.events, {clip});
 
     RebuildClipEvent(project, index);
-    for (const RenderResult& r : project.results)
-        if (r.eventIdx == index) {
-            project.events[size_t(index)].duration = r.duration;
-            break;
-        }
+    const int layer = FirstResultOf(project, index);
+    if (layer >= 0) project.events[size_t(index)].duration = project.results[size_t(layer)].duration;
     GetWaveformPeaks(path.c_str());
     AssignTracks(project);
     RerenderEvent(ctx, index);
