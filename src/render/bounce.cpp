@@ -99,13 +99,15 @@ size_t BounceNameBudget(const std::string& folder) {
 std::string UniqueBounceFileName(const std::string& folder, const std::string& stem) {
     const size_t budget = BounceNameBudget(folder);
     const std::string base = stem.empty() ? std::string(kBounceFallbackName) : stem;
-    auto candidate = [&](const std::string& suffix) -> std::string {
-        if (suffix.size() >= budget) return std::string();
-        return base.substr(0, Utf8SafeCutLength(base, budget - suffix.size())) + suffix;
-    };
     for (int n = 1; n < INT_MAX; ++n) {
-        const std::string name = candidate(n == 1 ? std::string() : " " + std::to_string(n));
-        if (name.empty()) return name;
+        std::string suffix;
+        if (n > 1) {
+            suffix.assign(1, ' ');
+            suffix += std::to_string(n);
+        }
+        const size_t room = suffix.size() < budget ? Utf8SafeCutLength(base, budget - suffix.size()) : 0;
+        if (room == 0) return std::string();  // not even one character of the stem fits
+        const std::string name = base.substr(0, room) + suffix;
         switch (BouncePathState(folder + "/" + name + ".wav")) {
             case PathState::Free:
                 return name;
