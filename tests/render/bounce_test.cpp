@@ -7,8 +7,6 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
-#include <cstdio>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -39,12 +37,9 @@ struct BounceRig : DocRig {
         RenderResult r;
         r.eventIdx = index;
         r.filepath = WriteSound(dir, "layer" + std::to_string(index) + ".wav", seconds + 0.5);
-        r.name = "layer";
-        r.sourceDuration = seconds;
+        r.sourceDuration = r.duration = seconds;
         r.startTime = time;
-        r.duration = seconds;
         r.group = 1;
-        r.fadeIn = r.fadeOut = 0.015f;
         project->results.push_back(r);
         project->rendered = true;
         return index;
@@ -56,32 +51,20 @@ struct BounceRig : DocRig {
     }
 };
 
-struct BextReadBack {
+// A file as libsndfile reads it, its broadcast chunk included.
+struct SndfileReadBack {
     bool ok = false;
-    int64_t frames = 0;
-    int channels = 0, rate = 0, format = 0;
-    std::string description, originator;
-    uint64_t timeReference = 0;
+    SF_INFO info{};
+    SF_BROADCAST_INFO bext{};
     std::vector<float> samples;  // interleaved
 };
-
-// Through libsndfile's own reading of the broadcast chunk.
-BextReadBack ReadWithSndfile(const std::string& path) {
-    BextReadBack b;
-    SF_INFO info{};
-    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+SndfileReadBack ReadWithSndfile(const std::string& path) {
+    SndfileReadBack b;
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &b.info);
     if (!file) return b;
-    SF_BROADCAST_INFO bext{};
-    b.ok = sf_command(file, SFC_GET_BROADCAST_INFO, &bext, sizeof(bext)) == SF_TRUE;
-    b.frames = info.frames;
-    b.channels = info.channels;
-    b.rate = info.samplerate;
-    b.format = info.format;
-    b.description.assign(bext.description, strnlen(bext.description, sizeof(bext.description)));
-    b.originator.assign(bext.originator, strnlen(bext.originator, sizeof(bext.originator)));
-    b.timeReference = (uint64_t(bext.time_reference_high) << 32) | bext.time_reference_low;
-    b.samples.resize(size_t(info.frames * info.channels));
-    sf_readf_float(file, b.samples.data(), info.frames);
+    b.ok = sf_command(file, SFC_GET_BROADCAST_INFO, &b.bext, sizeof(b.bext)) == SF_TRUE;
+    b.samples.resize(size_t(b.info.frames * b.info.channels));
+    sf_readf_float(file, b.samples.data(), b.info.frames);
     sf_close(file);
     return b;
 }
@@ -96,12 +79,12 @@ std::string ProbeTags(const std::string& path) {
     return run.exitCode == 0 ? run.out : "ffprobe failed: " + run.err;
 }
 
-double Rms(const std::vector<float>& interleaved, int channels, double from, double to, int rate) {
+// Of interleaved stereo at 48 kHz, from..to seconds.
+double Rms(const std::vector<float>& stereo, double from, double to) {
     double sum = 0;
-    size_t n = 0;
-    for (size_t f = size_t(from * rate); f < size_t(to * rate) && f * channels < interleaved.size(); ++f)
-        for (int c = 0; c < channels; ++c, ++n) sum += double(interleaved[f * channels + c]) * interleaved[f * channels + c];
-    return n ? std::sqrt(sum / double(n)) : 0;
+    const size_t a = size_t(from * DocRig::kRate) * 2, b = std::min(stereo.size(), size_t(to * DocRig::kRate) * 2);
+    for (size_t i = a; i < b; ++i) sum += double(stereo[i]) * stereo[i];
+    return b > a ? std::sqrt(sum / double(b - a)) : 0;
 }
 
 std::string FileNameWithoutExtension(const std::string& path) {
@@ -171,36 +154,34 @@ TEST(Bounce, TwoEventsBecomeOneClipWithTheirMixAndComeBackOnRevert) {
     EXPECT_EQ(path, rig.Folder() + "/" + name + ".wav");
     EXPECT_EQ(clip.shape, kShapeClip);
     EXPECT_FLOAT_EQ(clip.time, 1.0f);
-    EXPECT_TRUE(clip.locked);
-    EXPECT_TRUE(clip.hasPinnedFiles);
+    EXPECT_TRUE(clip.locked && clip.hasPinnedFiles);
     EXPECT_EQ(clip.pinnedFileId.size(), 16u);
-    EXPECT_EQ(clip.clipFadeIn, 0);
-    EXPECT_EQ(clip.clipFadeOut, 0);
-    EXPECT_EQ(clip.stereo, rig.project->groups[1].stereo);
+    EXPECT_EQ(clip.clipFadeIn + clip.clipFadeOut, 0);
     ASSERT_EQ(clip.bounceSource.size(), 2u);
     EXPECT_FLOAT_EQ(clip.bounceSource[0].time, 0.0f);
     EXPECT_FLOAT_EQ(clip.bounceSource[1].time, 1.5f);
 
     // The file: from 1.0 s to 3.5 s plus one frame, stamped at 1.0 s.
     const int64_t frames = int64_t(std::ceil(2.5 * DocRig::kRate)) + 1;
-    const BextReadBack file = ReadWithSndfile(path);
+    const SndfileReadBack file = ReadWithSndfile(path);
     ASSERT_TRUE(file.ok);
-    EXPECT_EQ(file.frames, frames);
-    EXPECT_EQ(file.channels, 2);
-    EXPECT_EQ(file.rate, DocRig::kRate);
-    EXPECT_EQ(file.format, SF_FORMAT_WAV | SF_FORMAT_PCM_24);
-    EXPECT_EQ(file.description, name);
-    EXPECT_EQ(file.originator, "Tessaloom");
-    EXPECT_EQ(file.timeReference, uint64_t(DocRig::kRate));
+    EXPECT_EQ(file.info.frames, frames);
+    EXPECT_EQ(file.info.channels, 2);
+    EXPECT_EQ(file.info.samplerate, DocRig::kRate);
+    EXPECT_EQ(file.info.format, SF_FORMAT_WAV | SF_FORMAT_PCM_24);
+    EXPECT_EQ(std::string(file.bext.description), name);
+    EXPECT_EQ(std::string(file.bext.originator, strnlen(file.bext.originator, 32)), "Tessaloom");
+    EXPECT_EQ(file.bext.time_reference_low, uint32_t(DocRig::kRate));
+    EXPECT_EQ(file.bext.time_reference_high, 0u);
     const std::string probe = ProbeTags(path);
     EXPECT_NE(probe.find("TAG:comment=" + name + "\n"), std::string::npos) << probe;
     EXPECT_NE(probe.find("TAG:encoded_by=Tessaloom\n"), std::string::npos) << probe;
     EXPECT_NE(probe.find("TAG:time_reference=48000\n"), std::string::npos) << probe;
     EXPECT_NE(probe.find("bits_per_sample=24\n"), std::string::npos) << probe;
     // Sound where the layers played, silence in the gap between them.
-    EXPECT_GT(Rms(file.samples, 2, 0.1, 0.9, file.rate), 0.01);
-    EXPECT_EQ(Rms(file.samples, 2, 1.01, 1.49, file.rate), 0.0);
-    EXPECT_GT(Rms(file.samples, 2, 1.6, 2.4, file.rate), 0.01);
+    EXPECT_GT(Rms(file.samples, 0.1, 0.9), 0.01);
+    EXPECT_EQ(Rms(file.samples, 1.01, 1.49), 0.0);
+    EXPECT_GT(Rms(file.samples, 1.6, 2.4), 0.01);
 
     // The Clip plays the file: its layer, its length, its voice.
     ASSERT_EQ(rig.project->results.size(), 1u);
@@ -208,12 +189,9 @@ TEST(Bounce, TwoEventsBecomeOneClipWithTheirMixAndComeBackOnRevert) {
     EXPECT_NEAR(clip.duration, double(frames) / DocRig::kRate, 1e-4);
     EXPECT_TRUE(CheckPlaybackCacheIntegrity(rig.Context()));
     ASSERT_EQ(rig.engine->voices.size(), 1u);
-    EXPECT_EQ(rig.engine->voices[0].eventIndex, 0);
     EXPECT_EQ(rig.app->selectedEvents, std::set<int>{0});
     EXPECT_EQ(rig.app->selectedEvent, 0);
-    EXPECT_TRUE(rig.app->scrollToSelection);
-    EXPECT_TRUE(rig.app->deferredRebuild.load());
-    EXPECT_TRUE(rig.app->modified);
+    EXPECT_TRUE(rig.app->scrollToSelection && rig.app->deferredRebuild.load() && rig.app->modified);
     EXPECT_EQ(rig.app->undoHistory.undo.size(), 1u);
 
     // Revert to Source: both events back where they were, the file kept.
@@ -221,7 +199,6 @@ TEST(Bounce, TwoEventsBecomeOneClipWithTheirMixAndComeBackOnRevert) {
     ASSERT_EQ(rig.project->events.size(), 2u);
     EXPECT_FLOAT_EQ(rig.project->events[0].time, 1.0f);
     EXPECT_FLOAT_EQ(rig.project->events[1].time, 2.5f);
-    EXPECT_EQ(rig.project->events[0].shape, kShapeSpot);
     EXPECT_TRUE(FileIsReadable(path));
 }
 
@@ -236,15 +213,11 @@ TEST(Bounce, OtherEventsKeepTheirLayersAndNamesCountUp) {
     ASSERT_EQ(rig.project->events.size(), 6u);
     const float kept[5] = {1, 2, 4, 5, 7};
     for (int e = 0; e < 5; ++e) EXPECT_FLOAT_EQ(rig.project->events[size_t(e)].time, kept[e]) << e;
-    EXPECT_EQ(rig.project->events[5].shape, kShapeClip);
     EXPECT_FLOAT_EQ(rig.project->events[5].time, 3.0f);
     ASSERT_EQ(rig.project->results.size(), 6u);
-    for (const RenderResult& r : rig.project->results) {
-        ASSERT_GE(r.eventIdx, 0);
-        ASSERT_LT(r.eventIdx, 6);
-        if (r.eventIdx < 5) {
-            EXPECT_FLOAT_EQ(r.startTime, rig.project->events[size_t(r.eventIdx)].time);
-        }
+    for (const RenderResult& r : rig.project->results) {  // each still on its own event
+        ASSERT_TRUE(r.eventIdx >= 0 && r.eventIdx < 6);
+        EXPECT_FLOAT_EQ(r.startTime, rig.project->events[size_t(r.eventIdx)].time);
     }
     EXPECT_TRUE(CheckPlaybackCacheIntegrity(rig.Context()));
     for (const PlaybackVoice& v : rig.engine->voices)
