@@ -175,7 +175,15 @@ struct AppState {
     std::function<void(const std::string&)> revealFileCallback;
     std::function<void(const std::string&)> openUrlCallback;
     std::function<void(const std::string&)> openFileCallback;
+    // Library panel: the SAVE PALETTE view, the row being renamed, the
+    // selection and the row a Shift-click extends it from (vector indices of
+    // the sound library). The panel's other state is its own (ui/library_panel.h).
+    bool savePaletteOpen = false;
+    int renamingLibrary = -1;
+    char libraryRenameBuffer[128] = {};
+    bool libraryRenameFocus = false;  // the rename field takes the focus next frame and stays open
     std::set<int> librarySelection;
+    int librarySelectionAnchor = -1;
     int libraryIndex = -1;
 
     // --- About box and start-up resources ---------------------------------

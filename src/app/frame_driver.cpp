@@ -166,6 +166,8 @@ void RenderFrame(FrameDriver& d, AppState& app) {
     if (navOff) io.ConfigFlags &= ~ImGuiConfigFlags_NavEnableKeyboard;
     ImGui::NewFrame();
     if (navOff) io.ConfigFlags |= ImGuiConfigFlags_NavEnableKeyboard;
+    // A request lasts one frame: the field that needs it asks again while it does.
+    d.suppressKeyboardNav = false;
 
     DrawGuarded(d);
     ImGui::Render();

@@ -97,8 +97,8 @@ struct FrameDriver {
     bool inFrame = false;
     unsigned pendingResizeWidth = 0;  // last client size to apply, 0 when none
     unsigned pendingResizeHeight = 0;
-    // Keyboard navigation is switched off around NewFrame while set (fields
-    // whose own keys must not move the GUI's focus).
+    // Keyboard navigation is switched off around the next NewFrame while set
+    // (fields whose own keys must not move the GUI's focus); cleared after it.
     bool suppressKeyboardNav = false;
     void (*drawUI)() = nullptr;  // DrawUI; tests install their own
     // Buttons that ReleaseGuiInput let go while they were held: they read as

@@ -52,6 +52,7 @@
 #include "platform/single_instance.h"
 #include "ui/imgui_compat.h"
 #include "ui/job_protocol.h"
+#include "ui/library_panel.h"
 #include "ui/tab_row.h"
 
 std::string ParseCommandLine(int argc, const char* const* argv) {
@@ -375,6 +376,7 @@ int RunShell(int argc, char** argv) {
     shell.driver = driver.get();
     RegisterStateDump(DumpDropFields);
     RegisterStateDump(DumpUpdateCheckFields);
+    RegisterStateDump(DumpLibraryPanel);
     RunMainLoop(shell, frames, app, driver.get());
     StopSecondLaunchListener();
     int exitCode = driver ? TestDriverExitCode(*driver) : 0;

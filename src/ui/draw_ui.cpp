@@ -44,6 +44,7 @@
 #include "ui/drop_handover.h"
 #include "ui/imgui_compat.h"
 #include "ui/job_protocol.h"
+#include "ui/library_panel.h"
 #include "ui/tab_row.h"
 
 UiFrameState gUiFrame;
@@ -172,6 +173,7 @@ void DrawRegions(AppState& app, const UILayout& layout) {
 
     // The active tab's panel (activeTab: 0 events, 1 trace, 2 library,
     // 3 mixer, 4 export, 5 settings) draws itself at TabPanelRect(layout).
+    if (app.activeTab == 2) DrawLibraryPanel(ImGui::GetWindowDrawList(), layout);
 
     if (BeginRegion("##transport", TransportRect(layout))) {
         FillRegion(gTheme.transportBg);

@@ -4,11 +4,16 @@
 //   ShowStyledTooltip
 //   SelectableRow
 //   DrawCenteredText
+//   DrawTextClipped
 //   TabButton
 #include "ui/widgets.h"
 
+#include <imgui_internal.h>
+
 #include <cmath>
+#include <cfloat>
 #include <cstdarg>
+#include <cstring>
 #include <string>
 
 #include "app/app_state.h"
@@ -38,6 +43,36 @@ void DrawCenteredText(float width, const char* text, uint32_t color) {
     const float textWidth = text && *text ? std::ceil(ImGui::CalcTextSize(text).x) : 0.0f;
     ImGui::SetCursorPosX((width - textWidth) / 2);
     ImGui::TextColored(ImGui::ColorConvertU32ToFloat4(color), "%s", text ? text : "");
+}
+
+void DrawTextClipped(ImDrawList* drawList, ImFont* font, float fontSize, const ImVec2& pos, float maxX,
+                     uint32_t color, const char* text, const char* textEnd) {
+    if (!text || maxX <= pos.x) return;
+    if (!font) font = ImGui::GetFont();
+    if (!(fontSize > 0)) fontSize = ImGui::GetFontSize();
+    if (!textEnd) textEnd = text + std::strlen(text);
+    const ImVec2 size = font->CalcTextSizeA(fontSize, FLT_MAX, 0, text, textEnd);
+    if (pos.x + size.x <= maxX) {
+        drawList->AddText(font, fontSize, pos, color, text, textEnd);
+        return;
+    }
+    // The characters that fit before an ellipsis.
+    const char* ellipsis = "\xE2\x80\xA6";
+    const float scale = fontSize / font->FontSize;
+    const float room = maxX - pos.x - font->CalcTextSizeA(fontSize, FLT_MAX, 0, ellipsis).x;
+    float used = 0;
+    const char* end = text;
+    while (end < textEnd) {
+        unsigned int c = 0;
+        const int bytes = ImTextCharFromUtf8(&c, end, textEnd);
+        const float advance = font->GetCharAdvance(static_cast<ImWchar>(c)) * scale;
+        if (bytes <= 0 || used + advance > room) break;
+        used += advance;
+        end += bytes;
+    }
+    if (room <= 0) return;
+    drawList->AddText(font, fontSize, pos, color, text, end);
+    drawList->AddText(font, fontSize, ImVec2(pos.x + used, pos.y), color, ellipsis);
 }
 
 // ---------------------------------------------------------------------------

@@ -5,6 +5,7 @@
 //   ShowStyledTooltip   printf-style tooltip in the tooltip look (TooltipScope)
 //   SelectableRow       a list row "first  second" with its own id; true when clicked
 //   DrawCenteredText    text centred in a width, in a packed colour
+//   DrawTextClipped     text cut with an ellipsis where it would pass a right edge
 //   TabBarLayout        the main window's tab row, shared by its TabButton calls
 //   gTabLabelReveal     the label-reveal factor t (0 icons only .. 1 full labels)
 //   TabButton           one tab, laid out leftwards from the row's right edge
@@ -28,6 +29,12 @@ bool SelectableRow(const char* first, const char* second, int id);
 // text's width in the current font rounded up to a whole point (null or
 // empty: 0), and draws the text in `color` (0xAABBGGRR).
 void DrawCenteredText(float width, const char* text, uint32_t color);
+
+// Draws `text` at `pos` (screen) in `font` at `fontSize` (null / 0: the
+// current ones); when it would reach past `maxX` it is cut at a character
+// boundary and "…" follows, and nothing is drawn when there is no room.
+void DrawTextClipped(ImDrawList* drawList, ImFont* font, float fontSize, const ImVec2& pos, float maxX,
+                     uint32_t color, const char* text, const char* textEnd = nullptr);
 
 // The tab row's shared state. The caller fills it once per frame; each
 // TabButton moves `rightEdge` left by its own width.

@@ -1,0 +1,380 @@
+// The Library tab's plain rules: coverage and its cache, mini spectra,
+// selection, removal fix-ups, renames on a real index folder, dropped
+// folders and the visible-row arithmetic.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <memory>
+
+#include "app/app_state.h"
+#include "document/event.h"
+#include "document/project.h"
+#include "library/library_index_file.h"
+#include "library/library_summary.h"
+#include "library/sound_library.h"
+#include "support/temp_dir.h"
+#include "ui/drop_handover.h"
+#include "ui/library_panel_logic.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+LibraryEntry Entry(std::initializer_list<float> bands, const std::string& path = "") {
+    LibraryEntry e;
+    int b = 0;
+    for (float v : bands) e.bandEnergy[b++] = v;
+    e.path = path;
+    e.name = path;
+    return e;
+}
+
+LibraryIndex Library(const std::string& name, const std::string& path, std::vector<LibraryEntry> entries) {
+    LibraryIndex l;
+    l.name = name;
+    l.path = path;
+    l.entries = std::move(entries);
+    return l;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Coverage and mini spectra
+// ---------------------------------------------------------------------------
+
+TEST(LibraryCoverage, OnlyEnabledLibrariesWithTheirFolderCountAndTheFullestBandIsOne) {
+    auto library = std::make_unique<SoundLibrary>();
+    library->libraries.push_back(Library("Mid", "/sfx/mid", {Entry({0, 0, 0.8f, 0, 0}), Entry({0, 0, 0.4f, 0, 0})}));
+    LibraryIndex off = Library("Off", "/sfx/off", {Entry({1, 1, 1, 1, 1})});
+    off.enabled = 0;
+    LibraryIndex gone = Library("Gone", "/sfx/gone", {Entry({1, 1, 1, 1, 1}), Entry({1, 1, 1, 1, 1})});
+    gone.folderMissing = 1;
+    library->libraries.push_back(off);
+    library->libraries.push_back(gone);
+
+    CoverageCache cache;
+    EXPECT_TRUE(UpdateCoverage(cache, *library));
+    EXPECT_FLOAT_EQ(cache.bands[2], 1.0f) << "Mid only: the Mid bar at full height";
+    for (int b : {0, 1, 3, 4}) EXPECT_EQ(cache.bands[b], 0.0f) << b;
+    EXPECT_EQ(cache.fileCount, 2) << "the disabled and the missing library add nothing";
+    EXPECT_EQ(cache.libraryCount, 1);
+    EXPECT_FALSE(UpdateCoverage(cache, *library)) << "nothing changed: the cache holds";
+
+    // The signature sees what changes the counted set.
+    library->libraries[1].enabled = 1;
+    EXPECT_TRUE(UpdateCoverage(cache, *library));
+    EXPECT_EQ(cache.fileCount, 3);
+    library->libraries[2].folderMissing = 0;  // the folder came back
+    EXPECT_TRUE(UpdateCoverage(cache, *library));
+    EXPECT_EQ(cache.fileCount, 5);
+    library->libraries[0].entries[0].bandEnergy[0] = 9;  // a rescan with the same count
+    MarkLibrariesChanged(*library);
+    EXPECT_TRUE(UpdateCoverage(cache, *library));
+
+    library->libraries.clear();
+    EXPECT_TRUE(UpdateCoverage(cache, *library));
+    for (float v : cache.bands) EXPECT_EQ(v, 0.0f) << "no library: every bar at zero";
+}
+
+TEST(LibraryCoverage, BarGeometryKeepsItsMinima) {
+    CoverageBarGeometry g = CoverageBars(100, 18, 200);
+    EXPECT_FLOAT_EQ(g.gap, 3.0f);
+    EXPECT_FLOAT_EQ(g.barWidth, (100 - 12) / 5.0f);
+    EXPECT_FLOAT_EQ(g.maxHeight, 200);
+    g = CoverageBars(10, 18, 5);
+    EXPECT_FLOAT_EQ(g.gap, 1.5f);
+    EXPECT_FLOAT_EQ(g.barWidth, 4.0f);
+    EXPECT_FLOAT_EQ(g.maxHeight, 27.0f) << "at least 1.5 font sizes";
+    EXPECT_EQ(CoverageBarHeight(0, 100), 0.0f);
+    EXPECT_EQ(CoverageBarHeight(0.001f, 100), 2.0f) << "a value above 0 shows";
+    EXPECT_EQ(CoverageBarHeight(0.5f, 100), 50.0f);
+}
+
+TEST(LibraryMiniSpectrum, AveragedNormalisedAndRecomputedOnlyWhenTheEntriesChange) {
+    auto library = std::make_unique<SoundLibrary>();
+    library->libraries.push_back(Library("A", "/a", {Entry({0.2f, 0.4f, 0, 0, 0}), Entry({0.2f, 0.0f, 0, 0, 0.1f})}));
+    library->libraries.push_back(Library("Empty", "/e", {}));
+    MiniSpectrumCache cache;
+    std::array<float, 5> a = MiniSpectrumFor(cache, *library, 0);
+    EXPECT_FLOAT_EQ(a[0], 1.0f);
+    EXPECT_FLOAT_EQ(a[1], 1.0f);
+    EXPECT_FLOAT_EQ(a[4], 0.25f);
+    EXPECT_EQ(MiniSpectrumFor(cache, *library, 1)[0], 0.0f) << "no entries: all zero";
+    EXPECT_EQ(MiniSpectrumFor(cache, *library, 7)[0], 0.0f) << "out of range";
+
+    library->libraries[0].entries.push_back(Entry({0, 0, 0, 0, 2.0f}));
+    const std::array<float, 5>& b = MiniSpectrumFor(cache, *library, 0);
+    EXPECT_FLOAT_EQ(b[4], 1.0f) << "a new entry is seen without a revision";
+    EXPECT_FLOAT_EQ(MiniSpectrumBarHeight(0), 1.5f);
+    EXPECT_FLOAT_EQ(MiniSpectrumBarHeight(1), 14.0f);
+
+    WeightColors colors;
+    colors.weightColorLow = 0xFF000000;
+    colors.weightColorMid = 0xFF0000C8;
+    colors.weightColorHigh = 0xFFC80000;
+    EXPECT_EQ(MiniSpectrumBarColor(0, colors, true), 0xB4000000u) << "p = 0: the low colour, alpha 180";
+    EXPECT_EQ(MiniSpectrumBarColor(2, colors, false), 0x500000C8u) << "p = 0.5: the mid colour, alpha 80";
+    EXPECT_EQ(MiniSpectrumBarColor(4, colors, true), 0xB4C80000u) << "p = 1: the high colour";
+    EXPECT_EQ(MiniSpectrumBarColor(1, colors, true) & 0xFF, 0x4Bu) << "p = 0.25: 3/8 of the way to mid";
+}
+
+TEST(LibraryRowTexts, CountsSummariesAndOrder) {
+    EXPECT_EQ(FormatFileCount(1234567), "1,234,567 files");
+    EXPECT_EQ(FormatFileCount(1000), "1,000 files");
+    EXPECT_EQ(FormatFileCount(999), "999 files");
+    EXPECT_EQ(SummaryForDisplay("12 files, bright, impact, door"),
+              "12 files \xC2\xB7 bright \xC2\xB7 impact \xC2\xB7 door");
+    EXPECT_STREQ(PluralSuffix(1), "");
+    EXPECT_STREQ(PluralSuffix(0), "s");
+
+    auto library = std::make_unique<SoundLibrary>();
+    for (const char* name : {"rain", "Doors", "door", "Ambience"}) library->libraries.push_back(Library(name, "", {}));
+    EXPECT_EQ(LibraryDisplayOrder(*library), (std::vector<int>{3, 2, 1, 0}));
+    DisplayOrderCache cache;
+    EXPECT_EQ(CachedDisplayOrder(cache, *library), (std::vector<int>{3, 2, 1, 0}));
+    library->libraries[3].name = "zzz";
+    MarkLibrariesChanged(*library);
+    EXPECT_EQ(CachedDisplayOrder(cache, *library), (std::vector<int>{2, 1, 0, 3}));
+}
+
+// ---------------------------------------------------------------------------
+// Selection and removal
+// ---------------------------------------------------------------------------
+
+TEST(LibrarySelection, PlainToggleAndRangeClicks) {
+    std::set<int> selection;
+    int anchor = -1;
+    const std::vector<int> order = {4, 0, 3, 1, 2};  // display order
+    SelectLibraryRange(selection, anchor, 3, order);
+    EXPECT_EQ(selection, std::set<int>{3}) << "Shift without an anchor selects only the clicked row";
+    EXPECT_EQ(anchor, 3);
+    SelectLibraryRange(selection, anchor, 2, order);
+    EXPECT_EQ(selection, (std::set<int>{3, 1, 2})) << "rows shown between, in display order";
+    EXPECT_EQ(anchor, 3) << "the anchor stays";
+    SelectLibraryRange(selection, anchor, 4, order);
+    EXPECT_EQ(selection, (std::set<int>{4, 0, 3}));
+
+    ToggleLibraryRow(selection, anchor, 0);
+    EXPECT_EQ(selection, (std::set<int>{4, 3})) << "a Super-click on a selected row removes it";
+    EXPECT_EQ(anchor, 0);
+    ApplyLibraryRowClick(selection, anchor, 2, RowClick::Toggle, order);
+    EXPECT_EQ(selection, (std::set<int>{2, 3, 4}));
+    ApplyLibraryRowClick(selection, anchor, 1, RowClick::Plain, order);
+    EXPECT_EQ(selection, std::set<int>{1});
+    anchor = 9;  // not shown
+    ApplyLibraryRowClick(selection, anchor, 0, RowClick::Range, order);
+    EXPECT_EQ(selection, std::set<int>{0});
+    EXPECT_EQ(anchor, 0);
+}
+
+TEST(LibrarySelection, ACheckboxClickSpreadsOnlyFromASelectedRowOfSeveral) {
+    auto library = std::make_unique<SoundLibrary>();
+    for (int i = 0; i < 4; ++i) library->libraries.push_back(Library("L" + std::to_string(i), "", {}));
+    EXPECT_EQ(SpreadEnabledToSelection(*library, {1, 2, 9}, 1, 0), 1) << "the invalid index is skipped";
+    EXPECT_EQ(library->libraries[2].enabled, 0);
+    EXPECT_EQ(library->libraries[0].enabled, 1);
+    EXPECT_EQ(SpreadEnabledToSelection(*library, {1, 2}, 0, 0), 0) << "the clicked row is not selected";
+    EXPECT_EQ(SpreadEnabledToSelection(*library, {3}, 3, 0), 0) << "a single selection spreads nowhere";
+}
+
+TEST(LibraryRemoval, IndicesFollowTheRemovedLibrary) {
+    int renaming = 2, anchor = 5, index = 3;
+    std::set<int> selection = {0, 2, 3, 6};
+    FixIndicesAfterRemoval(2, renaming, selection, anchor, index);
+    EXPECT_EQ(renaming, -1) << "removing the row in rename mode ends the rename";
+    EXPECT_EQ(anchor, 4) << "a removed index below the anchor moves it up";
+    EXPECT_EQ(index, 2);
+    EXPECT_EQ(selection, (std::set<int>{0, 2, 5}));
+    renaming = 4;
+    anchor = 1;
+    FixIndicesAfterRemoval(1, renaming, selection, anchor, index);
+    EXPECT_EQ(renaming, 3);
+    EXPECT_EQ(anchor, -1);
+    EXPECT_EQ(selection, (std::set<int>{0, 1, 4}));
+}
+
+// ---------------------------------------------------------------------------
+// Rename
+// ---------------------------------------------------------------------------
+
+class LibraryRename : public testing::Test {
+protected:
+    void SetUp() override {
+        library->indexFolder = dir.path();
+        LibraryIndex rain = Library("Rain", "", {Entry({1, 0, 0, 0, 0}, "/sfx/rain.wav")});
+        rain.savedPalette = 1;
+        library->libraries.push_back(rain);
+        library->libraries.push_back(Library("Wind", "/sfx/wind", {Entry({0, 1, 0, 0, 0}, "/sfx/wind/a.wav")}));
+        for (const LibraryIndex& l : library->libraries)
+            ASSERT_TRUE(WriteLibraryIndexFile(l, LibraryIndexFilePath(dir.path(), l.name)));
+        project->events.resize(2);
+        std::snprintf(project->events[0].libFilter, sizeof project->events[0].libFilter, "Wind, Rain");
+        std::snprintf(project->events[1].libFilter, sizeof project->events[1].libFilter, "Wind");
+    }
+    bool Exists(const std::string& name) const { return fs::exists(LibraryIndexFilePath(dir.path(), name)); }
+    std::string StampOf(const std::string& name) const {
+        std::error_code ec;
+        return std::to_string(fs::last_write_time(LibraryIndexFilePath(dir.path(), name), ec).time_since_epoch().count());
+    }
+
+    TempDir dir;
+    std::unique_ptr<SoundLibrary> library = std::make_unique<SoundLibrary>();
+    std::unique_ptr<Project> project = std::make_unique<Project>();
+};
+
+TEST_F(LibraryRename, TheIndexFileMovesToTheNewNameAndFiltersFollow) {
+    const RenameOutcome outcome = CommitLibraryRename(*library, 0, "  Storm  ", ProjectFilterBuffers(*project));
+    EXPECT_TRUE(outcome.renamed);
+    EXPECT_TRUE(outcome.message.empty());
+    EXPECT_EQ(library->libraries[0].name, "Storm") << "blanks around a name would never match a filter item";
+    EXPECT_EQ(library->libraries[0].previousNames, std::vector<std::string>{"Rain"});
+    EXPECT_TRUE(Exists("Storm"));
+    EXPECT_FALSE(Exists("Rain"));
+    EXPECT_STREQ(project->events[0].libFilter, "Wind,Storm");
+    EXPECT_STREQ(project->events[1].libFilter, "Wind");
+
+    LibraryIndex back;
+    ASSERT_TRUE(ReadLibraryIndexFile(LibraryIndexFilePath(dir.path(), "Storm"), back));
+    EXPECT_EQ(back.entries.size(), 1u) << "the entries were written under the new name";
+    EXPECT_EQ(back.previousNames, std::vector<std::string>{"Rain"});
+    EXPECT_EQ(library->libraries[0].entries.size(), 1u) << "and are still in memory";
+}
+
+TEST_F(LibraryRename, SameOrEmptyNamesAndRefusedNamesWriteNothing) {
+    const std::string before = StampOf("Rain");
+    const uint32_t revision = library->librariesRevision;
+    for (const char* name : {"", "   ", "Rain"}) {
+        const RenameOutcome o = CommitLibraryRename(*library, 0, name, ProjectFilterBuffers(*project));
+        EXPECT_FALSE(o.renamed) << name;
+        EXPECT_TRUE(o.message.empty()) << name;
+    }
+    struct Case {
+        const char* name;
+        const char* message;
+    };
+    const Case refused[] = {{"Wind", "A palette named \"Wind\" already exists."},
+                            {"a/b", "A palette cannot be named \"a/b\"."},
+                            {"Rain, heavy", "Palette names cannot contain ','."},
+                            {"~none~", "A palette cannot be named \"~none~\"."},
+                            {"bad\tname", "A palette cannot be named \"bad\tname\"."}};
+    for (const Case& c : refused) {
+        const RenameOutcome o = CommitLibraryRename(*library, 0, c.name, ProjectFilterBuffers(*project));
+        EXPECT_FALSE(o.renamed) << c.name;
+        EXPECT_EQ(o.message, c.message);
+    }
+    // An index file on disk that did not load is never overwritten.
+    ASSERT_TRUE(WriteWholeFile(LibraryIndexFilePath(dir.path(), "Orphan"), "# Tessaloom SFX Library v4\n"));
+    EXPECT_EQ(CommitLibraryRename(*library, 0, "Orphan", {}).message, "A palette named \"Orphan\" already exists.");
+
+    EXPECT_EQ(library->libraries[0].name, "Rain");
+    EXPECT_EQ(StampOf("Rain"), before);
+    EXPECT_EQ(library->librariesRevision, revision);
+    EXPECT_STREQ(project->events[0].libFilter, "Wind, Rain");
+}
+
+TEST_F(LibraryRename, AFailedWriteKeepsTheOldNameAndFile) {
+    // The writer's temporary file cannot be made where a folder stands.
+    ASSERT_EQ(mkdir((LibraryIndexFilePath(dir.path(), "Storm") + ".tmp").c_str(), 0755), 0);
+    const RenameOutcome o = CommitLibraryRename(*library, 0, "Storm", ProjectFilterBuffers(*project));
+    EXPECT_FALSE(o.renamed);
+    EXPECT_EQ(o.message, "Could not save \"Storm\"; the palette keeps its name.");
+    EXPECT_EQ(library->libraries[0].name, "Rain");
+    EXPECT_TRUE(library->libraries[0].previousNames.empty());
+    EXPECT_TRUE(Exists("Rain"));
+    EXPECT_FALSE(Exists("Storm"));
+    EXPECT_STREQ(project->events[0].libFilter, "Wind, Rain");
+    EXPECT_EQ(library->libraries[0].entries.size(), 1u);
+}
+
+TEST_F(LibraryRename, WithoutAnIndexFolderOnlyMemoryChanges) {
+    library->indexFolder.clear();
+    EXPECT_TRUE(CommitLibraryRename(*library, 1, "Gusts", ProjectFilterBuffers(*project)).renamed);
+    EXPECT_EQ(library->libraries[1].name, "Gusts");
+    EXPECT_TRUE(Exists("Wind")) << "nothing on disk was touched";
+    EXPECT_STREQ(project->events[1].libFilter, "Gusts");
+}
+
+// ---------------------------------------------------------------------------
+// Dropped folders, the queue, relocation
+// ---------------------------------------------------------------------------
+
+TEST(LibraryDrops, KnownOrQueuedFoldersAreSkippedNewOnesQueueBehindAScan) {
+    auto app = std::make_unique<AppState>();
+    auto library = std::make_unique<SoundLibrary>();
+    library->libraries.push_back(Library("Doors", "/sfx/Doors", {}));
+    library->scanRunning.store(1);  // a scan runs: new folders wait
+    library->pendingFolders = {"/sfx/Wind"};
+    library->pendingFolderNames = {"Wind"};
+    app->droppedFolders = {"/sfx/Doors/", "/sfx/Wind//", "/sfx/Rain/Heavy/", "///"};
+    TakeDroppedFolders(*app, *library);
+    library->scanRunning.store(0);
+    EXPECT_TRUE(app->droppedFolders.empty());
+    EXPECT_EQ(library->pendingFolders, (std::vector<std::string>{"/sfx/Wind", "/sfx/Rain/Heavy"}));
+    EXPECT_EQ(library->pendingFolderNames, (std::vector<std::string>{"Wind", "Heavy"}));
+
+    EXPECT_TRUE(RemoveQueuedFolder(*library, 0));
+    EXPECT_EQ(library->pendingFolders, std::vector<std::string>{"/sfx/Rain/Heavy"});
+    EXPECT_EQ(library->pendingFolderNames, std::vector<std::string>{"Heavy"});
+    EXPECT_FALSE(RemoveQueuedFolder(*library, 1));
+}
+
+TEST(LibraryRelocation, ResultsFollowALibraryFoundInAnotherFolder) {
+    TempDir dir;
+    const std::string moved = dir.File("moved");
+    fs::create_directories(moved + "/sub");
+    ASSERT_TRUE(WriteWholeFile(moved + "/a.wav", "RIFF"));
+    ASSERT_TRUE(WriteWholeFile(moved + "/sub/b.wav", "RIFF"));
+    auto library = std::make_unique<SoundLibrary>();
+    LibraryIndex l = Library("Old", "/gone/old", {Entry({1, 0, 0, 0, 0}, "/gone/old/a.wav"),
+                                                  Entry({1, 0, 0, 0, 0}, "/gone/old/sub/b.wav"),
+                                                  Entry({1, 0, 0, 0, 0}, "/gone/old/c.wav")});
+    l.folderMissing = 1;
+    library->libraries.push_back(l);
+    auto project = std::make_unique<Project>();
+    project->results.resize(2);
+    project->results[0].filepath = "/gone/old/a.wav";
+    project->results[0].alloyHigh.filepath = "/gone/old/sub/b.wav";
+    project->results[1].filepath = "/gone/old/c.wav";  // not there: stays
+    project->results[1].alloyMid.filepath = "/gone/older/a.wav";
+
+    EXPECT_EQ(RelocateLibrary(*library, *project, 0, moved + "/", true), 0) << "refused while busy";
+    EXPECT_EQ(project->results[0].filepath, "/gone/old/a.wav");
+    EXPECT_EQ(RelocateLibrary(*library, *project, 0, moved + "/", false), 2);
+    EXPECT_EQ(library->libraries[0].folderMissing, 0);
+    EXPECT_EQ(project->results[0].filepath, moved + "/a.wav");
+    EXPECT_EQ(project->results[0].alloyHigh.filepath, moved + "/sub/b.wav");
+    EXPECT_EQ(project->results[1].filepath, "/gone/old/c.wav");
+    EXPECT_EQ(project->results[1].alloyMid.filepath, "/gone/older/a.wav") << "a sibling folder is not the folder";
+}
+
+// ---------------------------------------------------------------------------
+// Visible rows
+// ---------------------------------------------------------------------------
+
+TEST(LibraryVisibleRows, OnlyRowsMeetingTheViewAndOneTallRow) {
+    RowRange r = VisibleRowRange(5000, 100, 50, -1, 0, 100, 300);
+    EXPECT_EQ(r.first, 0);
+    EXPECT_EQ(r.last, 3);
+    r = VisibleRowRange(5000, 100, 50, -1, 0, 10120, 10220);
+    EXPECT_EQ(r.first, 200);
+    EXPECT_EQ(r.last, 202);
+    r = VisibleRowRange(5000, 0, 50, 10, 30, 520, 560);  // row 10 spans 500..580
+    EXPECT_EQ(r.first, 10);
+    EXPECT_EQ(r.last, 10);
+    EXPECT_FLOAT_EQ(RowTop(11, 0, 50, 10, 30), 580);
+    r = VisibleRowRange(3, 0, 50, -1, 0, 500, 600);
+    EXPECT_GT(r.first, r.last) << "nothing in view";
+    r = VisibleRowRange(0, 0, 50, -1, 0, 0, 600);
+    EXPECT_GT(r.first, r.last);
+}
+
+TEST(LibraryPanelMessage, ShownForFourSecondsAndCutToFit) {
+    PanelMessage m;
+    EXPECT_FALSE(PanelMessageShown(m, 0));
+    SetPanelMessage(m, std::string(200, 'x'), 10);
+    EXPECT_EQ(std::string(m.text).size(), 127u);
+    EXPECT_TRUE(PanelMessageShown(m, 13.9));
+    EXPECT_FALSE(PanelMessageShown(m, 14.0));
+}

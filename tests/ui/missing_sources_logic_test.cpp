@@ -1,0 +1,181 @@
+// The MISSING SOURCES block's rules: texts, the answers of a located file,
+// "Use anyway", "Relink all" and the folder search's hand-over, on a private
+// registry, document and missing list.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+
+#include "app/app_state.h"
+#include "document/project.h"
+#include "library/file_registry.h"
+#include "library/sound_library.h"
+#include "support/temp_dir.h"
+#include "ui/missing_sources_logic.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class MissingSources : public testing::Test {
+protected:
+    void SetUp() override {
+        targets.project = project.get();
+        targets.library = library.get();
+        targets.registry = registry.get();
+        targets.missing = &missing;
+        targets.app = app.get();
+        targets.now = 100;
+        targets.rebuildVoices = [this] {
+            ++rebuilds;
+            return true;
+        };
+    }
+    // A sound the project's result uses, registered with its content.
+    FileRef Used(const std::string& name, const std::string& content) {
+        const std::string path = dir.File(name);
+        WriteWholeFile(path, content);
+        const FileRef ref = registry->FileRefForPath(path);
+        project->results.emplace_back();
+        project->results.back().filepath = path;
+        project->results.back().fileId = ref.id;
+        return ref;
+    }
+    void Refresh() { RefreshMissingFiles(missing, *project, *library, *registry, targets.now, true); }
+
+    TempDir dir;
+    std::unique_ptr<AppState> app = std::make_unique<AppState>();
+    std::unique_ptr<Project> project = std::make_unique<Project>();
+    std::unique_ptr<SoundLibrary> library = std::make_unique<SoundLibrary>();
+    std::unique_ptr<FileRegistry> registry = std::make_unique<FileRegistry>();
+    MissingFilesState missing;
+    RelinkTargets targets;
+    int rebuilds = 0;
+};
+
+}  // namespace
+
+TEST(MissingSourceTexts, CountsUsersAndFilters) {
+    EXPECT_EQ(RelinkToastText(0), "No matching files found");
+    EXPECT_EQ(RelinkToastText(1), "Relinked 1 file");
+    EXPECT_EQ(RelinkToastText(2), "Relinked 2 files");
+    MissingFile f;
+    f.eventCount = 1;
+    EXPECT_EQ(UsedByText(f), "used by 1 event");
+    f.eventCount = 0;
+    f.libraryCount = 1;
+    EXPECT_EQ(UsedByText(f), "used by 0 events \xC2\xB7 1 palette");
+    f.eventCount = 3;
+    f.libraryCount = 2;
+    EXPECT_EQ(UsedByText(f), "used by 3 events \xC2\xB7 2 palettes");
+    EXPECT_EQ(LocateFilterExtension("/a/b/Door.AIFF"), "AIFF");
+    EXPECT_EQ(LocateFilterExtension("/a/b.d/noext"), "wav") << "a dot in a folder is no extension";
+    EXPECT_EQ(LocateFilterExtension(""), "wav");
+}
+
+TEST_F(MissingSources, EachAnswerOfALocatedFileLeadsWhereItShould) {
+    const FileRef a = Used("door.wav", "door content");
+    fs::remove(a.path);
+    Refresh();
+    ASSERT_EQ(missing.files.size(), 1u);
+    PendingForcedRelink pending;
+
+    // 2 and 3: the file could not be read (or the id is gone): only the toast.
+    EXPECT_EQ(TakeLocateResult(targets, RelinkResult::Unreadable, a.id, "/x.wav", pending), LocateStep::Unreadable);
+    EXPECT_EQ(app->toastText, "Could not read the selected file");
+    EXPECT_FLOAT_EQ(app->toastTimer, 4.0f);
+    EXPECT_EQ(TakeLocateResult(targets, RelinkResult::UnknownId, a.id, "/x.wav", pending), LocateStep::Unreadable);
+    EXPECT_FALSE(pending.Pending());
+
+    // 1: other content waits for the user's decision, nothing else happens.
+    app->toastText.clear();
+    EXPECT_EQ(TakeLocateResult(targets, RelinkResult::ContentDiffers, a.id, "/other.wav", pending), LocateStep::Pending);
+    EXPECT_TRUE(pending.PendingFor(a.id));
+    EXPECT_EQ(pending.path, "/other.wav");
+    EXPECT_TRUE(app->toastText.empty());
+    EXPECT_EQ(missing.files.size(), 1u);
+
+    // 0: one file relinked: the list is rebuilt, the voices queued, the toast says so.
+    WriteWholeFile(a.path, "door content");
+    ASSERT_EQ(RelinkFileStrict(*registry, a.id, a.path), RelinkResult::Relinked);
+    EXPECT_EQ(TakeLocateResult(targets, RelinkResult::Relinked, a.id, a.path, pending), LocateStep::Relinked);
+    EXPECT_EQ(app->toastText, "Relinked 1 file");
+    EXPECT_TRUE(missing.files.empty());
+    EXPECT_EQ(rebuilds, 1);
+}
+
+TEST_F(MissingSources, UseAnywayAdoptsOtherContentAndWritesThePathBack) {
+    const FileRef a = Used("door.wav", "door content");
+    fs::remove(a.path);
+    Refresh();
+    const std::string other = dir.File("door_v2.wav");
+    WriteWholeFile(other, "quite other content");
+    PendingForcedRelink pending;
+    ASSERT_EQ(TakeLocateResult(targets, RelinkFileStrict(*registry, a.id, other), a.id, other, pending),
+              LocateStep::Pending);
+    EXPECT_TRUE(UseForcedRelink(targets, pending));
+    EXPECT_FALSE(pending.Pending());
+    EXPECT_EQ(project->results[0].filepath, other) << "the document takes the relinked path";
+    EXPECT_TRUE(missing.files.empty());
+    EXPECT_EQ(app->toastText, "Relinked 1 file");
+
+    // A chosen file that vanished before "Use anyway".
+    pending.id = a.id;
+    pending.path = dir.File("gone.wav");
+    EXPECT_FALSE(UseForcedRelink(targets, pending));
+    EXPECT_FALSE(pending.Pending());
+    EXPECT_EQ(app->toastText, "Could not read the selected file");
+}
+
+TEST_F(MissingSources, RelinkAllCountsOnlyFilesThatWereAbsent) {
+    const FileRef a = Used("a.wav", "a");
+    const FileRef b = Used("b.wav", "b");
+    Used("c.wav", "c");
+    fs::rename(a.path, a.path + ".away");
+    fs::rename(b.path, b.path + ".away");
+    Refresh();
+    ASSERT_EQ(missing.files.size(), 2u);
+
+    EXPECT_EQ(RelinkAll(targets), 0) << "nothing came back; c was never missing";
+    EXPECT_EQ(app->toastText, "No matching files found");
+    EXPECT_EQ(rebuilds, 0) << "no voice to rebuild";
+
+    fs::rename(a.path + ".away", a.path);
+    app->busyTask.busy.store(true);  // a task runs: the rebuild waits for another occasion
+    EXPECT_EQ(RelinkAll(targets), 1);
+    app->busyTask.busy.store(false);
+    EXPECT_EQ(app->toastText, "Relinked 1 file");
+    EXPECT_EQ(rebuilds, 0);
+    EXPECT_EQ(missing.files.size(), 1u);
+    EXPECT_EQ(missing.files[0].id, b.id);
+}
+
+TEST_F(MissingSources, AFolderSearchHandsItsCountOverOnceItsTaskIsOver) {
+    const FileRef a = Used("rain.wav", "rain");
+    const FileRef b = Used("wind.wav", "wind");
+    fs::create_directories(dir.File("found"));
+    fs::rename(a.path, dir.File("found/rain.wav"));
+    fs::rename(b.path, dir.File("found/wind.wav"));
+    Refresh();
+    FolderSearch search;
+    int count = -1;
+    EXPECT_FALSE(TakeFolderSearchResult(search, app->busyTask, count)) << "nothing started";
+
+    search.started = true;
+    app->busyTask.busy.store(true);
+    RunFolderSearch(search, *registry, dir.File("found"));
+    EXPECT_FALSE(TakeFolderSearchResult(search, app->busyTask, count)) << "its task still owns the frame";
+    app->busyTask.busy.store(false);
+    ASSERT_TRUE(TakeFolderSearchResult(search, app->busyTask, count));
+    EXPECT_EQ(count, 2);
+    EXPECT_FALSE(TakeFolderSearchResult(search, app->busyTask, count)) << "taken once";
+    FinishRelink(targets, count);
+    EXPECT_EQ(app->toastText, "Relinked 2 files");
+    EXPECT_EQ(project->results[1].filepath, dir.File("found/wind.wav"));
+
+    // A task that ended without running its job leaves nothing to finish.
+    search.started = true;
+    search.finished.store(false);
+    EXPECT_FALSE(TakeFolderSearchResult(search, app->busyTask, count));
+    EXPECT_FALSE(search.started);
+}
