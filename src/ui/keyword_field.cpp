@@ -35,16 +35,35 @@ std::unordered_map<ImGuiID, KeywordFieldState>& FieldStates() {
 // Keys
 // ---------------------------------------------------------------------------
 
-// Makes this frame's press of a named key invisible to the widgets drawn
-// after this call: IsKeyPressed tests for a down duration of exactly 0.
-void HidePress(ImGuiKey key) {
+// Makes this frame's press of a named key, and of the navigation input the
+// frame made of it, invisible to the widgets drawn after this call: a press
+// is a down duration of exactly 0.
+void HidePress(ImGuiKey key, ImGuiNavInput navInput) {
     ImGuiIO& io = ImGui::GetIO();
     const int index = io.KeyMap[key];
-    if (index < 0 || index >= IM_ARRAYSIZE(io.KeysDownDuration)) return;
-    if (io.KeysDownDuration[index] == 0.0f) io.KeysDownDuration[index] = 1e-6f;
+    if (index >= 0 && index < IM_ARRAYSIZE(io.KeysDownDuration) && io.KeysDownDuration[index] == 0.0f)
+        io.KeysDownDuration[index] = 1e-6f;
+    if (io.NavInputsDownDuration[navInput] == 0.0f) io.NavInputsDownDuration[navInput] = 1e-6f;
 }
 
 bool Pressed(ImGuiKey key) { return ImCompat::IsNamedKeyPressed(key); }
+
+// 1.86 reads an active item's key claims when the next frame begins (Tab
+// focus, arrow navigation) and keeps them for the whole edit: they are set
+// while the list shows and given back when it is gone, except those the
+// caller's own flags make.
+void ClaimListKeys(ImGuiContext& g, bool claim, ImGuiInputTextFlags callerFlags) {
+    const ImU64 tab = ImU64(1) << ImGuiKey_Tab;
+    const ImU32 arrows = (1u << ImGuiDir_Up) | (1u << ImGuiDir_Down);
+    if (claim) {
+        g.ActiveIdUsingKeyInputMask |= tab;
+        g.ActiveIdUsingNavDirMask |= arrows;
+        return;
+    }
+    if (!(callerFlags & (ImGuiInputTextFlags_CallbackCompletion | ImGuiInputTextFlags_AllowTabInput)))
+        g.ActiveIdUsingKeyInputMask &= ~tab;
+    if (!(callerFlags & ImGuiInputTextFlags_CallbackHistory)) g.ActiveIdUsingNavDirMask &= ~arrows;
+}
 
 // Step of the keys while last frame's list showed matches. Returns whether
 // the left click of this frame belongs to the list.
@@ -71,10 +90,11 @@ bool TakeListKeys(KeywordFieldState& s, const char* text) {
         s.dismissedText = text;
         s.dismissedCursor = s.cursor;
     }
-    // The text field would end the edit on Enter and undo it on Escape.
-    HidePress(ImGuiKey_Enter);
-    HidePress(ImGuiKey_KeyPadEnter);
-    HidePress(ImGuiKey_Escape);
+    // The text field would end the edit on Enter and undo it on Escape (as a
+    // key, or as keyboard navigation's input and cancel).
+    HidePress(ImGuiKey_Enter, ImGuiNavInput_Input);
+    HidePress(ImGuiKey_KeyPadEnter, ImGuiNavInput_Input);
+    HidePress(ImGuiKey_Escape, ImGuiNavInput_Cancel);
 
     ImGuiIO& io = ImGui::GetIO();
     if (io.MouseClicked[0] && io.MousePos.x >= s.listRect[0] && io.MousePos.y >= s.listRect[1] &&
@@ -209,16 +229,10 @@ bool KeywordAutocompleteField(const char* label, const char* hint, char* buffer,
     if (width > 0) ImGui::SetNextItemWidth(width);
 
     // The history and completion callbacks claim Up, Down and Tab while the
-    // list shows; 1.86 keeps such claims for the whole edit, so they are
-    // given back as soon as the list is gone.
+    // list shows.
     ImGuiInputTextFlags fieldFlags = flags | ImGuiInputTextFlags_CallbackAlways;
-    if (listWasShown) {
-        fieldFlags |= ImGuiInputTextFlags_CallbackHistory | ImGuiInputTextFlags_CallbackCompletion;
-    } else if (g.ActiveId == id && !(flags & (ImGuiInputTextFlags_CallbackCompletion | ImGuiInputTextFlags_AllowTabInput))) {
-        g.ActiveIdUsingKeyInputMask &= ~(ImU64(1) << ImGuiKey_Tab);
-        if (!(flags & ImGuiInputTextFlags_CallbackHistory))
-            g.ActiveIdUsingNavDirMask &= ~((1u << ImGuiDir_Up) | (1u << ImGuiDir_Down));
-    }
+    if (listWasShown) fieldFlags |= ImGuiInputTextFlags_CallbackHistory | ImGuiInputTextFlags_CallbackCompletion;
+    if (g.ActiveId == id) ClaimListKeys(g, listWasShown, flags);
     const bool edited = ImGui::InputTextWithHint(label, hint, buffer, size_t(bufferSize), fieldFlags, EditCallback, &s);
     const bool active = ImGui::IsItemActive();
     const ImVec2 fieldMin = ImGui::GetItemRectMin();
@@ -245,6 +259,9 @@ bool KeywordAutocompleteField(const char* label, const char* hint, char* buffer,
     s.highlighted = std::clamp(s.highlighted, 0, s.matchCount - 1);
 
     DrawGhostText(s, buffer, word, fieldMin);
+    // The keys are read for the next frame before this field is drawn again:
+    // the list of this frame claims them now.
+    if (active && g.ActiveId == id) ClaimListKeys(g, true, flags);
     if (active) {
         DrawMatchList(s, label, typed, fieldMin, fieldMax, listClick);
         // Keyboard navigation would move on the list's keys next frame.

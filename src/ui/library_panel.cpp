@@ -495,7 +495,9 @@ void DrawLibraryRow(RowContext& rc, int index) {
                     summary.c_str());
 
     // The menu button, while the row is hovered or its menu is open.
-    const bool hovered = ImGui::IsWindowHovered() && ImGui::IsMouseHoveringRect(min, max);
+    // Pressing the menu button makes it the active item: the row stays hovered meanwhile.
+    const bool hovered = ImGui::IsWindowHovered(ImGuiHoveredFlags_AllowWhenBlockedByActiveItem) &&
+                         ImGui::IsMouseHoveringRect(min, max);
     const ImVec2 menuMin(menuX, mid - ImGui::GetTextLineHeight() / 2);
     if (hovered || ImGui::IsPopupOpen("##libctx")) {
         ImGui::SetCursorScreenPos(menuMin);

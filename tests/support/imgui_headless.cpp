@@ -1,9 +1,11 @@
 // imgui_headless.cpp — the windowless GUI context of the tests.
 #include "support/imgui_headless.h"
 
+#include <SDL_scancode.h>
 #include <imgui.h>
 
 #include <cstdint>
+#include <utility>
 
 #include "ui/imgui_compat.h"
 
@@ -42,3 +44,21 @@ void HeadlessGui::SetButton(int button, bool down) { ImCompat::AddMouseButtonEve
 void HeadlessGui::SetKey(int scancode, bool down) { ImCompat::AddKeyEvent(ImGui::GetIO(), scancode, down); }
 
 void HeadlessGui::TypeText(const std::string& utf8) { ImGui::GetIO().AddInputCharactersUTF8(utf8.c_str()); }
+
+void HeadlessGui::MapKeysAsSdl() {
+    ImGuiIO& io = ImGui::GetIO();
+    const std::pair<ImGuiKey, int> keys[] = {
+        {ImGuiKey_Tab, SDL_SCANCODE_TAB},           {ImGuiKey_LeftArrow, SDL_SCANCODE_LEFT},
+        {ImGuiKey_RightArrow, SDL_SCANCODE_RIGHT},  {ImGuiKey_UpArrow, SDL_SCANCODE_UP},
+        {ImGuiKey_DownArrow, SDL_SCANCODE_DOWN},    {ImGuiKey_PageUp, SDL_SCANCODE_PAGEUP},
+        {ImGuiKey_PageDown, SDL_SCANCODE_PAGEDOWN}, {ImGuiKey_Home, SDL_SCANCODE_HOME},
+        {ImGuiKey_End, SDL_SCANCODE_END},           {ImGuiKey_Insert, SDL_SCANCODE_INSERT},
+        {ImGuiKey_Delete, SDL_SCANCODE_DELETE},     {ImGuiKey_Backspace, SDL_SCANCODE_BACKSPACE},
+        {ImGuiKey_Space, SDL_SCANCODE_SPACE},       {ImGuiKey_Enter, SDL_SCANCODE_RETURN},
+        {ImGuiKey_Escape, SDL_SCANCODE_ESCAPE},     {ImGuiKey_KeyPadEnter, SDL_SCANCODE_KP_ENTER},
+        {ImGuiKey_A, SDL_SCANCODE_A},               {ImGuiKey_C, SDL_SCANCODE_C},
+        {ImGuiKey_V, SDL_SCANCODE_V},               {ImGuiKey_X, SDL_SCANCODE_X},
+        {ImGuiKey_Y, SDL_SCANCODE_Y},               {ImGuiKey_Z, SDL_SCANCODE_Z},
+    };
+    for (const auto& [key, scancode] : keys) io.KeyMap[key] = scancode;
+}

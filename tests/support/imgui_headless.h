@@ -7,6 +7,8 @@
 //     Frame / EndFrame NewFrame and Render with the input set before; fonts
 //                      added to the atlas since are built first
 //     MoveMouse / SetButton / SetKey / TypeText   scripted input
+//     MapKeysAsSdl     the named keys (Tab, arrows, Enter, Escape, ...) at the
+//                      SDL scancodes, as the SDL back-end maps them
 //
 // Input follows Dear ImGui 1.86: there is no queue, so a press and its
 // release must be given in different frames. Keys are SDL scancodes, as the
@@ -32,6 +34,7 @@ public:
     void SetButton(int button, bool down);
     void SetKey(int scancode, bool down);
     void TypeText(const std::string& utf8);
+    void MapKeysAsSdl();
 
     ImGuiContext* context = nullptr;
     float width;
