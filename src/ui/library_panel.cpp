@@ -360,7 +360,7 @@ void DrawRowMenu(RowContext& rc, int index) {
         MenuItemRect(rc, "rescan");
     }
     if (!l.savedPalette && l.folderMissing) {
-        if (ImGui::Selectable("\uF07B  Relink...") && app.pickFolderDialog) {
+        if (ImGui::Selectable("\uF07B  Relink...") && app.pickFolderDialog && PanelMayChangeDocument(app)) {
             const std::string folder = app.pickFolderDialog();
             if (!folder.empty()) {
                 const std::string name = l.name;
@@ -396,10 +396,7 @@ void CommitRename(RowContext& rc, int index) {
     AppState& app = rc.app;
     const std::string typed = app.libraryRenameBuffer;
     app.renamingLibrary = -1;
-    if (!DocumentMayChange(app)) {
-        SetPanelMessage(rc.panel.message, "Export in progress", rc.g.now);
-        return;
-    }
+    if (!PanelMayChangeDocument(app)) return;
     // Recipes' filters join here once the recipes are listed in memory.
     const RenameOutcome outcome = CommitLibraryRename(rc.library, index, typed, ProjectFilterBuffers(gProject));
     if (!outcome.message.empty()) SetPanelMessage(rc.panel.message, outcome.message, rc.g.now);
@@ -562,10 +559,7 @@ void RemoveAtFrameEnd(RowContext& rc) {
     rc.panel.pendingRemove = -1;
     AppState& app = rc.app;
     // Indices move only when the library is really gone.
-    if (!RemoveLibrary(rc.library, index, DocumentMayChange(app) ? 0 : 1)) {
-        SetPanelMessage(rc.panel.message, "The palette cannot be removed while the program is busy.", rc.g.now);
-        return;
-    }
+    if (!PanelMayChangeDocument(app) || !RemoveLibrary(rc.library, index, 0)) return;
     FixIndicesAfterRemoval(index, app.renamingLibrary, app.librarySelection, app.librarySelectionAnchor,
                            app.libraryIndex);
     if (gShellServices.savePreferences) gShellServices.savePreferences();

@@ -33,6 +33,13 @@ namespace fs = std::filesystem;
 
 const char* PluralSuffix(int count) { return count == 1 ? "" : "s"; }
 
+bool PanelMayChangeDocument(AppState& app) {
+    if (DocumentMayChange(app)) return true;
+    app.toastText = "Export in progress";
+    app.toastTimer = 4.0f;
+    return false;
+}
+
 // ---------------------------------------------------------------------------
 // Panel message
 // ---------------------------------------------------------------------------

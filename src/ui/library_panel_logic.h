@@ -2,6 +2,7 @@
 //
 // Index
 //   PluralSuffix               "" for exactly 1, "s" otherwise
+//   PanelMayChangeDocument     false, with the toast "Export in progress", while an export runs
 //   PanelMessage               the one line under the header, shown for 4 s
 //   Coverage                   CoverageSignature, ComputeCoverage, UpdateCoverage,
 //                              CoverageBarGeometry, CoverageBarHeight
@@ -39,6 +40,11 @@ struct SoundLibrary;
 struct WeightColors;
 
 const char* PluralSuffix(int count);
+
+struct AppState;
+// Relinking, relocating, renaming and removing touch what a running export
+// or busy task reads: refused then, with the toast "Export in progress".
+bool PanelMayChangeDocument(AppState& app);
 
 // ---------------------------------------------------------------------------
 // Panel message

@@ -39,14 +39,6 @@ RelinkTargets ProgramRelinkTargets(AppState& app) {
 
 namespace {
 
-// Relinking rewrites the document's paths, which an export is reading.
-bool MayRelink(AppState& app) {
-    if (DocumentMayChange(app)) return true;
-    app.toastText = "Export in progress";
-    app.toastTimer = kRelinkToastSeconds;
-    return false;
-}
-
 // ---------------------------------------------------------------------------
 // Rows
 // ---------------------------------------------------------------------------
@@ -90,7 +82,7 @@ bool DrawMissingRow(LibraryPanelState& panel, AppState& app, const MissingFile& 
     const bool locate = ImGui::SmallButton("Locate...##msFile");
     ImGui::SameLine();
     const bool locateFolder = ImGui::SmallButton("Locate folder...##msFolder");
-    if (locate && MayRelink(app) && app.openFileDialog) {
+    if (locate && PanelMayChangeDocument(app) && app.openFileDialog) {
         const std::string chosen = app.openFileDialog("Locate Missing File", LocateFilterExtension(lastPath).c_str());
         if (!chosen.empty()) {
             const RelinkTargets t = ProgramRelinkTargets(app);
@@ -98,7 +90,7 @@ bool DrawMissingRow(LibraryPanelState& panel, AppState& app, const MissingFile& 
             finished = TakeLocateResult(t, result, id, chosen, panel.forcedRelink) == LocateStep::Relinked;
         }
     }
-    if (!finished && locateFolder && MayRelink(app) && app.pickFolderDialog) {
+    if (!finished && locateFolder && PanelMayChangeDocument(app) && app.pickFolderDialog) {
         const std::string folder = app.pickFolderDialog();
         if (!folder.empty()) StartFolderSearch(panel.folderSearch, app.busyTask, FileRegistry::Instance(), folder);
     }
@@ -108,7 +100,7 @@ bool DrawMissingRow(LibraryPanelState& panel, AppState& app, const MissingFile& 
         const bool force = ImGui::SmallButton("Use anyway##msForce");
         ImGui::SameLine();
         const bool cancel = ImGui::SmallButton("Cancel##msForceCancel");
-        if (force && MayRelink(app)) finished = UseForcedRelink(ProgramRelinkTargets(app), panel.forcedRelink);
+        if (force && PanelMayChangeDocument(app)) finished = UseForcedRelink(ProgramRelinkTargets(app), panel.forcedRelink);
         else if (cancel) panel.forcedRelink.Clear();
     }
     ImGui::PopID();
@@ -128,7 +120,7 @@ void DrawMissingSources(LibraryPanelState& panel, AppState& app, float width) {
     std::snprintf(header, sizeof header, "\uF127  MISSING SOURCES (%d)", static_cast<int>(gMissingFiles.files.size()));
     ImGui::TextColored(ImGui::ColorConvertU32ToFloat4(gTheme.missingFile), "%s", header);
     ImGui::SameLine();
-    if (ImGui::SmallButton("Relink all##msRelinkAll") && MayRelink(app)) RelinkAll(ProgramRelinkTargets(app));
+    if (ImGui::SmallButton("Relink all##msRelinkAll") && PanelMayChangeDocument(app)) RelinkAll(ProgramRelinkTargets(app));
 
     const std::vector<MissingFile>& files = gMissingFiles.files;
     const RowMetrics m = MeasureRows();

@@ -378,3 +378,13 @@ TEST(LibraryPanelMessage, ShownForFourSecondsAndCutToFit) {
     EXPECT_TRUE(PanelMessageShown(m, 13.9));
     EXPECT_FALSE(PanelMessageShown(m, 14.0));
 }
+
+TEST(LibraryPanelRefusals, DuringAnExportTheDocumentIsLeftAlone) {
+    auto app = std::make_unique<AppState>();
+    EXPECT_TRUE(PanelMayChangeDocument(*app));
+    EXPECT_TRUE(app->toastText.empty());
+    app->exportRunning.store(true);
+    EXPECT_FALSE(PanelMayChangeDocument(*app));
+    EXPECT_EQ(app->toastText, "Export in progress");
+    app->exportRunning.store(false);
+}
