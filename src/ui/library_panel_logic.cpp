@@ -365,21 +365,15 @@ RenameOutcome CommitLibraryRename(SoundLibrary& library, int index, const std::s
 
     if (!library.indexFolder.empty()) {
         // The new file first: until it is safely written the old one stays,
-        // so a failure at any point leaves one complete index on disk.
-        LibraryIndex renamed;
-        renamed.path = target.path;
-        renamed.name = name;
-        renamed.enabled = target.enabled;
-        renamed.group = target.group;
-        renamed.scanTime = target.scanTime;
-        renamed.savedPalette = target.savedPalette;
-        renamed.previousNames = target.previousNames;
-        renamed.previousNames.push_back(oldName);
-        renamed.entries.swap(target.entries);  // borrowed for the write, given back below
+        // so a failure at any point leaves one complete index on disk and
+        // the library as it was.
+        target.name = name;
+        target.previousNames.push_back(oldName);
         const std::string newPath = LibraryIndexFilePath(library.indexFolder, name);
         std::string error;
-        const bool written = WriteLibraryIndexFile(renamed, newPath, &error);
-        target.entries.swap(renamed.entries);
+        const bool written = WriteLibraryIndexFile(target, newPath, &error);
+        target.name = oldName;
+        target.previousNames.pop_back();
         if (!written) {
             std::printf("[Library] rename of \"%s\" to \"%s\" failed: %s\n", oldName.c_str(), name.c_str(),
                         error.c_str());

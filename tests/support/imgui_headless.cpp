@@ -62,3 +62,12 @@ void HeadlessGui::MapKeysAsSdl() {
     };
     for (const auto& [key, scancode] : keys) io.KeyMap[key] = scancode;
 }
+
+void HeadlessGui::Click(float x, float y, const std::function<void()>& frame, int button) {
+    MoveMouse(x, y);
+    frame();
+    SetButton(button, true);
+    frame();
+    SetButton(button, false);
+    frame();
+}

@@ -7,6 +7,7 @@
 //     Frame / EndFrame NewFrame and Render with the input set before; fonts
 //                      added to the atlas since are built first
 //     MoveMouse / SetButton / SetKey / TypeText   scripted input
+//     Click            move, press, release: one frame each, drawn by the caller's frame
 //     MapKeysAsSdl     the named keys (Tab, arrows, Enter, Escape, ...) at the
 //                      SDL scancodes, as the SDL back-end maps them
 //
@@ -15,6 +16,7 @@
 // SDL back-end writes them.
 #pragma once
 
+#include <functional>
 #include <string>
 
 struct ImGuiContext;
@@ -35,6 +37,8 @@ public:
     void SetKey(int scancode, bool down);
     void TypeText(const std::string& utf8);
     void MapKeysAsSdl();
+    // `frame` draws one whole frame (Frame ... EndFrame) with the input set.
+    void Click(float x, float y, const std::function<void()>& frame, int button = 0);
 
     ImGuiContext* context = nullptr;
     float width;

@@ -45,14 +45,7 @@ protected:
         ImGui::End();
         gui.EndFrame();
     }
-    void Click(float x, float y) {
-        gui.MoveMouse(x, y);
-        Frame();
-        gui.SetButton(0, true);
-        Frame();
-        gui.SetButton(0, false);
-        Frame();
-    }
+    void Click(float x, float y) { gui.Click(x, y, [this] { Frame(); }); }
     void Key(int scancode) {
         gui.SetKey(scancode, true);
         Frame();

@@ -105,14 +105,7 @@ protected:
     void Frames(int n) {
         for (int i = 0; i < n; ++i) Frame();
     }
-    void Click(float x, float y) {
-        gui.MoveMouse(x, y);
-        Frame();
-        gui.SetButton(0, true);
-        Frame();
-        gui.SetButton(0, false);
-        Frame();
-    }
+    void Click(float x, float y) { gui.Click(x, y, [this] { Frame(); }); }
     static void ClickCentre(LibraryPanelRig& rig, const ReportRect& r) { rig.Click(r.x + r.w / 2, r.y + r.h / 2); }
     const ReportRect* MenuItem(const std::string& name) const {
         for (const auto& [item, rect] : gLibraryPanel.report.menuItems)

@@ -35,14 +35,7 @@ protected:
         ImGui::End();
         gui.EndFrame();
     }
-    void Click(float x, float y, int button = 0) {
-        gui.MoveMouse(x, y);
-        Frame();
-        gui.SetButton(button, true);
-        Frame();
-        gui.SetButton(button, false);
-        Frame();
-    }
+    void Click(float x, float y, int button = 0) { gui.Click(x, y, [this] { Frame(); }, button); }
     ImGuiWindow* PopupWindow() const {
         char name[32];
         std::snprintf(name, sizeof name, "##Popup_%08x", popupId);
