@@ -30,6 +30,7 @@
 #include "library/library_summary.h"
 #include "library/relinking.h"
 #include "library/sound_library.h"
+#include "recipes/recipe_lists.h"
 #include "ui/draw_ui.h"
 #include "ui/drop_handover.h"
 #include "ui/missing_sources.h"
@@ -342,13 +343,15 @@ void DrawRowMenu(RowContext& rc, int index) {
     AppState& app = rc.app;
     SoundLibrary& library = rc.library;
     LibraryIndex& l = library.libraries[size_t(index)];
+    // While a preview reads the libraries nothing here may change them.
+    const ImGuiSelectableFlags frozen = LibraryChangesWait(library) ? ImGuiSelectableFlags_Disabled : 0;
     const char* enabledLabel = l.enabled ? "\uF205  In this project" : "\uF204  In this project";
-    if (ImGui::Selectable(enabledLabel)) {
+    if (ImGui::Selectable(enabledLabel, false, frozen)) {
         l.enabled = l.enabled ? 0 : 1;
         MarkLibrariesChanged(library);
     }
     MenuItemRect(rc, "enable");
-    if (ImGui::Selectable("\uF303  Rename")) {
+    if (ImGui::Selectable("\uF303  Rename", false, frozen)) {
         app.renamingLibrary = index;
         CopyTextField(app.libraryRenameBuffer, l.name);
         app.libraryRenameFocus = true;
@@ -360,7 +363,8 @@ void DrawRowMenu(RowContext& rc, int index) {
         MenuItemRect(rc, "rescan");
     }
     if (!l.savedPalette && l.folderMissing) {
-        if (ImGui::Selectable("\uF07B  Relink...") && app.pickFolderDialog && PanelMayChangeDocument(app)) {
+        if (ImGui::Selectable("\uF07B  Relink...", false, frozen) && app.pickFolderDialog &&
+            PanelMayChangeDocument(app)) {
             const std::string folder = app.pickFolderDialog();
             if (!folder.empty()) {
                 const std::string name = l.name;
@@ -381,11 +385,11 @@ void DrawRowMenu(RowContext& rc, int index) {
     }
     if (rc.panel.pendingRemove == index) {
         ImGui::PushStyleColor(ImGuiCol_Text, Col(WithAlpha(gTheme.danger, 255)));
-        if (ImGui::Selectable("\uF1F8  Confirm remove?")) rc.removeNow = index;
+        if (ImGui::Selectable("\uF1F8  Confirm remove?", false, frozen)) rc.removeNow = index;
         ImGui::PopStyleColor();
         MenuItemRect(rc, "confirm");
     } else {
-        if (ImGui::Selectable("\uF1F8  Remove", false, ImGuiSelectableFlags_DontClosePopups))
+        if (ImGui::Selectable("\uF1F8  Remove", false, ImGuiSelectableFlags_DontClosePopups | frozen))
             rc.panel.pendingRemove = index;
         MenuItemRect(rc, "remove");
     }
@@ -397,8 +401,10 @@ void CommitRename(RowContext& rc, int index) {
     const std::string typed = app.libraryRenameBuffer;
     app.renamingLibrary = -1;
     if (!PanelMayChangeDocument(app)) return;
-    // Recipes' filters join here once the recipes are listed in memory.
-    const RenameOutcome outcome = CommitLibraryRename(rc.library, index, typed, ProjectFilterBuffers(gProject));
+    // The events' filters and those of the recipes in memory follow the name.
+    std::vector<LibraryFilterBuffer> filters = ProjectFilterBuffers(gProject);
+    for (EventPreset& recipe : gRecipes) filters.push_back({recipe.libFilter, uint32_t(sizeof recipe.libFilter)});
+    const RenameOutcome outcome = CommitLibraryRename(rc.library, index, typed, filters);
     if (!outcome.message.empty()) SetPanelMessage(rc.panel.message, outcome.message, rc.g.now);
     if (outcome.renamed) app.modified = true;
 }
@@ -449,12 +455,14 @@ void DrawLibraryRow(RowContext& rc, int index) {
     if (!missing) {
         ImGui::SetCursorScreenPos(ImVec2(x, mid - box / 2));
         ImGui::PushStyleVar(ImGuiStyleVar_FramePadding, ImVec2(1, 1));
+        ImGui::BeginDisabled(LibraryChangesWait(library));
         bool enabled = l.enabled != 0;
         if (ImGui::Checkbox("##en", &enabled)) {
             l.enabled = enabled ? 1 : 0;
             SpreadEnabledToSelection(library, app.librarySelection, index, l.enabled);
             MarkLibrariesChanged(library);
         }
+        ImGui::EndDisabled();
         ImGui::PopStyleVar();
     } else {
         draw->AddText(ImVec2(x + box / 2 - ImGui::CalcTextSize("!").x / 2, mid - F / 2), gTheme.warning, "!");

@@ -356,6 +356,10 @@ RenameOutcome CommitLibraryRename(SoundLibrary& library, int index, const std::s
     const LibraryNameCheck check = CheckLibraryName(library, index, newName);
     const std::string name = TrimmedCopy(newName);
     if (check == LibraryNameCheck::Unchanged) return outcome;
+    if (LibraryChangesWait(library)) {
+        outcome.message = kPalettesInUseMessage;
+        return outcome;
+    }
     if (check != LibraryNameCheck::Ok) {
         outcome.message = RefusalMessage(check, name);
         return outcome;

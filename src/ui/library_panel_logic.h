@@ -200,12 +200,16 @@ enum class LibraryNameCheck {
 };
 LibraryNameCheck CheckLibraryName(const SoundLibrary& library, int index, const std::string& newName);
 
+// While a preview reads the libraries (LibraryChangesWait) the panel changes none of them.
+inline constexpr const char* kPalettesInUseMessage = "A preview is reading the palettes; try again in a moment.";
+
 struct RenameOutcome {
     bool renamed = false;
     std::string message;  // for the panel; empty when nothing needs saying
 };
 
-// Renames library `index` to the trimmed `newName`. The index file is
+// Renames library `index` to the trimmed `newName` (not while a preview
+// reads the libraries: kPalettesInUseMessage). The index file is
 // written under the new name first and the old file deleted after; a write
 // or delete that fails leaves the old name and file as they were. Then the
 // old name joins previousNames and every filter naming it names the new one.

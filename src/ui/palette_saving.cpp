@@ -42,7 +42,7 @@ void DrawSavePaletteButtons(LibraryPanelState& panel, AppState& app, SoundLibrar
     std::snprintf(label, sizeof label, "\uF0C7  Save %d file%s", ticked, PluralSuffix(ticked));
     {
         PrimaryButtonScope look;
-        ImGui::BeginDisabled(ticked < 1);
+        ImGui::BeginDisabled(ticked < 1 || LibraryChangesWait(library));
         if (ImGui::Button(label, ImVec2(width, 0))) {
             const PaletteSaveOutcome outcome = SavePaletteFromGroups(library, panel.groups, app.projectPath);
             SetPanelMessage(panel.message, outcome.message, now);
