@@ -274,7 +274,7 @@ TEST_F(LibraryRename, SameOrEmptyNamesAndRefusedNamesWriteNothing) {
     EXPECT_STREQ(project->events[0].libFilter, "Wind, Rain");
 }
 
-TEST_F(LibraryRename, AFailedWriteKeepsTheOldNameAndFile) {
+TEST_F(LibraryRename, AFailedWriteOrAHeldLibraryKeepsTheOldNameAndFile) {
     // The writer's temporary file cannot be made where a folder stands.
     ASSERT_EQ(mkdir((LibraryIndexFilePath(dir.path(), "Storm") + ".tmp").c_str(), 0755), 0);
     const RenameOutcome o = CommitLibraryRename(*library, 0, "Storm", ProjectFilterBuffers(*project));
@@ -286,6 +286,15 @@ TEST_F(LibraryRename, AFailedWriteKeepsTheOldNameAndFile) {
     EXPECT_FALSE(Exists("Storm"));
     EXPECT_STREQ(project->events[0].libFilter, "Wind, Rain");
     EXPECT_EQ(library->libraries[0].entries.size(), 1u);
+
+    // While a preview reads the libraries the rename waits, even a valid one.
+    HoldLibraryForReading(*library);
+    const RenameOutcome held = CommitLibraryRename(*library, 0, "Gusts", ProjectFilterBuffers(*project));
+    ReleaseLibraryHold(*library);
+    EXPECT_FALSE(held.renamed);
+    EXPECT_EQ(held.message, kPalettesInUseMessage);
+    EXPECT_EQ(library->libraries[0].name, "Rain");
+    EXPECT_FALSE(Exists("Gusts"));
 }
 
 TEST_F(LibraryRename, WithoutAnIndexFolderOnlyMemoryChanges) {
