@@ -67,6 +67,7 @@ void FingerprintFilesWorker(SoundLibrary* library, std::vector<FingerprintJob> j
             library->fingerprintRunning.store(0);
             return;
         }
+        if (library->fingerprintBeforeFile) library->fingerprintBeforeFile();
         uint64_t hash = 0, size = 0;
         if (FingerprintFile(job.path, hash, size)) {
             FingerprintResult result;

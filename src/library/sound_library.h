@@ -25,6 +25,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -142,6 +143,11 @@ struct SoundLibrary {
     std::vector<FingerprintResult> fingerprintResults;
     std::vector<std::string> librariesToSave;
     uint8_t fingerprintStarted = 0;
+    // Called on the fingerprint worker before each file, after its stop
+    // check, when set. Set before the worker starts and left alone while it
+    // runs. The program leaves it empty; tests hold the worker here to see
+    // the UI side while it provably still runs.
+    std::function<void()> fingerprintBeforeFile;
     std::mutex scanMutex;                         // guards finishedScans only
     std::vector<LibraryIndex> finishedScans;
     std::string indexFolder;

@@ -2,10 +2,9 @@
 // single rewrite of index files, stopping, and pinned-file ids of events.
 #include <gtest/gtest.h>
 
-#include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <string>
-#include <thread>
 
 #include "document/event.h"
 #include "library/file_registry.h"
@@ -13,6 +12,8 @@
 #include "library/library_index_file.h"
 #include "library/sound_library.h"
 #include "support/temp_dir.h"
+#include "support/thread_gate.h"
+#include "support/unique_file_id.h"
 
 namespace {
 
@@ -24,8 +25,6 @@ LibraryEntry EntryFor(const std::string& path) {
 }
 
 void WaitForWorker(SoundLibrary& library) {
-    for (int i = 0; i < 20000 && library.fingerprintRunning.load(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     if (library.fingerprintThread.joinable()) library.fingerprintThread.join();
 }
 
@@ -54,12 +53,15 @@ TEST(FingerprintWorker, ResultsReachEntriesAndIndexFilesAreWrittenOnce) {
     ASSERT_TRUE(WriteWholeFile(hashOnly, "fingerprint worker hash only " + dir.path()));
 
     SoundLibrary library;
+    ThreadGate gate;  // after the library: opened before its destructor joins the worker
+    library.fingerprintBeforeFile = gate.Hook();
     library.indexFolder = dir.path();
     library.libraries.resize(3);
     library.libraries[0].name = "First";
     library.libraries[0].entries.push_back(EntryFor(shared));
+    const FileId ownId = UniqueFileId();
     LibraryEntry withId = EntryFor(idOnly);
-    withId.fileId = "0000000000abcdef";  // its own id must survive
+    withId.fileId = ownId;  // its own id must survive
     library.libraries[0].entries.push_back(withId);
     library.libraries[0].entries.push_back(EntryFor(dir.File("gone.wav")));
     library.libraries[1].name = "Second";
@@ -78,7 +80,8 @@ TEST(FingerprintWorker, ResultsReachEntriesAndIndexFilesAreWrittenOnce) {
 
     ASSERT_TRUE(StartFingerprintWorker(library));
     EXPECT_EQ(library.fingerprintTotal.load(), 5);
-    EXPECT_FALSE(StartFingerprintWorker(library));  // one worker at a time (or already done)
+    EXPECT_FALSE(StartFingerprintWorker(library));  // one worker at a time: the first is held at its first file
+    gate.Open();
     WaitForWorker(library);
     EXPECT_EQ(library.fingerprintDone.load(), 5);  // the unreadable file counts too
 
@@ -93,9 +96,9 @@ TEST(FingerprintWorker, ResultsReachEntriesAndIndexFilesAreWrittenOnce) {
     EXPECT_EQ(a.fileId.size(), 16u);
     EXPECT_NE(a.hash, 0u);
     EXPECT_EQ(c.fileId, a.fileId);  // same content in two libraries: one id
-    EXPECT_EQ(b.fileId, "0000000000abcdef");
+    EXPECT_EQ(b.fileId, ownId);
     EXPECT_NE(b.hash, 0u);
-    EXPECT_EQ(FileRegistry::Instance().FindPath("0000000000abcdef"), idOnly);
+    EXPECT_EQ(FileRegistry::Instance().FindPath(ownId), idOnly);
     EXPECT_TRUE(gone.fileId.empty());
     EXPECT_EQ(gone.hash, 0u);
     EXPECT_EQ(d.fileId.size(), 16u);
@@ -108,7 +111,7 @@ TEST(FingerprintWorker, ResultsReachEntriesAndIndexFilesAreWrittenOnce) {
     LibraryIndex reread;
     ASSERT_TRUE(ReadLibraryIndexFile(dir.File("First.tllib"), reread));
     ASSERT_EQ(reread.entries.size(), 3u);
-    EXPECT_EQ(reread.entries[1].fileId, "0000000000abcdef");
+    EXPECT_EQ(reread.entries[1].fileId, ownId);
     EXPECT_EQ(reread.entries[0].hash, a.hash);
     EXPECT_FALSE(std::filesystem::exists(dir.File("Untouched.tllib")));
 }
@@ -133,24 +136,36 @@ TEST(FingerprintWorker, ResultsFindTheirEntryAfterLibrariesMoved) {
     EXPECT_TRUE(library.librariesToSave.empty());
 }
 
-TEST(FingerprintWorker, ClearingTheFlagStopsTheWorker) {
+TEST(FingerprintWorker, ClearingTheFlagStopsTheWorkerAfterTheFileInHand) {
     TempDir dir;
     const std::string file = dir.File("many.wav");
-    ASSERT_TRUE(WriteWholeFile(file, std::string(200000, 'x')));
+    ASSERT_TRUE(WriteWholeFile(file, "stopped worker content " + dir.path()));
     SoundLibrary library;
+    ThreadGate gate;  // after the library: opened before its destructor joins the worker
+    library.fingerprintBeforeFile = gate.Hook();
+    library.indexFolder = dir.path();
     library.libraries.resize(1);
     library.libraries[0].name = "Many";
-    library.libraries[0].entries.assign(20000, EntryFor(file));
+    library.libraries[0].entries.assign(3, EntryFor(file));
     ASSERT_TRUE(StartFingerprintWorker(library));
+    ASSERT_TRUE(gate.WaitUntilReached());  // the worker has its first file in hand
     library.fingerprintRunning.store(0);
+    gate.Open();
     WaitForWorker(library);
-    EXPECT_LT(library.fingerprintDone.load(), library.fingerprintTotal.load());
+    EXPECT_EQ(library.fingerprintDone.load(), 1);  // that file is finished, no other is begun
+    EXPECT_EQ(library.fingerprintTotal.load(), 3);
     EXPECT_EQ(library.fingerprintRunning.load(), 0);
-    // A result that still waits holds back the rewrite until it is taken.
+
+    // Its result still waits, and holds back the rewrite until it is taken.
     library.librariesToSave.push_back("Many");
-    library.fingerprintResults.push_back(FingerprintResult{"Many", file, "00000000000000dd", 1, 1});
     EXPECT_EQ(SaveFingerprintedLibraries(library), 0);
     EXPECT_EQ(library.librariesToSave.size(), 1u);
+    EXPECT_FALSE(std::filesystem::exists(dir.File("Many.tllib")));
+    EXPECT_EQ(TakeFingerprintResults(library), 1);
+    EXPECT_EQ(library.libraries[0].entries[0].fileId.size(), 16u);
+    EXPECT_TRUE(library.libraries[0].entries[1].fileId.empty());
+    EXPECT_EQ(SaveFingerprintedLibraries(library), 1);
+    EXPECT_TRUE(library.librariesToSave.empty());
 }
 
 TEST(FingerprintPinnedFiles, FillsMissingIdsAndKeepsPresentOnes) {

@@ -11,12 +11,15 @@
 
 #include "document/event.h"
 #include "document/project.h"
+#include "library/file_identity.h"
 #include "library/file_registry.h"
 #include "library/library_folders.h"
 #include "library/library_index_file.h"
 #include "library/sound_library.h"
 #include "support/audio_fixtures.h"
 #include "support/temp_dir.h"
+#include "support/thread_gate.h"
+#include "support/unique_file_id.h"
 
 namespace fs = std::filesystem;
 
@@ -43,8 +46,7 @@ void WaitForScan(SoundLibrary& library) {
 }
 
 void WaitForFingerprints(SoundLibrary& library) {
-    for (int i = 0; i < 20000 && library.fingerprintRunning.load(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (library.fingerprintThread.joinable()) library.fingerprintThread.join();
 }
 
 std::string Toggle(const char* text, const std::string& from, const std::string& to, uint32_t capacity = 64) {
@@ -140,6 +142,8 @@ TEST(LibraryFolders, FolderCheckAndTheSingleFingerprintStartFollowTheClock) {
     fs::create_directories(dir.File("index"));
 
     SoundLibrary library;
+    ThreadGate gate;  // after the library: opened before its destructor joins the worker
+    library.fingerprintBeforeFile = gate.Hook();
     library.indexFolder = dir.File("index");
     library.libraries.push_back(Library("Here", dir.File("here"), {Entry(file)}));
     library.libraries.push_back(Library("Gone", dir.File("gone"), {}));
@@ -163,10 +167,14 @@ TEST(LibraryFolders, FolderCheckAndTheSingleFingerprintStartFollowTheClock) {
     EXPECT_EQ(library.libraries[2].folderMissing, 0);  // a palette never counts as missing
     EXPECT_EQ(library.fingerprintStarted, 0);
 
-    AddLibraryFolder(library, 20.6);
+    AddLibraryFolder(library, 20.6);  // the worker starts and is held at its first file
     EXPECT_EQ(library.fingerprintStarted, 1);
-    WaitForFingerprints(library);
+    ASSERT_TRUE(gate.WaitUntilReached());
+    AddLibraryFolder(library, 20.65);  // while it runs, nothing reaches the entry or the disk
+    EXPECT_TRUE(library.libraries[0].entries[0].fileId.empty());
     EXPECT_FALSE(fs::exists(LibraryIndexFilePath(library.indexFolder, "Here")));
+    gate.Open();
+    WaitForFingerprints(library);
     AddLibraryFolder(library, 20.7);  // results reach the entry, the file is written
     EXPECT_EQ(library.libraries[0].entries[0].fileId.size(), 16u);
     LibraryIndex onDisk;
@@ -228,9 +236,13 @@ TEST(LibraryFolders, RelocationKeepsWhatIsFoundAndNeverEmptiesALibrary) {
     fs::create_directories(dir.File("empty"));
     fs::create_directories(dir.File("index"));
 
+    // The entry knows its content from before the move. Its real fingerprint
+    // (unique to this folder) keeps it from meeting the registry's records of
+    // earlier runs of the test in the same process.
+    const FileId id = UniqueFileId();
     LibraryEntry a = Entry(dir.File("old/a.wav"));
-    a.fileId = "00000000feed0001";
-    a.hash = 1;
+    a.fileId = id;
+    ASSERT_TRUE(FingerprintFile(dir.File("new/a.wav"), a.hash, a.size));
     SoundLibrary library;
     library.indexFolder = dir.File("index");
     library.libraries.push_back(Library("Moved", dir.File("old") + "/",
@@ -257,7 +269,7 @@ TEST(LibraryFolders, RelocationKeepsWhatIsFoundAndNeverEmptiesALibrary) {
     EXPECT_EQ(moved.entries[1].path, dir.File("new/sub/b.wav"));
     EXPECT_EQ(moved.folderMissing, 0);
     EXPECT_GT(moved.scanTime, 0);
-    EXPECT_EQ(FileRegistry::Instance().FindPath("00000000feed0001"), dir.File("new/a.wav"));
+    EXPECT_EQ(FileRegistry::Instance().FindPath(id), dir.File("new/a.wav"));
     LibraryIndex onDisk;
     ASSERT_TRUE(ReadLibraryIndexFile(LibraryIndexFilePath(library.indexFolder, "Moved"), onDisk));
     EXPECT_EQ(onDisk.entries.size(), 2u);

@@ -110,26 +110,64 @@ TEST(MixerStress, AudioThreadMixesWhileTheInterfaceChangesEverything) {
 }
 
 TEST(MixerStress, HandedOverBuffersAreNeverFreedWhileRead) {
-    AudioHandoff<std::vector<float>> handoff;
+    using Buffers = AudioHandoff<std::vector<float>>;
+    // Before every fourth replacement the writer waits until the reader holds
+    // the current buffer; the replacements between run freely, so reads also
+    // begin and end at every point of a replacement.
+    constexpr int kHoldEvery = 4;
+    constexpr int kHolds = 100;
+    constexpr int kReplacements = kHolds * kHoldEvery + 1;
+    Buffers handoff;
     std::atomic<bool> stop{false};
-    std::atomic<int> torn{0}, reads{0};
-    std::thread reader([&] {
-        while (!stop.load()) {
-            const AudioHandoff<std::vector<float>>::ReadScope scope(handoff);
-            if (const std::vector<float>* v = scope.Get()) {
-                // Every buffer holds one value throughout; a freed or reused
-                // one would not (and AddressSanitizer would say so).
-                for (float x : *v)
-                    if (x != v->front()) torn.fetch_add(1);
-                reads.fetch_add(1);
+    std::atomic<int> torn{0}, heldAcross{0};
+    std::atomic<int> installed{-1};  // the last buffer whose Replace has returned
+    std::atomic<int> holding{-1};    // the buffer the reader holds for the writer
+    // Buffer i holds the value i throughout; a freed or reused one would not
+    // (and AddressSanitizer would say so).
+    auto check = [&](const std::vector<float>& v) {
+        for (float x : v)
+            if (x != v.front()) torn.fetch_add(1);
+    };
+    auto readOnce = [&] {
+        const int settled = installed.load();
+        const Buffers::ReadScope read(handoff);
+        const std::vector<float>* v = read.Get();
+        if (!v) return;
+        check(*v);
+        // Held: keep the buffer until its replacement is installed, then
+        // read it again, before this scope ends lets the writer free it.
+        // Only a buffer whose Replace returned before this scope began can
+        // be held: a Replace waits for every scope begun before its store,
+        // so holding the buffer it installs would wait on it.
+        if (settled % kHoldEvery == kHoldEvery - 1 && v->front() == float(settled) && holding.load() != settled) {
+            holding.store(settled);
+            while (read.Get() == v && !stop.load()) std::this_thread::yield();
+            if (read.Get() != v) {
+                check(*v);
+                heldAcross.fetch_add(1);
             }
         }
+    };
+    std::thread reader([&] {
+        while (!stop.load()) {
+            readOnce();
+            // Between reads, as an audio thread between callbacks: on a busy
+            // machine the writer then mostly finds no read to wait for.
+            std::this_thread::yield();
+        }
     });
-    // Keep replacing until the reader has overlapped plenty of replacements
-    // (a loaded machine may start it late); bounded in time all the same.
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    for (int i = 0; (i < 2000 || reads.load() < 200) && std::chrono::steady_clock::now() < limit; ++i) {
+
+    bool readerHeld = true;
+    for (int i = 0; i < kReplacements && readerHeld; ++i) {
+        if (i > 0 && i % kHoldEvery == 0) {
+            // Generous: a loaded machine may start the reader late.
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+            while (holding.load() != i - 1 && std::chrono::steady_clock::now() < deadline)
+                std::this_thread::yield();
+            readerHeld = holding.load() == i - 1;
+        }
         handoff.Replace(std::make_shared<const std::vector<float>>(256, float(i)));
+        installed.store(i);
         if (i % 100 == 0) {
             EXPECT_EQ(handoff.Load()->front(), float(i));
         }
@@ -137,7 +175,8 @@ TEST(MixerStress, HandedOverBuffersAreNeverFreedWhileRead) {
     handoff.Replace(nullptr);
     stop = true;
     reader.join();
+    EXPECT_TRUE(readerHeld);
     EXPECT_EQ(torn.load(), 0);
-    EXPECT_GT(reads.load(), 0);
+    EXPECT_EQ(heldAcross.load(), kHolds);  // each held buffer was replaced while read
     EXPECT_EQ(handoff.Load(), nullptr);
 }
