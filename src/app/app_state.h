@@ -4,6 +4,7 @@
 // Index
 //   GuiFont, TextureHandle     opaque handles of the GUI layer (no GUI header here)
 //   AppState                   the record, grouped by role:
+//   EventClipboard             what Copy and Cut took
 //   WeightColors               the three weight colours beside the theme palette
 //     transport, view, selection · fonts · theme values · timeline/inspector state ·
 //     engine and render preferences · export settings · picture trace ·
@@ -51,6 +52,15 @@ using OpenFileDialogFn = std::string (*)(const char* title, const char* extensio
 using SaveFileDialogFn = std::string (*)(const char* title, const char* extension);
 // A yes/no question; true for yes.
 using QuestionDialogFn = bool (*)(const char* title, const char* text);
+
+// The events Copy and Cut took, with their layers (whose eventIdx counts
+// within `events`) and the earliest copied time, which lands on the
+// playhead when pasted.
+struct EventClipboard {
+    std::vector<Event> events;
+    std::vector<RenderResult> results;
+    float earliestTime = 0;
+};
 
 // Packed 0xAABBGGRR (red in the low byte), opaque; kept in the preferences.
 struct WeightColors {
@@ -107,6 +117,8 @@ struct AppState {
     // --- Timeline and inspector interaction ------------------------------
     bool curveDrawMode = false;
     int lastIntensityMode = 0;
+    EventClipboard eventClipboard;
+    double lastNudgeTime = -10;  // GUI time of the last nudge: a burst is one undo step
     int activeTab = 0;  // 0 = Events
 
     // --- Engine and render preferences -----------------------------------

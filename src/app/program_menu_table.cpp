@@ -4,7 +4,7 @@
 // Index
 //   kProgramMenu / SplitMenuLabel
 //   Dynamic submenus     BuildMenuBar, RebuildRecentMenu, RebuildRecipeMenus
-//   HandleMenuCommand / TakePlaceCommand
+//   HandleMenuCommand
 //   Accelerators
 #include "app/program_menu_table.h"
 
@@ -208,17 +208,6 @@ void HandleMenuCommand(AppState& app, int id) {
             app.pendingCommand.store(id);
             return;
     }
-}
-
-bool TakePlaceCommand(AppState& app, PlaceListEntryFn place) {
-    int id = app.pendingCommand.load();
-    const bool recipe = id >= kCommandRecipeBase && id < kCommandRecipeBase + kRecipeMenuMax;
-    const bool chain = id >= kCommandChainBase && id < kCommandChainBase + kRecipeMenuMax;
-    if ((!recipe && !chain) || !DocumentMayChange(app)) return false;
-    // A newer command parked meanwhile is left for its own handler.
-    if (!app.pendingCommand.compare_exchange_strong(id, 0)) return false;
-    if (place) place(chain, id - (chain ? kCommandChainBase : kCommandRecipeBase));
-    return true;
 }
 
 // ---------------------------------------------------------------------------

@@ -2,7 +2,7 @@
 // the one place a chosen command goes.
 //
 // Index
-//   Command identifiers      the dynamic ranges and the two the window handles itself
+//   Command identifiers      in command_ids.h; here the dynamic submenus' sizes
 //   MenuRow / kProgramMenu   the menu, one row per item, separator or submenu
 //   SplitMenuLabel           label text without "&" marks, shortcut text after "\t"
 //   MenuEntry / ProgramMenu  the dynamic submenus and the popup's request; gProgramMenu
@@ -11,7 +11,6 @@
 //   RebuildRecipeMenus       Place Recipe and Place Chain from the recipe and chain names
 //   HandleMenuCommand        900 quits, 901 clears the recent list, 0 is dropped,
 //                            everything else is parked in `pendingCommand`
-//   TakePlaceCommand         a parked Place Recipe / Place Chain item, run when allowed
 //   KeyChord / kAccelerators / MatchAccelerator   the 11 accelerators
 //
 // The menu is the program's command vocabulary: the ids are shared with the
@@ -27,17 +26,14 @@
 #include <string>
 #include <vector>
 
+#include "app/command_ids.h"
+
 struct AppState;
 
 // ---------------------------------------------------------------------------
 // Command identifiers
 // ---------------------------------------------------------------------------
 
-constexpr int kCommandExit = 900;
-constexpr int kCommandClearRecent = 901;
-constexpr int kCommandRecentBase = 1000;  // + i, recent project i
-constexpr int kCommandRecipeBase = 2000;  // + i, recipe i of the recipe list
-constexpr int kCommandChainBase = 3000;   // + i, chain i of the chain list
 constexpr int kRecentMenuMax = 10;
 constexpr int kRecipeMenuMax = 30;
 
@@ -126,12 +122,6 @@ void RebuildRecipeMenus(AppState& app, ProgramMenu& menu);
 // What choosing a menu item (or an accelerator) does with its id.
 void HandleMenuCommand(AppState& app, int id);
 
-// The frame's dispatch of a parked Place Recipe (2000 + i) or Place Chain
-// (3000 + i) item: taken only while the document may change (else it stays
-// parked for a later frame), then `place(chain, i)`. Any other command is
-// left for its own handler. True when one was taken.
-using PlaceListEntryFn = void (*)(bool chain, int index);
-bool TakePlaceCommand(AppState& app, PlaceListEntryFn place);
 
 // ---------------------------------------------------------------------------
 // Accelerators

@@ -3,7 +3,7 @@
 // Index
 //   gUiFrame / NoteRegionDrawn
 //   Requests             first frame, launcher offer, library services, video
-//                        unload, pending open path, place commands
+//                        unload, pending open path
 //   Regions              "##main" and the bands of the layout; the title
 //                        bar's menu button, caption buttons and drag zone
 //   DrawUI               the steps in order
@@ -26,7 +26,6 @@
 #include "app/program_menu.h"
 #include "app/program_menu_table.h"
 #include "app/shell_audio.h"
-#include "app/shell_quit.h"
 #include "app/shell_services.h"
 #include "app/theme.h"
 #include "app/update_check.h"
@@ -39,9 +38,9 @@
 #include "persistence/preferences.h"
 #include "recipes/legacy_presets.h"
 #include "recipes/recipe_lists.h"
-#include "recipes/recipe_placement.h"
 #include "recipes/recipe_preview.h"
 #include "ui/drop_handover.h"
+#include "ui/frame_commands.h"
 #include "ui/imgui_compat.h"
 #include "ui/job_protocol.h"
 #include "ui/library_panel.h"
@@ -107,13 +106,6 @@ void TakePendingOpenPath(AppState& app, const Project& doc, const ShellServices&
     } else {
         std::printf("[UI] cannot open %s: project files cannot be opened yet\n", path.c_str());
     }
-}
-
-void PlaceListEntry(bool chain, int index) {
-    if (chain)
-        PlaceChainAtPlayhead(index);
-    else
-        PlaceRecipeAtPlayhead(index);
 }
 
 // ---------------------------------------------------------------------------
@@ -280,8 +272,7 @@ void DrawUI() {
     // in step, the stop at the project's end, voices prepared at the playhead.
 
     // 12. Keyboard and menu commands (the command dispatch), then the quit.
-    TakePlaceCommand(app, PlaceListEntry);
-    HandleQuitRequest(app, gProject, services);
+    RunFrameCommands();
 
     // 13. The project named on the command line or by a second copy.
     if (DocumentMayChange(app)) TakePendingOpenPath(app, gProject, services);

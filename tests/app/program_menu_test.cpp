@@ -225,42 +225,6 @@ TEST_F(MenuRig, ExitQuitsClearMenuSavesZeroIsDroppedOthersAreParked) {
     EXPECT_EQ(app.pendingCommand.load(), 0);
 }
 
-namespace {
-std::vector<std::pair<bool, int>> gPlaced;
-void RecordPlace(bool chain, int index) { gPlaced.emplace_back(chain, index); }
-}  // namespace
-
-TEST_F(MenuRig, PlaceItemsRunWhenTheDocumentMayChangeOthersStayParked) {
-    AppState& app = gAppState;
-    gPlaced.clear();
-    HandleMenuCommand(app, kCommandRecipeBase + 3);
-    EXPECT_TRUE(TakePlaceCommand(app, RecordPlace));
-    EXPECT_EQ(app.pendingCommand.load(), 0);
-    HandleMenuCommand(app, kCommandChainBase + 29);
-    EXPECT_TRUE(TakePlaceCommand(app, RecordPlace));
-    EXPECT_EQ(gPlaced, (std::vector<std::pair<bool, int>>{{false, 3}, {true, 29}}));
-
-    // Not a place item, or beyond the 30 a submenu shows: left for its owner.
-    for (int id : {35, kCommandRecentBase, kCommandChainBase + 30}) {
-        HandleMenuCommand(app, id);
-        EXPECT_FALSE(TakePlaceCommand(app, RecordPlace));
-        EXPECT_EQ(app.pendingCommand.load(), id);
-    }
-
-    // While a task or an export owns the document the item waits.
-    HandleMenuCommand(app, kCommandRecipeBase);
-    app.busyTask.busy.store(true);
-    EXPECT_FALSE(TakePlaceCommand(app, RecordPlace));
-    app.busyTask.busy.store(false);
-    app.exportRunning.store(true);
-    EXPECT_FALSE(TakePlaceCommand(app, RecordPlace));
-    app.exportRunning.store(false);
-    EXPECT_EQ(app.pendingCommand.load(), kCommandRecipeBase);
-    EXPECT_TRUE(TakePlaceCommand(app, RecordPlace));
-    EXPECT_EQ(gPlaced.size(), 3u);
-    EXPECT_EQ(gPlaced.back(), (std::pair<bool, int>{false, 0}));
-}
-
 TEST_F(MenuRig, AcceleratorsNeedTheirExactModifiers) {
     EXPECT_EQ(MatchAccelerator({'s', true, true, false}), 35);
     EXPECT_EQ(MatchAccelerator({'s', true, false, false}), 0) << "Ctrl+S is the keyboard dispatch's";

@@ -1,0 +1,259 @@
+// command_executor.cpp — every command id carried out.
+//
+// Index
+//   gCommandSeams / Seam          the panels' routines, or a log line without them
+//   CommandReplacesOrEdits        what an export refuses
+//   Transport                     play / stop (1)
+//   View and tabs                 zoom (14, 15, 42), tabs (36, 38, 45 to 48)
+//   Files                         user guide (40), video (43), markers (44)
+//   Edits                         render (19), delete (8), clipboard (5 to 7)
+//   ExecuteCommand                the table
+//
+// A command refused for a running export shows "Export in progress"; one
+// dropped for a busy task never gets here (the chooser drops it).
+#include "ui/command_executor.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "app/app_state.h"
+#include "app/command_ids.h"
+#include "document/file_util.h"
+#include "persistence/user_folders.h"
+#include "document/project.h"
+#include "document/selection.h"
+#include "document/event_placement.h"
+#include "document/undo.h"
+#include "picture/session_markers.h"
+#include "picture/video_player.h"
+#include "playback/audio_engine.h"
+#include "playback/block_mixer.h"
+#include "recipes/recipe_lists.h"
+#include "recipes/recipe_placement.h"
+#include "render/bounce.h"
+#include "ui/event_commands.h"
+
+CommandSeams gCommandSeams;
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Seams
+// ---------------------------------------------------------------------------
+
+bool Missing(int id, const char* what) {
+    std::printf("[UI] command %d: %s is not part of the window yet\n", id, what);
+    std::fflush(stdout);
+    return false;
+}
+
+void ShowExportToast(AppState& app) {
+    app.toastText = "Export in progress";
+    app.toastTimer = 3.0f;
+}
+
+bool HasSelection(const AppState& app) { return !app.selectedEvents.empty(); }
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// CommandReplacesOrEdits
+// ---------------------------------------------------------------------------
+
+bool CommandReplacesOrEdits(int id, const AppState& app) {
+    if (id >= kCommandRecentBase && id < kCommandChainEnd) return true;
+    switch (id) {
+        case kCommandUndo:
+        case kCommandRedo:
+        case kCommandCut:
+        case kCommandPaste:
+        case kCommandDelete:
+        case kCommandMute:
+        case kCommandGroup:
+        case kCommandUngroup:
+        case kCommandRender:
+        case kCommandSaveScene:
+        case kCommandLock:
+        case kCommandCreateSpot:
+        case kCommandCreateBloom:
+        case kCommandCreateContour:
+        case kCommandCreateFill:
+        case kCommandReviewApply:
+        case kCommandNew:
+        case kCommandOpen:
+        case kCommandClose:
+        case kCommandLauncher:
+        case kCommandPlaceClip:
+        case kCommandPlaceBed:
+        case kCommandBounceToClip: return true;
+        case kCommandNudgeBack:
+        case kCommandNudgeForward: return HasSelection(app);  // without one only the playhead moves
+        default: return false;
+    }
+}
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Transport
+// ---------------------------------------------------------------------------
+
+void TogglePlay(const CommandContext& ctx) {
+    AppState& app = *ctx.doc.app;
+    AudioEngine& engine = *ctx.doc.engine;
+    app.playing = !app.playing;
+    if (ctx.video && ctx.video->loaded) {
+        const float start = ctx.video->startOffset.load();
+        const bool inside = app.currentTime >= start && app.currentTime < start + ctx.video->duration;
+        if (app.playing && inside) {
+            SeekReferenceVideo(*ctx.video, app.currentTime);
+            PlayReferenceVideo(*ctx.video);
+        } else {
+            PauseReferenceVideo(*ctx.video);
+        }
+    }
+    if (engine.cacheReady.load()) {
+        SeekPlayback(engine, app.currentTime);
+        engine.playing.store(app.playing ? 1 : 0);
+    }
+}
+
+void Nudge(const CommandContext& ctx, int frames) {
+    if (ctx.video && ctx.video->loaded) PauseReferenceVideo(*ctx.video);
+    if (!NudgeSelection(ctx.doc, frames, ctx.guiTime)) return;
+    if (ctx.video && ctx.video->loaded) SeekReferenceVideo(*ctx.video, ctx.doc.app->currentTime);
+}
+
+// ---------------------------------------------------------------------------
+// Files
+// ---------------------------------------------------------------------------
+
+bool OpenUserGuide(const AppState& app) {
+    if (!app.openUrlCallback) return false;
+    const std::string path = (std::filesystem::path(app.exeDir) / "Tessaloom User Guide.pdf").string();
+    if (!FileIsReadable(path)) {
+        std::printf("[UI] no user guide at %s\n", path.c_str());
+        return false;
+    }
+    app.openUrlCallback(path);
+    return true;
+}
+
+bool ImportVideo(AppState& app) {
+    std::string path = ChooseReferenceVideoFile(app);
+    if (path.empty()) return false;
+    app.droppedVideoPath = std::move(path);  // loaded by the frame, as a drop is
+    return true;
+}
+
+bool ImportMarkers(AppState& app, const Project& project) {
+    if (!app.openFileDialog) return false;
+    const std::string path = app.openFileDialog("Import Pro Tools Session Text", "txt");
+    if (path.empty()) return false;
+    std::vector<MarkerEvent> markers;
+    std::vector<MarkerScene> scenes;
+    if (!ImportSessionMarkers(path, project.fps, markers, &scenes, RecipeListNames())) {
+        app.toastText = "Import failed \xE2\x80\x94 unreadable session text";
+        app.toastTimer = 3.0f;
+        return false;
+    }
+    app.importedMarkers = std::move(markers);
+    app.importedMarkerScenes = std::move(scenes);
+    app.activeTab = 1;
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Edits
+// ---------------------------------------------------------------------------
+
+bool RequestRender(const DocumentContext& ctx) {
+    AppState& app = *ctx.app;
+    if (ctx.project->events.empty() || app.busyTask.busy.load() || app.exportRunning.load()) return false;
+    if (!PushUndoSnapshot(ctx)) return false;
+    app.renderRequestKind = 1;
+    return true;
+}
+
+// Against the lists as they stand now: an index past the end places nothing.
+int PlaceListEntry(const DocumentContext& ctx, int id) {
+    if (id >= kCommandChainBase) return PlaceChainAtPlayhead(ctx, gChains, id - kCommandChainBase);
+    return PlaceRecipeAtPlayhead(ctx, gRecipes, id - kCommandRecipeBase);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// ExecuteCommand
+// ---------------------------------------------------------------------------
+
+bool ExecuteCommand(const CommandContext& ctx, int id) {
+    AppState& app = *ctx.doc.app;
+    Project& project = *ctx.doc.project;
+    if (id == kCommandNone) return false;
+    if (CommandReplacesOrEdits(id, app) && !DocumentMayChange(app)) {
+        if (app.exportRunning.load()) ShowExportToast(app);
+        std::printf("[UI] command %d dropped: the document is busy\n", id);
+        return false;
+    }
+    if (id >= kCommandRecentBase && id < kCommandRecentEnd) return Missing(id, "opening projects");
+    if (id >= kCommandRecipeBase && id < kCommandChainEnd) return PlaceListEntry(ctx.doc, id) >= 0;
+
+    switch (id) {
+        case kCommandPlayStop: TogglePlay(ctx); return true;
+        case kCommandEscape: ClearSelection(app); return true;
+        case kCommandUndo:
+        case kCommandRedo: return RunUndoCommand(ctx.doc, id == kCommandRedo);
+        case kCommandCopy:
+            CopySelectedEvents(project, app, app.eventClipboard);
+            return HasSelection(app);
+        case kCommandPaste: return !PasteEventClipboard(ctx.doc, app.eventClipboard).empty();
+        case kCommandSelectAll: SelectAllEvents(app, project); return !project.events.empty();
+        case kCommandNudgeBack: Nudge(ctx, -1); return true;
+        case kCommandNudgeForward: Nudge(ctx, +1); return true;
+        case kCommandMute: return ToggleSelectionMuted(ctx.doc);
+        case kCommandGroup: return GroupSelection(ctx.doc);
+        case kCommandUngroup: return UngroupSelection(ctx.doc);
+        case kCommandRender: return RequestRender(ctx.doc);
+        case kCommandLock: return ToggleSelectionLocked(ctx.doc);
+        case kCommandCreateSpot:
+        case kCommandCreateBloom:
+        case kCommandCreateContour:
+        case kCommandCreateFill: return CreateEventAtPlayhead(ctx.doc, id - kCommandCreateSpot) >= 0;
+        case kCommandSaveScene:
+            if (!gCommandSeams.saveSceneFromWorkArea) return Missing(id, "the scenes row");
+            return gCommandSeams.saveSceneFromWorkArea(ctx.doc);
+        case kCommandReviewSelectAll:
+            if (!gCommandSeams.selectAllSuggestions) return Missing(id, "the trace panel");
+            gCommandSeams.selectAllSuggestions();
+            return true;
+        case kCommandReviewOn:
+        case kCommandReviewOff:
+            if (!gCommandSeams.setSelectedSuggestionsOn) return Missing(id, "the trace panel");
+            gCommandSeams.setSelectedSuggestionsOn(id == kCommandReviewOn);
+            return true;
+        case kCommandReviewApply:
+            if (!gCommandSeams.applySelectedSuggestions) return Missing(id, "the trace panel");
+            gCommandSeams.applySelectedSuggestions();
+            return true;
+        case kCommandExport: app.activeTab = 4; return true;
+        case kCommandSettings: app.activeTab = 5; return true;
+        case kCommandAbout: app.showAbout = !app.showAbout; return true;
+        case kCommandUserGuide: return OpenUserGuide(app);
+        case kCommandLauncher:
+            app.showLauncher = true;
+            app.launcherDismissed = false;
+            return true;
+        case kCommandImportVideo: return ImportVideo(app);
+        case kCommandImportMarkers: return ImportMarkers(app, project);
+        case kCommandTabEvents: app.activeTab = 0; return true;
+        case kCommandTabTrace: app.activeTab = 1; return true;
+        case kCommandTabLibrary: app.activeTab = 2; return true;
+        case kCommandTabMixer: app.activeTab = 3; return true;
+        case kCommandPlaceClip: return PlaceAudioFileAsClip(ctx.doc) >= 0;
+        case kCommandPlaceBed: return AddBedAtPlayhead(ctx.doc) >= 0;
+        case kCommandBounceToClip: return BounceSelectionToClip(ctx.doc, BouncesDir()) >= 0;
+        default: return Missing(id, "this command");
+    }
+}

@@ -1,0 +1,263 @@
+// event_commands.cpp — the edit commands on the selected events.
+//
+// Index
+//   Helpers              the valid selected indices, the frame rate
+//   Clipboard            CopySelectedEvents, PasteEventClipboard
+//   NudgeSelection
+//   Flags                ToggleSelectionMuted, ToggleSelectionLocked
+//   Groups               GroupSelection, UngroupSelection
+//   SelectAllEvents / CreateEventAtPlayhead
+#include "ui/event_commands.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <mutex>
+#include <set>
+#include <string>
+
+#include "app/app_state.h"
+#include "document/curve.h"
+#include "document/event.h"
+#include "document/event_edits.h"
+#include "document/project.h"
+#include "document/selection.h"
+#include "document/text_util.h"
+#include "document/undo.h"
+#include "playback/audio_engine.h"
+#include "playback/block_mixer.h"
+#include "playback/engine_voices.h"
+#include "render/voice_sync.h"
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Helpers
+// ---------------------------------------------------------------------------
+
+// Ascending; indices the event list no longer holds are left out.
+std::vector<int> ValidSelection(const AppState& app, const Project& project) {
+    std::vector<int> out;
+    for (int i : app.selectedEvents)
+        if (i >= 0 && size_t(i) < project.events.size()) out.push_back(i);
+    return out;
+}
+
+// The frame rate the timeline steps by.
+float StepFps(const Project& project) { return project.fps > 0 ? project.fps : 25.0f; }
+
+void StopPlayback(const DocumentContext& ctx) {
+    ctx.app->playing = false;
+    ctx.engine->playing.store(0);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Clipboard
+// ---------------------------------------------------------------------------
+
+void CopySelectedEvents(const Project& project, const AppState& app, EventClipboard& clipboard) {
+    const std::vector<int> selected = ValidSelection(app, project);
+    if (selected.empty()) return;
+    EventClipboard copy;
+    std::vector<int> slot(project.events.size(), -1);
+    copy.earliestTime = project.events[size_t(selected.front())].time;
+    for (int i : selected) {
+        slot[size_t(i)] = int(copy.events.size());
+        copy.events.push_back(project.events[size_t(i)]);
+        copy.earliestTime = std::min(copy.earliestTime, project.events[size_t(i)].time);
+    }
+    for (const RenderResult& r : project.results) {
+        if (r.eventIdx < 0 || size_t(r.eventIdx) >= slot.size() || slot[size_t(r.eventIdx)] < 0) continue;
+        copy.results.push_back(r);
+        copy.results.back().eventIdx = slot[size_t(r.eventIdx)];
+    }
+    clipboard = std::move(copy);
+}
+
+std::vector<int> PasteEventClipboard(const DocumentContext& ctx, const EventClipboard& clipboard) {
+    AppState& app = *ctx.app;
+    Project& project = *ctx.project;
+    if (clipboard.events.empty() || EditRefused(ctx, "Paste") || !PushUndoSnapshot(ctx)) return {};
+    const float shift = app.currentTime - clipboard.earliestTime;
+
+    std::vector<Event> added = clipboard.events;
+    float end = project.totalDuration;
+    for (Event& e : added) {
+        e.time += shift;
+        // A copy is placed where it was pasted; a scene link would move it
+        // back onto its scene with the next scene edit.
+        e.sceneLink = -1;
+        e.sceneFill = false;
+        end = std::max(end, e.time - e.syncOffset + e.duration);
+    }
+    const int first = AppendDocumentEvents(*ctx.engine, project.events, added);
+
+    project.results.reserve(project.results.size() + clipboard.results.size());
+    for (const RenderResult& source : clipboard.results) {
+        RenderResult r = source;
+        r.id = NextRenderResultId();  // a copy is a layer of its own
+        r.eventIdx = first + source.eventIdx;
+        r.startTime += shift;
+        end = std::max(end, r.startTime + r.duration);
+        project.results.push_back(std::move(r));
+    }
+    project.publishedResultCount.store(int32_t(project.results.size()));
+    project.resultsRevision += 1;
+    project.totalDuration = end;
+
+    std::vector<int> pasted;
+    for (int k = 0; k < int(added.size()); ++k) pasted.push_back(first + k);
+    SelectEvents(app, pasted);
+    // Their voices, the track assignment and one relink of every voice.
+    if (!clipboard.results.empty()) RerenderEvents(ctx, pasted);
+    SeekPlayback(*ctx.engine, app.currentTime);
+    return pasted;
+}
+
+// ---------------------------------------------------------------------------
+// NudgeSelection
+// ---------------------------------------------------------------------------
+
+bool NudgeSelection(const DocumentContext& ctx, int frames, double guiTime) {
+    AppState& app = *ctx.app;
+    Project& project = *ctx.project;
+    const float fps = StepFps(project);
+    StopPlayback(ctx);
+    const std::vector<int> selected = ValidSelection(app, project);
+    if (selected.empty()) {
+        AdvanceTimeByFrames(app.currentTime, fps, project.totalDuration, frames);
+        SeekPlayback(*ctx.engine, app.currentTime);
+        return true;
+    }
+    if (EditRefused(ctx, "Nudge")) return false;
+    if (guiTime - app.lastNudgeTime > kNudgeBurstSeconds && !PushUndoSnapshot(ctx)) return false;
+    app.lastNudgeTime = guiTime;
+
+    // Each event's own move: an event at an end of the project moves less,
+    // or not at all, and its layers and voices exactly as much.
+    const float step = float(frames) / fps;
+    std::vector<float> move(project.events.size(), 0.0f);
+    for (int i : selected) {
+        Event& e = project.events[size_t(i)];
+        const float to = std::clamp(e.time + step, 0.0f, std::max(project.totalDuration, 0.0f));
+        move[size_t(i)] = to - e.time;
+        e.time = to;
+    }
+    for (RenderResult& r : project.results)
+        if (r.eventIdx >= 0 && size_t(r.eventIdx) < move.size()) r.startTime += move[size_t(r.eventIdx)];
+    {
+        std::unique_lock<std::mutex> lock = LockForVoiceEdit(*ctx.engine);
+        for (PlaybackVoice& v : ctx.engine->voices) {
+            if (v.eventIndex < 0 || size_t(v.eventIndex) >= move.size()) continue;
+            const float m = move[size_t(v.eventIndex)];
+            v.startTime += m;
+            v.plainStartTime += m;
+        }
+    }
+    app.modified = true;
+    if (app.selectedEvent >= 0 && size_t(app.selectedEvent) < project.events.size())
+        app.currentTime = project.events[size_t(app.selectedEvent)].time;
+    SeekPlayback(*ctx.engine, app.currentTime);
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Flags
+// ---------------------------------------------------------------------------
+
+bool ToggleSelectionMuted(const DocumentContext& ctx) {
+    Project& project = *ctx.project;
+    const std::vector<int> selected = ValidSelection(*ctx.app, project);
+    if (selected.empty() || EditRefused(ctx, "Mute") || !PushUndoSnapshot(ctx)) return false;
+    const bool anyUnmuted =
+        std::any_of(selected.begin(), selected.end(), [&](int i) { return !project.events[size_t(i)].muted; });
+    for (int i : selected) project.events[size_t(i)].muted = anyUnmuted;
+    // The voices take the events' mute and their levels from the one sync.
+    SyncVoicesWithResults(ctx);
+    return true;
+}
+
+bool ToggleSelectionLocked(const DocumentContext& ctx) {
+    Project& project = *ctx.project;
+    const std::vector<int> selected = ValidSelection(*ctx.app, project);
+    if (selected.empty() || EditRefused(ctx, "Lock") || !PushUndoSnapshot(ctx)) return false;
+    const bool anyUnlocked =
+        std::any_of(selected.begin(), selected.end(), [&](int i) { return !project.events[size_t(i)].locked; });
+    for (int i : selected) project.events[size_t(i)].locked = anyUnlocked;
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Groups
+// ---------------------------------------------------------------------------
+
+bool GroupSelection(const DocumentContext& ctx) {
+    AppState& app = *ctx.app;
+    Project& project = *ctx.project;
+    const std::vector<int> selected = ValidSelection(app, project);
+    if (selected.empty() || EditRefused(ctx, "Group") || !PushUndoSnapshot(ctx)) return false;
+    std::set<std::string, std::less<>> used;
+    for (const Event& e : project.events)
+        if (e.folder[0] != '\0') used.emplace(TextFieldView(e.folder));
+    std::string name;
+    for (int n = 1;; ++n) {
+        char text[32];
+        std::snprintf(text, sizeof text, "Group %d", n);
+        if (!used.count(std::string_view(text))) {
+            name = text;
+            break;
+        }
+    }
+    for (int i : selected) CopyTextField(project.events[size_t(i)].folder, name);
+    app.linkedGroups.insert(name);
+    return true;
+}
+
+bool UngroupSelection(const DocumentContext& ctx) {
+    AppState& app = *ctx.app;
+    Project& project = *ctx.project;
+    const std::vector<int> selected = ValidSelection(app, project);
+    if (selected.empty() || EditRefused(ctx, "Ungroup") || !PushUndoSnapshot(ctx)) return false;
+    std::set<std::string> left;
+    for (int i : selected) {
+        left.emplace(TextFieldView(project.events[size_t(i)].folder));
+        project.events[size_t(i)].folder[0] = '\0';
+    }
+    for (const Event& e : project.events) left.erase(std::string(TextFieldView(e.folder)));
+    for (const std::string& name : left) app.linkedGroups.erase(name);
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// SelectAllEvents / CreateEventAtPlayhead
+// ---------------------------------------------------------------------------
+
+void SelectAllEvents(AppState& app, const Project& project) {
+    if (project.events.empty()) return;
+    const int anchor = app.selectedEvent >= 0 && size_t(app.selectedEvent) < project.events.size() ? app.selectedEvent : 0;
+    app.selectedEvents.clear();
+    for (int i = 0; i < int(project.events.size()); ++i) app.selectedEvents.insert(i);
+    app.selectedEvent = anchor;
+    app.selectionChanged = true;
+}
+
+int CreateEventAtPlayhead(const DocumentContext& ctx, int shape) {
+    AppState& app = *ctx.app;
+    Project& project = *ctx.project;
+    if (shape < kShapeSpot || shape > kShapeFill || EditRefused(ctx, "New event") || !PushUndoSnapshot(ctx))
+        return -1;
+    // Taken before the append: the new event becomes the last one.
+    const std::string keywords =
+        project.events.empty() ? std::string() : std::string(TextFieldView(project.events.back().keywords));
+    const int index = AddEvent(ctx, app.currentTime, shape, 0.3f);
+    if (index < 0) return -1;
+    Event& e = project.events[size_t(index)];
+    if (!TrimmedView(keywords).empty()) CopyTextField(e.keywords, keywords);
+    if (shape == kShapeFill) {
+        e.intensityMode = app.lastIntensityMode;
+        if (e.intensityMode == 1) FillCurve(e.intensity, 0.5f);
+    }
+    SelectEvent(app, index);
+    return index;
+}

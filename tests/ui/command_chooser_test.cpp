@@ -1,0 +1,110 @@
+// The frame's choice of one command: the shortcut tables, the menu's parked
+// command, text focus, the busy task's filter and review mode.
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+#include <memory>
+
+#include "app/app_state.h"
+#include "app/command_ids.h"
+#include "ui/command_chooser.h"
+
+namespace {
+
+CommandKeys Keys(std::initializer_list<CommandKey> pressed, bool ctrl = false, bool shift = false) {
+    CommandKeys keys;
+    for (CommandKey k : pressed) keys.Press(k);
+    keys.ctrl = ctrl;
+    keys.shift = shift;
+    return keys;
+}
+
+struct KeyCase {
+    const char* what;
+    CommandKeys keys;
+    bool review;
+    int expected;
+};
+
+}  // namespace
+
+TEST(CommandChooser, ShortcutTables) {
+    using K = CommandKey;
+    const KeyCase cases[] = {
+        {"Ctrl+Shift+Z redoes", Keys({K::Z}, true, true), false, kCommandRedo},
+        {"Ctrl+Z undoes", Keys({K::Z}, true), false, kCommandUndo},
+        {"plain Z is nothing", Keys({K::Z}), false, kCommandNone},
+        {"X clears the work area", Keys({K::X}), false, kCommandClearWorkArea},
+        {"Shift+X is nothing", Keys({K::X}, false, true), false, kCommandNone},
+        {"Ctrl+X cuts", Keys({K::X}, true), false, kCommandCut},
+        {"Ctrl+Shift+G ungroups", Keys({K::G}, true, true), false, kCommandUngroup},
+        {"Ctrl+G groups", Keys({K::G}, true), false, kCommandGroup},
+        {"G renders", Keys({K::G}), false, kCommandRender},
+        {"Ctrl+B saves a scene", Keys({K::B}, true), false, kCommandSaveScene},
+        {"with Ctrl only the Ctrl rows: Ctrl+D is nothing", Keys({K::D}, true), false, kCommandNone},
+        {"the top-row 1 makes a Spot", Keys({K::Digit1}), false, kCommandCreateSpot},
+        {"4 makes a Fill", Keys({K::Digit4}), false, kCommandCreateFill},
+        {"Backspace deletes", Keys({K::Backspace}), false, kCommandDelete},
+        {"Delete deletes", Keys({K::Delete}), false, kCommandDelete},
+        {"Space and Comma together nudge only", Keys({K::Space, K::Comma}), false, kCommandNudgeBack},
+        {"Period beats Comma", Keys({K::Comma, K::Period}), false, kCommandNudgeForward},
+        {"Ctrl+Comma is the Settings accelerator, not a nudge", Keys({K::Comma}, true), false, kCommandNone},
+        {"the first row in table order wins", Keys({K::Space, K::Escape}), false, kCommandPlayStop},
+        {"normal mode has no Minus", Keys({K::Minus}), false, kCommandNone},
+        {"review: Minus turns off", Keys({K::Minus}), true, kCommandReviewOff},
+        {"review: Equal turns on", Keys({K::Equal}), true, kCommandReviewOn},
+        {"review: Semicolon applies", Keys({K::Semicolon}), true, kCommandReviewApply},
+        {"review: Ctrl+A selects every suggestion", Keys({K::A}, true), true, kCommandReviewSelectAll},
+        {"review: no new events", Keys({K::Digit1}), true, kCommandNone},
+        {"review: no Draw Mode", Keys({K::D}), true, kCommandNone},
+        {"review: Ctrl+Shift+Z still redoes", Keys({K::Z}, true, true), true, kCommandRedo},
+        {"review: Period still nudges", Keys({K::Period}), true, kCommandNudgeForward},
+    };
+    for (const KeyCase& c : cases) EXPECT_EQ(ChooseKeyCommand(c.keys, c.review), c.expected) << c.what;
+}
+
+TEST(CommandChooser, KeysMenuFocusAndBusyTask) {
+    using K = CommandKey;
+    ChooserState idle;
+    // A key beats the menu, whose command is dropped.
+    EXPECT_EQ(ChooseCommand(Keys({K::X}), idle, kCommandOpen), kCommandClearWorkArea);
+    EXPECT_EQ(ChooseCommand(Keys({}), idle, kCommandOpen), kCommandOpen);
+
+    // A focused text field blocks the keys, not the menu.
+    ChooserState typing;
+    typing.textFocus = true;
+    EXPECT_EQ(ChooseCommand(Keys({K::Space}), typing, kCommandNone), kCommandNone);
+    EXPECT_EQ(ChooseCommand(Keys({K::Space}), typing, kCommandSave), kCommandSave);
+
+    // During a full render keys are not read; menu commands pass only
+    // from the allowed list.
+    ChooserState busy;
+    busy.busy = true;
+    EXPECT_EQ(ChooseCommand(Keys({}), busy, kCommandOpen), kCommandNone);
+    EXPECT_EQ(ChooseCommand(Keys({}), busy, kCommandTabEvents), kCommandTabEvents);
+    EXPECT_EQ(ChooseCommand(Keys({K::Space}), busy, kCommandNone), kCommandNone);
+    for (int id : {1, 2, 11, 14, 15, 38, 39, 40, 41, 42, 45, 46, 47, 48})
+        EXPECT_EQ(ChooseCommand(Keys({}), busy, id), id) << id;
+    for (int id : {3, 4, 8, 10, 19, 33, 35, 36, 37, 900, 1000, 2000, 3000})
+        EXPECT_EQ(ChooseCommand(Keys({}), busy, id), kCommandNone) << id;
+}
+
+TEST(CommandChooser, ParkedCommandIsTakenOnce) {
+    auto app = std::make_unique<AppState>();
+    app->pendingCommand.store(kCommandAbout);
+    EXPECT_EQ(TakeFrameCommand(*app, CommandKeys{}, ChooserState{}), kCommandAbout);
+    EXPECT_EQ(app->pendingCommand.load(), 0);
+    EXPECT_EQ(TakeFrameCommand(*app, CommandKeys{}, ChooserState{}), kCommandNone);
+
+    // Dropped by a key, it is gone, not left for the next frame.
+    app->pendingCommand.store(kCommandNew);
+    EXPECT_EQ(TakeFrameCommand(*app, Keys({CommandKey::T}), ChooserState{}), kCommandZoomIn);
+    EXPECT_EQ(app->pendingCommand.load(), 0);
+
+    // Review mode needs the Trace tab and a trace with data.
+    EXPECT_FALSE(InReviewMode(*app));
+    app->activeTab = 1;
+    EXPECT_FALSE(InReviewMode(*app));
+    app->opticalTrace.present.store(true);
+    EXPECT_TRUE(InReviewMode(*app));
+}
