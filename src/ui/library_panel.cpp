@@ -414,8 +414,11 @@ void DrawRenameField(RowContext& rc, int index, float x, float y, float right) {
     ImGui::SetCursorScreenPos(ImVec2(x, y - ImGui::GetStyle().FramePadding.y));
     ImGui::SetNextItemWidth(std::max(40.0f, right - x));
     if (app.libraryRenameFocus) ImGui::SetKeyboardFocusHere();
+    // Outlined like the row's checkbox, so the name reads as being edited.
+    ImGui::PushStyleVar(ImGuiStyleVar_FrameBorderSize, 1.0f);
     const bool enter = ImGui::InputText("##libren", app.libraryRenameBuffer, sizeof app.libraryRenameBuffer,
                                         ImGuiInputTextFlags_EnterReturnsTrue | ImGuiInputTextFlags_AutoSelectAll);
+    ImGui::PopStyleVar();
     const bool active = ImGui::IsItemActive();
     if (active) app.libraryRenameFocus = false;
     rc.panel.report.renameFieldShown = true;
@@ -455,6 +458,9 @@ void DrawLibraryRow(RowContext& rc, int index) {
     if (!missing) {
         ImGui::SetCursorScreenPos(ImVec2(x, mid - box / 2));
         ImGui::PushStyleVar(ImGuiStyleVar_FramePadding, ImVec2(1, 1));
+        // The theme's frame barely differs from the card: an outline keeps an
+        // unticked box (a library left out of the project) findable.
+        ImGui::PushStyleVar(ImGuiStyleVar_FrameBorderSize, 1.0f);
         ImGui::BeginDisabled(LibraryChangesWait(library));
         bool enabled = l.enabled != 0;
         if (ImGui::Checkbox("##en", &enabled)) {
@@ -463,7 +469,7 @@ void DrawLibraryRow(RowContext& rc, int index) {
             MarkLibrariesChanged(library);
         }
         ImGui::EndDisabled();
-        ImGui::PopStyleVar();
+        ImGui::PopStyleVar(2);
     } else {
         draw->AddText(ImVec2(x + box / 2 - ImGui::CalcTextSize("!").x / 2, mid - F / 2), gTheme.warning, "!");
     }
