@@ -121,6 +121,45 @@ struct AppState {
     double lastNudgeTime = -10;  // GUI time of the last nudge: a burst is one undo step
     int activeTab = 0;  // 0 = Events
 
+    // --- Timeline: view mode, ruler, curve draw mode (timeline_logic.h) ----
+    int laneMode = 0;       // 0 "Tracks", 1 "Curves", 2 "Curves+"
+    int rulerDragMode = 0;  // 0 none, 1 the in point, 2 the out point
+    int activeScene = -1;   // the scene the work area is linked to
+    bool drawViewSaved = false;
+    float drawSavedViewStart = 0;
+    float drawSavedViewDuration = 30;
+    int drawSavedLaneMode = 0;
+    float drawFocusStart = 0;
+    float drawFocusEnd = 0;
+
+    // --- Timeline: the event lane's gesture (event_lane_logic.h) ----------
+    float pressTime = 0;   // seconds under the mouse at the press
+    float pressX = 0;      // points: where the press was, for the move's dead zone
+    int resizingEvent = -1;
+    bool movingSelection = false;
+    bool moveStarted = false;
+    float moveGrabOffset = 0;
+    bool boxSelecting = false;
+    float boxStartX = 0;
+    float boxEndX = 0;
+    float boxStartY = 0;
+    float boxEndY = 0;
+
+    // --- Timeline: a curve stroke (curve_lane_logic.h) --------------------
+    // The stroke names its event and lane by index, never by pointer: the
+    // event list may be replaced under it (undo, a new event, a deletion),
+    // and then the stroke ends without writing (paintGeneration).
+    bool curvePainting = false;
+    float paintLastU = -1;
+    float paintLastV = 0;
+    int paintMinIndex = 256;
+    int paintMaxIndex = -1;
+    int paintEvent = -1;  // -1 until the stroke has painted
+    int paintLane = -1;   // 0 weight, 1 intensity
+    bool paintAbandoned = false;  // the document changed: nothing more until release
+    uint64_t paintGeneration = 0;   // undoHistory.generation when it began painting
+    size_t paintEventCount = 0;     // events then
+
     // --- Engine and render preferences -----------------------------------
     int projectSampleRate = 48000;
     bool protectSilence = true;

@@ -54,6 +54,7 @@
 #include "ui/job_protocol.h"
 #include "ui/library_panel.h"
 #include "ui/tab_row.h"
+#include "ui/timeline_panel.h"
 
 std::string ParseCommandLine(int argc, const char* const* argv) {
     static const char kExtension[] = ".tlproj";
@@ -69,9 +70,7 @@ std::string ParseCommandLine(int argc, const char* const* argv) {
 }
 
 bool LoopIsActive(const AppState& app, const SoundLibrary& library, const GuiActivity& gui) {
-    // The timeline's own drags (moving the selection, dragging an event's
-    // end) join this list with the timeline.
-    return app.playing || app.busyTask.busy.load() || app.traceRunning.load() || app.uiAnimating ||
+    return app.playing || app.movingSelection || app.resizingEvent >= 0 || app.curvePainting || app.busyTask.busy.load() || app.traceRunning.load() || app.uiAnimating ||
            app.toastTimer > 0 || library.scanRunning.load() != 0 || app.exportRunning.load() ||
            app.dragAccepted || app.dragHasFolder || app.dragHasVideo || app.dragHasAudio || gui.wantTextInput ||
            gui.popupOpen ||
@@ -367,6 +366,7 @@ int RunShell(int argc, char** argv) {
 
     RegisterStateDump(DumpFonts);
     RegisterStateDump(DumpTabRow);
+    RegisterStateDump(DumpTimeline);
     RegisterStateDump(DumpTitleBar);
     RegisterStateDump(DumpSecondLaunch);
     StartSecondLaunchListener();

@@ -6,6 +6,7 @@
 //   Pushing events       pointer, buttons, wheel, keys, text, drops, window events
 //   Captures             PNG screenshots, the state dump, idle measurement
 //   Test job             the busy task a script queues
+//   Fixtures             a project file as the document, playback started
 //   Running the script   StartTestDriver, TestDriverBeforeEvents and friends
 #include "app/test_driver.h"
 
@@ -30,6 +31,12 @@
 #include "app/frame_driver.h"
 #include "app/sdl_gl_backend.h"
 #include "document/file_util.h"
+#include "document/project.h"
+#include "document/selection.h"
+#include "document/undo.h"
+#include "persistence/project_load.h"
+#include "playback/audio_engine.h"
+#include "playback/engine_voices.h"
 #include "ui/draw_ui.h"
 
 // ---------------------------------------------------------------------------
@@ -113,6 +120,12 @@ struct TestDriver {
     int64_t idleFramesStart = 0;
     int64_t idlePresentedStart = 0;
     IdleFigures idle;
+    // Frames measured by "measure".
+    bool measuring = false;
+    double measureStartedAt = 0;
+    double measureCpuStart = 0;
+    int64_t measureFramesStart = 0;
+    IdleFigures measured;
     // Waiting for a file made by another process of the test.
     bool waitingFile = false;
     std::string waitPath;
@@ -324,6 +337,14 @@ void DumpDriverFields(const TestDriver& d, StateDump& dump) {
     dump.Field("drawExceptions", f.drawExceptions);
     dump.Field("frameCpu.p50Ms", FrameCpuPercentile(f, 0.5) * 1000.0);
     dump.Field("frameCpu.p95Ms", FrameCpuPercentile(f, 0.95) * 1000.0);
+    if (d.measured.measured) {
+        dump.Field("measure.seconds", d.measured.seconds);
+        dump.Field("measure.frames", d.measured.frames);
+        dump.Field("measure.fps", static_cast<double>(d.measured.frames) / d.measured.seconds);
+        dump.Field("measure.cpuSeconds", d.measured.cpuSeconds);
+        dump.Field("measure.frameCpuP50Ms", d.measured.frameCpuP50 * 1000.0);
+        dump.Field("measure.frameCpuP95Ms", d.measured.frameCpuP95 * 1000.0);
+    }
     if (d.idle.measured) {
         dump.Field("idle.seconds", d.idle.seconds);
         dump.Field("idle.frames", d.idle.frames);
@@ -400,6 +421,76 @@ void QueueTestJob(AppState& app, double seconds, bool full) {
     std::fflush(stdout);
 }
 
+// ---------------------------------------------------------------------------
+// Fixtures
+// ---------------------------------------------------------------------------
+
+// The test's project replaces the document whole, as opening a file would,
+// without building voices (nothing is rendered in a fixture that needs them).
+void LoadFixtureProject(TestDriver& d, const std::string& path) {
+    auto loaded = std::make_unique<Project>();
+    const ProjectLoadResult result = LoadProjectFile(path, *loaded);
+    if (!result.ok) {
+        std::printf("[Test] project %s FAILED: %s\n", path.c_str(), result.error.c_str());
+        std::fflush(stdout);
+        d.exitCode = 4;
+        return;
+    }
+    AppState& app = gAppState;
+    std::vector<Event> events = std::move(loaded->events);
+    ReplaceDocumentEvents(gAudioEngine, gProject.events, events, VoiceCurveLink::Clear);
+    loaded->events = std::move(events);  // the old list, dropped with the scratch document
+    Project& doc = gProject;
+    doc.results = std::move(loaded->results);
+    doc.scenes = std::move(loaded->scenes);
+    doc.userShapes = std::move(loaded->userShapes);
+    doc.bannedFiles = std::move(loaded->bannedFiles);
+    doc.bannedFileIds = std::move(loaded->bannedFileIds);
+    doc.totalDuration = loaded->totalDuration;
+    doc.fps = loaded->fps;
+    doc.startTC = loaded->startTC;
+    doc.rendered = loaded->rendered;
+    doc.publishedResultCount.store(int32_t(doc.results.size()));
+    doc.resultsRevision += 1;
+    app.linkedGroups = result.linkedGroups;
+    ClearUndoHistory(app.undoHistory);
+    ClearSelection(app);
+    std::printf("[Test] project %s: %zu events, %zu layers\n", path.c_str(), doc.events.size(), doc.results.size());
+    std::fflush(stdout);
+}
+
+void StartPlayback() {
+    gAppState.playing = true;
+    gAudioEngine.playing.store(1);
+    Log("play%s", "");
+}
+
+void StartMeasure(TestDriver& d, int frames) {
+    d.measuring = true;
+    d.measureStartedAt = WallSeconds();
+    d.measureCpuStart = ProcessCpuSeconds();
+    d.measureFramesStart = d.frames->framesDrawn;
+    d.frames->frameCpuSeconds.clear();
+    d.frames->frameCpuNext = 0;
+    d.waitUntilFrame = d.frames->framesDrawn + frames;
+}
+
+void FinishMeasure(TestDriver& d) {
+    d.measuring = false;
+    IdleFigures& f = d.measured;
+    f.measured = true;
+    f.seconds = WallSeconds() - d.measureStartedAt;
+    f.frames = d.frames->framesDrawn - d.measureFramesStart;
+    f.cpuSeconds = ProcessCpuSeconds() - d.measureCpuStart;
+    f.frameCpuP50 = FrameCpuPercentile(*d.frames, 0.5);
+    f.frameCpuP95 = FrameCpuPercentile(*d.frames, 0.95);
+    std::printf("[Test] measured %" PRId64 " frames in %.3f s (%.1f/s), CPU %.3f s, RenderFrame CPU p50 %.3f ms, "
+                "p95 %.3f ms\n",
+                f.frames, f.seconds, static_cast<double>(f.frames) / f.seconds, f.cpuSeconds, f.frameCpuP50 * 1000.0,
+                f.frameCpuP95 * 1000.0);
+    std::fflush(stdout);
+}
+
 void SendQuit(TestDriver& d) {
     if (d.quitSent) return;
     d.quitSent = true;
@@ -449,6 +540,9 @@ bool RunStep(TestDriver& d, const ScriptStep& s) {
             break;
         case ScriptOp::Wait: d.waitUntil = ScriptSeconds(d) + s.x; return false;
         case ScriptOp::Job: QueueTestJob(gAppState, s.x, s.full); break;
+        case ScriptOp::Project: LoadFixtureProject(d, s.text); break;
+        case ScriptOp::Play: StartPlayback(); break;
+        case ScriptOp::Measure: StartMeasure(d, s.count); return false;
         case ScriptOp::Quit:
             d.scriptDone = true;
             SendQuit(d);
@@ -515,6 +609,7 @@ void TestDriverBeforeEvents(TestDriver& d) {
         d.clockFrames = d.frames->framesDrawn;
     }
     if (d.frames->framesDrawn < d.waitUntilFrame || ScriptSeconds(d) < d.waitUntil) return;
+    if (d.measuring) FinishMeasure(d);
     while (!d.scriptDone && d.next < d.steps.size()) {
         const ScriptStep& s = d.steps[d.next++];
         if (!RunStep(d, s)) return;

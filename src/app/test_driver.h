@@ -58,6 +58,12 @@
 //   job SECONDS [full]  queue a cancellable busy task with a progress bar whose
 //                       job ends SECONDS after it was queued ("full": as a full
 //                       render, started at once under the live block)
+//   project PATH        read a project file into the document as the fixture of
+//                       the test (no voices are built; the undo history and the
+//                       selection are emptied)
+//   play                start playback (the transport's and the engine's flags)
+//   measure N           draw N frames and log their rate and CPU ("measure.*"
+//                       fields of the dump)
 //   quit                end the script: close the window the normal way
 //
 // A press and its release must reach the GUI in different frames (Dear ImGui
@@ -65,15 +71,16 @@
 // and key do. When the script ends without "quit", the driver quits. When
 // the program has not ended 10 s after the quit (an unsaved-changes prompt, a
 // running export), the driver ends the loop itself and the exit code is 3.
-// A script that cannot be read ends the program with exit code 2.
+// A script that cannot be read ends the program with exit code 2; a fixture
+// project that cannot be read makes the exit code 4.
 //
 // State dump
 // ----------
 // One "key=value" line per field, written by "dump": the window title, UI
 // scale, window size in pixels, display size in points, frames drawn, every
 // UILayout field ("layout.videoWidth=..."), activeTab, the regions drawn in
-// the last frame, the quit flags, the GUI's pointer, and after "idle" the
-// measured figures. Later parts of the window add their own fields by
+// the last frame, the quit flags, the GUI's pointer, and after "idle" or
+// "measure" the measured figures. Later parts of the window add their own fields by
 // registering a function (RegisterStateDump) at start-up.
 #pragma once
 
@@ -110,6 +117,9 @@ enum class ScriptOp {
     Clock,
     Wait,
     Job,
+    Project,
+    Play,
+    Measure,
     Quit,
 };
 
@@ -172,7 +182,7 @@ bool TestDriverWantsFrames(const TestDriver& driver);
 void TestDriverBeforeEvents(TestDriver& driver);
 // True once the driver has given up waiting for the program to quit.
 bool TestDriverShouldEndLoop(const TestDriver& driver);
-// 0, 2 (unreadable script) or 3 (the program did not quit).
+// 0, 2 (unreadable script), 3 (the program did not quit) or 4 (a fixture project could not be read).
 int TestDriverExitCode(const TestDriver& driver);
 // The scripted pointer (window pixels) and whether the last drop was let go
 // with Alt held: a drop reads these instead of the window system's.

@@ -176,6 +176,20 @@ bool ParseTestScript(const std::string& text, const std::string& baseFolder, std
             s.op = ScriptOp::DropComplete;
             s.modifiers = w.size() == 2 ? KMOD_LALT : KMOD_NONE;
             steps.push_back(s);
+        } else if (cmd == "play") {
+            if (!expect(1)) return fail("play takes no argument");
+            s.op = ScriptOp::Play;
+            steps.push_back(s);
+        } else if (cmd == "measure") {
+            if (!expect(2) || !WholeNumber(w[1], s.count) || s.count < 1) return fail("measure takes a frame count");
+            s.op = ScriptOp::Measure;
+            steps.push_back(s);
+        } else if (cmd == "project") {
+            s.text = RestOfLine(line, cmd);
+            if (s.text.empty()) return fail("project needs a path");
+            s.text = ResolvePath(s.text, baseFolder);
+            s.op = ScriptOp::Project;
+            steps.push_back(s);
         } else if (cmd == "text" || cmd == "drop" || cmd == "dropfile" || cmd == "screenshot" || cmd == "dump") {
             s.text = RestOfLine(line, cmd);
             if (s.text.empty()) return fail(cmd + " needs an argument");

@@ -1,4 +1,4 @@
-// curve.cpp — sampling and generators of the 256-point event curves.
+// curve.cpp — sampling, generators, smoothing and painting of the 256-point event curves.
 #include "document/curve.h"
 
 #include <algorithm>
@@ -63,5 +63,32 @@ void SmoothCurveRange(Curve256& curve, int first, int last) {
             for (int d = -3; d <= 3; ++d) sum += w[d + 3] * copy[std::clamp(i + d, 0, 255)];
             curve[i] = sum / wsum;
         }
+    }
+}
+
+void PaintCurveSegment(Curve256& curve, float x, float value, float lastX, float lastValue, int& lowestIndex,
+                       int& highestIndex) {
+    if (!std::isfinite(x) || !std::isfinite(value)) return;
+    x = std::clamp(x, 0.0f, 1.0f);
+    const bool fromLast = lastX >= 0 && std::isfinite(lastX) && std::isfinite(lastValue);
+    if (fromLast) lastX = std::min(lastX, 1.0f);
+    const int steps = fromLast ? std::max(static_cast<int>(2.0f * std::fabs(x - lastX) * 256.0f), 1) : 1;
+    for (int i = 0; i < steps; ++i) {
+        float px = x, pv = value;
+        if (fromLast && steps >= 2) {
+            const float f = static_cast<float>(i + 1) / static_cast<float>(steps);
+            px = lastX + (x - lastX) * f;
+            pv = lastValue + (value - lastValue) * f;
+        }
+        const int c = static_cast<int>(px * 256.0f);
+        const int lo = std::max(c - 3, 0);
+        const int hi = std::min(c + 3, 255);
+        for (int k = lo; k <= hi; ++k) {
+            const float d = static_cast<float>(std::abs(k - c)) / 3.0f;
+            const float w = 1.0f - d * d;
+            curve[static_cast<size_t>(k)] = curve[static_cast<size_t>(k)] * (1.0f - w) + pv * w;
+        }
+        lowestIndex = std::min(lowestIndex, lo);
+        highestIndex = std::max(highestIndex, hi);
     }
 }

@@ -4,7 +4,8 @@
 //   Helpers                OwnMaterialEvent: the event of a new Bed or Clip
 //   FirstResultOf
 //   AddBedAtPlayhead
-//   PlaceAudioFileAsClip
+//   PlaceAudioFileAsClip / PlaceAudioFilesAsClips
+//   PlaceAudioFilesAsBed
 //   RevertBounce
 #include "document/event_placement.h"
 
@@ -77,24 +78,23 @@ int AddBedAtPlayhead() { return AddBedAtPlayhead(ProgramDocumentContext()); }
 // PlaceAudioFileAsClip
 // ---------------------------------------------------------------------------
 
-int PlaceAudioFileAsClip(const DocumentContext& ctx) {
-    AppState& app = *ctx.app;
-    if (!app.openFileDialog || EditRefused(ctx, "Placing a Clip")) return -1;
-    const std::string path = app.openFileDialog("Place Audio File", "wav");
-    if (path.empty()) return -1;
+namespace {
+
+// A path that does not fit a Clip's file field would name another file (or
+// none): it is refused whole, with a log line.
+bool FitsClipPath(const std::string& path) {
+    if (path.size() < sizeof(Event::pinnedFile)) return true;
+    std::printf("[Edit] Clip not placed: its path has %zu bytes, a Clip holds at most %zu: %s\n", path.size(),
+                sizeof(Event::pinnedFile) - 1, path.c_str());
+    std::fflush(stdout);
+    return false;
+}
+
+// Appends a locked Clip of the file at the context's time, builds its layer
+// and takes the layer's length. The caller took the undo step.
+int AppendClipForFile(const DocumentContext& ctx, const std::string& path) {
     Project& project = *ctx.project;
     Event clip = OwnMaterialEvent(ctx.currentTime, kShapeClip, 2.0f, project.groups[1].stereo);
-    // A cut path would name another file (or none): refuse it whole.
-    if (path.size() >= sizeof(clip.pinnedFile)) {
-        std::printf("[Edit] Clip not placed: its path has %zu bytes, a Clip holds at most %zu: %s\n", path.size(),
-                    sizeof(clip.pinnedFile) - 1, path.c_str());
-        std::fflush(stdout);
-        app.toastText = "Path too long to place as a Clip";
-        app.toastTimer = 4;
-        return -1;
-    }
-    if (!PushUndoSnapshot(ctx)) return -1;
-
     CopyTextField(clip.pinnedFile, path);
     clip.pinnedFileId = FileRegistry::Instance().FileRefForPath(path).id;  // empty when unreadable
     clip.hasPinnedFiles = true;
@@ -106,7 +106,24 @@ int PlaceAudioFileAsClip(const DocumentContext& ctx) {
     placed.duration = std::max(placed.duration, 0.1f);
     const int layer = FirstResultOf(project, index);
     if (layer >= 0) placed.duration = project.results[size_t(layer)].duration;
-    AssignTracks(project);
+    return index;
+}
+
+}  // namespace
+
+int PlaceAudioFileAsClip(const DocumentContext& ctx) {
+    AppState& app = *ctx.app;
+    if (!app.openFileDialog || EditRefused(ctx, "Placing a Clip")) return -1;
+    const std::string path = app.openFileDialog("Place Audio File", "wav");
+    if (path.empty()) return -1;
+    if (!FitsClipPath(path)) {
+        app.toastText = "Path too long to place as a Clip";
+        app.toastTimer = 4;
+        return -1;
+    }
+    if (!PushUndoSnapshot(ctx)) return -1;
+    const int index = AppendClipForFile(ctx, path);
+    AssignTracks(*ctx.project);
     SelectEvent(app, index);
     app.deferredRebuild.store(true);
     app.modified = true;
@@ -114,6 +131,45 @@ int PlaceAudioFileAsClip(const DocumentContext& ctx) {
 }
 
 int PlaceAudioFileAsClip() { return PlaceAudioFileAsClip(ProgramDocumentContext()); }
+
+std::vector<int> PlaceAudioFilesAsClips(const DocumentContext& ctx, const std::vector<std::string>& paths) {
+    std::vector<int> added;
+    if (EditRefused(ctx, "Placing Clips")) return added;
+    std::vector<std::string> usable;
+    for (const std::string& path : paths)
+        if (!path.empty() && FitsClipPath(path)) usable.push_back(path);
+    if (usable.empty() || !PushUndoSnapshot(ctx)) return added;
+    AppState& app = *ctx.app;
+    ClearSelection(app);
+    for (const std::string& path : usable) added.push_back(AppendClipForFile(ctx, path));
+    SelectEvents(app, added);
+    app.selectedEvent = added.back();
+    // Tracks, used tracks, a voice per new layer and the levels, then the
+    // playhead where it was, so the new Clips play at once.
+    RerenderEvents(ctx, added);
+    SeekPlayback(*ctx.engine, ctx.currentTime);
+    app.modified = true;
+    return added;
+}
+
+// ---------------------------------------------------------------------------
+// PlaceAudioFilesAsBed
+// ---------------------------------------------------------------------------
+
+int PlaceAudioFilesAsBed(const DocumentContext& ctx, const std::vector<std::string>& paths) {
+    if (paths.empty() || EditRefused(ctx, "Placing a Bed") || !PushUndoSnapshot(ctx)) return -1;
+    const int index = AddEvent(ctx, ctx.currentTime, kShapeBed, 0.5f);
+    if (index < 0) return -1;
+    Project& project = *ctx.project;
+    // The designer's own layers: a render leaves the Bed as it is.
+    project.events[size_t(index)].locked = true;
+    AddFilesToBedEvent(project, index, paths, ctx.library);
+    AppState& app = *ctx.app;
+    SelectEvent(app, index);
+    app.modified = true;
+    app.pendingBedLoadEvent = index;
+    return index;
+}
 
 // ---------------------------------------------------------------------------
 // RevertBounce

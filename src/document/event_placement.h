@@ -4,6 +4,8 @@
 // Index
 //   AddBedAtPlayhead       an empty locked Bed of 8 s ("Place Bed")
 //   PlaceAudioFileAsClip   a file chosen in a dialog, as a locked Clip ("Place Clip...")
+//   PlaceAudioFilesAsClips dropped files, one locked Clip each
+//   PlaceAudioFilesAsBed   dropped files (Alt held), one locked Bed with a layer each
 //   RevertBounce           a bounced Clip back into the events it was made from
 //   FirstResultOf          the first layer of an event (a Clip's one layer)
 //   OwnMaterialEvent       the event of a Bed or Clip of the designer's own material
@@ -12,6 +14,9 @@
 // the argument-less forms act on the program's own. All refuse (changing
 // nothing) while the document may not change. Interface thread.
 #pragma once
+
+#include <string>
+#include <vector>
 
 #include "document/document_context.h"
 
@@ -40,6 +45,20 @@ int AddBedAtPlayhead();
 // rebuild deferred. Returns its index, or -1.
 int PlaceAudioFileAsClip(const DocumentContext& ctx);
 int PlaceAudioFileAsClip();
+
+// One undo step for all of them; then one locked Clip per file at the
+// current time (a path too long for a Clip is skipped with a log line), each
+// with its layer built and its length taken from it; the new Clips become the
+// selection with the last one as the anchor; tracks assigned, a voice built
+// for each new layer and levelled, playback sought to the current time.
+// Returns their indices (none when refused or no path fits).
+std::vector<int> PlaceAudioFilesAsClips(const DocumentContext& ctx, const std::vector<std::string>& paths);
+
+// One undo step; a locked Bed at the current time holding every file as a
+// layer (AddFilesToBedEvent), selected alone and left for the "Loading bed…"
+// task (pendingBedLoadEvent). Returns its index, or -1 when refused or
+// without paths.
+int PlaceAudioFilesAsBed(const DocumentContext& ctx, const std::vector<std::string>& paths);
 
 // For a Clip that keeps the events it was bounced from: undo step; the Clip
 // is deleted (selection and voices follow); its sources come back at the

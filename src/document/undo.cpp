@@ -37,6 +37,7 @@ UndoSnapshot SwapIntoDocument(const DocumentContext& ctx, UndoSnapshot&& incomin
     outgoing.rendered = std::exchange(project.rendered, incoming.rendered);
     project.publishedResultCount.store(int32_t(project.results.size()));
     project.resultsRevision += 1;
+    ctx.app->undoHistory.generation += 1;
     return outgoing;
 }
 
@@ -81,6 +82,7 @@ bool PushUndoSnapshot(const DocumentContext& ctx) {
     history.undo.push_back(std::move(snapshot));
     while (history.undo.size() > kUndoLimit) history.undo.pop_front();
     history.redo.clear();
+    history.generation += 1;
     ctx.app->modified = true;
     return true;
 }
@@ -109,6 +111,7 @@ bool RestoreUndoSnapshot(const DocumentContext& ctx, UndoSnapshot snapshot) {
 void ClearUndoHistory(UndoHistory& history) {
     history.undo.clear();
     history.redo.clear();
+    history.generation += 1;
 }
 
 bool RunUndoCommand(const DocumentContext& ctx, bool redo) {

@@ -20,6 +20,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <string>
 #include <vector>
@@ -42,6 +43,10 @@ struct UndoSnapshot {
 struct UndoHistory {
     std::deque<UndoSnapshot> undo;  // oldest at the front
     std::deque<UndoSnapshot> redo;  // holds only what Undo moved there
+    // Raised by every push, step, restore and clear. A gesture that spans
+    // frames (a curve stroke) keeps the value it started with: when it has
+    // moved on, the document the gesture was editing is no longer there.
+    uint64_t generation = 0;
 };
 
 constexpr size_t kUndoLimit = 50;

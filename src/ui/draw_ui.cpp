@@ -45,6 +45,7 @@
 #include "ui/job_protocol.h"
 #include "ui/library_panel.h"
 #include "ui/tab_row.h"
+#include "ui/timeline_panel.h"
 
 UiFrameState gUiFrame;
 
@@ -174,7 +175,7 @@ void DrawRegions(AppState& app, const UILayout& layout) {
         ImGui::EndChild();
     }
 
-    // The timeline panel draws itself at TimelineRect(layout).
+    TimelinePanel(ImGui::GetWindowDrawList(), layout);
 
     if (BeginRegion("##footer", FooterRect(layout))) {
         // Status line and counters.
@@ -255,7 +256,7 @@ void DrawUI() {
     if (DocumentMayChange(app)) {
         TakeVideoUnloadRequest(app, services);
         TakeDroppedVideo(app, gProject);
-        TakeDroppedAudio(app, gProject, gSoundLibrary);
+        TakeDroppedAudio(ProgramDocumentContext(), gSoundLibrary);
     }
 
     // 9. Job protocol: the requests, the busy task's start and finish, and

@@ -9,12 +9,18 @@
 #include "ui/drop_handover.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <string>
 
 #include "app/app_state.h"
+#include "document/document_context.h"
 #include "document/event.h"
+#include "document/event_edits.h"
+#include "document/event_placement.h"
 #include "document/project.h"
+#include "document/selection.h"
+#include "document/undo.h"
 #include "library/library_folders.h"
 #include "library/palettes.h"
 #include "library/sound_library.h"
@@ -33,8 +39,14 @@ DropZones gDropZones;
 void ClearDropZones(DropZones& zones) { zones.zones.clear(); }
 
 void NoteDropZone(DropZoneKind kind, const LayoutRect& rect, int scene) {
-    gDropZones.zones.push_back(DropZone{kind, rect, scene});
+    DropZone zone;
+    zone.kind = kind;
+    zone.rect = rect;
+    zone.scene = scene;
+    NoteDropZone(zone);
 }
+
+void NoteDropZone(const DropZone& zone) { gDropZones.zones.push_back(zone); }
 
 // ---------------------------------------------------------------------------
 // ChooseAudioDropCase
@@ -73,6 +85,15 @@ AudioDropChoice ChooseAudioDropCase(const AppState& app, const Project& doc, con
         return choice;
     }
     choice.kind = app.droppedAltKey ? AudioDropCase::NewBed : AudioDropCase::Clips;
+    // On the timeline the drop marker showed where the sounds go: the
+    // playhead moves there first.
+    if (const DropZone* z = ZoneAt(zones, DropZoneKind::Timeline, x, y)) {
+        if (z->rect.width > 0 && z->viewDuration > 0) {
+            const float t = z->viewStart + (x - z->rect.x) / z->rect.width * z->viewDuration;
+            const float fps = z->fps > 0 ? z->fps : 25.0f;
+            choice.time = std::max(0.0f, std::round(t * fps) / fps);
+        }
+    }
     return choice;
 }
 
@@ -131,30 +152,71 @@ void MakePaletteFromDrop(AppState& app, SoundLibrary& library, const std::vector
     app.libraryIndex = index;
 }
 
-// (b)–(e) change the document through the edit operations with an undo
-// snapshot first (PushUndoSnapshot, AddSceneBed, AddFilesToBedEvent,
-// SelectEvent, UpdateVoiceLevels); until those exist the files are let go
-// with a log line, so nothing is changed without a way back.
-void WaitForEditOperations(const char* what, const std::vector<std::string>& files) {
-    std::printf("[UI] drop: %zu audio file%s for %s: the edit operations are not built yet\n", files.size(),
-                files.size() == 1 ? "" : "s", what);
+// (b) and (c): one undo step, then the files as layers of the Bed, which
+// the "Loading bed…" task then voices.
+void AddFilesToBedFromDrop(const DocumentContext& ctx, int bed, const std::vector<std::string>& files,
+                           const SoundLibrary& library) {
+    AppState& app = *ctx.app;
+    AddFilesToBedEvent(*ctx.project, bed, files, &library);
+    app.modified = true;
+    app.pendingBedLoadEvent = bed;
+}
+
+void DropOnSceneBed(const DocumentContext& ctx, int scene, const std::vector<std::string>& files,
+                    const SoundLibrary& library) {
+    if (!PushUndoSnapshot(ctx)) return;
+    const int bed = AddSceneBed(ctx, scene);
+    if (bed < 0) return;
+    AddFilesToBedFromDrop(ctx, bed, files, library);
+    SelectEvent(*ctx.app, bed);
+}
+
+void DropOnSelectedBed(const DocumentContext& ctx, const std::vector<std::string>& files,
+                       const SoundLibrary& library) {
+    const int bed = ctx.app->selectedEvent;
+    if (bed < 0 || size_t(bed) >= ctx.project->events.size() || !PushUndoSnapshot(ctx)) return;
+    AddFilesToBedFromDrop(ctx, bed, files, library);
+}
+
+void Log(const char* what, const std::vector<std::string>& files) {
+    std::printf("[UI] drop: %zu audio file%s for %s\n", files.size(), files.size() == 1 ? "" : "s", what);
     std::fflush(stdout);
 }
 
 }  // namespace
 
-void TakeDroppedAudio(AppState& app, Project& doc, SoundLibrary& library) {
+void TakeDroppedAudio(const DocumentContext& ctx, SoundLibrary& library) {
+    AppState& app = *ctx.app;
     if (app.droppedAudioFiles.empty()) return;
     std::vector<std::string> files;
     files.swap(app.droppedAudioFiles);
-    const AudioDropChoice choice = ChooseAudioDropCase(app, doc, gDropZones);
+    const AudioDropChoice choice = ChooseAudioDropCase(app, *ctx.project, gDropZones);
     app.droppedAltKey = false;
     app.dragHoverScene = -1;
+    DocumentContext at = ctx;
+    if (choice.time >= 0 && (choice.kind == AudioDropCase::NewBed || choice.kind == AudioDropCase::Clips)) {
+        app.currentTime = std::min(choice.time, std::max(ctx.project->totalDuration, 0.0f));
+        at.currentTime = app.currentTime;
+        SeekPlayback(*ctx.engine, app.currentTime);
+        if (gVideoPlayer.loaded) SeekReferenceVideo(gVideoPlayer, app.currentTime);
+    }
     switch (choice.kind) {
         case AudioDropCase::Palette: MakePaletteFromDrop(app, library, files); break;
-        case AudioDropCase::SceneBed: WaitForEditOperations("a scene's Bed", files); break;
-        case AudioDropCase::SelectedBed: WaitForEditOperations("the selected Bed", files); break;
-        case AudioDropCase::NewBed: WaitForEditOperations("a new Bed", files); break;
-        case AudioDropCase::Clips: WaitForEditOperations("Clips", files); break;
+        case AudioDropCase::SceneBed:
+            Log("a scene's Bed", files);
+            DropOnSceneBed(at, choice.scene, files, library);
+            break;
+        case AudioDropCase::SelectedBed:
+            Log("the selected Bed", files);
+            DropOnSelectedBed(at, files, library);
+            break;
+        case AudioDropCase::NewBed:
+            Log("a new Bed", files);
+            PlaceAudioFilesAsBed(at, files);
+            break;
+        case AudioDropCase::Clips:
+            Log("Clips", files);
+            PlaceAudioFilesAsClips(at, files);
+            break;
     }
 }

@@ -8,7 +8,9 @@
 //                                           of audio files becomes
 //   TakeDroppedVideo                        a dropped video opens as the reference
 //   TakeDroppedFolders                      dropped folders are scanned or queued
-//   TakeDroppedAudio                        dropped audio files, once, then cleared
+//   TakeDroppedAudio                        dropped audio files, once, then cleared:
+//                                           a palette, a scene's Bed, the selected
+//                                           Bed, a new Bed or Clips
 //
 // SDL reports no hover, so the panels cannot highlight a zone while a drag
 // is over them; they record their zones while they draw, and a drop is
@@ -20,6 +22,7 @@
 #include "ui/ui_layout.h"
 
 struct AppState;
+struct DocumentContext;
 struct Project;
 struct SoundLibrary;
 
@@ -27,12 +30,18 @@ enum class DropZoneKind {
     LibraryPanel,  // audio dropped here becomes a palette
     TabPanel,      // audio dropped here joins the selected Bed
     SceneBlock,    // audio dropped here becomes the scene's Bed
+    Timeline,      // the time area: Clips or a Bed go where the drop marker showed
 };
 
 struct DropZone {
     DropZoneKind kind = DropZoneKind::TabPanel;
     LayoutRect rect;  // points
     int scene = -1;   // SceneBlock only
+    // Timeline only: the view across the zone's width and the frame rate,
+    // to turn the drop's x into a time.
+    float viewStart = 0;
+    float viewDuration = 0;
+    float fps = 25;
 };
 
 struct DropZones {
@@ -44,6 +53,7 @@ extern DropZones gDropZones;
 // own while it draws.
 void ClearDropZones(DropZones& zones);
 void NoteDropZone(DropZoneKind kind, const LayoutRect& rect, int scene = -1);
+void NoteDropZone(const DropZone& zone);
 
 enum class AudioDropCase {
     Palette,      // (a) onto the library panel
@@ -56,6 +66,8 @@ enum class AudioDropCase {
 struct AudioDropChoice {
     AudioDropCase kind = AudioDropCase::Clips;
     int scene = -1;  // SceneBed
+    float time = -1; // NewBed and Clips dropped on the timeline: the frame under
+                     // the drop, where the playhead goes first; -1 elsewhere
 };
 
 // From the drop's position (dragHoverX/Y), its scene index (dragHoverScene,
@@ -73,4 +85,6 @@ void TakeDroppedVideo(AppState& app, Project& doc);
 void TakeDroppedFolders(AppState& app, SoundLibrary& library);
 
 // Step 8 of the frame. Clears the files, the Alt flag and the scene index.
-void TakeDroppedAudio(AppState& app, Project& doc, SoundLibrary& library);
+// (b) to (e) take one undo step each (the edit operations refuse while the
+// document may not change; DrawUI calls this only when it may).
+void TakeDroppedAudio(const DocumentContext& ctx, SoundLibrary& library);

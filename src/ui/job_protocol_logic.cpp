@@ -13,7 +13,9 @@
 
 #include "app/app_state.h"
 #include "document/busy_task.h"
+#include "document/event_edits.h"
 #include "document/project.h"
+#include "document/undo.h"
 #include "export/export_job.h"
 #include "playback/audio_engine.h"
 #include "render/clip_bed_events.h"
@@ -27,16 +29,17 @@ constexpr double kExportLingerSeconds = 0.8;
 constexpr double kFadeDelaySeconds = 0.2;
 constexpr double kFadeSeconds = 0.3;
 
-// Step 2. Deleting needs the edit operations (undo snapshot, selection
-// renumbering, DeleteEvent); until they exist the request is let go with a
-// log line, so nothing is changed without a way back.
-void TakePendingDelete(AppState& app, const Project& project) {
+// Step 2. The deletion with its undo step; DeleteEventWithVoices also
+// renumbers the selection and drops and renumbers the voices, so no full
+// voice rebuild is needed after it.
+void TakePendingDelete(const DocumentContext& ctx) {
+    AppState& app = *ctx.app;
     const int index = app.pendingDeleteEvent;
     if (index < 0) return;
     app.pendingDeleteEvent = -1;
-    if (index >= static_cast<int>(project.events.size())) return;
-    std::printf("[UI] deleting event %d: the edit operations are not built yet\n", index);
-    std::fflush(stdout);
+    if (index >= static_cast<int>(ctx.project->events.size())) return;
+    if (!PushUndoSnapshot(ctx) || !DeleteEventWithVoices(ctx, index)) return;
+    app.modified = true;
 }
 
 // Step 4.
@@ -81,7 +84,7 @@ void TakeJobRequests(const DocumentContext& ctx, bool leftButtonDown) {
     FollowSceneLinks(project);
     if (!leftButtonDown && RebuildBedEvents(project)) app.deferredRebuild.store(true);
     // 2. The timeline's deletion.
-    TakePendingDelete(app, project);
+    TakePendingDelete(ctx);
     // 3. The voices again, once for any number of raises.
     if (app.deferredRebuild.exchange(false)) RebuildCacheAsync(ctx, "Updating audio...", false);
     // 4, 5. One task a frame: a request behind a queued one waits.

@@ -5,10 +5,12 @@
 #include <memory>
 
 #include "app/app_state.h"
+#include "document/document_context.h"
 #include "document/event.h"
 #include "document/project.h"
 #include "library/sound_library.h"
 #include "picture/video_player.h"
+#include "playback/audio_engine.h"
 #include "support/audio_fixtures.h"
 #include "support/temp_dir.h"
 #include "support/video_fixtures.h"
@@ -20,6 +22,7 @@ struct Rig {
     std::unique_ptr<AppState> app = std::make_unique<AppState>();
     std::unique_ptr<Project> doc = std::make_unique<Project>();
     std::unique_ptr<SoundLibrary> library = std::make_unique<SoundLibrary>();
+    std::unique_ptr<AudioEngine> engine = std::make_unique<AudioEngine>();
     DropZones zones;
 
     Rig() {
@@ -29,6 +32,7 @@ struct Rig {
         zones.zones.push_back({DropZoneKind::SceneBlock, {180, 400, 80, 16}, 1});
         doc->scenes.resize(2);
     }
+    DocumentContext Context() { return MakeDocumentContext(*doc, *library, *engine, *app); }
     AudioDropChoice At(float x, float y, bool alt = false) {
         app->dragHoverX = x;
         app->dragHoverY = y;
@@ -94,7 +98,7 @@ TEST(DropHandover, AudioOnTheLibraryPanelBecomesASelectedPalette) {
     rig.app->dragHoverX = 800;
     rig.app->dragHoverY = 100;
     gDropZones = rig.zones;
-    TakeDroppedAudio(*rig.app, *rig.doc, *rig.library);
+    TakeDroppedAudio(rig.Context(), *rig.library);
     gDropZones = DropZones{};
     ASSERT_EQ(rig.library->libraries.size(), 2u);
     EXPECT_EQ(rig.library->libraries[1].name, "Storm Palette");

@@ -1,0 +1,230 @@
+// curve_lanes.cpp — the "Weight" and "Intensity" lanes: every event's curve
+// over its span, and painting the selected event's curve with Alt held or
+// in curve draw mode.
+//
+// Index
+//   DrawCurveLane        one curve in a lane (filled columns and a line)
+//   Band scale           the weight lane's spectral bands in draw mode
+//   Painting             "##wlane" / "##ilane" input
+//   DrawCurveLanes
+//
+// Sampling and the stroke's rules are in curve_lane_logic.h.
+#include <imgui.h>
+
+#include <algorithm>
+#include <cfloat>
+
+#include "app/app_state.h"
+#include "app/theme.h"
+#include "document/document_context.h"
+#include "document/event.h"
+#include "document/project.h"
+#include "document/selection.h"
+#include "picture/video_player.h"
+#include "ui/curve_lane_logic.h"
+#include "ui/event_lane_logic.h"
+#include "ui/timeline_frame.h"
+#include "ui/ui_colors.h"
+
+namespace {
+
+ImU32 Col(uint32_t packed, int alpha) { return static_cast<ImU32>(WithAlpha(packed, alpha)); }
+
+int Scaled(int alpha, float multiplier) { return static_cast<int>(static_cast<float>(alpha) * multiplier); }
+
+// A quad from (xa, ya) to (xb, yb) down to `bottom`, written straight into
+// the list (a lane holds thousands of them; the path API would be slower).
+void FillColumn(ImDrawList* draw, const ImVec2& uv, float xa, float ya, float xb, float yb, float bottom,
+                ImU32 color) {
+    draw->PrimReserve(6, 4);
+    const auto base = static_cast<ImDrawIdx>(draw->_VtxCurrentIdx);
+    draw->PrimWriteIdx(base);
+    draw->PrimWriteIdx(static_cast<ImDrawIdx>(base + 1));
+    draw->PrimWriteIdx(static_cast<ImDrawIdx>(base + 2));
+    draw->PrimWriteIdx(base);
+    draw->PrimWriteIdx(static_cast<ImDrawIdx>(base + 2));
+    draw->PrimWriteIdx(static_cast<ImDrawIdx>(base + 3));
+    draw->PrimWriteVtx(ImVec2(xa, ya), uv, color);
+    draw->PrimWriteVtx(ImVec2(xb, yb), uv, color);
+    draw->PrimWriteVtx(ImVec2(xb, bottom), uv, color);
+    draw->PrimWriteVtx(ImVec2(xa, bottom), uv, color);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// DrawCurveLane
+// ---------------------------------------------------------------------------
+
+void DrawCurveLane(ImDrawList* draw, const Curve256& curve, float x0, float x1, float top, float height,
+                   float clipLeft, float clipRight, uint32_t color, bool highlighted, float scale, float offset,
+                   bool heatMode, float alphaMultiplier) {
+    const float a = std::max(clipLeft, x0);
+    const float b = std::min(clipRight, x1);
+    if (x1 - x0 < 2 || a >= b) return;
+    const CurveLaneSteps steps = CurveLaneStepsFor(a, b);
+    if (steps.count < 1) return;
+    const float bottom = top + height;
+    const int n = steps.count;
+    // Points 0..n at a + k × step.
+    constexpr int kMaxPoints = 512;
+    ImVec2 points[kMaxPoints];
+    float values[kMaxPoints];
+    const int count = std::min(n + 1, kMaxPoints);
+    for (int k = 0; k < count; ++k) {
+        const float x = a + static_cast<float>(k) * steps.step;
+        values[k] = CurveLaneValue(curve, x, x0, x1, scale, offset);
+        points[k] = ImVec2(x, top + (1 - values[k]) * height);
+    }
+
+    const int fillAlpha = Scaled(heatMode ? (highlighted ? 80 : 50) : (highlighted ? 55 : 30), alphaMultiplier);
+    const ImU32 plainFill = Col(color, fillAlpha);
+    const ImVec2 uv = ImGui::GetFontTexUvWhitePixel();
+    for (int k = 0; k + 1 < count; ++k) {
+        const ImU32 fill = heatMode ? Col(LevelColor(0.5f * (values[k] + values[k + 1])), fillAlpha) : plainFill;
+        FillColumn(draw, uv, points[k].x, points[k].y, points[k + 1].x, points[k + 1].y, bottom, fill);
+    }
+
+    const float thickness = highlighted ? 1.8f : 1.2f;
+    if (!heatMode) {
+        draw->AddPolyline(points, count, Col(color, Scaled(highlighted ? 220 : 140, alphaMultiplier)), 0, thickness);
+        return;
+    }
+    const int lineAlpha = Scaled(highlighted ? 240 : 160, alphaMultiplier);
+    for (int k = 0; k + 1 < count; ++k)
+        draw->AddLine(points[k], points[k + 1], Col(LevelColor(0.5f * (values[k] + values[k + 1])), lineAlpha),
+                      thickness);
+}
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Band scale
+// ---------------------------------------------------------------------------
+
+// In draw mode the weight lane's name gives way to its bands: grid lines at
+// a fifth of the lane's height each, and the band names with their
+// frequencies in the label column.
+void DrawBandScale(const TimelineFrame& f, float top, float height) {
+    static const char* const kBands[5] = {"Air", "High", "Mid", "Low", "Sub"};
+    static const char* const kFrequencies[5] = {"6k", "2k", "750", "150", "20"};
+    ImDrawList* draw = f.draw;
+    const float right = f.view.x0 + f.view.width;
+    for (int k = 1; k <= 4; ++k) {
+        const float y = top + 0.2f * static_cast<float>(k) * height;
+        draw->AddLine(ImVec2(f.view.x0, y), ImVec2(right, y), Col(gTheme.textDim, 40), 1);
+    }
+    const float size = std::min(f.smallSize, 0.2f * height);
+    const float bandX = f.left + 8 + 4;
+    float freqX = bandX;
+    for (const char* band : kBands) freqX = std::max(freqX, bandX + f.smallFont->CalcTextSizeA(size, FLT_MAX, 0, band).x);
+    freqX += 6;
+    for (int k = 0; k < 5; ++k) {
+        const float y = top + (0.1f + 0.2f * static_cast<float>(k)) * height - size / 2;
+        draw->AddText(f.smallFont, size, ImVec2(bandX, y), Col(gTheme.textDim, 200), kBands[k]);
+        draw->AddText(f.smallFont, size, ImVec2(freqX, y), Col(gTheme.textDim, 130), kFrequencies[k]);
+    }
+}
+
+bool SelectedIsBed(const AppState& app, const Project& project) {
+    if (app.selectedEvents.size() != 1) return false;
+    const int index = *app.selectedEvents.begin();
+    return index >= 0 && size_t(index) < project.events.size() && project.events[size_t(index)].shape == kShapeBed;
+}
+
+// ---------------------------------------------------------------------------
+// Painting
+// ---------------------------------------------------------------------------
+
+void SeekVideoToPlayhead(const AppState& app) {
+    if (gVideoPlayer.loaded) SeekReferenceVideo(gVideoPlayer, app.currentTime);
+}
+
+void HandleLanePainting(TimelineFrame& f, int lane, float top, float height) {
+    const DocumentContext& ctx = *f.ctx;
+    AppState& app = *f.app;
+    const ImGuiIO& io = ImGui::GetIO();
+    const bool paintMode = io.KeyAlt || app.curveDrawMode;
+    const bool active = ImGui::IsItemActive() && ImGui::IsMouseDown(0);
+    if (ImGui::IsItemHovered() && paintMode) ImGui::SetMouseCursor(ImGuiMouseCursor_Hand);
+    const float t = UnmapRange(f.view, io.MousePos.x);
+
+    if (ImGui::IsItemActivated() && !paintMode) {
+        const int index = LowestEventAt(f.project->events, t);
+        if (index >= 0) ClickSelectEvent(app, index, f.project->events, false);
+    }
+    const bool strokeHere = app.curvePainting && app.paintLane == lane;
+    if (active && paintMode) {
+        if (!app.curvePainting) BeginCurveStroke(app, lane);
+        if (app.paintLane == lane && PaintCurveStroke(ctx, f.view, io.MousePos.x, io.MousePos.y, t, top, height))
+            SeekVideoToPlayhead(app);
+    } else if (strokeHere) {
+        EndCurveStroke(ctx);
+        SeekVideoToPlayhead(app);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The two lanes
+// ---------------------------------------------------------------------------
+
+void DrawLaneCurves(const TimelineFrame& f, int lane, float top, float height) {
+    const AppState& app = *f.app;
+    const Project& project = *f.project;
+    const float left = f.view.x0, right = f.view.x0 + f.view.width;
+    const float viewEnd = f.view.viewStart + f.view.viewDuration;
+    for (int pass = 0; pass < 2; ++pass) {
+        const bool selectedPass = pass == 1;
+        for (size_t i = 0; i < project.events.size(); ++i) {
+            const Event& e = project.events[i];
+            const bool selected = app.selectedEvents.count(int(i)) != 0;
+            if (selected != selectedPass) continue;
+            if (e.shape == kShapeClip || (lane == kCurveLaneWeight && e.shape == kShapeBed)) continue;
+            const EventSpan span = SpanOfEvent(e);
+            if (!SpanMeets(span, f.view.viewStart, viewEnd)) continue;
+            const float x0 = MapRange(f.view, span.start), x1 = MapRange(f.view, span.end);
+            const float alpha = e.muted ? 0.2f : 1.0f;
+            if (lane == kCurveLaneWeight)
+                DrawCurveLane(f.draw, e.weight, x0, x1, top, height, left, right, 0xFFFFFFFF, selected, 1,
+                              e.weightOffset, true, alpha);
+            else
+                DrawCurveLane(f.draw, e.intensity, x0, x1, top, height, left, right, gTheme.curveA, selected,
+                              e.intensityScale, 0, false, alpha);
+        }
+    }
+}
+
+float DrawOneCurveLane(TimelineFrame& f, int lane, float top) {
+    const float height = f.laneHeight;
+    ImGui::SetCursorScreenPos(ImVec2(f.view.x0, top));
+    ImGui::InvisibleButton(lane == kCurveLaneWeight ? "##wlane" : "##ilane", ImVec2(f.view.width, height));
+    if (!f.traceView) HandleLanePainting(f, lane, top, height);
+
+    ImDrawList* draw = f.draw;
+    const float right = f.view.x0 + f.view.width;
+    draw->AddRectFilled(ImVec2(f.view.x0, top), ImVec2(right, top + height), static_cast<ImU32>(gTheme.curveBg));
+    const bool bands = lane == kCurveLaneWeight && f.app->curveDrawMode && height >= 40 &&
+                       !SelectedIsBed(*f.app, *f.project);
+    if (bands)
+        DrawBandScale(f, top, height);
+    else
+        DrawLaneName(f, lane == kCurveLaneWeight ? "Weight" : "Intensity", top, height);
+    draw->PushClipRect(ImVec2(f.view.x0, top), ImVec2(right, top + height), true);
+    DrawLaneCurves(f, lane, top, height);
+    draw->PopClipRect();
+    return height;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// DrawCurveLanes
+// ---------------------------------------------------------------------------
+
+float DrawCurveLanes(TimelineFrame& f, float top) {
+    const float weight = DrawOneCurveLane(f, kCurveLaneWeight, top);
+    const float intensity = DrawOneCurveLane(f, kCurveLaneIntensity, top + weight);
+    f.draw->AddLine(ImVec2(f.view.x0, top + weight), ImVec2(f.view.x0 + f.view.width, top + weight),
+                    Col(gTheme.border, 80));
+    return weight + intensity;
+}

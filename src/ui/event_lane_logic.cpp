@@ -1,0 +1,222 @@
+// event_lane_logic.cpp — picking, resizing, moving and box selection on the
+// event lane.
+//
+// Index
+//   Spans and order
+//   Picking
+//   Resizing
+//   Moving
+//   Box selection
+#include "ui/event_lane_logic.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <mutex>
+#include <numeric>
+
+#include "app/app_state.h"
+#include "document/document_context.h"
+#include "document/event.h"
+#include "document/event_edits.h"
+#include "document/project.h"
+#include "document/selection.h"
+#include "document/text_util.h"
+#include "playback/audio_engine.h"
+#include "render/track_assignment.h"
+
+// ---------------------------------------------------------------------------
+// Spans and order
+// ---------------------------------------------------------------------------
+
+EventSpan SpanOfEvent(const Event& event) {
+    const float start = event.time - event.syncOffset;
+    return {start, start + event.duration};
+}
+
+bool SpanMeets(const EventSpan& span, float t0, float t1) { return span.end >= t0 && span.start <= t1; }
+
+std::vector<int> EventDisplayOrder(const std::vector<Event>& events) {
+    std::vector<int> order(events.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(),
+                     [&](int a, int b) { return events[size_t(a)].time < events[size_t(b)].time; });
+    return order;
+}
+
+// ---------------------------------------------------------------------------
+// Picking
+// ---------------------------------------------------------------------------
+
+namespace {
+
+bool SpanHolds(const Event& e, float t) {
+    const EventSpan s = SpanOfEvent(e);
+    return t >= s.start && t <= s.end;
+}
+
+}  // namespace
+
+int PickEventAt(const std::vector<Event>& events, const TimelineView& view, float x, float t, int primary,
+                bool primaryRule) {
+    int best = -1;
+    float bestDistance = kMarkerPickPoints;
+    for (size_t i = 0; i < events.size(); ++i) {
+        const float d = std::fabs(MapRange(view, events[i].time) - x);
+        if (d <= bestDistance && (best < 0 || d < bestDistance)) {
+            best = int(i);
+            bestDistance = d;
+        }
+    }
+    if (best >= 0) return best;
+    if (primaryRule && primary >= 0 && size_t(primary) < events.size() && SpanHolds(events[size_t(primary)], t))
+        return primary;
+    for (size_t i = events.size(); i-- > 0;)
+        if (SpanHolds(events[i], t)) return int(i);
+    return -1;
+}
+
+bool CanDragEnd(const AppState& app, const Event& event, int index) {
+    return app.selectedEvents.count(index) != 0 && !event.muted && !IsLinkedGroup(app, TextFieldView(event.folder));
+}
+
+int PickEndEdge(const AppState& app, const std::vector<Event>& events, const TimelineView& view, float x) {
+    int best = -1;
+    float bestDistance = kEndGrabPoints;
+    for (int index : app.selectedEvents) {
+        if (index < 0 || size_t(index) >= events.size()) continue;
+        const Event& e = events[size_t(index)];
+        if (!CanDragEnd(app, e, index)) continue;
+        const float d = std::fabs(MapRange(view, SpanOfEvent(e).end) - x);
+        if (d <= bestDistance && (best < 0 || d < bestDistance)) {
+            best = index;
+            bestDistance = d;
+        }
+    }
+    return best;
+}
+
+// ---------------------------------------------------------------------------
+// Resizing
+// ---------------------------------------------------------------------------
+
+ResizeLimits ResizeEndLimits(const Event& event, float total, float fps, float sourceLength) {
+    const float start = SpanOfEvent(event).start;
+    ResizeLimits limits;
+    limits.low = start + 1.0f / fps;
+    limits.high = total;
+    if (event.shape == kShapeClip && sourceLength > 0 && std::isfinite(sourceLength))
+        limits.high = std::min(limits.high, start + (sourceLength - event.clipSourceOffset));
+    if (limits.high < limits.low) limits.high = limits.low;
+    return limits;
+}
+
+float ResizeEventEnd(Event& event, float mouseTime, const ResizeLimits& limits, float fps) {
+    const float start = SpanOfEvent(event).start;
+    if (!std::isfinite(mouseTime)) mouseTime = limits.low;
+    float end = RoundToFrame(std::clamp(mouseTime, limits.low, limits.high), fps);
+    // Rounding must not carry a Clip past the end of its source.
+    if (end > limits.high) end = std::floor(limits.high * fps) / fps;
+    if (end < limits.low) end = limits.low;
+    const float oldDuration = event.duration;
+    event.duration = end - start;
+    if (event.shape == kShapeClip) {
+        event.syncOffset = std::clamp(event.syncOffset, 0.0f, event.duration);
+        event.clipSourceDuration = event.duration;
+    } else if (oldDuration > 0.001f) {
+        event.syncOffset = std::clamp(event.syncOffset * event.duration / oldDuration, 0.0f, event.duration);
+    }
+    event.locked = false;
+    return end;
+}
+
+// ---------------------------------------------------------------------------
+// Moving
+// ---------------------------------------------------------------------------
+
+float MoveTarget(float mouseTime, float grabOffset, float total, float fps) {
+    const float m = std::isfinite(mouseTime) ? std::clamp(mouseTime, 0.0f, std::max(total, 0.0f)) : 0.0f;
+    return RoundToFrame(m - grabOffset, fps);
+}
+
+float LimitMoveDelta(const std::vector<Event>& events, const std::set<int>& selected, float delta, float total) {
+    float lowest = -1e30f, highest = 1e30f;
+    bool any = false;
+    for (int index : selected) {
+        if (index < 0 || size_t(index) >= events.size()) continue;
+        const float t = events[size_t(index)].time;
+        lowest = std::max(lowest, -t);
+        highest = std::min(highest, total - t);
+        any = true;
+    }
+    if (!any || lowest > highest || !std::isfinite(delta)) return 0;
+    return std::clamp(delta, lowest, highest);
+}
+
+bool SelectionLinkedToScene(const std::vector<Event>& events, const std::set<int>& selected) {
+    for (int index : selected)
+        if (index >= 0 && size_t(index) < events.size() && events[size_t(index)].sceneLink >= 0) return true;
+    return false;
+}
+
+double MoveEvents(Project& project, AudioEngine& engine, const std::set<int>& events, float delta) {
+    std::vector<uint8_t> moved(project.events.size(), 0);
+    for (int index : events) {
+        if (index < 0 || size_t(index) >= project.events.size()) continue;
+        moved[size_t(index)] = 1;
+        project.events[size_t(index)].time += delta;
+    }
+    for (RenderResult& r : project.results)
+        if (r.eventIdx >= 0 && size_t(r.eventIdx) < moved.size() && moved[size_t(r.eventIdx)]) r.startTime += delta;
+
+    // This thread is the only writer of the voice list, so the voices to move
+    // are found without the lock; under it only their two start times change.
+    std::vector<size_t> voices;
+    for (size_t v = 0; v < engine.voices.size(); ++v) {
+        const int e = engine.voices[v].eventIndex;
+        if (e >= 0 && size_t(e) < moved.size() && moved[size_t(e)]) voices.push_back(v);
+    }
+    double held = 0;
+    if (!voices.empty()) {
+        std::lock_guard<std::mutex> lock(engine.mutex);
+        const auto start = std::chrono::steady_clock::now();
+        for (size_t v : voices) {
+            PlaybackVoice& voice = engine.voices[v];
+            voice.startTime += delta;
+            voice.plainStartTime += delta;
+        }
+        held = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    }
+    AssignTracks(project);
+    return held;
+}
+
+double MoveSelectedEvents(const DocumentContext& ctx, float delta) {
+    if (EditRefused(ctx, "Moving events")) return 0;
+    return MoveEvents(*ctx.project, *ctx.engine, ctx.app->selectedEvents, delta);
+}
+
+// ---------------------------------------------------------------------------
+// Box selection
+// ---------------------------------------------------------------------------
+
+std::vector<int> EventsMeetingRange(const std::vector<Event>& events, float t0, float t1) {
+    std::vector<int> caught;
+    for (size_t i = 0; i < events.size(); ++i)
+        if (SpanMeets(SpanOfEvent(events[i]), t0, t1)) caught.push_back(int(i));
+    return caught;
+}
+
+void FinishBoxSelection(AppState& app, const std::vector<Event>& events, const TimelineView& view, float x0,
+                        float x1, bool altHeld) {
+    if (std::fabs(x1 - x0) <= kBoxClearPoints) {
+        ClearSelection(app);
+        return;
+    }
+    const float t0 = UnmapRange(view, std::min(x0, x1));
+    const float t1 = UnmapRange(view, std::max(x0, x1));
+    SelectEvents(app, EventsMeetingRange(events, t0, t1));
+    if (!altHeld) SelectFolderEvents(app, events);
+    app.selectedEvent = app.selectedEvents.empty() ? -1 : *app.selectedEvents.begin();
+    app.scrollToSelection = true;
+}

@@ -1,0 +1,96 @@
+// event_lane_logic.h — the rules of the timeline's event lane: spans,
+// display order, what a press picks, end-edge resizing, moving the
+// selection, and box selection.
+//
+// Index
+//   kMarkerPickPoints ... kBoxClearPoints   the lane's distances in points
+//   EventSpan / SpanOfEvent / SpanMeets     start = time − syncOffset, end = start + duration
+//   EventDisplayOrder                       indices by time (the lane's drawing and range order)
+//   PickEventAt / PickEndEdge / CanDragEnd  what a press lands on
+//   ResizeLimits / ResizeEndLimits / ResizeEventEnd
+//   MoveTarget / LimitMoveDelta / SelectionLinkedToScene
+//   MoveEvents / MoveSelectedEvents         events, layers and voices by one delta
+//   EventsMeetingRange / FinishBoxSelection
+//
+// No GUI here: times are seconds, x are points of a TimelineView. The lane
+// (event_lane.cpp) calls these with what the mouse did. Interface thread.
+#pragma once
+
+#include <cstdint>
+#include <set>
+#include <vector>
+
+#include "ui/timeline_logic.h"
+
+struct AppState;
+struct AudioEngine;
+struct DocumentContext;
+struct Event;
+struct Project;
+
+constexpr float kMarkerPickPoints = 10.0f;  // a press this near a sync marker picks its event
+constexpr float kEndGrabPoints = 6.0f;      // a press this near a selected event's end resizes it
+constexpr float kMoveDeadZonePoints = 3.0f; // a move starts once the mouse went further
+constexpr float kBoxClearPoints = 5.0f;     // a box this narrow or narrower clears the selection
+
+struct EventSpan {
+    float start = 0;
+    float end = 0;
+};
+EventSpan SpanOfEvent(const Event& event);
+// Whether the span and [t0, t1] share a point.
+bool SpanMeets(const EventSpan& span, float t0, float t1);
+
+// Event indices sorted by time (equal times keep index order).
+std::vector<int> EventDisplayOrder(const std::vector<Event>& events);
+
+// The event a press at x (time t under it) picks: the sync marker nearest x
+// within 10 points; else, with `primaryRule`, the primary event when its
+// span holds t; else the highest index whose span holds t; else -1.
+int PickEventAt(const std::vector<Event>& events, const TimelineView& view, float x, float t, int primary,
+                bool primaryRule);
+
+// Whether the event's end may be dragged: selected, not muted, and not in a
+// linked folder.
+bool CanDragEnd(const AppState& app, const Event& event, int index);
+// Among the events whose end may be dragged, the one whose end x is nearest
+// x within 6 points; -1 when none.
+int PickEndEdge(const AppState& app, const std::vector<Event>& events, const TimelineView& view, float x);
+
+// The end of a resized event stays within [low, high]: low is one frame after
+// its start; high the project's end or, for a Clip whose source length is
+// known, the end of its source. When high < low, low wins.
+struct ResizeLimits {
+    float low = 0;
+    float high = 0;
+};
+ResizeLimits ResizeEndLimits(const Event& event, float total, float fps, float sourceLength);
+// Moves the event's end to the mouse time, clamped and rounded to a frame
+// (never past `high` by the rounding), scales or clamps its sync offset, and
+// unlocks it. Returns the new end.
+float ResizeEventEnd(Event& event, float mouseTime, const ResizeLimits& limits, float fps);
+
+// round((mouseTime − grabOffset) × fps) / fps, the mouse time clamped into the project first.
+float MoveTarget(float mouseTime, float grabOffset, float total, float fps);
+// The delta limited so that no selected event's time leaves 0 .. total
+// (0 when some already lies outside it).
+float LimitMoveDelta(const std::vector<Event>& events, const std::set<int>& selected, float delta, float total);
+bool SelectionLinkedToScene(const std::vector<Event>& events, const std::set<int>& selected);
+
+// Moves the events by delta: their times, the start of each of their layers,
+// and the start times of their voices (under the engine lock, only those
+// voices; the list of them is found before locking), then assigns the
+// tracks again. Returns how long the engine lock was held, in seconds.
+double MoveEvents(Project& project, AudioEngine& engine, const std::set<int>& events, float delta);
+// The same for the selection of the context's app state; refused (0, nothing
+// moved) while the document may not change.
+double MoveSelectedEvents(const DocumentContext& ctx, float delta);
+
+// Indices of the events whose span meets [t0, t1], ascending.
+std::vector<int> EventsMeetingRange(const std::vector<Event>& events, float t0, float t1);
+// The end of a box selection between x0 and x1: 5 points or narrower clears
+// the selection; otherwise every event meeting the box is selected (with
+// their linked folders unless Alt), the lowest index primary, and the events
+// list is asked to scroll to it.
+void FinishBoxSelection(AppState& app, const std::vector<Event>& events, const TimelineView& view, float x0,
+                        float x1, bool altHeld);

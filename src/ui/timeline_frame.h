@@ -1,0 +1,76 @@
+// timeline_frame.h — what the timeline's rows and lanes share while one
+// frame is drawn, and the lanes' drawing functions.
+//
+// Index
+//   TimelineFrame      geometry (screen points), view, fonts and the document of this frame
+//   FramePoints / DrawFramedText / DrawLaneName   text helpers of the rows and lanes
+//   DrawEventLane      "##markerlane" (event_lane.cpp)
+//   DrawCurveLanes     "##wlane" and "##ilane" (curve_lanes.cpp)
+//   DrawCurveLane      one curve over an event's span in a lane
+//
+// TimelinePanel (timeline_panel.cpp) fills the frame, draws the ruler, the
+// scenes row and the toolbar, and calls the lanes one below the other inside
+// the lanes region "##tlzone", each from the y it is given; each returns the
+// height it took. Later lanes (layers, trace) join the same way. UI thread.
+#pragma once
+
+#include <imgui.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "document/curve.h"
+#include "ui/timeline_logic.h"
+
+struct AppState;
+struct DocumentContext;
+struct Project;
+
+struct TimelineFrame {
+    const DocumentContext* ctx = nullptr;
+    AppState* app = nullptr;
+    Project* project = nullptr;
+    ImDrawList* draw = nullptr;  // the list of the window being drawn
+
+    // The panel, in screen points.
+    float left = 0;
+    float top = 0;
+    float width = 0;
+    float height = 0;
+    float labelWidth = 0;      // the label column, from left + 8
+    TimelineView view;         // the time area: x0 = left + 8 + labelWidth
+    float laneHeight = 24;     // of the lane mode
+    float fps = 25;
+    float total = 30;          // project duration
+
+    float rulerTop = 0;
+    float scenesTop = 0;
+    float scenesHeight = 0;
+    float lanesTop = 0;        // the visible lanes region
+    float lanesBottom = 0;
+    float bottomRowTop = 0;    // scroll bar and toolbar
+
+    bool traceView = false;    // the Trace tab shows trace data: lanes take no input
+    bool altHeld = false;
+
+    ImFont* smallFont = nullptr;
+    float smallSize = 13;
+};
+
+// A font's size in points (fonts are rasterised at the UI scale).
+float FontPoints(const ImFont* font);
+
+// The label column's lane name ("Events", "Weight", ...), 12 points from the
+// column's left edge, centred on the lane.
+void DrawLaneName(const TimelineFrame& frame, const char* name, float top, float height);
+
+float DrawEventLane(TimelineFrame& frame, float top);
+float DrawCurveLanes(TimelineFrame& frame, float top);
+
+// One curve (256 values) over the event's span x0 .. x1, clipped to
+// clipLeft .. clipRight, in a lane at `top` of `height` points: filled
+// columns and a line through them; in heat mode coloured by level
+// (LevelColor), else in `color`. Values are clamp(v × scale + offset, 0, 1).
+void DrawCurveLane(ImDrawList* draw, const Curve256& curve, float x0, float x1, float top, float height,
+                   float clipLeft, float clipRight, uint32_t color, bool highlighted, float scale, float offset,
+                   bool heatMode, float alphaMultiplier);
