@@ -118,15 +118,23 @@ float ResizeEventEnd(Event& event, float mouseTime, const ResizeLimits& limits, 
     // Rounding must not carry a Clip past the end of its source.
     if (end > limits.high) end = std::floor(limits.high * fps) / fps;
     if (end < limits.low) end = limits.low;
-    const float oldDuration = event.duration;
-    event.duration = end - start;
-    if (event.shape == kShapeClip) {
-        event.syncOffset = std::clamp(event.syncOffset, 0.0f, event.duration);
-        event.clipSourceDuration = event.duration;
-    } else if (oldDuration > 0.001f) {
-        event.syncOffset = std::clamp(event.syncOffset * event.duration / oldDuration, 0.0f, event.duration);
-    }
     event.locked = false;
+    const float oldDuration = event.duration;
+    if (event.shape != kShapeClip && oldDuration > 0.001f) {
+        const float ratio = std::clamp(event.syncOffset / oldDuration, 0.0f, 1.0f);
+        if (ratio < 0.999f) {
+            // The sync point stays on its picture and keeps its place in the
+            // span (the curves are drawn over the span), so the lead-in grows
+            // with the span and the end lands under the mouse. Scaling the
+            // lead-in with the start held would move the end away from it.
+            event.duration = std::max((end - event.time) / (1.0f - ratio), 1.0f / fps);
+            event.syncOffset = ratio * event.duration;
+            return SpanOfEvent(event).end;
+        }
+    }
+    event.duration = end - start;
+    event.syncOffset = std::clamp(event.syncOffset, 0.0f, event.duration);
+    if (event.shape == kShapeClip) event.clipSourceDuration = event.duration;
     return end;
 }
 

@@ -66,8 +66,11 @@ struct ResizeLimits {
 };
 ResizeLimits ResizeEndLimits(const Event& event, float total, float fps, float sourceLength);
 // Moves the event's end to the mouse time, clamped and rounded to a frame
-// (never past `high` by the rounding), scales or clamps its sync offset, and
-// unlocks it. Returns the new end.
+// (never past `high` by the rounding), and unlocks it. The sync point stays
+// put: a Clip (or an event whose sync point is its end) keeps its start and
+// only clamps its lead-in into the new span; any other event keeps the sync
+// point's place in its span, so its lead-in scales with the span. Returns
+// the new end.
 float ResizeEventEnd(Event& event, float mouseTime, const ResizeLimits& limits, float fps);
 
 // round((mouseTime − grabOffset) × fps) / fps, the mouse time clamped into the project first.
