@@ -455,6 +455,10 @@ void LoadFixtureProject(TestDriver& d, const std::string& path) {
     app.linkedGroups = result.linkedGroups;
     ClearUndoHistory(app.undoHistory);
     ClearSelection(app);
+    // The whole project in view with the playhead at its start, as after opening it.
+    app.viewStart = 0;
+    app.viewDuration = doc.totalDuration;
+    app.currentTime = 0;
     std::printf("[Test] project %s: %zu events, %zu layers\n", path.c_str(), doc.events.size(), doc.results.size());
     std::fflush(stdout);
 }
@@ -542,6 +546,10 @@ bool RunStep(TestDriver& d, const ScriptStep& s) {
         case ScriptOp::Job: QueueTestJob(gAppState, s.x, s.full); break;
         case ScriptOp::Project: LoadFixtureProject(d, s.text); break;
         case ScriptOp::Play: StartPlayback(); break;
+        case ScriptOp::Discard:
+            gAppState.modified = false;
+            Log("discard%s", "");
+            break;
         case ScriptOp::Measure: StartMeasure(d, s.count); return false;
         case ScriptOp::Quit:
             d.scriptDone = true;

@@ -60,8 +60,10 @@
 //                       render, started at once under the live block)
 //   project PATH        read a project file into the document as the fixture of
 //                       the test (no voices are built; the undo history and the
-//                       selection are emptied)
+//                       selection are emptied; the view shows the whole project)
 //   play                start playback (the transport's and the engine's flags)
+//   discard             forget the document's unsaved changes, so that the quit
+//                       does not stop at the unsaved-changes question
 //   measure N           draw N frames and log their rate and CPU ("measure.*"
 //                       fields of the dump)
 //   quit                end the script: close the window the normal way
@@ -119,6 +121,7 @@ enum class ScriptOp {
     Job,
     Project,
     Play,
+    Discard,
     Measure,
     Quit,
 };

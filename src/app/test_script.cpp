@@ -176,9 +176,9 @@ bool ParseTestScript(const std::string& text, const std::string& baseFolder, std
             s.op = ScriptOp::DropComplete;
             s.modifiers = w.size() == 2 ? KMOD_LALT : KMOD_NONE;
             steps.push_back(s);
-        } else if (cmd == "play") {
-            if (!expect(1)) return fail("play takes no argument");
-            s.op = ScriptOp::Play;
+        } else if (cmd == "play" || cmd == "discard") {
+            if (!expect(1)) return fail(cmd + " takes no argument");
+            s.op = cmd == "play" ? ScriptOp::Play : ScriptOp::Discard;
             steps.push_back(s);
         } else if (cmd == "measure") {
             if (!expect(2) || !WholeNumber(w[1], s.count) || s.count < 1) return fail("measure takes a frame count");

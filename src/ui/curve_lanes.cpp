@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cfloat>
+#include <cmath>
 
 #include "app/app_state.h"
 #include "app/theme.h"
@@ -32,22 +33,74 @@ ImU32 Col(uint32_t packed, int alpha) { return static_cast<ImU32>(WithAlpha(pack
 
 int Scaled(int alpha, float multiplier) { return static_cast<int>(static_cast<float>(alpha) * multiplier); }
 
-// A quad from (xa, ya) to (xb, yb) down to `bottom`, written straight into
-// the list (a lane holds thousands of them; the path API would be slower).
-void FillColumn(ImDrawList* draw, const ImVec2& uv, float xa, float ya, float xb, float yb, float bottom,
-                ImU32 color) {
-    draw->PrimReserve(6, 4);
-    const auto base = static_cast<ImDrawIdx>(draw->_VtxCurrentIdx);
-    draw->PrimWriteIdx(base);
-    draw->PrimWriteIdx(static_cast<ImDrawIdx>(base + 1));
-    draw->PrimWriteIdx(static_cast<ImDrawIdx>(base + 2));
-    draw->PrimWriteIdx(base);
-    draw->PrimWriteIdx(static_cast<ImDrawIdx>(base + 2));
-    draw->PrimWriteIdx(static_cast<ImDrawIdx>(base + 3));
-    draw->PrimWriteVtx(ImVec2(xa, ya), uv, color);
-    draw->PrimWriteVtx(ImVec2(xb, yb), uv, color);
-    draw->PrimWriteVtx(ImVec2(xb, bottom), uv, color);
-    draw->PrimWriteVtx(ImVec2(xa, bottom), uv, color);
+// The area under the curve down to `bottom`, one strip of two vertices per
+// point with the point's colour. Written straight into the list: a lane holds
+// thousands of columns, and Mesa's software renderer pays for every vertex.
+void FillUnderCurve(ImDrawList* draw, const ImVec2* points, const ImU32* colors, int count, float bottom) {
+    if (count < 2) return;
+    const ImVec2 uv = ImGui::GetFontTexUvWhitePixel();
+    draw->PrimReserve((count - 1) * 6, count * 2);
+    const auto base = static_cast<unsigned>(draw->_VtxCurrentIdx);
+    for (int k = 0; k < count; ++k) {
+        draw->PrimWriteVtx(points[k], uv, colors[k]);
+        draw->PrimWriteVtx(ImVec2(points[k].x, bottom), uv, colors[k]);
+    }
+    for (int k = 0; k + 1 < count; ++k) {
+        const unsigned i = base + 2 * static_cast<unsigned>(k);
+        for (unsigned index : {i, i + 2, i + 3, i, i + 3, i + 1}) draw->PrimWriteIdx(static_cast<ImDrawIdx>(index));
+    }
+}
+
+// A polyline whose colour follows its points, anti-aliased through the
+// atlas's baked line textures as Dear ImGui's own textured lines are (two
+// vertices a point). False, drawing nothing, when the list cannot: no baked
+// lines, a thickness that is not a whole number of points, or a scaled fringe.
+bool StrokeColoredPolyline(ImDrawList* draw, const ImVec2* points, const ImU32* colors, int count, float thickness) {
+    const int whole = static_cast<int>(thickness);
+    const bool textured = (draw->Flags & ImDrawListFlags_AntiAliasedLines) &&
+                          (draw->Flags & ImDrawListFlags_AntiAliasedLinesUseTex) && whole >= 1 &&
+                          whole < IM_DRAWLIST_TEX_LINES_WIDTH_MAX && thickness == static_cast<float>(whole) &&
+                          draw->_FringeScale == 1.0f && ImGui::GetIO().Fonts;
+    if (!textured) return false;
+    if (count < 2) return true;
+    const ImVec4 uvs = ImGui::GetIO().Fonts->TexUvLines[whole];
+    const float half = 0.5f * thickness + 1;
+    draw->PrimReserve((count - 1) * 6, count * 2);
+    const auto base = static_cast<unsigned>(draw->_VtxCurrentIdx);
+    ImVec2 previous(0, 0);  // the normal of the segment before the point
+    for (int k = 0; k < count; ++k) {
+        ImVec2 next = previous;
+        if (k + 1 < count) {
+            float dx = points[k + 1].x - points[k].x, dy = points[k + 1].y - points[k].y;
+            const float length2 = dx * dx + dy * dy;
+            if (length2 > 0) {
+                const float inverse = 1.0f / std::sqrt(length2);
+                dx *= inverse;
+                dy *= inverse;
+            }
+            next = ImVec2(dy, -dx);
+        }
+        if (k == 0) previous = next;
+        // The mean of the two normals, lengthened so the edges stay parallel
+        // to both segments (at most ten-fold at a sharp corner).
+        float nx = 0.5f * (previous.x + next.x), ny = 0.5f * (previous.y + next.y);
+        const float d2 = nx * nx + ny * ny;
+        if (d2 > 0.000001f) {
+            const float scale = std::min(1.0f / d2, 100.0f);
+            nx *= scale;
+            ny *= scale;
+        }
+        nx *= half;
+        ny *= half;
+        draw->PrimWriteVtx(ImVec2(points[k].x + nx, points[k].y + ny), ImVec2(uvs.x, uvs.y), colors[k]);
+        draw->PrimWriteVtx(ImVec2(points[k].x - nx, points[k].y - ny), ImVec2(uvs.z, uvs.w), colors[k]);
+        previous = next;
+    }
+    for (int k = 0; k + 1 < count; ++k) {
+        const unsigned a = base + 2 * static_cast<unsigned>(k), b = a + 2;
+        for (unsigned index : {b, a, a + 1, b + 1, a + 1, b}) draw->PrimWriteIdx(static_cast<ImDrawIdx>(index));
+    }
+    return true;
 }
 
 }  // namespace
@@ -64,33 +117,36 @@ void DrawCurveLane(ImDrawList* draw, const Curve256& curve, float x0, float x1, 
     if (x1 - x0 < 2 || a >= b) return;
     const CurveLaneSteps steps = CurveLaneStepsFor(a, b);
     if (steps.count < 1) return;
-    const float bottom = top + height;
-    const int n = steps.count;
-    // Points 0..n at a + k × step.
+    // Points 0..n at a + k × step (a step is never under 2 points, so a lane
+    // of any width gives at most a few hundred).
     constexpr int kMaxPoints = 512;
     ImVec2 points[kMaxPoints];
     float values[kMaxPoints];
-    const int count = std::min(n + 1, kMaxPoints);
+    ImU32 colors[kMaxPoints];
+    const int count = std::min(steps.count + 1, kMaxPoints);
     for (int k = 0; k < count; ++k) {
         const float x = a + static_cast<float>(k) * steps.step;
         values[k] = CurveLaneValue(curve, x, x0, x1, scale, offset);
         points[k] = ImVec2(x, top + (1 - values[k]) * height);
     }
 
+    // Fill, then the line. In heat mode each point takes its level's colour
+    // and the strip blends between them, so a column shows the colour of its
+    // mean level at its middle.
     const int fillAlpha = Scaled(heatMode ? (highlighted ? 80 : 50) : (highlighted ? 55 : 30), alphaMultiplier);
-    const ImU32 plainFill = Col(color, fillAlpha);
-    const ImVec2 uv = ImGui::GetFontTexUvWhitePixel();
-    for (int k = 0; k + 1 < count; ++k) {
-        const ImU32 fill = heatMode ? Col(LevelColor(0.5f * (values[k] + values[k + 1])), fillAlpha) : plainFill;
-        FillColumn(draw, uv, points[k].x, points[k].y, points[k + 1].x, points[k + 1].y, bottom, fill);
-    }
+    for (int k = 0; k < count; ++k) colors[k] = heatMode ? Col(LevelColor(values[k]), fillAlpha) : Col(color, fillAlpha);
+    FillUnderCurve(draw, points, colors, count, top + height);
 
-    const float thickness = highlighted ? 1.8f : 1.2f;
+    // Whole points: 2 when highlighted, else 1 (the baked, anti-aliased lines
+    // of the atlas come in whole widths).
+    const float thickness = highlighted ? 2.0f : 1.0f;
     if (!heatMode) {
         draw->AddPolyline(points, count, Col(color, Scaled(highlighted ? 220 : 140, alphaMultiplier)), 0, thickness);
         return;
     }
     const int lineAlpha = Scaled(highlighted ? 240 : 160, alphaMultiplier);
+    for (int k = 0; k < count; ++k) colors[k] = Col(LevelColor(values[k]), lineAlpha);
+    if (StrokeColoredPolyline(draw, points, colors, count, thickness)) return;
     for (int k = 0; k + 1 < count; ++k)
         draw->AddLine(points[k], points[k + 1], Col(LevelColor(0.5f * (values[k] + values[k + 1])), lineAlpha),
                       thickness);

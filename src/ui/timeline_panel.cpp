@@ -345,6 +345,8 @@ float DrawToolbar(const TimelineFrame& f) {
     ImGui::BeginDisabled(block != DrawModeBlock::None && !app.curveDrawMode);
     if (IconButton(kIconDrawMode, "##draw", h, app.curveDrawMode)) ToggleCurveDrawMode(app, project);
     ImGui::EndDisabled();
+    gTimelineGeometry.drawButtonX = x + h / 2;
+    gTimelineGeometry.drawButtonY = y + h / 2;
     if (ImGui::IsItemHovered(ImGuiHoveredFlags_AllowWhenDisabled)) ShowStyledTooltip("%s", CurveDrawModeTooltip(block));
     x += h + gap;
 
@@ -352,6 +354,7 @@ float DrawToolbar(const TimelineFrame& f) {
     char modeLabel[32];
     std::snprintf(modeLabel, sizeof modeLabel, "%s##laneMode", LaneModeLabel(app.laneMode));
     if (ImGui::Button(modeLabel, ImVec2(modeWidth, h))) app.laneMode = (std::clamp(app.laneMode, 0, 2) + 1) % 3;
+    gTimelineGeometry.laneModeButtonX = x + modeWidth / 2;
     x += modeWidth + gap;
 
     const float centre = app.viewStart + 0.5f * app.viewDuration;
@@ -667,6 +670,9 @@ void DumpTimeline(StateDump& dump) {
     dump.Field("timeline.intensityLaneTop", static_cast<double>(g.intensityLaneTop));
     dump.Field("timeline.laneHeight", static_cast<double>(g.laneHeight));
     dump.Field("timeline.playheadX", static_cast<double>(g.playheadX));
+    dump.Field("timeline.drawButtonX", static_cast<double>(g.drawButtonX));
+    dump.Field("timeline.drawButtonY", static_cast<double>(g.drawButtonY));
+    dump.Field("timeline.laneModeButtonX", static_cast<double>(g.laneModeButtonX));
     char value[64];
     std::snprintf(value, sizeof value, "%.4f", static_cast<double>(app.currentTime));
     dump.Field("timeline.currentTime", std::string(value));
@@ -686,7 +692,7 @@ void DumpTimeline(StateDump& dump) {
     dump.Field("timeline.events", static_cast<int>(project.events.size()));
     // The first events in detail: time, span and the weight curve at every
     // 17th point.
-    for (size_t i = 0; i < project.events.size() && i < 8; ++i) {
+    for (size_t i = 0; i < project.events.size() && i < 12; ++i) {
         const Event& e = project.events[i];
         const std::string key = "timeline.event." + std::to_string(i) + ".";
         std::snprintf(value, sizeof value, "%.4f", static_cast<double>(e.time));
@@ -694,6 +700,8 @@ void DumpTimeline(StateDump& dump) {
         std::snprintf(value, sizeof value, "%.4f", static_cast<double>(e.duration));
         dump.Field(key + "duration", std::string(value));
         dump.Field(key + "locked", e.locked);
+        dump.Field(key + "shape", e.shape);
+        dump.Field(key + "layers", static_cast<int>(e.pinnedFiles.size()));
         std::string weight;
         for (size_t k = 0; k < e.weight.size(); k += 17) {
             std::snprintf(value, sizeof value, "%s%.3f", weight.empty() ? "" : ",", static_cast<double>(e.weight[k]));

@@ -37,6 +37,9 @@ struct TimelineGeometry {
     float laneHeight = 0;
     float bottomRowTop = 0;
     float playheadX = -1;    // -1 when off the view
+    float drawButtonX = 0;   // the centre of "##draw"
+    float drawButtonY = 0;
+    float laneModeButtonX = 0;  // the centre of the lane mode button
 };
 extern TimelineGeometry gTimelineGeometry;
 

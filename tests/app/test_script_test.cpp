@@ -60,13 +60,25 @@ TEST(TestScript, ClocksWaitsAndJobs) {
     EXPECT_FLOAT_EQ(steps[3].x, 0.05f);
 }
 
+TEST(TestScript, FixturesPlaybackAndMeasures) {
+    auto steps = Parse("project fixtures/a b.tlproj\nplay\nmeasure 120\ndiscard\n");
+    ASSERT_EQ(steps.size(), 4u);
+    EXPECT_EQ(steps[0].op, ScriptOp::Project);
+    EXPECT_EQ(steps[0].text, "/scripts/fixtures/a b.tlproj");
+    EXPECT_EQ(steps[1].op, ScriptOp::Play);
+    EXPECT_EQ(steps[2].op, ScriptOp::Measure);
+    EXPECT_EQ(steps[2].count, 120);
+    EXPECT_EQ(steps[3].op, ScriptOp::Discard);
+}
+
 TEST(TestScript, MistakesNameTheirLine) {
     std::string error;
     EXPECT_TRUE(Parse("frames 2\nfly 3\n", &error).empty());
     EXPECT_EQ(error, "line 2: unknown command \"fly\"");
     for (const char* bad : {"frames -1", "frames", "move 1", "click 1 2 thumb", "key NoSuchKey", "key hyper+A",
                             "resize 0 10", "idle 0", "waitfile go", "waitfile go 0", "close now", "screenshot",
-                            "move 1e999 0", "wait 0", "job", "job 1 half", "job -1", "clock 0", "clock 2"}) {
+                            "move 1e999 0", "wait 0", "job", "job 1 half", "job -1", "clock 0", "clock 2", "project",
+                            "play now", "measure", "measure 0", "discard all"}) {
         EXPECT_TRUE(Parse(bad, &error).empty()) << bad;
         EXPECT_EQ(error.rfind("line 1: ", 0), 0u) << bad << ": " << error;
     }

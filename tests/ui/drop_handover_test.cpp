@@ -14,6 +14,7 @@
 #include "support/audio_fixtures.h"
 #include "support/temp_dir.h"
 #include "support/video_fixtures.h"
+#include "playback/engine_voices.h"
 #include "ui/drop_handover.h"
 
 namespace {
@@ -33,6 +34,23 @@ struct Rig {
         doc->scenes.resize(2);
     }
     DocumentContext Context() { return MakeDocumentContext(*doc, *library, *engine, *app); }
+    // Three sound files of 0.5, 0.75 and 1 s in `dir`, dropped at the playhead (4 s).
+    void DropThreeFiles(const TempDir& dir, bool alt) {
+        AudioSpec spec;
+        for (int i = 0; i < 3; ++i) {
+            spec.seconds = 0.5 + 0.25 * i;
+            const std::string path = dir.File("Hit " + std::to_string(i + 1) + ".wav");
+            ASSERT_TRUE(WriteTestAudio(path, spec));
+            app->droppedAudioFiles.push_back(path);
+        }
+        app->droppedAltKey = alt;
+        app->currentTime = 4;
+        app->projectSampleRate = 48000;
+        ResetEngineVoices(*engine, 48000, 0);
+        gDropZones = DropZones{};
+        TakeDroppedAudio(Context(), *library);
+        EXPECT_TRUE(app->droppedAudioFiles.empty());
+    }
     AudioDropChoice At(float x, float y, bool alt = false) {
         app->dragHoverX = x;
         app->dragHoverY = y;
@@ -148,4 +166,97 @@ TEST(DropHandover, ADroppedVideoSetsTheProjectsLengthRateAndView) {
     EXPECT_TRUE(rig.app->opticalTrace.suggestions.empty());
     EXPECT_TRUE(rig.app->toastText.empty());
     CloseReferenceVideo(gVideoPlayer);
+}
+
+TEST(DropHandover, ThreeAudioFilesBecomeThreeSelectedClipsAtThePlayhead) {
+    TempDir dir;
+    Rig rig;
+    rig.doc->events.resize(1);  // an event already there keeps its place
+    rig.app->selectedEvents = {0};
+    rig.DropThreeFiles(dir, false);
+    const Project& doc = *rig.doc;
+    ASSERT_EQ(doc.events.size(), 4u);
+    for (int i = 1; i <= 3; ++i) {
+        const Event& clip = doc.events[size_t(i)];
+        EXPECT_EQ(clip.shape, kShapeClip);
+        EXPECT_FLOAT_EQ(clip.time, 4);
+        EXPECT_TRUE(clip.locked);
+        EXPECT_EQ(std::string(clip.pinnedFile), dir.File("Hit " + std::to_string(i) + ".wav"));
+        EXPECT_NEAR(clip.duration, 0.25 + 0.25 * i, 1e-3) << "the file's length";
+    }
+    EXPECT_EQ(rig.app->selectedEvents, (std::set<int>{1, 2, 3})) << "only the new Clips";
+    EXPECT_EQ(rig.app->selectedEvent, 3) << "the last one is the anchor";
+    ASSERT_EQ(doc.results.size(), 3u);
+    EXPECT_EQ(rig.engine->voices.size(), 3u) << "they play at once";
+    EXPECT_EQ(rig.app->undoHistory.undo.size(), 1u) << "one undo step for the drop";
+    EXPECT_EQ(rig.app->undoHistory.undo.back().events.size(), 1u);
+    EXPECT_TRUE(rig.app->modified);
+}
+
+TEST(DropHandover, WithAltThreeAudioFilesBecomeOneBedOfThreeLayers) {
+    TempDir dir;
+    Rig rig;
+    rig.DropThreeFiles(dir, true);
+    const Project& doc = *rig.doc;
+    ASSERT_EQ(doc.events.size(), 1u);
+    const Event& bed = doc.events[0];
+    EXPECT_EQ(bed.shape, kShapeBed);
+    EXPECT_FLOAT_EQ(bed.time, 4);
+    EXPECT_TRUE(bed.locked);
+    ASSERT_EQ(bed.pinnedFiles.size(), 3u);
+    EXPECT_EQ(bed.pinnedFiles[2], dir.File("Hit 3.wav"));
+    EXPECT_EQ(rig.app->selectedEvents, (std::set<int>{0}));
+    EXPECT_EQ(rig.app->pendingBedLoadEvent, 0) << "the \"Loading bed\u2026\" task voices it";
+    EXPECT_EQ(rig.app->undoHistory.undo.size(), 1u);
+    EXPECT_FALSE(rig.app->droppedAltKey);
+}
+
+TEST(DropHandover, AudioOnTheTimelineGoesToTheFrameUnderTheDrop) {
+    TempDir dir;
+    Rig rig;
+    rig.doc->fps = 25;
+    DropZone timeline;
+    timeline.kind = DropZoneKind::Timeline;
+    timeline.rect = {100, 400, 1000, 200};
+    timeline.viewStart = 10;
+    timeline.viewDuration = 20;
+    timeline.fps = 25;
+    rig.zones.zones = {timeline};
+    rig.app->dragHoverX = 100 + 1000 * 0.2513f;
+    rig.app->dragHoverY = 500;
+    const AudioDropChoice choice = ChooseAudioDropCase(*rig.app, *rig.doc, rig.zones);
+    EXPECT_EQ(choice.kind, AudioDropCase::Clips);
+    EXPECT_FLOAT_EQ(choice.time, 15.04f) << "15.026 s, on a frame";
+    rig.app->dragHoverY = 300;
+    EXPECT_EQ(ChooseAudioDropCase(*rig.app, *rig.doc, rig.zones).time, -1) << "elsewhere: at the playhead";
+
+    // A scene's Bed and the selected Bed take the files as layers.
+    AudioSpec spec;
+    spec.seconds = 0.3;
+    ASSERT_TRUE(WriteTestAudio(dir.File("Air.wav"), spec));
+    rig.doc->scenes[1].inTime = 2;
+    rig.doc->scenes[1].outTime = 9;
+    rig.app->dragHoverScene = 1;
+    rig.app->droppedAudioFiles = {dir.File("Air.wav")};
+    TakeDroppedAudio(rig.Context(), *rig.library);
+    ASSERT_EQ(rig.doc->events.size(), 1u);
+    EXPECT_EQ(rig.doc->events[0].shape, kShapeBed);
+    EXPECT_EQ(rig.doc->events[0].sceneLink, 1);
+    EXPECT_EQ(rig.doc->events[0].pinnedFiles.size(), 1u);
+    EXPECT_EQ(rig.app->selectedEvent, 0);
+    EXPECT_EQ(rig.app->dragHoverScene, -1);
+
+    spec.frequency = 120;  // other content: a file of the same content is the same layer
+    ASSERT_TRUE(WriteTestAudio(dir.File("Hum.wav"), spec));
+    rig.zones.zones.push_back({DropZoneKind::TabPanel, {700, 40, 500, 270}});
+    gDropZones = rig.zones;
+    rig.app->dragHoverX = 800;
+    rig.app->dragHoverY = 100;
+    rig.app->droppedAudioFiles = {dir.File("Hum.wav")};
+    TakeDroppedAudio(rig.Context(), *rig.library);
+    gDropZones = DropZones{};
+    EXPECT_EQ(rig.doc->events.size(), 1u);
+    EXPECT_EQ(rig.doc->events[0].pinnedFiles.size(), 2u) << "joined the selected Bed";
+    EXPECT_EQ(rig.app->pendingBedLoadEvent, 0);
+    EXPECT_EQ(rig.app->undoHistory.undo.size(), 2u);
 }
