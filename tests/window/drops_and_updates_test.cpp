@@ -33,7 +33,8 @@ TEST_F(DropsAndUpdates, ADropIsSortedWhereAndWithTheKeysItWasLetGo) {
                                "dropfile " + release + "\n"
                                "dropcomplete alt\n"
                                "frames 2\n"
-                               "dump folder.txt\n";
+                               "dump folder.txt\n"
+                               "discard\n";
     ProgramRun run = Run(script, {{"TL_UI_SCALE", "1.5"}});
     ASSERT_EQ(run.exitCode, 0);
 

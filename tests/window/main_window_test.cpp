@@ -34,7 +34,7 @@ TEST_F(MainWindow, BandsShowTheirPaletteColours) {
     ASSERT_TRUE(ReadPng(dir.File("shot.png"), shot));
     ASSERT_EQ(shot.width, 1280);
     ASSERT_EQ(shot.height, 720);
-    EXPECT_EQ(dump["regions"], "##main ##title ##video_area ##transport ##footer");
+    EXPECT_EQ(dump["regions"], "##main ##title ##video_area ##transport ##timeline ##footer");
 
     ThemePalette startup = StartupPalette();
     float title = Field(dump, "layout.titleBarHeight");
@@ -46,7 +46,7 @@ TEST_F(MainWindow, BandsShowTheirPaletteColours) {
     int timelineY = static_cast<int>(title + videoH + transportH + 20);
     EXPECT_EQ(shot.PackedAt(videoX, videoY), Opaque(startup.videoBg));
     EXPECT_EQ(shot.PackedAt(640, transportY), Opaque(startup.transportBg));
-    EXPECT_EQ(shot.PackedAt(640, timelineY), Opaque(startup.windowBg));
+    EXPECT_EQ(shot.PackedAt(4, timelineY), Opaque(startup.windowBg)) << "the timeline's margin";
     // The video box ends where the layout says: the tab panel shows the window.
     EXPECT_EQ(shot.PackedAt(static_cast<int>(videoW) + 2, videoY), Opaque(startup.windowBg));
     EXPECT_EQ(shot.PackedAt(static_cast<int>(videoW) - 2, videoY), Opaque(startup.videoBg));
