@@ -7,6 +7,8 @@
 #include "app/shell_audio.h"
 
 #include <memory>
+#include <string>
+#include <utility>
 
 #include "app/app_state.h"
 #include "picture/reference_audio.h"
@@ -20,6 +22,7 @@
 namespace {
 
 constexpr float kDevicePollSeconds = 2.5f;
+constexpr float kDeviceToastSeconds = 5.0f;
 float gDevicePollClock = 0;
 
 // Runs while no stream mixes. The playhead keeps its time in seconds.
@@ -58,6 +61,11 @@ void PollShellAudioDevice(float frameSeconds) {
     if (gDevicePollClock < kDevicePollSeconds) return;
     gDevicePollClock = 0;
     HandleAudioDeviceLoss(gAudioOutput);
+    std::string notice = TakeAudioDeviceNotice(gAudioOutput);
+    if (!notice.empty()) {
+        gAppState.toastText = std::move(notice);
+        gAppState.toastTimer = kDeviceToastSeconds;
+    }
 }
 
 void CloseShellAudioOutput() { CloseAudioOutput(gAudioOutput); }

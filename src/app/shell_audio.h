@@ -6,7 +6,8 @@
 //                            rate and reverb, the default device at `projectSampleRate`,
 //                            the reference video's sound in the mix
 //   SwitchShellSampleRate    first frame: the preferences' rate, when it differs
-//   PollShellAudioDevice     every frame: the device-loss poll each 2.5 s of frame time
+//   PollShellAudioDevice     every frame: the device-loss poll each 2.5 s of frame time;
+//                            what a loss did becomes a 5 s toast
 //   CloseShellAudioOutput    shutdown: stop and close the stream, destroy the back-ends
 //
 // The engine's sample rate and its reverb change only through the output's

@@ -7,7 +7,7 @@
 //   Locked helpers         device list, index of an id, the stream request, stopping what runs,
 //                          the null output, the rate change, the open itself
 //   OpenAudioOutput / OpenAudioStream / SwitchAudioDevice
-//   HandleAudioDeviceLoss / RefreshOutputDevices
+//   HandleAudioDeviceLoss / TakeAudioDeviceNotice / RefreshOutputDevices
 //   CloseAudioOutput / TryReadAudioOutputStatus
 //
 // Every helper named ...Locked runs with `mutex` held. The order in an open:
@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <utility>
 
 AudioOutput gAudioOutput;
 
@@ -229,7 +230,7 @@ void SwitchAudioDevice(AudioOutput& o, int32_t engineRate) {
 }
 
 // ---------------------------------------------------------------------------
-// HandleAudioDeviceLoss / RefreshOutputDevices
+// HandleAudioDeviceLoss / TakeAudioDeviceNotice / RefreshOutputDevices
 // ---------------------------------------------------------------------------
 
 void HandleAudioDeviceLoss(AudioOutput& o) {
@@ -255,10 +256,20 @@ void HandleAudioDeviceLoss(AudioOutput& o) {
     RefreshDevicesLocked(o);
     const uint32_t id = o.api->DefaultOutputDevice();
     if (OpenStreamLocked(o, id, o.engineRate.load(), lostNow ? OpenLog::Failures : OpenLog::Quiet)) {
-        if (afterLoss) SetErrorTextLocked(o, kAudioSwitchedText);
+        if (afterLoss) {
+            SetErrorTextLocked(o, kAudioSwitchedText);
+            o.deviceNotice = kAudioSwitchedText;
+        }
         return;
     }
     if (afterLoss) SetErrorTextLocked(o, kAudioLostText);
+    if (lostNow) o.deviceNotice = kAudioLostText;
+}
+
+std::string TakeAudioDeviceNotice(AudioOutput& o) {
+    std::unique_lock<std::mutex> lock(o.mutex, std::try_to_lock);
+    if (!lock.owns_lock()) return std::string();
+    return std::exchange(o.deviceNotice, std::string());
 }
 
 void RefreshOutputDevices(AudioOutput& o) {

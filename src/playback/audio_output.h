@@ -14,6 +14,7 @@
 //   OpenAudioStream         open on a device at an engine rate
 //   SwitchAudioDevice       reopen at another engine rate, pausing the transport
 //   HandleAudioDeviceLoss   the frame loop's poll
+//   TakeAudioDeviceNotice   what the poll has to tell the user, once
 //   RefreshOutputDevices    the device list anew
 //   ChooseDeviceRate        the rate a device is opened at
 //   CloseAudioOutput        shutdown
@@ -92,6 +93,9 @@ struct AudioOutput {
     std::vector<OutputDevice> devices;
     int32_t selectedDevice = -1;  // index into devices; -1 when not listed
     std::string errorText;        // empty after a successful open
+    // What a loss did, for the user once (the frame's toast); errorText stays
+    // as the settings panel's status.
+    std::string deviceNotice;
     AudioReopenState reopen = AudioReopenState::None;
     uint64_t callbacksAtLastPoll = 0;
     std::mutex mutex;
@@ -134,7 +138,12 @@ void SwitchAudioDevice(AudioOutput& output, int32_t engineRate);
 // device opened: "Audio device disconnected — switched to default", or
 // "Audio device lost — could not reopen" with the null output running. While
 // no device is open after a failure, each poll tries the default again.
+// A loss, and the first reopen after it, also leave their text as the
+// one-shot notice (TakeAudioDeviceNotice); quiet retries leave none.
 void HandleAudioDeviceLoss(AudioOutput& output);
+// The notice the loss poll left, cleared; "" when none or while `mutex` is
+// taken (it stays for the next call then). UI thread.
+std::string TakeAudioDeviceNotice(AudioOutput& output);
 
 // Lists the devices with at least 2 output channels, flagging the default.
 void RefreshOutputDevices(AudioOutput& output);

@@ -43,6 +43,7 @@
 #include "ui/frame_commands.h"
 #include "ui/imgui_compat.h"
 #include "ui/job_protocol.h"
+#include "ui/notices.h"
 #include "ui/library_panel.h"
 #include "ui/tab_row.h"
 #include "ui/timeline_panel.h"
@@ -179,10 +180,11 @@ void DrawRegions(AppState& app, const UILayout& layout) {
 
     if (BeginRegion("##footer", FooterRect(layout))) {
         // Status line and counters.
+        DrawToastLine(app);
         ImGui::EndChild();
     }
 
-    // Then the launcher and the about box.
+    // Then the launcher (the about box follows the main window).
 }
 
 void DrawMainWindow(AppState& app, UiFrameState& ui, float width, float height) {
@@ -215,6 +217,7 @@ void DrawMainWindow(AppState& app, UiFrameState& ui, float width, float height) 
     if (!app.busyTask.busy.load()) TakeDroppedFolders(app, gSoundLibrary);
     DrawRegions(app, ui.layout);
     ImGui::End();
+    DrawAboutBox(app);
     // The program menu, opened by the title bar's menu button, over everything.
     DrawProgramMenu(gProgramMenu, app);
 }

@@ -168,6 +168,8 @@ TEST(AudioOutputLoss, AStoppedOrSilentStreamReopensOnTheNewDefault) {
         EXPECT_EQ(o.open.load(), 1);
         EXPECT_EQ(o.deviceId, 1u);
         EXPECT_EQ(o.errorText, "Audio device disconnected \xE2\x80\x94 switched to default");
+        EXPECT_EQ(TakeAudioDeviceNotice(rig.output), o.errorText);
+        EXPECT_EQ(TakeAudioDeviceNotice(rig.output), "") << "the notice is told once";
         ASSERT_EQ(o.devices.size(), 1u);
         EXPECT_EQ(o.selectedDevice, 0);
         EXPECT_EQ(rig.fake->CurrentStream().deviceId, 1u);
@@ -195,9 +197,12 @@ TEST(AudioOutputLoss, WithNoDeviceLeftTheNullOutputRunsUntilOneReturns) {
     EXPECT_EQ(rig.Pump(1024).size(), 2048u);
     EXPECT_EQ(rig.signal.framesRendered.load() - before, 1024);
 
-    // Polls keep trying quietly and keep the notice.
+    EXPECT_EQ(TakeAudioDeviceNotice(rig.output), o.errorText);
+
+    // Polls keep trying quietly and keep the status, without a new notice.
     HandleAudioDeviceLoss(rig.output);
     EXPECT_EQ(o.errorText, "Audio device lost \xE2\x80\x94 could not reopen");
+    EXPECT_EQ(TakeAudioDeviceNotice(rig.output), "");
     EXPECT_TRUE(rig.fakeNull->StreamRunning());
 
     rig.fake->devices.push_back(FakeAudioBackend::MakeDevice(5, "Headphones"));
@@ -206,6 +211,7 @@ TEST(AudioOutputLoss, WithNoDeviceLeftTheNullOutputRunsUntilOneReturns) {
     EXPECT_EQ(o.open.load(), 1);
     EXPECT_EQ(o.deviceId, 5u);
     EXPECT_EQ(o.errorText, "Audio device disconnected \xE2\x80\x94 switched to default");
+    EXPECT_EQ(TakeAudioDeviceNotice(rig.output), o.errorText);
     EXPECT_FALSE(rig.fakeNull->StreamRunning());
     EXPECT_EQ(rig.playing.load(), 1);
 }
@@ -223,6 +229,7 @@ TEST(AudioOutputLoss, NoDeviceAtStartLeavesTheNullOutputRunningAndTheNotice) {
 
     HandleAudioDeviceLoss(rig.output);
     EXPECT_EQ(o.errorText, "Could not open audio device");
+    EXPECT_EQ(TakeAudioDeviceNotice(rig.output), "") << "no loss: the status alone tells it";
     rig.fake->devices = {OnlyRate(3, 48000)};
     rig.fake->defaultDevice = 3;
     HandleAudioDeviceLoss(rig.output);

@@ -1,0 +1,19 @@
+// notices.h — the small pieces of the main window that report and inform:
+// the toast line and the about box.
+//
+// Index
+//   DrawToastLine   the toast's text at the cursor, coloured by its words, fading out
+//   DrawAboutBox    the about card over a dimmed window, while `showAbout` is set
+//
+// The toast's countdown runs once per frame with the auto-save
+// (RunProjectFrame); drawing only reads it. UI thread, inside a frame.
+#pragma once
+
+struct AppState;
+
+// Draws nothing once the toast's time is up. The footer calls it.
+void DrawToastLine(const AppState& app);
+
+// Called last in the frame, over everything. A click anywhere, on the card
+// or beside it, closes the box.
+void DrawAboutBox(AppState& app);
