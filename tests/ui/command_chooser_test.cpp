@@ -1,13 +1,17 @@
 // The frame's choice of one command: the shortcut tables, the menu's parked
-// command, text focus, the busy task's filter and review mode.
+// command, text focus, the busy task's filter and review mode; the key layer.
+#include <SDL_scancode.h>
 #include <gtest/gtest.h>
+#include <imgui.h>
 
 #include <initializer_list>
 #include <memory>
 
 #include "app/app_state.h"
 #include "app/command_ids.h"
+#include "support/imgui_headless.h"
 #include "ui/command_chooser.h"
+#include "ui/frame_commands.h"
 
 namespace {
 
@@ -107,4 +111,32 @@ TEST(CommandChooser, ParkedCommandIsTakenOnce) {
     EXPECT_FALSE(InReviewMode(*app));
     app->opticalTrace.present.store(true);
     EXPECT_TRUE(InReviewMode(*app));
+}
+
+// The key layer reads the GUI's keys by SDL scancode: a held key fires once,
+// except Comma and Period, which repeat at the key-repeat rate.
+TEST(CommandKeyLayer, HeldKeysFireOnceButTheNudgeKeysRepeat) {
+    HeadlessGui gui;
+    int periods = 0, spaces = 0, undos = 0;
+    auto frame = [&](bool ctrl) {
+        ImGui::GetIO().KeyCtrl = ctrl;
+        gui.Frame();
+        const CommandKeys keys = ReadCommandKeys();
+        periods += keys.Pressed(CommandKey::Period);
+        spaces += keys.Pressed(CommandKey::Space);
+        undos += ChooseKeyCommand(keys, false) == kCommandUndo;
+        gui.EndFrame();
+    };
+    gui.SetKey(SDL_SCANCODE_PERIOD, true);
+    gui.SetKey(SDL_SCANCODE_SPACE, true);
+    for (int k = 0; k < 60; ++k) frame(false);  // one second held
+    EXPECT_EQ(spaces, 1);
+    EXPECT_GT(periods, 10) << "Period repeats while held";
+    gui.SetKey(SDL_SCANCODE_PERIOD, false);
+    gui.SetKey(SDL_SCANCODE_SPACE, false);
+    frame(false);
+
+    gui.SetKey(SDL_SCANCODE_Z, true);
+    for (int k = 0; k < 60; ++k) frame(true);
+    EXPECT_EQ(undos, 1) << "Ctrl+Z held is one undo";
 }
