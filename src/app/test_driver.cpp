@@ -28,6 +28,7 @@
 #include <thread>
 
 #include "app/app_state.h"
+#include "app/program_menu_table.h"
 #include "app/frame_driver.h"
 #include "app/sdl_gl_backend.h"
 #include "document/file_util.h"
@@ -551,6 +552,7 @@ bool RunStep(TestDriver& d, const ScriptStep& s) {
             Log("discard%s", "");
             break;
         case ScriptOp::Measure: StartMeasure(d, s.count); return false;
+        case ScriptOp::Menu: HandleMenuCommand(gAppState, s.count); break;
         case ScriptOp::Quit:
             d.scriptDone = true;
             SendQuit(d);

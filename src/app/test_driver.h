@@ -66,6 +66,7 @@
 //                       does not stop at the unsaved-changes question
 //   measure N           draw N frames and log their rate and CPU ("measure.*"
 //                       fields of the dump)
+//   menu ID             the program menu's item ID chosen (its command parked)
 //   quit                end the script: close the window the normal way
 //
 // A press and its release must reach the GUI in different frames (Dear ImGui
@@ -123,6 +124,7 @@ enum class ScriptOp {
     Play,
     Discard,
     Measure,
+    Menu,
     Quit,
 };
 

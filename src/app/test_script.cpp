@@ -241,6 +241,10 @@ bool ParseTestScript(const std::string& text, const std::string& baseFolder, std
             s.full = w.size() == 3;
             s.op = ScriptOp::Job;
             steps.push_back(s);
+        } else if (cmd == "menu") {
+            if (!expect(2) || !WholeNumber(w[1], s.count)) return fail("menu takes a command ID");
+            s.op = ScriptOp::Menu;
+            steps.push_back(s);
         } else if (cmd == "idle") {
             if (!expect(2) || !Number(w[1], s.x) || s.x <= 0 || s.x > 600) return fail("idle takes 0 < SECONDS <= 600");
             s.op = ScriptOp::Idle;
