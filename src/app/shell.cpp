@@ -50,6 +50,7 @@
 #include "platform/child_process.h"
 #include "platform/dialogs.h"
 #include "platform/single_instance.h"
+#include "ui/frame_commands.h"
 #include "ui/imgui_compat.h"
 #include "ui/job_protocol.h"
 #include "ui/library_panel.h"
@@ -367,6 +368,7 @@ int RunShell(int argc, char** argv) {
     RegisterStateDump(DumpFonts);
     RegisterStateDump(DumpTabRow);
     RegisterStateDump(DumpTimeline);
+    RegisterStateDump(DumpCommandFields);
     RegisterStateDump(DumpTitleBar);
     RegisterStateDump(DumpSecondLaunch);
     StartSecondLaunchListener();

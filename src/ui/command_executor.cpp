@@ -4,9 +4,9 @@
 //   gCommandSeams / Seam          the panels' routines, or a log line without them
 //   CommandReplacesOrEdits        what an export refuses
 //   Transport                     play / stop (1)
-//   View and tabs                 zoom (14, 15, 42), tabs (36, 38, 45 to 48)
+//   View and work area            zoom (14, 15), in and out points (20 to 22), Escape (2)
 //   Files                         user guide (40), video (43), markers (44)
-//   Edits                         render (19), delete (8), clipboard (5 to 7)
+//   Edits                         render (19), place recipes and chains
 //   ExecuteCommand                the table
 //
 // A command refused for a running export shows "Export in progress"; one
@@ -25,6 +25,7 @@
 #include "document/selection.h"
 #include "document/event_placement.h"
 #include "document/undo.h"
+#include "ui/command_chooser.h"
 #include "picture/session_markers.h"
 #include "picture/video_player.h"
 #include "playback/audio_engine.h"
@@ -33,6 +34,8 @@
 #include "recipes/recipe_placement.h"
 #include "render/bounce.h"
 #include "ui/event_commands.h"
+#include "ui/event_context_menu.h"
+#include "ui/timeline_logic.h"
 
 CommandSeams gCommandSeams;
 
@@ -113,16 +116,65 @@ void TogglePlay(const CommandContext& ctx) {
             PauseReferenceVideo(*ctx.video);
         }
     }
-    if (engine.cacheReady.load()) {
-        SeekPlayback(engine, app.currentTime);
-        engine.playing.store(app.playing ? 1 : 0);
-    }
+    // Also before the voices are ready: the mixer then keeps the clock (and
+    // the picture's sound) running in silence, so the playhead still moves.
+    SeekPlayback(engine, app.currentTime);
+    engine.playing.store(app.playing ? 1 : 0);
 }
 
 void Nudge(const CommandContext& ctx, int frames) {
     if (ctx.video && ctx.video->loaded) PauseReferenceVideo(*ctx.video);
     if (!NudgeSelection(ctx.doc, frames, ctx.guiTime)) return;
     if (ctx.video && ctx.video->loaded) SeekReferenceVideo(*ctx.video, ctx.doc.app->currentTime);
+}
+
+// ---------------------------------------------------------------------------
+// View and work area
+// ---------------------------------------------------------------------------
+
+constexpr float kZoomInFactor = 0.7f;
+constexpr float kZoomOutFactor = 1.4f;
+
+void Zoom(AppState& app, const Project& project, float factor) {
+    ClampTimelineView(app, factor, app.currentTime, project.totalDuration);
+}
+
+// The work area's points move on their own: the scene they came from no
+// longer matches them.
+void SetInPoint(AppState& app) {
+    app.workAreaIn = app.currentTime;
+    if (app.workAreaOut >= 0 && !(app.workAreaOut > app.workAreaIn)) app.workAreaOut = -1;
+    app.activeScene = -1;
+}
+
+void SetOutPoint(AppState& app) {
+    app.workAreaOut = app.currentTime;
+    if (app.workAreaIn >= 0 && !(app.workAreaIn < app.workAreaOut)) app.workAreaIn = -1;
+    app.activeScene = -1;
+}
+
+void ClearWorkArea(AppState& app) {
+    app.workAreaIn = -1;
+    app.workAreaOut = -1;
+    app.activeScene = -1;
+}
+
+// The first of these that applies: the suggestions' selection in review
+// mode, draw mode, the scene and work area, the selection.
+void Escape(const CommandContext& ctx) {
+    AppState& app = *ctx.doc.app;
+    const Project& project = *ctx.doc.project;
+    if (InReviewMode(app) && gCommandSeams.clearSuggestionSelection && gCommandSeams.clearSuggestionSelection())
+        return;
+    if (app.curveDrawMode) {
+        SetCurveDrawMode(app, project, false);
+        return;
+    }
+    if (app.activeScene >= 0 || app.workAreaIn >= 0 || app.workAreaOut >= 0) {
+        ClearWorkArea(app);
+        return;
+    }
+    ClearSelection(app);
 }
 
 // ---------------------------------------------------------------------------
@@ -202,20 +254,30 @@ bool ExecuteCommand(const CommandContext& ctx, int id) {
 
     switch (id) {
         case kCommandPlayStop: TogglePlay(ctx); return true;
-        case kCommandEscape: ClearSelection(app); return true;
+        case kCommandEscape: Escape(ctx); return true;
         case kCommandUndo:
         case kCommandRedo: return RunUndoCommand(ctx.doc, id == kCommandRedo);
         case kCommandCopy:
             CopySelectedEvents(project, app, app.eventClipboard);
             return HasSelection(app);
+        case kCommandCut:
+            CopySelectedEvents(project, app, app.eventClipboard);
+            return DeleteSelectedEvents(ctx.doc);
         case kCommandPaste: return !PasteEventClipboard(ctx.doc, app.eventClipboard).empty();
+        case kCommandDelete: return DeleteSelectedEvents(ctx.doc);
         case kCommandSelectAll: SelectAllEvents(app, project); return !project.events.empty();
+        case kCommandDrawMode: return ToggleCurveDrawMode(app, project);
         case kCommandNudgeBack: Nudge(ctx, -1); return true;
         case kCommandNudgeForward: Nudge(ctx, +1); return true;
+        case kCommandZoomIn: Zoom(app, project, kZoomInFactor); return true;
+        case kCommandZoomOut: Zoom(app, project, kZoomOutFactor); return true;
         case kCommandMute: return ToggleSelectionMuted(ctx.doc);
         case kCommandGroup: return GroupSelection(ctx.doc);
         case kCommandUngroup: return UngroupSelection(ctx.doc);
         case kCommandRender: return RequestRender(ctx.doc);
+        case kCommandSetInPoint: SetInPoint(app); return true;
+        case kCommandSetOutPoint: SetOutPoint(app); return true;
+        case kCommandClearWorkArea: ClearWorkArea(app); return true;
         case kCommandLock: return ToggleSelectionLocked(ctx.doc);
         case kCommandCreateSpot:
         case kCommandCreateBloom:
@@ -245,6 +307,7 @@ bool ExecuteCommand(const CommandContext& ctx, int id) {
             app.showLauncher = true;
             app.launcherDismissed = false;
             return true;
+        case kCommandZoomFit: FitTimelineView(app, project.totalDuration); return true;
         case kCommandImportVideo: return ImportVideo(app);
         case kCommandImportMarkers: return ImportMarkers(app, project);
         case kCommandTabEvents: app.activeTab = 0; return true;

@@ -3,7 +3,7 @@
 // Index
 //   Key layer          scancodes of the keys the shortcuts read
 //   ProgramCommandContext / RunCommand
-//   RunFrameCommands
+//   RunFrameCommands / DumpCommandFields
 #include "ui/frame_commands.h"
 
 #include <SDL_scancode.h>
@@ -15,9 +15,12 @@
 #include "app/command_ids.h"
 #include "app/shell_quit.h"
 #include "app/shell_services.h"
+#include "app/test_driver.h"
 #include "document/busy_task.h"
 #include "document/project.h"
 #include "picture/video_player.h"
+#include "playback/audio_engine.h"
+#include "playback/block_mixer.h"
 #include "ui/imgui_compat.h"
 
 // ---------------------------------------------------------------------------
@@ -89,6 +92,10 @@ bool RunCommand(int id) {
 // RunFrameCommands
 // ---------------------------------------------------------------------------
 
+namespace {
+int gLastCommand = kCommandNone;  // the last command a frame ran, for the state dump
+}  // namespace
+
 int RunFrameCommands() {
     AppState& app = gAppState;
     ChooserState state;
@@ -96,7 +103,17 @@ int RunFrameCommands() {
     state.busy = app.busyTask.busy.load();
     state.reviewMode = InReviewMode(app);
     const int id = TakeFrameCommand(app, ReadCommandKeys(), state);
-    if (id != kCommandNone) ExecuteCommand(ProgramCommandContext(), id);
+    if (id != kCommandNone) {
+        gLastCommand = id;
+        ExecuteCommand(ProgramCommandContext(), id);
+    }
     HandleQuitRequest(app, gProject, gShellServices);
     return id;
+}
+
+void DumpCommandFields(StateDump& dump) {
+    dump.Field("commands.last", gLastCommand);
+    dump.Field("commands.enginePlayhead", GetPlaybackTime(gAudioEngine));
+    dump.Field("commands.clipboard", static_cast<int>(gAppState.eventClipboard.events.size()));
+    dump.Field("about.shown", gAppState.showAbout);
 }

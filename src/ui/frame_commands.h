@@ -5,6 +5,7 @@
 //   ReadCommandKeys         the key layer: SDL scancodes in the GUI's key state
 //   ProgramCommandContext   the program's objects and the GUI's input reset
 //   RunFrameCommands        DrawUI's step: choose, run, then the quit request
+//   DumpCommandFields       "commands.*" and "about.shown" of the window tests' state dump
 //
 // Dear ImGui 1.86 has no named letter, digit or punctuation keys and no
 // Ctrl modifier key: the SDL back-end writes io.KeysDown by scancode, and
@@ -20,3 +21,6 @@ CommandContext ProgramCommandContext();
 
 // Returns the command run this frame (0 for none).
 int RunFrameCommands();
+
+struct StateDump;
+void DumpCommandFields(StateDump& dump);

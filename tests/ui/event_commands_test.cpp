@@ -196,3 +196,50 @@ TEST(EventCommands, AnExportRefusesEditsWithAToast) {
     EXPECT_EQ(rig.app->activeTab, 3);
     EXPECT_TRUE(rig.app->toastText.empty());
 }
+
+TEST(EventCommands, CutUndoAndWhatEscapeClearsFirst) {
+    CommandRig rig;
+    rig.AddLayeredEvents(3, 1);
+    rig.BuildVoices();
+    AppState& app = *rig.app;
+    SelectEvents(app, {0, 2});
+    ASSERT_TRUE(rig.Run(kCommandCut));
+    EXPECT_EQ(rig.project->events.size(), 1u);
+    EXPECT_EQ(app.eventClipboard.events.size(), 2u);
+    EXPECT_EQ(rig.engine->voices.size(), 1u) << "the cut events' voices went with them";
+    app.selectedEvent = 0;
+    app.selectedEvents = {0};
+    app.expandedEvent = 0;
+    ASSERT_TRUE(rig.Run(kCommandUndo));
+    EXPECT_EQ(rig.project->events.size(), 3u);
+    EXPECT_TRUE(app.selectedEvents.empty());
+    EXPECT_EQ(app.selectedEvent, -1);
+    EXPECT_EQ(app.expandedEvent, -1);
+
+    // In and out points: one that is not on the right side of the new point goes.
+    app.currentTime = 5;
+    ASSERT_TRUE(rig.Run(kCommandSetOutPoint));
+    app.currentTime = 6;
+    app.activeScene = 0;
+    ASSERT_TRUE(rig.Run(kCommandSetInPoint));
+    EXPECT_EQ(app.workAreaIn, 6.0f);
+    EXPECT_EQ(app.workAreaOut, -1.0f);
+    EXPECT_EQ(app.activeScene, -1);
+    app.currentTime = 8;
+    ASSERT_TRUE(rig.Run(kCommandSetOutPoint));
+    EXPECT_EQ(app.workAreaOut, 8.0f);
+
+    // Escape: first draw mode, then the work area, then the selection.
+    SelectEvents(app, {1});
+    ASSERT_TRUE(rig.Run(kCommandDrawMode));
+    ASSERT_TRUE(app.curveDrawMode);
+    rig.Run(kCommandEscape);
+    EXPECT_FALSE(app.curveDrawMode);
+    EXPECT_EQ(app.workAreaIn, 6.0f);
+    rig.Run(kCommandEscape);
+    EXPECT_EQ(app.workAreaIn, -1.0f);
+    EXPECT_EQ(app.workAreaOut, -1.0f);
+    EXPECT_EQ(app.selectedEvent, 1);
+    rig.Run(kCommandEscape);
+    EXPECT_EQ(app.selectedEvent, -1);
+}
