@@ -7,6 +7,7 @@
 #include "document/document_rig.h"
 #include "document/selection.h"
 #include "document/text_util.h"
+#include "render/render_job_rig.h"
 #include "ui/event_lane_logic.h"
 
 namespace {
@@ -142,6 +143,30 @@ TEST(EventLaneMove, LayersAndBothVoiceStartsMoveByTheSameDelta) {
     MoveSelectedEvents(rig.Context(), 0.5f);
     EXPECT_FLOAT_EQ(rig.project->events[0].time, 1.5f);
     rig.app->exportRunning = false;
+}
+
+TEST(EventLaneMove, VoicesMoveUnderTheLockWhileTheAudioThreadMixesThem) {
+    DocRig rig;
+    rig.AddLayeredEvents(4, 3);
+    rig.BuildVoices();
+    std::vector<float> before;
+    for (const PlaybackVoice& v : rig.engine->voices) before.push_back(v.startTime);
+    rig.app->selectedEvents = {1, 3};
+    rig.engine->cacheReady = 1;
+    {
+        MixingAudioThread audio(*rig.engine);
+        // Back and forth by a frame until the mixer has read the voices many
+        // times in between; an even number of moves leaves them where they were.
+        for (int i = 0; i < 200 || audio.Blocks() < 20; ++i) {
+            MoveSelectedEvents(rig.Context(), 0.04f);
+            MoveSelectedEvents(rig.Context(), -0.04f);
+        }
+        EXPECT_GT(audio.Blocks(), 0);
+    }
+    ASSERT_EQ(rig.engine->voices.size(), before.size());
+    for (size_t v = 0; v < before.size(); ++v)
+        EXPECT_NEAR(rig.engine->voices[v].startTime, before[v], 1e-4f) << "voice " << v;
+    EXPECT_NEAR(rig.project->events[1].time, 2.0f, 1e-4f);
 }
 
 TEST(EventLaneBox, NarrowBoxesClearWideOnesCatchWithTheirFolders) {
