@@ -686,7 +686,10 @@ void DumpTimeline(StateDump& dump) {
     dump.Field("timeline.enginePlaying", static_cast<int>(gAudioEngine.playing.load()));
     dump.Field("timeline.undoDepth", static_cast<int>(app.undoHistory.undo.size()));
     std::string selected;
-    for (int index : app.selectedEvents) selected += (selected.empty() ? "" : ",") + std::to_string(index);
+    for (int index : app.selectedEvents) {
+        if (!selected.empty()) selected += ',';
+        selected += std::to_string(index);
+    }
     dump.Field("timeline.selected", selected);
     dump.Field("timeline.primary", app.selectedEvent);
     dump.Field("timeline.events", static_cast<int>(project.events.size()));
