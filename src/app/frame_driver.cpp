@@ -257,6 +257,11 @@ void ReleaseTexture(FrameDriver& d, TextureHandle texture) {
     if (d.backend && texture) d.backend->ReleaseTexture(texture);
 }
 
+bool UpdateTexturePixels(FrameDriver& d, TextureHandle texture, const uint8_t* rgba, int width, int height) {
+    if (!d.backend || !texture || !rgba || width <= 0 || height <= 0) return false;
+    return d.backend->UpdateTexture(texture, rgba, width, height);
+}
+
 void SnapshotBackBuffer(FrameDriver& d, AppState& app) {
     if (!d.backend || !d.backend->SnapshotBackBuffer(d.frozen)) {
         // The busy task gives up on its backdrop after a few of these.

@@ -9,7 +9,7 @@
 //   RenderFrame         one frame: resize, new frame in points, mouse, DrawUI, draw,
 //                       captures, present
 //   RequestBackBufferRead   ask for the next frame's pixels (one read serves every request)
-//   CreateTextureFromPixels / ReleaseTexture   images the GUI can draw
+//   CreateTextureFromPixels / ReleaseTexture / UpdateTexturePixels   images the GUI can draw
 //   RequestPresent      the next frame is presented even if it looks unchanged
 //   ReleaseGuiInput     forget the GUI's active item, held buttons and keys
 //   DrawDataFingerprint what a frame's draw data looks like, as one number
@@ -85,6 +85,9 @@ public:
     virtual int MaxTextureSize() = 0;
     virtual TextureHandle CreateTexture(const uint8_t* rgba, int width, int height) = 0;
     virtual void ReleaseTexture(TextureHandle texture) = 0;
+    // Replaces the pixels of a texture made by CreateTexture with the same
+    // size. False when the back-end cannot (the caller makes a new one).
+    virtual bool UpdateTexture(TextureHandle, const uint8_t*, int, int) { return false; }
 };
 
 // Back buffer clear colour.
@@ -136,6 +139,9 @@ TextureHandle CreateTextureFromPixels(const uint8_t* rgba, int width, int height
 TextureHandle CreateTextureFromPixels(FrameDriver& driver, const uint8_t* rgba, int width, int height);
 void ReleaseTexture(TextureHandle texture);
 void ReleaseTexture(FrameDriver& driver, TextureHandle texture);
+// New pixels of the texture's own size (a video picture); false when the
+// back-end could not replace them.
+bool UpdateTexturePixels(FrameDriver& driver, TextureHandle texture, const uint8_t* rgba, int width, int height);
 
 // Copies this frame into the frozen-frame texture and publishes it in the
 // application state; the snapshot request stays set when the copy failed.

@@ -73,3 +73,9 @@ TextureHandle NullFrameBackend::CreateTexture(const uint8_t*, int, int) {
 }
 
 void NullFrameBackend::ReleaseTexture(TextureHandle texture) { liveTextures.erase(texture); }
+
+bool NullFrameBackend::UpdateTexture(TextureHandle texture, const uint8_t*, int, int) {
+    if (!liveTextures.count(texture)) return false;
+    ++textureUpdates;
+    return true;
+}

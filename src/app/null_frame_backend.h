@@ -28,6 +28,7 @@ public:
     int MaxTextureSize() override { return maxTextureSize; }
     TextureHandle CreateTexture(const uint8_t* rgba, int width, int height) override;
     void ReleaseTexture(TextureHandle texture) override;
+    bool UpdateTexture(TextureHandle texture, const uint8_t* rgba, int width, int height) override;
 
     int pixelWidth;
     int pixelHeight;
@@ -41,6 +42,7 @@ public:
     int resizes = 0;
     int snapshots = 0;
     int reads = 0;
+    int textureUpdates = 0;
     int drawListsRendered = 0;  // command lists of the last Render
     float lastClear[4] = {};
     std::set<TextureHandle> liveTextures;

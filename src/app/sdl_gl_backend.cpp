@@ -292,6 +292,21 @@ TextureHandle SdlGlBackend::CreateTexture(const uint8_t* rgba, int width, int he
     return texture ? TextureHandleOf(texture) : nullptr;
 }
 
+bool SdlGlBackend::UpdateTexture(TextureHandle texture, const uint8_t* rgba, int width, int height) {
+    const GLuint name = TextureName(texture);
+    if (!name) return false;
+    ClearGlErrors();
+    GLint previous = 0;
+    glGetIntegerv(GL_TEXTURE_BINDING_2D, &previous);
+    glBindTexture(GL_TEXTURE_2D, name);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+    glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
+    const bool ok = glGetError() == GL_NO_ERROR;
+    glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(previous));
+    return ok;
+}
+
 void SdlGlBackend::ReleaseTexture(TextureHandle texture) {
     if (GLuint name = TextureName(texture)) glDeleteTextures(1, &name);
 }

@@ -58,6 +58,7 @@ public:
     int MaxTextureSize() override;
     TextureHandle CreateTexture(const uint8_t* rgba, int width, int height) override;
     void ReleaseTexture(TextureHandle texture) override;
+    bool UpdateTexture(TextureHandle texture, const uint8_t* rgba, int width, int height) override;
 
 private:
     SDL_Window* window_;

@@ -39,6 +39,7 @@
 #include "app/shell_quit.h"
 #include "app/shell_services.h"
 #include "app/test_driver.h"
+#include "ui/main_bands.h"
 #include "app/theme.h"
 #include "app/title_bar.h"
 #include "app/ui_scale.h"
@@ -369,6 +370,7 @@ int RunShell(int argc, char** argv) {
     RegisterStateDump(DumpTabRow);
     RegisterStateDump(DumpTimeline);
     RegisterStateDump(DumpCommandFields);
+    RegisterStateDump(DumpMainBands);
     RegisterStateDump(DumpTitleBar);
     RegisterStateDump(DumpSecondLaunch);
     StartSecondLaunchListener();

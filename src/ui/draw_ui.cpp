@@ -34,6 +34,7 @@
 #include "library/library_folders.h"
 #include "library/relinking.h"
 #include "library/sound_library.h"
+#include "picture/video_player.h"
 #include "persistence/demo_content.h"
 #include "persistence/preferences.h"
 #include "recipes/legacy_presets.h"
@@ -45,8 +46,10 @@
 #include "ui/job_protocol.h"
 #include "ui/notices.h"
 #include "ui/library_panel.h"
+#include "ui/main_bands.h"
 #include "ui/tab_row.h"
 #include "ui/timeline_panel.h"
+#include "ui/transport_actions.h"
 
 UiFrameState gUiFrame;
 
@@ -132,28 +135,16 @@ void FillRegion(uint32_t color) {
     ImGui::GetWindowDrawList()->AddRectFilled(p, ImVec2(p.x + s.x, p.y + s.y), color);
 }
 
-// The menu button at the left, the caption buttons at the right, and the
-// drag zone from the menu button to the tabs (DrawTabRow ends it). The title
-// and the project name join between the menu button and the drag zone.
-void DrawTitleBarBand(AppState& app, const UILayout& layout) {
-    FillRegion(gTheme.panelBg);
-    const float height = layout.titleBarHeight;
-    float x = 0;
-    if (app.hamburgerMenuCallback) app.hamburgerMenuCallback(x, height);
-    if (app.titleBarCallback) app.titleBarCallback(height);
-    app.titleBarDragMinX = x;
-    app.titleBarHeight = app.customTitleBar ? height : 0.0f;
-}
-
 void DrawRegions(AppState& app, const UILayout& layout) {
     if (BeginRegion("##title", TitleBarRect(layout))) {
-        DrawTitleBarBand(app, layout);
-        // Then the unsaved-changes confirmation.
-        //
+        // The menu button, the title, the unsaved-changes confirmation and
+        // the caption buttons; the drag zone runs from the title to the tabs.
+        DrawTitleBand(app, layout);
         // The tab buttons stand in the title bar, so they are drawn in its
         // child: the main window's own items under a child never get the
         // pointer.
         DrawTabRow(app, layout, static_cast<int>(gMissingFiles.files.size()));
+        DrawProjectName(app, layout);
         ImGui::EndChild();
     }
     // Then the audio-device check and the auto-save.
@@ -161,7 +152,7 @@ void DrawRegions(AppState& app, const UILayout& layout) {
 
     if (BeginRegion("##video_area", VideoAreaRect(layout))) {
         FillRegion(gTheme.videoBg);
-        // The reference video's frame, or the load button without one.
+        DrawVideoArea(app, layout);
         ImGui::EndChild();
     }
 
@@ -171,16 +162,14 @@ void DrawRegions(AppState& app, const UILayout& layout) {
 
     if (BeginRegion("##transport", TransportRect(layout))) {
         FillRegion(gTheme.transportBg);
-        // Timecode, transport buttons, shape buttons, popups, master trim,
-        // lock and Render buttons, export progress.
+        DrawTransportBand(app, layout);
         ImGui::EndChild();
     }
 
     TimelinePanel(ImGui::GetWindowDrawList(), layout);
 
     if (BeginRegion("##footer", FooterRect(layout))) {
-        // Status line and counters.
-        DrawToastLine(app);
+        DrawFooterBand(app, layout);
         ImGui::EndChild();
     }
 
@@ -208,7 +197,8 @@ void DrawMainWindow(AppState& app, UiFrameState& ui, float width, float height) 
     style.ItemSpacing = ImVec2(spacing.x, spacing.y);
 
     // The reference video's size narrows the video box once a video is open.
-    LayoutVideo video;
+    SyncVideoTexture(gBands.video, gFrameDriver, gVideoPlayer);
+    const LayoutVideo video = LayoutVideoFor(gBands.video, gVideoPlayer);
     ui.layout = ComputeUILayout(width, height, fontSize, static_cast<bool>(app.titleBarCallback), video);
     // The panels note where they take drops while they draw.
     ClearDropZones(gDropZones);
@@ -274,6 +264,7 @@ void DrawUI() {
     RunLibraryServices(app);
     // 11. Playback and picture sync: playhead from the engine, the video kept
     // in step, the stop at the project's end, voices prepared at the playhead.
+    SyncPlaybackAndPicture(ProgramTransportContext());
 
     // 12. Keyboard and menu commands (the command dispatch), then the quit.
     RunFrameCommands();

@@ -6,10 +6,12 @@
 //   DrawCenteredText
 //   DrawTextClipped
 //   TabButton
+//   DrawDotSpinner
 #include "ui/widgets.h"
 
 #include <imgui_internal.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cfloat>
 #include <cstdarg>
@@ -119,4 +121,18 @@ bool TabButton(TabBarLayout& layout, const char* label, int tab, bool enabled) {
     }
     ImGui::PopID();
     return clicked;
+}
+
+// ---------------------------------------------------------------------------
+// DrawDotSpinner
+// ---------------------------------------------------------------------------
+
+void DrawDotSpinner(ImDrawList* draw, ImVec2 centre, float radius, uint32_t color) {
+    const int lead = static_cast<int>(ImGui::GetTime() * 10.0) % 8;
+    for (int i = 0; i < 8; ++i) {
+        const float a = static_cast<float>(i) * 0.7853982f;  // π/4
+        const int age = (lead - i + 8) % 8;
+        draw->AddCircleFilled(ImVec2(centre.x + radius * std::cos(a), centre.y + radius * std::sin(a)),
+                              std::max(1.0f, 0.22f * radius), WithAlpha(color, 255 - age * 26));
+    }
 }

@@ -9,6 +9,7 @@
 //   TabBarLayout        the main window's tab row, shared by its TabButton calls
 //   gTabLabelReveal     the label-reveal factor t (0 icons only .. 1 full labels)
 //   TabButton           one tab, laid out leftwards from the row's right edge
+//   DrawDotSpinner      eight dots π/4 apart, the brightest turning ten steps a second
 //
 // UI thread, inside a window of the current frame.
 #pragma once
@@ -60,3 +61,7 @@ extern float gTabLabelReveal;
 // 2-point underline in `accent`. A disabled tab is drawn dim and takes no
 // click. True when clicked.
 bool TabButton(TabBarLayout& layout, const char* label, int tab, bool enabled);
+
+// Eight dots on a circle of `radius` around `centre`, each fainter behind
+// the one that leads.
+void DrawDotSpinner(ImDrawList* draw, ImVec2 centre, float radius, uint32_t color);

@@ -1,0 +1,126 @@
+// title_band.cpp — the title bar's own items: the menu and caption buttons
+// (the shell's callbacks), the title with its about button, the slot of the
+// unsaved-changes prompt, the drag zone, and the project's file name.
+//
+// Index
+//   SetTitlePrompt
+//   Title               the logo and "  Tessaloom" in the heading font, "##aboutbtn"
+//   DrawTitleBand
+//   DrawProjectName
+#include <imgui.h>
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+#include "app/app_state.h"
+#include "app/theme.h"
+#include "ui/band_icons.h"
+#include "ui/main_bands.h"
+#include "ui/transport_logic.h"
+#include "ui/ui_colors.h"
+
+namespace {
+
+TitlePromptFn gTitlePrompt = nullptr;
+
+constexpr const char* kTitleText = "  Tessaloom";
+
+void FillWindow(uint32_t color) {
+    const ImVec2 p = ImGui::GetWindowPos();
+    const ImVec2 s = ImGui::GetWindowSize();
+    ImGui::GetWindowDrawList()->AddRectFilled(p, ImVec2(p.x + s.x, p.y + s.y), color);
+}
+
+// ---------------------------------------------------------------------------
+// Title
+// ---------------------------------------------------------------------------
+
+// The heading font is taller than the body but fits the bar; the about
+// box's 42-point title font would not. Returns the title's right end.
+float DrawTitle(AppState& app, float x, float height) {
+    ImFont* font = app.fontLarge ? app.fontLarge : ImGui::GetFont();
+    ImGui::PushFont(font);
+    const bool hasLogo = font->FindGlyphNoFallback(0xE400) != nullptr;
+    const std::string text = hasLogo ? std::string(kIconLogo) + kTitleText : std::string(kTitleText);
+    const ImVec2 size = ImGui::CalcTextSize(text.c_str());
+    // Without the logo face, a drawn mark of the text's height stands in
+    // for the glyph, so the title never shows a missing-glyph box.
+    const float markWidth = hasLogo ? 0.0f : std::round(0.62f * size.y);
+    const float width = markWidth + size.x;
+    const float y = std::round((height - size.y) / 2);
+
+    const ImVec2 origin = ImGui::GetWindowPos();
+    ImGui::SetCursorPos(ImVec2(x - 2, y - 2));
+    const bool clicked = ImGui::InvisibleButton("##aboutbtn", ImVec2(width + 4, size.y + 4));
+    const bool hovered = ImGui::IsItemHovered();
+    if (clicked) app.showAbout = !app.showAbout;
+    if (EaseHighlight(gBands.titleHover, hovered ? 1.0f : 0.0f, ImGui::GetIO().DeltaTime)) app.uiAnimating = true;
+
+    ImDrawList* draw = ImGui::GetWindowDrawList();
+    const ImVec2 min(origin.x + x - 2, origin.y + y - 2);
+    const ImVec2 max(origin.x + x + width + 2, origin.y + y + size.y + 2);
+    if (gBands.titleHover > 0)
+        draw->AddRectFilled(min, max, WithAlpha(gTheme.buttonBgHover, static_cast<int>(255 * gBands.titleHover)), 4);
+    if (!hasLogo) {
+        const float r = markWidth / 2;
+        const ImVec2 c(origin.x + x + r, origin.y + y + size.y / 2);
+        draw->AddCircleFilled(c, r, gTheme.accent);
+        draw->AddCircleFilled(c, 0.45f * r, gTheme.panelBg);
+    }
+    draw->AddText(font, ImGui::GetFontSize(), ImVec2(origin.x + x + markWidth, origin.y + y), gTheme.text, text.c_str());
+    ImGui::PopFont();
+    gBands.rects["aboutbtn"] = {x - 2, y - 2, width + 4, size.y + 4};
+    return x + width + 2;
+}
+
+}  // namespace
+
+void SetTitlePrompt(TitlePromptFn fn) { gTitlePrompt = fn; }
+
+// ---------------------------------------------------------------------------
+// DrawTitleBand
+// ---------------------------------------------------------------------------
+
+void DrawTitleBand(AppState& app, const UILayout& layout) {
+    FillWindow(gTheme.panelBg);
+    const float height = layout.titleBarHeight;
+    float x = 0;
+    if (app.hamburgerMenuCallback) app.hamburgerMenuCallback(x, height);
+    x = std::max(x, app.titleBarLeftInset);
+    float right = DrawTitle(app, x, height);
+    gBands.projectName.clear();
+    // The prompt stands right of the title; the name then moves right of it.
+    if (app.confirmAction == 1 && gTitlePrompt) right = gTitlePrompt(app, right + 12, height);
+    if (app.titleBarCallback) app.titleBarCallback(height);
+    app.titleBarDragMinX = right;
+    app.titleBarHeight = app.customTitleBar ? height : 0.0f;
+}
+
+// ---------------------------------------------------------------------------
+// DrawProjectName
+// ---------------------------------------------------------------------------
+
+void DrawProjectName(AppState& app, const UILayout& layout) {
+    const std::string& path = app.projectPath;
+    const size_t slash = path.find_last_of("/\\");
+    gBands.projectName = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (gBands.projectName.empty()) return;
+    const char* name = gBands.projectName.c_str();
+    // Centred in the bar when it fits between the title and the tabs,
+    // else centred in the room between them, cut at its edges.
+    const float left = app.titleBarDragMinX + 12;
+    const float right = app.titleBarDragMaxX - 12;
+    if (right <= left) return;
+    const ImVec2 size = ImGui::CalcTextSize(name);
+    float x = std::round((layout.displayWidth - size.x) / 2);
+    if (x < left || x + size.x > right) x = std::max(left, std::round((left + right - size.x) / 2));
+    const float y = std::round((layout.titleBarHeight - size.y) / 2);
+    const ImVec2 origin = ImGui::GetWindowPos();
+    ImDrawList* draw = ImGui::GetWindowDrawList();
+    draw->PushClipRect(ImVec2(origin.x + left, origin.y), ImVec2(origin.x + right, origin.y + layout.titleBarHeight),
+                       true);
+    draw->AddText(ImVec2(origin.x + x, origin.y + y), gTheme.textMuted, name);
+    draw->PopClipRect();
+    gBands.rects["projectName"] = {x, y, std::min(size.x, right - x), size.y};
+}
