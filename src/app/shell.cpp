@@ -39,6 +39,7 @@
 #include "app/shell_quit.h"
 #include "app/shell_services.h"
 #include "app/test_driver.h"
+#include "ui/launcher.h"
 #include "ui/main_bands.h"
 #include "app/theme.h"
 #include "app/title_bar.h"
@@ -371,6 +372,7 @@ int RunShell(int argc, char** argv) {
     RegisterStateDump(DumpTimeline);
     RegisterStateDump(DumpCommandFields);
     RegisterStateDump(DumpMainBands);
+    RegisterStateDump(DumpLauncher);
     RegisterStateDump(DumpTitleBar);
     RegisterStateDump(DumpSecondLaunch);
     StartSecondLaunchListener();

@@ -5,6 +5,7 @@
 // Index
 //   BandRect / MainBandsState / gBands   what the bands keep between frames and
 //                                        what the last frame drew (the test dump reads it)
+//   ProductTitleSize / DrawProductTitle   the logo and "  Tessaloom" (title bar, launcher)
 //   SetTitlePrompt           the slot for the unsaved-changes prompt beside the name
 //   DrawTitleBand            inside "##title", before the tab row
 //   DrawProjectName          inside "##title", after the tab row
@@ -26,6 +27,9 @@
 #include "ui/ui_layout.h"
 
 struct AppState;
+struct ImDrawList;
+struct ImFont;
+struct ImVec2;
 struct FrameDriver;
 struct StateDump;
 struct VideoPicture;
@@ -61,6 +65,12 @@ struct MainBandsState {
     std::string renderTooltip;
 };
 extern MainBandsState gBands;
+
+// The logo glyph (or a drawn mark without the logo face) and "  Tessaloom"
+// in `font`; the size in points, and drawn with its top-left at `pos`
+// (screen points) over `background`.
+ImVec2 ProductTitleSize(ImFont* font);
+void DrawProductTitle(ImDrawList* draw, ImFont* font, ImVec2 pos, uint32_t background);
 
 // Draws the prompt at x in the title bar of `height` and returns its right
 // end. Installed by the unsaved-changes prompt; while none is installed the

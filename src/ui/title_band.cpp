@@ -4,6 +4,7 @@
 //
 // Index
 //   SetTitlePrompt
+//   ProductTitleSize / DrawProductTitle   the logo and "  Tessaloom"
 //   Title               the logo and "  Tessaloom" in the heading font, "##aboutbtn"
 //   DrawTitleBand
 //   DrawProjectName
@@ -15,6 +16,7 @@
 
 #include "app/app_state.h"
 #include "app/theme.h"
+#include "document/file_util.h"
 #include "ui/band_icons.h"
 #include "ui/main_bands.h"
 #include "ui/transport_logic.h"
@@ -40,14 +42,8 @@ void FillWindow(uint32_t color) {
 // box's 42-point title font would not. Returns the title's right end.
 float DrawTitle(AppState& app, float x, float height) {
     ImFont* font = app.fontLarge ? app.fontLarge : ImGui::GetFont();
-    ImGui::PushFont(font);
-    const bool hasLogo = font->FindGlyphNoFallback(0xE400) != nullptr;
-    const std::string text = hasLogo ? std::string(kIconLogo) + kTitleText : std::string(kTitleText);
-    const ImVec2 size = ImGui::CalcTextSize(text.c_str());
-    // Without the logo face, a drawn mark of the text's height stands in
-    // for the glyph, so the title never shows a missing-glyph box.
-    const float markWidth = hasLogo ? 0.0f : std::round(0.62f * size.y);
-    const float width = markWidth + size.x;
+    const ImVec2 size = ProductTitleSize(font);
+    const float width = size.x;
     const float y = std::round((height - size.y) / 2);
 
     const ImVec2 origin = ImGui::GetWindowPos();
@@ -62,19 +58,51 @@ float DrawTitle(AppState& app, float x, float height) {
     const ImVec2 max(origin.x + x + width + 2, origin.y + y + size.y + 2);
     if (gBands.titleHover > 0)
         draw->AddRectFilled(min, max, WithAlpha(gTheme.buttonBgHover, static_cast<int>(255 * gBands.titleHover)), 4);
-    if (!hasLogo) {
-        const float r = markWidth / 2;
-        const ImVec2 c(origin.x + x + r, origin.y + y + size.y / 2);
-        draw->AddCircleFilled(c, r, gTheme.accent);
-        draw->AddCircleFilled(c, 0.45f * r, gTheme.panelBg);
-    }
-    draw->AddText(font, ImGui::GetFontSize(), ImVec2(origin.x + x + markWidth, origin.y + y), gTheme.text, text.c_str());
-    ImGui::PopFont();
+    DrawProductTitle(draw, font, ImVec2(origin.x + x, origin.y + y), gTheme.panelBg);
     gBands.rects["aboutbtn"] = {x - 2, y - 2, width + 4, size.y + 4};
     return x + width + 2;
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// The product's title
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// Font sizes are in points while the font's own size is in pixels.
+float PointSize(ImFont* font) { return font->FontSize * font->Scale; }
+
+bool HasLogo(ImFont* font) { return font->FindGlyphNoFallback(0xE400) != nullptr; }
+
+std::string TitleText(ImFont* font) {
+    return HasLogo(font) ? std::string(kIconLogo) + kTitleText : std::string(kTitleText);
+}
+
+// Without the logo face a drawn mark of the text's height stands in for the
+// glyph, so the title never shows a missing-glyph box.
+float MarkWidth(ImFont* font, float textHeight) { return HasLogo(font) ? 0.0f : std::round(0.62f * textHeight); }
+
+}  // namespace
+
+ImVec2 ProductTitleSize(ImFont* font) {
+    const ImVec2 text = font->CalcTextSizeA(PointSize(font), 1e9f, 0, TitleText(font).c_str());
+    return ImVec2(MarkWidth(font, text.y) + text.x, text.y);
+}
+
+void DrawProductTitle(ImDrawList* draw, ImFont* font, ImVec2 pos, uint32_t background) {
+    const std::string text = TitleText(font);
+    const ImVec2 size = font->CalcTextSizeA(PointSize(font), 1e9f, 0, text.c_str());
+    const float mark = MarkWidth(font, size.y);
+    if (mark > 0) {
+        const float r = mark / 2;
+        const ImVec2 c(pos.x + r, pos.y + size.y / 2);
+        draw->AddCircleFilled(c, r, gTheme.accent);
+        draw->AddCircleFilled(c, 0.45f * r, background);
+    }
+    draw->AddText(font, PointSize(font), ImVec2(pos.x + mark, pos.y), gTheme.text, text.c_str());
+}
 
 void SetTitlePrompt(TitlePromptFn fn) { gTitlePrompt = fn; }
 
@@ -102,9 +130,7 @@ void DrawTitleBand(AppState& app, const UILayout& layout) {
 // ---------------------------------------------------------------------------
 
 void DrawProjectName(AppState& app, const UILayout& layout) {
-    const std::string& path = app.projectPath;
-    const size_t slash = path.find_last_of("/\\");
-    gBands.projectName = slash == std::string::npos ? path : path.substr(slash + 1);
+    gBands.projectName = FileNameOf(app.projectPath);
     if (gBands.projectName.empty()) return;
     const char* name = gBands.projectName.c_str();
     // Centred in the bar when it fits between the title and the tabs,

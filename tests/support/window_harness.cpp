@@ -135,6 +135,11 @@ ProgramRun RunProgram(const ProgramLaunch& launch) {
     TempDir home;
     const std::string runtimeDir = home.File("run");
     mkdir(runtimeDir.c_str(), 0700);
+    // The start-up launcher would stand over the window every test looks
+    // at: it is off unless a test brings preferences of its own (APPDATA).
+    mkdir(home.File("data").c_str(), 0700);
+    mkdir(home.File("data/Tessaloom").c_str(), 0700);
+    WriteWholeFile(home.File("data/Tessaloom/com.tessaloom.prefs"), "showLauncherOnStartup=0\n");
     std::vector<std::string> argv{program};
     argv.insert(argv.end(), launch.arguments.begin(), launch.arguments.end());
     std::vector<char*> args;

@@ -20,7 +20,8 @@
 // address empty (off) unless the test's environment names one, and with
 // XDG_RUNTIME_DIR there too, so that copies of the program started by
 // parallel tests never hand projects to each other (a test that wants that
-// passes one folder to both).
+// passes one folder to both). Their preferences turn the start-up launcher
+// off; a test that wants it names preferences of its own through APPDATA.
 #pragma once
 
 #include <gtest/gtest.h>

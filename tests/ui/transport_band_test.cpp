@@ -1,0 +1,395 @@
+// The rules of the window's fixed bands on private objects: the Render and
+// lock buttons with their undo steps, the trim and its texts, the meter and
+// toast colours, the footer's texts, the transport's playhead and the
+// picture's texture.
+#include <gtest/gtest.h>
+#include <imgui.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "app/app_state.h"
+#include "app/frame_driver.h"
+#include "app/null_frame_backend.h"
+#include "document/busy_task.h"
+#include "document/event.h"
+#include "document/project.h"
+#include "document/undo.h"
+#include "library/sound_library.h"
+#include "picture/video_player.h"
+#include "support/imgui_headless.h"
+#include "playback/audio_engine.h"
+#include "ui/job_protocol_logic.h"
+#include "ui/main_bands.h"
+#include "ui/transport_actions.h"
+#include "ui/transport_logic.h"
+
+namespace {
+
+struct Doc {
+    std::unique_ptr<AppState> app = std::make_unique<AppState>();
+    std::unique_ptr<Project> project = std::make_unique<Project>();
+    std::unique_ptr<SoundLibrary> library = std::make_unique<SoundLibrary>();
+    std::unique_ptr<AudioEngine> engine = std::make_unique<AudioEngine>();
+
+    explicit Doc(int events = 0, int locked = 0) {
+        project->totalDuration = 10;
+        project->fps = 25;
+        for (int i = 0; i < events; ++i) {
+            AddEvent(*project, 1.0f + float(i), kShapeSpot, 0.5f);
+            project->events.back().locked = i < locked;
+        }
+    }
+    DocumentContext Context() { return MakeDocumentContext(*project, *library, *engine, *app); }
+    TransportContext Transport(VideoPlayer* video = nullptr) { return {Context(), video}; }
+    size_t UndoSteps() const { return app->undoHistory.undo.size(); }
+};
+
+}  // namespace
+
+TEST(RenderButton, LabelEnableRuleAndTooltipFollowLibraryLocksAndExport) {
+    RenderButtonState s = RenderButtonFor(3, 0, false, false);
+    EXPECT_STREQ(s.label, "Add Sounds");
+    EXPECT_FALSE(s.enabled);
+    EXPECT_STREQ(s.tooltip, "No sounds loaded \xE2\x80\x94 scan a folder in Library");
+
+    s = RenderButtonFor(3, 3, true, false);
+    EXPECT_STREQ(s.label, "Render");
+    EXPECT_FALSE(s.enabled);
+    EXPECT_STREQ(s.tooltip, "All events are locked \xE2\x80\x94 unlock to render");
+
+    s = RenderButtonFor(3, 1, true, false);
+    EXPECT_TRUE(s.enabled);
+    EXPECT_STREQ(s.tooltip, "Render all unlocked events\nRight-click: unlock all + Re-Render");
+
+    s = RenderButtonFor(3, 0, true, false);
+    EXPECT_TRUE(s.enabled);
+    EXPECT_STREQ(s.tooltip, "Render all events\nRight-click: full Re-Render");
+
+    EXPECT_FALSE(RenderButtonFor(3, 0, true, true).enabled) << "a running export";
+    EXPECT_FALSE(RenderButtonFor(0, 0, true, false).enabled) << "nothing to render";
+}
+
+TEST(RenderButton, EitherClickIsOneUndoStepAndNothingHappensWhenDisabledOrBusy) {
+    Doc doc(3, 1);
+    ASSERT_TRUE(PostRenderClick(doc.Context(), true, false));
+    EXPECT_EQ(doc.app->renderRequestKind, 1);
+    EXPECT_EQ(doc.UndoSteps(), 1u);
+
+    // The right click unlocks everything and replaces every result: one Undo
+    // must bring the locks back.
+    doc.app->renderRequestKind = 0;
+    ASSERT_TRUE(PostRenderClick(doc.Context(), true, true));
+    EXPECT_EQ(doc.app->renderRequestKind, 2);
+    EXPECT_EQ(doc.UndoSteps(), 2u);
+    for (Event& e : doc.project->events) e.locked = false;  // what the job does with request 2
+    ASSERT_TRUE(Undo(doc.Context()));
+    EXPECT_TRUE(doc.project->events[0].locked);
+
+    Doc allLocked(2, 2);
+    EXPECT_FALSE(PostRenderClick(allLocked.Context(), true, true));
+    EXPECT_FALSE(PostRenderClick(allLocked.Context(), true, false));
+    EXPECT_EQ(allLocked.app->renderRequestKind, 0);
+    EXPECT_EQ(allLocked.UndoSteps(), 0u);
+
+    Doc noLibrary(2);
+    EXPECT_FALSE(PostRenderClick(noLibrary.Context(), false, false));
+
+    Doc exporting(2);
+    exporting.app->exportRunning = true;
+    EXPECT_FALSE(PostRenderClick(exporting.Context(), true, false));
+    EXPECT_EQ(exporting.UndoSteps(), 0u);
+
+    Doc busy(2);
+    busy.app->busyTask.busy = true;
+    EXPECT_FALSE(PostRenderClick(busy.Context(), true, false));
+    EXPECT_EQ(busy.app->renderRequestKind, 0);
+    busy.app->busyTask.busy = false;
+}
+
+TEST(LockButton, UnlocksEveryEventInOneUndoStep) {
+    Doc doc(4, 3);
+    EXPECT_EQ(CountLockedEvents(*doc.project), 3);
+    EXPECT_EQ(LockButtonTooltip(3), "Unlock all (3 locked)");
+    ASSERT_TRUE(UnlockAllEvents(doc.Context()));
+    EXPECT_EQ(CountLockedEvents(*doc.project), 0);
+    EXPECT_EQ(LockButtonTooltip(0), "All events unlocked");
+    EXPECT_EQ(doc.UndoSteps(), 1u);
+    EXPECT_TRUE(doc.app->modified);
+    EXPECT_FALSE(UnlockAllEvents(doc.Context())) << "nothing left to unlock";
+    EXPECT_EQ(doc.UndoSteps(), 1u);
+    ASSERT_TRUE(Undo(doc.Context()));
+    EXPECT_EQ(CountLockedEvents(*doc.project), 3);
+
+    doc.app->exportRunning = true;
+    EXPECT_FALSE(UnlockAllEvents(doc.Context()));
+    EXPECT_EQ(CountLockedEvents(*doc.project), 3);
+}
+
+TEST(MasterTrim, DragArithmeticDecibelTextAndMeterColours) {
+    EXPECT_FLOAT_EQ(TrimGainAfterDrag(0.5f, 100), 1.3f);  // 100 points add 0.8
+    EXPECT_FLOAT_EQ(TrimGainAfterDrag(1.0f, 100), 1.5f);  // clamped at 1.5
+    EXPECT_FLOAT_EQ(TrimGainAfterDrag(0.3f, -100), 0.0f);
+    EXPECT_FLOAT_EQ(TrimGainAfterDrag(0.7f, -25), 0.5f);
+
+    EXPECT_EQ(GainDbText(0.0005f), "-60.0 dB");
+    EXPECT_EQ(GainDbText(0.0f), "-60.0 dB");
+    EXPECT_EQ(GainDbText(1.0f), "0.0 dB");
+    EXPECT_EQ(GainDbText(0.5f), "-6.0 dB");
+    EXPECT_EQ(GainDbText(1.5f), "3.5 dB");
+
+    const uint32_t normal = 1, warning = 2, clip = 3;
+    EXPECT_EQ(MeterFillColor(0.95f, normal, warning, clip), clip);
+    EXPECT_EQ(MeterFillColor(0.9f, normal, warning, clip), warning);
+    EXPECT_EQ(MeterFillColor(0.75f, normal, warning, clip), warning);
+    EXPECT_EQ(MeterFillColor(0.7f, normal, warning, clip), normal);
+    EXPECT_EQ(MeterFillColor(0.0f, normal, warning, clip), normal);
+}
+
+TEST(BandTexts, FooterShapeButtonsCaptionAndToastColours) {
+    EXPECT_EQ(FooterCountsText(3, 48000, 24), "3 events   48 kHz   24 fps");
+    EXPECT_EQ(FooterCountsText(1, 44100, 29.97f), "1 events   44 kHz   30 fps");
+    EXPECT_EQ(LiveBlockText("Rendering...", 2, 5, 7), "Rendering...  event 2 / 5  \xC2\xB7  7 clips");
+    EXPECT_EQ(LiveBlockText("Rendering...", 0, 0, 7), "Rendering...  7 clips");
+
+    const char* names[4] = {"Spot", "Bloom", "Contour", "Fill"};
+    for (int shape = 0; shape < 4; ++shape) {
+        const std::string tip = ShapeButtonTooltip(shape);
+        EXPECT_EQ(tip, "Add " + std::string(names[shape]) + " event at playhead [" + std::to_string(shape + 1) + "]");
+        EXPECT_EQ(ShapeButtonLabel("I", shape), "I  " + std::string(names[shape]) + "##shp" + std::to_string(shape));
+    }
+    EXPECT_EQ(VideoCaptionText(1280, 720, 23.976f, 12.04f), "1280x720  24.0fps  12.0s");
+
+    EXPECT_EQ(ToastColor("Export failed: 2 files missing", 3), 0xC86478FFu) << "failed wins over missing";
+    EXPECT_EQ(ToastColor("Error: couldn't decode this video", 3), 0xC86478FFu);
+    EXPECT_EQ(ToastColor("3 sources unreadable", 3), 0xC864C8FFu);
+    EXPECT_EQ(ToastColor("Project saved", 3), 0xC8B4DCB4u);
+    EXPECT_EQ(ToastColor("Project saved", 0.25f) >> 24, 100u) << "fades over the last half second";
+}
+
+TEST(BandTexts, HighlightsEaseAndSettleWithinTheirThreshold) {
+    float v = 0;
+    int frames = 0;
+    while (EaseHighlight(v, 1.0f, 1.0f / 60) && frames < 1000) {
+        EXPECT_GT(1.0f - v, kHighlightSettled);
+        ++frames;
+    }
+    EXPECT_EQ(v, 1.0f);
+    EXPECT_GT(frames, 10) << "eases over several frames at 12 per second";
+    EXPECT_LT(frames, 60);
+    EXPECT_FALSE(EaseHighlight(v, 1.0f, 1.0f / 60));
+    EXPECT_FLOAT_EQ(ExportBarFill(0.5f), 60.0f);
+    EXPECT_FLOAT_EQ(ExportBarFill(2.0f), kExportBarWidth);
+    EXPECT_FLOAT_EQ(ExportBarFill(-1.0f), 0.0f);
+}
+
+TEST(TransportActions, PlayStopStepAndTheStopAtTheProjectsEnd) {
+    Doc doc(2);
+    AppState& app = *doc.app;
+    AudioEngine& engine = *doc.engine;
+    engine.sampleRate = 48000;
+    app.currentTime = 2.0f;
+
+    TogglePlayback(doc.Transport());
+    EXPECT_TRUE(app.playing);
+    EXPECT_EQ(engine.playing.load(), 1);
+    EXPECT_EQ(engine.position.load(), 96000) << "the engine starts at the playhead";
+
+    // The playhead follows the engine's clock.
+    engine.position = 48000 * 3;
+    SyncPlaybackAndPicture(doc.Transport());
+    EXPECT_FLOAT_EQ(app.currentTime, 3.0f);
+
+    TogglePlayback(doc.Transport());
+    EXPECT_FALSE(app.playing);
+    EXPECT_EQ(engine.playing.load(), 0);
+    engine.position = 48000 * 5;
+    SyncPlaybackAndPicture(doc.Transport());
+    EXPECT_FLOAT_EQ(app.currentTime, 3.0f) << "a paused playhead stays";
+
+    StepTransport(doc.Transport(), 1);
+    EXPECT_FLOAT_EQ(app.currentTime, 3.04f);
+    EXPECT_EQ(engine.position.load(), int64_t(3.04f * 48000));
+    StepTransport(doc.Transport(), -1000);
+    EXPECT_FLOAT_EQ(app.currentTime, 0.0f);
+    app.currentTime = 9.99f;
+    StepTransport(doc.Transport(), 5);
+    EXPECT_FLOAT_EQ(app.currentTime, 10.0f) << "kept within the project";
+
+    TogglePlayback(doc.Transport());
+    StopTransport(doc.Transport());
+    EXPECT_FALSE(app.playing);
+    EXPECT_EQ(app.currentTime, 0.0f);
+    EXPECT_EQ(engine.position.load(), 0);
+
+    // Reaching the end stops playback and returns to the start.
+    app.currentTime = 9.0f;
+    TogglePlayback(doc.Transport());
+    engine.position = 48000 * 10 + 100;
+    SyncPlaybackAndPicture(doc.Transport());
+    EXPECT_FALSE(app.playing);
+    EXPECT_EQ(engine.playing.load(), 0);
+    EXPECT_EQ(app.currentTime, 0.0f);
+    EXPECT_EQ(engine.position.load(), 0);
+}
+
+TEST(TransportActions, ShapeButtonsAddSelectedEventsAtThePlayhead) {
+    Doc doc(1);
+    AppState& app = *doc.app;
+    std::snprintf(doc.project->events[0].keywords, sizeof doc.project->events[0].keywords, "door slam");
+    app.currentTime = 4.5f;
+    app.lastIntensityMode = 1;
+
+    const int bloom = AddShapeAtPlayhead(doc.Context(), 1);
+    ASSERT_EQ(bloom, 1);
+    const Event& e = doc.project->events[1];
+    EXPECT_EQ(e.shape, kShapeBloom);
+    EXPECT_FLOAT_EQ(e.time, 4.5f);
+    EXPECT_FLOAT_EQ(e.weightCenter, 0.3f);
+    EXPECT_STREQ(e.keywords, "door slam");
+    EXPECT_EQ(app.selectedEvent, 1);
+    EXPECT_EQ(doc.UndoSteps(), 1u);
+
+    const int fill = AddShapeAtPlayhead(doc.Context(), 3);
+    ASSERT_EQ(fill, 2);
+    EXPECT_EQ(doc.project->events[2].intensityMode, 1);
+    for (float v : doc.project->events[2].intensity) ASSERT_FLOAT_EQ(v, 0.5f);
+    EXPECT_EQ(app.selectedEvent, 2);
+
+    EXPECT_EQ(AddShapeAtPlayhead(doc.Context(), 4), -1) << "only Spot to Fill";
+    doc.app->exportRunning = true;
+    EXPECT_EQ(AddShapeAtPlayhead(doc.Context(), 0), -1);
+    EXPECT_EQ(doc.project->events.size(), 3u);
+    EXPECT_EQ(doc.UndoSteps(), 2u);
+}
+
+TEST(VideoTexture, UploadsOnlyNewPicturesAndReusesTheTextureOfTheSameSize) {
+    NullFrameBackend backend(640, 360);
+    FrameDriver frames;
+    frames.backend = &backend;
+    auto player = std::make_unique<VideoPlayer>();
+    VideoTextureState tex;
+
+    SyncVideoTexture(tex, frames, *player);
+    EXPECT_EQ(tex.texture, nullptr) << "no video, no texture";
+    EXPECT_FALSE(LayoutVideoFor(tex, *player).hasVideo);
+
+    auto show = [&](int w, int h, uint64_t counter) {
+        player->loaded = true;
+        player->shown.width = w;
+        player->shown.height = h;
+        player->shown.rgba.assign(size_t(w) * h * 4, 128);
+        player->shown.counter = counter;
+    };
+    show(32, 18, 1);
+    frames.presentRequested = false;
+    SyncVideoTexture(tex, frames, *player);
+    ASSERT_NE(tex.texture, nullptr);
+    EXPECT_TRUE(frames.presentRequested) << "a new picture under the same handle must be presented";
+    const TextureHandle first = tex.texture;
+    LayoutVideo layout = LayoutVideoFor(tex, *player);
+    EXPECT_TRUE(layout.hasVideo);
+    EXPECT_EQ(layout.pixelWidth, 32);
+
+    SyncVideoTexture(tex, frames, *player);
+    EXPECT_EQ(tex.uploads, 1) << "the same picture is not uploaded again";
+
+    show(32, 18, 2);
+    SyncVideoTexture(tex, frames, *player);
+    EXPECT_EQ(tex.texture, first);
+    EXPECT_EQ(backend.textureUpdates, 1);
+
+    show(64, 36, 3);
+    SyncVideoTexture(tex, frames, *player);
+    EXPECT_NE(tex.texture, nullptr);
+    EXPECT_EQ(backend.liveTextures.size(), 1u) << "the old size's texture is released";
+    EXPECT_EQ(tex.width, 64);
+
+    player->loaded = false;
+    SyncVideoTexture(tex, frames, *player);
+    EXPECT_EQ(tex.texture, nullptr);
+    EXPECT_TRUE(backend.liveTextures.empty());
+    player->shown = VideoPicture{};
+}
+
+// ---------------------------------------------------------------------------
+// The band itself with a scripted mouse, on the program's objects
+// ---------------------------------------------------------------------------
+
+namespace {
+
+class TransportBandWidget : public testing::Test {
+protected:
+    void SetUp() override {
+        layout = ComputeUILayout(gui.width, gui.height, 18, false, LayoutVideo{});
+        Reset();
+    }
+    void TearDown() override { Reset(); }
+    static void Reset() {
+        gProject.events.clear();
+        gSoundLibrary.libraries.clear();
+        gAppState.undoHistory = UndoHistory{};
+        gAppState.renderRequestKind = 0;
+        gAudioEngine.masterGain = 1.0f;
+    }
+    void Step(float x, float y, bool left, bool right = false) {
+        gui.MoveMouse(x, y);
+        gui.SetButton(0, left);
+        gui.SetButton(1, right);
+        gui.Frame();
+        ImGui::SetNextWindowPos(ImVec2(0, 0));
+        ImGui::SetNextWindowSize(ImVec2(layout.displayWidth, layout.transportHeight));
+        ImGui::Begin("##transport", nullptr, ImGuiWindowFlags_NoDecoration);
+        DrawTransportBand(gAppState, layout);
+        ImGui::End();
+        gui.EndFrame();
+    }
+    ImVec2 Centre(const char* key) {
+        const BandRect& r = gBands.rects[key];
+        return ImVec2(r.x + r.width / 2, r.y + r.height / 2);
+    }
+
+    HeadlessGui gui;
+    UILayout layout;
+};
+
+}  // namespace
+
+TEST_F(TransportBandWidget, TrimDragsByPointsAndADoubleClickResetsIt) {
+    gAudioEngine.masterGain = 0.5f;
+    Step(0, 0, false);
+    const ImVec2 c = Centre("masterTr");
+    Step(c.x - 40, c.y, false);
+    Step(c.x - 40, c.y, true);
+    for (int i = 1; i <= 4; ++i) Step(c.x - 40 + 25.0f * i, c.y, true);
+    Step(c.x + 60, c.y, false);
+    EXPECT_NEAR(gAudioEngine.masterGain.load(), 1.3f, 1e-4f) << "100 points add 0.8";
+
+    for (int i = 0; i < 2; ++i) {
+        Step(c.x, c.y, true);
+        Step(c.x, c.y, false);
+    }
+    EXPECT_FLOAT_EQ(gAudioEngine.masterGain.load(), 1.0f);
+}
+
+TEST_F(TransportBandWidget, RightClickOnADisabledRenderDoesNothing) {
+    gSoundLibrary.libraries.emplace_back();
+    AddEvent(gProject, 1.0f, kShapeSpot, 0.5f);
+    gProject.events.back().locked = true;
+    Step(0, 0, false);
+    EXPECT_EQ(gBands.renderLabel, "Render");
+    EXPECT_FALSE(gBands.renderEnabled);
+    const ImVec2 c = Centre("render");
+    Step(c.x, c.y, false);
+    Step(c.x, c.y, false, true);
+    Step(c.x, c.y, false, false);
+    EXPECT_EQ(gAppState.renderRequestKind, 0);
+    EXPECT_TRUE(gAppState.undoHistory.undo.empty());
+
+    gProject.events.back().locked = false;
+    Step(c.x, c.y, false, true);
+    Step(c.x, c.y, false, false);
+    EXPECT_EQ(gAppState.renderRequestKind, 2);
+    EXPECT_EQ(gAppState.undoHistory.undo.size(), 1u);
+}
