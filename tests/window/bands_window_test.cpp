@@ -27,7 +27,9 @@ Point Centre(const std::map<std::string, std::string>& dump, const std::string& 
     auto it = dump.find(key);
     EXPECT_NE(it, dump.end()) << key;
     float x = 0, y = 0, w = 0, h = 0;
-    if (it != dump.end()) EXPECT_EQ(std::sscanf(it->second.c_str(), "%f,%f,%f,%f", &x, &y, &w, &h), 4);
+    if (it != dump.end()) {
+        EXPECT_EQ(std::sscanf(it->second.c_str(), "%f,%f,%f,%f", &x, &y, &w, &h), 4);
+    }
     return {x + w / 2, y + h / 2};
 }
 

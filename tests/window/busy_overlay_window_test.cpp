@@ -70,7 +70,8 @@ TEST(BusyOverlayWindow, AJobFreezesTheWindowBehindTheCardAndGivesItBack) {
     const float videoW = Number(busy, "layout.videoWidth");
     const float videoH = Number(busy, "layout.videoHeight");
     const float transportH = Number(busy, "layout.transportHeight");
-    const int videoX = static_cast<int>(videoW / 2), videoY = static_cast<int>(title + videoH / 2);
+    // A quarter in: the load button stands at the centre.
+    const int videoX = static_cast<int>(videoW / 4), videoY = static_cast<int>(title + videoH / 2);
     const int timelineY = static_cast<int>(title + videoH + transportH + 40);
 
     // The frozen frame upright under the shade: the video box stays at the

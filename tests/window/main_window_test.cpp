@@ -41,11 +41,13 @@ TEST_F(MainWindow, BandsShowTheirPaletteColours) {
     float videoW = Field(dump, "layout.videoWidth");
     float videoH = Field(dump, "layout.videoHeight");
     float transportH = Field(dump, "layout.transportHeight");
-    int videoX = static_cast<int>(videoW / 2), videoY = static_cast<int>(title + videoH / 2);
+    // A quarter in: the load button stands at the centre.
+    int videoX = static_cast<int>(videoW / 4), videoY = static_cast<int>(title + videoH / 2);
     int transportY = static_cast<int>(title + videoH + transportH / 2);
     int timelineY = static_cast<int>(title + videoH + transportH + 20);
     EXPECT_EQ(shot.PackedAt(videoX, videoY), Opaque(startup.videoBg));
-    EXPECT_EQ(shot.PackedAt(640, transportY), Opaque(startup.transportBg));
+    // Between the toolbar's left group and the trim at its right end.
+    EXPECT_EQ(shot.PackedAt(850, transportY), Opaque(startup.transportBg));
     EXPECT_EQ(shot.PackedAt(4, timelineY), Opaque(startup.windowBg)) << "the timeline's margin";
     // The video box ends where the layout says: the tab panel shows the window.
     EXPECT_EQ(shot.PackedAt(static_cast<int>(videoW) + 2, videoY), Opaque(startup.windowBg));
@@ -73,7 +75,7 @@ TEST_F(MainWindow, AtScaleOneAndAHalfTheWindowHasMorePixelsNotMorePoints) {
     EXPECT_EQ(shot.height, 1080);
     float transportY = (Field(dump, "layout.titleBarHeight") + Field(dump, "layout.videoHeight") +
                         Field(dump, "layout.transportHeight") / 2) * 1.5f;
-    EXPECT_EQ(shot.PackedAt(1800, static_cast<int>(transportY)), Opaque(StartupPalette().transportBg));
+    EXPECT_EQ(shot.PackedAt(1275, static_cast<int>(transportY)), Opaque(StartupPalette().transportBg));
 }
 
 TEST_F(MainWindow, AResizedWindowIsLaidOutAgain) {

@@ -61,7 +61,12 @@ TEST(TitleBarWindow, CaptionButtonsMenuAcceleratorMinimumSizeAndCloseAtScaleTwo)
     EXPECT_EQ(close.right, 2560) << "the close button reaches the window's right edge";
     EXPECT_EQ(close.top, 0);
     EXPECT_EQ(ParsePixelRect(start["caption.maximizeRect"]).right, close.left);
-    EXPECT_EQ(start["titleBar.dragMinX"], "40.00") << "the drag zone starts after the menu button";
+    // The drag zone starts where the title (its about button) ends.
+    float about[4] = {};
+    ASSERT_EQ(std::sscanf(start["band.aboutbtn.rect"].c_str(), "%f,%f,%f,%f", &about[0], &about[1], &about[2],
+                          &about[3]), 4);
+    EXPECT_GE(about[0] + 2, 40.0f) << "the title stands after the menu button";
+    EXPECT_NEAR(std::stof(start["titleBar.dragMinX"]), about[0] + about[2], 0.06f);
     EXPECT_LT(std::stof(start["titleBar.dragMinX"]), std::stof(start["titleBar.dragMaxX"]));
     EXPECT_EQ(start["titleBar.height"], start["layout.titleBarHeight"]);
 
