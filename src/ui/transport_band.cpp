@@ -21,17 +21,17 @@
 #include <string>
 
 #include "app/app_state.h"
+#include "app/command_ids.h"
 #include "app/theme.h"
-#include "document/event_placement.h"
 #include "document/project.h"
 #include "document/text_util.h"
 #include "export/export_job.h"
 #include "library/sound_library.h"
 #include "playback/audio_engine.h"
 #include "recipes/recipe_lists.h"
-#include "recipes/recipe_placement.h"
 #include "recipes/recipe_preview.h"
 #include "ui/band_icons.h"
+#include "ui/command_executor.h"
 #include "ui/main_bands.h"
 #include "ui/style_scopes.h"
 #include "ui/transport_actions.h"
@@ -102,7 +102,7 @@ void DrawTimecode(AppState& app, Row& row) {
 void DrawTransportButtons(AppState& app, Row& row) {
     const TransportContext ctx = ProgramTransportContext();
     SecondaryButtonScope look;
-    if (IconButton(row, app.playing ? kIconPause : kIconPlay, "##play", "play")) RunTransportCommand(ctx, 1);
+    if (IconButton(row, app.playing ? kIconPause : kIconPlay, "##play", "play")) RunCommand(kCommandPlayStop);
     if (Hovered()) ShowStyledTooltip("%s", app.playing ? "Pause [Space]" : "Play [Space]");
     if (IconButton(row, kIconStop, "##stop", "stop")) StopTransport(ctx);
     if (Hovered()) ShowStyledTooltip("Stop");
@@ -117,7 +117,6 @@ void DrawTransportButtons(AppState& app, Row& row) {
 // ---------------------------------------------------------------------------
 
 void DrawShapeButtons(Row& row) {
-    const TransportContext ctx = ProgramTransportContext();
     SecondaryButtonScope look;
     for (int shape = 0; shape < 4; ++shape) {
         const std::string label = ShapeButtonLabel(BandShapeIcon(shape), shape);
@@ -130,7 +129,7 @@ void DrawShapeButtons(Row& row) {
         gBands.rects["shp" + std::to_string(shape)] = {ImGui::GetItemRectMin().x, ImGui::GetItemRectMin().y, w,
                                                        row.button};
         if (Hovered()) ShowStyledTooltip("%s", ShapeButtonTooltip(shape).c_str());
-        if (clicked) RunTransportCommand(ctx, 25 + shape);
+        if (clicked) RunCommand(kCommandCreateSpot + shape);
     }
 }
 
@@ -147,9 +146,9 @@ void DrawMaterialPopup(Row& row) {
     PopupMenuScope look;
     if (!ImGui::BeginPopup("##toolbarMaterial")) return;
     if (ImGui::Selectable((std::string(kIconClip) + "  Clip \xE2\x80\x94 one audio file").c_str()))
-        PlaceAudioFileAsClip();
+        RunCommand(kCommandPlaceClip);
     if (ImGui::Selectable((std::string(kIconBed) + "  Bed \xE2\x80\x94 fixed background layers").c_str()))
-        AddBedAtPlayhead();
+        RunCommand(kCommandPlaceBed);
     ImGui::EndPopup();
 }
 
@@ -182,7 +181,7 @@ void DrawPresetRows() {
                 ImGui::SameLine();
                 ImGui::TextUnformatted(gRecipes[static_cast<size_t>(i)].name);
             } else if (SelectableRow("\xE2\x80\x93", gRecipes[static_cast<size_t>(i)].name, i)) {
-                PlaceRecipeAtPlayhead(i);
+                RunCommand(kCommandRecipeBase + i);
             }
         }
     }
@@ -197,7 +196,7 @@ void DrawPresetRows() {
             if (managing) {
                 ImGui::TextUnformatted(second);
             } else if (SelectableRow("\xE2\x80\x93", second, 10000 + i)) {
-                PlaceChainAtPlayhead(i);
+                RunCommand(kCommandChainBase + i);
             }
         }
     }

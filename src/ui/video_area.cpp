@@ -12,13 +12,14 @@
 #include <string>
 
 #include "app/app_state.h"
+#include "app/command_ids.h"
 #include "app/frame_driver.h"
 #include "app/theme.h"
 #include "picture/video_player.h"
 #include "ui/band_icons.h"
 #include "ui/main_bands.h"
 #include "ui/style_scopes.h"
-#include "ui/transport_actions.h"
+#include "ui/command_executor.h"
 #include "ui/transport_logic.h"
 #include "ui/widgets.h"
 
@@ -123,7 +124,7 @@ void DrawPicture(AppState& app, const VideoPlayer& player, const ImVec2& box) {
     if (ImGui::IsItemHovered()) ShowStyledTooltip("Unload video from project");
     if (clicked) {
         app.unloadVideoRequest = true;
-        if (app.playing) TogglePlayback(ProgramTransportContext());
+        if (app.playing) RunCommand(kCommandPlayStop);
     }
 }
 

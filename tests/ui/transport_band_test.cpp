@@ -1,7 +1,7 @@
 // The rules of the window's fixed bands on private objects: the Render and
 // lock buttons with their undo steps, the trim and its texts, the meter and
 // toast colours, the footer's texts, the transport's playhead and the
-// picture's texture.
+// picture's texture, and the band's widgets under a scripted mouse.
 #include <gtest/gtest.h>
 #include <imgui.h>
 
@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/app_state.h"
+#include "app/command_ids.h"
 #include "app/frame_driver.h"
 #include "app/null_frame_backend.h"
 #include "document/busy_task.h"
@@ -20,6 +21,7 @@
 #include "picture/video_player.h"
 #include "support/imgui_headless.h"
 #include "playback/audio_engine.h"
+#include "ui/command_executor.h"
 #include "ui/job_protocol_logic.h"
 #include "ui/main_bands.h"
 #include "ui/transport_actions.h"
@@ -43,6 +45,11 @@ struct Doc {
     }
     DocumentContext Context() { return MakeDocumentContext(*project, *library, *engine, *app); }
     TransportContext Transport(VideoPlayer* video = nullptr) { return {Context(), video}; }
+    CommandContext Commands() {
+        CommandContext ctx;
+        ctx.doc = Context();
+        return ctx;
+    }
     size_t UndoSteps() const { return app->undoHistory.undo.size(); }
 };
 
@@ -189,9 +196,10 @@ TEST(TransportActions, PlayStopStepAndTheStopAtTheProjectsEnd) {
     AppState& app = *doc.app;
     AudioEngine& engine = *doc.engine;
     engine.sampleRate = 48000;
+    engine.cacheReady = 1;  // the voices are built: the engine takes the transport
     app.currentTime = 2.0f;
 
-    TogglePlayback(doc.Transport());
+    ExecuteCommand(doc.Commands(), kCommandPlayStop);
     EXPECT_TRUE(app.playing);
     EXPECT_EQ(engine.playing.load(), 1);
     EXPECT_EQ(engine.position.load(), 96000) << "the engine starts at the playhead";
@@ -201,7 +209,7 @@ TEST(TransportActions, PlayStopStepAndTheStopAtTheProjectsEnd) {
     SyncPlaybackAndPicture(doc.Transport());
     EXPECT_FLOAT_EQ(app.currentTime, 3.0f);
 
-    TogglePlayback(doc.Transport());
+    ExecuteCommand(doc.Commands(), kCommandPlayStop);
     EXPECT_FALSE(app.playing);
     EXPECT_EQ(engine.playing.load(), 0);
     engine.position = 48000 * 5;
@@ -217,7 +225,7 @@ TEST(TransportActions, PlayStopStepAndTheStopAtTheProjectsEnd) {
     StepTransport(doc.Transport(), 5);
     EXPECT_FLOAT_EQ(app.currentTime, 10.0f) << "kept within the project";
 
-    TogglePlayback(doc.Transport());
+    ExecuteCommand(doc.Commands(), kCommandPlayStop);
     StopTransport(doc.Transport());
     EXPECT_FALSE(app.playing);
     EXPECT_EQ(app.currentTime, 0.0f);
@@ -225,43 +233,13 @@ TEST(TransportActions, PlayStopStepAndTheStopAtTheProjectsEnd) {
 
     // Reaching the end stops playback and returns to the start.
     app.currentTime = 9.0f;
-    TogglePlayback(doc.Transport());
+    ExecuteCommand(doc.Commands(), kCommandPlayStop);
     engine.position = 48000 * 10 + 100;
     SyncPlaybackAndPicture(doc.Transport());
     EXPECT_FALSE(app.playing);
     EXPECT_EQ(engine.playing.load(), 0);
     EXPECT_EQ(app.currentTime, 0.0f);
     EXPECT_EQ(engine.position.load(), 0);
-}
-
-TEST(TransportActions, ShapeButtonsAddSelectedEventsAtThePlayhead) {
-    Doc doc(1);
-    AppState& app = *doc.app;
-    std::snprintf(doc.project->events[0].keywords, sizeof doc.project->events[0].keywords, "door slam");
-    app.currentTime = 4.5f;
-    app.lastIntensityMode = 1;
-
-    const int bloom = AddShapeAtPlayhead(doc.Context(), 1);
-    ASSERT_EQ(bloom, 1);
-    const Event& e = doc.project->events[1];
-    EXPECT_EQ(e.shape, kShapeBloom);
-    EXPECT_FLOAT_EQ(e.time, 4.5f);
-    EXPECT_FLOAT_EQ(e.weightCenter, 0.3f);
-    EXPECT_STREQ(e.keywords, "door slam");
-    EXPECT_EQ(app.selectedEvent, 1);
-    EXPECT_EQ(doc.UndoSteps(), 1u);
-
-    const int fill = AddShapeAtPlayhead(doc.Context(), 3);
-    ASSERT_EQ(fill, 2);
-    EXPECT_EQ(doc.project->events[2].intensityMode, 1);
-    for (float v : doc.project->events[2].intensity) ASSERT_FLOAT_EQ(v, 0.5f);
-    EXPECT_EQ(app.selectedEvent, 2);
-
-    EXPECT_EQ(AddShapeAtPlayhead(doc.Context(), 4), -1) << "only Spot to Fill";
-    doc.app->exportRunning = true;
-    EXPECT_EQ(AddShapeAtPlayhead(doc.Context(), 0), -1);
-    EXPECT_EQ(doc.project->events.size(), 3u);
-    EXPECT_EQ(doc.UndoSteps(), 2u);
 }
 
 TEST(VideoTexture, UploadsOnlyNewPicturesAndReusesTheTextureOfTheSameSize) {
