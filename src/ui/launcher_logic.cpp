@@ -4,7 +4,7 @@
 //   PathTextCache / LauncherPathHash
 //   Dates                FormatProjectDate, ProjectFileDateText
 //   Descriptions         ReadProjectDescriptionFile, ProjectDescriptionCache
-//   Actions              ProgramLauncherActions and the card's actions
+//   Actions              the card's actions
 #include "ui/launcher_logic.h"
 
 #include <sys/stat.h>
@@ -13,7 +13,6 @@
 #include <cstdio>
 
 #include "app/app_state.h"
-#include "app/project_commands.h"
 #include "document/file_util.h"
 #include "persistence/json_value.h"
 #include "render/processed_clip_cache.h"
@@ -147,35 +146,6 @@ std::string ReadProjectDescription(const std::string& path) { return gProjectDes
 // ---------------------------------------------------------------------------
 // Actions
 // ---------------------------------------------------------------------------
-
-namespace {
-
-LauncherOutcome OutcomeOf(ProjectCommandResult result, bool cancelCloses) {
-    switch (result) {
-        case ProjectCommandResult::Done:
-        case ProjectCommandResult::Prompted: return LauncherOutcome::Close;
-        case ProjectCommandResult::Cancelled: return cancelCloses ? LauncherOutcome::Close : LauncherOutcome::StayOpen;
-        case ProjectCommandResult::Refused:
-        case ProjectCommandResult::Failed: return LauncherOutcome::StayOpen;
-    }
-    return LauncherOutcome::StayOpen;
-}
-
-}  // namespace
-
-LauncherActions ProgramLauncherActions() {
-    LauncherActions a;
-    a.openRecent = [](const std::string& path) {
-        return OutcomeOf(LauncherOpenRecent(ProgramLifecycleContext(), path), false);
-    };
-    a.newProject = [] { return OutcomeOf(NewProjectCommand(ProgramLifecycleContext()), true); };
-    a.openFile = [] { return OutcomeOf(OpenProjectCommand(ProgramLifecycleContext()), false); };
-    a.savePreferences = [] {
-        const LifecycleContext ctx = ProgramLifecycleContext();
-        if (ctx.savePreferences) ctx.savePreferences();
-    };
-    return a;
-}
 
 void CloseLauncher(AppState& app) {
     app.showLauncher = false;

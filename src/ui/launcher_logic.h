@@ -6,7 +6,8 @@
 //   ProjectFileDateText         the cached date of a project file (first read kept)
 //   ReadProjectDescriptionFile  "projectDescription" of a project file, "" when none
 //   ProjectDescriptionCache     descriptions read on a worker, shown when ready
-//   LauncherActions / ProgramLauncherActions   what its buttons call (tests give their own)
+//   LauncherActions / ProgramLauncherActions   what its buttons call (tests give their own;
+//                               the program's in launcher_actions.cpp)
 //   CloseLauncher / LauncherClickRow / LauncherNewProject / LauncherOpenFile /
 //   SetShowOnStartup            the card's actions
 //

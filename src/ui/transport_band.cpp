@@ -23,6 +23,7 @@
 #include "app/app_state.h"
 #include "app/command_ids.h"
 #include "app/theme.h"
+#include "document/event.h"
 #include "document/project.h"
 #include "document/text_util.h"
 #include "export/export_job.h"
@@ -30,7 +31,7 @@
 #include "playback/audio_engine.h"
 #include "recipes/recipe_lists.h"
 #include "recipes/recipe_preview.h"
-#include "ui/band_icons.h"
+#include "ui/icons.h"
 #include "ui/command_executor.h"
 #include "ui/main_bands.h"
 #include "ui/style_scopes.h"
@@ -119,7 +120,7 @@ void DrawTransportButtons(AppState& app, Row& row) {
 void DrawShapeButtons(Row& row) {
     SecondaryButtonScope look;
     for (int shape = 0; shape < 4; ++shape) {
-        const std::string label = ShapeButtonLabel(BandShapeIcon(shape), shape);
+        const std::string label = ShapeButtonLabel(ShapeIcon(shape), shape);
         const float w = std::ceil(ImGui::CalcTextSize(label.c_str(), nullptr, true).x) +
                         2 * ImGui::GetStyle().FramePadding.x;
         PlaceItem(row, w, row.button);
@@ -145,9 +146,9 @@ void DrawMaterialPopup(Row& row) {
     if (Hovered()) ShowStyledTooltip("Place your own audio at playhead \xE2\x80\x94 a Clip or a Bed");
     PopupMenuScope look;
     if (!ImGui::BeginPopup("##toolbarMaterial")) return;
-    if (ImGui::Selectable((std::string(kIconClip) + "  Clip \xE2\x80\x94 one audio file").c_str()))
+    if (ImGui::Selectable((std::string(ShapeIcon(kShapeClip)) + "  Clip \xE2\x80\x94 one audio file").c_str()))
         RunCommand(kCommandPlaceClip);
-    if (ImGui::Selectable((std::string(kIconBed) + "  Bed \xE2\x80\x94 fixed background layers").c_str()))
+    if (ImGui::Selectable((std::string(ShapeIcon(kShapeBed)) + "  Bed \xE2\x80\x94 fixed background layers").c_str()))
         RunCommand(kCommandPlaceBed);
     ImGui::EndPopup();
 }
@@ -301,7 +302,7 @@ void DrawLockButton(float x, float centerY, float side) {
     bool clicked = false;
     {
         SecondaryButtonScope look;
-        clicked = ImGui::Button((std::string(locked > 0 ? kIconLocked : kIconUnlocked) + "##tblock").c_str(),
+        clicked = ImGui::Button((std::string(locked > 0 ? kIconLock : kIconUnlock) + "##tblock").c_str(),
                                 ImVec2(side, side));
     }
     ImGui::EndDisabled();

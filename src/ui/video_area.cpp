@@ -16,7 +16,7 @@
 #include "app/frame_driver.h"
 #include "app/theme.h"
 #include "picture/video_player.h"
-#include "ui/band_icons.h"
+#include "ui/icons.h"
 #include "ui/main_bands.h"
 #include "ui/style_scopes.h"
 #include "ui/command_executor.h"
