@@ -44,8 +44,6 @@
 #include "ui/frame_commands.h"
 #include "ui/imgui_compat.h"
 #include "ui/job_protocol.h"
-#include "ui/launcher.h"
-#include "ui/launcher_logic.h"
 #include "ui/notices.h"
 #include "ui/library_panel.h"
 #include "ui/main_bands.h"
@@ -209,8 +207,8 @@ void DrawMainWindow(AppState& app, UiFrameState& ui, float width, float height) 
     if (!app.busyTask.busy.load()) TakeDroppedFolders(app, gSoundLibrary);
     DrawRegions(app, ui.layout);
     ImGui::End();
-    // The launcher's card over the window, while it is shown.
-    DrawLauncher(app, ui.layout, ProgramLauncherActions());
+    // The launcher's card over the window joins here with the project
+    // commands it calls.
     DrawAboutBox(app);
     // The program menu, opened by the title bar's menu button, over everything.
     DrawProgramMenu(gProgramMenu, app);
