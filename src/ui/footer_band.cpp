@@ -17,6 +17,7 @@
 #include "playback/audio_engine.h"
 #include "ui/job_protocol_logic.h"
 #include "ui/main_bands.h"
+#include "ui/notices.h"
 #include "ui/transport_logic.h"
 #include "ui/widgets.h"
 
@@ -57,7 +58,8 @@ void DrawFooterBand(AppState& app, const UILayout& layout) {
         app.uiAnimating = true;
     } else if (app.toastTimer > 0 && !app.toastText.empty()) {
         gBands.footerLeft = app.toastText;
-        draw->AddText(ImVec2(x, textY), ToastColor(app.toastText, app.toastTimer), app.toastText.c_str());
+        ImGui::SetCursorScreenPos(ImVec2(x, textY));
+        DrawToastLine(app);
     }
     draw->PopClipRect();
 }

@@ -129,17 +129,6 @@ std::string FooterCountsText(int eventCount, int sampleRate, float fps) {
     return text;
 }
 
-uint32_t ToastColor(const std::string& text, float secondsLeft) {
-    const auto has = [&text](const char* word) { return text.find(word) != std::string::npos; };
-    uint32_t rgb = 0xB4DCB4;
-    if (has("Error") || has("failed"))
-        rgb = 0x6478FF;
-    else if (has("missing") || has("unreadable") || has("sketch"))
-        rgb = 0x64C8FF;
-    const float fade = std::isfinite(secondsLeft) ? std::clamp(secondsLeft / 0.5f, 0.0f, 1.0f) : 0.0f;
-    return rgb | (static_cast<uint32_t>(std::lround(200.0f * fade)) << 24);
-}
-
 // ---------------------------------------------------------------------------
 // Easing
 // ---------------------------------------------------------------------------

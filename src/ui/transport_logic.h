@@ -10,7 +10,7 @@
 //   MeterFillColor         the meter's normal, warning and clip colours
 //   ShapeButtonLabel / ShapeButtonTooltip                   the four shape buttons
 //   VideoCaptionText       "%dx%d  %.1ffps  %.1fs"
-//   FooterCountsText / ToastColor   the footer's counts at its right, the toast's colour
+//   FooterCountsText       the footer's counts at its right
 //   EaseHighlight          one frame of a hover highlight's easing
 //   ExportBarFill          the export bar's filled width
 //
@@ -88,11 +88,6 @@ std::string VideoCaptionText(int width, int height, float fps, float duration);
 
 // "%d events   %d kHz   %.0f fps".
 std::string FooterCountsText(int eventCount, int sampleRate, float fps);
-// The toast's colour: red for "Error" or "failed", else amber for
-// "missing", "unreadable" or "sketch", else green; alpha 200 that falls off
-// over the last half second of `secondsLeft`.
-uint32_t ToastColor(const std::string& text, float secondsLeft);
-
 // The footer's render line during a full render is the live block's
 // (LiveBlockText, job_protocol_logic.h).
 

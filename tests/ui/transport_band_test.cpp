@@ -1,6 +1,6 @@
 // The rules of the window's fixed bands on private objects: the Render and
-// lock buttons with their undo steps, the trim and its texts, the meter and
-// toast colours, the footer's texts, the transport's playhead and the
+// lock buttons with their undo steps, the trim and its texts, the meter
+// colours, the footer's texts, the transport's playhead and the
 // picture's texture, and the band's widgets under a scripted mouse.
 #include <gtest/gtest.h>
 #include <imgui.h>
@@ -154,7 +154,7 @@ TEST(MasterTrim, DragArithmeticDecibelTextAndMeterColours) {
     EXPECT_EQ(MeterFillColor(0.0f, normal, warning, clip), normal);
 }
 
-TEST(BandTexts, FooterShapeButtonsCaptionAndToastColours) {
+TEST(BandTexts, FooterShapeButtonsAndCaption) {
     EXPECT_EQ(FooterCountsText(3, 48000, 24), "3 events   48 kHz   24 fps");
     EXPECT_EQ(FooterCountsText(1, 44100, 29.97f), "1 events   44 kHz   30 fps");
     EXPECT_EQ(LiveBlockText("Rendering...", 2, 5, 7), "Rendering...  event 2 / 5  \xC2\xB7  7 clips");
@@ -168,11 +168,6 @@ TEST(BandTexts, FooterShapeButtonsCaptionAndToastColours) {
     }
     EXPECT_EQ(VideoCaptionText(1280, 720, 23.976f, 12.04f), "1280x720  24.0fps  12.0s");
 
-    EXPECT_EQ(ToastColor("Export failed: 2 files missing", 3), 0xC86478FFu) << "failed wins over missing";
-    EXPECT_EQ(ToastColor("Error: couldn't decode this video", 3), 0xC86478FFu);
-    EXPECT_EQ(ToastColor("3 sources unreadable", 3), 0xC864C8FFu);
-    EXPECT_EQ(ToastColor("Project saved", 3), 0xC8B4DCB4u);
-    EXPECT_EQ(ToastColor("Project saved", 0.25f) >> 24, 100u) << "fades over the last half second";
 }
 
 TEST(BandTexts, HighlightsEaseAndSettleWithinTheirThreshold) {

@@ -93,6 +93,8 @@ TEST_F(BandsWindow, TransportSpotButtonAndTabsWorkOnAFixtureProject) {
 
     auto playing = ReadStateDump(dir.File("playing.txt"));
     EXPECT_EQ(playing["playing"], "1");
+    EXPECT_GT(Number(playing, "currentTime"), 0.2) << "the playhead follows the engine";
+    EXPECT_NE(playing["band.timecode"], "00:00:00:00");
 
     auto stopped = ReadStateDump(dir.File("stopped.txt"));
     EXPECT_EQ(stopped["playing"], "0");
