@@ -1,6 +1,8 @@
 // app_state.cpp — the global application state and the stop of all workers.
 #include "app/app_state.h"
 
+#include <algorithm>
+
 #include "library/sound_library.h"
 #include "render/render_worker_pool.h"
 
@@ -16,6 +18,16 @@ AppState::~AppState() {
 
 bool DocumentMayChange(const AppState& app) {
     return !app.busyTask.busy.load() && !app.exportRunning.load();
+}
+
+void ShowToast(AppState& app, std::string text, float seconds) {
+    app.toastText = std::move(text);
+    app.toastTimer = seconds;
+}
+
+void TickToast(AppState& app, float frameSeconds) {
+    if (app.toastTimer <= 0 || !(frameSeconds > 0)) return;
+    app.toastTimer = std::max(0.0f, app.toastTimer - frameSeconds);
 }
 
 void StopBackgroundWorkers(AppState& app) { StopBackgroundWorkers(app, gSoundLibrary); }

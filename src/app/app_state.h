@@ -13,6 +13,7 @@
 //     update check · title bar · pending command and paths · drops · toast
 //   gAppState                  the one instance
 //   DocumentMayChange          false while a busy task or an export runs
+//   ShowToast / TickToast      the toast line: set it, count it down each frame
 //   StopBackgroundWorkers      stop and join every worker on the way out
 //
 // The UI thread owns every field; the fields workers touch are atomics (busy
@@ -178,6 +179,7 @@ struct AppState {
     std::atomic<bool> traceRunning{false};
     std::atomic<float> traceProgress{0};  // 0..1, written by the trace worker
     OpticalTrace opticalTrace;
+    float opticalDetail = 0.35f;  // saved with the project's trace
     TraceDeriveSettings traceDeriveSettings;
     std::vector<MarkerEvent> importedMarkers;        // from a session text
     std::vector<MarkerScene> importedMarkerScenes;   // waiting to become scenes
@@ -192,6 +194,7 @@ struct AppState {
     // --- Confirmation, busy task and worker slot --------------------------
     int confirmAction = 0;
     bool quitAfterConfirm = false;
+    bool openDialogAfterConfirm = false;  // the confirmation guards the Open dialog
     bool quitRequested = false;
     bool quitAfterExport = false;         // a quit waits for the running export to end
     BusyTask busyTask;                    // its `worker` is the one worker-thread slot
@@ -305,7 +308,11 @@ struct AppState {
     std::string pendingOpenPath;   // opened on the next frame (command line, second copy)
     std::string confirmOpenPath;   // waits behind the unsaved-changes prompt
     bool unloadVideoRequest = false;
-    std::string pendingVideoReloadPath;
+    std::string pendingVideoReloadPath;  // the opened project's video, loaded on the next frame
+    float pendingVideoStartTime = 0;     // its start on the timeline (seconds)
+    // The project's video when its file could not be opened: saved with the
+    // project until another video is loaded or the video is removed.
+    std::string offlineVideoPath;
 
     // --- Drop hand-over -------------------------------------------------------
     std::string droppedVideoPath;
@@ -343,6 +350,11 @@ extern BackgroundWorkerStops gBackgroundWorkerStops;
 // False while a busy task or an export runs: then nothing that changes the
 // document, its results or the voices may run (it is refused or parked).
 bool DocumentMayChange(const AppState& app);
+
+// The toast line shows `text` for `seconds`; each frame counts it down by the
+// frame time (a running toast keeps the main loop awake).
+void ShowToast(AppState& app, std::string text, float seconds);
+void TickToast(AppState& app, float frameSeconds);
 
 // Stops and joins every background thread that may touch the document, in
 // order: library analysis, library scan and fingerprint, recipe preview, the

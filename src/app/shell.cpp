@@ -37,6 +37,7 @@
 #include "app/sdl_gl_backend.h"
 #include "app/second_launch.h"
 #include "app/shell_quit.h"
+#include "app/project_frame.h"
 #include "app/shell_services.h"
 #include "app/test_driver.h"
 #include "ui/launcher.h"
@@ -383,6 +384,7 @@ int RunShell(int argc, char** argv) {
     RegisterStateDump(DumpDropFields);
     RegisterStateDump(DumpUpdateCheckFields);
     RegisterStateDump(DumpLibraryPanel);
+    RegisterStateDump(DumpProjectFields);
     RunMainLoop(shell, frames, app, driver.get());
     StopSecondLaunchListener();
     int exitCode = driver ? TestDriverExitCode(*driver) : 0;

@@ -2,8 +2,11 @@
 #include "app/shell_services.h"
 
 #include "app/app_state.h"
+#include "app/project_commands.h"
+#include "app/project_frame.h"
 #include "app/shell_audio.h"
 #include "persistence/preferences.h"
+#include "picture/video_player.h"
 #include "recipes/recipe_lists.h"
 
 ShellServices DefaultShellServices() {
@@ -14,6 +17,9 @@ ShellServices DefaultShellServices() {
     services.closeAudioOutput = CloseShellAudioOutput;
     services.recipeNames = RecipeListNames;
     services.chainNames = ChainListNames;
+    services.closeReferenceVideo = [] { CloseReferenceVideo(gVideoPlayer); };
+    services.captureThumbnail = [](const FrameImage& image) { CaptureThumbnail(gAppState, image); };
+    services.openProject = [](const std::string& path) { OpenProject(path); };
     return services;
 }
 

@@ -30,6 +30,7 @@
 #include "app/app_state.h"
 #include "app/program_menu_table.h"
 #include "app/frame_driver.h"
+#include "app/project_commands.h"
 #include "app/sdl_gl_backend.h"
 #include "document/file_util.h"
 #include "document/project.h"
@@ -529,6 +530,7 @@ bool RunStep(TestDriver& d, const ScriptStep& s) {
         case ScriptOp::Close: PushWindowEvent(d, SDL_WINDOWEVENT_CLOSE); break;
         case ScriptOp::Screenshot: RequestScreenshot(d, s.text); break;
         case ScriptOp::Dump: WriteDump(d, s.text); break;
+        case ScriptOp::Save: Log(SaveProject(s.text) ? "save %s" : "save FAILED: %s", s.text); break;
         case ScriptOp::Idle: StartIdle(d, s.x); return false;
         case ScriptOp::WaitFile:
             d.waitingFile = true;

@@ -45,6 +45,8 @@
 //   close               the window's close button (the normal quit path)
 //   screenshot PATH     write the next frame as PNG (takes 1 frame)
 //   dump PATH           write the state dump of the last frame
+//   save PATH           save the project there, as Save As does after its dialog
+//                       (the next frame writes its thumbnail)
 //   idle SECONDS        stop driving frames; measure frames and CPU while the
 //                       program idles on its own
 //   waitfile PATH SECONDS   stop driving frames until PATH exists (another
@@ -115,6 +117,7 @@ enum class ScriptOp {
     Close,
     Screenshot,
     Dump,
+    Save,
     Idle,
     WaitFile,
     Clock,

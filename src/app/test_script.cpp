@@ -190,7 +190,8 @@ bool ParseTestScript(const std::string& text, const std::string& baseFolder, std
             s.text = ResolvePath(s.text, baseFolder);
             s.op = ScriptOp::Project;
             steps.push_back(s);
-        } else if (cmd == "text" || cmd == "drop" || cmd == "dropfile" || cmd == "screenshot" || cmd == "dump") {
+        } else if (cmd == "text" || cmd == "drop" || cmd == "dropfile" || cmd == "screenshot" || cmd == "dump" ||
+                   cmd == "save") {
             s.text = RestOfLine(line, cmd);
             if (s.text.empty()) return fail(cmd + " needs an argument");
             if (cmd == "text") {
@@ -200,6 +201,7 @@ bool ParseTestScript(const std::string& text, const std::string& baseFolder, std
                 s.op = cmd == "drop"       ? ScriptOp::Drop
                        : cmd == "dropfile" ? ScriptOp::DropFile
                        : cmd == "dump"     ? ScriptOp::Dump
+                       : cmd == "save"     ? ScriptOp::Save
                                            : ScriptOp::Screenshot;
             }
             steps.push_back(s);

@@ -9,7 +9,8 @@
 //   ReadUserShapes
 //   ReadResults            the event rule, linking through the registry, mute reasons
 //   ReadOptical            the picture trace and its suggestions
-//   LoadProjectText / LoadProjectFile   the twenty steps in order
+//   SettingsFromRoot       export, mixer, work-area, scene and reverb settings of a parsed file
+//   LoadProjectText / LoadProjectFile   the twenty steps in order (and the settings when asked)
 //   ReadProjectSettingsJson
 #include "persistence/project_load.h"
 
@@ -417,18 +418,84 @@ void ReadProjectDocument(const JsonValue& root, const std::string& folder, Proje
     result.ok = true;
 }
 
+// ---------------------------------------------------------------------------
+// Settings (read from the same parse when the caller asks, or on their own)
+// ---------------------------------------------------------------------------
+
+// The settings of an already parsed file.
+ProjectFileSettings SettingsFromRoot(const JsonValue& root) {
+    ProjectFileSettings s;
+    ExportSettings& x = s.exportSettings;
+    s.exportWithHandles = MemberBool(root, "exportWithHandles", true);
+    x.handleDuration = MemberFloat(root, "handleDuration", 1.0f);
+    x.handleFullSource = MemberBool(root, "handleFullSource", false);
+    x.fadeInDuration = MemberFloat(root, "fadeInDuration", 0.01f);
+    x.fadeOutDuration = MemberFloat(root, "fadeOutDuration", 0.05f);
+    s.snapToFrames = MemberBool(root, "snapToFrames", true);
+    x.exportAAFMarkers = MemberBool(root, "exportAAFMarkers", false);
+    x.exportAAFVolAuto = MemberBool(root, "exportAAFVolAuto", true);
+    s.exportFillVirtual = MemberBool(root, "exportFillVirtual", false);
+    x.exportFormatAAF = MemberBool(root, "exportFormatAAF", true);
+    x.exportFormatWAV = MemberBool(root, "exportFormatWAV", true);
+    x.exportWavMixdown = MemberBool(root, "exportWavMixdown", true);
+    x.exportWavStems = MemberBool(root, "exportWavStems", false);
+    x.exportWavTracks = MemberBool(root, "exportWavTracks", false);
+    x.exportWavClips = MemberBool(root, "exportWavClips", false);
+    x.exportReverbStem = MemberBool(root, "exportReverbStem", true);
+    x.exportAAFSourceChannels = MemberBool(root, "exportAAFSourceChannels", true);
+
+    s.workAreaIn = MemberFloat(root, "workAreaIn", -1);
+    s.workAreaOut = MemberFloat(root, "workAreaOut", -1);
+    s.masterGain = std::clamp(MemberFloat(root, "masterGain", 1), 0.0f, 100.0f);
+    s.refGain = std::clamp(MemberFloat(root, "refGain", 1), 0.0f, 100.0f);
+    static const char* const kGroupGainKeys[3] = {"groupGain0", "groupGain1", "groupGain2"};
+    for (int g = 0; g < 3; ++g)
+        s.groupGains[static_cast<size_t>(g)] = std::clamp(MemberFloat(root, kGroupGainKeys[g], 1), 0.0f, 100.0f);
+
+    const JsonValue& scenes = JsonGetMember(root, "scenes");
+    const int sceneCount = JsonArraySize(scenes);
+    for (int i = 0; i < sceneCount; ++i) {
+        const JsonValue& o = JsonGetElement(scenes, i);
+        Scene scene;
+        CopyTextField(scene.name, MemberText(o, "name"));
+        scene.inTime = MemberFloat(o, "inTime", 0);
+        scene.outTime = MemberFloat(o, "outTime", 0);
+        CopyTextField(scene.keywords, MemberText(o, "keywords"));
+        if (scene.outTime > scene.inTime) s.scenes.push_back(scene);
+    }
+
+    const JsonValue& reverb = JsonGetMember(root, "reverb");
+    if (reverb.type == kJsonObject) {
+        ReverbParams& r = s.reverb;
+        r.enabled = MemberBool(reverb, "enabled", true) ? 1 : 0;
+        r.size = MemberFloat(reverb, "size", 0.5f);
+        r.decay = MemberFloat(reverb, "decay", 0.5f);
+        r.damping = MemberFloat(reverb, "damping", 0.3f);
+        r.preDelay = MemberFloat(reverb, "preDelay", 0.015f);
+        r.diffusion = MemberFloat(reverb, "diffusion", 0.7f);
+        r.modulation = MemberFloat(reverb, "modulation", 0.5f);
+        const JsonValue& sends = JsonGetMember(reverb, "groupSends");
+        const int sendCount = std::min(JsonArraySize(sends), 3);
+        for (int g = 0; g < sendCount; ++g)
+            r.groupSends[static_cast<size_t>(g)] = JsonGetFloat(JsonGetElement(sends, g), 0.2f);
+    }
+    return s;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
-// LoadProjectText / LoadProjectFile
+// LoadProjectText / LoadProjectFile / ReadProjectSettingsJson
 // ---------------------------------------------------------------------------
 
-ProjectLoadResult LoadProjectText(const std::string& text, const std::string& path, Project& project) {
+ProjectLoadResult LoadProjectText(const std::string& text, const std::string& path, Project& project,
+                                  ProjectFileSettings* settings) {
     ProjectLoadResult result;
     try {
         JsonValue root = ParseProjectRoot(text, path, result.error);
         if (!result.error.empty()) return result;
         ReadProjectDocument(root, ProjectFolderOf(path), project, result);
+        if (settings) *settings = SettingsFromRoot(root);
     } catch (const std::bad_alloc&) {
         // Only a scratch document can be left half filled: `ok` stays false.
         ProjectLoadResult failed;
@@ -438,7 +505,7 @@ ProjectLoadResult LoadProjectText(const std::string& text, const std::string& pa
     return result;
 }
 
-ProjectLoadResult LoadProjectFile(const std::string& path, Project& project) {
+ProjectLoadResult LoadProjectFile(const std::string& path, Project& project, ProjectFileSettings* settings) {
     std::string text;
     const FileReadStatus status = ReadFileText(path, kMaxProjectFileBytes, text);
     if (status != kReadOk) {
@@ -446,75 +513,15 @@ ProjectLoadResult LoadProjectFile(const std::string& path, Project& project) {
         result.error = ReadFailureMessage(status, path);
         return result;
     }
-    return LoadProjectText(text, path, project);
+    return LoadProjectText(text, path, project, settings);
 }
 
-// ---------------------------------------------------------------------------
-// ReadProjectSettingsJson
-// ---------------------------------------------------------------------------
-
 ProjectFileSettings ReadProjectSettingsJson(const std::string& path) {
-    ProjectFileSettings s;
     std::string text;
-    if (ReadFileText(path, kMaxProjectFileBytes, text) != kReadOk) return s;
+    if (ReadFileText(path, kMaxProjectFileBytes, text) != kReadOk) return ProjectFileSettings{};
     try {
-        const JsonValue root = ParseJsonText(text.c_str());
-        ExportSettings& x = s.exportSettings;
-        s.exportWithHandles = MemberBool(root, "exportWithHandles", true);
-        x.handleDuration = MemberFloat(root, "handleDuration", 1.0f);
-        x.handleFullSource = MemberBool(root, "handleFullSource", false);
-        x.fadeInDuration = MemberFloat(root, "fadeInDuration", 0.01f);
-        x.fadeOutDuration = MemberFloat(root, "fadeOutDuration", 0.05f);
-        s.snapToFrames = MemberBool(root, "snapToFrames", true);
-        x.exportAAFMarkers = MemberBool(root, "exportAAFMarkers", false);
-        x.exportAAFVolAuto = MemberBool(root, "exportAAFVolAuto", true);
-        s.exportFillVirtual = MemberBool(root, "exportFillVirtual", false);
-        x.exportFormatAAF = MemberBool(root, "exportFormatAAF", true);
-        x.exportFormatWAV = MemberBool(root, "exportFormatWAV", true);
-        x.exportWavMixdown = MemberBool(root, "exportWavMixdown", true);
-        x.exportWavStems = MemberBool(root, "exportWavStems", false);
-        x.exportWavTracks = MemberBool(root, "exportWavTracks", false);
-        x.exportWavClips = MemberBool(root, "exportWavClips", false);
-        x.exportReverbStem = MemberBool(root, "exportReverbStem", true);
-        x.exportAAFSourceChannels = MemberBool(root, "exportAAFSourceChannels", true);
-
-        s.workAreaIn = MemberFloat(root, "workAreaIn", -1);
-        s.workAreaOut = MemberFloat(root, "workAreaOut", -1);
-        s.masterGain = std::clamp(MemberFloat(root, "masterGain", 1), 0.0f, 100.0f);
-        s.refGain = std::clamp(MemberFloat(root, "refGain", 1), 0.0f, 100.0f);
-        static const char* const kGroupGainKeys[3] = {"groupGain0", "groupGain1", "groupGain2"};
-        for (int g = 0; g < 3; ++g)
-            s.groupGains[static_cast<size_t>(g)] = std::clamp(MemberFloat(root, kGroupGainKeys[g], 1), 0.0f, 100.0f);
-
-        const JsonValue& scenes = JsonGetMember(root, "scenes");
-        const int sceneCount = JsonArraySize(scenes);
-        for (int i = 0; i < sceneCount; ++i) {
-            const JsonValue& o = JsonGetElement(scenes, i);
-            Scene scene;
-            CopyTextField(scene.name, MemberText(o, "name"));
-            scene.inTime = MemberFloat(o, "inTime", 0);
-            scene.outTime = MemberFloat(o, "outTime", 0);
-            CopyTextField(scene.keywords, MemberText(o, "keywords"));
-            if (scene.outTime > scene.inTime) s.scenes.push_back(scene);
-        }
-
-        const JsonValue& reverb = JsonGetMember(root, "reverb");
-        if (reverb.type == kJsonObject) {
-            ReverbParams& r = s.reverb;
-            r.enabled = MemberBool(reverb, "enabled", true) ? 1 : 0;
-            r.size = MemberFloat(reverb, "size", 0.5f);
-            r.decay = MemberFloat(reverb, "decay", 0.5f);
-            r.damping = MemberFloat(reverb, "damping", 0.3f);
-            r.preDelay = MemberFloat(reverb, "preDelay", 0.015f);
-            r.diffusion = MemberFloat(reverb, "diffusion", 0.7f);
-            r.modulation = MemberFloat(reverb, "modulation", 0.5f);
-            const JsonValue& sends = JsonGetMember(reverb, "groupSends");
-            const int sendCount = std::min(JsonArraySize(sends), 3);
-            for (int g = 0; g < sendCount; ++g)
-                r.groupSends[static_cast<size_t>(g)] = JsonGetFloat(JsonGetElement(sends, g), 0.2f);
-        }
+        return SettingsFromRoot(ParseJsonText(text.c_str()));
     } catch (const std::bad_alloc&) {
         return ProjectFileSettings{};
     }
-    return s;
 }

@@ -73,11 +73,16 @@ struct ProjectFileSettings {
 // On failure `error` holds the reason and `project` is as it was whenever the
 // file could not be read, is not an intact JSON object, or is not a project.
 // Runs on the UI thread; registers the file references in the file registry.
-ProjectLoadResult LoadProjectFile(const std::string& path, Project& project);
+// With `settings`, the file's ProjectFileSettings are read from the same
+// parse (what ReadProjectSettingsJson would give), so opening reads and
+// parses a large file once.
+ProjectLoadResult LoadProjectFile(const std::string& path, Project& project,
+                                  ProjectFileSettings* settings = nullptr);
 
 // The same for the file's text (already read); `path` is the file it came
 // from, whose folder resolves relative paths.
-ProjectLoadResult LoadProjectText(const std::string& text, const std::string& path, Project& project);
+ProjectLoadResult LoadProjectText(const std::string& text, const std::string& path, Project& project,
+                                  ProjectFileSettings* settings = nullptr);
 
 // Export, work-area, gain, scene and reverb settings of the file at `path`.
 // Never fails: what cannot be opened or read gives the defaults.

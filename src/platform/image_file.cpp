@@ -1,9 +1,13 @@
-// image_file.cpp — stb_image behind LoadImagePixels.
+// image_file.cpp — stb_image behind LoadImagePixels, stb_image_write behind WritePngFile.
 #include "platform/image_file.h"
 
 #include <stb_image.h>
+#include <stb_image_write.h>
 
+#include <climits>
 #include <cstdio>
+
+#include "document/file_util.h"
 
 bool LoadImagePixels(const std::string& path, std::vector<uint8_t>& pixels, int& width, int& height) {
     FILE* file = std::fopen(path.c_str(), "rb");
@@ -26,4 +30,18 @@ bool LoadImagePixels(const std::string& path, std::vector<uint8_t>& pixels, int&
     width = w;
     height = h;
     return true;
+}
+
+bool WritePngFile(const std::string& path, const uint8_t* pixels, unsigned width, unsigned height) {
+    if (!pixels || width == 0 || height == 0 || width > INT_MAX / 4 || height > INT_MAX) return false;
+    std::vector<uint8_t> png;
+    auto append = [](void* context, void* data, int size) {
+        auto* out = static_cast<std::vector<uint8_t>*>(context);
+        const auto* bytes = static_cast<const uint8_t*>(data);
+        out->insert(out->end(), bytes, bytes + size);
+    };
+    const int w = static_cast<int>(width);
+    if (!stbi_write_png_to_func(append, &png, w, static_cast<int>(height), 4, pixels, w * 4) || png.empty())
+        return false;
+    return WriteBytesFileAtomic(path, png.data(), png.size());
 }

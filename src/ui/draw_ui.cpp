@@ -3,7 +3,7 @@
 // Index
 //   gUiFrame / NoteRegionDrawn
 //   Requests             first frame, launcher offer, library services, video
-//                        unload, pending open path
+//                        unload
 //   Regions              "##main" and the bands of the layout; the title
 //                        bar's menu button, caption buttons and drag zone
 //   DrawUI               the steps in order
@@ -25,6 +25,8 @@
 #include "app/library_frame.h"
 #include "app/program_menu.h"
 #include "app/program_menu_table.h"
+#include "app/project_commands.h"
+#include "app/project_frame.h"
 #include "app/shell_audio.h"
 #include "app/shell_services.h"
 #include "app/theme.h"
@@ -37,6 +39,9 @@
 #include "picture/video_player.h"
 #include "persistence/demo_content.h"
 #include "persistence/preferences.h"
+#include "picture/trace_scan.h"
+#include "picture/video_player.h"
+#include "playback/audio_engine.h"
 #include "recipes/legacy_presets.h"
 #include "recipes/recipe_lists.h"
 #include "recipes/recipe_preview.h"
@@ -90,27 +95,12 @@ void OfferLauncherOnce(AppState& app, UiFrameState& ui) {
 void TakeVideoUnloadRequest(AppState& app, const ShellServices& services) {
     if (!app.unloadVideoRequest) return;
     app.unloadVideoRequest = false;
-    // A running picture trace is cancelled first (CancelTraceAnalysis) and the
-    // project's video path cleared, with the reference-video code.
+    // A running picture trace reads the video: it stops first.
+    if (app.traceRunning.load()) CancelTraceAnalysis(app);
+    app.offlineVideoPath.clear();
     if (services.closeReferenceVideo) services.closeReferenceVideo();
     app.opticalTrace.suggestions.clear();
     if (app.activeTab == 1 && !app.opticalTrace.present) app.activeTab = 0;
-}
-
-void TakePendingOpenPath(AppState& app, const Project& doc, const ShellServices& services) {
-    if (app.pendingOpenPath.empty()) return;
-    std::string path;
-    path.swap(app.pendingOpenPath);
-    if (app.modified && !doc.events.empty()) {
-        app.confirmOpenPath = path;
-        app.confirmAction = 1;
-        return;
-    }
-    if (services.openProject) {
-        services.openProject(path);
-    } else {
-        std::printf("[UI] cannot open %s: project files cannot be opened yet\n", path.c_str());
-    }
 }
 
 // ---------------------------------------------------------------------------
@@ -147,8 +137,9 @@ void DrawRegions(AppState& app, const UILayout& layout) {
         DrawProjectName(app, layout);
         ImGui::EndChild();
     }
-    // Then the audio-device check and the auto-save.
+    // Then the audio-device check, the auto-save and the toast's countdown.
     PollShellAudioDevice(ImGui::GetIO().DeltaTime);
+    RunProjectFrame(ProgramLifecycleContext(), ImGui::GetIO().DeltaTime);
 
     if (BeginRegion("##video_area", VideoAreaRect(layout))) {
         FillRegion(gTheme.videoBg);
@@ -246,10 +237,10 @@ void DrawUI() {
         AddQueuedLibraryFolders();
 
     // 5–8. Video requests and dropped files, parked while the document may
-    // not change. Step 6 (the project's video to reload) joins with the
-    // reference video's loading from a project.
+    // not change.
     if (DocumentMayChange(app)) {
         TakeVideoUnloadRequest(app, services);
+        TakePendingVideoReload(app, gVideoPlayer, gAudioEngine);
         TakeDroppedVideo(app, gProject);
         TakeDroppedAudio(ProgramDocumentContext(), gSoundLibrary);
     }
@@ -271,8 +262,9 @@ void DrawUI() {
     // 12. Keyboard and menu commands (the command dispatch), then the quit.
     RunFrameCommands();
 
-    // 13. The project named on the command line or by a second copy.
-    if (DocumentMayChange(app)) TakePendingOpenPath(app, gProject, services);
+    // 13. The project named on the command line or by a second copy (it
+    // waits while the document may not change).
+    TakeQueuedOpenPath(ProgramLifecycleContext());
 
     // 14. The window and its regions; during a full render the live block
     // over them.

@@ -1,0 +1,119 @@
+// project_lifecycle.h — a project's life on disk: opened (recovered after a
+// crash), saved into a folder of its own, started anew, backed up while it
+// has unsaved changes, and the action that waited behind the unsaved-changes
+// confirmation.
+//
+// Index
+//   LifecycleContext        the objects an operation works on and the services it calls
+//   MakeLifecycleContext    a context over given objects (no output, video or services)
+//   FillProjectSaveContext  what a save and an autosave write besides the document
+//   OpenProject             the file (or its newest backup after a crash) into a scratch
+//                           document, moved in only when it loaded
+//   SaveProject             into its own folder; lock, recent list, preferences, thumbnail
+//   AutoSaveProject         a complete backup written first, then the slots rotated
+//   AutoSaveTick            the frame loop's timer: runs while modified, saved and idle
+//   NewProject              an empty document: voices, caches, lock and state reset
+//   ResetProjectState       the interface's per-project state (nothing of the document)
+//   StopDocumentWorkers     the workers a document replacement must wait for
+//   DocumentChangeRefused   whether opening or a new project must wait (and why, to the user)
+//   ContinuePendingAction   after the confirmation's Save (when it succeeded) or Discard
+//
+// Every operation runs on the UI thread. Opening and creating a project are
+// refused while the document may not change (a busy task or an export owns
+// it; an export shows "Export in progress"); saving runs during an export,
+// reading the document only. The old voices are dropped under the engine
+// lock before the document they point into is replaced, so the audio thread
+// never reads a freed event. Log lines carry "[Project]", "[AutoSave]" and
+// "[Recovery]"; the user sees toasts (ShowToast).
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "persistence/project_file.h"
+
+struct AppState;
+struct AudioEngine;
+struct AudioOutput;
+struct Project;
+struct SoundLibrary;
+struct VideoPlayer;
+
+struct LifecycleContext {
+    Project* project = nullptr;
+    SoundLibrary* library = nullptr;
+    AudioEngine* engine = nullptr;
+    AppState* app = nullptr;
+    // The output a project of another sample rate reopens (its rate hook
+    // sets the engine's rate and reverb). Null, or no back-end installed:
+    // no stream runs, and the engine's rate is set directly.
+    AudioOutput* output = nullptr;
+    // The reference video player; null when there is none.
+    const VideoPlayer* video = nullptr;
+    // Writes the preferences (they hold the recent list); empty: not written.
+    std::function<void()> savePreferences;
+    // A confirmed quit: preferences, every worker stopped, the quit callback
+    // (which it checks). Empty: a confirmed quit only clears the request.
+    std::function<void()> quit;
+};
+
+LifecycleContext MakeLifecycleContext(Project& project, SoundLibrary& library, AudioEngine& engine,
+                                      AppState& app);
+
+// The project, the loaded reference video (or the one waiting to load), every
+// library folder (those still being scanned or waiting included), the
+// description, the rate, the export, work-area and mixer settings, the
+// picture trace (none while one is being made) and the linked groups.
+ProjectSaveContext FillProjectSaveContext(const LifecycleContext& ctx);
+
+// False, changing nothing, for an empty path, while the document may not
+// change, when the file cannot be read ("File not found", 3 s) or does not
+// load ("Error: " + the reason, 4 s). Backup slot 1 is loaded instead when
+// CheckBackupRecovery says so (a backup that does not load falls back to the
+// file); the project keeps the path asked for, counts as modified, and takes
+// its settings from the file actually loaded. On success the toast is
+// "Recovered from backup", the newer-version warning, "Project opened" or
+// "Opened (some files missing)" (4 s).
+bool OpenProject(const LifecycleContext& ctx, const std::string& path);
+
+// ".tlproj" is appended when missing and the file goes into a folder named
+// after it (ProjectFolderPath). On failure "Save failed" (3 s) and nothing
+// else changes. On success: "Project saved" (3 s), the path, an unmodified
+// document, the recent list, the crash lock, the preferences, and the
+// thumbnail requested for the next frame.
+bool SaveProject(const LifecycleContext& ctx, std::string path);
+
+// Writes the project whole to a temporary name beside the backups, then
+// rotates them (maxBackups) and moves it into slot 1, so a failed write
+// deletes no backup. The project file and `modified` are not touched. True
+// when slot 1 holds the new backup.
+bool AutoSaveProject(const LifecycleContext& ctx, const std::string& path);
+
+// Once per frame. While autosave is on, the document is modified, the
+// project has a path and no busy task runs, `autoSaveElapsed` grows by
+// `frameSeconds`; on reaching `autoSaveInterval` a backup is written
+// ("Auto-saved (backup)", 2 s, on success) and the time restarts at 0.
+// True when a backup was written this frame.
+bool AutoSaveTick(const LifecycleContext& ctx, float frameSeconds);
+
+// An empty document with the current settings (duration 30 s, 24 fps, start
+// 0): no voice, emptied caches, unit gains, no lock, "New project" (2 s).
+// False when refused (the document may not change).
+bool NewProject(const LifecycleContext& ctx);
+
+void ResetProjectState(AppState& app);
+
+// True, with "Export in progress" (3 s) during an export and a log line
+// naming `what`, while the document may not change.
+bool DocumentChangeRefused(AppState& app, const char* what);
+
+// Cancels a picture trace and joins the finished worker slot and the recipe
+// preview. The sound probe and the library's scan and fingerprint threads go
+// on: they work for the library, not the document.
+void StopDocumentWorkers(AppState& app);
+
+// The first that applies: a pending quit (ctx.quit); the path waiting behind
+// the confirmation (OpenProject); the Open dialog the confirmation guarded;
+// otherwise NewProject. An open or new project refused while the document
+// may not change keeps the confirmation up.
+void ContinuePendingAction(const LifecycleContext& ctx);
