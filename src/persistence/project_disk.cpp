@@ -71,11 +71,13 @@ std::string ProjectStem(const std::string& path) {
 std::string ProjectFolderPath(const std::string& path) {
     const std::string parent = ParentFolderOf(path);
     const std::string stem = ProjectStem(path);
-    if (stem == FileNameOf(parent)) return path;
-    const std::string folder = JoinPath(parent, stem);
+    const bool inItsFolder = stem == FileNameOf(parent);
+    const std::string folder = inItsFolder ? parent : JoinPath(parent, stem);
+    // Also when the file is already in its folder: a path remembered from
+    // before may name a folder that has since been removed.
     std::error_code ec;
-    fs::create_directories(folder, ec);
-    return JoinPath(folder, FileNameOf(path));
+    if (!folder.empty()) fs::create_directories(folder, ec);
+    return inItsFolder ? path : JoinPath(folder, FileNameOf(path));
 }
 
 std::string ThumbnailPathFor(const std::string& projectPath) {

@@ -33,9 +33,9 @@ constexpr size_t kBackupNameMax = 255 - 8;
 std::string WithProjectExtension(const std::string& path);
 
 // The stem of the file is compared, byte for byte, with the name of its
-// parent folder: equal gives the path unchanged; otherwise the folder
-// <parent>/<stem> is created (a failure is ignored) and
-// <parent>/<stem>/<file name> is returned.
+// parent folder: equal gives the path unchanged; otherwise
+// <parent>/<stem>/<file name> is returned. The folder returned is created
+// when missing (a failure is ignored).
 std::string ProjectFolderPath(const std::string& path);
 
 std::string ProjectStem(const std::string& path);

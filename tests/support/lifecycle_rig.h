@@ -1,0 +1,81 @@
+// lifecycle_rig.h — a private document, library, engine and application state
+// for the project lifecycle tests, with the small project files they open,
+// save and recover.
+//
+// Index
+//   LifecycleRig          the four records on the heap, a folder, a context, counters
+//   SpotDocument          a document of N Spot events with a recognisable setting
+//   WriteProjectAt        a document written as a project file, with chosen file settings
+//   DeadProcessId / LiveCopy   process ids for crash locks
+//   FinishBusyTask        run a queued busy task to its end as the frame loop does
+//   FakeDialogs           the dialog hooks, answering what the test set
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/app_state.h"
+#include "document/project.h"
+#include "library/sound_library.h"
+#include "persistence/project_file.h"
+#include "persistence/project_lifecycle.h"
+#include "playback/audio_engine.h"
+#include "support/temp_dir.h"
+
+struct LifecycleRig {
+    TempDir dir;
+    std::unique_ptr<Project> project = std::make_unique<Project>();
+    std::unique_ptr<SoundLibrary> library = std::make_unique<SoundLibrary>();
+    std::unique_ptr<AudioEngine> engine = std::make_unique<AudioEngine>();
+    std::unique_ptr<AppState> app = std::make_unique<AppState>();
+    int preferencesSaved = 0;
+    int quits = 0;
+    LifecycleContext ctx;
+
+    LifecycleRig();
+    ~LifecycleRig();
+    std::string File(const std::string& name) const { return dir.File(name); }
+};
+
+// `events` Spot events one second apart; the scale type marks which document it is.
+Project SpotDocument(int events, int scaleType = 0);
+
+// Writes `doc` to `path` as a project file; `fill` may set the file's other
+// settings first (work area, gains, rate, ...).
+bool WriteProjectAt(const std::string& path, const Project& doc,
+                    const std::function<void(ProjectSaveContext&)>& fill = nullptr);
+
+// The id of a process that has ended and been reaped.
+int DeadProcessId();
+
+// A child process of this test (so the same program) that lives until destroyed.
+class LiveCopy {
+public:
+    LiveCopy();
+    ~LiveCopy();
+    LiveCopy(const LiveCopy&) = delete;
+    LiveCopy& operator=(const LiveCopy&) = delete;
+    int pid() const { return pid_; }
+
+private:
+    int pid_ = -1;
+};
+
+// Writes "pid=<pid>\n" as the crash lock of `projectPath`.
+bool WriteLockOf(const std::string& projectPath, int pid);
+
+// Pumps a queued busy task until it has finished and been joined.
+bool FinishBusyTask(AppState& app);
+
+// The dialog hooks are plain function pointers: their answers and the titles
+// they were asked with live here.
+struct FakeDialogs {
+    static std::string openAnswer;
+    static std::string saveAnswer;
+    static std::vector<std::string> titles;
+    static std::string Open(const char* title, const char* extension);
+    static std::string Save(const char* title, const char* extension);
+    static void Install(AppState& app);  // also clears answers and titles
+};
