@@ -2,7 +2,6 @@
 #include "app/shell_services.h"
 
 #include "app/app_state.h"
-#include "app/project_commands.h"
 #include "app/project_frame.h"
 #include "app/shell_audio.h"
 #include "persistence/preferences.h"
@@ -19,7 +18,6 @@ ShellServices DefaultShellServices() {
     services.chainNames = ChainListNames;
     services.closeReferenceVideo = [] { CloseReferenceVideo(gVideoPlayer); };
     services.captureThumbnail = [](const FrameImage& image) { CaptureThumbnail(gAppState, image); };
-    services.openProject = [](const std::string& path) { OpenProject(path); };
     return services;
 }
 

@@ -34,8 +34,6 @@ struct ShellServices {
     // Writes the thumbnail named by `pendingThumbnailPath` from the frame's
     // pixels and clears the path.
     std::function<void(const FrameImage&)> captureThumbnail;
-    // Opens a project file (the command line's path and a second copy's).
-    std::function<void(const std::string&)> openProject;
     // Process exit, before the global objects are destroyed.
     std::function<void()> unloadAafLibrary;
     std::function<void()> releaseReferenceAudio;

@@ -185,21 +185,19 @@ TEST(ShellQuit, APendingProjectWaitsForTheExportToEnd) {
     driver.backend = &backend;
     driver.appRunning = true;
     driver.drawUI = DrawUI;
-    ShellServices saved = gShellServices;
-    std::vector<std::string> opened;
-    gShellServices.openProject = [&](const std::string& path) { opened.push_back(path); };
-
     gUiFrame.firstFrameDone = true;  // no library folders of this machine
     gAppState.pendingOpenPath = "/films/reel1.tlproj";
+    gAppState.toastText.clear();
     gAppState.exportRunning = true;
     RenderFrame(driver, gAppState);
-    EXPECT_TRUE(opened.empty());
     EXPECT_EQ(gAppState.pendingOpenPath, "/films/reel1.tlproj");
+    EXPECT_TRUE(gAppState.toastText.empty());
 
+    // Then it is opened (here: found missing).
     gAppState.exportRunning = false;
     RenderFrame(driver, gAppState);
-    gShellServices = saved;
-    EXPECT_EQ(opened, std::vector<std::string>{"/films/reel1.tlproj"});
     EXPECT_TRUE(gAppState.pendingOpenPath.empty());
+    EXPECT_EQ(gAppState.toastText, "File not found");
+    ShowToast(gAppState, "", 0);
     EXPECT_EQ(gUiFrame.regionsDrawn.front(), "##main");
 }
