@@ -1,8 +1,6 @@
 // Saving projects: the large synthetic document, and a project whose 1,000
 // sounds (1 GB) are collected on the first save and found in place on the next.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -11,59 +9,11 @@
 #include <vector>
 
 #include "persistence/project_file.h"
+#include "support/quiet_stdout.h"
 #include "support/synthetic_project.h"
 #include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
-
-namespace {
-
-constexpr int kSoundCount = 1000;
-constexpr size_t kSoundBytes = size_t{1} << 20;  // 1,000 x 1 MiB
-
-// The save's own log lines would drown the benchmark's table.
-void QuietStdout(bool quiet) {
-    static int saved = -1;
-    std::fflush(stdout);
-    if (quiet && saved < 0) {
-        saved = ::dup(1);
-        int null = ::open("/dev/null", O_WRONLY);
-        if (null >= 0) {
-            ::dup2(null, 1);
-            ::close(null);
-        }
-    } else if (!quiet && saved >= 0) {
-        ::dup2(saved, 1);
-        ::close(saved);
-        saved = -1;
-    }
-}
-
-// 1,000 sounds of 1 MiB with distinct content, written once per run.
-const std::vector<std::string>& ThousandSounds(const TempDir& dir) {
-    static const std::vector<std::string> paths = [&dir] {
-        std::vector<std::string> out;
-        const std::string folder = dir.File("Library");
-        fs::create_directories(folder);
-        std::string bytes(kSoundBytes, '\0');
-        for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>((i * 131) >> 7);
-        for (int i = 0; i < kSoundCount; ++i) {
-            std::snprintf(bytes.data(), 32, "sound %d", i);
-            std::snprintf(bytes.data() + bytes.size() - 32, 32, "end %d", i);
-            const std::string path = folder + "/take_" + std::to_string(i) + ".wav";
-            FILE* f = std::fopen(path.c_str(), "wb");
-            if (f) {
-                std::fwrite(bytes.data(), 1, bytes.size(), f);
-                std::fclose(f);
-            }
-            out.push_back(path);
-        }
-        return out;
-    }();
-    return paths;
-}
-
-}  // namespace
 
 static void BM_ProjectSaveSynthetic(benchmark::State& state) {
     static const Project project = MakeSyntheticProject();
@@ -86,7 +36,7 @@ BENCHMARK(BM_ProjectSaveSynthetic)->Unit(benchmark::kMillisecond)->UseRealTime()
 // third (fingerprints remembered). The timings are reported as counters.
 static void BM_ProjectSaveThousandSounds(benchmark::State& state) {
     static TempDir dir;
-    const std::vector<std::string>& sounds = ThousandSounds(dir);
+    const std::vector<std::string>& sounds = ThousandSoundsForRun();
     Project project;
     for (const std::string& sound : sounds) {
         RenderResult r;

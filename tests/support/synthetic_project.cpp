@@ -1,8 +1,16 @@
 #include "support/synthetic_project.h"
 
+#include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include "document/text_util.h"
+#include "library/file_registry.h"
+#include "persistence/collect_audio.h"
+#include "persistence/project_file.h"
+#include "support/temp_dir.h"
+
+namespace fs = std::filesystem;
 
 Project MakeSyntheticProject(int eventCount, int resultCount) {
     Project project;
@@ -39,4 +47,57 @@ Project MakeSyntheticProject(int eventCount, int resultCount) {
         project.results.push_back(std::move(result));
     }
     return project;
+}
+
+const std::string& SyntheticProjectFileForRun() {
+    static TempDir dir;
+    static const std::string path = [] {
+        constexpr int kSoundFiles = 600;  // the 6,000 layers share them, ten each
+        Project project = MakeSyntheticProject();
+        const std::string audio = dir.File("Audio");
+        fs::create_directories(audio);
+        FileRegistry& registry = FileRegistry::Instance();
+        std::vector<FileRef> refs;
+        for (int i = 0; i < kSoundFiles; ++i) {
+            const std::string sound = audio + "/hit_" + std::to_string(i) + ".wav";
+            WriteWholeFile(sound, "synthetic sound " + std::to_string(i) + " of " + dir.path());
+            refs.push_back(registry.FileRefForPath(sound));
+        }
+        for (size_t r = 0; r < project.results.size(); ++r) {
+            const FileRef& ref = refs[r % refs.size()];
+            project.results[r].filepath = ref.path;
+            project.results[r].fileId = ref.id;
+        }
+        ProjectSaveContext ctx;
+        ctx.project = &project;
+        const std::string file = dir.File("Synthetic.tlproj");
+        WriteWholeFile(file, BuildProjectJson(ctx, CollectedAudioMap{}, dir.path()));
+        return file;
+    }();
+    return path;
+}
+
+const std::vector<std::string>& ThousandSoundsForRun() {
+    static TempDir dir;
+    static const std::vector<std::string> paths = [] {
+        constexpr int kSoundCount = 1000;
+        constexpr size_t kSoundBytes = size_t{1} << 20;
+        std::vector<std::string> out;
+        const std::string folder = dir.File("Library");
+        fs::create_directories(folder);
+        std::string bytes(kSoundBytes, '\0');
+        for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>((i * 131) >> 7);
+        for (int i = 0; i < kSoundCount; ++i) {
+            std::snprintf(bytes.data(), 32, "sound %d", i);
+            std::snprintf(bytes.data() + bytes.size() - 32, 32, "end %d", i);
+            const std::string path = folder + "/take_" + std::to_string(i) + ".wav";
+            if (FILE* f = std::fopen(path.c_str(), "wb")) {
+                std::fwrite(bytes.data(), 1, bytes.size(), f);
+                std::fclose(f);
+            }
+            out.push_back(path);
+        }
+        return out;
+    }();
+    return paths;
 }
