@@ -55,7 +55,7 @@ enum class ProjectCommandResult {
 ProjectCommandResult NewProjectCommand(const LifecycleContext& ctx);
 ProjectCommandResult OpenProjectCommand(const LifecycleContext& ctx);
 ProjectCommandResult OpenRecentProjectCommand(const LifecycleContext& ctx, const std::string& path);
-// The launcher closes on anything but Failed, Prompted and Refused.
+// The launcher closes unless the result is Failed (the row left the list) or Refused.
 ProjectCommandResult LauncherOpenRecent(const LifecycleContext& ctx, const std::string& path);
 // Only with at least one event and a save dialog hook.
 ProjectCommandResult SaveProjectCommand(const LifecycleContext& ctx);

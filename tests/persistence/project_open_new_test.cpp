@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <atomic>
 #include <filesystem>
 #include <set>
@@ -84,6 +85,8 @@ TEST(ProjectOpen, TheFileReplacesTheDocumentAndTheStateAroundIt) {
     const std::string libA = rig.File("libA"), libB = rig.File("libB");
     fs::create_directories(libA);
     fs::create_directories(libB);
+    WriteTone(libA + "/a.wav");  // a scan of an empty folder makes no library
+    WriteTone(libB + "/b.wav");
     const std::string sound = WriteTone(rig.File("tone.wav"));
     Project written = RenderedDocument(3, sound);
     Scene scene;
@@ -145,8 +148,13 @@ TEST(ProjectOpen, TheFileReplacesTheDocumentAndTheStateAroundIt) {
     EXPECT_FLOAT_EQ(app.pendingVideoStartTime, 2.5f);
     EXPECT_EQ(app.toastText, "Opened (some files missing)");
 
-    // Both existing library folders are scanned or waiting; a save keeps them.
-    const ProjectSaveContext save = FillProjectSaveContext(rig.ctx);
+    // Both existing library folders are scanned or waiting; a save keeps them,
+    // also once the scan has finished.
+    ProjectSaveContext save = FillProjectSaveContext(rig.ctx);
+    EXPECT_NE(std::find(save.libraryPaths.begin(), save.libraryPaths.end(), libA), save.libraryPaths.end());
+    EXPECT_NE(std::find(save.libraryPaths.begin(), save.libraryPaths.end(), libB), save.libraryPaths.end());
+    while (rig.library->scanRunning.load() != 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    save = FillProjectSaveContext(rig.ctx);
     EXPECT_NE(std::find(save.libraryPaths.begin(), save.libraryPaths.end(), libA), save.libraryPaths.end());
     EXPECT_NE(std::find(save.libraryPaths.begin(), save.libraryPaths.end(), libB), save.libraryPaths.end());
     EXPECT_EQ(save.videoPath, rig.File("chosen.mp4"));
