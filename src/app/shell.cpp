@@ -59,6 +59,7 @@
 #include "ui/library_panel.h"
 #include "ui/tab_row.h"
 #include "ui/timeline_panel.h"
+#include "ui/unsaved_prompt.h"
 
 std::string ParseCommandLine(int argc, const char* const* argv) {
     static const char kExtension[] = ".tlproj";
@@ -374,6 +375,8 @@ int RunShell(int argc, char** argv) {
     RegisterStateDump(DumpCommandFields);
     RegisterStateDump(DumpMainBands);
     RegisterStateDump(DumpLauncher);
+    RegisterStateDump(DumpPromptFields);
+    SetTitlePrompt(DrawTitlePrompt);
     RegisterStateDump(DumpTitleBar);
     RegisterStateDump(DumpSecondLaunch);
     StartSecondLaunchListener();

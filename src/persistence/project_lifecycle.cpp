@@ -160,6 +160,8 @@ void ResetProjectState(AppState& app) {
     app.pendingBedLoadEvent = -1;
     app.pendingDeleteEvent = -1;
     app.deferredRebuild.store(false);
+    // Copied events and layers belong to the document they came from.
+    app.eventClipboard = EventClipboard{};
 }
 
 // ---------------------------------------------------------------------------

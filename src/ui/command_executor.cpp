@@ -3,7 +3,8 @@
 // Index
 //   gCommandSeams / Seam          the panels' routines, or a log line without them
 //   CommandReplacesOrEdits        what an export refuses
-//   Transport                     play / stop (1)
+//   Transport                     play / stop (1), nudges (12, 13)
+//   Projects                      recent projects (1000 + i), Save and Save As (10, 35)
 //   View and work area            zoom (14, 15), in and out points (20 to 22), Escape (2)
 //   Files                         user guide (40), video (43), markers (44)
 //   Edits                         render (19), place recipes and chains
@@ -19,6 +20,7 @@
 
 #include "app/app_state.h"
 #include "app/command_ids.h"
+#include "app/project_commands.h"
 #include "document/file_util.h"
 #include "persistence/user_folders.h"
 #include "document/project.h"
@@ -49,11 +51,6 @@ bool Missing(int id, const char* what) {
     std::printf("[UI] command %d: %s is not part of the window yet\n", id, what);
     std::fflush(stdout);
     return false;
-}
-
-void ShowExportToast(AppState& app) {
-    app.toastText = "Export in progress";
-    app.toastTimer = 3.0f;
 }
 
 bool HasSelection(const AppState& app) { return !app.selectedEvents.empty(); }
@@ -164,6 +161,11 @@ void ClearWorkArea(AppState& app) {
 void Escape(const CommandContext& ctx) {
     AppState& app = *ctx.doc.app;
     const Project& project = *ctx.doc.project;
+    // As the confirmation's close cross: nothing waits behind it any more.
+    if (app.confirmAction == 1) {
+        ConfirmClose(app);
+        return;
+    }
     if (InReviewMode(app) && gCommandSeams.clearSuggestionSelection && gCommandSeams.clearSuggestionSelection())
         return;
     if (app.curveDrawMode) {
@@ -175,6 +177,30 @@ void Escape(const CommandContext& ctx) {
         return;
     }
     ClearSelection(app);
+}
+
+// ---------------------------------------------------------------------------
+// Projects
+// ---------------------------------------------------------------------------
+
+bool Ran(ProjectCommandResult result) {
+    return result == ProjectCommandResult::Done || result == ProjectCommandResult::Prompted;
+}
+
+// Against the recent list as it stands now.
+bool OpenRecent(const CommandContext& ctx, int index) {
+    const std::vector<std::string>& recent = ctx.doc.app->recentProjects;
+    if (index < 0 || size_t(index) >= recent.size()) return false;
+    const std::string path = recent[size_t(index)];  // the open rewrites the list
+    return Ran(OpenRecentProjectCommand(ctx.life, path));
+}
+
+// Save and Save As ask a dialog: the keys held when it opened are released
+// meanwhile, and the GUI must not keep them down.
+bool Save(const CommandContext& ctx, bool saveAs) {
+    const ProjectCommandResult result = saveAs ? SaveProjectAsCommand(ctx.life) : SaveProjectCommand(ctx.life);
+    if (ctx.clearGuiInput) ctx.clearGuiInput();
+    return result == ProjectCommandResult::Done;
 }
 
 // ---------------------------------------------------------------------------
@@ -245,11 +271,11 @@ bool ExecuteCommand(const CommandContext& ctx, int id) {
     Project& project = *ctx.doc.project;
     if (id == kCommandNone) return false;
     if (CommandReplacesOrEdits(id, app) && !DocumentMayChange(app)) {
-        if (app.exportRunning.load()) ShowExportToast(app);
+        if (app.exportRunning.load()) ShowToast(app, "Export in progress", 3);
         std::printf("[UI] command %d dropped: the document is busy\n", id);
         return false;
     }
-    if (id >= kCommandRecentBase && id < kCommandRecentEnd) return Missing(id, "opening projects");
+    if (id >= kCommandRecentBase && id < kCommandRecentEnd) return OpenRecent(ctx, id - kCommandRecentBase);
     if (id >= kCommandRecipeBase && id < kCommandChainEnd) return PlaceListEntry(ctx.doc, id) >= 0;
 
     switch (id) {
@@ -266,6 +292,11 @@ bool ExecuteCommand(const CommandContext& ctx, int id) {
         case kCommandPaste: return !PasteEventClipboard(ctx.doc, app.eventClipboard).empty();
         case kCommandDelete: return DeleteSelectedEvents(ctx.doc);
         case kCommandSelectAll: SelectAllEvents(app, project); return !project.events.empty();
+        case kCommandSave: return Save(ctx, false);
+        case kCommandSaveAs: return Save(ctx, true);
+        case kCommandNew:
+        case kCommandClose: return Ran(NewProjectCommand(ctx.life));
+        case kCommandOpen: return Ran(OpenProjectCommand(ctx.life));
         case kCommandDrawMode: return ToggleCurveDrawMode(app, project);
         case kCommandNudgeBack: Nudge(ctx, -1); return true;
         case kCommandNudgeForward: Nudge(ctx, +1); return true;

@@ -17,12 +17,14 @@
 #include <functional>
 
 #include "document/document_context.h"
+#include "persistence/project_lifecycle.h"
 
 struct AppState;
 struct VideoPlayer;
 
 struct CommandContext {
     DocumentContext doc;
+    LifecycleContext life;         // the same objects, for the project commands
     VideoPlayer* video = nullptr;  // the reference video; null when there is none
     double guiTime = 0;            // the interface clock, seconds (nudge bursts)
     // After Save and Save As: the GUI forgets its active item and the keys

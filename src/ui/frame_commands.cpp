@@ -13,6 +13,7 @@
 
 #include "app/app_state.h"
 #include "app/command_ids.h"
+#include "app/project_commands.h"
 #include "app/shell_quit.h"
 #include "app/shell_services.h"
 #include "app/test_driver.h"
@@ -73,6 +74,7 @@ CommandKeys ReadCommandKeys() {
 CommandContext ProgramCommandContext() {
     CommandContext ctx;
     ctx.doc = ProgramDocumentContext();
+    ctx.life = ProgramLifecycleContext();
     ctx.video = &gVideoPlayer;
     ctx.guiTime = InterfaceClock();
     ctx.clearGuiInput = [] {

@@ -3,6 +3,7 @@
 // the about box from the menu.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <string>
@@ -66,4 +67,32 @@ TEST_F(CommandsWindow, KeysAddUndoAndPlayTheMenuShowsTheAboutBox) {
     // A click beside the card closes it.
     Dump closed = ReadStateDump(dir.File("closed.txt"));
     EXPECT_EQ(closed["about.shown"], "0");
+}
+
+TEST_F(CommandsWindow, ClosingWithUnsavedEventsAsksAndDiscardQuits) {
+    // Where the confirmation's buttons are, from a run that leaves it up.
+    ProgramRun first = Run("project " + fixture +
+                           "\nframes 3\nkey 1\nframes 2\nclose\nframes 3\n"
+                           "screenshot prompt.png\ndump prompt.txt\ndiscard\nquit\n");
+    ASSERT_EQ(first.exitCode, 0) << first.log;
+    Dump prompt = ReadStateDump(dir.File("prompt.txt"));
+    EXPECT_EQ(prompt["prompt.shown"], "1");
+    EXPECT_EQ(prompt["confirmAction"], "1");
+    EXPECT_EQ(prompt["quitAfterConfirm"], "1");
+    EXPECT_EQ(prompt["timeline.events"], "7") << "nothing was thrown away";
+    float x = 0, y = 0, w = 0, h = 0;
+    ASSERT_EQ(std::sscanf(prompt["prompt.discardRect"].c_str(), "%f,%f,%f,%f", &x, &y, &w, &h), 4);
+    EXPECT_EQ(w, 56.0f);
+    PngImage shot;
+    ASSERT_TRUE(ReadPng(dir.File("prompt.png"), shot));
+
+    // The close asks; a click on "Discard" ends the program with 0 and
+    // writes no project.
+    char click[64];
+    std::snprintf(click, sizeof click, "click %.0f %.0f\n", x + w / 2, y + h / 2);
+    ProgramRun second = Run("project " + fixture + "\nframes 3\nkey 1\nframes 2\nclose\nframes 3\n" + click +
+                            "frames 30\n");
+    EXPECT_EQ(second.exitCode, 0) << second.log;
+    EXPECT_NE(second.log.find("[UI] shutdown: done"), std::string::npos);
+    EXPECT_EQ(second.log.find("[Project] Saved"), std::string::npos);
 }
