@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <set>
+#include <string>
+#include <utility>
 
 #include "app/command_ids.h"
 #include "document/document_rig.h"
@@ -242,4 +244,60 @@ TEST(EventCommands, CutUndoAndWhatEscapeClearsFirst) {
     EXPECT_EQ(app.selectedEvent, 1);
     rig.Run(kCommandEscape);
     EXPECT_EQ(app.selectedEvent, -1);
+}
+
+namespace {
+std::string gOpenedUrl;
+std::string gVideoAnswer;
+std::string AnswerVideo(const char*, const char*) { return gVideoAnswer; }
+}  // namespace
+
+TEST(WindowCommands, TabsAboutLauncherGuideAndVideo) {
+    CommandRig rig;
+    AppState& app = *rig.app;
+    const std::pair<int, int> tabs[] = {{kCommandExport, 4}, {kCommandSettings, 5}, {kCommandTabEvents, 0},
+                                        {kCommandTabTrace, 1}, {kCommandTabLibrary, 2}, {kCommandTabMixer, 3}};
+    for (const auto& [id, tab] : tabs) {
+        ASSERT_TRUE(rig.Run(id));
+        EXPECT_EQ(app.activeTab, tab) << id;
+    }
+    rig.Run(kCommandAbout);
+    EXPECT_TRUE(app.showAbout);
+    rig.Run(kCommandAbout);
+    EXPECT_FALSE(app.showAbout);
+    app.launcherDismissed = true;
+    rig.Run(kCommandLauncher);
+    EXPECT_TRUE(app.showLauncher);
+    EXPECT_FALSE(app.launcherDismissed);
+
+    // The guide opens through the open-URL hook, and only when it is there.
+    TempDir exe;
+    app.exeDir = exe.path();
+    app.openUrlCallback = [](const std::string& url) { gOpenedUrl = url; };
+    gOpenedUrl.clear();
+    EXPECT_FALSE(rig.Run(kCommandUserGuide));
+    EXPECT_TRUE(gOpenedUrl.empty());
+    ASSERT_TRUE(WriteWholeFile(exe.File("Tessaloom User Guide.pdf"), "%PDF-1.4"));
+    EXPECT_TRUE(rig.Run(kCommandUserGuide));
+    EXPECT_EQ(gOpenedUrl, exe.File("Tessaloom User Guide.pdf"));
+
+    // Import Video hands the chosen file to the frame as a drop would.
+    app.openFileDialog = AnswerVideo;
+    gVideoAnswer = "/films/reel 1.mov";
+    EXPECT_TRUE(rig.Run(kCommandImportVideo));
+    EXPECT_EQ(app.droppedVideoPath, "/films/reel 1.mov");
+
+    // Zoom in and out around the playhead, then the whole project.
+    app.viewStart = 0;
+    app.viewDuration = 30;
+    app.currentTime = 12;
+    rig.Run(kCommandZoomIn);
+    EXPECT_NEAR(app.viewDuration, 21.0f, 1e-4);
+    EXPECT_LE(app.viewStart, 12.0f);
+    EXPECT_GE(app.viewStart + app.viewDuration, 12.0f);
+    rig.Run(kCommandZoomOut);
+    EXPECT_NEAR(app.viewDuration, 29.4f, 1e-3);
+    rig.Run(kCommandZoomFit);
+    EXPECT_EQ(app.viewStart, 0.0f);
+    EXPECT_EQ(app.viewDuration, 30.0f);
 }
