@@ -3,7 +3,7 @@
 // Index
 //   Helpers              the valid selected indices, the frame rate
 //   Clipboard            CopySelectedEvents, PasteEventClipboard
-//   NudgeSelection
+//   NudgeSelection / MoveVoicesWithEvents
 //   Flags                ToggleSelectionMuted, ToggleSelectionLocked
 //   Groups               GroupSelection, UngroupSelection
 //   SelectAllEvents / CreateEventAtPlayhead
@@ -119,6 +119,16 @@ std::vector<int> PasteEventClipboard(const DocumentContext& ctx, const EventClip
 // NudgeSelection
 // ---------------------------------------------------------------------------
 
+void MoveVoicesWithEvents(AudioEngine& engine, const std::vector<float>& move) {
+    std::unique_lock<std::mutex> lock = LockForVoiceEdit(engine);
+    for (PlaybackVoice& v : engine.voices) {
+        if (v.eventIndex < 0 || size_t(v.eventIndex) >= move.size()) continue;
+        const float m = move[size_t(v.eventIndex)];
+        v.startTime += m;
+        v.plainStartTime += m;
+    }
+}
+
 bool NudgeSelection(const DocumentContext& ctx, int frames, double guiTime) {
     AppState& app = *ctx.app;
     Project& project = *ctx.project;
@@ -146,15 +156,7 @@ bool NudgeSelection(const DocumentContext& ctx, int frames, double guiTime) {
     }
     for (RenderResult& r : project.results)
         if (r.eventIdx >= 0 && size_t(r.eventIdx) < move.size()) r.startTime += move[size_t(r.eventIdx)];
-    {
-        std::unique_lock<std::mutex> lock = LockForVoiceEdit(*ctx.engine);
-        for (PlaybackVoice& v : ctx.engine->voices) {
-            if (v.eventIndex < 0 || size_t(v.eventIndex) >= move.size()) continue;
-            const float m = move[size_t(v.eventIndex)];
-            v.startTime += m;
-            v.plainStartTime += m;
-        }
-    }
+    MoveVoicesWithEvents(*ctx.engine, move);
     app.modified = true;
     if (app.selectedEvent >= 0 && size_t(app.selectedEvent) < project.events.size())
         app.currentTime = project.events[size_t(app.selectedEvent)].time;
