@@ -75,11 +75,11 @@ std::string ParseCommandLine(int argc, const char* const* argv) {
 }
 
 bool LoopIsActive(const AppState& app, const SoundLibrary& library, const GuiActivity& gui) {
-    return app.playing || app.movingSelection || app.resizingEvent >= 0 || app.curvePainting || app.busyTask.busy.load() || app.traceRunning.load() || app.uiAnimating ||
-           app.toastTimer > 0 || library.scanRunning.load() != 0 || app.exportRunning.load() ||
-           app.dragAccepted || app.dragHasFolder || app.dragHasVideo || app.dragHasAudio || gui.wantTextInput ||
-           gui.popupOpen ||
-           gui.itemActive;
+    // The timeline's own drags keep the loop drawing while the mouse is still.
+    return app.playing || app.movingSelection || app.resizingEvent >= 0 || app.curvePainting ||
+           app.busyTask.busy.load() || app.traceRunning.load() || app.uiAnimating || app.toastTimer > 0 ||
+           library.scanRunning.load() != 0 || app.exportRunning.load() || app.dragAccepted || app.dragHasFolder ||
+           app.dragHasVideo || app.dragHasAudio || gui.wantTextInput || gui.popupOpen || gui.itemActive;
 }
 
 double FramePaceDelay(double elapsed, double minimum) { return elapsed < minimum ? minimum - elapsed : 0; }
