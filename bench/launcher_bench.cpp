@@ -34,7 +34,8 @@ double Since(std::chrono::steady_clock::time_point start) {
 // frame instead), MBEach.
 static void BM_LauncherFirstFrameTenLargeProjects(benchmark::State& state) {
     TempDir dir;
-    const Project project = MakeSyntheticProject();
+    // About 20 MB of project text each.
+    const Project project = MakeSyntheticProject(1260, 3780);
     ProjectSaveContext ctx;
     ctx.project = &project;
     ctx.projectDescription = "Reel 3, the chase";

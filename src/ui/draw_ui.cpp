@@ -49,6 +49,8 @@
 #include "ui/frame_commands.h"
 #include "ui/imgui_compat.h"
 #include "ui/job_protocol.h"
+#include "ui/launcher.h"
+#include "ui/launcher_logic.h"
 #include "ui/notices.h"
 #include "ui/library_panel.h"
 #include "ui/main_bands.h"
@@ -198,8 +200,8 @@ void DrawMainWindow(AppState& app, UiFrameState& ui, float width, float height) 
     if (!app.busyTask.busy.load()) TakeDroppedFolders(app, gSoundLibrary);
     DrawRegions(app, ui.layout);
     ImGui::End();
-    // The launcher's card over the window joins here with the project
-    // commands it calls.
+    // The launcher's card over the window, while it is shown.
+    DrawLauncher(app, ui.layout, ProgramLauncherActions());
     DrawAboutBox(app);
     // The program menu, opened by the title bar's menu button, over everything.
     DrawProgramMenu(gProgramMenu, app);

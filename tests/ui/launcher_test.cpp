@@ -141,6 +141,78 @@ TEST(LauncherCaches, DescriptionsComeFromTheFileAndArriveFromTheWorker) {
 }
 
 // ---------------------------------------------------------------------------
+// The program's actions: its document, state and preferences file
+// ---------------------------------------------------------------------------
+
+class LauncherActionsOnTheProgram : public testing::Test {
+protected:
+    void SetUp() override {
+        env.UnsetUserFolderVariables();
+        env.Set("APPDATA", dir.File("appdata"));
+        ResetLauncherState();
+    }
+    void TearDown() override { ResetLauncherState(); }
+    std::string Preferences() {
+        std::string text;
+        ReadFileText(PreferencesFilePath(), 1 << 20, text);
+        return text;
+    }
+
+    ScopedEnvironment env;
+    TempDir dir;
+};
+
+TEST_F(LauncherActionsOnTheProgram, ADeletedProjectLeavesTheListAndTheSavedPreferencesOnTheFirstClick) {
+    AppState& app = gAppState;
+    const std::string kept = WriteDescribed(dir, "Kept", "");
+    const std::string deleted = WriteDescribed(dir, "Deleted", "");
+    app.recentProjects = {deleted, kept};
+    app.showLauncher = true;
+    fs::remove(deleted);
+
+    LauncherClickRow(app, ProgramLauncherActions(), deleted);
+    EXPECT_EQ(app.recentProjects, std::vector<std::string>{kept});
+    EXPECT_EQ(app.toastText, "File not found \xE2\x80\x94 removed from recent");
+    EXPECT_FLOAT_EQ(app.toastTimer, 3.0f);
+    EXPECT_TRUE(app.showLauncher) << "the card stays open";
+    const std::string prefs = Preferences();
+    EXPECT_NE(prefs.find("recentProject=" + kept), std::string::npos) << prefs;
+    EXPECT_EQ(prefs.find(deleted), std::string::npos) << "saved at once, without the deleted project";
+}
+
+TEST_F(LauncherActionsOnTheProgram, WithUnsavedEventsEveryDocumentReplacingButtonRaisesThePrompt) {
+    AppState& app = gAppState;
+    const std::string other = WriteDescribed(dir, "Other", "");
+    app.recentProjects = {other};
+    AddEvent(gProject, 1.0f, kShapeSpot, 0.5f);
+    app.modified = true;
+
+    app.showLauncher = true;
+    LauncherClickRow(app, ProgramLauncherActions(), other);
+    EXPECT_EQ(app.confirmAction, 1);
+    EXPECT_EQ(app.confirmOpenPath, other);
+    EXPECT_EQ(gProject.events.size(), 1u) << "the document waits behind the prompt";
+    EXPECT_FALSE(app.showLauncher) << "the prompt in the title bar takes over";
+    EXPECT_TRUE(app.launcherDismissed);
+
+    app.confirmAction = 0;
+    app.showLauncher = true;
+    LauncherNewProject(app, ProgramLauncherActions());
+    EXPECT_EQ(app.confirmAction, 1);
+    EXPECT_EQ(gProject.events.size(), 1u);
+    EXPECT_FALSE(app.showLauncher);
+}
+
+TEST_F(LauncherActionsOnTheProgram, DontShowOnStartupIsSavedAtOnce) {
+    AppState& app = gAppState;
+    SetShowOnStartup(app, ProgramLauncherActions(), false);
+    EXPECT_FALSE(app.showLauncherOnStartup);
+    EXPECT_NE(Preferences().find("showLauncherOnStartup=0"), std::string::npos);
+    SetShowOnStartup(app, ProgramLauncherActions(), true);
+    EXPECT_NE(Preferences().find("showLauncherOnStartup=1"), std::string::npos);
+}
+
+// ---------------------------------------------------------------------------
 // The card with a scripted mouse
 // ---------------------------------------------------------------------------
 

@@ -47,11 +47,12 @@ std::string Click(Point p) {
 }
 
 // `events` Spot events a second apart.
-bool WriteSpotProject(const std::string& path, int events) {
+bool WriteSpotProject(const std::string& path, int events, const std::string& description = "") {
     Project project;
     for (int i = 0; i < events; ++i) AddEvent(project, 1.0f + float(i), kShapeSpot, 0.5f);
     ProjectSaveContext ctx;
     ctx.project = &project;
+    ctx.projectDescription = description;
     fs::create_directories(fs::path(path).parent_path());
     return WriteProjectFile(path, ctx);
 }
@@ -78,18 +79,20 @@ TEST_F(BandsWindow, TransportSpotButtonAndTabsWorkOnAFixtureProject) {
     ASSERT_TRUE(WriteSpotProject(project, 3));
 
     // Where the bands put their buttons.
-    RunWith("project " + project + "\nframes 3\ndump look.txt\nquit\n", {});
+    RunWith("wait 1.5\ndump look.txt\nquit\n", {project});
     auto look = ReadStateDump(dir.File("look.txt"));
+    EXPECT_EQ(look["band.projectName"], "Reel.tlproj");
     EXPECT_EQ(look["band.footerRight"], "3 events   48 kHz   24 fps");
     EXPECT_EQ(look["events"], "3");
 
-    std::string script = "project " + project + "\nframes 3\n" + Click(Centre(look, "band.play.rect")) +
+    // Opening rebuilds the voices behind the busy overlay first.
+    std::string script = "wait 1.5\n" + Click(Centre(look, "band.play.rect")) +
                          "wait 1.0\ndump playing.txt\n" + Click(Centre(look, "band.stop.rect")) +
                          "frames 2\ndump stopped.txt\n" + Click(Centre(look, "band.ffwd.rect")) +
                          Click(Centre(look, "band.ffwd.rect")) + Click(Centre(look, "band.shp0.rect")) +
                          "frames 2\ndump spot.txt\n" + Click(Centre(look, "tab.3.rect")) +
                          "frames 3\nscreenshot bands.png\ndump tab.txt\ndiscard\nquit\n";
-    RunWith(script, {});
+    RunWith(script, {project});
 
     auto playing = ReadStateDump(dir.File("playing.txt"));
     EXPECT_EQ(playing["playing"], "1");
@@ -113,3 +116,29 @@ TEST_F(BandsWindow, TransportSpotButtonAndTabsWorkOnAFixtureProject) {
     EXPECT_EQ(tab["activeTab"], "3");
 }
 
+TEST_F(BandsWindow, TheStartupLauncherListsTheRecentProjects) {
+    const std::string first = dir.File("Chase/Chase.tlproj");
+    const std::string second = dir.File("Storm/Storm.tlproj");
+    ASSERT_TRUE(WriteSpotProject(first, 2, "Reel 3, the chase"));
+    ASSERT_TRUE(WriteSpotProject(second, 1));
+    // The preferences of a designer who worked on both, newest first.
+    const std::string appData = dir.File("appdata");
+    fs::create_directories(appData + "/Tessaloom");
+    WriteWholeFile(appData + "/Tessaloom/com.tessaloom.prefs",
+                   "showLauncherOnStartup=1\nrecentProject=" + first + "\nrecentProject=" + second + "\n");
+
+    RunWith("frames 6\nscreenshot launcher.png\ndump shown.txt\nclick 4 700\nframes 2\ndump closed.txt\nquit\n", {},
+            {{"APPDATA", appData}});
+    auto shown = ReadStateDump(dir.File("shown.txt"));
+    EXPECT_EQ(shown["launcher.drawn"], "1");
+    EXPECT_EQ(shown["launcher.rows"], "2");
+    EXPECT_EQ(shown["launcher.description.0"], "Reel 3, the chase");
+    EXPECT_EQ(shown["launcher.description.1"], "");
+    EXPECT_FALSE(shown["launcher.date.0"].empty());
+
+    // A click outside the card closes it for good.
+    auto closed = ReadStateDump(dir.File("closed.txt"));
+    EXPECT_EQ(closed["launcher.shown"], "0");
+    EXPECT_EQ(closed["launcher.dismissed"], "1");
+    EXPECT_EQ(closed["launcher.drawn"], "0");
+}
