@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -126,6 +127,34 @@ ProgramRun RunProgram(const std::string& scriptPath,
     return RunProgram(launch);
 }
 
+namespace {
+
+// The start-up launcher would stand over the window every test looks at: the
+// program's preferences turn it off, unless the test brought preferences of
+// its own. The folder follows the program's rule for the variables the child
+// will have (the test's own override the harness's).
+void TurnStartupLauncherOff(const std::string& home,
+                            const std::vector<std::pair<std::string, std::string>>& environment) {
+    std::map<std::string, std::string> env{{"HOME", home}, {"XDG_DATA_HOME", home + "/data"}};
+    for (const auto& [key, value] : environment) env[key] = value;
+    std::string folder;
+    if (!env["APPDATA"].empty())
+        folder = env["APPDATA"] + "/Tessaloom";
+    else if (!env["USERPROFILE"].empty())
+        folder = env["USERPROFILE"] + "/AppData/Roaming/Tessaloom";
+    else if (!env["XDG_DATA_HOME"].empty() && env["XDG_DATA_HOME"][0] == '/')
+        folder = env["XDG_DATA_HOME"] + "/Tessaloom";
+    else if (!env["HOME"].empty())
+        folder = env["HOME"] + "/.local/share/Tessaloom";
+    if (folder.empty()) return;
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    const std::string prefs = folder + "/com.tessaloom.prefs";
+    if (!std::filesystem::exists(prefs, ec)) WriteWholeFile(prefs, "showLauncherOnStartup=0\n");
+}
+
+}  // namespace
+
 ProgramRun RunProgram(const ProgramLaunch& launch) {
     ProgramRun run;
     std::string program = ProgramPath();
@@ -135,11 +164,7 @@ ProgramRun RunProgram(const ProgramLaunch& launch) {
     TempDir home;
     const std::string runtimeDir = home.File("run");
     mkdir(runtimeDir.c_str(), 0700);
-    // The start-up launcher would stand over the window every test looks
-    // at: it is off unless a test brings preferences of its own (APPDATA).
-    mkdir(home.File("data").c_str(), 0700);
-    mkdir(home.File("data/Tessaloom").c_str(), 0700);
-    WriteWholeFile(home.File("data/Tessaloom/com.tessaloom.prefs"), "showLauncherOnStartup=0\n");
+    TurnStartupLauncherOff(home.path(), launch.environment);
     std::vector<std::string> argv{program};
     argv.insert(argv.end(), launch.arguments.begin(), launch.arguments.end());
     std::vector<char*> args;

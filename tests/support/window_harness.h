@@ -21,7 +21,8 @@
 // XDG_RUNTIME_DIR there too, so that copies of the program started by
 // parallel tests never hand projects to each other (a test that wants that
 // passes one folder to both). Their preferences turn the start-up launcher
-// off; a test that wants it names preferences of its own through APPDATA.
+// off; a test that wants it brings preferences of its own (the harness never
+// replaces a preferences file that is there).
 #pragma once
 
 #include <gtest/gtest.h>
