@@ -168,27 +168,30 @@ bool NudgeSelection(const DocumentContext& ctx, int frames, double guiTime) {
 // Flags
 // ---------------------------------------------------------------------------
 
-bool ToggleSelectionMuted(const DocumentContext& ctx) {
+namespace {
+
+// Sets the flag on every selected event when any lacks it, else clears it
+// on all; one undo step. False without a selection or when refused.
+bool ToggleSelectionFlag(const DocumentContext& ctx, bool Event::*flag, const char* what) {
     Project& project = *ctx.project;
     const std::vector<int> selected = ValidSelection(*ctx.app, project);
-    if (selected.empty() || EditRefused(ctx, "Mute") || !PushUndoSnapshot(ctx)) return false;
-    const bool anyUnmuted =
-        std::any_of(selected.begin(), selected.end(), [&](int i) { return !project.events[size_t(i)].muted; });
-    for (int i : selected) project.events[size_t(i)].muted = anyUnmuted;
+    if (selected.empty() || EditRefused(ctx, what) || !PushUndoSnapshot(ctx)) return false;
+    const bool anyOff =
+        std::any_of(selected.begin(), selected.end(), [&](int i) { return !(project.events[size_t(i)].*flag); });
+    for (int i : selected) project.events[size_t(i)].*flag = anyOff;
+    return true;
+}
+
+}  // namespace
+
+bool ToggleSelectionMuted(const DocumentContext& ctx) {
+    if (!ToggleSelectionFlag(ctx, &Event::muted, "Mute")) return false;
     // The voices take the events' mute and their levels from the one sync.
     SyncVoicesWithResults(ctx);
     return true;
 }
 
-bool ToggleSelectionLocked(const DocumentContext& ctx) {
-    Project& project = *ctx.project;
-    const std::vector<int> selected = ValidSelection(*ctx.app, project);
-    if (selected.empty() || EditRefused(ctx, "Lock") || !PushUndoSnapshot(ctx)) return false;
-    const bool anyUnlocked =
-        std::any_of(selected.begin(), selected.end(), [&](int i) { return !project.events[size_t(i)].locked; });
-    for (int i : selected) project.events[size_t(i)].locked = anyUnlocked;
-    return true;
-}
+bool ToggleSelectionLocked(const DocumentContext& ctx) { return ToggleSelectionFlag(ctx, &Event::locked, "Lock"); }
 
 // ---------------------------------------------------------------------------
 // Groups

@@ -39,6 +39,20 @@ constexpr float kButtonRounding = 4;
 constexpr float kButtonPadding = 4;
 constexpr float kCloseSize = 18;
 
+// One of the two labelled buttons, in its look, on the line at y; its
+// rectangle goes to `rect`.
+template <typename Look>
+bool SmallButton(const char* label, float y, float height, ImVec4& rect) {
+    ImGui::SameLine();
+    ImGui::SetCursorPosY(y);
+    Look look;
+    ImGui::PushStyleVar(ImGuiStyleVar_FrameRounding, kButtonRounding);
+    const bool clicked = ImGui::Button(label, ImVec2(kButtonWidth, height));
+    rect = LastItemRect();
+    ImGui::PopStyleVar();
+    return clicked;
+}
+
 // A small square button whose cross is drawn, since its label is only an id.
 bool CloseCross(const char* id, float size) {
     const bool clicked = ImGui::InvisibleButton(id, ImVec2(size, size));
@@ -72,24 +86,8 @@ float DrawUnsavedConfirmation(const LifecycleContext& ctx, float height) {
     ImGui::PopStyleColor();
 
     enum class Choice { None, Save, Discard, Close } choice = Choice::None;
-    ImGui::SameLine();
-    ImGui::SetCursorPosY(y);
-    {
-        PrimaryButtonScope primary;
-        ImGui::PushStyleVar(ImGuiStyleVar_FrameRounding, kButtonRounding);
-        if (ImGui::Button("Save##cnf", ImVec2(kButtonWidth, buttonHeight))) choice = Choice::Save;
-        gPrompt.save = LastItemRect();
-        ImGui::PopStyleVar();
-    }
-    ImGui::SameLine();
-    ImGui::SetCursorPosY(y);
-    {
-        SecondaryButtonScope secondary;
-        ImGui::PushStyleVar(ImGuiStyleVar_FrameRounding, kButtonRounding);
-        if (ImGui::Button("Discard##cnf", ImVec2(kButtonWidth, buttonHeight))) choice = Choice::Discard;
-        gPrompt.discard = LastItemRect();
-        ImGui::PopStyleVar();
-    }
+    if (SmallButton<PrimaryButtonScope>("Save##cnf", y, buttonHeight, gPrompt.save)) choice = Choice::Save;
+    if (SmallButton<SecondaryButtonScope>("Discard##cnf", y, buttonHeight, gPrompt.discard)) choice = Choice::Discard;
     ImGui::SameLine();
     ImGui::SetCursorPosY((height - kCloseSize) * 0.5f);
     if (CloseCross("##cnfx", kCloseSize)) choice = Choice::Close;
