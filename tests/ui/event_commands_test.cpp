@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <set>
 #include <string>
-#include <utility>
 
 #include "app/command_ids.h"
 #include "document/document_rig.h"
@@ -133,7 +132,7 @@ TEST(EventCommands, CopyPasteAtThePlayheadWithFreshLayers) {
     EXPECT_EQ(rig.app->toastText, "Undo");
 }
 
-TEST(EventCommands, MuteLockGroupAndNewEvents) {
+TEST(EventCommands, MuteGroupAndNewEvents) {
     CommandRig rig;
     rig.AddLayeredEvents(3, 1);
     rig.BuildVoices();
@@ -145,9 +144,6 @@ TEST(EventCommands, MuteLockGroupAndNewEvents) {
     for (const PlaybackVoice& v : rig.engine->voices) EXPECT_EQ(v.muted.load() != 0, v.eventIndex != 2);
     ASSERT_TRUE(rig.Run(kCommandMute));
     EXPECT_FALSE(rig.project->events[0].muted || rig.project->events[1].muted);
-
-    ASSERT_TRUE(rig.Run(kCommandLock));
-    EXPECT_TRUE(rig.project->events[0].locked && rig.project->events[1].locked);
 
     CopyTextField(rig.project->events[2].folder, "Group 1");
     ASSERT_TRUE(rig.Run(kCommandGroup));
@@ -169,10 +165,6 @@ TEST(EventCommands, MuteLockGroupAndNewEvents) {
     EXPECT_EQ(fill.intensityMode, 1);
     EXPECT_EQ(fill.intensity[0], 0.5f);
     EXPECT_EQ(rig.app->selectedEvent, 3);
-
-    ASSERT_TRUE(rig.Run(kCommandSelectAll));
-    EXPECT_EQ(rig.app->selectedEvents.size(), 4u);
-    EXPECT_EQ(rig.app->selectedEvent, 3) << "an anchor that was set stays";
 }
 
 TEST(EventCommands, AnExportRefusesEditsWithAToast) {
@@ -252,24 +244,9 @@ std::string gVideoAnswer;
 std::string AnswerVideo(const char*, const char*) { return gVideoAnswer; }
 }  // namespace
 
-TEST(WindowCommands, TabsAboutLauncherGuideAndVideo) {
+TEST(WindowCommands, GuideVideoAndZoom) {
     CommandRig rig;
     AppState& app = *rig.app;
-    const std::pair<int, int> tabs[] = {{kCommandExport, 4}, {kCommandSettings, 5}, {kCommandTabEvents, 0},
-                                        {kCommandTabTrace, 1}, {kCommandTabLibrary, 2}, {kCommandTabMixer, 3}};
-    for (const auto& [id, tab] : tabs) {
-        ASSERT_TRUE(rig.Run(id));
-        EXPECT_EQ(app.activeTab, tab) << id;
-    }
-    rig.Run(kCommandAbout);
-    EXPECT_TRUE(app.showAbout);
-    rig.Run(kCommandAbout);
-    EXPECT_FALSE(app.showAbout);
-    app.launcherDismissed = true;
-    rig.Run(kCommandLauncher);
-    EXPECT_TRUE(app.showLauncher);
-    EXPECT_FALSE(app.launcherDismissed);
-
     // The guide opens through the open-URL hook, and only when it is there.
     TempDir exe;
     app.exeDir = exe.path();
