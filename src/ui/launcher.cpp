@@ -126,7 +126,8 @@ void DrawLauncher(AppState& app, const UILayout& layout, const LauncherActions& 
     }
     if (descriptionsPending) app.uiAnimating = true;
 
-    ImFont* titleFont = app.fontLarge ? app.fontLarge : ImGui::GetFont();
+    // The card has room for the about box's large title face.
+    ImFont* titleFont = app.titleFont ? app.titleFont : app.fontLarge ? app.fontLarge : ImGui::GetFont();
     const ImVec2 titleSize = ProductTitleSize(titleFont);
     contentWidth = std::max({contentWidth, titleSize.x, ImGui::CalcTextSize("No recent projects").x,
                              ImGui::CalcTextSize("New Project").x + ImGui::CalcTextSize("Open File\xE2\x80\xA6").x +
@@ -189,7 +190,10 @@ void DrawLauncher(AppState& app, const UILayout& layout, const LauncherActions& 
     }
     frame.buttons["open"] = {ItemRect()};
     bool hide = !app.showLauncherOnStartup;
+    // The box stands out from the card, whose colour the plain frame shares.
+    ImGui::PushStyleColor(ImGuiCol_FrameBg, gTheme.frameBgActive);
     const bool toggled = ImGui::Checkbox("Don't show on startup", &hide);
+    ImGui::PopStyleColor();
     frame.buttons["startup"] = {ItemRect()};
     const ImVec2 cardPos = ImGui::GetWindowPos();
     const ImVec2 cardSize = ImGui::GetWindowSize();
