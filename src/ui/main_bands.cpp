@@ -26,6 +26,7 @@ void DumpMainBands(StateDump& dump) {
     dump.Field("band.renderLabel", gBands.renderLabel);
     dump.Field("band.renderEnabled", gBands.renderEnabled);
     dump.Field("band.videoUploads", gBands.video.uploads);
+    dump.Field("band.videoCaption", gBands.videoCaption);
     dump.Field("playing", app.playing);
     dump.Field("currentTime", static_cast<double>(app.currentTime));
     dump.Field("enginePosition", static_cast<int64_t>(gAudioEngine.position.load()));

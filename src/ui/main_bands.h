@@ -58,6 +58,7 @@ struct MainBandsState {
     std::map<std::string, BandRect> rects;
     std::string timecode;
     std::string projectName;
+    std::string videoCaption;
     std::string footerLeft;
     std::string footerRight;
     std::string renderLabel;

@@ -103,8 +103,10 @@ void DrawPicture(AppState& app, const VideoPlayer& player, const ImVec2& box) {
     const ImVec2 size(std::floor(tex.width * scale), std::floor(tex.height * scale));
     ImGui::SetCursorPos(ImVec2(std::round((box.x - size.x) / 2), std::round((room - size.y) / 2)));
     ImGui::Image(static_cast<ImTextureID>(tex.texture), size);
+    NoteItem("picture");
 
     const std::string caption = VideoCaptionText(player.width, player.height, player.fps, player.duration);
+    gBands.videoCaption = caption;
     const float y = box.y - captionHeight + std::round((captionHeight - ImGui::GetTextLineHeight()) / 2);
     ImGui::SetCursorPos(ImVec2(std::round(0.5f * F), y));
     ImGui::PushStyleColor(ImGuiCol_Text, gTheme.textMuted);
@@ -135,6 +137,10 @@ void DrawVideoArea(AppState& app, const UILayout& layout) {
     const ImVec2 box = ImGui::GetWindowSize();
     // A seek still on its way, or a playing picture, needs more frames.
     if (player.loaded && (player.pendingSeek >= 0 || player.playing)) app.uiAnimating = true;
+    gBands.rects.erase("picture");
+    gBands.rects.erase("unloadvideo");
+    gBands.rects.erase("loadVideoIcon");
+    gBands.videoCaption.clear();
     if (layout.hasVideo && gBands.video.texture)
         DrawPicture(app, player, box);
     else

@@ -9,10 +9,12 @@
 #include <map>
 #include <string>
 
+#include "app/theme.h"
 #include "persistence/project_file.h"
 #include "document/event.h"
 #include "document/project.h"
 #include "support/temp_dir.h"
+#include "support/video_fixtures.h"
 #include "support/window_harness.h"
 
 namespace fs = std::filesystem;
@@ -141,4 +143,37 @@ TEST_F(BandsWindow, TheStartupLauncherListsTheRecentProjects) {
     EXPECT_EQ(closed["launcher.shown"], "0");
     EXPECT_EQ(closed["launcher.dismissed"], "1");
     EXPECT_EQ(closed["launcher.drawn"], "0");
+}
+
+TEST_F(BandsWindow, ADroppedVideoShowsItsPicturesWhilePlayingAndUnloads) {
+    TestVideoSpec spec;
+    spec.seconds = 2;
+    const std::string video = dir.File("shot.mp4");
+    ASSERT_TRUE(MakeTestVideo(video, spec));
+
+    RunWith("frames 2\ndrop " + video + "\nwait 1\ndump loaded.txt\nquit\n", {});
+    auto loaded = ReadStateDump(dir.File("loaded.txt"));
+    EXPECT_EQ(loaded["layout.hasVideo"], "1");
+    EXPECT_EQ(loaded["band.videoCaption"], "160x96  25.0fps  2.0s");
+    EXPECT_GE(Number(loaded, "band.videoUploads"), 1);
+
+    const std::string script = "frames 2\ndrop " + video + "\nwait 1\n" + Click(Centre(loaded, "band.play.rect")) +
+                               "wait 0.8\nscreenshot playing.png\ndump playing.txt\n" +
+                               Click(Centre(loaded, "band.unloadvideo.rect")) + "frames 3\ndump unloaded.txt\nquit\n";
+    RunWith(script, {});
+    auto playing = ReadStateDump(dir.File("playing.txt"));
+    EXPECT_EQ(playing["playing"], "1");
+    EXPECT_GT(Number(playing, "band.videoUploads"), Number(loaded, "band.videoUploads"))
+        << "new pictures reach the texture while the video plays";
+    // The picture is drawn: its stripes are black or white, not the box's colour.
+    PngImage shot;
+    ASSERT_TRUE(ReadPng(dir.File("playing.png"), shot));
+    const Point c = Centre(playing, "band.picture.rect");
+    const uint32_t px = shot.PackedAt(static_cast<int>(c.x), static_cast<int>(c.y));
+    EXPECT_NE(px, StartupPalette().videoBg | 0xFF000000u);
+
+    auto unloaded = ReadStateDump(dir.File("unloaded.txt"));
+    EXPECT_EQ(unloaded["layout.hasVideo"], "0");
+    EXPECT_EQ(unloaded["playing"], "0") << "unloading stops playback";
+    EXPECT_EQ(unloaded["band.videoCaption"], "");
 }
