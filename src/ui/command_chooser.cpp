@@ -3,7 +3,7 @@
 // Index
 //   Tables            KeyRow, the normal and the review-mode rows
 //   ChooseKeyCommand
-//   CommandAllowedWhileBusy / ChooseCommand / TakeFrameCommand
+//   CommandAllowedWhileBusy / ChooseCommand / TakeFrameCommand / DropParkedBusyCommand
 //   InReviewMode
 #include "ui/command_chooser.h"
 
@@ -139,6 +139,13 @@ int ChooseCommand(const CommandKeys& keys, const ChooserState& state, int menuCo
 
 int TakeFrameCommand(AppState& app, const CommandKeys& keys, const ChooserState& state) {
     return ChooseCommand(keys, state, app.pendingCommand.exchange(kCommandNone));
+}
+
+bool DropParkedBusyCommand(AppState& app) {
+    int id = app.pendingCommand.load();
+    if (id == kCommandNone || CommandAllowedWhileBusy(id)) return false;
+    // A command parked meanwhile by another thread is left for the next look.
+    return app.pendingCommand.compare_exchange_strong(id, kCommandNone);
 }
 
 // ---------------------------------------------------------------------------

@@ -8,6 +8,7 @@
 //   CommandAllowedWhileBusy    what passes while a busy task runs
 //   ChooseCommand              keys, then the menu's command, then the busy filter
 //   TakeFrameCommand           ChooseCommand over `pendingCommand` (taken by exchange)
+//   DropParkedBusyCommand      while the busy overlay owns the frame
 //   InReviewMode               the Trace tab shows a picture trace with data
 //
 // Pure functions of their arguments (TakeFrameCommand also empties the
@@ -62,5 +63,11 @@ int ChooseCommand(const CommandKeys& keys, const ChooserState& state, int menuCo
 // Takes the parked command (exchanged with 0, so a command parked by another
 // thread meanwhile is not lost) and chooses.
 int TakeFrameCommand(AppState& app, const CommandKeys& keys, const ChooserState& state);
+
+// While the busy overlay owns the frame no command runs: a parked command
+// the busy task does not allow is dropped now (as a frame with the window
+// live would drop it), an allowed one waits for the task's end. True when
+// one was dropped.
+bool DropParkedBusyCommand(AppState& app);
 
 bool InReviewMode(const AppState& app);

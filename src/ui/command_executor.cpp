@@ -270,7 +270,10 @@ bool ExecuteCommand(const CommandContext& ctx, int id) {
     AppState& app = *ctx.doc.app;
     Project& project = *ctx.doc.project;
     if (id == kCommandNone) return false;
-    if (CommandReplacesOrEdits(id, app) && !DocumentMayChange(app)) {
+    // The launcher only shows itself (its buttons ask again): a full render
+    // lets it through, an export does not.
+    const bool held = id == kCommandLauncher ? app.exportRunning.load() : !DocumentMayChange(app);
+    if (CommandReplacesOrEdits(id, app) && held) {
         if (app.exportRunning.load()) ShowToast(app, "Export in progress", 3);
         std::printf("[UI] command %d dropped: the document is busy\n", id);
         return false;

@@ -45,6 +45,7 @@
 #include "recipes/legacy_presets.h"
 #include "recipes/recipe_lists.h"
 #include "recipes/recipe_preview.h"
+#include "ui/command_chooser.h"
 #include "ui/drop_handover.h"
 #include "ui/frame_commands.h"
 #include "ui/imgui_compat.h"
@@ -250,7 +251,10 @@ void DrawUI() {
     // 9. Job protocol: the requests, the busy task's start and finish, and
     // the busy overlay, which then owns the screen.
     const DocumentContext jobs = ProgramDocumentContext();
-    if (RunJobProtocol(jobs, &gFrameDriver, gJobFrame)) return;
+    if (RunJobProtocol(jobs, &gFrameDriver, gJobFrame)) {
+        DropParkedBusyCommand(app);
+        return;
+    }
 
     // 10. Export completion and a finished trace worker joined; the library
     // scan hand-over and the missing-file refresh while no task is busy; the

@@ -99,6 +99,14 @@ TEST(CommandChooser, ParkedCommandIsTakenOnce) {
     EXPECT_EQ(TakeFrameCommand(*app, Keys({CommandKey::T}), ChooserState{}), kCommandZoomIn);
     EXPECT_EQ(app->pendingCommand.load(), 0);
 
+    // Behind the busy overlay a refused command is dropped, an allowed one waits.
+    app->pendingCommand.store(kCommandOpen);
+    EXPECT_TRUE(DropParkedBusyCommand(*app));
+    EXPECT_EQ(app->pendingCommand.load(), 0);
+    app->pendingCommand.store(kCommandTabMixer);
+    EXPECT_FALSE(DropParkedBusyCommand(*app));
+    EXPECT_EQ(app->pendingCommand.load(), kCommandTabMixer);
+
     // Review mode needs the Trace tab and a trace with data.
     EXPECT_FALSE(InReviewMode(*app));
     app->activeTab = 1;

@@ -183,12 +183,23 @@ TEST(EventCommands, AnExportRefusesEditsWithAToast) {
     EXPECT_EQ(rig.project->events.size(), 2u);
     EXPECT_TRUE(rig.app->undoHistory.undo.empty());
 
+    EXPECT_FALSE(rig.Run(kCommandLauncher));
+    EXPECT_FALSE(rig.app->showLauncher);
+
     // Reading and viewing still run.
     rig.app->toastText.clear();
     EXPECT_TRUE(rig.Run(kCommandCopy));
     EXPECT_TRUE(rig.Run(kCommandTabMixer));
     EXPECT_EQ(rig.app->activeTab, 3);
     EXPECT_TRUE(rig.app->toastText.empty());
+
+    // A full render holds edits back but lets the launcher show.
+    rig.app->exportRunning.store(false);
+    rig.app->busyTask.busy.store(true);
+    EXPECT_FALSE(rig.Run(kCommandMute));
+    EXPECT_TRUE(rig.Run(kCommandLauncher));
+    EXPECT_TRUE(rig.app->showLauncher);
+    rig.app->busyTask.busy.store(false);
 }
 
 TEST(EventCommands, CutUndoAndWhatEscapeClearsFirst) {
