@@ -36,6 +36,7 @@
 #include "export/export_settings.h"
 #include "picture/marker_records.h"
 #include "picture/trace_records.h"
+#include "picture/trace_review.h"
 
 struct ImFont;
 using GuiFont = ImFont*;
@@ -160,6 +161,36 @@ struct AppState {
     bool paintAbandoned = false;  // the document changed: nothing more until release
     uint64_t paintGeneration = 0;   // undoHistory.generation when it began painting
     size_t paintEventCount = 0;     // events then
+
+    // --- Timeline: rendered layers (layer_lanes_logic.h) ------------------
+    bool shownGroups[3] = {true, true, true};  // by group index: false folds its tracks
+    int trimmingResult = -1;  // the Clip layer whose edge is dragged
+    int trimEdge = 0;         // 1 left, 2 right
+    int fadeDragResult = -1;  // the Clip layer whose fade is dragged
+    int fadeDragKind = 0;     // 1 fade-in, 2 fade-out
+    int soloResultId = -1;    // the layer a double click plays alone
+    int soloVoiceIndex = -1;  // its voice, the engine's soloVoice when it was set
+
+    // --- Timeline: the trace view (trace_view_logic.h) --------------------
+    bool thresholdDragging = false;
+    TraceMarkerSelection traceMarkerSelection;  // box or command selection of both lists
+    TraceItemRef selectedTraceItem;             // the focused marker
+    TraceItemRef hoveredTraceItem;
+    // The queued review import ("  Import", key ";"): the trace panel carries
+    // it out on its next frame and clears the flag first.
+    TraceMarkerSelection traceReviewImport;
+    bool traceImportRequest = false;
+    int traceSourceFilter = -1;  // -1 both lists shown, 0 picture only, 1 markers only
+
+    // --- Timeline: scenes row (scene_ops.h) -------------------------------
+    int renamingScene = -1;
+    char sceneNameEdit[64] = {};
+    bool sceneRenameFocus = false;
+    bool sceneRenameIsNew = false;
+    int sceneBackgroundScene = -1;  // the scene whose background popup is open
+    float sceneZoomSavedStart = -1;
+    float sceneZoomSavedDuration = -1;
+    char keywordBuffer[256] = {};  // the keyword text shared by the events tab and new scenes
 
     // --- Engine and render preferences -----------------------------------
     int projectSampleRate = 48000;

@@ -28,14 +28,26 @@ size_t FrameIndexAt(double x, size_t n) {
     return static_cast<size_t>(x);
 }
 
-bool SamplingRateUsable(const OpticalTrace& trace) {
-    return !trace.frames.empty() && trace.fps > 0 && std::isfinite(trace.fps);
+bool SamplingRateUsable(const OpticalTrace& trace, size_t frameCount) {
+    return frameCount > 0 && frameCount <= trace.frames.size() && trace.fps > 0 && std::isfinite(trace.fps);
 }
 
 float SampleMember(const OpticalTrace& trace, float t, float TraceFrame::*field) {
-    if (!SamplingRateUsable(trace)) return 0;
+    return SampleTraceMember(trace, trace.frames.size(), t, field);
+}
+
+}  // namespace
+
+size_t TraceReadableFrames(const OpticalTrace& trace) {
+    if (trace.present.load(std::memory_order_acquire)) return trace.frames.size();
+    const int32_t analysed = trace.analysedCount.load(std::memory_order_acquire);
+    return analysed > 0 ? std::min(size_t(analysed), trace.frames.size()) : 0;
+}
+
+float SampleTraceMember(const OpticalTrace& trace, size_t frameCount, float t, float TraceFrame::*field) {
+    if (!SamplingRateUsable(trace, frameCount)) return 0;
     const std::vector<TraceFrame>& frames = trace.frames;
-    const size_t n = frames.size();
+    const size_t n = frameCount;
     const double x = static_cast<double>(trace.fps) * static_cast<double>(t);
     if (std::isnan(x)) return 0;
     // Before the first frame there is nothing to lean towards: the first
@@ -47,8 +59,6 @@ float SampleMember(const OpticalTrace& trace, float t, float TraceFrame::*field)
     const float v1 = frames[j + 1].*field;
     return v0 + (v1 - v0) * static_cast<float>(x - static_cast<double>(j));
 }
-
-}  // namespace
 
 float SampleTraceComposite(const OpticalTrace& trace, float t) {
     return SampleMember(trace, t, &TraceFrame::composite);

@@ -4,14 +4,18 @@
 // Index
 //   SampleTraceComposite / SampleTraceSeries / SampleOpticalField /
 //   SampleTraceFeature      one field, interpolated between frames
+//   TraceReadableFrames / SampleTraceMember   the same over the frames a running trace has written
 //   SampleTraceCurve        the composite at evenly spaced points, nearest frame
 //   FitTimelineToSuggestions / RestoreTimelineExtent   widen and put back
 //
 // All of it runs on the UI thread.
 #pragma once
 
+#include <cstddef>
+
+#include "picture/trace_records.h"
+
 struct AppState;
-struct OpticalTrace;
 struct Project;
 
 // Interpolated between neighbouring frames at x = fps * t. Before the first
@@ -22,6 +26,13 @@ float SampleTraceSeries(const OpticalTrace& trace, float t);  // the threshold
 // mode 0 luma, 1 motion, 2 composite, 3 threshold, 4 motionSmooth; else 0.
 float SampleOpticalField(const OpticalTrace& trace, float t, int mode);
 float SampleTraceFeature(const OpticalTrace& trace, float t);  // luma
+
+// Frames the interface may read: all of them once the trace is present,
+// else those the running worker has finished (analysedCount).
+size_t TraceReadableFrames(const OpticalTrace& trace);
+// One field of the first `frameCount` frames, sampled as above; 0 when the
+// count is 0 or beyond the frames.
+float SampleTraceMember(const OpticalTrace& trace, size_t frameCount, float t, float TraceFrame::*field);
 
 // Writes the composite of the nearest earlier frame at `count` points evenly
 // over [t0, t1] (at least 0.001 s wide). The frame period comes from the

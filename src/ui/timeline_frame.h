@@ -7,6 +7,9 @@
 //   DrawEventLane      "##markerlane" (event_lane.cpp)
 //   DrawCurveLanes     "##wlane" and "##ilane" (curve_lanes.cpp)
 //   DrawCurveLane      one curve over an event's span in a lane
+//   DrawLayerLanes     the rendered layers (layer_lanes.cpp); DrawLayerWaveform one block
+//   DrawTraceLanes     the trace view (trace_view.cpp)
+//   DrawScenesRow / DrawSceneBackgroundPopup   the scenes row (scenes_row.cpp)
 //
 // TimelinePanel (timeline_panel.cpp) fills the frame, draws the ruler, the
 // scenes row and the toolbar, and calls the lanes one below the other inside
@@ -66,6 +69,23 @@ void DrawLaneName(const TimelineFrame& frame, const char* name, float top, float
 
 float DrawEventLane(TimelineFrame& frame, float top);
 float DrawCurveLanes(TimelineFrame& frame, float top);
+float DrawLayerLanes(TimelineFrame& frame, float top);
+// The trace lanes fill the lanes region down to `bottom` (at least 120 points).
+float DrawTraceLanes(TimelineFrame& frame, float top, float bottom);
+// The row under the ruler (hidden in the trace view), and the background
+// popup of a scene (opened by the row's menu or the events list).
+void DrawScenesRow(TimelineFrame& frame);
+void DrawSceneBackgroundPopup(TimelineFrame& frame);
+
+// One layer block at (x, y) of w × h points: its colour's RGB as the fill,
+// the waveform of `count` peaks (and RMS values, which may be null) showing
+// the fractions f0..f1 of them, fades as fractions (normal mode marks them),
+// dimmed when muted, brighter when selected; compact draws fewer columns and
+// no outlines, centre line or fade marks. Nothing below 2 points wide; no
+// waveform without peaks.
+void DrawLayerWaveform(ImDrawList* draw, float x, float y, float w, float h, uint32_t color, const float* peaks,
+                       int count, float fadeIn, float fadeOut, const float* rms, bool muted, float f0, float f1,
+                       bool compact, bool selected);
 
 // One curve (256 values) over the event's span x0 .. x1, clipped to
 // clipLeft .. clipRight, in a lane at `top` of `height` points: filled

@@ -7,7 +7,7 @@
 //   Frame                 TimelineFrame of this frame, text helpers
 //   Ruler                 ticks, labels, work area, video span; "##ruler" input
 //   Work-area buttons     "##gIn", "##gOut"
-//   Scenes row            its band (the row's content belongs with the scenes)
+//   Scenes row            scenes_row.cpp, called from TimelinePanel
 //   Bottom row            "##hscroll" and the toolbar
 //   Lanes region          "##tlzone": lanes, wheel zoom, middle-drag pan, hints,
 //                         outside-work-area shade, playhead, draw-mode outline
@@ -47,6 +47,7 @@
 #include "ui/icons.h"
 #include "ui/style_scopes.h"
 #include "ui/timeline_frame.h"
+#include "ui/trace_view_logic.h"
 #include "ui/ui_colors.h"
 #include "ui/ui_layout.h"
 #include "ui/widgets.h"
@@ -120,7 +121,7 @@ TimelineFrame MakeFrame(const DocumentContext& ctx, const LayoutRect& rect) {
     f.bottomRowTop = f.top + f.height - ImGui::GetFrameHeight() - 4;
     f.lanesTop = f.scenesTop + f.scenesHeight;
     f.lanesBottom = f.bottomRowTop - 4;
-    f.traceView = ctx.app->activeTab == 1 && ctx.app->opticalTrace.present;
+    f.traceView = TraceViewShown(*ctx.app);
     f.altHeld = ImGui::GetIO().KeyAlt;
     return f;
 }
@@ -275,23 +276,6 @@ void DrawWorkAreaButtons(const TimelineFrame& f) {
     const float x = f.left + 8;
     WorkAreaButton(f, "##gIn", kIconWorkIn, x, f.app->workAreaIn >= 0, true);
     WorkAreaButton(f, "##gOut", kIconWorkOut, x + 16, f.app->workAreaOut >= 0, false);
-}
-
-// ---------------------------------------------------------------------------
-// Scenes row
-// ---------------------------------------------------------------------------
-
-// The row's band and name; its blocks, arm button and menus come with the
-// scenes' own code, which draws into the same band.
-void DrawScenesRowBand(const TimelineFrame& f) {
-    if (f.traceView) return;
-    const float top = f.scenesTop, bottom = top + f.scenesHeight;
-    f.draw->AddRectFilled(ImVec2(f.view.x0, top), ImVec2(Right(f), bottom), Col(gTheme.timelineShade3));
-    if ((gTheme.textMuted >> 24) != 0) {
-        const float size = 0.9f * f.smallSize;
-        f.draw->AddText(f.smallFont, size, ImVec2(f.left + 8 + 4, top + (f.scenesHeight - size) / 2),
-                        Col(gTheme.textMuted), "Scenes");
-    }
 }
 
 // ---------------------------------------------------------------------------
@@ -518,10 +502,17 @@ void DrawLanesRegion(TimelineFrame& f) {
 
         gTimelineGeometry.eventLaneTop = y;
         y += DrawEventLane(f, y);
-        gTimelineGeometry.weightLaneTop = y;
-        gTimelineGeometry.intensityLaneTop = y + f.laneHeight;
-        y += DrawCurveLanes(f, y);
-        // The rendered layers and the trace lanes follow here.
+        if (f.traceView) {
+            // The trace lanes take the room of the curve lanes and the layers.
+            gTimelineGeometry.traceTop = y;
+            y += DrawTraceLanes(f, y, visibleBottom);
+        } else {
+            gTimelineGeometry.weightLaneTop = y;
+            gTimelineGeometry.intensityLaneTop = y + f.laneHeight;
+            y += DrawCurveLanes(f, y);
+            gTimelineGeometry.layersTop = y;
+            y += DrawLayerLanes(f, y);
+        }
 
         // The content ends after the last lane, so the region scrolls to it.
         ImGui::SetCursorScreenPos(ImVec2(f.left, y));
@@ -625,7 +616,7 @@ void TimelinePanel(const DocumentContext& ctx, ImDrawList*, const UILayout& layo
         DrawRuler(f);
         HandleRulerInput(f);
         DrawWorkAreaButtons(f);
-        DrawScenesRowBand(f);
+        DrawScenesRow(f);
         const float toolbarLeft = DrawToolbar(f);
         DrawScrollBar(f, toolbarLeft - 8);
         // The view the lanes draw with is the one after the ruler and toolbar.
@@ -633,6 +624,7 @@ void TimelinePanel(const DocumentContext& ctx, ImDrawList*, const UILayout& layo
         f.view.viewDuration = app.viewDuration;
         f.laneHeight = LaneHeightForMode(app.laneMode);
         DrawLanesRegion(f);
+        DrawSceneBackgroundPopup(f);
         DrawPlayheadHead(f);
         DrawDropMarker(f);
         NoteTimelineDropZone(f);

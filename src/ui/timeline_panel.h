@@ -34,6 +34,8 @@ struct TimelineGeometry {
     float eventLaneTop = 0;  // the lanes as drawn (scrolled)
     float weightLaneTop = 0;
     float intensityLaneTop = 0;
+    float layersTop = 0;     // the rendered layers' first group header
+    float traceTop = 0;      // the trace lanes (trace view)
     float laneHeight = 0;
     float bottomRowTop = 0;
     float playheadX = -1;    // -1 when off the view

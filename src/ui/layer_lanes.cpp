@@ -1,0 +1,498 @@
+// layer_lanes.cpp — the rendered layers below the curve lanes: group
+// headers, track rows, waveform blocks, the crowding heat map, and the
+// presses on blocks (selection, menu, solo, Clip trims and fades).
+//
+// Index
+//   DrawLayerWaveform     one block with its waveform (also for other panels)
+//   State                 the block list and the gesture between frames
+//   Heat map
+//   Group headers         "##gtog%d"
+//   Blocks
+//   Input                 "##layerArea": press, hold, release, double and right click
+//   DrawLayerLanes
+//
+// While a full render rewrites the results on its thread, the area draws the
+// block list it built before, dimmed, and reads nothing of the results; the
+// heat map and the input wait for the render to end. Waveforms come from the
+// peak cache only: no frame reads a file.
+#include <imgui.h>
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+#include "app/app_state.h"
+#include "app/theme.h"
+#include "document/busy_task.h"
+#include "document/document_context.h"
+#include "document/event.h"
+#include "document/project.h"
+#include "document/selection.h"
+#include "document/undo.h"
+#include "library/file_caches.h"
+#include "playback/block_mixer.h"
+#include "playback/voice_maintenance.h"
+#include "render/clip_bed_events.h"
+#include "render/post_passes.h"
+#include "render/track_assignment.h"
+#include "render/voice_sync.h"
+#include "ui/event_context_menu.h"
+#include "ui/event_lane_logic.h"
+#include "ui/layer_lanes_logic.h"
+#include "ui/timeline_frame.h"
+#include "ui/ui_colors.h"
+#include "ui/widgets.h"
+
+namespace {
+
+ImU32 Col(uint32_t packed) { return static_cast<ImU32>(packed); }
+ImU32 Col(uint32_t packed, int alpha) { return static_cast<ImU32>(WithAlpha(packed, alpha)); }
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// DrawLayerWaveform
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// The upper and lower outline of one shape (peaks or RMS) through the
+// column centres, filled as quads between neighbours.
+void DrawColumnShape(ImDrawList* draw, const std::vector<ImVec2>& top, const std::vector<ImVec2>& bottom, ImU32 fill,
+                     ImU32 line, bool outline) {
+    for (size_t c = 0; c + 1 < top.size(); ++c)
+        draw->AddQuadFilled(top[c], top[c + 1], bottom[c + 1], bottom[c], fill);
+    if (!outline || top.size() < 2) return;
+    draw->AddPolyline(top.data(), int(top.size()), line, 0, 0.8f);
+    draw->AddPolyline(bottom.data(), int(bottom.size()), line, 0, 0.8f);
+}
+
+}  // namespace
+
+void DrawLayerWaveform(ImDrawList* draw, float x, float y, float w, float h, uint32_t color, const float* peaks,
+                       int count, float fadeIn, float fadeOut, const float* rms, bool muted, float f0, float f1,
+                       bool compact, bool selected) {
+    if (!draw || !(w >= 2) || !(h > 0)) return;
+    const int alpha = muted ? 40 : selected ? 255 : 230;
+    draw->AddRectFilled(ImVec2(x, y), ImVec2(x + w, y + h), Col(color, alpha));
+    draw->PushClipRect(ImVec2(x, y), ImVec2(x + w, y + h), true);
+
+    static std::vector<WaveformColumn> columns;
+    WaveformColumns(peaks, rms, count, w, f0, f1, fadeIn, fadeOut, compact, columns);
+    const float cy = y + h / 2;
+    if (!columns.empty()) {
+        if (!compact) draw->AddRectFilled(ImVec2(x + 1, cy - 0.5f), ImVec2(x + w - 1, cy + 0.5f), 0x14FFFFFF);
+        const float cw = w / float(columns.size());
+        static std::vector<ImVec2> top, bottom;
+        top.resize(columns.size());
+        bottom.resize(columns.size());
+        for (size_t c = 0; c < columns.size(); ++c) {
+            const float half = columns[c].amplitude * columns[c].gain * h * 0.44f;
+            const float cx = x + (float(c) + 0.5f) * cw;
+            top[c] = ImVec2(cx, cy - half);
+            bottom[c] = ImVec2(cx, cy + half);
+        }
+        DrawColumnShape(draw, top, bottom, muted ? 0x19FFFFFF : 0x64FFFFFF, muted ? 0x23FFFFFF : 0x82FFFFFF,
+                        !compact);
+        if (rms) {
+            for (size_t c = 0; c < columns.size(); ++c) {
+                const float half = columns[c].rms * columns[c].gain * h * 0.44f;
+                top[c].y = cy - half;
+                bottom[c].y = cy + half;
+            }
+            DrawColumnShape(draw, top, bottom, muted ? 0x19FFFFFF : 0x64FFFFFF, muted ? 0x23FFFFFF : 0x82FFFFFF,
+                            !compact);
+        }
+    }
+
+    if (!compact && f1 - f0 > 0.0001f) {
+        const float p = w / (f1 - f0);
+        const float xs = x - p * f0, xe = xs + p;
+        const float top = y, bottom = y + h;
+        const ImU32 diagonal = muted ? 0x14FFFFFF : 0x32FFFFFF;
+        const bool shade = (gTheme.laneBg >> 24) != 0;
+        if (fadeIn * p > 0.75f) {
+            const ImVec2 a(xs - 1.5f, bottom), b(xs - 1.5f, top), c(xs + fadeIn * p, top);
+            if (shade) draw->AddTriangleFilled(a, b, c, Col(gTheme.laneBg));
+            draw->AddLine(a, c, diagonal, 1);
+        }
+        if (fadeOut * p > 0.75f) {
+            const ImVec2 a(xe + 1.5f, bottom), b(xe + 1.5f, top), c(xe - fadeOut * p, top);
+            if (shade) draw->AddTriangleFilled(a, b, c, Col(gTheme.laneBg));
+            draw->AddLine(a, c, diagonal, 1);
+        }
+    }
+    draw->PopClipRect();
+}
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// State
+// ---------------------------------------------------------------------------
+
+constexpr float kHeaderHeight = 18.0f;
+constexpr const char* kLayerPopup = "##wfEventCtx";
+
+struct LayerArea {
+    std::vector<LayerBlock> blocks;  // built while no full render runs
+    float trimFileLength = 300;      // the trimmed Clip's file, read at the press
+    int gestureEvent = -1;           // the event of the trim or fade drag
+    bool gestureChanged = false;
+};
+LayerArea gArea;
+
+float RowHeightForMode(int laneMode) {
+    static const float kRows[3] = {24.0f, 32.0f, 44.0f};
+    return kRows[std::clamp(laneMode, 0, 2)];
+}
+
+// A block as drawn this frame.
+struct DrawnBlock {
+    size_t block = 0;
+    float x0 = 0, x1 = 0, top = 0, bottom = 0;
+    float left = 0, right = 0;  // the whole block's x, beyond the view too
+};
+
+// ---------------------------------------------------------------------------
+// Heat map
+// ---------------------------------------------------------------------------
+
+void DrawHeatMap(const TimelineFrame& f, float top, float height) {
+    const AppState& app = *f.app;
+    if (!app.showSpectralHeatmap || !f.project->rendered || !(height > 5)) return;
+    constexpr float kCell = 4.0f;
+    const int count = std::max(1, int(f.view.width / kCell));
+    static std::vector<float> times, levels;
+    times.resize(size_t(count));
+    levels.resize(size_t(count) * 5);
+    for (int i = 0; i < count; ++i) times[size_t(i)] = UnmapRange(f.view, f.view.x0 + (float(i) + 0.5f) * kCell);
+    BandCrowdingColumns(*f.project, times.data(), count, app.heatmapRawTiming, levels.data());
+    const float band = height / 5;
+    for (int i = 0; i < count; ++i) {
+        const float x = f.view.x0 + float(i) * kCell;
+        for (int b = 0; b < 5; ++b) {
+            const float raw = levels[size_t(i) * 5 + size_t(b)];
+            if (!(raw >= 0.05f)) continue;
+            const float level = std::clamp(raw, 0.0f, 1.0f);
+            const int red = int(level * 255), green = int((1 - level) * 180);
+            const int alpha = 40 + int(level * 110);
+            const ImU32 color = IM_COL32(red, green, 0, alpha);
+            // Band 0 (the lowest) at the bottom.
+            const float y = top + height - float(b + 1) * band;
+            f.draw->AddRectFilled(ImVec2(x, y), ImVec2(x + kCell, y + band), color);
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Group headers
+// ---------------------------------------------------------------------------
+
+const char* GroupName(const Project& project, int group) {
+    const char* name = project.groups[group].name;
+    if (name[0] != '\0') return name;
+    static const char* const kNames[3] = {"BG", "FX A", "FX B"};
+    return kNames[group];
+}
+
+void DrawGroupHeaders(TimelineFrame& f, const LayerAreaLayout& layout) {
+    AppState& app = *f.app;
+    const float right = f.view.x0 + f.view.width;
+    for (const LayerGroupRows& rows : layout.groups) {
+        const int g = rows.group;
+        const uint32_t color = GroupColor(g);
+        const float top = rows.headerTop, bottom = top + layout.headerHeight;
+        char id[16];
+        std::snprintf(id, sizeof id, "##gtog%d", g);
+        ImGui::SetCursorScreenPos(ImVec2(f.left + 8, top));
+        const bool clicked = ImGui::InvisibleButton(id, ImVec2(right - f.left - 8, layout.headerHeight));
+        const bool hovered = ImGui::IsItemHovered();
+        f.draw->AddRectFilled(ImVec2(f.left + 8, top), ImVec2(right, bottom), Col(color, hovered ? 70 : 45));
+        f.draw->AddRectFilled(ImVec2(f.left + 8, top), ImVec2(f.left + 11, bottom), Col(color, 220));
+        const char* name = GroupName(*f.project, g);
+        char label[64];
+        std::snprintf(label, sizeof label, "%s %s", rows.shown ? "\xE2\x96\xBE" : "\xE2\x96\xB8", name);
+        f.draw->AddText(f.smallFont, f.smallSize, ImVec2(f.left + 8 + 8, top + (layout.headerHeight - f.smallSize) / 2),
+                        Col(gTheme.text, 210), rows.shown ? name : label);
+        if (!rows.shown) {
+            char hidden[64];
+            std::snprintf(hidden, sizeof hidden, "%d track%s hidden", rows.tracks, rows.tracks == 1 ? "" : "s");
+            f.draw->AddText(f.smallFont, f.smallSize, ImVec2(f.view.x0 + 6, top + (layout.headerHeight - f.smallSize) / 2),
+                            Col(gTheme.textDim, 160), hidden);
+        }
+        if (hovered) {
+            if (rows.shown)
+                ShowStyledTooltip("%s \xE2\x80\x94 click to hide", name);
+            else
+                ShowStyledTooltip("%s (hidden) \xE2\x80\x94 click to show", name);
+        }
+        if (clicked) app.shownGroups[g] = rows.shown ? !app.shownGroups[g] : true;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Blocks
+// ---------------------------------------------------------------------------
+
+bool IsSelected(const AppState& app, int event) { return app.selectedEvents.count(event) != 0; }
+
+void DrawBlocks(TimelineFrame& f, const LayerAreaLayout& layout, bool renderRunning, std::vector<DrawnBlock>& drawn) {
+    const AppState& app = *f.app;
+    const Project& project = *f.project;
+    const float rowHeight = layout.rowHeight;
+    const bool compact = rowHeight < 28;
+    drawn.clear();
+    // Row stripes, so empty tracks still read as tracks.
+    for (const LayerGroupRows& rows : layout.groups) {
+        if (!rows.shown) continue;
+        for (int t = 0; t < rows.tracks; ++t) {
+            const float y = rows.rowsTop + float(t) * rowHeight;
+            if (t % 2 == 1)
+                f.draw->AddRectFilled(ImVec2(f.view.x0, y), ImVec2(f.view.x0 + f.view.width, y + rowHeight),
+                                      Col(gTheme.timelineShade4, 90));
+        }
+    }
+    for (size_t i = 0; i < gArea.blocks.size(); ++i) {
+        LayerBlock& b = gArea.blocks[i];
+        const float rowTop = LayerRowTop(layout, b);
+        if (rowTop < 0) continue;
+        const VisibleBlock part = VisibleBlockPart(f.view, b.start, b.duration);
+        if (!part.visible) continue;
+        DrawnBlock d;
+        d.block = i;
+        d.x0 = part.x0;
+        d.x1 = part.x1;
+        d.top = rowTop + 1;
+        d.bottom = rowTop + rowHeight - 1;
+        d.left = MapRange(f.view, b.start);
+        d.right = MapRange(f.view, b.start + b.duration);
+        drawn.push_back(d);
+        const float w = part.x1 - part.x0;
+        if (w < 2) continue;
+
+        uint32_t color;
+        if (renderRunning)
+            color = WithAlpha(gTheme.textDim, 120);
+        else if (b.muted)
+            color = gTheme.mutedEvent;
+        else
+            color = app.colorByWeight ? LevelColor(b.weight) : GroupColor(b.group);
+        const bool selected = IsSelected(app, b.event);
+
+        // The peak cache is asked only between renders, for blocks that show.
+        if (!renderRunning && !b.peaks && b.result >= 0 && size_t(b.result) < project.results.size())
+            b.peaks = FindWaveformPeaks(project.results[size_t(b.result)].filepath);
+        const float* peaks = nullptr;
+        const float* rms = nullptr;
+        int count = 0;
+        if (b.peaks) {
+            const PeakSpan span = RegionPeakSpan(int(b.peaks->peaks.size()), b.peaks->duration, b.sourceOffset,
+                                                 b.sourceDuration > 0 ? b.sourceDuration : b.duration);
+            if (span.count > 0) {
+                peaks = b.peaks->peaks.data() + span.first;
+                count = span.count;
+                if (b.peaks->rms.size() == b.peaks->peaks.size()) rms = b.peaks->rms.data() + span.first;
+            }
+        }
+        const float fadeIn = b.duration > 0 ? b.fadeIn / b.duration : 0;
+        const float fadeOut = b.duration > 0 ? b.fadeOut / b.duration : 0;
+        DrawLayerWaveform(f.draw, part.x0, d.top, w, d.bottom - d.top, color, peaks, count, fadeIn, fadeOut, rms,
+                          b.muted || renderRunning, part.f0, part.f1, compact, selected);
+        if (selected)
+            f.draw->AddRect(ImVec2(part.x0, d.top), ImVec2(part.x1, d.bottom), Col(gTheme.text, 150));
+
+        // The layer's sound, when there is room for it.
+        if (!compact && w > 48 && b.result >= 0 && !renderRunning && size_t(b.result) < project.results.size()) {
+            const std::string& name = project.results[size_t(b.result)].name;
+            f.draw->PushClipRect(ImVec2(part.x0 + 3, d.top), ImVec2(part.x1 - 3, d.bottom), true);
+            f.draw->AddText(f.smallFont, f.smallSize * 0.9f, ImVec2(part.x0 + 4, d.top + 1), Col(gTheme.text, 200),
+                            name.c_str());
+            f.draw->PopClipRect();
+        }
+        // Fade handles of a Clip: small squares at the fades' ends.
+        if (!renderRunning && b.shape == kShapeClip && d.right - d.left > kTrimMinWidth && !compact) {
+            const float pps = f.view.width / f.view.viewDuration;
+            for (float hx : {d.left + b.fadeIn * pps, d.right - b.fadeOut * pps})
+                if (hx >= part.x0 - 3 && hx <= part.x1 + 3)
+                    f.draw->AddRectFilled(ImVec2(hx - 3, d.top), ImVec2(hx + 3, d.top + 6), Col(gTheme.text, 170));
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Input
+// ---------------------------------------------------------------------------
+
+const DrawnBlock* BlockAt(const std::vector<DrawnBlock>& drawn, float x, float y) {
+    // The last drawn is on top.
+    for (auto it = drawn.rbegin(); it != drawn.rend(); ++it)
+        if (x >= it->x0 - 1 && x <= it->x1 + 1 && y >= it->top && y <= it->bottom) return &*it;
+    return nullptr;
+}
+
+// 1 or 2 when the press is on a Clip's fade handle (the top band of the
+// block near the fade's end), else 0.
+int PickFadeHandle(const TimelineFrame& f, const DrawnBlock& d, const LayerBlock& b, float x, float y) {
+    if (b.shape != kShapeClip || d.right - d.left <= kTrimMinWidth || y > d.top + 8) return 0;
+    const float pps = f.view.width / f.view.viewDuration;
+    const float in = d.left + b.fadeIn * pps, out = d.right - b.fadeOut * pps;
+    if (std::fabs(x - in) <= kFadeHandlePoints) return 1;
+    if (std::fabs(x - out) <= kFadeHandlePoints) return 2;
+    return 0;
+}
+
+bool GestureTargets(const TimelineFrame& f, int result, Event** event, RenderResult** layer) {
+    Project& project = *f.project;
+    if (result < 0 || size_t(result) >= project.results.size()) return false;
+    RenderResult& r = project.results[size_t(result)];
+    if (r.eventIdx < 0 || size_t(r.eventIdx) >= project.events.size() || r.eventIdx != gArea.gestureEvent) return false;
+    *event = &project.events[size_t(r.eventIdx)];
+    *layer = &r;
+    return true;
+}
+
+void EndGesture(TimelineFrame& f) {
+    AppState& app = *f.app;
+    const bool active = app.trimmingResult >= 0 || app.fadeDragResult >= 0;
+    const int event = gArea.gestureEvent;
+    app.trimmingResult = app.fadeDragResult = -1;
+    app.trimEdge = app.fadeDragKind = 0;
+    gArea.gestureEvent = -1;
+    if (!active || !gArea.gestureChanged) return;
+    gArea.gestureChanged = false;
+    // The Clip's layer is made again from its file region, its voice follows
+    // and playback goes on from the playhead.
+    const DocumentContext& ctx = *f.ctx;
+    if (event < 0 || size_t(event) >= f.project->events.size()) return;
+    RebuildClipEvent(*f.project, event);
+    RerenderEvent(ctx, event);
+    CheckPlaybackCacheIntegrity(ctx);
+    SeekPlayback(*ctx.engine, app.currentTime);
+}
+
+void PressBlock(TimelineFrame& f, const DrawnBlock& d, float x, float y) {
+    const DocumentContext& ctx = *f.ctx;
+    AppState& app = *f.app;
+    Project& project = *f.project;
+    const LayerBlock& b = gArea.blocks[d.block];
+    const ImGuiIO& io = ImGui::GetIO();
+    const bool clip = b.shape == kShapeClip;
+    const int fade = clip ? PickFadeHandle(f, d, b, x, y) : 0;
+    const int edge = clip && !fade ? PickTrimEdge(x, d.left, d.right) : 0;
+    if ((fade || edge) && DocumentMayChange(app) && b.result >= 0 && size_t(b.result) < project.results.size() &&
+        PushUndoSnapshot(ctx)) {
+        gArea.gestureEvent = b.event;
+        gArea.gestureChanged = false;
+        if (fade) {
+            app.fadeDragResult = b.result;
+            app.fadeDragKind = fade;
+        } else {
+            app.trimmingResult = b.result;
+            app.trimEdge = edge;
+            const Event& e = project.events[size_t(b.event)];
+            gArea.trimFileLength = ClipFileLength(e.pinnedFile[0] ? GetAudioFileInfo(e.pinnedFile).duration : 0);
+        }
+        SelectEvent(app, b.event);
+        return;
+    }
+    if (io.KeyShift)
+        SelectEventRange(app, b.event, EventDisplayOrder(project.events));
+    else
+        ClickSelectEvent(app, b.event, project.events, io.KeyAlt);
+}
+
+void HoldGesture(TimelineFrame& f, float x) {
+    AppState& app = *f.app;
+    Event* e = nullptr;
+    RenderResult* r = nullptr;
+    const float t = UnmapRange(f.view, x);
+    if (app.trimmingResult >= 0) {
+        ImGui::SetMouseCursor(ImGuiMouseCursor_ResizeEW);
+        if (!GestureTargets(f, app.trimmingResult, &e, &r)) return;
+        const float viewEnd = f.view.viewStart + f.view.viewDuration;
+        if (TrimClip(*e, *r, app.trimEdge, t, std::max(f.view.viewStart, 0.0f), viewEnd, gArea.trimFileLength)) {
+            AssignTracks(*f.project);
+            gArea.gestureChanged = true;
+        }
+    } else if (app.fadeDragResult >= 0) {
+        ImGui::SetMouseCursor(ImGuiMouseCursor_ResizeEW);
+        if (!GestureTargets(f, app.fadeDragResult, &e, &r)) return;
+        if (DragClipFade(*e, *r, app.fadeDragKind, t)) gArea.gestureChanged = true;
+    }
+}
+
+void HandleAreaInput(TimelineFrame& f, const std::vector<DrawnBlock>& drawn) {
+    AppState& app = *f.app;
+    const ImGuiIO& io = ImGui::GetIO();
+    const float x = io.MousePos.x, y = io.MousePos.y;
+    const bool hovered = ImGui::IsItemHovered();
+    const DrawnBlock* under = hovered ? BlockAt(drawn, x, y) : nullptr;
+    const bool gesture = app.trimmingResult >= 0 || app.fadeDragResult >= 0;
+
+    if (under && !gesture) {
+        const LayerBlock& b = gArea.blocks[under->block];
+        if (b.shape == kShapeClip &&
+            (PickFadeHandle(f, *under, b, x, y) || PickTrimEdge(x, under->left, under->right)))
+            ImGui::SetMouseCursor(ImGuiMouseCursor_ResizeEW);
+    }
+    if (ImGui::IsItemActivated() && ImGui::IsMouseClicked(0) && under) {
+        if (ImGui::IsMouseDoubleClicked(0)) {
+            const LayerBlock& b = gArea.blocks[under->block];
+            SelectEvent(app, b.event);
+            ToggleLayerSolo(*f.ctx->engine, app, b.id);
+        } else {
+            PressBlock(f, *under, x, y);
+        }
+    }
+    if (ImGui::IsItemActive() && ImGui::IsMouseDown(0)) HoldGesture(f, x);
+    if (ImGui::IsItemDeactivated() || (!ImGui::IsItemActive() && (app.trimmingResult >= 0 || app.fadeDragResult >= 0)))
+        EndGesture(f);
+
+    if (hovered && ImGui::IsMouseClicked(1) && under) {
+        const LayerBlock& b = gArea.blocks[under->block];
+        if (!IsSelected(app, b.event)) SelectEvent(app, b.event);
+        ImGui::OpenPopup(kLayerPopup);
+    }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// DrawLayerLanes
+// ---------------------------------------------------------------------------
+
+float DrawLayerLanes(TimelineFrame& f, float top) {
+    AppState& app = *f.app;
+    Project& project = *f.project;
+    if (f.traceView || !project.rendered) return 0;
+    // A full render rewrites the results on its own thread: keep the list.
+    const bool renderRunning = app.busyTask.busy.load();
+    if (!renderRunning) BuildLayerBlocks(project, gArea.blocks);
+    KeepLayerSoloValid(*f.ctx->engine, app);
+    if (gArea.blocks.empty()) return 0;
+
+    const LayerAreaLayout layout = LayoutLayerGroups(gArea.blocks, app.shownGroups, top, kHeaderHeight,
+                                                     RowHeightForMode(app.laneMode));
+    if (layout.groups.empty()) return 0;
+    const float bottom = top + layout.height;
+    f.draw->AddLine(ImVec2(f.left + 8, top), ImVec2(f.left + f.width, top), Col(gTheme.border));
+
+    DrawGroupHeaders(f, layout);
+    // The area's button is submitted after the headers: the first item
+    // submitted under the mouse takes the press.
+    ImGui::SetCursorScreenPos(ImVec2(f.view.x0, top));
+    ImGui::InvisibleButton("##layerArea", ImVec2(f.view.width, std::max(layout.height, 1.0f)));
+
+    f.draw->PushClipRect(ImVec2(f.view.x0, top), ImVec2(f.view.x0 + f.view.width, bottom), true);
+    if (!renderRunning) DrawHeatMap(f, top, layout.height);
+    static std::vector<DrawnBlock> drawn;
+    DrawBlocks(f, layout, renderRunning, drawn);
+    f.draw->PopClipRect();
+
+    if (!renderRunning && !f.traceView) HandleAreaInput(f, drawn);
+    if (EventContextMenu(*f.ctx, kLayerPopup)) BuildLayerBlocks(project, gArea.blocks);
+    return layout.height;
+}

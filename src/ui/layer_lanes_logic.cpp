@@ -1,0 +1,315 @@
+// layer_lanes_logic.cpp — waveform columns, layer blocks and rows, Clip trims
+// and fades, and the layer solo.
+//
+// Index
+//   Waveform columns
+//   RegionPeakSpan
+//   Blocks and rows
+//   Clip trims and fades
+//   Solo
+#include "ui/layer_lanes_logic.h"
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <mutex>
+
+#include "app/app_state.h"
+#include "document/event.h"
+#include "document/project.h"
+#include "playback/audio_engine.h"
+
+// ---------------------------------------------------------------------------
+// Waveform columns
+// ---------------------------------------------------------------------------
+
+int WaveformColumnCount(float width, bool compact) {
+    if (!(width > 0)) return 2;
+    const float n = compact ? width / 4 : width / 3;
+    return int(std::clamp(n, 2.0f, compact ? 150.0f : 200.0f));
+}
+
+PeakRange ColumnPeakRange(float start, float end, int count) {
+    PeakRange range;
+    if (count <= 0) return range;
+    const double n = double(count);
+    double first = std::floor(double(start) * n);
+    double last = std::ceil(double(end) * n);
+    // Clamped as doubles: a fraction far outside 0..1 never reaches an int.
+    if (!(first >= 0)) first = 0;
+    if (first > n - 1) first = n - 1;
+    if (!(last > first)) last = first + 1;
+    if (last > n) last = n;
+    range.first = int(first);
+    range.last = int(last);
+    return range;
+}
+
+float FadeGainAt(float m, float fadeIn, float fadeOut) {
+    float gain = 1;
+    if (fadeIn > 0 && m < fadeIn) gain = std::max(m, 0.0f) / fadeIn;
+    if (fadeOut > 0 && m > 1 - fadeOut) {
+        const float u = std::max(1 - m, 0.0f) / fadeOut;
+        gain *= u * u;
+    }
+    return gain;
+}
+
+void WaveformColumns(const float* peaks, const float* rms, int count, float width, float f0, float f1,
+                     float fadeIn, float fadeOut, bool compact, std::vector<WaveformColumn>& out) {
+    out.clear();
+    if (!peaks || count <= 0 || !(width >= 2)) return;
+    const int columns = WaveformColumnCount(width, compact);
+    const float cw = width / float(columns);
+    const float span = f1 - f0;
+    out.resize(size_t(columns));
+    for (int c = 0; c < columns; ++c) {
+        const float start = f0 + (float(c) * cw / width) * span;
+        const float end = f0 + (std::min(width, float(c + 1) * cw) / width) * span;
+        const PeakRange range = ColumnPeakRange(start, end, count);
+        WaveformColumn& column = out[size_t(c)];
+        float amplitude = 0, level = 0;
+        for (int i = range.first; i < range.last; ++i) {
+            amplitude = std::max(amplitude, peaks[i]);
+            if (rms) level = std::max(level, rms[i]);
+        }
+        column.amplitude = std::max(amplitude, 0.02f);
+        column.rms = rms ? std::max(level, 0.01f) : 0;
+        column.gain = FadeGainAt(0.5f * (start + end), fadeIn, fadeOut);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// RegionPeakSpan
+// ---------------------------------------------------------------------------
+
+PeakSpan RegionPeakSpan(int peakCount, float fileDuration, float offset, float length) {
+    PeakSpan span;
+    if (peakCount <= 0 || !(fileDuration > 0) || !std::isfinite(fileDuration)) return span;
+    const PeakRange range = ColumnPeakRange(offset / fileDuration, (offset + std::max(length, 0.0f)) / fileDuration,
+                                            peakCount);
+    span.first = range.first;
+    span.count = range.last - range.first;
+    return span;
+}
+
+// ---------------------------------------------------------------------------
+// Blocks and rows
+// ---------------------------------------------------------------------------
+
+void BuildLayerBlocks(const Project& project, std::vector<LayerBlock>& blocks) {
+    // Peaks found for a layer stay with it while its id and place are the
+    // same; the rest of the record is refreshed every build.
+    std::vector<LayerBlock> previous;
+    previous.swap(blocks);
+    blocks.reserve(project.results.size());
+    const int events = int(project.events.size());
+    for (size_t i = 0; i < project.results.size(); ++i) {
+        const RenderResult& r = project.results[i];
+        if (r.eventIdx < 0 || r.eventIdx >= events) continue;
+        if (!std::isfinite(r.startTime) || !std::isfinite(r.duration) || !(r.duration > 0)) continue;
+        LayerBlock b;
+        b.result = int(i);
+        b.id = r.id;
+        b.event = r.eventIdx;
+        b.group = std::clamp(int(r.group), 0, 2);
+        b.track = std::max(int(r.groupTrack), 0);
+        b.shape = project.events[size_t(r.eventIdx)].shape;
+        b.start = r.startTime;
+        b.duration = r.duration;
+        b.sourceOffset = r.sourceOffset;
+        b.sourceDuration = r.sourceDuration;
+        b.fadeIn = r.fadeIn;
+        b.fadeOut = r.fadeOut;
+        b.weight = r.weight;
+        b.muted = r.muted;
+        b.pathHash = std::hash<std::string>{}(r.filepath);
+        if (i < previous.size() && previous[i].id == r.id && previous[i].pathHash == b.pathHash)
+            b.peaks = std::move(previous[i].peaks);
+        blocks.push_back(std::move(b));
+    }
+}
+
+LayerAreaLayout LayoutLayerGroups(const std::vector<LayerBlock>& blocks, const bool shownGroups[3], float top,
+                                  float headerHeight, float rowHeight) {
+    int tracks[3] = {0, 0, 0};
+    bool used[3] = {false, false, false};
+    for (const LayerBlock& b : blocks) {
+        used[b.group] = true;
+        tracks[b.group] = std::max(tracks[b.group], b.track + 1);
+    }
+    LayerAreaLayout layout;
+    layout.rowHeight = rowHeight;
+    layout.headerHeight = headerHeight;
+    float y = top;
+    for (int g : kLayerGroupOrder) {
+        if (!used[g]) continue;
+        LayerGroupRows rows;
+        rows.group = g;
+        rows.shown = shownGroups[g];
+        rows.tracks = tracks[g];
+        rows.headerTop = y;
+        y += headerHeight;
+        rows.rowsTop = y;
+        if (rows.shown) y += rowHeight * float(rows.tracks);
+        layout.groups.push_back(rows);
+    }
+    layout.height = y - top;
+    return layout;
+}
+
+float LayerRowTop(const LayerAreaLayout& layout, const LayerBlock& block) {
+    for (const LayerGroupRows& rows : layout.groups) {
+        if (rows.group != block.group) continue;
+        if (!rows.shown || block.track >= rows.tracks) return -1;
+        return rows.rowsTop + layout.rowHeight * float(block.track);
+    }
+    return -1;
+}
+
+VisibleBlock VisibleBlockPart(const TimelineView& view, float start, float duration) {
+    VisibleBlock part;
+    if (!(duration > 0) || !TimeAreaUsable(view)) return part;
+    const float viewEnd = view.viewStart + view.viewDuration;
+    const float end = start + duration;
+    if (end <= view.viewStart || start >= viewEnd) return part;
+    const float a = std::max(start, view.viewStart), b = std::min(end, viewEnd);
+    part.visible = true;
+    part.x0 = MapRange(view, a);
+    part.x1 = MapRange(view, b);
+    part.f0 = (a - start) / duration;
+    part.f1 = (b - start) / duration;
+    return part;
+}
+
+// ---------------------------------------------------------------------------
+// Clip trims and fades
+// ---------------------------------------------------------------------------
+
+int PickTrimEdge(float x, float blockLeft, float blockRight) {
+    if (!(blockRight - blockLeft > kTrimMinWidth)) return 0;
+    const float left = std::fabs(x - blockLeft), right = std::fabs(x - blockRight);
+    if (x < blockLeft - kTrimGrabPoints || x > blockRight + kTrimGrabPoints) return 0;
+    if (left <= kTrimGrabPoints && left <= right) return 1;
+    if (right <= kTrimGrabPoints) return 2;
+    return 0;
+}
+
+float ClipFileLength(float knownLength) {
+    return knownLength > 0 && std::isfinite(knownLength) ? knownLength : 300.0f;
+}
+
+namespace {
+
+constexpr float kMinClipLength = 0.01f;
+
+// The event's sync point kept where it was when it stays inside the span.
+void PlaceEventOnSpan(Event& e, float start, float length) {
+    const float sync = std::clamp(e.time - start, 0.0f, length);
+    e.syncOffset = sync;
+    e.time = start + sync;
+    e.duration = length;
+}
+
+}  // namespace
+
+bool TrimClip(Event& e, RenderResult& r, int edge, float t, float viewStart, float viewEnd, float fileLength) {
+    if ((edge != 1 && edge != 2) || !std::isfinite(t)) return false;
+    fileLength = ClipFileLength(fileLength);
+    const float oldStart = r.startTime, oldOffset = std::max(r.sourceOffset, 0.0f);
+    const float oldEnd = r.startTime + r.duration;
+    const float mouse = std::clamp(t, std::min(viewStart, viewEnd), std::max(viewStart, viewEnd));
+    float start = oldStart, offset = oldOffset, length = r.duration;
+    if (edge == 1) {
+        // The left edge stops where the source offset reaches 0 and a
+        // hundredth of a second before the end.
+        start = std::clamp(mouse, oldStart - oldOffset, oldEnd - kMinClipLength);
+        offset = std::max(0.0f, oldOffset + (start - oldStart));
+        length = oldEnd - start;
+    } else {
+        length = mouse - oldStart;
+    }
+    length = std::max(kMinClipLength, std::min(length, fileLength - offset));
+    if (start == oldStart && offset == r.sourceOffset && length == r.duration) return false;
+    r.startTime = start;
+    r.sourceOffset = offset;
+    r.duration = r.sourceDuration = length;
+    e.clipSourceOffset = offset;
+    e.clipSourceDuration = length;
+    PlaceEventOnSpan(e, start, length);
+    FitClipFadesAfterTrim(e, r);
+    return true;
+}
+
+void FitClipFadesAfterTrim(Event& e, RenderResult& r) {
+    const float length = r.duration;
+    if (r.fadeIn + r.fadeOut <= length) return;
+    r.fadeIn = std::min(length * 0.02f, 0.01f);
+    r.fadeOut = std::min(length * 0.05f, 0.05f);
+    e.clipFadeIn = r.fadeIn;
+    e.clipFadeOut = r.fadeOut;
+}
+
+bool DragClipFade(Event& e, RenderResult& r, int kind, float t) {
+    if ((kind != 1 && kind != 2) || !std::isfinite(t)) return false;
+    const float length = std::max(r.duration, 0.0f);
+    if (kind == 1) {
+        const float fade = std::clamp(t - r.startTime, 0.0f, std::max(length - r.fadeOut, 0.0f));
+        if (fade == r.fadeIn) return false;
+        r.fadeIn = e.clipFadeIn = fade;
+    } else {
+        const float fade = std::clamp(r.startTime + length - t, 0.0f, std::max(length - r.fadeIn, 0.0f));
+        if (fade == r.fadeOut) return false;
+        r.fadeOut = e.clipFadeOut = fade;
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Solo
+// ---------------------------------------------------------------------------
+
+namespace {
+
+void EndSolo(AudioEngine& engine, AppState& app) {
+    if (app.soloVoiceIndex >= 0 && engine.soloVoice.load() == app.soloVoiceIndex) engine.soloVoice.store(-1);
+    app.soloResultId = -1;
+    app.soloVoiceIndex = -1;
+}
+
+}  // namespace
+
+void ToggleLayerSolo(AudioEngine& engine, AppState& app, int32_t resultId) {
+    const bool same = app.soloResultId == resultId;
+    EndSolo(engine, app);
+    if (same) return;
+    int voice = -1;
+    {
+        std::lock_guard<std::mutex> lock(engine.mutex);
+        for (size_t v = 0; v < engine.voices.size(); ++v)
+            if (engine.voices[v].resultId == uint32_t(resultId)) {
+                voice = int(v);
+                break;
+            }
+    }
+    if (voice < 0) return;
+    engine.soloVoice.store(voice);
+    app.soloResultId = resultId;
+    app.soloVoiceIndex = voice;
+}
+
+void KeepLayerSoloValid(AudioEngine& engine, AppState& app) {
+    if (app.soloResultId < 0) return;
+    if (engine.soloVoice.load() != app.soloVoiceIndex) {
+        // Another panel soloed something else, or cleared it: not ours now.
+        app.soloResultId = -1;
+        app.soloVoiceIndex = -1;
+        return;
+    }
+    std::unique_lock<std::mutex> lock(engine.mutex, std::try_to_lock);
+    if (!lock.owns_lock()) return;
+    const size_t v = size_t(app.soloVoiceIndex);
+    const bool carries = v < engine.voices.size() && engine.voices[v].resultId == uint32_t(app.soloResultId);
+    lock.unlock();
+    if (!carries) EndSolo(engine, app);
+}

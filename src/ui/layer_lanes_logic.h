@@ -1,0 +1,179 @@
+// layer_lanes_logic.h — the arithmetic of the rendered layers on the
+// timeline: waveform columns, the block list and its rows, Clip trims and
+// fade drags, and the double-click solo.
+//
+// Index
+//   WaveformColumnCount / ColumnPeakRange / FadeGainAt / WaveformColumns
+//   RegionPeakSpan           the peaks of a layer's source region
+//   LayerBlock / BuildLayerBlocks        what one frame draws (built from the results)
+//   kLayerGroupOrder / LayerAreaLayout / LayoutLayerGroups
+//   VisibleBlockPart         the part of a block inside the view, as fractions of the block
+//   PickTrimEdge / kTrimGrabPoints / ClipFileLength
+//   TrimClip / FitClipFadesAfterTrim / DragClipFade
+//   ToggleLayerSolo / KeepLayerSoloValid
+//
+// No GUI here: times in seconds, x and sizes in points. Interface thread.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ui/timeline_logic.h"
+
+struct AppState;
+struct AudioEngine;
+struct Event;
+struct Project;
+struct RenderResult;
+struct WaveformPeaks;
+
+// ---------------------------------------------------------------------------
+// Waveform columns
+// ---------------------------------------------------------------------------
+
+// w / 3 clamped into 2..200, or in compact mode w / 4 into 2..150.
+int WaveformColumnCount(float width, bool compact);
+
+// Peak indices [first, last) of a column spanning the fractions start..end
+// of `count` peaks: first = floor(start × count) within 0 .. count − 1, last
+// = ceil(end × count) within first + 1 .. count. Indices never leave the
+// array, whatever the fractions.
+struct PeakRange {
+    int first = 0;
+    int last = 0;
+};
+PeakRange ColumnPeakRange(float start, float end, int count);
+
+// Linear fade-in below `fadeIn`, quadratic fade-out above 1 − `fadeOut`
+// (fractions), at the fraction m.
+float FadeGainAt(float m, float fadeIn, float fadeOut);
+
+struct WaveformColumn {
+    float amplitude = 0;  // largest peak, at least 0.02
+    float rms = 0;        // largest RMS, at least 0.01 (0 without RMS values)
+    float gain = 1;       // fade shaping
+};
+// The columns of a block `width` points wide showing the fractions f0..f1 of
+// `count` peaks (and RMS values, which may be null). Empty when the block is
+// narrower than 2 points or there are no peaks.
+void WaveformColumns(const float* peaks, const float* rms, int count, float width, float f0, float f1,
+                     float fadeIn, float fadeOut, bool compact, std::vector<WaveformColumn>& out);
+
+// The peaks of offset .. offset + length seconds of a file of `fileDuration`
+// seconds held in `peakCount` peaks: at least one peak, all inside the array;
+// count 0 without peaks or a usable duration.
+struct PeakSpan {
+    int first = 0;
+    int count = 0;
+};
+PeakSpan RegionPeakSpan(int peakCount, float fileDuration, float offset, float length);
+
+// ---------------------------------------------------------------------------
+// Blocks and rows
+// ---------------------------------------------------------------------------
+
+// One rendered layer as the layer area draws it. Built from the results
+// while no full render rewrites them; drawn from the last list while one does.
+struct LayerBlock {
+    int result = -1;      // index into the results when built
+    int32_t id = 0;
+    int event = -1;
+    int group = 0;        // 0 BG, 1 FX A, 2 FX B
+    int track = 0;        // row within the group
+    int shape = 0;        // the owning event's shape
+    float start = 0;
+    float duration = 0;
+    float sourceOffset = 0;
+    float sourceDuration = 0;
+    float fadeIn = 0;     // seconds
+    float fadeOut = 0;
+    float weight = 0.5f;
+    bool muted = false;
+    size_t pathHash = 0;  // of the layer's file: peaks found for it stay while it is the same
+    std::shared_ptr<const WaveformPeaks> peaks;  // null until found in the peak cache
+};
+
+// One block per result (results with a bad event index or times are left
+// out). Peaks are not looked up here.
+void BuildLayerBlocks(const Project& project, std::vector<LayerBlock>& blocks);
+
+// Groups top to bottom: FX A, FX B, BG.
+constexpr int kLayerGroupOrder[3] = {1, 2, 0};
+
+struct LayerGroupRows {
+    int group = 0;
+    bool shown = true;
+    int tracks = 0;       // rows when shown
+    float headerTop = 0;
+    float rowsTop = 0;
+};
+struct LayerAreaLayout {
+    std::vector<LayerGroupRows> groups;  // only groups with used tracks, in kLayerGroupOrder
+    float rowHeight = 0;
+    float headerHeight = 0;
+    float height = 0;     // of the whole area
+};
+// Rows of each group with blocks: a header, then one row per track unless
+// the group is folded.
+LayerAreaLayout LayoutLayerGroups(const std::vector<LayerBlock>& blocks, const bool shownGroups[3], float top,
+                                  float headerHeight, float rowHeight);
+// The top of the block's row, or a negative value when its group is folded
+// or has no rows.
+float LayerRowTop(const LayerAreaLayout& layout, const LayerBlock& block);
+
+// The part of a block inside the view: its x span and the fractions of the
+// block it shows. `visible` is false when the block is outside the view.
+struct VisibleBlock {
+    bool visible = false;
+    float x0 = 0;
+    float x1 = 0;
+    float f0 = 0;
+    float f1 = 1;
+};
+VisibleBlock VisibleBlockPart(const TimelineView& view, float start, float duration);
+
+// ---------------------------------------------------------------------------
+// Clip trims and fades
+// ---------------------------------------------------------------------------
+
+constexpr float kTrimGrabPoints = 14.0f;
+constexpr float kTrimMinWidth = 12.0f;  // narrower Clip blocks show no handles
+constexpr float kFadeHandlePoints = 6.0f;
+
+// 1 within 14 points of the left edge, 2 of the right (the nearer one when
+// both), 0 otherwise or when the block is 12 points wide or less.
+int PickTrimEdge(float x, float blockLeft, float blockRight);
+
+// The length of a Clip's source file in seconds; 300 when it is not known.
+float ClipFileLength(float knownLength);
+
+// Edge 1 moves the start to t (within viewStart .. viewEnd) and the source
+// offset with it, never below 0; edge 2 moves the end. The length stays
+// within 0.01 s .. fileLength − offset; the event's sync point stays inside
+// the new span. Event (time, syncOffset, duration, clipSourceOffset,
+// clipSourceDuration) and result (startTime, sourceOffset, duration,
+// sourceDuration) follow; fades that no longer fit are reset
+// (FitClipFadesAfterTrim). False when nothing changed.
+bool TrimClip(Event& event, RenderResult& result, int edge, float t, float viewStart, float viewEnd,
+              float fileLength);
+// Fades whose sum exceeds the length become min(0.02 × length, 0.01) and
+// min(0.05 × length, 0.05), in the event and the result.
+void FitClipFadesAfterTrim(Event& event, RenderResult& result);
+// Kind 1 sets the fade-in to t − start, kind 2 the fade-out to end − t, each
+// within 0 .. length − the other fade; event and result alike.
+bool DragClipFade(Event& event, RenderResult& result, int kind, float t);
+
+// ---------------------------------------------------------------------------
+// Solo
+// ---------------------------------------------------------------------------
+
+// A double click: the layer's voice plays alone (the engine's soloVoice);
+// the same layer again, or a layer without a voice, ends the solo.
+void ToggleLayerSolo(AudioEngine& engine, AppState& app, int32_t resultId);
+// Each frame: the solo ends when its voice no longer carries the layer's id
+// (voices rebuilt or removed); it is forgotten when another panel changed
+// the engine's solo. Skipped for a frame when the engine lock is busy.
+void KeepLayerSoloValid(AudioEngine& engine, AppState& app);
