@@ -37,6 +37,7 @@
 #include "document/selection.h"
 #include "document/undo.h"
 #include "persistence/project_load.h"
+#include "render/voice_sync.h"
 #include "playback/audio_engine.h"
 #include "playback/engine_voices.h"
 #include "ui/draw_ui.h"
@@ -445,6 +446,8 @@ void LoadFixtureProject(TestDriver& d, const std::string& path) {
     Project& doc = gProject;
     doc.results = std::move(loaded->results);
     doc.scenes = std::move(loaded->scenes);
+    // The file keeps its scenes among the project settings.
+    if (doc.scenes.empty()) doc.scenes = ReadProjectSettingsJson(path).scenes;
     doc.userShapes = std::move(loaded->userShapes);
     doc.bannedFiles = std::move(loaded->bannedFiles);
     doc.bannedFileIds = std::move(loaded->bannedFileIds);
@@ -455,6 +458,10 @@ void LoadFixtureProject(TestDriver& d, const std::string& path) {
     doc.publishedResultCount.store(int32_t(doc.results.size()));
     doc.resultsRevision += 1;
     app.linkedGroups = result.linkedGroups;
+    // The picture trace and the layers' waveforms, as opening the project brings them.
+    if (!app.traceRunning.load()) app.opticalTrace = result.trace;
+    app.opticalDetail = result.opticalDetail;
+    LoadClipPeaks(doc);
     ClearUndoHistory(app.undoHistory);
     ClearSelection(app);
     // The whole project in view with the playhead at its start, as after opening it.

@@ -42,16 +42,19 @@ void CopyLoudnessTargets(const Project& project, AudioEngine& engine) {
 }
 
 void LoadClipPeaks(const Project& project, const std::vector<int>* events) {
-    auto load = [&](size_t i) {
+    std::vector<uint8_t> listed(project.events.size(), events ? 0 : 1);
+    if (events)
+        for (int i : *events)
+            if (i >= 0 && size_t(i) < listed.size()) listed[size_t(i)] = 1;
+    for (size_t i = 0; i < project.events.size(); ++i) {
         const Event& e = project.events[i];
-        if (e.shape == kShapeClip && e.pinnedFile[0] != '\0') GetWaveformPeaks(e.pinnedFile);
-    };
-    if (!events) {
-        for (size_t i = 0; i < project.events.size(); ++i) load(i);
-        return;
+        if (listed[i] && e.shape == kShapeClip && e.pinnedFile[0] != '\0') GetWaveformPeaks(e.pinnedFile);
     }
-    for (int i : *events)
-        if (i >= 0 && size_t(i) < project.events.size()) load(size_t(i));
+    // The layers' own files: the timeline draws their waveforms from this
+    // cache and never reads a file while it draws.
+    for (const RenderResult& r : project.results)
+        if (r.eventIdx >= 0 && size_t(r.eventIdx) < listed.size() && listed[size_t(r.eventIdx)] && !r.filepath.empty())
+            GetWaveformPeaks(r.filepath.c_str());
 }
 
 // ---------------------------------------------------------------------------

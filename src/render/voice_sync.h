@@ -29,8 +29,8 @@ struct Project;
 std::vector<float> EventGainTable(const Project& project);
 // The project's normalizeLUFS flag and the three groups' targets into the engine.
 void CopyLoudnessTargets(const Project& project, AudioEngine& engine);
-// The waveform peaks of every Clip event with a pinned file (all of them when
-// `events` is null, else those listed).
+// The waveform peaks of every Clip event's pinned file and of every layer's
+// file (of all events when `events` is null, else of those listed).
 void LoadClipPeaks(const Project& project, const std::vector<int>* events = nullptr);
 
 // For each listed event (repeats ignored): peaks of a pinned Clip, then once

@@ -40,6 +40,7 @@
 #include "ui/scene_ops.h"
 #include "ui/style_scopes.h"
 #include "ui/timeline_frame.h"
+#include "ui/timeline_panel.h"
 #include "ui/ui_colors.h"
 #include "ui/widgets.h"
 
@@ -148,6 +149,8 @@ void DrawLabelColumn(TimelineFrame& f) {
     bool hovered = false;
     const ImU32 color = gRow.armed ? Col(gTheme.accent) : Col(gTheme.textDim, 170);
     if (GlyphButton(f, "##scArm", kIconScenes, armX, y, size, color, Col(gTheme.text), &hovered)) gRow.armed = !gRow.armed;
+    gTimelineGeometry.sceneArmX = armX + size / 2;
+    gTimelineGeometry.sceneArmY = y + size / 2;
     if (gRow.armed) f.draw->AddRect(ImVec2(armX, y), ImVec2(armX + size, y + size), Col(gTheme.accent, 200), 3, 0, 1);
     if (hovered) ShowStyledTooltip("%s", gRow.armed ? "Disarm scene drawing" : "Arm scene drawing");
 }

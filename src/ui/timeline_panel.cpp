@@ -661,6 +661,12 @@ void DumpTimeline(StateDump& dump) {
     dump.Field("timeline.weightLaneTop", static_cast<double>(g.weightLaneTop));
     dump.Field("timeline.intensityLaneTop", static_cast<double>(g.intensityLaneTop));
     dump.Field("timeline.laneHeight", static_cast<double>(g.laneHeight));
+    dump.Field("timeline.scenesTop", static_cast<double>(g.scenesTop));
+    dump.Field("timeline.layersTop", static_cast<double>(g.layersTop));
+    dump.Field("timeline.traceTop", static_cast<double>(g.traceTop));
+    dump.Field("timeline.lanesBottom", static_cast<double>(g.lanesBottom));
+    dump.Field("timeline.sceneArmX", static_cast<double>(g.sceneArmX));
+    dump.Field("timeline.sceneArmY", static_cast<double>(g.sceneArmY));
     dump.Field("timeline.playheadX", static_cast<double>(g.playheadX));
     dump.Field("timeline.drawButtonX", static_cast<double>(g.drawButtonX));
     dump.Field("timeline.drawButtonY", static_cast<double>(g.drawButtonY));
@@ -685,6 +691,22 @@ void DumpTimeline(StateDump& dump) {
     dump.Field("timeline.selected", selected);
     dump.Field("timeline.primary", app.selectedEvent);
     dump.Field("timeline.events", static_cast<int>(project.events.size()));
+    dump.Field("timeline.layers", static_cast<int>(project.results.size()));
+    dump.Field("timeline.activeScene", app.activeScene);
+    dump.Field("timeline.renamingScene", app.renamingScene);
+    dump.Field("timeline.sceneRenameIsNew", app.sceneRenameIsNew);
+    dump.Field("timeline.scenes", static_cast<int>(project.scenes.size()));
+    for (size_t i = 0; i < project.scenes.size() && i < 8; ++i) {
+        const Scene& s = project.scenes[i];
+        const std::string key = "timeline.scene." + std::to_string(i) + ".";
+        dump.Field(key + "name", std::string(s.name));
+        std::snprintf(value, sizeof value, "%.4f", static_cast<double>(s.inTime));
+        dump.Field(key + "in", std::string(value));
+        std::snprintf(value, sizeof value, "%.4f", static_cast<double>(s.outTime));
+        dump.Field(key + "out", std::string(value));
+    }
+    std::snprintf(value, sizeof value, "%.4f", static_cast<double>(app.opticalDetail));
+    dump.Field("timeline.opticalDetail", std::string(value));
     // The first events in detail: time, span and the weight curve at every
     // 17th point.
     for (size_t i = 0; i < project.events.size() && i < 12; ++i) {
@@ -697,6 +719,8 @@ void DumpTimeline(StateDump& dump) {
         dump.Field(key + "locked", e.locked);
         dump.Field(key + "shape", e.shape);
         dump.Field(key + "layers", static_cast<int>(e.pinnedFiles.size()));
+        std::snprintf(value, sizeof value, "%.4f", static_cast<double>(e.clipSourceOffset));
+        dump.Field(key + "clipSourceOffset", std::string(value));
         std::string weight;
         for (size_t k = 0; k < e.weight.size(); k += 17) {
             std::snprintf(value, sizeof value, "%s%.3f", weight.empty() ? "" : ",", static_cast<double>(e.weight[k]));

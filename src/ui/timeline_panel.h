@@ -36,6 +36,8 @@ struct TimelineGeometry {
     float intensityLaneTop = 0;
     float layersTop = 0;     // the rendered layers' first group header
     float traceTop = 0;      // the trace lanes (trace view)
+    float sceneArmX = 0;     // the centre of "##scArm"
+    float sceneArmY = 0;
     float laneHeight = 0;
     float bottomRowTop = 0;
     float playheadX = -1;    // -1 when off the view
