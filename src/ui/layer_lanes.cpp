@@ -141,6 +141,7 @@ struct LayerArea {
     float trimFileLength = 300;      // the trimmed Clip's file, read at the press
     int gestureEvent = -1;           // the event of the trim or fade drag
     bool gestureChanged = false;
+    LayerSpliceMarks splices;        // seams of assembled fills, by layer id
 };
 LayerArea gArea;
 
@@ -304,6 +305,18 @@ void DrawBlocks(TimelineFrame& f, const LayerAreaLayout& layout, bool renderRunn
         if (selected)
             f.draw->AddRect(ImVec2(part.x0, d.top), ImVec2(part.x1, d.bottom), Col(gTheme.text, 150));
 
+        // The seams of an assembled fill: short ticks at the top and bottom.
+        if (!renderRunning) {
+            auto seams = gArea.splices.byResult.find(b.id);
+            if (seams != gArea.splices.byResult.end()) {
+                for (float t : seams->second) {
+                    const float sx = MapRange(f.view, t);
+                    if (sx <= part.x0 + 1 || sx >= part.x1 - 1) continue;
+                    f.draw->AddLine(ImVec2(sx, d.top), ImVec2(sx, d.top + 4), Col(gTheme.text, 150));
+                    f.draw->AddLine(ImVec2(sx, d.bottom - 4), ImVec2(sx, d.bottom), Col(gTheme.text, 150));
+                }
+            }
+        }
         // The layer's sound, when there is room for it.
         if (!compact && w > 48 && b.result >= 0 && !renderRunning && size_t(b.result) < project.results.size()) {
             const std::string& name = project.results[size_t(b.result)].name;
@@ -472,6 +485,7 @@ float DrawLayerLanes(TimelineFrame& f, float top) {
     const bool renderRunning = app.busyTask.busy.load();
     if (!renderRunning) BuildLayerBlocks(project, gArea.blocks);
     KeepLayerSoloValid(*f.ctx->engine, app);
+    if (!renderRunning) RefreshLayerSpliceMarks(*f.ctx->engine, gArea.splices);
     if (gArea.blocks.empty()) return 0;
 
     const LayerAreaLayout layout = LayoutLayerGroups(gArea.blocks, app.shownGroups, top, kHeaderHeight,

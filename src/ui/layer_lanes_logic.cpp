@@ -7,6 +7,7 @@
 //   Blocks and rows
 //   Clip trims and fades
 //   Solo
+//   Splice marks
 #include "ui/layer_lanes_logic.h"
 
 #include <algorithm>
@@ -312,4 +313,62 @@ void KeepLayerSoloValid(AudioEngine& engine, AppState& app) {
     const bool carries = v < engine.voices.size() && engine.voices[v].resultId == uint32_t(app.soloResultId);
     lock.unlock();
     if (!carries) EndSolo(engine, app);
+}
+
+// ---------------------------------------------------------------------------
+// Splice marks
+// ---------------------------------------------------------------------------
+
+float SpliceMarkTime(float voiceStart, float voiceLength, float fraction) {
+    return voiceStart + fraction * voiceLength;
+}
+
+bool RefreshLayerSpliceMarks(AudioEngine& engine, LayerSpliceMarks& marks) {
+    const uint32_t generation = engine.levelsGeneration.load();
+    const int32_t voices = engine.voiceCount.load();
+    if (marks.voiceCount == voices && marks.levelsGeneration == generation) return true;
+
+    // First how much there is, then the copy into storage sized outside the lock.
+    size_t total = 0, withMarks = 0, seen = 0;
+    {
+        std::unique_lock<std::mutex> lock(engine.mutex, std::try_to_lock);
+        if (!lock.owns_lock()) return false;
+        seen = engine.voices.size();
+        for (const PlaybackVoice& v : engine.voices) {
+            const int count = std::clamp(int(v.spliceCount), 0, kMaxSpliceMarkers);
+            total += size_t(count);
+            withMarks += count > 0 ? 1 : 0;
+        }
+    }
+    struct Copied {
+        int32_t id = 0;
+        float start = 0;
+        float length = 0;
+        size_t first = 0;
+        size_t count = 0;
+    };
+    std::vector<Copied> copied;
+    copied.reserve(withMarks);
+    std::vector<float> fractions;
+    fractions.reserve(total);
+    {
+        std::unique_lock<std::mutex> lock(engine.mutex, std::try_to_lock);
+        if (!lock.owns_lock() || engine.voices.size() != seen) return false;
+        for (const PlaybackVoice& v : engine.voices) {
+            const int count = std::clamp(int(v.spliceCount), 0, kMaxSpliceMarkers);
+            if (count == 0) continue;
+            if (copied.size() == copied.capacity() || fractions.size() + size_t(count) > fractions.capacity()) break;
+            copied.push_back({int32_t(v.resultId), v.startTime, v.length, fractions.size(), size_t(count)});
+            fractions.insert(fractions.end(), v.spliceTimes.begin(), v.spliceTimes.begin() + count);
+        }
+    }
+    marks.byResult.clear();
+    for (const Copied& c : copied) {
+        std::vector<float>& times = marks.byResult[c.id];
+        for (size_t i = 0; i < c.count; ++i)
+            times.push_back(SpliceMarkTime(c.start, c.length, fractions[c.first + i]));
+    }
+    marks.levelsGeneration = generation;
+    marks.voiceCount = voices;
+    return true;
 }

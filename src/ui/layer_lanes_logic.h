@@ -11,6 +11,7 @@
 //   PickTrimEdge / kTrimGrabPoints / ClipFileLength
 //   TrimClip / FitClipFadesAfterTrim / DragClipFade
 //   ToggleLayerSolo / KeepLayerSoloValid
+//   SpliceMarkTime / LayerSpliceMarks / RefreshLayerSpliceMarks   the seams of assembled fills
 //
 // No GUI here: times in seconds, x and sizes in points. Interface thread.
 #pragma once
@@ -19,6 +20,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "ui/timeline_logic.h"
@@ -177,3 +179,24 @@ void ToggleLayerSolo(AudioEngine& engine, AppState& app, int32_t resultId);
 // (voices rebuilt or removed); it is forgotten when another panel changed
 // the engine's solo. Skipped for a frame when the engine lock is busy.
 void KeepLayerSoloValid(AudioEngine& engine, AppState& app);
+
+// ---------------------------------------------------------------------------
+// Splice marks
+// ---------------------------------------------------------------------------
+
+// The fill builder keeps a voice's splice markers as fractions of the voice's
+// length, so they stay put when the voice is pitched; this is the one place
+// that turns them into timeline seconds: start + fraction × length.
+float SpliceMarkTime(float voiceStart, float voiceLength, float fraction);
+
+// Timeline times of the seams of every voice that has any, by result id.
+struct LayerSpliceMarks {
+    uint32_t levelsGeneration = 0;
+    int32_t voiceCount = -1;  // -1: never read
+    std::unordered_map<int32_t, std::vector<float>> byResult;
+};
+// Reads the markers again when the voices changed since the last read (the
+// engine's levels generation or voice count moved). The engine lock is only
+// tried, and held for counting and for copying into storage made beforehand;
+// false when it was busy (the old marks stay).
+bool RefreshLayerSpliceMarks(AudioEngine& engine, LayerSpliceMarks& marks);

@@ -1,7 +1,10 @@
 // Waveform columns, layer rows, Clip trims and fades, and the layer solo.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "app/app_state.h"
@@ -202,4 +205,45 @@ TEST(LayerSolo, ADoubleClickSolosTheVoiceUntilItNoLongerCarriesTheLayer) {
     ToggleLayerSolo(*engine, *app, 99);  // no voice: nothing solos, the other solo stays
     EXPECT_EQ(engine->soloVoice.load(), 1);
     EXPECT_EQ(app->soloResultId, -1);
+}
+
+TEST(LayerSplices, FractionsOfTheVoiceBecomeTimelineSecondsOnceForEachVoiceChange) {
+    auto engine = std::make_unique<AudioEngine>();
+    ResetEngineVoices(*engine, 48000, 0);
+    engine->voices.resize(2);
+    PlaybackVoice& fill = engine->voices[1];
+    fill.resultId = 7;
+    fill.startTime = 10;
+    fill.length = 8;  // a pitched fill: the markers stay fractions of this
+    fill.spliceCount = 2;
+    fill.spliceTimes[0] = 0.25f;
+    fill.spliceTimes[1] = 0.5f;
+    engine->voiceCount = 2;
+
+    LayerSpliceMarks marks;
+    ASSERT_TRUE(RefreshLayerSpliceMarks(*engine, marks));
+    ASSERT_EQ(marks.byResult.size(), 1u);
+    EXPECT_EQ(marks.byResult[7], (std::vector<float>{12, 14}));
+
+    // Unchanged voices are not read again; a new levels generation is.
+    fill.spliceTimes[0] = 0.75f;
+    ASSERT_TRUE(RefreshLayerSpliceMarks(*engine, marks));
+    EXPECT_FLOAT_EQ(marks.byResult[7][0], 12);
+    engine->levelsGeneration.fetch_add(1);
+    ASSERT_TRUE(RefreshLayerSpliceMarks(*engine, marks));
+    EXPECT_FLOAT_EQ(marks.byResult[7][0], 16);
+
+    // An engine lock held by another thread leaves the marks as they were.
+    engine->levelsGeneration.fetch_add(1);
+    std::atomic<bool> locked{false}, done{false};
+    std::thread holder([&] {
+        std::lock_guard<std::mutex> held(engine->mutex);
+        locked = true;
+        while (!done.load()) std::this_thread::yield();
+    });
+    while (!locked.load()) std::this_thread::yield();
+    EXPECT_FALSE(RefreshLayerSpliceMarks(*engine, marks));
+    done = true;
+    holder.join();
+    EXPECT_FLOAT_EQ(marks.byResult[7][0], 16);
 }
