@@ -1,0 +1,132 @@
+// The timeline with its rendered layers: 2,000 events and 20,000 layers in
+// the three groups, waveforms from 24 sound files, drawn headless (the
+// panel's own frame time) zoomed out and at 10 s, with the crowding heat map
+// off and on; and in the program under X (frames per second with Mesa's
+// software renderer).
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "document/event.h"
+#include "library/file_caches.h"
+#include "persistence/project_file.h"
+#include "render/track_assignment.h"
+#include "support/audio_fixtures.h"
+#include "support/temp_dir.h"
+#include "support/window_harness.h"
+#include "ui/timeline_rig.h"
+
+namespace {
+
+constexpr int kEvents = 2000;
+constexpr int kLayersPerEvent = 10;
+constexpr float kProjectSeconds = 745;
+
+// Events every 0.37 s, each with ten layers of 1.75 s staggered by 0.1 s,
+// playing one of 24 generated files; the track assignment gives the rows.
+std::unique_ptr<Project> LayeredProject(const TempDir& dir) {
+    std::vector<std::string> files;
+    for (int i = 0; i < 24; ++i) {
+        AudioSpec spec;
+        spec.kind = i % 3 == 0 ? SignalKind::Clicks : i % 3 == 1 ? SignalKind::Noise : SignalKind::Sine;
+        spec.seconds = 2;
+        spec.frequency = 100.0 + 40.0 * i;
+        spec.seed = unsigned(i + 1);
+        files.push_back(dir.File("layer" + std::to_string(i) + ".wav"));
+        WriteTestAudio(files.back(), spec);
+    }
+    auto p = std::make_unique<Project>();
+    p->totalDuration = kProjectSeconds;
+    p->fps = 25;
+    for (int e = 0; e < kEvents; ++e) {
+        const int shape = e % 5;  // Spot .. Scatter: no Clips or Beds to rebuild on load
+        Event ev = MakeEvent(*p, 1.5f + 0.37f * float(e), shape, 0.5f);
+        ev.duration = 4;
+        ev.syncOffset = 0;
+        p->events.push_back(ev);
+        for (int l = 0; l < kLayersPerEvent; ++l) {
+            RenderResult r;
+            r.eventIdx = e;
+            r.filepath = files[size_t((e + l) % 24)];
+            r.name = "layer";
+            r.startTime = ev.time + 0.1f * float(l);
+            r.duration = r.sourceDuration = 1.75f;
+            r.group = EventMixGroup(ev);
+            r.weight = float(l) / kLayersPerEvent;
+            r.fadeOut = 0.3f;
+            p->results.push_back(r);
+        }
+    }
+    AssignTracks(*p);
+    p->rendered = true;
+    return p;
+}
+
+double DumpNumber(const std::map<std::string, std::string>& dump, const char* key) {
+    auto it = dump.find(key);
+    return it == dump.end() ? -1 : std::strtod(it->second.c_str(), nullptr);
+}
+
+}  // namespace
+
+// Args: seconds in view (745: the whole project), heat map (0 off, 1 on).
+static void BM_TimelineLayersFrame(benchmark::State& state) {
+    TempDir dir;
+    TimelineRig rig;
+    rig.project = LayeredProject(dir);
+    for (const RenderResult& r : rig.project->results) GetWaveformPeaks(r.filepath.c_str());
+    rig.app->viewDuration = float(state.range(0));
+    rig.app->viewStart = state.range(0) >= 745 ? 0.0f : 300.0f;
+    rig.app->showSpectralHeatmap = state.range(1) != 0;
+    rig.Frames(2);
+    for (auto _ : state) rig.Frame();
+    const ImDrawData* data = ImGui::GetDrawData();
+    state.counters["vertices"] = data ? data->TotalVtxCount : 0;
+    state.counters["layers"] = double(rig.project->results.size());
+    state.counters["tracks"] = double(rig.project->groups[0].usedTracks + rig.project->groups[1].usedTracks +
+                                      rig.project->groups[2].usedTracks);
+    ClearWaveformPeakCache();
+}
+BENCHMARK(BM_TimelineLayersFrame)
+    ->Args({745, 0})
+    ->Args({745, 1})
+    ->Args({10, 0})
+    ->Args({10, 1})
+    ->Unit(benchmark::kMillisecond);
+
+// The program under X: the project written as a file and loaded by the test
+// driver (which brings the layers' peaks), then 120 frames measured. Arg:
+// wheel notches over the lanes before measuring (28 leave about 10 s).
+static void BM_TimelineLayersWindow(benchmark::State& state) {
+    if (EnsureDisplay().empty()) {
+        state.SkipWithError("no X display");
+        return;
+    }
+    TempDir dir;
+    const std::string project = dir.File("layers.tlproj");
+    const std::unique_ptr<Project> doc = LayeredProject(dir);
+    ProjectSaveContext save;
+    save.project = doc.get();
+    if (!WriteProjectFile(project, save)) {
+        state.SkipWithError("the project could not be written");
+        return;
+    }
+    std::string zoom;
+    for (int64_t i = 0; i < state.range(0); ++i) zoom += "wheel 1\nframes 1\n";
+    WriteWholeFile(dir.File("script.txt"), "project " + project + "\nframes 3\nmove 640 600\n" + zoom +
+                                               "frames 10\nmeasure 120\ndump measured.dump\ndiscard\nquit\n");
+    for (auto _ : state) {
+        ProgramRun run = RunProgram(dir.File("script.txt"), {}, 300);
+        if (run.exitCode != 0) {
+            state.SkipWithError(("the program failed:\n" + run.log).c_str());
+            return;
+        }
+    }
+    auto measured = ReadStateDump(dir.File("measured.dump"));
+    state.counters["viewSeconds"] = DumpNumber(measured, "timeline.viewDuration");
+    state.counters["framesPerS"] = DumpNumber(measured, "measure.fps");
+    state.counters["frameCpuP50ms"] = DumpNumber(measured, "measure.frameCpuP50Ms");
+    state.counters["frameCpuP95ms"] = DumpNumber(measured, "measure.frameCpuP95Ms");
+}
+BENCHMARK(BM_TimelineLayersWindow)->Arg(0)->Arg(28)->Iterations(1)->Unit(benchmark::kSecond);
