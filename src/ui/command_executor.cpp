@@ -1,7 +1,7 @@
 // command_executor.cpp — every command id carried out.
 //
 // Index
-//   gCommandSeams / Seam          the panels' routines, or a log line without them
+//   Missing                       a log line for commands whose panels are not built
 //   CommandReplacesOrEdits        what an export refuses
 //   Transport                     play / stop (1), nudges (12, 13)
 //   Projects                      recent projects (1000 + i), Save and Save As (10, 35)
@@ -38,13 +38,13 @@
 #include "ui/event_commands.h"
 #include "ui/event_context_menu.h"
 #include "ui/timeline_logic.h"
-
-CommandSeams gCommandSeams;
+#include "ui/scene_ops.h"
+#include "ui/trace_view_logic.h"
 
 namespace {
 
 // ---------------------------------------------------------------------------
-// Seams
+// Missing
 // ---------------------------------------------------------------------------
 
 bool Missing(int id, const char* what) {
@@ -166,8 +166,7 @@ void Escape(const CommandContext& ctx) {
         ConfirmClose(app);
         return;
     }
-    if (InReviewMode(app) && gCommandSeams.clearSuggestionSelection && gCommandSeams.clearSuggestionSelection())
-        return;
+    if (InReviewMode(app) && ClearTraceSuggestionSelection(app)) return;
     if (app.curveDrawMode) {
         SetCurveDrawMode(app, project, false);
         return;
@@ -317,22 +316,11 @@ bool ExecuteCommand(const CommandContext& ctx, int id) {
         case kCommandCreateBloom:
         case kCommandCreateContour:
         case kCommandCreateFill: return CreateEventAtPlayhead(ctx.doc, id - kCommandCreateSpot) >= 0;
-        case kCommandSaveScene:
-            if (!gCommandSeams.saveSceneFromWorkArea) return Missing(id, "the scenes row");
-            return gCommandSeams.saveSceneFromWorkArea(ctx.doc);
-        case kCommandReviewSelectAll:
-            if (!gCommandSeams.selectAllSuggestions) return Missing(id, "the trace panel");
-            gCommandSeams.selectAllSuggestions();
-            return true;
+        case kCommandSaveScene: return NewSceneFromWorkArea(ctx.doc) >= 0;
+        case kCommandReviewSelectAll: SelectAllTraceSuggestions(app); return true;
         case kCommandReviewOn:
-        case kCommandReviewOff:
-            if (!gCommandSeams.setSelectedSuggestionsOn) return Missing(id, "the trace panel");
-            gCommandSeams.setSelectedSuggestionsOn(id == kCommandReviewOn);
-            return true;
-        case kCommandReviewApply:
-            if (!gCommandSeams.applySelectedSuggestions) return Missing(id, "the trace panel");
-            gCommandSeams.applySelectedSuggestions();
-            return true;
+        case kCommandReviewOff: SetTraceSelectionOn(app, id == kCommandReviewOn); return true;
+        case kCommandReviewApply: return QueueTraceReviewImport(app);
         case kCommandExport: app.activeTab = 4; return true;
         case kCommandSettings: app.activeTab = 5; return true;
         case kCommandAbout: app.showAbout = !app.showAbout; return true;

@@ -4,7 +4,6 @@
 //
 // Index
 //   CommandContext           what a command works on
-//   CommandSeams             commands whose routines belong to panels not built yet
 //   CommandReplacesOrEdits   the commands an export refuses ("Export in progress")
 //   ExecuteCommand           one command, now
 //   RunCommand               a button's command on the program's objects
@@ -34,18 +33,6 @@ struct CommandContext {
 
 // Routines of panels that are built elsewhere: each command calls its slot,
 // and logs that the panel is missing while the slot is empty.
-struct CommandSeams {
-    // Save Scene (23): the scenes row's insert of the work area as a scene.
-    std::function<bool(const DocumentContext&)> saveSceneFromWorkArea;
-    // Review mode (29 to 32) and Escape in review mode: the trace panel's
-    // two suggestion lists and their selections.
-    std::function<void()> selectAllSuggestions;
-    std::function<void(bool on)> setSelectedSuggestionsOn;
-    std::function<void()> applySelectedSuggestions;
-    std::function<bool()> clearSuggestionSelection;  // true when there was one to clear
-};
-extern CommandSeams gCommandSeams;
-
 // True for the commands that change results or voices or replace the
 // document (edits, render, place, paste, nudging a selection, New, Open,
 // Close, recent projects, the launcher). While an export runs they are

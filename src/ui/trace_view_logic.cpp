@@ -192,6 +192,13 @@ TraceMarkerSelection EffectiveTraceSelection(const AppState& app) {
     return focused;
 }
 
+bool ClearTraceSuggestionSelection(AppState& app) {
+    const bool had = !TraceSelectionEmpty(app.traceMarkerSelection) || app.selectedTraceItem.list >= 0;
+    app.traceMarkerSelection = {};
+    app.selectedTraceItem = {};
+    return had;
+}
+
 void SelectAllTraceSuggestions(AppState& app) {
     TraceMarkerSelection& selection = app.traceMarkerSelection;
     selection = {};

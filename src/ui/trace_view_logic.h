@@ -79,6 +79,9 @@ TraceMarkerSelection TraceMarkersInSpan(const std::vector<TraceMarker>& markers,
 // the focused marker alone when nothing is selected.
 TraceMarkerSelection EffectiveTraceSelection(const AppState& app);
 bool TraceSelectionEmpty(const TraceMarkerSelection& selection);
+// Escape in review mode: no selected and no focused item; false when there
+// was none to clear.
+bool ClearTraceSuggestionSelection(AppState& app);
 // Command 29: every suggestion of both lists (the picture's once present).
 void SelectAllTraceSuggestions(AppState& app);
 // Commands 30 and 31, "  On" and "  Off": the on flag of the selected items.

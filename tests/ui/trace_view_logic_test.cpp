@@ -139,4 +139,6 @@ TEST(TraceView, MarkersBoxesAndTheQueuedImportOfBothLists) {
     SelectAllTraceSuggestions(*app);
     EXPECT_EQ(app->traceMarkerSelection.picture.size(), 2u);
     EXPECT_EQ(app->traceMarkerSelection.markers.size(), 1u);
+    EXPECT_TRUE(ClearTraceSuggestionSelection(*app));  // Escape: the selection first ...
+    EXPECT_FALSE(ClearTraceSuggestionSelection(*app));  // ... then nothing left to clear
 }
