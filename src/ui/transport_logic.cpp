@@ -18,6 +18,7 @@
 #include "document/event_edits.h"
 #include "document/project.h"
 #include "document/undo.h"
+#include "ui/widget_logic.h"
 
 // ---------------------------------------------------------------------------
 // Render button
@@ -134,14 +135,10 @@ std::string FooterCountsText(int eventCount, int sampleRate, float fps) {
 // ---------------------------------------------------------------------------
 
 bool EaseHighlight(float& value, float target, float deltaSeconds) {
-    if (!std::isfinite(value)) value = target;
-    const float dt = std::isfinite(deltaSeconds) ? std::clamp(deltaSeconds, 0.0f, 0.25f) : 0.0f;
-    value += (target - value) * (1.0f - std::exp(-12.0f * dt));
-    if (std::fabs(target - value) <= kHighlightSettled) {
-        value = target;
-        return false;
-    }
-    return true;
+    // The tab labels' easing: one rate and one settling rule for every eased look.
+    bool moving = false;
+    value = EaseTabReveal(value, target, deltaSeconds, &moving);
+    return moving;
 }
 
 float ExportBarFill(float progress) {
