@@ -134,6 +134,7 @@ namespace {
 // ---------------------------------------------------------------------------
 
 constexpr float kHeaderHeight = 18.0f;
+constexpr float kCompactBelowPoints = 24.0f;
 constexpr const char* kLayerPopup = "##wfEventCtx";
 
 struct LayerArea {
@@ -246,11 +247,14 @@ void DrawBlocks(TimelineFrame& f, const LayerAreaLayout& layout, bool renderRunn
     const float rowHeight = layout.rowHeight;
     const bool compact = rowHeight < 28;
     drawn.clear();
+    // Only the rows the scrolled lanes region shows are drawn (and pressed).
+    const float visibleTop = f.draw->GetClipRectMin().y, visibleBottom = f.draw->GetClipRectMax().y;
     // Row stripes, so empty tracks still read as tracks.
     for (const LayerGroupRows& rows : layout.groups) {
         if (!rows.shown) continue;
         for (int t = 0; t < rows.tracks; ++t) {
             const float y = rows.rowsTop + float(t) * rowHeight;
+            if (y > visibleBottom || y + rowHeight < visibleTop) continue;
             if (t % 2 == 1)
                 f.draw->AddRectFilled(ImVec2(f.view.x0, y), ImVec2(f.view.x0 + f.view.width, y + rowHeight),
                                       Col(gTheme.timelineShade4, 90));
@@ -259,7 +263,7 @@ void DrawBlocks(TimelineFrame& f, const LayerAreaLayout& layout, bool renderRunn
     for (size_t i = 0; i < gArea.blocks.size(); ++i) {
         LayerBlock& b = gArea.blocks[i];
         const float rowTop = LayerRowTop(layout, b);
-        if (rowTop < 0) continue;
+        if (rowTop < 0 || rowTop > visibleBottom || rowTop + rowHeight < visibleTop) continue;
         const VisibleBlock part = VisibleBlockPart(f.view, b.start, b.duration);
         if (!part.visible) continue;
         DrawnBlock d;
@@ -300,8 +304,10 @@ void DrawBlocks(TimelineFrame& f, const LayerAreaLayout& layout, bool renderRunn
         }
         const float fadeIn = b.duration > 0 ? b.fadeIn / b.duration : 0;
         const float fadeOut = b.duration > 0 ? b.fadeOut / b.duration : 0;
+        // Blocks too narrow for outlines and fade marks are drawn compact:
+        // zoomed out, the outlines of thousands of slivers cost the frame.
         DrawLayerWaveform(f.draw, part.x0, d.top, w, d.bottom - d.top, color, peaks, count, fadeIn, fadeOut, rms,
-                          b.muted || renderRunning, part.f0, part.f1, compact, selected);
+                          b.muted || renderRunning, part.f0, part.f1, compact || w < kCompactBelowPoints, selected);
         if (selected)
             f.draw->AddRect(ImVec2(part.x0, d.top), ImVec2(part.x1, d.bottom), Col(gTheme.text, 150));
 

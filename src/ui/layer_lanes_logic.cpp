@@ -99,19 +99,22 @@ PeakSpan RegionPeakSpan(int peakCount, float fileDuration, float offset, float l
 // ---------------------------------------------------------------------------
 
 void BuildLayerBlocks(const Project& project, std::vector<LayerBlock>& blocks) {
-    // Peaks found for a layer stay with it while its id and place are the
-    // same; the rest of the record is refreshed every build.
-    std::vector<LayerBlock> previous;
-    previous.swap(blocks);
-    blocks.reserve(project.results.size());
+    // Rewritten in place, so a frame allocates nothing once the list has
+    // grown. Peaks found for a layer stay with it while the block at its
+    // place carries the same id and file; the rest is refreshed every build.
+    size_t count = 0;
     const int events = int(project.events.size());
     for (size_t i = 0; i < project.results.size(); ++i) {
         const RenderResult& r = project.results[i];
         if (r.eventIdx < 0 || r.eventIdx >= events) continue;
         if (!std::isfinite(r.startTime) || !std::isfinite(r.duration) || !(r.duration > 0)) continue;
-        LayerBlock b;
+        if (count == blocks.size()) blocks.emplace_back();
+        LayerBlock& b = blocks[count++];
+        const size_t pathHash = std::hash<std::string>{}(r.filepath);
+        if (b.id != r.id || b.pathHash != pathHash) b.peaks.reset();
         b.result = int(i);
         b.id = r.id;
+        b.pathHash = pathHash;
         b.event = r.eventIdx;
         b.group = std::clamp(int(r.group), 0, 2);
         b.track = std::max(int(r.groupTrack), 0);
@@ -124,11 +127,8 @@ void BuildLayerBlocks(const Project& project, std::vector<LayerBlock>& blocks) {
         b.fadeOut = r.fadeOut;
         b.weight = r.weight;
         b.muted = r.muted;
-        b.pathHash = std::hash<std::string>{}(r.filepath);
-        if (i < previous.size() && previous[i].id == r.id && previous[i].pathHash == b.pathHash)
-            b.peaks = std::move(previous[i].peaks);
-        blocks.push_back(std::move(b));
     }
+    blocks.resize(count);
 }
 
 LayerAreaLayout LayoutLayerGroups(const std::vector<LayerBlock>& blocks, const bool shownGroups[3], float top,
