@@ -20,6 +20,7 @@
 // task, trace, update check). Panel-owned groups grow with their panels.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -191,6 +192,26 @@ struct AppState {
     float sceneZoomSavedStart = -1;
     float sceneZoomSavedDuration = -1;
     char keywordBuffer[256] = {};  // the keyword text shared by the events tab and new scenes
+
+    // --- Events list (events_list_logic.h) --------------------------------
+    // Rebuilt by SortEventsList every frame; the summaries only when the
+    // event count, result count or results revision moved (listCacheKey).
+    std::vector<int> eventsListOrder;            // event indices in display order
+    std::vector<int> eventResultCounts;          // per event, its layers (muted ones too)
+    std::vector<std::array<float, 5>> eventLayerWeightSummary;  // unmuted layers' weights
+    std::vector<uint8_t> eventLayerWeightCount;  // 0..5 values used
+    int listCacheKey[3] = {-1, -1, -1};          // events, results, generation
+    std::set<std::string> collapsedFolders;
+    std::string editingFolder;         // the folder whose name is being edited
+    char folderEditBuffer[64] = {};
+    bool folderEditing = false;
+    bool folderEditFocus = false;
+    bool sceneListRenaming = false;    // the list's "##scnren" stands in for its scene combo
+    bool sceneListRenameIsNew = false; // the scene was just made: its name belongs to its creation
+    int auditionResult = -1;           // the layer the list auditions (its voice is soloVoice)
+    int lastAuditionResult = -1;
+    int32_t auditionResultId = -1;     // that layer's id and voice: the audition ends when
+    int auditionVoice = -1;            // the voice no longer carries the id
 
     // --- Engine and render preferences -----------------------------------
     int projectSampleRate = 48000;

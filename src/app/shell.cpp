@@ -56,6 +56,7 @@
 #include "ui/frame_commands.h"
 #include "ui/imgui_compat.h"
 #include "ui/job_protocol.h"
+#include "ui/events_list.h"
 #include "ui/library_panel.h"
 #include "ui/tab_row.h"
 #include "ui/timeline_panel.h"
@@ -388,6 +389,7 @@ int RunShell(int argc, char** argv) {
     RegisterStateDump(DumpUpdateCheckFields);
     RegisterStateDump(DumpLibraryPanel);
     RegisterStateDump(DumpProjectFields);
+    RegisterStateDump(DumpEventsList);
     RunMainLoop(shell, frames, app, driver.get());
     StopSecondLaunchListener();
     int exitCode = driver ? TestDriverExitCode(*driver) : 0;

@@ -35,6 +35,10 @@ UndoSnapshot SwapIntoDocument(const DocumentContext& ctx, UndoSnapshot&& incomin
     outgoing.bannedFileIds = std::exchange(project.bannedFileIds, std::move(incoming.bannedFileIds));
     outgoing.scenes = std::exchange(project.scenes, std::move(incoming.scenes));
     outgoing.rendered = std::exchange(project.rendered, incoming.rendered);
+    if (incoming.hasLinkedGroups) {
+        outgoing.linkedGroups = std::exchange(ctx.app->linkedGroups, std::move(incoming.linkedGroups));
+        outgoing.hasLinkedGroups = true;
+    }
     project.publishedResultCount.store(int32_t(project.results.size()));
     project.resultsRevision += 1;
     ctx.app->undoHistory.generation += 1;
@@ -79,6 +83,8 @@ bool PushUndoSnapshot(const DocumentContext& ctx) {
     UndoHistory& history = ctx.app->undoHistory;
     // Copied before the stacks change, so a failed copy leaves them as they were.
     UndoSnapshot snapshot = CaptureUndoSnapshot(*ctx.project);
+    snapshot.linkedGroups = ctx.app->linkedGroups;
+    snapshot.hasLinkedGroups = true;
     history.undo.push_back(std::move(snapshot));
     while (history.undo.size() > kUndoLimit) history.undo.pop_front();
     history.redo.clear();

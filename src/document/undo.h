@@ -22,6 +22,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,11 @@ struct UndoSnapshot {
     std::vector<std::string> bannedFileIds;  // parallel to bannedFiles
     std::vector<Scene> scenes;
     bool rendered = false;
+    // The linked folders are saved with the project, so they step with the
+    // folders they name (a renamed or ungrouped folder links again on Undo).
+    // Only snapshots made over an app state carry them.
+    std::set<std::string> linkedGroups;
+    bool hasLinkedGroups = false;
 };
 
 struct UndoHistory {

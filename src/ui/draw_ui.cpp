@@ -47,6 +47,7 @@
 #include "recipes/recipe_preview.h"
 #include "ui/command_chooser.h"
 #include "ui/drop_handover.h"
+#include "ui/events_list.h"
 #include "ui/frame_commands.h"
 #include "ui/imgui_compat.h"
 #include "ui/job_protocol.h"
@@ -152,6 +153,8 @@ void DrawRegions(AppState& app, const UILayout& layout) {
 
     // The active tab's panel (activeTab: 0 events, 1 trace, 2 library,
     // 3 mixer, 4 export, 5 settings) draws itself at TabPanelRect(layout).
+    // The events tab shows its list; the inspector joins above it.
+    if (app.activeTab == 0) DrawEventsListPanel(layout);
     if (app.activeTab == 2) DrawLibraryPanel(ImGui::GetWindowDrawList(), layout);
 
     if (BeginRegion("##transport", TransportRect(layout))) {

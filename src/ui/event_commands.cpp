@@ -27,6 +27,7 @@
 #include "playback/block_mixer.h"
 #include "playback/engine_voices.h"
 #include "render/voice_sync.h"
+#include "ui/events_list_logic.h"
 
 namespace {
 
@@ -216,6 +217,9 @@ bool GroupSelection(const DocumentContext& ctx) {
     }
     for (int i : selected) CopyTextField(project.events[size_t(i)].folder, name);
     app.linkedGroups.insert(name);
+    // The events list shows the new folder open, its name ready to be typed.
+    app.collapsedFolders.erase(name);
+    BeginFolderRename(app, name);
     return true;
 }
 

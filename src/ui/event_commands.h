@@ -61,8 +61,8 @@ bool ToggleSelectionMuted(const DocumentContext& ctx);
 bool ToggleSelectionLocked(const DocumentContext& ctx);
 
 // The selection joins a new folder "Group %d" (the first number no folder
-// uses), which is linked so it selects as one. Returns false without a
-// selection or when refused.
+// uses), which is linked so it selects as one; the events list opens its
+// name for editing. Returns false without a selection or when refused.
 bool GroupSelection(const DocumentContext& ctx);
 // The selected events leave their folders; a folder no event uses any more
 // is no longer linked.

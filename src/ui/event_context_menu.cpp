@@ -1,50 +1,41 @@
 // event_context_menu.cpp — the events' right-click menu.
 //
 // Index
-//   DeleteSelectedEvents
+//   MenuItem           one item with its enabled flag and hover tooltip
 //   EventContextMenu
 #include "ui/event_context_menu.h"
 
 #include <imgui.h>
 
-#include <algorithm>
-#include <functional>
-#include <vector>
-
 #include "app/app_state.h"
 #include "app/theme.h"
 #include "document/document_context.h"
-#include "document/event_edits.h"
+#include "document/event_placement.h"
 #include "document/project.h"
-#include "document/undo.h"
-#include "playback/block_mixer.h"
-#include "playback/voice_maintenance.h"
+#include "persistence/user_folders.h"
+#include "render/bounce.h"
+#include "ui/event_commands.h"
+#include "ui/event_menu_logic.h"
 #include "ui/style_scopes.h"
+#include "ui/widgets.h"
+
+EventMenuReport gEventMenuReport;
+
+namespace {
 
 // ---------------------------------------------------------------------------
-// DeleteSelectedEvents
+// MenuItem
 // ---------------------------------------------------------------------------
 
-bool DeleteSelectedEvents(const DocumentContext& ctx) {
-    AppState& app = *ctx.app;
-    Project& project = *ctx.project;
-    std::vector<int> doomed(app.selectedEvents.begin(), app.selectedEvents.end());
-    doomed.erase(std::remove_if(doomed.begin(), doomed.end(),
-                                [&](int i) { return i < 0 || size_t(i) >= project.events.size(); }),
-                 doomed.end());
-    if (doomed.empty() || EditRefused(ctx, "Delete") || !PushUndoSnapshot(ctx)) return false;
-    std::sort(doomed.begin(), doomed.end(), std::greater<int>());
-    for (int index : doomed) DeleteEventWithVoices(ctx, index);
-    const int left = static_cast<int>(project.events.size());
-    if (left == 0)
-        app.selectedEvent = -1;
-    else if (app.selectedEvent >= left)
-        app.selectedEvent = left - 1;
-    CheckPlaybackCacheIntegrity(ctx);
-    SeekPlayback(*ctx.engine, app.currentTime);
-    app.modified = true;
-    return true;
+bool MenuItem(const EventMenuItem& item) {
+    if (!item.shown) return false;
+    const bool clicked = ImGui::MenuItem(item.label, nullptr, false, item.enabled);
+    if (item.tooltip && ImGui::IsItemHovered(ImGuiHoveredFlags_AllowWhenDisabled))
+        ShowStyledTooltip("%s", item.tooltip);
+    return clicked;
 }
+
+}  // namespace
 
 // ---------------------------------------------------------------------------
 // EventContextMenu
@@ -53,10 +44,26 @@ bool DeleteSelectedEvents(const DocumentContext& ctx) {
 bool EventContextMenu(const DocumentContext& ctx, const char* popupId) {
     PopupMenuScope look;
     if (!ImGui::BeginPopup(popupId)) return false;
+    // The items read the selection as it stands when the popup draws.
+    const EventMenu menu = BuildEventMenu(*ctx.app, *ctx.project);
     bool changed = false;
-    ImGui::PushStyleColor(ImGuiCol_Text, static_cast<ImU32>(gTheme.danger));
-    if (ImGui::MenuItem("Delete", nullptr, false, true)) changed = DeleteSelectedEvents(ctx);
-    ImGui::PopStyleColor();
+    if (MenuItem(menu.lock)) ToggleSelectionLocked(ctx);
+    if (MenuItem(menu.hero)) ToggleSelectionHero(ctx);
+    if (MenuItem(menu.rerender)) changed = RerenderSelection(ctx);
+    if (MenuItem(menu.bounce)) changed = BounceSelectionToClip(ctx, BouncesDir()) >= 0;
+    if (MenuItem(menu.revert)) changed = RevertBounce(ctx, *ctx.app->selectedEvents.begin());
+    ImGui::Separator();
+    if (MenuItem(menu.group)) GroupSelection(ctx);
+    if (MenuItem(menu.ungroup)) UngroupSelection(ctx);
+    ImGui::Separator();
+    {
+        ImGui::PushStyleColor(ImGuiCol_Text, static_cast<ImU32>(gTheme.danger));
+        const bool clicked = MenuItem(menu.remove);
+        ImGui::PopStyleColor();
+        const ImVec2 a = ImGui::GetItemRectMin(), b = ImGui::GetItemRectMax();
+        gEventMenuReport = {true, (a.x + b.x) / 2, (a.y + b.y) / 2, ImGui::GetFrameCount()};
+        if (clicked) changed = DeleteSelectedEvents(ctx);
+    }
     ImGui::EndPopup();
     return changed;
 }

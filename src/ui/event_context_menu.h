@@ -3,12 +3,13 @@
 //
 // Index
 //   EventContextMenu   draws the popup of that id while it is open
-//   DeleteSelectedEvents   the menu's Delete: every selected event, one undo step
+//   EventMenuReport    where the last open menu drew Delete (window tests)
 //
 // The caller opens the popup (ImGui::OpenPopup) with the clicked event made
 // part of the selection, and calls EventContextMenu every frame in the same
-// window. For now the menu holds Delete; the lock, hero, render, bounce and
-// group items join it with the events list. UI thread.
+// window. The items, their rules and their actions are plain functions
+// (event_menu_logic.h); Lock, Group and Ungroup run the edit commands'
+// routines (event_commands.h). UI thread.
 #pragma once
 
 struct DocumentContext;
@@ -18,8 +19,10 @@ struct DocumentContext;
 bool EventContextMenu(const DocumentContext& ctx, const char* popupId);
 bool EventContextMenu(const char* popupId);
 
-// One undo step, then every selected event from the highest index down with
-// its layers and voices; the primary is clamped to the events left and
-// playback is sought to the current time. False when refused or nothing
-// was selected.
-bool DeleteSelectedEvents(const DocumentContext& ctx);
+struct EventMenuReport {
+    bool open = false;       // a menu was drawn in the last frame that drew one
+    float deleteX = 0;       // the centre of "Delete", screen points
+    float deleteY = 0;
+    int frame = -1;          // the GUI frame it was drawn in
+};
+extern EventMenuReport gEventMenuReport;

@@ -191,11 +191,16 @@ void CancelSceneRename(AppState& app) {
 }
 
 bool ApplySceneRename(const DocumentContext& ctx) {
-    Project& project = *ctx.project;
     AppState& app = *ctx.app;
     const int scene = app.renamingScene;
     const bool isNew = app.sceneRenameIsNew;
     CancelSceneRename(app);
+    return ApplySceneName(ctx, scene, isNew);
+}
+
+bool ApplySceneName(const DocumentContext& ctx, int scene, bool isNew) {
+    Project& project = *ctx.project;
+    AppState& app = *ctx.app;
     if (!ValidScene(project, scene) || app.sceneNameEdit[0] == '\0') return false;
     if (TextFieldView(project.scenes[size_t(scene)].name) == TextFieldView(app.sceneNameEdit)) return false;
     if (isNew ? EditRefused(ctx, "Renaming a scene") : !PushUndoSnapshot(ctx)) return false;

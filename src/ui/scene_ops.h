@@ -7,7 +7,7 @@
 //   InsertScene                the one insertion: sorted by in time, links renumbered
 //   AddSceneFromSpan / NewSceneFromWorkArea / SplitSceneAtPlayhead
 //   DeleteScene                the scene, its background events and the links to it
-//   BeginSceneRename / ApplySceneRename / CancelSceneRename
+//   BeginSceneRename / ApplySceneRename / CancelSceneRename / ApplySceneName
 //   ActivateScene / ClickScene / ClearActiveScene / StepActiveScene
 //   SceneEdgeLimits / DragSceneEdge
 //   SceneDrawBounds            where a scene drawn from an anchor may reach
@@ -65,6 +65,9 @@ void BeginSceneRename(AppState& app, const Project& project, int scene, bool isN
 // nothing was applied (the rename ends anyway).
 bool ApplySceneRename(const DocumentContext& ctx);
 void CancelSceneRename(AppState& app);
+// The edit buffer as the name of `scene` (the events list's own field): the
+// same rules as ApplySceneRename, without touching the rename state.
+bool ApplySceneName(const DocumentContext& ctx, int scene, bool isNew);
 
 // The scene becomes active, its span the work area and the playhead its in
 // time; its keywords go to the keyword buffer when it has any. The saved

@@ -11,6 +11,7 @@
 #include "document/text_util.h"
 #include "document/undo.h"
 #include "ui/event_context_menu.h"
+#include "ui/event_menu_logic.h"
 #include "ui/timeline_rig.h"
 
 namespace {

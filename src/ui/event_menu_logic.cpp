@@ -1,0 +1,171 @@
+// event_menu_logic.cpp — the items of the events' right-click menu and
+// their actions.
+//
+// Index
+//   Helpers
+//   BuildEventMenu
+//   ToggleSelectionHero / RerenderSelection
+//   DeleteEvents / DeleteSelectedEvents
+#include "ui/event_menu_logic.h"
+
+#include <algorithm>
+#include <functional>
+
+#include "app/app_state.h"
+#include "document/event.h"
+#include "document/event_edits.h"
+#include "document/event_placement.h"
+#include "document/project.h"
+#include "document/undo.h"
+#include "playback/block_mixer.h"
+#include "playback/voice_maintenance.h"
+#include "render/clip_bed_events.h"
+#include "render/voice_sync.h"
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Helpers
+// ---------------------------------------------------------------------------
+
+// Ascending; indices the event list no longer holds are left out.
+std::vector<int> SelectedIndices(const AppState& app, const Project& project) {
+    std::vector<int> out;
+    for (int i : app.selectedEvents)
+        if (i >= 0 && size_t(i) < project.events.size()) out.push_back(i);
+    return out;
+}
+
+constexpr const char* kExportBlocked = "Export in progress";
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// BuildEventMenu
+// ---------------------------------------------------------------------------
+
+EventMenu BuildEventMenu(const AppState& app, const Project& project) {
+    const std::vector<int> selected = SelectedIndices(app, project);
+    bool allLocked = true, allHero = true, anyClip = false, anyFolder = false;
+    for (int i : selected) {
+        const Event& e = project.events[size_t(i)];
+        allLocked = allLocked && e.locked;
+        allHero = allHero && e.hero;
+        anyClip = anyClip || e.shape == kShapeClip;
+        anyFolder = anyFolder || e.folder[0] != '\0';
+    }
+    const bool busy = app.busyTask.busy.load();
+    const bool exporting = app.exportRunning.load();
+
+    EventMenu menu;
+    menu.lock.label = allLocked ? "\uF09C  Unlock" : "\uF023  Lock";
+    // An empty selection reads "all hero", as it reads "all locked".
+    menu.hero.label = allHero ? "\uF621  Remove Hero" : "\uF621  Hero";
+
+    menu.rerender.label = "\uF021  Re-Render";
+    menu.rerender.enabled = ((project.rendered && !busy) || anyClip) && !exporting;
+    if (exporting) menu.rerender.tooltip = kExportBlocked;
+
+    menu.bounce.label = "\uF066  Bounce to Clip";
+    menu.bounce.enabled = !selected.empty() && project.rendered && !busy && !exporting;
+    menu.bounce.tooltip = exporting ? kExportBlocked
+                          : menu.bounce.enabled
+                              ? "Render the selection to one dry stereo clip, in place. Reversible."
+                              : "Nothing to bounce yet";
+
+    menu.revert.label = "\uF021  Revert to Source";
+    menu.revert.shown = selected.size() == 1 && project.events[size_t(selected[0])].shape == kShapeClip &&
+                        !project.events[size_t(selected[0])].bounceSource.empty();
+    menu.revert.enabled = !exporting;
+    menu.revert.tooltip = exporting ? kExportBlocked
+                                    : "Replace this bounced clip with the original events it was made from";
+
+    menu.group.label = "Group";
+    menu.ungroup.label = "Ungroup";
+    menu.ungroup.enabled = anyFolder;
+    menu.remove.label = "Delete";
+    menu.remove.enabled = !exporting;
+    if (exporting) menu.remove.tooltip = kExportBlocked;
+    return menu;
+}
+
+// ---------------------------------------------------------------------------
+// ToggleSelectionHero / RerenderSelection
+// ---------------------------------------------------------------------------
+
+bool ToggleSelectionHero(const DocumentContext& ctx) {
+    AppState& app = *ctx.app;
+    Project& project = *ctx.project;
+    const std::vector<int> selected = SelectedIndices(app, project);
+    if (EditRefused(ctx, "Hero") || !PushUndoSnapshot(ctx)) return false;
+    const bool allHero =
+        std::all_of(selected.begin(), selected.end(), [&](int i) { return project.events[size_t(i)].hero; });
+    for (int i : selected) project.events[size_t(i)].hero = !allHero;
+    app.renderRequestKind = 2;
+    return true;
+}
+
+bool RerenderSelection(const DocumentContext& ctx) {
+    AppState& app = *ctx.app;
+    Project& project = *ctx.project;
+    const std::vector<int> selected = SelectedIndices(app, project);
+    if (EditRefused(ctx, "Re-Render") || !PushUndoSnapshot(ctx)) return false;
+    std::vector<int> clips, others;
+    for (int i : selected) {
+        Event& e = project.events[size_t(i)];
+        if (e.shape == kShapeClip) {
+            RebuildClipEvent(project, i);
+            const int first = FirstResultOf(project, i);
+            if (first >= 0) project.events[size_t(i)].duration = project.results[size_t(first)].duration;
+            clips.push_back(i);
+        } else {
+            e.locked = false;
+            others.push_back(i);
+        }
+    }
+    if (!clips.empty()) {
+        RerenderEvents(ctx, clips);
+        CheckPlaybackCacheIntegrity(ctx);
+        SeekPlayback(*ctx.engine, app.currentTime);
+    }
+    if (!others.empty()) {
+        if (selected.size() == 1) {
+            app.renderRequestKind = 3;
+            app.renderRequestIndex = others.front();
+        } else {
+            app.renderRequestList = others;
+            app.renderRequestKind = 4;
+        }
+    }
+    app.modified = true;
+    return !clips.empty();
+}
+
+// ---------------------------------------------------------------------------
+// DeleteEvents / DeleteSelectedEvents
+// ---------------------------------------------------------------------------
+
+bool DeleteEvents(const DocumentContext& ctx, const std::vector<int>& indices) {
+    AppState& app = *ctx.app;
+    Project& project = *ctx.project;
+    std::vector<int> doomed;
+    for (int i : indices)
+        if (i >= 0 && size_t(i) < project.events.size()) doomed.push_back(i);
+    std::sort(doomed.begin(), doomed.end(), std::greater<int>());
+    doomed.erase(std::unique(doomed.begin(), doomed.end()), doomed.end());
+    if (doomed.empty() || EditRefused(ctx, "Delete") || !PushUndoSnapshot(ctx)) return false;
+    for (int index : doomed) DeleteEventWithVoices(ctx, index);
+    const int left = static_cast<int>(project.events.size());
+    if (left == 0)
+        app.selectedEvent = -1;
+    else if (app.selectedEvent >= left)
+        app.selectedEvent = left - 1;
+    CheckPlaybackCacheIntegrity(ctx);
+    SeekPlayback(*ctx.engine, app.currentTime);
+    app.modified = true;
+    return true;
+}
+
+bool DeleteSelectedEvents(const DocumentContext& ctx) {
+    return DeleteEvents(ctx, std::vector<int>(ctx.app->selectedEvents.begin(), ctx.app->selectedEvents.end()));
+}

@@ -1,0 +1,62 @@
+// event_menu_logic.h — the right-click menu of the selected events without
+// its drawing: which items it shows, their labels, whether they may run and
+// why not, and what each one does.
+//
+// Index
+//   EventMenuItem / EventMenu / BuildEventMenu   the items as the menu shows them now
+//   ToggleSelectionHero     "Hero" / "Remove Hero", then a render of every event
+//   RerenderSelection       Clips rebuilt at once, other events queued as a render request
+//   DeleteEvents            events, their layers and voices, one undo step
+//   DeleteSelectedEvents    DeleteEvents over the selection
+//
+// Lock, Group and Ungroup are the edit commands' own (event_commands.h).
+// Every item walks the selection in ascending order and skips indices the
+// event list does not hold. No GUI here; interface thread.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "document/document_context.h"
+
+struct AppState;
+struct Project;
+
+struct EventMenuItem {
+    const char* label = "";
+    bool shown = true;
+    bool enabled = true;
+    const char* tooltip = nullptr;  // shown while hovered, also when disabled
+};
+
+struct EventMenu {
+    EventMenuItem lock;      // "\uF023  Lock", or "\uF09C  Unlock" when every selected event is locked
+    EventMenuItem hero;      // "\uF621  Hero" / "\uF621  Remove Hero"
+    EventMenuItem rerender;  // "\uF021  Re-Render"
+    EventMenuItem bounce;    // "\uF066  Bounce to Clip"
+    EventMenuItem revert;    // "\uF021  Revert to Source": one bounced Clip selected
+    EventMenuItem group;     // "Group"
+    EventMenuItem ungroup;   // "Ungroup": some selected event is in a folder
+    EventMenuItem remove;    // "Delete"
+};
+
+// While an export runs, the items that change events, layers or voices
+// (Re-Render, Bounce, Revert, Delete) are disabled with "Export in progress".
+EventMenu BuildEventMenu(const AppState& app, const Project& project);
+
+// One undo step: every selected event becomes a hero unless all are, then
+// all stop being one; a render of every event (kind 2) is requested.
+bool ToggleSelectionHero(const DocumentContext& ctx);
+
+// One undo step. Selected Clips are rebuilt from their files at once (their
+// duration following their layer) and their voices replaced; the others are
+// unlocked and queued: one event as kind 3, several as kind 4 in ascending
+// order. True when the result list changed (a Clip was rebuilt).
+bool RerenderSelection(const DocumentContext& ctx);
+
+// One undo step: the events (any order, duplicates and indices out of range
+// skipped), highest first, with their layers and voices; the primary is
+// clamped to the events left and playback is sought to the current time.
+// False when refused or nothing was deleted.
+bool DeleteEvents(const DocumentContext& ctx, const std::vector<int>& indices);
+bool DeleteSelectedEvents(const DocumentContext& ctx);

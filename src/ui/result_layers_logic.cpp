@@ -1,0 +1,331 @@
+// result_layers_logic.cpp — bans, mutes, volume, likes, audition and the
+// pending variation action of the layer lines.
+//
+// Index
+//   Helpers            valid indices, a layer's voice, mutes into voices
+//   Buttons            which lines carry which buttons
+//   Bans and mutes     EnforceLayerBan, ToggleLayerMute
+//   Volume             LayerVolumeDb, SetLayerVolume
+//   Likes              LayerIsPinned, LikeLayer, DislikeLayer
+//   Audition           ToggleLayerAudition, StopLayerAudition, KeepLayerAuditionValid
+//   Pending actions    ChoosePendingLayerAction, MarkNextSound, StartPendingLayerAction
+//   Texts
+#include "ui/result_layers_logic.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <mutex>
+
+#include "app/app_state.h"
+#include "document/event.h"
+#include "document/event_edits.h"
+#include "document/project.h"
+#include "document/undo.h"
+#include "picture/video_player.h"
+#include "playback/audio_engine.h"
+#include "playback/block_mixer.h"
+#include "playback/voice_settings.h"
+#include "render/render_pass.h"
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Helpers
+// ---------------------------------------------------------------------------
+
+RenderResult* ResultAt(const DocumentContext& ctx, int r) {
+    if (r < 0 || size_t(r) >= ctx.project->results.size()) return nullptr;
+    return &ctx.project->results[size_t(r)];
+}
+
+const Event* EventOf(const Project& project, const RenderResult& result) {
+    const int e = result.eventIdx;
+    return e >= 0 && size_t(e) < project.events.size() ? &project.events[size_t(e)] : nullptr;
+}
+
+// The index of the voice playing the layer, -1 when it has none.
+int VoiceOfResult(AudioEngine& engine, int32_t resultId) {
+    std::lock_guard<std::mutex> lock(engine.mutex);
+    for (size_t v = 0; v < engine.voices.size(); ++v)
+        if (engine.voices[v].resultId == uint32_t(resultId)) return int(v);
+    return -1;
+}
+
+// Every voice of a layer playing `path` takes its layer's mute.
+void CopyMutesToVoices(const DocumentContext& ctx, const std::string& path) {
+    AudioEngine& engine = *ctx.engine;
+    std::lock_guard<std::mutex> lock(engine.mutex);
+    for (PlaybackVoice& v : engine.voices) {
+        const int r = v.resultIndex;
+        if (r < 0 || size_t(r) >= ctx.project->results.size()) continue;
+        const RenderResult& result = ctx.project->results[size_t(r)];
+        if (result.id == int32_t(v.resultId) && result.filepath == path) v.muted.store(result.muted ? 1 : 0);
+    }
+}
+
+// After a sound is unbanned, the layers playing it are heard again (a ban
+// reason left on them would keep them silent with no button to lift it).
+void LiftBanMutes(const DocumentContext& ctx, const std::string& path) {
+    for (RenderResult& r : ctx.project->results)
+        if (r.filepath == path) SetMuteReason(r, kMuteBan, false);
+}
+
+bool BlockedVariantButtons(const Project& project, const RenderResult& result) {
+    if (result.procMode == 3) return true;
+    const Event* e = EventOf(project, result);
+    return e && (e->shape == kShapeClip || e->shape == kShapeBed);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Buttons
+// ---------------------------------------------------------------------------
+
+bool LayerIsBanned(const Project& project, const RenderResult& result) {
+    return IsNameInList(project, result.filepath);
+}
+
+bool LayerHasVariationButtons(const Project& project, const RenderResult& result) {
+    return !BlockedVariantButtons(project, result);
+}
+
+bool LayerHasLikeButtons(const Project& project, const RenderResult& result) {
+    return !BlockedVariantButtons(project, result);
+}
+
+// ---------------------------------------------------------------------------
+// Bans and mutes
+// ---------------------------------------------------------------------------
+
+bool EnforceLayerBan(const DocumentContext& ctx, int resultIndex) {
+    RenderResult* r = ResultAt(ctx, resultIndex);
+    if (!r || r->muted || !LayerIsBanned(*ctx.project, *r) || !DocumentMayChange(*ctx.app)) return false;
+    SetMuteReason(*r, kMuteBan, true);
+    ctx.project->resultsRevision += 1;
+    const int v = VoiceOfResult(*ctx.engine, r->id);
+    if (v >= 0) {
+        std::lock_guard<std::mutex> lock(ctx.engine->mutex);
+        if (size_t(v) < ctx.engine->voices.size()) ctx.engine->voices[size_t(v)].muted.store(1);
+    }
+    return true;
+}
+
+bool ToggleLayerMute(const DocumentContext& ctx, int resultIndex) {
+    RenderResult* r = ResultAt(ctx, resultIndex);
+    if (!r || LayerIsBanned(*ctx.project, *r) || !PushUndoSnapshot(ctx)) return false;
+    r = ResultAt(ctx, resultIndex);
+    const bool mute = !r->muted;
+    SetUserMuted(*r, mute);
+    if (!mute) SetMuteReason(*r, kMuteBan, false);
+    ctx.project->resultsRevision += 1;
+    const int v = VoiceOfResult(*ctx.engine, r->id);
+    if (v >= 0) {
+        std::lock_guard<std::mutex> lock(ctx.engine->mutex);
+        if (size_t(v) < ctx.engine->voices.size()) ctx.engine->voices[size_t(v)].muted.store(r->muted ? 1 : 0);
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Volume
+// ---------------------------------------------------------------------------
+
+float LayerVolumeDb(float userVolume) {
+    return userVolume <= 0.001f ? -60.0f : 20.0f * std::log10(userVolume);
+}
+
+void SetLayerVolume(const DocumentContext& ctx, int resultIndex, float db) {
+    RenderResult* r = ResultAt(ctx, resultIndex);
+    if (!r || !DocumentMayChange(*ctx.app) || !std::isfinite(db)) return;
+    const float old = r->userVolume;
+    r->userVolume = std::clamp(std::pow(10.0f, std::clamp(db, -24.0f, 6.0f) / 20.0f), 0.0f, 2.0f);
+    AudioEngine& engine = *ctx.engine;
+    std::lock_guard<std::mutex> lock(engine.mutex);
+    for (PlaybackVoice& v : engine.voices) {
+        if (v.resultId != uint32_t(r->id)) continue;
+        // The voice's gain holds the event's levelling and the headroom
+        // scaling: scaling it keeps them, where a fresh base gain would jump.
+        const float gain = old > 0.001f ? v.gain.load() * (r->userVolume / old) : VoiceBaseGain(*r);
+        v.gain.store(gain);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Likes
+// ---------------------------------------------------------------------------
+
+bool LayerIsPinned(const Project& project, const RenderResult& result) {
+    const Event* e = EventOf(project, result);
+    return e && ContainsString(*e, result.filepath);
+}
+
+bool LikeLayer(const DocumentContext& ctx, int resultIndex) {
+    RenderResult* r = ResultAt(ctx, resultIndex);
+    if (!r || r->filepath.empty() || !EventOf(*ctx.project, *r) || !PushUndoSnapshot(ctx)) return false;
+    Project& project = *ctx.project;
+    r = ResultAt(ctx, resultIndex);
+    const std::string path = r->filepath, id = r->fileId;
+    Event& event = project.events[size_t(r->eventIdx)];
+    if (ContainsString(event, path)) {
+        UnpinFileFromEvent(event, path);
+    } else {
+        if (IsNameInList(project, path)) {
+            UnbanFile(project, path);
+            LiftBanMutes(ctx, path);
+        }
+        PinFileToEvent(event, path, id);
+    }
+    project.resultsRevision += 1;
+    CopyMutesToVoices(ctx, path);
+    return true;
+}
+
+bool DislikeLayer(const DocumentContext& ctx, int resultIndex) {
+    RenderResult* r = ResultAt(ctx, resultIndex);
+    if (!r || r->filepath.empty() || !EventOf(*ctx.project, *r) || !PushUndoSnapshot(ctx)) return false;
+    Project& project = *ctx.project;
+    r = ResultAt(ctx, resultIndex);
+    const std::string path = r->filepath, id = r->fileId;
+    if (IsNameInList(project, path)) {
+        UnbanFile(project, path);
+        LiftBanMutes(ctx, path);
+    } else {
+        Event& event = project.events[size_t(r->eventIdx)];
+        if (ContainsString(event, path)) UnpinFileFromEvent(event, path);
+        BanFile(project, path, id);
+    }
+    project.resultsRevision += 1;
+    CopyMutesToVoices(ctx, path);
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Audition
+// ---------------------------------------------------------------------------
+
+void StopLayerAudition(AudioEngine& engine, AppState& app) {
+    if (app.auditionResult < 0 && app.auditionVoice < 0) return;
+    if (app.auditionVoice >= 0 && engine.soloVoice.load() == app.auditionVoice) engine.soloVoice.store(-1);
+    if (app.auditionResult >= 0) app.lastAuditionResult = app.auditionResult;
+    app.auditionResult = -1;
+    app.auditionResultId = -1;
+    app.auditionVoice = -1;
+}
+
+bool ToggleLayerAudition(const DocumentContext& ctx, int resultIndex, VideoPlayer* video) {
+    AppState& app = *ctx.app;
+    AudioEngine& engine = *ctx.engine;
+    const RenderResult* r = ResultAt(ctx, resultIndex);
+    if (!r) return false;
+    if (app.auditionResult == resultIndex) {
+        StopLayerAudition(engine, app);
+        return true;
+    }
+    const int voice = VoiceOfResult(engine, r->id);
+    if (voice < 0) return false;
+    StopLayerAudition(engine, app);
+    engine.soloVoice.store(voice);
+    app.auditionResult = resultIndex;
+    app.lastAuditionResult = resultIndex;
+    app.auditionResultId = r->id;
+    app.auditionVoice = voice;
+    // SeekPlayback also asks for the reverb's memory to be cleared, so no
+    // tail of what played before rings under the layer.
+    SeekPlayback(engine, double(r->startTime));
+    engine.playing.store(1);
+    app.playing = true;
+    app.currentTime = r->startTime;
+    if (video && video->loaded) {
+        SeekReferenceVideo(*video, r->startTime);
+        PlayReferenceVideo(*video);
+    }
+    return true;
+}
+
+void KeepLayerAuditionValid(AudioEngine& engine, AppState& app) {
+    if (app.auditionResult < 0) return;
+    if (engine.soloVoice.load() != app.auditionVoice) {
+        // Another panel soloed something else, or cleared the solo.
+        app.auditionVoice = -1;
+        StopLayerAudition(engine, app);
+        return;
+    }
+    std::unique_lock<std::mutex> lock(engine.mutex, std::try_to_lock);
+    if (!lock.owns_lock()) return;
+    const size_t v = size_t(app.auditionVoice);
+    const bool carries = v < engine.voices.size() && engine.voices[v].resultId == uint32_t(app.auditionResultId);
+    lock.unlock();
+    if (!carries) StopLayerAudition(engine, app);
+}
+
+// ---------------------------------------------------------------------------
+// Pending actions
+// ---------------------------------------------------------------------------
+
+ChosenLayerAction ChoosePendingLayerAction(const PendingLayerActions& pending) {
+    if (pending.previous >= 0) return {pending.previous, VariantAction::Previous};
+    if (pending.next >= 0) return {pending.next, VariantAction::Next};
+    if (pending.reroll >= 0) return {pending.reroll, VariantAction::Reroll};
+    return {};
+}
+
+void MarkNextSound(PendingLayerActions& pending, const RenderResult& result, int resultIndex) {
+    if (CanStepVariationForward(result))
+        pending.next = resultIndex;
+    else
+        pending.reroll = resultIndex;
+}
+
+bool StartPendingLayerAction(const DocumentContext& ctx, const PendingLayerActions& pending) {
+    const ChosenLayerAction chosen = ChoosePendingLayerAction(pending);
+    if (chosen.result < 0) return false;
+    // The job changes the layer and rebuilds its voice: a running audition
+    // would name a voice that is about to go.
+    StopLayerAudition(*ctx.engine, *ctx.app);
+    return StartVariantAction(ctx, chosen.result, chosen.action);
+}
+
+const char* DocumentBlockedText(const AppState& app) {
+    if (app.exportRunning.load()) return "Export in progress";
+    if (app.busyTask.busy.load()) return "Busy";
+    return nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Texts
+// ---------------------------------------------------------------------------
+
+const char* PreviousSoundTooltip(const RenderResult& result) {
+    return CanStepVariationBack(result) ? "Previous sound" : "No history";
+}
+
+const char* NextSoundTooltip(const RenderResult& result) {
+    return CanStepVariationForward(result) ? "Next sound (history)" : "Next sound";
+}
+
+const char* MuteTooltip(bool banned, bool muted) {
+    if (banned) return "Banned \xE2\x80\x94 unlike to restore";
+    return muted ? "Unmute layer" : "Mute layer";
+}
+
+std::string AuditionTooltip(const RenderResult& result) {
+    char text[600];
+    if (std::fabs(result.pitchShift) > 0.01f)
+        std::snprintf(text, sizeof text, "%s (%+.1f st)", result.name.c_str(), double(result.pitchShift));
+    else
+        std::snprintf(text, sizeof text, "Click to audition '%s'", result.name.c_str());
+    return text;
+}
+
+const char* LikeTooltip(bool pinned) {
+    return pinned ? "Unlike \xE2\x80\x94 unpin this sound" : "Like \xE2\x80\x94 always use this sound";
+}
+
+std::string DislikeTooltip(bool banned, const RenderResult& result) {
+    if (banned) return "Unlike \xE2\x80\x94 unban this sound";
+    char text[600];
+    std::snprintf(text, sizeof text, "Dislike \xE2\x80\x94 ban '%s' from project", result.name.c_str());
+    return text;
+}

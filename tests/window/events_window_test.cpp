@@ -1,0 +1,204 @@
+// The events list in the program's own window, on a rendered fixture with a
+// library index of its sounds: a row clicked twice expands its layers, a
+// layer's next button draws another sound that Ctrl+Z takes back, and the
+// right-click menu's Delete removes an event that Ctrl+Z restores with its
+// layers.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <string>
+
+#include "document/event.h"
+#include "document/project.h"
+#include "document/text_util.h"
+#include "library/library_index_file.h"
+#include "library/sound_library.h"
+#include "persistence/project_file.h"
+#include "render/track_assignment.h"
+#include "support/audio_fixtures.h"
+#include "support/window_harness.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Dump = std::map<std::string, std::string>;
+
+// Four door hits in a linked folder and a whoosh, two layers each, over
+// sounds that a library index of the test's own also lists.
+bool WriteEventsFixture(const std::string& folder, const std::string& indexFolder, const std::string& path) {
+    Project p;
+    p.totalDuration = 30;
+    p.fps = 25;
+    LibraryIndex library;
+    library.name = "Hits";
+    library.path = folder;
+    std::vector<std::string> files;
+    for (int k = 0; k < 4; ++k) {
+        AudioSpec spec;
+        spec.kind = k % 2 ? SignalKind::Noise : SignalKind::Clicks;
+        spec.seconds = 2;
+        spec.clickInterval = 0.3 + 0.1 * k;
+        const std::string file = folder + "/hit" + std::to_string(k) + ".wav";
+        if (!WriteTestAudio(file, spec)) return false;
+        files.push_back(file);
+        LibraryEntry entry;
+        entry.path = file;
+        entry.name = "hit" + std::to_string(k);
+        entry.duration = 2;
+        entry.sampleRate = 48000;
+        entry.channels = 1;
+        entry.bits = 16;
+        entry.rmsDb = -18;
+        entry.bandEnergy[2] = 1;
+        library.entries.push_back(entry);
+    }
+    const float times[] = {3, 6, 9, 12, 18};
+    for (int k = 0; k < 5; ++k) {
+        Event e = MakeEvent(p, times[k], k == 4 ? kShapeBloom : kShapeSpot, 0.5f);
+        e.duration = 1.5f;
+        e.syncOffset = 0;
+        e.locked = true;
+        CopyTextField(e.keywords, k == 4 ? "whoosh" : "door hit");
+        if (k < 3) CopyTextField(e.folder, "Doors");
+        p.events.push_back(e);
+        for (int layer = 0; layer < 2; ++layer) {
+            RenderResult r;
+            r.eventIdx = k;
+            r.filepath = files[size_t((k + layer) % 4)];
+            r.name = fs::path(r.filepath).filename().string();
+            r.startTime = times[k] + 0.1f * float(layer);
+            r.duration = 1.5f;
+            r.sourceDuration = 1.5f;
+            r.group = EventMixGroup(e);
+            r.weight = 0.3f + 0.4f * float(layer);
+            p.results.push_back(r);
+        }
+    }
+    AssignTracks(p);
+    p.rendered = true;
+    fs::create_directories(indexFolder);
+    if (!WriteLibraryIndexFile(library, indexFolder + "/Hits.tllib")) return false;
+    ProjectSaveContext ctx;
+    ctx.project = &p;
+    std::set<std::string> linked{"Doors"};
+    ctx.linkedGroups = linked;
+    return WriteProjectFile(path, ctx);
+}
+
+float Number(Dump& dump, const std::string& key) {
+    EXPECT_TRUE(dump.count(key)) << key;
+    return std::strtof(dump[key].c_str(), nullptr);
+}
+
+std::string At(float x, float y) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.0f %.0f", double(x), double(y));
+    return text;
+}
+
+// The row of the dump that shows `kind` `index`, -1 when none.
+int RowOf(Dump& d, int kind, int index) {
+    const int rows = int(Number(d, "events.rows"));
+    for (int k = 0; k < rows; ++k) {
+        const std::string key = "events.row." + std::to_string(k);
+        if (d[key + ".kind"] == std::to_string(kind) && d[key + ".index"] == std::to_string(index)) return k;
+    }
+    return -1;
+}
+
+std::string RowCentre(Dump& d, int row) {
+    const std::string key = "events.row." + std::to_string(row);
+    return At(Number(d, key + ".x"), Number(d, key + ".y"));
+}
+
+class EventsWindow : public ProgramScriptTest {
+protected:
+    void SetUp() override {
+        ProgramScriptTest::SetUp();
+        fs::create_directories(dir.File("home/Documents/Tessaloom"));
+        WriteWholeFile(dir.File("home/Documents/Tessaloom/.demo_version"), "installed\n");
+        fs::create_directories(dir.File("sounds"));
+        fixture = dir.File("events.tlproj");
+        ASSERT_TRUE(WriteEventsFixture(dir.File("sounds"), dir.File("data/Tessaloom"), fixture));
+    }
+    ProgramRun RunScript(const std::string& script) {
+        ProgramRun run = Run(script, {{"HOME", dir.File("home")}, {"XDG_DATA_HOME", dir.File("data")}});
+        if (const char* keep = std::getenv("TL_KEEP_SCREENSHOTS"))
+            for (const auto& entry : fs::directory_iterator(dir.path()))
+                if (entry.path().extension() == ".png")
+                    fs::copy_file(entry.path(), fs::path(keep) / entry.path().filename(),
+                                  fs::copy_options::overwrite_existing);
+        return run;
+    }
+    std::string fixture;
+};
+
+}  // namespace
+
+TEST_F(EventsWindow, TheNextButtonDrawsAnotherSoundAndUndoTakesItBack) {
+    // Where the rows are; the whoosh (event 4) is outside the folder.
+    ProgramRun first = RunScript("project " + fixture + "\nframes 4\nscreenshot list.png\ndump rows.txt\n");
+    ASSERT_EQ(first.exitCode, 0) << first.log;
+    Dump rows = ReadStateDump(dir.File("rows.txt"));
+    const int whoosh = RowOf(rows, 1, 4);
+    ASSERT_GE(whoosh, 0);
+    const std::string row = RowCentre(rows, whoosh);
+
+    // Two clicks: selected, then expanded with its two layer lines.
+    ProgramRun second = RunScript("project " + fixture + "\nframes 4\nclick " + row + "\nframes 2\nclick " + row +
+                                  "\nframes 3\nscreenshot expanded.png\ndump expanded.txt\n");
+    ASSERT_EQ(second.exitCode, 0) << second.log;
+    Dump expanded = ReadStateDump(dir.File("expanded.txt"));
+    EXPECT_EQ(expanded["events.expanded"], "4");
+    const int line = RowOf(expanded, 2, 8);
+    ASSERT_GE(line, 0) << "the first layer of event 4 is result 8";
+    const std::string key = "events.row." + std::to_string(line);
+    const std::string next = At(Number(expanded, key + ".nextX"), Number(expanded, key + ".y"));
+    const std::string before = expanded["events.result.8.file"];
+
+    const std::string script = "project " + fixture + "\nframes 4\nclick " + row + "\nframes 2\nclick " + row +
+                               "\nframes 3\nclick " + next + "\nwait 2.5\ndump rerolled.txt\nkey ctrl+Z\nframes 3\n"
+                               "dump undone.txt\ndiscard\n";
+    ProgramRun run = RunScript(script);
+    ASSERT_EQ(run.exitCode, 0) << run.log;
+    Dump rerolled = ReadStateDump(dir.File("rerolled.txt"));
+    Dump undone = ReadStateDump(dir.File("undone.txt"));
+    EXPECT_NE(rerolled["events.result.8.file"], before) << run.log;
+    EXPECT_FALSE(rerolled["events.result.8.file"].empty());
+    EXPECT_EQ(undone["events.result.8.file"], before);
+}
+
+TEST_F(EventsWindow, DeleteFromTheRowMenuRemovesAnEventAndUndoRestoresItsLayers) {
+    ProgramRun first = RunScript("project " + fixture + "\nframes 4\ndump rows.txt\n");
+    ASSERT_EQ(first.exitCode, 0) << first.log;
+    Dump rows = ReadStateDump(dir.File("rows.txt"));
+    const int whoosh = RowOf(rows, 1, 4);
+    ASSERT_GE(whoosh, 0);
+    const std::string row = RowCentre(rows, whoosh);
+
+    // The menu opens at the pointer; the dump tells where Delete is.
+    const std::string script = "project " + fixture + "\nframes 4\nclick " + row + " right\nframes 3\n"
+                               "screenshot menu.png\ndump menu.txt\n";
+    ProgramRun menu = RunScript(script);
+    ASSERT_EQ(menu.exitCode, 0) << menu.log;
+    Dump open = ReadStateDump(dir.File("menu.txt"));
+    ASSERT_TRUE(open.count("events.menu.delete.y")) << "the menu is open";
+    const std::string del = At(Number(open, "events.menu.delete.x"), Number(open, "events.menu.delete.y"));
+
+    const std::string flow = "project " + fixture + "\nframes 4\nclick " + row + " right\nframes 3\nclick " + del +
+                             "\nwait 1.5\ndump deleted.txt\nkey ctrl+Z\nwait 1.5\ndump restored.txt\ndiscard\n";
+    ProgramRun run = RunScript(flow);
+    ASSERT_EQ(run.exitCode, 0) << run.log;
+    Dump deleted = ReadStateDump(dir.File("deleted.txt"));
+    Dump restored = ReadStateDump(dir.File("restored.txt"));
+    EXPECT_EQ(deleted["events.count"], "4");
+    EXPECT_EQ(deleted["events.results"], "8");
+    EXPECT_EQ(restored["events.count"], "5");
+    EXPECT_EQ(restored["events.results"], "10");
+    EXPECT_EQ(restored["events.result.8.event"], "4");
+}
