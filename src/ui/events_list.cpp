@@ -490,14 +490,16 @@ void DrawEventsList(const DocumentContext& ctx, VideoPlayer* video) {
 void DrawEventsListPanel(const UILayout& layout) {
     const LayoutRect rect = TabPanelRect(layout);
     if (rect.width <= 0 || rect.height <= 0) return;
+    // The fill goes on the main window's list: the child clips half its
+    // padding away at its edges.
+    const ImVec2 origin = Add(ImGui::GetWindowPos(), rect.x, rect.y);
+    ImGui::GetWindowDrawList()->AddRectFilled(origin, Add(origin, rect.width, rect.height), gTheme.panelBg);
     ImGui::SetCursorPos(ImVec2(rect.x, rect.y));
     ImGui::PushStyleVar(ImGuiStyleVar_WindowPadding, ImVec2(10, 8));
     ImGui::BeginChild("##events_panel", ImVec2(rect.width, rect.height), false,
                       ImGuiWindowFlags_NoScrollbar | ImGuiWindowFlags_NoScrollWithMouse | ImGuiWindowFlags_AlwaysUseWindowPadding);
     ImGui::PopStyleVar();
     NoteRegionDrawn("##events_panel");
-    const ImVec2 p = ImGui::GetWindowPos(), s = ImGui::GetWindowSize();
-    ImGui::GetWindowDrawList()->AddRectFilled(p, Add(p, s.x, s.y), gTheme.panelBg);
     DrawEventsList(ProgramDocumentContext(), &gVideoPlayer);
     ImGui::EndChild();
 }

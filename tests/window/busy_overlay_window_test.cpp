@@ -110,7 +110,7 @@ TEST(BusyOverlayWindow, AJobFreezesTheWindowBehindTheCardAndGivesItBack) {
     EXPECT_EQ(full["busy.full"], "1");
     EXPECT_EQ(full["busy.overlay"], "0");
     EXPECT_EQ(full["busy.liveBlock"], "1");
-    EXPECT_EQ(full["regions"], "##main ##title ##video_area ##transport ##timeline ##footer");
+    EXPECT_EQ(full["regions"], "##main ##title ##video_area ##events_panel ##transport ##timeline ##footer");
     ASSERT_TRUE(ReadPng(dir.File("full.png"), shot));
     EXPECT_EQ(shot.PackedAt(videoX, videoY), palette.videoBg | 0xFF000000u);
 }

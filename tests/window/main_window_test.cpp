@@ -34,7 +34,7 @@ TEST_F(MainWindow, BandsShowTheirPaletteColours) {
     ASSERT_TRUE(ReadPng(dir.File("shot.png"), shot));
     ASSERT_EQ(shot.width, 1280);
     ASSERT_EQ(shot.height, 720);
-    EXPECT_EQ(dump["regions"], "##main ##title ##video_area ##transport ##timeline ##footer");
+    EXPECT_EQ(dump["regions"], "##main ##title ##video_area ##events_panel ##transport ##timeline ##footer");
 
     ThemePalette startup = StartupPalette();
     float title = Field(dump, "layout.titleBarHeight");
@@ -49,8 +49,8 @@ TEST_F(MainWindow, BandsShowTheirPaletteColours) {
     // Between the toolbar's left group and the trim at its right end.
     EXPECT_EQ(shot.PackedAt(850, transportY), Opaque(startup.transportBg));
     EXPECT_EQ(shot.PackedAt(4, timelineY), Opaque(startup.windowBg)) << "the timeline's margin";
-    // The video box ends where the layout says: the tab panel shows the window.
-    EXPECT_EQ(shot.PackedAt(static_cast<int>(videoW) + 2, videoY), Opaque(startup.windowBg));
+    // The video box ends where the layout says: the events tab's panel follows.
+    EXPECT_EQ(shot.PackedAt(static_cast<int>(videoW) + 2, videoY), Opaque(startup.panelBg));
     EXPECT_EQ(shot.PackedAt(static_cast<int>(videoW) - 2, videoY), Opaque(startup.videoBg));
 }
 
