@@ -5,7 +5,7 @@
 //   Helpers
 //   SortEventsList / SummarizeLayerWeights
 //   BuildListRows / FirstRowAt / EventRowY / FolderMembers
-//   ApplyRowClick / ApplyFolderHeaderClick / FocusDrawModeOnSelection
+//   ApplyRowClick / ApplyFolderHeaderClick
 //   Folder edits
 //   SaveFolderAsChain
 //   Scene selector
@@ -186,7 +186,7 @@ std::vector<int> FolderMembers(const AppState& app, const std::vector<Event>& ev
 }
 
 // ---------------------------------------------------------------------------
-// ApplyRowClick / ApplyFolderHeaderClick / FocusDrawModeOnSelection
+// ApplyRowClick / ApplyFolderHeaderClick
 // ---------------------------------------------------------------------------
 
 void ApplyRowClick(const DocumentContext& ctx, int eventIndex, const ListClick& click) {
@@ -203,7 +203,8 @@ void ApplyRowClick(const DocumentContext& ctx, int eventIndex, const ListClick& 
     } else {
         ClickSelectEvent(app, eventIndex, events, click.alt);
     }
-    FocusDrawModeOnSelection(app, *ctx.project);
+    if (app.curveDrawMode && app.drawViewSaved && !app.selectedEvents.empty())
+        FocusDrawModeOnSelection(app, *ctx.project);
     StopLayerAudition(*ctx.engine, app);
 }
 
@@ -233,24 +234,6 @@ void ApplyFolderHeaderClick(AppState& app, const std::vector<Event>& events, std
     }
     const std::string name(folder);
     if (!app.collapsedFolders.erase(name)) app.collapsedFolders.insert(name);
-}
-
-void FocusDrawModeOnSelection(AppState& app, const Project& project) {
-    if (!app.curveDrawMode || !app.drawViewSaved) return;
-    bool any = false;
-    float start = 0, end = 0;
-    for (int i : app.selectedEvents) {
-        if (i < 0 || size_t(i) >= project.events.size()) continue;
-        const Event& e = project.events[size_t(i)];
-        const float s = e.time - e.syncOffset;
-        start = any ? std::min(start, s) : s;
-        end = any ? std::max(end, s + e.duration) : s + e.duration;
-        any = true;
-    }
-    if (!any) return;
-    app.drawFocusStart = start;
-    app.drawFocusEnd = end;
-    if (end > start) ShowFocusSpan(app, project.totalDuration);
 }
 
 // ---------------------------------------------------------------------------

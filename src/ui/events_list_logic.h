@@ -8,7 +8,6 @@
 //   ListRow / BuildListRows / FirstRowAt     folder headers, event rows and layer lines with their y
 //   FolderMembers                            the events of a folder, in list order
 //   ListClick / ApplyRowClick / ApplyFolderHeaderClick   the selection rules of a click
-//   FocusDrawModeOnSelection                 draw mode's zoom follows a new selection
 //   RenameFolder / UngroupFolder / DeleteFolder / MoveSelectionToFolder / RemoveSelectionFromFolders
 //   BeginFolderRename / EndFolderRename       the folder name field's state
 //   FolderSaveOutcome / SaveFolderAsChain     "Save as Chain" of a folder header
@@ -111,8 +110,8 @@ struct ListClick {
 // A click on an event row: Shift selects the range from the anchor in list
 // order, Ctrl toggles the event, a click on the only selected event toggles
 // its expansion, any other click selects it (with its linked folder unless
-// Alt). Then draw mode's zoom follows the selection and a running audition
-// stops.
+// Alt). Then, in draw mode with a saved view, the zoom follows the new
+// selection (FocusDrawModeOnSelection), and a running audition stops.
 void ApplyRowClick(const DocumentContext& ctx, int eventIndex, const ListClick& click);
 
 // A click on a folder header. Ctrl adds the folder's events to the
@@ -121,10 +120,6 @@ void ApplyRowClick(const DocumentContext& ctx, int eventIndex, const ListClick& 
 // folder collapses or expands.
 void ApplyFolderHeaderClick(AppState& app, const std::vector<Event>& events, std::string_view folder,
                             const ListClick& click);
-
-// While draw mode keeps a saved view and something is selected, the focus
-// span becomes the selection's and the view shows it.
-void FocusDrawModeOnSelection(AppState& app, const Project& project);
 
 // ---------------------------------------------------------------------------
 // Folder edits

@@ -304,6 +304,11 @@ bool SetCurveDrawMode(AppState& app, const Project& project, bool on) {
     app.drawViewSaved = true;
     app.curveDrawMode = true;
     app.laneMode = 2;
+    FocusDrawModeOnSelection(app, project);
+    return true;
+}
+
+void FocusDrawModeOnSelection(AppState& app, const Project& project) {
     bool any = false;
     float start = 0, end = 0;
     for (int index : app.selectedEvents) {
@@ -317,7 +322,6 @@ bool SetCurveDrawMode(AppState& app, const Project& project, bool on) {
     app.drawFocusStart = start;
     app.drawFocusEnd = end;
     if (end > start) ShowFocusSpan(app, project.totalDuration);
-    return true;
 }
 
 bool ToggleCurveDrawMode(AppState& app, const Project& project) {

@@ -11,7 +11,7 @@
 //   ClampTimelineView / ShowFocusSpan / FitTimelineView / PanTimelineView / FollowPlayhead
 //   ScrollThumb / ScrollThumbFor / ScrollViewByThumb
 //   DrawModeBlock / CurveDrawModeBlock / CurveDrawModeTooltip
-//   SetCurveDrawMode / ToggleCurveDrawMode / KeepCurveDrawModeValid
+//   SetCurveDrawMode / ToggleCurveDrawMode / KeepCurveDrawModeValid / FocusDrawModeOnSelection
 //   DropMarkerPulse
 //
 // No GUI here: times are seconds, x and widths are points. Functions that
@@ -137,6 +137,10 @@ const char* CurveDrawModeTooltip(DrawModeBlock block);
 // Spot or a Clip is selected. Leaving restores what was saved.
 bool SetCurveDrawMode(AppState& app, const Project& project, bool on);
 bool ToggleCurveDrawMode(AppState& app, const Project& project);
+// The focus span becomes the selected events' span and, when it is not
+// empty, the view shows it (entering draw mode, and a new selection made
+// while in it).
+void FocusDrawModeOnSelection(AppState& app, const Project& project);
 // Leaves draw mode when the selection is no longer exactly one event.
 void KeepCurveDrawModeValid(AppState& app, const Project& project);
 
