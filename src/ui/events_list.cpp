@@ -34,6 +34,7 @@
 #include "ui/icons.h"
 #include "ui/result_layers_logic.h"
 #include "ui/style_scopes.h"
+#include "ui/timeline_frame.h"
 #include "ui/ui_colors.h"
 #include "ui/ui_layout.h"
 #include "ui/widgets.h"
@@ -310,7 +311,7 @@ void DrawEventRow(const DocumentContext& ctx, const ListRow& row, float width, b
     // Right to left: the timecode, the weight strip, then the name takes what is left.
     const std::string tc = EventRowTimecode(project, event);
     ImFont* small = app.fontSmall ? app.fontSmall : ImGui::GetFont();
-    const float smallSize = app.fontSmall ? app.fontSmall->FontSize : font;
+    const float smallSize = app.fontSmall ? FontPoints(app.fontSmall) : font;
     const float tcWidth = small->CalcTextSizeA(smallSize, 1e9f, 0, tc.c_str()).x;
     const float tcX = p.x + width - tcWidth - 6;
     draw->AddText(small, smallSize, ImVec2(tcX, p.y + (row.height - smallSize) / 2), gTheme.textMuted, tc.c_str());
