@@ -246,6 +246,12 @@ bool ToggleLayerAudition(const DocumentContext& ctx, int resultIndex, VideoPlaye
 
 void KeepLayerAuditionValid(AudioEngine& engine, AppState& app) {
     if (app.auditionResult < 0) return;
+    // Stopped transport: the solo would otherwise outlive the audition and
+    // silence every other layer at the next play.
+    if (!engine.playing.load()) {
+        StopLayerAudition(engine, app);
+        return;
+    }
     if (engine.soloVoice.load() != app.auditionVoice) {
         // Another panel soloed something else, or cleared the solo.
         app.auditionVoice = -1;

@@ -67,8 +67,9 @@ bool DislikeLayer(const DocumentContext& ctx, int resultIndex);
 bool ToggleLayerAudition(const DocumentContext& ctx, int resultIndex, VideoPlayer* video);
 // Ends the audition (lastAuditionResult keeps it). Nothing when none runs.
 void StopLayerAudition(AudioEngine& engine, AppState& app);
-// Each frame: the audition ends when another panel took the solo or its
-// voice no longer carries the layer's id. Skipped when the lock is busy.
+// Each frame: the audition ends when the transport stopped, another panel
+// took the solo, or its voice no longer carries the layer's id (that last
+// check is skipped for a frame when the lock is busy).
 void KeepLayerAuditionValid(AudioEngine& engine, AppState& app);
 
 // Marked by the buttons of one event's layer lines; at most one is run,

@@ -209,6 +209,13 @@ TEST(ResultLayers, AnAuditionSolosTheVoiceAndEndsWhenTheVoiceChanges) {
     EXPECT_EQ(rig.app->auditionResult, -1);
     EXPECT_EQ(rig.engine->soloVoice.load(), -1);
 
+    // Stopping the transport ends it too, so the solo does not outlive it.
+    ASSERT_TRUE(ToggleLayerAudition(ctx, b, nullptr));
+    rig.engine->playing.store(0);
+    KeepLayerAuditionValid(*rig.engine, *rig.app);
+    EXPECT_EQ(rig.engine->soloVoice.load(), -1);
+    EXPECT_EQ(rig.app->lastAuditionResult, b);
+
     rig.engine->voices.clear();
     EXPECT_FALSE(ToggleLayerAudition(ctx, a, nullptr)) << "no voice, no audition";
 }
