@@ -410,6 +410,8 @@ void DrawRows(const DocumentContext& ctx, VideoPlayer* video) {
     const float width = ImGui::GetContentRegionAvail().x;
     const float top = ImGui::GetCursorPosY();
 
+    // Nothing in a row changes the number of events or layers (deletions
+    // come from the menus, drawn after the rows), so the rows stay valid.
     PendingLayerActions pending;
     int pendingEvent = -1;
     bool inFolder = false;
@@ -425,7 +427,6 @@ void DrawRows(const DocumentContext& ctx, VideoPlayer* video) {
     for (size_t k = firstRow; k < rows.size(); ++k) {
         const ListRow& row = rows[k];
         if (row.y + top > scroll + viewHeight) break;
-        if (size_t(k) >= rows.size()) break;
         ImGui::SetCursorPosY(top + row.y);
         const ImVec2 at = ImGui::GetCursorScreenPos();
         EventsListReport::Row report{int(row.kind), row.index, at.x, at.y, width, row.height, -1};
@@ -441,9 +442,6 @@ void DrawRows(const DocumentContext& ctx, VideoPlayer* video) {
             report.nextX = DrawResultLayerLine(ctx, row.index, width, row.height - 4, pending, video);
         }
         gEventsListReport.rows.push_back(report);
-        // A folder edit may have replaced the events (Delete Group): the
-        // rows of this frame are stale, the next frame rebuilds them.
-        if (gList.rows.size() != rows.size() || app.eventsListOrder.size() != project.events.size()) break;
     }
     if (pendingEvent >= 0) StartPendingLayerAction(ctx, pending);
 
