@@ -36,7 +36,7 @@
 #include "recipes/recipe_placement.h"
 #include "render/bounce.h"
 #include "ui/event_commands.h"
-#include "ui/event_context_menu.h"
+#include "ui/event_menu_logic.h"
 #include "ui/timeline_logic.h"
 #include "ui/scene_ops.h"
 #include "ui/trace_view_logic.h"
