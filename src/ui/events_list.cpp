@@ -108,9 +108,10 @@ void DrawSceneCombo(const DocumentContext& ctx, VideoPlayer* video, float width)
         if (app.sceneRenameFocus) ImGui::SetKeyboardFocusHere();
         const bool entered = ImGui::InputText("##scnren", app.sceneNameEdit, sizeof app.sceneNameEdit,
                                               ImGuiInputTextFlags_EnterReturnsTrue | ImGuiInputTextFlags_AutoSelectAll);
-        const bool first = app.sceneRenameFocus;
-        app.sceneRenameFocus = false;
-        if (entered || (!first && !ImGui::IsItemActive())) FinishListSceneRename(ctx);
+        // The focus request stands until the field has it: only then does
+        // losing it (a click elsewhere) end the edit.
+        if (ImGui::IsItemActive()) app.sceneRenameFocus = false;
+        if (entered || (!app.sceneRenameFocus && !ImGui::IsItemActive())) FinishListSceneRename(ctx);
         return;
     }
     const bool active = app.activeScene >= 0 && size_t(app.activeScene) < project.scenes.size();
@@ -151,6 +152,7 @@ void DrawScenesRow(const DocumentContext& ctx, VideoPlayer* video) {
     ImGui::SameLine();
     const char* addBlocked = SceneAddBlockedText(app);
     if (IconButton("\uF067##scadd", button, false, addBlocked ? addBlocked : blocked)) AddSceneFromList(ctx);
+    gEventsListReport.sceneAddX = (ImGui::GetItemRectMin().x + ImGui::GetItemRectMax().x) / 2;
     TooltipIfHovered(addBlocked ? addBlocked : blocked ? blocked : "Save work area as scene (Ctrl+B)");
 
     ImGui::SameLine();
@@ -195,10 +197,9 @@ void DrawFolderHeader(const DocumentContext& ctx, const ListRow& row, float widt
         if (app.folderEditFocus) ImGui::SetKeyboardFocusHere();
         const bool entered = ImGui::InputText("##fedit", app.folderEditBuffer, sizeof app.folderEditBuffer,
                                               ImGuiInputTextFlags_EnterReturnsTrue | ImGuiInputTextFlags_AutoSelectAll);
-        const bool firstFrame = app.folderEditFocus;
-        app.folderEditFocus = false;
+        if (ImGui::IsItemActive()) app.folderEditFocus = false;
         if (entered) RenameFolder(ctx, folder, TrimmedView(app.folderEditBuffer));
-        if (entered || (!firstFrame && !ImGui::IsItemActive())) EndFolderRename(app);
+        if (entered || (!app.folderEditFocus && !ImGui::IsItemActive())) EndFolderRename(app);
         ImGui::PopID();
         return;
     }

@@ -36,7 +36,8 @@ struct EventsListReport {
     };
     std::vector<Row> rows;  // the rows drawn, top to bottom
     float dropZoneY = -1;   // the drop zone's top, screen; -1 when out of view
-    float scenesComboX = 0, scenesComboY = 0;
+    float sceneAddX = 0;
+    float scenesComboX = 0, scenesComboY = 0;  // the scene combo's centre; "##scadd" at sceneAddX
 };
 extern EventsListReport gEventsListReport;
 

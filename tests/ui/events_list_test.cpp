@@ -4,6 +4,7 @@
 // only the rows in view are drawn.
 #include <gtest/gtest.h>
 
+#include <SDL.h>
 #include <imgui.h>
 
 #include <memory>
@@ -30,6 +31,7 @@ struct ListWidgetRig {
     std::unique_ptr<SoundLibrary> library = std::make_unique<SoundLibrary>();
     std::unique_ptr<AudioEngine> engine = std::make_unique<AudioEngine>();
     ListWidgetRig(int events, int inFolder) {
+        gui.MapKeysAsSdl();
         ResetEngineVoices(*engine, 48000, 0);
         project->totalDuration = 600;
         for (int i = 0; i < events; ++i) {
@@ -67,6 +69,14 @@ struct ListWidgetRig {
         }
         gui.SetButton(0, false);
         Frame();
+        Frame();
+    }
+    void Type(const char* text) {
+        gui.TypeText(text);
+        Frame();
+        gui.SetKey(SDL_SCANCODE_RETURN, true);
+        Frame();
+        gui.SetKey(SDL_SCANCODE_RETURN, false);
         Frame();
     }
     std::string Folder(int e) const { return std::string(TextFieldView(project->events[size_t(e)].folder)); }
@@ -130,4 +140,36 @@ TEST(EventsListWidget, OnlyTheRowsInViewAreDrawnAndAScrollRequestCentresTheSelec
     const ImVec2 row = rig.Row(1, 300);
     EXPECT_GT(row.y, 150);
     EXPECT_LT(row.y, 500);
+}
+
+TEST(EventsListWidget, NamesAreTypedInPlaceForAFolderAndForANewScene) {
+    ListWidgetRig rig(3, 2);
+    const ImVec2 header = rig.Row(0, 0);
+    rig.gui.MoveMouse(header.x, header.y);
+    for (bool down : {true, false, true, false}) {  // a double click
+        rig.gui.SetButton(0, down);
+        rig.Frame();
+    }
+    rig.Frame();
+    ASSERT_TRUE(rig.app->folderEditing);
+    rig.Type("Gates");  // the name was selected whole: typing replaces it
+    EXPECT_FALSE(rig.app->folderEditing);
+    EXPECT_EQ(rig.Folder(0), "Gates");
+    EXPECT_EQ(rig.Folder(1), "Gates");
+    EXPECT_EQ(rig.app->undoHistory.undo.size(), 1u);
+
+    // "##scadd" on a work area: one scene, its name open in the list.
+    rig.app->workAreaIn = 10;
+    rig.app->workAreaOut = 20;
+    rig.Frame();
+    rig.gui.Click(gEventsListReport.sceneAddX, gEventsListReport.scenesComboY, [&] { rig.Frame(); });
+    ASSERT_EQ(rig.project->scenes.size(), 1u);
+    ASSERT_TRUE(rig.app->sceneListRenaming);
+    rig.Frame();
+    rig.Frame();
+    EXPECT_FALSE(rig.app->sceneRenameFocus) << "the field has taken the focus";
+    rig.Type("Street");
+    EXPECT_FALSE(rig.app->sceneListRenaming);
+    EXPECT_STREQ(rig.project->scenes[0].name, "Street");
+    EXPECT_EQ(rig.app->undoHistory.undo.size(), 2u) << "the scene and its first name: one step";
 }
