@@ -54,7 +54,8 @@
 //   clock STEP          from now on the interface clock (InterfaceClock) moves
 //                       STEP seconds with every frame drawn, whatever the
 //                       frames cost: fades, lingering and test jobs then play
-//                       the same on a loaded machine
+//                       the same on a loaded machine (at a test job's end the
+//                       clock waits for the job's thread to see it)
 //   wait SECONDS        draw frames for SECONDS (of the interface clock after
 //                       "clock", else of wall time)
 //   job SECONDS [full]  queue a cancellable busy task with a progress bar whose
