@@ -57,6 +57,7 @@
 #include "ui/imgui_compat.h"
 #include "ui/job_protocol.h"
 #include "ui/events_list.h"
+#include "ui/events_tab.h"
 #include "ui/library_panel.h"
 #include "ui/tab_row.h"
 #include "ui/timeline_panel.h"
@@ -390,6 +391,7 @@ int RunShell(int argc, char** argv) {
     RegisterStateDump(DumpLibraryPanel);
     RegisterStateDump(DumpProjectFields);
     RegisterStateDump(DumpEventsList);
+    RegisterStateDump(DumpInspector);
     RunMainLoop(shell, frames, app, driver.get());
     StopSecondLaunchListener();
     int exitCode = driver ? TestDriverExitCode(*driver) : 0;

@@ -51,6 +51,7 @@
 #include "ui/frame_commands.h"
 #include "ui/imgui_compat.h"
 #include "ui/job_protocol.h"
+#include "ui/events_tab.h"
 #include "ui/launcher.h"
 #include "ui/launcher_logic.h"
 #include "ui/notices.h"
@@ -154,7 +155,7 @@ void DrawRegions(AppState& app, const UILayout& layout) {
     // The active tab's panel (activeTab: 0 events, 1 trace, 2 library,
     // 3 mixer, 4 export, 5 settings) draws itself at TabPanelRect(layout).
     // The events tab shows its list; the inspector joins above it.
-    if (app.activeTab == 0) DrawEventsListPanel(layout);
+    if (app.activeTab == 0) DrawEventsTab(ImGui::GetWindowDrawList(), layout);
     if (app.activeTab == 2) DrawLibraryPanel(ImGui::GetWindowDrawList(), layout);
 
     if (BeginRegion("##transport", TransportRect(layout))) {
