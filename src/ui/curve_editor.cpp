@@ -9,6 +9,7 @@
 #include <imgui.h>
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 
 #include "app/app_state.h"
@@ -85,12 +86,15 @@ void DrawBands(ImDrawList* dl, const ImVec2& p0, const ImVec2& p1, float alpha) 
     static const char* const kLeft[] = {"Air", "High", "Mid", "Low", "Sub"};
     static const char* const kRight[] = {"6k", "2k", "750", "150", "20"};
     const float centres[] = {0.9f, 0.7f, 0.5f, 0.3f, 0.1f};
-    const float fh = ImGui::GetFontSize();
+    // Five labels share the height: a smaller size keeps them apart.
+    ImFont* font = ImGui::GetFont();
+    const float fh = std::min(ImGui::GetFontSize() * 0.8f, h / 5.0f);
+    if (fh < 6) return;
     for (int i = 0; i < 5; ++i) {
         const float y = p0.y + (1 - centres[i]) * h - fh / 2;
-        dl->AddText(ImVec2(p0.x + 3, y), At(gTheme.textDim, int(alpha * 0x48)), kLeft[i]);
-        const float w = ImGui::CalcTextSize(kRight[i]).x;
-        dl->AddText(ImVec2(p1.x - 3 - w, y), At(gTheme.textDim, int(alpha * 0x37)), kRight[i]);
+        dl->AddText(font, fh, ImVec2(p0.x + 3, y), At(gTheme.textDim, int(alpha * 0x48)), kLeft[i]);
+        const float w = font->CalcTextSizeA(fh, FLT_MAX, 0, kRight[i]).x;
+        dl->AddText(font, fh, ImVec2(p1.x - 3 - w, y), At(gTheme.textDim, int(alpha * 0x37)), kRight[i]);
     }
 }
 

@@ -65,7 +65,7 @@ struct TabState {
 TabState gTab;
 
 constexpr const char* kIconRevise = "\uF021";
-constexpr const char* kIconReplace = "\uF0EC";
+constexpr const char* kIconReplace = "\uF07C";  // folder-open
 constexpr const char* kIconAdd = "\uF067";
 constexpr const char* kIconScale = "\uF001";
 constexpr const char* kIconScene = "\uF008";
@@ -116,9 +116,9 @@ void NoteInspectorItem(const char* id) {
 }
 
 float InspectorHeightFor(float tabHeight) {
-    // The inspector takes a little over half; the list keeps room for its
-    // heading, the scenes row and a few rows.
-    return std::max(0.0f, std::min(std::max(tabHeight * 0.55f, 260.0f), tabHeight - 150.0f));
+    // The inspector takes about two thirds (its rows scroll); the list keeps
+    // room for its heading, the scenes row and a few rows.
+    return std::max(0.0f, std::min(tabHeight * 0.64f, tabHeight - 96.0f));
 }
 
 namespace {
@@ -278,7 +278,9 @@ void DrawCurves(const DocumentContext& ctx, VideoPlayer* video, int e, float wid
     Event& ev = ctx.project->events[size_t(e)];
     ImDrawList* dl = ImGui::GetWindowDrawList();
     const float alpha = ev.muted ? 0.25f : 1.0f;
-    const float curveHeight = std::max(40.0f, ImGui::GetFontSize() * 3.6f);
+    // The curves follow the inspector's height, so that in a short panel the
+    // rows under them stay in reach without scrolling far.
+    const float curveHeight = std::clamp(ImGui::GetWindowHeight() / 5.0f, 36.0f, 90.0f);
     const ImGuiIO& io = ImGui::GetIO();
 
     if (ev.shape != kShapeBed) {

@@ -417,6 +417,7 @@ bool ReplaceClipFile(const DocumentContext& ctx, int event, const std::string& p
     const FileRef ref = FileRegistry::Instance().FileRefForPath(path);
     CopyTextField(ev.pinnedFile, path);
     ev.pinnedFileId = ref.id;
+    ev.hasPinnedFiles = true;  // the single pin is saved only with the flag
     // The old file's peaks would be drawn for the new one.
     EraseWaveformPeaks(old);
     ForgetClipHeader(gClipHeaderCache, old);

@@ -81,7 +81,7 @@ TEST(InspectorLevels, DecibelMapKeepsAFloorAndBatchMovesKeepDifferences) {
     EXPECT_FLOAT_EQ(rig.engine->voices[0].eventGain.load(), rig.E(a).gain);
     EXPECT_FLOAT_EQ(rig.engine->voices[1].eventGain.load(), rig.E(b).gain);
     EXPECT_FLOAT_EQ(rig.engine->voices[0].gain.load(), 1.0f);
-    MoveBatchVolume(*rig.project, *rig.engine, {a, b}, 10);  // −3 + 10 stops at 0
+    MoveBatchVolume(*rig.project, *rig.engine, {a, b}, 8);  // −3 + 8 stops at 0
     EXPECT_FLOAT_EQ(rig.E(a).gain, 1.0f);
     EXPECT_NEAR(GainToDb(rig.E(b).gain), -1.0f, 1e-3f);
     EXPECT_EQ(rig.UndoDepth(), 0u);  // levels take no undo step
@@ -197,7 +197,8 @@ TEST(InspectorControls, KeywordSessionTakesOneStepHoldingTheOldText) {
 TEST(InspectorControls, BusTogglesWriteMinusOneForTheShapesOwnGroup) {
     InspectorRig rig;
     const DocumentContext ctx = rig.Ctx();
-    const int spot = rig.Add(kShapeSpot), fill = rig.Add(kShapeFill);
+    // A Fill always plays on the background group; Spots and Blooms toggle.
+    const int spot = rig.Add(kShapeSpot), fill = rig.Add(kShapeBloom);
     const int own = ShapeMixGroup(kShapeSpot);
     const int other = own == 2 ? 1 : 2;
     RenderResult r;

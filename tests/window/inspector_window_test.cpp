@@ -35,7 +35,8 @@ bool WriteInspectorFixture(const std::string& folder, const std::string& indexFo
     library.path = folder;
     AudioSpec spec;
     spec.seconds = 1;
-    const std::string file = folder + "/wash basin.wav";
+    spec.container = "flac";  // "wav" would be a keyword too
+    const std::string file = folder + "/wash basin.flac";
     if (!WriteTestAudio(file, spec)) return false;
     LibraryEntry entry;
     entry.path = file;
@@ -47,7 +48,7 @@ bool WriteInspectorFixture(const std::string& folder, const std::string& indexFo
     library.entries.push_back(entry);
     for (int k = 0; k < 2; ++k) {
         Event e = MakeEvent(p, 3.0f + 6.0f * float(k), kShapeBloom, 0.5f);
-        CopyTextField(e.keywords, "door");
+        CopyTextField(e.keywords, "door ");  // typing goes on after the blank
         e.gain = k == 0 ? 0.5f : 0.25f;
         p.events.push_back(e);
     }
@@ -113,19 +114,18 @@ TEST_F(InspectorWindow, KeywordsCompleteFromTheLibraryAndUndoRestoresTheOldText)
     Dump one = Selected("one");
     ASSERT_EQ(one["inspector.state"], "1");
     const float fx = Number(one, "inspector.item.evkeywords.x"), fy = Number(one, "inspector.item.evkeywords.y");
-    const float gy = Number(one, "inspector.item.evgain.y");
     // Type at the end of "door", take the first completion, leave the field
     // (a click on the empty side of the level row), then undo.
     const std::string script = "project " + fixture + "\nframes 4\nclick " + row + "\nframes 3\nclick " +
-                               At(fx + fx / 2, fy) + "\nframes 2\ntext  wa\nframes 3\nkey Down\nframes 2\n"
-                               "key Return\nframes 3\nscreenshot typed.png\nclick " + At(fx * 1.9f, gy + 40) +
+                               At(fx + 150, fy) + "\nframes 2\ntext wa\nframes 3\nkey Down\nframes 2\n"
+                               "key Return\nframes 3\nscreenshot typed.png\nclick " + At(fx + 150, fy - 30) +
                                "\nframes 2\ndump typed.txt\nkey ctrl+Z\nframes 3\ndump undone.txt\ndiscard\n";
     ProgramRun run = RunScript(script);
     ASSERT_EQ(run.exitCode, 0) << run.log;
     Dump typed = ReadStateDump(dir.File("typed.txt"));
     Dump undone = ReadStateDump(dir.File("undone.txt"));
-    EXPECT_EQ(typed["inspector.event.0.keywords"], "door wash") << run.log;
-    EXPECT_EQ(undone["inspector.event.0.keywords"], "door");
+    EXPECT_EQ(typed["inspector.event.0.keywords"], "door wash ") << run.log;  // completion adds the blank
+    EXPECT_EQ(undone["inspector.event.0.keywords"], "door ");
 }
 
 TEST_F(InspectorWindow, ABatchGainDragChangesBothEvents) {
