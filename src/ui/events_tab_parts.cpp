@@ -17,6 +17,7 @@
 #include "document/event.h"
 #include "document/project.h"
 #include "document/text_util.h"
+#include "document/undo.h"
 #include "library/file_caches.h"
 #include "library/file_registry.h"
 #include "library/sound_library.h"
@@ -308,6 +309,7 @@ void DrawBatchInspector(const DocumentContext& ctx, float width) {
                           ImGui::ColorConvertU32ToFloat4(gParts.batchPitchHovered ? gTheme.text : gTheme.textMuted));
     if (ImGui::DragFloat("##batchpitch", &semis, 1.0f, 0, 24, "\xC2\xB1%.0f semitones", ImGuiSliderFlags_AlwaysClamp))
         SetBatchPitch(project, selected, semis);
+    if (ImGui::IsItemActivated()) PushUndoSnapshot(ctx);  // pitch is part of the document
     ImGui::PopStyleColor();
     gParts.batchPitchHovered = ImGui::IsItemHovered() || ImGui::IsItemActive();
     NoteInspectorItem("##batchpitch");
