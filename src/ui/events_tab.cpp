@@ -106,7 +106,7 @@ bool InspectorBusButton(const char* label, int group, float size, const char* bl
 }
 
 void InspectorTip(const char* text) {
-    if (text && ImGui::IsItemHovered(ImGuiHoveredFlags_AllowWhenDisabled)) ShowStyledTooltip("%s", text);
+    if (text && *text && ImGui::IsItemHovered(ImGuiHoveredFlags_AllowWhenDisabled)) ShowStyledTooltip("%s", text);
 }
 
 void NoteInspectorItem(const char* id) {
@@ -115,10 +115,11 @@ void NoteInspectorItem(const char* id) {
     gInspectorReport.items[hash ? hash : id] = {(a.x + b.x) / 2, (a.y + b.y) / 2};
 }
 
-float InspectorHeightFor(float tabHeight) {
-    // The inspector takes about two thirds (its rows scroll); the list keeps
-    // room for its heading, the scenes row and a few rows.
-    return std::max(0.0f, std::min(tabHeight * 0.64f, tabHeight - 96.0f));
+void NextInRow(float width) {
+    // Rows of buttons wrap where the inspector is narrow.
+    const float spacing = ImGui::GetStyle().ItemSpacing.x;
+    const float right = ImGui::GetWindowPos().x + ImGui::GetWindowContentRegionMax().x;
+    if (ImGui::GetItemRectMax().x + spacing + width <= right) ImGui::SameLine();
 }
 
 namespace {
@@ -411,7 +412,7 @@ void DrawControlRow(const DocumentContext& ctx, int e) {
         DrawRecipePopup(ctx, e);
     }
     // 9 / 10 / 11
-    ImGui::SameLine();
+    NextInRow(h);
     if (ev.shape == kShapeClip) {
         if (InspectorIcon((std::string(kIconReplace) + "##clipreplace").c_str(), h, 0, blocked) &&
             app.openFileDialog) {
@@ -438,11 +439,11 @@ void DrawControlRow(const DocumentContext& ctx, int e) {
         NoteInspectorItem("##libfilterpanel");
     }
     // 12. Scale tune
-    ImGui::SameLine();
+    NextInRow(h);
     InspectorScaleTune(ctx, {e}, ev.scaleTuneOverride == 2, "##scaletune");
     // 13. Draw mode
     if (ev.shape != kShapeClip) {
-        ImGui::SameLine();
+        NextInRow(h);
         const bool spot = ev.shape == kShapeSpot;
         if (InspectorIcon((std::string(kIconDrawMode) + "##drawmode").c_str(), h,
                           app.curveDrawMode ? gTheme.accent : gTheme.textMuted,
@@ -451,7 +452,7 @@ void DrawControlRow(const DocumentContext& ctx, int e) {
         if (!spot) InspectorTip(app.curveDrawMode ? "Exit draw mode (D)" : "Draw mode (D)");
         // 14. Spectral layers
         if (ev.shape == kShapeFill) {
-            ImGui::SameLine();
+            NextInRow(48);
             int layers = FillLayersShown(ev.fillLayers);
             ImGui::SetNextItemWidth(48);
             if (ImGui::DragInt("##layers", &layers, 0.15f, 1, 24, "%d", ImGuiSliderFlags_AlwaysClamp)) {
@@ -470,7 +471,7 @@ void DrawControlRow(const DocumentContext& ctx, int e) {
         }
         // 15 and 16. Scene link and trace sampling
         if (ev.shape == kShapeFill || ev.shape == kShapeBed) {
-            ImGui::SameLine();
+            NextInRow(h);
             const bool noScenes = project.scenes.empty();
             const bool linked = ev.sceneLink >= 0 && size_t(ev.sceneLink) < project.scenes.size();
             if (InspectorIcon((std::string(kIconScene) + "##scenelink").c_str(), h,
@@ -494,7 +495,7 @@ void DrawControlRow(const DocumentContext& ctx, int e) {
                 }
                 ImGui::EndPopup();
             }
-            ImGui::SameLine();
+            NextInRow(h);
             const bool sampleable = TraceSampleable(app.opticalTrace);
             if (InspectorIcon((std::string(kIconTrace) + "##sample").c_str(), h, 0,
                               sampleable ? nullptr : "Trace picture to weight/intensity curves"))
@@ -504,7 +505,7 @@ void DrawControlRow(const DocumentContext& ctx, int e) {
     }
     // 17. Bus
     if (ev.shape != kShapeBed) {
-        ImGui::SameLine();
+        NextInRow(h);
         const bool onB = EventMixGroup(ev) == 2;
         if (InspectorBusButton(onB ? "B##easybus" : "A##easybus", onB ? 2 : 1, h, blocked))
             ToggleEventBus(ctx, e);
@@ -636,12 +637,11 @@ void DrawEventInspector(const DocumentContext& ctx, VideoPlayer* video, int e, f
 // DrawEventsTab / DrawEventsTabContent / DumpInspector
 // ---------------------------------------------------------------------------
 
-void DrawEventsTabContent(const DocumentContext& ctx, VideoPlayer* video, float width, float height) {
+void DrawEventsTabContent(const DocumentContext& ctx, VideoPlayer* video, float inspectorWidth, float height) {
     AppState& app = *ctx.app;
     Project& project = *ctx.project;
     gInspectorReport = InspectorReport{};
-    const float inspectorHeight = InspectorHeightFor(height);
-    ImGui::BeginChild("##inspector", ImVec2(width, inspectorHeight), false, ImGuiWindowFlags_NoScrollbar);
+    ImGui::BeginChild("##inspector", ImVec2(inspectorWidth, height), false, ImGuiWindowFlags_NoScrollbar);
     const ImVec2 p0 = ImGui::GetWindowPos(), size = ImGui::GetWindowSize();
     // Audio dropped here joins the selected Bed (the frame's drop hand-over).
     NoteDropZone(DropZoneKind::TabPanel, LayoutRect{p0.x, p0.y, size.x, size.y});
@@ -673,6 +673,8 @@ void DrawEventsTabContent(const DocumentContext& ctx, VideoPlayer* video, float 
     }
     ImGui::EndChild();
     ImGui::EndChild();
+    // The list takes the other half of the tab, beside the inspector.
+    ImGui::SameLine();
     DrawEventsList(ctx, video);
 }
 
@@ -689,7 +691,9 @@ void DrawEventsTab(ImDrawList* drawList, const UILayout& layout) {
     ImGui::PopStyleVar();
     NoteRegionDrawn("##events_panel");
     const ImVec2 avail = ImGui::GetContentRegionAvail();
-    DrawEventsTabContent(ProgramDocumentContext(), &gVideoPlayer, avail.x, avail.y);
+    const float spacing = ImGui::GetStyle().ItemSpacing.x;
+    const float inspectorWidth = std::max(0.0f, layout.panelSplitLeft - 10 - spacing / 2);
+    DrawEventsTabContent(ProgramDocumentContext(), &gVideoPlayer, inspectorWidth, avail.y);
     ImGui::EndChild();
 }
 

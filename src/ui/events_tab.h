@@ -1,8 +1,9 @@
 // events_tab.h — the events tab: the inspector over the events list.
 //
 // Index
-//   DrawEventsTab          the tab at its layout rectangle (inspector, then list)
-//   InspectorHeightFor     how much of the tab the inspector takes
+//   DrawEventsTab          the tab at its layout rectangle: the inspector in its left
+//                          part (panelSplitLeft), the events list beside it
+//   NextInRow              the next button beside the last, or on a new line when it would not fit
 //   DrawEventInspector     one event's rows (events_tab.cpp)
 //   DrawBatchInspector     the controls that act on every selected event (events_tab_parts.cpp)
 //   DrawBedCards / DrawRecipePopup / DrawBatchRecipePopup   shared parts (events_tab_parts.cpp)
@@ -34,10 +35,10 @@ struct InspectorReport {
 };
 extern InspectorReport gInspectorReport;
 
-float InspectorHeightFor(float tabHeight);
+void NextInRow(float width);
 void DrawEventsTab(ImDrawList* drawList, const UILayout& layout);
 // The tab's content inside the current window, with its own document (tests).
-void DrawEventsTabContent(const DocumentContext& ctx, VideoPlayer* video, float width, float height);
+void DrawEventsTabContent(const DocumentContext& ctx, VideoPlayer* video, float inspectorWidth, float height);
 
 void DrawEventInspector(const DocumentContext& ctx, VideoPlayer* video, int event, float width);
 void DrawBatchInspector(const DocumentContext& ctx, float width);

@@ -117,8 +117,8 @@ TEST_F(InspectorWindow, KeywordsCompleteFromTheLibraryAndUndoRestoresTheOldText)
     // Type at the end of "door", take the first completion, leave the field
     // (a click on the empty side of the level row), then undo.
     const std::string script = "project " + fixture + "\nframes 4\nclick " + row + "\nframes 3\nclick " +
-                               At(fx + 150, fy) + "\nframes 2\ntext wa\nframes 3\nkey Down\nframes 2\n"
-                               "key Return\nframes 3\nscreenshot typed.png\nclick " + At(fx + 150, fy - 30) +
+                               At(fx + 40, fy) + "\nframes 2\ntext wa\nframes 3\nkey Down\nframes 2\n"
+                               "key Return\nframes 3\nscreenshot typed.png\nclick " + At(fx + 40, fy - 30) +
                                "\nframes 2\ndump typed.txt\nkey ctrl+Z\nframes 3\ndump undone.txt\ndiscard\n";
     ProgramRun run = RunScript(script);
     ASSERT_EQ(run.exitCode, 0) << run.log;
