@@ -162,7 +162,6 @@ struct AppState {
     bool paintAbandoned = false;  // the document changed: nothing more until release
     uint64_t paintGeneration = 0;   // undoHistory.generation when it began painting
     size_t paintEventCount = 0;     // events then
-    bool paintFromInspector = false;  // the stroke is the events tab's curve editor's
 
     // --- Timeline: rendered layers (layer_lanes_logic.h) ------------------
     bool shownGroups[3] = {true, true, true};  // by group index: false folds its tracks
@@ -222,6 +221,9 @@ struct AppState {
     bool heatmapRawTiming = false;
     bool colorByWeight = true;
     bool showAdvancedInspector = false;
+    // The mixer's Ref strip mute: the reference audio then plays at 0 while
+    // the strip's gain (the engine's refGain) is kept.
+    bool refMute = false;
 
     // --- Export settings --------------------------------------------------
     ExportSettings exportSettings;
@@ -397,6 +399,7 @@ extern AppState gAppState;
 struct BackgroundWorkerStops {
     std::function<void()> stopLibraryAnalysis;  // set the stop flag, join the thread
     std::function<void()> joinRecipePreview;
+    std::function<void()> stopAudioDeviceWorker;  // the settings panel's device list and switch
 };
 extern BackgroundWorkerStops gBackgroundWorkerStops;
 

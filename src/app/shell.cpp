@@ -53,12 +53,14 @@
 #include "platform/child_process.h"
 #include "platform/dialogs.h"
 #include "platform/single_instance.h"
+#include "ui/export_tab.h"
 #include "ui/frame_commands.h"
 #include "ui/imgui_compat.h"
 #include "ui/job_protocol.h"
 #include "ui/events_list.h"
-#include "ui/events_tab.h"
 #include "ui/library_panel.h"
+#include "ui/mixer_panel.h"
+#include "ui/settings_panel.h"
 #include "ui/tab_row.h"
 #include "ui/timeline_panel.h"
 #include "ui/unsaved_prompt.h"
@@ -391,7 +393,9 @@ int RunShell(int argc, char** argv) {
     RegisterStateDump(DumpLibraryPanel);
     RegisterStateDump(DumpProjectFields);
     RegisterStateDump(DumpEventsList);
-    RegisterStateDump(DumpInspector);
+    RegisterStateDump(DumpMixerFields);
+    RegisterStateDump(DumpSettingsFields);
+    RegisterStateDump(DumpExportFields);
     RunMainLoop(shell, frames, app, driver.get());
     StopSecondLaunchListener();
     int exitCode = driver ? TestDriverExitCode(*driver) : 0;

@@ -79,6 +79,8 @@ void StopForShutdown(AppState& app, const ShellServices& services) {
     if (gBackgroundWorkerStops.joinRecipePreview) gBackgroundWorkerStops.joinRecipePreview();
     Step("join the export thread");
     JoinThreadHandle(app.exportThread);
+    Step("join the audio device worker");
+    if (gBackgroundWorkerStops.stopAudioDeviceWorker) gBackgroundWorkerStops.stopAudioDeviceWorker();
     Step("close the audio output");
     if (services.closeAudioOutput) services.closeAudioOutput();
     Step("close the reference video");

@@ -54,8 +54,7 @@
 //   clock STEP          from now on the interface clock (InterfaceClock) moves
 //                       STEP seconds with every frame drawn, whatever the
 //                       frames cost: fades, lingering and test jobs then play
-//                       the same on a loaded machine (at a test job's end the
-//                       clock waits for the job's thread to see it)
+//                       the same on a loaded machine
 //   wait SECONDS        draw frames for SECONDS (of the interface clock after
 //                       "clock", else of wall time)
 //   job SECONDS [full]  queue a cancellable busy task with a progress bar whose
@@ -163,6 +162,8 @@ struct StateDump {
     void Field(const std::string& key, int64_t value);
     void Field(const std::string& key, double value);  // "%.2f"
     void Field(const std::string& key, bool value);    // "0" / "1"
+    // "x,y,width,height" with one decimal each.
+    void RectField(const std::string& key, float x, float y, float width, float height);
 };
 
 using StateDumpFn = void (*)(StateDump& dump);

@@ -7,7 +7,7 @@
 //   Locked helpers         device list, index of an id, the stream request, stopping what runs,
 //                          the null output, the rate change, the open itself
 //   OpenAudioOutput / OpenAudioStream / SwitchAudioDevice
-//   HandleAudioDeviceLoss / TakeAudioDeviceNotice / RefreshOutputDevices
+//   HandleAudioDeviceLoss / TakeAudioDeviceNotice / RefreshOutputDevices / SelectOutputDevice
 //   CloseAudioOutput / TryReadAudioOutputStatus
 //
 // Every helper named ...Locked runs with `mutex` held. The order in an open:
@@ -58,6 +58,17 @@ int32_t IndexOfDevice(const AudioOutput& o, uint32_t id) {
     return -1;
 }
 
+// The device called `name`, the one with `id` first when names repeat.
+int32_t IndexOfNamedDevice(const AudioOutput& o, const std::string& name, uint32_t id) {
+    int32_t found = -1;
+    for (size_t i = 0; i < o.devices.size(); ++i) {
+        if (o.devices[i].name != name) continue;
+        if (o.devices[i].id == id) return int32_t(i);
+        if (found < 0) found = int32_t(i);
+    }
+    return found;
+}
+
 void RefreshDevicesLocked(AudioOutput& o) {
     o.devices.clear();
     if (!o.api) return;
@@ -67,7 +78,14 @@ void RefreshDevicesLocked(AudioOutput& o) {
         if (!o.api->GetDeviceInfo(id, info) || info.outputChannels < 2) continue;
         o.devices.push_back(OutputDevice{id, info.name, uint8_t(id == defaultId)});
     }
-    o.selectedDevice = o.open.load() ? IndexOfDevice(o, o.deviceId) : -1;
+    if (!o.open.load()) {
+        o.selectedDevice = -1;
+        return;
+    }
+    // The probe may have renumbered the devices: the open one keeps its name.
+    o.selectedDevice = o.deviceName.empty() ? IndexOfDevice(o, o.deviceId)
+                                            : IndexOfNamedDevice(o, o.deviceName, o.deviceId);
+    if (o.selectedDevice >= 0) o.deviceId = o.devices[size_t(o.selectedDevice)].id;
 }
 
 AudioStreamRequest StreamRequest(AudioOutput& o, uint32_t id, int32_t rate) {
@@ -172,6 +190,7 @@ bool OpenStreamLocked(AudioOutput& o, uint32_t id, int32_t engineRate, OpenLog l
         return FailOpenLocked(o, engineRate);
     }
     o.deviceId = id;
+    o.deviceName = info.name;
     o.selectedDevice = IndexOfDevice(o, id);
     o.reopen = AudioReopenState::None;
     o.callbacksAtLastPoll = o.callbackCount.load();
@@ -277,6 +296,23 @@ void RefreshOutputDevices(AudioOutput& o) {
     RefreshDevicesLocked(o);
 }
 
+bool SelectOutputDevice(AudioOutput& o, const std::string& name, uint32_t id) {
+    std::lock_guard<std::mutex> lock(o.mutex);
+    if (!o.api) return false;
+    RefreshDevicesLocked(o);
+    const int32_t index = IndexOfNamedDevice(o, name, id);
+    if (index < 0) {
+        Log("[Audio] device \"%s\" is no longer listed\n", name.c_str());
+        return false;
+    }
+    const uint32_t deviceId = o.devices[size_t(index)].id;
+    if (o.open.load() && o.deviceId == deviceId) return true;
+    const uint8_t wasPlaying = o.playingFlag ? o.playingFlag->exchange(0) : 0;
+    const bool opened = OpenStreamLocked(o, deviceId, o.engineRate.load());
+    if (wasPlaying) o.playingFlag->store(1);
+    return opened;
+}
+
 // ---------------------------------------------------------------------------
 // CloseAudioOutput / TryReadAudioOutputStatus
 // ---------------------------------------------------------------------------
@@ -299,6 +335,7 @@ bool TryReadAudioOutputStatus(AudioOutput& o, AudioOutputStatus& status) {
     status.deviceRate = o.deviceRate.load();
     status.devices = o.devices;
     status.selectedDevice = o.selectedDevice;
+    status.deviceName = o.deviceName;
     status.errorText = o.errorText;
     return true;
 }

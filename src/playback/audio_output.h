@@ -16,6 +16,7 @@
 //   HandleAudioDeviceLoss   the frame loop's poll
 //   TakeAudioDeviceNotice   what the poll has to tell the user, once
 //   RefreshOutputDevices    the device list anew
+//   SelectOutputDevice      open a device the user picked, found again by name
 //   ChooseDeviceRate        the rate a device is opened at
 //   CloseAudioOutput        shutdown
 //   AudioOutputStatus / TryReadAudioOutputStatus   a copy for the interface
@@ -90,6 +91,10 @@ struct AudioOutput {
 
     // ---- Guarded by `mutex` ----
     uint32_t deviceId = 0;
+    // The open device's name. RtAudio's ids are indices of its last probe, so
+    // a device plugged in or out renumbers the others: the name finds the
+    // open device again in a new list.
+    std::string deviceName;
     std::vector<OutputDevice> devices;
     int32_t selectedDevice = -1;  // index into devices; -1 when not listed
     std::string errorText;        // empty after a successful open
@@ -146,7 +151,15 @@ void HandleAudioDeviceLoss(AudioOutput& output);
 std::string TakeAudioDeviceNotice(AudioOutput& output);
 
 // Lists the devices with at least 2 output channels, flagging the default.
+// The open device keeps its place in the new list by name, its id following.
 void RefreshOutputDevices(AudioOutput& output);
+
+// The user's pick from a list read earlier: reads the list again, finds the
+// device by `name` (the one with `id` among equal names), and unless the
+// stream already runs on it, opens it at the current engine rate with the
+// playing flag cleared meanwhile. False when the device is gone or did not
+// open (the output then keeps its error state and the null output runs).
+bool SelectOutputDevice(AudioOutput& output, const std::string& name, uint32_t id);
 
 // The device's rate for an engine rate: the engine rate when listed, else the
 // preferred rate when non-zero, else the last listed rate, else the engine rate.
@@ -162,6 +175,7 @@ struct AudioOutputStatus {
     int32_t deviceRate = 0;
     std::vector<OutputDevice> devices;
     int32_t selectedDevice = -1;
+    std::string deviceName;
     std::string errorText;
 };
 bool TryReadAudioOutputStatus(AudioOutput& output, AudioOutputStatus& status);

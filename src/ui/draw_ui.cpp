@@ -48,7 +48,7 @@
 #include "ui/command_chooser.h"
 #include "ui/drop_handover.h"
 #include "ui/events_list.h"
-#include "ui/events_tab.h"
+#include "ui/export_tab.h"
 #include "ui/frame_commands.h"
 #include "ui/imgui_compat.h"
 #include "ui/job_protocol.h"
@@ -57,6 +57,8 @@
 #include "ui/notices.h"
 #include "ui/library_panel.h"
 #include "ui/main_bands.h"
+#include "ui/mixer_panel.h"
+#include "ui/settings_panel.h"
 #include "ui/tab_row.h"
 #include "ui/timeline_panel.h"
 #include "ui/transport_actions.h"
@@ -155,8 +157,14 @@ void DrawRegions(AppState& app, const UILayout& layout) {
     // The active tab's panel (activeTab: 0 events, 1 trace, 2 library,
     // 3 mixer, 4 export, 5 settings) draws itself at TabPanelRect(layout).
     // The events tab shows its list; the inspector joins above it.
-    if (app.activeTab == 0) DrawEventsTab(ImGui::GetWindowDrawList(), layout);
-    if (app.activeTab == 2) DrawLibraryPanel(ImGui::GetWindowDrawList(), layout);
+    switch (app.activeTab) {
+        case 0: DrawEventsListPanel(layout); break;
+        case 2: DrawLibraryPanel(ImGui::GetWindowDrawList(), layout); break;
+        case 3: MixerPanel(ImGui::GetWindowDrawList(), layout); break;
+        case 4: DrawExportTab(ImGui::GetWindowDrawList(), layout); break;
+        case 5: SettingsPanel(ImGui::GetWindowDrawList(), layout); break;
+        default: break;
+    }
 
     if (BeginRegion("##transport", TransportRect(layout))) {
         FillRegion(gTheme.transportBg);

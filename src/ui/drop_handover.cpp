@@ -115,7 +115,7 @@ void TakeDroppedVideo(AppState& app, Project& doc) {
         return;
     }
     // The mixer strip's mute joins here: a muted reference track gets 0.
-    SetReferenceAudioGain(gAudioEngine.refGain.load());
+    SetReferenceAudioGain(app.refMute ? 0.0f : gAudioEngine.refGain.load());
     doc.totalDuration = std::max(doc.totalDuration, player.duration + player.startOffset.load());
     if (player.fps > 0) doc.fps = player.fps;
     app.viewStart = 0;

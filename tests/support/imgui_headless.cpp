@@ -37,6 +37,18 @@ void HeadlessGui::Frame() {
 
 void HeadlessGui::EndFrame() { ImGui::Render(); }
 
+void HeadlessGui::FrameInMainWindow(const std::function<void()>& draw) {
+    Frame();
+    ImGui::SetNextWindowPos(ImVec2(0, 0));
+    ImGui::SetNextWindowSize(ImVec2(width, height));
+    ImGui::PushStyleVar(ImGuiStyleVar_WindowPadding, ImVec2(0, 0));
+    ImGui::Begin("##main", nullptr, ImGuiWindowFlags_NoDecoration | ImGuiWindowFlags_NoBringToFrontOnFocus);
+    ImGui::PopStyleVar();
+    draw();
+    ImGui::End();
+    EndFrame();
+}
+
 void HeadlessGui::MoveMouse(float x, float y) { ImCompat::AddMousePosEvent(ImGui::GetIO(), x, y); }
 
 void HeadlessGui::SetButton(int button, bool down) { ImCompat::AddMouseButtonEvent(ImGui::GetIO(), button, down); }

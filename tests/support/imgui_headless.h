@@ -6,6 +6,7 @@
 //                      atlas, no settings file) and destroys it with the test
 //     Frame / EndFrame NewFrame and Render with the input set before; fonts
 //                      added to the atlas since are built first
+//     FrameInMainWindow  one frame with a panel inside "##main", as the program draws it
 //     MoveMouse / SetButton / SetKey / TypeText   scripted input
 //     Click            move, press, release: one frame each, drawn by the caller's frame
 //     MapKeysAsSdl     the named keys (Tab, arrows, Enter, Escape, ...) at the
@@ -31,6 +32,9 @@ public:
     // Starts a frame (ImGui::NewFrame) with the display size and the input.
     void Frame();
     void EndFrame();
+    // Frame, then `draw` inside "##main" (the whole display, no padding, no
+    // decoration, never in front), then EndFrame.
+    void FrameInMainWindow(const std::function<void()>& draw);
 
     void MoveMouse(float x, float y);
     void SetButton(int button, bool down);

@@ -1,0 +1,475 @@
+// settings_panel.cpp — drawing the Settings tab.
+//
+// Index
+//   Helpers             headings, separators, tooltips, combos, timecode fields
+//   Project             rate, frame rate, timecodes, video start, description
+//   Loudness, budget, scale
+//   Application         the output device
+//   Auto-save, updates, demo content
+//   SettingsPanel       the child windows and the order of the sections
+//   DumpSettingsFields
+#include "ui/settings_panel.h"
+
+#include <imgui.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <string>
+
+#include "app/app_state.h"
+#include "app/test_driver.h"
+#include "app/theme.h"
+#include "app/update_check.h"
+#include "document/document_context.h"
+#include "document/project.h"
+#include "document/text_util.h"
+#include "document/version.h"
+#include "persistence/demo_content.h"
+#include "persistence/preferences.h"
+#include "picture/video_player.h"
+#include "playback/audio_engine.h"
+#include "playback/audio_output.h"
+#include "recipes/recipe_lists.h"
+#include "render/scale_tuning.h"
+#include "ui/settings_panel_devices.h"
+#include "ui/settings_panel_logic.h"
+#include "ui/style_scopes.h"
+#include "ui/tab_panel.h"
+#include "ui/widgets.h"
+
+namespace {
+
+constexpr float kDeviceRefreshSeconds = 3.0f;
+constexpr float kDemoToastSeconds = 3.0f;
+
+// Kept between frames: the description being typed and the device list.
+struct SettingsPanelState {
+    char projectDescriptionBuffer[256] = {};
+    bool descriptionActive = false;
+    float deviceRefreshTimer = 0;
+    DeviceListView devices;
+    bool workerStopRegistered = false;
+    ImVec4 normalizeRect;  // x, y, width, height in points, for the test dump
+};
+SettingsPanelState gSettings;
+
+struct Frame {
+    const DocumentContext& ctx;
+    AppState& app;
+    Project& project;
+    float itemWidth;
+    bool mayChange;  // results and voices may change (no busy task, no export)
+};
+
+// ---------------------------------------------------------------------------
+// Helpers
+// ---------------------------------------------------------------------------
+
+ImVec4 Color(uint32_t packed) { return ImGui::ColorConvertU32ToFloat4(static_cast<ImU32>(packed)); }
+
+void Heading(const char* text) {
+    ImGui::TextColored(Color(gTheme.textDim), "%s", text);
+    ImGui::Dummy(ImVec2(0, 4));
+}
+
+void SectionBreak() {
+    ImGui::Dummy(ImVec2(0, 4));
+    ImGui::Separator();
+    ImGui::Dummy(ImVec2(0, 4));
+}
+
+void Tooltip(const char* text, bool alsoDisabled = false) {
+    if (ImGui::IsItemHovered(alsoDisabled ? ImGuiHoveredFlags_AllowWhenDisabled : ImGuiHoveredFlags_None))
+        ShowStyledTooltip("%s", text);
+}
+
+void HandCursorWhenHovered() {
+    if (ImGui::IsItemHovered()) ImGui::SetMouseCursor(ImGuiMouseCursor_Hand);
+}
+
+int TimecodeFilter(ImGuiInputTextCallbackData* data) { return TimecodeCharAccepted(data->EventChar) ? 0 : 1; }
+
+// A timecode text field; the text the user typed when it changed this frame.
+const char* TimecodeField(const Frame& f, const char* label, float seconds) {
+    static char buffer[kTimecodeFieldBytes];
+    FormatTimecodeField(f.project, seconds, buffer, sizeof buffer);
+    ImGui::SetNextItemWidth(f.itemWidth);
+    const bool edited =
+        ImGui::InputText(label, buffer, sizeof buffer, ImGuiInputTextFlags_CallbackCharFilter, TimecodeFilter);
+    return edited ? buffer : nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Project
+// ---------------------------------------------------------------------------
+
+// A combo over `count` entries in the combo look; the entry picked this
+// frame, or -1. The tooltip shows while the menu is closed, also disabled.
+int PickFromCombo(const char* label, float width, int count, int current, const char* (*textOf)(int),
+                  const char* tooltip) {
+    ComboScope scope;
+    ImGui::SetNextItemWidth(width);
+    const bool open = ImGui::BeginCombo(label, current >= 0 && current < count ? textOf(current) : "");
+    if (!open) {
+        if (tooltip) Tooltip(tooltip, true);
+        return -1;
+    }
+    int picked = -1;
+    for (int i = 0; i < count; ++i) {
+        const bool selected = i == current;
+        ImGui::PushID(i);
+        if (ImGui::Selectable(textOf(i), selected)) picked = i;
+        if (selected) ImGui::SetItemDefaultFocus();
+        ImGui::PopID();
+    }
+    ImGui::EndCombo();
+    return picked;
+}
+
+void SampleRateCombo(const Frame& f, AudioOutput& output) {
+    ImGui::BeginDisabled(!f.mayChange);
+    const int picked = PickFromCombo(
+        "Sample Rate##s", f.itemWidth, int(kSampleRateItems.size()), SampleRateItemIndex(f.app.projectSampleRate),
+        [](int i) { return kSampleRateItems[size_t(i)].text; },
+        "Project sample rate for playback and export.\nMatch this to your Pro Tools / DAW session.");
+    ImGui::EndDisabled();
+    if (picked >= 0) ChangeProjectSampleRate(f.ctx, output, kSampleRateItems[size_t(picked)].rate);
+}
+
+void FrameRateCombo(const Frame& f, bool videoLoaded) {
+    ImGui::BeginDisabled(videoLoaded);
+    const int picked = PickFromCombo(
+        "Framerate##s", f.itemWidth, int(kFrameRateItems.size()), FrameRateItemIndex(f.project.fps),
+        [](int i) { return kFrameRateItems[size_t(i)].text; },
+        videoLoaded ? "Framerate is locked to the loaded video." : "Project framerate.\nLoading a video overrides this.");
+    ImGui::EndDisabled();
+    if (picked >= 0) f.project.fps = kFrameRateItems[size_t(picked)].fps;
+}
+
+void DescriptionField(AppState& app) {
+    SettingsPanelState& s = gSettings;
+    if (!s.descriptionActive) CopyTextField(s.projectDescriptionBuffer, app.projectDescription);
+    const ImGuiStyle& style = ImGui::GetStyle();
+    ImGui::SetNextItemWidth(ImGui::GetContentRegionAvail().x - (style.ScrollbarSize + 4));
+    if (ImGui::InputTextWithHint("##projdesc", "Project description...", s.projectDescriptionBuffer,
+                                 sizeof s.projectDescriptionBuffer)) {
+        app.projectDescription = s.projectDescriptionBuffer;
+        app.modified = true;
+    }
+    s.descriptionActive = ImGui::IsItemActive();
+    Tooltip("Project description");
+}
+
+void ProjectSection(const Frame& f, AudioOutput& output) {
+    VideoPlayer& video = gVideoPlayer;
+    Heading("PROJECT");
+    SampleRateCombo(f, output);
+    FrameRateCombo(f, video.loaded);
+
+    if (const char* text = TimecodeField(f, "Start timecode##s", f.project.startTC))
+        ApplyStartTimecode(f.project, text);
+    Tooltip("Project start timecode (HH:MM:SS:FF)\nOffsets all clip positions in AAF/BWF export.");
+    if (const char* text = TimecodeField(f, "Timeline duration##dur", f.project.totalDuration))
+        ApplyTimelineDuration(f.project, text);
+    Tooltip("Timeline duration (HH:MM:SS:FF).\nSet manually when not using video.\nLoading a video overrides this.");
+    if (video.loaded) {
+        if (const char* text = TimecodeField(f, "Video start##vst", video.startOffset.load()))
+            ApplyVideoStart(f.project, video.startOffset, video.duration, text);
+        Tooltip("Where the video starts on the timeline (HH:MM:SS:FF).\nUse this to place a video clip at a "
+                "specific\nposition within a longer timeline.");
+    }
+    DescriptionField(f.app);
+}
+
+// ---------------------------------------------------------------------------
+// Loudness, budget, scale
+// ---------------------------------------------------------------------------
+
+constexpr int kGroupOrder[3] = {1, 2, 0};  // FX A, FX B, BG
+
+void LoudnessSection(const Frame& f) {
+    ImGui::Dummy(ImVec2(0, 4));
+    Heading("Target Loudness");
+    ImGui::BeginDisabled(!f.mayChange);
+    bool normalize = f.project.normalizeLUFS;
+    if (ImGui::Checkbox("Normalize##s", &normalize)) SetNormalizeLoudness(f.ctx, normalize);
+    const ImVec2 min = ImGui::GetItemRectMin(), size = ImGui::GetItemRectSize();
+    gSettings.normalizeRect = ImVec4(min.x, min.y, size.x, size.y);
+    Tooltip("Normalize each clip to a target loudness (ITU-R BS.1770-4).\nMeasured on the trimmed, processed audio "
+            "region.\nGain transfers to Pro Tools as clip gain via AAF.");
+    if (f.project.normalizeLUFS) {
+        for (int g : kGroupOrder) {
+            MixGroup& group = f.project.groups[g];
+            const std::string label = GroupFieldLabel(std::string(TextFieldView(group.name)).c_str(), "target", "lufs", g);
+            ImGui::SetNextItemWidth(f.itemWidth);
+            ImGui::DragFloat(label.c_str(), &group.targetLUFS, 0.5f, -60.0f, -6.0f, "%.0f LUFS", ImGuiSliderFlags_AlwaysClamp);
+            if (ImGui::IsItemDeactivatedAfterEdit()) CommitLoudnessTarget(f.ctx);
+        }
+    }
+    ImGui::EndDisabled();
+}
+
+void TrackBudgetSection(const Frame& f) {
+    ImGui::Dummy(ImVec2(0, 4));
+    Heading("Track Budget");
+    ImGui::BeginDisabled(!f.mayChange);
+    if (ImGui::Checkbox("Limit tracks##budget", &f.project.budgetMode)) ApplyTrackBudget(f.ctx);
+    Tooltip("When enabled, each group's track count becomes a hard limit.\nExcess layers are muted. Hero events get "
+            "priority.\nWhen disabled, tracks auto-expand to fit all layers.");
+    if (f.project.budgetMode) {
+        for (int g : kGroupOrder) {
+            MixGroup& group = f.project.groups[g];
+            const std::string label = GroupFieldLabel(std::string(TextFieldView(group.name)).c_str(), "tracks", "tc", g);
+            ImGui::SetNextItemWidth(f.itemWidth);
+            if (ImGui::DragInt(label.c_str(), &group.trackCount, 0.15f, 1, 48, "%d", ImGuiSliderFlags_AlwaysClamp))
+                group.trackCount = ClampTrackCount(group.trackCount);
+            if (ImGui::IsItemDeactivatedAfterEdit()) ApplyTrackBudget(f.ctx);
+        }
+    }
+    ImGui::EndDisabled();
+}
+
+void ScaleSection(const Frame& f) {
+    ImGui::Dummy(ImVec2(0, 4));
+    Heading("Musical Scale");
+    ImGui::BeginDisabled(!f.mayChange);
+    {
+        ComboScope scope;
+        ImGui::SetNextItemWidth(f.itemWidth);
+        // A scale read from a file that the menu does not offer still shows its name.
+        const bool open = ImGui::BeginCombo("Scale##ms", MusicalScaleName(f.project.scaleType));
+        if (!open)
+            Tooltip("Quantize clip pitches to a musical scale.\nEach clip's pitch is detected from the actual "
+                    "audio\nregion and shifted to the nearest scale degree.\nWorks best with tonal SFX (metals, "
+                    "resonant impacts).");
+        if (open) {
+            for (const ScaleMenuItem& item : kScaleMenuItems) {
+                if (item.separatorBefore) ImGui::Separator();
+                const bool selected = item.scaleType == f.project.scaleType;
+                if (ImGui::Selectable(MusicalScaleName(item.scaleType), selected) && !selected)
+                    ApplyScaleType(f.ctx, item.scaleType);
+                if (selected) ImGui::SetItemDefaultFocus();
+            }
+            ImGui::EndCombo();
+        }
+    }
+    if (f.project.scaleType != kScaleOff) {
+        const int picked = PickFromCombo("Root note##ms", f.itemWidth, 12, f.project.scaleRoot, ScaleRootName,
+                                         "Root note (tonic) of the scale.");
+        if (picked >= 0 && picked != f.project.scaleRoot) ApplyScaleRoot(f.ctx, picked);
+    }
+    ImGui::EndDisabled();
+}
+
+// ---------------------------------------------------------------------------
+// Application
+// ---------------------------------------------------------------------------
+
+void ApplicationSection(AudioOutput& output) {
+    SettingsPanelState& s = gSettings;
+    AudioDeviceWorker& worker = gAudioDeviceWorker;
+    if (!s.workerStopRegistered) {
+        gBackgroundWorkerStops.stopAudioDeviceWorker = [] { StopAudioDeviceWorker(gAudioDeviceWorker); };
+        s.workerStopRegistered = true;
+    }
+    const float dt = ImGui::GetIO().DeltaTime;
+    if (std::isfinite(dt) && dt > 0) s.deviceRefreshTimer += dt;
+    if (s.deviceRefreshTimer > kDeviceRefreshSeconds) {
+        s.deviceRefreshTimer = 0;
+        if (output.api) RequestDeviceRefresh(worker, output);
+    }
+    UpdateDeviceListView(s.devices, worker, output);
+
+    Heading("APPLICATION");
+    const AudioOutputStatus& status = s.devices.status;
+    if (!s.devices.valid) return;
+    if (status.devices.empty()) {
+        // Without a device the section would be a bare heading; say why.
+        ImGui::TextColored(Color(gTheme.textDim), "No audio output device found.");
+        return;
+    }
+    const int shown = ShownDeviceIndex(status);
+    const std::string preview = shown >= 0 ? status.devices[size_t(shown)].name : std::string("Default");
+    const float labelWidth = std::ceil(ImGui::CalcTextSize("Audio Output").x);
+    ComboScope scope;
+    ImGui::SetNextItemWidth(ImGui::GetContentRegionAvail().x - labelWidth - 16 - ImGui::GetStyle().ScrollbarSize);
+    const bool open = ImGui::BeginCombo("Audio Output##dev", preview.c_str());
+    if (!open) Tooltip("Audio output device for playback.");
+    if (!open) return;
+    for (size_t i = 0; i < status.devices.size(); ++i) {
+        const OutputDevice& device = status.devices[i];
+        const bool selected = int(i) == shown;
+        ImGui::PushID(int(i));
+        if (ImGui::Selectable(DeviceMenuName(device).c_str(), selected) && !selected)
+            RequestDeviceSwitch(worker, output, device.name, device.id);
+        if (selected) ImGui::SetItemDefaultFocus();
+        ImGui::PopID();
+    }
+    ImGui::EndCombo();
+}
+
+// ---------------------------------------------------------------------------
+// Auto-save, updates, demo content
+// ---------------------------------------------------------------------------
+
+void AutoSaveSection(const Frame& f) {
+    AppState& app = f.app;
+    Heading("AUTO-SAVE");
+    if (ImGui::Checkbox("Auto-save enabled##as", &app.autoSaveEnabled)) app.autoSaveElapsed = 0;
+    Tooltip("Automatically save the project at regular intervals.\nPrevious versions are kept as rotating "
+            "backups.\nRequires a saved project (Ctrl+S first).");
+    ImGui::BeginDisabled(!app.autoSaveEnabled);
+    const int interval = PickFromCombo(
+        "Interval##as", f.itemWidth, int(kAutoSaveIntervalItems.size()), AutoSaveIntervalIndex(app.autoSaveInterval),
+        [](int i) { return kAutoSaveIntervalItems[size_t(i)].text; }, nullptr);
+    if (interval >= 0) {
+        app.autoSaveInterval = kAutoSaveIntervalItems[size_t(interval)].seconds;
+        app.autoSaveElapsed = 0;
+    }
+    ImGui::SetNextItemWidth(f.itemWidth);
+    ImGui::SliderInt("Backups to keep##as", &app.maxBackups, 1, 20, "%d", ImGuiSliderFlags_AlwaysClamp);
+    Tooltip("Number of rotating backup copies to keep.\nStored in ProjectFolder/Backups/.");
+    ImGui::EndDisabled();
+}
+
+void UpdatesSection(AppState& app) {
+    Heading("UPDATES");
+    const ImVec4 dim = Color(gTheme.textDim);
+    if (!ShowsUpdateAvailable(app)) {
+        for (const std::string& line : UpToDateLines(app, kProgramVersion)) ImGui::TextColored(dim, "%s", line.c_str());
+    } else {
+        ImGui::Text("Version %s is available.", app.updateAvailableVersion.c_str());
+        ImGui::TextColored(dim, "You're on %s.", kProgramVersion);
+        for (const std::string& note : app.updateAvailableNotes)
+            ImGui::TextColored(dim, "%s", UpdateNoteLine(note).c_str());
+        ImGui::Dummy(ImVec2(0, 4));
+        bool view;
+        {
+            PrimaryButtonScope scope;
+            view = ImGui::Button("View update");
+        }
+        HandCursorWhenHovered();
+        // Without a page address there is nothing to open.
+        if (view && app.openUrlCallback && !app.updateAvailablePageUrl.empty())
+            app.openUrlCallback(app.updateAvailablePageUrl);
+        ImGui::SameLine();
+        bool dismiss;
+        {
+            LinkButtonScope scope;
+            ImGui::PushStyleVar(ImGuiStyleVar_FramePadding, ImVec2(ImGui::GetStyle().FramePadding.x, 0));
+            dismiss = ImGui::Button("Dismiss");
+            ImGui::PopStyleVar();
+        }
+        HandCursorWhenHovered();
+        if (dismiss) {
+            app.dismissedUpdateVersion = app.updateAvailableVersion;
+            SavePreferences();
+        }
+        ImGui::Dummy(ImVec2(0, 4));
+    }
+    const std::string checked = LastCheckedText(int64_t(std::time(nullptr)), app.lastUpdateCheck);
+    if (!checked.empty()) ImGui::TextColored(dim, "%s", checked.c_str());
+    ImGui::Dummy(ImVec2(0, 2));
+    if (ImGui::Checkbox("Check for updates automatically", &app.updateCheckEnabled)) SavePreferences();
+    if (app.updateCheckStarted.load()) {
+        ImGui::TextColored(dim, "Checking...");
+        return;
+    }
+    bool check;
+    {
+        LinkButtonScope scope;
+        ImGui::PushStyleColor(ImGuiCol_Text, static_cast<ImU32>(gTheme.accent));
+        check = ImGui::Button("Check now");
+        ImGui::PopStyleColor();
+    }
+    HandCursorWhenHovered();
+    if (check) StartUpdateCheck();
+}
+
+void DemoContentSection(AppState& app) {
+    Heading("DEMO CONTENT");
+    bool restore;
+    {
+        LinkButtonScope scope;
+        ImGui::PushStyleColor(ImGuiCol_Text, static_cast<ImU32>(gTheme.accent));
+        ImGui::PushStyleVar(ImGuiStyleVar_FramePadding, ImVec2(ImGui::GetStyle().FramePadding.x, 0));
+        restore = ImGui::Button("Restore Demo Content");
+        ImGui::PopStyleVar();
+        ImGui::PopStyleColor();
+    }
+    HandCursorWhenHovered();
+    Tooltip("Re-copies the bundled demo recipes, chains, projects and\nlibraries into Documents/Tessaloom.\nFiles "
+            "you created or modified are never overwritten.");
+    if (!restore) return;
+    InstallDemoContent(true);
+    LoadRecipesFolder();
+    RescanRecipesAndChains();
+    app.toastText = "Demo content restored";
+    app.toastTimer = kDemoToastSeconds;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// SettingsPanel
+// ---------------------------------------------------------------------------
+
+void SettingsPanel(ImDrawList*, const UILayout& layout) {
+    AppState& app = gAppState;
+    TabPanelFrame frame;
+    if (!BeginTabPanel("##settings_tab", "SETTINGS", layout, frame)) return;
+    const float scrollWidth = frame.width - 32;
+    const float scrollHeight = frame.height - 38;
+    if (scrollWidth >= 1 && scrollHeight >= 1) {
+        ImGui::SetCursorPos(ImVec2(16, 30));
+        if (ImGui::BeginChild("##settingsscroll", ImVec2(scrollWidth, scrollHeight))) {
+            const DocumentContext ctx = ProgramDocumentContext();
+            const float fontSize = ImGui::GetFontSize();
+            const Frame f{ctx, app, gProject, std::min(std::max(8 * fontSize, 120.0f), frame.width - 172),
+                          DocumentMayChange(app)};
+            ProjectSection(f, gAudioOutput);
+            LoudnessSection(f);
+            TrackBudgetSection(f);
+            ScaleSection(f);
+            SectionBreak();
+            ApplicationSection(gAudioOutput);
+            SectionBreak();
+            AutoSaveSection(f);
+            SectionBreak();
+            UpdatesSection(app);
+            SectionBreak();
+            DemoContentSection(app);
+        }
+        ImGui::EndChild();
+    }
+    EndTabPanel(frame);
+}
+
+// ---------------------------------------------------------------------------
+// DumpSettingsFields
+// ---------------------------------------------------------------------------
+
+void DumpSettingsFields(StateDump& dump) {
+    const AppState& app = gAppState;
+    const Project& p = gProject;
+    dump.Field("settings.projectSampleRate", app.projectSampleRate);
+    dump.Field("settings.engineSampleRate", int(gAudioEngine.sampleRate.load()));
+    dump.Field("settings.fps", double(p.fps));
+    char tc[kTimecodeFieldBytes];
+    FormatTimecodeField(p, p.startTC, tc, sizeof tc);
+    dump.Field("settings.startTC", tc);
+    FormatTimecodeField(p, p.totalDuration, tc, sizeof tc);
+    dump.Field("settings.totalDuration", tc);
+    dump.Field("settings.normalizeLUFS", p.normalizeLUFS);
+    dump.Field("settings.budgetMode", p.budgetMode);
+    dump.Field("settings.scaleType", p.scaleType);
+    dump.Field("settings.scaleRoot", p.scaleRoot);
+    dump.Field("settings.autoSaveEnabled", app.autoSaveEnabled);
+    dump.Field("settings.autoSaveInterval", double(app.autoSaveInterval));
+    dump.Field("settings.deferredRebuild", app.deferredRebuild.load());
+    dump.Field("settings.devices", int(gSettings.devices.status.devices.size()));
+    const ImVec4& r = gSettings.normalizeRect;
+    dump.RectField("settings.normalize.rect", r.x, r.y, r.z, r.w);
+}

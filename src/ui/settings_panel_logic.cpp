@@ -1,0 +1,245 @@
+// settings_panel_logic.cpp — value tables, timecode fields, the rebuilds,
+// the sample-rate sequence, loudness, track budget, scale, update texts and
+// the device combo.
+//
+// Index
+//   Value tables
+//   Timecode fields
+//   Rebuilding the voices and the sample rate
+//   Loudness, track budget, scale
+//   Updates
+//   Output devices
+#include "ui/settings_panel_logic.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <mutex>
+
+#include "app/app_state.h"
+#include "document/document_context.h"
+#include "document/project.h"
+#include "document/text_util.h"
+#include "playback/audio_engine.h"
+#include "playback/audio_output.h"
+#include "playback/block_mixer.h"
+#include "playback/reverb.h"
+#include "render/scale_tuning.h"
+#include "render/track_assignment.h"
+#include "render/voice_sync.h"
+
+// ---------------------------------------------------------------------------
+// Value tables
+// ---------------------------------------------------------------------------
+
+const std::array<SampleRateItem, 5> kSampleRateItems = {{
+    {"44100 Hz", 44100}, {"48000 Hz", 48000}, {"88200 Hz", 88200}, {"96000 Hz", 96000}, {"192000 Hz", 192000},
+}};
+
+const std::array<FrameRateItem, 10> kFrameRateItems = {{
+    {"23.976", 23.976f}, {"24", 24.0f}, {"25", 25.0f}, {"29.97", 29.97f}, {"30", 30.0f},
+    {"48", 48.0f}, {"50", 50.0f}, {"59.94", 59.94f}, {"60", 60.0f}, {"120", 120.0f},
+}};
+
+const std::array<IntervalItem, 6> kAutoSaveIntervalItems = {{
+    {"1 min", 60}, {"2 min", 120}, {"5 min", 300}, {"10 min", 600}, {"15 min", 900}, {"30 min", 1800},
+}};
+
+const std::array<ScaleMenuItem, 7> kScaleMenuItems = {{
+    {0, false}, {1, false}, {2, false}, {kScaleChromatic, false}, {11, true}, {12, false}, {16, false},
+}};
+
+int SampleRateItemIndex(int rate) {
+    for (size_t i = 0; i < kSampleRateItems.size(); ++i)
+        if (kSampleRateItems[i].rate == rate) return int(i);
+    return 1;  // "48000 Hz"
+}
+
+int FrameRateItemIndex(float fps) {
+    for (size_t i = 0; i < kFrameRateItems.size(); ++i)
+        if (std::fabs(kFrameRateItems[i].fps - fps) < 0.005f) return int(i);
+    return 1;  // "24"
+}
+
+int AutoSaveIntervalIndex(float seconds) {
+    for (size_t i = 0; i < kAutoSaveIntervalItems.size(); ++i)
+        if (std::fabs(kAutoSaveIntervalItems[i].seconds - seconds) < 1.0f) return int(i);
+    return 2;  // "5 min"
+}
+
+// ---------------------------------------------------------------------------
+// Timecode fields
+// ---------------------------------------------------------------------------
+
+bool TimecodeCharAccepted(unsigned int c) { return c < 256 && ((c >= '0' && c <= '9') || c == ':'); }
+
+void FormatTimecodeField(const Project& project, float seconds, char* out, size_t size) {
+    FormatTimecode(project, seconds, out, size);
+}
+
+std::optional<float> ParseTimecodeField(const Project& project, const char* text) {
+    const float seconds = ParseTimecode(project, text);
+    if (seconds < 0) return std::nullopt;
+    // The reader keeps up to 99 hours; these fields stop at 23:59:59 and the
+    // last frame, keeping the minutes, seconds and frames typed.
+    constexpr double kDay = 24.0 * 3600.0;
+    const double s = seconds;
+    if (s < kDay) return seconds;
+    return float(23.0 * 3600.0 + std::fmod(s, 3600.0));
+}
+
+bool ApplyStartTimecode(Project& project, const char* text) {
+    const std::optional<float> s = ParseTimecodeField(project, text);
+    if (!s) return false;
+    project.startTC = *s;
+    return true;
+}
+
+bool ApplyTimelineDuration(Project& project, const char* text) {
+    const std::optional<float> s = ParseTimecodeField(project, text);
+    if (!s) return false;
+    project.totalDuration = std::max(*s, 1.0f);
+    return true;
+}
+
+bool ApplyVideoStart(Project& project, std::atomic<float>& videoStart, float videoDuration, const char* text) {
+    const std::optional<float> s = ParseTimecodeField(project, text);
+    if (!s) return false;
+    const float start = std::max(*s, 0.0f);
+    videoStart.store(start);
+    if (std::isfinite(videoDuration)) project.totalDuration = std::max(project.totalDuration, start + videoDuration);
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Rebuilding the voices and the sample rate
+// ---------------------------------------------------------------------------
+
+RebuildRequest RequestVoiceRebuild(const DocumentContext& ctx, const char* status) {
+    if (ctx.project->results.empty()) return RebuildRequest::NotNeeded;
+    if (RebuildCacheAsync(ctx, status, false)) return RebuildRequest::Queued;
+    // The job protocol turns the flag into "Updating audio..." on the first
+    // frame that may change the document.
+    ctx.app->deferredRebuild.store(true);
+    return RebuildRequest::Deferred;
+}
+
+void ChangeEngineSampleRate(AudioEngine& engine, int rate) {
+    std::lock_guard<std::mutex> lock(engine.mutex);
+    const double seconds = GetPlaybackTime(engine);
+    engine.sampleRate.store(rate);
+    InitReverb(engine.reverbState, rate);
+    SeekPlayback(engine, seconds);
+}
+
+RebuildRequest ChangeProjectSampleRate(const DocumentContext& ctx, AudioOutput& output, int rate) {
+    AppState& app = *ctx.app;
+    AudioEngine& engine = *ctx.engine;
+    if (rate < 1 || rate == app.projectSampleRate) return RebuildRequest::NotNeeded;
+    app.projectSampleRate = rate;
+    // A running stream is reopened at the new rate; its rate hook moves the
+    // engine's rate and reverb while nothing mixes.
+    if (output.api) SwitchAudioDevice(output, rate);
+    if (engine.sampleRate.load() != rate) ChangeEngineSampleRate(engine, rate);
+    std::printf("[UI] project sample rate %d Hz\n", rate);
+    std::fflush(stdout);
+    DocumentContext at = ctx;
+    at.sampleRate = rate;
+    return RequestVoiceRebuild(at, "Changing sample rate...");
+}
+
+// ---------------------------------------------------------------------------
+// Loudness, track budget, scale
+// ---------------------------------------------------------------------------
+
+RebuildRequest SetNormalizeLoudness(const DocumentContext& ctx, bool on) {
+    ctx.project->normalizeLUFS = on;
+    // Voice builds read the engine's copy; a running task keeps the copy it
+    // started with, and the rebuild asked for below copies it again.
+    if (DocumentMayChange(*ctx.app)) CopyLoudnessTargets(*ctx.project, *ctx.engine);
+    return RequestVoiceRebuild(ctx, "Applying loudness normalization...");
+}
+
+RebuildRequest CommitLoudnessTarget(const DocumentContext& ctx) {
+    if (DocumentMayChange(*ctx.app)) CopyLoudnessTargets(*ctx.project, *ctx.engine);
+    return RequestVoiceRebuild(ctx, "Adjusting loudness target...");
+}
+
+std::string GroupFieldLabel(const char* groupName, const char* what, const char* id, int group) {
+    return std::string(groupName) + " " + what + "##" + id + std::to_string(group);
+}
+
+int ClampTrackCount(int count) { return std::clamp(count, 1, 48); }
+
+RebuildRequest ApplyTrackBudget(const DocumentContext& ctx) {
+    // The results' tracks belong to the worker while a task or an export runs.
+    if (!DocumentMayChange(*ctx.app)) {
+        if (!ctx.project->results.empty()) ctx.app->deferredRebuild.store(true);
+        return ctx.project->results.empty() ? RebuildRequest::NotNeeded : RebuildRequest::Deferred;
+    }
+    AssignTracks(*ctx.project);
+    return RequestVoiceRebuild(ctx, "Applying track budget...");
+}
+
+RebuildRequest ApplyScaleType(const DocumentContext& ctx, int scaleType) {
+    ctx.project->scaleType = std::clamp(scaleType, 0, kScaleCount - 1);
+    return RequestVoiceRebuild(ctx, "Applying musical scale...");
+}
+
+RebuildRequest ApplyScaleRoot(const DocumentContext& ctx, int scaleRoot) {
+    ctx.project->scaleRoot = std::clamp(scaleRoot, 0, 11);
+    return RequestVoiceRebuild(ctx, "Applying musical scale...");
+}
+
+// ---------------------------------------------------------------------------
+// Updates
+// ---------------------------------------------------------------------------
+
+bool ShowsUpdateAvailable(const AppState& app) {
+    return app.updateAvailable && !app.updateAvailableVersion.empty() &&
+           app.updateAvailableVersion != app.dismissedUpdateVersion;
+}
+
+std::vector<std::string> UpToDateLines(const AppState& app, const char* runningVersion) {
+    if (!app.updateCheckEnabled) return {"Automatic update checks are off.", "This app never connects on its own."};
+    return {std::string("You're on ") + runningVersion + " \xE2\x80\x94 the latest version."};
+}
+
+std::string UpdateNoteLine(const std::string& note) { return "  \xE2\x80\xA2 " + note; }
+
+std::string LastCheckedText(int64_t now, int64_t lastCheck) {
+    if (lastCheck <= 0) return "";
+    const long long e = std::max<long long>(0, now - lastCheck);
+    char text[64];
+    if (e < 60)
+        std::snprintf(text, sizeof text, "Last checked just now.");
+    else if (e < 3600)
+        std::snprintf(text, sizeof text, "Last checked %lld min ago.", e / 60);
+    else if (e < 86400)
+        std::snprintf(text, sizeof text, "Last checked %lld hr ago.", e / 3600);
+    else
+        std::snprintf(text, sizeof text, "Last checked %lld day%s ago.", e / 86400, e / 86400 == 1 ? "" : "s");
+    return text;
+}
+
+// ---------------------------------------------------------------------------
+// Output devices
+// ---------------------------------------------------------------------------
+
+std::string DeviceMenuName(const OutputDevice& device) {
+    return device.isDefault ? device.name + " (Default)" : device.name;
+}
+
+int ShownDeviceIndex(const AudioOutputStatus& status) {
+    if (!status.open) return -1;
+    const int n = int(status.devices.size());
+    const int selected = status.selectedDevice;
+    if (!status.deviceName.empty()) {
+        if (selected >= 0 && selected < n && status.devices[size_t(selected)].name == status.deviceName)
+            return selected;
+        for (int i = 0; i < n; ++i)
+            if (status.devices[size_t(i)].name == status.deviceName) return i;
+        return -1;
+    }
+    return selected >= 0 && selected < n ? selected : -1;
+}
