@@ -140,6 +140,14 @@ struct TestDriver {
     bool waitingFile = false;
     std::string waitPath;
     double waitEndsAt = 0;
+    // The test job queued last, while it may still run: its length, and when
+    // (wall time) the stepped clock began to wait for its thread; -1: not yet.
+    double testJobSeconds = 0;
+    double testJobHeldSince = -1;
+    // Waiting for the busy task to be over (waittask).
+    bool waitingTask = false;
+    int64_t taskWaitFrom = 0;     // frames drawn when the wait began
+    double taskWaitEndsAt = 0;    // wall time
 };
 
 void DestroyTestDriver(TestDriver* driver) {
@@ -411,7 +419,7 @@ void FinishIdle(TestDriver& d) {
 // A cancellable job that reports its progress and ends `seconds` after it
 // was queued (not after its thread started: a slow frame before the start
 // does not move its end).
-void QueueTestJob(AppState& app, double seconds, bool full) {
+bool QueueTestJob(AppState& app, double seconds, bool full) {
     BusyTask* task = &app.busyTask;
     auto job = [task, seconds] {
         const double start = task->startedAt;
@@ -424,11 +432,35 @@ void QueueTestJob(AppState& app, double seconds, bool full) {
     };
     if (!StartBusyTask(app.busyTask, "Test job...", job, true, 0.0f)) {
         Log("job %s dropped: a task is busy", full ? "(full)" : "");
-        return;
+        return false;
     }
     app.busyTask.immediate = full;
     std::printf("[Test] job of %.2f s queued%s\n", seconds, full ? " as a full render" : "");
     std::fflush(stdout);
+    return true;
+}
+
+// On the stepped clock a test job ends at a point of the script's time, but
+// its thread sees that only when it next runs, which a loaded machine may put
+// off for many frames. Once the clock has reached the job's end it therefore
+// stands still until the job is done, so the steps after it see the job end
+// (and the bar linger) on the same frames as on an idle machine. A thread
+// that never ends is let go after a while, to fail the test, not hang it.
+bool ClockWaitsForTestJob(TestDriver& d) {
+    constexpr double kMostHeldSeconds = 30;
+    if (d.testJobSeconds <= 0) return false;
+    const BusyTask& task = gAppState.busyTask;
+    if (!task.busy.load() || task.done.load() || task.cancelRequested.load()) {
+        d.testJobSeconds = 0;
+        return false;
+    }
+    if (InterfaceClock() - task.startedAt < d.testJobSeconds) return false;  // the job's own test
+    if (d.testJobHeldSince < 0) d.testJobHeldSince = WallSeconds();
+    if (WallSeconds() - d.testJobHeldSince < kMostHeldSeconds) return true;
+    std::printf("[Test] the test job did not end %.0f s after its time; the clock moves on\n", kMostHeldSeconds);
+    std::fflush(stdout);
+    d.testJobSeconds = 0;
+    return false;
 }
 
 // ---------------------------------------------------------------------------
@@ -560,7 +592,17 @@ bool RunStep(TestDriver& d, const ScriptStep& s) {
             d.clockStep = s.x;
             break;
         case ScriptOp::Wait: d.waitUntil = ScriptSeconds(d) + s.x; return false;
-        case ScriptOp::Job: QueueTestJob(gAppState, s.x, s.full); break;
+        case ScriptOp::WaitTask:
+            d.waitingTask = true;
+            d.taskWaitFrom = d.frames->framesDrawn;
+            d.taskWaitEndsAt = WallSeconds() + s.x;
+            return false;
+        case ScriptOp::Job:
+            if (QueueTestJob(gAppState, s.x, s.full)) {
+                d.testJobSeconds = s.x;
+                d.testJobHeldSince = -1;
+            }
+            break;
         case ScriptOp::Project: LoadFixtureProject(d, s.text); break;
         case ScriptOp::Play: StartPlayback(); break;
         case ScriptOp::Discard:
@@ -630,8 +672,15 @@ void TestDriverBeforeEvents(TestDriver& d) {
         d.waitingFile = false;
         Log(there ? "waitfile %s: there" : "waitfile %s: timed out", d.waitPath);
     }
+    if (d.waitingTask) {
+        const bool busy = taskQueued.load() || gAppState.busyTask.busy.load();
+        if ((busy || d.frames->framesDrawn < d.taskWaitFrom + 2) && WallSeconds() < d.taskWaitEndsAt) return;
+        d.waitingTask = false;
+        Log(busy ? "waittask: timed out%s" : "waittask: over%s", "");
+    }
     if (d.clockStep > 0) {
-        gSteppedClock.store(gSteppedClock.load() + d.clockStep * double(d.frames->framesDrawn - d.clockFrames));
+        if (!ClockWaitsForTestJob(d))
+            gSteppedClock.store(gSteppedClock.load() + d.clockStep * double(d.frames->framesDrawn - d.clockFrames));
         d.clockFrames = d.frames->framesDrawn;
     }
     if (d.frames->framesDrawn < d.waitUntilFrame || ScriptSeconds(d) < d.waitUntil) return;

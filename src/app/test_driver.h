@@ -54,9 +54,13 @@
 //   clock STEP          from now on the interface clock (InterfaceClock) moves
 //                       STEP seconds with every frame drawn, whatever the
 //                       frames cost: fades, lingering and test jobs then play
-//                       the same on a loaded machine
+//                       the same on a loaded machine (at a test job's end the
+//                       clock waits for the job's thread to see it)
 //   wait SECONDS        draw frames for SECONDS (of the interface clock after
 //                       "clock", else of wall time)
+//   waittask SECONDS    draw frames (2 at least, so a task an edit asked for
+//                       is queued) until no busy task is queued or up, its
+//                       lingering bar included; at most SECONDS of wall time
 //   job SECONDS [full]  queue a cancellable busy task with a progress bar whose
 //                       job ends SECONDS after it was queued ("full": as a full
 //                       render, started at once under the live block)
@@ -122,6 +126,7 @@ enum class ScriptOp {
     WaitFile,
     Clock,
     Wait,
+    WaitTask,
     Job,
     Project,
     Play,

@@ -236,6 +236,11 @@ bool ParseTestScript(const std::string& text, const std::string& baseFolder, std
             if (!expect(2) || !Number(w[1], s.x) || s.x <= 0 || s.x > 600) return fail("wait takes 0 < SECONDS <= 600");
             s.op = ScriptOp::Wait;
             steps.push_back(s);
+        } else if (cmd == "waittask") {
+            if (!expect(2) || !Number(w[1], s.x) || s.x <= 0 || s.x > 600)
+                return fail("waittask takes 0 < SECONDS <= 600");
+            s.op = ScriptOp::WaitTask;
+            steps.push_back(s);
         } else if (cmd == "job") {
             if (w.size() < 2 || w.size() > 3 || !Number(w[1], s.x) || s.x < 0 || s.x > 600 ||
                 (w.size() == 3 && w[2] != "full"))

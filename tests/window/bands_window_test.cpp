@@ -88,7 +88,7 @@ TEST_F(BandsWindow, TransportSpotButtonAndTabsWorkOnAFixtureProject) {
     EXPECT_EQ(look["events"], "3");
 
     // Opening rebuilds the voices behind the busy overlay first.
-    std::string script = "wait 1.5\n" + Click(Centre(look, "band.play.rect")) +
+    std::string script = "waittask 60\n" + Click(Centre(look, "band.play.rect")) +
                          "wait 1.0\ndump playing.txt\n" + Click(Centre(look, "band.stop.rect")) +
                          "frames 2\ndump stopped.txt\n" + Click(Centre(look, "band.ffwd.rect")) +
                          Click(Centre(look, "band.ffwd.rect")) + Click(Centre(look, "band.shp0.rect")) +

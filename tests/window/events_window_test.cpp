@@ -191,14 +191,14 @@ TEST_F(EventsWindow, DeleteFromTheRowMenuRemovesAnEventAndUndoRestoresItsLayers)
     const std::string del = At(Number(open, "events.menu.delete.x"), Number(open, "events.menu.delete.y"));
 
     const std::string flow = "project " + fixture + "\nframes 4\nclick " + row + " right\nframes 3\nclick " + del +
-                             "\nwait 1.5\ndump deleted.txt\nkey ctrl+Z\nwait 1.5\ndump restored.txt\ndiscard\n";
+                             "\nwaittask 60\ndump deleted.txt\nkey ctrl+Z\nwaittask 60\ndump restored.txt\ndiscard\n";
     ProgramRun run = RunScript(flow);
     ASSERT_EQ(run.exitCode, 0) << run.log;
     Dump deleted = ReadStateDump(dir.File("deleted.txt"));
     Dump restored = ReadStateDump(dir.File("restored.txt"));
     EXPECT_EQ(deleted["events.count"], "4");
     EXPECT_EQ(deleted["events.results"], "8");
-    EXPECT_EQ(restored["events.count"], "5");
+    EXPECT_EQ(restored["events.count"], "5") << run.log;
     EXPECT_EQ(restored["events.results"], "10");
     EXPECT_EQ(restored["events.result.8.event"], "4");
 }
