@@ -306,6 +306,7 @@ void ScanLibraryFolder(ScanRequest* rawRequest, std::string name) {
             SetScanStatus(library, fileName);
             library.scanFilesDone.store(i);
             library.scanProgress.store(static_cast<float>(i) / static_cast<float>(n));
+            if (library.scanBeforeFile) library.scanBeforeFile();
             AnalysedFile result = analysis.Take(static_cast<size_t>(i));
             if (result.ok) index.entries.push_back(std::move(result.entry));
             else AddFailedFile(library, fileName);

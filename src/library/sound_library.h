@@ -148,6 +148,9 @@ struct SoundLibrary {
     // runs. The program leaves it empty; tests hold the worker here to see
     // the UI side while it provably still runs.
     std::function<void()> fingerprintBeforeFile;
+    // The same for the scan thread: called before each file is taken from
+    // the analysis, after the stop check.
+    std::function<void()> scanBeforeFile;
     std::mutex scanMutex;                         // guards finishedScans only
     std::vector<LibraryIndex> finishedScans;
     std::string indexFolder;

@@ -201,6 +201,8 @@ TEST(LibraryFolders, QueuedFoldersStartOneAfterAnother) {
     ASSERT_TRUE(WriteTestAudio(dir.File("Two/b.wav"), spec));
 
     SoundLibrary library;
+    ThreadGate gate;  // holds the scan of One, so Two must wait for it
+    library.scanBeforeFile = gate.Hook();
     library.libraries.push_back(Library("Known", dir.File("Known"), {}));
     fs::create_directories(dir.File("Known"));
     library.libraryAddQueue = {{dir.File("One"), 0, 2},
@@ -212,6 +214,7 @@ TEST(LibraryFolders, QueuedFoldersStartOneAfterAnother) {
     EXPECT_EQ(library.pendingFolders, std::vector<std::string>{dir.File("Two")});
     EXPECT_EQ(library.pendingFolderNames, std::vector<std::string>{"Two"});
 
+    gate.Open();
     WaitForScan(library);
     AddLibraryFolder(library, 0);  // takes over One, starts Two
     EXPECT_TRUE(library.pendingFolders.empty());
@@ -390,10 +393,13 @@ TEST(LibraryFolders, EveryProjectFolderIsScannedInTurn) {
         ASSERT_TRUE(WriteTestAudio(dir.File(name) + "/x.wav", spec));
     }
     SoundLibrary library;
+    ThreadGate gate;  // holds the scan of A, so B must wait for it
+    library.scanBeforeFile = gate.Hook();
     library.libraries.push_back(Library("Known", dir.File("Known"), {}));
     const std::vector<std::string> folders = {dir.File("A"), dir.File("Known"), dir.File("Missing"), dir.File("B"), ""};
     EXPECT_EQ(ScanProjectLibraryFolders(library, folders), 2);
     EXPECT_EQ(library.pendingFolders, std::vector<std::string>{dir.File("B")});
+    gate.Open();
     for (int frame = 0; frame < 4; ++frame) {
         WaitForScan(library);
         AddLibraryFolder(library, 0);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
 #include <thread>
 
 #include "platform/null_audio_output.h"
@@ -12,6 +13,7 @@
 #include "playback/audio_output.h"
 #include "playback/mixer_rig.h"
 #include "playback/reverb.h"
+#include "support/wait_until.h"
 
 namespace {
 
@@ -25,6 +27,21 @@ double MeasurePlayheadRate(const AudioEngine& engine, std::chrono::milliseconds 
     const int64_t p1 = engine.position.load();
     const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
     return double(p1 - p0) / seconds;
+}
+
+// The measurement closest to `expected` of up to five windows, stopping at
+// the first within `tolerance`. A loaded machine may starve the stream's
+// thread for longer than the output catches up on (it then drops the time
+// rather than burst), which says nothing of its pacing; a pacing fault shows
+// in every window.
+double PlayheadRateNear(const AudioEngine& engine, double expected, double tolerance) {
+    double closest = 0;
+    for (int window = 0; window < 5; ++window) {
+        const double rate = MeasurePlayheadRate(engine, std::chrono::milliseconds(600));
+        if (window == 0 || std::fabs(rate - expected) < std::fabs(closest - expected)) closest = rate;
+        if (std::fabs(closest - expected) <= tolerance) break;
+    }
+    return closest;
 }
 
 // An output whose render function mixes `engine`, which follows the rate.
@@ -48,7 +65,7 @@ TEST(AudioOutputStreams, TheNullOutputMovesThePlayheadAtTheEngineRate) {
     ASSERT_EQ(output.nullRunning.load(), 1);
     EXPECT_EQ(output.errorText, "Could not open audio device");
     // Within a few periods of slack on a loaded machine.
-    EXPECT_NEAR(MeasurePlayheadRate(*engine, std::chrono::milliseconds(600)), 44100.0, 0.15 * 44100);
+    EXPECT_NEAR(PlayheadRateNear(*engine, 44100.0, 0.15 * 44100), 44100.0, 0.15 * 44100);
 
     CloseAudioOutput(output);
     const int64_t stopped = engine->position.load();
@@ -78,7 +95,7 @@ TEST(AudioOutputStreams, RealRtAudioOpensOrFallsBackToTheNullOutput) {
         EXPECT_TRUE(status.nullRunning);
         EXPECT_EQ(status.deviceRate, 48000);
     }
-    EXPECT_NEAR(MeasurePlayheadRate(*engine, std::chrono::milliseconds(600)), 48000.0, 0.15 * 48000);
+    EXPECT_NEAR(PlayheadRateNear(*engine, 48000.0, 0.15 * 48000), 48000.0, 0.15 * 48000);
     CloseAudioOutput(output);
     EXPECT_EQ(output.open.load(), 0);
     EXPECT_EQ(output.nullRunning.load(), 0);
@@ -119,8 +136,8 @@ TEST(AudioOutputStreams, RateSwitchesFromAWorkerWhileTheInterfacePolls) {
     EXPECT_EQ(output.engineRate.load(), 48000);
     EXPECT_EQ(engine->sampleRate.load(), 48000);
     EXPECT_EQ(engine->playing.load(), 1);
+    // The last stream runs on: the playhead moves again.
     const int64_t before = engine->position.load();
-    std::this_thread::sleep_for(std::chrono::milliseconds(60));
-    EXPECT_GT(engine->position.load(), before);
+    EXPECT_TRUE(WaitUntil([&] { return engine->position.load() > before; }));
     CloseAudioOutput(output);
 }
