@@ -162,6 +162,7 @@ struct AppState {
     bool paintAbandoned = false;  // the document changed: nothing more until release
     uint64_t paintGeneration = 0;   // undoHistory.generation when it began painting
     size_t paintEventCount = 0;     // events then
+    bool paintFromInspector = false;  // the stroke is the events tab's curve editor's
 
     // --- Timeline: rendered layers (layer_lanes_logic.h) ------------------
     bool shownGroups[3] = {true, true, true};  // by group index: false folds its tracks

@@ -58,6 +58,7 @@
 #include "ui/imgui_compat.h"
 #include "ui/job_protocol.h"
 #include "ui/events_list.h"
+#include "ui/events_tab.h"
 #include "ui/library_panel.h"
 #include "ui/mixer_panel.h"
 #include "ui/settings_panel.h"
@@ -393,6 +394,7 @@ int RunShell(int argc, char** argv) {
     RegisterStateDump(DumpLibraryPanel);
     RegisterStateDump(DumpProjectFields);
     RegisterStateDump(DumpEventsList);
+    RegisterStateDump(DumpInspector);
     RegisterStateDump(DumpMixerFields);
     RegisterStateDump(DumpSettingsFields);
     RegisterStateDump(DumpExportFields);

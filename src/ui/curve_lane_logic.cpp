@@ -86,6 +86,7 @@ void ResetStroke(AppState& app) {
     app.paintEvent = -1;
     app.paintLane = -1;
     app.paintAbandoned = false;
+    app.paintFromInspector = false;
 }
 
 // The rest of the press paints nothing; the release smooths nothing.

@@ -48,6 +48,7 @@
 #include "ui/command_chooser.h"
 #include "ui/drop_handover.h"
 #include "ui/events_list.h"
+#include "ui/events_tab.h"
 #include "ui/export_tab.h"
 #include "ui/frame_commands.h"
 #include "ui/imgui_compat.h"
@@ -158,7 +159,7 @@ void DrawRegions(AppState& app, const UILayout& layout) {
     // 3 mixer, 4 export, 5 settings) draws itself at TabPanelRect(layout).
     // The events tab shows its list; the inspector joins above it.
     switch (app.activeTab) {
-        case 0: DrawEventsListPanel(layout); break;
+        case 0: DrawEventsTab(ImGui::GetWindowDrawList(), layout); break;
         case 2: DrawLibraryPanel(ImGui::GetWindowDrawList(), layout); break;
         case 3: MixerPanel(ImGui::GetWindowDrawList(), layout); break;
         case 4: DrawExportTab(ImGui::GetWindowDrawList(), layout); break;

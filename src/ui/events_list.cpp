@@ -7,7 +7,7 @@
 //   Folder header        "##fhdr": click, double-click, link toggle, drop, menu
 //   Event row            "##row": click rules, drag source, right-click
 //   Popups               "##groupCtxMenu", "##saveGroupPreset", "##eventCtx"
-//   DrawEventsList / DrawEventsListPanel
+//   DrawEventsList
 //   DumpEventsList
 #include "ui/events_list.h"
 
@@ -460,7 +460,7 @@ void DrawRows(const DocumentContext& ctx, VideoPlayer* video) {
 }  // namespace
 
 // ---------------------------------------------------------------------------
-// DrawEventsList / DrawEventsListPanel
+// DrawEventsList
 // ---------------------------------------------------------------------------
 
 void DrawEventsList(const DocumentContext& ctx, VideoPlayer* video) {
@@ -484,23 +484,6 @@ void DrawEventsList(const DocumentContext& ctx, VideoPlayer* video) {
     DrawSaveChainPopup(ctx);
     EventContextMenu(ctx, "##eventCtx");
     ImGui::EndChild();
-    ImGui::EndChild();
-}
-
-void DrawEventsListPanel(const UILayout& layout) {
-    const LayoutRect rect = TabPanelRect(layout);
-    if (rect.width <= 0 || rect.height <= 0) return;
-    // The fill goes on the main window's list: the child clips half its
-    // padding away at its edges.
-    const ImVec2 origin = Add(ImGui::GetWindowPos(), rect.x, rect.y);
-    ImGui::GetWindowDrawList()->AddRectFilled(origin, Add(origin, rect.width, rect.height), gTheme.panelBg);
-    ImGui::SetCursorPos(ImVec2(rect.x, rect.y));
-    ImGui::PushStyleVar(ImGuiStyleVar_WindowPadding, ImVec2(10, 8));
-    ImGui::BeginChild("##events_panel", ImVec2(rect.width, rect.height), false,
-                      ImGuiWindowFlags_NoScrollbar | ImGuiWindowFlags_NoScrollWithMouse | ImGuiWindowFlags_AlwaysUseWindowPadding);
-    ImGui::PopStyleVar();
-    NoteRegionDrawn("##events_panel");
-    DrawEventsList(ProgramDocumentContext(), &gVideoPlayer);
     ImGui::EndChild();
 }
 

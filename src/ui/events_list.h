@@ -5,8 +5,8 @@
 // Index
 //   EventsListReport     where the last frame drew its rows and buttons (tests, dumps)
 //   gEventsListReport
-//   DrawEventsList       the list, filling the rest of the current window
-//   DrawEventsListPanel  the tab's panel at its layout rectangle (the list alone for now)
+//   DrawEventsList       the list, filling the rest of the current window (the
+//                        events tab draws it beside the inspector)
 //   DrawResultLayerLine  one layer line under the expanded event (result_layers.cpp)
 //   DumpEventsList       the window test's "events.*" fields
 //
@@ -42,7 +42,6 @@ struct EventsListReport {
 extern EventsListReport gEventsListReport;
 
 void DrawEventsList(const DocumentContext& ctx, VideoPlayer* video);
-void DrawEventsListPanel(const UILayout& layout);
 
 // One line of `resultIndex` at the cursor, `width` × `height` points; its
 // buttons mark `pending`. Returns the next button's centre x (-1 without one).

@@ -20,7 +20,7 @@
 
 namespace {
 
-constexpr const char* kPaletteGlyph = "\uE51E";
+constexpr const char* kPaletteGlyph = "\uF53F";  // palette
 
 bool WriteFilter(char* filter, size_t size, const std::string& text) {
     if (std::string_view(filter) == text) return false;

@@ -1,0 +1,179 @@
+// curve_editor.cpp — the events tab's curve editor.
+//
+// Index
+//   EditorStrokePaint / EditorStrokeEnd
+//   Drawing              background, band grid, columns, border
+//   CurveEditor          the item, painting and the drag report
+#include "ui/curve_editor.h"
+
+#include <imgui.h>
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+
+#include "app/app_state.h"
+#include "app/theme.h"
+#include "document/curve.h"
+#include "document/document_context.h"
+#include "document/event.h"
+#include "document/project.h"
+#include "document/undo.h"
+#include "ui/curve_lane_logic.h"
+#include "ui/ui_colors.h"
+
+// ---------------------------------------------------------------------------
+// EditorStrokePaint / EditorStrokeEnd
+// ---------------------------------------------------------------------------
+
+namespace {
+
+bool OwnsStroke(const AppState& app, int event, int lane) {
+    return app.curvePainting && app.paintFromInspector && app.paintEvent == event && app.paintLane == lane;
+}
+
+}  // namespace
+
+bool EditorStrokePaint(const DocumentContext& ctx, int event, int lane, float x, float value) {
+    AppState& app = *ctx.app;
+    Project& project = *ctx.project;
+    if (!OwnsStroke(app, event, lane)) {
+        if (event < 0 || size_t(event) >= project.events.size()) return false;
+        // A stroke on another curve is dropped unsmoothed.
+        BeginCurveStroke(app, lane);
+        app.paintFromInspector = true;
+        app.paintEvent = event;
+        if (!PushUndoSnapshot(ctx)) {
+            app.paintAbandoned = true;
+            return false;
+        }
+        app.paintGeneration = app.undoHistory.generation;
+        app.paintEventCount = project.events.size();
+        project.events[size_t(event)].locked = false;
+    }
+    if (app.paintAbandoned) return false;
+    if (!CurveStrokeStillValid(app, project)) {
+        app.paintAbandoned = true;
+        return false;
+    }
+    Curve256& curve = LaneCurve(project.events[size_t(event)], lane);
+    x = std::clamp(x, 0.0f, 1.0f);
+    value = std::clamp(value, 0.0f, 1.0f);
+    PaintCurveSegment(curve, x, value, app.paintLastU, app.paintLastV, app.paintMinIndex, app.paintMaxIndex);
+    app.paintLastU = x;
+    app.paintLastV = value;
+    return true;
+}
+
+void EditorStrokeEnd(const DocumentContext& ctx, int event, int lane) {
+    if (OwnsStroke(*ctx.app, event, lane)) EndCurveStroke(ctx);
+}
+
+// ---------------------------------------------------------------------------
+// Drawing
+// ---------------------------------------------------------------------------
+
+namespace {
+
+ImU32 At(uint32_t color, int alpha) { return WithAlpha(color, std::clamp(alpha, 0, 255)); }
+
+void DrawBands(ImDrawList* dl, const ImVec2& p0, const ImVec2& p1, float alpha) {
+    const float h = p1.y - p0.y;
+    for (float f : {0.8f, 0.6f, 0.4f, 0.2f}) {
+        const float y = p0.y + f * h;
+        dl->AddLine(ImVec2(p0.x, y), ImVec2(p1.x, y), At(gTheme.textDim, int(alpha * 0x24)), 1.2f);
+    }
+    static const char* const kLeft[] = {"Air", "High", "Mid", "Low", "Sub"};
+    static const char* const kRight[] = {"6k", "2k", "750", "150", "20"};
+    const float centres[] = {0.9f, 0.7f, 0.5f, 0.3f, 0.1f};
+    // Five labels share the height: a smaller size keeps them apart.
+    ImFont* font = ImGui::GetFont();
+    const float fh = std::min(ImGui::GetFontSize() * 0.8f, h / 5.0f);
+    if (fh < 6) return;
+    for (int i = 0; i < 5; ++i) {
+        const float y = p0.y + (1 - centres[i]) * h - fh / 2;
+        dl->AddText(font, fh, ImVec2(p0.x + 3, y), At(gTheme.textDim, int(alpha * 0x48)), kLeft[i]);
+        const float w = font->CalcTextSizeA(fh, FLT_MAX, 0, kRight[i]).x;
+        dl->AddText(font, fh, ImVec2(p1.x - 3 - w, y), At(gTheme.textDim, int(alpha * 0x37)), kRight[i]);
+    }
+}
+
+void DrawColumns(ImDrawList* dl, const Curve256& curve, const ImVec2& p0, const ImVec2& p1,
+                 const CurveEditorArgs& a) {
+    const float w = p1.x - p0.x, h = p1.y - p0.y;
+    const float step = std::max(2.0f, std::trunc(w / 120.0f));
+    const int count = std::max(1, int(w / step));
+    auto valueAt = [&](float x) { return CurveLaneValue(curve, x, p0.x, p1.x, a.scale, a.offset); };
+    float x0 = p0.x;
+    float v0 = valueAt(x0);
+    for (int c = 1; c <= count; ++c) {
+        const float x1 = std::min(p0.x + float(c) * step, p1.x);
+        const float v1 = valueAt(x1);
+        const float y0 = p0.y + (1 - v0) * h, y1 = p0.y + (1 - v1) * h;
+        uint32_t base = a.color;
+        int fillAlpha = int(a.alpha * 25), lineAlpha = int(a.alpha * 140);
+        if (a.bandLabels) {
+            base = LevelColor((v0 + v1) / 2);
+            fillAlpha = int(a.alpha * 65);
+            lineAlpha = int(a.alpha * 220);
+        }
+        dl->AddQuadFilled(ImVec2(x0, y0), ImVec2(x1, y1), ImVec2(x1, p1.y), ImVec2(x0, p1.y), At(base, fillAlpha));
+        dl->AddLine(ImVec2(x0, y0), ImVec2(x1, y1), At(base, lineAlpha), 1.2f);
+        x0 = x1;
+        v0 = v1;
+    }
+    // The last boundary reaches the right edge even when the width is not a
+    // whole number of steps.
+    if (x0 < p1.x) {
+        const float v1 = valueAt(p1.x);
+        dl->AddLine(ImVec2(x0, p0.y + (1 - v0) * h), ImVec2(p1.x, p0.y + (1 - v1) * h),
+                    At(a.bandLabels ? LevelColor(v1) : a.color, int(a.alpha * (a.bandLabels ? 220 : 140))), 1.2f);
+    }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// CurveEditor
+// ---------------------------------------------------------------------------
+
+CurveEditorResult CurveEditor(const DocumentContext& ctx, ImDrawList* dl, const CurveEditorArgs& a) {
+    CurveEditorResult out;
+    Project& project = *ctx.project;
+    if (a.event < 0 || size_t(a.event) >= project.events.size() || !(a.width > 1) || !(a.height > 1)) return out;
+    const ImVec2 p0(a.x, a.y), p1(a.x + a.width, a.y + a.height);
+
+    dl->AddRectFilled(p0, p1, gTheme.curveBg, 2);
+    if (a.bandLabels) DrawBands(dl, p0, p1, a.alpha);
+    DrawColumns(dl, LaneCurve(project.events[size_t(a.event)], a.lane), p0, p1, a);
+    const float inset = (dl->Flags & ImDrawListFlags_AntiAliasedLines) ? 0.5f : 0.49f;
+    dl->AddRect(ImVec2(p0.x + inset, p0.y + inset), ImVec2(p1.x - inset, p1.y - inset), 0x64000000, 2, 0, 1);
+    dl->AddLine(ImVec2(p0.x, (p0.y + p1.y) / 2), ImVec2(p1.x, (p0.y + p1.y) / 2), At(gTheme.textDim, 0x12), 1);
+
+    ImGui::SetCursorScreenPos(p0);
+    ImGui::InvisibleButton(a.id, ImVec2(a.width, a.height));
+    const ImGuiIO& io = ImGui::GetIO();
+    out.hovered = ImGui::IsItemHovered();
+    const bool active = ImGui::IsItemActive();
+    const bool alt = io.KeyAlt;
+    out.doubleClicked = out.hovered && !alt && ImGui::IsMouseDoubleClicked(0);
+
+    if (!a.noPaint) {
+        if (out.hovered && alt && !active)
+            dl->AddText(ImVec2(p1.x - 70, p1.y - 14 - ImGui::GetFontSize() / 2), At(gTheme.textDim, 0x32),
+                        "Alt+draw");
+        if (active && alt) {
+            const float x = (io.MousePos.x - p0.x) / a.width;
+            const float v = 1 - (io.MousePos.y - p0.y) / a.height;
+            out.painted = EditorStrokePaint(ctx, a.event, a.lane, x, v);
+        } else {
+            EditorStrokeEnd(ctx, a.event, a.lane);
+        }
+    }
+    if (a.wantDrag && !alt) {
+        if (out.hovered) ImGui::SetMouseCursor(ImGuiMouseCursor_ResizeNS);
+        if (ImGui::IsItemActivated()) out.dragStarted = true;
+        if (active) out.dragDelta = io.MouseDelta.y;
+    }
+    return out;
+}

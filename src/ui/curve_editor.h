@@ -1,0 +1,51 @@
+// curve_editor.h — one event curve drawn in a small editor, painted with
+// Alt held, dragged vertically without it.
+//
+// Index
+//   CurveEditorArgs / CurveEditorResult   what the caller gives and gets
+//   CurveEditor                           draws and paints one curve for a frame
+//   EditorStrokePaint / EditorStrokeEnd   the stroke as plain functions (tests)
+//
+// The stroke is the one the timeline's curve lanes use (the app state's
+// paint fields): it names the event and the curve by index, takes one undo
+// step at its first dab and unlocks the event, and ends without writing when
+// an undo or a change of the event list comes under it. Release smooths the
+// touched stretch only. UI thread.
+#pragma once
+
+#include <cstdint>
+
+struct DocumentContext;
+struct ImDrawList;
+
+struct CurveEditorArgs {
+    const char* id = "##curve";   // "##cW", "##cI"
+    int event = -1;
+    int lane = 0;                 // kCurveLaneWeight or kCurveLaneIntensity
+    float x = 0, y = 0;           // screen points
+    float width = 0, height = 0;
+    uint32_t color = 0;           // packed; alpha replaced
+    float offset = 0;             // display only: clamp(v × scale + offset, 0, 1)
+    float scale = 1;
+    bool noPaint = false;
+    bool bandLabels = false;
+    bool wantDrag = false;        // report vertical drags (dragDelta)
+    float alpha = 1;
+};
+
+struct CurveEditorResult {
+    bool painted = false;         // values were written this frame
+    bool hovered = false;
+    bool dragStarted = false;     // a press without Alt: the caller's undo step
+    float dragDelta = 0;          // points, positive downwards, while dragged without Alt
+    bool doubleClicked = false;
+};
+
+CurveEditorResult CurveEditor(const DocumentContext& ctx, ImDrawList* drawList, const CurveEditorArgs& args);
+
+// One painted frame at (x, value), both 0..1, on the event's curve. Starts
+// the stroke when none of this editor's is active. True when it wrote.
+bool EditorStrokePaint(const DocumentContext& ctx, int event, int lane, float x, float value);
+// A frame in which this curve is not painted: ends its stroke (smoothing the
+// touched stretch when the stroke is still valid).
+void EditorStrokeEnd(const DocumentContext& ctx, int event, int lane);

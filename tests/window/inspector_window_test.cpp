@@ -1,0 +1,151 @@
+// The events tab's inspector in the program's own window: keywords typed
+// and completed from the library's vocabulary, taken back by Ctrl+Z, and
+// the batch volume drag on two selected events.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <string>
+
+#include "document/event.h"
+#include "document/project.h"
+#include "document/text_util.h"
+#include "library/library_index_file.h"
+#include "library/sound_library.h"
+#include "persistence/project_file.h"
+#include "support/audio_fixtures.h"
+#include "support/window_harness.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Dump = std::map<std::string, std::string>;
+
+// Two events and a library whose sound names give the vocabulary "wash".
+bool WriteInspectorFixture(const std::string& folder, const std::string& indexFolder, const std::string& path) {
+    Project p;
+    p.totalDuration = 30;
+    p.fps = 25;
+    LibraryIndex library;
+    library.name = "Water";
+    library.path = folder;
+    AudioSpec spec;
+    spec.seconds = 1;
+    spec.container = "flac";  // "wav" would be a keyword too
+    const std::string file = folder + "/wash basin.flac";
+    if (!WriteTestAudio(file, spec)) return false;
+    LibraryEntry entry;
+    entry.path = file;
+    entry.name = "wash basin";
+    entry.duration = 1;
+    entry.sampleRate = 48000;
+    entry.channels = 1;
+    entry.bits = 24;
+    library.entries.push_back(entry);
+    for (int k = 0; k < 2; ++k) {
+        Event e = MakeEvent(p, 3.0f + 6.0f * float(k), kShapeBloom, 0.5f);
+        CopyTextField(e.keywords, "door ");  // typing goes on after the blank
+        e.gain = k == 0 ? 0.5f : 0.25f;
+        p.events.push_back(e);
+    }
+    fs::create_directories(indexFolder);
+    if (!WriteLibraryIndexFile(library, indexFolder + "/Water.tllib")) return false;
+    ProjectSaveContext ctx;
+    ctx.project = &p;
+    return WriteProjectFile(path, ctx);
+}
+
+float Number(Dump& dump, const std::string& key) {
+    EXPECT_TRUE(dump.count(key)) << key;
+    return std::strtof(dump[key].c_str(), nullptr);
+}
+
+std::string At(float x, float y) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.0f %.0f", double(x), double(y));
+    return text;
+}
+
+class InspectorWindow : public ProgramScriptTest {
+protected:
+    void SetUp() override {
+        ProgramScriptTest::SetUp();
+        fs::create_directories(dir.File("home/Documents/Tessaloom"));
+        WriteWholeFile(dir.File("home/Documents/Tessaloom/.demo_version"), "installed\n");
+        fs::create_directories(dir.File("sounds"));
+        fixture = dir.File("inspector.tlproj");
+        ASSERT_TRUE(WriteInspectorFixture(dir.File("sounds"), dir.File("data/Tessaloom"), fixture));
+    }
+    ProgramRun RunScript(const std::string& script) {
+        ProgramRun run = Run(script, {{"HOME", dir.File("home")}, {"XDG_DATA_HOME", dir.File("data")}});
+        if (const char* keep = std::getenv("TL_KEEP_SCREENSHOTS"))
+            for (const auto& entry : fs::directory_iterator(dir.path()))
+                if (entry.path().extension() == ".png")
+                    fs::copy_file(entry.path(), fs::path(keep) / entry.path().filename(),
+                                  fs::copy_options::overwrite_existing);
+        return run;
+    }
+    // Selects event 0 by a click on its row and returns the dump.
+    Dump Selected(const std::string& name) {
+        ProgramRun rows = RunScript("project " + fixture + "\nframes 4\ndump rows.txt\n");
+        EXPECT_EQ(rows.exitCode, 0) << rows.log;
+        Dump d = ReadStateDump(dir.File("rows.txt"));
+        for (int k = 0; k < int(Number(d, "events.rows")); ++k) {
+            const std::string key = "events.row." + std::to_string(k);
+            if (d[key + ".kind"] == "1" && d[key + ".index"] == "0") row = At(Number(d, key + ".x"), Number(d, key + ".y"));
+        }
+        EXPECT_FALSE(row.empty());
+        ProgramRun run = RunScript("project " + fixture + "\nframes 4\nclick " + row + "\nframes 3\nscreenshot " + name +
+                                   ".png\ndump " + name + ".txt\n");
+        EXPECT_EQ(run.exitCode, 0) << run.log;
+        return ReadStateDump(dir.File(name + ".txt"));
+    }
+    std::string fixture;
+    std::string row;
+};
+
+}  // namespace
+
+TEST_F(InspectorWindow, KeywordsCompleteFromTheLibraryAndUndoRestoresTheOldText) {
+    Dump one = Selected("one");
+    ASSERT_EQ(one["inspector.state"], "1");
+    const float fx = Number(one, "inspector.item.evkeywords.x"), fy = Number(one, "inspector.item.evkeywords.y");
+    // Type at the end of "door", take the first completion, leave the field
+    // (a click on the empty side of the level row), then undo.
+    const std::string script = "project " + fixture + "\nframes 4\nclick " + row + "\nframes 3\nclick " +
+                               At(fx + 40, fy) + "\nframes 2\ntext wa\nframes 3\nkey Down\nframes 2\n"
+                               "key Return\nframes 3\nscreenshot typed.png\nclick " + At(fx + 40, fy - 30) +
+                               "\nframes 2\ndump typed.txt\nkey ctrl+Z\nframes 3\ndump undone.txt\ndiscard\n";
+    ProgramRun run = RunScript(script);
+    ASSERT_EQ(run.exitCode, 0) << run.log;
+    Dump typed = ReadStateDump(dir.File("typed.txt"));
+    Dump undone = ReadStateDump(dir.File("undone.txt"));
+    EXPECT_EQ(typed["inspector.event.0.keywords"], "door wash ") << run.log;  // completion adds the blank
+    EXPECT_EQ(undone["inspector.event.0.keywords"], "door ");
+}
+
+TEST_F(InspectorWindow, ABatchGainDragChangesBothEvents) {
+    Selected("one");
+    ProgramRun all = RunScript("project " + fixture + "\nframes 4\nclick " + row + "\nframes 2\nkey ctrl+A\nframes 3\n"
+                               "screenshot batch.png\ndump batch.txt\n");
+    ASSERT_EQ(all.exitCode, 0) << all.log;
+    Dump batch = ReadStateDump(dir.File("batch.txt"));
+    ASSERT_EQ(batch["inspector.state"], "2") << all.log;
+    const float x = Number(batch, "inspector.item.batchgain.x"), y = Number(batch, "inspector.item.batchgain.y");
+    const std::string script = "project " + fixture + "\nframes 4\nclick " + row + "\nframes 2\nkey ctrl+A\nframes 3\n"
+                               "move " + At(x, y) + "\nframes 1\npress\nframes 1\nmove " + At(x - 20, y) +
+                               "\nframes 1\nmove " + At(x - 40, y) + "\nframes 1\nrelease\nframes 2\n"
+                               "dump dragged.txt\ndiscard\n";
+    ProgramRun run = RunScript(script);
+    ASSERT_EQ(run.exitCode, 0) << run.log;
+    Dump dragged = ReadStateDump(dir.File("dragged.txt"));
+    const float a = Number(dragged, "inspector.event.0.gain"), b = Number(dragged, "inspector.event.1.gain");
+    EXPECT_LT(a, 0.49f);
+    EXPECT_LT(b, 0.245f);
+    // The same decibels for both: the ratio of their gains stays 2.
+    EXPECT_NEAR(a / b, 2.0f, 0.02f);
+}
