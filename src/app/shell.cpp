@@ -28,6 +28,7 @@
 #include <thread>
 
 #include "app/app_state.h"
+#include "app/document_dump.h"
 #include "app/drop_target.h"
 #include "app/fonts.h"
 #include "app/frame_driver.h"
@@ -398,6 +399,7 @@ int RunShell(int argc, char** argv) {
     RegisterStateDump(DumpMixerFields);
     RegisterStateDump(DumpSettingsFields);
     RegisterStateDump(DumpExportFields);
+    RegisterStateDump(DumpDocumentFields);
     RunMainLoop(shell, frames, app, driver.get());
     StopSecondLaunchListener();
     int exitCode = driver ? TestDriverExitCode(*driver) : 0;

@@ -7,6 +7,7 @@
 //   Captures             PNG screenshots, the state dump, idle measurement
 //   Test job             the busy task a script queues
 //   Fixtures             a project file as the document, playback started
+//   Settling and export  waiting for the background work; an export as the tab starts it
 //   Running the script   StartTestDriver, TestDriverBeforeEvents and friends
 #include "app/test_driver.h"
 
@@ -36,6 +37,8 @@
 #include "document/project.h"
 #include "document/selection.h"
 #include "document/undo.h"
+#include "export/export_job.h"
+#include "library/sound_library.h"
 #include "persistence/project_load.h"
 #include "render/voice_sync.h"
 #include "playback/audio_engine.h"
@@ -136,6 +139,12 @@ struct TestDriver {
     double measureCpuStart = 0;
     int64_t measureFramesStart = 0;
     IdleFigures measured;
+    // Waiting for the background work to end (settle).
+    bool settling = false;
+    double settleStartedAt = 0;
+    double settleEndsAt = 0;
+    double settleSeconds = -1;  // how long the last settle took; -1 none yet
+    int settleTimeouts = 0;
     // Waiting for a file made by another process of the test.
     bool waitingFile = false;
     std::string waitPath;
@@ -363,6 +372,10 @@ void DumpDriverFields(const TestDriver& d, StateDump& dump) {
         dump.Field("measure.frameCpuP50Ms", d.measured.frameCpuP50 * 1000.0);
         dump.Field("measure.frameCpuP95Ms", d.measured.frameCpuP95 * 1000.0);
     }
+    if (d.settleSeconds >= 0) {
+        dump.Field("settle.seconds", d.settleSeconds);
+        dump.Field("settle.timeouts", d.settleTimeouts);
+    }
     if (d.idle.measured) {
         dump.Field("idle.seconds", d.idle.seconds);
         dump.Field("idle.frames", d.idle.frames);
@@ -543,6 +556,49 @@ void FinishMeasure(TestDriver& d) {
     std::fflush(stdout);
 }
 
+// ---------------------------------------------------------------------------
+// Settling and export
+// ---------------------------------------------------------------------------
+
+// Anything still working for the document or the library: a settle waits
+// until none of these is left, so that a script goes on from a still program
+// however loaded the machine is.
+bool BackgroundWorkPending(const AppState& app, const SoundLibrary& library) {
+    return app.busyTask.busy.load() || app.renderRequestKind > 0 || app.deferredRebuild.load() ||
+           app.pendingBedLoadEvent >= 0 || app.exportRunning.load() || !app.pendingOpenPath.empty() ||
+           library.scanRunning.load() != 0 || !library.libraryAddQueue.empty() || !library.pendingFolders.empty();
+}
+
+void StartSettle(TestDriver& d, double seconds) {
+    d.settling = true;
+    d.settleStartedAt = WallSeconds();
+    d.settleEndsAt = d.settleStartedAt + seconds;
+}
+
+// True once the program is still (or the settle timed out).
+bool SettleDone(TestDriver& d) {
+    const bool pending = BackgroundWorkPending(gAppState, gSoundLibrary);
+    const double now = WallSeconds();
+    if (pending && now < d.settleEndsAt) return false;
+    d.settling = false;
+    d.settleSeconds = now - d.settleStartedAt;
+    if (pending) {
+        ++d.settleTimeouts;
+        std::printf("[Test] settle timed out after %.1f s\n", d.settleSeconds);
+    } else {
+        std::printf("[Test] settled in %.1f s\n", d.settleSeconds);
+    }
+    std::fflush(stdout);
+    return true;
+}
+
+// As the Export tab does once its dialog has given a path.
+void StartScriptExport(const std::string& path) {
+    const ExportStart started = StartExport(ProgramExportContext(), MakeExportJob(gAppState, gProject, gAudioEngine, path));
+    std::printf("[Test] export %s: %s\n", path.c_str(), started == ExportStart::Started ? "started" : "NOT started");
+    std::fflush(stdout);
+}
+
 void SendQuit(TestDriver& d) {
     if (d.quitSent) return;
     d.quitSent = true;
@@ -577,6 +633,8 @@ bool RunStep(TestDriver& d, const ScriptStep& s) {
         case ScriptOp::Screenshot: RequestScreenshot(d, s.text); break;
         case ScriptOp::Dump: WriteDump(d, s.text); break;
         case ScriptOp::Save: Log(SaveProject(s.text) ? "save %s" : "save FAILED: %s", s.text); break;
+        case ScriptOp::Export: StartScriptExport(s.text); break;
+        case ScriptOp::Settle: StartSettle(d, s.x); return false;
         case ScriptOp::Idle: StartIdle(d, s.x); return false;
         case ScriptOp::WaitFile:
             d.waitingFile = true;
@@ -684,6 +742,7 @@ void TestDriverBeforeEvents(TestDriver& d) {
         d.clockFrames = d.frames->framesDrawn;
     }
     if (d.frames->framesDrawn < d.waitUntilFrame || ScriptSeconds(d) < d.waitUntil) return;
+    if (d.settling && !SettleDone(d)) return;
     if (d.measuring) FinishMeasure(d);
     while (!d.scriptDone && d.next < d.steps.size()) {
         const ScriptStep& s = d.steps[d.next++];

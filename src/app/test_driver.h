@@ -47,6 +47,12 @@
 //   dump PATH           write the state dump of the last frame
 //   save PATH           save the project there, as Save As does after its dialog
 //                       (the next frame writes its thumbnail)
+//   export PATH         export to PATH as the Export tab does after its dialog
+//                       (the settings of the program; the job protocol finishes it)
+//   settle SECONDS      draw frames until nothing works in the background: no
+//                       busy task, render request, export, library scan or
+//                       queued library folder (at most SECONDS; "settle"
+//                       fields of the dump say whether it timed out)
 //   idle SECONDS        stop driving frames; measure frames and CPU while the
 //                       program idles on its own
 //   waitfile PATH SECONDS   stop driving frames until PATH exists (another
@@ -122,6 +128,8 @@ enum class ScriptOp {
     Screenshot,
     Dump,
     Save,
+    Export,
+    Settle,
     Idle,
     WaitFile,
     Clock,

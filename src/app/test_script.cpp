@@ -191,7 +191,7 @@ bool ParseTestScript(const std::string& text, const std::string& baseFolder, std
             s.op = ScriptOp::Project;
             steps.push_back(s);
         } else if (cmd == "text" || cmd == "drop" || cmd == "dropfile" || cmd == "screenshot" || cmd == "dump" ||
-                   cmd == "save") {
+                   cmd == "save" || cmd == "export") {
             s.text = RestOfLine(line, cmd);
             if (s.text.empty()) return fail(cmd + " needs an argument");
             if (cmd == "text") {
@@ -202,6 +202,7 @@ bool ParseTestScript(const std::string& text, const std::string& baseFolder, std
                        : cmd == "dropfile" ? ScriptOp::DropFile
                        : cmd == "dump"     ? ScriptOp::Dump
                        : cmd == "save"     ? ScriptOp::Save
+                       : cmd == "export"   ? ScriptOp::Export
                                            : ScriptOp::Screenshot;
             }
             steps.push_back(s);
@@ -240,6 +241,11 @@ bool ParseTestScript(const std::string& text, const std::string& baseFolder, std
             if (!expect(2) || !Number(w[1], s.x) || s.x <= 0 || s.x > 600)
                 return fail("waittask takes 0 < SECONDS <= 600");
             s.op = ScriptOp::WaitTask;
+            steps.push_back(s);
+        } else if (cmd == "settle") {
+            if (!expect(2) || !Number(w[1], s.x) || s.x <= 0 || s.x > 600)
+                return fail("settle takes 0 < SECONDS <= 600");
+            s.op = ScriptOp::Settle;
             steps.push_back(s);
         } else if (cmd == "job") {
             if (w.size() < 2 || w.size() > 3 || !Number(w[1], s.x) || s.x < 0 || s.x > 600 ||

@@ -1,0 +1,58 @@
+// document_dump.cpp — what the window tests read of the document, the library
+// and the audio engine after a whole flow: how much was rendered, whether the
+// voices were built and whether the mix is making sound.
+//
+// Index
+//   DumpDocumentFields   "doc.*", "engine.*" and "sounds.*" fields of the state dump
+//
+// UI thread only; the engine's fields are atomics read once.
+#include "app/document_dump.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+#include "app/app_state.h"
+#include "app/test_driver.h"
+#include "document/project.h"
+#include "library/sound_library.h"
+#include "playback/audio_engine.h"
+
+void DumpDocumentFields(StateDump& dump) {
+    const Project& doc = gProject;
+    int placeholders = 0, missing = 0;
+    std::string placeholderNames;
+    for (const RenderResult& r : doc.results) {
+        if (r.missing) ++missing;
+        if (!r.placeholder) continue;
+        // The first few are enough to tell a keyword that found nothing from
+        // a sound that could not be read.
+        if (++placeholders <= 40)
+            placeholderNames += (placeholderNames.empty() ? "" : "|") + r.name + "@" + std::to_string(r.eventIdx);
+    }
+    dump.Field("doc.results", static_cast<int>(doc.results.size()));
+    dump.Field("doc.placeholders", placeholders);
+    dump.Field("doc.placeholderNames", placeholderNames);
+    dump.Field("doc.missing", missing);
+    dump.Field("doc.rendered", doc.rendered);
+    dump.Field("doc.totalDuration", static_cast<double>(doc.totalDuration));
+
+    const AudioEngine& e = gAudioEngine;
+    const int rate = std::max(1, e.sampleRate.load());
+    dump.Field("engine.voices", static_cast<int>(e.voiceCount.load()));
+    dump.Field("engine.cacheReady", e.cacheReady.load() != 0);
+    dump.Field("engine.playing", e.playing.load() != 0);
+    dump.Field("engine.seconds", static_cast<double>(e.position.load()) / rate);
+    // The last block's peak: while a render plays it is above zero.
+    char peak[32];
+    std::snprintf(peak, sizeof peak, "%.5f", std::max(e.peakL.load(), e.peakR.load()));
+    dump.Field("engine.peak", std::string(peak));
+
+    const SoundLibrary& lib = gSoundLibrary;
+    size_t entries = 0;
+    for (const LibraryIndex& index : lib.libraries) entries += index.entries.size();
+    dump.Field("sounds.libraries", static_cast<int>(lib.libraries.size()));
+    dump.Field("sounds.entries", static_cast<int>(entries));
+    dump.Field("sounds.scanRunning", lib.scanRunning.load() != 0);
+    dump.Field("sounds.queued", static_cast<int>(lib.libraryAddQueue.size() + lib.pendingFolders.size()));
+}

@@ -1,0 +1,14 @@
+// document_dump.h — the document, library and engine fields of the window
+// tests' state dump.
+//
+// Index
+//   DumpDocumentFields   registered with the state dump at start-up
+#pragma once
+
+struct StateDump;
+
+// doc.results, doc.placeholders, doc.placeholderNames, doc.missing,
+// doc.rendered, doc.totalDuration; engine.voices, engine.cacheReady,
+// engine.playing, engine.seconds, engine.peak; sounds.libraries,
+// sounds.entries, sounds.scanRunning, sounds.queued.
+void DumpDocumentFields(StateDump& dump);
