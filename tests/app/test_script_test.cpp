@@ -71,6 +71,15 @@ TEST(TestScript, FixturesPlaybackAndMeasures) {
     EXPECT_EQ(steps[3].op, ScriptOp::Discard);
 }
 
+TEST(TestScript, SettlesAndExports) {
+    auto steps = Parse("settle 90\nexport out/Reel v2\n");
+    ASSERT_EQ(steps.size(), 2u);
+    EXPECT_EQ(steps[0].op, ScriptOp::Settle);
+    EXPECT_FLOAT_EQ(steps[0].x, 90);
+    EXPECT_EQ(steps[1].op, ScriptOp::Export);
+    EXPECT_EQ(steps[1].text, "/scripts/out/Reel v2");
+}
+
 TEST(TestScript, MistakesNameTheirLine) {
     std::string error;
     EXPECT_TRUE(Parse("frames 2\nfly 3\n", &error).empty());
@@ -78,7 +87,8 @@ TEST(TestScript, MistakesNameTheirLine) {
     for (const char* bad : {"frames -1", "frames", "move 1", "click 1 2 thumb", "key NoSuchKey", "key hyper+A",
                             "resize 0 10", "idle 0", "waitfile go", "waitfile go 0", "close now", "screenshot",
                             "move 1e999 0", "wait 0", "job", "job 1 half", "job -1", "clock 0", "clock 2", "project",
-                            "play now", "measure", "measure 0", "discard all"}) {
+                            "play now", "measure", "measure 0", "discard all", "settle", "settle 0", "settle 601",
+                            "export"}) {
         EXPECT_TRUE(Parse(bad, &error).empty()) << bad;
         EXPECT_EQ(error.rfind("line 1: ", 0), 0u) << bad << ": " << error;
     }
