@@ -282,8 +282,10 @@ void DrawUI() {
     RunFrameCommands();
 
     // 13. The project named on the command line or by a second copy (it
-    // waits while the document may not change).
-    TakeQueuedOpenPath(ProgramLifecycleContext());
+    // waits while the document may not change). The designer asked for that
+    // project from the desktop: the start-up launcher does not cover it.
+    if (TakeQueuedOpenPath(ProgramLifecycleContext()) == ProjectCommandResult::Done && app.showLauncher)
+        CloseLauncher(app);
 
     // 14. The window and its regions; during a full render the live block
     // over them.

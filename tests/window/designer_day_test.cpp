@@ -19,6 +19,7 @@
 #include "document/project.h"
 #include "persistence/json_value.h"
 #include "persistence/project_load.h"
+#include "support/lifecycle_rig.h"
 #include "support/run_command.h"
 #include "support/window_harness.h"
 
@@ -298,6 +299,22 @@ TEST_F(DesignerDay, DemoToRenderPlaySaveReopenEditAndExport) {
     EXPECT_EQ(last["project.modified"], "0");
 
     std::printf("[DesignerDay] runs took %.1f s, %.1f s and %.1f s\n", first.seconds, second.seconds, third.seconds);
+}
+
+// A designer who opens a project from the desktop, with the start-up
+// launcher left on, sees that project, not the recent-projects card over it.
+TEST_F(DesignerDay, AProjectOpenedFromTheDesktopIsNotCoveredByTheLauncher) {
+    const std::string project = dir.File("Reel/Reel.tlproj");
+    ASSERT_TRUE(WriteProjectAt(project, SpotDocument(2)));
+    fs::create_directories(dir.File("home/data/Tessaloom"));
+    WriteWholeFile(dir.File("home/data/Tessaloom/com.tessaloom.prefs"), "showLauncherOnStartup=1\n");
+    ProgramRun run = Start("open.txt", "frames 3\ndump open.txt\nquit\n", project);
+    ASSERT_EQ(run.exitCode, 0) << run.log;
+    Dump open = Read("open.txt");
+    EXPECT_EQ(open["project.path"], project) << run.log;
+    EXPECT_EQ(open["launcher.onStartup"], "1") << "the preference itself stays on";
+    EXPECT_EQ(open["launcher.shown"], "0");
+    EXPECT_EQ(open["launcher.drawn"], "0");
 }
 
 }  // namespace
