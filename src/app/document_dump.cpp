@@ -34,7 +34,7 @@ void DumpDocumentFields(StateDump& dump) {
     dump.Field("doc.placeholders", placeholders);
     dump.Field("doc.placeholderNames", placeholderNames);
     dump.Field("doc.missing", missing);
-    dump.Field("doc.rendered", doc.rendered);
+    dump.Field("doc.rendered", doc.rendered.load());
     dump.Field("doc.totalDuration", static_cast<double>(doc.totalDuration));
 
     const AudioEngine& e = gAudioEngine;

@@ -180,7 +180,9 @@ struct Project {
     std::vector<RenderResult> results;
     CopyableAtomic<int32_t> publishedResultCount{0};
     uint32_t resultsRevision = 0;
-    bool rendered = false;
+    // Set by the render on its worker while the timeline reads it to choose
+    // between the layer lanes and the hint of an unrendered project.
+    CopyableAtomic<bool> rendered{false};
     std::vector<UserShape> userShapes;
     bool budgetMode = false;
     MixGroup groups[3];

@@ -41,7 +41,8 @@ void BuildDemoProject(Project& project, const std::string& libraryFolder) {
     add(4.5f, kShapeBloom, "whoosh", 0);
     add(7.0f, kShapeContour, "riser tension", 3.0f);
     add(11.0f, kShapeFill, "wind", 6.0f);
-    add(18.0f, kShapeScatter, "footstep gravel", 0);
+    // Light enough for a handful of steps, one library sound each.
+    add(18.0f, kShapeScatter, "footstep gravel", 3.0f).intensityScale = 0.3f;
     Event& clip = add(21.0f, kShapeClip, "door slam", 0);
     CopyTextField(clip.pinnedFile, libraryFolder + "/door_slam_01.wav");
     clip.hasPinnedFiles = true;
