@@ -239,6 +239,8 @@ struct AppState {
     TraceDeriveSettings traceDeriveSettings;
     std::vector<MarkerEvent> importedMarkers;        // from a session text
     std::vector<MarkerScene> importedMarkerScenes;   // waiting to become scenes
+    std::string markerFilePath;                      // the last session text read
+    bool traceFitRequest = false;                    // fit the timeline to the trace items next frame
 
     // --- Work area and saved view -----------------------------------------
     float workAreaIn = -1;

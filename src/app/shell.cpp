@@ -43,6 +43,7 @@
 #include "app/test_driver.h"
 #include "ui/launcher.h"
 #include "ui/main_bands.h"
+#include "ui/trace_panel.h"
 #include "app/theme.h"
 #include "app/title_bar.h"
 #include "app/ui_scale.h"
@@ -378,6 +379,7 @@ int RunShell(int argc, char** argv) {
     RegisterStateDump(DumpFonts);
     RegisterStateDump(DumpTabRow);
     RegisterStateDump(DumpTimeline);
+    RegisterStateDump(DumpTracePanel);
     RegisterStateDump(DumpCommandFields);
     RegisterStateDump(DumpMainBands);
     RegisterStateDump(DumpLauncher);

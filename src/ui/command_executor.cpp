@@ -39,6 +39,7 @@
 #include "ui/event_menu_logic.h"
 #include "ui/timeline_logic.h"
 #include "ui/scene_ops.h"
+#include "ui/trace_panel_logic.h"
 #include "ui/trace_view_logic.h"
 
 namespace {
@@ -224,19 +225,8 @@ bool ImportVideo(AppState& app) {
     return true;
 }
 
-bool ImportMarkers(AppState& app, const Project& project) {
-    if (!app.openFileDialog) return false;
-    const std::string path = app.openFileDialog("Import Pro Tools Session Text", "txt");
-    if (path.empty()) return false;
-    std::vector<MarkerEvent> markers;
-    std::vector<MarkerScene> scenes;
-    if (!ImportSessionMarkers(path, project.fps, markers, &scenes, RecipeListNames())) {
-        app.toastText = "Import failed \xE2\x80\x94 unreadable session text";
-        app.toastTimer = 3.0f;
-        return false;
-    }
-    app.importedMarkers = std::move(markers);
-    app.importedMarkerScenes = std::move(scenes);
+bool ImportMarkers(AppState& app, Project& project) {
+    if (!RunMarkerImport(app, project)) return false;
     app.activeTab = 1;
     return true;
 }

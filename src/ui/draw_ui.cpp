@@ -61,6 +61,7 @@
 #include "ui/mixer_panel.h"
 #include "ui/settings_panel.h"
 #include "ui/tab_row.h"
+#include "ui/trace_panel.h"
 #include "ui/timeline_panel.h"
 #include "ui/transport_actions.h"
 
@@ -160,6 +161,7 @@ void DrawRegions(AppState& app, const UILayout& layout) {
     // The events tab shows its list; the inspector joins above it.
     switch (app.activeTab) {
         case 0: DrawEventsTab(ImGui::GetWindowDrawList(), layout); break;
+        case 1: TracePanel(ImGui::GetWindowDrawList(), layout); break;
         case 2: DrawLibraryPanel(ImGui::GetWindowDrawList(), layout); break;
         case 3: MixerPanel(ImGui::GetWindowDrawList(), layout); break;
         case 4: DrawExportTab(ImGui::GetWindowDrawList(), layout); break;
