@@ -27,6 +27,7 @@
 #include <fstream>
 #include <iterator>
 #include <thread>
+#include <utility>
 
 #include "app/app_state.h"
 #include "app/program_menu_table.h"
@@ -524,6 +525,13 @@ void LoadFixtureProject(TestDriver& d, const std::string& path) {
     std::fflush(stdout);
 }
 
+// The scripted answer of the next open-file dialog: a dialog would block the
+// loop the script drives.
+std::string gDialogAnswer;
+std::string AnsweredOpenDialog(const char* /*title*/, const char* /*extension*/) {
+    return std::exchange(gDialogAnswer, std::string());
+}
+
 void StartPlayback() {
     gAppState.playing = true;
     gAudioEngine.playing.store(1);
@@ -666,6 +674,11 @@ bool RunStep(TestDriver& d, const ScriptStep& s) {
         case ScriptOp::Discard:
             gAppState.modified = false;
             Log("discard%s", "");
+            break;
+        case ScriptOp::Answer:
+            gDialogAnswer = s.text;
+            gAppState.openFileDialog = &AnsweredOpenDialog;
+            Log("answer %s", s.text);
             break;
         case ScriptOp::Measure: StartMeasure(d, s.count); return false;
         case ScriptOp::Menu: HandleMenuCommand(gAppState, s.count); break;

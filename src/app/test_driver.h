@@ -74,6 +74,8 @@
 //                       the test (no voices are built; the undo history and the
 //                       selection are emptied; the view shows the whole project)
 //   play                start playback (the transport's and the engine's flags)
+//   answer PATH         the next open-file dialog returns PATH at once instead of
+//                       opening (one answer each; later dialogs are cancelled)
 //   discard             forget the document's unsaved changes, so that the quit
 //                       does not stop at the unsaved-changes question
 //   measure N           draw N frames and log their rate and CPU ("measure.*"
@@ -139,6 +141,7 @@ enum class ScriptOp {
     Project,
     Play,
     Discard,
+    Answer,
     Measure,
     Menu,
     Quit,

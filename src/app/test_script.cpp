@@ -191,7 +191,7 @@ bool ParseTestScript(const std::string& text, const std::string& baseFolder, std
             s.op = ScriptOp::Project;
             steps.push_back(s);
         } else if (cmd == "text" || cmd == "drop" || cmd == "dropfile" || cmd == "screenshot" || cmd == "dump" ||
-                   cmd == "save" || cmd == "export") {
+                   cmd == "save" || cmd == "export" || cmd == "answer") {
             s.text = RestOfLine(line, cmd);
             if (s.text.empty()) return fail(cmd + " needs an argument");
             if (cmd == "text") {
@@ -203,6 +203,7 @@ bool ParseTestScript(const std::string& text, const std::string& baseFolder, std
                        : cmd == "dump"     ? ScriptOp::Dump
                        : cmd == "save"     ? ScriptOp::Save
                        : cmd == "export"   ? ScriptOp::Export
+                       : cmd == "answer"   ? ScriptOp::Answer
                                            : ScriptOp::Screenshot;
             }
             steps.push_back(s);

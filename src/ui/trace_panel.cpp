@@ -68,6 +68,9 @@ const char* RecipeShapeIcon(int shape) {
 
 ImVec4 Col(uint32_t c) { return ImGui::ColorConvertU32ToFloat4(c); }
 
+// Where the import button was drawn last (window points), for the dump.
+ImVec2 gImportButtonCentre(-1, -1);
+
 struct FontScope {
     explicit FontScope(ImFont* font) : pushed(font != nullptr) {
         if (pushed) ImGui::PushFont(font);
@@ -375,8 +378,10 @@ void DrawDataView(AppState& app, Project& project, TracePanelState& panel, const
     const bool disabled = after.accepted < 1;
     if (disabled) ImGui::BeginDisabled();
     const float y = box.h - bh / 2 - frame / 2;
-    if (PrimaryButton(label, 16, y, box.w - 32))
-        ImportAcceptedTraceItems(ProgramDocumentContext(), panel, gRecipes, gVideoPlayer.startOffset.load());
+    const bool clicked = PrimaryButton(label, 16, y, box.w - 32);
+    const ImVec2 a = ImGui::GetItemRectMin(), b = ImGui::GetItemRectMax();
+    gImportButtonCentre = ImVec2((a.x + b.x) / 2, (a.y + b.y) / 2);
+    if (clicked) ImportAcceptedTraceItems(ProgramDocumentContext(), panel, gRecipes, gVideoPlayer.startOffset.load());
     if (disabled) ImGui::EndDisabled();
 }
 
@@ -435,4 +440,6 @@ void DumpTracePanel(StateDump& dump) {
     for (const Event& e : gProject.events) ++folders[e.folder];
     for (const auto& [name, count] : folders) dump.Field("trace.folder." + name, count);
     dump.Field("trace.scenes", int(gProject.scenes.size()));
+    dump.Field("trace.importX", double(gImportButtonCentre.x));
+    dump.Field("trace.importY", double(gImportButtonCentre.y));
 }
