@@ -88,16 +88,21 @@ struct TraceRig {
     }
 };
 
-// The fake worker of the start tests: it ends at once, as a trace that read
-// nothing would, clearing the running flag last.
+// The fake worker of the start tests: it ends when released, as a trace
+// that read nothing would, clearing the running flag last.
 std::atomic<AppState*> gFakeTraceApp{nullptr};
+std::atomic<bool> gFakeTraceRelease{false};
 void EndingLauncher(std::thread& slot, std::function<void()>) {
-    slot = std::thread([] { gFakeTraceApp.load()->traceRunning.store(false); });
+    slot = std::thread([] {
+        while (!gFakeTraceRelease.load()) std::this_thread::yield();
+        gFakeTraceApp.load()->traceRunning.store(false);
+    });
 }
 
 struct LauncherGuard {
     explicit LauncherGuard(AppState& app) {
         gFakeTraceApp.store(&app);
+        gFakeTraceRelease.store(false);
         SetTraceThreadLauncher(&EndingLauncher);
     }
     ~LauncherGuard() { SetTraceThreadLauncher(nullptr); }
@@ -128,9 +133,14 @@ TEST(TracePanelStart, WaitsForAQueuedTaskAndJoinsAnEndedWorkerBeforeReusingTheSl
     TracePanelFrameStart(*rig.app, *rig.project, player, rig.panel);
     EXPECT_EQ(rig.app->hoveredTraceItem.list, -1);
     EXPECT_TRUE(rig.app->busyTask.workerIsTrace);
+    EXPECT_EQ(ChooseTraceView(*rig.app), TraceView::Reading);
     EXPECT_EQ(rig.app->opticalTrace.frames.size(), 42u);  // sized before the worker runs
+    // Running: not joined.
+    TracePanelFrameStart(*rig.app, *rig.project, player, rig.panel);
+    EXPECT_TRUE(rig.app->busyTask.worker.joinable());
 
     // The fake trace ends; a later frame joins it and the slot is free.
+    gFakeTraceRelease.store(true);
     while (rig.app->traceRunning.load()) std::this_thread::yield();
     rig.app->opticalTrace.present.store(true);  // the worker's result
     TracePanelFrameStart(*rig.app, *rig.project, player, rig.panel);
