@@ -152,7 +152,6 @@ bool PillToggle(const ImVec2& pos, float width, float height, bool active, const
     draw->AddText(ImVec2(x, y), textColor, label);
 
     ImGui::PushID(id);
-    const ImVec2 window = ImGui::GetWindowPos();
     ImGui::SetCursorScreenPos(pos);
     ImGui::InvisibleButton("pill", ImVec2(std::max(1.0f, width - clearW), height));
     const bool hovered = ImGui::IsItemHovered();
@@ -173,7 +172,6 @@ bool PillToggle(const ImVec2& pos, float width, float height, bool active, const
         }
     }
     ImGui::PopID();
-    (void)window;
     return clicked;
 }
 
