@@ -744,7 +744,10 @@ void TestDriverBeforeEvents(TestDriver& d) {
         Log(there ? "waitfile %s: there" : "waitfile %s: timed out", d.waitPath);
     }
     if (d.waitingTask) {
-        const bool busy = taskQueued.load() || gAppState.busyTask.busy.load();
+        // A rebuild an edit or a finished task deferred is queued on a later
+        // frame: it counts as busy, or the next step would meet it running.
+        const bool busy =
+            taskQueued.load() || gAppState.busyTask.busy.load() || gAppState.deferredRebuild.load();
         if ((busy || d.frames->framesDrawn < d.taskWaitFrom + 2) && WallSeconds() < d.taskWaitEndsAt) return;
         d.waitingTask = false;
         Log(busy ? "waittask: timed out%s" : "waittask: over%s", "");

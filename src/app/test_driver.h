@@ -66,7 +66,8 @@
 //                       "clock", else of wall time)
 //   waittask SECONDS    draw frames (2 at least, so a task an edit asked for
 //                       is queued) until no busy task is queued or up, its
-//                       lingering bar included; at most SECONDS of wall time
+//                       lingering bar included, and no voice rebuild is
+//                       deferred to a later frame; at most SECONDS of wall time
 //   job SECONDS [full]  queue a cancellable busy task with a progress bar whose
 //                       job ends SECONDS after it was queued ("full": as a full
 //                       render, started at once under the live block)

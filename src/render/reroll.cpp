@@ -4,7 +4,7 @@
 //   CanRerollResult
 //   RerollAlternatives     neighbours of a pinned sound by spectral and character distance
 //   RerollSeed             counter, layer and clock mixed into one state
-//   Choosing               candidates, scores, the weighted pick
+//   Choosing               LayerSound, candidates, scores, the weighted pick
 //   Placing                the three placement cases and the fade limits
 //   RerollResult / RerollResultWithSeed
 #include "render/reroll.h"
@@ -13,10 +13,13 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <filesystem>
+#include <system_error>
 #include <utility>
 
 #include "document/event.h"
 #include "document/project.h"
+#include "library/file_registry.h"
 #include "library/search_query.h"
 #include "library/sound_library.h"
 #include "render/candidates.h"
@@ -118,6 +121,38 @@ std::vector<UsedSound> EventRegions(const Project& project, int eventIndex) {
     return used;
 }
 
+// A layer's file and what it holds. A saved project's layers play its
+// collected copies of library files, so the library's original of the
+// layer's sound has another path but the same size and content hash.
+struct LayerSound {
+    const std::string* path = nullptr;
+    FileFingerprint content;  // hash 0: not known
+};
+
+LayerSound SoundOf(const RenderResult& layer) {
+    LayerSound sound;
+    sound.path = &layer.filepath;
+    FileRef ref;
+    if (!layer.fileId.empty() && FileRegistry::Instance().GetFileRef(layer.fileId, ref) && ref.hash != 0) {
+        sound.content = FileFingerprint{ref.hash, ref.size};
+    } else if (!layer.filepath.empty()) {
+        uint64_t hash = 0, size = 0;
+        if (FingerprintFile(layer.filepath, hash, size)) sound.content = FileFingerprint{hash, size};
+    }
+    return sound;
+}
+
+// Only a file of the same size is read to compare its content.
+bool SameSound(const LayerSound& sound, const std::string& path) {
+    if (*sound.path == path) return true;
+    if (sound.content.hash == 0) return false;
+    std::error_code ec;
+    const uintmax_t size = std::filesystem::file_size(path, ec);
+    if (ec || size != sound.content.size) return false;
+    uint64_t hash = 0;
+    return FingerprintFileWithSize(path, size, hash) && hash == sound.content.hash;
+}
+
 // The scored and weighted sounds the pick draws from, best first; empty when
 // the library offers nothing for the event.
 std::vector<RenderCandidate> RerollChoices(const Project& project, const RenderResult& result,
@@ -133,13 +168,23 @@ std::vector<RenderCandidate> RerollChoices(const Project& project, const RenderR
     std::vector<RenderCandidate> scored = ScoreCandidates(project, candidates, result.weight, e.duration, e.shape,
                                                           terms, kRerollScoreCount, 0.5f, nullptr, -1.0f, 0);
     // The sound playing now stays possible but rare; a sound another layer
-    // of the event plays is out.
+    // of the event plays is out. Both are told by content, not by path: a
+    // saved project's layers play its collected copies of library files.
     static const std::vector<UsedSound> kNoPassUses;
+    const LayerSound current = SoundOf(result);
+    std::vector<LayerSound> others;
+    for (const RenderResult& r : project.results)
+        if (r.eventIdx == result.eventIdx && &r != &result && !r.filepath.empty()) others.push_back(SoundOf(r));
     for (RenderCandidate& c : scored) {
-        if (c.entry->path == result.filepath)
+        if (SameSound(current, c.entry->path)) {
             c.score *= kCurrentSoundFactor;
-        else
-            c.score *= RepetitionFactor(c.entry->path, used, kNoPassUses, 0.0f);
+            continue;
+        }
+        // The repetition damping knows the other layers by their own paths.
+        const std::string* path = &c.entry->path;
+        for (const LayerSound& other : others)
+            if (SameSound(other, c.entry->path)) path = other.path;
+        c.score *= RepetitionFactor(*path, used, kNoPassUses, 0.0f);
     }
     DropNonPositive(scored);
     SortCandidates(scored);

@@ -505,10 +505,17 @@ void DumpEventsList(StateDump& dump) {
         dump.Field(key + ".folder", std::string(TextFieldView(project.events[e].folder)));
         dump.Field(key + ".time", double(project.events[e].time));
     }
+    // A voice build on the worker re-resolves the layers' files and rewrites
+    // their paths and ids; until its job is done the strings are its own, so
+    // a dump taken meanwhile leaves them out (a script waits with waittask).
+    const bool workerOwnsLayers = app.busyTask.busy.load() && !app.busyTask.done.load();
+    dump.Field("events.layersBusy", workerOwnsLayers);
     for (size_t r = 0; r < project.results.size(); ++r) {
         const std::string key = "events.result." + std::to_string(r);
         dump.Field(key + ".event", int(project.results[r].eventIdx));
+        if (workerOwnsLayers) continue;
         dump.Field(key + ".file", project.results[r].filepath);
+        dump.Field(key + ".fileId", project.results[r].fileId);
     }
     if (gEventMenuReport.open && gEventMenuReport.frame >= ImGui::GetFrameCount() - 1) {
         dump.Field("events.menu.delete.x", double(gEventMenuReport.deleteX));
