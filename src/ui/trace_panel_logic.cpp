@@ -434,6 +434,26 @@ bool InWorkArea(const AppState& app, float t) {
     return !HasWorkArea(app) || (t >= app.workAreaIn && t <= app.workAreaOut);
 }
 
+// The events of one import: the picked suggestions in a new picture folder,
+// then the markers in their file's folder, both with the chosen recipe.
+std::vector<Event> ImportEvents(const Project& project, const AppState& app, const ImportRecipe& recipe,
+                                const std::vector<const SuggestedEvent*>& picked,
+                                const std::vector<const MarkerEvent*>& markers, float videoOffset) {
+    const OpticalTrace& trace = app.opticalTrace;
+    const TracePanelState& panel = *recipe.panel;
+    std::vector<Event> added;
+    added.reserve(picked.size() + markers.size());
+    if (!picked.empty()) {
+        const std::string folder = NextPictureImportFolder(project);
+        const float norm = panel.recipeNonSpot ? 1.0f : ImportNorm(trace, picked);
+        for (const SuggestedEvent* s : picked)
+            added.push_back(SuggestionEvent(project, trace, *s, s->time + videoOffset, folder, norm, recipe));
+    }
+    const std::string markerFolder = MarkerFolderName(app.markerFilePath);
+    for (const MarkerEvent* m : markers) added.push_back(MarkerToEvent(project, *m, markerFolder, recipe));
+    return added;
+}
+
 }  // namespace
 
 int ImportAcceptedTraceItems(const DocumentContext& ctx, TracePanelState& panel,
@@ -458,16 +478,7 @@ int ImportAcceptedTraceItems(const DocumentContext& ctx, TracePanelState& panel,
     if (picked.empty() && markers.empty() && !scenes) return 0;
     if (!PushUndoSnapshot(ctx)) return 0;
 
-    std::vector<Event> added;
-    added.reserve(picked.size() + markers.size());
-    if (!picked.empty()) {
-        const std::string folder = NextPictureImportFolder(project);
-        const float norm = panel.recipeNonSpot ? 1.0f : ImportNorm(trace, picked);
-        for (const SuggestedEvent* s : picked)
-            added.push_back(SuggestionEvent(project, trace, *s, s->time + videoOffset, folder, norm, recipe));
-    }
-    const std::string markerFolder = MarkerFolderName(app.markerFilePath);
-    for (const MarkerEvent* m : markers) added.push_back(MarkerToEvent(project, *m, markerFolder, recipe));
+    std::vector<Event> added = ImportEvents(project, app, recipe, picked, markers, videoOffset);
     CommitImport(ctx, added, scenes);
 
     app.savedViewStart = -1;
@@ -502,16 +513,7 @@ int RunQueuedReviewImport(const DocumentContext& ctx, const TracePanelState& pan
     if (picked.empty() && markers.empty()) return 0;
     if (!PushUndoSnapshot(ctx)) return 0;
 
-    Project& project = *ctx.project;
-    std::vector<Event> added;
-    if (!picked.empty()) {
-        const std::string folder = NextPictureImportFolder(project);
-        const float norm = panel.recipeNonSpot ? 1.0f : ImportNorm(trace, picked);
-        for (const SuggestedEvent* s : picked)
-            added.push_back(SuggestionEvent(project, trace, *s, s->time + videoOffset, folder, norm, recipe));
-    }
-    const std::string markerFolder = MarkerFolderName(app.markerFilePath);
-    for (const MarkerEvent* m : markers) added.push_back(MarkerToEvent(project, *m, markerFolder, recipe));
+    std::vector<Event> added = ImportEvents(*ctx.project, app, recipe, picked, markers, videoOffset);
     CommitImport(ctx, added, false);
     return int(added.size());
 }
