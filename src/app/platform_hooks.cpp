@@ -10,7 +10,7 @@
 
 #include "app/app_state.h"
 #include "app/frame_driver.h"
-#include "persistence/user_folders.h"
+#include "platform/user_folders.h"
 #include "platform/desktop_open.h"
 #include "platform/dialogs.h"
 #include "platform/http_client.h"

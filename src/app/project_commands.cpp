@@ -14,7 +14,7 @@
 #include "app/app_state.h"
 #include "app/shell_quit.h"
 #include "app/shell_services.h"
-#include "document/file_util.h"
+#include "platform/file_util.h"
 #include "document/project.h"
 #include "library/sound_library.h"
 #include "picture/video_player.h"

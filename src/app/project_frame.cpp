@@ -10,7 +10,7 @@
 #include "app/app_state.h"
 #include "app/frame_driver.h"
 #include "app/test_driver.h"
-#include "document/file_util.h"
+#include "platform/file_util.h"
 #include "persistence/project_lifecycle.h"
 #include "persistence/project_thumbnail.h"
 #include "picture/reference_audio.h"

@@ -51,7 +51,7 @@
 #include "app/window_caption.h"
 #include "document/project.h"
 #include "library/sound_library.h"
-#include "persistence/user_folders.h"
+#include "platform/user_folders.h"
 #include "platform/child_process.h"
 #include "platform/dialogs.h"
 #include "platform/single_instance.h"

@@ -34,7 +34,7 @@
 #include "app/frame_driver.h"
 #include "app/project_commands.h"
 #include "app/sdl_gl_backend.h"
-#include "document/file_util.h"
+#include "platform/file_util.h"
 #include "document/project.h"
 #include "document/selection.h"
 #include "document/undo.h"

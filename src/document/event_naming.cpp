@@ -16,7 +16,7 @@
 #include <string_view>
 
 #include "document/event.h"
-#include "document/file_util.h"
+#include "platform/file_util.h"
 #include "document/project.h"
 #include "document/text_util.h"
 #include "library/search_query.h"

@@ -22,7 +22,7 @@
 #include <set>
 
 #include "document/event.h"
-#include "document/file_util.h"
+#include "platform/file_util.h"
 #include "document/project.h"
 #include "document/text_util.h"
 #include "export/aaf_session.h"

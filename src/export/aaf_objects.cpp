@@ -14,7 +14,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "document/file_util.h"
+#include "platform/file_util.h"
 #include "export/aaf_object_checks.h"
 
 namespace {

@@ -16,7 +16,7 @@
 #include <cstring>
 #include <vector>
 
-#include "document/file_util.h"
+#include "platform/file_util.h"
 #include "document/text_util.h"
 #include "playback/block_mixer.h"
 

@@ -25,7 +25,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "document/file_util.h"
+#include "platform/file_util.h"
 
 namespace {
 

@@ -21,7 +21,7 @@
 #include <memory>
 
 #include "document/event.h"
-#include "document/file_util.h"
+#include "platform/file_util.h"
 #include "document/text_util.h"
 #include "export/bwf_writer.h"
 #include "export/export_names.h"

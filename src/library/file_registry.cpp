@@ -16,7 +16,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "document/file_util.h"
+#include "platform/file_util.h"
 
 namespace {
 

@@ -32,7 +32,7 @@
 #include "library/library_summary.h"
 #include "library/relinking.h"
 #include "library/sound_library.h"
-#include "persistence/user_folders.h"
+#include "platform/user_folders.h"
 
 namespace fs = std::filesystem;
 

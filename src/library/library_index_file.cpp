@@ -19,7 +19,7 @@
 #include <system_error>
 #include <type_traits>
 
-#include "document/file_util.h"
+#include "platform/file_util.h"
 #include "library/file_registry.h"
 #include "library/sound_library.h"
 

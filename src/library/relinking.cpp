@@ -22,7 +22,7 @@
 #include <unordered_set>
 
 #include "document/busy_task.h"
-#include "document/file_util.h"
+#include "platform/file_util.h"
 #include "document/project.h"
 #include "library/file_registry.h"
 #include "library/sound_library.h"

@@ -21,7 +21,7 @@
 #include <mutex>
 #include <vector>
 
-#include "document/file_util.h"
+#include "platform/file_util.h"
 #include "document/project.h"
 #include "document/text_util.h"
 #include "library/file_registry.h"

@@ -12,11 +12,11 @@
 #include <vector>
 
 #include "app/app_state.h"
-#include "document/file_util.h"
+#include "platform/file_util.h"
 #include "library/library_folders.h"
 #include "persistence/preferences.h"
 #include "persistence/recent_projects.h"
-#include "persistence/user_folders.h"
+#include "platform/user_folders.h"
 
 namespace fs = std::filesystem;
 

@@ -25,12 +25,12 @@
 
 #include "app/app_state.h"
 #include "document/copyable_atomic.h"
-#include "document/file_util.h"
+#include "platform/file_util.h"
 #include "document/project.h"
 #include "library/library_folders.h"
 #include "library/sound_library.h"
 #include "persistence/recent_projects.h"
-#include "persistence/user_folders.h"
+#include "platform/user_folders.h"
 #include "playback/audio_engine.h"
 
 namespace {

@@ -19,7 +19,7 @@
 #include <system_error>
 
 #include "app/app_state.h"
-#include "document/file_util.h"
+#include "platform/file_util.h"
 #include "document/text_util.h"
 
 namespace fs = std::filesystem;

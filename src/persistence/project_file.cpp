@@ -14,7 +14,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "document/file_util.h"
+#include "platform/file_util.h"
 #include "document/project.h"
 #include "document/text_util.h"
 #include "document/version.h"

@@ -16,7 +16,7 @@
 #include <utility>
 
 #include "app/app_state.h"
-#include "document/file_util.h"
+#include "platform/file_util.h"
 #include "document/project.h"
 #include "library/file_caches.h"
 #include "library/library_folders.h"

@@ -23,7 +23,7 @@
 #include <unordered_set>
 
 #include "document/curve_json.h"
-#include "document/file_util.h"
+#include "platform/file_util.h"
 #include "document/text_util.h"
 #include "library/file_registry.h"
 #include "persistence/event_json.h"

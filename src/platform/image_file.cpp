@@ -7,7 +7,7 @@
 #include <climits>
 #include <cstdio>
 
-#include "document/file_util.h"
+#include "platform/file_util.h"
 
 bool LoadImagePixels(const std::string& path, std::vector<uint8_t>& pixels, int& width, int& height) {
     FILE* file = std::fopen(path.c_str(), "rb");

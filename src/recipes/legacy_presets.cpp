@@ -20,9 +20,9 @@
 #include <system_error>
 #include <vector>
 
-#include "document/file_util.h"
+#include "platform/file_util.h"
 #include "persistence/json_writer.h"
-#include "persistence/user_folders.h"
+#include "platform/user_folders.h"
 
 namespace fs = std::filesystem;
 

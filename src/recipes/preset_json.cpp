@@ -20,7 +20,7 @@
 #include <system_error>
 
 #include "document/curve_json.h"
-#include "document/file_util.h"
+#include "platform/file_util.h"
 #include "document/text_util.h"
 #include "library/file_registry.h"
 #include "persistence/json_writer.h"

@@ -9,7 +9,7 @@
 #include "document/version.h"
 #include "persistence/json_value.h"
 #include "persistence/json_writer.h"
-#include "persistence/user_folders.h"
+#include "platform/user_folders.h"
 #include "recipes/recipe_preview_slot.h"
 
 namespace {

@@ -14,7 +14,7 @@
 #include <system_error>
 
 #include "app/app_state.h"
-#include "persistence/user_folders.h"
+#include "platform/user_folders.h"
 #include "recipes/recipe_file.h"
 #include "recipes/recipe_preview.h"
 

@@ -20,11 +20,11 @@
 
 #include "app/app_state.h"
 #include "document/event.h"
-#include "document/file_util.h"
+#include "platform/file_util.h"
 #include "document/project.h"
 #include "document/text_util.h"
 #include "library/sound_library.h"
-#include "persistence/user_folders.h"
+#include "platform/user_folders.h"
 #include "playback/audio_engine.h"
 #include "playback/block_mixer.h"
 #include "playback/engine_voices.h"

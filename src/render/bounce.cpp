@@ -29,7 +29,7 @@
 #include "library/file_caches.h"
 #include "library/file_identity.h"
 #include "library/file_registry.h"
-#include "persistence/user_folders.h"
+#include "platform/user_folders.h"
 #include "playback/audio_engine.h"
 #include "playback/block_mixer.h"
 #include "playback/engine_voices.h"

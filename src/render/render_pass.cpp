@@ -24,7 +24,7 @@
 #include <unordered_map>
 
 #include "document/event.h"
-#include "document/file_util.h"
+#include "platform/file_util.h"
 #include "document/project.h"
 #include "library/file_caches.h"
 #include "library/file_registry.h"

@@ -12,7 +12,7 @@
 #include "document/document_context.h"
 #include "document/event_placement.h"
 #include "document/project.h"
-#include "persistence/user_folders.h"
+#include "platform/user_folders.h"
 #include "render/bounce.h"
 #include "ui/event_commands.h"
 #include "ui/event_menu_logic.h"

@@ -26,7 +26,7 @@
 #include "document/project.h"
 #include "document/selection.h"
 #include "document/text_util.h"
-#include "persistence/user_folders.h"
+#include "platform/user_folders.h"
 #include "picture/video_player.h"
 #include "ui/draw_ui.h"
 #include "ui/event_context_menu.h"

@@ -21,7 +21,7 @@
 #include "library/file_caches.h"
 #include "library/file_registry.h"
 #include "library/sound_library.h"
-#include "persistence/user_folders.h"
+#include "platform/user_folders.h"
 #include "recipes/event_preset.h"
 #include "recipes/recipe_lists.h"
 #include "ui/event_commands.h"

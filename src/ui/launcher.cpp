@@ -17,7 +17,7 @@
 #include "app/app_state.h"
 #include "app/test_driver.h"
 #include "app/theme.h"
-#include "document/file_util.h"
+#include "platform/file_util.h"
 #include "ui/launcher_logic.h"
 #include "ui/main_bands.h"
 #include "ui/style_scopes.h"

@@ -13,7 +13,7 @@
 #include <cstdio>
 
 #include "app/app_state.h"
-#include "document/file_util.h"
+#include "platform/file_util.h"
 #include "persistence/json_value.h"
 #include "render/processed_clip_cache.h"
 

@@ -16,7 +16,7 @@
 
 #include "app/app_state.h"
 #include "app/theme.h"
-#include "document/file_util.h"
+#include "platform/file_util.h"
 #include "ui/icons.h"
 #include "ui/main_bands.h"
 #include "ui/transport_logic.h"

@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "document/file_util.h"
+#include "platform/file_util.h"
 #include "document/project.h"
 #include "document/text_util.h"
 #include "support/temp_dir.h"

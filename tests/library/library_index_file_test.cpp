@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "document/file_util.h"
+#include "platform/file_util.h"
 #include "library/file_registry.h"
 #include "library/library_index_file.h"
 #include "library/sound_library.h"

@@ -11,7 +11,7 @@
 #include "library/sound_library.h"
 #include "persistence/demo_content.h"
 #include "persistence/preferences.h"
-#include "persistence/user_folders.h"
+#include "platform/user_folders.h"
 #include "playback/audio_engine.h"
 #include "support/scoped_environment.h"
 #include "support/temp_dir.h"

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "app/app_state.h"
-#include "document/file_util.h"
+#include "platform/file_util.h"
 #include "document/text_util.h"
 #include "persistence/project_disk.h"
 #include "support/lifecycle_rig.h"

@@ -12,7 +12,7 @@
 
 #include "document/document_rig.h"
 #include "document/event_placement.h"
-#include "document/file_util.h"
+#include "platform/file_util.h"
 #include "document/selection.h"
 #include "document/text_util.h"
 #include "document/undo.h"

@@ -14,10 +14,10 @@
 
 #include "app/app_state.h"
 #include "document/event.h"
-#include "document/file_util.h"
+#include "platform/file_util.h"
 #include "document/project.h"
 #include "persistence/project_file.h"
-#include "persistence/user_folders.h"
+#include "platform/user_folders.h"
 #include "support/imgui_headless.h"
 #include "support/scoped_environment.h"
 #include "support/temp_dir.h"

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "document/file_util.h"
+#include "platform/file_util.h"
 #include "document/project.h"
 #include "persistence/json_value.h"
 #include "persistence/project_load.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <unistd.h>
 
-#include "persistence/user_folders.h"
+#include "platform/user_folders.h"
 #include "support/scoped_environment.h"
 #include "support/temp_dir.h"
 

@@ -7,7 +7,7 @@
 //   CopyFileContents     durable copy into a new file
 //   FileIsReadable       open for reading without waiting on a pipe
 //   ReadFileText         a whole regular file, bounded in size
-#include "document/file_util.h"
+#include "platform/file_util.h"
 
 #include <fcntl.h>
 #include <sys/random.h>

@@ -5,7 +5,7 @@
 //   AppDataDir / PreferencesFilePath
 //   DocumentsDir / RecipesDir / ChainsDir / BouncesDir
 //   ExecutableDirUtf8
-#include "persistence/user_folders.h"
+#include "platform/user_folders.h"
 
 #include <unistd.h>
 
