@@ -1,20 +1,19 @@
-// event_naming.h — what an event is called: its label, its shape's name and
-// the descriptive name proposed for a recipe or a bounce.
+// event_naming.h — what an event is called on the timeline and in lists: its
+// label and its shape's name.
 //
 // Index
 //   EventDisplayName   up to three words of the keywords, else the shape's name
 //   EventShapeName     the user shape's name, else the built-in shape name
-//   AutoNameEvent      "<tone> <noun>" or "<words> Bed", unique among the recipes
+//   WalkKeywordTokens  the words of keyword text that name a sound ("+"/"-" terms skipped)
 //
+// The names proposed for a recipe or a bounce are in recipes/recipe_naming.h.
 // Pure functions of their arguments: safe on any thread.
 #pragma once
 
-#include <cstddef>
 #include <string>
-#include <vector>
+#include <string_view>
 
 struct Event;
-struct EventPreset;
 struct Project;
 
 // At most 62 bytes: the keywords' first three words that are not "+" or "-"
@@ -24,11 +23,21 @@ std::string EventDisplayName(const Project& project, const Event& event);
 
 std::string EventShapeName(const Project& project, const Event& event);
 
-// A Bed with layer files: two words from their file names and " Bed".
-// Otherwise a tone word from the weight curve ("Sub" .. "Air", or "Dynamic"
-// when it moves) and a noun from the keywords, the library filter's sound
-// category, the recipe name, the filter's longest word or the shape. A name a
-// recipe already has gets the first free " 2" .. " 99". At most 63 bytes.
-std::string AutoNameEvent(const Event& event, const std::vector<EventPreset>& recipes);
-// The same, written into out[outSize] (cut at a character boundary).
-void AutoNameEvent(const Event& event, const std::vector<EventPreset>& recipes, char* out, size_t outSize);
+// Walks keyword text: blanks and commas separate, "+" and "-" terms are
+// skipped whole. Calls take(token) for each other token until it returns
+// false. A "+"/"-" term with nothing after it ends the walk.
+template <typename Take>
+void WalkKeywordTokens(std::string_view keywords, Take take) {
+    const char* kSeparators = " \t,";
+    size_t i = 0;
+    while (i < keywords.size()) {
+        i = keywords.find_first_not_of(kSeparators, i);
+        if (i == std::string_view::npos) return;
+        const size_t end = keywords.find_first_of(kSeparators, i);
+        const bool excluded = keywords[i] == '+' || keywords[i] == '-';
+        if (excluded && end == std::string_view::npos) return;
+        const size_t stop = end == std::string_view::npos ? keywords.size() : end;
+        if (!excluded && !take(keywords.substr(i, stop - i))) return;
+        i = stop;
+    }
+}

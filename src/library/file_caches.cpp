@@ -25,7 +25,6 @@
 #include "library/sound_analysis.h"
 #include "library/sound_file_open.h"
 #include "library/sound_library.h"
-#include "playback/audio_engine.h"
 
 AudioFileInfoCache gAudioFileInfoCache;
 WaveformPeakCache gWaveformPeakCache;
@@ -392,11 +391,4 @@ void BuildClipOverview(const float* left, const float* right, int64_t rightFrame
         overviewPeak[i] = peak;
         overviewRms[i] = static_cast<float>(std::sqrt(sum / static_cast<double>(b - a)));
     }
-}
-
-void BuildClipOverview(PlaybackVoice& voice) {
-    static_assert(kVoiceOverviewBins == kClipOverviewBins);
-    const int64_t frames = std::min<int64_t>(voice.sampleCount, static_cast<int64_t>(voice.left.size()));
-    BuildClipOverview(voice.left.data(), voice.right.data(), static_cast<int64_t>(voice.right.size()),
-                      voice.stereo != 0, frames, voice.peakOverview.data(), voice.rmsOverview.data());
 }

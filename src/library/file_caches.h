@@ -32,7 +32,6 @@
 #include <vector>
 
 struct LibraryIndex;
-struct PlaybackVoice;
 
 // ---- Generic cache --------------------------------------------------------
 
@@ -223,5 +222,3 @@ float GetFileBrightness(const std::string& path, const std::string& fileId,
 constexpr int kClipOverviewBins = 2048;
 void BuildClipOverview(const float* left, const float* right, int64_t rightFrames, bool stereo,
                        int64_t frames, float* overviewPeak, float* overviewRms);
-// The same over a playback voice's samples, into its overview arrays.
-void BuildClipOverview(PlaybackVoice& voice);

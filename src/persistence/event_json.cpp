@@ -16,7 +16,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "document/curve_json.h"
+#include "persistence/curve_json.h"
 #include "document/event.h"
 #include "document/project.h"
 #include "document/text_util.h"

@@ -22,7 +22,7 @@
 #include <new>
 #include <unordered_set>
 
-#include "document/curve_json.h"
+#include "persistence/curve_json.h"
 #include "platform/file_util.h"
 #include "document/text_util.h"
 #include "library/file_registry.h"

@@ -10,6 +10,7 @@
 //   RemoveEngineVoices     drop marked voices, keeping the rest and their fades in order
 //   InstallPlaybackVoice   append one finished voice and its fades under the lock
 //   BuildPlaybackVoice     decode, process, tune, measure a result into a voice, then install it
+//   BuildClipOverview      the voice's 2048-bin peak/RMS overview
 //   VoiceCurveLink / ReplaceDocumentEvents / AppendDocumentEvents
 //                          every change of the event list that can move its storage
 //
@@ -86,6 +87,10 @@ void InstallPlaybackVoice(AudioEngine& engine, PlaybackVoice&& voice, float fade
 void BuildPlaybackVoice(AudioEngine& engine, RenderResult& result, int resultIndex, int sampleRate,
                         const float* eventGains, int eventCount, const Event* events, int scaleType,
                         int scaleRoot, bool keepAsIs);
+
+// Fills the voice's overview arrays from its samples (BuildClipOverview of
+// library/file_caches.h over the frames it holds).
+void BuildClipOverview(PlaybackVoice& voice);
 
 // What happens to the voices' intensity-curve pointers when the event list is
 // replaced: Repoint follows each voice's eventIndex into the new list (for

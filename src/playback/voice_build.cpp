@@ -1,7 +1,7 @@
 // voice_build.cpp — one render result into one playback voice.
 //
 // Index
-//   Small helpers        VoiceFrames, DurationIsSane
+//   Small helpers        BuildClipOverview (a voice), VoiceFrames, DurationIsSane
 //   Steps                ResolveResultFiles, LoadVoiceSamples, LevelVoice
 //   BuildPlaybackVoice   the steps in order, then the install under the engine lock
 //
@@ -25,6 +25,13 @@
 // ---------------------------------------------------------------------------
 // Small helpers
 // ---------------------------------------------------------------------------
+
+void BuildClipOverview(PlaybackVoice& voice) {
+    static_assert(kVoiceOverviewBins == kClipOverviewBins);
+    const int64_t frames = std::min<int64_t>(voice.sampleCount, static_cast<int64_t>(voice.left.size()));
+    BuildClipOverview(voice.left.data(), voice.right.data(), static_cast<int64_t>(voice.right.size()),
+                      voice.stereo != 0, frames, voice.peakOverview.data(), voice.rmsOverview.data());
+}
 
 namespace {
 

@@ -19,7 +19,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "document/curve_json.h"
+#include "persistence/curve_json.h"
 #include "platform/file_util.h"
 #include "document/text_util.h"
 #include "library/file_registry.h"

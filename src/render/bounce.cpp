@@ -20,6 +20,7 @@
 #include "document/event.h"
 #include "document/event_edits.h"
 #include "document/event_naming.h"
+#include "recipes/recipe_naming.h"
 #include "document/event_placement.h"
 #include "document/project.h"
 #include "document/selection.h"

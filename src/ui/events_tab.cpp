@@ -25,6 +25,7 @@
 #include "document/document_context.h"
 #include "document/event.h"
 #include "document/event_naming.h"
+#include "recipes/recipe_naming.h"
 #include "document/project.h"
 #include "document/text_util.h"
 #include "document/undo.h"

@@ -16,6 +16,7 @@
 #include "library/file_registry.h"
 #include "library/sound_library.h"
 #include "playback/audio_engine.h"
+#include "playback/engine_voices.h"
 #include "support/audio_fixtures.h"
 #include "support/peak_memory.h"
 #include "support/temp_dir.h"

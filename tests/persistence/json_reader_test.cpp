@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "document/curve_json.h"
+#include "persistence/curve_json.h"
 #include "document/text_util.h"
 #include "persistence/json_value.h"
 #include "persistence/json_writer.h"

@@ -1,5 +1,5 @@
 // curve_json.cpp — curves from the JSON tree.
-#include "document/curve_json.h"
+#include "persistence/curve_json.h"
 
 #include <cmath>
 
