@@ -12,7 +12,7 @@
 
 #include "document/project.h"
 #include "export/aaf_export.h"
-#include "export/export_job.h"
+#include "operations/export_job.h"
 #include "playback/audio_engine.h"
 #include "playback/engine_voices.h"
 #include "support/audio_fixtures.h"

@@ -9,7 +9,7 @@
 #include "document/text_util.h"
 #include "library/sound_library.h"
 #include "playback/mixer_rig.h"
-#include "render/bounce.h"
+#include "operations/bounce.h"
 #include "render/reroll.h"
 #include "support/render_fixtures.h"
 #include "support/temp_dir.h"

@@ -9,8 +9,8 @@
 #include <memory>
 #include <string>
 
-#include "app/app_state.h"
-#include "document/document_context.h"
+#include "operations/app_state.h"
+#include "operations/document_context.h"
 #include "document/text_util.h"
 #include "library/sound_library.h"
 #include "playback/audio_engine.h"

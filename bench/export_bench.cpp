@@ -12,7 +12,7 @@
 
 #include "document/project.h"
 #include "export/bwf_writer.h"
-#include "export/export_job.h"
+#include "operations/export_job.h"
 #include "export/wav_export.h"
 #include "playback/audio_engine.h"
 #include "playback/engine_voices.h"

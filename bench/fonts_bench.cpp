@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "app/fonts.h"
 
 namespace {

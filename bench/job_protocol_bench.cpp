@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
-#include "document/document_context.h"
+#include "operations/app_state.h"
+#include "operations/document_context.h"
 #include "document/event.h"
 #include "document/project.h"
 #include "library/file_registry.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "persistence/project_file.h"
 #include "support/imgui_headless.h"
 #include "support/synthetic_project.h"

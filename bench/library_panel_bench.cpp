@@ -10,7 +10,7 @@
 #include <set>
 #include <string>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "document/project.h"
 #include "library/file_registry.h"
 #include "library/relinking.h"

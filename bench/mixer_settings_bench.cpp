@@ -11,7 +11,7 @@
 #include <memory>
 #include <thread>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "platform/fake_audio_backend.h"
 #include "playback/audio_engine.h"
 #include "playback/audio_output.h"

@@ -6,12 +6,12 @@
 #include <memory>
 #include <string>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "demo_content/demo_generator.h"
 #include "document/project.h"
 #include "library/sound_library.h"
-#include "persistence/demo_content.h"
-#include "persistence/preferences.h"
+#include "operations/demo_content.h"
+#include "operations/preferences.h"
 #include "playback/audio_engine.h"
 #include "support/scoped_environment.h"
 #include "support/temp_dir.h"

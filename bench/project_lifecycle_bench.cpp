@@ -8,8 +8,8 @@
 #include <filesystem>
 #include <string>
 
-#include "persistence/project_disk.h"
-#include "persistence/project_lifecycle.h"
+#include "operations/project_disk.h"
+#include "operations/project_lifecycle.h"
 #include "support/lifecycle_rig.h"
 #include "support/quiet_stdout.h"
 #include "support/synthetic_project.h"

@@ -5,8 +5,8 @@
 #include <memory>
 #include <vector>
 
-#include "app/app_state.h"
-#include "document/document_context.h"
+#include "operations/app_state.h"
+#include "operations/document_context.h"
 #include "document/project.h"
 #include "library/sound_library.h"
 #include "playback/audio_engine.h"

@@ -5,9 +5,9 @@
 
 #include <memory>
 
-#include "app/app_state.h"
-#include "document/document_context.h"
-#include "document/undo.h"
+#include "operations/app_state.h"
+#include "operations/document_context.h"
+#include "operations/undo.h"
 #include "library/sound_library.h"
 #include "playback/audio_engine.h"
 #include "playback/engine_voices.h"

@@ -12,7 +12,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "app/test_driver.h"
 #include "document/project.h"
 #include "library/sound_library.h"

@@ -15,7 +15,7 @@
 #include <cctype>
 #include <cstdio>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "app/test_driver.h"
 
 LastDrop gLastDrop;

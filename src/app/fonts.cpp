@@ -24,7 +24,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "app/test_driver.h"
 #include "ui/imgui_compat.h"
 

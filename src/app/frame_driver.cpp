@@ -20,7 +20,7 @@
 #include <ctime>
 #include <exception>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "app/shell_services.h"
 #include "ui/draw_ui.h"
 #include "ui/imgui_compat.h"

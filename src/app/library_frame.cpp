@@ -4,7 +4,7 @@
 //   ProbeUnknownSoundValues
 #include "app/library_frame.h"
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "document/busy_task.h"
 #include "document/project.h"
 #include "library/sound_library.h"

@@ -8,7 +8,7 @@
 
 #include <vector>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "app/frame_driver.h"
 #include "platform/user_folders.h"
 #include "platform/desktop_open.h"

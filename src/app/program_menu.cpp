@@ -10,7 +10,7 @@
 
 #include <string>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "app/program_menu_table.h"
 #include "ui/style_scopes.h"
 

@@ -12,7 +12,7 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "app/shell_services.h"
 
 ProgramMenu gProgramMenu;

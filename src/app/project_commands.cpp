@@ -11,7 +11,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "app/shell_quit.h"
 #include "app/shell_services.h"
 #include "platform/file_util.h"

@@ -33,7 +33,7 @@
 
 #include <string>
 
-#include "persistence/project_lifecycle.h"
+#include "operations/project_lifecycle.h"
 
 struct AppState;
 

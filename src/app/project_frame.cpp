@@ -7,11 +7,11 @@
 #include <cstdio>
 #include <string>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "app/frame_driver.h"
 #include "app/test_driver.h"
 #include "platform/file_util.h"
-#include "persistence/project_lifecycle.h"
+#include "operations/project_lifecycle.h"
 #include "persistence/project_thumbnail.h"
 #include "picture/reference_audio.h"
 #include "picture/video_player.h"

@@ -9,7 +9,7 @@
 #include <chrono>
 #include <cstdio>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "app/test_driver.h"
 #include "platform/single_instance.h"
 

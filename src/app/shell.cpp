@@ -27,7 +27,7 @@
 #include <cstdio>
 #include <thread>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "app/document_dump.h"
 #include "app/drop_target.h"
 #include "app/fonts.h"

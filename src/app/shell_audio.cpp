@@ -10,7 +10,7 @@
 #include <string>
 #include <utility>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "picture/reference_audio.h"
 #include "playback/audio_engine.h"
 #include "playback/audio_output.h"

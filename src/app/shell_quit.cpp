@@ -8,7 +8,7 @@
 
 #include <cstdio>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "app/shell_services.h"
 #include "app/update_check.h"
 #include "document/project.h"

@@ -9,7 +9,7 @@
 
 #include <imgui.h>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "ui/imgui_compat.h"
 
 namespace {

@@ -14,7 +14,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "app/caption_logic.h"
 #include "app/program_menu_table.h"
 #include "app/test_driver.h"

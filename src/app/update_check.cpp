@@ -16,7 +16,7 @@
 #include <ctime>
 #include <system_error>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "app/platform_hooks.h"
 #include "app/test_driver.h"
 #include "document/version.h"
@@ -238,13 +238,7 @@ bool StartUpdateCheck(AppState& app, HttpGetFn hook, const std::string& manifest
     return true;
 }
 
-void StopUpdateCheck(AppState& app) {
-    UpdateCheckWorker& worker = app.updateCheck;
-    if (!worker.thread.joinable()) return;
-    worker.stop.store(true);
-    worker.thread.join();
-    worker.stop.store(false);
-}
+void StopUpdateCheck(AppState& app) { StopUpdateCheckWorker(app.updateCheck); }
 
 void DumpUpdateCheckFields(StateDump& dump) {
     const AppState& app = gAppState;

@@ -3,8 +3,8 @@
 //
 // Index
 //   kUpdatePlatformKey     "linux": the manifest's download entry for this system
-//   UpdateCheckOutcome     what one check found
-//   UpdateCheckWorker      the check's thread and its hand-over (one in AppState)
+//   (UpdateCheckOutcome and UpdateCheckWorker, what a check found and its
+//   thread, are records of the application state: operations/update_worker.h)
 //   UpdateManifestUrl      the manifest's address: build setting or environment
 //   CompareVersions        dotted version texts, -1 / 0 / 1
 //   UpdateCheckDue         a day has passed since the last check
@@ -23,13 +23,11 @@
 // "[Update] ..." go to standard error.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <string_view>
-#include <thread>
-#include <vector>
+
+#include "operations/update_worker.h"
 
 struct AppState;
 struct HttpResponse;
@@ -37,24 +35,6 @@ struct StateDump;
 using HttpGetFn = HttpResponse (*)(const char* url);
 
 inline constexpr const char kUpdatePlatformKey[] = "linux";
-
-struct UpdateCheckOutcome {
-    int64_t checkedAt = 0;        // Unix seconds when the answer came
-    bool resultChanged = false;   // the stored result is replaced (cleared or set)
-    bool available = false;       // a newer release: the four fields below
-    std::string version;
-    std::string pageUrl;
-    std::string date;
-    std::vector<std::string> notes;
-};
-
-struct UpdateCheckWorker {
-    std::thread thread;
-    std::atomic<bool> stop{false};        // aborts the transfer (shutdown)
-    std::atomic<bool> published{false};  // an outcome waits to be taken
-    std::mutex mutex;                     // guards `outcome`
-    UpdateCheckOutcome outcome;
-};
 
 // The environment variable TL_UPDATE_MANIFEST_URL when it is set (also when
 // empty), else the build setting of the same name. "" turns the check off.

@@ -10,7 +10,7 @@
 #include <cctype>
 #include <cstdio>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 
 namespace {
 

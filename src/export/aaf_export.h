@@ -29,7 +29,7 @@
 #include <string>
 
 #include "export/aaf_clip_list.h"
-#include "export/export_job.h"
+#include "export/export_records.h"
 
 struct Event;
 struct FillChunk;

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "document/project.h"
-#include "export/export_job.h"
+#include "export/export_records.h"
 
 struct ExportTrackLayout {
     bool budgetMode = false;

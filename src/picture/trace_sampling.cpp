@@ -1,18 +1,16 @@
-// trace_sampling.cpp — samplers of the picture trace and the timeline widening.
+// trace_sampling.cpp — samplers of the picture trace.
 //
 // Index
 //   FrameIndexAt            a fractional frame position -> a safe index
 //   SampleMember            interpolated reading of one TraceFrame field
 //   Sample* accessors
 //   SampleTraceCurve
-//   LatestSuggestionEnd / FitTimelineToSuggestions / RestoreTimelineExtent
 #include "picture/trace_sampling.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
 
-#include "app/app_state.h"
 #include "document/project.h"
 #include "picture/trace_records.h"
 
@@ -104,42 +102,3 @@ void SampleTraceCurve(const OpticalTrace& trace, float t0, float t1, float* out,
     }
 }
 
-namespace {
-
-// The latest end of any suggestion or imported marker, at least 0. Records
-// whose times are not finite (a damaged project) do not count.
-float LatestSuggestionEnd(const AppState& app) {
-    float latest = 0;
-    auto consider = [&latest](float start, float duration) {
-        const float end = start + duration;
-        if (std::isfinite(end) && end > latest) latest = end;
-    };
-    for (const SuggestedEvent& s : app.opticalTrace.suggestions) consider(s.time, s.suggestedDuration);
-    for (const MarkerEvent& m : app.importedMarkers) consider(m.time, m.duration);
-    return latest;
-}
-
-}  // namespace
-
-void FitTimelineToSuggestions(AppState& app, Project& project) {
-    const float latest = LatestSuggestionEnd(app);
-    if (!(project.totalDuration < latest)) return;
-    if (app.savedViewStart < 0) {
-        app.savedViewStart = app.viewStart;
-        app.savedViewDuration = app.viewDuration;
-        app.savedProjectDuration = project.totalDuration;
-    }
-    app.viewStart = 0;
-    project.totalDuration = latest + 1.0f;
-    app.viewDuration = latest + 1.0f;
-}
-
-void RestoreTimelineExtent(AppState& app, Project& project) {
-    if (!(app.savedViewStart >= 0)) return;
-    app.viewStart = app.savedViewStart;
-    app.viewDuration = app.savedViewDuration;
-    project.totalDuration = app.savedProjectDuration;
-    app.savedViewStart = -1;
-    app.savedViewDuration = -1;
-    app.savedProjectDuration = -1;
-}

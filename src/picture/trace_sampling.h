@@ -1,12 +1,10 @@
-// trace_sampling.h — reading the picture trace at a time or over a range, and
-// widening the timeline so that every suggestion and marker shows.
+// trace_sampling.h — reading the picture trace at a time or over a range.
 //
 // Index
 //   SampleTraceComposite / SampleTraceSeries / SampleOpticalField /
 //   SampleTraceFeature      one field, interpolated between frames
 //   TraceReadableFrames / SampleTraceMember   the same over the frames a running trace has written
 //   SampleTraceCurve        the composite at evenly spaced points, nearest frame
-//   FitTimelineToSuggestions / RestoreTimelineExtent   widen and put back
 //
 // All of it runs on the UI thread.
 #pragma once
@@ -15,8 +13,6 @@
 
 #include "picture/trace_records.h"
 
-struct AppState;
-struct Project;
 
 // Interpolated between neighbouring frames at x = fps * t. Before the first
 // frame the value is the first frame's, after the last the last frame's. An
@@ -39,10 +35,3 @@ float SampleTraceMember(const OpticalTrace& trace, size_t frameCount, float t, f
 // frames' own times. With fewer than 2 frames, or times that give no usable
 // period, every point is 1.0. A count of 1 samples t0.
 void SampleTraceCurve(const OpticalTrace& trace, float t0, float t1, float* out, int count);
-
-// When a suggestion or an imported marker ends after the project does, makes
-// the project and the view run from 0 to 1 s past the latest end. The first
-// widening remembers the view and the duration; later ones keep that memory.
-void FitTimelineToSuggestions(AppState& app, Project& project);
-// Puts back what the first widening remembered and forgets it.
-void RestoreTimelineExtent(AppState& app, Project& project);

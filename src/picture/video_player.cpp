@@ -8,7 +8,6 @@
 //   UpdateReferenceVideo  paused: the newest seek picture; playing: the frame at the play clock
 //   PlayReferenceVideo / PauseReferenceVideo
 //   SeekReferenceVideo    the seek rules, decided here, worked off by the decoder thread
-//   ChooseReferenceVideoFile
 //   WaitForReferenceVideoIdle / WaitForReferenceAudioExtraction
 #include "picture/video_player.h"
 
@@ -18,7 +17,6 @@
 #include <cstdio>
 #include <system_error>
 
-#include "app/app_state.h"
 #include "picture/reference_audio.h"
 #include "picture/video_player_worker.h"
 
@@ -342,15 +340,7 @@ void SeekReferenceVideo(VideoPlayer& player, float projectTime) {
     worker.wake.notify_all();
 }
 
-// ---- Dialog and waiting --------------------------------------------------------------------
-
-std::string ChooseReferenceVideoFile(const AppState& app) {
-    if (!app.openFileDialog) return {};
-    // The hook builds its one pattern as "*." + this text, which gives the
-    // list "*.mp4;*.mov;...".
-    return app.openFileDialog("Select a video file for reference",
-                              "mp4;*.mov;*.m4v;*.avi;*.mkv;*.wmv;*.webm;*.mxf");
-}
+// ---- Waiting --------------------------------------------------------------------
 
 bool WaitForReferenceVideoIdle(VideoPlayer& player, double timeoutSeconds) {
     if (!player.impl) return true;

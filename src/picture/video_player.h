@@ -8,7 +8,6 @@
 //   CloseReferenceVideo        stop both threads and reset everything but startOffset
 //   UpdateReferenceVideo       once per interface frame: publish the picture that is due
 //   PlayReferenceVideo / PauseReferenceVideo / SeekReferenceVideo
-//   ChooseReferenceVideoFile   the open-file dialog, through the application state's hook
 //   VideoClockSeconds / SetVideoClock   the play clock (tests install their own)
 //   WaitForReferenceVideoIdle / WaitForReferenceAudioExtraction   let a caller catch up
 //
@@ -26,7 +25,6 @@
 #include <string>
 #include <vector>
 
-struct AppState;
 struct VideoPlayerWorker;
 
 struct VideoPicture {
@@ -78,9 +76,6 @@ float UpdateReferenceVideo(VideoPlayer& player);
 void PlayReferenceVideo(VideoPlayer& player);
 void PauseReferenceVideo(VideoPlayer& player);
 void SeekReferenceVideo(VideoPlayer& player, float projectTime);
-
-// The chosen file's path, or "" when cancelled or no dialog hook is installed.
-std::string ChooseReferenceVideoFile(const AppState& app);
 
 using VideoClockFn = double (*)();
 double VideoClockSeconds();

@@ -11,7 +11,7 @@
 #include <system_error>
 #include <thread>
 
-#include "app/app_state.h"
+#include "document/worker_stops.h"
 #include "library/sound_library.h"
 #include "recipes/event_preset.h"
 

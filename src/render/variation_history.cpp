@@ -1,31 +1,18 @@
-// variation_history.cpp — a layer's earlier sounds, the steps through them and
-// the busy-task actions of the events list.
+// variation_history.cpp — a layer's earlier sounds and the steps through them.
 //
 // Index
+//   ApplyVariationToResult
 //   PushVariationHistory
 //   CanStepVariationBack / CanStepVariationForward
 //   StepVariationBack / StepVariationForward
-//   Actions               status texts, availability
-//   RunVariantAction / VariantActionJob / StartVariantAction
 #include "render/variation_history.h"
 
 #include <cstdio>
 #include <functional>
 
-#include "app/app_state.h"
-#include "document/busy_task.h"
-#include "document/event_edits.h"
 #include "document/project.h"
-#include "document/undo.h"
-#include "render/render_curves.h"
-#include "render/reroll.h"
-#include "render/voice_sync.h"
 
 namespace {
-
-bool ValidResult(const Project& project, int resultIndex) {
-    return resultIndex >= 0 && size_t(resultIndex) < project.results.size();
-}
 
 bool Browsing(const RenderResult& result) {
     return result.variationIndex >= 0 && size_t(result.variationIndex) < result.variations.size();
@@ -38,6 +25,39 @@ void ShowEntry(RenderResult& result, int index) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// ApplyVariationToResult
+// ---------------------------------------------------------------------------
+
+void ApplyVariationToResult(RenderResult& result, const ResultVariation& variation) {
+    // A fill's chunk plan indexes the region it was made from: replayed over
+    // another file or region it would splice the wrong audio together.
+    if (result.procMode == 1 && (result.filepath != variation.filepath ||
+                                 result.sourceOffset != variation.sourceOffset ||
+                                 result.sourceDuration != variation.sourceDuration))
+        result.fillChunks.clear();
+    result.name = variation.name;
+    result.filepath = variation.filepath;
+    result.fileId = variation.fileId;
+    result.sourceOffset = variation.sourceOffset;
+    result.sourceDuration = variation.sourceDuration;
+    result.fadeIn = variation.fadeIn;
+    result.fadeOut = variation.fadeOut;
+    result.audioSyncOffset = variation.audioSyncOffset;
+    if (variation.placed) {
+        result.startTime = variation.startTime;
+        result.duration = variation.duration;
+    }
+    // A layer without a file is a sketch; one with a file is tried again
+    // (the voice build marks it anew when the file still fails).
+    result.placeholder = variation.filepath.empty();
+    result.missing = false;
+    // Another sound: whatever silenced the old one no longer stands; the
+    // track assignment that follows a change mutes it again if it must.
+    result.muteReasons = 0;
+    result.muted = false;
+}
 
 // ---------------------------------------------------------------------------
 // PushVariationHistory
@@ -100,76 +120,4 @@ bool StepVariationForward(RenderResult& result) {
     if (!CanStepVariationForward(result)) return false;
     ShowEntry(result, result.variationIndex + 1);
     return true;
-}
-
-// ---------------------------------------------------------------------------
-// Actions
-// ---------------------------------------------------------------------------
-
-const char* VariantActionStatusText(VariantAction action) {
-    return action == VariantAction::Reroll ? "Loading next sound..." : "Switching layer...";
-}
-
-bool VariantActionAvailable(const Project& project, int resultIndex, VariantAction action) {
-    if (!ValidResult(project, resultIndex)) return false;
-    const RenderResult& result = project.results[size_t(resultIndex)];
-    switch (action) {
-        case VariantAction::Previous:
-            return CanStepVariationBack(result);
-        case VariantAction::Next:
-            return CanStepVariationForward(result);
-        case VariantAction::Reroll:
-            return CanRerollResult(project, resultIndex);
-    }
-    return false;
-}
-
-// ---------------------------------------------------------------------------
-// RunVariantAction / VariantActionJob / StartVariantAction
-// ---------------------------------------------------------------------------
-
-bool RunVariantAction(const DocumentContext& ctx, int resultIndex, VariantAction action) {
-    Project& project = *ctx.project;
-    if (!ValidResult(project, resultIndex)) return false;
-    RenderResult& result = project.results[size_t(resultIndex)];
-    bool changed = false;
-    switch (action) {
-        case VariantAction::Previous:
-            changed = StepVariationBack(result);
-            break;
-        case VariantAction::Next:
-            changed = StepVariationForward(result);
-            break;
-        case VariantAction::Reroll:
-            changed = ctx.library && RerollResult(project, resultIndex, *ctx.library);
-            break;
-    }
-    if (!changed) return false;
-    if (action != VariantAction::Reroll) {
-        // The restored placement needs the intensity lookup of its own span.
-        const int e = result.eventIdx;
-        if (result.hasIntGain && e >= 0 && size_t(e) < project.events.size())
-            BuildCurveLookup(project.events[size_t(e)], result);
-        project.resultsRevision += 1;
-    }
-    RerenderAfterVariantChange(ctx, resultIndex);
-    return true;
-}
-
-void VariantActionJob(const DocumentContext& ctx, int resultIndex, VariantAction action) {
-    RunVariantAction(ctx, resultIndex, action);
-    ctx.app->busyTask.done.store(true);
-}
-
-bool StartVariantAction(const DocumentContext& ctx, int resultIndex, VariantAction action) {
-    if (!VariantActionAvailable(*ctx.project, resultIndex, action)) return false;
-    if (!PushUndoSnapshot(ctx)) return false;  // refused while a task or an export runs
-    const DocumentContext job = ctx;
-    return StartBusyTask(
-        ctx.app->busyTask, VariantActionStatusText(action),
-        [job, resultIndex, action] { VariantActionJob(job, resultIndex, action); }, false, -1.0f);
-}
-
-bool StartVariantAction(int resultIndex, VariantAction action) {
-    return StartVariantAction(ProgramDocumentContext(), resultIndex, action);
 }

@@ -7,7 +7,7 @@
 //   InReviewMode
 #include "ui/command_chooser.h"
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "app/command_ids.h"
 
 namespace {

@@ -15,8 +15,8 @@
 
 #include <functional>
 
-#include "document/document_context.h"
-#include "persistence/project_lifecycle.h"
+#include "operations/document_context.h"
+#include "operations/project_lifecycle.h"
 
 struct AppState;
 struct VideoPlayer;

@@ -10,11 +10,11 @@
 #include <cmath>
 #include <cstdio>
 
-#include "app/app_state.h"
-#include "document/document_context.h"
+#include "operations/app_state.h"
+#include "operations/document_context.h"
 #include "document/event.h"
 #include "document/project.h"
-#include "document/undo.h"
+#include "operations/undo.h"
 #include "ui/event_lane_logic.h"
 
 // ---------------------------------------------------------------------------

@@ -15,12 +15,12 @@
 #include <cfloat>
 #include <cmath>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "app/theme.h"
-#include "document/document_context.h"
+#include "operations/document_context.h"
 #include "document/event.h"
 #include "document/project.h"
-#include "document/selection.h"
+#include "operations/selection.h"
 #include "picture/video_player.h"
 #include "ui/curve_lane_logic.h"
 #include "ui/event_lane_logic.h"

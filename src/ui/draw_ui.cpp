@@ -20,7 +20,7 @@
 #include <cstdio>
 #include <ctime>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "app/frame_driver.h"
 #include "app/library_frame.h"
 #include "app/program_menu.h"
@@ -37,14 +37,14 @@
 #include "library/relinking.h"
 #include "library/sound_library.h"
 #include "picture/video_player.h"
-#include "persistence/demo_content.h"
-#include "persistence/preferences.h"
-#include "picture/trace_scan.h"
+#include "operations/demo_content.h"
+#include "operations/preferences.h"
+#include "operations/trace_job.h"
 #include "picture/video_player.h"
 #include "playback/audio_engine.h"
 #include "recipes/legacy_presets.h"
-#include "recipes/recipe_lists.h"
-#include "recipes/recipe_preview.h"
+#include "operations/recipe_lists.h"
+#include "operations/recipe_preview.h"
 #include "ui/command_chooser.h"
 #include "ui/drop_handover.h"
 #include "ui/events_list.h"

@@ -15,18 +15,18 @@
 #include <set>
 #include <string>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "document/curve.h"
 #include "document/event.h"
-#include "document/event_edits.h"
+#include "operations/event_edits.h"
 #include "document/project.h"
-#include "document/selection.h"
+#include "operations/selection.h"
 #include "document/text_util.h"
-#include "document/undo.h"
+#include "operations/undo.h"
 #include "playback/audio_engine.h"
 #include "playback/block_mixer.h"
 #include "playback/engine_voices.h"
-#include "render/voice_sync.h"
+#include "operations/voice_sync.h"
 #include "ui/events_list_logic.h"
 
 namespace {

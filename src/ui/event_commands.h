@@ -20,7 +20,7 @@
 
 #include <vector>
 
-#include "document/document_context.h"
+#include "operations/document_context.h"
 
 struct AppState;
 struct AudioEngine;

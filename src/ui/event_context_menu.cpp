@@ -7,13 +7,13 @@
 
 #include <imgui.h>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "app/theme.h"
-#include "document/document_context.h"
-#include "document/event_placement.h"
+#include "operations/document_context.h"
+#include "operations/event_placement.h"
 #include "document/project.h"
 #include "platform/user_folders.h"
-#include "render/bounce.h"
+#include "operations/bounce.h"
 #include "ui/event_commands.h"
 #include "ui/event_menu_logic.h"
 #include "ui/style_scopes.h"

@@ -19,18 +19,18 @@
 #include <cmath>
 #include <string>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "app/theme.h"
 #include "document/busy_task.h"
-#include "document/document_context.h"
+#include "operations/document_context.h"
 #include "document/event.h"
 #include "document/event_naming.h"
 #include "document/project.h"
-#include "document/selection.h"
-#include "document/undo.h"
+#include "operations/selection.h"
+#include "operations/undo.h"
 #include "library/file_caches.h"
 #include "picture/video_player.h"
-#include "render/voice_sync.h"
+#include "operations/voice_sync.h"
 #include "ui/event_context_menu.h"
 #include "ui/event_lane_logic.h"
 #include "ui/icons.h"

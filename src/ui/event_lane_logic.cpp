@@ -15,12 +15,12 @@
 #include <mutex>
 #include <numeric>
 
-#include "app/app_state.h"
-#include "document/document_context.h"
+#include "operations/app_state.h"
+#include "operations/document_context.h"
 #include "document/event.h"
-#include "document/event_edits.h"
+#include "operations/event_edits.h"
 #include "document/project.h"
-#include "document/selection.h"
+#include "operations/selection.h"
 #include "document/text_util.h"
 #include "playback/audio_engine.h"
 #include "render/track_assignment.h"

@@ -11,16 +11,16 @@
 #include <algorithm>
 #include <functional>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "document/event.h"
-#include "document/event_edits.h"
-#include "document/event_placement.h"
+#include "operations/event_edits.h"
+#include "operations/event_placement.h"
 #include "document/project.h"
-#include "document/undo.h"
+#include "operations/undo.h"
 #include "playback/block_mixer.h"
-#include "playback/voice_maintenance.h"
+#include "operations/voice_maintenance.h"
 #include "render/clip_bed_events.h"
-#include "render/voice_sync.h"
+#include "operations/voice_sync.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "document/document_context.h"
+#include "operations/document_context.h"
 
 struct AppState;
 struct Project;

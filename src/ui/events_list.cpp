@@ -17,14 +17,14 @@
 #include <cstdio>
 #include <string>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "app/test_driver.h"
 #include "app/theme.h"
-#include "document/document_context.h"
+#include "operations/document_context.h"
 #include "document/event.h"
 #include "document/event_naming.h"
 #include "document/project.h"
-#include "document/selection.h"
+#include "operations/selection.h"
 #include "document/text_util.h"
 #include "platform/user_folders.h"
 #include "picture/video_player.h"

@@ -18,16 +18,16 @@
 #include <limits>
 #include <numeric>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "document/event.h"
-#include "document/event_edits.h"
+#include "operations/event_edits.h"
 #include "document/project.h"
-#include "document/selection.h"
+#include "operations/selection.h"
 #include "document/text_util.h"
-#include "document/undo.h"
+#include "operations/undo.h"
 #include "playback/block_mixer.h"
 #include "recipes/chain_file.h"
-#include "recipes/recipe_lists.h"
+#include "operations/recipe_lists.h"
 #include "ui/event_menu_logic.h"
 #include "ui/result_layers_logic.h"
 #include "ui/scene_ops.h"

@@ -27,7 +27,7 @@
 #include <string_view>
 #include <vector>
 
-#include "document/document_context.h"
+#include "operations/document_context.h"
 
 struct AppState;
 struct Event;

@@ -19,19 +19,19 @@
 #include <cstring>
 #include <string>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "app/test_driver.h"
 #include "app/theme.h"
-#include "document/document_context.h"
+#include "operations/document_context.h"
 #include "document/event.h"
 #include "document/event_naming.h"
 #include "recipes/recipe_naming.h"
 #include "document/project.h"
 #include "document/text_util.h"
-#include "document/undo.h"
+#include "operations/undo.h"
 #include "library/sound_library.h"
 #include "picture/video_player.h"
-#include "recipes/recipe_lists.h"
+#include "operations/recipe_lists.h"
 #include "ui/curve_editor.h"
 #include "ui/curve_lane_logic.h"
 #include "ui/draw_ui.h"

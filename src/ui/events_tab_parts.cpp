@@ -11,19 +11,19 @@
 #include <cstdio>
 #include <string>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "app/theme.h"
-#include "document/document_context.h"
+#include "operations/document_context.h"
 #include "document/event.h"
 #include "document/project.h"
 #include "document/text_util.h"
-#include "document/undo.h"
+#include "operations/undo.h"
 #include "library/file_caches.h"
 #include "library/file_registry.h"
 #include "library/sound_library.h"
 #include "platform/user_folders.h"
 #include "recipes/event_preset.h"
-#include "recipes/recipe_lists.h"
+#include "operations/recipe_lists.h"
 #include "ui/event_commands.h"
 #include "ui/events_tab.h"
 #include "ui/inspector_logic.h"

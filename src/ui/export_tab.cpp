@@ -15,11 +15,11 @@
 #include <cstdio>
 #include <string>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "app/test_driver.h"
 #include "app/theme.h"
 #include "document/project.h"
-#include "export/export_job.h"
+#include "operations/export_job.h"
 #include "playback/audio_engine.h"
 #include "ui/export_tab_logic.h"
 #include "ui/style_scopes.h"

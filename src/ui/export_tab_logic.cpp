@@ -8,8 +8,8 @@
 
 #include <utility>
 
-#include "app/app_state.h"
-#include "export/export_job.h"
+#include "operations/app_state.h"
+#include "operations/export_job.h"
 #include "export/export_settings.h"
 
 bool ExportWorkAreaSet(const AppState& app) {

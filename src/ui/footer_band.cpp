@@ -9,7 +9,7 @@
 #include <cmath>
 #include <string>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "app/theme.h"
 #include "document/busy_task.h"
 #include "document/project.h"

@@ -11,7 +11,7 @@
 
 #include <cstdio>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "app/command_ids.h"
 #include "app/project_commands.h"
 #include "app/shell_quit.h"

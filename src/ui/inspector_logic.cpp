@@ -17,13 +17,13 @@
 #include <cstdio>
 #include <mutex>
 
-#include "app/app_state.h"
-#include "document/document_context.h"
+#include "operations/app_state.h"
+#include "operations/document_context.h"
 #include "document/event.h"
-#include "document/event_edits.h"
+#include "operations/event_edits.h"
 #include "document/project.h"
 #include "document/text_util.h"
-#include "document/undo.h"
+#include "operations/undo.h"
 #include "library/file_caches.h"
 #include "library/file_registry.h"
 #include "library/sound_analysis.h"
@@ -32,14 +32,14 @@
 #include "picture/trace_sampling.h"
 #include "playback/audio_engine.h"
 #include "playback/block_mixer.h"
-#include "playback/voice_maintenance.h"
+#include "operations/voice_maintenance.h"
 #include "recipes/event_preset.h"
 #include "recipes/recipe_file.h"
-#include "recipes/recipe_lists.h"
-#include "recipes/recipe_preview.h"
+#include "operations/recipe_lists.h"
+#include "operations/recipe_preview.h"
 #include "render/clip_bed_events.h"
 #include "render/track_assignment.h"
-#include "render/voice_sync.h"
+#include "operations/voice_sync.h"
 #include "ui/events_list_logic.h"
 
 namespace {

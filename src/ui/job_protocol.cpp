@@ -21,14 +21,14 @@
 #include <cstdio>
 #include <iterator>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "app/frame_driver.h"
 #include "app/test_driver.h"
 #include "app/theme.h"
 #include "document/busy_task.h"
 #include "document/project.h"
 #include "library/sound_library.h"
-#include "picture/trace_scan.h"
+#include "operations/trace_job.h"
 #include "playback/audio_engine.h"
 #include "ui/imgui_compat.h"
 #include "ui/job_protocol_logic.h"

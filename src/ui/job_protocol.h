@@ -19,7 +19,7 @@
 // UI thread, inside a GUI frame.
 #pragma once
 
-#include "document/document_context.h"
+#include "operations/document_context.h"
 
 struct AppState;
 struct FrameDriver;

@@ -11,16 +11,16 @@
 #include <cstdio>
 #include <vector>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "document/busy_task.h"
-#include "document/event_edits.h"
+#include "operations/event_edits.h"
 #include "document/project.h"
-#include "document/undo.h"
-#include "export/export_job.h"
+#include "operations/undo.h"
+#include "operations/export_job.h"
 #include "playback/audio_engine.h"
 #include "render/clip_bed_events.h"
-#include "render/render_job.h"
-#include "render/voice_sync.h"
+#include "operations/render_job.h"
+#include "operations/voice_sync.h"
 
 namespace {
 

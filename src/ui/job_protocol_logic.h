@@ -16,7 +16,7 @@
 
 #include <string>
 
-#include "document/document_context.h"
+#include "operations/document_context.h"
 
 struct AppState;
 struct Project;

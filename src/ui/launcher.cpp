@@ -14,7 +14,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "app/test_driver.h"
 #include "app/theme.h"
 #include "platform/file_util.h"

@@ -12,7 +12,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "platform/file_util.h"
 #include "persistence/json_value.h"
 #include "render/processed_clip_cache.h"

@@ -15,7 +15,7 @@
 #include <functional>
 #include <mutex>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "document/event.h"
 #include "document/project.h"
 #include "playback/audio_engine.h"

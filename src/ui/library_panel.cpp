@@ -19,7 +19,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "app/shell_services.h"
 #include "app/test_driver.h"
 #include "app/theme.h"
@@ -30,7 +30,7 @@
 #include "library/library_summary.h"
 #include "library/relinking.h"
 #include "library/sound_library.h"
-#include "recipes/recipe_lists.h"
+#include "operations/recipe_lists.h"
 #include "ui/draw_ui.h"
 #include "ui/drop_handover.h"
 #include "ui/missing_sources.h"

@@ -19,7 +19,7 @@
 #include <numeric>
 #include <system_error>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "document/event.h"
 #include "document/project.h"
 #include "document/text_util.h"

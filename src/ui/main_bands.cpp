@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "app/test_driver.h"
 #include "document/project.h"
 #include "playback/audio_engine.h"

@@ -9,7 +9,7 @@
 
 #include <cstdio>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "document/busy_task.h"
 #include "document/project.h"
 #include "library/file_registry.h"

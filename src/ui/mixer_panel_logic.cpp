@@ -14,7 +14,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "picture/reference_audio.h"
 #include "playback/audio_engine.h"
 

@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "app/theme.h"
 #include "document/version.h"
 #include "ui/toast_logic.h"

@@ -10,7 +10,7 @@
 
 #include <cstdio>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "app/theme.h"
 #include "document/text_util.h"
 #include "library/sound_library.h"

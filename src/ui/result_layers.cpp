@@ -11,9 +11,9 @@
 #include <cstdio>
 #include <string>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "app/theme.h"
-#include "document/document_context.h"
+#include "operations/document_context.h"
 #include "document/project.h"
 #include "render/variation_history.h"
 #include "ui/events_list.h"

@@ -17,11 +17,11 @@
 #include <cstdio>
 #include <mutex>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "document/event.h"
-#include "document/event_edits.h"
+#include "operations/event_edits.h"
 #include "document/project.h"
-#include "document/undo.h"
+#include "operations/undo.h"
 #include "picture/video_player.h"
 #include "playback/audio_engine.h"
 #include "playback/block_mixer.h"

@@ -20,7 +20,8 @@
 #include <cstdint>
 #include <string>
 
-#include "document/document_context.h"
+#include "operations/document_context.h"
+#include "operations/variant_action.h"
 #include "render/variation_history.h"
 
 struct AppState;

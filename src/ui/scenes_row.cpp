@@ -24,17 +24,17 @@
 #include <cstdio>
 #include <vector>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "app/theme.h"
-#include "document/document_context.h"
+#include "operations/document_context.h"
 #include "document/event_naming.h"
 #include "document/project.h"
-#include "document/selection.h"
-#include "document/undo.h"
+#include "operations/selection.h"
+#include "operations/undo.h"
 #include "picture/video_player.h"
 #include "playback/block_mixer.h"
 #include "recipes/event_preset.h"
-#include "recipes/recipe_lists.h"
+#include "operations/recipe_lists.h"
 #include "ui/drop_handover.h"
 #include "ui/icons.h"
 #include "ui/scene_ops.h"

@@ -16,8 +16,8 @@
 #include <cstdio>
 #include <mutex>
 
-#include "app/app_state.h"
-#include "document/document_context.h"
+#include "operations/app_state.h"
+#include "operations/document_context.h"
 #include "document/project.h"
 #include "document/text_util.h"
 #include "playback/audio_engine.h"
@@ -26,7 +26,7 @@
 #include "playback/reverb.h"
 #include "render/scale_tuning.h"
 #include "render/track_assignment.h"
-#include "render/voice_sync.h"
+#include "operations/voice_sync.h"
 
 // ---------------------------------------------------------------------------
 // Value tables

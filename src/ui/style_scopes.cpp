@@ -12,7 +12,7 @@
 
 #include <algorithm>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "app/theme.h"
 #include "ui/ui_colors.h"
 

@@ -1,7 +1,7 @@
 // tab_panel.cpp — BeginTabPanel / EndTabPanel.
 #include "ui/tab_panel.h"
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "app/theme.h"
 #include "ui/draw_ui.h"
 #include "ui/ui_layout.h"

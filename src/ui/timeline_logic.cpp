@@ -15,10 +15,10 @@
 #include <cmath>
 #include <cstdint>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "document/event.h"
 #include "document/project.h"
-#include "document/selection.h"
+#include "operations/selection.h"
 #include "document/text_util.h"
 
 // ---------------------------------------------------------------------------

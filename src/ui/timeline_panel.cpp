@@ -30,14 +30,14 @@
 #include <cstdio>
 #include <string>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "app/test_driver.h"
 #include "app/theme.h"
 #include "document/busy_task.h"
-#include "document/document_context.h"
+#include "operations/document_context.h"
 #include "document/project.h"
-#include "document/selection.h"
-#include "document/undo.h"
+#include "operations/selection.h"
+#include "operations/undo.h"
 #include "library/sound_library.h"
 #include "picture/video_player.h"
 #include "playback/audio_engine.h"

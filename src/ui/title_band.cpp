@@ -14,7 +14,7 @@
 #include <cmath>
 #include <string>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "app/theme.h"
 #include "platform/file_util.h"
 #include "ui/icons.h"

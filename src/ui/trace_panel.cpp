@@ -22,16 +22,17 @@
 #include <map>
 #include <string>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "app/test_driver.h"
 #include "app/theme.h"
-#include "document/document_context.h"
+#include "operations/document_context.h"
 #include "document/event.h"
 #include "document/project.h"
+#include "operations/reference_video.h"
 #include "picture/video_player.h"
 #include "playback/audio_engine.h"
-#include "recipes/recipe_lists.h"
-#include "recipes/recipe_preview.h"
+#include "operations/recipe_lists.h"
+#include "operations/recipe_preview.h"
 #include "ui/draw_ui.h"
 #include "ui/style_scopes.h"
 #include "ui/trace_panel_logic.h"

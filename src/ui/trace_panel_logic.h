@@ -27,7 +27,7 @@
 #include <vector>
 
 #include "document/curve.h"
-#include "document/document_context.h"
+#include "operations/document_context.h"
 
 struct AppState;
 struct AudioEngine;

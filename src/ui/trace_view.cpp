@@ -19,15 +19,15 @@
 #include <cmath>
 #include <vector>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "app/theme.h"
-#include "document/document_context.h"
+#include "operations/document_context.h"
 #include "document/project.h"
 #include "picture/trace_sampling.h"
 #include "picture/video_player.h"
 #include "playback/block_mixer.h"
 #include "recipes/event_preset.h"
-#include "recipes/recipe_lists.h"
+#include "operations/recipe_lists.h"
 #include "ui/style_scopes.h"
 #include "ui/timeline_frame.h"
 #include "ui/trace_view_logic.h"

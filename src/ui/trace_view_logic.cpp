@@ -13,7 +13,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "document/text_util.h"
 #include "picture/trace_sampling.h"
 

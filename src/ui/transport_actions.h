@@ -12,7 +12,7 @@
 // No GUI here. UI thread only; the engine's fields are single atomic stores.
 #pragma once
 
-#include "document/document_context.h"
+#include "operations/document_context.h"
 
 struct VideoPlayer;
 

@@ -20,17 +20,17 @@
 #include <cstdio>
 #include <string>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "app/command_ids.h"
 #include "app/theme.h"
 #include "document/event.h"
 #include "document/project.h"
 #include "document/text_util.h"
-#include "export/export_job.h"
+#include "operations/export_job.h"
 #include "library/sound_library.h"
 #include "playback/audio_engine.h"
-#include "recipes/recipe_lists.h"
-#include "recipes/recipe_preview.h"
+#include "operations/recipe_lists.h"
+#include "operations/recipe_preview.h"
 #include "ui/icons.h"
 #include "ui/command_executor.h"
 #include "ui/main_bands.h"

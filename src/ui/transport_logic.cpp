@@ -12,12 +12,12 @@
 #include <cmath>
 #include <cstdio>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "document/busy_task.h"
 #include "document/event.h"
-#include "document/event_edits.h"
+#include "operations/event_edits.h"
 #include "document/project.h"
-#include "document/undo.h"
+#include "operations/undo.h"
 #include "ui/widget_logic.h"
 
 // ---------------------------------------------------------------------------

@@ -21,7 +21,7 @@
 #include <cstdint>
 #include <string>
 
-#include "document/document_context.h"
+#include "operations/document_context.h"
 
 struct Project;
 

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 
 uint32_t WithAlpha(uint32_t color, int alpha) {
     const uint32_t a = static_cast<uint32_t>(std::clamp(alpha, 0, 255));

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "app/project_commands.h"
 #include "app/test_driver.h"
 #include "app/theme.h"

@@ -11,10 +11,11 @@
 #include <cmath>
 #include <string>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "app/command_ids.h"
 #include "app/frame_driver.h"
 #include "app/theme.h"
+#include "operations/reference_video.h"
 #include "picture/video_player.h"
 #include "ui/icons.h"
 #include "ui/main_bands.h"

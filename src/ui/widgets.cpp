@@ -18,7 +18,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "app/theme.h"
 #include "ui/style_scopes.h"
 #include "ui/ui_colors.h"

@@ -6,7 +6,7 @@
 #include <memory>
 #include <thread>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "library/sound_library.h"
 
 TEST(AppState, FreshStateHasTheDocumentedDefaults) {

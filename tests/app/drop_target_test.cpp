@@ -6,7 +6,7 @@
 
 #include <memory>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "app/drop_target.h"
 #include "support/temp_dir.h"
 

@@ -10,7 +10,7 @@
 #include <set>
 #include <string>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "app/fonts.h"
 #include "support/imgui_headless.h"
 #include "support/temp_dir.h"

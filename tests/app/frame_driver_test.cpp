@@ -8,7 +8,7 @@
 #include <memory>
 #include <stdexcept>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "app/frame_driver.h"
 #include "app/null_frame_backend.h"
 #include "app/shell_services.h"

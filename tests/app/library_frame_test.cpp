@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "app/library_frame.h"
 #include "document/event.h"
 #include "document/project.h"

@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "app/frame_driver.h"
 #include "app/null_frame_backend.h"
 #include "app/platform_hooks.h"

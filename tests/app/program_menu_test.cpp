@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "app/program_menu.h"
 #include "app/program_menu_table.h"
 #include "app/shell_services.h"

@@ -12,7 +12,7 @@
 #include "app/frame_driver.h"
 #include "app/project_commands.h"
 #include "app/project_frame.h"
-#include "persistence/project_disk.h"
+#include "operations/project_disk.h"
 #include "persistence/project_thumbnail.h"
 #include "platform/image_file.h"
 #include "support/lifecycle_rig.h"

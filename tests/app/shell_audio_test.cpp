@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "app/shell_audio.h"
 #include "picture/reference_audio.h"
 #include "playback/audio_output.h"

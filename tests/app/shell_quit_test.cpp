@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "app/frame_driver.h"
 #include "app/null_frame_backend.h"
 #include "app/shell_quit.h"

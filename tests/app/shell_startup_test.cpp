@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "app/shell.h"
 #include "app/ui_scale.h"
 #include "library/sound_library.h"

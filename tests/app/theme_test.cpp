@@ -5,7 +5,7 @@
 #include <set>
 #include <string>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "app/theme.h"
 #include "support/imgui_headless.h"
 

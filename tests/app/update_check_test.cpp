@@ -7,7 +7,7 @@
 #include <memory>
 #include <thread>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "app/update_check.h"
 #include "platform/http_client.h"
 #include "support/loopback_http.h"

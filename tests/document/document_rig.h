@@ -5,8 +5,9 @@
 #include <memory>
 #include <string>
 
-#include "app/app_state.h"
-#include "document/document_context.h"
+#include "operations/app_state.h"
+#include "operations/document_context.h"
+#include "operations/undo.h"
 #include "document/event.h"
 #include "document/project.h"
 #include "library/sound_library.h"

@@ -2,10 +2,11 @@
 // files, scene names and stored sound choices.
 #include <gtest/gtest.h>
 
-#include "document/event_edits.h"
+#include "operations/event_edits.h"
 #include "document/document_rig.h"
 #include "document/text_util.h"
-#include "playback/voice_maintenance.h"
+#include "operations/voice_maintenance.h"
+#include "render/variation_history.h"
 
 TEST(EventEdits, DeletingAnEventRemovesItsLayersAndRenumbersTheRest) {
     DocRig rig;

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "document/event_placement.h"
+#include "operations/event_placement.h"
 #include "document/document_rig.h"
 #include "document/text_util.h"
 

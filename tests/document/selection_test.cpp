@@ -5,9 +5,9 @@
 #include <functional>
 #include <memory>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "document/event.h"
-#include "document/selection.h"
+#include "operations/selection.h"
 #include "document/text_util.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include <chrono>
 #include <thread>
 
-#include "document/event_edits.h"
-#include "document/undo.h"
+#include "operations/event_edits.h"
+#include "operations/undo.h"
 #include "document/document_rig.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // Export job: order of the steps and their texts, the rollback, the AAF
 // step's interface, the start and finish on the interface thread, and an
 // export beside a running frame loop and audio thread.
-#include "export/export_job.h"
+#include "operations/export_job.h"
 
 #include <gtest/gtest.h>
 
@@ -9,12 +9,12 @@
 #include <filesystem>
 #include <thread>
 
-#include "document/document_context.h"
+#include "operations/document_context.h"
 #include "export/bwf_readback.h"
 #include "export/export_rig.h"
 #include "library/file_registry.h"
 #include "library/sound_library.h"
-#include "playback/voice_maintenance.h"
+#include "operations/voice_maintenance.h"
 #include "support/audio_fixtures.h"
 
 namespace fs = std::filesystem;

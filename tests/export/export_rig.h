@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "document/event.h"
 #include "document/project.h"
-#include "export/export_job.h"
+#include "operations/export_job.h"
 #include "export/wav_export.h"
 #include "playback/mixer_rig.h"
 #include "support/temp_dir.h"

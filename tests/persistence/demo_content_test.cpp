@@ -6,11 +6,11 @@
 #include <memory>
 #include <string>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "document/project.h"
 #include "library/sound_library.h"
-#include "persistence/demo_content.h"
-#include "persistence/preferences.h"
+#include "operations/demo_content.h"
+#include "operations/preferences.h"
 #include "platform/user_folders.h"
 #include "playback/audio_engine.h"
 #include "support/scoped_environment.h"

@@ -9,11 +9,11 @@
 #include <memory>
 #include <string>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "document/project.h"
 #include "library/sound_library.h"
-#include "persistence/preferences.h"
-#include "persistence/recent_projects.h"
+#include "operations/preferences.h"
+#include "operations/recent_projects.h"
 #include "playback/audio_engine.h"
 #include "support/scoped_environment.h"
 #include "support/temp_dir.h"

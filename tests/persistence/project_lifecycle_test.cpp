@@ -17,8 +17,8 @@
 
 #include "document/busy_task.h"
 #include "persistence/json_value.h"
-#include "persistence/project_disk.h"
-#include "persistence/project_lifecycle.h"
+#include "operations/project_disk.h"
+#include "operations/project_lifecycle.h"
 #include "support/lifecycle_rig.h"
 
 namespace fs = std::filesystem;

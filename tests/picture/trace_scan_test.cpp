@@ -11,9 +11,9 @@
 #include <thread>
 #include <vector>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "picture/trace_records.h"
-#include "picture/trace_scan.h"
+#include "operations/trace_job.h"
 #include "picture/trace_suggestions.h"
 #include "picture/video_player.h"
 #include "picture/video_test_support.h"

@@ -7,7 +7,8 @@
 #include <filesystem>
 #include <map>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
+#include "operations/reference_video.h"
 #include "picture/video_player.h"
 #include "picture/video_test_support.h"
 #include "support/audio_fixtures.h"

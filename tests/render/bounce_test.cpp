@@ -11,13 +11,13 @@
 #include <vector>
 
 #include "document/document_rig.h"
-#include "document/event_placement.h"
+#include "operations/event_placement.h"
 #include "platform/file_util.h"
-#include "document/selection.h"
+#include "operations/selection.h"
 #include "document/text_util.h"
-#include "document/undo.h"
-#include "playback/voice_maintenance.h"
-#include "render/bounce.h"
+#include "operations/undo.h"
+#include "operations/voice_maintenance.h"
+#include "operations/bounce.h"
 #include "render/render_job_rig.h"
 #include "support/run_command.h"
 

@@ -11,9 +11,9 @@
 #include <thread>
 #include <vector>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "document/busy_task.h"
-#include "document/document_context.h"
+#include "operations/document_context.h"
 #include "document/event.h"
 #include "document/project.h"
 #include "library/sound_library.h"

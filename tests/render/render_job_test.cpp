@@ -10,10 +10,10 @@
 
 #include "playback/block_mixer.h"
 #include "playback/engine_voices.h"
-#include "playback/voice_maintenance.h"
-#include "render/render_job.h"
+#include "operations/voice_maintenance.h"
+#include "operations/render_job.h"
 #include "render/track_assignment.h"
-#include "render/voice_sync.h"
+#include "operations/voice_sync.h"
 #include "render_job_rig.h"
 
 namespace {

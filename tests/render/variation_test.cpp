@@ -6,11 +6,12 @@
 #include <set>
 
 #include "document/text_util.h"
-#include "playback/voice_maintenance.h"
+#include "operations/voice_maintenance.h"
 #include "render/candidates.h"
-#include "render/render_job.h"
+#include "operations/render_job.h"
 #include "render/render_job_rig.h"
 #include "render/reroll.h"
+#include "operations/variant_action.h"
 #include "render/variation_history.h"
 #include "support/temp_dir.h"
 

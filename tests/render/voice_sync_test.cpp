@@ -6,9 +6,9 @@
 #include <thread>
 
 #include "playback/engine_voices.h"
-#include "playback/voice_maintenance.h"
+#include "operations/voice_maintenance.h"
 #include "render/track_assignment.h"
-#include "render/voice_sync.h"
+#include "operations/voice_sync.h"
 #include "render_job_rig.h"
 
 namespace {

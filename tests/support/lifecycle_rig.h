@@ -16,11 +16,11 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "document/project.h"
 #include "library/sound_library.h"
 #include "persistence/project_file.h"
-#include "persistence/project_lifecycle.h"
+#include "operations/project_lifecycle.h"
 #include "playback/audio_engine.h"
 #include "support/temp_dir.h"
 

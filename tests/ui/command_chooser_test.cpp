@@ -7,7 +7,7 @@
 #include <initializer_list>
 #include <memory>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "app/command_ids.h"
 #include "support/imgui_headless.h"
 #include "ui/command_chooser.h"

@@ -5,7 +5,7 @@
 #include <cmath>
 
 #include "document/document_rig.h"
-#include "document/undo.h"
+#include "operations/undo.h"
 #include "ui/curve_lane_logic.h"
 
 namespace {

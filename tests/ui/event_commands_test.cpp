@@ -9,7 +9,7 @@
 
 #include "app/command_ids.h"
 #include "document/document_rig.h"
-#include "document/selection.h"
+#include "operations/selection.h"
 #include "document/text_util.h"
 #include "ui/command_executor.h"
 #include "ui/event_commands.h"

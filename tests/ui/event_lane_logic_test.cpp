@@ -5,7 +5,7 @@
 #include <cmath>
 
 #include "document/document_rig.h"
-#include "document/selection.h"
+#include "operations/selection.h"
 #include "document/text_util.h"
 #include "render/render_job_rig.h"
 #include "ui/event_lane_logic.h"

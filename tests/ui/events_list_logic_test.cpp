@@ -7,12 +7,12 @@
 #include <random>
 #include <string>
 
-#include "app/app_state.h"
-#include "document/document_context.h"
+#include "operations/app_state.h"
+#include "operations/document_context.h"
 #include "document/event.h"
 #include "document/project.h"
 #include "document/text_util.h"
-#include "document/undo.h"
+#include "operations/undo.h"
 #include "library/sound_library.h"
 #include "playback/audio_engine.h"
 #include "playback/engine_voices.h"

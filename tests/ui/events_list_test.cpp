@@ -10,8 +10,8 @@
 #include <memory>
 #include <string>
 
-#include "app/app_state.h"
-#include "document/document_context.h"
+#include "operations/app_state.h"
+#include "operations/document_context.h"
 #include "document/event.h"
 #include "document/project.h"
 #include "document/text_util.h"

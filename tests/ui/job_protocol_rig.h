@@ -15,11 +15,11 @@
 #include <memory>
 #include <thread>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "app/frame_driver.h"
 #include "app/null_frame_backend.h"
 #include "document/busy_task.h"
-#include "document/document_context.h"
+#include "operations/document_context.h"
 #include "document/project.h"
 #include "library/sound_library.h"
 #include "playback/audio_engine.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "render/render_job.h"
+#include "operations/render_job.h"
 #include "support/render_fixtures.h"
 #include "ui/job_protocol_rig.h"
 

@@ -12,7 +12,7 @@
 #include <functional>
 #include <string>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "document/event.h"
 #include "platform/file_util.h"
 #include "document/project.h"

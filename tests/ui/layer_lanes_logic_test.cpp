@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "document/event.h"
 #include "document/project.h"
 #include "playback/audio_engine.h"

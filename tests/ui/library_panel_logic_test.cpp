@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "document/event.h"
 #include "document/project.h"
 #include "library/library_index_file.h"

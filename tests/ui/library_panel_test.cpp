@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <functional>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "app/shell_services.h"
 #include "document/event.h"
 #include "document/project.h"

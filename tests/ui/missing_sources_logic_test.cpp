@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "document/project.h"
 #include "library/file_registry.h"
 #include "library/sound_library.h"

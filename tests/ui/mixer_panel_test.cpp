@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "picture/reference_audio.h"
 #include "playback/audio_engine.h"
 #include "playback/block_mixer.h"

@@ -8,13 +8,13 @@
 #include <memory>
 #include <string>
 
-#include "app/app_state.h"
-#include "document/document_context.h"
+#include "operations/app_state.h"
+#include "operations/document_context.h"
 #include "document/event.h"
-#include "document/event_edits.h"
+#include "operations/event_edits.h"
 #include "document/project.h"
-#include "document/selection.h"
-#include "document/undo.h"
+#include "operations/selection.h"
+#include "operations/undo.h"
 #include "library/file_registry.h"
 #include "library/sound_library.h"
 #include "playback/audio_engine.h"

@@ -5,10 +5,10 @@
 #include <memory>
 #include <string>
 
-#include "app/app_state.h"
-#include "document/document_context.h"
+#include "operations/app_state.h"
+#include "operations/document_context.h"
 #include "document/event.h"
-#include "document/event_edits.h"
+#include "operations/event_edits.h"
 #include "document/project.h"
 #include "document/text_util.h"
 #include "library/sound_library.h"

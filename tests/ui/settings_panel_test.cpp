@@ -7,9 +7,9 @@
 #include <memory>
 #include <thread>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "document/busy_task.h"
-#include "document/document_context.h"
+#include "operations/document_context.h"
 #include "document/project.h"
 #include "library/sound_library.h"
 #include "platform/fake_audio_backend.h"

@@ -6,7 +6,7 @@
 #include <memory>
 #include <random>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "document/event.h"
 #include "document/project.h"
 #include "ui/timeline_logic.h"

@@ -9,7 +9,7 @@
 
 #include "document/event.h"
 #include "document/text_util.h"
-#include "document/undo.h"
+#include "operations/undo.h"
 #include "ui/event_context_menu.h"
 #include "ui/event_menu_logic.h"
 #include "ui/timeline_rig.h"

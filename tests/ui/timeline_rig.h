@@ -8,8 +8,8 @@
 #include <cmath>
 #include <memory>
 
-#include "app/app_state.h"
-#include "document/document_context.h"
+#include "operations/app_state.h"
+#include "operations/document_context.h"
 #include "document/project.h"
 #include "library/sound_library.h"
 #include "playback/audio_engine.h"

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <memory>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "document/text_util.h"
 #include "ui/trace_view_logic.h"
 

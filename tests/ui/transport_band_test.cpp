@@ -9,14 +9,14 @@
 #include <memory>
 #include <string>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "app/command_ids.h"
 #include "app/frame_driver.h"
 #include "app/null_frame_backend.h"
 #include "document/busy_task.h"
 #include "document/event.h"
 #include "document/project.h"
-#include "document/undo.h"
+#include "operations/undo.h"
 #include "library/sound_library.h"
 #include "picture/video_player.h"
 #include "support/imgui_headless.h"

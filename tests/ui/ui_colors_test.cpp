@@ -4,7 +4,7 @@
 #include <cmath>
 #include <limits>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "ui/ui_colors.h"
 
 namespace {

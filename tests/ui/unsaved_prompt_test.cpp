@@ -15,7 +15,7 @@
 #include "app/shell_quit.h"
 #include "app/shell_services.h"
 #include "app/test_driver.h"
-#include "document/document_context.h"
+#include "operations/document_context.h"
 #include "support/imgui_headless.h"
 #include "support/lifecycle_rig.h"
 #include "ui/command_executor.h"

@@ -8,7 +8,7 @@
 #include <functional>
 #include <string>
 
-#include "app/app_state.h"
+#include "operations/app_state.h"
 #include "app/theme.h"
 #include "document/text_util.h"
 #include "support/imgui_headless.h"

@@ -1,0 +1,92 @@
+// export_records.cpp — what every export pass shares: the fader copy, the
+// rollback of a pass, sample snapping, the range test and the final text.
+//
+// Index
+//   CurrentMixLevels
+//   ExportRollback / MakeExportFolder
+//   SnapSamplePosition / IsInExportRange
+//   ExportFinalText
+#include "export/export_records.h"
+
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+#include "document/project.h"
+
+ExportMixLevels CurrentMixLevels(const AudioEngine& engine) {
+    ExportMixLevels mix;
+    mix.masterGain = engine.masterGain.load();
+    for (int g = 0; g < 3; ++g) mix.groupGain[size_t(g)] = engine.groupGain[size_t(g)].load();
+    return mix;
+}
+
+// ---------------------------------------------------------------------------
+// ExportRollback / MakeExportFolder
+// ---------------------------------------------------------------------------
+
+ExportRollback::~ExportRollback() {
+    if (committed) return;
+    for (const std::string& file : files) std::remove(file.c_str());
+    for (auto it = folders.rbegin(); it != folders.rend(); ++it) ::rmdir(it->c_str());  // stays when not empty
+    std::printf("[Export] Rollback: removed %d files\n", int(files.size()));
+}
+
+bool MakeExportFolder(const std::string& path, ExportRollback& rollback) {
+    namespace fs = std::filesystem;
+    if (path.empty()) {
+        std::printf("[Export] No output folder given\n");
+        return false;
+    }
+    std::error_code ec;
+    fs::path built;
+    for (const fs::path& part : fs::path(path)) {
+        built /= part;
+        if (part.empty()) continue;  // a trailing separator
+        if (fs::is_directory(built, ec)) continue;
+        if (!fs::create_directory(built, ec) && !fs::is_directory(built)) {
+            std::printf("[Export] Could not create folder %s (%s)\n", built.c_str(),
+                        ec ? ec.message().c_str() : "a file of that name exists");
+            return false;
+        }
+        rollback.folders.push_back(built.string());
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// SnapSamplePosition / IsInExportRange
+// ---------------------------------------------------------------------------
+
+int64_t SnapSamplePosition(bool snap, float stepSamples, int64_t position) {
+    if (!snap || !(stepSamples > 0)) return position;
+    const double rounded = std::trunc(double(stepSamples) + 0.5);
+    if (!(rounded >= 1) || rounded > 9.0e18) return position;
+    const int64_t n = int64_t(rounded);
+    const int64_t v = position + n / 2;
+    return v - v % n;
+}
+
+bool IsInExportRange(bool hasRange, float rangeIn, float rangeOut, const RenderResult& result) {
+    if (!hasRange) return true;
+    return result.startTime + result.duration > rangeIn && rangeOut > result.startTime;
+}
+
+// ---------------------------------------------------------------------------
+// ExportFinalText
+// ---------------------------------------------------------------------------
+
+std::string ExportFinalText(int32_t filesWritten, bool aafFailed, bool wavFailed) {
+    char text[96];
+    const char* plural = filesWritten == 1 ? "" : "s";
+    if (aafFailed)
+        std::snprintf(text, sizeof(text), "AAF export FAILED — %d WAV%s written", filesWritten, plural);
+    else if (wavFailed)
+        std::snprintf(text, sizeof(text), "Export finished with errors — %d file%s written", filesWritten, plural);
+    else
+        std::snprintf(text, sizeof(text), "Export complete — %d file%s", filesWritten, plural);
+    return text;
+}

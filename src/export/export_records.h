@@ -1,0 +1,120 @@
+// export_records.h — the export job record and what its passes share.
+//
+// Index
+//   ExportMixLevels / CurrentMixLevels   master and group faders as the job copies them
+//   ExportJob            what one export writes (copied into the thread)
+//   WavPassMode / WavPassOptions         one WAV pass as the job hands it to WriteWavExport
+//   ExportRollback       files and folders one pass made; undone unless committed
+//   MakeExportFolder     create a folder and its missing parents, recording each
+//   SnapSamplePosition / IsInExportRange  small routines of the AAF export
+//   AafExportStep        the AAF session step, plugged in by the AAF export
+//   ExportReport / ExportFinalText        what the job did, and its last status text
+//
+// The job that runs the passes is operations/export_job.h.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "playback/audio_engine.h"
+
+struct Project;
+struct RenderResult;
+
+struct ExportMixLevels {
+    float masterGain = 1.0f;
+    std::array<float, 3> groupGain{1.0f, 1.0f, 1.0f};
+};
+ExportMixLevels CurrentMixLevels(const AudioEngine& engine);
+
+struct ExportJob {
+    std::string outDir;
+    std::string baseName;
+    bool exportAAF = false;
+    bool exportWAV = false;
+    bool wavMixdown = false;
+    bool wavStems = false;
+    bool wavTracks = false;
+    bool wavClips = false;
+    bool reverbStem = false;
+    bool handles = true;
+    float handleSeconds = 1.0f;  // -1: the whole source file
+    float fadeIn = 0.01f;
+    float fadeOut = 0.05f;
+    bool snapToFrames = false;
+    bool aafMarkers = false;
+    bool volAuto = false;
+    bool sourceChannels = false;
+    bool fillVirtual = true;
+    float rangeIn = -1;  // both -1 without a work area
+    float rangeOut = -1;
+    int32_t sampleRate = 48000;
+    float fps = 24;
+    float totalDuration = 0;
+    double startSeconds = 0;  // the project's start, fraction of a second included
+    std::vector<std::string> groupNames;
+    // Copied when the job is made: moving a fader or a reverb knob while the
+    // export runs changes none of its files.
+    ReverbParams reverb;
+    ExportMixLevels mix;
+};
+
+enum WavPassMode : int32_t { kWavMixdown = 0, kWavStems = 1, kWavTracks = 2, kWavClips = 3 };
+
+struct WavPassOptions {
+    int32_t mode = kWavMixdown;
+    bool applyMasterGain = true;
+    double startOffset = 0;  // seconds added to every time reference
+    bool reverbStem = false;
+    const ReverbParams* reverb = nullptr;  // the job's copy when the reverb is on, else null
+    std::string baseName;
+    ExportMixLevels mix;
+};
+
+// Files and folders one export pass created. Unless the pass sets
+// `committed`, the destructor removes the files in the order written, then
+// the folders newest first (a folder that is not empty stays), and logs
+// "[Export] Rollback: removed %d files" with the number recorded.
+struct ExportRollback {
+    std::vector<std::string> files;
+    std::vector<std::string> folders;
+    bool committed = false;
+
+    ExportRollback() = default;
+    ~ExportRollback();
+    ExportRollback(const ExportRollback&) = delete;
+    ExportRollback& operator=(const ExportRollback&) = delete;
+};
+
+// Creates `path` with every missing parent; each folder it creates is
+// appended to the rollback, parents first. False (logged, never thrown) when
+// the folder cannot be made.
+bool MakeExportFolder(const std::string& path, ExportRollback& rollback);
+
+// The nearest multiple of round(step) (halves up for positive positions);
+// unchanged when snapping is off, the step is not above 0 or rounds below 1.
+int64_t SnapSamplePosition(bool snap, float stepSamples, int64_t position);
+
+// Without a range every result is in range; with one, a result is in when it
+// overlaps (rangeIn, rangeOut) by more than a point.
+bool IsInExportRange(bool hasRange, float rangeIn, float rangeOut, const RenderResult& result);
+
+// The AAF session step: true when the session was written. Runs on the
+// export thread with the voices prepared and pinned.
+using AafExportStep = std::function<bool(const ExportJob& job, const Project& project, const AudioEngine& engine)>;
+
+struct ExportReport {
+    int32_t filesWritten = 0;
+    bool aafFailed = false;
+    bool wavFailed = false;  // a WAV pass failed to write (and was rolled back), or the job broke off
+    std::string finalText;
+    bool Succeeded() const { return !aafFailed && !wavFailed; }
+};
+
+// "AAF export FAILED — %d WAV%s written" after a failed AAF step, else
+// "Export finished with errors — %d file%s written" after a failed WAV pass,
+// else "Export complete — %d file%s"; the suffix is empty for exactly 1.
+std::string ExportFinalText(int32_t filesWritten, bool aafFailed, bool wavFailed);

@@ -1,0 +1,301 @@
+// export_job.cpp — the export job's run on the export thread, and its start
+// and finish on the interface thread.
+//
+// Index
+//   Context               ProgramAafExportStep, ProgramExportContext
+//   Texts                 SetExportStatus, ExportStatusText
+//   RunExportJob          RunAafStep, RunWavPasses
+//   MakeExportJob / ExistingExportFiles
+//   StartExport / FinishExport / PollExport
+#include "operations/export_job.h"
+
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <system_error>
+#include <thread>
+
+#include "operations/app_state.h"
+#include "document/project.h"
+#include "document/text_util.h"
+#include "export/aaf_export.h"
+#include "export/export_names.h"
+#include "export/wav_export.h"
+#include "library/file_registry.h"
+#include "library/relinking.h"
+#include "playback/engine_voices.h"
+#include "operations/voice_maintenance.h"
+
+// ---------------------------------------------------------------------------
+// Context
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// The AAF session step of the program's exports: essence files, clip list and
+// the session file.
+AafExportStep ProgramAafExportStep() {
+    return [](const ExportJob& job, const Project& project, const AudioEngine& engine) {
+        return WriteAafExport(job, project, engine);
+    };
+}
+
+}  // namespace
+
+ExportContext ProgramExportContext() {
+    ExportContext ctx;
+    ctx.project = &gProject;
+    ctx.engine = &gAudioEngine;
+    ctx.app = &gAppState;
+    ctx.registry = &FileRegistry::Instance();
+    ctx.aafStep = ProgramAafExportStep();
+    return ctx;
+}
+
+// ---------------------------------------------------------------------------
+// Texts
+// ---------------------------------------------------------------------------
+
+void SetExportStatus(AppState& app, const char* text) {
+    std::lock_guard<std::mutex> lock(app.exportStatusMutex);
+    CopyTextField(app.exportStatus, text ? text : "");
+}
+
+std::string ExportStatusText(const AppState& app) {
+    std::lock_guard<std::mutex> lock(app.exportStatusMutex);
+    return std::string(TextFieldView(app.exportStatus));
+}
+
+// ---------------------------------------------------------------------------
+// RunExportJob
+// ---------------------------------------------------------------------------
+
+namespace {
+
+bool RunAafStep(const ExportJob& job, const ExportContext& ctx) {
+    if (!ctx.aafStep) {
+        std::printf("[AAF] The AAF export is not available in this build\n");
+        return false;
+    }
+    try {
+        return ctx.aafStep(job, *ctx.project, *ctx.engine);
+    } catch (const std::exception& e) {
+        std::printf("[AAF] Export failed: %s\n", e.what());
+        return false;
+    }
+}
+
+void RunWavPasses(const ExportJob& job, const ExportContext& ctx, ExportReport& report) {
+    static const char* const kPassStatus[] = {"Exporting mix...", "Exporting stems...", "Exporting tracks...",
+                                              "Exporting clips..."};
+    const bool chosen[] = {job.wavMixdown, job.wavStems, job.wavTracks, job.wavClips};
+    const ExportTrackLayout layout = ExportTrackLayoutOf(*ctx.project);
+    bool reverbStemGiven = false;
+    for (int mode = kWavMixdown; mode <= kWavClips; ++mode) {
+        if (!chosen[mode]) continue;
+        SetExportStatus(*ctx.app, kPassStatus[mode]);
+        WavPassOptions options;
+        options.mode = mode;
+        options.applyMasterGain = true;
+        options.startOffset = job.startSeconds;
+        // The mixdown has the reverb in it; the first other pass carries the stem.
+        options.reverbStem = job.reverbStem && mode != kWavMixdown && !reverbStemGiven;
+        if (mode != kWavMixdown) reverbStemGiven = true;
+        options.reverb = job.reverb.enabled.load() ? &job.reverb : nullptr;
+        options.baseName = job.baseName;
+        options.mix = job.mix;
+        bool failed = false;
+        try {
+            report.filesWritten += WriteWavExport(job, ctx.project->results, *ctx.engine, job.sampleRate, layout,
+                                                  job.totalDuration, options, job.rangeIn, job.rangeOut, &failed);
+        } catch (const std::exception& e) {
+            // The pass's rollback has undone it while the exception left.
+            std::printf("[ExportWAV] %s failed: %s\n", kPassStatus[mode], e.what());
+            failed = true;
+        }
+        report.wavFailed = report.wavFailed || failed;
+    }
+}
+
+}  // namespace
+
+ExportReport RunExportJob(ExportJob job, const ExportContext& ctx) {
+    ExportReport report;
+    try {
+        // Held until every file is written: no edit, eviction or rebuild
+        // changes the voices meanwhile.
+        EngineVoicePin pin(*ctx.engine);
+        RelinkVoicesToResults(*ctx.engine, ctx.project->results);
+        PrepareAllVoices(*ctx.engine, ctx.project->results);
+        if (job.exportAAF) {
+            SetExportStatus(*ctx.app, "Exporting AAF...");
+            if (RunAafStep(job, ctx))
+                report.filesWritten = 1;  // the session counts as one file
+            else
+                report.aafFailed = true;
+        }
+        if (job.exportWAV) RunWavPasses(job, ctx, report);
+    } catch (const std::exception& e) {
+        // Preparing the voices ran out of memory, or the like: what was
+        // written stays, and the text says the export did not finish cleanly.
+        std::printf("[Export] Export failed: %s\n", e.what());
+        report.wavFailed = true;
+    }
+    report.finalText = ExportFinalText(report.filesWritten, report.aafFailed, report.wavFailed);
+    std::printf("[Export] %s\n", report.finalText.c_str());
+    SetExportStatus(*ctx.app, report.finalText.c_str());
+    ctx.app->exportDone.store(true, std::memory_order_release);
+    return report;
+}
+
+// ---------------------------------------------------------------------------
+// MakeExportJob / ExistingExportFiles
+// ---------------------------------------------------------------------------
+
+ExportJob MakeExportJob(const AppState& app, const Project& project, const AudioEngine& engine,
+                        const std::string& chosenPath) {
+    const ExportSettings& s = app.exportSettings;
+    ExportJob job;
+    SplitExportPath(chosenPath, job.outDir, job.baseName);
+    job.exportAAF = s.exportFormatAAF;
+    job.exportWAV = s.exportFormatWAV;
+    job.wavMixdown = s.exportWavMixdown;
+    job.wavStems = s.exportWavStems;
+    job.wavTracks = s.exportWavTracks;
+    job.wavClips = s.exportWavClips;
+    job.reverbStem = s.exportReverbStem;
+    job.handles = true;
+    job.handleSeconds = s.handleFullSource ? -1.0f : s.handleDuration;
+    job.fadeIn = s.fadeInDuration;
+    job.fadeOut = s.fadeOutDuration;
+    job.snapToFrames = false;
+    job.aafMarkers = s.exportAAFMarkers;
+    job.volAuto = s.exportAAFVolAuto;
+    job.sourceChannels = s.exportAAFSourceChannels;
+    job.fillVirtual = true;
+    if (app.workAreaIn >= 0 && app.workAreaOut >= 0 && app.workAreaOut > app.workAreaIn) {
+        job.rangeIn = app.workAreaIn;
+        job.rangeOut = app.workAreaOut;
+    }
+    job.sampleRate = app.projectSampleRate;
+    job.fps = project.fps;
+    job.totalDuration = project.totalDuration;
+    job.startSeconds = project.startTC;
+    for (const MixGroup& group : project.groups) job.groupNames.emplace_back(TextFieldView(group.name));
+    job.reverb = engine.reverb;
+    job.mix = CurrentMixLevels(engine);
+    return job;
+}
+
+std::vector<std::string> ExistingExportFiles(const ExportJob& job) {
+    namespace fs = std::filesystem;
+    std::vector<std::string> found;
+    std::error_code ec;
+    const std::string prefix = job.baseName + " - ";
+    auto addPrefixed = [&](const std::string& folder) {
+        for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+            const std::string name = it->path().filename().string();
+            if (name.size() > prefix.size() + 4 && name.compare(0, prefix.size(), prefix) == 0 &&
+                name.compare(name.size() - 4, 4, ".wav") == 0)
+                found.push_back(it->path().string());
+        }
+        ec.clear();
+    };
+    if (job.exportWAV) {
+        const std::string mixdown = job.outDir + "/" + job.baseName + ".wav";
+        if (job.wavMixdown && fs::exists(mixdown, ec)) found.push_back(mixdown);
+        const bool stemOrReverb = job.wavStems || (job.reverbStem && (job.wavTracks || job.wavClips));
+        if (stemOrReverb) addPrefixed(job.outDir);
+        if (job.wavTracks) addPrefixed(job.outDir + "/Tracks");
+        if (job.wavClips) addPrefixed(job.outDir + "/Clips");
+    }
+    const std::string session = job.outDir + "/" + job.baseName;
+    if (job.exportAAF && fs::is_directory(session, ec)) found.push_back(session);
+    return found;
+}
+
+// ---------------------------------------------------------------------------
+// StartExport / FinishExport / PollExport
+// ---------------------------------------------------------------------------
+
+ExportStart StartExport(const ExportContext& ctx, ExportJob job) {
+    AppState& app = *ctx.app;
+    if (app.exportRunning.load()) return ExportStart::AlreadyRunning;
+    if (app.busyTask.busy.load()) return ExportStart::DocumentBusy;
+
+    const std::vector<std::string> existing = ExistingExportFiles(job);
+    if (!existing.empty()) {
+        const std::string question = "Files of an earlier export named \"" + job.baseName + "\" are in " +
+                                     job.outDir + " (" + std::to_string(existing.size()) +
+                                     (existing.size() == 1 ? " item" : " items") + "). Replace them?";
+        if (!app.questionDialog || !app.questionDialog("Export", question.c_str())) {
+            std::printf("[Export] Not started: files of an earlier export would be replaced in %s\n",
+                        job.outDir.c_str());
+            return ExportStart::Declined;
+        }
+    }
+
+    // The registry's current paths go into the document here, on the thread
+    // that owns it, before the export thread starts reading it.
+    if (ctx.registry) ApplyResolvedPaths(*ctx.project, *ctx.registry);
+
+    JoinThreadHandle(app.exportThread);  // a finished thread of an earlier export
+    SetExportStatus(app, "Exporting...");
+    app.exportProgress.store(-1.0f);
+    app.exportDone.store(false);
+    app.exportRunning.store(true);
+
+    auto report = std::make_shared<ExportReport>();
+    app.exportCompletion = [&app, report]() {
+        app.toastText = report->Succeeded() ? "Export complete" : report->finalText;
+        app.toastTimer = 5.0f;
+    };
+    std::function<void()> body = [job = std::move(job), ctx, report]() mutable {
+        *report = RunExportJob(std::move(job), ctx);
+    };
+
+    bool started = false;
+    if (ctx.startThread) {
+        started = ctx.startThread(std::move(body));
+    } else {
+        try {
+            app.exportThread.handle = std::thread(std::move(body));
+            app.exportThread.valid = true;
+            started = true;
+        } catch (const std::system_error& e) {
+            std::printf("[Export] Could not start the export thread: %s\n", e.what());
+        }
+    }
+    if (!started) {
+        app.exportRunning.store(false);
+        app.exportDone.store(false);
+        app.exportCompletion = nullptr;
+        const char* text = "Export failed — the export could not start";
+        SetExportStatus(app, text);
+        app.toastText = text;
+        app.toastTimer = 5.0f;
+        return ExportStart::ThreadFailed;
+    }
+    return ExportStart::Started;
+}
+
+void FinishExport(AppState& app) {
+    JoinThreadHandle(app.exportThread);
+    app.exportRunning.store(false);
+    app.exportDone.store(false);
+    // Taken out first: the completion may start another export.
+    std::function<void()> completion;
+    completion.swap(app.exportCompletion);
+    if (completion) completion();
+}
+
+bool PollExport(AppState& app) {
+    if (!app.exportDone.load(std::memory_order_acquire)) return false;
+    FinishExport(app);
+    return true;
+}

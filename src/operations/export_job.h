@@ -1,0 +1,100 @@
+// export_job.h — one press of the Export button: its run on the export
+// thread, and the start and finish of an export on the interface thread. The
+// job record and what its passes share are export/export_records.h.
+//
+// Index
+//   ExportContext / ProgramExportContext  the objects an export works on
+//   SetExportStatus / ExportStatusText    the status line, safe across threads
+//   RunExportJob         the thread body: voices, AAF, WAV passes, final text
+//   MakeExportJob        the job of the Export tab from the settings and the chosen path
+//   ExistingExportFiles  files of an earlier export that this one would replace
+//   StartExport          interface thread: ask, resolve paths, raise the state, start the thread
+//   PollExport / FinishExport            interface thread: join, clear, run the completion once
+//
+// For the interface (the Export tab and the frame's job protocol):
+//   - The Export tab asks for the path, then calls
+//     StartExport(ProgramExportContext(), MakeExportJob(gAppState, gProject, gAudioEngine, path)).
+//     StartExport may ask whether to replace files of an earlier export
+//     (AppState::questionDialog); a "no" starts nothing.
+//   - Every frame, once exportDone reads true, the job protocol decides when
+//     to finish (it lingers at a full bar) and then calls FinishExport, or
+//     PollExport to finish at once. FinishExport joins the thread, clears
+//     exportRunning and exportDone and runs exportCompletion once; the
+//     completion shows the toast ("Export complete" only when nothing failed,
+//     else the final status text).
+//   - The footer shows ExportStatusText while exportRunning is set.
+//
+// While an export runs the document may not change (DocumentMayChange), and
+// the export thread holds a voice pin, so no edit, eviction or rebuild
+// touches the voices it reads.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "export/export_records.h"
+
+struct AppState;
+struct FileRegistry;
+struct Project;
+
+struct ExportContext {
+    Project* project = nullptr;
+    AudioEngine* engine = nullptr;
+    AppState* app = nullptr;
+    FileRegistry* registry = nullptr;
+    AafExportStep aafStep;  // null: an AAF export fails with a message
+    // Starts the export thread; null uses a std::thread kept in
+    // app->exportThread. Tests put one here that refuses.
+    std::function<bool(std::function<void()> body)> startThread;
+};
+
+// gProject, gAudioEngine, gAppState, the process-wide registry and the
+// program's AAF step. Interface thread.
+ExportContext ProgramExportContext();
+
+// The status line (at most 127 bytes, cut at a character boundary) is written
+// by the export thread and read by the interface every frame.
+void SetExportStatus(AppState& app, const char* text);
+std::string ExportStatusText(const AppState& app);
+
+// The job on the calling thread (the export thread): relinks and prepares the
+// voices under a pin, runs the AAF step and the chosen WAV passes in order,
+// writes the final text, then raises exportDone as its last step.
+ExportReport RunExportJob(ExportJob job, const ExportContext& ctx);
+
+// The Export tab's job: the settings of `app`, the project's timing and group
+// names, the engine's reverb and faders, and the chosen path split by
+// SplitExportPath.
+ExportJob MakeExportJob(const AppState& app, const Project& project, const AudioEngine& engine,
+                        const std::string& chosenPath);
+
+// Files and folders of the job's destination that an earlier export with the
+// same base name left and this one would write over: the mixdown, stems and
+// reverb stem ("<base>.wav", "<base> - *.wav"), files in "Tracks" and
+// "Clips" of the chosen passes, and the AAF session folder "<base>".
+std::vector<std::string> ExistingExportFiles(const ExportJob& job);
+
+enum class ExportStart {
+    Started,
+    AlreadyRunning,  // an export runs
+    DocumentBusy,    // a busy task owns the document
+    Declined,        // files of an earlier export would be replaced and the user said no
+    ThreadFailed,    // no thread: the state is cleared and the status and toast say so
+};
+
+// Interface thread. Asks once (questionDialog, "Export") when files of an
+// earlier export would be replaced, writes the registry's paths into the
+// document, sets the status "Exporting...", progress -1, exportDone false and
+// exportRunning true, installs the completion (the toast) and starts the
+// thread running RunExportJob on its own copy of the job.
+ExportStart StartExport(const ExportContext& ctx, ExportJob job);
+
+// Interface thread: joins the export thread, clears exportRunning and
+// exportDone, and runs exportCompletion once (taken out of the slot first).
+void FinishExport(AppState& app);
+// FinishExport when exportDone is raised; true when it ran.
+bool PollExport(AppState& app);

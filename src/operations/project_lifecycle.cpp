@@ -1,0 +1,400 @@
+// project_lifecycle.cpp — opening and creating projects, and the continuation
+// of the unsaved-changes confirmation. Saving and backups are in
+// project_save.cpp.
+//
+// Index
+//   MakeLifecycleContext
+//   Shared steps        ScratchDocument, DropOldVoices,
+//                       ClearSelectionAndTime, ApplyProjectSampleRate
+//   DocumentChangeRefused / StopDocumentWorkers / ResetProjectState
+//   OpenProject         LoadChosenFile (recovery), ApplyFileSettings, PutOpenedProjectInPlace
+//   NewProject
+//   ContinuePendingAction
+#include "operations/project_lifecycle.h"
+
+#include <cstdio>
+#include <utility>
+
+#include "operations/app_state.h"
+#include "platform/file_util.h"
+#include "document/project.h"
+#include "library/file_caches.h"
+#include "library/library_folders.h"
+#include "library/sound_library.h"
+#include "operations/project_disk.h"
+#include "persistence/project_load.h"
+#include "operations/recent_projects.h"
+#include "operations/trace_job.h"
+#include "operations/reference_video.h"
+#include "picture/video_player.h"
+#include "playback/audio_output.h"
+#include "playback/block_mixer.h"
+#include "playback/engine_voices.h"
+#include "playback/reverb.h"
+#include "render/alloy_morph.h"
+#include "render/processed_clip_cache.h"
+#include "operations/voice_sync.h"
+
+LifecycleContext MakeLifecycleContext(Project& project, SoundLibrary& library, AudioEngine& engine,
+                                      AppState& app) {
+    LifecycleContext ctx;
+    ctx.project = &project;
+    ctx.library = &library;
+    ctx.engine = &engine;
+    ctx.app = &app;
+    return ctx;
+}
+
+// ---------------------------------------------------------------------------
+// Shared steps
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// A document with every setting of `current` and none of its lists: what the
+// loader starts from (a setting the file lacks keeps its value) and what a
+// new project keeps.
+Project ScratchDocument(const Project& current) {
+    static_assert(sizeof(Project) == 392, "Project changed: decide here whether the new field is a setting");
+    Project p;
+    p.totalDuration = current.totalDuration;
+    p.fps = current.fps;
+    p.startTC = current.startTC;
+    p.maxEventDuration = current.maxEventDuration;
+    p.scaleType = current.scaleType;
+    p.scaleRoot = current.scaleRoot;
+    p.pitchShiftProb = current.pitchShiftProb;
+    p.freqShiftIntensity = current.freqShiftIntensity;
+    p.reverseProb = current.reverseProb;
+    p.normalizeLUFS = current.normalizeLUFS;
+    p.alloyAlgorithm = current.alloyAlgorithm;
+    p.alloyTransferDepth = current.alloyTransferDepth;
+    p.alloyAttackGraft = current.alloyAttackGraft;
+    p.alloyMicroPitch = current.alloyMicroPitch;
+    p.alloyFilterBands = current.alloyFilterBands;
+    p.alloyLowCrossover = current.alloyLowCrossover;
+    p.alloyHighCrossover = current.alloyHighCrossover;
+    // Views keyed by the revision must see the new results as new.
+    p.resultsRevision = current.resultsRevision + 1;
+    p.budgetMode = current.budgetMode;
+    for (int g = 0; g < 3; ++g) p.groups[g] = current.groups[g];
+    p.fillPickCounter = current.fillPickCounter;
+    return p;
+}
+
+// The voices point into the document's events (curves) and results: they go
+// first, under the engine lock, and are freed after it is released. The rate
+// stays; ApplyProjectSampleRate changes it.
+void DropOldVoices(AudioEngine& engine) {
+    ResetEngineVoices(engine, engine.sampleRate.load(), 0);
+}
+
+void ClearSelectionAndTime(AppState& app, float totalDuration) {
+    app.selectedEvent = -1;
+    app.selectedEvents.clear();
+    app.hoveredEvent = -1;
+    app.draggedEvent = -1;
+    app.currentTime = 0;
+    app.viewStart = 0;
+    app.viewDuration = totalDuration > 0 ? totalDuration : 30.0f;
+}
+
+// The project's rate becomes the engine's. With an output, a new rate
+// reopens the stream (the transport paused meanwhile, its flag kept) and the
+// output's rate hook sets the engine's rate and reverb while nothing mixes.
+// Without one nothing mixes, so they are set here. The same rate only clears
+// the reverb's memory.
+void ApplyProjectSampleRate(const LifecycleContext& ctx, int rate) {
+    AudioEngine& engine = *ctx.engine;
+    ctx.app->projectSampleRate = rate;
+    if (ctx.output && ctx.output->api) {
+        if (ctx.output->engineRate.load() != rate) {
+            SwitchAudioDevice(*ctx.output, rate);
+            return;
+        }
+    } else if (engine.sampleRate.load() != rate) {
+        engine.sampleRate.store(rate);
+        InitReverb(engine.reverbState, rate);
+        return;
+    }
+    RequestReverbClear(engine);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Workers and per-project interface state
+// ---------------------------------------------------------------------------
+
+bool DocumentChangeRefused(AppState& app, const char* what) {
+    if (DocumentMayChange(app)) return false;
+    if (app.exportRunning.load()) ShowToast(app, "Export in progress", 3);
+    std::printf("[Project] %s refused: a task or an export is using the document\n", what);
+    return true;
+}
+
+void StopDocumentWorkers(AppState& app) {
+    CancelTraceAnalysis(app);
+    if (!app.busyTask.busy.load()) JoinWorkerThread(app.busyTask);
+    if (gBackgroundWorkerStops.joinRecipePreview) gBackgroundWorkerStops.joinRecipePreview();
+}
+
+void ResetProjectState(AppState& app) {
+    app.importedMarkers.clear();
+    app.importedMarkerScenes.clear();
+    app.savedViewStart = -1;
+    app.savedViewDuration = -1;
+    app.savedProjectDuration = -1;
+    app.hoveredEvent = -1;
+    app.draggedEvent = -1;
+    app.inspectorLayer = -1;
+    app.expandedEvent = -1;
+    app.selectionChanged = false;
+    app.scrollToSelection = false;
+    app.curveDrawMode = false;
+    app.reviewMode = 0;
+    // Requests that name events or layers of the old document.
+    app.renderRequestKind = 0;
+    app.renderRequestIndex = -1;
+    app.renderRequestList.clear();
+    app.lockAfterRender = false;
+    app.pendingBedLoadEvent = -1;
+    app.pendingDeleteEvent = -1;
+    app.deferredRebuild.store(false);
+    // Copied events and layers belong to the document they came from.
+    app.eventClipboard = EventClipboard{};
+}
+
+// ---------------------------------------------------------------------------
+// OpenProject
+// ---------------------------------------------------------------------------
+
+namespace {
+
+struct LoadedFile {
+    ProjectLoadResult result;
+    ProjectFileSettings settings;  // of the file actually loaded
+    bool recovered = false;
+};
+
+// Backup slot 1 after a real crash (falling back to the file when it does
+// not load), else the file, into `scratch`.
+LoadedFile LoadChosenFile(const std::string& path, const Project& current, Project& scratch) {
+    LoadedFile loaded;
+    const BackupRecovery check = CheckBackupRecovery(path);
+    if (check.recover) {
+        const std::string backup = BackupFilePath(path, 1);
+        std::printf("[Recovery] Crash lock detected \xE2\x80\x94 loading backup: %s\n", backup.c_str());
+        loaded.result = LoadProjectFile(backup, scratch, &loaded.settings);
+        if (loaded.result.ok) {
+            loaded.recovered = true;
+            return loaded;
+        }
+        std::printf("[Recovery] Backup not loaded (%s) \xE2\x80\x94 opening the project file\n",
+                    loaded.result.error.c_str());
+        scratch = ScratchDocument(current);
+        loaded.settings = ProjectFileSettings{};
+    } else if (check.holder != CrashLockHolder::None && check.backupFound) {
+        const char* why = check.holder == CrashLockHolder::ThisProcess   ? "held by this program"
+                          : check.holder == CrashLockHolder::RunningCopy ? "held by a running copy"
+                                                                         : "older than the project file";
+        std::printf("[Recovery] Crash lock found, backup not used (%s): %s\n", why, path.c_str());
+    }
+    loaded.result = LoadProjectFile(path, scratch, &loaded.settings);
+    return loaded;
+}
+
+// Export, work-area, scene, reverb and mixer settings of the loaded file.
+void ApplyFileSettings(const LifecycleContext& ctx, const ProjectFileSettings& s) {
+    AppState& app = *ctx.app;
+    AudioEngine& engine = *ctx.engine;
+    app.exportSettings = s.exportSettings;
+    app.workAreaIn = s.workAreaIn;
+    app.workAreaOut = s.workAreaOut;
+    ctx.project->scenes = s.scenes;
+    // The one-knob macro is a preference, not part of the file: it stays.
+    const float macro = engine.reverb.macro.load();
+    engine.reverb = s.reverb;
+    engine.reverb.macro = macro;
+    engine.masterGain.store(s.masterGain);
+    engine.refGain.store(s.refGain);
+    for (size_t g = 0; g < 3; ++g) engine.groupGain[g].store(s.groupGains[g]);
+}
+
+const char* OpenedToast(const LoadedFile& loaded) {
+    if (loaded.recovered) return "Recovered from backup";
+    if (!loaded.result.warning.empty()) return loaded.result.warning.c_str();
+    return loaded.result.missingFiles.empty() ? "Project opened" : "Opened (some files missing)";
+}
+
+void PutOpenedProjectInPlace(const LifecycleContext& ctx, const std::string& path, Project& scratch,
+                             LoadedFile& loaded) {
+    AppState& app = *ctx.app;
+    AudioEngine& engine = *ctx.engine;
+    Project& project = *ctx.project;
+    ProjectLoadResult& result = loaded.result;
+
+    StopDocumentWorkers(app);
+    ClearUndoHistory(app.undoHistory);
+    const std::string lock = LockFilePath(path);
+    if (!app.crashLockPath.empty() && app.crashLockPath != lock) std::remove(app.crashLockPath.c_str());
+    std::remove(lock.c_str());  // rewritten below, once everything is in place
+
+    DropOldVoices(engine);
+    std::swap(project, scratch);  // the old document is freed with `scratch`, by the caller
+
+    app.projectPath = path;
+    app.projectName = ProjectStem(path);
+    app.projectDescription = result.projectDescription;
+    ClearSelectionAndTime(app, project.totalDuration);
+    ResetProjectState(app);
+    app.opticalTrace = std::move(result.trace);
+    app.opticalDetail = result.opticalDetail;
+    app.linkedGroups = result.linkedGroups;
+
+    // The reference video: the frame loop closes the open one and loads this.
+    if (ctx.video && ctx.video->loaded) app.unloadVideoRequest = true;
+    app.offlineVideoPath.clear();
+    app.pendingVideoReloadPath = result.videoPath;
+    if (!result.videoPath.empty() && !FileIsReadable(result.videoPath)) {
+        const std::string chosen = ChooseReferenceVideoFile(app);
+        if (!chosen.empty()) app.pendingVideoReloadPath = chosen;
+    }
+    app.pendingVideoStartTime = result.videoStartTime;
+
+    // Every folder no library has is scanned, or waits for the scan before it.
+    ScanProjectLibraryFolders(*ctx.library, result.libraryPaths);
+    NormalizeEventLibFilters(project, *ctx.library);
+
+    ApplyFileSettings(ctx, loaded.settings);
+    ApplyProjectSampleRate(ctx, result.projectSampleRate);
+    SeekPlayback(engine, 0);
+
+    ClearWaveformPeakCache();
+    LoadClipPeaks(project);
+    // The stored layers play again without a render.
+    if (project.rendered)
+        RebuildCacheAsync(MakeDocumentContext(project, *ctx.library, engine, app), "Loading audio...", true);
+
+    WriteCrashLock(app, path);
+    RecentProjectsAdd(app, path);
+    // A recovered backup is not what the file holds: it still has to be saved.
+    app.modified = loaded.recovered;
+    app.autoSaveElapsed = 0;
+    ShowToast(app, OpenedToast(loaded), 4);
+    if (ctx.savePreferences) ctx.savePreferences();
+}
+
+}  // namespace
+
+bool OpenProject(const LifecycleContext& ctx, const std::string& path) {
+    AppState& app = *ctx.app;
+    if (path.empty()) return false;
+    if (DocumentChangeRefused(app, "Open")) return false;
+    if (!FileIsReadable(path)) {
+        ShowToast(app, "File not found", 3);
+        std::printf("[Project] Not found: %s\n", path.c_str());
+        return false;
+    }
+    Project scratch = ScratchDocument(*ctx.project);
+    LoadedFile loaded = LoadChosenFile(path, *ctx.project, scratch);
+    if (!loaded.result.ok) {
+        ShowToast(app, "Error: " + loaded.result.error, 4);
+        std::printf("[Project] Open failed: %s (%s)\n", path.c_str(), loaded.result.error.c_str());
+        return false;
+    }
+    PutOpenedProjectInPlace(ctx, path, scratch, loaded);
+    std::printf("[Project] Opened %s%s\n", path.c_str(), loaded.recovered ? " (from its backup)" : "");
+    std::fflush(stdout);
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// NewProject
+// ---------------------------------------------------------------------------
+
+bool NewProject(const LifecycleContext& ctx) {
+    AppState& app = *ctx.app;
+    AudioEngine& engine = *ctx.engine;
+    Project& project = *ctx.project;
+    if (DocumentChangeRefused(app, "New project")) return false;
+
+    StopDocumentWorkers(app);  // also clears the picture trace
+    ClearUndoHistory(app.undoHistory);
+
+    // Voices before the document they point into; then the caches of sounds
+    // that belonged to it, each under its own lock.
+    engine.playing.store(0);
+    DropOldVoices(engine);
+    ClearProcessedClipCache();
+    ClearAlloyCache();
+    engine.masterGain.store(1.0f);
+    engine.refGain.store(1.0f);
+    for (auto& gain : engine.groupGain) gain.store(1.0f);
+    SeekPlayback(engine, 0);
+
+    Project fresh = ScratchDocument(project);
+    fresh.startTC = 0;
+    fresh.totalDuration = 30;
+    fresh.fps = 24;
+    std::swap(project, fresh);
+
+    if (ctx.video && ctx.video->loaded) app.unloadVideoRequest = true;
+    app.pendingVideoReloadPath.clear();
+    app.offlineVideoPath.clear();
+    app.linkedGroups.clear();
+    ClearSelectionAndTime(app, project.totalDuration);
+    app.playing = false;
+    app.workAreaIn = -1;
+    app.workAreaOut = -1;
+
+    if (!app.crashLockPath.empty()) {
+        std::remove(app.crashLockPath.c_str());
+        app.crashLockPath.clear();
+    }
+    app.modified = false;
+    app.autoSaveElapsed = 0;
+    app.projectPath.clear();
+    app.projectName.clear();
+    app.projectDescription.clear();
+    ShowToast(app, "New project", 2);
+
+    ResetProjectState(app);
+    app.confirmAction = 0;
+    ClearWaveformPeakCache();
+    std::printf("[Project] New project\n");
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// ContinuePendingAction
+// ---------------------------------------------------------------------------
+
+void ContinuePendingAction(const LifecycleContext& ctx) {
+    AppState& app = *ctx.app;
+    if (app.quitAfterConfirm) {
+        app.confirmAction = 0;
+        app.quitAfterConfirm = false;
+        if (ctx.quit) ctx.quit();
+        return;
+    }
+    // Opening or a new project waits, with the confirmation up, while the
+    // document may not change.
+    if (DocumentChangeRefused(app, "The pending action")) return;
+    if (!app.confirmOpenPath.empty()) {
+        std::string path;
+        path.swap(app.confirmOpenPath);
+        app.confirmAction = 0;
+        OpenProject(ctx, path);
+        return;
+    }
+    if (app.openDialogAfterConfirm) {
+        app.openDialogAfterConfirm = false;
+        app.confirmAction = 0;
+        const std::string path =
+            app.openFileDialog ? app.openFileDialog("Open Tessaloom Project", "tlproj") : std::string();
+        if (!path.empty()) OpenProject(ctx, path);
+        return;
+    }
+    NewProject(ctx);
+}

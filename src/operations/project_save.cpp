@@ -1,0 +1,145 @@
+// project_save.cpp — saving a project, its autosaved backups and their timer.
+//
+// Index
+//   FillProjectSaveContext   the one filler of the save context
+//   SaveProject
+//   AutoSaveProject / AutoSaveTick
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+#include "operations/app_state.h"
+#include "document/project.h"
+#include "library/library_folders.h"
+#include "library/relinking.h"
+#include "library/sound_library.h"
+#include "operations/project_disk.h"
+#include "operations/project_lifecycle.h"
+#include "operations/recent_projects.h"
+#include "picture/video_player.h"
+#include "playback/audio_engine.h"
+
+namespace fs = std::filesystem;
+
+// ---------------------------------------------------------------------------
+// The save context
+// ---------------------------------------------------------------------------
+
+ProjectSaveContext FillProjectSaveContext(const LifecycleContext& ctx) {
+    const AppState& app = *ctx.app;
+    const AudioEngine& engine = *ctx.engine;
+    ProjectSaveContext save;
+    save.project = ctx.project;
+
+    // The video shown, else the one the next frame loads, else the one whose
+    // file was missing when the project opened: a save never drops it.
+    if (ctx.video && ctx.video->loaded) {
+        save.videoPath = ctx.video->path;
+        save.videoStartTime = ctx.video->startOffset.load();
+    } else if (!app.pendingVideoReloadPath.empty()) {
+        save.videoPath = app.pendingVideoReloadPath;
+        save.videoStartTime = app.pendingVideoStartTime;
+    } else if (!app.offlineVideoPath.empty()) {
+        save.videoPath = app.offlineVideoPath;
+        save.videoStartTime = app.pendingVideoStartTime;
+    }
+
+    // Libraries first, in library order, then folders still being scanned or
+    // waiting for a scan: a project opened with several library folders
+    // keeps all of them.
+    for (const QueuedLibraryFolder& folder : SavedLibraryFolders(*ctx.library))
+        save.libraryPaths.push_back(folder.folder);
+
+    save.projectDescription = app.projectDescription;
+    save.projectSampleRate = app.projectSampleRate;
+    save.exportSettings = app.exportSettings;
+    save.exportWithHandles = true;
+    save.snapToFrames = false;
+    save.exportFillVirtual = true;
+    save.reverb = engine.reverb;
+    save.workAreaIn = app.workAreaIn;
+    save.workAreaOut = app.workAreaOut;
+    // A trace being made is written by its worker: none is saved meanwhile.
+    save.optical = app.traceRunning.load() ? nullptr : &app.opticalTrace;
+    save.opticalDetail = app.opticalDetail;
+    save.linkedGroups = app.linkedGroups;
+    save.gains = {engine.masterGain.load(), engine.refGain.load(), engine.groupGain[0].load(),
+                  engine.groupGain[1].load(), engine.groupGain[2].load()};
+    return save;
+}
+
+// ---------------------------------------------------------------------------
+// SaveProject
+// ---------------------------------------------------------------------------
+
+bool SaveProject(const LifecycleContext& ctx, std::string path) {
+    AppState& app = *ctx.app;
+    if (path.empty()) return false;
+    // A busy task is changing the document; the interface offers no save then.
+    if (app.busyTask.busy.load()) {
+        std::printf("[Project] Save refused while a task runs: %s\n", path.c_str());
+        return false;
+    }
+    path = ProjectFolderPath(WithProjectExtension(path));
+    // Stored paths follow moved files. An export reads the document and
+    // resolves them itself, so they are left alone while it runs.
+    if (!app.exportRunning.load()) ApplyResolvedPaths(*ctx.project);
+    if (!WriteProjectFile(path, FillProjectSaveContext(ctx))) {
+        ShowToast(app, "Save failed", 3);
+        std::printf("[Project] Save failed: %s\n", path.c_str());
+        return false;
+    }
+    const std::string lock = LockFilePath(path);
+    if (!app.crashLockPath.empty() && app.crashLockPath != lock) std::remove(app.crashLockPath.c_str());
+    app.projectPath = path;
+    app.projectName = ProjectStem(path);
+    ShowToast(app, "Project saved", 3);
+    app.modified = false;
+    app.autoSaveElapsed = 0;
+    RecentProjectsAdd(app, path);
+    WriteCrashLock(app, path);
+    if (ctx.savePreferences) ctx.savePreferences();
+    app.pendingThumbnailPath = ThumbnailPathFor(path);
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Backups
+// ---------------------------------------------------------------------------
+
+bool AutoSaveProject(const LifecycleContext& ctx, const std::string& path) {
+    AppState& app = *ctx.app;
+    if (path.empty()) return false;
+    const std::string slot1 = BackupFilePath(path, 1);
+    // Written whole beside the backups first (its audio into Backups/Audio,
+    // as slot 1's), so that a failure leaves every earlier backup in place.
+    const std::string fresh = slot1 + ".new";
+    std::error_code ec;
+    fs::create_directories(BackupFolderPath(path), ec);
+    if (!WriteProjectFile(fresh, FillProjectSaveContext(ctx))) {
+        std::printf("[AutoSave] Backup not written: %s\n", fresh.c_str());
+        return false;
+    }
+    RotateBackups(path, app.maxBackups < 1 ? 1 : app.maxBackups);
+    if (std::rename(fresh.c_str(), slot1.c_str()) != 0) {
+        std::remove(fresh.c_str());
+        std::printf("[AutoSave] Backup not moved into slot 1: %s\n", slot1.c_str());
+        return false;
+    }
+    app.autoSaveElapsed = 0;
+    WriteCrashLock(app, path);
+    std::printf("[AutoSave] Backed up to slot 1 (%s)\n", slot1.c_str());
+    std::fflush(stdout);
+    return true;
+}
+
+bool AutoSaveTick(const LifecycleContext& ctx, float frameSeconds) {
+    AppState& app = *ctx.app;
+    if (!app.autoSaveEnabled || !app.modified || app.projectPath.empty() || app.busyTask.busy.load()) return false;
+    if (frameSeconds > 0) app.autoSaveElapsed += frameSeconds;
+    if (app.autoSaveElapsed < app.autoSaveInterval) return false;
+    const bool written = AutoSaveProject(ctx, app.projectPath);
+    if (written) ShowToast(app, "Auto-saved (backup)", 2);
+    app.autoSaveElapsed = 0;
+    return written;
+}

@@ -1,0 +1,111 @@
+// voice_maintenance.h — keeping the engine's voices in step with the results
+// between full rebuilds.
+//
+// Index
+//   ReplaceEventVoices      rebuild the voices of one event
+//   RefreshEventVoices      after events were deleted: drop their voices, renumber the rest
+//   RelinkVoicesToResults   every voice's result index from its result id
+//   LevelEventGains         per-event equal power over given gains
+//   UpdateVoiceLevels       per-event equal-power levels; with `full`, global headroom
+//   HeadroomSpan / LoudestGridSum   the headroom sweep on its own (sorted starts and ends)
+//   PrepareVoice / PrepareAllVoices  samples back into evicted voices
+//   PrepareVoicesAtPlayhead the streaming window: release far voices, prepare near ones
+//   CheckPlaybackCacheIntegrity     voices and results one to one, else a deferred rebuild
+//
+// Threads: these run on the thread that owns the document (the interface, or
+// the busy task while it runs), or on the one thread of a private engine.
+// Decoding happens unlocked; the engine lock is held only to install or
+// change voices. The forms over a DocumentContext act on its document; the
+// argument-less forms act on the program's own (interface thread only).
+#pragma once
+
+#include <atomic>
+#include <vector>
+
+#include "operations/document_context.h"
+
+struct AudioEngine;
+struct Event;
+struct Project;
+struct RenderResult;
+
+// Clears `cacheReady`, sets the engine rate, removes the voices of the event
+// (the others keep their order and fades), builds one voice per result of the
+// event in result order, then UpdateVoiceLevels(engine, false).
+void ReplaceEventVoices(AudioEngine& engine, int eventIndex, std::vector<RenderResult>& results,
+                        int sampleRate, const float* eventGains, int eventCount, const Event* events,
+                        int scaleType, int scaleRoot);
+
+// After the events `removedEvents` (indices before the deletion, of
+// oldEventCount events) were deleted and the results renumbered: drops their
+// voices, gives the others their new event index and their event's live
+// curve, relinks voices to results, recounts used tracks, then levels the
+// voices (not full). Refused (false, nothing changed, a rebuild deferred)
+// while the document may not change.
+bool RefreshEventVoices(const DocumentContext& ctx, const std::vector<int>& removedEvents,
+                        int oldEventCount);
+bool RefreshEventVoices(const std::vector<int>& removedEvents, int oldEventCount);
+
+// resultIndex of every voice := the index of the result with its id, -1 when gone.
+void RelinkVoicesToResults(AudioEngine& engine, const std::vector<RenderResult>& results);
+void RelinkVoicesToResults(const DocumentContext& ctx);
+void RelinkVoicesToResults();
+
+// The unmuted layers of an event never sum above unit power: every layer of
+// an event whose unmuted gains' squares sum to S > 1 (muted ones too) is
+// divided by sqrt(S). Layers without an event (index < 0) are left alone.
+// The three lists are parallel, one entry per voice.
+void LevelEventGains(const std::vector<int32_t>& eventIndex, const std::vector<uint8_t>& muted,
+                     std::vector<double>& gains);
+
+// Step 1: the unmuted layers of an event never sum above unit power (every
+// layer of an event over it, muted ones too, is scaled by 1 / sqrt(sum)).
+// With `full`, then every gain is scaled so the loudest grid moment of the
+// unmuted voices stays under 0.7 / max(masterGain, 0.1). Gains are computed
+// unlocked and stored under the lock; then `levelsGeneration` is raised and
+// `cacheReady` set.
+void UpdateVoiceLevels(AudioEngine& engine, bool full);
+
+// A voice's level playing over [start, end).
+struct HeadroomSpan {
+    double start = 0;
+    double end = 0;
+    double level = 0;
+};
+// The largest sum of levels of the spans playing (start <= t < end) at the
+// grid points t = t0 + k step, k = 0, 1, ... while t < t1, where t0 is the
+// earliest start and t1 the latest end. Spans with a start, end or level
+// that is not finite are ignored. 0 without spans. Sorts starts and ends, so
+// its cost does not grow with the length of the timeline.
+double LoudestGridSum(std::vector<HeadroomSpan> spans, double step = 0.02);
+
+// Decodes the result's audio for the evicted voice at voiceIndex as the build
+// does (silence of the result's duration when it is a placeholder or fails),
+// with the band gains and the pitch shift the voice was built with (no new
+// scale analysis), then installs the samples
+// under the lock if that voice is still the result's and still evicted. The
+// result is read, not changed. True when samples were installed. For the
+// thread that reads the voices itself (export, bounce): the interface uses
+// PrepareVoicesAtPlayhead.
+bool PrepareVoice(AudioEngine& engine, int voiceIndex, const RenderResult& result, int sampleRate);
+
+// PrepareVoice for every evicted voice whose result index is valid. Returns
+// how many were prepared.
+int PrepareAllVoices(AudioEngine& engine, const std::vector<RenderResult>& results);
+
+// The streaming window (`streamWindow` seconds either side of the playhead):
+// voices outside it release their samples and become evicted, evicted voices
+// inside it with a result index below resultCount are prepared. Nothing
+// happens unless `cacheReady` is set, nor while the voices are pinned.
+void PrepareVoicesAtPlayhead(AudioEngine& engine, const std::vector<RenderResult>& results,
+                             int resultCount);
+// The same on the context's document; skipped while the document may not change.
+void PrepareVoicesAtPlayhead(const DocumentContext& ctx);
+
+// True when every voice names a valid result with its id and a valid event,
+// and every result that would get a voice has one. Otherwise prints the
+// failure to stderr, sets *deferredRebuild (when given) and returns false.
+bool CheckPlaybackCacheIntegrity(const AudioEngine& engine, const Project& project,
+                                 std::atomic<bool>* deferredRebuild);
+bool CheckPlaybackCacheIntegrity(const DocumentContext& ctx);
+bool CheckPlaybackCacheIntegrity();
