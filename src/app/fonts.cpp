@@ -26,7 +26,7 @@
 
 #include "operations/app_state.h"
 #include "app/test_driver.h"
-#include "ui/imgui_compat.h"
+#include "app/imgui_compat.h"
 
 // ---------------------------------------------------------------------------
 // Glyph ranges

@@ -22,14 +22,9 @@
 
 #include "operations/app_state.h"
 #include "app/shell_services.h"
-#include "ui/draw_ui.h"
-#include "ui/imgui_compat.h"
+#include "app/imgui_compat.h"
 
-FrameDriver gFrameDriver = [] {
-    FrameDriver driver;
-    driver.drawUI = DrawUI;
-    return driver;
-}();
+FrameDriver gFrameDriver;
 
 namespace {
 

@@ -103,7 +103,7 @@ struct FrameDriver {
     // Keyboard navigation is switched off around the next NewFrame while set
     // (fields whose own keys must not move the GUI's focus); cleared after it.
     bool suppressKeyboardNav = false;
-    void (*drawUI)() = nullptr;  // DrawUI; tests install their own
+    void (*drawUI)() = nullptr;  // the interface's DrawUI (RunShell installs it); tests install their own
     // Buttons that ReleaseGuiInput let go while they were held: they read as
     // up until the window system reports them released.
     bool releasedButtons[5] = {};

@@ -12,7 +12,7 @@
 
 #include "operations/app_state.h"
 #include "app/program_menu_table.h"
-#include "ui/style_scopes.h"
+#include "app/style_scopes.h"
 
 namespace {
 

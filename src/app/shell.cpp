@@ -41,9 +41,6 @@
 #include "app/shell_quit.h"
 #include "app/shell_services.h"
 #include "app/test_driver.h"
-#include "ui/launcher.h"
-#include "ui/main_bands.h"
-#include "ui/trace_panel.h"
 #include "app/theme.h"
 #include "app/title_bar.h"
 #include "app/ui_scale.h"
@@ -55,18 +52,7 @@
 #include "platform/child_process.h"
 #include "platform/dialogs.h"
 #include "platform/single_instance.h"
-#include "ui/export_tab.h"
-#include "ui/frame_commands.h"
-#include "ui/imgui_compat.h"
-#include "ui/job_protocol.h"
-#include "ui/events_list.h"
-#include "ui/events_tab.h"
-#include "ui/library_panel.h"
-#include "ui/mixer_panel.h"
-#include "ui/settings_panel.h"
-#include "ui/tab_row.h"
-#include "ui/timeline_panel.h"
-#include "ui/unsaved_prompt.h"
+#include "app/imgui_compat.h"
 
 std::string ParseCommandLine(int argc, const char* const* argv) {
     static const char kExtension[] = ".tlproj";
@@ -322,9 +308,10 @@ void CloseWindowAndGui(ShellWindow& shell, FrameDriver& frames) {
 // RunShell
 // ---------------------------------------------------------------------------
 
-int RunShell(int argc, char** argv) {
+int RunShell(int argc, char** argv, const ShellInterface& ui) {
     AppState& app = gAppState;
     FrameDriver& frames = gFrameDriver;
+    frames.drawUI = ui.drawUI;
     ShellWindow shell;
     Log("Tessaloom starting");
     // Resources and demo content lie beside the program; the first frame needs
@@ -377,31 +364,18 @@ int RunShell(int argc, char** argv) {
     std::fflush(stdout);
 
     RegisterStateDump(DumpFonts);
-    RegisterStateDump(DumpTabRow);
-    RegisterStateDump(DumpTimeline);
-    RegisterStateDump(DumpTracePanel);
-    RegisterStateDump(DumpCommandFields);
-    RegisterStateDump(DumpMainBands);
-    RegisterStateDump(DumpLauncher);
-    RegisterStateDump(DumpPromptFields);
-    SetTitlePrompt(DrawTitlePrompt);
     RegisterStateDump(DumpTitleBar);
     RegisterStateDump(DumpSecondLaunch);
     StartSecondLaunchListener();
-    RegisterStateDump(DumpJobProtocol);
     TestDriverPtr driver = StartTestDriver(shell.window, frames);
     shell.backend->scriptedInput = driver != nullptr;
     shell.driver = driver.get();
     RegisterStateDump(DumpDropFields);
     RegisterStateDump(DumpUpdateCheckFields);
-    RegisterStateDump(DumpLibraryPanel);
     RegisterStateDump(DumpProjectFields);
-    RegisterStateDump(DumpEventsList);
-    RegisterStateDump(DumpInspector);
-    RegisterStateDump(DumpMixerFields);
-    RegisterStateDump(DumpSettingsFields);
-    RegisterStateDump(DumpExportFields);
     RegisterStateDump(DumpDocumentFields);
+    // The interface's panels: their dumps and the title-bar prompt.
+    if (ui.install) ui.install();
     RunMainLoop(shell, frames, app, driver.get());
     StopSecondLaunchListener();
     int exitCode = driver ? TestDriverExitCode(*driver) : 0;

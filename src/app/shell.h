@@ -1,6 +1,7 @@
 // shell.h — the program's start-up, main loop and shutdown.
 //
 // Index
+//   ShellInterface      what the interface gives the shell: its frame and its registrations
 //   RunShell            the entry: start-up in order, the loop, the shutdown order
 //   ParseCommandLine    the project file named on the command line
 //   GuiActivity / LoopIsActive   what keeps the loop drawing without waiting
@@ -15,7 +16,16 @@
 struct AppState;
 struct SoundLibrary;
 
-int RunShell(int argc, char** argv);
+// The interface sits above the shell: the program's entry hands the shell the
+// interface's frame (called once per frame between the GUI's NewFrame and
+// Render) and the interface's start-up registrations (state dumps, the
+// title-bar prompt), run once the window and the GUI are up.
+struct ShellInterface {
+    void (*drawUI)() = nullptr;
+    void (*install)() = nullptr;
+};
+
+int RunShell(int argc, char** argv, const ShellInterface& ui);
 
 // The first argument after the program name that is not empty, does not
 // begin with "-" and ends in ".tlproj" (any case); "" when there is none.

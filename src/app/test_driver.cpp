@@ -44,7 +44,6 @@
 #include "operations/voice_sync.h"
 #include "playback/audio_engine.h"
 #include "playback/engine_voices.h"
-#include "ui/draw_ui.h"
 
 // ---------------------------------------------------------------------------
 // StateDump
@@ -323,7 +322,6 @@ void RequestScreenshot(TestDriver& d, const std::string& path) {
 void DumpDriverFields(const TestDriver& d, StateDump& dump) {
     const AppState& app = gAppState;
     const FrameDriver& f = *d.frames;
-    const UILayout& l = gUiFrame.layout;
     const ImGuiIO& io = ImGui::GetIO();
     int w = 0, h = 0;
     SDL_GetWindowSize(d.window, &w, &h);
@@ -334,23 +332,7 @@ void DumpDriverFields(const TestDriver& d, StateDump& dump) {
                                      std::to_string(static_cast<int>(io.DisplaySize.y + 0.5f)));
     dump.Field("frames", f.framesDrawn);
     dump.Field("framesPresented", f.framesPresented);
-    dump.Field("layout.displayWidth", static_cast<double>(l.displayWidth));
-    dump.Field("layout.displayHeight", static_cast<double>(l.displayHeight));
-    dump.Field("layout.fontSize", static_cast<double>(l.fontSize));
-    dump.Field("layout.titleBarHeight", static_cast<double>(l.titleBarHeight));
-    dump.Field("layout.videoHeight", static_cast<double>(l.videoHeight));
-    dump.Field("layout.transportHeight", static_cast<double>(l.transportHeight));
-    dump.Field("layout.footerHeight", static_cast<double>(l.footerHeight));
-    dump.Field("layout.timelineHeight", static_cast<double>(l.timelineHeight));
-    dump.Field("layout.videoWidth", static_cast<double>(l.videoWidth));
-    dump.Field("layout.panelWidth", static_cast<double>(l.panelWidth));
-    dump.Field("layout.panelSplitLeft", static_cast<double>(l.panelSplitLeft));
-    dump.Field("layout.panelSplitRight", static_cast<double>(l.panelSplitRight));
-    dump.Field("layout.hasVideo", l.hasVideo);
     dump.Field("activeTab", app.activeTab);
-    std::string regions;
-    for (const std::string& r : gUiFrame.regionsDrawn) regions += (regions.empty() ? "" : " ") + r;
-    dump.Field("regions", regions);
     dump.Field("quitRequested", app.quitRequested);
     dump.Field("quitAfterConfirm", app.quitAfterConfirm);
     dump.Field("quitAfterExport", app.quitAfterExport);

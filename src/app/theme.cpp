@@ -5,12 +5,15 @@
 //   gTheme / StartupPalette
 //   SetTheme
 //   ThemeColorToFloat4 / ApplyThemeStyle
+//   WithAlpha
 #include "app/theme.h"
 
 #include <imgui.h>
 
+#include <algorithm>
+
 #include "operations/app_state.h"
-#include "ui/imgui_compat.h"
+#include "app/imgui_compat.h"
 
 namespace {
 
@@ -170,4 +173,9 @@ void ApplyThemeStyle() {
     c[ImCompatCol_NavCursor] = ImVec4(0, 0, 0, 0);
     c[ImGuiCol_NavWindowingHighlight] = ImVec4(0, 0, 0, 0);
     c[ImGuiCol_NavWindowingDimBg] = ImVec4(0, 0, 0, 0);
+}
+
+uint32_t WithAlpha(uint32_t color, int alpha) {
+    const uint32_t a = static_cast<uint32_t>(std::clamp(alpha, 0, 255));
+    return (color & 0x00FFFFFFu) | (a << 24);
 }

@@ -11,6 +11,7 @@
 //   SetTheme            write one theme into the palette (the style is not touched)
 //   ApplyThemeStyle     sizes and style colours of the GUI from the palette
 //   ThemeColorToFloat4  a packed colour as four floats 0..1
+//   WithAlpha           a packed colour with another alpha (0..255, others clamped)
 //
 // UI thread only. The palette starts with its start-up values; they hold until
 // the preferences name a theme. The style is re-applied at the start of every
@@ -121,3 +122,5 @@ struct ThemeFloat4 {
     float r, g, b, a;
 };
 ThemeFloat4 ThemeColorToFloat4(uint32_t packed);
+
+uint32_t WithAlpha(uint32_t color, int alpha);

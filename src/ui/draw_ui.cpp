@@ -1,7 +1,7 @@
 // draw_ui.cpp — the order of one frame of the main window.
 //
 // Index
-//   gUiFrame / NoteRegionDrawn
+//   gUiFrame / NoteRegionDrawn / DumpUiFrameFields
 //   Requests             first frame, launcher offer, library services, video
 //                        unload
 //   Regions              "##main" and the bands of the layout; the title
@@ -22,6 +22,7 @@
 
 #include "operations/app_state.h"
 #include "app/frame_driver.h"
+#include "app/test_driver.h"
 #include "app/library_frame.h"
 #include "app/program_menu.h"
 #include "app/program_menu_table.h"
@@ -51,7 +52,7 @@
 #include "ui/events_tab.h"
 #include "ui/export_tab.h"
 #include "ui/frame_commands.h"
-#include "ui/imgui_compat.h"
+#include "app/imgui_compat.h"
 #include "ui/job_protocol.h"
 #include "ui/launcher.h"
 #include "ui/launcher_logic.h"
@@ -68,6 +69,26 @@
 UiFrameState gUiFrame;
 
 void NoteRegionDrawn(const char* name) { gUiFrame.regionsDrawn.emplace_back(name); }
+
+void DumpUiFrameFields(StateDump& dump) {
+    const UILayout& l = gUiFrame.layout;
+    dump.Field("layout.displayWidth", static_cast<double>(l.displayWidth));
+    dump.Field("layout.displayHeight", static_cast<double>(l.displayHeight));
+    dump.Field("layout.fontSize", static_cast<double>(l.fontSize));
+    dump.Field("layout.titleBarHeight", static_cast<double>(l.titleBarHeight));
+    dump.Field("layout.videoHeight", static_cast<double>(l.videoHeight));
+    dump.Field("layout.transportHeight", static_cast<double>(l.transportHeight));
+    dump.Field("layout.footerHeight", static_cast<double>(l.footerHeight));
+    dump.Field("layout.timelineHeight", static_cast<double>(l.timelineHeight));
+    dump.Field("layout.videoWidth", static_cast<double>(l.videoWidth));
+    dump.Field("layout.panelWidth", static_cast<double>(l.panelWidth));
+    dump.Field("layout.panelSplitLeft", static_cast<double>(l.panelSplitLeft));
+    dump.Field("layout.panelSplitRight", static_cast<double>(l.panelSplitRight));
+    dump.Field("layout.hasVideo", l.hasVideo);
+    std::string regions;
+    for (const std::string& r : gUiFrame.regionsDrawn) regions += (regions.empty() ? "" : " ") + r;
+    dump.Field("regions", regions);
+}
 
 namespace {
 

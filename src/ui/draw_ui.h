@@ -5,6 +5,7 @@
 //   UiFrameState        what DrawUI keeps between frames; gUiFrame
 //   DrawUI              one frame: requests, jobs, commands, quit, then the regions
 //   NoteRegionDrawn     panels record the regions they drew (the test driver dumps them)
+//   DumpUiFrameFields   this frame's layout and regions, for the test driver's dump
 //
 // Called by the frame driver between the GUI's NewFrame and Render, inside a
 // catch-all handler. UI thread only.
@@ -14,6 +15,8 @@
 #include <vector>
 
 #include "ui/ui_layout.h"
+
+struct StateDump;
 
 struct UiFrameState {
     bool firstFrameDone = false;
@@ -28,3 +31,6 @@ extern UiFrameState gUiFrame;
 void DrawUI();
 
 void NoteRegionDrawn(const char* name);
+
+// "layout.*" (the frame's layout in points) and "regions" (drawn, in order).
+void DumpUiFrameFields(StateDump& dump);

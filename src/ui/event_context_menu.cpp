@@ -16,7 +16,7 @@
 #include "operations/bounce.h"
 #include "ui/event_commands.h"
 #include "ui/event_menu_logic.h"
-#include "ui/style_scopes.h"
+#include "app/style_scopes.h"
 #include "ui/widgets.h"
 
 EventMenuReport gEventMenuReport;

@@ -33,7 +33,7 @@
 #include "ui/events_list_logic.h"
 #include "ui/icons.h"
 #include "ui/result_layers_logic.h"
-#include "ui/style_scopes.h"
+#include "app/style_scopes.h"
 #include "ui/timeline_frame.h"
 #include "ui/ui_colors.h"
 #include "ui/ui_layout.h"

@@ -29,7 +29,7 @@
 #include "ui/inspector_logic.h"
 #include "ui/keyword_field.h"
 #include "ui/palette_popup.h"
-#include "ui/style_scopes.h"
+#include "app/style_scopes.h"
 #include "ui/ui_colors.h"
 #include "ui/widgets.h"
 

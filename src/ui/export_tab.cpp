@@ -22,7 +22,7 @@
 #include "operations/export_job.h"
 #include "playback/audio_engine.h"
 #include "ui/export_tab_logic.h"
-#include "ui/style_scopes.h"
+#include "app/style_scopes.h"
 #include "ui/tab_panel.h"
 #include "ui/ui_colors.h"
 #include "ui/widgets.h"

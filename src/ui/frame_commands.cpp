@@ -22,7 +22,7 @@
 #include "picture/video_player.h"
 #include "playback/audio_engine.h"
 #include "playback/block_mixer.h"
-#include "ui/imgui_compat.h"
+#include "app/imgui_compat.h"
 
 // ---------------------------------------------------------------------------
 // Key layer

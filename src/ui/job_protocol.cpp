@@ -30,7 +30,7 @@
 #include "library/sound_library.h"
 #include "operations/trace_job.h"
 #include "playback/audio_engine.h"
-#include "ui/imgui_compat.h"
+#include "app/imgui_compat.h"
 #include "ui/job_protocol_logic.h"
 #include "ui/ui_colors.h"
 

@@ -16,7 +16,7 @@
 #include "app/frame_driver.h"
 #include "app/theme.h"
 #include "library/sound_library.h"
-#include "ui/imgui_compat.h"
+#include "app/imgui_compat.h"
 #include "ui/keyword_field_logic.h"
 #include "ui/ui_colors.h"
 

@@ -20,7 +20,7 @@
 #include "platform/file_util.h"
 #include "ui/launcher_logic.h"
 #include "ui/main_bands.h"
-#include "ui/style_scopes.h"
+#include "app/style_scopes.h"
 #include "ui/ui_colors.h"
 #include "ui/ui_layout.h"
 

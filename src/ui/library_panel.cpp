@@ -35,7 +35,7 @@
 #include "ui/drop_handover.h"
 #include "ui/missing_sources.h"
 #include "ui/palette_saving.h"
-#include "ui/style_scopes.h"
+#include "app/style_scopes.h"
 #include "ui/ui_colors.h"
 #include "ui/ui_layout.h"
 #include "ui/widgets.h"

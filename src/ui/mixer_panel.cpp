@@ -26,7 +26,7 @@
 #include "app/theme.h"
 #include "picture/video_player.h"
 #include "playback/audio_engine.h"
-#include "ui/style_scopes.h"
+#include "app/style_scopes.h"
 #include "ui/tab_panel.h"
 #include "ui/ui_colors.h"
 #include "ui/widgets.h"

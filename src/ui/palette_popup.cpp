@@ -15,7 +15,7 @@
 #include "document/text_util.h"
 #include "library/sound_library.h"
 #include "ui/palette_filter_logic.h"
-#include "ui/style_scopes.h"
+#include "app/style_scopes.h"
 #include "ui/widgets.h"
 
 namespace {

@@ -15,7 +15,7 @@
 #include "document/text_util.h"
 #include "library/sound_library.h"
 #include "ui/library_panel.h"
-#include "ui/style_scopes.h"
+#include "app/style_scopes.h"
 
 void ServeSavePaletteRequest(LibraryPanelState& panel, AppState& app, const Project& project, double now) {
     if (!panel.savePaletteRequest) return;

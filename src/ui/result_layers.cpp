@@ -18,7 +18,7 @@
 #include "render/variation_history.h"
 #include "ui/events_list.h"
 #include "ui/result_layers_logic.h"
-#include "ui/style_scopes.h"
+#include "app/style_scopes.h"
 #include "ui/ui_colors.h"
 #include "ui/widgets.h"
 

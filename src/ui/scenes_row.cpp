@@ -38,7 +38,7 @@
 #include "ui/drop_handover.h"
 #include "ui/icons.h"
 #include "ui/scene_ops.h"
-#include "ui/style_scopes.h"
+#include "app/style_scopes.h"
 #include "ui/timeline_frame.h"
 #include "ui/timeline_panel.h"
 #include "ui/ui_colors.h"

@@ -35,7 +35,7 @@
 #include "render/scale_tuning.h"
 #include "ui/settings_panel_devices.h"
 #include "ui/settings_panel_logic.h"
-#include "ui/style_scopes.h"
+#include "app/style_scopes.h"
 #include "ui/tab_panel.h"
 #include "ui/widgets.h"
 

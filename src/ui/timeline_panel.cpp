@@ -45,7 +45,7 @@
 #include "ui/draw_ui.h"
 #include "ui/drop_handover.h"
 #include "ui/icons.h"
-#include "ui/style_scopes.h"
+#include "app/style_scopes.h"
 #include "ui/timeline_frame.h"
 #include "ui/trace_view_logic.h"
 #include "ui/ui_colors.h"

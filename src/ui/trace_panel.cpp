@@ -34,7 +34,7 @@
 #include "operations/recipe_lists.h"
 #include "operations/recipe_preview.h"
 #include "ui/draw_ui.h"
-#include "ui/style_scopes.h"
+#include "app/style_scopes.h"
 #include "ui/trace_panel_logic.h"
 #include "ui/ui_colors.h"
 #include "ui/ui_layout.h"

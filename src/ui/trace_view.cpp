@@ -28,7 +28,7 @@
 #include "playback/block_mixer.h"
 #include "recipes/event_preset.h"
 #include "operations/recipe_lists.h"
-#include "ui/style_scopes.h"
+#include "app/style_scopes.h"
 #include "ui/timeline_frame.h"
 #include "ui/trace_view_logic.h"
 #include "ui/ui_colors.h"

@@ -34,7 +34,7 @@
 #include "ui/icons.h"
 #include "ui/command_executor.h"
 #include "ui/main_bands.h"
-#include "ui/style_scopes.h"
+#include "app/style_scopes.h"
 #include "ui/transport_actions.h"
 #include "ui/transport_logic.h"
 #include "ui/ui_colors.h"

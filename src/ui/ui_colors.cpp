@@ -6,11 +6,6 @@
 
 #include "operations/app_state.h"
 
-uint32_t WithAlpha(uint32_t color, int alpha) {
-    const uint32_t a = static_cast<uint32_t>(std::clamp(alpha, 0, 255));
-    return (color & 0x00FFFFFFu) | (a << 24);
-}
-
 uint32_t ShapeColor(int shape, int alpha) {
     // 0xBBGGRR per shape: Spot, Bloom, Contour, Fill, Scatter, Clip, Bed.
     static const uint32_t kShapes[] = {0x82B450, 0xD28C50, 0x6487A0, 0xB9C3C8, 0x50B4F0, 0x918C8C, 0xA5AF96};

@@ -2,7 +2,7 @@
 // functions of their arguments, callable from any thread.
 //
 // Index
-//   WithAlpha     a packed colour with another alpha
+//   (WithAlpha, a packed colour with another alpha, is the theme's: app/theme.h)
 //   ShapeColor    an event shape's colour (0 Spot .. 6 Bed; others grey)
 //   GroupColor    a mix group's colour ("BG", "FX A", "FX B"; others grey), alpha 200
 //   LevelColor    a weight level 0..1 between the three weight colours, alpha 200
@@ -15,9 +15,10 @@
 
 #include <cstdint>
 
+#include "app/theme.h"
+
 struct WeightColors;
 
-uint32_t WithAlpha(uint32_t color, int alpha);
 uint32_t ShapeColor(int shape, int alpha);
 uint32_t GroupColor(int group);
 

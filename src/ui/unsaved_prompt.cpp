@@ -11,7 +11,7 @@
 #include "app/project_commands.h"
 #include "app/test_driver.h"
 #include "app/theme.h"
-#include "ui/style_scopes.h"
+#include "app/style_scopes.h"
 
 namespace {
 

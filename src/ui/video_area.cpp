@@ -19,7 +19,7 @@
 #include "picture/video_player.h"
 #include "ui/icons.h"
 #include "ui/main_bands.h"
-#include "ui/style_scopes.h"
+#include "app/style_scopes.h"
 #include "ui/command_executor.h"
 #include "ui/transport_logic.h"
 #include "ui/widgets.h"

@@ -20,7 +20,7 @@
 
 #include "operations/app_state.h"
 #include "app/theme.h"
-#include "ui/style_scopes.h"
+#include "app/style_scopes.h"
 #include "ui/ui_colors.h"
 #include "ui/widget_logic.h"
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <utility>
 
-#include "ui/imgui_compat.h"
+#include "app/imgui_compat.h"
 
 HeadlessGui::HeadlessGui(float w, float h) : width(w), height(h) {
     context = ImGui::CreateContext();

@@ -13,8 +13,7 @@
 #include "operations/app_state.h"
 #include "app/theme.h"
 #include "support/imgui_headless.h"
-#include "ui/style_scopes.h"
-#include "ui/ui_colors.h"
+#include "app/style_scopes.h"
 
 namespace {
 

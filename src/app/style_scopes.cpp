@@ -6,7 +6,7 @@
 //   Mute and solo        one look for both, with their palette entries
 //   Menus and lists      combo, danger item, popup menu
 //   TooltipScope
-#include "ui/style_scopes.h"
+#include "app/style_scopes.h"
 
 #include <imgui.h>
 
@@ -14,7 +14,6 @@
 
 #include "operations/app_state.h"
 #include "app/theme.h"
-#include "ui/ui_colors.h"
 
 namespace {
 

@@ -1,0 +1,45 @@
+// interface_install.cpp — the interface's registrations with the shell.
+#include "ui/interface_install.h"
+
+#include "app/test_driver.h"
+#include "ui/draw_ui.h"
+#include "ui/events_list.h"
+#include "ui/events_tab.h"
+#include "ui/export_tab.h"
+#include "ui/frame_commands.h"
+#include "ui/job_protocol.h"
+#include "ui/launcher.h"
+#include "ui/library_panel.h"
+#include "ui/main_bands.h"
+#include "ui/mixer_panel.h"
+#include "ui/settings_panel.h"
+#include "ui/tab_row.h"
+#include "ui/timeline_panel.h"
+#include "ui/trace_panel.h"
+#include "ui/unsaved_prompt.h"
+
+void InstallInterface() {
+    RegisterStateDump(DumpUiFrameFields);
+    RegisterStateDump(DumpTabRow);
+    RegisterStateDump(DumpTimeline);
+    RegisterStateDump(DumpTracePanel);
+    RegisterStateDump(DumpCommandFields);
+    RegisterStateDump(DumpMainBands);
+    RegisterStateDump(DumpLauncher);
+    RegisterStateDump(DumpPromptFields);
+    SetTitlePrompt(DrawTitlePrompt);
+    RegisterStateDump(DumpJobProtocol);
+    RegisterStateDump(DumpLibraryPanel);
+    RegisterStateDump(DumpEventsList);
+    RegisterStateDump(DumpInspector);
+    RegisterStateDump(DumpMixerFields);
+    RegisterStateDump(DumpSettingsFields);
+    RegisterStateDump(DumpExportFields);
+}
+
+ShellInterface InterfaceForShell() {
+    ShellInterface ui;
+    ui.drawUI = DrawUI;
+    ui.install = InstallInterface;
+    return ui;
+}
