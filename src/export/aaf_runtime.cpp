@@ -2,7 +2,6 @@
 // loading mechanism over tables of entry points, and the guarded forwarders.
 //
 // Index
-//   Results              system errors and object-model statuses as results
 //   Library tables       installed tables, lookup by name
 //   Loading mechanism    LoadAAFLibrary, FindAAFSymbol, UnloadAAFLibrary
 //   AAFDLL               resolve order, required entry points
@@ -15,16 +14,7 @@
 #include <cstring>
 #include <new>
 
-const std::array<const char*, kAafEntryCount> kAafEntryNames = {
-    "AAFFileOpenExistingRead",       "AAFFileOpenExistingModify",  "AAFFileOpenNewModify",
-    "AAFFileOpenNewModifyEx",        "AAFFileOpenTransient",       "AAFFileIsAAFFile",
-    "AAFRawStorageIsAAFFile",        "AAFFileIsAAFFileKind",       "AAFRawStorageIsAAFFileKind",
-    "AAFGetPluginManager",           "AAFCreateRawStorageMemory",  "AAFCreateRawStorageDisk",
-    "AAFCreateRawStorageCachedDisk", "AAFCreateRawStorageCached",  "AAFCreateRawStorageCached2",
-    "AAFCreateAAFFileOnRawStorage",  "AAFSetProgressCallback",     "AAFGetFileEncodings",
-    "AAFSetDiagnosticOutput",        "AAFGetLibraryVersion",       "AAFGetLibraryPathNameBufLen",
-    "AAFGetLibraryPathName",         "AAFResultToTextBufLen",      "AAFResultToText",
-};
+#include "export/aaf_runtime_builtin.h"
 
 namespace {
 
@@ -48,17 +38,6 @@ AAFDLL* CreateInstance() {
 }
 
 }  // namespace
-
-// --- Results -------------------------------------------------------------------------
-
-AafResult AafSystemErrorResult(uint32_t systemError) {
-    return static_cast<AafResult>(0x80070000u | (systemError & 0xFFFFu));
-}
-
-AafResult AafStatusResult(AafStatus status) {
-    if (status == AafStatus::Ok) return kAafResultOk;
-    return static_cast<AafResult>(0x80127000u | (static_cast<uint32_t>(status) & 0xFFFu));
-}
 
 // --- Library tables --------------------------------------------------------------------
 

@@ -7,8 +7,9 @@
 //   OpenNewModifyEx         a new file of the 512-byte kind
 //   GetPluginManager        a manager with no shared plug-ins to register
 //   AafBuiltInLibrary
+#include "export/aaf_runtime_builtin.h"
+
 #include "document/text_util.h"
-#include "export/aaf_runtime.h"
 
 namespace {
 

@@ -18,7 +18,7 @@
 
 #include "document/event.h"
 #include "library/file_registry.h"
-#include "library/library_folders.h"
+#include "library/library_index_file.h"
 #include "library/sound_library.h"
 
 // ---------------------------------------------------------------------------

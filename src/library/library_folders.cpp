@@ -2,7 +2,6 @@
 // relocation, removal and naming of libraries.
 //
 // Index
-//   SaveLibraryIndex
 //   InitLibraryIndexFolder / LoadLibraryIndexFiles
 //   AddLibraryFolder           take-over, pending scan, folder check, fingerprint hand-over
 //   AddQueuedLibraryFolders
@@ -69,16 +68,6 @@ std::string LastComponent(const std::string& folder) {
 }
 
 }  // namespace
-
-bool SaveLibraryIndex(const SoundLibrary& library, const LibraryIndex& index) {
-    if (library.indexFolder.empty()) return false;
-    const std::string path = LibraryIndexFilePath(library.indexFolder, index.name);
-    std::string error;
-    if (!path.empty() && WriteLibraryIndexFile(index, path, &error)) return true;
-    std::printf("[Library] could not write the index of \"%s\": %s\n", index.name.c_str(),
-                error.empty() ? "its name cannot be a file name" : error.c_str());
-    return false;
-}
 
 // ---------------------------------------------------------------------------
 // Loading

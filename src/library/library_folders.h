@@ -10,7 +10,7 @@
 //   RemoveLibrary             drop a library and its index file
 //   MakeUniqueLibraryName     "X", "X 2", "X 3", ... whichever is free
 //   ToggleListItem            rename one item of a comma-separated list in a char buffer
-//   SaveLibraryIndex          write one library's index file into the index folder
+//   (SaveLibraryIndex, one library's index file written into the index folder: library_index_file.h)
 //   Library duties of the preferences and project loaders:
 //     ApplySavedLibraryFolder    a saved folder's enabled and group, or queue it
 //     QueueLibrarySubfolders     queue the subfolders of a folder (demo content)
@@ -26,6 +26,8 @@
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "library/library_index_file.h"
 
 struct SoundLibrary;
 struct LibraryIndex;
@@ -65,10 +67,6 @@ std::string MakeUniqueLibraryName(const std::vector<LibraryIndex>& libraries, co
 // with "," and no blanks, leading empty items dropped, and cut to fit.
 void ToggleListItem(char* list, uint32_t capacity, const std::string& oldName, const std::string& newName);
 
-// Writes `index` to indexFolder + "/" + name + ".tllib". False (and logged)
-// when there is no index folder, the name cannot be a file name, or the
-// write failed; the library then lives in memory only.
-bool SaveLibraryIndex(const SoundLibrary& library, const LibraryIndex& index);
 
 // For one saved "libraryEx" record: every library whose path is `folder`
 // takes `enabled` and `group`; with no such library the folder is queued

@@ -7,6 +7,7 @@
 //   Paths and header checks LibraryIndexFilePath, LibraryIndexHeaderProblem
 //   Writing                 WriteLibraryIndexFile, LibraryIndexText
 //   Reading                 ReadLibraryIndexFile, ReadLibraryIndexText (split in place)
+//   SaveLibraryIndex        a library's file in its index folder
 #include "library/library_index_file.h"
 
 #include <charconv>
@@ -488,4 +489,18 @@ bool ReadLibraryIndexText(std::string_view bytes, const std::string& path, Libra
 
     index.name = IndexNameFromPath(path);
     return !index.entries.empty() || !index.path.empty();
+}
+
+// ---------------------------------------------------------------------------
+// SaveLibraryIndex
+// ---------------------------------------------------------------------------
+
+bool SaveLibraryIndex(const SoundLibrary& library, const LibraryIndex& index) {
+    if (library.indexFolder.empty()) return false;
+    const std::string path = LibraryIndexFilePath(library.indexFolder, index.name);
+    std::string error;
+    if (!path.empty() && WriteLibraryIndexFile(index, path, &error)) return true;
+    std::printf("[Library] could not write the index of \"%s\": %s\n", index.name.c_str(),
+                error.empty() ? "its name cannot be a file name" : error.c_str());
+    return false;
 }

@@ -5,6 +5,7 @@
 //   LibraryIndexFilePath        indexFolder + "/" + name + ".tllib" (empty when unusable)
 //   LibraryIndexHeaderProblem   why a library's header cannot be written (empty = fine)
 //   WriteLibraryIndexFile       whole file built in memory, one durable replace
+//   SaveLibraryIndex            one library's index file written into the library's index folder
 //   LibraryIndexText            the text the writer writes
 //   ReadLibraryIndexFile        lenient reader of versions 3 and 4
 //   ReadLibraryIndexText        the same reader on text already in memory
@@ -19,6 +20,7 @@
 #include <string_view>
 
 struct LibraryIndex;
+struct SoundLibrary;
 
 inline constexpr const char* kLibraryIndexExtension = ".tllib";
 
@@ -38,6 +40,11 @@ std::string LibraryIndexHeaderProblem(const LibraryIndex& index);
 // the write failed; the old file then stays as it was.
 bool WriteLibraryIndexFile(const LibraryIndex& index, const std::string& path,
                            std::string* error = nullptr);
+
+// Writes `index` to indexFolder + "/" + name + ".tllib". False (and logged)
+// when there is no index folder, the name cannot be a file name, or the
+// write failed; the library then lives in memory only.
+bool SaveLibraryIndex(const SoundLibrary& library, const LibraryIndex& index);
 
 // The whole file text of `index` (header lines verbatim, unchecked).
 std::string LibraryIndexText(const LibraryIndex& index);

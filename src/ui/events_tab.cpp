@@ -1,7 +1,6 @@
 // events_tab.cpp — the events tab's frame and the one-event inspector.
 //
 // Index
-//   Helpers              icon buttons, tooltips, item report
 //   Header and texts     rows 1–4: shape, lock, re-render, keywords, filter, pins
 //   Clip card            row 5: name, details, description (headers read once)
 //   Curves               row 7: weight, intensity, sync marker
@@ -47,8 +46,6 @@
 #include "ui/ui_layout.h"
 #include "ui/widgets.h"
 
-InspectorReport gInspectorReport;
-
 namespace {
 
 // The few values the tab keeps from frame to frame.
@@ -68,60 +65,10 @@ TabState gTab;
 constexpr const char* kIconRevise = "\uF021";
 constexpr const char* kIconReplace = "\uF07C";  // folder-open
 constexpr const char* kIconAdd = "\uF067";
-constexpr const char* kIconScale = "\uF001";
 constexpr const char* kIconScene = "\uF008";
 constexpr const char* kIconTrace = "\uF03E";
 
 }  // namespace
-
-// ---------------------------------------------------------------------------
-// Helpers
-// ---------------------------------------------------------------------------
-
-bool InspectorIcon(const char* label, float size, uint32_t textColor, const char* blocked) {
-    InspectorIconButtonScope look;
-    if (textColor) ImGui::PushStyleColor(ImGuiCol_Text, ImGui::ColorConvertU32ToFloat4(textColor));
-    if (blocked) ImGui::BeginDisabled();
-    const bool clicked = ImGui::Button(label, ImVec2(size, size));
-    if (blocked) ImGui::EndDisabled();
-    if (textColor) ImGui::PopStyleColor();
-    NoteInspectorItem(label);
-    if (blocked) InspectorTip(blocked);
-    return clicked && !blocked;
-}
-
-bool InspectorBusButton(const char* label, int group, float size, const char* blocked) {
-    // The group's colour at 0.55, 0.75 and 0.45.
-    const ImVec4 c = ImGui::ColorConvertU32ToFloat4(GroupColor(group));
-    auto scaled = [&](float f) { return ImVec4(c.x * f, c.y * f, c.z * f, 1.0f); };
-    ImGui::PushStyleColor(ImGuiCol_Button, scaled(0.55f));
-    ImGui::PushStyleColor(ImGuiCol_ButtonHovered, scaled(0.75f));
-    ImGui::PushStyleColor(ImGuiCol_ButtonActive, scaled(0.45f));
-    if (blocked) ImGui::BeginDisabled();
-    const bool clicked = ImGui::Button(label, ImVec2(size, size));
-    if (blocked) ImGui::EndDisabled();
-    ImGui::PopStyleColor(3);
-    NoteInspectorItem(label);
-    if (blocked) InspectorTip(blocked);
-    return clicked && !blocked;
-}
-
-void InspectorTip(const char* text) {
-    if (text && *text && ImGui::IsItemHovered(ImGuiHoveredFlags_AllowWhenDisabled)) ShowStyledTooltip("%s", text);
-}
-
-void NoteInspectorItem(const char* id) {
-    const char* hash = std::strstr(id, "##");
-    const ImVec2 a = ImGui::GetItemRectMin(), b = ImGui::GetItemRectMax();
-    gInspectorReport.items[hash ? hash : id] = {(a.x + b.x) / 2, (a.y + b.y) / 2};
-}
-
-void NextInRow(float width) {
-    // Rows of buttons wrap where the inspector is narrow.
-    const float spacing = ImGui::GetStyle().ItemSpacing.x;
-    const float right = ImGui::GetWindowPos().x + ImGui::GetWindowContentRegionMax().x;
-    if (ImGui::GetItemRectMax().x + spacing + width <= right) ImGui::SameLine();
-}
 
 namespace {
 
@@ -376,19 +323,6 @@ void DrawCurves(const DocumentContext& ctx, VideoPlayer* video, int e, float wid
 // ---------------------------------------------------------------------------
 
 }  // namespace
-
-void InspectorScaleTune(const DocumentContext& ctx, const std::vector<int>& events, bool forceOff, const char* id) {
-    const float h = RowHeight();
-    const char* blocked = ExportBlock(*ctx.app);
-    ImGui::PushStyleColor(ImGuiCol_Button,
-                          ImGui::ColorConvertU32ToFloat4(forceOff ? gTheme.frameBg : 0));
-    const bool clicked = InspectorIcon((std::string(kIconScale) + id).c_str(), h,
-                                       forceOff ? gTheme.textDim : gTheme.textMuted, blocked);
-    ImGui::PopStyleColor();
-    if (!blocked && ImGui::IsItemHovered())
-        ShowStyledTooltip("Pitch-tune to scale: %s\nClick to toggle", forceOff ? "Force Off" : "Follow Project");
-    if (clicked) SetScaleTune(ctx, events, forceOff ? 0 : 2);
-}
 
 namespace {
 

@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "export/aaf_runtime.h"
+#include "export/aaf_runtime_builtin.h"
 #include "export/aaf_session.h"
 #include "export/aaf_session_fixtures.h"
 #include "support/temp_dir.h"

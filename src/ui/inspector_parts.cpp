@@ -1,10 +1,12 @@
-// events_tab_parts.cpp — the inspector's Bed cards, its recipe pop-up and
+// inspector_parts.cpp — the inspector's Bed cards, its recipe pop-up and
 // the batch inspector.
 //
 // Index
 //   DrawBedCards        one card per layer, its menu, drag reorder, the add hint
 //   DrawRecipePopup     choose, save, or (edit mode) delete recipes
 //   DrawBatchInspector  the controls that act on every selected event
+#include "ui/inspector_parts.h"
+
 #include <imgui.h>
 
 #include <algorithm>
@@ -25,7 +27,7 @@
 #include "recipes/event_preset.h"
 #include "operations/recipe_lists.h"
 #include "ui/event_commands.h"
-#include "ui/events_tab.h"
+#include "ui/inspector_widgets.h"
 #include "ui/inspector_logic.h"
 #include "ui/keyword_field.h"
 #include "ui/palette_popup.h"

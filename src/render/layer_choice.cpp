@@ -1,4 +1,4 @@
-// render_pass_choice.cpp — choosing a sound for one layer: the search ladder,
+// layer_choice.cpp — choosing a sound for one layer: the search ladder,
 // the weighted pick and the bookkeeping that every layer builder shares.
 //
 // Index
@@ -11,11 +11,12 @@
 //   PickCandidate
 //   RecordUsedRegion / RecordChosenSound
 //   AppendLayer
+#include "render/layer_choice.h"
+
 #include <algorithm>
 #include <cmath>
 
 #include "render/candidate_table.h"
-#include "render/layer_builders.h"
 #include "render/render_curves.h"
 
 float EventSyncPosition(const Event& event) {
