@@ -9,7 +9,7 @@
 #include "operations/voice_maintenance.h"
 #include "render/candidates.h"
 #include "operations/render_job.h"
-#include "render/render_job_rig.h"
+#include "operations/render_job_rig.h"
 #include "render/reroll.h"
 #include "operations/variant_action.h"
 #include "render/variation_history.h"

@@ -7,7 +7,7 @@
 #include "document/document_rig.h"
 #include "operations/selection.h"
 #include "document/text_util.h"
-#include "render/render_job_rig.h"
+#include "operations/render_job_rig.h"
 #include "ui/event_lane_logic.h"
 
 namespace {

@@ -18,7 +18,7 @@
 #include "operations/undo.h"
 #include "operations/voice_maintenance.h"
 #include "operations/bounce.h"
-#include "render/render_job_rig.h"
+#include "operations/render_job_rig.h"
 #include "support/run_command.h"
 
 namespace {
