@@ -7,9 +7,9 @@
 #include <memory>
 #include <vector>
 
+#include "library/sound_library.h"
 #include "operations/app_state.h"
 #include "operations/document_context.h"
-#include "library/sound_library.h"
 #include "playback/audio_engine.h"
 #include "playback/engine_voices.h"
 #include "support/lock_wait_watch.h"

@@ -12,8 +12,8 @@
 
 #include "document/project.h"
 #include "export/bwf_writer.h"
-#include "operations/export_job.h"
 #include "export/wav_export.h"
+#include "operations/export_job.h"
 #include "playback/audio_engine.h"
 #include "playback/engine_voices.h"
 #include "support/peak_memory.h"

@@ -9,8 +9,8 @@
 #include <memory>
 #include <string>
 
-#include "operations/app_state.h"
 #include "app/fonts.h"
+#include "operations/app_state.h"
 
 namespace {
 

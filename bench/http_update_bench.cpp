@@ -6,8 +6,8 @@
 #include <memory>
 #include <thread>
 
-#include "operations/app_state.h"
 #include "app/update_check.h"
+#include "operations/app_state.h"
 #include "platform/http_client.h"
 #include "support/loopback_http.h"
 

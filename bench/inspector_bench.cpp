@@ -10,11 +10,11 @@
 #include <numeric>
 #include <vector>
 
-#include "operations/app_state.h"
-#include "operations/document_context.h"
 #include "document/event.h"
 #include "document/project.h"
 #include "library/sound_library.h"
+#include "operations/app_state.h"
+#include "operations/document_context.h"
 #include "playback/audio_engine.h"
 #include "playback/engine_voices.h"
 #include "support/imgui_headless.h"

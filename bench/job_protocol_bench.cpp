@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "operations/app_state.h"
-#include "operations/document_context.h"
 #include "document/event.h"
 #include "document/project.h"
 #include "library/file_registry.h"
 #include "library/sound_library.h"
+#include "operations/app_state.h"
+#include "operations/document_context.h"
 #include "playback/audio_engine.h"
 #include "render/clip_bed_events.h"
 #include "support/audio_fixtures.h"

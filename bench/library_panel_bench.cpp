@@ -10,11 +10,11 @@
 #include <set>
 #include <string>
 
-#include "operations/app_state.h"
 #include "document/project.h"
 #include "library/file_registry.h"
 #include "library/relinking.h"
 #include "library/sound_library.h"
+#include "operations/app_state.h"
 #include "support/imgui_headless.h"
 #include "support/temp_dir.h"
 #include "ui/keyword_field_logic.h"

@@ -6,10 +6,10 @@
 #include <memory>
 #include <string>
 
-#include "operations/app_state.h"
 #include "demo_content/demo_generator.h"
 #include "document/project.h"
 #include "library/sound_library.h"
+#include "operations/app_state.h"
 #include "operations/demo_content.h"
 #include "operations/preferences.h"
 #include "playback/audio_engine.h"

@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "operations/app_state.h"
 #include "document/text_util.h"
 #include "library/sound_library.h"
-#include "recipes/recipe_file.h"
+#include "operations/app_state.h"
 #include "operations/recipe_lists.h"
 #include "operations/recipe_preview.h"
+#include "recipes/recipe_file.h"
 #include "support/render_fixtures.h"
 #include "support/temp_dir.h"
 

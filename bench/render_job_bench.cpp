@@ -8,18 +8,18 @@
 #include <string>
 #include <vector>
 
-#include "operations/app_state.h"
-#include "operations/document_context.h"
 #include "document/event.h"
 #include "document/project.h"
 #include "document/text_util.h"
 #include "library/sound_library.h"
+#include "operations/app_state.h"
+#include "operations/document_context.h"
+#include "operations/render_job.h"
+#include "operations/voice_maintenance.h"
+#include "operations/voice_sync.h"
 #include "playback/audio_engine.h"
 #include "playback/engine_voices.h"
-#include "operations/voice_maintenance.h"
 #include "render/processed_clip_cache.h"
-#include "operations/render_job.h"
-#include "operations/voice_sync.h"
 #include "support/lock_wait_watch.h"
 #include "support/render_fixtures.h"
 #include "support/temp_dir.h"

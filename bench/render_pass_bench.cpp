@@ -11,8 +11,8 @@
 #include "document/text_util.h"
 #include "render/candidate_table.h"
 #include "render/render_pass.h"
-#include "support/render_fixtures.h"
 #include "render_bench_support.h"
+#include "support/render_fixtures.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <thread>
 
 #include "operations/app_state.h"
-#include "picture/trace_records.h"
 #include "operations/trace_job.h"
+#include "picture/trace_records.h"
 #include "picture/trace_suggestions.h"
 #include "picture/video_player.h"
 #include "support/clip_fixtures.h"

@@ -5,10 +5,10 @@
 #include <memory>
 #include <vector>
 
-#include "operations/app_state.h"
-#include "operations/document_context.h"
 #include "document/project.h"
 #include "library/sound_library.h"
+#include "operations/app_state.h"
+#include "operations/document_context.h"
 #include "playback/audio_engine.h"
 #include "playback/engine_voices.h"
 #include "recipes/event_preset.h"

@@ -5,10 +5,10 @@
 
 #include <memory>
 
+#include "library/sound_library.h"
 #include "operations/app_state.h"
 #include "operations/document_context.h"
 #include "operations/undo.h"
-#include "library/sound_library.h"
 #include "playback/audio_engine.h"
 #include "playback/engine_voices.h"
 #include "support/lock_wait_watch.h"

@@ -18,9 +18,9 @@
 #include "document/project.h"
 #include "document/text_util.h"
 #include "render/render_pass.h"
+#include "render_bench_support.h"
 #include "support/render_fixtures.h"
 #include "support/temp_dir.h"
-#include "render_bench_support.h"
 
 namespace {
 

@@ -12,10 +12,10 @@
 #include <cstdio>
 #include <string>
 
-#include "operations/app_state.h"
 #include "app/test_driver.h"
 #include "document/project.h"
 #include "library/sound_library.h"
+#include "operations/app_state.h"
 #include "playback/audio_engine.h"
 
 void DumpDocumentFields(StateDump& dump) {

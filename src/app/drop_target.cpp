@@ -15,8 +15,8 @@
 #include <cctype>
 #include <cstdio>
 
-#include "operations/app_state.h"
 #include "app/test_driver.h"
+#include "operations/app_state.h"
 
 LastDrop gLastDrop;
 

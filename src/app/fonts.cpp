@@ -24,9 +24,9 @@
 #include <utility>
 #include <vector>
 
-#include "operations/app_state.h"
-#include "app/test_driver.h"
 #include "app/imgui_compat.h"
+#include "app/test_driver.h"
+#include "operations/app_state.h"
 
 // ---------------------------------------------------------------------------
 // Glyph ranges

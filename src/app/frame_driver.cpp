@@ -20,9 +20,9 @@
 #include <ctime>
 #include <exception>
 
-#include "operations/app_state.h"
-#include "app/shell_services.h"
 #include "app/imgui_compat.h"
+#include "app/shell_services.h"
+#include "operations/app_state.h"
 
 FrameDriver gFrameDriver;
 

@@ -4,11 +4,11 @@
 //   ProbeUnknownSoundValues
 #include "app/library_frame.h"
 
-#include "operations/app_state.h"
 #include "document/busy_task.h"
 #include "document/project.h"
 #include "library/sound_library.h"
 #include "library/sound_probe.h"
+#include "operations/app_state.h"
 #include "render/clip_bed_events.h"
 
 void ProbeUnknownSoundValues() {

@@ -8,13 +8,13 @@
 
 #include <vector>
 
-#include "operations/app_state.h"
 #include "app/frame_driver.h"
-#include "platform/user_folders.h"
+#include "operations/app_state.h"
 #include "platform/desktop_open.h"
 #include "platform/dialogs.h"
 #include "platform/http_client.h"
 #include "platform/image_file.h"
+#include "platform/user_folders.h"
 
 HttpGetFn gHttpGetHook = nullptr;
 

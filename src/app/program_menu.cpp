@@ -10,9 +10,9 @@
 
 #include <string>
 
-#include "operations/app_state.h"
 #include "app/program_menu_table.h"
 #include "app/style_scopes.h"
+#include "operations/app_state.h"
 
 namespace {
 

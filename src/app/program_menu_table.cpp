@@ -12,8 +12,8 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "operations/app_state.h"
 #include "app/shell_services.h"
+#include "operations/app_state.h"
 
 ProgramMenu gProgramMenu;
 

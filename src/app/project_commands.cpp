@@ -11,13 +11,13 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "operations/app_state.h"
 #include "app/shell_quit.h"
 #include "app/shell_services.h"
-#include "platform/file_util.h"
 #include "document/project.h"
 #include "library/sound_library.h"
+#include "operations/app_state.h"
 #include "picture/video_player.h"
+#include "platform/file_util.h"
 #include "playback/audio_engine.h"
 #include "playback/audio_output.h"
 

@@ -7,14 +7,14 @@
 #include <cstdio>
 #include <string>
 
-#include "operations/app_state.h"
 #include "app/frame_driver.h"
 #include "app/test_driver.h"
-#include "platform/file_util.h"
+#include "operations/app_state.h"
 #include "operations/project_lifecycle.h"
 #include "persistence/project_thumbnail.h"
 #include "picture/reference_audio.h"
 #include "picture/video_player.h"
+#include "platform/file_util.h"
 #include "platform/image_file.h"
 #include "playback/audio_engine.h"
 

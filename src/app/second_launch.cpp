@@ -9,8 +9,8 @@
 #include <chrono>
 #include <cstdio>
 
-#include "operations/app_state.h"
 #include "app/test_driver.h"
+#include "operations/app_state.h"
 #include "platform/single_instance.h"
 
 namespace {

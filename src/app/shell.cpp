@@ -27,11 +27,11 @@
 #include <cstdio>
 #include <thread>
 
-#include "operations/app_state.h"
 #include "app/document_dump.h"
 #include "app/drop_target.h"
 #include "app/fonts.h"
 #include "app/frame_driver.h"
+#include "app/imgui_compat.h"
 #include "app/platform_hooks.h"
 #include "app/program_menu.h"
 #include "app/program_menu_table.h"
@@ -48,11 +48,11 @@
 #include "app/window_caption.h"
 #include "document/project.h"
 #include "library/sound_library.h"
-#include "platform/user_folders.h"
+#include "operations/app_state.h"
 #include "platform/child_process.h"
 #include "platform/dialogs.h"
 #include "platform/single_instance.h"
-#include "app/imgui_compat.h"
+#include "platform/user_folders.h"
 
 std::string ParseCommandLine(int argc, const char* const* argv) {
     static const char kExtension[] = ".tlproj";

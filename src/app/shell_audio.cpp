@@ -12,12 +12,12 @@
 
 #include "operations/app_state.h"
 #include "picture/reference_audio.h"
+#include "platform/null_audio_output.h"
+#include "platform/rtaudio_backend.h"
 #include "playback/audio_engine.h"
 #include "playback/audio_output.h"
 #include "playback/block_mixer.h"
 #include "playback/reverb.h"
-#include "platform/null_audio_output.h"
-#include "platform/rtaudio_backend.h"
 
 namespace {
 

@@ -8,11 +8,11 @@
 
 #include <cstdio>
 
-#include "operations/app_state.h"
 #include "app/shell_services.h"
 #include "app/update_check.h"
 #include "document/project.h"
 #include "library/sound_library.h"
+#include "operations/app_state.h"
 
 namespace {
 

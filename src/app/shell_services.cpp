@@ -1,12 +1,12 @@
 // shell_services.cpp — the default services of the shell.
 #include "app/shell_services.h"
 
-#include "operations/app_state.h"
 #include "app/project_frame.h"
 #include "app/shell_audio.h"
+#include "operations/app_state.h"
 #include "operations/preferences.h"
-#include "picture/video_player.h"
 #include "operations/recipe_lists.h"
+#include "picture/video_player.h"
 
 ShellServices DefaultShellServices() {
     ShellServices services;

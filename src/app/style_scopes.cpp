@@ -12,8 +12,8 @@
 
 #include <algorithm>
 
-#include "operations/app_state.h"
 #include "app/theme.h"
+#include "operations/app_state.h"
 
 namespace {
 

@@ -29,19 +29,19 @@
 #include <thread>
 #include <utility>
 
-#include "operations/app_state.h"
-#include "app/program_menu_table.h"
 #include "app/frame_driver.h"
+#include "app/program_menu_table.h"
 #include "app/project_commands.h"
 #include "app/sdl_gl_backend.h"
-#include "platform/file_util.h"
 #include "document/project.h"
-#include "operations/selection.h"
 #include "document/undo_snapshot.h"
-#include "operations/export_job.h"
 #include "library/sound_library.h"
-#include "persistence/project_load.h"
+#include "operations/app_state.h"
+#include "operations/export_job.h"
+#include "operations/selection.h"
 #include "operations/voice_sync.h"
+#include "persistence/project_load.h"
+#include "platform/file_util.h"
 #include "playback/audio_engine.h"
 #include "playback/engine_voices.h"
 

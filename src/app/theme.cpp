@@ -12,8 +12,8 @@
 
 #include <algorithm>
 
-#include "operations/app_state.h"
 #include "app/imgui_compat.h"
+#include "operations/app_state.h"
 
 namespace {
 

@@ -14,11 +14,11 @@
 #include <cstdio>
 #include <string>
 
-#include "operations/app_state.h"
 #include "app/caption_logic.h"
 #include "app/program_menu_table.h"
 #include "app/test_driver.h"
 #include "app/theme.h"
+#include "operations/app_state.h"
 
 namespace {
 

@@ -16,10 +16,10 @@
 #include <ctime>
 #include <system_error>
 
-#include "operations/app_state.h"
 #include "app/platform_hooks.h"
 #include "app/test_driver.h"
 #include "document/version.h"
+#include "operations/app_state.h"
 #include "persistence/json_value.h"
 #include "platform/http_client.h"
 

@@ -22,7 +22,6 @@
 #include <set>
 
 #include "document/event.h"
-#include "platform/file_util.h"
 #include "document/project.h"
 #include "document/text_util.h"
 #include "export/aaf_session.h"
@@ -30,6 +29,7 @@
 #include "export/bwf_writer.h"
 #include "export/wav_export.h"
 #include "library/sound_file_open.h"
+#include "platform/file_util.h"
 
 AafSessionWriter ProgramAafSessionWriter() {
     return [](const std::string& aafPath, const AafClipList& l, int32_t sampleRate, bool extended) {

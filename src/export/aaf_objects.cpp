@@ -14,8 +14,8 @@
 #include <cstring>
 #include <ctime>
 
-#include "platform/file_util.h"
 #include "export/aaf_object_checks.h"
+#include "platform/file_util.h"
 
 namespace {
 

@@ -16,8 +16,8 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/file_util.h"
 #include "document/text_util.h"
+#include "platform/file_util.h"
 #include "playback/block_mixer.h"
 
 uint64_t BwfTimeReference(int32_t sampleRate, double startSeconds) {

@@ -21,10 +21,10 @@
 #include <memory>
 
 #include "document/event.h"
-#include "platform/file_util.h"
 #include "document/text_util.h"
 #include "export/bwf_writer.h"
 #include "export/export_names.h"
+#include "platform/file_util.h"
 #include "playback/block_mixer.h"
 #include "playback/reverb.h"
 #include "render/clip_processing.h"

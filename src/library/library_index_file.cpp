@@ -20,9 +20,9 @@
 #include <system_error>
 #include <type_traits>
 
-#include "platform/file_util.h"
 #include "library/file_registry.h"
 #include "library/sound_library.h"
+#include "platform/file_util.h"
 
 namespace {
 

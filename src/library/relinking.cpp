@@ -22,10 +22,10 @@
 #include <unordered_set>
 
 #include "document/busy_task.h"
-#include "platform/file_util.h"
 #include "document/project.h"
 #include "library/file_registry.h"
 #include "library/sound_library.h"
+#include "platform/file_util.h"
 
 namespace fs = std::filesystem;
 

@@ -32,13 +32,13 @@
 #include <vector>
 
 #include "document/busy_task.h"
-#include "document/worker_stops.h"
 #include "document/undo_snapshot.h"
+#include "document/worker_stops.h"
 #include "export/export_settings.h"
+#include "operations/update_worker.h"
 #include "picture/marker_records.h"
 #include "picture/trace_records.h"
 #include "picture/trace_review.h"
-#include "operations/update_worker.h"
 
 struct ImFont;
 using GuiFont = ImFont*;

@@ -11,11 +11,11 @@
 #include <filesystem>
 #include <vector>
 
-#include "operations/app_state.h"
-#include "platform/file_util.h"
 #include "library/library_folders.h"
+#include "operations/app_state.h"
 #include "operations/preferences.h"
 #include "operations/recent_projects.h"
+#include "platform/file_util.h"
 #include "platform/user_folders.h"
 
 namespace fs = std::filesystem;

@@ -1,9 +1,9 @@
 // document_context.cpp — contexts over given objects and over the program's own.
 #include "operations/document_context.h"
 
-#include "operations/app_state.h"
 #include "document/project.h"
 #include "library/sound_library.h"
+#include "operations/app_state.h"
 #include "playback/audio_engine.h"
 
 DocumentContext MakeDocumentContext(Project& project, const SoundLibrary& library,

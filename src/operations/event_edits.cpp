@@ -14,16 +14,16 @@
 #include <cmath>
 #include <cstdio>
 
-#include "operations/app_state.h"
 #include "document/event.h"
 #include "document/project.h"
-#include "operations/selection.h"
 #include "document/text_util.h"
 #include "library/file_caches.h"
 #include "library/file_registry.h"
 #include "library/sound_library.h"
-#include "playback/engine_voices.h"
+#include "operations/app_state.h"
+#include "operations/selection.h"
 #include "operations/voice_maintenance.h"
+#include "playback/engine_voices.h"
 #include "render/clip_bed_events.h"
 #include "render/render_pass.h"
 

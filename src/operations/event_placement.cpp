@@ -14,22 +14,22 @@
 #include <string>
 #include <vector>
 
-#include "operations/app_state.h"
 #include "document/event.h"
-#include "operations/event_edits.h"
 #include "document/project.h"
-#include "operations/selection.h"
 #include "document/text_util.h"
-#include "operations/undo.h"
 #include "library/file_caches.h"
 #include "library/file_registry.h"
 #include "library/fingerprint_worker.h"
+#include "operations/app_state.h"
+#include "operations/event_edits.h"
+#include "operations/selection.h"
+#include "operations/undo.h"
+#include "operations/voice_maintenance.h"
+#include "operations/voice_sync.h"
 #include "playback/block_mixer.h"
 #include "playback/engine_voices.h"
-#include "operations/voice_maintenance.h"
 #include "render/clip_bed_events.h"
 #include "render/track_assignment.h"
-#include "operations/voice_sync.h"
 
 // ---------------------------------------------------------------------------
 // Helpers

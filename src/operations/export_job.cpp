@@ -20,7 +20,6 @@
 #include <system_error>
 #include <thread>
 
-#include "operations/app_state.h"
 #include "document/project.h"
 #include "document/text_util.h"
 #include "export/aaf_export.h"
@@ -28,8 +27,9 @@
 #include "export/wav_export.h"
 #include "library/file_registry.h"
 #include "library/relinking.h"
-#include "playback/engine_voices.h"
+#include "operations/app_state.h"
 #include "operations/voice_maintenance.h"
+#include "playback/engine_voices.h"
 
 // ---------------------------------------------------------------------------
 // Context

@@ -23,13 +23,13 @@
 #include <system_error>
 #include <vector>
 
-#include "operations/app_state.h"
 #include "document/copyable_atomic.h"
-#include "platform/file_util.h"
 #include "document/project.h"
 #include "library/library_folders.h"
 #include "library/sound_library.h"
+#include "operations/app_state.h"
 #include "operations/recent_projects.h"
+#include "platform/file_util.h"
 #include "platform/user_folders.h"
 #include "playback/audio_engine.h"
 

@@ -18,9 +18,9 @@
 #include <filesystem>
 #include <system_error>
 
+#include "document/text_util.h"
 #include "operations/app_state.h"
 #include "platform/file_util.h"
-#include "document/text_util.h"
 
 namespace fs = std::filesystem;
 

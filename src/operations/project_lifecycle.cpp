@@ -15,25 +15,25 @@
 #include <cstdio>
 #include <utility>
 
-#include "operations/app_state.h"
-#include "platform/file_util.h"
 #include "document/project.h"
 #include "library/file_caches.h"
 #include "library/library_folders.h"
 #include "library/sound_library.h"
+#include "operations/app_state.h"
 #include "operations/project_disk.h"
-#include "persistence/project_load.h"
 #include "operations/recent_projects.h"
-#include "operations/trace_job.h"
 #include "operations/reference_video.h"
+#include "operations/trace_job.h"
+#include "operations/voice_sync.h"
+#include "persistence/project_load.h"
 #include "picture/video_player.h"
+#include "platform/file_util.h"
 #include "playback/audio_output.h"
 #include "playback/block_mixer.h"
 #include "playback/engine_voices.h"
 #include "playback/reverb.h"
 #include "render/alloy_morph.h"
 #include "render/processed_clip_cache.h"
-#include "operations/voice_sync.h"
 
 LifecycleContext MakeLifecycleContext(Project& project, SoundLibrary& library, AudioEngine& engine,
                                       AppState& app) {

@@ -8,11 +8,11 @@
 #include <filesystem>
 #include <system_error>
 
-#include "operations/app_state.h"
 #include "document/project.h"
 #include "library/library_folders.h"
 #include "library/relinking.h"
 #include "library/sound_library.h"
+#include "operations/app_state.h"
 #include "operations/project_disk.h"
 #include "operations/project_lifecycle.h"
 #include "operations/recent_projects.h"

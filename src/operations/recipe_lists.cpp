@@ -14,9 +14,9 @@
 #include <system_error>
 
 #include "operations/app_state.h"
+#include "operations/recipe_preview.h"
 #include "platform/user_folders.h"
 #include "recipes/recipe_file.h"
-#include "operations/recipe_preview.h"
 
 namespace fs = std::filesystem;
 

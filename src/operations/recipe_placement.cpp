@@ -11,24 +11,24 @@
 #include <set>
 #include <string_view>
 
-#include "operations/app_state.h"
 #include "document/event.h"
-#include "operations/event_edits.h"
-#include "operations/event_placement.h"
 #include "document/project.h"
-#include "operations/selection.h"
 #include "document/text_util.h"
-#include "operations/undo.h"
 #include "library/file_caches.h"
 #include "library/sound_library.h"
+#include "operations/app_state.h"
+#include "operations/event_edits.h"
+#include "operations/event_placement.h"
+#include "operations/recipe_lists.h"
+#include "operations/selection.h"
+#include "operations/undo.h"
+#include "operations/voice_maintenance.h"
+#include "operations/voice_sync.h"
 #include "playback/block_mixer.h"
 #include "playback/engine_voices.h"
-#include "operations/voice_maintenance.h"
 #include "recipes/chain_file.h"
 #include "recipes/event_preset.h"
-#include "operations/recipe_lists.h"
 #include "render/clip_bed_events.h"
-#include "operations/voice_sync.h"
 
 namespace {
 

@@ -18,24 +18,24 @@
 #include <memory>
 #include <system_error>
 
-#include "operations/app_state.h"
 #include "document/event.h"
-#include "platform/file_util.h"
 #include "document/project.h"
 #include "document/text_util.h"
 #include "library/sound_library.h"
+#include "operations/app_state.h"
+#include "operations/recipe_lists.h"
+#include "operations/voice_maintenance.h"
+#include "operations/voice_sync.h"
+#include "platform/file_util.h"
 #include "platform/user_folders.h"
 #include "playback/audio_engine.h"
 #include "playback/block_mixer.h"
 #include "playback/engine_voices.h"
-#include "operations/voice_maintenance.h"
 #include "recipes/event_preset.h"
 #include "recipes/preset_json.h"
 #include "recipes/recipe_file.h"
-#include "operations/recipe_lists.h"
 #include "recipes/recipe_preview_slot.h"
 #include "render/render_pass.h"
-#include "operations/voice_sync.h"
 
 namespace fs = std::filesystem;
 

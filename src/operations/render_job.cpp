@@ -10,19 +10,19 @@
 #include <algorithm>
 #include <unordered_set>
 
-#include "operations/app_state.h"
 #include "document/event.h"
 #include "document/project.h"
 #include "library/file_caches.h"
+#include "operations/app_state.h"
+#include "operations/voice_maintenance.h"
+#include "operations/voice_sync.h"
 #include "playback/audio_engine.h"
 #include "playback/block_mixer.h"
 #include "playback/engine_voices.h"
-#include "operations/voice_maintenance.h"
 #include "render/alloy_morph.h"
 #include "render/post_passes.h"
 #include "render/render_pass.h"
 #include "render/track_assignment.h"
-#include "operations/voice_sync.h"
 
 // ---------------------------------------------------------------------------
 // Requests

@@ -10,9 +10,9 @@
 
 #include <string>
 
-#include "operations/app_state.h"
 #include "document/event.h"
 #include "document/text_util.h"
+#include "operations/app_state.h"
 
 namespace {
 

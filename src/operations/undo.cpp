@@ -13,8 +13,8 @@
 #include "operations/document_context.h"
 #include "operations/event_edits.h"
 #include "operations/selection.h"
-#include "playback/engine_voices.h"
 #include "operations/voice_sync.h"
+#include "playback/engine_voices.h"
 
 namespace {
 

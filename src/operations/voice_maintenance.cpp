@@ -20,9 +20,9 @@
 #include <cstdio>
 #include <unordered_map>
 
-#include "operations/app_state.h"
 #include "document/event.h"
 #include "document/project.h"
+#include "operations/app_state.h"
 #include "playback/audio_engine.h"
 #include "playback/engine_voices.h"
 #include "playback/voice_settings.h"

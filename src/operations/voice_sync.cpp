@@ -14,14 +14,14 @@
 #include <set>
 #include <unordered_set>
 
-#include "operations/app_state.h"
 #include "document/event.h"
 #include "document/project.h"
 #include "library/file_caches.h"
+#include "operations/app_state.h"
+#include "operations/voice_maintenance.h"
 #include "playback/audio_engine.h"
 #include "playback/block_mixer.h"
 #include "playback/engine_voices.h"
-#include "operations/voice_maintenance.h"
 #include "playback/voice_settings.h"
 #include "render/track_assignment.h"
 

@@ -21,10 +21,10 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/file_util.h"
 #include "document/project.h"
 #include "document/text_util.h"
 #include "library/file_registry.h"
+#include "platform/file_util.h"
 
 namespace fs = std::filesystem;
 

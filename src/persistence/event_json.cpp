@@ -16,13 +16,13 @@
 #include <cmath>
 #include <cstdio>
 
-#include "persistence/curve_json.h"
 #include "document/event.h"
 #include "document/project.h"
 #include "document/text_util.h"
 #include "library/file_registry.h"
 #include "library/fingerprint_worker.h"
 #include "persistence/collect_audio.h"
+#include "persistence/curve_json.h"
 #include "persistence/json_members.h"
 #include "persistence/json_value.h"
 #include "persistence/json_writer.h"

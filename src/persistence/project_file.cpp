@@ -14,7 +14,6 @@
 #include <cstring>
 #include <filesystem>
 
-#include "platform/file_util.h"
 #include "document/project.h"
 #include "document/text_util.h"
 #include "document/version.h"
@@ -23,6 +22,7 @@
 #include "persistence/event_json.h"
 #include "persistence/json_writer.h"
 #include "picture/trace_records.h"
+#include "platform/file_util.h"
 
 namespace fs = std::filesystem;
 

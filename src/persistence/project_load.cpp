@@ -22,14 +22,14 @@
 #include <new>
 #include <unordered_set>
 
-#include "persistence/curve_json.h"
-#include "platform/file_util.h"
 #include "document/text_util.h"
 #include "library/file_registry.h"
+#include "persistence/curve_json.h"
 #include "persistence/event_json.h"
 #include "persistence/json_members.h"
 #include "persistence/json_value.h"
 #include "persistence/json_writer.h"
+#include "platform/file_util.h"
 
 namespace {
 

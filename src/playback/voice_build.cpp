@@ -11,11 +11,11 @@
 #include <cmath>
 
 #include "document/event.h"
-#include "platform/file_util.h"
 #include "document/project.h"
 #include "library/file_caches.h"
 #include "library/file_registry.h"
 #include "library/loudness_pitch.h"
+#include "platform/file_util.h"
 #include "playback/engine_voices.h"
 #include "playback/voice_settings.h"
 #include "render/clip_processing.h"

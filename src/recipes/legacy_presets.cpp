@@ -20,8 +20,8 @@
 #include <system_error>
 #include <vector>
 
-#include "platform/file_util.h"
 #include "persistence/json_writer.h"
+#include "platform/file_util.h"
 #include "platform/user_folders.h"
 
 namespace fs = std::filesystem;

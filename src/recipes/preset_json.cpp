@@ -19,11 +19,11 @@
 #include <filesystem>
 #include <system_error>
 
-#include "persistence/curve_json.h"
-#include "platform/file_util.h"
 #include "document/text_util.h"
 #include "library/file_registry.h"
+#include "persistence/curve_json.h"
 #include "persistence/json_writer.h"
+#include "platform/file_util.h"
 #include "recipes/event_preset.h"
 
 namespace fs = std::filesystem;

@@ -16,10 +16,10 @@
 
 #include "document/event.h"
 #include "document/event_naming.h"
-#include "platform/file_util.h"
 #include "document/project.h"
 #include "document/text_util.h"
 #include "library/search_query.h"
+#include "platform/file_util.h"
 #include "recipes/event_preset.h"
 
 namespace {

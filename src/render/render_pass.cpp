@@ -24,10 +24,10 @@
 #include <unordered_map>
 
 #include "document/event.h"
-#include "platform/file_util.h"
 #include "document/project.h"
 #include "library/file_caches.h"
 #include "library/file_registry.h"
+#include "platform/file_util.h"
 #include "render/candidate_table.h"
 #include "render/candidates.h"
 #include "render/clip_bed_events.h"

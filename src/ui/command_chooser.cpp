@@ -7,8 +7,8 @@
 //   InReviewMode
 #include "ui/command_chooser.h"
 
-#include "operations/app_state.h"
 #include "app/command_ids.h"
+#include "operations/app_state.h"
 
 namespace {
 

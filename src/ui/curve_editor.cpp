@@ -12,12 +12,12 @@
 #include <cfloat>
 #include <cmath>
 
-#include "operations/app_state.h"
 #include "app/theme.h"
 #include "document/curve.h"
-#include "operations/document_context.h"
 #include "document/event.h"
 #include "document/project.h"
+#include "operations/app_state.h"
+#include "operations/document_context.h"
 #include "operations/undo.h"
 #include "ui/curve_lane_logic.h"
 #include "ui/ui_colors.h"

@@ -10,10 +10,10 @@
 #include <cmath>
 #include <cstdio>
 
-#include "operations/app_state.h"
-#include "operations/document_context.h"
 #include "document/event.h"
 #include "document/project.h"
+#include "operations/app_state.h"
+#include "operations/document_context.h"
 #include "operations/undo.h"
 #include "ui/event_lane_logic.h"
 

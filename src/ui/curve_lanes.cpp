@@ -15,11 +15,11 @@
 #include <cfloat>
 #include <cmath>
 
-#include "operations/app_state.h"
 #include "app/theme.h"
-#include "operations/document_context.h"
 #include "document/event.h"
 #include "document/project.h"
+#include "operations/app_state.h"
+#include "operations/document_context.h"
 #include "operations/selection.h"
 #include "picture/video_player.h"
 #include "ui/curve_lane_logic.h"

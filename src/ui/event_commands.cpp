@@ -15,18 +15,18 @@
 #include <set>
 #include <string>
 
-#include "operations/app_state.h"
 #include "document/curve.h"
 #include "document/event.h"
-#include "operations/event_edits.h"
 #include "document/project.h"
-#include "operations/selection.h"
 #include "document/text_util.h"
+#include "operations/app_state.h"
+#include "operations/event_edits.h"
+#include "operations/selection.h"
 #include "operations/undo.h"
+#include "operations/voice_sync.h"
 #include "playback/audio_engine.h"
 #include "playback/block_mixer.h"
 #include "playback/engine_voices.h"
-#include "operations/voice_sync.h"
 #include "ui/events_list_logic.h"
 
 namespace {

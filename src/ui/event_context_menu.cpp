@@ -7,16 +7,16 @@
 
 #include <imgui.h>
 
-#include "operations/app_state.h"
+#include "app/style_scopes.h"
 #include "app/theme.h"
+#include "document/project.h"
+#include "operations/app_state.h"
+#include "operations/bounce.h"
 #include "operations/document_context.h"
 #include "operations/event_placement.h"
-#include "document/project.h"
 #include "platform/user_folders.h"
-#include "operations/bounce.h"
 #include "ui/event_commands.h"
 #include "ui/event_menu_logic.h"
-#include "app/style_scopes.h"
 #include "ui/widgets.h"
 
 EventMenuReport gEventMenuReport;

@@ -19,18 +19,18 @@
 #include <cmath>
 #include <string>
 
-#include "operations/app_state.h"
 #include "app/theme.h"
 #include "document/busy_task.h"
-#include "operations/document_context.h"
 #include "document/event.h"
 #include "document/event_naming.h"
 #include "document/project.h"
+#include "library/file_caches.h"
+#include "operations/app_state.h"
+#include "operations/document_context.h"
 #include "operations/selection.h"
 #include "operations/undo.h"
-#include "library/file_caches.h"
-#include "picture/video_player.h"
 #include "operations/voice_sync.h"
+#include "picture/video_player.h"
 #include "ui/event_context_menu.h"
 #include "ui/event_lane_logic.h"
 #include "ui/icons.h"

@@ -15,13 +15,13 @@
 #include <mutex>
 #include <numeric>
 
+#include "document/event.h"
+#include "document/project.h"
+#include "document/text_util.h"
 #include "operations/app_state.h"
 #include "operations/document_context.h"
-#include "document/event.h"
 #include "operations/event_edits.h"
-#include "document/project.h"
 #include "operations/selection.h"
-#include "document/text_util.h"
 #include "playback/audio_engine.h"
 #include "render/track_assignment.h"
 

@@ -11,16 +11,16 @@
 #include <algorithm>
 #include <functional>
 
-#include "operations/app_state.h"
 #include "document/event.h"
+#include "document/project.h"
+#include "operations/app_state.h"
 #include "operations/event_edits.h"
 #include "operations/event_placement.h"
-#include "document/project.h"
 #include "operations/undo.h"
-#include "playback/block_mixer.h"
 #include "operations/voice_maintenance.h"
-#include "render/clip_bed_events.h"
 #include "operations/voice_sync.h"
+#include "playback/block_mixer.h"
+#include "render/clip_bed_events.h"
 
 namespace {
 

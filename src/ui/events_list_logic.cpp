@@ -18,16 +18,16 @@
 #include <limits>
 #include <numeric>
 
-#include "operations/app_state.h"
 #include "document/event.h"
-#include "operations/event_edits.h"
 #include "document/project.h"
-#include "operations/selection.h"
 #include "document/text_util.h"
+#include "operations/app_state.h"
+#include "operations/event_edits.h"
+#include "operations/recipe_lists.h"
+#include "operations/selection.h"
 #include "operations/undo.h"
 #include "playback/block_mixer.h"
 #include "recipes/chain_file.h"
-#include "operations/recipe_lists.h"
 #include "ui/event_menu_logic.h"
 #include "ui/result_layers_logic.h"
 #include "ui/scene_ops.h"

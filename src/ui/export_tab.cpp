@@ -15,14 +15,14 @@
 #include <cstdio>
 #include <string>
 
-#include "operations/app_state.h"
+#include "app/style_scopes.h"
 #include "app/test_driver.h"
 #include "app/theme.h"
 #include "document/project.h"
+#include "operations/app_state.h"
 #include "operations/export_job.h"
 #include "playback/audio_engine.h"
 #include "ui/export_tab_logic.h"
-#include "app/style_scopes.h"
 #include "ui/tab_panel.h"
 #include "ui/ui_colors.h"
 #include "ui/widgets.h"

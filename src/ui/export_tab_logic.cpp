@@ -8,9 +8,9 @@
 
 #include <utility>
 
+#include "export/export_settings.h"
 #include "operations/app_state.h"
 #include "operations/export_job.h"
-#include "export/export_settings.h"
 
 bool ExportWorkAreaSet(const AppState& app) {
     return app.workAreaIn >= 0 && app.workAreaOut >= 0 && app.workAreaIn < app.workAreaOut;

@@ -9,11 +9,11 @@
 #include <cmath>
 #include <string>
 
-#include "operations/app_state.h"
 #include "app/theme.h"
 #include "document/busy_task.h"
 #include "document/project.h"
 #include "library/sound_library.h"
+#include "operations/app_state.h"
 #include "playback/audio_engine.h"
 #include "ui/job_protocol_logic.h"
 #include "ui/main_bands.h"

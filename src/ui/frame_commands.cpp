@@ -11,18 +11,18 @@
 
 #include <cstdio>
 
-#include "operations/app_state.h"
 #include "app/command_ids.h"
+#include "app/imgui_compat.h"
 #include "app/project_commands.h"
 #include "app/shell_quit.h"
 #include "app/shell_services.h"
 #include "app/test_driver.h"
 #include "document/busy_task.h"
 #include "document/project.h"
+#include "operations/app_state.h"
 #include "picture/video_player.h"
 #include "playback/audio_engine.h"
 #include "playback/block_mixer.h"
-#include "app/imgui_compat.h"
 
 // ---------------------------------------------------------------------------
 // Key layer

@@ -21,16 +21,16 @@
 #include <cstdio>
 #include <iterator>
 
-#include "operations/app_state.h"
 #include "app/frame_driver.h"
+#include "app/imgui_compat.h"
 #include "app/test_driver.h"
 #include "app/theme.h"
 #include "document/busy_task.h"
 #include "document/project.h"
 #include "library/sound_library.h"
+#include "operations/app_state.h"
 #include "operations/trace_job.h"
 #include "playback/audio_engine.h"
-#include "app/imgui_compat.h"
 #include "ui/job_protocol_logic.h"
 #include "ui/ui_colors.h"
 

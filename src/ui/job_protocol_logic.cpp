@@ -11,16 +11,16 @@
 #include <cstdio>
 #include <vector>
 
-#include "operations/app_state.h"
 #include "document/busy_task.h"
-#include "operations/event_edits.h"
 #include "document/project.h"
-#include "operations/undo.h"
+#include "operations/app_state.h"
+#include "operations/event_edits.h"
 #include "operations/export_job.h"
+#include "operations/render_job.h"
+#include "operations/undo.h"
+#include "operations/voice_sync.h"
 #include "playback/audio_engine.h"
 #include "render/clip_bed_events.h"
-#include "operations/render_job.h"
-#include "operations/voice_sync.h"
 
 namespace {
 

@@ -14,9 +14,9 @@
 #include <unordered_map>
 
 #include "app/frame_driver.h"
+#include "app/imgui_compat.h"
 #include "app/theme.h"
 #include "library/sound_library.h"
-#include "app/imgui_compat.h"
 #include "ui/keyword_field_logic.h"
 #include "ui/ui_colors.h"
 

@@ -14,13 +14,13 @@
 #include <cmath>
 #include <cstdio>
 
-#include "operations/app_state.h"
+#include "app/style_scopes.h"
 #include "app/test_driver.h"
 #include "app/theme.h"
+#include "operations/app_state.h"
 #include "platform/file_util.h"
 #include "ui/launcher_logic.h"
 #include "ui/main_bands.h"
-#include "app/style_scopes.h"
 #include "ui/ui_colors.h"
 #include "ui/ui_layout.h"
 

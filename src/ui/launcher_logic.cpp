@@ -13,8 +13,8 @@
 #include <cstdio>
 
 #include "operations/app_state.h"
-#include "platform/file_util.h"
 #include "persistence/json_value.h"
+#include "platform/file_util.h"
 #include "render/processed_clip_cache.h"
 
 PathTextCache gProjectDateCache;

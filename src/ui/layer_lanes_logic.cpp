@@ -15,9 +15,9 @@
 #include <functional>
 #include <mutex>
 
-#include "operations/app_state.h"
 #include "document/event.h"
 #include "document/project.h"
+#include "operations/app_state.h"
 #include "playback/audio_engine.h"
 
 // ---------------------------------------------------------------------------

@@ -19,8 +19,8 @@
 #include <cmath>
 #include <cstdio>
 
-#include "operations/app_state.h"
 #include "app/shell_services.h"
+#include "app/style_scopes.h"
 #include "app/test_driver.h"
 #include "app/theme.h"
 #include "document/project.h"
@@ -30,12 +30,12 @@
 #include "library/library_summary.h"
 #include "library/relinking.h"
 #include "library/sound_library.h"
+#include "operations/app_state.h"
 #include "operations/recipe_lists.h"
 #include "ui/draw_ui.h"
 #include "ui/drop_handover.h"
 #include "ui/missing_sources.h"
 #include "ui/palette_saving.h"
-#include "app/style_scopes.h"
 #include "ui/ui_colors.h"
 #include "ui/ui_layout.h"
 #include "ui/widgets.h"

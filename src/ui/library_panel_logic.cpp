@@ -19,7 +19,6 @@
 #include <numeric>
 #include <system_error>
 
-#include "operations/app_state.h"
 #include "document/event.h"
 #include "document/project.h"
 #include "document/text_util.h"
@@ -27,6 +26,7 @@
 #include "library/library_index_file.h"
 #include "library/relinking.h"
 #include "library/sound_library.h"
+#include "operations/app_state.h"
 #include "ui/ui_colors.h"
 
 namespace fs = std::filesystem;

@@ -4,9 +4,9 @@
 
 #include <cstdio>
 
-#include "operations/app_state.h"
 #include "app/test_driver.h"
 #include "document/project.h"
+#include "operations/app_state.h"
 #include "playback/audio_engine.h"
 
 MainBandsState gBands;

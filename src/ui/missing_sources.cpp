@@ -13,13 +13,13 @@
 #include <cstdio>
 #include <string>
 
-#include "operations/app_state.h"
 #include "app/theme.h"
 #include "document/busy_task.h"
 #include "document/project.h"
 #include "library/file_registry.h"
 #include "library/relinking.h"
 #include "library/sound_library.h"
+#include "operations/app_state.h"
 #include "operations/voice_sync.h"
 #include "ui/library_panel.h"
 #include "ui/widgets.h"

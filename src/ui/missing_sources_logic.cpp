@@ -9,12 +9,12 @@
 
 #include <cstdio>
 
-#include "operations/app_state.h"
 #include "document/busy_task.h"
 #include "document/project.h"
 #include "library/file_registry.h"
 #include "library/library_scan.h"
 #include "library/sound_library.h"
+#include "operations/app_state.h"
 #include "ui/library_panel_logic.h"
 
 // ---------------------------------------------------------------------------

@@ -21,12 +21,12 @@
 #include <cstdio>
 #include <string>
 
-#include "operations/app_state.h"
+#include "app/style_scopes.h"
 #include "app/test_driver.h"
 #include "app/theme.h"
+#include "operations/app_state.h"
 #include "picture/video_player.h"
 #include "playback/audio_engine.h"
-#include "app/style_scopes.h"
 #include "ui/tab_panel.h"
 #include "ui/ui_colors.h"
 #include "ui/widgets.h"

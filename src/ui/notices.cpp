@@ -10,9 +10,9 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "operations/app_state.h"
 #include "app/theme.h"
 #include "document/version.h"
+#include "operations/app_state.h"
 #include "ui/toast_logic.h"
 #include "ui/ui_colors.h"
 #include "ui/widgets.h"

@@ -11,11 +11,11 @@
 #include <algorithm>
 #include <string>
 
+#include "app/style_scopes.h"
 #include "app/theme.h"
 #include "document/text_util.h"
 #include "library/sound_library.h"
 #include "ui/palette_filter_logic.h"
-#include "app/style_scopes.h"
 #include "ui/widgets.h"
 
 namespace {

@@ -10,12 +10,12 @@
 
 #include <cstdio>
 
-#include "operations/app_state.h"
+#include "app/style_scopes.h"
 #include "app/theme.h"
 #include "document/text_util.h"
 #include "library/sound_library.h"
+#include "operations/app_state.h"
 #include "ui/library_panel.h"
-#include "app/style_scopes.h"
 
 void ServeSavePaletteRequest(LibraryPanelState& panel, AppState& app, const Project& project, double now) {
     if (!panel.savePaletteRequest) return;

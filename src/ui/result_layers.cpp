@@ -11,14 +11,14 @@
 #include <cstdio>
 #include <string>
 
-#include "operations/app_state.h"
+#include "app/style_scopes.h"
 #include "app/theme.h"
-#include "operations/document_context.h"
 #include "document/project.h"
+#include "operations/app_state.h"
+#include "operations/document_context.h"
 #include "render/variation_history.h"
 #include "ui/events_list.h"
 #include "ui/result_layers_logic.h"
-#include "app/style_scopes.h"
 #include "ui/ui_colors.h"
 #include "ui/widgets.h"
 

@@ -17,10 +17,10 @@
 #include <cstdio>
 #include <mutex>
 
-#include "operations/app_state.h"
 #include "document/event.h"
-#include "operations/event_edits.h"
 #include "document/project.h"
+#include "operations/app_state.h"
+#include "operations/event_edits.h"
 #include "operations/undo.h"
 #include "picture/video_player.h"
 #include "playback/audio_engine.h"

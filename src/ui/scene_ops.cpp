@@ -17,14 +17,14 @@
 #include <cmath>
 #include <cstdio>
 
+#include "document/project.h"
+#include "document/text_util.h"
 #include "operations/app_state.h"
 #include "operations/event_edits.h"
-#include "document/project.h"
 #include "operations/selection.h"
-#include "document/text_util.h"
 #include "operations/undo.h"
-#include "playback/block_mixer.h"
 #include "operations/voice_maintenance.h"
+#include "playback/block_mixer.h"
 #include "recipes/event_preset.h"
 #include "render/clip_bed_events.h"
 #include "ui/timeline_logic.h"

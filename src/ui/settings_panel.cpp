@@ -18,24 +18,24 @@
 #include <ctime>
 #include <string>
 
-#include "operations/app_state.h"
+#include "app/style_scopes.h"
 #include "app/test_driver.h"
 #include "app/theme.h"
 #include "app/update_check.h"
-#include "operations/document_context.h"
 #include "document/project.h"
 #include "document/text_util.h"
 #include "document/version.h"
+#include "operations/app_state.h"
 #include "operations/demo_content.h"
+#include "operations/document_context.h"
 #include "operations/preferences.h"
+#include "operations/recipe_lists.h"
 #include "picture/video_player.h"
 #include "playback/audio_engine.h"
 #include "playback/audio_output.h"
-#include "operations/recipe_lists.h"
 #include "render/scale_tuning.h"
 #include "ui/settings_panel_devices.h"
 #include "ui/settings_panel_logic.h"
-#include "app/style_scopes.h"
 #include "ui/tab_panel.h"
 #include "ui/widgets.h"
 

@@ -16,17 +16,17 @@
 #include <cstdio>
 #include <mutex>
 
-#include "operations/app_state.h"
-#include "operations/document_context.h"
 #include "document/project.h"
 #include "document/text_util.h"
+#include "operations/app_state.h"
+#include "operations/document_context.h"
+#include "operations/voice_sync.h"
 #include "playback/audio_engine.h"
 #include "playback/audio_output.h"
 #include "playback/block_mixer.h"
 #include "playback/reverb.h"
 #include "render/scale_tuning.h"
 #include "render/track_assignment.h"
-#include "operations/voice_sync.h"
 
 // ---------------------------------------------------------------------------
 // Value tables

@@ -1,8 +1,8 @@
 // tab_panel.cpp — BeginTabPanel / EndTabPanel.
 #include "ui/tab_panel.h"
 
-#include "operations/app_state.h"
 #include "app/theme.h"
+#include "operations/app_state.h"
 #include "ui/draw_ui.h"
 #include "ui/ui_layout.h"
 

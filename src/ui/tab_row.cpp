@@ -13,9 +13,9 @@
 #include <cmath>
 #include <cstdio>
 
-#include "operations/app_state.h"
 #include "app/test_driver.h"
 #include "app/theme.h"
+#include "operations/app_state.h"
 #include "ui/ui_layout.h"
 #include "ui/widget_logic.h"
 #include "ui/widgets.h"

@@ -15,11 +15,11 @@
 #include <cmath>
 #include <cstdint>
 
-#include "operations/app_state.h"
 #include "document/event.h"
 #include "document/project.h"
-#include "operations/selection.h"
 #include "document/text_util.h"
+#include "operations/app_state.h"
+#include "operations/selection.h"
 
 // ---------------------------------------------------------------------------
 // Lane modes

@@ -14,8 +14,8 @@
 #include <cmath>
 #include <string>
 
-#include "operations/app_state.h"
 #include "app/theme.h"
+#include "operations/app_state.h"
 #include "platform/file_util.h"
 #include "ui/icons.h"
 #include "ui/main_bands.h"

@@ -19,16 +19,16 @@
 #include <cmath>
 #include <vector>
 
-#include "operations/app_state.h"
+#include "app/style_scopes.h"
 #include "app/theme.h"
-#include "operations/document_context.h"
 #include "document/project.h"
+#include "operations/app_state.h"
+#include "operations/document_context.h"
+#include "operations/recipe_lists.h"
 #include "picture/trace_sampling.h"
 #include "picture/video_player.h"
 #include "playback/block_mixer.h"
 #include "recipes/event_preset.h"
-#include "operations/recipe_lists.h"
-#include "app/style_scopes.h"
 #include "ui/timeline_frame.h"
 #include "ui/trace_view_logic.h"
 #include "ui/ui_colors.h"

@@ -13,8 +13,8 @@
 #include <cmath>
 #include <cstring>
 
-#include "operations/app_state.h"
 #include "document/text_util.h"
+#include "operations/app_state.h"
 #include "picture/trace_sampling.h"
 
 // ---------------------------------------------------------------------------

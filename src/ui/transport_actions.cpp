@@ -7,12 +7,12 @@
 //   SyncPlaybackAndPicture
 #include "ui/transport_actions.h"
 
-#include "operations/app_state.h"
 #include "document/project.h"
+#include "operations/app_state.h"
+#include "operations/voice_maintenance.h"
 #include "picture/video_player.h"
 #include "playback/audio_engine.h"
 #include "playback/block_mixer.h"
-#include "operations/voice_maintenance.h"
 
 TransportContext ProgramTransportContext() {
     TransportContext ctx;

@@ -12,11 +12,11 @@
 #include <cmath>
 #include <cstdio>
 
-#include "operations/app_state.h"
 #include "document/busy_task.h"
 #include "document/event.h"
-#include "operations/event_edits.h"
 #include "document/project.h"
+#include "operations/app_state.h"
+#include "operations/event_edits.h"
 #include "operations/undo.h"
 #include "ui/widget_logic.h"
 

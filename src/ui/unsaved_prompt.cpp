@@ -7,11 +7,11 @@
 #include <cstdio>
 #include <string>
 
-#include "operations/app_state.h"
 #include "app/project_commands.h"
+#include "app/style_scopes.h"
 #include "app/test_driver.h"
 #include "app/theme.h"
-#include "app/style_scopes.h"
+#include "operations/app_state.h"
 
 namespace {
 

@@ -11,16 +11,16 @@
 #include <cmath>
 #include <string>
 
-#include "operations/app_state.h"
 #include "app/command_ids.h"
 #include "app/frame_driver.h"
+#include "app/style_scopes.h"
 #include "app/theme.h"
+#include "operations/app_state.h"
 #include "operations/reference_video.h"
 #include "picture/video_player.h"
+#include "ui/command_executor.h"
 #include "ui/icons.h"
 #include "ui/main_bands.h"
-#include "app/style_scopes.h"
-#include "ui/command_executor.h"
 #include "ui/transport_logic.h"
 #include "ui/widgets.h"
 

@@ -18,9 +18,9 @@
 #include <cstring>
 #include <string>
 
-#include "operations/app_state.h"
-#include "app/theme.h"
 #include "app/style_scopes.h"
+#include "app/theme.h"
+#include "operations/app_state.h"
 #include "ui/ui_colors.h"
 #include "ui/widget_logic.h"
 

@@ -6,8 +6,8 @@
 #include <memory>
 #include <thread>
 
-#include "operations/app_state.h"
 #include "library/sound_library.h"
+#include "operations/app_state.h"
 
 TEST(AppState, FreshStateHasTheDocumentedDefaults) {
     auto app = std::make_unique<AppState>();

@@ -6,8 +6,8 @@
 
 #include <memory>
 
-#include "operations/app_state.h"
 #include "app/drop_target.h"
+#include "operations/app_state.h"
 #include "support/temp_dir.h"
 
 TEST(DropTarget, ExtensionsComeFromTheNameOnly) {

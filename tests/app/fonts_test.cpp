@@ -10,8 +10,8 @@
 #include <set>
 #include <string>
 
-#include "operations/app_state.h"
 #include "app/fonts.h"
+#include "operations/app_state.h"
 #include "support/imgui_headless.h"
 #include "support/temp_dir.h"
 

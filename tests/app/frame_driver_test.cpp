@@ -8,10 +8,10 @@
 #include <memory>
 #include <stdexcept>
 
-#include "operations/app_state.h"
 #include "app/frame_driver.h"
 #include "app/null_frame_backend.h"
 #include "app/shell_services.h"
+#include "operations/app_state.h"
 #include "support/imgui_headless.h"
 
 namespace {

@@ -4,12 +4,12 @@
 
 #include <cstring>
 
-#include "operations/app_state.h"
 #include "app/library_frame.h"
 #include "document/event.h"
 #include "document/project.h"
 #include "library/sound_library.h"
 #include "library/sound_probe.h"
+#include "operations/app_state.h"
 
 TEST(LibraryFrame, ProbedWeightsReachResultsAndMarkTheDocument) {
     gSoundLibrary.libraries.resize(1);

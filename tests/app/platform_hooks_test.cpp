@@ -5,10 +5,10 @@
 
 #include <memory>
 
-#include "operations/app_state.h"
 #include "app/frame_driver.h"
 #include "app/null_frame_backend.h"
 #include "app/platform_hooks.h"
+#include "operations/app_state.h"
 #include "platform/dialogs.h"
 #include "platform/http_client.h"
 #include "platform/image_file.h"

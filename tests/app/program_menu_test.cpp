@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "operations/app_state.h"
 #include "app/program_menu.h"
 #include "app/program_menu_table.h"
 #include "app/shell_services.h"
 #include "app/window_caption.h"
+#include "operations/app_state.h"
 #include "support/imgui_headless.h"
 
 namespace {

@@ -4,8 +4,8 @@
 
 #include <memory>
 
-#include "operations/app_state.h"
 #include "app/shell_audio.h"
+#include "operations/app_state.h"
 #include "picture/reference_audio.h"
 #include "playback/audio_output.h"
 #include "playback/block_mixer.h"

@@ -9,13 +9,13 @@
 #include <thread>
 #include <vector>
 
-#include "operations/app_state.h"
 #include "app/frame_driver.h"
 #include "app/null_frame_backend.h"
 #include "app/shell_quit.h"
 #include "app/shell_services.h"
 #include "document/project.h"
 #include "library/sound_library.h"
+#include "operations/app_state.h"
 #include "support/imgui_headless.h"
 #include "ui/draw_ui.h"
 

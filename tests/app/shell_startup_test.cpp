@@ -4,10 +4,10 @@
 
 #include <memory>
 
-#include "operations/app_state.h"
 #include "app/shell.h"
 #include "app/ui_scale.h"
 #include "library/sound_library.h"
+#include "operations/app_state.h"
 
 TEST(ShellStartup, TheCommandLineNamesAProjectByItsExtension) {
     auto parse = [](std::vector<const char*> args) {

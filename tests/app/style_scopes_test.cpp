@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "operations/app_state.h"
-#include "app/theme.h"
-#include "support/imgui_headless.h"
 #include "app/style_scopes.h"
+#include "app/theme.h"
+#include "operations/app_state.h"
+#include "support/imgui_headless.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <set>
 #include <string>
 
-#include "operations/app_state.h"
 #include "app/theme.h"
+#include "operations/app_state.h"
 #include "support/imgui_headless.h"
 
 namespace {

@@ -5,12 +5,12 @@
 #include <memory>
 #include <string>
 
-#include "operations/app_state.h"
-#include "operations/document_context.h"
-#include "operations/undo.h"
 #include "document/event.h"
 #include "document/project.h"
 #include "library/sound_library.h"
+#include "operations/app_state.h"
+#include "operations/document_context.h"
+#include "operations/undo.h"
 #include "playback/audio_engine.h"
 #include "playback/engine_voices.h"
 #include "support/audio_fixtures.h"

@@ -6,10 +6,10 @@
 
 #include "document/event.h"
 #include "document/event_naming.h"
-#include "recipes/recipe_naming.h"
 #include "document/project.h"
 #include "document/text_util.h"
 #include "recipes/event_preset.h"
+#include "recipes/recipe_naming.h"
 
 namespace {
 

@@ -13,9 +13,9 @@
 #include <thread>
 #include <vector>
 
-#include "platform/file_util.h"
 #include "document/project.h"
 #include "document/text_util.h"
+#include "platform/file_util.h"
 #include "support/temp_dir.h"
 
 namespace {

@@ -12,18 +12,18 @@
 #include <map>
 #include <memory>
 
-#include "operations/app_state.h"
-#include "operations/document_context.h"
 #include "document/event.h"
 #include "document/text_util.h"
 #include "export/aaf_export.h"
 #include "export/aaf_session_fixtures.h"
 #include "export/aaf_test_tools.h"
 #include "export/bwf_readback.h"
-#include "operations/export_job.h"
 #include "library/sound_library.h"
-#include "playback/audio_engine.h"
+#include "operations/app_state.h"
+#include "operations/document_context.h"
+#include "operations/export_job.h"
 #include "operations/render_job.h"
+#include "playback/audio_engine.h"
 #include "support/render_fixtures.h"
 #include "support/temp_dir.h"
 

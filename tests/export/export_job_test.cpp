@@ -9,11 +9,11 @@
 #include <filesystem>
 #include <thread>
 
-#include "operations/document_context.h"
 #include "export/bwf_readback.h"
 #include "export/export_rig.h"
 #include "library/file_registry.h"
 #include "library/sound_library.h"
+#include "operations/document_context.h"
 #include "operations/voice_maintenance.h"
 #include "support/audio_fixtures.h"
 

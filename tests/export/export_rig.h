@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "operations/app_state.h"
 #include "document/event.h"
 #include "document/project.h"
-#include "operations/export_job.h"
 #include "export/wav_export.h"
+#include "operations/app_state.h"
+#include "operations/export_job.h"
 #include "playback/mixer_rig.h"
 #include "support/temp_dir.h"
 

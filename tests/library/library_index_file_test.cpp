@@ -13,10 +13,10 @@
 #include <utility>
 #include <vector>
 
-#include "platform/file_util.h"
 #include "library/file_registry.h"
 #include "library/library_index_file.h"
 #include "library/sound_library.h"
+#include "platform/file_util.h"
 #include "support/temp_dir.h"
 
 namespace {

@@ -11,14 +11,14 @@
 #include <vector>
 
 #include "document/document_rig.h"
-#include "operations/event_placement.h"
-#include "platform/file_util.h"
-#include "operations/selection.h"
 #include "document/text_util.h"
+#include "operations/bounce.h"
+#include "operations/event_placement.h"
+#include "operations/render_job_rig.h"
+#include "operations/selection.h"
 #include "operations/undo.h"
 #include "operations/voice_maintenance.h"
-#include "operations/bounce.h"
-#include "operations/render_job_rig.h"
+#include "platform/file_util.h"
 #include "support/run_command.h"
 
 namespace {

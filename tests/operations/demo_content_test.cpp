@@ -6,9 +6,9 @@
 #include <memory>
 #include <string>
 
-#include "operations/app_state.h"
 #include "document/project.h"
 #include "library/sound_library.h"
+#include "operations/app_state.h"
 #include "operations/demo_content.h"
 #include "operations/preferences.h"
 #include "platform/user_folders.h"

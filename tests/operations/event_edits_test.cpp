@@ -2,9 +2,9 @@
 // files, scene names and stored sound choices.
 #include <gtest/gtest.h>
 
-#include "operations/event_edits.h"
 #include "document/document_rig.h"
 #include "document/text_util.h"
+#include "operations/event_edits.h"
 #include "operations/voice_maintenance.h"
 #include "render/variation_history.h"
 

@@ -3,9 +3,9 @@
 
 #include <string>
 
-#include "operations/event_placement.h"
 #include "document/document_rig.h"
 #include "document/text_util.h"
+#include "operations/event_placement.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include <memory>
 #include <string>
 
-#include "operations/app_state.h"
 #include "document/project.h"
 #include "library/sound_library.h"
+#include "operations/app_state.h"
 #include "operations/preferences.h"
 #include "operations/recent_projects.h"
 #include "playback/audio_engine.h"

@@ -9,10 +9,10 @@
 #include <memory>
 #include <string>
 
-#include "operations/app_state.h"
-#include "platform/file_util.h"
 #include "document/text_util.h"
+#include "operations/app_state.h"
 #include "operations/project_disk.h"
+#include "platform/file_util.h"
 #include "support/lifecycle_rig.h"
 
 namespace fs = std::filesystem;

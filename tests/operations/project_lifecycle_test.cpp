@@ -16,9 +16,9 @@
 #include <string>
 
 #include "document/busy_task.h"
-#include "persistence/json_value.h"
 #include "operations/project_disk.h"
 #include "operations/project_lifecycle.h"
+#include "persistence/json_value.h"
 #include "support/lifecycle_rig.h"
 
 namespace fs = std::filesystem;

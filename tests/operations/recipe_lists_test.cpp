@@ -13,13 +13,13 @@
 #include <thread>
 #include <vector>
 
-#include "operations/app_state.h"
 #include "document/text_util.h"
 #include "library/sound_library.h"
-#include "recipes/chain_file.h"
-#include "recipes/recipe_file.h"
+#include "operations/app_state.h"
 #include "operations/recipe_lists.h"
 #include "operations/recipe_preview.h"
+#include "recipes/chain_file.h"
+#include "recipes/recipe_file.h"
 #include "recipes/recipe_preview_slot.h"
 #include "support/scoped_environment.h"
 #include "support/temp_dir.h"

@@ -8,18 +8,18 @@
 #include <string>
 #include <vector>
 
-#include "operations/app_state.h"
-#include "operations/document_context.h"
 #include "document/event.h"
 #include "document/project.h"
 #include "document/text_util.h"
-#include "operations/undo.h"
 #include "library/sound_library.h"
-#include "playback/audio_engine.h"
+#include "operations/app_state.h"
+#include "operations/document_context.h"
+#include "operations/recipe_placement.h"
+#include "operations/undo.h"
 #include "operations/voice_maintenance.h"
+#include "playback/audio_engine.h"
 #include "recipes/chain_file.h"
 #include "recipes/event_preset.h"
-#include "operations/recipe_placement.h"
 #include "support/render_fixtures.h"
 #include "support/temp_dir.h"
 

@@ -11,12 +11,12 @@
 #include <thread>
 #include <vector>
 
-#include "operations/app_state.h"
 #include "document/busy_task.h"
-#include "operations/document_context.h"
 #include "document/event.h"
 #include "document/project.h"
 #include "library/sound_library.h"
+#include "operations/app_state.h"
+#include "operations/document_context.h"
 #include "playback/audio_engine.h"
 #include "playback/block_mixer.h"
 #include "playback/voice_settings.h"

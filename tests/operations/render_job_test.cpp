@@ -8,12 +8,12 @@
 #include <cmath>
 #include <thread>
 
+#include "operations/render_job.h"
+#include "operations/voice_maintenance.h"
+#include "operations/voice_sync.h"
 #include "playback/block_mixer.h"
 #include "playback/engine_voices.h"
-#include "operations/voice_maintenance.h"
-#include "operations/render_job.h"
 #include "render/track_assignment.h"
-#include "operations/voice_sync.h"
 #include "render_job_rig.h"
 
 namespace {

@@ -5,10 +5,10 @@
 #include <functional>
 #include <memory>
 
-#include "operations/app_state.h"
 #include "document/event.h"
-#include "operations/selection.h"
 #include "document/text_util.h"
+#include "operations/app_state.h"
+#include "operations/selection.h"
 
 namespace {
 

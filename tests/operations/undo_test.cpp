@@ -6,9 +6,9 @@
 #include <chrono>
 #include <thread>
 
+#include "document/document_rig.h"
 #include "operations/event_edits.h"
 #include "operations/undo.h"
-#include "document/document_rig.h"
 
 namespace {
 

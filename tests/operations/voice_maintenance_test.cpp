@@ -11,13 +11,13 @@
 #include <random>
 #include <thread>
 
-#include "operations/app_state.h"
-#include "operations/document_context.h"
 #include "document/event.h"
 #include "document/project.h"
 #include "library/sound_library.h"
-#include "playback/mixer_rig.h"
+#include "operations/app_state.h"
+#include "operations/document_context.h"
 #include "operations/voice_maintenance.h"
+#include "playback/mixer_rig.h"
 #include "playback/voice_settings.h"
 #include "render/processed_clip_cache.h"
 #include "support/audio_fixtures.h"

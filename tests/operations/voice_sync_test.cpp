@@ -5,10 +5,10 @@
 #include <cmath>
 #include <thread>
 
-#include "playback/engine_voices.h"
 #include "operations/voice_maintenance.h"
-#include "render/track_assignment.h"
 #include "operations/voice_sync.h"
+#include "playback/engine_voices.h"
+#include "render/track_assignment.h"
 #include "render_job_rig.h"
 
 namespace {

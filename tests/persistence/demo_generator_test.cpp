@@ -12,17 +12,17 @@
 #include <set>
 #include <string>
 
-#include "operations/app_state.h"
 #include "demo_content/demo_generator.h"
 #include "demo_content/demo_sounds.h"
 #include "document/project.h"
 #include "library/search_query.h"
 #include "library/sound_library.h"
+#include "operations/app_state.h"
 #include "operations/demo_content.h"
-#include "persistence/json_value.h"
 #include "operations/preferences.h"
-#include "playback/audio_engine.h"
 #include "operations/recipe_lists.h"
+#include "persistence/json_value.h"
+#include "playback/audio_engine.h"
 #include "support/scoped_environment.h"
 #include "support/temp_dir.h"
 

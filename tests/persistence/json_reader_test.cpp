@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "persistence/curve_json.h"
 #include "document/text_util.h"
+#include "persistence/curve_json.h"
 #include "persistence/json_value.h"
 #include "persistence/json_writer.h"
 

@@ -7,9 +7,9 @@
 #include <thread>
 
 #include "picture/reference_audio.h"
-#include "playback/block_mixer.h"
 #include "picture/video_player.h"
 #include "picture/video_test_support.h"
+#include "playback/block_mixer.h"
 #include "support/audio_fixtures.h"
 #include "support/temp_dir.h"
 

@@ -7,10 +7,10 @@
 #include <memory>
 #include <vector>
 
-#include "operations/app_state.h"
 #include "document/project.h"
-#include "picture/trace_records.h"
+#include "operations/app_state.h"
 #include "operations/trace_timeline.h"
+#include "picture/trace_records.h"
 #include "picture/trace_sampling.h"
 
 namespace {

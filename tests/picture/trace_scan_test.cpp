@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "operations/app_state.h"
-#include "picture/trace_records.h"
 #include "operations/trace_job.h"
+#include "picture/trace_records.h"
 #include "picture/trace_suggestions.h"
 #include "picture/video_player.h"
 #include "picture/video_test_support.h"

@@ -12,8 +12,8 @@
 
 #include "library/file_registry.h"
 #include "persistence/json_writer.h"
-#include "recipes/recipe_file.h"
 #include "recipes/preset_text.h"
+#include "recipes/recipe_file.h"
 #include "support/temp_dir.h"
 
 namespace fs = std::filesystem;

@@ -6,12 +6,12 @@
 #include <set>
 
 #include "document/text_util.h"
-#include "operations/voice_maintenance.h"
-#include "render/candidates.h"
 #include "operations/render_job.h"
 #include "operations/render_job_rig.h"
-#include "render/reroll.h"
 #include "operations/variant_action.h"
+#include "operations/voice_maintenance.h"
+#include "render/candidates.h"
+#include "render/reroll.h"
 #include "render/variation_history.h"
 #include "support/temp_dir.h"
 

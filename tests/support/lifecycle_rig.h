@@ -16,11 +16,11 @@
 #include <string>
 #include <vector>
 
-#include "operations/app_state.h"
 #include "document/project.h"
 #include "library/sound_library.h"
-#include "persistence/project_file.h"
+#include "operations/app_state.h"
 #include "operations/project_lifecycle.h"
+#include "persistence/project_file.h"
 #include "playback/audio_engine.h"
 #include "support/temp_dir.h"
 

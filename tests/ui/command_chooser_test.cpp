@@ -7,8 +7,8 @@
 #include <initializer_list>
 #include <memory>
 
-#include "operations/app_state.h"
 #include "app/command_ids.h"
+#include "operations/app_state.h"
 #include "support/imgui_headless.h"
 #include "ui/command_chooser.h"
 #include "ui/frame_commands.h"

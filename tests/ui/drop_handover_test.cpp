@@ -4,17 +4,17 @@
 
 #include <memory>
 
-#include "operations/app_state.h"
-#include "operations/document_context.h"
 #include "document/event.h"
 #include "document/project.h"
 #include "library/sound_library.h"
+#include "operations/app_state.h"
+#include "operations/document_context.h"
 #include "picture/video_player.h"
 #include "playback/audio_engine.h"
+#include "playback/engine_voices.h"
 #include "support/audio_fixtures.h"
 #include "support/temp_dir.h"
 #include "support/video_fixtures.h"
-#include "playback/engine_voices.h"
 #include "ui/drop_handover.h"
 
 namespace {

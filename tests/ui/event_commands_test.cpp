@@ -9,8 +9,8 @@
 
 #include "app/command_ids.h"
 #include "document/document_rig.h"
-#include "operations/selection.h"
 #include "document/text_util.h"
+#include "operations/selection.h"
 #include "ui/command_executor.h"
 #include "ui/event_commands.h"
 

@@ -5,9 +5,9 @@
 #include <cmath>
 
 #include "document/document_rig.h"
-#include "operations/selection.h"
 #include "document/text_util.h"
 #include "operations/render_job_rig.h"
+#include "operations/selection.h"
 #include "ui/event_lane_logic.h"
 
 namespace {

@@ -10,12 +10,12 @@
 #include <memory>
 #include <string>
 
-#include "operations/app_state.h"
-#include "operations/document_context.h"
 #include "document/event.h"
 #include "document/project.h"
 #include "document/text_util.h"
 #include "library/sound_library.h"
+#include "operations/app_state.h"
+#include "operations/document_context.h"
 #include "playback/audio_engine.h"
 #include "playback/engine_voices.h"
 #include "support/imgui_headless.h"

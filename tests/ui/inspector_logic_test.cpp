@@ -10,17 +10,17 @@
 #include <string>
 #include <thread>
 
-#include "operations/app_state.h"
-#include "operations/document_context.h"
 #include "document/event.h"
 #include "document/project.h"
 #include "document/text_util.h"
-#include "operations/undo.h"
 #include "library/sound_library.h"
+#include "operations/app_state.h"
+#include "operations/document_context.h"
+#include "operations/recipe_lists.h"
+#include "operations/undo.h"
 #include "playback/audio_engine.h"
 #include "playback/engine_voices.h"
 #include "recipes/event_preset.h"
-#include "operations/recipe_lists.h"
 #include "support/audio_fixtures.h"
 #include "support/temp_dir.h"
 #include "ui/inspector_logic.h"

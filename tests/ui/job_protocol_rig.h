@@ -15,13 +15,13 @@
 #include <memory>
 #include <thread>
 
-#include "operations/app_state.h"
 #include "app/frame_driver.h"
 #include "app/null_frame_backend.h"
 #include "document/busy_task.h"
-#include "operations/document_context.h"
 #include "document/project.h"
 #include "library/sound_library.h"
+#include "operations/app_state.h"
+#include "operations/document_context.h"
 #include "playback/audio_engine.h"
 #include "support/fake_clock.h"
 #include "support/imgui_headless.h"

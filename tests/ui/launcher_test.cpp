@@ -12,11 +12,11 @@
 #include <functional>
 #include <string>
 
-#include "operations/app_state.h"
 #include "document/event.h"
-#include "platform/file_util.h"
 #include "document/project.h"
+#include "operations/app_state.h"
 #include "persistence/project_file.h"
+#include "platform/file_util.h"
 #include "platform/user_folders.h"
 #include "support/imgui_headless.h"
 #include "support/scoped_environment.h"

@@ -7,9 +7,9 @@
 #include <thread>
 #include <vector>
 
-#include "operations/app_state.h"
 #include "document/event.h"
 #include "document/project.h"
+#include "operations/app_state.h"
 #include "playback/audio_engine.h"
 #include "playback/engine_voices.h"
 #include "ui/layer_lanes_logic.h"

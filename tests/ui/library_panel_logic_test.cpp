@@ -7,12 +7,12 @@
 #include <filesystem>
 #include <memory>
 
-#include "operations/app_state.h"
 #include "document/event.h"
 #include "document/project.h"
 #include "library/library_index_file.h"
 #include "library/library_summary.h"
 #include "library/sound_library.h"
+#include "operations/app_state.h"
 #include "support/temp_dir.h"
 #include "ui/drop_handover.h"
 #include "ui/library_panel_logic.h"

@@ -9,13 +9,13 @@
 #include <filesystem>
 #include <functional>
 
-#include "operations/app_state.h"
 #include "app/shell_services.h"
 #include "document/event.h"
 #include "document/project.h"
 #include "library/library_index_file.h"
 #include "library/relinking.h"
 #include "library/sound_library.h"
+#include "operations/app_state.h"
 #include "support/imgui_headless.h"
 #include "support/temp_dir.h"
 #include "ui/library_panel.h"

@@ -6,10 +6,10 @@
 #include <filesystem>
 #include <memory>
 
-#include "operations/app_state.h"
 #include "document/project.h"
 #include "library/file_registry.h"
 #include "library/sound_library.h"
+#include "operations/app_state.h"
 #include "support/temp_dir.h"
 #include "ui/missing_sources_logic.h"
 

@@ -8,15 +8,15 @@
 #include <memory>
 #include <string>
 
-#include "operations/app_state.h"
-#include "operations/document_context.h"
 #include "document/event.h"
-#include "operations/event_edits.h"
 #include "document/project.h"
-#include "operations/selection.h"
-#include "operations/undo.h"
 #include "library/file_registry.h"
 #include "library/sound_library.h"
+#include "operations/app_state.h"
+#include "operations/document_context.h"
+#include "operations/event_edits.h"
+#include "operations/selection.h"
+#include "operations/undo.h"
 #include "playback/audio_engine.h"
 #include "playback/engine_voices.h"
 #include "render/render_pass.h"

@@ -7,11 +7,11 @@
 #include <memory>
 #include <thread>
 
-#include "operations/app_state.h"
 #include "document/busy_task.h"
-#include "operations/document_context.h"
 #include "document/project.h"
 #include "library/sound_library.h"
+#include "operations/app_state.h"
+#include "operations/document_context.h"
 #include "platform/fake_audio_backend.h"
 #include "playback/audio_engine.h"
 #include "playback/audio_output.h"

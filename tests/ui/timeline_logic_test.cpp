@@ -6,9 +6,9 @@
 #include <memory>
 #include <random>
 
-#include "operations/app_state.h"
 #include "document/event.h"
 #include "document/project.h"
+#include "operations/app_state.h"
 #include "ui/timeline_logic.h"
 
 namespace {

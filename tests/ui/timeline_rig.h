@@ -8,10 +8,10 @@
 #include <cmath>
 #include <memory>
 
-#include "operations/app_state.h"
-#include "operations/document_context.h"
 #include "document/project.h"
 #include "library/sound_library.h"
+#include "operations/app_state.h"
+#include "operations/document_context.h"
 #include "playback/audio_engine.h"
 #include "playback/engine_voices.h"
 #include "support/imgui_headless.h"

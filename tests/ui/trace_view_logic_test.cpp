@@ -4,8 +4,8 @@
 #include <cmath>
 #include <memory>
 
-#include "operations/app_state.h"
 #include "document/text_util.h"
+#include "operations/app_state.h"
 #include "ui/trace_view_logic.h"
 
 namespace {

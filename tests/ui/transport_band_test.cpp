@@ -9,18 +9,18 @@
 #include <memory>
 #include <string>
 
-#include "operations/app_state.h"
 #include "app/command_ids.h"
 #include "app/frame_driver.h"
 #include "app/null_frame_backend.h"
 #include "document/busy_task.h"
 #include "document/event.h"
 #include "document/project.h"
-#include "operations/undo.h"
 #include "library/sound_library.h"
+#include "operations/app_state.h"
+#include "operations/undo.h"
 #include "picture/video_player.h"
-#include "support/imgui_headless.h"
 #include "playback/audio_engine.h"
+#include "support/imgui_headless.h"
 #include "ui/command_executor.h"
 #include "ui/job_protocol_logic.h"
 #include "ui/main_bands.h"

@@ -8,9 +8,9 @@
 #include <functional>
 #include <string>
 
-#include "operations/app_state.h"
 #include "app/theme.h"
 #include "document/text_util.h"
+#include "operations/app_state.h"
 #include "support/imgui_headless.h"
 #include "ui/tab_row.h"
 #include "ui/ui_layout.h"

@@ -10,9 +10,9 @@
 #include <string>
 
 #include "app/theme.h"
-#include "persistence/project_file.h"
 #include "document/event.h"
 #include "document/project.h"
+#include "persistence/project_file.h"
 #include "support/temp_dir.h"
 #include "support/video_fixtures.h"
 #include "support/window_harness.h"

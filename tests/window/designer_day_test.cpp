@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/file_util.h"
 #include "document/project.h"
 #include "persistence/json_value.h"
 #include "persistence/project_load.h"
+#include "platform/file_util.h"
 #include "support/lifecycle_rig.h"
 #include "support/run_command.h"
 #include "support/window_harness.h"
