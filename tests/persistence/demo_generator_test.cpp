@@ -16,13 +16,16 @@
 #include "demo_content/demo_sounds.h"
 #include "document/project.h"
 #include "library/search_query.h"
+#include "library/sound_analysis.h"
 #include "library/sound_library.h"
 #include "operations/app_state.h"
 #include "operations/demo_content.h"
 #include "operations/preferences.h"
 #include "operations/recipe_lists.h"
 #include "persistence/json_value.h"
+#include "persistence/project_load.h"
 #include "playback/audio_engine.h"
+#include "render/render_pass.h"
 #include "support/scoped_environment.h"
 #include "support/temp_dir.h"
 
@@ -179,4 +182,55 @@ TEST(DemoGenerator, InstalledDemoProjectResolvesInsideItsFolderAndFindsTheLibrar
     ASSERT_EQ(chains.size(), 1u);
     ASSERT_GE(chains[0].events.size(), 2u);
     for (const ChainEvent& event : chains[0].events) expectFindsSounds(event.preset.keywords);
+}
+
+// The demo is what a new user hears first: whatever the seed of the render,
+// every layer finds a sound of the demo library, and the hand-picked Clip and
+// Bed files arrive measured (an unmeasured weight is measured on opening,
+// which would mark the untouched demo as changed).
+TEST(DemoGenerator, EveryRenderOfTheDemoFindsASoundForEveryLayer) {
+    TempDir dir;
+    std::string error;
+    const std::string demo = dir.File("DemoContent");
+    ASSERT_TRUE(GenerateDemoContent(demo, error)) << error;
+    SoundLibrary library;
+    LibraryIndex index;
+    index.path = demo + "/Libraries/" + kDemoLibraryName;
+    index.name = kDemoLibraryName;
+    for (const auto& file : fs::directory_iterator(index.path)) {
+        LibraryEntry entry;
+        ASSERT_TRUE(AnalyzeSoundFile(file.path().string(), entry)) << file.path();
+        index.entries.push_back(entry);
+    }
+    library.libraries.push_back(index);
+
+    const std::string projectFile = demo + "/Projects/" + kDemoProjectName + "/" + kDemoProjectName + ".tlproj";
+    for (uint32_t seed = 1; seed <= 24; ++seed) {
+        SCOPED_TRACE(seed);
+        Project project;
+        ASSERT_TRUE(LoadProjectFile(projectFile, project).ok);
+        if (seed == 1) {
+            for (const Event& event : project.events) {
+                if (event.shape == kShapeClip) {
+                    EXPECT_GE(event.clipWeight, 0.0f);
+                }
+                if (event.shape != kShapeBed) continue;
+                ASSERT_EQ(event.bedLayerWeight.size(), event.pinnedFiles.size());
+                for (float weight : event.bedLayerWeight) EXPECT_GE(weight, 0.0f);
+            }
+        }
+        RenderSeeds seeds;
+        seeds.passSeed = seed * 2654435761u;
+        seeds.fixedFillSalt = true;
+        seeds.fillSalt = seed;
+        RenderEventsWithSeeds(project, library, -1, -1, -1, false, false, seeds);
+        std::set<int> eventsWithLayers;
+        for (const RenderResult& result : project.results) {
+            EXPECT_FALSE(result.placeholder) << "event " << result.eventIdx << " shape "
+                                             << project.events[size_t(result.eventIdx)].shape;
+            eventsWithLayers.insert(result.eventIdx);
+        }
+        // A light Scatter may draw no grain at all; every other event sounds.
+        EXPECT_GE(eventsWithLayers.size() + 1, project.events.size());
+    }
 }

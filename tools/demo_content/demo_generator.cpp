@@ -6,6 +6,7 @@
 //   GenerateDemoContent   sounds, project, recipes and chains, then the move into place
 #include "demo_content/demo_generator.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 
@@ -13,6 +14,8 @@
 #include "document/event.h"
 #include "document/project.h"
 #include "document/text_util.h"
+#include "library/sound_analysis.h"
+#include "library/sound_library.h"
 #include "persistence/project_file.h"
 #include "recipes/chain_file.h"
 #include "recipes/event_preset.h"
@@ -21,6 +24,14 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+// The spectral weight the program would measure for a hand-picked file. A
+// project that ships it unmeasured is measured on opening and so opens
+// already changed.
+float MeasuredWeight(const std::string& path) {
+    LibraryEntry entry;
+    return AnalyzeSoundFile(path, entry) ? std::clamp(entry.brightness, 0.0f, 1.0f) : -1.0f;
+}
 
 // Keyword events find the demo library by the category words of its file
 // names; the Clip and the Bed are pinned to two of its sounds.
@@ -35,17 +46,18 @@ void BuildDemoProject(Project& project, const std::string& libraryFolder) {
     Event& bed = add(0.0f, kShapeBed, "rain", 30.0f);
     bed.pinnedFiles = {libraryFolder + "/rain_light_loop.wav"};
     bed.bedLayerLoop = {1};
-    bed.bedLayerWeight = {-1.0f};
+    bed.bedLayerWeight = {MeasuredWeight(bed.pinnedFiles[0])};
     bed.hasPinnedFiles = true;
     add(2.0f, kShapeSpot, "impact heavy", 0);
     add(4.5f, kShapeBloom, "whoosh", 0);
     add(7.0f, kShapeContour, "riser tension", 3.0f);
     add(11.0f, kShapeFill, "wind", 6.0f);
     // Light enough for a handful of steps, one library sound each.
-    add(18.0f, kShapeScatter, "footstep gravel", 3.0f).intensityScale = 0.3f;
+    add(18.0f, kShapeScatter, "footstep gravel", 3.0f).intensityScale = 0.4f;
     Event& clip = add(21.0f, kShapeClip, "door slam", 0);
     CopyTextField(clip.pinnedFile, libraryFolder + "/door_slam_01.wav");
     clip.hasPinnedFiles = true;
+    clip.clipWeight = MeasuredWeight(clip.pinnedFile);
     add(24.0f, kShapeSpot, "glass break", 0);
     add(26.5f, kShapeSpot, "impact metal", 0);
 }

@@ -156,14 +156,19 @@ void Gravel(std::vector<double>& out, Rng& rng, float intensity) {
         const double early = rng.Uniform();
         g = Grain{0.25 * early * early, rng.Range(0.005, 0.02), rng.Range(0.2, 1.0), 0, 0, 0};
     }
-    OnePole crunch;
-    crunch.SetCutoff(1500);
+    // The crunch's colour follows the intensity from a dull thud on soil
+    // (100 Hz) to sharp stones (5 kHz), through two band-passes so little
+    // falls outside: steps of every brightness, so a Scatter finds one for
+    // any weight its curve and spread ask for.
+    BandPass crunch, narrow;
+    crunch.Set(100.0 * std::pow(50.0, static_cast<double>(intensity)), 0.7);
+    narrow.Set(100.0 * std::pow(50.0, static_cast<double>(intensity)), 0.7);
     for (size_t i = 0; i < out.size(); ++i) {
         const double t = static_cast<double>(i) / kRate;
         double level = 0;
         for (const Grain& g : grains)
             if (t >= g.start && t < g.start + g.length) level += g.amplitude * (1.0 - (t - g.start) / g.length);
-        out[i] = crunch.High(rng.Bipolar()) * level * std::exp(-t * 6.0);
+        out[i] = narrow.Run(crunch.Run(rng.Bipolar())) * level * std::exp(-t * 6.0);
     }
 }
 
@@ -266,20 +271,20 @@ const std::vector<DemoSound>& DemoSounds() {
         {"wind_gust_03", 4.0, 1, DemoRecipe::Wind, 0.8f, 403},
         // A render never uses one file twice in an event, so the Scatter of
         // footsteps needs a step for each grain it places.
-        {"footstep_gravel_01", 0.4, 1, DemoRecipe::Gravel, 0.5f, 501},
-        {"footstep_gravel_02", 0.35, 1, DemoRecipe::Gravel, 0.4f, 502},
-        {"footstep_gravel_03", 0.45, 1, DemoRecipe::Gravel, 0.6f, 503},
-        {"footstep_gravel_04", 0.4, 1, DemoRecipe::Gravel, 0.3f, 504},
-        {"footstep_gravel_05", 0.3, 1, DemoRecipe::Gravel, 0.7f, 505},
-        {"footstep_gravel_06", 0.4, 1, DemoRecipe::Gravel, 0.45f, 506},
-        {"footstep_gravel_07", 0.35, 1, DemoRecipe::Gravel, 0.55f, 507},
-        {"footstep_gravel_08", 0.45, 1, DemoRecipe::Gravel, 0.35f, 508},
-        {"footstep_gravel_09", 0.4, 1, DemoRecipe::Gravel, 0.65f, 509},
-        {"footstep_gravel_10", 0.3, 1, DemoRecipe::Gravel, 0.5f, 510},
-        {"footstep_gravel_11", 0.35, 1, DemoRecipe::Gravel, 0.4f, 511},
-        {"footstep_gravel_12", 0.45, 1, DemoRecipe::Gravel, 0.6f, 512},
-        {"footstep_gravel_13", 0.4, 1, DemoRecipe::Gravel, 0.3f, 513},
-        {"footstep_gravel_14", 0.35, 1, DemoRecipe::Gravel, 0.55f, 514},
+        {"footstep_gravel_01", 0.4, 1, DemoRecipe::Gravel, 0.05f, 501},
+        {"footstep_gravel_02", 0.35, 1, DemoRecipe::Gravel, 0.12f, 502},
+        {"footstep_gravel_03", 0.45, 1, DemoRecipe::Gravel, 0.19f, 503},
+        {"footstep_gravel_04", 0.4, 1, DemoRecipe::Gravel, 0.26f, 504},
+        {"footstep_gravel_05", 0.3, 1, DemoRecipe::Gravel, 0.33f, 505},
+        {"footstep_gravel_06", 0.4, 1, DemoRecipe::Gravel, 0.40f, 506},
+        {"footstep_gravel_07", 0.35, 1, DemoRecipe::Gravel, 0.47f, 507},
+        {"footstep_gravel_08", 0.45, 1, DemoRecipe::Gravel, 0.53f, 508},
+        {"footstep_gravel_09", 0.4, 1, DemoRecipe::Gravel, 0.60f, 509},
+        {"footstep_gravel_10", 0.3, 1, DemoRecipe::Gravel, 0.67f, 510},
+        {"footstep_gravel_11", 0.35, 1, DemoRecipe::Gravel, 0.74f, 511},
+        {"footstep_gravel_12", 0.45, 1, DemoRecipe::Gravel, 0.81f, 512},
+        {"footstep_gravel_13", 0.4, 1, DemoRecipe::Gravel, 0.88f, 513},
+        {"footstep_gravel_14", 0.35, 1, DemoRecipe::Gravel, 0.95f, 514},
         {"door_slam_01", 1.4, 1, DemoRecipe::DoorSlam, 0.6f, 601},
         {"glass_break_01", 1.6, 1, DemoRecipe::GlassBreak, 0.7f, 701},
         {"drone_dark_loop", 4.0, 2, DemoRecipe::Drone, 0.4f, 801},
