@@ -1,0 +1,94 @@
+// The generator of large projects that the tests and benchmarks of real-sized
+// work stand on: what it makes must be a project the program could have
+// made, or their figures say nothing.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <set>
+
+#include "document/event.h"
+#include "persistence/project_load.h"
+#include "support/large_project.h"
+#include "support/temp_dir.h"
+
+namespace fs = std::filesystem;
+
+TEST(LargeProject, MadeLayersCoverEveryShapeAndLoadBackFromTheirFile) {
+    TempDir dir;
+    LargeProjectSpec spec;
+    spec.eventCount = 90;
+    spec.seconds = 300;
+    spec.layers = LargeProjectLayers::Made;
+    spec.layersPerEvent = 4;
+    spec.soundCount = 32;
+    const LargeProject large = MakeLargeProject(spec, dir.File("Library"));
+    const Project& p = large.project;
+
+    ASSERT_EQ(large.library.index.entries.size(), 32u);
+    ASSERT_EQ(p.events.size(), 90u);
+    std::set<int> shapes;
+    for (const Event& e : p.events) {
+        shapes.insert(e.shape);
+        EXPECT_GE(e.time, 0.0f);
+        EXPECT_LT(e.time, spec.seconds);
+        EXPECT_GT(e.duration, 0.0f);
+    }
+    EXPECT_EQ(shapes.size(), size_t(kShapeCount)) << "every shape is there";
+    EXPECT_GT(p.events.back().time, spec.seconds * 0.9f) << "the events reach the end of the timeline";
+
+    // Four layers per event, one for a Clip; each plays a library sound, in the
+    // render's order (by start) with the render's track packing.
+    std::vector<int> perEvent(p.events.size(), 0);
+    const std::set<std::string> sounds(large.library.paths.begin(), large.library.paths.end());
+    for (size_t k = 0; k < p.results.size(); ++k) {
+        const RenderResult& r = p.results[k];
+        ASSERT_GE(r.eventIdx, 0);
+        ++perEvent[size_t(r.eventIdx)];
+        EXPECT_TRUE(sounds.count(r.filepath)) << r.filepath;
+        EXPECT_FALSE(r.fileId.empty());
+        EXPECT_GT(r.duration, 0.0f);
+        if (k > 0) {
+            EXPECT_LE(p.results[k - 1].startTime, r.startTime);
+        }
+    }
+    for (size_t e = 0; e < p.events.size(); ++e)
+        EXPECT_EQ(perEvent[e], p.events[e].shape == kShapeClip ? 1 : 4) << "event " << e;
+    EXPECT_TRUE(p.rendered.load());
+
+    // The file names the library, and reads back whole.
+    const std::string path = WriteLargeProject(large, dir.path(), "Large");
+    ASSERT_FALSE(path.empty());
+    Project read;
+    const ProjectLoadResult loaded = LoadProjectFile(path, read);
+    ASSERT_TRUE(loaded.ok) << loaded.error;
+    EXPECT_EQ(read.events.size(), p.events.size());
+    EXPECT_EQ(read.results.size(), p.results.size());
+    EXPECT_TRUE(loaded.missingFiles.empty());
+    ASSERT_EQ(loaded.libraryPaths.size(), 1u);
+    EXPECT_EQ(loaded.libraryPaths[0], large.library.folder);
+}
+
+TEST(LargeProject, RenderedLayersFindTheirSoundsAndRepeatFromRunToRun) {
+    TempDir dir;
+    LargeProjectSpec spec;
+    spec.eventCount = 27;
+    spec.seconds = 60;
+    spec.layers = LargeProjectLayers::Rendered;
+    spec.soundCount = 32;
+    const LargeProject a = MakeLargeProject(spec, dir.File("A"));
+    const LargeProject b = MakeLargeProject(spec, dir.File("B"));
+    ASSERT_FALSE(a.project.results.empty());
+    std::vector<int> perEvent(a.project.events.size(), 0);
+    for (const RenderResult& r : a.project.results) {
+        EXPECT_FALSE(r.placeholder) << "every keyword finds a sound: " << r.name << " of event " << r.eventIdx;
+        if (r.eventIdx >= 0) ++perEvent[size_t(r.eventIdx)];
+    }
+    for (size_t e = 0; e < perEvent.size(); ++e) EXPECT_GT(perEvent[e], 0) << "event " << e << " shape " << a.project.events[e].shape << " t " << a.project.events[e].time << " d " << a.project.events[e].duration;
+    // The same spec, the same layers (the folders differ, the stems do not).
+    ASSERT_EQ(a.project.results.size(), b.project.results.size());
+    for (size_t k = 0; k < a.project.results.size(); ++k) {
+        EXPECT_EQ(a.project.results[k].name, b.project.results[k].name) << k;
+        EXPECT_EQ(a.project.results[k].startTime, b.project.results[k].startTime) << k;
+    }
+}
