@@ -229,3 +229,9 @@ void TrimWhitespace(std::string& text) {
 }
 
 std::string TrimmedCopy(std::string_view text) { return std::string(TrimmedView(text)); }
+
+uint64_t Fnv1a64(std::string_view text) {
+    uint64_t h = 0xcbf29ce484222325ull;
+    for (unsigned char c : text) h = (h ^ c) * 1099511628211ull;
+    return h;
+}

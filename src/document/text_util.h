@@ -9,9 +9,11 @@
 //   WideToUtf8 / Utf8ToWide   UTF-16 <-> UTF-8 (invalid input becomes U+FFFD)
 //   ToValidUtf8          a copy whose invalid UTF-8 sequences became U+FFFD
 //   ToLowerCopy / TrimWhitespace / TrimmedCopy / TrimmedView   ASCII case, blank trimming
+//   Fnv1a64              FNV-1a 64 of a text (which saved file a backup extends)
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -54,3 +56,6 @@ std::string ToLowerCopy(std::string_view text);
 void TrimWhitespace(std::string& text);
 std::string TrimmedCopy(std::string_view text);
 std::string_view TrimmedView(std::string_view text);
+
+// FNV-1a 64 over every byte of `text`.
+uint64_t Fnv1a64(std::string_view text);

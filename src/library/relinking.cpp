@@ -373,6 +373,34 @@ bool ResolveInto(FileRegistry& registry, const std::string& id, std::string& pat
 
 }  // namespace
 
+namespace {
+
+// An event's pinned files, then those of the events it was bounced from, at
+// any depth: a bounce source that kept an older path than its own layers
+// would be collected as a second copy of the same sound.
+int32_t ResolveEventPaths(FileRegistry& registry, Event& event) {
+    int32_t changed = 0;
+    if (event.pinnedFile[0] != '\0' && !event.pinnedFileId.empty()) {
+        std::string path = event.pinnedFile;
+        if (ResolveInto(registry, event.pinnedFileId, path)) {
+            // A cut path would name another file: keep the stored one.
+            if (path.size() < sizeof event.pinnedFile) {
+                std::memcpy(event.pinnedFile, path.c_str(), path.size() + 1);
+                ++changed;
+            } else {
+                std::printf("[Library] path too long for the event's clip field, kept the stored one: %s\n",
+                            path.c_str());
+            }
+        }
+    }
+    const size_t n = std::min(event.pinnedFiles.size(), event.pinnedFileIds.size());
+    for (size_t i = 0; i < n; ++i) changed += ResolveInto(registry, event.pinnedFileIds[i], event.pinnedFiles[i]);
+    for (Event& source : event.bounceSource) changed += ResolveEventPaths(registry, source);
+    return changed;
+}
+
+}  // namespace
+
 int32_t ApplyResolvedPaths(Project& project, FileRegistry& registry) {
     int32_t changed = 0;
     for (RenderResult& r : project.results) {
@@ -380,23 +408,7 @@ int32_t ApplyResolvedPaths(Project& project, FileRegistry& registry) {
         for (AlloySource* source : {&r.alloyMid, &r.alloyHigh, &r.alloyEnv})
             changed += ResolveInto(registry, source->fileId, source->filepath);
     }
-    for (Event& event : project.events) {
-        if (event.pinnedFile[0] != '\0' && !event.pinnedFileId.empty()) {
-            std::string path = event.pinnedFile;
-            if (ResolveInto(registry, event.pinnedFileId, path)) {
-                // A cut path would name another file: keep the stored one.
-                if (path.size() < sizeof event.pinnedFile) {
-                    std::memcpy(event.pinnedFile, path.c_str(), path.size() + 1);
-                    ++changed;
-                } else {
-                    std::printf("[Library] path too long for the event's clip field, kept the stored one: %s\n",
-                                path.c_str());
-                }
-            }
-        }
-        const size_t n = std::min(event.pinnedFiles.size(), event.pinnedFileIds.size());
-        for (size_t i = 0; i < n; ++i) changed += ResolveInto(registry, event.pinnedFileIds[i], event.pinnedFiles[i]);
-    }
+    for (Event& event : project.events) changed += ResolveEventPaths(registry, event);
     const size_t banned = std::min(project.bannedFiles.size(), project.bannedFileIds.size());
     for (size_t i = 0; i < banned; ++i) changed += ResolveInto(registry, project.bannedFileIds[i], project.bannedFiles[i]);
     return changed;

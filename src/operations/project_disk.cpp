@@ -68,6 +68,8 @@ std::string ProjectStem(const std::string& path) {
     return name.substr(0, dot);
 }
 
+std::string ProjectParentFolder(const std::string& projectPath) { return ParentFolderOf(projectPath); }
+
 std::string ProjectFolderPath(const std::string& path) {
     const std::string parent = ParentFolderOf(path);
     const std::string stem = ProjectStem(path);

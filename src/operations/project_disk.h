@@ -7,6 +7,7 @@
 //   WithProjectExtension    ".tlproj" appended when the path does not end with it
 //   ProjectFolderPath       where a save writes: a folder named after the file's stem
 //   ProjectStem             the file name without its last extension
+//   ProjectParentFolder     the folder the project file lies in
 //   ThumbnailPathFor        the path up to its last ".tlproj", then ".thumb.png"
 //   LockFilePath / LockFileExists / WriteCrashLock
 //   CrashLockHolder / ReadCrashLockHolder   who wrote a lock: this process, a running copy, or nobody alive
@@ -39,6 +40,9 @@ std::string WithProjectExtension(const std::string& path);
 std::string ProjectFolderPath(const std::string& path);
 
 std::string ProjectStem(const std::string& path);
+
+// "/a/b.tlproj" -> "/a"; "b.tlproj" -> "".
+std::string ProjectParentFolder(const std::string& projectPath);
 
 std::string ThumbnailPathFor(const std::string& projectPath);
 

@@ -25,6 +25,7 @@
 #include "operations/reference_video.h"
 #include "operations/trace_job.h"
 #include "operations/voice_sync.h"
+#include "persistence/collect_audio.h"
 #include "persistence/project_load.h"
 #include "picture/video_player.h"
 #include "platform/file_util.h"
@@ -275,6 +276,10 @@ void PutOpenedProjectInPlace(const LifecycleContext& ctx, const std::string& pat
     // The stored layers play again without a render.
     if (project.rendered)
         RebuildCacheAsync(MakeDocumentContext(project, *ctx.library, engine, app), "Loading audio...", true);
+
+    // Copies a killed save left unfinished beside the project and its backups.
+    for (const std::string& folder : {ProjectParentFolder(path), BackupFolderPath(path)})
+        RemoveCopyLeftovers((folder.empty() ? std::string(".") : folder) + "/Audio");
 
     WriteCrashLock(app, path);
     RecentProjectsAdd(app, path);

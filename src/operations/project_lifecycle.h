@@ -78,7 +78,9 @@ bool OpenProject(const LifecycleContext& ctx, const std::string& path);
 
 // ".tlproj" is appended when missing and the file goes into a folder named
 // after it (ProjectFolderPath). On failure "Save failed" (3 s) and nothing
-// else changes. On success: "Project saved" (3 s), the path, an unmodified
+// else changes. On success: "Project saved" (3 s) — or, when sounds could not
+// be copied into its folder, "Saved, but N sounds failed to copy: <why>"
+// (5 s) — the path, an unmodified
 // document, the recent list, the crash lock, the preferences, and the
 // thumbnail requested for the next frame.
 bool SaveProject(const LifecycleContext& ctx, std::string path);
@@ -86,13 +88,15 @@ bool SaveProject(const LifecycleContext& ctx, std::string path);
 // Writes the project whole to a temporary name beside the backups, then
 // rotates them (maxBackups) and moves it into slot 1, so a failed write
 // deletes no backup. The project file and `modified` are not touched. True
-// when slot 1 holds the new backup.
-bool AutoSaveProject(const LifecycleContext& ctx, const std::string& path);
+// when slot 1 holds the new backup; `report` tells why not, and which sounds
+// were not copied.
+bool AutoSaveProject(const LifecycleContext& ctx, const std::string& path, ProjectWriteReport* report = nullptr);
 
 // Once per frame. While autosave is on, the document is modified, the
 // project has a path and no busy task runs, `autoSaveElapsed` grows by
 // `frameSeconds`; on reaching `autoSaveInterval` a backup is written
-// ("Auto-saved (backup)", 2 s, on success) and the time restarts at 0.
+// ("Auto-saved (backup)", 2 s, on success; "Auto-save failed: <why>", 4 s,
+// otherwise) and the time restarts at 0.
 // True when a backup was written this frame.
 bool AutoSaveTick(const LifecycleContext& ctx, float frameSeconds);
 

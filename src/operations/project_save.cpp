@@ -2,6 +2,7 @@
 //
 // Index
 //   FillProjectSaveContext   the one filler of the save context
+//   Reports             what the user is told of sounds not copied and failed writes
 //   SaveProject
 //   AutoSaveProject / AutoSaveTick
 #include <cstdio>
@@ -16,7 +17,9 @@
 #include "operations/project_disk.h"
 #include "operations/project_lifecycle.h"
 #include "operations/recent_projects.h"
+#include "persistence/collect_audio.h"
 #include "picture/video_player.h"
+#include "platform/file_util.h"
 #include "playback/audio_engine.h"
 
 namespace fs = std::filesystem;
@@ -69,6 +72,23 @@ ProjectSaveContext FillProjectSaveContext(const LifecycleContext& ctx) {
 }
 
 // ---------------------------------------------------------------------------
+// Reports
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// "Saved, but 2 sounds failed to copy: disk full": the file went to disk and
+// names those sounds where they are, so the project opens and plays, but its
+// folder does not hold all of its audio.
+std::string NotCopiedText(const char* what, const ProjectWriteReport& report) {
+    const int n = report.soundsNotCopied;
+    return std::string(what) + ", but " + std::to_string(n) + (n == 1 ? " sound" : " sounds") +
+           " failed to copy: " + CopyFailureText(report.copyError);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
 // SaveProject
 // ---------------------------------------------------------------------------
 
@@ -84,7 +104,8 @@ bool SaveProject(const LifecycleContext& ctx, std::string path) {
     // Stored paths follow moved files. An export reads the document and
     // resolves them itself, so they are left alone while it runs.
     if (!app.exportRunning.load()) ApplyResolvedPaths(*ctx.project);
-    if (!WriteProjectFile(path, FillProjectSaveContext(ctx))) {
+    ProjectWriteReport report;
+    if (!WriteProjectFile(path, FillProjectSaveContext(ctx), &report)) {
         ShowToast(app, "Save failed", 3);
         std::printf("[Project] Save failed: %s\n", path.c_str());
         return false;
@@ -93,7 +114,8 @@ bool SaveProject(const LifecycleContext& ctx, std::string path) {
     if (!app.crashLockPath.empty() && app.crashLockPath != lock) std::remove(app.crashLockPath.c_str());
     app.projectPath = path;
     app.projectName = ProjectStem(path);
-    ShowToast(app, "Project saved", 3);
+    if (report.soundsNotCopied > 0) ShowToast(app, NotCopiedText("Saved", report), 5);
+    else ShowToast(app, "Project saved", 3);
     app.modified = false;
     app.autoSaveElapsed = 0;
     RecentProjectsAdd(app, path);
@@ -107,8 +129,11 @@ bool SaveProject(const LifecycleContext& ctx, std::string path) {
 // Backups
 // ---------------------------------------------------------------------------
 
-bool AutoSaveProject(const LifecycleContext& ctx, const std::string& path) {
+bool AutoSaveProject(const LifecycleContext& ctx, const std::string& path, ProjectWriteReport* report) {
     AppState& app = *ctx.app;
+    ProjectWriteReport local;
+    ProjectWriteReport& out = report ? *report : local;
+    out = ProjectWriteReport{};
     if (path.empty()) return false;
     const std::string slot1 = BackupFilePath(path, 1);
     // Written whole beside the backups first (its audio into Backups/Audio,
@@ -116,12 +141,12 @@ bool AutoSaveProject(const LifecycleContext& ctx, const std::string& path) {
     const std::string fresh = slot1 + ".new";
     std::error_code ec;
     fs::create_directories(BackupFolderPath(path), ec);
-    if (!WriteProjectFile(fresh, FillProjectSaveContext(ctx))) {
+    if (!WriteProjectFile(fresh, FillProjectSaveContext(ctx), &out)) {
         std::printf("[AutoSave] Backup not written: %s\n", fresh.c_str());
         return false;
     }
     RotateBackups(path, app.maxBackups < 1 ? 1 : app.maxBackups);
-    if (std::rename(fresh.c_str(), slot1.c_str()) != 0) {
+    if (!MoveFileReplacing(fresh, slot1, &out.error)) {
         std::remove(fresh.c_str());
         std::printf("[AutoSave] Backup not moved into slot 1: %s\n", slot1.c_str());
         return false;
@@ -138,8 +163,11 @@ bool AutoSaveTick(const LifecycleContext& ctx, float frameSeconds) {
     if (!app.autoSaveEnabled || !app.modified || app.projectPath.empty() || app.busyTask.busy.load()) return false;
     if (frameSeconds > 0) app.autoSaveElapsed += frameSeconds;
     if (app.autoSaveElapsed < app.autoSaveInterval) return false;
-    const bool written = AutoSaveProject(ctx, app.projectPath);
-    if (written) ShowToast(app, "Auto-saved (backup)", 2);
+    ProjectWriteReport report;
+    const bool written = AutoSaveProject(ctx, app.projectPath, &report);
+    if (!written) ShowToast(app, "Auto-save failed: " + CopyFailureText(report.error), 4);
+    else if (report.soundsNotCopied > 0) ShowToast(app, NotCopiedText("Auto-saved (backup)", report), 4);
+    else ShowToast(app, "Auto-saved (backup)", 2);
     app.autoSaveElapsed = 0;
     return written;
 }

@@ -10,6 +10,7 @@
 //   WriteProjectFile       collect, build, write "<path>.tmp", commit, move, log
 #include "persistence/project_file.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -225,6 +226,7 @@ std::string BuildProjectJson(const ProjectSaveContext& ctx, const CollectedAudio
     JsonWriteInt(w, "version", kProjectFileVersion);
     JsonWriteInt(w, "minReaderVersion", kProjectMinReaderVersion);
     JsonWriteStringMember(w, "savedBy", kProgramVersion);
+    if (!ctx.backupOf.empty()) JsonWriteStringMember(w, "backupOf", ctx.backupOf);
     JsonWriteStringMember(w, "videoPath", StoredVideoPath(ctx.videoPath, projectFolder));
     JsonWriteNumber(w, "videoStartTime", ctx.videoStartTime);
     JsonWriteNumber(w, "totalDuration", p.totalDuration);
@@ -310,14 +312,31 @@ std::string BuildProjectJson(const ProjectSaveContext& ctx, const CollectedAudio
 // WriteProjectFile
 // ---------------------------------------------------------------------------
 
-bool WriteProjectFile(const std::string& path, const ProjectSaveContext& ctx) {
-    if (path.empty() || !ctx.project) return false;
-    const std::string folder = fs::path(path).parent_path().string();
-    const CollectedAudioMap collected = CollectProjectAudio(*ctx.project, folder.empty() ? "." : folder);
-    const std::string text = BuildProjectJson(ctx, collected, folder.empty() ? "." : folder);
+bool WriteProjectFile(const std::string& path, const ProjectSaveContext& ctx, ProjectWriteReport* report) {
+    ProjectWriteReport local;
+    ProjectWriteReport& out = report ? *report : local;
+    out = ProjectWriteReport{};
+    if (path.empty() || !ctx.project) {
+        out.error = EINVAL;
+        return false;
+    }
+    const std::string parent = fs::path(path).parent_path().string();
+    const std::string folder = parent.empty() ? "." : parent;
+    const CollectedAudioMap collected =
+        ctx.collectAudio ? CollectProjectAudio(*ctx.project, folder, ctx.progress) : CollectedAudioMap{};
+    if (collected.cancelled) {
+        out.cancelled = true;
+        std::printf("[Project] Not saved (stopped while collecting): %s\n", path.c_str());
+        return false;
+    }
+    out.soundsNotCopied = static_cast<int>(collected.failures.size());
+    if (!collected.failures.empty()) out.copyError = collected.failures.front().error;
+    const std::string text = BuildProjectJson(ctx, collected, folder);
+    out.textHash = Fnv1a64(text);
 
     FileReplaceFailure failure;
     if (!WriteTextFileAtomic(path, text, &failure)) {
+        out.error = failure.error;
         // A failed write says nothing here: the caller shows "Save failed".
         if (failure.step == kReplaceMove)
             std::printf("[Project] Rename failed: %s\n", std::strerror(failure.error));
@@ -325,9 +344,6 @@ bool WriteProjectFile(const std::string& path, const ProjectSaveContext& ctx) {
             std::printf("[Project] Could not commit %s to disk: %s\n", path.c_str(), std::strerror(failure.error));
         return false;
     }
-    int audioFiles = 0;
-    for (const auto& entry : collected.storedPaths)
-        if (entry.second.compare(0, 6, "Audio/") == 0) ++audioFiles;
-    std::printf("[Project] Saved %s — %d audio files collected\n", path.c_str(), audioFiles);
+    std::printf("[Project] Saved %s — %d audio files collected\n", path.c_str(), collected.inFolder);
     return true;
 }

@@ -4,6 +4,7 @@
 //   kProjectFileVersion     the format version written ("version")
 //   ProjectSaveContext      everything the file holds besides the document
 //   BuildProjectJson        the file's text, for a given collection
+//   ProjectWriteReport      what a write did: the failing step's error, sounds not copied
 //   WriteProjectFile        collect the audio, build the text, replace the file durably
 //
 // A save either replaces the previous file with a complete new one or leaves
@@ -13,6 +14,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <set>
 #include <string>
@@ -22,6 +24,7 @@
 #include "playback/audio_engine.h"
 
 struct CollectedAudioMap;
+struct CollectProgress;
 struct OpticalTrace;
 struct Project;
 
@@ -58,6 +61,17 @@ struct ProjectSaveContext {
     std::set<std::string> linkedGroups;     // names of groups whose members move together
     // Master, reference-audio, then group 0, 1 and 2 gains.
     std::array<float, 5> gains{1, 1, 1, 1, 1};
+
+    // How the file is written, not what it holds:
+    // false: no audio is copied and every path is written as it is (a
+    // recovery file of an unsaved project, kept in the program's data folder).
+    bool collectAudio = true;
+    // Counters and cancel flag of the collection; null: none.
+    CollectProgress* progress = nullptr;
+    // A backup names the saved project file it extends (its text's hash,
+    // 16 hex digits), so recovery offers it only over that very file. Empty
+    // for a project file: nothing is written.
+    std::string backupOf;
 };
 
 // The whole file text: "{" first, "\n}" last, keys in file order. Sound
@@ -66,7 +80,18 @@ struct ProjectSaveContext {
 std::string BuildProjectJson(const ProjectSaveContext& ctx, const CollectedAudioMap& collected,
                              const std::string& projectFolder);
 
+struct ProjectWriteReport {
+    int error = 0;            // the failing step's error number when the file was not written
+    bool cancelled = false;   // the collection was asked to stop: nothing written
+    int soundsNotCopied = 0;  // sounds that stay where they are (the file names them there)
+    int copyError = 0;        // the first of those copies' error number
+    uint64_t textHash = 0;    // FNV-1a 64 of the text written
+};
+
 // Collects the project's audio into the "Audio" folder beside `path`, then
 // writes the file. True only when the complete new file is in place; on
 // false the previous file at `path` is unchanged and no temporary is left.
-bool WriteProjectFile(const std::string& path, const ProjectSaveContext& ctx);
+// A sound that could not be copied does not fail the write: the file names
+// it where it is, and `report` counts it.
+bool WriteProjectFile(const std::string& path, const ProjectSaveContext& ctx,
+                      ProjectWriteReport* report = nullptr);

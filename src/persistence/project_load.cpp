@@ -496,6 +496,9 @@ ProjectLoadResult LoadProjectText(const std::string& text, const std::string& pa
         if (!result.error.empty()) return result;
         ReadProjectDocument(root, ProjectFolderOf(path), project, result);
         if (settings) *settings = SettingsFromRoot(root);
+        const JsonValue& base = JsonGetMember(root, "backupOf");
+        if (base.type == kJsonString) result.backupOf = base.text;
+        result.textHash = Fnv1a64(text);
     } catch (const std::bad_alloc&) {
         // Only a scratch document can be left half filled: `ok` stays false.
         ProjectLoadResult failed;

@@ -49,6 +49,8 @@ struct ProjectLoadResult {
     OpticalTrace trace;          // present, duration, fps, numFrames, maxCompositeEnergy, frames, suggestions
     float opticalDetail = 0.35f;
     std::set<std::string> linkedGroups;
+    uint64_t textHash = 0;       // FNV-1a 64 of the file's text
+    std::string backupOf;        // a backup's: the hash of the saved file it extends; else empty
 };
 
 // The settings a project file carries for the application rather than the

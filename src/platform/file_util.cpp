@@ -7,6 +7,7 @@
 //   CopyFileContents     durable copy into a new file
 //   FileIsReadable       open for reading without waiting on a pipe
 //   ReadFileText         a whole regular file, bounded in size
+//   MoveFileReplacing / SetFileFaultHookForTests
 #include "platform/file_util.h"
 
 #include <fcntl.h>
@@ -14,6 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -21,6 +23,14 @@
 #include <string>
 
 namespace {
+
+std::atomic<FileFaultHook> gFaultHook{nullptr};
+
+// 0, or the error number a test's hook wants this step to fail with.
+int InjectedFault(FileFaultPoint point, const std::string& path) {
+    const FileFaultHook hook = gFaultHook.load(std::memory_order_acquire);
+    return hook ? hook(point, path) : 0;
+}
 
 std::string ParentFolder(const std::string& path) {
     size_t slash = path.find_last_of('/');
@@ -120,6 +130,10 @@ bool WriteBytesFileAtomic(const std::string& path, const void* data, size_t size
         return false;
     }
     std::string tmp = path + ".tmp";
+    if (const int fault = InjectedFault(FileFaultPoint::Write, tmp)) {
+        NoteFailure(failure, kReplaceWrite, fault);
+        return false;
+    }
     FILE* f = std::fopen(tmp.c_str(), "wb");
     if (!f) {
         NoteFailure(failure, kReplaceWrite, errno);
@@ -148,8 +162,8 @@ bool CommitAndReplaceFile(const std::string& tmpPath, const std::string& targetP
         ::unlink(tmpPath.c_str());
         return false;
     }
-    bool ok = ::rename(tmpPath.c_str(), targetPath.c_str()) == 0;
-    int error = ok ? 0 : errno;
+    int error = 0;
+    bool ok = MoveFileReplacing(tmpPath, targetPath, &error);
     if (!ok && error == EXDEV) {
         ok = CopyAcrossFileSystems(tmpPath, targetPath);
         if (!ok) error = errno;
@@ -177,7 +191,9 @@ bool CopyFileContents(const std::string& src, const std::string& dst, int* error
         ::close(in);
         return false;
     }
-    bool ok = CopyDescriptor(in, out) && ::fsync(out) == 0;
+    const int fault = InjectedFault(FileFaultPoint::Write, dst);
+    if (fault) errno = fault;
+    bool ok = fault == 0 && CopyDescriptor(in, out) && ::fsync(out) == 0;
     int saved = ok ? 0 : errno;
     if (::close(out) != 0 && ok) {
         ok = false;
@@ -256,3 +272,14 @@ std::string FileNameOf(const std::string& path) {
     const size_t cut = path.find_last_of("/\\");
     return cut == std::string::npos ? path : path.substr(cut + 1);
 }
+
+bool MoveFileReplacing(const std::string& from, const std::string& to, int* error) {
+    int fault = InjectedFault(FileFaultPoint::Move, to);
+    if (fault == 0 && ::rename(from.c_str(), to.c_str()) == 0) return true;
+    if (fault == 0) fault = errno;
+    if (error) *error = fault;
+    errno = fault;
+    return false;
+}
+
+void SetFileFaultHookForTests(FileFaultHook hook) { gFaultHook.store(hook, std::memory_order_release); }

@@ -10,6 +10,8 @@
 //   FileIsReadable        whether a path opens for reading
 //   FileReadStatus / ReadFileText   a whole file into memory, bounded in size
 //   FileNameOf            last component of a path ('/' or '\\' separated)
+//   MoveFileReplacing     rename over a target, through the fault seam
+//   FileFaultHook / SetFileFaultHookForTests   the seam through which tests fail a write or a move
 #pragma once
 
 #include <cstddef>
@@ -69,3 +71,17 @@ FileReadStatus ReadFileText(const std::string& path, uint64_t maxBytes, std::str
 
 // The part after the last '/' or '\\' (the whole path when there is none).
 std::string FileNameOf(const std::string& path);
+
+// rename(2) of `from` over `to`. False with *error set when it failed
+// (nothing moved then).
+bool MoveFileReplacing(const std::string& from, const std::string& to, int* error = nullptr);
+
+// A seam for tests: when a hook is installed, the routines above ask it
+// before they write a file's data (point Write, with the path written) and
+// before they move a file into place (point Move, with the target). A
+// non-zero answer fails that step with that error number, as the system
+// would (ENOSPC: a full disk). The program never installs one. The hook may
+// be called from any thread and must be safe there.
+enum class FileFaultPoint { Write, Move };
+using FileFaultHook = int (*)(FileFaultPoint point, const std::string& path);
+void SetFileFaultHookForTests(FileFaultHook hook);

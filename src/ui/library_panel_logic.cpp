@@ -59,12 +59,6 @@ bool PanelMessageShown(const PanelMessage& message, double now) {
 
 namespace {
 
-uint64_t Fnv1a64(std::string_view text) {
-    uint64_t h = 0xcbf29ce484222325ull;
-    for (unsigned char c : text) h = (h ^ c) * 0x100000001b3ull;
-    return h;
-}
-
 bool CountsForCoverage(const LibraryIndex& l) { return l.enabled && !l.folderMissing; }
 
 }  // namespace

@@ -201,13 +201,13 @@ TEST(ProjectBackups, TheTimerRunsOnlyWhileModifiedSavedAndIdle) {
     EXPECT_EQ(app.toastText, "Auto-saved (backup)");
     EXPECT_TRUE(app.modified);
 
-    // A failed backup shows nothing and starts the time again.
+    // A failed backup says why and starts the time again.
     fs::remove_all(BackupFolderPath(path));
     ASSERT_TRUE(WriteWholeFile(BackupFolderPath(path), "a file where the folder belongs"));
     app.toastText.clear();
     EXPECT_FALSE(AutoSaveTick(rig.ctx, 30));
     EXPECT_EQ(app.autoSaveElapsed, 0);
-    EXPECT_TRUE(app.toastText.empty());
+    EXPECT_EQ(app.toastText, "Auto-save failed: not a directory");
 }
 
 // ---------------------------------------------------------------------------

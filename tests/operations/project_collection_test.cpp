@@ -1,0 +1,292 @@
+// A saved project's audio: a disk that fills up during the copies is reported,
+// never "Project saved"; a project reopened without its "Audio" folder keeps
+// relative references and moves with its audio again; reopening and saving
+// copies nothing twice; a copy cut short by a kill is cleaned away by the
+// next save or open, but never one that another save is still writing.
+#include <gtest/gtest.h>
+
+#include <sys/file.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <fcntl.h>
+#include <sched.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <thread>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "document/busy_task.h"
+#include "library/file_registry.h"
+#include "operations/project_disk.h"
+#include "operations/project_lifecycle.h"
+#include "persistence/json_value.h"
+#include "platform/file_util.h"
+#include "support/audio_fixtures.h"
+#include "support/fake_clock.h"
+#include "support/lifecycle_rig.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string WriteSound(const std::string& path, double seconds = 0.2, unsigned seed = 1) {
+    fs::create_directories(fs::path(path).parent_path());
+    AudioSpec spec;
+    spec.kind = SignalKind::Noise;
+    spec.seed = seed;
+    spec.seconds = seconds;
+    EXPECT_TRUE(WriteTestAudio(path, spec));
+    return path;
+}
+
+// One Spot per sound, each with a layer of it (ids from the registry, as a
+// library gives them); with `bounced`, a Clip whose bounce source pins the
+// first sound, as a bounce keeps the events it was made from.
+Project SoundDocument(const std::vector<std::string>& sounds, bool bounced = false) {
+    Project doc = SpotDocument(static_cast<int>(sounds.size()));
+    for (size_t i = 0; i < sounds.size(); ++i) {
+        RenderResult r;
+        r.eventIdx = static_cast<int32_t>(i);
+        r.filepath = sounds[i];
+        r.fileId = FileRegistry::Instance().FileRefForPath(sounds[i]).id;
+        r.duration = r.sourceDuration = 0.2f;
+        r.startTime = 1.0f + static_cast<float>(i);
+        doc.results.push_back(r);
+    }
+    if (bounced && !sounds.empty()) {
+        Event source;
+        source.shape = kShapeBed;
+        source.pinnedFiles = {sounds[0]};
+        source.pinnedFileIds = {doc.results[0].fileId};
+        Event clip;
+        clip.shape = kShapeClip;
+        clip.bounceSource.push_back(source);
+        doc.events.push_back(clip);
+    }
+    return doc;
+}
+
+JsonValue ReadProjectJson(const std::string& path) { return ParseJsonText(ReadWholeFile(path).c_str()); }
+
+std::vector<std::string> StoredLayerPaths(const std::string& projectFile) {
+    const JsonValue root = ReadProjectJson(projectFile);
+    const JsonValue& results = JsonGetMember(root, "results");
+    std::vector<std::string> paths;
+    for (int i = 0; i < JsonArraySize(results); ++i)
+        paths.push_back(JsonGetMember(JsonGetElement(results, i), "filepath").text);
+    return paths;
+}
+
+std::vector<std::string> FolderNames(const std::string& folder) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(folder, ec)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Every copy into an "Audio" folder fails as on a full disk; the project
+// files themselves still fit.
+int FailAudioCopies(FileFaultPoint point, const std::string& path) {
+    return point == FileFaultPoint::Write && path.find("/Audio/") != std::string::npos ? ENOSPC : 0;
+}
+
+// Nothing fits any more.
+int FailEveryWrite(FileFaultPoint point, const std::string&) { return point == FileFaultPoint::Write ? ENOSPC : 0; }
+
+// Opens the project and lets the voices of its layers build, without waiting
+// for the busy bar to linger.
+bool OpenSettled(LifecycleRig& rig, const std::string& path) {
+    FakeInterfaceClock clock;
+    if (!OpenProject(rig.ctx, path)) return false;
+    for (int i = 0; i < 20000; ++i) {
+        rig.app->busyTask.snapshotRequested = false;  // no frame to capture a backdrop
+        const BusyPump pump = PumpBusyTask(rig.app->busyTask);
+        if (pump == BusyPump::Finished || pump == BusyPump::Idle) return true;
+        clock.Advance(1.0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
+}
+
+struct FaultHookScope {
+    explicit FaultHookScope(FileFaultHook hook) { SetFileFaultHookForTests(hook); }
+    ~FaultHookScope() { SetFileFaultHookForTests(nullptr); }
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// A full disk
+// ---------------------------------------------------------------------------
+
+TEST(ProjectCollection, AFullDiskIsReportedNeverAsProjectSaved) {
+    LifecycleRig rig;
+    const std::vector<std::string> sounds = {WriteSound(rig.File("lib/a.wav"), 0.2, 1),
+                                             WriteSound(rig.File("lib/b.wav"), 0.2, 2)};
+    *rig.project = SoundDocument(sounds);
+    rig.app->modified = true;
+    const std::string path = rig.File("Scene/Scene.tlproj");
+    {
+        FaultHookScope full(&FailAudioCopies);
+        SaveProject(rig.ctx, path);
+    }
+    // The file went to disk and names the sounds where they are, so it opens
+    // and plays; the user is told what is not in its folder, and why.
+    EXPECT_NE(rig.app->toastText, "Project saved");
+    EXPECT_NE(rig.app->toastText.find("2 sounds"), std::string::npos) << rig.app->toastText;
+    EXPECT_NE(rig.app->toastText.find("disk full"), std::string::npos) << rig.app->toastText;
+    EXPECT_EQ(StoredLayerPaths(path), sounds);
+    EXPECT_TRUE(FolderNames(rig.File("Scene/Audio")).empty());
+
+    // An autosave that cannot be written says so too.
+    rig.app->modified = true;
+    rig.app->autoSaveInterval = 30;
+    rig.app->autoSaveElapsed = 29;
+    rig.app->toastText.clear();
+    {
+        FaultHookScope full(&FailEveryWrite);
+        EXPECT_FALSE(AutoSaveTick(rig.ctx, 2));
+    }
+    EXPECT_EQ(rig.app->toastText, "Auto-save failed: disk full");
+    EXPECT_FALSE(BackupExists(path));
+}
+
+namespace {
+
+// A tmpfs of `bytes` mounted at `dir` in a mount namespace of this process
+// alone (a child's: the test's own process is left as it was). False when the
+// system does not permit it.
+bool MountSmallTmpfs(const std::string& dir, size_t bytes) {
+    if (::unshare(CLONE_NEWNS) != 0) {
+        const uid_t uid = ::geteuid();
+        const gid_t gid = ::getegid();
+        if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) return false;
+        WriteWholeFile("/proc/self/setgroups", "deny");
+        WriteWholeFile("/proc/self/uid_map", std::to_string(uid) + " " + std::to_string(uid) + " 1");
+        WriteWholeFile("/proc/self/gid_map", std::to_string(gid) + " " + std::to_string(gid) + " 1");
+    }
+    ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr);
+    const std::string options = "size=" + std::to_string(bytes);
+    return ::mount("tmpfs", dir.c_str(), "tmpfs", 0, options.c_str()) == 0;
+}
+
+}  // namespace
+
+TEST(ProjectCollection, ARealFullDiskWhereTheSystemLetsUsMountOne) {
+    LifecycleRig rig;
+    const std::vector<std::string> sounds = {WriteSound(rig.File("lib/long.wav"), 2.0, 3)};  // ~290 KB
+    *rig.project = SoundDocument(sounds);
+    rig.app->modified = true;
+    const std::string disk = rig.File("disk");
+    fs::create_directories(disk);
+    std::fflush(stdout);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (!MountSmallTmpfs(disk, 64 * 1024)) ::_exit(77);
+        SaveProject(rig.ctx, disk + "/Scene/Scene.tlproj");
+        const std::string& toast = rig.app->toastText;
+        const bool told = toast.find("1 sound") != std::string::npos && toast.find("disk full") != std::string::npos;
+        const bool usable = StoredLayerPaths(disk + "/Scene/Scene.tlproj") == sounds;
+        ::_exit(told && usable ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "no tmpfs can be mounted here";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+// ---------------------------------------------------------------------------
+// References that move with the project
+// ---------------------------------------------------------------------------
+
+TEST(ProjectCollection, AProjectReopenedWithoutItsAudioStaysMovable) {
+    TempDir place;
+    std::string path;
+    {
+        LifecycleRig rig;
+        *rig.project = SoundDocument({WriteSound(rig.File("lib/a.wav"), 0.2, 4), WriteSound(rig.File("lib/b.wav"), 0.2, 5)});
+        path = place.path() + "/Scene/Scene.tlproj";
+        ASSERT_TRUE(SaveProject(rig.ctx, path));
+        EXPECT_EQ(StoredLayerPaths(path), (std::vector<std::string>{"Audio/a.wav", "Audio/b.wav"}));
+    }  // the library goes with the rig: the project travels alone
+
+    // Opened (and saved) while its audio is elsewhere, e.g. still copying.
+    fs::rename(place.path() + "/Scene/Audio", place.path() + "/Audio.away");
+    {
+        LifecycleRig rig;
+        ASSERT_TRUE(OpenSettled(rig, path));
+        EXPECT_EQ(rig.app->toastText, "Opened (some files missing)");
+        ASSERT_TRUE(SaveProject(rig.ctx, path));
+        EXPECT_EQ(StoredLayerPaths(path), (std::vector<std::string>{"Audio/a.wav", "Audio/b.wav"}));
+    }
+    // The audio comes back and the folder moves: every layer is found.
+    fs::rename(place.path() + "/Audio.away", place.path() + "/Scene/Audio");
+    fs::rename(place.path() + "/Scene", place.path() + "/Moved");
+    LifecycleRig rig;
+    ASSERT_TRUE(OpenSettled(rig, place.path() + "/Moved/Scene.tlproj"));
+    EXPECT_EQ(rig.app->toastText, "Project opened");
+}
+
+TEST(ProjectCollection, ReopeningAndSavingCopiesNothingTwice) {
+    LifecycleRig rig;
+    std::vector<std::string> sounds;
+    for (int i = 0; i < 4; ++i)
+        sounds.push_back(WriteSound(rig.File("lib/s" + std::to_string(i) + ".wav"), 0.1, 10 + unsigned(i)));
+    *rig.project = SoundDocument(sounds, true);
+    const std::string path = rig.File("Scene/Scene.tlproj");
+    ASSERT_TRUE(SaveProject(rig.ctx, path));
+    const std::vector<std::string> first = FolderNames(rig.File("Scene/Audio"));
+    ASSERT_EQ(first.size(), 4u);
+
+    // Reopened while the program stays open, with a library that holds the
+    // project's sources: every id resolves to the library's file again.
+    ASSERT_TRUE(OpenSettled(rig, path));
+    for (const std::string& sound : sounds) FileRegistry::Instance().FileRefForPath(sound);
+    for (int round = 0; round < 2; ++round) {
+        rig.app->modified = true;
+        ASSERT_TRUE(SaveProject(rig.ctx, path));
+        EXPECT_EQ(FolderNames(rig.File("Scene/Audio")), first) << "save " << round;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Leftovers of a killed save
+// ---------------------------------------------------------------------------
+
+TEST(ProjectCollection, ACopyCutShortIsRemovedByTheNextSaveOrOpenButNotOneInProgress) {
+    LifecycleRig rig;
+    *rig.project = SoundDocument({WriteSound(rig.File("lib/a.wav"))});
+    const std::string path = rig.File("Scene/Scene.tlproj");
+    ASSERT_TRUE(SaveProject(rig.ctx, path));
+    const std::string audio = rig.File("Scene/Audio");
+    const std::string backupAudio = rig.File("Scene/Backups/Audio");
+    fs::create_directories(backupAudio);
+
+    // A save killed in the middle of its copies left these behind.
+    ASSERT_TRUE(WriteWholeFile(audio + "/.tlcopy-Ab12Cd", "half a sound"));
+    ASSERT_TRUE(WriteWholeFile(backupAudio + "/.tlcopy-Ef34Gh", "half a sound"));
+    // Another save (a second copy of the program) is writing this one now.
+    const std::string busy = audio + "/.tlcopy-Ij56Kl";
+    ASSERT_TRUE(WriteWholeFile(busy, "being written"));
+    const int held = ::open(busy.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+
+    rig.app->modified = true;
+    ASSERT_TRUE(SaveProject(rig.ctx, path));
+    EXPECT_EQ(FolderNames(audio), (std::vector<std::string>{".tlcopy-Ij56Kl", "a.wav"}));
+
+    ::close(held);
+    ASSERT_TRUE(WriteWholeFile(audio + "/.tlcopy-Mn78Op", "half a sound"));
+    LifecycleRig other;
+    ASSERT_TRUE(OpenSettled(other, path));
+    EXPECT_EQ(FolderNames(audio), (std::vector<std::string>{"a.wav"}));
+    EXPECT_TRUE(FolderNames(backupAudio).empty());
+}
