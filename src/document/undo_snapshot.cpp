@@ -11,6 +11,7 @@ UndoSnapshot CaptureUndoSnapshot(const Project& project) {
     s.bannedFileIds = project.bannedFileIds;
     s.scenes = project.scenes;
     s.rendered = project.rendered;
+    s.totalDuration = project.totalDuration;
     return s;
 }
 

@@ -30,11 +30,19 @@ struct UndoSnapshot {
     std::vector<std::string> bannedFileIds;  // parallel to bannedFiles
     std::vector<Scene> scenes;
     bool rendered = false;
+    float totalDuration = 30;  // the project's length: imports and scenes extend it
     // The linked folders are saved with the project, so they step with the
     // folders they name (a renamed or ungrouped folder links again on Undo).
     // Only snapshots made over an app state carry them.
     std::set<std::string> linkedGroups;
     bool hasLinkedGroups = false;
+    // The work area (saved with the project too) and the scene it is linked
+    // to: adding, splitting or deleting a scene moves them, and its undo
+    // puts them back. Only snapshots made over an app state carry them.
+    float workAreaIn = -1;
+    float workAreaOut = -1;
+    int activeScene = -1;
+    bool hasWorkArea = false;
 };
 
 struct UndoHistory {

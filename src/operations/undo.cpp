@@ -35,13 +35,21 @@ UndoSnapshot SwapIntoDocument(const DocumentContext& ctx, UndoSnapshot&& incomin
     outgoing.bannedFileIds = std::exchange(project.bannedFileIds, std::move(incoming.bannedFileIds));
     outgoing.scenes = std::exchange(project.scenes, std::move(incoming.scenes));
     outgoing.rendered = std::exchange(project.rendered, incoming.rendered);
+    outgoing.totalDuration = std::exchange(project.totalDuration, incoming.totalDuration);
+    AppState& app = *ctx.app;
     if (incoming.hasLinkedGroups) {
-        outgoing.linkedGroups = std::exchange(ctx.app->linkedGroups, std::move(incoming.linkedGroups));
+        outgoing.linkedGroups = std::exchange(app.linkedGroups, std::move(incoming.linkedGroups));
         outgoing.hasLinkedGroups = true;
+    }
+    if (incoming.hasWorkArea) {
+        outgoing.workAreaIn = std::exchange(app.workAreaIn, incoming.workAreaIn);
+        outgoing.workAreaOut = std::exchange(app.workAreaOut, incoming.workAreaOut);
+        outgoing.activeScene = std::exchange(app.activeScene, incoming.activeScene);
+        outgoing.hasWorkArea = true;
     }
     project.publishedResultCount.store(int32_t(project.results.size()));
     project.resultsRevision += 1;
-    ctx.app->undoHistory.generation += 1;
+    app.undoHistory.generation += 1;
     return outgoing;
 }
 
@@ -73,6 +81,10 @@ bool PushUndoSnapshot(const DocumentContext& ctx) {
     UndoSnapshot snapshot = CaptureUndoSnapshot(*ctx.project);
     snapshot.linkedGroups = ctx.app->linkedGroups;
     snapshot.hasLinkedGroups = true;
+    snapshot.workAreaIn = ctx.app->workAreaIn;
+    snapshot.workAreaOut = ctx.app->workAreaOut;
+    snapshot.activeScene = ctx.app->activeScene;
+    snapshot.hasWorkArea = true;
     history.undo.push_back(std::move(snapshot));
     while (history.undo.size() > kUndoLimit) history.undo.pop_front();
     history.redo.clear();

@@ -38,7 +38,8 @@ bool Redo();
 
 // Replaces the document's events (curve references of the voices cleared
 // under the engine lock), results, user shapes, banned files with their ids,
-// scenes and rendered flag with the snapshot's. Pass a copy to keep the
+// scenes, rendered flag and length with the snapshot's, and the linked
+// groups, the work area and its scene when the snapshot holds them. Pass a copy to keep the
 // snapshot. False, with nothing changed, while the document may not change.
 bool RestoreUndoSnapshot(const DocumentContext& ctx, UndoSnapshot snapshot);
 

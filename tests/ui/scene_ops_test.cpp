@@ -12,6 +12,7 @@
 #include "operations/app_state.h"
 #include "operations/document_context.h"
 #include "operations/event_edits.h"
+#include "operations/undo.h"
 #include "playback/audio_engine.h"
 #include "playback/engine_voices.h"
 #include "recipes/event_preset.h"
@@ -60,6 +61,18 @@ TEST(SceneOps, ANewSceneSortsByTimeRenumbersLinksAndTakesAnUnusedName) {
     EXPECT_FLOAT_EQ(rig.app->workAreaIn, 2);
     EXPECT_FLOAT_EQ(rig.app->workAreaOut, 8);
     EXPECT_EQ(rig.UndoDepth(), 1u);
+    // Undo takes the scene away with the work area and the active scene it
+    // set; Redo brings all three back.
+    ASSERT_TRUE(Undo(rig.Ctx()));
+    EXPECT_EQ(rig.project->scenes.size(), 2u);
+    EXPECT_FLOAT_EQ(rig.app->workAreaIn, -1);
+    EXPECT_FLOAT_EQ(rig.app->workAreaOut, -1);
+    EXPECT_EQ(rig.app->activeScene, 1);
+    ASSERT_TRUE(Redo(rig.Ctx()));
+    EXPECT_EQ(rig.project->scenes.size(), 3u);
+    EXPECT_FLOAT_EQ(rig.app->workAreaIn, 2);
+    EXPECT_FLOAT_EQ(rig.app->workAreaOut, 8);
+    EXPECT_EQ(rig.app->activeScene, 0);
 
     // "Scene 4" is taken: the next free number, so no two scenes (nor their
     // background folders) share a name.

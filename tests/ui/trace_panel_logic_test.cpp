@@ -262,6 +262,7 @@ TEST(TracePanelImport, SpotGainsCurvesRecipesDurationAndOneUndoStep) {
     ASSERT_TRUE(Undo(rig.Ctx()));
     ASSERT_TRUE(Undo(rig.Ctx()));
     EXPECT_EQ(rig.project->events.size(), before.events.size());
+    EXPECT_FLOAT_EQ(rig.project->totalDuration, before.totalDuration);  // the length it grew goes too
     EXPECT_FALSE(Undo(rig.Ctx()));
 }
 
