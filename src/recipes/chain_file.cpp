@@ -89,6 +89,12 @@ std::string ChainFileText(const Chain& chain) {
     return w.out;
 }
 
+std::string ChainFileName(std::string_view name) {
+    char kept[sizeof(Chain::name)];
+    CopyTextField(kept, name);
+    return PresetFileStem(kept, "group") + kChainExtension;
+}
+
 PresetSaveResult SaveChainFile(const std::string& folder, std::string_view name,
                                const std::vector<Event>& events, const std::vector<int>& indices,
                                bool replaceOtherName) {
@@ -97,8 +103,7 @@ PresetSaveResult SaveChainFile(const std::string& folder, std::string_view name,
         std::printf("%s no event to save in chain \"%s\"\n", kLogTag, chain.name);
         return kPresetNothingToSave;
     }
-    std::string fileName = PresetFileStem(chain.name, "group") + kChainExtension;
-    return SavePresetJsonFile(folder, fileName, chain.name, ChainFileText(chain), replaceOtherName,
+    return SavePresetJsonFile(folder, ChainFileName(chain.name), chain.name, ChainFileText(chain), replaceOtherName,
                               kLogTag);
 }
 

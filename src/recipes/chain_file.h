@@ -5,6 +5,7 @@
 //   kChainExtension        ".tlchain"
 //   ChainFromEvents        the chain of the listed events, timed from the earliest
 //   ChainFileText          the file's text for a chain
+//   ChainFileName          the file a chain of a given name is saved as
 //   SaveChainFile          write into a given folder (headless), or into the user's chains folder
 //   ReadChainFile          lenient reader; never fails
 //
@@ -41,6 +42,9 @@ Chain ChainFromEvents(std::string_view name, const std::vector<Event>& events,
                       const std::vector<int>& indices);
 
 std::string ChainFileText(const Chain& chain);
+
+// "<stem>.tlchain" for the name as a chain keeps it (64 bytes at most).
+std::string ChainFileName(std::string_view name);
 
 // Writes folder/<stem>.tlchain ("group" when the name leaves no stem). With
 // no valid index nothing is written (kPresetNothingToSave); a file there that

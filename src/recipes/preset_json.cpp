@@ -118,6 +118,12 @@ bool ReadStoredName(const std::string& path, std::string& name) {
 // Saving a file
 // ---------------------------------------------------------------------------
 
+bool PresetFileExists(const std::string& folder, const std::string& fileName) {
+    if (folder.empty()) return false;
+    std::error_code ec;
+    return fs::exists(fs::symlink_status(folder + "/" + fileName, ec));
+}
+
 PresetSaveResult SavePresetJsonFile(const std::string& folder, const std::string& fileName,
                                     std::string_view storedName, const std::string& text,
                                     bool replaceOtherName, const char* logTag) {

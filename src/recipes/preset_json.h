@@ -5,6 +5,7 @@
 //   PresetSaveResult / PresetSaveFailed   the outcome of a save
 //   PresetFileStem                        a name -> the stem of its file name
 //   SavePresetJsonFile                    create the folder, refuse another name's file, write safely
+//   PresetFileExists                      whether a save would meet a file already there
 //   ReadPresetJsonFile                    read at most 16 MiB, parse leniently, log damage, warn on a newer format
 //   ReadStoredName                        the "name" of a stored file, for the collision check
 //   ReadTextMember / ReadPresetSettings / ReadClipMembers / ReadPinnedFileLists   members into a preset
@@ -46,6 +47,10 @@ std::string PresetFileStem(std::string_view name, const char* fallback = "recipe
 // through a temporary file. A file already there that holds another "name"
 // (or one that cannot be read) is replaced only when `replaceOtherName` is
 // set; anything other than a file standing there fails the save.
+// Whether folder/fileName exists (any kind of file): the user is asked
+// before a save replaces it.
+bool PresetFileExists(const std::string& folder, const std::string& fileName);
+
 PresetSaveResult SavePresetJsonFile(const std::string& folder, const std::string& fileName,
                                     std::string_view storedName, const std::string& text,
                                     bool replaceOtherName, const char* logTag);

@@ -44,10 +44,13 @@ std::string RecipeFileText(const EventPreset& preset) {
     return w.out;
 }
 
+std::string RecipeFileName(const EventPreset& preset) {
+    return PresetFileStem(preset.name, "recipe") + kRecipeExtension;
+}
+
 PresetSaveResult SaveRecipeFile(const std::string& folder, const EventPreset& preset,
                                 bool replaceOtherName) {
-    std::string fileName = PresetFileStem(preset.name, "recipe") + kRecipeExtension;
-    return SavePresetJsonFile(folder, fileName, preset.name, RecipeFileText(preset),
+    return SavePresetJsonFile(folder, RecipeFileName(preset), preset.name, RecipeFileText(preset),
                               replaceOtherName, kLogTag);
 }
 

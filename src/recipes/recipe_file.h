@@ -3,6 +3,7 @@
 // Index
 //   kRecipeExtension       ".tlrecipe"
 //   RecipeFileText         the file's text for a preset
+//   RecipeFileName         the file a preset is saved as
 //   SaveRecipeFile         write into a given folder (headless), or the user's save with its preview
 //   ReadRecipeFile         lenient reader; never fails
 #pragma once
@@ -18,6 +19,9 @@ inline constexpr const char kRecipeExtension[] = ".tlrecipe";
 // two curves on one line each; no line feed after the closing brace. The
 // preset's gain and sourcePath are not written.
 std::string RecipeFileText(const EventPreset& preset);
+
+// "<stem>.tlrecipe" for the preset's name (PresetFileStem).
+std::string RecipeFileName(const EventPreset& preset);
 
 // Writes folder/<stem>.tlrecipe. A file there that belongs to another name
 // gives kPresetNameTaken unless `replaceOtherName`. Starts no preview.

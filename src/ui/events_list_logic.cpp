@@ -315,10 +315,13 @@ FolderSaveOutcome SaveFolderAsChain(AppState& app, const Project& project, std::
                                     std::string_view name, const std::string& chainsFolder,
                                     bool (*confirmReplace)(const char* title, const char* text)) {
     const std::vector<int> members = FolderMembers(app, project.events, folder);
-    PresetSaveResult result = SaveChainFile(chainsFolder, name, project.events, members);
+    // A chain file already there, of this name or of another that leaves the
+    // same file name, is replaced only when the user says so.
+    const bool exists = PresetFileExists(chainsFolder, ChainFileName(name));
+    PresetSaveResult result = exists ? kPresetNameTaken : SaveChainFile(chainsFolder, name, project.events, members);
     if (result == kPresetNameTaken) {
         char question[200];
-        std::snprintf(question, sizeof question, "A chain file for \"%.*s\" already holds another chain. Replace it?",
+        std::snprintf(question, sizeof question, "A chain named \"%.*s\" already exists. Replace it?",
                       int(std::min<size_t>(name.size(), 120)), name.data());
         if (!confirmReplace || !confirmReplace("Save Chain", question)) return FolderSaveOutcome::Declined;
         result = SaveChainFile(chainsFolder, name, project.events, members, true);

@@ -378,11 +378,13 @@ RecipeSaveOutcome SaveEventRecipe(AppState& app, const Project& project, int eve
     if (trimmed.empty()) return RecipeSaveOutcome::NoName;
     EventPreset recipe = PresetFromEvent(project.events[size_t(event)]);
     CopyTextField(recipe.name, trimmed);
-    PresetSaveResult result = SaveRecipeFile(folder, recipe);
+    // A recipe file already there, of this name or of another that leaves
+    // the same file name, is replaced only when the user says so.
+    const bool exists = PresetFileExists(folder, RecipeFileName(recipe));
+    PresetSaveResult result = exists ? kPresetNameTaken : SaveRecipeFile(folder, recipe);
     if (result == kPresetNameTaken) {
         char question[200];
-        std::snprintf(question, sizeof question,
-                      "A recipe file for \"%.*s\" already holds another recipe. Replace it?",
+        std::snprintf(question, sizeof question, "A recipe named \"%.*s\" already exists. Replace it?",
                       int(std::min<size_t>(trimmed.size(), 120)), trimmed.data());
         if (!confirm || !confirm("Save Recipe", question)) return RecipeSaveOutcome::Declined;
         result = SaveRecipeFile(folder, recipe, true);
@@ -396,7 +398,13 @@ RecipeSaveOutcome SaveEventRecipe(AppState& app, const Project& project, int eve
     return RecipeSaveOutcome::Saved;
 }
 
-bool DeleteRecipe(AppState& app, const EventPreset& recipe, const std::string& folder) {
+bool DeleteRecipe(AppState& app, const EventPreset& recipe, const std::string& folder,
+                  const std::function<bool(const char*, const char*)>& confirm) {
+    // Nothing brings a deleted recipe back: the user confirms first.
+    char question[200];
+    std::snprintf(question, sizeof question, "Delete the recipe \"%s\" and its preview? This cannot be undone.",
+                  recipe.name);
+    if (!confirm || !confirm("Delete Recipe", question)) return false;
     DeletePreviewWav(recipe);
     bool removed = false;
     if (!recipe.sourcePath.empty()) removed = std::remove(recipe.sourcePath.c_str()) == 0;

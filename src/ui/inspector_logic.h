@@ -122,14 +122,17 @@ bool ApplyRecipeToSelection(const DocumentContext& ctx, const std::vector<int>& 
                             const EventPreset& recipe);
 
 enum class RecipeSaveOutcome { Saved, Declined, Failed, NoName };
-// The recipe of the event under `name` in `folder`; a file that holds
-// another recipe is replaced only when `confirm` says yes. A failure shows
+// The recipe of the event under `name` in `folder`; a recipe file already
+// there (of this name, or of another that leaves the same file name) is
+// replaced only when `confirm` says yes. A failure shows
 // the toast "Recipe save failed". The folder is read again after a save.
 RecipeSaveOutcome SaveEventRecipe(AppState& app, const Project& project, int event, std::string_view name,
                                   const std::string& folder,
                                   const std::function<bool(const char*, const char*)>& confirm);
-// Deletes the recipe's preview and its file, then reads the folder again.
-bool DeleteRecipe(AppState& app, const EventPreset& recipe, const std::string& folder);
+// Once `confirm` says yes: deletes the recipe's preview and its file, then
+// reads the folder again. True when the file went.
+bool DeleteRecipe(AppState& app, const EventPreset& recipe, const std::string& folder,
+                  const std::function<bool(const char*, const char*)>& confirm);
 
 // ---- Clips ------------------------------------------------------------------
 

@@ -210,7 +210,9 @@ void DrawRecipePopup(const DocumentContext& ctx, int e) {
     }
     if (removed >= 0) {
         const EventPreset recipe = gRecipes[size_t(removed)];
-        DeleteRecipe(app, recipe, RecipesDir());
+        DeleteRecipe(app, recipe, RecipesDir(), [&](const char* title, const char* text) {
+            return app.questionDialog && app.questionDialog(title, text);
+        });
         if (gRecipes.empty()) gParts.recipeEditMode = false;
     }
     ImGui::EndPopup();

@@ -278,7 +278,7 @@ TEST(EventsListFolders, EditsChangeTheFoldersAndUndoRestoresThem) {
     EXPECT_EQ(rig.project->events.size(), 3u);
 }
 
-TEST(EventsListFolders, SaveAsChainAsksBeforeTakingAnotherChainsFile) {
+TEST(EventsListFolders, SaveAsChainAsksBeforeReplacingAChainsFile) {
     ListRig rig;
     TempDir dir;
     rig.AddEvent(1, "Doors");
@@ -297,6 +297,10 @@ TEST(EventsListFolders, SaveAsChainAsksBeforeTakingAnotherChainsFile) {
     EXPECT_EQ(SaveFolderAsChain(*rig.app, *rig.project, "Doors", "Door set!", dir.path(), yes),
               FolderSaveOutcome::Saved);
     EXPECT_EQ(asked, 2);
+    // Its own name again asks too.
+    EXPECT_EQ(SaveFolderAsChain(*rig.app, *rig.project, "Doors", "Door set!", dir.path(), no),
+              FolderSaveOutcome::Declined);
+    EXPECT_EQ(asked, 3);
     ASSERT_TRUE(WriteWholeFile(dir.File("file"), "x"));
     EXPECT_EQ(SaveFolderAsChain(*rig.app, *rig.project, "Doors", "x", dir.File("file/under"), nullptr),
               FolderSaveOutcome::Failed);

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
@@ -366,7 +367,7 @@ TEST(InspectorCard, HeadersAreReadOnceAndAFailedReadIsRemembered) {
 // Recipes
 // ---------------------------------------------------------------------------
 
-TEST(InspectorRecipes, SaveAsksBeforeTakingAnotherRecipesFileAndSaysWhenItFails) {
+TEST(InspectorRecipes, SaveAsksBeforeReplacingAFileAndSaysWhenItFailsDeleteAsksFirst) {
     TempDir dir;
     InspectorRig rig;
     const int e = rig.Add(kShapeBloom);
@@ -383,14 +384,26 @@ TEST(InspectorRecipes, SaveAsksBeforeTakingAnotherRecipesFileAndSaysWhenItFails)
     EXPECT_EQ(SaveEventRecipe(*rig.app, *rig.project, e, "Door:Slam", dir.path(), yes), RecipeSaveOutcome::Saved);
     ASSERT_EQ(gRecipes.size(), 1u);
     EXPECT_EQ(std::string(gRecipes[0].name), "Door:Slam");
+    // The same name again asks too: a saved recipe is never replaced unasked.
+    const std::string file = gRecipes[0].sourcePath;
+    const std::string saved = ReadWholeFile(file);
+    rig.project->events[size_t(e)].duration += 1.0f;
+    EXPECT_EQ(SaveEventRecipe(*rig.app, *rig.project, e, "Door:Slam", dir.path(), no), RecipeSaveOutcome::Declined);
+    EXPECT_EQ(asked, 3);
+    EXPECT_TRUE(ReadWholeFile(file) == saved) << "the saved recipe was replaced";
     ASSERT_TRUE(WriteWholeFile(dir.File("blocker"), "x"));
     EXPECT_EQ(SaveEventRecipe(*rig.app, *rig.project, e, "x", dir.File("blocker/sub"), no),
               RecipeSaveOutcome::Failed);
     EXPECT_EQ(rig.app->toastText, "Recipe save failed");
 
+    // Deleting asks first; a no keeps the file and the list.
     const size_t before = gRecipes.size();
     ASSERT_GE(before, 1u);
-    EXPECT_TRUE(DeleteRecipe(*rig.app, gRecipes[0], dir.path()));
+    EXPECT_FALSE(DeleteRecipe(*rig.app, gRecipes[0], dir.path(), no));
+    EXPECT_TRUE(ReadWholeFile(file) == saved) << "the saved recipe was replaced";
+    EXPECT_EQ(gRecipes.size(), before);
+    EXPECT_TRUE(DeleteRecipe(*rig.app, gRecipes[0], dir.path(), yes));
     EXPECT_EQ(gRecipes.size(), before - 1);
+    EXPECT_FALSE(std::filesystem::exists(file));
     gRecipes.clear();
 }
