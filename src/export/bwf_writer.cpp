@@ -2,13 +2,16 @@
 //
 // Index
 //   BwfTimeReference
+//   RewriteBextChunk  version 1 with an empty coding history, after libsndfile
 //   Shared steps      BwfOpen (file and bext chunk), BwfClose (close, move into place),
 //                     RemovePartial
 //   WriteBWFStereo
 //   WriteBWFClipMono / WriteBWFClipMonoAtSample
 #include "export/bwf_writer.h"
 
+#include <fcntl.h>
 #include <sndfile.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -25,6 +28,112 @@ uint64_t BwfTimeReference(int32_t sampleRate, double startSeconds) {
     if (!(samples > 0)) return 0;  // negative, zero or not a number
     if (samples >= 18446744073709549568.0) return UINT64_MAX;
     return uint64_t(samples);
+}
+
+// ---------------------------------------------------------------------------
+// RewriteBextChunk
+// ---------------------------------------------------------------------------
+
+namespace {
+
+constexpr size_t kBextFixedBytes = 602;  // the chunk without its coding history
+constexpr size_t kBextVersionAt = 346;
+
+void PutLe32(uint8_t* at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) at[i] = uint8_t(v >> (8 * i));
+}
+
+uint32_t GetLe32(const uint8_t* at) {
+    return uint32_t(at[0]) | uint32_t(at[1]) << 8 | uint32_t(at[2]) << 16 | uint32_t(at[3]) << 24;
+}
+
+bool ReadAt(int fd, void* buffer, size_t size, off_t offset) {
+    auto* bytes = static_cast<uint8_t*>(buffer);
+    while (size > 0) {
+        const ssize_t n = ::pread(fd, bytes, size, offset);
+        if (n <= 0) return false;
+        bytes += n;
+        size -= size_t(n);
+        offset += n;
+    }
+    return true;
+}
+
+bool WriteAt(int fd, const void* buffer, size_t size, off_t offset) {
+    const auto* bytes = static_cast<const uint8_t*>(buffer);
+    while (size > 0) {
+        const ssize_t n = ::pwrite(fd, bytes, size, offset);
+        if (n <= 0) return false;
+        bytes += n;
+        size -= size_t(n);
+        offset += n;
+    }
+    return true;
+}
+
+// Moves everything from `from` to the end of the file back to `to` and cuts
+// the file there.
+bool ShiftTail(int fd, off_t from, off_t to, off_t fileSize) {
+    std::vector<uint8_t> block(1 << 16);
+    for (off_t at = from; at < fileSize;) {
+        const size_t n = size_t(std::min<off_t>(off_t(block.size()), fileSize - at));
+        if (!ReadAt(fd, block.data(), n, at) || !WriteAt(fd, block.data(), n, to + (at - from))) return false;
+        at += off_t(n);
+    }
+    return ::ftruncate(fd, to + (fileSize - from)) == 0;
+}
+
+}  // namespace
+
+bool RewriteBextChunk(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    const off_t fileSize = ::lseek(fd, 0, SEEK_END);
+    uint8_t riff[12];
+    if (fileSize < 12 || !ReadAt(fd, riff, sizeof riff, 0) || std::memcmp(riff, "RIFF", 4) != 0 ||
+        std::memcmp(riff + 8, "WAVE", 4) != 0)
+        return false;
+
+    for (off_t at = 12; at + 8 <= fileSize;) {
+        uint8_t head[8];
+        if (!ReadAt(fd, head, sizeof head, at)) return false;
+        const uint32_t size = GetLe32(head + 4);
+        const off_t body = at + 8;
+        const off_t padded = off_t(size) + off_t(size & 1);
+        if (std::memcmp(head, "bext", 4) != 0) {
+            at = body + padded;
+            continue;
+        }
+        if (size < kBextFixedBytes || body + padded > fileSize) return false;
+        // Version 1: no loudness fields (reserved, so zero) and no coding history.
+        uint8_t fixed[kBextFixedBytes];
+        if (!ReadAt(fd, fixed, sizeof fixed, body)) return false;
+        fixed[kBextVersionAt] = 1;
+        fixed[kBextVersionAt + 1] = 0;
+        std::memset(fixed + 412, 0, kBextFixedBytes - 412);  // loudness and reserved bytes
+        PutLe32(head + 4, uint32_t(kBextFixedBytes));
+        if (!WriteAt(fd, head, sizeof head, at) || !WriteAt(fd, fixed, sizeof fixed, body)) return false;
+
+        // What the coding history held becomes a chunk readers skip, or, when
+        // too small for a chunk header, goes by moving the rest of the file.
+        const off_t freedAt = body + off_t(kBextFixedBytes);
+        const off_t freed = padded - off_t(kBextFixedBytes);
+        if (freed == 0) return true;
+        if (freed >= 8) {
+            std::vector<uint8_t> junk(size_t(freed), 0);
+            std::memcpy(junk.data(), "JUNK", 4);
+            PutLe32(junk.data() + 4, uint32_t(freed - 8));
+            return WriteAt(fd, junk.data(), junk.size(), freedAt);
+        }
+        if (!ShiftTail(fd, freedAt + freed, freedAt, fileSize)) return false;
+        PutLe32(riff + 4, uint32_t(fileSize - freed - 8));
+        return WriteAt(fd, riff, sizeof riff, 0);
+    }
+    return true;  // no bext chunk: libsndfile refused it, which the writer has logged
 }
 
 // ---------------------------------------------------------------------------
@@ -64,13 +173,20 @@ SNDFILE* BwfOpen(const std::string& path, const std::string& tmpPath, int channe
     return file;
 }
 
-// Closes the file and moves it over `path`. A close that reports an error
-// (the header could not be finished) or a move that fails leaves nothing.
+// Closes the file, puts its bext chunk right and moves it over `path`. A
+// close that reports an error (the header could not be finished), a chunk
+// that cannot be rewritten or a move that fails leaves nothing.
 bool BwfClose(SNDFILE* file, const std::string& path, const std::string& tmpPath, const char* who) {
     const int closeError = sf_close(file);
     if (closeError != 0) {
         std::printf("[Export] %s: closing failed (%s) — Deleting %s\n", who, sf_error_number(closeError),
                     path.c_str());
+        RemovePartial(tmpPath);
+        return false;
+    }
+    // libsndfile always writes version 2 and a coding-history line of its own.
+    if (!RewriteBextChunk(tmpPath)) {
+        std::printf("[Export] %s: could not finish the bext chunk — Deleting %s\n", who, path.c_str());
         RemovePartial(tmpPath);
         return false;
     }

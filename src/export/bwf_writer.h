@@ -7,6 +7,11 @@
 //   WriteBWFStereo            two channels, written in 8192-frame blocks
 //   WriteBWFClipMono          one channel, the start in seconds
 //   WriteBWFClipMonoAtSample  one channel, the start already in samples
+//   RewriteBextChunk          a written file's bext chunk as version 1, no coding history
+//
+// The bext chunk is version 1 with an empty coding history: libsndfile
+// always writes version 2 and appends its own coding-history line, so the
+// chunk is rewritten after libsndfile has closed the file.
 //
 // Each writer refuses more than one hour (rate x 3600 frames) without
 // creating anything, writes "<path>.tmp", and moves it over <path> only when
@@ -39,3 +44,11 @@ bool WriteBWFClipMono(const std::string& path, const float* samples, int32_t fra
 // the file's reference and the clip's position agree to the sample.
 bool WriteBWFClipMonoAtSample(const std::string& path, const float* samples, int32_t frames,
                               int32_t sampleRate, int64_t timeReferenceSamples, const char* description);
+
+// Makes the bext chunk of the WAV file at `path` version 1 (loudness and
+// reserved bytes zero) with no coding history: the chunk shrinks to its 602
+// fixed bytes and the bytes it gives up become a "JUNK" chunk, or, when fewer
+// than a chunk header, leave the file by moving its tail. True when the file
+// now has such a chunk or has none; false when it is not a WAV file or could
+// not be rewritten.
+bool RewriteBextChunk(const std::string& path);

@@ -32,6 +32,7 @@ BwfReadBack ReadBwfFile(const std::string& path) {
         const uint32_t size = Le32(bytes, at + 4);
         const size_t body = at + 8;
         if (body + size > bytes.size()) break;
+        r.chunks.push_back(id);
         if (id == "fmt " && size >= 16) {
             r.bitsPerSample = int(uint8_t(bytes[body + 14])) | int(uint8_t(bytes[body + 15])) << 8;
         } else if (id == "bext" && size >= 346) {
@@ -41,6 +42,9 @@ BwfReadBack ReadBwfFile(const std::string& path) {
             r.originator = FieldText(bytes, body + 256, 32);
             r.timeReferenceLow = Le32(bytes, body + 338);
             r.timeReferenceHigh = Le32(bytes, body + 342);
+            r.bextVersion = int(uint8_t(bytes[body + 346])) | int(uint8_t(bytes[body + 347])) << 8;
+            r.bextSize = size;
+            if (size > 602) r.codingHistory = bytes.substr(body + 602, size - 602);
         }
         at = body + size + (size & 1);
     }
@@ -48,6 +52,12 @@ BwfReadBack ReadBwfFile(const std::string& path) {
     std::memset(&info, 0, sizeof(info));
     SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
     if (!file) return r;
+    SF_BROADCAST_INFO bext;
+    std::memset(&bext, 0, sizeof(bext));
+    if (sf_command(file, SFC_GET_BROADCAST_INFO, &bext, sizeof(bext)) == SF_TRUE) {
+        r.sndfileBextVersion = bext.version;
+        r.sndfileCodingHistorySize = bext.coding_history_size;
+    }
     r.channels = info.channels;
     r.sampleRate = info.samplerate;
     r.frames = info.frames;
@@ -65,7 +75,7 @@ BwfReadBack ReadBwfFile(const std::string& path) {
 ProbeReadBack ProbeWav(const std::string& path) {
     ProbeReadBack p;
     const CommandResult run = RunCommand({"ffprobe", "-v", "error", "-show_entries",
-                                          "stream=sample_rate,channels,bits_per_sample:format_tags=time_reference",
+                                          "stream=sample_rate,channels,bits_per_sample:format_tags=time_reference,coding_history,encoded_by",
                                           "-of", "default=noprint_wrappers=1", path});
     if (run.exitCode != 0) {
         p.message = "ffprobe failed: " + run.err;
@@ -80,6 +90,8 @@ ProbeReadBack ProbeWav(const std::string& path) {
         if (key == "channels") p.channels = std::stoi(value);
         if (key == "bits_per_sample") p.bits = std::stoi(value);
         if (key == "TAG:time_reference") p.timeReference = std::stoll(value);
+        if (key == "TAG:coding_history") p.hasCodingHistory = !value.empty();
+        if (key == "TAG:encoded_by") p.originator = value;  // ffprobe's name for the bext originator
     }
     p.ok = true;
     return p;

@@ -29,6 +29,13 @@ struct BwfReadBack {
     uint32_t timeReferenceLow = 0;
     uint32_t timeReferenceHigh = 0;
     uint64_t TimeReference() const { return (uint64_t(timeReferenceHigh) << 32) | timeReferenceLow; }
+    int bextVersion = -1;
+    uint32_t bextSize = 0;          // the chunk's size field
+    std::string codingHistory;      // the bytes after the 602 fixed ones
+    std::vector<std::string> chunks;  // chunk ids in file order
+    // What libsndfile's own bext reader returns.
+    int sndfileBextVersion = -1;
+    int64_t sndfileCodingHistorySize = -1;
 };
 BwfReadBack ReadBwfFile(const std::string& path);
 
@@ -39,6 +46,8 @@ struct ProbeReadBack {
     int sampleRate = 0;
     int channels = 0;
     int64_t timeReference = -1;
+    bool hasCodingHistory = false;  // ffprobe names a non-empty coding history
+    std::string originator;
 };
 ProbeReadBack ProbeWav(const std::string& path);
 

@@ -65,6 +65,7 @@ TEST(BwfWriter, BextCarriesDescriptionOriginatorAndTimeReference) {
     const ProbeReadBack probe = ProbeWav(dir.File("a.wav"));
     ASSERT_TRUE(probe.ok) << probe.message;
     EXPECT_EQ(probe.timeReference, 172824000);
+    EXPECT_EQ(probe.originator, "Tessaloom");
 
     // 300 bytes of ASCII are cut to 255.
     const std::string ascii(300, 'x');
@@ -86,6 +87,98 @@ TEST(BwfWriter, BextCarriesDescriptionOriginatorAndTimeReference) {
     const BwfReadBack e = ReadBwfFile(dir.File("e.wav"));
     EXPECT_EQ(e.timeReferenceHigh, 1u);
     EXPECT_EQ(e.TimeReference(), uint64_t(far));
+}
+
+// libsndfile writes version 2 with a coding-history line of its own: every
+// file leaves the writers as version 1 with none, and every reader agrees.
+TEST(BwfWriter, BextIsVersionOneWithAnEmptyCodingHistoryInEveryReader) {
+    TempDir dir;
+    const std::vector<float> samples = RandomSamples(5000, 3);
+    ASSERT_TRUE(WriteBWFStereo(dir.File("s.wav"), samples.data(), samples.data(), 5000, 44100, 12.5, "stereo"));
+    ASSERT_TRUE(WriteBWFClipMono(dir.File("m.wav"), samples.data(), 5000, 96000, 1.0, "mono"));
+    for (const char* name : {"s.wav", "m.wav"}) {
+        SCOPED_TRACE(name);
+        const BwfReadBack r = ReadBwfFile(dir.File(name));
+        ASSERT_TRUE(r.ok);
+        EXPECT_EQ(r.bextVersion, 1);
+        EXPECT_EQ(r.bextSize, 602u);
+        EXPECT_EQ(r.codingHistory, "");
+        EXPECT_EQ(r.sndfileBextVersion, 1);
+        EXPECT_EQ(r.sndfileCodingHistorySize, 0);
+        EXPECT_EQ(r.chunks.back(), "data");
+        EXPECT_EQ(r.frames, 5000);
+        const ProbeReadBack probe = ProbeWav(dir.File(name));
+        ASSERT_TRUE(probe.ok) << probe.message;
+        EXPECT_FALSE(probe.hasCodingHistory);
+    }
+    EXPECT_EQ(ProbeWav(dir.File("s.wav")).timeReference, int64_t(44100 * 12.5));
+    EXPECT_EQ(ProbeWav(dir.File("m.wav")).timeReference, 96000);
+    const BwfReadBack s = ReadBwfFile(dir.File("s.wav"));
+    for (size_t i = 0; i < 5000; ++i) ASSERT_NEAR(double(s.codes[2 * i]), double(samples[i]) * 8388607.0, 1.0);
+}
+
+// A chunk whose coding history is too short to leave room for a JUNK chunk
+// header: the rest of the file moves up and the RIFF size follows.
+TEST(BwfWriter, RewriteMovesTheTailWhenTheFreedBytesCannotHoldAChunk) {
+    TempDir dir;
+    auto le32 = [](std::string& out, uint32_t v) {
+        for (int i = 0; i < 4; ++i) out.push_back(char(v >> (8 * i)));
+    };
+    for (uint32_t history : {0u, 3u, 6u, 40u}) {
+        SCOPED_TRACE(history);
+        std::string body(602, '\0');
+        body.replace(0, 5, "title");
+        body[346] = 2;
+        body[412] = 0x7f;  // a loudness value, which version 1 does not have
+        body += std::string(history, 'h');
+        std::string fmt("\x01\x00\x01\x00\x80\xbb\x00\x00\x00\x77\x01\x00\x02\x00\x10\x00", 16);
+        const std::string data = "\x01\x02\x03\x04\x05\x06";
+        std::string file = "RIFF";
+        le32(file, 0);
+        file += "WAVEfmt ";
+        le32(file, 16);
+        file += fmt + "bext";
+        le32(file, uint32_t(body.size()));
+        file += body;
+        if (body.size() & 1) file.push_back('\0');
+        file += "data";
+        le32(file, uint32_t(data.size()));
+        file += data;
+        std::string riffSize;
+        le32(riffSize, uint32_t(file.size() - 8));
+        file.replace(4, 4, riffSize);
+        const std::string path = dir.File("hand.wav");
+        ASSERT_TRUE(WriteWholeFile(path, file));
+
+        ASSERT_TRUE(RewriteBextChunk(path));
+        const BwfReadBack r = ReadBwfFile(path);
+        EXPECT_EQ(r.bextVersion, 1);
+        EXPECT_EQ(r.bextSize, 602u);
+        EXPECT_EQ(r.description, "title");
+        const std::string after = ReadWholeFile(path);
+        EXPECT_EQ(uint8_t(after[20 + 16 + 8 + 412]), 0) << "loudness bytes cleared";
+        const bool junk = history >= 8;
+        const std::vector<std::string> chunks =
+            junk ? std::vector<std::string>{"fmt ", "bext", "JUNK", "data"} : std::vector<std::string>{"fmt ", "bext", "data"};
+        EXPECT_EQ(r.chunks, chunks);
+        EXPECT_EQ(after.size(), junk ? file.size() : 12 + 24 + 8 + 602 + 8 + data.size());
+        EXPECT_EQ(after.substr(after.size() - data.size()), data);
+        const uint32_t riff = uint8_t(after[4]) | uint32_t(uint8_t(after[5])) << 8;
+        EXPECT_EQ(riff, after.size() - 8);
+        EXPECT_EQ(ReadBwfFile(path).frames, 3) << "libsndfile still reads the data";
+    }
+    // A WAV file without bext is left as it is; anything else is no WAV file.
+    std::string plain = "RIFF";
+    le32(plain, 4 + 8 + 2);
+    plain += "WAVEdata";
+    le32(plain, 2);
+    plain += "\x01\x02";
+    ASSERT_TRUE(WriteWholeFile(dir.File("plain.wav"), plain));
+    EXPECT_TRUE(RewriteBextChunk(dir.File("plain.wav")));
+    EXPECT_EQ(ReadWholeFile(dir.File("plain.wav")), plain);
+    ASSERT_TRUE(WriteWholeFile(dir.File("text.wav"), "not a wave file"));
+    EXPECT_FALSE(RewriteBextChunk(dir.File("text.wav")));
+    EXPECT_FALSE(RewriteBextChunk(dir.File("missing.wav")));
 }
 
 TEST(BwfWriter, TimeReferenceOfSecondsAndRates) {
