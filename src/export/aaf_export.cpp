@@ -27,9 +27,16 @@
 #include "export/aaf_session.h"
 #include "export/aaf_source_reader.h"
 #include "export/bwf_writer.h"
+#include "export/export_names.h"
 #include "export/wav_export.h"
 #include "library/sound_file_open.h"
+#include "platform/file_names.h"
 #include "platform/file_util.h"
+
+std::string AafSessionName(const ExportJob& job) {
+    const std::string name = ExportBaseName(job.baseName, job.outDir);
+    return name.substr(0, Utf8SafeCutLength(name, kMaxFileNameBytes));
+}
 
 AafSessionWriter ProgramAafSessionWriter() {
     return [](const std::string& aafPath, const AafClipList& l, int32_t sampleRate, bool extended) {
@@ -43,9 +50,6 @@ AafSessionWriter ProgramAafSessionWriter() {
 }
 
 namespace {
-
-// A file name may have 255 bytes; the writer puts "<name>.tmp" in place first.
-constexpr size_t kMaxFileNameBytes = 255 - 4;
 
 // ---------------------------------------------------------------------------
 // AafExportRun
@@ -235,7 +239,8 @@ struct ResultCase {
         char number[16];
         std::snprintf(number, sizeof(number), "_%03d_", int(index));
         const std::string prefix = trackLabel + number + (source ? "src_" : "");
-        const size_t fixed = prefix.size() + longestSuffix + 4;
+        // The writer puts "<name>.tmp" in place first: that too must fit.
+        const size_t fixed = prefix.size() + longestSuffix + 4 + kTempSuffixBytes;
         const size_t room = fixed < kMaxFileNameBytes ? kMaxFileNameBytes - fixed : 0;
         return prefix + clipName.substr(0, Utf8SafeCutLength(clipName, room)) + suffix + ".wav";
     }
@@ -249,6 +254,12 @@ size_t LongestSuffix(int channelCount) {
 
 std::string PathOf(const AafExportRun& run, const std::string& name) { return run.audioFolder + "/" + name; }
 
+// A stereo result of a mono source plays the source on both sides: its
+// track has an .L and an .R lane, and both get the channel.
+void PairMonoOfStereo(const ResultCase& rc, std::vector<std::vector<float>>& channels) {
+    if (rc.result->stereo && channels.size() == 1) channels.push_back(channels[0]);
+}
+
 // A1: the whole source, one file per channel, one clip per fill chunk on
 // each channel's lane. Succeeds when every channel was written and laid.
 bool FillSourcePerChannel(AafExportRun& run, ResultCase& rc) {
@@ -257,6 +268,7 @@ bool FillSourcePerChannel(AafExportRun& run, ResultCase& rc) {
     if (!ReadAafSourceRegionChannels(rc.result->filepath, 0, kAafWholeFileSeconds, 0, 0, run.timing.sampleRate,
                                      channels, handle, count))
         return false;
+    PairMonoOfStereo(rc, channels);
     const int n = int(channels.size());
     const size_t longest = LongestSuffix(n);
     for (int c = 0; c < n; ++c) {
@@ -280,6 +292,7 @@ bool SourcePerChannel(AafExportRun& run, ResultCase& rc) {
     if (!ReadAafSourceRegionChannels(r.filepath, r.sourceOffset, r.sourceDuration, rc.handle, rc.handle,
                                      run.timing.sampleRate, channels, handle, count))
         return false;
+    PairMonoOfStereo(rc, channels);
     const int n = int(channels.size());
     const size_t longest = LongestSuffix(n);
     for (int c = 0; c < n; ++c) {
@@ -400,7 +413,9 @@ void ExportResult(AafExportRun& run, size_t i) {
     rc.voice = v;
     auto lane = run.lanes.find(r.track);
     rc.aafTrack = lane != run.lanes.end() ? lane->second.aafTrack : r.track;
-    rc.clipName = AafCleanFileName(r.name);
+    // Clip and Bed results are named after their file: its extension is not
+    // repeated before the essence's own.
+    rc.clipName = AafCleanFileName(WithoutAudioExtension(r.name));
     const bool groupValid = r.group >= 0 && size_t(r.group) < job.groupNames.size();
     rc.trackLabel = AafCleanFileName((groupValid ? job.groupNames[size_t(r.group)] : std::string("T")) +
                                      std::to_string(r.groupTrack + 1));
@@ -487,9 +502,12 @@ bool WriteAafExport(const ExportJob& job, const Project& project, const AudioEng
                     const AafSessionWriter& writer) {
     AafExportRun run(job, project, engine);
 
-    std::string sessionName = job.baseName;
-    if (sessionName.empty()) sessionName = FileNameOf(job.outDir);
-    if (sessionName.empty()) sessionName = "Tessaloom";
+    const std::string sessionName = AafSessionName(job);
+    const std::string problem = FileNameProblem(sessionName);
+    if (!problem.empty()) {
+        std::printf("[AAF] Refused: %s (\"%s\")\n", problem.c_str(), sessionName.c_str());
+        return false;
+    }
     run.sessionFolder = job.outDir + "/" + sessionName;
     run.audioFolder = run.sessionFolder + "/Audio Files";
     if (!MakeExportFolder(job.outDir, run.rollback) || !MakeExportFolder(run.sessionFolder, run.rollback) ||
@@ -521,7 +539,7 @@ bool WriteAafExport(const ExportJob& job, const Project& project, const AudioEng
     AddReverbReturns(run);
     RemoveFilesWithoutClips(run);
 
-    const std::string aafPath = run.sessionFolder + "/" + sessionName + ".aaf";
+    const std::string aafPath = run.sessionFolder + "/" + AafFileName(sessionName);
     std::remove(aafPath.c_str());
     std::error_code ec;
     std::printf("[AAF] writing '%s'  (essence clips=%d, handles=%d, fillVirtual=%d, aafDir exists=%d)\n",

@@ -4,6 +4,7 @@
 //
 // Index
 //   AafSessionWriter / ProgramAafSessionWriter   the two session-writer entry points behind one call
+//   AafSessionName          the session's folder name
 //   WriteAafExport          the whole step: folders, lanes, essence, markers, reverb returns, session
 //   ChannelFileSuffix       ".L", ".R", ".C", ... or ".1" ... of one channel of a file
 //   AafClipNameLess         byte-wise order of essence paths (the extended writer's map)
@@ -43,10 +44,16 @@ using AafSessionWriter =
     std::function<bool(const std::string& aafPath, const AafClipList& list, int32_t sampleRate, bool extended)>;
 AafSessionWriter ProgramAafSessionWriter();
 
+// The session's name, which names its folder: the job's base name (else
+// the output folder's last component, else "Tessaloom"), cut at a character
+// boundary to 255 bytes. The session file in it is AafFileName of it.
+std::string AafSessionName(const ExportJob& job);
+
 // The AAF step of `job`: true when the session file was written (the
 // rollback is then committed). False when no result gave a clip, a folder
-// could not be made, or the session writer failed; everything this call made
-// is removed again and an earlier ".aaf" of the same name is gone.
+// could not be made, the session's name fails FileNameProblem (nothing is then
+// written), or the session writer failed; everything this call made is
+// removed again and an earlier ".aaf" of the same name is gone.
 bool WriteAafExport(const ExportJob& job, const Project& project, const AudioEngine& engine,
                     const AafSessionWriter& writer = ProgramAafSessionWriter());
 

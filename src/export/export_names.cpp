@@ -1,14 +1,16 @@
 // export_names.cpp — base names, cleaned names and free names for exports.
 //
 // Index
-//   SplitExportPath
+//   SplitExportPath / ExportBaseName
 //   CleanExportName
+//   WithoutAudioExtension / FitFileName / WavFileBase / AafFileName
 //   ExportNameTable::Claim
 //   ExportGroupNames
 #include "export/export_names.h"
 
 #include "document/project.h"
 #include "document/text_util.h"
+#include "platform/file_util.h"
 
 namespace {
 
@@ -37,6 +39,12 @@ void SplitExportPath(const std::string& chosen, std::string& outDir, std::string
     if (baseName.empty()) baseName = "Tessaloom";
 }
 
+std::string ExportBaseName(const std::string& baseName, const std::string& outDir) {
+    if (!baseName.empty()) return baseName;
+    const std::string last = FileNameOf(outDir);
+    return last.empty() ? std::string("Tessaloom") : last;
+}
+
 std::string CleanExportName(const std::string& name, const std::string& fallback) {
     if (name.empty()) return fallback;
     std::string clean = name;
@@ -46,6 +54,29 @@ std::string CleanExportName(const std::string& name, const std::string& fallback
     }
     return clean;
 }
+
+std::string WithoutAudioExtension(const std::string& name) {
+    static const char* const kExtensions[] = {".wav", ".aif", ".aiff", ".flac", ".ogg", ".mp3",
+                                              ".w64", ".caf", ".rf64", ".opus"};
+    for (const char* e : kExtensions) {
+        const size_t n = std::string_view(e).size();
+        if (name.size() > n && EndsWithNoCase(name, e)) return name.substr(0, name.size() - n);
+    }
+    return name;
+}
+
+std::string FitFileName(const std::string& stem, const std::string& ending) {
+    const size_t fixed = ending.size() + kTempSuffixBytes;
+    const size_t room = fixed < kMaxFileNameBytes ? kMaxFileNameBytes - fixed : 0;
+    return CutAtCharacter(stem, room) + ending;
+}
+
+std::string WavFileBase(const std::string& base) {
+    // " - ", the part and ".wav" follow the base in the longest names.
+    return CutAtCharacter(base, kMaxFileNameBytes - kTempSuffixBytes - (3 + kExportPartBytes + 4));
+}
+
+std::string AafFileName(const std::string& session) { return FitFileName(session, ".aaf"); }
 
 std::string ExportNameTable::Claim(const std::string& name, size_t maxBytes) {
     std::string candidate = CutAtCharacter(name, maxBytes);

@@ -60,6 +60,10 @@ struct ExportJob {
     // export runs changes none of its files.
     ReverbParams reverb;
     ExportMixLevels mix;
+    // Files of an earlier export the user agreed to replace (StartExport):
+    // each pass sets its own of them aside and removes them only once it
+    // has succeeded.
+    std::vector<std::string> replacing;
 };
 
 enum WavPassMode : int32_t { kWavMixdown = 0, kWavStems = 1, kWavTracks = 2, kWavClips = 3 };

@@ -24,6 +24,7 @@
 #include "document/text_util.h"
 #include "export/bwf_writer.h"
 #include "export/export_names.h"
+#include "platform/file_names.h"
 #include "platform/file_util.h"
 #include "playback/block_mixer.h"
 #include "playback/reverb.h"
@@ -97,7 +98,8 @@ struct PassState {
     int64_t frames = 0;
     double timeReference = 0;  // seconds: the start offset plus the pass start
     float master = 1;
-    std::string base;
+    std::string base;      // what descriptions name
+    std::string fileBase;  // what file names begin with: the base cut to fit (WavFileBase)
     std::array<std::string, 3> groupNames;
     ExportRollback rollback;
     int32_t written = 0;
@@ -158,7 +160,7 @@ bool MixdownPass(PassState& p) {
                          p.master * p.options.mix.groupGain[size_t(GroupOf(v))], p.start);
     }
     ApplyPeakLimiter(p.engine, left.data(), right.data(), p.frames);
-    const std::string path = p.job.outDir + "/" + p.base + ".wav";
+    const std::string path = p.job.outDir + "/" + p.fileBase + ".wav";
     if (!WriteStereoFile(p, path, left.data(), right.data(), p.frames, p.timeReference, p.base)) return false;
     std::printf("[ExportWAV] Mixdown written to %s\n", path.c_str());
     return true;
@@ -180,8 +182,8 @@ bool StemsPass(PassState& p) {
                 MixClipWithFades(v, int(i), p.engine, left.data(), right.data(), p.frames, p.rate, gain, p.start);
         }
         const std::string name = p.base + " - " + p.groupNames[size_t(g)];
-        if (!WriteStereoFile(p, p.job.outDir + "/" + name + ".wav", left.data(), right.data(), p.frames,
-                             p.timeReference, name))
+        const std::string path = p.job.outDir + "/" + p.fileBase + " - " + p.groupNames[size_t(g)] + ".wav";
+        if (!WriteStereoFile(p, path, left.data(), right.data(), p.frames, p.timeReference, name))
             return false;
     }
     return true;
@@ -219,7 +221,7 @@ bool TracksPass(PassState& p) {
             std::snprintf(number, sizeof(number), " %02d", s + 1);
             std::string name = p.groupNames[size_t(g)] + number;
             name.resize(Utf8SafeCutLength(name, 63));
-            const std::string path = folder + "/" + p.base + " - " + name + ".wav";
+            const std::string path = folder + "/" + p.fileBase + " - " + name + ".wav";
             const bool ok = group.stereo
                                 ? WriteStereoFile(p, path, left.data(), right.data(), p.frames, p.timeReference, name)
                                 : WriteMonoFile(p, path, left.data(), p.frames, p.timeReference, name);
@@ -237,7 +239,7 @@ bool ClipsPass(PassState& p) {
     ExportNameTable names;
     // Room for the clip's name in a file name of at most 255 bytes, of which
     // the writer's temporary "<name>.tmp" needs four more.
-    const size_t fixed = p.base.size() + 3 + 4 + 4;  // " - ", ".wav" and ".tmp"
+    const size_t fixed = p.fileBase.size() + 3 + 4 + kTempSuffixBytes;  // " - ", ".wav" and ".tmp"
     const size_t room = fixed < 255 ? 255 - fixed : 1;
     std::vector<float> left, right;
     int32_t clips = 0;
@@ -260,9 +262,10 @@ bool ClipsPass(PassState& p) {
             left[j] = g * v.left[j];
             right[j] = v.stereo && j < v.right.size() ? g * v.right[j] : left[j];
         }
+        // A result named after its sound file does not repeat the file's extension.
         const std::string name =
-            names.Claim(CleanExportName(p.results[size_t(v.resultIndex)].name, "clip"), room);
-        const std::string path = folder + "/" + p.base + " - " + name + ".wav";
+            names.Claim(CleanExportName(WithoutAudioExtension(p.results[size_t(v.resultIndex)].name), "clip"), room);
+        const std::string path = folder + "/" + p.fileBase + " - " + name + ".wav";
         if (!WriteStereoFile(p, path, left.data(), right.data(), int64_t(frames),
                              p.options.startOffset + double(v.startTime), name))
             return false;
@@ -287,6 +290,15 @@ int32_t WriteWavExport(const ExportJob& job, const std::vector<RenderResult>& re
         if (failed) *failed = true;
         return 0;  // the rollback undoes the call
     };
+    // A base that would name files outside the folder refuses the pass before
+    // anything is made.
+    p.base = ExportBaseName(options.baseName, job.outDir);
+    const std::string problem = FileNameProblem(p.base);
+    if (!problem.empty()) {
+        std::printf("[ExportWAV] Refused: %s (\"%s\")\n", problem.c_str(), p.base.c_str());
+        return fail();
+    }
+    p.fileBase = WavFileBase(p.base);
     if (!MakeExportFolder(job.outDir, p.rollback)) return fail();
 
     p.rate = sampleRate;
@@ -302,16 +314,13 @@ int32_t WriteWavExport(const ExportJob& job, const std::vector<RenderResult>& re
 
     p.master = options.applyMasterGain ? options.mix.masterGain : 1.0f;
     p.timeReference = options.startOffset + p.start;
-    p.base = options.baseName;
-    if (p.base.empty()) p.base = FileNameOf(job.outDir);
-    if (p.base.empty()) p.base = "Tessaloom";
     p.groupNames = ExportGroupNames(layout.groups);
 
     const ReverbParams* reverb = options.reverb;
     if (options.reverbStem && options.mode != kWavMixdown && reverb && reverb->enabled.load()) {
         std::vector<float> left, right;
         if (FitsOneHour(p) && RenderOfflineMix(engine, *reverb, p.rate, p.length, p.start, left, right, &options.mix)) {
-            const std::string path = job.outDir + "/" + p.base + " - " + kReverbStemName + ".wav";
+            const std::string path = job.outDir + "/" + p.fileBase + " - " + kReverbStemName + ".wav";
             const std::string description = p.base + " - " + kReverbStemName;
             if (WriteStereoFile(p, path, left.data(), right.data(), int64_t(left.size()), p.timeReference,
                                 description))

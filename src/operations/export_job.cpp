@@ -11,6 +11,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -24,11 +25,13 @@
 #include "document/text_util.h"
 #include "export/aaf_export.h"
 #include "export/export_names.h"
+#include "export/export_replacement.h"
 #include "export/wav_export.h"
 #include "library/file_registry.h"
 #include "library/relinking.h"
 #include "operations/app_state.h"
 #include "operations/voice_maintenance.h"
+#include "platform/file_names.h"
 #include "playback/engine_voices.h"
 
 // ---------------------------------------------------------------------------
@@ -77,6 +80,22 @@ std::string ExportStatusText(const AppState& app) {
 
 namespace {
 
+// The files of an earlier export that `pass` replaces and the user agreed
+// to replace, set aside until the pass is over.
+ExportSetAside SetAsideForPass(const ExportJob& job, ExportPass pass) {
+    std::vector<std::string> agreed;
+    if (!job.replacing.empty())
+        for (const std::string& f : EarlierExportFiles(job, pass))
+            if (std::find(job.replacing.begin(), job.replacing.end(), f) != job.replacing.end()) agreed.push_back(f);
+    return SetAsideFiles(agreed, job.outDir);
+}
+
+// "Export refused. A name cannot ...", or "" for a base name files may carry.
+std::string BaseNameRefusal(const ExportJob& job) {
+    const std::string problem = FileNameProblem(ExportBaseName(job.baseName, job.outDir));
+    return problem.empty() ? problem : "Export refused. " + problem;
+}
+
 bool RunAafStep(const ExportJob& job, const ExportContext& ctx) {
     if (!ctx.aafStep) {
         std::printf("[AAF] The AAF export is not available in this build\n");
@@ -110,14 +129,19 @@ void RunWavPasses(const ExportJob& job, const ExportContext& ctx, ExportReport& 
         options.baseName = job.baseName;
         options.mix = job.mix;
         bool failed = false;
+        int32_t written = 0;
+        ExportSetAside earlier = SetAsideForPass(job, WavExportPass(mode));
         try {
-            report.filesWritten += WriteWavExport(job, ctx.project->results, *ctx.engine, job.sampleRate, layout,
-                                                  job.totalDuration, options, job.rangeIn, job.rangeOut, &failed);
+            written = WriteWavExport(job, ctx.project->results, *ctx.engine, job.sampleRate, layout,
+                                     job.totalDuration, options, job.rangeIn, job.rangeOut, &failed);
         } catch (const std::exception& e) {
             // The pass's rollback has undone it while the exception left.
             std::printf("[ExportWAV] %s failed: %s\n", kPassStatus[mode], e.what());
             failed = true;
         }
+        // A pass that wrote nothing keeps the earlier files as well.
+        FinishSetAside(earlier, !failed && written > 0);
+        report.filesWritten += written;
         report.wavFailed = report.wavFailed || failed;
     }
 }
@@ -126,6 +150,15 @@ void RunWavPasses(const ExportJob& job, const ExportContext& ctx, ExportReport& 
 
 ExportReport RunExportJob(ExportJob job, const ExportContext& ctx) {
     ExportReport report;
+    const std::string refusal = BaseNameRefusal(job);
+    if (!refusal.empty()) {
+        report.wavFailed = true;
+        report.finalText = refusal;
+        std::printf("[Export] %s (\"%s\")\n", refusal.c_str(), job.baseName.c_str());
+        SetExportStatus(*ctx.app, refusal.c_str());
+        ctx.app->exportDone.store(true, std::memory_order_release);
+        return report;
+    }
     try {
         // Held until every file is written: no edit, eviction or rebuild
         // changes the voices meanwhile.
@@ -134,7 +167,10 @@ ExportReport RunExportJob(ExportJob job, const ExportContext& ctx) {
         PrepareAllVoices(*ctx.engine, ctx.project->results);
         if (job.exportAAF) {
             SetExportStatus(*ctx.app, "Exporting AAF...");
-            if (RunAafStep(job, ctx))
+            ExportSetAside earlier = SetAsideForPass(job, ExportPass::Aaf);
+            const bool written = RunAafStep(job, ctx);
+            FinishSetAside(earlier, written);
+            if (written)
                 report.filesWritten = 1;  // the session counts as one file
             else
                 report.aafFailed = true;
@@ -193,29 +229,10 @@ ExportJob MakeExportJob(const AppState& app, const Project& project, const Audio
 }
 
 std::vector<std::string> ExistingExportFiles(const ExportJob& job) {
-    namespace fs = std::filesystem;
     std::vector<std::string> found;
-    std::error_code ec;
-    const std::string prefix = job.baseName + " - ";
-    auto addPrefixed = [&](const std::string& folder) {
-        for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-            const std::string name = it->path().filename().string();
-            if (name.size() > prefix.size() + 4 && name.compare(0, prefix.size(), prefix) == 0 &&
-                name.compare(name.size() - 4, 4, ".wav") == 0)
-                found.push_back(it->path().string());
-        }
-        ec.clear();
-    };
-    if (job.exportWAV) {
-        const std::string mixdown = job.outDir + "/" + job.baseName + ".wav";
-        if (job.wavMixdown && fs::exists(mixdown, ec)) found.push_back(mixdown);
-        const bool stemOrReverb = job.wavStems || (job.reverbStem && (job.wavTracks || job.wavClips));
-        if (stemOrReverb) addPrefixed(job.outDir);
-        if (job.wavTracks) addPrefixed(job.outDir + "/Tracks");
-        if (job.wavClips) addPrefixed(job.outDir + "/Clips");
-    }
-    const std::string session = job.outDir + "/" + job.baseName;
-    if (job.exportAAF && fs::is_directory(session, ec)) found.push_back(session);
+    for (ExportPass pass : {ExportPass::Aaf, ExportPass::Mixdown, ExportPass::Stems, ExportPass::Tracks,
+                            ExportPass::Clips})
+        for (const std::string& f : EarlierExportFiles(job, pass)) found.push_back(f);
     return found;
 }
 
@@ -228,6 +245,16 @@ ExportStart StartExport(const ExportContext& ctx, ExportJob job) {
     if (app.exportRunning.load()) return ExportStart::AlreadyRunning;
     if (app.busyTask.busy.load()) return ExportStart::DocumentBusy;
 
+    // Checked before anything is asked or written: a base such as ".." would
+    // put the session and the mixdown beside the chosen folder.
+    const std::string refusal = BaseNameRefusal(job);
+    if (!refusal.empty()) {
+        std::printf("[Export] %s (\"%s\")\n", refusal.c_str(), job.baseName.c_str());
+        app.toastText = refusal;
+        app.toastTimer = 5.0f;
+        return ExportStart::InvalidName;
+    }
+
     const std::vector<std::string> existing = ExistingExportFiles(job);
     if (!existing.empty()) {
         const std::string question = "Files of an earlier export named \"" + job.baseName + "\" are in " +
@@ -238,6 +265,7 @@ ExportStart StartExport(const ExportContext& ctx, ExportJob job) {
                         job.outDir.c_str());
             return ExportStart::Declined;
         }
+        job.replacing = existing;
     }
 
     // The registry's current paths go into the document here, on the thread

@@ -62,8 +62,10 @@ void SetExportStatus(AppState& app, const char* text);
 std::string ExportStatusText(const AppState& app);
 
 // The job on the calling thread (the export thread): relinks and prepares the
-// voices under a pin, runs the AAF step and the chosen WAV passes in order,
-// writes the final text, then raises exportDone as its last step.
+// voices under a pin, runs the AAF step and the chosen WAV passes in order
+// (each with its share of job.replacing set aside until it has succeeded),
+// writes the final text, then raises exportDone as its last step. A base name
+// that FileNameProblem refuses runs nothing and says so in the final text.
 ExportReport RunExportJob(ExportJob job, const ExportContext& ctx);
 
 // The Export tab's job: the settings of `app`, the project's timing and group
@@ -72,10 +74,11 @@ ExportReport RunExportJob(ExportJob job, const ExportContext& ctx);
 ExportJob MakeExportJob(const AppState& app, const Project& project, const AudioEngine& engine,
                         const std::string& chosenPath);
 
-// Files and folders of the job's destination that an earlier export with the
-// same base name left and this one would write over: the mixdown, stems and
-// reverb stem ("<base>.wav", "<base> - *.wav"), files in "Tracks" and
-// "Clips" of the chosen passes, and the AAF session folder "<base>".
+// Files of the job's destination that an earlier export with the same base
+// name left in the folders and names this one writes (EarlierExportFiles of
+// each of its passes): the mixdown, stems and reverb stem ("<base>.wav",
+// "<base> - *.wav"), files in "Tracks" and "Clips" of the chosen passes, and
+// the session file and essence files of the AAF session folder "<base>".
 std::vector<std::string> ExistingExportFiles(const ExportJob& job);
 
 enum class ExportStart {
@@ -83,11 +86,14 @@ enum class ExportStart {
     AlreadyRunning,  // an export runs
     DocumentBusy,    // a busy task owns the document
     Declined,        // files of an earlier export would be replaced and the user said no
+    InvalidName,     // the base name would name files outside the folder: refused, with a toast
     ThreadFailed,    // no thread: the state is cleared and the status and toast say so
 };
 
-// Interface thread. Asks once (questionDialog, "Export") when files of an
-// earlier export would be replaced, writes the registry's paths into the
+// Interface thread. Refuses a base name that FileNameProblem refuses
+// ("Export refused. A name cannot ..." as the toast), asks once (questionDialog,
+// "Export") when files of an earlier export would be replaced and hands the
+// files the user agreed to replace to the job, writes the registry's paths into the
 // document, sets the status "Exporting...", progress -1, exportDone false and
 // exportRunning true, installs the completion (the toast) and starts the
 // thread running RunExportJob on its own copy of the job.

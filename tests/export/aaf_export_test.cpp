@@ -279,13 +279,16 @@ TEST(AafExport, SourceChannelModeGivesEachChannelItsLane) {
     // its track needs two lanes, or its right channel lands on the next track.
     rig.AddSourced(mono, 0.0f, 1.0f, 1.0f, "Morph", true, 0, 0, 3);
     rig.AddSourced(mono, 0.0f, 1.0f, 1.0f, "Tone", false, 0, 1);
+    // A stereo result of a mono source keeps its pair of lanes: the one
+    // channel goes to both.
+    rig.AddSourced(mono, 0.2f, 1.0f, 3.0f, "Wide", true, 0, 2);
     ASSERT_TRUE(rig.Export());
     const AafClipList& l = rig.session.list;
     ExpectListMatchesFolder(rig);
     ExpectEssenceStamps(rig);
 
     const char* surround[] = {".L", ".R", ".C", ".LFE", ".Ls", ".Rs"};
-    ASSERT_EQ(l.trackNames.size(), 25u);
+    ASSERT_EQ(l.trackNames.size(), 27u);
     for (int c = 0; c < 6; ++c) {
         EXPECT_EQ(l.trackNames[size_t(c)], std::string("FX A 1") + surround[c]);
         const std::vector<size_t> amb = rig.EntriesOf(std::string("FX A1_000_Amb") + surround[c] + ".wav");
@@ -314,6 +317,13 @@ TEST(AafExport, SourceChannelModeGivesEachChannelItsLane) {
     EXPECT_EQ(l.tracks[rig.EntriesOf("BG1_003_Morph.L.wav").at(0)], 22);
     EXPECT_EQ(l.tracks[rig.EntriesOf("BG1_003_Morph.R.wav").at(0)], 23);
     EXPECT_EQ(l.tracks[rig.EntriesOf("BG2_004_Tone.wav").at(0)], 24);
+    EXPECT_EQ(l.trackNames[25], "BG 3.L");
+    EXPECT_EQ(l.trackNames[26], "BG 3.R");
+    EXPECT_EQ(l.tracks[rig.EntriesOf("BG3_005_Wide.L.wav").at(0)], 25);
+    EXPECT_EQ(l.tracks[rig.EntriesOf("BG3_005_Wide.R.wav").at(0)], 26);
+    EXPECT_TRUE(rig.EntriesOf("BG3_005_Wide.wav").empty());
+    EXPECT_EQ(ReadBwfFile(rig.AudioFolder() + "/BG3_005_Wide.L.wav").codes,
+              ReadBwfFile(rig.AudioFolder() + "/BG3_005_Wide.R.wav").codes);
 
     EXPECT_EQ(ChannelFileSuffix(0, 1), "");
     EXPECT_EQ(ChannelFileSuffix(1, 2), ".R");
