@@ -51,15 +51,27 @@ AafStatus LookupOr(AafFile& file, AafDefinitionKind kind, const AafAuid& id, Aaf
     return s == AafStatus::NotFound ? registerIt(file, out) : s;
 }
 
-// A crossfade or fade needs the dissolve and its level.
+// Fades, crossfades and gain curves interpolate linearly.
+AafStatus EnsureLinear(AafFile& f, Definitions& defs) {
+    if (defs.linear) return AafStatus::Ok;
+    return LookupOr(f, AafDefinitionKind::Interpolation, kAafInterpolationDefLinear, &defs.linear,
+                    [](AafFile& file, AafObject** out) {
+                        return AafRegisterInterpolationDef(file, kAafInterpolationDefLinear, "LinearInterp",
+                                                           "Linear interpolation", out);
+                    });
+}
+
+// A crossfade or fade needs the dissolve, its level and linear interpolation.
 AafStatus EnsureDissolve(AafSession& session, Definitions& defs) {
     if (defs.dissolve) return AafStatus::Ok;
     AafFile& f = *session.file;
-    AafStatus s = LookupOr(f, AafDefinitionKind::Parameter, kAafParameterDefLevel, &defs.level,
-                           [](AafFile& file, AafObject** out) {
-                               return AafRegisterParameterDef(file, kAafParameterDefLevel, "Level",
-                                                              "Dissolve level parameter", kAafTypeRational, out);
-                           });
+    AafStatus s = EnsureLinear(f, defs);
+    if (s != AafStatus::Ok) return s;
+    s = LookupOr(f, AafDefinitionKind::Parameter, kAafParameterDefLevel, &defs.level,
+                 [](AafFile& file, AafObject** out) {
+                     return AafRegisterParameterDef(file, kAafParameterDefLevel, "Level", "Dissolve level parameter",
+                                                    kAafTypeRational, out);
+                 });
     if (s != AafStatus::Ok) return s;
     s = AafLookupDefinition(f, AafDefinitionKind::Operation, kAafOperationDefMonoAudioDissolve, &defs.dissolve);
     if (s != AafStatus::NotFound) return s;
@@ -72,11 +84,7 @@ AafStatus EnsureDissolve(AafSession& session, Definitions& defs) {
 AafStatus EnsureGain(AafSession& session, Definitions& defs) {
     if (defs.gain) return AafStatus::Ok;
     AafFile& f = *session.file;
-    AafStatus s = LookupOr(f, AafDefinitionKind::Interpolation, kAafInterpolationDefLinear, &defs.linear,
-                           [](AafFile& file, AafObject** out) {
-                               return AafRegisterInterpolationDef(file, kAafInterpolationDefLinear, "LinearInterp",
-                                                                  "Linear interpolation", out);
-                           });
+    AafStatus s = EnsureLinear(f, defs);
     if (s != AafStatus::Ok) return s;
     s = LookupOr(f, AafDefinitionKind::Parameter, kAafParameterDefAmplitude, &defs.amplitude,
                  [](AafFile& file, AafObject** out) {
@@ -203,7 +211,11 @@ private:
         fail_ += EnsureDissolve(session_, defs_);
         AafObject *group = nullptr, *level = nullptr, *transition = nullptr;
         fail_ += AafCreateOperationGroup(file_, session_.sound, length, defs_.dissolve, &group);
-        fail_ += AafCreateConstantValue(file_, defs_.level, AafRational{1, 1}, &level);
+        // The incoming side's level rises from 0 to 1 across the transition:
+        // a constant level of 1 would be a cut, not a fade.
+        fail_ += AafCreateVaryingValue(file_, defs_.level, defs_.linear, &level);
+        fail_ += AafAddControlPoint(file_, level, AafRational{0, 1}, AafRational{0, 1});
+        fail_ += AafAddControlPoint(file_, level, AafRational{1, 1}, AafRational{1, 1});
         fail_ += AafAddParameter(group, level);
         fail_ += AafCreateTransition(file_, session_.sound, length, cutPoint, group, &transition);
         fail_ += AafAppendComponent(sequence_, transition);
@@ -354,7 +366,7 @@ AafStatus AddAafMarkerSlot(AafSession& session, AafObject* composition, const st
     for (size_t i : order) {
         if (markers[i].position < 0) continue;
         AafObject* marker = nullptr;
-        fail += AafCreateCommentMarker(f, session.sound, markers[i].position, markers[i].label, &marker);
+        fail += AafCreateDescriptiveMarker(f, session.sound, markers[i].position, markers[i].label, &marker);
         fail += AafAppendComponent(sequence, marker);
     }
     if (fail.status != AafStatus::Ok) return fail.status;

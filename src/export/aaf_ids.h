@@ -1,6 +1,7 @@
 // aaf_ids.h — identifiers of the AAF object model that our writer uses:
 // classes, properties (pid and name), types, definitions and labels. Only
-// baseline classes and types appear, which every reader carries built in.
+// baseline classes and types appear; the file's MetaDictionary defines them
+// all (aaf_meta_model.h).
 //
 // Index
 //   Classes              kAafClass*   (the storage class ids)
@@ -39,7 +40,7 @@ inline constexpr AafAuid kAafClassOperationGroup = AafAuidText("0d010101-0101-0a
 inline constexpr AafAuid kAafClassConstantValue = AafAuidText("0d010101-0101-3d00-060e-2b3402060101");
 inline constexpr AafAuid kAafClassVaryingValue = AafAuidText("0d010101-0101-3e00-060e-2b3402060101");
 inline constexpr AafAuid kAafClassControlPoint = AafAuidText("0d010101-0101-1900-060e-2b3402060101");
-inline constexpr AafAuid kAafClassCommentMarker = AafAuidText("0d010101-0101-0800-060e-2b3402060101");
+inline constexpr AafAuid kAafClassDescriptiveMarker = AafAuidText("0d010101-0101-4100-060e-2b3402060101");
 inline constexpr AafAuid kAafClassWaveDescriptor = AafAuidText("0d010101-0101-2c00-060e-2b3402060101");
 inline constexpr AafAuid kAafClassNetworkLocator = AafAuidText("0d010101-0101-3200-060e-2b3402060101");
 
@@ -97,6 +98,7 @@ inline constexpr AafPropertyId kAafPropIdentDate{0x3c06, "Date"};
 inline constexpr AafPropertyId kAafPropIdentGenerationAuid{0x3c09, "GenerationAUID"};
 // ContentStorage and Dictionary
 inline constexpr AafPropertyId kAafPropContentMobs{0x1901, "Mobs"};
+inline constexpr AafPropertyId kAafPropContentEssenceData{0x1902, "EssenceData"};
 inline constexpr AafPropertyId kAafPropDictOperationDefinitions{0x2603, "OperationDefinitions"};
 inline constexpr AafPropertyId kAafPropDictParameterDefinitions{0x2604, "ParameterDefinitions"};
 inline constexpr AafPropertyId kAafPropDictDataDefinitions{0x2605, "DataDefinitions"};
@@ -162,6 +164,5 @@ inline const AafWeakTarget kAafTargetDataDefinitions{{0x0002, 0x3b04, 0x2605}, 0
 inline const AafWeakTarget kAafTargetOperationDefinitions{{0x0002, 0x3b04, 0x2603}, 0x1b01};
 inline const AafWeakTarget kAafTargetParameterDefinitions{{0x0002, 0x3b04, 0x2604}, 0x1b01};
 inline const AafWeakTarget kAafTargetInterpolationDefinitions{{0x0002, 0x3b04, 0x2609}, 0x1b01};
-// Type definitions live in the MetaDictionary; the baseline ones are built
-// into every reader.
+// Type definitions live in the MetaDictionary.
 inline const AafWeakTarget kAafTargetTypeDefinitions{{0x0001, 0x0004}, 0x0005};

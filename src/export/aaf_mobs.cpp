@@ -8,7 +8,7 @@
 //   Essence              WAVE descriptor, network locator
 //   Slots                timeline and event slots
 //   Segments             sequence (with its length), filler, source clip, timecode,
-//                        transition, comment marker
+//                        transition, descriptive marker
 //   Operation groups     inputs and parameters
 //   Parameters           constant and varying values, control points
 #include <cstring>
@@ -29,7 +29,7 @@ bool IsSlot(const AafObject* o) {
 
 bool IsSegment(const AafObject* o) {
     for (const AafAuid* c : {&kAafClassSequence, &kAafClassFiller, &kAafClassSourceClip, &kAafClassTimecode,
-                             &kAafClassOperationGroup, &kAafClassCommentMarker})
+                             &kAafClassOperationGroup, &kAafClassDescriptiveMarker})
         if (AafIsClass(o, *c)) return true;
     return false;
 }
@@ -329,12 +329,12 @@ AafStatus AafCreateTransition(AafFile& file, AafObject* dataDef, int64_t length,
     return Finish(f, t, out);
 }
 
-AafStatus AafCreateCommentMarker(AafFile& file, AafObject* dataDef, int64_t position, std::string_view comment,
+AafStatus AafCreateDescriptiveMarker(AafFile& file, AafObject* dataDef, int64_t position, std::string_view comment,
                                  AafObject** out) {
     AafStatus s = Begin(file, out);
     if (s != AafStatus::Ok) return s;
     AafFirstFailure f;
-    AafObject* marker = NewComponent(file, kAafClassCommentMarker, dataDef, 0, f);
+    AafObject* marker = NewComponent(file, kAafClassDescriptiveMarker, dataDef, 0, f);
     f += AafSetInt64(marker, kAafPropEventPosition.pid, position);
     if (!comment.empty()) f += AafSetString(marker, kAafPropEventComment.pid, comment);
     return Finish(f, marker, out);

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "export/aaf_meta_model.h"
 #include "export/aaf_object_checks.h"
 #include "platform/file_util.h"
 
@@ -142,12 +143,11 @@ AafStatus AafOpenNewFile(const std::string& path, const AafProductIdentification
     AafObject* root = AafNewOf(*file, kAafClassRoot);
     f += AafSetRoot(file->store, root);
     file->root = root;
-    // Readers carry the baseline classes and types: the MetaDictionary only
-    // holds its two sets, empty.
+    // The file describes itself: every class it uses and every type those
+    // classes' properties need.
     AafObject* meta = AafNewOf(*file, kAafClassMetaDictionary);
     f += AafSetStrongRef(root, kAafPropRootMetaDictionary.pid, kAafPropRootMetaDictionary.name, meta);
-    for (const AafPropertyId& set : {kAafPropMetaClassDefinitions, kAafPropMetaTypeDefinitions})
-        f += AafCreateSet(meta, set.pid, set.name, kAafPropMetaDefinitionIdentification.pid, 16, AafEmpty::Write);
+    f += AafFillMetaDictionary(file->store, meta, AafFileMetaModel());
 
     AafObject* header = AafNewOf(*file, kAafClassHeader);
     file->header = header;
@@ -165,6 +165,10 @@ AafStatus AafOpenNewFile(const std::string& path, const AafProductIdentification
     file->content = AafNewOf(*file, kAafClassContentStorage);
     f += AafSetStrongRef(header, kAafPropHeaderContent.pid, kAafPropHeaderContent.name, file->content);
     f += AafCreateSet(file->content, kAafPropContentMobs.pid, kAafPropContentMobs.name, kAafPropMobId.pid, 32,
+                      AafEmpty::Write);
+    // Essence is linked, never embedded, so this set stays empty; readers
+    // that take it for required find it all the same.
+    f += AafCreateSet(file->content, kAafPropContentEssenceData.pid, kAafPropContentEssenceData.name, 0x2701, 32,
                       AafEmpty::Write);
 
     file->dictionary = AafNewOf(*file, kAafClassDictionary);
@@ -211,9 +215,9 @@ AafStatus AafRegisterParameterDef(AafFile& file, const AafAuid& id, std::string_
                                   std::string_view description, const AafAuid& type, AafObject** out) {
     AafStatus s = NewDefinition(file, AafDefinitionKind::Parameter, id, name, description, out);
     if (s != AafStatus::Ok) return s;
-    // Types are not stored in our files: the baseline ones are built into readers.
+    // The type is one of the MetaDictionary's: the save checks it is there.
     auto typeId = type.Bytes();
-    s = AafSetWeakRef(*out, kAafPropParamDefType.pid, kAafTargetTypeDefinitions, typeId.data(), 16, true);
+    s = AafSetWeakRef(*out, kAafPropParamDefType.pid, kAafTargetTypeDefinitions, typeId.data(), 16);
     return s == AafStatus::Ok ? Register(file, AafDefinitionKind::Parameter, *out) : s;
 }
 

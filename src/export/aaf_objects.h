@@ -15,7 +15,7 @@
 //   AafAppendTimelineSlot, AafAppendEventSlot, AafSetPhysicalTrackNumber
 //   AafCreateSequence, AafAppendComponent          (the sequence's length follows its components)
 //   AafCreateFiller, AafCreateSourceClip, AafCreateTimecode, AafCreateTransition,
-//   AafCreateCommentMarker
+//   AafCreateDescriptiveMarker
 //   AafCreateOperationGroup, AafAppendInputSegment, AafAddParameter
 //   AafCreateConstantValue, AafCreateVaryingValue, AafAddControlPoint
 //
@@ -77,8 +77,8 @@ struct AafFile {
     bool closed = false;
 };
 
-// A new file at `path` (written by AafSaveFile): root, MetaDictionary (empty:
-// only baseline classes and types are used), Header, one Identification,
+// A new file at `path` (written by AafSaveFile): root, MetaDictionary (the
+// classes and types of AafFileMetaModel), Header, one Identification,
 // ContentStorage and a Dictionary holding the Sound and Timecode data definitions.
 AafStatus AafOpenNewFile(const std::string& path, const AafProductIdentification& identification,
                          std::unique_ptr<AafFile>* out);
@@ -98,7 +98,7 @@ AafStatus AafLookupDefinition(const AafFile& file, AafDefinitionKind kind, const
 // DuplicateKey with the existing definition in *out.
 AafStatus AafRegisterDataDef(AafFile& file, const AafAuid& id, std::string_view name,
                              std::string_view description, AafObject** out);
-// `type`: a baseline type (kAafTypeRational), which readers carry built in.
+// `type`: a type of the file's MetaDictionary (kAafTypeRational).
 AafStatus AafRegisterParameterDef(AafFile& file, const AafAuid& id, std::string_view name,
                                   std::string_view description, const AafAuid& type, AafObject** out);
 AafStatus AafRegisterInterpolationDef(AafFile& file, const AafAuid& id, std::string_view name,
@@ -165,8 +165,9 @@ AafStatus AafCreateTimecode(AafFile& file, int64_t length, int64_t start, uint16
                             AafObject** out);
 AafStatus AafCreateTransition(AafFile& file, AafObject* dataDef, int64_t length, int64_t cutPoint,
                               AafObject* operationGroup, AafObject** out);
-// A comment marker of length 0 at `position`; an empty comment writes none.
-AafStatus AafCreateCommentMarker(AafFile& file, AafObject* dataDef, int64_t position, std::string_view comment,
+// A marker of length 0 at `position` with its comment (an empty one writes
+// none): a DescriptiveMarker, the comment marker that readers list as markers.
+AafStatus AafCreateDescriptiveMarker(AafFile& file, AafObject* dataDef, int64_t position, std::string_view comment,
                                  AafObject** out);
 
 AafStatus AafCreateOperationGroup(AafFile& file, AafObject* dataDef, int64_t length, AafObject* operationDef,

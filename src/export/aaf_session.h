@@ -76,7 +76,7 @@ AafStatus BuildAafComposition(AafSession& session, const std::vector<AafMobId>& 
                               const std::vector<AafGainCurve>& gainCurves, const std::vector<float>& gains,
                               AafObject** composition);
 
-// An event slot of comment markers (positions below 0 left out), with the
+// An event slot of markers (positions below 0 left out), with the
 // slot id after the highest one of the composition.
 AafStatus AddAafMarkerSlot(AafSession& session, AafObject* composition, const std::vector<AafMarker>& markers,
                            int32_t sampleRate);

@@ -372,7 +372,7 @@ AafStatus AafAddToSet(AafObject* parent, uint16_t pid, AafObject* child) {
 // --- Weak references ---------------------------------------------------------------
 
 AafStatus AafSetWeakRef(AafObject* object, uint16_t pid, const AafWeakTarget& target,
-                        const uint8_t* key, size_t keySize, bool builtIn) {
+                        const uint8_t* key, size_t keySize) {
     if (!ValidKey(key, keySize)) return AafStatus::BadKey;
     if (target.path.empty()) return AafStatus::NullArgument;
     AafProperty* p = nullptr;
@@ -382,17 +382,18 @@ AafStatus AafSetWeakRef(AafObject* object, uint16_t pid, const AafWeakTarget& ta
     p->keySize = static_cast<uint8_t>(keySize);
     p->targetPath = target.path;
     p->data.assign(key, key + keySize);
-    p->builtIn.push_back(builtIn);
     return AafStatus::Ok;
 }
 
-AafStatus AafCreateWeakSet(AafObject* object, uint16_t pid, std::string_view name,
-                           const AafWeakTarget& target, uint8_t keySize) {
+namespace {
+
+AafStatus CreateWeakCollection(AafObject* object, uint16_t pid, AafForm form, std::string_view name,
+                               const AafWeakTarget& target, uint8_t keySize) {
     if (!ValidPropertyName(name)) return AafStatus::InvalidName;
     if (keySize != 16 && keySize != 32) return AafStatus::BadKey;
     if (target.path.empty()) return AafStatus::NullArgument;
     AafProperty* p = nullptr;
-    AafStatus s = AddProperty(object, pid, AafForm::WeakSet, &p);
+    AafStatus s = AddProperty(object, pid, form, &p);
     if (s != AafStatus::Ok) return s;
     p->name = name;
     p->keyPid = target.keyPid;
@@ -401,8 +402,28 @@ AafStatus AafCreateWeakSet(AafObject* object, uint16_t pid, std::string_view nam
     return AafStatus::Ok;
 }
 
-AafStatus AafAddToWeakSet(AafObject* object, uint16_t pid, const uint8_t* key, size_t keySize,
-                          bool builtIn) {
+}  // namespace
+
+AafStatus AafCreateWeakSet(AafObject* object, uint16_t pid, std::string_view name,
+                           const AafWeakTarget& target, uint8_t keySize) {
+    return CreateWeakCollection(object, pid, AafForm::WeakSet, name, target, keySize);
+}
+
+AafStatus AafCreateWeakVector(AafObject* object, uint16_t pid, std::string_view name,
+                              const AafWeakTarget& target, uint8_t keySize) {
+    return CreateWeakCollection(object, pid, AafForm::WeakVector, name, target, keySize);
+}
+
+AafStatus AafAppendToWeakVector(AafObject* object, uint16_t pid, const uint8_t* key, size_t keySize) {
+    AafProperty* p = nullptr;
+    AafStatus s = FindCollection(object, pid, AafForm::WeakVector, &p);
+    if (s != AafStatus::Ok) return s;
+    if (!ValidKey(key, keySize) || keySize != p->keySize) return AafStatus::BadKey;
+    p->data.insert(p->data.end(), key, key + keySize);
+    return AafStatus::Ok;
+}
+
+AafStatus AafAddToWeakSet(AafObject* object, uint16_t pid, const uint8_t* key, size_t keySize) {
     AafProperty* p = nullptr;
     AafStatus s = FindCollection(object, pid, AafForm::WeakSet, &p);
     if (s != AafStatus::Ok) return s;
@@ -411,6 +432,5 @@ AafStatus AafAddToWeakSet(AafObject* object, uint16_t pid, const uint8_t* key, s
     for (size_t at = 0; at < p->data.size(); at += keySize)
         if (std::memcmp(p->data.data() + at, key, keySize) == 0) return AafStatus::DuplicateKey;
     p->data.insert(p->data.end(), key, key + keySize);
-    p->builtIn.push_back(builtIn);
     return AafStatus::Ok;
 }

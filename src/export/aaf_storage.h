@@ -12,7 +12,7 @@
 //   AafSetStrongRef, AafCreateVector, AafAppendToVector,
 //   AafCreateSet, AafAddToSet                                   strong references and collections
 //   AafWeakTarget, AafSetWeakRef, AafCreateWeakSet,
-//   AafAddToWeakSet                                             weak references by key
+//   AafAddToWeakSet, AafCreateWeakVector, AafAppendToWeakVector  weak references by key
 //   AafFindProperty, AafDataBytes                               reading the tree back
 //   AafSaveStore                                                validate, write "<path>.tmp", rename
 //   (compound_file_writer.h: the compound file the save streams into)
@@ -125,6 +125,7 @@ enum class AafForm : uint16_t {
     StrongSet = 0x3A,
     WeakRef = 0x02,
     WeakSet = 0x1A,
+    WeakVector = 0x12,
 };
 
 enum class AafStatus : uint32_t {
@@ -171,13 +172,12 @@ struct AafProperty {
     uint16_t pid = 0;
     AafForm form = AafForm::Data;
     std::string name;                  // property name: strong references and collections
-    std::vector<uint8_t> data;         // data value; weak reference and weak set: the keys
+    std::vector<uint8_t> data;         // data value; weak reference, set and vector: the keys
     std::vector<AafObject*> children;  // strong reference (one), vector or set elements
     AafEmpty empty = AafEmpty::Omit;
     uint16_t keyPid = 0;               // set and weak references: key property
     uint8_t keySize = 0;               // set and weak references: key bytes (16 or 32)
     std::vector<uint16_t> targetPath;  // weak references
-    std::vector<bool> builtIn;         // weak references: per key, a target readers carry
 };
 
 struct AafObject {
@@ -250,15 +250,18 @@ AafStatus AafAddToSet(AafObject* parent, uint16_t pid, AafObject* child);
 
 // --- Weak references ---------------------------------------------------------------
 
-// A reference by key (16 or 32 bytes) into the target collection. `builtIn`
-// marks a target that readers carry themselves (a baseline type): the save
-// accepts it when the file lacks it.
+// A reference by key (16 or 32 bytes) into the target collection, which the
+// file must hold when it is saved.
 AafStatus AafSetWeakRef(AafObject* object, uint16_t pid, const AafWeakTarget& target,
-                        const uint8_t* key, size_t keySize, bool builtIn = false);
+                        const uint8_t* key, size_t keySize);
 AafStatus AafCreateWeakSet(AafObject* object, uint16_t pid, std::string_view name,
                            const AafWeakTarget& target, uint8_t keySize);
-AafStatus AafAddToWeakSet(AafObject* object, uint16_t pid, const uint8_t* key, size_t keySize,
-                          bool builtIn = false);
+AafStatus AafAddToWeakSet(AafObject* object, uint16_t pid, const uint8_t* key, size_t keySize);
+// An ordered list of weak references, which may name one target twice (the
+// member types of a record).
+AafStatus AafCreateWeakVector(AafObject* object, uint16_t pid, std::string_view name,
+                              const AafWeakTarget& target, uint8_t keySize);
+AafStatus AafAppendToWeakVector(AafObject* object, uint16_t pid, const uint8_t* key, size_t keySize);
 
 // --- Reading back ---------------------------------------------------------------------
 

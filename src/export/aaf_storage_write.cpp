@@ -80,10 +80,10 @@ std::string PathText(const std::vector<uint16_t>& path) {
 }
 
 bool Written(const AafProperty& p) {
-    bool collection = p.form == AafForm::StrongVector || p.form == AafForm::StrongSet ||
-                      p.form == AafForm::WeakSet;
+    const bool weak = p.form == AafForm::WeakSet || p.form == AafForm::WeakVector;
+    bool collection = p.form == AafForm::StrongVector || p.form == AafForm::StrongSet || weak;
     if (!collection) return true;
-    bool empty = p.form == AafForm::WeakSet ? p.data.empty() : p.children.empty();
+    bool empty = weak ? p.data.empty() : p.children.empty();
     return !empty || p.empty == AafEmpty::Write;
 }
 
@@ -171,12 +171,12 @@ bool CheckObject(SaveState& st, const AafObject* object, const std::string& wher
                     if (!CheckObject(st, p.children[i], at + "{" + Hex(uint32_t(i)) + "}")) return false;
                 break;
             case AafForm::WeakRef:
-            case AafForm::WeakSet: {
+            case AafForm::WeakSet:
+            case AafForm::WeakVector: {
                 const TargetIndex& target = TargetKeys(st, p.targetPath, p.keyPid);
                 for (size_t k = 0; k * p.keySize < p.data.size(); ++k) {
                     const uint8_t* key = p.data.data() + k * p.keySize;
-                    bool builtIn = k < p.builtIn.size() && p.builtIn[k];
-                    if (!builtIn && !target.keys.count(KeyText(key, p.keySize)))
+                    if (!target.keys.count(KeyText(key, p.keySize)))
                         return st.Fail(AafStatus::DanglingWeakRef,
                                        "weak reference " + at + " to " + HexBytes(key, p.keySize) +
                                            " in " + PathText(p.targetPath) +
@@ -201,7 +201,7 @@ void AppendName(std::vector<uint8_t>& out, const std::string& name) {
 
 std::string BaseNameOf(const AafProperty& p) {
     size_t suffix = p.form == AafForm::StrongRef ? 0
-                    : p.form == AafForm::WeakSet ? 6
+                    : p.form == AafForm::WeakSet || p.form == AafForm::WeakVector ? 6
                                                  : CollectionSuffixUnits(p);
     return StorageBaseName(p.name, p.pid, suffix);
 }
@@ -214,7 +214,8 @@ std::vector<uint8_t> PropertyValue(SaveState& st, const AafProperty& p) {
         case AafForm::StrongRef:
         case AafForm::StrongVector:
         case AafForm::StrongSet:
-        case AafForm::WeakSet: AppendName(v, BaseNameOf(p)); break;
+        case AafForm::WeakSet:
+        case AafForm::WeakVector: AppendName(v, BaseNameOf(p)); break;
         case AafForm::WeakRef:
             AafAppendUInt16(v, st.tags.at(p.targetPath));
             AafAppendUInt16(v, p.keyPid);
@@ -277,7 +278,7 @@ std::vector<uint8_t> EncodeCollectionIndex(const AafProperty& p) {
     return out;
 }
 
-// Weak-set index: count, tag, key pid, key size, the keys.
+// Weak set and weak vector index: count, tag, key pid, key size, the keys.
 std::vector<uint8_t> EncodeWeakSetIndex(SaveState& st, const AafProperty& p) {
     std::vector<uint8_t> out;
     AafAppendUInt32(out, static_cast<uint32_t>(p.data.size() / p.keySize));
@@ -338,6 +339,7 @@ bool WriteObject(SaveState& st, const AafObject* object, CompoundFileWriter& w) 
                     if (!WriteChildStorage(st, w, base + "{" + Hex(uint32_t(i)) + "}", p.children[i])) return false;
                 break;
             case AafForm::WeakSet:
+            case AafForm::WeakVector:
                 if (!WriteStream(st, w, base + " index", EncodeWeakSetIndex(st, p))) return false;
                 break;
             case AafForm::Data:

@@ -1,36 +1,40 @@
-// End to end: a project rendered from generated sounds, exported as an AAF
-// session through the export job, read back by the stored-format reader and
-// by pyaaf2. Every clip resolves through master mob, file source mob, WAVE
-// descriptor and locator to a WAV whose ffprobe facts agree with the clip and
-// the descriptor's summary; positions, lengths, source offsets, fades, gains
-// and markers are the clip list's, and the clip list is the project's.
+// End to end: projects rendered from generated sounds and the demo, exported
+// as AAF sessions through the export job, read back by the stored-format
+// reader, by pyaaf2 and by LibAAF's aaftool. Every clip resolves through
+// master mob, file source mob, WAVE descriptor and locator to a WAV whose
+// ffprobe facts agree with the clip and the descriptor's summary; positions,
+// lengths, source offsets, fades, gains and markers are the clip list's in
+// both readers, and the clip list is the project's.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <memory>
 
+#include "demo_content/demo_generator.h"
 #include "document/event.h"
 #include "document/text_util.h"
 #include "export/aaf_export.h"
 #include "export/aaf_session_fixtures.h"
 #include "export/aaf_test_tools.h"
 #include "export/bwf_readback.h"
+#include "library/sound_analysis.h"
 #include "library/sound_library.h"
 #include "operations/app_state.h"
 #include "operations/document_context.h"
 #include "operations/export_job.h"
 #include "operations/render_job.h"
+#include "persistence/project_load.h"
 #include "playback/audio_engine.h"
 #include "support/render_fixtures.h"
 #include "support/temp_dir.h"
 
 namespace {
 
-constexpr int kRate = 48000;
-constexpr int64_t kStart = int64_t(3599.5 * kRate);  // the project starts at 00:59:59:12
+constexpr double kStartSeconds = 3599.5;  // the project starts at 00:59:59:12 (at 25 fps)
 
 struct RenderedProject {
     TempDir dir;
@@ -39,16 +43,20 @@ struct RenderedProject {
     std::unique_ptr<AudioEngine> engine = std::make_unique<AudioEngine>();
     std::unique_ptr<AppState> app = std::make_unique<AppState>();
 
-    // Mono and stereo sounds, one of them at 44.1 kHz; every shape, a Clip
-    // and a Bed of pinned files; rendered with voices as the render job leaves them.
-    RenderedProject() {
+    const int rate;
+
+    // Mono and stereo sounds, one of them at another rate than the project;
+    // every shape, a Clip and a Bed of pinned files; rendered at `projectRate`
+    // with voices as the render job leaves them. `variety` names the sounds in
+    // Unicode and makes the Clip's a 6-channel file.
+    explicit RenderedProject(int projectRate = 48000, bool variety = false) : rate(projectRate) {
         std::vector<BurstSound> sounds;
         for (int i = 0; i < 8; ++i) {
             BurstSound s;
-            s.name = "sound" + std::to_string(i);
+            s.name = (variety ? "Bruit d'été ☂ " : "sound") + std::to_string(i);
             s.seconds = 1.5 + 0.4 * i;
-            s.channels = 1 + i % 2;
-            s.sampleRate = i == 3 ? 44100 : kRate;
+            s.channels = variety && i == 3 ? 6 : 1 + i % 2;
+            s.sampleRate = i == 3 ? (rate == 44100 ? 48000 : 44100) : rate;
             for (int b = 0; b < 3; ++b)
                 s.bursts.push_back(Burst{0.05 + 0.45 * b, 0.4, 0.6, i % 3 ? 220.0 * (i + 1) : 0.0, 0.005, 0.05});
             sounds.push_back(s);
@@ -57,10 +65,12 @@ struct RenderedProject {
         const std::vector<LibraryEntry>& entries = library->libraries[0].entries;
 
         project->totalDuration = 30.0f;
-        project->startTC = 3599.5f;
+        project->startTC = float(kStartSeconds);
+        app->projectSampleRate = rate;
+        engine->sampleRate = rate;
         const int shapes[] = {kShapeSpot, kShapeBloom, kShapeContour, kShapeFill, kShapeScatter};
         for (int k = 0; k < 5; ++k) AddEvent(*project, 1.0f + 4.5f * float(k), shapes[k], 0.15f + 0.17f * float(k));
-        CopyTextField(project->events[0].keywords, "door slam");
+        CopyTextField(project->events[0].keywords, variety ? "porte claquée 🚪" : "door slam");
         project->events[3].duration = 5.0f;
         const int clip = AddEvent(*project, 24.0f, kShapeClip, 0.5f);
         CopyTextField(project->events[size_t(clip)].pinnedFile, entries[3].path);  // the 44.1 kHz sound
@@ -78,7 +88,6 @@ struct RenderedProject {
 
         RenderAllEvents(MakeDocumentContext(*project, *library, *engine, *app), -1, -1);
         engine->reverb.enabled = 1;
-        app->projectSampleRate = kRate;
         app->exportSettings.exportFormatAAF = true;
         app->exportSettings.exportFormatWAV = false;
         app->exportSettings.exportAAFMarkers = true;
@@ -122,9 +131,32 @@ struct SessionChecks {
     int fadeIns = 0, crossfades = 0, fadeOuts = 0, curves = 0, gains = 0, cutHeads = 0;
 };
 
-// The clip list against the session as pyaaf2 reads it. Each file is
-// probed once, however many clips it holds.
-void ExpectSessionIsTheList(const AafClipList& l, const ReadSession& s, SessionChecks& seen) {
+// What ffprobe and libsndfile read of a clip's essence file, probed once
+// per file: the descriptor's summary, the rate, and the time reference where
+// the clip's first source sample lies.
+void ExpectEssenceFile(std::map<std::string, ProbeReadBack>& probes, const std::string& path,
+                       const WaveSummaryFacts& summary, const AafClipList& l, size_t i, int rate) {
+    auto probed = probes.find(path);
+    if (probed == probes.end()) {
+        probed = probes.emplace(path, ProbeWav(path)).first;
+        EXPECT_EQ(ReadBwfFile(path).frames, l.fileLengths[i]);
+    }
+    const ProbeReadBack& probe = probed->second;
+    ASSERT_TRUE(probe.ok) << probe.message;
+    EXPECT_EQ(probe.sampleRate, rate);
+    EXPECT_EQ(uint32_t(probe.sampleRate), summary.sampleRate);
+    EXPECT_EQ(probe.channels, 1);
+    EXPECT_EQ(probe.channels, summary.channels);
+    EXPECT_EQ(probe.bits, 24);
+    EXPECT_EQ(probe.bits, summary.bits);
+    if (l.essenceNames[i].find("_src_") == std::string::npos) {
+        EXPECT_EQ(probe.timeReference, l.positions[i] - l.sourceOffsets[i]);
+    }
+}
+
+// The clip list against the session as pyaaf2 reads it. With `probeFiles`, each
+// file is probed once, however many clips it holds.
+void ExpectSessionIsTheList(const AafClipList& l, const ReadSession& s, int rate, bool probeFiles, SessionChecks& seen) {
     std::map<std::string, ProbeReadBack> probes;
     EXPECT_EQ(s.topLevel, std::vector<std::string>{"Tessaloom Timeline"});
     std::map<std::string, int> paths;
@@ -170,28 +202,13 @@ void ExpectSessionIsTheList(const AafClipList& l, const ReadSession& s, SessionC
             EXPECT_EQ(s.masterSources.at(e.masterId), e.sourceId);
             EXPECT_EQ(e.sourceName, e.masterName);
             EXPECT_EQ(e.descriptor, "WAVEDescriptor");
-            EXPECT_EQ(e.sampleRate, "48000/1");
+            EXPECT_EQ(e.sampleRate, std::to_string(rate) + "/1");
             EXPECT_EQ(e.length, l.fileLengths[i]);
             ASSERT_TRUE(e.exists) << e.path;
             const WaveSummaryFacts summary = ParseWaveSummary(e.summary);
             ASSERT_TRUE(summary.ok);
             EXPECT_EQ(summary.dataSize, uint32_t(e.length * 3));
-            auto probed = probes.find(e.path);
-            if (probed == probes.end()) {
-                probed = probes.emplace(e.path, ProbeWav(e.path)).first;
-                EXPECT_EQ(ReadBwfFile(e.path).frames, l.fileLengths[i]);
-            }
-            const ProbeReadBack& probe = probed->second;
-            ASSERT_TRUE(probe.ok) << probe.message;
-            EXPECT_EQ(probe.sampleRate, kRate);
-            EXPECT_EQ(uint32_t(probe.sampleRate), summary.sampleRate);
-            EXPECT_EQ(probe.channels, 1);
-            EXPECT_EQ(probe.channels, summary.channels);
-            EXPECT_EQ(probe.bits, 24);
-            EXPECT_EQ(probe.bits, summary.bits);
-            if (l.essenceNames[i].find("_src_") == std::string::npos) {
-                EXPECT_EQ(probe.timeReference, l.positions[i] - l.sourceOffsets[i]);
-            }
+            if (probeFiles) ExpectEssenceFile(probes, e.path, summary, l, i, rate);
 
             // Fades and crossfades as dissolves around the clip. No
             // transition covers more of a clip than the one before it left.
@@ -254,80 +271,255 @@ void ExpectSessionIsTheList(const AafClipList& l, const ReadSession& s, SessionC
     EXPECT_EQ(got, want);
 }
 
-}  // namespace
+// --- The second reader -----------------------------------------------------------
 
-TEST(AafExportSession, ARenderedProjectExportsAsASessionEveryReaderResolves) {
-    RenderedProject rp;
-    ASSERT_TRUE(rp.engine->cacheReady.load());
-    const Project& project = *rp.project;
-    for (bool sourceChannels : {false, true}) {
-        SCOPED_TRACE(sourceChannels ? "a lane per source channel" : "rendered and source regions");
-        rp.app->exportSettings.exportAAFSourceChannels = sourceChannels;
-        const std::string base = sourceChannels ? "Channels" : "Regions";
-        ExportJob job = MakeExportJob(*rp.app, project, *rp.engine, rp.dir.File("out/" + base + ".aaf"));
-        EXPECT_EQ(job.baseName, base);
-
-        AafClipList list;
-        ExportContext ctx;
-        ctx.project = rp.project.get();
-        ctx.engine = rp.engine.get();
-        ctx.app = rp.app.get();
-        ctx.aafStep = [&list](const ExportJob& j, const Project& p, const AudioEngine& e) {
-            const AafSessionWriter program = ProgramAafSessionWriter();
-            return WriteAafExport(j, p, e, [&](const std::string& path, const AafClipList& l, int32_t rate, bool ext) {
-                list = l;
-                return program(path, l, rate, ext);
-            });
-        };
-        const ExportReport report = RunExportJob(job, ctx);
-        EXPECT_TRUE(report.Succeeded());
-        EXPECT_EQ(report.finalText, "Export complete — 1 file");
-        ASSERT_FALSE(list.essencePaths.empty());
-
-        // The clip list is the project's: every result that sounds has its
-        // clips, at the result's timeline place; fills lay chunks from a whole source.
-        int fills = 0, regions = 0;
-        for (size_t r = 0; r < project.results.size(); ++r) {
-            const RenderResult& result = project.results[r];
-            const bool muted = result.muted || (result.eventIdx >= 0 && project.events[size_t(result.eventIdx)].muted);
-            if (result.filepath.empty() || muted) continue;
-            char tag[16];
-            std::snprintf(tag, sizeof tag, "_%03d_", int(r));
-            std::vector<size_t> mine;
-            for (size_t i = 0; i < list.essenceNames.size(); ++i)
-                if (list.essenceNames[i].find(tag) != std::string::npos) mine.push_back(i);
-            ASSERT_FALSE(mine.empty()) << result.name;
-            for (size_t i : mine) {
-                if (list.essenceNames[i].find("_src_") != std::string::npos) {
-                    ++fills;
-                    continue;
-                }
-                ++regions;
-                const auto at = int64_t(std::trunc(double(kRate) * (double(result.startTime) + result.deconOffset)));
-                EXPECT_EQ(list.positions[i], at + kStart) << list.essenceNames[i];
+// pyaaf2's components of a track in order, and what aaftool lists of the same
+// track: every clip at the same place with the same source offset, fades,
+// crossfades, gain and gain curve.
+void ExpectTrackReadAlike(const ReadSlot& slot, const AaftoolReadBack& tool, int track) {
+    std::vector<const AaftoolClip*> clips;
+    for (const AaftoolClip& c : tool.clips)
+        if (c.track == track) clips.push_back(&c);
+    std::vector<const AaftoolCrossfade*> crossfades;
+    for (const AaftoolCrossfade& x : tool.crossfades)
+        if (x.track == track) crossfades.push_back(&x);
+    const std::vector<ReadComponent>& c = slot.components;
+    size_t k = 0, x = 0;
+    for (size_t at = 0; at < c.size(); ++at) {
+        if (c[at].kind == "Transition") {
+            const bool between = at > 0 && at + 1 < c.size() && c[at - 1].kind == "Clip" && c[at + 1].kind == "Clip";
+            if (!between) continue;
+            ASSERT_LT(x, crossfades.size()) << "aaftool lists fewer crossfades";
+            EXPECT_EQ(crossfades[x]->length, c[at].length);
+            EXPECT_EQ(crossfades[x]->cutPoint, c[at].cutPoint);
+            ++x;
+            continue;
+        }
+        if (c[at].kind != "Clip") continue;
+        ASSERT_LT(k, clips.size()) << "aaftool lists fewer clips";
+        const AaftoolClip& t = *clips[k++];
+        SCOPED_TRACE(c[at].essence.masterName);
+        EXPECT_EQ(t.start, c[at].position);
+        EXPECT_EQ(t.length, c[at].length);
+        EXPECT_EQ(t.sourceOffset, c[at].start);
+        EXPECT_EQ(t.file, c[at].essence.masterName);
+        const bool fadeIn = at > 0 && c[at - 1].kind == "Transition" && (at < 2 || c[at - 2].kind != "Clip");
+        const bool fadeOut = at + 1 < c.size() && c[at + 1].kind == "Transition" &&
+                             (at + 2 >= c.size() || c[at + 2].kind != "Clip");
+        EXPECT_EQ(t.fadeIn, fadeIn ? c[at - 1].length : 0);
+        EXPECT_EQ(t.fadeOut, fadeOut ? c[at + 1].length : 0);
+        const ReadGain* constant = nullptr;
+        const ReadGain* curve = nullptr;
+        for (const ReadGain& g : c[at].gains) (g.points.empty() ? constant : curve) = &g;
+        EXPECT_EQ(t.hasGain, constant != nullptr);
+        if (constant) {
+            EXPECT_NEAR(t.gainDb, 20.0 * std::log10(RationalValue(constant->value)), 0.051);
+        }
+        EXPECT_EQ(t.automation, curve != nullptr);
+        if (curve) {
+            ASSERT_EQ(t.points.size(), curve->points.size());
+            for (size_t p = 0; p < t.points.size(); ++p) {
+                EXPECT_NEAR(t.points[p].first, RationalValue(curve->points[p].first), 1e-6);
+                EXPECT_NEAR(t.points[p].second, RationalValue(curve->points[p].second), 1e-6);
             }
         }
-        EXPECT_GT(fills, 0) << "no fill laid chunks";
-        EXPECT_GT(regions, 0);
-        const auto reverb = std::find(list.essenceNames.begin(), list.essenceNames.end(), "Reverb.L.wav");
-        ASSERT_NE(reverb, list.essenceNames.end());
-        EXPECT_EQ(list.positions[size_t(reverb - list.essenceNames.begin())], kStart);
-        EXPECT_EQ(list.markers.size(), project.events.size());
+    }
+    EXPECT_EQ(k, clips.size()) << "aaftool lists more clips";
+    EXPECT_EQ(x, crossfades.size()) << "aaftool lists more crossfades";
+}
 
-        const std::string aafPath = rp.dir.File("out/" + base + "/" + base + ".aaf");
+// Both readers open the session without a complaint and agree with each other
+// and with the clip list on every track, clip and marker.
+// `deep` adds our stored-format reader, pyaaf2's walk of every object and
+// property, and a probe of every essence file.
+void ExpectBothReadersAgree(const AafClipList& list, const std::string& aafPath, int rate, bool deep,
+                            SessionChecks* saw = nullptr) {
+    if (deep) {
         const AafReadBack stored = ReadStoredObjects(aafPath);
         ASSERT_TRUE(stored.ok) << stored.message;
         const AafReadBack oracle = ReadWithOracle(aafPath);
         ASSERT_TRUE(oracle.ok) << oracle.message;
-        std::string why;
-        const std::vector<ReadSession> read = ReadSessions({aafPath}, &why);
-        ASSERT_EQ(read.size(), 1u) << why;
+    }
+    std::string why;
+    const std::vector<ReadSession> read = ReadSessions({aafPath}, &why);
+    ASSERT_EQ(read.size(), 1u) << why;
+    SessionChecks seen;
+    ExpectSessionIsTheList(list, read[0], rate, deep, seen);
+    EXPECT_GT(seen.fadeIns + seen.fadeOuts, 0);
+    if (saw) *saw = seen;
+
+    const AaftoolReadBack tool = ReadWithAaftool(aafPath);
+    ASSERT_TRUE(tool.ok) << tool.message;
+    EXPECT_EQ(tool.errors, std::vector<std::string>{});
+    const std::vector<const ReadSlot*> slots = FindSoundSlots(read[0]);
+    ASSERT_EQ(tool.trackNames.size(), slots.size());
+    size_t clips = 0;
+    for (size_t t = 0; t < slots.size(); ++t) {
+        SCOPED_TRACE("track " + slots[t]->name);
+        EXPECT_EQ(tool.trackNames[t], slots[t]->name);
+        ExpectTrackReadAlike(*slots[t], tool, int(t) + 1);
+        for (const ReadComponent& c : slots[t]->components) clips += c.kind == "Clip";
+    }
+    EXPECT_EQ(clips, list.essencePaths.size());
+    EXPECT_EQ(tool.clips.size(), list.essencePaths.size());
+
+    std::vector<std::pair<int64_t, std::string>> want, got;
+    for (const AafMarker& m : list.markers) want.emplace_back(m.position, m.label);
+    for (const AaftoolMarker& m : tool.markers) {
+        got.emplace_back(m.start, m.comment);
+        EXPECT_EQ(m.length, 0);
+    }
+    std::sort(want.begin(), want.end());
+    std::sort(got.begin(), got.end());
+    EXPECT_EQ(got, want);
+}
+
+// --- Exports ----------------------------------------------------------------------
+
+struct Exported {
+    ExportReport report;
+    AafClipList list;
+    std::string aafPath;
+};
+
+// The export job with the program's AAF step, the clip list captured on its
+// way to the session writer.
+Exported ExportThroughTheJob(Project& project, AudioEngine& engine, AppState& app, const std::string& chosen) {
+    Exported out;
+    ExportJob job = MakeExportJob(app, project, engine, chosen);
+    ExportContext ctx;
+    ctx.project = &project;
+    ctx.engine = &engine;
+    ctx.app = &app;
+    ctx.aafStep = [&out](const ExportJob& j, const Project& p, const AudioEngine& e) {
+        const AafSessionWriter program = ProgramAafSessionWriter();
+        return WriteAafExport(j, p, e, [&](const std::string& path, const AafClipList& l, int32_t rate, bool ext) {
+            out.list = l;
+            out.aafPath = path;
+            return program(path, l, rate, ext);
+        });
+    };
+    out.report = RunExportJob(job, ctx);
+    return out;
+}
+
+// The clip list is the project's: every result that sounds has its clips, at
+// the result's timeline place; fills lay chunks from a whole source.
+void ExpectListIsTheProject(const AafClipList& list, const Project& project, int rate) {
+    const int64_t start = int64_t(kStartSeconds * rate);
+    int fills = 0, regions = 0;
+    for (size_t r = 0; r < project.results.size(); ++r) {
+        const RenderResult& result = project.results[r];
+        const bool muted = result.muted || (result.eventIdx >= 0 && project.events[size_t(result.eventIdx)].muted);
+        if (result.filepath.empty() || muted) continue;
+        char tag[16];
+        std::snprintf(tag, sizeof tag, "_%03d_", int(r));
+        std::vector<size_t> mine;
+        for (size_t i = 0; i < list.essenceNames.size(); ++i)
+            if (list.essenceNames[i].find(tag) != std::string::npos) mine.push_back(i);
+        ASSERT_FALSE(mine.empty()) << result.name;
+        for (size_t i : mine) {
+            if (list.essenceNames[i].find("_src_") != std::string::npos) {
+                ++fills;
+                continue;
+            }
+            ++regions;
+            const auto at = int64_t(std::trunc(double(rate) * (double(result.startTime) + result.deconOffset)));
+            EXPECT_EQ(list.positions[i], at + start) << list.essenceNames[i];
+        }
+    }
+    EXPECT_GT(fills, 0) << "no fill laid chunks";
+    EXPECT_GT(regions, 0);
+    const auto reverb = std::find(list.essenceNames.begin(), list.essenceNames.end(), "Reverb.L.wav");
+    ASSERT_NE(reverb, list.essenceNames.end());
+    EXPECT_EQ(list.positions[size_t(reverb - list.essenceNames.begin())], start);
+    EXPECT_EQ(list.markers.size(), project.events.size());
+}
+
+}  // namespace
+
+TEST(AafExportSession, ARenderedProjectExportsAsASessionBothReadersRead) {
+    RenderedProject rp;
+    ASSERT_TRUE(rp.engine->cacheReady.load());
+    for (bool sourceChannels : {false, true}) {
+        SCOPED_TRACE(sourceChannels ? "a lane per source channel" : "rendered and source regions");
+        rp.app->exportSettings.exportAAFSourceChannels = sourceChannels;
+        const std::string base = sourceChannels ? "Channels" : "Regions";
+        const Exported e = ExportThroughTheJob(*rp.project, *rp.engine, *rp.app, rp.dir.File("out/" + base + ".aaf"));
+        EXPECT_TRUE(e.report.Succeeded());
+        EXPECT_EQ(e.report.finalText, "Export complete — 1 file");
+        EXPECT_EQ(e.aafPath, rp.dir.File("out/" + base + "/" + base + ".aaf"));
+        ASSERT_FALSE(e.list.essencePaths.empty());
+        ExpectListIsTheProject(e.list, *rp.project, rp.rate);
+        // Every object, property and essence file is looked at once; the
+        // channel lanes' files are the same kind of file.
         SessionChecks seen;
-        ExpectSessionIsTheList(list, read[0], seen);
+        ExpectBothReadersAgree(e.list, e.aafPath, rp.rate, !sourceChannels, &seen);
         EXPECT_GT(seen.fadeIns, 0);
         EXPECT_GT(seen.crossfades, 0) << "fill chunks crossfade";
         EXPECT_GT(seen.fadeOuts, 0);
         EXPECT_GT(seen.curves, 0);
         EXPECT_GT(seen.gains, 0);
+    }
+}
+
+// Other project rates than the engine's default, a source at yet another
+// rate, a 6-channel source, names and keywords beyond ASCII, handles of a
+// second or of the whole source: the two readers still agree with the
+// project and with each other.
+TEST(AafExportSession, UnusualProjectsReadAlikeInBothReaders) {
+    for (int rate : {44100, 96000}) {
+        SCOPED_TRACE(rate);
+        RenderedProject rp(rate, true);
+        ASSERT_TRUE(rp.engine->cacheReady.load());
+        rp.app->exportSettings.exportAAFSourceChannels = rate == 96000;
+        rp.app->exportSettings.handleFullSource = rate == 44100;
+        const Exported e = ExportThroughTheJob(*rp.project, *rp.engine, *rp.app, rp.dir.File("out/Réel ☂.aaf"));
+        EXPECT_TRUE(e.report.Succeeded()) << e.report.finalText;
+        ExpectListIsTheProject(e.list, *rp.project, rp.rate);
+        ExpectBothReadersAgree(e.list, e.aafPath, rp.rate, false);
+        if (rate == 96000) {
+            int channelFiles = 0;
+            for (const std::string& name : e.list.essenceNames) channelFiles += name.find(".LFE.wav") != std::string::npos;
+            EXPECT_GT(channelFiles, 0) << "the 6-channel source has a lane per channel";
+        }
+    }
+}
+
+// The demo project as a new user first exports it.
+TEST(AafExportSession, TheDemoReadsAlikeInBothReaders) {
+    TempDir dir;
+    std::string error;
+    const std::string demo = dir.File("DemoContent");
+    ASSERT_TRUE(GenerateDemoContent(demo, error)) << error;
+    auto library = std::make_unique<SoundLibrary>();
+    LibraryIndex index;
+    index.path = demo + "/Libraries/" + kDemoLibraryName;
+    index.name = kDemoLibraryName;
+    for (const auto& file : std::filesystem::directory_iterator(index.path)) {
+        LibraryEntry entry;
+        ASSERT_TRUE(AnalyzeSoundFile(file.path().string(), entry)) << file.path();
+        index.entries.push_back(entry);
+    }
+    library->libraries.push_back(index);
+    auto project = std::make_unique<Project>();
+    auto engine = std::make_unique<AudioEngine>();
+    auto app = std::make_unique<AppState>();
+    const std::string projectFile = demo + "/Projects/" + kDemoProjectName + "/" + kDemoProjectName + ".tlproj";
+    ASSERT_TRUE(LoadProjectFile(projectFile, *project).ok);
+    RenderAllEvents(MakeDocumentContext(*project, *library, *engine, *app), -1, -1);
+    ASSERT_TRUE(engine->cacheReady.load());
+    app->exportSettings.exportFormatAAF = true;
+    app->exportSettings.exportFormatWAV = false;
+    app->exportSettings.exportAAFMarkers = true;
+    for (bool sourceChannels : {false, true}) {
+        SCOPED_TRACE(sourceChannels ? "a lane per source channel" : "rendered and source regions");
+        app->exportSettings.exportAAFSourceChannels = sourceChannels;
+        const Exported e = ExportThroughTheJob(*project, *engine, *app,
+                                               dir.File(sourceChannels ? "out/Channels" : "out/Regions"));
+        EXPECT_TRUE(e.report.Succeeded()) << e.report.finalText;
+        ASSERT_GE(e.list.essencePaths.size(), 10u);
+        EXPECT_EQ(e.list.markers.size(), project->events.size());
+        ExpectBothReadersAgree(e.list, e.aafPath, app->projectSampleRate, false);
     }
 }

@@ -112,7 +112,7 @@ struct EveryClassFile {
 
         AafObject *markers, *marker;
         AAF_OK(AafCreateSequence(f, sound, &markers));
-        AAF_OK(AafCreateCommentMarker(f, sound, 24000, "Hit \xF0\x9F\x92\xA5", &marker));
+        AAF_OK(AafCreateDescriptiveMarker(f, sound, 24000, "Hit \xF0\x9F\x92\xA5", &marker));
         AAF_OK(AafAppendComponent(markers, marker));
         AAF_OK(AafAppendEventSlot(f, comp, kRate, markers, AafSlotCount(comp) + 1, nullptr));
         AAF_OK(AafAddMob(f, comp));
@@ -135,8 +135,12 @@ TEST(AafObjects, EveryClassReadsBackWithItsIdentifiers) {
     AafReadBack stored = ReadStoredObjects(path);
     ASSERT_TRUE(stored.ok) << stored.message;
     const JsonValue& root = JsonGetMember(stored.tree, "root");
-    std::vector<const JsonValue*> objects;
-    CollectObjects(root, &objects);
+    // The session's objects; the MetaDictionary's are counted apart.
+    std::vector<const JsonValue*> all, objects;
+    CollectObjects(root, &all);
+    for (const JsonValue* o : all)
+        if (JsonGetMember(*o, "path").text.rfind("/MetaDictionary-1/", 0) != 0) objects.push_back(o);
+    ASSERT_GT(all.size(), objects.size() + 100);
 
     // Every class, and each listed property of it with its stored form.
     struct Expected {
@@ -152,7 +156,7 @@ TEST(AafObjects, EveryClassReadsBackWithItsIdentifiers) {
                            {0x3b07, d}, {0x3b09, d}}},
         {kAafClassIdentification, {{0x3c01, d}, {0x3c02, d}, {0x3c03, d}, {0x3c04, d}, {0x3c05, d}, {0x3c06, d},
                                    {0x3c09, d}}},
-        {kAafClassContentStorage, {{0x1901, s}}},
+        {kAafClassContentStorage, {{0x1901, s}, {0x1902, s}}},
         {kAafClassDictionary, {{0x2603, s}, {0x2604, s}, {0x2605, s}, {0x2609, s}}},
         {kAafClassDataDefinition, {{0x1b01, d}, {0x1b02, d}, {0x1b03, d}}},
         {kAafClassOperationDefinition, {{0x1b01, d}, {0x1b02, d}, {0x1b03, d}, {0x1e01, w}, {0x1e02, d},
@@ -173,7 +177,7 @@ TEST(AafObjects, EveryClassReadsBackWithItsIdentifiers) {
         {kAafClassConstantValue, {{0x4c01, d}, {0x4d01, d}}},
         {kAafClassVaryingValue, {{0x4c01, d}, {0x4e01, w}, {0x4e02, v}}},
         {kAafClassControlPoint, {{0x1a02, d}, {0x1a03, d}}},
-        {kAafClassCommentMarker, {{0x0201, w}, {0x0202, d}, {0x0601, d}, {0x0602, d}}},
+        {kAafClassDescriptiveMarker, {{0x0201, w}, {0x0202, d}, {0x0601, d}, {0x0602, d}}},
         {kAafClassWaveDescriptor, {{0x2f01, v}, {0x3001, d}, {0x3002, d}, {0x3801, d}}},
         {kAafClassNetworkLocator, {{0x4001, d}}},
     };
@@ -194,17 +198,20 @@ TEST(AafObjects, EveryClassReadsBackWithItsIdentifiers) {
     EXPECT_EQ(objects.size(), 27u + 2 /* second data def, param def */ + 2 /* op def, mob */ + 1 /* slot */ +
                                   3 /* clips */ + 2 /* gain groups */ + 1 /* constant */ + 63 /* points */ + 1 /* sequence */);
 
-    // Weak references: all resolve, to definitions of this file, except the
-    // parameter type, which readers carry.
-    int resolved = 0, builtIn = 0;
+    // Weak references: all resolve, to definitions of this file; the
+    // parameters' types to the MetaDictionary's type definitions.
+    int resolved = 0, types = 0, everyWeak = 0;
+    for (const JsonValue* o : all)
+        for (const JsonValue& p : JsonGetMember(*o, "properties").elements)
+            everyWeak += JsonArraySize(JsonGetMember(p, "targets"));
     for (const JsonValue* o : objects)
         for (const JsonValue& p : JsonGetMember(*o, "properties").elements)
             for (const JsonValue& t : JsonGetMember(p, "targets").elements) {
-                if (t.text == "built-in") ++builtIn;
+                if (t.text.rfind("/MetaDictionary-1/TypeDefinitions-4{", 0) == 0) ++types;
                 else if (t.text.rfind("/Header-2/Dictionary-3b04/", 0) == 0) ++resolved;
                 else ADD_FAILURE() << "weak reference to " << t.text;
             }
-    EXPECT_EQ(builtIn, 2);
+    EXPECT_EQ(types, 2);
     EXPECT_EQ(resolved, 12 /* components' data definitions */ + 3 /* operations */ + 1 /* interpolation */ +
                             2 /* operation definitions' data definitions */ + 2 /* parameters defined */);
 
@@ -223,8 +230,8 @@ TEST(AafObjects, EveryClassReadsBackWithItsIdentifiers) {
     // --- pyaaf2 -----------------------------------------------------------------------
     AafReadBack oracle = ReadWithOracle(path, true);
     ASSERT_TRUE(oracle.ok) << oracle.message;
-    EXPECT_EQ(JsonGetInt(JsonGetMember(oracle.tree, "objects"), 0), static_cast<int>(objects.size()));
-    EXPECT_EQ(JsonGetInt(JsonGetMember(oracle.tree, "weakReferences"), 0), resolved + builtIn);
+    EXPECT_EQ(JsonGetInt(JsonGetMember(oracle.tree, "objects"), 0), static_cast<int>(all.size()));
+    EXPECT_EQ(JsonGetInt(JsonGetMember(oracle.tree, "weakReferences"), 0), everyWeak);
     // Definition ids and labels are the ones pyaaf2's model knows.
     const JsonValue& ids = JsonGetMember(oracle.tree, "identifiers");
     EXPECT_EQ(JsonGetMember(ids, "operationalPatternKnownAs").text, "OPDef_EditProtocol");
@@ -295,6 +302,87 @@ TEST(AafObjects, EveryClassReadsBackWithItsIdentifiers) {
     const JsonValue& marker = JsonGetElement(JsonGetMember(JsonGetMember(events, "segment"), "components"), 0);
     EXPECT_EQ(JsonGetMember(marker, "comment").text, "Hit \xF0\x9F\x92\xA5");
     EXPECT_EQ(JsonGetInt(JsonGetMember(marker, "position"), 0), 24000);
+}
+
+// The MetaDictionary of a file with every class the writer makes: each
+// object's class is defined, its parents lead to a root, every property it
+// carries is defined in its class or a parent, and every property's type is
+// one of the file's type definitions. Checked on our stored-format reader's
+// record of the file, so a definition that readers would take from their
+// own models instead cannot hide a gap.
+TEST(AafObjects, TheMetaDictionaryDefinesEveryClassPropertyAndTypeOfTheFile) {
+    TempDir dir;
+    const std::string path = dir.File("meta.aaf");
+    EveryClassFile every;
+    every.Build(path);
+    if (HasFatalFailure()) return;
+    ASSERT_EQ(AafSaveFile(*every.file), AafStatus::Ok);
+    AafReadBack stored = ReadStoredObjects(path);
+    ASSERT_TRUE(stored.ok) << stored.message;
+    const JsonValue& root = JsonGetMember(stored.tree, "root");
+    const JsonValue& meta = StoredChild(root, 0x0001);
+
+    auto idOf = [](const JsonValue& definition) {
+        const std::string hex = JsonGetMember(*FindStoredProperty(definition, 0x0005), "value").text;
+        uint8_t bytes[16] = {};
+        for (size_t i = 0; i < 16 && 2 * i + 1 < hex.size(); ++i) bytes[i] = uint8_t(std::stoi(hex.substr(2 * i, 2), nullptr, 16));
+        return ClassText(AafAuid::FromBytes(bytes));
+    };
+    std::set<std::string> types;
+    for (const JsonValue& t : StoredElements(meta, 0x0004).elements) types.insert(idOf(t));
+    struct ClassDef {
+        std::string parent;
+        std::set<int> pids;
+    };
+    std::map<std::string, ClassDef> classes;
+    std::map<std::string, std::string> byPath;  // stored path of a class definition -> its id
+    for (const JsonValue& c : StoredElements(meta, 0x0003).elements) byPath[JsonGetMember(c, "path").text] = idOf(c);
+    for (const JsonValue& c : StoredElements(meta, 0x0003).elements) {
+        ClassDef& def = classes[idOf(c)];
+        def.parent = byPath[JsonGetElement(JsonGetMember(*FindStoredProperty(c, 0x0008), "targets"), 0).text];
+        for (const JsonValue& p : StoredElements(c, 0x0009).elements) {
+            const std::string pid = JsonGetMember(*FindStoredProperty(p, 0x000d), "value").text;
+            def.pids.insert(std::stoi(pid.substr(2, 2) + pid.substr(0, 2), nullptr, 16));
+            const std::string type = JsonGetMember(*FindStoredProperty(p, 0x000b), "value").text;
+            uint8_t bytes[16] = {};
+            for (size_t i = 0; i < 16; ++i) bytes[i] = uint8_t(std::stoi(type.substr(2 * i, 2), nullptr, 16));
+            EXPECT_TRUE(types.count(ClassText(AafAuid::FromBytes(bytes))))
+                << "type " << type << " of pid " << pid << " is not defined";
+        }
+    }
+    EXPECT_GE(classes.size(), 50u);
+    EXPECT_GE(types.size(), 70u);
+
+    std::vector<const JsonValue*> objects;
+    CollectObjects(root, &objects);
+    std::set<std::string> used;
+    for (const JsonValue* o : objects) {
+        const std::string cls = JsonGetMember(*o, "class").text;
+        if (cls == ClassText(kAafClassRoot)) continue;  // the file's root storage, not a class of the model
+        used.insert(cls);
+        ASSERT_TRUE(classes.count(cls)) << "class " << cls << " of " << JsonGetMember(*o, "path").text;
+        for (const JsonValue& p : JsonGetMember(*o, "properties").elements) {
+            const int pid = JsonGetInt(JsonGetMember(p, "pid"), -1);
+            bool defined = false;
+            std::string at = cls;
+            for (int depth = 0; depth < 16 && !defined; ++depth) {
+                defined = classes[at].pids.count(pid) > 0;
+                if (classes[at].parent == at) break;
+                at = classes[at].parent;
+            }
+            EXPECT_TRUE(defined) << "pid " << std::hex << pid << " of class " << cls;
+        }
+    }
+    for (const auto& [id, def] : classes) {
+        std::string at = id;
+        int depth = 0;
+        while (classes.count(at) && classes[at].parent != at && depth < 16) at = classes[at].parent, ++depth;
+        EXPECT_TRUE(classes.count(at) && classes[at].parent == at) << "class " << id << " reaches no root";
+    }
+    // The model's classes beyond those of this file: the markers' parents and
+    // what the type definitions refer to, no more.
+    EXPECT_TRUE(used.count(ClassText(kAafClassDescriptiveMarker)));
+    EXPECT_LE(classes.size(), used.size() + 25);
 }
 
 TEST(AafObjects, DefinitionsAndMobsAreKeptOnce) {

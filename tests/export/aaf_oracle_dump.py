@@ -176,7 +176,7 @@ def segment_tree(seg):
         rec["start"] = seg["StartTime"].value if "StartTime" in seg else None
     elif name == "Timecode":
         rec["start"], rec["fps"], rec["drop"] = seg["Start"].value, seg["FPS"].value, seg["Drop"].value
-    elif name == "CommentMarker":
+    elif name in ("CommentMarker", "DescriptiveMarker"):
         rec["position"] = seg["Position"].value
         rec["comment"] = seg["Comment"].value if "Comment" in seg else None
     return rec

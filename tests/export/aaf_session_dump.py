@@ -12,7 +12,8 @@ JSON object:
                                (fillers and clips advance it, a transition
                                steps back by its length):
                      Filler      {length}
-                     Transition  {length, cutPoint, operation, level}
+                     Transition  {length, cutPoint, operation, level: a constant
+                                  "n/d" or "<interpolation> <value>@<time> ..."}
                      Clip        {length, start, gains: [{operation, value | points}],
                                   essence: the clip resolved through its master
                                   mob and file source mob}
@@ -50,6 +51,14 @@ def parameter_value(p):
     return {"interpolation": p["Interpolation"].value.name,
             "points": [[rational_text(cp["Time"].value), rational_text(cp["Value"].value)]
                        for cp in p["PointList"].value]}
+
+
+def level_text(p):
+    """A constant "n/d", or a curve "<interpolation> <value>@<time> ..."."""
+    v = parameter_value(p)
+    if "value" in v:
+        return v["value"]
+    return " ".join([v["interpolation"]] + ["%s@%s" % (value, time) for time, value in v["points"]])
 
 
 def resolve_essence(clip, where):
@@ -126,7 +135,7 @@ def sequence_components(seq, where):
             out.append({"kind": "Transition", "position": position, "length": length,
                         "cutPoint": c["CutPoint"].value, "operation": group["Operation"].value.name,
                         "groupLength": group.length,
-                        "level": parameter_value(params[0]).get("value") if params else None})
+                        "level": level_text(params[0]) if params else None})
         else:
             clip, gains = unwrap(c, at)
             if clip.classdef.class_name != "SourceClip":

@@ -84,7 +84,8 @@ TEST(AafSession, SequencesOfThePartsEdgeCases) {
     const ReadSlot& fadeIn = OnlyTrack(s[2]);
     EXPECT_EQ(SequenceText(fadeIn), "Filler(1200) Transition(200,cut 0) Clip(1000,48000)");
     EXPECT_EQ(fadeIn.components[1].operation, "Mono Audio Dissolve");
-    EXPECT_EQ(fadeIn.components[1].level, "1/1");
+    // The level rises from 0 to 1 over the transition: a fade, not a cut.
+    EXPECT_EQ(fadeIn.components[1].level, "LinearInterp 0/1@0/1 1/1@1/1");
     EXPECT_EQ(fadeIn.components[1].groupLength, 200);
 
     // Overlapping clips without fades crossfade; the dissolve is defined for it.

@@ -27,11 +27,12 @@ struct Skeleton {
     AafObject* header = nullptr;
     AafObject* dictionary = nullptr;
     AafObject* content = nullptr;
+    AafObject* meta = nullptr;
 
     Skeleton() {
         root = AafNewObject(store, kAafClassRoot);
         AafSetRoot(store, root);
-        AafObject* meta = AafNewObject(store, kAafClassMetaDictionary);
+        meta = AafNewObject(store, kAafClassMetaDictionary);
         AafSetStrongRef(root, 0x0001, "MetaDictionary", meta);
         AafCreateSet(meta, 0x0003, "ClassDefinitions", 0x0005, 16, AafEmpty::Write);
         AafCreateSet(meta, 0x0004, "TypeDefinitions", 0x0005, 16, AafEmpty::Write);
@@ -76,15 +77,24 @@ struct Skeleton {
         return mob;
     }
 
+    // A type definition in the MetaDictionary's set.
+    AafObject* Type(const AafAuid& classId, const AafAuid& typeId, const char* name) {
+        AafObject* type = AafNewObject(store, classId);
+        AafSetAuid(type, 0x0005, typeId);
+        AafSetString(type, 0x0006, name);
+        EXPECT_EQ(AafAddToSet(meta, 0x0004, type), AafStatus::Ok);
+        return type;
+    }
+
     // A master mob whose one slot holds a filler referring to `dataDef`.
-    void FillerReferringTo(const AafAuid& dataDef, bool builtIn) {
+    void FillerReferringTo(const AafAuid& dataDef) {
         AafObject* mob = Mob(kAafClassMasterMob, 1, "M");
         AafObject* slot = AafNewObject(store, kAafClassTimelineMobSlot);
         AafAppendToVector(mob, 0x4403, slot);
         AafObject* filler = AafNewObject(store, kAafClassFiller);
         AafSetStrongRef(slot, 0x4803, "Segment", filler);
         auto key = dataDef.Bytes();
-        AafSetWeakRef(filler, 0x0201, kAafTargetDataDefinitions, key.data(), 16, builtIn);
+        AafSetWeakRef(filler, 0x0201, kAafTargetDataDefinitions, key.data(), 16);
     }
 };
 
@@ -100,7 +110,7 @@ void ExpectSameObject(const AafObject* object, const JsonValue& stored, int* com
         const JsonValue* s = FindStoredProperty(stored, p.pid);
         bool emptyCollection = (p.form == AafForm::StrongVector || p.form == AafForm::StrongSet)
                                    ? p.children.empty()
-                                   : (p.form == AafForm::WeakSet && p.data.empty());
+                                   : ((p.form == AafForm::WeakSet || p.form == AafForm::WeakVector) && p.data.empty());
         if (emptyCollection && p.empty == AafEmpty::Omit) {
             EXPECT_EQ(s, nullptr) << path << " pid " << p.pid << " (an empty optional collection is left out)";
             continue;
@@ -122,7 +132,8 @@ void ExpectSameObject(const AafObject* object, const JsonValue& stored, int* com
                 break;
             }
             case AafForm::WeakRef:
-            case AafForm::WeakSet: {
+            case AafForm::WeakSet:
+            case AafForm::WeakVector: {
                 EXPECT_EQ(JsonGetInt(JsonGetMember(*s, "keyPid"), -1), p.keyPid);
                 const JsonValue& keys = JsonGetMember(*s, "keys");
                 ASSERT_EQ(static_cast<size_t>(JsonArraySize(keys)) * p.keySize, p.data.size());
@@ -242,8 +253,22 @@ TEST(AafStorage, EveryFormReadsBackThroughIndependentReaders) {
     s.Definition(0x2605, "DataDefinitions", kAafClassDataDefinition, kAafDataDefSound, "Sound");
     AafObject* level = s.Definition(0x2604, "ParameterDefinitions", kAafClassParameterDefinition,
                                     kAafParameterDefLevel, "Level");
+    // The parameter's type, a record of two integers: a weak vector names
+    // one type twice.
+    AafObject* int32 = s.Type(AafAuidText("0d010101-0204-0000-060e-2b3402060101"),
+                              AafAuidText("01010700-0000-0000-060e-2b3401040101"), "aafInt32");
+    AafSetUInt8(int32, 0x000f, 4);
+    AafSetBoolean(int32, 0x0010, true);
+    AafObject* record = s.Type(AafAuidText("0d010101-020d-0000-060e-2b3402060101"),
+                               kAafTypeRational, "Rational");
+    ASSERT_EQ(AafCreateWeakVector(record, 0x001c, "MemberTypes", kAafTargetTypeDefinitions, 16), AafStatus::Ok);
+    auto int32Key = AafAuidText("01010700-0000-0000-060e-2b3401040101").Bytes();
+    ASSERT_EQ(AafAppendToWeakVector(record, 0x001c, int32Key.data(), 16), AafStatus::Ok);
+    ASSERT_EQ(AafAppendToWeakVector(record, 0x001c, int32Key.data(), 16), AafStatus::Ok);
+    const std::vector<uint8_t> memberNames = Utf16Bytes(std::string("Numerator\0Denominator\0", 22));
+    AafSetData(record, 0x001d, memberNames.data(), memberNames.size());
     auto rational = kAafTypeRational.Bytes();
-    ASSERT_EQ(AafSetWeakRef(level, 0x1f01, kAafTargetTypeDefinitions, rational.data(), 16, true), AafStatus::Ok);
+    ASSERT_EQ(AafSetWeakRef(level, 0x1f01, kAafTargetTypeDefinitions, rational.data(), 16), AafStatus::Ok);
     AafObject* dissolve = s.Definition(0x2603, "OperationDefinitions", kAafClassOperationDefinition,
                                        kAafOperationDefMonoAudioDissolve, "Mono Audio Dissolve");
     auto soundKey = kAafDataDefSound.Bytes();
@@ -307,13 +332,19 @@ TEST(AafStorage, EveryFormReadsBackThroughIndependentReaders) {
     EXPECT_EQ(static_cast<size_t>(compared), total - 1);  // all but the empty optional vector
     EXPECT_EQ(JsonGetInt(JsonGetMember(stored.tree, "objects"), 0), static_cast<int>(s.store.objects.size()));
 
-    // Weak references resolve to the elements they name; the type is built in.
+    // Weak references resolve to the elements they name, types included.
     const JsonValue& dict = StoredChild(StoredChild(root, 0x0002), 0x3b04);
     const JsonValue& dissolveStored = JsonGetElement(StoredElements(dict, 0x2603), 0);
     EXPECT_EQ(FirstTarget(dissolveStored, 0x1e01), "/Header-2/Dictionary-3b04/DataDefinitions-2605{0}");
     EXPECT_EQ(FirstTarget(dissolveStored, 0x1e09), "/Header-2/Dictionary-3b04/ParameterDefinitions-2604{0}");
     EXPECT_EQ(FindStoredProperty(dissolveStored, 0x1e03), nullptr);
-    EXPECT_EQ(FirstTarget(JsonGetElement(StoredElements(dict, 0x2604), 0), 0x1f01), "built-in");
+    EXPECT_EQ(FirstTarget(JsonGetElement(StoredElements(dict, 0x2604), 0), 0x1f01),
+              "/MetaDictionary-1/TypeDefinitions-4{1}");
+    const JsonValue& members =
+        *FindStoredProperty(JsonGetElement(StoredElements(StoredChild(root, 0x0001), 0x0004), 1), 0x001c);
+    EXPECT_EQ(JsonGetInt(JsonGetMember(members, "form"), -1), 0x12);
+    EXPECT_EQ(JsonArraySize(JsonGetMember(members, "targets")), 2);
+    EXPECT_EQ(JsonGetElement(JsonGetMember(members, "targets"), 1).text, "/MetaDictionary-1/TypeDefinitions-4{0}");
     EXPECT_EQ(JsonGetMember(*FindStoredProperty(dict, 0x2609), "name").text, "InterpolationDefinit-2609");
 
     // The referenced-properties table holds the paths the references use.
@@ -331,7 +362,7 @@ TEST(AafStorage, EveryFormReadsBackThroughIndependentReaders) {
     AafReadBack oracle = ReadWithOracle(path);
     ASSERT_TRUE(oracle.ok) << oracle.message;
     EXPECT_EQ(JsonGetInt(JsonGetMember(oracle.tree, "objects"), 0), static_cast<int>(s.store.objects.size()));
-    EXPECT_EQ(JsonGetInt(JsonGetMember(oracle.tree, "weakReferences"), 0), 7);
+    EXPECT_EQ(JsonGetInt(JsonGetMember(oracle.tree, "weakReferences"), 0), 9);
     const JsonValue& mobs = StoredElements(StoredChild(StoredChild(JsonGetMember(oracle.tree, "root"), 0x0002), 0x3b03), 0x1901);
     ASSERT_EQ(JsonArraySize(mobs), 2);
     std::vector<std::string> names;
@@ -442,7 +473,7 @@ TEST(AafStorage, FailedSavesKeepThePreviousFile) {
     {  // a weak reference to a definition the file lacks
         Skeleton s;
         s.Definition(0x2605, "DataDefinitions", kAafClassDataDefinition, kAafDataDefSound, "Sound");
-        s.FillerReferringTo(kAafDataDefTimecode, false);
+        s.FillerReferringTo(kAafDataDefTimecode);
         EXPECT_EQ(AafSaveStore(s.store, path, &detail), AafStatus::DanglingWeakRef);
         EXPECT_NE(detail.find("0002 3b04 2605"), std::string::npos) << detail;
         expectUntouched("dangling");
@@ -500,10 +531,15 @@ TEST(AafStorage, StoredReaderRefusesBrokenFiles) {
         EXPECT_NE(back.message.find(words), std::string::npos) << back.message;
     };
 
-    // The writer takes the caller's word that a timecode definition is built
-    // in; the reader knows only types are, and says so.
-    std::string dangling =
-        build("dangling.aaf", [](Skeleton& s) { s.FillerReferringTo(kAafDataDefTimecode, true); });
+    // A weak reference whose key was changed after the save (its key pid and
+    // size before it make it the only such run of bytes in the file).
+    std::string dangling = build("dangling.aaf", [](Skeleton& s) { s.FillerReferringTo(kAafDataDefSound); });
+    ASSERT_TRUE(ReadStoredObjects(dangling).ok);
+    std::vector<uint8_t> from = {0x01, 0x1b, 0x10}, to = from;
+    const auto sound = kAafDataDefSound.Bytes(), timecode = kAafDataDefTimecode.Bytes();
+    from.insert(from.end(), sound.begin(), sound.end());
+    to.insert(to.end(), timecode.begin(), timecode.end());
+    ASSERT_TRUE(PatchOnce(dangling, from, to));
     expectFault(dangling, "dangling weak reference");
 
     // Two elements of one vector renamed alike in the directory.

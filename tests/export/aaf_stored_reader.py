@@ -16,7 +16,7 @@ Layout of what it reads:
                      are storages "<name>{<local key in hex>}"
   weak reference     value: tag, key pid, key size, key; the tag indexes the
                      root stream "referenced properties" (pid paths from the root)
-  weak set           value: name; "<name> index": count, tag, key pid, key size, keys
+  weak set / vector  value: name; "<name> index": count, tag, key pid, key size, keys
 """
 import json
 import struct
@@ -26,12 +26,9 @@ import olefile
 
 FILE_KIND_512 = bytes.fromhex("414146420d004f4d060e2b34010101ff")
 ROOT_CLASS = "b3b398a5-1c90-11d4-8053-080036210804"
-# Readers carry the baseline type definitions (the MetaDictionary's type set).
-BUILT_IN_PATHS = ([0x0001, 0x0004],)
-
-DATA, STRONG, VECTOR, SET, WEAK, WEAKSET = 0x82, 0x22, 0x32, 0x3A, 0x02, 0x1A
+DATA, STRONG, VECTOR, SET, WEAK, WEAKSET, WEAKVECTOR = 0x82, 0x22, 0x32, 0x3A, 0x02, 0x1A, 0x12
 FORMS = {DATA: "data", STRONG: "strong", VECTOR: "vector", SET: "set",
-         WEAK: "weak", WEAKSET: "weakset"}
+         WEAK: "weak", WEAKSET: "weakset", WEAKVECTOR: "weakvector"}
 NO_FREE_KEY = 0xFFFFFFFF
 
 
@@ -198,7 +195,7 @@ class StoredReader:
                 rec.update({"tag": tag, "keyPid": key_pid, "keySize": key_size,
                             "keys": [key.hex()]})
                 self.weak.append((rec, where))
-            elif form == WEAKSET:
+            elif form in (WEAKSET, WEAKVECTOR):
                 name = utf16z(value, at)
                 index_name = name + " index"
                 used.add(index_name.lower())
@@ -291,10 +288,10 @@ class StoredReader:
             targets = []
             for key in rec["keys"]:
                 found = by_key[lookup].get(key)
-                if found is None and path not in BUILT_IN_PATHS:
+                if found is None:
                     raise Fault("%s:%04x: dangling weak reference to %s in %s"
                                 % (where, rec["pid"], key, " ".join("%04x" % p for p in path)))
-                targets.append(found if found is not None else "built-in")
+                targets.append(found)
             rec["targets"] = targets
 
     def read(self):

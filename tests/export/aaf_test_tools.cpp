@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 
 #include "support/run_command.h"
 
@@ -40,6 +41,80 @@ AafReadBack ReadWithOracle(const std::string& path, bool withMobs) {
     std::vector<std::string> args = {TL_TEST_PYTHON, script, path};
     if (withMobs) args.push_back("--mobs");
     return Parse(RunCommand(args, {"PYTHONPATH=" + oracle}));
+}
+
+namespace {
+
+// The number after "<key>: " in `line`, or `fallback`.
+int64_t NumberAfter(const std::string& line, const std::string& key, int64_t fallback = 0) {
+    const size_t at = line.find(key + ": ");
+    if (at == std::string::npos) return fallback;
+    return std::stoll(line.substr(at + key.size() + 2));
+}
+
+// The text between the quotes after "<key>: ".
+std::string QuotedAfter(const std::string& line, const std::string& key) {
+    const size_t at = line.find(key + ": \"");
+    if (at == std::string::npos) return "";
+    const size_t begin = at + key.size() + 3, end = line.rfind('"');
+    return end > begin ? line.substr(begin, end - begin) : "";
+}
+
+// A fade's length: "FadeIn: CURV_LIN (480)".
+int64_t FadeAfter(const std::string& line, const std::string& key) {
+    const size_t at = line.find(key + ": ");
+    if (at == std::string::npos) return 0;
+    const size_t open = line.find('(', at);
+    return open == std::string::npos ? 0 : std::stoll(line.substr(open + 1));
+}
+
+}  // namespace
+
+AaftoolReadBack ReadWithAaftool(const std::string& path) {
+    AaftoolReadBack back;
+    const std::string tool = TL_AAFTOOL;
+    if (tool.empty() || !std::ifstream(tool)) {
+        back.message = "aaftool was not built: the test build builds it from <shared>/oracles/libaaf (" + tool + ")";
+        return back;
+    }
+    const CommandResult run = RunCommand(
+        {tool, "--aaf-clips", "--pos-format", "samples", "--show-automation", "--no-color", "--verb", "2", path});
+    std::istringstream lines(run.out + "\n" + run.err);
+    bool inMarkers = false, opened = false;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.find("[ error ]") != std::string::npos) back.errors.push_back(line);
+        if (line.find("Tracks & Clips") != std::string::npos) opened = true;
+        if (line.rfind("Markers :", 0) == 0) inMarkers = true;
+        if (line.find("AudioTrack[") != std::string::npos) {
+            back.trackNames.push_back(QuotedAfter(line, "Name"));
+        } else if (line.find("Clip (") != std::string::npos && line.find("Start: ") != std::string::npos) {
+            AaftoolClip c;
+            c.track = int(back.trackNames.size());
+            c.start = NumberAfter(line, "Start");
+            c.length = NumberAfter(line, "Len");
+            c.sourceOffset = NumberAfter(line, "SourceOffset");
+            c.fadeIn = FadeAfter(line, "FadeIn");
+            c.fadeOut = FadeAfter(line, "FadeOut");
+            const size_t gain = line.find("Gain: ");
+            c.hasGain = gain != std::string::npos;
+            if (c.hasGain) c.gainDb = std::stod(line.substr(gain + 6));
+            c.automation = line.find("VolumeAutomation: YES") != std::string::npos;
+            back.clips.push_back(c);
+        } else if (line.find("X-FADE") != std::string::npos) {
+            back.crossfades.push_back({int(back.trackNames.size()), NumberAfter(line, "Length"),
+                                       NumberAfter(line, "CutPoint")});
+        } else if (line.find("SourceFile [") != std::string::npos && !back.clips.empty()) {
+            back.clips.back().file = QuotedAfter(line, "]");
+        } else if (line.find("_time: ") != std::string::npos && !back.clips.empty()) {
+            const size_t t = line.find("_time: "), v = line.find("_value: ");
+            back.clips.back().points.emplace_back(std::stod(line.substr(t + 7)), std::stod(line.substr(v + 8)));
+        } else if (inMarkers && line.find("Marker[") != std::string::npos) {
+            back.markers.push_back({NumberAfter(line, "Start"), NumberAfter(line, "Length"), QuotedAfter(line, "Comment")});
+        }
+    }
+    back.ok = run.exitCode == 0 && opened;
+    if (!back.ok) back.message = "aaftool exited with " + std::to_string(run.exitCode) + ": " + run.err + run.out;
+    return back;
 }
 
 const JsonValue* FindStoredProperty(const JsonValue& object, int pid) {

@@ -5,6 +5,7 @@
 //   AafReadBack            what a reader printed, parsed, or why it failed
 //   ReadStoredObjects      our Python reader of the stored format (olefile)
 //   ReadWithOracle         pyaaf2 from the shared oracles folder
+//   ReadWithAaftool        LibAAF's aaftool (built by the test build): tracks, clips, markers
 //   FindStoredProperty     one property of a reader's object by pid
 //   StoredChild / StoredElements   the object or elements behind a property
 //   HexOf / FileBytes / PatchOnce   byte helpers for checks and fault injection
@@ -25,6 +26,37 @@ struct AafReadBack {
 
 AafReadBack ReadStoredObjects(const std::string& path);
 AafReadBack ReadWithOracle(const std::string& path, bool withMobs = false);
+
+// What aaftool lists of a session, positions in samples. Its "[ error ]"
+// lines are kept apart: a file it reads cleanly has none.
+struct AaftoolClip {
+    int track = 0;  // 1-based, in the order aaftool lists the audio tracks
+    int64_t start = 0, length = 0, sourceOffset = 0;
+    int64_t fadeIn = 0, fadeOut = 0;  // 0: none
+    bool hasGain = false;
+    double gainDb = 0;  // as printed, to a tenth of a dB
+    bool automation = false;
+    std::vector<std::pair<double, double>> points;  // time 0..1, linear value
+    std::string file;  // the essence file's name
+};
+struct AaftoolCrossfade {
+    int track = 0;
+    int64_t length = 0, cutPoint = 0;
+};
+struct AaftoolMarker {
+    int64_t start = 0, length = 0;
+    std::string comment;
+};
+struct AaftoolReadBack {
+    bool ok = false;
+    std::string message;              // why it could not run or open the file
+    std::vector<std::string> errors;  // its "[ error ]" lines
+    std::vector<std::string> trackNames;
+    std::vector<AaftoolClip> clips;   // in listed order: by track, then position
+    std::vector<AaftoolCrossfade> crossfades;
+    std::vector<AaftoolMarker> markers;
+};
+AaftoolReadBack ReadWithAaftool(const std::string& path);
 
 // A property record of a reader's object, or nullptr. Both readers name
 // properties by "pid" and put referenced objects under "object" and "elements".
