@@ -209,9 +209,11 @@ void HandleLanePainting(TimelineFrame& f, int lane, float top, float height) {
         const int index = LowestEventAt(f.project->events, t);
         if (index >= 0) ClickSelectEvent(app, index, f.project->events, false);
     }
-    const bool strokeHere = app.curvePainting && app.paintLane == lane;
+    // The events tab's curve editor keeps its own stroke on the same lanes;
+    // only a stroke begun here is ended here.
+    const bool strokeHere = app.curvePainting && !app.paintFromInspector && app.paintLane == lane;
     if (active && paintMode) {
-        if (!app.curvePainting) BeginCurveStroke(app, lane);
+        if (!app.curvePainting || app.paintFromInspector) BeginCurveStroke(app, lane);
         if (app.paintLane == lane && PaintCurveStroke(ctx, f.view, io.MousePos.x, io.MousePos.y, t, top, height))
             SeekVideoToPlayhead(app);
     } else if (strokeHere) {
