@@ -117,6 +117,8 @@ int ShapeMixGroup(int shape) {
     }
 }
 
+bool ShapeGroupCanChange(int shape) { return shape != kShapeFill && shape != kShapeBed; }
+
 int EventMixGroup(const Event& event) {
     if (event.shape == kShapeFill) return 0;
     if (event.groupOverride == 1 || event.groupOverride == 2) return event.groupOverride;

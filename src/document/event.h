@@ -7,6 +7,7 @@
 //   InitEventCurves       the weight and intensity curves of a new event
 //   ResetIntensityToSync  regenerate the intensity curve around the sync point
 //   EventMixGroup / ShapeMixGroup / GroupFirstTrack   mix-group mapping
+//   ShapeGroupCanChange   whether a user's group choice reaches the mix
 #pragma once
 
 #include <cstdint>
@@ -104,5 +105,9 @@ void ResetIntensityToSync(Event& event);
 
 int ShapeMixGroup(int shape);
 int EventMixGroup(const Event& event);
+// False for Fill (always on BG, whatever groupOverride says) and Bed (its
+// layers are the background by nature): a bus toggle would store a choice
+// that nothing plays.
+bool ShapeGroupCanChange(int shape);
 // First output track of group g; tracks are laid out group 1, 2, then 0.
 int GroupFirstTrack(const MixGroup* groups, int group);

@@ -194,9 +194,18 @@ void TakeGroup(Project& project, int e, int group) {
 
 }  // namespace
 
+std::vector<int> BusEvents(const Project& project, const std::vector<int>& selected) {
+    std::vector<int> out;
+    for (int e : ValidOnly(project, selected))
+        if (ShapeGroupCanChange(project.events[size_t(e)].shape)) out.push_back(e);
+    return out;
+}
+
 bool ToggleEventBus(const DocumentContext& ctx, int event) {
     Project& project = *ctx.project;
-    if (!ValidEvent(project, event) || EditRefused(ctx, "Bus") || !PushUndoSnapshot(ctx)) return false;
+    if (!ValidEvent(project, event) || !ShapeGroupCanChange(project.events[size_t(event)].shape) ||
+        EditRefused(ctx, "Bus") || !PushUndoSnapshot(ctx))
+        return false;
     const int group = EventMixGroup(project.events[size_t(event)]) == 2 ? 1 : 2;
     TakeGroup(project, event, group);
     AssignTracks(project);
@@ -205,7 +214,7 @@ bool ToggleEventBus(const DocumentContext& ctx, int event) {
 
 bool ToggleBatchBus(const DocumentContext& ctx, const std::vector<int>& selected) {
     Project& project = *ctx.project;
-    const std::vector<int> valid = ValidOnly(project, selected);
+    const std::vector<int> valid = BusEvents(project, selected);
     if (valid.empty() || EditRefused(ctx, "Bus") || !PushUndoSnapshot(ctx)) return false;
     const bool allOnB =
         std::all_of(valid.begin(), valid.end(), [&](int e) { return EventMixGroup(project.events[size_t(e)]) == 2; });

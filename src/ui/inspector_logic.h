@@ -81,6 +81,9 @@ float SyncOffsetAt(float mouseX, float left, float width, float duration);
 bool ToggleEventBus(const DocumentContext& ctx, int event);
 // Undo step; all to FX A when all were on FX B, else all to FX B; unlocks each.
 bool ToggleBatchBus(const DocumentContext& ctx, const std::vector<int>& selected);
+// The valid selected events whose group a bus button can change (no Fill, no
+// Bed); the batch button is drawn only when there is one and acts on these.
+std::vector<int> BusEvents(const Project& project, const std::vector<int>& selected);
 
 // Undo step; scene −1 unlinks. A Bed locks, a Fill unlocks.
 bool LinkEventToScene(const DocumentContext& ctx, int event, int scene);

@@ -318,10 +318,12 @@ void DrawBatchInspector(const DocumentContext& ctx, float width) {
     gParts.batchPitchHovered = ImGui::IsItemHovered() || ImGui::IsItemActive();
     NoteInspectorItem("##batchpitch");
     InspectorTip("Pitch variation (\xC2\xB1 semitones, 0=off)");
-    // 11. Bus
+    // 11. Bus, over the selected events whose group can change
+    const std::vector<int> busEvents = BusEvents(project, selected);
+    if (busEvents.empty()) return;
     ImGui::SameLine();
-    const bool allOnB =
-        std::all_of(selected.begin(), selected.end(), [&](int e) { return EventMixGroup(project.events[size_t(e)]) == 2; });
+    const bool allOnB = std::all_of(busEvents.begin(), busEvents.end(),
+                                    [&](int e) { return EventMixGroup(project.events[size_t(e)]) == 2; });
     if (InspectorBusButton(allOnB ? "B##batchbus" : "A##batchbus", allOnB ? 2 : 1, h, blocked))
         ToggleBatchBus(ctx, selected);
     if (!blocked) InspectorTip(allOnB ? "All on FX B \xE2\x80\x94 click for FX A" : "Click to set all to FX B");

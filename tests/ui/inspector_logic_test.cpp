@@ -226,6 +226,19 @@ TEST(InspectorControls, BusTogglesWriteMinusOneForTheShapesOwnGroup) {
         EXPECT_EQ(EventMixGroup(rig.E(e)), 1);
         EXPECT_NE(rig.E(e).groupOverride, 0);
     }
+    // A Fill plays on BG whatever is stored and a Bed has no bus button: a
+    // toggle refuses them, and the batch button acts on the others only.
+    const int realFill = rig.Add(kShapeFill), bed = rig.Add(kShapeBed);
+    const size_t steps = rig.app->undoHistory.undo.size();
+    EXPECT_FALSE(ToggleEventBus(ctx, realFill));
+    EXPECT_FALSE(ToggleEventBus(ctx, bed));
+    EXPECT_EQ(rig.app->undoHistory.undo.size(), steps) << "no undo step for a refused toggle";
+    EXPECT_EQ(BusEvents(*rig.project, {realFill, spot, bed, 99}), std::vector<int>{spot});
+    EXPECT_TRUE(BusEvents(*rig.project, {realFill, bed}).empty());
+    EXPECT_FALSE(ToggleBatchBus(ctx, {realFill, bed}));
+    ASSERT_TRUE(ToggleBatchBus(ctx, {realFill, spot}));
+    EXPECT_EQ(rig.E(realFill).groupOverride, -1) << "the Fill keeps no stored choice";
+    EXPECT_EQ(EventMixGroup(rig.E(spot)), 2);
     EXPECT_TRUE(BatchScaleTuneShowsForceOff(*rig.project, {}));
     rig.E(spot).scaleTuneOverride = 2;
     EXPECT_TRUE(BatchScaleTuneShowsForceOff(*rig.project, {spot, fill}));
