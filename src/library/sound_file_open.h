@@ -11,3 +11,8 @@
 #include <string>
 
 SNDFILE* OpenSoundFileForReading(const std::string& path, SF_INFO* info);
+
+// True when `path` is a regular file that opens as sound with at least one
+// frame and one channel: what a file must be before a sound reference may
+// point at it.
+bool FileOpensAsSound(const std::string& path);

@@ -84,7 +84,7 @@ bool DrawMissingRow(LibraryPanelState& panel, AppState& app, const MissingFile& 
     const bool locateFolder = ImGui::SmallButton("Locate folder...##msFolder");
     if (locate && PanelMayChangeDocument(app) && app.openFileDialog) {
         const std::string chosen = app.openFileDialog("Locate Missing File", LocateFilterExtension(lastPath).c_str());
-        if (!chosen.empty()) {
+        if (!chosen.empty() && !RefuseNonSoundFile(app, chosen)) {
             const RelinkTargets t = ProgramRelinkTargets(app);
             const RelinkResult result = RelinkFileStrict(*t.registry, id, chosen);
             finished = TakeLocateResult(t, result, id, chosen, panel.forcedRelink) == LocateStep::Relinked;

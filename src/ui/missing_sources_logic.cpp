@@ -13,6 +13,7 @@
 #include "document/project.h"
 #include "library/file_registry.h"
 #include "library/library_scan.h"
+#include "library/sound_file_open.h"
 #include "library/sound_library.h"
 #include "operations/app_state.h"
 #include "ui/library_panel_logic.h"
@@ -97,8 +98,20 @@ LocateStep TakeLocateResult(const RelinkTargets& t, RelinkResult result, const F
     }
 }
 
+bool RefuseNonSoundFile(AppState& app, const std::string& chosen) {
+    if (FileOpensAsSound(chosen)) return false;
+    const size_t slash = chosen.find_last_of('/');
+    Toast(app, (slash == std::string::npos ? chosen : chosen.substr(slash + 1)) +
+                   " is unreadable as sound \xE2\x80\x94 not relinked");
+    return true;
+}
+
 bool UseForcedRelink(const RelinkTargets& t, PendingForcedRelink& pending) {
     if (!pending.Pending()) return false;
+    if (RefuseNonSoundFile(*t.app, pending.path)) {
+        pending.Clear();
+        return false;
+    }
     const RelinkResult result = RelinkFileForced(*t.registry, pending.id, pending.path);
     pending.Clear();
     if (result != RelinkResult::Relinked) {

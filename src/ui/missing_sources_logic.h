@@ -82,9 +82,15 @@ enum class LocateStep { Relinked, Pending, Unreadable };
 LocateStep TakeLocateResult(const RelinkTargets& targets, RelinkResult result, const FileId& id,
                             const std::string& chosen, PendingForcedRelink& pending);
 
+// A chosen file that does not open as sound is refused before any relink,
+// with a toast naming it: a layer pointed at it would only fail to play.
+// True when refused.
+bool RefuseNonSoundFile(AppState& app, const std::string& chosen);
+
 // "Use anyway": relinks the pending pair whatever its content and finishes
 // with one file; a file that cannot be read any more gives the unreadable
-// toast. The pending pair is cleared either way. True when relinked.
+// toast, a file that is not sound the refusal. The pending pair is cleared
+// either way. True when relinked.
 bool UseForcedRelink(const RelinkTargets& targets, PendingForcedRelink& pending);
 
 // "Locate folder...": the folder walk may take long on a large tree, so it

@@ -5,11 +5,13 @@
 
 #include <filesystem>
 #include <memory>
+#include <random>
 
 #include "document/project.h"
 #include "library/file_registry.h"
 #include "library/sound_library.h"
 #include "operations/app_state.h"
+#include "support/audio_fixtures.h"
 #include "support/temp_dir.h"
 #include "ui/missing_sources_logic.h"
 
@@ -104,13 +106,37 @@ TEST_F(MissingSources, EachAnswerOfALocatedFileLeadsWhereItShould) {
     EXPECT_EQ(rebuilds, 1);
 }
 
-TEST_F(MissingSources, UseAnywayAdoptsOtherContentAndWritesThePathBack) {
+TEST_F(MissingSources, UseAnywayAdoptsOtherSoundButRefusesWhatIsNotSound) {
     const FileRef a = Used("door.wav", "door content");
     fs::remove(a.path);
     Refresh();
-    const std::string other = dir.File("door_v2.wav");
-    WriteWholeFile(other, "quite other content");
     PendingForcedRelink pending;
+
+    // Random bytes under a sound's name: refused at "Locate..." and at "Use
+    // anyway" alike, and the file stays missing.
+    const std::string noise = dir.File("noise.wav");
+    std::string bytes(5000, '\0');
+    std::mt19937 random(7);
+    for (char& c : bytes) c = static_cast<char>(random());
+    WriteWholeFile(noise, bytes);
+    EXPECT_TRUE(RefuseNonSoundFile(*app, noise));
+    EXPECT_NE(app->toastText.find("noise.wav"), std::string::npos) << app->toastText;
+    EXPECT_NE(app->toastText.find("not relinked"), std::string::npos) << app->toastText;
+    ASSERT_EQ(TakeLocateResult(targets, RelinkFileStrict(*registry, a.id, noise), a.id, noise, pending),
+              LocateStep::Pending);
+    app->toastText.clear();
+    EXPECT_FALSE(UseForcedRelink(targets, pending));
+    EXPECT_FALSE(pending.Pending());
+    EXPECT_NE(app->toastText.find("not relinked"), std::string::npos);
+    EXPECT_TRUE(registry->FindPath(a.id).empty()) << "the id still points nowhere";
+    EXPECT_EQ(project->results[0].filepath, a.path);
+    EXPECT_TRUE(RefuseNonSoundFile(*app, dir.path())) << "a folder is no sound either";
+
+    const std::string other = dir.File("door_v2.wav");
+    AudioSpec spec;
+    spec.seconds = 0.2;
+    ASSERT_TRUE(WriteTestAudio(other, spec));
+    EXPECT_FALSE(RefuseNonSoundFile(*app, other));
     ASSERT_EQ(TakeLocateResult(targets, RelinkFileStrict(*registry, a.id, other), a.id, other, pending),
               LocateStep::Pending);
     EXPECT_TRUE(UseForcedRelink(targets, pending));
@@ -124,7 +150,7 @@ TEST_F(MissingSources, UseAnywayAdoptsOtherContentAndWritesThePathBack) {
     pending.path = dir.File("gone.wav");
     EXPECT_FALSE(UseForcedRelink(targets, pending));
     EXPECT_FALSE(pending.Pending());
-    EXPECT_EQ(app->toastText, "Could not read the selected file");
+    EXPECT_EQ(app->toastText, "gone.wav is unreadable as sound \xE2\x80\x94 not relinked");
 }
 
 TEST_F(MissingSources, RelinkAllCountsOnlyFilesThatWereAbsent) {
