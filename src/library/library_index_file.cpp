@@ -32,6 +32,7 @@ constexpr std::string_view kFilesPrefix = "# files: ";
 constexpr std::string_view kScannedPrefix = "# scanned: ";
 constexpr std::string_view kSavedPalettePrefix = "# savedPalette: ";
 constexpr std::string_view kPreviousNamePrefix = "# previousName: ";
+constexpr std::string_view kIncompletePrefix = "# incomplete: ";
 constexpr int kWrittenVersion = 4;
 
 // ---------------------------------------------------------------------------
@@ -298,6 +299,10 @@ std::string LibraryIndexText(const LibraryIndex& index) {
     }
     if (index.savedPalette != 0)
         text += "# savedPalette: 1\n";
+    if (index.incomplete != 0) {
+        text += kIncompletePrefix;
+        text += "1\n";
+    }
     for (const std::string& previous : index.previousNames) {
         text += kPreviousNamePrefix;
         text += previous;
@@ -407,6 +412,8 @@ void ReadHeaderLine(std::string_view line, LibraryIndex& index, int& version) {
             index.scanTime = value;
     } else if (StartsWith(line, kSavedPalettePrefix)) {
         index.savedPalette = 1;
+    } else if (StartsWith(line, kIncompletePrefix)) {
+        index.incomplete = 1;
     } else if (StartsWith(line, kPreviousNamePrefix)) {
         index.previousNames.push_back(WithoutCarriageReturns(line.substr(kPreviousNamePrefix.size())));
     }

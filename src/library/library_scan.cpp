@@ -260,6 +260,7 @@ void ScanLibraryFolder(ScanRequest* rawRequest, std::string name) {
 
     // Walk first, so the progress fraction is exact during the analysis.
     std::vector<std::string> files;
+    std::string walkError;
     {
         std::error_code ec;
         fs::recursive_directory_iterator it(request->folder, fs::directory_options::skip_permission_denied, ec);
@@ -279,15 +280,21 @@ void ScanLibraryFolder(ScanRequest* rawRequest, std::string name) {
         }
         if (ec) {
             std::string message = ec.message();
-            SetScanError(library, message.empty() ? std::string("Scan interrupted: folder became inaccessible")
-                                                  : "Scan interrupted: " + message);
+            walkError = message.empty() ? std::string("Scan interrupted: folder became inaccessible")
+                                        : "Scan interrupted: " + message;
+            SetScanError(library, walkError);
         }
     }
 
+    ScanNote note;
+    note.folder = request->folder;
+    note.name = LastComponent(WithoutTrailingSeparators(request->folder));
     const int n = static_cast<int>(files.size());
     library.scanFilesFound.store(n);
     if (n == 0) {
         SetScanStatus(library, "No audio files found.");
+        note.error = walkError;
+        AddScanNote(library, std::move(note));
         library.scanRunning.store(0);
         return;
     }
@@ -299,6 +306,7 @@ void ScanLibraryFolder(ScanRequest* rawRequest, std::string name) {
     }
 
     int visited = 0;
+    int vanished = 0;  // files gone before their analysis: the folder went away under the scan
     {
         ParallelAnalysis analysis(files, library.scanRunning, ScanWorkerCount(library));
         for (int i = 0; i < n && library.scanRunning.load(); ++i) {
@@ -308,8 +316,13 @@ void ScanLibraryFolder(ScanRequest* rawRequest, std::string name) {
             library.scanProgress.store(static_cast<float>(i) / static_cast<float>(n));
             if (library.scanBeforeFile) library.scanBeforeFile();
             AnalysedFile result = analysis.Take(static_cast<size_t>(i));
-            if (result.ok) index.entries.push_back(std::move(result.entry));
-            else AddFailedFile(library, fileName);
+            std::error_code gone;
+            if (result.ok)
+                index.entries.push_back(std::move(result.entry));
+            else if (!fs::exists(files[static_cast<size_t>(i)], gone))
+                ++vanished;
+            else
+                AddFailedFile(library, fileName);
             visited = i + 1;
             if ((i + 1) % 500 == 0 && !indexPath.empty() && !index.entries.empty())
                 WriteCheckpoint(library, index, indexPath);
@@ -319,6 +332,9 @@ void ScanLibraryFolder(ScanRequest* rawRequest, std::string name) {
     library.scanFilesDone.store(n);
     library.scanProgress.store(1.0f);
     index.scanTime = static_cast<int64_t>(std::time(nullptr));
+    // A walk that broke off or files that vanished mean the folder went away
+    // under the scan: what was found is kept, marked as part of the folder.
+    index.incomplete = !walkError.empty() || vanished > 0;
     BuildLibrarySummary(index);
     const int indexed = static_cast<int>(index.entries.size());
     if (!index.entries.empty()) {
@@ -333,5 +349,15 @@ void ScanLibraryFolder(ScanRequest* rawRequest, std::string name) {
         std::snprintf(text, sizeof text, "Done! %d files indexed.", indexed);
     }
     SetScanStatus(library, text);
+    note.skipped = static_cast<int32_t>(FailedFileCount(library));
+    note.incomplete = index.incomplete != 0;
+    if (note.incomplete) {
+        char told[200];
+        std::snprintf(told, sizeof told, "%s \xE2\x80\x94 %d of %d files indexed; rescan when it is back",
+                      walkError.empty() ? "Folder became inaccessible during the scan" : walkError.c_str(), indexed,
+                      n);
+        note.error = told;
+    }
+    AddScanNote(library, std::move(note));
     library.scanRunning.store(0);
 }

@@ -111,6 +111,23 @@ size_t FailedFileCount(const SoundLibrary& library) {
     return library.failedFiles.size();
 }
 
+void AddScanNote(SoundLibrary& library, ScanNote note) {
+    const bool saysSomething = !note.error.empty() || note.skipped > 0 || note.incomplete;
+    std::lock_guard<std::mutex> lock(library.scanTextMutex);
+    std::erase_if(library.scanNotes, [&](const ScanNote& old) { return old.folder == note.folder; });
+    if (saysSomething) library.scanNotes.push_back(std::move(note));
+}
+
+std::vector<ScanNote> GetScanNotes(const SoundLibrary& library) {
+    std::lock_guard<std::mutex> lock(library.scanTextMutex);
+    return library.scanNotes;
+}
+
+void DismissScanNote(SoundLibrary& library, size_t index) {
+    std::lock_guard<std::mutex> lock(library.scanTextMutex);
+    if (index < library.scanNotes.size()) library.scanNotes.erase(library.scanNotes.begin() + std::ptrdiff_t(index));
+}
+
 // ---------------------------------------------------------------------------
 // Library order
 // ---------------------------------------------------------------------------

@@ -13,7 +13,8 @@
 //   HoldLibraryForReading / ReleaseLibraryHold / LibraryChangesWait
 //                         a worker outside the busy task reads `libraries`; changes wait
 //   Scan texts            SetScanStatus / GetScanStatus / SetScanError / GetScanError /
-//                         AddFailedFile / ClearFailedFiles / GetFailedFiles / FailedFileCount
+//                         AddFailedFile / ClearFailedFiles / GetFailedFiles / FailedFileCount /
+//                         AddScanNote / GetScanNotes / DismissScanNote
 //   CompareLibrariesByName  case-insensitive order of the library panel
 //
 // Threads: the UI thread owns everything that is not atomic, except the
@@ -79,7 +80,21 @@ struct LibraryIndex {
     uint8_t folderMissing = 0;
     uint8_t savedPalette = 0;
     std::vector<std::string> previousNames;  // oldest first
+    // The folder went away during the scan that made this library: it holds
+    // only part of the folder until a rescan finishes.
+    uint8_t incomplete = 0;
 };
+
+// What a finished scan has to tell the user (an interrupted walk, a folder
+// that went away, files it skipped). Kept until the user dismisses it or the
+// same folder's next scan ends, so a queued scan starting does not hide it.
+struct ScanNote {
+    std::string folder;
+    std::string name;               // the folder's last component
+    std::string error;              // empty when the walk and the folder held
+    int32_t skipped = 0;            // files that could not be analysed
+    bool incomplete = false;
+}; 
 
 struct KeywordRecord {
     std::string token;              // lower case
@@ -158,6 +173,7 @@ struct SoundLibrary {
     std::vector<std::string> pendingFolderNames;
     std::vector<std::string> failedFiles;         // through AddFailedFile / GetFailedFiles only
     char scanError[256] = {};                     // through Set/GetScanError only
+    std::vector<ScanNote> scanNotes;              // through AddScanNote / GetScanNotes / DismissScanNote only
     double lastFolderCheck = 0;
     std::vector<QueuedLibraryFolder> libraryAddQueue;  // UI thread only
     // Raised (with keywordsDirty) by every change to `libraries` or their
@@ -170,7 +186,7 @@ struct SoundLibrary {
     // changes to `libraries` wait while it is raised, as for a busy task.
     std::atomic<int32_t> readerHolds{0};
 
-    // Guards scanStatus, scanError and failedFiles. Held only while copying a
+    // Guards scanStatus, scanError, failedFiles and scanNotes. Held only while copying a
     // text in or out; no other lock is taken while it is held.
     mutable std::mutex scanTextMutex;
 
@@ -204,6 +220,11 @@ void AddFailedFile(SoundLibrary& library, std::string_view fileName);
 void ClearFailedFiles(SoundLibrary& library);
 std::vector<std::string> GetFailedFiles(const SoundLibrary& library);
 size_t FailedFileCount(const SoundLibrary& library);
+// A note replaces an earlier one of the same folder (the newer scan tells the
+// truth); a note with nothing to say only removes the old one.
+void AddScanNote(SoundLibrary& library, ScanNote note);
+std::vector<ScanNote> GetScanNotes(const SoundLibrary& library);
+void DismissScanNote(SoundLibrary& library, size_t index);
 
 // True when library i's name sorts before library j's, comparing byte by
 // byte after ASCII lower-casing; a prefix sorts first. Out-of-range indices

@@ -107,19 +107,38 @@ void MessageLine(const PanelGeometry& g, const char* text, uint32_t color) {
     ImGui::Dummy(ImVec2(g.contentWidth, ImGui::GetTextLineHeight()));
 }
 
-void DrawMessageLines(LibraryPanelState& panel, const SoundLibrary& library, const PanelGeometry& g) {
+// The finished scans' notes stay, through later scans of other folders,
+// until the user dismisses them with their cross: a queued scan starting
+// must not take away what the one before it had to say.
+void DrawMessageLines(LibraryPanelState& panel, SoundLibrary& library, const PanelGeometry& g) {
     if (PanelMessageShown(panel.message, g.now)) {
         MessageLine(g, panel.message.text, gTheme.accent);
         panel.report.message = panel.message.text;
     }
-    if (library.scanRunning.load()) return;
-    const std::string error = GetScanError(library);
-    if (!error.empty()) MessageLine(g, error.c_str(), gTheme.textDim);
-    const int skipped = static_cast<int>(FailedFileCount(library));
-    if (skipped > 0) {
-        char text[96];
-        std::snprintf(text, sizeof text, "%d file%s skipped (unsupported format)", skipped, PluralSuffix(skipped));
-        MessageLine(g, text, gTheme.textDim);
+    const std::vector<ScanNote> notes = GetScanNotes(library);
+    const float cross = SmallButtonWidth("\xC3\x97");
+    for (size_t i = 0; i < notes.size(); ++i) {
+        const std::vector<std::string> lines = ScanNoteLines(notes[i]);
+        const ImVec2 top = ImGui::GetCursorScreenPos();
+        for (const std::string& line : lines) {
+            const ImVec2 at = ImGui::GetCursorScreenPos();
+            DrawTextClipped(ImGui::GetWindowDrawList(), nullptr, 0, at, g.origin.x + 16 + g.contentWidth - cross - 6,
+                            notes[i].incomplete ? gTheme.warning : gTheme.textDim, line.c_str());
+            ImGui::Dummy(ImVec2(g.contentWidth - cross - 6, ImGui::GetTextLineHeight()));
+            panel.report.noteLines.push_back(line);
+        }
+        const ImVec2 after = ImGui::GetCursorScreenPos();
+        ImGui::SetCursorScreenPos(ImVec2(g.origin.x + 16 + g.contentWidth - cross, top.y));
+        ImGui::PushID(static_cast<int>(i));
+        DimIconButtonScope dim;
+        const bool dismissed = ImGui::SmallButton("\xC3\x97##scannote");
+        if (ImGui::IsItemHovered()) ShowStyledTooltip("Dismiss");
+        ImGui::PopID();
+        ImGui::SetCursorScreenPos(after);
+        if (dismissed) {
+            DismissScanNote(library, i);
+            break;
+        }
     }
 }
 
@@ -493,13 +512,18 @@ void DrawLibraryRow(RowContext& rc, int index) {
     } else {
         const uint32_t nameColor = missing ? gTheme.warning : (active ? gTheme.text : WithAlpha(gTheme.textDim, 140));
         DrawTextClipped(draw, nullptr, 0, ImVec2(textX, nameY), countX - 8, nameColor, l.name.c_str());
-        if (l.savedPalette) {
+        // A tag after the name: a saved palette, or a library that holds only
+        // part of its folder until a rescan finishes.
+        const char* tag = l.savedPalette ? "PALETTE" : l.incomplete ? "INCOMPLETE" : nullptr;
+        if (tag) {
             const float tagX = textX + ImGui::CalcTextSize(l.name.c_str()).x + 0.35f * F;
-            const float tagW = small->CalcTextSizeA(smallSize, FLT_MAX, 0, "PALETTE").x;
+            const float tagW = small->CalcTextSizeA(smallSize, FLT_MAX, 0, tag).x;
+            const uint32_t tagColor = l.savedPalette ? gTheme.paletteTag : gTheme.warning;
             if (tagX + tagW <= countX - 8)
                 draw->AddText(small, smallSize, ImVec2(tagX, nameY + (F - smallSize) / 2),
-                              WithAlpha(gTheme.paletteTag, active ? 200 : 105), "PALETTE");
+                              WithAlpha(tagColor, active ? 200 : 105), tag);
         }
+        if (l.incomplete) rc.panel.report.incomplete.push_back(l.name);
     }
     const std::string summary = SummaryForDisplay(l.summary);
     DrawTextClipped(draw, small, smallSize, ImVec2(textX, summaryY), max.x - 8, WithAlpha(gTheme.textDim, 140),
@@ -730,5 +754,12 @@ void DumpLibraryPanel(StateDump& dump) {
         dump.Field("library.row." + std::to_string(i) + ".menu", rectText(r.menuRects[i]));
     }
     dump.Field("library.rows", rows);
+    auto joined = [](const std::vector<std::string>& items) {
+        std::string text;
+        for (const std::string& item : items) text += (text.empty() ? "" : ";") + item;
+        return text;
+    };
+    dump.Field("library.notes", joined(r.noteLines));
+    dump.Field("library.incomplete", joined(r.incomplete));
     for (const auto& [name, rect] : r.menuItems) dump.Field("library.menu." + name, rectText(rect));
 }

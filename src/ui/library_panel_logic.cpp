@@ -460,3 +460,19 @@ RowRange VisibleRowRange(int count, float top, float rowHeight, int tallRow, flo
     range.last = lo - 1;
     return range;
 }
+
+// ---------------------------------------------------------------------------
+// ScanNoteLines
+// ---------------------------------------------------------------------------
+
+std::vector<std::string> ScanNoteLines(const ScanNote& note) {
+    std::vector<std::string> lines;
+    if (!note.error.empty()) lines.push_back(note.name + ": " + note.error);
+    if (note.skipped > 0) {
+        char text[96];
+        std::snprintf(text, sizeof text, "%d file%s skipped (unsupported format)", note.skipped,
+                      PluralSuffix(note.skipped));
+        lines.push_back(note.name + ": " + text);
+    }
+    return lines;
+}

@@ -36,6 +36,7 @@
 
 struct LibraryIndex;
 struct Project;
+struct ScanNote;
 struct SoundLibrary;
 struct WeightColors;
 
@@ -273,4 +274,10 @@ struct LibraryPanelFrameReport {
     int libraryRowsDrawn = 0;
     std::string message;          // the panel message while shown
     bool renameFieldShown = false;
+    std::vector<std::string> noteLines;   // the finished scans' notes as shown
+    std::vector<std::string> incomplete;  // names of the rows marked incomplete
 };
+
+// The lines of a finished scan's note: its error (for a library kept in
+// part, how much was indexed) and its skipped files, each led by the folder's name.
+std::vector<std::string> ScanNoteLines(const ScanNote& note);

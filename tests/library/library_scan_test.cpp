@@ -288,3 +288,65 @@ TEST(LibraryScan, ManyWorkersIndexTheSameEntriesInFileOrder) {
     }
     EXPECT_EQ(one.summary, many.summary);
 }
+
+// A folder that goes away while it is scanned: what was indexed is kept but
+// marked incomplete (in memory and in its index file), the user gets a note
+// that says so rather than a count of "unsupported" files, and the note
+// outlives the start of another folder's scan. A rescan that finishes
+// clears both.
+TEST(LibraryScan, AFolderThatVanishesMidScanLeavesAnIncompleteLibraryAndANote) {
+    TempDir dir;
+    const std::string folder = dir.File("Vanish");
+    FillFolder(folder, 40);
+    fs::create_directories(dir.File("Other"));
+    ASSERT_TRUE(WriteWholeFile(dir.File("Other/broken.wav"), "RIFF....not audio at all"));
+    FillFolder(dir.File("Other/ok"), 1);
+    SoundLibrary library;
+    library.indexFolder = dir.File("index");
+    fs::create_directories(library.indexFolder);
+    library.scanWorkers.store(1);
+    int calls = 0;
+    library.scanBeforeFile = [&] {
+        if (++calls == 10) fs::remove_all(folder);
+    };
+    ASSERT_TRUE(StartLibraryScan(library, folder, 1, -1));
+    WaitForScan(library);
+    ASSERT_EQ(library.finishedScans.size(), 1u);
+    const LibraryIndex& partial = library.finishedScans[0];
+    EXPECT_EQ(partial.incomplete, 1);
+    EXPECT_GE(partial.entries.size(), 9u);
+    EXPECT_LT(partial.entries.size(), 40u);
+    EXPECT_EQ(FailedFileCount(library), 0u) << "vanished files are not unsupported ones";
+    std::vector<ScanNote> notes = GetScanNotes(library);
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_TRUE(notes[0].incomplete);
+    EXPECT_EQ(notes[0].name, "Vanish");
+    EXPECT_NE(notes[0].error.find(std::to_string(partial.entries.size()) + " of 40 files indexed"), std::string::npos)
+        << notes[0].error;
+    LibraryIndex onDisk;
+    ASSERT_TRUE(ReadLibraryIndexFile(LibraryIndexFilePath(library.indexFolder, "Vanish"), onDisk));
+    EXPECT_EQ(onDisk.incomplete, 1) << "the mark survives a restart";
+
+    // Another folder's scan, with a file it must skip: both notes stay.
+    library.scanBeforeFile = nullptr;
+    ASSERT_TRUE(StartLibraryScan(library, dir.File("Other"), 1, -1));
+    WaitForScan(library);
+    notes = GetScanNotes(library);
+    ASSERT_EQ(notes.size(), 2u);
+    EXPECT_EQ(notes[1].name, "Other");
+    EXPECT_EQ(notes[1].skipped, 1);
+    EXPECT_FALSE(notes[1].incomplete);
+
+    // The folder is back and scanned whole: no mark, no note for it.
+    FillFolder(folder, 40);
+    ASSERT_TRUE(StartLibraryScan(library, folder, 1, -1));
+    WaitForScan(library);
+    ASSERT_EQ(library.finishedScans.size(), 3u);
+    EXPECT_EQ(library.finishedScans[2].incomplete, 0);
+    EXPECT_EQ(library.finishedScans[2].entries.size(), 40u);
+    notes = GetScanNotes(library);
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_EQ(notes[0].name, "Other");
+    DismissScanNote(library, 0);
+    EXPECT_TRUE(GetScanNotes(library).empty());
+}

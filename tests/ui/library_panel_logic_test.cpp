@@ -129,6 +129,18 @@ TEST(LibraryRowTexts, CountsSummariesAndOrder) {
     EXPECT_STREQ(PluralSuffix(1), "");
     EXPECT_STREQ(PluralSuffix(0), "s");
 
+    // A finished scan's note: its error, then its skipped files, each named
+    // by the folder; a note with neither shows nothing.
+    ScanNote note;
+    note.name = "Vanish";
+    EXPECT_TRUE(ScanNoteLines(note).empty());
+    note.skipped = 1;
+    EXPECT_EQ(ScanNoteLines(note), std::vector<std::string>{"Vanish: 1 file skipped (unsupported format)"});
+    note.error = "gone";
+    note.skipped = 4;
+    EXPECT_EQ(ScanNoteLines(note),
+              (std::vector<std::string>{"Vanish: gone", "Vanish: 4 files skipped (unsupported format)"}));
+
     auto library = std::make_unique<SoundLibrary>();
     for (const char* name : {"rain", "Doors", "door", "Ambience"}) library->libraries.push_back(Library(name, "", {}));
     EXPECT_EQ(LibraryDisplayOrder(*library), (std::vector<int>{3, 2, 1, 0}));
