@@ -292,6 +292,18 @@ void PutOpenedProjectInPlace(const LifecycleContext& ctx, const std::string& pat
 
 }  // namespace
 
+namespace {
+
+// The launcher offers projects to open or a new one; whichever way a project
+// was opened or made (a menu, a key, the launcher itself), it has done its
+// work and does not come back by itself.
+void DismissLauncher(AppState& app) {
+    app.showLauncher = false;
+    app.launcherDismissed = true;
+}
+
+}  // namespace
+
 bool OpenProject(const LifecycleContext& ctx, const std::string& path) {
     AppState& app = *ctx.app;
     if (path.empty()) return false;
@@ -309,6 +321,7 @@ bool OpenProject(const LifecycleContext& ctx, const std::string& path) {
         return false;
     }
     PutOpenedProjectInPlace(ctx, path, scratch, loaded);
+    DismissLauncher(app);
     std::printf("[Project] Opened %s%s\n", path.c_str(), loaded.recovered ? " (from its backup)" : "");
     std::fflush(stdout);
     return true;
@@ -363,6 +376,7 @@ bool NewProject(const LifecycleContext& ctx) {
     app.projectName.clear();
     app.projectDescription.clear();
     ShowToast(app, "New project", 2);
+    DismissLauncher(app);
 
     ResetProjectState(app);
     app.confirmAction = 0;

@@ -131,7 +131,8 @@ bool CommandAllowedWhileBusy(int id) {
 }
 
 int ChooseCommand(const CommandKeys& keys, const ChooserState& state, int menuCommand) {
-    const int keyCommand = state.textFocus || state.busy ? kCommandNone : ChooseKeyCommand(keys, state.reviewMode);
+    int keyCommand = state.textFocus || state.busy ? kCommandNone : ChooseKeyCommand(keys, state.reviewMode);
+    if (keyCommand == kCommandEscape && state.popupOpen) keyCommand = kCommandNone;
     const int command = keyCommand != kCommandNone ? keyCommand : menuCommand;
     if (state.busy && !CommandAllowedWhileBusy(command)) return kCommandNone;
     return command;

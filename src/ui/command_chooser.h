@@ -44,6 +44,9 @@ struct ChooserState {
     bool textFocus = false;  // a text field has the keyboard
     bool busy = false;       // a busy task exists (a full render keeps the window live)
     bool reviewMode = false;
+    // A pop-up was open when the last frame ended: an Escape now closed it
+    // (the GUI's own navigation does that) and means nothing more.
+    bool popupOpen = false;
 };
 
 // The first match of the set's table in order; with Ctrl held only the Ctrl

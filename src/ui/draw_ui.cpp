@@ -289,6 +289,7 @@ void DrawUI() {
     const DocumentContext jobs = ProgramDocumentContext();
     if (RunJobProtocol(jobs, &gFrameDriver, gJobFrame)) {
         DropParkedBusyCommand(app);
+        NotePopupsAtFrameEnd();
         return;
     }
 
@@ -314,4 +315,5 @@ void DrawUI() {
     // over them.
     DrawMainWindow(app, ui, display.x, display.y);
     DrawLiveBlock(jobs, gJobFrame);
+    NotePopupsAtFrameEnd();
 }

@@ -96,7 +96,10 @@ bool RunCommand(int id) {
 
 namespace {
 int gLastCommand = kCommandNone;  // the last command a frame ran, for the state dump
+bool gPopupOpenAtFrameEnd = false;
 }  // namespace
+
+void NotePopupsAtFrameEnd() { gPopupOpenAtFrameEnd = ImGui::IsPopupOpen("", ImGuiPopupFlags_AnyPopupId); }
 
 int RunFrameCommands() {
     AppState& app = gAppState;
@@ -104,6 +107,7 @@ int RunFrameCommands() {
     state.textFocus = ImGui::GetIO().WantTextInput;
     state.busy = app.busyTask.busy.load();
     state.reviewMode = InReviewMode(app);
+    state.popupOpen = gPopupOpenAtFrameEnd;
     const int id = TakeFrameCommand(app, ReadCommandKeys(), state);
     if (id != kCommandNone) {
         gLastCommand = id;

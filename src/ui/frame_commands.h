@@ -5,6 +5,7 @@
 //   ReadCommandKeys         the key layer: SDL scancodes in the GUI's key state
 //   ProgramCommandContext   the program's objects and the GUI's input reset
 //   RunFrameCommands        DrawUI's step: choose, run, then the quit request
+//   NotePopupsAtFrameEnd    whether a pop-up is open as the frame ends (Escape's owner next frame)
 //   DumpCommandFields       "commands.*" and "about.shown" of the window tests' state dump
 //
 // Dear ImGui 1.86 has no named letter, digit or punctuation keys and no
@@ -21,6 +22,10 @@ CommandContext ProgramCommandContext();
 
 // Returns the command run this frame (0 for none).
 int RunFrameCommands();
+
+// Called as DrawUI ends: an Escape of the next frame belongs to a pop-up that
+// is open now.
+void NotePopupsAtFrameEnd();
 
 struct StateDump;
 void DumpCommandFields(StateDump& dump);

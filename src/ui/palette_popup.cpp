@@ -4,6 +4,7 @@
 //   Button     glyph, tooltip, right-click to clear
 //   List       "Palettes", All / None, one checkbox per listed library
 //   PalettePopup
+//   DumpPalettePopup   "palette.*" fields of the window tests' state dump
 #include "ui/palette_popup.h"
 
 #include <imgui.h>
@@ -12,6 +13,7 @@
 #include <string>
 
 #include "app/style_scopes.h"
+#include "app/test_driver.h"
 #include "app/theme.h"
 #include "document/text_util.h"
 #include "library/sound_library.h"
@@ -19,6 +21,13 @@
 #include "ui/widgets.h"
 
 namespace {
+
+// Where the open list and its "None" button were drawn, and in which frame.
+struct PalettePopupReport {
+    int frame = -1;
+    ImVec2 windowMin, windowMax, noneMin, noneMax;
+};
+PalettePopupReport gPaletteReport;
 
 constexpr const char* kPaletteGlyph = "\uF53F";  // palette
 
@@ -65,12 +74,19 @@ bool DrawList(char* filter, size_t size, const SoundLibrary& library, int idBase
     {
         LinkButtonScope link;
         const ImGuiStyle& style = ImGui::GetStyle();
-        const float buttons = ImGui::CalcTextSize("All").x + ImGui::CalcTextSize("None").x + 2 * style.FramePadding.x +
+        // Each small button is its text and the frame padding on both sides.
+        const float buttons = ImGui::CalcTextSize("All").x + ImGui::CalcTextSize("None").x + 4 * style.FramePadding.x +
                               style.ItemSpacing.x;
         ImGui::SameLine(std::max(0.0f, ImGui::GetWindowContentRegionMax().x - buttons));
         if (ImGui::SmallButton("All")) changed |= WriteFilter(filter, size, "");
         ImGui::SameLine();
         if (ImGui::SmallButton("None")) changed |= WriteFilter(filter, size, kNoPalettesFilter);
+        gPaletteReport.frame = ImGui::GetFrameCount();
+        gPaletteReport.noneMin = ImGui::GetItemRectMin();
+        gPaletteReport.noneMax = ImGui::GetItemRectMax();
+        gPaletteReport.windowMin = ImGui::GetWindowPos();
+        gPaletteReport.windowMax = ImVec2(gPaletteReport.windowMin.x + ImGui::GetWindowWidth(),
+                                          gPaletteReport.windowMin.y + ImGui::GetWindowHeight());
     }
     ImGui::Dummy(ImVec2(1, 2));
     ImGui::Separator();
@@ -112,4 +128,23 @@ bool PalettePopup(const char* id, char* filter, size_t filterSize, const SoundLi
         ImGui::EndPopup();
     }
     return changed;
+}
+
+// ---------------------------------------------------------------------------
+// DumpPalettePopup
+// ---------------------------------------------------------------------------
+
+void DumpPalettePopup(StateDump& dump) {
+    const PalettePopupReport& r = gPaletteReport;
+    const bool open = r.frame >= 0 && r.frame == ImGui::GetFrameCount();
+    dump.Field("palette.open", open);
+    if (!open) return;
+    auto rect = [&](const std::string& key, const ImVec2& min, const ImVec2& max) {
+        dump.Field(key + ".x", double(min.x));
+        dump.Field(key + ".y", double(min.y));
+        dump.Field(key + ".w", double(max.x - min.x));
+        dump.Field(key + ".h", double(max.y - min.y));
+    };
+    rect("palette.window", r.windowMin, r.windowMax);
+    rect("palette.none", r.noneMin, r.noneMax);
 }

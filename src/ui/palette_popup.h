@@ -14,6 +14,7 @@
 //
 // Index
 //   PalettePopup   true when the filter text changed this frame
+//   DumpPalettePopup   "palette.open" and, while open, the list's and its "None" button's rectangles
 //
 // UI thread, inside a window of the current frame.
 #pragma once
@@ -28,3 +29,6 @@ struct SoundLibrary;
 // ids `idBase` + library index.
 bool PalettePopup(const char* id, char* filter, size_t filterSize, const SoundLibrary& library, float buttonWidth,
                   int idBase);
+
+struct StateDump;
+void DumpPalettePopup(StateDump& dump);

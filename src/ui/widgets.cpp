@@ -47,16 +47,16 @@ void DrawCenteredText(float width, const char* text, uint32_t color) {
     ImGui::TextColored(ImGui::ColorConvertU32ToFloat4(color), "%s", text ? text : "");
 }
 
-void DrawTextClipped(ImDrawList* drawList, ImFont* font, float fontSize, const ImVec2& pos, float maxX,
-                     uint32_t color, const char* text, const char* textEnd) {
-    if (!text || maxX <= pos.x) return;
+const char* DrawTextClipped(ImDrawList* drawList, ImFont* font, float fontSize, const ImVec2& pos, float maxX,
+                            uint32_t color, const char* text, const char* textEnd) {
+    if (!text || maxX <= pos.x) return nullptr;
     if (!font) font = ImGui::GetFont();
     if (!(fontSize > 0)) fontSize = ImGui::GetFontSize();
     if (!textEnd) textEnd = text + std::strlen(text);
     const ImVec2 size = font->CalcTextSizeA(fontSize, FLT_MAX, 0, text, textEnd);
     if (pos.x + size.x <= maxX) {
         drawList->AddText(font, fontSize, pos, color, text, textEnd);
-        return;
+        return textEnd;
     }
     // The characters that fit before an ellipsis.
     const char* ellipsis = "\xE2\x80\xA6";
@@ -72,9 +72,10 @@ void DrawTextClipped(ImDrawList* drawList, ImFont* font, float fontSize, const I
         used += advance;
         end += bytes;
     }
-    if (room <= 0) return;
+    if (room <= 0) return nullptr;
     drawList->AddText(font, fontSize, pos, color, text, end);
     drawList->AddText(font, fontSize, ImVec2(pos.x + used, pos.y), color, ellipsis);
+    return end;
 }
 
 // ---------------------------------------------------------------------------

@@ -34,7 +34,9 @@ void DrawCenteredText(float width, const char* text, uint32_t color);
 // Draws `text` at `pos` (screen) in `font` at `fontSize` (null / 0: the
 // current ones); when it would reach past `maxX` it is cut at a character
 // boundary and "…" follows, and nothing is drawn when there is no room.
-void DrawTextClipped(ImDrawList* drawList, ImFont* font, float fontSize, const ImVec2& pos, float maxX,
+// Returns the end of the part drawn before any "…" (textEnd when the whole
+// text fits; null when nothing was drawn).
+const char* DrawTextClipped(ImDrawList* drawList, ImFont* font, float fontSize, const ImVec2& pos, float maxX,
                      uint32_t color, const char* text, const char* textEnd = nullptr);
 
 // The tab row's shared state. The caller fills it once per frame; each

@@ -85,6 +85,14 @@ TEST(CommandChooser, KeysMenuFocusAndBusyTask) {
         EXPECT_EQ(ChooseCommand(Keys({}), busy, id), id) << id;
     for (int id : {3, 4, 8, 10, 19, 33, 35, 36, 37, 900, 1000, 2000, 3000})
         EXPECT_EQ(ChooseCommand(Keys({}), busy, id), kCommandNone) << id;
+
+    // An Escape that closed a pop-up does nothing more (the selection stays);
+    // other keys still act while a pop-up is open.
+    ChooserState popup;
+    popup.popupOpen = true;
+    EXPECT_EQ(ChooseCommand(Keys({K::Escape}), idle, kCommandNone), kCommandEscape);
+    EXPECT_EQ(ChooseCommand(Keys({K::Escape}), popup, kCommandNone), kCommandNone);
+    EXPECT_EQ(ChooseCommand(Keys({K::X}), popup, kCommandNone), kCommandClearWorkArea);
 }
 
 TEST(CommandChooser, ParkedCommandIsTakenOnce) {
