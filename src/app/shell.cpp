@@ -25,7 +25,9 @@
 #include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "app/document_dump.h"
 #include "app/drop_target.h"
@@ -51,6 +53,7 @@
 #include "operations/app_state.h"
 #include "platform/child_process.h"
 #include "platform/dialogs.h"
+#include "platform/image_file.h"
 #include "platform/single_instance.h"
 #include "platform/user_folders.h"
 
@@ -102,6 +105,24 @@ struct ShellWindow {
 // ---------------------------------------------------------------------------
 // Start-up
 // ---------------------------------------------------------------------------
+
+// The logo picture beside the program is the window's icon (task bars and
+// window lists show it); without the picture the window keeps the system's.
+bool gWindowIconSet = false;
+
+void SetWindowIconFromLogo(SDL_Window* window, const std::string& folder) {
+    std::vector<uint8_t> pixels;
+    int w = 0, h = 0;
+    if (!LoadImagePixels(folder + "/tessaloom_logo_2026_6.png", pixels, w, h)) return;
+    // RGBA bytes in memory order, whatever the machine's byte order.
+    SDL_Surface* icon = SDL_CreateRGBSurfaceWithFormatFrom(pixels.data(), w, h, 32, w * 4, SDL_PIXELFORMAT_RGBA32);
+    if (!icon) return;
+    SDL_SetWindowIcon(window, icon);
+    SDL_FreeSurface(icon);
+    gWindowIconSet = true;
+}
+
+void DumpWindowIcon(StateDump& dump) { dump.Field("window.icon", gWindowIconSet); }
 
 bool CreateMainWindow(ShellWindow& shell) {
     if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_TIMER) != 0) {
@@ -326,6 +347,7 @@ int RunShell(int argc, char** argv, const ShellInterface& ui) {
         CloseWindowAndGui(shell, frames);
         return 1;
     }
+    SetWindowIconFromLogo(shell.window, app.exeDir);
     ApplyUiScale(shell, frames);
     BuildMenuBar();
     InstallWindowCaption(shell.window, frames.uiScale);
@@ -365,6 +387,7 @@ int RunShell(int argc, char** argv, const ShellInterface& ui) {
 
     RegisterStateDump(DumpFonts);
     RegisterStateDump(DumpTitleBar);
+    RegisterStateDump(DumpWindowIcon);
     RegisterStateDump(DumpSecondLaunch);
     StartSecondLaunchListener();
     TestDriverPtr driver = StartTestDriver(shell.window, frames);

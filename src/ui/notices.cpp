@@ -3,13 +3,16 @@
 // Index
 //   DrawToastLine
 //   DrawAboutBox    "##about_overlay", then the card "##about"
+//   DumpAboutBox
 #include "ui/notices.h"
 
 #include <imgui.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
+#include "app/test_driver.h"
 #include "app/theme.h"
 #include "document/version.h"
 #include "operations/app_state.h"
@@ -44,20 +47,46 @@ constexpr ImGuiWindowFlags kAboutFlags = ImGuiWindowFlags_NoTitleBar | ImGuiWind
                                          ImGuiWindowFlags_NoMove | ImGuiWindowFlags_NoScrollbar |
                                          ImGuiWindowFlags_NoSavedSettings | ImGuiWindowFlags_NoCollapse;
 
-// An image scaled to fit `maxWidth` × `maxHeight`, centred in the card.
-void CenteredImage(void* texture, float width, float height, float maxWidth, float maxHeight) {
-    if (!texture || !(width > 0) || !(height > 0)) return;
+// Where the last frame drew the card, in points (tests look at its pixels).
+struct AboutReport {
+    int frame = -1;
+    ImVec2 min, max;
+    int images = 0;  // pictures drawn: banner and logo
+};
+AboutReport gAbout;
+
+// The size of an image scaled down to fit `maxWidth` × `maxHeight`.
+ImVec2 FittedSize(float width, float height, float maxWidth, float maxHeight) {
     const float scale = std::min({1.0f, maxWidth / width, maxHeight / height});
-    const ImVec2 size(width * scale, height * scale);
-    ImGui::SetCursorPosX((kCardWidth - size.x) * 0.5f);
-    ImGui::Image(texture, size);
+    return ImVec2(width * scale, height * scale);
 }
 
+bool HasImage(void* texture, float width, float height) { return texture && width > 0 && height > 0; }
+
+// The banner across the card; then the logo and the product's name side by
+// side, centred together (the logo stands at the name's height).
 void CardContents(const AppState& app) {
-    CenteredImage(app.aboutBannerTexture, app.aboutBannerWidth, app.aboutBannerHeight, kCardWidth - 32, 60);
-    CenteredImage(app.aboutLogoTexture, app.aboutLogoWidth, app.aboutLogoHeight, 48, 48);
+    if (HasImage(app.aboutBannerTexture, app.aboutBannerWidth, app.aboutBannerHeight)) {
+        const ImVec2 size = FittedSize(app.aboutBannerWidth, app.aboutBannerHeight, kCardWidth - 32, 60);
+        ImGui::SetCursorPosX((kCardWidth - size.x) * 0.5f);
+        ImGui::Image(app.aboutBannerTexture, size);
+        ++gAbout.images;
+        ImGui::Spacing();
+    }
     if (app.titleFont) ImGui::PushFont(app.titleFont);
-    DrawCenteredText(kCardWidth, "Tessaloom", gTheme.text);
+    const ImVec2 name = ImGui::CalcTextSize("Tessaloom");
+    const bool logo = HasImage(app.aboutLogoTexture, app.aboutLogoWidth, app.aboutLogoHeight);
+    const ImVec2 logoSize = logo ? FittedSize(app.aboutLogoWidth, app.aboutLogoHeight, name.y, name.y) : ImVec2(0, 0);
+    const float gap = logo ? 0.25f * name.y : 0;
+    ImGui::SetCursorPosX(std::round((kCardWidth - logoSize.x - gap - name.x) * 0.5f));
+    if (logo) {
+        ImGui::Image(app.aboutLogoTexture, logoSize);
+        ++gAbout.images;
+        ImGui::SameLine(0, gap);
+    }
+    ImGui::PushStyleColor(ImGuiCol_Text, ImGui::ColorConvertU32ToFloat4(gTheme.text));
+    ImGui::TextUnformatted("Tessaloom");
+    ImGui::PopStyleColor();
     if (app.titleFont) ImGui::PopFont();
     DrawCenteredText(kCardWidth, "A META-DAW FOR SOUND DESIGN", gTheme.textMuted);
     ImGui::Spacing();
@@ -94,6 +123,10 @@ void DrawAboutBox(AppState& app) {
     ImGui::PushStyleVar(ImGuiStyleVar_WindowRounding, kCardRounding);
     ImGui::PushStyleVar(ImGuiStyleVar_WindowPadding, ImVec2(0, 16));
     ImGui::Begin("##about", nullptr, kAboutFlags);
+    gAbout.frame = ImGui::GetFrameCount();
+    gAbout.min = ImGui::GetWindowPos();
+    gAbout.max = ImVec2(gAbout.min.x + ImGui::GetWindowWidth(), gAbout.min.y + ImGui::GetWindowHeight());
+    gAbout.images = 0;
     CardContents(app);
     if (ImGui::IsWindowHovered() && ImGui::IsMouseClicked(ImGuiMouseButton_Left)) close = true;
     ImGui::End();
@@ -101,4 +134,19 @@ void DrawAboutBox(AppState& app) {
     ImGui::PopStyleColor();
 
     if (close) app.showAbout = false;
+}
+
+// ---------------------------------------------------------------------------
+// DumpAboutBox
+// ---------------------------------------------------------------------------
+
+void DumpAboutBox(StateDump& dump) {
+    const bool drawn = gAbout.frame >= 0 && gAbout.frame == ImGui::GetFrameCount();
+    dump.Field("about.drawn", drawn);
+    if (!drawn) return;
+    char rect[96];
+    std::snprintf(rect, sizeof rect, "%.1f,%.1f,%.1f,%.1f", double(gAbout.min.x), double(gAbout.min.y),
+                  double(gAbout.max.x - gAbout.min.x), double(gAbout.max.y - gAbout.min.y));
+    dump.Field("about.card", rect);
+    dump.Field("about.images", gAbout.images);
 }

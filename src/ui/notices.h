@@ -4,6 +4,7 @@
 // Index
 //   DrawToastLine   the toast's text at the cursor, coloured by its words, fading out
 //   DrawAboutBox    the about card over a dimmed window, while `showAbout` is set
+//   DumpAboutBox    "about.card" (where the last frame drew the card) and "about.images"
 //
 // The toast's countdown runs once per frame with the auto-save
 // (RunProjectFrame); drawing only reads it. UI thread, inside a frame.
@@ -17,3 +18,6 @@ void DrawToastLine(const AppState& app);
 // Called last in the frame, over everything. A click anywhere, on the card
 // or beside it, closes the box.
 void DrawAboutBox(AppState& app);
+
+struct StateDump;
+void DumpAboutBox(StateDump& dump);
