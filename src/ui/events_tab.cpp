@@ -438,8 +438,8 @@ void DrawControlRow(const DocumentContext& ctx, int e) {
             if (sampleable) InspectorTip("Trace picture to weight/intensity curves");
         }
     }
-    // 17. Bus
-    if (ev.shape != kShapeBed) {
+    // 17. Bus, for the shapes whose group a choice can change
+    if (ShapeGroupCanChange(ev.shape)) {
         NextInRow(h);
         const bool onB = EventMixGroup(ev) == 2;
         if (InspectorBusButton(onB ? "B##easybus" : "A##easybus", onB ? 2 : 1, h, blocked))
@@ -644,4 +644,20 @@ void DumpInspector(StateDump& dump) {
         dump.Field(key + ".keywords", std::string(TextFieldView(project.events[e].keywords)));
         dump.Field(key + ".gain", double(project.events[e].gain));
     }
+    // The curve editors' size, and the selected event's curves as written.
+    dump.Field("inspector.curveWidth", double(gInspectorReport.curveWidth));
+    dump.Field("inspector.curveHeight", double(gInspectorReport.curveHeight));
+    const int selected = gAppState.selectedEvent;
+    if (gInspectorReport.state != 1 || selected < 0 || size_t(selected) >= project.events.size()) return;
+    auto values = [](const Curve256& curve) {
+        std::string text;
+        char number[16];
+        for (float v : curve) {
+            std::snprintf(number, sizeof number, "%s%.3f", text.empty() ? "" : ",", double(v));
+            text += number;
+        }
+        return text;
+    };
+    dump.Field("inspector.selected.weight", values(project.events[size_t(selected)].weight));
+    dump.Field("inspector.selected.intensity", values(project.events[size_t(selected)].intensity));
 }

@@ -12,6 +12,8 @@
 #include "ui/library_panel.h"
 #include "ui/main_bands.h"
 #include "ui/mixer_panel.h"
+#include "ui/notices.h"
+#include "ui/palette_popup.h"
 #include "ui/settings_panel.h"
 #include "ui/tab_row.h"
 #include "ui/timeline_panel.h"
@@ -32,6 +34,8 @@ void InstallInterface() {
     RegisterStateDump(DumpLibraryPanel);
     RegisterStateDump(DumpEventsList);
     RegisterStateDump(DumpInspector);
+    RegisterStateDump(DumpPalettePopup);
+    RegisterStateDump(DumpAboutBox);
     RegisterStateDump(DumpMixerFields);
     RegisterStateDump(DumpSettingsFields);
     RegisterStateDump(DumpExportFields);

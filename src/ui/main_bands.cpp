@@ -21,6 +21,8 @@ void DumpMainBands(StateDump& dump) {
     }
     dump.Field("band.timecode", gBands.timecode);
     dump.Field("band.projectName", gBands.projectName);
+    dump.Field("band.projectNameShown", gBands.projectNameShown);
+    dump.Field("band.titleLogo", gBands.titleLogoGlyph);
     dump.Field("band.footerLeft", gBands.footerLeft);
     dump.Field("band.footerRight", gBands.footerRight);
     dump.Field("band.renderLabel", gBands.renderLabel);

@@ -58,6 +58,8 @@ struct MainBandsState {
     std::map<std::string, BandRect> rects;
     std::string timecode;
     std::string projectName;
+    std::string projectNameShown;  // as drawn: cut with "…" when the room is short
+    bool titleLogoGlyph = false;   // the title began with the logo font's glyph (else the drawn stand-in)
     std::string videoCaption;
     std::string footerLeft;
     std::string footerRight;

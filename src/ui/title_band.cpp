@@ -21,6 +21,7 @@
 #include "ui/main_bands.h"
 #include "ui/transport_logic.h"
 #include "ui/ui_colors.h"
+#include "ui/widgets.h"
 
 namespace {
 
@@ -59,6 +60,7 @@ float DrawTitle(AppState& app, float x, float height) {
     if (gBands.titleHover > 0)
         draw->AddRectFilled(min, max, WithAlpha(gTheme.buttonBgHover, static_cast<int>(255 * gBands.titleHover)), 4);
     DrawProductTitle(draw, font, ImVec2(origin.x + x, origin.y + y), gTheme.panelBg);
+    gBands.titleLogoGlyph = font->FindGlyphNoFallback(0xE400) != nullptr;
     gBands.rects["aboutbtn"] = {x - 2, y - 2, width + 4, size.y + 4};
     return x + width + 2;
 }
@@ -133,8 +135,10 @@ void DrawProjectName(AppState& app, const UILayout& layout) {
     gBands.projectName = FileNameOf(app.projectPath);
     if (gBands.projectName.empty()) return;
     const char* name = gBands.projectName.c_str();
-    // Centred in the bar when it fits between the title and the tabs,
-    // else centred in the room between them, cut at its edges.
+    // Centred in the bar when it fits between the title and the tabs, else
+    // centred in the room between them; a name longer than the room ends in
+    // "…", so the designer sees that it goes on.
+    gBands.projectNameShown.clear();
     const float left = app.titleBarDragMinX + 12;
     const float right = app.titleBarDragMaxX - 12;
     if (right <= left) return;
@@ -143,10 +147,11 @@ void DrawProjectName(AppState& app, const UILayout& layout) {
     if (x < left || x + size.x > right) x = std::max(left, std::round((left + right - size.x) / 2));
     const float y = std::round((layout.titleBarHeight - size.y) / 2);
     const ImVec2 origin = ImGui::GetWindowPos();
-    ImDrawList* draw = ImGui::GetWindowDrawList();
-    draw->PushClipRect(ImVec2(origin.x + left, origin.y), ImVec2(origin.x + right, origin.y + layout.titleBarHeight),
-                       true);
-    draw->AddText(ImVec2(origin.x + x, origin.y + y), gTheme.textMuted, name);
-    draw->PopClipRect();
+    const char* end = DrawTextClipped(ImGui::GetWindowDrawList(), nullptr, 0, ImVec2(origin.x + x, origin.y + y),
+                                      origin.x + right, gTheme.textMuted, name);
+    if (!end) return;
+    const size_t kept = size_t(end - name);
+    gBands.projectNameShown = kept == gBands.projectName.size() ? gBands.projectName
+                                                                : gBands.projectName.substr(0, kept) + "\xE2\x80\xA6";
     gBands.rects["projectName"] = {x, y, std::min(size.x, right - x), size.y};
 }
