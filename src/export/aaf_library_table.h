@@ -34,8 +34,6 @@ inline constexpr AafResult kAafResultAlreadyLoaded = static_cast<AafResult>(0x80
 inline constexpr AafResult kAafResultEntryNotFound = static_cast<AafResult>(0x80120401u);
 // The library call threw.
 inline constexpr AafResult kAafResultUnexpectedException = static_cast<AafResult>(0x801201D1u);
-// An entry point our library has only as a stub.
-inline constexpr AafResult kAafResultNotImplemented = static_cast<AafResult>(0x80004001u);
 
 // The system error numbers our loading mechanism reports.
 inline constexpr uint32_t kAafErrorModuleNotFound = 126;
@@ -106,8 +104,18 @@ struct AafPluginManager {
     std::function<AafResult()> registerSharedPlugins;
 };
 
-// path: zero-terminated UTF-16 (Utf8ToAafString); fileKind: kAafFileKindAaf512Binary.
+// Paths are zero-terminated UTF-16 (Utf8ToAafString); the only file kind is
+// kAafFileKindAaf512Binary and no mode flags are taken.
+using AafFileOpenExistingReadFn = AafResult (*)(const char16_t* path, uint32_t modeFlags,
+                                                std::unique_ptr<AafFile>* file);
+using AafFileOpenExistingModifyFn = AafResult (*)(const char16_t* path, uint32_t modeFlags,
+                                                  const AafProductIdentification* identification,
+                                                  std::unique_ptr<AafFile>* file);
+using AafFileOpenNewModifyFn = AafFileOpenExistingModifyFn;
 using AafFileOpenNewModifyExFn = AafResult (*)(const char16_t* path, const AafAuid* fileKind, uint32_t modeFlags,
                                                const AafProductIdentification* identification,
                                                std::unique_ptr<AafFile>* file);
+using AafFileOpenTransientFn = AafResult (*)(const AafProductIdentification* identification,
+                                             std::unique_ptr<AafFile>* file);
+using AafFileIsAAFFileFn = AafResult (*)(const char16_t* path, AafAuid* fileKind, bool* isAafFile);
 using AafGetPluginManagerFn = AafResult (*)(std::unique_ptr<AafPluginManager>* manager);

@@ -71,7 +71,7 @@ bool RationalLess(AafRational a, AafRational b) {
 // the result.
 AafStatus Begin(const AafFile& file, AafObject** out) {
     if (out) *out = nullptr;
-    return file.closed ? AafStatus::FileClosed : AafStatus::Ok;
+    return AafWritable(file);
 }
 
 AafStatus Finish(AafFirstFailure& f, AafObject* object, AafObject** out) {
@@ -163,7 +163,7 @@ AafStatus AafGetMobId(const AafObject* mob, AafMobId* out) {
 }
 
 AafStatus AafAddMob(AafFile& file, AafObject* mob) {
-    if (file.closed) return AafStatus::FileClosed;
+    if (AafStatus s = AafWritable(file); s != AafStatus::Ok) return s;
     if (!IsMob(mob)) return mob ? AafStatus::WrongClass : AafStatus::NullArgument;
     if (mob->owner != &file.store) return AafStatus::ForeignObject;
     size_t size = 0;

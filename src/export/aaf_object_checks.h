@@ -4,6 +4,7 @@
 //
 // Index
 //   AafIsClass / AafCheckObject     class and ownership checks
+//   AafWritable                     the file takes new objects
 //   AafDefinitionId                 the identification (1b01) of a definition
 //   AafSetDefinitionRef             weak reference to a definition of the file
 //   AafNewOf                        a new object of the file, given its class
@@ -11,6 +12,12 @@
 #pragma once
 
 #include "export/aaf_objects.h"
+
+// Ok, or why nothing may be added to the file: FileClosed, ReadOnly.
+inline AafStatus AafWritable(const AafFile& file) {
+    if (file.closed) return AafStatus::FileClosed;
+    return file.readOnly ? AafStatus::ReadOnly : AafStatus::Ok;
+}
 
 inline bool AafIsClass(const AafObject* object, const AafAuid& classId) {
     return object && object->classId == classId;

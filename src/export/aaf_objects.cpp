@@ -5,6 +5,7 @@
 //   NowTimeStamp          the open time
 //   AafNewMobId
 //   AafOpenNewFile        root, MetaDictionary, Header, Identification, Content, Dictionary
+//   AafOpenExistingFile / AafOpenTransientFile
 //   AafSaveFile / AafCloseFile
 //   Dictionary            lookup, and registration once per id for each kind
 #include "export/aaf_objects.h"
@@ -87,7 +88,7 @@ const AafAuid& DefinitionClass(AafDefinitionKind kind) {
 // is registered already.
 AafStatus NewDefinition(AafFile& file, AafDefinitionKind kind, const AafAuid& id, std::string_view name,
                         std::string_view description, AafObject** out) {
-    if (file.closed) return AafStatus::FileClosed;
+    if (AafStatus s = AafWritable(file); s != AafStatus::Ok) return s;
     if (!out) return AafStatus::NullArgument;
     *out = nullptr;
     auto found = file.definitions.find({kind, IdKey(id)});
@@ -132,9 +133,10 @@ AafMobId AafNewMobId() {
 
 // --- Opening, saving, closing ---------------------------------------------------
 
-AafStatus AafOpenNewFile(const std::string& path, const AafProductIdentification& identification,
-                         std::unique_ptr<AafFile>* out) {
-    if (!out || path.empty()) return AafStatus::NullArgument;
+namespace {
+
+AafStatus NewFile(const std::string& path, const AafProductIdentification& identification,
+                  std::unique_ptr<AafFile>* out) {
     auto file = std::make_unique<AafFile>();
     file->path = path;
     file->openTime = NowTimeStamp();
@@ -182,8 +184,76 @@ AafStatus AafOpenNewFile(const std::string& path, const AafProductIdentification
     return AafStatus::Ok;
 }
 
+AafObject* StrongChild(AafObject* object, uint16_t pid) {
+    AafProperty* p = AafFindProperty(object, pid);
+    return p && p->form == AafForm::StrongRef && !p->children.empty() ? p->children[0] : nullptr;
+}
+
+}  // namespace
+
+AafStatus AafOpenNewFile(const std::string& path, const AafProductIdentification& identification,
+                         std::unique_ptr<AafFile>* out) {
+    if (!out || path.empty()) return AafStatus::NullArgument;
+    return NewFile(path, identification, out);
+}
+
+AafStatus AafOpenTransientFile(const AafProductIdentification& identification, std::unique_ptr<AafFile>* out) {
+    if (!out) return AafStatus::NullArgument;
+    AafStatus s = NewFile("", identification, out);
+    if (s == AafStatus::Ok) (*out)->transient = true;
+    return s;
+}
+
+AafStatus AafOpenExistingFile(const std::string& path, const AafProductIdentification* modifier,
+                              std::unique_ptr<AafFile>* out, std::string* detail) {
+    if (!out || path.empty()) return AafStatus::NullArgument;
+    auto file = std::make_unique<AafFile>();
+    file->path = path;
+    file->openTime = NowTimeStamp();
+    AafStatus s = AafLoadStore(path, file->store, detail);
+    if (s != AafStatus::Ok) return s;
+    file->root = file->store.root;
+    file->header = StrongChild(file->root, kAafPropRootHeader.pid);
+    file->content = StrongChild(file->header, kAafPropHeaderContent.pid);
+    file->dictionary = StrongChild(file->header, kAafPropHeaderDictionary.pid);
+    if (!file->header || !file->content || !file->dictionary) {
+        if (detail) *detail = "no header, content storage or dictionary";
+        return AafStatus::Unreadable;
+    }
+    // What the calls look up: the definitions by kind and id, the mobs by id.
+    for (AafDefinitionKind kind : {AafDefinitionKind::Data, AafDefinitionKind::Operation,
+                                   AafDefinitionKind::Parameter, AafDefinitionKind::Interpolation})
+        if (const AafProperty* set = AafFindProperty(file->dictionary, DictionarySet(kind).pid))
+            for (AafObject* def : set->children)
+                if (const uint8_t* id = AafDefinitionId(def))
+                    file->definitions[{kind, std::string(reinterpret_cast<const char*>(id), 16)}] = def;
+    if (const AafProperty* mobs = AafFindProperty(file->content, kAafPropContentMobs.pid))
+        for (const AafObject* mob : mobs->children) {
+            size_t size = 0;
+            const uint8_t* id = AafDataBytes(mob, kAafPropMobId.pid, &size);
+            if (id && size == 32) file->mobIds.insert(std::string(reinterpret_cast<const char*>(id), size));
+        }
+    if (modifier) {
+        // The modifier signs the file, and the file says when it changed.
+        AafFirstFailure f;
+        f += AafAppendToVector(file->header, kAafPropHeaderIdentificationList.pid,
+                               NewIdentification(*file, *modifier, f));
+        AafObject stamp;
+        f += AafSetTimeStamp(&stamp, kAafPropHeaderLastModified.pid, file->openTime);
+        const std::vector<uint8_t>& bytes = stamp.properties[0].data;
+        f += AafReplaceData(file->header, kAafPropHeaderLastModified.pid, bytes.data(), bytes.size());
+        if (f.status != AafStatus::Ok) return f.status;
+    } else {
+        file->readOnly = true;
+    }
+    *out = std::move(file);
+    return AafStatus::Ok;
+}
+
 AafStatus AafSaveFile(AafFile& file, std::string* detail) {
     if (file.closed) return AafStatus::FileClosed;
+    if (file.readOnly) return AafStatus::ReadOnly;
+    if (file.transient) return AafStatus::Transient;
     return AafSaveStore(file.store, file.path, detail);
 }
 
@@ -228,7 +298,7 @@ AafStatus AafRegisterInterpolationDef(AafFile& file, const AafAuid& id, std::str
 }
 
 AafStatus AafRegisterOperationDef(AafFile& file, const AafOperationDefInfo& info, AafObject** out) {
-    if (file.closed) return AafStatus::FileClosed;
+    if (AafStatus s = AafWritable(file); s != AafStatus::Ok) return s;
     // Everything the definition refers to must be registered before it is.
     for (const AafObject* param : info.parameters) {
         AafStatus s = AafCheckObject(file, param, kAafClassParameterDefinition);

@@ -7,6 +7,7 @@
 //   AafProductIdentification, AafProductVersion    what the open call records
 //   AafFile                                        one file being built
 //   AafOpenNewFile / AafSaveFile / AafCloseFile    open, write whole, close
+//   AafOpenExistingFile / AafOpenTransientFile     a written file read back; a file never saved
 //   AafNewMobId                                    a SMPTE UMID with a random material number
 //   AafDefinitionKind, AafLookupDefinition         the dictionary
 //   AafRegisterDataDef / ParameterDef / InterpolationDef / OperationDef
@@ -75,6 +76,8 @@ struct AafFile {
     std::map<std::pair<AafDefinitionKind, std::string>, AafObject*> definitions;  // by kind and id bytes
     std::set<std::string> mobIds;  // of the mobs in the content storage
     bool closed = false;
+    bool readOnly = false;   // opened for reading: nothing may be added, nothing saved
+    bool transient = false;  // in memory only: never saved
 };
 
 // A new file at `path` (written by AafSaveFile): root, MetaDictionary (the
@@ -82,6 +85,17 @@ struct AafFile {
 // ContentStorage and a Dictionary holding the Sound and Timecode data definitions.
 AafStatus AafOpenNewFile(const std::string& path, const AafProductIdentification& identification,
                          std::unique_ptr<AafFile>* out);
+// A file written before, read whole into memory. With `modifier`, the file
+// may be changed and saved over itself, and the modifier's identification
+// joins its IdentificationList; without, it is read-only (every call that
+// adds to it, and the save, return ReadOnly). Unreadable or WrongForm, with
+// `detail`, for a file our storage layer does not read.
+AafStatus AafOpenExistingFile(const std::string& path, const AafProductIdentification* modifier,
+                              std::unique_ptr<AafFile>* out, std::string* detail = nullptr);
+// A new file that lives in memory only: built like any other, never saved
+// (AafSaveFile returns Transient).
+AafStatus AafOpenTransientFile(const AafProductIdentification& identification, std::unique_ptr<AafFile>* out);
+
 // Writes the whole file ("<path>.tmp", then renamed); `detail` says why it failed.
 AafStatus AafSaveFile(AafFile& file, std::string* detail = nullptr);
 // Ends the file: later calls on it return FileClosed. What was not saved is dropped.

@@ -191,6 +191,29 @@ AafResult Forward(AafEntry which, Args... args) {
 
 }  // namespace
 
+AafResult AAFFileOpenExistingRead(const char16_t* path, uint32_t modeFlags, std::unique_ptr<AafFile>* file) {
+    return Forward<AafFileOpenExistingReadFn>(AafEntry::FileOpenExistingRead, path, modeFlags, file);
+}
+
+AafResult AAFFileOpenExistingModify(const char16_t* path, uint32_t modeFlags,
+                                    const AafProductIdentification* identification, std::unique_ptr<AafFile>* file) {
+    return Forward<AafFileOpenExistingModifyFn>(AafEntry::FileOpenExistingModify, path, modeFlags, identification,
+                                                file);
+}
+
+AafResult AAFFileOpenNewModify(const char16_t* path, uint32_t modeFlags,
+                               const AafProductIdentification* identification, std::unique_ptr<AafFile>* file) {
+    return Forward<AafFileOpenNewModifyFn>(AafEntry::FileOpenNewModify, path, modeFlags, identification, file);
+}
+
+AafResult AAFFileOpenTransient(const AafProductIdentification* identification, std::unique_ptr<AafFile>* file) {
+    return Forward<AafFileOpenTransientFn>(AafEntry::FileOpenTransient, identification, file);
+}
+
+AafResult AAFFileIsAAFFile(const char16_t* path, AafAuid* fileKind, bool* isAafFile) {
+    return Forward<AafFileIsAAFFileFn>(AafEntry::FileIsAAFFile, path, fileKind, isAafFile);
+}
+
 AafResult AAFFileOpenNewModifyEx(const char16_t* path, const AafAuid* fileKind, uint32_t modeFlags,
                                  const AafProductIdentification* identification, std::unique_ptr<AafFile>* file) {
     return Forward<AafFileOpenNewModifyExFn>(AafEntry::FileOpenNewModifyEx, path, fileKind, modeFlags,

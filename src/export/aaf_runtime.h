@@ -2,8 +2,8 @@
 // named entry points, loaded on first use, resolved by name and kept until
 // the process exits, reached through forwarders that carry the entry points'
 // own names. Our library is a table of entry points built into the program
-// (its file calls build the session with our own object model); tests
-// install tables of their own under a library name.
+// (its file calls create, read and change files with our own object model);
+// tests install tables of their own under a library name.
 //
 // Index
 //   (results, entry points, library tables and their signatures: aaf_library_table.h)
@@ -11,7 +11,7 @@
 //   AAFDLL                          the one loaded library of the process
 //   AAFLoad / AAFUnload / GetAAFDLL / AafLoadedLibrary
 //   LoadAAFLibrary / FindAAFSymbol / UnloadAAFLibrary   the loading mechanism
-//   Forwarders                      AAFFileOpenNewModifyEx, AAFGetPluginManager
+//   Forwarders                      the file calls and AAFGetPluginManager
 //
 // Only the export thread loads and calls the library; the exit handler
 // unloads it after every worker has stopped. Nothing here is locked.
@@ -76,6 +76,13 @@ AafResult UnloadAAFLibrary(AafModule module);
 // Each calls its entry point of the loaded library (loading it when needed)
 // inside an exception guard: a throw becomes kAafResultUnexpectedException.
 
+AafResult AAFFileOpenExistingRead(const char16_t* path, uint32_t modeFlags, std::unique_ptr<AafFile>* file);
+AafResult AAFFileOpenExistingModify(const char16_t* path, uint32_t modeFlags,
+                                    const AafProductIdentification* identification, std::unique_ptr<AafFile>* file);
+AafResult AAFFileOpenNewModify(const char16_t* path, uint32_t modeFlags,
+                               const AafProductIdentification* identification, std::unique_ptr<AafFile>* file);
 AafResult AAFFileOpenNewModifyEx(const char16_t* path, const AafAuid* fileKind, uint32_t modeFlags,
                                  const AafProductIdentification* identification, std::unique_ptr<AafFile>* file);
+AafResult AAFFileOpenTransient(const AafProductIdentification* identification, std::unique_ptr<AafFile>* file);
+AafResult AAFFileIsAAFFile(const char16_t* path, AafAuid* fileKind, bool* isAafFile);
 AafResult AAFGetPluginManager(std::unique_ptr<AafPluginManager>* manager);

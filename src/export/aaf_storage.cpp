@@ -83,6 +83,9 @@ const char* AafStatusText(AafStatus status) {
         case AafStatus::FileClosed: return "file closed";
         case AafStatus::InvalidValue: return "value out of range";
         case AafStatus::OutOfOrder: return "control point out of time order";
+        case AafStatus::ReadOnly: return "file opened for reading";
+        case AafStatus::Transient: return "transient file: never saved";
+        case AafStatus::Unreadable: return "not a readable AAF file";
     }
     return "unknown";
 }

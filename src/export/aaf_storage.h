@@ -15,6 +15,7 @@
 //   AafAddToWeakSet, AafCreateWeakVector, AafAppendToWeakVector  weak references by key
 //   AafFindProperty, AafDataBytes                               reading the tree back
 //   AafSaveStore                                                validate, write "<path>.tmp", rename
+//   AafLoadStore                                                a written file read back (aaf_storage_read.cpp)
 //   (compound_file_writer.h: the compound file the save streams into)
 //
 // How the object model uses it:
@@ -147,6 +148,9 @@ enum class AafStatus : uint32_t {
     FileClosed,        // the file was closed already
     InvalidValue,      // a value outside its range (negative length, rate not above zero)
     OutOfOrder,        // a control point earlier than the one before it
+    ReadOnly,          // the file was opened for reading
+    Transient,         // the file lives in memory only and is never saved
+    Unreadable,        // the file is not a compound file of AAF objects we read
 };
 
 const char* AafStatusText(AafStatus status);
@@ -277,3 +281,10 @@ const uint8_t* AafDataBytes(const AafObject* object, uint16_t pid, size_t* size)
 // dangles, a set element lacks its key or shares it, or the file cannot be
 // written; `detail` (optional) then says what and where.
 AafStatus AafSaveStore(const AafStore& store, const std::string& path, std::string* detail = nullptr);
+
+// Reads the file at `path` (a compound file of AAF objects in the forms this
+// layer writes) into the empty `store`, whose root it sets; saved again, the
+// store gives the same objects. Unreadable (with `detail`) for a file that is
+// no such file or is damaged, WrongForm for a stored form this layer does not
+// write.
+AafStatus AafLoadStore(const std::string& path, AafStore& store, std::string* detail = nullptr);

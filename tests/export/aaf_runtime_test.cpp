@@ -5,12 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <random>
 #include <stdexcept>
 
 #include "export/aaf_runtime.h"
 #include "export/aaf_runtime_builtin.h"
 #include "export/aaf_session.h"
 #include "export/aaf_session_fixtures.h"
+#include "export/aaf_test_tools.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -209,4 +211,127 @@ TEST_F(AafRuntime, SessionWriterReportsTheRuntimesFailures) {
     log = testing::internal::GetCapturedStdout();
     EXPECT_NE(log.find("[AAF] OpenNewModifyEx FAILED hr=0x801201D1"), std::string::npos) << log;
     EXPECT_FALSE(std::filesystem::exists(dir.File("throwing.aaf")));
+}
+
+// Every entry point of the built-in library does what its name says: a
+// session written by the program is recognised, read back whole (saved
+// again it is the same file to the byte), changed and saved by a modifier
+// whose identification joins the file, and both independent readers open the
+// changed file; a transient file is built and never saved; null arguments
+// are refused by every entry point, and a damaged file is refused without
+// harm.
+TEST_F(AafRuntime, TheBuiltInLibraryOpensChecksAndChangesFiles) {
+    TempDir dir;
+    AafClipList list = MakeClipList(dir.path(), {{.position = 0, .length = 48000, .fadeIn = 100},
+                                                 {.position = 96000, .length = 24000, .gain = 0.5f}});
+    list.markers.push_back({1000, "Spot,1.0"});
+    const std::string path = dir.File("session.aaf");
+    ASSERT_TRUE(WriteExtended(path, list));
+    ASSERT_EQ(AafLoadedLibrary()->module, &AafBuiltInLibrary());
+    const std::u16string wide = Utf8ToAafString(path);
+
+    // Recognised by its header; other files are not AAF files.
+    AafAuid kind;
+    bool isAaf = false;
+    ASSERT_EQ(AAFFileIsAAFFile(wide.c_str(), &kind, &isAaf), kAafResultOk);
+    EXPECT_TRUE(isAaf);
+    EXPECT_EQ(kind, kAafFileKindAaf512Binary);
+    ASSERT_TRUE(WriteWholeFile(dir.File("text.aaf"), "not a compound file"));
+    for (const char* other : {"text.aaf", "missing.aaf"}) {
+        isAaf = true;
+        EXPECT_EQ(AAFFileIsAAFFile(Utf8ToAafString(dir.File(other)).c_str(), &kind, &isAaf), kAafResultOk);
+        EXPECT_FALSE(isAaf) << other;
+    }
+
+    // Read back: the same objects, which save to the same bytes; nothing may change.
+    std::unique_ptr<AafFile> read;
+    ASSERT_EQ(AAFFileOpenExistingRead(wide.c_str(), 0, &read), kAafResultOk);
+    ASSERT_TRUE(read && read->readOnly);
+    AafObject* sound = nullptr;
+    EXPECT_EQ(AafLookupDefinition(*read, AafDefinitionKind::Data, kAafDataDefSound, &sound), AafStatus::Ok);
+    EXPECT_EQ(read->mobIds.size(), 5u);  // two mob pairs and the composition
+    ASSERT_EQ(AafSaveStore(read->store, dir.File("again.aaf")), AafStatus::Ok);
+    EXPECT_EQ(FileBytes(dir.File("again.aaf")), FileBytes(path));
+    AafObject* mob = nullptr;
+    EXPECT_EQ(AafCreateMob(*read, AafMobKind::Master, "m", &mob), AafStatus::ReadOnly);
+    EXPECT_EQ(AafSaveFile(*read), AafStatus::ReadOnly);
+
+    // Changed by another program: a mob more, its identification in the list.
+    AafProductIdentification other;
+    other.companyName = "Another";
+    other.productName = "Editor";
+    std::unique_ptr<AafFile> changed;
+    ASSERT_EQ(AAFFileOpenExistingModify(wide.c_str(), 0, &other, &changed), kAafResultOk);
+    ASSERT_EQ(AafCreateMob(*changed, AafMobKind::Master, "Added", &mob), AafStatus::Ok);
+    ASSERT_EQ(AafAddMob(*changed, mob), AafStatus::Ok);
+    std::string detail;
+    ASSERT_EQ(AafSaveFile(*changed, &detail), AafStatus::Ok) << detail;
+    const AafReadBack oracle = ReadWithOracle(path, true);
+    ASSERT_TRUE(oracle.ok) << oracle.message;
+    int masters = 0;
+    for (const JsonValue& m : JsonGetMember(oracle.tree, "mobs").elements)
+        masters += JsonGetMember(m, "class").text == "MasterMob";
+    EXPECT_EQ(masters, 3);
+    const AafReadBack stored = ReadStoredObjects(path);
+    ASSERT_TRUE(stored.ok) << stored.message;
+    EXPECT_EQ(JsonArraySize(StoredElements(StoredChild(JsonGetMember(stored.tree, "root"), 0x0002), 0x3b06)), 2);
+    const AaftoolReadBack tool = ReadWithAaftool(path);
+    ASSERT_TRUE(tool.ok) << tool.message;
+    EXPECT_TRUE(tool.errors.empty());
+    EXPECT_EQ(tool.clips.size(), 2u);
+    EXPECT_EQ(tool.markers.size(), 1u);
+
+    // A transient file is built like any other and never saved.
+    std::unique_ptr<AafFile> transient;
+    AafProductIdentification ident;
+    ASSERT_EQ(AAFFileOpenTransient(&ident, &transient), kAafResultOk);
+    ASSERT_EQ(AafCreateMob(*transient, AafMobKind::Master, "m", &mob), AafStatus::Ok);
+    ASSERT_EQ(AafAddMob(*transient, mob), AafStatus::Ok);
+    EXPECT_EQ(AafSaveFile(*transient), AafStatus::Transient);
+    // The library's own kind is the default of a new file.
+    std::unique_ptr<AafFile> plain;
+    const std::u16string plainPath = Utf8ToAafString(dir.File("plain.aaf"));
+    ASSERT_EQ(AAFFileOpenNewModify(plainPath.c_str(), 0, &ident, &plain), kAafResultOk);
+    ASSERT_EQ(AafSaveFile(*plain), AafStatus::Ok);
+    ASSERT_EQ(AAFFileIsAAFFile(plainPath.c_str(), &kind, &isAaf), kAafResultOk);
+    EXPECT_TRUE(isAaf);
+    EXPECT_EQ(AAFFileOpenNewModify(plainPath.c_str(), 1, &ident, &plain), AafStatusResult(AafStatus::InvalidValue));
+
+    // Null arguments, at every entry point.
+    std::unique_ptr<AafFile> none;
+    EXPECT_EQ(AAFFileOpenExistingRead(nullptr, 0, &none), kAafResultNullParam);
+    EXPECT_EQ(AAFFileOpenExistingRead(wide.c_str(), 0, nullptr), kAafResultNullParam);
+    EXPECT_EQ(AAFFileOpenExistingModify(wide.c_str(), 0, nullptr, &none), kAafResultNullParam);
+    EXPECT_EQ(AAFFileOpenNewModify(nullptr, 0, &ident, &none), kAafResultNullParam);
+    EXPECT_EQ(AAFFileOpenTransient(nullptr, &none), kAafResultNullParam);
+    EXPECT_EQ(AAFFileIsAAFFile(wide.c_str(), nullptr, &isAaf), kAafResultNullParam);
+    EXPECT_EQ(AAFGetPluginManager(nullptr), kAafResultNullParam);
+
+    // Damaged files: cut short, or a stored form changed to one we do not write.
+    const std::vector<uint8_t> bytes = FileBytes(path);
+    ASSERT_TRUE(WriteWholeFile(dir.File("cut.aaf"), std::string(bytes.begin(), bytes.begin() + long(bytes.size() / 2))));
+    EXPECT_EQ(AAFFileOpenExistingRead(Utf8ToAafString(dir.File("cut.aaf")).c_str(), 0, &none),
+              AafStatusResult(AafStatus::Unreadable));
+    EXPECT_EQ(AAFFileOpenExistingRead(Utf8ToAafString(dir.File("text.aaf")).c_str(), 0, &none),
+              AafStatusResult(AafStatus::Unreadable));
+    std::filesystem::copy_file(path, dir.File("form.aaf"));
+    ASSERT_TRUE(PatchOnce(dir.File("form.aaf"), {0x01, 0x15, 0x82, 0x00, 0x08, 0x00}, {0x01, 0x15, 0x42, 0x00, 0x08, 0x00}));
+    EXPECT_EQ(AAFFileOpenExistingRead(Utf8ToAafString(dir.File("form.aaf")).c_str(), 0, &none),
+              AafStatusResult(AafStatus::WrongForm));
+    EXPECT_EQ(none, nullptr);
+
+    // Bytes changed anywhere: the file opens or is refused, and reading it
+    // never leaves its bounds (the sanitizer builds watch).
+    std::mt19937 rng(64);
+    int refused = 0;
+    for (int round = 0; round < 150; ++round) {
+        std::vector<uint8_t> damaged = bytes;
+        for (int k = 0; k < 8; ++k) damaged[rng() % damaged.size()] = uint8_t(rng());
+        ASSERT_TRUE(WriteWholeFile(dir.File("damaged.aaf"), std::string(damaged.begin(), damaged.end())));
+        std::unique_ptr<AafFile> maybe;
+        const AafStatus s = AafOpenExistingFile(dir.File("damaged.aaf"), nullptr, &maybe);
+        refused += s != AafStatus::Ok;
+        EXPECT_EQ(s == AafStatus::Ok, maybe != nullptr);
+    }
+    EXPECT_GT(refused, 0);
 }
