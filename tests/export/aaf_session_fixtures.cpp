@@ -3,6 +3,7 @@
 #include "export/aaf_session_fixtures.h"
 
 #include "export/aaf_session.h"
+#include "export/aaf_test_tools.h"
 #include "persistence/json_value.h"
 #include "support/run_command.h"
 
@@ -125,6 +126,14 @@ std::vector<ReadSession> ReadSessions(const std::vector<std::string>& paths, std
     if (run.exitCode != 0) {
         *why = run.err.empty() ? "session dump exited with " + std::to_string(run.exitCode) : run.err;
         return sessions;
+    }
+    // The second reader opens every session too, without a complaint.
+    for (const std::string& path : paths) {
+        const AaftoolReadBack tool = ReadWithAaftool(path);
+        if (!tool.ok || !tool.errors.empty()) {
+            *why = path + ": " + (tool.ok ? tool.errors.front() : tool.message);
+            return sessions;
+        }
     }
     JsonValue all = ParseJsonText(run.out.c_str());
     if (all.type != kJsonArray || JsonArraySize(all) != static_cast<int>(paths.size())) {

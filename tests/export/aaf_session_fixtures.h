@@ -86,7 +86,8 @@ struct ReadSession {
     std::map<std::string, std::string> masterSources;  // master mob id -> source mob id
 };
 
-// Empty with `why` filled when the oracle is missing or a file does not read.
+// Empty with `why` filled when an oracle is missing or a file does not read:
+// pyaaf2 reads the sessions, and aaftool must open each without an error line.
 std::vector<ReadSession> ReadSessions(const std::vector<std::string>& paths, std::string* why);
 
 std::string SequenceText(const ReadSlot& slot);
