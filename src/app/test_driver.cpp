@@ -24,7 +24,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <fstream>
 #include <iterator>
 #include <thread>
 #include <utility>
@@ -690,11 +689,9 @@ TestDriverPtr StartTestDriver(SDL_Window* window, FrameDriver& frames) {
     std::string folder = path;
     size_t slash = folder.rfind('/');
     folder = slash == std::string::npos ? "." : folder.substr(0, slash);
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    if (ReadFileText(path, uint64_t(1) << 24, text) != kReadOk) {
         error = "cannot read the file";
     } else {
-        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
         ParseTestScript(text, folder, d->steps, error);
     }
     if (!error.empty()) {

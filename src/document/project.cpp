@@ -43,3 +43,7 @@ const char* ChannelCountName(int channels) {
         default: return channels >= 1 ? "multi" : "?";
     }
 }
+
+float UsableFrameRate(float fps) {
+    return fps >= kMinFrameRate && fps <= kMaxFrameRate ? fps : kDefaultFrameRate;  // NaN fails both
+}

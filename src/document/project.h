@@ -8,6 +8,7 @@
 //   Project                           the document itself
 //   gProject                          the one document of the program
 //   ChannelCountName                  "mono", "stereo", ... for the inspector
+//   UsableFrameRate                   a frame rate from a file or a video, kept within 1..240
 #pragma once
 
 #include <array>
@@ -195,3 +196,12 @@ struct Project {
 extern Project gProject;
 
 const char* ChannelCountName(int channels);
+
+// Frame rates the program works with: 1 to 240 frames per second (the
+// settings offer 23.976 to 120). A rate outside, or not a number, read from
+// a damaged project or a broken video, becomes the default 24: timecode,
+// frame steps and snapping divide by it every frame.
+inline constexpr float kDefaultFrameRate = 24.0f;
+inline constexpr float kMinFrameRate = 1.0f;
+inline constexpr float kMaxFrameRate = 240.0f;
+float UsableFrameRate(float fps);

@@ -36,9 +36,11 @@ bool CopyTextField(char* dst, size_t size, std::string_view text) {
 
 namespace {
 
-// Frames per timecode second: the nominal integer rate, 25 when unusable.
+// Frames per timecode second: the nominal integer rate, 25 when unusable. A
+// document's rate is kept usable, but a rate far outside would overflow the
+// frame arithmetic below, so it is checked here too.
 int64_t TimecodeBase(float fps) {
-    if (!(fps >= 1.0f) || !std::isfinite(fps)) return 25;
+    if (!(fps >= kMinFrameRate && fps <= kMaxFrameRate)) return 25;
     return std::max<int64_t>(1, static_cast<int64_t>(std::lround(fps)));
 }
 

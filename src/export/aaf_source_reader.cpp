@@ -82,15 +82,27 @@ bool ReadInterleavedRegion(const std::string& path, float offset, float duration
     if (outFrames > double(sampleRate) * 3600.0) return false;
 
     if (startFrame > 0 && sf_seek(file.get(), sf_count_t(startFrame), SEEK_SET) < 0) return false;
+    // Read block by block: the memory grows with the samples the file
+    // delivers, not with the length its header claims.
+    constexpr int64_t kBlockFrames = 65536;
+    int64_t read = 0;
     try {
-        region.interleaved.assign(size_t(count) * size_t(channels), 0.0f);
+        region.interleaved.clear();
+        while (read < count) {
+            const int64_t want = std::min(kBlockFrames, count - read);
+            region.interleaved.resize(size_t(read + want) * size_t(channels));
+            const int64_t got = ReadSoundFrames(file.get(), region.interleaved.data() + size_t(read) * size_t(channels),
+                                                want, channels);
+            read += got;
+            if (got < want) break;
+        }
+        region.interleaved.resize(size_t(read) * size_t(channels));
     } catch (const std::bad_alloc&) {
         return false;
     }
-    const sf_count_t read = sf_readf_float(file.get(), region.interleaved.data(), sf_count_t(count));
     file.Close();
     if (read < 1) return false;
-    region.frames = int64_t(read);
+    region.frames = read;
     region.channels = channels;
     region.rate = rate;
     region.leadIn = clipStart - regionStart;

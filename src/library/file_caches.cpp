@@ -34,6 +34,8 @@ AmplitudeEnvelopeCache gAmplitudeEnvelopeCache;
 namespace {
 
 constexpr int64_t kReadBlock = 8192;
+// 2^21 points: 29 hours at the 20 points per second every caller asks for.
+constexpr int64_t kMaxLevelCurvePoints = int64_t(1) << 21;
 
 class SoundFile {
 public:
@@ -51,9 +53,7 @@ public:
     int Channels() const { return info_.channels; }
     int64_t Frames() const { return info_.frames; }
     int64_t Read(float* buf, int64_t frames) {
-        if (frames <= 0) return 0;
-        sf_count_t got = sf_readf_float(file_, buf, frames);
-        return got > 0 ? got : 0;
+        return ReadSoundFrames(file_, buf, frames, info_.channels);
     }
 
 private:
@@ -185,7 +185,10 @@ bool ReadLevelCurve(const std::string& path, int pointsPerSecond, LevelCurve& ou
     const int channels = file.Channels();
     const float seconds = static_cast<float>(frames) / static_cast<float>(file.Rate());
     const float wanted = seconds * static_cast<float>(pointsPerSecond);
-    const int64_t points = std::max<int64_t>(wanted >= 1.0f ? static_cast<int64_t>(std::min(wanted, 1e9f)) : 0, 1);
+    // Never more points than frames, nor than a day and more of sound needs:
+    // a header claiming a tiny rate or a vast length must not size the arrays.
+    const int64_t cap = std::min<int64_t>(frames, kMaxLevelCurvePoints);
+    const int64_t points = std::clamp<int64_t>(wanted >= 1.0f ? static_cast<int64_t>(std::min(wanted, 1e15f)) : 0, 1, cap);
 
     std::vector<double> sums(static_cast<size_t>(points), 0.0);
     std::vector<int64_t> counts(static_cast<size_t>(points), 0);

@@ -164,7 +164,8 @@ class LevelCurveCache : public PathKeyedCache<LevelCurve> {};
 extern LevelCurveCache gLevelCurveCache;
 
 // The file's level curve: RMS of the per-frame channel-mean magnitude over
-// max(trunc(seconds x pointsPerSecond), 1) equal parts of the file. Never null;
+// max(trunc(seconds x pointsPerSecond), 1) equal parts of the file (at most
+// one per frame and 2^21 in all). Never null;
 // empty (and not cached) when the file cannot be read. The rate is not part of
 // the key: every caller asks for 20 points per second.
 LevelCurvePtr GetLevelCurve(const std::string& path, int pointsPerSecond,

@@ -15,6 +15,8 @@
 #include <cerrno>
 #include <memory>
 
+#include "platform/file_util.h"
+
 namespace {
 
 // The offset basis is not FNV's standard one. Every stored hash in projects
@@ -60,7 +62,7 @@ unsigned char* ThreadBuffer() {
 }  // namespace
 
 bool FingerprintFileWithSize(const std::string& path, uint64_t size, uint64_t& hash) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = OpenRegularFile(path).fd;
     if (fd < 0) return false;
     unsigned char* buffer = ThreadBuffer();
     uint64_t h = kFingerprintBasis;

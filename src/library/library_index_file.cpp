@@ -22,6 +22,7 @@
 
 #include "library/file_registry.h"
 #include "library/sound_library.h"
+#include "platform/file_names.h"
 #include "platform/file_util.h"
 
 namespace {
@@ -234,9 +235,7 @@ std::string UnescapeIndexField(std::string_view text) {
 // ---------------------------------------------------------------------------
 
 std::string LibraryIndexFilePath(const std::string& indexFolder, const std::string& name) {
-    if (indexFolder.empty() || name.empty() || name.find('/') != std::string::npos ||
-        HasControlCharacter(name))
-        return std::string();
+    if (indexFolder.empty() || !FileNameProblem(name).empty()) return std::string();
     return indexFolder + "/" + name + kLibraryIndexExtension;
 }
 
@@ -342,23 +341,11 @@ std::string LibraryIndexText(const LibraryIndex& index) {
 
 namespace {
 
-// Whole file into memory; false when it cannot be opened or read (a folder
-// opens but does not read).
+// Whole file into memory; false when it is not a regular file (a pipe named
+// "*.tllib" in the index folder must not hold up the start) or cannot be
+// read. A library of a million sounds stays well below the bound.
 bool ReadFileBytes(const std::string& path, std::string& out) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr)
-        return false;
-    std::error_code ec;
-    const auto size = std::filesystem::file_size(path, ec);
-    if (!ec && size < (uint64_t(1) << 32))
-        out.reserve(static_cast<size_t>(size) + 1);
-    char buffer[1 << 16];
-    size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0)
-        out.append(buffer, got);
-    const bool ok = std::ferror(file) == 0;
-    std::fclose(file);
-    return ok;
+    return ReadFileText(path, uint64_t(1) << 31, out) == kReadOk;
 }
 
 // Walks the TAB-separated fields of one entry line.

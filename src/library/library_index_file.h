@@ -24,9 +24,8 @@ struct SoundLibrary;
 
 inline constexpr const char* kLibraryIndexExtension = ".tllib";
 
-// indexFolder + "/" + name + ".tllib". Empty when the folder is empty or the
-// name could leave the folder or break the file name (empty, "/" or a
-// control character); callers then write nothing.
+// indexFolder + "/" + name + ".tllib". Empty when the folder is empty or
+// FileNameProblem refuses the name; callers then write nothing.
 std::string LibraryIndexFilePath(const std::string& indexFolder, const std::string& name);
 
 // The folder line and the previous-name lines are written verbatim, so a

@@ -76,9 +76,7 @@ public:
 
     // Reads up to `count` frames into buf (channels x count floats).
     int64_t Read(float* buf, int64_t count) {
-        if (count <= 0) return 0;
-        sf_count_t got = sf_readf_float(file_, buf, count);
-        return got > 0 ? got : 0;
+        return ReadSoundFrames(file_, buf, count, channels_);
     }
 
     // Reads up to `count` frames, looping over short reads until the file

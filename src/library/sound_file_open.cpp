@@ -1,21 +1,54 @@
-// sound_file_open.cpp — the one gate in front of sf_open for reading.
+// sound_file_open.cpp — the one gate in front of libsndfile for reading.
 #include "library/sound_file_open.h"
 
-#include <filesystem>
-#include <mutex>
-#include <system_error>
+#include <unistd.h>
 
-SNDFILE* OpenSoundFileForReading(const std::string& path, SF_INFO* info) {
-    static std::mutex openMutex;
-    std::lock_guard<std::mutex> lock(openMutex);
-    return sf_open(path.c_str(), SFM_READ, info);
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <mutex>
+
+#include "platform/file_util.h"
+
+SNDFILE* OpenSoundFileForReading(const std::string& path, SF_INFO* info, std::string* problem) {
+    const RegularFile file = OpenRegularFile(path);
+    if (file.fd < 0) {
+        if (problem) *problem = file.problem;
+        return nullptr;
+    }
+    SNDFILE* sound = nullptr;
+    {
+        static std::mutex openMutex;
+        std::lock_guard<std::mutex> lock(openMutex);
+        // libsndfile takes the descriptor: it closes it with the file, or at
+        // once when the open fails.
+        sound = sf_open_fd(file.fd, SFM_READ, info, SF_TRUE);
+    }
+    if (!sound) {
+        if (problem) *problem = "Not a sound file that can be read: " + path;
+        return nullptr;
+    }
+    const uint64_t bytes = std::max<uint64_t>(file.size, 1);
+    const int64_t plausible = bytes > uint64_t(INT64_MAX / kMaxFramesPerByte) ? INT64_MAX
+                                                                                : int64_t(bytes) * kMaxFramesPerByte;
+    if (info->frames < 0) info->frames = 0;
+    if (info->frames > plausible) info->frames = plausible;
+    return sound;
+}
+
+int64_t ReadSoundFrames(SNDFILE* file, float* buffer, int64_t frames, int channels) {
+    if (frames <= 0 || channels <= 0) return 0;
+    const sf_count_t got = sf_readf_float(file, buffer, frames);
+    if (got <= 0) return 0;
+    const int64_t samples = int64_t(got) * channels;
+    for (int64_t i = 0; i < samples; ++i)
+        if (!std::isfinite(buffer[i])) buffer[i] = 0.0f;
+    return int64_t(got);
 }
 
 bool FileOpensAsSound(const std::string& path) {
-    std::error_code ec;
-    if (path.empty() || !std::filesystem::is_regular_file(path, ec) || ec) return false;
     SF_INFO info{};
-    SNDFILE* file = OpenSoundFileForReading(path, &info);
+    SNDFILE* file = OpenSoundFileForReading(path, &info);  // regular files only
     if (!file) return false;
     sf_close(file);
     return info.frames > 0 && info.channels > 0;

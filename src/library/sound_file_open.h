@@ -1,16 +1,40 @@
-// sound_file_open.h — opening sound files for reading from any thread.
+// sound_file_open.h — opening sound files for reading from any thread, and
+// reading their samples as numbers the program can use.
+//
+// Index
+//   OpenSoundFileForReading   regular files only, never waiting, frame count bounded by the file's size
+//   ReadSoundFrames           sf_readf_float with non-finite samples turned to 0
+//   FileOpensAsSound          a regular file that opens with at least one frame and channel
+//   kMaxFramesPerByte         the most frames any format we read packs into one byte
 //
 // libsndfile records the reason of a failed open in process-wide state, so
 // two threads that fail to open files at the same moment race on it (the
 // scan's analysis workers, the busy task and the recipe preview all open
-// files). Opens go through this one gate; reads need no lock.
+// files). Opens go through this one gate; reads need no lock. The file is
+// opened and checked before the gate is taken: a pipe or a device named by a
+// project never holds the lock, and never opens.
 #pragma once
 
 #include <sndfile.h>
 
+#include <cstdint>
 #include <string>
 
-SNDFILE* OpenSoundFileForReading(const std::string& path, SF_INFO* info);
+// Silence packs tightest in FLAC (a constant block of 65535 frames takes a
+// dozen bytes) and Opus (120 ms in a packet of a byte or two). A header that
+// claims more frames than this many per byte of the file lies, and the frame
+// count handed out is cut to what the file can hold, so a reader that sizes
+// its buffers from it allocates in proportion to the file, never to a claim.
+inline constexpr int64_t kMaxFramesPerByte = 8192;
+
+// Null when the path is not a regular file that opens (with the reason in
+// *problem when given) or libsndfile cannot read it.
+SNDFILE* OpenSoundFileForReading(const std::string& path, SF_INFO* info, std::string* problem = nullptr);
+
+// Reads up to `frames` frames of `channels` interleaved floats; returns the
+// frames read (0 at the end or on an error). A float file may hold NaN or
+// infinities: they become 0 here, where they enter the program.
+int64_t ReadSoundFrames(SNDFILE* file, float* buffer, int64_t frames, int channels);
 
 // True when `path` is a regular file that opens as sound with at least one
 // frame and one channel: what a file must be before a sound reference may

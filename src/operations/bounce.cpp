@@ -32,6 +32,7 @@
 #include "operations/undo.h"
 #include "operations/voice_maintenance.h"
 #include "operations/voice_sync.h"
+#include "platform/file_names.h"
 #include "platform/user_folders.h"
 #include "playback/audio_engine.h"
 #include "playback/block_mixer.h"
@@ -215,11 +216,12 @@ void PrepareBouncedVoices(AudioEngine& engine, const std::set<int>& events, cons
     }
 }
 
-std::string BounceStemOf(const Project& project, const Event& event) {
+// The name the bounce file is made from: the event's recipe-based name, or
+// its shape's.
+std::string BounceNameOf(const Project& project, const Event& event) {
     char autoName[64] = {};
     AutoNameEvent(event, gRecipes, autoName, sizeof(autoName));
-    const std::string name = autoName[0] ? std::string(autoName) : EventShapeName(project, event);
-    return BounceNameStem(name);
+    return autoName[0] ? std::string(autoName) : EventShapeName(project, event);
 }
 
 }  // namespace
@@ -235,8 +237,17 @@ int BounceSelectionToClip(const DocumentContext& ctx, const std::string& folder)
     if (bounced.empty() || !project.rendered || EditRefused(ctx, "Bounce to Clip")) return -1;
     if (folder.empty()) return -1;
 
+    // A recipe of someone else may carry a name no file can have: the bounce
+    // is refused with the reason, not written under a quietly changed name.
+    const std::string rawName = BounceNameOf(project, project.events[size_t(*bounced.begin())]);
+    const std::string problem = FileNameProblem(rawName);
+    if (!problem.empty()) {
+        ShowToast(app, "Bounce refused: " + problem, 4);
+        BounceLog("Name refused: ", rawName);
+        return -1;
+    }
     PrepareBouncedVoices(engine, bounced, project.results);
-    const std::string name = UniqueBounceFileName(folder, BounceStemOf(project, project.events[size_t(*bounced.begin())]));
+    const std::string name = UniqueBounceFileName(folder, BounceNameStem(rawName));
     if (name.empty()) {
         BounceLog("No free file name in ", folder);
         return -1;

@@ -17,7 +17,6 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <limits>
 #include <string_view>
 #include <system_error>
@@ -34,6 +33,10 @@
 #include "playback/audio_engine.h"
 
 namespace {
+
+// A settings file is a few kilobytes; a long recent list and many library
+// folders stay far below this.
+constexpr uint64_t kMaxPreferencesFileBytes = 16u << 20;
 
 // ---------------------------------------------------------------------------
 // Number text
@@ -473,20 +476,26 @@ void SavePreferences() {
 
 void LoadPreferences(PreferenceTargets& t) {
     if (t.path.empty()) return;
-    std::ifstream in(t.path, std::ios::binary);
-    if (!in) return;
+    std::string text;
+    // Only a regular file is read, and a file far beyond any settings file is
+    // not one: neither a pipe nor a huge file can stall the start.
+    if (ReadFileText(t.path, kMaxPreferencesFileBytes, text) != kReadOk) return;
+    if (LoadPreferencesText(text, t)) SavePreferences(t);
+}
+
+bool LoadPreferencesText(std::string_view fileText, PreferenceTargets& t) {
     LoadState state;
-    std::string line;
-    while (std::getline(in, line)) {
-        // Lines of any length are read whole; a Windows line end loses its CR.
-        if (!line.empty() && line.back() == '\r') line.pop_back();
+    while (!fileText.empty()) {
+        const size_t end = fileText.find('\n');
+        std::string_view line = fileText.substr(0, end);
+        fileText = end == std::string_view::npos ? std::string_view() : fileText.substr(end + 1);
+        // A Windows line end loses its CR.
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         const size_t equals = line.find('=');
-        if (equals == std::string::npos) continue;
-        const std::string_view text(line);
-        PreferencePass pass(text.substr(0, equals), text.substr(equals + 1), state);
+        if (equals == std::string_view::npos) continue;
+        PreferencePass pass(line.substr(0, equals), line.substr(equals + 1), state);
         VisitPreferences(pass, t);
     }
-    in.close();
 
     AppState& app = t.app;
     if (app.fontSizeAuto) ApplyFontPreset(app, app.autoFontPreset);
@@ -507,15 +516,19 @@ void LoadPreferences(PreferenceTargets& t) {
     for (const QueuedLibraryFolder& folder : state.libraries)
         ApplySavedLibraryFolder(t.library, folder.folder, folder.enabled, folder.group);
 
-    // Rewritten only now, so the new file holds every setting just read and
-    // the libraries with their flags and queued folders.
-    if (droppedStale) SavePreferences(t);
+    // Rewritten only now (by the caller), so the new file holds every
+    // setting just read and the libraries with their flags and queued folders.
+    return droppedStale;
+}
+
+std::string PreferencesText(PreferenceTargets& t) {
+    std::string text;
+    PreferencePass pass(text);
+    VisitPreferences(pass, t);
+    return text;
 }
 
 void SavePreferences(PreferenceTargets& t) {
     if (t.path.empty()) return;
-    std::string text;
-    PreferencePass pass(text);
-    VisitPreferences(pass, t);
-    WriteTextFileAtomic(t.path, text);
+    WriteTextFileAtomic(t.path, PreferencesText(t));
 }

@@ -4,6 +4,7 @@
 //   PreferenceTargets   the records the file reads into and writes from
 //   LoadPreferences     read the file, then settle the recent list and the libraries
 //   SavePreferences     write every setting, durably
+//   LoadPreferencesText / PreferencesText   the same on the file's text
 //
 // The file holds the export settings, default project settings, display
 // options, the reverb settings, the picture-trace model, the update-check
@@ -13,6 +14,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 struct AppState;
 struct Project;
@@ -39,8 +41,13 @@ PreferenceTargets GlobalPreferenceTargets();
 // rewritten at once.
 void LoadPreferences();
 void LoadPreferences(PreferenceTargets& targets);
+// The same from the text of a file (targets.path is not used); true when
+// the file should be written again (stale recent entries were dropped).
+bool LoadPreferencesText(std::string_view text, PreferenceTargets& targets);
 
 // Writes every setting to path + ".tmp" and moves it over the file; on any
 // failure the previous file stays. Nothing is reported.
 void SavePreferences();
 void SavePreferences(PreferenceTargets& targets);
+// The text SavePreferences writes.
+std::string PreferencesText(PreferenceTargets& targets);

@@ -114,8 +114,16 @@ bool SaveProject(const LifecycleContext& ctx, std::string path) {
     if (!app.crashLockPath.empty() && app.crashLockPath != lock) std::remove(app.crashLockPath.c_str());
     app.projectPath = path;
     app.projectName = ProjectStem(path);
-    if (report.soundsNotCopied > 0) ShowToast(app, NotCopiedText("Saved", report), 5);
-    else ShowToast(app, "Project saved", 3);
+    if (report.soundsNotCopied > 0) {
+        ShowToast(app, NotCopiedText("Saved", report), 5);
+    } else if (report.notSound > 0) {
+        // Named by the project but no sound: kept where it is, not copied.
+        const int n = report.notSound;
+        ShowToast(app, "Project saved — " + std::to_string(n) +
+                           (n == 1 ? " file left where it is" : " files left where they are") + " (not sound)", 6);
+    } else {
+        ShowToast(app, "Project saved", 3);
+    }
     app.modified = false;
     app.autoSaveElapsed = 0;
     RecentProjectsAdd(app, path);

@@ -6,7 +6,8 @@
 //   RecordEventSources      an event's pinned files, then its bounce sources
 //   MemoFingerprint         fingerprints remembered while a file's status stays the same
 //   Name choice             numbered names, same-content check of a taken target
-//   Copying                 AdmitSource (what may be copied), CopyIntoFolder (temporary
+//   Copying                 AdmitSource (what may be copied: regular files that open as
+//                           sound, remembered by status in OpensAsSound), CopyIntoFolder (temporary
 //                           copy under a lock, forced to disk, moved in without replacing),
 //                           RemoveCopyLeftovers
 //   CollectProjectAudio     sources in the folder claim their names first, then the rest
@@ -31,6 +32,7 @@
 #include "document/project.h"
 #include "document/text_util.h"
 #include "library/file_registry.h"
+#include "library/sound_file_open.h"
 #include "platform/file_util.h"
 
 namespace fs = std::filesystem;
@@ -204,14 +206,37 @@ std::string NumberedName(const std::string& name, int number) {
 // Copying
 // ---------------------------------------------------------------------------
 
-enum class Admission { Copy, Vanished };
+enum class Admission { Copy, Vanished, NotSound };
+
+// Whether the file opens as sound, remembered like the fingerprints: an
+// autosave every few minutes then opens no unchanged sound again.
+bool OpensAsSound(const std::string& path, const struct stat& st) {
+    static std::mutex mutex;
+    static std::unordered_map<std::string, FingerprintMemo> sounds;  // only files that opened
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        auto it = sounds.find(path);
+        if (it != sounds.end() && SameStatus(it->second, st)) return true;
+    }
+    SF_INFO info{};
+    SNDFILE* file = OpenSoundFileForReading(path, &info);
+    if (!file) return false;
+    sf_close(file);
+    std::lock_guard<std::mutex> lock(mutex);
+    if (sounds.size() > 100000) sounds.clear();
+    sounds[path] = FingerprintMemo{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim, 0};
+    return true;
+}
 
 // Whether a recorded source is copied: every sound the project collects
 // passes here first, so a rule about what may be copied belongs here. A
-// source that no longer exists is passed over without a word.
+// source that no longer exists is passed over without a word. Only sound is
+// collected: a project from someone else must not carry the recipient's
+// other files ("/etc/passwd", a pipe, a device) away in its "Audio" folder.
 Admission AdmitSource(const std::string& path, SourceFile& source) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return Admission::Vanished;
+    if (!S_ISREG(st.st_mode) || !OpensAsSound(path, st)) return Admission::NotSound;
     source.path = path;
     source.size = static_cast<uint64_t>(st.st_size);
     return Admission::Copy;
@@ -351,7 +376,15 @@ CollectedAudioMap CollectProjectAudio(const Project& project, const std::string&
     std::vector<SourceFile> outside;
     for (const std::string& path : map.sourcePaths) {
         SourceFile source;
-        if (AdmitSource(path, source) == Admission::Vanished) {
+        const Admission admission = AdmitSource(path, source);
+        if (admission == Admission::NotSound) {
+            std::printf("[Project] Not collected (not a sound file): %s\n", path.c_str());
+            map.storedPaths[path] = UncopiedStoredPath(map, path);
+            map.leftOut.push_back(path);
+            oneDone();
+            continue;
+        }
+        if (admission == Admission::Vanished) {
             // Kept as it is, but relative when it lies under the folder: the
             // file may come back (an "Audio" folder still being copied).
             const std::string relative = RelativeInFolder(map, path, true);

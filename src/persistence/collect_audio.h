@@ -49,6 +49,11 @@ struct CollectedAudioMap {
     std::unordered_map<std::string, FileId> fileIds;            // no empty ids
     std::unordered_map<std::string, std::string> storedPaths;   // source -> path to write
     std::vector<CollectFailure> failures;  // sources that exist but were not copied
+    // Sources that exist but were not copied because they are not regular
+    // files that open as sound (a shared project may name any path of the
+    // recipient's: "/etc/passwd", a pipe, a device). Each stays where it is
+    // and the user is told. Byte order.
+    std::vector<std::string> leftOut;
     bool cancelled = false;                // stopped by CollectProgress::cancel
     int inFolder = 0;                      // sources whose copy lies in the audio folder
     // The folder of the file being written, with a trailing '/', as given
@@ -71,6 +76,9 @@ std::string LookupCollectedPath(const CollectedAudioMap& map, const std::string&
 // content is already there under its name (a copy an earlier save made)
 // keeps that copy. Vanished sources keep their path (relative when it lies
 // under `folder`); failed copies keep it too and are listed in `failures`.
+// Only regular files that open as sound are copied, each at most at the size
+// it had when it was looked at; the others keep their path too and are
+// listed in `leftOut`.
 // Leftovers of killed saves in the audio folder are removed first. With
 // `progress`, its counters follow the work and its cancel flag stops it
 // between sources (the map then says `cancelled`).

@@ -330,6 +330,7 @@ bool WriteProjectFile(const std::string& path, const ProjectSaveContext& ctx, Pr
         return false;
     }
     out.soundsNotCopied = static_cast<int>(collected.failures.size());
+    out.notSound = static_cast<int>(collected.leftOut.size());
     if (!collected.failures.empty()) out.copyError = collected.failures.front().error;
     const std::string text = BuildProjectJson(ctx, collected, folder);
     out.textHash = Fnv1a64(text);

@@ -85,6 +85,7 @@ struct ProjectWriteReport {
     bool cancelled = false;   // the collection was asked to stop: nothing written
     int soundsNotCopied = 0;  // sounds that stay where they are (the file names them there)
     int copyError = 0;        // the first of those copies' error number
+    int notSound = 0;         // files the project names that are no sound: not collected, left where they are
     uint64_t textHash = 0;    // FNV-1a 64 of the text written
 };
 

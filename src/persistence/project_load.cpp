@@ -100,7 +100,7 @@ void ReadProjectSettings(const JsonValue& root, const std::string& folder, Proje
                          ProjectLoadResult& result) {
     // Zero or negative lengths and rates would divide the timeline by zero.
     p.totalDuration = PositiveFloat(root, "totalDuration", 30);
-    p.fps = PositiveFloat(root, "fps", 24);
+    p.fps = UsableFrameRate(MemberFloat(root, "fps", kDefaultFrameRate));
     const int rate = MemberInt(root, "projectSampleRate", 48000);
     result.projectSampleRate = IsProjectSampleRate(rate) ? rate : 48000;
     p.startTC = MemberFloat(root, "startTC", 0);

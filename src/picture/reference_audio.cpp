@@ -20,6 +20,7 @@ extern "C" {
 #include <libswresample/swresample.h>
 }
 
+#include "picture/video_decoder.h"
 #include "picture/video_player.h"
 
 // ---- Published track and gain -------------------------------------------------
@@ -77,10 +78,7 @@ struct AudioDecodeState {
 };
 
 bool OpenAudioDecoder(AudioDecodeState& s, const std::string& path) {
-    if (avformat_open_input(&s.format, path.c_str(), nullptr, nullptr) < 0) {
-        s.format = nullptr;
-        return false;
-    }
+    if (OpenLocalMediaFile(&s.format, path, nullptr) < 0) return false;
     if (avformat_find_stream_info(s.format, nullptr) < 0) return false;
     const AVCodec* decoder = nullptr;
     s.stream = av_find_best_stream(s.format, AVMEDIA_TYPE_AUDIO, -1, -1, &decoder, 0);

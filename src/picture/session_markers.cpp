@@ -19,6 +19,7 @@
 #include <memory>
 
 #include "document/text_util.h"
+#include "platform/file_util.h"
 
 namespace {
 
@@ -393,9 +394,10 @@ bool ImportSessionMarkers(const std::string& path, float fps, std::vector<Marker
     markers.clear();
     if (scenes) scenes->clear();
     LineReader reader;
-    reader.file.reset(std::fopen(path.c_str(), "rb"));
+    std::string problem;
+    reader.file.reset(OpenRegularFileStream(path, &problem));
     if (!reader.file) {
-        std::printf("[Markers] Cannot open %s\n", path.c_str());
+        std::printf("[Markers] %s\n", problem.c_str());
         return false;
     }
 

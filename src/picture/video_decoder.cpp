@@ -9,10 +9,16 @@
 //   ConvertVideoFrameFFmpeg   bilinear RGBA through a scaler that follows the frame
 #include "picture/video_decoder.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <mutex>
+
+#include "document/project.h"
+#include "platform/file_util.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -59,6 +65,27 @@ double StreamDuration(const AVFormatContext* format, const AVStream* stream) {
 
 }  // namespace
 
+int OpenLocalMediaFile(AVFormatContext** format, const std::string& path, std::string* problem) {
+    *format = nullptr;
+    const RegularFile file = OpenRegularFile(path);
+    if (file.fd < 0) {
+        // A folder, pipe or device says what it is; a missing file is a
+        // container that does not open.
+        if (problem) *problem = file.error == EINVAL ? file.problem : "cannot open container (" + path + ")";
+        return AVERROR(EINVAL);
+    }
+    ::close(file.fd);
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "protocol_whitelist", "file", 0);
+    const int status = avformat_open_input(format, ("file:" + path).c_str(), nullptr, &options);
+    av_dict_free(&options);
+    if (status < 0) {
+        *format = nullptr;
+        if (problem) *problem = "cannot open container (" + path + ")";
+    }
+    return status;
+}
+
 bool OpenVideoFFmpeg(VideoDecoder& decoder, const std::string& path) {
     CloseVideoFFmpeg(decoder);
     QuietFFmpegLog();
@@ -69,9 +96,11 @@ bool OpenVideoFFmpeg(VideoDecoder& decoder, const std::string& path) {
         CloseVideoFFmpeg(decoder);
         return false;
     }
-    if (avformat_open_input(&decoder.format, path.c_str(), nullptr, nullptr) < 0) {
-        decoder.format = nullptr;
-        Fail(decoder, "[Video] FFmpeg: cannot open container (%s)\n", path);
+    std::string problem;
+    if (OpenLocalMediaFile(&decoder.format, path, &problem) < 0) {
+        // The problem names the path itself: it is no format text.
+        std::printf("[Video] FFmpeg: %s\n", problem.c_str());
+        CloseVideoFFmpeg(decoder);
         return false;
     }
     if (avformat_find_stream_info(decoder.format, nullptr) < 0) {
@@ -112,7 +141,7 @@ bool OpenVideoFFmpeg(VideoDecoder& decoder, const std::string& path) {
     decoder.height = height;
 
     const AVRational rate = av_guess_frame_rate(decoder.format, st, nullptr);
-    decoder.fps = (rate.num < 1 || rate.den < 1) ? 24.0 : double(rate.num) / double(rate.den);
+    decoder.fps = (rate.num < 1 || rate.den < 1) ? 24.0 : double(UsableFrameRate(float(double(rate.num) / double(rate.den))));
 
     decoder.duration = StreamDuration(decoder.format, st);
     if (!(decoder.duration > 0)) {

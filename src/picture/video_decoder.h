@@ -3,6 +3,7 @@
 // Index
 //   kMaxVideoPictureSide        the longer side of a picture we show (larger ones are scaled down)
 //   VideoDecoder                the open file, its decoder, scaler and the last frame received
+//   OpenLocalMediaFile          avformat_open_input for a regular local file only
 //   OpenVideoFFmpeg             open a file's best video stream (logs each failure)
 //   CloseVideoFFmpeg            release everything; the record can be opened again
 //   ReceiveVideoFrameFFmpeg     the next frame in presentation order, with its time
@@ -45,6 +46,13 @@ struct VideoDecoder {
     double duration = 0;         // seconds
     std::string codecName;
 };
+
+// The path a project names is a stranger's text: FFmpeg would take
+// "http:..." or "pipe:0" as a protocol and would wait forever on a named
+// pipe. Only a regular file is opened, through the "file" protocol alone (for
+// the container and anything it refers to). Negative (an FFmpeg error) with
+// *problem set on failure; *format is null then.
+int OpenLocalMediaFile(AVFormatContext** format, const std::string& path, std::string* problem);
 
 // Opens `path` (UTF-8) and its best decodable video stream. On failure logs
 // its "[Video] FFmpeg: ..." line (allocation failures excepted), closes the

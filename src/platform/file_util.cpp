@@ -4,8 +4,9 @@
 //   ParentFolder / SyncPath / WriteAll / CopyDescriptor / CopyAcrossFileSystems   helpers
 //   FillRandomBytes
 //   WriteTextFileAtomic / WriteBytesFileAtomic / CommitAndReplaceFile   temporary file, fsync, rename, folder fsync
-//   CopyFileContents     durable copy into a new file
-//   FileIsReadable       open for reading without waiting on a pipe
+//   OpenRegularFile / OpenRegularFileStream / RegularFileProblem   regular files only, never waiting
+//   CopyFileContents     durable copy into a new file, bounded by the size checked
+//   FileIsReadable       a regular file that opens
 //   ReadFileText         a whole regular file, bounded in size
 //   MoveFileReplacing / SetFileFaultHookForTests
 #include "platform/file_util.h"
@@ -15,6 +16,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -60,14 +62,19 @@ bool WriteAll(int fd, const char* data, size_t size) {
     return true;
 }
 
-// Moves the bytes of `in` to `out` in the kernel when it can, by reading and
-// writing otherwise (file systems without copy_file_range between them).
-bool CopyDescriptor(int in, int out) {
+// Moves at most `limit` bytes of `in` to `out` in the kernel when it can, by
+// reading and writing otherwise (file systems without copy_file_range
+// between them).
+bool CopyDescriptor(int in, int out, uint64_t limit) {
     bool kernelCopy = true;
-    for (;;) {
+    while (limit > 0) {
+        const size_t chunk = static_cast<size_t>(std::min<uint64_t>(limit, uint64_t{1} << 30));
         if (kernelCopy) {
-            ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, size_t{1} << 30, 0);
-            if (n > 0) continue;
+            ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, chunk, 0);
+            if (n > 0) {
+                limit -= static_cast<uint64_t>(n);
+                continue;
+            }
             if (n == 0) return true;
             if (errno == EINTR) continue;
             if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
@@ -75,12 +82,22 @@ bool CopyDescriptor(int in, int out) {
             kernelCopy = false;  // nothing was moved by the failed call: go on by hand
         }
         char buffer[1 << 16];
-        ssize_t r = ::read(in, buffer, sizeof buffer);
+        ssize_t r = ::read(in, buffer, std::min(sizeof buffer, chunk));
         if (r < 0 && errno == EINTR) continue;
         if (r < 0) return false;
         if (r == 0) return true;
         if (!WriteAll(out, buffer, static_cast<size_t>(r))) return false;
+        limit -= static_cast<uint64_t>(r);
     }
+    return true;
+}
+
+const char* KindOfSpecialFile(mode_t mode) {
+    if (S_ISDIR(mode)) return "a folder";
+    if (S_ISFIFO(mode)) return "a named pipe";
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+    if (S_ISSOCK(mode)) return "a socket";
+    return "not a regular file";
 }
 
 // Copies src into a fresh file beside dst, syncs it and renames it into place.
@@ -179,10 +196,68 @@ bool CommitAndReplaceFile(const std::string& tmpPath, const std::string& targetP
     return true;
 }
 
+RegularFile OpenRegularFile(const std::string& path) {
+    RegularFile file;
+    if (path.empty()) {
+        file.error = ENOENT;
+        file.problem = "No file named";
+        return file;
+    }
+    // Without O_NONBLOCK the open of a pipe waits for a writer; with it the
+    // open returns at once and the type is checked on what was opened, so
+    // nothing can be swapped in between.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        file.error = errno;
+        file.problem = "Cannot open " + path + ": " + std::strerror(file.error);
+        // A socket does not open at all: still say what stands there.
+        struct stat st {};
+        if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+            file.error = EINVAL;
+            file.problem = path + " is " + KindOfSpecialFile(st.st_mode) + ", not a file that can be read";
+        }
+        return file;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        file.error = EINVAL;
+        file.problem = path + " is " + KindOfSpecialFile(st.st_mode) + ", not a file that can be read";
+        ::close(fd);
+        return file;
+    }
+    // Regular files never block; readers expect plain blocking reads.
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags != -1) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    file.fd = fd;
+    file.size = static_cast<uint64_t>(st.st_size);
+    return file;
+}
+
+std::FILE* OpenRegularFileStream(const std::string& path, std::string* problem) {
+    RegularFile file = OpenRegularFile(path);
+    if (file.fd < 0) {
+        if (problem) *problem = file.problem;
+        return nullptr;
+    }
+    std::FILE* stream = ::fdopen(file.fd, "rb");
+    if (!stream) {
+        if (problem) *problem = "Cannot open " + path + ": " + std::strerror(errno);
+        ::close(file.fd);
+    }
+    return stream;
+}
+
+std::string RegularFileProblem(const std::string& path) {
+    RegularFile file = OpenRegularFile(path);
+    if (file.fd >= 0) ::close(file.fd);
+    return file.problem;
+}
+
 bool CopyFileContents(const std::string& src, const std::string& dst, int* error) {
-    int in = ::open(src.c_str(), O_RDONLY | O_CLOEXEC);
+    const RegularFile source = OpenRegularFile(src);
+    const int in = source.fd;
     if (in < 0) {
-        if (error) *error = errno;
+        if (error) *error = source.error;
         return false;
     }
     int out = ::open(dst.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -193,7 +268,7 @@ bool CopyFileContents(const std::string& src, const std::string& dst, int* error
     }
     const int fault = InjectedFault(FileFaultPoint::Write, dst);
     if (fault) errno = fault;
-    bool ok = fault == 0 && CopyDescriptor(in, out) && ::fsync(out) == 0;
+    bool ok = fault == 0 && CopyDescriptor(in, out, source.size) && ::fsync(out) == 0;
     int saved = ok ? 0 : errno;
     if (::close(out) != 0 && ok) {
         ok = false;
@@ -208,15 +283,7 @@ bool CopyFileContents(const std::string& src, const std::string& dst, int* error
 }
 
 bool FileIsReadable(const std::string& path) {
-    if (path.empty()) return false;
-    // A stored path may name a pipe; opening one for reading would wait for
-    // a writer forever. Without blocking it opens at once (and stays readable).
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return false;
-    struct stat st {};
-    bool ok = ::fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode);
-    ::close(fd);
-    return ok;
+    return RegularFileProblem(path).empty();
 }
 
 FileReadStatus ReadFileText(const std::string& path, uint64_t maxBytes, std::string& out) {

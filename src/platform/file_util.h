@@ -6,6 +6,8 @@
 //   WriteBytesFileAtomic  the same for a block of bytes
 //   FileReplaceFailure    which step of a durable replace failed, and why
 //   CommitAndReplaceFile  fsync a finished temporary file and move it over the target
+//   RegularFile / OpenRegularFile / OpenRegularFileStream / RegularFileProblem
+//                         open for reading without waiting, regular files only
 //   CopyFileContents      copy a file into a new file and sync it
 //   FileIsReadable        whether a path opens for reading
 //   FileReadStatus / ReadFileText   a whole file into memory, bounded in size
@@ -16,6 +18,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 void FillRandomBytes(void* buffer, size_t length);
@@ -48,13 +51,34 @@ bool WriteBytesFileAtomic(const std::string& path, const void* data, size_t size
 bool CommitAndReplaceFile(const std::string& tmpPath, const std::string& targetPath,
                           FileReplaceFailure* failure = nullptr);
 
-// Copies `src` into a new file `dst` (created, or truncated when it exists)
-// and forces it to disk. On failure `dst` is removed, *error holds the
-// system's error number and the result is false.
+// Paths come from files strangers send (projects, recipes, libraries): one
+// may name a pipe, which blocks an ordinary open forever, or a device such as
+// /dev/zero, which never ends. Every file the program reads or copies is
+// opened here without waiting and kept only when it is a regular file.
+struct RegularFile {
+    int fd = -1;            // open for reading (blocking reads), or -1
+    uint64_t size = 0;      // the size when it was checked
+    std::string problem;    // why not, for the user, when fd is -1
+    int error = 0;          // the system's error number then (EINVAL: not a regular file)
+};
+
+// The file at `path`, or fd -1 with a message: it does not open (the
+// system's reason), or it is a folder, a named pipe, a device or a socket.
+// The caller closes fd.
+RegularFile OpenRegularFile(const std::string& path);
+// The same as a stdio stream ("rb"); null with *problem set when not.
+std::FILE* OpenRegularFileStream(const std::string& path, std::string* problem = nullptr);
+// "" when `path` is a regular file that opens for reading, else the message.
+std::string RegularFileProblem(const std::string& path);
+
+// Copies the regular file `src` into a new file `dst` (created, or truncated
+// when it exists) and forces it to disk. At most the size `src` had when it
+// was opened is copied, so a file that keeps growing cannot fill the disk.
+// On failure `dst` is removed, *error holds the system's error number (EINVAL
+// for a source that is not a regular file) and the result is false.
 bool CopyFileContents(const std::string& src, const std::string& dst, int* error = nullptr);
 
-// False for an empty path, a folder, or a path that does not open. Never
-// waits (a pipe with no writer counts as readable).
+// True only for a regular file that opens for reading. Never waits.
 bool FileIsReadable(const std::string& path);
 
 enum FileReadStatus : int32_t {

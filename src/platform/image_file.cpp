@@ -10,7 +10,7 @@
 #include "platform/file_util.h"
 
 bool LoadImagePixels(const std::string& path, std::vector<uint8_t>& pixels, int& width, int& height) {
-    FILE* file = std::fopen(path.c_str(), "rb");
+    FILE* file = OpenRegularFileStream(path);
     if (!file) return false;
     int w = 0, h = 0, channels = 0;
     // The header alone says how large the image is: a huge one is refused

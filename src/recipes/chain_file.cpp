@@ -14,6 +14,7 @@
 #include "document/version.h"
 #include "persistence/json_value.h"
 #include "persistence/json_writer.h"
+#include "platform/file_names.h"
 #include "platform/user_folders.h"
 
 namespace {
@@ -98,6 +99,11 @@ std::string ChainFileName(std::string_view name) {
 PresetSaveResult SaveChainFile(const std::string& folder, std::string_view name,
                                const std::vector<Event>& events, const std::vector<int>& indices,
                                bool replaceOtherName) {
+    const std::string problem = FileNameProblem(name);
+    if (!problem.empty()) {
+        std::printf("%s not saved: %s\n", kLogTag, problem.c_str());
+        return kPresetNameRefused;
+    }
     Chain chain = ChainFromEvents(name, events, indices);
     if (chain.events.empty()) {
         std::printf("%s no event to save in chain \"%s\"\n", kLogTag, chain.name);

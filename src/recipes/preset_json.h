@@ -31,16 +31,18 @@ enum PresetSaveResult : int32_t {
     kPresetSaveWriteFailed = 2,   // the write failed; the old file is intact, no ".tmp" is left
     kPresetNameTaken = 3,         // the file holds another name; nothing written (ask, then force)
     kPresetNothingToSave = 4,     // a chain without one valid event; nothing written
+    kPresetNameRefused = 5,       // the name cannot become a file name (FileNameProblem); nothing written
 };
 
 inline bool PresetSaveFailed(PresetSaveResult result) {
     return result == kPresetSaveFolderFailed || result == kPresetSaveWriteFailed ||
-           result == kPresetNothingToSave;
+           result == kPresetNothingToSave || result == kPresetNameRefused;
 }
 
 // Keeps blanks, '-', '_', ASCII digits and letters in order and drops every
 // other byte (each byte of a multi-byte character too); `fallback` when
-// nothing is left ("recipe" for recipes, "group" for chains).
+// nothing is left ("recipe" for recipes, "group" for chains). A name that
+// FileNameProblem refuses never gets this far: the save refuses it whole.
 std::string PresetFileStem(std::string_view name, const char* fallback = "recipe");
 
 // Creates `folder` with its parents and writes `text` to folder/fileName

@@ -6,9 +6,13 @@
 //   ReadRecipeFile
 #include "recipes/recipe_file.h"
 
+#include <cstdio>
+
+#include "document/text_util.h"
 #include "document/version.h"
 #include "persistence/json_value.h"
 #include "persistence/json_writer.h"
+#include "platform/file_names.h"
 #include "platform/user_folders.h"
 #include "recipes/recipe_preview_slot.h"
 
@@ -50,6 +54,11 @@ std::string RecipeFileName(const EventPreset& preset) {
 
 PresetSaveResult SaveRecipeFile(const std::string& folder, const EventPreset& preset,
                                 bool replaceOtherName) {
+    const std::string problem = FileNameProblem(TextFieldView(preset.name));
+    if (!problem.empty()) {
+        std::printf("%s not saved: %s\n", kLogTag, problem.c_str());
+        return kPresetNameRefused;
+    }
     return SavePresetJsonFile(folder, RecipeFileName(preset), preset.name, RecipeFileText(preset),
                               replaceOtherName, kLogTag);
 }

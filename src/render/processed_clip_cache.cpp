@@ -156,7 +156,7 @@ bool DecodeRegion(const std::string& path, float offset, float duration, bool st
     int64_t remaining = count;
     while (remaining > 0) {
         const sf_count_t want = std::min<sf_count_t>(remaining, kReadBlockFrames);
-        const sf_count_t got = sf_readf_float(file.get(), block.data(), want);
+        const sf_count_t got = ReadSoundFrames(file.get(), block.data(), want, channels);
         if (got <= 0) break;
         const size_t base = left.size();
         left.resize(base + size_t(got));

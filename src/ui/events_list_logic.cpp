@@ -26,6 +26,7 @@
 #include "operations/recipe_lists.h"
 #include "operations/selection.h"
 #include "operations/undo.h"
+#include "platform/file_names.h"
 #include "playback/block_mixer.h"
 #include "recipes/chain_file.h"
 #include "ui/event_menu_logic.h"
@@ -325,6 +326,10 @@ FolderSaveOutcome SaveFolderAsChain(AppState& app, const Project& project, std::
                       int(std::min<size_t>(name.size(), 120)), name.data());
         if (!confirmReplace || !confirmReplace("Save Chain", question)) return FolderSaveOutcome::Declined;
         result = SaveChainFile(chainsFolder, name, project.events, members, true);
+    }
+    if (result == kPresetNameRefused) {
+        ShowToast(app, "Chain not saved: " + FileNameProblem(name), 4);
+        return FolderSaveOutcome::Failed;
     }
     if (result != kPresetSaved) {
         app.toastText = "Save failed";

@@ -23,6 +23,8 @@
 #include "library/file_caches.h"
 #include "library/file_registry.h"
 #include "library/sound_analysis.h"
+#include "library/sound_file_open.h"
+#include "platform/file_names.h"
 #include "library/sound_library.h"
 #include "operations/app_state.h"
 #include "operations/document_context.h"
@@ -398,6 +400,10 @@ RecipeSaveOutcome SaveEventRecipe(AppState& app, const Project& project, int eve
         if (!confirm || !confirm("Save Recipe", question)) return RecipeSaveOutcome::Declined;
         result = SaveRecipeFile(folder, recipe, true);
     }
+    if (result == kPresetNameRefused) {
+        ShowToast(app, "Recipe not saved: " + FileNameProblem(trimmed), 4);
+        return RecipeSaveOutcome::Failed;
+    }
     if (result != kPresetSaved) {
         app.toastText = "Recipe save failed";
         app.toastTimer = 3;
@@ -639,7 +645,7 @@ ClipHeader& ClipHeaderFor(ClipHeaderCache& cache, const std::string& path) {
     ClipHeader header;
     ++cache.opens;
     SF_INFO info{};
-    if (SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info)) {
+    if (SNDFILE* file = OpenSoundFileForReading(path, &info)) {
         header.opened = true;
         header.sampleRate = info.samplerate;
         header.channels = info.channels;

@@ -25,6 +25,7 @@
 #include "document/event.h"
 #include "document/project.h"
 #include "document/text_util.h"
+#include "library/sound_file_open.h"
 #include "operations/app_state.h"
 #include "operations/recipe_lists.h"
 #include "operations/selection.h"
@@ -526,7 +527,7 @@ int RunQueuedReviewImport(const DocumentContext& ctx, const TracePanelState& pan
 bool ReadPreviewMono(const std::string& path, std::vector<float>& samples, int& rate, long maxFrames) {
     samples.clear();
     SF_INFO info{};
-    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    SNDFILE* file = OpenSoundFileForReading(path, &info);
     if (!file) return false;
     const int channels = info.channels;
     if (channels < 1 || info.samplerate <= 0 || info.frames <= 0) {
@@ -538,7 +539,7 @@ bool ReadPreviewMono(const std::string& path, std::vector<float>& samples, int& 
     samples.reserve(size_t(frames));
     while (long(samples.size()) < frames) {
         const sf_count_t want = std::min<sf_count_t>(4096, sf_count_t(frames - long(samples.size())));
-        const sf_count_t got = sf_readf_float(file, block.data(), want);
+        const sf_count_t got = ReadSoundFrames(file, block.data(), want, channels);
         if (got <= 0) break;
         for (sf_count_t f = 0; f < got; ++f) {
             float sum = 0;

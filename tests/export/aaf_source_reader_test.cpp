@@ -3,6 +3,7 @@
 // and regions they refuse.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "export/aaf_source_reader.h"
@@ -170,4 +171,26 @@ TEST(AafSourceReader, RefusesMoreThanAnHourOfOutput) {
     // Half of it fits.
     EXPECT_TRUE(ReadAafSourceRegionChannels(over, 0, 1800.0f, 0, 0, 100, channels, handle, count));
     EXPECT_EQ(channels[0].size(), size_t(180000));
+}
+
+TEST(AafSourceReader, NonFiniteSamplesOfAFloatFileBecomeSilenceInEveryReader) {
+    TempDir dir;
+    const std::string path = dir.File("broken_float.wav");
+    std::vector<float> samples = SineSamples(3 * 48000, 48000, {220.0}, 0.5);
+    for (size_t i = 0; i < samples.size(); i += 89) samples[i] = i % 2 ? std::nanf("") : HUGE_VALF;
+    ASSERT_TRUE(WriteFloatWavAsIs(path, samples, 3, 48000));
+    auto finite = [](const std::vector<float>& v) {
+        return !v.empty() && std::all_of(v.begin(), v.end(), [](float x) { return std::isfinite(x) && std::fabs(x) <= 0.5f; });
+    };
+    std::vector<float> mono, left, right;
+    std::vector<std::vector<float>> channels;
+    int32_t handle = 0, count = 0;
+    bool stereo = false;
+    ASSERT_TRUE(ReadAafSourceRegion(path, 0.2f, 0.5f, 0.1f, 0.1f, 44100, mono, handle));
+    EXPECT_TRUE(finite(mono));
+    ASSERT_TRUE(ReadAafSourceRegionStereo(path, 0.2f, 0.5f, 0.1f, 0.1f, 48000, left, right, handle, stereo));
+    EXPECT_TRUE(finite(left) && finite(right));
+    ASSERT_TRUE(ReadAafSourceRegionChannels(path, 0.2f, 0.5f, 0.1f, 0.1f, 48000, channels, handle, count));
+    ASSERT_EQ(count, 3);
+    for (const std::vector<float>& c : channels) EXPECT_TRUE(finite(c));
 }

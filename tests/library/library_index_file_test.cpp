@@ -1,6 +1,7 @@
 // Library index files: escaping, round trips, lenient reading, line ends,
 // locale independence, registry registration and concurrent writers.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <clocale>
@@ -351,6 +352,15 @@ TEST(LibraryIndexFile, RefusesNamesThatWouldBreakTheFile) {
     EXPECT_EQ(LibraryIndexFilePath("", "Foley"), "");
     EXPECT_EQ(LibraryIndexFilePath("/idx", "../../etc/x"), "");
     EXPECT_EQ(LibraryIndexFilePath("/idx", "a\nb"), "");
+    // "." and ".." were taken as names: ".tllib" and "...tllib" in the folder.
+    EXPECT_EQ(LibraryIndexFilePath("/idx", "."), "");
+    EXPECT_EQ(LibraryIndexFilePath("/idx", ".."), "");
+
+    // A pipe named like an index file in the folder once blocked start-up.
+    const std::string pipe = dir.File("Pipe.tllib");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    LibraryIndex fromPipe;
+    EXPECT_FALSE(ReadLibraryIndexFile(pipe, fromPipe));
 }
 
 TEST(LibraryIndexFile, FiftyThousandEntriesRoundTrip) {

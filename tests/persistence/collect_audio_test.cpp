@@ -11,6 +11,7 @@
 #include "document/text_util.h"
 #include "library/file_registry.h"
 #include "persistence/collect_audio.h"
+#include "support/audio_fixtures.h"
 #include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
@@ -50,9 +51,9 @@ TEST(CollectProjectAudio, SameNamesAreNumberedInPathOrderAndASecondSaveCopiesNot
     TempDir dir;
     for (const char* lib : {"libA", "libB", "libC"}) fs::create_directories(dir.File(lib));
     const std::string a = dir.File("libA/boom.wav"), b = dir.File("libB/boom.wav"), c = dir.File("libC/boom.wav");
-    ASSERT_TRUE(WriteWholeFile(a, "boom from A"));
-    ASSERT_TRUE(WriteWholeFile(b, "boom from B, longer"));
-    ASSERT_TRUE(WriteWholeFile(c, "boom from C"));
+    ASSERT_TRUE(WriteWholeFile(a, WavHolding("boom from A")));
+    ASSERT_TRUE(WriteWholeFile(b, WavHolding("boom from B, longer")));
+    ASSERT_TRUE(WriteWholeFile(c, WavHolding("boom from C")));
     const std::string project = dir.File("proj");
     fs::create_directories(project);
 
@@ -67,9 +68,9 @@ TEST(CollectProjectAudio, SameNamesAreNumberedInPathOrderAndASecondSaveCopiesNot
     EXPECT_EQ(LookupCollectedPath(map, a), "Audio/boom.wav");
     EXPECT_EQ(LookupCollectedPath(map, b), "Audio/boom_2.wav");
     EXPECT_EQ(LookupCollectedPath(map, c), "Audio/boom_3.wav");
-    EXPECT_EQ(ReadWholeFile(project + "/Audio/boom.wav"), "boom from A");
-    EXPECT_EQ(ReadWholeFile(project + "/Audio/boom_2.wav"), "boom from B, longer");
-    EXPECT_EQ(ReadWholeFile(project + "/Audio/boom_3.wav"), "boom from C");
+    EXPECT_EQ(ReadWholeFile(project + "/Audio/boom.wav"), WavHolding("boom from A"));
+    EXPECT_EQ(ReadWholeFile(project + "/Audio/boom_2.wav"), WavHolding("boom from B, longer"));
+    EXPECT_EQ(ReadWholeFile(project + "/Audio/boom_3.wav"), WavHolding("boom from C"));
     EXPECT_EQ(FolderNames(project + "/Audio"), (std::vector<std::string>{"boom.wav", "boom_2.wav", "boom_3.wav"}));
 
     for (const char* name : {"boom.wav", "boom_2.wav", "boom_3.wav"}) AgeFile(project + "/Audio/" + name);
@@ -84,11 +85,11 @@ TEST(CollectProjectAudio, SameNamesAreNumberedInPathOrderAndASecondSaveCopiesNot
 
     // A source edited in place (same size) is a new sound: the copy of the
     // old one stays, and the new one gets the next free name.
-    ASSERT_TRUE(WriteWholeFile(a, "BOOM FROM A"));
+    ASSERT_TRUE(WriteWholeFile(a, WavHolding("BOOM FROM A")));
     CollectedAudioMap edited = CollectProjectAudio(doc, project);
     EXPECT_EQ(LookupCollectedPath(edited, a), "Audio/boom_4.wav");
-    EXPECT_EQ(ReadWholeFile(project + "/Audio/boom.wav"), "boom from A");
-    EXPECT_EQ(ReadWholeFile(project + "/Audio/boom_4.wav"), "BOOM FROM A");
+    EXPECT_EQ(ReadWholeFile(project + "/Audio/boom.wav"), WavHolding("boom from A"));
+    EXPECT_EQ(ReadWholeFile(project + "/Audio/boom_4.wav"), WavHolding("BOOM FROM A"));
 }
 
 TEST(CollectProjectAudio, SoundsAlreadyInTheFolderKeepTheirNamesAndContent) {
@@ -99,9 +100,9 @@ TEST(CollectProjectAudio, SoundsAlreadyInTheFolderKeepTheirNamesAndContent) {
     const std::string inside = project + "/Audio/boom.wav";
     const std::string nested = project + "/Audio/sub/kick.wav";
     const std::string outside = dir.File("lib/boom.wav");  // sorts before the inside one
-    ASSERT_TRUE(WriteWholeFile(inside, "the boom the project already holds"));
-    ASSERT_TRUE(WriteWholeFile(nested, "kick"));
-    ASSERT_TRUE(WriteWholeFile(outside, "a different boom from the library"));
+    ASSERT_TRUE(WriteWholeFile(inside, WavHolding("the boom the project already holds")));
+    ASSERT_TRUE(WriteWholeFile(nested, WavHolding("kick")));
+    ASSERT_TRUE(WriteWholeFile(outside, WavHolding("a different boom from the library")));
     ASSERT_LT(outside, inside);
 
     Project doc;
@@ -115,9 +116,9 @@ TEST(CollectProjectAudio, SoundsAlreadyInTheFolderKeepTheirNamesAndContent) {
     EXPECT_EQ(LookupCollectedPath(map, inside), "Audio/boom.wav");
     EXPECT_EQ(LookupCollectedPath(map, project + "/Audio/../Audio/sub/kick.wav"), "Audio/sub/kick.wav");
     EXPECT_EQ(LookupCollectedPath(map, outside), "Audio/boom_2.wav");
-    EXPECT_EQ(ReadWholeFile(inside), "the boom the project already holds");
+    EXPECT_EQ(ReadWholeFile(inside), WavHolding("the boom the project already holds"));
     EXPECT_EQ(ModifiedNs(inside), insideTime);
-    EXPECT_EQ(ReadWholeFile(project + "/Audio/boom_2.wav"), "a different boom from the library");
+    EXPECT_EQ(ReadWholeFile(project + "/Audio/boom_2.wav"), WavHolding("a different boom from the library"));
 }
 
 TEST(CollectProjectAudio, ACopyWithOtherContentIsNeverOverwritten) {
@@ -127,11 +128,11 @@ TEST(CollectProjectAudio, ACopyWithOtherContentIsNeverOverwritten) {
     fs::create_directories(dir.File("lib"));
     // Left by an earlier save for a sound an older backup still uses: same
     // name and size as the new source, other bytes.
-    ASSERT_TRUE(WriteWholeFile(project + "/Audio/boom.wav", "AAAAAAAA"));
+    ASSERT_TRUE(WriteWholeFile(project + "/Audio/boom.wav", WavHolding("AAAAAAAA")));
     // A copy of the second source from an earlier save: the same file.
-    ASSERT_TRUE(WriteWholeFile(project + "/Audio/hit.wav", "hit bytes"));
-    ASSERT_TRUE(WriteWholeFile(dir.File("lib/boom.wav"), "BBBBBBBB"));
-    ASSERT_TRUE(WriteWholeFile(dir.File("lib/hit.wav"), "hit bytes"));
+    ASSERT_TRUE(WriteWholeFile(project + "/Audio/hit.wav", WavHolding("hit bytes")));
+    ASSERT_TRUE(WriteWholeFile(dir.File("lib/boom.wav"), WavHolding("BBBBBBBB")));
+    ASSERT_TRUE(WriteWholeFile(dir.File("lib/hit.wav"), WavHolding("hit bytes")));
     AgeFile(project + "/Audio/boom.wav");
     AgeFile(project + "/Audio/hit.wav");
     const int64_t boomTime = ModifiedNs(project + "/Audio/boom.wav");
@@ -143,9 +144,9 @@ TEST(CollectProjectAudio, ACopyWithOtherContentIsNeverOverwritten) {
     CollectedAudioMap map = CollectProjectAudio(doc, project);
     EXPECT_EQ(LookupCollectedPath(map, dir.File("lib/boom.wav")), "Audio/boom_2.wav");
     EXPECT_EQ(LookupCollectedPath(map, dir.File("lib/hit.wav")), "Audio/hit.wav");
-    EXPECT_EQ(ReadWholeFile(project + "/Audio/boom.wav"), "AAAAAAAA");
+    EXPECT_EQ(ReadWholeFile(project + "/Audio/boom.wav"), WavHolding("AAAAAAAA"));
     EXPECT_EQ(ModifiedNs(project + "/Audio/boom.wav"), boomTime);
-    EXPECT_EQ(ReadWholeFile(project + "/Audio/boom_2.wav"), "BBBBBBBB");
+    EXPECT_EQ(ReadWholeFile(project + "/Audio/boom_2.wav"), WavHolding("BBBBBBBB"));
     EXPECT_EQ(ModifiedNs(project + "/Audio/hit.wav"), hitTime);
 }
 
@@ -156,7 +157,7 @@ TEST(CollectProjectAudio, SourcesOfEveryKindSharedVanishedAndFailed) {
     fs::create_directories(dir.File("lib"));
     auto make = [&dir](const char* name) {
         std::string path = dir.File(std::string("lib/") + name);
-        EXPECT_TRUE(WriteWholeFile(path, std::string("content of ") + name + dir.path()));
+        EXPECT_TRUE(WriteWholeFile(path, WavHolding(std::string("content of ") + name + dir.path())));
         return path;
     };
     const std::string shared = make("shared.wav"), mid = make("mid.wav"), high = make("high.wav"),
@@ -214,7 +215,7 @@ TEST(CollectProjectAudio, TheRegistryResolvesACollectedIdToItsCopy) {
     const std::string project = dir.File("proj");
     fs::create_directories(dir.File("lib"));
     const std::string source = dir.File("lib/registered.wav");
-    ASSERT_TRUE(WriteWholeFile(source, "registered sound " + dir.path()));
+    ASSERT_TRUE(WriteWholeFile(source, WavHolding("registered sound " + dir.path())));
     FileRegistry& registry = FileRegistry::Instance();
     const FileRef ref = registry.FileRefForPath(source);
     ASSERT_FALSE(ref.id.empty());
@@ -233,4 +234,29 @@ TEST(CollectProjectAudio, TheRegistryResolvesACollectedIdToItsCopy) {
     EXPECT_EQ(map.fileIds.at(source), ref.id);
     RecordCollectedPath(map, "", "00000000000000ff");
     EXPECT_EQ(map.sourcePaths.count(""), 0u);
+}
+
+TEST(CollectProjectAudio, OnlySoundIsCopiedAndEverythingElseStaysWhereItIs) {
+    // A project from someone else names the recipient's files: none of them
+    // may travel back inside its "Audio" folder, and no special file may
+    // hang or fill the save.
+    TempDir dir;
+    const std::string project = dir.File("proj");
+    fs::create_directories(project);
+    fs::create_directories(dir.File("outside"));
+    const std::string secret = dir.File("outside/secret.txt");
+    ASSERT_TRUE(WriteWholeFile(secret, "the recipient's private notes"));
+    const std::string fifo = dir.File("outside/pipe.wav");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string sound = dir.File("outside/boom.wav");
+    ASSERT_TRUE(WriteWholeFile(sound, WavHolding("boom")));
+
+    Project doc;
+    for (const std::string& path : {secret, std::string("/etc/passwd"), fifo, std::string("/dev/zero"), sound})
+        doc.results.push_back(ResultFor(path));
+    CollectedAudioMap map = CollectProjectAudio(doc, project);
+    EXPECT_EQ(FolderNames(project + "/Audio"), (std::vector<std::string>{"boom.wav"}));
+    EXPECT_EQ(LookupCollectedPath(map, sound), "Audio/boom.wav");
+    EXPECT_EQ(map.leftOut, (std::vector<std::string>{"/dev/zero", "/etc/passwd", fifo, secret}));
+    for (const std::string& path : map.leftOut) EXPECT_EQ(LookupCollectedPath(map, path), path);
 }

@@ -22,6 +22,7 @@
 #include "persistence/json_writer.h"
 #include "persistence/project_file.h"
 #include "picture/trace_records.h"
+#include "support/audio_fixtures.h"
 #include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
@@ -212,7 +213,7 @@ TEST(ProjectFile, FileReferencesAreSortedOnceEachAndSkipZeroFingerprints) {
     const std::string project = dir.File("proj");
     fs::create_directories(dir.File("lib"));
     const std::string sound = dir.File("lib/hit.wav");
-    ASSERT_TRUE(WriteWholeFile(sound, "hit for file refs " + dir.path()));
+    ASSERT_TRUE(WriteWholeFile(sound, WavHolding("hit for file refs " + dir.path())));
     FileRegistry& registry = FileRegistry::Instance();
     const FileRef known = registry.FileRefForPath(sound);  // hash and size known
     const std::string bare = UniqueId();                    // path only
@@ -403,8 +404,7 @@ TEST(ProjectFileSafety, KilledSavesLeaveTheOldOrTheNewFileWhole) {
     std::vector<std::string> sounds;
     for (int i = 0; i < 6; ++i) {
         const std::string name = "take_" + std::to_string(i) + ".wav";
-        std::string bytes((1 << 20) + i, static_cast<char>('a' + i));
-        bytes += dir.path();
+        std::string bytes = WavHolding(std::string((1 << 20) + i, static_cast<char>('a' + i)) + dir.path());
         ASSERT_TRUE(WriteWholeFile(dir.File("lib/" + name), bytes));
         soundBytes[name] = bytes;
         sounds.push_back(dir.File("lib/" + name));

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -257,6 +258,33 @@ TEST(ProjectLoad, SettingsTakeDefaultsClampsAndTheOfferedSampleRates) {
     EXPECT_EQ(l.result.projectDescription, "Reel 2");
     EXPECT_EQ(l.result.libraryPaths, (std::vector<std::string>{"/sfx/Foley", "", "Relative/Lib", ""}));
     EXPECT_TRUE(l.result.missingFiles.empty());
+}
+
+TEST(ProjectLoad, AFrameRateOutsideWhatTheProgramUsesTakesTheDefault) {
+    // At 2^60 frames per second the timecode's divisor wrapped to 0: opening
+    // the file killed the program on its first frame.
+    TempDir dir;
+    for (const char* fps : {"1.152921504606847e18", "1e39", "241", "0.5", "-24", "\"25\""}) {
+        Loaded l = LoadText(dir, ProjectText(std::string("  \"fps\": ") + fps));
+        ASSERT_TRUE(l.result.ok) << fps;
+        EXPECT_FLOAT_EQ(l.project.fps, 24.0f) << fps;
+        char text[32];
+        FormatTimecode(l.project, 3723.5f, text, sizeof text);
+        EXPECT_STREQ(text, "01:02:03:12") << fps;
+    }
+    for (float kept : {1.0f, 23.976f, 120.0f, 240.0f}) {
+        Loaded l = LoadText(dir, ProjectText("  \"fps\": " + std::to_string(kept)));
+        EXPECT_NEAR(l.project.fps, kept, 1e-4f);
+    }
+    // Formatting never trusts the rate it is handed either.
+    Project wild;
+    char text[32];
+    for (float fps : {1.152921504606847e18f, 1e30f, std::nanf("")}) {
+        wild.fps = fps;
+        FormatTimecode(wild, 10.0f, text, sizeof text);
+        EXPECT_STREQ(text, "00:00:10:00");
+        EXPECT_FLOAT_EQ(ParseTimecode(wild, "00:00:10:05"), 10.2f);
+    }
 }
 
 TEST(ProjectLoad, TrackLayoutChangesOnlyWhatTheFileHolds) {

@@ -181,10 +181,10 @@ TEST(ChainFile, MixedGroupTextIsExactlyTheLayout) {
 TEST(ChainFile, SavedGroupReadsBack) {
     TempDir dir;
     std::vector<Event> events = DoorEvents();
-    ASSERT_EQ(SaveChainFile(dir.path(), "Door / Slam", events, {0, 1, 2}), kPresetSaved);
+    ASSERT_EQ(SaveChainFile(dir.path(), "Door & Slam", events, {0, 1, 2}), kPresetSaved);
     const std::string path = dir.File("Door  Slam.tlchain");
     Chain chain = ReadChainFile(path);
-    EXPECT_STREQ(chain.name, "Door / Slam");
+    EXPECT_STREQ(chain.name, "Door & Slam");
     EXPECT_EQ(chain.sourcePath, path);
     ASSERT_EQ(chain.events.size(), 3u);
 
@@ -344,16 +344,22 @@ TEST(ChainFile, SavesThatMustNotGoThrough) {
     ASSERT_EQ(SaveChainFile(chains, "Rain1", events, {0}), kPresetSaved);
     const std::string path = chains + "/Rain1.tlchain";
     const std::string before = ReadWholeFile(path);
-    EXPECT_EQ(SaveChainFile(chains, "Rain/1", events, {1}), kPresetNameTaken);
+    EXPECT_EQ(SaveChainFile(chains, "Rain!1", events, {1}), kPresetNameTaken);
     EXPECT_EQ(ReadWholeFile(path), before);
     ASSERT_EQ(SaveChainFile(chains, "Rain1", events, {1, 2}), kPresetSaved);
     EXPECT_EQ(ReadChainFile(path).events.size(), 2u);
-    ASSERT_EQ(SaveChainFile(chains, "Rain/1", events, {1}, true), kPresetSaved);
-    EXPECT_STREQ(ReadChainFile(path).name, "Rain/1");
+    ASSERT_EQ(SaveChainFile(chains, "Rain!1", events, {1}, true), kPresetSaved);
+    EXPECT_STREQ(ReadChainFile(path).name, "Rain!1");
 
     ASSERT_TRUE(WriteWholeFile(dir.File("blocked"), "not a folder"));
     EXPECT_EQ(SaveChainFile(dir.File("blocked/Chains"), "X", events, {0}), kPresetSaveFolderFailed);
     fs::create_directories(chains + "/Dir.tlchain");
     EXPECT_EQ(SaveChainFile(chains, "Dir", events, {0}), kPresetSaveWriteFailed);
     EXPECT_FALSE(fs::exists(chains + "/Dir.tlchain.tmp"));
+
+    // Names that would leave the folder or hide in it are refused whole.
+    for (const char* name : {"../../escaped", "a/b", "..", "", "tab\tname"})
+        EXPECT_EQ(SaveChainFile(chains, name, events, {0}), kPresetNameRefused) << name;
+    EXPECT_FALSE(fs::exists(chains + "/escaped.tlchain"));
+    EXPECT_FALSE(fs::exists(dir.File("escaped.tlchain")));
 }

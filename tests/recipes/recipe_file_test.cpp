@@ -526,7 +526,7 @@ TEST(RecipeFile, SavesThatMustNotGoThrough) {
     std::strcpy(rain1.name, "Rain1");
     rain1.duration = 1;
     EventPreset rain1Slash = rain1;
-    std::strcpy(rain1Slash.name, "Rain/1");
+    std::strcpy(rain1Slash.name, "Rain!1");
     rain1Slash.duration = 9;
 
     // A file standing where the folder should be.
@@ -564,7 +564,17 @@ TEST(RecipeFile, SavesThatMustNotGoThrough) {
     // ...and forcing replaces it.
     EXPECT_EQ(SaveRecipeFile(recipes, rain1Slash, true), kPresetSaved);
     EventPreset now = ReadRecipeFile(path);
-    EXPECT_STREQ(now.name, "Rain/1");
+    EXPECT_STREQ(now.name, "Rain!1");
+
+    // A name with "/" or ".." was once cut to its letters ("../../escaped"
+    // saved as "escaped.tlrecipe" while the file kept the raw name): refused.
+    for (const char* bad : {"../../escaped", "Rain/2", "..", "bell\x07"}) {
+        EventPreset refused = rain1;
+        std::strcpy(refused.name, bad);
+        EXPECT_EQ(SaveRecipeFile(recipes, refused), kPresetNameRefused) << bad;
+    }
+    EXPECT_FALSE(fs::exists(recipes + "/escaped.tlrecipe"));
+    EXPECT_FALSE(fs::exists(recipes + "/Rain2.tlrecipe"));
     EXPECT_FLOAT_EQ(now.duration, 9.0f);
     int files = 0;
     for (auto& entry : fs::directory_iterator(recipes)) files += entry.is_regular_file() ? 1 : 0;

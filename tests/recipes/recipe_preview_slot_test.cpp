@@ -68,7 +68,7 @@ TEST(RecipePreviewSlot, SavesStartOnePreviewAtATime) {
 
     // Another name with Beta's stem: refused, and no preview for it.
     EventPreset beta2;
-    std::strcpy(beta2.name, "Be/ta");
+    std::strcpy(beta2.name, "Be!ta");
     EXPECT_EQ(SaveRecipeFile(beta2), kPresetNameTaken);
 
     // A write that fails still previews what the user saved.

@@ -203,3 +203,20 @@ TEST(ProcessedClipCache, FourThreadsLoadConcurrently) {
     for (int t = 0; t < 4; ++t) EXPECT_EQ(mismatches[t], 0) << "thread " << t;
     EXPECT_LE(GetProcessedClipCacheStats(shared).entries, 5u);
 }
+
+TEST(ProcessedClipCache, NonFiniteSamplesOfAFloatFileBecomeSilence) {
+    TempDir dir;
+    const std::string path = dir.File("broken_float.wav");
+    std::vector<float> samples = SineSamples(2 * 24000, 48000, {440.0}, 0.5);
+    for (size_t i = 0; i < samples.size(); i += 101) samples[i] = i % 2 ? std::nanf("") : -HUGE_VALF;
+    ASSERT_TRUE(WriteFloatWavAsIs(path, samples, 2, 48000));
+    ProcessedClipCache cache;
+    for (bool stereo : {true, false}) {
+        std::vector<float> left, right;
+        int rate = 0;
+        bool isStereo = false;
+        ASSERT_TRUE(LoadProcessedClip(cache, path, 0.0f, 0.5f, 48000, stereo, left, right, rate, isStereo));
+        for (const std::vector<float>* channel : {&left, &right})
+            for (float v : *channel) ASSERT_TRUE(std::isfinite(v) && std::fabs(v) <= 0.5f);
+    }
+}

@@ -63,6 +63,60 @@ bool WriteSamples(const std::string& path, const std::vector<float>& interleaved
     return ok;
 }
 
+bool WriteFloatWavAsIs(const std::string& path, const std::vector<float>& interleaved, int channels,
+                       int sampleRate) {
+    SF_INFO info{};
+    info.samplerate = sampleRate;
+    info.channels = channels;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (!f) return false;
+    sf_command(f, SFC_SET_CLIPPING, nullptr, SF_FALSE);
+    const sf_count_t frames = static_cast<sf_count_t>(interleaved.size() / channels);
+    bool ok = sf_writef_float(f, interleaved.data(), frames) == frames;
+    return sf_close(f) == 0 && ok;
+}
+
+bool ClaimOggFrames(const std::string& path, uint64_t frames) {
+    std::string bytes = ReadWholeFile(path);
+    const size_t page = bytes.rfind("OggS");
+    if (page == std::string::npos || page + 27 > bytes.size()) return false;
+    const size_t segments = static_cast<unsigned char>(bytes[page + 26]);
+    if (page + 27 + segments > bytes.size()) return false;
+    size_t length = 27 + segments;
+    for (size_t i = 0; i < segments; ++i) length += static_cast<unsigned char>(bytes[page + 27 + i]);
+    if (page + length > bytes.size()) return false;
+    for (int i = 0; i < 8; ++i) bytes[page + 6 + i] = static_cast<char>(frames >> (8 * i));
+    for (int i = 0; i < 4; ++i) bytes[page + 22 + i] = 0;
+    // The Ogg page checksum: CRC-32, polynomial 0x04C11DB7, unreflected, start 0.
+    uint32_t crc = 0;
+    for (size_t i = 0; i < length; ++i) {
+        crc ^= static_cast<uint32_t>(static_cast<unsigned char>(bytes[page + i])) << 24;
+        for (int bit = 0; bit < 8; ++bit) crc = (crc & 0x80000000u) ? (crc << 1) ^ 0x04C11DB7u : crc << 1;
+    }
+    for (int i = 0; i < 4; ++i) bytes[page + 22 + i] = static_cast<char>(crc >> (8 * i));
+    return WriteWholeFile(path, bytes);
+}
+
+std::string WavHolding(const std::string& text) {
+    std::string wav;
+    auto u32 = [&wav](uint32_t v) { for (int i = 0; i < 4; ++i) wav.push_back(char(v >> (8 * i))); };
+    auto u16 = [&wav](uint16_t v) { wav.push_back(char(v)); wav.push_back(char(v >> 8)); };
+    wav += "RIFF";
+    u32(uint32_t(36 + text.size()));
+    wav += "WAVEfmt ";
+    u32(16);
+    u16(1);     // PCM
+    u16(1);     // mono
+    u32(8000);  // frames per second
+    u32(8000);  // bytes per second
+    u16(1);     // bytes per frame
+    u16(8);     // bits
+    wav += "data";
+    u32(uint32_t(text.size()));
+    return wav + text;
+}
+
 bool WriteTestAudio(const std::string& path, const AudioSpec& spec) {
     return WriteSamples(path, MakeSignal(spec), spec.channels, spec.sampleRate, spec.format,
                         spec.container);

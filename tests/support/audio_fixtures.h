@@ -7,8 +7,12 @@
 //   WriteSamples                            write given interleaved samples
 //   NoiseFileForRun                         a noise file written once per process (benchmarks)
 //   NoiseSamples / SineSamples              plain sample vectors for DSP checks
+//   WriteFloatWavAsIs                       a float WAV holding exactly the given values (NaN, inf)
+//   ClaimOggFrames                          an Ogg file's last page made to claim another length
+//   WavHolding                              the bytes of a WAV whose samples are a given text
 #pragma once
 
+#include <cstdint>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -34,6 +38,20 @@ bool WriteTestAudio(const std::string& path, const AudioSpec& spec);
 bool WriteSamples(const std::string& path, const std::vector<float>& interleaved, int channels,
                   int sampleRate, SampleFormat format = SampleFormat::Pcm24,
                   const std::string& container = "wav");
+
+// A 32-bit float WAV of the samples exactly as given, NaN and infinities
+// included (what a broken or hostile float file holds).
+bool WriteFloatWavAsIs(const std::string& path, const std::vector<float>& interleaved, int channels,
+                       int sampleRate);
+
+// Sets the granule position of the last page of the Ogg file at `path` (the
+// length readers take as the file's frame count) and mends the page's
+// checksum, so the damage lies in what the header claims, not in its bytes.
+bool ClaimOggFrames(const std::string& path, uint64_t frames);
+
+// The bytes of an 8-bit mono WAV whose samples are the bytes of `text`: a
+// sound file (collection copies only sound) whose content is easy to tell.
+std::string WavHolding(const std::string& text);
 
 // n uniform samples in [-amplitude, amplitude] from a seeded generator.
 std::vector<float> NoiseSamples(size_t n, unsigned seed, float amplitude = 0.5f);
