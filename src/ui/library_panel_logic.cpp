@@ -27,7 +27,6 @@
 #include "library/relinking.h"
 #include "library/sound_library.h"
 #include "operations/app_state.h"
-#include "platform/file_names.h"
 #include "ui/ui_colors.h"
 
 namespace fs = std::filesystem;
@@ -335,7 +334,7 @@ namespace {
 
 std::string RefusalMessage(LibraryNameCheck check, const std::string& name) {
     switch (check) {
-        case LibraryNameCheck::NotAFileName: return FileNameProblem(name);
+        case LibraryNameCheck::NotAFileName:
         case LibraryNameCheck::Reserved: return "A palette cannot be named \"" + name + "\".";
         case LibraryNameCheck::HasComma: return "Palette names cannot contain ','.";
         case LibraryNameCheck::Taken: return "A palette named \"" + name + "\" already exists.";

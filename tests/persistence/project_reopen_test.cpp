@@ -23,6 +23,7 @@
 #include "persistence/project_file.h"
 #include "persistence/project_load.h"
 #include "picture/trace_records.h"
+#include "support/audio_fixtures.h"
 #include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
@@ -42,7 +43,7 @@ void FillCurve(Curve256& curve, int seed) {
 
 std::string MakeSound(const std::string& path) {
     fs::create_directories(fs::path(path).parent_path());
-    WriteWholeFile(path, "sound bytes of " + path + "\n");
+    WriteWholeFile(path, WavHolding("sound bytes of " + path + "\n"));
     return fs::canonical(path).string();
 }
 

@@ -388,12 +388,15 @@ TEST(InspectorRecipes, SaveAsksBeforeReplacingAFileAndSaysWhenItFailsDeleteAsksF
     auto no = [&](const char*, const char*) { ++asked; return false; };
     auto yes = [&](const char*, const char*) { ++asked; return true; };
     EXPECT_EQ(SaveEventRecipe(*rig.app, *rig.project, e, "  ", dir.path(), no), RecipeSaveOutcome::NoName);
-    ASSERT_EQ(SaveEventRecipe(*rig.app, *rig.project, e, "Door/Slam", dir.path(), no), RecipeSaveOutcome::Saved);
+    // A name no file can have is refused with the reason.
+    EXPECT_EQ(SaveEventRecipe(*rig.app, *rig.project, e, "../Door", dir.path(), no), RecipeSaveOutcome::Failed);
+    EXPECT_EQ(rig.app->toastText, "Recipe not saved: A name cannot contain \"/\".");
+    ASSERT_EQ(SaveEventRecipe(*rig.app, *rig.project, e, "Door!Slam", dir.path(), no), RecipeSaveOutcome::Saved);
     ASSERT_EQ(gRecipes.size(), 1u);
-    // "Door:Slam" shares the file of "Door/Slam": ask first, keep it on no.
+    // "Door:Slam" shares the file of "Door!Slam": ask first, keep it on no.
     EXPECT_EQ(SaveEventRecipe(*rig.app, *rig.project, e, "Door:Slam", dir.path(), no), RecipeSaveOutcome::Declined);
     EXPECT_EQ(asked, 1);
-    EXPECT_EQ(std::string(gRecipes[0].name), "Door/Slam");
+    EXPECT_EQ(std::string(gRecipes[0].name), "Door!Slam");
     EXPECT_EQ(SaveEventRecipe(*rig.app, *rig.project, e, "Door:Slam", dir.path(), yes), RecipeSaveOutcome::Saved);
     ASSERT_EQ(gRecipes.size(), 1u);
     EXPECT_EQ(std::string(gRecipes[0].name), "Door:Slam");
