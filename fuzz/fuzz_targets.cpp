@@ -1,11 +1,30 @@
-// fuzz_targets.cpp — the table of fuzz targets and the UTF-8 test they share.
+// fuzz_targets.cpp — the table of fuzz targets, the UTF-8 test they share and
+// the input file of readers that take a path.
 #include "fuzz_checks.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 
 const FuzzTarget kFuzzTargets[kFuzzTargetCount] = {
     {"json_lenient", CheckLenientJson},
     {"json_manifest", CheckManifestJson},
     {"library_index", CheckLibraryIndex},
     {"text", CheckTextRoutines},
+    {"timecode", CheckTimecodeAnyRate},
+    {"project", CheckProjectFile},
+    {"recipe", CheckRecipeFile},
+    {"chain", CheckChainFile},
+    {"preferences", CheckPreferencesText},
+    {"sound_readers", CheckSoundReaders},
+    {"video_probe", CheckVideoProbe},
+    {"image", CheckImageFile},
+    {"session_markers", CheckSessionMarkers},
+    {"update_response", CheckUpdateResponse},
+    {"drop_payload", CheckDropPayload},
+    {"test_script", CheckTestScript},
 };
 
 const FuzzTarget* FindFuzzTarget(std::string_view name) {
@@ -36,4 +55,33 @@ bool IsValidUtf8(std::string_view text) {
         i += len;
     }
     return true;
+}
+
+namespace {
+
+// Never destroyed: the exit handler that removes the folder still reads it.
+const std::string& FuzzFolder() {
+    static const std::string* folder = [] {
+        auto* path = new std::string(
+            (std::filesystem::temp_directory_path() / ("tl_fuzz_" + std::to_string(::getpid()))).string());
+        std::error_code ec;
+        std::filesystem::create_directories(*path, ec);
+        std::atexit([] {
+            std::error_code ignored;
+            std::filesystem::remove_all(FuzzFolder(), ignored);
+        });
+        return path;
+    }();
+    return *folder;
+}
+
+}  // namespace
+
+std::string WriteFuzzInput(const uint8_t* data, size_t size, const char* name) {
+    const std::string path = FuzzFolder() + "/" + name;
+    if (std::FILE* f = std::fopen(path.c_str(), "wb")) {
+        if (size > 0) std::fwrite(data, 1, size, f);
+        std::fclose(f);
+    }
+    return path;
 }

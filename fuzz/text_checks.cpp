@@ -6,6 +6,7 @@
 //   Text fields   CopyTextField keeps a whole-character prefix
 //   Queries       search terms and wildcard monotonicity
 //   CheckTextRoutines
+//   CheckTimecodeAnyRate   formatting and parsing at any frame rate a file may hold
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -144,4 +145,27 @@ std::string CheckTextRoutines(const uint8_t* data, size_t size) {
     if (failure.empty()) failure = CheckTextField(text, fieldSize);
     if (failure.empty()) failure = CheckQueries(text);
     return failure;
+}
+
+// The first four bytes are the frame rate's bits (NaN, infinities, 2^60 and
+// denormals included), the next four the seconds'; the rest is parsed.
+std::string CheckTimecodeAnyRate(const uint8_t* data, size_t size) {
+    float fps = 25.0f, seconds = 0.0f;
+    if (size >= 4) std::memcpy(&fps, data, 4);
+    if (size >= 8) std::memcpy(&seconds, data + 4, 4);
+    Project project;
+    project.fps = fps;
+    char written[64];
+    FormatTimecode(project, seconds, written, sizeof written);
+    unsigned hh = 0, mm = 0, ss = 0, ff = 0;
+    char end = 0;
+    if (std::sscanf(written, "%2u:%2u:%2u:%3u%c", &hh, &mm, &ss, &ff, &end) != 4 || std::strlen(written) > 12)
+        return std::string("not a timecode: ") + written;
+    if (mm > 59 || ss > 59 || ff >= 240) return std::string("a field out of range: ") + written;
+    const std::string text = size > 8 ? std::string(reinterpret_cast<const char*>(data) + 8, size - 8) : std::string();
+    for (const char* parsed : {static_cast<const char*>(written), text.c_str()}) {
+        const float back = ParseTimecode(project, parsed);
+        if (back != -1.0f && !(back >= 0.0f && back < 100.0f * 3600.0f)) return "a parsed timecode outside 0..99 h";
+    }
+    return "";
 }

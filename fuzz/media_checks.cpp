@@ -1,0 +1,131 @@
+// media_checks.cpp — properties of the readers of files made by other
+// programs: sounds, videos, images and session-text markers.
+//
+// Index
+//   CheckSoundReaders     every reader behind the sound gate on one file
+//   CheckVideoProbe       open, a few frames, close
+//   CheckImageFile        the decoded size matches what the header allows
+//   CheckSessionMarkers   bounded, valid text, finite times
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "export/aaf_source_reader.h"
+#include "fuzz_checks.h"
+#include "library/file_caches.h"
+#include "library/region_measure.h"
+#include "library/sound_analysis.h"
+#include "library/sound_file_open.h"
+#include "library/sound_library.h"
+#include "picture/session_markers.h"
+#include "picture/video_decoder.h"
+#include "platform/image_file.h"
+#include "render/processed_clip_cache.h"
+
+namespace {
+
+bool Finite(const std::vector<float>& values) {
+    for (float v : values)
+        if (!std::isfinite(v)) return false;
+    return true;
+}
+
+}  // namespace
+
+// ---- Sound readers ----------------------------------------------------------
+
+std::string CheckSoundReaders(const uint8_t* data, size_t size) {
+    const std::string path = WriteFuzzInput(data, size, "sound.wav");
+    SF_INFO info{};
+    SNDFILE* file = OpenSoundFileForReading(path, &info);
+    if (!file) return "";
+    sf_close(file);
+    if (info.frames > int64_t(std::max<size_t>(size, 1)) * kMaxFramesPerByte) return "a claimed length passed the gate";
+
+    WaveformPeaks peaks;
+    if (ReadWaveformPeaks(path, peaks) && (!Finite(peaks.peaks) || !Finite(peaks.rms)))
+        return "waveform peaks that are not numbers";
+    LevelCurve curve;
+    if (ReadLevelCurve(path, 20, curve) && !Finite(curve)) return "a level curve that is not numbers";
+    SoundSegmentList segments;
+    if (ReadAmplitudeEnvelope(path, 1.0f, 0.01f, segments))
+        for (const SoundSegment& s : segments)
+            if (!std::isfinite(s.weight)) return "an envelope weight that is not a number";
+    for (float measured : {FindPeakTime(path, 0.0f, 1.0f), FindOnsetTime(path, 0.0f, 1.0f),
+                           EstimateFadeInLength(path, 0.0f, 1.0f), EstimateFadeOutLength(path, 0.0f, 1.0f, 0.5f)})
+        if (!std::isfinite(measured)) return "a region measure that is not a number";
+    LibraryEntry entry;
+    if (AnalyzeSoundFile(path, entry) && !(std::isfinite(entry.rmsDb) && std::isfinite(entry.brightness)))
+        return "an analysis that is not numbers";
+
+    ProcessedClipCache cache;
+    std::vector<float> left, right;
+    int rate = 0;
+    bool stereo = false;
+    if (LoadProcessedClip(cache, path, 0.0f, 2.0f, 48000, true, left, right, rate, stereo) &&
+        (!Finite(left) || !Finite(right)))
+        return "a processed clip that is not numbers";
+    int32_t handle = 0, channels = 0;
+    std::vector<float> mono;
+    if (ReadAafSourceRegion(path, 0.0f, 1.0f, 0.1f, 0.1f, 48000, mono, handle) && !Finite(mono))
+        return "an AAF region that is not numbers";
+    std::vector<std::vector<float>> lanes;
+    if (ReadAafSourceRegionChannels(path, 0.0f, 1.0f, 0.1f, 0.1f, 44100, lanes, handle, channels))
+        for (const std::vector<float>& lane : lanes)
+            if (!Finite(lane)) return "an AAF channel that is not numbers";
+    return "";
+}
+
+// ---- Video probe ------------------------------------------------------------
+
+std::string CheckVideoProbe(const uint8_t* data, size_t size) {
+    const std::string path = WriteFuzzInput(data, size, "video.mp4");
+    VideoDecoder decoder;
+    if (!OpenVideoFFmpeg(decoder, path)) return decoder.format == nullptr ? "" : "a failed open kept its container";
+    std::string problem;
+    if (!(decoder.fps >= 1.0 && decoder.fps <= 240.0)) problem = "an unusable frame rate was kept";
+    if (decoder.width < 1 || decoder.height < 1 || decoder.width > kMaxVideoPictureSide ||
+        decoder.height > kMaxVideoPictureSide)
+        problem = "a picture size beyond the cap";
+    for (int i = 0; problem.empty() && i < 4; ++i) {
+        double time = 0;
+        if (!ReceiveVideoFrameFFmpeg(decoder, &time)) break;
+        if (!std::isfinite(time)) problem = "a frame time that is not a number";
+    }
+    CloseVideoFFmpeg(decoder);
+    return problem;
+}
+
+// ---- Images -----------------------------------------------------------------
+
+std::string CheckImageFile(const uint8_t* data, size_t size) {
+    const std::string path = WriteFuzzInput(data, size, "image.png");
+    std::vector<uint8_t> pixels;
+    int width = 0, height = 0;
+    if (!LoadImagePixels(path, pixels, width, height)) return "";
+    if (width < 1 || height < 1 || width > kMaxImageSide || height > kMaxImageSide) return "an image beyond the caps";
+    if (pixels.size() != size_t(width) * size_t(height) * 4) return "pixels of another size than reported";
+    return "";
+}
+
+// ---- Session markers --------------------------------------------------------
+
+std::string CheckSessionMarkers(const uint8_t* data, size_t size) {
+    const std::string path = WriteFuzzInput(data, size, "session.txt");
+    const float fps = size > 0 ? float(data[0]) * 0.5f : 25.0f;  // 0 (unset) to 127.5
+    std::vector<MarkerEvent> markers;
+    std::vector<MarkerScene> scenes;
+    if (!ImportSessionMarkers(path, fps, markers, &scenes, {"Door", "Rain Heavy", "Footsteps"})) return "";
+    if (markers.size() + scenes.size() > kMaxSessionMarkers) return "more markers than the bound";
+    for (const MarkerEvent& m : markers) {
+        if (!std::isfinite(m.time) || !std::isfinite(m.duration)) return "a marker time that is not a number";
+        for (const char* text : {m.name, m.keywords, m.presetName})
+            if (!IsValidUtf8(text)) return "a marker text that is not UTF-8";
+    }
+    for (const MarkerScene& s : scenes) {
+        if (!std::isfinite(s.time)) return "a scene time that is not a number";
+        if (!IsValidUtf8(s.name) || !IsValidUtf8(s.keywords)) return "a scene text that is not UTF-8";
+    }
+    return "";
+}
