@@ -71,9 +71,12 @@ std::string BounceNameStem(std::string_view name, size_t maxBytes) {
     // A leading dot would hide the file (and "." or ".." name no file at all).
     const size_t firstKept = stem.find_first_not_of('.');
     stem.erase(0, firstKept == std::string::npos ? stem.size() : firstKept);
+    // The name is made from the event's words, not typed for the file: ".."
+    // inside it shrinks to "." rather than refusing the bounce.
+    for (size_t at; (at = stem.find("..")) != std::string::npos;) stem.erase(at, 1);
     stem.resize(Utf8SafeCutLength(stem, maxBytes));
     while (!stem.empty() && (stem.back() == ' ' || stem.back() == '\t')) stem.pop_back();
-    return stem.empty() ? std::string(kBounceFallbackName) : stem;
+    return FileNameProblem(stem).empty() ? stem : std::string(kBounceFallbackName);
 }
 
 namespace {
@@ -237,17 +240,9 @@ int BounceSelectionToClip(const DocumentContext& ctx, const std::string& folder)
     if (bounced.empty() || !project.rendered || EditRefused(ctx, "Bounce to Clip")) return -1;
     if (folder.empty()) return -1;
 
-    // A recipe of someone else may carry a name no file can have: the bounce
-    // is refused with the reason, not written under a quietly changed name.
-    const std::string rawName = BounceNameOf(project, project.events[size_t(*bounced.begin())]);
-    const std::string problem = FileNameProblem(rawName);
-    if (!problem.empty()) {
-        ShowToast(app, "Bounce refused: " + problem, 4);
-        BounceLog("Name refused: ", rawName);
-        return -1;
-    }
     PrepareBouncedVoices(engine, bounced, project.results);
-    const std::string name = UniqueBounceFileName(folder, BounceNameStem(rawName));
+    const std::string name =
+        UniqueBounceFileName(folder, BounceNameStem(BounceNameOf(project, project.events[size_t(*bounced.begin())])));
     if (name.empty()) {
         BounceLog("No free file name in ", folder);
         return -1;

@@ -24,8 +24,9 @@ struct AudioEngine;
 
 // Slashes, backslashes, colons, asterisks, question marks, double quotes,
 // angle brackets, vertical bars and control characters removed, trailing
-// blanks and leading dots stripped, cut to maxBytes at a character boundary;
-// "Bounce" when nothing is left.
+// blanks and leading dots stripped, ".." shrunk to ".", cut to maxBytes at a
+// character boundary; "Bounce" when nothing is left (or FileNameProblem
+// would refuse what is).
 std::string BounceNameStem(std::string_view name, size_t maxBytes = 251);
 
 // `stem` when no file folder/stem.wav exists, else the first free "stem 2",

@@ -18,6 +18,7 @@
 #include "operations/selection.h"
 #include "operations/undo.h"
 #include "operations/voice_maintenance.h"
+#include "platform/file_names.h"
 #include "platform/file_util.h"
 #include "support/run_command.h"
 
@@ -104,6 +105,9 @@ TEST(BounceNames, StemsAreSafeAndNumbersCountOnWithoutOverwriting) {
     EXPECT_EQ(BounceNameStem("   "), "Bounce");
     EXPECT_EQ(BounceNameStem("../..hidden\tname\x01"), "hiddenname");
     EXPECT_EQ(BounceNameStem(std::string(6, 'a') + "\xC3\xA9", 7), "aaaaaa");  // never half a character
+    // ".." inside a name made from an event's words once reached the file name.
+    EXPECT_EQ(BounceNameStem("Door..Slam...x"), "Door.Slam.x");
+    for (const char* name : {"a..b/../c", "..", ". .", "x\x7F..y"}) EXPECT_EQ(FileNameProblem(BounceNameStem(name)), "") << name;
 
     TempDir dir;
     EXPECT_EQ(UniqueBounceFileName(dir.path(), "Bounce"), "Bounce");
