@@ -165,7 +165,9 @@ std::string CheckTimecodeAnyRate(const uint8_t* data, size_t size) {
     const std::string text = size > 8 ? std::string(reinterpret_cast<const char*>(data) + 8, size - 8) : std::string();
     for (const char* parsed : {static_cast<const char*>(written), text.c_str()}) {
         const float back = ParseTimecode(project, parsed);
-        if (back != -1.0f && !(back >= 0.0f && back < 100.0f * 3600.0f)) return "a parsed timecode outside 0..99 h";
+        // The last frames of hour 99 at high rates round up to 100 h exactly
+        // in single precision; anything beyond is wrong.
+        if (back != -1.0f && !(back >= 0.0f && back <= 100.0f * 3600.0f)) return "a parsed timecode outside 0..99 h";
     }
     return "";
 }

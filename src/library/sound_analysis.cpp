@@ -46,7 +46,7 @@ constexpr float kMaxSeconds = 30.0f;
 constexpr int kBlocksPerRead = 16;
 // Samples beyond +-1e6 (+120 dBFS) exist only in broken float files; they are
 // clamped so that no sum, spectrum or ratio can overflow to infinity.
-constexpr float kSampleLimit = 1.0e6f;
+constexpr float kSampleLimit = kMaxSampleMagnitude;
 
 const std::array<float, kBlock>& HannWindow() {
     static const std::array<float, kBlock> window = [] {

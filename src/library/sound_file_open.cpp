@@ -41,8 +41,10 @@ int64_t ReadSoundFrames(SNDFILE* file, float* buffer, int64_t frames, int channe
     const sf_count_t got = sf_readf_float(file, buffer, frames);
     if (got <= 0) return 0;
     const int64_t samples = int64_t(got) * channels;
-    for (int64_t i = 0; i < samples; ++i)
-        if (!std::isfinite(buffer[i])) buffer[i] = 0.0f;
+    for (int64_t i = 0; i < samples; ++i) {
+        const float v = buffer[i];
+        buffer[i] = std::isfinite(v) ? std::clamp(v, -kMaxSampleMagnitude, kMaxSampleMagnitude) : 0.0f;
+    }
     return int64_t(got);
 }
 

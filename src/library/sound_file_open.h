@@ -6,6 +6,7 @@
 //   ReadSoundFrames           sf_readf_float with non-finite samples turned to 0
 //   FileOpensAsSound          a regular file that opens with at least one frame and channel
 //   kMaxFramesPerByte         the most frames any format we read packs into one byte
+//   kMaxSampleMagnitude       the largest sample a reader hands on
 //
 // libsndfile records the reason of a failed open in process-wide state, so
 // two threads that fail to open files at the same moment race on it (the
@@ -27,13 +28,19 @@
 // its buffers from it allocates in proportion to the file, never to a claim.
 inline constexpr int64_t kMaxFramesPerByte = 8192;
 
+// A float file may hold any number: beyond this magnitude (120 dB above full
+// scale) a sample is clamped as it is read, so that the gains, filters and
+// sums downstream never overflow to infinity.
+inline constexpr float kMaxSampleMagnitude = 1.0e6f;
+
 // Null when the path is not a regular file that opens (with the reason in
 // *problem when given) or libsndfile cannot read it.
 SNDFILE* OpenSoundFileForReading(const std::string& path, SF_INFO* info, std::string* problem = nullptr);
 
 // Reads up to `frames` frames of `channels` interleaved floats; returns the
 // frames read (0 at the end or on an error). A float file may hold NaN or
-// infinities: they become 0 here, where they enter the program.
+// infinities: they become 0 here, where they enter the program, and other
+// samples are clamped to kMaxSampleMagnitude.
 int64_t ReadSoundFrames(SNDFILE* file, float* buffer, int64_t frames, int channels);
 
 // True when `path` is a regular file that opens as sound with at least one

@@ -49,12 +49,13 @@ void Fail(VideoDecoder& decoder, const char* format, const std::string& path) {
     CloseVideoFFmpeg(decoder);
 }
 
-// Either side above the cap scales both by cap / longer side, truncated.
+// Either side above the cap scales both by cap / longer side, truncated, and
+// never below one pixel (a 3 x 7620 picture would otherwise be 0 wide).
 void CapPictureSize(int32_t& width, int32_t& height) {
     if (width <= kMaxVideoPictureSide && height <= kMaxVideoPictureSide) return;
     const double scale = double(kMaxVideoPictureSide) / double(std::max(width, height));
-    width = static_cast<int32_t>(double(width) * scale);
-    height = static_cast<int32_t>(double(height) * scale);
+    width = std::max(1, static_cast<int32_t>(double(width) * scale));
+    height = std::max(1, static_cast<int32_t>(double(height) * scale));
 }
 
 double StreamDuration(const AVFormatContext* format, const AVStream* stream) {
