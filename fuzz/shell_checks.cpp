@@ -27,7 +27,12 @@ namespace {
 thread_local HttpResponse gFuzzResponse;
 HttpResponse FuzzedResponse(const char*) { return gFuzzResponse; }
 
-bool IsWeb(const std::string& url) { return url.rfind("http://", 0) == 0 || url.rfind("https://", 0) == 0; }
+// Schemes are case-insensitive ("HTTPS://" is a web address too).
+bool IsWeb(std::string url) {
+    for (char& c : url)
+        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    return url.rfind("http://", 0) == 0 || url.rfind("https://", 0) == 0;
+}
 
 }  // namespace
 
