@@ -218,10 +218,7 @@ bool OpensAsSound(const std::string& path, const struct stat& st) {
         auto it = sounds.find(path);
         if (it != sounds.end() && SameStatus(it->second, st)) return true;
     }
-    SF_INFO info{};
-    SNDFILE* file = OpenSoundFileForReading(path, &info);
-    if (!file) return false;
-    sf_close(file);
+    if (!FileOpensAsSound(path)) return false;
     std::lock_guard<std::mutex> lock(mutex);
     if (sounds.size() > 100000) sounds.clear();
     sounds[path] = FingerprintMemo{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim, 0};
