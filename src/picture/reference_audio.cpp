@@ -2,9 +2,10 @@
 //
 // Index
 //   Published track and gain
+//   PlaceAudioFrame                        where a decoded frame goes, by its stamp
 //   AudioDecodeState / OpenAudioDecoder    container, best audio stream, decoder, resampler
-//   StreamOffsetFrames                     where the audio stream starts against the picture
-//   AppendConverted / DrainDecoder         frames through the resampler into the track
+//   AudioClock / PlacerFor / FrameStamp    the stamps against the picture's time 0
+//   TrackBuilder / ReceiveAll              frames through the resampler into their place
 //   DecodeReferenceAudio / ExtractReferenceAudio
 //   MixReferenceAudio / ReferenceAudioMixHook
 #include "picture/reference_audio.h"
@@ -56,6 +57,45 @@ void PublishReferenceAudio(std::shared_ptr<const VideoRefAudio> audio) {
     gReferenceAudio.Replace(std::move(audio));
 }
 
+// ---- Placement by time stamps ------------------------------------------------
+
+namespace {
+
+// Stamps further than this from where the audio runs are not trusted: a
+// broken stream, or a stamp that wrapped around.
+constexpr double kUntrustedFrames = 60.0 * kReferenceRate;
+
+}  // namespace
+
+AudioFramePlacement PlaceAudioFrame(AudioStampPlacer& placer, double stampFrames, double frames) {
+    AudioFramePlacement at;
+    if (!placer.started) {
+        placer.started = true;
+        at.jump = true;
+        double start = std::isfinite(stampFrames) ? stampFrames : 0;
+        // Containers disagree on whether the stream's stamps already count
+        // the codec's pre-skip (Matroska's Opus does, and the decoder drops
+        // it again): a start the pre-skip explains is no start offset.
+        if (std::fabs(start) <= placer.startSlackFrames || std::fabs(start) > kUntrustedFrames) start = 0;
+        placer.correctionFrames = std::isfinite(stampFrames) ? start - stampFrames : 0;
+        placer.expectedFrames = start + frames;
+        at.start = std::llround(start);
+        return at;
+    }
+    const double stamped = stampFrames + placer.correctionFrames;
+    const double deviation = stamped - placer.expectedFrames;
+    if (!std::isfinite(deviation) || std::fabs(deviation) <= placer.jitterFrames ||
+        std::fabs(deviation) > kUntrustedFrames) {
+        at.start = std::llround(placer.expectedFrames);
+        placer.expectedFrames += frames;
+        return at;
+    }
+    at.jump = true;
+    at.start = std::llround(stamped);
+    placer.expectedFrames = stamped + frames;
+    return at;
+}
+
 // ---- Decoding ----------------------------------------------------------------
 
 namespace {
@@ -85,9 +125,11 @@ bool OpenAudioDecoder(AudioDecodeState& s, const std::string& path) {
     if (s.stream < 0 || !decoder) return false;
     s.codec = avcodec_alloc_context3(decoder);
     if (!s.codec) return false;
-    if (avcodec_parameters_to_context(s.codec, s.format->streams[s.stream]->codecpar) < 0 ||
-        avcodec_open2(s.codec, decoder, nullptr) < 0)
-        return false;
+    if (avcodec_parameters_to_context(s.codec, s.format->streams[s.stream]->codecpar) < 0) return false;
+    // With the stream's time base the decoder moves a frame's stamp past the
+    // samples it drops (pre-skip, priming); without it the stamps keep them.
+    s.codec->pkt_timebase = s.format->streams[s.stream]->time_base;
+    if (avcodec_open2(s.codec, decoder, nullptr) < 0) return false;
 
     AVChannelLayout in{};
     if (s.codec->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || s.codec->ch_layout.nb_channels < 1) {
@@ -105,21 +147,52 @@ bool OpenAudioDecoder(AudioDecodeState& s, const std::string& path) {
     return s.packet && s.frame;
 }
 
-// Frames at 48 kHz by which the audio stream starts after the video stream
-// (negative: before). The picture counts its time from the video stream's
-// start, so the track is shifted to share that time 0 (an MPEG-TS file's
-// audio typically starts a few milliseconds before its first picture).
-int64_t StreamOffsetFrames(const AudioDecodeState& s) {
+// Time stamps of the audio against the picture, in 48 kHz frames. The
+// picture counts its time from the video stream's start, so the audio's
+// stamps are taken against that too (an MPEG-TS file's audio typically
+// starts a few milliseconds before its first picture). Without a picture
+// stream the audio's own start is time 0.
+struct AudioClock {
+    double tick = 0;    // seconds per audio stamp
+    double origin = 0;  // seconds: the stamp of time 0
+};
+
+AudioClock ReadAudioClock(const AudioDecodeState& s) {
+    AudioClock clock;
     const AVStream* audio = s.format->streams[s.stream];
+    clock.tick = av_q2d(audio->time_base);
     const int video = av_find_best_stream(s.format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-    if (video < 0 || audio->start_time == AV_NOPTS_VALUE) return 0;
-    const AVStream* picture = s.format->streams[video];
-    if (picture->start_time == AV_NOPTS_VALUE) return 0;
-    const double offset = double(audio->start_time) * av_q2d(audio->time_base) -
-                          double(picture->start_time) * av_q2d(picture->time_base);
-    // Beyond a minute the stamps are not trusted.
-    if (!std::isfinite(offset) || std::fabs(offset) > 60.0) return 0;
-    return std::llround(offset * kReferenceRate);
+    const AVStream* zero = video >= 0 && s.format->streams[video]->start_time != AV_NOPTS_VALUE
+                               ? s.format->streams[video]
+                               : audio;
+    if (zero->start_time != AV_NOPTS_VALUE) clock.origin = double(zero->start_time) * av_q2d(zero->time_base);
+    if (!std::isfinite(clock.origin)) clock.origin = 0;
+    return clock;
+}
+
+// The rules of AudioStampPlacer for this stream: stamp jitter up to two
+// ticks (a millisecond at least), and a start that the codec's pre-skip and
+// the coarser stamp can explain.
+AudioStampPlacer PlacerFor(const AudioDecodeState& s, const AudioClock& clock) {
+    AudioStampPlacer placer;
+    const int video = av_find_best_stream(s.format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    const double videoTick = video >= 0 ? av_q2d(s.format->streams[video]->time_base) : 0;
+    const double coarser = std::max(clock.tick, videoTick);
+    placer.jitterFrames = std::max(48.0, 2 * clock.tick * kReferenceRate);
+    const AVCodecParameters* par = s.format->streams[s.stream]->codecpar;
+    const double preSkip = par->sample_rate > 0 ? double(std::max(0, par->initial_padding)) / par->sample_rate : 0;
+    placer.startSlackFrames = (preSkip + 1.5 * coarser) * kReferenceRate;
+    return placer;
+}
+
+// Where a decoded frame begins in 48 kHz frames of video time (NaN without a
+// stamp). The decoder has moved the stamp past the samples it dropped (the
+// codec's pre-skip, an MP4's priming), since it knows the stream's time base.
+double FrameStamp(const AVFrame* frame, const AudioClock& clock) {
+    const int64_t stamp = frame->best_effort_timestamp != AV_NOPTS_VALUE ? frame->best_effort_timestamp : frame->pts;
+    if (stamp == AV_NOPTS_VALUE || !(clock.tick > 0)) return std::nan("");
+    const double seconds = double(stamp) * clock.tick - clock.origin;
+    return std::isfinite(seconds) ? seconds * kReferenceRate : std::nan("");
 }
 
 double AudioSeconds(const AudioDecodeState& s) {
@@ -133,18 +206,19 @@ double AudioSeconds(const AudioDecodeState& s) {
 // unlimited when the length is only an estimate. The encoder pads the last
 // AAC frame (up to 1023 samples of silence past the end); an MP4 declares
 // the true length, an MPEG-TS only gives an estimate from its time stamps.
-int64_t DeclaredSamples(const AudioDecodeState& s, int64_t offsetFrames) {
+int64_t DeclaredSamples(const AudioDecodeState& s, int64_t startFrames) {
     const double seconds = AudioSeconds(s);
     if (s.format->duration_estimation_method != AVFMT_DURATION_FROM_STREAM || !(seconds > 0))
         return INT64_MAX;
-    return (offsetFrames + std::llround(seconds * kReferenceRate)) * 2;
+    return (startFrames + std::llround(seconds * kReferenceRate)) * 2;
 }
 
 struct TrackBuilder {
     VideoRefAudio& audio;
-    int64_t skipFrames = 0;  // frames still to drop from the start
+    int64_t trimFrames = 0;  // frames still to drop from what the resampler gives
     int64_t limitSamples = 0;
 
+    int64_t EndFrame() const { return int64_t(audio.samples.size() / 2); }
     bool Full() const { return int64_t(audio.samples.size()) >= limitSamples; }
 
     // Converts `in` (null drains the resampler) and appends what comes out.
@@ -159,18 +233,44 @@ struct TrackBuilder {
         const int got = swr_convert(swr, &out, n, in ? const_cast<const uint8_t**>(in->extended_data) : nullptr,
                                     inFrames);
         samples.resize(old + size_t(std::max(got, 0)) * 2);
-        if (skipFrames > 0) {
-            const int64_t drop = std::min<int64_t>(skipFrames, int64_t(samples.size() - old) / 2);
+        if (trimFrames > 0) {
+            const int64_t drop = std::min<int64_t>(trimFrames, int64_t(samples.size() - old) / 2);
             samples.erase(samples.begin() + int64_t(old), samples.begin() + int64_t(old) + drop * 2);
-            skipFrames -= drop;
+            trimFrames -= drop;
+        }
+    }
+
+    // The next frame converted lands at `frame`: silence fills a gap, and
+    // what would overlap the track is dropped from the new audio.
+    void MoveTo(int64_t frame) {
+        const int64_t end = EndFrame();
+        trimFrames = std::max<int64_t>(0, end - frame);
+        if (frame > end) {
+            const int64_t room = std::max<int64_t>(0, limitSamples - int64_t(audio.samples.size()));
+            audio.samples.resize(audio.samples.size() + size_t(std::min((frame - end) * 2, room)), 0);
         }
     }
 };
 
-// Receives every frame the decoder has ready; false when the track is full.
-bool ReceiveAll(AudioDecodeState& s, TrackBuilder& track) {
+// Receives every frame the decoder has ready and places it; false when the
+// track is full.
+bool ReceiveAll(AudioDecodeState& s, const AudioClock& clock, AudioStampPlacer& placer, TrackBuilder& track) {
     while (avcodec_receive_frame(s.codec, s.frame) == 0) {
-        track.Append(s.swr, s.frame);
+        const double rate = s.frame->sample_rate > 0 ? s.frame->sample_rate : s.codec->sample_rate;
+        const double frames = rate > 0 ? double(s.frame->nb_samples) * kReferenceRate / rate : 0;
+        const bool first = !placer.started;
+        const AudioFramePlacement at = PlaceAudioFrame(placer, FrameStamp(s.frame, clock), frames);
+        if (first) {
+            track.limitSamples = std::min(track.limitSamples, std::max<int64_t>(0, DeclaredSamples(s, at.start)));
+            track.MoveTo(at.start);
+        } else if (at.jump) {
+            // What the resampler still holds belongs before the jump; it
+            // starts afresh after it.
+            track.Append(s.swr, nullptr);
+            if (swr_init(s.swr) < 0) return false;
+            track.MoveTo(at.start);
+        }
+        if (!track.Full()) track.Append(s.swr, s.frame);
         av_frame_unref(s.frame);
         if (track.Full()) return false;
     }
@@ -187,32 +287,30 @@ std::shared_ptr<VideoRefAudio> DecodeReferenceAudio(const std::string& path,
     if (!OpenAudioDecoder(s, path)) return nullptr;
     capSamples = std::max<int64_t>(2, capSamples & ~int64_t(1));
 
-    const int64_t offset = StreamOffsetFrames(s);
-    const int64_t limit = std::max<int64_t>(0, std::min(capSamples, DeclaredSamples(s, offset)));
+    const AudioClock clock = ReadAudioClock(s);
+    AudioStampPlacer placer = PlacerFor(s, clock);
     auto audio = std::make_shared<VideoRefAudio>();
     audio->sampleRate = kReferenceRate;
     const double estimate = AudioSeconds(s) * kReferenceRate * 2 * 1.01 + kReferenceRate * 2;
     // A second of room: the last decoded frame runs past the limit before the
     // track is cut back to it, and growing a full vector would double it.
-    audio->samples.reserve(size_t(std::clamp(estimate, 0.0, double(limit))) + kReferenceRate * 2);
-    TrackBuilder track{*audio, 0, limit};
-    if (offset > 0) audio->samples.assign(size_t(std::min(offset * 2, limit)), 0);
-    else track.skipFrames = -offset;
+    audio->samples.reserve(size_t(std::clamp(estimate, 0.0, double(capSamples))) + kReferenceRate * 2);
+    TrackBuilder track{*audio, 0, capSamples};
 
-    bool full = track.Full();
+    bool full = false;
     while (!full && !cancelled() && av_read_frame(s.format, s.packet) >= 0) {
         if (s.packet->stream_index == s.stream && avcodec_send_packet(s.codec, s.packet) == 0)
-            full = !ReceiveAll(s, track);
+            full = !ReceiveAll(s, clock, placer, track);
         av_packet_unref(s.packet);
     }
     if (!full && !cancelled()) {
         // What the decoder and the resampler still hold belongs to the end.
         avcodec_send_packet(s.codec, nullptr);
-        if (ReceiveAll(s, track)) track.Append(s.swr, nullptr);
+        if (ReceiveAll(s, clock, placer, track) && placer.started) track.Append(s.swr, nullptr);
     }
     if (cancelled()) return nullptr;
     const bool capped = int64_t(audio->samples.size()) >= capSamples;
-    if (int64_t(audio->samples.size()) > limit) audio->samples.resize(size_t(limit));
+    if (int64_t(audio->samples.size()) > track.limitSamples) audio->samples.resize(size_t(track.limitSamples));
     if (capped) std::printf("[Video] reference audio capped at 60 min (%s)\n", path.c_str());
     if (audio->samples.capacity() > audio->samples.size() + audio->samples.size() / 8)
         audio->samples.shrink_to_fit();

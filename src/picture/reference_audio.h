@@ -6,6 +6,7 @@
 //   gReferenceAudio               the published track (handed to the audio thread whole)
 //   SetReferenceAudioGain         the mixer strip's fader (0 when muted)
 //   PublishReferenceAudio         replace the track; the old one is freed by the caller
+//   AudioStampPlacer / PlaceAudioFrame   where each decoded frame goes, by its time stamp
 //   DecodeReferenceAudio          decode a file's best audio stream (cancellable, capped)
 //   ExtractReferenceAudio         publish nothing, decode, publish (on the calling thread)
 //   MixReferenceAudio             audio thread: add the track at a reference time
@@ -46,6 +47,29 @@ float ReferenceAudioGain();
 
 // Any thread but the audio thread.
 void PublishReferenceAudio(std::shared_ptr<const VideoRefAudio> audio);
+
+// Decoded audio is placed by its time stamps, not laid end to end: after a
+// damaged stretch of a file the rest of the track keeps its time. Frames
+// that follow on within the stamps' jitter are appended; a frame stamped
+// later leaves silence before it, one stamped earlier loses what overlaps.
+// Positions are 48 kHz frames of video time (0 = the picture's first stamp).
+struct AudioStampPlacer {
+    double jitterFrames = 48;     // deviations up to this are rounding of the stamps
+    double startSlackFrames = 0;  // a first stamp this close to 0 counts as 0
+    bool started = false;
+    double correctionFrames = 0;  // added to every stamp after the first
+    double expectedFrames = 0;    // where the next frame follows on
+};
+struct AudioFramePlacement {
+    bool jump = false;  // the frame does not follow on: it starts at `start`
+    int64_t start = 0;
+};
+// `stampFrames` is NaN for a frame without a stamp (it follows on);
+// `frames` is its length at 48 kHz. The first frame always jumps; a first
+// stamp beyond the slack keeps its offset (audio that starts before the
+// picture loses what lies before 0). Stamps a minute or more away from where
+// the audio runs are not trusted.
+AudioFramePlacement PlaceAudioFrame(AudioStampPlacer& placer, double stampFrames, double frames);
 
 // Null when the file has no decodable audio stream, when decoding gives at
 // most one sample, or when `cancel` was raised. Logs the cap line when the

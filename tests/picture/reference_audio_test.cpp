@@ -1,16 +1,21 @@
 // Reference audio: extraction through FFmpeg (stereo, mono, 5.1, none, the
-// cap), the mix at the reference time, the hook's start offset, and tracks
-// retired on the interface thread while the audio thread mixes.
+// cap), its place against the picture (Opus's pre-skip, damaged stretches,
+// the stamps of each frame), the mix at the reference time, the hook's start
+// offset, and tracks retired on the interface thread while the audio thread
+// mixes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <thread>
 
 #include "picture/reference_audio.h"
 #include "picture/video_player.h"
+#include "picture/video_decoder.h"
 #include "picture/video_test_support.h"
 #include "playback/block_mixer.h"
 #include "support/audio_fixtures.h"
+#include "support/clip_fixtures.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -176,6 +181,105 @@ TEST_F(ReferenceAudioTest, TheCapKeepsTheStartAndSaysSo) {
     // A raised cancel flag gives nothing.
     const std::atomic<bool> cancel{true};
     EXPECT_EQ(DecodeReferenceAudio(video, &cancel), nullptr);
+}
+
+// ---- Placement against the picture ----------------------------------------------
+
+// A 50 ms chirp from 500 to 4000 Hz at time T: its correlation has one sharp
+// peak, so a beep is found to the sample whatever the codec does to its edges.
+std::string Chirp(const std::string& t) {
+    return "sin(2*PI*(500*" + t + "+35000*" + t + "*" + t + "))";
+}
+
+// Where the chirp starts in the left channel, within 50 ms of `around`.
+int64_t FindChirp(const VideoRefAudio& audio, int64_t around) {
+    static const std::vector<double> chirp = [] {
+        std::vector<double> c(2400);
+        for (size_t i = 0; i < c.size(); ++i) c[i] = std::sin(2 * M_PI * (500 * (i / 48000.0) + 35000 * std::pow(i / 48000.0, 2)));
+        return c;
+    }();
+    int64_t best = -1;
+    double bestScore = 0;
+    for (int64_t lag = std::max<int64_t>(0, around - 2400); lag <= around + 2400 && lag + 2400 <= audio.frames; ++lag) {
+        double score = 0;
+        for (int i = 0; i < 2400; ++i) score += chirp[size_t(i)] * audio.samples[size_t(2 * (lag + i))];
+        if (score > bestScore) bestScore = score, best = lag;
+    }
+    return best;
+}
+
+// The video time of the first picture brighter than mid-grey.
+double FirstFlash(const std::string& path) {
+    VideoDecoder d;
+    double t = -1;
+    if (!OpenVideoFFmpeg(d, path)) return t;
+    std::vector<uint8_t> rgba(size_t(d.width) * size_t(d.height) * 4);
+    while (ReceiveVideoFrameFFmpeg(d, &t) && ConvertVideoFrameFFmpeg(d, d.frame, d.width, d.height, rgba.data()) &&
+           rgba[(rgba.size() / 8) * 4 + 1] < 128) {
+    }
+    CloseVideoFFmpeg(d);
+    return t;
+}
+
+// Opus's pre-skip is counted once (Matroska's stream start already has it
+// moved out, and the decoder drops those samples again): a three-frame flash
+// at 2.000 s and its beep meet to the sample, in MP4 as well.
+TEST_F(ReferenceAudioTest, OpusBeepsOnItsFlashToTheSampleInWebmMatroskaAndMp4) {
+    for (const auto& [name, codec] : {std::pair{"flash.webm", "libvpx"}, {"flash.mkv", "libx264"}, {"flash.mp4", "libx264"}}) {
+        const std::string video = dir.File(name);
+        ASSERT_TRUE(RunTool({"ffmpeg", "-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
+                             "color=c=black:s=64x36:r=24:d=4,format=yuv420p,geq=lum='if(between(N,48,50),235,16)':cb=128:cr=128",
+                             "-f", "lavfi", "-i", "aevalsrc='if(between(t,2,2.05)," + Chirp("(t-2)") + ",0)':s=48000:d=4",
+                             "-c:v", codec, "-c:a", "libopus", "-shortest", video}));
+        const double flash = FirstFlash(video);
+        EXPECT_NEAR(flash, 2.0, 0.5 / 24) << name;
+        const std::shared_ptr<VideoRefAudio> audio = DecodeReferenceAudio(video);
+        ASSERT_NE(audio, nullptr) << name;
+        EXPECT_NEAR(double(FindChirp(*audio, 96000)), flash * 48000, 1.0) << name;
+    }
+}
+
+// Packets lost in the middle (2.5 s to about 4.6 s): the sound after them
+// keeps its time and the gap is silent, for Opus at 48 kHz and for AAC at
+// 44.1 kHz, whose resampler is drained at the gap.
+TEST_F(ReferenceAudioTest, DamagedPacketsLeaveSilenceAndTheRestKeepsItsTime) {
+    // Opus packets are 20 ms, AAC ones 1024 samples (commas escaped for the filter).
+    for (const auto& [name, codec, rate, lost] : {std::tuple{"opus.mkv", "libopus", "48000", "between(n\\,125\\,229)"},
+                                                  {"aac.mkv", "aac", "44100", "between(n\\,108\\,197)"}}) {
+        const std::string video = dir.File(name);
+        ASSERT_TRUE(RunTool({"ffmpeg", "-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
+                             "color=c=gray:s=64x36:r=25:d=8", "-f", "lavfi", "-i",
+                             "aevalsrc='if(gte(t,1)*lt(mod(t,1),0.05)," + Chirp("mod(t,1)") + ",0)':s=" + rate + ":d=8",
+                             "-c:v", "libx264", "-c:a", codec, "-bsf:a", std::string("noise=drop=") + lost, video}));
+        const std::shared_ptr<VideoRefAudio> audio = DecodeReferenceAudio(video);
+        ASSERT_NE(audio, nullptr) << name;
+        for (int second : {1, 2, 5, 6, 7})
+            EXPECT_NEAR(double(FindChirp(*audio, second * 48000)), second * 48000.0, 48.0) << name << " " << second;
+        // Silence where the beeps of 3 s and 4 s were lost.
+        const auto from = audio->samples.begin() + 2 * 120000, to = audio->samples.begin() + 2 * 216000;
+        EXPECT_TRUE(std::all_of(from, to, [](int16_t v) { return v == 0; })) << name;
+        EXPECT_NEAR(double(audio->frames), 8.0 * 48000, 2400.0) << name;
+    }
+}
+
+// Frames follow on while their stamps do (rounded stamps jitter by a tick);
+// a later stamp leaves a gap, an earlier one overlaps, a wild one is ignored.
+TEST(ReferenceAudioPlacement, StampsBeyondTheJitterMoveTheTrack) {
+    AudioStampPlacer placer;
+    placer.jitterFrames = 96;
+    placer.startSlackFrames = 360;  // a first stamp the pre-skip explains is time 0
+    const double stamps[] = {-336, 960 - 336 + 48, std::nan(""), 50880 - 336, 51340 - 336, 3600.0 * 48000};
+    const bool jumps[] = {true, false, false, true, true, false};
+    const int64_t starts[] = {0, 960, 1920, 50880, 51340, 52300};
+    for (int i = 0; i < 6; ++i) {
+        const AudioFramePlacement at = PlaceAudioFrame(placer, stamps[i], 960);
+        EXPECT_EQ(at.jump, jumps[i]) << i;
+        EXPECT_EQ(at.start, starts[i]) << i;
+    }
+    // Audio starting a frame of picture early keeps that; a minute late is not believed.
+    AudioStampPlacer early, late;
+    EXPECT_EQ(PlaceAudioFrame(early, -2000, 1024).start, -2000);
+    EXPECT_EQ(PlaceAudioFrame(late, 61.0 * 48000, 1024).start, 0);
 }
 
 // ---- Mixing -----------------------------------------------------------------------
