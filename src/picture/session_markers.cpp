@@ -6,7 +6,7 @@
 //   Number readers       "%f"-like float, all-digit sample count, "H:M:S:F" location
 //   MatchNameWords / MatchMarkerName
 //   LineReader           bounded line-by-line reading of the file
-//   MarkerSection        what one line of the markers section turns into
+//   MarkerSection        the header's columns; what one row turns into
 //   ImportSessionMarkers
 #include "picture/session_markers.h"
 
@@ -303,11 +303,23 @@ bool NextLine(LineReader& r, std::string& line) {
 // MarkerSection
 // ---------------------------------------------------------------------------
 
+// Where a row's fields are (0-based). Exports write either six columns
+// ("#, LOCATION, TIME REFERENCE, UNITS, NAME, COMMENTS") or eight, with
+// "TRACK NAME" and "TRACK TYPE" before the comments; the header row names
+// them. Without names the eight-column places hold.
+struct MarkerColumns {
+    size_t location = 1;
+    size_t timeReference = 2;
+    size_t name = 4;
+    size_t comments = 7;
+};
+
 struct SectionState {
     double sampleRate = 48000;
     double frameRate = 25;
     bool inMarkers = false;
     bool headerSeen = false;
+    MarkerColumns columns;
 };
 
 // Seconds of a marker row: the sample count when the time-reference column
@@ -341,17 +353,34 @@ void SplitRow(std::string_view line, std::vector<std::string_view>& fields) {
     }
 }
 
+// The columns the header row names; each one it does not name keeps its place.
+MarkerColumns ReadHeaderColumns(const std::vector<std::string_view>& header) {
+    MarkerColumns columns;
+    for (size_t i = 0; i < header.size(); ++i) {
+        if (EqualsIgnoreCase(header[i], "LOCATION")) columns.location = i;
+        else if (EqualsIgnoreCase(header[i], "TIME REFERENCE")) columns.timeReference = i;
+        else if (EqualsIgnoreCase(header[i], "NAME")) columns.name = i;
+        else if (EqualsIgnoreCase(header[i], "COMMENTS")) columns.comments = i;
+    }
+    return columns;
+}
+
+std::string_view FieldAt(const std::vector<std::string_view>& fields, size_t index) {
+    return index < fields.size() ? fields[index] : std::string_view();
+}
+
 // One row of the markers table into a scene or a marker; false when skipped.
 bool ReadMarkerRow(const SectionState& s, const std::vector<std::string_view>& fields,
                    const std::vector<std::string>& knownNames, std::vector<MarkerEvent>& markers,
                    std::vector<MarkerScene>* scenes) {
     if (fields.size() < 5) return false;
-    std::string name = CleanText(fields[4]);
+    const MarkerColumns& c = s.columns;
+    std::string name = CleanText(FieldAt(fields, c.name));
     TrimWhitespace(name);  // again: removing NUL bytes may have bared blanks
     if (name.empty()) return false;
-    const double time = MarkerRowTime(s, fields[1], fields[2]);
+    const double time = MarkerRowTime(s, FieldAt(fields, c.location), FieldAt(fields, c.timeReference));
     if (time < 0) return false;
-    std::string comments = fields.size() >= 8 ? CleanText(fields[7]) : std::string();
+    std::string comments = CleanText(FieldAt(fields, c.comments));
     TrimWhitespace(comments);
 
     const std::vector<std::string_view> parts = SplitCommaParts(name);
@@ -429,11 +458,14 @@ bool ImportSessionMarkers(const std::string& path, float fps, std::vector<Marker
         if (!text.empty() &&
             (Contains(text, "T R A C K") || Contains(text, "P L U G-I N S") || Contains(text, "O N L I N E")))
             break;
+        SplitRow(text, fields);
         if (!s.headerSeen) {
-            if (Contains(text, "#") && Contains(text, "LOCATION")) s.headerSeen = true;
+            if (Contains(text, "#") && Contains(text, "LOCATION")) {
+                s.headerSeen = true;
+                s.columns = ReadHeaderColumns(fields);
+            }
             continue;
         }
-        SplitRow(text, fields);
         ReadMarkerRow(s, fields, knownNames, markers, scenes);
         if (markers.size() + (scenes ? scenes->size() : 0) >= kMaxSessionMarkers) {
             limitReached = true;

@@ -26,7 +26,10 @@ constexpr size_t kMaxSessionLineBytes = size_t(1) << 20;
 // of the session text at `path`. `fps` is the project frame rate for
 // timecodes (25 when it is not positive); the file's "TIMECODE FORMAT:"
 // replaces it. `knownNames` are the recipe names a marker may name. Without a
-// scene vector, scene markers become ordinary markers. Returns false when the
+// scene vector, scene markers become ordinary markers. The columns of the
+// rows are found by the names of the table's header row ("LOCATION", "TIME
+// REFERENCE", "NAME", "COMMENTS"); a name the header lacks keeps its place
+// in the eight-column layout (2, 3, 5 and 8, counting from 1). Returns false when the
 // file could not be opened or read (nothing is imported then); a readable
 // file without markers returns true with empty vectors.
 bool ImportSessionMarkers(const std::string& path, float fps, std::vector<MarkerEvent>& markers,

@@ -241,7 +241,7 @@ TEST(SessionMarkers, SectionHeaderRowsAndEnd) {
     text += Row("", "48000", "before the header");
     text += "#\tLOCATION\tTIME REFERENCE\tUNITS\tNAME\tCOMMENTS\n";
     text += "1\t00:00:01:00\t48000\tSamples\n";                 // four fields: ignored
-    text += "2\t00:00:02:00\t96000\tSamples\tsix fields\tX\n";  // six: no comments
+    text += "2\t00:00:02:00\t96000\tSamples\tsix fields\tX\n";  // six: the header's comments
     text += "3\t00:00:03:00\t144000\tSamples\t  \tX\tY\tlonely comment\n";  // no name
     text += "\n";
     text += "T R A C K  L I S T I N G\n";
@@ -250,13 +250,43 @@ TEST(SessionMarkers, SectionHeaderRowsAndEnd) {
     ASSERT_TRUE(r.ok);
     ASSERT_EQ(r.markers.size(), 1u);
     EXPECT_STREQ(r.markers[0].name, "six fields");
-    EXPECT_STREQ(r.markers[0].keywords, "six fields");
+    EXPECT_STREQ(r.markers[0].keywords, "six fields X");
     EXPECT_FLOAT_EQ(r.markers[0].time, 2.0f);
 
     for (const char* end : {"P L U G-I N S  L I S T I N G", "O N L I N E  C L I P S"}) {
         r = ImportText(dir, std::string(kHeader) + Row("", "48000", "a") + end + "\n" + Row("", "96000", "b"));
         EXPECT_EQ(r.markers.size(), 1u) << end;
     }
+}
+
+// Most exports write six columns, some eight ("TRACK NAME", "TRACK TYPE"
+// before "COMMENTS"): the header row says where the comments are. Columns in
+// another order are found by name; a header naming none keeps the
+// eight-column places.
+TEST(SessionMarkers, CommentsAreReadFromTheColumnTheHeaderNames) {
+    TempDir dir;
+    const std::string six = "M A R K E R S  L I S T I N G\n#   \tLOCATION \tTIME REFERENCE \tUNITS \tNAME \tCOMMENTS\n"
+                            "1\t00:00:01:00\t48000\tSamples\tDoor slam\theavy oak\n"
+                            "2\t00:00:02:00\t96000\tSamples\tRain\t\n"
+                            "3\t00:00:03:00\t144000\tSamples\tscene, Harbour, night\tgulls\n";
+    const std::string eight = kHeader + Row("", "48000", "Door slam", "heavy oak") + Row("", "96000", "Rain");
+    const std::string shuffled = "MARKERS LISTING\n#\tNAME\tCOMMENTS\tTIME REFERENCE\tLOCATION\tUNITS\n"
+                                 "1\tDoor slam\theavy oak\t48000\t00:00:09:00\tSamples\n"
+                                 "2\tRain\t\t\t00:00:02:00\tSamples\n";  // no sample count: the location
+    const std::string unnamed = "MARKERS LISTING\n#  LOCATION  TIME REFERENCE  NAME\n" +
+                                Row("", "48000", "Door slam", "heavy oak") +
+                                "2\t00:00:02:00\t96000\tSamples\tRain\tnot comments\n";
+    for (const std::string* text : {&six, &eight, &shuffled, &unnamed}) {
+        const Imported r = ImportText(dir, *text);
+        ASSERT_EQ(r.markers.size(), 2u) << *text;
+        EXPECT_FLOAT_EQ(r.markers[0].time, 1.0f);
+        EXPECT_STREQ(r.markers[0].keywords, "Door slam heavy oak") << *text;
+        EXPECT_FLOAT_EQ(r.markers[1].time, 2.0f);
+        EXPECT_STREQ(r.markers[1].keywords, "Rain") << *text;
+    }
+    const Imported scenes = ImportText(dir, six);
+    ASSERT_EQ(scenes.scenes.size(), 1u);
+    EXPECT_STREQ(scenes.scenes[0].keywords, "night gulls");
 }
 
 TEST(SessionMarkers, UnreadableAndEmptyFilesDiffer) {
