@@ -49,6 +49,9 @@ void QuitApplication(AppState& app, const ShellServices& services) {
         return;
     }
     app.quitAfterExport = false;
+    // The rest of this frame still draws the panels: the Trace tab would
+    // start its trace again behind the stop.
+    app.shuttingDown = true;
     if (services.savePreferences) services.savePreferences();
     if (services.stopBackgroundWorkers) services.stopBackgroundWorkers(app);
     JoinThreadHandle(app.exportThread);
@@ -60,6 +63,7 @@ void QuitApplication(AppState& app, const ShellServices& services) {
 // ---------------------------------------------------------------------------
 
 void StopForShutdown(AppState& app, const ShellServices& services) {
+    app.shuttingDown = true;
     if (!app.crashLockPath.empty()) {
         Step("remove crash lock");
         std::remove(app.crashLockPath.c_str());

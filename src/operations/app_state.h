@@ -256,6 +256,7 @@ struct AppState {
     bool openDialogAfterConfirm = false;  // the confirmation guards the Open dialog
     bool quitRequested = false;
     bool quitAfterExport = false;         // a quit waits for the running export to end
+    bool shuttingDown = false;            // quitting has stopped the workers: none starts again
     BusyTask busyTask;                    // its `worker` is the one worker-thread slot
     TextureHandle frozenFrameTexture = nullptr;  // the busy overlay's backdrop (frame driver)
     float frozenFrameUv[4] = {0, 0, 1, 1};       // u0, v0, u1, v1 that draw it upright

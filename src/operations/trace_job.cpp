@@ -93,6 +93,8 @@ bool StartTraceAnalysis(AppState& app, const VideoPlayer& player) {
     if (!player.loaded || player.path.empty() || !(player.duration > 0) || !std::isfinite(player.duration))
         return false;
     if (app.traceRunning.load() || app.opticalTrace.present.load() || app.busyTask.busy.load()) return false;
+    // Quitting has stopped the workers: nothing may start behind it.
+    if (app.shuttingDown) return false;
     // The slot may still hold a worker that has ended (a trace or a task):
     // it is joined before the slot is reused.
     if (app.busyTask.worker.joinable() && !JoinWorkerThread(app.busyTask)) return false;

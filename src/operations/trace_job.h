@@ -43,7 +43,8 @@ void TraceWorker(AppState& app, const TraceVideoSource& source, double samplesPe
                  TraceDeriveSettings settings);
 
 // Starts a trace of the player's video at 10 samples a second, when a video
-// is loaded and no trace is running or present and no busy task is queued:
+// is loaded and no trace is running or present, no busy task is queued and
+// the program is not shutting down:
 // resets the trace (frames sized trunc(10 x duration) + 2), raises
 // traceRunning and starts TraceWorker in the worker slot. The derivation
 // settings are copied now. False when refused or when the thread could not

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -16,8 +17,11 @@
 #include "document/project.h"
 #include "library/sound_library.h"
 #include "operations/app_state.h"
+#include "operations/trace_job.h"
+#include "picture/video_player.h"
 #include "support/imgui_headless.h"
 #include "ui/draw_ui.h"
+#include "ui/trace_panel_logic.h"
 
 namespace {
 
@@ -100,6 +104,37 @@ TEST(ShellQuit, AQuitSavesThenStopsEveryWorkerThenCallsTheQuitCallback) {
     bare.app->quitRequested = true;
     HandleQuitRequest(*bare.app, bare.doc, bare.services);
     EXPECT_TRUE(bare.rec.calls.empty());
+}
+
+// The quit runs among the frame's commands; the Trace tab draws after them
+// in the same frame (and the shutdown after the loop) and must not start
+// the stopped trace again.
+TEST(ShellQuit, AQuitStopsThePictureTraceForGood) {
+    QuitRig rig;
+    static AppState* traceApp;
+    traceApp = rig.app.get();
+    SetTraceThreadLauncher([](std::thread& slot, std::function<void()>) {
+        slot = std::thread([] {  // a walk that runs until cancelled
+            while (!traceApp->busyTask.cancelRequested.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            traceApp->traceRunning.store(false);
+        });
+    });
+    VideoPlayer player;
+    player.loaded = true;
+    player.path = "/nowhere/reel.mp4";
+    player.duration = 30;
+    TracePanelState panel;
+    TracePanelFrameStart(*rig.app, rig.doc, player, panel);
+    ASSERT_TRUE(rig.app->traceRunning.load());
+
+    rig.app->quitRequested = true;
+    HandleQuitRequest(*rig.app, rig.doc, rig.services);
+    TracePanelFrameStart(*rig.app, rig.doc, player, panel);
+    StopForShutdown(*rig.app, rig.services);
+    TracePanelFrameStart(*rig.app, rig.doc, player, panel);
+    SetTraceThreadLauncher(nullptr);
+    EXPECT_FALSE(rig.app->traceRunning.load()) << "no trace starts behind the quit";
+    EXPECT_FALSE(rig.app->busyTask.worker.joinable());
 }
 
 TEST(ShellQuit, AnExportDelaysTheQuitUntilItEnds) {
