@@ -14,6 +14,7 @@
 #include <system_error>
 
 #include "operations/app_state.h"
+#include "picture/trace_frames.h"
 #include "picture/trace_records.h"
 #include "picture/trace_scan.h"
 #include "picture/trace_suggestions.h"
@@ -73,9 +74,17 @@ void TraceWorker(AppState& app, const TraceVideoSource& source, double samplesPe
                                                 TraceProgressCallback, &context);
         if (!app.busyTask.cancelRequested.load()) {
             settings.sensitivity = 0.9f;
-            DeriveSuggestedEvents(trace, settings);
-            std::printf("[Video] picture trace: %d samples, %zu suggestions (%s)\n", samples,
-                        trace.suggestions.size(), source.path.c_str());
+            DeriveSuggestedEvents(trace, settings, false);
+            // Sound for picture is judged to the frame: a cut's suggestion
+            // goes onto the frame of the cut before anyone sees it.
+            const int32_t placed = RefineSuggestionFrames(trace, source, &app.busyTask.cancelRequested);
+            if (!app.busyTask.cancelRequested.load()) {
+                trace.present.store(true, std::memory_order_release);
+                std::printf("[Video] picture trace: %d samples, %zu suggestions, %d placed on their frame (%s)\n",
+                            samples, trace.suggestions.size(), placed, source.path.c_str());
+            } else {
+                std::printf("[Video] picture trace cancelled after %d samples\n", samples);
+            }
         } else {
             std::printf("[Video] picture trace cancelled after %d samples\n", samples);
         }

@@ -37,7 +37,8 @@ void TraceFrameCallback(int32_t index, float time, const uint8_t* rgba, int32_t 
 float TraceProgressCallback(float fraction, void* context);
 
 // Walks the video at `samplesPerSecond`, and unless cancelled derives the
-// suggestions with `settings` at sensitivity 0.9; clears traceRunning last,
+// suggestions with `settings` at sensitivity 0.9, moves those on a cut or a
+// flash onto its frame and publishes the trace; clears traceRunning last,
 // whatever happened.
 void TraceWorker(AppState& app, const TraceVideoSource& source, double samplesPerSecond,
                  TraceDeriveSettings settings);

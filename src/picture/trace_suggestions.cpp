@@ -491,14 +491,14 @@ void SortByTime(std::vector<SuggestedEvent>& suggestions) {
 // DeriveSuggestedEvents
 // ---------------------------------------------------------------------------
 
-void DeriveSuggestedEvents(OpticalTrace& trace, const TraceDeriveSettings& settings) {
+void DeriveSuggestedEvents(OpticalTrace& trace, const TraceDeriveSettings& settings, bool publish) {
     trace.suggestions.clear();
     const int32_t analysed = trace.analysedCount.load(std::memory_order_acquire);
     const int32_t n = std::clamp(analysed, 0, static_cast<int32_t>(trace.frames.size()));
     trace.frames.resize(size_t(n));
     if (n < 5) {
         trace.numFrames = n;
-        trace.present.store(true, std::memory_order_release);
+        if (publish) trace.present.store(true, std::memory_order_release);
         return;
     }
     const float fps = trace.fps > 0 && std::isfinite(trace.fps) ? trace.fps : 1.0f;
@@ -547,7 +547,7 @@ void DeriveSuggestedEvents(OpticalTrace& trace, const TraceDeriveSettings& setti
 
     SortByTime(trace.suggestions);
     trace.numFrames = n;
-    trace.present.store(true, std::memory_order_release);
+    if (publish) trace.present.store(true, std::memory_order_release);
 }
 
 // ---------------------------------------------------------------------------

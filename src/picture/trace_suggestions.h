@@ -16,8 +16,10 @@ struct TraceDeriveSettings;
 // Keeps the first `analysedCount` frames, fills their derived values
 // (onsetStrength, motionSmooth, composite, threshold), `suggestions`,
 // `maxCompositeEnergy` and `numFrames`, and sets `present` last. Fewer than
-// five frames give no suggestions and leave the derived values at 0.
-void DeriveSuggestedEvents(OpticalTrace& trace, const TraceDeriveSettings& settings);
+// five frames give no suggestions and leave the derived values at 0. With
+// `publish` false `present` is left to the caller, who still works on the
+// suggestions (the worker places them on their frames first).
+void DeriveSuggestedEvents(OpticalTrace& trace, const TraceDeriveSettings& settings, bool publish = true);
 
 // `count` values of the frames' current `composite` between the video times
 // t0 and t1 (linear between frames), stretched to 0..1 by their own range; a
