@@ -50,8 +50,8 @@
 //   export PATH         export to PATH as the Export tab does after its dialog
 //                       (the settings of the program; the job protocol finishes it)
 //   settle SECONDS      draw frames until nothing works in the background: no
-//                       busy task, render request, export, library scan or
-//                       queued library folder (at most SECONDS; "settle"
+//                       busy task, picture trace, render request, export,
+//                       library scan or queued library folder (at most SECONDS; "settle"
 //                       fields of the dump say whether it timed out)
 //   idle SECONDS        stop driving frames; measure frames and CPU while the
 //                       program idles on its own

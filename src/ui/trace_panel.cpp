@@ -432,6 +432,7 @@ void DumpTracePanel(StateDump& dump) {
     const TraceCounts c = CountTraceItems(app);
     dump.Field("trace.countLine", CountBoxLines(c).count);
     dump.Field("trace.accepted", c.accepted);
+    dump.Field("trace.suggestions", c.tracePresent ? int(app.opticalTrace.suggestions.size()) : 0);
     dump.Field("trace.markers", c.markers);
     dump.Field("trace.markerFile", app.markerFilePath);
     dump.Field("trace.filter", app.traceSourceFilter);

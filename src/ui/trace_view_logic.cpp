@@ -200,11 +200,14 @@ bool ClearTraceSuggestionSelection(AppState& app) {
 }
 
 void SelectAllTraceSuggestions(AppState& app) {
+    // What the timeline shows and the panel counts: hidden suggestions (under
+    // the threshold, scene beds, a source filtered away) stay unselected.
+    std::vector<TraceMarker> shown;
+    VisibleTraceMarkers(app, 0, shown);
     TraceMarkerSelection& selection = app.traceMarkerSelection;
     selection = {};
-    if (app.opticalTrace.present.load())
-        for (size_t i = 0; i < app.opticalTrace.suggestions.size(); ++i) selection.picture.push_back(int(i));
-    for (size_t i = 0; i < app.importedMarkers.size(); ++i) selection.markers.push_back(int(i));
+    for (const TraceMarker& m : shown)
+        InsertSorted(m.list == kTraceListPicture ? selection.picture : selection.markers, m.index);
 }
 
 void SetTraceSelectionOn(AppState& app, bool on) {
@@ -224,7 +227,20 @@ bool TraceSelectionHasOn(const AppState& app) {
 
 bool QueueTraceReviewImport(AppState& app) {
     DropStaleTraceSelection(app);
-    const TraceMarkerSelection selection = EffectiveTraceSelection(app);
+    TraceMarkerSelection selection = EffectiveTraceSelection(app);
+    // Only what is on the timeline now: an item selected before the
+    // threshold or the source filter hid it is not imported unseen.
+    std::vector<TraceMarker> shown;
+    VisibleTraceMarkers(app, 0, shown);
+    // The suggestion list is the worker's until the trace is present.
+    const size_t pictures = app.opticalTrace.present.load() ? app.opticalTrace.suggestions.size() : 0;
+    std::vector<char> pictureShown(pictures), markerShown(app.importedMarkers.size());
+    for (const TraceMarker& m : shown) (m.list == kTraceListPicture ? pictureShown : markerShown)[size_t(m.index)] = 1;
+    const auto keepShown = [](std::vector<int>& list, const std::vector<char>& isShown) {
+        std::erase_if(list, [&](int i) { return i < 0 || size_t(i) >= isShown.size() || !isShown[size_t(i)]; });
+    };
+    keepShown(selection.picture, pictureShown);
+    keepShown(selection.markers, markerShown);
     if (TraceSelectionEmpty(selection)) return false;
     app.traceReviewImport = selection;
     app.traceImportRequest = true;

@@ -82,7 +82,8 @@ bool TraceSelectionEmpty(const TraceMarkerSelection& selection);
 // Escape in review mode: no selected and no focused item; false when there
 // was none to clear.
 bool ClearTraceSuggestionSelection(AppState& app);
-// Command 29: every suggestion of both lists (the picture's once present).
+// Command 29: every marker the timeline shows (VisibleTraceMarkers), which
+// are the items the trace panel counts.
 void SelectAllTraceSuggestions(AppState& app);
 // Commands 30 and 31, "  On" and "  Off": the on flag of the selected items.
 void SetTraceSelectionOn(AppState& app, bool on);
@@ -90,8 +91,9 @@ void SetTraceSelectionOn(AppState& app, bool on);
 void SetTraceSelectionRecipe(AppState& app, const char* name);
 // Whether any selected item is on ("  Import" is enabled then).
 bool TraceSelectionHasOn(const AppState& app);
-// Command 32 and "  Import": copies the selection into the pending review
-// import and raises `traceImportRequest`. False when nothing is selected.
+// Command 32 and "  Import": copies the selected items the timeline still
+// shows into the pending review import and raises `traceImportRequest`.
+// False when none is selected.
 bool QueueTraceReviewImport(AppState& app);
 // Indices past the end of their list leave the selection, the pending
 // import, and the focused and hovered items.

@@ -337,6 +337,33 @@ TEST(TracePanelImport, QueuedReviewImportTakesTheListedItemsOnly) {
     EXPECT_EQ(RunQueuedReviewImport(rig.Ctx(), rig.panel, rig.recipes, 0), 0);
 }
 
+// Ctrl+A then ";" import what the panel's button offers, whatever the
+// threshold, the scene beds or the source filter; a suggestion the line hid
+// after it was selected is not imported unseen.
+TEST(TracePanelImport, SelectAllThenApplyImportsWhatThePanelCounts) {
+    TraceRig rig;
+    rig.MakeTrace(20, {});
+    rig.app->opticalDetail = 0.35f;  // the line at 0.359
+    for (int i = 0; i < 12; ++i) rig.Suggest(1.0f + i, i < 5 ? 0.5f : 0.2f);  // 7 under the line
+    rig.Suggest(14, 0.9f, false);
+    rig.Suggest(15, 0.95f).type = 2;  // a scene bed
+    rig.Mark(16);
+    rig.Mark(17).accepted = false;
+    for (const int filter : {-1, 0, 1}) {
+        rig.app->traceSourceFilter = filter;
+        const int offered = CountTraceItems(*rig.app).accepted;
+        SelectAllTraceSuggestions(*rig.app);
+        ASSERT_TRUE(QueueTraceReviewImport(*rig.app));
+        EXPECT_EQ(RunQueuedReviewImport(rig.Ctx(), rig.panel, rig.recipes, 0), offered) << filter;
+        EXPECT_EQ(offered, filter == -1 ? 6 : filter == 0 ? 5 : 1);
+    }
+    rig.app->traceSourceFilter = 0;
+    SelectAllTraceSuggestions(*rig.app);
+    rig.app->opticalDetail = 0.1f;  // the line at 0.69
+    ASSERT_TRUE(QueueTraceReviewImport(*rig.app));  // the switched-off one still shows
+    EXPECT_EQ(RunQueuedReviewImport(rig.Ctx(), rig.panel, rig.recipes, 0), 0);
+}
+
 TEST(TracePanelGains, FewFramesOrNoRateGiveAFlatCurve) {
     OpticalTrace trace;
     Curve256 curve;
