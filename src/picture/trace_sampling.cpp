@@ -37,9 +37,7 @@ float SampleMember(const OpticalTrace& trace, float t, float TraceFrame::*field)
 }  // namespace
 
 size_t TraceReadableFrames(const OpticalTrace& trace) {
-    if (trace.present.load(std::memory_order_acquire)) return trace.frames.size();
-    const int32_t analysed = trace.analysedCount.load(std::memory_order_acquire);
-    return analysed > 0 ? std::min(size_t(analysed), trace.frames.size()) : 0;
+    return trace.present.load(std::memory_order_acquire) ? trace.frames.size() : 0;
 }
 
 float SampleTraceMember(const OpticalTrace& trace, size_t frameCount, float t, float TraceFrame::*field) {

@@ -3,7 +3,7 @@
 // Index
 //   SampleTraceComposite / SampleTraceSeries / SampleOpticalField /
 //   SampleTraceFeature      one field, interpolated between frames
-//   TraceReadableFrames / SampleTraceMember   the same over the frames a running trace has written
+//   TraceReadableFrames / SampleTraceMember   the same over the frames the interface may read
 //   SampleTraceCurve        the composite at evenly spaced points, nearest frame
 //
 // All of it runs on the UI thread.
@@ -24,7 +24,9 @@ float SampleOpticalField(const OpticalTrace& trace, float t, int mode);
 float SampleTraceFeature(const OpticalTrace& trace, float t);  // luma
 
 // Frames the interface may read: all of them once the trace is present,
-// else those the running worker has finished (analysedCount).
+// none before. The worker's derivation shortens the frames and writes their
+// derived values (composite, smoothed motion, threshold) at the end of the
+// walk, while the interface draws; until then those values are 0 anyway.
 size_t TraceReadableFrames(const OpticalTrace& trace);
 // One field of the first `frameCount` frames, sampled as above; 0 when the
 // count is 0 or beyond the frames.

@@ -71,7 +71,9 @@ bool TraceSuggestionVisible(const SuggestedEvent& suggestion, float opticalDetai
 bool TraceViewShown(const AppState& app) {
     if (app.activeTab != 1) return false;
     const OpticalTrace& trace = app.opticalTrace;
-    return trace.present.load() || TraceReadableFrames(trace) > 0 || !app.importedMarkers.empty();
+    // A running trace shows its (still empty) lanes; its frames are the
+    // worker's until it is present.
+    return trace.present.load() || trace.analysedCount.load() > 0 || !app.importedMarkers.empty();
 }
 
 // ---------------------------------------------------------------------------

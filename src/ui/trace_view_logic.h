@@ -12,8 +12,8 @@
 //                                 drop stale indices, clear one source
 //
 // No GUI here: times in seconds (timeline time unless said otherwise), x in
-// points. Suggestions are read only once the trace is `present`; frames only
-// below what the worker has written (TraceReadableFrames). Interface thread.
+// points. Suggestions and frames are read only once the trace is `present`
+// (TraceReadableFrames). Interface thread.
 #pragma once
 
 #include <vector>
