@@ -40,6 +40,10 @@ constexpr int kVoiceIntGainPoints = 256;
 constexpr int kVoiceDeconGainPoints = 32;
 constexpr int kMaxSpliceMarkers = 256;
 constexpr int kMaxFillChunks = 65;
+// Stop, seek and restart ramp the output instead of cutting it: this long at
+// any rate, and at most kDeclickCapacity frames.
+constexpr double kDeclickSeconds = 0.005;
+constexpr int kDeclickCapacity = 1024;
 
 // Written by the interface while the audio thread mixes: every value is atomic
 // (and the record still copies, for saving and the preferences).
@@ -170,6 +174,19 @@ struct AudioEngine {
     std::atomic<uint8_t> reverbClearRequested{0};
     std::array<float, kMixBlockFrames> sendL{}, sendR{};
     std::array<float, kMixBlockFrames> wetL{}, wetR{};
+
+    // ---- Declick (only the thread that mixes touches these) ----
+    // The level the output left off at (0 silent, 1 playing) and the project
+    // sample where the last mixed block ended: a block that starts elsewhere
+    // while sound plays is a jump, and what played runs on there, fading.
+    float declickGain = 0;
+    int64_t declickNext = 0;
+    std::array<float, kDeclickCapacity> fadeL{}, fadeR{};      // the old sound of a jump
+    std::array<float, kDeclickCapacity> fadeRefL{}, fadeRefR{};  // its reference audio
+    std::array<float, kDeclickCapacity> keepL{}, keepR{};      // what a ramp must leave alone
+    // Elementwise peaks of each voice's contribution, per group and side, for
+    // the group meters.
+    std::array<std::array<float, kMixBlockFrames>, 6> groupPeakFrames{};
 
     // ---- Master limiter (coefficients stay 0 until the voices are reset) ----
     float limiterEnvelope = 0;

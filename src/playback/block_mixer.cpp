@@ -3,20 +3,26 @@
 //
 // Index
 //   Reference-audio hook
-//   Voice gain shapes     EffectiveVoiceFades, EngineVoiceFades, VoiceFadeGain,
-//                         CurveValueAt, VoiceEnvelope
 //   Block settings        MixSettings: every fader, switch and send read once per block
 //   Audio-thread helpers  MixAudition, AdvancePlayhead
-//   MixVoice              one voice into one block
+//   RenderMix             the voices (MixVoice), master gain and reverb of a span; LimitBlock
+//   Declick               ramps, ClearReverb, FadeOutVoices
 //   MixAudioBlock
 //   MixClipWithFades
 //   Playhead              SeekPlayback, GetPlaybackTime, AdvanceTimeByFrames, RequestReverbClear
 //   Audition hand-over    StartAudition, StopAudition
 //   SanitizeSamples
 //
-// Times inside a block are in double precision and voice positions are
-// computed from whole sample counts, so a voice an hour into the project plays
-// exactly as it would at zero.
+// Voices sit on whole project samples (voice_mix.h), so a voice an hour into
+// the project plays exactly as it would at zero, and as the export writes it.
+//
+// Declick: the output never steps from sound to silence or from one place to
+// another in one sample. Stopping lets the voices (and the reference audio)
+// run on from where they were for at most kDeclickSeconds, fading to
+// silence; the playhead stays where the transport stopped. Starting fades in
+// over the same time. A seek, or a reverb clear, while sound plays fades out
+// what played (running on from where it was, with the reverb it had) under
+// the new sound fading in, within one block.
 #include "playback/block_mixer.h"
 
 #include <algorithm>
@@ -38,87 +44,9 @@ std::atomic<ReferenceAudioHook> gReferenceAudioHook{nullptr};
 void SetReferenceAudioHook(ReferenceAudioHook hook) { gReferenceAudioHook.store(hook); }
 ReferenceAudioHook GetReferenceAudioHook() { return gReferenceAudioHook.load(); }
 
-// ---------------------------------------------------------------------------
-// Voice gain shapes
-// ---------------------------------------------------------------------------
-
 namespace {
 
-constexpr float kDefaultFadeIn = 0.04f;
-constexpr float kDefaultFadeOut = 0.05f;
 constexpr float kEnvelopeFloor = 1e-15f;
-
-}  // namespace
-
-VoiceFades EffectiveVoiceFades(float length, float storedIn, float storedOut, float minFade) {
-    const float hi = std::max(minFade, 0.45f * length);
-    float fin = std::isfinite(storedIn) ? std::clamp(storedIn, minFade, hi) : minFade;
-    float fout = std::isfinite(storedOut) ? std::clamp(storedOut, minFade, hi) : minFade;
-    const float room = 0.9f * length;
-    if (fin + fout > room) {
-        const float scale = room > 0 ? room / (fin + fout) : 0.0f;
-        fin *= scale;
-        fout *= scale;
-    }
-    return {fin, fout};
-}
-
-VoiceFades EngineVoiceFades(const AudioEngine& engine, size_t index, float length, float minFade) {
-    const float fin = index < engine.voiceFadeIn.size() ? engine.voiceFadeIn[index] : kDefaultFadeIn;
-    const float fout = index < engine.voiceFadeOut.size() ? engine.voiceFadeOut[index] : kDefaultFadeOut;
-    return EffectiveVoiceFades(length, fin, fout, minFade);
-}
-
-// Fade-in (a smooth S rising to 1) times fade-out (a quartic fall to the end).
-// Past the end of the voice the gain is 0.
-float VoiceFadeGain(double t, double len, const VoiceFades& fades) {
-    double g = 1.0;
-    if (t < fades.in) {
-        const double u = t / fades.in;
-        const double y = u * (1.0 - u);
-        const double s = u + y + 1.4196 * y * y;
-        g = s * s;
-    }
-    const double left = len - t;
-    if (left < fades.out) {
-        if (left <= 0) return 0.0f;
-        const double v = left / fades.out;
-        g *= (v * v) * (v * v);
-    }
-    return float(g);
-}
-
-float CurveValueAt(const float* curve, int count, double pos) {
-    pos = std::clamp(pos, 0.0, double(count - 1));
-    const int i = std::min(int(pos), count - 2);
-    const float f = float(pos - double(i));
-    return curve[i] + f * (curve[i + 1] - curve[i]);
-}
-
-float VoiceEnvelope(const PlaybackVoice& v, double t, double len, bool useDecon, IntensityLift lift) {
-    if (!(len > 0)) return 1.0f;
-    const double q = t / len;
-    float c = 1.0f;
-    if (v.intensityCurve && v.intensityCount >= 2) {
-        float raw = CurveValueAt(v.intensityCurve, v.intensityCount, q * (v.intensityCount - 1));
-        if (lift == IntensityLift::Always) raw = std::clamp(raw, 0.0f, 1.0f);
-        c = std::clamp(raw * v.intensityScale, 0.0f, 1.0f);
-        // A fill never falls fully silent with its event's intensity; a bed does.
-        if (!v.intensityIsBed || lift == IntensityLift::Always) c = 0.7f * c + 0.3f;
-    } else if (v.hasIntGain) {
-        c = CurveValueAt(v.intGain.data(), kVoiceIntGainPoints, q * (kVoiceIntGainPoints - 1));
-    }
-    if (v.hasFillGain) {
-        const double span = v.fillGainSpan > 0 ? double(v.fillGainSpan) : len;
-        c *= CurveValueAt(v.fillGain.data(), kVoiceFillGainPoints,
-                     std::min(1.0, t / span) * (kVoiceFillGainPoints - 1));
-    }
-    if (useDecon && v.hasDeconGain)
-        c *= CurveValueAt(v.deconGain.data(), kVoiceDeconGainPoints, q * (kVoiceDeconGainPoints - 1));
-    return c;
-}
-
-namespace {
 
 // ---------------------------------------------------------------------------
 // Block settings
@@ -194,91 +122,91 @@ inline void AdvancePlayhead(AudioEngine& e, int64_t blockStart, int frames) {
 }
 
 // ---------------------------------------------------------------------------
-// MixVoice
+// RenderMix
 // ---------------------------------------------------------------------------
 
-struct BlockFrame {
-    int64_t position;  // playhead at the block's first frame
-    int frames;
-    int rate;
-    double start;  // seconds
-    double end;
-};
-
-// Adds one voice into the block and its sends; raises the group peaks.
-// Caller holds the engine lock.
-void MixVoice(AudioEngine& e, size_t index, const MixSettings& m, const BlockFrame& block,
-              float* left, float* right, float* peakL, float* peakR) {
+// Adds one voice into `frames` frames whose frame 0 is project sample
+// `position`, into the sends when asked, and raises its group's elementwise
+// peaks. Caller holds the engine lock.
+void MixVoice(AudioEngine& e, size_t index, const MixSettings& m, int64_t position, int frames, int rate,
+              float* left, float* right, bool feedSends) {
     const PlaybackVoice& v = e.voices[index];
-    const double rate = block.rate;
-    const double start = m.bypassDecon ? v.plainStartTime : v.startTime;
-    const double len = v.length;
-    const double end = start + len;
-    if (!(start < block.end && block.start < end)) return;
-
     const int g = std::clamp(v.group, 0, 2);
     if (m.groupMute[g] || (m.anyGroupSolo && !m.groupSolo[g])) return;
-    const int last = int(std::min<int64_t>(v.sampleCount, int64_t(v.left.size()))) - 1;
-    if (last < 0) return;
+    const double start = m.bypassDecon ? v.plainStartTime : v.startTime;
+    // Most voices lie wholly before or after the block: no plan for them.
+    const int64_t first = VoiceStartSample(start, rate);
+    if (first >= position + frames || first + int64_t(v.left.size()) <= position) return;
 
-    const VoiceFades fades = EngineVoiceFades(e, index, v.length);
-    const float voiceGain = v.normGain * v.gain.load(std::memory_order_relaxed) *
-                            v.eventGain.load(std::memory_order_relaxed) * m.groupGain[g];
-    const PanWeights pan(v.pan);
-    const bool stereo = v.stereo && v.right.size() >= size_t(std::max(v.sampleCount, 0));
+    constexpr auto relaxed = std::memory_order_relaxed;
+    const float gain = v.normGain * v.gain.load(relaxed) * v.eventGain.load(relaxed) * m.groupGain[g];
     const float send = v.reverbSend >= 0 ? v.reverbSend : m.groupSend[g];
+    VoiceMixPlan plan;
+    if (!PlanVoiceMix(v, EngineVoiceFades(e, index, v.length), start, rate, gain, send, !m.bypassDecon,
+                      IntensityLift::UnlessBed, plan))
+        return;
+    VoiceMixTargets targets;
+    targets.left = left;
+    targets.right = right;
+    if (feedSends) {
+        targets.sendLeft = e.sendL.data();
+        targets.sendRight = e.sendR.data();
+    }
+    targets.peakLeft = e.groupPeakFrames[size_t(2 * g)].data();
+    targets.peakRight = e.groupPeakFrames[size_t(2 * g + 1)].data();
+    MixVoiceInto(plan, position, frames, targets);
+}
 
-    // Frames [s, e) of the block lie inside the voice. Offsets are taken from
-    // whole sample positions, so they do not depend on how far in the block is.
-    const double startSamples = start * rate;
-    const double blockSamples = double(block.position);
-    int s = 0, en = block.frames;
-    if (start > block.start) s = int(std::clamp(std::trunc(startSamples - blockSamples + 0.5), 0.0, double(block.frames)));
-    if (end < block.end) en = int(std::clamp(std::trunc(end * rate - blockSamples + 0.5), 0.0, double(block.frames)));
-    s = std::clamp(s, 0, block.frames);
-    en = std::clamp(en, s, block.frames);
-
-    const float* srcL = v.left.data();
-    const float* srcR = stereo ? v.right.data() : nullptr;
-    const bool useDecon = !m.bypassDecon;
-    const double invRate = 1.0 / rate;
-    float pl = *peakL, pr = *peakR;
-    const double x0 = (blockSamples + double(s)) - startSamples;
-    for (int i = s; i < en; ++i) {
-        const double x = x0 + double(i - s);
-        if (x < 0) continue;
-        const int64_t k = int64_t(x);
-        if (k > last) break;
-        const float f = float(x - double(k));
-        const int64_t k1 = std::min<int64_t>(k + 1, last);
-        const double t = x * invRate;
-        const float gain = VoiceFadeGain(t, len, fades) * voiceGain * VoiceEnvelope(v, t, len, useDecon);
-        const float sl = ((1.0f - f) * srcL[k] + f * srcL[k1]) * gain;
-        float outL, outR;
-        if (srcR) {
-            const float sr = ((1.0f - f) * srcR[k] + f * srcR[k1]) * gain;
-            outL = pan.gl * sl + pan.crossToL * sr;
-            outR = pan.crossToR * sl + pan.gr * sr;
-        } else {
-            outL = pan.gl * sl;
-            outR = pan.gr * sl;
+// The voices of project samples [position, position + frames) added into
+// left and right, all of it times the master gain, then the reverb's return
+// of the first 4096 frames' sends added. Raises the group peaks. Caller
+// holds the engine lock.
+void RenderMix(AudioEngine& e, const MixSettings& m, int64_t position, int frames, int rate, float* left,
+               float* right, float* groupPeakL, float* groupPeakR) {
+    const int sent = std::min(frames, kMixBlockFrames);
+    std::fill(e.sendL.begin(), e.sendL.begin() + sent, 0.0f);
+    std::fill(e.sendR.begin(), e.sendR.begin() + sent, 0.0f);
+    for (int at = 0; at < frames; at += kMixBlockFrames) {
+        const int n = std::min(kMixBlockFrames, frames - at);
+        for (auto& peaks : e.groupPeakFrames) std::fill(peaks.begin(), peaks.begin() + n, 0.0f);
+        for (size_t v = 0; v < e.voices.size(); ++v) {
+            const PlaybackVoice& voice = e.voices[v];
+            if (m.soloVoice >= 0) {
+                if (int64_t(v) != m.soloVoice) continue;
+            } else if (voice.muted.load(std::memory_order_relaxed)) {
+                continue;
+            }
+            if (voice.evicted) continue;
+            MixVoice(e, v, m, position + at, n, rate, left + at, right + at, at == 0);
         }
-        left[i] += outL;
-        right[i] += outR;
-        pl = std::max(pl, std::fabs(outL));
-        pr = std::max(pr, std::fabs(outR));
-        if (i < kMixBlockFrames) {
-            e.sendL[size_t(i)] += send * outL;
-            e.sendR[size_t(i)] += send * outR;
+        for (int g = 0; g < 3; ++g) {
+            const float* pl = e.groupPeakFrames[size_t(2 * g)].data();
+            const float* pr = e.groupPeakFrames[size_t(2 * g + 1)].data();
+            groupPeakL[g] = std::max(groupPeakL[g], *std::max_element(pl, pl + n));
+            groupPeakR[g] = std::max(groupPeakR[g], *std::max_element(pr, pr + n));
         }
     }
-    *peakL = pl;
-    *peakR = pr;
+    for (int i = 0; i < frames; ++i) {
+        left[i] *= m.masterGain;
+        right[i] *= m.masterGain;
+    }
+    if (m.reverbOn) {
+        ReverbSetParams(e.reverbState, m.reverb);
+        ProcessReverbBlock(e.reverbState, e.sendL.data(), e.sendR.data(), e.wetL.data(), e.wetR.data(), sent);
+        for (int i = 0; i < sent; ++i) {
+            left[i] += e.wetL[size_t(i)];
+            right[i] += e.wetR[size_t(i)];
+        }
+    }
 }
 
 // Envelope follower toward max(|L|, |R|), gain down to the threshold, then
-// the soft clip. Caller holds the engine lock.
+// the soft clip; non-finite samples become 0 first. Caller holds the lock.
 void LimitBlock(AudioEngine& e, float* left, float* right, int frames) {
+    for (int i = 0; i < frames; ++i) {
+        if (!std::isfinite(left[i])) left[i] = 0;
+        if (!std::isfinite(right[i])) right[i] = 0;
+    }
     if (!std::isfinite(e.limiterEnvelope)) e.limiterEnvelope = 0;
     float env = e.limiterEnvelope;
     const float threshold = e.limiterThreshold;
@@ -298,6 +226,98 @@ void LimitBlock(AudioEngine& e, float* left, float* right, int frames) {
     e.limiterEnvelope = env;
 }
 
+// ---------------------------------------------------------------------------
+// Declick
+// ---------------------------------------------------------------------------
+
+int DeclickFrames(int rate) {
+    return std::clamp(int(std::lround(kDeclickSeconds * rate)), 1, kDeclickCapacity);
+}
+
+// Ramp gains: frame i of a ramp from `from` moves (i + 1) x slope toward its end.
+inline float RampUpGain(float from, float slope, int i) { return std::min(1.0f, from + float(i + 1) * slope); }
+inline float RampDownGain(float from, float slope, int i) { return std::max(0.0f, from - float(i + 1) * slope); }
+
+void RampDown(float* left, float* right, int frames, float from, float slope) {
+    for (int i = 0; i < frames; ++i) {
+        const float g = RampDownGain(from, slope, i);
+        left[i] *= g;
+        right[i] *= g;
+    }
+}
+
+// left = keep + ramp x (left - keep) over the first `frames` frames: only
+// what was added on top of `keep` is ramped up.
+void RampUpOver(float* left, float* right, const float* keepL, const float* keepR, int frames, float from,
+                float slope) {
+    for (int i = 0; i < frames; ++i) {
+        const float g = RampUpGain(from, slope, i);
+        left[i] = keepL[i] + g * (left[i] - keepL[i]);
+        right[i] = keepR[i] + g * (right[i] - keepR[i]);
+    }
+}
+
+// A memory cleared while nothing rings needs no glide: the parameters jump
+// to the user's settings, so the reverb after every seek is the same state
+// the export starts from.
+void ClearReverb(AudioEngine& e, const MixSettings& m) {
+    ClearMixBuffers(e.reverbState);
+    ReverbSetParams(e.reverbState, m.reverb);
+    ReverbSettleParams(e.reverbState);
+}
+
+void ClearMeters(AudioEngine& e) {
+    e.peakL.store(0);
+    e.peakR.store(0);
+    for (int g = 0; g < 3; ++g) {
+        e.groupPeakL[g].store(0);
+        e.groupPeakR[g].store(0);
+    }
+}
+
+// The voices fell silent (the transport stopped, or the voice set is being
+// rebuilt) while they sounded: they run on from where the last block ended,
+// fading to silence, added into left and right. With the transport stopped
+// the reference audio fades with them. False when the lock is taken.
+bool FadeOutVoices(AudioEngine& e, const MixSettings& m, ReferenceAudioHook hook, bool withReference,
+                   float* left, float* right, int frames, int rate) {
+    std::unique_lock<std::mutex> lock(e.mutex, std::try_to_lock);
+    if (!lock.owns_lock()) return false;
+    const float from = e.declickGain;
+    const float slope = 1.0f / float(DeclickFrames(rate));
+    const int n = std::min(frames, int(std::ceil(from / slope)));
+    float* oldL = e.fadeL.data();
+    float* oldR = e.fadeR.data();
+    std::fill(oldL, oldL + n, 0.0f);
+    std::fill(oldR, oldR + n, 0.0f);
+    float peakL[3] = {}, peakR[3] = {};
+    RenderMix(e, m, e.declickNext, n, rate, oldL, oldR, peakL, peakR);
+    RampDown(oldL, oldR, n, from, slope);
+    LimitBlock(e, oldL, oldR, n);
+    lock.unlock();
+    if (!m.masterMute) {
+        for (int i = 0; i < n; ++i) {
+            left[i] += oldL[i];
+            right[i] += oldR[i];
+        }
+    }
+    if (hook && withReference) {
+        float* refL = e.fadeRefL.data();
+        float* refR = e.fadeRefR.data();
+        std::fill(refL, refL + n, 0.0f);
+        std::fill(refR, refR + n, 0.0f);
+        hook(refL, refR, n, double(e.declickNext) / rate, rate);
+        RampDown(refL, refR, n, from, slope);
+        for (int i = 0; i < n; ++i) {
+            left[i] += refL[i];
+            right[i] += refR[i];
+        }
+    }
+    e.declickGain = RampDownGain(from, slope, n - 1);
+    e.declickNext += n;
+    return true;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -310,8 +330,6 @@ void MixAudioBlock(AudioEngine& e, float* left, float* right, int frames) {
     std::fill(right, right + frames, 0.0f);
     const int rate = e.sampleRate.load();
     if (rate < 1) return;
-    // Only this thread runs the reverb, so a clear asked for elsewhere happens here.
-    if (e.reverbClearRequested.exchange(0)) ClearMixBuffers(e.reverbState);
 
     const MixSettings m(e);
     MixAudition(e, left, right, frames, rate, m.masterGain);
@@ -319,57 +337,66 @@ void MixAudioBlock(AudioEngine& e, float* left, float* right, int frames) {
     const int64_t blockPosition = e.position.load();
     const ReferenceAudioHook hook = gReferenceAudioHook.load();
     const bool playing = e.playing.load() != 0;
+    // Only this thread runs the reverb, so a clear asked for elsewhere
+    // happens here, once what still rings has faded out.
+    bool clear = e.reverbClearRequested.exchange(0) != 0;
+
     if (!playing || !e.cacheReady.load()) {
-        e.peakL.store(0);
-        e.peakR.store(0);
-        for (int g = 0; g < 3; ++g) {
-            e.groupPeakL[g].store(0);
-            e.groupPeakR[g].store(0);
+        ClearMeters(e);
+        if (e.declickGain > 0 && !FadeOutVoices(e, m, hook, !playing, left, right, frames, rate)) e.declickGain = 0;
+        if (clear && e.declickGain > 0) {
+            e.reverbClearRequested.store(1);  // after the fade has ended
+            clear = false;
         }
+        if (clear) ClearReverb(e, m);
         if (playing) {
             if (hook) hook(left, right, frames, double(blockPosition) / rate, rate);
+            e.declickNext = blockPosition + frames;
             AdvancePlayhead(e, blockPosition, frames);
         }
         return;
     }
 
-    const int n = std::min(frames, kMixBlockFrames);
-    std::fill(e.sendL.begin(), e.sendL.begin() + n, 0.0f);
-    std::fill(e.sendR.begin(), e.sendR.begin() + n, 0.0f);
-
     std::unique_lock<std::mutex> lock(e.mutex, std::try_to_lock);
-    if (!lock.owns_lock()) return;  // silent (audition aside); the playhead waits
+    if (!lock.owns_lock()) {
+        // Silent (audition aside), the playhead waits; the next block fades in.
+        if (clear) ClearReverb(e, m);
+        e.declickGain = 0;
+        return;
+    }
 
-    const BlockFrame block{blockPosition, frames, rate, double(blockPosition) / rate,
-                           double(blockPosition + frames) / rate};
+    const float slope = 1.0f / float(DeclickFrames(rate));
     float groupPeakL[3] = {}, groupPeakR[3] = {};
-    for (size_t v = 0; v < e.voices.size(); ++v) {
-        const PlaybackVoice& voice = e.voices[v];
-        if (m.soloVoice >= 0) {
-            if (int64_t(v) != m.soloVoice) continue;
-        } else if (voice.muted.load(std::memory_order_relaxed)) {
-            continue;
-        }
-        if (voice.evicted) continue;
-        const int g = std::clamp(voice.group, 0, 2);
-        MixVoice(e, v, m, block, left, right, &groupPeakL[g], &groupPeakR[g]);
+    // A jump (a seek, or a clear of the reverb) while sound plays: what
+    // played runs on from where it was, with its reverb, fading out within
+    // this block under the new sound fading in.
+    int oldFrames = 0;
+    float oldFrom = 0, oldSlope = 0;
+    if (e.declickGain > 0 && (blockPosition != e.declickNext || clear)) {
+        oldFrom = e.declickGain;
+        oldFrames = std::min({frames, kDeclickCapacity, int(std::ceil(oldFrom / slope))});
+        oldSlope = std::max(slope, oldFrom / float(oldFrames));
+        std::fill(e.fadeL.begin(), e.fadeL.begin() + oldFrames, 0.0f);
+        std::fill(e.fadeR.begin(), e.fadeR.begin() + oldFrames, 0.0f);
+        RenderMix(e, m, e.declickNext, oldFrames, rate, e.fadeL.data(), e.fadeR.data(), groupPeakL, groupPeakR);
+        RampDown(e.fadeL.data(), e.fadeR.data(), oldFrames, oldFrom, oldSlope);
+        e.declickGain = 0;
     }
+    if (clear) ClearReverb(e, m);
 
-    for (int i = 0; i < frames; ++i) {
-        left[i] *= m.masterGain;
-        right[i] *= m.masterGain;
+    // Fading in: the audition under the ramp keeps its level.
+    const float rampFrom = e.declickGain;
+    const int rampFrames = rampFrom < 1 ? std::min(frames, int(std::ceil((1.0f - rampFrom) / slope))) : 0;
+    for (int i = 0; i < rampFrames; ++i) {
+        e.keepL[size_t(i)] = left[i] * m.masterGain;
+        e.keepR[size_t(i)] = right[i] * m.masterGain;
     }
-    if (m.reverbOn && n > 0) {
-        ReverbSetParams(e.reverbState, m.reverb);
-        ProcessReverbBlock(e.reverbState, e.sendL.data(), e.sendR.data(), e.wetL.data(), e.wetR.data(), n);
-        for (int i = 0; i < n; ++i) {
-            left[i] += e.wetL[size_t(i)];
-            right[i] += e.wetR[size_t(i)];
-        }
-    }
-    for (int i = 0; i < frames; ++i) {
-        if (!std::isfinite(left[i])) left[i] = 0;
-        if (!std::isfinite(right[i])) right[i] = 0;
+    RenderMix(e, m, blockPosition, frames, rate, left, right, groupPeakL, groupPeakR);
+    RampUpOver(left, right, e.keepL.data(), e.keepR.data(), rampFrames, rampFrom, slope);
+    if (rampFrames > 0) e.declickGain = RampUpGain(rampFrom, slope, rampFrames - 1);
+    for (int i = 0; i < oldFrames; ++i) {
+        left[i] += e.fadeL[size_t(i)];
+        right[i] += e.fadeR[size_t(i)];
     }
     LimitBlock(e, left, right, frames);
     lock.unlock();
@@ -389,8 +416,25 @@ void MixAudioBlock(AudioEngine& e, float* left, float* right, int frames) {
         e.groupPeakL[g].store(groupPeakL[g]);
         e.groupPeakR[g].store(groupPeakR[g]);
     }
-    // The reference audio comes after the limiter and the mute, unmetered.
-    if (hook) hook(left, right, frames, double(blockPosition) / rate, rate);
+    // The reference audio comes after the limiter and the mute, unmetered,
+    // and jumps and fades in with the voices.
+    if (hook) {
+        if (oldFrames > 0) {
+            std::fill(e.fadeRefL.begin(), e.fadeRefL.begin() + oldFrames, 0.0f);
+            std::fill(e.fadeRefR.begin(), e.fadeRefR.begin() + oldFrames, 0.0f);
+            hook(e.fadeRefL.data(), e.fadeRefR.data(), oldFrames, double(e.declickNext) / rate, rate);
+            RampDown(e.fadeRefL.data(), e.fadeRefR.data(), oldFrames, oldFrom, oldSlope);
+        }
+        std::copy_n(left, rampFrames, e.keepL.begin());
+        std::copy_n(right, rampFrames, e.keepR.begin());
+        hook(left, right, frames, double(blockPosition) / rate, rate);
+        RampUpOver(left, right, e.keepL.data(), e.keepR.data(), rampFrames, rampFrom, slope);
+        for (int i = 0; i < oldFrames; ++i) {
+            left[i] += e.fadeRefL[size_t(i)];
+            right[i] += e.fadeRefR[size_t(i)];
+        }
+    }
+    e.declickNext = blockPosition + frames;
     AdvancePlayhead(e, blockPosition, frames);
 }
 
@@ -405,34 +449,16 @@ void MixClipWithFades(const PlaybackVoice& voice, int voiceIndex, const AudioEng
     if (voice.muted.load() || voice.sampleCount <= 0) return;
     const float g0 = voice.normGain * voice.gain.load() * voice.eventGain.load() * extraGain;
     if (!(g0 >= 1e-6f)) return;
-
-    const double len = voice.length;
     // A negative index has no stored fades: the defaults apply.
     const size_t index = voiceIndex >= 0 ? size_t(voiceIndex) : SIZE_MAX;
-    const VoiceFades fades = EngineVoiceFades(engine, index, voice.length);
-    const PanWeights pan(voice.pan);
-    const double rate = sampleRate;
-    const double o = std::trunc((double(voice.startTime) - timeOffset) * rate);
-    if (!std::isfinite(o)) return;
-    const int64_t offset = int64_t(std::clamp(o, -9.0e18, 9.0e18));
-    const int64_t count = std::min<int64_t>(voice.sampleCount, int64_t(voice.left.size()));
-    const int64_t first = std::max<int64_t>(0, -offset);
-    for (int64_t j = first; j < count; ++j) {
-        const int64_t out = offset + j;
-        if (out >= outFrames) break;
-        const double t = double(j) / rate;
-        const float gain = VoiceFadeGain(t, len, fades) * g0 * VoiceEnvelope(voice, t, len, true);
-        const float sl = voice.left[size_t(j)] * gain;
-        const int64_t need = std::min<int64_t>(voice.sampleCount - 1, j + 1);
-        if (voice.stereo && int64_t(voice.right.size()) > need) {
-            const float sr = voice.right[size_t(j)] * gain;
-            outLeft[out] += pan.gl * sl + pan.crossToL * sr;
-            outRight[out] += pan.crossToR * sl + pan.gr * sr;
-        } else {
-            outLeft[out] += pan.gl * sl;
-            outRight[out] += pan.gr * sl;
-        }
-    }
+    VoiceMixPlan plan;
+    if (!PlanVoiceMix(voice, EngineVoiceFades(engine, index, voice.length), voice.startTime, sampleRate, g0, 0.0f,
+                      true, IntensityLift::UnlessBed, plan))
+        return;
+    VoiceMixTargets targets;
+    targets.left = outLeft;
+    targets.right = outRight;
+    MixVoiceInto(plan, VoiceStartSample(timeOffset, sampleRate), outFrames, targets);
 }
 
 // ---------------------------------------------------------------------------

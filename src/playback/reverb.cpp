@@ -9,7 +9,7 @@
 //   Memory                ClearMixBuffers
 //   InitReverb
 //   ReverbSetParams
-//   ReverbSmoothParams
+//   ReverbSmoothParams / ReverbSettleParams
 //   ProcessReverbBlock    (with a flush-to-zero guard for decaying tails)
 #include "playback/reverb.h"
 
@@ -114,6 +114,21 @@ double ReverbBaseLengthMs(float size, int sampleRate) {
 // Memory
 // ---------------------------------------------------------------------------
 
+namespace {
+
+void StartOscillators(ReverbState& s) {
+    for (int k = 0; k < kReverbLines; ++k) {
+        const double phaseA = kTwoPi * double(k) / 8.0;
+        const double phaseB = kTwoPi * (double(k) / 8.0 + 0.5);
+        s.oscASin[k] = float(std::sin(phaseA));
+        s.oscACos[k] = float(std::cos(phaseA));
+        s.oscBSin[k] = float(std::sin(phaseB));
+        s.oscBCos[k] = float(std::cos(phaseB));
+    }
+}
+
+}  // namespace
+
 void ClearMixBuffers(ReverbState& s) {
     for (auto& line : s.networkLines) line.fill(0.0f);
     for (auto& stage : s.diffuserLines)
@@ -124,6 +139,10 @@ void ClearMixBuffers(ReverbState& s) {
     s.toneL = s.toneR = 0;
     s.dcInL = s.dcInR = 0;
     s.dcOutL = s.dcOutR = 0;
+    s.writeIndex = 0;
+    s.diffuserWrite.fill(0);
+    s.predelayWrite = 0;
+    StartOscillators(s);
 }
 
 // ---------------------------------------------------------------------------
@@ -156,17 +175,7 @@ void InitReverb(ReverbState& s, int sampleRate) {
     s.converged = 0;
 
     ClearMixBuffers(s);
-    s.writeIndex = 0;
-    s.diffuserWrite.fill(0);
-    s.predelayWrite = 0;
-
     for (int k = 0; k < kReverbLines; ++k) {
-        const double phaseA = kTwoPi * double(k) / 8.0;
-        const double phaseB = kTwoPi * (double(k) / 8.0 + 0.5);
-        s.oscASin[k] = float(std::sin(phaseA));
-        s.oscACos[k] = float(std::cos(phaseA));
-        s.oscBSin[k] = float(std::sin(phaseB));
-        s.oscBCos[k] = float(std::cos(phaseB));
         const double incA = kTwoPi * kOscARates[k] / r;
         const double incB = kTwoPi * kOscBRates[k] / r;
         s.incASin[k] = float(std::sin(incA));
@@ -246,6 +255,14 @@ void ReverbSmoothParams(ReverbState& s) {
     s.converged = converged ? 1 : 0;
     // Settled diffusers read whole samples: no interpolation smear.
     if (converged) s.tapFrac.fill(0.0f);
+}
+
+void ReverbSettleParams(ReverbState& s) {
+    s.current = s.target;
+    SplitDelay(s.current.predelay, s.predelayInt, s.predelayFrac);
+    for (int i = 0; i < kReverbTaps; ++i) SplitDelay(s.current.tapDelay[i], s.tapInt[i], s.tapFrac[i]);
+    s.converged = 1;
+    s.tapFrac.fill(0.0f);
 }
 
 // ---------------------------------------------------------------------------
