@@ -130,9 +130,8 @@ void StartOscillators(ReverbState& s) {
 }  // namespace
 
 void ClearMixBuffers(ReverbState& s) {
-    for (auto& line : s.networkLines) line.fill(0.0f);
-    for (auto& stage : s.diffuserLines)
-        for (auto& line : stage) line.fill(0.0f);
+    s.networkLines.fill(0.0f);
+    for (auto& stage : s.diffuserLines) stage.fill(0.0f);
     s.predelayL.fill(0.0f);
     s.predelayR.fill(0.0f);
     s.dampState.fill(0.0f);
@@ -271,38 +270,101 @@ void ReverbSettleParams(ReverbState& s) {
 
 namespace {
 
-// 8-point Hadamard transform in place, unscaled.
-inline void Hadamard8(float (&x)[kReverbLines]) {
-    for (int h = 1; h < kReverbLines; h *= 2)
-        for (int i = 0; i < kReverbLines; i += 2 * h)
-            for (int j = i; j < i + h; ++j) {
-                const float a = x[j], b = x[j + h];
-                x[j] = a + b;
-                x[j + h] = a - b;
-            }
+// Eight lanes, one per line, as two four-float vectors: every CPU the
+// program runs on has those, and the compiler keeps each in one register.
+using V4 = float __attribute__((vector_size(16)));
+using I4 = int32_t __attribute__((vector_size(16)));
+
+struct V8 {
+    V4 lo, hi;  // lanes 0-3, 4-7
+};
+
+inline V8 operator+(V8 a, V8 b) { return {a.lo + b.lo, a.hi + b.hi}; }
+inline V8 operator-(V8 a, V8 b) { return {a.lo - b.lo, a.hi - b.hi}; }
+inline V8 operator*(V8 a, V8 b) { return {a.lo * b.lo, a.hi * b.hi}; }
+inline V8 operator*(V8 a, float b) { return {a.lo * b, a.hi * b}; }
+inline V8 Splat(float x) { return {V4{x, x, x, x}, V4{x, x, x, x}}; }
+
+inline V8 Load(const float* p) {
+    V8 v;
+    std::memcpy(&v.lo, p, sizeof(V4));
+    std::memcpy(&v.hi, p + 4, sizeof(V4));
+    return v;
+}
+
+inline void Store(float* p, V8 v) {
+    std::memcpy(p, &v.lo, sizeof(V4));
+    std::memcpy(p + 4, &v.hi, sizeof(V4));
+}
+
+// Within [lo, hi]; a value that is not finite becomes `fallback`.
+inline V4 ClampFinite(V4 x, float lo, float hi, float fallback) {
+    const I4 finite = (x - x) == V4{0, 0, 0, 0};
+    x = x < lo ? V4{lo, lo, lo, lo} : x;
+    x = x > hi ? V4{hi, hi, hi, hi} : x;
+    return finite ? x : V4{fallback, fallback, fallback, fallback};
+}
+
+// 8-point Hadamard transform, unscaled: butterflies of span 4, 2 and 1.
+inline V8 Hadamard8(V8 x) {
+    V4 a = x.lo + x.hi, b = x.lo - x.hi;
+    auto stage = [](V4 v) {
+        // span 2: (v0 + v2, v1 + v3, v0 - v2, v1 - v3)
+        const V4 p = __builtin_shufflevector(v, v, 0, 1, 0, 1);
+        const V4 q = __builtin_shufflevector(v, v, 2, 3, 2, 3);
+        const V4 s = p + V4{1, 1, -1, -1} * q;
+        // span 1: (s0 + s1, s0 - s1, s2 + s3, s2 - s3)
+        const V4 e = __builtin_shufflevector(s, s, 0, 0, 2, 2);
+        const V4 o = __builtin_shufflevector(s, s, 1, 1, 3, 3);
+        return e + V4{1, -1, 1, -1} * o;
+    };
+    return {stage(a), stage(b)};
+}
+
+inline float HorizontalSum(V8 v) {
+    const V4 s = v.lo + v.hi;
+    return (s[0] + s[1]) + (s[2] + s[3]);
+}
+
+// Lanes 0 + 2 + 4 + 6 and 1 + 3 + 5 + 7: the left and right outputs.
+inline void EvenOddSums(V8 v, float& even, float& odd) {
+    const V4 s = v.lo + v.hi;
+    even = s[0] + s[2];
+    odd = s[1] + s[3];
+}
+
+// Lane k of row (write - delay[k]) of an interleaved memory whose rows wrap
+// at mask + 1, and, with `frac`, blended toward the row before it.
+inline V8 ReadTaps(const float* memory, uint32_t write, uint32_t mask, const int32_t* delay) {
+    float v[kReverbLines];
+    for (int k = 0; k < kReverbLines; ++k)
+        v[k] = memory[size_t((write - uint32_t(delay[k])) & mask) * kReverbLines + size_t(k)];
+    return Load(v);
+}
+
+inline V8 ReadTapsBlended(const float* memory, uint32_t write, uint32_t mask, const int32_t* delay,
+                          const float* frac) {
+    float v[kReverbLines];
+    for (int k = 0; k < kReverbLines; ++k) {
+        const uint32_t r = (write - uint32_t(delay[k])) & mask;
+        const float a = memory[size_t(r) * kReverbLines + size_t(k)];
+        v[k] = frac[k] != 0.0f ? a + frac[k] * (memory[size_t((r - 1) & mask) * kReverbLines + size_t(k)] - a) : a;
+    }
+    return Load(v);
 }
 
 // Writes the eight channels into one diffusion stage and reads them back at
-// its taps, mixed and polarised. `x` is replaced by the stage's output.
-inline void DiffusionStage(ReverbState& s, int stage, float (&x)[kReverbLines]) {
-    auto& lines = s.diffuserLines[size_t(stage)];
+// its taps, mixed and polarised: the stage's output.
+inline V8 DiffusionStage(ReverbState& s, int stage, V8 x, V8 gain) {
+    float* lines = s.diffuserLines[size_t(stage)].data();
     const uint32_t w = s.diffuserWrite[size_t(stage)];
     const int firstTap = stage * kReverbLines;
-    for (int k = 0; k < kReverbLines; ++k) lines[size_t(k)][w] = x[k];
-    for (int k = 0; k < kReverbLines; ++k) {
-        const auto& line = lines[size_t(k)];
-        const uint32_t r = (w - uint32_t(s.tapInt[size_t(firstTap + k)])) & kDiffuserMask;
-        float v = line[r];
-        if (!s.converged) {
-            const float frac = s.tapFrac[size_t(firstTap + k)];
-            if (frac != 0.0f) v += frac * (line[(r - 1) & kDiffuserMask] - v);
-        }
-        x[k] = v;
-    }
-    Hadamard8(x);
-    for (int k = 0; k < kReverbLines; ++k)
-        x[k] *= kHadamardScale * float(s.tapSigns[size_t(firstTap + k)]);
+    Store(lines + size_t(w) * kReverbLines, x);
+    const V8 taps = s.converged ? ReadTaps(lines, w, kDiffuserMask, &s.tapInt[size_t(firstTap)])
+                                : ReadTapsBlended(lines, w, kDiffuserMask, &s.tapInt[size_t(firstTap)],
+                                                  &s.tapFrac[size_t(firstTap)]);
     s.diffuserWrite[size_t(stage)] = (w + 1) & kDiffuserMask;
+    return Hadamard8(taps) * gain;
 }
 
 inline float ReadPredelay(const std::array<float, kReverbPredelaySize>& line, uint32_t write,
@@ -326,6 +388,42 @@ inline float DcBlock(float x, float& prevIn, float& prevOut) {
     return 0.0f;
 }
 
+// The oscillators of both banks turned by one sample.
+struct Oscillators {
+    V8 aSin, aCos, bSin, bCos;
+    V8 incASin, incACos, incBSin, incBCos;
+
+    explicit Oscillators(const ReverbState& s)
+        : aSin(Load(s.oscASin.data())), aCos(Load(s.oscACos.data())), bSin(Load(s.oscBSin.data())),
+          bCos(Load(s.oscBCos.data())), incASin(Load(s.incASin.data())), incACos(Load(s.incACos.data())),
+          incBSin(Load(s.incBSin.data())), incBCos(Load(s.incBCos.data())) {}
+
+    void Turn() {
+        const V8 sa = aSin, sb = bSin;
+        aSin = sa * incACos + aCos * incASin;
+        aCos = aCos * incACos - sa * incASin;
+        bSin = sb * incBCos + bCos * incBSin;
+        bCos = bCos * incBCos - sb * incBSin;
+    }
+
+    // Back onto the unit circle, against the drift of float rotations.
+    void Renormalise() {
+        const V8 na = Splat(1.5f) - (aSin * aSin + aCos * aCos) * 0.5f;
+        aSin = aSin * na;
+        aCos = aCos * na;
+        const V8 nb = Splat(1.5f) - (bSin * bSin + bCos * bCos) * 0.5f;
+        bSin = bSin * nb;
+        bCos = bCos * nb;
+    }
+
+    void Save(ReverbState& s) const {
+        Store(s.oscASin.data(), aSin);
+        Store(s.oscACos.data(), aCos);
+        Store(s.oscBSin.data(), bSin);
+        Store(s.oscBCos.data(), bCos);
+    }
+};
+
 }  // namespace
 
 void ProcessReverbBlock(ReverbState& s, const float* inL, const float* inR, float* outL,
@@ -335,6 +433,26 @@ void ProcessReverbBlock(ReverbState& s, const float* inL, const float* inR, floa
     ReverbParamSet& cur = s.current;
     const ReverbParamSet& tgt = s.target;
     const float k5 = s.smooth5ms;
+
+    // Fixed for the block: the spread of the two sides over the eight
+    // channels, the Householder polarities and each stage's mixing gains.
+    V8 ownWeight, otherWeight;
+    for (int k = 0; k < kReverbLines; ++k) {
+        (k < 4 ? ownWeight.lo[k] : ownWeight.hi[k - 4]) = 1.0f - kSpread[k];
+        (k < 4 ? otherWeight.lo[k] : otherWeight.hi[k - 4]) = kSpread[k];
+    }
+    const V8 polarity{V4{1, -1, -1, 1}, V4{1, -1, -1, 1}};
+    V8 stageGain[kReverbStages];
+    for (int stage = 0; stage < kReverbStages; ++stage) {
+        float g[kReverbLines];
+        for (int k = 0; k < kReverbLines; ++k)
+            g[k] = kHadamardScale * float(s.tapSigns[size_t(stage * kReverbLines + k)]);
+        stageGain[stage] = Load(g);
+    }
+    Oscillators osc(s);
+    V8 damp1 = Load(s.dampState.data());
+    V8 damp2 = Load(s.dampState.data() + kReverbLines);
+    float* network = s.networkLines.data();
 
     for (int i = 0; i < frames; ++i) {
         if ((s.writeIndex & 31u) == 0) ReverbSmoothParams(s);
@@ -363,71 +481,61 @@ void ProcessReverbBlock(ReverbState& s, const float* inL, const float* inR, floa
         s.toneR += (pr - s.toneR) * cur.tone;
 
         // Spread over eight channels: even ones lean left, odd ones right.
-        float dry[kReverbLines];
-        for (int k = 0; k < kReverbLines; ++k) {
-            const float own = (k & 1) ? s.toneR : s.toneL;
-            const float other = (k & 1) ? s.toneL : s.toneR;
-            dry[k] = (1.0f - kSpread[k]) * own + kSpread[k] * other;
-        }
+        const V4 own{s.toneL, s.toneR, s.toneL, s.toneR};
+        const V4 other{s.toneR, s.toneL, s.toneR, s.toneL};
+        const V8 dry = V8{own, own} * ownWeight + V8{other, other} * otherWeight;
 
-        float diffused[kReverbLines];
-        std::memcpy(diffused, dry, sizeof(dry));
-        for (int stage = 0; stage < kReverbStages; ++stage) DiffusionStage(s, stage, diffused);
-        float lineIn[kReverbLines];
+        V8 diffused = dry;
+        for (int stage = 0; stage < kReverbStages; ++stage)
+            diffused = DiffusionStage(s, stage, diffused, stageGain[stage]);
         const float d = cur.diffusion;
-        for (int k = 0; k < kReverbLines; ++k) lineIn[k] = d * diffused[k] + (1.0f - d) * dry[k];
+        const V8 lineIn = diffused * d + dry * (1.0f - d);
 
         // Feedback network with modulated reads.
         const uint32_t w = s.writeIndex;
-        float f[kReverbLines];
+        osc.Turn();
+        const V8 length = Load(cur.lineLength.data());
+        const V8 wobble = osc.aSin + osc.bSin * 0.75f;
+        V8 delay = length * (Splat(1.0f) + wobble * cur.modDepth);
+        delay.lo = ClampFinite(delay.lo, 1.0f, float(kReverbLineSize - 2), 1.0f);
+        delay.hi = ClampFinite(delay.hi, 1.0f, float(kReverbLineSize - 2), 1.0f);
+        int32_t whole[kReverbLines];
+        const I4 wholeLo = __builtin_convertvector(delay.lo, I4);
+        const I4 wholeHi = __builtin_convertvector(delay.hi, I4);
+        std::memcpy(whole, &wholeLo, sizeof(I4));
+        std::memcpy(whole + 4, &wholeHi, sizeof(I4));
+        const V8 frac = delay - V8{__builtin_convertvector(wholeLo, V4), __builtin_convertvector(wholeHi, V4)};
+        float newer[kReverbLines], older[kReverbLines];
         for (int k = 0; k < kReverbLines; ++k) {
-            const float sa = s.oscASin[k], ca = s.oscACos[k];
-            s.oscASin[k] = sa * s.incACos[k] + ca * s.incASin[k];
-            s.oscACos[k] = ca * s.incACos[k] - sa * s.incASin[k];
-            const float sb = s.oscBSin[k], cb = s.oscBCos[k];
-            s.oscBSin[k] = sb * s.incBCos[k] + cb * s.incBSin[k];
-            s.oscBCos[k] = cb * s.incBCos[k] - sb * s.incBSin[k];
-            float delay = cur.lineLength[k] * (1.0f + cur.modDepth * (s.oscASin[k] + 0.75f * s.oscBSin[k]));
-            delay = std::clamp(delay, 1.0f, float(kReverbLineSize - 2));
-            const uint32_t whole = uint32_t(delay);
-            const float frac = delay - float(whole);
-            const auto& line = s.networkLines[size_t(k)];
-            const float a = line[(w - whole) & kLineMask];
-            const float b = line[(w - whole - 1) & kLineMask];
-            f[k] = a + frac * (b - a);
+            const uint32_t r = (w - uint32_t(whole[k])) & kLineMask;
+            newer[k] = network[size_t(r) * kReverbLines + size_t(k)];
+            older[k] = network[size_t((r - 1) & kLineMask) * kReverbLines + size_t(k)];
         }
-        float sum = 0;
-        for (int k = 0; k < kReverbLines; ++k) sum += f[k];
-        for (int k = 0; k < kReverbLines; ++k) {
-            float m = f[k] - 0.25f * sum;
-            if (k == 1 || k == 2 || k == 5 || k == 6) m = -m;
-            float& y1 = s.dampState[size_t(2 * k)];
-            float& y2 = s.dampState[size_t(2 * k + 1)];
-            y1 += (m - y1) * cur.damping;
-            y2 += (y1 - y2) * cur.damping;
-            float v = y2 * cur.feedback + lineIn[k];
-            v = std::isfinite(v) ? std::clamp(v, -kFeedbackClamp, kFeedbackClamp) : 0.0f;
-            s.networkLines[size_t(k)][w & kLineMask] = v;
-        }
+        const V8 a = Load(newer);
+        const V8 f = a + frac * (Load(older) - a);
+
+        // Householder reflection, polarities, double damping, feedback.
+        const V8 m = (f - Splat(0.25f * HorizontalSum(f))) * polarity;
+        damp1 = damp1 + (m - damp1) * cur.damping;
+        damp2 = damp2 + (damp1 - damp2) * cur.damping;
+        V8 v = damp2 * cur.feedback + lineIn;
+        v.lo = ClampFinite(v.lo, -kFeedbackClamp, kFeedbackClamp, 0.0f);
+        v.hi = ClampFinite(v.hi, -kFeedbackClamp, kFeedbackClamp, 0.0f);
+        Store(network + size_t(w & kLineMask) * kReverbLines, v);
         s.writeIndex = w + 1;
-        if ((s.writeIndex & 1023u) == 0) {
-            for (int k = 0; k < kReverbLines; ++k) {
-                const float na = 1.5f - 0.5f * (s.oscASin[k] * s.oscASin[k] + s.oscACos[k] * s.oscACos[k]);
-                s.oscASin[k] *= na;
-                s.oscACos[k] *= na;
-                const float nb = 1.5f - 0.5f * (s.oscBSin[k] * s.oscBSin[k] + s.oscBCos[k] * s.oscBCos[k]);
-                s.oscBSin[k] *= nb;
-                s.oscBCos[k] *= nb;
-            }
-        }
+        if ((s.writeIndex & 1023u) == 0) osc.Renormalise();
 
         // Output.
-        const float left = (f[0] + f[2] + f[4] + f[6]) +
-                           0.07f * (diffused[0] + diffused[2] + diffused[4] + diffused[6]);
-        const float right = (f[1] + f[3] + f[5] + f[7]) +
-                            0.07f * (diffused[1] + diffused[3] + diffused[5] + diffused[7]);
+        float fl, fr, dl, dr;
+        EvenOddSums(f, fl, fr);
+        EvenOddSums(diffused, dl, dr);
+        const float left = fl + 0.07f * dl;
+        const float right = fr + 0.07f * dr;
         const float g = 0.25f * cur.gain;
         outL[i] = DcBlock((left + 0.18f * right) * g, s.dcInL, s.dcOutL);
         outR[i] = DcBlock((right + 0.18f * left) * g, s.dcInR, s.dcOutR);
     }
+    osc.Save(s);
+    Store(s.dampState.data(), damp1);
+    Store(s.dampState.data() + kReverbLines, damp2);
 }

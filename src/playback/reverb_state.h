@@ -34,8 +34,9 @@ struct ReverbParamSet {
 };
 
 struct ReverbState {
-    // Feedback delay network.
-    std::array<std::array<float, kReverbLineSize>, kReverbLines> networkLines{};
+    // Feedback delay network: the eight lines interleaved, sample n of line
+    // k at [n x 8 + k], so that one sample of all eight is written at once.
+    std::array<float, kReverbLineSize * kReverbLines> networkLines{};
     uint32_t writeIndex = 0;
 
     // Two banks of rotating phasors that modulate the read positions, with
@@ -45,12 +46,12 @@ struct ReverbState {
     std::array<float, kReverbLines> incASin{}, incACos{};
     std::array<float, kReverbLines> incBSin{}, incBCos{};
 
-    // Two one-pole damping states per line.
+    // Two one-pole damping states per line: the first filters of the eight
+    // lines, then the second ones.
     std::array<float, 2 * kReverbLines> dampState{};
 
-    // Diffusion stages.
-    std::array<std::array<std::array<float, kReverbDiffuserSize>, kReverbLines>, kReverbStages>
-        diffuserLines{};
+    // Diffusion stages, each with its eight lines interleaved like the network's.
+    std::array<std::array<float, kReverbDiffuserSize * kReverbLines>, kReverbStages> diffuserLines{};
     std::array<uint32_t, kReverbStages> diffuserWrite{};
     std::array<int32_t, kReverbTaps> tapSigns{};
 
