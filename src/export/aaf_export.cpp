@@ -424,7 +424,9 @@ void ExportResult(AafExportRun& run, size_t i) {
 
     const AafClipTiming& t = run.timing;
     AafResultClip& clip = rc.clip;
-    clip.position = t.TimelineSamples(double(r.startTime) + double(r.deconOffset));
+    // The float sum the voice is built with, so the clip starts on the very
+    // sample playback and the WAV files start the layer on.
+    clip.position = t.TimelineSamples(double(r.startTime + r.deconOffset));
     clip.fillStart = t.TimelineSamples(double(r.startTime));
     clip.sampleCount = v->sampleCount;
     clip.length = t.Snap(v->sampleCount);

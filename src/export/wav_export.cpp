@@ -3,6 +3,7 @@
 // Index
 //   ExportTrackLayoutOf
 //   Voice envelopes       ClipCurveGain, ClipFileFades
+//   Offline voice mix     ForEachSlice, MixVoicesOffline: voices into buffers on every core
 //   PassState             what every pass shares: range, frames, names, rollback
 //   Writing files         WriteStereoFile, WriteMonoFile, FitsOneHour
 //   Passes                MixdownPass, StemsPass, TracksPass, ClipsPass
@@ -11,6 +12,11 @@
 //
 // Times are doubles from the project start's fraction through to every time
 // reference; the mix and the reverb run in float like the real-time mixer.
+// Voices and passes sit on the project's sample grid: voice sample 0 at
+// trunc(rate x start), the pass's first frame at trunc(rate x range start),
+// as the real-time mixer and the AAF session place them. The voices mix
+// through the real-time mixer's routine (voice_mix.h), in time slices on
+// every core; the reverb runs on one.
 #include "export/wav_export.h"
 
 #include <algorithm>
@@ -18,6 +24,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <memory>
 
 #include "document/event.h"
@@ -29,6 +36,7 @@
 #include "playback/block_mixer.h"
 #include "playback/reverb.h"
 #include "render/clip_processing.h"
+#include "render/render_worker_pool.h"
 
 ExportTrackLayout ExportTrackLayoutOf(const Project& project) {
     ExportTrackLayout layout;
@@ -73,6 +81,58 @@ VoiceFades ClipFileFades(const AudioEngine& engine, size_t index) {
 
 bool ResultIndexValid(const PlaybackVoice& v, const std::vector<RenderResult>& results) {
     return v.resultIndex >= 0 && size_t(v.resultIndex) < results.size();
+}
+
+// ---------------------------------------------------------------------------
+// Offline voice mix
+// ---------------------------------------------------------------------------
+
+// About 1.4 s at 48 kHz: enough slices to keep every core busy, few enough
+// that each voice's set-up per slice is nothing.
+constexpr int64_t kSliceFrames = int64_t(1) << 16;
+
+// mix(first, count) for consecutive slices of [0, frames), on every core;
+// each call writes only its own frames, so the result does not depend on
+// how the slices are shared out.
+void ForEachSlice(int64_t frames, const std::function<void(int64_t, int64_t)>& mix) {
+    const int64_t slices = (frames + kSliceFrames - 1) / kSliceFrames;
+    if (slices < 1) return;
+    const int chunks = int(std::min<int64_t>(slices, INT32_MAX));
+    const int64_t size = (frames + chunks - 1) / chunks;
+    RunRenderChunks(chunks, RenderThreadCount(0), [&](int c) {
+        const int64_t first = int64_t(c) * size;
+        if (first < frames) mix(first, std::min(size, frames - first));
+    });
+}
+
+// Every voice that `extraGain` gives a gain above 0 into the buses (frame 0
+// = project sample `first`), as MixClipWithFades mixes it; with send buses
+// also its reverb send, `sendOf`, where that is at least 1e-6. Voices go in
+// in their order, so every frame sums as the real-time mixer sums it.
+void MixVoicesOffline(const AudioEngine& engine, int rate, int64_t first, int64_t frames,
+                      const std::function<float(const PlaybackVoice&)>& extraGain,
+                      const std::function<float(const PlaybackVoice&)>& sendOf, const VoiceMixTargets& buses) {
+    const bool sends = buses.sendLeft && buses.sendRight;
+    ForEachSlice(frames, [&](int64_t at, int64_t count) {
+        auto shifted = [at](float* bus) { return bus ? bus + at : nullptr; };
+        const VoiceMixTargets slice{shifted(buses.left),     shifted(buses.right), shifted(buses.sendLeft),
+                                    shifted(buses.sendRight), nullptr,              nullptr};
+        for (size_t i = 0; i < engine.voices.size(); ++i) {
+            const PlaybackVoice& v = engine.voices[i];
+            const float gain = extraGain(v);
+            if (!(gain > 0)) continue;
+            VoiceMixPlan plan;
+            if (!PlanClipVoice(v, int(i), engine, rate, gain, plan)) continue;
+            if (sends) {
+                plan.send = sendOf(v);
+                if (!(plan.send >= 0.000001f)) {
+                    if (!buses.left) continue;  // only sends wanted, and this one sends nothing
+                    plan.send = 0;
+                }
+            }
+            MixVoiceInto(plan, first + at, count, slice);
+        }
+    });
 }
 
 // ---------------------------------------------------------------------------
@@ -154,11 +214,13 @@ bool MixdownPass(PassState& p) {
     }
     left.resize(size_t(p.frames), 0.0f);
     right.resize(size_t(p.frames), 0.0f);
-    for (size_t i = 0; i < p.engine.voices.size(); ++i) {
-        const PlaybackVoice& v = p.engine.voices[i];
-        MixClipWithFades(v, int(i), p.engine, left.data(), right.data(), p.frames, p.rate,
-                         p.master * p.options.mix.groupGain[size_t(GroupOf(v))], p.start);
-    }
+    VoiceMixTargets buses;
+    buses.left = left.data();
+    buses.right = right.data();
+    MixVoicesOffline(
+        p.engine, p.rate, VoiceStartSample(p.start, p.rate), p.frames,
+        [&p](const PlaybackVoice& v) { return p.master * p.options.mix.groupGain[size_t(GroupOf(v))]; }, nullptr,
+        buses);
     ApplyPeakLimiter(p.engine, left.data(), right.data(), p.frames);
     const std::string path = p.job.outDir + "/" + p.fileBase + ".wav";
     if (!WriteStereoFile(p, path, left.data(), right.data(), p.frames, p.timeReference, p.base)) return false;
@@ -176,11 +238,12 @@ bool StemsPass(PassState& p) {
         left.assign(size_t(p.frames), 0.0f);
         right.assign(size_t(p.frames), 0.0f);
         const float gain = p.options.mix.groupGain[size_t(g)] * p.master;
-        for (size_t i = 0; i < p.engine.voices.size(); ++i) {
-            const PlaybackVoice& v = p.engine.voices[i];
-            if (v.group == g)
-                MixClipWithFades(v, int(i), p.engine, left.data(), right.data(), p.frames, p.rate, gain, p.start);
-        }
+        VoiceMixTargets buses;
+        buses.left = left.data();
+        buses.right = right.data();
+        MixVoicesOffline(
+            p.engine, p.rate, VoiceStartSample(p.start, p.rate), p.frames,
+            [g, gain](const PlaybackVoice& v) { return v.group == g ? gain : 0.0f; }, nullptr, buses);
         const std::string name = p.base + " - " + p.groupNames[size_t(g)];
         const std::string path = p.job.outDir + "/" + p.fileBase + " - " + p.groupNames[size_t(g)] + ".wav";
         if (!WriteStereoFile(p, path, left.data(), right.data(), p.frames, p.timeReference, name))
@@ -212,11 +275,17 @@ bool TracksPass(PassState& p) {
             if (!used) continue;
             left.assign(size_t(p.frames), 0.0f);
             right.assign(size_t(p.frames), 0.0f);
-            for (size_t i = 0; i < voiceTrack.size(); ++i) {
-                if (voiceTrack[i] != track) continue;
-                MixClipWithFades(p.engine.voices[i], int(i), p.engine, left.data(), right.data(), p.frames, p.rate,
-                                 p.options.mix.groupGain[size_t(g)], p.start);
-            }
+            const PlaybackVoice* firstVoice = p.engine.voices.data();
+            const float gain = p.options.mix.groupGain[size_t(g)];
+            VoiceMixTargets buses;
+            buses.left = left.data();
+            buses.right = right.data();
+            MixVoicesOffline(
+                p.engine, p.rate, VoiceStartSample(p.start, p.rate), p.frames,
+                [&, firstVoice](const PlaybackVoice& v) {
+                    return voiceTrack[size_t(&v - firstVoice)] == track ? gain : 0.0f;
+                },
+                nullptr, buses);
             char number[16];
             std::snprintf(number, sizeof(number), " %02d", s + 1);
             std::string name = p.groupNames[size_t(g)] + number;
@@ -356,49 +425,29 @@ bool RenderOfflineMix(const AudioEngine& engine, const ReverbParams& reverb, int
     const int64_t frames = int64_t(wanted);
     const ExportMixLevels mix = levels ? *levels : CurrentMixLevels(engine);
 
-    // The outputs hold the sends first; the reverb then turns them into the
-    // wet signal block by block, in place.
+    // The outputs hold the sends first, exactly as the real-time mixer feeds
+    // its reverb; the reverb then turns them into the wet signal block by
+    // block, in place.
     outLeft.assign(size_t(frames), 0.0f);
     outRight.assign(size_t(frames), 0.0f);
-    for (size_t i = 0; i < engine.voices.size(); ++i) {
-        const PlaybackVoice& v = engine.voices[i];
-        if (v.muted.load() || v.sampleCount < 1) continue;
-        const int g = GroupOf(v);
-        const float send = v.reverbSend >= 0 ? v.reverbSend : reverb.groupSends[size_t(g)].load();
-        if (!(send >= 0.000001f)) continue;
-        // In the real-time mixer's order of operations, so both send the same.
-        const float voiceGain = v.normGain * v.gain.load() * v.eventGain.load() * mix.groupGain[size_t(g)];
-        const VoiceFades fades = EngineVoiceFades(engine, i, v.length);
-        const PanWeights pan(v.pan);
-        const bool stereo = v.stereo && v.right.size() >= size_t(v.sampleCount);
-        const double o = std::trunc((double(v.startTime) - start) * sampleRate);
-        if (!std::isfinite(o)) continue;
-        const int64_t offset = int64_t(std::clamp(o, -9.0e15, 9.0e15));
-        const int64_t count = std::min<int64_t>(v.sampleCount, int64_t(v.left.size()));
-        for (int64_t j = std::max<int64_t>(0, -offset); j < count; ++j) {
-            const int64_t k = offset + j;
-            if (k >= frames) break;
-            const double t = double(j) / sampleRate;
-            const float gain = VoiceFadeGain(t, v.length, fades) * voiceGain * ClipCurveGain(v, t);
-            const float sl = v.left[size_t(j)] * gain;
-            float l, r;
-            if (stereo) {
-                const float sr = v.right[size_t(j)] * gain;
-                l = pan.gl * sl + pan.crossToL * sr;
-                r = pan.crossToR * sl + pan.gr * sr;
-            } else {
-                l = pan.gl * sl;
-                r = pan.gr * sl;
-            }
-            outLeft[size_t(k)] += send * l;
-            outRight[size_t(k)] += send * r;
-        }
-    }
+    VoiceMixTargets sends;
+    sends.sendLeft = outLeft.data();
+    sends.sendRight = outRight.data();
+    MixVoicesOffline(
+        engine, sampleRate, VoiceStartSample(start, sampleRate), frames,
+        [&mix](const PlaybackVoice& v) { return mix.groupGain[size_t(GroupOf(v))]; },
+        [&reverb](const PlaybackVoice& v) {
+            return v.reverbSend >= 0 ? v.reverbSend : reverb.groupSends[size_t(GroupOf(v))].load();
+        },
+        sends);
 
+    // The reverb starts cleared, with the mixer's settings already reached:
+    // as the real-time reverb is after a seek to the same place.
     auto state = std::make_unique<ReverbState>();  // about a megabyte: never on the stack
     InitReverb(*state, sampleRate);
     ReverbSetParams(*state, {reverb.size.load(), reverb.decay.load(), reverb.damping.load(), reverb.preDelay.load(),
                              reverb.diffusion.load(), reverb.modulation.load()});
+    ReverbSettleParams(*state);
     std::array<float, kReverbBlock> inL, inR, wetL, wetR;
     for (int64_t at = 0; at < frames; at += kReverbBlock) {
         const int n = int(std::min<int64_t>(kReverbBlock, frames - at));

@@ -442,19 +442,23 @@ void MixAudioBlock(AudioEngine& e, float* left, float* right, int frames) {
 // MixClipWithFades
 // ---------------------------------------------------------------------------
 
+bool PlanClipVoice(const PlaybackVoice& voice, int voiceIndex, const AudioEngine& engine, int sampleRate,
+                   float extraGain, VoiceMixPlan& plan) {
+    if (voice.muted.load() || voice.sampleCount <= 0) return false;
+    const float g0 = voice.normGain * voice.gain.load() * voice.eventGain.load() * extraGain;
+    if (!(g0 >= 1e-6f)) return false;
+    // A negative index has no stored fades: the defaults apply.
+    const size_t index = voiceIndex >= 0 ? size_t(voiceIndex) : SIZE_MAX;
+    return PlanVoiceMix(voice, EngineVoiceFades(engine, index, voice.length), voice.startTime, sampleRate, g0, 0.0f,
+                        true, IntensityLift::UnlessBed, plan);
+}
+
 void MixClipWithFades(const PlaybackVoice& voice, int voiceIndex, const AudioEngine& engine,
                       float* outLeft, float* outRight, int64_t outFrames, int sampleRate,
                       float extraGain, double timeOffset) {
     if (!outLeft || !outRight || outFrames < 1 || sampleRate < 1) return;
-    if (voice.muted.load() || voice.sampleCount <= 0) return;
-    const float g0 = voice.normGain * voice.gain.load() * voice.eventGain.load() * extraGain;
-    if (!(g0 >= 1e-6f)) return;
-    // A negative index has no stored fades: the defaults apply.
-    const size_t index = voiceIndex >= 0 ? size_t(voiceIndex) : SIZE_MAX;
     VoiceMixPlan plan;
-    if (!PlanVoiceMix(voice, EngineVoiceFades(engine, index, voice.length), voice.startTime, sampleRate, g0, 0.0f,
-                      true, IntensityLift::UnlessBed, plan))
-        return;
+    if (!PlanClipVoice(voice, voiceIndex, engine, sampleRate, extraGain, plan)) return;
     VoiceMixTargets targets;
     targets.left = outLeft;
     targets.right = outRight;

@@ -4,7 +4,7 @@
 // Index
 //   ReferenceAudioHook / SetReferenceAudioHook / GetReferenceAudioHook
 //   MixAudioBlock          one block of planar stereo output (audio thread)
-//   MixClipWithFades       one voice added into an offline buffer (bounce, export)
+//   MixClipWithFades / PlanClipVoice   one voice added into an offline buffer (bounce, export)
 //   SeekPlayback / GetPlaybackTime / AdvanceTimeByFrames
 //   RequestReverbClear     ask the audio thread to clear the reverb before its next block
 //   StartAudition / StopAudition       hand a mono sound to the audio thread and take it back
@@ -35,12 +35,17 @@ ReferenceAudioHook GetReferenceAudioHook();
 // made while the block is mixed is kept.
 void MixAudioBlock(AudioEngine& engine, float* left, float* right, int frames);
 
-// Adds one voice into outLeft/outRight (outFrames frames; frame 0 is the time
-// timeOffset). No lock, no interpolation: the voice is at the output rate.
-// The engine supplies the voice's fade lengths (entry voiceIndex).
+// Adds one voice into outLeft/outRight (outFrames frames; frame 0 is the
+// project sample trunc(rate x timeOffset)). No lock, no interpolation: the
+// voice is at the output rate. The engine supplies the voice's fade lengths
+// (entry voiceIndex).
 void MixClipWithFades(const PlaybackVoice& voice, int voiceIndex, const AudioEngine& engine,
                       float* outLeft, float* outRight, int64_t outFrames, int sampleRate,
                       float extraGain, double timeOffset);
+// The plan MixClipWithFades mixes the voice by (no send): false when the
+// voice is muted, empty or quieter than 1e-6 with extraGain.
+bool PlanClipVoice(const PlaybackVoice& voice, int voiceIndex, const AudioEngine& engine, int sampleRate,
+                   float extraGain, VoiceMixPlan& plan);
 
 // Moves the playhead to trunc(rate x seconds) (0 for a negative or non-finite
 // time) and asks for the reverb's memory to be cleared.

@@ -269,6 +269,7 @@ TEST(WavExport, OfflineReverbOfAnImpulseEqualsTheEngines) {
         e->reverb.size = 0.3f;
         e->reverb.decay = 0.4f;
         e->groupGain[0] = 0.8f;
+        SeekPlayback(*e, 0.0);  // a cleared reverb, as the export's starts
         return e;
     };
     const int frames = kRigRate * 2;

@@ -1,7 +1,9 @@
 // mixer_rig.h — engines and hand-made voices for the mixer tests.
 #pragma once
 
+#include <array>
 #include <cmath>
+#include <deque>
 #include <memory>
 #include <random>
 #include <vector>
@@ -74,3 +76,60 @@ inline void MixFrames(AudioEngine& e, int frames, std::vector<float>& left,
 
 // Equal-power pan gains for pan 0.
 inline float CentreGain() { return std::sqrt(0.5f); }
+
+// Random voices for comparing one mix with another: starts between samples
+// (some before the project's start), data shorter or longer than the length,
+// mono and stereo, every gain curve, the event's intensity, pan, groups
+// (one out of range), sends, mutes and fades. Intensity curves live here,
+// so the maker must outlive the voices.
+struct RandomVoices {
+    std::mt19937 rng;
+    std::deque<std::array<float, 256>> intensities;
+    bool allowEvicted = true;  // the export prepares evicted voices; playback skips them
+
+    explicit RandomVoices(unsigned seed) : rng(seed) {}
+
+    float Uniform(float lo, float hi) { return std::uniform_real_distribution<float>(lo, hi)(rng); }
+    bool Chance(float p) { return Uniform(0, 1) < p; }
+
+    void FillCurve(float* c, int n) {
+        const float base = Uniform(0.2f, 1.2f);
+        for (int i = 0; i < n; ++i) c[i] = std::max(0.0f, base + Uniform(-0.3f, 0.3f));
+    }
+
+    // A voice of noise at most `amplitude`, with its stored fades.
+    PlaybackVoice Make(float& fadeIn, float& fadeOut, float amplitude = 0.04f) {
+        const float len = Chance(0.2f) ? Uniform(0.005f, 0.05f) : Uniform(0.05f, 1.5f);
+        PlaybackVoice v = CurvedNoiseVoice(0, len, Chance(0.5f), rng(), amplitude);
+        v.startTime = Uniform(-0.3f, 2.0f);
+        v.plainStartTime = v.startTime - (Chance(0.5f) ? Uniform(0, 0.1f) : 0.0f);
+        if (Chance(0.2f)) v.sampleCount += int32_t(Uniform(-200, 200));
+        if (v.stereo && Chance(0.1f)) v.right.resize(v.right.size() / 2);  // too short: plays mono
+        v.gain = Uniform(0.3f, 1.5f);
+        v.normGain = Uniform(0.5f, 2.0f);
+        v.eventGain = Uniform(0.5f, 1.2f);
+        v.pan = Uniform(-0.8f, 0.8f);
+        v.group = Chance(0.05f) ? 7 : int(rng() % 3);
+        v.reverbSend = Chance(0.5f) ? -1.0f : Uniform(0, 1);
+        v.hasIntGain = Chance(0.6f);
+        v.hasFillGain = Chance(0.5f);
+        v.hasDeconGain = Chance(0.5f);
+        FillCurve(v.intGain.data(), 256);
+        FillCurve(v.fillGain.data(), 128);
+        FillCurve(v.deconGain.data(), 32);
+        v.fillGainSpan = Chance(0.3f) ? 0.0f : len * Uniform(0.3f, 2.0f);
+        if (Chance(0.25f)) {
+            intensities.emplace_back();
+            FillCurve(intensities.back().data(), 256);
+            v.intensityCurve = intensities.back().data();
+            v.intensityCount = 256;
+            v.intensityScale = Uniform(0.5f, 1.5f);
+            v.intensityIsBed = Chance(0.5f);
+        }
+        v.muted = Chance(0.1f);
+        if (allowEvicted && Chance(0.05f)) v.evicted = 1;
+        fadeIn = Uniform(0, 0.4f);
+        fadeOut = Uniform(0, 0.4f);
+        return v;
+    }
+};

@@ -124,58 +124,22 @@ RefBlock ReferenceBlock(const AudioEngine& e, int64_t position, int frames) {
 
 struct RandomProject {
     std::unique_ptr<AudioEngine> engine = MakePlayingEngine();
-    std::vector<std::array<float, 256>> intensities;
-    std::mt19937 rng;
+    RandomVoices maker;
+    std::mt19937& rng = maker.rng;
 
-    explicit RandomProject(unsigned seed, int voices = 40) : rng(seed) {
-        intensities.resize(size_t(voices));
-        for (int i = 0; i < voices; ++i) Add(i);
+    explicit RandomProject(unsigned seed, int voices = 40) : maker(seed) {
+        for (int i = 0; i < voices; ++i) {
+            float fadeIn = 0, fadeOut = 0;
+            PlaybackVoice v = maker.Make(fadeIn, fadeOut);
+            InstallPlaybackVoice(*engine, std::move(v), fadeIn, fadeOut);
+        }
         // A few voices have no stored fades: the defaults apply.
         engine->voiceFadeIn.resize(engine->voices.size() - 3);
         engine->voiceFadeOut.resize(engine->voices.size() - 2);
     }
 
-    float Uniform(float lo, float hi) { return std::uniform_real_distribution<float>(lo, hi)(rng); }
-    bool Chance(float p) { return Uniform(0, 1) < p; }
-
-    void FillCurve(float* c, int n) {
-        const float base = Uniform(0.2f, 1.2f);
-        for (int i = 0; i < n; ++i) c[i] = std::max(0.0f, base + Uniform(-0.3f, 0.3f));
-    }
-
-    void Add(int i) {
-        const float len = Chance(0.2f) ? Uniform(0.005f, 0.05f) : Uniform(0.05f, 1.5f);
-        PlaybackVoice v = CurvedNoiseVoice(0, len, Chance(0.5f), rng(), 0.04f);
-        // Starts between samples, some before the project's start.
-        v.startTime = Uniform(-0.3f, 2.0f);
-        v.plainStartTime = v.startTime - (Chance(0.5f) ? Uniform(0, 0.1f) : 0.0f);
-        // The data is sometimes shorter or longer than the length says.
-        if (Chance(0.2f)) v.sampleCount += int32_t(Uniform(-200, 200));
-        if (v.stereo && Chance(0.1f)) v.right.resize(v.right.size() / 2);  // too short: plays mono
-        v.gain = Uniform(0.3f, 1.5f);
-        v.normGain = Uniform(0.5f, 2.0f);
-        v.eventGain = Uniform(0.5f, 1.2f);
-        v.pan = Uniform(-0.8f, 0.8f);
-        v.group = Chance(0.05f) ? 7 : int(rng() % 3);
-        v.reverbSend = Chance(0.5f) ? -1.0f : Uniform(0, 1);
-        v.hasIntGain = Chance(0.6f);
-        v.hasFillGain = Chance(0.5f);
-        v.hasDeconGain = Chance(0.5f);
-        FillCurve(v.intGain.data(), 256);
-        FillCurve(v.fillGain.data(), 128);
-        FillCurve(v.deconGain.data(), 32);
-        v.fillGainSpan = Chance(0.3f) ? 0.0f : len * Uniform(0.3f, 2.0f);
-        if (Chance(0.25f)) {
-            FillCurve(intensities[size_t(i)].data(), 256);
-            v.intensityCurve = intensities[size_t(i)].data();
-            v.intensityCount = 256;
-            v.intensityScale = Uniform(0.5f, 1.5f);
-            v.intensityIsBed = Chance(0.5f);
-        }
-        v.muted = Chance(0.1f);
-        if (Chance(0.05f)) v.evicted = 1;
-        InstallPlaybackVoice(*engine, std::move(v), Uniform(0, 0.4f), Uniform(0, 0.4f));
-    }
+    float Uniform(float lo, float hi) { return maker.Uniform(lo, hi); }
+    bool Chance(float p) { return maker.Chance(p); }
 
     void RandomMixer() {
         AudioEngine& e = *engine;
