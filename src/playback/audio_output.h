@@ -110,6 +110,7 @@ struct AudioOutput {
     std::atomic<uint8_t> open{0};        // a device stream is open and started
     std::atomic<uint8_t> nullRunning{0};
     std::atomic<uint64_t> callbackCount{0};  // callbacks so far; a stalled count is a lost device
+    std::atomic<uint64_t> underruns{0};      // callbacks the back-end flagged as late
 
     // ---- Callback state (set up under `mutex` while no stream runs) ----
     double phase = 1.0;  // read position in bufferL/R (>= 1: one frame of history)

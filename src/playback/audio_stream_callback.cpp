@@ -101,11 +101,13 @@ void RenderResampled(AudioOutput& o, float* out, int32_t frames) {
 // AudioStreamCallback
 // ---------------------------------------------------------------------------
 
-int AudioStreamCallback(void* outputBuffer, void*, unsigned int frames, double, unsigned int, void* userData) {
+int AudioStreamCallback(void* outputBuffer, void*, unsigned int frames, double, unsigned int status,
+                        void* userData) {
     auto* out = static_cast<float*>(outputBuffer);
     if (!out || !userData) return 0;
     AudioOutput& o = *static_cast<AudioOutput*>(userData);
     o.callbackCount.fetch_add(1, std::memory_order_relaxed);
+    if (status != 0) o.underruns.fetch_add(1, std::memory_order_relaxed);
     if (!o.render || o.maxChunkFrames < 1) {
         std::fill(out, out + size_t(frames) * 2, 0.0f);
         return 0;

@@ -1,0 +1,226 @@
+// pulse_server.cpp — starting, reaching and stopping a private PulseAudio
+// server, and parec recordings of it.
+//
+// Index
+//   Children        FindProgram, Spawn (dies with the test), Reap
+//   PulseInstalled
+//   PulseServer     Start, Address, UseInThisProcess, Stop
+//   PulseRecording  Start, Frames, Stop, Samples
+#include "support/pulse_server.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <thread>
+
+extern char** environ;
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Children
+// ---------------------------------------------------------------------------
+
+std::string FindProgram(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    std::string dirs = path ? path : "/usr/bin:/bin";
+    size_t start = 0;
+    while (start <= dirs.size()) {
+        const size_t end = dirs.find(':', start);
+        const std::string dir = dirs.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        const std::string candidate = (dir.empty() ? "." : dir) + "/" + name;
+        if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
+    return "";
+}
+
+// Starts `program` with `args`, the environment plus `extra` ("NAME=value"),
+// standard output into `outPath` and standard error into `errPath`. The child
+// gets SIGTERM when this process ends, however it ends. -1 when it could not
+// be started.
+pid_t Spawn(const std::string& program, const std::vector<std::string>& args, const std::vector<std::string>& extra,
+            const std::string& outPath, const std::string& errPath) {
+    std::vector<std::string> env = extra;
+    for (char** e = environ; e && *e; ++e) {
+        const std::string entry = *e;
+        bool replaced = false;
+        for (const std::string& mine : extra)
+            if (entry.compare(0, mine.find('=') + 1, mine, 0, mine.find('=') + 1) == 0) replaced = true;
+        if (!replaced) env.push_back(entry);
+    }
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (std::string& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+
+    const pid_t parent = ::getpid();
+    const pid_t pid = ::fork();
+    if (pid != 0) return pid;
+    // The child: only calls that are safe after fork until exec.
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (::getppid() != parent) ::_exit(127);
+    const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+    const int in = ::open("/dev/null", O_RDONLY);
+    if (out < 0 || err < 0 || in < 0) ::_exit(127);
+    ::dup2(in, 0);
+    ::dup2(out, 1);
+    ::dup2(err, 2);
+    ::execve(program.c_str(), argv.data(), envp.data());
+    ::_exit(127);
+}
+
+// Asks the child to end and waits for it, killing it after `graceMs`.
+void Reap(pid_t& pid, int signal, int graceMs) {
+    if (pid <= 0) return;
+    ::kill(pid, signal);
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(graceMs);
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    pid = -1;
+}
+
+bool Accepts(const std::string& socketPath) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    if (fd < 0) return false;
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, socketPath.c_str(), sizeof(addr.sun_path) - 1);
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0;
+    ::close(fd);
+    return ok;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// PulseInstalled
+// ---------------------------------------------------------------------------
+
+bool PulseInstalled() { return !FindProgram("pulseaudio").empty() && !FindProgram("parec").empty(); }
+
+// ---------------------------------------------------------------------------
+// PulseServer
+// ---------------------------------------------------------------------------
+
+PulseServer::~PulseServer() { Stop(); }
+
+bool PulseServer::Start(const std::string& sink, int rate, std::string& why) {
+    const std::string program = FindProgram("pulseaudio");
+    if (program.empty()) {
+        why = "the pulseaudio program is not installed";
+        return false;
+    }
+    const std::string runtime = dir_.File("runtime"), home = dir_.File("home");
+    ::mkdir(runtime.c_str(), 0700);
+    ::mkdir(home.c_str(), 0700);
+    socket_ = dir_.File("native");
+    const std::string log = dir_.File("server.log");
+    // A user instance, as root too: no default script, only these modules,
+    // no idle exit, no shared memory (containers often lack it).
+    const std::vector<std::string> args = {
+        "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no", "--disable-shm=yes",
+        "--realtime=no", "--high-priority=no", "--log-target=stderr", "--log-level=notice",
+        "-L", "module-null-sink sink_name=" + sink + " rate=" + std::to_string(rate) + " format=float32le channels=2",
+        "-L", "module-native-protocol-unix socket=" + socket_ + " auth-anonymous=1"};
+    const std::vector<std::string> env = {"HOME=" + home, "XDG_RUNTIME_DIR=" + runtime,
+                                          "PULSE_RUNTIME_PATH=" + runtime, "PULSE_STATE_PATH=" + home,
+                                          "XDG_CONFIG_HOME=" + home};
+    pid_ = Spawn(program, args, env, log, log);
+    if (pid_ < 0) {
+        why = std::string("could not start pulseaudio: ") + std::strerror(errno);
+        return false;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (std::chrono::steady_clock::now() < deadline) {
+        int status = 0;
+        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            why = "pulseaudio exited (status " + std::to_string(status) + "): " + ReadWholeFile(log);
+            return false;
+        }
+        if (Accepts(socket_)) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    Reap(pid_, SIGTERM, 2000);
+    why = "pulseaudio did not answer on " + socket_ + " within 30 s: " + ReadWholeFile(log);
+    return false;
+}
+
+std::string PulseServer::Address() const { return "unix:" + socket_; }
+
+void PulseServer::UseInThisProcess() {
+    const std::string config = dir_.File("client.conf");
+    WriteWholeFile(config, "autospawn = no\n");
+    for (const auto& [name, value] : {std::pair<std::string, std::string>{"PULSE_SERVER", Address()},
+                                      {"PULSE_CLIENTCONFIG", config}}) {
+        const char* old = std::getenv(name.c_str());
+        savedEnvironment_.emplace_back(name, old ? old : "\x01");
+        ::setenv(name.c_str(), value.c_str(), 1);
+    }
+}
+
+void PulseServer::Stop() {
+    for (const auto& [name, value] : savedEnvironment_) {
+        if (value == "\x01")
+            ::unsetenv(name.c_str());
+        else
+            ::setenv(name.c_str(), value.c_str(), 1);
+    }
+    savedEnvironment_.clear();
+    Reap(pid_, SIGTERM, 5000);
+}
+
+// ---------------------------------------------------------------------------
+// PulseRecording
+// ---------------------------------------------------------------------------
+
+PulseRecording::~PulseRecording() { Stop(); }
+
+bool PulseRecording::Start(const PulseServer& server, const std::string& source, int rate, const std::string& path) {
+    const std::string program = FindProgram("parec");
+    if (program.empty()) return false;
+    path_ = path;
+    const std::vector<std::string> args = {"--server=" + server.Address(), "--device=" + source,
+                                           "--rate=" + std::to_string(rate), "--format=float32le",
+                                           "--channels=2", "--raw", "--latency-msec=20"};
+    pid_ = Spawn(program, args, {}, path, path + ".log");
+    return pid_ > 0;
+}
+
+int64_t PulseRecording::Frames() const {
+    struct stat st {};
+    if (path_.empty() || ::stat(path_.c_str(), &st) != 0) return 0;
+    return int64_t(st.st_size) / int64_t(2 * sizeof(float));
+}
+
+void PulseRecording::Stop() { Reap(pid_, SIGINT, 3000); }
+
+std::vector<float> PulseRecording::Samples() const {
+    const std::string bytes = ReadWholeFile(path_);
+    std::vector<float> samples(bytes.size() / sizeof(float));
+    std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(float));
+    return samples;
+}
