@@ -174,22 +174,13 @@ std::string PulseServer::Address() const { return "unix:" + socket_; }
 void PulseServer::UseInThisProcess() {
     const std::string config = dir_.File("client.conf");
     WriteWholeFile(config, "autospawn = no\n");
-    for (const auto& [name, value] : {std::pair<std::string, std::string>{"PULSE_SERVER", Address()},
-                                      {"PULSE_CLIENTCONFIG", config}}) {
-        const char* old = std::getenv(name.c_str());
-        savedEnvironment_.emplace_back(name, old ? old : "\x01");
-        ::setenv(name.c_str(), value.c_str(), 1);
-    }
+    environment_ = std::make_unique<ScopedEnvironment>();
+    environment_->Set("PULSE_SERVER", Address());
+    environment_->Set("PULSE_CLIENTCONFIG", config);
 }
 
 void PulseServer::Stop() {
-    for (const auto& [name, value] : savedEnvironment_) {
-        if (value == "\x01")
-            ::unsetenv(name.c_str());
-        else
-            ::setenv(name.c_str(), value.c_str(), 1);
-    }
-    savedEnvironment_.clear();
+    environment_.reset();
     Reap(pid_, SIGTERM, 5000);
 }
 

@@ -18,9 +18,11 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "support/scoped_environment.h"
 #include "support/temp_dir.h"
 
 bool PulseInstalled();
@@ -48,7 +50,7 @@ private:
     TempDir dir_;
     pid_t pid_ = -1;
     std::string socket_;
-    std::vector<std::pair<std::string, std::string>> savedEnvironment_;  // name, value ("\x01": unset)
+    std::unique_ptr<ScopedEnvironment> environment_;  // while this process's clients use the server
 };
 
 class PulseRecording {
