@@ -4,7 +4,7 @@
 //   Per-sample shapes     EffectiveVoiceFades, EngineVoiceFades, VoiceFadeGain,
 //                         CurveValueAt, VoiceEnvelope
 //   Placement             VoiceStartSample, FirstSampleWhere, PlanVoiceMix
-//   Span gains            MultiplyCurve, the intensity map, MultiplyFades, VoiceSpanGains
+//   Span gains            CurveReader, CurveMap, FusedCurves, MultiplyFades, VoiceSpanGains
 //   Span mix              MixSpan (one loop per kind of voice and bus), MixVoiceSpan, MixVoiceInto
 //
 // The span loops are written for the vectoriser: plain float arrays marked
@@ -167,50 +167,65 @@ bool PlanVoiceMix(const PlaybackVoice& voice, const VoiceFades& fades, double st
 
 namespace {
 
-struct Unchanged {
-    float operator()(float x) const { return x; }
-};
+constexpr float kUnbounded = std::numeric_limits<float>::infinity();
 
-// The event's intensity as the envelope takes it (see VoiceEnvelope).
-struct IntensityMap {
-    float scale;
-    bool clampRaw;  // IntensityLift::Always: the raw curve is first kept in [0, 1]
-    bool lift;      // 0.7 c + 0.3
-    float operator()(float raw) const {
-        if (clampRaw) raw = std::min(std::max(raw, 0.0f), 1.0f);
-        float c = std::min(std::max(raw * scale, 0.0f), 1.0f);
-        return lift ? 0.7f * c + 0.3f : c;
+// One gain curve read along a voice: `points` points over the voice, point
+// i at voice sample i / step, linear between points and held at the last.
+// Without a curve it reads 1 everywhere.
+struct CurveReader {
+    const float* curve = nullptr;
+    int points = 0;
+    double step = 0;  // curve positions per voice sample
+
+    // The segment under voice sample j: value a + f d with f = f0 + (j' - j) df
+    // for the samples j' before `next`, where the next segment begins.
+    struct Segment {
+        float a = 1, d = 0, f0 = 0, df = 0;
+        int64_t next = INT64_MAX;
+    };
+    Segment At(int64_t j) const {
+        Segment s;
+        if (!curve) return s;
+        const int last = points - 2;
+        const double pos = double(j) * step;
+        if (!(pos < double(points - 1))) {  // past the last point (or no length): its value
+            s.a = curve[last];
+            s.d = curve[last + 1] - s.a;
+            s.f0 = 1;
+            return s;
+        }
+        const int segment = pos > 0 ? std::min(int(pos), last) : 0;
+        s.a = curve[segment];
+        s.d = curve[segment + 1] - s.a;
+        s.f0 = float(pos - double(segment));
+        s.df = float(step);
+        s.next = std::max(int64_t(std::ceil(double(segment + 1) / step)), j + 1);
+        return s;
     }
 };
 
-// g[k] *= map(curve at position (first + k) x step), the curve of `points`
-// points read by linear interpolation and held at its last point.
-template <class Map>
-void MultiplyCurve(float* __restrict g, int count, int64_t first, const float* __restrict curve, int points,
-                   double step, Map map) {
-    const int lastSegment = points - 2;
-    int k = 0;
-    while (k < count) {
-        const double pos = double(first + k) * step;
-        if (!(pos < double(points - 1))) {
-            const float a = curve[lastSegment];
-            const float v = map(a + 1.0f * (curve[lastSegment + 1] - a));
-            for (int m = k; m < count; ++m) g[m] *= v;
-            return;
-        }
-        const int segment = pos > 0 ? std::min(int(pos), lastSegment) : 0;
-        // Samples up to the next point stay on this segment.
-        const double next = std::ceil(double(segment + 1) / step) - double(first);
-        const int end = next < double(count) ? std::max(int(next), k + 1) : count;
-        const float a = curve[segment];
-        const float d = curve[segment + 1] - a;
-        const float f0 = float(pos - double(segment));
-        const float df = float(step);
-        for (int m = k; m < end; ++m) {
-            const float f = std::min(f0 + float(m - k) * df, 1.0f);
-            g[m] *= map(a + f * d);
-        }
-        k = end;
+// What the first curve's reading becomes: the event's intensity is clamped,
+// scaled, clamped again and lifted (see VoiceEnvelope); a layer's own
+// intensity curve passes unchanged.
+struct CurveMap {
+    float rawLow = -kUnbounded, rawHigh = kUnbounded;
+    float scale = 1;
+    float low = -kUnbounded, high = kUnbounded;
+    float mul = 1, add = 0;
+};
+
+// g[m] = gain x map(c1) x c2 x c3 for the samples of one segment of every
+// curve: one pass, branch-free, that the compiler vectorises.
+void FusedCurves(float* __restrict g, int n, float gain, const CurveReader::Segment& c1, const CurveMap& map,
+                 const CurveReader::Segment& c2, const CurveReader::Segment& c3) {
+    for (int m = 0; m < n; ++m) {
+        const float i = float(m);
+        float v1 = c1.a + std::min(c1.f0 + i * c1.df, 1.0f) * c1.d;
+        v1 = std::min(std::max(v1, map.rawLow), map.rawHigh);
+        v1 = std::min(std::max(v1 * map.scale, map.low), map.high) * map.mul + map.add;
+        const float v2 = c2.a + std::min(c2.f0 + i * c2.df, 1.0f) * c2.d;
+        const float v3 = c3.a + std::min(c3.f0 + i * c3.df, 1.0f) * c3.d;
+        g[m] = gain * v1 * v2 * v3;
     }
 }
 
@@ -258,28 +273,39 @@ void MultiplyFades(const VoiceMixPlan& p, int64_t first, int count, float* __res
 }  // namespace
 
 void VoiceSpanGains(const VoiceMixPlan& p, int64_t first, int count, float* gains) {
-    std::fill(gains, gains + count, p.gain);
     const PlaybackVoice& v = *p.voice;
     const double len = p.length;
+    CurveReader level, fill, decon;
+    CurveMap map;
     if (len > 0) {
         const double perLength = 1.0 / (double(p.rate) * len);
         if (v.intensityCurve && v.intensityCount >= 2) {
+            level = {v.intensityCurve, v.intensityCount, double(v.intensityCount - 1) * perLength};
             const bool always = p.lift == IntensityLift::Always;
-            const IntensityMap map{v.intensityScale, always, !v.intensityIsBed || always};
-            MultiplyCurve(gains, count, first, v.intensityCurve, v.intensityCount,
-                          double(v.intensityCount - 1) * perLength, map);
+            if (always) map.rawLow = 0, map.rawHigh = 1;
+            map.scale = v.intensityScale;
+            map.low = 0;
+            map.high = 1;
+            // A fill never falls fully silent with its event's intensity; a bed does.
+            if (!v.intensityIsBed || always) map.mul = 0.7f, map.add = 0.3f;
         } else if (v.hasIntGain) {
-            MultiplyCurve(gains, count, first, v.intGain.data(), kVoiceIntGainPoints,
-                          double(kVoiceIntGainPoints - 1) * perLength, Unchanged{});
+            level = {v.intGain.data(), kVoiceIntGainPoints, double(kVoiceIntGainPoints - 1) * perLength};
         }
         if (v.hasFillGain) {
             const double span = v.fillGainSpan > 0 ? double(v.fillGainSpan) : len;
-            MultiplyCurve(gains, count, first, v.fillGain.data(), kVoiceFillGainPoints,
-                          double(kVoiceFillGainPoints - 1) / (double(p.rate) * span), Unchanged{});
+            fill = {v.fillGain.data(), kVoiceFillGainPoints, double(kVoiceFillGainPoints - 1) / (double(p.rate) * span)};
         }
         if (p.useDecon && v.hasDeconGain)
-            MultiplyCurve(gains, count, first, v.deconGain.data(), kVoiceDeconGainPoints,
-                          double(kVoiceDeconGainPoints - 1) * perLength, Unchanged{});
+            decon = {v.deconGain.data(), kVoiceDeconGainPoints, double(kVoiceDeconGainPoints - 1) * perLength};
+    }
+    // Stretches in which every curve stays on one segment.
+    for (int k = 0; k < count;) {
+        const int64_t j = first + k;
+        const CurveReader::Segment c1 = level.At(j), c2 = fill.At(j), c3 = decon.At(j);
+        const int64_t next = std::min({c1.next, c2.next, c3.next});
+        const int end = next - first < int64_t(count) ? int(next - first) : count;
+        FusedCurves(gains + k, end - k, p.gain, c1, map, c2, c3);
+        k = end;
     }
     MultiplyFades(p, first, count, gains);
 }

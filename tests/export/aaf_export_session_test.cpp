@@ -424,7 +424,8 @@ void ExpectListIsTheProject(const AafClipList& list, const Project& project, int
                 continue;
             }
             ++regions;
-            const auto at = int64_t(std::trunc(double(rate) * (double(result.startTime) + result.deconOffset)));
+            // Where its voice starts: the float sum of start and shift, truncated.
+            const auto at = int64_t(std::trunc(double(rate) * double(result.startTime + result.deconOffset)));
             EXPECT_EQ(list.positions[i], at + start) << list.essenceNames[i];
         }
     }

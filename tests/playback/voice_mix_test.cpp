@@ -67,17 +67,45 @@ double RefGain(const PlaybackVoice& v, const RefFades& f, int64_t j, int rate, d
 struct RefBlock {
     std::vector<double> left, right, sendL, sendR;
     double groupPeakL[3] = {}, groupPeakR[3] = {};
+
+    explicit RefBlock(int64_t frames)
+        : left(size_t(frames)), right(size_t(frames)), sendL(size_t(frames)), sendR(size_t(frames)) {}
 };
 
-// One block of the mixer before its reverb and limiter: voice sample j at
-// project sample trunc(rate x start) + j, master gain on the dry sum.
-RefBlock ReferenceBlock(const AudioEngine& e, int64_t position, int frames) {
-    RefBlock out;
-    out.left.assign(size_t(frames), 0.0);
-    out.right.assign(size_t(frames), 0.0);
-    out.sendL.assign(size_t(frames), 0.0);
-    out.sendR.assign(size_t(frames), 0.0);
+// Voice vi of the engine, starting at `start` seconds, times `gain`, into
+// `frames` frames from project sample `position`: voice sample j at project
+// sample trunc(rate x start) + j. Its peaks raise those of group `g`.
+void ReferenceVoice(const AudioEngine& e, size_t vi, double start, double gain, double send, bool decon, int g,
+                    int64_t position, int64_t frames, RefBlock& out) {
+    const PlaybackVoice& v = e.voices[vi];
     const int rate = e.sampleRate.load();
+    const int64_t s0 = int64_t(std::trunc(double(rate) * start));
+    const int64_t count = std::min<int64_t>(v.sampleCount, int64_t(v.left.size()));
+    const bool stereo = v.stereo && v.right.size() >= size_t(v.sampleCount);
+    const RefFades f = RefVoiceFades(e, vi, v.length);
+    const double p = (v.pan + 1) / 2, gl = std::sqrt(1 - p), gr = std::sqrt(p);
+    for (int64_t i = std::max<int64_t>(0, s0 - position); i < frames && position + i - s0 < count; ++i) {
+        const int64_t j = position + i - s0;
+        const double G = RefGain(v, f, j, rate, gain, decon);
+        const double sl = v.left[size_t(j)] * G;
+        double L = gl * sl, R = gr * sl;
+        if (stereo) {
+            const double sr = v.right[size_t(j)] * G;
+            L += (1 - gr) / 2 * sr;
+            R = (1 - gl) / 2 * sl + gr * sr;
+        }
+        out.left[size_t(i)] += L;
+        out.right[size_t(i)] += R;
+        out.groupPeakL[g] = std::max(out.groupPeakL[g], std::fabs(L));
+        out.groupPeakR[g] = std::max(out.groupPeakR[g], std::fabs(R));
+        out.sendL[size_t(i)] += send * L;
+        out.sendR[size_t(i)] += send * R;
+    }
+}
+
+// One block of the mixer before its reverb and limiter.
+RefBlock ReferenceBlock(const AudioEngine& e, int64_t position, int frames) {
+    RefBlock out(frames);
     const bool bypass = e.bypassDeconfliction.load() != 0;
     const bool anySolo = e.groupSolo[0] || e.groupSolo[1] || e.groupSolo[2];
     for (size_t vi = 0; vi < e.voices.size(); ++vi) {
@@ -86,32 +114,9 @@ RefBlock ReferenceBlock(const AudioEngine& e, int64_t position, int frames) {
         if (v.evicted) continue;
         const int g = std::clamp(v.group, 0, 2);
         if (e.groupMute[g] || (anySolo && !e.groupSolo[g])) continue;
-        const double start = bypass ? v.plainStartTime : v.startTime;
-        const int64_t s0 = int64_t(std::trunc(double(rate) * start));
-        const int64_t count = std::min<int64_t>(v.sampleCount, int64_t(v.left.size()));
-        const bool stereo = v.stereo && v.right.size() >= size_t(v.sampleCount);
         const double gain = double(v.normGain) * v.gain.load() * v.eventGain.load() * e.groupGain[g].load();
         const double send = v.reverbSend >= 0 ? v.reverbSend : e.reverb.groupSends[g].load();
-        const RefFades f = RefVoiceFades(e, vi, v.length);
-        const double p = (v.pan + 1) / 2, gl = std::sqrt(1 - p), gr = std::sqrt(p);
-        for (int i = 0; i < frames; ++i) {
-            const int64_t j = position + i - s0;
-            if (j < 0 || j >= count) continue;
-            const double G = RefGain(v, f, j, rate, gain, !bypass);
-            const double sl = v.left[size_t(j)] * G;
-            double L = gl * sl, R = gr * sl;
-            if (stereo) {
-                const double sr = v.right[size_t(j)] * G;
-                L += (1 - gr) / 2 * sr;
-                R = (1 - gl) / 2 * sl + gr * sr;
-            }
-            out.left[size_t(i)] += L;
-            out.right[size_t(i)] += R;
-            out.groupPeakL[g] = std::max(out.groupPeakL[g], std::fabs(L));
-            out.groupPeakR[g] = std::max(out.groupPeakR[g], std::fabs(R));
-            out.sendL[size_t(i)] += send * L;
-            out.sendR[size_t(i)] += send * R;
-        }
+        ReferenceVoice(e, vi, bypass ? v.plainStartTime : v.startTime, gain, send, !bypass, g, position, frames, out);
     }
     for (int i = 0; i < frames; ++i) {
         out.left[size_t(i)] *= e.masterGain.load();
@@ -220,30 +225,20 @@ TEST(VoiceMixTest, OfflineTwinEqualsThePerSampleReference) {
     for (double offset : {0.0, 0.73, -0.2}) {
         const int64_t frames = 2 * kRigRate + 77;
         std::vector<float> l(size_t(frames), 0.0f), r(size_t(frames), 0.0f);
-        std::vector<double> wl(size_t(frames), 0.0), wr(size_t(frames), 0.0);
-        const int64_t base = int64_t(std::trunc(offset * kRigRate));
+        RefBlock want(frames);
         for (size_t vi = 0; vi < e.voices.size(); ++vi) {
             const PlaybackVoice& v = e.voices[vi];
             MixClipWithFades(v, int(vi), e, l.data(), r.data(), frames, kRigRate, 0.8f, offset);
             if (v.muted.load()) continue;
-            const RefFades f = RefVoiceFades(e, vi, v.length);
             const double gain = double(v.normGain) * v.gain.load() * v.eventGain.load() * 0.8;
-            const int64_t s0 = int64_t(std::trunc(double(kRigRate) * v.startTime)) - base;
-            const int64_t count = std::min<int64_t>(v.sampleCount, int64_t(v.left.size()));
-            const bool stereo = v.stereo && v.right.size() >= size_t(v.sampleCount);
-            const double pan = (v.pan + 1) / 2, gl = std::sqrt(1 - pan), gr = std::sqrt(pan);
-            for (int64_t j = std::max<int64_t>(0, -s0); j < count && s0 + j < frames; ++j) {
-                const double s = v.left[size_t(j)] * RefGain(v, f, j, kRigRate, gain, true);
-                const double sr = stereo ? v.right[size_t(j)] * RefGain(v, f, j, kRigRate, gain, true) : 0.0;
-                wl[size_t(s0 + j)] += gl * s + (stereo ? (1 - gr) / 2 * sr : 0.0);
-                wr[size_t(s0 + j)] += stereo ? (1 - gl) / 2 * s + gr * sr : gr * s;
-            }
+            ReferenceVoice(e, vi, v.startTime, gain, 0, true, 0, int64_t(std::trunc(offset * kRigRate)), frames,
+                           want);
         }
         double largest = 0;
         for (size_t i = 0; i < size_t(frames); ++i) {
-            ASSERT_NEAR(l[i], wl[i], 1e-6) << offset << " " << i;
-            ASSERT_NEAR(r[i], wr[i], 1e-6) << offset << " " << i;
-            largest = std::max(largest, std::fabs(wl[i]));
+            ASSERT_NEAR(l[i], want.left[i], 1e-6) << offset << " " << i;
+            ASSERT_NEAR(r[i], want.right[i], 1e-6) << offset << " " << i;
+            largest = std::max(largest, std::fabs(want.left[i]));
         }
         EXPECT_GT(largest, 0.05);
     }
