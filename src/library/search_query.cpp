@@ -24,6 +24,18 @@ std::string LowerCopy(std::string_view text) {
     return out;
 }
 
+// The first place at or after `from` where `text` holds `core`, both folded
+// to lower case, or npos.
+size_t FindFolded(std::string_view text, std::string_view core, size_t from) {
+    if (core.size() > text.size()) return std::string_view::npos;
+    for (size_t at = from; at + core.size() <= text.size(); ++at) {
+        size_t i = 0;
+        while (i < core.size() && LowerAscii(text[at + i]) == LowerAscii(core[i])) ++i;
+        if (i == core.size()) return at;
+    }
+    return std::string_view::npos;
+}
+
 inline bool IsQuerySeparator(char c) { return c == ' ' || c == '\t' || c == ',' || c == ';'; }
 
 void PushToken(std::vector<SearchTerm>& terms, std::string_view token) {
@@ -95,18 +107,19 @@ bool MatchesWildcard(std::string_view name, std::string_view pattern) {
     // One-letter cores would match nearly every name: refuse them.
     if (core.size() < 2) return false;
 
-    const std::string lowerName = LowerCopy(name);
-    const std::string lowerCore = LowerCopy(core);
-    if (leading && trailing) return lowerName.find(lowerCore) != std::string::npos;
-    if (lowerCore.size() > lowerName.size()) return false;
+    // Compared letter by letter, folded on the fly: the render matches every
+    // library entry against every query once, and copies would cost more
+    // than the comparison.
+    if (leading && trailing) return FindFolded(name, core, 0) != std::string_view::npos;
+    if (core.size() > name.size()) return false;
 
     size_t from = 0;
     while (true) {
-        size_t at = lowerName.find(lowerCore, from);
-        if (at == std::string::npos) return false;
-        const size_t end = at + lowerCore.size();
-        const bool startsWord = leading || at == 0 || !IsAsciiLetter(lowerName[at - 1]);
-        const bool endsWord = trailing || end == lowerName.size() || !IsAsciiLetter(lowerName[end]);
+        size_t at = FindFolded(name, core, from);
+        if (at == std::string_view::npos) return false;
+        const size_t end = at + core.size();
+        const bool startsWord = leading || at == 0 || !IsAsciiLetter(name[at - 1]);
+        const bool endsWord = trailing || end == name.size() || !IsAsciiLetter(name[end]);
         if (startsWord && endsWord) return true;
         from = at + 1;
     }
