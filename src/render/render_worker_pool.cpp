@@ -15,14 +15,16 @@
 // until `active` is 0. Every chunk's output is therefore complete and visible
 // to the caller when RunRenderChunks returns.
 //
-// A render asks for one job per layer, a few dozen microseconds apart, and a
-// wake-up through the condition variable costs about as much as a small
-// job. So after a job a worker watches the job number for a short while
-// (yielding the processor between looks) before it goes to sleep: jobs that
-// follow each other closely reach it without a wake-up, and between renders
-// every worker sleeps. A worker counts itself in `sleepers_` under the mutex
-// before it tests for a job and sleeps, and the caller reads that count under
-// the same mutex when it publishes, so no job is missed.
+// Jobs come rarely now (building the candidate table, filling a query's
+// keyword parts, a scoring with a long way to go), but a few may follow each
+// other closely, and a wake-up through the condition variable costs some tens
+// of microseconds. So after a job a worker watches the job number for a
+// short while (yielding the processor between looks) before it goes to sleep;
+// the watch is kept short because every worker spends it on the processor,
+// and between renders every worker sleeps. A worker counts itself in
+// `sleepers_` under the mutex before it tests for a job and sleeps, and the
+// caller reads that count under the same mutex when it publishes, so no job
+// is missed.
 #include "render/render_worker_pool.h"
 
 #include <algorithm>
@@ -177,7 +179,7 @@ private:
         }
     }
 
-    static constexpr int kWatchMicroseconds = 300;
+    static constexpr int kWatchMicroseconds = 50;
 
     std::mutex dispatchMutex_;  // one job on the workers at a time; guards workers_
     std::mutex mutex_;          // the hand-over fields below

@@ -67,6 +67,8 @@ TEST(RenderWorkerPool, RunsEveryChunkOnceFromAnyCaller) {
 }
 
 TEST(RenderWorkerPool, SleepsBetweenJobsAndStopsCleanly) {
+    // The pool is process-wide: start from no workers, whatever ran before.
+    StopRenderWorkerPool();
     ASSERT_TRUE(EveryChunkOnce(100, 4));
     EXPECT_EQ(RenderWorkerThreadCount(), 3);  // the caller is the fourth
 
