@@ -2,13 +2,17 @@
 // with generated libraries of 10,000 to 100,000 entries, scored on one thread
 // and on every core. The library's files do not exist, so the figures are the
 // pass itself: choice, scoring, fitting and packing, without decoding audio.
+// Beside it: building and checking the candidate table, and filling one
+// query's keyword table, over 100,000 entries.
 #include <benchmark/benchmark.h>
 
+#include <memory>
 #include <vector>
 
 #include "document/event.h"
 #include "document/project.h"
 #include "document/text_util.h"
+#include "library/search_query.h"
 #include "render/candidate_table.h"
 #include "render/render_pass.h"
 #include "render_bench_support.h"
@@ -61,3 +65,22 @@ static void BM_CandidateTableBuild(benchmark::State& state) { CandidateTableBenc
 static void BM_CandidateTableCheck(benchmark::State& state) { CandidateTableBench(state, false); }
 BENCHMARK(BM_CandidateTableBuild)->Args({100000, 1})->Args({100000, 0})->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_CandidateTableCheck)->Args({100000, 1})->Args({100000, 0})->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The keyword part of one query for every entry (what the first event with
+// that query pays after a change of the libraries; later passes reuse it).
+// Arguments: entries, threads (0 = every core).
+static void BM_KeywordTableFill(benchmark::State& state) {
+    SoundLibrary library;
+    library.libraries.push_back(MakeLibrary("Generated", MakeSyntheticEntries(static_cast<int>(state.range(0)), 7)));
+    const int threads = static_cast<int>(state.range(1));
+    const std::vector<SearchTerm> terms = ParseSearchQuery("metal +hit* -door");
+    for (auto _ : state) {
+        state.PauseTiming();
+        MarkLibrariesChanged(library);
+        std::shared_ptr<const CandidateTable> table = AcquireCandidateTable(library, threads);
+        std::shared_ptr<const CandidatePool> pool = CandidatePoolFor(*table, library, -1, nullptr);
+        state.ResumeTiming();
+        benchmark::DoNotOptimize(KeywordTableFor(*table, *pool, terms, threads).get());
+    }
+}
+BENCHMARK(BM_KeywordTableFill)->Args({100000, 1})->Args({100000, 0})->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime();

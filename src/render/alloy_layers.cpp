@@ -89,7 +89,7 @@ void SetAlloyFields(const LayerBuildContext& ctx, RenderResult& result, float u0
 // contrast terms, damped by repetition, then the weighted pick.
 const LibraryEntry* PickAlloySource(LayerBuildContext& ctx, float target, float length, int listSize) {
     const Event& event = ctx.event();
-    std::vector<RenderCandidate> list =
+    std::vector<RenderCandidate>& list =
         ScoreLayerCandidates(ctx, target, length, event.shape, ctx.terms, listSize, 0.5f, nullptr, -1.0f, 0);
     ApplyRepetitionFactors(ctx, list);
     DropNonPositive(list);
@@ -217,7 +217,7 @@ void MakeSupportLayers(LayerBuildContext& ctx, int alloyCount) {
         r = NextRenderRandom(state);
         const float w = std::clamp(SampleEventCurve(event, mid) + (r - 0.5f) * s * 0.4f, 0.0f, 1.0f);
         const float intensity = SampleCurve256(event.intensity, mid) * event.intensityScale;
-        std::vector<RenderCandidate> list =
+        std::vector<RenderCandidate>& list =
             ScoreLayerCandidates(ctx, w, len, event.shape, ctx.terms, 10, intensity, AccumulatedBands(ctx),
                                  RefSuitability(ctx), ctx.realLayers);
         ApplyRepetitionFactors(ctx, list);

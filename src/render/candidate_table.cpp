@@ -1,11 +1,13 @@
-// candidate_table.cpp — building the features of every entry once, and the
-// pools of candidates over them.
+// candidate_table.cpp — building the features of every entry once, in
+// brightness order, and the pools and keyword tables over them.
 //
 // Index
-//   TableMatches / EntriesDigest / ContentsMatch
-//   BuildTable           chunks per library, then each chunk's features, order and ceilings
+//   Digests              TableMatches / RunDigest / ContentsMatch
+//   Blocks               BlockOf / WidenBounds
+//   BuildTable           per library: features, brightness order, blocks, tiles; digests
 //   AcquireCandidateTable
 //   CandidatePoolFor     which libraries serve, then the pool of that set (cached)
+//   KeywordTableFor      a query's keyword part, library by library (cached)
 #include "render/candidate_table.h"
 
 #include <algorithm>
@@ -14,15 +16,22 @@
 #include <cstring>
 #include <limits>
 #include <numeric>
+#include <string_view>
 
+#include "library/search_query.h"
 #include "library/sound_library.h"
 #include "render/render_worker_pool.h"
+#include "render/score_terms.h"
 
 namespace {
 
-// Distinct library sets are few (the groups plus the filters events use);
-// past this many the cache starts again rather than grow without end.
+// Distinct library sets are few (the groups plus the filters events use),
+// and so are the queries; past this many a cache starts again rather than
+// grow without end.
 constexpr size_t kMaxPools = 64;
+constexpr size_t kMaxKeywordTables = 48;
+
+// ---- Digests ---------------------------------------------------------------------
 
 bool TableMatches(const CandidateTable& table, const SoundLibrary& library) {
     const std::vector<LibraryIndex>& libs = library.libraries;
@@ -35,59 +44,126 @@ bool TableMatches(const CandidateTable& table, const SoundLibrary& library) {
     return true;
 }
 
-// A digest of every field MakeCandidateFeatures reads, bit for bit.
-uint64_t EntriesDigest(const LibraryEntry* entries, uint32_t count) {
+// A digest of every field that the features and the keyword part read, bit
+// for bit and byte for byte.
+uint64_t RunDigest(const LibraryEntry* entries, uint32_t count) {
     uint64_t h = 1469598103934665603ull;
-    auto mix = [&h](float v) {
+    auto mix = [&h](uint64_t v) { h = (h ^ v) * 1099511628211ull; };
+    auto mixFloat = [&mix](float v) {
         uint32_t bits;
         std::memcpy(&bits, &v, sizeof bits);
-        h = (h ^ bits) * 1099511628211ull;
+        mix(bits);
     };
+    const std::hash<std::string_view> hashText;
     for (uint32_t i = 0; i < count; ++i) {
         const LibraryEntry& e = entries[i];
-        for (float b : e.bandEnergy) mix(b);
+        for (float b : e.bandEnergy) mixFloat(b);
         for (float v : {e.bandCentroid, e.duration, e.spectralFlux, e.dynamicsDb, e.temporalCentroid,
                         e.attackTime, e.zeroCrossingRate, e.harmonicity, e.spectralFlatness, e.pitchConfidence})
-            mix(v);
+            mixFloat(v);
+        for (const std::string* text : {&e.name, &e.path, &e.description}) {
+            mix(text->size());
+            mix(hashText(*text));
+        }
     }
     return h;
 }
 
-// The storage already matches; compares each chunk's digest on the threads.
+// The storage already matches; compares each run's digest on the threads.
 bool ContentsMatch(const CandidateTable& table, int threads) {
     std::atomic<bool> same{true};
-    RunRenderChunks(static_cast<int>(table.chunks.size()), threads, [&](int c) {
-        const CandidateChunk& chunk = table.chunks[static_cast<size_t>(c)];
-        if (EntriesDigest(chunk.entries, chunk.count) != chunk.digest) same.store(false, std::memory_order_relaxed);
+    RunRenderChunks(static_cast<int>(table.digests.size()), threads, [&](int c) {
+        const CandidateTable::DigestRun& run = table.digests[static_cast<size_t>(c)];
+        if (RunDigest(run.entries, run.count) != run.digest) same.store(false, std::memory_order_relaxed);
     });
     return same.load();
 }
 
-// Features, brightness order and ceilings of one chunk whose entries are
-// `entries` (its features and order slots are already in place).
-void FillChunk(CandidateChunk& chunk, CandidateFeatures* features, uint16_t* order) {
-    const LibraryEntry* entries = chunk.entries;
-    chunk.digest = EntriesDigest(entries, chunk.count);
-    for (uint32_t i = 0; i < chunk.count; ++i) features[i] = MakeCandidateFeatures(entries[i]);
-    std::iota(order, order + chunk.count, uint16_t{0});
-    std::stable_sort(order, order + chunk.count, [features](uint16_t a, uint16_t b) {
-        return CentroidOrderKey(features[a]) < CentroidOrderKey(features[b]);
+// ---- Blocks ----------------------------------------------------------------------
+
+CandidateBlock BlockOf(const CandidateFeatures* features, uint32_t count) {
+    const float inf = std::numeric_limits<float>::infinity();
+    CandidateBlock b;
+    b.centroidLow = CentroidOrderKey(features[0]);
+    b.centroidHigh = CentroidOrderKey(features[count - 1]);
+    for (int i = 0; i < 5; ++i) {
+        b.shareLow[i] = inf;
+        b.shareHigh[i] = -inf;
+    }
+    b.softMax = b.hardMax = b.spotMax = b.washMax = b.scatterMax = b.fillMax = -inf;
+    b.lengthMax = b.suitabilityMax = -inf;
+    b.suitabilityMin = inf;
+    for (uint32_t k = 0; k < count; ++k) {
+        const CandidateFeatures& f = features[k];
+        float p[5];
+        BandShares(f, p);
+        // std::min and std::max keep their first argument against a NaN.
+        for (int i = 0; i < 5; ++i) {
+            b.shareLow[i] = std::min(b.shareLow[i], p[i]);
+            b.shareHigh[i] = std::max(b.shareHigh[i], p[i]);
+        }
+        b.softMax = std::max(b.softMax, f.soft);
+        b.hardMax = std::max(b.hardMax, f.hard);
+        b.spotMax = std::max(b.spotMax, f.spotAttack);
+        b.washMax = std::max(b.washMax, f.washTerm);
+        b.scatterMax = std::max(b.scatterMax, f.scatterTerm);
+        b.fillMax = std::max(b.fillMax, f.fillTerms[0] + f.fillTerms[1] + f.fillTerms[2] + f.fillTerms[3]);
+        b.lengthMax = std::max(b.lengthMax, f.length);
+        b.suitabilityMin = std::min(b.suitabilityMin, f.suitability);
+        b.suitabilityMax = std::max(b.suitabilityMax, f.suitability);
+    }
+    return b;
+}
+
+}  // namespace
+
+void WidenBounds(CandidateBlock& into, const CandidateBlock& b) {
+    into.softMax = std::max(into.softMax, b.softMax);
+    into.hardMax = std::max(into.hardMax, b.hardMax);
+    into.spotMax = std::max(into.spotMax, b.spotMax);
+    into.washMax = std::max(into.washMax, b.washMax);
+    into.scatterMax = std::max(into.scatterMax, b.scatterMax);
+    into.fillMax = std::max(into.fillMax, b.fillMax);
+    into.lengthMax = std::max(into.lengthMax, b.lengthMax);
+    into.suitabilityMin = std::min(into.suitabilityMin, b.suitabilityMin);
+    into.suitabilityMax = std::max(into.suitabilityMax, b.suitabilityMax);
+}
+
+// ---- BuildTable ------------------------------------------------------------------
+
+namespace {
+
+// Features of one library in brightness order, its entry indices and blocks
+// (their places in the table are already set).
+void FillLibrary(CandidateTable& table, const LibraryFeatures& lib) {
+    CandidateFeatures* features = table.features.data() + lib.first;
+    uint32_t* index = table.entryIndex.data() + lib.first;
+    std::vector<CandidateFeatures> plain(lib.count);
+    for (uint32_t i = 0; i < lib.count; ++i) plain[i] = MakeCandidateFeatures(lib.entries[i]);
+    std::iota(index, index + lib.count, 0u);
+    // Stable, so that equal centroids keep library order; the order only
+    // decides which sounds are looked at first, never the list.
+    std::stable_sort(index, index + lib.count, [&plain](uint32_t a, uint32_t b) {
+        return CentroidOrderKey(plain[a]) < CentroidOrderKey(plain[b]);
     });
-    // The maxima ignore values that are not numbers: such a sound scores 0.
-    const float low = -std::numeric_limits<float>::infinity();
-    chunk.characterMax = chunk.spotMax = chunk.washMax = chunk.scatterMax = chunk.fillMax = low;
-    chunk.suitabilityMax = chunk.lengthMax = low;
-    chunk.suitabilityMin = std::numeric_limits<float>::infinity();
-    for (uint32_t i = 0; i < chunk.count; ++i) {
-        const CandidateFeatures& f = features[i];
-        chunk.characterMax = std::max(chunk.characterMax, std::max(f.soft, f.hard));
-        chunk.spotMax = std::max(chunk.spotMax, f.spotAttack);
-        chunk.washMax = std::max(chunk.washMax, f.washTerm);
-        chunk.scatterMax = std::max(chunk.scatterMax, f.scatterTerm);
-        chunk.fillMax = std::max(chunk.fillMax, f.fillTerms[0] + f.fillTerms[1] + f.fillTerms[2] + f.fillTerms[3]);
-        chunk.suitabilityMin = std::min(chunk.suitabilityMin, f.suitability);
-        chunk.suitabilityMax = std::max(chunk.suitabilityMax, f.suitability);
-        chunk.lengthMax = std::max(chunk.lengthMax, f.length);
+    for (uint32_t k = 0; k < lib.count; ++k) features[k] = plain[index[k]];
+    for (uint32_t b = 0; b < lib.blockCount; ++b) {
+        const uint32_t at = b * kCandidateBlockEntries;
+        const uint32_t count = std::min(kCandidateBlockEntries, lib.count - at);
+        table.blocks[lib.firstBlock + b] = BlockOf(features + at, count);
+        CandidateTile& tile = table.tiles[lib.firstBlock + b];
+        tile = CandidateTile{};
+        for (uint32_t k = 0; k < count; ++k) {
+            const CandidateFeatures& f = features[at + k];
+            tile.length[k] = f.length;
+            tile.soft[k] = f.soft;
+            tile.hard[k] = f.hard;
+            tile.spotAttack[k] = f.spotAttack;
+            tile.washTerm[k] = f.washTerm;
+            tile.scatterTerm[k] = f.scatterTerm;
+            tile.fillTerms[k] = f.fillTerms[0] + f.fillTerms[1] + f.fillTerms[2] + f.fillTerms[3];
+            tile.suitability[k] = f.suitability;
+        }
     }
 }
 
@@ -96,32 +172,33 @@ std::shared_ptr<CandidateTable> BuildTable(const SoundLibrary& library, int thre
     const std::vector<LibraryIndex>& libs = library.libraries;
     table->builtRevision = library.librariesRevision;
     size_t total = 0;
-    for (const LibraryIndex& lib : libs) total += lib.entries.size();
-    table->features.resize(total);
-    table->byCentroid.resize(total);
-
-    // Chunks never cross a library, so a pool (whole libraries) is whole chunks.
-    size_t first = 0;
+    size_t blocks = 0;
     for (const LibraryIndex& lib : libs) {
-        table->firstChunkOfLibrary.push_back(table->chunks.size());
+        LibraryFeatures f;
+        f.entries = lib.entries.data();
+        f.count = static_cast<uint32_t>(lib.entries.size());
+        f.first = total;
+        f.firstBlock = blocks;
+        f.blockCount = (f.count + kCandidateBlockEntries - 1) / kCandidateBlockEntries;
+        table->libraries.push_back(f);
         table->builtStorage.push_back(lib.entries.data());
         table->builtCounts.push_back(lib.entries.size());
-        for (size_t at = 0; at < lib.entries.size(); at += kCandidateChunkEntries) {
-            CandidateChunk chunk;
-            chunk.features = table->features.data() + first;
-            chunk.byCentroid = table->byCentroid.data() + first;
-            chunk.entries = lib.entries.data() + at;
-            chunk.count = static_cast<uint32_t>(std::min(kCandidateChunkEntries, lib.entries.size() - at));
-            table->chunks.push_back(chunk);
-            first += chunk.count;
-        }
+        for (uint32_t at = 0; at < f.count; at += CandidateTable::kDigestEntries)
+            table->digests.push_back({f.entries + at, std::min(CandidateTable::kDigestEntries, f.count - at), 0});
+        total += f.count;
+        blocks += f.blockCount;
     }
-    table->firstChunkOfLibrary.push_back(table->chunks.size());
+    table->features.resize(total);
+    table->entryIndex.resize(total);
+    table->blocks.resize(blocks);
+    table->tiles.resize(blocks);
 
-    RunRenderChunks(static_cast<int>(table->chunks.size()), threads, [&](int c) {
-        CandidateChunk& chunk = table->chunks[static_cast<size_t>(c)];
-        const size_t at = static_cast<size_t>(chunk.features - table->features.data());
-        FillChunk(chunk, table->features.data() + at, table->byCentroid.data() + at);
+    // Libraries are sorted one per thread, digests in runs.
+    RunRenderChunks(static_cast<int>(table->libraries.size()), threads,
+                    [&](int l) { FillLibrary(*table, table->libraries[static_cast<size_t>(l)]); });
+    RunRenderChunks(static_cast<int>(table->digests.size()), threads, [&](int c) {
+        CandidateTable::DigestRun& run = table->digests[static_cast<size_t>(c)];
+        run.digest = RunDigest(run.entries, run.count);
     });
     return table;
 }
@@ -138,13 +215,15 @@ std::shared_ptr<const CandidateTable> AcquireCandidateTable(const SoundLibrary& 
     return table;
 }
 
+// ---- Pools -----------------------------------------------------------------------
+
 std::shared_ptr<const CandidatePool> CandidatePoolFor(const CandidateTable& table,
                                                       const SoundLibrary& library, int group,
                                                       const char* libFilter) {
     const std::vector<LibraryIndex>& libs = library.libraries;
     std::vector<uint32_t> taken;
     if (!(libFilter && std::strcmp(libFilter, "~none~") == 0)) {
-        for (size_t l = 0; l < libs.size() && l < table.builtCounts.size(); ++l) {
+        for (size_t l = 0; l < libs.size() && l < table.libraries.size(); ++l) {
             if (LibraryServes(libs[l], group, libFilter)) taken.push_back(static_cast<uint32_t>(l));
         }
     }
@@ -154,16 +233,75 @@ std::shared_ptr<const CandidatePool> CandidatePoolFor(const CandidateTable& tabl
     if (found != table.pools.end()) return found->second;
 
     auto pool = std::make_shared<CandidatePool>();
+    const float inf = std::numeric_limits<float>::infinity();
+    CandidateBlock& bounds = pool->bounds;
+    bounds.softMax = bounds.hardMax = bounds.spotMax = bounds.washMax = bounds.scatterMax = bounds.fillMax = -inf;
+    bounds.lengthMax = bounds.suitabilityMax = -inf;
+    bounds.suitabilityMin = inf;
     size_t total = 0;
     for (uint32_t l : taken) total += libs[l].entries.size();
     pool->entries.reserve(total);
     for (uint32_t l : taken) {
-        for (size_t c = table.firstChunkOfLibrary[l]; c < table.firstChunkOfLibrary[l + 1]; ++c)
-            pool->chunks.push_back({pool->entries.size() + (c - table.firstChunkOfLibrary[l]) * kCandidateChunkEntries,
-                                    &table.chunks[c]});
+        const LibraryFeatures& lib = table.libraries[l];
+        pool->parts.push_back({l, pool->entries.size()});
         for (const LibraryEntry& e : libs[l].entries) pool->entries.push_back(&e);
+        for (uint32_t b = 0; b < lib.blockCount; ++b) WidenBounds(bounds, table.blocks[lib.firstBlock + b]);
     }
     if (table.pools.size() >= kMaxPools) table.pools.clear();
     table.pools.emplace(std::move(taken), pool);
     return pool;
+}
+
+// ---- Keyword tables --------------------------------------------------------------
+
+namespace {
+
+std::string QueryKey(const std::vector<SearchTerm>& terms) {
+    std::string key;
+    for (const SearchTerm& t : terms) {
+        key += static_cast<char>('0' + t.mode);
+        key += t.text;
+        key += '\0';
+    }
+    return key;
+}
+
+void FillKeywords(const CandidateTable& table, KeywordTable& keywords, const LibraryFeatures& lib,
+                  const std::vector<SearchTerm>& terms, int threads) {
+    RunRenderChunks(static_cast<int>(lib.blockCount), threads, [&](int b) {
+        const size_t at = static_cast<size_t>(b) * kCandidateBlockEntries;
+        const size_t end = std::min<size_t>(at + kCandidateBlockEntries, lib.count);
+        float most = kRejectedByTerms;
+        for (size_t k = at; k < end; ++k) {
+            const float kw = KeywordScore(lib.entries[table.entryIndex[lib.first + k]], terms);
+            keywords.keyword[lib.first + k] = kw;
+            most = std::max(most, kw);
+        }
+        keywords.blockMax[lib.firstBlock + static_cast<size_t>(b)] = most;
+    });
+}
+
+}  // namespace
+
+std::shared_ptr<const KeywordTable> KeywordTableFor(const CandidateTable& table, const CandidatePool& pool,
+                                                    const std::vector<SearchTerm>& terms, int threads) {
+    std::string key = QueryKey(terms);
+    std::lock_guard<std::mutex> lock(table.keywordMutex);
+    auto found = table.keywordTables.find(key);
+    if (found == table.keywordTables.end()) {
+        // Passes that hold a keyword table keep it alive; the cache only lets go.
+        if (table.keywordTables.size() >= kMaxKeywordTables) table.keywordTables.clear();
+        auto fresh = std::make_shared<KeywordTable>();
+        fresh->keyword.assign(table.features.size(), 0.0f);
+        fresh->blockMax.assign(table.blocks.size(), 0.0f);
+        fresh->filled.assign(table.libraries.size(), 0);
+        found = table.keywordTables.emplace(std::move(key), std::move(fresh)).first;
+    }
+    KeywordTable& keywords = *found->second;
+    for (const PoolPart& part : pool.parts) {
+        if (keywords.filled[part.library]) continue;
+        FillKeywords(table, keywords, table.libraries[part.library], terms, threads);
+        keywords.filled[part.library] = 1;
+    }
+    return found->second;
 }

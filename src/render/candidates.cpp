@@ -226,14 +226,12 @@ void PrepareTermCache(TermHitCache& cache, const std::vector<SearchTerm>& terms,
     }
 }
 
-std::vector<RenderCandidate> TopOfList(std::vector<Ranked>& kept, size_t maxCount,
-                                       const std::vector<const LibraryEntry*>& candidates) {
+void TopOfList(std::vector<Ranked>& kept, size_t maxCount, const std::vector<const LibraryEntry*>& candidates,
+               std::vector<RenderCandidate>& out) {
     const size_t n = std::min(kept.size(), maxCount);
     std::partial_sort(kept.begin(), kept.begin() + static_cast<std::ptrdiff_t>(n), kept.end(), RanksBefore);
-    std::vector<RenderCandidate> out;
-    out.reserve(n);
+    out.clear();
     for (size_t i = 0; i < n; ++i) out.push_back({candidates[kept[i].slot], kept[i].score});
-    return out;
 }
 
 // ---------------------------------------------------------------------------
@@ -293,7 +291,9 @@ std::vector<RenderCandidate> ScoreCandidates(const Project& project,
 
     // A pool that is not wholly banned always offers its best sound.
     if (kept.empty() && bestSlot >= 0) kept.push_back({std::max(best, 0.01f), static_cast<uint32_t>(bestSlot)});
-    return TopOfList(kept, static_cast<size_t>(std::max(maxCount, 0)), candidates);
+    std::vector<RenderCandidate> out;
+    TopOfList(kept, static_cast<size_t>(std::max(maxCount, 0)), candidates, out);
+    return out;
 }
 
 // ---------------------------------------------------------------------------

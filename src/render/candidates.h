@@ -8,7 +8,6 @@
 //   LibraryServes         whether a library's entries are candidates for a group and filter
 //   FindCandidateSounds   the entries an event may draw from (group, library filter)
 //   ScoreCandidates       score a pool for one layer, drop banned and weak sounds, keep the best
-//   ScorePoolCandidates   the same over a prepared pool, in chunks on several threads
 //   ScoreSoundForLayer    the score of one sound for one layer (0 = unusable)
 //   RepetitionFactor      damping of sounds already used in this event or nearby
 //   UsedSoundIndex        where each file occurs in a growing used-sound list
@@ -28,7 +27,6 @@ struct LibraryIndex;
 struct SoundLibrary;
 struct Project;
 struct SearchTerm;
-struct CandidatePool;
 
 struct RenderCandidate {
     const LibraryEntry* entry = nullptr;
@@ -108,18 +106,6 @@ std::vector<RenderCandidate> ScoreCandidates(const Project& project,
                                              float intensity, const float* occupiedBands,
                                              float refSuitability, int chosenCount,
                                              TermHitCache* cache = nullptr);
-
-// ScoreCandidates over a pool prepared by the candidate table (its entries and
-// their features), split into fixed chunks of candidates that up to `threads`
-// threads score at once (0 = every core). The list is the reference's in every
-// bit: the first of equal best scores is the fallback, and equal scores keep
-// candidate order (as they do in ScoreCandidates), whatever the thread count.
-std::vector<RenderCandidate> ScorePoolCandidates(const Project& project, const CandidatePool& pool,
-                                                 float weight, float duration, int shape,
-                                                 const std::vector<SearchTerm>& terms, int maxCount,
-                                                 float intensity, const float* occupiedBands,
-                                                 float refSuitability, int chosenCount,
-                                                 TermHitCache* cache, int threads);
 
 // 0 = unusable. A duration that is not a positive finite number scores 0.
 float ScoreSoundForLayer(const LibraryEntry& entry, float weight, float duration, int shape,

@@ -38,7 +38,7 @@ void BuildSpotLayers(LayerBuildContext& ctx) {
             continue;
         }
         float jittered = IntensityJitter(w, event.pitchVariation, state);
-        std::vector<RenderCandidate> list = RunCandidateLadder(ctx, jittered, ctx.maxIntensity);
+        std::vector<RenderCandidate>& list = RunCandidateLadder(ctx, jittered, ctx.maxIntensity);
         const LibraryEntry* entry = PickCandidate(list, state);
         if (entry == nullptr) {
             MakeNoMatchLayer(result);
@@ -201,7 +201,7 @@ void BuildFillLayers(LayerBuildContext& ctx) {
         } else if (libraryOrder) {
             entry = ordered[static_cast<size_t>(k) % ordered.size()];
         } else {
-            std::vector<RenderCandidate> list =
+            std::vector<RenderCandidate>& list =
                 ScoreLayerCandidates(ctx, w, event.duration, kShapeFill, ctx.terms, 32, meanIntensity,
                                      AccumulatedBands(ctx), RefSuitability(ctx), ctx.realLayers);
             ApplyRepetitionFactors(ctx, list);
@@ -293,7 +293,7 @@ void BuildScatterLayers(LayerBuildContext& ctx) {
                 continue;
             }
             float target = IntensityJitter(weight, event.pitchVariation, state);
-            std::vector<RenderCandidate> list =
+            std::vector<RenderCandidate>& list =
                 ScoreLayerCandidates(ctx, target, len, event.shape, ctx.terms, 8, I, nullptr,
                                      RefSuitability(ctx), ctx.realLayers);
             ApplyRepetitionFactors(ctx, list);

@@ -17,6 +17,7 @@
 #include <cmath>
 
 #include "render/candidate_table.h"
+#include "render/pool_scoring.h"
 #include "render/render_curves.h"
 
 float EventSyncPosition(const Event& event) {
@@ -102,19 +103,24 @@ bool RenderCancelled(const LayerBuildContext& ctx) {
     return ctx.options && ctx.options->cancel && ctx.options->cancel->load(std::memory_order_relaxed);
 }
 
-std::vector<RenderCandidate> ScoreLayerCandidates(LayerBuildContext& ctx, float weight, float duration,
-                                                  int shape, const std::vector<SearchTerm>& terms,
-                                                  int maxCount, float intensity, const float* bands,
-                                                  float refSuitability, int chosenCount) {
-    if (RenderCancelled(ctx) || ctx.poolEmpty()) return {};
-    if (ctx.scoringPool) {
+std::vector<RenderCandidate>& ScoreLayerCandidates(LayerBuildContext& ctx, float weight, float duration,
+                                                   int shape, const std::vector<SearchTerm>& terms,
+                                                   int maxCount, float intensity, const float* bands,
+                                                   float refSuitability, int chosenCount) {
+    std::vector<RenderCandidate>& list = ctx.candidates;
+    list.clear();
+    if (RenderCancelled(ctx) || ctx.poolEmpty()) return list;
+    if (ctx.scoringPool && ctx.scoringTable && ctx.scoringScratch) {
         const int threads = ctx.options ? ctx.options->threads : 0;
-        return ScorePoolCandidates(*ctx.project, *ctx.scoringPool, weight, duration, shape, terms,
-                                   maxCount, intensity, bands, refSuitability, chosenCount,
-                                   &ctx.termCache, threads);
+        ScorePoolCandidates(*ctx.project, *ctx.scoringTable, *ctx.scoringPool, weight, duration, shape, terms,
+                            maxCount, intensity, bands, refSuitability, chosenCount, *ctx.scoringScratch, threads,
+                            list);
+        if (ctx.options && ctx.options->scoringStats) ctx.options->scoringStats->Add(ctx.scoringScratch->last);
+        return list;
     }
-    return ScoreCandidates(*ctx.project, *ctx.pool, weight, duration, shape, terms, maxCount,
-                           intensity, bands, refSuitability, chosenCount, &ctx.termCache);
+    list = ScoreCandidates(*ctx.project, *ctx.pool, weight, duration, shape, terms, maxCount, intensity, bands,
+                           refSuitability, chosenCount, &ctx.termCache);
+    return list;
 }
 
 void ApplyRepetitionFactors(const LayerBuildContext& ctx, std::vector<RenderCandidate>& list) {
@@ -138,28 +144,32 @@ void DropNonPositive(std::vector<RenderCandidate>& list) {
 }
 
 void SortCandidates(std::vector<RenderCandidate>& list) {
-    std::stable_sort(list.begin(), list.end(), [](const RenderCandidate& a, const RenderCandidate& b) {
-        return a.score > b.score;
-    });
+    // An insertion sort: stable like std::stable_sort, without its buffer,
+    // and the lists are a few dozen long at most.
+    for (size_t i = 1; i < list.size(); ++i) {
+        const RenderCandidate c = list[i];
+        size_t j = i;
+        for (; j > 0 && c.score > list[j - 1].score; --j) list[j] = list[j - 1];
+        list[j] = c;
+    }
 }
 
 namespace {
 
 // One scoring of the ladder with the event's pool, shape and duration.
-std::vector<RenderCandidate> ScoreTry(LayerBuildContext& ctx, float weight,
-                                      const std::vector<SearchTerm>& terms, int size,
-                                      float intensity, const float* bands, float refSuitability,
-                                      int chosenCount) {
+std::vector<RenderCandidate>& ScoreTry(LayerBuildContext& ctx, float weight, const std::vector<SearchTerm>& terms,
+                                       int size, float intensity, const float* bands, float refSuitability,
+                                       int chosenCount) {
     const Event& event = ctx.event();
-    return ScoreLayerCandidates(ctx, weight, event.duration, event.shape, terms, size, intensity,
-                                bands, refSuitability, chosenCount);
+    return ScoreLayerCandidates(ctx, weight, event.duration, event.shape, terms, size, intensity, bands,
+                                refSuitability, chosenCount);
 }
 
 }  // namespace
 
-std::vector<RenderCandidate> RunCandidateLadder(LayerBuildContext& ctx, float weight,
-                                                float intensity) {
-    std::vector<RenderCandidate> list;
+std::vector<RenderCandidate>& RunCandidateLadder(LayerBuildContext& ctx, float weight, float intensity) {
+    std::vector<RenderCandidate>& list = ctx.candidates;
+    list.clear();
     if (ctx.poolEmpty()) return list;
     static const std::vector<SearchTerm> kNoTerms;
     const float ref = RefSuitability(ctx);
@@ -167,19 +177,17 @@ std::vector<RenderCandidate> RunCandidateLadder(LayerBuildContext& ctx, float we
     const float* bands = AccumulatedBands(ctx);
 
     // Try 0: the layer's own target with the event's keywords.
-    list = ScoreTry(ctx, weight, ctx.terms, 12, intensity, bands, ref, chosen);
+    ScoreTry(ctx, weight, ctx.terms, 12, intensity, bands, ref, chosen);
     ApplyRepetitionFactors(ctx, list);
     DropNonPositive(list);
 
     // Try 1: a neighbouring weight, brighter first, then darker.
     if (list.empty()) {
-        list = ScoreTry(ctx, std::clamp(weight + 0.15f, 0.0f, 1.0f), ctx.terms, 16, intensity,
-                        bands, ref, chosen);
+        ScoreTry(ctx, std::clamp(weight + 0.15f, 0.0f, 1.0f), ctx.terms, 16, intensity, bands, ref, chosen);
         ApplyRepetitionFactors(ctx, list);
         DropNonPositive(list);
         if (list.empty()) {
-            list = ScoreTry(ctx, std::clamp(weight - 0.15f, 0.0f, 1.0f), ctx.terms, 16,
-                            intensity, bands, ref, chosen);
+            ScoreTry(ctx, std::clamp(weight - 0.15f, 0.0f, 1.0f), ctx.terms, 16, intensity, bands, ref, chosen);
             ApplyRepetitionFactors(ctx, list);
             DropNonPositive(list);
         }
@@ -187,7 +195,7 @@ std::vector<RenderCandidate> RunCandidateLadder(LayerBuildContext& ctx, float we
 
     // Try 2: any middle-weight sound, keywords and contrast forgotten.
     if (list.empty()) {
-        list = ScoreTry(ctx, 0.5f, kNoTerms, 20, 0.5f, nullptr, -1.0f, 0);
+        ScoreTry(ctx, 0.5f, kNoTerms, 20, 0.5f, nullptr, -1.0f, 0);
         ApplyRepetitionFactors(ctx, list);
         DropNonPositive(list);
     }
@@ -196,7 +204,7 @@ std::vector<RenderCandidate> RunCandidateLadder(LayerBuildContext& ctx, float we
     // already plays is only taken again when it is clearly longer than the
     // region it gave before (so another region of it can differ).
     if (list.empty()) {
-        list = ScoreTry(ctx, 0.5f, kNoTerms, 20, 0.5f, nullptr, -1.0f, 0);
+        ScoreTry(ctx, 0.5f, kNoTerms, 20, 0.5f, nullptr, -1.0f, 0);
         for (RenderCandidate& c : list) {
             for (const UsedSound& used : ctx.eventUsed) {
                 if (used.path != c.entry->path) continue;
@@ -209,7 +217,7 @@ std::vector<RenderCandidate> RunCandidateLadder(LayerBuildContext& ctx, float we
 
     // Try 4: as try 2 with a longer list.
     if (list.empty()) {
-        list = ScoreTry(ctx, 0.5f, kNoTerms, 30, 0.5f, nullptr, -1.0f, 0);
+        ScoreTry(ctx, 0.5f, kNoTerms, 30, 0.5f, nullptr, -1.0f, 0);
         DropNonPositive(list);
     }
 

@@ -42,6 +42,8 @@ struct RenderSeeds {
     uint32_t fillSalt = 0;
 };
 
+struct PoolScoringStats;
+
 // How a pass does its work; none of it changes what the pass produces.
 struct RenderPassOptions {
     // Threads that score candidates: 0 = one per core, 1 = the pass's own
@@ -56,9 +58,14 @@ struct RenderPassOptions {
     // and no further event is rendered; the pass still finishes (gains,
     // sorting, tracks) over the results it has.
     const std::atomic<bool>* cancel = nullptr;
+    // When given, every scoring of the pool scorer adds what it looked at
+    // (benchmarks and tests; the reference path adds nothing).
+    PoolScoringStats* scoringStats = nullptr;
 };
 
 struct CandidatePool;
+struct CandidateTable;
+struct PoolScoringScratch;
 
 struct LayerBuildContext {
     Project* project = nullptr;
@@ -71,9 +78,12 @@ struct LayerBuildContext {
     int pinnedCount = 0;   // pinned layers already made; builders number after them
     int group = 0;         // the event's mix group
     const std::vector<const LibraryEntry*>* pool = nullptr;
-    // The same pool with its features, for the parallel scorer; null on the
-    // reference path (then `pool` is scored with ScoreCandidates).
+    // The same pool in the candidate table, for the pool scorer, and the
+    // pass's working lists for it; null on the reference path (then `pool`
+    // is scored with ScoreCandidates).
     const CandidatePool* scoringPool = nullptr;
+    const CandidateTable* scoringTable = nullptr;
+    PoolScoringScratch* scoringScratch = nullptr;
     const RenderPassOptions* options = nullptr;  // null: the defaults
     std::vector<SearchTerm> terms;
     float bandMask[5] = {0, 0, 0, 0, 0};
@@ -88,7 +98,10 @@ struct LayerBuildContext {
     float bandAccum[5] = {0, 0, 0, 0, 0};        // starts as bandMask
     float suitabilitySum = 0;
     int realLayers = 0;                          // layers with a library sound
-    TermHitCache termCache;                      // keyword hits of this event's query
+    TermHitCache termCache;                      // keyword hits of this event's query (reference path)
+    // The list of the last scoring (ScoreLayerCandidates, RunCandidateLadder):
+    // one buffer for every layer of the event, so choosing allocates nothing.
+    std::vector<RenderCandidate> candidates;
 
     // The event lives in project->events, which no builder resizes.
     Event& event() const { return project->events[eventIndex]; }
@@ -123,18 +136,19 @@ bool RenderCancelled(const LayerBuildContext& ctx);
 
 // ScoreCandidates over the event's pool, the way the pass scores: over
 // scoringPool on the pass's threads when there is one, else over `pool`
-// (the event's term cache serves both). Empty once the pass is cancelled.
-std::vector<RenderCandidate> ScoreLayerCandidates(LayerBuildContext& ctx, float weight, float duration,
-                                                  int shape, const std::vector<SearchTerm>& terms,
-                                                  int maxCount, float intensity, const float* bands,
-                                                  float refSuitability, int chosenCount);
+// (with the event's term cache). Empty once the pass is cancelled. The list
+// is ctx.candidates, which the next scoring of the event overwrites.
+std::vector<RenderCandidate>& ScoreLayerCandidates(LayerBuildContext& ctx, float weight, float duration,
+                                                   int shape, const std::vector<SearchTerm>& terms,
+                                                   int maxCount, float intensity, const float* bands,
+                                                   float refSuitability, int chosenCount);
 
 // The full search ladder for one layer (five tries, falling back from the
 // event's keywords and weight to any sound), then pinned files removed and the
 // list sorted best first. `weight` is the already jittered target; `intensity`
-// the layer's intensity for the first two tries. May return an empty list.
-std::vector<RenderCandidate> RunCandidateLadder(LayerBuildContext& ctx, float weight,
-                                                float intensity);
+// the layer's intensity for the first two tries. May return an empty list;
+// the list is ctx.candidates, as with ScoreLayerCandidates.
+std::vector<RenderCandidate>& RunCandidateLadder(LayerBuildContext& ctx, float weight, float intensity);
 
 // Multiplies every score by RepetitionFactor(path, event used, pass used, eventStart).
 void ApplyRepetitionFactors(const LayerBuildContext& ctx, std::vector<RenderCandidate>& list);

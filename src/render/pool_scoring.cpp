@@ -1,54 +1,59 @@
-// pool_scoring.cpp — ScoreCandidates over a prepared pool, chunk by chunk on
-// the render engine's threads.
+// pool_scoring.cpp — ScoreCandidates over a pool of the candidate table,
+// looking only at the blocks of sounds that can still make the list.
 //
 // Index
-//   ChunkOutcome / PoolScoring   what one chunk keeps; what every chunk reads
-//   RaiseBar                     the shared score below which nothing counts
-//   ScoreChunk                   one chunk, nearest brightness first, until nothing left can count
-//   ScorePoolCandidates          chunks in parallel, outcomes merged in chunk order
+//   Job / LaneBar       what every lane of one scoring reads; the bar a lane skips by
+//   Offer               one sound into a lane's list
+//   TileOwnTerms / ScoreBlock   the own terms of a block's sounds; one block's sounds
+//   Bounds              BlockDistance / OwnCeiling / BlockCeiling
+//   Fronts              the walk outwards from the layer's brightness
+//   UseKeywords / BannedOf   what a pass's scorings share
+//   ScorePoolCandidates walk nearest blocks first; a long walk shares its last blocks out
 //
 // The list ScoreCandidates returns is fixed by two rules that do not depend on
-// the order in which candidates are looked at: the kept candidates are the
-// best maxCount by (score descending, candidate order), and the fallback is
-// the candidate with the best score that comes first. So each chunk keeps its
-// own best maxCount and its own first best, in whatever order it visits its
-// candidates, and the merge applies the same two rules to the chunks'
-// outcomes: the list is the reference's for any number of threads.
+// the order in which sounds are looked at: the kept sounds are the best
+// maxCount by (score descending, candidate order), and the fallback is the
+// sound with the best score that comes first (it only counts when nothing
+// scores above 5). Each lane keeps its own best maxCount and its own first
+// best, and the merge applies the same two rules to the lanes' lists.
 //
-// Skipping: once some chunk holds maxCount candidates, its weakest kept score
-// is a bar that maxCount candidates reach, so a candidate scoring below it is
-// neither kept nor the best. A chunk visits its candidates nearest brightness
-// first; a candidate whose ScoreCeiling is below the bar is not scored, and
-// when the ceiling of the chunk's remaining candidates (they all lie further
-// off) is below it, the chunk stops. The bar only grows; which candidates are
-// skipped depends on timing, what is kept never does.
+// Skipping: once a lane holds maxCount sounds, its weakest kept score is a
+// bar that maxCount sounds reach, so a sound whose score lies below it is
+// neither kept nor needed as the fallback. A block is skipped when its
+// ceiling (CeilingFor over the block's nearest centroid, its band-share box,
+// its largest keyword part and own terms) lies below the bar; each sound of
+// a block that is looked at is skipped when its own ceiling does; and the
+// walk ends when even a sound at the distance of the nearest block left,
+// with the pool's largest terms and a perfect spectral fit, could not reach
+// it. The bar only grows; which sounds are skipped depends on timing, what is
+// kept never does.
+#include "render/pool_scoring.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <limits>
 
+#include "document/project.h"
 #include "render/candidate_table.h"
 #include "render/render_worker_pool.h"
-#include "render/score_terms.h"
 
 namespace {
 
-struct ChunkOutcome {
-    float best = -1.0f;
-    int64_t bestSlot = -1;
-    std::vector<Ranked> top;  // heap of at most maxCount, the weakest on top
-    size_t hits = 0;
-    size_t misses = 0;
-};
+// A scoring shares its remaining blocks out to the lanes once its own thread
+// has looked at this many sounds; sooner, waking the others would cost more
+// than it saves.
+constexpr size_t kLaneSounds = 16 * 1024;
 
-struct PoolScoring {
+struct Job {
+    const CandidateTable* table;
     const CandidatePool* pool;
     const BannedFiles* banned;
-    const std::vector<SearchTerm>* terms;
-    TermHitCache* cache;
     const LayerScoring* layer;
+    const float* keywords;       // per table feature; null without terms
+    const float* keywordBlocks;  // per table block
     size_t maxCount;
-    std::atomic<float>* bar;  // the highest weakest-kept score of a full chunk
+    std::atomic<float>* bar;     // the highest weakest-kept score of a full lane
 };
 
 void RaiseBar(std::atomic<float>& bar, float score) {
@@ -57,112 +62,344 @@ void RaiseBar(std::atomic<float>& bar, float score) {
     }
 }
 
-void ScoreChunk(const PoolScoring& job, const PoolChunk& where, ChunkOutcome& out) {
-    const CandidateChunk& chunk = *where.chunk;
-    const CandidateFeatures* features = chunk.features;
-    const uint16_t* order = chunk.byCentroid;
-    const LayerScoring& layer = *job.layer;
-    const bool hasTerms = !job.terms->empty();
-    const bool anyBanned = job.banned->Any();
-    const float target = layer.brightness;
-    const float chunkOwn = OwnTermsCeiling(layer, chunk.lengthMax, chunk.characterMax, chunk.spotMax,
-                                           chunk.washMax, chunk.scatterMax, chunk.fillMax,
-                                           chunk.suitabilityMin, chunk.suitabilityMax);
-    const float keywordMax = hasTerms ? 50.0f : 0.0f;
-    out.top.reserve(std::min<size_t>(job.maxCount, chunk.count));
+// The lane's bar: the shared one, or its own weakest kept score when higher.
+float LaneBar(const Job& job, const PoolScoringScratch::Lane& lane) {
+    float bar = job.bar->load(std::memory_order_relaxed);
+    if (lane.top.size() == job.maxCount) bar = std::max(bar, lane.top.front().score);
+    return bar;
+}
 
-    // Two fronts move away from the layer's brightness, the nearer one first.
-    const uint16_t* split = std::lower_bound(order, order + chunk.count, target, [features](uint16_t i, float t) {
-        return CentroidOrderKey(features[i]) < t;
-    });
-    ptrdiff_t below = split - order - 1;
-    ptrdiff_t above = split - order;
-    const ptrdiff_t end = static_cast<ptrdiff_t>(chunk.count);
-    const float far = std::numeric_limits<float>::infinity();
-    for (uint32_t visits = 0; below >= 0 || above < end; ++visits) {
-        const float downward = below >= 0 ? target - CentroidOrderKey(features[order[below]]) : far;
-        const float upward = above < end ? CentroidOrderKey(features[order[above]]) - target : far;
-        // (A centroid that is not a number sorts last, at an infinite distance.)
-        const bool takeBelow = below >= 0 && (above >= end || downward <= upward);
-        const float distance = takeBelow ? downward : upward;
-        const uint16_t index = takeBelow ? order[below--] : order[above++];
+// A bar that a kept list reaches: only then may anything be skipped.
+bool BarSet(float bar) { return bar > 5.0f; }
 
-        float bar = job.bar->load(std::memory_order_relaxed);
-        if (out.top.size() == job.maxCount) bar = std::max(bar, out.top.front().score);
-        const bool barSet = bar > 5.0f;
-        // Whether the rest can still count is asked every few candidates:
-        // asking later only costs a few more looks.
-        if (barSet && visits % 8 == 0 && CeilingForDistance(layer, distance, keywordMax, chunkOwn, true) < bar)
-            break;
+// ---- Offer / ScoreBlock ----------------------------------------------------------
 
-        const size_t slot = where.firstSlot + index;
-        const CandidateFeatures& f = features[index];
-        const float kw = hasTerms ? CachedKeywordScore(job.cache, slot, *job.pool->entries[slot], *job.terms,
-                                                       out.hits, out.misses)
-                                  : 0.0f;
-        if (barSet && kw >= 0.0f && ScoreCeiling(f, layer, kw) < bar) continue;
-        const float s = kw >= 0.0f ? ScoreWithKeyword(f, layer, kw) : 0.0f;
-
-        const Ranked r{s, static_cast<uint32_t>(slot)};
-        const bool full = out.top.size() == job.maxCount;
-        const bool beatsBest = s > out.best || (s == out.best && static_cast<int64_t>(slot) < out.bestSlot);
-        const bool entersTop = s > 5.0f && (!full || RanksBefore(r, out.top.front()));
-        if (!beatsBest && !entersTop) continue;
-        if (anyBanned && job.banned->Contains(*job.pool->entries[slot])) continue;
-        if (beatsBest) {
-            out.best = s;
-            out.bestSlot = static_cast<int64_t>(slot);
-        }
-        if (entersTop) {
-            if (full) {
-                std::pop_heap(out.top.begin(), out.top.end(), RanksBefore);
-                out.top.back() = r;
-            } else {
-                out.top.push_back(r);
-            }
-            std::push_heap(out.top.begin(), out.top.end(), RanksBefore);
-            if (out.top.size() == job.maxCount) RaiseBar(*job.bar, out.top.front().score);
-        }
+// True when the sound entered the lane's list.
+bool Offer(const Job& job, PoolScoringScratch::Lane& lane, float s, uint32_t slot) {
+    const Ranked r{s, slot};
+    const bool full = lane.top.size() == job.maxCount;
+    const bool beatsBest = s > lane.best || (s == lane.best && static_cast<int64_t>(slot) < lane.bestSlot);
+    const bool entersTop = s > 5.0f && (!full || RanksBefore(r, lane.top.front()));
+    if (!beatsBest && !entersTop) return false;
+    if (job.banned->Any() && job.banned->Contains(*job.pool->entries[slot])) return false;
+    if (beatsBest) {
+        lane.best = s;
+        lane.bestSlot = static_cast<int64_t>(slot);
     }
+    if (!entersTop) return false;
+    if (full) {
+        std::pop_heap(lane.top.begin(), lane.top.end(), RanksBefore);
+        lane.top.back() = r;
+    } else {
+        lane.top.push_back(r);
+    }
+    std::push_heap(lane.top.begin(), lane.top.end(), RanksBefore);
+    if (lane.top.size() == job.maxCount) RaiseBar(*job.bar, lane.top.front().score);
+    return true;
 }
 
 }  // namespace
 
-std::vector<RenderCandidate> ScorePoolCandidates(const Project& project, const CandidatePool& pool,
-                                                 float weight, float duration, int shape,
-                                                 const std::vector<SearchTerm>& terms, int maxCount,
-                                                 float intensity, const float* occupiedBands,
-                                                 float refSuitability, int chosenCount,
-                                                 TermHitCache* cache, int threads) {
-    const size_t count = pool.entries.size();
-    if (maxCount <= 0 || count == 0) return {};
-    const BannedFiles banned(project);
-    const LayerScoring layer = PrepareLayerScoring(weight, duration, shape, !terms.empty(), intensity,
-                                                   occupiedBands, refSuitability, chosenCount);
-    if (cache && !terms.empty()) PrepareTermCache(*cache, terms, count);
-    std::atomic<float> bar{0.0f};
-    const PoolScoring job{&pool, &banned, &terms, cache, &layer, static_cast<size_t>(maxCount), &bar};
-
-    std::vector<ChunkOutcome> outcomes(pool.chunks.size());
-    RunRenderChunks(static_cast<int>(pool.chunks.size()), threads, [&](int c) {
-        ScoreChunk(job, pool.chunks[static_cast<size_t>(c)], outcomes[static_cast<size_t>(c)]);
-    });
-
-    // In chunk order, so the first of equal best scores stays the first.
-    float best = -1.0f;
-    int64_t bestSlot = -1;
-    std::vector<Ranked> kept;
-    for (ChunkOutcome& o : outcomes) {
-        if (o.best > best) {
-            best = o.best;
-            bestSlot = o.bestSlot;
-        }
-        kept.insert(kept.end(), o.top.begin(), o.top.end());
-        if (cache) {
-            cache->hits += o.hits;
-            cache->misses += o.misses;
+void TileOwnTerms(const CandidateTile& tile, const LayerScoring& L, float* __restrict own) {
+    constexpr uint32_t n = kCandidateBlockEntries;
+    const float in = L.in;
+    for (uint32_t k = 0; k < n; ++k)
+        own[k] = (tile.length[k] >= L.D ? 15.0f : 7.5f) + 10.0f * (tile.soft[k] * (1.0f - in) + tile.hard[k] * in);
+    switch (L.shape) {
+        case kShapeSpot:
+            for (uint32_t k = 0; k < n; ++k) own[k] += 10.0f + tile.spotAttack[k];
+            break;
+        case kShapeBloom:
+        case kShapeContour:
+            for (uint32_t k = 0; k < n; ++k) own[k] += tile.washTerm[k];
+            break;
+        case kShapeFill:
+            for (uint32_t k = 0; k < n; ++k) own[k] += 5.0f + tile.fillTerms[k];
+            break;
+        case kShapeScatter:
+            for (uint32_t k = 0; k < n; ++k) own[k] += tile.scatterTerm[k];
+            break;
+        default:
+            for (uint32_t k = 0; k < n; ++k) own[k] += 7.5f;
+            break;
+    }
+    if (L.contrast) {
+        // 12 ScoreClamp01(2 g) for g >= 0, in a form the compiler can run on
+        // several sounds at once (a suitability is never NaN).
+        const float ref = L.refSuitability;
+        for (uint32_t k = 0; k < n; ++k) {
+            const float g = 2.0f * std::fabs(tile.suitability[k] - ref);
+            own[k] += g < 1.0f ? 12.0f * g : 12.0f;
         }
     }
+}
+
+namespace {
+
+// The sounds of one block, `distance` being no more than any of theirs.
+void ScoreBlock(const Job& job, PoolScoringScratch::Lane& lane, size_t block, const PoolPart& part, float distance) {
+    const CandidateTable& table = *job.table;
+    const LibraryFeatures& lib = table.libraries[part.library];
+    const size_t at = lib.first + (block - lib.firstBlock) * kCandidateBlockEntries;
+    const size_t count = std::min<size_t>(kCandidateBlockEntries, lib.first + lib.count - at);
+    const CandidateFeatures* features = table.features.data() + at;
+    const uint32_t* entryIndex = table.entryIndex.data() + at;
+    const float* keywords = job.keywords ? job.keywords + at : nullptr;
+    const LayerScoring& layer = *job.layer;
+    const CandidateBlock& bounds = table.blocks[block];
+    lane.stats.blocksScored += 1;
+
+    // A sound is scored only when its keyword part and own terms reach what
+    // the block's distance and spectral bound leave for them.
+    float own[kCandidateBlockEntries];
+    TileOwnTerms(table.tiles[block], layer, own);
+    const CeilingParts ceiling = PrepareCeiling(layer, distance, SpecCeiling(layer, bounds.shareLow, bounds.shareHigh));
+    float bar = LaneBar(job, lane);
+    float needHit = NeededTerms(ceiling, bar, true);
+    float needMiss = NeededTerms(ceiling, bar, false);
+    for (size_t k = 0; k < count; ++k) {
+        const float kw = keywords ? keywords[k] : 0.0f;
+        float s = 0.0f;  // what a sound the query rejects scores
+        if (kw >= 0.0f) {
+            if (BarSet(bar) && kw + own[k] < (kw >= 0.01f ? needHit : needMiss)) continue;
+            s = ScoreWithKeyword(features[k], layer, kw);
+            lane.stats.sounds += 1;
+        } else if (BarSet(bar)) {
+            continue;
+        }
+        if (Offer(job, lane, s, static_cast<uint32_t>(part.firstSlot + entryIndex[k]))) {
+            bar = LaneBar(job, lane);
+            needHit = NeededTerms(ceiling, bar, true);
+            needMiss = NeededTerms(ceiling, bar, false);
+        }
+    }
+}
+
+// ---- Bounds ----------------------------------------------------------------------
+
+float BlockDistance(const CandidateBlock& b, float target, bool upwards) {
+    return upwards ? std::max(0.0f, b.centroidLow - target) : target - b.centroidHigh;
+}
+
+float OwnCeiling(const LayerScoring& L, const CandidateBlock& b) {
+    return OwnTermsCeiling(L, b.lengthMax, b.softMax, b.hardMax, b.spotMax, b.washMax, b.scatterMax, b.fillMax,
+                           b.suitabilityMin, b.suitabilityMax);
+}
+
+float JobBlockCeiling(const Job& job, size_t block, float distance) {
+    const float kw = job.keywords ? job.keywordBlocks[block] : 0.0f;
+    return BlockCeiling(*job.layer, job.table->blocks[block], distance, kw);
+}
+
+// ---- Fronts ----------------------------------------------------------------------
+
+using Front = PoolScoringScratch::Front;
+
+// Two fronts per library of the pool, starting at the block that holds (or
+// follows) the layer's brightness.
+void StartFronts(const CandidateTable& table, const CandidatePool& pool, float target,
+                 std::vector<Front>& fronts) {
+    fronts.clear();
+    for (uint32_t p = 0; p < pool.parts.size(); ++p) {
+        const LibraryFeatures& lib = table.libraries[pool.parts[p].library];
+        if (lib.blockCount == 0) continue;
+        const CandidateBlock* first = table.blocks.data() + lib.firstBlock;
+        const CandidateBlock* last = first + lib.blockCount;
+        const CandidateBlock* split = std::partition_point(
+            first, last, [target](const CandidateBlock& b) { return b.centroidHigh < target; });
+        const size_t s = lib.firstBlock + static_cast<size_t>(split - first);
+        fronts.push_back({s, lib.firstBlock + lib.blockCount, p, true});
+        fronts.push_back({s, lib.firstBlock, p, false});
+    }
+}
+
+bool FrontDone(const Front& f) { return f.upwards ? f.block >= f.end : f.block <= f.end; }
+size_t FrontBlock(const Front& f) { return f.upwards ? f.block : f.block - 1; }
+
+// The front whose next block lies nearest (null when every block was taken),
+// and that distance.
+Front* NearestFront(const CandidateTable& table, std::vector<Front>& fronts, float target, float& distance) {
+    Front* nearest = nullptr;
+    for (Front& f : fronts) {
+        if (FrontDone(f)) continue;
+        const float d = BlockDistance(table.blocks[FrontBlock(f)], target, f.upwards);
+        // A distance that is not a number (a layer weight that is not one)
+        // still takes its turn, so that the walk ends.
+        if (nearest == nullptr || d < distance) {
+            nearest = &f;
+            distance = d;
+        }
+    }
+    return nearest;
+}
+
+size_t TakeBlock(Front& f) { return f.upwards ? f.block++ : --f.block; }
+
+// ---- Keyword table ---------------------------------------------------------------
+
+bool SameTerms(const std::vector<SearchTerm>& a, const std::vector<SearchTerm>& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (a[i].mode != b[i].mode || a[i].text != b[i].text) return false;
+    return true;
+}
+
+void UseKeywords(PoolScoringScratch& scratch, const CandidateTable& table, const CandidatePool& pool,
+                 const std::vector<SearchTerm>& terms, int threads) {
+    if (scratch.keywords && scratch.keywordPool == &pool && scratch.keywordSource == &table &&
+        SameTerms(scratch.terms, terms))
+        return;
+    scratch.keywords = KeywordTableFor(table, pool, terms, threads);
+    scratch.terms = terms;
+    scratch.keywordPool = &pool;
+    scratch.keywordSource = &table;
+    float most = kRejectedByTerms;
+    for (const PoolPart& part : pool.parts) {
+        const LibraryFeatures& lib = table.libraries[part.library];
+        for (uint32_t b = 0; b < lib.blockCount; ++b) most = std::max(most, scratch.keywords->blockMax[lib.firstBlock + b]);
+    }
+    scratch.keywordMax = most;
+    scratch.anyKeyword = most >= 0.01f;
+}
+
+// The project's banned files, set up once for the scorings of a pass (a long
+// list is looked up through a set, which would cost an allocation per layer).
+const BannedFiles& BannedOf(PoolScoringScratch& scratch, const Project& project) {
+    if (!scratch.banned || scratch.bannedOf != &project || scratch.bannedPaths != project.bannedFiles.size() ||
+        scratch.bannedIds != project.bannedFileIds.size()) {
+        scratch.banned = std::make_unique<BannedFiles>(project);
+        scratch.bannedOf = &project;
+        scratch.bannedPaths = project.bannedFiles.size();
+        scratch.bannedIds = project.bannedFileIds.size();
+    }
+    return *scratch.banned;
+}
+
+}  // namespace
+
+float BlockCeiling(const LayerScoring& L, const CandidateBlock& b, float distance, float keywordMax) {
+    if (L.hasTerms && keywordMax < 0.0f) return 0.0f;
+    const float kw = L.hasTerms ? keywordMax : 0.0f;
+    return CeilingFor(L, distance, SpecCeiling(L, b.shareLow, b.shareHigh), kw, OwnCeiling(L, b), kw >= 0.01f);
+}
+
+// ---- ScorePoolCandidates -----------------------------------------------------------
+
+void ScorePoolCandidates(const Project& project, const CandidateTable& table, const CandidatePool& pool,
+                         float weight, float duration, int shape, const std::vector<SearchTerm>& terms,
+                         int maxCount, float intensity, const float* occupiedBands, float refSuitability,
+                         int chosenCount, PoolScoringScratch& scratch, int threads,
+                         std::vector<RenderCandidate>& out) {
+    out.clear();
+    scratch.last = PoolScoringStats();
+    scratch.last.scorings = 1;
+    if (maxCount <= 0 || pool.entries.empty()) return;
+    const BannedFiles& banned = BannedOf(scratch, project);
+    const LayerScoring layer = PrepareLayerScoring(weight, duration, shape, !terms.empty(), intensity,
+                                                   occupiedBands, refSuitability, chosenCount);
+    if (!layer.usable) {
+        // Every score is 0: the list is the first sound that is not banned.
+        for (const LibraryEntry* e : pool.entries) {
+            if (banned.Contains(*e)) continue;
+            out.push_back({e, 0.01f});
+            break;
+        }
+        return;
+    }
+    if (!terms.empty()) UseKeywords(scratch, table, pool, terms, threads);
+
+    std::atomic<float> bar{0.0f};
+    Job job{&table, &pool, &banned, &layer, nullptr, nullptr, static_cast<size_t>(maxCount), &bar};
+    if (!terms.empty()) {
+        job.keywords = scratch.keywords->keyword.data();
+        job.keywordBlocks = scratch.keywords->blockMax.data();
+    }
+    const int laneCount = RenderThreadCount(threads);
+    if (scratch.lanes.size() < static_cast<size_t>(laneCount)) scratch.lanes.resize(static_cast<size_t>(laneCount));
+    for (int l = 0; l < laneCount; ++l) {
+        PoolScoringScratch::Lane& lane = scratch.lanes[static_cast<size_t>(l)];
+        lane.top.clear();
+        lane.best = -1.0f;
+        lane.bestSlot = -1;
+        lane.stats = PoolScoringStats();
+    }
+    PoolScoringScratch::Lane& first = scratch.lanes[0];
+
+    // A sound at a given distance with the pool's largest terms and a
+    // perfect spectral fit: when that cannot reach the bar, nothing further can.
+    const float keywordMax = terms.empty() ? 0.0f : scratch.keywordMax;
+    const bool anyKeyword = terms.empty() || scratch.anyKeyword;
+    const float poolOwn = OwnCeiling(layer, pool.bounds);
+    auto distanceCeiling = [&](float distance) {
+        return CeilingFor(layer, distance, 1.0f, keywordMax, poolOwn, anyKeyword);
+    };
+
+    // Walk on this thread, nearest blocks first. Most scorings end after a
+    // few hundred sounds, too soon for other threads to help; one that has
+    // looked at many and goes on (a long list, a weak bar) gathers the blocks
+    // that can still count, for the lanes to share.
+    const float target = layer.brightness;
+    StartFronts(table, pool, target, scratch.fronts);
+    std::vector<PoolScoringScratch::Work>& work = scratch.work;
+    work.clear();
+    bool collecting = false;
+    for (;;) {
+        float distance = 0.0f;
+        Front* front = NearestFront(table, scratch.fronts, target, distance);
+        if (front == nullptr) break;
+        const float barNow = LaneBar(job, first);
+        if (BarSet(barNow) && distanceCeiling(distance) < barNow) break;
+        const size_t block = TakeBlock(*front);
+        first.stats.blocksWalked += 1;
+        const float ceiling = JobBlockCeiling(job, block, distance);
+        if (BarSet(barNow) && ceiling < barNow) continue;
+        const PoolPart& part = pool.parts[front->part];
+        if (collecting) {
+            work.push_back({block, front->part, ceiling, distance});
+            continue;
+        }
+        ScoreBlock(job, first, block, part, distance);
+        collecting = laneCount > 1 && first.stats.blocksScored * kCandidateBlockEntries >= kLaneSounds;
+    }
+
+    if (!work.empty()) {
+        // The most promising blocks first, so that the bar rises early.
+        std::sort(work.begin(), work.end(), [](const PoolScoringScratch::Work& a, const PoolScoringScratch::Work& b) {
+            return a.ceiling > b.ceiling || (a.ceiling == b.ceiling && a.block < b.block);
+        });
+        const int lanes = laneCount;
+        std::atomic<size_t> next{0};
+        auto runLane = [&](int l) {
+            PoolScoringScratch::Lane& lane = scratch.lanes[static_cast<size_t>(l)];
+            for (size_t w = next.fetch_add(1, std::memory_order_relaxed); w < work.size();
+                 w = next.fetch_add(1, std::memory_order_relaxed)) {
+                const PoolScoringScratch::Work& item = work[w];
+                const float laneBar = LaneBar(job, lane);
+                if (BarSet(laneBar) && item.ceiling < laneBar) continue;
+                ScoreBlock(job, lane, item.block, pool.parts[item.part], item.distance);
+            }
+        };
+        if (lanes > 1) RunRenderChunks(lanes, lanes, runLane);
+        else runLane(0);
+        scratch.last.shared = lanes > 1 ? 1 : 0;
+    }
+
+    // Merge: the first of equal best scores stays the first (by slot).
+    float best = -1.0f;
+    int64_t bestSlot = -1;
+    std::vector<Ranked>& kept = scratch.kept;
+    kept.clear();
+    for (int l = 0; l < laneCount; ++l) {
+        const PoolScoringScratch::Lane& lane = scratch.lanes[static_cast<size_t>(l)];
+        if (lane.bestSlot >= 0 && (lane.best > best || (lane.best == best && lane.bestSlot < bestSlot))) {
+            best = lane.best;
+            bestSlot = lane.bestSlot;
+        }
+        kept.insert(kept.end(), lane.top.begin(), lane.top.end());
+        scratch.last.blocksWalked += lane.stats.blocksWalked;
+        scratch.last.blocksScored += lane.stats.blocksScored;
+        scratch.last.sounds += lane.stats.sounds;
+    }
     if (kept.empty() && bestSlot >= 0) kept.push_back({std::max(best, 0.01f), static_cast<uint32_t>(bestSlot)});
-    return TopOfList(kept, static_cast<size_t>(maxCount), pool.entries);
+    TopOfList(kept, job.maxCount, pool.entries, out);
 }

@@ -32,6 +32,7 @@
 #include "render/candidates.h"
 #include "render/clip_bed_events.h"
 #include "render/fitting.h"
+#include "render/pool_scoring.h"
 #include "render/render_curves.h"
 
 RenderSeeds ClockRenderSeeds() {
@@ -213,11 +214,13 @@ struct PassState {
     uint32_t random = 0;
     const RenderSeeds* seeds = nullptr;
     const RenderPassOptions* options = nullptr;
-    // Keyword hits per query text, so events that share keywords share the
-    // matching work. A cache checks its query and pool itself; the map is
-    // only a way to keep several warm. Bounded, since each holds a slot per
-    // pool entry.
+    // Reference path: keyword hits per query text, so events that share
+    // keywords share the matching work (the pool scorer keeps its keyword
+    // parts in the candidate table). A cache checks its query and pool
+    // itself; the map is only a way to keep several warm. Bounded, since each
+    // holds a slot per pool entry.
     std::unordered_map<std::string, TermHitCache> termCaches;
+    PoolScoringScratch scratch;  // the pool scorer's working lists, for every scoring of the pass
     int pinnedWithoutPool = 0;
 };
 
@@ -344,6 +347,10 @@ void RenderOneEvent(Project& project, const SoundLibrary& library, int i, PassSt
 
     EventPool eventPool;
     ChooseEventPool(ctx, pass, library, eventPool);
+    if (ctx.scoringPool) {
+        ctx.scoringTable = pass.pools.table.get();
+        ctx.scoringScratch = &pass.scratch;
+    }
 
     // An event saved with the older single pin gets it as its first pinned
     // file. Only the path moves over: the layer plays the file at that path,

@@ -7,7 +7,8 @@
 //   KeywordScore         the keyword part of one entry, or kRejectedByTerms
 //   LayerScoring         what depends only on the layer, worked out once per scoring
 //   ScoreWithKeyword     one candidate's score from its features and the layer
-//   ScoreCeiling         a cheap bound that the candidate's score never exceeds
+//   Ceilings             CeilingFor / PrepareCeiling / CeilingWith / SpecCeiling /
+//                        OwnTermsCeiling / ScoreCeiling: bounds that a score never exceeds
 //   Term cache           PrepareTermCache / CachedKeywordScore
 //   BannedFiles          the project's banned files, looked up per candidate
 //   Ranked / RanksBefore / TopOfList   kept candidates and their one fixed order
@@ -22,6 +23,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -175,39 +177,90 @@ inline float ScoreWithKeyword(const CandidateFeatures& e, const LayerScoring& L,
     return bright && std::isfinite(result) ? result : 0.0f;
 }
 
-// The score's ceilings, given how far the sound's centroid lies from the
-// layer's (b) and the most its own terms can add. Every additive term is
-// replaced by its ceiling (spec <= 1 and m <= 1 in the base, occupancy
-// <= 15); the factors q < 0.85 and 0.7 only shrink a positive sum and keep a
-// negative one negative; the gate is at most sqrt(m)(1 - f0) + f0, and with
-// terms at most the brightness cap c, times 0.15 without a keyword hit. The
-// last margin covers float rounding. Falls as b grows.
-inline float CeilingForDistance(const LayerScoring& L, float b, float kw, float ownTerms, bool anyKeyword) {
-    if (!L.usable || !(b <= 0.4f)) return 0.0f;
-    const float m = std::max(0.02f, 1.0f - (L.hasTerms ? 3.0f : 4.0f) * b);
-    const float sum = 0.8f * L.W * m + 0.2f * L.W + kw + (L.occupancy ? 15.0f : 0.0f) + ownTerms;
-    float gate = std::sqrt(m) * (1.0f - L.f0) + L.f0;
-    if (L.hasTerms) {
-        gate = std::min(gate, 0.9f * std::max(0.0f, 1.0f - 3.0f * b) + 0.1f);
-        if (!anyKeyword) gate *= 0.15f;
+// The score's ceilings. For a sound whose centroid lies b from the layer's,
+// whose spectral fit is at most specHigh, keyword part at most kw and own
+// terms (OwnTermsCeiling) at most ownTerms, CeilingFor is a bound that its
+// score never exceeds; PrepareCeiling works out what depends on b and
+// specHigh once, for the sounds of a block that CeilingWith then bounds one
+// by one with the same result as CeilingFor. Every additive term is replaced by its
+// ceiling (spec <= specHigh and m <= its value at b in the base, occupancy <=
+// 15 specHigh); the factors q < 0.85 and 0.7 only shrink a positive sum and
+// keep a negative one negative; the gate is at most sqrt(m specHigh)(1 - f0)
+// + f0, and with terms at most the brightness cap c, times 0.15 without a
+// keyword hit. Every step rounds the same way as the score's own (float
+// rounding is monotonic), and the last margin covers the different order of
+// the additions. Falls as b grows and as specHigh shrinks.
+struct CeilingParts {
+    bool zero = false;  // too far off in brightness, or no usable length: every score is 0
+    float spectral = 0, brightness = 0, spectrum = 0, occupancy = 0;  // the additive terms but kw and own
+    float gateHit = 0, gateMiss = 0;  // the gate with a keyword hit and without
+};
+
+inline CeilingParts PrepareCeiling(const LayerScoring& L, float b, float specHigh) {
+    CeilingParts c;
+    if (!L.usable || !(b <= 0.4f)) {
+        c.zero = true;
+        return c;
     }
-    return std::max(1.0f, sum) * gate * 1.001f + 0.001f;
+    const float m = std::max(0.02f, 1.0f - (L.hasTerms ? 3.0f : 4.0f) * b);
+    const float spec = std::min(std::max(specHigh, 0.0f), 1.0f);
+    c.spectral = 0.5f * L.W * spec * m;
+    c.brightness = 0.3f * L.W * m;
+    c.spectrum = 0.2f * L.W * spec;
+    c.occupancy = L.occupancy ? 15.0f * spec : 0.0f;
+    c.gateHit = std::sqrt(m * spec) * (1.0f - L.f0) + L.f0;
+    if (L.hasTerms) c.gateHit = std::min(c.gateHit, 0.9f * std::max(0.0f, 1.0f - 3.0f * b) + 0.1f);
+    c.gateMiss = L.hasTerms ? c.gateHit * 0.15f : c.gateHit;
+    return c;
+}
+
+inline float CeilingWith(const CeilingParts& c, float kw, float ownTerms, bool anyKeyword) {
+    if (c.zero) return 0.0f;
+    const float sum = c.spectral + kw + c.brightness + c.spectrum + c.occupancy + ownTerms;
+    return std::max(1.0f, sum) * (anyKeyword ? c.gateHit : c.gateMiss) * 1.001f + 0.001f;
+}
+
+inline float CeilingFor(const LayerScoring& L, float b, float specHigh, float kw, float ownTerms, bool anyKeyword) {
+    return CeilingWith(PrepareCeiling(L, b, specHigh), kw, ownTerms, anyKeyword);
+}
+
+// The same test the other way round, for many sounds at once: a sound whose
+// kw + ownTerms lies below NeededTerms(c, bar, hit) scores below `bar` (> 5).
+// With B the sum of c's additive terms and g its gate, kw + own < (bar -
+// 0.001) / (1.001 g) - B makes max(1, B + kw + own) g at most
+// max(g, (bar - 0.001) / 1.001): 0.1 % below the bar, far more than the
+// rounding of this sum or of the score.
+inline float NeededTerms(const CeilingParts& c, float bar, bool anyKeyword) {
+    if (c.zero) return std::numeric_limits<float>::infinity();
+    const float g = anyKeyword ? c.gateHit : c.gateMiss;
+    return (bar - 0.001f) / (1.001f * g) - (c.spectral + c.brightness + c.spectrum + c.occupancy);
+}
+
+// The largest spectral fit that band shares inside [low, high] can reach
+// against the layer's band weights (0 for an empty box, low > high).
+inline float SpecCeiling(const LayerScoring& L, const float low[5], const float high[5]) {
+    float g[5];
+    for (int i = 0; i < 5; ++i) g[i] = std::max(0.0f, std::max(low[i] - L.t[i], L.t[i] - high[i]));
+    const float d = std::sqrt(1.4f * g[0] * g[0] + 0.8f * g[1] * g[1] + 0.6f * g[2] * g[2] + g[3] * g[3] +
+                              1.4f * g[4] * g[4]);
+    return std::max(0.0f, 1.0f - 2.5f * d);
 }
 
 // The duration fit (15, or 7.5 for a sound shorter than the layer), the
-// character (10 max(soft, hard)), the shape term and the contrast at their
-// ceilings, for one sound or, with the largest values of a chunk, for any of
-// its sounds. suitLow..suitHigh is the range of the suitability.
-inline float OwnTermsCeiling(const LayerScoring& L, float length, float character, float spotAttack,
+// character (10 soft (1 - i) + 10 hard i at their largest), the shape term and
+// the contrast at their ceilings, for one sound or, with the largest values
+// of several, for any of them. suitLow..suitHigh is the range of the
+// suitability.
+inline float OwnTermsCeiling(const LayerScoring& L, float length, float soft, float hard, float spotAttack,
                              float washTerm, float scatterTerm, float fillTerms, float suitLow, float suitHigh) {
     float sum = length >= L.D ? 15.0f : 7.5f;
-    sum += 10.0f * std::max(character, 0.0f);
+    sum += 10.0f * (soft * (1.0f - L.in) + hard * L.in);
     switch (L.shape) {
-        case kShapeSpot: sum += 10.0f + std::max(spotAttack, 0.0f); break;
+        case kShapeSpot: sum += 10.0f + spotAttack; break;
         case kShapeBloom:
-        case kShapeContour: sum += std::max(washTerm, 0.0f); break;
-        case kShapeFill: sum += 5.0f + std::max(fillTerms, 0.0f); break;
-        case kShapeScatter: sum += std::max(scatterTerm, 0.0f); break;
+        case kShapeContour: sum += washTerm; break;
+        case kShapeFill: sum += 5.0f + fillTerms; break;
+        case kShapeScatter: sum += scatterTerm; break;
         default: sum += 7.5f; break;
     }
     if (L.contrast) {
@@ -217,12 +270,16 @@ inline float OwnTermsCeiling(const LayerScoring& L, float length, float characte
     return sum;
 }
 
+// The own terms' ceiling of one sound.
+inline float OwnTermsOf(const CandidateFeatures& e, const LayerScoring& L) {
+    const float fill = e.fillTerms[0] + e.fillTerms[1] + e.fillTerms[2] + e.fillTerms[3];
+    return OwnTermsCeiling(L, e.length, e.soft, e.hard, e.spotAttack, e.washTerm, e.scatterTerm, fill,
+                           e.suitability, e.suitability);
+}
+
 // A bound that ScoreWithKeyword(e, L, kw) never exceeds.
 inline float ScoreCeiling(const CandidateFeatures& e, const LayerScoring& L, float kw) {
-    const float fill = e.fillTerms[0] + e.fillTerms[1] + e.fillTerms[2] + e.fillTerms[3];
-    const float own = OwnTermsCeiling(L, e.length, std::max(e.soft, e.hard), e.spotAttack, e.washTerm,
-                                      e.scatterTerm, fill, e.suitability, e.suitability);
-    return CeilingForDistance(L, std::fabs(e.centroid - L.brightness), kw, own, kw >= 0.01f);
+    return CeilingFor(L, std::fabs(e.centroid - L.brightness), 1.0f, kw, OwnTermsOf(e, L), kw >= 0.01f);
 }
 
 // ---- Term cache ------------------------------------------------------------------------
@@ -290,5 +347,5 @@ inline bool RanksBefore(const Ranked& a, const Ranked& b) {
 }
 
 // The best min(maxCount, size) of `kept`, best first, as candidates.
-std::vector<RenderCandidate> TopOfList(std::vector<Ranked>& kept, size_t maxCount,
-                                       const std::vector<const LibraryEntry*>& candidates);
+void TopOfList(std::vector<Ranked>& kept, size_t maxCount, const std::vector<const LibraryEntry*>& candidates,
+               std::vector<RenderCandidate>& out);

@@ -254,7 +254,7 @@ void BuildWashLayers(LayerBuildContext& ctx) {
             MakeSketchLayer(result, kSketchWash);
         } else {
             float target = IntensityJitter(weight, event.pitchVariation, state);
-            std::vector<RenderCandidate> list = RunCandidateLadder(ctx, target, intensity);
+            std::vector<RenderCandidate>& list = RunCandidateLadder(ctx, target, intensity);
             sound = PickCandidate(list, state);
             if (sound == nullptr) MakeNoMatchLayer(result);
         }
@@ -343,7 +343,7 @@ void BuildThresholdLayers(LayerBuildContext& ctx) {
             AppendLayer(ctx, result);
             continue;
         }
-        std::vector<RenderCandidate> list =
+        std::vector<RenderCandidate>& list =
             ScoreLayerCandidates(ctx, w, len, event.shape, ctx.terms, 8, intensity, AccumulatedBands(ctx),
                                  RefSuitability(ctx), ctx.realLayers);
         ApplyRepetitionFactors(ctx, list);

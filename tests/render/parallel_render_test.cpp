@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstring>
 #include <cstdio>
 #include <set>
 #include <string>
@@ -16,6 +17,7 @@
 #include "document/project.h"
 #include "document/text_util.h"
 #include "render/candidates.h"
+#include "render/pool_scoring.h"
 #include "render/render_pass.h"
 #include "support/render_fixtures.h"
 
@@ -68,14 +70,14 @@ void ExpectSameLayers(const Project& a, const Project& b, const std::string& wha
 // keyword queries (plain, required, excluded, one that nothing matches),
 // library filters (by name, by an old name, one naming no library), heroes,
 // pitch variation, pinned files (in a library, with an id, missing) and
-// banned files. The same seed gives the same project.
-void BuildProject(Project& project, const SoundLibrary& library, unsigned seed) {
+// banned files. The same seed gives the same project; `count` events, of
+// which any nine in a row hold every shape and alloy form.
+void BuildProject(Project& project, const SoundLibrary& library, unsigned seed, int count = 26) {
     const int shapes[] = {kShapeSpot, kShapeBloom, kShapeContour, kShapeFill, kShapeScatter, 7,
                           kShapeSpot, kShapeBloom, kShapeContour};
     const char* queries[] = {"", "metal hit", "+glass", "wind -door", "+zebra", "metal +hit* -glass", ""};
     const char* filters[] = {"", "", "Foley", "", "Old Foley, Ambience", "", "~none~", ""};
     const std::vector<LibraryEntry>& main = library.libraries[0].entries;
-    const int count = 26;
     for (int i = 0; i < count; ++i) {
         const int kind = static_cast<int>((static_cast<unsigned>(i) + seed) % 9);
         const int shape = shapes[kind];
@@ -120,11 +122,12 @@ void BuildProject(Project& project, const SoundLibrary& library, unsigned seed) 
 }
 
 void RenderWith(Project& project, const SoundLibrary& library, unsigned seed, bool reference, int threads,
-                const std::atomic<bool>* cancel = nullptr) {
+                const std::atomic<bool>* cancel = nullptr, PoolScoringStats* stats = nullptr) {
     RenderPassOptions options;
     options.referenceScoring = reference;
     options.threads = threads;
     options.cancel = cancel;
+    options.scoringStats = stats;
     RenderEventsWithOptions(project, library, -1, -1.0f, -1.0f, false, false,
                             FixedRenderSeeds(1000u + seed, 77u * seed), options);
 }
@@ -153,6 +156,38 @@ TEST(ParallelRender, SameLayersAsTheReferenceOnOneTwoAndEightThreads) {
                                                       std::to_string(threads));
         }
     }
+}
+
+TEST(ParallelRender, SameLayersOverFiftyThousandSoundsWhereTheBoundDecides) {
+    // The mixed libraries with 50,000 more sounds in a library that serves
+    // every group: every pool holds more than 50,000 candidates, and nearly
+    // all of them are skipped by the bounds, so the kept sounds of nearly
+    // every layer are those the bounds left.
+    SoundLibrary library;
+    AddMixedLibraries(library, 13);
+    std::vector<LibraryEntry> large = MakeSyntheticEntries(50000, 14);
+    for (LibraryEntry& e : large) e.path.replace(0, std::strlen("/lib/synthetic/"), "/lib/large/");
+    library.libraries.push_back(MakeLibrary("Large", std::move(large)));
+    const unsigned seed = 4;
+    const int events = 10;  // the reference scores every sound for every layer
+    Project reference;
+    BuildProject(reference, library, seed, events);
+    RenderWith(reference, library, seed, true, 1);
+    for (int threads : {1, 2, 8}) {
+        Project parallel;
+        BuildProject(parallel, library, seed, events);
+        PoolScoringStats stats;
+        RenderWith(parallel, library, seed, false, threads, nullptr, &stats);
+        ExpectSameLayers(reference, parallel, "threads " + std::to_string(threads));
+        ASSERT_GT(stats.scorings, 100u);
+        // Fewer than one sound in twenty of the 50,000 was scored.
+        EXPECT_LT(stats.sounds * 20, stats.scorings * 50000) << "threads " << threads;
+        std::printf("[Test] %d threads: %zu scorings, %.0f sounds scored per scoring, %zu shared out\n", threads,
+                    stats.scorings, double(stats.sounds) / double(stats.scorings), stats.shared);
+    }
+    int fromLarge = 0;
+    for (const RenderResult& r : reference.results) fromLarge += r.filepath.rfind("/lib/large/", 0) == 0;
+    EXPECT_GT(fromLarge, 20);
 }
 
 TEST(ParallelRender, ALibraryChangeIsSeenByTheNextRender) {
@@ -207,8 +242,12 @@ TEST(ParallelRender, ALibraryChangeIsSeenByTheNextRender) {
 }
 
 TEST(ParallelRender, CancelEndsThePassBetweenWholeEvents) {
+    // The passes that are cancelled while they run score with the reference
+    // scorer over 20,000 more sounds: slow enough that the watcher, which
+    // cancels once the first event is published, always comes before the end.
     SoundLibrary library;
     AddMixedLibraries(library, 9);
+    library.libraries.push_back(MakeLibrary("Large", MakeSyntheticEntries(20000, 10)));
     Project full;
     BuildProject(full, library, 2);
     RenderWith(full, library, 2, false, 2);
@@ -230,7 +269,7 @@ TEST(ParallelRender, CancelEndsThePassBetweenWholeEvents) {
         while (part.publishedResultCount.load(std::memory_order_acquire) < 1) std::this_thread::yield();
         cancel = true;
     });
-    RenderWith(part, library, 2, false, 2, &cancel);
+    RenderWith(part, library, 2, true, 1, &cancel);
     watcher.join();
     int rendered = 0;
     int skipped = 0;
