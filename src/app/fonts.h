@@ -1,17 +1,17 @@
-// fonts.h — the program's faces: loaded once into the GUI's font atlas at
-// start-up, then chosen by size preset without reloading.
+// fonts.h — the program's faces: a small atlas at start-up that grows with
+// the characters the interface meets, chosen by size preset.
 //
 // Index
 //   FontFace / kFontFaceNames   the five files of the Fonts folder beside the program
 //   kFontSizeTable              points per preset (Small, Medium, Large) and style
 //                               (small, body, medium, heading)
 //   kTitleFontSize              the about box's product name (Bold, 42 points)
-//   FontTextRanges / FontIconRanges / FontLogoRanges   glyph ranges (static storage:
-//                               the atlas reads them when it builds)
+//   kStartupGlyphs              the characters rasterised before the first frame
 //   FindFontFile                exeDir + "/Fonts/" + name + ".ttf" when it is a regular file
 //   FontLoadReport              what LoadFonts built (the log, tests, the benchmark)
 //   LoadFonts                   start-up: both tables, the title font, the preset, the
 //                               built-in fallback, the atlas within the largest texture
+//   UpdateFontAtlas             between frames: the characters met since, in one rebuild
 //   ApplyFontSizePreset         point the four font slots at one preset's row
 //   InstallFontPresetSlot       AppState::applyFontSizePreset, for the preferences
 //   DumpFonts                   "fonts.*" fields of the window test driver's dump
@@ -21,12 +21,23 @@
 // its scale set to 1 / uiScale: GetFontSize() stays in points (18 at Medium)
 // while the glyphs are rasterised for the screen's pixels.
 //
-// Every text font carries Basic Latin, Latin-1 and General Punctuation (the
-// program's own texts use "—", "…", "–" and "•"), the icon glyphs of
-// "fa-solid-900" at 0.78 × its size and the logo glyph of "tl_logo". A missing
-// file is skipped wherever it is used; with no text face at all the four
-// slots hold the GUI's built-in font. Faces that share a file and a size share
-// one atlas font (the tables then hold the same pointer twice).
+// Loading every face's whole range for twenty fonts made an atlas of
+// 4096 × 3582 pixels and most of a second at start-up, and still drew most
+// of the world's names as "?". Instead the atlas starts with the characters
+// of the program's own texts and icons (kStartupGlyphs plus the interface's
+// glyphs), and every character the GUI decodes for drawing is noted
+// (glyph_use.h). Before the next frame UpdateFontAtlas rebuilds the atlas
+// once for all characters met since (the installed Dear ImGui only rebuilds
+// whole atlases): a character the text faces lack comes from a face of the
+// system that holds it, found through fontconfig and merged after the text
+// face into every text font; a character beyond U+FFFF (emoji) is
+// rasterised from such a face into its slot; a character no installed face
+// holds is drawn as the replacement box (U+DFFF), never as "?".
+//
+// The icon glyphs of "fa-solid-900" are merged at 0.78 × the text size and
+// the logo glyph of "tl_logo" at the text size. A missing file is skipped
+// wherever it is used; with no text face at all the four slots hold the GUI's
+// built-in font. Faces that share a file and a size share one atlas font.
 //
 // UI thread only, with the GUI context current and outside a frame.
 #pragma once
@@ -48,10 +59,6 @@ inline constexpr float kFontSizeTable[3][4] = {{15, 17, 17, 21}, {16, 18, 18, 22
 inline constexpr float kTitleFontSize = 42;
 inline constexpr float kIconSizeRatio = 0.78f;
 
-const ImWchar* FontTextRanges();  // U+0020–00FF, U+2000–206F
-const ImWchar* FontIconRanges();  // U+E000–E5FF, U+F000–F8FF
-const ImWchar* FontLogoRanges();  // U+E400
-
 // "" when the file is missing or is not a regular file.
 std::string FindFontFile(const std::string& exeDir, const char* name);
 
@@ -64,16 +71,24 @@ struct FontLoadReport {
     int textureHeight = 0;
     bool fitsTexture = false;    // within maxTextureSize
     double buildSeconds = 0;     // the atlas build (all builds when it was rebuilt)
+    int glyphs = 0;              // characters requested of the text fonts
 };
 
 // Start-up steps of the fonts: adds both tables, the title font and (with no
 // text face) the built-in font to `atlas`, sets app.autoFontPreset to Medium,
 // logs "[UI] uiScale=%.2f, autoFontPreset=Medium", applies the preset and
-// builds the atlas. When the atlas would be taller or wider than
-// `maxTextureSize` (0: no limit), it is rebuilt wider, then without
-// oversampling, and the report says whether it fits.
+// builds the atlas with the start-up characters and `interfaceGlyphs` (UTF-8:
+// the icons the interface draws from its first frame; may be null). When the
+// atlas would be taller or wider than `maxTextureSize` (0: no limit), it is
+// rebuilt wider, then without oversampling, and the report says whether it
+// fits.
 FontLoadReport LoadFonts(AppState& app, ImFontAtlas* atlas, const std::string& exeDir, float uiScale,
-                         int maxTextureSize);
+                         int maxTextureSize, const char* interfaceGlyphs = nullptr);
+
+// Between frames: when the GUI met characters that were not requested
+// before, finds faces for them and rebuilds the atlas once (the renderer
+// uploads it at its next frame). False when nothing was new.
+bool UpdateFontAtlas();
 
 // Clamps `preset` to 0..2, stores it in fontSizePreset and points fontSmall,
 // fontBody, fontMedium and fontLarge at that row of the bold table (when
@@ -86,5 +101,7 @@ void ApplyFontSizePreset(AppState& app, int preset);
 void InstallFontPresetSlot(AppState& app);
 
 // The last LoadFonts report and the current slots: "fonts.atlas", "fonts.builtIn",
-// "fonts.preset", "fonts.bodySize" (points), "fonts.bodyFace".
+// "fonts.preset", "fonts.bodySize" (points), "fonts.bodyFace", "fonts.builds",
+// "fonts.systemFaces", and "fonts.bodyGlyphs": every character (hex, wide
+// ones as themselves) the body font holds beyond Basic Latin.
 void DumpFonts(StateDump& dump);

@@ -17,9 +17,11 @@
 #include <cfloat>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <exception>
 
+#include "app/fonts.h"
 #include "app/imgui_compat.h"
 #include "app/shell_services.h"
 #include "operations/app_state.h"
@@ -152,6 +154,9 @@ void RenderFrame(FrameDriver& d, AppState& app) {
         d.presentRequested = true;
     }
 
+    // Characters the last frames met for the first time join the atlas
+    // before this frame draws (the back-end uploads it again).
+    if (UpdateFontAtlas()) d.presentRequested = true;
     d.backend->NewFrame();
     ImGuiIO& io = ImGui::GetIO();
     ScaleDisplayToPoints(d, io);
@@ -197,10 +202,19 @@ void ReleaseGuiInput(FrameDriver& driver) {
 }
 
 uint64_t DrawDataFingerprint(const ImDrawData* data) {
+    // Eight bytes a step: a frame of a large timeline holds megabytes of
+    // vertices, and byte-wise hashing of them cost more than drawing them.
     uint64_t h = 1469598103934665603ull;
     auto mix = [&h](const void* bytes, size_t size) {
         const auto* p = static_cast<const uint8_t*>(bytes);
-        for (size_t i = 0; i < size; ++i) h = (h ^ p[i]) * 1099511628211ull;
+        size_t i = 0;
+        for (; i + 8 <= size; i += 8) {
+            uint64_t word;
+            std::memcpy(&word, p + i, 8);
+            h = (h ^ word) * 1099511628211ull;
+            h ^= h >> 29;
+        }
+        for (; i < size; ++i) h = (h ^ p[i]) * 1099511628211ull;
     };
     if (!data || !data->Valid) return h;
     mix(&data->DisplayPos, sizeof data->DisplayPos);

@@ -8,7 +8,8 @@
 //                     IsScancodeDown/Pressed, IsNamedKeyPressed, IsModDown
 //   Widgets           SetItemTooltip, BeginItemTooltip, SeparatorText, TextLink
 //   Fonts             FontConfigForDensity, AddFontWithDensity,
-//                     AddFontFromMemoryWithDensity, AddDefaultFontWithDensity
+//                     AddFontFromMemoryWithDensity, AddFontSharingData,
+//                     AddDefaultFontWithDensity
 //   Error recovery    RecoverFrameStacks
 //
 // What 1.86 lacks and how this header answers it:
@@ -188,6 +189,28 @@ inline ImFont* AddFontFromMemoryWithDensity(ImFontAtlas* atlas, const void* data
     config.FontDataOwnedByAtlas = true;
     return ScaledToPoints(atlas->AddFontFromMemoryTTF(copy, size, config.SizePixels, &config, ranges), config,
                           density);
+}
+
+// Adds a face whose bytes the caller keeps alive for as long as the atlas
+// may build (the program's whole run): the atlas neither copies nor frees
+// them. AddFont itself would copy the bytes for every font that merges the
+// face, which for a large fallback face (tens of megabytes) merged into
+// twenty fonts is far too much. These are AddFont's own steps, less the copy.
+inline ImFont* AddFontSharingData(ImFontAtlas* atlas, const void* data, int size, float sizePoints,
+                                  ImFontConfig config, const ImWchar* ranges, float density) {
+    if (!data || size <= 0 || (config.MergeMode && atlas->Fonts.empty())) return nullptr;
+    config = FontConfigForDensity(config, sizePoints, density);
+    config.FontData = const_cast<void*>(data);
+    config.FontDataSize = size;
+    config.FontDataOwnedByAtlas = false;
+    config.GlyphRanges = ranges ? ranges : atlas->GetGlyphRangesDefault();
+    if (!config.MergeMode) atlas->Fonts.push_back(IM_NEW(ImFont));
+    atlas->ConfigData.push_back(config);
+    ImFontConfig& added = atlas->ConfigData.back();
+    if (!added.DstFont) added.DstFont = atlas->Fonts.back();
+    if (added.DstFont->EllipsisChar == (ImWchar)-1) added.DstFont->EllipsisChar = config.EllipsisChar;
+    atlas->ClearTexData();
+    return ScaledToPoints(added.DstFont, config, density);
 }
 
 // The built-in font at its own size of 13 points, rasterised for `density`.

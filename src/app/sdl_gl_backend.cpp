@@ -163,9 +163,14 @@ void SdlGlBackend::ApplyResize(int, int) {
 
 void SdlGlBackend::NewFrame() {
     ImGui_ImplOpenGL3_NewFrame();
-    // The first frame uploads the font atlas; its CPU copy (hundreds of
-    // megabytes at a UI scale of 2) is not needed after that.
+    // The first frame uploads the font atlas; an atlas rebuilt between frames
+    // for new characters (its texture forgotten) is uploaded again. The CPU
+    // copy is not needed after an upload.
     ImFontAtlas* fonts = ImGui::GetIO().Fonts;
+    if (!fonts->TexID && fonts->TexPixelsAlpha8) {
+        ImGui_ImplOpenGL3_DestroyFontsTexture();
+        ImGui_ImplOpenGL3_CreateFontsTexture();
+    }
     if (fonts->TexID && (fonts->TexPixelsAlpha8 || fonts->TexPixelsRGBA32)) fonts->ClearTexData();
     ImGui_ImplSDL2_NewFrame();
 }

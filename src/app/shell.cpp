@@ -179,7 +179,7 @@ DialogHost DialogHostFor(SDL_Window* window) {
     return host;
 }
 
-void StartGui(ShellWindow& shell, AppState& app, float uiScale) {
+void StartGui(ShellWindow& shell, AppState& app, float uiScale, const char* interfaceGlyphs) {
     IMGUI_CHECKVERSION();
     ImGui::CreateContext();
     ImGuiIO& io = ImGui::GetIO();
@@ -188,8 +188,9 @@ void StartGui(ShellWindow& shell, AppState& app, float uiScale) {
     shell.guiStarted = true;
 
     // Both font tables, the title font, the Medium preset (or the built-in
-    // font), in an atlas the device can hold as one texture.
-    LoadFonts(app, io.Fonts, app.exeDir, uiScale, shell.backend->MaxTextureSize());
+    // font), with the characters of the program's texts and the interface's
+    // icons; the rest joins when it is first drawn.
+    LoadFonts(app, io.Fonts, app.exeDir, uiScale, shell.backend->MaxTextureSize(), interfaceGlyphs);
     InstallFontPresetSlot(app);
 }
 
@@ -360,7 +361,7 @@ int RunShell(int argc, char** argv, const ShellInterface& ui) {
     SDL_ShowWindow(shell.window);
     // Drops arrive as SDL events (HandleEvent); there is nothing to register.
 
-    StartGui(shell, app, frames.uiScale);
+    StartGui(shell, app, frames.uiScale, ui.glyphs);
     // The reference-video player's device joins here.
     app.quitCallback = [&shell] {
         shell.quitPosted = true;

@@ -23,6 +23,7 @@ struct SoundLibrary;
 struct ShellInterface {
     void (*drawUI)() = nullptr;
     void (*install)() = nullptr;
+    const char* glyphs = nullptr;  // UTF-8: the icons the interface draws from its first frame
 };
 
 int RunShell(int argc, char** argv, const ShellInterface& ui);

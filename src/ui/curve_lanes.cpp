@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <vector>
 
 #include "app/theme.h"
 #include "document/event.h"
@@ -226,14 +227,59 @@ void HandleLanePainting(TimelineFrame& f, int lane, float top, float height) {
 // The two lanes
 // ---------------------------------------------------------------------------
 
+// Events narrower than 2 points draw no curve of their own (a curve needs
+// room for its steps); the pixel columns they touch show the highest value
+// of their curves instead, so a zoomed-out lane still shows where the
+// events are and how strong.
+struct NarrowColumns {
+    float x0 = 0, scale = 1;
+    std::vector<float> top;  // per pixel column: the highest value, −1 for none
+};
+
+void NoteNarrowEvent(NarrowColumns& columns, const Curve256& curve, float scale, float offset, float a, float b) {
+    // The curve's highest point over eight samples of the event: enough for
+    // a column that is all of the event.
+    float value = 0;
+    for (int k = 0; k < 8; ++k) {
+        const size_t i = size_t(k) * (curve.size() - 1) / 7;
+        value = std::max(value, std::clamp(curve[i] * scale + offset, 0.0f, 1.0f));
+    }
+    const long count = long(columns.top.size());
+    long c0 = long(std::floor((a - columns.x0) * columns.scale));
+    long c1 = std::max(c0 + 1, long(std::ceil((b - columns.x0) * columns.scale)));
+    c0 = std::clamp(c0, 0L, count);
+    c1 = std::clamp(c1, 0L, count);
+    for (long c = c0; c < c1; ++c) columns.top[size_t(c)] = std::max(columns.top[size_t(c)], value);
+}
+
+void DrawNarrowColumns(const TimelineFrame& f, const NarrowColumns& columns, int lane, float top, float height) {
+    const float bottom = top + height, w = 1.0f / columns.scale;
+    for (size_t c = 0; c < columns.top.size(); ++c) {
+        const float value = columns.top[c];
+        if (value < 0) continue;
+        const float x = columns.x0 + float(c) * w, y = top + (1 - value) * height;
+        const uint32_t color = lane == kCurveLaneWeight ? LevelColor(value) : gTheme.curveA;
+        f.draw->AddRectFilled(ImVec2(x, y), ImVec2(x + w, bottom), Col(color, lane == kCurveLaneWeight ? 50 : 30));
+        f.draw->AddRectFilled(ImVec2(x, y), ImVec2(x + w, std::min(y + 1, bottom)), Col(color, lane == kCurveLaneWeight ? 160 : 140));
+    }
+}
+
 void DrawLaneCurves(const TimelineFrame& f, int lane, float top, float height) {
     const AppState& app = *f.app;
     const Project& project = *f.project;
     const float left = f.view.x0, right = f.view.x0 + f.view.width;
     const float viewEnd = f.view.viewStart + f.view.viewDuration;
+    const EventTimeIndex& index = EventIndexOf(f);
+    const auto [first, last] = EventsNear(index, f.view.viewStart, viewEnd);
+    static NarrowColumns narrow;
+    narrow.x0 = left;
+    narrow.scale = std::max(ImGui::GetIO().DisplayFramebufferScale.x, 0.01f);
+    narrow.top.assign(size_t(std::max(0.0f, std::ceil(f.view.width * narrow.scale))), -1.0f);
     for (int pass = 0; pass < 2; ++pass) {
         const bool selectedPass = pass == 1;
-        for (size_t i = 0; i < project.events.size(); ++i) {
+        for (size_t k = first; k < last; ++k) {
+            const size_t i = size_t(index.index.items[k]);
+            if (i >= project.events.size()) continue;
             const Event& e = project.events[i];
             const bool selected = app.selectedEvents.count(int(i)) != 0;
             if (selected != selectedPass) continue;
@@ -242,6 +288,13 @@ void DrawLaneCurves(const TimelineFrame& f, int lane, float top, float height) {
             if (!SpanMeets(span, f.view.viewStart, viewEnd)) continue;
             const float x0 = MapRange(f.view, span.start), x1 = MapRange(f.view, span.end);
             const float alpha = e.muted ? 0.2f : 1.0f;
+            if (x1 - x0 < 2) {
+                if (lane == kCurveLaneWeight)
+                    NoteNarrowEvent(narrow, e.weight, 1, e.weightOffset, x0, x1);
+                else
+                    NoteNarrowEvent(narrow, e.intensity, e.intensityScale, 0, x0, x1);
+                continue;
+            }
             if (lane == kCurveLaneWeight)
                 DrawCurveLane(f.draw, e.weight, x0, x1, top, height, left, right, 0xFFFFFFFF, selected, 1,
                               e.weightOffset, true, alpha);
@@ -250,6 +303,7 @@ void DrawLaneCurves(const TimelineFrame& f, int lane, float top, float height) {
                               e.intensityScale, 0, false, alpha);
         }
     }
+    DrawNarrowColumns(f, narrow, lane, top, height);
 }
 
 float DrawOneCurveLane(TimelineFrame& f, int lane, float top) {

@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <cfloat>
+#include <climits>
 #include <cmath>
 #include <string>
 
@@ -235,57 +236,111 @@ float DrawLabel(const TimelineFrame& f, const LabelParts& parts, float x, float 
     return x + TextWidth(f, parts.name.c_str()) + space;
 }
 
-// One pass over the display order: the unselected events, or the selected.
-void DrawEvents(const TimelineFrame& f, const std::vector<int>& order, float top, bool selectedPass) {
+// The width DrawLabel takes.
+float LabelWidth(const TimelineFrame& f, const LabelParts& parts) {
+    const float space = TextWidth(f, " ");
+    float width = TextWidth(f, parts.icon) + space + TextWidth(f, parts.name.c_str()) + space;
+    if (parts.scene) width += TextWidth(f, kIconScenes) + space;
+    return width;
+}
+
+EventTimeIndex gEventIndex;      // the display order, kept while the events stay
+std::vector<LaneMark> gMarks;    // this frame's markers in the view
+EventLaneLayout gLaneLayout;     // this frame's badges and labels
+
+ImU32 MarkerColor(const Event& e, bool selected) {
+    return e.muted ? ImU32(0x64646464) : ShapeColor(e.shape, selected ? 255 : 100);
+}
+
+// The events near the view, in display order: spans (those under two points
+// as whole pixel columns), lead-ins and start edges, then the markers (one a
+// pixel column for the unselected), then the badges and labels of the lane's
+// layout, which never overlap one another or another event's marker.
+void DrawEvents(const TimelineFrame& f, float top) {
     const AppState& app = *f.app;
     const Project& project = *f.project;
     ImDrawList* draw = f.draw;
     const float left = f.view.x0, right = f.view.x0 + f.view.width, bottom = top + kLaneHeight;
     const float viewEnd = f.view.viewStart + f.view.viewDuration;
-    float labelEnd = -FLT_MAX;
-    for (int index : order) {
-        if (index < 0 || size_t(index) >= project.events.size()) continue;
-        const bool selected = IsSelected(app, index);
-        if (selected != selectedPass) continue;
-        const Event& e = project.events[size_t(index)];
-        const EventSpan span = SpanOfEvent(e);
-        if (!SpanMeets(span, f.view.viewStart, viewEnd)) continue;
+    const auto [first, last] = EventsNear(gEventIndex, f.view.viewStart, viewEnd);
+    const std::vector<int>& order = gEventIndex.index.items;
+    static PixelColumns narrow;
+    static std::vector<ColumnRun> runs;
+    ResetColumns(narrow, left, f.view.width, ImGui::GetIO().DisplayFramebufferScale.x);
+    gMarks.clear();
+    for (int pass = 0; pass < 2; ++pass) {
+        const bool selectedPass = pass == 1;
+        for (size_t k = first; k < last; ++k) {
+            const int index = order[k];
+            if (size_t(index) >= project.events.size()) continue;
+            const bool selected = IsSelected(app, index);
+            if (selected != selectedPass) continue;
+            const Event& e = project.events[size_t(index)];
+            const EventSpan span = SpanOfEvent(e);
+            if (!SpanMeets(span, f.view.viewStart, viewEnd)) continue;
+            const float xs = MapRange(f.view, span.start), xe = MapRange(f.view, span.end);
+            const float xm = MapRange(f.view, e.time);
+            if (xe - xs < 2 && !selected) {
+                MarkColumns(narrow, std::max(xs, left), std::min(xe, right));
+            } else {
+                const ImU32 spanColor = e.muted ? Col(gTheme.mutedEvent, 15) : ShapeColor(e.shape, selected ? 70 : 15);
+                draw->AddRectFilled(ImVec2(std::max(xs, left), top), ImVec2(std::min(xe, right), bottom), spanColor);
+                if (e.syncOffset > 0 && xm > left && xs < right)
+                    draw->AddRectFilled(ImVec2(std::max(xs, left), top), ImVec2(std::min(xm, right), bottom),
+                                        ShapeColor(e.shape, 8));
+                if (xs >= left && xs <= right && !e.muted)
+                    draw->AddLine(ImVec2(xs, top), ImVec2(xs, bottom), ShapeColor(e.shape, selected ? 100 : 20));
+            }
+            if (xm >= left && xm <= right) gMarks.push_back({index, xm, selected});
+        }
+    }
+    ColumnRuns(narrow, runs);
+    for (const ColumnRun& run : runs)
+        draw->AddRectFilled(ImVec2(run.x0, top), ImVec2(run.x1, bottom), Col(gTheme.textDim, 25));
 
-        const float xs = MapRange(f.view, span.start);
-        const float xe = MapRange(f.view, span.end);
-        const float xm = MapRange(f.view, e.time);
-        const ImU32 spanColor = e.muted ? Col(gTheme.mutedEvent, 15) : ShapeColor(e.shape, selected ? 70 : 15);
-        draw->AddRectFilled(ImVec2(std::max(xs, left), top), ImVec2(std::min(xe, right), bottom), spanColor);
-        if (e.syncOffset > 0 && xm > left && xs < right)
-            draw->AddRectFilled(ImVec2(std::max(xs, left), top), ImVec2(std::min(xm, right), bottom),
-                                ShapeColor(e.shape, 8));
-        if (xs >= left && xs <= right && !e.muted)
-            draw->AddLine(ImVec2(xs, top), ImVec2(xs, bottom), ShapeColor(e.shape, selected ? 100 : 20));
-        if (xm < left || xm > right) continue;
+    // Markers: the unselected drawn once a pixel column, the selected over them.
+    const float pixel = 1.0f / std::max(ImGui::GetIO().DisplayFramebufferScale.x, 1.0f);
+    long lastColumn = LONG_MIN;
+    for (const LaneMark& m : gMarks) {
+        const Event& e = project.events[size_t(m.event)];
+        const long column = long(std::floor(m.x / pixel));
+        if (!m.selected && column == lastColumn) continue;
+        if (!m.selected) lastColumn = column;
+        const ImU32 marker = MarkerColor(e, m.selected);
+        draw->AddLine(ImVec2(m.x, top), ImVec2(m.x, bottom), marker);
+        draw->AddTriangleFilled(ImVec2(m.x - 5, top), ImVec2(m.x + 5, top), ImVec2(m.x, top + 6), marker);
+    }
 
-        const ImU32 marker = e.muted ? ImU32(0x64646464) : ShapeColor(e.shape, selected ? 255 : 100);
-        draw->AddLine(ImVec2(xm, top), ImVec2(xm, bottom), marker);
-        draw->AddTriangleFilled(ImVec2(xm - 5, top), ImVec2(xm + 5, top), ImVec2(xm, top + 6), marker);
-
-        const char* lock = e.locked ? kIconLock : kIconUnlock;
-        const ImVec2 lockSize = f.smallFont->CalcTextSizeA(f.smallSize, FLT_MAX, 0, lock);
-        draw->AddText(f.smallFont, f.smallSize, ImVec2(xm + 8 - lockSize.x / 2, top + 9 - lockSize.y / 2),
-                      e.locked ? Col(gTheme.accent, 140) : Col(gTheme.textDim, 50), lock);
-
-        // Labels never overlap: one that would start within 6 points of the
-        // previous label's end is left out.
-        const float labelX = xm + 15;
-        if (labelX < labelEnd + 6) continue;
+    const float lockWidth = std::max(TextWidth(f, kIconLock), TextWidth(f, kIconUnlock));
+    gLaneLayout = LayoutEventLane(gMarks, lockWidth, right, [&](int event) {
+        LabelParts parts;
+        parts.icon = ShapeIcon(project.events[size_t(event)].shape);
+        parts.scene = project.events[size_t(event)].sceneLink >= 0;
+        parts.name = EventDisplayName(project, project.events[size_t(event)]);
+        return LabelWidth(f, parts);
+    });
+    for (const LaneItem& lock : gLaneLayout.locks) {
+        const Event& e = project.events[size_t(lock.event)];
+        const char* glyph = e.locked ? kIconLock : kIconUnlock;
+        const ImVec2 size = f.smallFont->CalcTextSizeA(f.smallSize, FLT_MAX, 0, glyph);
+        const float cx = 0.5f * (lock.x0 + lock.x1);
+        draw->AddText(f.smallFont, f.smallSize, ImVec2(cx - size.x / 2, top + 9 - size.y / 2),
+                      e.locked ? Col(gTheme.accent, 140) : Col(gTheme.textDim, 50), glyph);
+    }
+    for (const LaneItem& label : gLaneLayout.labels) {
+        const Event& e = project.events[size_t(label.event)];
+        const bool selected = IsSelected(app, label.event);
         LabelParts parts;
         parts.icon = ShapeIcon(e.shape);
         parts.scene = e.sceneLink >= 0;
         parts.name = EventDisplayName(project, e);
-        const ImU32 color = e.muted ? Col(gTheme.textDim, 60) : static_cast<ImU32>(WithAlpha(marker, selected ? 220 : 80));
+        const ImU32 color = e.muted ? Col(gTheme.textDim, 60)
+                                    : static_cast<ImU32>(WithAlpha(MarkerColor(e, selected), selected ? 220 : 80));
         const float y = top + 3;
-        labelEnd = DrawLabel(f, parts, labelX, y, color);
+        const float end = DrawLabel(f, parts, label.x0, y, color);
         if (e.muted) {
             const float mid = y + f.smallSize / 2;
-            draw->AddLine(ImVec2(labelX, mid), ImVec2(labelEnd, mid), Col(gTheme.textDim, 50), 1);
+            draw->AddLine(ImVec2(label.x0, mid), ImVec2(end, mid), Col(gTheme.textDim, 50), 1);
         }
     }
 }
@@ -306,8 +361,16 @@ void DrawBox(const TimelineFrame& f, float top) {
 // DrawEventLane
 // ---------------------------------------------------------------------------
 
+const EventLaneLayout& EventLaneLayoutDrawn() { return gLaneLayout; }
+const std::vector<LaneMark>& EventLaneMarksDrawn() { return gMarks; }
+
+const EventTimeIndex& EventIndexOf(const TimelineFrame& f) {
+    RefreshEventTimeIndex(gEventIndex, f.project->events, f.app->undoHistory.generation);
+    return gEventIndex;
+}
+
 float DrawEventLane(TimelineFrame& f, float top) {
-    std::vector<int> order = EventDisplayOrder(f.project->events);
+    std::vector<int> order = EventIndexOf(f).index.items;
     ImGui::SetCursorScreenPos(ImVec2(f.view.x0, top));
     ImGui::InvisibleButton("##markerlane", ImVec2(f.view.width, kLaneHeight));
     if (!f.traceView) HandleLaneInput(f, order);
@@ -318,8 +381,9 @@ float DrawEventLane(TimelineFrame& f, float top) {
     draw->AddLine(ImVec2(f.left + 8, top), ImVec2(f.left + f.width, top), Col(gTheme.border));
     DrawLaneName(f, "Events", top, kLaneHeight);
     draw->PushClipRect(ImVec2(f.view.x0, top), ImVec2(right, top + kLaneHeight), true);
-    DrawEvents(f, order, top, false);
-    DrawEvents(f, order, top, true);
+    // An edit of this frame (a move, the context menu) orders them again.
+    EventIndexOf(f);
+    DrawEvents(f, top);
     DrawBox(f, top);
     draw->PopClipRect();
     return kLaneHeight;

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <map>
 #include <mutex>
 #include <numeric>
 
@@ -42,6 +43,93 @@ std::vector<int> EventDisplayOrder(const std::vector<Event>& events) {
     std::stable_sort(order.begin(), order.end(),
                      [&](int a, int b) { return events[size_t(a)].time < events[size_t(b)].time; });
     return order;
+}
+
+uint64_t EventsSignature(const std::vector<Event>& events, uint64_t undoGeneration) {
+    Signature sig;
+    sig.Add(undoGeneration);
+    sig.Add(events.size());
+    for (const Event& e : events) {
+        sig.Add(e.time);
+        sig.Add(e.syncOffset);
+        sig.Add(e.duration);
+        sig.Add(e.shape);
+        sig.Add(e.muted);
+        sig.Add(e.locked);
+        sig.Add(e.sceneLink);
+    }
+    return sig.value;
+}
+
+void RefreshEventTimeIndex(EventTimeIndex& index, const std::vector<Event>& events, uint64_t undoGeneration) {
+    const uint64_t signature = EventsSignature(events, undoGeneration);
+    if (index.built && signature == index.signature) return;
+    std::vector<float> times(events.size()), ends(events.size());
+    std::vector<int> items(events.size());
+    index.maxLeadIn = 0;
+    for (size_t i = 0; i < events.size(); ++i) {
+        const EventSpan span = SpanOfEvent(events[i]);
+        times[i] = events[i].time;
+        ends[i] = span.end;
+        items[i] = int(i);
+        index.maxLeadIn = std::max(index.maxLeadIn, events[i].time - span.start);
+    }
+    BuildTimeIndex(index.index, std::move(items), times, ends);
+    index.signature = signature;
+    index.built = true;
+}
+
+std::pair<size_t, size_t> EventsNear(const EventTimeIndex& index, float t0, float t1) {
+    return IndexCandidates(index.index, t0, t1 + index.maxLeadIn);
+}
+
+namespace {
+
+// Placed extents, by their left end; they never overlap one another.
+struct Extents {
+    std::map<float, float> spans;
+    bool Free(float a, float b) const {
+        auto it = spans.upper_bound(a);
+        if (it != spans.begin() && std::prev(it)->second > a) return false;
+        return it == spans.end() || it->first >= b;
+    }
+    void Add(float a, float b) { spans[a] = b; }
+};
+
+}  // namespace
+
+EventLaneLayout LayoutEventLane(const std::vector<LaneMark>& marks, float lockWidth, float right,
+                                const std::function<float(int)>& labelWidth) {
+    EventLaneLayout layout;
+    std::vector<float> markers;
+    markers.reserve(marks.size());
+    for (const LaneMark& m : marks) markers.push_back(m.x);
+    std::sort(markers.begin(), markers.end());
+    // Whether another event's marker (its triangle) lies within a .. b.
+    auto markerWithin = [&](float a, float b) {
+        auto it = std::lower_bound(markers.begin(), markers.end(), a - kMarkerHalfWidth);
+        return it != markers.end() && *it <= b + kMarkerHalfWidth;
+    };
+    Extents placed;
+    for (int pass = 0; pass < 2; ++pass) {
+        const bool selectedPass = pass == 0;
+        for (const LaneMark& m : marks) {
+            if (m.selected != selectedPass) continue;
+            const float lock0 = m.x + kLockOffsetPoints - lockWidth / 2, lock1 = lock0 + lockWidth;
+            if (placed.Free(lock0, lock1)) {
+                placed.Add(lock0, lock1);
+                layout.locks.push_back({m.event, lock0, lock1});
+            }
+            const float x0 = m.x + kLabelOffsetPoints;
+            if (x0 >= right || !placed.Free(x0, x0 + kLabelGapPoints) || markerWithin(x0, x0 + kLabelGapPoints))
+                continue;
+            const float x1 = x0 + std::max(labelWidth(m.event), 0.0f);
+            if (!placed.Free(x0, x1 + kLabelGapPoints) || markerWithin(x0, x1)) continue;
+            placed.Add(x0, x1 + kLabelGapPoints);
+            layout.labels.push_back({m.event, x0, x1});
+        }
+    }
+    return layout;
 }
 
 // ---------------------------------------------------------------------------

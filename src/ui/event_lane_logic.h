@@ -6,6 +6,8 @@
 //   kMarkerPickPoints ... kBoxClearPoints   the lane's distances in points
 //   EventSpan / SpanOfEvent / SpanMeets     start = time − syncOffset, end = start + duration
 //   EventDisplayOrder                       indices by time (the lane's drawing and range order)
+//   EventTimeIndex / EventsSignature / RefreshEventTimeIndex / EventsNear   the order kept between frames
+//   LaneMark / EventLaneLayout / LayoutEventLane   lock badges and labels that never overlap
 //   PickEventAt / PickEndEdge / CanDragEnd  what a press lands on
 //   ResizeLimits / ResizeEndLimits / ResizeEventEnd
 //   MoveTarget / LimitMoveDelta / SelectionLinkedToScene
@@ -17,9 +19,12 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <set>
+#include <utility>
 #include <vector>
 
+#include "ui/timeline_index.h"
 #include "ui/timeline_logic.h"
 
 struct AppState;
@@ -43,6 +48,55 @@ bool SpanMeets(const EventSpan& span, float t0, float t1);
 
 // Event indices sorted by time (equal times keep index order).
 std::vector<int> EventDisplayOrder(const std::vector<Event>& events);
+
+// The display order with a time index over it (keys: sync times, ends: span
+// ends), rebuilt only when the events' times, spans, shapes or flags
+// changed. The events whose span meets a view lie in one stretch of it.
+struct EventTimeIndex {
+    uint64_t signature = 0;
+    bool built = false;
+    TimeIndex index;            // items: the display order
+    float maxLeadIn = 0;        // the largest syncOffset (a span may start that much before its time)
+};
+// A signature of what the lanes draw of the events (times, spans, shapes,
+// mute, lock, scene links, folders' sizes) and the undo generation.
+uint64_t EventsSignature(const std::vector<Event>& events, uint64_t undoGeneration);
+void RefreshEventTimeIndex(EventTimeIndex& index, const std::vector<Event>& events, uint64_t undoGeneration);
+// Positions [first, last) of index.items whose events may meet [t0, t1].
+std::pair<size_t, size_t> EventsNear(const EventTimeIndex& index, float t0, float t1);
+
+// ---------------------------------------------------------------------------
+// Labels that never overlap
+// ---------------------------------------------------------------------------
+
+constexpr float kLabelOffsetPoints = 15.0f;  // a label starts this far right of its marker
+constexpr float kLabelGapPoints = 6.0f;      // and keeps this much room after it
+constexpr float kLockOffsetPoints = 8.0f;    // the lock badge's centre, right of the marker
+constexpr float kMarkerHalfWidth = 5.0f;     // the marker's triangle
+
+// One event whose sync marker shows, in display order.
+struct LaneMark {
+    int event = -1;
+    float x = 0;          // the marker
+    bool selected = false;
+};
+struct LaneItem {
+    int event = -1;
+    float x0 = 0;
+    float x1 = 0;
+};
+struct EventLaneLayout {
+    std::vector<LaneItem> locks;   // lock badges drawn
+    std::vector<LaneItem> labels;  // labels drawn: x0 .. x1 (the gap not included)
+};
+// Where lock badges and labels go: the selected events' first, then the
+// others, each in display order. A badge is left out when it would overlap
+// a badge or label placed before; a label when it would overlap a placed
+// label (with its gap), a placed badge or any other event's marker, or would
+// start past `right`. `labelWidth(event)` is asked only for labels whose
+// start is free.
+EventLaneLayout LayoutEventLane(const std::vector<LaneMark>& marks, float lockWidth, float right,
+                                const std::function<float(int)>& labelWidth);
 
 // The event a press at x (time t under it) picks: the sync marker nearest x
 // within 10 points; else, with `primaryRule`, the primary event when its

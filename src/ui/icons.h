@@ -30,6 +30,18 @@ inline constexpr const char* kIconPresets = "\uF02E";      // bookmark: recipes 
 inline constexpr const char* kIconLoadVideo = "\uF03D";    // video
 inline constexpr const char* kIconTrash = "\uF1F8";        // trash: a recipe's preview file
 
+// The glyphs above, the tabs' and the shapes', and the group arrows: the
+// atlas rasterises them before the first frame (the rest of the icons join
+// when a panel first draws them).
+inline constexpr const char* kInterfaceGlyphs =
+    "\uF023\uF09C\uF008\uF2F6\uF2F5\uF303\uF00E\uF010\uF337\uE400\uF04B\uF04C\uF04D\uF048\uF051\uF1C7"
+    "\uF02E\uF03D\uF1F8\uF013\uF56E\uF07C\uF1DE\uF06E\uF550\uF192\uF185\uF83E\uF773\uF2A1\uF5FD\uF111"
+    "\uF0D7\uF0DA";
+
+// The group headers' fold arrows (caret-down, caret-right).
+inline constexpr const char* kIconGroupShown = "\uF0D7";
+inline constexpr const char* kIconGroupFolded = "\uF0DA";
+
 inline const char* ShapeIcon(int shape) {
     static const char* const kShapeIcons[7] = {
         "\uF192",  // Spot: dot-circle

@@ -7,6 +7,7 @@
 #include "ui/events_tab.h"
 #include "ui/export_tab.h"
 #include "ui/frame_commands.h"
+#include "ui/icons.h"
 #include "ui/job_protocol.h"
 #include "ui/launcher.h"
 #include "ui/library_panel.h"
@@ -45,5 +46,6 @@ ShellInterface InterfaceForShell() {
     ShellInterface ui;
     ui.drawUI = DrawUI;
     ui.install = InstallInterface;
+    ui.glyphs = kInterfaceGlyphs;
     return ui;
 }

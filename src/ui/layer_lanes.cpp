@@ -40,7 +40,9 @@
 #include "render/track_assignment.h"
 #include "ui/event_context_menu.h"
 #include "ui/event_lane_logic.h"
+#include "ui/icons.h"
 #include "ui/layer_lanes_logic.h"
+#include "ui/timeline_index.h"
 #include "ui/timeline_frame.h"
 #include "ui/ui_colors.h"
 #include "ui/widgets.h"
@@ -139,6 +141,15 @@ constexpr const char* kLayerPopup = "##wfEventCtx";
 
 struct LayerArea {
     std::vector<LayerBlock> blocks;  // built while no full render runs
+    // Rebuilt only when the results changed (their signature): the rows'
+    // track counts and a time index of each row's blocks.
+    uint64_t signature = 0;
+    bool indexed = false;
+    int tracks[3] = {0, 0, 0};
+    std::vector<TimeIndex> rows[3];  // per group, per track
+    PixelColumns columns, selectedColumns;
+    std::vector<ColumnRun> runs;
+    std::vector<LayerColumnRun> drawnRuns;  // this frame's sub-column runs, for the dump
     float trimFileLength = 300;      // the trimmed Clip's file, read at the press
     int gestureEvent = -1;           // the event of the trim or fade drag
     bool gestureChanged = false;
@@ -216,7 +227,7 @@ void DrawGroupHeaders(TimelineFrame& f, const LayerAreaLayout& layout) {
         f.draw->AddRectFilled(ImVec2(f.left + 8, top), ImVec2(f.left + 11, bottom), Col(color, 220));
         const char* name = GroupName(*f.project, g);
         char label[64];
-        std::snprintf(label, sizeof label, "%s %s", rows.shown ? "\xE2\x96\xBE" : "\xE2\x96\xB8", name);
+        std::snprintf(label, sizeof label, "%s %s", rows.shown ? kIconGroupShown : kIconGroupFolded, name);
         f.draw->AddText(f.smallFont, f.smallSize, ImVec2(f.left + 8 + 8, top + (layout.headerHeight - f.smallSize) / 2),
                         Col(gTheme.text, 210), rows.shown ? name : label);
         if (!rows.shown) {
@@ -241,103 +252,234 @@ void DrawGroupHeaders(TimelineFrame& f, const LayerAreaLayout& layout) {
 
 bool IsSelected(const AppState& app, int event) { return app.selectedEvents.count(event) != 0; }
 
+// The block's waveform at this zoom: taken from the block's own columns
+// when they were made for the same width, else made again for the whole
+// block (kept on the block). False when the block has no peaks.
+bool BlockColumns(LayerBlock& b, float fullWidth, float viewWidth, bool compact) {
+    if (!b.peaks) return false;
+    const PeakSpan span = RegionPeakSpan(int(b.peaks->peaks.size()), b.peaks->duration, b.sourceOffset,
+                                         b.sourceDuration > 0 ? b.sourceDuration : b.duration);
+    if (span.count <= 0) return false;
+    const int count = BlockColumnCount(fullWidth, viewWidth, compact);
+    const float fadeIn = b.duration > 0 ? b.fadeIn / b.duration : 0;
+    const float fadeOut = b.duration > 0 ? b.fadeOut / b.duration : 0;
+    Signature key;
+    key.Add(count);
+    key.Add(b.peaks.get());
+    key.Add(span.first);
+    key.Add(span.count);
+    key.Add(fadeIn);
+    key.Add(fadeOut);
+    if (key.value == b.columnsKey && !b.columns.empty()) return true;
+    const float* peaks = b.peaks->peaks.data() + span.first;
+    const float* rms = b.peaks->rms.size() == b.peaks->peaks.size() ? b.peaks->rms.data() + span.first : nullptr;
+    WaveformColumnsOf(peaks, rms, span.count, count, 0, 1, fadeIn, fadeOut, b.columns);
+    b.columnsHaveRms = rms != nullptr;
+    b.columnsKey = key.value;
+    return !b.columns.empty();
+}
+
+// A block wide enough for its waveform (the whole block spans left .. left +
+// width; x0 .. x1 shows): background, the columns that show, fade marks.
+void DrawWideBlock(ImDrawList* draw, const LayerBlock& b, float left, float width, float x0, float x1, float top,
+                   float height, uint32_t color, bool muted, bool compact, bool selected) {
+    // No clip rectangle of its own: each one would be a draw call of its
+    // own, and a software renderer pays dearly for thousands of them. The
+    // shape is kept inside the shown part by clamping its points instead.
+    const int alpha = muted ? 40 : selected ? 255 : 230;
+    draw->AddRectFilled(ImVec2(x0, top), ImVec2(x1, top + height), Col(color, alpha));
+    const int n = int(b.columns.size());
+    const float cy = top + height / 2, cw = width / float(std::max(n, 1));
+    if (n > 0) {
+        if (!compact) draw->AddRectFilled(ImVec2(x0 + 1, cy - 0.5f), ImVec2(x1 - 1, cy + 0.5f), 0x14FFFFFF);
+        // The columns around the shown part, so the outline runs to its edges.
+        const int first = std::clamp(int(std::floor((x0 - left) / cw)) - 1, 0, n - 1);
+        const int last = std::clamp(int(std::ceil((x1 - left) / cw)) + 1, first + 1, n);
+        static std::vector<ImVec2> upper, lower;
+        for (int pass = 0; pass < (b.columnsHaveRms ? 2 : 1); ++pass) {
+            upper.clear();
+            lower.clear();
+            for (int c = first; c < last; ++c) {
+                const WaveformColumn& column = b.columns[size_t(c)];
+                const float half = (pass == 0 ? column.amplitude : column.rms) * column.gain * height * 0.44f;
+                const float cx = std::clamp(left + (float(c) + 0.5f) * cw, x0, x1);
+                upper.emplace_back(cx, cy - half);
+                lower.emplace_back(cx, cy + half);
+            }
+            for (size_t c = 0; c + 1 < upper.size(); ++c)
+                draw->AddQuadFilled(upper[c], upper[c + 1], lower[c + 1], lower[c], muted ? 0x19FFFFFF : 0x64FFFFFF);
+            if (!compact && upper.size() >= 2) {
+                const ImU32 line = muted ? 0x23FFFFFF : 0x82FFFFFF;
+                draw->AddPolyline(upper.data(), int(upper.size()), line, 0, 0.8f);
+                draw->AddPolyline(lower.data(), int(lower.size()), line, 0, 0.8f);
+            }
+        }
+    }
+    if (!compact && b.duration > 0) {
+        // The fade marks, cut to the shown part: the triangle over the fade
+        // between the block's edge and the fade's end, and its diagonal.
+        const float pps = width / b.duration;
+        const float xs = left, xe = left + width, bottom = top + height;
+        const ImU32 diagonal = muted ? 0x14FFFFFF : 0x32FFFFFF;
+        const bool shade = (gTheme.laneBg >> 24) != 0;
+        auto mark = [&](float edge, float end) {
+            // The diagonal runs from (edge, bottom) to (end, top).
+            const float a = std::clamp(std::min(edge, end), x0, x1), c = std::clamp(std::max(edge, end), x0, x1);
+            if (!(c > a)) return;
+            auto yAt = [&](float x) { return bottom + (top - bottom) * (x - edge) / (end - edge); };
+            const ImVec2 p(a, yAt(a)), q(c, yAt(c));
+            const float outerX = edge < end ? a : c;
+            if (shade) draw->AddTriangleFilled(p, q, ImVec2(outerX, top), Col(gTheme.laneBg));
+            draw->AddLine(p, q, diagonal, 1);
+        };
+        if (b.fadeIn * pps > 0.75f) mark(xs - 1.5f, xs + b.fadeIn * pps);
+        if (b.fadeOut * pps > 0.75f) mark(xe + 1.5f, xe - b.fadeOut * pps);
+    }
+}
+
+// A block too narrow for its waveform at this zoom (under 2 points) still
+// shows: the pixel columns it touches are drawn whole, in its group's
+// colour, so a zoomed-out lane shows where sound is.
+void DrawRowColumns(TimelineFrame& f, int group, int track, float top, float bottom, bool renderRunning) {
+    ColumnRuns(gArea.columns, gArea.runs);
+    const ImU32 fill = renderRunning ? Col(gTheme.textDim, 120) : Col(GroupColor(group), 230);
+    for (const ColumnRun& run : gArea.runs) {
+        f.draw->AddRectFilled(ImVec2(run.x0, top), ImVec2(run.x1, bottom), fill);
+        gArea.drawnRuns.push_back({group, track, run.x0, run.x1});
+    }
+    ColumnRuns(gArea.selectedColumns, gArea.runs);
+    for (const ColumnRun& run : gArea.runs)
+        f.draw->AddRectFilled(ImVec2(run.x0, top), ImVec2(run.x1, bottom), Col(gTheme.text, 150));
+}
+
 void DrawBlocks(TimelineFrame& f, const LayerAreaLayout& layout, bool renderRunning, std::vector<DrawnBlock>& drawn) {
     const AppState& app = *f.app;
     const Project& project = *f.project;
     const float rowHeight = layout.rowHeight;
     const bool compact = rowHeight < 28;
     drawn.clear();
-    // Only the rows the scrolled lanes region shows are drawn (and pressed).
+    gArea.drawnRuns.clear();
+    // Only the rows the scrolled lanes region shows are drawn (and pressed),
+    // and in each only the blocks its time index finds in the view.
     const float visibleTop = f.draw->GetClipRectMin().y, visibleBottom = f.draw->GetClipRectMax().y;
-    // Row stripes, so empty tracks still read as tracks.
+    const float viewEnd = f.view.viewStart + f.view.viewDuration;
+    const float pps = f.view.width / f.view.viewDuration;
+    const float pixelScale = ImGui::GetIO().DisplayFramebufferScale.x;
     for (const LayerGroupRows& rows : layout.groups) {
         if (!rows.shown) continue;
-        for (int t = 0; t < rows.tracks; ++t) {
-            const float y = rows.rowsTop + float(t) * rowHeight;
-            if (y > visibleBottom || y + rowHeight < visibleTop) continue;
+        const int g = rows.group;
+        for (int t = 0; t < rows.tracks && size_t(t) < gArea.rows[g].size(); ++t) {
+            const float rowTop = rows.rowsTop + float(t) * rowHeight;
+            if (rowTop > visibleBottom || rowTop + rowHeight < visibleTop) continue;
+            // Row stripes, so empty tracks still read as tracks.
             if (t % 2 == 1)
-                f.draw->AddRectFilled(ImVec2(f.view.x0, y), ImVec2(f.view.x0 + f.view.width, y + rowHeight),
+                f.draw->AddRectFilled(ImVec2(f.view.x0, rowTop), ImVec2(f.view.x0 + f.view.width, rowTop + rowHeight),
                                       Col(gTheme.timelineShade4, 90));
-        }
-    }
-    for (size_t i = 0; i < gArea.blocks.size(); ++i) {
-        LayerBlock& b = gArea.blocks[i];
-        const float rowTop = LayerRowTop(layout, b);
-        if (rowTop < 0 || rowTop > visibleBottom || rowTop + rowHeight < visibleTop) continue;
-        const VisibleBlock part = VisibleBlockPart(f.view, b.start, b.duration);
-        if (!part.visible) continue;
-        DrawnBlock d;
-        d.block = i;
-        d.x0 = part.x0;
-        d.x1 = part.x1;
-        d.top = rowTop + 1;
-        d.bottom = rowTop + rowHeight - 1;
-        d.left = MapRange(f.view, b.start);
-        d.right = MapRange(f.view, b.start + b.duration);
-        drawn.push_back(d);
-        const float w = part.x1 - part.x0;
-        if (w < 2) continue;
+            ResetColumns(gArea.columns, f.view.x0, f.view.width, pixelScale);
+            ResetColumns(gArea.selectedColumns, f.view.x0, f.view.width, pixelScale);
+            const TimeIndex& index = gArea.rows[g][size_t(t)];
+            const auto [first, last] = IndexCandidates(index, f.view.viewStart, viewEnd);
+            for (size_t k = first; k < last; ++k) {
+                const size_t i = size_t(index.items[k]);
+                LayerBlock& b = gArea.blocks[i];
+                const VisibleBlock part = VisibleBlockPart(f.view, b.start, b.duration);
+                if (!part.visible) continue;
+                DrawnBlock d;
+                d.block = i;
+                d.x0 = part.x0;
+                d.x1 = part.x1;
+                d.top = rowTop + 1;
+                d.bottom = rowTop + rowHeight - 1;
+                d.left = MapRange(f.view, b.start);
+                d.right = MapRange(f.view, b.start + b.duration);
+                drawn.push_back(d);
+                const bool selected = IsSelected(app, b.event);
+                const float w = part.x1 - part.x0;
+                if (w < 2) {
+                    MarkColumns(selected && !renderRunning ? gArea.selectedColumns : gArea.columns, part.x0, part.x1);
+                    continue;
+                }
 
-        uint32_t color;
-        if (renderRunning)
-            color = WithAlpha(gTheme.textDim, 120);
-        else if (b.muted)
-            color = gTheme.mutedEvent;
-        else
-            color = app.colorByWeight ? LevelColor(b.weight) : GroupColor(b.group);
-        const bool selected = IsSelected(app, b.event);
+                uint32_t color;
+                if (renderRunning)
+                    color = WithAlpha(gTheme.textDim, 120);
+                else if (b.muted)
+                    color = gTheme.mutedEvent;
+                else
+                    color = app.colorByWeight ? LevelColor(b.weight) : GroupColor(b.group);
 
-        // The peak cache is asked only between renders, for blocks that show.
-        if (!renderRunning && !b.peaks && b.result >= 0 && size_t(b.result) < project.results.size())
-            b.peaks = FindWaveformPeaks(project.results[size_t(b.result)].filepath);
-        const float* peaks = nullptr;
-        const float* rms = nullptr;
-        int count = 0;
-        if (b.peaks) {
-            const PeakSpan span = RegionPeakSpan(int(b.peaks->peaks.size()), b.peaks->duration, b.sourceOffset,
-                                                 b.sourceDuration > 0 ? b.sourceDuration : b.duration);
-            if (span.count > 0) {
-                peaks = b.peaks->peaks.data() + span.first;
-                count = span.count;
-                if (b.peaks->rms.size() == b.peaks->peaks.size()) rms = b.peaks->rms.data() + span.first;
-            }
-        }
-        const float fadeIn = b.duration > 0 ? b.fadeIn / b.duration : 0;
-        const float fadeOut = b.duration > 0 ? b.fadeOut / b.duration : 0;
-        // Blocks too narrow for outlines and fade marks are drawn compact:
-        // zoomed out, the outlines of thousands of slivers cost the frame.
-        DrawLayerWaveform(f.draw, part.x0, d.top, w, d.bottom - d.top, color, peaks, count, fadeIn, fadeOut, rms,
-                          b.muted || renderRunning, part.f0, part.f1, compact || w < kCompactBelowPoints, selected);
-        if (selected)
-            f.draw->AddRect(ImVec2(part.x0, d.top), ImVec2(part.x1, d.bottom), Col(gTheme.text, 150));
+                // The peak cache is asked only between renders, for blocks that show.
+                if (!renderRunning && !b.peaks && b.result >= 0 && size_t(b.result) < project.results.size())
+                    b.peaks = FindWaveformPeaks(project.results[size_t(b.result)].filepath);
+                // Blocks too narrow for outlines and fade marks are drawn compact:
+                // zoomed out, the outlines of thousands of slivers cost the frame.
+                const bool blockCompact = compact || w < kCompactBelowPoints;
+                const float fullWidth = b.duration * pps;
+                if (!BlockColumns(b, fullWidth, f.view.width, blockCompact)) {
+                    b.columns.clear();
+                    b.columnsKey = 0;
+                }
+                DrawWideBlock(f.draw, b, d.left, fullWidth, part.x0, part.x1, d.top, d.bottom - d.top, color,
+                              b.muted || renderRunning, blockCompact, selected);
+                if (selected)
+                    f.draw->AddRect(ImVec2(part.x0, d.top), ImVec2(part.x1, d.bottom), Col(gTheme.text, 150));
 
-        // The seams of an assembled fill: short ticks at the top and bottom.
-        if (!renderRunning) {
-            auto seams = gArea.splices.byResult.find(b.id);
-            if (seams != gArea.splices.byResult.end()) {
-                for (float t : seams->second) {
-                    const float sx = MapRange(f.view, t);
-                    if (sx <= part.x0 + 1 || sx >= part.x1 - 1) continue;
-                    f.draw->AddLine(ImVec2(sx, d.top), ImVec2(sx, d.top + 4), Col(gTheme.text, 150));
-                    f.draw->AddLine(ImVec2(sx, d.bottom - 4), ImVec2(sx, d.bottom), Col(gTheme.text, 150));
+                // The seams of an assembled fill: short ticks at the top and bottom.
+                if (!renderRunning) {
+                    auto seams = gArea.splices.byResult.find(b.id);
+                    if (seams != gArea.splices.byResult.end()) {
+                        for (float st : seams->second) {
+                            const float sx = MapRange(f.view, st);
+                            if (sx <= part.x0 + 1 || sx >= part.x1 - 1) continue;
+                            f.draw->AddLine(ImVec2(sx, d.top), ImVec2(sx, d.top + 4), Col(gTheme.text, 150));
+                            f.draw->AddLine(ImVec2(sx, d.bottom - 4), ImVec2(sx, d.bottom), Col(gTheme.text, 150));
+                        }
+                    }
+                }
+                // The layer's sound, when there is room for it.
+                if (!compact && w > 48 && b.result >= 0 && !renderRunning && size_t(b.result) < project.results.size()) {
+                    const std::string& name = project.results[size_t(b.result)].name;
+                    f.draw->PushClipRect(ImVec2(part.x0 + 3, d.top), ImVec2(part.x1 - 3, d.bottom), true);
+                    f.draw->AddText(f.smallFont, f.smallSize * 0.9f, ImVec2(part.x0 + 4, d.top + 1),
+                                    Col(gTheme.text, 200), name.c_str());
+                    f.draw->PopClipRect();
+                }
+                // Fade handles of a Clip: small squares at the fades' ends.
+                if (!renderRunning && b.shape == kShapeClip && d.right - d.left > kTrimMinWidth && !compact) {
+                    for (float hx : {d.left + b.fadeIn * pps, d.right - b.fadeOut * pps})
+                        if (hx >= part.x0 - 3 && hx <= part.x1 + 3)
+                            f.draw->AddRectFilled(ImVec2(hx - 3, d.top), ImVec2(hx + 3, d.top + 6),
+                                                  Col(gTheme.text, 170));
                 }
             }
+            DrawRowColumns(f, g, t, rowTop + 1, rowTop + rowHeight - 1, renderRunning);
         }
-        // The layer's sound, when there is room for it.
-        if (!compact && w > 48 && b.result >= 0 && !renderRunning && size_t(b.result) < project.results.size()) {
-            const std::string& name = project.results[size_t(b.result)].name;
-            f.draw->PushClipRect(ImVec2(part.x0 + 3, d.top), ImVec2(part.x1 - 3, d.bottom), true);
-            f.draw->AddText(f.smallFont, f.smallSize * 0.9f, ImVec2(part.x0 + 4, d.top + 1), Col(gTheme.text, 200),
-                            name.c_str());
-            f.draw->PopClipRect();
-        }
-        // Fade handles of a Clip: small squares at the fades' ends.
-        if (!renderRunning && b.shape == kShapeClip && d.right - d.left > kTrimMinWidth && !compact) {
-            const float pps = f.view.width / f.view.viewDuration;
-            for (float hx : {d.left + b.fadeIn * pps, d.right - b.fadeOut * pps})
-                if (hx >= part.x0 - 3 && hx <= part.x1 + 3)
-                    f.draw->AddRectFilled(ImVec2(hx - 3, d.top), ImVec2(hx + 3, d.top + 6), Col(gTheme.text, 170));
-        }
+    }
+}
+
+// The blocks, their rows and each row's time index, again when the results
+// changed.
+void IndexBlocks(const Project& project, uint64_t signature) {
+    if (gArea.indexed && signature == gArea.signature) return;
+    BuildLayerBlocks(project, gArea.blocks);
+    gArea.signature = signature;
+    gArea.indexed = true;
+    std::vector<int> members[3];
+    std::vector<std::vector<int>> byRow[3];
+    std::vector<float> starts(gArea.blocks.size()), ends(gArea.blocks.size());
+    for (int g = 0; g < 3; ++g) gArea.tracks[g] = 0;
+    for (size_t i = 0; i < gArea.blocks.size(); ++i) {
+        const LayerBlock& b = gArea.blocks[i];
+        starts[i] = b.start;
+        ends[i] = b.start + b.duration;
+        if (size_t(b.track) >= byRow[b.group].size()) byRow[b.group].resize(size_t(b.track) + 1);
+        byRow[b.group][size_t(b.track)].push_back(int(i));
+    }
+    for (int g = 0; g < 3; ++g) {
+        gArea.tracks[g] = int(byRow[g].size());
+        gArea.rows[g].resize(byRow[g].size());
+        for (size_t t = 0; t < byRow[g].size(); ++t)
+            BuildTimeIndex(gArea.rows[g][t], std::move(byRow[g][t]), starts, ends);
     }
 }
 
@@ -483,19 +625,21 @@ void HandleAreaInput(TimelineFrame& f, const std::vector<DrawnBlock>& drawn) {
 // DrawLayerLanes
 // ---------------------------------------------------------------------------
 
+const std::vector<LayerColumnRun>& LayerColumnRunsDrawn() { return gArea.drawnRuns; }
+
 float DrawLayerLanes(TimelineFrame& f, float top) {
     AppState& app = *f.app;
     Project& project = *f.project;
     if (f.traceView || !project.rendered) return 0;
     // A full render rewrites the results on its own thread: keep the list.
     const bool renderRunning = app.busyTask.busy.load();
-    if (!renderRunning) BuildLayerBlocks(project, gArea.blocks);
+    if (!renderRunning) IndexBlocks(project, LayerResultsSignature(project, app.undoHistory.generation));
     KeepLayerSoloValid(*f.ctx->engine, app);
     if (!renderRunning) RefreshLayerSpliceMarks(*f.ctx->engine, gArea.splices);
     if (gArea.blocks.empty()) return 0;
 
-    const LayerAreaLayout layout = LayoutLayerGroups(gArea.blocks, app.shownGroups, top, kHeaderHeight,
-                                                     RowHeightForMode(app.laneMode));
+    const LayerAreaLayout layout = LayoutLayerRows(gArea.tracks, app.shownGroups, top, kHeaderHeight,
+                                                   RowHeightForMode(app.laneMode));
     if (layout.groups.empty()) return 0;
     const float bottom = top + layout.height;
     f.draw->AddLine(ImVec2(f.left + 8, top), ImVec2(f.left + f.width, top), Col(gTheme.border));
@@ -513,6 +657,6 @@ float DrawLayerLanes(TimelineFrame& f, float top) {
     f.draw->PopClipRect();
 
     if (!renderRunning && !f.traceView) HandleAreaInput(f, drawn);
-    if (EventContextMenu(*f.ctx, kLayerPopup)) BuildLayerBlocks(project, gArea.blocks);
+    if (EventContextMenu(*f.ctx, kLayerPopup)) gArea.indexed = false;
     return layout.height;
 }

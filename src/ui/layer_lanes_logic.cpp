@@ -19,6 +19,7 @@
 #include "document/project.h"
 #include "operations/app_state.h"
 #include "playback/audio_engine.h"
+#include "ui/timeline_index.h"
 
 // ---------------------------------------------------------------------------
 // Waveform columns
@@ -60,13 +61,27 @@ void WaveformColumns(const float* peaks, const float* rms, int count, float widt
                      float fadeIn, float fadeOut, bool compact, std::vector<WaveformColumn>& out) {
     out.clear();
     if (!peaks || count <= 0 || !(width >= 2)) return;
-    const int columns = WaveformColumnCount(width, compact);
-    const float cw = width / float(columns);
+    WaveformColumnsOf(peaks, rms, count, WaveformColumnCount(width, compact), f0, f1, fadeIn, fadeOut, out);
+}
+
+int BlockColumnCount(float width, float viewWidth, bool compact) {
+    if (!(width > 0)) return 2;
+    const float most = compact ? 150.0f : 200.0f;
+    const float step = std::max(compact ? 4.0f : 3.0f, std::min(width, std::max(viewWidth, 1.0f)) / most);
+    // A very long block seen very close gets coarser columns rather than
+    // millions of them.
+    return int(std::clamp(std::round(width / step), 2.0f, 65536.0f));
+}
+
+void WaveformColumnsOf(const float* peaks, const float* rms, int count, int columns, float f0, float f1,
+                       float fadeIn, float fadeOut, std::vector<WaveformColumn>& out) {
+    out.clear();
+    if (!peaks || count <= 0 || columns < 1) return;
     const float span = f1 - f0;
     out.resize(size_t(columns));
     for (int c = 0; c < columns; ++c) {
-        const float start = f0 + (float(c) * cw / width) * span;
-        const float end = f0 + (std::min(width, float(c + 1) * cw) / width) * span;
+        const float start = f0 + (float(c) / float(columns)) * span;
+        const float end = f0 + (float(c + 1) / float(columns)) * span;
         const PeakRange range = ColumnPeakRange(start, end, count);
         WaveformColumn& column = out[size_t(c)];
         float amplitude = 0, level = 0;
@@ -131,20 +146,44 @@ void BuildLayerBlocks(const Project& project, std::vector<LayerBlock>& blocks) {
     blocks.resize(count);
 }
 
+uint64_t LayerResultsSignature(const Project& project, uint64_t undoGeneration) {
+    Signature sig;
+    sig.Add(undoGeneration);
+    sig.Add(project.events.size());
+    sig.Add(project.results.size());
+    for (const RenderResult& r : project.results) {
+        sig.Add(r.id);
+        sig.Add(r.eventIdx);
+        sig.Add(r.startTime);
+        sig.Add(r.duration);
+        sig.Add(r.sourceOffset);
+        sig.Add(r.sourceDuration);
+        sig.Add(r.fadeIn);
+        sig.Add(r.fadeOut);
+        sig.Add(r.weight);
+        sig.Add(r.muted);
+        sig.Add(r.group);
+        sig.Add(r.groupTrack);
+        sig.Add(r.filepath.size());
+    }
+    return sig.value;
+}
+
 LayerAreaLayout LayoutLayerGroups(const std::vector<LayerBlock>& blocks, const bool shownGroups[3], float top,
                                   float headerHeight, float rowHeight) {
     int tracks[3] = {0, 0, 0};
-    bool used[3] = {false, false, false};
-    for (const LayerBlock& b : blocks) {
-        used[b.group] = true;
-        tracks[b.group] = std::max(tracks[b.group], b.track + 1);
-    }
+    for (const LayerBlock& b : blocks) tracks[b.group] = std::max(tracks[b.group], b.track + 1);
+    return LayoutLayerRows(tracks, shownGroups, top, headerHeight, rowHeight);
+}
+
+LayerAreaLayout LayoutLayerRows(const int tracks[3], const bool shownGroups[3], float top, float headerHeight,
+                                float rowHeight) {
     LayerAreaLayout layout;
     layout.rowHeight = rowHeight;
     layout.headerHeight = headerHeight;
     float y = top;
     for (int g : kLayerGroupOrder) {
-        if (!used[g]) continue;
+        if (tracks[g] <= 0) continue;
         LayerGroupRows rows;
         rows.group = g;
         rows.shown = shownGroups[g];

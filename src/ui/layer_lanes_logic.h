@@ -63,6 +63,17 @@ struct WaveformColumn {
 // narrower than 2 points or there are no peaks.
 void WaveformColumns(const float* peaks, const float* rms, int count, float width, float f0, float f1,
                      float fadeIn, float fadeOut, bool compact, std::vector<WaveformColumn>& out);
+// The same with the number of columns given (at least 1).
+void WaveformColumnsOf(const float* peaks, const float* rms, int count, int columns, float f0, float f1,
+                       float fadeIn, float fadeOut, std::vector<WaveformColumn>& out);
+
+// Columns of a whole block `width` points wide in a time area `viewWidth`
+// points wide: one every 3 points (4 compact), fewer when the block is
+// shown whole and wider than 200 (150) of them, so that a view never shows
+// more than 200 (150) of a block's columns, as the block drawn alone would.
+// Kept per block while the zoom stays, so panning recomputes nothing. At
+// most 65536.
+int BlockColumnCount(float width, float viewWidth, bool compact);
 
 // The peaks of offset .. offset + length seconds of a file of `fileDuration`
 // seconds held in `peakCount` peaks: at least one peak, all inside the array;
@@ -96,7 +107,17 @@ struct LayerBlock {
     bool muted = false;
     size_t pathHash = 0;  // of the layer's file: peaks found for it stay while it is the same
     std::shared_ptr<const WaveformPeaks> peaks;  // null until found in the peak cache
+    // The waveform of the whole block at the zoom it was last drawn at, kept
+    // while the block, its peaks and the zoom stay (columnsKey).
+    std::vector<WaveformColumn> columns;
+    uint64_t columnsKey = 0;
+    bool columnsHaveRms = false;
 };
+
+// A signature of everything the layer area draws of the results and events:
+// it changes with any edit, render, undo or mute, and costs one pass over
+// plain fields (no sorting, no strings).
+uint64_t LayerResultsSignature(const Project& project, uint64_t undoGeneration);
 
 // One block per result (results with a bad event index or times are left
 // out). Peaks are not looked up here.
@@ -122,6 +143,16 @@ struct LayerAreaLayout {
 // the group is folded.
 LayerAreaLayout LayoutLayerGroups(const std::vector<LayerBlock>& blocks, const bool shownGroups[3], float top,
                                   float headerHeight, float rowHeight);
+// The same from the number of rows of each group (0: no blocks).
+LayerAreaLayout LayoutLayerRows(const int tracks[3], const bool shownGroups[3], float top, float headerHeight,
+                                float rowHeight);
+// Sub-column blocks drawn as whole pixel columns in one row this frame.
+struct LayerColumnRun {
+    int group = 0;
+    int track = 0;
+    float x0 = 0;
+    float x1 = 0;
+};
 // The top of the block's row, or a negative value when its group is folded
 // or has no rows.
 float LayerRowTop(const LayerAreaLayout& layout, const LayerBlock& block);

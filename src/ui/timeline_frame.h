@@ -68,8 +68,21 @@ float FontPoints(const ImFont* font);
 void DrawLaneName(const TimelineFrame& frame, const char* name, float top, float height);
 
 float DrawEventLane(TimelineFrame& frame, float top);
+// The events' display order and time index, refreshed when the events
+// changed (the curve lanes visit the view through it too); what the event
+// lane placed last frame (for the dump).
+struct EventTimeIndex;
+struct EventLaneLayout;
+struct LaneMark;
+const EventTimeIndex& EventIndexOf(const TimelineFrame& frame);
+const EventLaneLayout& EventLaneLayoutDrawn();
+const std::vector<LaneMark>& EventLaneMarksDrawn();
 float DrawCurveLanes(TimelineFrame& frame, float top);
 float DrawLayerLanes(TimelineFrame& frame, float top);
+// The runs of whole pixel columns the layer area drew last frame for blocks
+// narrower than 2 points, each with its group and track (for the dump).
+struct LayerColumnRun;
+const std::vector<LayerColumnRun>& LayerColumnRunsDrawn();
 // The trace lanes fill the lanes region down to `bottom` (at least 120 points).
 float DrawTraceLanes(TimelineFrame& frame, float top, float bottom);
 // The row under the ruler (hidden in the trace view), and the background

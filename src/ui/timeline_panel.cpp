@@ -45,7 +45,9 @@
 #include "playback/block_mixer.h"
 #include "ui/draw_ui.h"
 #include "ui/drop_handover.h"
+#include "ui/event_lane_logic.h"
 #include "ui/icons.h"
+#include "ui/layer_lanes_logic.h"
 #include "ui/timeline_frame.h"
 #include "ui/trace_view_logic.h"
 #include "ui/ui_colors.h"
@@ -705,6 +707,33 @@ void DumpTimeline(StateDump& dump) {
         std::snprintf(value, sizeof value, "%.4f", static_cast<double>(s.outTime));
         dump.Field(key + "out", std::string(value));
     }
+    // What the lanes placed: the layer area's whole pixel columns per row
+    // ("group:track:x0-x1"), and the event lane's markers, lock badges and
+    // labels (x in points).
+    std::string runs;
+    for (const LayerColumnRun& run : LayerColumnRunsDrawn()) {
+        std::snprintf(value, sizeof value, "%s%d:%d:%.3f-%.3f", runs.empty() ? "" : ";", run.group, run.track,
+                      static_cast<double>(run.x0), static_cast<double>(run.x1));
+        runs += value;
+    }
+    dump.Field("timeline.layerRuns", runs);
+    std::string marks;
+    for (const LaneMark& m : EventLaneMarksDrawn()) {
+        std::snprintf(value, sizeof value, "%s%.3f", marks.empty() ? "" : ";", static_cast<double>(m.x));
+        marks += value;
+    }
+    dump.Field("timeline.markers", marks);
+    auto items = [&](const std::vector<LaneItem>& list) {
+        std::string text;
+        for (const LaneItem& item : list) {
+            std::snprintf(value, sizeof value, "%s%d:%.3f-%.3f", text.empty() ? "" : ";", item.event,
+                          static_cast<double>(item.x0), static_cast<double>(item.x1));
+            text += value;
+        }
+        return text;
+    };
+    dump.Field("timeline.locks", items(EventLaneLayoutDrawn().locks));
+    dump.Field("timeline.labels", items(EventLaneLayoutDrawn().labels));
     std::snprintf(value, sizeof value, "%.4f", static_cast<double>(app.opticalDetail));
     dump.Field("timeline.opticalDetail", std::string(value));
     // The first events in detail: time, span and the weight curve at every

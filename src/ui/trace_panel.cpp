@@ -58,7 +58,7 @@ constexpr const char* kIconArrowDown = "\uF063";
 // The recipe combo's shape glyphs.
 const char* RecipeShapeIcon(int shape) {
     switch (shape) {
-        case kShapeBloom: return "\uE52D";
+        case kShapeBloom: return "\uF185";
         case kShapeContour: return "\uF7AD";
         case kShapeFill: return "\uF773";
         case kShapeClip:

@@ -3,14 +3,17 @@
 // text font carries, the preset rules and the fallbacks when files are missing.
 #include <gtest/gtest.h>
 #include <imgui.h>
+#include <imgui_internal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "app/fonts.h"
+#include "app/glyph_use.h"
 #include "operations/app_state.h"
 #include "support/imgui_headless.h"
 #include "support/temp_dir.h"
@@ -18,6 +21,8 @@
 namespace {
 
 const std::string kResources = std::string(TL_SOURCE_DIR) + "/resources";
+// The tab icons, as the interface hands them to the start-up atlas.
+const char* const kTabIcons = "\uF013\uF56E\uF07C\uF1DE\uF06E\uF550";
 
 // A fresh GUI context whose atlas holds nothing but what LoadFonts adds.
 class Fonts : public testing::Test {
@@ -31,7 +36,7 @@ protected:
     FontLoadReport LoadShipped(float scale, int maxTexture = 16384) {
         EXPECT_FALSE(FindFontFile(kResources, "Roboto-Regular").empty())
             << "no fonts in " << kResources << "/Fonts: run scripts/setup";
-        return LoadFonts(*app, ImGui::GetIO().Fonts, kResources, scale, maxTexture);
+        return LoadFonts(*app, ImGui::GetIO().Fonts, kResources, scale, maxTexture, kTabIcons);
     }
 
     // GetFontSize() of the default font inside a window of one frame.
@@ -191,4 +196,100 @@ TEST_F(Fonts, AFileThatIsNotAFontCountsAsMissing) {
     EXPECT_TRUE(report.builtInFont);
     EXPECT_FLOAT_EQ(FrameFontSize(), 13);
     EXPECT_EQ(app->regularFonts[1][2]->FindGlyphNoFallback(0xF013), nullptr);
+}
+
+// ---------------------------------------------------------------------------
+// The atlas grows with the characters in use
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// Draws `utf8` in the body font for one frame (the GUI decodes, and so notes,
+// every character), then lets the atlas take what was new.
+bool DrawAndUpdate(HeadlessGui& gui, const std::string& utf8) {
+    gui.Frame();
+    ImGui::Begin("names");
+    ImGui::TextUnformatted(utf8.c_str());
+    ImGui::End();
+    gui.EndFrame();
+    return UpdateFontAtlas();
+}
+
+// Each character of `utf8` as the GUI holds it (wide ones in their slots).
+std::vector<ImWchar> GuiChars(const std::string& utf8) {
+    std::vector<ImWchar> chars(utf8.size() + 1);
+    const int n = ImTextStrFromUtf8(chars.data(), int(chars.size()), utf8.c_str(), nullptr);
+    chars.resize(size_t(n));
+    return chars;
+}
+
+}  // namespace
+
+TEST_F(Fonts, StartUpRasterisesOnlyTheProgramsCharactersAndGrowsWithNamesOfEveryScript) {
+    const FontLoadReport report = LoadShipped(1.0f);
+    // Basic Latin, Latin-1 and General Punctuation: the icon ranges of the
+    // merged face are no longer rasterised for twenty fonts.
+    EXPECT_EQ(report.glyphs, 95 + 96 + 112);
+    EXPECT_LE(report.textureHeight, 2048);
+    ImFont* body = app->fontBody;
+    EXPECT_NE(body->FindGlyphNoFallback(0xF013), nullptr) << "a requested icon";
+    EXPECT_EQ(body->FindGlyphNoFallback(0xF023), nullptr) << "the lock icon is not drawn yet";
+    EXPECT_FALSE(UpdateFontAtlas()) << "nothing new";
+
+    // A library folder and events named in Japanese, Korean, Russian, Greek and
+    // with an emoji, and the lock icon: after one rebuild every character is
+    // a glyph of a loaded face, not the replacement box.
+    const std::string names = "効果音ライブラリ 발소리 Шаги по снегу Βήματα \xF0\x9F\x94\x8A\xF0\x9F\x8E\xAC \xEF\x80\xA3";
+    EXPECT_TRUE(DrawAndUpdate(gui, names));
+    for (ImFont* font : {app->fontBody, app->fontSmall, app->boldFontTable[2][3]})
+        for (ImWchar c : GuiChars(names)) {
+            const ImFontGlyph* glyph = font->FindGlyphNoFallback(c);
+            ASSERT_NE(glyph, nullptr) << font->GetDebugName() << " U+" << std::hex << GuiCharCodePoint(c);
+            if (c != ' ') {
+                EXPECT_GT(glyph->X1 - glyph->X0, 0) << "U+" << std::hex << GuiCharCodePoint(c);
+            }
+        }
+    // The same characters again cost no rebuild.
+    EXPECT_FALSE(DrawAndUpdate(gui, names));
+
+    // A character no installed face holds (a private-use character of plane
+    // 16) is the replacement box, never "?".
+    const std::vector<ImWchar> unknown = GuiChars("\xF4\x8F\xBF\xBD");
+    ASSERT_EQ(unknown.size(), 1u);
+    DrawAndUpdate(gui, "\xF4\x8F\xBF\xBD");
+    EXPECT_EQ(body->FindGlyphNoFallback(unknown[0]), nullptr);
+    ASSERT_NE(body->FindGlyph(unknown[0]), nullptr);
+    EXPECT_EQ(body->FindGlyph(unknown[0])->Codepoint, kMissingGlyph);
+    EXPECT_EQ(body->FindGlyph(0x0378)->Codepoint, kMissingGlyph) << "an unassigned character";
+}
+
+TEST(GlyphUse, WideCharactersSurviveATextFieldsRoundTripAndTypedInput) {
+    HeadlessGui gui;
+    // "Rain 🌧 雨" through the text field's conversions: the emoji holds a slot
+    // and comes back as its own four bytes.
+    const std::string text = "Rain \xF0\x9F\x8C\xA7 \xE9\x9B\xA8";
+    ImWchar wide[32];
+    const int count = ImTextStrFromUtf8(wide, 32, text.c_str(), nullptr);
+    ASSERT_EQ(count, 8);
+    EXPECT_GE(wide[5], kFirstWideSlot);
+    EXPECT_LE(wide[5], kLastWideSlot);
+    EXPECT_EQ(GuiCharCodePoint(wide[5]), 0x1F327u);
+    EXPECT_EQ(ImTextCountUtf8BytesFromStr(wide, wide + count), int(text.size()));
+    char back[64];
+    EXPECT_EQ(ImTextStrToUtf8(back, 64, wide, wide + count), int(text.size()));
+    EXPECT_EQ(std::string(back), text);
+    // A buffer too short for the four bytes stops before the character.
+    EXPECT_EQ(ImTextStrToUtf8(back, 8, wide, wide + count), 5);
+
+    // Malformed input decodes as the GUI's own decoder does.
+    unsigned int c = 0;
+    EXPECT_EQ(ImTextCharFromUtf8(&c, "\xF0\x9F\x8C", nullptr), 3);
+    EXPECT_EQ(c, 0xFFFDu);
+    EXPECT_EQ(ImTextCharFromUtf8(&c, "\xED\xA0\x80", nullptr), 3) << "an encoded surrogate";
+    EXPECT_EQ(c, 0xFFFDu);
+
+    // Typed: the emoji reaches a text field whole.
+    ImGui::GetIO().AddInputCharactersUTF8("\xF0\x9F\x8C\xA7");
+    ASSERT_EQ(ImGui::GetIO().InputQueueCharacters.Size, 1);
+    EXPECT_EQ(GuiCharCodePoint(ImGui::GetIO().InputQueueCharacters[0]), 0x1F327u);
 }
