@@ -66,6 +66,10 @@ struct TextFont {
     ImFont* font = nullptr;
     FontFace face = FontFace::Regular;
     float points = 0;
+    // Fonts of the presets and family not in use carry only a space until a
+    // preset change puts them to use: twenty fonts of every character met
+    // would cost the start-up four times what the five in use cost.
+    bool active = false;
 };
 
 // A glyph the program rasterises itself into a rectangle of the atlas.
@@ -87,6 +91,9 @@ struct FontState {
     std::vector<const FaceData*> systemFaces;   // merged after the text faces, in this order
     std::vector<ImWchar> textRanges, iconRanges, logoRanges;
     std::vector<DrawnGlyph> drawn;
+    std::vector<std::pair<ImWchar, const FaceData*>> wide;  // wide characters and their faces
+    std::vector<ImWchar> spaceOnly = {0x20, 0x20, 0};  // its last element alone: no character
+    bool rebuildWanted = false;  // a font was put to use
     int builds = 0;
     FontLoadReport report;
 };
@@ -185,6 +192,12 @@ void MakeRanges(const std::vector<ImWchar>& chars, bool (*keep)(ImWchar), std::v
     out.push_back(0);
 }
 
+bool FontActive(const FontState& s, const ImFont* font) {
+    for (const TextFont& t : s.textFonts)
+        if (t.font == font) return t.active;
+    return true;
+}
+
 // Every configuration reads the ranges of its kind: icons, the logo, or the
 // text (text faces and the system faces merged after them). The title font
 // keeps its own.
@@ -198,11 +211,11 @@ void PointConfigsAtRanges(FontState& s) {
     for (ImFontConfig& config : s.atlas->ConfigData) {
         if (config.DstFont == s.titleFont && s.titleFont) continue;
         if (icons && config.FontData == icons->Data())
-            config.GlyphRanges = s.iconRanges.data();
+            config.GlyphRanges = FontActive(s, config.DstFont) ? s.iconRanges.data() : s.spaceOnly.data() + 2;
         else if (logo && config.FontData == logo->Data())
-            config.GlyphRanges = s.logoRanges.data();
+            config.GlyphRanges = FontActive(s, config.DstFont) ? s.logoRanges.data() : s.spaceOnly.data() + 2;
         else if (!s.textFonts.empty())
-            config.GlyphRanges = s.textRanges.data();
+            config.GlyphRanges = FontActive(s, config.DstFont) ? s.textRanges.data() : s.spaceOnly.data();
     }
 }
 
@@ -367,7 +380,9 @@ void FindFacesFor(FontState& s, const std::vector<ImWchar>& fresh) {
                 if (!face && f->Holds(cp)) face = f;
             if (!face) face = SystemFaceHolding(cp);
             if (!face) continue;
-            for (const TextFont& t : s.textFonts) AddWideGlyph(s, t, c, cp, *face);
+            s.wide.emplace_back(c, face);
+            for (const TextFont& t : s.textFonts)
+                if (t.active) AddWideGlyph(s, t, c, cp, *face);
             continue;
         }
         if (!IsText(c) || (text && text->Holds(c))) continue;
@@ -381,6 +396,17 @@ void FindFacesFor(FontState& s, const std::vector<ImWchar>& fresh) {
             MergeSystemFace(s, *face, name);
             std::printf("[UI] fonts: %s merged for U+%04X\n", name.c_str(), unsigned(c));
         }
+    }
+}
+
+// Puts a text font to use: it takes every requested character at the next
+// build, the wide ones too.
+void ActivateFont(FontState& s, const ImFont* font) {
+    for (TextFont& t : s.textFonts) {
+        if (t.font != font || t.active) continue;
+        t.active = true;
+        s.rebuildWanted = true;
+        for (const auto& [slot, face] : s.wide) AddWideGlyph(s, t, slot, GuiCharCodePoint(slot), *face);
     }
 }
 
@@ -417,6 +443,7 @@ void BuildWithinTexture(FontState& s) {
         atlas->Build();
     }
     PlaceDrawnGlyphs(s);
+    s.rebuildWanted = false;
     ++s.builds;
     report.buildSeconds += std::chrono::duration<double>(Clock::now() - start).count();
     report.textureWidth = atlas->TexWidth;
@@ -506,7 +533,7 @@ bool StateMatchesAtlas(const FontState& s) {
 bool UpdateFontAtlas() {
     FontState& s = gFonts;
     const std::vector<ImWchar> fresh = TakeNewGlyphs();
-    if (fresh.empty() || !StateMatchesAtlas(s)) return false;
+    if ((fresh.empty() && !s.rebuildWanted) || !StateMatchesAtlas(s)) return false;
     FindFacesFor(s, fresh);
     const double before = s.report.buildSeconds;
     BuildWithinTexture(s);
@@ -529,6 +556,10 @@ void ApplyFontSizePreset(AppState& app, int preset) {
     app.fontMedium = row[2] ? row[2] : app.fontBody;
     app.fontLarge = row[3] ? row[3] : app.fontBody;
     if (ImGui::GetCurrentContext()) ImGui::GetIO().FontDefault = app.fontBody;
+    // The fonts of this preset, and the tooltips' (the regular family's
+    // small font), take the characters in use from the next build on.
+    for (const ImFont* font : {app.fontSmall, app.fontBody, app.fontMedium, app.fontLarge, app.regularFonts[preset][0]})
+        if (font) ActivateFont(gFonts, font);
 }
 
 void InstallFontPresetSlot(AppState& app) {

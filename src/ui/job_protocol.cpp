@@ -260,6 +260,15 @@ void DrawLiveBlock(const DocumentContext& ctx, JobFrameState& state) {
         const float width = 2 * kSpinnerRadius + gap + size.x;
         const ImVec2 left(std::floor(display.x * 0.5f - width * 0.5f), std::floor(display.y * 0.5f));
         ImDrawList* draw = ImGui::GetWindowDrawList();
+        // The text stands in the middle of the window, over whatever the
+        // timeline draws there (its ruler labels): a card of its own hides it.
+        const float padX = 12, padY = 6, half = std::max(kSpinnerRadius, size.y * 0.5f) + padY;
+        const ImVec2 card0(left.x - padX, left.y - half), card1(left.x + width + padX, left.y + half);
+        draw->AddRectFilled(card0, card1, WithAlpha(gTheme.cardBg, static_cast<int>(a * 240.0f)), 6.0f);
+        state.liveBlockRect[0] = card0.x;
+        state.liveBlockRect[1] = card0.y;
+        state.liveBlockRect[2] = card1.x;
+        state.liveBlockRect[3] = card1.y;
         DrawSpinner(draw, ImVec2(left.x + kSpinnerRadius, left.y), kSpinnerRadius, color);
         draw->AddText(ImVec2(left.x + 2 * kSpinnerRadius + gap, std::floor(left.y - size.y * 0.5f)), color,
                       text.c_str());
@@ -290,6 +299,9 @@ void DumpJobProtocol(StateDump& dump) {
     std::snprintf(rect, sizeof rect, "%.1f,%.1f,%.1f,%.1f", c[0], c[1], c[2], c[3]);
     dump.Field("busy.cancelRect", std::string(rect));
     dump.Field("busy.liveBlock", gJobFrame.liveBlockDrawn);
+    const float* b = gJobFrame.liveBlockRect;
+    std::snprintf(rect, sizeof rect, "%.1f,%.1f,%.1f,%.1f", b[0], b[1], b[2], b[3]);
+    dump.Field("busy.liveBlockRect", std::string(rect));
     dump.Field("busy.tasksFinished", gJobFrame.tasksFinished);
     int keysDown = 0;
     for (bool down : io.KeysDown) keysDown += down ? 1 : 0;

@@ -31,6 +31,7 @@ struct JobFrameState {
     float overlayAlpha = 0;       // the fade of this frame's overlay
     float cancelRect[4] = {};     // x, y, width, height of the card's "Cancel"; 0 wide when not drawn
     bool liveBlockDrawn = false;  // this frame
+    float liveBlockRect[4] = {0, 0, 0, 0};  // the card behind its text: x0, y0, x1, y1
     int tasksFinished = 0;        // since start-up
 };
 

@@ -107,8 +107,20 @@ TEST_F(Fonts, MediumIsEighteenPointsAtScaleOneAndTwoWhileTheGlyphsDouble) {
     EXPECT_FLOAT_EQ(app->titleFont->FontSize * app->titleFont->Scale, 42);
 }
 
-TEST_F(Fonts, EveryTextFontCarriesPunctuationAndIcons) {
+TEST_F(Fonts, EveryTextFontCarriesPunctuationAndIconsOnceItIsInUse) {
     FontLoadReport report = LoadShipped(1.0f);
+    // At start-up only the Medium preset's bold row and the tooltips' font
+    // hold characters; every other font has a space until a preset puts it
+    // to use, and the next build gives it every character in use.
+    EXPECT_EQ(app->regularFonts[2][1]->FindGlyphNoFallback('H'), nullptr);
+    EXPECT_NE(app->fontBody->FindGlyphNoFallback('H'), nullptr);
+    for (bool bold : {false, true})
+        for (int preset = 0; preset < 3; ++preset) {
+            app->boldFonts = bold;
+            ApplyFontSizePreset(*app, preset);
+        }
+    EXPECT_TRUE(UpdateFontAtlas());
+    EXPECT_FALSE(UpdateFontAtlas());
     EXPECT_TRUE(report.found[static_cast<int>(FontFace::Icons)]);
     EXPECT_FALSE(report.found[static_cast<int>(FontFace::Logo)]);
     std::set<ImFont*> fonts;

@@ -113,4 +113,13 @@ TEST(BusyOverlayWindow, AJobFreezesTheWindowBehindTheCardAndGivesItBack) {
     EXPECT_EQ(full["regions"], "##main ##title ##video_area ##events_panel ##transport ##timeline ##footer");
     ASSERT_TRUE(ReadPng(dir.File("full.png"), shot));
     EXPECT_EQ(shot.PackedAt(videoX, videoY), palette.videoBg | 0xFF000000u);
+    // Its text stands on a card of its own, centred, hiding what lies under
+    // it (the timeline's ruler labels on a short window).
+    float card[4] = {};
+    ASSERT_EQ(std::sscanf(full["busy.liveBlockRect"].c_str(), "%f,%f,%f,%f", &card[0], &card[1], &card[2], &card[3]),
+              4);
+    EXPECT_GT(card[2] - card[0], 60.0f);
+    EXPECT_NEAR((card[0] + card[2]) / 2, 640.0f, 2.0f);
+    const uint32_t inside = shot.PackedAt(static_cast<int>(card[0]) + 4, static_cast<int>((card[1] + card[3]) / 2));
+    EXPECT_TRUE(Near(inside, palette.cardBg | 0xFF000000u, 12)) << Hex(inside) << " expected " << Hex(palette.cardBg);
 }
