@@ -253,7 +253,7 @@ TEST_F(Fonts, StartUpRasterisesOnlyTheProgramsCharactersAndGrowsWithNamesOfEvery
     // a glyph of a loaded face, not the replacement box.
     const std::string names = "効果音ライブラリ 발소리 Шаги по снегу Βήματα \xF0\x9F\x94\x8A\xF0\x9F\x8E\xAC \xEF\x80\xA3";
     EXPECT_TRUE(DrawAndUpdate(gui, names));
-    for (ImFont* font : {app->fontBody, app->fontSmall, app->boldFontTable[2][3]})
+    auto holdsNames = [&](ImFont* font) {
         for (ImWchar c : GuiChars(names)) {
             const ImFontGlyph* glyph = font->FindGlyphNoFallback(c);
             ASSERT_NE(glyph, nullptr) << font->GetDebugName() << " U+" << std::hex << GuiCharCodePoint(c);
@@ -261,6 +261,15 @@ TEST_F(Fonts, StartUpRasterisesOnlyTheProgramsCharactersAndGrowsWithNamesOfEvery
                 EXPECT_GT(glyph->X1 - glyph->X0, 0) << "U+" << std::hex << GuiCharCodePoint(c);
             }
         }
+    };
+    for (ImFont* font : {app->fontBody, app->fontSmall, app->fontLarge}) holdsNames(font);
+    // A bold font put to use later takes every character met before, the
+    // ones beyond U+FFFF too, at the next build.
+    EXPECT_EQ(app->boldFontTable[2][3]->FindGlyphNoFallback(GuiChars(names)[0]), nullptr);
+    app->boldFonts = true;
+    ApplyFontSizePreset(*app, 2);
+    EXPECT_TRUE(UpdateFontAtlas());
+    holdsNames(app->boldFontTable[2][3]);
     // The same characters again cost no rebuild.
     EXPECT_FALSE(DrawAndUpdate(gui, names));
 
