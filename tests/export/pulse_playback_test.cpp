@@ -128,8 +128,10 @@ TEST(PulsePlayback, TheSinkRecordingEqualsTheOfflineMix) {
     ASSERT_GE(int64_t(heard.size() / 2), start + compared) << "the sink played less than 10 s";
 
     // The stream's latency aligned, every frame of the 10 s agrees. Where
-    // they part, the output must have reported an underrun: then the rest
-    // is aligned again.
+    // they part, either the output reported an underrun, or the server played
+    // silence while our stream was late (a loaded machine: the sink does not
+    // wait, and the client is not told): then the recording resumes later
+    // with nothing of the mix skipped or repeated. The rest is aligned again.
     int64_t offset = Align(heard, mix.samples, onset, start, 64);
     int realigned = 0;
     double largest = 0;
@@ -140,11 +142,20 @@ TEST(PulsePlayback, TheSinkRecordingEqualsTheOfflineMix) {
             diff = std::max(std::fabs(heard[size_t(2 * r)] - mix.samples[size_t(2 * i)]),
                             std::fabs(heard[size_t(2 * r + 1)] - mix.samples[size_t(2 * i + 1)]));
         if (diff > 1e-4f) {
-            ASSERT_GT(output.underruns.load(), uint64_t(realigned))
-                << "the recording parts from the offline mix at frame " << i << " (" << double(i) / kRigRate
-                << " s) by " << diff << " and the output reported no underrun: a gap or a repeated block";
+            ASSERT_LT(realigned, 50) << "the recording keeps parting from the offline mix";
+            const int64_t next = Align(heard, mix.samples, i, offset, kRigRate);
+            bool silentGap = next > offset;
+            for (int64_t g = offset + i; silentGap && g < next + i; ++g)
+                if (2 * g + 1 < int64_t(heard.size()) &&
+                    (heard[size_t(2 * g)] != 0.0f || heard[size_t(2 * g + 1)] != 0.0f))
+                    silentGap = false;
+            if (!silentGap) {
+                ASSERT_GT(output.underruns.load(), uint64_t(realigned))
+                    << "the recording parts from the offline mix at frame " << i << " (" << double(i) / kRigRate
+                    << " s) by " << diff << " and the output reported no underrun: a gap or a repeated block";
+            }
             ++realigned;
-            offset = Align(heard, mix.samples, i, offset, kRigRate);
+            offset = next;
             --i;
             continue;
         }
