@@ -13,6 +13,7 @@
 #include "persistence/project_file.h"
 #include "render/track_assignment.h"
 #include "support/audio_fixtures.h"
+#include "support/large_project.h"
 #include "support/temp_dir.h"
 #include "support/window_harness.h"
 #include "ui/timeline_rig.h"
@@ -94,6 +95,32 @@ BENCHMARK(BM_TimelineLayersFrame)
     ->Args({10, 0})
     ->Args({10, 1})
     ->Unit(benchmark::kMillisecond);
+
+// The frame's hot routine, the layer lanes, on the generated project of a
+// working designer's size: 2,000 events with ten layers each over 20
+// minutes (the events lane and curves drawn too). Arg: seconds in view
+// (1200: the whole project). The first frame builds the lanes' indexes;
+// the measured ones find them unchanged, as an idle or playing frame does.
+static void BM_TimelineLargeProjectFrame(benchmark::State& state) {
+    TempDir dir;
+    LargeProjectSpec spec;
+    spec.eventCount = 2000;
+    spec.layers = LargeProjectLayers::Made;
+    spec.layersPerEvent = 10;
+    LargeProject large = MakeLargeProject(spec, dir.File("library"));
+    TimelineRig rig;
+    *rig.project = std::move(large.project);
+    for (const RenderResult& r : rig.project->results) GetWaveformPeaks(r.filepath.c_str());
+    rig.app->viewDuration = float(state.range(0));
+    rig.app->viewStart = state.range(0) >= 1200 ? 0.0f : 600.0f;
+    rig.Frames(2);
+    for (auto _ : state) rig.Frame();
+    const ImDrawData* data = ImGui::GetDrawData();
+    state.counters["vertices"] = data ? data->TotalVtxCount : 0;
+    state.counters["layers"] = double(rig.project->results.size());
+    ClearWaveformPeakCache();
+}
+BENCHMARK(BM_TimelineLargeProjectFrame)->Arg(1200)->Arg(10)->Unit(benchmark::kMillisecond);
 
 // The program under X: the project written as a file and loaded by the test
 // driver (which brings the layers' peaks), then 120 frames measured. Arg:
