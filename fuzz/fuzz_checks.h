@@ -16,6 +16,7 @@
 //                       documents: read, write, read, write gives the same text
 //   CheckSoundReaders / CheckVideoProbe / CheckImageFile / CheckSessionMarkers
 //                       other programs' files: bounded, finite, no crash
+//   CheckAafFile        an AAF file read, saved, read and saved gives the same bytes
 //   CheckUpdateResponse / CheckDropPayload / CheckTestScript   the shell's inputs
 //   IsValidUtf8         the UTF-8 test the checks share
 //   WriteFuzzInput      an input as a file, for readers that take a path
@@ -53,8 +54,9 @@ std::string CheckSessionMarkers(const uint8_t* data, size_t size);
 std::string CheckUpdateResponse(const uint8_t* data, size_t size);
 std::string CheckDropPayload(const uint8_t* data, size_t size);
 std::string CheckTestScript(const uint8_t* data, size_t size);
+std::string CheckAafFile(const uint8_t* data, size_t size);
 
-constexpr int kFuzzTargetCount = 16;
+constexpr int kFuzzTargetCount = 17;
 extern const FuzzTarget kFuzzTargets[kFuzzTargetCount];
 // nullptr when no target has that name.
 const FuzzTarget* FindFuzzTarget(std::string_view name);

@@ -25,6 +25,7 @@ const FuzzTarget kFuzzTargets[kFuzzTargetCount] = {
     {"update_response", CheckUpdateResponse},
     {"drop_payload", CheckDropPayload},
     {"test_script", CheckTestScript},
+    {"aaf_file", CheckAafFile},
 };
 
 const FuzzTarget* FindFuzzTarget(std::string_view name) {

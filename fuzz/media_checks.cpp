@@ -1,16 +1,18 @@
 // media_checks.cpp — properties of the readers of files made by other
-// programs: sounds, videos, images and session-text markers.
+// programs: sounds, videos, images, session-text markers and AAF files.
 //
 // Index
 //   CheckSoundReaders     every reader behind the sound gate on one file
 //   CheckVideoProbe       open, a few frames, close
 //   CheckImageFile        the decoded size matches what the header allows
 //   CheckSessionMarkers   bounded, valid text, finite times
+//   CheckAafFile          a file the AAF library opens saves, and reads back, to the same bytes
 #include <cmath>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "export/aaf_objects.h"
 #include "export/aaf_source_reader.h"
 #include "fuzz_checks.h"
 #include "library/file_caches.h"
@@ -20,6 +22,7 @@
 #include "library/sound_library.h"
 #include "picture/session_markers.h"
 #include "picture/video_decoder.h"
+#include "platform/file_util.h"
 #include "platform/image_file.h"
 #include "render/processed_clip_cache.h"
 
@@ -128,4 +131,26 @@ std::string CheckSessionMarkers(const uint8_t* data, size_t size) {
         if (!IsValidUtf8(s.name) || !IsValidUtf8(s.keywords)) return "a scene text that is not UTF-8";
     }
     return "";
+}
+
+// ---- AAF files --------------------------------------------------------------
+
+std::string CheckAafFile(const uint8_t* data, size_t size) {
+    const std::string path = WriteFuzzInput(data, size, "session.aaf");
+    std::unique_ptr<AafFile> file;
+    if (AafOpenExistingFile(path, nullptr, &file) != AafStatus::Ok) return file ? "a refused file was handed out" : "";
+    if (!file) return "an opened file is missing";
+    // What the reader takes in must not differ from what the writer makes of
+    // it: saved, read back and saved again, the bytes stay the same. A store
+    // the writer refuses (a weak reference that leads nowhere) is no fault.
+    const std::string once = WriteFuzzInput(nullptr, 0, "once.aaf"), twice = WriteFuzzInput(nullptr, 0, "twice.aaf");
+    if (AafSaveStore(file->store, once) != AafStatus::Ok) return "";
+    AafStore again;
+    std::string detail;
+    if (AafLoadStore(once, again, &detail) != AafStatus::Ok) return "a saved file does not read back: " + detail;
+    if (AafSaveStore(again, twice, &detail) != AafStatus::Ok) return "a file read back does not save: " + detail;
+    std::string first, second;
+    if (ReadFileText(once, uint64_t(1) << 31, first) != kReadOk || ReadFileText(twice, uint64_t(1) << 31, second) != kReadOk)
+        return "a saved file cannot be read";
+    return first == second ? "" : "saving a file read back changes its bytes";
 }

@@ -1,7 +1,7 @@
 // seed_writer.cpp — writes the seed inputs of the fuzz targets that read
 // files, with the program's own writers wherever the program writes such a
 // file (projects, recipes, chains, preferences, broadcast WAV, PNG, timecode
-// text). Videos come from ffmpeg and session texts follow the layout of a
+// text, AAF sessions). Videos come from ffmpeg and session texts follow the layout of a
 // real export: the program writes neither.
 //   tl_fuzz_seeds FOLDER      (built on request: cmake --build BUILD --target tl_fuzz_seeds,
 //                              then tl_fuzz_seeds fuzz/corpus; existing seeds of the same name are replaced)
@@ -19,6 +19,7 @@
 #include "document/event.h"
 #include "document/project.h"
 #include "document/text_util.h"
+#include "export/aaf_session.h"
 #include "export/bwf_writer.h"
 #include "library/sound_library.h"
 #include "operations/app_state.h"
@@ -226,6 +227,28 @@ void Texts() {
     Seed("test_script", "bad_line.txt", "frames 2\nfly away\nquit\n");
 }
 
+// Sessions from the AAF export's own writer: plain, with fades, automation
+// and named tracks, and one cut short.
+void AafSessions(const TempDir& dir) {
+    const std::vector<std::string> paths = {"/sessions/Reel/Audio Files/door.wav", "/sessions/Reel/Audio Files/rain.wav"};
+    const std::vector<std::string> names = {"door.wav", "rain.wav"};
+    AafGainCurve curve;
+    curve.present = true;
+    for (int i = 0; i < kAafGainCurvePoints; ++i) curve.points[size_t(i)] = float(i) / float(kAafGainCurvePoints - 1);
+    const std::vector<AafMarker> markers = {{1000, "Spot,1.0"}, {96000, "Door"}};
+    const std::string plain = dir.File("plain.aaf"), extended = dir.File("extended.aaf");
+    if (ExportAafSession(plain, paths, names, {0, 96000}, {48000, 24000}, {48000, 24000}, {0, 1}, {}, 48000, markers,
+                         {AafGainCurve{}, AafGainCurve{}}, {1.0f, 0.5f}))
+        SeedFile("aaf_file", "plain.aaf", plain);
+    if (ExportAafSessionExtended(extended, paths, names, {0, 50000}, {48000, 24000}, {0, 2000}, {48000, 30000}, {0, 0},
+                                 {"Doors", ""}, 44100, {100, 0}, {0, 480}, markers, {curve, AafGainCurve{}},
+                                 {1.0f, 0.25f})) {
+        SeedFile("aaf_file", "extended.aaf", extended);
+        const std::string whole = ReadWholeFile(extended);
+        Seed("aaf_file", "cut.aaf", whole.substr(0, whole.size() / 2));
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -239,5 +262,6 @@ int main(int argc, char** argv) {
     Sounds(dir);
     Pictures(dir);
     Texts();
+    AafSessions(dir);
     return 0;
 }

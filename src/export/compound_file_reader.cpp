@@ -8,11 +8,13 @@
 //   CompoundFileRead / CompoundFileKind / CompoundChild
 #include "export/compound_file_reader.h"
 
+#include <unistd.h>
+
 #include <cstring>
-#include <fstream>
 #include <iterator>
 
 #include "document/text_util.h"
+#include "platform/file_util.h"
 
 namespace {
 
@@ -37,6 +39,7 @@ struct Reader {
     uint32_t miniCutoff = 4096;
     std::vector<uint32_t> fat, miniFat;
     std::vector<uint8_t> miniStream;
+    uint64_t streamBytes = 0;  // of every stream read so far
     std::string error;
 
     bool Fail(const std::string& why) {
@@ -95,6 +98,10 @@ struct Reader {
         }
         if (difat.size() < fatSectors) return Fail("fewer FAT sectors than the header names");
         for (uint32_t n : difat) {
+            // Entries past the last sector describe nothing a chain can use;
+            // a header naming the same FAT sector a million times would
+            // otherwise turn a small file into gigabytes of table.
+            if (fat.size() >= SectorCount()) break;
             const uint8_t* s = Sector(n);
             if (!s) return Fail("a FAT sector lies beyond the file");
             for (uint32_t i = 0; i < sectorSize / 4; ++i) fat.push_back(Le32(s + 4 * i));
@@ -139,6 +146,12 @@ bool AddEntry(Reader& r, const std::vector<DirEntry>& dir, uint32_t id, Compound
         entry->storage = true;
         if (d.child != kNoStream && !AddSiblings(r, dir, d.child, *entry, seen, depth + 1)) return false;
     } else if (d.type == 2) {
+        // Each sector belongs to one stream: streams that together hold more
+        // than the file are entries sharing sectors, which could otherwise
+        // copy one large stream once per entry.
+        if (d.size > r.file.size()) return r.Fail("a stream is larger than the file");
+        r.streamBytes += d.size;
+        if (r.streamBytes > r.file.size() + r.miniStream.size()) return r.Fail("the streams hold more than the file");
         const bool mini = d.size < r.miniCutoff;
         if (!r.Chain(mini ? r.miniFat : r.fat, d.start, mini ? r.miniSectorSize : r.sectorSize,
                      mini ? &r.miniStream : nullptr, d.size, true, entry->bytes))
@@ -170,14 +183,21 @@ bool CompoundFileRead(const std::string& path, CompoundFile& out, std::string* e
         if (error) *error = r.error.empty() ? why : r.error;
         return false;
     };
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return fail("cannot open " + path);
-    in.seekg(0, std::ios::end);
-    const std::streamoff length = in.tellg();
-    if (length < 512 || uint64_t(length) > kMaxFileBytes) return fail("not a compound file of a size we read");
-    in.seekg(0);
-    r.file.resize(size_t(length));
-    if (!in.read(reinterpret_cast<char*>(r.file.data()), length)) return fail("cannot read " + path);
+    // A file from another program may be a pipe or a device in disguise:
+    // only a regular file is read, and without waiting for a writer.
+    std::string text;
+    switch (ReadFileText(path, kMaxFileBytes, text)) {
+        case kReadOk: break;
+        case kReadCannotOpen: {
+            const std::string problem = RegularFileProblem(path);
+            return fail(problem.empty() ? "cannot open " + path : problem);
+        }
+        case kReadTooLarge: return fail("not a compound file of a size we read");
+        default: return fail("cannot read " + path);
+    }
+    if (text.size() < 512) return fail("not a compound file of a size we read");
+    r.file.assign(text.begin(), text.end());
+    text = std::string();
 
     const uint8_t* h = r.file.data();
     if (std::memcmp(h, kMagic, 8) != 0) return fail("not a compound file");
@@ -226,9 +246,12 @@ bool CompoundFileRead(const std::string& path, CompoundFile& out, std::string* e
 }
 
 bool CompoundFileKind(const std::string& path, std::array<uint8_t, 16>* kind) {
-    std::ifstream in(path, std::ios::binary);
+    const RegularFile file = OpenRegularFile(path);
+    if (file.fd < 0) return false;
     uint8_t head[24];
-    if (!in.read(reinterpret_cast<char*>(head), sizeof head) || std::memcmp(head, kMagic, 8) != 0) return false;
+    const ssize_t got = ::pread(file.fd, head, sizeof head, 0);
+    ::close(file.fd);
+    if (got != ssize_t(sizeof head) || std::memcmp(head, kMagic, 8) != 0) return false;
     if (kind) std::memcpy(kind->data(), head + 8, 16);
     return true;
 }

@@ -3,6 +3,7 @@
 // codes of the forwarders, the built-in library, and how the session writer
 // reports a runtime that does not load.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <random>
@@ -237,7 +238,9 @@ TEST_F(AafRuntime, TheBuiltInLibraryOpensChecksAndChangesFiles) {
     EXPECT_TRUE(isAaf);
     EXPECT_EQ(kind, kAafFileKindAaf512Binary);
     ASSERT_TRUE(WriteWholeFile(dir.File("text.aaf"), "not a compound file"));
-    for (const char* other : {"text.aaf", "missing.aaf"}) {
+    // A pipe sent as a session would block an ordinary open for ever.
+    ASSERT_EQ(::mkfifo(dir.File("pipe.aaf").c_str(), 0600), 0);
+    for (const char* other : {"text.aaf", "missing.aaf", "pipe.aaf"}) {
         isAaf = true;
         EXPECT_EQ(AAFFileIsAAFFile(Utf8ToAafString(dir.File(other)).c_str(), &kind, &isAaf), kAafResultOk);
         EXPECT_FALSE(isAaf) << other;
@@ -314,6 +317,9 @@ TEST_F(AafRuntime, TheBuiltInLibraryOpensChecksAndChangesFiles) {
               AafStatusResult(AafStatus::Unreadable));
     EXPECT_EQ(AAFFileOpenExistingRead(Utf8ToAafString(dir.File("text.aaf")).c_str(), 0, &none),
               AafStatusResult(AafStatus::Unreadable));
+    std::string why;
+    EXPECT_EQ(AafOpenExistingFile(dir.File("pipe.aaf"), nullptr, &none, &why), AafStatus::Unreadable);
+    EXPECT_NE(why.find("named pipe"), std::string::npos) << why;
     std::filesystem::copy_file(path, dir.File("form.aaf"));
     ASSERT_TRUE(PatchOnce(dir.File("form.aaf"), {0x01, 0x15, 0x82, 0x00, 0x08, 0x00}, {0x01, 0x15, 0x42, 0x00, 0x08, 0x00}));
     EXPECT_EQ(AAFFileOpenExistingRead(Utf8ToAafString(dir.File("form.aaf")).c_str(), 0, &none),

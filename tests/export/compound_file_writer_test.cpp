@@ -9,6 +9,7 @@
 //   An allocation table past the header (DIFAT sectors)
 //   Sibling trees of 0 to 40 entries with names that sort differently upper-cased
 //   Failures: missing folder, full disk, bad names, misuse
+//   Read back: entries that share one large stream are refused
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -19,6 +20,7 @@
 #include <string>
 
 #include "export/aaf_test_tools.h"
+#include "export/compound_file_reader.h"
 #include "export/compound_file_writer.h"
 #include "persistence/json_value.h"
 #include "support/run_command.h"
@@ -305,4 +307,43 @@ TEST(CompoundFileWriter, FailuresLeaveThePreviousFileAndNoTmp) {
     ASSERT_TRUE(CompoundFileCommit(w)) << w.error;
     EXPECT_NE(ReadWholeFile(path), "previous");
     EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
+}
+
+// A hostile file can point every directory entry at one large stream: each
+// entry would then hold its own copy, a small file asking for gigabytes.
+TEST(CompoundFileRead, EntriesSharingOneLargeStreamAreRefused) {
+    TempDir dir;
+    const std::string path = dir.File("shared.cfb");
+    CompoundFileWriter w;
+    ASSERT_TRUE(CompoundFileOpen(w, path, kKind, kRootClass)) << w.error;
+    ASSERT_TRUE(WriteStream(w, "big", Pattern(64 * 1024, 1)));
+    for (int i = 0; i < 20; ++i) ASSERT_TRUE(WriteStream(w, "s" + std::to_string(10 + i), Pattern(8, uint32_t(i))));
+    ASSERT_TRUE(CompoundFileCommit(w)) << w.error;
+    CompoundFile intact;
+    std::string error;
+    ASSERT_TRUE(CompoundFileRead(path, intact, &error)) << error;
+    ASSERT_EQ(intact.root.children.size(), 21u);
+
+    // Directory entries are 128 bytes: a UTF-16 name, the first sector at
+    // 116 and the size at 120.
+    std::vector<uint8_t> bytes = FileBytes(path);
+    auto entryOf = [&](const std::string& name) -> long {
+        for (size_t at = 512; at + 128 <= bytes.size(); at += 128) {
+            bool same = bytes[at + 64] == 2 * (name.size() + 1);
+            for (size_t k = 0; same && k < name.size(); ++k) same = bytes[at + 2 * k] == uint8_t(name[k]) && bytes[at + 2 * k + 1] == 0;
+            if (same) return long(at);
+        }
+        return -1;
+    };
+    const long big = entryOf("big");
+    ASSERT_GE(big, 0);
+    for (int i = 0; i < 20; ++i) {
+        const long at = entryOf("s" + std::to_string(10 + i));
+        ASSERT_GE(at, 0);
+        std::copy(bytes.begin() + big + 116, bytes.begin() + big + 128, bytes.begin() + at + 116);
+    }
+    ASSERT_TRUE(WriteWholeFile(path, std::string(bytes.begin(), bytes.end())));
+    CompoundFile shared;
+    EXPECT_FALSE(CompoundFileRead(path, shared, &error));
+    EXPECT_EQ(error, "the streams hold more than the file");
 }

@@ -64,3 +64,33 @@ TEST(RegularFile, CopiesOfSpecialFilesFailAndLeaveNothing) {
         EXPECT_FALSE(std::filesystem::exists(dir.File("copy")));
     }
 }
+
+namespace {
+
+std::string gGrowing;  // the source the hook below appends to
+
+// Called after the copy checked its source and before it writes: the file
+// grows then, as a recording in progress or a hostile writer would make it.
+int GrowSource(FileFaultPoint point, const std::string&) {
+    if (point == FileFaultPoint::Write)
+        if (std::FILE* f = std::fopen(gGrowing.c_str(), "ab")) {
+            const std::string more(1 << 16, 'x');
+            std::fwrite(more.data(), 1, more.size(), f);
+            std::fclose(f);
+        }
+    return 0;
+}
+
+}  // namespace
+
+TEST(RegularFile, ACopyStopsAtTheSizeTheSourceHadWhenChecked) {
+    TempDir dir;
+    gGrowing = dir.File("growing.wav");
+    ASSERT_TRUE(WriteWholeFile(gGrowing, "twelve bytes"));
+    SetFileFaultHookForTests(GrowSource);
+    const bool copied = CopyFileContents(gGrowing, dir.File("copy.wav"));
+    SetFileFaultHookForTests(nullptr);
+    ASSERT_TRUE(copied);
+    EXPECT_EQ(std::filesystem::file_size(gGrowing), 12u + (1u << 16)) << "the source did grow";
+    EXPECT_EQ(ReadWholeFile(dir.File("copy.wav")), "twelve bytes");
+}
