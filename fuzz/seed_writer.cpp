@@ -228,7 +228,7 @@ void Texts() {
 }
 
 // Sessions from the AAF export's own writer: plain, with fades, automation
-// and named tracks, and one cut short.
+// and named tracks, one cut short and its header alone.
 void AafSessions(const TempDir& dir) {
     const std::vector<std::string> paths = {"/sessions/Reel/Audio Files/door.wav", "/sessions/Reel/Audio Files/rain.wav"};
     const std::vector<std::string> names = {"door.wav", "rain.wav"};
@@ -246,6 +246,7 @@ void AafSessions(const TempDir& dir) {
         SeedFile("aaf_file", "extended.aaf", extended);
         const std::string whole = ReadWholeFile(extended);
         Seed("aaf_file", "cut.aaf", whole.substr(0, whole.size() / 2));
+        Seed("aaf_file", "header_only.aaf", whole.substr(0, 512));
     }
 }
 
