@@ -436,11 +436,12 @@ void ProcessReverbBlock(ReverbState& s, const float* inL, const float* inR, floa
 
     // Fixed for the block: the spread of the two sides over the eight
     // channels, the Householder polarities and each stage's mixing gains.
-    V8 ownWeight, otherWeight;
+    float own[kReverbLines], other[kReverbLines];
     for (int k = 0; k < kReverbLines; ++k) {
-        (k < 4 ? ownWeight.lo[k] : ownWeight.hi[k - 4]) = 1.0f - kSpread[k];
-        (k < 4 ? otherWeight.lo[k] : otherWeight.hi[k - 4]) = kSpread[k];
+        own[k] = 1.0f - kSpread[k];
+        other[k] = kSpread[k];
     }
+    const V8 ownWeight = Load(own), otherWeight = Load(other);
     const V8 polarity{V4{1, -1, -1, 1}, V4{1, -1, -1, 1}};
     V8 stageGain[kReverbStages];
     for (int stage = 0; stage < kReverbStages; ++stage) {
