@@ -13,6 +13,7 @@
 #include "document/project.h"
 #include "library/sound_library.h"
 #include "operations/app_state.h"
+#include "operations/project_lifecycle.h"
 
 namespace {
 
@@ -52,6 +53,9 @@ void QuitApplication(AppState& app, const ShellServices& services) {
     // The rest of this frame still draws the panels: the Trace tab would
     // start its trace again behind the stop.
     app.shuttingDown = true;
+    // A decided quit closes the project: the unsaved work in its backups was
+    // saved or thrown away, and must not come back after a later crash.
+    RetireProjectBackups(app);
     if (services.savePreferences) services.savePreferences();
     if (services.stopBackgroundWorkers) services.stopBackgroundWorkers(app);
     JoinThreadHandle(app.exportThread);

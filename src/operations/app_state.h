@@ -322,6 +322,9 @@ struct AppState {
 
     // --- Document status and preferences mirror ---------------------------
     bool modified = false;
+    // FNV-1a 64 of the project file as last saved or opened (0: none): each
+    // backup names it as the save it extends.
+    uint64_t savedProjectHash = 0;
     UndoHistory undoHistory;  // emptied when a project is opened or made
     double autoSaveElapsed = 0;
     float autoSaveInterval = 300;

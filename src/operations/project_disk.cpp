@@ -5,7 +5,8 @@
 //   WithProjectExtension / ProjectStem / ProjectFolderPath / ThumbnailPathFor
 //   Crash lock           LockFilePath, WriteCrashLock, ReadCrashLockHolder (with the
 //                        process checks it needs)
-//   Backups              BackupFilePath, RotateBackups, CheckBackupRecovery
+//   Backups              BackupFilePath, RotateBackups, BackupCandidates, RetireBackups
+//   Untitled recovery    UntitledRecoveryPath, FindCrashedUntitledRecovery
 #include "operations/project_disk.h"
 
 #include <sys/stat.h>
@@ -21,6 +22,7 @@
 #include "document/text_util.h"
 #include "operations/app_state.h"
 #include "platform/file_util.h"
+#include "platform/user_folders.h"
 
 namespace fs = std::filesystem;
 
@@ -195,24 +197,83 @@ void RotateBackups(const std::string& projectPath, int slots) {
         std::rename(BackupFilePath(projectPath, i).c_str(), BackupFilePath(projectPath, i + 1).c_str());
 }
 
-namespace {
+std::string PendingBackupPath(const std::string& projectPath) { return BackupFilePath(projectPath, 1) + ".new"; }
 
-// Whether `a` was last written after `b` (both must exist).
-bool WrittenAfter(const std::string& a, const std::string& b) {
+std::vector<std::string> BackupCandidates(const std::string& projectPath) {
+    std::vector<std::string> found;
+    if (projectPath.empty()) return found;
+    if (PathExists(PendingBackupPath(projectPath))) found.push_back(PendingBackupPath(projectPath));
+    for (int slot = 1; slot <= kMaxBackupSlots; ++slot)
+        if (PathExists(BackupFilePath(projectPath, slot))) found.push_back(BackupFilePath(projectPath, slot));
+    return found;
+}
+
+int RetireBackups(const std::string& projectPath) {
+    int retired = 0;
+    for (const std::string& backup : BackupCandidates(projectPath))
+        if (std::remove(backup.c_str()) == 0) ++retired;
+    if (retired > 0) std::printf("[AutoSave] Retired %d backup%s of %s\n", retired, retired == 1 ? "" : "s",
+                                 projectPath.c_str());
+    return retired;
+}
+
+bool BackupWrittenAfter(const std::string& backup, const std::string& projectPath) {
     struct stat sa {}, sb {};
-    if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return false;
+    if (::stat(backup.c_str(), &sa) != 0 || ::stat(projectPath.c_str(), &sb) != 0) return false;
     if (sa.st_mtim.tv_sec != sb.st_mtim.tv_sec) return sa.st_mtim.tv_sec > sb.st_mtim.tv_sec;
     return sa.st_mtim.tv_nsec > sb.st_mtim.tv_nsec;
 }
 
+// ---------------------------------------------------------------------------
+// Untitled recovery
+// ---------------------------------------------------------------------------
+
+namespace {
+
+constexpr const char kUntitledPrefix[] = "Untitled-";
+
+// The process id in "Untitled-<pid>.tlproj"; -1 for any other name.
+int UntitledRecoveryPid(const std::string& name) {
+    const std::string prefix = kUntitledPrefix;
+    const std::string suffix = kProjectExtension;
+    if (name.size() <= prefix.size() + suffix.size() || name.compare(0, prefix.size(), prefix) != 0 ||
+        name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
+        return -1;
+    const std::string digits = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+    if (digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos) return -1;
+    return std::stoi(digits);
+}
+
 }  // namespace
 
-BackupRecovery CheckBackupRecovery(const std::string& projectPath) {
-    BackupRecovery r;
-    r.holder = ReadCrashLockHolder(projectPath);
-    if (r.holder == CrashLockHolder::None) return r;
-    r.backupFound = BackupExists(projectPath);
-    r.backupNewer = r.backupFound && WrittenAfter(BackupFilePath(projectPath, 1), projectPath);
-    r.recover = r.holder == CrashLockHolder::Gone && r.backupNewer;
-    return r;
+std::string UntitledRecoveryFolder() {
+    const std::string data = AppDataDir();
+    return data.empty() ? std::string() : JoinPath(data, "Recovery");
+}
+
+std::string UntitledRecoveryPath() {
+    const std::string folder = UntitledRecoveryFolder();
+    if (folder.empty()) return folder;
+    return JoinPath(folder, kUntitledPrefix + std::to_string(::getpid()) + kProjectExtension);
+}
+
+std::string FindCrashedUntitledRecovery() {
+    const std::string folder = UntitledRecoveryFolder();
+    std::error_code ec;
+    if (folder.empty() || !fs::is_directory(folder, ec)) return std::string();
+    std::string newest;
+    fs::file_time_type newestTime{};
+    for (const auto& entry : fs::directory_iterator(folder, ec)) {
+        const int pid = UntitledRecoveryPid(entry.path().filename().string());
+        if (pid < 0 || !entry.is_regular_file(ec)) continue;
+        // Its process still runs: that copy of the program keeps it.
+        if (pid != static_cast<int>(::getpid()) && IsRunningCopy(pid)) continue;
+        const fs::file_time_type written = entry.last_write_time(ec);
+        if (ec) continue;
+        if (newest.empty() || written > newestTime) {
+            newest = entry.path().string();
+            newestTime = written;
+        }
+    }
+    return newest;
 }

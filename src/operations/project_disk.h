@@ -12,7 +12,11 @@
 //   LockFilePath / LockFileExists / WriteCrashLock
 //   CrashLockHolder / ReadCrashLockHolder   who wrote a lock: this process, a running copy, or nobody alive
 //   BackupFolderPath / BackupFilePath / BackupExists / RotateBackups
-//   BackupRecovery / CheckBackupRecovery    whether opening a project should load its newest backup
+//   PendingBackupPath / BackupCandidates    the backup being moved into slot 1, and every backup newest first
+//   RetireBackups           a save, a discard or a close: the backups no longer count
+//   BackupWrittenAfter      the old rule for backups that do not name the save they extend
+//   UntitledRecoveryFolder / UntitledRecoveryPath / FindCrashedUntitledRecovery
+//                           the never-saved project's backup in the program's data folder
 //
 // Paths are UTF-8 with '/' separators; the folder of a project is the parent
 // folder of its file. Nothing here reports a failure to the user: callers
@@ -21,6 +25,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct AppState;
 
@@ -73,14 +78,33 @@ bool BackupExists(const std::string& projectPath);
 // down to 1, replacing what is there. Every failure is ignored.
 void RotateBackups(const std::string& projectPath, int slots);
 
-// Opening a project loads backup slot 1 instead of the file only after a
-// real crash: a lock that no live process holds, and a backup written after
-// the file. A lock of this process (a revert) or of a running copy, or an
-// older backup (a crash soon after a save), keeps the saved file.
-struct BackupRecovery {
-    CrashLockHolder holder = CrashLockHolder::None;
-    bool backupFound = false;
-    bool backupNewer = false;
-    bool recover = false;
-};
-BackupRecovery CheckBackupRecovery(const std::string& projectPath);
+// Slots a backup can have: the preference "maxBackups" goes up to 50.
+constexpr int kMaxBackupSlots = 50;
+
+// Slot 1's path with ".new": an autosave writes its backup here whole, then
+// rotates the slots and moves it into slot 1. A kill in between leaves it
+// here, complete, with slot 1 empty.
+std::string PendingBackupPath(const std::string& projectPath);
+
+// The backups that exist, newest first: the pending one, then slots 1 to
+// kMaxBackupSlots (a lower "maxBackups" may have left higher slots).
+std::vector<std::string> BackupCandidates(const std::string& projectPath);
+
+// Deletes every backup of the project (the pending one and all slots): the
+// work they hold was saved, or thrown away by the user. Their collected audio
+// stays for the next backups. Returns how many files went.
+int RetireBackups(const std::string& projectPath);
+
+// Whether `backup` was last written after the project file (both must
+// exist): how a backup that does not name the save it extends is judged.
+bool BackupWrittenAfter(const std::string& backup, const std::string& projectPath);
+
+// A project that was never saved has one backup, in the program's data
+// folder: <AppDataDir>/Recovery/Untitled-<process id>.tlproj. Empty when
+// there is no data folder.
+std::string UntitledRecoveryFolder();
+std::string UntitledRecoveryPath();
+// The newest of those files whose process is gone (or has this process's
+// id: it is left from before this start); a running copy's is its own.
+// Empty when there is none.
+std::string FindCrashedUntitledRecovery();

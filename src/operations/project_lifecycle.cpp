@@ -7,15 +7,21 @@
 //   Shared steps        ScratchDocument, DropOldVoices,
 //                       ClearSelectionAndTime, ApplyProjectSampleRate
 //   DocumentChangeRefused / StopDocumentWorkers / ResetProjectState
-//   OpenProject         LoadChosenFile (recovery), ApplyFileSettings, PutOpenedProjectInPlace
+//   OpenProject         LoadChosenFile (recovery: LoadNewestBackup), ApplyFileSettings,
+//                       PutOpenedProjectInPlace
+//   RecoverUntitledProject / RetireProjectBackups
 //   NewProject
 //   ContinuePendingAction
 #include "operations/project_lifecycle.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
+#include <ctime>
 #include <utility>
 
 #include "document/project.h"
+#include "document/text_util.h"
 #include "library/file_caches.h"
 #include "library/library_folders.h"
 #include "library/sound_library.h"
@@ -26,6 +32,7 @@
 #include "operations/trace_job.h"
 #include "operations/voice_sync.h"
 #include "persistence/collect_audio.h"
+#include "persistence/json_writer.h"
 #include "persistence/project_load.h"
 #include "picture/video_player.h"
 #include "platform/file_util.h"
@@ -176,32 +183,58 @@ struct LoadedFile {
     ProjectLoadResult result;
     ProjectFileSettings settings;  // of the file actually loaded
     bool recovered = false;
+    std::string backupPath;        // the backup recovered
+    uint64_t fileHash = 0;         // of the project file on disk, what later backups extend
 };
 
-// Backup slot 1 after a real crash (falling back to the file when it does
-// not load), else the file, into `scratch`.
+// The newest backup that loads whole and extends the project file as it is
+// on disk now (it names that file's hash; a backup from before such names
+// were written counts when it is newer than the file), into `scratch`.
+bool LoadNewestBackup(const std::string& path, uint64_t fileHash, const Project& current, Project& scratch,
+                      LoadedFile& loaded) {
+    const std::string extends = U64ToHex(fileHash);
+    for (const std::string& backup : BackupCandidates(path)) {
+        Project trial = ScratchDocument(current);
+        ProjectFileSettings settings;
+        ProjectLoadResult result = LoadProjectFile(backup, trial, &settings);
+        if (!result.ok) {
+            std::printf("[Recovery] Backup not loaded (%s): %s\n", result.error.c_str(), backup.c_str());
+            continue;
+        }
+        const bool ofThisFile =
+            result.backupOf.empty() ? BackupWrittenAfter(backup, path) : fileHash != 0 && result.backupOf == extends;
+        if (!ofThisFile) {
+            std::printf("[Recovery] Backup of another save of the project, not used: %s\n", backup.c_str());
+            continue;
+        }
+        std::printf("[Recovery] Crash lock detected \xE2\x80\x94 loading backup: %s\n", backup.c_str());
+        scratch = std::move(trial);
+        loaded.result = std::move(result);
+        loaded.settings = settings;
+        loaded.recovered = true;
+        loaded.backupPath = backup;
+        loaded.fileHash = fileHash;
+        return true;
+    }
+    return false;
+}
+
+// After a real crash (a lock whose process is gone) the newest backup of the
+// saved file, else the file, into `scratch`.
 LoadedFile LoadChosenFile(const std::string& path, const Project& current, Project& scratch) {
     LoadedFile loaded;
-    const BackupRecovery check = CheckBackupRecovery(path);
-    if (check.recover) {
-        const std::string backup = BackupFilePath(path, 1);
-        std::printf("[Recovery] Crash lock detected \xE2\x80\x94 loading backup: %s\n", backup.c_str());
-        loaded.result = LoadProjectFile(backup, scratch, &loaded.settings);
-        if (loaded.result.ok) {
-            loaded.recovered = true;
-            return loaded;
-        }
-        std::printf("[Recovery] Backup not loaded (%s) \xE2\x80\x94 opening the project file\n",
-                    loaded.result.error.c_str());
-        scratch = ScratchDocument(current);
-        loaded.settings = ProjectFileSettings{};
-    } else if (check.holder != CrashLockHolder::None && check.backupFound) {
-        const char* why = check.holder == CrashLockHolder::ThisProcess   ? "held by this program"
-                          : check.holder == CrashLockHolder::RunningCopy ? "held by a running copy"
-                                                                         : "older than the project file";
+    const CrashLockHolder holder = ReadCrashLockHolder(path);
+    if (holder == CrashLockHolder::Gone) {
+        std::string text;
+        const uint64_t fileHash = ReadFileText(path, kMaxProjectFileBytes, text) == kReadOk ? Fnv1a64(text) : 0;
+        std::string().swap(text);
+        if (LoadNewestBackup(path, fileHash, current, scratch, loaded)) return loaded;
+    } else if (holder != CrashLockHolder::None && !BackupCandidates(path).empty()) {
+        const char* why = holder == CrashLockHolder::ThisProcess ? "held by this program" : "held by a running copy";
         std::printf("[Recovery] Crash lock found, backup not used (%s): %s\n", why, path.c_str());
     }
     loaded.result = LoadProjectFile(path, scratch, &loaded.settings);
+    loaded.fileHash = loaded.result.textHash;
     return loaded;
 }
 
@@ -222,9 +255,25 @@ void ApplyFileSettings(const LifecycleContext& ctx, const ProjectFileSettings& s
     for (size_t g = 0; g < 3; ++g) engine.groupGain[g].store(s.groupGains[g]);
 }
 
-const char* OpenedToast(const LoadedFile& loaded) {
-    if (loaded.recovered) return "Recovered from backup";
-    if (!loaded.result.warning.empty()) return loaded.result.warning.c_str();
+// "Recovered from backup (auto-saved 14:32)": what came back, and from when.
+std::string RecoveredToast(const std::string& backup) {
+    struct stat st {};
+    if (::stat(backup.c_str(), &st) != 0) return "Recovered from backup";
+    const std::time_t written = st.st_mtime;
+    const std::time_t now = std::time(nullptr);
+    std::tm when {}, today {};
+    localtime_r(&written, &when);
+    localtime_r(&now, &today);
+    const bool sameDay = when.tm_year == today.tm_year && when.tm_yday == today.tm_yday;
+    char text[64];
+    std::strftime(text, sizeof text, sameDay ? "Recovered from backup (auto-saved %H:%M)"
+                                             : "Recovered from backup (auto-saved %d %b %H:%M)", &when);
+    return text;
+}
+
+std::string OpenedToast(const LoadedFile& loaded) {
+    if (loaded.recovered) return RecoveredToast(loaded.backupPath);
+    if (!loaded.result.warning.empty()) return loaded.result.warning;
     return loaded.result.missingFiles.empty() ? "Project opened" : "Opened (some files missing)";
 }
 
@@ -237,9 +286,12 @@ void PutOpenedProjectInPlace(const LifecycleContext& ctx, const std::string& pat
 
     StopDocumentWorkers(app);
     ClearUndoHistory(app.undoHistory);
-    const std::string lock = LockFilePath(path);
+    // The document it replaces is closed: what its backups hold goes with it.
+    RetireProjectBackups(app);
+    const std::string lock = path.empty() ? std::string() : LockFilePath(path);
     if (!app.crashLockPath.empty() && app.crashLockPath != lock) std::remove(app.crashLockPath.c_str());
-    std::remove(lock.c_str());  // rewritten below, once everything is in place
+    if (!lock.empty()) std::remove(lock.c_str());  // rewritten below, once everything is in place
+    app.crashLockPath.clear();
 
     DropOldVoices(engine);
     std::swap(project, scratch);  // the old document is freed with `scratch`, by the caller
@@ -277,17 +329,20 @@ void PutOpenedProjectInPlace(const LifecycleContext& ctx, const std::string& pat
     if (project.rendered)
         RebuildCacheAsync(MakeDocumentContext(project, *ctx.library, engine, app), "Loading audio...", true);
 
-    // Copies a killed save left unfinished beside the project and its backups.
-    for (const std::string& folder : {ProjectParentFolder(path), BackupFolderPath(path)})
-        RemoveCopyLeftovers((folder.empty() ? std::string(".") : folder) + "/Audio");
-
-    WriteCrashLock(app, path);
-    RecentProjectsAdd(app, path);
+    if (!path.empty()) {
+        // Copies a killed save left unfinished beside the project and its backups.
+        for (const std::string& folder : {ProjectParentFolder(path), BackupFolderPath(path)})
+            RemoveCopyLeftovers((folder.empty() ? std::string(".") : folder) + "/Audio");
+        WriteCrashLock(app, path);
+        RecentProjectsAdd(app, path);
+    }
+    // Later backups name the file on disk as the save they extend.
+    app.savedProjectHash = loaded.fileHash;
     // A recovered backup is not what the file holds: it still has to be saved.
     app.modified = loaded.recovered;
     app.autoSaveElapsed = 0;
     ShowToast(app, OpenedToast(loaded), 4);
-    if (ctx.savePreferences) ctx.savePreferences();
+    if (ctx.savePreferences && !path.empty()) ctx.savePreferences();
 }
 
 }  // namespace
@@ -325,6 +380,41 @@ bool OpenProject(const LifecycleContext& ctx, const std::string& path) {
     std::printf("[Project] Opened %s%s\n", path.c_str(), loaded.recovered ? " (from its backup)" : "");
     std::fflush(stdout);
     return true;
+}
+
+// ---------------------------------------------------------------------------
+// RecoverUntitledProject
+// ---------------------------------------------------------------------------
+
+bool RecoverUntitledProject(const LifecycleContext& ctx) {
+    AppState& app = *ctx.app;
+    const std::string found = FindCrashedUntitledRecovery();
+    if (found.empty() || !DocumentMayChange(app)) return false;
+    Project scratch = ScratchDocument(*ctx.project);
+    LoadedFile loaded;
+    loaded.result = LoadProjectFile(found, scratch, &loaded.settings);
+    if (!loaded.result.ok) {
+        std::printf("[Recovery] Unsaved project not loaded (%s): %s\n", loaded.result.error.c_str(), found.c_str());
+        return false;
+    }
+    PutOpenedProjectInPlace(ctx, std::string(), scratch, loaded);
+    // Taken over by this run, so that a second crash still finds it.
+    const std::string own = UntitledRecoveryPath();
+    if (found != own) MoveFileReplacing(found, own);
+    app.modified = true;
+    char toast[96];
+    std::snprintf(toast, sizeof toast, "Recovered an unsaved project (%d event%s)",
+                  static_cast<int>(ctx.project->events.size()), ctx.project->events.size() == 1 ? "" : "s");
+    ShowToast(app, toast, 4);
+    std::printf("[Recovery] Unsaved project recovered from %s\n", found.c_str());
+    std::fflush(stdout);
+    return true;
+}
+
+void RetireProjectBackups(AppState& app) {
+    if (!app.projectPath.empty()) RetireBackups(app.projectPath);
+    const std::string untitled = UntitledRecoveryPath();
+    if (!untitled.empty()) std::remove(untitled.c_str());
 }
 
 // ---------------------------------------------------------------------------
@@ -366,10 +456,13 @@ bool NewProject(const LifecycleContext& ctx) {
     app.workAreaIn = -1;
     app.workAreaOut = -1;
 
+    // A new project closes the old one: its backups and lock go.
+    RetireProjectBackups(app);
     if (!app.crashLockPath.empty()) {
         std::remove(app.crashLockPath.c_str());
         app.crashLockPath.clear();
     }
+    app.savedProjectHash = 0;
     app.modified = false;
     app.autoSaveElapsed = 0;
     app.projectPath.clear();

@@ -9,6 +9,8 @@
 //   FillProjectSaveContext  what a save and an autosave write besides the document
 //   OpenProject             the file (or its newest backup after a crash) into a scratch
 //                           document, moved in only when it loaded
+//   RecoverUntitledProject  at start-up: the never-saved project a crashed run backed up
+//   RetireProjectBackups    the open project is closed: its backups no longer count
 //   SaveProject             into its own folder; lock, recent list, preferences, thumbnail
 //   AutoSaveProject         a complete backup written first, then the slots rotated
 //   AutoSaveTick            the frame loop's timer: runs while modified, saved and idle
@@ -68,12 +70,14 @@ ProjectSaveContext FillProjectSaveContext(const LifecycleContext& ctx);
 
 // False, changing nothing, for an empty path, while the document may not
 // change, when the file cannot be read ("File not found", 3 s) or does not
-// load ("Error: " + the reason, 4 s). Backup slot 1 is loaded instead when
-// CheckBackupRecovery says so (a backup that does not load falls back to the
-// file); the project keeps the path asked for, counts as modified, and takes
-// its settings from the file actually loaded. On success the toast is
-// "Recovered from backup", the newer-version warning, "Project opened" or
-// "Opened (some files missing)" (4 s).
+// load ("Error: " + the reason, 4 s). After a crash (a lock whose process is
+// gone) the newest backup that loads whole and extends the file on disk is
+// loaded instead: the pending one an autosave was moving into slot 1, then
+// slot 1, 2, ...; the project keeps the path asked for, counts as modified,
+// and takes its settings from the file actually loaded. On success the toast
+// is "Recovered from backup (auto-saved HH:MM)", the newer-version warning,
+// "Project opened" or "Opened (some files missing)" (4 s). The project it
+// replaces is closed: its backups are retired.
 bool OpenProject(const LifecycleContext& ctx, const std::string& path);
 
 // ".tlproj" is appended when missing and the file goes into a folder named
@@ -93,17 +97,30 @@ bool SaveProject(const LifecycleContext& ctx, std::string path);
 bool AutoSaveProject(const LifecycleContext& ctx, const std::string& path, ProjectWriteReport* report = nullptr);
 
 // Once per frame. While autosave is on, the document is modified, the
-// project has a path and no busy task runs, `autoSaveElapsed` grows by
-// `frameSeconds`; on reaching `autoSaveInterval` a backup is written
-// ("Auto-saved (backup)", 2 s, on success; "Auto-save failed: <why>", 4 s,
-// otherwise) and the time restarts at 0.
+// project has a path (or, never saved, holds events) and no busy task runs,
+// `autoSaveElapsed` grows by `frameSeconds`; on reaching `autoSaveInterval`
+// a backup is written (an untitled project's is UntitledRecoveryPath, its
+// sounds not copied) ("Auto-saved (backup)", 2 s, on success; "Auto-save
+// failed: <why>", 4 s, otherwise) and the time restarts at 0.
 // True when a backup was written this frame.
 bool AutoSaveTick(const LifecycleContext& ctx, float frameSeconds);
 
 // An empty document with the current settings (duration 30 s, 24 fps, start
-// 0): no voice, emptied caches, unit gains, no lock, "New project" (2 s).
-// False when refused (the document may not change).
+// 0): no voice, emptied caches, unit gains, no lock, no backups of the
+// project it closes, "New project" (2 s). False when refused (the document
+// may not change).
 bool NewProject(const LifecycleContext& ctx);
+
+// The newest backup of a never-saved project whose run ended without closing
+// it (FindCrashedUntitledRecovery) becomes the document: untitled, modified,
+// "Recovered an unsaved project (N events)" (4 s); the file is taken over by
+// this run. False when there is none, it does not load, or the document may
+// not change.
+bool RecoverUntitledProject(const LifecycleContext& ctx);
+
+// Deletes the backups of the open project and this run's backup of an
+// untitled one: a save wrote what they held, or the user closed it without.
+void RetireProjectBackups(AppState& app);
 
 void ResetProjectState(AppState& app);
 

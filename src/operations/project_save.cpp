@@ -4,7 +4,7 @@
 //   FillProjectSaveContext   the one filler of the save context
 //   Reports             what the user is told of sounds not copied and failed writes
 //   SaveProject
-//   AutoSaveProject / AutoSaveTick
+//   AutoSaveProject / WriteUntitledRecovery / AutoSaveTick
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
@@ -18,6 +18,7 @@
 #include "operations/project_lifecycle.h"
 #include "operations/recent_projects.h"
 #include "persistence/collect_audio.h"
+#include "persistence/json_writer.h"
 #include "picture/video_player.h"
 #include "platform/file_util.h"
 #include "playback/audio_engine.h"
@@ -110,6 +111,11 @@ bool SaveProject(const LifecycleContext& ctx, std::string path) {
         std::printf("[Project] Save failed: %s\n", path.c_str());
         return false;
     }
+    // The backups held what is saved now: they no longer count, nor do those
+    // of the project it was before a Save As, nor an untitled one's.
+    RetireProjectBackups(app);
+    RetireBackups(path);
+    app.savedProjectHash = report.textHash;
     const std::string lock = LockFilePath(path);
     if (!app.crashLockPath.empty() && app.crashLockPath != lock) std::remove(app.crashLockPath.c_str());
     app.projectPath = path;
@@ -146,10 +152,14 @@ bool AutoSaveProject(const LifecycleContext& ctx, const std::string& path, Proje
     const std::string slot1 = BackupFilePath(path, 1);
     // Written whole beside the backups first (its audio into Backups/Audio,
     // as slot 1's), so that a failure leaves every earlier backup in place.
-    const std::string fresh = slot1 + ".new";
+    // It names the saved file it extends: recovery offers it over that file
+    // only.
+    const std::string fresh = PendingBackupPath(path);
     std::error_code ec;
     fs::create_directories(BackupFolderPath(path), ec);
-    if (!WriteProjectFile(fresh, FillProjectSaveContext(ctx), &out)) {
+    ProjectSaveContext save = FillProjectSaveContext(ctx);
+    if (app.savedProjectHash != 0) save.backupOf = U64ToHex(app.savedProjectHash);
+    if (!WriteProjectFile(fresh, save, &out)) {
         std::printf("[AutoSave] Backup not written: %s\n", fresh.c_str());
         return false;
     }
@@ -166,13 +176,39 @@ bool AutoSaveProject(const LifecycleContext& ctx, const std::string& path, Proje
     return true;
 }
 
+namespace {
+
+bool WriteUntitledRecovery(const LifecycleContext& ctx, ProjectWriteReport* report) {
+    const std::string path = UntitledRecoveryPath();
+    if (path.empty()) return false;
+    std::error_code ec;
+    fs::create_directories(UntitledRecoveryFolder(), ec);
+    // Its sounds stay where they are: a copy of every sound in the program's
+    // data folder is not what a recovery file is for.
+    ProjectSaveContext save = FillProjectSaveContext(ctx);
+    save.collectAudio = false;
+    if (!WriteProjectFile(path, save, report)) {
+        std::printf("[AutoSave] Unsaved project not backed up: %s\n", path.c_str());
+        return false;
+    }
+    std::printf("[AutoSave] Unsaved project backed up (%s)\n", path.c_str());
+    std::fflush(stdout);
+    return true;
+}
+
+}  // namespace
+
 bool AutoSaveTick(const LifecycleContext& ctx, float frameSeconds) {
     AppState& app = *ctx.app;
-    if (!app.autoSaveEnabled || !app.modified || app.projectPath.empty() || app.busyTask.busy.load()) return false;
+    // A project never saved is backed up too, once it holds events.
+    const bool untitled = app.projectPath.empty();
+    if (!app.autoSaveEnabled || !app.modified || app.busyTask.busy.load()) return false;
+    if (untitled && ctx.project->events.empty()) return false;
     if (frameSeconds > 0) app.autoSaveElapsed += frameSeconds;
     if (app.autoSaveElapsed < app.autoSaveInterval) return false;
     ProjectWriteReport report;
-    const bool written = AutoSaveProject(ctx, app.projectPath, &report);
+    const bool written =
+        untitled ? WriteUntitledRecovery(ctx, &report) : AutoSaveProject(ctx, app.projectPath, &report);
     if (!written) ShowToast(app, "Auto-save failed: " + CopyFailureText(report.error), 4);
     else if (report.soundsNotCopied > 0) ShowToast(app, NotCopiedText("Auto-saved (backup)", report), 4);
     else ShowToast(app, "Auto-saved (backup)", 2);

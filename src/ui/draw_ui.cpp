@@ -106,6 +106,9 @@ void RunFirstFrameInitialisation(AppState& app) {
     LoadRecipesFolder();
     RescanRecipesAndChains();
     if (UpdateCheckDue(app, static_cast<int64_t>(std::time(nullptr)))) StartUpdateCheck();
+    // A never-saved project of a run that crashed comes back first; the
+    // launcher does not cover it.
+    if (RecoverUntitledProject(ProgramLifecycleContext())) app.launcherDismissed = true;
 }
 
 void RunLibraryServices(const AppState& app) {

@@ -13,20 +13,16 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
-#include <thread>
 #include <filesystem>
 #include <string>
 #include <vector>
 
-#include "document/busy_task.h"
 #include "library/file_registry.h"
 #include "operations/project_disk.h"
 #include "operations/project_lifecycle.h"
 #include "persistence/json_value.h"
 #include "platform/file_util.h"
 #include "support/audio_fixtures.h"
-#include "support/fake_clock.h"
 #include "support/lifecycle_rig.h"
 
 namespace fs = std::filesystem;
@@ -98,19 +94,9 @@ int FailAudioCopies(FileFaultPoint point, const std::string& path) {
 // Nothing fits any more.
 int FailEveryWrite(FileFaultPoint point, const std::string&) { return point == FileFaultPoint::Write ? ENOSPC : 0; }
 
-// Opens the project and lets the voices of its layers build, without waiting
-// for the busy bar to linger.
+// Opens the project and lets the voices of its layers build.
 bool OpenSettled(LifecycleRig& rig, const std::string& path) {
-    FakeInterfaceClock clock;
-    if (!OpenProject(rig.ctx, path)) return false;
-    for (int i = 0; i < 20000; ++i) {
-        rig.app->busyTask.snapshotRequested = false;  // no frame to capture a backdrop
-        const BusyPump pump = PumpBusyTask(rig.app->busyTask);
-        if (pump == BusyPump::Finished || pump == BusyPump::Idle) return true;
-        clock.Advance(1.0);
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return false;
+    return OpenProject(rig.ctx, path) && SettleBusyTask(*rig.app);
 }
 
 struct FaultHookScope {

@@ -172,10 +172,12 @@ TEST(ProjectBackups, TheTimerRunsOnlyWhileModifiedSavedAndIdle) {
     app.autoSaveInterval = 30;
     const std::string path = rig.File("Scene/Scene.tlproj");
 
-    // Never saved: no path, no time.
+    // Never saved and empty: nothing to back up, no time.
     app.modified = true;
+    rig.project->events.clear();
     EXPECT_FALSE(AutoSaveTick(rig.ctx, 20));
     EXPECT_EQ(app.autoSaveElapsed, 0);
+    *rig.project = SpotDocument(1);
 
     ASSERT_TRUE(SaveProject(rig.ctx, path));
     // Saved, but nothing changed since.
@@ -251,7 +253,7 @@ TEST(ProjectRecovery, ADeadProcessLockWithANewerBackupLoadsTheBackup) {
     EXPECT_EQ(rig.project->events.size(), 3u);
     EXPECT_EQ(rig.app->projectPath, c.path);  // the next save overwrites the project, not the backup
     EXPECT_TRUE(rig.app->modified);
-    EXPECT_EQ(rig.app->toastText, "Recovered from backup");
+    EXPECT_EQ(rig.app->toastText.rfind("Recovered from backup (auto-saved ", 0), 0u) << rig.app->toastText;
     EXPECT_FLOAT_EQ(rig.app->workAreaIn, 5);  // settings of the file loaded
     EXPECT_EQ(ReadWholeFile(c.path + ".lock"), OwnLock());
 }

@@ -13,6 +13,7 @@
 
 #include "document/busy_task.h"
 #include "document/event.h"
+#include "support/fake_clock.h"
 
 LifecycleRig::LifecycleRig() {
     ctx = MakeLifecycleContext(*project, *library, *engine, *app);
@@ -76,6 +77,19 @@ bool FinishBusyTask(AppState& app) {
     for (int i = 0; i < 20000; ++i) {
         const BusyPump pump = PumpBusyTask(task);
         if (pump == BusyPump::Finished || pump == BusyPump::Idle) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
+}
+
+bool SettleBusyTask(AppState& app) {
+    FakeInterfaceClock clock;
+    BusyTask& task = app.busyTask;
+    for (int i = 0; i < 20000; ++i) {
+        task.snapshotRequested = false;  // no frame to capture a backdrop
+        const BusyPump pump = PumpBusyTask(task);
+        if (pump == BusyPump::Finished || pump == BusyPump::Idle) return true;
+        clock.Advance(1.0);
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return false;

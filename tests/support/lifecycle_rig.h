@@ -8,6 +8,7 @@
 //   WriteProjectAt        a document written as a project file, with chosen file settings
 //   DeadProcessId / LiveCopy   process ids for crash locks
 //   FinishBusyTask        run a queued busy task to its end as the frame loop does
+//   SettleBusyTask        the same on a test clock: the full bar does not linger
 //   FakeDialogs           the dialog hooks, answering what the test set
 #pragma once
 
@@ -68,6 +69,9 @@ bool WriteLockOf(const std::string& projectPath, int pid);
 
 // Pumps a queued busy task until it has finished and been joined.
 bool FinishBusyTask(AppState& app);
+// The same under a FakeInterfaceClock moved on a second per pump, so a task
+// that is done is finished at once (not for a test that has a clock of its own).
+bool SettleBusyTask(AppState& app);
 
 // The dialog hooks are plain function pointers: their answers and the titles
 // they were asked with live here.
