@@ -33,11 +33,15 @@ LifecycleContext ProgramLifecycleContext() {
         if (gShellServices.savePreferences) gShellServices.savePreferences();
     };
     ctx.quit = [] { QuitApplication(gAppState, gShellServices); };
+    ctx.saveOnWorker = true;
     return ctx;
 }
 
 bool OpenProject(const std::string& path) { return OpenProject(ProgramLifecycleContext(), path); }
-bool SaveProject(const std::string& path) { return SaveProject(ProgramLifecycleContext(), path); }
+bool SaveProject(const std::string& path) {
+    const LifecycleContext ctx = ProgramLifecycleContext();
+    return SaveProject(ctx, path) && WaitForProjectSave(ctx);
+}
 bool NewProject() { return NewProject(ProgramLifecycleContext()); }
 void ContinuePendingAction() { ContinuePendingAction(ProgramLifecycleContext()); }
 
@@ -75,10 +79,10 @@ std::string AskSavePath(const AppState& app, const char* title) {
 
 ProjectCommandResult Outcome(bool ok) { return ok ? ProjectCommandResult::Done : ProjectCommandResult::Failed; }
 
-ProjectCommandResult SaveTo(const LifecycleContext& ctx, const std::string& path) {
+ProjectCommandResult SaveTo(const LifecycleContext& ctx, const std::string& path, bool continueAfter = false) {
     if (path.empty()) return ProjectCommandResult::Cancelled;
-    if (ctx.app->busyTask.busy.load()) return ProjectCommandResult::Refused;
-    return Outcome(SaveProject(ctx, path));
+    if (ctx.app->busyTask.busy.load() || ManualSaveRunning(*ctx.app)) return ProjectCommandResult::Refused;
+    return Outcome(SaveProject(ctx, path, continueAfter));
 }
 
 }  // namespace
@@ -149,9 +153,8 @@ ProjectCommandResult TakeQueuedOpenPath(const LifecycleContext& ctx) {
 ProjectCommandResult ConfirmSave(const LifecycleContext& ctx) {
     const AppState& app = *ctx.app;
     const std::string path = !app.projectPath.empty() ? app.projectPath : AskSavePath(app, kSaveTitle);
-    const ProjectCommandResult saved = SaveTo(ctx, path);
-    if (saved == ProjectCommandResult::Done) ContinuePendingAction(ctx);
-    return saved;
+    // The pending action follows once the save has succeeded (SaveProject).
+    return SaveTo(ctx, path, true);
 }
 
 void ConfirmDiscard(const LifecycleContext& ctx) { ContinuePendingAction(ctx); }

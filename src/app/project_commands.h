@@ -40,12 +40,13 @@ struct AppState;
 LifecycleContext ProgramLifecycleContext();
 
 bool OpenProject(const std::string& path);
+// The program's save, waited for (the test driver's "save"): true when written.
 bool SaveProject(const std::string& path);
 bool NewProject();
 void ContinuePendingAction();
 
 enum class ProjectCommandResult {
-    Done,       // the operation ran and succeeded
+    Done,       // the operation ran and succeeded (a save: started on the writer's thread)
     Prompted,   // the unsaved-changes confirmation was raised instead
     Cancelled,  // a dialog was cancelled, or there was nothing to do
     Refused,    // the document may not change now
@@ -63,9 +64,9 @@ ProjectCommandResult SaveProjectAsCommand(const LifecycleContext& ctx);
 // Waits (Cancelled, the path kept) while the document may not change.
 ProjectCommandResult TakeQueuedOpenPath(const LifecycleContext& ctx);
 
-// Saves to the project's path or the dialog's; continues the pending action
-// only when that save succeeded. A cancelled dialog or a failed save leaves
-// the confirmation up.
+// Saves to the project's path or the dialog's; the pending action follows
+// only when that save succeeds (the confirmation hides while it runs). A
+// cancelled dialog leaves the confirmation up; a failed save shows it again.
 ProjectCommandResult ConfirmSave(const LifecycleContext& ctx);
 void ConfirmDiscard(const LifecycleContext& ctx);
 // Hides the confirmation and forgets what waited behind it.

@@ -29,6 +29,9 @@ void Step(const char* what) {
 // ---------------------------------------------------------------------------
 
 void HandleQuitRequest(AppState& app, const Project& doc, const ShellServices& services) {
+    // A quit waits for a save being written (the window keeps drawing): then
+    // it asks as usual, and a failed save leaves the changes unsaved.
+    if (app.quitRequested && ManualSaveRunning(app)) return;
     if (app.quitRequested) {
         app.quitRequested = false;
         if (app.modified && !doc.events.empty()) {
@@ -87,6 +90,8 @@ void StopForShutdown(AppState& app, const ShellServices& services) {
     if (gBackgroundWorkerStops.joinRecipePreview) gBackgroundWorkerStops.joinRecipePreview();
     Step("join the export thread");
     JoinThreadHandle(app.exportThread);
+    Step("join the project-file writer");
+    StopProjectSaveWorker(app);
     Step("join the audio device worker");
     if (gBackgroundWorkerStops.stopAudioDeviceWorker) gBackgroundWorkerStops.stopAudioDeviceWorker();
     Step("close the audio output");

@@ -553,7 +553,8 @@ void FinishMeasure(TestDriver& d) {
 // until none of these is left, so that a script goes on from a still program
 // however loaded the machine is.
 bool BackgroundWorkPending(const AppState& app, const SoundLibrary& library) {
-    return app.busyTask.busy.load() || app.traceRunning.load() || app.renderRequestKind > 0 || app.deferredRebuild.load() ||
+    return app.busyTask.busy.load() || app.traceRunning.load() || ProjectSaveRunning(app) ||
+           app.renderRequestKind > 0 || app.deferredRebuild.load() ||
            app.pendingBedLoadEvent >= 0 || app.exportRunning.load() || !app.pendingOpenPath.empty() ||
            library.scanRunning.load() != 0 || !library.libraryAddQueue.empty() || !library.pendingFolders.empty();
 }

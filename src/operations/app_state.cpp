@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "library/sound_library.h"
+#include "operations/project_lifecycle.h"
 #include "render/render_worker_pool.h"
 
 AppState gAppState;
@@ -40,6 +41,7 @@ void StopBackgroundWorkers(AppState& app, SoundLibrary& library) {
     if (gBackgroundWorkerStops.joinRecipePreview) gBackgroundWorkerStops.joinRecipePreview();
     app.busyTask.cancelRequested.store(true);
     JoinWorkerThread(app.busyTask);
+    StopProjectSaveWorker(app);
     // Last: the renders of the busy task and the recipe preview score on it.
     StopRenderWorkerPool();
 }

@@ -25,6 +25,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
@@ -41,6 +42,7 @@
 #include "picture/trace_review.h"
 
 struct ImFont;
+struct ProjectSaveJob;
 using GuiFont = ImFont*;
 using TextureHandle = void*;
 
@@ -325,6 +327,11 @@ struct AppState {
     // FNV-1a 64 of the project file as last saved or opened (0: none): each
     // backup names it as the save it extends.
     uint64_t savedProjectHash = 0;
+    // The project-file writer: one save, autosave or untitled backup at a
+    // time, on a thread of its own beside the worker slot and the export
+    // (operations/project_save.cpp). Null while none runs.
+    std::shared_ptr<ProjectSaveJob> saveJob;
+    std::thread saveWorker;
     UndoHistory undoHistory;  // emptied when a project is opened or made
     double autoSaveElapsed = 0;
     float autoSaveInterval = 300;
@@ -414,7 +421,8 @@ void TickToast(AppState& app, float frameSeconds);
 
 // Stops and joins every background thread that may touch the document, in
 // order: library analysis, library scan and fingerprint, recipe preview, the
-// worker slot, the render engine's scoring threads. Called on the UI thread on the way out, never from a worker.
+// worker slot, the project-file writer (an autosave stops, a save is waited
+// for), the render engine's scoring threads. Called on the UI thread on the way out, never from a worker.
 // The two-argument form lets tests pass a private library.
 struct SoundLibrary;
 void StopBackgroundWorkers(AppState& app);

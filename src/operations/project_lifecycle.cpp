@@ -135,7 +135,16 @@ void ApplyProjectSampleRate(const LifecycleContext& ctx, int rate) {
 // ---------------------------------------------------------------------------
 
 bool DocumentChangeRefused(AppState& app, const char* what) {
-    if (DocumentMayChange(app)) return false;
+    if (ManualSaveRunning(app)) {
+        ShowToast(app, "Save in progress", 3);
+        std::printf("[Project] %s refused: the project is being saved\n", what);
+        return true;
+    }
+    // A backup of the document about to go is not finished.
+    if (DocumentMayChange(app)) {
+        StopAutoSave(app);
+        return false;
+    }
     if (app.exportRunning.load()) ShowToast(app, "Export in progress", 3);
     std::printf("[Project] %s refused: a task or an export is using the document\n", what);
     return true;

@@ -14,6 +14,8 @@
 //   SaveProject             into its own folder; lock, recent list, preferences, thumbnail
 //   AutoSaveProject         a complete backup written first, then the slots rotated
 //   AutoSaveTick            the frame loop's timer: runs while modified, saved and idle
+//   PumpProjectSave / WaitForProjectSave / StopAutoSave / StopProjectSaveWorker
+//   ProjectSaveRunning / ManualSaveRunning   the project-file writer's thread
 //   NewProject              an empty document: voices, caches, lock and state reset
 //   ResetProjectState       the interface's per-project state (nothing of the document)
 //   StopDocumentWorkers     the workers a document replacement must wait for
@@ -57,6 +59,10 @@ struct LifecycleContext {
     // A confirmed quit: preferences, every worker stopped, the quit callback
     // (which it checks). Empty: a confirmed quit only clears the request.
     std::function<void()> quit;
+    // Saves and backups are written on the project-file writer's thread and
+    // finished by PumpProjectSave (the program); false: written and finished
+    // within the call (tests, tools).
+    bool saveOnWorker = false;
 };
 
 LifecycleContext MakeLifecycleContext(Project& project, SoundLibrary& library, AudioEngine& engine,
@@ -81,29 +87,55 @@ ProjectSaveContext FillProjectSaveContext(const LifecycleContext& ctx);
 bool OpenProject(const LifecycleContext& ctx, const std::string& path);
 
 // ".tlproj" is appended when missing and the file goes into a folder named
-// after it (ProjectFolderPath). On failure "Save failed" (3 s) and nothing
-// else changes. On success: "Project saved" (3 s) — or, when sounds could not
-// be copied into its folder, "Saved, but N sounds failed to copy: <why>"
-// (5 s) — the path, an unmodified
-// document, the recent list, the crash lock, the preferences, and the
-// thumbnail requested for the next frame.
-bool SaveProject(const LifecycleContext& ctx, std::string path);
+// after it (ProjectFolderPath); the document is copied and written (with its
+// sounds collected) on the writer's thread when ctx.saveOnWorker, and the
+// frame that finds it done finishes it (PumpProjectSave). On failure "Save
+// failed" (3 s) and nothing else changes. On success: "Project saved" (3 s) —
+// or, when sounds could not be copied into its folder, "Saved, but N sounds
+// failed to copy: <why>" (5 s) — the path, the recent list, the crash lock,
+// the preferences, the thumbnail requested for the next frame, and no
+// backups left that it replaces. `modified` is cleared when it starts: an
+// edit made meanwhile sets it again, a failure restores it. With
+// `continueAfter` (the confirmation's Save) the confirmation hides meanwhile,
+// and its action follows a success (ContinuePendingAction) or it shows again.
+// False when refused (a busy task, or a save already running: "Save in
+// progress"); a running autosave is stopped. On the thread: true when
+// started; otherwise whether it was written.
+bool SaveProject(const LifecycleContext& ctx, std::string path, bool continueAfter = false);
 
-// Writes the project whole to a temporary name beside the backups, then
-// rotates them (maxBackups) and moves it into slot 1, so a failed write
-// deletes no backup. The project file and `modified` are not touched. True
-// when slot 1 holds the new backup; `report` tells why not, and which sounds
-// were not copied.
+// Writes the project whole to a temporary name beside the backups, naming
+// the saved file it extends, then rotates them (maxBackups) and moves it
+// into slot 1, so a failed write deletes no backup. The project file and
+// `modified` are not touched; the toast tells the outcome ("Auto-saved
+// (backup)", 2 s; "Auto-save failed: <why>", 4 s). On the writer's thread
+// when ctx.saveOnWorker (true when started; false while another write runs);
+// otherwise true when slot 1 holds the new backup, and `report` tells why
+// not and which sounds were not copied.
 bool AutoSaveProject(const LifecycleContext& ctx, const std::string& path, ProjectWriteReport* report = nullptr);
 
 // Once per frame. While autosave is on, the document is modified, the
-// project has a path (or, never saved, holds events) and no busy task runs,
-// `autoSaveElapsed` grows by `frameSeconds`; on reaching `autoSaveInterval`
-// a backup is written (an untitled project's is UntitledRecoveryPath, its
-// sounds not copied) ("Auto-saved (backup)", 2 s, on success; "Auto-save
-// failed: <why>", 4 s, otherwise) and the time restarts at 0.
-// True when a backup was written this frame.
+// project has a path (or, never saved, holds events), no busy task runs and
+// no write is under way, `autoSaveElapsed` grows by `frameSeconds`; on
+// reaching `autoSaveInterval` it restarts at 0 and a backup is written as
+// AutoSaveProject does (an untitled project's is UntitledRecoveryPath, its
+// sounds not copied). True when one was started (or, not on the writer's
+// thread, written) this frame.
 bool AutoSaveTick(const LifecycleContext& ctx, float frameSeconds);
+
+// Each frame, whatever else it shows: a write whose thread is done is joined
+// and finished (toasts, and a save's path, lock, recent list, preferences and
+// thumbnail); a Save still running for over half a second shows how far it
+// is ("Saving… 12 of 340 sounds").
+void PumpProjectSave(const LifecycleContext& ctx);
+// Joins a running write and finishes it now. True when it was written.
+bool WaitForProjectSave(const LifecycleContext& ctx);
+// A running autosave stops before its next sound and is joined; nothing of
+// it is finished (the document it copied is being replaced).
+void StopAutoSave(AppState& app);
+// The way out: an autosave stops, a save is waited for; nothing is finished.
+void StopProjectSaveWorker(AppState& app);
+bool ProjectSaveRunning(const AppState& app);
+bool ManualSaveRunning(const AppState& app);
 
 // An empty document with the current settings (duration 30 s, 24 fps, start
 // 0): no voice, emptied caches, unit gains, no lock, no backups of the
@@ -125,7 +157,8 @@ void RetireProjectBackups(AppState& app);
 void ResetProjectState(AppState& app);
 
 // True, with "Export in progress" (3 s) during an export and a log line
-// naming `what`, while the document may not change.
+// naming `what`, while the document may not change; with "Save in progress"
+// (3 s) while a Save is being written. A running autosave is stopped.
 bool DocumentChangeRefused(AppState& app, const char* what);
 
 // Cancels a picture trace and joins the finished worker slot and the recipe

@@ -271,6 +271,8 @@ void DrawUI() {
         ui.firstFrameDone = true;
     }
     OfferLauncherOnce(app, ui);
+    // A save or backup whose writer is done is finished, whatever this frame shows.
+    PumpProjectSave(ProgramLifecycleContext());
 
     // 4. Library folders queued before start-up are added from the third frame on.
     if (ui.frameCount < 2)

@@ -22,6 +22,7 @@ LifecycleRig::LifecycleRig() {
 }
 
 LifecycleRig::~LifecycleRig() {
+    StopProjectSaveWorker(*app);
     FinishBusyTask(*app);
     library->scanRunning.exchange(0);
     if (library->scanThread.joinable()) library->scanThread.join();

@@ -1,0 +1,177 @@
+// The project-file writer: sounds are copied on its own thread while the
+// interface goes on (and edits), a save runs during an export, and replacing
+// the document stops a running autosave instead of waiting for all of it.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "library/file_registry.h"
+#include "operations/project_disk.h"
+#include "operations/project_lifecycle.h"
+#include "persistence/json_value.h"
+#include "platform/file_util.h"
+#include "support/audio_fixtures.h"
+#include "support/lifecycle_rig.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Holds the first copy into an "Audio" folder until released (at most 5 s,
+// so that a copy made on the calling thread cannot hang the test), and notes
+// which thread made it.
+struct CopyGate {
+    static std::atomic<bool> entered;
+    static std::atomic<bool> released;
+    static std::atomic<std::thread::id> copier;
+
+    static int Hook(FileFaultPoint point, const std::string& path) {
+        if (point != FileFaultPoint::Write || path.find("/Audio/.tlcopy-") == std::string::npos) return 0;
+        if (!entered.exchange(true)) {
+            copier.store(std::this_thread::get_id());
+            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+            while (!released.load() && std::chrono::steady_clock::now() < until)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return 0;
+    }
+
+    CopyGate() {
+        entered = false;
+        released = false;
+        copier = std::thread::id();
+        SetFileFaultHookForTests(&Hook);
+    }
+    ~CopyGate() {
+        released = true;
+        SetFileFaultHookForTests(nullptr);
+    }
+    static bool WaitEntered() {
+        for (int i = 0; i < 5000 && !entered.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return entered.load();
+    }
+};
+std::atomic<bool> CopyGate::entered{false};
+std::atomic<bool> CopyGate::released{false};
+std::atomic<std::thread::id> CopyGate::copier{};
+
+Project SoundDocument(LifecycleRig& rig, int count) {
+    Project doc = SpotDocument(count);
+    for (int i = 0; i < count; ++i) {
+        const std::string path = rig.File("lib/s" + std::to_string(i) + ".wav");
+        fs::create_directories(fs::path(path).parent_path());
+        AudioSpec spec;
+        spec.kind = SignalKind::Noise;
+        spec.seed = 40 + unsigned(i);
+        spec.seconds = 0.1;
+        EXPECT_TRUE(WriteTestAudio(path, spec));
+        RenderResult r;
+        r.eventIdx = i;
+        r.filepath = path;
+        r.fileId = FileRegistry::Instance().FileRefForPath(path).id;
+        doc.results.push_back(r);
+    }
+    return doc;
+}
+
+bool PumpUntilWritten(LifecycleRig& rig) {
+    for (int i = 0; i < 10000 && ProjectSaveRunning(*rig.app); ++i) {
+        PumpProjectSave(rig.ctx);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return !ProjectSaveRunning(*rig.app);
+}
+
+int EventCountIn(const std::string& path) {
+    return JsonArraySize(JsonGetMember(ParseJsonText(ReadWholeFile(path).c_str()), "events"));
+}
+
+}  // namespace
+
+TEST(ProjectSaveWriter, TheFirstAutosaveCopiesItsAudioOffTheInterfaceThread) {
+    LifecycleRig rig;
+    rig.ctx.saveOnWorker = true;
+    *rig.project = SoundDocument(rig, 3);
+    const std::string path = rig.File("Scene/Scene.tlproj");
+    ASSERT_TRUE(SaveProject(rig.ctx, path));
+    ASSERT_TRUE(WaitForProjectSave(rig.ctx));
+    rig.project->events.push_back(Event{});
+    rig.app->modified = true;
+    rig.app->autoSaveInterval = 30;
+    rig.app->autoSaveElapsed = 29;
+
+    CopyGate gate;
+    EXPECT_TRUE(AutoSaveTick(rig.ctx, 2));
+    ASSERT_TRUE(CopyGate::WaitEntered());
+    EXPECT_NE(CopyGate::copier.load(), std::this_thread::get_id()) << "the interface thread copied the audio";
+    // The window goes on drawing and editing while the sounds are copied.
+    EXPECT_TRUE(ProjectSaveRunning(*rig.app));
+    PumpProjectSave(rig.ctx);
+    EXPECT_TRUE(ProjectSaveRunning(*rig.app));
+    rig.project->events.push_back(Event{});
+    EXPECT_FALSE(AutoSaveTick(rig.ctx, 100)) << "one write at a time";
+
+    CopyGate::released = true;
+    ASSERT_TRUE(PumpUntilWritten(rig));
+    EXPECT_EQ(rig.app->toastText, "Auto-saved (backup)");
+    EXPECT_EQ(EventCountIn(BackupFilePath(path, 1)), 4) << "the document as it was when the backup started";
+    EXPECT_EQ(ReadWholeFile(path + ".lock"), "pid=" + std::to_string(::getpid()) + "\n");
+}
+
+TEST(ProjectSaveWriter, ASaveDuringAnExportRunsAndEditsMadeMeanwhileStayUnsaved) {
+    LifecycleRig rig;
+    rig.ctx.saveOnWorker = true;
+    *rig.project = SoundDocument(rig, 2);
+    rig.app->modified = true;
+    rig.app->exportRunning.store(true);
+    const std::string path = rig.File("Scene/Scene.tlproj");
+
+    CopyGate gate;
+    ASSERT_TRUE(SaveProject(rig.ctx, path));
+    ASSERT_TRUE(CopyGate::WaitEntered());
+    // Meanwhile: another Save and a New wait for this one; an edit is made.
+    EXPECT_FALSE(SaveProject(rig.ctx, path));
+    EXPECT_EQ(rig.app->toastText, "Save in progress");
+    rig.app->exportRunning.store(false);
+    EXPECT_FALSE(NewProject(rig.ctx));
+    EXPECT_EQ(rig.project->events.size(), 2u);
+    rig.project->events.push_back(Event{});
+    rig.app->modified = true;
+
+    CopyGate::released = true;
+    ASSERT_TRUE(PumpUntilWritten(rig));
+    EXPECT_EQ(rig.app->toastText, "Project saved");
+    EXPECT_EQ(rig.app->projectPath, path);
+    EXPECT_EQ(EventCountIn(path), 2);
+    EXPECT_TRUE(rig.app->modified) << "the edit made during the save is not in the file";
+}
+
+TEST(ProjectSaveWriter, ANewProjectStopsARunningAutosaveBeforeItsNextSound) {
+    LifecycleRig rig;
+    rig.ctx.saveOnWorker = true;
+    *rig.project = SoundDocument(rig, 3);
+    const std::string path = rig.File("Scene/Scene.tlproj");
+    ASSERT_TRUE(SaveProject(rig.ctx, path));
+    ASSERT_TRUE(WaitForProjectSave(rig.ctx));
+    rig.app->modified = true;
+
+    CopyGate gate;
+    ASSERT_TRUE(AutoSaveProject(rig.ctx, path));
+    ASSERT_TRUE(CopyGate::WaitEntered());
+    std::thread release([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        CopyGate::released = true;
+    });
+    // Discarded: the backup being written is of a document that goes.
+    EXPECT_TRUE(NewProject(rig.ctx));
+    release.join();
+    EXPECT_FALSE(ProjectSaveRunning(*rig.app));
+    EXPECT_TRUE(BackupCandidates(path).empty());
+    EXPECT_LT(std::distance(fs::directory_iterator(BackupFolderPath(path) + "/Audio"), fs::directory_iterator{}), 3)
+        << "it stopped before its next sound";
+}
