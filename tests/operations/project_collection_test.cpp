@@ -20,70 +20,12 @@
 #include "library/file_registry.h"
 #include "operations/project_disk.h"
 #include "operations/project_lifecycle.h"
-#include "persistence/json_value.h"
 #include "platform/file_util.h"
-#include "support/audio_fixtures.h"
 #include "support/lifecycle_rig.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string WriteSound(const std::string& path, double seconds = 0.2, unsigned seed = 1) {
-    fs::create_directories(fs::path(path).parent_path());
-    AudioSpec spec;
-    spec.kind = SignalKind::Noise;
-    spec.seed = seed;
-    spec.seconds = seconds;
-    EXPECT_TRUE(WriteTestAudio(path, spec));
-    return path;
-}
-
-// One Spot per sound, each with a layer of it (ids from the registry, as a
-// library gives them); with `bounced`, a Clip whose bounce source pins the
-// first sound, as a bounce keeps the events it was made from.
-Project SoundDocument(const std::vector<std::string>& sounds, bool bounced = false) {
-    Project doc = SpotDocument(static_cast<int>(sounds.size()));
-    for (size_t i = 0; i < sounds.size(); ++i) {
-        RenderResult r;
-        r.eventIdx = static_cast<int32_t>(i);
-        r.filepath = sounds[i];
-        r.fileId = FileRegistry::Instance().FileRefForPath(sounds[i]).id;
-        r.duration = r.sourceDuration = 0.2f;
-        r.startTime = 1.0f + static_cast<float>(i);
-        doc.results.push_back(r);
-    }
-    if (bounced && !sounds.empty()) {
-        Event source;
-        source.shape = kShapeBed;
-        source.pinnedFiles = {sounds[0]};
-        source.pinnedFileIds = {doc.results[0].fileId};
-        Event clip;
-        clip.shape = kShapeClip;
-        clip.bounceSource.push_back(source);
-        doc.events.push_back(clip);
-    }
-    return doc;
-}
-
-JsonValue ReadProjectJson(const std::string& path) { return ParseJsonText(ReadWholeFile(path).c_str()); }
-
-std::vector<std::string> StoredLayerPaths(const std::string& projectFile) {
-    const JsonValue root = ReadProjectJson(projectFile);
-    const JsonValue& results = JsonGetMember(root, "results");
-    std::vector<std::string> paths;
-    for (int i = 0; i < JsonArraySize(results); ++i)
-        paths.push_back(JsonGetMember(JsonGetElement(results, i), "filepath").text);
-    return paths;
-}
-
-std::vector<std::string> FolderNames(const std::string& folder) {
-    std::vector<std::string> names;
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(folder, ec)) names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 // Every copy into an "Audio" folder fails as on a full disk; the project
 // files themselves still fit.

@@ -18,7 +18,6 @@
 #include "document/busy_task.h"
 #include "operations/project_disk.h"
 #include "operations/project_lifecycle.h"
-#include "persistence/json_value.h"
 #include "support/lifecycle_rig.h"
 
 namespace fs = std::filesystem;
@@ -26,11 +25,6 @@ namespace fs = std::filesystem;
 namespace {
 
 std::string OwnLock() { return "pid=" + std::to_string(::getpid()) + "\n"; }
-
-int EventCountIn(const std::string& path) {
-    const std::string text = ReadWholeFile(path);
-    return JsonArraySize(JsonGetMember(ParseJsonText(text.c_str()), "events"));
-}
 
 // Moves a file's modification time by `seconds` from the reference file's.
 void SetWrittenRelativeTo(const std::string& path, const std::string& reference, int seconds) {

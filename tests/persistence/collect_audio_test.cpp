@@ -37,13 +37,6 @@ void AgeFile(const std::string& path) {
     fs::last_write_time(path, fs::file_time_type::clock::now() - std::chrono::hours(24 * 400), ec);
 }
 
-std::vector<std::string> FolderNames(const std::string& folder) {
-    std::vector<std::string> names;
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(folder, ec)) names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 }  // namespace
 

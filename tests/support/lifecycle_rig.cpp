@@ -13,6 +13,9 @@
 
 #include "document/busy_task.h"
 #include "document/event.h"
+#include "library/file_registry.h"
+#include "persistence/json_value.h"
+#include "support/audio_fixtures.h"
 #include "support/fake_clock.h"
 
 LifecycleRig::LifecycleRig() {
@@ -33,6 +36,54 @@ Project SpotDocument(int events, int scaleType) {
     doc.scaleType = scaleType;
     for (int i = 0; i < events; ++i) AddEvent(doc, 1.0f + static_cast<float>(i), kShapeSpot, 0.5f);
     return doc;
+}
+
+std::string WriteSound(const std::string& path, double seconds, unsigned seed) {
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
+    AudioSpec spec;
+    spec.kind = SignalKind::Noise;
+    spec.seed = seed;
+    spec.seconds = seconds;
+    WriteTestAudio(path, spec);
+    return path;
+}
+
+Project SoundDocument(const std::vector<std::string>& sounds, bool bounced) {
+    Project doc = SpotDocument(static_cast<int>(sounds.size()));
+    for (size_t i = 0; i < sounds.size(); ++i) {
+        RenderResult r;
+        r.eventIdx = static_cast<int32_t>(i);
+        r.filepath = sounds[i];
+        r.fileId = FileRegistry::Instance().FileRefForPath(sounds[i]).id;
+        r.duration = r.sourceDuration = 0.2f;
+        r.startTime = 1.0f + static_cast<float>(i);
+        doc.results.push_back(r);
+    }
+    if (bounced && !sounds.empty()) {
+        Event source;
+        source.shape = kShapeBed;
+        source.pinnedFiles = {sounds[0]};
+        source.pinnedFileIds = {doc.results[0].fileId};
+        Event clip;
+        clip.shape = kShapeClip;
+        clip.bounceSource.push_back(source);
+        doc.events.push_back(clip);
+    }
+    return doc;
+}
+
+int EventCountIn(const std::string& projectFile) {
+    return JsonArraySize(JsonGetMember(ParseJsonText(ReadWholeFile(projectFile).c_str()), "events"));
+}
+
+std::vector<std::string> StoredLayerPaths(const std::string& projectFile) {
+    const JsonValue root = ParseJsonText(ReadWholeFile(projectFile).c_str());
+    const JsonValue& results = JsonGetMember(root, "results");
+    std::vector<std::string> paths;
+    for (int i = 0; i < JsonArraySize(results); ++i)
+        paths.push_back(JsonGetMember(JsonGetElement(results, i), "filepath").text);
+    return paths;
 }
 
 bool WriteProjectAt(const std::string& path, const Project& doc,

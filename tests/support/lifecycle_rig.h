@@ -5,6 +5,8 @@
 // Index
 //   LifecycleRig          the four records on the heap, a folder, a context, counters
 //   SpotDocument          a document of N Spot events with a recognisable setting
+//   WriteSound / SoundDocument   noise files, and a document with a layer of each
+//   EventCountIn / StoredLayerPaths   what a written project file holds
 //   WriteProjectAt        a document written as a project file, with chosen file settings
 //   DeadProcessId / LiveCopy   process ids for crash locks
 //   FinishBusyTask        run a queued busy task to its end as the frame loop does
@@ -42,6 +44,18 @@ struct LifecycleRig {
 
 // `events` Spot events one second apart; the scale type marks which document it is.
 Project SpotDocument(int events, int scaleType = 0);
+
+// A short noise WAV (its folders made), different for each seed.
+std::string WriteSound(const std::string& path, double seconds = 0.2, unsigned seed = 1);
+
+// One Spot per sound, each with a layer of it (ids from the registry, as a
+// library gives them); with `bounced`, a Clip whose bounce source pins the
+// first sound, as a bounce keeps the events it was made from.
+Project SoundDocument(const std::vector<std::string>& sounds, bool bounced = false);
+
+int EventCountIn(const std::string& projectFile);
+// The "filepath" of every layer, in file order.
+std::vector<std::string> StoredLayerPaths(const std::string& projectFile);
 
 // Writes `doc` to `path` as a project file; `fill` may set the file's other
 // settings first (work area, gains, rate, ...).

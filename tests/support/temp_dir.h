@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 class TempDir {
 public:
@@ -21,3 +22,6 @@ private:
 // Whole contents of a file ("" when missing).
 std::string ReadWholeFile(const std::string& path);
 bool WriteWholeFile(const std::string& path, const std::string& data);
+
+// The names in a folder (hidden ones too), sorted; none when it is missing.
+std::vector<std::string> FolderNames(const std::string& folder);
