@@ -42,9 +42,10 @@ int KillBeforeSlotOne(FileFaultPoint point, const std::string& path) {
 
 }  // namespace
 
-TEST(ProjectRecovery, DiscardedEditsNeverComeBack) {
+TEST(ProjectRecovery, DiscardedOrSavedOverEditsNeverComeBack) {
     TempDir place;
     const std::string path = place.path() + "/Scene/Scene.tlproj";
+    std::string backupOf7;
     {  // Saved with 7 events, edited to 11 and backed up; then New and Discard.
         LifecycleRig rig;
         *rig.project = SpotDocument(7);
@@ -52,6 +53,7 @@ TEST(ProjectRecovery, DiscardedEditsNeverComeBack) {
         *rig.project = SpotDocument(11);
         rig.app->modified = true;
         ASSERT_TRUE(AutoSaveProject(rig.ctx, path));
+        backupOf7 = ReadWholeFile(BackupFilePath(path, 1));
         ContinuePendingAction(rig.ctx);  // Discard behind New
         EXPECT_TRUE(rig.app->projectPath.empty());
     }
@@ -67,25 +69,13 @@ TEST(ProjectRecovery, DiscardedEditsNeverComeBack) {
     ASSERT_TRUE(OpenProject(rig.ctx, path));
     EXPECT_EQ(rig.project->events.size(), 7u);
     EXPECT_EQ(rig.app->toastText, "Project opened");
-}
 
-TEST(ProjectRecovery, OnlyABackupOfTheSavedFileOnDiskIsOffered) {
-    LifecycleRig rig;
-    const std::string path = rig.File("Scene/Scene.tlproj");
-    *rig.project = SpotDocument(7);
-    ASSERT_TRUE(SaveProject(rig.ctx, path));
-    *rig.project = SpotDocument(11);
-    rig.app->modified = true;
-    ASSERT_TRUE(AutoSaveProject(rig.ctx, path));
-    const std::string backupOf7 = ReadWholeFile(BackupFilePath(path, 1));
-
-    // A save retires the backups of the file it replaces...
+    // A save retires the backups too; one a kill left between the two (or
+    // copied back by hand) extends another file: the saved one opens.
     *rig.project = SpotDocument(12);
+    ASSERT_TRUE(AutoSaveProject(rig.ctx, path));
     ASSERT_TRUE(SaveProject(rig.ctx, path));
-    EXPECT_FALSE(BackupExists(path));
-    // ...and one left behind by a kill between the two (or copied back by
-    // hand) extends another file: the saved one opens.
-    fs::create_directories(BackupFolderPath(path));
+    EXPECT_TRUE(BackupCandidates(path).empty());
     ASSERT_TRUE(WriteWholeFile(BackupFilePath(path, 1), backupOf7));
     Crash(path);
     LifecycleRig next;
