@@ -140,8 +140,12 @@ void ReadTrackLayout(const JsonValue& root, Project& p) {
         const JsonValue& g = JsonGetMember(layout, kGroupKeys[d]);
         if (g.type != kJsonObject) continue;
         MixGroup& group = p.groups[d];
-        const std::string& name = MemberText(g, "name");
-        if (!name.empty()) CopyTextField(group.name, name);
+        // A name that keeps nothing once cut to the field (bytes that start
+        // no character) counts as no name: the group keeps its own, as it
+        // does when the file is read again.
+        char name[sizeof group.name];
+        CopyTextField(name, MemberText(g, "name"));
+        if (name[0] != '\0') std::memcpy(group.name, name, sizeof name);
         if (JsonHasMember(g, "trackCount"))
             group.trackCount = std::clamp(MemberInt(g, "trackCount", 4), 1, kMaxGroupTracks);
         if (JsonHasMember(g, "stereo")) group.stereo = MemberBool(g, "stereo", false);
