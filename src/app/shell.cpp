@@ -78,6 +78,11 @@ bool LoopIsActive(const AppState& app, const SoundLibrary& library, const GuiAct
            app.dragHasVideo || app.dragHasAudio || gui.wantTextInput || gui.popupOpen || gui.itemActive;
 }
 
+bool NextFrameQuiet(QuietFrames& quiet, bool stirred) {
+    quiet.sinceStir = stirred ? 0 : std::min(quiet.sinceStir + 1, kQuietAfterFrames);
+    return quiet.sinceStir >= kQuietAfterFrames;
+}
+
 double FramePaceDelay(double elapsed, double minimum) { return elapsed < minimum ? minimum - elapsed : 0; }
 
 namespace {
@@ -259,17 +264,26 @@ void RunMainLoop(ShellWindow& shell, FrameDriver& frames, AppState& app, TestDri
     frames.appRunning = true;
     Clock::time_point lastFrameStart = Clock::now();
     bool menuOpening = false;
+    QuietFrames quiet;
     while (!shell.quitPosted) {
-        bool active = LoopIsActive(app, gSoundLibrary, CurrentGuiActivity()) ||
-                      (driver && TestDriverWantsFrames(*driver)) || menuOpening;
+        const bool moving = LoopIsActive(app, gSoundLibrary, CurrentGuiActivity()) || menuOpening;
+        // A script waiting for frames (measuring, settling) changes nothing by
+        // itself: only its steps stir the document.
+        bool active = moving || (driver && TestDriverWantsFrames(*driver));
         frames.presentOnlyChanges = !active;
+        const size_t stepsBefore = driver ? TestDriverStepsRun(*driver) : 0;
         if (driver) TestDriverBeforeEvents(*driver);
+        bool stirred = moving || (driver && TestDriverStepsRun(*driver) != stepsBefore);
         SDL_Event e;
         if (active) {
-            while (SDL_PollEvent(&e)) HandleEvent(shell, frames, app, e);
+            while (SDL_PollEvent(&e)) {
+                HandleEvent(shell, frames, app, e);
+                stirred = true;
+            }
         } else if (SDL_WaitEventTimeout(&e, kIdleWaitMs)) {
             HandleEvent(shell, frames, app, e);
             while (SDL_PollEvent(&e)) HandleEvent(shell, frames, app, e);
+            stirred = true;
         }
         // A finished update check is copied in before the save it asked for.
         const bool saveRequested = app.savePrefsRequest.exchange(false);
@@ -284,6 +298,8 @@ void RunMainLoop(ShellWindow& shell, FrameDriver& frames, AppState& app, TestDri
         double delay = FramePaceDelay(sinceLast, kMinFrameSeconds);
         if (delay > 0) std::this_thread::sleep_for(std::chrono::duration<double>(delay));
         lastFrameStart = Clock::now();
+        stirred = stirred || ImGui::IsAnyMouseDown() || !app.pendingOpenPath.empty();
+        app.quietFrame = NextFrameQuiet(quiet, stirred);
         RenderFrame(frames, app);
         // The menu button asked for the program menu: the next frame opens it.
         menuOpening = TakeMenuPopupRequest(gProgramMenu, app);

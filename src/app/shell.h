@@ -43,6 +43,16 @@ struct GuiActivity {
 // interaction: then the loop draws continuously instead of waiting for input.
 bool LoopIsActive(const AppState& app, const SoundLibrary& library, const GuiActivity& gui);
 
+// Frames since the last one in which the document could have changed (input,
+// a worker, playback, a script step). A frame is quiet once three frames have
+// passed: an edit made late in a frame is seen by the walks of the next, and a
+// worker's result is taken in the frame after the last that saw it running.
+struct QuietFrames {
+    int sinceStir = 0;
+};
+constexpr int kQuietAfterFrames = 3;
+bool NextFrameQuiet(QuietFrames& quiet, bool stirred);
+
 // Seconds to sleep after a frame that started `elapsed` seconds ago, so that
 // frames come at most every `minimum` seconds when the swap does not wait
 // (no vertical sync, a minimised window).

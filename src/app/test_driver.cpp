@@ -712,6 +712,8 @@ TestDriverPtr StartTestDriver(SDL_Window* window, FrameDriver& frames) {
 
 bool TestDriverWantsFrames(const TestDriver& d) { return !d.idling && !d.waitingFile; }
 
+size_t TestDriverStepsRun(const TestDriver& d) { return d.next; }
+
 void TestDriverBeforeEvents(TestDriver& d) {
     if (d.idling) {
         if (WallSeconds() < d.idleEndsAt) return;

@@ -205,6 +205,8 @@ TestDriverPtr StartTestDriver(SDL_Window* window, FrameDriver& frames);
 
 // The loop draws without waiting while the script runs (not while idling).
 bool TestDriverWantsFrames(const TestDriver& driver);
+// Script steps run so far (a step may edit the document).
+size_t TestDriverStepsRun(const TestDriver& driver);
 // Runs the script up to its next wait: pushes events, requests captures.
 void TestDriverBeforeEvents(TestDriver& driver);
 // True once the driver has given up waiting for the program to quit.

@@ -365,6 +365,14 @@ struct AppState {
     float titleBarRightReserve = 142;
     bool titleBarInsetIsMinimum = false;
     bool uiAnimating = false;
+    // Set by the main loop for a frame in which nothing can have changed the
+    // document, the playhead or the view for the last few frames (no input,
+    // no worker, no playback, no script step). The per-frame checks that walk
+    // the whole project (voices at the playhead, the Bed layer lists, the
+    // lanes' indexes and narrow columns) then keep their last answer, so an
+    // idle window costs nothing proportional to the project. Whatever else
+    // draws frames (tests, benchmarks) leaves it false and gets every walk.
+    bool quietFrame = false;
     bool customTitleBar = false;
     std::function<void(float& x, float height)> hamburgerMenuCallback;
     std::function<void(float height)> titleBarCallback;

@@ -264,17 +264,54 @@ void DrawNarrowColumns(const TimelineFrame& f, const NarrowColumns& columns, int
     }
 }
 
+// What a lane drew last: the events wide enough for a curve of their own, in
+// drawing order (unselected first), and the narrow columns. A quiet frame
+// with the same view draws these again instead of visiting every event the
+// view holds (all of them, zoomed out).
+struct LaneCurvesDrawn {
+    bool valid = false;
+    float x0 = 0, width = 0, viewStart = 0, viewDuration = 0, scale = 0;
+    std::vector<int> wide;
+    NarrowColumns narrow;
+};
+
 void DrawLaneCurves(const TimelineFrame& f, int lane, float top, float height) {
     const AppState& app = *f.app;
     const Project& project = *f.project;
     const float left = f.view.x0, right = f.view.x0 + f.view.width;
     const float viewEnd = f.view.viewStart + f.view.viewDuration;
+    const float scale = std::max(ImGui::GetIO().DisplayFramebufferScale.x, 0.01f);
+    static LaneCurvesDrawn lanes[2];
+    LaneCurvesDrawn& drawn = lanes[lane == kCurveLaneWeight ? 0 : 1];
+    auto drawWide = [&](size_t i) {
+        const Event& e = project.events[i];
+        const bool selected = app.selectedEvents.count(int(i)) != 0;
+        const EventSpan span = SpanOfEvent(e);
+        const float x0 = MapRange(f.view, span.start), x1 = MapRange(f.view, span.end);
+        const float alpha = e.muted ? 0.2f : 1.0f;
+        if (lane == kCurveLaneWeight)
+            DrawCurveLane(f.draw, e.weight, x0, x1, top, height, left, right, 0xFFFFFFFF, selected, 1,
+                          e.weightOffset, true, alpha);
+        else
+            DrawCurveLane(f.draw, e.intensity, x0, x1, top, height, left, right, gTheme.curveA, selected,
+                          e.intensityScale, 0, false, alpha);
+    };
+    const bool sameView = drawn.valid && drawn.x0 == left && drawn.width == f.view.width &&
+                          drawn.viewStart == f.view.viewStart && drawn.viewDuration == f.view.viewDuration &&
+                          drawn.scale == scale;
+    if (app.quietFrame && sameView) {
+        for (int i : drawn.wide)
+            if (size_t(i) < project.events.size()) drawWide(size_t(i));
+        DrawNarrowColumns(f, drawn.narrow, lane, top, height);
+        return;
+    }
     const EventTimeIndex& index = EventIndexOf(f);
     const auto [first, last] = EventsNear(index, f.view.viewStart, viewEnd);
-    static NarrowColumns narrow;
+    NarrowColumns& narrow = drawn.narrow;
     narrow.x0 = left;
-    narrow.scale = std::max(ImGui::GetIO().DisplayFramebufferScale.x, 0.01f);
+    narrow.scale = scale;
     narrow.top.assign(size_t(std::max(0.0f, std::ceil(f.view.width * narrow.scale))), -1.0f);
+    drawn.wide.clear();
     for (int pass = 0; pass < 2; ++pass) {
         const bool selectedPass = pass == 1;
         for (size_t k = first; k < last; ++k) {
@@ -287,7 +324,6 @@ void DrawLaneCurves(const TimelineFrame& f, int lane, float top, float height) {
             const EventSpan span = SpanOfEvent(e);
             if (!SpanMeets(span, f.view.viewStart, viewEnd)) continue;
             const float x0 = MapRange(f.view, span.start), x1 = MapRange(f.view, span.end);
-            const float alpha = e.muted ? 0.2f : 1.0f;
             if (x1 - x0 < 2) {
                 if (lane == kCurveLaneWeight)
                     NoteNarrowEvent(narrow, e.weight, 1, e.weightOffset, x0, x1);
@@ -295,14 +331,16 @@ void DrawLaneCurves(const TimelineFrame& f, int lane, float top, float height) {
                     NoteNarrowEvent(narrow, e.intensity, e.intensityScale, 0, x0, x1);
                 continue;
             }
-            if (lane == kCurveLaneWeight)
-                DrawCurveLane(f.draw, e.weight, x0, x1, top, height, left, right, 0xFFFFFFFF, selected, 1,
-                              e.weightOffset, true, alpha);
-            else
-                DrawCurveLane(f.draw, e.intensity, x0, x1, top, height, left, right, gTheme.curveA, selected,
-                              e.intensityScale, 0, false, alpha);
+            drawWide(i);
+            drawn.wide.push_back(int(i));
         }
     }
+    drawn.valid = true;
+    drawn.x0 = left;
+    drawn.width = f.view.width;
+    drawn.viewStart = f.view.viewStart;
+    drawn.viewDuration = f.view.viewDuration;
+    drawn.scale = scale;
     DrawNarrowColumns(f, narrow, lane, top, height);
 }
 

@@ -365,7 +365,8 @@ const EventLaneLayout& EventLaneLayoutDrawn() { return gLaneLayout; }
 const std::vector<LaneMark>& EventLaneMarksDrawn() { return gMarks; }
 
 const EventTimeIndex& EventIndexOf(const TimelineFrame& f) {
-    RefreshEventTimeIndex(gEventIndex, f.project->events, f.app->undoHistory.generation);
+    if (!(f.app->quietFrame && gEventIndex.built))
+        RefreshEventTimeIndex(gEventIndex, f.project->events, f.app->undoHistory.generation);
     return gEventIndex;
 }
 

@@ -81,8 +81,11 @@ void TakeJobRequests(const DocumentContext& ctx, bool leftButtonDown) {
     if (!DocumentMayChange(app)) return;
     // 1. Scenes carry their linked events; Beds follow their layer lists
     // (not while a drag holds the mouse: it would rebuild on every move).
-    FollowSceneLinks(project);
-    if (!leftButtonDown && RebuildBedEvents(project)) app.deferredRebuild.store(true);
+    // A quiet frame follows frames that already did both on the same events.
+    if (!app.quietFrame) {
+        FollowSceneLinks(project);
+        if (!leftButtonDown && RebuildBedEvents(project)) app.deferredRebuild.store(true);
+    }
     // 2. The timeline's deletion.
     TakePendingDelete(ctx);
     // 3. The voices again, once for any number of raises.

@@ -633,7 +633,9 @@ float DrawLayerLanes(TimelineFrame& f, float top) {
     if (f.traceView || !project.rendered) return 0;
     // A full render rewrites the results on its own thread: keep the list.
     const bool renderRunning = app.busyTask.busy.load();
-    if (!renderRunning) IndexBlocks(project, LayerResultsSignature(project, app.undoHistory.generation));
+    // A quiet frame keeps the index the frames before it checked.
+    if (!renderRunning && !(app.quietFrame && gArea.indexed))
+        IndexBlocks(project, LayerResultsSignature(project, app.undoHistory.generation));
     KeepLayerSoloValid(*f.ctx->engine, app);
     if (!renderRunning) RefreshLayerSpliceMarks(*f.ctx->engine, gArea.splices);
     if (gArea.blocks.empty()) return 0;

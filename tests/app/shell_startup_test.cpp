@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <vector>
 
 #include "app/shell.h"
 #include "app/ui_scale.h"
@@ -58,4 +59,18 @@ TEST(ShellStartup, TheLoopStaysActiveOnlyWhileSomethingMoves) {
 
     EXPECT_DOUBLE_EQ(FramePaceDelay(0.004, 1.0 / 60), 1.0 / 60 - 0.004);
     EXPECT_DOUBLE_EQ(FramePaceDelay(0.05, 1.0 / 60), 0);
+}
+
+TEST(ShellStartup, AFrameIsQuietOnlyWhenNothingStirredForThreeFrames) {
+    // The walks of a frame may run before the edit that frame makes, and a
+    // worker's result is taken in the frame after the last that saw it
+    // running: the two frames after any stir must still walk the project.
+    QuietFrames quiet;
+    std::vector<bool> seen;
+    for (bool stirred : {true, false, false, false, false, true, false, false, false})
+        seen.push_back(NextFrameQuiet(quiet, stirred));
+    EXPECT_EQ(seen, (std::vector<bool>{false, false, false, true, true, false, false, false, true}));
+    // A long idle stretch stays quiet and one stir ends it at once.
+    for (int i = 0; i < 1000; ++i) ASSERT_TRUE(NextFrameQuiet(quiet, false));
+    EXPECT_FALSE(NextFrameQuiet(quiet, true));
 }

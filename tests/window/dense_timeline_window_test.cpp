@@ -128,8 +128,12 @@ TEST_F(DenseTimelineWindow, AnHourZoomedOutDrawsEachRowsBlocksAsTheirPixelColumn
     // layers it drew are those it saves.
     const std::string saved = dir.File("saved/hour.tlproj");
     fs::create_directories(dir.File("saved"));
-    ProgramRun run = RunScript("project " + path + "\nframes 3\nwaittask 120\nframes 2\ndump hour.txt\nsave " +
-                               saved + "\nframes 2\ndiscard\nquit\n");
+    // Eight frames after each step: the dumps read what the idle loop's quiet
+    // frames drew from the lanes' kept indexes, after the open, a key's edit
+    // and its undo.
+    ProgramRun run = RunScript("project " + path + "\nframes 3\nwaittask 120\nframes 8\ndump hour.txt\nsave " +
+                               saved + "\nframes 2\nkey 1\nframes 8\ndump added.txt\nkey ctrl+Z\nframes 8\n" +
+                               "dump undone.txt\ndiscard\nquit\n");
     ASSERT_EQ(run.exitCode, 0) << run.log;
     Project drawnProject;
     // Saving makes a project folder of its own.
@@ -166,6 +170,14 @@ TEST_F(DenseTimelineWindow, AnHourZoomedOutDrawsEachRowsBlocksAsTheirPixelColumn
         mark(required[row], xa + slack, std::max(xa + slack, xb - slack));
     }
     ASSERT_GT(narrow, int(drawnProject.results.size()) / 2);
+
+    // The Spot the key placed at the playhead is a marker of its own in the
+    // quiet frames after it; its undo leaves the markers of the open project.
+    Dump added = ReadStateDump(dir.File("added.txt")), undone = ReadStateDump(dir.File("undone.txt"));
+    EXPECT_EQ(Number(added, "timeline.events"), float(drawnProject.events.size() + 1));
+    EXPECT_EQ(Split(added["timeline.markers"], ';').size(), Split(d["timeline.markers"], ';').size() + 1);
+    EXPECT_EQ(undone["timeline.markers"], d["timeline.markers"]);
+    EXPECT_EQ(undone["timeline.layerRuns"], d["timeline.layerRuns"]);
 
     for (const std::string& item : Split(d["timeline.layerRuns"], ';')) {
         int group = -1, track = -1;
