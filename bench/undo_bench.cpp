@@ -1,7 +1,9 @@
 // Undo snapshots of a large document (1,000 events, 10,000 layers): taking
-// one, restoring one, stepping between the stacks, and how long a restore
-// holds the engine lock while voices borrow the events' curves.
+// one, restoring one, stepping between the stacks, how long a restore holds
+// the engine lock while voices borrow the events' curves, and what fifty
+// steps of small edits hold.
 #include <benchmark/benchmark.h>
+#include <malloc.h>
 
 #include <memory>
 
@@ -11,8 +13,10 @@
 #include "operations/undo.h"
 #include "playback/audio_engine.h"
 #include "playback/engine_voices.h"
+#include "support/large_project.h"
 #include "support/lock_wait_watch.h"
 #include "support/synthetic_project.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -95,3 +99,41 @@ static void BM_UndoRedoStep(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_UndoRedoStep)->Unit(benchmark::kMicrosecond);
+
+// What fifty undo steps of single-event edits hold on a generated project of
+// 1,112 events and 10,004 layers (every snapshot shares the records its edit
+// left alone): the history's own count and the heap's growth over the fifty
+// pushes, with the time of each push.
+static void BM_UndoHistoryOfSingleEventEdits(benchmark::State& state) {
+    TempDir dir;
+    LargeProjectSpec spec;
+    spec.eventCount = 1112;  // ten layers each, one per Clip: 10,004 layers
+    spec.seconds = 600;
+    spec.layers = LargeProjectLayers::Made;
+    spec.layersPerEvent = 10;
+    spec.soundCount = 16;
+    spec.soundSeconds = 0.5f;
+    UndoBenchRig rig;
+    *rig.project = MakeLargeProject(spec, dir.File("Library")).project;
+    const DocumentContext ctx = rig.Context();
+    size_t bytes = 0;
+    int64_t heap = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        ClearUndoHistory(rig.app->undoHistory);
+        const int64_t before = int64_t(mallinfo2().uordblks);
+        state.ResumeTiming();
+        for (int k = 0; k < 50; ++k) {
+            PushUndoSnapshot(ctx);
+            rig.project->events[size_t(k * 7)].gain *= 0.9f;
+        }
+        state.PauseTiming();
+        heap = int64_t(mallinfo2().uordblks) - before;
+        bytes = UndoHistoryBytes(rig.app->undoHistory);
+        state.ResumeTiming();
+    }
+    state.counters["results"] = double(rig.project->results.size());
+    state.counters["historyMB"] = double(bytes) / 1e6;
+    state.counters["heapGrowthMB"] = double(heap) / 1e6;
+}
+BENCHMARK(BM_UndoHistoryOfSingleEventEdits)->Unit(benchmark::kMillisecond)->Iterations(3);

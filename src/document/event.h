@@ -92,6 +92,9 @@ struct Event {
     Curve256 intensity{};
     Curve256 traceGain{};
     bool hasTraceGain = false;
+    // Every field, in order, bounce sources included (undo keeps one copy of
+    // events that stay equal; floats compare by value, so 0 and -0 count as equal).
+    bool operator==(const Event&) const = default;
 };
 
 // AddEvent appends straight to the list: while playback voices may read the

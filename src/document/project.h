@@ -54,6 +54,7 @@ struct AlloySource {
     float offset = 0;
     float duration = 0;
     std::string name;
+    bool operator==(const AlloySource&) const = default;
 };
 
 // The fields that a change of sound choice replaces. A re-roll also moves the
@@ -71,6 +72,7 @@ struct ResultVariation {
     bool placed = false;  // startTime and duration below hold the layer's placement
     float startTime = 0;
     float duration = 0;
+    bool operator==(const ResultVariation&) const = default;
 };
 
 // Reasons a layer is muted. `muted` is set exactly when any reason is; the
@@ -87,6 +89,7 @@ struct FillChunk {
     int32_t s = 0;
     int32_t l = 0;
     int32_t x = 0;
+    bool operator==(const FillChunk&) const = default;
 };
 
 int32_t NextRenderResultId();
@@ -150,6 +153,9 @@ struct RenderResult {
     int32_t alloyFilterBands = 10;
     std::vector<ResultVariation> variations;
     int32_t variationIndex = -1;
+    // Every field, in order (undo keeps one copy of layers that stay equal;
+    // floats compare by value, so 0 and -0 count as equal).
+    bool operator==(const RenderResult&) const = default;
 };
 
 // Adds or removes one mute reason and keeps `muted` equal to "any reason".

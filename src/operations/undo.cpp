@@ -1,4 +1,4 @@
-// undo.cpp — whole-document snapshots on two stacks.
+// undo.cpp — document snapshots on two stacks, sharing unchanged records.
 //
 // Index
 //   Helpers               the swap of a snapshot with the document
@@ -19,26 +19,40 @@
 namespace {
 
 // Puts `incoming` in place of the document and returns what the document
-// held. Only the event list's swap happens under the engine lock; every list
-// moves, none is copied, and the old ones leave with the result (dropped,
-// or stacked, by the caller, unlocked).
-UndoSnapshot SwapIntoDocument(const DocumentContext& ctx, UndoSnapshot&& incoming) {
+// held, captured against the baseline (the document was derived from it, so
+// all but its last edit stays shared). Everything is copied before the
+// document changes, so running out of memory leaves the document and the
+// stacks as they were; then only the event list's swap happens under the
+// engine lock, and the old lists leave with the returned snapshot or are
+// dropped (by the caller, unlocked). The incoming snapshot becomes the
+// baseline of the next capture.
+UndoSnapshot SwapIntoDocument(const DocumentContext& ctx, const UndoSnapshot& incoming, bool captureOutgoing) {
     Project& project = *ctx.project;
-    UndoSnapshot outgoing;
+    UndoHistory& history = ctx.app->undoHistory;
+    UndoSnapshot outgoing = captureOutgoing ? CaptureUndoSnapshot(project, &history.baseline) : UndoSnapshot{};
+    std::vector<Event> events = SnapshotEvents(incoming);
+    std::vector<RenderResult> results = SnapshotResults(incoming);
+    std::vector<UserShape> userShapes = incoming.userShapes;
+    std::vector<std::string> bannedFiles = incoming.bannedFiles;
+    std::vector<std::string> bannedFileIds = incoming.bannedFileIds;
+    std::vector<Scene> scenes = incoming.scenes;
+    std::set<std::string> linkedGroups = incoming.linkedGroups;
+    UndoSnapshot baseline = SharedRecordsOf(incoming);
+
     // The voices' curve references go: the indices they follow belong to the
     // other document until the voices are synchronised.
-    ReplaceDocumentEvents(*ctx.engine, project.events, incoming.events, VoiceCurveLink::Clear);
-    outgoing.events = std::move(incoming.events);
-    outgoing.results = std::exchange(project.results, std::move(incoming.results));
-    outgoing.userShapes = std::exchange(project.userShapes, std::move(incoming.userShapes));
-    outgoing.bannedFiles = std::exchange(project.bannedFiles, std::move(incoming.bannedFiles));
-    outgoing.bannedFileIds = std::exchange(project.bannedFileIds, std::move(incoming.bannedFileIds));
-    outgoing.scenes = std::exchange(project.scenes, std::move(incoming.scenes));
-    outgoing.rendered = std::exchange(project.rendered, incoming.rendered);
-    outgoing.totalDuration = std::exchange(project.totalDuration, incoming.totalDuration);
+    ReplaceDocumentEvents(*ctx.engine, project.events, events, VoiceCurveLink::Clear);
+    project.results.swap(results);
+    project.userShapes.swap(userShapes);
+    project.bannedFiles.swap(bannedFiles);
+    project.bannedFileIds.swap(bannedFileIds);
+    project.scenes.swap(scenes);
+    project.rendered = incoming.rendered;
+    project.totalDuration = incoming.totalDuration;
     AppState& app = *ctx.app;
     if (incoming.hasLinkedGroups) {
-        outgoing.linkedGroups = std::exchange(app.linkedGroups, std::move(incoming.linkedGroups));
+        app.linkedGroups.swap(linkedGroups);
+        outgoing.linkedGroups.swap(linkedGroups);
         outgoing.hasLinkedGroups = true;
     }
     if (incoming.hasWorkArea) {
@@ -49,7 +63,8 @@ UndoSnapshot SwapIntoDocument(const DocumentContext& ctx, UndoSnapshot&& incomin
     }
     project.publishedResultCount.store(int32_t(project.results.size()));
     project.resultsRevision += 1;
-    app.undoHistory.generation += 1;
+    history.baseline = std::move(baseline);
+    history.generation += 1;
     return outgoing;
 }
 
@@ -61,9 +76,8 @@ bool Step(const DocumentContext& ctx, bool redo) {
     std::deque<UndoSnapshot>& from = redo ? history.redo : history.undo;
     std::deque<UndoSnapshot>& to = redo ? history.undo : history.redo;
     if (from.empty()) return false;
-    UndoSnapshot snapshot = std::move(from.back());
+    to.push_back(SwapIntoDocument(ctx, from.back(), true));
     from.pop_back();
-    to.push_back(SwapIntoDocument(ctx, std::move(snapshot)));
     ClearSelection(*ctx.app);
     return true;
 }
@@ -78,14 +92,16 @@ bool PushUndoSnapshot(const DocumentContext& ctx) {
     if (EditRefused(ctx, "Undo snapshot")) return false;
     UndoHistory& history = ctx.app->undoHistory;
     // Copied before the stacks change, so a failed copy leaves them as they were.
-    UndoSnapshot snapshot = CaptureUndoSnapshot(*ctx.project);
+    UndoSnapshot snapshot = CaptureUndoSnapshot(*ctx.project, &history.baseline);
     snapshot.linkedGroups = ctx.app->linkedGroups;
     snapshot.hasLinkedGroups = true;
     snapshot.workAreaIn = ctx.app->workAreaIn;
     snapshot.workAreaOut = ctx.app->workAreaOut;
     snapshot.activeScene = ctx.app->activeScene;
     snapshot.hasWorkArea = true;
+    UndoSnapshot baseline = SharedRecordsOf(snapshot);
     history.undo.push_back(std::move(snapshot));
+    history.baseline = std::move(baseline);
     while (history.undo.size() > kUndoLimit) history.undo.pop_front();
     history.redo.clear();
     history.generation += 1;
@@ -106,8 +122,8 @@ bool Redo() { return Redo(ProgramDocumentContext()); }
 
 bool RestoreUndoSnapshot(const DocumentContext& ctx, UndoSnapshot snapshot) {
     if (EditRefused(ctx, "Restore")) return false;
-    UndoSnapshot old = SwapIntoDocument(ctx, std::move(snapshot));
-    return true;  // `old` is dropped here, outside the engine lock
+    SwapIntoDocument(ctx, snapshot, false);
+    return true;  // the old lists are dropped in there, outside the engine lock
 }
 
 // ---------------------------------------------------------------------------

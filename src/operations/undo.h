@@ -1,4 +1,4 @@
-// undo.h — undo and redo by whole-document snapshots.
+// undo.h — undo and redo by document snapshots that share what did not change.
 //
 // Index
 //   PushUndoSnapshot      every edit calls it once, before it changes anything
@@ -9,9 +9,10 @@
 // Everything here runs on the interface thread and refuses while the
 // document may not change (a busy task or an export owns it then). The event
 // list is swapped in under the engine lock (voices borrow its curves); the
-// copies are made and the old lists dropped outside it. Stepping moves
-// snapshots between the stacks and the document, so Undo and Redo copy
-// nothing. The snapshot and the stacks are document/undo_snapshot.h.
+// copies are made and the old lists dropped outside it. A step copies the
+// snapshot's records into the document and captures the document onto the
+// other stack, sharing every record that its last edit left alone. The
+// snapshot and the stacks are document/undo_snapshot.h.
 #pragma once
 
 #include "document/undo_snapshot.h"

@@ -255,7 +255,7 @@ TEST(JobProtocol, DocumentRequestsWaitWhileATaskRuns) {
     // scene links were followed (the snapshot holds the repaired link).
     EXPECT_EQ(project.events.size(), 1u);
     ASSERT_EQ(rig.app->undoHistory.undo.size(), 1u);
-    EXPECT_EQ(rig.app->undoHistory.undo.back().events.at(1).sceneLink, -1);
+    EXPECT_EQ(rig.app->undoHistory.undo.back().events.at(1)->sceneLink, -1);
     EXPECT_EQ(rig.app->pendingDeleteEvent, -1);
 }
 
