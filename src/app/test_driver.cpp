@@ -79,17 +79,29 @@ void StateDump::RectField(const std::string& key, float x, float y, float width,
 
 namespace {
 
-std::vector<StateDumpFn>& DumpRegistry() {
-    static std::vector<StateDumpFn> registry;
+struct RegisteredDump {
+    StateDumpFn fn = nullptr;
+    bool readsDocument = false;
+    std::string lastText;  // a document reader's fields of its last call
+};
+
+std::vector<RegisteredDump>& DumpRegistry() {
+    static std::vector<RegisteredDump> registry;
     return registry;
+}
+
+void Register(StateDumpFn fn, bool readsDocument) {
+    auto& registry = DumpRegistry();
+    if (!fn) return;
+    for (const RegisteredDump& d : registry)
+        if (d.fn == fn) return;
+    registry.push_back(RegisteredDump{fn, readsDocument, {}});
 }
 
 }  // namespace
 
-void RegisterStateDump(StateDumpFn fn) {
-    auto& registry = DumpRegistry();
-    if (fn && std::find(registry.begin(), registry.end(), fn) == registry.end()) registry.push_back(fn);
-}
+void RegisterStateDump(StateDumpFn fn) { Register(fn, false); }
+void RegisterDocumentStateDump(StateDumpFn fn) { Register(fn, true); }
 
 // ---------------------------------------------------------------------------
 // TestDriver
@@ -371,7 +383,19 @@ void DumpDriverFields(const TestDriver& d, StateDump& dump) {
 void WriteDump(const TestDriver& d, const std::string& path) {
     StateDump dump;
     DumpDriverFields(d, dump);
-    for (StateDumpFn fn : DumpRegistry()) fn(dump);
+    const bool documentOwned = gAppState.busyTask.busy.load();
+    for (RegisteredDump& r : DumpRegistry()) {
+        if (!r.readsDocument) {
+            r.fn(dump);
+        } else if (documentOwned) {
+            dump.text += r.lastText;
+        } else {
+            StateDump own;
+            r.fn(own);
+            r.lastText = own.text;
+            dump.text += own.text;
+        }
+    }
     if (!WriteTextFileAtomic(path, dump.text)) {
         Log("dump FAILED: %s", path);
         return;
