@@ -3,8 +3,7 @@
 // voices were built and whether the mix is making sound.
 //
 // Index
-//   DumpDocumentFields   "doc.*" fields of the state dump
-//   DumpEngineFields     "engine.*" and "sounds.*" fields
+//   DumpDocumentFields   "doc.*", "engine.*" and "sounds.*" fields of the state dump
 //
 // UI thread only; the engine's fields are atomics read once.
 #include "app/document_dump.h"
@@ -37,14 +36,10 @@ void DumpDocumentFields(StateDump& dump) {
     dump.Field("doc.missing", missing);
     dump.Field("doc.rendered", doc.rendered.load());
     dump.Field("doc.totalDuration", static_cast<double>(doc.totalDuration));
-}
 
-void DumpEngineFields(StateDump& dump) {
     const AudioEngine& e = gAudioEngine;
     const int rate = std::max(1, e.sampleRate.load());
     dump.Field("engine.voices", static_cast<int>(e.voiceCount.load()));
-    dump.Field("engine.voicesBuilt", static_cast<int>(e.buildProgress.load()));
-    dump.Field("engine.voicesToBuild", static_cast<int>(e.buildTotal.load()));
     dump.Field("engine.cacheReady", e.cacheReady.load() != 0);
     dump.Field("engine.playing", e.playing.load() != 0);
     dump.Field("engine.seconds", static_cast<double>(e.position.load()) / rate);

@@ -2,16 +2,13 @@
 // tests' state dump.
 //
 // Index
-//   DumpDocumentFields / DumpEngineFields   registered with the state dump at start-up
+//   DumpDocumentFields   registered with the state dump at start-up
 #pragma once
 
 struct StateDump;
 
 // doc.results, doc.placeholders, doc.placeholderNames, doc.missing,
-// doc.rendered, doc.totalDuration (a document reader: see
-// RegisterDocumentStateDump).
+// doc.rendered, doc.totalDuration; engine.voices, engine.cacheReady,
+// engine.playing, engine.seconds, engine.peak; sounds.libraries,
+// sounds.entries, sounds.scanRunning, sounds.queued.
 void DumpDocumentFields(StateDump& dump);
-// engine.voices, engine.cacheReady, engine.playing, engine.seconds,
-// engine.peak, engine.voicesBuilt, engine.voicesToBuild; sounds.libraries, sounds.entries,
-// sounds.scanRunning, sounds.queued.
-void DumpEngineFields(StateDump& dump);

@@ -413,8 +413,7 @@ int RunShell(int argc, char** argv, const ShellInterface& ui) {
     RegisterStateDump(DumpDropFields);
     RegisterStateDump(DumpUpdateCheckFields);
     RegisterStateDump(DumpProjectFields);
-    RegisterDocumentStateDump(DumpDocumentFields);
-    RegisterStateDump(DumpEngineFields);
+    RegisterStateDump(DumpDocumentFields);
     // The interface's panels: their dumps and the title-bar prompt.
     if (ui.install) ui.install();
     RunMainLoop(shell, frames, app, driver.get());

@@ -79,29 +79,17 @@ void StateDump::RectField(const std::string& key, float x, float y, float width,
 
 namespace {
 
-struct RegisteredDump {
-    StateDumpFn fn = nullptr;
-    bool readsDocument = false;
-    std::string lastText;  // a document reader's fields of its last call
-};
-
-std::vector<RegisteredDump>& DumpRegistry() {
-    static std::vector<RegisteredDump> registry;
+std::vector<StateDumpFn>& DumpRegistry() {
+    static std::vector<StateDumpFn> registry;
     return registry;
-}
-
-void Register(StateDumpFn fn, bool readsDocument) {
-    auto& registry = DumpRegistry();
-    if (!fn) return;
-    for (const RegisteredDump& d : registry)
-        if (d.fn == fn) return;
-    registry.push_back(RegisteredDump{fn, readsDocument, {}});
 }
 
 }  // namespace
 
-void RegisterStateDump(StateDumpFn fn) { Register(fn, false); }
-void RegisterDocumentStateDump(StateDumpFn fn) { Register(fn, true); }
+void RegisterStateDump(StateDumpFn fn) {
+    auto& registry = DumpRegistry();
+    if (fn && std::find(registry.begin(), registry.end(), fn) == registry.end()) registry.push_back(fn);
+}
 
 // ---------------------------------------------------------------------------
 // TestDriver
@@ -383,19 +371,7 @@ void DumpDriverFields(const TestDriver& d, StateDump& dump) {
 void WriteDump(const TestDriver& d, const std::string& path) {
     StateDump dump;
     DumpDriverFields(d, dump);
-    const bool documentOwned = gAppState.busyTask.busy.load();
-    for (RegisteredDump& r : DumpRegistry()) {
-        if (!r.readsDocument) {
-            r.fn(dump);
-        } else if (documentOwned) {
-            dump.text += r.lastText;
-        } else {
-            StateDump own;
-            r.fn(own);
-            r.lastText = own.text;
-            dump.text += own.text;
-        }
-    }
+    for (StateDumpFn fn : DumpRegistry()) fn(dump);
     if (!WriteTextFileAtomic(path, dump.text)) {
         Log("dump FAILED: %s", path);
         return;

@@ -186,10 +186,6 @@ struct StateDump {
 using StateDumpFn = void (*)(StateDump& dump);
 // Adds a function whose fields follow the driver's own in every dump.
 void RegisterStateDump(StateDumpFn fn);
-// The same for a function that reads the document: while a busy task owns
-// the document (its worker may be changing it) the function is not called
-// and its fields of the last dump before the task are repeated.
-void RegisterDocumentStateDump(StateDumpFn fn);
 
 // ---------------------------------------------------------------------------
 // The running script

@@ -69,7 +69,6 @@ bool StartBusyTask(BusyTask& task, const char* statusText, std::function<void()>
     task.snapshotRequested = true;
     task.snapshotFailures = 0;
     task.job = std::move(job);
-    task.atJoin = nullptr;
     taskQueued.store(true);
     return true;
 }
@@ -126,7 +125,6 @@ void FinishBusyTask(BusyTask& task) {
     task.threadStarted = false;
     task.doneAt = -1;
     task.job = nullptr;
-    task.atJoin = nullptr;
     task.cancelRequested.store(false);
     taskQueued.store(false);
 }
@@ -142,11 +140,7 @@ BusyPump PumpBusyTask(BusyTask& task, const std::atomic<bool>* traceRunning) {
     if (!task.done.load(std::memory_order_acquire)) return BusyPump::Running;
     // Only a thread this task started is joined here: a task dropped before
     // it started may leave the trace worker in the slot.
-    if (task.threadStarted && JoinWorkerThread(task) && task.atJoin) {
-        std::function<void()> handOver = std::move(task.atJoin);
-        task.atJoin = nullptr;
-        handOver();
-    }
+    if (task.threadStarted) JoinWorkerThread(task);
     if (!task.immediate) {
         if (task.progress.load() >= 0) task.progress.store(1.0f);
         const double now = InterfaceClock();

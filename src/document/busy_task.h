@@ -36,10 +36,6 @@ struct BusyTask {
     double startedAt = 0;
     double doneAt = -1;           // interface clock when first seen done; -1 = not yet
     std::function<void()> job;
-    // Runs on the interface thread right after the worker is joined, before
-    // anything else sees the job's work: a job that worked on its own copy of
-    // the document hands it over here. Never runs for a job dropped unstarted.
-    std::function<void()> atJoin;
     std::thread worker;           // shared with the picture-trace worker
     bool workerIsTrace = false;   // `worker` holds the picture-trace worker; every join clears it
     bool threadStarted = false;
@@ -81,10 +77,10 @@ constexpr int kBusySnapshotAttempts = 3;
 //   cleared here). While `traceRunning` is raised the slot belongs to the
 //   picture trace: the task stays queued, without blocking, and the slot is
 //   joined once the flag has cleared.
-// - done: the worker is joined and atJoin runs; an immediate task finishes at once, another
+// - done: the worker is joined; an immediate task finishes at once, another
 //   fills its bar (when it has one) and finishes kBusyLingerSeconds after it
 //   was first seen done.
-// - finish: busy, immediate, cancellable, threadStarted, the job, atJoin, the done
+// - finish: busy, immediate, cancellable, threadStarted, the job, the done
 //   time and the cancel flag are cleared, taskQueued is lowered.
 BusyPump PumpBusyTask(BusyTask& task, const std::atomic<bool>* traceRunning = nullptr);
 

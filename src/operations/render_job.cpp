@@ -1,16 +1,13 @@
 // render_job.cpp — render requests, the render job and the full render.
 //
 // Index
-//   Requests        RenderRequestStatusText, PendingRenderRequest, TakeRenderedDocument,
-//                   StartRenderJob, StartPendingRender
+//   Requests        RenderRequestStatusText, PendingRenderRequest, StartRenderJob, StartPendingRender
 //   RunPostPasses
 //   RenderAllEvents KeepSurvivingResults, BuildVoicesOf, the event loop
 //   RunRenderJob    RenderListedEvents, the three roads, DrawUIRenderJob
 #include "operations/render_job.h"
 
 #include <algorithm>
-#include <atomic>
-#include <memory>
 #include <unordered_set>
 
 #include "document/event.h"
@@ -55,58 +52,20 @@ RenderRequest PendingRenderRequest(const AppState& app) {
     return request;
 }
 
-namespace {
-
-// The document a render job works on: its own copy, so the interface (which
-// keeps drawing every panel through a full render) never reads a vector the
-// worker is growing or sorting. `ran` tells a finished job from one dropped
-// before it started.
-struct RenderWork {
-    Project document;
-    std::atomic<bool> ran{false};
-};
-
-}  // namespace
-
-void TakeRenderedDocument(const DocumentContext& ctx, Project& rendered) {
-    Project& project = *ctx.project;
-    // The voices built by the job follow the rendered events' curves; the
-    // others still follow the document's. Repointed by index under the engine
-    // lock, no voice is left on the list that leaves.
-    ReplaceDocumentEvents(*ctx.engine, project.events, rendered.events, VoiceCurveLink::Repoint);
-    project.results.swap(rendered.results);
-    for (int g = 0; g < 3; ++g) project.groups[g].usedTracks = rendered.groups[g].usedTracks;
-    project.fillPickCounter = rendered.fillPickCounter;
-    project.rendered.store(rendered.rendered.load());
-    project.resultsRevision = std::max(rendered.resultsRevision, project.resultsRevision + 1);
-    project.publishedResultCount.store(int32_t(project.results.size()));
-}
-
 bool StartRenderJob(const DocumentContext& ctx, const RenderRequest& request) {
     AppState& app = *ctx.app;
     if (request.kind < 1 || request.kind > 4 || !DocumentMayChange(app)) return false;
     if (request.kind == 4 && request.eventList.empty()) return false;
-    auto work = std::make_shared<RenderWork>();
-    DocumentContext workCtx = ctx;
-    workCtx.project = &work->document;
-    auto job = [workCtx, request, work] {
-        DrawUIRenderJob(workCtx, request);
-        work->ran.store(true);
-    };
+    auto job = [ctx, request] { DrawUIRenderJob(ctx, request); };
     if (!StartBusyTask(app.busyTask, RenderRequestStatusText(request.kind), job, true, -1.0f)) return false;
     // The task is queued, so from here the job owns the document; it has not
-    // started yet, so these still happen before it, and its copy is taken
-    // after them.
+    // started yet, so these still happen before it.
     app.busyTask.immediate = request.all != 0;
     if (request.kind == 2)
         for (Event& e : ctx.project->events) e.locked = false;
     app.renderEventsDone.store(0);
     app.renderEventsTotal.store(0);
     ctx.project->publishedResultCount.store(0);
-    work->document = *ctx.project;
-    app.busyTask.atJoin = [ctx, work] {
-        if (work->ran.load()) TakeRenderedDocument(ctx, work->document);
-    };
     return true;
 }
 

@@ -9,8 +9,6 @@
 // task, preview or export): decoding, processing, pitch detection, loudness.
 #include <algorithm>
 #include <cmath>
-#include <mutex>
-#include <string>
 
 #include "document/event.h"
 #include "document/project.h"
@@ -79,12 +77,7 @@ void LoadVoiceSamples(AudioEngine& engine, RenderResult& result, int rate, bool 
     // A fresh fill stores its chunk plan in the result here, so that later
     // builds of the layer sound the same.
     if (LoadResultAudio(result, rate, voice)) return;
-    std::string name = FileNameOf(result.filepath);
-    {
-        // Several threads may be building voices at once.
-        std::lock_guard<std::mutex> lock(engine.mutex);
-        engine.missingFiles.push_back(std::move(name));
-    }
+    engine.missingFiles.push_back(FileNameOf(result.filepath));
     result.missing = true;
     if (!keepAsIs) result.placeholder = true;
     FillVoiceWithSilence(voice, rate, result.duration);

@@ -3,8 +3,7 @@
 // Index
 //   Tables            KeyRow, the normal and the review-mode rows
 //   ChooseKeyCommand
-//   CommandAllowedWhileBusy / CommandStopsBusyTask / ChooseCommand / TakeFrameCommand /
-//   DropParkedBusyCommand
+//   CommandAllowedWhileBusy / ChooseCommand / TakeFrameCommand / DropParkedBusyCommand
 //   InReviewMode
 #include "ui/command_chooser.h"
 
@@ -139,24 +138,13 @@ int ChooseCommand(const CommandKeys& keys, const ChooserState& state, int menuCo
     return command;
 }
 
-bool CommandStopsBusyTask(int id) { return id == kCommandNew || id == kCommandOpen || id == kCommandClose; }
-
 int TakeFrameCommand(AppState& app, const CommandKeys& keys, const ChooserState& state) {
-    const int menuCommand = app.pendingCommand.exchange(kCommandNone);
-    if (state.busy && CommandStopsBusyTask(menuCommand)) {
-        app.busyTask.cancelRequested.store(true);
-        int none = kCommandNone;
-        app.pendingCommand.compare_exchange_strong(none, menuCommand);
-        return kCommandNone;
-    }
-    return ChooseCommand(keys, state, menuCommand);
+    return ChooseCommand(keys, state, app.pendingCommand.exchange(kCommandNone));
 }
 
 bool DropParkedBusyCommand(AppState& app) {
-    if (app.quitRequested) app.busyTask.cancelRequested.store(true);
     int id = app.pendingCommand.load();
-    if (CommandStopsBusyTask(id)) app.busyTask.cancelRequested.store(true);
-    if (id == kCommandNone || CommandAllowedWhileBusy(id) || CommandStopsBusyTask(id)) return false;
+    if (id == kCommandNone || CommandAllowedWhileBusy(id)) return false;
     // A command parked meanwhile by another thread is left for the next look.
     return app.pendingCommand.compare_exchange_strong(id, kCommandNone);
 }

@@ -24,22 +24,22 @@
 void InstallInterface() {
     RegisterStateDump(DumpUiFrameFields);
     RegisterStateDump(DumpTabRow);
-    RegisterDocumentStateDump(DumpTimeline);
-    RegisterDocumentStateDump(DumpTracePanel);
+    RegisterStateDump(DumpTimeline);
+    RegisterStateDump(DumpTracePanel);
     RegisterStateDump(DumpCommandFields);
-    RegisterDocumentStateDump(DumpMainBands);
+    RegisterStateDump(DumpMainBands);
     RegisterStateDump(DumpLauncher);
     RegisterStateDump(DumpPromptFields);
     SetTitlePrompt(DrawTitlePrompt);
     RegisterStateDump(DumpJobProtocol);
     RegisterStateDump(DumpLibraryPanel);
-    RegisterDocumentStateDump(DumpEventsList);
-    RegisterDocumentStateDump(DumpInspector);
+    RegisterStateDump(DumpEventsList);
+    RegisterStateDump(DumpInspector);
     RegisterStateDump(DumpPalettePopup);
     RegisterStateDump(DumpAboutBox);
     RegisterStateDump(DumpMixerFields);
-    RegisterDocumentStateDump(DumpSettingsFields);
-    RegisterDocumentStateDump(DumpExportFields);
+    RegisterStateDump(DumpSettingsFields);
+    RegisterStateDump(DumpExportFields);
 }
 
 ShellInterface InterfaceForShell() {
