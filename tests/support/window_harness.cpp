@@ -261,6 +261,19 @@ std::map<std::string, std::string> ReadStateDump(const std::string& path) {
     return fields;
 }
 
+float DumpNumber(std::map<std::string, std::string>& dump, const std::string& key) {
+    EXPECT_TRUE(dump.count(key)) << key;
+    return std::strtof(dump[key].c_str(), nullptr);
+}
+
+std::vector<float> DumpNumbers(const std::string& list) {
+    std::vector<float> values;
+    std::stringstream in(list);
+    std::string item;
+    while (std::getline(in, item, ',')) values.push_back(std::strtof(item.c_str(), nullptr));
+    return values;
+}
+
 uint32_t PngImage::PackedAt(int x, int y) const {
     if (x < 0 || y < 0 || x >= width || y >= height) return 0;
     const uint8_t* p = &rgba[(static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)) * 4];

@@ -30,11 +30,6 @@ namespace {
 
 using Dump = std::map<std::string, std::string>;
 
-float Number(Dump& dump, const std::string& key) {
-    EXPECT_TRUE(dump.count(key)) << key;
-    return std::strtof(dump[key].c_str(), nullptr);
-}
-
 std::vector<std::string> Split(const std::string& text, char separator) {
     std::vector<std::string> parts;
     std::stringstream in(text);
@@ -139,10 +134,10 @@ TEST_F(DenseTimelineWindow, AnHourZoomedOutDrawsEachRowsBlocksAsTheirPixelColumn
     // Saving makes a project folder of its own.
     ASSERT_TRUE(LoadProjectFile(dir.File("saved/hour/hour.tlproj"), drawnProject).ok) << run.log;
     Dump d = ReadStateDump(dir.File("hour.txt"));
-    const float x0 = Number(d, "timeline.x0"), width = Number(d, "timeline.width");
-    const float viewStart = Number(d, "timeline.viewStart"), viewDuration = Number(d, "timeline.viewDuration");
+    const float x0 = DumpNumber(d, "timeline.x0"), width = DumpNumber(d, "timeline.width");
+    const float viewStart = DumpNumber(d, "timeline.viewStart"), viewDuration = DumpNumber(d, "timeline.viewDuration");
     ASSERT_NEAR(viewDuration, 3600, 1);
-    ASSERT_EQ(Number(d, "timeline.layers"), float(drawnProject.results.size()));
+    ASSERT_EQ(DumpNumber(d, "timeline.layers"), float(drawnProject.results.size()));
 
     // Every row's columns from the layers themselves, as whole pixels. The
     // dump gives the time area's place to 0.01 point: a column an edge
@@ -174,7 +169,7 @@ TEST_F(DenseTimelineWindow, AnHourZoomedOutDrawsEachRowsBlocksAsTheirPixelColumn
     // The Spot the key placed at the playhead is a marker of its own in the
     // quiet frames after it; its undo leaves the markers of the open project.
     Dump added = ReadStateDump(dir.File("added.txt")), undone = ReadStateDump(dir.File("undone.txt"));
-    EXPECT_EQ(Number(added, "timeline.events"), float(drawnProject.events.size() + 1));
+    EXPECT_EQ(DumpNumber(added, "timeline.events"), float(drawnProject.events.size() + 1));
     EXPECT_EQ(Split(added["timeline.markers"], ';').size(), Split(d["timeline.markers"], ';').size() + 1);
     EXPECT_EQ(undone["timeline.markers"], d["timeline.markers"]);
     EXPECT_EQ(undone["timeline.layerRuns"], d["timeline.layerRuns"]);
@@ -227,7 +222,7 @@ TEST_F(DenseTimelineWindow, LabelsAndLockBadgesNeverOverlapInADenseProject) {
     ASSERT_GE(placed.size(), 2u) << before["timeline.labels"];
     // Selects the event of the second label, at its marker.
     const Span chosen = placed[1];
-    const float laneY = Number(before, "timeline.eventLaneTop") + Number(before, "timeline.laneHeight") / 2;
+    const float laneY = DumpNumber(before, "timeline.eventLaneTop") + DumpNumber(before, "timeline.laneHeight") / 2;
     char click[64];
     std::snprintf(click, sizeof click, "click %.1f %.1f\n", double(chosen.x0 - 15), double(laneY));
     ProgramRun second = RunScript(open + click + "frames 2\ndump after.txt\ndiscard\nquit\n");
@@ -302,8 +297,8 @@ TEST_F(DenseTimelineWindow, NamesInEveryScriptAreDrawnWithRealGlyphs) {
 
     Dump withFaces = ReadStateDump(dir.File("real.txt")), without = ReadStateDump(dir.File("boxes.txt"));
     ASSERT_EQ(withFaces["library.rows"].rfind(folderName + "|", 0), 0u) << withFaces["library.rows"];
-    EXPECT_GT(Number(withFaces, "fonts.systemFaces"), 0);
-    EXPECT_EQ(Number(without, "fonts.systemFaces"), 0);
+    EXPECT_GT(DumpNumber(withFaces, "fonts.systemFaces"), 0);
+    EXPECT_EQ(DumpNumber(without, "fonts.systemFaces"), 0);
     const std::set<uint32_t> found = HexSet(withFaces["fonts.bodyGlyphs"]);
     const std::set<uint32_t> foundWithout = HexSet(without["fonts.bodyGlyphs"]);
     for (uint32_t cp : CodePoints(eventName + folderName)) {
@@ -322,6 +317,6 @@ TEST_F(DenseTimelineWindow, NamesInEveryScriptAreDrawnWithRealGlyphs) {
     const std::vector<Span> labels = Spans(withFaces["timeline.labels"]);
     const auto label = std::find_if(labels.begin(), labels.end(), [](const Span& s) { return s.owner == 0; });
     ASSERT_NE(label, labels.end()) << withFaces["timeline.labels"];
-    const float laneTop = Number(withFaces, "timeline.eventLaneTop");
-    EXPECT_TRUE(DiffersWithin(a, b, label->x0, laneTop, label->x1, laneTop + Number(withFaces, "timeline.laneHeight")));
+    const float laneTop = DumpNumber(withFaces, "timeline.eventLaneTop");
+    EXPECT_TRUE(DiffersWithin(a, b, label->x0, laneTop, label->x1, laneTop + DumpNumber(withFaces, "timeline.laneHeight")));
 }

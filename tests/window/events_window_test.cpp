@@ -90,11 +90,6 @@ bool WriteEventsFixture(const std::string& folder, const std::string& indexFolde
     return WriteProjectFile(path, ctx);
 }
 
-float Number(Dump& dump, const std::string& key) {
-    EXPECT_TRUE(dump.count(key)) << key;
-    return std::strtof(dump[key].c_str(), nullptr);
-}
-
 std::string At(float x, float y) {
     char text[64];
     std::snprintf(text, sizeof text, "%.0f %.0f", double(x), double(y));
@@ -103,7 +98,7 @@ std::string At(float x, float y) {
 
 // The row of the dump that shows `kind` `index`, -1 when none.
 int RowOf(Dump& d, int kind, int index) {
-    const int rows = int(Number(d, "events.rows"));
+    const int rows = int(DumpNumber(d, "events.rows"));
     for (int k = 0; k < rows; ++k) {
         const std::string key = "events.row." + std::to_string(k);
         if (d[key + ".kind"] == std::to_string(kind) && d[key + ".index"] == std::to_string(index)) return k;
@@ -113,7 +108,7 @@ int RowOf(Dump& d, int kind, int index) {
 
 std::string RowCentre(Dump& d, int row) {
     const std::string key = "events.row." + std::to_string(row);
-    return At(Number(d, key + ".x"), Number(d, key + ".y"));
+    return At(DumpNumber(d, key + ".x"), DumpNumber(d, key + ".y"));
 }
 
 class EventsWindow : public ProgramScriptTest {
@@ -158,7 +153,7 @@ TEST_F(EventsWindow, TheNextButtonDrawsAnotherSoundAndUndoTakesItBack) {
     const int line = RowOf(expanded, 2, 8);
     ASSERT_GE(line, 0) << "the first layer of event 4 is result 8";
     const std::string key = "events.row." + std::to_string(line);
-    const std::string next = At(Number(expanded, key + ".nextX"), Number(expanded, key + ".y"));
+    const std::string next = At(DumpNumber(expanded, key + ".nextX"), DumpNumber(expanded, key + ".y"));
     const std::string before = expanded["events.result.8.file"];
 
     const std::string script = "project " + fixture + "\nframes 4\nclick " + row + "\nframes 2\nclick " + row +
@@ -202,7 +197,7 @@ TEST_F(EventsWindow, DeleteFromTheRowMenuRemovesAnEventAndUndoRestoresItsLayers)
     ASSERT_EQ(menu.exitCode, 0) << menu.log;
     Dump open = ReadStateDump(dir.File("menu.txt"));
     ASSERT_TRUE(open.count("events.menu.delete.y")) << "the menu is open";
-    const std::string del = At(Number(open, "events.menu.delete.x"), Number(open, "events.menu.delete.y"));
+    const std::string del = At(DumpNumber(open, "events.menu.delete.x"), DumpNumber(open, "events.menu.delete.y"));
 
     const std::string flow = "project " + fixture + "\nframes 4\nclick " + row + " right\nframes 3\nclick " + del +
                              "\nwaittask 60\ndump deleted.txt\nkey ctrl+Z\nwaittask 60\ndump restored.txt\ndiscard\n";

@@ -59,11 +59,6 @@ bool WriteInspectorFixture(const std::string& folder, const std::string& indexFo
     return WriteProjectFile(path, ctx);
 }
 
-float Number(Dump& dump, const std::string& key) {
-    EXPECT_TRUE(dump.count(key)) << key;
-    return std::strtof(dump[key].c_str(), nullptr);
-}
-
 std::string At(float x, float y) {
     char text[64];
     std::snprintf(text, sizeof text, "%.0f %.0f", double(x), double(y));
@@ -94,9 +89,9 @@ protected:
         ProgramRun rows = RunScript("project " + fixture + "\nframes 4\ndump rows.txt\n");
         EXPECT_EQ(rows.exitCode, 0) << rows.log;
         Dump d = ReadStateDump(dir.File("rows.txt"));
-        for (int k = 0; k < int(Number(d, "events.rows")); ++k) {
+        for (int k = 0; k < int(DumpNumber(d, "events.rows")); ++k) {
             const std::string key = "events.row." + std::to_string(k);
-            if (d[key + ".kind"] == "1" && d[key + ".index"] == "0") row = At(Number(d, key + ".x"), Number(d, key + ".y"));
+            if (d[key + ".kind"] == "1" && d[key + ".index"] == "0") row = At(DumpNumber(d, key + ".x"), DumpNumber(d, key + ".y"));
         }
         EXPECT_FALSE(row.empty());
         ProgramRun run = RunScript("project " + fixture + "\nframes 4\nclick " + row + "\nframes 3\nscreenshot " + name +
@@ -113,7 +108,7 @@ protected:
 TEST_F(InspectorWindow, KeywordsCompleteFromTheLibraryAndUndoRestoresTheOldText) {
     Dump one = Selected("one");
     ASSERT_EQ(one["inspector.state"], "1");
-    const float fx = Number(one, "inspector.item.evkeywords.x"), fy = Number(one, "inspector.item.evkeywords.y");
+    const float fx = DumpNumber(one, "inspector.item.evkeywords.x"), fy = DumpNumber(one, "inspector.item.evkeywords.y");
     // Type at the end of "door", take the first completion, leave the field
     // (a click on the empty side of the level row), then undo.
     const std::string script = "project " + fixture + "\nframes 4\nclick " + row + "\nframes 3\nclick " +
@@ -135,7 +130,7 @@ TEST_F(InspectorWindow, ABatchGainDragChangesBothEvents) {
     ASSERT_EQ(all.exitCode, 0) << all.log;
     Dump batch = ReadStateDump(dir.File("batch.txt"));
     ASSERT_EQ(batch["inspector.state"], "2") << all.log;
-    const float x = Number(batch, "inspector.item.batchgain.x"), y = Number(batch, "inspector.item.batchgain.y");
+    const float x = DumpNumber(batch, "inspector.item.batchgain.x"), y = DumpNumber(batch, "inspector.item.batchgain.y");
     const std::string script = "project " + fixture + "\nframes 4\nclick " + row + "\nframes 2\nkey ctrl+A\nframes 3\n"
                                "move " + At(x, y) + "\nframes 1\npress\nframes 1\nmove " + At(x - 20, y) +
                                "\nframes 1\nmove " + At(x - 40, y) + "\nframes 1\nrelease\nframes 2\n"
@@ -143,7 +138,7 @@ TEST_F(InspectorWindow, ABatchGainDragChangesBothEvents) {
     ProgramRun run = RunScript(script);
     ASSERT_EQ(run.exitCode, 0) << run.log;
     Dump dragged = ReadStateDump(dir.File("dragged.txt"));
-    const float a = Number(dragged, "inspector.event.0.gain"), b = Number(dragged, "inspector.event.1.gain");
+    const float a = DumpNumber(dragged, "inspector.event.0.gain"), b = DumpNumber(dragged, "inspector.event.1.gain");
     EXPECT_LT(a, 0.49f);
     EXPECT_LT(b, 0.245f);
     // The same decibels for both: the ratio of their gains stays 2.

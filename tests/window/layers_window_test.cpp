@@ -17,11 +17,6 @@ namespace {
 
 using Dump = std::map<std::string, std::string>;
 
-float Number(Dump& dump, const std::string& key) {
-    EXPECT_TRUE(dump.count(key)) << key;
-    return std::strtof(dump[key].c_str(), nullptr);
-}
-
 std::string Fmt(float v) {
     char text[32];
     std::snprintf(text, sizeof text, "%.0f", static_cast<double>(v));
@@ -44,7 +39,7 @@ protected:
         EXPECT_EQ(run.exitCode, 0) << run.log;
         return ReadStateDump(dir.File("geometry.txt"));
     }
-    float X(Dump& g, float t) { return std::floor(Number(g, "timeline.x0") + t / 30 * Number(g, "timeline.width")); }
+    float X(Dump& g, float t) { return std::floor(DumpNumber(g, "timeline.x0") + t / 30 * DumpNumber(g, "timeline.width")); }
 
     std::string fixture;
 };
@@ -53,12 +48,12 @@ protected:
 
 TEST_F(LayersWindow, AnArmedDragAcrossTheScenesRowMakesSceneOneAndOpensItsRename) {
     Dump g = Measure();
-    const float y = Number(g, "timeline.scenesTop") + 8;
+    const float y = DumpNumber(g, "timeline.scenesTop") + 8;
     // Drawn between the fixture's two scenes (10 .. 14 s); the scenes there
     // are "Street" and "Office", so the new one is the first free number
     // from three up.
     const std::string script = "project " + fixture + "\nframes 3\nclick " +
-                               At(Number(g, "timeline.sceneArmX"), Number(g, "timeline.sceneArmY")) +
+                               At(DumpNumber(g, "timeline.sceneArmX"), DumpNumber(g, "timeline.sceneArmY")) +
                                "\nframes 2\nmove " + At(X(g, 10.5f), y) + "\npress\nframes 1\nmove " +
                                At(X(g, 12), y) + "\nframes 1\nmove " + At(X(g, 13.5f), y) +
                                "\nframes 2\nrelease\nframes 2\nscreenshot scene.png\ndump scene.txt\ndiscard\n";
@@ -67,8 +62,8 @@ TEST_F(LayersWindow, AnArmedDragAcrossTheScenesRowMakesSceneOneAndOpensItsRename
     Dump d = ReadStateDump(dir.File("scene.txt"));
     ASSERT_EQ(d["timeline.scenes"], "3");
     EXPECT_EQ(d["timeline.scene.1.name"], "Scene 3");
-    EXPECT_NEAR(Number(d, "timeline.scene.1.in"), 10.5f, 0.1f);
-    EXPECT_NEAR(Number(d, "timeline.scene.1.out"), 13.5f, 0.1f);
+    EXPECT_NEAR(DumpNumber(d, "timeline.scene.1.in"), 10.5f, 0.1f);
+    EXPECT_NEAR(DumpNumber(d, "timeline.scene.1.out"), 13.5f, 0.1f);
     EXPECT_EQ(d["timeline.renamingScene"], "1") << "its name opens for editing";
     EXPECT_EQ(d["timeline.sceneRenameIsNew"], "1");
     EXPECT_EQ(d["timeline.activeScene"], "1");
@@ -77,9 +72,9 @@ TEST_F(LayersWindow, AnArmedDragAcrossTheScenesRowMakesSceneOneAndOpensItsRename
 
 TEST_F(LayersWindow, ALeftEdgeDragOnAClipBlockChangesItsSourceOffset) {
     Dump g = Measure();
-    ASSERT_GT(Number(g, "timeline.layersTop"), 0);
+    ASSERT_GT(DumpNumber(g, "timeline.layersTop"), 0);
     // FX A holds the Clip: its header, then its first row.
-    const float y = Number(g, "timeline.layersTop") + 18 + 12;
+    const float y = DumpNumber(g, "timeline.layersTop") + 18 + 12;
     const float edge = X(g, 4) + 3;
     const std::string script = "project " + fixture + "\nframes 3\nmove " + At(edge, y) + "\npress\nframes 1\nmove " +
                                At(edge + 20, y) + "\nframes 1\nmove " + At(X(g, 5) + 3, y) +
@@ -87,8 +82,8 @@ TEST_F(LayersWindow, ALeftEdgeDragOnAClipBlockChangesItsSourceOffset) {
     ProgramRun run = Run(script);
     ASSERT_EQ(run.exitCode, 0) << run.log;
     Dump d = ReadStateDump(dir.File("trim.txt"));
-    EXPECT_NEAR(Number(d, "timeline.event.0.clipSourceOffset"), 3, 0.1f);
-    EXPECT_NEAR(Number(d, "timeline.event.0.time"), 5, 0.1f);
+    EXPECT_NEAR(DumpNumber(d, "timeline.event.0.clipSourceOffset"), 3, 0.1f);
+    EXPECT_NEAR(DumpNumber(d, "timeline.event.0.time"), 5, 0.1f);
     EXPECT_EQ(d["timeline.undoDepth"], "1");
     EXPECT_EQ(d["timeline.selected"], "0");
 }
@@ -100,9 +95,9 @@ TEST_F(LayersWindow, DraggingTheThresholdLineChangesTheOpticalDetail) {
     ASSERT_EQ(std::sscanf(first["tab.1.rect"].c_str(), "%f,%f,%f,%f", &tx, &ty, &tw, &th), 4);
     const std::string toTrace = "frames 3\nclick " + At(tx + tw / 2, ty + th / 2) + "\nframes 2\n";
     Dump g = Measure(toTrace);
-    const float top = Number(g, "timeline.traceTop");
+    const float top = DumpNumber(g, "timeline.traceTop");
     ASSERT_GT(top, 0) << "the trace view is shown " << first["tab.1.rect"] << " tab " << g["activeTab"];
-    const float height = Number(g, "timeline.lanesBottom") - top;
+    const float height = DumpNumber(g, "timeline.lanesBottom") - top;
     const float lineY = top + height - 0.359125f * height;
     const std::string script = "project " + fixture + "\n" + toTrace + "frames 3\nmove " + At(X(g, 6), lineY) +
                                "\npress\nframes 1\nmove " + At(X(g, 6), top + height * 0.5f) + "\nframes 1\nmove " +
@@ -111,5 +106,5 @@ TEST_F(LayersWindow, DraggingTheThresholdLineChangesTheOpticalDetail) {
     ProgramRun run = Run(script);
     ASSERT_EQ(run.exitCode, 0) << run.log;
     Dump d = ReadStateDump(dir.File("trace.txt"));
-    EXPECT_NEAR(Number(d, "timeline.opticalDetail"), 1 - std::sqrt(0.2f / 0.85f), 0.03f);
+    EXPECT_NEAR(DumpNumber(d, "timeline.opticalDetail"), 1 - std::sqrt(0.2f / 0.85f), 0.03f);
 }

@@ -30,19 +30,6 @@ namespace {
 
 using Dump = std::map<std::string, std::string>;
 
-float Number(Dump& dump, const std::string& key) {
-    EXPECT_TRUE(dump.count(key)) << key;
-    return std::strtof(dump[key].c_str(), nullptr);
-}
-
-std::vector<float> Numbers(const std::string& list) {
-    std::vector<float> values;
-    std::stringstream in(list);
-    std::string item;
-    while (std::getline(in, item, ',')) values.push_back(std::strtof(item.c_str(), nullptr));
-    return values;
-}
-
 std::string At(float x, float y) {
     char text[64];
     std::snprintf(text, sizeof text, "%.0f %.0f", double(x), double(y));
@@ -107,10 +94,10 @@ protected:
         EXPECT_EQ(run.exitCode, 0) << run.log;
         Dump d = ReadStateDump(dir.File("rows.txt"));
         std::map<int, std::string> rows;
-        for (int k = 0; k < int(Number(d, "events.rows")); ++k) {
+        for (int k = 0; k < int(DumpNumber(d, "events.rows")); ++k) {
             const std::string key = "events.row." + std::to_string(k);
             if (d[key + ".kind"] == "1")
-                rows[std::atoi(d[key + ".index"].c_str())] = At(Number(d, key + ".x"), Number(d, key + ".y"));
+                rows[std::atoi(d[key + ".index"].c_str())] = At(DumpNumber(d, key + ".x"), DumpNumber(d, key + ".y"));
         }
         EXPECT_EQ(rows.size(), 4u);
         return rows;
@@ -129,9 +116,9 @@ TEST_F(PanelsWindow, AnInspectorCurveStrokeFollowsTheWholePathAsOneUndoStep) {
     ASSERT_EQ(first.exitCode, 0) << first.log;
     Dump bloom = ReadStateDump(dir.File("bloom.txt"));
     ASSERT_EQ(bloom["inspector.state"], "1");
-    const float w = Number(bloom, "inspector.curveWidth"), h = Number(bloom, "inspector.curveHeight");
-    const float left = Number(bloom, "inspector.item.cW.x") - w / 2;
-    const float top = Number(bloom, "inspector.item.cW.y") - h / 2;
+    const float w = DumpNumber(bloom, "inspector.curveWidth"), h = DumpNumber(bloom, "inspector.curveHeight");
+    const float left = DumpNumber(bloom, "inspector.item.cW.x") - w / 2;
+    const float top = DumpNumber(bloom, "inspector.item.cW.y") - h / 2;
     ASSERT_GT(w, 50);
     ASSERT_GT(h, 20);
 
@@ -148,7 +135,7 @@ TEST_F(PanelsWindow, AnInspectorCurveStrokeFollowsTheWholePathAsOneUndoStep) {
     ASSERT_EQ(run.exitCode, 0) << run.log;
 
     auto expectLevel = [](Dump& d, float level) {
-        const std::vector<float> weight = Numbers(d["inspector.selected.weight"]);
+        const std::vector<float> weight = DumpNumbers(d["inspector.selected.weight"]);
         ASSERT_EQ(weight.size(), 256u);
         // The brush's radius of 3 and the closing smoothing leave the very
         // ends; everything between them follows the stroke.
@@ -193,8 +180,8 @@ TEST_F(PanelsWindow, PopupsKeepTheirButtonsAndTheirEscape) {
     ProgramRun first = RunScript(Opening() + "click " + rows[0] + "\nframes 3\ndump spot.txt\n");
     ASSERT_EQ(first.exitCode, 0) << first.log;
     Dump spot = ReadStateDump(dir.File("spot.txt"));
-    const std::string palette = At(Number(spot, "inspector.item.libfilterpanel.x"), Number(spot, "inspector.item.libfilterpanel.y"));
-    const std::string recipe = At(Number(spot, "inspector.item.presetdrop.x"), Number(spot, "inspector.item.presetdrop.y"));
+    const std::string palette = At(DumpNumber(spot, "inspector.item.libfilterpanel.x"), DumpNumber(spot, "inspector.item.libfilterpanel.y"));
+    const std::string recipe = At(DumpNumber(spot, "inspector.item.presetdrop.x"), DumpNumber(spot, "inspector.item.presetdrop.y"));
     const std::string script = Opening() + "click " + rows[0] + "\nframes 3\nclick " + palette +
                                "\nframes 3\nscreenshot palette.png\ndump palette.txt\nkey Escape\nframes 2\n"
                                "dump closed.txt\nclick " + recipe + "\nframes 3\nscreenshot recipe.png\n"
@@ -203,9 +190,9 @@ TEST_F(PanelsWindow, PopupsKeepTheirButtonsAndTheirEscape) {
     ASSERT_EQ(run.exitCode, 0) << run.log;
     Dump open = ReadStateDump(dir.File("palette.txt"));
     ASSERT_EQ(open["palette.open"], "1") << run.log;
-    const float right = Number(open, "palette.window.x") + Number(open, "palette.window.w");
-    const float noneRight = Number(open, "palette.none.x") + Number(open, "palette.none.w");
-    EXPECT_GT(Number(open, "palette.none.w"), 0);
+    const float right = DumpNumber(open, "palette.window.x") + DumpNumber(open, "palette.window.w");
+    const float noneRight = DumpNumber(open, "palette.none.x") + DumpNumber(open, "palette.none.w");
+    EXPECT_GT(DumpNumber(open, "palette.none.w"), 0);
     EXPECT_LE(noneRight, right - 1) << "the None button is clipped by the list's edge";
     Dump closed = ReadStateDump(dir.File("closed.txt"));
     EXPECT_EQ(closed["palette.open"], "0");

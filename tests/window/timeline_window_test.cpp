@@ -21,19 +21,6 @@ namespace {
 
 using Dump = std::map<std::string, std::string>;
 
-float Number(Dump& dump, const std::string& key) {
-    EXPECT_TRUE(dump.count(key)) << key;
-    return std::strtof(dump[key].c_str(), nullptr);
-}
-
-std::vector<float> Numbers(const std::string& list) {
-    std::vector<float> values;
-    std::stringstream in(list);
-    std::string item;
-    while (std::getline(in, item, ',')) values.push_back(std::strtof(item.c_str(), nullptr));
-    return values;
-}
-
 // Where the timeline puts its rows at a UI scale, read from a first run of
 // the program on the fixture (the label column's width follows the fonts).
 struct Geometry {
@@ -70,13 +57,13 @@ protected:
         ProgramRun run = Run("project " + fixture + "\nframes 3\ndump geometry.txt\n", {{"TL_UI_SCALE", scale}});
         EXPECT_EQ(run.exitCode, 0) << run.log;
         Dump d = ReadStateDump(dir.File("geometry.txt"));
-        g.x0 = Number(d, "timeline.x0");
-        g.width = Number(d, "timeline.width");
-        g.rulerTop = Number(d, "timeline.rulerTop");
-        g.eventLaneTop = Number(d, "timeline.eventLaneTop");
-        g.weightLaneTop = Number(d, "timeline.weightLaneTop");
-        g.drawButtonX = Number(d, "timeline.drawButtonX");
-        g.drawButtonY = Number(d, "timeline.drawButtonY");
+        g.x0 = DumpNumber(d, "timeline.x0");
+        g.width = DumpNumber(d, "timeline.width");
+        g.rulerTop = DumpNumber(d, "timeline.rulerTop");
+        g.eventLaneTop = DumpNumber(d, "timeline.eventLaneTop");
+        g.weightLaneTop = DumpNumber(d, "timeline.weightLaneTop");
+        g.drawButtonX = DumpNumber(d, "timeline.drawButtonX");
+        g.drawButtonY = DumpNumber(d, "timeline.drawButtonY");
         EXPECT_GT(g.width, 500);
         return g;
     }
@@ -100,11 +87,11 @@ TEST_F(TimelineWindow, ALaneDragMovesTheEventByTheDraggedFrames) {
     ASSERT_EQ(run.exitCode, 0) << run.log;
     Dump d = ReadStateDump(dir.File("moved.txt"));
     const float frames = std::round(drag / (g.width / 30) * 25);
-    EXPECT_NEAR(Number(d, "timeline.event.3.time"), 15 + frames / 25, 1e-3) << frames << " frames";
+    EXPECT_NEAR(DumpNumber(d, "timeline.event.3.time"), 15 + frames / 25, 1e-3) << frames << " frames";
     EXPECT_EQ(d["timeline.event.2.time"], "10.0000") << "only the selected event moves";
     EXPECT_EQ(d["timeline.selected"], "3");
     EXPECT_EQ(d["timeline.undoDepth"], "1") << "the move is one undo step";
-    EXPECT_NEAR(Number(d, "timeline.currentTime"), 15 + frames / 25, 1e-3) << "the playhead follows the move";
+    EXPECT_NEAR(DumpNumber(d, "timeline.currentTime"), 15 + frames / 25, 1e-3) << "the playhead follows the move";
 }
 
 TEST_F(TimelineWindow, ADrawModeStrokeRaisesTheCurveUnderIt) {
@@ -124,8 +111,8 @@ TEST_F(TimelineWindow, ADrawModeStrokeRaisesTheCurveUnderIt) {
     Dump d = ReadStateDump(dir.File("stroke.txt"));
     EXPECT_EQ(d["timeline.curveDrawMode"], "1");
     EXPECT_EQ(d["timeline.laneMode"], "2");
-    EXPECT_NEAR(Number(d, "timeline.viewStart"), viewStart, 1e-3);
-    const std::vector<float> weight = Numbers(d["timeline.event.3.weight"]);  // points 0, 17, ... 255
+    EXPECT_NEAR(DumpNumber(d, "timeline.viewStart"), viewStart, 1e-3);
+    const std::vector<float> weight = DumpNumbers(d["timeline.event.3.weight"]);  // points 0, 17, ... 255
     ASSERT_EQ(weight.size(), 16u);
     // 17 .. 19 s of 15 .. 23 s is 0.25 .. 0.5 of the span: points 64 .. 128.
     for (size_t k = 5; k <= 6; ++k) EXPECT_GT(weight[k], 0.7f) << "point " << 17 * k;
@@ -149,14 +136,14 @@ TEST_F(TimelineWindow, ARulerPressMovesThePlayheadStopsPlaybackAndThePlayheadIsD
         EXPECT_EQ(d["timeline.playing"], "0");
         EXPECT_EQ(d["timeline.enginePlaying"], "0");
         EXPECT_EQ(d["timeline.selected"], "") << "the press cleared the selection";
-        const float t = Number(d, "timeline.currentTime");
+        const float t = DumpNumber(d, "timeline.currentTime");
         EXPECT_NEAR(t, 7.5f, 0.05f);
         EXPECT_FLOAT_EQ(t * 25, std::round(t * 25)) << "on a frame";
 
         // The playhead line: in the lanes, the column at its x is the
         // brightest, the lane's own colour a few pixels away.
         const float expectedX = g.x0 + t / 30 * g.width;
-        EXPECT_NEAR(Number(d, "timeline.playheadX"), expectedX, 0.01f);
+        EXPECT_NEAR(DumpNumber(d, "timeline.playheadX"), expectedX, 0.01f);
         PngImage shot;
         ASSERT_TRUE(ReadPng(dir.File("ruler.png"), shot));
         const float s = std::strtof(scale, nullptr);
@@ -193,14 +180,14 @@ TEST_F(TimelineWindow, DroppedAudioFilesBecomeClipsAtThePlayheadOrWithAltOneBed)
     ProgramRun run = Run(script);
     ASSERT_EQ(run.exitCode, 0) << run.log;
     Dump clips = ReadStateDump(dir.File("clips.txt"));
-    const float t = Number(clips, "timeline.currentTime");
+    const float t = DumpNumber(clips, "timeline.currentTime");
     EXPECT_NEAR(t, 4, 0.05f);
     EXPECT_EQ(clips["timeline.events"], "9");
     for (int e = 6; e <= 8; ++e) {
         const std::string key = "timeline.event." + std::to_string(e) + ".";
         EXPECT_EQ(clips[key + "shape"], "5") << e;
-        EXPECT_NEAR(Number(clips, key + "time"), t, 1e-4) << e;
-        EXPECT_NEAR(Number(clips, key + "duration"), 0.4 + 0.2 * (e - 5), 1e-3) << e;
+        EXPECT_NEAR(DumpNumber(clips, key + "time"), t, 1e-4) << e;
+        EXPECT_NEAR(DumpNumber(clips, key + "duration"), 0.4 + 0.2 * (e - 5), 1e-3) << e;
     }
     EXPECT_EQ(clips["timeline.selected"], "6,7,8");
     EXPECT_EQ(clips["timeline.primary"], "8");
@@ -210,7 +197,7 @@ TEST_F(TimelineWindow, DroppedAudioFilesBecomeClipsAtThePlayheadOrWithAltOneBed)
     EXPECT_EQ(bed["timeline.events"], "10");
     EXPECT_EQ(bed["timeline.event.9.shape"], "6");
     EXPECT_EQ(bed["timeline.event.9.layers"], "3");
-    EXPECT_NEAR(Number(bed, "timeline.event.9.time"), t, 1e-4);
+    EXPECT_NEAR(DumpNumber(bed, "timeline.event.9.time"), t, 1e-4);
     EXPECT_EQ(bed["timeline.selected"], "9");
     EXPECT_EQ(bed["timeline.undoDepth"], "2");
 }
