@@ -3,7 +3,8 @@
 // voices were built and whether the mix is making sound.
 //
 // Index
-//   DumpDocumentFields   "doc.*", "engine.*" and "sounds.*" fields of the state dump
+//   DumpDocumentFields   "doc.*" fields of the state dump
+//   DumpEngineFields     "engine.*" and "sounds.*" fields
 //
 // UI thread only; the engine's fields are atomics read once.
 #include "app/document_dump.h"
@@ -36,7 +37,9 @@ void DumpDocumentFields(StateDump& dump) {
     dump.Field("doc.missing", missing);
     dump.Field("doc.rendered", doc.rendered.load());
     dump.Field("doc.totalDuration", static_cast<double>(doc.totalDuration));
+}
 
+void DumpEngineFields(StateDump& dump) {
     const AudioEngine& e = gAudioEngine;
     const int rate = std::max(1, e.sampleRate.load());
     dump.Field("engine.voices", static_cast<int>(e.voiceCount.load()));

@@ -2,13 +2,16 @@
 // tests' state dump.
 //
 // Index
-//   DumpDocumentFields   registered with the state dump at start-up
+//   DumpDocumentFields / DumpEngineFields   registered with the state dump at start-up
 #pragma once
 
 struct StateDump;
 
 // doc.results, doc.placeholders, doc.placeholderNames, doc.missing,
-// doc.rendered, doc.totalDuration; engine.voices, engine.cacheReady,
-// engine.playing, engine.seconds, engine.peak; sounds.libraries,
-// sounds.entries, sounds.scanRunning, sounds.queued.
+// doc.rendered, doc.totalDuration (a document reader: see
+// RegisterDocumentStateDump).
 void DumpDocumentFields(StateDump& dump);
+// engine.voices, engine.cacheReady, engine.playing, engine.seconds,
+// engine.peak; sounds.libraries, sounds.entries, sounds.scanRunning,
+// sounds.queued.
+void DumpEngineFields(StateDump& dump);

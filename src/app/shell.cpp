@@ -413,7 +413,8 @@ int RunShell(int argc, char** argv, const ShellInterface& ui) {
     RegisterStateDump(DumpDropFields);
     RegisterStateDump(DumpUpdateCheckFields);
     RegisterStateDump(DumpProjectFields);
-    RegisterStateDump(DumpDocumentFields);
+    RegisterDocumentStateDump(DumpDocumentFields);
+    RegisterStateDump(DumpEngineFields);
     // The interface's panels: their dumps and the title-bar prompt.
     if (ui.install) ui.install();
     RunMainLoop(shell, frames, app, driver.get());

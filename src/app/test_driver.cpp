@@ -32,11 +32,13 @@
 #include "app/program_menu_table.h"
 #include "app/project_commands.h"
 #include "app/sdl_gl_backend.h"
+#include "document/busy_task.h"
 #include "document/project.h"
 #include "document/undo_snapshot.h"
 #include "library/sound_library.h"
 #include "operations/app_state.h"
 #include "operations/export_job.h"
+#include "operations/render_job.h"
 #include "operations/selection.h"
 #include "operations/voice_sync.h"
 #include "persistence/project_load.h"
@@ -79,17 +81,30 @@ void StateDump::RectField(const std::string& key, float x, float y, float width,
 
 namespace {
 
-std::vector<StateDumpFn>& DumpRegistry() {
-    static std::vector<StateDumpFn> registry;
+struct RegisteredDump {
+    StateDumpFn fn = nullptr;
+    bool readsDocument = false;
+    bool kept = false;     // lastText holds the fields of a worker's start
+    std::string lastText;  // a document reader's fields when the last writing worker started
+};
+
+std::vector<RegisteredDump>& DumpRegistry() {
+    static std::vector<RegisteredDump> registry;
     return registry;
+}
+
+void Register(StateDumpFn fn, bool readsDocument) {
+    auto& registry = DumpRegistry();
+    if (!fn) return;
+    for (const RegisteredDump& d : registry)
+        if (d.fn == fn) return;
+    registry.push_back(RegisteredDump{fn, readsDocument, false, {}});
 }
 
 }  // namespace
 
-void RegisterStateDump(StateDumpFn fn) {
-    auto& registry = DumpRegistry();
-    if (fn && std::find(registry.begin(), registry.end(), fn) == registry.end()) registry.push_back(fn);
-}
+void RegisterStateDump(StateDumpFn fn) { Register(fn, false); }
+void RegisterDocumentStateDump(StateDumpFn fn) { Register(fn, true); }
 
 // ---------------------------------------------------------------------------
 // TestDriver
@@ -152,6 +167,9 @@ struct TestDriver {
     // (wall time) the stepped clock began to wait for its thread; -1: not yet.
     double testJobSeconds = 0;
     double testJobHeldSince = -1;
+    // renderpace: frames between two events a full render may start; 0 unpaced.
+    int renderPace = 0;
+    int64_t renderLetAt = 0;      // frames drawn when the last event was let
     // Waiting for the busy task to be over (waittask).
     bool waitingTask = false;
     int64_t taskWaitFrom = 0;     // frames drawn when the wait began
@@ -160,6 +178,8 @@ struct TestDriver {
 
 void DestroyTestDriver(TestDriver* driver) {
     if (driver && driver->clockStep > 0) SetInterfaceClockSource(nullptr);
+    if (driver && driver->renderPace > 0) PaceFullRender(false);
+    SetBusyLaunchHook(nullptr);
     delete driver;
 }
 
@@ -368,10 +388,31 @@ void DumpDriverFields(const TestDriver& d, StateDump& dump) {
     }
 }
 
+// Just before a worker that writes the document starts: what the document
+// readers dump while it runs is what they saw then.
+void KeepDocumentDumpFields() {
+    for (RegisteredDump& r : DumpRegistry()) {
+        if (!r.readsDocument) continue;
+        StateDump own;
+        r.fn(own);
+        r.lastText = std::move(own.text);
+        r.kept = true;
+    }
+}
+
 void WriteDump(const TestDriver& d, const std::string& path) {
     StateDump dump;
     DumpDriverFields(d, dump);
-    for (StateDumpFn fn : DumpRegistry()) fn(dump);
+    // A render works on its own copy, so the document is read live then; a
+    // reader kept nothing when the driver started after the worker (then
+    // its fields are left out rather than made up).
+    const bool workerWrites = WorkerWritesDocument(gAppState.busyTask);
+    for (RegisteredDump& r : DumpRegistry()) {
+        if (!r.readsDocument || !workerWrites)
+            r.fn(dump);
+        else if (r.kept)
+            dump.text += r.lastText;
+    }
     if (!WriteTextFileAtomic(path, dump.text)) {
         Log("dump FAILED: %s", path);
         return;
@@ -664,6 +705,11 @@ bool RunStep(TestDriver& d, const ScriptStep& s) {
             break;
         case ScriptOp::Measure: StartMeasure(d, s.count); return false;
         case ScriptOp::Menu: HandleMenuCommand(gAppState, s.count); break;
+        case ScriptOp::RenderPace:
+            d.renderPace = s.count;
+            d.renderLetAt = d.frames->framesDrawn;
+            PaceFullRender(s.count > 0);
+            break;
         case ScriptOp::Quit:
             d.scriptDone = true;
             SendQuit(d);
@@ -707,6 +753,7 @@ TestDriverPtr StartTestDriver(SDL_Window* window, FrameDriver& frames) {
     // designer's hand; a script can take either away with blur or leave.
     PushWindowEvent(*d, SDL_WINDOWEVENT_FOCUS_GAINED);
     PushWindowEvent(*d, SDL_WINDOWEVENT_ENTER);
+    SetBusyLaunchHook(&KeepDocumentDumpFields);
     return d;
 }
 
@@ -733,6 +780,10 @@ void TestDriverBeforeEvents(TestDriver& d) {
         if ((busy || d.frames->framesDrawn < d.taskWaitFrom + 2) && WallSeconds() < d.taskWaitEndsAt) return;
         d.waitingTask = false;
         Log(busy ? "waittask: timed out%s" : "waittask: over%s", "");
+    }
+    if (d.renderPace > 0 && d.frames->framesDrawn - d.renderLetAt >= d.renderPace) {
+        LetPacedRenderEvent();
+        d.renderLetAt = d.frames->framesDrawn;
     }
     if (d.clockStep > 0) {
         if (!ClockWaitsForTestJob(d))

@@ -82,6 +82,10 @@
 //   measure N           draw N frames and log their rate and CPU ("measure.*"
 //                       fields of the dump)
 //   menu ID             the program menu's item ID chosen (its command parked)
+//   renderpace N        N > 0: a full render starts each of its events only
+//                       when let, one every N frames drawn, so the script
+//                       knows it still runs while it looks ("busy.events*"
+//                       fields tell how far it is); 0: it runs freely again
 //   quit                end the script: close the window the normal way
 //
 // A press and its release must reach the GUI in different frames (Dear ImGui
@@ -145,6 +149,7 @@ enum class ScriptOp {
     Answer,
     Measure,
     Menu,
+    RenderPace,
     Quit,
 };
 
@@ -186,6 +191,11 @@ struct StateDump {
 using StateDumpFn = void (*)(StateDump& dump);
 // Adds a function whose fields follow the driver's own in every dump.
 void RegisterStateDump(StateDumpFn fn);
+// The same for a function that reads the document: while a worker writes
+// the document (WorkerWritesDocument; a render works on its own copy and
+// does not) the function is not called and the fields it gave just before
+// that worker started are repeated.
+void RegisterDocumentStateDump(StateDumpFn fn);
 
 // ---------------------------------------------------------------------------
 // The running script

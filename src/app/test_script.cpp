@@ -255,6 +255,11 @@ bool ParseTestScript(const std::string& text, const std::string& baseFolder, std
             s.full = w.size() == 3;
             s.op = ScriptOp::Job;
             steps.push_back(s);
+        } else if (cmd == "renderpace") {
+            if (!expect(2) || !WholeNumber(w[1], s.count) || s.count < 0)
+                return fail("renderpace takes a frame count (0: unpaced)");
+            s.op = ScriptOp::RenderPace;
+            steps.push_back(s);
         } else if (cmd == "menu") {
             if (!expect(2) || !WholeNumber(w[1], s.count)) return fail("menu takes a command ID");
             s.op = ScriptOp::Menu;

@@ -69,6 +69,8 @@ bool StartBusyTask(BusyTask& task, const char* statusText, std::function<void()>
     task.snapshotRequested = true;
     task.snapshotFailures = 0;
     task.job = std::move(job);
+    task.atJoin = nullptr;
+    task.ownCopy = false;
     taskQueued.store(true);
     return true;
 }
@@ -89,6 +91,8 @@ std::string BusyStatusText(const BusyTask& task) {
 
 namespace {
 
+BusyLaunchHook gLaunchHook = nullptr;
+
 // Starts the worker once the backdrop and the slot allow it. Waiting when
 // the task must wait another frame.
 BusyPump StartWorkerWhenFree(BusyTask& task, const std::atomic<bool>* traceRunning) {
@@ -107,6 +111,7 @@ BusyPump StartWorkerWhenFree(BusyTask& task, const std::atomic<bool>* traceRunni
     // A finished trace worker or an unjoined earlier task may still hold the
     // slot: it is joined (it has ended or is ending) before the slot is reused.
     if (task.worker.joinable() && !JoinWorkerThread(task)) return BusyPump::Waiting;
+    if (gLaunchHook && !task.ownCopy) gLaunchHook();
     try {
         task.worker = std::thread(RunJobOnWorker, &task, task.job);
     } catch (const std::system_error& e) {
@@ -125,11 +130,19 @@ void FinishBusyTask(BusyTask& task) {
     task.threadStarted = false;
     task.doneAt = -1;
     task.job = nullptr;
+    task.atJoin = nullptr;
+    task.ownCopy = false;
     task.cancelRequested.store(false);
     taskQueued.store(false);
 }
 
 }  // namespace
+
+bool WorkerWritesDocument(const BusyTask& task) {
+    return task.busy.load() && task.threadStarted && !task.ownCopy && !task.done.load(std::memory_order_acquire);
+}
+
+void SetBusyLaunchHook(BusyLaunchHook hook) { gLaunchHook = hook; }
 
 BusyPump PumpBusyTask(BusyTask& task, const std::atomic<bool>* traceRunning) {
     if (!task.busy.load(std::memory_order_acquire)) return BusyPump::Idle;
@@ -140,7 +153,11 @@ BusyPump PumpBusyTask(BusyTask& task, const std::atomic<bool>* traceRunning) {
     if (!task.done.load(std::memory_order_acquire)) return BusyPump::Running;
     // Only a thread this task started is joined here: a task dropped before
     // it started may leave the trace worker in the slot.
-    if (task.threadStarted) JoinWorkerThread(task);
+    if (task.threadStarted && JoinWorkerThread(task) && task.atJoin) {
+        std::function<void()> handOver = std::move(task.atJoin);
+        task.atJoin = nullptr;
+        handOver();
+    }
     if (!task.immediate) {
         if (task.progress.load() >= 0) task.progress.store(1.0f);
         const double now = InterfaceClock();

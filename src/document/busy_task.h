@@ -7,6 +7,8 @@
 //   SetBusyStatus / BusyStatusText   the overlay's text, safe across threads
 //   PumpBusyTask        the frame loop's half: start the worker, join it when done,
 //                       let the bar linger, finish
+//   WorkerWritesDocument  whether the interface must not read the document now
+//   SetBusyLaunchHook   a call just before a worker that writes the document starts
 //   CancelBusyTask      Escape or "Cancel": stop a cancellable task not yet done
 //   JoinWorkerThread    join the worker slot (refused from the worker itself)
 //   ThreadHandleHolder / JoinThreadHandle   a second thread slot (the export thread)
@@ -36,6 +38,14 @@ struct BusyTask {
     double startedAt = 0;
     double doneAt = -1;           // interface clock when first seen done; -1 = not yet
     std::function<void()> job;
+    // Runs on the interface thread right after the worker is joined, before
+    // anything else sees the job's work: a job that worked on its own copy of
+    // the document hands it over here. Never runs for a job dropped unstarted.
+    std::function<void()> atJoin;
+    // The job works on a copy of its own (the render job): the document
+    // itself stays the interface's to read until atJoin. Otherwise the
+    // worker writes the document and nothing else may read it meanwhile.
+    bool ownCopy = false;
     std::thread worker;           // shared with the picture-trace worker
     bool workerIsTrace = false;   // `worker` holds the picture-trace worker; every join clears it
     bool threadStarted = false;
@@ -77,12 +87,23 @@ constexpr int kBusySnapshotAttempts = 3;
 //   cleared here). While `traceRunning` is raised the slot belongs to the
 //   picture trace: the task stays queued, without blocking, and the slot is
 //   joined once the flag has cleared.
-// - done: the worker is joined; an immediate task finishes at once, another
+// - done: the worker is joined and atJoin runs; an immediate task finishes at once, another
 //   fills its bar (when it has one) and finishes kBusyLingerSeconds after it
 //   was first seen done.
-// - finish: busy, immediate, cancellable, threadStarted, the job, the done
-//   time and the cancel flag are cleared, taskQueued is lowered.
+// - finish: busy, immediate, cancellable, threadStarted, the job, atJoin, ownCopy,
+//   the done time and the cancel flag are cleared, taskQueued is lowered.
 BusyPump PumpBusyTask(BusyTask& task, const std::atomic<bool>* traceRunning = nullptr);
+
+// True from the start of a worker that writes the document itself (not
+// ownCopy) until its job is done: readers of the document on the interface
+// thread must use what they took before. Interface thread only.
+bool WorkerWritesDocument(const BusyTask& task);
+
+// Called on the interface thread just before the worker of a task that
+// writes the document starts (the window test driver keeps the document's
+// dump fields of that moment). Null for none.
+using BusyLaunchHook = void (*)();
+void SetBusyLaunchHook(BusyLaunchHook hook);
 
 // Escape or the overlay's "Cancel". Does nothing (false) unless a task is
 // busy, cancellable and not done. A running job sees cancelRequested and ends

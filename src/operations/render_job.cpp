@@ -1,13 +1,19 @@
 // render_job.cpp — render requests, the render job and the full render.
 //
 // Index
-//   Requests        RenderRequestStatusText, PendingRenderRequest, StartRenderJob, StartPendingRender
+//   Requests        RenderRequestStatusText, PendingRenderRequest, TakeRenderedDocument,
+//                   StartRenderJob, StartPendingRender
+//   Pacing          PaceFullRender, LetPacedRenderEvent: a test script's hold
 //   RunPostPasses
 //   RenderAllEvents KeepSurvivingResults, BuildVoicesOf, the event loop
 //   RunRenderJob    RenderListedEvents, the three roads, DrawUIRenderJob
 #include "operations/render_job.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <thread>
 #include <unordered_set>
 
 #include "document/event.h"
@@ -52,20 +58,59 @@ RenderRequest PendingRenderRequest(const AppState& app) {
     return request;
 }
 
+namespace {
+
+// The document a render job works on: its own copy, so the interface (which
+// keeps drawing every panel through a full render) never reads a vector the
+// worker is growing or sorting. `ran` tells a finished job from one dropped
+// before it started.
+struct RenderWork {
+    Project document;
+    std::atomic<bool> ran{false};
+};
+
+}  // namespace
+
+void TakeRenderedDocument(const DocumentContext& ctx, Project& rendered) {
+    Project& project = *ctx.project;
+    // The voices built by the job follow the rendered events' curves; the
+    // others still follow the document's. Repointed by index under the engine
+    // lock, no voice is left on the list that leaves.
+    ReplaceDocumentEvents(*ctx.engine, project.events, rendered.events, VoiceCurveLink::Repoint);
+    project.results.swap(rendered.results);
+    for (int g = 0; g < 3; ++g) project.groups[g].usedTracks = rendered.groups[g].usedTracks;
+    project.fillPickCounter = rendered.fillPickCounter;
+    project.rendered.store(rendered.rendered.load());
+    project.resultsRevision = std::max(rendered.resultsRevision, project.resultsRevision + 1);
+    project.publishedResultCount.store(int32_t(project.results.size()));
+}
+
 bool StartRenderJob(const DocumentContext& ctx, const RenderRequest& request) {
     AppState& app = *ctx.app;
     if (request.kind < 1 || request.kind > 4 || !DocumentMayChange(app)) return false;
     if (request.kind == 4 && request.eventList.empty()) return false;
-    auto job = [ctx, request] { DrawUIRenderJob(ctx, request); };
+    auto work = std::make_shared<RenderWork>();
+    DocumentContext workCtx = ctx;
+    workCtx.project = &work->document;
+    auto job = [workCtx, request, work] {
+        DrawUIRenderJob(workCtx, request);
+        work->ran.store(true);
+    };
     if (!StartBusyTask(app.busyTask, RenderRequestStatusText(request.kind), job, true, -1.0f)) return false;
     // The task is queued, so from here the job owns the document; it has not
-    // started yet, so these still happen before it.
+    // started yet, so these still happen before it, and its copy is taken
+    // after them.
     app.busyTask.immediate = request.all != 0;
     if (request.kind == 2)
         for (Event& e : ctx.project->events) e.locked = false;
     app.renderEventsDone.store(0);
     app.renderEventsTotal.store(0);
     ctx.project->publishedResultCount.store(0);
+    work->document = *ctx.project;
+    app.busyTask.ownCopy = true;
+    app.busyTask.atJoin = [ctx, work] {
+        if (work->ran.load()) TakeRenderedDocument(ctx, work->document);
+    };
     return true;
 }
 
@@ -78,6 +123,35 @@ bool StartPendingRender(const DocumentContext& ctx) {
     app.renderRequestList.clear();
     return StartRenderJob(ctx, request);
 }
+
+// ---------------------------------------------------------------------------
+// Pacing
+// ---------------------------------------------------------------------------
+
+namespace {
+
+std::atomic<bool> gRenderPaced{false};
+std::atomic<int> gRenderLets{0};
+
+// False when the cancel flag was raised while waiting.
+bool WaitForRenderLet(const std::atomic<bool>& cancel) {
+    while (gRenderPaced.load()) {
+        int lets = gRenderLets.load();
+        if (lets > 0 && gRenderLets.compare_exchange_weak(lets, lets - 1)) return true;
+        if (cancel.load()) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+}  // namespace
+
+void PaceFullRender(bool paced) {
+    gRenderLets.store(0);
+    gRenderPaced.store(paced);
+}
+
+void LetPacedRenderEvent() { gRenderLets.store(1); }
 
 // ---------------------------------------------------------------------------
 // RunPostPasses
@@ -183,6 +257,7 @@ void RenderAllEvents(const DocumentContext& ctx, float t0, float t1) {
     for (int i = 0; i < n; ++i) {
         if (app.busyTask.cancelRequested.load()) break;
         if (!renders(project.events[size_t(i)])) continue;
+        if (!WaitForRenderLet(app.busyTask.cancelRequested)) break;
         RenderEvents(project, *ctx.library, i, -1, -1, true, true);
         app.renderEventsDone.store(++done);
         // Only this event's layers are new to playback: the Clip and Bed

@@ -5,7 +5,9 @@
 //   RenderRequest            what one render job does
 //   RenderRequestStatusText  the overlay text of a request kind
 //   PendingRenderRequest     the app state's pending request as a RenderRequest
-//   StartRenderJob / StartPendingRender   queue a job (interface thread)
+//   StartRenderJob / StartPendingRender   queue a job on its own copy (interface thread)
+//   PaceFullRender / LetPacedRenderEvent  a test script's hold on a full render
+//   TakeRenderedDocument     the copy's hand-over at the join
 //   RunPostPasses            the passes after every render, in their order
 //   RenderAllEvents          the full render: keep, build, render, pass, rebuild
 //   RunRenderJob / DrawUIRenderJob        the job itself (busy-task thread)
@@ -21,6 +23,7 @@
 #include "operations/document_context.h"
 
 struct AppState;
+struct Project;
 
 struct RenderRequest {
     int32_t kind = 0;                // 1 render, 2 re-render all, 3 one event, 4 a list of events
@@ -43,10 +46,26 @@ RenderRequest PendingRenderRequest(const AppState& app);
 // kind 0, or when a task is already queued. Otherwise: kind 2 unlocks every
 // event; the progress counters and the project's published result count
 // become 0; the job is queued as the cancellable busy task (started at once
-// for a full render) with a copy of the context and the request.
+// for a full render) with a copy of the context and the request. The job
+// renders into its own copy of the document, taken now; the busy task's
+// join hands it over (TakeRenderedDocument), so until then the interface
+// reads the document as it was when the job was queued. Playback follows
+// the render all the same: the job builds the voices.
 bool StartRenderJob(const DocumentContext& ctx, const RenderRequest& request);
+
+// The hand-over at the join (interface thread): the rendered events,
+// results, track counts, the rendered flag and a raised resultsRevision move
+// into ctx's document; `rendered` keeps what the document held.
+void TakeRenderedDocument(const DocumentContext& ctx, Project& rendered);
 // Takes the app state's pending request (clearing it) and starts it.
 bool StartPendingRender(const DocumentContext& ctx);
+
+// The window test driver's hand on a full render: while paced, the render
+// starts each event only once let (one let is kept at most), waiting with
+// the cancel flag watched; unpaced, the default, it never waits. So a
+// script can look at the window while a render certainly still runs.
+void PaceFullRender(bool paced);
+void LetPacedRenderEvent();
 
 // ProtectSilencePass (when the context's protectSilence), DeconflictPass,
 // DensityPass, DestructiveEqPass (when destructiveEQ), AssignTracks.

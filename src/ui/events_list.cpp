@@ -508,7 +508,7 @@ void DumpEventsList(StateDump& dump) {
     // A voice build on the worker re-resolves the layers' files and rewrites
     // their paths and ids; until its job is done the strings are its own, so
     // a dump taken meanwhile leaves them out (a script waits with waittask).
-    const bool workerOwnsLayers = app.busyTask.busy.load() && !app.busyTask.done.load();
+    const bool workerOwnsLayers = WorkerWritesDocument(app.busyTask);
     dump.Field("events.layersBusy", workerOwnsLayers);
     for (size_t r = 0; r < project.results.size(); ++r) {
         const std::string key = "events.result." + std::to_string(r);

@@ -55,8 +55,11 @@ std::vector<int> ValidOnly(const Project& project, const std::vector<int>& event
     return out;
 }
 
+// The stores are single relaxed atomics the audio thread reads per block;
+// the lock is for the walk: a voice build on a worker may be growing the
+// list meanwhile, whatever the window shows.
 void StoreVoiceGains(AudioEngine& engine, int event, float gain) {
-    // Single relaxed stores, no lock: the audio thread reads them per block.
+    std::lock_guard<std::mutex> lock(engine.mutex);
     for (PlaybackVoice& v : engine.voices)
         if (v.eventIndex == event) v.eventGain.store(gain, std::memory_order_relaxed);
 }
@@ -105,7 +108,8 @@ void MoveBatchVolume(Project& project, AudioEngine& engine, const std::vector<in
         ev.gain = DbToGain(std::clamp(GainToDb(ev.gain) + deltaDb, kMinEventDb, 0.0f));
         gains[size_t(e)] = ev.gain;
     }
-    // One pass over the voices for the whole selection.
+    // One pass over the voices for the whole selection (locked: see StoreVoiceGains).
+    std::lock_guard<std::mutex> lock(engine.mutex);
     for (PlaybackVoice& v : engine.voices)
         if (v.eventIndex >= 0 && size_t(v.eventIndex) < gains.size() && gains[size_t(v.eventIndex)] >= 0)
             v.eventGain.store(gains[size_t(v.eventIndex)], std::memory_order_relaxed);
@@ -124,9 +128,13 @@ void SetEventMuted(const DocumentContext& ctx, int event, bool muted) {
     if (!ValidEvent(project, event)) return;
     project.events[size_t(event)].muted = muted;
     ctx.app->modified = true;
+    std::lock_guard<std::mutex> lock(ctx.engine->mutex);
     for (PlaybackVoice& v : ctx.engine->voices) {
         if (v.eventIndex != event) continue;
+        // A voice a render job built may follow its own layers: only the
+        // layer with its id says whether it is muted.
         const bool resultMuted = v.resultIndex >= 0 && size_t(v.resultIndex) < project.results.size() &&
+                                 project.results[size_t(v.resultIndex)].id == int32_t(v.resultId) &&
                                  project.results[size_t(v.resultIndex)].muted;
         v.muted.store(uint8_t(muted || resultMuted), std::memory_order_relaxed);
     }

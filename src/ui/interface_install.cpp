@@ -24,22 +24,22 @@
 void InstallInterface() {
     RegisterStateDump(DumpUiFrameFields);
     RegisterStateDump(DumpTabRow);
-    RegisterStateDump(DumpTimeline);
-    RegisterStateDump(DumpTracePanel);
+    RegisterDocumentStateDump(DumpTimeline);
+    RegisterDocumentStateDump(DumpTracePanel);
     RegisterStateDump(DumpCommandFields);
-    RegisterStateDump(DumpMainBands);
+    RegisterDocumentStateDump(DumpMainBands);
     RegisterStateDump(DumpLauncher);
     RegisterStateDump(DumpPromptFields);
     SetTitlePrompt(DrawTitlePrompt);
     RegisterStateDump(DumpJobProtocol);
     RegisterStateDump(DumpLibraryPanel);
-    RegisterStateDump(DumpEventsList);
-    RegisterStateDump(DumpInspector);
+    RegisterDocumentStateDump(DumpEventsList);
+    RegisterDocumentStateDump(DumpInspector);
     RegisterStateDump(DumpPalettePopup);
     RegisterStateDump(DumpAboutBox);
     RegisterStateDump(DumpMixerFields);
-    RegisterStateDump(DumpSettingsFields);
-    RegisterStateDump(DumpExportFields);
+    RegisterDocumentStateDump(DumpSettingsFields);
+    RegisterDocumentStateDump(DumpExportFields);
 }
 
 ShellInterface InterfaceForShell() {

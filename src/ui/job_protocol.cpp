@@ -289,6 +289,8 @@ void DumpJobProtocol(StateDump& dump) {
     dump.Field("busy.status", BusyStatusText(task));
     dump.Field("busy.full", task.immediate);
     dump.Field("busy.threadStarted", task.threadStarted);
+    dump.Field("busy.eventsDone", int(app.renderEventsDone.load()));
+    dump.Field("busy.eventsTotal", int(app.renderEventsTotal.load()));
     dump.Field("busy.done", task.done.load());
     dump.Field("busy.progress", static_cast<double>(task.progress.load()));
     dump.Field("busy.frozenFrame", app.frozenFrameTexture != nullptr);

@@ -312,3 +312,48 @@ TEST_F(BusyTasks, CancelStopsOnlyACancellableTaskThatIsNotDone) {
     EXPECT_EQ(runs.load(), 0);
     EXPECT_FALSE(task.worker.joinable());
 }
+
+// Who may read the document while a worker runs: a job that writes it keeps
+// it from its start to its done (the launch hook sees the moment before the
+// thread starts), a job on its own copy never does, and atJoin runs once,
+// only for a job whose worker ran.
+namespace {
+int gLaunches = 0;
+void CountLaunch() { ++gLaunches; }
+}  // namespace
+
+TEST_F(BusyTasks, OnlyAWorkerThatWritesTheDocumentKeepsItFromTheInterface) {
+    SetBusyLaunchHook(&CountLaunch);
+    gLaunches = 0;
+    for (bool ownCopy : {false, true}) {
+        SCOPED_TRACE(ownCopy ? "own copy" : "writes the document");
+        BusyTask task;
+        Latch latch;
+        int joins = 0;
+        ASSERT_TRUE(StartBusyTask(task, "Updating audio...", latch.Job(task), false, -1));
+        task.ownCopy = ownCopy;
+        task.atJoin = [&] { ++joins; };
+        EXPECT_FALSE(WorkerWritesDocument(task)) << "queued, nothing runs yet";
+        task.snapshotRequested = false;
+        EXPECT_EQ(PumpBusyTask(task), BusyPump::Running);
+        latch.WaitStarted();
+        EXPECT_EQ(WorkerWritesDocument(task), !ownCopy);
+        EXPECT_EQ(gLaunches, ownCopy ? 0 : 1);
+        EXPECT_EQ(joins, 0);
+        latch.released = true;
+        WaitDone(task);
+        EXPECT_FALSE(WorkerWritesDocument(task)) << "done: the job's writes are over";
+        EXPECT_EQ(PumpUntilFinished(task, clock), BusyPump::Finished);
+        EXPECT_EQ(joins, 1);
+        EXPECT_FALSE(task.ownCopy);
+        gLaunches = 0;
+        if (!ownCopy) continue;
+        // Dropped before its thread started: no hand-over.
+        ASSERT_TRUE(StartBusyTask(task, "Rendering...", [] {}, true, -1));
+        task.atJoin = [&] { ++joins; };
+        ASSERT_TRUE(CancelBusyTask(task));
+        EXPECT_EQ(PumpUntilFinished(task, clock), BusyPump::Finished);
+        EXPECT_EQ(joins, 1);
+    }
+    SetBusyLaunchHook(nullptr);
+}

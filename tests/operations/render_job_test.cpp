@@ -4,6 +4,7 @@
 // thread mixes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <thread>
@@ -347,4 +348,71 @@ TEST(RenderJob, FullRenderWhileTheAudioThreadMixes) {
     }
     EXPECT_GT(audio.Blocks(), 0);
     EXPECT_TRUE(CheckPlaybackCacheIntegrity(rig.Context()));
+}
+
+// The interface reads the document every frame while a render runs (the
+// events list sorts the layers, the timeline draws them): the job renders its
+// own copy, and the document changes only at the join.
+TEST(RenderJob, TheDocumentChangesOnlyWhenTheJobIsJoined) {
+    JobRig rig;
+    rig.AddSpots(8, 0.5f, 0.7f);
+    const int fill = AddEvent(*rig.project, 2.0f, kShapeFill, 0.4f);
+    rig.project->events[size_t(fill)].duration = 3.0f;
+    RunRenderJob(rig.Context(), FullRender());
+    ASSERT_FALSE(rig.project->results.empty());
+
+    // A full render and a one-event render (whose other voices stay on the
+    // document's events through the hand-over).
+    RenderRequest one;
+    one.kind = 3;
+    one.eventIndex = 2;
+    for (const RenderRequest& request : {FullRender(), one}) {
+        std::vector<int32_t> idsBefore;
+        for (const RenderResult& r : rig.project->results) idsBefore.push_back(r.id);
+        const std::set<int32_t> event2Before = IdsOfEvent(*rig.project, 2);
+        const uint32_t revision = rig.project->resultsRevision;
+        const Event* eventsBefore = rig.project->events.data();
+        ASSERT_TRUE(StartRenderJob(rig.Context(), request));
+        rig.app->busyTask.snapshotRequested = false;
+        int frames = 0;
+        BusyPump pump = BusyPump::Waiting;
+        // Joined, a task other than a full render lingers with a full bar:
+        // the document is the rendered one from then on.
+        while ((pump = PumpBusyTask(rig.app->busyTask)) != BusyPump::Finished && pump != BusyPump::Lingering) {
+            // What a frame reads: every layer, in start order.
+            const std::vector<RenderResult>& results = rig.project->results;
+            ASSERT_EQ(results.size(), idsBefore.size());
+            std::vector<size_t> order(results.size());
+            for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+            std::sort(order.begin(), order.end(),
+                      [&](size_t a, size_t b) { return results[a].startTime < results[b].startTime; });
+            for (size_t i = 0; i < results.size(); ++i) ASSERT_EQ(results[i].id, idsBefore[i]);
+            EXPECT_EQ(rig.project->events.data(), eventsBefore);
+            ++frames;
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        if (pump == BusyPump::Lingering) PumpUntilFinished(rig.app->busyTask);
+        EXPECT_GT(frames, 0);
+        EXPECT_GT(rig.project->resultsRevision, revision);
+        for (int e = 0; e < int(rig.project->events.size()); ++e)
+            EXPECT_FALSE(IdsOfEvent(*rig.project, e).empty()) << e;
+        EXPECT_NE(IdsOfEvent(*rig.project, 2), event2Before) << "event 2 has new layers";
+        EXPECT_TRUE(CheckPlaybackCacheIntegrity(rig.Context()));
+        ExpectVoicesMatchResults(*rig.engine, *rig.project);
+        // Every fill voice follows the curve of the document's own event.
+        for (const PlaybackVoice& v : rig.engine->voices) {
+            if (!v.intensityCurve) continue;
+            EXPECT_EQ(v.intensityCurve, rig.project->events[size_t(v.eventIndex)].intensity.data());
+        }
+    }
+
+    // A job dropped before it started hands nothing over.
+    std::vector<int32_t> idsBefore;
+    for (const RenderResult& r : rig.project->results) idsBefore.push_back(r.id);
+    ASSERT_TRUE(StartRenderJob(rig.Context(), one));
+    ASSERT_TRUE(CancelBusyTask(rig.app->busyTask));
+    PumpUntilFinished(rig.app->busyTask);
+    std::vector<int32_t> idsAfter;
+    for (const RenderResult& r : rig.project->results) idsAfter.push_back(r.id);
+    EXPECT_EQ(idsAfter, idsBefore);
 }
