@@ -174,6 +174,11 @@ struct TestDriver {
     bool waitingTask = false;
     int64_t taskWaitFrom = 0;     // frames drawn when the wait began
     double taskWaitEndsAt = 0;    // wall time
+    // Waiting for the playhead to run (waitplay).
+    bool waitingPlay = false;
+    double playFrom = 0;          // the playhead when the wait began (seconds)
+    double playSeconds = 0;       // how far it must run
+    double playWaitEndsAt = 0;    // wall time
 };
 
 void DestroyTestDriver(TestDriver* driver) {
@@ -185,7 +190,10 @@ void DestroyTestDriver(TestDriver* driver) {
 
 namespace {
 
-constexpr double kQuitPatienceSeconds = 10;
+// A hang guard only: a quit waits for a save, an export or a stopping task,
+// which a loaded machine (sanitizers, a parallel build) may stretch to
+// several seconds.
+constexpr double kQuitPatienceSeconds = 30;
 
 double WallSeconds() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
@@ -597,7 +605,8 @@ bool BackgroundWorkPending(const AppState& app, const SoundLibrary& library) {
     return app.busyTask.busy.load() || app.traceRunning.load() || ProjectSaveRunning(app) ||
            app.renderRequestKind > 0 || app.deferredRebuild.load() ||
            app.pendingBedLoadEvent >= 0 || app.exportRunning.load() || !app.pendingOpenPath.empty() ||
-           library.scanRunning.load() != 0 || !library.libraryAddQueue.empty() || !library.pendingFolders.empty();
+           library.scanRunning.load() != 0 || !library.libraryAddQueue.empty() || !library.pendingFolders.empty() ||
+           app.updateCheckStarted.load() || app.updateCheck.published.load();
 }
 
 void StartSettle(TestDriver& d, double seconds) {
@@ -685,6 +694,12 @@ bool RunStep(TestDriver& d, const ScriptStep& s) {
             d.waitingTask = true;
             d.taskWaitFrom = d.frames->framesDrawn;
             d.taskWaitEndsAt = WallSeconds() + s.x;
+            return false;
+        case ScriptOp::WaitPlay:
+            d.waitingPlay = true;
+            d.playFrom = gAppState.currentTime;
+            d.playSeconds = s.x;
+            d.playWaitEndsAt = WallSeconds() + s.y;
             return false;
         case ScriptOp::Job:
             if (QueueTestJob(gAppState, s.x, s.full)) {
@@ -784,6 +799,15 @@ void TestDriverBeforeEvents(TestDriver& d) {
     if (d.renderPace > 0 && d.frames->framesDrawn - d.renderLetAt >= d.renderPace) {
         LetPacedRenderEvent();
         d.renderLetAt = d.frames->framesDrawn;
+    }
+    if (d.waitingPlay) {
+        // The playhead the last frame drew: the engine, which it follows, is
+        // at least as far.
+        const bool ran = gAppState.currentTime - d.playFrom >= d.playSeconds;
+        if (!ran && WallSeconds() < d.playWaitEndsAt) return;
+        d.waitingPlay = false;
+        std::printf("[Test] waitplay: %s at %.2f s\n", ran ? "ran" : "timed out", double(gAppState.currentTime));
+        std::fflush(stdout);
     }
     if (d.clockStep > 0) {
         if (!ClockWaitsForTestJob(d))

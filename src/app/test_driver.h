@@ -51,7 +51,8 @@
 //                       (the settings of the program; the job protocol finishes it)
 //   settle SECONDS      draw frames until nothing works in the background: no
 //                       busy task, picture trace, render request, export,
-//                       library scan or queued library folder (at most SECONDS; "settle"
+//                       save, library scan, queued library folder or update
+//                       check not yet taken (at most SECONDS; "settle"
 //                       fields of the dump say whether it timed out)
 //   idle SECONDS        stop driving frames; measure frames and CPU while the
 //                       program idles on its own
@@ -68,6 +69,10 @@
 //                       is queued) until no busy task is queued or up, its
 //                       lingering bar included, and no voice rebuild is
 //                       deferred to a later frame; at most SECONDS of wall time
+//   waitplay SECONDS GUARD   draw frames until the playhead has run SECONDS
+//                       further than where this step found it (playback runs
+//                       on its own clock, which a loaded machine may starve);
+//                       at most GUARD seconds of wall time
 //   job SECONDS [full]  queue a cancellable busy task with a progress bar whose
 //                       job ends SECONDS after it was queued ("full": as a full
 //                       render, started at once under the live block)
@@ -91,7 +96,7 @@
 // A press and its release must reach the GUI in different frames (Dear ImGui
 // 1.86 has no input queue): give them a "frames 1" between them, as click
 // and key do. When the script ends without "quit", the driver quits. When
-// the program has not ended 10 s after the quit (an unsaved-changes prompt, a
+// the program has not ended 30 s after the quit (an unsaved-changes prompt, a
 // running export), the driver ends the loop itself and the exit code is 3.
 // A script that cannot be read ends the program with exit code 2; a fixture
 // project that cannot be read makes the exit code 4.
@@ -142,6 +147,7 @@ enum class ScriptOp {
     Clock,
     Wait,
     WaitTask,
+    WaitPlay,
     Job,
     Project,
     Play,
@@ -159,7 +165,7 @@ struct ScriptStep {
     int count = 0;        // frames; resize width
     int count2 = 0;       // resize height
     float x = 0;          // points; wheel notches; idle, wait and job seconds; clock step
-    float y = 0;
+    float y = 0;          // waitplay: the guard's seconds
     int button = 0;       // 0 left, 1 right, 2 middle (the GUI's numbering)
     int scancode = 0;     // SDL scancode
     int modifiers = 0;    // SDL KMOD_* bits

@@ -243,6 +243,12 @@ bool ParseTestScript(const std::string& text, const std::string& baseFolder, std
                 return fail("waittask takes 0 < SECONDS <= 600");
             s.op = ScriptOp::WaitTask;
             steps.push_back(s);
+        } else if (cmd == "waitplay") {
+            if (!expect(3) || !Number(w[1], s.x) || s.x <= 0 || s.x > 600 || !Number(w[2], s.y) || s.y <= 0 ||
+                s.y > 600)
+                return fail("waitplay takes 0 < SECONDS <= 600 and 0 < GUARD <= 600");
+            s.op = ScriptOp::WaitPlay;
+            steps.push_back(s);
         } else if (cmd == "settle") {
             if (!expect(2) || !Number(w[1], s.x) || s.x <= 0 || s.x > 600)
                 return fail("settle takes 0 < SECONDS <= 600");

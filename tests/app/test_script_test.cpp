@@ -48,8 +48,8 @@ TEST(TestScript, PathsAndTextKeepTheRestOfTheLine) {
 }
 
 TEST(TestScript, ClocksWaitsAndJobs) {
-    auto steps = Parse("job 1.5\nwait 0.6\njob 0 full\nclock 0.05\n");
-    ASSERT_EQ(steps.size(), 4u);
+    auto steps = Parse("job 1.5\nwait 0.6\njob 0 full\nclock 0.05\nwaitplay 1 60\n");
+    ASSERT_EQ(steps.size(), 5u);
     EXPECT_EQ(steps[0].op, ScriptOp::Job);
     EXPECT_FLOAT_EQ(steps[0].x, 1.5f);
     EXPECT_FALSE(steps[0].full);
@@ -58,6 +58,9 @@ TEST(TestScript, ClocksWaitsAndJobs) {
     EXPECT_TRUE(steps[2].full);
     EXPECT_EQ(steps[3].op, ScriptOp::Clock);
     EXPECT_FLOAT_EQ(steps[3].x, 0.05f);
+    EXPECT_EQ(steps[4].op, ScriptOp::WaitPlay);
+    EXPECT_FLOAT_EQ(steps[4].x, 1);
+    EXPECT_FLOAT_EQ(steps[4].y, 60);
 }
 
 TEST(TestScript, FixturesPlaybackAndMeasures) {
@@ -88,7 +91,7 @@ TEST(TestScript, MistakesNameTheirLine) {
                             "resize 0 10", "idle 0", "waitfile go", "waitfile go 0", "close now", "screenshot",
                             "move 1e999 0", "wait 0", "job", "job 1 half", "job -1", "clock 0", "clock 2", "project",
                             "play now", "measure", "measure 0", "discard all", "settle", "settle 0", "settle 601",
-                            "export"}) {
+                            "export", "waitplay 1", "waitplay 0 60", "waitplay 1 0", "waitplay 1 601"}) {
         EXPECT_TRUE(Parse(bad, &error).empty()) << bad;
         EXPECT_EQ(error.rfind("line 1: ", 0), 0u) << bad << ": " << error;
     }

@@ -81,7 +81,7 @@ TEST_F(BandsWindow, TransportSpotButtonAndTabsWorkOnAFixtureProject) {
     ASSERT_TRUE(WriteSpotProject(project, 3));
 
     // Where the bands put their buttons.
-    RunWith("wait 1.5\ndump look.txt\nquit\n", {project});
+    RunWith("waittask 60\ndump look.txt\nquit\n", {project});
     auto look = ReadStateDump(dir.File("look.txt"));
     EXPECT_EQ(look["band.projectName"], "Reel.tlproj");
     EXPECT_EQ(look["band.footerRight"], "3 events   48 kHz   24 fps");
@@ -89,7 +89,7 @@ TEST_F(BandsWindow, TransportSpotButtonAndTabsWorkOnAFixtureProject) {
 
     // Opening rebuilds the voices behind the busy overlay first.
     std::string script = "waittask 60\n" + Click(Centre(look, "band.play.rect")) +
-                         "wait 1.0\ndump playing.txt\n" + Click(Centre(look, "band.stop.rect")) +
+                         "waitplay 0.5 60\ndump playing.txt\n" + Click(Centre(look, "band.stop.rect")) +
                          "frames 2\ndump stopped.txt\n" + Click(Centre(look, "band.ffwd.rect")) +
                          Click(Centre(look, "band.ffwd.rect")) + Click(Centre(look, "band.shp0.rect")) +
                          "frames 2\ndump spot.txt\n" + Click(Centre(look, "tab.3.rect")) +
@@ -151,14 +151,14 @@ TEST_F(BandsWindow, ADroppedVideoShowsItsPicturesWhilePlayingAndUnloads) {
     const std::string video = dir.File("shot.mp4");
     ASSERT_TRUE(MakeTestVideo(video, spec));
 
-    RunWith("frames 2\ndrop " + video + "\nwait 1\ndump loaded.txt\nquit\n", {});
+    RunWith("frames 2\ndrop " + video + "\nframes 3\ndump loaded.txt\nquit\n", {});
     auto loaded = ReadStateDump(dir.File("loaded.txt"));
     EXPECT_EQ(loaded["layout.hasVideo"], "1");
     EXPECT_EQ(loaded["band.videoCaption"], "160x96  25.0fps  2.0s");
     EXPECT_GE(Number(loaded, "band.videoUploads"), 1);
 
-    const std::string script = "frames 2\ndrop " + video + "\nwait 1\n" + Click(Centre(loaded, "band.play.rect")) +
-                               "wait 0.8\nscreenshot playing.png\ndump playing.txt\n" +
+    const std::string script = "frames 2\ndrop " + video + "\nframes 3\n" + Click(Centre(loaded, "band.play.rect")) +
+                               "waitplay 0.8 60\nscreenshot playing.png\ndump playing.txt\n" +
                                Click(Centre(loaded, "band.unloadvideo.rect")) + "frames 3\ndump unloaded.txt\nquit\n";
     RunWith(script, {});
     auto playing = ReadStateDump(dir.File("playing.txt"));

@@ -38,7 +38,7 @@ TEST_F(CommandsWindow, KeysAddUndoAndPlayTheMenuShowsTheAboutBox) {
                                "\nframes 3\n"
                                "key 1\nframes 2\ndump added.txt\n"
                                "key ctrl+Z\nframes 2\ndump undone.txt\n"
-                               "key Space\nwait 1\ndump playing.txt\nkey Space\nframes 2\n"
+                               "key Space\nwaitplay 1 60\ndump playing.txt\nkey Space\nframes 2\n"
                                "menu 39\nframes 2\nscreenshot about.png\ndump about.txt\n"
                                "click 40 600\nframes 2\ndump closed.txt\n"
                                "discard\nquit\n");

@@ -107,7 +107,7 @@ TEST_F(DesignerDay, DemoToRenderPlaySaveReopenEditAndExport) {
                              "dump rendered.txt\n"
                              "screenshot 2-rendered.png\n"
                              "key Space\n"
-                             "wait 1\n"
+                             "waitplay 1 60\n"
                              "dump playing.txt\n"
                              "screenshot 3-playing.png\n"
                              "key Space\n"
@@ -196,7 +196,9 @@ TEST_F(DesignerDay, DemoToRenderPlaySaveReopenEditAndExport) {
                               "frames 2\n"
                               "dump undone.txt\n"
                               "key ctrl+S\n"
-                              "frames 3\n"
+                              // The save is written on a thread of its own: its
+                              // toast comes once that thread is done.
+                              "settle 60\n"
                               "dump resaved.txt\n"
                               "export " + exportBase + "\n"
                               "settle 120\n"

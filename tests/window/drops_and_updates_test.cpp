@@ -69,7 +69,7 @@ TEST_F(DropsAndUpdates, ANewerReleaseIsFoundOnTheFirstFrame) {
         "{\"url\":\"https://example.com/2026.11\"}}}]}";
     LoopbackHttpServer server([&](const std::string&) { return HttpReply::Plain(200, manifest); });
     ASSERT_TRUE(server.ok());
-    ProgramRun run = Run("frames 2\nidle 1\nframes 2\ndump dump.txt\n",
+    ProgramRun run = Run("frames 2\nsettle 60\nframes 2\ndump dump.txt\n",
                          {{"TL_UPDATE_MANIFEST_URL", server.Url("/manifest.json")}});
     ASSERT_EQ(run.exitCode, 0);
     auto dump = ReadStateDump(dir.File("dump.txt"));

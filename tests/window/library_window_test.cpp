@@ -74,8 +74,8 @@ TEST_F(LibraryWindow, ADroppedFolderIsScannedAndItsRowShowsTheFileCount) {
                                "dropfile " + folder + "/\n"
                                "dropcomplete\n"
                                "frames 2\n"
-                               "waitfile " + IndexFolder() + "/Rain.tllib 30\n"
-                               "wait 2\n"
+                               "settle 60\n"
+                               "frames 2\n"
                                "screenshot drop.png\n"
                                "dump after.txt\n"
                                "quit\n";

@@ -215,11 +215,12 @@ TEST_F(MixerExportWindow, AnExportAnsweredByTheDialogWritesItsWavAndShowsTheToas
     std::string script = "project " + dir.File("Scene.tlproj") + "\nframes 3\n";
     script += Click(settingsTab.cx(), settingsTab.cy());
     script += Click(normalize.x + normalize.h / 2, normalize.cy());
-    script += "wait 3\n";
+    script += "waittask 60\n";
     script += Click(exportTab.cx(), exportTab.cy());
     script += "dump ready.txt\nscreenshot ready.png\n";
     script += Click(button.cx(), button.cy());
-    script += "waitfile " + dir.File("out/Mix.wav") + " 60\nwait 2\nscreenshot exported.png\ndump after.txt\nquit\n";
+    // Until the export has ended and shown its toast.
+    script += "settle 60\nscreenshot exported.png\ndump after.txt\nquit\n";
     ProgramRun run = Run(script, {{"PATH", path}, {"XDG_DATA_HOME", data}});
     ASSERT_EQ(run.exitCode, 0) << run.log;
 
