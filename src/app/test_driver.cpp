@@ -25,6 +25,7 @@
 #include <cstring>
 #include <ctime>
 #include <iterator>
+#include <mutex>
 #include <thread>
 #include <utility>
 
@@ -601,8 +602,15 @@ void FinishMeasure(TestDriver& d) {
 // Anything still working for the document or the library: a settle waits
 // until none of these is left, so that a script goes on from a still program
 // however loaded the machine is.
-bool BackgroundWorkPending(const AppState& app, const SoundLibrary& library) {
-    return app.busyTask.busy.load() || app.traceRunning.load() || ProjectSaveRunning(app) ||
+bool BackgroundWorkPending(const AppState& app, SoundLibrary& library) {
+    // A scan lowers its flag once it has handed its library over; the frame
+    // merges it into the libraries later.
+    bool scanHandedOver = false;
+    {
+        std::lock_guard<std::mutex> lock(library.scanMutex);
+        scanHandedOver = !library.finishedScans.empty();
+    }
+    return scanHandedOver || app.busyTask.busy.load() || app.traceRunning.load() || ProjectSaveRunning(app) ||
            app.renderRequestKind > 0 || app.deferredRebuild.load() ||
            app.pendingBedLoadEvent >= 0 || app.exportRunning.load() || !app.pendingOpenPath.empty() ||
            library.scanRunning.load() != 0 || !library.libraryAddQueue.empty() || !library.pendingFolders.empty() ||

@@ -51,7 +51,8 @@
 //                       (the settings of the program; the job protocol finishes it)
 //   settle SECONDS      draw frames until nothing works in the background: no
 //                       busy task, picture trace, render request, export,
-//                       save, library scan, queued library folder or update
+//                       save, library scan (until the frame has taken its
+//                       library), queued library folder or update
 //                       check not yet taken (at most SECONDS; "settle"
 //                       fields of the dump say whether it timed out)
 //   idle SECONDS        stop driving frames; measure frames and CPU while the

@@ -52,13 +52,16 @@ struct ProgramLaunch {
     std::vector<std::pair<std::string, std::string>> environment;
     std::vector<std::string> arguments;
     std::string workingDir;  // the test's own when empty
-    int timeoutSeconds = 60;
+    // A hang guard, not a measure: a sanitizer build beside a parallel build
+    // takes several times its idle time, and the scripts' own waits (settle,
+    // waittask) allow up to two minutes.
+    int timeoutSeconds = 180;
 };
 
 ProgramRun RunProgram(const ProgramLaunch& launch);
 ProgramRun RunProgram(const std::string& scriptPath,
                       const std::vector<std::pair<std::string, std::string>>& environment,
-                      int timeoutSeconds = 60);
+                      int timeoutSeconds = 180);
 
 class BackgroundProgram {
 public:

@@ -82,7 +82,6 @@ protected:
         launch.environment = {{"HOME", dir.File("home")},
                               {"XDG_DATA_HOME", dir.File("home/data")},
                               {"XDG_RUNTIME_DIR", dir.File("home/run")}};
-        launch.timeoutSeconds = 120;
         fs::create_directories(dir.File("home/run"));
         return RunProgram(launch);
     }
