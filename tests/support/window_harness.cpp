@@ -22,10 +22,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <thread>
 
 #include "support/temp_dir.h"
+
+extern char** environ;
 
 // ---------------------------------------------------------------------------
 // Display
@@ -153,6 +156,36 @@ void TurnStartupLauncherOff(const std::string& home,
     if (!std::filesystem::exists(prefs, ec)) WriteWholeFile(prefs, "showLauncherOnStartup=0\n");
 }
 
+// The program's environment: ours with the run's own folders and settings,
+// then the test's (which win). Made before the fork: the child of a test
+// process with threads of its own (a loopback server, a program in the
+// background) may call nothing that takes a lock, such as setenv or malloc,
+// or it can hang for good on a lock a thread held at the fork.
+std::vector<std::string> ProgramEnvironment(const ProgramLaunch& launch, const std::string& home,
+                                            const std::string& runtimeDir, const std::string& tsanOptions) {
+    std::map<std::string, std::string> env;
+    for (char** e = environ; e && *e; ++e) {
+        const std::string entry = *e;
+        const size_t eq = entry.find('=');
+        if (eq != std::string::npos) env[entry.substr(0, eq)] = entry.substr(eq + 1);
+    }
+    env["ASAN_OPTIONS"] = "detect_leaks=0";
+    if (!tsanOptions.empty()) env["TSAN_OPTIONS"] = tsanOptions;
+    env.erase("APPDATA");
+    env.erase("USERPROFILE");
+    env["HOME"] = home;
+    env["XDG_DATA_HOME"] = home + "/data";
+    env["XDG_RUNTIME_DIR"] = runtimeDir;
+    if (!launch.scriptPath.empty()) env["TL_TEST_SCRIPT"] = launch.scriptPath;
+    // No window test reaches the network: the update check is off unless
+    // a test names a server of its own.
+    env["TL_UPDATE_MANIFEST_URL"] = "";
+    for (const auto& [key, value] : launch.environment) env[key] = value;
+    std::vector<std::string> entries;
+    for (const auto& [key, value] : env) entries.push_back(key + "=" + value);
+    return entries;
+}
+
 }  // namespace
 
 ProgramRun RunProgram(const ProgramLaunch& launch) {
@@ -170,30 +203,25 @@ ProgramRun RunProgram(const ProgramLaunch& launch) {
     std::vector<char*> args;
     for (std::string& a : argv) args.push_back(a.data());
     args.push_back(nullptr);
+    std::vector<std::string> environment = ProgramEnvironment(launch, home.path(), runtimeDir, tsanOptions);
+    std::vector<char*> envp;
+    for (std::string& entry : environment) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    const char* workingDir = launch.workingDir.empty() ? nullptr : launch.workingDir.c_str();
+    static const char kExecFailed[] = "cannot start the program\n";
     const auto started = std::chrono::steady_clock::now();
     int out[2];
     if (pipe(out) != 0) return run;
     pid_t pid = fork();
     if (pid == 0) {
+        // Only calls that are safe after a fork until the exec.
         dup2(out[1], 1);
         dup2(out[1], 2);
         close(out[0]);
         close(out[1]);
-        setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
-        if (!tsanOptions.empty()) setenv("TSAN_OPTIONS", tsanOptions.c_str(), 1);
-        unsetenv("APPDATA");
-        unsetenv("USERPROFILE");
-        setenv("HOME", home.path().c_str(), 1);
-        setenv("XDG_DATA_HOME", (home.path() + "/data").c_str(), 1);
-        setenv("XDG_RUNTIME_DIR", runtimeDir.c_str(), 1);
-        if (!launch.scriptPath.empty()) setenv("TL_TEST_SCRIPT", launch.scriptPath.c_str(), 1);
-        // No window test reaches the network: the update check is off unless
-        // a test names a server of its own.
-        setenv("TL_UPDATE_MANIFEST_URL", "", 1);
-        for (const auto& [key, value] : launch.environment) setenv(key.c_str(), value.c_str(), 1);
-        if (!launch.workingDir.empty() && chdir(launch.workingDir.c_str()) != 0) _exit(126);
-        execv(program.c_str(), args.data());
-        std::fprintf(stderr, "cannot start %s: %s\n", program.c_str(), std::strerror(errno));
+        if (workingDir && chdir(workingDir) != 0) _exit(126);
+        execve(program.c_str(), args.data(), envp.data());
+        (void)!write(2, kExecFailed, sizeof kExecFailed - 1);
         _exit(127);
     }
     close(out[1]);
