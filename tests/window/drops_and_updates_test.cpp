@@ -90,12 +90,17 @@ TEST_F(DropsAndUpdates, QuittingDuringAStalledCheckDoesNotWaitForTheNetwork) {
                    std::chrono::steady_clock::now().time_since_epoch())
             .count();
     };
+    // The program idles until the request has arrived, however long its
+    // start took, then quits.
+    const std::string requested = dir.File("requested");
     LoopbackHttpServer server([&](const std::string&) {
         requestedAtUs.store(nowUs());
+        WriteWholeFile(requested, "");
         return HttpReply::Silent();
     });
     ASSERT_TRUE(server.ok());
-    ProgramRun run = Run("frames 2\nidle 0.5\nquit\n", {{"TL_UPDATE_MANIFEST_URL", server.Url("/manifest.json")}});
+    ProgramRun run = Run("frames 2\nwaitfile " + requested + " 60\nquit\n",
+                         {{"TL_UPDATE_MANIFEST_URL", server.Url("/manifest.json")}});
     const int64_t exitedAtUs = nowUs();
     ASSERT_EQ(run.exitCode, 0);
     ASSERT_EQ(server.RequestCount(), 1) << "the check had started";
