@@ -156,7 +156,10 @@ void RenderFrame(FrameDriver& d, AppState& app) {
 
     // Characters the last frames met for the first time join the atlas
     // before this frame draws (the back-end uploads it again).
-    if (UpdateFontAtlas()) d.presentRequested = true;
+    if (UpdateFontAtlas()) {
+        d.presentRequested = true;
+        ++d.fontAtlasBuilds;
+    }
     d.backend->NewFrame();
     ImGuiIO& io = ImGui::GetIO();
     ScaleDisplayToPoints(d, io);
@@ -190,6 +193,31 @@ void RenderFrame(FrameDriver& d, AppState& app) {
 }
 
 void RequestPresent(FrameDriver& driver) { driver.presentRequested = true; }
+
+bool LayerImagesAvailable(const FrameDriver& d) { return d.backend && !d.layerImagesOff && d.backend->DrawsLayerImages(); }
+
+bool RenderLayerImage(FrameDriver& d, LayerImage& image, const ImDrawList& list, float x, float y, int width,
+                      int height) {
+    if (!LayerImagesAvailable(d) || width <= 0 || height <= 0) return false;
+    const int limit = d.backend->MaxTextureSize();
+    if (width > limit || height > limit) return false;
+    const float scale = d.uiScale > 0 ? d.uiScale : 1.0f;
+    if (!d.backend->RenderListToImage(list, x, y, width, height, scale, image)) {
+        // A device that cannot once will not later: stop asking every frame.
+        std::printf("[UI] drawing a layer image of %dx%d failed; layers are drawn directly\n", width, height);
+        d.layerImagesOff = true;
+        ReleaseLayerImage(d, image);
+        return false;
+    }
+    ++d.layerImagesRendered;
+    d.presentRequested = true;
+    return true;
+}
+
+void ReleaseLayerImage(FrameDriver& d, LayerImage& image) {
+    if (d.backend) d.backend->ReleaseLayerImage(image);
+    image = LayerImage{};
+}
 
 void ReleaseGuiInput(FrameDriver& driver) {
     ImGuiIO& io = ImGui::GetIO();

@@ -10,6 +10,7 @@
 //                       captures, present
 //   RequestBackBufferRead   ask for the next frame's pixels (one read serves every request)
 //   CreateTextureFromPixels / ReleaseTexture / UpdateTexturePixels   images the GUI can draw
+//   LayerImage / LayerImagesAvailable / RenderLayerImage   a draw list kept as a picture
 //   RequestPresent      the next frame is presented even if it looks unchanged
 //   ReleaseGuiInput     forget the GUI's active item, held buttons and keys
 //   DrawDataFingerprint what a frame's draw data looks like, as one number
@@ -39,6 +40,7 @@
 
 struct AppState;
 struct ImDrawData;
+struct ImDrawList;
 using TextureHandle = void*;
 
 struct FrameImage {
@@ -53,6 +55,17 @@ struct MouseSample {
     float x = 0;           // client pixels
     float y = 0;
     bool buttons[5] = {};  // held, or pressed since the last frame
+};
+
+// A part of the window drawn once into a texture of its own and shown as one
+// image for as long as what it shows stays the same: a software renderer
+// then rasterises one quad instead of tens of thousands of triangles. The
+// texture holds the region's pixels bottom row first, as the back buffer.
+struct LayerImage {
+    TextureHandle texture = nullptr;
+    uintptr_t target = 0;  // the back-end's render target
+    int width = 0;         // pixels
+    int height = 0;
 };
 
 struct FrozenFrame {
@@ -88,6 +101,13 @@ public:
     // Replaces the pixels of a texture made by CreateTexture with the same
     // size. False when the back-end cannot (the caller makes a new one).
     virtual bool UpdateTexture(TextureHandle, const uint8_t*, int, int) { return false; }
+    // Draws `list` into `image` (made or resized to `width` × `height`
+    // pixels), with the screen point (x, y) at its top left and `scale`
+    // pixels a point, as Render would draw it on the back buffer. False when
+    // the back-end draws no images (the caller draws the list itself).
+    virtual bool RenderListToImage(const ImDrawList&, float, float, int, int, float, LayerImage&) { return false; }
+    virtual bool DrawsLayerImages() const { return false; }
+    virtual void ReleaseLayerImage(LayerImage&) {}
 };
 
 // Back buffer clear colour.
@@ -108,6 +128,11 @@ struct FrameDriver {
     // up until the window system reports them released.
     bool releasedButtons[5] = {};
     bool presentOnlyChanges = false;
+    // Layer images are drawn straight into the frame instead (set by tests
+    // that compare the two ways).
+    bool layerImagesOff = false;
+    int64_t layerImagesRendered = 0;
+    int64_t fontAtlasBuilds = 0;  // rebuilds between frames (text drawn before draws differently)
     bool presentRequested = true;
     uint64_t presentedFingerprint = 0;
     FrozenFrame frozen;
@@ -148,6 +173,17 @@ bool UpdateTexturePixels(FrameDriver& driver, TextureHandle texture, const uint8
 void SnapshotBackBuffer(FrameDriver& driver, AppState& app);
 
 void RequestPresent(FrameDriver& driver);
+
+// True when the back-end can keep layer images (OpenGL; not the null back-end
+// of the tests) and `layerImagesOff` is not set.
+bool LayerImagesAvailable(const FrameDriver& driver);
+// Draws `list` into `image` now, covering the screen rectangle from (x, y)
+// of width × height pixels at the driver's scale; the frame is presented,
+// since its draw data (one quad) looks the same whatever the image shows.
+// False when the back-end could not: the caller draws the list directly.
+bool RenderLayerImage(FrameDriver& driver, LayerImage& image, const ImDrawList& list, float x, float y, int width,
+                      int height);
+void ReleaseLayerImage(FrameDriver& driver, LayerImage& image);
 
 // Clears the GUI's active item, its mouse buttons and its keys, so that input
 // held while the window was busy is not seen as still held (a drag that

@@ -6,8 +6,12 @@
 //   SdlGlBackend: frame                  NewFrame, Render, Present
 //   SdlGlBackend: captures               SnapshotBackBuffer (GPU copy), ReadBackBuffer
 //   SdlGlBackend: textures
+//   SdlGlBackend: layer images           RenderListToImage, ReleaseLayerImage
 #include "app/sdl_gl_backend.h"
 
+// The framebuffer calls of OpenGL 3 are declared only with the prototypes
+// (libGL exports them).
+#define GL_GLEXT_PROTOTYPES 1
 #include <SDL_opengl.h>
 #include <backends/imgui_impl_opengl3.h>
 #include <backends/imgui_impl_sdl.h>
@@ -314,4 +318,66 @@ bool SdlGlBackend::UpdateTexture(TextureHandle texture, const uint8_t* rgba, int
 
 void SdlGlBackend::ReleaseTexture(TextureHandle texture) {
     if (GLuint name = TextureName(texture)) glDeleteTextures(1, &name);
+}
+
+// ---------------------------------------------------------------------------
+// Layer images
+// ---------------------------------------------------------------------------
+
+bool SdlGlBackend::RenderListToImage(const ImDrawList& list, float x, float y, int width, int height, float scale,
+                                     LayerImage& image) {
+    ClearGlErrors();
+    if (!image.texture || image.width != width || image.height != height) {
+        ReleaseLayerImage(image);
+        const GLuint texture = MakeTexture(width, height, nullptr);
+        if (!texture) return false;
+        GLint previousTexture = 0, previousTarget = 0;
+        glGetIntegerv(GL_TEXTURE_BINDING_2D, &previousTexture);
+        glBindTexture(GL_TEXTURE_2D, texture);
+        // Shown pixel for pixel: nearest sampling copies it exactly.
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+        glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(previousTexture));
+        GLuint framebuffer = 0;
+        glGetIntegerv(GL_FRAMEBUFFER_BINDING, &previousTarget);
+        glGenFramebuffers(1, &framebuffer);
+        glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+        glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, texture, 0);
+        const bool complete = glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
+        glBindFramebuffer(GL_FRAMEBUFFER, static_cast<GLuint>(previousTarget));
+        image.texture = TextureHandleOf(texture);
+        image.target = framebuffer;
+        image.width = width;
+        image.height = height;
+        if (!complete) {
+            ReleaseLayerImage(image);
+            return false;
+        }
+    }
+    GLint previousTarget = 0;
+    glGetIntegerv(GL_FRAMEBUFFER_BINDING, &previousTarget);
+    glBindFramebuffer(GL_FRAMEBUFFER, static_cast<GLuint>(image.target));
+    glViewport(0, 0, width, height);
+    glDisable(GL_SCISSOR_TEST);
+    glClearColor(0, 0, 0, 0);
+    glClear(GL_COLOR_BUFFER_BIT);
+    ImDrawData data;
+    ImDrawList* lists[1] = {const_cast<ImDrawList*>(&list)};
+    data.Valid = true;
+    data.CmdLists = lists;
+    data.CmdListsCount = 1;
+    data.TotalVtxCount = list.VtxBuffer.Size;
+    data.TotalIdxCount = list.IdxBuffer.Size;
+    data.DisplayPos = ImVec2(x, y);
+    data.DisplaySize = ImVec2(static_cast<float>(width) / scale, static_cast<float>(height) / scale);
+    data.FramebufferScale = ImVec2(scale, scale);
+    ImGui_ImplOpenGL3_RenderDrawData(&data);
+    glBindFramebuffer(GL_FRAMEBUFFER, static_cast<GLuint>(previousTarget));
+    return glGetError() == GL_NO_ERROR;
+}
+
+void SdlGlBackend::ReleaseLayerImage(LayerImage& image) {
+    if (GLuint framebuffer = static_cast<GLuint>(image.target)) glDeleteFramebuffers(1, &framebuffer);
+    if (GLuint texture = TextureName(image.texture)) glDeleteTextures(1, &texture);
+    image = LayerImage{};
 }

@@ -5,6 +5,7 @@
 //   CreateGlDevice / CleanupGlDevice   the context of the main window (vsync on)
 //   SdlGlBackend                       FrameBackend over that context
 //     ProcessEvent                     every SDL event of the main loop passes here
+//     RenderListToImage                a draw list into a texture through a framebuffer object
 //
 // The pointer state comes from the SDL events the loop hands over (motion,
 // buttons, enter and leave, focus), not from polling the window system: a
@@ -59,6 +60,10 @@ public:
     TextureHandle CreateTexture(const uint8_t* rgba, int width, int height) override;
     void ReleaseTexture(TextureHandle texture) override;
     bool UpdateTexture(TextureHandle texture, const uint8_t* rgba, int width, int height) override;
+    bool RenderListToImage(const ImDrawList& list, float x, float y, int width, int height, float scale,
+                           LayerImage& image) override;
+    bool DrawsLayerImages() const override { return true; }
+    void ReleaseLayerImage(LayerImage& image) override;
 
 private:
     SDL_Window* window_;

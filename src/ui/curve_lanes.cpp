@@ -360,7 +360,7 @@ float DrawOneCurveLane(TimelineFrame& f, int lane, float top) {
     else
         DrawLaneName(f, lane == kCurveLaneWeight ? "Weight" : "Intensity", top, height);
     draw->PushClipRect(ImVec2(f.view.x0, top), ImVec2(right, top + height), true);
-    DrawLaneCurves(f, lane, top, height);
+    if (!f.keepPicture) DrawLaneCurves(f, lane, top, height);
     draw->PopClipRect();
     return height;
 }

@@ -384,8 +384,11 @@ float DrawEventLane(TimelineFrame& f, float top) {
     draw->PushClipRect(ImVec2(f.view.x0, top), ImVec2(right, top + kLaneHeight), true);
     // An edit of this frame (a move, the context menu) orders them again.
     EventIndexOf(f);
-    DrawEvents(f, top);
-    DrawBox(f, top);
+    // A kept picture keeps the markers and labels placed with it.
+    if (!f.keepPicture) {
+        DrawEvents(f, top);
+        DrawBox(f, top);
+    }
     draw->PopClipRect();
     return kLaneHeight;
 }

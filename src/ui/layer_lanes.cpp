@@ -653,9 +653,12 @@ float DrawLayerLanes(TimelineFrame& f, float top) {
     ImGui::InvisibleButton("##layerArea", ImVec2(f.view.width, std::max(layout.height, 1.0f)));
 
     f.draw->PushClipRect(ImVec2(f.view.x0, top), ImVec2(f.view.x0 + f.view.width, bottom), true);
-    if (!renderRunning) DrawHeatMap(f, top, layout.height);
+    // The blocks drawn last stay under the mouse while their picture is kept.
     static std::vector<DrawnBlock> drawn;
-    DrawBlocks(f, layout, renderRunning, drawn);
+    if (!f.keepPicture) {
+        if (!renderRunning) DrawHeatMap(f, top, layout.height);
+        DrawBlocks(f, layout, renderRunning, drawn);
+    }
     f.draw->PopClipRect();
 
     if (!renderRunning && !f.traceView) HandleAreaInput(f, drawn);

@@ -55,6 +55,9 @@ struct TimelineFrame {
 
     bool traceView = false;    // the Trace tab shows trace data: lanes take no input
     bool altHeld = false;
+    // The lanes' picture of the last frame is shown again (lane_image.h):
+    // the lanes take input and keep what they placed, but draw nothing.
+    bool keepPicture = false;
 
     ImFont* smallFont = nullptr;
     float smallSize = 13;

@@ -30,6 +30,7 @@
 #include <cstdio>
 #include <string>
 
+#include "app/frame_driver.h"
 #include "app/style_scopes.h"
 #include "app/test_driver.h"
 #include "app/theme.h"
@@ -47,6 +48,7 @@
 #include "ui/drop_handover.h"
 #include "ui/event_lane_logic.h"
 #include "ui/icons.h"
+#include "ui/lane_image.h"
 #include "ui/layer_lanes_logic.h"
 #include "ui/timeline_frame.h"
 #include "ui/trace_view_logic.h"
@@ -68,6 +70,7 @@ struct TimelineUi {
     bool sceneFollows = false;  // the edge drag moves the active scene (its undo step is taken)
 };
 TimelineUi gUi;
+LaneImage gLaneImage;
 
 constexpr float kRulerHeight = 20.0f;
 constexpr float kRulerRow = 24.0f;  // ruler plus its separator
@@ -496,11 +499,31 @@ void DrawLanesRegion(TimelineFrame& f) {
     ImGui::PopStyleVar(2);
     if (open) {
         ImDrawList* outer = f.draw;
-        f.draw = ImGui::GetWindowDrawList();
+        ImDrawList* window = ImGui::GetWindowDrawList();
         const float visibleTop = f.lanesTop, visibleBottom = f.lanesTop + height;
         float y = ImGui::GetCursorScreenPos().y;  // scrolled
         const float lanesEnd = y + 24 + 2 * f.laneHeight;
         const EmptyHint hint = PlaceEmptyHint(f, lanesEnd, visibleTop, visibleBottom);
+
+        LaneImageKey key;
+        const ImVec2 clipMin = window->GetClipRectMin(), clipMax = window->GetClipRectMax();
+        key.clipMin[0] = clipMin.x;
+        key.clipMin[1] = clipMin.y;
+        key.clipMax[0] = clipMax.x;
+        key.clipMax[1] = clipMax.y;
+        key.scrollY = ImGui::GetScrollY();
+        key.viewX0 = f.view.x0;
+        key.viewWidth = f.view.width;
+        key.viewStart = f.view.viewStart;
+        key.viewDuration = f.view.viewDuration;
+        key.laneHeight = f.laneHeight;
+        key.scale = ImGui::GetIO().DisplayFramebufferScale.x;
+        key.traceView = f.traceView;
+        key.atlasBuilds = gFrameDriver.fontAtlasBuilds;
+        // Under the lanes: the panel's background and the time area's shade.
+        f.draw = BeginLaneImage(gLaneImage, gFrameDriver, window, key, app.quietFrame, Col(gTheme.windowBg),
+                                Col(gTheme.timelineShade2), f.view.x0, Right(f));
+        f.keepPicture = gLaneImage.keep;
 
         gTimelineGeometry.eventLaneTop = y;
         y += DrawEventLane(f, y);
@@ -515,6 +538,9 @@ void DrawLanesRegion(TimelineFrame& f) {
             gTimelineGeometry.layersTop = y;
             y += DrawLayerLanes(f, y);
         }
+        EndLaneImage(gLaneImage, gFrameDriver);
+        f.draw = window;
+        f.keepPicture = false;
 
         // The content ends after the last lane, so the region scrolls to it.
         ImGui::SetCursorScreenPos(ImVec2(f.left, y));
