@@ -196,13 +196,13 @@ void RequestPresent(FrameDriver& driver) { driver.presentRequested = true; }
 
 bool LayerImagesAvailable(const FrameDriver& d) { return d.backend && !d.layerImagesOff && d.backend->DrawsLayerImages(); }
 
-bool RenderLayerImage(FrameDriver& d, LayerImage& image, const ImDrawList& list, float x, float y, int width,
-                      int height) {
+bool RenderLayerImage(FrameDriver& d, LayerImage& image, const ImDrawList& list) {
+    const int width = static_cast<int>(d.pixelWidth), height = static_cast<int>(d.pixelHeight);
     if (!LayerImagesAvailable(d) || width <= 0 || height <= 0) return false;
     const int limit = d.backend->MaxTextureSize();
     if (width > limit || height > limit) return false;
     const float scale = d.uiScale > 0 ? d.uiScale : 1.0f;
-    if (!d.backend->RenderListToImage(list, x, y, width, height, scale, image)) {
+    if (!d.backend->RenderListToImage(list, width, height, scale, image)) {
         // A device that cannot once will not later: stop asking every frame.
         std::printf("[UI] drawing a layer image of %dx%d failed; layers are drawn directly\n", width, height);
         d.layerImagesOff = true;

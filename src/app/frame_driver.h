@@ -101,11 +101,11 @@ public:
     // Replaces the pixels of a texture made by CreateTexture with the same
     // size. False when the back-end cannot (the caller makes a new one).
     virtual bool UpdateTexture(TextureHandle, const uint8_t*, int, int) { return false; }
-    // Draws `list` into `image` (made or resized to `width` × `height`
-    // pixels), with the screen point (x, y) at its top left and `scale`
-    // pixels a point, as Render would draw it on the back buffer. False when
-    // the back-end draws no images (the caller draws the list itself).
-    virtual bool RenderListToImage(const ImDrawList&, float, float, int, int, float, LayerImage&) { return false; }
+    // Draws `list` into `image`, made or resized to the back buffer's
+    // `width` × `height` pixels, exactly as Render would draw it there at
+    // `scale` pixels a point (the same transform, so the same pixels). Only
+    // what the list covers is drawn. False when the back-end draws no images.
+    virtual bool RenderListToImage(const ImDrawList&, int, int, float, LayerImage&) { return false; }
     virtual bool DrawsLayerImages() const { return false; }
     virtual void ReleaseLayerImage(LayerImage&) {}
 };
@@ -177,12 +177,11 @@ void RequestPresent(FrameDriver& driver);
 // True when the back-end can keep layer images (OpenGL; not the null back-end
 // of the tests) and `layerImagesOff` is not set.
 bool LayerImagesAvailable(const FrameDriver& driver);
-// Draws `list` into `image` now, covering the screen rectangle from (x, y)
-// of width × height pixels at the driver's scale; the frame is presented,
-// since its draw data (one quad) looks the same whatever the image shows.
+// Draws `list` into `image` now, at the place it has in this frame (the
+// image is the back buffer's size); the frame is presented, since its draw
+// data (a quad of the image) looks the same whatever the image shows.
 // False when the back-end could not: the caller draws the list directly.
-bool RenderLayerImage(FrameDriver& driver, LayerImage& image, const ImDrawList& list, float x, float y, int width,
-                      int height);
+bool RenderLayerImage(FrameDriver& driver, LayerImage& image, const ImDrawList& list);
 void ReleaseLayerImage(FrameDriver& driver, LayerImage& image);
 
 // Clears the GUI's active item, its mouse buttons and its keys, so that input

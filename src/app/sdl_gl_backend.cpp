@@ -324,8 +324,7 @@ void SdlGlBackend::ReleaseTexture(TextureHandle texture) {
 // Layer images
 // ---------------------------------------------------------------------------
 
-bool SdlGlBackend::RenderListToImage(const ImDrawList& list, float x, float y, int width, int height, float scale,
-                                     LayerImage& image) {
+bool SdlGlBackend::RenderListToImage(const ImDrawList& list, int width, int height, float scale, LayerImage& image) {
     ClearGlErrors();
     if (!image.texture || image.width != width || image.height != height) {
         ReleaseLayerImage(image);
@@ -337,6 +336,7 @@ bool SdlGlBackend::RenderListToImage(const ImDrawList& list, float x, float y, i
         // Shown pixel for pixel: nearest sampling copies it exactly.
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB8, width, height, 0, GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV, nullptr);
         glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(previousTexture));
         GLuint framebuffer = 0;
         glGetIntegerv(GL_FRAMEBUFFER_BINDING, &previousTarget);
@@ -357,10 +357,8 @@ bool SdlGlBackend::RenderListToImage(const ImDrawList& list, float x, float y, i
     GLint previousTarget = 0;
     glGetIntegerv(GL_FRAMEBUFFER_BINDING, &previousTarget);
     glBindFramebuffer(GL_FRAMEBUFFER, static_cast<GLuint>(image.target));
-    glViewport(0, 0, width, height);
-    glDisable(GL_SCISSOR_TEST);
-    glClearColor(0, 0, 0, 0);
-    glClear(GL_COLOR_BUFFER_BIT);
+    // No clear: the list covers its own pixels opaquely, and the image shows
+    // no others.
     ImDrawData data;
     ImDrawList* lists[1] = {const_cast<ImDrawList*>(&list)};
     data.Valid = true;
@@ -368,7 +366,7 @@ bool SdlGlBackend::RenderListToImage(const ImDrawList& list, float x, float y, i
     data.CmdListsCount = 1;
     data.TotalVtxCount = list.VtxBuffer.Size;
     data.TotalIdxCount = list.IdxBuffer.Size;
-    data.DisplayPos = ImVec2(x, y);
+    data.DisplayPos = ImVec2(0, 0);
     data.DisplaySize = ImVec2(static_cast<float>(width) / scale, static_cast<float>(height) / scale);
     data.FramebufferScale = ImVec2(scale, scale);
     ImGui_ImplOpenGL3_RenderDrawData(&data);

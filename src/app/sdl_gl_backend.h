@@ -60,8 +60,7 @@ public:
     TextureHandle CreateTexture(const uint8_t* rgba, int width, int height) override;
     void ReleaseTexture(TextureHandle texture) override;
     bool UpdateTexture(TextureHandle texture, const uint8_t* rgba, int width, int height) override;
-    bool RenderListToImage(const ImDrawList& list, float x, float y, int width, int height, float scale,
-                           LayerImage& image) override;
+    bool RenderListToImage(const ImDrawList& list, int width, int height, float scale, LayerImage& image) override;
     bool DrawsLayerImages() const override { return true; }
     void ReleaseLayerImage(LayerImage& image) override;
 

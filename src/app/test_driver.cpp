@@ -127,6 +127,7 @@ struct TestDriver {
     FrameDriver* frames = nullptr;
     std::vector<ScriptStep> steps;
     size_t next = 0;
+    size_t changingSteps = 0;  // steps run that may change the program
     int64_t waitUntilFrame = 0;   // frames presented before the script goes on
     double waitUntil = 0;         // time (the script's clock) before the script goes on
     double clockStep = 0;         // > 0: the interface clock moves this much a frame
@@ -655,6 +656,22 @@ void SendQuit(TestDriver& d) {
 }
 
 // Runs one step; false when the script must wait for frames or time.
+bool StepMayChangeProgram(ScriptOp op) {
+    switch (op) {
+        case ScriptOp::Frames:
+        case ScriptOp::Screenshot:
+        case ScriptOp::Dump:
+        case ScriptOp::Settle:
+        case ScriptOp::Idle:
+        case ScriptOp::WaitFile:
+        case ScriptOp::Wait:
+        case ScriptOp::WaitTask:
+        case ScriptOp::Measure:
+        case ScriptOp::LayerImages: return false;
+        default: return true;
+    }
+}
+
 bool RunStep(TestDriver& d, const ScriptStep& s) {
     switch (s.op) {
         case ScriptOp::Frames: d.waitUntilFrame = d.frames->framesDrawn + s.count; return false;
@@ -717,6 +734,7 @@ bool RunStep(TestDriver& d, const ScriptStep& s) {
             break;
         case ScriptOp::Project: LoadFixtureProject(d, s.text); break;
         case ScriptOp::Play: StartPlayback(); break;
+        case ScriptOp::LayerImages: d.frames->layerImagesOff = !s.full; break;
         case ScriptOp::Discard:
             gAppState.modified = false;
             Log("discard%s", "");
@@ -782,7 +800,7 @@ TestDriverPtr StartTestDriver(SDL_Window* window, FrameDriver& frames) {
 
 bool TestDriverWantsFrames(const TestDriver& d) { return !d.idling && !d.waitingFile; }
 
-size_t TestDriverStepsRun(const TestDriver& d) { return d.next; }
+size_t TestDriverStepsRun(const TestDriver& d) { return d.changingSteps; }
 
 void TestDriverBeforeEvents(TestDriver& d) {
     if (d.idling) {
@@ -827,6 +845,7 @@ void TestDriverBeforeEvents(TestDriver& d) {
     if (d.measuring) FinishMeasure(d);
     while (!d.scriptDone && d.next < d.steps.size()) {
         const ScriptStep& s = d.steps[d.next++];
+        if (StepMayChangeProgram(s.op)) ++d.changingSteps;
         if (!RunStep(d, s)) return;
     }
     if (!d.scriptDone) {

@@ -81,6 +81,8 @@
 //                       the test (no voices are built; the undo history and the
 //                       selection are emptied; the view shows the whole project)
 //   play                start playback (the transport's and the engine's flags)
+//   layerimages on|off  parts of the window kept as images (frame_driver.h) or
+//                       drawn straight into each frame, to compare the two
 //   answer PATH         the next open-file dialog returns PATH at once instead of
 //                       opening (one answer each; later dialogs are cancelled)
 //   discard             forget the document's unsaved changes, so that the quit
@@ -155,6 +157,7 @@ enum class ScriptOp {
     Discard,
     Answer,
     Measure,
+    LayerImages,
     Menu,
     RenderPace,
     Quit,
@@ -170,7 +173,7 @@ struct ScriptStep {
     int button = 0;       // 0 left, 1 right, 2 middle (the GUI's numbering)
     int scancode = 0;     // SDL scancode
     int modifiers = 0;    // SDL KMOD_* bits
-    bool full = false;    // job: as a full render
+    bool full = false;    // job: as a full render; layerimages: on
     std::string text;     // text, path
 };
 
@@ -222,7 +225,10 @@ TestDriverPtr StartTestDriver(SDL_Window* window, FrameDriver& frames);
 
 // The loop draws without waiting while the script runs (not while idling).
 bool TestDriverWantsFrames(const TestDriver& driver);
-// Script steps run so far (a step may edit the document).
+// Script steps run so far that may change the program (input, edits, jobs);
+// steps that only wait or look (frames, measure, idle, settle, the waits,
+// screenshot, dump, layerimages) are left out, so that the frames they see
+// may be quiet ones, as in a window nobody touches.
 size_t TestDriverStepsRun(const TestDriver& driver);
 // Runs the script up to its next wait: pushes events, requests captures.
 void TestDriverBeforeEvents(TestDriver& driver);

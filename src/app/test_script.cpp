@@ -180,6 +180,11 @@ bool ParseTestScript(const std::string& text, const std::string& baseFolder, std
             if (!expect(1)) return fail(cmd + " takes no argument");
             s.op = cmd == "play" ? ScriptOp::Play : ScriptOp::Discard;
             steps.push_back(s);
+        } else if (cmd == "layerimages") {
+            if (!expect(2) || (w[1] != "on" && w[1] != "off")) return fail("layerimages takes on or off");
+            s.op = ScriptOp::LayerImages;
+            s.full = w[1] == "on";
+            steps.push_back(s);
         } else if (cmd == "measure") {
             if (!expect(2) || !WholeNumber(w[1], s.count) || s.count < 1) return fail("measure takes a frame count");
             s.op = ScriptOp::Measure;

@@ -107,7 +107,8 @@ ImDrawList* BeginLaneImage(LaneImage& lanes, FrameDriver& driver, ImDrawList* wi
     }
     const bool images = LayerImagesAvailable(driver);
     if (!images && lanes.image.texture) ReleaseLayerImage(driver, lanes.image);
-    if (!(key == lanes.key)) lanes.valid = false;
+    if (!(key == lanes.key) || images != lanes.images) lanes.valid = false;
+    lanes.images = images;
     lanes.key = key;
     lanes.keep = quiet && lanes.valid;
 
@@ -137,23 +138,23 @@ void EndLaneImage(LaneImage& lanes, FrameDriver& driver) {
     ImDrawList& list = *lanes.list;
     ImDrawList& window = *lanes.window;
     list._PopUnusedDrawCmd();
-    const bool images = LayerImagesAvailable(driver);
+    const bool images = lanes.images;
     if (lanes.keep) {
         ++lanes.kept;
     } else if (lanes.valid && SameDrawing(list, lanes.copy)) {
         ++lanes.compared;
     } else {
         CopyDrawing(list, lanes.copy);
-        lanes.valid = !images || RenderLayerImage(driver, lanes.image, list, lanes.pixelX / lanes.key.scale,
-                                                  lanes.pixelY / lanes.key.scale, lanes.width, lanes.height);
+        lanes.valid = !images || RenderLayerImage(driver, lanes.image, list);
         ++lanes.redrawn;
     }
     if (images && lanes.valid && lanes.image.texture) {
         const float s = lanes.key.scale > 0 ? lanes.key.scale : 1.0f;
-        const ImVec2 min(lanes.pixelX / s, lanes.pixelY / s);
-        const ImVec2 max((lanes.pixelX + float(lanes.width)) / s, (lanes.pixelY + float(lanes.height)) / s);
-        // The texture holds the bottom row first.
-        window.AddImage(lanes.image.texture, min, max, ImVec2(0, 1), ImVec2(1, 0));
+        const float x1 = lanes.pixelX + float(lanes.width), y1 = lanes.pixelY + float(lanes.height);
+        const float w = float(lanes.image.width), h = float(lanes.image.height);
+        // The image is the back buffer's size, bottom row first.
+        window.AddImage(lanes.image.texture, ImVec2(lanes.pixelX / s, lanes.pixelY / s), ImVec2(x1 / s, y1 / s),
+                        ImVec2(lanes.pixelX / w, 1 - lanes.pixelY / h), ImVec2(x1 / w, 1 - y1 / h));
     } else {
         AppendDrawing(window, lanes.copy);
     }

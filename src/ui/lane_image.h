@@ -39,6 +39,7 @@
 struct LaneImageKey {
     float clipMin[2] = {0, 0};  // the region's clip rectangle, points
     float clipMax[2] = {0, 0};
+    float display[2] = {0, 0};  // the window, points (the image is its size)
     float scrollY = 0;
     float viewX0 = 0;
     float viewWidth = 0;
@@ -73,6 +74,7 @@ struct LaneImage {
     LaneDrawingCopy copy;      // what `image` was drawn from
     LaneImageKey key;          // and where
     bool valid = false;        // `image` shows `copy` at `key`
+    bool images = false;       // the picture is `image`, else `copy` itself
     // This frame: the lanes draw into the window itself, or the picture is
     // shown again without drawing them.
     bool direct = true;

@@ -511,6 +511,8 @@ void DrawLanesRegion(TimelineFrame& f) {
         key.clipMin[1] = clipMin.y;
         key.clipMax[0] = clipMax.x;
         key.clipMax[1] = clipMax.y;
+        key.display[0] = ImGui::GetIO().DisplaySize.x;
+        key.display[1] = ImGui::GetIO().DisplaySize.y;
         key.scrollY = ImGui::GetScrollY();
         key.viewX0 = f.view.x0;
         key.viewWidth = f.view.width;
@@ -743,6 +745,12 @@ void DumpTimeline(StateDump& dump) {
         runs += value;
     }
     dump.Field("timeline.layerRuns", runs);
+    // How the lanes reached the screen: frames that drew their image again,
+    // compared and kept it, or showed it unchecked (quiet frames).
+    dump.Field("timeline.laneImage", std::string(gLaneImage.direct ? "none" : gLaneImage.images ? "texture" : "copy"));
+    dump.Field("timeline.laneImage.redrawn", gLaneImage.redrawn);
+    dump.Field("timeline.laneImage.compared", gLaneImage.compared);
+    dump.Field("timeline.laneImage.kept", gLaneImage.kept);
     std::string marks;
     for (const LaneMark& m : EventLaneMarksDrawn()) {
         std::snprintf(value, sizeof value, "%s%.3f", marks.empty() ? "" : ";", static_cast<double>(m.x));
