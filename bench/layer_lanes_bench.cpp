@@ -98,9 +98,11 @@ BENCHMARK(BM_TimelineLayersFrame)
 
 // The frame's hot routine, the layer lanes, on the generated project of a
 // working designer's size: 2,000 events with ten layers each over 20
-// minutes (the events lane and curves drawn too). Arg: seconds in view
-// (1200: the whole project). The first frame builds the lanes' indexes;
-// the measured ones find them unchanged, as an idle or playing frame does.
+// minutes (the events lane and curves drawn too). Args: seconds in view
+// (1200: the whole project), and 1 for quiet frames (an idle window: the
+// lanes' kept picture shown again). The first frames build the lanes'
+// indexes and picture; the measured ones find them unchanged, as an idle or
+// playing frame does.
 static void BM_TimelineLargeProjectFrame(benchmark::State& state) {
     TempDir dir;
     LargeProjectSpec spec;
@@ -114,13 +116,20 @@ static void BM_TimelineLargeProjectFrame(benchmark::State& state) {
     rig.app->viewDuration = float(state.range(0));
     rig.app->viewStart = state.range(0) >= 1200 ? 0.0f : 600.0f;
     rig.Frames(2);
+    rig.app->quietFrame = state.range(1) != 0;
     for (auto _ : state) rig.Frame();
+    rig.app->quietFrame = false;
     const ImDrawData* data = ImGui::GetDrawData();
     state.counters["vertices"] = data ? data->TotalVtxCount : 0;
     state.counters["layers"] = double(rig.project->results.size());
     ClearWaveformPeakCache();
 }
-BENCHMARK(BM_TimelineLargeProjectFrame)->Arg(1200)->Arg(10)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TimelineLargeProjectFrame)
+    ->Args({1200, 0})
+    ->Args({1200, 1})
+    ->Args({10, 0})
+    ->Args({10, 1})
+    ->Unit(benchmark::kMillisecond);
 
 // The program under X: the project written as a file and loaded by the test
 // driver (which brings the layers' peaks), then 120 frames measured. Arg:
