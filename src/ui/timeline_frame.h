@@ -33,7 +33,7 @@ struct TimelineFrame {
     const DocumentContext* ctx = nullptr;
     AppState* app = nullptr;
     Project* project = nullptr;
-    ImDrawList* draw = nullptr;  // the list of the window being drawn
+    ImDrawList* draw = nullptr;  // the list drawn into: the window's, or in the lanes their own (lane_image.h)
 
     // The panel, in screen points.
     float left = 0;
