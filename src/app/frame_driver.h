@@ -102,9 +102,11 @@ public:
     // size. False when the back-end cannot (the caller makes a new one).
     virtual bool UpdateTexture(TextureHandle, const uint8_t*, int, int) { return false; }
     // Draws `list` into `image`, made or resized to the back buffer's
-    // `width` × `height` pixels, exactly as Render would draw it there at
-    // `scale` pixels a point (the same transform, so the same pixels). Only
-    // what the list covers is drawn. False when the back-end draws no images.
+    // `width` × `height` pixels, as Render would draw it there at `scale`
+    // pixels a point: the same transform, so the same triangles cover the
+    // same pixels (a software renderer may still round a blend into its
+    // texture one step apart from its window's buffer). Only what the list
+    // covers is drawn. False when the back-end draws no images.
     virtual bool RenderListToImage(const ImDrawList&, int, int, float, LayerImage&) { return false; }
     virtual bool DrawsLayerImages() const { return false; }
     virtual void ReleaseLayerImage(LayerImage&) {}

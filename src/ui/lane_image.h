@@ -20,7 +20,8 @@
 // no worker, no playback) with the same key shows the picture without
 // drawing the lanes, since nothing they draw can have changed. The list
 // starts with what lies under the lanes in the window (its background and
-// the time area's shade), so the picture is opaque and copies exactly.
+// the time area's shade), so the picture is opaque and is copied to the
+// frame pixel for pixel.
 //
 // Without a back-end that draws layer images (the tests' null back-end) or
 // with `layerImagesOff`, the copy itself is the picture: it is appended to
