@@ -43,6 +43,8 @@ void DumpEngineFields(StateDump& dump) {
     const AudioEngine& e = gAudioEngine;
     const int rate = std::max(1, e.sampleRate.load());
     dump.Field("engine.voices", static_cast<int>(e.voiceCount.load()));
+    dump.Field("engine.voicesBuilt", static_cast<int>(e.buildProgress.load()));
+    dump.Field("engine.voicesToBuild", static_cast<int>(e.buildTotal.load()));
     dump.Field("engine.cacheReady", e.cacheReady.load() != 0);
     dump.Field("engine.playing", e.playing.load() != 0);
     dump.Field("engine.seconds", static_cast<double>(e.position.load()) / rate);

@@ -11,7 +11,7 @@ struct StateDump;
 // doc.rendered, doc.totalDuration (a document reader: see
 // RegisterDocumentStateDump).
 void DumpDocumentFields(StateDump& dump);
-// engine.voices, engine.cacheReady, engine.playing, engine.seconds,
-// engine.peak; sounds.libraries, sounds.entries, sounds.scanRunning,
-// sounds.queued.
+// engine.voices, engine.voicesBuilt, engine.voicesToBuild, engine.cacheReady,
+// engine.playing, engine.seconds, engine.peak; sounds.libraries,
+// sounds.entries, sounds.scanRunning, sounds.queued.
 void DumpEngineFields(StateDump& dump);

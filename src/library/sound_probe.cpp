@@ -115,14 +115,17 @@ void LookupFileBrightness(SoundProbe& probe, const SoundLibrary& library, Bright
 
 namespace {
 
-// Writes delivered values into every event still waiting for them.
+// Writes delivered values into every event still waiting for them. True only
+// when a weight was written: values for files no event waits for any more (an
+// event given its weight meanwhile, a document opened since the pass began)
+// change nothing, and must not mark the document modified.
 bool TakeProbeResults(SoundProbe& probe, Project& project) {
     std::vector<BrightnessProbeResult> results;
     {
         std::lock_guard<std::mutex> lock(probe.probeResultsMutex);
         results.swap(probe.probeResults);
     }
-    if (results.empty()) return false;
+    bool written = false;
     for (const BrightnessProbeResult& result : results) {
         probe.brightnessProbeCache[result.key] = result.value;
         for (Event& event : project.events) {
@@ -130,15 +133,20 @@ bool TakeProbeResults(SoundProbe& probe, Project& project) {
                 for (size_t i = 0; i < event.pinnedFiles.size() && i < event.bedLayerWeight.size(); ++i) {
                     if (event.bedLayerWeight[i] >= 0) continue;
                     const bool byId = i < event.pinnedFileIds.size() && event.pinnedFileIds[i] == result.key;
-                    if (byId || event.pinnedFiles[i] == result.key) event.bedLayerWeight[i] = result.value;
+                    if (byId || event.pinnedFiles[i] == result.key) {
+                        event.bedLayerWeight[i] = result.value;
+                        written = true;
+                    }
                 }
             } else if (event.shape == kShapeClip && event.clipWeight < 0) {
-                if (event.pinnedFileId == result.key || result.key == event.pinnedFile)
+                if (event.pinnedFileId == result.key || result.key == event.pinnedFile) {
                     event.clipWeight = result.value;
+                    written = true;
+                }
             }
         }
     }
-    return true;
+    return written;
 }
 
 // Returns whether values were found at once; hands the rest to a worker.

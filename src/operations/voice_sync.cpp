@@ -4,14 +4,20 @@
 //   Shared starts          EventGainTable, CopyLoudnessTargets, LoadClipPeaks
 //   RerenderEvents / RerenderEvent
 //   Stale voices           SnapshotResultVoiceKeys, EventsWithStaleVoices
-//   RebuildCache / RebuildCacheAsync / RebuildCacheAsyncJob
+//   RebuildCache / RebuildCacheAsync / RebuildCacheAsyncJob   ResultsNearestFirst, the build on every core
 //   SyncVoicesWithResults  RefreshKeptVoices, then per-event or full rebuild
 //   Job bodies             RerenderAfterVariantChange, DrawUIPlaybackRefreshJob
 #include "operations/voice_sync.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cmath>
 #include <cstdio>
+#include <exception>
+#include <limits>
 #include <set>
+#include <system_error>
+#include <thread>
 #include <unordered_set>
 
 #include "document/event.h"
@@ -125,7 +131,20 @@ std::vector<int> EventsWithStaleVoices(const DocumentContext& ctx, const ResultV
 // RebuildCache / RebuildCacheAsync / RebuildCacheAsyncJob
 // ---------------------------------------------------------------------------
 
-void RebuildCache(const DocumentContext& ctx, bool quickRebuild) {
+std::vector<size_t> ResultsNearestFirst(const std::vector<RenderResult>& results, double seconds) {
+    std::vector<double> distance(results.size());
+    for (size_t k = 0; k < results.size(); ++k) {
+        const double start = results[k].startTime, end = start + std::max(0.0f, results[k].duration);
+        const double d = seconds < start ? start - seconds : seconds > end ? seconds - end : 0.0;
+        distance[k] = std::isfinite(d) ? d : std::numeric_limits<double>::max();
+    }
+    std::vector<size_t> order(results.size());
+    for (size_t k = 0; k < order.size(); ++k) order[k] = k;
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return distance[a] < distance[b]; });
+    return order;
+}
+
+void RebuildCache(const DocumentContext& ctx, bool quickRebuild, std::atomic<float>* bar) {
     Project& project = *ctx.project;
     AudioEngine& engine = *ctx.engine;
     LoadClipPeaks(project);
@@ -134,16 +153,56 @@ void RebuildCache(const DocumentContext& ctx, bool quickRebuild) {
     const std::vector<float> gains = EventGainTable(project);
     ResetEngineVoices(engine, ctx.sampleRate, int(project.results.size()));
 
+    // Each voice decodes, processes and levels its own result: the voices are
+    // built on every core, each thread taking the next result nearest the
+    // playhead, each writing back only into its own result.
+    const std::vector<size_t> order = ResultsNearestFirst(project.results, ctx.currentTime);
+    engine.buildTotal.store(int32_t(order.size()));
     const int eventCount = int(project.events.size());
-    for (size_t k = 0; k < project.results.size(); ++k) {
-        if (ctx.app->busyTask.cancelRequested.load()) break;
-        BuildPlaybackVoice(engine, project.results[k], int(k), ctx.sampleRate,
-                           gains.empty() ? nullptr : gains.data(), eventCount,
-                           project.events.empty() ? nullptr : project.events.data(), project.scaleType,
-                           project.scaleRoot, quickRebuild);
-        engine.buildProgress.store(int32_t(k + 1));
+    std::atomic<size_t> next{0};
+    std::atomic<bool> stopped{false};
+    const std::atomic<bool>& cancel = ctx.app->busyTask.cancelRequested;
+    auto build = [&] {
+        try {
+            for (;;) {
+                if (cancel.load()) {
+                    stopped.store(true);
+                    return;
+                }
+                const size_t n = next.fetch_add(1);
+                if (n >= order.size()) return;
+                const size_t k = order[n];
+                BuildPlaybackVoice(engine, project.results[k], int(k), ctx.sampleRate,
+                                   gains.empty() ? nullptr : gains.data(), eventCount,
+                                   project.events.empty() ? nullptr : project.events.data(), project.scaleType,
+                                   project.scaleRoot, quickRebuild);
+                const int32_t built = engine.buildProgress.fetch_add(1) + 1;
+                if (bar) bar->store(float(built) / float(order.size()));
+            }
+        } catch (const std::exception& error) {
+            std::printf("[Cache] A voice build stopped: %s\n", error.what());
+            stopped.store(true);
+        }
+    };
+    const size_t threads = std::min<size_t>(std::max(1u, std::thread::hardware_concurrency()), order.size());
+    std::vector<std::thread> helpers;
+    for (size_t t = 1; t < threads; ++t) {
+        try {
+            helpers.emplace_back(build);
+        } catch (const std::system_error&) {
+            break;  // fewer threads: the others take the rest
+        }
     }
+    build();
+    for (std::thread& t : helpers) t.join();
     UpdateVoiceLevels(engine, true);
+    // The voices are incomplete: if the program goes on (a quit the designer
+    // then declined), the next free frame builds them again.
+    if (stopped.load()) {
+        std::printf("[Cache] Voice build stopped after %d of %zu voices\n", int(engine.buildProgress.load()),
+                    order.size());
+        ctx.app->deferredRebuild.store(true);
+    }
 }
 
 bool RebuildCache(bool quickRebuild) {
@@ -154,7 +213,7 @@ bool RebuildCache(bool quickRebuild) {
 }
 
 void RebuildCacheAsyncJob(const DocumentContext& ctx, bool quickRebuild) {
-    RebuildCache(ctx, quickRebuild);
+    RebuildCache(ctx, quickRebuild, &ctx.app->busyTask.progress);
     SeekPlayback(*ctx.engine, ctx.currentTime);
     ctx.app->busyTask.done.store(true);
 }
@@ -162,7 +221,7 @@ void RebuildCacheAsyncJob(const DocumentContext& ctx, bool quickRebuild) {
 bool RebuildCacheAsync(const DocumentContext& ctx, const char* status, bool quickRebuild) {
     if (!DocumentMayChange(*ctx.app)) return false;
     return StartBusyTask(ctx.app->busyTask, status, [ctx, quickRebuild] { RebuildCacheAsyncJob(ctx, quickRebuild); },
-                         false, -1.0f);
+                         false, 0.0f);
 }
 
 bool RebuildCacheAsync(const char* status, bool quickRebuild) {

@@ -16,6 +16,9 @@
 // or change something refuse while the document may not change.
 #pragma once
 
+#include <atomic>
+
+#include <cstddef>
 #include <cstdint>
 #include <unordered_map>
 #include <vector>
@@ -23,6 +26,7 @@
 #include "operations/document_context.h"
 
 struct AudioEngine;
+struct RenderResult;
 struct Project;
 
 // One entry per event: its gain.
@@ -48,16 +52,24 @@ ResultVoiceKeys SnapshotResultVoiceKeys(const Project& project);
 // are new or changed since `before`, and events of voices whose result is gone.
 std::vector<int> EventsWithStaleVoices(const DocumentContext& ctx, const ResultVoiceKeys& before);
 
+// The order voices are built in: result indices by the distance of their
+// span from `seconds` (0 inside it), equal distances in index order.
+std::vector<size_t> ResultsNearestFirst(const std::vector<RenderResult>& results, double seconds);
+
 // Rebuilds every voice: clip peaks, used tracks, loudness targets, gain table,
 // ResetEngineVoices with room for every result, one BuildPlaybackVoice per
-// result in order (stopping when the busy task's cancel is raised; the
-// voices built so far stay), then UpdateVoiceLevels(full). quickRebuild:
-// no scale analysis, and failed sounds do not become placeholders.
-void RebuildCache(const DocumentContext& ctx, bool quickRebuild);
+// result on every core, nearest the context's current time first (stopping
+// when the busy task's cancel is raised; the voices built so far stay and a
+// rebuild is deferred), then UpdateVoiceLevels(full). The engine's
+// buildProgress counts the voices built and `bar`, when given, their share
+// of all. quickRebuild: no scale analysis, and failed sounds do not become
+// placeholders.
+void RebuildCache(const DocumentContext& ctx, bool quickRebuild, std::atomic<float>* bar = nullptr);
 // The program's, for the interface (after relinking); false when refused.
 bool RebuildCache(bool quickRebuild);
 
-// Queues the rebuild as the busy task (not cancellable, no progress bar).
+// Queues the rebuild as the busy task (not cancellable from the overlay; its
+// bar counts the voices built).
 // False when the document may not change or a task is already queued.
 bool RebuildCacheAsync(const DocumentContext& ctx, const char* status, bool quickRebuild);
 bool RebuildCacheAsync(const char* status, bool quickRebuild);

@@ -130,8 +130,8 @@ struct AudioEngine {
     std::vector<float> voiceFadeIn;   // seconds, parallel to voices
     std::vector<float> voiceFadeOut;  // seconds, parallel to voices
     // File names (last path component) that failed to decode during voice
-    // builds. Written only by voice-building threads and by the interface
-    // thread between jobs.
+    // builds. Written by voice-building threads under `mutex` and by the
+    // interface thread between jobs.
     std::vector<std::string> missingFiles;
     std::mutex mutex;
 
@@ -141,6 +141,7 @@ struct AudioEngine {
     std::atomic<uint8_t> cacheReady{0};       // voices complete and levelled
     std::atomic<int32_t> voiceCount{0};       // after the last install or removal
     std::atomic<int32_t> buildProgress{0};    // voices built so far by a rebuild
+    std::atomic<int32_t> buildTotal{0};       // voices that rebuild builds in all
     std::atomic<uint32_t> levelsGeneration{0};
     // Raised while an export or a bounce reads the voices without the lock.
     // Changed only under `mutex` (PinEngineVoices), so an edit that holds the

@@ -9,6 +9,8 @@
 // task, preview or export): decoding, processing, pitch detection, loudness.
 #include <algorithm>
 #include <cmath>
+#include <mutex>
+#include <string>
 
 #include "document/event.h"
 #include "document/project.h"
@@ -77,7 +79,12 @@ void LoadVoiceSamples(AudioEngine& engine, RenderResult& result, int rate, bool 
     // A fresh fill stores its chunk plan in the result here, so that later
     // builds of the layer sound the same.
     if (LoadResultAudio(result, rate, voice)) return;
-    engine.missingFiles.push_back(FileNameOf(result.filepath));
+    std::string name = FileNameOf(result.filepath);
+    {
+        // Several threads may be building voices at once.
+        std::lock_guard<std::mutex> lock(engine.mutex);
+        engine.missingFiles.push_back(std::move(name));
+    }
     result.missing = true;
     if (!keepAsIs) result.placeholder = true;
     FillVoiceWithSilence(voice, rate, result.duration);

@@ -3,7 +3,8 @@
 // Index
 //   Tables            KeyRow, the normal and the review-mode rows
 //   ChooseKeyCommand
-//   CommandAllowedWhileBusy / ChooseCommand / TakeFrameCommand / DropParkedBusyCommand
+//   CommandAllowedWhileBusy / CommandStopsBusyTask / ChooseCommand / TakeFrameCommand /
+//   DropParkedBusyCommand
 //   InReviewMode
 #include "ui/command_chooser.h"
 
@@ -138,13 +139,24 @@ int ChooseCommand(const CommandKeys& keys, const ChooserState& state, int menuCo
     return command;
 }
 
+bool CommandStopsBusyTask(int id) { return id == kCommandNew || id == kCommandOpen || id == kCommandClose; }
+
 int TakeFrameCommand(AppState& app, const CommandKeys& keys, const ChooserState& state) {
-    return ChooseCommand(keys, state, app.pendingCommand.exchange(kCommandNone));
+    const int menuCommand = app.pendingCommand.exchange(kCommandNone);
+    if (state.busy && CommandStopsBusyTask(menuCommand)) {
+        app.busyTask.cancelRequested.store(true);
+        int none = kCommandNone;
+        app.pendingCommand.compare_exchange_strong(none, menuCommand);
+        return kCommandNone;
+    }
+    return ChooseCommand(keys, state, menuCommand);
 }
 
 bool DropParkedBusyCommand(AppState& app) {
+    if (app.quitRequested) app.busyTask.cancelRequested.store(true);
     int id = app.pendingCommand.load();
-    if (id == kCommandNone || CommandAllowedWhileBusy(id)) return false;
+    if (CommandStopsBusyTask(id)) app.busyTask.cancelRequested.store(true);
+    if (id == kCommandNone || CommandAllowedWhileBusy(id) || CommandStopsBusyTask(id)) return false;
     // A command parked meanwhile by another thread is left for the next look.
     return app.pendingCommand.compare_exchange_strong(id, kCommandNone);
 }

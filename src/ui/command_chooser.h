@@ -6,6 +6,7 @@
 //   ChooserState               text focus, busy task, review mode
 //   ChooseKeyCommand           the shortcut tables (normal and review mode)
 //   CommandAllowedWhileBusy    what passes while a busy task runs
+//   CommandStopsBusyTask       what stops the task and then runs
 //   ChooseCommand              keys, then the menu's command, then the busy filter
 //   TakeFrameCommand           ChooseCommand over `pendingCommand` (taken by exchange)
 //   DropParkedBusyCommand      while the busy overlay owns the frame
@@ -63,14 +64,23 @@ bool CommandAllowedWhileBusy(int id);
 // the allowed list is dropped. 0 for nothing to run.
 int ChooseCommand(const CommandKeys& keys, const ChooserState& state, int menuCommand);
 
+// New, Open and Close: the designer leaves the document, so a busy task on
+// it is stopped (its job polls the cancel flag; a voice build stops once each
+// of its threads has finished the voice in hand) and the command waits for the
+// task's end instead of being dropped.
+bool CommandStopsBusyTask(int id);
+
 // Takes the parked command (exchanged with 0, so a command parked by another
-// thread meanwhile is not lost) and chooses.
+// thread meanwhile is not lost) and chooses. While busy, a command that stops
+// the task raises the task's cancel flag and is parked again.
 int TakeFrameCommand(AppState& app, const CommandKeys& keys, const ChooserState& state);
 
 // While the busy overlay owns the frame no command runs: a parked command
 // the busy task does not allow is dropped now (as a frame with the window
-// live would drop it), an allowed one waits for the task's end. True when
-// one was dropped.
+// live would drop it), an allowed one waits for the task's end, and so does
+// one that stops the task (CommandStopsBusyTask), which is asked to stop; a
+// quit asked for meanwhile (the window's close button) stops it the same
+// way and is taken once the task is over. True when one was dropped.
 bool DropParkedBusyCommand(AppState& app);
 
 bool InReviewMode(const AppState& app);

@@ -21,6 +21,7 @@
 #include "operations/voice_sync.h"
 #include "playback/audio_engine.h"
 #include "render/clip_bed_events.h"
+#include "ui/command_chooser.h"
 
 namespace {
 
@@ -68,6 +69,11 @@ void TakeRenderRequest(const DocumentContext& ctx) {
     }
 }
 
+bool LeavingDocument(const AppState& app) {
+    return app.quitRequested || app.quitAfterExport || app.confirmAction != 0 || app.shuttingDown ||
+           CommandStopsBusyTask(app.pendingCommand.load());
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -88,8 +94,12 @@ void TakeJobRequests(const DocumentContext& ctx, bool leftButtonDown) {
     }
     // 2. The timeline's deletion.
     TakePendingDelete(ctx);
-    // 3. The voices again, once for any number of raises.
-    if (app.deferredRebuild.exchange(false)) RebuildCacheAsync(ctx, "Updating audio...", false);
+    // 3. The voices again, once for any number of raises; not while the
+    // designer is leaving the document (a quit, New or Open asked for or its
+    // question open): the rebuild's overlay would hide the question, and the
+    // answer would stop the rebuild only to have it queued again.
+    if (!LeavingDocument(app) && app.deferredRebuild.exchange(false))
+        RebuildCacheAsync(ctx, "Updating audio...", false);
     // 4, 5. One task a frame: a request behind a queued one waits.
     if (!DocumentMayChange(app)) return;
     TakeBedLoad(ctx);

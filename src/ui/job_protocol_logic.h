@@ -27,7 +27,8 @@ struct Project;
 // 1. scene links followed; while the left button is up (`leftButtonDown`
 //    false) every Bed refreshed, raising deferredRebuild when one changed;
 // 2. pendingDeleteEvent taken;
-// 3. deferredRebuild → RebuildCacheAsync "Updating audio...";
+// 3. deferredRebuild → RebuildCacheAsync "Updating audio...", held while a
+//    quit, New or Open is asked for or its confirmation is open;
 // 4. pendingBedLoadEvent → "Loading bed…" (the event's voices again);
 // 5. the render request → StartPendingRender, with lockAfterRender set, the
 //    Trace tab left for Events, and for a full render the voice counter and

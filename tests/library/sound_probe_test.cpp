@@ -134,6 +134,27 @@ TEST(SoundProbe, MissingFilesStayUnknownAndUnreadableOnesGetNeutral) {
     EXPECT_FALSE(probe.probeThread.joinable());
 }
 
+// Values delivered after the document that asked for them was replaced (a
+// project opened meanwhile, its weights known) write nothing, and so do not
+// mark the new document modified.
+TEST(SoundProbe, ValuesNoEventWaitsForChangeNothing) {
+    TempDir dir;
+    ASSERT_TRUE(WriteTestAudio(dir.File("out.wav"), AudioSpec{}));
+    SoundProbe probe;
+    SoundLibrary library;
+    Project project;
+    project.events.push_back(ClipEvent(dir.File("out.wav")));
+    EXPECT_FALSE(ProbeUnknownSoundValues(probe, project, library, false, 1.0));
+    WaitForProbe(probe);
+
+    Project opened;
+    opened.events.push_back(ClipEvent(dir.File("out.wav")));
+    opened.events[0].clipWeight = 0.5f;
+    EXPECT_FALSE(ProbeUnknownSoundValues(probe, opened, library, false, 3.0));
+    EXPECT_FLOAT_EQ(opened.events[0].clipWeight, 0.5f);
+    EXPECT_EQ(probe.brightnessProbeCache.count(dir.File("out.wav")), 1u);  // kept for later passes
+}
+
 TEST(SoundProbe, LookupIsRebuiltOnlyWhenLibrariesChange) {
     SoundProbe probe;
     SoundLibrary library;

@@ -78,14 +78,18 @@ TEST(VoiceSync, KeptVoicesTakeTheirResultsSettings) {
 
     ASSERT_TRUE(SyncVoicesWithResults(rig.Context()));
     EXPECT_EQ(RebuiltVoices(*rig.engine), 0);  // every layer still had its voice
-    for (int i = 0; i < 6; ++i) {
-        const PlaybackVoice& v = rig.engine->voices[size_t(i)];
+    // The voices are built on several threads: each is found by its result.
+    ASSERT_EQ(rig.engine->voices.size(), 6u);
+    for (const PlaybackVoice& v : rig.engine->voices) {
+        const int i = v.resultIndex;
+        ASSERT_TRUE(i >= 0 && i < 6);
         EXPECT_NEAR(v.gain.load(), cases[i].gain, 1e-6) << i;
         EXPECT_NEAR(v.pan, cases[i].pan, 1e-6) << i;
         EXPECT_EQ(v.muted.load() != 0, i == 3) << i;
+        if (i != 4) continue;
+        EXPECT_EQ(v.eventGain.load(), 0.5f);
+        EXPECT_EQ(v.reverbSend, 0.3f);
     }
-    EXPECT_EQ(rig.engine->voices[4].eventGain.load(), 0.5f);
-    EXPECT_EQ(rig.engine->voices[4].reverbSend, 0.3f);
     ExpectVoicesMatchResults(*rig.engine, *rig.project);
     EXPECT_TRUE(CheckPlaybackCacheIntegrity(rig.Context()));
 }
@@ -169,7 +173,7 @@ TEST(VoiceSync, RebuildCacheAsyncRunsAsTheBusyTask) {
     ASSERT_TRUE(RebuildCacheAsync(rig.Context(), "Updating audio...", false));
     EXPECT_EQ(BusyStatusText(rig.app->busyTask), "Updating audio...");
     EXPECT_FALSE(rig.app->busyTask.cancellable);
-    EXPECT_EQ(rig.app->busyTask.progress.load(), -1.0f);
+    EXPECT_EQ(rig.app->busyTask.progress.load(), 0.0f) << "the bar counts the voices built";
     EXPECT_FALSE(RebuildCacheAsync(rig.Context(), "Updating scale tuning...", false));
     rig.app->busyTask.snapshotRequested = false;
     BusyPump pump = BusyPump::Waiting;
@@ -200,4 +204,51 @@ TEST(VoiceSync, VariantAndRefreshJobsRebuildOneEventAndResumePlayback) {
     EXPECT_EQ(RebuiltVoices(*rig.engine), 2);
     EXPECT_TRUE(rig.app->busyTask.done.load());
     ExpectVoicesMatchResults(*rig.engine, *rig.project);
+}
+
+// Opening a rendered project builds its voices on every core, nearest the
+// playhead first; a cancel (the window closed, New, Open) stops the build
+// within a voice and leaves a rebuild for the next free frame.
+TEST(VoiceSync, TheRebuildBuildsEachVoiceOnceInPlayheadOrderAndStopsWhenCancelled) {
+    std::vector<RenderResult> spans(5);
+    const float starts[5] = {0, 10, 4, 6, 20};
+    for (size_t k = 0; k < spans.size(); ++k) {
+        spans[k].startTime = starts[k];
+        spans[k].duration = 1;
+    }
+    spans[4].duration = std::nanf("");
+    // 5.5 s: inside none; 6..7 is 0.5 s away, 4..5 also 0.5 s (index order), 0..1 4.5 s, 10..11 4.5 s.
+    EXPECT_EQ(ResultsNearestFirst(spans, 5.5), (std::vector<size_t>{2, 3, 0, 1, 4}));
+    EXPECT_EQ(ResultsNearestFirst(spans, 10.5).front(), 1u);
+
+    JobRig rig;
+    const int count = 64;
+    for (int e = 0; e < count; ++e) {
+        AddEvent(*rig.project, 0.5f * float(e), kShapeSpot, 0.5f);
+        RenderResult r;
+        r.id = 1000 + e;
+        r.placeholder = true;
+        r.eventIdx = e;
+        r.startTime = 0.5f * float(e);
+        r.duration = 0.4f;
+        r.group = e % 3;
+        rig.project->results.push_back(r);
+    }
+    rig.project->rendered = true;
+    AssignTracks(*rig.project);
+    std::atomic<float> bar{0.0f};
+    rig.app->currentTime = 20;
+    RebuildCache(rig.Context(), false, &bar);
+    EXPECT_EQ(rig.engine->voices.size(), size_t(count));
+    EXPECT_EQ(rig.engine->buildProgress.load(), count);
+    EXPECT_EQ(bar.load(), 1.0f);
+    ExpectVoicesMatchResults(*rig.engine, *rig.project);
+    EXPECT_TRUE(CheckPlaybackCacheIntegrity(rig.Context()));
+    EXPECT_FALSE(rig.app->deferredRebuild.load());
+
+    rig.app->busyTask.cancelRequested.store(true);
+    RebuildCache(rig.Context(), false, &bar);
+    EXPECT_TRUE(rig.engine->voices.empty());
+    EXPECT_EQ(rig.engine->buildProgress.load(), 0);
+    EXPECT_TRUE(rig.app->deferredRebuild.load()) << "the voices are built again once the document is free";
 }

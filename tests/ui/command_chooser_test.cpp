@@ -108,12 +108,36 @@ TEST(CommandChooser, ParkedCommandIsTakenOnce) {
     EXPECT_EQ(app->pendingCommand.load(), 0);
 
     // Behind the busy overlay a refused command is dropped, an allowed one waits.
-    app->pendingCommand.store(kCommandOpen);
+    app->pendingCommand.store(kCommandSave);
     EXPECT_TRUE(DropParkedBusyCommand(*app));
     EXPECT_EQ(app->pendingCommand.load(), 0);
     app->pendingCommand.store(kCommandTabMixer);
     EXPECT_FALSE(DropParkedBusyCommand(*app));
     EXPECT_EQ(app->pendingCommand.load(), kCommandTabMixer);
+    EXPECT_FALSE(app->busyTask.cancelRequested.load());
+
+    // New, Open and Close leave the document: the task is stopped and the
+    // command runs after it, behind the overlay or with the window live.
+    for (int id : {kCommandNew, kCommandOpen, kCommandClose}) {
+        app->busyTask.cancelRequested.store(false);
+        app->pendingCommand.store(id);
+        EXPECT_FALSE(DropParkedBusyCommand(*app)) << id;
+        EXPECT_EQ(app->pendingCommand.load(), id);
+        EXPECT_TRUE(app->busyTask.cancelRequested.load()) << id;
+        app->busyTask.cancelRequested.store(false);
+        ChooserState busy;
+        busy.busy = true;
+        EXPECT_EQ(TakeFrameCommand(*app, CommandKeys{}, busy), kCommandNone) << id;
+        EXPECT_EQ(app->pendingCommand.load(), id);
+        EXPECT_TRUE(app->busyTask.cancelRequested.load()) << id;
+        EXPECT_EQ(TakeFrameCommand(*app, CommandKeys{}, ChooserState{}), id) << "once the task is over";
+    }
+    // So does the window's close button.
+    app->busyTask.cancelRequested.store(false);
+    app->quitRequested = true;
+    EXPECT_FALSE(DropParkedBusyCommand(*app));
+    EXPECT_TRUE(app->busyTask.cancelRequested.load());
+    EXPECT_TRUE(app->quitRequested) << "taken once the task is over";
 
     // Review mode needs the Trace tab and a trace with data.
     EXPECT_FALSE(InReviewMode(*app));

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/command_ids.h"
 #include "operations/render_job.h"
 #include "support/render_fixtures.h"
 #include "ui/job_protocol_rig.h"
@@ -171,6 +172,33 @@ TEST(JobRequests, ADeferredRebuildRaisedFromAnotherThreadGivesExactlyOneUpdating
     EXPECT_EQ(statuses[0], "Updating audio...");
     EXPECT_EQ(rig.state.tasksFinished, 1);
     EXPECT_FALSE(app.deferredRebuild.load());
+}
+
+// A quit, New or Open asked for, or the question it raised, holds a deferred
+// rebuild back: its overlay would hide the question, and the answer would
+// stop it and queue it again. Once the designer stays, the rebuild runs.
+TEST(JobRequests, ADeferredRebuildWaitsWhileTheDesignerLeavesTheDocument) {
+    Rig rig;
+    AppState& app = *rig.app;
+    app.deferredRebuild.store(true);
+    auto leaving = [&](const char* what) {
+        rig.Frame();
+        EXPECT_FALSE(app.busyTask.busy.load()) << what;
+        EXPECT_TRUE(app.deferredRebuild.load()) << what;
+    };
+    app.quitRequested = true;
+    leaving("a quit asked for");
+    app.quitRequested = false;
+    app.confirmAction = 1;
+    leaving("the question open");
+    app.confirmAction = 0;
+    app.pendingCommand.store(kCommandOpen);
+    leaving("Open parked");
+    app.pendingCommand.store(kCommandNone);
+    rig.Frame();
+    EXPECT_TRUE(app.busyTask.busy.load());
+    EXPECT_EQ(BusyStatusText(app.busyTask), "Updating audio...");
+    rig.FinishTask();
 }
 
 TEST(JobRequests, BedsAreRefreshedWhileTheMouseIsUpAndABedLoadIsItsOwnTask) {
