@@ -220,8 +220,14 @@ void RebuildCacheAsyncJob(const DocumentContext& ctx, bool quickRebuild) {
 
 bool RebuildCacheAsync(const DocumentContext& ctx, const char* status, bool quickRebuild) {
     if (!DocumentMayChange(*ctx.app)) return false;
-    return StartBusyTask(ctx.app->busyTask, status, [ctx, quickRebuild] { RebuildCacheAsyncJob(ctx, quickRebuild); },
-                         false, 0.0f);
+    if (!StartBusyTask(ctx.app->busyTask, status, [ctx, quickRebuild] { RebuildCacheAsyncJob(ctx, quickRebuild); },
+                       false, 0.0f))
+        return false;
+    // Counted from the moment the overlay shows, not from when the worker
+    // gets its first turn: the count never reads as the last build's.
+    ctx.engine->buildProgress.store(0);
+    ctx.engine->buildTotal.store(int32_t(ctx.project->results.size()));
+    return true;
 }
 
 bool RebuildCacheAsync(const char* status, bool quickRebuild) {

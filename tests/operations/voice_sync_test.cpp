@@ -174,6 +174,9 @@ TEST(VoiceSync, RebuildCacheAsyncRunsAsTheBusyTask) {
     EXPECT_EQ(BusyStatusText(rig.app->busyTask), "Updating audio...");
     EXPECT_FALSE(rig.app->busyTask.cancellable);
     EXPECT_EQ(rig.app->busyTask.progress.load(), 0.0f) << "the bar counts the voices built";
+    // Counted before the worker runs: the earlier build's count is gone.
+    EXPECT_EQ(rig.engine->buildProgress.load(), 0);
+    EXPECT_EQ(rig.engine->buildTotal.load(), 4);
     EXPECT_FALSE(RebuildCacheAsync(rig.Context(), "Updating scale tuning...", false));
     rig.app->busyTask.snapshotRequested = false;
     BusyPump pump = BusyPump::Waiting;
