@@ -84,7 +84,7 @@ void StopForShutdown(AppState& app, const ShellServices& services) {
     Step("save preferences");
     if (services.savePreferences) services.savePreferences();
     Step("cancel and join the worker thread");
-    app.busyTask.cancelRequested.store(true);
+    AbandonBusyTask(app.busyTask);
     JoinWorkerThread(app.busyTask);
     Step("join the recipe preview");
     if (gBackgroundWorkerStops.joinRecipePreview) gBackgroundWorkerStops.joinRecipePreview();
@@ -114,7 +114,7 @@ void RunExitHandlers(AppState& app, SoundLibrary& library, const ShellServices& 
     if (library.fingerprintThread.joinable()) library.fingerprintThread.join();
     // The application state goes last: its worker slot and export thread are
     // joined already; destroying it joins nothing more.
-    app.busyTask.cancelRequested.store(true);
+    AbandonBusyTask(app.busyTask);
     JoinWorkerThread(app.busyTask);
     JoinThreadHandle(app.exportThread);
     Step("done");

@@ -62,6 +62,7 @@ bool StartBusyTask(BusyTask& task, const char* statusText, std::function<void()>
     task.progress.store(progress);
     task.done.store(false);
     task.cancelRequested.store(false);
+    task.abandoned.store(false);
     task.cancellable = cancellable;
     task.startedAt = InterfaceClock();
     task.doneAt = -1;
@@ -177,6 +178,18 @@ bool CancelBusyTask(BusyTask& task) {
         task.done.store(true);
     }
     return true;
+}
+
+void AbandonBusyTask(BusyTask& task) {
+    task.abandoned.store(true);
+    task.cancelRequested.store(true);
+}
+
+void ClearStepCancel(BusyTask& task) {
+    task.cancelRequested.store(false);
+    // Both flags are sequentially consistent: an abandon that came before this
+    // read is raised again here; one after it stores its cancel after our clear.
+    if (task.abandoned.load()) task.cancelRequested.store(true);
 }
 
 void MarkWorkerSlotThread() { tOnWorkerSlot = true; }

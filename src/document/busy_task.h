@@ -10,6 +10,7 @@
 //   WorkerWritesDocument  whether the interface must not read the document now
 //   SetBusyLaunchHook   a call just before a worker that writes the document starts
 //   CancelBusyTask      Escape or "Cancel": stop a cancellable task not yet done
+//   AbandonBusyTask / ClearStepCancel   the program leaves: a cancel no job may clear
 //   JoinWorkerThread    join the worker slot (refused from the worker itself)
 //   ThreadHandleHolder / JoinThreadHandle   a second thread slot (the export thread)
 //   PlaceholderToastText  follow-up toast of a render with placeholder layers
@@ -34,6 +35,9 @@ struct BusyTask {
     char statusText[64] = {};     // guarded by statusMutex; use SetBusyStatus / BusyStatusText
     std::atomic<bool> done{false};
     std::atomic<bool> cancelRequested{false};
+    // The program is leaving: every cancel stands, also one a job would clear
+    // to finish its remaining steps (see ClearStepCancel).
+    std::atomic<bool> abandoned{false};
     std::atomic<float> progress{-1.0f};  // 0..1, -1 = no bar
     double startedAt = 0;
     double doneAt = -1;           // interface clock when first seen done; -1 = not yet
@@ -111,6 +115,16 @@ void SetBusyLaunchHook(BusyLaunchHook hook);
 // or for the picture trace to free the slot) is dropped and never runs, so
 // the trace, which polls the same flag, is not stopped by it.
 bool CancelBusyTask(BusyTask& task);
+
+// The program leaves (quit, shutdown): raises the cancel for good. A job that
+// treats a cancel as "stop this step" and clears it to finish in order (a
+// render still builds the voices of what it did) must not eat this one, or
+// the quit waits for every voice of a large project.
+void AbandonBusyTask(BusyTask& task);
+
+// Called by such a job on its worker: clears the cancel unless the task was
+// abandoned, also when the abandon comes while it clears.
+void ClearStepCancel(BusyTask& task);
 
 // Joins the worker slot when joinable. Returns false (and joins nothing) when
 // called from the worker thread itself, or when the join fails.

@@ -10,7 +10,7 @@
 AppState gAppState;
 
 AppState::~AppState() {
-    busyTask.cancelRequested.store(true);
+    AbandonBusyTask(busyTask);
     JoinWorkerThread(busyTask);
     JoinThreadHandle(exportThread);
     StopUpdateCheckWorker(updateCheck);
@@ -39,7 +39,7 @@ void StopBackgroundWorkers(AppState& app, SoundLibrary& library) {
     if (library.scanThread.joinable()) library.scanThread.join();
     if (library.fingerprintThread.joinable()) library.fingerprintThread.join();
     if (gBackgroundWorkerStops.joinRecipePreview) gBackgroundWorkerStops.joinRecipePreview();
-    app.busyTask.cancelRequested.store(true);
+    AbandonBusyTask(app.busyTask);
     JoinWorkerThread(app.busyTask);
     StopProjectSaveWorker(app);
     // Last: the renders of the busy task and the recipe preview score on it.

@@ -268,7 +268,9 @@ void RenderAllEvents(const DocumentContext& ctx, float t0, float t1) {
 
     RunPostPasses(ctx);
     CountUsedTracks(project.groups, project.results);
-    app.busyTask.cancelRequested.store(false);
+    // The designer's cancel stops the events, not the voices of what was
+    // rendered; a quit's cancel stops them too.
+    ClearStepCancel(app.busyTask);
     RebuildCache(ctx, false);
     SeekPlayback(engine, ctx.currentTime);
 }

@@ -245,6 +245,25 @@ TEST(RenderJob, CancellingAfterSomeEventsKeepsThemRenderedAndFinished) {
     EXPECT_EQ(rig.engine->cacheReady.load(), 1);
 }
 
+// A quit during the render: the cancel stands through the voice build that a
+// designer's cancel lets run, so a large project does not hold the quit.
+TEST(RenderJob, AQuitDuringTheRenderStopsItsVoiceBuildToo) {
+    JobRig rig;
+    rig.AddSpots(8);
+    rig.observer.eventRendered = [&](int, int done) {
+        if (done == 2) AbandonBusyTask(rig.app->busyTask);
+    };
+    rig.app->deferredRebuild.store(false);
+    RunRenderJob(rig.Context(), FullRender());
+
+    EXPECT_EQ(rig.app->renderEventsDone.load(), 2);
+    EXPECT_FALSE(rig.project->results.empty());
+    EXPECT_TRUE(rig.app->busyTask.cancelRequested.load());
+    EXPECT_LT(rig.engine->buildProgress.load(), int32_t(rig.project->results.size()));
+    EXPECT_TRUE(rig.app->deferredRebuild.load());
+    EXPECT_TRUE(rig.app->busyTask.done.load());
+}
+
 TEST(RenderJob, LiveVoicesFollowResultsByIdWhileTheRenderRuns) {
     JobRig rig;
     rig.AddSpots(6, 1.0f, 0.5f);  // overlapping: the pass re-sorts results often

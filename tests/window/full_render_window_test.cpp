@@ -98,6 +98,9 @@ TEST_F(FullRenderWindow, EveryTabDrawsWhileTheRenderRunsAndTheRenderEndsWhole) {
     std::set<int> layered;
     for (int r = 0; r < results; ++r)
         layered.insert(Whole(done, "events.result." + std::to_string(r) + ".event"));
-    for (int e = 0; e < events; ++e)
-        if (large.project.events[size_t(e)].shape != kShapeScatter) EXPECT_TRUE(layered.count(e)) << "event " << e;
+    for (int e = 0; e < events; ++e) {
+        if (large.project.events[size_t(e)].shape != kShapeScatter) {
+            EXPECT_TRUE(layered.count(e)) << "event " << e;
+        }
+    }
 }
