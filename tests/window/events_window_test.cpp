@@ -159,11 +159,19 @@ TEST_F(EventsWindow, TheNextButtonDrawsAnotherSoundAndUndoTakesItBack) {
     const std::string script = "project " + fixture + "\nframes 4\nclick " + row + "\nframes 2\nclick " + row +
                                "\nframes 3\ndump shown.txt\nclick " + next + "\nwaittask 60\ndump rerolled.txt\nkey ctrl+Z\n"
                                "waittask 60\ndump undone.txt\ndiscard\n";
-    ProgramRun run = RunScript(script);
-    ASSERT_EQ(run.exitCode, 0) << run.log;
-    Dump shown = ReadStateDump(dir.File("shown.txt"));
-    Dump rerolled = ReadStateDump(dir.File("rerolled.txt"));
-    Dump undone = ReadStateDump(dir.File("undone.txt"));
+    // The sound playing stays in Next's draw at a small weight, so one draw may
+    // keep it; three in a row keeping it means Next does not draw another.
+    auto name = [](Dump& d) { return fs::path(d["events.result.8.file"]).filename().string(); };
+    ProgramRun run;
+    Dump shown, rerolled, undone;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        run = RunScript(script);
+        ASSERT_EQ(run.exitCode, 0) << run.log;
+        shown = ReadStateDump(dir.File("shown.txt"));
+        rerolled = ReadStateDump(dir.File("rerolled.txt"));
+        undone = ReadStateDump(dir.File("undone.txt"));
+        if (name(rerolled) != name(shown)) break;
+    }
     ASSERT_EQ(shown["events.result.8.file"], before);
     // File ids are made per run: this run's own before the click.
     const std::string beforeId = shown["events.result.8.fileId"];
@@ -175,7 +183,6 @@ TEST_F(EventsWindow, TheNextButtonDrawsAnotherSoundAndUndoTakesItBack) {
     // the rebuild after the undo may follow the id to that original again,
     // which is the same sound, so sounds are compared by file name and id,
     // not by the folder they were found in.
-    auto name = [](Dump& d) { return fs::path(d["events.result.8.file"]).filename().string(); };
     EXPECT_FALSE(name(rerolled).empty()) << run.log;
     EXPECT_NE(name(rerolled), name(shown)) << rerolled["events.result.8.file"] << run.log;
     EXPECT_EQ(name(undone), name(shown)) << before << " became " << undone["events.result.8.file"];
