@@ -99,14 +99,18 @@ AudioStreamRequest StreamRequest(AudioOutput& o, uint32_t id, int32_t rate) {
     return request;
 }
 
+// A closed stream's thread has ended: the next stream's thread, made after
+// this, finds the buffers unprepared until its own open prepares them.
 void CloseDeviceStreamLocked(AudioOutput& o) {
     o.open.store(0);
     if (o.api && o.api->IsStreamOpen()) o.api->CloseStream();
+    if (!o.nullRunning.load()) o.buffersReady.store(0);
 }
 
 void StopNullOutputLocked(AudioOutput& o) {
     if (o.nullOutput && o.nullOutput->IsStreamOpen()) o.nullOutput->CloseStream();
     o.nullRunning.store(0);
+    if (!o.api || !o.api->IsStreamOpen()) o.buffersReady.store(0);
 }
 
 // Runs the engine's rate-change hook when the rate moves. Nothing may be

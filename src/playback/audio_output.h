@@ -111,6 +111,13 @@ struct AudioOutput {
     std::atomic<uint8_t> nullRunning{0};
     std::atomic<uint64_t> callbackCount{0};  // callbacks so far; a stalled count is a lost device
     std::atomic<uint64_t> underruns{0};      // callbacks the back-end flagged as late
+    // Set (release) once the callback state below is prepared for the stream
+    // being opened; cleared when the last stream closes. A back-end may start
+    // its callback thread when the stream opens, before that state is ready,
+    // and hand it the start through a flag of its own that orders nothing
+    // (RtAudio's PulseAudio thread): the callback reads this first (acquire)
+    // and plays silence until it is set.
+    std::atomic<uint8_t> buffersReady{0};
 
     // ---- Callback state (set up under `mutex` while no stream runs) ----
     double phase = 1.0;  // read position in bufferL/R (>= 1: one frame of history)

@@ -24,6 +24,7 @@
 // ---------------------------------------------------------------------------
 
 void PrepareStreamBuffers(AudioOutput& o, int32_t engineRate, int32_t deviceRate, uint32_t periodFrames) {
+    o.buffersReady.store(0, std::memory_order_relaxed);
     const bool valid = engineRate > 0 && deviceRate > 0;
     o.ratio = valid ? double(engineRate) / double(deviceRate) : 1.0;
     o.maxChunkFrames = std::max<int32_t>(int32_t(periodFrames), kOutputPeriodFrames);
@@ -38,6 +39,7 @@ void PrepareStreamBuffers(AudioOutput& o, int32_t engineRate, int32_t deviceRate
     // engine frame, which plays at the first device frame.
     o.bufferedFrames = 1;
     o.phase = 1.0;
+    o.buffersReady.store(1, std::memory_order_release);
 }
 
 namespace {
@@ -108,7 +110,7 @@ int AudioStreamCallback(void* outputBuffer, void*, unsigned int frames, double, 
     AudioOutput& o = *static_cast<AudioOutput*>(userData);
     o.callbackCount.fetch_add(1, std::memory_order_relaxed);
     if (status != 0) o.underruns.fetch_add(1, std::memory_order_relaxed);
-    if (!o.render || o.maxChunkFrames < 1) {
+    if (!o.buffersReady.load(std::memory_order_acquire) || !o.render || o.maxChunkFrames < 1) {
         std::fill(out, out + size_t(frames) * 2, 0.0f);
         return 0;
     }

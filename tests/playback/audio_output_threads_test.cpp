@@ -55,6 +55,58 @@ void Connect(AudioOutput& output, AudioEngine& engine) {
         &engine.playing, engine.sampleRate.load());
 }
 
+// A device whose stream thread starts at open and learns of the start through
+// a plain flag, as RtAudio's PulseAudio thread does when it finds the stream
+// already running: nothing orders what the opener wrote before the start
+// against the thread's first callback, except what the output itself does.
+class LooseStartBackend : public AudioBackend {
+public:
+    ~LooseStartBackend() override { CloseStream(); }
+    std::string Name() const override { return "fake"; }
+    std::vector<uint32_t> DeviceIds() override { return {0}; }
+    bool GetDeviceInfo(uint32_t, AudioDeviceInfo& info) override {
+        info = AudioDeviceInfo{};
+        info.name = "loose";
+        info.outputChannels = 2;
+        info.sampleRates = {44100, 48000};
+        return true;
+    }
+    uint32_t DefaultOutputDevice() override { return 0; }
+    bool OpenStream(const AudioStreamRequest& request, uint32_t& grantedFrames, std::string&) override {
+        grantedFrames = 256;
+        started_.store(false, std::memory_order_relaxed);
+        stop_.store(false, std::memory_order_relaxed);
+        thread_ = std::thread([this, request] {
+            std::vector<float> out(2 * 256);
+            while (!stop_.load(std::memory_order_relaxed)) {
+                if (started_.load(std::memory_order_relaxed)) {
+                    request.callback(out.data(), nullptr, 256, 0.0, 0, request.user);
+                    callbacks.fetch_add(1, std::memory_order_relaxed);
+                }
+                std::this_thread::sleep_for(std::chrono::microseconds(500));
+            }
+        });
+        return true;
+    }
+    bool StartStream(std::string&) override {
+        started_.store(true, std::memory_order_relaxed);
+        return true;
+    }
+    void StopStream() override { started_.store(false, std::memory_order_relaxed); }
+    void CloseStream() override {
+        stop_.store(true, std::memory_order_relaxed);
+        if (thread_.joinable()) thread_.join();
+    }
+    bool IsStreamOpen() override { return thread_.joinable(); }
+    bool IsStreamRunning() override { return started_.load(std::memory_order_relaxed); }
+
+    std::atomic<uint64_t> callbacks{0};
+
+private:
+    std::thread thread_;
+    std::atomic<bool> started_{false}, stop_{false};
+};
+
 }  // namespace
 
 TEST(AudioOutputStreams, TheNullOutputMovesThePlayheadAtTheEngineRate) {
@@ -139,5 +191,27 @@ TEST(AudioOutputStreams, RateSwitchesFromAWorkerWhileTheInterfacePolls) {
     // The last stream runs on: the playhead moves again.
     const int64_t before = engine->position.load();
     EXPECT_TRUE(WaitUntil([&] { return engine->position.load() > before; }));
+    CloseAudioOutput(output);
+}
+
+// Each open prepares the callback's buffers after the device's thread exists;
+// the first callback of every stream must see them prepared (ThreadSanitizer
+// reports the race otherwise), reopened at both rates.
+TEST(AudioOutputStreams, AThreadRunningFromTheOpenSeesThePreparedBuffers) {
+    auto engine = MakePlayingEngine(48000);
+    AudioOutput output;
+    auto backend = std::make_unique<LooseStartBackend>();
+    LooseStartBackend& device = *backend;
+    output.api = std::move(backend);
+    Connect(output, *engine);
+    ASSERT_EQ(output.open.load(), 1);
+    for (int32_t rate : {44100, 48000, 44100}) {
+        SwitchAudioDevice(output, rate);
+        ASSERT_EQ(output.open.load(), 1);
+        const uint64_t calls = device.callbacks.load();
+        const int64_t before = engine->position.load();
+        EXPECT_TRUE(WaitUntil([&] { return device.callbacks.load() > calls + 4 && engine->position.load() > before; }))
+            << "at " << rate << " Hz";
+    }
     CloseAudioOutput(output);
 }
