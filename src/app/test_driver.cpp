@@ -154,6 +154,9 @@ struct TestDriver {
     double measureStartedAt = 0;
     double measureCpuStart = 0;
     int64_t measureFramesStart = 0;
+    int measureMotion = 0;        // 0 still, 1 wheel zoom, 2 middle-button pan
+    float measurePan = 0;         // points a frame
+    int64_t measureMovedAt = -1;  // frames drawn when the view was last moved
     IdleFigures measured;
     // Waiting for the background work to end (settle).
     bool settling = false;
@@ -570,8 +573,12 @@ void StartPlayback() {
     Log("play%s", "");
 }
 
-void StartMeasure(TestDriver& d, int frames) {
+void StartMeasure(TestDriver& d, int frames, int motion, float pan) {
     d.measuring = true;
+    d.measureMotion = motion;
+    d.measurePan = pan;
+    d.measureMovedAt = -1;
+    if (motion == 2) PushButton(d, 2, true);
     d.measureStartedAt = WallSeconds();
     d.measureCpuStart = ProcessCpuSeconds();
     d.measureFramesStart = d.frames->framesDrawn;
@@ -580,8 +587,26 @@ void StartMeasure(TestDriver& d, int frames) {
     d.waitUntilFrame = d.frames->framesDrawn + frames;
 }
 
+// One step of a moving measure, once per frame drawn: the input a designer's
+// hand gives, so the frame takes it as it takes theirs. Zoom goes 8 notches in
+// and 8 out, pan 30 frames each way, so the view stays within the project.
+void MoveMeasuredView(TestDriver& d) {
+    if (d.measureMotion == 0 || d.measureMovedAt == d.frames->framesDrawn) return;
+    d.measureMovedAt = d.frames->framesDrawn;
+    const int64_t step = d.frames->framesDrawn - d.measureFramesStart;
+    if (d.measureMotion == 1) {
+        PushWheel(d, step % 16 < 8 ? 1.0f : -1.0f);
+    } else {
+        const float s = d.frames->uiScale > 0 ? d.frames->uiScale : 1.0f;
+        const float dx = step % 60 < 30 ? -d.measurePan : d.measurePan;
+        PushMotion(d, d.pointerX / s + dx, d.pointerY / s);
+    }
+}
+
 void FinishMeasure(TestDriver& d) {
     d.measuring = false;
+    if (d.measureMotion == 2) PushButton(d, 2, false);
+    d.measureMotion = 0;
     IdleFigures& f = d.measured;
     f.measured = true;
     f.seconds = WallSeconds() - d.measureStartedAt;
@@ -744,7 +769,7 @@ bool RunStep(TestDriver& d, const ScriptStep& s) {
             gAppState.openFileDialog = &AnsweredOpenDialog;
             Log("answer %s", s.text);
             break;
-        case ScriptOp::Measure: StartMeasure(d, s.count); return false;
+        case ScriptOp::Measure: StartMeasure(d, s.count, s.button, s.x); return false;
         case ScriptOp::Menu: HandleMenuCommand(gAppState, s.count); break;
         case ScriptOp::RenderPace:
             d.renderPace = s.count;
@@ -840,6 +865,7 @@ void TestDriverBeforeEvents(TestDriver& d) {
             gSteppedClock.store(gSteppedClock.load() + d.clockStep * double(d.frames->framesDrawn - d.clockFrames));
         d.clockFrames = d.frames->framesDrawn;
     }
+    if (d.measuring) MoveMeasuredView(d);
     if (d.frames->framesDrawn < d.waitUntilFrame || ScriptSeconds(d) < d.waitUntil) return;
     if (d.settling && !SettleDone(d)) return;
     if (d.measuring) FinishMeasure(d);

@@ -89,6 +89,11 @@
 //                       does not stop at the unsaved-changes question
 //   measure N           draw N frames and log their rate and CPU ("measure.*"
 //                       fields of the dump)
+//   measure N pan P     the same while the view moves every frame: the middle
+//                       button held at the pointer, which moves P points a
+//                       frame, turning back every 30 frames
+//   measure N zoom      the same with one wheel notch at the pointer a frame,
+//                       8 in then 8 out
 //   menu ID             the program menu's item ID chosen (its command parked)
 //   renderpace N        N > 0: a full render starts each of its events only
 //                       when let, one every N frames drawn, so the script
@@ -170,7 +175,8 @@ struct ScriptStep {
     int count2 = 0;       // resize height
     float x = 0;          // points; wheel notches; idle, wait and job seconds; clock step
     float y = 0;          // waitplay: the guard's seconds
-    int button = 0;       // 0 left, 1 right, 2 middle (the GUI's numbering)
+    int button = 0;       // 0 left, 1 right, 2 middle (the GUI's numbering);
+                          // measure: 0 still, 1 zoom, 2 pan
     int scancode = 0;     // SDL scancode
     int modifiers = 0;    // SDL KMOD_* bits
     bool full = false;    // job: as a full render; layerimages: on

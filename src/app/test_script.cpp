@@ -186,7 +186,12 @@ bool ParseTestScript(const std::string& text, const std::string& baseFolder, std
             s.full = w[1] == "on";
             steps.push_back(s);
         } else if (cmd == "measure") {
-            if (!expect(2) || !WholeNumber(w[1], s.count) || s.count < 1) return fail("measure takes a frame count");
+            // measure N, measure N pan POINTS, measure N zoom
+            const bool read = (expect(2) || (expect(4) && w[2] == "pan" && Number(w[3], s.x) && s.x > 0) ||
+                               (expect(3) && w[2] == "zoom")) &&
+                              WholeNumber(w[1], s.count) && s.count >= 1;
+            if (!read) return fail("measure takes a frame count, then optionally pan POINTS or zoom");
+            s.button = w.size() == 2 ? 0 : w[2] == "pan" ? 2 : 1;
             s.op = ScriptOp::Measure;
             steps.push_back(s);
         } else if (cmd == "project") {
