@@ -107,10 +107,22 @@ ImDrawList* BeginLaneImage(LaneImage& lanes, FrameDriver& driver, ImDrawList* wi
     }
     const bool images = LayerImagesAvailable(driver);
     if (!images && lanes.image.texture) ReleaseLayerImage(driver, lanes.image);
-    if (!(key == lanes.key) || images != lanes.images) lanes.valid = false;
+    const bool moved = !(key == lanes.key);
+    if (moved || images != lanes.images) lanes.valid = false;
     lanes.images = images;
     lanes.key = key;
+    // A view that moves on every frame would draw the picture, then the
+    // picture into the frame, each time, to show it once: its lanes cost a
+    // software renderer twice the pixels and a wait for the picture. The
+    // first frame of a move still draws one (a single step, such as a wheel
+    // notch, is then kept at once); the frame after the move draws it again.
+    lanes.moving = moved && lanes.movedLast;
+    lanes.movedLast = moved;
     lanes.keep = quiet && lanes.valid;
+    if (lanes.moving) {
+        ++lanes.straight;
+        return window;
+    }
 
     // Whole pixels around the clip rectangle: the picture's pixels then lie
     // on the window's, and the window's clip rectangle cuts it as it would
@@ -134,7 +146,7 @@ ImDrawList* BeginLaneImage(LaneImage& lanes, FrameDriver& driver, ImDrawList* wi
 }
 
 void EndLaneImage(LaneImage& lanes, FrameDriver& driver) {
-    if (lanes.direct) return;
+    if (lanes.direct || lanes.moving) return;
     ImDrawList& list = *lanes.list;
     ImDrawList& window = *lanes.window;
     list._PopUnusedDrawCmd();

@@ -80,6 +80,11 @@ struct LaneImage {
     // shown again without drawing them.
     bool direct = true;
     bool keep = false;
+    // The key changed on the frame before this one too: the view is moving
+    // (a drag, a wheel, a pan), so the lanes draw straight into the window
+    // and the picture waits for a frame that draws what the last one did.
+    bool moving = false;
+    bool movedLast = false;
     ImDrawList* window = nullptr;
     float pixelX = 0;  // the picture's rectangle: whole pixels around the clip rectangle
     float pixelY = 0;
@@ -89,11 +94,13 @@ struct LaneImage {
     int64_t redrawn = 0;
     int64_t compared = 0;
     int64_t kept = 0;
+    int64_t straight = 0;  // frames of a moving view, drawn into the window
 };
 
 // The list the lanes draw into this frame. Sets `keep` (the lanes draw only
 // what input needs, nothing of the picture) when `quiet` and the picture
-// was drawn with the same key. `under` is what the window shows under the
+// was drawn with the same key. While the key changes from frame to frame
+// (`moving`) the list is the window's own. `under` is what the window shows under the
 // lanes: its background, and the time area's shade over [shadeX0, shadeX1).
 ImDrawList* BeginLaneImage(LaneImage& lanes, FrameDriver& driver, ImDrawList* window, const LaneImageKey& key,
                            bool quiet, uint32_t background, uint32_t shade, float shadeX0, float shadeX1);

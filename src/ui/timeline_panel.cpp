@@ -751,6 +751,7 @@ void DumpTimeline(StateDump& dump) {
     dump.Field("timeline.laneImage.redrawn", gLaneImage.redrawn);
     dump.Field("timeline.laneImage.compared", gLaneImage.compared);
     dump.Field("timeline.laneImage.kept", gLaneImage.kept);
+    dump.Field("timeline.laneImage.straight", gLaneImage.straight);
     std::string marks;
     for (const LaneMark& m : EventLaneMarksDrawn()) {
         std::snprintf(value, sizeof value, "%s%.3f", marks.empty() ? "" : ";", static_cast<double>(m.x));

@@ -1,5 +1,6 @@
 // The timeline's lanes kept as an image: after each kind of change (an
-// edit, a selection, a mute, an undo, a zoom, a pan) the quiet frames that
+// edit, a selection, a mute, an undo, a zoom, a pan, a drag over several
+// frames, drawn straight into them) the quiet frames that
 // show the kept image show exactly what the lanes drawn afresh straight into
 // the frame show.
 #include <gtest/gtest.h>
@@ -70,6 +71,10 @@ TEST_F(LaneImageWindow, TheKeptImageShowsWhatTheLanesDrawAfreshAfterEachKindOfCh
         {"undo", "key ctrl+Z\n"},
         {"zoom", "key T\nkey T\nkey T\n"},
         {"pan", "move 700 560\npress middle\nframes 1\nmove 560 560\nframes 1\nrelease middle\n"},
+        // A view that moves on every frame draws its lanes into the frame,
+        // then keeps an image again once it stops.
+        {"drag", "move 700 560\npress middle\nframes 1\nmove 680 560\nframes 1\nmove 650 560\nframes 1\n"
+                 "move 610 560\nframes 1\nmove 600 560\nframes 1\nrelease middle\n"},
         {"zoomout", "key R\n"},
     };
     std::string script = "project " + path + "\nframes 3\nwaittask 120\nclick 640 150\nframes 2\nmove 1000 700\n";
@@ -82,9 +87,16 @@ TEST_F(LaneImageWindow, TheKeptImageShowsWhatTheLanesDrawAfreshAfterEachKindOfCh
     ASSERT_EQ(run.exitCode, 0) << run.log;
 
     std::string previous;
+    double straight = 0;
     for (const auto& [name, steps] : changes) {
         SCOPED_TRACE(name);
         auto d = ReadStateDump(dir.File(name + "_image.txt"));
+        // The drag's frames after its first drew the lanes straight into the frame.
+        const double moving = DumpNumber(d, "timeline.laneImage.straight");
+        if (name == "drag") {
+            EXPECT_GE(moving - straight, 3);
+        }
+        straight = moving;
         ASSERT_EQ(d["timeline.laneImage"], "texture");
         // The screenshot's frame showed the image unchecked.
         EXPECT_GT(DumpNumber(d, "timeline.laneImage.kept"), 0);
