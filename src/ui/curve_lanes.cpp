@@ -25,6 +25,7 @@
 #include "picture/video_player.h"
 #include "ui/curve_lane_logic.h"
 #include "ui/event_lane_logic.h"
+#include "ui/lane_strip.h"
 #include "ui/timeline_frame.h"
 #include "ui/ui_colors.h"
 
@@ -33,24 +34,6 @@ namespace {
 ImU32 Col(uint32_t packed, int alpha) { return static_cast<ImU32>(WithAlpha(packed, alpha)); }
 
 int Scaled(int alpha, float multiplier) { return static_cast<int>(static_cast<float>(alpha) * multiplier); }
-
-// The area under the curve down to `bottom`, one strip of two vertices per
-// point with the point's colour. Written straight into the list: a lane holds
-// thousands of columns, and Mesa's software renderer pays for every vertex.
-void FillUnderCurve(ImDrawList* draw, const ImVec2* points, const ImU32* colors, int count, float bottom) {
-    if (count < 2) return;
-    const ImVec2 uv = ImGui::GetFontTexUvWhitePixel();
-    draw->PrimReserve((count - 1) * 6, count * 2);
-    const auto base = static_cast<unsigned>(draw->_VtxCurrentIdx);
-    for (int k = 0; k < count; ++k) {
-        draw->PrimWriteVtx(points[k], uv, colors[k]);
-        draw->PrimWriteVtx(ImVec2(points[k].x, bottom), uv, colors[k]);
-    }
-    for (int k = 0; k + 1 < count; ++k) {
-        const unsigned i = base + 2 * static_cast<unsigned>(k);
-        for (unsigned index : {i, i + 2, i + 3, i, i + 3, i + 1}) draw->PrimWriteIdx(static_cast<ImDrawIdx>(index));
-    }
-}
 
 // A polyline whose colour follows its points, anti-aliased through the
 // atlas's baked line textures as Dear ImGui's own textured lines are (two
@@ -135,8 +118,12 @@ void DrawCurveLane(ImDrawList* draw, const Curve256& curve, float x0, float x1, 
     // and the strip blends between them, so a column shows the colour of its
     // mean level at its middle.
     const int fillAlpha = Scaled(heatMode ? (highlighted ? 80 : 50) : (highlighted ? 55 : 30), alphaMultiplier);
-    for (int k = 0; k < count; ++k) colors[k] = heatMode ? Col(LevelColor(values[k]), fillAlpha) : Col(color, fillAlpha);
-    FillUnderCurve(draw, points, colors, count, top + height);
+    ImVec2 floor[kMaxPoints];
+    for (int k = 0; k < count; ++k) {
+        colors[k] = heatMode ? Col(LevelColor(values[k]), fillAlpha) : Col(color, fillAlpha);
+        floor[k] = ImVec2(points[k].x, top + height);
+    }
+    FillStrip(draw, points, floor, count, 0, colors);
 
     // Whole points: 2 when highlighted, else 1 (the baked, anti-aliased lines
     // of the atlas come in whole widths).
@@ -254,13 +241,22 @@ void NoteNarrowEvent(NarrowColumns& columns, const Curve256& curve, float scale,
 
 void DrawNarrowColumns(const TimelineFrame& f, const NarrowColumns& columns, int lane, float top, float height) {
     const float bottom = top + height, w = 1.0f / columns.scale;
-    for (size_t c = 0; c < columns.top.size(); ++c) {
+    const size_t count = columns.top.size();
+    for (size_t c = 0; c < count;) {
         const float value = columns.top[c];
-        if (value < 0) continue;
-        const float x = columns.x0 + float(c) * w, y = top + (1 - value) * height;
-        const uint32_t color = lane == kCurveLaneWeight ? LevelColor(value) : gTheme.curveA;
-        f.draw->AddRectFilled(ImVec2(x, y), ImVec2(x + w, bottom), Col(color, lane == kCurveLaneWeight ? 50 : 30));
-        f.draw->AddRectFilled(ImVec2(x, y), ImVec2(x + w, std::min(y + 1, bottom)), Col(color, lane == kCurveLaneWeight ? 160 : 140));
+        // Neighbouring columns of one value (one event over several pixels)
+        // are one rectangle: the same pixels, a quarter of the triangles.
+        size_t end = c + 1;
+        while (end < count && columns.top[end] == value) ++end;
+        if (value >= 0) {
+            const float x = columns.x0 + float(c) * w, x1 = columns.x0 + float(end) * w;
+            const float y = top + (1 - value) * height;
+            const uint32_t color = lane == kCurveLaneWeight ? LevelColor(value) : gTheme.curveA;
+            f.draw->AddRectFilled(ImVec2(x, y), ImVec2(x1, bottom), Col(color, lane == kCurveLaneWeight ? 50 : 30));
+            f.draw->AddRectFilled(ImVec2(x, y), ImVec2(x1, std::min(y + 1, bottom)),
+                                  Col(color, lane == kCurveLaneWeight ? 160 : 140));
+        }
+        c = end;
     }
 }
 

@@ -41,6 +41,7 @@
 #include "ui/event_context_menu.h"
 #include "ui/event_lane_logic.h"
 #include "ui/icons.h"
+#include "ui/lane_strip.h"
 #include "ui/layer_lanes_logic.h"
 #include "ui/timeline_index.h"
 #include "ui/timeline_frame.h"
@@ -306,8 +307,9 @@ void DrawWideBlock(ImDrawList* draw, const LayerBlock& b, float left, float widt
                 upper.emplace_back(cx, cy - half);
                 lower.emplace_back(cx, cy + half);
             }
-            for (size_t c = 0; c + 1 < upper.size(); ++c)
-                draw->AddQuadFilled(upper[c], upper[c + 1], lower[c + 1], lower[c], muted ? 0x19FFFFFF : 0x64FFFFFF);
+            // One strip of plain triangles: the columns tile the shape, and the
+            // outline (when drawn) is the anti-aliased edge.
+            FillStrip(draw, upper.data(), lower.data(), int(upper.size()), muted ? 0x19FFFFFF : 0x64FFFFFF);
             if (!compact && upper.size() >= 2) {
                 const ImU32 line = muted ? 0x23FFFFFF : 0x82FFFFFF;
                 draw->AddPolyline(upper.data(), int(upper.size()), line, 0, 0.8f);

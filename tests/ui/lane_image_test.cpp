@@ -1,15 +1,18 @@
 // The lanes' copy: any change to what a list draws tells it apart from the
 // copy, and the copy appended to another list draws the same triangles, also
 // past 65,536 vertices (several vertex offsets) and after what that list
-// already holds.
+// already holds. A strip fills exactly the band between its outlines, past
+// a vertex offset too.
 #include <gtest/gtest.h>
 #include <imgui.h>
 
+#include <cmath>
 #include <functional>
 #include <vector>
 
 #include "support/imgui_headless.h"
 #include "ui/lane_image.h"
+#include "ui/lane_strip.h"
 
 namespace {
 
@@ -104,4 +107,52 @@ TEST(LaneImage, TheCopyKnowsEveryChangeAndAppendsAsTheSameTriangles) {
     EXPECT_TRUE(drawn == Triangles(lanes));
     EXPECT_GT(window.CmdBuffer.Size, commandsBefore);
     gui.EndFrame();
+}
+
+// Whatever the list held before (here all but a few of the vertices one
+// offset reaches), the strip's triangles are its own points in its colours
+// and cover the band between the outlines once: their areas add up to it.
+TEST(LaneImage, AStripFillsTheBandBetweenItsOutlinesPastAVertexOffset) {
+    HeadlessGui gui;
+    ImGui::GetIO().BackendFlags |= ImGuiBackendFlags_RendererHasVtxOffset;
+    gui.Frame();
+    for (int before : {0, 65530}) {
+        SCOPED_TRACE(before);
+        ImDrawList list(ImGui::GetDrawListSharedData());
+        list._ResetForNewFrame();
+        list.PushTextureID(ImGui::GetIO().Fonts->TexID);
+        list.PushClipRect(ImVec2(0, 0), ImVec2(1280, 720));
+        for (int i = 0; i < before / 4; ++i) list.AddRectFilled(ImVec2(0, 0), ImVec2(1, 1), IM_COL32(1, 2, 3, 4));
+        const int firstCommand = list.CmdBuffer.Size - 1;
+        const size_t firstIndex = list.CmdBuffer.back().ElemCount;
+        std::vector<ImVec2> upper, lower;
+        std::vector<ImU32> colors;
+        float band = 0;
+        for (int k = 0; k < 40; ++k) {
+            const float x = 10 + 3.5f * float(k), half = 2 + float((k * 7) % 11);
+            upper.emplace_back(x, 50 - half);
+            lower.emplace_back(x, 50 + half * 0.5f);
+            colors.push_back(IM_COL32(k, 200, 100, 255));
+            if (k > 0)
+                band += 0.5f * (x - upper[size_t(k - 1)].x) *
+                        ((lower[size_t(k)].y - upper[size_t(k)].y) + (lower[size_t(k - 1)].y - upper[size_t(k - 1)].y));
+        }
+        FillStrip(&list, upper.data(), lower.data(), int(upper.size()), 0, colors.data());
+        list._PopUnusedDrawCmd();
+        std::vector<Corner> corners = Triangles(list, size_t(firstCommand));
+        corners.erase(corners.begin(), corners.begin() + long(firstIndex));
+        ASSERT_EQ(corners.size(), size_t(39 * 6));
+        float area = 0;
+        for (size_t t = 0; t < corners.size(); t += 3) {
+            const ImVec2 a = corners[t].pos, b = corners[t + 1].pos, c = corners[t + 2].pos;
+            area += 0.5f * std::fabs((b.x - a.x) * (c.y - a.y) - (c.x - a.x) * (b.y - a.y));
+            for (size_t i = t; i < t + 3; ++i) {
+                const int k = int(std::lround((corners[i].pos.x - 10) / 3.5f));
+                ASSERT_TRUE(k >= 0 && k < 40);
+                EXPECT_TRUE(corners[i].pos.y == upper[size_t(k)].y || corners[i].pos.y == lower[size_t(k)].y);
+                EXPECT_EQ(corners[i].col, colors[size_t(k)]);
+            }
+        }
+        EXPECT_NEAR(area, band, 0.01f * band);
+    }
 }
