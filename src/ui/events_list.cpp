@@ -51,6 +51,11 @@ constexpr const char* kPayload = "EVENT_TO_FOLDER";
 
 struct ListFrameState {
     std::vector<ListRow> rows;
+    // The order and rows were made by a frame that walked the events: a quiet
+    // frame (nothing stirred since, so no event, layer, folder or font
+    // changed) keeps them instead of sorting thousands of events again.
+    bool ordered = false;
+    bool rowsBuilt = false;
     std::string menuFolder;      // the folder whose menu or save popup is open
     char chainName[64] = {};
     bool openGroupMenu = false;  // set by a header this frame; opened at the list's level
@@ -397,7 +402,8 @@ ListRowHeights RowHeights() {
 void DrawRows(const DocumentContext& ctx, VideoPlayer* video) {
     AppState& app = *ctx.app;
     Project& project = *ctx.project;
-    BuildListRows(app, project.events, project.results, RowHeights(), gList.rows);
+    if (!(app.quietFrame && gList.rowsBuilt)) BuildListRows(app, project.events, project.results, RowHeights(), gList.rows);
+    gList.rowsBuilt = true;
     const std::vector<ListRow>& rows = gList.rows;
     const float viewHeight = ImGui::GetWindowHeight();
     const float listHeight = rows.empty() ? 0 : rows.back().y + rows.back().height;
@@ -474,7 +480,8 @@ void DrawEventsList(const DocumentContext& ctx, VideoPlayer* video) {
     ImGui::BeginChild("##eventlist", ImVec2(0, 0), false, ImGuiWindowFlags_NoScrollbar);
     DrawHeading(project);
     DrawScenesRow(ctx, video);
-    SortEventsList(app, project.events, project.results, int(project.resultsRevision));
+    if (!(app.quietFrame && gList.ordered)) SortEventsList(app, project.events, project.results, int(project.resultsRevision));
+    gList.ordered = true;
     ImGui::BeginChild("##evscroll", ImVec2(0, 0), false);
     DrawRows(ctx, video);
     if (gList.openGroupMenu) ImGui::OpenPopup("##groupCtxMenu");

@@ -295,8 +295,16 @@ void DrawMasterTrim(AppState& app, float x, float centerY, float width, float he
 // Lock and Render
 // ---------------------------------------------------------------------------
 
+// The locked events, counted again on every frame that walks the document; a
+// quiet frame keeps the last count.
+int LockedEvents() {
+    static int kept = -1;
+    if (!(gAppState.quietFrame && kept >= 0)) kept = CountLockedEvents(gProject);
+    return kept;
+}
+
 void DrawLockButton(float x, float centerY, float side) {
-    const int locked = CountLockedEvents(gProject);
+    const int locked = LockedEvents();
     ImGui::SetCursorPos(ImVec2(x, std::round(centerY - side / 2)));
     ImGui::BeginDisabled(locked == 0);
     bool clicked = false;
@@ -314,7 +322,7 @@ void DrawLockButton(float x, float centerY, float side) {
 void DrawRenderButton(AppState& app, float x, float centerY, float width, float height) {
     const Project& project = gProject;
     const RenderButtonState state = RenderButtonFor(static_cast<int>(project.events.size()),
-                                                    CountLockedEvents(project), LibraryLoaded(),
+                                                    LockedEvents(), LibraryLoaded(),
                                                     app.exportRunning.load());
     gBands.renderLabel = state.label;
     gBands.renderEnabled = state.enabled;

@@ -1,15 +1,21 @@
 // The events list as a widget in a GUI context without a window: a row
 // dragged onto a folder header moves the selection in, onto the drop zone
 // moves it out; a right-click selects an unselected row and opens the menu;
-// only the rows in view are drawn.
+// only the rows in view are drawn; a quiet frame keeps the order and rows
+// and shows what a full frame shows.
 #include <gtest/gtest.h>
 
 #include <SDL.h>
 #include <imgui.h>
 
+#include <functional>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "app/frame_driver.h"
+#include "app/shell.h"
 #include "document/event.h"
 #include "document/project.h"
 #include "document/text_util.h"
@@ -172,4 +178,35 @@ TEST(EventsListWidget, NamesAreTypedInPlaceForAFolderAndForANewScene) {
     EXPECT_FALSE(rig.app->sceneListRenaming);
     EXPECT_STREQ(rig.project->scenes[0].name, "Street");
     EXPECT_EQ(rig.app->undoHistory.undo.size(), 2u) << "the scene and its first name: one step";
+}
+
+// A frame the main loop marks quiet keeps the order and the rows the frames
+// before it made: after every kind of change those frames see, the quiet
+// frames must show the same list.
+TEST(EventsListWidget, AQuietFrameShowsTheListTheFramesBeforeItMade) {
+    ListWidgetRig rig(40, 6);
+    auto drawn = [&](bool quiet) {
+        rig.app->quietFrame = quiet;
+        rig.Frame();
+        rig.app->quietFrame = false;
+        return DrawDataFingerprint(ImGui::GetDrawData());
+    };
+    uint64_t shown = drawn(false);
+    EXPECT_EQ(drawn(true), shown);
+    const std::vector<std::pair<std::string, std::function<void()>>> changes = {
+        {"an event moved to the front", [&] { rig.project->events[30].time = -5; }},
+        {"an event's keywords changed", [&] { CopyTextField(rig.project->events[2].keywords, "glass shatter"); }},
+        {"an event added", [&] { rig.project->events.push_back(MakeEvent(*rig.project, 1.5f, kShapeBed, 0.5f)); }},
+        {"a folder folded", [&] { rig.app->collapsedFolders.insert("Doors"); }},
+    };
+    for (const auto& [what, apply] : changes) {
+        SCOPED_TRACE(what);
+        apply();
+        uint64_t changed = 0;
+        for (int k = 0; k < kQuietAfterFrames; ++k) changed = drawn(false);
+        EXPECT_NE(changed, shown);
+        EXPECT_EQ(drawn(true), changed);
+        EXPECT_EQ(drawn(true), changed);
+        shown = changed;
+    }
 }
