@@ -64,14 +64,21 @@ TEST(TestScript, ClocksWaitsAndJobs) {
 }
 
 TEST(TestScript, FixturesPlaybackAndMeasures) {
-    auto steps = Parse("project fixtures/a b.tlproj\nplay\nmeasure 120\ndiscard\n");
-    ASSERT_EQ(steps.size(), 4u);
+    auto steps = Parse("project fixtures/a b.tlproj\nplay\nmeasure 120\ndiscard\nmeasure 60 zoom\nmeasure 30 pan 12.5\n");
+    ASSERT_EQ(steps.size(), 6u);
     EXPECT_EQ(steps[0].op, ScriptOp::Project);
     EXPECT_EQ(steps[0].text, "/scripts/fixtures/a b.tlproj");
     EXPECT_EQ(steps[1].op, ScriptOp::Play);
     EXPECT_EQ(steps[2].op, ScriptOp::Measure);
     EXPECT_EQ(steps[2].count, 120);
     EXPECT_EQ(steps[3].op, ScriptOp::Discard);
+    // Still, wheel zoom, middle-button pan by 12.5 points a frame.
+    EXPECT_EQ(steps[2].button, 0);
+    EXPECT_EQ(steps[4].op, ScriptOp::Measure);
+    EXPECT_EQ(steps[4].count, 60);
+    EXPECT_EQ(steps[4].button, 1);
+    EXPECT_EQ(steps[5].button, 2);
+    EXPECT_FLOAT_EQ(steps[5].x, 12.5f);
 }
 
 TEST(TestScript, SettlesAndExports) {
@@ -90,7 +97,8 @@ TEST(TestScript, MistakesNameTheirLine) {
     for (const char* bad : {"frames -1", "frames", "move 1", "click 1 2 thumb", "key NoSuchKey", "key hyper+A",
                             "resize 0 10", "idle 0", "waitfile go", "waitfile go 0", "close now", "screenshot",
                             "move 1e999 0", "wait 0", "job", "job 1 half", "job -1", "clock 0", "clock 2", "project",
-                            "play now", "measure", "measure 0", "discard all", "settle", "settle 0", "settle 601",
+                            "play now", "measure", "measure 0", "measure 5 pan", "measure 5 pan 0", "measure 5 spin",
+                            "measure 5 zoom 2", "discard all", "settle", "settle 0", "settle 601",
                             "export", "waitplay 1", "waitplay 0 60", "waitplay 1 0", "waitplay 1 601"}) {
         EXPECT_TRUE(Parse(bad, &error).empty()) << bad;
         EXPECT_EQ(error.rfind("line 1: ", 0), 0u) << bad << ": " << error;
