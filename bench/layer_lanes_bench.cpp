@@ -99,10 +99,11 @@ BENCHMARK(BM_TimelineLayersFrame)
 // The frame's hot routine, the layer lanes, on the generated project of a
 // working designer's size: 2,000 events with ten layers each over 20
 // minutes (the events lane and curves drawn too). Args: seconds in view
-// (1200: the whole project), and 1 for quiet frames (an idle window: the
-// lanes' kept picture shown again). The first frames build the lanes'
-// indexes and picture; the measured ones find them unchanged, as an idle or
-// playing frame does.
+// (1200: the whole project), and the frames: 0 full (as while playing), 1
+// quiet (an idle window: the lanes' kept picture shown again), 2 moving (the
+// view pans a few points every frame, back and forth: a drag or a wheel).
+// The first frames build the lanes' indexes and picture; the measured full
+// and quiet ones find them unchanged. "triangles" counts the whole frame's.
 static void BM_TimelineLargeProjectFrame(benchmark::State& state) {
     TempDir dir;
     LargeProjectSpec spec;
@@ -116,19 +117,28 @@ static void BM_TimelineLargeProjectFrame(benchmark::State& state) {
     rig.app->viewDuration = float(state.range(0));
     rig.app->viewStart = state.range(0) >= 1200 ? 0.0f : 600.0f;
     rig.Frames(2);
-    rig.app->quietFrame = state.range(1) != 0;
-    for (auto _ : state) rig.Frame();
+    rig.app->quietFrame = state.range(1) == 1;
+    const bool moving = state.range(1) == 2;
+    const float step = 4 * rig.app->viewDuration / 1100;  // about four points
+    int frame = 0;
+    for (auto _ : state) {
+        if (moving) rig.app->viewStart += (frame++ / 30) % 2 ? -step : step;
+        rig.Frame();
+    }
     rig.app->quietFrame = false;
     const ImDrawData* data = ImGui::GetDrawData();
     state.counters["vertices"] = data ? data->TotalVtxCount : 0;
+    state.counters["triangles"] = data ? data->TotalIdxCount / 3 : 0;
     state.counters["layers"] = double(rig.project->results.size());
     ClearWaveformPeakCache();
 }
 BENCHMARK(BM_TimelineLargeProjectFrame)
     ->Args({1200, 0})
     ->Args({1200, 1})
+    ->Args({1200, 2})
     ->Args({10, 0})
     ->Args({10, 1})
+    ->Args({10, 2})
     ->Unit(benchmark::kMillisecond);
 
 // The program under X: the project written as a file and loaded by the test
