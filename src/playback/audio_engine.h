@@ -110,6 +110,10 @@ struct PlaybackVoice {
     uint8_t intensityIsBed = 0;
     float intensityScale = 1.0f;
     float reverbSend = -1.0f;  // negative: use the group's send
+    // The level the mute and solo switches left this voice at (0..1; negative
+    // until first mixed). Only the thread that mixes moves it, toward 0 or 1
+    // over the declick time when a switch changes while sound plays.
+    CopyableAtomic<float> switchGain{-1.0f};
     uint8_t evicted = 0;       // samples released by the streaming window
     // Semitones the samples were shifted by when built. Preparing an evicted
     // voice again uses this, not the result's pitchShift, which every render
@@ -185,6 +189,10 @@ struct AudioEngine {
     std::array<float, kDeclickCapacity> fadeL{}, fadeR{};      // the old sound of a jump
     std::array<float, kDeclickCapacity> fadeRefL{}, fadeRefR{};  // its reference audio
     std::array<float, kDeclickCapacity> keepL{}, keepR{};      // what a ramp must leave alone
+    // One voice's first frames while its switches' ramp runs, and its sends.
+    std::array<float, kDeclickCapacity> switchRampL{}, switchRampR{};
+    std::array<float, kDeclickCapacity> switchRampSendL{}, switchRampSendR{};
+    float masterSwitchGain = 1;  // where the master mute's ramp left the output
     // Elementwise peaks of each voice's contribution, per group and side, for
     // the group meters.
     std::array<std::array<float, kMixBlockFrames>, 6> groupPeakFrames{};

@@ -4,8 +4,9 @@
 // Index
 //   Reference-audio hook
 //   Block settings        MixSettings: every fader, switch and send read once per block
-//   Audio-thread helpers  MixAudition, AdvancePlayhead
-//   RenderMix             the voices (MixVoice), master gain and reverb of a span; LimitBlock
+//   Audio-thread helpers  MixAudition, DeclickFrames, AdvancePlayhead
+//   RenderMix             the voices (MixVoice, their switches' ramps), master gain and reverb of a
+//                         span; LimitBlock
 //   Declick               ramps, ClearReverb, FadeOutVoices
 //   MixAudioBlock
 //   MixClipWithFades
@@ -22,7 +23,9 @@
 // silence; the playhead stays where the transport stopped. Starting fades in
 // over the same time. A seek, or a reverb clear, while sound plays fades out
 // what played (running on from where it was, with the reverb it had) under
-// the new sound fading in, within one block.
+// the new sound fading in, within one block. A mute or solo switched while
+// sound plays moves the voices it changes (or the whole output, for the
+// master mute) to their new level over the same time.
 #include "playback/block_mixer.h"
 
 #include <algorithm>
@@ -116,6 +119,10 @@ void MixAudition(AudioEngine& e, float* left, float* right, int frames, int rate
     e.auditionPosition.compare_exchange_strong(start, pos);
 }
 
+int DeclickFrames(int rate) {
+    return std::clamp(int(std::lround(kDeclickSeconds * rate)), 1, kDeclickCapacity);
+}
+
 // Moves the playhead on from where this block started, unless it was seeked.
 inline void AdvancePlayhead(AudioEngine& e, int64_t blockStart, int frames) {
     e.position.compare_exchange_strong(blockStart, blockStart + frames);
@@ -125,14 +132,23 @@ inline void AdvancePlayhead(AudioEngine& e, int64_t blockStart, int frames) {
 // RenderMix
 // ---------------------------------------------------------------------------
 
+// Where one voice's samples go: the mix, the reverb sends (none when null)
+// and its group's elementwise peaks, all from the span's first frame.
+struct VoiceOutputs {
+    float* left = nullptr;
+    float* right = nullptr;
+    float* sendLeft = nullptr;
+    float* sendRight = nullptr;
+    float* peakLeft = nullptr;
+    float* peakRight = nullptr;
+};
+
 // Adds one voice into `frames` frames whose frame 0 is project sample
-// `position`, into the sends when asked, and raises its group's elementwise
-// peaks. Caller holds the engine lock.
+// `position`. Caller holds the engine lock.
 void MixVoice(AudioEngine& e, size_t index, const MixSettings& m, int64_t position, int frames, int rate,
-              float* left, float* right, bool feedSends) {
+              const VoiceOutputs& out) {
     const PlaybackVoice& v = e.voices[index];
     const int g = std::clamp(v.group, 0, 2);
-    if (m.groupMute[g] || (m.anyGroupSolo && !m.groupSolo[g])) return;
     const double start = m.bypassDecon ? v.plainStartTime : v.startTime;
     // Most voices lie wholly before or after the block: no plan for them.
     const int64_t first = VoiceStartSample(start, rate);
@@ -146,23 +162,88 @@ void MixVoice(AudioEngine& e, size_t index, const MixSettings& m, int64_t positi
                       IntensityLift::UnlessBed, plan))
         return;
     VoiceMixTargets targets;
-    targets.left = left;
-    targets.right = right;
-    if (feedSends) {
-        targets.sendLeft = e.sendL.data();
-        targets.sendRight = e.sendR.data();
-    }
-    targets.peakLeft = e.groupPeakFrames[size_t(2 * g)].data();
-    targets.peakRight = e.groupPeakFrames[size_t(2 * g + 1)].data();
+    targets.left = out.left;
+    targets.right = out.right;
+    targets.sendLeft = out.sendLeft;
+    targets.sendRight = out.sendRight;
+    targets.peakLeft = out.peakLeft;
+    targets.peakRight = out.peakRight;
     MixVoiceInto(plan, position, frames, targets);
+}
+
+// Whether the switches let a voice be heard: a soloed voice plays even when
+// muted, but not in a group that is muted or left out by a group solo.
+bool VoiceAudible(const MixSettings& m, size_t index, const PlaybackVoice& v) {
+    const int g = std::clamp(v.group, 0, 2);
+    if (m.groupMute[g] || (m.anyGroupSolo && !m.groupSolo[g])) return false;
+    if (m.soloVoice >= 0) return int64_t(index) == m.soloVoice;
+    return !v.muted.load(std::memory_order_relaxed);
+}
+
+// Ramp gains: frame i of a ramp from `from` moves (i + 1) x slope toward its end.
+inline float RampUpGain(float from, float slope, int i) { return std::min(1.0f, from + float(i + 1) * slope); }
+inline float RampDownGain(float from, float slope, int i) { return std::max(0.0f, from - float(i + 1) * slope); }
+inline float RampGain(float from, float target, float slope, int i) {
+    return target > from ? RampUpGain(from, slope, i) : RampDownGain(from, slope, i);
+}
+
+// A voice whose switches changed: its first frames go through a ramp from
+// where its level was toward the switches' level, then on at that level.
+void MixVoiceRamped(AudioEngine& e, size_t index, const MixSettings& m, int64_t position, int frames, int rate,
+                    const VoiceOutputs& out, float from, float target, float slope) {
+    const int ramp = std::min({frames, kDeclickCapacity, int(std::ceil(std::fabs(target - from) / slope))});
+    float* l = e.switchRampL.data();
+    float* r = e.switchRampR.data();
+    float* sl = e.switchRampSendL.data();
+    float* sr = e.switchRampSendR.data();
+    std::fill(l, l + ramp, 0.0f);
+    std::fill(r, r + ramp, 0.0f);
+    // The group meters see the voice at the level it is heard at.
+    VoiceOutputs scratch;
+    scratch.left = l;
+    scratch.right = r;
+    if (out.sendLeft) {
+        std::fill(sl, sl + ramp, 0.0f);
+        std::fill(sr, sr + ramp, 0.0f);
+        scratch.sendLeft = sl;
+        scratch.sendRight = sr;
+    }
+    MixVoice(e, index, m, position, ramp, rate, scratch);
+    for (int i = 0; i < ramp; ++i) {
+        const float g = RampGain(from, target, slope, i);
+        out.left[i] += g * l[i];
+        out.right[i] += g * r[i];
+        out.peakLeft[i] = std::max(out.peakLeft[i], std::fabs(g * l[i]));
+        out.peakRight[i] = std::max(out.peakRight[i], std::fabs(g * r[i]));
+        if (out.sendLeft) {
+            out.sendLeft[i] += g * sl[i];
+            out.sendRight[i] += g * sr[i];
+        }
+    }
+    e.voices[index].switchGain.store(RampGain(from, target, slope, ramp - 1), std::memory_order_relaxed);
+    if (target == 0 || ramp == frames) return;
+    VoiceOutputs rest = out;
+    rest.left += ramp;
+    rest.right += ramp;
+    if (out.sendLeft) {
+        rest.sendLeft += ramp;
+        rest.sendRight += ramp;
+    }
+    rest.peakLeft += ramp;
+    rest.peakRight += ramp;
+    MixVoice(e, index, m, position + ramp, frames - ramp, rate, rest);
 }
 
 // The voices of project samples [position, position + frames) added into
 // left and right, all of it times the master gain, then the reverb's return
-// of the first 4096 frames' sends added. Raises the group peaks. Caller
-// holds the engine lock.
+// of the first 4096 frames' sends added. Raises the group peaks. A voice
+// whose mute or solo changed moves to its new level over the declick time;
+// `snapSwitches` (the output starts from silence) takes every voice straight
+// to its level. Caller holds the engine lock.
 void RenderMix(AudioEngine& e, const MixSettings& m, int64_t position, int frames, int rate, float* left,
-               float* right, float* groupPeakL, float* groupPeakR) {
+               float* right, float* groupPeakL, float* groupPeakR, bool snapSwitches) {
+    constexpr auto relaxed = std::memory_order_relaxed;
+    const float slope = 1.0f / float(DeclickFrames(rate));
     const int sent = std::min(frames, kMixBlockFrames);
     std::fill(e.sendL.begin(), e.sendL.begin() + sent, 0.0f);
     std::fill(e.sendR.begin(), e.sendR.begin() + sent, 0.0f);
@@ -170,14 +251,27 @@ void RenderMix(AudioEngine& e, const MixSettings& m, int64_t position, int frame
         const int n = std::min(kMixBlockFrames, frames - at);
         for (auto& peaks : e.groupPeakFrames) std::fill(peaks.begin(), peaks.begin() + n, 0.0f);
         for (size_t v = 0; v < e.voices.size(); ++v) {
-            const PlaybackVoice& voice = e.voices[v];
-            if (m.soloVoice >= 0) {
-                if (int64_t(v) != m.soloVoice) continue;
-            } else if (voice.muted.load(std::memory_order_relaxed)) {
+            PlaybackVoice& voice = e.voices[v];
+            if (voice.evicted) continue;
+            const float target = VoiceAudible(m, v, voice) ? 1.0f : 0.0f;
+            float from = voice.switchGain.load(relaxed);
+            if (from < 0 || snapSwitches) from = target;
+            const int g = std::clamp(voice.group, 0, 2);
+            VoiceOutputs out;
+            out.left = left + at;
+            out.right = right + at;
+            if (at == 0) {
+                out.sendLeft = e.sendL.data();
+                out.sendRight = e.sendR.data();
+            }
+            out.peakLeft = e.groupPeakFrames[size_t(2 * g)].data();
+            out.peakRight = e.groupPeakFrames[size_t(2 * g + 1)].data();
+            if (from != target) {
+                MixVoiceRamped(e, v, m, position + at, n, rate, out, from, target, slope);
                 continue;
             }
-            if (voice.evicted) continue;
-            MixVoice(e, v, m, position + at, n, rate, left + at, right + at, at == 0);
+            voice.switchGain.store(target, relaxed);
+            if (target > 0) MixVoice(e, v, m, position + at, n, rate, out);
         }
         for (int g = 0; g < 3; ++g) {
             const float* pl = e.groupPeakFrames[size_t(2 * g)].data();
@@ -229,14 +323,6 @@ void LimitBlock(AudioEngine& e, float* left, float* right, int frames) {
 // ---------------------------------------------------------------------------
 // Declick
 // ---------------------------------------------------------------------------
-
-int DeclickFrames(int rate) {
-    return std::clamp(int(std::lround(kDeclickSeconds * rate)), 1, kDeclickCapacity);
-}
-
-// Ramp gains: frame i of a ramp from `from` moves (i + 1) x slope toward its end.
-inline float RampUpGain(float from, float slope, int i) { return std::min(1.0f, from + float(i + 1) * slope); }
-inline float RampDownGain(float from, float slope, int i) { return std::max(0.0f, from - float(i + 1) * slope); }
 
 void RampDown(float* left, float* right, int frames, float from, float slope) {
     for (int i = 0; i < frames; ++i) {
@@ -291,7 +377,7 @@ bool FadeOutVoices(AudioEngine& e, const MixSettings& m, ReferenceAudioHook hook
     std::fill(oldL, oldL + n, 0.0f);
     std::fill(oldR, oldR + n, 0.0f);
     float peakL[3] = {}, peakR[3] = {};
-    RenderMix(e, m, e.declickNext, n, rate, oldL, oldR, peakL, peakR);
+    RenderMix(e, m, e.declickNext, n, rate, oldL, oldR, peakL, peakR, false);
     RampDown(oldL, oldR, n, from, slope);
     LimitBlock(e, oldL, oldR, n);
     lock.unlock();
@@ -378,7 +464,8 @@ void MixAudioBlock(AudioEngine& e, float* left, float* right, int frames) {
         oldSlope = std::max(slope, oldFrom / float(oldFrames));
         std::fill(e.fadeL.begin(), e.fadeL.begin() + oldFrames, 0.0f);
         std::fill(e.fadeR.begin(), e.fadeR.begin() + oldFrames, 0.0f);
-        RenderMix(e, m, e.declickNext, oldFrames, rate, e.fadeL.data(), e.fadeR.data(), groupPeakL, groupPeakR);
+        RenderMix(e, m, e.declickNext, oldFrames, rate, e.fadeL.data(), e.fadeR.data(), groupPeakL, groupPeakR,
+                  false);
         RampDown(e.fadeL.data(), e.fadeR.data(), oldFrames, oldFrom, oldSlope);
         e.declickGain = 0;
     }
@@ -391,7 +478,7 @@ void MixAudioBlock(AudioEngine& e, float* left, float* right, int frames) {
         e.keepL[size_t(i)] = left[i] * m.masterGain;
         e.keepR[size_t(i)] = right[i] * m.masterGain;
     }
-    RenderMix(e, m, blockPosition, frames, rate, left, right, groupPeakL, groupPeakR);
+    RenderMix(e, m, blockPosition, frames, rate, left, right, groupPeakL, groupPeakR, rampFrom == 0);
     RampUpOver(left, right, e.keepL.data(), e.keepR.data(), rampFrames, rampFrom, slope);
     if (rampFrames > 0) e.declickGain = RampUpGain(rampFrom, slope, rampFrames - 1);
     for (int i = 0; i < oldFrames; ++i) {
@@ -401,9 +488,28 @@ void MixAudioBlock(AudioEngine& e, float* left, float* right, int frames) {
     LimitBlock(e, left, right, frames);
     lock.unlock();
 
-    if (m.masterMute) {
-        std::fill(left, left + frames, 0.0f);
-        std::fill(right, right + frames, 0.0f);
+    // The master mute ramps like the voices' switches; from silence it is
+    // taken at once.
+    const float masterTarget = m.masterMute ? 0.0f : 1.0f;
+    const float masterFrom = rampFrom == 0 ? masterTarget : e.masterSwitchGain;
+    if (masterFrom != masterTarget) {
+        const int ramp = std::min(frames, int(std::ceil(std::fabs(masterTarget - masterFrom) / slope)));
+        for (int i = 0; i < ramp; ++i) {
+            const float g = RampGain(masterFrom, masterTarget, slope, i);
+            left[i] *= g;
+            right[i] *= g;
+        }
+        if (masterTarget == 0) {
+            std::fill(left + ramp, left + frames, 0.0f);
+            std::fill(right + ramp, right + frames, 0.0f);
+        }
+        e.masterSwitchGain = RampGain(masterFrom, masterTarget, slope, ramp - 1);
+    } else {
+        e.masterSwitchGain = masterTarget;
+        if (masterTarget == 0) {
+            std::fill(left, left + frames, 0.0f);
+            std::fill(right, right + frames, 0.0f);
+        }
     }
     float peakL = 0, peakR = 0;
     for (int i = 0; i < frames; ++i) {

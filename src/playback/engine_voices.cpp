@@ -27,7 +27,7 @@ float OnePoleCoefficient(double seconds, int rate) {
 // Everything of a voice but its sample buffers. A new PlaybackVoice field
 // must be copied here too.
 void CopyVoiceWithoutSamples(const PlaybackVoice& from, PlaybackVoice& to) {
-    static_assert(sizeof(PlaybackVoice) == 21048, "PlaybackVoice changed: copy the new field here");
+    static_assert(sizeof(PlaybackVoice) == 21056, "PlaybackVoice changed: copy the new field here");
     to.stereo = from.stereo;
     to.startTime = from.startTime;
     to.plainStartTime = from.plainStartTime;
@@ -61,6 +61,7 @@ void CopyVoiceWithoutSamples(const PlaybackVoice& from, PlaybackVoice& to) {
     to.intensityIsBed = from.intensityIsBed;
     to.intensityScale = from.intensityScale;
     to.reverbSend = from.reverbSend;
+    to.switchGain = from.switchGain;
     to.evicted = from.evicted;
     to.pitchShift = from.pitchShift;
     to.sampleKey = from.sampleKey;

@@ -251,6 +251,7 @@ TEST_F(MixerTest, GainsMultiplyAndMasterMuteSilencesAllButTheHook) {
 
     e->masterMute = 1;
     SetReferenceAudioHook(AddTenthHook);
+    for (int ramp = 0; ramp < 4; ++ramp) MixAudioBlock(*e, l.data(), r.data(), 64);  // past the 5 ms ramp
     MixAudioBlock(*e, l.data(), r.data(), 64);
     EXPECT_FLOAT_EQ(l[10], 0.1f);  // the reference audio still plays
     EXPECT_EQ(e->peakL.load(), 0.0f);  // and is not metered

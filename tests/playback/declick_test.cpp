@@ -1,7 +1,7 @@
 // Stop, seek and restart fade over 5 ms instead of cutting the output: the
 // largest step between output samples stays that of the signal itself, the
 // ramps have their stated length and shape, and the playhead stays where the
-// transport stopped.
+// transport stopped. Mute and solo switches ramp the same way.
 #include <gtest/gtest.h>
 
 #include "playback/mixer_rig.h"
@@ -138,5 +138,54 @@ TEST(Declick, RampsLastFiveMillisecondsAndFollowTheSound) {
         const double t = double(before + i) / kRigRate;  // the sine where the old place runs on
         const float continued = 0.5f * CentreGain() * float(std::sin(2 * M_PI * 440 * t));
         ASSERT_NEAR(l[size_t(i)], up * at5[size_t(i)] + (1.0f - up) * continued, 2e-6) << i;
+    }
+}
+
+// Each switch turned on and off again while the sine plays: the sine falls
+// to silence over 240 frames, stays silent, and comes back over 240 frames,
+// against the same engine never switched; ramps cross block edges.
+TEST(Declick, MuteAndSoloSwitchesRampOverFiveMilliseconds) {
+    struct Case {
+        const char* name;
+        void (*flip)(AudioEngine&, bool on);
+    };
+    const Case cases[] = {
+        {"voice mute", [](AudioEngine& e, bool on) { e.voices[0].muted = on; }},
+        {"another voice soloed", [](AudioEngine& e, bool on) { e.soloVoice = on ? 1 : -1; }},
+        {"group mute", [](AudioEngine& e, bool on) { e.groupMute[0] = on; }},
+        {"another group soloed", [](AudioEngine& e, bool on) { e.groupSolo[1] = on; }},
+        {"master mute", [](AudioEngine& e, bool on) { e.masterMute = on; }},
+    };
+    for (const Case& c : cases) {
+        for (int block : {512, 64}) {
+            SCOPED_TRACE(std::string(c.name) + " in blocks of " + std::to_string(block));
+            std::unique_ptr<AudioEngine> engines[2] = {SineEngine(false), SineEngine(false)};
+            for (auto& e : engines) {
+                InstallPlaybackVoice(*e, ConstantVoice(0, 20, 0.0f, 1), 0.015f, 0.015f);  // silent, group "FX A"
+                SeekPlayback(*e, 1.0);
+            }
+            Stream out{*engines[0], block, {}}, plain{*engines[1], block, {}};
+            auto mix = [&](int frames) {
+                out.Mix(frames);
+                plain.Mix(frames);
+            };
+            mix(kRigRate / 4);
+            const size_t off = out.left.size();
+            c.flip(*engines[0], true);
+            mix(kRigRate / 10);
+            const size_t on = out.left.size();
+            c.flip(*engines[0], false);
+            mix(kRigRate / 10);
+
+            float loudest = 0;
+            for (size_t i = 0; i < out.left.size(); ++i) {
+                float level = 1;
+                if (i >= on) level = std::min(1.0f, float(i - on + 1) / kRamp);
+                else if (i >= off) level = std::max(0.0f, 1.0f - float(i - off + 1) / kRamp);
+                ASSERT_NEAR(out.left[i], level * plain.left[i], 1e-6) << i;
+                loudest = std::max(loudest, std::fabs(plain.left[i]));
+            }
+            EXPECT_GT(loudest, 0.3f);
+        }
     }
 }

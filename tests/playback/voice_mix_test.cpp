@@ -1,6 +1,7 @@
 // The span mix against a per-sample reference written from the mixer's
 // formulas: random voices with fades, curves, intensity, pan, groups, sends,
-// mutes and solos, mixed block by block (with and without the reverb) and by
+// mutes and solos (switched between blocks, each switch a 5 ms ramp), mixed
+// block by block (with and without the reverb) and by
 // the offline twin, equal to 1e-6.
 #include <gtest/gtest.h>
 
@@ -75,8 +76,10 @@ struct RefBlock {
 // Voice vi of the engine, starting at `start` seconds, times `gain`, into
 // `frames` frames from project sample `position`: voice sample j at project
 // sample trunc(rate x start) + j. Its peaks raise those of group `g`.
+// `from` and `to` are the voice's switch level at the block's start and the
+// level its mute and solo switches ask for: it moves there linearly over 5 ms.
 void ReferenceVoice(const AudioEngine& e, size_t vi, double start, double gain, double send, bool decon, int g,
-                    int64_t position, int64_t frames, RefBlock& out) {
+                    int64_t position, int64_t frames, double from, double to, RefBlock& out) {
     const PlaybackVoice& v = e.voices[vi];
     const int rate = e.sampleRate.load();
     const int64_t s0 = int64_t(std::trunc(double(rate) * start));
@@ -86,7 +89,9 @@ void ReferenceVoice(const AudioEngine& e, size_t vi, double start, double gain, 
     const double p = (v.pan + 1) / 2, gl = std::sqrt(1 - p), gr = std::sqrt(p);
     for (int64_t i = std::max<int64_t>(0, s0 - position); i < frames && position + i - s0 < count; ++i) {
         const int64_t j = position + i - s0;
-        const double G = RefGain(v, f, j, rate, gain, decon);
+        const double ramp = (i + 1) / (0.005 * rate);
+        const double level = to > from ? std::min(to, from + ramp) : std::max(to, from - ramp);
+        const double G = RefGain(v, f, j, rate, gain, decon) * level;
         const double sl = v.left[size_t(j)] * G;
         double L = gl * sl, R = gr * sl;
         if (stereo) {
@@ -103,20 +108,28 @@ void ReferenceVoice(const AudioEngine& e, size_t vi, double start, double gain, 
     }
 }
 
-// One block of the mixer before its reverb and limiter.
-RefBlock ReferenceBlock(const AudioEngine& e, int64_t position, int frames) {
+// One block of the mixer before its reverb and limiter. `levels` holds each
+// voice's switch level between blocks (negative before its first block).
+RefBlock ReferenceBlock(const AudioEngine& e, int64_t position, int frames, std::vector<double>& levels) {
     RefBlock out(frames);
     const bool bypass = e.bypassDeconfliction.load() != 0;
     const bool anySolo = e.groupSolo[0] || e.groupSolo[1] || e.groupSolo[2];
+    levels.resize(e.voices.size(), -1.0);
     for (size_t vi = 0; vi < e.voices.size(); ++vi) {
         const PlaybackVoice& v = e.voices[vi];
-        if (e.soloVoice >= 0 ? int(vi) != e.soloVoice : v.muted.load() != 0) continue;
         if (v.evicted) continue;
         const int g = std::clamp(v.group, 0, 2);
-        if (e.groupMute[g] || (anySolo && !e.groupSolo[g])) continue;
+        const bool heard = (e.soloVoice >= 0 ? int(vi) == e.soloVoice : v.muted.load() == 0) &&
+                           !e.groupMute[g] && !(anySolo && !e.groupSolo[g]);
+        const double to = heard ? 1.0 : 0.0;
+        const double from = levels[vi] < 0 ? to : levels[vi];
+        const double ramp = frames / (0.005 * e.sampleRate.load());
+        levels[vi] = to > from ? std::min(to, from + ramp) : std::max(to, from - ramp);
+        if (from == 0 && to == 0) continue;
         const double gain = double(v.normGain) * v.gain.load() * v.eventGain.load() * e.groupGain[g].load();
         const double send = v.reverbSend >= 0 ? v.reverbSend : e.reverb.groupSends[g].load();
-        ReferenceVoice(e, vi, bypass ? v.plainStartTime : v.startTime, gain, send, !bypass, g, position, frames, out);
+        ReferenceVoice(e, vi, bypass ? v.plainStartTime : v.startTime, gain, send, !bypass, g, position, frames,
+                       from, to, out);
     }
     for (int i = 0; i < frames; ++i) {
         out.left[size_t(i)] *= e.masterGain.load();
@@ -181,12 +194,13 @@ TEST(VoiceMixTest, BlocksEqualThePerSampleReference) {
             auto reverbCopy = std::make_unique<ReverbState>(e.reverbState);
             AlreadyPlayingAt(e, -int64_t(kRigRate) / 10);
             std::vector<float> l, r, wetL, wetR, inL, inR;
+            std::vector<double> levels;
             double largest = 0;
             // Blocks of awkward sizes, longer than the reverb bus among them.
             for (int block : {512, 1, 37, 4096, 5000, 256, 333, 2048, 7000, 512, 4000, 9000, 20000, 30000}) {
                 p.RandomMixer();
                 const int64_t at = e.position.load();
-                const RefBlock want = ReferenceBlock(e, at, block);
+                const RefBlock want = ReferenceBlock(e, at, block, levels);
                 l.assign(size_t(block), 0.0f);
                 r.assign(size_t(block), 0.0f);
                 MixAudioBlock(e, l.data(), r.data(), block);
@@ -231,8 +245,8 @@ TEST(VoiceMixTest, OfflineTwinEqualsThePerSampleReference) {
             MixClipWithFades(v, int(vi), e, l.data(), r.data(), frames, kRigRate, 0.8f, offset);
             if (v.muted.load()) continue;
             const double gain = double(v.normGain) * v.gain.load() * v.eventGain.load() * 0.8;
-            ReferenceVoice(e, vi, v.startTime, gain, 0, true, 0, int64_t(std::trunc(offset * kRigRate)), frames,
-                           want);
+            ReferenceVoice(e, vi, v.startTime, gain, 0, true, 0, int64_t(std::trunc(offset * kRigRate)), frames, 1,
+                           1, want);
         }
         double largest = 0;
         for (size_t i = 0; i < size_t(frames); ++i) {
