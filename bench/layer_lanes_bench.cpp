@@ -118,6 +118,8 @@ static void BM_TimelineLargeProjectFrame(benchmark::State& state) {
     rig.app->viewStart = state.range(0) >= 1200 ? 0.0f : 600.0f;
     rig.Frames(2);
     rig.app->quietFrame = state.range(1) == 1;
+    // A view moved by the wheel or a pan changes no document.
+    rig.app->documentQuiet = state.range(1) != 0;
     const bool moving = state.range(1) == 2;
     const float step = 4 * rig.app->viewDuration / 1100;  // about four points
     int frame = 0;
@@ -125,7 +127,7 @@ static void BM_TimelineLargeProjectFrame(benchmark::State& state) {
         if (moving) rig.app->viewStart += (frame++ / 30) % 2 ? -step : step;
         rig.Frame();
     }
-    rig.app->quietFrame = false;
+    rig.app->quietFrame = rig.app->documentQuiet = false;
     const ImDrawData* data = ImGui::GetDrawData();
     state.counters["vertices"] = data ? data->TotalVtxCount : 0;
     state.counters["triangles"] = data ? data->TotalIdxCount / 3 : 0;

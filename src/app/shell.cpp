@@ -83,6 +83,16 @@ bool NextFrameQuiet(QuietFrames& quiet, bool stirred) {
     return quiet.sinceStir >= kQuietAfterFrames;
 }
 
+bool EventMayChangeDocument(const SDL_Event& e) {
+    switch (e.type) {
+        case SDL_MOUSEWHEEL:
+        case SDL_MOUSEMOTION: return false;
+        case SDL_MOUSEBUTTONDOWN:
+        case SDL_MOUSEBUTTONUP: return e.button.button != SDL_BUTTON_MIDDLE;
+        default: return true;
+    }
+}
+
 double FramePaceDelay(double elapsed, double minimum) { return elapsed < minimum ? minimum - elapsed : 0; }
 
 namespace {
@@ -264,7 +274,7 @@ void RunMainLoop(ShellWindow& shell, FrameDriver& frames, AppState& app, TestDri
     frames.appRunning = true;
     Clock::time_point lastFrameStart = Clock::now();
     bool menuOpening = false;
-    QuietFrames quiet;
+    QuietFrames quiet, documentQuiet;
     while (!shell.quitPosted) {
         const bool moving = LoopIsActive(app, gSoundLibrary, CurrentGuiActivity()) || menuOpening;
         // A script waiting for frames (measuring, settling) changes nothing by
@@ -274,16 +284,18 @@ void RunMainLoop(ShellWindow& shell, FrameDriver& frames, AppState& app, TestDri
         const size_t stepsBefore = driver ? TestDriverStepsRun(*driver) : 0;
         if (driver) TestDriverBeforeEvents(*driver);
         bool stirred = moving || (driver && TestDriverStepsRun(*driver) != stepsBefore);
+        bool documentStirred = stirred;
         SDL_Event e;
-        if (active) {
-            while (SDL_PollEvent(&e)) {
-                HandleEvent(shell, frames, app, e);
-                stirred = true;
-            }
-        } else if (SDL_WaitEventTimeout(&e, kIdleWaitMs)) {
+        auto handle = [&] {
             HandleEvent(shell, frames, app, e);
-            while (SDL_PollEvent(&e)) HandleEvent(shell, frames, app, e);
             stirred = true;
+            documentStirred = documentStirred || EventMayChangeDocument(e);
+        };
+        if (active) {
+            while (SDL_PollEvent(&e)) handle();
+        } else if (SDL_WaitEventTimeout(&e, kIdleWaitMs)) {
+            handle();
+            while (SDL_PollEvent(&e)) handle();
         }
         // A finished update check is copied in before the save it asked for.
         const bool saveRequested = app.savePrefsRequest.exchange(false);
@@ -299,7 +311,11 @@ void RunMainLoop(ShellWindow& shell, FrameDriver& frames, AppState& app, TestDri
         if (delay > 0) std::this_thread::sleep_for(std::chrono::duration<double>(delay));
         lastFrameStart = Clock::now();
         stirred = stirred || ImGui::IsAnyMouseDown() || !app.pendingOpenPath.empty();
+        const bool dragging = ImGui::IsMouseDown(0) || ImGui::IsMouseDown(1) || ImGui::IsMouseDown(3) ||
+                              ImGui::IsMouseDown(4);
+        documentStirred = documentStirred || dragging || !app.pendingOpenPath.empty();
         app.quietFrame = NextFrameQuiet(quiet, stirred);
+        app.documentQuiet = NextFrameQuiet(documentQuiet, documentStirred);
         RenderFrame(frames, app);
         // The menu button asked for the program menu: the next frame opens it.
         menuOpening = TakeMenuPopupRequest(gProgramMenu, app);

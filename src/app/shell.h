@@ -53,6 +53,14 @@ struct QuietFrames {
 constexpr int kQuietAfterFrames = 3;
 bool NextFrameQuiet(QuietFrames& quiet, bool stirred);
 
+// Input that only moves the pointer or the view can change no document: the
+// wheel (the timeline's zoom, scrolling), pointer motion and the middle button
+// (the timeline's pan). Motion with another button held is a drag, which the
+// loop counts from the buttons themselves (MouseDownBesidesMiddle). Such
+// input stirs the frame (hover, the view) but not the walks over the document.
+union SDL_Event;
+bool EventMayChangeDocument(const SDL_Event& e);
+
 // Seconds to sleep after a frame that started `elapsed` seconds ago, so that
 // frames come at most every `minimum` seconds when the swap does not wait
 // (no vertical sync, a minimised window).

@@ -373,6 +373,11 @@ struct AppState {
     // idle window costs nothing proportional to the project. Whatever else
     // draws frames (tests, benchmarks) leaves it false and gets every walk.
     bool quietFrame = false;
+    // The same for the document alone: also set while only the pointer or
+    // the view moves (the wheel, hover, a middle-button pan), which changes
+    // no document. The walks over the project follow this one; what is drawn
+    // from hover or the view (the lanes' kept picture) follows quietFrame.
+    bool documentQuiet = false;
     bool customTitleBar = false;
     std::function<void(float& x, float height)> hamburgerMenuCallback;
     std::function<void(float height)> titleBarCallback;

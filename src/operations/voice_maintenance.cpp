@@ -358,9 +358,10 @@ void PrepareVoicesAtPlayhead(AudioEngine& engine, const std::vector<RenderResult
 }
 
 void PrepareVoicesAtPlayhead(const DocumentContext& ctx) {
-    // In a quiet frame neither the playhead nor the voices moved since the
-    // last pass, which left every voice prepared or evicted as it should be.
-    if (ctx.app->quietFrame || !DocumentMayChange(*ctx.app)) return;
+    // In a frame quiet for the document (at most the pointer or the view
+    // moved) neither the playhead nor the voices moved since the last pass,
+    // which left every voice prepared or evicted as it should be.
+    if (ctx.app->documentQuiet || !DocumentMayChange(*ctx.app)) return;
     PrepareVoicesAtPlayhead(*ctx.engine, ctx.project->results, int(ctx.project->results.size()));
 }
 

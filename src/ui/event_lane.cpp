@@ -365,7 +365,7 @@ const EventLaneLayout& EventLaneLayoutDrawn() { return gLaneLayout; }
 const std::vector<LaneMark>& EventLaneMarksDrawn() { return gMarks; }
 
 const EventTimeIndex& EventIndexOf(const TimelineFrame& f) {
-    if (!(f.app->quietFrame && gEventIndex.built))
+    if (!(f.app->documentQuiet && gEventIndex.built))
         RefreshEventTimeIndex(gEventIndex, f.project->events, f.app->undoHistory.generation);
     return gEventIndex;
 }

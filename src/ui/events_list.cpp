@@ -402,7 +402,7 @@ ListRowHeights RowHeights() {
 void DrawRows(const DocumentContext& ctx, VideoPlayer* video) {
     AppState& app = *ctx.app;
     Project& project = *ctx.project;
-    if (!(app.quietFrame && gList.rowsBuilt)) BuildListRows(app, project.events, project.results, RowHeights(), gList.rows);
+    if (!(app.documentQuiet && gList.rowsBuilt)) BuildListRows(app, project.events, project.results, RowHeights(), gList.rows);
     gList.rowsBuilt = true;
     const std::vector<ListRow>& rows = gList.rows;
     const float viewHeight = ImGui::GetWindowHeight();
@@ -480,7 +480,7 @@ void DrawEventsList(const DocumentContext& ctx, VideoPlayer* video) {
     ImGui::BeginChild("##eventlist", ImVec2(0, 0), false, ImGuiWindowFlags_NoScrollbar);
     DrawHeading(project);
     DrawScenesRow(ctx, video);
-    if (!(app.quietFrame && gList.ordered)) SortEventsList(app, project.events, project.results, int(project.resultsRevision));
+    if (!(app.documentQuiet && gList.ordered)) SortEventsList(app, project.events, project.results, int(project.resultsRevision));
     gList.ordered = true;
     ImGui::BeginChild("##evscroll", ImVec2(0, 0), false);
     DrawRows(ctx, video);

@@ -87,8 +87,9 @@ void TakeJobRequests(const DocumentContext& ctx, bool leftButtonDown) {
     if (!DocumentMayChange(app)) return;
     // 1. Scenes carry their linked events; Beds follow their layer lists
     // (not while a drag holds the mouse: it would rebuild on every move).
-    // A quiet frame follows frames that already did both on the same events.
-    if (!app.quietFrame) {
+    // A frame quiet for the document follows frames that already did both on
+    // the same events.
+    if (!app.documentQuiet) {
         FollowSceneLinks(project);
         if (!leftButtonDown && RebuildBedEvents(project)) app.deferredRebuild.store(true);
     }

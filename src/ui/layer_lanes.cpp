@@ -636,7 +636,7 @@ float DrawLayerLanes(TimelineFrame& f, float top) {
     // A full render rewrites the results on its own thread: keep the list.
     const bool renderRunning = app.busyTask.busy.load();
     // A quiet frame keeps the index the frames before it checked.
-    if (!renderRunning && !(app.quietFrame && gArea.indexed))
+    if (!renderRunning && !(app.documentQuiet && gArea.indexed))
         IndexBlocks(project, LayerResultsSignature(project, app.undoHistory.generation));
     KeepLayerSoloValid(*f.ctx->engine, app);
     if (!renderRunning) RefreshLayerSpliceMarks(*f.ctx->engine, gArea.splices);

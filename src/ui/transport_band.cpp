@@ -299,7 +299,7 @@ void DrawMasterTrim(AppState& app, float x, float centerY, float width, float he
 // quiet frame keeps the last count.
 int LockedEvents() {
     static int kept = -1;
-    if (!(gAppState.quietFrame && kept >= 0)) kept = CountLockedEvents(gProject);
+    if (!(gAppState.documentQuiet && kept >= 0)) kept = CountLockedEvents(gProject);
     return kept;
 }
 

@@ -1,5 +1,6 @@
 // Start-up decisions of the shell: the project on the command line, the UI
 // scale and when the loop keeps drawing.
+#include <SDL.h>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -73,4 +74,24 @@ TEST(ShellStartup, AFrameIsQuietOnlyWhenNothingStirredForThreeFrames) {
     // A long idle stretch stays quiet and one stir ends it at once.
     for (int i = 0; i < 1000; ++i) ASSERT_TRUE(NextFrameQuiet(quiet, false));
     EXPECT_FALSE(NextFrameQuiet(quiet, true));
+}
+
+TEST(ShellStartup, OnlyTheWheelPointerMotionAndTheMiddleButtonLeaveTheDocumentStill) {
+    auto event = [](uint32_t type, uint8_t button = 0) {
+        SDL_Event e{};
+        e.type = type;
+        if (button) e.button.button = button;
+        return e;
+    };
+    EXPECT_FALSE(EventMayChangeDocument(event(SDL_MOUSEWHEEL)));
+    EXPECT_FALSE(EventMayChangeDocument(event(SDL_MOUSEMOTION)));
+    EXPECT_FALSE(EventMayChangeDocument(event(SDL_MOUSEBUTTONDOWN, SDL_BUTTON_MIDDLE)));
+    EXPECT_FALSE(EventMayChangeDocument(event(SDL_MOUSEBUTTONUP, SDL_BUTTON_MIDDLE)));
+    for (uint8_t button : {SDL_BUTTON_LEFT, SDL_BUTTON_RIGHT, SDL_BUTTON_X1}) {
+        EXPECT_TRUE(EventMayChangeDocument(event(SDL_MOUSEBUTTONDOWN, button))) << int(button);
+        EXPECT_TRUE(EventMayChangeDocument(event(SDL_MOUSEBUTTONUP, button))) << int(button);
+    }
+    for (uint32_t type : {SDL_KEYDOWN, SDL_KEYUP, SDL_TEXTINPUT, SDL_DROPFILE, SDL_DROPCOMPLETE, SDL_WINDOWEVENT, SDL_QUIT,
+                          SDL_USEREVENT})
+        EXPECT_TRUE(EventMayChangeDocument(event(type))) << type;
 }

@@ -186,9 +186,9 @@ TEST(EventsListWidget, NamesAreTypedInPlaceForAFolderAndForANewScene) {
 TEST(EventsListWidget, AQuietFrameShowsTheListTheFramesBeforeItMade) {
     ListWidgetRig rig(40, 6);
     auto drawn = [&](bool quiet) {
-        rig.app->quietFrame = quiet;
+        rig.app->quietFrame = rig.app->documentQuiet = quiet;
         rig.Frame();
-        rig.app->quietFrame = false;
+        rig.app->quietFrame = rig.app->documentQuiet = false;
         return DrawDataFingerprint(ImGui::GetDrawData());
     };
     uint64_t shown = drawn(false);

@@ -44,9 +44,9 @@ struct QuietRig : TimelineRig {
     }
     // What one frame draws, as one number; `quiet` as the main loop sets it.
     uint64_t Drawn(bool quiet) {
-        app->quietFrame = quiet;
+        app->quietFrame = app->documentQuiet = quiet;
         Frame();
-        app->quietFrame = false;
+        app->quietFrame = app->documentQuiet = false;
         return DrawDataFingerprint(ImGui::GetDrawData());
     }
 };
