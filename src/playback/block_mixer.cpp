@@ -132,21 +132,10 @@ inline void AdvancePlayhead(AudioEngine& e, int64_t blockStart, int frames) {
 // RenderMix
 // ---------------------------------------------------------------------------
 
-// Where one voice's samples go: the mix, the reverb sends (none when null)
-// and its group's elementwise peaks, all from the span's first frame.
-struct VoiceOutputs {
-    float* left = nullptr;
-    float* right = nullptr;
-    float* sendLeft = nullptr;
-    float* sendRight = nullptr;
-    float* peakLeft = nullptr;
-    float* peakRight = nullptr;
-};
-
 // Adds one voice into `frames` frames whose frame 0 is project sample
-// `position`. Caller holds the engine lock.
+// `position`, into `out` from its first frame. Caller holds the engine lock.
 void MixVoice(AudioEngine& e, size_t index, const MixSettings& m, int64_t position, int frames, int rate,
-              const VoiceOutputs& out) {
+              const VoiceMixTargets& out) {
     const PlaybackVoice& v = e.voices[index];
     const int g = std::clamp(v.group, 0, 2);
     const double start = m.bypassDecon ? v.plainStartTime : v.startTime;
@@ -161,14 +150,7 @@ void MixVoice(AudioEngine& e, size_t index, const MixSettings& m, int64_t positi
     if (!PlanVoiceMix(v, EngineVoiceFades(e, index, v.length), start, rate, gain, send, !m.bypassDecon,
                       IntensityLift::UnlessBed, plan))
         return;
-    VoiceMixTargets targets;
-    targets.left = out.left;
-    targets.right = out.right;
-    targets.sendLeft = out.sendLeft;
-    targets.sendRight = out.sendRight;
-    targets.peakLeft = out.peakLeft;
-    targets.peakRight = out.peakRight;
-    MixVoiceInto(plan, position, frames, targets);
+    MixVoiceInto(plan, position, frames, out);
 }
 
 // Whether the switches let a voice be heard: a soloed voice plays even when
@@ -190,7 +172,7 @@ inline float RampGain(float from, float target, float slope, int i) {
 // A voice whose switches changed: its first frames go through a ramp from
 // where its level was toward the switches' level, then on at that level.
 void MixVoiceRamped(AudioEngine& e, size_t index, const MixSettings& m, int64_t position, int frames, int rate,
-                    const VoiceOutputs& out, float from, float target, float slope) {
+                    const VoiceMixTargets& out, float from, float target, float slope) {
     const int ramp = std::min({frames, kDeclickCapacity, int(std::ceil(std::fabs(target - from) / slope))});
     float* l = e.switchRampL.data();
     float* r = e.switchRampR.data();
@@ -199,7 +181,7 @@ void MixVoiceRamped(AudioEngine& e, size_t index, const MixSettings& m, int64_t 
     std::fill(l, l + ramp, 0.0f);
     std::fill(r, r + ramp, 0.0f);
     // The group meters see the voice at the level it is heard at.
-    VoiceOutputs scratch;
+    VoiceMixTargets scratch;
     scratch.left = l;
     scratch.right = r;
     if (out.sendLeft) {
@@ -222,7 +204,7 @@ void MixVoiceRamped(AudioEngine& e, size_t index, const MixSettings& m, int64_t 
     }
     e.voices[index].switchGain.store(RampGain(from, target, slope, ramp - 1), std::memory_order_relaxed);
     if (target == 0 || ramp == frames) return;
-    VoiceOutputs rest = out;
+    VoiceMixTargets rest = out;
     rest.left += ramp;
     rest.right += ramp;
     if (out.sendLeft) {
@@ -254,10 +236,10 @@ void RenderMix(AudioEngine& e, const MixSettings& m, int64_t position, int frame
             PlaybackVoice& voice = e.voices[v];
             if (voice.evicted) continue;
             const float target = VoiceAudible(m, v, voice) ? 1.0f : 0.0f;
-            float from = voice.switchGain.load(relaxed);
-            if (from < 0 || snapSwitches) from = target;
+            const float kept = voice.switchGain.load(relaxed);
+            const float from = kept < 0 || snapSwitches ? target : kept;
             const int g = std::clamp(voice.group, 0, 2);
-            VoiceOutputs out;
+            VoiceMixTargets out;
             out.left = left + at;
             out.right = right + at;
             if (at == 0) {
@@ -270,7 +252,7 @@ void RenderMix(AudioEngine& e, const MixSettings& m, int64_t position, int frame
                 MixVoiceRamped(e, v, m, position + at, n, rate, out, from, target, slope);
                 continue;
             }
-            voice.switchGain.store(target, relaxed);
+            if (kept != target) voice.switchGain.store(target, relaxed);
             if (target > 0) MixVoice(e, v, m, position + at, n, rate, out);
         }
         for (int g = 0; g < 3; ++g) {
@@ -492,25 +474,18 @@ void MixAudioBlock(AudioEngine& e, float* left, float* right, int frames) {
     // taken at once.
     const float masterTarget = m.masterMute ? 0.0f : 1.0f;
     const float masterFrom = rampFrom == 0 ? masterTarget : e.masterSwitchGain;
-    if (masterFrom != masterTarget) {
-        const int ramp = std::min(frames, int(std::ceil(std::fabs(masterTarget - masterFrom) / slope)));
-        for (int i = 0; i < ramp; ++i) {
-            const float g = RampGain(masterFrom, masterTarget, slope, i);
-            left[i] *= g;
-            right[i] *= g;
-        }
-        if (masterTarget == 0) {
-            std::fill(left + ramp, left + frames, 0.0f);
-            std::fill(right + ramp, right + frames, 0.0f);
-        }
-        e.masterSwitchGain = RampGain(masterFrom, masterTarget, slope, ramp - 1);
-    } else {
-        e.masterSwitchGain = masterTarget;
-        if (masterTarget == 0) {
-            std::fill(left, left + frames, 0.0f);
-            std::fill(right, right + frames, 0.0f);
-        }
+    const int masterRamp =
+        masterFrom == masterTarget ? 0 : std::min(frames, int(std::ceil(std::fabs(masterTarget - masterFrom) / slope)));
+    for (int i = 0; i < masterRamp; ++i) {
+        const float g = RampGain(masterFrom, masterTarget, slope, i);
+        left[i] *= g;
+        right[i] *= g;
     }
+    if (masterTarget == 0) {
+        std::fill(left + masterRamp, left + frames, 0.0f);
+        std::fill(right + masterRamp, right + frames, 0.0f);
+    }
+    e.masterSwitchGain = masterRamp > 0 ? RampGain(masterFrom, masterTarget, slope, masterRamp - 1) : masterTarget;
     float peakL = 0, peakR = 0;
     for (int i = 0; i < frames; ++i) {
         peakL = std::max(peakL, std::fabs(left[i]));
