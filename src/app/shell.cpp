@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "app/document_dump.h"
+#include "app/drawn_text.h"
 #include "app/drop_target.h"
 #include "app/fonts.h"
 #include "app/frame_driver.h"
@@ -426,6 +427,9 @@ int RunShell(int argc, char** argv, const ShellInterface& ui) {
     TestDriverPtr driver = StartTestDriver(shell.window, frames);
     shell.backend->scriptedInput = driver != nullptr;
     shell.driver = driver.get();
+    // A script checks what the widgets drew (names drawn whole, in display order).
+    RecordDrawnText(driver != nullptr);
+    RegisterStateDump(DumpDrawnText);
     RegisterStateDump(DumpDropFields);
     RegisterStateDump(DumpUpdateCheckFields);
     RegisterStateDump(DumpProjectFields);
