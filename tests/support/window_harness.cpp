@@ -2,6 +2,7 @@
 //
 // Index
 //   EnsureDisplay       $DISPLAY or a private Xvfb
+//   PrivateDisplay      an Xvfb of a given screen size for one test
 //   ProgramPath / RunProgram / BackgroundProgram / WaitForFile
 //   ReadStateDump / ReadPng
 //   ProgramScriptTest
@@ -48,27 +49,28 @@ void StopXvfb() {
 
 }  // namespace
 
-std::string EnsureDisplay() {
-    static std::string display;
-    if (!display.empty()) return display;
-    if (const char* env = std::getenv("DISPLAY"); env && *env) return display = env;
-    // Xvfb picks a free display itself and writes its number to the pipe, so
-    // that tests starting servers at the same time never share one.
+namespace {
+
+// Starts an Xvfb of one screen of `size` ("1920x1080x24"). Xvfb picks a free
+// display itself and writes its number to the pipe, so that tests starting
+// servers at the same time never share one. "" when it did not start.
+std::string StartXvfb(const char* size, pid_t& pid) {
+    pid = -1;
     int fds[2];
     if (pipe(fds) != 0) return "";
-    pid_t pid = fork();
-    if (pid == 0) {
+    const pid_t child = fork();
+    if (child == 0) {
         close(fds[0]);
         int null = open("/dev/null", O_RDWR);
         dup2(null, 1);
         dup2(null, 2);
         std::string fd = std::to_string(fds[1]);
-        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1920x1080x24", "-nolisten", "tcp",
+        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", size, "-nolisten", "tcp",
                static_cast<char*>(nullptr));
         _exit(127);
     }
     close(fds[1]);
-    if (pid < 0) {
+    if (child < 0) {
         close(fds[0]);
         return "";
     }
@@ -78,15 +80,37 @@ std::string EnsureDisplay() {
     while (poll(&p, 1, 10000) > 0 && read(fds[0], &c, 1) == 1 && c != '\n') number += c;
     close(fds[0]);
     if (number.empty()) {
-        kill(pid, SIGTERM);
-        waitpid(pid, nullptr, 0);
+        kill(child, SIGTERM);
+        waitpid(child, nullptr, 0);
         return "";
     }
-    gXvfb = pid;
+    pid = child;
+    return ":" + number;
+}
+
+}  // namespace
+
+std::string EnsureDisplay() {
+    static std::string display;
+    if (!display.empty()) return display;
+    if (const char* env = std::getenv("DISPLAY"); env && *env) return display = env;
+    display = StartXvfb("1920x1080x24", gXvfb);
+    if (display.empty()) return "";
     std::atexit(StopXvfb);
-    display = ":" + number;
     setenv("DISPLAY", display.c_str(), 1);
     return display;
+}
+
+PrivateDisplay::PrivateDisplay(int width, int height) {
+    const std::string size = std::to_string(width) + "x" + std::to_string(height) + "x24";
+    name_ = StartXvfb(size.c_str(), pid_);
+}
+
+PrivateDisplay::~PrivateDisplay() {
+    if (pid_ > 0) {
+        kill(pid_, SIGTERM);
+        waitpid(pid_, nullptr, 0);
+    }
 }
 
 // ---------------------------------------------------------------------------

@@ -2,6 +2,7 @@
 //
 // Index
 //   EnsureDisplay      the X display to use: $DISPLAY, else an Xvfb of our own
+//   PrivateDisplay     an Xvfb of a given screen size, for a test that needs one
 //   ProgramPath        the tessaloom executable beside the test executable
 //   RunProgram         start it with a script and extra environment, wait, collect its log
 //                      (ProgramLaunch adds arguments and a working folder)
@@ -26,6 +27,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/types.h>
 
 #include <cstdint>
 #include <map>
@@ -38,6 +40,22 @@
 
 // "" when no display could be found or started.
 std::string EnsureDisplay();
+
+// An X server whose one screen is `width` × `height` pixels, for a test
+// whose window depends on the screen's size (pass DISPLAY=name() in the
+// program's environment); stopped when it goes out of scope.
+class PrivateDisplay {
+public:
+    PrivateDisplay(int width, int height);
+    ~PrivateDisplay();
+    PrivateDisplay(const PrivateDisplay&) = delete;
+    PrivateDisplay& operator=(const PrivateDisplay&) = delete;
+    const std::string& name() const { return name_; }  // ":N"; "" when it could not start
+
+private:
+    pid_t pid_ = -1;
+    std::string name_;
+};
 
 std::string ProgramPath();
 
