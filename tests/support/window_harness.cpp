@@ -4,7 +4,7 @@
 //   EnsureDisplay       $DISPLAY or a private Xvfb
 //   PrivateDisplay      an Xvfb of a given screen size for one test
 //   ProgramPath / RunProgram / BackgroundProgram / WaitForFile
-//   ReadStateDump / ReadPng
+//   ReadStateDump / DrawnTexts / ReadPng
 //   ProgramScriptTest
 #include "support/window_harness.h"
 
@@ -324,6 +324,39 @@ std::vector<float> DumpNumbers(const std::string& list) {
     std::string item;
     while (std::getline(in, item, ',')) values.push_back(std::strtof(item.c_str(), nullptr));
     return values;
+}
+
+bool DumpedText::Whole() const {
+    constexpr float slack = 0.5f;
+    return x >= clipX - slack && y >= clipY - slack && x + width <= clipX + clipWidth + slack &&
+           y + height <= clipY + clipHeight + slack;
+}
+
+std::vector<DumpedText> DrawnTexts(std::map<std::string, std::string>& dump) {
+    std::vector<DumpedText> texts;
+    const int count = std::atoi(dump["drawn.count"].c_str());
+    for (int i = 0; i < count; ++i) {
+        const std::string key = "drawn." + std::to_string(i);
+        DumpedText t;
+        t.widget = dump[key + ".widget"];
+        for (size_t k = 0; k < dump[key + ".text"].size(); ++k) {
+            const std::string& raw = dump[key + ".text"];
+            if (raw[k] == '\\' && k + 1 < raw.size() && raw[k + 1] == 'n') {
+                t.text += '\n';
+                ++k;
+            } else {
+                t.text += raw[k];
+            }
+        }
+        const std::vector<float> rect = DumpNumbers(dump[key + ".rect"]);
+        const std::vector<float> clip = DumpNumbers(dump[key + ".clip"]);
+        if (rect.size() == 4) t.x = rect[0], t.y = rect[1], t.width = rect[2], t.height = rect[3];
+        if (clip.size() == 4) t.clipX = clip[0], t.clipY = clip[1], t.clipWidth = clip[2], t.clipHeight = clip[3];
+        t.color = static_cast<uint32_t>(std::strtoul(dump[key + ".color"].c_str(), nullptr, 16));
+        t.fontSize = std::strtof(dump[key + ".size"].c_str(), nullptr);
+        texts.push_back(std::move(t));
+    }
+    return texts;
 }
 
 uint32_t PngImage::PackedAt(int x, int y) const {

@@ -9,6 +9,7 @@
 //   BackgroundProgram  RunProgram on a thread, for a copy other copies talk to
 //   WaitForFile        until another process has made a file
 //   ReadStateDump      "key=value" lines → map; DumpNumber / DumpNumbers read its values
+//   DrawnTexts         the texts the widgets drew, with their clip rectangles
 //   PngImage / ReadPng the screenshot's pixels, packed 0xAABBGGRR like the palette
 //   ProgramScriptTest  a fixture: a folder of its own, a display, Run(script)
 //
@@ -103,6 +104,19 @@ std::map<std::string, std::string> ReadStateDump(const std::string& path);
 float DumpNumber(std::map<std::string, std::string>& dump, const std::string& key);
 // A comma-separated list of numbers, as list fields are written.
 std::vector<float> DumpNumbers(const std::string& list);
+
+// The texts the last frame drew ("drawn.*" fields): the widget that drew
+// each, the text in display order, where it stood and what its clip let through.
+struct DumpedText {
+    std::string widget;
+    std::string text;
+    float x = 0, y = 0, width = 0, height = 0;
+    float clipX = 0, clipY = 0, clipWidth = 0, clipHeight = 0;
+    uint32_t color = 0;  // 0xAABBGGRR
+    float fontSize = 0;
+    bool Whole() const;  // all of it inside its clip rectangle (half a point of slack)
+};
+std::vector<DumpedText> DrawnTexts(std::map<std::string, std::string>& dump);
 
 struct PngImage {
     int width = 0;

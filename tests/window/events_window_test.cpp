@@ -150,7 +150,7 @@ TEST_F(EventsWindow, TheNextButtonDrawsAnotherSoundAndUndoTakesItBack) {
 
     // Two clicks: selected, then expanded with its two layer lines.
     const std::string expand = "project " + fixture + "\nframes 4\nclick " + row + "\nframes 2\nclick " + row +
-                               "\nframes 3\nwheel -10\nframes 2\n";
+                               "\nframes 3\nwheel -1\nframes 1\nwheel -1\nframes 1\nwheel -1\nframes 2\n";
     ProgramRun second = RunScript(expand + "screenshot expanded.png\ndump expanded.txt\n");
     ASSERT_EQ(second.exitCode, 0) << second.log;
     Dump expanded = ReadStateDump(dir.File("expanded.txt"));
