@@ -359,6 +359,12 @@ std::vector<DumpedText> DrawnTexts(std::map<std::string, std::string>& dump) {
     return texts;
 }
 
+std::string ScriptPoint(float x, float y) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.0f %.0f", double(x), double(y));
+    return text;
+}
+
 uint32_t PngImage::PackedAt(int x, int y) const {
     if (x < 0 || y < 0 || x >= width || y >= height) return 0;
     const uint8_t* p = &rgba[(static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)) * 4];

@@ -10,6 +10,7 @@
 //   WaitForFile        until another process has made a file
 //   ReadStateDump      "key=value" lines → map; DumpNumber / DumpNumbers read its values
 //   DrawnTexts         the texts the widgets drew, with their clip rectangles
+//   ScriptPoint        a point as a script step writes it
 //   PngImage / ReadPng the screenshot's pixels, packed 0xAABBGGRR like the palette
 //   ProgramScriptTest  a fixture: a folder of its own, a display, Run(script)
 //
@@ -117,6 +118,8 @@ struct DumpedText {
     bool Whole() const;  // all of it inside its clip rectangle (half a point of slack)
 };
 std::vector<DumpedText> DrawnTexts(std::map<std::string, std::string>& dump);
+// "X Y" of a point for a script's move and click steps, in whole points.
+std::string ScriptPoint(float x, float y);
 
 struct PngImage {
     int width = 0;

@@ -33,12 +33,6 @@ namespace {
 
 using Dump = std::map<std::string, std::string>;
 
-std::string At(float x, float y) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.0f %.0f", double(x), double(y));
-    return text;
-}
-
 // The centre of the events list's row showing event `event`; "" when the
 // dump has no such row in view.
 std::string EventRow(Dump& d, int event) {
@@ -46,7 +40,7 @@ std::string EventRow(Dump& d, int event) {
     for (int k = 0; k < rows; ++k) {
         const std::string key = "events.row." + std::to_string(k);
         if (d[key + ".kind"] == "1" && d[key + ".index"] == std::to_string(event))
-            return At(DumpNumber(d, key + ".x"), DumpNumber(d, key + ".y"));
+            return ScriptPoint(DumpNumber(d, key + ".x"), DumpNumber(d, key + ".y"));
     }
     return "";
 }
@@ -160,7 +154,7 @@ TEST_F(NamesFitWindow, AtTheDefaultWindowTheBandLabelsTheBusRowAndTheClipOffsetS
     const float panelY = DumpNumber(d, "layout.titleBarHeight") + DumpNumber(d, "layout.videoHeight") / 2;
     ProgramRun third = Start("clip.txt", opening + scroll + "click " + clipRow +
                                              "\nframes 3\nscreenshot clip.png\ndump clip.txt\nmenu 38\nframes 3\n"
-                                             "move " + At(panelX, panelY) + "\nwheel -1\nframes 2\nwheel -1\n"
+                                             "move " + ScriptPoint(panelX, panelY) + "\nwheel -1\nframes 2\nwheel -1\n"
                                              "frames 2\nscreenshot settings.png\ndump settings.txt\ndiscard\n");
     ASSERT_EQ(third.exitCode, 0) << third.log;
     Dump c = Read("clip.txt");
