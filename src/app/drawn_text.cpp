@@ -169,7 +169,11 @@ void DrawWrapped(ImDrawList* list, const ImFont* font, float size, ImVec2 pos, I
         if (s == lineEnd) pos.y += size;  // an empty line
         while (s < lineEnd) {
             const char* cut = font->CalcWordWrapPositionA(scale, s, lineEnd, wrap);
-            if (cut == s) ++cut;  // too narrow for one word: one character per line, as the GUI does
+            if (cut == s) {
+                // Too narrow for one word: one character per line, as the GUI does.
+                ++cut;
+                while (cut < lineEnd && (static_cast<unsigned char>(*cut) & 0xC0) == 0x80) ++cut;
+            }
             if (const std::string* shown = DisplayForm(s, cut))
                 DrawText(list, font, size, pos, col, shown->data(), shown->data() + shown->size(), fineClip);
             else

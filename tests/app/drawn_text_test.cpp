@@ -91,6 +91,17 @@ TEST_F(DrawnTextRig, AWrappedRightToLeftTextIsOrderedLineByLine) {
     EXPECT_EQ(lines[2].text, "\u05D8\u05D7\u05D6");
     EXPECT_LT(lines[0].y, lines[1].y);
     EXPECT_LT(lines[1].y, lines[2].y);
+
+    // Narrower than one letter: a whole letter a line, never half of one.
+    Frame([&] {
+        ImGui::PushTextWrapPos(ImGui::GetCursorPosX() + 1);
+        ImGui::TextUnformatted("\u05D0\u05D1");
+        ImGui::PopTextWrapPos();
+    });
+    const std::vector<DrawnText> letters = By("Probe");
+    ASSERT_EQ(letters.size(), 2u);
+    EXPECT_EQ(letters[0].text, "\u05D0");
+    EXPECT_EQ(letters[1].text, "\u05D1");
 }
 
 TEST_F(DrawnTextRig, EachTextIsRecordedWithItsWidgetAndClipRectangleForOneFrame) {
