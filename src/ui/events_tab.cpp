@@ -246,14 +246,13 @@ float DrawCurves(const DocumentContext& ctx, VideoPlayer* video, int e, float wi
     const ImGuiIO& io = ImGui::GetIO();
     const ImGuiStyle& style = ImGui::GetStyle();
     const bool weight = ev.shape != kShapeBed;
-    const InspectorCurves layout = InspectorCurveLayout(width, room, ImGui::GetTextLineHeight() + style.ItemSpacing.y,
-                                                        style.ItemSpacing.y, weight ? 2 : 1);
+    const float labelRow = ImGui::GetTextLineHeight() + style.ItemSpacing.y;
+    const InspectorCurves layout = InspectorCurveLayout(width, room, labelRow, style.ItemSpacing.y, weight ? 2 : 1);
     const float curveWidth = layout.width, curveHeight = layout.height;
     const ImVec2 start = ImGui::GetCursorScreenPos();
 
     // Each curve under its label; the second one's label stands beside the
     // first's when they share a row.
-    const float labelRow = ImGui::GetTextLineHeight() + style.ItemSpacing.y;
     auto label = [&](ImVec2 where, const char* text) {
         ImGui::SetCursorScreenPos(where);
         ImGui::TextColored(ImGui::ColorConvertU32ToFloat4(gTheme.textDim), "%s", text);
