@@ -116,12 +116,13 @@ ProjectCommandResult OpenRecentProjectCommand(const LifecycleContext& ctx, const
 
 ProjectCommandResult LauncherOpenRecent(const LifecycleContext& ctx, const std::string& path) {
     AppState& app = *ctx.app;
-    if (!FileIsReadable(path)) {
+    const std::string refusal = RegularFileProblem(path);
+    if (!refusal.empty()) {
         auto& list = app.recentProjects;
         list.erase(std::remove(list.begin(), list.end(), path), list.end());
         app.recentMenuDirty = true;
         if (ctx.savePreferences) ctx.savePreferences();
-        ShowToast(app, "File not found \xE2\x80\x94 removed from recent", 3);
+        ShowToast(app, refusal + " \xE2\x80\x94 removed from recent", 3);
         return ProjectCommandResult::Failed;
     }
     return OpenRecentProjectCommand(ctx, path);

@@ -431,6 +431,9 @@ bool DocumentMayChange(const AppState& app);
 // frame time (a running toast keeps the main loop awake).
 void ShowToast(AppState& app, std::string text, float seconds);
 void TickToast(AppState& app, float frameSeconds);
+// How long the sentence of a refused path stays (a drop, a video, a library
+// folder, a relink); an open that is refused keeps the 3 s of "not found".
+constexpr float kRefusalToastSeconds = 4.0f;
 
 // Stops and joins every background thread that may touch the document, in
 // order: library analysis, library scan and fingerprint, recipe preview, the

@@ -75,7 +75,8 @@ LifecycleContext MakeLifecycleContext(Project& project, SoundLibrary& library, A
 ProjectSaveContext FillProjectSaveContext(const LifecycleContext& ctx);
 
 // False, changing nothing, for an empty path, while the document may not
-// change, when the file cannot be read ("File not found", 3 s) or does not
+// change, when the path is no regular file that can be read (its refusal
+// sentence, "“Reel.tlproj” is a named pipe, not a file", 3 s) or does not
 // load ("Error: " + the reason, 4 s). After a crash (a lock whose process is
 // gone) the newest backup that loads whole and extends the file on disk is
 // loaded instead: the pending one an autosave was moving into slot 1, then

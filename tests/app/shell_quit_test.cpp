@@ -232,7 +232,7 @@ TEST(ShellQuit, APendingProjectWaitsForTheExportToEnd) {
     gAppState.exportRunning = false;
     RenderFrame(driver, gAppState);
     EXPECT_TRUE(gAppState.pendingOpenPath.empty());
-    EXPECT_EQ(gAppState.toastText, "File not found");
+    EXPECT_EQ(gAppState.toastText, "\xE2\x80\x9Creel1.tlproj\xE2\x80\x9D was not found");
     ShowToast(gAppState, "", 0);
     EXPECT_EQ(gUiFrame.regionsDrawn.front(), "##main");
 }
