@@ -72,17 +72,3 @@ TEST_F(LargeProjectWindow, ClosingTheWindowDuringTheVoiceBuildEndsTheProgram) {
     EXPECT_NE(run.log.find("[UI] shutdown: done"), std::string::npos);
     EXPECT_EQ(ReadWholeFile(project), before) << "the project is left as it was";
 }
-
-TEST_F(LargeProjectWindow, ScratchProbeClose) {
-    LargeProjectSpec spec;
-    spec.eventCount = 2000;
-    spec.layers = LargeProjectLayers::Made;
-    spec.layersPerEvent = 4;
-    spec.soundCount = 24;
-    LargeProject large = MakeLargeProject(spec, dir.File("Library"));
-    const std::string project = WriteLargeProject(large, dir.path(), "Open");
-    ASSERT_FALSE(project.empty());
-    ProgramRun run = Start("frames 4\ndump building.txt\nclose\nwait 8\ndump after.txt\nscreenshot after.png\nwait 5\ndump after2.txt\n", project);
-    std::printf("EXIT %d\n%s\n", run.exitCode, run.log.c_str());
-    std::system(("cp " + dir.File("after.txt") + " " + dir.File("after2.txt") + " " + dir.File("after.png") + " /tmp/pf-scratch/ 2>/dev/null").c_str());
-}
