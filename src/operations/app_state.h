@@ -259,6 +259,12 @@ struct AppState {
     bool quitRequested = false;
     bool quitAfterExport = false;         // a quit waits for the running export to end
     bool shuttingDown = false;            // quitting has stopped the workers: none starts again
+    // SIGTERM or SIGHUP being served (0: none): the program ends once a Save,
+    // an export (stopped) and a task (cancelled) are over, asking nothing.
+    int terminationSignal = 0;
+    // The end leaves the crash lock and the backups, as a crash would: the
+    // next start offers the recovery backup written for the signal.
+    bool keepRecoveryOnExit = false;
     BusyTask busyTask;                    // its `worker` is the one worker-thread slot
     TextureHandle frozenFrameTexture = nullptr;  // the busy overlay's backdrop (frame driver)
     float frozenFrameUv[4] = {0, 0, 1, 1};       // u0, v0, u1, v1 that draw it upright

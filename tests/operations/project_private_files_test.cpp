@@ -70,7 +70,9 @@ private:
 // A device of the test's own: the null device's numbers in the test's folder.
 // Without the privilege to make one, a link to the null device stands in.
 std::string OwnDevice(const std::string& path) {
-    if (::mknod(path.c_str(), S_IFCHR | 0600, makedev(1, 3)) != 0) EXPECT_EQ(::symlink("/dev/null", path.c_str()), 0);
+    if (::mknod(path.c_str(), S_IFCHR | 0600, makedev(1, 3)) != 0) {
+        EXPECT_EQ(::symlink("/dev/null", path.c_str()), 0);
+    }
     return path;
 }
 

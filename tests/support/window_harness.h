@@ -4,7 +4,7 @@
 //   EnsureDisplay      the X display to use: $DISPLAY, else an Xvfb of our own
 //   ProgramPath        the tessaloom executable beside the test executable
 //   RunProgram         start it with a script and extra environment, wait, collect its log
-//                      (ProgramLaunch adds arguments and a working folder)
+//                      (ProgramLaunch adds arguments, a working folder and its process id)
 //   BackgroundProgram  RunProgram on a thread, for a copy other copies talk to
 //   WaitForFile        until another process has made a file
 //   ReadStateDump      "key=value" lines → map; DumpNumber / DumpNumbers read its values
@@ -28,6 +28,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <thread>
@@ -56,6 +57,9 @@ struct ProgramLaunch {
     // takes several times its idle time, and the scripts' own waits (settle,
     // waittask) allow up to two minutes.
     int timeoutSeconds = 180;
+    // Told the program's process id once it runs (on the thread that runs
+    // it), so that a test can send it a signal.
+    std::function<void(int pid)> started;
 };
 
 ProgramRun RunProgram(const ProgramLaunch& launch);
