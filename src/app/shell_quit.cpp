@@ -103,12 +103,13 @@ void ServeTerminationSignal(AppState& app, const LifecycleContext& ctx, const Sh
         app.openDialogAfterConfirm = false;
         app.quitRequested = false;
         app.quitAfterExport = false;
-        // A render, voice build or picture trace is cancelled; an export is
-        // stopped, its pass undone. A Save being written goes on.
-        if (app.busyTask.busy.load() || app.traceRunning.load()) app.busyTask.cancelRequested.store(true);
-        StopRunningExport(app);
         std::fflush(stdout);
     }
+    // A render, voice build or picture trace is cancelled; an export is
+    // stopped, its pass undone (also one begun while this waits). A Save
+    // being written goes on.
+    if (app.busyTask.busy.load() || app.traceRunning.load()) app.busyTask.cancelRequested.store(true);
+    StopRunningExport(app);
     // The frames go on (a task's end is taken by the job protocol, an
     // export's and a Save's by the frame) until nothing owns the document.
     if (ManualSaveRunning(app) || app.exportRunning.load() || app.busyTask.busy.load() || app.traceRunning.load())

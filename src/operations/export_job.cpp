@@ -250,8 +250,7 @@ std::vector<std::string> ExistingExportFiles(const ExportJob& job) {
 // ---------------------------------------------------------------------------
 
 void StopRunningExport(AppState& app) {
-    if (!app.exportRunning.load()) return;
-    app.exportCancel.store(true);
+    if (!app.exportRunning.load() || app.exportCancel.exchange(true)) return;
     std::printf("[Export] Stopping: the pass under way is undone\n");
 }
 

@@ -2,20 +2,16 @@
 // sounds: a text file, a pipe nobody writes to, a device and a folder, as
 // layers, pinned files, Bed layers, banned files and file references. The
 // program opens and saves it without waiting, never opens the pipe, and the
-// file it saves keeps every path but describes none of them; a project that
-// names such a thing as itself is refused with what it is.
+// file it saves keeps every path but describes none of them.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -188,50 +184,4 @@ TEST(ProjectPrivateFiles, NamedFilesThatAreNoSoundAreNeitherReadNorDescribed) {
     for (int i = 0; i < JsonArraySize(banned); ++i) EXPECT_EQ(JsonGetElement(banned, i).text, named[size_t(i)]);
     const JsonValue& bannedIds = JsonGetMember(root, "bannedFileIds");
     for (int i = 0; i < JsonArraySize(bannedIds); ++i) EXPECT_EQ(JsonGetElement(bannedIds, i).text, "");
-}
-
-// Asked to open something that is no project file at all, the program says
-// what stands there and opens nothing (the pipe is never opened).
-TEST(ProjectPrivateFiles, AnOpenRefusesWhatIsNoFileByName) {
-    LifecycleRig rig;
-    *rig.project = SpotDocument(2);
-    const std::string fifo = rig.File("pipe.tlproj");
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    const std::string socketPath = rig.File("socket.tlproj");
-    const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::strncpy(addr.sun_path, socketPath.c_str(), sizeof addr.sun_path - 1);
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    fs::create_directories(rig.File("folder.tlproj"));
-    const std::string device = OwnDevice(rig.File("device.tlproj"));
-    const bool ownDevice = fs::is_character_file(fs::symlink_status(device));
-
-    struct Case {
-        std::string path;
-        std::string sentence;
-    };
-    const std::string q0 = "\xE2\x80\x9C", q1 = "\xE2\x80\x9D";
-    std::vector<Case> cases{{fifo, q0 + "pipe.tlproj" + q1 + " is a named pipe, not a file"},
-                            {socketPath, q0 + "socket.tlproj" + q1 + " is a socket, not a file"},
-                            {rig.File("folder.tlproj"), q0 + "folder.tlproj" + q1 + " is a folder, not a file"},
-                            {device, q0 + "device.tlproj" + q1 + " is a character device, not a file"},
-                            {rig.File("gone.tlproj"), q0 + "gone.tlproj" + q1 + " was not found"}};
-    if (::geteuid() != 0) {  // permissions do not hold a privileged user back
-        ASSERT_TRUE(WriteWholeFile(rig.File("locked.tlproj"), "{}"));
-        ::chmod(rig.File("locked.tlproj").c_str(), 0);
-        cases.push_back({rig.File("locked.tlproj"),
-                         q0 + "locked.tlproj" + q1 + " is unreadable (" + std::strerror(EACCES) + ")"});
-    }
-    PipeWatch watch(fifo);
-    for (const Case& c : cases) {
-        rig.app->toastText.clear();
-        EXPECT_FALSE(OpenProject(rig.ctx, c.path)) << c.path;
-        EXPECT_EQ(rig.app->toastText, c.sentence) << (ownDevice ? "" : "(the device is a link to the null device)");
-        EXPECT_FLOAT_EQ(rig.app->toastTimer, 3);
-    }
-    watch.Stop();
-    EXPECT_EQ(watch.opened(), 0);
-    EXPECT_EQ(rig.project->events.size(), 2u) << "the open document stays";
-    ::close(listener);
 }
