@@ -40,6 +40,16 @@ protected:
         launch.started = std::move(started);
         return RunProgram(launch);
     }
+
+    // 2,000 events with four layers each (a Clip one) over a library of 24 sounds.
+    LargeProject MakeProject() {
+        LargeProjectSpec spec;
+        spec.eventCount = 2000;
+        spec.layers = LargeProjectLayers::Made;
+        spec.layersPerEvent = 4;
+        spec.soundCount = 24;
+        return MakeLargeProject(spec, dir.File("Library"));
+    }
 };
 
 }  // namespace
@@ -48,12 +58,7 @@ protected:
 // window's close button stops that build and the program ends, writing
 // nothing to the project.
 TEST_F(LargeProjectWindow, ClosingTheWindowDuringTheVoiceBuildEndsTheProgram) {
-    LargeProjectSpec spec;
-    spec.eventCount = 2000;
-    spec.layers = LargeProjectLayers::Made;
-    spec.layersPerEvent = 4;
-    spec.soundCount = 24;
-    LargeProject large = MakeLargeProject(spec, dir.File("Library"));
+    LargeProject large = MakeProject();
     // Weights the sound probe would otherwise fill in once the build ends
     // (0.5 reads back as "automatic"): the project opens unmodified, so the
     // close asks nothing.
@@ -87,12 +92,7 @@ TEST_F(LargeProjectWindow, ClosingTheWindowDuringTheVoiceBuildEndsTheProgram) {
 // no unsaved change of the designer's, so the close still asks nothing and
 // ends the program; and SIGTERM during the build ends it too.
 TEST_F(LargeProjectWindow, AProjectTheOpenMeasuresEndsOnACloseOrASignalDuringItsBuild) {
-    LargeProjectSpec spec;
-    spec.eventCount = 2000;
-    spec.layers = LargeProjectLayers::Made;
-    spec.layersPerEvent = 4;
-    spec.soundCount = 24;
-    LargeProject large = MakeLargeProject(spec, dir.File("Library"));
+    LargeProject large = MakeProject();
     int unmeasured = 0;
     for (const Event& e : large.project.events)
         unmeasured += (e.shape == kShapeClip && e.clipWeight < 0) +
