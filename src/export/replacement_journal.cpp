@@ -2,7 +2,7 @@
 // data folder, and settling a replacement that was interrupted.
 //
 // Index
-//   Paths and records    RelativeTo, Resolve, AppendRecord, Manifest, ReadManifest
+//   Paths and records    RelativeTo, Resolve, AppendRecord, Manifest, ReadManifest, RemoveNote
 //   Journal              OpenReplacementJournal, NoteMade, NoteSucceeded, CloseReplacementJournal
 //   Settling             SettleReplacement, SettleReplacementsIn, SettleNotedReplacements
 #include "export/replacement_journal.h"
@@ -11,11 +11,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <system_error>
 
 #include "export/export_replacement.h"
@@ -35,15 +37,26 @@ constexpr uint64_t kMaxManifestBytes = uint64_t(256) << 20;
 // Paths and records
 // ---------------------------------------------------------------------------
 
+// Every path an export makes lies in its folder; one that does not is
+// stored as it is and never settled (Resolve refuses it).
 std::string RelativeTo(const std::string& folder, const std::string& path) {
     const std::string prefix = folder.empty() || folder.back() == '/' ? folder : folder + "/";
     if (!prefix.empty() && path.size() > prefix.size() && path.compare(0, prefix.size(), prefix) == 0)
         return path.substr(prefix.size());
-    return path;  // absolute, or relative to the working folder as given
+    return "/" + path;
 }
 
+// A stored path inside the export folder, or "" for one that would lead
+// out of it: a manifest is a file in a folder anyone may have written to,
+// and settling moves and removes what it names.
 std::string Resolve(const std::string& folder, const std::string& stored) {
-    if (!stored.empty() && stored[0] == '/') return stored;
+    if (stored.empty() || stored[0] == '/') return std::string();
+    for (size_t at = 0; at <= stored.size();) {
+        const size_t end = std::min(stored.find('/', at), stored.size());
+        const std::string part = stored.substr(at, end - at);
+        if (part.empty() || part == "." || part == "..") return std::string();
+        at = end + 1;
+    }
     return folder.empty() || folder.back() == '/' ? folder + stored : folder + "/" + stored;
 }
 
@@ -102,20 +115,33 @@ Manifest ReadManifest(const std::string& folder, const std::string& exportFolder
         const char tag = text[at];
         const std::string path = text.substr(at + 1, end - at - 1);
         at = end + 1;
+        const std::string resolved = Resolve(exportFolder, path);
         switch (tag) {
             case 'R': m.note = path; break;
-            case 'E':
-                if (!m.listed) m.earlier.push_back(Resolve(exportFolder, path));
+            case 'E':  // kept when refused: the i-th E is "<i>"
+                if (!m.listed) m.earlier.push_back(resolved);
                 break;
             case 'L': m.listed = true; break;
-            case 'N': m.made.push_back(Resolve(exportFolder, path)); break;
-            case 'T': m.madeOver.push_back(Resolve(exportFolder, path)); break;
-            case 'D': m.folders.push_back(Resolve(exportFolder, path)); break;
+            case 'N': m.made.push_back(resolved); break;
+            case 'T': m.madeOver.push_back(resolved); break;
+            case 'D': m.folders.push_back(resolved); break;
             case 'C': m.succeeded = true; break;
             default: break;
         }
     }
     return m;
+}
+
+// The note of the replacement in `folder`: only a note that names the
+// folder is removed, whatever the manifest says.
+void RemoveNote(const std::string& note, const std::string& folder) {
+    if (note.size() <= std::strlen(kNoteExtension) ||
+        note.compare(note.size() - std::strlen(kNoteExtension), std::string::npos, kNoteExtension) != 0)
+        return;
+    std::string text;
+    if (ReadFileText(note, 1 << 16, text) != kReadOk) return;
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    if (text == folder) ::unlink(note.c_str());
 }
 
 bool Exists(const std::string& path) {
@@ -237,7 +263,7 @@ ReplacementSettled SettleReplacement(const std::string& folder) {
         // not ours to guess at.
         if (!RemoveEmptyReplacingFolder(folder))
             std::printf("[Export] %s holds files without a manifest; left as it is\n", folder.c_str());
-        if (!m.note.empty()) ::unlink(m.note.c_str());
+        RemoveNote(m.note, folder);
         return settled;
     }
     settled.found = true;
@@ -245,13 +271,24 @@ ReplacementSettled SettleReplacement(const std::string& folder) {
 
     // A temporary file a writer left is the pass's either way.
     for (const std::vector<std::string>* list : {&m.made, &m.madeOver})
-        for (const std::string& path : *list) ::unlink((path + ".tmp").c_str());
-    if (!m.succeeded)
-        for (const std::string& path : m.made)
+        for (const std::string& path : *list)
+            if (!path.empty()) ::unlink((path + ".tmp").c_str());
+    if (!m.succeeded) {
+        // A new file under an earlier file's name is gone already when the
+        // earlier file is back (the pass failed and was putting its files
+        // back): what is there then is the earlier file.
+        std::map<std::string, size_t> earlierAt;
+        for (size_t i = 0; i < m.earlier.size(); ++i) earlierAt.emplace(m.earlier[i], i);
+        for (const std::string& path : m.made) {
+            const auto earlier = earlierAt.find(path);
+            if (path.empty() || (earlier != earlierAt.end() && !Exists(folder + "/" + std::to_string(earlier->second))))
+                continue;
             if (::unlink(path.c_str()) == 0) ++settled.removed;
+        }
+    }
     for (size_t i = 0; i < m.earlier.size(); ++i) {
         const std::string waiting = folder + "/" + std::to_string(i);
-        if (!Exists(waiting)) continue;  // never moved, or already settled
+        if (m.earlier[i].empty() || !Exists(waiting)) continue;  // never moved, or already settled
         switch (SettleEarlierFile(m.earlier[i], waiting, m.succeeded)) {
             case EarlierFileFate::Removed: ++settled.removed; break;
             case EarlierFileFate::PutBack: ++settled.restored; break;
@@ -259,12 +296,13 @@ ReplacementSettled SettleReplacement(const std::string& folder) {
         }
     }
     if (!m.succeeded)
-        for (auto it = m.folders.rbegin(); it != m.folders.rend(); ++it) ::rmdir(it->c_str());  // stays when not empty
+        for (auto it = m.folders.rbegin(); it != m.folders.rend(); ++it)
+            if (!it->empty()) ::rmdir(it->c_str());  // stays when not empty
 
     if (!RemoveEmptyReplacingFolder(folder))
         std::printf("[Export] %s keeps earlier files that could not go back; its manifest names them\n",
                     folder.c_str());
-    if (!m.note.empty()) ::unlink(m.note.c_str());
+    RemoveNote(m.note, folder);
     std::printf("[Export] Interrupted replacement in %s %s: %d earlier files put back, %d files removed\n",
                 exportFolder.c_str(), m.succeeded ? "finished" : "undone", settled.restored, settled.removed);
     return settled;

@@ -26,8 +26,10 @@
 //      its "<path>.tmp" can be the pass's)
 //   D  a folder the pass is about to make
 //   C  the pass succeeded: the earlier files go, the new ones stay
-// Paths below the export folder are stored relative to it, so an export
-// folder moved as a whole is still settled by the next export to it.
+// Paths are stored relative to the export folder, so an export folder moved
+// as a whole is still settled by the next export to it. Settling follows no
+// path out of the export folder (absolute, or through "..") and removes only
+// a note that names the folder: a manifest may have been written by anyone.
 #pragma once
 
 #include <sys/types.h>

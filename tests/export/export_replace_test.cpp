@@ -19,15 +19,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Every regular file under `root` by its path below it, with its bytes.
-std::map<std::string, std::string> Snapshot(const std::string& root) {
-    std::map<std::string, std::string> files;
-    std::error_code ec;
-    for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec))
-        if (it->is_regular_file()) files[fs::relative(it->path(), root).string()] = ReadWholeFile(it->path().string());
-    return files;
-}
-
 std::map<std::string, std::string> Under(const std::map<std::string, std::string>& files, const std::string& prefix) {
     std::map<std::string, std::string> part;
     for (const auto& [path, bytes] : files)

@@ -31,14 +31,6 @@ namespace {
 constexpr int kResults = 150;
 constexpr int kBlockAtEssence = 40;
 
-std::map<std::string, std::string> Snapshot(const std::string& root) {
-    std::map<std::string, std::string> files;
-    std::error_code ec;
-    for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec))
-        if (it->is_regular_file()) files[fs::relative(it->path(), root).string()] = ReadWholeFile(it->path().string());
-    return files;
-}
-
 std::vector<std::string> NamesOf(const std::map<std::string, std::string>& files) {
     std::vector<std::string> names;
     for (const auto& [name, bytes] : files) names.push_back(name);
@@ -220,12 +212,15 @@ TEST(ExportReplacementKilled, TheNextStartAndTheNextExportBringTheEarlierExportB
 // its success (the replacement is finished: the earlier files the program
 // wrote go, another program's comes back, the new files stay); before that
 // (undone, down to the folder the pass made and the temporary file it left
-// beside a file it had not set aside); with the manifest torn before any
-// file moved (the folder goes); and a folder without a manifest, which is
-// left as it is.
+// beside a file it had not set aside), also when the pass had failed and was
+// putting the earlier files back; with the manifest torn before any
+// file moved (the folder goes); a folder without a manifest, which is left
+// as it is; and a manifest that names files outside its export folder.
 TEST(ExportReplacementKilled, SettlingFinishesOrUndoesByWhatTheManifestSays) {
-    for (bool succeeded : {true, false}) {
-        SCOPED_TRACE(succeeded ? "succeeded" : "interrupted");
+    enum Stage { Succeeded, Writing, PuttingBack };
+    for (Stage stage : {Succeeded, Writing, PuttingBack}) {
+        SCOPED_TRACE(stage == Succeeded ? "succeeded" : stage == Writing ? "writing" : "putting back");
+        const bool succeeded = stage == Succeeded;
         TempDir dir;
         const std::string out = dir.File("out"), notes = dir.File("notes");
         fs::create_directories(out + "/Clips");
@@ -255,6 +250,10 @@ TEST(ExportReplacementKilled, SettlingFinishesOrUndoesByWhatTheManifestSays) {
         ASSERT_TRUE(WriteWholeFile(out + "/Clips/Reel - E.wav.tmp", "half written"));
         if (succeeded) NoteSucceeded(*aside.journal);
         const std::map<std::string, std::string> made = Snapshot(out);
+        if (stage == PuttingBack) {  // failed: its rollback ran, and the first earlier file is back
+            fs::remove(out + "/Reel.wav");
+            fs::rename(aside.moved[0].second, out + "/Reel.wav");
+        }
         aside.finished = true;  // killed: nothing of the pass's own finish runs
         const std::string folder = aside.folder;
         aside.journal.reset();
@@ -290,4 +289,22 @@ TEST(ExportReplacementKilled, SettlingFinishesOrUndoesByWhatTheManifestSays) {
     SettleReplacementsIn(dir.path());
     EXPECT_FALSE(fs::exists(torn));
     EXPECT_EQ(ReadWholeFile(nameless + "/0"), "an earlier file");
+
+    // A manifest that names files outside its export folder moves and
+    // removes none of them.
+    const std::string out = dir.File("shared/out"), outside = dir.File("shared/outside.txt");
+    const std::string hostile = out + "/" + kReplacingFolderPrefix + "hostile";
+    fs::create_directories(hostile);
+    ASSERT_TRUE(WriteWholeFile(outside, "not the export's"));
+    ASSERT_TRUE(WriteWholeFile(outside + ".replacing", "not a note"));
+    ASSERT_TRUE(WriteWholeFile(hostile + "/0", "waiting"));
+    std::string manifest = "Tessaloom replacement 1\n";
+    for (const std::string& record : {"R" + outside + ".replacing", std::string("E../outside.txt"), std::string("L"),
+                                      "N" + outside, std::string("N../outside.txt"), "D" + dir.File("shared")})
+        manifest += record + std::string(1, '\0');
+    ASSERT_TRUE(WriteWholeFile(hostile + "/manifest", manifest));
+    SettleReplacementsIn(out);
+    EXPECT_EQ(ReadWholeFile(outside), "not the export's");
+    EXPECT_EQ(ReadWholeFile(outside + ".replacing"), "not a note");
+    EXPECT_EQ(ReadWholeFile(hostile + "/0"), "waiting");
 }
