@@ -23,7 +23,10 @@
 // moment it exists; unless the session is written, they are all removed.
 // Positions are sample counts at the export rate with the project start
 // (fraction included) added; each essence file's time reference is taken from
-// the same sample count as the position of its clips, so the two agree.
+// the same sample count as the position of its clips, so the two agree. A
+// time reference cannot be negative: an essence of a source region or of
+// rendered audio leaves out its frames before 00:00 (its clip's source offset
+// counts from what is left); a whole source file of a fill stays whole.
 #pragma once
 
 #include <cstdint>

@@ -3,14 +3,13 @@
 //
 // Index
 //   ExportTrackLayout / ExportTrackLayoutOf   budget mode and the three groups
+//   ExportTrackName / ExportClipName / ExportClipNameRoom   parts of track and clip file names
 //   WriteWavExport        one pass; the number of files written and kept
 //   RenderOfflineMix      the wet reverb of every voice through a private reverb
 //
-// ExportTrackName / ExportClipName / ExportClipNameRoom name the track and
-// clip files (also for telling which files of an earlier export an export
-// writes again). Both passes' functions read the prepared voices without the engine lock, so the voices must
-// be pinned (the export job pins them). The engine's own reverb is never
-// touched. Files: "<base>.wav", "<base> - <group>.wav" and
+// The two functions read the prepared voices without the engine lock, so the
+// voices must be pinned (the export job pins them). The engine's own reverb
+// is never touched. Files: "<base>.wav", "<base> - <group>.wav" and
 // "<base> - Reverb.wav" in the output folder; "Tracks/<base> - <group> NN.wav"
 // and "Clips/<base> - <clip>.wav" below it. A clip file begins at 00:00 at the
 // earliest: the frames of a layer before it are left out.
