@@ -48,3 +48,16 @@ int ReadFrameIndex(const std::vector<uint8_t>& rgba, int width, int height) {
     }
     return index;
 }
+
+bool MakeCutsVideo(const std::string& path, const std::string& rate, double seconds, const std::vector<int>& cuts,
+                   const std::vector<int>& flashes) {
+    // The shot number counts the cuts passed; it sets the light and the tint.
+    std::string shot = "0", lit = "0";
+    for (int cut : cuts) shot += "+gte(N," + std::to_string(cut) + ")";
+    for (int flash : flashes) lit += "+between(N," + std::to_string(flash) + "," + std::to_string(flash + 2) + ")";
+    return RunTool({"ffmpeg", "-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
+                    "color=c=black:s=64x36:r=" + rate + ":d=" + std::to_string(seconds) +
+                        ",format=yuv420p,geq=lum='if(" + lit + ",235,40+40*mod(" + shot + ",4))':cb='if(" + lit +
+                        ",128,90+30*mod(" + shot + ",3))':cr=128",
+                    "-c:v", "libx264", "-preset", "veryfast", "-g", "48", path});
+}
