@@ -2,16 +2,13 @@
 // hard, and whole traces of videos with cuts and a flash at known frames.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cmath>
+#include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "operations/app_state.h"
-#include "operations/trace_job.h"
 #include "picture/trace_frames.h"
-#include "picture/video_player.h"
 #include "support/temp_dir.h"
 #include "support/video_fixtures.h"
 
@@ -54,13 +51,8 @@ TEST(TraceFrames, SuggestedCutsAndFlashesLandOnTheirFrameAt24And25Fps) {
         SCOPED_TRACE(rate);
         const std::string video = dir.File(std::string(rate) + ".mp4");
         ASSERT_TRUE(MakeCutsVideo(video, rate, 16, cuts, {flash}));
-        VideoPlayer player;
-        ASSERT_TRUE(LoadReferenceVideo(player, video));
-        auto app = std::make_unique<AppState>();
-        ASSERT_TRUE(StartTraceAnalysis(*app, player));
-        while (app->traceRunning.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        JoinTraceWorker(*app);
-        ASSERT_TRUE(app->opticalTrace.present.load());
+        const std::unique_ptr<AppState> app = TraceVideo(video);
+        ASSERT_TRUE(app);
 
         std::vector<double> changes;
         for (int f : {cuts[0], cuts[1], cuts[2], flash, flash + 3}) changes.push_back(f / fps);  // the flash ends too

@@ -1,8 +1,15 @@
 // video_fixtures.cpp — see video_fixtures.h.
 #include "support/video_fixtures.h"
 
-#include <algorithm>
+#include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include "operations/app_state.h"
+#include "operations/trace_job.h"
+#include "picture/video_player.h"
 #include "support/clip_fixtures.h"
 
 namespace {
@@ -60,4 +67,15 @@ bool MakeCutsVideo(const std::string& path, const std::string& rate, double seco
                         ",format=yuv420p,geq=lum='if(" + lit + ",235,40+40*mod(" + shot + ",4))':cb='if(" + lit +
                         ",128,90+30*mod(" + shot + ",3))':cr=128",
                     "-c:v", "libx264", "-preset", "veryfast", "-g", "48", path});
+}
+
+std::unique_ptr<AppState> TraceVideo(const std::string& path) {
+    VideoPlayer player;
+    auto app = std::make_unique<AppState>();
+    EXPECT_TRUE(LoadReferenceVideo(player, path)) << path;
+    EXPECT_TRUE(StartTraceAnalysis(*app, player)) << path;
+    while (app->traceRunning.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    JoinTraceWorker(*app);
+    EXPECT_TRUE(app->opticalTrace.present.load()) << path;
+    return app->opticalTrace.present.load() ? std::move(app) : nullptr;
 }

@@ -2,16 +2,12 @@
 // and what it shows of a traced video.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cmath>
 #include <memory>
-#include <thread>
 #include <vector>
 
 #include "document/text_util.h"
 #include "operations/app_state.h"
-#include "operations/trace_job.h"
-#include "picture/video_player.h"
 #include "support/temp_dir.h"
 #include "support/video_fixtures.h"
 #include "ui/trace_view_logic.h"
@@ -158,13 +154,8 @@ TEST(TraceView, EachCutAndFlashShowsOneSuggestionOnItsFrame) {
     const std::vector<int> cuts{72, 168, 252, 336}, flashes{120, 288};
     const std::string video = dir.File("cuts.mp4");
     ASSERT_TRUE(MakeCutsVideo(video, "24", 18, cuts, flashes));
-    VideoPlayer player;
-    ASSERT_TRUE(LoadReferenceVideo(player, video));
-    auto app = std::make_unique<AppState>();
-    ASSERT_TRUE(StartTraceAnalysis(*app, player));
-    while (app->traceRunning.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    JoinTraceWorker(*app);
-    ASSERT_TRUE(app->opticalTrace.present.load());
+    const std::unique_ptr<AppState> app = TraceVideo(video);
+    ASSERT_TRUE(app);
 
     std::vector<int> changes = cuts;
     changes.insert(changes.end(), flashes.begin(), flashes.end());
