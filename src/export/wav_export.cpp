@@ -171,6 +171,7 @@ struct PassState {
 
 bool WriteStereoFile(PassState& p, const std::string& path, const float* left, const float* right, int64_t frames,
                      double timeReference, const std::string& description) {
+    if (ExportCancelled(p.job)) return false;  // the pass is undone
     if (!WriteBWFStereo(path, left, right, frames, p.rate, timeReference, description.c_str())) return false;
     p.rollback.files.push_back(path);
     ++p.written;
@@ -179,7 +180,7 @@ bool WriteStereoFile(PassState& p, const std::string& path, const float* left, c
 
 bool WriteMonoFile(PassState& p, const std::string& path, const float* samples, int64_t frames,
                    double timeReference, const std::string& description) {
-    if (frames > INT32_MAX) return false;
+    if (frames > INT32_MAX || ExportCancelled(p.job)) return false;
     if (!WriteBWFClipMono(path, samples, int32_t(frames), p.rate, timeReference, description.c_str())) return false;
     p.rollback.files.push_back(path);
     ++p.written;
@@ -407,7 +408,8 @@ int32_t WriteWavExport(const ExportJob& job, const std::vector<RenderResult>& re
         case kWavClips: ok = ClipsPass(p); break;
         default: break;
     }
-    if (!ok) return fail();
+    // Stopped while it ran: undone like a failure, the earlier files return.
+    if (!ok || ExportCancelled(job)) return fail();
     p.rollback.committed = true;
     return p.written;
 }

@@ -117,6 +117,10 @@ void RunWavPasses(const ExportJob& job, const ExportContext& ctx, ExportReport& 
     bool reverbStemGiven = false;
     for (int mode = kWavMixdown; mode <= kWavClips; ++mode) {
         if (!chosen[mode]) continue;
+        if (ExportCancelled(job)) {
+            report.wavFailed = true;
+            break;
+        }
         SetExportStatus(*ctx.app, kPassStatus[mode]);
         WavPassOptions options;
         options.mode = mode;
@@ -165,7 +169,9 @@ ExportReport RunExportJob(ExportJob job, const ExportContext& ctx) {
         EngineVoicePin pin(*ctx.engine);
         RelinkVoicesToResults(*ctx.engine, ctx.project->results);
         PrepareAllVoices(*ctx.engine, ctx.project->results);
-        if (job.exportAAF) {
+        if (job.exportAAF && ExportCancelled(job)) {
+            report.aafFailed = true;
+        } else if (job.exportAAF) {
             SetExportStatus(*ctx.app, "Exporting AAF...");
             ExportSetAside earlier = SetAsideForPass(job, ExportPass::Aaf);
             const bool written = RunAafStep(job, ctx);
@@ -182,7 +188,10 @@ ExportReport RunExportJob(ExportJob job, const ExportContext& ctx) {
         std::printf("[Export] Export failed: %s\n", e.what());
         report.wavFailed = true;
     }
-    report.finalText = ExportFinalText(report.filesWritten, report.aafFailed, report.wavFailed);
+    // Stopped before it was whole: the pass it was in was undone.
+    const bool stopped = ExportCancelled(job) && !report.Succeeded();
+    report.finalText = stopped ? std::string("Export stopped")
+                               : ExportFinalText(report.filesWritten, report.aafFailed, report.wavFailed);
     std::printf("[Export] %s\n", report.finalText.c_str());
     SetExportStatus(*ctx.app, report.finalText.c_str());
     ctx.app->exportDone.store(true, std::memory_order_release);
@@ -240,6 +249,11 @@ std::vector<std::string> ExistingExportFiles(const ExportJob& job) {
 // StartExport / FinishExport / PollExport
 // ---------------------------------------------------------------------------
 
+void StopRunningExport(AppState& app) {
+    if (!app.exportRunning.load() || app.exportCancel.exchange(true)) return;
+    std::printf("[Export] Stopping: the pass under way is undone\n");
+}
+
 ExportStart StartExport(const ExportContext& ctx, ExportJob job) {
     AppState& app = *ctx.app;
     if (app.exportRunning.load()) return ExportStart::AlreadyRunning;
@@ -276,6 +290,8 @@ ExportStart StartExport(const ExportContext& ctx, ExportJob job) {
     SetExportStatus(app, "Exporting...");
     app.exportProgress.store(-1.0f);
     app.exportDone.store(false);
+    app.exportCancel.store(false);
+    job.cancel = &app.exportCancel;  // StopRunningExport raises it
     app.exportRunning.store(true);
 
     auto report = std::make_shared<ExportReport>();
