@@ -6,7 +6,9 @@
 
 // Runs the sound probe on gProject with gSoundLibrary and the interface
 // clock. Delivered or found weights are applied to the results and mark
-// the document modified. Nothing happens while a busy task or an export
+// the document modified; when that changed results of a rendered project,
+// the voices are synced with them (SyncVoicesWithResults, the playhead left
+// where it is). Nothing happens while a busy task or an export
 // runs (both read the results). The first call registers the probe's stop
 // with the shell, so quitting joins its worker.
 void ProbeUnknownSoundValues();

@@ -149,10 +149,11 @@ bool TakeProbeResults(SoundProbe& probe, Project& project) {
     return written;
 }
 
-// Returns whether values were found at once; hands the rest to a worker.
-bool StartProbePass(SoundProbe& probe, Project& project, const SoundLibrary& library) {
+// Looks up every value still unknown: answers from the libraries and the
+// cache, and queues in the context the files nobody has analysed yet.
+void LookUpUnknownValues(SoundProbe& probe, Project& project, const SoundLibrary& library,
+                         BrightnessProbeContext& context) {
     static const std::string kNoId;
-    BrightnessProbeContext context;
     for (Event& event : project.events) {
         if (event.shape == kShapeBed) {
             event.bedLayerWeight.resize(event.pinnedFiles.size(), -1.0f);
@@ -164,6 +165,12 @@ bool StartProbePass(SoundProbe& probe, Project& project, const SoundLibrary& lib
             LookupFileBrightness(probe, library, context, event.pinnedFileId, event.pinnedFile, event.clipWeight);
         }
     }
+}
+
+// Returns whether values were found at once; hands the rest to a worker.
+bool StartProbePass(SoundProbe& probe, Project& project, const SoundLibrary& library) {
+    BrightnessProbeContext context;
+    LookUpUnknownValues(probe, project, library, context);
     if (!context.jobs.empty() && !probe.probeQuit.load()) {
         probe.probeBusy.store(true);
         if (probe.probeThread.joinable()) probe.probeThread.join();
@@ -191,6 +198,21 @@ bool ProbeUnknownSoundValues(SoundProbe& probe, Project& project, const SoundLib
     probe.nextProbeTime = uiTime + 2.0;
     if (StartProbePass(probe, project, library)) changed = true;
     return changed;
+}
+
+bool FinishSoundProbe(SoundProbe& probe, Project& project, const SoundLibrary& library) {
+    // The worker ends after its list; what it delivered is taken first.
+    if (probe.probeThread.joinable()) probe.probeThread.join();
+    bool written = TakeProbeResults(probe, project);
+    BrightnessProbeContext context;
+    LookUpUnknownValues(probe, project, library, context);
+    written = written || context.anyFound;
+    if (!context.jobs.empty() && !probe.probeQuit.load()) {
+        probe.probeBusy.store(true);
+        AnalyzeLibraryWorker(&probe, std::move(context.jobs));
+        written = TakeProbeResults(probe, project) || written;
+    }
+    return written;
 }
 
 // ---------------------------------------------------------------------------

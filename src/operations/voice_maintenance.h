@@ -103,7 +103,8 @@ void PrepareVoicesAtPlayhead(AudioEngine& engine, const std::vector<RenderResult
 void PrepareVoicesAtPlayhead(const DocumentContext& ctx);
 
 // True when every voice names a valid result with its id and a valid event,
-// and every result that would get a voice has one. Otherwise prints the
+// holds samples made from what that result now is (its sample key) and is
+// the result's only voice, and every result that would get a voice has one. Otherwise prints the
 // failure to stderr, sets *deferredRebuild (when given) and returns false.
 bool CheckPlaybackCacheIntegrity(const AudioEngine& engine, const Project& project,
                                  std::atomic<bool>* deferredRebuild);

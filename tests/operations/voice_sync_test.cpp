@@ -197,8 +197,9 @@ TEST(VoiceSync, VariantAndRefreshJobsRebuildOneEventAndResumePlayback) {
     rig.project->results[2].duration = 0.3f;  // another variant of event 2's layer
     RerenderAfterVariantChange(rig.Context(), 2);
     EXPECT_EQ(RebuiltVoices(*rig.engine), 1);
-    EXPECT_NE(rig.engine->voices.back().normGain, kMark);
-    EXPECT_EQ(rig.engine->voices.back().eventIndex, 2);
+    // The new voice stands where its result does.
+    EXPECT_NE(rig.engine->voices[2].normGain, kMark);
+    EXPECT_EQ(rig.engine->voices[2].eventIndex, 2);
     EXPECT_TRUE(CheckPlaybackCacheIntegrity(rig.Context()));
     EXPECT_EQ(rig.engine->position.load(), 24000);
 
