@@ -6,6 +6,7 @@
 //   Texts                 SetExportStatus, ExportStatusText
 //   RunExportJob          RunAafStep, RunWavPasses
 //   MakeExportJob / ExistingExportFiles
+//   SettleDocumentForExport
 //   StartExport / FinishExport / PollExport
 #include "operations/export_job.h"
 
@@ -29,10 +30,16 @@
 #include "export/wav_export.h"
 #include "library/file_registry.h"
 #include "library/relinking.h"
+#include "library/sound_library.h"
+#include "library/sound_probe.h"
 #include "operations/app_state.h"
+#include "operations/document_context.h"
 #include "operations/voice_maintenance.h"
+#include "operations/voice_sync.h"
 #include "platform/file_names.h"
 #include "playback/engine_voices.h"
+#include "render/clip_bed_events.h"
+#include "playback/voice_settings.h"
 
 // ---------------------------------------------------------------------------
 // Context
@@ -56,6 +63,8 @@ ExportContext ProgramExportContext() {
     ctx.engine = &gAudioEngine;
     ctx.app = &gAppState;
     ctx.registry = &FileRegistry::Instance();
+    ctx.probe = &gSoundProbe;
+    ctx.library = &gSoundLibrary;
     ctx.aafStep = ProgramAafExportStep();
     return ctx;
 }
@@ -88,6 +97,21 @@ ExportSetAside SetAsideForPass(const ExportJob& job, ExportPass pass) {
         for (const std::string& f : EarlierExportFiles(job, pass))
             if (std::find(job.replacing.begin(), job.replacing.end(), f) != job.replacing.end()) agreed.push_back(f);
     return SetAsideFiles(agreed, job.outDir);
+}
+
+// The names of the layers that would play but have no voice (a build that
+// failed or was stopped), in result order: the export has no sound for them.
+std::vector<std::string> LayersWithoutVoices(const AudioEngine& engine, const Project& project) {
+    std::vector<uint8_t> voiced(project.results.size(), 0);
+    for (const PlaybackVoice& v : engine.voices)
+        if (v.resultIndex >= 0 && size_t(v.resultIndex) < voiced.size()) voiced[size_t(v.resultIndex)] = 1;
+    std::vector<std::string> names;
+    for (size_t r = 0; r < project.results.size(); ++r) {
+        const RenderResult& result = project.results[r];
+        if (voiced[r] || !ResultGetsVoice(result) || result.muted) continue;
+        names.push_back(result.name.empty() ? "clip" : result.name);
+    }
+    return names;
 }
 
 // "Export refused. A name cannot ...", or "" for a base name files may carry.
@@ -150,6 +174,7 @@ void RunWavPasses(const ExportJob& job, const ExportContext& ctx, ExportReport& 
 
 ExportReport RunExportJob(ExportJob job, const ExportContext& ctx) {
     ExportReport report;
+    job.losses = &report.losses;
     const std::string refusal = BaseNameRefusal(job);
     if (!refusal.empty()) {
         report.wavFailed = true;
@@ -165,6 +190,9 @@ ExportReport RunExportJob(ExportJob job, const ExportContext& ctx) {
         EngineVoicePin pin(*ctx.engine);
         RelinkVoicesToResults(*ctx.engine, ctx.project->results);
         PrepareAllVoices(*ctx.engine, ctx.project->results);
+        report.losses.layers = LayersWithoutVoices(*ctx.engine, *ctx.project);
+        for (const std::string& name : report.losses.layers)
+            std::printf("[Export] No sound to export for the layer \"%s\"\n", name.c_str());
         if (job.exportAAF) {
             SetExportStatus(*ctx.app, "Exporting AAF...");
             ExportSetAside earlier = SetAsideForPass(job, ExportPass::Aaf);
@@ -182,7 +210,7 @@ ExportReport RunExportJob(ExportJob job, const ExportContext& ctx) {
         std::printf("[Export] Export failed: %s\n", e.what());
         report.wavFailed = true;
     }
-    report.finalText = ExportFinalText(report.filesWritten, report.aafFailed, report.wavFailed);
+    report.finalText = ExportFinalText(report);
     std::printf("[Export] %s\n", report.finalText.c_str());
     SetExportStatus(*ctx.app, report.finalText.c_str());
     ctx.app->exportDone.store(true, std::memory_order_release);
@@ -237,6 +265,31 @@ std::vector<std::string> ExistingExportFiles(const ExportJob& job) {
 }
 
 // ---------------------------------------------------------------------------
+// SettleDocumentForExport
+// ---------------------------------------------------------------------------
+
+void SettleDocumentForExport(const ExportContext& ctx) {
+    Project& project = *ctx.project;
+    AppState& app = *ctx.app;
+    bool changed = false;
+    if (ctx.probe && ctx.library && FinishSoundProbe(*ctx.probe, project, *ctx.library)) {
+        app.modified = true;
+        changed = ApplyProbedWeights(project);
+    }
+    if (!project.rendered || !ctx.engine) return;
+    if (!changed && CheckPlaybackCacheIntegrity(*ctx.engine, project, nullptr)) return;
+    DocumentContext doc;
+    doc.project = &project;
+    doc.library = ctx.library;
+    doc.engine = ctx.engine;
+    doc.app = &app;
+    doc.sampleRate = app.projectSampleRate;
+    doc.currentTime = app.currentTime;
+    std::printf("[Export] Voices brought in line with the document before the export\n");
+    SyncVoicesWithResults(doc, false);
+}
+
+// ---------------------------------------------------------------------------
 // StartExport / FinishExport / PollExport
 // ---------------------------------------------------------------------------
 
@@ -271,6 +324,7 @@ ExportStart StartExport(const ExportContext& ctx, ExportJob job) {
     // The registry's current paths go into the document here, on the thread
     // that owns it, before the export thread starts reading it.
     if (ctx.registry) ApplyResolvedPaths(*ctx.project, *ctx.registry);
+    SettleDocumentForExport(ctx);
 
     JoinThreadHandle(app.exportThread);  // a finished thread of an earlier export
     SetExportStatus(app, "Exporting...");

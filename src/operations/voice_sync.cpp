@@ -350,12 +350,7 @@ void RecomputeVoiceLevels(const DocumentContext& ctx) {
     UpdateVoiceLevels(engine, true);
 }
 
-bool SyncVoicesWithResults(const DocumentContext& ctx, bool seekPlayback) {
-    if (!DocumentMayChange(*ctx.app)) {
-        std::printf("[Cache] Voice sync refused while the document is busy; rebuild deferred\n");
-        ctx.app->deferredRebuild.store(true);
-        return false;
-    }
+void SyncVoicesAsOwner(const DocumentContext& ctx) {
     Project& project = *ctx.project;
     AudioEngine& engine = *ctx.engine;
 
@@ -385,7 +380,16 @@ bool SyncVoicesWithResults(const DocumentContext& ctx, bool seekPlayback) {
         RecomputeVoiceLevels(ctx);
         CheckPlaybackCacheIntegrity(ctx);
     }
-    if (seekPlayback) SeekPlayback(engine, ctx.currentTime);
+}
+
+bool SyncVoicesWithResults(const DocumentContext& ctx, bool seekPlayback) {
+    if (!DocumentMayChange(*ctx.app)) {
+        std::printf("[Cache] Voice sync refused while the document is busy; rebuild deferred\n");
+        ctx.app->deferredRebuild.store(true);
+        return false;
+    }
+    SyncVoicesAsOwner(ctx);
+    if (seekPlayback) SeekPlayback(*ctx.engine, ctx.currentTime);
     return true;
 }
 
@@ -405,6 +409,9 @@ void RerenderAfterVariantChange(const DocumentContext& ctx, int resultIndex) {
 
 void DrawUIPlaybackRefreshJob(const DocumentContext& ctx, int eventIndex) {
     RerenderEvent(ctx, eventIndex);
+    // The Bed rebuild that asked for this job ran the track assignment: the
+    // other events' voices follow too.
+    SyncVoicesAsOwner(ctx);
     SeekPlayback(*ctx.engine, ctx.currentTime);
     ctx.app->busyTask.done.store(true);
 }

@@ -109,10 +109,14 @@ void RecomputeVoiceLevels(const DocumentContext& ctx);
 // document may not change); a rebuild is deferred then.
 bool SyncVoicesWithResults(const DocumentContext& ctx, bool seekPlayback = true);
 bool SyncVoicesWithResults();
+// The same for the thread that owns the document (a job of the busy task,
+// or the interface when it has checked): never refused, the playhead left.
+void SyncVoicesAsOwner(const DocumentContext& ctx);
 
 // Job bodies; the context must have been made when the job was queued.
 // After a layer's sound changed: its event's voices, the integrity check,
 // playback to the current time.
 void RerenderAfterVariantChange(const DocumentContext& ctx, int resultIndex);
-// One event's voices, playback to the current time, then the task's done flag.
+// One event's voices, the sync of the others (SyncVoicesAsOwner), playback to
+// the current time, then the task's done flag.
 void DrawUIPlaybackRefreshJob(const DocumentContext& ctx, int eventIndex);
