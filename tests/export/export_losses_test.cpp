@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cmath>
 #include <chrono>
 #include <filesystem>
 #include <thread>
@@ -134,4 +135,40 @@ TEST(ExportLosses, FinalTextsNameTheFirstLossWithinTheStatusLine) {
               "Export finished with errors \xE2\x80\x94 3 layers without sound: rain_loop.wav and 2 more");
     silent.aafFailed = true;
     EXPECT_EQ(ExportFinalText(silent), "AAF export FAILED \xE2\x80\x94 2 WAVs written");
+}
+
+// The export holds exactly the document's layers: a voice whose layer was
+// erased (it still plays until the voices are synced) is neither mixed nor
+// written, and a layer that has no voice is named in the status.
+TEST(ExportLosses, OnlyTheDocumentsLayersAreExportedAndSilentOnesAreNamed) {
+    ExportRig rig;
+    rig.Add(ClickVoice(0.5, 1.0, 0.5, 0.5f), "Kept");
+    rig.Add(ClickVoice(2.0, 1.0, 0.5, 0.9f), "Erased");
+    rig.project->results.erase(rig.project->results.begin() + 1);
+    RenderResult silent;
+    silent.name = "Silent";
+    silent.filepath = rig.dir.File("silent.wav");
+    silent.startTime = 3.0f;
+    silent.duration = 0.5f;
+    rig.project->results.push_back(silent);
+
+    const ExportReport report = RunExportJob(rig.Job(true, false, false, true), rig.Context());
+    EXPECT_EQ(report.losses.layers, std::vector<std::string>{"Silent"});
+    EXPECT_EQ(report.finalText, "Export finished with errors \xE2\x80\x94 1 layer without sound: Silent");
+    EXPECT_EQ(ExportStatusText(*rig.app), report.finalText);
+
+    const BwfReadBack mix = ReadBwfFile(rig.OutFile("Mix.wav"));
+    ASSERT_TRUE(mix.ok);
+    float kept = 0, erased = 0;
+    for (int64_t f = 0; f < mix.frames; ++f) {
+        const float a = std::fabs(mix.samples[size_t(2 * f)]) + std::fabs(mix.samples[size_t(2 * f + 1)]);
+        (f < 2 * kRigRate ? kept : erased) = std::max(f < 2 * kRigRate ? kept : erased, a);
+    }
+    EXPECT_GT(kept, 0.1f);
+    EXPECT_EQ(erased, 0.0f) << "the erased layer is not heard";
+    EXPECT_TRUE(fs::exists(rig.OutFile("Clips/Mix - Kept.wav")));
+    EXPECT_FALSE(fs::exists(rig.OutFile("Clips/Mix - Erased.wav")));
+    size_t clips = 0;
+    for (const fs::directory_entry& e : fs::directory_iterator(rig.OutFile("Clips"))) clips += e.is_regular_file();
+    EXPECT_EQ(clips, 1u);
 }
