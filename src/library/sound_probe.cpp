@@ -200,6 +200,39 @@ bool ProbeUnknownSoundValues(SoundProbe& probe, Project& project, const SoundLib
     return changed;
 }
 
+bool SoundProbeHasWork(SoundProbe& probe, const Project& project, const SoundLibrary& library) {
+    if (probe.probeBusy.load()) return true;
+    {
+        std::lock_guard<std::mutex> lock(probe.probeResultsMutex);
+        if (!probe.probeResults.empty()) return true;
+    }
+    if (probe.probeQuit.load()) return false;
+    // A value a pass would answer or queue: what LookupFileBrightness does,
+    // without doing it.
+    RefreshLookup(probe.lookup, library);
+    auto answerable = [&](const std::string& fileId, const std::string& path) {
+        if (path.empty()) return false;
+        if ((!fileId.empty() && probe.lookup.byId.count(fileId)) || probe.lookup.byPath.count(path)) return true;
+        const std::string& key = fileId.empty() ? path : fileId;
+        if (probe.brightnessProbeCache.count(key)) return true;
+        std::error_code ec;
+        return !probe.probePending.count(key) && std::filesystem::exists(path, ec) && !ec;
+    };
+    static const std::string kNoId;
+    for (const Event& event : project.events) {
+        if (event.shape == kShapeBed) {
+            for (size_t i = 0; i < event.pinnedFiles.size(); ++i) {
+                if (i < event.bedLayerWeight.size() && event.bedLayerWeight[i] >= 0) continue;
+                if (answerable(i < event.pinnedFileIds.size() ? event.pinnedFileIds[i] : kNoId, event.pinnedFiles[i]))
+                    return true;
+            }
+        } else if (event.shape == kShapeClip && event.pinnedFile[0] != '\0' && event.clipWeight < 0) {
+            if (answerable(event.pinnedFileId, event.pinnedFile)) return true;
+        }
+    }
+    return false;
+}
+
 bool FinishSoundProbe(SoundProbe& probe, Project& project, const SoundLibrary& library) {
     // The worker ends after its list; what it delivered is taken first.
     if (probe.probeThread.joinable()) probe.probeThread.join();

@@ -6,6 +6,7 @@
 //   SoundProbe                the probe's state: cache, pending keys, hand-over, worker
 //   gSoundProbe               the probe of the program (joined at exit)
 //   ProbeUnknownSoundValues   per frame: take delivered values, every 2 s look for unknown ones
+//   SoundProbeHasWork         whether anything is still to learn
 //   FinishSoundProbe          everything still to learn, at once (before an export)
 //   LookupFileBrightness      answer one unknown value from the libraries or the cache, or queue it
 //   AnalyzeLibraryWorker      the worker: analyse queued files one by one
@@ -84,6 +85,12 @@ extern SoundProbe gSoundProbe;
 // the document modified. Nothing is taken or started while `busyTaskRunning`.
 bool ProbeUnknownSoundValues(SoundProbe& probe, Project& project, const SoundLibrary& library,
                              bool busyTaskRunning, double uiTime);
+
+// Whether the probe still has something to tell about the document: a worker
+// runs, delivered values wait to be taken, or a pass would answer or queue a
+// value still unknown. For a wait on the program's state (the test driver's
+// settle); interface thread.
+bool SoundProbeHasWork(SoundProbe& probe, const Project& project, const SoundLibrary& library);
 
 // What the probe can still tell about the document, at once, on the calling
 // (interface) thread: waits for a running worker, takes what it delivered,

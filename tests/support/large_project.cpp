@@ -296,7 +296,8 @@ LargeProject MakeLargeProject(const LargeProjectSpec& spec, const std::string& f
     return large;
 }
 
-std::string WriteLargeProject(const LargeProject& large, const std::string& folder, const std::string& name) {
+std::string WriteLargeProject(const LargeProject& large, const std::string& folder, const std::string& name,
+                              const ExportSettings* exportSettings) {
     const std::string projectFolder = folder + "/" + name;
     std::error_code ec;
     fs::create_directories(projectFolder, ec);
@@ -306,6 +307,7 @@ std::string WriteLargeProject(const LargeProject& large, const std::string& fold
     ProjectSaveContext ctx;
     ctx.project = &large.project;
     ctx.libraryPaths = {large.library.folder};
+    if (exportSettings) ctx.exportSettings = *exportSettings;
     ctx.projectDescription = "Generated: " + std::to_string(large.project.events.size()) + " events, " +
                              std::to_string(large.project.results.size()) + " layers";
     const std::string path = projectFolder + "/" + name + ".tlproj";

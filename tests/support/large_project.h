@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "document/project.h"
+#include "export/export_settings.h"
 #include "library/sound_library.h"
 
 enum class LargeProjectLayers {
@@ -76,5 +77,7 @@ LargeProject MakeLargeProject(const LargeProjectSpec& spec, const std::string& f
 
 // Writes `large` as "<folder>/<name>/<name>.tlproj" with the library folder
 // among its libraries (so the program scans it when it opens the project),
-// the layers' files referenced by id; returns the path ("" on failure).
-std::string WriteLargeProject(const LargeProject& large, const std::string& folder, const std::string& name);
+// the layers' files referenced by id, and the export settings given (the
+// defaults when null); returns the path ("" on failure).
+std::string WriteLargeProject(const LargeProject& large, const std::string& folder, const std::string& name,
+                              const ExportSettings* exportSettings = nullptr);
