@@ -5,7 +5,6 @@
 // runs this file once as is and once held to one core (taskset).
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -14,8 +13,6 @@
 
 #include "document/event.h"
 #include "export/aaf_export.h"
-#include "export/bwf_writer.h"
-#include "library/file_registry.h"
 #include "library/sound_library.h"
 #include "operations/app_state.h"
 #include "operations/export_job.h"
@@ -25,28 +22,13 @@
 #include "playback/audio_engine.h"
 #include "playback/engine_voices.h"
 #include "support/audio_fixtures.h"
+#include "support/exported_files.h"
 #include "support/large_project.h"
 #include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-// Every file under `folder` by its path below it, with its bytes; in a WAV
-// file the bext chunk's origination date and time (the writer's clock) are
-// blanked, everything else is compared.
-std::map<std::string, std::string> ExportedFiles(const std::string& folder) {
-    std::map<std::string, std::string> files;
-    for (const fs::directory_entry& e : fs::recursive_directory_iterator(folder)) {
-        if (!e.is_regular_file()) continue;
-        std::string bytes = ReadWholeFile(e.path().string());
-        const size_t bext = bytes.find("bext");
-        if (e.path().extension() == ".wav" && bext != std::string::npos && bext + 8 + 338 <= bytes.size())
-            std::memset(bytes.data() + bext + 8 + 320, 0, 18);
-        files[fs::relative(e.path(), folder).string()] = std::move(bytes);
-    }
-    return files;
-}
 
 // The session as the AAF step handed it to the writer, folder prefixes aside.
 struct SessionList {
@@ -163,14 +145,7 @@ TEST(ExportDeterminism, ReversedVoiceBuildsExportWhatABuildOnOneCoreExports) {
     const std::map<std::string, std::string> a = ExportedFiles(dir.File("reversed"));
     const std::map<std::string, std::string> b = ExportedFiles(dir.File("plain"));
     ASSERT_GT(a.size(), 40u);
-    std::vector<std::string> namesA, namesB;
-    for (const auto& [name, bytes] : a) namesA.push_back(name);
-    for (const auto& [name, bytes] : b) namesB.push_back(name);
-    ASSERT_EQ(namesA, namesB);
-    for (const auto& [name, bytes] : a) {
-        if (fs::path(name).extension() == ".aaf") continue;  // ids and dates of its own; compared as a list below
-        EXPECT_TRUE(bytes == b.at(name)) << name << " differs";
-    }
+    ExpectSameExportFiles(a, b);
     ExpectSameSession(reversed.session, plain.session);
     EXPECT_FALSE(reversed.session.list.markers.empty());
 }

@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
-#include <cstring>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -16,6 +15,7 @@
 
 #include "document/event.h"
 #include "support/audio_fixtures.h"
+#include "support/exported_files.h"
 #include "support/large_project.h"
 #include "support/run_command.h"
 #include "support/temp_dir.h"
@@ -41,22 +41,6 @@ ExportSettings EverythingExported() {
 // exports into `out` (base "Reel"), waits for the export and dumps again.
 std::string OpenAndExportScript(const std::string& out) {
     return "settle 180\ndump opened.txt\nexport " + out + "/Reel\nsettle 300\ndump exported.txt\ndiscard\nquit\n";
-}
-
-// Every file under `folder` with its bytes; a WAV file's bext origination
-// date and time (the writer's clock) are blanked.
-std::map<std::string, std::string> ExportedFiles(const std::string& folder) {
-    std::map<std::string, std::string> files;
-    std::error_code ec;
-    for (const fs::directory_entry& e : fs::recursive_directory_iterator(folder, ec)) {
-        if (!e.is_regular_file()) continue;
-        std::string bytes = ReadWholeFile(e.path().string());
-        const size_t bext = bytes.find("bext");
-        if (e.path().extension() == ".wav" && bext != std::string::npos && bext + 8 + 338 <= bytes.size())
-            std::memset(bytes.data() + bext + 8 + 320, 0, 18);
-        files[fs::relative(e.path(), folder).string()] = std::move(bytes);
-    }
-    return files;
 }
 
 // What LibAAF's aaftool places where: its track, clip, source file, fade,
@@ -158,14 +142,7 @@ TEST_F(ExportRepeatWindow, TwoRunsOfTheProgramExportTheSameFiles) {
         placement[run] = AaftoolPlacement(out + "/Reel/Reel.aaf", out);
     }
     ASSERT_GT(files[0].size(), 30u);
-    std::vector<std::string> names[2];
-    for (int run = 0; run < 2; ++run)
-        for (const auto& [name, bytes] : files[run]) names[run].push_back(name);
-    ASSERT_EQ(names[0], names[1]);
-    for (const auto& [name, bytes] : files[0]) {
-        if (fs::path(name).extension() == ".aaf") continue;  // ids and dates of its own: compared as placed
-        EXPECT_TRUE(bytes == files[1].at(name)) << name << " differs between the runs";
-    }
+    ExpectSameExportFiles(files[0], files[1]);
     EXPECT_NE(placement[0].find("Clip ("), std::string::npos) << placement[0];
     EXPECT_NE(placement[0].find("Marker["), std::string::npos);
     EXPECT_EQ(placement[0], placement[1]);
