@@ -31,7 +31,9 @@ struct RenderResult;
 
 // Clears `cacheReady`, sets the engine rate, removes the voices of the event
 // (the others keep their order and fades), builds one voice per result of the
-// event in result order, then UpdateVoiceLevels(engine, false).
+// event in result order, appended after the others, then
+// UpdateVoiceLevels(engine, false). The program re-renders events through
+// RerenderEvents (voice_sync.h), which also puts the voices in result order.
 void ReplaceEventVoices(AudioEngine& engine, int eventIndex, std::vector<RenderResult>& results,
                         int sampleRate, const float* eventGains, int eventCount, const Event* events,
                         int scaleType, int scaleRoot);
