@@ -17,7 +17,6 @@ void ProbeUnknownSoundValues() {
         gBackgroundWorkerStops.stopLibraryAnalysis = [] { StopSoundProbe(gSoundProbe); };
     const bool documentBusy = !DocumentMayChange(gAppState);
     if (ProbeUnknownSoundValues(gSoundProbe, gProject, gSoundLibrary, documentBusy, InterfaceClock())) {
-        gAppState.modified = true;
         // A weight moves its layers' gain and pan, and a Bed rebuilt to its
         // layer list gains and loses layers: the voices follow at once, or
         // playback and the next export would hold layers the document no

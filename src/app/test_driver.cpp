@@ -33,6 +33,7 @@
 #include "app/program_menu_table.h"
 #include "app/project_commands.h"
 #include "app/sdl_gl_backend.h"
+#include "app/window_caption.h"
 #include "document/busy_task.h"
 #include "document/project.h"
 #include "document/undo_snapshot.h"
@@ -138,6 +139,7 @@ struct TestDriver {
     double quitSentAt = 0;
     bool gaveUp = false;
     int exitCode = 0;
+    std::string exitDumpPath;     // "exitdump": written when the loop ends
     float pointerX = 0;           // window pixels
     float pointerY = 0;
     uint32_t buttonsHeld = 0;     // SDL button mask
@@ -361,6 +363,13 @@ void DumpDriverFields(const TestDriver& d, StateDump& dump) {
     dump.Field("title", SDL_GetWindowTitle(d.window));
     dump.Field("uiScale", static_cast<double>(f.uiScale));
     dump.Field("window.pixels", std::to_string(w) + "x" + std::to_string(h));
+    // Where the window lies on the desktop, and the screen's usable area.
+    int x = 0, y = 0;
+    SDL_GetWindowPosition(d.window, &x, &y);
+    dump.Field("window.position", std::to_string(x) + "," + std::to_string(y));
+    const ScreenArea screen = UsableScreenArea(d.window);
+    dump.Field("screen.usable", std::to_string(screen.x) + "," + std::to_string(screen.y) + "," +
+                                    std::to_string(screen.width) + "," + std::to_string(screen.height));
     dump.Field("display.points", std::to_string(static_cast<int>(io.DisplaySize.x + 0.5f)) + "x" +
                                      std::to_string(static_cast<int>(io.DisplaySize.y + 0.5f)));
     dump.Field("frames", f.framesDrawn);
@@ -688,6 +697,7 @@ bool StepMayChangeProgram(ScriptOp op) {
         case ScriptOp::Frames:
         case ScriptOp::Screenshot:
         case ScriptOp::Dump:
+        case ScriptOp::ExitDump:
         case ScriptOp::Settle:
         case ScriptOp::Idle:
         case ScriptOp::WaitFile:
@@ -724,6 +734,7 @@ bool RunStep(TestDriver& d, const ScriptStep& s) {
         case ScriptOp::Close: PushWindowEvent(d, SDL_WINDOWEVENT_CLOSE); break;
         case ScriptOp::Screenshot: RequestScreenshot(d, s.text); break;
         case ScriptOp::Dump: WriteDump(d, s.text); break;
+        case ScriptOp::ExitDump: d.exitDumpPath = s.text; break;
         case ScriptOp::Save: Log(SaveProject(s.text) ? "save %s" : "save FAILED: %s", s.text); break;
         case ScriptOp::Export: StartScriptExport(s.text); break;
         case ScriptOp::Settle: StartSettle(d, s.x); return false;
@@ -892,6 +903,10 @@ void TestDriverBeforeEvents(TestDriver& d) {
 bool TestDriverShouldEndLoop(const TestDriver& d) { return d.gaveUp; }
 
 int TestDriverExitCode(const TestDriver& d) { return d.exitCode; }
+
+void TestDriverAtLoopEnd(TestDriver& d) {
+    if (!d.exitDumpPath.empty()) WriteDump(d, d.exitDumpPath);
+}
 
 void TestDriverPointer(const TestDriver& d, float& x, float& y, bool& alt) {
     x = d.pointerX;

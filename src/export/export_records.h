@@ -4,6 +4,7 @@
 //   ExportMixLevels / CurrentMixLevels   master and group faders as the job copies them
 //   ExportJob            what one export writes (copied into the thread)
 //   WavPassMode / WavPassOptions         one WAV pass as the job hands it to WriteWavExport
+//   ExportCancelled      whether the job was asked to stop
 //   ExportRollback       files and folders one pass made; undone unless committed
 //   MakeExportFolder     create a folder and its missing parents, recording each
 //   SnapSamplePosition / IsInExportRange  small routines of the AAF export
@@ -15,6 +16,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -78,7 +80,14 @@ struct ExportJob {
     // Where the passes note what they could not write; the job points it at
     // its own record for the run (null: nobody asks).
     ExportLosses* losses = nullptr;
+    // Raised (by another thread) to stop the export: the pass in progress
+    // writes no further file and is undone, so the earlier export's files of
+    // that pass come back, and no later pass starts. Null: never stopped.
+    const std::atomic<bool>* cancel = nullptr;
 };
+
+// Whether the job's cancel flag has been raised.
+inline bool ExportCancelled(const ExportJob& job) { return job.cancel && job.cancel->load(); }
 
 enum WavPassMode : int32_t { kWavMixdown = 0, kWavStems = 1, kWavTracks = 2, kWavClips = 3 };
 

@@ -189,6 +189,7 @@ struct PassState {
 
 bool WriteStereoFile(PassState& p, const std::string& path, const float* left, const float* right, int64_t frames,
                      double timeReference, const std::string& description) {
+    if (ExportCancelled(p.job)) return false;  // the pass is undone
     if (!WriteBWFStereo(path, left, right, frames, p.rate, timeReference, description.c_str())) {
         p.failedPath = path;
         return false;
@@ -200,8 +201,8 @@ bool WriteStereoFile(PassState& p, const std::string& path, const float* left, c
 
 bool WriteMonoFile(PassState& p, const std::string& path, const float* samples, int64_t frames,
                    double timeReference, const std::string& description) {
-    if (frames > INT32_MAX || !WriteBWFClipMono(path, samples, int32_t(frames), p.rate, timeReference,
-                                                 description.c_str())) {
+    if (frames > INT32_MAX || ExportCancelled(p.job)) return false;
+    if (!WriteBWFClipMono(path, samples, int32_t(frames), p.rate, timeReference, description.c_str())) {
         p.failedPath = path;
         return false;
     }
@@ -440,9 +441,11 @@ int32_t WriteWavExport(const ExportJob& job, const std::vector<RenderResult>& re
         case kWavClips: ok = ClipsPass(p); break;
         default: break;
     }
-    if (!ok) {
-        // The file that failed, then every file the rollback takes back.
-        if (job.losses) {
+    // Stopped while it ran: undone like a failure, the earlier files return.
+    if (!ok || ExportCancelled(job)) {
+        // A failure loses the file that failed, then every file the rollback
+        // takes back; a stop loses only what the designer asked to stop.
+        if (job.losses && !ExportCancelled(job)) {
             if (!p.failedPath.empty()) job.losses->AddFile(p.failedPath);
             for (const std::string& f : p.rollback.files) job.losses->AddFile(f);
         }

@@ -141,6 +141,10 @@ void RunWavPasses(const ExportJob& job, const ExportContext& ctx, ExportReport& 
     bool reverbStemGiven = false;
     for (int mode = kWavMixdown; mode <= kWavClips; ++mode) {
         if (!chosen[mode]) continue;
+        if (ExportCancelled(job)) {
+            report.wavFailed = true;
+            break;
+        }
         SetExportStatus(*ctx.app, kPassStatus[mode]);
         WavPassOptions options;
         options.mode = mode;
@@ -193,7 +197,9 @@ ExportReport RunExportJob(ExportJob job, const ExportContext& ctx) {
         report.losses.layers = LayersWithoutVoices(*ctx.engine, *ctx.project);
         for (const std::string& name : report.losses.layers)
             std::printf("[Export] No sound to export for the layer \"%s\"\n", name.c_str());
-        if (job.exportAAF) {
+        if (job.exportAAF && ExportCancelled(job)) {
+            report.aafFailed = true;
+        } else if (job.exportAAF) {
             SetExportStatus(*ctx.app, "Exporting AAF...");
             ExportSetAside earlier = SetAsideForPass(job, ExportPass::Aaf);
             const bool written = RunAafStep(job, ctx);
@@ -210,7 +216,9 @@ ExportReport RunExportJob(ExportJob job, const ExportContext& ctx) {
         std::printf("[Export] Export failed: %s\n", e.what());
         report.wavFailed = true;
     }
-    report.finalText = ExportFinalText(report);
+    // Stopped before it was whole: the pass it was in was undone.
+    const bool stopped = ExportCancelled(job) && !report.Succeeded();
+    report.finalText = stopped ? std::string("Export stopped") : ExportFinalText(report);
     std::printf("[Export] %s\n", report.finalText.c_str());
     SetExportStatus(*ctx.app, report.finalText.c_str());
     ctx.app->exportDone.store(true, std::memory_order_release);
@@ -272,10 +280,10 @@ void SettleDocumentForExport(const ExportContext& ctx) {
     Project& project = *ctx.project;
     AppState& app = *ctx.app;
     bool changed = false;
-    if (ctx.probe && ctx.library && FinishSoundProbe(*ctx.probe, project, *ctx.library)) {
-        app.modified = true;
+    // Measured weights, like the frame's probe gives them: the document is
+    // not marked modified by them.
+    if (ctx.probe && ctx.library && FinishSoundProbe(*ctx.probe, project, *ctx.library))
         changed = ApplyProbedWeights(project);
-    }
     if (!project.rendered || !ctx.engine) return;
     if (!changed && CheckPlaybackCacheIntegrity(*ctx.engine, project, nullptr)) return;
     DocumentContext doc;
@@ -292,6 +300,11 @@ void SettleDocumentForExport(const ExportContext& ctx) {
 // ---------------------------------------------------------------------------
 // StartExport / FinishExport / PollExport
 // ---------------------------------------------------------------------------
+
+void StopRunningExport(AppState& app) {
+    if (!app.exportRunning.load() || app.exportCancel.exchange(true)) return;
+    std::printf("[Export] Stopping: the pass under way is undone\n");
+}
 
 ExportStart StartExport(const ExportContext& ctx, ExportJob job) {
     AppState& app = *ctx.app;
@@ -330,6 +343,8 @@ ExportStart StartExport(const ExportContext& ctx, ExportJob job) {
     SetExportStatus(app, "Exporting...");
     app.exportProgress.store(-1.0f);
     app.exportDone.store(false);
+    app.exportCancel.store(false);
+    job.cancel = &app.exportCancel;  // StopRunningExport raises it
     app.exportRunning.store(true);
 
     auto report = std::make_shared<ExportReport>();

@@ -10,6 +10,7 @@
 //   ExistingExportFiles  files of an earlier export that this one would replace
 //   SettleDocumentForExport  the probe's last values and the voices, before a start
 //   StartExport          interface thread: ask, resolve paths, raise the state, start the thread
+//   StopRunningExport    any thread: ask the running export to stop (its pass is undone)
 //   PollExport / FinishExport            interface thread: join, clear, run the completion once
 //
 // For the interface (the Export tab and the frame's job protocol):
@@ -117,6 +118,12 @@ void SettleDocumentForExport(const ExportContext& ctx);
 // installs the completion (the toast) and starts the thread running
 // RunExportJob on its own copy of the job.
 ExportStart StartExport(const ExportContext& ctx, ExportJob job);
+
+// Raises the running export's cancel flag (exportCancel): it writes no
+// further file, the pass under way is undone (the earlier export's files of
+// that pass come back) and no later pass starts; its status and toast end as
+// "Export stopped". Nothing happens while no export runs.
+void StopRunningExport(AppState& app);
 
 // Interface thread: joins the export thread, clears exportRunning and
 // exportDone, and runs exportCompletion once (taken out of the slot first).

@@ -58,13 +58,14 @@ bool CommitAndReplaceFile(const std::string& tmpPath, const std::string& targetP
 struct RegularFile {
     int fd = -1;            // open for reading (blocking reads), or -1
     uint64_t size = 0;      // the size when it was checked
-    std::string problem;    // why not, for the user, when fd is -1
+    std::string problem;    // why not, for the user, when fd is -1 (RefusalSentence)
     int error = 0;          // the system's error number then (EINVAL: not a regular file)
 };
 
-// The file at `path`, or fd -1 with a message: it does not open (the
-// system's reason), or it is a folder, a named pipe, a device or a socket.
-// The caller closes fd.
+// The file at `path`, or fd -1 with the sentence that refuses it: it is
+// missing or unreadable (the system's reason), or it is a folder, a named
+// pipe, a device or a socket. What stands at the path is looked at before it
+// is opened, so nothing but a regular file is ever opened. The caller closes fd.
 RegularFile OpenRegularFile(const std::string& path);
 // The same as a stdio stream ("rb"); null with *problem set when not.
 std::FILE* OpenRegularFileStream(const std::string& path, std::string* problem = nullptr);

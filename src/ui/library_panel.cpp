@@ -32,6 +32,7 @@
 #include "library/sound_library.h"
 #include "operations/app_state.h"
 #include "operations/recipe_lists.h"
+#include "platform/path_refusal.h"
 #include "ui/draw_ui.h"
 #include "ui/drop_handover.h"
 #include "ui/missing_sources.h"
@@ -96,6 +97,12 @@ void ServeAddFolderRequest(LibraryPanelState& panel, AppState& app, SoundLibrary
     if (!app.pickFolderDialog) return;
     const std::string folder = app.pickFolderDialog();
     if (folder.empty()) return;
+    const std::string refusal = FolderRefusal(folder);
+    if (!refusal.empty()) {
+        ShowToast(app, refusal, kRefusalToastSeconds);
+        std::printf("[Library] folder not added: %s (%s)\n", refusal.c_str(), folder.c_str());
+        return;
+    }
     // As a dropped folder: scanned now, or queued behind a running scan; a
     // folder that is a library already is not scanned again from here.
     AddDroppedLibraryFolders(library, {folder});
@@ -117,24 +124,32 @@ void DrawMessageLines(LibraryPanelState& panel, SoundLibrary& library, const Pan
     }
     const std::vector<ScanNote> notes = GetScanNotes(library);
     const float cross = SmallButtonWidth("\xC3\x97");
+    // Every note and each of its lines starts at the panel's left margin, and
+    // a line longer than the room wraps at its words: cut with "…", a note
+    // lost its end ("rescan when it is back").
+    const float left = g.origin.x + 16;
+    const float wrapRight = left + g.contentWidth - cross - 6;
     for (size_t i = 0; i < notes.size(); ++i) {
         const std::vector<std::string> lines = ScanNoteLines(notes[i]);
-        const ImVec2 top = ImGui::GetCursorScreenPos();
+        const float top = ImGui::GetCursorScreenPos().y;
+        ImGui::PushStyleColor(ImGuiCol_Text, ImGui::ColorConvertU32ToFloat4(notes[i].incomplete ? gTheme.warning
+                                                                                                : gTheme.textDim));
         for (const std::string& line : lines) {
-            const ImVec2 at = ImGui::GetCursorScreenPos();
-            DrawTextClipped(ImGui::GetWindowDrawList(), nullptr, 0, at, g.origin.x + 16 + g.contentWidth - cross - 6,
-                            notes[i].incomplete ? gTheme.warning : gTheme.textDim, line.c_str());
-            ImGui::Dummy(ImVec2(g.contentWidth - cross - 6, ImGui::GetTextLineHeight()));
+            ImGui::SetCursorScreenPos(ImVec2(left, ImGui::GetCursorScreenPos().y));
+            ImGui::PushTextWrapPos(wrapRight - ImGui::GetWindowPos().x);
+            ImGui::TextUnformatted(line.c_str());
+            ImGui::PopTextWrapPos();
             panel.report.noteLines.push_back(line);
         }
-        const ImVec2 after = ImGui::GetCursorScreenPos();
-        ImGui::SetCursorScreenPos(ImVec2(g.origin.x + 16 + g.contentWidth - cross, top.y));
+        ImGui::PopStyleColor();
+        const float after = ImGui::GetCursorScreenPos().y;
+        ImGui::SetCursorScreenPos(ImVec2(left + g.contentWidth - cross, top));
         ImGui::PushID(static_cast<int>(i));
         DimIconButtonScope dim;
         const bool dismissed = ImGui::SmallButton("\xC3\x97##scannote");
         if (ImGui::IsItemHovered()) ShowStyledTooltip("Dismiss");
         ImGui::PopID();
-        ImGui::SetCursorScreenPos(after);
+        ImGui::SetCursorScreenPos(ImVec2(left, after));
         if (dismissed) {
             DismissScanNote(library, i);
             break;

@@ -192,7 +192,7 @@ TEST(ExportJob, StartAndFinishOnTheInterfaceThread) {
     // thread starts.
     FileRegistry registry;
     const std::string moved = rig.dir.File("moved.wav");
-    ASSERT_TRUE(WriteWholeFile(moved, "some sound"));
+    ASSERT_TRUE(WriteWholeFile(moved, WavHolding("some sound")));
     rig.project->results[0].fileId = registry.FileRefForPath(moved).id;
     rig.project->results[0].filepath = "/gone/old.wav";
     std::function<void()> held;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <atomic>
 #include <map>
 #include <thread>
 
@@ -13,6 +14,7 @@
 #include "export/aaf_test_tools.h"
 #include "export/export_names.h"
 #include "export/export_replacement.h"
+#include "platform/file_util.h"
 #include "support/audio_fixtures.h"
 
 namespace fs = std::filesystem;
@@ -244,6 +246,57 @@ TEST(ExportReplacement, AFailedPassLeavesTheEarlierFilesOfThatPassWhole) {
     EXPECT_EQ(Under(after, "Reel/"), Under(first, "Reel/")) << "the earlier session is whole";
     EXPECT_EQ(Under(after, "Clips/"), Under(first, "Clips/")) << "the earlier clips are whole";
     EXPECT_NE(after.at("Reel.wav"), first.at("Reel.wav")) << "the mixdown pass succeeded and replaced its file";
+}
+
+namespace {
+
+std::atomic<bool>* gStopAtFirstClip = nullptr;
+
+// Stops the export the moment its first clip file is moved into place, as a
+// signal to end the program would.
+int StopAtFirstClip(FileFaultPoint point, const std::string& path) {
+    if (point == FileFaultPoint::Move && path.find("/Clips/") != std::string::npos && gStopAtFirstClip)
+        gStopAtFirstClip->store(true);
+    return 0;
+}
+
+}  // namespace
+
+// An export stopped halfway through its clips pass: the passes it finished
+// keep their new files, the clips pass is undone and the earlier clips come
+// back whole, and no later pass starts.
+TEST(ExportReplacement, AStoppedExportPutsTheEarlierFilesOfItsPassBack) {
+    WholeExportRig rig;
+    rig.app->exportSettings.exportFormatAAF = false;
+    rig.app->exportSettings.exportWavStems = false;
+    rig.app->exportSettings.exportWavTracks = false;
+    const std::string chosen = rig.Out() + "/Reel";
+    ASSERT_EQ(rig.ExportAndWait(chosen), ExportStart::Started);
+    const std::map<std::string, std::string> first = Snapshot(rig.Out());
+    ASSERT_GE(Under(first, "Clips/").size(), 2u);
+
+    rig.engine->masterGain = 0.5f;
+    gAnswer = true;
+    gStopAtFirstClip = &rig.app->exportCancel;
+    SetFileFaultHookForTests(StopAtFirstClip);
+    ASSERT_EQ(rig.ExportAndWait(chosen), ExportStart::Started);
+    SetFileFaultHookForTests(nullptr);
+    gStopAtFirstClip = nullptr;
+
+    EXPECT_EQ(rig.app->toastText, "Export stopped");
+    const std::map<std::string, std::string> after = Snapshot(rig.Out());
+    EXPECT_EQ(Under(after, "Clips/"), Under(first, "Clips/")) << "the earlier clips are back, whole";
+    EXPECT_NE(after.at("Reel.wav"), first.at("Reel.wav")) << "the mixdown pass had finished";
+    for (const auto& [path, bytes] : after) EXPECT_EQ(path.find(".tessaloom-replacing"), std::string::npos) << path;
+
+    // A stop asked for before a pass starts keeps that pass from starting.
+    std::atomic<bool> stopped{true};
+    ExportJob job = MakeExportJob(*rig.app, *rig.project, *rig.engine, rig.Out() + "/Other");
+    job.cancel = &stopped;
+    const ExportReport report = RunExportJob(job, rig.Context(ProgramAaf()));
+    EXPECT_EQ(report.finalText, "Export stopped");
+    EXPECT_EQ(report.filesWritten, 0);
+    EXPECT_FALSE(fs::exists(rig.OutFile("Other.wav")));
 }
 
 // The earlier files each pass owns, by the pass's folders and names.
