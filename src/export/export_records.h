@@ -84,6 +84,10 @@ struct ExportJob {
     // writes no further file and is undone, so the earlier export's files of
     // that pass come back, and no later pass starts. Null: never stopped.
     const std::atomic<bool>* cancel = nullptr;
+    // Told of every file and folder a pass is about to make (ExportRollback::
+    // announce); the job points it at the pass's set-aside, so that a pass
+    // killed half-way can be undone later. Empty: nobody listens.
+    std::function<void(const std::string& path, bool folder)> announce;
 };
 
 // Whether the job's cancel flag has been raised.
@@ -105,10 +109,17 @@ struct WavPassOptions {
 // `committed`, the destructor removes the files in the order written, then
 // the folders newest first (a folder that is not empty stays), and logs
 // "[Export] Rollback: removed %d files" with the number recorded.
+// The pass announces each file and folder before it makes it (Announce): a
+// pass killed before its rollback could run leaves that list behind instead.
 struct ExportRollback {
     std::vector<std::string> files;
     std::vector<std::string> folders;
     bool committed = false;
+    std::function<void(const std::string& path, bool folder)> announce;  // the job's, or empty
+
+    void Announce(const std::string& path, bool folder = false) const {
+        if (announce) announce(path, folder);
+    }
 
     ExportRollback() = default;
     ~ExportRollback();
@@ -117,7 +128,7 @@ struct ExportRollback {
 };
 
 // Creates `path` with every missing parent; each folder it creates is
-// appended to the rollback, parents first. False (logged, never thrown) when
+// announced first and appended to the rollback, parents first. False (logged, never thrown) when
 // the folder cannot be made.
 bool MakeExportFolder(const std::string& path, ExportRollback& rollback);
 

@@ -2,7 +2,8 @@
 // and finish on the interface thread.
 //
 // Index
-//   Context               ProgramAafExportStep, ProgramExportContext
+//   Context               ProgramAafExportStep, ProgramExportContext, ReplacementNoteFolder,
+//                         SettleInterruptedExports
 //   Texts                 SetExportStatus, ExportStatusText
 //   RunExportJob          RunAafStep, RunWavPasses
 //   MakeExportJob / ExistingExportFiles
@@ -27,6 +28,7 @@
 #include "export/aaf_export.h"
 #include "export/export_names.h"
 #include "export/export_replacement.h"
+#include "export/replacement_journal.h"
 #include "export/wav_export.h"
 #include "library/file_registry.h"
 #include "library/relinking.h"
@@ -37,6 +39,7 @@
 #include "operations/voice_maintenance.h"
 #include "operations/voice_sync.h"
 #include "platform/file_names.h"
+#include "platform/user_folders.h"
 #include "playback/engine_voices.h"
 #include "render/clip_bed_events.h"
 #include "playback/voice_settings.h"
@@ -66,8 +69,16 @@ ExportContext ProgramExportContext() {
     ctx.probe = &gSoundProbe;
     ctx.library = &gSoundLibrary;
     ctx.aafStep = ProgramAafExportStep();
+    ctx.replacementNotes = ReplacementNoteFolder();
     return ctx;
 }
+
+std::string ReplacementNoteFolder() {
+    const std::string data = AppDataDir();
+    return data.empty() ? data : data + "/Replacing";
+}
+
+void SettleInterruptedExports() { SettleNotedReplacements(ReplacementNoteFolder()); }
 
 // ---------------------------------------------------------------------------
 // Texts
@@ -90,13 +101,21 @@ std::string ExportStatusText(const AppState& app) {
 namespace {
 
 // The files of an earlier export that `pass` replaces and the user agreed
-// to replace, set aside until the pass is over.
-ExportSetAside SetAsideForPass(const ExportJob& job, ExportPass pass) {
+// to replace, set aside until the pass is over; while it runs, the job
+// announces what the pass makes to the set-aside's manifest.
+ExportSetAside SetAsideForPass(ExportJob& job, ExportPass pass, const ExportContext& ctx) {
     std::vector<std::string> agreed;
     if (!job.replacing.empty())
         for (const std::string& f : EarlierExportFiles(job, pass))
-            if (std::find(job.replacing.begin(), job.replacing.end(), f) != job.replacing.end()) agreed.push_back(f);
-    return SetAsideFiles(agreed, job.outDir);
+            if (std::binary_search(job.replacing.begin(), job.replacing.end(), f)) agreed.push_back(f);
+    ExportSetAside aside = SetAsideFiles(agreed, job.outDir, ctx.replacementNotes);
+    job.announce = aside.Announcer();
+    return aside;
+}
+
+void FinishPass(ExportJob& job, ExportSetAside& aside, bool succeeded) {
+    job.announce = nullptr;
+    FinishSetAside(aside, succeeded);
 }
 
 // The names of the layers that would play but have no voice (a build that
@@ -133,7 +152,7 @@ bool RunAafStep(const ExportJob& job, const ExportContext& ctx) {
     }
 }
 
-void RunWavPasses(const ExportJob& job, const ExportContext& ctx, ExportReport& report) {
+void RunWavPasses(ExportJob& job, const ExportContext& ctx, ExportReport& report) {
     static const char* const kPassStatus[] = {"Exporting mix...", "Exporting stems...", "Exporting tracks...",
                                               "Exporting clips..."};
     const bool chosen[] = {job.wavMixdown, job.wavStems, job.wavTracks, job.wavClips};
@@ -158,7 +177,7 @@ void RunWavPasses(const ExportJob& job, const ExportContext& ctx, ExportReport& 
         options.mix = job.mix;
         bool failed = false;
         int32_t written = 0;
-        ExportSetAside earlier = SetAsideForPass(job, WavExportPass(mode));
+        ExportSetAside earlier = SetAsideForPass(job, WavExportPass(mode), ctx);
         try {
             written = WriteWavExport(job, ctx.project->results, *ctx.engine, job.sampleRate, layout,
                                      job.totalDuration, options, job.rangeIn, job.rangeOut, &failed);
@@ -168,7 +187,7 @@ void RunWavPasses(const ExportJob& job, const ExportContext& ctx, ExportReport& 
             failed = true;
         }
         // A pass that wrote nothing keeps the earlier files as well.
-        FinishSetAside(earlier, !failed && written > 0);
+        FinishPass(job, earlier, !failed && written > 0);
         report.filesWritten += written;
         report.wavFailed = report.wavFailed || failed;
     }
@@ -188,6 +207,7 @@ ExportReport RunExportJob(ExportJob job, const ExportContext& ctx) {
         ctx.app->exportDone.store(true, std::memory_order_release);
         return report;
     }
+    std::sort(job.replacing.begin(), job.replacing.end());  // each pass looks its files up
     try {
         // Held until every file is written: no edit, eviction or rebuild
         // changes the voices meanwhile.
@@ -201,9 +221,9 @@ ExportReport RunExportJob(ExportJob job, const ExportContext& ctx) {
             report.aafFailed = true;
         } else if (job.exportAAF) {
             SetExportStatus(*ctx.app, "Exporting AAF...");
-            ExportSetAside earlier = SetAsideForPass(job, ExportPass::Aaf);
+            ExportSetAside earlier = SetAsideForPass(job, ExportPass::Aaf, ctx);
             const bool written = RunAafStep(job, ctx);
-            FinishSetAside(earlier, written);
+            FinishPass(job, earlier, written);
             if (written)
                 report.filesWritten = 1;  // the session counts as one file
             else
@@ -264,11 +284,13 @@ ExportJob MakeExportJob(const AppState& app, const Project& project, const Audio
     return job;
 }
 
-std::vector<std::string> ExistingExportFiles(const ExportJob& job) {
+std::vector<std::string> ExistingExportFiles(const ExportJob& job, const Project& project) {
+    const ExportNamePlan plan = PlanExportNames(job, project);
     std::vector<std::string> found;
     for (ExportPass pass : {ExportPass::Aaf, ExportPass::Mixdown, ExportPass::Stems, ExportPass::Tracks,
                             ExportPass::Clips})
-        for (const std::string& f : EarlierExportFiles(job, pass)) found.push_back(f);
+        for (const std::string& f : EarlierExportFiles(job, pass))
+            if (PlanWritesName(plan, f) || IsOwnBroadcastWav(f)) found.push_back(f);
     return found;
 }
 
@@ -321,7 +343,10 @@ ExportStart StartExport(const ExportContext& ctx, ExportJob job) {
         return ExportStart::InvalidName;
     }
 
-    const std::vector<std::string> existing = ExistingExportFiles(job);
+    // A replacement of this folder that a kill interrupted is settled
+    // first, so that the question counts the earlier export whole.
+    SettleReplacementsIn(job.outDir);
+    const std::vector<std::string> existing = ExistingExportFiles(job, *ctx.project);
     if (!existing.empty()) {
         const std::string question = "Files of an earlier export named \"" + job.baseName + "\" are in " +
                                      job.outDir + " (" + std::to_string(existing.size()) +

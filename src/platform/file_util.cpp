@@ -9,7 +9,7 @@
 //   CopyFileContents     durable copy into a new file, bounded by the size checked
 //   FileIsReadable       a regular file that opens
 //   ReadFileText         a whole regular file, bounded in size
-//   MoveFileReplacing / SetFileFaultHookForTests
+//   MoveFileReplacing / SyncToDisk / SetFileFaultHookForTests
 #include "platform/file_util.h"
 
 #include <fcntl.h>
@@ -349,5 +349,7 @@ bool MoveFileReplacing(const std::string& from, const std::string& to, int* erro
     errno = fault;
     return false;
 }
+
+bool SyncToDisk(const std::string& path) { return SyncPath(path, O_RDONLY); }
 
 void SetFileFaultHookForTests(FileFaultHook hook) { gFaultHook.store(hook, std::memory_order_release); }

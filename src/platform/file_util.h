@@ -13,6 +13,7 @@
 //   FileReadStatus / ReadFileText   a whole file into memory, bounded in size
 //   FileNameOf            last component of a path ('/' or '\\' separated)
 //   MoveFileReplacing     rename over a target, through the fault seam
+//   SyncToDisk            force a file or a folder's entries to disk
 //   FileFaultHook / SetFileFaultHookForTests   the seam through which tests fail a write or a move
 #pragma once
 
@@ -100,6 +101,10 @@ std::string FileNameOf(const std::string& path);
 // rename(2) of `from` over `to`. False with *error set when it failed
 // (nothing moved then).
 bool MoveFileReplacing(const std::string& from, const std::string& to, int* error = nullptr);
+
+// fsync(2) of the file or folder at `path`; false when it cannot be opened
+// or synced.
+bool SyncToDisk(const std::string& path);
 
 // A seam for tests: when a hook is installed, the routines above ask it
 // before they write a file's data (point Write, with the path written) and

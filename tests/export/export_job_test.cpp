@@ -253,8 +253,8 @@ TEST(ExportJob, ReplacingAnEarlierExportAsksOnce) {
     // Another base name in the same folder replaces nothing: no question.
     ExportJob other = rig.Job(true, false, false, true);
     other.baseName = "Other";
-    EXPECT_TRUE(ExistingExportFiles(other).empty());
-    EXPECT_EQ(ExistingExportFiles(rig.Job(true, false, false, true)).size(), 2u);
+    EXPECT_TRUE(ExistingExportFiles(other, *rig.project).empty());
+    EXPECT_EQ(ExistingExportFiles(rig.Job(true, false, false, true), *rig.project).size(), 2u);
 }
 
 // The program's frame loop keeps calling the voice window and reading the

@@ -21,15 +21,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Every regular file under `root` by its path below it, with its bytes.
-std::map<std::string, std::string> Snapshot(const std::string& root) {
-    std::map<std::string, std::string> files;
-    std::error_code ec;
-    for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec))
-        if (it->is_regular_file()) files[fs::relative(it->path(), root).string()] = ReadWholeFile(it->path().string());
-    return files;
-}
-
 std::map<std::string, std::string> Under(const std::map<std::string, std::string>& files, const std::string& prefix) {
     std::map<std::string, std::string> part;
     for (const auto& [path, bytes] : files)
@@ -46,8 +37,10 @@ AafExportStep ProgramAaf() {
 
 bool gAnswer = false;
 int gQuestions = 0;
-bool Answer(const char*, const char*) {
+std::string gQuestion;
+bool Answer(const char*, const char* text) {
     ++gQuestions;
+    gQuestion = text;
     return gAnswer;
 }
 
@@ -214,6 +207,38 @@ TEST(ExportReplacement, YesLeavesExactlyTheNewExportBesideForeignFiles) {
     EXPECT_NE(after.at("Reel.wav"), first.at("Reel.wav"));
     for (const fs::directory_entry& e : fs::directory_iterator(rig.Out()))
         EXPECT_NE(e.path().filename().string().rfind(".tessaloom-replacing", 0), 0u) << "no set-aside folder is left";
+}
+
+// "Replace them?" counts what the export replaces: every file the program
+// wrote (also one the new export does not write again) and a file of
+// another program that has a name the export writes. A file of another
+// program that only fits a pass's pattern stays out of the count and where
+// it is, also when its name is a clip's with a number no clip gets.
+TEST(ExportReplacement, TheQuestionCountsOnlyWhatTheExportReplaces) {
+    WholeExportRig rig;
+    const std::string chosen = rig.Out() + "/Reel";
+    ASSERT_EQ(rig.ExportAndWait(chosen), ExportStart::Started);
+    const std::map<std::string, std::string> first = Snapshot(rig.Out());
+
+    const std::vector<float> plain(100, 0.1f);
+    const std::vector<std::string> foreign = {"Reel - notes.wav", "Clips/Reel - planted.wav",
+                                              "Clips/Reel - Knock_2.wav", "Tracks/Reel - BG 01 mix.wav",
+                                              "Reel/Audio Files/FX A9_123_looks_like_ours.wav"};
+    for (const std::string& name : foreign) ASSERT_TRUE(WriteSamples(rig.OutFile(name), plain, 1, kRigRate));
+    // Another program's file under the name of one of the new clips.
+    ASSERT_TRUE(WriteSamples(rig.OutFile("Clips/Reel - Knock.wav"), plain, 1, kRigRate));
+    const std::map<std::string, std::string> planted = Snapshot(rig.Out());
+
+    gAnswer = true;
+    gQuestions = 0;
+    ASSERT_EQ(rig.ExportAndWait(chosen), ExportStart::Started);
+    ASSERT_EQ(gQuestions, 1);
+    const std::string count = "(" + std::to_string(first.size()) + " items). Replace them?";
+    EXPECT_NE(gQuestion.find(count), std::string::npos) << gQuestion << "\n expected " << count;
+    const std::map<std::string, std::string> after = Snapshot(rig.Out());
+    for (const std::string& name : foreign) EXPECT_EQ(after.at(name), planted.at(name)) << name;
+    EXPECT_TRUE(IsOwnBroadcastWav(rig.OutFile("Clips/Reel - Knock.wav"))) << "replaced by the new clip";
+    EXPECT_EQ(after.size(), first.size() + foreign.size());
 }
 
 // A pass that fails leaves the earlier export's files of that pass whole;
