@@ -53,6 +53,7 @@
 #include "document/project.h"
 #include "library/sound_library.h"
 #include "operations/app_state.h"
+#include "operations/voice_streaming.h"
 #include "platform/child_process.h"
 #include "platform/dialogs.h"
 #include "platform/image_file.h"
@@ -74,8 +75,9 @@ std::string ParseCommandLine(int argc, const char* const* argv) {
 }
 
 bool LoopIsActive(const AppState& app, const SoundLibrary& library, const GuiActivity& gui) {
-    // The timeline's own drags keep the loop drawing while the mouse is still.
-    return app.playing || app.movingSelection || app.resizingEvent >= 0 || app.curvePainting ||
+    // The timeline's own drags keep the loop drawing while the mouse is still;
+    // voices being prepared near the playhead are installed by a frame.
+    return app.playing || !VoiceStreamerIdle(app) || app.movingSelection || app.resizingEvent >= 0 || app.curvePainting ||
            app.busyTask.busy.load() || app.traceRunning.load() || app.uiAnimating || app.toastTimer > 0 ||
            library.scanRunning.load() != 0 || app.exportRunning.load() || app.dragAccepted || app.dragHasFolder ||
            app.dragHasVideo || app.dragHasAudio || gui.wantTextInput || gui.popupOpen || gui.itemActive;

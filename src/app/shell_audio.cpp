@@ -41,6 +41,9 @@ void ShellAudioCallback(float* left, float* right, int32_t frames) {
 }
 
 void OpenShellAudioOutput(AppState& app) {
+    // The program's voices hold samples only near the playhead (the frame's
+    // voice streamer brings the others back): an hour of layers fits in memory.
+    gAudioEngine.streamVoices.store(1);
     AudioOutput& output = gAudioOutput;
     output.api = CreateRtAudioBackend();
     output.nullOutput = std::make_unique<NullAudioOutput>();

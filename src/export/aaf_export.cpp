@@ -28,10 +28,12 @@
 #include "export/aaf_source_reader.h"
 #include "export/bwf_writer.h"
 #include "export/export_names.h"
+#include "export/export_voices.h"
 #include "export/wav_export.h"
 #include "library/sound_file_open.h"
 #include "platform/file_names.h"
 #include "platform/file_util.h"
+#include "playback/engine_voices.h"
 
 std::string AafSessionName(const ExportJob& job) {
     const std::string name = ExportBaseName(job.baseName, job.outDir);
@@ -61,11 +63,15 @@ struct Lane {
 };
 
 struct AafExportRun {
-    AafExportRun(const ExportJob& j, const Project& p, const AudioEngine& e) : job(j), project(p), engine(e) {}
+    AafExportRun(const ExportJob& j, const Project& p, const AudioEngine& e)
+        : job(j), project(p), engine(e), voices(e, p.results, j.sliceSeconds) {}
 
     const ExportJob& job;
     const Project& project;
     const AudioEngine& engine;
+    // The samples of one rendered essence at a time, and of a slice's voices
+    // for the reverb returns: no result's samples are held for the whole step.
+    ExportVoices voices;
     AafClipTiming timing;
     bool hasRange = false;
     std::string sessionFolder;
@@ -91,8 +97,6 @@ const PlaybackVoice* VoiceOf(const AafExportRun& run, size_t resultIndex) {
     const int32_t v = run.firstVoice[resultIndex];
     return v >= 0 ? &run.engine.voices[size_t(v)] : nullptr;
 }
-
-bool VoiceIsStereo(const PlaybackVoice& v) { return v.stereo && !v.right.empty(); }
 
 bool Qualifies(const AafExportRun& run, const RenderResult& r) {
     return !r.filepath.empty() && !r.muted && IsInExportRange(run.hasRange, run.job.rangeIn, run.job.rangeOut, r);
@@ -235,7 +239,7 @@ void LayOutLanes(AafExportRun& run) {
         }
         const PlaybackVoice* v = VoiceOf(run, i);
         if (!v || v->sampleCount <= 0) continue;
-        if (r.stereo || VoiceIsStereo(*v))
+        if (r.stereo || VoiceHoldsTwoChannels(*v))
             entered[r.track] = 2;
         else
             entered.emplace(r.track, 1);
@@ -265,7 +269,8 @@ void LayOutLanes(AafExportRun& run) {
 struct ResultCase {
     size_t index = 0;
     const RenderResult* result = nullptr;
-    const PlaybackVoice* voice = nullptr;
+    const PlaybackVoice* voice = nullptr;  // the engine's: its samples may be released
+    size_t voiceIndex = 0;
     AafResultClip clip;
     int32_t aafTrack = 0;
     std::string clipName;
@@ -394,9 +399,11 @@ void SourceWithHandles(AafExportRun& run, ResultCase& rc) {
     place(rc.FileName(false, ".R", 2), isStereo && !right.empty() ? right : left, rc.aafTrack + 1);
 }
 
-// B3: the rendered voice, one file (or a pair), each on its own success.
+// B3: the rendered voice, one file (or a pair), each on its own success. A
+// voice the streaming window released is decoded for its files and let go.
 void Rendered(AafExportRun& run, ResultCase& rc) {
-    const PlaybackVoice& v = *rc.voice;
+    run.voices.Hold(std::vector<size_t>{rc.voiceIndex});
+    const PlaybackVoice& v = run.voices.Voice(rc.voiceIndex);
     const size_t frames = std::min(size_t(std::max(0, v.sampleCount)), v.left.size());
     const std::string description = rc.result->name;
     const char* text = rc.result->procMode == 3 ? description.c_str() : nullptr;
@@ -408,8 +415,9 @@ void Rendered(AafExportRun& run, ResultCase& rc) {
         return;
     }
     place(rc.FileName(false, ".L", 2), v.left, rc.aafTrack);
-    place(rc.FileName(false, ".R", 2), VoiceIsStereo(v) && v.right.size() >= frames ? v.right : v.left,
+    place(rc.FileName(false, ".R", 2), VoiceHoldsTwoChannels(v) && v.right.size() >= frames ? v.right : v.left,
           rc.aafTrack + 1);
+    run.voices.Release(rc.voiceIndex);
 }
 
 // ---------------------------------------------------------------------------
@@ -443,6 +451,7 @@ void ExportResult(AafExportRun& run, size_t i) {
     rc.index = i;
     rc.result = &r;
     rc.voice = v;
+    rc.voiceIndex = size_t(run.firstVoice[i]);
     auto lane = run.lanes.find(r.track);
     rc.aafTrack = lane != run.lanes.end() ? lane->second.aafTrack : r.track;
     // Clip and Bed results are named after their file: its extension is not
@@ -507,7 +516,7 @@ void AddReverbReturns(AafExportRun& run) {
         return;
     }
     std::vector<float> left, right;
-    if (!RenderOfflineMix(run.engine, job.reverb, rate, length, start, left, right, &job.mix) || left.empty()) return;
+    if (!RenderOfflineMix(run.voices, job.reverb, rate, length, start, left, right, &job.mix) || left.empty()) return;
 
     const int32_t reverbTrack = *std::max_element(run.list.tracks.begin(), run.list.tracks.end()) + 1;
     AafResultClip clip;

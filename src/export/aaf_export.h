@@ -18,8 +18,10 @@
 //   TruncateAafClipList     take entries back
 //   AafMarkerLabel          "<shape>,<duration>[,<keywords>]"
 //
-// The step runs on the export thread with the voices prepared and pinned
-// (RunExportJob). Every file and folder it makes is in its rollback from the
+// The step runs on the export thread with the voices pinned (RunExportJob);
+// a rendered essence of a voice the streaming window released is decoded for
+// its file and let go, and the reverb returns hold a slice's voices at a
+// time (export_voices.h). Every file and folder it makes is in its rollback from the
 // moment it exists; unless the session is written, they are all removed.
 // Positions are sample counts at the export rate with the project start
 // (fraction included) added; each essence file's time reference is taken from

@@ -68,6 +68,9 @@ struct ExportJob {
     float fps = 24;
     float totalDuration = 0;
     double startSeconds = 0;  // the project's start, fraction of a second included
+    // How much of the timeline a pass prepares the voices of at a time
+    // (export_voices.h); 0 for the default. Only tests choose another.
+    double sliceSeconds = 0;
     std::vector<std::string> groupNames;
     // Copied when the job is made: moving a fader or a reverb knob while the
     // export runs changes none of its files.

@@ -3,10 +3,12 @@
 // Index
 //   ExportTrackLayoutOf
 //   Voice envelopes       ClipCurveGain, ClipFileFades, VoicesOfLayers
-//   Offline voice mix     ForEachSlice, MixVoicesOffline: voices into buffers on every core
+//   Offline voice mix     SliceGrid, MixOf, MixSlice, SweepWindows: voices into buffers on every
+//                         core, a window of slices at a time with only its voices held;
+//                         MixVoicesOffline (dry), OfflineReverb, MixReverbOffline (sends, wet, dry on top)
 //   PassState             what every pass shares: range, frames, names, rollback
 //   Writing files         WriteStereoFile, WriteMonoFile, FitsOneHour
-//   Passes                MixdownPass, StemsPass, TracksPass, ClipsPass
+//   Passes                MixdownPass, StemsPass, TracksPass, ClipsPass (WriteClipFile)
 //   WriteWavExport
 //   RenderOfflineMix
 //
@@ -16,7 +18,10 @@
 // trunc(rate x start), the pass's first frame at trunc(rate x range start),
 // as the real-time mixer and the AAF session place them. The voices mix
 // through the real-time mixer's routine (voice_mix.h), in time slices on
-// every core; the reverb runs on one.
+// every core; the reverb runs on one, right behind the slices. The slices
+// are taken a window at a time (the job's slice length): the voices a
+// window needs are held before it and let go after it, so how long the
+// project is does not decide how many samples a pass holds.
 #include "export/wav_export.h"
 
 #include <algorithm>
@@ -32,6 +37,7 @@
 #include "document/text_util.h"
 #include "export/bwf_writer.h"
 #include "export/export_names.h"
+#include "export/export_voices.h"
 #include "platform/file_names.h"
 #include "platform/file_util.h"
 #include "playback/block_mixer.h"
@@ -126,50 +132,175 @@ std::vector<uint8_t> VoicesOfLayers(const AudioEngine& engine) {
 // that each voice's set-up per slice is nothing.
 constexpr int64_t kSliceFrames = int64_t(1) << 16;
 
-// mix(first, count) for consecutive slices of [0, frames), on every core;
-// each call writes only its own frames, so the result does not depend on
-// how the slices are shared out.
-void ForEachSlice(int64_t frames, const std::function<void(int64_t, int64_t)>& mix) {
-    const int64_t slices = (frames + kSliceFrames - 1) / kSliceFrames;
-    if (slices < 1) return;
-    const int chunks = int(std::min<int64_t>(slices, INT32_MAX));
-    const int64_t size = (frames + chunks - 1) / chunks;
-    RunRenderChunks(chunks, RenderThreadCount(0), [&](int c) {
-        const int64_t first = int64_t(c) * size;
-        if (first < frames) mix(first, std::min(size, frames - first));
-    });
+// The slices a pass's frames are mixed in: as many as needed of at most
+// kSliceFrames, equal but the last. Each slice takes one call per voice, and
+// a voice's gains run from where that call begins, so the grid decides the
+// float rounding: it depends on the pass's length alone, never on how many
+// slices are mixed at once or which voices are held.
+struct SliceGrid {
+    int64_t frames = 0;
+    int64_t size = 0;
+    int count = 0;
+
+    explicit SliceGrid(int64_t passFrames) : frames(std::max<int64_t>(0, passFrames)) {
+        const int64_t slices = (frames + kSliceFrames - 1) / kSliceFrames;
+        count = int(std::min<int64_t>(slices, INT32_MAX));
+        size = count > 0 ? (frames + count - 1) / count : 0;
+    }
+    int64_t First(int c) const { return std::min(frames, int64_t(c) * size); }
+    int64_t End(int c) const { return std::min(frames, First(c) + size); }
+};
+
+// What a sweep mixes: per voice whether it is mixed at all (so a slice holds
+// only what it sounds), its gain beside its own (0: left out) and, with send
+// buses, its reverb send (voices sending less than 1e-6 are left out of the
+// send buses).
+struct VoiceMix {
+    std::vector<uint8_t> mixed;
+    std::function<float(size_t, const PlaybackVoice&)> extraGain;
+    std::function<float(const PlaybackVoice&)> sendOf;
+};
+
+float GainOf(const PlaybackVoice& v, float extra) { return v.normGain * v.gain.load() * v.eventGain.load() * extra; }
+
+// Which voices a sweep mixes: first voices of layers, unmuted, with samples
+// to give and a gain (sends: a send) that is heard.
+VoiceMix MixOf(const AudioEngine& engine, std::function<float(size_t, const PlaybackVoice&)> extraGain,
+               std::function<float(const PlaybackVoice&)> sendOf = nullptr) {
+    VoiceMix m;
+    m.extraGain = std::move(extraGain);
+    m.sendOf = std::move(sendOf);
+    m.mixed = VoicesOfLayers(engine);
+    for (size_t i = 0; i < engine.voices.size(); ++i) {
+        const PlaybackVoice& v = engine.voices[i];
+        if (!m.mixed[i]) continue;
+        const bool heard = !v.muted.load() && v.sampleCount > 0 && GainOf(v, m.extraGain(i, v)) >= 1e-6f;
+        const bool sends = !m.sendOf || m.sendOf(v) >= 0.000001f;
+        m.mixed[i] = heard && sends;
+    }
+    return m;
 }
 
-// Every voice that `extraGain` gives a gain above 0 into the buses (frame 0
-// = project sample `first`), as MixClipWithFades mixes it; with send buses
-// also its reverb send, `sendOf`, where that is at least 1e-6. Voices go in
-// in their order, so every frame sums as the real-time mixer sums it.
-void MixVoicesOffline(const AudioEngine& engine, int rate, int64_t first, int64_t frames,
-                      const std::function<float(const PlaybackVoice&)>& extraGain,
-                      const std::function<float(const PlaybackVoice&)>& sendOf, const VoiceMixTargets& buses) {
+// Slice c of the grid (pass frame 0 = project sample `first`): every mixed
+// voice in voice order into the buses, as MixClipWithFades mixes it, its
+// send too where the buses have send buses. So every frame sums as the
+// real-time mixer sums it.
+void MixSlice(const ExportVoices& voices, int rate, int64_t first, const SliceGrid& grid, int c, const VoiceMix& m,
+              const VoiceMixTargets& buses) {
+    const int64_t at = grid.First(c), count = grid.End(c) - at;
+    if (count < 1) return;
+    auto shifted = [at](float* bus) { return bus ? bus + at : nullptr; };
+    const VoiceMixTargets slice{shifted(buses.left),     shifted(buses.right), shifted(buses.sendLeft),
+                                shifted(buses.sendRight), nullptr,              nullptr};
     const bool sends = buses.sendLeft && buses.sendRight;
-    const std::vector<uint8_t> layered = VoicesOfLayers(engine);
-    ForEachSlice(frames, [&](int64_t at, int64_t count) {
-        auto shifted = [at](float* bus) { return bus ? bus + at : nullptr; };
-        const VoiceMixTargets slice{shifted(buses.left),     shifted(buses.right), shifted(buses.sendLeft),
-                                    shifted(buses.sendRight), nullptr,              nullptr};
-        for (size_t i = 0; i < engine.voices.size(); ++i) {
-            if (!layered[i]) continue;
-            const PlaybackVoice& v = engine.voices[i];
-            const float gain = extraGain(v);
-            if (!(gain > 0)) continue;
-            VoiceMixPlan plan;
-            if (!PlanClipVoice(v, int(i), engine, rate, gain, plan)) continue;
-            if (sends) {
-                plan.send = sendOf(v);
-                if (!(plan.send >= 0.000001f)) {
-                    if (!buses.left) continue;  // only sends wanted, and this one sends nothing
-                    plan.send = 0;
-                }
-            }
-            MixVoiceInto(plan, first + at, count, slice);
+    for (size_t i = 0; i < voices.Count(); ++i) {
+        if (!m.mixed[i]) continue;
+        const PlaybackVoice& v = voices.Voice(i);
+        VoiceMixPlan plan;
+        if (!PlanClipVoice(v, int(i), voices.Engine(), rate, m.extraGain(i, v), plan)) continue;
+        if (sends) plan.send = m.sendOf(v);
+        MixVoiceInto(plan, first + at, count, slice);
+    }
+}
+
+// The grid's slices in windows of about the export's slice length: before a
+// window, the voices it mixes are held (`from` lets a caller keep earlier
+// frames' voices too); the window's slices are mixed on every core; then
+// `after(window end)` runs on this thread, and the copies of voices that end
+// before `keepFrom(window end)` are dropped.
+void SweepWindows(ExportVoices& voices, int rate, int64_t first, const SliceGrid& grid,
+                  const std::vector<uint8_t>& hold, const std::function<void(int)>& mixSlice,
+                  const std::function<void(int64_t)>& after, const std::function<int64_t(int64_t)>& keepFrom) {
+    const int perWindow = int(std::clamp<double>(
+        std::round(voices.SliceSeconds() * double(rate) / double(std::max<int64_t>(grid.size, 1))), 1.0, 1.0e6));
+    for (int c0 = 0; c0 < grid.count; c0 += perWindow) {
+        const int c1 = std::min(grid.count, c0 + perWindow);
+        const int64_t windowEnd = grid.End(c1 - 1);
+        voices.Hold(first + keepFrom(grid.First(c0)), first + windowEnd, rate, hold);
+        RunRenderChunks(c1 - c0, RenderThreadCount(0), [&](int k) { mixSlice(c0 + k); });
+        if (after) after(windowEnd);
+        voices.ReleaseBefore(first + keepFrom(windowEnd), rate);
+    }
+}
+
+// The pass's voices dry into left and right.
+void MixVoicesOffline(ExportVoices& voices, int rate, int64_t first, int64_t frames, const VoiceMix& m, float* left,
+                      float* right) {
+    const SliceGrid grid(frames);
+    VoiceMixTargets buses;
+    buses.left = left;
+    buses.right = right;
+    SweepWindows(
+        voices, rate, first, grid, m.mixed, [&](int c) { MixSlice(voices, rate, first, grid, c, m, buses); }, nullptr,
+        [](int64_t end) { return end; });
+}
+
+// A private reverb run over a pass's send buses in place, 2048 frames at a
+// time from the pass's start, as far as the sends are complete: the buses
+// then hold the wet signal. It starts cleared with the mixer's settings
+// already reached, as the real-time reverb is after a seek to the same place.
+struct OfflineReverb {
+    std::unique_ptr<ReverbState> state = std::make_unique<ReverbState>();  // about a megabyte: never on the stack
+    int64_t done = 0;  // frames turned wet
+
+    OfflineReverb(const ReverbParams& reverb, int rate) {
+        InitReverb(*state, rate);
+        ReverbSetParams(*state, {reverb.size.load(), reverb.decay.load(), reverb.damping.load(),
+                                 reverb.preDelay.load(), reverb.diffusion.load(), reverb.modulation.load()});
+        ReverbSettleParams(*state);
+    }
+
+    // Whole blocks up to `upTo`; with `last`, the short block at the end too.
+    void Advance(float* left, float* right, int64_t upTo, bool last) {
+        std::array<float, kReverbBlock> inL, inR, wetL, wetR;
+        while (done < upTo && (last || done + kReverbBlock <= upTo)) {
+            const int n = int(std::min<int64_t>(kReverbBlock, upTo - done));
+            std::copy_n(left + done, n, inL.begin());
+            std::copy_n(right + done, n, inR.begin());
+            ProcessReverbBlock(*state, inL.data(), inR.data(), wetL.data(), wetR.data(), n);
+            std::copy_n(wetL.begin(), n, left + done);
+            std::copy_n(wetR.begin(), n, right + done);
+            done += n;
         }
-    });
+    }
+};
+
+// The wet reverb of the pass in left and right (frames zeroed by the
+// caller): the sends mixed in, window by window, and turned wet behind them.
+// With `dry`, the voices' dry sound goes on top of the wet, slice by slice
+// as soon as a slice's wet is complete: every frame is the wet sound plus
+// the voices in voice order, and the voices a slice needs are held only
+// until both of its mixes are done.
+void MixReverbOffline(ExportVoices& voices, const ReverbParams& reverb, int rate, int64_t first, int64_t frames,
+                      const VoiceMix& sends, const VoiceMix* dry, float* left, float* right) {
+    const SliceGrid grid(frames);
+    OfflineReverb wet(reverb, rate);
+    VoiceMixTargets sendBuses;
+    sendBuses.sendLeft = left;
+    sendBuses.sendRight = right;
+    VoiceMixTargets dryBuses;
+    dryBuses.left = left;
+    dryBuses.right = right;
+    std::vector<uint8_t> hold = sends.mixed;
+    if (dry)
+        for (size_t i = 0; i < hold.size() && i < dry->mixed.size(); ++i) hold[i] = hold[i] || dry->mixed[i];
+    int dryDone = 0;  // slices mixed dry
+    auto mixDryUpTo = [&](int64_t wetEnd) {
+        int until = dryDone;
+        while (until < grid.count && grid.End(until) <= wetEnd) ++until;
+        if (until == dryDone) return;
+        const int from = dryDone;
+        RunRenderChunks(until - from, RenderThreadCount(0),
+                        [&](int k) { MixSlice(voices, rate, first, grid, from + k, *dry, dryBuses); });
+        dryDone = until;
+    };
+    SweepWindows(
+        voices, rate, first, grid, hold, [&](int c) { MixSlice(voices, rate, first, grid, c, sends, sendBuses); },
+        [&](int64_t end) {
+            wet.Advance(left, right, end, end >= frames);
+            if (dry) mixDryUpTo(wet.done);
+        },
+        [&](int64_t end) { return dry ? std::min(end, grid.First(dryDone)) : end; });
 }
 
 // ---------------------------------------------------------------------------
@@ -179,13 +310,14 @@ void MixVoicesOffline(const AudioEngine& engine, int rate, int64_t first, int64_
 struct PassState {
     PassState(const ExportJob& j, const std::vector<RenderResult>& r, const AudioEngine& e,
               const ExportTrackLayout& l, const WavPassOptions& o)
-        : job(j), results(r), engine(e), layout(l), options(o) {}
+        : job(j), results(r), engine(e), layout(l), options(o), voices(e, r, j.sliceSeconds) {}
 
     const ExportJob& job;
     const std::vector<RenderResult>& results;
     const AudioEngine& engine;
     const ExportTrackLayout& layout;
     const WavPassOptions& options;
+    ExportVoices voices;  // samples of a slice's voices at a time
     int32_t rate = 48000;
     double start = 0;   // seconds of the project where the pass begins
     double length = 0;  // seconds
@@ -249,25 +381,29 @@ int GroupOf(const PlaybackVoice& v) { return std::clamp(v.group, 0, 2); }
 // Passes
 // ---------------------------------------------------------------------------
 
+VoiceMix ReverbSendMix(const AudioEngine& engine, const ReverbParams& reverb, const ExportMixLevels& mix) {
+    return MixOf(
+        engine, [&mix](size_t, const PlaybackVoice& v) { return mix.groupGain[size_t(GroupOf(v))]; },
+        [&reverb](const PlaybackVoice& v) {
+            return v.reverbSend >= 0 ? v.reverbSend : reverb.groupSends[size_t(GroupOf(v))].load();
+        });
+}
+
+int64_t PassFirstSample(const PassState& p) { return VoiceStartSample(p.start, p.rate); }
+
 // The reverb goes in first and the voices on top, so the pass never holds
-// more than the two mix buffers.
+// more than the two mix buffers (and the samples of a slice's voices).
 bool MixdownPass(PassState& p) {
-    std::vector<float> left, right;
+    std::vector<float> left(size_t(p.frames), 0.0f), right(size_t(p.frames), 0.0f);
+    const VoiceMix dry = MixOf(p.engine, [&p](size_t, const PlaybackVoice& v) {
+        return p.master * p.options.mix.groupGain[size_t(GroupOf(v))];
+    });
     const ReverbParams* reverb = p.options.reverb;
-    if (!(reverb && reverb->enabled.load() &&
-          RenderOfflineMix(p.engine, *reverb, p.rate, p.length, p.start, left, right, &p.options.mix))) {
-        left.clear();
-        right.clear();
-    }
-    left.resize(size_t(p.frames), 0.0f);
-    right.resize(size_t(p.frames), 0.0f);
-    VoiceMixTargets buses;
-    buses.left = left.data();
-    buses.right = right.data();
-    MixVoicesOffline(
-        p.engine, p.rate, VoiceStartSample(p.start, p.rate), p.frames,
-        [&p](const PlaybackVoice& v) { return p.master * p.options.mix.groupGain[size_t(GroupOf(v))]; }, nullptr,
-        buses);
+    if (reverb && reverb->enabled.load())
+        MixReverbOffline(p.voices, *reverb, p.rate, PassFirstSample(p), p.frames,
+                         ReverbSendMix(p.engine, *reverb, p.options.mix), &dry, left.data(), right.data());
+    else
+        MixVoicesOffline(p.voices, p.rate, PassFirstSample(p), p.frames, dry, left.data(), right.data());
     ApplyPeakLimiter(p.engine, left.data(), right.data(), p.frames);
     const std::string path = p.job.outDir + "/" + p.fileBase + ".wav";
     if (!WriteStereoFile(p, path, left.data(), right.data(), p.frames, p.timeReference, p.base)) return false;
@@ -288,12 +424,9 @@ bool StemsPass(PassState& p) {
         left.assign(size_t(p.frames), 0.0f);
         right.assign(size_t(p.frames), 0.0f);
         const float gain = p.options.mix.groupGain[size_t(g)] * p.master;
-        VoiceMixTargets buses;
-        buses.left = left.data();
-        buses.right = right.data();
-        MixVoicesOffline(
-            p.engine, p.rate, VoiceStartSample(p.start, p.rate), p.frames,
-            [g, gain](const PlaybackVoice& v) { return v.group == g ? gain : 0.0f; }, nullptr, buses);
+        const VoiceMix stem =
+            MixOf(p.engine, [g, gain](size_t, const PlaybackVoice& v) { return v.group == g ? gain : 0.0f; });
+        MixVoicesOffline(p.voices, p.rate, PassFirstSample(p), p.frames, stem, left.data(), right.data());
         const std::string name = p.base + " - " + p.groupNames[size_t(g)];
         const std::string path = p.job.outDir + "/" + p.fileBase + " - " + p.groupNames[size_t(g)] + ".wav";
         if (!WriteStereoFile(p, path, left.data(), right.data(), p.frames, p.timeReference, name))
@@ -326,17 +459,11 @@ bool TracksPass(PassState& p) {
             if (!used) continue;
             left.assign(size_t(p.frames), 0.0f);
             right.assign(size_t(p.frames), 0.0f);
-            const PlaybackVoice* firstVoice = p.engine.voices.data();
             const float gain = p.options.mix.groupGain[size_t(g)];
-            VoiceMixTargets buses;
-            buses.left = left.data();
-            buses.right = right.data();
-            MixVoicesOffline(
-                p.engine, p.rate, VoiceStartSample(p.start, p.rate), p.frames,
-                [&, firstVoice](const PlaybackVoice& v) {
-                    return voiceTrack[size_t(&v - firstVoice)] == track ? gain : 0.0f;
-                },
-                nullptr, buses);
+            const VoiceMix mix = MixOf(p.engine, [&voiceTrack, track, gain](size_t i, const PlaybackVoice&) {
+                return voiceTrack[i] == track ? gain : 0.0f;
+            });
+            MixVoicesOffline(p.voices, p.rate, PassFirstSample(p), p.frames, mix, left.data(), right.data());
             const std::string name = ExportTrackName(p.groupNames[size_t(g)], s);
             const std::string path = folder + "/" + p.fileBase + " - " + name + ".wav";
             const bool ok = group.stereo
@@ -350,45 +477,66 @@ bool TracksPass(PassState& p) {
     return true;
 }
 
+// One clip file of voice i (its samples held), or nothing for a voice that
+// starts so early that no frame is left. False when the write failed.
+bool WriteClipFile(PassState& p, size_t i, const std::string& folder, ExportNameTable& names, size_t room,
+                   std::vector<float>& left, std::vector<float>& right, int32_t& clips) {
+    const PlaybackVoice& v = p.voices.Voice(i);
+    const bool groupValid = v.group >= 0 && v.group <= 2;
+    const float gain = v.gain.load() * v.normGain * v.eventGain.load() *
+                       (groupValid ? p.options.mix.groupGain[size_t(v.group)] : 1.0f);
+    const VoiceFades fades = ClipFileFades(p.engine, i);
+    // A time reference cannot be negative: a layer that starts before
+    // 00:00 loses the frames before it, so that the file placed by its
+    // reference (00:00) plays each sample where the mix does.
+    const double start = p.options.startOffset + double(v.startTime);
+    const int64_t first = VoiceStartSample(start, p.rate);
+    const size_t skip = first < 0 ? size_t(std::min<int64_t>(-first, v.sampleCount)) : 0;
+    const size_t frames = size_t(v.sampleCount) - skip;
+    if (frames < 1) return true;
+    left.assign(frames, 0.0f);
+    right.assign(frames, 0.0f);
+    const size_t count = std::min(size_t(v.sampleCount), v.left.size());
+    for (size_t j = skip; j < count; ++j) {
+        const double t = double(j) / p.rate;
+        const float g = gain * VoiceFadeGain(t, v.length, fades) * ClipCurveGain(v, t);
+        left[j - skip] = g * v.left[j];
+        right[j - skip] = v.stereo && j < v.right.size() ? g * v.right[j] : left[j - skip];
+    }
+    const std::string name = names.Claim(ExportClipName(p.results[size_t(v.resultIndex)]), room);
+    const std::string path = folder + "/" + p.fileBase + " - " + name + ".wav";
+    if (!WriteStereoFile(p, path, left.data(), right.data(), int64_t(frames), skip > 0 ? 0.0 : start, name))
+        return false;
+    ++clips;
+    return true;
+}
+
 bool ClipsPass(PassState& p) {
     const std::string folder = p.job.outDir + "/Clips";
     if (!MakeExportFolder(folder, p.rollback)) return false;
     ExportNameTable names;
     const size_t room = ExportClipNameRoom(p.fileBase);
-    std::vector<float> left, right;
-    int32_t clips = 0;
     const std::vector<uint8_t> layered = VoicesOfLayers(p.engine);
+    std::vector<size_t> written;
     for (size_t i = 0; i < p.engine.voices.size(); ++i) {
         const PlaybackVoice& v = p.engine.voices[i];
         if (!layered[i] || v.muted.load() || v.sampleCount < 1 || !ResultIndexValid(v, p.results)) continue;
         if (p.hasRange && (p.rangeIn >= double(v.startTime) + v.length || v.startTime >= p.rangeOut)) continue;
-
-        const bool groupValid = v.group >= 0 && v.group <= 2;
-        const float gain = v.gain.load() * v.normGain * v.eventGain.load() *
-                           (groupValid ? p.options.mix.groupGain[size_t(v.group)] : 1.0f);
-        const VoiceFades fades = ClipFileFades(p.engine, i);
-        // A time reference cannot be negative: a layer that starts before
-        // 00:00 loses the frames before it, so that the file placed by its
-        // reference (00:00) plays each sample where the mix does.
-        const double start = p.options.startOffset + double(v.startTime);
-        const int64_t first = VoiceStartSample(start, p.rate);
-        const size_t skip = first < 0 ? size_t(std::min<int64_t>(-first, v.sampleCount)) : 0;
-        const size_t frames = size_t(v.sampleCount) - skip;
-        if (frames < 1) continue;
-        left.assign(frames, 0.0f);
-        right.assign(frames, 0.0f);
-        const size_t count = std::min(size_t(v.sampleCount), v.left.size());
-        for (size_t j = skip; j < count; ++j) {
-            const double t = double(j) / p.rate;
-            const float g = gain * VoiceFadeGain(t, v.length, fades) * ClipCurveGain(v, t);
-            left[j - skip] = g * v.left[j];
-            right[j - skip] = v.stereo && j < v.right.size() ? g * v.right[j] : left[j - skip];
+        written.push_back(i);
+    }
+    // A batch of voices prepared on every core at a time, each let go once
+    // its file is written.
+    const size_t batch = size_t(RenderThreadCount(0));
+    std::vector<float> left, right;
+    int32_t clips = 0;
+    for (size_t at = 0; at < written.size(); at += batch) {
+        const std::vector<size_t> some(written.begin() + long(at),
+                                       written.begin() + long(std::min(written.size(), at + batch)));
+        p.voices.Hold(some);
+        for (size_t i : some) {
+            if (!WriteClipFile(p, i, folder, names, room, left, right, clips)) return false;
+            p.voices.Release(i);
         }
-        const std::string name = names.Claim(ExportClipName(p.results[size_t(v.resultIndex)]), room);
-        const std::string path = folder + "/" + p.fileBase + " - " + name + ".wav";
-        if (!WriteStereoFile(p, path, left.data(), right.data(), int64_t(frames), skip > 0 ? 0.0 : start, name))
-            return false;
-        ++clips;
     }
     std::printf("[ExportWAV] %d clips written to %s/Clips/\n", clips, p.job.outDir.c_str());
     return true;
@@ -439,7 +587,8 @@ int32_t WriteWavExport(const ExportJob& job, const std::vector<RenderResult>& re
     const ReverbParams* reverb = options.reverb;
     if (options.reverbStem && options.mode != kWavMixdown && reverb && reverb->enabled.load()) {
         std::vector<float> left, right;
-        if (FitsOneHour(p) && RenderOfflineMix(engine, *reverb, p.rate, p.length, p.start, left, right, &options.mix)) {
+        if (FitsOneHour(p) &&
+            RenderOfflineMix(p.voices, *reverb, p.rate, p.length, p.start, left, right, &options.mix)) {
             const std::string path = job.outDir + "/" + p.fileBase + " - " + kReverbStemName + ".wav";
             const std::string description = p.base + " - " + kReverbStemName;
             if (WriteStereoFile(p, path, left.data(), right.data(), int64_t(left.size()), p.timeReference,
@@ -480,9 +629,10 @@ int32_t WriteWavExport(const ExportJob& job, const std::vector<RenderResult>& re
 // RenderOfflineMix
 // ---------------------------------------------------------------------------
 
-bool RenderOfflineMix(const AudioEngine& engine, const ReverbParams& reverb, int32_t sampleRate, double length,
+bool RenderOfflineMix(ExportVoices& voices, const ReverbParams& reverb, int32_t sampleRate, double length,
                       double start, std::vector<float>& outLeft, std::vector<float>& outRight,
                       const ExportMixLevels* levels) {
+    const AudioEngine& engine = voices.Engine();
     if (sampleRate < 1 || !std::isfinite(start)) return false;
     const double wanted = std::trunc(length * double(sampleRate));
     if (!(wanted >= 1) || wanted > 9.0e15 || !engine.cacheReady.load()) return false;
@@ -490,36 +640,10 @@ bool RenderOfflineMix(const AudioEngine& engine, const ReverbParams& reverb, int
     const ExportMixLevels mix = levels ? *levels : CurrentMixLevels(engine);
 
     // The outputs hold the sends first, exactly as the real-time mixer feeds
-    // its reverb; the reverb then turns them into the wet signal block by
-    // block, in place.
+    // its reverb; the reverb then turns them into the wet signal in place.
     outLeft.assign(size_t(frames), 0.0f);
     outRight.assign(size_t(frames), 0.0f);
-    VoiceMixTargets sends;
-    sends.sendLeft = outLeft.data();
-    sends.sendRight = outRight.data();
-    MixVoicesOffline(
-        engine, sampleRate, VoiceStartSample(start, sampleRate), frames,
-        [&mix](const PlaybackVoice& v) { return mix.groupGain[size_t(GroupOf(v))]; },
-        [&reverb](const PlaybackVoice& v) {
-            return v.reverbSend >= 0 ? v.reverbSend : reverb.groupSends[size_t(GroupOf(v))].load();
-        },
-        sends);
-
-    // The reverb starts cleared, with the mixer's settings already reached:
-    // as the real-time reverb is after a seek to the same place.
-    auto state = std::make_unique<ReverbState>();  // about a megabyte: never on the stack
-    InitReverb(*state, sampleRate);
-    ReverbSetParams(*state, {reverb.size.load(), reverb.decay.load(), reverb.damping.load(), reverb.preDelay.load(),
-                             reverb.diffusion.load(), reverb.modulation.load()});
-    ReverbSettleParams(*state);
-    std::array<float, kReverbBlock> inL, inR, wetL, wetR;
-    for (int64_t at = 0; at < frames; at += kReverbBlock) {
-        const int n = int(std::min<int64_t>(kReverbBlock, frames - at));
-        std::copy_n(outLeft.begin() + at, n, inL.begin());
-        std::copy_n(outRight.begin() + at, n, inR.begin());
-        ProcessReverbBlock(*state, inL.data(), inR.data(), wetL.data(), wetR.data(), n);
-        std::copy_n(wetL.begin(), n, outLeft.begin() + at);
-        std::copy_n(wetR.begin(), n, outRight.begin() + at);
-    }
+    MixReverbOffline(voices, reverb, sampleRate, VoiceStartSample(start, sampleRate), frames,
+                     ReverbSendMix(engine, reverb, mix), nullptr, outLeft.data(), outRight.data());
     return true;
 }

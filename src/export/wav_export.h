@@ -7,9 +7,11 @@
 //   WriteWavExport        one pass; the number of files written and kept
 //   RenderOfflineMix      the wet reverb of every voice through a private reverb
 //
-// The two functions read the prepared voices without the engine lock, so the
-// voices must be pinned (the export job pins them). The engine's own reverb
-// is never touched. Files: "<base>.wav", "<base> - <group>.wav" and
+// The two functions read the voices without the engine lock, so the voices
+// must be pinned (the export job pins them). A pass holds its output and the
+// samples of the voices of a slice of the timeline (export_voices.h): the
+// voices the streaming window released are decoded again as the pass comes
+// to them and let go behind it. The engine's own reverb is never touched. Files: "<base>.wav", "<base> - <group>.wav" and
 // "<base> - Reverb.wav" in the output folder; "Tracks/<base> - <group> NN.wav"
 // and "Clips/<base> - <clip>.wav" below it. A clip file begins at 00:00 at the
 // earliest: the frames of a layer before it are left out.
@@ -21,6 +23,8 @@
 
 #include "document/project.h"
 #include "export/export_records.h"
+
+class ExportVoices;
 
 struct ExportTrackLayout {
     bool budgetMode = false;
@@ -50,11 +54,11 @@ int32_t WriteWavExport(const ExportJob& job, const std::vector<RenderResult>& re
 
 // The wet reverb of the voices over [start, start + length): every unmuted
 // voice of a layer (as the passes take them) into two send buffers at its
-// send (its own, or the group's), then a
-// private reverb in 2048-frame blocks. Group gains are `levels`' (the
+// send (its own, or the group's), then a private reverb in 2048-frame
+// blocks, a slice of the timeline at a time. Group gains are `levels`' (the
 // engine's faders when null); no master gain. True when it produced output;
 // the vectors then hold exactly trunc(length x rate) frames of wet signal.
-bool RenderOfflineMix(const AudioEngine& engine, const ReverbParams& reverb, int32_t sampleRate, double length,
+bool RenderOfflineMix(ExportVoices& voices, const ReverbParams& reverb, int32_t sampleRate, double length,
                       double start, std::vector<float>& outLeft, std::vector<float>& outRight,
                       const ExportMixLevels* levels = nullptr);
 

@@ -5,15 +5,19 @@
 
 #include "library/sound_library.h"
 #include "operations/project_lifecycle.h"
+#include "operations/voice_streaming.h"
 #include "render/render_worker_pool.h"
 
 AppState gAppState;
+
+AppState::AppState() = default;
 
 AppState::~AppState() {
     AbandonBusyTask(busyTask);
     JoinWorkerThread(busyTask);
     JoinThreadHandle(exportThread);
     StopUpdateCheckWorker(updateCheck);
+    voiceStreamer.reset();
 }
 
 bool DocumentMayChange(const AppState& app) {
@@ -42,6 +46,7 @@ void StopBackgroundWorkers(AppState& app, SoundLibrary& library) {
     AbandonBusyTask(app.busyTask);
     JoinWorkerThread(app.busyTask);
     StopProjectSaveWorker(app);
+    StopVoiceStreaming(app);
     // Last: the renders of the busy task and the recipe preview score on it.
     StopRenderWorkerPool();
 }

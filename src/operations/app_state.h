@@ -43,6 +43,7 @@
 
 struct ImFont;
 struct ProjectSaveJob;
+struct VoiceStreamer;
 using GuiFont = ImFont*;
 using TextureHandle = void*;
 
@@ -76,7 +77,7 @@ struct WeightColors {
 };
 
 struct AppState {
-    AppState() = default;
+    AppState();
     ~AppState();
     AppState(const AppState&) = delete;
     AppState& operator=(const AppState&) = delete;
@@ -274,6 +275,9 @@ struct AppState {
     // Raised by panels and by workers (the voice integrity check).
     std::atomic<bool> deferredRebuild{false};
     int pendingBedLoadEvent = -1;
+    // The workers that prepare the voices the playhead nears
+    // (operations/voice_streaming.h); made on first use, stopped at quit.
+    std::unique_ptr<VoiceStreamer> voiceStreamer;
 
     // --- Render request ---------------------------------------------------
     int renderRequestKind = 0;  // 0 none, 1 all, 2 all after unlocking, 3 one event, 4 a list
@@ -445,7 +449,7 @@ constexpr float kRefusalToastSeconds = 4.0f;
 // Stops and joins every background thread that may touch the document, in
 // order: library analysis, library scan and fingerprint, recipe preview, the
 // worker slot, the project-file writer (an autosave stops, a save is waited
-// for), the render engine's scoring threads. Called on the UI thread on the way out, never from a worker.
+// for), the voice streamer, the render engine's scoring threads. Called on the UI thread on the way out, never from a worker.
 // The two-argument form lets tests pass a private library.
 struct SoundLibrary;
 void StopBackgroundWorkers(AppState& app);

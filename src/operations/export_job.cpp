@@ -209,11 +209,13 @@ ExportReport RunExportJob(ExportJob job, const ExportContext& ctx) {
     }
     std::sort(job.replacing.begin(), job.replacing.end());  // each pass looks its files up
     try {
-        // Held until every file is written: no edit, eviction or rebuild
-        // changes the voices meanwhile.
+        // Held until every file is written: no edit, eviction, streaming
+        // install or rebuild changes the voices meanwhile. The passes read
+        // the voices the window keeps in place and decode the others slice
+        // by slice for themselves (export_voices.h), so the engine the audio
+        // thread plays from stays as it is.
         EngineVoicePin pin(*ctx.engine);
         RelinkVoicesToResults(*ctx.engine, ctx.project->results);
-        PrepareAllVoices(*ctx.engine, ctx.project->results);
         report.losses.layers = LayersWithoutVoices(*ctx.engine, *ctx.project);
         for (const std::string& name : report.losses.layers)
             std::printf("[Export] No sound to export for the layer \"%s\"\n", name.c_str());
@@ -231,8 +233,8 @@ ExportReport RunExportJob(ExportJob job, const ExportContext& ctx) {
         }
         if (job.exportWAV) RunWavPasses(job, ctx, report);
     } catch (const std::exception& e) {
-        // Preparing the voices ran out of memory, or the like: what was
-        // written stays, and the text says the export did not finish cleanly.
+        // A pass ran out of memory, or the like: what was written stays, and
+        // the text says the export did not finish cleanly.
         std::printf("[Export] Export failed: %s\n", e.what());
         report.wavFailed = true;
     }

@@ -82,8 +82,9 @@ void SettleInterruptedExports();
 void SetExportStatus(AppState& app, const char* text);
 std::string ExportStatusText(const AppState& app);
 
-// The job on the calling thread (the export thread): relinks and prepares the
-// voices under a pin, notes the layers that have no voice, runs the AAF step
+// The job on the calling thread (the export thread): pins and relinks the
+// voices (each pass prepares the evicted ones slice by slice for itself),
+// notes the layers that have no voice, runs the AAF step
 // and the chosen WAV passes in order (each with its share of job.replacing
 // set aside until it has succeeded, each noting what it could not write in
 // the report's losses), writes the final text (ExportFinalText of the

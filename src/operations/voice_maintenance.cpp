@@ -7,8 +7,7 @@
 //   RefreshEventVoices
 //   RelinkVoicesToResults
 //   Levels                 LoudestGridSum, UpdateVoiceLevels
-//   Preparing voices       DecodeForVoice, InstallPreparedSamples, PrepareVoice,
-//                          PrepareAllVoices, PrepareVoicesAtPlayhead
+//   PrepareVoice           one evicted voice's samples back, decoded on the calling thread
 //   CheckPlaybackCacheIntegrity
 //
 // Every routine here edits voices on the thread that owns them, so it reads
@@ -259,110 +258,29 @@ void UpdateVoiceLevels(AudioEngine& engine, bool full) {
 }
 
 // ---------------------------------------------------------------------------
-// Preparing voices
+// PrepareVoice
 // ---------------------------------------------------------------------------
 
-namespace {
-
-// The samples of `result` as the voice's build made them, with the pitch
-// shift the build applied (scale correction included) instead of a new
-// analysis. True when the pitch shift changed the length.
-bool DecodeForVoice(const AudioEngine& engine, const RenderResult& result, float pitchShift, int rate,
-                    PlaybackVoice& out) {
-    RenderResult scratch = result;  // the loaders may write back; the document stays as it is
-    if (!LoadResultAudio(scratch, rate, out)) FillVoiceWithSilence(out, rate, result.duration);
-    if (!engine.bypassDeconfliction.load()) ApplyResultBandGains(result, out, rate);
-    return ApplyVoicePitchShift(out, pitchShift, rate);
-}
-
-// Under the lock: the voice must still be the evicted voice of that result.
-bool InstallPreparedSamples(AudioEngine& engine, int voiceIndex, uint32_t resultId, PlaybackVoice& fresh,
-                            bool pitched, bool refuseWhilePinned) {
-    std::lock_guard<std::mutex> lock(engine.mutex);
-    if (refuseWhilePinned && engine.voicePins.load() > 0) return false;
-    if (voiceIndex < 0 || size_t(voiceIndex) >= engine.voices.size()) return false;
-    PlaybackVoice& voice = engine.voices[size_t(voiceIndex)];
-    if (!voice.evicted || voice.resultId != resultId) return false;
-    voice.left.swap(fresh.left);
-    voice.right.swap(fresh.right);
-    voice.stereo = fresh.stereo;
-    voice.sampleCount = fresh.sampleCount;
-    if (pitched) voice.length = fresh.length;
-    voice.evicted = 0;
-    return true;
-    // The voice's old (empty) buffers leave with `fresh`, after the lock.
-}
-
-bool PrepareVoiceAt(AudioEngine& engine, int voiceIndex, const RenderResult& result, int rate,
-                    bool refuseWhilePinned) {
+bool PrepareVoice(AudioEngine& engine, int voiceIndex, const RenderResult& result, int sampleRate) {
     if (voiceIndex < 0 || size_t(voiceIndex) >= engine.voices.size()) return false;
     const PlaybackVoice& voice = engine.voices[size_t(voiceIndex)];
     if (!voice.evicted) return false;
     const uint32_t resultId = voice.resultId;
     PlaybackVoice fresh;
-    const bool pitched = DecodeForVoice(engine, result, voice.pitchShift, std::max(rate, 1), fresh);
-    return InstallPreparedSamples(engine, voiceIndex, resultId, fresh, pitched, refuseWhilePinned);
-}
-
-}  // namespace
-
-bool PrepareVoice(AudioEngine& engine, int voiceIndex, const RenderResult& result, int sampleRate) {
-    return PrepareVoiceAt(engine, voiceIndex, result, sampleRate, false);
-}
-
-int PrepareAllVoices(AudioEngine& engine, const std::vector<RenderResult>& results) {
-    const int rate = engine.sampleRate.load();
-    int prepared = 0;
-    for (size_t v = 0; v < engine.voices.size(); ++v) {
-        const int32_t r = engine.voices[v].resultIndex;
-        if (!engine.voices[v].evicted || r < 0 || size_t(r) >= results.size()) continue;
-        prepared += PrepareVoice(engine, int(v), results[size_t(r)], rate) ? 1 : 0;
-    }
-    return prepared;
-}
-
-void PrepareVoicesAtPlayhead(AudioEngine& engine, const std::vector<RenderResult>& results, int resultCount) {
-    if (!engine.cacheReady.load() || engine.voicePins.load() > 0) return;
-    const int rate = std::max(engine.sampleRate.load(), 1);
-    const double t = double(engine.position.load()) / rate;
-    const double window = engine.streamWindow;
-    const int count = std::min(resultCount, int(results.size()));
-
-    std::vector<int> evict, prepare;
-    for (size_t v = 0; v < engine.voices.size(); ++v) {
-        const PlaybackVoice& voice = engine.voices[v];
-        const bool inside = double(voice.startTime) + voice.length > t - window && t + window > voice.startTime;
-        if (inside && voice.evicted && voice.resultIndex >= 0 && voice.resultIndex < count)
-            prepare.push_back(int(v));
-        else if (!inside && !voice.evicted)
-            evict.push_back(int(v));
-    }
-
-    if (!evict.empty()) {
-        std::vector<std::vector<float>> released(2 * evict.size());
-        std::unique_lock<std::mutex> lock(engine.mutex);
-        // An export or bounce that pinned meanwhile reads these samples.
-        if (engine.voicePins.load() > 0) return;
-        size_t k = 0;
-        for (int v : evict) {
-            PlaybackVoice& voice = engine.voices[size_t(v)];
-            released[k++].swap(voice.left);
-            released[k++].swap(voice.right);
-            voice.evicted = 1;
-        }
-        lock.unlock();
-        // The released samples are freed here, unlocked.
-    }
-    for (int v : prepare)
-        PrepareVoiceAt(engine, v, results[size_t(engine.voices[size_t(v)].resultIndex)], rate, true);
-}
-
-void PrepareVoicesAtPlayhead(const DocumentContext& ctx) {
-    // In a frame quiet for the document (at most the pointer or the view
-    // moved) neither the playhead nor the voices moved since the last pass,
-    // which left every voice prepared or evicted as it should be.
-    if (ctx.app->documentQuiet || !DocumentMayChange(*ctx.app)) return;
-    PrepareVoicesAtPlayhead(*ctx.engine, ctx.project->results, int(ctx.project->results.size()));
+    const bool pitched =
+        DecodeVoiceSamples(result, voice.pitchShift, sampleRate, !engine.bypassDeconfliction.load(), fresh);
+    // Only the swap under the lock: the voice must still be the evicted voice of that result.
+    std::lock_guard<std::mutex> lock(engine.mutex);
+    PlaybackVoice& target = engine.voices[size_t(voiceIndex)];
+    if (!target.evicted || target.resultId != resultId) return false;
+    target.left.swap(fresh.left);
+    target.right.swap(fresh.right);
+    target.stereo = fresh.stereo;
+    target.sampleCount = fresh.sampleCount;
+    if (pitched) target.length = fresh.length;
+    target.evicted = 0;
+    return true;
+    // The voice's old (empty) buffers leave with `fresh`, after the lock.
 }
 
 // ---------------------------------------------------------------------------

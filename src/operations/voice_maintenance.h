@@ -8,8 +8,8 @@
 //   LevelEventGains         per-event equal power over given gains
 //   UpdateVoiceLevels       per-event equal-power levels; with `full`, global headroom
 //   HeadroomSpan / LoudestGridSum   the headroom sweep on its own (sorted starts and ends)
-//   PrepareVoice / PrepareAllVoices  samples back into evicted voices
-//   PrepareVoicesAtPlayhead the streaming window: release far voices, prepare near ones
+//   PrepareVoice            samples back into one evicted voice (the streaming window
+//                           itself is operations/voice_streaming.h)
 //   CheckPlaybackCacheIntegrity     voices and results one to one, else a deferred rebuild
 //
 // Threads: these run on the thread that owns the document (the interface, or
@@ -82,27 +82,12 @@ struct HeadroomSpan {
 double LoudestGridSum(std::vector<HeadroomSpan> spans, double step = 0.02);
 
 // Decodes the result's audio for the evicted voice at voiceIndex as the build
-// does (silence of the result's duration when it is a placeholder or fails),
-// with the band gains and the pitch shift the voice was built with (no new
-// scale analysis), then installs the samples
-// under the lock if that voice is still the result's and still evicted. The
-// result is read, not changed. True when samples were installed. For the
-// thread that reads the voices itself (export, bounce): the interface uses
-// PrepareVoicesAtPlayhead.
+// did (DecodeVoiceSamples: no new scale analysis) on the calling thread, then
+// installs the samples under the lock if that voice is still the result's
+// and still evicted. The result is read, not changed. True when samples were
+// installed. For a thread that owns the voices and needs a few of them whole
+// at once (the bounce); playback's window prepares on workers instead.
 bool PrepareVoice(AudioEngine& engine, int voiceIndex, const RenderResult& result, int sampleRate);
-
-// PrepareVoice for every evicted voice whose result index is valid. Returns
-// how many were prepared.
-int PrepareAllVoices(AudioEngine& engine, const std::vector<RenderResult>& results);
-
-// The streaming window (`streamWindow` seconds either side of the playhead):
-// voices outside it release their samples and become evicted, evicted voices
-// inside it with a result index below resultCount are prepared. Nothing
-// happens unless `cacheReady` is set, nor while the voices are pinned.
-void PrepareVoicesAtPlayhead(AudioEngine& engine, const std::vector<RenderResult>& results,
-                             int resultCount);
-// The same on the context's document; skipped while the document may not change.
-void PrepareVoicesAtPlayhead(const DocumentContext& ctx);
 
 // True when every voice names a valid result with its id and a valid event,
 // holds samples made from what that result now is (its sample key) and is

@@ -164,6 +164,12 @@ struct AudioEngine {
     std::atomic<float> refGain{1.0f};  // reference-audio fader; the mixer does not read it
     std::atomic<uint8_t> bypassDeconfliction{0};
     float streamWindow = 30.0f;  // half-width in seconds of the streaming window
+    // Voices outside the streaming window hold no samples: a build releases
+    // them as soon as it has measured them, and the frame's voice streamer
+    // brings them back as the playhead nears. Set for the program's engine
+    // before any voice is built; a private engine (recipe preview, tests)
+    // keeps every voice whole unless it asks for this.
+    std::atomic<uint8_t> streamVoices{0};
 
     // ---- Audition (a mono sound played straight to the output) ----
     AudioHandoff<std::vector<float>> auditionSamples;  // immutable once handed over

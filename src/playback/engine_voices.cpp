@@ -7,6 +7,8 @@
 //   LockWithVoiceRoom / InstallPlaybackVoice
 //   RemoveEngineVoices
 //   OrderEngineVoicesByResult   VoicesInResultOrder, the relist in result order
+//   Streaming window     CopyVoiceWithoutSamples, VoiceInStreamWindow, EvictVoiceSamples,
+//                        VoiceHoldsTwoChannels
 //   Event list           RelinkVoiceCurves, ReplaceDocumentEvents, AppendDocumentEvents
 #include "playback/engine_voices.h"
 
@@ -26,8 +28,9 @@ float OnePoleCoefficient(double seconds, int rate) {
     return float(1.0 - std::exp(-1.0 / (seconds * double(std::max(rate, 1)))));
 }
 
-// Everything of a voice but its sample buffers. A new PlaybackVoice field
-// must be copied here too.
+}  // namespace
+
+// A new PlaybackVoice field must be copied here too.
 void CopyVoiceWithoutSamples(const PlaybackVoice& from, PlaybackVoice& to) {
     static_assert(sizeof(PlaybackVoice) == 21056, "PlaybackVoice changed: copy the new field here");
     to.stereo = from.stereo;
@@ -68,6 +71,8 @@ void CopyVoiceWithoutSamples(const PlaybackVoice& from, PlaybackVoice& to) {
     to.pitchShift = from.pitchShift;
     to.sampleKey = from.sampleKey;
 }
+
+namespace {
 
 // Replaces the voice list by the voices at the indices `from`, in that order,
 // in lists with room for `room` voices. A voice is some 20 KB of overview and
@@ -240,6 +245,29 @@ bool OrderEngineVoicesByResult(AudioEngine& engine) {
         });
         if (RelistVoices(engine, from, engine.voices.capacity())) return true;
     }
+}
+
+// ---------------------------------------------------------------------------
+// Streaming window
+// ---------------------------------------------------------------------------
+
+bool VoiceInStreamWindow(const AudioEngine& engine, const PlaybackVoice& voice, double seconds) {
+    const double window = engine.streamWindow;
+    const double start = voice.startTime;
+    return start + double(voice.length) > seconds - window && seconds + window > start;
+}
+
+void EvictVoiceSamples(PlaybackVoice& voice, std::vector<float>& left, std::vector<float>& right) {
+    voice.stereo = VoiceHoldsTwoChannels(voice) ? 1 : 0;
+    left.swap(voice.left);
+    right.swap(voice.right);
+    std::vector<float>().swap(voice.left);  // no capacity left behind
+    std::vector<float>().swap(voice.right);
+    voice.evicted = 1;
+}
+
+bool VoiceHoldsTwoChannels(const PlaybackVoice& voice) {
+    return voice.stereo && (voice.evicted || !voice.right.empty());
 }
 
 // ---------------------------------------------------------------------------

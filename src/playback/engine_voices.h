@@ -12,6 +12,10 @@
 //   InstallPlaybackVoice   append one finished voice and its fades under the lock
 //   BuildPlaybackVoice     decode, process, tune, measure a result into a voice, then install it
 //   BuildClipOverview      the voice's 2048-bin peak/RMS overview
+//   CopyVoiceWithoutSamples  every field of a voice but its sample buffers
+//   VoiceInStreamWindow / EvictVoiceSamples / VoiceHoldsTwoChannels
+//                          the streaming window: which voices hold samples, and releasing them
+//   DecodeVoiceSamples     a built voice's samples once more, for a voice that released them
 //   VoiceCurveLink / ReplaceDocumentEvents / AppendDocumentEvents
 //                          every change of the event list that can move its storage
 //
@@ -103,6 +107,32 @@ void BuildPlaybackVoice(AudioEngine& engine, RenderResult& result, int resultInd
 // Fills the voice's overview arrays from its samples (BuildClipOverview of
 // library/file_caches.h over the frames it holds).
 void BuildClipOverview(PlaybackVoice& voice);
+
+// Copies every field of `from` into `to` except `left` and `right`.
+void CopyVoiceWithoutSamples(const PlaybackVoice& from, PlaybackVoice& to);
+
+// Whether the voice's span [startTime, startTime + length) reaches into the
+// streaming window around `seconds`: it ends after seconds - streamWindow
+// and starts before seconds + streamWindow.
+bool VoiceInStreamWindow(const AudioEngine& engine, const PlaybackVoice& voice, double seconds);
+// Moves the voice's samples into `left` and `right` (the caller frees them,
+// outside the engine lock when the voice is installed) and marks it
+// evicted. Everything else stays: length, sample count, overview, gains,
+// plan. Its `stereo` flag then says whether the samples had two channels.
+void EvictVoiceSamples(PlaybackVoice& voice, std::vector<float>& left, std::vector<float>& right);
+// Whether the voice's samples are (or, evicted, were) two channels.
+bool VoiceHoldsTwoChannels(const PlaybackVoice& voice);
+
+// The samples a build made for `result`, made again for a voice that
+// released them: the result's audio by its mode (silence of its duration
+// for a placeholder or a failed decode), its band gains when `bandGains`
+// (the build applies them unless deconfliction is bypassed), then the voice's
+// own pitch shift `pitchShift` (the scale correction of the build included;
+// no new analysis). Sets `out`'s samples, `stereo`, `sampleCount` and, when
+// the shift changed the length, `length`; true then. The result is read,
+// not changed. Any thread.
+bool DecodeVoiceSamples(const RenderResult& result, float pitchShift, int rate, bool bandGains,
+                        PlaybackVoice& out);
 
 // What happens to the voices' intensity-curve pointers when the event list is
 // replaced: Repoint follows each voice's eventIndex into the new list (for

@@ -4,9 +4,14 @@
 //   Small helpers        BuildClipOverview (a voice), VoiceFrames, DurationIsSane
 //   Steps                ResolveResultFiles, LoadVoiceSamples, LevelVoice
 //   BuildPlaybackVoice   the steps in order, then the install under the engine lock
+//   DecodeVoiceSamples   the samples again, for a voice the streaming window released
 //
 // Everything up to the install runs unlocked on the building thread (busy
 // task, preview or export): decoding, processing, pitch detection, loudness.
+// On an engine whose voices stream, a voice outside the window around the
+// playhead is installed without its samples: the build measures it whole
+// (overview, loudness, a fill's plan) and lets the samples go at once, so a
+// build holds no more samples than its threads are working on.
 #include <algorithm>
 #include <cmath>
 #include <mutex>
@@ -18,6 +23,7 @@
 #include "library/file_registry.h"
 #include "library/loudness_pitch.h"
 #include "platform/file_util.h"
+#include "playback/block_mixer.h"
 #include "playback/engine_voices.h"
 #include "playback/voice_settings.h"
 #include "render/clip_processing.h"
@@ -163,6 +169,26 @@ void BuildPlaybackVoice(AudioEngine& engine, RenderResult& result, int resultInd
     // What the samples were made from, with the write-backs above applied.
     voice.sampleKey = VoiceSampleKey(result);
 
+    // Everything above needed the samples; playback needs them only near
+    // the playhead.
+    if (engine.streamVoices.load() && !VoiceInStreamWindow(engine, voice, GetPlaybackTime(engine))) {
+        std::vector<float> left, right;
+        EvictVoiceSamples(voice, left, right);
+    }
+
     // 14. Install.
     InstallPlaybackVoice(engine, std::move(voice), result.fadeIn, result.fadeOut);
+}
+
+// ---------------------------------------------------------------------------
+// DecodeVoiceSamples
+// ---------------------------------------------------------------------------
+
+bool DecodeVoiceSamples(const RenderResult& result, float pitchShift, int rate, bool bandGains,
+                        PlaybackVoice& out) {
+    rate = std::max(rate, 1);
+    RenderResult scratch = result;  // the loaders may write back; the document stays as it is
+    if (!LoadResultAudio(scratch, rate, out)) FillVoiceWithSilence(out, rate, result.duration);
+    if (bandGains) ApplyResultBandGains(result, out, rate);
+    return ApplyVoicePitchShift(out, pitchShift, rate);
 }

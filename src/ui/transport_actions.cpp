@@ -9,7 +9,7 @@
 
 #include "document/project.h"
 #include "operations/app_state.h"
-#include "operations/voice_maintenance.h"
+#include "operations/voice_streaming.h"
 #include "picture/video_player.h"
 #include "playback/audio_engine.h"
 #include "playback/block_mixer.h"

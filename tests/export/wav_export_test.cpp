@@ -1,5 +1,6 @@
 // WAV passes: names and folders, placement in every file, ranges, mute and
 // solo, reverb, the limiter, and rollback of a pass that cannot finish.
+#include "export/export_voices.h"
 #include "export/wav_export.h"
 
 #include <gtest/gtest.h>
@@ -280,7 +281,9 @@ TEST(WavExport, OfflineReverbOfAnImpulseEqualsTheEngines) {
     MixFrames(*dry, frames, dryL, dryR);
 
     std::vector<float> offL, offR;
-    ASSERT_TRUE(RenderOfflineMix(*dry, wet->reverb, kRigRate, 2.0, 0.0, offL, offR));
+    const std::vector<RenderResult> noResults;  // every voice holds its samples
+    ExportVoices voices(*dry, noResults);
+    ASSERT_TRUE(RenderOfflineMix(voices, wet->reverb, kRigRate, 2.0, 0.0, offL, offR));
     ASSERT_EQ(offL.size(), size_t(frames));
     double energy = 0;
     for (int i = 0; i < frames; ++i) {
@@ -296,7 +299,7 @@ TEST(WavExport, OfflineReverbOfAnImpulseEqualsTheEngines) {
         return std::find_if(s.begin(), s.end(), [](float x) { return x != 0.0f; }) - s.begin();
     };
     std::vector<float> laterL, laterR;
-    ASSERT_TRUE(RenderOfflineMix(*dry, wet->reverb, kRigRate, 1.0, 0.5, laterL, laterR));
+    ASSERT_TRUE(RenderOfflineMix(voices, wet->reverb, kRigRate, 1.0, 0.5, laterL, laterR));
     EXPECT_EQ(laterL.size(), size_t(kRigRate));
     EXPECT_NEAR(double(onset(laterL)), double(onset(offL) - kRigRate / 2), 32.0);
 }

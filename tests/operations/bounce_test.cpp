@@ -18,6 +18,7 @@
 #include "operations/selection.h"
 #include "operations/undo.h"
 #include "operations/voice_maintenance.h"
+#include "operations/voice_streaming.h"
 #include "platform/file_names.h"
 #include "platform/file_util.h"
 #include "support/run_command.h"
@@ -146,7 +147,8 @@ TEST(Bounce, TwoEventsBecomeOneClipWithTheirMixAndComeBackOnRevert) {
     rig.engine->cacheReady = 1;
     rig.engine->streamWindow = 1;
     rig.engine->position = 60 * DocRig::kRate;
-    PrepareVoicesAtPlayhead(*rig.engine, rig.project->results, int(rig.project->results.size()));
+    VoiceStreamer streamer(1);
+    PrepareVoicesAtPlayhead(streamer, *rig.engine, rig.project->results, int(rig.project->results.size()));
     ASSERT_TRUE(rig.engine->voices[0].evicted && rig.engine->voices[1].evicted);
     const int clipIndex = rig.Bounce({0, 1});
     ASSERT_EQ(clipIndex, 0);

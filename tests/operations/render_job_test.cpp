@@ -11,6 +11,7 @@
 
 #include "operations/render_job.h"
 #include "operations/voice_maintenance.h"
+#include "operations/voice_streaming.h"
 #include "operations/voice_sync.h"
 #include "playback/block_mixer.h"
 #include "playback/engine_voices.h"

@@ -17,11 +17,14 @@
 #include "operations/app_state.h"
 #include "operations/document_context.h"
 #include "operations/voice_maintenance.h"
+#include "operations/voice_streaming.h"
+#include "playback/engine_voices.h"
 #include "playback/mixer_rig.h"
 #include "playback/voice_settings.h"
 #include "render/processed_clip_cache.h"
 #include "support/audio_fixtures.h"
 #include "support/temp_dir.h"
+#include "support/voice_streaming_rig.h"
 
 namespace {
 
@@ -212,51 +215,59 @@ TEST(VoiceWindow, FarVoicesReleaseSamplesAndComeBackWhenThePlayheadNears) {
     results[1].pitchShift = 0;
 
     // Not ready yet, or pinned by an export: nothing moves.
-    PrepareVoicesAtPlayhead(*e, results, 2);
+    VoiceStreamer streamer(1);
+    PrepareVoicesAtPlayhead(streamer, *e, results, 2);
     EXPECT_EQ(e->voices[1].evicted, 0);
     e->cacheReady = 1;
     {
         EngineVoicePin pin(*e);
-        PrepareVoicesAtPlayhead(*e, results, 2);
+        PrepareVoicesAtPlayhead(streamer, *e, results, 2);
         EXPECT_EQ(e->voices[1].evicted, 0);
     }
 
-    // Playhead at 0: the voice at 45 s lies outside the 30 s window.
-    PrepareVoicesAtPlayhead(*e, results, 2);
+    // Playhead at 0: the voice at 45 s lies outside the 30 s window and is
+    // released at once, by the owner's step itself.
+    PrepareVoicesAtPlayhead(streamer, *e, results, 2);
     EXPECT_EQ(e->voices[0].evicted, 0);
     EXPECT_EQ(e->voices[1].evicted, 1);
     EXPECT_TRUE(e->voices[1].left.empty());
     EXPECT_TRUE(e->voices[1].right.empty());
     EXPECT_EQ(e->voices[1].left.capacity(), 0u);  // the memory is gone, not just the samples
     EXPECT_FLOAT_EQ(e->voices[1].length, length);
+    EXPECT_TRUE(VoiceHoldsTwoChannels(e->voices[1]));
 
     // At 14 s it is still 31 s away; at 16 s it is within 30 s again and gets
-    // the same samples back (band gains and pitch shift included).
+    // the same samples back (band gains and pitch shift included), from the
+    // workers.
     SeekPlayback(*e, 14.0);
-    PrepareVoicesAtPlayhead(*e, results, 2);
+    ASSERT_TRUE(SettleVoiceStreaming(streamer, *e, results));
     EXPECT_EQ(e->voices[1].evicted, 1);
     SeekPlayback(*e, 16.0);
-    PrepareVoicesAtPlayhead(*e, results, 2);
+    ASSERT_TRUE(SettleVoiceStreaming(streamer, *e, results));
     EXPECT_EQ(e->voices[1].evicted, 0);
     EXPECT_EQ(e->voices[1].left, left);
     EXPECT_EQ(e->voices[1].right, right);
     EXPECT_FLOAT_EQ(e->voices[1].length, length);
     EXPECT_EQ(e->voices[0].evicted, 0);  // 0 .. 1 s is 15 s away
     SeekPlayback(*e, 40.0);
-    PrepareVoicesAtPlayhead(*e, results, 2);
+    PrepareVoicesAtPlayhead(streamer, *e, results, 2);
     EXPECT_EQ(e->voices[0].evicted, 1);
 
-    // A result index beyond the count it is given is not prepared; export
-    // prepares everything evicted.
+    // A result index beyond the count it is given is not prepared; the
+    // bounce prepares a voice itself.
     SeekPlayback(*e, 0.0);
-    PrepareVoicesAtPlayhead(*e, results, 0);
+    for (int step = 0; step < 20; ++step) PrepareVoicesAtPlayhead(streamer, *e, results, 0);
+    EXPECT_TRUE(VoiceStreamerIdle(streamer));
     EXPECT_EQ(e->voices[0].evicted, 1);
-    EXPECT_EQ(PrepareAllVoices(*e, results), 2);
-    EXPECT_EQ(e->voices[0].evicted, 0);
+    EXPECT_TRUE(PrepareVoice(*e, 1, results[1], 48000));
     EXPECT_EQ(e->voices[1].left, left);
+    EXPECT_EQ(e->voices[1].right, right);
 }
 
-TEST(VoiceWindow, PreparingAfterASeekDecodesOutsideTheEngineLock) {
+// The workers decode without the engine lock (the audio thread may hold it
+// for a whole block); only the owner's install takes it, and a decode made
+// for a voice that has changed since it was asked for is dropped.
+TEST(VoiceWindow, WorkersDecodeWithoutTheEngineLockAndStaleDecodesAreDropped) {
     TempDir dir;
     std::vector<RenderResult> results(6);
     for (size_t i = 0; i < results.size(); ++i) {
@@ -277,49 +288,53 @@ TEST(VoiceWindow, PreparingAfterASeekDecodesOutsideTheEngineLock) {
     ResetEngineVoices(*e, 48000, 0);
     for (size_t i = 0; i < results.size(); ++i)
         BuildPlaybackVoice(*e, results[i], int(i), 48000, nullptr, 0, nullptr, 0, 0, false);
+    std::vector<std::vector<float>> built;
+    for (const PlaybackVoice& v : e->voices) built.push_back(v.left);
     e->cacheReady = 1;
-    PrepareVoicesAtPlayhead(*e, results, 6);  // playhead at 0: all evicted
+    VoiceStreamer streamer(3);  // room for all six decodes before any install
+    ASSERT_EQ(StreamBatchLimit(streamer), 6);
+    PrepareVoicesAtPlayhead(streamer, *e, results, 6);  // playhead at 0: all evicted
     for (const PlaybackVoice& v : e->voices) ASSERT_EQ(v.evicted, 1);
-    ClearProcessedClipCache();  // the preparation decodes again
+    ClearProcessedClipCache();  // the workers decode again
 
     SeekPlayback(*e, 101.0);
-
-    // This thread holds the engine lock as the audio thread might, and gives
-    // it up once per voice. Each voice must be decoded while the lock is held
-    // here, and swapped in only after it is given up: the preparation takes
-    // the lock only for the swap.
-    auto decoded = [] { return GetProcessedClipCacheStats(gProcessedClipCache).entries; };
-    auto waitFor = [](const std::function<bool()>& condition) {
-        // Generous: only turns a preparation stuck behind the lock into a failure.
+    {
+        // Held here as the audio thread might hold it: every decode still
+        // happens, and nothing is installed meanwhile.
+        std::lock_guard<std::mutex> lock(e->mutex);
+        // The owner's step finds nothing to release or install, so it asks
+        // without the engine lock.
+        PrepareVoicesAtPlayhead(streamer, *e, results, 6);
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while (!condition()) {
-            if (std::chrono::steady_clock::now() > deadline) return false;
-            std::this_thread::yield();
+        auto allDecoded = [&streamer] {
+            std::lock_guard<std::mutex> held(streamer.mutex);
+            return streamer.decoded.size() == 6;
+        };
+        while (!allDecoded()) {
+            ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the workers waited for the engine lock";
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
-        return true;
-    };
-    std::unique_lock<std::mutex> lock(e->mutex);
-    std::thread preparing([&] { PrepareVoicesAtPlayhead(*e, results, 6); });
-    bool progressed = true;
-    for (size_t k = 0; k < e->voices.size() && progressed; ++k) {
-        progressed = waitFor([&] { return decoded() > k; });
-        EXPECT_TRUE(progressed) << "voice " << k << " was not decoded while the lock was held elsewhere";
-        EXPECT_EQ(e->voices[k].evicted, 1) << "voice " << k << " was swapped in while the lock was held elsewhere";
-        lock.unlock();
-        // Take the lock back once the voice is in (the check itself needs it).
-        const bool swappedIn = waitFor([&] {
-            lock.lock();
-            if (e->voices[k].evicted == 0) return true;
-            lock.unlock();
-            return false;
-        });
-        EXPECT_TRUE(swappedIn) << "voice " << k;
-        if (!swappedIn) lock.lock();
+        for (const PlaybackVoice& v : e->voices) EXPECT_EQ(v.evicted, 1);
     }
-    lock.unlock();
-    preparing.join();
-    for (const PlaybackVoice& v : e->voices) EXPECT_EQ(v.evicted, 0);
-    EXPECT_EQ(decoded(), e->voices.size());  // one decode per voice, each seen above
+    // Voice 2's result changed meanwhile (a new render rebuilt it): its
+    // decode is of something else and must not go in.
+    results[2].sourceOffset = 0.5f;
+    {
+        std::lock_guard<std::mutex> lock(e->mutex);
+        e->voices[2].sampleKey = VoiceSampleKey(results[2]);
+    }
+    ASSERT_TRUE(SettleVoiceStreaming(streamer, *e, results));
+    for (size_t i = 0; i < e->voices.size(); ++i) {
+        EXPECT_EQ(e->voices[i].evicted, 0) << "voice " << i;
+        if (i != 2) {
+            EXPECT_EQ(e->voices[i].left, built[i]) << "voice " << i;
+        }
+    }
+    // Voice 2 came back from its result as it now is.
+    PlaybackVoice now;
+    DecodeVoiceSamples(results[2], 0, 48000, true, now);
+    EXPECT_NE(e->voices[2].left, built[2]);
+    EXPECT_EQ(e->voices[2].left, now.left);
 }
 
 TEST(VoiceMaintenance, DeletingAnEventDropsItsVoicesAndRenumbersTheRest) {

@@ -1,0 +1,78 @@
+// export_voices.h — the voices an export pass reads, with their samples only
+// while a slice of the timeline needs them.
+//
+// Index
+//   kExportSliceSeconds   how much of the timeline one round of preparing covers
+//   ExportVoices          the engine's voices as a pass reads them: Voice, Hold, Release
+//   VoiceSampleSpan       where a voice's samples lie on the project's sample grid
+//
+// The export thread holds a pin on the engine's voices for the whole export:
+// no edit, eviction, streaming install or rebuild touches them meanwhile. A
+// voice the streaming window kept is read in place. An evicted voice is
+// decoded again into a copy of its own (as the window would prepare it:
+// DecodeVoiceSamples) when a slice needs it, and the copy is dropped once the
+// pass is past the voice. So a pass holds its own output and the samples of
+// the voices of a slice or two, whatever the length of the project, and the
+// engine (which the audio thread may be playing from) is never changed.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
+#include "document/project.h"
+#include "playback/audio_engine.h"
+
+inline constexpr double kExportSliceSeconds = 10.0;
+
+// Project samples [first, past) of the voice's samples at `rate`: its first
+// sample on the grid the mixers use, then sampleCount samples.
+struct VoiceSampleSpan {
+    int64_t first = 0;
+    int64_t past = 0;
+};
+VoiceSampleSpan VoiceSampleSpanOf(const PlaybackVoice& voice, int rate);
+
+class ExportVoices {
+public:
+    // `sliceSeconds` (kExportSliceSeconds when not above 0) is how much of
+    // the timeline a pass prepares voices for at a time.
+    ExportVoices(const AudioEngine& engine, const std::vector<RenderResult>& results, double sliceSeconds = 0);
+    ExportVoices(const ExportVoices&) = delete;
+    ExportVoices& operator=(const ExportVoices&) = delete;
+
+    const AudioEngine& Engine() const { return engine_; }
+    size_t Count() const { return engine_.voices.size(); }
+    double SliceSeconds() const { return sliceSeconds_; }
+
+    // Voice i as a pass mixes it: the engine's voice while it holds its
+    // samples, else the copy held for it (samples included); an evicted
+    // voice that is not held comes back without samples.
+    const PlaybackVoice& Voice(size_t i) const;
+
+    // Every voice i with wanted[i] set whose samples meet project samples
+    // [from, to) at `rate` gets samples: an evicted one is decoded again, the
+    // missing ones on every core.
+    void Hold(int64_t from, int64_t to, int rate, const std::vector<uint8_t>& wanted);
+    // The listed voices, the same way.
+    void Hold(const std::vector<size_t>& indices);
+    // The held copies of voices whose samples end at or before project
+    // sample `before` are dropped.
+    void ReleaseBefore(int64_t before, int rate);
+    void Release(size_t i);
+
+    size_t HeldCount() const { return held_.size(); }
+    // The most copies held at once so far, and the decodes made.
+    size_t PeakHeld() const { return peakHeld_; }
+    size_t Decodes() const { return decodes_; }
+
+private:
+    const AudioEngine& engine_;
+    const std::vector<RenderResult>& results_;
+    double sliceSeconds_;
+    std::unordered_map<size_t, std::unique_ptr<PlaybackVoice>> held_;
+    size_t peakHeld_ = 0;
+    size_t decodes_ = 0;
+};

@@ -1,0 +1,246 @@
+// voice_streaming.cpp — the streaming window: the owner's step and the
+// workers that decode for it.
+//
+// Index
+//   VoiceStreamer        workers start and stop; WorkerLoop
+//   Owner's step         StreamUrgency, TakeDecoded, Ask, PrepareVoicesAtPlayhead
+//   Queries              VoiceStreamerIdle, StreamedVoicesHeld, StreamBatchLimit, StopVoiceStreaming
+#include "operations/voice_streaming.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <exception>
+#include <limits>
+#include <map>
+#include <system_error>
+
+#include "operations/app_state.h"
+#include "platform/usable_cores.h"
+#include "playback/block_mixer.h"
+#include "playback/engine_voices.h"
+
+// ---------------------------------------------------------------------------
+// VoiceStreamer
+// ---------------------------------------------------------------------------
+
+namespace {
+
+constexpr int kMaxStreamThreads = 4;
+
+void WorkerLoop(VoiceStreamer& s) {
+    std::unique_lock<std::mutex> lock(s.mutex);
+    for (;;) {
+        s.wake.wait(lock, [&s] {
+            return s.quit || (!s.queue.empty() && s.decoding + int(s.decoded.size()) < s.batch);
+        });
+        if (s.quit) return;
+        VoiceStreamer::Job job = std::move(s.queue.front());
+        s.queue.pop_front();
+        ++s.decoding;
+        lock.unlock();
+        VoiceStreamer::Decoded done;
+        done.id = job.id;
+        try {
+            done.pitched = DecodeVoiceSamples(job.result, job.pitchShift, job.rate, job.bandGains, done.samples);
+        } catch (const std::exception& e) {
+            // Out of memory, or the like: the voice stays silent until asked again.
+            std::printf("[Cache] A voice could not be prepared: %s\n", e.what());
+            done.samples = PlaybackVoice();
+        }
+        lock.lock();
+        --s.decoding;
+        if (done.samples.sampleCount > 0)
+            s.decoded.push_back(std::move(done));
+        else
+            s.asked.erase(done.id);
+        s.wake.notify_all();
+    }
+}
+
+}  // namespace
+
+VoiceStreamer::VoiceStreamer(int threads) {
+    if (threads < 1) threads = std::clamp(UsableCoreCount() / 2, 1, kMaxStreamThreads);
+    batch = kStreamBatchPerThread * threads;
+    for (int t = 0; t < threads; ++t) {
+        try {
+            workers.emplace_back(WorkerLoop, std::ref(*this));
+        } catch (const std::system_error&) {
+            break;  // fewer workers; with none, nothing is ever prepared
+        }
+    }
+    if (workers.empty()) std::printf("[Cache] No thread to prepare voices near the playhead\n");
+}
+
+VoiceStreamer::~VoiceStreamer() {
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        quit = true;
+    }
+    wake.notify_all();
+    for (std::thread& t : workers) t.join();
+}
+
+// ---------------------------------------------------------------------------
+// Owner's step
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// Lower is sooner: the voices under the playhead, then those ahead of it by
+// how soon they start, then those behind it (a designer may scrub back).
+double StreamUrgency(const PlaybackVoice& v, double t, double window) {
+    const double start = v.startTime, end = start + double(v.length);
+    double u;
+    if (start <= t && t < end)
+        u = 0;
+    else if (start >= t)
+        u = start - t;
+    else
+        u = window + (t - end);
+    return std::isfinite(u) ? u : std::numeric_limits<double>::max();
+}
+
+std::vector<VoiceStreamer::Decoded> TakeDecoded(VoiceStreamer& s) {
+    std::vector<VoiceStreamer::Decoded> taken;
+    std::lock_guard<std::mutex> lock(s.mutex);
+    taken.swap(s.decoded);
+    for (const VoiceStreamer::Decoded& d : taken) s.asked.erase(d.id);
+    s.wake.notify_all();  // room for the workers again
+    return taken;
+}
+
+VoiceStreamer::Identity IdentityOf(const PlaybackVoice& v, size_t index) {
+    return {int32_t(index), v.resultId, v.sampleKey};
+}
+
+// The queue becomes exactly `wanted` (most urgent first): jobs already
+// queued keep their copy, jobs no longer wanted go, and what is decoding or
+// decoded is not asked for twice.
+void Ask(VoiceStreamer& s, const AudioEngine& engine, const std::vector<RenderResult>& results,
+         const std::vector<size_t>& wanted) {
+    const int rate = std::max(engine.sampleRate.load(), 1);
+    const bool bandGains = !engine.bypassDeconfliction.load();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    std::map<VoiceStreamer::Identity, VoiceStreamer::Job*> queued;
+    for (VoiceStreamer::Job& job : s.queue) queued.emplace(job.id, &job);
+    std::deque<VoiceStreamer::Job> next;
+    for (size_t v : wanted) {
+        const PlaybackVoice& voice = engine.voices[v];
+        const VoiceStreamer::Identity id = IdentityOf(voice, v);
+        auto it = queued.find(id);
+        if (it != queued.end()) {
+            next.push_back(std::move(*it->second));
+            queued.erase(it);
+            continue;
+        }
+        if (s.asked.count(id)) continue;  // decoding, or decoded and waiting
+        VoiceStreamer::Job job;
+        job.id = id;
+        job.result = results[size_t(voice.resultIndex)];
+        job.pitchShift = voice.pitchShift;
+        job.rate = rate;
+        job.bandGains = bandGains;
+        s.asked.insert(id);
+        next.push_back(std::move(job));
+    }
+    for (const auto& gone : queued) s.asked.erase(gone.first);  // no longer wanted
+    s.queue.swap(next);
+    if (!s.queue.empty()) s.wake.notify_all();
+}
+
+}  // namespace
+
+void PrepareVoicesAtPlayhead(VoiceStreamer& streamer, AudioEngine& engine, const std::vector<RenderResult>& results,
+                             int resultCount) {
+    if (!engine.cacheReady.load() || engine.voicePins.load() > 0) return;
+    const double t = GetPlaybackTime(engine);
+    const double window = engine.streamWindow;
+    const int count = std::min(resultCount, int(results.size()));
+    const size_t n = engine.voices.size();
+
+    // Decoded voices go in only where they still belong.
+    std::vector<VoiceStreamer::Decoded> ready = TakeDecoded(streamer);
+    std::vector<std::pair<size_t, VoiceStreamer::Decoded*>> installs;
+    for (VoiceStreamer::Decoded& d : ready) {
+        const size_t v = size_t(d.id.voiceIndex);
+        if (d.id.voiceIndex < 0 || v >= n) continue;
+        const PlaybackVoice& voice = engine.voices[v];
+        if (voice.evicted && voice.resultId == d.id.resultId && voice.sampleKey == d.id.sampleKey &&
+            VoiceInStreamWindow(engine, voice, t))
+            installs.emplace_back(v, &d);
+    }
+    std::vector<size_t> evict;
+    std::vector<std::pair<double, size_t>> missing;
+    for (size_t v = 0; v < n; ++v) {
+        const PlaybackVoice& voice = engine.voices[v];
+        const bool inside = VoiceInStreamWindow(engine, voice, t);
+        if (!inside && !voice.evicted)
+            evict.push_back(v);
+        else if (inside && voice.evicted && voice.resultIndex >= 0 && voice.resultIndex < count)
+            missing.emplace_back(StreamUrgency(voice, t, window), v);
+    }
+
+    if (!evict.empty() || !installs.empty()) {
+        std::vector<std::vector<float>> released(2 * evict.size());
+        std::unique_lock<std::mutex> lock(engine.mutex);
+        // An export or a bounce that pinned meanwhile reads these samples.
+        if (engine.voicePins.load() > 0) return;
+        for (size_t k = 0; k < evict.size(); ++k)
+            EvictVoiceSamples(engine.voices[evict[k]], released[2 * k], released[2 * k + 1]);
+        for (auto& [v, d] : installs) {
+            PlaybackVoice& voice = engine.voices[v];
+            voice.left.swap(d->samples.left);
+            voice.right.swap(d->samples.right);
+            voice.stereo = d->samples.stereo;
+            voice.sampleCount = d->samples.sampleCount;
+            if (d->pitched) voice.length = d->samples.length;
+            voice.evicted = 0;
+        }
+        lock.unlock();
+        // The released samples (and what was not installed) are freed here, unlocked.
+    }
+
+    // The voices installed just now are no longer missing.
+    std::stable_sort(missing.begin(), missing.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<size_t> wanted;
+    for (const auto& m : missing)
+        if (engine.voices[m.second].evicted) wanted.push_back(m.second);
+    Ask(streamer, engine, results, wanted);
+}
+
+void PrepareVoicesAtPlayhead(const DocumentContext& ctx) {
+    AppState& app = *ctx.app;
+    if (!DocumentMayChange(app)) return;
+    if (!app.voiceStreamer) app.voiceStreamer = std::make_unique<VoiceStreamer>();
+    VoiceStreamer& streamer = *app.voiceStreamer;
+    // In a frame quiet for the document (at most the pointer or the view
+    // moved) neither the playhead nor the voices moved since the last pass;
+    // only what the workers have finished since is news.
+    if (app.documentQuiet) {
+        std::lock_guard<std::mutex> lock(streamer.mutex);
+        if (streamer.decoded.empty()) return;
+    }
+    PrepareVoicesAtPlayhead(streamer, *ctx.engine, ctx.project->results, int(ctx.project->results.size()));
+}
+
+// ---------------------------------------------------------------------------
+// Queries
+// ---------------------------------------------------------------------------
+
+bool VoiceStreamerIdle(VoiceStreamer& s) {
+    std::lock_guard<std::mutex> lock(s.mutex);
+    return s.queue.empty() && s.decoding == 0 && s.decoded.empty();
+}
+
+bool VoiceStreamerIdle(const AppState& app) { return !app.voiceStreamer || VoiceStreamerIdle(*app.voiceStreamer); }
+
+int StreamedVoicesHeld(VoiceStreamer& s) {
+    std::lock_guard<std::mutex> lock(s.mutex);
+    return s.decoding + int(s.decoded.size());
+}
+
+int StreamBatchLimit(const VoiceStreamer& s) { return s.batch; }
+
+void StopVoiceStreaming(AppState& app) { app.voiceStreamer.reset(); }
