@@ -6,7 +6,8 @@
 //   AafExportRun          what one call works on: job, document, voices, list, rollback
 //   Essence files         WriteEssence, CaseMark / TakeBack, RemoveFilesWithoutClips
 //   Track maps            NameTracks, LayOutLanes
-//   Essence cases         A1 fill source per channel, A2 source per channel,
+//   Essence cases         StreamEssences (a source region into essence files as it is read),
+//                         A1 fill source per channel, A2 source per channel,
 //                         B1 fill source, B2 source with handles, B3 rendered
 //   ExportResult          one result through the cases in order
 //   Markers / ReverbReturns
@@ -294,32 +295,126 @@ size_t LongestSuffix(int channelCount) {
     return longest;
 }
 
-// A stereo result of a mono source plays the source on both sides: its
-// track has an .L and an .R lane, and both get the channel.
-void PairMonoOfStereo(const ResultCase& rc, std::vector<std::vector<float>>& channels) {
-    if (rc.result->stereo && channels.size() == 1) channels.push_back(channels[0]);
+// One essence file written from a source region as the region is read.
+struct StreamedFile {
+    std::string name;
+    int channel = 0;       // the stream's channel it takes
+    int64_t frames = -1;   // written and in place; -1 when it failed (or never began)
+};
+
+// What a streamed region left: whether it was read, its lead-in, how many
+// of its first frames the line files left out (before 00:00).
+struct StreamedRegion {
+    bool read = false;
+    int32_t handle = 0;
+    int64_t dropped = 0;
+};
+
+// Streams a region of the result's source into essence files, block by
+// block: `layout(outputs)` names the files once the channel count is known
+// (a file per output channel, or a mono channel twice). A line file is
+// stamped `reference` minus the lead-in and loses its frames before 00:00
+// (see WriteEssence); a whole-file store is stamped `reference` and stays
+// whole. Each file joins the rollback as soon as it is in place, or the lost
+// files when its write fails. Nothing of the region is ever whole in memory.
+StreamedRegion StreamEssences(AafExportRun& run, const std::string& source, float offset, float duration,
+                              float handle, AafChannelMode mode, bool line, int64_t reference,
+                              const std::function<std::vector<StreamedFile>(int outputs)>& layout,
+                              std::vector<StreamedFile>& files) {
+    StreamedRegion region;
+    std::vector<std::unique_ptr<BwfMonoWriter>> writers;
+    int64_t skip = 0, seen = 0;
+    auto start = [&](const AafRegionStart& s) {
+        files = layout(s.outputChannels);
+        region.handle = s.handleSamples;
+        const int64_t stamp = line ? reference - s.handleSamples : reference;
+        if (line && stamp < 0) skip = std::min<int64_t>(-stamp, s.frames);
+        region.dropped = skip;
+        for (const StreamedFile& f : files) {
+            auto writer = std::make_unique<BwfMonoWriter>();
+            const std::string path = PathOf(run, f.name);
+            run.rollback.Announce(path);
+            if (!writer->Open(path, run.timing.sampleRate, uint64_t(std::max<int64_t>(0, stamp)), nullptr))
+                writer.reset();
+            writers.push_back(std::move(writer));
+        }
+        return true;
+    };
+    auto block = [&](const std::vector<const float*>& channels, int64_t n) {
+        const int64_t from = std::clamp<int64_t>(skip - seen, 0, n);
+        seen += n;
+        for (size_t k = 0; k < files.size(); ++k)
+            if (writers[k] && !writers[k]->Write(channels[size_t(files[k].channel)] + from, n - from))
+                writers[k].reset();  // a failed write leaves nothing
+        return true;
+    };
+    AafRegionEnd end;
+    region.read = StreamAafSourceRegion(source, offset, duration, handle, handle, run.timing.sampleRate, mode, start,
+                                        block, end) &&
+                  end.handleSamples == region.handle;  // a file shorter than its header: not what was stamped
+    for (size_t k = 0; k < files.size(); ++k) {
+        const std::string path = PathOf(run, files[k].name);
+        if (!region.read || (writers[k] && writers[k]->Frames() == 0)) continue;  // nothing left to write
+        const int64_t frames = writers[k] ? writers[k]->Frames() : 0;
+        if (writers[k] && writers[k]->Finish()) {
+            files[k].frames = frames;
+            run.written.push_back(path);
+            run.rollback.files.push_back(path);
+        } else {
+            run.lost.push_back(path);  // taken back if another case then places the clip
+        }
+    }
+    return region;  // writers not finished remove their files
+}
+
+// Files named "<prefix><clip><suffix>.wav" for each stream channel, a mono
+// channel twice when the result is stereo (its track has an .L and an .R
+// lane, and both get the channel).
+std::function<std::vector<StreamedFile>(int)> ChannelFiles(const ResultCase& rc, bool source) {
+    return [&rc, source](int outputs) {
+        const int n = rc.result->stereo && outputs == 1 ? 2 : outputs;
+        const size_t longest = LongestSuffix(n);
+        std::vector<StreamedFile> files;
+        for (int c = 0; c < n; ++c)
+            files.push_back({rc.FileName(source, ChannelFileSuffix(c, n), longest), std::min(c, outputs - 1), -1});
+        return files;
+    };
+}
+
+// One file, or an .L/.R pair whose right takes the left channel when the
+// source has one.
+std::function<std::vector<StreamedFile>(int)> PairFiles(const ResultCase& rc, bool source) {
+    return [&rc, source](int outputs) {
+        if (!rc.result->stereo) return std::vector<StreamedFile>{{rc.FileName(source, "", 0), 0, -1}};
+        return std::vector<StreamedFile>{{rc.FileName(source, ".L", 2), 0, -1},
+                                         {rc.FileName(source, ".R", 2), outputs >= 2 ? 1 : 0, -1}};
+    };
+}
+
+// Line files of a region and their clips, each on its own success: the
+// clip starts at the lead-in, less the frames left out before 00:00.
+void PlaceStreamedLines(AafExportRun& run, const ResultCase& rc, const StreamedRegion& region,
+                        const std::vector<StreamedFile>& files) {
+    for (size_t k = 0; k < files.size(); ++k)
+        if (files[k].frames > 0)
+            AppendAafClip(run.list, rc.clip, PathOf(run, files[k].name), files[k].name, files[k].frames,
+                          region.handle - region.dropped, rc.aafTrack + int32_t(k));
 }
 
 // A1: the whole source, one file per channel, one clip per fill chunk on
 // each channel's lane. Succeeds when every channel was written and laid.
 bool FillSourcePerChannel(AafExportRun& run, ResultCase& rc) {
-    std::vector<std::vector<float>> channels;
-    int32_t handle = 0, count = 0;
-    if (!ReadAafSourceRegionChannels(rc.result->filepath, 0, kAafWholeFileSeconds, 0, 0, run.timing.sampleRate,
-                                     channels, handle, count))
-        return false;
-    PairMonoOfStereo(rc, channels);
-    const int n = int(channels.size());
-    const size_t longest = LongestSuffix(n);
-    for (int c = 0; c < n; ++c) {
-        const std::string name = rc.FileName(true, ChannelFileSuffix(c, n), longest);
-        std::vector<float>& samples = channels[size_t(c)];
-        if (!WriteEssence(run, name, samples, samples.size(), rc.clip.fillStart, nullptr)) return false;
-        if (AppendAafFillChunkClips(run.list, run.timing, rc.clip, PathOf(run, name), name, int64_t(samples.size()),
-                                    rc.aafTrack + c) == 0)
+    std::vector<StreamedFile> files;
+    const StreamedRegion region = StreamEssences(run, rc.result->filepath, 0, kAafWholeFileSeconds, 0,
+                                                 AafChannelMode::Every, false, rc.clip.fillStart, ChannelFiles(rc, true),
+                                                 files);
+    if (!region.read || files.empty()) return false;
+    for (const StreamedFile& f : files)
+        if (f.frames < 1) return false;
+    for (size_t c = 0; c < files.size(); ++c)
+        if (AppendAafFillChunkClips(run.list, run.timing, rc.clip, PathOf(run, files[c].name), files[c].name,
+                                    files[c].frames, rc.aafTrack + int32_t(c)) == 0)
             return false;
-        samples = {};
-    }
     return true;
 }
 
@@ -327,21 +422,12 @@ bool FillSourcePerChannel(AafExportRun& run, ResultCase& rc) {
 // the read gave samples, whatever the writes give.
 bool SourcePerChannel(AafExportRun& run, ResultCase& rc) {
     const RenderResult& r = *rc.result;
-    std::vector<std::vector<float>> channels;
-    int32_t handle = 0, count = 0;
-    if (!ReadAafSourceRegionChannels(r.filepath, r.sourceOffset, r.sourceDuration, rc.handle, rc.handle,
-                                     run.timing.sampleRate, channels, handle, count))
-        return false;
-    PairMonoOfStereo(rc, channels);
-    const int n = int(channels.size());
-    const size_t longest = LongestSuffix(n);
-    for (int c = 0; c < n; ++c) {
-        const std::string name = rc.FileName(false, ChannelFileSuffix(c, n), longest);
-        std::vector<float>& samples = channels[size_t(c)];
-        PlaceLineEssence(run, rc.clip, name, samples, samples.size(), rc.clip.position - handle, handle,
-                         rc.aafTrack + c);
-        samples = {};
-    }
+    std::vector<StreamedFile> files;
+    const StreamedRegion region = StreamEssences(run, r.filepath, r.sourceOffset, r.sourceDuration, rc.handle,
+                                                 AafChannelMode::Every, true, rc.clip.position, ChannelFiles(rc, false),
+                                                 files);
+    if (!region.read) return false;
+    PlaceStreamedLines(run, rc, region, files);
     return true;
 }
 
@@ -349,54 +435,34 @@ bool SourcePerChannel(AafExportRun& run, ResultCase& rc) {
 // chunk. Succeeds when clips were laid.
 bool FillSource(AafExportRun& run, ResultCase& rc) {
     const RenderResult& r = *rc.result;
-    const int32_t rate = run.timing.sampleRate;
-    int32_t handle = 0;
-    if (!r.stereo) {
-        std::vector<float> mono;
-        if (!ReadAafSourceRegion(r.filepath, 0, kAafWholeFileSeconds, 0, 0, rate, mono, handle)) return false;
-        const std::string name = rc.FileName(true, "", 0);
-        if (!WriteEssence(run, name, mono, mono.size(), rc.clip.fillStart, nullptr)) return false;
-        return AppendAafFillChunkClips(run.list, run.timing, rc.clip, PathOf(run, name), name, int64_t(mono.size()),
-                                       rc.aafTrack) > 0;
+    std::vector<StreamedFile> files;
+    const StreamedRegion region =
+        StreamEssences(run, r.filepath, 0, kAafWholeFileSeconds, 0,
+                       r.stereo ? AafChannelMode::FirstTwo : AafChannelMode::MonoMix, false, rc.clip.fillStart,
+                       PairFiles(rc, true), files);
+    if (!region.read || files.empty()) return false;
+    for (const StreamedFile& f : files)
+        if (f.frames < 1) return false;
+    int laid = 0;
+    for (size_t k = 0; k < files.size(); ++k) {
+        const int n = AppendAafFillChunkClips(run.list, run.timing, rc.clip, PathOf(run, files[k].name),
+                                              files[k].name, files[k].frames, rc.aafTrack + int32_t(k));
+        if (n == 0) return false;
+        laid += n;
     }
-    std::vector<float> left, right;
-    bool isStereo = false;
-    if (!ReadAafSourceRegionStereo(r.filepath, 0, kAafWholeFileSeconds, 0, 0, rate, left, right, handle, isStereo))
-        return false;
-    const std::vector<float>& second = isStereo && !right.empty() ? right : left;
-    const std::string nameL = rc.FileName(true, ".L", 2), nameR = rc.FileName(true, ".R", 2);
-    if (!WriteEssence(run, nameL, left, left.size(), rc.clip.fillStart, nullptr) ||
-        !WriteEssence(run, nameR, second, second.size(), rc.clip.fillStart, nullptr))
-        return false;
-    const int laidL = AppendAafFillChunkClips(run.list, run.timing, rc.clip, PathOf(run, nameL), nameL,
-                                              int64_t(left.size()), rc.aafTrack);
-    const int laidR = AppendAafFillChunkClips(run.list, run.timing, rc.clip, PathOf(run, nameR), nameR,
-                                              int64_t(second.size()), rc.aafTrack + 1);
-    return laidL > 0 && laidR > 0;
+    return laid > 0;
 }
 
 // B2: the source region with handles, one file (or a pair), each on its own
 // success. A failed read leaves the result without a clip.
 void SourceWithHandles(AafExportRun& run, ResultCase& rc) {
     const RenderResult& r = *rc.result;
-    const int32_t rate = run.timing.sampleRate;
-    int32_t handle = 0;
-    auto place = [&](const std::string& name, const std::vector<float>& samples, int32_t lane) {
-        PlaceLineEssence(run, rc.clip, name, samples, samples.size(), rc.clip.position - handle, handle, lane);
-    };
-    if (!r.stereo) {
-        std::vector<float> mono;
-        if (ReadAafSourceRegion(r.filepath, r.sourceOffset, r.sourceDuration, rc.handle, rc.handle, rate, mono, handle))
-            place(rc.FileName(false, "", 0), mono, rc.aafTrack);
-        return;
-    }
-    std::vector<float> left, right;
-    bool isStereo = false;
-    if (!ReadAafSourceRegionStereo(r.filepath, r.sourceOffset, r.sourceDuration, rc.handle, rc.handle, rate, left,
-                                   right, handle, isStereo))
-        return;
-    place(rc.FileName(false, ".L", 2), left, rc.aafTrack);
-    place(rc.FileName(false, ".R", 2), isStereo && !right.empty() ? right : left, rc.aafTrack + 1);
+    std::vector<StreamedFile> files;
+    const StreamedRegion region =
+        StreamEssences(run, r.filepath, r.sourceOffset, r.sourceDuration, rc.handle,
+                       r.stereo ? AafChannelMode::FirstTwo : AafChannelMode::MonoMix, true, rc.clip.position,
+                       PairFiles(rc, false), files);
+    if (region.read) PlaceStreamedLines(run, rc, region, files);
 }
 
 // B3: the rendered voice, one file (or a pair), each on its own success. A

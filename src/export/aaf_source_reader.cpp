@@ -1,9 +1,14 @@
 // aaf_source_reader.cpp — reading source regions for AAF essence files.
 //
 // Index
-//   SourceRegion / ReadInterleavedRegion   open, check, locate, seek, one read, close
-//   ConvertToRate                          linear conversion to the export rate
+//   Region               RegionPlan: open, check, locate, seek
+//   LinearStream         ResampleLinear's output, fed a block at a time
+//   StreamAafSourceRegion  the region a block at a time, per channel, at the export rate
 //   ReadAafSourceRegion / ReadAafSourceRegionStereo / ReadAafSourceRegionChannels
+//                        the same gathered into whole buffers
+//
+// The whole-buffer readers are the streaming reader with its blocks put end
+// to end, so the two give the same samples.
 #include "export/aaf_source_reader.h"
 
 #include <sndfile.h>
@@ -18,16 +23,8 @@
 namespace {
 
 // ---------------------------------------------------------------------------
-// SourceRegion / ReadInterleavedRegion
+// Region
 // ---------------------------------------------------------------------------
-
-struct SourceRegion {
-    std::vector<float> interleaved;
-    int64_t frames = 0;  // frames read
-    int32_t channels = 0;
-    int32_t rate = 0;
-    double leadIn = 0;  // seconds of the region before the clip's offset
-};
 
 // A value the arithmetic can trust: non-finite and negative become 0.
 double NonNegative(float v) { return std::isfinite(v) && v > 0 ? double(v) : 0.0; }
@@ -41,171 +38,274 @@ public:
     SoundFileHandle(const SoundFileHandle&) = delete;
     SoundFileHandle& operator=(const SoundFileHandle&) = delete;
     SNDFILE* get() const { return file_; }
-    void Close() {
-        if (file_) sf_close(file_);
-        file_ = nullptr;
-    }
 
 private:
     SNDFILE* file_;
 };
 
-// `onHeader` runs with the channel count once the header has passed its
-// checks (the stereo and channel readers report it even when the read fails
-// later).
-template <typename OnHeader>
-bool ReadInterleavedRegion(const std::string& path, float offset, float duration, float handleBefore,
-                           float handleAfter, int32_t sampleRate, SourceRegion& region, OnHeader onHeader) {
+// Where a region lies in its file and what it becomes at the export rate.
+struct RegionPlan {
+    int64_t startFrame = 0;
+    int64_t count = 0;  // frames of the file to read
+    int32_t channels = 0;
+    int32_t rate = 0;
+    double leadIn = 0;  // seconds of the region before the clip's offset
+};
+
+// Output frames of `frames` file frames at `sampleRate`: what ResampleLinear
+// makes of them (the frames themselves at the file's own rate).
+int64_t OutputFrames(int64_t frames, int32_t fileRate, int32_t sampleRate) {
+    if (fileRate == sampleRate) return frames;
+    return int64_t(std::trunc(double(frames) * (double(sampleRate) / double(fileRate))));
+}
+
+int32_t HandleSamples(double leadIn, int32_t sampleRate, int64_t outFrames) {
+    const double lead = std::trunc(double(sampleRate) * leadIn);
+    return int32_t(std::clamp(lead, 0.0, double(std::min<int64_t>(outFrames, INT32_MAX))));
+}
+
+// ---------------------------------------------------------------------------
+// LinearStream
+// ---------------------------------------------------------------------------
+
+// ResampleLinear(trunc(size x ratio), 1 / ratio, input) of one channel,
+// with the input handed over a block at a time and the output given out as
+// soon as it is certain: an output is made only once enough input follows
+// it that neither the end clamp nor the output count can change it, and
+// the rest when the input ends. Only the input from the next output's first
+// frame on is kept.
+class LinearStream {
+public:
+    LinearStream(int32_t fromRate, int32_t toRate)
+        : ratio_(double(toRate) / double(fromRate)), step_(1.0 / ratio_),
+          margin_(int64_t(std::ceil(step_)) + 2) {}
+
+    // Appends input; adds every output now certain to `out`.
+    void Feed(const float* in, int64_t n, std::vector<float>& out) {
+        kept_.insert(kept_.end(), in, in + n);
+        received_ += n;
+        for (;;) {
+            const double pos = double(next_) * step_;
+            const int64_t p = int64_t(pos);
+            if (p + margin_ >= received_) break;
+            out.push_back(Value(pos, p, p + 1));
+            ++next_;
+        }
+        Trim();
+    }
+
+    // The input has ended: the outputs left, up to trunc(input x ratio).
+    void Finish(std::vector<float>& out) {
+        const int64_t size = received_;
+        const int64_t total = int64_t(std::trunc(double(size) * ratio_));
+        for (; next_ < total && size > 0; ++next_) {
+            double pos = double(next_) * step_;
+            if (!(pos >= 0)) pos = 0;
+            const int64_t p = pos >= double(size - 1) ? size - 1 : int64_t(pos);
+            out.push_back(Value(pos, p, std::min(size - 1, p + 1)));
+        }
+    }
+
+private:
+    float Value(double pos, int64_t p, int64_t q) const {
+        const float f = float(pos - double(p));
+        return (1.0f - f) * kept_[size_t(p - base_)] + f * kept_[size_t(q - base_)];
+    }
+    void Trim() {
+        const int64_t first = std::min<int64_t>(int64_t(double(next_) * step_), received_);
+        if (first - base_ < 65536) return;  // drop in large pieces
+        kept_.erase(kept_.begin(), kept_.begin() + (first - base_));
+        base_ = first;
+    }
+
+    double ratio_, step_;
+    int64_t margin_;
+    std::vector<float> kept_;  // input from frame base_ on
+    int64_t base_ = 0;
+    int64_t received_ = 0;
+    int64_t next_ = 0;  // the next output frame
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// StreamAafSourceRegion
+// ---------------------------------------------------------------------------
+
+bool StreamAafSourceRegion(const std::string& path, float offset, float duration, float handleBefore,
+                           float handleAfter, int32_t sampleRate, AafChannelMode mode,
+                           const std::function<bool(const AafRegionStart&)>& start,
+                           const std::function<bool(const std::vector<const float*>&, int64_t)>& block,
+                           AafRegionEnd& end) {
     if (sampleRate < 1 || !std::isfinite(offset) || !std::isfinite(duration)) return false;
     SF_INFO info{};
     SoundFileHandle file(OpenSoundFileForReading(path, &info));
     if (!file.get()) return false;
     const int64_t frames = int64_t(info.frames);
-    const int32_t rate = int32_t(info.samplerate);
-    const int32_t channels = int32_t(info.channels);
-    if (frames < 1 || rate < 1 || channels < 1) return false;
-    onHeader(channels);
+    RegionPlan r;
+    r.rate = int32_t(info.samplerate);
+    r.channels = int32_t(info.channels);
+    if (frames < 1 || r.rate < 1 || r.channels < 1) return false;
+    end.channelCount = r.channels;
 
     // A clip cannot start before its file does.
     const double clipStart = NonNegative(offset);
     const double regionStart = std::max(0.0, clipStart - NonNegative(handleBefore));
-    const double fileSeconds = double(frames) / double(rate);
+    const double fileSeconds = double(frames) / double(r.rate);
     const double regionEnd = std::min(clipStart + NonNegative(duration) + NonNegative(handleAfter), fileSeconds);
-    const int64_t startFrame = int64_t(std::trunc(double(rate) * regionStart));
-    const int64_t endFrame = int64_t(std::trunc(regionEnd * double(rate)));
-    const int64_t count = std::min(frames, endFrame) - startFrame;
-    if (count < 1) return false;
+    r.startFrame = int64_t(std::trunc(double(r.rate) * regionStart));
+    const int64_t endFrame = int64_t(std::trunc(regionEnd * double(r.rate)));
+    r.count = std::min(frames, endFrame) - r.startFrame;
+    if (r.count < 1) return false;
+    r.leadIn = clipStart - regionStart;
 
-    // What the essence writer would refuse is refused before any memory is
-    // taken: a long multichannel source would otherwise fill it.
-    const double outFrames = rate == sampleRate ? double(count) : std::trunc(double(count) * sampleRate / rate);
-    if (outFrames > double(sampleRate) * 3600.0) return false;
+    // What the essence writer would refuse is refused before anything is
+    // read: more than an hour at the export rate.
+    const int64_t expected = OutputFrames(r.count, r.rate, sampleRate);
+    if (double(expected) > double(sampleRate) * 3600.0) return false;
+    if (r.startFrame > 0 && sf_seek(file.get(), sf_count_t(r.startFrame), SEEK_SET) < 0) return false;
 
-    if (startFrame > 0 && sf_seek(file.get(), sf_count_t(startFrame), SEEK_SET) < 0) return false;
-    // Read block by block: the memory grows with the samples the file
-    // delivers, not with the length its header claims.
+    const int outputs = mode == AafChannelMode::MonoMix ? 1 : mode == AafChannelMode::FirstTwo
+                                                                  ? std::min(r.channels, 2)
+                                                                  : r.channels;
+    AafRegionStart told;
+    told.channelCount = r.channels;
+    told.outputChannels = outputs;
+    told.frames = expected;
+    told.handleSamples = HandleSamples(r.leadIn, sampleRate, expected);
+    if (start && !start(told)) return false;
+
+    // Read a block at a time: the memory is the block's, whatever the
+    // region's length or the file's channel count.
     constexpr int64_t kBlockFrames = 65536;
-    int64_t read = 0;
     try {
-        region.interleaved.clear();
-        while (read < count) {
-            const int64_t want = std::min(kBlockFrames, count - read);
-            region.interleaved.resize(size_t(read + want) * size_t(channels));
-            const int64_t got = ReadSoundFrames(file.get(), region.interleaved.data() + size_t(read) * size_t(channels),
-                                                want, channels);
-            read += got;
+        std::vector<float> interleaved(size_t(kBlockFrames) * size_t(r.channels));
+        std::vector<std::vector<float>> split(static_cast<size_t>(outputs)), converted(static_cast<size_t>(outputs));
+        std::vector<LinearStream> streams;
+        if (r.rate != sampleRate)
+            for (int c = 0; c < outputs; ++c) streams.emplace_back(r.rate, sampleRate);
+        std::vector<const float*> pointers(static_cast<size_t>(outputs));
+        int64_t delivered = 0;
+        auto deliver = [&](std::vector<std::vector<float>>& channels) {
+            const int64_t n = int64_t(channels[0].size());
+            if (n < 1) return true;
+            for (int c = 0; c < outputs; ++c) pointers[size_t(c)] = channels[size_t(c)].data();
+            delivered += n;
+            return block(pointers, n);
+        };
+        const size_t ch = size_t(r.channels);
+        const float scale = 1.0f / float(r.channels);
+        int64_t read = 0;
+        while (read < r.count) {
+            const int64_t want = std::min(kBlockFrames, r.count - read);
+            const int64_t got = ReadSoundFrames(file.get(), interleaved.data(), want, r.channels);
+            for (auto& s : split) s.resize(size_t(std::max<int64_t>(got, 0)));
+            for (int64_t j = 0; j < got; ++j) {
+                const float* frame = interleaved.data() + size_t(j) * ch;
+                if (mode == AafChannelMode::MonoMix) {
+                    float sum = 0;
+                    for (size_t c = 0; c < ch; ++c) sum += frame[c];
+                    split[0][size_t(j)] = sum * scale;
+                } else {
+                    for (int c = 0; c < outputs; ++c) split[size_t(c)][size_t(j)] = frame[c];
+                }
+            }
+            read += std::max<int64_t>(got, 0);
+            if (got > 0) {
+                if (streams.empty()) {
+                    if (!deliver(split)) return false;
+                } else {
+                    for (int c = 0; c < outputs; ++c) {
+                        converted[size_t(c)].clear();
+                        streams[size_t(c)].Feed(split[size_t(c)].data(), got, converted[size_t(c)]);
+                    }
+                    if (!deliver(converted)) return false;
+                }
+            }
             if (got < want) break;
         }
-        region.interleaved.resize(size_t(read) * size_t(channels));
+        if (read < 1) return false;
+        if (!streams.empty()) {
+            for (int c = 0; c < outputs; ++c) {
+                converted[size_t(c)].clear();
+                streams[size_t(c)].Finish(converted[size_t(c)]);
+            }
+            if (!deliver(converted)) return false;
+        }
+        end.frames = delivered;
+        end.handleSamples = HandleSamples(r.leadIn, sampleRate, delivered);
+        return delivered > 0;
     } catch (const std::bad_alloc&) {
         return false;
     }
-    file.Close();
-    if (read < 1) return false;
-    region.frames = read;
-    region.channels = channels;
-    region.rate = rate;
-    region.leadIn = clipStart - regionStart;
-    return true;
 }
 
 // ---------------------------------------------------------------------------
-// ConvertToRate
+// The three whole-buffer readers
 // ---------------------------------------------------------------------------
 
-void ConvertToRate(std::vector<float>& buffer, int32_t fromRate, int32_t toRate) {
-    if (fromRate == toRate || buffer.empty()) return;
-    const double ratio = double(toRate) / double(fromRate);
-    const double length = std::trunc(double(buffer.size()) * ratio);  // at most an hour: checked before reading
-    ResampleLinear(int(length), 1.0 / ratio, buffer);
-}
+namespace {
 
-int32_t HandleSamples(const SourceRegion& region, int32_t sampleRate, size_t outFrames) {
-    const double lead = std::trunc(double(sampleRate) * region.leadIn);
-    return int32_t(std::clamp(lead, 0.0, double(outFrames)));
+// The stream gathered into one buffer per output channel.
+bool GatherRegion(const std::string& path, float offset, float duration, float handleBefore, float handleAfter,
+                  int32_t sampleRate, AafChannelMode mode, std::vector<std::vector<float>>& channels,
+                  AafRegionEnd& end) {
+    channels.clear();
+    auto start = [&channels](const AafRegionStart& s) {
+        channels.assign(size_t(s.outputChannels), {});
+        return true;
+    };
+    auto block = [&channels](const std::vector<const float*>& samples, int64_t n) {
+        for (size_t c = 0; c < channels.size(); ++c)
+            channels[c].insert(channels[c].end(), samples[c], samples[c] + n);
+        return true;
+    };
+    try {
+        return StreamAafSourceRegion(path, offset, duration, handleBefore, handleAfter, sampleRate, mode, start,
+                                     block, end);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
 }
 
 }  // namespace
 
-// ---------------------------------------------------------------------------
-// The three readers
-// ---------------------------------------------------------------------------
-
 bool ReadAafSourceRegion(const std::string& path, float offset, float duration, float handleBefore,
                          float handleAfter, int32_t sampleRate, std::vector<float>& out, int32_t& handleSamples) {
-    SourceRegion region;
-    if (!ReadInterleavedRegion(path, offset, duration, handleBefore, handleAfter, sampleRate, region, [](int32_t) {}))
+    std::vector<std::vector<float>> channels;
+    AafRegionEnd end;
+    if (!GatherRegion(path, offset, duration, handleBefore, handleAfter, sampleRate, AafChannelMode::MonoMix,
+                      channels, end))
         return false;
-    try {
-        out.assign(size_t(region.frames), 0.0f);
-        const size_t ch = size_t(region.channels);
-        const float scale = 1.0f / float(region.channels);
-        for (size_t j = 0; j < out.size(); ++j) {
-            float sum = 0;
-            for (size_t c = 0; c < ch; ++c) sum += region.interleaved[j * ch + c];
-            out[j] = sum * scale;
-        }
-        region.interleaved = {};
-        ConvertToRate(out, region.rate, sampleRate);
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    handleSamples = HandleSamples(region, sampleRate, out.size());
+    out.swap(channels[0]);
+    handleSamples = end.handleSamples;
     return !out.empty();
 }
 
 bool ReadAafSourceRegionStereo(const std::string& path, float offset, float duration, float handleBefore,
                                float handleAfter, int32_t sampleRate, std::vector<float>& left,
                                std::vector<float>& right, int32_t& handleSamples, bool& isStereo) {
-    SourceRegion region;
-    if (!ReadInterleavedRegion(path, offset, duration, handleBefore, handleAfter, sampleRate, region,
-                               [&](int32_t channels) { isStereo = channels >= 2; }))
-        return false;
-    try {
-        const size_t ch = size_t(region.channels);
-        const size_t n = size_t(region.frames);
-        left.assign(n, 0.0f);
-        right.clear();
-        if (ch >= 2) {
-            right.assign(n, 0.0f);
-            for (size_t j = 0; j < n; ++j) {
-                left[j] = region.interleaved[j * ch];
-                right[j] = region.interleaved[j * ch + 1];
-            }
-        } else {
-            std::copy_n(region.interleaved.begin(), n, left.begin());
-        }
-        region.interleaved = {};
-        ConvertToRate(left, region.rate, sampleRate);
-        if (ch >= 2) ConvertToRate(right, region.rate, sampleRate);
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    handleSamples = HandleSamples(region, sampleRate, left.size());
+    std::vector<std::vector<float>> channels;
+    AafRegionEnd end;
+    const bool ok = GatherRegion(path, offset, duration, handleBefore, handleAfter, sampleRate,
+                                 AafChannelMode::FirstTwo, channels, end);
+    if (end.channelCount > 0) isStereo = end.channelCount >= 2;
+    if (!ok) return false;
+    left.swap(channels[0]);
+    right.clear();
+    if (channels.size() >= 2) right.swap(channels[1]);
+    handleSamples = end.handleSamples;
     return !left.empty();
 }
 
 bool ReadAafSourceRegionChannels(const std::string& path, float offset, float duration, float handleBefore,
                                  float handleAfter, int32_t sampleRate, std::vector<std::vector<float>>& channels,
                                  int32_t& handleSamples, int32_t& channelCount) {
-    SourceRegion region;
-    if (!ReadInterleavedRegion(path, offset, duration, handleBefore, handleAfter, sampleRate, region,
-                               [&](int32_t count) { channelCount = count; }))
-        return false;
-    try {
-        const size_t ch = size_t(region.channels);
-        const size_t n = size_t(region.frames);
-        channels.resize(ch);
-        for (size_t c = 0; c < ch; ++c) {
-            std::vector<float>& buffer = channels[c];
-            buffer.resize(n);
-            for (size_t j = 0; j < n; ++j) buffer[j] = region.interleaved[j * ch + c];
-        }
-        region.interleaved = {};
-        for (std::vector<float>& buffer : channels) ConvertToRate(buffer, region.rate, sampleRate);
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    handleSamples = HandleSamples(region, sampleRate, channels.empty() ? 0 : channels[0].size());
+    AafRegionEnd end;
+    const bool ok = GatherRegion(path, offset, duration, handleBefore, handleAfter, sampleRate,
+                                 AafChannelMode::Every, channels, end);
+    if (end.channelCount > 0) channelCount = end.channelCount;
+    if (!ok) return false;
+    handleSamples = end.handleSamples;
     return !channels.empty() && !channels[0].empty();
 }

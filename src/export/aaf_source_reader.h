@@ -4,13 +4,16 @@
 //
 // Index
 //   kAafWholeFileSeconds          the duration of a whole-file read
+//   AafChannelMode / AafRegionStart / AafRegionEnd / StreamAafSourceRegion
+//                                 the region a block at a time, never whole in memory
 //   ReadAafSourceRegion           one buffer: every frame the mean of its channels
 //   ReadAafSourceRegionStereo     the first two channels (right empty for a mono file)
 //   ReadAafSourceRegionChannels   one buffer per channel
 //
-// Each reader opens the file, seeks once, reads the region with one call,
-// closes it and converts the buffers to `sampleRate` by linear interpolation
-// (ResampleLinear). `handleSamples` is the lead-in actually read before
+// Each reader opens the file, seeks once, reads the region block by block,
+// closes it and converts the samples to `sampleRate` by linear interpolation
+// (ResampleLinear's result, made as the blocks come). The whole-buffer
+// readers gather what the streaming reader hands over. `handleSamples` is the lead-in actually read before
 // `offset`, in samples at `sampleRate`: a region near the start of its file
 // gets a shorter lead-in than asked, and a tail handle stops at the file's
 // end. False (outputs to be ignored, nothing logged) when the file does not
@@ -22,10 +25,40 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 inline constexpr float kAafWholeFileSeconds = 999999.0f;
+
+// Which channels the streaming reader hands over: the mean of all, the
+// first two (one for a mono file), or every one.
+enum class AafChannelMode { MonoMix, FirstTwo, Every };
+
+struct AafRegionStart {
+    int32_t channelCount = 0;    // the file's
+    int32_t outputChannels = 0;  // handed over per block
+    int64_t frames = 0;          // output frames the header promises
+    int32_t handleSamples = 0;   // the lead-in, from the promised length
+};
+struct AafRegionEnd {
+    int32_t channelCount = 0;   // set once the header has passed its checks
+    int64_t frames = 0;         // output frames handed over
+    int32_t handleSamples = 0;  // the lead-in, from the frames handed over
+};
+
+// The region of ReadAafSourceRegion* a block at a time: `start` (may be
+// null) hears the channel counts, the length and the lead-in before any
+// samples; `block` gets each block of output samples, one pointer per output
+// channel, all of `frames` frames. Either returning false stops the read
+// (false). True when at least one frame was handed over. A file that
+// delivers fewer frames than its header promised ends early: `end` tells
+// what was handed over; its lead-in can then be shorter than `start`'s.
+bool StreamAafSourceRegion(const std::string& path, float offset, float duration, float handleBefore,
+                           float handleAfter, int32_t sampleRate, AafChannelMode mode,
+                           const std::function<bool(const AafRegionStart&)>& start,
+                           const std::function<bool(const std::vector<const float*>&, int64_t)>& block,
+                           AafRegionEnd& end);
 
 bool ReadAafSourceRegion(const std::string& path, float offset, float duration, float handleBefore,
                          float handleAfter, int32_t sampleRate, std::vector<float>& out, int32_t& handleSamples);

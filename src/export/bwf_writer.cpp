@@ -8,6 +8,7 @@
 //   Shared steps      BwfOpen (file and bext chunk), BwfClose (close, move into place),
 //                     RemovePartial
 //   WriteBWFStereo
+//   BwfMonoWriter     one channel written block by block
 //   WriteBWFClipMono / WriteBWFClipMonoAtSample
 #include "export/bwf_writer.h"
 
@@ -241,6 +242,7 @@ void InjectBwfWriteFailure(int nthWrite, int error, const std::string& fileName)
 namespace {
 
 constexpr int64_t kStereoBlockFrames = 8192;
+constexpr const char* kMonoWho = "WriteBWFClipMono";
 
 void RemovePartial(const std::string& tmpPath) { std::remove(tmpPath.c_str()); }
 
@@ -367,6 +369,79 @@ bool WriteBWFStereo(const std::string& path, const float* left, const float* rig
 }
 
 // ---------------------------------------------------------------------------
+// BwfMonoWriter
+// ---------------------------------------------------------------------------
+
+struct BwfMonoWriter::State {
+    BwfHandle file;
+    std::string path, tmpPath;
+    int64_t frames = 0;
+    int64_t limit = 0;
+    bool failed = false;
+    std::vector<float> block;
+};
+
+BwfMonoWriter::BwfMonoWriter() = default;
+
+BwfMonoWriter::~BwfMonoWriter() {
+    if (!state_ || !state_->file) return;
+    BwfCloseHandle(state_->file);
+    RemovePartial(state_->tmpPath);
+}
+
+bool BwfMonoWriter::Open(const std::string& path, int32_t sampleRate, uint64_t timeReference,
+                         const char* description) {
+    state_.reset();
+    if (sampleRate < 1) return false;
+    auto state = std::make_unique<State>();
+    state->path = path;
+    state->tmpPath = path + ".tmp";
+    state->limit = int64_t(sampleRate) * 3600;
+    state->file = BwfOpen(path, state->tmpPath, 1, sampleRate, timeReference, description, kMonoWho);
+    if (!state->file) return false;
+    state->block.resize(size_t(kStereoBlockFrames));
+    state_ = std::move(state);
+    return true;
+}
+
+bool BwfMonoWriter::Write(const float* samples, int64_t frames) {
+    if (!state_ || !state_->file || state_->failed) return false;
+    State& s = *state_;
+    if (frames < 0 || (frames > 0 && !samples) || s.frames + frames > s.limit) {
+        std::printf("[Export] %s: numFrames %lld exceeds 1hr limit (%lld) — %s\n", kMonoWho,
+                    (long long)(s.frames + frames), (long long)s.limit, s.path.c_str());
+        s.failed = true;
+        return false;
+    }
+    for (int64_t at = 0; at < frames; at += kStereoBlockFrames) {
+        const int64_t n = std::min(kStereoBlockFrames, frames - at);
+        std::copy_n(samples + at, n, s.block.begin());
+        SanitizeSamples(s.block.data(), n);
+        if (sf_writef_float(s.file.sound, s.block.data(), n) < n) {
+            std::printf("[Export] %s: short write at frame %lld — disk full? Deleting %s\n", kMonoWho,
+                        (long long)(s.frames + at), s.path.c_str());
+            s.failed = true;
+            return false;
+        }
+    }
+    s.frames += frames;
+    return true;
+}
+
+bool BwfMonoWriter::Finish() {
+    if (!state_ || !state_->file) return false;
+    State& s = *state_;
+    if (s.failed || s.frames < 1) {
+        BwfCloseHandle(s.file);
+        RemovePartial(s.tmpPath);
+        return false;
+    }
+    return BwfClose(s.file, s.path, s.tmpPath, kMonoWho);
+}
+
+int64_t BwfMonoWriter::Frames() const { return state_ ? state_->frames : 0; }
+
+// ---------------------------------------------------------------------------
 // WriteBWFClipMono / WriteBWFClipMonoAtSample
 // ---------------------------------------------------------------------------
 
@@ -374,7 +449,6 @@ namespace {
 
 bool WriteMono(const std::string& path, const float* samples, int32_t frames, int32_t sampleRate,
                uint64_t timeReference, const char* description) {
-    constexpr const char* kWho = "WriteBWFClipMono";
     if (frames < 1 || !samples || sampleRate < 1) return false;
     const int64_t limit = int64_t(sampleRate) * 3600;
     if (frames > limit) {
@@ -382,21 +456,9 @@ bool WriteMono(const std::string& path, const float* samples, int32_t frames, in
                     (long long)limit, path.c_str());
         return false;
     }
-    const std::string tmpPath = path + ".tmp";
-    BwfHandle file = BwfOpen(path, tmpPath, 1, sampleRate, timeReference, description, kWho);
-    if (!file) return false;
-
-    std::vector<float> clean(samples, samples + frames);
-    SanitizeSamples(clean.data(), frames);
-    const sf_count_t written = sf_writef_float(file.sound, clean.data(), frames);
-    if (written < frames) {
-        BwfCloseHandle(file);
-        std::printf("[Export] WriteBWFClipMono: short write (%lld/%d) — disk full? Deleting %s\n",
-                    (long long)written, frames, path.c_str());
-        RemovePartial(tmpPath);
-        return false;
-    }
-    return BwfClose(file, path, tmpPath, kWho);
+    BwfMonoWriter writer;
+    return writer.Open(path, sampleRate, timeReference, description) && writer.Write(samples, frames) &&
+           writer.Finish();
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 //   WriteBWFStereo            two channels, written in 8192-frame blocks
 //   WriteBWFClipMono          one channel, the start in seconds
 //   WriteBWFClipMonoAtSample  one channel, the start already in samples
+//   BwfMonoWriter             one channel handed over a block at a time
 //   RewriteBextChunk          a written file's bext chunk as version 1, no coding history
 //   InjectBwfWriteFailure     test seam: the Nth write of the file layer fails
 //
@@ -23,6 +24,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 inline constexpr const char* kBwfDefaultDescription = "Tessaloom export";
@@ -45,6 +47,32 @@ bool WriteBWFClipMono(const std::string& path, const float* samples, int32_t fra
 // the file's reference and the clip's position agree to the sample.
 bool WriteBWFClipMonoAtSample(const std::string& path, const float* samples, int32_t frames,
                               int32_t sampleRate, int64_t timeReferenceSamples, const char* description);
+
+// A mono file written a block at a time, for samples that are never whole in
+// memory (an essence read from its source a block at a time): Open, Write
+// as often as needed, Finish. Like the writers above it writes "<path>.tmp"
+// and moves it over <path> only in Finish, when every frame went through;
+// a write that fails or passes one hour fails the file, and a writer that
+// is dropped unfinished (or whose Finish fails) leaves nothing. Samples are
+// cleaned on the way.
+class BwfMonoWriter {
+public:
+    BwfMonoWriter();
+    ~BwfMonoWriter();
+    BwfMonoWriter(const BwfMonoWriter&) = delete;
+    BwfMonoWriter& operator=(const BwfMonoWriter&) = delete;
+
+    // `timeReference` in samples; `description` may be null.
+    bool Open(const std::string& path, int32_t sampleRate, uint64_t timeReference, const char* description);
+    bool Write(const float* samples, int64_t frames);
+    // True when at least one frame was written and the file is in place.
+    bool Finish();
+    int64_t Frames() const;  // written so far
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
 
 // Makes the bext chunk of the WAV file at `path` version 1 (loudness and
 // reserved bytes zero) with no coding history: the chunk shrinks to its 602

@@ -29,7 +29,10 @@
 struct RenderResult;
 struct PlaybackVoice;
 
-constexpr size_t kAlloyCacheByteBudget = size_t(1) << 30;  // 1 GiB of samples
+// 256 MiB of samples: voices are decoded again whenever the playhead comes
+// back to them, and the program's memory must stay bounded whatever the
+// project's length; the cache only spares recent morphs a second render.
+constexpr size_t kAlloyCacheByteBudget = size_t(256) << 20;
 
 struct AlloyCacheKey {
     int32_t id = 0;

@@ -28,7 +28,10 @@
 #include <vector>
 
 constexpr size_t kProcessedClipCapacity = 512;
-constexpr size_t kProcessedClipByteBudget = size_t(2) << 30;  // 2 GiB of samples
+// 256 MiB of samples: the cache spares recent regions a second decode (a
+// playhead going back and forth, a rebuild of the same layers), but the
+// program's memory must stay bounded whatever the project's length.
+constexpr size_t kProcessedClipByteBudget = size_t(256) << 20;
 constexpr float kMaxRegionSeconds = 600.0f;
 
 struct ProcessedClip {

@@ -7,6 +7,8 @@
 #include <cmath>
 
 #include "export/aaf_source_reader.h"
+#include "render/clip_processing.h"
+#include "support/peak_memory.h"
 #include "support/audio_fixtures.h"
 #include "support/temp_dir.h"
 
@@ -193,4 +195,86 @@ TEST(AafSourceReader, NonFiniteSamplesOfAFloatFileBecomeSilenceInEveryReader) {
     ASSERT_TRUE(ReadAafSourceRegionChannels(path, 0.2f, 0.5f, 0.1f, 0.1f, 48000, channels, handle, count));
     ASSERT_EQ(count, 3);
     for (const std::vector<float>& c : channels) EXPECT_TRUE(finite(c));
+}
+
+// The streaming reader hands a region over a block at a time: put end to
+// end, its blocks are exactly the linear conversion of the whole region
+// (checked against ResampleLinear over the file's own samples), whichever
+// way the rates relate and however the region falls across its read
+// blocks; and it never holds the region, whatever its length and channels.
+TEST(AafSourceReader, StreamedBlocksAreTheWholeConversionInBoundedMemory) {
+    TempDir dir;
+    struct Case {
+        int fileRate, exportRate;
+        float offset, duration, handle;
+    };
+    // Regions of several read blocks (65536 frames), up, down and far down.
+    for (const Case& c : {Case{44100, 48000, 0.3f, 4.0f, 0.25f}, Case{96000, 48000, 0.0f, 3.1f, 0.0f},
+                          Case{48000, 8000, 1.0f, 3.0f, 0.7f}, Case{22050, 48000, 0.0f, kAafWholeFileSeconds, 0.0f}}) {
+        SCOPED_TRACE(std::to_string(c.fileRate) + " -> " + std::to_string(c.exportRate));
+        const std::string path = RampFile(dir, "r" + std::to_string(c.fileRate) + ".wav", c.fileRate, 3, 5.0);
+        // The region as the file holds it, converted whole.
+        const int64_t fileFrames = int64_t(std::llround(5.0 * c.fileRate));
+        const double start = std::max(0.0, double(c.offset) - c.handle);
+        const double end = std::min(double(c.offset) + double(c.duration) + c.handle, 5.0);
+        const int64_t first = int64_t(std::trunc(double(c.fileRate) * start));
+        const int64_t count = std::min(fileFrames, int64_t(std::trunc(end * c.fileRate))) - first;
+        std::vector<std::vector<float>> expected(3);
+        for (int ch = 0; ch < 3; ++ch) {
+            for (int64_t j = 0; j < count; ++j) expected[size_t(ch)].push_back(RampValue(first + j, ch));
+            const double ratio = double(c.exportRate) / c.fileRate;
+            ResampleLinear(int(std::trunc(double(count) * ratio)), 1.0 / ratio, expected[size_t(ch)]);
+        }
+
+        std::vector<std::vector<float>> got(3);
+        int blocks = 0;
+        AafRegionStart told;
+        AafRegionEnd end2;
+        ASSERT_TRUE(StreamAafSourceRegion(
+            path, c.offset, c.duration, c.handle, c.handle, c.exportRate, AafChannelMode::Every,
+            [&](const AafRegionStart& s) {
+                told = s;
+                return true;
+            },
+            [&](const std::vector<const float*>& ch, int64_t n) {
+                ++blocks;
+                for (size_t k = 0; k < 3; ++k) got[k].insert(got[k].end(), ch[k], ch[k] + n);
+                return true;
+            },
+            end2));
+        EXPECT_GT(blocks, 2);
+        EXPECT_EQ(told.outputChannels, 3);
+        EXPECT_EQ(told.frames, int64_t(expected[0].size()));
+        EXPECT_EQ(end2.frames, told.frames);
+        EXPECT_EQ(end2.handleSamples, told.handleSamples);
+        EXPECT_EQ(told.handleSamples, int32_t(std::trunc(double(c.exportRate) * (double(c.offset) - start))));
+        for (size_t k = 0; k < 3; ++k) EXPECT_EQ(got[k], expected[k]) << "channel " << k;
+
+        // A stop asked by the listener ends the read.
+        int calls = 0;
+        EXPECT_FALSE(StreamAafSourceRegion(
+            path, c.offset, c.duration, c.handle, c.handle, c.exportRate, AafChannelMode::MonoMix, nullptr,
+            [&](const std::vector<const float*>&, int64_t) { return ++calls < 2; }, end2));
+        EXPECT_EQ(calls, 2);
+    }
+
+    // Forty minutes of eight channels (at a low rate, so the file stays
+    // small) converted to 3 kHz: whole, the converted region alone would be
+    // 8 x 7.2 M floats (230 MB); streamed, a few blocks.
+    const std::string wide = dir.File("wide.wav");
+    ASSERT_TRUE(WriteSamples(wide, std::vector<float>(size_t(1000) * 2400 * 8, 0.25f), 8, 1000, SampleFormat::Pcm16));
+    PeakMemoryProbe probe;
+    int64_t frames = 0;
+    AafRegionEnd wideEnd;
+    ASSERT_TRUE(StreamAafSourceRegion(
+        wide, 0, kAafWholeFileSeconds, 0, 0, 3000, AafChannelMode::Every, nullptr,
+        [&](const std::vector<const float*>&, int64_t n) {
+            frames += n;
+            return true;
+        },
+        wideEnd));
+    EXPECT_EQ(frames, int64_t(3000) * 2400);
+    if (probe.Available()) {
+        EXPECT_LT(probe.PeakGrowthBytes(), int64_t(48) << 20);
+    }
 }

@@ -1,5 +1,6 @@
 #include "support/peak_memory.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -41,4 +42,9 @@ int64_t PeakMemoryProbe::PeakGrowthBytes() const {
     if (!available_) return 0;
     const int64_t peak = StatusKilobytes("VmHWM");
     return peak > baseline_ ? peak - baseline_ : 0;
+}
+
+int64_t PeakMemoryProbe::PeakBytes() const {
+    if (!available_) return 0;
+    return std::max<int64_t>(0, StatusKilobytes("VmHWM"));
 }

@@ -17,6 +17,8 @@ public:
     bool Available() const { return available_; }
     // Bytes by which the resident size rose above its level at construction, at the peak.
     int64_t PeakGrowthBytes() const;
+    // The process's resident size at the peak since construction (VmHWM), in bytes.
+    int64_t PeakBytes() const;
 
 private:
     bool available_ = false;
