@@ -65,7 +65,7 @@ struct Lane {
 
 struct AafExportRun {
     AafExportRun(const ExportJob& j, const Project& p, const AudioEngine& e)
-        : job(j), project(p), engine(e), voices(e, p.results, j.sliceSeconds) {}
+        : job(j), project(p), engine(e), voices(e, p.results, j.sliceSeconds, j.voiceStats) {}
 
     const ExportJob& job;
     const Project& project;

@@ -43,6 +43,13 @@ struct ExportMixLevels {
 };
 ExportMixLevels CurrentMixLevels(const AudioEngine& engine);
 
+// How an export's passes held the voices' samples, for tests: the most
+// voices a pass held decoded for itself at once, and the decodes made.
+struct ExportVoiceStats {
+    std::atomic<size_t> mostHeld{0};
+    std::atomic<size_t> decodes{0};
+};
+
 struct ExportJob {
     std::string outDir;
     std::string baseName;
@@ -69,8 +76,10 @@ struct ExportJob {
     float totalDuration = 0;
     double startSeconds = 0;  // the project's start, fraction of a second included
     // How much of the timeline a pass prepares the voices of at a time
-    // (export_voices.h); 0 for the default. Only tests choose another.
+    // (export_voices.h); 0 for the default. Only tests choose another, and
+    // only tests read the passes' figures (null: nobody asks).
     double sliceSeconds = 0;
+    ExportVoiceStats* voiceStats = nullptr;
     std::vector<std::string> groupNames;
     // Copied when the job is made: moving a fader or a reverb knob while the
     // export runs changes none of its files.

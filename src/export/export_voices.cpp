@@ -16,8 +16,20 @@ VoiceSampleSpan VoiceSampleSpanOf(const PlaybackVoice& voice, int rate) {
     return {first, first + std::max<int64_t>(0, voice.sampleCount)};
 }
 
-ExportVoices::ExportVoices(const AudioEngine& engine, const std::vector<RenderResult>& results, double sliceSeconds)
-    : engine_(engine), results_(results), sliceSeconds_(sliceSeconds > 0 ? sliceSeconds : kExportSliceSeconds) {}
+ExportVoices::ExportVoices(const AudioEngine& engine, const std::vector<RenderResult>& results, double sliceSeconds,
+                           ExportVoiceStats* stats)
+    : engine_(engine),
+      results_(results),
+      sliceSeconds_(sliceSeconds > 0 ? sliceSeconds : kExportSliceSeconds),
+      stats_(stats) {}
+
+ExportVoices::~ExportVoices() {
+    if (!stats_) return;
+    stats_->decodes.fetch_add(decodes_);
+    size_t most = stats_->mostHeld.load();
+    while (peakHeld_ > most && !stats_->mostHeld.compare_exchange_weak(most, peakHeld_)) {
+    }
+}
 
 const PlaybackVoice& ExportVoices::Voice(size_t i) const {
     const PlaybackVoice& voice = engine_.voices[i];

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "document/project.h"
+#include "export/export_records.h"
 #include "playback/audio_engine.h"
 
 inline constexpr double kExportSliceSeconds = 10.0;
@@ -39,7 +40,10 @@ class ExportVoices {
 public:
     // `sliceSeconds` (kExportSliceSeconds when not above 0) is how much of
     // the timeline a pass prepares voices for at a time.
-    ExportVoices(const AudioEngine& engine, const std::vector<RenderResult>& results, double sliceSeconds = 0);
+    // `stats` (may be null) is told this pass's figures when it ends.
+    ExportVoices(const AudioEngine& engine, const std::vector<RenderResult>& results, double sliceSeconds = 0,
+                 ExportVoiceStats* stats = nullptr);
+    ~ExportVoices();
     ExportVoices(const ExportVoices&) = delete;
     ExportVoices& operator=(const ExportVoices&) = delete;
 
@@ -72,6 +76,7 @@ private:
     const AudioEngine& engine_;
     const std::vector<RenderResult>& results_;
     double sliceSeconds_;
+    ExportVoiceStats* stats_;
     std::unordered_map<size_t, std::unique_ptr<PlaybackVoice>> held_;
     size_t peakHeld_ = 0;
     size_t decodes_ = 0;

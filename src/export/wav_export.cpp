@@ -310,7 +310,7 @@ void MixReverbOffline(ExportVoices& voices, const ReverbParams& reverb, int rate
 struct PassState {
     PassState(const ExportJob& j, const std::vector<RenderResult>& r, const AudioEngine& e,
               const ExportTrackLayout& l, const WavPassOptions& o)
-        : job(j), results(r), engine(e), layout(l), options(o), voices(e, r, j.sliceSeconds) {}
+        : job(j), results(r), engine(e), layout(l), options(o), voices(e, r, j.sliceSeconds, j.voiceStats) {}
 
     const ExportJob& job;
     const std::vector<RenderResult>& results;

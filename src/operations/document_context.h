@@ -32,6 +32,9 @@ struct JobObserver {
     // Voice builds finish one by one in the reverse of the order they were
     // asked for, as a race between build threads may finish them.
     bool reverseVoiceBuilds = false;
+    // After each voice a build on every core has installed, on the thread
+    // that built it (several threads may call it at once).
+    std::function<void()> voiceBuilt;
 };
 
 struct DocumentContext {

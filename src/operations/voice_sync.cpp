@@ -191,6 +191,7 @@ bool BuildVoicesOnEveryCore(const DocumentContext& ctx, const std::vector<size_t
                                    project.events.empty() ? nullptr : project.events.data(), project.scaleType,
                                    project.scaleRoot, quickRebuild);
                 const size_t built = done.fetch_add(1) + 1;
+                if (ctx.observer && ctx.observer->voiceBuilt) ctx.observer->voiceBuilt();
                 if (countProgress) engine.buildProgress.fetch_add(1);
                 if (bar) bar->store(float(built) / float(queue.size()));
             }

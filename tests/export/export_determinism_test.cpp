@@ -30,12 +30,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The session as the AAF step handed it to the writer, folder prefixes aside.
-struct SessionList {
-    std::vector<std::string> names;
-    AafClipList list;
-};
-
 // One run of the program over the project file: open (read, then build the
 // voices as the open does), then export everything into `out`.
 struct OpenAndExport {
@@ -70,39 +64,10 @@ struct OpenAndExport {
         ectx.project = project.get();
         ectx.engine = engine.get();
         ectx.app = app.get();
-        ectx.aafStep = [this](const ExportJob& job, const Project& p, const AudioEngine& e) {
-            const AafSessionWriter program = ProgramAafSessionWriter();
-            return WriteAafExport(job, p, e, [&](const std::string& path, const AafClipList& l, int32_t rate, bool x) {
-                session.list = l;
-                for (const std::string& essence : l.essencePaths) session.names.push_back(fs::path(essence).filename().string());
-                return program(path, l, rate, x);
-            });
-        };
+        ectx.aafStep = CapturingAafStep(session);
         report = RunExportJob(MakeExportJob(*app, *project, *engine, out + "/Reel"), ectx);
     }
 };
-
-void ExpectSameSession(const SessionList& a, const SessionList& b) {
-    EXPECT_EQ(a.names, b.names);
-    EXPECT_EQ(a.list.essenceNames, b.list.essenceNames);
-    EXPECT_EQ(a.list.positions, b.list.positions);
-    EXPECT_EQ(a.list.lengths, b.list.lengths);
-    EXPECT_EQ(a.list.sourceOffsets, b.list.sourceOffsets);
-    EXPECT_EQ(a.list.fileLengths, b.list.fileLengths);
-    EXPECT_EQ(a.list.tracks, b.list.tracks);
-    EXPECT_EQ(a.list.trackNames, b.list.trackNames);
-    EXPECT_EQ(a.list.fadeIns, b.list.fadeIns);
-    EXPECT_EQ(a.list.fadeOuts, b.list.fadeOuts);
-    EXPECT_EQ(a.list.gains, b.list.gains);
-    ASSERT_EQ(a.list.gainCurves.size(), b.list.gainCurves.size());
-    for (size_t i = 0; i < a.list.gainCurves.size(); ++i)
-        EXPECT_TRUE(a.list.gainCurves[i].points == b.list.gainCurves[i].points) << "curve " << i;
-    ASSERT_EQ(a.list.markers.size(), b.list.markers.size());
-    for (size_t i = 0; i < a.list.markers.size(); ++i) {
-        EXPECT_EQ(a.list.markers[i].position, b.list.markers[i].position);
-        EXPECT_EQ(a.list.markers[i].label, b.list.markers[i].label);
-    }
-}
 
 }  // namespace
 

@@ -2,6 +2,7 @@
 //
 // Index
 //   ExportedFiles / ExpectSameExportFiles
+//   CapturingAafStep / ExpectSameSession
 #include "support/exported_files.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 #include <system_error>
 #include <vector>
 
+#include "export/aaf_export.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -47,5 +49,39 @@ void ExpectSameExportFiles(const std::map<std::string, std::string>& a, const st
         auto other = b.find(name);
         if (other == b.end() || std::filesystem::path(name).extension() == ".aaf") continue;
         EXPECT_TRUE(bytes == other->second) << name << " differs";
+    }
+}
+
+AafExportStep CapturingAafStep(SessionList& session) {
+    return [&session](const ExportJob& job, const Project& p, const AudioEngine& e) {
+        const AafSessionWriter program = ProgramAafSessionWriter();
+        return WriteAafExport(job, p, e, [&](const std::string& path, const AafClipList& l, int32_t rate, bool x) {
+            session.list = l;
+            for (const std::string& essence : l.essencePaths)
+                session.names.push_back(std::filesystem::path(essence).filename().string());
+            return program(path, l, rate, x);
+        });
+    };
+}
+
+void ExpectSameSession(const SessionList& a, const SessionList& b) {
+    EXPECT_EQ(a.names, b.names);
+    EXPECT_EQ(a.list.essenceNames, b.list.essenceNames);
+    EXPECT_EQ(a.list.positions, b.list.positions);
+    EXPECT_EQ(a.list.lengths, b.list.lengths);
+    EXPECT_EQ(a.list.sourceOffsets, b.list.sourceOffsets);
+    EXPECT_EQ(a.list.fileLengths, b.list.fileLengths);
+    EXPECT_EQ(a.list.tracks, b.list.tracks);
+    EXPECT_EQ(a.list.trackNames, b.list.trackNames);
+    EXPECT_EQ(a.list.fadeIns, b.list.fadeIns);
+    EXPECT_EQ(a.list.fadeOuts, b.list.fadeOuts);
+    EXPECT_EQ(a.list.gains, b.list.gains);
+    ASSERT_EQ(a.list.gainCurves.size(), b.list.gainCurves.size());
+    for (size_t i = 0; i < a.list.gainCurves.size(); ++i)
+        EXPECT_TRUE(a.list.gainCurves[i].points == b.list.gainCurves[i].points) << "curve " << i;
+    ASSERT_EQ(a.list.markers.size(), b.list.markers.size());
+    for (size_t i = 0; i < a.list.markers.size(); ++i) {
+        EXPECT_EQ(a.list.markers[i].position, b.list.markers[i].position);
+        EXPECT_EQ(a.list.markers[i].label, b.list.markers[i].label);
     }
 }

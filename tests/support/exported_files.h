@@ -3,10 +3,15 @@
 // Index
 //   ExportedFiles          every file below a folder, with its bytes; a WAV file's clock fields blanked
 //   ExpectSameExportFiles  two exports hold the same names and, AAF sessions aside, the same bytes
+//   SessionList / CapturingAafStep / ExpectSameSession   the AAF session as handed to its writer
 #pragma once
 
 #include <map>
 #include <string>
+#include <vector>
+
+#include "export/aaf_clip_list.h"
+#include "export/export_records.h"
 
 // Every regular file below `folder` by its path relative to it, with its
 // bytes. In a WAV file the bext chunk's origination date and time (the
@@ -18,3 +23,14 @@ std::map<std::string, std::string> ExportedFiles(const std::string& folder);
 // files (whose object ids and dates are their own; compare what a reader
 // places instead) byte for byte.
 void ExpectSameExportFiles(const std::map<std::string, std::string>& a, const std::map<std::string, std::string>& b);
+
+// The session as the AAF step handed it to the writer, folder prefixes aside.
+struct SessionList {
+    std::vector<std::string> names;
+    AafClipList list;
+};
+// The program's AAF step, keeping what it hands the session writer in `session`.
+AafExportStep CapturingAafStep(SessionList& session);
+// Test expectations: the same essence names, positions, lengths, offsets,
+// lanes, fades, gains, curves and markers.
+void ExpectSameSession(const SessionList& a, const SessionList& b);
