@@ -4,9 +4,10 @@
 //
 // Index
 //   DumpDocumentFields   "doc.*" fields of the state dump
-//   DumpEngineFields     "engine.*" and "sounds.*" fields
+//   DumpEngineFields     "engine.*", "audio.*" and "sounds.*" fields
 //
-// UI thread only; the engine's fields are atomics read once.
+// UI thread only; the engine's and the output's fields are atomics read once
+// (the voice list is read by the thread that owns it).
 #include "app/document_dump.h"
 
 #include <algorithm>
@@ -17,7 +18,11 @@
 #include "document/project.h"
 #include "library/sound_library.h"
 #include "operations/app_state.h"
+#include "operations/voice_streaming.h"
 #include "playback/audio_engine.h"
+#include "playback/audio_output.h"
+#include "playback/block_mixer.h"
+#include "playback/engine_voices.h"
 
 void DumpDocumentFields(StateDump& dump) {
     const Project& doc = gProject;
@@ -52,6 +57,30 @@ void DumpEngineFields(StateDump& dump) {
     char peak[32];
     std::snprintf(peak, sizeof peak, "%.5f", std::max(e.peakL.load(), e.peakR.load()));
     dump.Field("engine.peak", std::string(peak));
+    // The streaming window: voices holding samples, and voices inside the
+    // window still waiting for theirs (0 once the workers have caught up).
+    const double t = GetPlaybackTime(e);
+    int held = 0, waiting = 0;
+    for (const PlaybackVoice& v : e.voices) {
+        held += v.evicted ? 0 : 1;
+        waiting += v.evicted && v.resultIndex >= 0 && VoiceInStreamWindow(e, v, t) ? 1 : 0;
+    }
+    dump.Field("engine.heldVoices", held);
+    dump.Field("engine.waitingVoices", waiting);
+    dump.Field("engine.streamerIdle", VoiceStreamerIdle(gAppState));
+
+    // The output's thread: late callbacks the back-end flagged, and what
+    // each callback cost (see AudioOutput).
+    const AudioOutput& o = gAudioOutput;
+    dump.Field("audio.open", o.open.load() != 0);
+    dump.Field("audio.callbacks", static_cast<int64_t>(o.callbackCount.load()));
+    dump.Field("audio.underruns", static_cast<int64_t>(o.underruns.load()));
+    dump.Field("audio.longestCallbackMs", static_cast<double>(o.longestCallbackMicros.load()) / 1000.0);
+    dump.Field("audio.longestCallbackCpuMs", static_cast<double>(o.longestCallbackCpuMicros.load()) / 1000.0);
+    dump.Field("audio.longestWaitMs", static_cast<double>(o.longestCallbackGapMicros.load()) / 1000.0);
+    dump.Field("audio.callbacksBlocked", static_cast<int64_t>(o.callbacksBlocked.load()));
+    dump.Field("audio.callbacksPreempted", static_cast<int64_t>(o.callbacksPreempted.load()));
+    dump.Field("audio.realtime", o.realtimeThread.load() != 0);
 
     const SoundLibrary& lib = gSoundLibrary;
     size_t entries = 0;

@@ -41,6 +41,9 @@ struct AudioStreamRequest {
     AudioStreamCallbackFn callback = nullptr;
     void* user = nullptr;
     std::string streamName;
+    // Real-time scheduling for the stream's thread, where the system grants
+    // it (a back-end that is refused runs the thread as any other).
+    bool realtime = true;
 };
 
 class AudioBackend {

@@ -22,6 +22,10 @@
 
 namespace {
 
+// Above ordinary threads, below what a system's own audio threads usually
+// take (a sound server's are often 5 to 20 of 99).
+constexpr int kStreamThreadPriority = 10;
+
 // ---------------------------------------------------------------------------
 // SilenceAlsaMessages
 // ---------------------------------------------------------------------------
@@ -138,6 +142,14 @@ public:
         params.firstChannel = 0;
         RtAudio::StreamOptions options;
         options.flags = 0;  // interleaved
+        // On a loaded machine a thread of ordinary priority can wait for its
+        // turn longer than the sound card's buffer lasts, and the card plays
+        // silence. RtAudio asks for SCHED_RR and, where that is refused,
+        // starts the thread as usual.
+        if (request.realtime) {
+            options.flags |= RTAUDIO_SCHEDULE_REALTIME;
+            options.priority = kStreamThreadPriority;
+        }
         options.streamName = request.streamName;
         unsigned int frames = request.periodFrames;
         try {

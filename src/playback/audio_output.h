@@ -110,7 +110,24 @@ struct AudioOutput {
     std::atomic<uint8_t> open{0};        // a device stream is open and started
     std::atomic<uint8_t> nullRunning{0};
     std::atomic<uint64_t> callbackCount{0};  // callbacks so far; a stalled count is a lost device
-    std::atomic<uint64_t> underruns{0};      // callbacks the back-end flagged as late
+    // Callbacks the back-end flagged as late. RtAudio's PulseAudio back-end
+    // never flags one (the server plays silence and tells only its own log),
+    // so the figures below say what an underrun could not.
+    std::atomic<uint64_t> underruns{0};
+    // What the stream's thread did, since the stream opened (callback thread
+    // writes, anyone reads): the longest callback in wall time and in the
+    // thread's own CPU time, the longest time from the end of one callback to
+    // the start of the next (the back-end writing and the thread waiting for
+    // its turn), callbacks during which the thread blocked (it gave up the
+    // CPU itself: a lock, an allocation, a page read from disk) and callbacks
+    // during which it was preempted (the scheduler ran something else), and
+    // whether the thread runs with real-time scheduling.
+    std::atomic<int64_t> longestCallbackMicros{0};
+    std::atomic<int64_t> longestCallbackCpuMicros{0};
+    std::atomic<int64_t> longestCallbackGapMicros{0};
+    std::atomic<uint64_t> callbacksBlocked{0};
+    std::atomic<uint64_t> callbacksPreempted{0};
+    std::atomic<uint8_t> realtimeThread{0};
     // Set (release) once the callback state below is prepared for the stream
     // being opened; cleared when the last stream closes. A back-end may start
     // its callback thread when the stream opens, before that state is ready,
@@ -120,6 +137,7 @@ struct AudioOutput {
     std::atomic<uint8_t> buffersReady{0};
 
     // ---- Callback state (set up under `mutex` while no stream runs) ----
+    int64_t lastCallbackEnd = 0;  // steady-clock microseconds; 0 before the stream's first callback
     double phase = 1.0;  // read position in bufferL/R (>= 1: one frame of history)
     double ratio = 1.0;  // engineRate / deviceRate
     int32_t bufferedFrames = 0;  // engine frames held in bufferL/R

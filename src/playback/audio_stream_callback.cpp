@@ -6,6 +6,7 @@
 //   PrepareStreamBuffers   buffers sized for the largest pull; resampler reset
 //   RenderDirect           equal rates: one pull, interleaved
 //   RenderResampled        Catmull-Rom from the engine rate to the device rate
+//   CallbackWatch          what each callback cost and how the thread fared around it
 //   AudioStreamCallback
 //
 // The resampler keeps the engine frames it pulled but has not read past yet
@@ -13,7 +14,12 @@
 // The engine therefore advances by exactly ratio x device frames over any
 // stretch of blocks, so playback stays locked to the picture and the signal
 // runs on across block edges without a jump.
+#include <pthread.h>
+#include <sys/resource.h>
+#include <time.h>
+
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 
@@ -39,6 +45,13 @@ void PrepareStreamBuffers(AudioOutput& o, int32_t engineRate, int32_t deviceRate
     // engine frame, which plays at the first device frame.
     o.bufferedFrames = 1;
     o.phase = 1.0;
+    o.lastCallbackEnd = 0;
+    o.longestCallbackMicros.store(0);
+    o.longestCallbackCpuMicros.store(0);
+    o.longestCallbackGapMicros.store(0);
+    o.callbacksBlocked.store(0);
+    o.callbacksPreempted.store(0);
+    o.realtimeThread.store(0);
     o.buffersReady.store(1, std::memory_order_release);
 }
 
@@ -97,6 +110,61 @@ void RenderResampled(AudioOutput& o, float* out, int32_t frames) {
     o.phase = xEnd - drop;
 }
 
+// ---------------------------------------------------------------------------
+// CallbackWatch
+// ---------------------------------------------------------------------------
+
+int64_t SteadyMicros() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+int64_t ThreadCpuMicros() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return int64_t(t.tv_sec) * 1000000 + t.tv_nsec / 1000;
+}
+
+void RaiseTo(std::atomic<int64_t>& most, int64_t value) {
+    if (value > most.load(std::memory_order_relaxed)) most.store(value, std::memory_order_relaxed);
+}
+
+// Around one callback: no lock, no allocation; a few clock reads and two
+// getrusage calls (microseconds in a period of milliseconds). Only the
+// stream's thread writes the figures.
+class CallbackWatch {
+public:
+    explicit CallbackWatch(AudioOutput& o) : o_(o), wall_(SteadyMicros()), cpu_(ThreadCpuMicros()) {
+        getrusage(RUSAGE_THREAD, &usage_);
+        if (o_.lastCallbackEnd > 0) {
+            RaiseTo(o_.longestCallbackGapMicros, wall_ - o_.lastCallbackEnd);
+        } else {
+            // The stream's first callback: how its thread is scheduled.
+            int policy = 0;
+            sched_param param{};
+            if (pthread_getschedparam(pthread_self(), &policy, &param) == 0)
+                o_.realtimeThread.store(policy == SCHED_RR || policy == SCHED_FIFO ? 1 : 0);
+        }
+    }
+    ~CallbackWatch() {
+        const int64_t end = SteadyMicros();
+        RaiseTo(o_.longestCallbackMicros, end - wall_);
+        RaiseTo(o_.longestCallbackCpuMicros, ThreadCpuMicros() - cpu_);
+        rusage after{};
+        getrusage(RUSAGE_THREAD, &after);
+        if (after.ru_nvcsw > usage_.ru_nvcsw) o_.callbacksBlocked.fetch_add(1, std::memory_order_relaxed);
+        if (after.ru_nivcsw > usage_.ru_nivcsw) o_.callbacksPreempted.fetch_add(1, std::memory_order_relaxed);
+        o_.lastCallbackEnd = end;
+    }
+    CallbackWatch(const CallbackWatch&) = delete;
+    CallbackWatch& operator=(const CallbackWatch&) = delete;
+
+private:
+    AudioOutput& o_;
+    int64_t wall_, cpu_;
+    rusage usage_{};
+};
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -114,6 +182,7 @@ int AudioStreamCallback(void* outputBuffer, void*, unsigned int frames, double, 
         std::fill(out, out + size_t(frames) * 2, 0.0f);
         return 0;
     }
+    const CallbackWatch watch(o);
     const bool equalRates = o.engineRate.load(std::memory_order_relaxed) ==
                             o.deviceRate.load(std::memory_order_relaxed);
     // A period longer than the buffers were sized for goes in several passes.

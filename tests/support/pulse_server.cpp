@@ -17,9 +17,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cmath>
 #include <cstring>
 #include <fstream>
 #include <thread>
@@ -142,7 +144,7 @@ bool PulseServer::Start(const std::string& sink, int rate, std::string& why) {
     // no idle exit, no shared memory (containers often lack it).
     const std::vector<std::string> args = {
         "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no", "--disable-shm=yes",
-        "--realtime=no", "--high-priority=no", "--log-target=stderr", "--log-level=notice",
+        "--realtime=yes", "--high-priority=yes", "--log-target=stderr", "--log-level=debug",
         "-L", "module-null-sink sink_name=" + sink + " rate=" + std::to_string(rate) + " format=float32le channels=2",
         "-L", "module-native-protocol-unix socket=" + socket_ + " auth-anonymous=1"};
     const std::vector<std::string> env = {"HOME=" + home, "XDG_RUNTIME_DIR=" + runtime,
@@ -170,6 +172,16 @@ bool PulseServer::Start(const std::string& sink, int rate, std::string& why) {
 }
 
 std::string PulseServer::Address() const { return "unix:" + socket_; }
+
+int PulseServer::Underruns() const {
+    // protocol-native logs "Implicit underrun of '<stream>'" when a playing
+    // stream runs dry; a stream that is only starting is not counted so.
+    const std::string log = ReadWholeFile(dir_.File("server.log"));
+    int count = 0;
+    for (size_t at = log.find("Implicit underrun"); at != std::string::npos; at = log.find("Implicit underrun", at + 1))
+        ++count;
+    return count;
+}
 
 void PulseServer::UseInThisProcess() {
     const std::string config = dir_.File("client.conf");
@@ -214,4 +226,82 @@ std::vector<float> PulseRecording::Samples() const {
     std::vector<float> samples(bytes.size() / sizeof(float));
     std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(float));
     return samples;
+}
+
+// ---------------------------------------------------------------------------
+// CheckRecording
+// ---------------------------------------------------------------------------
+
+namespace {
+
+constexpr int64_t kMatchFrames = 2048;
+constexpr float kSameSample = 1e-4f;
+
+float Frame(const std::vector<float>& v, int64_t frame, int side) { return v[size_t(2 * frame + side)]; }
+
+// Whether heard[h ..] holds mix[m ..] for kMatchFrames frames (or to the end of either).
+bool Holds(const std::vector<float>& heard, const std::vector<float>& mix, int64_t h, int64_t m) {
+    const int64_t n = std::min<int64_t>({kMatchFrames, int64_t(heard.size() / 2) - h, int64_t(mix.size() / 2) - m});
+    if (h < 0 || m < 0 || n < 1) return false;
+    for (int64_t k = 0; k < n; ++k)
+        for (int side = 0; side < 2; ++side)
+            if (std::fabs(Frame(heard, h + k, side) - Frame(mix, m + k, side)) > kSameSample) return false;
+    return true;
+}
+
+}  // namespace
+
+RecordingCheck CheckRecording(const std::vector<float>& heard, const std::vector<float>& mix, int64_t mixFrom,
+                              int64_t frames, int64_t start, int underruns) {
+    RecordingCheck check;
+    const int64_t heardFrames = int64_t(heard.size() / 2), mixEnd = std::min(int64_t(mix.size() / 2), mixFrom + frames);
+    // `start` is found by the first audible frame: a frame or two off at most.
+    for (int64_t d = 0; d <= 64; ++d) {
+        if (Holds(heard, mix, start + d, mixFrom)) {
+            start += d;
+            break;
+        }
+        if (Holds(heard, mix, start - d, mixFrom)) {
+            start -= d;
+            break;
+        }
+    }
+    int64_t offset = start - mixFrom;  // heard frame = mix frame + offset
+    auto fail = [&check](const std::string& what, int64_t m, int rate = 48000) {
+        check.problem = what + " at mix frame " + std::to_string(m) + " (" + std::to_string(double(m) / rate) + " s)";
+        return check;
+    };
+    for (int64_t m = mixFrom; m < mixEnd; ++m) {
+        const int64_t h = m + offset;
+        if (h < 0 || h >= heardFrames) {
+            check.shortRecording = h >= heardFrames;
+            return fail("the recording ends", m);
+        }
+        bool same = true;
+        for (int side = 0; side < 2; ++side) {
+            check.largest = std::max(check.largest, double(std::fabs(Frame(mix, m, side))));
+            same = same && std::fabs(Frame(heard, h, side) - Frame(mix, m, side)) <= kSameSample;
+        }
+        if (same) continue;
+        // Only exact silence may stand in for the mix: the server's own.
+        int64_t zeros = h;
+        while (zeros < heardFrames && Frame(heard, zeros, 0) == 0.0f && Frame(heard, zeros, 1) == 0.0f) ++zeros;
+        if (zeros == h) return fail("the recording differs from the mix", m);
+        if (check.jumps >= underruns)
+            return fail("a gap in the recording that no underrun of the server accounts for", m);
+        // After the silence the recording goes on from this frame of the mix
+        // or a little later (what the server dropped), never from earlier.
+        int64_t resumed = -1;
+        for (int64_t later = m; later <= m + (zeros - h) + 48000 && later < mixEnd && resumed < 0; ++later)
+            if (Holds(heard, mix, zeros, later)) resumed = later;
+        if (resumed < 0) {
+            check.shortRecording = zeros + kMatchFrames > heardFrames;
+            return fail("the recording does not come back to the mix after a gap", m);
+        }
+        ++check.jumps;
+        offset = zeros - resumed;
+        m = resumed - 1;
+    }
+    check.ok = true;
+    return check;
 }
