@@ -764,6 +764,10 @@ bool RunStep(TestDriver& d, const ScriptStep& s) {
             d.playSeconds = s.x;
             d.playWaitEndsAt = WallSeconds() + s.y;
             return false;
+        case ScriptOp::StreamWindow:
+            gAudioEngine.streamWindow.store(s.x);
+            Log("streamwindow %s", std::to_string(s.x).c_str());
+            break;
         case ScriptOp::Job:
             if (QueueTestJob(gAppState, s.x, s.full)) {
                 d.testJobSeconds = s.x;

@@ -78,6 +78,10 @@
 //                       further than where this step found it (playback runs
 //                       on its own clock, which a loaded machine may starve);
 //                       at most GUARD seconds of wall time
+//   streamwindow SECONDS  the streaming window's half-width from now on (the
+//                       engine's streamWindow; 30 s in the program): voices
+//                       farther from the playhead give up their samples, and
+//                       are prepared again as it nears them
 //   job SECONDS [full]  queue a cancellable busy task with a progress bar whose
 //                       job ends SECONDS after it was queued ("full": as a full
 //                       render, started at once under the live block)
@@ -161,6 +165,7 @@ enum class ScriptOp {
     Wait,
     WaitTask,
     WaitPlay,
+    StreamWindow,
     Job,
     Project,
     Play,
@@ -178,7 +183,7 @@ struct ScriptStep {
     ScriptOp op = ScriptOp::Frames;
     int count = 0;        // frames; resize width
     int count2 = 0;       // resize height
-    float x = 0;          // points; wheel notches; idle, wait and job seconds; clock step
+    float x = 0;          // points; wheel notches; idle, wait and job seconds; clock step; stream window
     float y = 0;          // waitplay: the guard's seconds
     int button = 0;       // 0 left, 1 right, 2 middle (the GUI's numbering);
                           // measure: 0 still, 1 zoom, 2 pan

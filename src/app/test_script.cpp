@@ -241,6 +241,11 @@ bool ParseTestScript(const std::string& text, const std::string& baseFolder, std
             s.text = ResolvePath(w[1], baseFolder);
             s.op = ScriptOp::WaitFile;
             steps.push_back(s);
+        } else if (cmd == "streamwindow") {
+            if (!expect(2) || !Number(w[1], s.x) || s.x <= 0 || s.x > 600)
+                return fail("streamwindow takes 0 < SECONDS <= 600");
+            s.op = ScriptOp::StreamWindow;
+            steps.push_back(s);
         } else if (cmd == "clock") {
             if (!expect(2) || !Number(w[1], s.x) || s.x <= 0 || s.x > 1) return fail("clock takes 0 < STEP <= 1");
             s.op = ScriptOp::Clock;

@@ -156,7 +156,7 @@ void PrepareVoicesAtPlayhead(VoiceStreamer& streamer, AudioEngine& engine, const
                              int resultCount) {
     if (!engine.cacheReady.load() || engine.voicePins.load() > 0) return;
     const double t = GetPlaybackTime(engine);
-    const double window = engine.streamWindow;
+    const double window = engine.streamWindow.load();
     const int count = std::min(resultCount, int(results.size()));
     const size_t n = engine.voices.size();
 

@@ -163,7 +163,7 @@ struct AudioEngine {
     uint8_t normalizeLoudness = 1;
     std::atomic<float> refGain{1.0f};  // reference-audio fader; the mixer does not read it
     std::atomic<uint8_t> bypassDeconfliction{0};
-    float streamWindow = 30.0f;  // half-width in seconds of the streaming window
+    std::atomic<float> streamWindow{30.0f};  // half-width in seconds of the streaming window
     // Voices outside the streaming window hold no samples: a build releases
     // them as soon as it has measured them, and the frame's voice streamer
     // brings them back as the playhead nears. Set for the program's engine

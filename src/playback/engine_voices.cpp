@@ -252,7 +252,7 @@ bool OrderEngineVoicesByResult(AudioEngine& engine) {
 // ---------------------------------------------------------------------------
 
 bool VoiceInStreamWindow(const AudioEngine& engine, const PlaybackVoice& voice, double seconds) {
-    const double window = engine.streamWindow;
+    const double window = engine.streamWindow.load();
     const double start = voice.startTime;
     return start + double(voice.length) > seconds - window && seconds + window > start;
 }

@@ -14,7 +14,7 @@ TEST(AudioEngineRecords, FreshEngineAndVoiceDefaults) {
     EXPECT_EQ(e->refGain.load(), 1.0f);
     EXPECT_EQ(e->groupTargetLufs, (std::array<float, 3>{-52.0f, -16.0f, -25.0f}));
     EXPECT_EQ(e->normalizeLoudness, 1);
-    EXPECT_EQ(e->streamWindow, 30.0f);
+    EXPECT_EQ(e->streamWindow.load(), 30.0f);
     EXPECT_EQ(e->auditionRate.load(), 48000);
     EXPECT_EQ(e->limiterThreshold, 0.85f);
     EXPECT_EQ(e->limiterAttack, 0.0f);  // set when the voices are first reset

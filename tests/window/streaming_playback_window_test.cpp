@@ -1,0 +1,148 @@
+// Playback across voices the streaming window released, in the program's own
+// window: the program plays through RtAudio into a private PulseAudio
+// server's null sink while its workers prepare the voices ahead of the
+// playhead, and a recording of the sink equals the program's own export of
+// the same span (the sink recording test's comparison).
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "document/event.h"
+#include "export/export_settings.h"
+#include "support/large_project.h"
+#include "support/pulse_server.h"
+#include "support/temp_dir.h"
+#include "support/window_harness.h"
+
+namespace {
+
+constexpr int kRate = 48000;
+
+using Dump = std::map<std::string, std::string>;
+
+int Whole(Dump& d, const std::string& key) {
+    EXPECT_TRUE(d.count(key)) << key;
+    return std::atoi(d[key].c_str());
+}
+
+// Interleaved stereo frames of a WAV file; empty when it cannot be read.
+std::vector<float> ReadStereo(const std::string& path) {
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    if (!file) return {};
+    std::vector<float> samples;
+    if (info.channels == 2) {
+        samples.resize(size_t(info.frames) * 2);
+        samples.resize(size_t(sf_readf_float(file, samples.data(), info.frames)) * 2);
+    }
+    sf_close(file);
+    return samples;
+}
+
+int64_t FirstAudible(const std::vector<float>& interleaved) {
+    for (size_t i = 0; i < interleaved.size(); ++i)
+        if (std::fabs(interleaved[i]) > 1e-3f) return int64_t(i / 2);
+    return -1;
+}
+
+}  // namespace
+
+class StreamingPlaybackWindow : public ProgramScriptTest {};
+
+// A 2 s window: when playback starts at 0, every voice beyond 2 s has
+// released its samples, and each must be back before the playhead reaches
+// it. The recording of 10 s of playback is the export's mixdown.
+TEST_F(StreamingPlaybackWindow, PlaybackAcrossReleasedVoicesSoundsAsTheExport) {
+    if (!PulseInstalled()) GTEST_SKIP() << "PulseAudio is not installed (scripts/setup installs it)";
+    PulseServer server;
+    std::string why;
+    ASSERT_TRUE(server.Start("tl_null", kRate, why)) << why;
+    server.UseInThisProcess();  // the program inherits the address
+
+    LargeProjectSpec spec;
+    spec.eventCount = 16;
+    spec.seconds = 14;
+    spec.layers = LargeProjectLayers::Made;
+    spec.layersPerEvent = 3;
+    spec.soundCount = 16;
+    LargeProject large = MakeLargeProject(spec, dir.File("Library"));
+    // Weights measured already: the open changes nothing the probe would.
+    for (Event& e : large.project.events) {
+        if (e.shape == kShapeClip) e.clipWeight = 0.6f;
+        for (float& w : e.bedLayerWeight) w = 0.6f;
+    }
+    ExportSettings settings;
+    settings.exportFormatAAF = false;
+    settings.exportFormatWAV = true;
+    settings.exportWavMixdown = true;
+    settings.exportWavStems = settings.exportWavTracks = settings.exportWavClips = false;
+    const std::string project = WriteLargeProject(large, dir.path(), "Stream", &settings);
+    ASSERT_FALSE(project.empty());
+
+    PulseRecording recording;
+    ASSERT_TRUE(recording.Start(server, "tl_null.monitor", kRate, dir.File("monitor.raw")));
+    // Settled: the open's voice build, the scan of the project's library and
+    // whatever rebuild follows it are over.
+    const std::string script = "frames 4\n"
+                               "settle 180\n"
+                               "waittask 180\n"
+                               "streamwindow 2\n"
+                               "frames 3\n"
+                               "dump before.txt\n"
+                               "play\n"
+                               "waitplay 10.5 120\n"
+                               "dump played.txt\n"
+                               "export " + dir.File("out") + "/Reel\n"
+                               "settle 120\n"
+                               "discard\n"
+                               "quit\n";
+    WriteWholeFile(dir.File("script.txt"), script);
+    ProgramLaunch launch;
+    launch.scriptPath = dir.File("script.txt");
+    launch.arguments = {project};
+    launch.timeoutSeconds = 300;  // a hang guard only
+    // The server's underruns while the compared span plays: from the dump
+    // before playback to the one after it (the program's stream also runs
+    // dry when it ends, which must not count).
+    int underruns = -1;
+    std::thread watch([&] {
+        if (!WaitForFile(dir.File("before.txt"), 280)) return;
+        const int atStart = server.Underruns();
+        if (WaitForFile(dir.File("played.txt"), 200)) underruns = server.Underruns() - atStart;
+    });
+    const ProgramRun run = RunProgram(launch);
+    watch.join();
+    recording.Stop();
+    ASSERT_GE(underruns, 0) << run.log;
+    ASSERT_EQ(run.exitCode, 0) << run.log;
+    ASSERT_NE(run.log.find("[Audio] pulse"), std::string::npos) << "the program did not play into the server:\n"
+                                                                  << run.log;
+
+    Dump before = ReadStateDump(dir.File("before.txt"));
+    const int voices = Whole(before, "engine.voices");
+    ASSERT_EQ(voices, int(large.project.results.size())) << ReadWholeFile(dir.File("before.txt"));
+    EXPECT_LT(Whole(before, "engine.heldVoices"), voices / 2) << "most voices had released their samples";
+    EXPECT_EQ(Whole(before, "engine.waitingVoices"), 0);
+    Dump played = ReadStateDump(dir.File("played.txt"));
+    EXPECT_GT(Whole(played, "audio.callbacks"), 500);
+
+    // The recording from 0.5 s to 10 s of the project against the export's mixdown.
+    const std::vector<float> mix = ReadStereo(dir.File("out") + "/Reel.wav");
+    const std::vector<float> heard = recording.Samples();
+    ASSERT_GT(mix.size(), size_t(2 * 10 * kRate));
+    const int64_t mixOnset = FirstAudible(mix), heardOnset = FirstAudible(heard);
+    ASSERT_GE(mixOnset, 0);
+    ASSERT_GE(heardOnset, 0) << "the sink heard nothing";
+    const int64_t from = std::max<int64_t>(mixOnset, kRate / 2);
+    const RecordingCheck check =
+        CheckRecording(heard, mix, from, 10 * kRate - from, heardOnset - mixOnset + from, underruns);
+    EXPECT_TRUE(check.ok) << check.problem << "; the server logged " << underruns << " underruns";
+    EXPECT_GT(check.largest, 0.02);
+}
