@@ -28,6 +28,7 @@
 #include "playback/audio_engine.h"
 #include "playback/block_mixer.h"
 #include "playback/engine_voices.h"
+#include "platform/processor_count.h"
 #include "playback/voice_settings.h"
 #include "render/track_assignment.h"
 
@@ -184,7 +185,7 @@ void RebuildCache(const DocumentContext& ctx, bool quickRebuild, std::atomic<flo
             stopped.store(true);
         }
     };
-    const size_t threads = std::min<size_t>(std::max(1u, std::thread::hardware_concurrency()), order.size());
+    const size_t threads = std::min<size_t>(static_cast<size_t>(ProcessorCount()), order.size());
     std::vector<std::thread> helpers;
     for (size_t t = 1; t < threads; ++t) {
         try {

@@ -203,6 +203,11 @@ RegularFile OpenRegularFile(const std::string& path) {
         file.problem = "No file named";
         return file;
     }
+    if (const int fault = InjectedFault(FileFaultPoint::Open, path)) {
+        file.error = fault;
+        file.problem = "Cannot open " + path + ": " + std::strerror(fault);
+        return file;
+    }
     // Without O_NONBLOCK the open of a pipe waits for a writer; with it the
     // open returns at once and the type is checked on what was opened, so
     // nothing can be swapped in between.

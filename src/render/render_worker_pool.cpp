@@ -38,6 +38,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/processor_count.h"
+
 namespace {
 
 struct Job {
@@ -208,8 +210,7 @@ RenderWorkerPool& Pool() {
 
 int RenderThreadCount(int requested) {
     if (requested >= 1) return std::min(requested, 64);
-    const unsigned cores = std::thread::hardware_concurrency();
-    return std::clamp(static_cast<int>(cores), 1, 64);
+    return std::clamp(ProcessorCount(), 1, 64);
 }
 
 void RunRenderChunks(int chunkCount, int threads, const std::function<void(int)>& job) {
