@@ -6,17 +6,18 @@
 //
 // Each loop keeps four lanes (element i goes to lane i mod 4) and adds them
 // as (l0 + l1) + (l2 + l3) after the loop, then the remaining elements in
-// order. Built once for processors with AVX2 and once for the rest; neither
-// fuses a multiply with an add, so both give the same bits.
+// order. Built once for processors with AVX2 and once for the rest
+// (TL_TWO_BUILDS); neither fuses a multiply with an add, so both give the
+// same bits.
 #include "library/analysis_sums.h"
 
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 
-namespace {
+#include "platform/processor.h"
 
-#define TL_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+namespace {
 
 // Four lanes as the compiler's generic vectors: one AVX2 register, or two
 // SSE2 ones, element by element the same operations either way.
@@ -42,7 +43,7 @@ struct EnergyPeak {
 
 // Eight lanes in two registers' worth: each sum is a chain of additions, and
 // two chains per lane set keep the processor busy while one waits.
-TL_VECTOR_CLONES EnergyPeak EnergyAndPeak(const double* __restrict m, int n, double first) {
+TL_BODY EnergyPeak EnergyAndPeakBody(const double* __restrict m, int n, double first) {
     Lanes e0 = {}, e1 = {}, t0 = {}, t1 = {}, p0 = {}, p1 = {};
     Lanes index0 = {first, first + 1, first + 2, first + 3};
     Lanes index1 = index0 + kLanes;
@@ -75,12 +76,14 @@ TL_VECTOR_CLONES EnergyPeak EnergyAndPeak(const double* __restrict m, int n, dou
     }
     return out;
 }
+TL_TWO_BUILDS(EnergyPeak, EnergyAndPeak, (const double* __restrict m, int n, double first), (m, n, first))
 
-TL_VECTOR_CLONES int64_t SignChangesAfter(const double* __restrict m, int n) {
+TL_BODY int64_t SignChangesAfterBody(const double* __restrict m, int n) {
     int64_t changes = 0;
     for (int i = 1; i < n; ++i) changes += (m[i] >= 0.0) != (m[i - 1] >= 0.0);
     return changes;
 }
+TL_TWO_BUILDS(int64_t, SignChangesAfter, (const double* __restrict m, int n), (m, n))
 
 }  // namespace
 
@@ -112,10 +115,12 @@ namespace {
 // Powers stay far inside float's range (samples are at most 1e6, so a bin at
 // most 2^11 x 1e6). The file is built without errno, so the loop runs on
 // several bins at once.
-TL_VECTOR_CLONES void Magnitudes(const double* __restrict re, const double* __restrict im, double* __restrict mag,
+TL_BODY void MagnitudesBody(const double* __restrict re, const double* __restrict im, double* __restrict mag,
                                  int n) {
     for (int k = 0; k < n; ++k) mag[k] = double(std::sqrt(float(re[k] * re[k] + im[k] * im[k])));
 }
+TL_TWO_BUILDS(void, Magnitudes, (const double* __restrict re, const double* __restrict im, double* __restrict mag,
+                                 int n), (re, im, mag, n))
 
 struct Loud {
     double magnitude, weighted, logSum, loudSum;
@@ -134,7 +139,7 @@ constexpr uint64_t kExponentOfOne = 0x3FF0000000000000ull;
 // product of the m, which stays far from overflow over a few hundred bins.
 // For the largest magnitude each lane keeps its own and the first bin that
 // had it; the lanes are then compared by magnitude and, for equal ones, by bin.
-TL_VECTOR_CLONES Loud LoudBins(const double* __restrict mag, int from, int to, double binHz, int searchFrom) {
+TL_BODY Loud LoudBinsBody(const double* __restrict mag, int from, int to, double binHz, int searchFrom) {
     Lanes a = {}, b = {}, loud = {}, product = {1.0, 1.0, 1.0, 1.0};
     IntLanes exponents = {}, counted = {};
     Lanes bin = {double(from), double(from + 1), double(from + 2), double(from + 3)};
@@ -190,8 +195,9 @@ TL_VECTOR_CLONES Loud LoudBins(const double* __restrict mag, int from, int to, d
     out.logSum = double(Combine(exponents)) * M_LN2 + logSum;
     return out;
 }
+TL_TWO_BUILDS(Loud, LoudBins, (const double* __restrict mag, int from, int to, double binHz, int searchFrom), (mag, from, to, binHz, searchFrom))
 
-TL_VECTOR_CLONES double RangeSum(const double* __restrict mag, int from, int to) {
+TL_BODY double RangeSumBody(const double* __restrict mag, int from, int to) {
     Lanes lanes = {};
     int k = from;
     for (; k + kLanes <= to; k += kLanes) {
@@ -203,8 +209,9 @@ TL_VECTOR_CLONES double RangeSum(const double* __restrict mag, int from, int to)
     for (; k < to; ++k) sum += mag[k];
     return sum;
 }
+TL_TWO_BUILDS(double, RangeSum, (const double* __restrict mag, int from, int to), (mag, from, to))
 
-TL_VECTOR_CLONES double SquaredChange(const double* __restrict mag, const double* __restrict previous, int n) {
+TL_BODY double SquaredChangeBody(const double* __restrict mag, const double* __restrict previous, int n) {
     Lanes lanes = {};
     int k = 0;
     for (; k + kLanes <= n; k += kLanes) {
@@ -218,6 +225,7 @@ TL_VECTOR_CLONES double SquaredChange(const double* __restrict mag, const double
     for (; k < n; ++k) sum += (mag[k] - previous[k]) * (mag[k] - previous[k]);
     return sum;
 }
+TL_TWO_BUILDS(double, SquaredChange, (const double* __restrict mag, const double* __restrict previous, int n), (mag, previous, n))
 
 }  // namespace
 

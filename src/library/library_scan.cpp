@@ -26,7 +26,7 @@
 #include "library/library_summary.h"
 #include "library/sound_analysis.h"
 #include "library/sound_library.h"
-#include "platform/processor_count.h"
+#include "platform/processor.h"
 
 namespace fs = std::filesystem;
 

@@ -13,6 +13,8 @@
 #include <cmath>
 #include <memory>
 
+#include "platform/processor.h"
+
 namespace {
 
 struct FftrDeleter {
@@ -61,7 +63,7 @@ double ParabolaOffset(double ym, double y0, double yp) {
 // Squared difference of x[0..W) and x[t..t+W), eight lanes so the compiler
 // can vectorise the f32 sums: two SSE registers, or one AVX2 register on
 // processors that have it (the same eight sums either way, to the bit).
-__attribute__((target_clones("avx2", "default"))) float DifferenceAt(const float* x, int W, int t) {
+TL_BODY float DifferenceAtBody(const float* x, int W, int t) {
     float lane[8] = {};
     const float* y = x + t;
     int j = 0;
@@ -78,6 +80,7 @@ __attribute__((target_clones("avx2", "default"))) float DifferenceAt(const float
     }
     return sum;
 }
+TL_TWO_BUILDS(float, DifferenceAt, (const float* x, int W, int t), (x, W, t))
 
 int NearestBin(float frequency, float binHz, int lastBin) {
     const double b = std::trunc(static_cast<double>(frequency) / binHz + 0.5);

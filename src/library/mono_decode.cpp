@@ -16,12 +16,12 @@
 #include <limits>
 
 #include "library/sound_file_open.h"
+#include "platform/processor.h"
 
 namespace {
 
-// The same loops for processors with AVX2 and for the rest; they do the
-// same operations in the same order, so both give the same bits.
-#define TL_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+// The loops below are built for processors with AVX2 and for the rest
+// (TL_TWO_BUILDS); both give the same bits.
 
 bool PlainPcmContainer(int format) {
     switch (format & SF_FORMAT_TYPEMASK) {
@@ -52,7 +52,7 @@ bool IntegerSubtype(int format) {
 
 // ---- Unpack ----------------------------------------------------------------------
 
-TL_VECTOR_CLONES void Unpack16(const unsigned char* __restrict in, int32_t* __restrict out, int64_t count,
+TL_BODY void Unpack16Body(const unsigned char* __restrict in, int32_t* __restrict out, int64_t count,
                                bool bigEndian) {
     const int lo = bigEndian ? 1 : 0, hi = 1 - lo;
     for (int64_t i = 0; i < count; ++i) {
@@ -60,8 +60,10 @@ TL_VECTOR_CLONES void Unpack16(const unsigned char* __restrict in, int32_t* __re
         out[i] = int32_t(v << 16) >> 16;
     }
 }
+TL_TWO_BUILDS(void, Unpack16, (const unsigned char* __restrict in, int32_t* __restrict out, int64_t count,
+                               bool bigEndian), (in, out, count, bigEndian))
 
-TL_VECTOR_CLONES void Unpack24(const unsigned char* __restrict in, int32_t* __restrict out, int64_t count,
+TL_BODY void Unpack24Body(const unsigned char* __restrict in, int32_t* __restrict out, int64_t count,
                                bool bigEndian) {
     const int b0 = bigEndian ? 2 : 0, b2 = 2 - b0;
     for (int64_t i = 0; i < count; ++i) {
@@ -70,26 +72,38 @@ TL_VECTOR_CLONES void Unpack24(const unsigned char* __restrict in, int32_t* __re
         out[i] = int32_t(v << 8) >> 8;
     }
 }
+TL_TWO_BUILDS(void, Unpack24, (const unsigned char* __restrict in, int32_t* __restrict out, int64_t count,
+                               bool bigEndian), (in, out, count, bigEndian))
 
 // ---- Mix -------------------------------------------------------------------------
 
-// Every integer sum of up to 2^21 channels of 32-bit samples is exact in a
-// double, so only the final scaling rounds.
-TL_VECTOR_CLONES void MixIntegers(const int32_t* __restrict in, int64_t frames, int channels, double scale,
-                                  double* __restrict mono) {
+// The mix of `frames` frames whose samples sample(in, i) reads: mono and
+// stereo in their own loops, which the compiler runs on several frames at once.
+template <class T, class Sample>
+inline void MixFrames(const T* __restrict in, int64_t frames, int channels, double scale, double* __restrict mono,
+                      Sample sample) {
     if (channels == 1) {
-        for (int64_t i = 0; i < frames; ++i) mono[i] = double(in[i]) * scale;
+        for (int64_t i = 0; i < frames; ++i) mono[i] = sample(in[i]) * scale;
     } else if (channels == 2) {
-        for (int64_t i = 0; i < frames; ++i) mono[i] = (double(in[2 * i]) + double(in[2 * i + 1])) * scale;
+        for (int64_t i = 0; i < frames; ++i) mono[i] = (sample(in[2 * i]) + sample(in[2 * i + 1])) * scale;
     } else {
         for (int64_t i = 0; i < frames; ++i) {
-            const int32_t* frame = in + i * channels;
+            const T* frame = in + i * channels;
             double sum = 0.0;
-            for (int c = 0; c < channels; ++c) sum += double(frame[c]);
+            for (int c = 0; c < channels; ++c) sum += sample(frame[c]);
             mono[i] = sum * scale;
         }
     }
 }
+
+// Every integer sum of up to 2^21 channels of 32-bit samples is exact in a
+// double, so only the final scaling rounds.
+TL_BODY void MixIntegersBody(const int32_t* __restrict in, int64_t frames, int channels, double scale,
+                                  double* __restrict mono) {
+    MixFrames(in, frames, channels, scale, mono, [](int32_t v) { return double(v); });
+}
+TL_TWO_BUILDS(void, MixIntegers, (const int32_t* __restrict in, int64_t frames, int channels, double scale,
+                                  double* __restrict mono), (in, frames, channels, scale, mono))
 
 // A float sample that is not finite counts as silence; one beyond the limit
 // is clamped, so that no sum, spectrum or ratio downstream can overflow.
@@ -98,21 +112,12 @@ inline double CleanSample(float v) {
     return double(v < -kMaxSampleMagnitude ? -kMaxSampleMagnitude : (v > kMaxSampleMagnitude ? kMaxSampleMagnitude : v));
 }
 
-TL_VECTOR_CLONES void MixFloats(const float* __restrict in, int64_t frames, int channels, double scale,
+TL_BODY void MixFloatsBody(const float* __restrict in, int64_t frames, int channels, double scale,
                                 double* __restrict mono) {
-    if (channels == 1) {
-        for (int64_t i = 0; i < frames; ++i) mono[i] = CleanSample(in[i]) * scale;
-    } else if (channels == 2) {
-        for (int64_t i = 0; i < frames; ++i) mono[i] = (CleanSample(in[2 * i]) + CleanSample(in[2 * i + 1])) * scale;
-    } else {
-        for (int64_t i = 0; i < frames; ++i) {
-            const float* frame = in + i * channels;
-            double sum = 0.0;
-            for (int c = 0; c < channels; ++c) sum += CleanSample(frame[c]);
-            mono[i] = sum * scale;
-        }
-    }
+    MixFrames(in, frames, channels, scale, mono, CleanSample);
 }
+TL_TWO_BUILDS(void, MixFloats, (const float* __restrict in, int64_t frames, int channels, double scale,
+                                double* __restrict mono), (in, frames, channels, scale, mono))
 
 // ---- RawMixAvx2 --------------------------------------------------------------------
 
@@ -192,9 +197,8 @@ int64_t MonoDecoder::Read(double* mono, int64_t frames) {
             if (n < 1) return 0;
             // 2^-(bits - 1) is a power of two: scaling by it is exact.
             const double scale = perChannel * std::ldexp(1.0, width == 2 ? -15 : -23);
-            static const bool avx2 = __builtin_cpu_supports("avx2");
             int64_t done = 0;
-            if (avx2 && channels_ <= 2) done = RawMixAvx2(bytes_.data(), n, channels_, width, bigEndian_, scale, mono);
+            if (UseAvx2() && channels_ <= 2) done = RawMixAvx2(bytes_.data(), n, channels_, width, bigEndian_, scale, mono);
             const unsigned char* rest = bytes_.data() + done * channels_ * width;
             const int64_t left = (n - done) * channels_;
             if (width == 2) Unpack16(rest, integers_.data(), left, bigEndian_);

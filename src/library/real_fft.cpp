@@ -20,6 +20,8 @@
 #include <mutex>
 #include <utility>
 
+#include "platform/processor.h"
+
 // ---------------------------------------------------------------------------
 // [Plans]
 // ---------------------------------------------------------------------------
@@ -82,10 +84,7 @@ const RealFftPlan* SharedRealFftPlan(int size) {
 namespace {
 
 // The loops below are built twice, for processors with AVX2 and for every
-// other, and the loader picks one. The two run the same operations in the
-// same order (no fused multiply-add, nothing reassociated), so their results
-// are the same to the bit.
-#define TL_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+// other (TL_TWO_BUILDS); both give the same bits.
 
 struct Twiddles {
     const double *w1r, *w1i, *w2r, *w2i, *w3r, *w3i;
@@ -145,7 +144,7 @@ inline void FirstStageBody(int n, Load load, double* __restrict yr, double* __re
     }
 }
 
-TL_VECTOR_CLONES void FirstStageFromSamples(int n, const double* __restrict x, double* __restrict yr,
+TL_BODY void FirstStageFromSamplesBody(int n, const double* __restrict x, double* __restrict yr,
                                             double* __restrict yi, const Twiddles& w) {
     FirstStageBody(
         n,
@@ -155,8 +154,10 @@ TL_VECTOR_CLONES void FirstStageFromSamples(int n, const double* __restrict x, d
         },
         yr, yi, w);
 }
+TL_TWO_BUILDS(void, FirstStageFromSamples, (int n, const double* __restrict x, double* __restrict yr,
+                                            double* __restrict yi, const Twiddles& w), (n, x, yr, yi, w))
 
-TL_VECTOR_CLONES void FirstStageFromWindowed(int n, const double* __restrict x, const double* __restrict window,
+TL_BODY void FirstStageFromWindowedBody(int n, const double* __restrict x, const double* __restrict window,
                                              double* __restrict yr, double* __restrict yi, const Twiddles& w) {
     FirstStageBody(
         n,
@@ -166,6 +167,8 @@ TL_VECTOR_CLONES void FirstStageFromWindowed(int n, const double* __restrict x, 
         },
         yr, yi, w);
 }
+TL_TWO_BUILDS(void, FirstStageFromWindowed, (int n, const double* __restrict x, const double* __restrict window,
+                                             double* __restrict yr, double* __restrict yi, const Twiddles& w), (n, x, window, yr, yi, w))
 
 // The butterflies of one p along q = 0..s-1: every run contiguous.
 inline __attribute__((always_inline)) void ButterfliesAlongQ(int s, const double* __restrict ar, const double* __restrict ai,
@@ -191,7 +194,7 @@ inline __attribute__((always_inline)) void ButterfliesAlongQ(int s, const double
 }
 
 // A stage of stride s > 1: for each p, the butterflies run along q.
-TL_VECTOR_CLONES void Radix4Stage(int n, int s, const double* xr, const double* xi, double* yr, double* yi,
+TL_BODY void Radix4StageBody(int n, int s, const double* xr, const double* xi, double* yr, double* yi,
                                   const Twiddles& w) {
     const int quarter = n / 4;
     const size_t step = static_cast<size_t>(s) * static_cast<size_t>(quarter);
@@ -206,9 +209,11 @@ TL_VECTOR_CLONES void Radix4Stage(int n, int s, const double* xr, const double* 
                           yi + out + 3 * su, tw);
     }
 }
+TL_TWO_BUILDS(void, Radix4Stage, (int n, int s, const double* xr, const double* xi, double* yr, double* yi,
+                                  const Twiddles& w), (n, s, xr, xi, yr, yi, w))
 
 // The closing stage of length 2 (stride s): no twiddles.
-TL_VECTOR_CLONES void Radix2LastStage(int s, const double* __restrict xr, const double* __restrict xi, double* __restrict yr,
+TL_BODY void Radix2LastStageBody(int s, const double* __restrict xr, const double* __restrict xi, double* __restrict yr,
                      double* __restrict yi) {
     for (int q = 0; q < s; ++q) {
         const double ar = xr[q], ai = xi[q], br = xr[q + s], bi = xi[q + s];
@@ -218,28 +223,34 @@ TL_VECTOR_CLONES void Radix2LastStage(int s, const double* __restrict xr, const 
         yi[q + s] = ai - bi;
     }
 }
+TL_TWO_BUILDS(void, Radix2LastStage, (int s, const double* __restrict xr, const double* __restrict xi, double* __restrict yr,
+                     double* __restrict yi), (s, xr, xi, yr, yi))
 
-TL_VECTOR_CLONES void Deinterleave(size_t h, const double* __restrict input, double* __restrict zr,
+TL_BODY void DeinterleaveBody(size_t h, const double* __restrict input, double* __restrict zr,
                                    double* __restrict zi) {
     for (size_t j = 0; j < h; ++j) {
         zr[j] = input[2 * j];
         zi[j] = input[2 * j + 1];
     }
 }
+TL_TWO_BUILDS(void, Deinterleave, (size_t h, const double* __restrict input, double* __restrict zr,
+                                   double* __restrict zi), (h, input, zr, zi))
 
-TL_VECTOR_CLONES void DeinterleaveWindowed(size_t h, const double* __restrict input, const double* __restrict window,
+TL_BODY void DeinterleaveWindowedBody(size_t h, const double* __restrict input, const double* __restrict window,
                                            double* __restrict zr, double* __restrict zi) {
     for (size_t j = 0; j < h; ++j) {
         zr[j] = input[2 * j] * window[2 * j];
         zi[j] = input[2 * j + 1] * window[2 * j + 1];
     }
 }
+TL_TWO_BUILDS(void, DeinterleaveWindowed, (size_t h, const double* __restrict input, const double* __restrict window,
+                                           double* __restrict zr, double* __restrict zi), (h, input, window, zr, zi))
 
 // Z = the complex transform of the packed samples. With E and O the
 // transforms of the even and odd samples, E_k = (Z_k + conj Z_(h-k)) / 2,
 // O_k = (Z_k - conj Z_(h-k)) / 2i, and X_k = E_k + e^(-2 pi i k / size) O_k.
 // Bins k and h - k read the same two values, so they are made together.
-TL_VECTOR_CLONES void SplitSpectrum(size_t h, const double* __restrict zR, const double* __restrict zI,
+TL_BODY void SplitSpectrumBody(size_t h, const double* __restrict zR, const double* __restrict zI,
                                     const double* __restrict wr, const double* __restrict wi,
                                     double* __restrict outR, double* __restrict outI) {
     outR[0] = zR[0] + zI[0];
@@ -266,6 +277,9 @@ TL_VECTOR_CLONES void SplitSpectrum(size_t h, const double* __restrict zR, const
         outI[m] = -ei + (wi[m] * orr - wr[m] * oi);
     }
 }
+TL_TWO_BUILDS(void, SplitSpectrum, (size_t h, const double* __restrict zR, const double* __restrict zI,
+                                    const double* __restrict wr, const double* __restrict wi,
+                                    double* __restrict outR, double* __restrict outI), (h, zR, zI, wr, wi, outR, outI))
 
 }  // namespace
 

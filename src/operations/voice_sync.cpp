@@ -28,7 +28,7 @@
 #include "playback/audio_engine.h"
 #include "playback/block_mixer.h"
 #include "playback/engine_voices.h"
-#include "platform/processor_count.h"
+#include "platform/processor.h"
 #include "playback/voice_settings.h"
 #include "render/track_assignment.h"
 

@@ -38,7 +38,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/processor_count.h"
+#include "platform/processor.h"
 
 namespace {
 
