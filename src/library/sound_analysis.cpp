@@ -25,7 +25,6 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
-#include <limits>
 #include <memory>
 #include <vector>
 
