@@ -28,10 +28,16 @@ typedef uint64_t BitLanes __attribute__((vector_size(32)));
 
 // Helpers take and give lanes by reference: a vector passed by value would
 // be passed differently with and without AVX.
-inline void Load(Lanes& v, const double* p) { std::memcpy(&v, p, sizeof v); }
+inline void Load(Lanes& v, const double* p) {
+    std::memcpy(&v, p, sizeof v);
+}
 
-inline double Combine(const Lanes& l) { return (l[0] + l[1]) + (l[2] + l[3]); }
-inline int64_t Combine(const IntLanes& l) { return (l[0] + l[1]) + (l[2] + l[3]); }
+inline double Combine(const Lanes& l) {
+    return (l[0] + l[1]) + (l[2] + l[3]);
+}
+inline int64_t Combine(const IntLanes& l) {
+    return (l[0] + l[1]) + (l[2] + l[3]);
+}
 
 // ---------------------------------------------------------------------------
 // [Samples]
@@ -115,12 +121,12 @@ namespace {
 // Powers stay far inside float's range (samples are at most 1e6, so a bin at
 // most 2^11 x 1e6). The file is built without errno, so the loop runs on
 // several bins at once.
-TL_BODY void MagnitudesBody(const double* __restrict re, const double* __restrict im, double* __restrict mag,
-                                 int n) {
+TL_BODY void MagnitudesBody(const double* __restrict re, const double* __restrict im, double* __restrict mag, int n) {
     for (int k = 0; k < n; ++k) mag[k] = double(std::sqrt(float(re[k] * re[k] + im[k] * im[k])));
 }
-TL_TWO_BUILDS(void, Magnitudes, (const double* __restrict re, const double* __restrict im, double* __restrict mag,
-                                 int n), (re, im, mag, n))
+TL_TWO_BUILDS(void, Magnitudes,
+              (const double* __restrict re, const double* __restrict im, double* __restrict mag, int n),
+              (re, im, mag, n))
 
 struct Loud {
     double magnitude, weighted, logSum, loudSum;
@@ -195,7 +201,8 @@ TL_BODY Loud LoudBinsBody(const double* __restrict mag, int from, int to, double
     out.logSum = double(Combine(exponents)) * M_LN2 + logSum;
     return out;
 }
-TL_TWO_BUILDS(Loud, LoudBins, (const double* __restrict mag, int from, int to, double binHz, int searchFrom), (mag, from, to, binHz, searchFrom))
+TL_TWO_BUILDS(Loud, LoudBins, (const double* __restrict mag, int from, int to, double binHz, int searchFrom),
+              (mag, from, to, binHz, searchFrom))
 
 TL_BODY double RangeSumBody(const double* __restrict mag, int from, int to) {
     Lanes lanes = {};
@@ -225,7 +232,8 @@ TL_BODY double SquaredChangeBody(const double* __restrict mag, const double* __r
     for (; k < n; ++k) sum += (mag[k] - previous[k]) * (mag[k] - previous[k]);
     return sum;
 }
-TL_TWO_BUILDS(double, SquaredChange, (const double* __restrict mag, const double* __restrict previous, int n), (mag, previous, n))
+TL_TWO_BUILDS(double, SquaredChange, (const double* __restrict mag, const double* __restrict previous, int n),
+              (mag, previous, n))
 
 }  // namespace
 

@@ -20,10 +20,10 @@
 // first sample. Where the peak lies is looked for only when it beats
 // `peakToBeat` (the largest magnitude of the blocks before).
 struct SampleSums {
-    double energy = 0.0;     // sum of m^2
-    double timeEnergy = 0.0; // sum of (first + i) m^2
-    double peak = 0.0;       // largest |m|
-    int peakAt = 0;          // first i with |m| = peak, when peak > peakToBeat
+    double energy = 0.0;      // sum of m^2
+    double timeEnergy = 0.0;  // sum of (first + i) m^2
+    double peak = 0.0;        // largest |m|
+    int peakAt = 0;           // first i with |m| = peak, when peak > peakToBeat
     int64_t signChanges = 0;
 };
 
@@ -32,24 +32,24 @@ void AddSampleSums(const double* mono, int count, double firstIndex, double prev
 
 // The spectrum of one full block: `re` and `im` hold bins 0..bins-1.
 struct SpectrumLayout {
-    int bins = 0;           // bins used (the Nyquist bin is not)
-    int bandEdge[6] = {};   // band b covers bins bandEdge[b] <= k < bandEdge[b + 1]
-    int highFrom = 0;       // first bin of the high share
-    int harmonicFrom = 0;   // first bin of the strongest-bin search
+    int bins = 0;          // bins used (the Nyquist bin is not)
+    int bandEdge[6] = {};  // band b covers bins bandEdge[b] <= k < bandEdge[b + 1]
+    int highFrom = 0;      // first bin of the high share
+    int harmonicFrom = 0;  // first bin of the strongest-bin search
     double binHz = 0.0;
 };
 
 struct SpectrumSums {
     double band[5] = {};
-    double magnitude = 0.0;       // sum of M_k for k >= 1
-    double weighted = 0.0;        // sum of (k binHz) M_k for k >= 1
-    double total = 0.0;           // sum of M_k for every bin
-    double high = 0.0;            // sum of M_k for k >= highFrom
-    double change = 0.0;          // sum of (M_k - previous M_k)^2, when a previous spectrum is given
-    double logSum = 0.0;          // sum of ln M_k over k >= 1 with M_k > 1e-12
-    double loudSum = 0.0;         // sum of those M_k
-    int loudBins = 0;             // and their count
-    int strongest = 0;            // first bin of the largest magnitude from harmonicFrom on (0: none above 0)
+    double magnitude = 0.0;  // sum of M_k for k >= 1
+    double weighted = 0.0;   // sum of (k binHz) M_k for k >= 1
+    double total = 0.0;      // sum of M_k for every bin
+    double high = 0.0;       // sum of M_k for k >= highFrom
+    double change = 0.0;     // sum of (M_k - previous M_k)^2, when a previous spectrum is given
+    double logSum = 0.0;     // sum of ln M_k over k >= 1 with M_k > 1e-12
+    double loudSum = 0.0;    // sum of those M_k
+    int loudBins = 0;        // and their count
+    int strongest = 0;       // first bin of the largest magnitude from harmonicFrom on (0: none above 0)
 };
 
 // Writes the magnitudes of bins 0..bins-1 to `mag` and fills `out`.

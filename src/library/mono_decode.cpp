@@ -52,28 +52,27 @@ bool IntegerSubtype(int format) {
 
 // ---- Unpack ----------------------------------------------------------------------
 
-TL_BODY void Unpack16Body(const unsigned char* __restrict in, int32_t* __restrict out, int64_t count,
-                               bool bigEndian) {
+TL_BODY void Unpack16Body(const unsigned char* __restrict in, int32_t* __restrict out, int64_t count, bool bigEndian) {
     const int lo = bigEndian ? 1 : 0, hi = 1 - lo;
     for (int64_t i = 0; i < count; ++i) {
         const uint32_t v = uint32_t(in[2 * i + lo]) | uint32_t(in[2 * i + hi]) << 8;
         out[i] = int32_t(v << 16) >> 16;
     }
 }
-TL_TWO_BUILDS(void, Unpack16, (const unsigned char* __restrict in, int32_t* __restrict out, int64_t count,
-                               bool bigEndian), (in, out, count, bigEndian))
+TL_TWO_BUILDS(void, Unpack16,
+              (const unsigned char* __restrict in, int32_t* __restrict out, int64_t count, bool bigEndian),
+              (in, out, count, bigEndian))
 
-TL_BODY void Unpack24Body(const unsigned char* __restrict in, int32_t* __restrict out, int64_t count,
-                               bool bigEndian) {
+TL_BODY void Unpack24Body(const unsigned char* __restrict in, int32_t* __restrict out, int64_t count, bool bigEndian) {
     const int b0 = bigEndian ? 2 : 0, b2 = 2 - b0;
     for (int64_t i = 0; i < count; ++i) {
-        const uint32_t v =
-            uint32_t(in[3 * i + b0]) | uint32_t(in[3 * i + 1]) << 8 | uint32_t(in[3 * i + b2]) << 16;
+        const uint32_t v = uint32_t(in[3 * i + b0]) | uint32_t(in[3 * i + 1]) << 8 | uint32_t(in[3 * i + b2]) << 16;
         out[i] = int32_t(v << 8) >> 8;
     }
 }
-TL_TWO_BUILDS(void, Unpack24, (const unsigned char* __restrict in, int32_t* __restrict out, int64_t count,
-                               bool bigEndian), (in, out, count, bigEndian))
+TL_TWO_BUILDS(void, Unpack24,
+              (const unsigned char* __restrict in, int32_t* __restrict out, int64_t count, bool bigEndian),
+              (in, out, count, bigEndian))
 
 // ---- Mix -------------------------------------------------------------------------
 
@@ -99,25 +98,28 @@ inline void MixFrames(const T* __restrict in, int64_t frames, int channels, doub
 // Every integer sum of up to 2^21 channels of 32-bit samples is exact in a
 // double, so only the final scaling rounds.
 TL_BODY void MixIntegersBody(const int32_t* __restrict in, int64_t frames, int channels, double scale,
-                                  double* __restrict mono) {
+                             double* __restrict mono) {
     MixFrames(in, frames, channels, scale, mono, [](int32_t v) { return double(v); });
 }
-TL_TWO_BUILDS(void, MixIntegers, (const int32_t* __restrict in, int64_t frames, int channels, double scale,
-                                  double* __restrict mono), (in, frames, channels, scale, mono))
+TL_TWO_BUILDS(void, MixIntegers,
+              (const int32_t* __restrict in, int64_t frames, int channels, double scale, double* __restrict mono),
+              (in, frames, channels, scale, mono))
 
 // A float sample that is not finite counts as silence; one beyond the limit
 // is clamped, so that no sum, spectrum or ratio downstream can overflow.
 inline double CleanSample(float v) {
     if (!(std::fabs(v) <= std::numeric_limits<float>::max())) return 0.0;  // NaN too
-    return double(v < -kMaxSampleMagnitude ? -kMaxSampleMagnitude : (v > kMaxSampleMagnitude ? kMaxSampleMagnitude : v));
+    return double(v < -kMaxSampleMagnitude ? -kMaxSampleMagnitude
+                                           : (v > kMaxSampleMagnitude ? kMaxSampleMagnitude : v));
 }
 
 TL_BODY void MixFloatsBody(const float* __restrict in, int64_t frames, int channels, double scale,
-                                double* __restrict mono) {
+                           double* __restrict mono) {
     MixFrames(in, frames, channels, scale, mono, CleanSample);
 }
-TL_TWO_BUILDS(void, MixFloats, (const float* __restrict in, int64_t frames, int channels, double scale,
-                                double* __restrict mono), (in, frames, channels, scale, mono))
+TL_TWO_BUILDS(void, MixFloats,
+              (const float* __restrict in, int64_t frames, int channels, double scale, double* __restrict mono),
+              (in, frames, channels, scale, mono))
 
 // ---- RawMixAvx2 --------------------------------------------------------------------
 
@@ -128,15 +130,17 @@ TL_TWO_BUILDS(void, MixFloats, (const float* __restrict in, int64_t frames, int 
 // Stereo pairs are added as integers (exact: they have at most 25 bits), so
 // every frame's mix is the same number the plain path gives. Returns the
 // frames done; the caller mixes the rest.
-__attribute__((target("avx2"))) int64_t RawMixAvx2(const unsigned char* in, int64_t frames, int channels,
-                                                   int width, bool bigEndian, double scale, double* mono) {
+__attribute__((target("avx2"))) int64_t RawMixAvx2(const unsigned char* in, int64_t frames, int channels, int width,
+                                                   bool bigEndian, double scale, double* mono) {
     // Byte b of sample s (of four) goes to byte 4 s + 4 - width + b of the
     // lane; the rest of the lane is zero.
     alignas(16) signed char pick[16];
     for (int s = 0; s < 4; ++s) {
         for (int b = 0; b < 4; ++b) {
             const int fromTop = 3 - b;  // 0: the lane's top byte, the sample's most significant
-            pick[4 * s + b] = fromTop < width ? static_cast<signed char>(width * s + (bigEndian ? fromTop : width - 1 - fromTop)) : -1;
+            pick[4 * s + b] = fromTop < width
+                                  ? static_cast<signed char>(width * s + (bigEndian ? fromTop : width - 1 - fromTop))
+                                  : -1;
         }
     }
     const __m128i half = _mm_load_si128(reinterpret_cast<const __m128i*>(pick));
@@ -155,7 +159,8 @@ __attribute__((target("avx2"))) int64_t RawMixAvx2(const unsigned char* in, int6
         const __m256i lanes = _mm256_srai_epi32(_mm256_shuffle_epi8(packed, shuffle), shift);
         if (channels == 1) {
             _mm256_storeu_pd(mono + i, _mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_castsi256_si128(lanes)), scaleV));
-            _mm256_storeu_pd(mono + i + 4, _mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_extracti128_si256(lanes, 1)), scaleV));
+            _mm256_storeu_pd(mono + i + 4,
+                             _mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_extracti128_si256(lanes, 1)), scaleV));
         } else {
             // (L0 R0 L1 R1 | L2 R2 L3 R3): pairwise sums, then the four frames in order.
             const __m256i sums = _mm256_hadd_epi32(lanes, lanes);
@@ -198,11 +203,14 @@ int64_t MonoDecoder::Read(double* mono, int64_t frames) {
             // 2^-(bits - 1) is a power of two: scaling by it is exact.
             const double scale = perChannel * std::ldexp(1.0, width == 2 ? -15 : -23);
             int64_t done = 0;
-            if (UseAvx2() && channels_ <= 2) done = RawMixAvx2(bytes_.data(), n, channels_, width, bigEndian_, scale, mono);
+            if (UseAvx2() && channels_ <= 2)
+                done = RawMixAvx2(bytes_.data(), n, channels_, width, bigEndian_, scale, mono);
             const unsigned char* rest = bytes_.data() + done * channels_ * width;
             const int64_t left = (n - done) * channels_;
-            if (width == 2) Unpack16(rest, integers_.data(), left, bigEndian_);
-            else Unpack24(rest, integers_.data(), left, bigEndian_);
+            if (width == 2)
+                Unpack16(rest, integers_.data(), left, bigEndian_);
+            else
+                Unpack24(rest, integers_.data(), left, bigEndian_);
             MixIntegers(integers_.data(), n - done, channels_, scale, mono + done);
             return n;
         }

@@ -30,7 +30,9 @@ namespace {
 
 constexpr int kMaxLog2 = 20;
 
-bool PowerOfTwo(int n) { return n > 0 && (n & (n - 1)) == 0; }
+bool PowerOfTwo(int n) {
+    return n > 0 && (n & (n - 1)) == 0;
+}
 
 std::unique_ptr<RealFftPlan> BuildPlan(int size) {
     auto plan = std::make_unique<RealFftPlan>();
@@ -96,9 +98,8 @@ struct Butterfly4 {
     double y0r, y0i, y1r, y1i, y2r, y2i, y3r, y3i;
 };
 
-inline Butterfly4 RunButterfly4(double ar, double ai, double br, double bi, double cr, double ci, double dr,
-                                double di, double w1r, double w1i, double w2r, double w2i, double w3r,
-                                double w3i) {
+inline Butterfly4 RunButterfly4(double ar, double ai, double br, double bi, double cr, double ci, double dr, double di,
+                                double w1r, double w1i, double w2r, double w2i, double w3r, double w3i) {
     const double apcR = ar + cr, apcI = ai + ci;
     const double amcR = ar - cr, amcI = ai - ci;
     const double bpdR = br + dr, bpdI = bi + di;
@@ -144,8 +145,8 @@ inline void FirstStageBody(int n, Load load, double* __restrict yr, double* __re
     }
 }
 
-TL_BODY void FirstStageFromSamplesBody(int n, const double* __restrict x, double* __restrict yr,
-                                            double* __restrict yi, const Twiddles& w) {
+TL_BODY void FirstStageFromSamplesBody(int n, const double* __restrict x, double* __restrict yr, double* __restrict yi,
+                                       const Twiddles& w) {
     FirstStageBody(
         n,
         [x](int j, double& re, double& im) {
@@ -154,11 +155,12 @@ TL_BODY void FirstStageFromSamplesBody(int n, const double* __restrict x, double
         },
         yr, yi, w);
 }
-TL_TWO_BUILDS(void, FirstStageFromSamples, (int n, const double* __restrict x, double* __restrict yr,
-                                            double* __restrict yi, const Twiddles& w), (n, x, yr, yi, w))
+TL_TWO_BUILDS(void, FirstStageFromSamples,
+              (int n, const double* __restrict x, double* __restrict yr, double* __restrict yi, const Twiddles& w),
+              (n, x, yr, yi, w))
 
 TL_BODY void FirstStageFromWindowedBody(int n, const double* __restrict x, const double* __restrict window,
-                                             double* __restrict yr, double* __restrict yi, const Twiddles& w) {
+                                        double* __restrict yr, double* __restrict yi, const Twiddles& w) {
     FirstStageBody(
         n,
         [x, window](int j, double& re, double& im) {
@@ -167,17 +169,18 @@ TL_BODY void FirstStageFromWindowedBody(int n, const double* __restrict x, const
         },
         yr, yi, w);
 }
-TL_TWO_BUILDS(void, FirstStageFromWindowed, (int n, const double* __restrict x, const double* __restrict window,
-                                             double* __restrict yr, double* __restrict yi, const Twiddles& w), (n, x, window, yr, yi, w))
+TL_TWO_BUILDS(void, FirstStageFromWindowed,
+              (int n, const double* __restrict x, const double* __restrict window, double* __restrict yr,
+               double* __restrict yi, const Twiddles& w),
+              (n, x, window, yr, yi, w))
 
 // The butterflies of one p along q = 0..s-1: every run contiguous.
-inline __attribute__((always_inline)) void ButterfliesAlongQ(int s, const double* __restrict ar, const double* __restrict ai,
-                                        const double* __restrict br, const double* __restrict bi,
-                                        const double* __restrict cr, const double* __restrict ci,
-                                        const double* __restrict dr, const double* __restrict di,
-                                        double* __restrict y0r, double* __restrict y0i, double* __restrict y1r,
-                                        double* __restrict y1i, double* __restrict y2r, double* __restrict y2i,
-                                        double* __restrict y3r, double* __restrict y3i, const double* __restrict tw) {
+inline __attribute__((always_inline)) void ButterfliesAlongQ(
+    int s, const double* __restrict ar, const double* __restrict ai, const double* __restrict br,
+    const double* __restrict bi, const double* __restrict cr, const double* __restrict ci, const double* __restrict dr,
+    const double* __restrict di, double* __restrict y0r, double* __restrict y0i, double* __restrict y1r,
+    double* __restrict y1i, double* __restrict y2r, double* __restrict y2i, double* __restrict y3r,
+    double* __restrict y3i, const double* __restrict tw) {
     const double w1r = tw[0], w1i = tw[1], w2r = tw[2], w2i = tw[3], w3r = tw[4], w3i = tw[5];
     for (int q = 0; q < s; ++q) {
         const Butterfly4 b =
@@ -195,7 +198,7 @@ inline __attribute__((always_inline)) void ButterfliesAlongQ(int s, const double
 
 // A stage of stride s > 1: for each p, the butterflies run along q.
 TL_BODY void Radix4StageBody(int n, int s, const double* xr, const double* xi, double* yr, double* yi,
-                                  const Twiddles& w) {
+                             const Twiddles& w) {
     const int quarter = n / 4;
     const size_t step = static_cast<size_t>(s) * static_cast<size_t>(quarter);
     const size_t su = static_cast<size_t>(s);
@@ -203,18 +206,18 @@ TL_BODY void Radix4StageBody(int n, int s, const double* xr, const double* xi, d
         const double tw[6] = {w.w1r[p], w.w1i[p], w.w2r[p], w.w2i[p], w.w3r[p], w.w3i[p]};
         const size_t in = su * static_cast<size_t>(p);
         const size_t out = su * static_cast<size_t>(4 * p);
-        ButterfliesAlongQ(s, xr + in, xi + in, xr + in + step, xi + in + step, xr + in + 2 * step,
-                          xi + in + 2 * step, xr + in + 3 * step, xi + in + 3 * step, yr + out, yi + out,
-                          yr + out + su, yi + out + su, yr + out + 2 * su, yi + out + 2 * su, yr + out + 3 * su,
-                          yi + out + 3 * su, tw);
+        ButterfliesAlongQ(s, xr + in, xi + in, xr + in + step, xi + in + step, xr + in + 2 * step, xi + in + 2 * step,
+                          xr + in + 3 * step, xi + in + 3 * step, yr + out, yi + out, yr + out + su, yi + out + su,
+                          yr + out + 2 * su, yi + out + 2 * su, yr + out + 3 * su, yi + out + 3 * su, tw);
     }
 }
-TL_TWO_BUILDS(void, Radix4Stage, (int n, int s, const double* xr, const double* xi, double* yr, double* yi,
-                                  const Twiddles& w), (n, s, xr, xi, yr, yi, w))
+TL_TWO_BUILDS(void, Radix4Stage,
+              (int n, int s, const double* xr, const double* xi, double* yr, double* yi, const Twiddles& w),
+              (n, s, xr, xi, yr, yi, w))
 
 // The closing stage of length 2 (stride s): no twiddles.
 TL_BODY void Radix2LastStageBody(int s, const double* __restrict xr, const double* __restrict xi, double* __restrict yr,
-                     double* __restrict yi) {
+                                 double* __restrict yi) {
     for (int q = 0; q < s; ++q) {
         const double ar = xr[q], ai = xi[q], br = xr[q + s], bi = xi[q + s];
         yr[q] = ar + br;
@@ -223,36 +226,40 @@ TL_BODY void Radix2LastStageBody(int s, const double* __restrict xr, const doubl
         yi[q + s] = ai - bi;
     }
 }
-TL_TWO_BUILDS(void, Radix2LastStage, (int s, const double* __restrict xr, const double* __restrict xi, double* __restrict yr,
-                     double* __restrict yi), (s, xr, xi, yr, yi))
+TL_TWO_BUILDS(void, Radix2LastStage,
+              (int s, const double* __restrict xr, const double* __restrict xi, double* __restrict yr,
+               double* __restrict yi),
+              (s, xr, xi, yr, yi))
 
-TL_BODY void DeinterleaveBody(size_t h, const double* __restrict input, double* __restrict zr,
-                                   double* __restrict zi) {
+TL_BODY void DeinterleaveBody(size_t h, const double* __restrict input, double* __restrict zr, double* __restrict zi) {
     for (size_t j = 0; j < h; ++j) {
         zr[j] = input[2 * j];
         zi[j] = input[2 * j + 1];
     }
 }
-TL_TWO_BUILDS(void, Deinterleave, (size_t h, const double* __restrict input, double* __restrict zr,
-                                   double* __restrict zi), (h, input, zr, zi))
+TL_TWO_BUILDS(void, Deinterleave,
+              (size_t h, const double* __restrict input, double* __restrict zr, double* __restrict zi),
+              (h, input, zr, zi))
 
 TL_BODY void DeinterleaveWindowedBody(size_t h, const double* __restrict input, const double* __restrict window,
-                                           double* __restrict zr, double* __restrict zi) {
+                                      double* __restrict zr, double* __restrict zi) {
     for (size_t j = 0; j < h; ++j) {
         zr[j] = input[2 * j] * window[2 * j];
         zi[j] = input[2 * j + 1] * window[2 * j + 1];
     }
 }
-TL_TWO_BUILDS(void, DeinterleaveWindowed, (size_t h, const double* __restrict input, const double* __restrict window,
-                                           double* __restrict zr, double* __restrict zi), (h, input, window, zr, zi))
+TL_TWO_BUILDS(void, DeinterleaveWindowed,
+              (size_t h, const double* __restrict input, const double* __restrict window, double* __restrict zr,
+               double* __restrict zi),
+              (h, input, window, zr, zi))
 
 // Z = the complex transform of the packed samples. With E and O the
 // transforms of the even and odd samples, E_k = (Z_k + conj Z_(h-k)) / 2,
 // O_k = (Z_k - conj Z_(h-k)) / 2i, and X_k = E_k + e^(-2 pi i k / size) O_k.
 // Bins k and h - k read the same two values, so they are made together.
 TL_BODY void SplitSpectrumBody(size_t h, const double* __restrict zR, const double* __restrict zI,
-                                    const double* __restrict wr, const double* __restrict wi,
-                                    double* __restrict outR, double* __restrict outI) {
+                               const double* __restrict wr, const double* __restrict wi, double* __restrict outR,
+                               double* __restrict outI) {
     outR[0] = zR[0] + zI[0];
     outI[0] = 0.0;
     outR[h] = zR[0] - zI[0];
@@ -277,9 +284,10 @@ TL_BODY void SplitSpectrumBody(size_t h, const double* __restrict zR, const doub
         outI[m] = -ei + (wi[m] * orr - wr[m] * oi);
     }
 }
-TL_TWO_BUILDS(void, SplitSpectrum, (size_t h, const double* __restrict zR, const double* __restrict zI,
-                                    const double* __restrict wr, const double* __restrict wi,
-                                    double* __restrict outR, double* __restrict outI), (h, zR, zI, wr, wi, outR, outI))
+TL_TWO_BUILDS(void, SplitSpectrum,
+              (size_t h, const double* __restrict zR, const double* __restrict zI, const double* __restrict wr,
+               const double* __restrict wi, double* __restrict outR, double* __restrict outI),
+              (h, zR, zI, wr, wi, outR, outI))
 
 }  // namespace
 
@@ -301,8 +309,10 @@ void RealFftForward(const RealFftPlan& plan, const double* input, const double* 
     int from = 0;
     int n = half, s = 1;
     if (plan.stageOffset.empty()) {
-        if (window) DeinterleaveWindowed(h, input, window, work.re[0].data(), work.im[0].data());
-        else Deinterleave(h, input, work.re[0].data(), work.im[0].data());
+        if (window)
+            DeinterleaveWindowed(h, input, window, work.re[0].data(), work.im[0].data());
+        else
+            Deinterleave(h, input, work.re[0].data(), work.im[0].data());
     }
     for (size_t stage = 0; stage < plan.stageOffset.size(); ++stage, n /= 4, s *= 4) {
         const size_t at = static_cast<size_t>(plan.stageOffset[stage]);
@@ -314,8 +324,7 @@ void RealFftForward(const RealFftPlan& plan, const double* input, const double* 
         } else if (stage == 0) {
             FirstStageFromSamples(n, input, work.re[to].data(), work.im[to].data(), w);
         } else {
-            Radix4Stage(n, s, work.re[from].data(), work.im[from].data(), work.re[to].data(), work.im[to].data(),
-                        w);
+            Radix4Stage(n, s, work.re[from].data(), work.im[from].data(), work.re[to].data(), work.im[to].data(), w);
         }
         from = to;
     }

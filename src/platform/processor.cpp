@@ -32,4 +32,6 @@ bool UseAvx2() {
 #endif
 }
 
-void UsePlainVectorCodeForTests(bool plain) { gPlainForTests.store(plain, std::memory_order_relaxed); }
+void UsePlainVectorCodeForTests(bool plain) {
+    gPlainForTests.store(plain, std::memory_order_relaxed);
+}

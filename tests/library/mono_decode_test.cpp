@@ -27,8 +27,8 @@ std::vector<float> Samples(int frames, int channels, int bits) {
     for (size_t i = 0; i < out.size(); ++i) {
         x = x * 1664525u + 1013904223u;
         double v = std::floor((x / 4294967296.0 * 2.0 - 1.0) * full);
-        if (i % 97 == 0) v = -full;      // the most negative sample
-        if (i % 89 == 0) v = full - 1;   // the most positive
+        if (i % 97 == 0) v = -full;     // the most negative sample
+        if (i % 89 == 0) v = full - 1;  // the most positive
         out[i] = static_cast<float>(v / full);
     }
     return out;
@@ -72,28 +72,28 @@ std::vector<double> Decode(const std::string& path, int64_t run) {
 TEST(MonoDecoder, EveryFormatGivesTheSameMix) {
     TempDir dir;
     for (int bits : {16, 24})
-    for (int channels : {1, 2, 3})
-    for (int frames : {1, 7, 8, 9, 4099}) {
-        const std::vector<float> samples = Samples(frames, channels, bits);
-        const SampleFormat format = bits == 16 ? SampleFormat::Pcm16 : SampleFormat::Pcm24;
-        const std::string what = std::to_string(bits) + " bit, " + std::to_string(channels) + " channels, " +
-                                 std::to_string(frames) + " frames";
-        std::vector<double> expected;
-        for (const char* container : {"wav", "aiff", "flac"}) {
-            const std::string path = dir.File(what + "." + container);
-            ASSERT_TRUE(WriteSamples(path, samples, channels, 48000, format, container)) << what << container;
-            // Every container holds the same integers: the first file's
-            // plain mix is what every path must give.
-            if (expected.empty()) expected = PlainMix(path);
-            ASSERT_EQ(expected.size(), static_cast<size_t>(frames)) << what;
-            for (int64_t run : {int64_t(4096), int64_t(5)}) {
-                EXPECT_EQ(Decode(path, run), expected) << what << " " << container << " in runs of " << run;
+        for (int channels : {1, 2, 3})
+            for (int frames : {1, 7, 8, 9, 4099}) {
+                const std::vector<float> samples = Samples(frames, channels, bits);
+                const SampleFormat format = bits == 16 ? SampleFormat::Pcm16 : SampleFormat::Pcm24;
+                const std::string what = std::to_string(bits) + " bit, " + std::to_string(channels) + " channels, " +
+                                         std::to_string(frames) + " frames";
+                std::vector<double> expected;
+                for (const char* container : {"wav", "aiff", "flac"}) {
+                    const std::string path = dir.File(what + "." + container);
+                    ASSERT_TRUE(WriteSamples(path, samples, channels, 48000, format, container)) << what << container;
+                    // Every container holds the same integers: the first file's
+                    // plain mix is what every path must give.
+                    if (expected.empty()) expected = PlainMix(path);
+                    ASSERT_EQ(expected.size(), static_cast<size_t>(frames)) << what;
+                    for (int64_t run : {int64_t(4096), int64_t(5)}) {
+                        EXPECT_EQ(Decode(path, run), expected) << what << " " << container << " in runs of " << run;
+                    }
+                }
+                const std::string floats = dir.File(what + " float.wav");
+                ASSERT_TRUE(WriteSamples(floats, samples, channels, 48000, SampleFormat::Float32, "wav"));
+                EXPECT_EQ(Decode(floats, 4096), expected) << what << " float";
             }
-        }
-        const std::string floats = dir.File(what + " float.wav");
-        ASSERT_TRUE(WriteSamples(floats, samples, channels, 48000, SampleFormat::Float32, "wav"));
-        EXPECT_EQ(Decode(floats, 4096), expected) << what << " float";
-    }
 }
 
 TEST(MonoDecoder, BrokenFloatsReadAsSilenceAndHugeOnesAreClamped) {

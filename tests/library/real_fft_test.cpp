@@ -42,30 +42,32 @@ Spectrum Transform(const RealFftPlan& plan, const std::vector<double>& x, RealFf
 
 TEST(RealFft, BinsEqualTheDirectSumAtEverySizeWithAndWithoutAWindow) {
     for (int size : {4, 8, 16, 32, 64, 128, 512, 2048})
-    for (bool windowed : {false, true}) {
-        const RealFftPlan* plan = SharedRealFftPlan(size);
-        ASSERT_NE(plan, nullptr) << size;
-        EXPECT_EQ(plan, SharedRealFftPlan(size)) << "one plan per size";
-        const std::vector<double> x = Samples(size, static_cast<uint32_t>(size));
-        const std::vector<double> window = Samples(size, static_cast<uint32_t>(size + 1));
-        RealFftWork work;
-        const Spectrum got = Transform(*plan, x, work, windowed ? &window : nullptr);
-        for (int k = 0; k <= size / 2; ++k) {
-            long double re = 0, im = 0;
-            for (int j = 0; j < size; ++j) {
-                // The angle reduced exactly before the long double cosine.
-                const long double a = -2.0L * M_PI * static_cast<long double>((int64_t(j) * k) % size) / size;
-                const long double v = x[static_cast<size_t>(j)] * (windowed ? window[static_cast<size_t>(j)] : 1.0);
-                re += v * std::cos(a);
-                im += v * std::sin(a);
+        for (bool windowed : {false, true}) {
+            const RealFftPlan* plan = SharedRealFftPlan(size);
+            ASSERT_NE(plan, nullptr) << size;
+            EXPECT_EQ(plan, SharedRealFftPlan(size)) << "one plan per size";
+            const std::vector<double> x = Samples(size, static_cast<uint32_t>(size));
+            const std::vector<double> window = Samples(size, static_cast<uint32_t>(size + 1));
+            RealFftWork work;
+            const Spectrum got = Transform(*plan, x, work, windowed ? &window : nullptr);
+            for (int k = 0; k <= size / 2; ++k) {
+                long double re = 0, im = 0;
+                for (int j = 0; j < size; ++j) {
+                    // The angle reduced exactly before the long double cosine.
+                    const long double a = -2.0L * M_PI * static_cast<long double>((int64_t(j) * k) % size) / size;
+                    const long double v = x[static_cast<size_t>(j)] * (windowed ? window[static_cast<size_t>(j)] : 1.0);
+                    re += v * std::cos(a);
+                    im += v * std::sin(a);
+                }
+                // Rounding grows with the size's logarithm and the sum's scale
+                // (sqrt(size) for noise in -1..1).
+                const double tolerance = 1e-14 * std::sqrt(double(size)) * std::log2(double(size));
+                EXPECT_NEAR(got.re[static_cast<size_t>(k)], double(re), tolerance)
+                    << size << " bin " << k << " " << windowed;
+                EXPECT_NEAR(got.im[static_cast<size_t>(k)], double(im), tolerance)
+                    << size << " bin " << k << " " << windowed;
             }
-            // Rounding grows with the size's logarithm and the sum's scale
-            // (sqrt(size) for noise in -1..1).
-            const double tolerance = 1e-14 * std::sqrt(double(size)) * std::log2(double(size));
-            EXPECT_NEAR(got.re[static_cast<size_t>(k)], double(re), tolerance) << size << " bin " << k << " " << windowed;
-            EXPECT_NEAR(got.im[static_cast<size_t>(k)], double(im), tolerance) << size << " bin " << k << " " << windowed;
         }
-    }
 }
 
 TEST(RealFft, RefusesSizesItCannotPlan) {
