@@ -1,7 +1,7 @@
 // analysis_sums.cpp — the per-block sums of the sound analysis.
 //
 // Index
-//   [Samples]    EnergyAndPeak, SignChangesAfter, AddSampleSums
+//   [Samples]    EnergyAndPeak (with the sign changes), AddSampleSums
 //   [Spectrum]   Magnitudes, LoudBins (with the strongest bin), RangeSum, SquaredChange, AddSpectrumSums
 //
 // Each loop keeps four lanes (element i goes to lane i mod 4) and adds them
@@ -45,20 +45,28 @@ inline int64_t Combine(const IntLanes& l) {
 
 struct EnergyPeak {
     double energy, timeEnergy, peak;
+    int64_t signChanges;
 };
 
-// Eight lanes in two registers' worth: each sum is a chain of additions, and
-// two chains per lane set keep the processor busy while one waits.
-TL_BODY EnergyPeak EnergyAndPeakBody(const double* __restrict m, int n, double first) {
+// Energy, time-weighted energy, peak and sign changes in one pass. Eight
+// lanes in two sets: each sum is a chain of additions, and two chains per
+// lane keep the processor busy while one waits. A sample's sign is compared
+// with the one before it (`previous` before the first).
+TL_BODY EnergyPeak EnergyAndPeakBody(const double* __restrict m, int n, double first, double previous) {
     Lanes e0 = {}, e1 = {}, t0 = {}, t1 = {}, p0 = {}, p1 = {};
+    IntLanes c0 = {}, c1 = {};
     Lanes index0 = {first, first + 1, first + 2, first + 3};
     Lanes index1 = index0 + kLanes;
     const BitLanes signless = {~0ull >> 1, ~0ull >> 1, ~0ull >> 1, ~0ull >> 1};
+    const Lanes zero = {};
     int i = 0;
     for (; i + 2 * kLanes <= n; i += 2 * kLanes) {
-        Lanes v0, v1;
+        Lanes v0, v1, before0, before1;
         Load(v0, m + i);
         Load(v1, m + i + kLanes);
+        if (i == 0) before0 = Lanes{previous, m[0], m[1], m[2]};
+        else Load(before0, m + i - 1);
+        Load(before1, m + i + kLanes - 1);
         const Lanes s0 = v0 * v0, s1 = v1 * v1;
         e0 += s0;
         e1 += s1;
@@ -70,26 +78,24 @@ TL_BODY EnergyPeak EnergyAndPeakBody(const double* __restrict m, int n, double f
         const Lanes a1 = reinterpret_cast<Lanes>(reinterpret_cast<BitLanes>(v1) & signless);
         p0 = a0 > p0 ? a0 : p0;
         p1 = a1 > p1 ? a1 : p1;
+        // A lane is all ones where the sign differs: subtracting counts it.
+        c0 -= (v0 >= zero) != (before0 >= zero);
+        c1 -= (v1 >= zero) != (before1 >= zero);
     }
     const Lanes p = p0 > p1 ? p0 : p1;
     EnergyPeak out{Combine(e0) + Combine(e1), Combine(t0) + Combine(t1),
-                   std::fmax(std::fmax(p[0], p[1]), std::fmax(p[2], p[3]))};
+                   std::fmax(std::fmax(p[0], p[1]), std::fmax(p[2], p[3])), Combine(c0) + Combine(c1)};
     for (; i < n; ++i) {
         const double square = m[i] * m[i];
         out.energy += square;
         out.timeEnergy += (first + i) * square;
         out.peak = std::fmax(out.peak, std::fabs(m[i]));
+        out.signChanges += (m[i] >= 0.0) != ((i == 0 ? previous : m[i - 1]) >= 0.0);
     }
     return out;
 }
-TL_TWO_BUILDS(EnergyPeak, EnergyAndPeak, (const double* __restrict m, int n, double first), (m, n, first))
-
-TL_BODY int64_t SignChangesAfterBody(const double* __restrict m, int n) {
-    int64_t changes = 0;
-    for (int i = 1; i < n; ++i) changes += (m[i] >= 0.0) != (m[i - 1] >= 0.0);
-    return changes;
-}
-TL_TWO_BUILDS(int64_t, SignChangesAfter, (const double* __restrict m, int n), (m, n))
+TL_TWO_BUILDS(EnergyPeak, EnergyAndPeak, (const double* __restrict m, int n, double first, double previous),
+              (m, n, first, previous))
 
 }  // namespace
 
@@ -97,7 +103,7 @@ void AddSampleSums(const double* mono, int count, double firstIndex, double prev
                    SampleSums& out) {
     out = SampleSums();
     if (count < 1) return;
-    const EnergyPeak sums = EnergyAndPeak(mono, count, firstIndex);
+    const EnergyPeak sums = EnergyAndPeak(mono, count, firstIndex, previous);
     out.energy = sums.energy;
     out.timeEnergy = sums.timeEnergy;
     out.peak = sums.peak;
@@ -106,7 +112,7 @@ void AddSampleSums(const double* mono, int count, double firstIndex, double prev
         while (std::fabs(mono[j]) != out.peak) ++j;
         out.peakAt = j;
     }
-    out.signChanges = ((mono[0] >= 0.0) != (previous >= 0.0)) + SignChangesAfter(mono, count);
+    out.signChanges = sums.signChanges;
 }
 
 // ---------------------------------------------------------------------------

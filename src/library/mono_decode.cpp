@@ -195,39 +195,39 @@ int64_t MonoDecoder::Read(double* mono, int64_t frames) {
         case Path::Raw16:
         case Path::Raw24: {
             const int width = path_ == Path::Raw16 ? 2 : 3;
-            bytes_.resize(samples * size_t(width));
-            integers_.resize(samples);
-            const sf_count_t got = sf_read_raw(file_, bytes_.data(), sf_count_t(bytes_.size()));
+            const size_t want = samples * size_t(width);
+            unsigned char* bytes = bytes_.Reserve(want);
+            int32_t* integers = integers_.Reserve(samples);
+            const sf_count_t got = sf_read_raw(file_, bytes, sf_count_t(want));
             const int64_t n = got > 0 ? int64_t(got) / (int64_t(width) * channels_) : 0;
             if (n < 1) return 0;
             // 2^-(bits - 1) is a power of two: scaling by it is exact.
             const double scale = perChannel * std::ldexp(1.0, width == 2 ? -15 : -23);
             int64_t done = 0;
-            if (UseAvx2() && channels_ <= 2)
-                done = RawMixAvx2(bytes_.data(), n, channels_, width, bigEndian_, scale, mono);
-            const unsigned char* rest = bytes_.data() + done * channels_ * width;
+            if (UseAvx2() && channels_ <= 2) done = RawMixAvx2(bytes, n, channels_, width, bigEndian_, scale, mono);
+            const unsigned char* rest = bytes + done * channels_ * width;
             const int64_t left = (n - done) * channels_;
             if (width == 2)
-                Unpack16(rest, integers_.data(), left, bigEndian_);
+                Unpack16(rest, integers, left, bigEndian_);
             else
-                Unpack24(rest, integers_.data(), left, bigEndian_);
-            MixIntegers(integers_.data(), n - done, channels_, scale, mono + done);
+                Unpack24(rest, integers, left, bigEndian_);
+            MixIntegers(integers, n - done, channels_, scale, mono + done);
             return n;
         }
         case Path::Integer: {
             // libsndfile hands integers of every width left-justified in 32 bits.
-            integers_.resize(samples);
-            const sf_count_t n = sf_readf_int(file_, integers_.data(), frames);
+            int32_t* integers = integers_.Reserve(samples);
+            const sf_count_t n = sf_readf_int(file_, integers, frames);
             if (n < 1) return 0;
-            MixIntegers(integers_.data(), n, channels_, perChannel * std::ldexp(1.0, -31), mono);
+            MixIntegers(integers, n, channels_, perChannel * std::ldexp(1.0, -31), mono);
             return n;
         }
         case Path::Float:
         default: {
-            floats_.resize(samples);
-            const sf_count_t n = sf_readf_float(file_, floats_.data(), frames);
+            float* floats = floats_.Reserve(samples);
+            const sf_count_t n = sf_readf_float(file_, floats, frames);
             if (n < 1) return 0;
-            MixFloats(floats_.data(), n, channels_, perChannel, mono);
+            MixFloats(floats, n, channels_, perChannel, mono);
             return n;
         }
     }

@@ -22,7 +22,7 @@
 #include <sndfile.h>
 
 #include <cstdint>
-#include <vector>
+#include <memory>
 
 class MonoDecoder {
 public:
@@ -40,7 +40,21 @@ private:
     int channels_;
     Path path_;
     bool bigEndian_ = false;  // byte order of the raw samples
-    std::vector<unsigned char> bytes_;
-    std::vector<int32_t> integers_;
-    std::vector<float> floats_;
+    // Sized for the longest run asked for, never cleared: every read
+    // overwrites what it uses.
+    template <class T>
+    struct Buffer {
+        std::unique_ptr<T[]> data;
+        size_t size = 0;
+        T* Reserve(size_t n) {
+            if (n > size) {
+                data.reset(new T[n]);
+                size = n;
+            }
+            return data.get();
+        }
+    };
+    Buffer<unsigned char> bytes_;
+    Buffer<int32_t> integers_;
+    Buffer<float> floats_;
 };

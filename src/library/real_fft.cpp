@@ -196,20 +196,32 @@ inline __attribute__((always_inline)) void ButterfliesAlongQ(
     }
 }
 
-// A stage of stride s > 1: for each p, the butterflies run along q.
-TL_BODY void Radix4StageBody(int n, int s, const double* xr, const double* xi, double* yr, double* yi,
-                             const Twiddles& w) {
+// A stage of stride s > 1: for each p, the butterflies run along q. The
+// strides 4 and 16 of the first stages after the first are also built with
+// the stride known, so that their short runs along q need no loop.
+template <int Stride>  // 0: the stride `s` given at run time
+TL_BODY void Radix4StageOf(int n, int s, const double* xr, const double* xi, double* yr, double* yi,
+                           const Twiddles& w) {
+    const int stride = Stride > 0 ? Stride : s;
     const int quarter = n / 4;
-    const size_t step = static_cast<size_t>(s) * static_cast<size_t>(quarter);
-    const size_t su = static_cast<size_t>(s);
+    const size_t su = static_cast<size_t>(stride);
+    const size_t step = su * static_cast<size_t>(quarter);
     for (int p = 0; p < quarter; ++p) {
         const double tw[6] = {w.w1r[p], w.w1i[p], w.w2r[p], w.w2i[p], w.w3r[p], w.w3i[p]};
         const size_t in = su * static_cast<size_t>(p);
         const size_t out = su * static_cast<size_t>(4 * p);
-        ButterfliesAlongQ(s, xr + in, xi + in, xr + in + step, xi + in + step, xr + in + 2 * step, xi + in + 2 * step,
-                          xr + in + 3 * step, xi + in + 3 * step, yr + out, yi + out, yr + out + su, yi + out + su,
-                          yr + out + 2 * su, yi + out + 2 * su, yr + out + 3 * su, yi + out + 3 * su, tw);
+        ButterfliesAlongQ(stride, xr + in, xi + in, xr + in + step, xi + in + step, xr + in + 2 * step,
+                          xi + in + 2 * step, xr + in + 3 * step, xi + in + 3 * step, yr + out, yi + out,
+                          yr + out + su, yi + out + su, yr + out + 2 * su, yi + out + 2 * su, yr + out + 3 * su,
+                          yi + out + 3 * su, tw);
     }
+}
+
+TL_BODY void Radix4StageBody(int n, int s, const double* xr, const double* xi, double* yr, double* yi,
+                             const Twiddles& w) {
+    if (s == 4) Radix4StageOf<4>(n, s, xr, xi, yr, yi, w);
+    else if (s == 16) Radix4StageOf<16>(n, s, xr, xi, yr, yi, w);
+    else Radix4StageOf<0>(n, s, xr, xi, yr, yi, w);
 }
 TL_TWO_BUILDS(void, Radix4Stage,
               (int n, int s, const double* xr, const double* xi, double* yr, double* yi, const Twiddles& w),

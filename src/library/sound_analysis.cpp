@@ -141,10 +141,12 @@ struct SpanAnalysis {
     double harmSum = 0.0;
     int harmCount = 0;
     bool havePitchFrame = false;
-    std::array<float, kBlock> pitchFrame{};
+    // Written before they are read; left uninitialised, as a file's
+    // analysis should not begin by clearing some 60 KB.
+    std::array<float, kBlock> pitchFrame;
 
-    std::array<double, kBins + 1> re{}, im{};
-    std::array<double, kBins> mag{}, previousMag{};
+    std::array<double, kBins + 1> re, im;
+    std::array<double, kBins> mag, previousMag;
 
     bool Setup(int sampleRate) {
         fft = SharedRealFftPlan(kBlock);
@@ -353,7 +355,7 @@ bool AnalyzeSoundFile(const std::string& path, LibraryEntry& entry) {
 
     ReadDescription(file.get(), entry.description);
 
-    auto analysis = std::make_unique<SpanAnalysis>();
+    std::unique_ptr<SpanAnalysis> analysis(new SpanAnalysis);
     if (!analysis->Setup(info.samplerate)) return false;
 
     const int channels = info.channels;
@@ -363,16 +365,16 @@ bool AnalyzeSoundFile(const std::string& path, LibraryEntry& entry) {
     // channels stay near 8 MB.
     const int blocksPerRead = std::clamp((1 << 21) / (channels * kBlock), 1, kBlocksPerRead);
     const int64_t readFrames = static_cast<int64_t>(blocksPerRead) * kBlock;
-    std::vector<double> mono(static_cast<size_t>(readFrames));
+    std::unique_ptr<double[]> mono(new double[static_cast<size_t>(readFrames)]);
     MonoDecoder decoder(file.get(), info);
 
     int64_t pos = 0;
     while (pos < span) {
-        const int64_t got = decoder.Read(mono.data(), std::min(span - pos, readFrames));
+        const int64_t got = decoder.Read(mono.get(), std::min(span - pos, readFrames));
         if (got < 1) break;
         for (int64_t off = 0; off < got; off += kBlock) {
             const int n = static_cast<int>(std::min<int64_t>(kBlock, got - off));
-            analysis->AddBlock(mono.data() + off, n, pos);
+            analysis->AddBlock(mono.get() + off, n, pos);
             pos += n;
         }
     }
