@@ -2,10 +2,11 @@
 //
 // Index
 //   CaptionHitTest / CaptionButtonAt
-//   CaptionButtonRect / MinimumWindowSize
+//   CaptionButtonRect / MinimumWindowSize / PlaceWindow
 //   CaptionRelease / DragZonePress
 #include "app/caption_logic.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
@@ -65,9 +66,27 @@ CaptionRect CaptionButtonRect(int k, float windowWidth, float height, float uiSc
     return r;
 }
 
-WindowSize MinimumWindowSize(float uiScale) {
+WindowSize MinimumWindowSize(float uiScale, const ScreenArea& screen) {
     const float s = uiScale > 0 ? uiScale : 1.0f;
-    return {static_cast<int>(960.0f * s), static_cast<int>(540.0f * s)};
+    WindowSize size{static_cast<int>(960.0f * s), static_cast<int>(540.0f * s)};
+    if (screen.width > 0 && screen.height > 0) {
+        size.width = std::min(size.width, screen.width);
+        size.height = std::min(size.height, screen.height);
+    }
+    return size;
+}
+
+WindowPlacement PlaceWindow(int width, int height, const ScreenArea& screen) {
+    WindowPlacement p;
+    p.width = std::max(width, 1);
+    p.height = std::max(height, 1);
+    if (screen.width <= 0 || screen.height <= 0) return p;
+    p.width = std::min(p.width, screen.width);
+    p.height = std::min(p.height, screen.height);
+    p.x = screen.x + (screen.width - p.width) / 2;
+    p.y = screen.y + (screen.height - p.height) / 2;
+    p.centred = true;
+    return p;
 }
 
 // ---------------------------------------------------------------------------

@@ -8,6 +8,7 @@
 //   CaptionButtonAt              which caption button a point lies on (1..3, 0 none)
 //   CaptionButtonRect            a button's hit rectangle from its place in points
 //   MinimumWindowSize            the smallest window, in pixels
+//   ScreenArea / PlaceWindow     the opening size and place, within the screen's usable area
 //   CaptionRelease               what a left-button release on the caption does
 //   DragZoneClicks               two presses in the drag zone that make a double-click
 //   CaptionState / gCaption      what the window's events and the title bar's drawing share
@@ -77,8 +78,23 @@ struct WindowSize {
     int width = 0;
     int height = 0;
 };
-// (int)(960 · scale) × (int)(540 · scale).
-WindowSize MinimumWindowSize(float uiScale);
+// (int)(960 · scale) × (int)(540 · scale), but never more than `screen`
+// (a screen smaller than that at a large scale would otherwise force the
+// window past its edges).
+struct ScreenArea {
+    int x = 0, y = 0, width = 0, height = 0;  // pixels of the desktop; width 0: unknown
+};
+WindowSize MinimumWindowSize(float uiScale, const ScreenArea& screen = {});
+
+// The window at `width` × `height` pixels (1280 × 720 points at the UI scale)
+// on a screen whose usable area (without the desktop's panels) is `screen`:
+// no larger than that area and centred in it, so its caption, menu and tabs
+// are on the screen. An unknown area (width 0) centres nothing and keeps the size.
+struct WindowPlacement {
+    int x = 0, y = 0, width = 0, height = 0;
+    bool centred = false;  // x and y are meant (else the window system places it)
+};
+WindowPlacement PlaceWindow(int width, int height, const ScreenArea& screen);
 
 enum class CaptionAction { Nothing, Minimize, MaximizeOrRestore, Close };
 

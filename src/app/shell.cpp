@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "app/document_dump.h"
+#include "app/drawn_text.h"
 #include "app/drop_target.h"
 #include "app/fonts.h"
 #include "app/frame_driver.h"
@@ -164,13 +165,20 @@ bool CreateMainWindow(ShellWindow& shell) {
     return true;
 }
 
+// 1280 × 720 points at the UI scale, but never larger than the screen's
+// usable area nor off it: at 1.5 on a 1280 × 800 screen the window would
+// otherwise open 1920 × 1080 at (−320, −140), its caption, menu and tabs
+// out of reach.
 void ApplyUiScale(ShellWindow& shell, FrameDriver& frames) {
     frames.uiScale = DetectUiScale(shell.window);
-    if (frames.uiScale != 1.0f) {
-        SDL_SetWindowSize(shell.window, static_cast<int>(kBaseWidth * frames.uiScale),
-                          static_cast<int>(kBaseHeight * frames.uiScale));
+    const WindowPlacement place =
+        PlaceWindow(static_cast<int>(kBaseWidth * frames.uiScale), static_cast<int>(kBaseHeight * frames.uiScale),
+                    UsableScreenArea(shell.window));
+    SDL_SetWindowSize(shell.window, place.width, place.height);
+    if (place.centred)
+        SDL_SetWindowPosition(shell.window, place.x, place.y);
+    else
         SDL_SetWindowPosition(shell.window, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED);
-    }
 }
 
 // While a dialog is open the frame waits; the window still answers the
@@ -426,6 +434,9 @@ int RunShell(int argc, char** argv, const ShellInterface& ui) {
     TestDriverPtr driver = StartTestDriver(shell.window, frames);
     shell.backend->scriptedInput = driver != nullptr;
     shell.driver = driver.get();
+    // A script checks what the widgets drew (names drawn whole, in display order).
+    RecordDrawnText(driver != nullptr);
+    RegisterStateDump(DumpDrawnText);
     RegisterStateDump(DumpDropFields);
     RegisterStateDump(DumpUpdateCheckFields);
     RegisterStateDump(DumpProjectFields);

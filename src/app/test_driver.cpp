@@ -33,6 +33,7 @@
 #include "app/program_menu_table.h"
 #include "app/project_commands.h"
 #include "app/sdl_gl_backend.h"
+#include "app/window_caption.h"
 #include "document/busy_task.h"
 #include "document/project.h"
 #include "document/undo_snapshot.h"
@@ -360,6 +361,13 @@ void DumpDriverFields(const TestDriver& d, StateDump& dump) {
     dump.Field("title", SDL_GetWindowTitle(d.window));
     dump.Field("uiScale", static_cast<double>(f.uiScale));
     dump.Field("window.pixels", std::to_string(w) + "x" + std::to_string(h));
+    // Where the window lies on the desktop, and the screen's usable area.
+    int x = 0, y = 0;
+    SDL_GetWindowPosition(d.window, &x, &y);
+    dump.Field("window.position", std::to_string(x) + "," + std::to_string(y));
+    const ScreenArea screen = UsableScreenArea(d.window);
+    dump.Field("screen.usable", std::to_string(screen.x) + "," + std::to_string(screen.y) + "," +
+                                    std::to_string(screen.width) + "," + std::to_string(screen.height));
     dump.Field("display.points", std::to_string(static_cast<int>(io.DisplaySize.x + 0.5f)) + "x" +
                                      std::to_string(static_cast<int>(io.DisplaySize.y + 0.5f)));
     dump.Field("frames", f.framesDrawn);

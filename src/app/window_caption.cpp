@@ -91,11 +91,20 @@ int ButtonUnder(SDL_Window* window, const CaptionState& caption, const AppState&
 
 void InstallWindowCaption(SDL_Window* window, float uiScale) {
     gCaption.uiScale = uiScale > 0 ? uiScale : 1.0f;
-    const WindowSize minimum = MinimumWindowSize(gCaption.uiScale);
+    const WindowSize minimum = MinimumWindowSize(gCaption.uiScale, UsableScreenArea(window));
     SDL_SetWindowMinimumSize(window, minimum.width, minimum.height);
     if (SDL_SetWindowHitTest(window, HitTestCallback, &gCaption) != 0)
         std::printf("[UI] caption: no hit test on this system (%s); the window keeps still\n", SDL_GetError());
     std::fflush(stdout);
+}
+
+ScreenArea UsableScreenArea(SDL_Window* window) {
+    ScreenArea area;
+    const int display = SDL_GetWindowDisplayIndex(window);
+    SDL_Rect r{};
+    if (display < 0 || SDL_GetDisplayUsableBounds(display, &r) != 0 || r.w <= 0 || r.h <= 0) return area;
+    area.x = r.x, area.y = r.y, area.width = r.w, area.height = r.h;
+    return area;
 }
 
 CaptionGeometry CurrentCaptionGeometry(SDL_Window* window, const CaptionState& caption, const AppState& app) {

@@ -3,6 +3,7 @@
 //
 // Index
 //   InstallWindowCaption     hit test (drag zone, resize bands), minimum size
+//   UsableScreenArea         the usable area of the screen the window is on
 //   CurrentCaptionGeometry   the hit test's view of the window now
 //   HandleCaptionEvent       hover, press and release on the caption buttons,
 //                            the drag zone's double-click; true when consumed
@@ -30,6 +31,10 @@
 struct AppState;
 
 void InstallWindowCaption(SDL_Window* window, float uiScale);
+
+// The desktop's usable area (without its panels) of the display the window
+// is on; width 0 when SDL cannot tell.
+ScreenArea UsableScreenArea(SDL_Window* window);
 
 CaptionGeometry CurrentCaptionGeometry(SDL_Window* window, const CaptionState& caption, const AppState& app);
 

@@ -2,7 +2,7 @@
 //
 // Index
 //   EditorStrokePaint / EditorStrokeEnd
-//   Drawing              background, band grid, columns, border
+//   Drawing              background, band grid, columns, band labels, border
 //   CurveEditor          the item, painting and the drag report
 #include "ui/curve_editor.h"
 
@@ -77,24 +77,33 @@ namespace {
 
 ImU32 At(uint32_t color, int alpha) { return WithAlpha(color, std::clamp(alpha, 0, 255)); }
 
-void DrawBands(ImDrawList* dl, const ImVec2& p0, const ImVec2& p1, float alpha) {
+// The band grid goes under the curve; its labels go over it, where the
+// curve's fill cannot hide them.
+void DrawBandGrid(ImDrawList* dl, const ImVec2& p0, const ImVec2& p1, float alpha) {
     const float h = p1.y - p0.y;
     for (float f : {0.8f, 0.6f, 0.4f, 0.2f}) {
         const float y = p0.y + f * h;
         dl->AddLine(ImVec2(p0.x, y), ImVec2(p1.x, y), At(gTheme.textDim, int(alpha * 0x24)), 1.2f);
     }
+}
+
+// Five labels share the height, one centred on each band, at a size that
+// keeps them apart. They are read against the curve's colours, so they take
+// the muted text colour, the names at alpha 0xD0 and the frequencies at 0xB0
+// (the dim colour at 0x48 and 0x37 vanished into the fill at a 720p window).
+void DrawBandLabels(ImDrawList* dl, const ImVec2& p0, const ImVec2& p1, float size, float alpha) {
     static const char* const kLeft[] = {"Air", "High", "Mid", "Low", "Sub"};
     static const char* const kRight[] = {"6k", "2k", "750", "150", "20"};
     const float centres[] = {0.9f, 0.7f, 0.5f, 0.3f, 0.1f};
-    // Five labels share the height: a smaller size keeps them apart.
+    const float h = p1.y - p0.y;
     ImFont* font = ImGui::GetFont();
-    const float fh = std::min(ImGui::GetFontSize() * 0.8f, h / 5.0f);
+    const float fh = size > 0 ? std::min(size, h / 5.0f) : std::min(ImGui::GetFontSize() * 0.8f, h / 5.0f);
     if (fh < 6) return;
     for (int i = 0; i < 5; ++i) {
         const float y = p0.y + (1 - centres[i]) * h - fh / 2;
-        dl->AddText(font, fh, ImVec2(p0.x + 3, y), At(gTheme.textDim, int(alpha * 0x48)), kLeft[i]);
+        dl->AddText(font, fh, ImVec2(p0.x + 3, y), At(gTheme.textMuted, int(alpha * 0xD0)), kLeft[i]);
         const float w = font->CalcTextSizeA(fh, FLT_MAX, 0, kRight[i]).x;
-        dl->AddText(font, fh, ImVec2(p1.x - 3 - w, y), At(gTheme.textDim, int(alpha * 0x37)), kRight[i]);
+        dl->AddText(font, fh, ImVec2(p1.x - 3 - w, y), At(gTheme.textMuted, int(alpha * 0xB0)), kRight[i]);
     }
 }
 
@@ -144,8 +153,9 @@ CurveEditorResult CurveEditor(const DocumentContext& ctx, ImDrawList* dl, const 
     const ImVec2 p0(a.x, a.y), p1(a.x + a.width, a.y + a.height);
 
     dl->AddRectFilled(p0, p1, gTheme.curveBg, 2);
-    if (a.bandLabels) DrawBands(dl, p0, p1, a.alpha);
+    if (a.bandLabels) DrawBandGrid(dl, p0, p1, a.alpha);
     DrawColumns(dl, LaneCurve(project.events[size_t(a.event)], a.lane), p0, p1, a);
+    if (a.bandLabels) DrawBandLabels(dl, p0, p1, a.bandLabelSize, a.alpha);
     const float inset = (dl->Flags & ImDrawListFlags_AntiAliasedLines) ? 0.5f : 0.49f;
     dl->AddRect(ImVec2(p0.x + inset, p0.y + inset), ImVec2(p1.x - inset, p1.y - inset), 0x64000000, 2, 0, 1);
     dl->AddLine(ImVec2(p0.x, (p0.y + p1.y) / 2), ImVec2(p1.x, (p0.y + p1.y) / 2), At(gTheme.textDim, 0x12), 1);

@@ -29,6 +29,7 @@ struct CurveEditorArgs {
     float scale = 1;
     bool noPaint = false;
     bool bandLabels = false;
+    float bandLabelSize = 0;      // points; 0: the band height, at most 0.8 × the font size
     bool wantDrag = false;        // report vertical drags (dragDelta)
     float alpha = 1;
 };

@@ -319,6 +319,6 @@ void DrawUI() {
     // 14. The window and its regions; during a full render the live block
     // over them.
     DrawMainWindow(app, ui, display.x, display.y);
-    DrawLiveBlock(jobs, gJobFrame);
+    DrawLiveBlock(jobs, gJobFrame, &ui.layout);
     NotePopupsAtFrameEnd();
 }

@@ -6,7 +6,7 @@
 //   EventsListReport     where the last frame drew its rows and buttons (tests, dumps)
 //   gEventsListReport
 //   DrawEventsList       the list, filling the rest of the current window (the
-//                        events tab draws it beside the inspector)
+//                        events tab draws it below the inspector)
 //   DrawResultLayerLine  one layer line under the expanded event (result_layers.cpp)
 //   DumpEventsList       the window test's "events.*" fields
 //

@@ -37,6 +37,7 @@
 #include "ui/draw_ui.h"
 #include "ui/drop_handover.h"
 #include "ui/events_list.h"
+#include "ui/events_tab_layout.h"
 #include "ui/icons.h"
 #include "ui/inspector_logic.h"
 #include "ui/keyword_field.h"
@@ -57,6 +58,11 @@ struct TabState {
     bool keywordsActive = false;
     float offsetAccum = 0;
     bool offsetTyping = false;
+    // The height the rows under the curves took when a shape was last drawn
+    // at a width: the curves take what they leave.
+    int belowShape = -1;
+    float belowWidth = 0;
+    float belowHeight = 0;
     int offsetTypingFrame = 0;
     char offsetText[32] = {};
 };
@@ -75,6 +81,10 @@ namespace {
 bool ValidEvent(const Project& project, int e) { return e >= 0 && size_t(e) < project.events.size(); }
 
 float RowHeight() { return ImGui::GetFrameHeight(); }
+
+float SmallFontPoints(const AppState& app) {
+    return app.fontSmall ? app.fontSmall->FontSize * app.fontSmall->Scale : ImGui::GetFontSize();
+}
 
 const char* ExportBlock(const AppState& app) { return InspectorExportBlocks(app) ? kExportBlockTip : nullptr; }
 
@@ -182,7 +192,9 @@ void DrawFilterAndPins(const DocumentContext& ctx, int e) {
 // Clip card
 // ---------------------------------------------------------------------------
 
-void DrawClipCard(const Event& ev, float width) {
+// The file name in `nameWidth` (it follows the header on its line); the
+// details and description below it across `width`.
+void DrawClipCard(const Event& ev, float nameWidth, float width) {
     const std::string path(TextFieldView(ev.pinnedFile));
     if (path.empty()) {
         ImGui::TextColored(ImGui::ColorConvertU32ToFloat4(gTheme.textDim), "No file assigned");
@@ -192,7 +204,7 @@ void DrawClipCard(const Event& ev, float width) {
     const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
     ClipHeader& header = ClipHeaderFor(gClipHeaderCache, path);
     const std::string shown =
-        MiddleEllipsis(name, [&](const std::string& s) { return ImGui::CalcTextSize(s.c_str()).x <= width; });
+        MiddleEllipsis(name, [&](const std::string& s) { return ImGui::CalcTextSize(s.c_str()).x <= nameWidth; });
     ImGui::TextUnformatted(shown.c_str());
     if (ImGui::IsItemHovered()) ShowStyledTooltip("%s", path.c_str());
     if (!header.opened) {
@@ -222,28 +234,45 @@ void DrawClipCard(const Event& ev, float width) {
 // Curves
 // ---------------------------------------------------------------------------
 
-void DrawCurves(const DocumentContext& ctx, VideoPlayer* video, int e, float width) {
+// The weight curve (not for a Bed) and the intensity or volume curve, with
+// their labels, from the cursor: side by side where `width` is wide enough,
+// else one above the other, their height what `room` leaves. Returns the
+// bottom of the curves (screen points; the caller places what follows).
+float DrawCurves(const DocumentContext& ctx, VideoPlayer* video, int e, float width, float room) {
     AppState& app = *ctx.app;
     Event& ev = ctx.project->events[size_t(e)];
     ImDrawList* dl = ImGui::GetWindowDrawList();
     const float alpha = ev.muted ? 0.25f : 1.0f;
-    // The curves follow the inspector's height, so that in a short panel the
-    // rows under them stay in reach without scrolling far.
-    const float curveHeight = std::clamp(ImGui::GetWindowHeight() / 5.0f, 36.0f, 90.0f);
     const ImGuiIO& io = ImGui::GetIO();
+    const ImGuiStyle& style = ImGui::GetStyle();
+    const bool weight = ev.shape != kShapeBed;
+    const float labelRow = ImGui::GetTextLineHeight() + style.ItemSpacing.y;
+    const InspectorCurves layout = InspectorCurveLayout(width, room, labelRow, style.ItemSpacing.y, weight ? 2 : 1);
+    const float curveWidth = layout.width, curveHeight = layout.height;
+    const ImVec2 start = ImGui::GetCursorScreenPos();
 
-    if (ev.shape != kShapeBed) {
-        ImGui::TextColored(ImGui::ColorConvertU32ToFloat4(gTheme.textDim), "WEIGHT");
-        const ImVec2 at = ImGui::GetCursorScreenPos();
+    // Each curve under its label; the second one's label stands beside the
+    // first's when they share a row.
+    auto label = [&](ImVec2 where, const char* text) {
+        ImGui::SetCursorScreenPos(where);
+        ImGui::TextColored(ImGui::ColorConvertU32ToFloat4(gTheme.textDim), "%s", text);
+        return ImVec2(where.x, where.y + labelRow);
+    };
+    ImVec2 next = start;
+    if (weight) {
+        const ImVec2 at = label(start, "WEIGHT");
+        next = layout.sideBySide ? ImVec2(start.x + curveWidth + style.ItemSpacing.x, start.y)
+                                 : ImVec2(start.x, at.y + curveHeight + style.ItemSpacing.y);
         CurveEditorArgs w;
         w.id = "##cW";
         w.event = e;
         w.lane = kCurveLaneWeight;
-        w.x = at.x, w.y = at.y, w.width = width, w.height = curveHeight;
+        w.x = at.x, w.y = at.y, w.width = curveWidth, w.height = curveHeight;
         w.color = LevelColor(0.5f);
         w.offset = ev.weightOffset;
         w.noPaint = ev.shape == kShapeSpot;
         w.bandLabels = true;
+        w.bandLabelSize = BandLabelSize(curveHeight, SmallFontPoints(app));
         w.wantDrag = true;
         w.alpha = alpha;
         const CurveEditorResult r = CurveEditor(ctx, dl, w);
@@ -261,12 +290,10 @@ void DrawCurves(const DocumentContext& ctx, VideoPlayer* video, int e, float wid
 
     const bool fillLike = ev.shape == kShapeFill || ev.shape == kShapeBed;
     if (fillLike) ev.intensityMode = 2;
-    ImGui::TextColored(ImGui::ColorConvertU32ToFloat4(gTheme.textDim), "%s",
-                       ev.shape == kShapeBed ? "VOLUME" : "INTENSITY");
-    const ImVec2 at = ImGui::GetCursorScreenPos();
+    const ImVec2 at = label(next, ev.shape == kShapeBed ? "VOLUME" : "INTENSITY");
     // The sync marker is hit-tested first: near it the curve does not drag.
     const bool hasMarker = ev.duration > 0.001f && ev.intensityMode == 0;
-    const float markerX = at.x + (hasMarker ? ev.syncOffset / ev.duration : 0) * width;
+    const float markerX = at.x + (hasMarker ? ev.syncOffset / ev.duration : 0) * curveWidth;
     const bool inRows = io.MousePos.y >= at.y && io.MousePos.y <= at.y + curveHeight;
     const bool markerHover = hasMarker && inRows && std::fabs(io.MousePos.x - markerX) <= 6 &&
                              ImGui::IsWindowHovered(ImGuiHoveredFlags_AllowWhenBlockedByActiveItem);
@@ -277,7 +304,7 @@ void DrawCurves(const DocumentContext& ctx, VideoPlayer* video, int e, float wid
     c.id = "##cI";
     c.event = e;
     c.lane = kCurveLaneIntensity;
-    c.x = at.x, c.y = at.y, c.width = width, c.height = curveHeight;
+    c.x = at.x, c.y = at.y, c.width = curveWidth, c.height = curveHeight;
     c.color = gTheme.curveA;
     c.scale = fillLike ? 1.0f : ev.intensityScale;
     c.noPaint = ev.shape == kShapeSpot || ev.shape == kShapeBloom || ev.shape == kShapeContour;
@@ -287,7 +314,7 @@ void DrawCurves(const DocumentContext& ctx, VideoPlayer* video, int e, float wid
     NoteInspectorItem("##cI");
     gInspectorReport.curveLeft = at.x;
     gInspectorReport.curveTop = at.y;
-    gInspectorReport.curveWidth = width;
+    gInspectorReport.curveWidth = curveWidth;
     gInspectorReport.curveHeight = curveHeight;
     if (!fillLike) {
         if (r.dragStarted) PushUndoSnapshot(ctx);
@@ -300,22 +327,24 @@ void DrawCurves(const DocumentContext& ctx, VideoPlayer* video, int e, float wid
             ev.intensityScale = 1;
         }
     }
-    if (!hasMarker) return;
+    const float bottom = at.y + curveHeight;
+    if (!hasMarker) return bottom;
     if (markerHover || markerDrag) ImGui::SetMouseCursor(ImGuiMouseCursor_ResizeEW);
     if (markerHover && !markerDrag && ImGui::IsMouseClicked(0) && !io.KeyAlt && !ev.muted && PushUndoSnapshot(ctx))
         gTab.syncDragEvent = e;
     if (gTab.syncDragEvent == e) {
-        ev.syncOffset = SyncOffsetAt(io.MousePos.x, at.x, width, ev.duration);
+        ev.syncOffset = SyncOffsetAt(io.MousePos.x, at.x, curveWidth, ev.duration);
         if (ev.shape != kShapeSpot) ResetIntensityToSync(ev);
         app.currentTime = ev.time;
         if (video && video->loaded) SeekReferenceVideo(*video, ev.time);
     }
-    const float mx = at.x + ev.syncOffset / ev.duration * width;
+    const float mx = at.x + ev.syncOffset / ev.duration * curveWidth;
     const uint32_t mc = ev.muted ? WithAlpha(gTheme.textDim, 40)
                         : (markerHover || gTab.syncDragEvent == e) ? gTheme.curveC
                                                                    : gTheme.curveB;
     dl->AddLine(ImVec2(mx, at.y), ImVec2(mx, at.y + curveHeight), mc, 2);
     dl->AddTriangleFilled(ImVec2(mx - 2, at.y), ImVec2(mx + 2, at.y), ImVec2(mx, at.y + 5), mc);
+    return bottom;
 }
 
 // ---------------------------------------------------------------------------
@@ -449,13 +478,27 @@ void DrawControlRow(const DocumentContext& ctx, int e) {
     }
 }
 
+// The volume and its neighbour follow the control row on its line when they
+// fit there, else they take a line of their own.
 void DrawLevelRow(const DocumentContext& ctx, int e, float width) {
     Project& project = *ctx.project;
     Event& ev = project.events[size_t(e)];
-    const float half = std::max(80.0f, (width - ImGui::GetStyle().ItemSpacing.x) / 2);
+    const ImGuiStyle& style = ImGui::GetStyle();
+    const float pad = 2 * style.FramePadding.x + 4;
+    const float offsetLabel = ImGui::CalcTextSize("Offset").x;
+    const float volumeLeast = ImGui::CalcTextSize("-24.0 dB").x + pad;
+    float secondLeast = 0;
+    if (ev.shape == kShapeClip)
+        secondLeast = offsetLabel + style.ItemSpacing.x + ImGui::CalcTextSize("00:00:00:00").x + pad;
+    else if (ev.shape != kShapeBed)
+        secondLeast = ImGui::CalcTextSize("\xC2\xB1" "24 semitones").x + pad;
+    const float right = ImGui::GetWindowPos().x + ImGui::GetWindowContentRegionMax().x;
+    const float room = right - (ImGui::GetItemRectMax().x + style.ItemSpacing.x);
+    const LevelRow row = LayOutLevelRow(room, width, style.ItemSpacing.x, volumeLeast, secondLeast);
+    if (row.sameLine) ImGui::SameLine();
     // 18. Volume: a level, no undo step.
     float db = GainToDb(ev.gain);
-    ImGui::SetNextItemWidth(half);
+    ImGui::SetNextItemWidth(row.volume);
     ImGui::PushStyleColor(ImGuiCol_Text,
                           ImGui::ColorConvertU32ToFloat4(gTab.gainHovered ? gTheme.text : gTheme.textMuted));
     if (ImGui::DragFloat("##evgain", &db, 0.1f, kMinEventDb, 0, "%.1f dB", ImGuiSliderFlags_AlwaysClamp))
@@ -472,7 +515,7 @@ void DrawLevelRow(const DocumentContext& ctx, int e, float width) {
         char text[32];
         FormatTimecode(project, ev.syncOffset, text, sizeof text);
         const float fps = project.fps > 0 ? project.fps : 25.0f;
-        const float w = std::max(60.0f, half - ImGui::CalcTextSize("Offset").x - 8);
+        const float w = row.second - offsetLabel - style.ItemSpacing.x;
         if (gTab.offsetTyping) {
             ImGui::SetNextItemWidth(w);
             if (ImGui::GetFrameCount() == gTab.offsetTypingFrame) ImGui::SetKeyboardFocusHere();
@@ -512,7 +555,7 @@ void DrawLevelRow(const DocumentContext& ctx, int e, float width) {
     } else if (ev.shape != kShapeBed) {
         // 19. Pitch variation
         float semis = PitchToSemitones(ev.pitchVariation);
-        ImGui::SetNextItemWidth(half);
+        ImGui::SetNextItemWidth(row.second);
         ImGui::PushStyleColor(ImGuiCol_Text,
                               ImGui::ColorConvertU32ToFloat4(gTab.pitchHovered ? gTheme.text : gTheme.textMuted));
         if (ImGui::DragFloat("##evpitch", &semis, 1.0f, 0, 24, "\xC2\xB1%.0f semitones",
@@ -552,31 +595,70 @@ void DrawEventInspector(const DocumentContext& ctx, VideoPlayer* video, int e, f
     if (!ValidEvent(project, e)) return;
     const int shape = project.events[size_t(e)].shape;
     const bool clipOrBed = shape == kShapeClip || shape == kShapeBed;
+    const ImGuiStyle& style = ImGui::GetStyle();
+    // The rows under the curves measured the last time this shape was drawn
+    // at this width (at first, two lines of controls).
+    const float rowsBelow = gTab.belowShape == shape && gTab.belowWidth == width
+                                ? gTab.belowHeight
+                                : 2 * (ImGui::GetFrameHeight() + style.ItemSpacing.y);
+    const ImVec2 top = ImGui::GetCursorScreenPos();
+    const float above = ImGui::GetContentRegionAvail().y - rowsBelow;  // for everything above those rows
+    // A Bed's layer cards and its volume curve stand side by side where the
+    // inspector is wide: the header and the cards on the left, the curve on
+    // the right from the top.
+    const float half = (width - style.ItemSpacing.x) / 2;
+    const bool bedBeside = shape == kShapeBed && half >= kMinSideBySideWidth;
+
+    // The keywords, or the Clip's file name, follow the header on its line.
     DrawHeader(ctx, e);
     if (!clipOrBed) {
-        DrawKeywords(ctx, e, width);
+        ImGui::SameLine();
+        DrawKeywords(ctx, e, ImGui::GetContentRegionAvail().x);
         DrawFilterAndPins(ctx, e);
     }
-    if (shape == kShapeClip) DrawClipCard(project.events[size_t(e)], width);
-    if (shape == kShapeBed) DrawBedCards(ctx, e, width);
-    if (shape != kShapeClip) DrawCurves(ctx, video, e, width);
+    if (shape == kShapeClip) {
+        ImGui::SameLine(0, 2 * style.ItemSpacing.x);
+        DrawClipCard(project.events[size_t(e)], ImGui::GetContentRegionAvail().x, width);
+    }
+    const float room = above - (ImGui::GetCursorScreenPos().y - top.y);
+    float curvesBottom = ImGui::GetCursorScreenPos().y - style.ItemSpacing.y;
+    if (bedBeside) {
+        DrawBedCards(ctx, e, half, room);
+        const float cardsBottom = ImGui::GetItemRectMax().y;
+        ImGui::SetCursorScreenPos(ImVec2(top.x + half + style.ItemSpacing.x, top.y));
+        curvesBottom = std::max(cardsBottom, DrawCurves(ctx, video, e, half, above));
+    } else if (shape == kShapeBed) {
+        // The cards leave the curve its least height.
+        const ImVec2 start = ImGui::GetCursorScreenPos();
+        DrawBedCards(ctx, e, width, room - kMinCurveHeight - ImGui::GetTextLineHeight() - 2 * style.ItemSpacing.y);
+        const float used = ImGui::GetItemRectMax().y + style.ItemSpacing.y - start.y;
+        curvesBottom = DrawCurves(ctx, video, e, width, room - used);
+    } else if (shape != kShapeClip) {
+        curvesBottom = DrawCurves(ctx, video, e, width, room);
+    }
+    // The rows below start under the curves, at the inspector's left edge.
+    curvesBottom += style.ItemSpacing.y;
+    if (shape != kShapeClip) ImGui::SetCursorScreenPos(ImVec2(top.x, curvesBottom));
     // The rows below may have been reached after an edit that replaced the
     // event list (an undo inside a popup): look the event up again.
     if (!ValidEvent(project, e)) return;
     DrawControlRow(ctx, e);
     if (!ValidEvent(project, e)) return;
     DrawLevelRow(ctx, e, width);
+    gTab.belowShape = shape;
+    gTab.belowWidth = width;
+    gTab.belowHeight = ImGui::GetItemRectMax().y + style.ItemSpacing.y - curvesBottom;
 }
 
 // ---------------------------------------------------------------------------
 // DrawEventsTab / DrawEventsTabContent / DumpInspector
 // ---------------------------------------------------------------------------
 
-void DrawEventsTabContent(const DocumentContext& ctx, VideoPlayer* video, float inspectorWidth, float height) {
+void DrawEventsTabContent(const DocumentContext& ctx, VideoPlayer* video, float width, float inspectorHeight) {
     AppState& app = *ctx.app;
     Project& project = *ctx.project;
     gInspectorReport = InspectorReport{};
-    ImGui::BeginChild("##inspector", ImVec2(inspectorWidth, height), false, ImGuiWindowFlags_NoScrollbar);
+    ImGui::BeginChild("##inspector", ImVec2(width, inspectorHeight), false, ImGuiWindowFlags_NoScrollbar);
     const ImVec2 p0 = ImGui::GetWindowPos(), size = ImGui::GetWindowSize();
     // Audio dropped here joins the selected Bed (the frame's drop hand-over).
     NoteDropZone(DropZoneKind::TabPanel, LayoutRect{p0.x, p0.y, size.x, size.y});
@@ -608,8 +690,11 @@ void DrawEventsTabContent(const DocumentContext& ctx, VideoPlayer* video, float 
     }
     ImGui::EndChild();
     ImGui::EndChild();
-    // The list takes the other half of the tab, beside the inspector.
-    ImGui::SameLine();
+    // The events list stands below the inspector, across the tab's width,
+    // a thin line between them.
+    const ImVec2 a = ImGui::GetItemRectMin(), b = ImGui::GetItemRectMax();
+    const float y = std::round(b.y + ImGui::GetStyle().ItemSpacing.y / 2);
+    ImGui::GetWindowDrawList()->AddLine(ImVec2(a.x, y), ImVec2(b.x, y), WithAlpha(gTheme.textDim, 0x60), 1);
     DrawEventsList(ctx, video);
 }
 
@@ -626,9 +711,8 @@ void DrawEventsTab(ImDrawList* drawList, const UILayout& layout) {
     ImGui::PopStyleVar();
     NoteRegionDrawn("##events_panel");
     const ImVec2 avail = ImGui::GetContentRegionAvail();
-    const float spacing = ImGui::GetStyle().ItemSpacing.x;
-    const float inspectorWidth = std::max(0.0f, layout.panelSplitLeft - 10 - spacing / 2);
-    DrawEventsTabContent(ProgramDocumentContext(), &gVideoPlayer, inspectorWidth, avail.y);
+    const EventsTabSplit split = SplitEventsTab(avail.y, ImGui::GetFontSize(), ImGui::GetStyle().ItemSpacing.y);
+    DrawEventsTabContent(ProgramDocumentContext(), &gVideoPlayer, avail.x, split.inspector);
     ImGui::EndChild();
 }
 

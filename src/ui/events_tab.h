@@ -1,8 +1,8 @@
 // events_tab.h — the events tab: the inspector over the events list.
 //
 // Index
-//   DrawEventsTab          the tab at its layout rectangle: the inspector in its left
-//                          part (panelSplitLeft), the events list beside it
+//   DrawEventsTab          the tab at its layout rectangle: the inspector above, the
+//                          events list below it (events_tab_layout.h shares the height)
 //   DrawEventInspector     one event's rows
 //   DumpInspector          the window test's "inspector.*" fields
 //
@@ -29,8 +29,10 @@ struct VideoPlayer;
 
 
 void DrawEventsTab(ImDrawList* drawList, const UILayout& layout);
-// The tab's content inside the current window, with its own document (tests).
-void DrawEventsTabContent(const DocumentContext& ctx, VideoPlayer* video, float inspectorWidth, float height);
+// The tab's content inside the current window, with its own document
+// (tests): the inspector `width` × `inspectorHeight`, the list below it in
+// the rest of the window.
+void DrawEventsTabContent(const DocumentContext& ctx, VideoPlayer* video, float width, float inspectorHeight);
 
 void DrawEventInspector(const DocumentContext& ctx, VideoPlayer* video, int event, float width);
 

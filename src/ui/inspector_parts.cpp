@@ -65,7 +65,7 @@ const char* Blocked(const AppState& app) { return InspectorExportBlocks(app) ? k
 // DrawBedCards
 // ---------------------------------------------------------------------------
 
-void DrawBedCards(const DocumentContext& ctx, int e, float width) {
+void DrawBedCards(const DocumentContext& ctx, int e, float width, float maxHeight) {
     AppState& app = *ctx.app;
     Project& project = *ctx.project;
     if (!Valid(project, e)) return;
@@ -73,7 +73,10 @@ void DrawBedCards(const DocumentContext& ctx, int e, float width) {
     const float line = ImGui::GetTextLineHeightWithSpacing();
     const float cardHeight = line * 2 + 10;
     const int count = int(project.events[size_t(e)].pinnedFiles.size());
-    const float listHeight = std::min(float(std::max(count, 1)) * (cardHeight + 4) + line + 12, 4 * (cardHeight + 4));
+    // At least one card shows; the hint under the cards scrolls with them.
+    const float least = cardHeight + 4;
+    const float listHeight = std::max(
+        least, std::min({float(std::max(count, 1)) * (cardHeight + 4) + line + 12, 4 * (cardHeight + 4), maxHeight}));
     ImGui::BeginChild("##bedfiles", ImVec2(width, listHeight), false);
     int moveFrom = -1, moveTo = -1, removeLayer = -1, loopLayer = -1, replaceLayer = -1;
     for (int i = 0; i < count; ++i) {

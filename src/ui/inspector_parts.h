@@ -12,5 +12,6 @@
 struct DocumentContext;
 
 void DrawBatchInspector(const DocumentContext& ctx, float width);
-void DrawBedCards(const DocumentContext& ctx, int event, float width);
+// The cards' list is at most `maxHeight` tall (it scrolls), and at least one card.
+void DrawBedCards(const DocumentContext& ctx, int event, float width, float maxHeight);
 void DrawRecipePopup(const DocumentContext& ctx, int event);

@@ -33,6 +33,7 @@
 #include "playback/audio_engine.h"
 #include "ui/job_protocol_logic.h"
 #include "ui/ui_colors.h"
+#include "ui/ui_layout.h"
 
 JobFrameState gJobFrame;
 
@@ -47,6 +48,9 @@ constexpr float kSpinnerRadius = 11;
 constexpr float kCardPadding = 20;
 constexpr float kCardGap = 12;
 constexpr float kCardMinWidth = 260;
+// The live block's card ends this far above the timeline's bottom edge (its
+// scroll bar and toolbar stay clear).
+constexpr float kLiveBlockAboveTimelineEnd = 44;
 
 int AlphaOf(float fraction) { return static_cast<int>(std::lround(std::clamp(fraction, 0.0f, 1.0f) * 255.0f)); }
 
@@ -239,7 +243,7 @@ void RunWorkerCompletions(AppState& app) {
 // DrawLiveBlock
 // ---------------------------------------------------------------------------
 
-void DrawLiveBlock(const DocumentContext& ctx, JobFrameState& state) {
+void DrawLiveBlock(const DocumentContext& ctx, JobFrameState& state, const UILayout* layout) {
     const AppState& app = *ctx.app;
     const BusyTask& task = app.busyTask;
     if (!task.busy.load() || !task.immediate) return;
@@ -258,11 +262,19 @@ void DrawLiveBlock(const DocumentContext& ctx, JobFrameState& state) {
         const uint32_t color = WithAlpha(gTheme.text, static_cast<int>(a * 200.0f));
         const float gap = 10;
         const float width = 2 * kSpinnerRadius + gap + size.x;
-        const ImVec2 left(std::floor(display.x * 0.5f - width * 0.5f), std::floor(display.y * 0.5f));
-        ImDrawList* draw = ImGui::GetWindowDrawList();
-        // The text stands in the middle of the window, over whatever the
-        // timeline draws there (its ruler labels): a card of its own hides it.
         const float padX = 12, padY = 6, half = std::max(kSpinnerRadius, size.y * 0.5f) + padY;
+        // In the window's middle the card lay across the transport band and
+        // the ruler at 720p, hiding the ruler's labels: it stands instead in
+        // the timeline's lower part, above its scroll bar and toolbar.
+        float centreY = display.y * 0.5f;
+        if (layout && layout->timelineHeight > 0) {
+            const LayoutRect timeline = TimelineRect(*layout);
+            centreY = std::max(timeline.y + 0.5f * timeline.height,
+                               timeline.y + timeline.height - kLiveBlockAboveTimelineEnd - half);
+        }
+        const ImVec2 left(std::floor(display.x * 0.5f - width * 0.5f), std::floor(centreY));
+        ImDrawList* draw = ImGui::GetWindowDrawList();
+        // A card of its own hides whatever the lanes draw under the text.
         const ImVec2 card0(left.x - padX, left.y - half), card1(left.x + width + padX, left.y + half);
         draw->AddRectFilled(card0, card1, WithAlpha(gTheme.cardBg, static_cast<int>(a * 240.0f)), 6.0f);
         state.liveBlockRect[0] = card0.x;

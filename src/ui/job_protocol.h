@@ -24,6 +24,7 @@
 struct AppState;
 struct FrameDriver;
 struct StateDump;
+struct UILayout;
 
 struct JobFrameState {
     bool cancelSeen = false;      // Escape or "Cancel" reached the task in hand
@@ -49,7 +50,10 @@ bool RunJobProtocol(const DocumentContext& ctx, FrameDriver* frames, JobFrameSta
 void RunWorkerCompletions(AppState& app);
 
 // Step 12: while a full render is busy, the transparent "##liveblock" over
-// the whole window that takes the mouse, with the render's progress line.
-void DrawLiveBlock(const DocumentContext& ctx, JobFrameState& state);
+// the whole window that takes the mouse, with the render's progress line on
+// a card. With the frame's `layout` the card stands low in the timeline, over
+// the layer lanes the render is filling, clear of the transport band and the
+// ruler; without one (tests of the protocol alone) in the window's middle.
+void DrawLiveBlock(const DocumentContext& ctx, JobFrameState& state, const UILayout* layout = nullptr);
 
 void DumpJobProtocol(StateDump& dump);

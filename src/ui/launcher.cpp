@@ -23,6 +23,7 @@
 #include "ui/main_bands.h"
 #include "ui/ui_colors.h"
 #include "ui/ui_layout.h"
+#include "ui/widgets.h"
 
 LauncherFrameState gLauncherFrame;
 
@@ -83,10 +84,11 @@ bool DrawRow(int index, const RowTexts& texts, float width, float lineHeight, fl
     if (hovered) draw->AddRectFilled(min, ImVec2(min.x + width, min.y + height), gTheme.frameBgHover, 4);
     const float dateW = ImGui::CalcTextSize(texts.date.c_str()).x;
     const float textRight = min.x + width - pad - (dateW > 0 ? dateW + 2 * pad : 0);
-    draw->PushClipRect(min, ImVec2(std::max(min.x + pad, textRight), min.y + height), true);
-    draw->AddText(ImVec2(min.x + pad, min.y + pad), gTheme.text, texts.name.c_str());
-    draw->AddText(ImVec2(min.x + pad, min.y + pad + lineHeight), gTheme.textMuted, texts.description.c_str());
-    draw->PopClipRect();
+    // A name or description wider than the row ends in "…" at a character
+    // boundary, never cut through a letter.
+    DrawTextClipped(draw, nullptr, 0, ImVec2(min.x + pad, min.y + pad), textRight, gTheme.text, texts.name.c_str());
+    DrawTextClipped(draw, nullptr, 0, ImVec2(min.x + pad, min.y + pad + lineHeight), textRight, gTheme.textMuted,
+                    texts.description.c_str());
     if (dateW > 0)
         draw->AddText(ImVec2(min.x + width - pad - dateW, min.y + pad), gTheme.textMuted, texts.date.c_str());
     gLauncherFrame.rows.push_back({min.x, min.y, width, height});
@@ -128,7 +130,9 @@ void DrawLauncher(AppState& app, const UILayout& layout, const LauncherActions& 
 
     // The card has room for the about box's large title face.
     ImFont* titleFont = app.titleFont ? app.titleFont : app.fontLarge ? app.fontLarge : ImGui::GetFont();
-    const ImVec2 titleSize = ProductTitleSize(titleFont);
+    // The title face has no logo glyph: the logo's picture stands beside the name.
+    const LogoPicture logo{app.aboutLogoTexture, app.aboutLogoWidth, app.aboutLogoHeight};
+    const ImVec2 titleSize = ProductTitleSize(titleFont, logo);
     contentWidth = std::max({contentWidth, titleSize.x, ImGui::CalcTextSize("No recent projects").x,
                              ImGui::CalcTextSize("New Project").x + ImGui::CalcTextSize("Open File\xE2\x80\xA6").x +
                                  6 * pad});
@@ -156,7 +160,8 @@ void DrawLauncher(AppState& app, const UILayout& layout, const LauncherActions& 
 
     // Header: the logo and the name, then the section label.
     const ImVec2 at = ImGui::GetCursorScreenPos();
-    DrawProductTitle(ImGui::GetWindowDrawList(), titleFont, at, gTheme.cardBg);
+    DrawProductTitle(ImGui::GetWindowDrawList(), titleFont, at, gTheme.cardBg, logo);
+    frame.logoPicture = logo.texture && titleFont->FindGlyphNoFallback(0xE400) == nullptr;
     ImGui::Dummy(ImVec2(titleSize.x, titleSize.y + pad));
     ImGui::PushStyleColor(ImGuiCol_Text, gTheme.textMuted);
     ImGui::TextUnformatted("RECENT");
@@ -231,6 +236,7 @@ void DumpLauncher(StateDump& dump) {
     dump.Field("launcher.drawn", f.drawn);
     dump.Field("launcher.onStartup", app.showLauncherOnStartup);
     dump.Field("launcher.card", rect(f.card));
+    dump.Field("launcher.logoPicture", f.logoPicture);
     dump.Field("launcher.rows", static_cast<int>(f.rows.size()));
     for (size_t i = 0; i < f.rows.size(); ++i) {
         dump.Field("launcher.row." + std::to_string(i), rect(f.rows[i]));

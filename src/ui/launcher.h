@@ -32,6 +32,7 @@ struct LauncherFrameState {
     std::vector<std::string> dates;
     std::vector<std::string> descriptions;
     std::map<std::string, LauncherRect> buttons;  // "new", "open", "startup"
+    bool logoPicture = false;  // the header shows the logo's picture (its face has no logo glyph)
 };
 extern LauncherFrameState gLauncherFrame;
 

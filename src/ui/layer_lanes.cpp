@@ -438,13 +438,18 @@ void DrawBlocks(TimelineFrame& f, const LayerAreaLayout& layout, bool renderRunn
                         }
                     }
                 }
-                // The layer's sound, when there is room for it.
+                // The layer's sound, when there is room for it, on a backing of
+                // its own: over the waveform's light fill the bare text was
+                // unreadable. A name wider than the block ends in "…".
                 if (!compact && w > 48 && b.result >= 0 && !renderRunning && size_t(b.result) < project.results.size()) {
                     const std::string& name = project.results[size_t(b.result)].name;
-                    f.draw->PushClipRect(ImVec2(part.x0 + 3, d.top), ImVec2(part.x1 - 3, d.bottom), true);
-                    f.draw->AddText(f.smallFont, f.smallSize * 0.9f, ImVec2(part.x0 + 4, d.top + 1),
-                                    Col(gTheme.text, 200), name.c_str());
-                    f.draw->PopClipRect();
+                    const float size = f.smallSize * 0.9f;
+                    const ImVec2 at(part.x0 + 4, d.top + 1);
+                    const float maxX = part.x1 - 3;
+                    const float textW = f.smallFont->CalcTextSizeA(size, FLT_MAX, 0, name.c_str()).x;
+                    f.draw->AddRectFilled(ImVec2(at.x - 2, at.y), ImVec2(std::min(at.x + textW, maxX) + 2, at.y + size + 1),
+                                          Col(gTheme.windowBg, 185), 2);
+                    DrawTextClipped(f.draw, f.smallFont, size, at, maxX, Col(gTheme.text, 220), name.c_str());
                 }
                 // Fade handles of a Clip: small squares at the fades' ends.
                 if (!renderRunning && b.shape == kShapeClip && d.right - d.left > kTrimMinWidth && !compact) {

@@ -117,24 +117,32 @@ void DrawMessageLines(LibraryPanelState& panel, SoundLibrary& library, const Pan
     }
     const std::vector<ScanNote> notes = GetScanNotes(library);
     const float cross = SmallButtonWidth("\xC3\x97");
+    // Every note and each of its lines starts at the panel's left margin, and
+    // a line longer than the room wraps at its words: cut with "…", a note
+    // lost its end ("rescan when it is back").
+    const float left = g.origin.x + 16;
+    const float wrapRight = left + g.contentWidth - cross - 6;
     for (size_t i = 0; i < notes.size(); ++i) {
         const std::vector<std::string> lines = ScanNoteLines(notes[i]);
-        const ImVec2 top = ImGui::GetCursorScreenPos();
+        const float top = ImGui::GetCursorScreenPos().y;
+        ImGui::PushStyleColor(ImGuiCol_Text, ImGui::ColorConvertU32ToFloat4(notes[i].incomplete ? gTheme.warning
+                                                                                                : gTheme.textDim));
         for (const std::string& line : lines) {
-            const ImVec2 at = ImGui::GetCursorScreenPos();
-            DrawTextClipped(ImGui::GetWindowDrawList(), nullptr, 0, at, g.origin.x + 16 + g.contentWidth - cross - 6,
-                            notes[i].incomplete ? gTheme.warning : gTheme.textDim, line.c_str());
-            ImGui::Dummy(ImVec2(g.contentWidth - cross - 6, ImGui::GetTextLineHeight()));
+            ImGui::SetCursorScreenPos(ImVec2(left, ImGui::GetCursorScreenPos().y));
+            ImGui::PushTextWrapPos(wrapRight - ImGui::GetWindowPos().x);
+            ImGui::TextUnformatted(line.c_str());
+            ImGui::PopTextWrapPos();
             panel.report.noteLines.push_back(line);
         }
-        const ImVec2 after = ImGui::GetCursorScreenPos();
-        ImGui::SetCursorScreenPos(ImVec2(g.origin.x + 16 + g.contentWidth - cross, top.y));
+        ImGui::PopStyleColor();
+        const float after = ImGui::GetCursorScreenPos().y;
+        ImGui::SetCursorScreenPos(ImVec2(left + g.contentWidth - cross, top));
         ImGui::PushID(static_cast<int>(i));
         DimIconButtonScope dim;
         const bool dismissed = ImGui::SmallButton("\xC3\x97##scannote");
         if (ImGui::IsItemHovered()) ShowStyledTooltip("Dismiss");
         ImGui::PopID();
-        ImGui::SetCursorScreenPos(after);
+        ImGui::SetCursorScreenPos(ImVec2(left, after));
         if (dismissed) {
             DismissScanNote(library, i);
             break;

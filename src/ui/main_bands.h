@@ -69,11 +69,18 @@ struct MainBandsState {
 };
 extern MainBandsState gBands;
 
-// The logo glyph (or a drawn mark without the logo face) and "  Tessaloom"
-// in `font`; the size in points, and drawn with its top-left at `pos`
-// (screen points) over `background`.
-ImVec2 ProductTitleSize(ImFont* font);
-void DrawProductTitle(ImDrawList* draw, ImFont* font, ImVec2 pos, uint32_t background);
+// The logo glyph and "  Tessaloom" in `font`; the size in points, and drawn
+// with its top-left at `pos` (screen points) over `background`. A font
+// without the logo glyph (the about box's title face carries none) shows
+// `picture`, the logo's image, at the text's height in its place, and with
+// no picture either a drawn mark.
+struct LogoPicture {
+    void* texture = nullptr;
+    float width = 0, height = 0;  // pixels of the image
+};
+ImVec2 ProductTitleSize(ImFont* font, const LogoPicture& picture = {});
+void DrawProductTitle(ImDrawList* draw, ImFont* font, ImVec2 pos, uint32_t background,
+                      const LogoPicture& picture = {});
 
 // Draws the prompt at x in the title bar of `height` and returns its right
 // end. Installed by the unsaved-changes prompt; while none is installed the

@@ -43,6 +43,8 @@ namespace {
 
 constexpr float kDeviceRefreshSeconds = 3.0f;
 constexpr float kDemoToastSeconds = 3.0f;
+// A column of the settings: a field of 8 lines' width and the longest label beside it.
+constexpr float kSettingsColumnLeast = 270.0f;
 
 // Kept between frames: the description being typed and the device list.
 struct SettingsPanelState {
@@ -427,13 +429,22 @@ void SettingsPanel(ImDrawList*, const UILayout& layout) {
         if (ImGui::BeginChild("##settingsscroll", ImVec2(scrollWidth, scrollHeight))) {
             const DocumentContext ctx = ProgramDocumentContext();
             const float fontSize = ImGui::GetFontSize();
-            const Frame f{ctx, app, gProject, std::min(std::max(8 * fontSize, 120.0f), frame.width - 172),
+            // Where the panel is wide enough the application's sections stand
+            // beside the project's: at a 1280×720 window one column took
+            // about ten wheel notches to reach its end.
+            const bool columns = scrollWidth >= 2 * kSettingsColumnLeast;
+            const float region = columns ? scrollWidth / 2 : scrollWidth;
+            const Frame f{ctx, app, gProject, std::min(std::max(8 * fontSize, 120.0f), region - 140),
                           DocumentMayChange(app)};
+            if (columns) ImGui::Columns(2, "##settingscols", false);
             ProjectSection(f, gAudioOutput);
             LoudnessSection(f);
             TrackBudgetSection(f);
             ScaleSection(f);
-            SectionBreak();
+            if (columns)
+                ImGui::NextColumn();
+            else
+                SectionBreak();
             ApplicationSection(gAudioOutput);
             SectionBreak();
             AutoSaveSection(f);
@@ -441,6 +452,7 @@ void SettingsPanel(ImDrawList*, const UILayout& layout) {
             UpdatesSection(app);
             SectionBreak();
             DemoContentSection(app);
+            if (columns) ImGui::Columns(1);
         }
         ImGui::EndChild();
     }

@@ -82,22 +82,30 @@ std::string TitleText(ImFont* font) {
     return HasLogo(font) ? std::string(kIconLogo) + kTitleText : std::string(kTitleText);
 }
 
-// Without the logo face a drawn mark of the text's height stands in for the
-// glyph, so the title never shows a missing-glyph box.
-float MarkWidth(ImFont* font, float textHeight) { return HasLogo(font) ? 0.0f : std::round(0.62f * textHeight); }
+bool HasPicture(const LogoPicture& p) { return p.texture && p.width > 0 && p.height > 0; }
+
+// Without the logo glyph the logo's picture, or else a drawn mark, of the
+// text's height stands in for it, so the title never shows a missing-glyph box.
+float MarkWidth(ImFont* font, float textHeight, const LogoPicture& picture) {
+    if (HasLogo(font)) return 0.0f;
+    if (HasPicture(picture)) return std::round(textHeight * picture.width / picture.height);
+    return std::round(0.62f * textHeight);
+}
 
 }  // namespace
 
-ImVec2 ProductTitleSize(ImFont* font) {
+ImVec2 ProductTitleSize(ImFont* font, const LogoPicture& picture) {
     const ImVec2 text = font->CalcTextSizeA(PointSize(font), 1e9f, 0, TitleText(font).c_str());
-    return ImVec2(MarkWidth(font, text.y) + text.x, text.y);
+    return ImVec2(MarkWidth(font, text.y, picture) + text.x, text.y);
 }
 
-void DrawProductTitle(ImDrawList* draw, ImFont* font, ImVec2 pos, uint32_t background) {
+void DrawProductTitle(ImDrawList* draw, ImFont* font, ImVec2 pos, uint32_t background, const LogoPicture& picture) {
     const std::string text = TitleText(font);
     const ImVec2 size = font->CalcTextSizeA(PointSize(font), 1e9f, 0, text.c_str());
-    const float mark = MarkWidth(font, size.y);
-    if (mark > 0) {
+    const float mark = MarkWidth(font, size.y, picture);
+    if (mark > 0 && HasPicture(picture)) {
+        draw->AddImage(picture.texture, pos, ImVec2(pos.x + mark, pos.y + size.y));
+    } else if (mark > 0) {
         const float r = mark / 2;
         const ImVec2 c(pos.x + r, pos.y + size.y / 2);
         draw->AddCircleFilled(c, r, gTheme.accent);

@@ -117,12 +117,25 @@ void DrawTransportButtons(AppState& app, Row& row) {
 // Shape buttons
 // ---------------------------------------------------------------------------
 
-void DrawShapeButtons(Row& row) {
+float ShapeButtonWidth(const std::string& label) {
+    return std::ceil(ImGui::CalcTextSize(label.c_str(), nullptr, true).x) + 2 * ImGui::GetStyle().FramePadding.x;
+}
+
+// The four buttons with their names, as wide as they are.
+float ShapeButtonsWidth(const Row& row) {
+    float w = 0;
+    for (int shape = 0; shape < 4; ++shape) w += ShapeButtonWidth(ShapeButtonLabel(ShapeIcon(shape), shape)) + row.gap;
+    return w;
+}
+
+// `iconsOnly`: a band too narrow for the names (a small screen at a large
+// UI scale) shows the shapes' icons; the tooltips still name them.
+void DrawShapeButtons(Row& row, bool iconsOnly) {
     SecondaryButtonScope look;
     for (int shape = 0; shape < 4; ++shape) {
-        const std::string label = ShapeButtonLabel(ShapeIcon(shape), shape);
-        const float w = std::ceil(ImGui::CalcTextSize(label.c_str(), nullptr, true).x) +
-                        2 * ImGui::GetStyle().FramePadding.x;
+        const std::string label = iconsOnly ? std::string(ShapeIcon(shape)) + "##shp" + std::to_string(shape)
+                                            : ShapeButtonLabel(ShapeIcon(shape), shape);
+        const float w = iconsOnly ? row.button : ShapeButtonWidth(label);
         PlaceItem(row, w, row.button);
         ImGui::PushStyleColor(ImGuiCol_Text, ShapeColor(shape, 255));
         const bool clicked = ImGui::Button(label.c_str(), ImVec2(w, row.button));
@@ -372,11 +385,19 @@ void DrawTransportBand(AppState& app, const UILayout& layout) {
     row.centerY = std::round(layout.transportHeight / 2);
     row.button = std::clamp(std::round(1.6f * F), 26.0f, layout.transportHeight - 6);
 
+    // The right group's left end, from the band's right end leftwards.
+    const float renderW = std::ceil(std::max(ImGui::CalcTextSize("Add Sounds").x, ImGui::CalcTextSize("Render").x)) +
+                          2 * std::round(0.9f * F);
+    const float trimW = std::round(5.0f * F);
+    const float rightStart = layout.displayWidth - std::round(0.6f * F) - renderW - 3 * row.gap - row.button - trimW;
+
     DrawTimecode(app, row);
     row.x += row.gap;
     DrawTransportButtons(app, row);
     row.x += row.gap;
-    DrawShapeButtons(row);
+    // After the shapes: a gap, the two popup buttons and a gap.
+    const float afterShapes = 2 * row.gap + 2 * (row.button + row.gap);
+    DrawShapeButtons(row, row.x + ShapeButtonsWidth(row) + afterShapes > rightStart - row.gap);
     row.x += row.gap;
     DrawMaterialPopup(row);
     DrawPresetsPopup(row);
@@ -384,9 +405,6 @@ void DrawTransportBand(AppState& app, const UILayout& layout) {
     DrawExportProgress(app, row);
 
     // The right group, from the band's right end leftwards.
-    const float renderW = std::ceil(std::max(ImGui::CalcTextSize("Add Sounds").x, ImGui::CalcTextSize("Render").x)) +
-                          2 * std::round(0.9f * F);
-    const float trimW = std::round(5.0f * F);
     float x = layout.displayWidth - std::round(0.6f * F) - renderW;
     DrawRenderButton(app, x, row.centerY, renderW, row.button);
     x -= row.gap + row.button;

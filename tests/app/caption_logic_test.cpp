@@ -96,6 +96,34 @@ TEST(CaptionButtons, RectanglesEndAtTheRightEdgeAndTheMinimumFollowsTheScale) {
     EXPECT_EQ(MinimumWindowSize(0).width, 960) << "a bad scale counts as 1";
 }
 
+TEST(WindowPlacement, TheWindowOpensWithinTheScreensUsableAreaAndItsMinimumToo) {
+    // Scale 1.5 on a 1280 × 800 screen: no longer 1920 × 1080 at (−320, −140).
+    const ScreenArea laptop{0, 0, 1280, 800};
+    WindowPlacement p = PlaceWindow(1920, 1080, laptop);
+    EXPECT_TRUE(p.centred);
+    EXPECT_EQ(p.width, 1280);
+    EXPECT_EQ(p.height, 800);
+    EXPECT_EQ(p.x, 0);
+    EXPECT_EQ(p.y, 0);
+    EXPECT_EQ(MinimumWindowSize(1.5f, laptop).width, 1280);
+    EXPECT_EQ(MinimumWindowSize(1.5f, laptop).height, 800);
+    EXPECT_EQ(MinimumWindowSize(1.0f, laptop).width, 960) << "a screen that holds the minimum keeps it";
+
+    // A desktop panel takes the top of a second screen: centred in what is left.
+    const ScreenArea right{1920, 32, 1920, 1048};
+    p = PlaceWindow(1280, 720, right);
+    EXPECT_EQ(p.width, 1280);
+    EXPECT_EQ(p.height, 720);
+    EXPECT_EQ(p.x, 1920 + 320);
+    EXPECT_EQ(p.y, 32 + 164);
+
+    // An unknown screen: the size asked for, placed by the window system.
+    p = PlaceWindow(1920, 1080, ScreenArea{});
+    EXPECT_FALSE(p.centred);
+    EXPECT_EQ(p.width, 1920);
+    EXPECT_EQ(MinimumWindowSize(1.5f, ScreenArea{}).height, 810);
+}
+
 TEST(CaptionButtons, OnlyAReleaseOnThePressedButtonActs) {
     int pressed = 3;
     EXPECT_EQ(CaptionRelease(pressed, 0), CaptionAction::Nothing) << "released elsewhere";

@@ -2,8 +2,9 @@
 //
 // Index
 //   EnsureDisplay       $DISPLAY or a private Xvfb
+//   PrivateDisplay      an Xvfb of a given screen size for one test
 //   ProgramPath / RunProgram / BackgroundProgram / WaitForFile
-//   ReadStateDump / ReadPng
+//   ReadStateDump / DrawnTexts / ReadPng
 //   ProgramScriptTest
 #include "support/window_harness.h"
 
@@ -48,27 +49,28 @@ void StopXvfb() {
 
 }  // namespace
 
-std::string EnsureDisplay() {
-    static std::string display;
-    if (!display.empty()) return display;
-    if (const char* env = std::getenv("DISPLAY"); env && *env) return display = env;
-    // Xvfb picks a free display itself and writes its number to the pipe, so
-    // that tests starting servers at the same time never share one.
+namespace {
+
+// Starts an Xvfb of one screen of `size` ("1920x1080x24"). Xvfb picks a free
+// display itself and writes its number to the pipe, so that tests starting
+// servers at the same time never share one. "" when it did not start.
+std::string StartXvfb(const char* size, pid_t& pid) {
+    pid = -1;
     int fds[2];
     if (pipe(fds) != 0) return "";
-    pid_t pid = fork();
-    if (pid == 0) {
+    const pid_t child = fork();
+    if (child == 0) {
         close(fds[0]);
         int null = open("/dev/null", O_RDWR);
         dup2(null, 1);
         dup2(null, 2);
         std::string fd = std::to_string(fds[1]);
-        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1920x1080x24", "-nolisten", "tcp",
+        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", size, "-nolisten", "tcp",
                static_cast<char*>(nullptr));
         _exit(127);
     }
     close(fds[1]);
-    if (pid < 0) {
+    if (child < 0) {
         close(fds[0]);
         return "";
     }
@@ -78,15 +80,37 @@ std::string EnsureDisplay() {
     while (poll(&p, 1, 10000) > 0 && read(fds[0], &c, 1) == 1 && c != '\n') number += c;
     close(fds[0]);
     if (number.empty()) {
-        kill(pid, SIGTERM);
-        waitpid(pid, nullptr, 0);
+        kill(child, SIGTERM);
+        waitpid(child, nullptr, 0);
         return "";
     }
-    gXvfb = pid;
+    pid = child;
+    return ":" + number;
+}
+
+}  // namespace
+
+std::string EnsureDisplay() {
+    static std::string display;
+    if (!display.empty()) return display;
+    if (const char* env = std::getenv("DISPLAY"); env && *env) return display = env;
+    display = StartXvfb("1920x1080x24", gXvfb);
+    if (display.empty()) return "";
     std::atexit(StopXvfb);
-    display = ":" + number;
     setenv("DISPLAY", display.c_str(), 1);
     return display;
+}
+
+PrivateDisplay::PrivateDisplay(int width, int height) {
+    const std::string size = std::to_string(width) + "x" + std::to_string(height) + "x24";
+    name_ = StartXvfb(size.c_str(), pid_);
+}
+
+PrivateDisplay::~PrivateDisplay() {
+    if (pid_ > 0) {
+        kill(pid_, SIGTERM);
+        waitpid(pid_, nullptr, 0);
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -300,6 +324,45 @@ std::vector<float> DumpNumbers(const std::string& list) {
     std::string item;
     while (std::getline(in, item, ',')) values.push_back(std::strtof(item.c_str(), nullptr));
     return values;
+}
+
+bool DumpedText::Whole() const {
+    constexpr float slack = 0.5f;
+    return x >= clipX - slack && y >= clipY - slack && x + width <= clipX + clipWidth + slack &&
+           y + height <= clipY + clipHeight + slack;
+}
+
+std::vector<DumpedText> DrawnTexts(std::map<std::string, std::string>& dump) {
+    std::vector<DumpedText> texts;
+    const int count = std::atoi(dump["drawn.count"].c_str());
+    for (int i = 0; i < count; ++i) {
+        const std::string key = "drawn." + std::to_string(i);
+        DumpedText t;
+        t.widget = dump[key + ".widget"];
+        for (size_t k = 0; k < dump[key + ".text"].size(); ++k) {
+            const std::string& raw = dump[key + ".text"];
+            if (raw[k] == '\\' && k + 1 < raw.size() && raw[k + 1] == 'n') {
+                t.text += '\n';
+                ++k;
+            } else {
+                t.text += raw[k];
+            }
+        }
+        const std::vector<float> rect = DumpNumbers(dump[key + ".rect"]);
+        const std::vector<float> clip = DumpNumbers(dump[key + ".clip"]);
+        if (rect.size() == 4) t.x = rect[0], t.y = rect[1], t.width = rect[2], t.height = rect[3];
+        if (clip.size() == 4) t.clipX = clip[0], t.clipY = clip[1], t.clipWidth = clip[2], t.clipHeight = clip[3];
+        t.color = static_cast<uint32_t>(std::strtoul(dump[key + ".color"].c_str(), nullptr, 16));
+        t.fontSize = std::strtof(dump[key + ".size"].c_str(), nullptr);
+        texts.push_back(std::move(t));
+    }
+    return texts;
+}
+
+std::string ScriptPoint(float x, float y) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.0f %.0f", double(x), double(y));
+    return text;
 }
 
 uint32_t PngImage::PackedAt(int x, int y) const {

@@ -2,12 +2,15 @@
 //
 // Index
 //   EnsureDisplay      the X display to use: $DISPLAY, else an Xvfb of our own
+//   PrivateDisplay     an Xvfb of a given screen size, for a test that needs one
 //   ProgramPath        the tessaloom executable beside the test executable
 //   RunProgram         start it with a script and extra environment, wait, collect its log
 //                      (ProgramLaunch adds arguments and a working folder)
 //   BackgroundProgram  RunProgram on a thread, for a copy other copies talk to
 //   WaitForFile        until another process has made a file
 //   ReadStateDump      "key=value" lines → map; DumpNumber / DumpNumbers read its values
+//   DrawnTexts         the texts the widgets drew, with their clip rectangles
+//   ScriptPoint        a point as a script step writes it
 //   PngImage / ReadPng the screenshot's pixels, packed 0xAABBGGRR like the palette
 //   ProgramScriptTest  a fixture: a folder of its own, a display, Run(script)
 //
@@ -26,6 +29,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/types.h>
 
 #include <cstdint>
 #include <map>
@@ -38,6 +42,22 @@
 
 // "" when no display could be found or started.
 std::string EnsureDisplay();
+
+// An X server whose one screen is `width` × `height` pixels, for a test
+// whose window depends on the screen's size (pass DISPLAY=name() in the
+// program's environment); stopped when it goes out of scope.
+class PrivateDisplay {
+public:
+    PrivateDisplay(int width, int height);
+    ~PrivateDisplay();
+    PrivateDisplay(const PrivateDisplay&) = delete;
+    PrivateDisplay& operator=(const PrivateDisplay&) = delete;
+    const std::string& name() const { return name_; }  // ":N"; "" when it could not start
+
+private:
+    pid_t pid_ = -1;
+    std::string name_;
+};
 
 std::string ProgramPath();
 
@@ -85,6 +105,21 @@ std::map<std::string, std::string> ReadStateDump(const std::string& path);
 float DumpNumber(std::map<std::string, std::string>& dump, const std::string& key);
 // A comma-separated list of numbers, as list fields are written.
 std::vector<float> DumpNumbers(const std::string& list);
+
+// The texts the last frame drew ("drawn.*" fields): the widget that drew
+// each, the text in display order, where it stood and what its clip let through.
+struct DumpedText {
+    std::string widget;
+    std::string text;
+    float x = 0, y = 0, width = 0, height = 0;
+    float clipX = 0, clipY = 0, clipWidth = 0, clipHeight = 0;
+    uint32_t color = 0;  // 0xAABBGGRR
+    float fontSize = 0;
+    bool Whole() const;  // all of it inside its clip rectangle (half a point of slack)
+};
+std::vector<DumpedText> DrawnTexts(std::map<std::string, std::string>& dump);
+// "X Y" of a point for a script's move and click steps, in whole points.
+std::string ScriptPoint(float x, float y);
 
 struct PngImage {
     int width = 0;

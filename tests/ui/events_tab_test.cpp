@@ -55,7 +55,7 @@ struct TabRig {
         ImGui::SetNextWindowPos(ImVec2(0, 0));
         ImGui::SetNextWindowSize(ImVec2(gui.width, gui.height));
         ImGui::Begin("##main", nullptr, ImGuiWindowFlags_NoTitleBar | ImGuiWindowFlags_NoResize);
-        DrawEventsTabContent(Ctx(), nullptr, 440, gui.height - 20);
+        DrawEventsTabContent(Ctx(), nullptr, 440, 440);
         ImGui::End();
         gui.EndFrame();
     }

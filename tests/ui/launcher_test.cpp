@@ -12,6 +12,7 @@
 #include <functional>
 #include <string>
 
+#include "app/drawn_text.h"
 #include "document/event.h"
 #include "document/project.h"
 #include "operations/app_state.h"
@@ -309,4 +310,37 @@ TEST_F(LauncherCard, RowsButtonsTheStartupSwitchAndAClickOutside) {
     Click(CX(gLauncherFrame.buttons["new"]), CY(gLauncherFrame.buttons["new"]));
     EXPECT_EQ(news, 1);
     EXPECT_FALSE(app.showLauncher);
+}
+
+TEST_F(LauncherCard, ANameWiderThanTheWindowEndsInAnEllipsisInsideItsRow) {
+    AppState& app = gAppState;
+    TempDir dir;
+    // Wider than the whole window, still a name the file system takes.
+    const std::string name = "Rooftop chase reel three temp sound with the director's notes of Tuesday, Wednesday "
+                             "and Thursday, once more from the top, with the rain louder and the glass later, as "
+                             "asked on Friday after the screening with everyone";
+    const std::string path = WriteDescribed(dir, name, "");
+    app.recentProjects = {path};
+    app.showLauncher = true;
+    RecordDrawnText(true);
+    Step(0, 0, false);
+    Step(0, 0, false);
+    ASSERT_EQ(gLauncherFrame.rows.size(), 1u);
+    const LauncherRect row = gLauncherFrame.rows[0];
+    // The name is cut at a character and "…" follows it, all of it inside the row.
+    const std::vector<DrawnText>& texts = LastDrawnTexts();
+    int cut = 0;
+    for (size_t i = 0; i + 1 < texts.size(); ++i) {
+        const DrawnText& t = texts[i];
+        if (t.text.rfind("Rooftop", 0) != 0) continue;
+        ++cut;
+        EXPECT_LT(t.text.size(), name.size());
+        EXPECT_EQ(name.rfind(t.text, 0), 0u) << t.text;
+        EXPECT_EQ(texts[i + 1].text, "\xE2\x80\xA6");
+        EXPECT_NEAR(texts[i + 1].x, t.x + t.width, 1.0f);
+        EXPECT_GE(t.y, row.y);
+        EXPECT_LE(texts[i + 1].x + texts[i + 1].width, row.x + row.width + 0.5f);
+    }
+    RecordDrawnText(false);
+    EXPECT_EQ(cut, 1);
 }

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "app/drawn_text.h"
 #include "app/shell_services.h"
 #include "document/event.h"
 #include "document/project.h"
@@ -278,4 +279,37 @@ TEST_F(LibraryPanelRig, SavingThePaletteOfTheProjectsSoundsNamesItAndAsksForANew
     EXPECT_EQ(gAppState.renamingLibrary, 1) << "the new palette asks for its name";
     EXPECT_STREQ(gAppState.libraryRenameBuffer, "Rain + Wind");
     EXPECT_EQ(std::string(gLibraryPanel.message.text), "Rain + Wind: 2 files");
+}
+
+TEST_F(LibraryPanelRig, ScanNotesStartAtTheMarginAndWrapRatherThanLoseTheirEnd) {
+    AddLibrary("wind", 3);
+    ScanNote gone;
+    gone.folder = "/sfx/Vanish";
+    gone.name = "Vanish";
+    gone.incomplete = true;
+    gone.error = "Folder became inaccessible during the scan \xE2\x80\x94 3 of 5 files indexed; rescan when it is back";
+    AddScanNote(gSoundLibrary, gone);
+    ScanNote steps;
+    steps.folder = "/sfx/Steps";
+    steps.name = "Steps";
+    steps.skipped = 1;
+    AddScanNote(gSoundLibrary, steps);
+    RecordDrawnText(true);
+    Frames(2);
+    const DrawnText* first = nullptr;
+    const DrawnText* second = nullptr;
+    for (const DrawnText& t : LastDrawnTexts()) {
+        if (t.text.rfind("Vanish: ", 0) == 0) first = &t;
+        if (t.text.rfind("Steps: ", 0) == 0) second = &t;
+    }
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(first->text, "Vanish: " + gone.error) << "the whole note, its end included";
+    EXPECT_GT(first->height, 1.5f * first->fontSize) << "wrapped onto a second line";
+    EXPECT_TRUE(first->Whole());
+    EXPECT_TRUE(second->Whole());
+    EXPECT_FLOAT_EQ(second->x, first->x) << "the second note at the first's margin";
+    EXPECT_GT(second->y, first->y + first->height - 0.5f);
+    RecordDrawnText(false);
+    while (!GetScanNotes(gSoundLibrary).empty()) DismissScanNote(gSoundLibrary, 0);
 }

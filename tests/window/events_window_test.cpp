@@ -121,8 +121,12 @@ protected:
         fixture = dir.File("events.tlproj");
         ASSERT_TRUE(WriteEventsFixture(dir.File("sounds"), dir.File("data/Tessaloom"), fixture));
     }
+    // The list stands below the inspector: every script runs in a window of
+    // the screen's full height, where the folder, its events and the whoosh
+    // show at once (the whoosh's layers after a wheel turn).
     ProgramRun RunScript(const std::string& script) {
-        ProgramRun run = Run(script, {{"HOME", dir.File("home")}, {"XDG_DATA_HOME", dir.File("data")}});
+        ProgramRun run = Run("resize 1280 1080\nframes 1\n" + script,
+                             {{"HOME", dir.File("home")}, {"XDG_DATA_HOME", dir.File("data")}});
         if (const char* keep = std::getenv("TL_KEEP_SCREENSHOTS"))
             for (const auto& entry : fs::directory_iterator(dir.path()))
                 if (entry.path().extension() == ".png")
@@ -145,8 +149,9 @@ TEST_F(EventsWindow, TheNextButtonDrawsAnotherSoundAndUndoTakesItBack) {
     const std::string row = RowCentre(rows, whoosh);
 
     // Two clicks: selected, then expanded with its two layer lines.
-    ProgramRun second = RunScript("project " + fixture + "\nframes 4\nclick " + row + "\nframes 2\nclick " + row +
-                                  "\nframes 3\nscreenshot expanded.png\ndump expanded.txt\n");
+    const std::string expand = "project " + fixture + "\nframes 4\nclick " + row + "\nframes 2\nclick " + row +
+                               "\nframes 3\nwheel -1\nframes 1\nwheel -1\nframes 1\nwheel -1\nframes 2\n";
+    ProgramRun second = RunScript(expand + "screenshot expanded.png\ndump expanded.txt\n");
     ASSERT_EQ(second.exitCode, 0) << second.log;
     Dump expanded = ReadStateDump(dir.File("expanded.txt"));
     EXPECT_EQ(expanded["events.expanded"], "4");
@@ -156,9 +161,8 @@ TEST_F(EventsWindow, TheNextButtonDrawsAnotherSoundAndUndoTakesItBack) {
     const std::string next = At(DumpNumber(expanded, key + ".nextX"), DumpNumber(expanded, key + ".y"));
     const std::string before = expanded["events.result.8.file"];
 
-    const std::string script = "project " + fixture + "\nframes 4\nclick " + row + "\nframes 2\nclick " + row +
-                               "\nframes 3\ndump shown.txt\nclick " + next + "\nwaittask 60\ndump rerolled.txt\nkey ctrl+Z\n"
-                               "waittask 60\ndump undone.txt\ndiscard\n";
+    const std::string script = expand + "dump shown.txt\nclick " + next +
+                               "\nwaittask 60\ndump rerolled.txt\nkey ctrl+Z\nwaittask 60\ndump undone.txt\ndiscard\n";
     // The sound playing stays in Next's draw at a small weight, so one draw may
     // keep it; three in a row keeping it means Next does not draw another.
     auto name = [](Dump& d) { return fs::path(d["events.result.8.file"]).filename().string(); };

@@ -90,7 +90,7 @@ protected:
 
     // The rows of the events list, by event index, from a first run.
     std::map<int, std::string> Rows() {
-        ProgramRun run = RunScript("project " + fixture + "\nframes 4\ndump rows.txt\n");
+        ProgramRun run = RunScript(Opening() + "dump rows.txt\n");
         EXPECT_EQ(run.exitCode, 0) << run.log;
         Dump d = ReadStateDump(dir.File("rows.txt"));
         std::map<int, std::string> rows;
@@ -103,7 +103,9 @@ protected:
         return rows;
     }
 
-    std::string Opening() { return "project " + fixture + "\nframes 4\n"; }
+    // The list stands below the inspector: a window of the screen's full
+    // height shows all four rows at once.
+    std::string Opening() { return "project " + fixture + "\nresize 1280 1080\nframes 4\n"; }
 
     std::string fixture;
 };

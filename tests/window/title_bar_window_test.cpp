@@ -53,7 +53,11 @@ TEST(TitleBarWindow, CaptionButtonsMenuAcceleratorMinimumSizeAndCloseAtScaleTwo)
                    // Smaller than the minimum of 960 × 540 points.
                    "resize 800 400\nframes 3\ndump resized.txt\n"
                    "click 937 20\nframes 30\ndump after.txt\n");
-    ProgramRun run = RunProgram(dir.File("script.txt"), {{"TL_UI_SCALE", "2"}});
+    // A screen that holds the whole window at scale two (it never opens
+    // larger than the screen).
+    PrivateDisplay screen(2560, 1440);
+    ASSERT_FALSE(screen.name().empty()) << "no Xvfb of 2560 × 1440 could be started";
+    ProgramRun run = RunProgram(dir.File("script.txt"), {{"TL_UI_SCALE", "2"}, {"DISPLAY", screen.name()}});
     ASSERT_EQ(run.exitCode, 0) << run.log;
 
     auto start = ReadStateDump(dir.File("start.txt"));

@@ -1,0 +1,61 @@
+// drawn_text.h — every text the GUI draws passes through here: labels are put
+// into display order (right-to-left names read from the right, Arabic letters
+// joined), and while a test script runs, what each widget drew is recorded
+// with its clip rectangle.
+//
+// Index
+//   Display order    the draw list's two text calls and the font's measure, wrapped
+//   DrawnText        one text of the last frame: the widget, the text, where, its clip
+//   RecordDrawnText / LastDrawnTexts
+//   DumpDrawnText    "drawn.*" fields of the window test driver's dump
+//
+// The installed Dear ImGui draws every text through ImDrawList::AddText and
+// measures it through ImFont::CalcTextSizeA, and neither knows that some
+// scripts run from right to left. Both are wrapped at link time (GNU ld's
+// --wrap, as glyph_use.h does for the decoder; CMakeLists names the symbols):
+//   - a text with right-to-left characters is drawn and measured as
+//     VisualText (document/visual_text.h) makes it, so layouts, alignment and
+//     the drawn glyphs agree. Text being edited (the active text field's own
+//     buffer) is left in logical order, where the field's cursor expects it;
+//     the stored text is never changed;
+//   - a measure that asks where a text must be cut (the GUI's ellipsis)
+//     measures the stored order, so the cut falls between logical characters
+//     and the kept part is then drawn in display order;
+//   - a wrapped text is broken into lines first, then each line is ordered.
+//
+// The record names a text by the widget it belongs to: the "##name" of the
+// last item the GUI added (a button's, a selectable's, an invisible button a
+// panel draws over), its whole label when it has no "##", or, for plain text
+// and drawing outside any named item, the name of the window it is drawn in.
+//
+// UI thread only.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct StateDump;
+
+struct DrawnText {
+    std::string widget;  // "##row", "Save", or a window's name ("##inspscroll")
+    std::string text;    // as drawn: display order, one line or several
+    float x = 0, y = 0, width = 0, height = 0;                  // screen points
+    float clipX = 0, clipY = 0, clipWidth = 0, clipHeight = 0;  // what the draw list let through
+    uint32_t color = 0;  // packed 0xAABBGGRR
+    float fontSize = 0;  // points
+    // The whole text lies within its clip rectangle (half a point of slack
+    // for the GUI's rounding).
+    bool Whole() const;
+};
+
+// On while a test script runs (the test driver turns it on). Off, texts are
+// only put into display order.
+void RecordDrawnText(bool on);
+// The texts of the frame drawn last, in drawing order.
+const std::vector<DrawnText>& LastDrawnTexts();
+
+// "drawn.count", then for each text N "drawn.N.widget", "drawn.N.text"
+// (line breaks as "\n"), "drawn.N.rect" and "drawn.N.clip" (x,y,width,height),
+// "drawn.N.color" (AABBGGRR in hex) and "drawn.N.size".
+void DumpDrawnText(StateDump& dump);

@@ -1,0 +1,72 @@
+// Names in display order: the characters the GUI draws, left to right, for
+// Hebrew, Arabic (joined forms, the lam-alef ligature) and mixed names. The
+// expected sequences are written out by hand from the scripts' rules, code
+// point by code point.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "document/visual_text.h"
+
+namespace {
+
+std::string Utf8(const std::vector<char32_t>& codePoints) {
+    std::string out;
+    for (char32_t c : codePoints) {
+        if (c < 0x80) {
+            out += char(c);
+        } else if (c < 0x800) {
+            out += char(0xC0 | (c >> 6));
+            out += char(0x80 | (c & 0x3F));
+        } else {
+            out += char(0xE0 | (c >> 12));
+            out += char(0x80 | ((c >> 6) & 0x3F));
+            out += char(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(VisualText, RightToLeftNamesAreDrawnFromTheRightWithArabicLettersJoined) {
+    // Hebrew: shin lamed vav mem is drawn mem (final form, as stored) first.
+    EXPECT_EQ(VisualText("\u05E9\u05DC\u05D5\u05DD"), Utf8({0x05DD, 0x05D5, 0x05DC, 0x05E9}));
+    // Arabic "salam": seen initial, then lam and alef as one final ligature,
+    // then meem final; the filler the ligature leaves is not drawn.
+    EXPECT_EQ(VisualText("\u0633\u0644\u0627\u0645"), Utf8({0xFEE1, 0xFEFC, 0xFEB3}));
+    // Lam-alef standing alone takes the isolated ligature.
+    EXPECT_EQ(VisualText("\u0644\u0627"), Utf8({0xFEFB}));
+    // "marhaba": reh does not join to the left, so hah starts a new word shape.
+    EXPECT_EQ(VisualText("\u0645\u0631\u062D\u0628\u0627"), Utf8({0xFE8E, 0xFE92, 0xFEA3, 0xFEAE, 0xFEE3}));
+}
+
+TEST(VisualText, MixedNamesKeepEachRunInItsOwnDirection) {
+    // A Latin first word makes the line left to right; the Arabic run is
+    // reversed within it: sad initial, dal final, meem initial, teh marbuta final.
+    EXPECT_EQ(VisualText("Impact \u0635\u062F\u0645\u0629"),
+              Utf8({'I', 'm', 'p', 'a', 'c', 't', ' ', 0xFE94, 0xFEE3, 0xFEAA, 0xFEBB}));
+    // A Hebrew first word makes it right to left: the Latin run and its
+    // number stay readable, on the left.
+    EXPECT_EQ(VisualText("\u05E9\u05DC\u05D5\u05DD Door 2"),
+              Utf8({'D', 'o', 'o', 'r', ' ', '2', ' ', 0x05DD, 0x05D5, 0x05DC, 0x05E9}));
+    // Brackets are mirrored, so they still open towards the name.
+    EXPECT_EQ(VisualText("(\u05E9\u05DC\u05D5\u05DD)"), Utf8({'(', 0x05DD, 0x05D5, 0x05DC, 0x05E9, ')'}));
+    // Every line is its own paragraph.
+    EXPECT_EQ(VisualText("\u05D0\u05D1\nab"), Utf8({0x05D1, 0x05D0, '\n', 'a', 'b'}));
+    // Direction marks have done their work and are not drawn.
+    EXPECT_EQ(VisualText("a\u200F\u05D0\u05D1"), Utf8({'a', 0x05D1, 0x05D0}));
+}
+
+TEST(VisualText, LeftToRightTextIsLeftAlone) {
+    for (const char* text : {"Footstep Gravel", "", "\xD0\x94\xD0\xB2\xD0\xB5\xD1\x80\xD1\x8C",  // Cyrillic
+                             "\xE9\x9B\xA8\xE3\x81\xAE\xE9\x9F\xB3", "\xF0\x9F\x94\xA5 fire",       // CJK, emoji
+                             "\xD5\x80\xD5\xA1\xD5\xB5", "broken \xD7"}) {                          // Armenian, cut UTF-8
+        EXPECT_FALSE(HasRightToLeft(text)) << text;
+        EXPECT_EQ(VisualText(text), text);
+    }
+    EXPECT_TRUE(HasRightToLeft("x \u05D0"));
+    EXPECT_TRUE(HasRightToLeft("\uFEFB"));
+    EXPECT_TRUE(HasRightToLeft("a\u200Fb"));
+}
