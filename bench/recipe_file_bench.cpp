@@ -11,6 +11,7 @@
 
 #include "library/file_registry.h"
 #include "recipes/recipe_file.h"
+#include "support/audio_fixtures.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -59,7 +60,8 @@ struct RecipeFolder {
             std::vector<std::string> files;
             for (int f = 0; f < kFilesPerRecipe; ++f) {
                 std::string path = dir.File("layer_" + std::to_string(r) + "_" + std::to_string(f) + ".wav");
-                WriteWholeFile(path, "bench layer " + path + std::string(2048, static_cast<char>('a' + f)));
+                // Sounds: only a file that opens as sound gets an id.
+                WriteWholeFile(path, WavHolding("bench layer " + path + std::string(2048, static_cast<char>('a' + f))));
                 files.push_back(path);
             }
             EventPreset p = BedRecipe(files, r);

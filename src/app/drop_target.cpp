@@ -10,13 +10,14 @@
 
 #include <SDL.h>
 #include <SDL_syswm.h>
-#include <sys/stat.h>
 
 #include <cctype>
 #include <cstdio>
 
 #include "app/test_driver.h"
 #include "operations/app_state.h"
+#include "platform/file_util.h"
+#include "platform/path_refusal.h"
 
 LastDrop gLastDrop;
 
@@ -47,30 +48,37 @@ bool IsDropAudioExtension(std::string_view e) {
 // SortDroppedPaths / DeliverDrop
 // ---------------------------------------------------------------------------
 
-namespace {
-
-bool IsDirectory(const std::string& path) {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-}  // namespace
-
 DropSort SortDroppedPaths(const std::vector<std::string>& paths) {
     DropSort sort;
     for (const std::string& path : paths) {
         if (path.empty()) continue;
+        int error = 0;
+        const PathKind kind = InspectPath(path, &error);
         // The folder test comes first: a folder named "Rain.mov" is a folder.
-        if (IsDirectory(path)) {
+        if (kind == PathKind::Folder) {
+            const std::string refusal = FolderRefusal(path);
+            if (!refusal.empty()) {
+                sort.refusals.push_back(refusal);
+                continue;
+            }
             sort.folders.push_back(path);
             sort.accepted = true;
             continue;
         }
+        if (kind != PathKind::Regular) {
+            sort.refusals.push_back(RefusalSentence(path, kind, PathWanted::File, error));
+            continue;
+        }
         const std::string ext = DropExtension(path);
-        if (IsDropVideoExtension(ext)) {
+        const bool video = IsDropVideoExtension(ext), audio = IsDropAudioExtension(ext);
+        if (!video && !audio) continue;
+        const std::string refusal = RegularFileProblem(path);
+        if (!refusal.empty()) {
+            sort.refusals.push_back(refusal);
+        } else if (video) {
             sort.videoPath = path;
             sort.accepted = true;
-        } else if (IsDropAudioExtension(ext)) {
+        } else {
             sort.audioFiles.push_back(path);
             sort.audioSeen = true;
             sort.accepted = true;
@@ -90,6 +98,7 @@ bool DeliverDrop(AppState& app, const DropSort& sort, float x, float y, bool alt
     app.droppedFolders.insert(app.droppedFolders.end(), sort.folders.begin(), sort.folders.end());
     app.droppedAudioFiles.insert(app.droppedAudioFiles.end(), sort.audioFiles.begin(), sort.audioFiles.end());
     if (sort.audioSeen) app.droppedAltKey = alt;
+    if (!sort.refusals.empty()) ShowToast(app, sort.refusals.front(), kRefusalToastSeconds);
     return sort.accepted;
 }
 

@@ -38,15 +38,20 @@ struct DropSort {
     std::vector<std::string> audioFiles;
     bool audioSeen = false;
     bool accepted = false;                // anything above was taken
+    std::vector<std::string> refusals;    // the sentences of paths refused (RefusalSentence)
 };
 
 // In order: an existing folder is a folder whatever its name ("Rain.mov/"),
-// then a video, then an audio file; anything else is ignored.
+// then a video, then an audio file; any other regular file is ignored. A
+// folder that cannot be listed, a video or audio file that cannot be read,
+// and whatever is neither file nor folder (a pipe, a socket, a device, a
+// path that is gone) are refused with their sentence.
 DropSort SortDroppedPaths(const std::vector<std::string>& paths);
 
 // Stores the position (points) and clears the hover flags; the video
 // replaces a pending one, folders and audio files are appended, and the Alt
-// state is taken only when the drop holds audio. Returns `sort.accepted`.
+// state is taken only when the drop holds audio. The first refusal, if any,
+// is the toast. Returns `sort.accepted`.
 bool DeliverDrop(AppState& app, const DropSort& sort, float x, float y, bool alt);
 
 struct DropPointer {

@@ -15,8 +15,6 @@ void ProbeUnknownSoundValues() {
     if (!gBackgroundWorkerStops.stopLibraryAnalysis)
         gBackgroundWorkerStops.stopLibraryAnalysis = [] { StopSoundProbe(gSoundProbe); };
     const bool documentBusy = !DocumentMayChange(gAppState);
-    if (ProbeUnknownSoundValues(gSoundProbe, gProject, gSoundLibrary, documentBusy, InterfaceClock())) {
+    if (ProbeUnknownSoundValues(gSoundProbe, gProject, gSoundLibrary, documentBusy, InterfaceClock()))
         ApplyProbedWeights(gProject);
-        gAppState.modified = true;
-    }
 }

@@ -5,8 +5,11 @@
 #pragma once
 
 // Runs the sound probe on gProject with gSoundLibrary and the interface
-// clock. Delivered or found weights are applied to the results and mark
-// the document modified. Nothing happens while a busy task or an export
-// runs (both read the results). The first call registers the probe's stop
-// with the shell, so quitting joins its worker.
+// clock. Delivered or found weights are applied to the results. They do not
+// mark the document modified: they are measured, not made by the designer,
+// and a project closed without them measures them again when it is next
+// opened; counting them made a freshly opened project ask about unsaved
+// changes nobody made when its window was closed. Nothing happens while a
+// busy task or an export runs (both read the results). The first call
+// registers the probe's stop with the shell, so quitting joins its worker.
 void ProbeUnknownSoundValues();

@@ -66,6 +66,8 @@ ProjectCommandResult RaiseConfirmation(AppState& app, std::string openPath, bool
     app.quitAfterConfirm = false;
     app.confirmOpenPath = std::move(openPath);
     app.openDialogAfterConfirm = openDialog;
+    std::printf("[UI] unsaved changes: %s asks first\n", openDialog || !app.confirmOpenPath.empty() ? "the open" : "a new project");
+    std::fflush(stdout);
     return ProjectCommandResult::Prompted;
 }
 
@@ -116,12 +118,13 @@ ProjectCommandResult OpenRecentProjectCommand(const LifecycleContext& ctx, const
 
 ProjectCommandResult LauncherOpenRecent(const LifecycleContext& ctx, const std::string& path) {
     AppState& app = *ctx.app;
-    if (!FileIsReadable(path)) {
+    const std::string refusal = RegularFileProblem(path);
+    if (!refusal.empty()) {
         auto& list = app.recentProjects;
         list.erase(std::remove(list.begin(), list.end(), path), list.end());
         app.recentMenuDirty = true;
         if (ctx.savePreferences) ctx.savePreferences();
-        ShowToast(app, "File not found \xE2\x80\x94 removed from recent", 3);
+        ShowToast(app, refusal + " \xE2\x80\x94 removed from recent", 3);
         return ProjectCommandResult::Failed;
     }
     return OpenRecentProjectCommand(ctx, path);
@@ -139,7 +142,9 @@ ProjectCommandResult SaveProjectAsCommand(const LifecycleContext& ctx) {
 
 ProjectCommandResult TakeQueuedOpenPath(const LifecycleContext& ctx) {
     AppState& app = *ctx.app;
-    if (app.pendingOpenPath.empty() || !DocumentMayChange(app)) return ProjectCommandResult::Cancelled;
+    // A program being ended by a signal opens nothing more.
+    if (app.pendingOpenPath.empty() || !DocumentMayChange(app) || app.terminationSignal != 0)
+        return ProjectCommandResult::Cancelled;
     std::string path;
     path.swap(app.pendingOpenPath);
     if (NeedsConfirmation(ctx)) return RaiseConfirmation(app, std::move(path), false);

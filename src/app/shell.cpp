@@ -7,7 +7,7 @@
 //   Events               what the loop does with each SDL event: accelerators
 //                        and the caption first, then the GUI
 //   Main loop            wait or drain, preferences request, a second copy's
-//                        path, frame, pacing, the program menu
+//                        path, frame, pacing, the program menu, a termination signal
 //   Shutdown             the shell's half of the order in shell_quit.h
 //   RunShell
 //
@@ -36,6 +36,7 @@
 #include "app/frame_driver.h"
 #include "app/imgui_compat.h"
 #include "app/platform_hooks.h"
+#include "app/project_commands.h"
 #include "app/program_menu.h"
 #include "app/program_menu_table.h"
 #include "app/project_frame.h"
@@ -56,6 +57,7 @@
 #include "platform/dialogs.h"
 #include "platform/image_file.h"
 #include "platform/single_instance.h"
+#include "platform/termination_signals.h"
 #include "platform/user_folders.h"
 
 std::string ParseCommandLine(int argc, const char* const* argv) {
@@ -191,6 +193,9 @@ void PumpWindowWhileBlocked() {
 DialogHost DialogHostFor(SDL_Window* window) {
     DialogHost host;
     host.pump = PumpWindowWhileBlocked;
+    // A dialog open when the program is told to end goes away as cancelled,
+    // so that the frame, and the end, can go on.
+    host.abandon = [] { return PendingTerminationSignal() != 0; };
 #if defined(SDL_VIDEO_DRIVER_X11)
     SDL_SysWMinfo info;
     SDL_VERSION(&info.version);
@@ -327,6 +332,9 @@ void RunMainLoop(ShellWindow& shell, FrameDriver& frames, AppState& app, TestDri
         RenderFrame(frames, app);
         // The menu button asked for the program menu: the next frame opens it.
         menuOpening = TakeMenuPopupRequest(gProgramMenu, app);
+        // SIGTERM or SIGHUP: the program ends without asking once nothing
+        // owns the document, its unsaved work in a recovery backup.
+        ServeTerminationSignal(app, ProgramLifecycleContext(), gShellServices, PendingTerminationSignal());
 
         if (driver && TestDriverShouldEndLoop(*driver)) break;
     }
@@ -376,6 +384,10 @@ int RunShell(int argc, char** argv, const ShellInterface& ui) {
     frames.drawUI = ui.drawUI;
     ShellWindow shell;
     Log("Tessaloom starting");
+    // Before the window system starts: SDL then leaves SIGTERM to us rather
+    // than turning it into a quit that would stop at the unsaved-changes
+    // question.
+    InstallTerminationHandlers();
     // Resources and demo content lie beside the program; the first frame needs
     // it before the other platform hooks are installed.
     app.exeDir = ExecutableDirUtf8();
@@ -445,6 +457,7 @@ int RunShell(int argc, char** argv, const ShellInterface& ui) {
     // The interface's panels: their dumps and the title-bar prompt.
     if (ui.install) ui.install();
     RunMainLoop(shell, frames, app, driver.get());
+    if (driver) TestDriverAtLoopEnd(*driver);
     StopSecondLaunchListener();
     int exitCode = driver ? TestDriverExitCode(*driver) : 0;
     shell.driver = nullptr;

@@ -2,7 +2,8 @@
 //
 // Index
 //   Step                  one logged step
-//   HandleQuitRequest / QuitApplication
+//   HandleQuitRequest / QuitApplication (EndProgram)
+//   ServeTerminationSignal
 //   StopForShutdown / RunExitHandlers
 #include "app/shell_quit.h"
 
@@ -13,7 +14,9 @@
 #include "document/project.h"
 #include "library/sound_library.h"
 #include "operations/app_state.h"
+#include "operations/export_job.h"
 #include "operations/project_lifecycle.h"
+#include "platform/termination_signals.h"
 
 namespace {
 
@@ -29,6 +32,11 @@ void Step(const char* what) {
 // ---------------------------------------------------------------------------
 
 void HandleQuitRequest(AppState& app, const Project& doc, const ShellServices& services) {
+    // A signal being served ends the program its own way.
+    if (app.terminationSignal != 0) {
+        app.quitRequested = false;
+        return;
+    }
     // A quit waits for a save being written (the window keeps drawing): then
     // it asks as usual, and a failed save leaves the changes unsaved.
     if (app.quitRequested && ManualSaveRunning(app)) return;
@@ -37,6 +45,8 @@ void HandleQuitRequest(AppState& app, const Project& doc, const ShellServices& s
         if (app.modified && !doc.events.empty()) {
             app.confirmAction = 1;
             app.quitAfterConfirm = true;
+            std::printf("[UI] unsaved changes: the quit asks first\n");
+            std::fflush(stdout);
         } else {
             QuitApplication(app, services);
         }
@@ -45,6 +55,25 @@ void HandleQuitRequest(AppState& app, const Project& doc, const ShellServices& s
     if (app.quitAfterExport && !app.exportRunning.load()) QuitApplication(app, services);
 }
 
+namespace {
+
+// The end of every quit: workers stopped, preferences saved, the window
+// destroyed. `retireBackups`: the project is closed for good (a decided
+// quit); otherwise its backups stay for the next start.
+void EndProgram(AppState& app, const ShellServices& services, bool retireBackups) {
+    app.quitAfterExport = false;
+    // The rest of this frame still draws the panels: the Trace tab would
+    // start its trace again behind the stop.
+    app.shuttingDown = true;
+    if (retireBackups) RetireProjectBackups(app);
+    if (services.savePreferences) services.savePreferences();
+    if (services.stopBackgroundWorkers) services.stopBackgroundWorkers(app);
+    JoinThreadHandle(app.exportThread);
+    app.quitCallback();
+}
+
+}  // namespace
+
 void QuitApplication(AppState& app, const ShellServices& services) {
     if (!app.quitCallback) return;
     if (app.exportRunning.load()) {
@@ -52,17 +81,51 @@ void QuitApplication(AppState& app, const ShellServices& services) {
         app.quitAfterExport = true;
         return;
     }
-    app.quitAfterExport = false;
-    // The rest of this frame still draws the panels: the Trace tab would
-    // start its trace again behind the stop.
-    app.shuttingDown = true;
     // A decided quit closes the project: the unsaved work in its backups was
     // saved or thrown away, and must not come back after a later crash.
-    RetireProjectBackups(app);
-    if (services.savePreferences) services.savePreferences();
-    if (services.stopBackgroundWorkers) services.stopBackgroundWorkers(app);
-    JoinThreadHandle(app.exportThread);
-    app.quitCallback();
+    EndProgram(app, services, true);
+}
+
+// ---------------------------------------------------------------------------
+// Ending on a signal
+// ---------------------------------------------------------------------------
+
+void ServeTerminationSignal(AppState& app, const LifecycleContext& ctx, const ShellServices& services, int signal) {
+    if (!app.quitCallback || app.shuttingDown) return;
+    if (app.terminationSignal == 0) {
+        if (signal == 0) return;
+        app.terminationSignal = signal;
+        std::printf("[UI] %s: the program ends without asking; unsaved changes go into a recovery backup\n",
+                    TerminationSignalName(signal));
+        // Whatever the question waited for is not done: the signal decides.
+        app.confirmAction = 0;
+        app.quitAfterConfirm = false;
+        app.openDialogAfterConfirm = false;
+        app.quitRequested = false;
+        app.quitAfterExport = false;
+        std::fflush(stdout);
+    }
+    // A render, voice build or picture trace is cancelled; an export is
+    // stopped, its pass undone (also one begun while this waits). A Save
+    // being written goes on.
+    if (app.busyTask.busy.load() || app.traceRunning.load()) app.busyTask.cancelRequested.store(true);
+    StopRunningExport(app);
+    // The frames go on (a task's end is taken by the job protocol, an
+    // export's and a Save's by the frame) until nothing owns the document.
+    if (ManualSaveRunning(app) || app.exportRunning.load() || app.busyTask.busy.load() || app.traceRunning.load())
+        return;
+    const bool untitled = app.projectPath.empty();
+    const bool backup = app.modified && !(untitled && ctx.project->events.empty());
+    if (backup) {
+        const bool written = WriteRecoveryBackup(ctx);
+        std::printf("[UI] %s: %s\n", TerminationSignalName(app.terminationSignal),
+                    written ? "recovery backup written; it and the crash lock stay for the next start"
+                            : "the recovery backup could not be written; the earlier backups and the lock stay");
+        std::fflush(stdout);
+        // Even a failed write leaves what the earlier backups hold.
+        app.keepRecoveryOnExit = true;
+    }
+    EndProgram(app, services, !backup);
 }
 
 // ---------------------------------------------------------------------------
@@ -71,7 +134,9 @@ void QuitApplication(AppState& app, const ShellServices& services) {
 
 void StopForShutdown(AppState& app, const ShellServices& services) {
     app.shuttingDown = true;
-    if (!app.crashLockPath.empty()) {
+    if (!app.crashLockPath.empty() && app.keepRecoveryOnExit) {
+        Step("keep the crash lock (a recovery backup waits)");
+    } else if (!app.crashLockPath.empty()) {
         Step("remove crash lock");
         std::remove(app.crashLockPath.c_str());
         app.crashLockPath.clear();

@@ -138,6 +138,7 @@ struct TestDriver {
     double quitSentAt = 0;
     bool gaveUp = false;
     int exitCode = 0;
+    std::string exitDumpPath;     // "exitdump": written when the loop ends
     float pointerX = 0;           // window pixels
     float pointerY = 0;
     uint32_t buttonsHeld = 0;     // SDL button mask
@@ -694,6 +695,7 @@ bool StepMayChangeProgram(ScriptOp op) {
         case ScriptOp::Frames:
         case ScriptOp::Screenshot:
         case ScriptOp::Dump:
+        case ScriptOp::ExitDump:
         case ScriptOp::Settle:
         case ScriptOp::Idle:
         case ScriptOp::WaitFile:
@@ -730,6 +732,7 @@ bool RunStep(TestDriver& d, const ScriptStep& s) {
         case ScriptOp::Close: PushWindowEvent(d, SDL_WINDOWEVENT_CLOSE); break;
         case ScriptOp::Screenshot: RequestScreenshot(d, s.text); break;
         case ScriptOp::Dump: WriteDump(d, s.text); break;
+        case ScriptOp::ExitDump: d.exitDumpPath = s.text; break;
         case ScriptOp::Save: Log(SaveProject(s.text) ? "save %s" : "save FAILED: %s", s.text); break;
         case ScriptOp::Export: StartScriptExport(s.text); break;
         case ScriptOp::Settle: StartSettle(d, s.x); return false;
@@ -898,6 +901,10 @@ void TestDriverBeforeEvents(TestDriver& d) {
 bool TestDriverShouldEndLoop(const TestDriver& d) { return d.gaveUp; }
 
 int TestDriverExitCode(const TestDriver& d) { return d.exitCode; }
+
+void TestDriverAtLoopEnd(TestDriver& d) {
+    if (!d.exitDumpPath.empty()) WriteDump(d, d.exitDumpPath);
+}
 
 void TestDriverPointer(const TestDriver& d, float& x, float& y, bool& alt) {
     x = d.pointerX;

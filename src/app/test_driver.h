@@ -8,7 +8,8 @@
 //   ParseTestScript         text → steps, compound commands expanded
 //   StateDump / RegisterStateDump   the line-based state dump and its fields
 //   TestDriver           the running script: StartTestDriver, TestDriverWantsFrames,
-//                        TestDriverBeforeEvents, TestDriverShouldEndLoop, TestDriverExitCode
+//                        TestDriverBeforeEvents, TestDriverShouldEndLoop, TestDriverExitCode,
+//                        TestDriverAtLoopEnd
 //
 // The driver starts when the environment variable TL_TEST_SCRIPT names a
 // script file. It runs only on the UI thread, between the loop's passes: it
@@ -45,6 +46,8 @@
 //   close               the window's close button (the normal quit path)
 //   screenshot PATH     write the next frame as PNG (takes 1 frame)
 //   dump PATH           write the state dump of the last frame
+//   exitdump PATH       write the state dump once more when the main loop
+//                       ends, however it ends (a quit, a signal)
 //   save PATH           save the project there, as Save As does after its dialog
 //                       (the next frame writes its thumbnail)
 //   export PATH         export to PATH as the Export tab does after its dialog
@@ -147,6 +150,7 @@ enum class ScriptOp {
     Close,
     Screenshot,
     Dump,
+    ExitDump,
     Save,
     Export,
     Settle,
@@ -242,6 +246,9 @@ void TestDriverBeforeEvents(TestDriver& driver);
 bool TestDriverShouldEndLoop(const TestDriver& driver);
 // 0, 2 (unreadable script), 3 (the program did not quit) or 4 (a fixture project could not be read).
 int TestDriverExitCode(const TestDriver& driver);
+
+// After the main loop: writes the dump an "exitdump" step asked for.
+void TestDriverAtLoopEnd(TestDriver& driver);
 // The scripted pointer (window pixels) and whether the last drop was let go
 // with Alt held: a drop reads these instead of the window system's.
 void TestDriverPointer(const TestDriver& driver, float& x, float& y, bool& alt);

@@ -201,7 +201,7 @@ bool ParseTestScript(const std::string& text, const std::string& baseFolder, std
             s.op = ScriptOp::Project;
             steps.push_back(s);
         } else if (cmd == "text" || cmd == "drop" || cmd == "dropfile" || cmd == "screenshot" || cmd == "dump" ||
-                   cmd == "save" || cmd == "export" || cmd == "answer") {
+                   cmd == "exitdump" || cmd == "save" || cmd == "export" || cmd == "answer") {
             s.text = RestOfLine(line, cmd);
             if (s.text.empty()) return fail(cmd + " needs an argument");
             if (cmd == "text") {
@@ -211,6 +211,7 @@ bool ParseTestScript(const std::string& text, const std::string& baseFolder, std
                 s.op = cmd == "drop"       ? ScriptOp::Drop
                        : cmd == "dropfile" ? ScriptOp::DropFile
                        : cmd == "dump"     ? ScriptOp::Dump
+                       : cmd == "exitdump" ? ScriptOp::ExitDump
                        : cmd == "save"     ? ScriptOp::Save
                        : cmd == "export"   ? ScriptOp::Export
                        : cmd == "answer"   ? ScriptOp::Answer

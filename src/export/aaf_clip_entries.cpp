@@ -2,7 +2,8 @@
 // gain curves, clips of essence files and of fill chunks, marker labels.
 //
 // Index
-//   Names               ChannelFileSuffix, AafClipNameLess, AafCleanFileName
+//   Names               ChannelFileSuffix, AafClipNameLess, AafCleanFileName, AafTrackLabel,
+//                       AafEssencePrefix
 //   AafClipTiming       Snap, TimelineSamples
 //   AafResultGainCurve  intensity, fill and deconfliction curves in 64 points
 //   Entries             AppendAafEntry, AppendAafClip, AppendAafFillChunkClips, TruncateAafClipList
@@ -43,6 +44,18 @@ std::string AafCleanFileName(const std::string& name) {
     for (char& c : clean)
         if (c == '*' || c == '?' || c == '"' || c == '<' || c == '>' || c == '|') c = '_';
     return clean;
+}
+
+std::string AafTrackLabel(const ExportJob& job, const RenderResult& r) {
+    const bool groupValid = r.group >= 0 && size_t(r.group) < job.groupNames.size();
+    return AafCleanFileName((groupValid ? job.groupNames[size_t(r.group)] : std::string("T")) +
+                            std::to_string(r.groupTrack + 1));
+}
+
+std::string AafEssencePrefix(const std::string& trackLabel, size_t index) {
+    char number[32];
+    std::snprintf(number, sizeof(number), "_%03zu_", index);
+    return trackLabel + number;
 }
 
 // ---------------------------------------------------------------------------
@@ -134,8 +147,16 @@ bool AppendAafClip(AafClipList& list, const AafResultClip& clip, const std::stri
                    const std::string& fileName, int64_t fileFrames, int64_t handleSamples, int32_t aafTrack) {
     Entry e;
     e.position = clip.position;
+    e.length = clip.length;
+    // A file that begins after the clip's start (cut at 00:00) takes the
+    // clip's head with it: the clip begins where the file does.
+    if (handleSamples < 0) {
+        e.position -= handleSamples;
+        e.length += handleSamples;
+        handleSamples = 0;
+    }
     e.sourceOffset = handleSamples;
-    e.length = std::min(clip.length, fileFrames - handleSamples);
+    e.length = std::min(e.length, fileFrames - handleSamples);
     if (e.length < 1) return false;
     e.fileLength = fileFrames;
     e.track = aafTrack;

@@ -95,19 +95,45 @@ bool Qualifies(const AafExportRun& run, const RenderResult& r) {
 // Essence files
 // ---------------------------------------------------------------------------
 
+std::string PathOf(const AafExportRun& run, const std::string& name) { return run.audioFolder + "/" + name; }
+
 // Writes one essence file into the audio folder, stamped with the sample
-// count `reference`; a written file joins the rollback at once.
+// count `reference` (the timeline sample of its first frame); a written file
+// joins the rollback at once. A time reference cannot be negative, so an
+// essence laid in a line from its reference loses the frames before 00:00
+// (their number in *dropped): an editor that places the file by its reference
+// then puts every sample where the session does. A whole source file (no
+// `dropped`) is a store that fill chunks pick from, not a line: it stays whole.
 bool WriteEssence(AafExportRun& run, const std::string& name, const std::vector<float>& samples, size_t frames,
-                  int64_t reference, const char* description) {
+                  int64_t reference, const char* description, int64_t* dropped = nullptr) {
     frames = std::min(frames, samples.size());
+    size_t skip = 0;
+    if (dropped && reference < 0) skip = size_t(std::min<int64_t>(-reference, int64_t(frames)));
+    if (dropped) *dropped = int64_t(skip);
+    frames -= skip;
     if (frames < 1 || frames > size_t(INT32_MAX)) return false;
     const std::string path = run.audioFolder + "/" + name;
-    if (!WriteBWFClipMonoAtSample(path, samples.data(), int32_t(frames), run.timing.sampleRate,
+    run.rollback.Announce(path);
+    if (!WriteBWFClipMonoAtSample(path, samples.data() + skip, int32_t(frames), run.timing.sampleRate,
                                   std::max<int64_t>(0, reference), description))
         return false;
     run.written.push_back(path);
     run.rollback.files.push_back(path);
     return true;
+}
+
+// A line essence (see WriteEssence) and its clip: the clip starts `lead`
+// samples into the samples handed over, which begin at the timeline sample
+// `reference`. Frames dropped before 00:00 come off the clip's offset; a clip
+// that itself began before 00:00 then begins at 00:00, as the session would
+// have cut it.
+bool PlaceLineEssence(AafExportRun& run, const AafResultClip& clip, const std::string& name,
+                      const std::vector<float>& samples, size_t frames, int64_t reference, int64_t lead,
+                      int32_t lane, const char* description = nullptr) {
+    int64_t dropped = 0;
+    if (!WriteEssence(run, name, samples, frames, reference, description, &dropped)) return false;
+    const int64_t kept = int64_t(std::min(frames, samples.size())) - dropped;
+    return AppendAafClip(run.list, clip, PathOf(run, name), name, kept, lead - dropped, lane);
 }
 
 void ForgetFile(AafExportRun& run, const std::string& path) {
@@ -236,9 +262,7 @@ struct ResultCase {
     // "<label>_<iii>_[src_]<clip><suffix>.wav", the clip's name cut at a
     // character boundary so that the longest suffix of the file set fits.
     std::string FileName(bool source, const std::string& suffix, size_t longestSuffix) const {
-        char number[16];
-        std::snprintf(number, sizeof(number), "_%03d_", int(index));
-        const std::string prefix = trackLabel + number + (source ? "src_" : "");
+        const std::string prefix = AafEssencePrefix(trackLabel, index) + (source ? "src_" : "");
         // The writer puts "<name>.tmp" in place first: that too must fit.
         const size_t fixed = prefix.size() + longestSuffix + 4 + kTempSuffixBytes;
         const size_t room = fixed < kMaxFileNameBytes ? kMaxFileNameBytes - fixed : 0;
@@ -251,8 +275,6 @@ size_t LongestSuffix(int channelCount) {
     for (int c = 0; c < channelCount; ++c) longest = std::max(longest, ChannelFileSuffix(c, channelCount).size());
     return longest;
 }
-
-std::string PathOf(const AafExportRun& run, const std::string& name) { return run.audioFolder + "/" + name; }
 
 // A stereo result of a mono source plays the source on both sides: its
 // track has an .L and an .R lane, and both get the channel.
@@ -298,9 +320,8 @@ bool SourcePerChannel(AafExportRun& run, ResultCase& rc) {
     for (int c = 0; c < n; ++c) {
         const std::string name = rc.FileName(false, ChannelFileSuffix(c, n), longest);
         std::vector<float>& samples = channels[size_t(c)];
-        if (WriteEssence(run, name, samples, samples.size(), rc.clip.position - handle, nullptr))
-            AppendAafClip(run.list, rc.clip, PathOf(run, name), name, int64_t(samples.size()), handle,
-                          rc.aafTrack + c);
+        PlaceLineEssence(run, rc.clip, name, samples, samples.size(), rc.clip.position - handle, handle,
+                         rc.aafTrack + c);
         samples = {};
     }
     return true;
@@ -343,8 +364,7 @@ void SourceWithHandles(AafExportRun& run, ResultCase& rc) {
     const int32_t rate = run.timing.sampleRate;
     int32_t handle = 0;
     auto place = [&](const std::string& name, const std::vector<float>& samples, int32_t lane) {
-        if (WriteEssence(run, name, samples, samples.size(), rc.clip.position - handle, nullptr))
-            AppendAafClip(run.list, rc.clip, PathOf(run, name), name, int64_t(samples.size()), handle, lane);
+        PlaceLineEssence(run, rc.clip, name, samples, samples.size(), rc.clip.position - handle, handle, lane);
     };
     if (!r.stereo) {
         std::vector<float> mono;
@@ -368,8 +388,7 @@ void Rendered(AafExportRun& run, ResultCase& rc) {
     const std::string description = rc.result->name;
     const char* text = rc.result->procMode == 3 ? description.c_str() : nullptr;
     auto place = [&](const std::string& name, const std::vector<float>& samples, int32_t lane) {
-        if (WriteEssence(run, name, samples, frames, rc.clip.position, text))
-            AppendAafClip(run.list, rc.clip, PathOf(run, name), name, int64_t(frames), 0, lane);
+        PlaceLineEssence(run, rc.clip, name, samples, frames, rc.clip.position, 0, lane, text);
     };
     if (!rc.result->stereo) {
         place(rc.FileName(false, "", 0), v.left, rc.aafTrack);
@@ -416,9 +435,7 @@ void ExportResult(AafExportRun& run, size_t i) {
     // Clip and Bed results are named after their file: its extension is not
     // repeated before the essence's own.
     rc.clipName = AafCleanFileName(WithoutAudioExtension(r.name));
-    const bool groupValid = r.group >= 0 && size_t(r.group) < job.groupNames.size();
-    rc.trackLabel = AafCleanFileName((groupValid ? job.groupNames[size_t(r.group)] : std::string("T")) +
-                                     std::to_string(r.groupTrack + 1));
+    rc.trackLabel = AafTrackLabel(job, r);
     rc.handle = job.handleSeconds < 0 ? kAafWholeFileSeconds : job.handleSeconds;
     if (!job.handles) rc.handle = 0;
 
@@ -503,6 +520,7 @@ void AddReverbReturns(AafExportRun& run) {
 bool WriteAafExport(const ExportJob& job, const Project& project, const AudioEngine& engine,
                     const AafSessionWriter& writer) {
     AafExportRun run(job, project, engine);
+    run.rollback.announce = job.announce;
 
     const std::string sessionName = AafSessionName(job);
     const std::string problem = FileNameProblem(sessionName);
@@ -548,6 +566,7 @@ bool WriteAafExport(const ExportJob& job, const Project& project, const AudioEng
                 aafPath.c_str(), int(run.list.essencePaths.size()), job.handles ? 1 : 0, job.fillVirtual ? 1 : 0,
                 std::filesystem::is_directory(run.sessionFolder, ec) ? 1 : 0);
     const bool extended = job.handles || job.fillVirtual;
+    run.rollback.Announce(aafPath);
     if (!writer || !writer(aafPath, run.list, rate, extended)) {
         std::remove(aafPath.c_str());
         return false;

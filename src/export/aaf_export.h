@@ -9,6 +9,7 @@
 //   ChannelFileSuffix       ".L", ".R", ".C", ... or ".1" ... of one channel of a file
 //   AafClipNameLess         byte-wise order of essence paths (the extended writer's map)
 //   AafCleanFileName        a name made safe as part of an essence file name
+//   AafTrackLabel / AafEssencePrefix   how a result's essence file names begin
 //   AafClipTiming           rate, project start and frame snapping of one export
 //   AafResultClip           what the current result gives each of its entries
 //   AafResultGainCurve      a result's volume automation as 64 points
@@ -22,7 +23,10 @@
 // moment it exists; unless the session is written, they are all removed.
 // Positions are sample counts at the export rate with the project start
 // (fraction included) added; each essence file's time reference is taken from
-// the same sample count as the position of its clips, so the two agree.
+// the same sample count as the position of its clips, so the two agree. A
+// time reference cannot be negative: an essence of a source region or of
+// rendered audio leaves out its frames before 00:00 (its clip's source offset
+// counts from what is left); a whole source file of a fill stays whole.
 #pragma once
 
 #include <cstdint>
@@ -68,6 +72,13 @@ bool AafClipNameLess(const std::string& a, const std::string& b);
 // '/', '\', ':', '*', '?', '"', '<', '>', '|' and control characters become '_'.
 std::string AafCleanFileName(const std::string& name);
 
+// The label that begins a result's essence file names: its group's name
+// ("T" for none) and its track in the group from 1, cleaned ("FX A3").
+std::string AafTrackLabel(const ExportJob& job, const RenderResult& result);
+// "<label>_<iii>_": what every essence file name of the result at `index`
+// begins with.
+std::string AafEssencePrefix(const std::string& trackLabel, size_t index);
+
 struct AafClipTiming {
     int32_t sampleRate = 48000;
     int64_t startOffsetSamples = 0;  // the project start, fraction of a second included
@@ -97,9 +108,12 @@ struct AafResultClip {
 // otherwise the intensity, fill and deconfliction curves folded in that order.
 AafGainCurve AafResultGainCurve(const RenderResult& result, bool volAuto);
 
-// Appends one entry for the file at `path`. The clip never reaches past the
-// file's end (a voice pitched down is longer than its source region); false
-// when nothing of the file is left for it.
+// Appends one entry for the file at `path`, whose frame `handleSamples` is
+// the clip's first. A negative `handleSamples` (a file that begins that many
+// samples after the clip's start) moves the clip's start and shortens it by
+// as much. The clip never reaches past the file's end (a voice pitched down
+// is longer than its source region); false when nothing of the file is left
+// for it.
 bool AppendAafClip(AafClipList& list, const AafResultClip& clip, const std::string& path,
                    const std::string& fileName, int64_t fileFrames, int64_t handleSamples, int32_t aafTrack);
 

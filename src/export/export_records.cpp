@@ -47,6 +47,7 @@ bool MakeExportFolder(const std::string& path, ExportRollback& rollback) {
         built /= part;
         if (part.empty()) continue;  // a trailing separator
         if (fs::is_directory(built, ec)) continue;
+        rollback.Announce(built.string(), true);
         if (!fs::create_directory(built, ec) && !fs::is_directory(built)) {
             std::printf("[Export] Could not create folder %s (%s)\n", built.c_str(),
                         ec ? ec.message().c_str() : "a file of that name exists");

@@ -4,6 +4,7 @@
 //   ExportMixLevels / CurrentMixLevels   master and group faders as the job copies them
 //   ExportJob            what one export writes (copied into the thread)
 //   WavPassMode / WavPassOptions         one WAV pass as the job hands it to WriteWavExport
+//   ExportCancelled      whether the job was asked to stop
 //   ExportRollback       files and folders one pass made; undone unless committed
 //   MakeExportFolder     create a folder and its missing parents, recording each
 //   SnapSamplePosition / IsInExportRange  small routines of the AAF export
@@ -14,6 +15,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -64,7 +66,18 @@ struct ExportJob {
     // each pass sets its own of them aside and removes them only once it
     // has succeeded.
     std::vector<std::string> replacing;
+    // Raised (by another thread) to stop the export: the pass in progress
+    // writes no further file and is undone, so the earlier export's files of
+    // that pass come back, and no later pass starts. Null: never stopped.
+    const std::atomic<bool>* cancel = nullptr;
+    // Told of every file and folder a pass is about to make (ExportRollback::
+    // announce); the job points it at the pass's set-aside, so that a pass
+    // killed half-way can be undone later. Empty: nobody listens.
+    std::function<void(const std::string& path, bool folder)> announce;
 };
+
+// Whether the job's cancel flag has been raised.
+inline bool ExportCancelled(const ExportJob& job) { return job.cancel && job.cancel->load(); }
 
 enum WavPassMode : int32_t { kWavMixdown = 0, kWavStems = 1, kWavTracks = 2, kWavClips = 3 };
 
@@ -82,10 +95,17 @@ struct WavPassOptions {
 // `committed`, the destructor removes the files in the order written, then
 // the folders newest first (a folder that is not empty stays), and logs
 // "[Export] Rollback: removed %d files" with the number recorded.
+// The pass announces each file and folder before it makes it (Announce): a
+// pass killed before its rollback could run leaves that list behind instead.
 struct ExportRollback {
     std::vector<std::string> files;
     std::vector<std::string> folders;
     bool committed = false;
+    std::function<void(const std::string& path, bool folder)> announce;  // the job's, or empty
+
+    void Announce(const std::string& path, bool folder = false) const {
+        if (announce) announce(path, folder);
+    }
 
     ExportRollback() = default;
     ~ExportRollback();
@@ -94,7 +114,7 @@ struct ExportRollback {
 };
 
 // Creates `path` with every missing parent; each folder it creates is
-// appended to the rollback, parents first. False (logged, never thrown) when
+// announced first and appended to the rollback, parents first. False (logged, never thrown) when
 // the folder cannot be made.
 bool MakeExportFolder(const std::string& path, ExportRollback& rollback);
 

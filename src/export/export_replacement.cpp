@@ -4,7 +4,8 @@
 // Index
 //   WavExportPass / IsOwnBroadcastWav
 //   EarlierExportFiles   names of each pass in its folders
-//   SetAsideFiles / FinishSetAside / ~ExportSetAside
+//   PlanExportNames / PlanWritesName   the names an export writes
+//   SetAsideFiles / SettleEarlierFile / FinishSetAside / ~ExportSetAside
 #include "export/export_replacement.h"
 
 #include <fcntl.h>
@@ -12,17 +13,23 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <system_error>
 
+#include "document/project.h"
+#include "document/text_util.h"
 #include "export/aaf_export.h"
 #include "export/bwf_writer.h"
 #include "export/export_names.h"
+#include "export/replacement_journal.h"
+#include "export/wav_export.h"
 #include "platform/file_names.h"
 
 namespace fs = std::filesystem;
@@ -154,19 +161,123 @@ std::vector<std::string> EarlierExportFiles(const ExportJob& job, ExportPass pas
 }
 
 // ---------------------------------------------------------------------------
+// PlanExportNames / PlanWritesName
+// ---------------------------------------------------------------------------
+
+ExportNamePlan PlanExportNames(const ExportJob& job, const Project& project) {
+    ExportNamePlan plan;
+    plan.outDir = job.outDir;
+    const bool reverbOn = job.reverbStem && job.reverb.enabled.load();
+    if (job.exportAAF) {
+        const std::string session = AafSessionName(job);
+        plan.sessionFolder = job.outDir + "/" + session;
+        plan.aafFile = AafFileName(session);
+        plan.reverbReturns = reverbOn;
+        for (size_t i = 0; i < project.results.size(); ++i)
+            plan.essencePrefixes.insert(AafEssencePrefix(AafTrackLabel(job, project.results[i]), i));
+    }
+    if (!job.exportWAV) return plan;
+    plan.fileBase = WavFileBase(ExportBaseName(job.baseName, job.outDir));
+    plan.mixdown = job.wavMixdown;
+    const std::array<std::string, 3> groups = ExportGroupNames(project.groups);
+    if (job.wavStems) plan.besideMixdown.insert(groups.begin(), groups.end());
+    if (reverbOn && (job.wavStems || job.wavTracks || job.wavClips)) plan.besideMixdown.insert(kReverbStemName);
+    if (job.wavTracks)
+        for (int g = 0; g < 3; ++g) {
+            const MixGroup& group = project.groups[g];
+            const int slots = group.usedTracks > 0 ? std::max(group.trackCount, group.usedTracks) : 0;
+            for (int slot = 0; slot < slots; ++slot) plan.tracks.insert(ExportTrackName(groups[size_t(g)], slot));
+        }
+    if (job.wavClips) {
+        plan.clipRoom = ExportClipNameRoom(plan.fileBase);
+        for (const RenderResult& r : project.results) ++plan.clips[ExportClipName(r)];
+    }
+    return plan;
+}
+
+namespace {
+
+// Whether ExportNameTable::Claim(name, room) hands out `part` for one of
+// the results' names: a name cut to the room, or, for the n-th result of one
+// name (n from 2), the name cut shorter with "_<n>" after it.
+bool IsClaimOfAny(const std::map<std::string, int>& names, const std::string& part, size_t room) {
+    // How many results have a name that begins with `stem` and, cut to `fit`
+    // bytes, is `stem`.
+    auto named = [&names](const std::string& stem, size_t fit) {
+        int count = 0;
+        for (auto it = names.lower_bound(stem); it != names.end() && it->first.compare(0, stem.size(), stem) == 0;
+             ++it)
+            if (it->first.substr(0, Utf8SafeCutLength(it->first, fit)) == stem) count += it->second;
+        return count;
+    };
+    if (named(part, room) > 0) return true;
+    const size_t underscore = part.find_last_of('_');
+    if (underscore == std::string::npos || underscore + 1 == part.size() || part.size() - underscore > 10)
+        return false;
+    const std::string number = part.substr(underscore + 1);
+    if (!std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; }) || number[0] == '0')
+        return false;
+    const int n = std::atoi(number.c_str());
+    const size_t suffix = number.size() + 1;
+    return n >= 2 && n <= named(part.substr(0, underscore), room > suffix ? room - suffix : 0);
+}
+
+bool HasEssencePrefix(const std::set<std::string>& prefixes, const std::string& name) {
+    for (size_t at = name.find('_'); at != std::string::npos; at = name.find('_', at + 1)) {
+        size_t end = at + 1;
+        while (end < name.size() && std::isdigit(static_cast<unsigned char>(name[end]))) ++end;
+        if (end < name.size() && name[end] == '_' && prefixes.count(name.substr(0, end + 1))) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool PlanWritesName(const ExportNamePlan& plan, const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return false;
+    const std::string folder = path.substr(0, slash);
+    const std::string name = path.substr(slash + 1);
+    if (!plan.sessionFolder.empty()) {
+        if (folder == plan.sessionFolder) return name == plan.aafFile;
+        if (folder == plan.sessionFolder + "/Audio Files") {
+            if (name == "Reverb.L.wav" || name == "Reverb.R.wav") return plan.reverbReturns;
+            return HasEssencePrefix(plan.essencePrefixes, name);
+        }
+    }
+    if (plan.fileBase.empty()) return false;
+    if (folder == plan.outDir && name == plan.fileBase + ".wav") return plan.mixdown;
+    const std::string prefix = plan.fileBase + " - ";
+    if (name.size() < prefix.size() + 4 || name.compare(0, prefix.size(), prefix) != 0 || !EndsWith(name, ".wav"))
+        return false;
+    const std::string part = name.substr(prefix.size(), name.size() - prefix.size() - 4);
+    if (folder == plan.outDir) return plan.besideMixdown.count(part) > 0;
+    if (folder == plan.outDir + "/Tracks") return plan.tracks.count(part) > 0;
+    if (folder == plan.outDir + "/Clips") return IsClaimOfAny(plan.clips, part, plan.clipRoom);
+    return false;
+}
+
+// ---------------------------------------------------------------------------
 // SetAsideFiles / FinishSetAside
 // ---------------------------------------------------------------------------
 
-ExportSetAside SetAsideFiles(const std::vector<std::string>& files, const std::string& outDir) {
+ExportSetAside SetAsideFiles(const std::vector<std::string>& files, const std::string& outDir,
+                             const std::string& noteFolder) {
     ExportSetAside aside;
+    std::vector<std::string> present;
     for (const std::string& path : files) {
         struct stat st {};
+        if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) present.push_back(path);
+    }
+    if (present.empty()) return aside;
+    aside.journal = OpenReplacementJournal(outDir, present, noteFolder);
+    if (aside.journal) aside.folder = aside.journal->folder;
+    for (size_t i = 0; i < present.size(); ++i) {
+        const std::string& path = present[i];
+        // The manifest numbers the files in this order.
+        const std::string waiting = aside.folder + "/" + std::to_string(i);
+        struct stat st {};
         if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-        if (aside.folder.empty()) {
-            std::string pattern = outDir + "/.tessaloom-replacing-XXXXXX";
-            if (::mkdtemp(pattern.data())) aside.folder = pattern;
-        }
-        const std::string waiting = aside.folder + "/" + std::to_string(aside.moved.size());
         if (!aside.folder.empty() && ::rename(path.c_str(), waiting.c_str()) == 0) {
             aside.moved.emplace_back(path, waiting);
         } else {
@@ -178,21 +289,36 @@ ExportSetAside SetAsideFiles(const std::vector<std::string>& files, const std::s
     return aside;
 }
 
+EarlierFileFate SettleEarlierFile(const std::string& original, const std::string& waiting, bool passSucceeded) {
+    struct stat st {};
+    const bool taken = ::lstat(original.c_str(), &st) == 0;
+    if (passSucceeded && (taken || IsOwnBroadcastWav(waiting))) {
+        ::unlink(waiting.c_str());
+        return EarlierFileFate::Removed;
+    }
+    if (!taken) {
+        std::error_code ec;
+        fs::create_directories(fs::path(original).parent_path(), ec);  // a folder removed since, by hand
+        if (::rename(waiting.c_str(), original.c_str()) == 0) return EarlierFileFate::PutBack;
+    }
+    std::printf("[Export] Could not put %s back; the earlier file is %s\n", original.c_str(), waiting.c_str());
+    return EarlierFileFate::Left;
+}
+
+std::function<void(const std::string&, bool)> ExportSetAside::Announcer() const {
+    if (!journal || journal->fd < 0) return nullptr;
+    return [journal = journal](const std::string& path, bool isFolder) { NoteMade(*journal, path, isFolder); };
+}
+
 void FinishSetAside(ExportSetAside& aside, bool passSucceeded) {
     if (aside.finished) return;
     aside.finished = true;
+    if (aside.journal && passSucceeded) NoteSucceeded(*aside.journal);
     int removed = 0, restored = 0;
     for (const auto& [original, waiting] : aside.moved) {
-        struct stat st {};
-        const bool rewritten = ::lstat(original.c_str(), &st) == 0;
-        if (passSucceeded && (rewritten || IsOwnBroadcastWav(waiting))) {
-            ::unlink(waiting.c_str());
-            ++removed;
-        } else if (!rewritten && ::rename(waiting.c_str(), original.c_str()) == 0) {
-            ++restored;
-        } else {
-            std::printf("[Export] Could not put %s back; the earlier file is %s\n", original.c_str(), waiting.c_str());
-        }
+        const EarlierFileFate fate = SettleEarlierFile(original, waiting, passSucceeded);
+        removed += fate == EarlierFileFate::Removed;
+        restored += fate == EarlierFileFate::PutBack;
     }
     if (passSucceeded)
         for (const ExportSetAside::Kept& k : aside.kept) {
@@ -200,7 +326,7 @@ void FinishSetAside(ExportSetAside& aside, bool passSucceeded) {
             const bool untouched = ::lstat(k.path.c_str(), &st) == 0 && st.st_dev == k.device && st.st_ino == k.inode;
             if (untouched && IsOwnBroadcastWav(k.path) && ::unlink(k.path.c_str()) == 0) ++removed;
         }
-    if (!aside.folder.empty()) ::rmdir(aside.folder.c_str());  // stays only when a file could not go back
+    if (aside.journal) CloseReplacementJournal(*aside.journal);  // the folder stays only when a file could not go back
     if (removed > 0 || restored > 0)
         std::printf("[Export] Earlier export: %d files replaced, %d put back\n", removed, restored);
 }

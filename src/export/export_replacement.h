@@ -1,14 +1,15 @@
 // export_replacement.h — replacing an earlier export with the same name: which
-// of its files each pass owns, and setting them aside while the pass runs,
-// so that they go only when the pass has succeeded and come back whole when
-// it failed.
+// of its files each pass owns and which the export replaces, and setting them
+// aside while the pass runs, so that they go only when the pass has succeeded
+// and come back whole when it failed or was killed (replacement_journal.h).
 //
 // Index
 //   ExportPass                 the AAF step and the four WAV passes
 //   IsOwnBroadcastWav          a WAV file whose bext originator is the program
 //   EarlierExportFiles         an earlier export's files that one pass would replace
+//   ExportNamePlan / PlanExportNames / PlanWritesName   the names an export writes
 //   ExportSetAside             files moved out of the way while a pass runs
-//   SetAsideFiles / FinishSetAside
+//   SetAsideFiles / SettleEarlierFile / FinishSetAside
 //
 // An earlier export's files are those in the pass's own folders that carry
 // the pass's own names: the new export may write over any of them, so the
@@ -21,11 +22,18 @@
 
 #include <sys/types.h>
 
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "export/export_records.h"
+
+struct Project;
+struct ReplacementJournal;
 
 enum class ExportPass { Aaf, Mixdown, Stems, Tracks, Clips };
 
@@ -46,10 +54,34 @@ bool IsOwnBroadcastWav(const std::string& path);
 //   Tracks   "Tracks/<base> - *.wav";  Clips  "Clips/<base> - *.wav"
 std::vector<std::string> EarlierExportFiles(const ExportJob& job, ExportPass pass);
 
+// The names an export writes, worked out from the job and the document
+// before it runs: they tell the files of an earlier export that it replaces
+// from files of other programs that only fit a pass's pattern.
+struct ExportNamePlan {
+    std::string outDir;
+    std::string fileBase;                 // "<fileBase> - " begins the WAV files' names
+    std::string sessionFolder, aafFile;   // empty without the AAF step
+    bool mixdown = false;
+    std::set<std::string> besideMixdown;  // parts of "<fileBase> - <part>.wav": stems, reverb stem
+    std::set<std::string> tracks;         // parts in "Tracks"
+    std::map<std::string, int> clips;     // parts in "Clips" before the pass makes them unique, by results
+    size_t clipRoom = 0;
+    std::set<std::string> essencePrefixes;  // "<label>_<iii>_" of every result
+    bool reverbReturns = false;             // "Reverb.L.wav" and "Reverb.R.wav"
+};
+ExportNamePlan PlanExportNames(const ExportJob& job, const Project& project);
+
+// True when the export of `plan` writes a file named `path` (one of
+// EarlierExportFiles): the session file and the mixdown always; a stem, the
+// reverb stem, a track or a reverb return the job makes; a clip or an essence
+// file that a result may be given (the clips pass may append "_2", "_3"...).
+bool PlanWritesName(const ExportNamePlan& plan, const std::string& path);
+
 // Files moved into a hidden folder beside the export (same file system, so
-// each move is a rename). A file that cannot be moved stays where it is and
-// is only remembered by its identity, so that it is removed after a
-// successful pass only if the pass did not write over it.
+// each move is a rename), with a manifest of their names (replacement_
+// journal.h) on disk before the first of them moves. A file that cannot be
+// moved stays where it is and is only remembered by its identity, so that it
+// is removed after a successful pass only if the pass did not write over it.
 struct ExportSetAside {
     std::string folder;                                     // empty: nothing was moved
     std::vector<std::pair<std::string, std::string>> moved;  // original path, where it waits
@@ -59,7 +91,12 @@ struct ExportSetAside {
         ino_t inode = 0;
     };
     std::vector<Kept> kept;
+    std::shared_ptr<ReplacementJournal> journal;  // null when nothing was set aside
     bool finished = false;
+
+    // For ExportJob::announce while the pass runs: each file and folder it
+    // makes goes into the manifest first. Empty when there is no manifest.
+    std::function<void(const std::string& path, bool folder)> Announcer() const;
 
     ExportSetAside() = default;
     ExportSetAside(ExportSetAside&&) = default;
@@ -70,12 +107,24 @@ struct ExportSetAside {
     ~ExportSetAside();
 };
 
-// Moves the existing ones of `files` into a new hidden folder in `outDir`.
-ExportSetAside SetAsideFiles(const std::vector<std::string>& files, const std::string& outDir);
+// Moves the existing ones of `files` into a new hidden folder in `outDir`,
+// after their manifest is on disk and, when `noteFolder` is given, the
+// replacement is noted there as in progress (SettleNotedReplacements at the
+// next start finishes or undoes it when the program does not).
+ExportSetAside SetAsideFiles(const std::vector<std::string>& files, const std::string& outDir,
+                             const std::string& noteFolder = std::string());
 
-// After the pass. Succeeded: a file set aside is removed when the pass wrote
-// a file of its name or when the program wrote it, and returns otherwise;
-// one kept in place is removed when the pass left it and the program wrote
-// it. Failed: every file set aside returns to its place, which the pass's
-// rollback has cleared. Logs what it did.
+// What became of one earlier file that waited as `waiting` once its pass is
+// over. Succeeded: removed when a file of its name is in its place again or
+// the program wrote it, else put back. Failed: put back. Left where it waits
+// when its place is taken (logged).
+enum class EarlierFileFate { Removed, PutBack, Left };
+EarlierFileFate SettleEarlierFile(const std::string& original, const std::string& waiting, bool passSucceeded);
+
+// After the pass. Succeeded (noted in the manifest first): a file set aside
+// is removed when the pass wrote a file of its name or when the program
+// wrote it, and returns otherwise; one kept in place is removed when the
+// pass left it and the program wrote it. Failed: every file set aside
+// returns to its place, which the pass's rollback has cleared. Then the
+// folder, its manifest and the note go. Logs what it did.
 void FinishSetAside(ExportSetAside& aside, bool passSucceeded);

@@ -45,6 +45,26 @@ ExportTrackLayout ExportTrackLayoutOf(const Project& project) {
     return layout;
 }
 
+std::string ExportTrackName(const std::string& groupName, int slot) {
+    char number[16];
+    std::snprintf(number, sizeof(number), " %02d", slot + 1);
+    std::string name = groupName + number;
+    name.resize(Utf8SafeCutLength(name, kExportPartBytes));
+    return name;
+}
+
+std::string ExportClipName(const RenderResult& result) {
+    // A result named after its sound file does not repeat the file's extension.
+    return CleanExportName(WithoutAudioExtension(result.name), "clip");
+}
+
+size_t ExportClipNameRoom(const std::string& fileBase) {
+    // A file name holds 255 bytes, of which the writer's temporary
+    // "<name>.tmp" needs four more.
+    const size_t fixed = fileBase.size() + 3 + 4 + kTempSuffixBytes;  // " - ", ".wav" and ".tmp"
+    return fixed < kMaxFileNameBytes ? kMaxFileNameBytes - fixed : 1;
+}
+
 // ---------------------------------------------------------------------------
 // Voice envelopes
 // ---------------------------------------------------------------------------
@@ -171,6 +191,8 @@ struct PassState {
 
 bool WriteStereoFile(PassState& p, const std::string& path, const float* left, const float* right, int64_t frames,
                      double timeReference, const std::string& description) {
+    if (ExportCancelled(p.job)) return false;  // the pass is undone
+    p.rollback.Announce(path);
     if (!WriteBWFStereo(path, left, right, frames, p.rate, timeReference, description.c_str())) return false;
     p.rollback.files.push_back(path);
     ++p.written;
@@ -179,7 +201,8 @@ bool WriteStereoFile(PassState& p, const std::string& path, const float* left, c
 
 bool WriteMonoFile(PassState& p, const std::string& path, const float* samples, int64_t frames,
                    double timeReference, const std::string& description) {
-    if (frames > INT32_MAX) return false;
+    if (frames > INT32_MAX || ExportCancelled(p.job)) return false;
+    p.rollback.Announce(path);
     if (!WriteBWFClipMono(path, samples, int32_t(frames), p.rate, timeReference, description.c_str())) return false;
     p.rollback.files.push_back(path);
     ++p.written;
@@ -286,10 +309,7 @@ bool TracksPass(PassState& p) {
                     return voiceTrack[size_t(&v - firstVoice)] == track ? gain : 0.0f;
                 },
                 nullptr, buses);
-            char number[16];
-            std::snprintf(number, sizeof(number), " %02d", s + 1);
-            std::string name = p.groupNames[size_t(g)] + number;
-            name.resize(Utf8SafeCutLength(name, 63));
+            const std::string name = ExportTrackName(p.groupNames[size_t(g)], s);
             const std::string path = folder + "/" + p.fileBase + " - " + name + ".wav";
             const bool ok = group.stereo
                                 ? WriteStereoFile(p, path, left.data(), right.data(), p.frames, p.timeReference, name)
@@ -306,10 +326,7 @@ bool ClipsPass(PassState& p) {
     const std::string folder = p.job.outDir + "/Clips";
     if (!MakeExportFolder(folder, p.rollback)) return false;
     ExportNameTable names;
-    // Room for the clip's name in a file name of at most 255 bytes, of which
-    // the writer's temporary "<name>.tmp" needs four more.
-    const size_t fixed = p.fileBase.size() + 3 + 4 + kTempSuffixBytes;  // " - ", ".wav" and ".tmp"
-    const size_t room = fixed < 255 ? 255 - fixed : 1;
+    const size_t room = ExportClipNameRoom(p.fileBase);
     std::vector<float> left, right;
     int32_t clips = 0;
     for (size_t i = 0; i < p.engine.voices.size(); ++i) {
@@ -321,22 +338,26 @@ bool ClipsPass(PassState& p) {
         const float gain = v.gain.load() * v.normGain * v.eventGain.load() *
                            (groupValid ? p.options.mix.groupGain[size_t(v.group)] : 1.0f);
         const VoiceFades fades = ClipFileFades(p.engine, i);
-        const size_t frames = size_t(v.sampleCount);
+        // A time reference cannot be negative: a layer that starts before
+        // 00:00 loses the frames before it, so that the file placed by its
+        // reference (00:00) plays each sample where the mix does.
+        const double start = p.options.startOffset + double(v.startTime);
+        const int64_t first = VoiceStartSample(start, p.rate);
+        const size_t skip = first < 0 ? size_t(std::min<int64_t>(-first, v.sampleCount)) : 0;
+        const size_t frames = size_t(v.sampleCount) - skip;
+        if (frames < 1) continue;
         left.assign(frames, 0.0f);
         right.assign(frames, 0.0f);
-        const size_t count = std::min(frames, v.left.size());
-        for (size_t j = 0; j < count; ++j) {
+        const size_t count = std::min(size_t(v.sampleCount), v.left.size());
+        for (size_t j = skip; j < count; ++j) {
             const double t = double(j) / p.rate;
             const float g = gain * VoiceFadeGain(t, v.length, fades) * ClipCurveGain(v, t);
-            left[j] = g * v.left[j];
-            right[j] = v.stereo && j < v.right.size() ? g * v.right[j] : left[j];
+            left[j - skip] = g * v.left[j];
+            right[j - skip] = v.stereo && j < v.right.size() ? g * v.right[j] : left[j - skip];
         }
-        // A result named after its sound file does not repeat the file's extension.
-        const std::string name =
-            names.Claim(CleanExportName(WithoutAudioExtension(p.results[size_t(v.resultIndex)].name), "clip"), room);
+        const std::string name = names.Claim(ExportClipName(p.results[size_t(v.resultIndex)]), room);
         const std::string path = folder + "/" + p.fileBase + " - " + name + ".wav";
-        if (!WriteStereoFile(p, path, left.data(), right.data(), int64_t(frames),
-                             p.options.startOffset + double(v.startTime), name))
+        if (!WriteStereoFile(p, path, left.data(), right.data(), int64_t(frames), skip > 0 ? 0.0 : start, name))
             return false;
         ++clips;
     }
@@ -355,6 +376,7 @@ int32_t WriteWavExport(const ExportJob& job, const std::vector<RenderResult>& re
                        const WavPassOptions& options, float rangeIn, float rangeOut, bool* failed) {
     if (failed) *failed = false;
     PassState p(job, results, engine, layout, options);
+    p.rollback.announce = job.announce;
     auto fail = [&]() {
         if (failed) *failed = true;
         return 0;  // the rollback undoes the call
@@ -407,7 +429,8 @@ int32_t WriteWavExport(const ExportJob& job, const std::vector<RenderResult>& re
         case kWavClips: ok = ClipsPass(p); break;
         default: break;
     }
-    if (!ok) return fail();
+    // Stopped while it ran: undone like a failure, the earlier files return.
+    if (!ok || ExportCancelled(job)) return fail();
     p.rollback.committed = true;
     return p.written;
 }

@@ -3,14 +3,16 @@
 //
 // Index
 //   ExportTrackLayout / ExportTrackLayoutOf   budget mode and the three groups
+//   ExportTrackName / ExportClipName / ExportClipNameRoom   parts of track and clip file names
 //   WriteWavExport        one pass; the number of files written and kept
 //   RenderOfflineMix      the wet reverb of every voice through a private reverb
 //
-// Both read the prepared voices without the engine lock, so the voices must
-// be pinned (the export job pins them). The engine's own reverb is never
-// touched. Files: "<base>.wav", "<base> - <group>.wav" and
+// The two functions read the prepared voices without the engine lock, so the
+// voices must be pinned (the export job pins them). The engine's own reverb
+// is never touched. Files: "<base>.wav", "<base> - <group>.wav" and
 // "<base> - Reverb.wav" in the output folder; "Tracks/<base> - <group> NN.wav"
-// and "Clips/<base> - <clip>.wav" below it.
+// and "Clips/<base> - <clip>.wav" below it. A clip file begins at 00:00 at the
+// earliest: the frames of a layer before it are left out.
 #pragma once
 
 #include <cstdint>
@@ -25,6 +27,14 @@ struct ExportTrackLayout {
     MixGroup groups[3];
 };
 ExportTrackLayout ExportTrackLayoutOf(const Project& project);
+
+// "<group> NN" of track slot `slot` (from 0) of a group, cut to 63 bytes.
+std::string ExportTrackName(const std::string& groupName, int slot);
+// A result's clip file part before the clips pass makes it unique: its name
+// without a sound file's extension, cleaned ("clip" when empty).
+std::string ExportClipName(const RenderResult& result);
+// The bytes a clip file part may take beside "<fileBase> - " and ".wav".
+size_t ExportClipNameRoom(const std::string& fileBase);
 
 // Runs the pass of options.mode. A file that cannot be written, or a folder
 // that cannot be made, rolls the whole call back (its files, its reverb stem

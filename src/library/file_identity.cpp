@@ -4,6 +4,8 @@
 //   FNV folding          offset basis and prime of the fingerprint hash
 //   QueryFileSize        size of a regular file, following links
 //   ReadFully            pread until the window is full or the file ends
+//   FingerprintOpenFile  the two windows and the size of an open file
+//   FingerprintSound     the gate: a regular file that opens as sound
 //   FingerprintFileWithSize / FingerprintFile
 //   FileExistsWithSize
 #include "library/file_identity.h"
@@ -15,6 +17,7 @@
 #include <cerrno>
 #include <memory>
 
+#include "library/sound_file_open.h"
 #include "platform/file_util.h"
 
 namespace {
@@ -31,7 +34,7 @@ inline uint64_t Fold(uint64_t h, const unsigned char* bytes, size_t n) {
 }
 
 // Only regular files have a size worth trusting: a FIFO or device would block
-// or never end, and a folder has no content.
+// or never end, and a folder has no content. stat(2) opens nothing.
 bool QueryFileSize(const std::string& path, uint64_t& size) {
     struct stat st;
     if (::stat(path.c_str(), &st) != 0) return false;
@@ -61,26 +64,19 @@ unsigned char* ThreadBuffer() {
 
 }  // namespace
 
-bool FingerprintFileWithSize(const std::string& path, uint64_t size, uint64_t& hash) {
-    const int fd = OpenRegularFile(path).fd;
-    if (fd < 0) return false;
+bool FingerprintOpenFile(int fd, uint64_t size, uint64_t& hash) {
     unsigned char* buffer = ThreadBuffer();
     uint64_t h = kFingerprintBasis;
-    bool ok = true;
-
-    size_t head = size < kWindowBytes ? static_cast<size_t>(size) : kWindowBytes;
+    const size_t head = size < kWindowBytes ? static_cast<size_t>(size) : kWindowBytes;
     if (head > 0) {
-        ok = ReadFully(fd, buffer, head, 0);
-        if (ok) h = Fold(h, buffer, head);
+        if (!ReadFully(fd, buffer, head, 0)) return false;
+        h = Fold(h, buffer, head);
     }
     // Files between 64 and 128 KiB fold their overlapping bytes twice.
-    if (ok && size > kWindowBytes) {
-        ok = ReadFully(fd, buffer, kWindowBytes, size - kWindowBytes);
-        if (ok) h = Fold(h, buffer, kWindowBytes);
+    if (size > kWindowBytes) {
+        if (!ReadFully(fd, buffer, kWindowBytes, size - kWindowBytes)) return false;
+        h = Fold(h, buffer, kWindowBytes);
     }
-    ::close(fd);
-    if (!ok) return false;
-
     unsigned char sizeBytes[8];
     for (int i = 0; i < 8; ++i) sizeBytes[i] = static_cast<unsigned char>(size >> (8 * i));
     h = Fold(h, sizeBytes, 8);
@@ -88,14 +84,38 @@ bool FingerprintFileWithSize(const std::string& path, uint64_t size, uint64_t& h
     return true;
 }
 
-bool FingerprintFile(const std::string& path, uint64_t& hash, uint64_t& size) {
-    uint64_t measured = 0;
-    if (path.empty() || !QueryFileSize(path, measured)) return false;
+namespace {
+
+// The one way in for a fingerprint by path. A project from someone else may
+// name any file of the recipient's as a sound: its hash and size would go
+// into the next save, and the hash of a short file gives its content back.
+// So only a regular file (looked at before it is opened, checked again on
+// the descriptor) that opens as sound through that same descriptor is read,
+// and then only its two windows. `size` 0: the file's own size.
+bool FingerprintSound(const std::string& path, uint64_t wantedSize, uint64_t& hash, uint64_t& size) {
+    if (path.empty()) return false;
+    const RegularFile file = OpenRegularFile(path);
+    if (file.fd < 0) return false;
+    const uint64_t measured = wantedSize != 0 ? wantedSize : file.size;
     uint64_t h = 0;
-    if (!FingerprintFileWithSize(path, measured, h)) return false;
+    const bool ok = DescriptorOpensAsSound(file.fd, file.size) && FingerprintOpenFile(file.fd, measured, h);
+    ::close(file.fd);
+    if (!ok) return false;
     hash = h;
     size = measured;
     return true;
+}
+
+}  // namespace
+
+bool FingerprintFileWithSize(const std::string& path, uint64_t size, uint64_t& hash) {
+    uint64_t measured = 0;
+    // Size 0 is an empty file, which is never a sound.
+    return size != 0 && FingerprintSound(path, size, hash, measured);
+}
+
+bool FingerprintFile(const std::string& path, uint64_t& hash, uint64_t& size) {
+    return FingerprintSound(path, 0, hash, size);
 }
 
 bool FileExistsWithSize(const std::string& path, uint64_t expectedSize) {

@@ -10,30 +10,49 @@
 
 #include "platform/file_util.h"
 
+namespace {
+
+// libsndfile's open under the gate's lock. With `takeDescriptor` it closes fd
+// with the file, or at once when the open fails; otherwise fd stays open.
+SNDFILE* OpenDescriptor(int fd, SF_INFO* info, bool takeDescriptor) {
+    static std::mutex openMutex;
+    std::lock_guard<std::mutex> lock(openMutex);
+    return sf_open_fd(fd, SFM_READ, info, takeDescriptor ? SF_TRUE : SF_FALSE);
+}
+
+// The frame count a header claims, cut to what `bytes` of file can hold.
+void BoundFrames(SF_INFO* info, uint64_t bytes) {
+    bytes = std::max<uint64_t>(bytes, 1);
+    const int64_t plausible = bytes > uint64_t(INT64_MAX / kMaxFramesPerByte) ? INT64_MAX
+                                                                                : int64_t(bytes) * kMaxFramesPerByte;
+    if (info->frames < 0) info->frames = 0;
+    if (info->frames > plausible) info->frames = plausible;
+}
+
+}  // namespace
+
 SNDFILE* OpenSoundFileForReading(const std::string& path, SF_INFO* info, std::string* problem) {
     const RegularFile file = OpenRegularFile(path);
     if (file.fd < 0) {
         if (problem) *problem = file.problem;
         return nullptr;
     }
-    SNDFILE* sound = nullptr;
-    {
-        static std::mutex openMutex;
-        std::lock_guard<std::mutex> lock(openMutex);
-        // libsndfile takes the descriptor: it closes it with the file, or at
-        // once when the open fails.
-        sound = sf_open_fd(file.fd, SFM_READ, info, SF_TRUE);
-    }
+    SNDFILE* sound = OpenDescriptor(file.fd, info, true);
     if (!sound) {
         if (problem) *problem = "Not a sound file that can be read: " + path;
         return nullptr;
     }
-    const uint64_t bytes = std::max<uint64_t>(file.size, 1);
-    const int64_t plausible = bytes > uint64_t(INT64_MAX / kMaxFramesPerByte) ? INT64_MAX
-                                                                                : int64_t(bytes) * kMaxFramesPerByte;
-    if (info->frames < 0) info->frames = 0;
-    if (info->frames > plausible) info->frames = plausible;
+    BoundFrames(info, file.size);
     return sound;
+}
+
+bool DescriptorOpensAsSound(int fd, uint64_t size) {
+    SF_INFO info{};
+    SNDFILE* sound = OpenDescriptor(fd, &info, false);
+    if (!sound) return false;
+    sf_close(sound);
+    BoundFrames(&info, size);
+    return info.frames > 0 && info.channels > 0;
 }
 
 int64_t ReadSoundFrames(SNDFILE* file, float* buffer, int64_t frames, int channels) {
@@ -49,9 +68,9 @@ int64_t ReadSoundFrames(SNDFILE* file, float* buffer, int64_t frames, int channe
 }
 
 bool FileOpensAsSound(const std::string& path) {
-    SF_INFO info{};
-    SNDFILE* file = OpenSoundFileForReading(path, &info);  // regular files only
-    if (!file) return false;
-    sf_close(file);
-    return info.frames > 0 && info.channels > 0;
+    const RegularFile file = OpenRegularFile(path);  // regular files only
+    if (file.fd < 0) return false;
+    const bool sound = DescriptorOpensAsSound(file.fd, file.size);
+    ::close(file.fd);
+    return sound;
 }

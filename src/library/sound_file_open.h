@@ -5,6 +5,7 @@
 //   OpenSoundFileForReading   regular files only, never waiting, frame count bounded by the file's size
 //   ReadSoundFrames           sf_readf_float with non-finite samples turned to 0
 //   FileOpensAsSound          a regular file that opens with at least one frame and channel
+//   DescriptorOpensAsSound    the same check on a regular file already open
 //   kMaxFramesPerByte         the most frames any format we read packs into one byte
 //   kMaxSampleMagnitude       the largest sample a reader hands on
 //
@@ -47,3 +48,9 @@ int64_t ReadSoundFrames(SNDFILE* file, float* buffer, int64_t frames, int channe
 // frame and one channel: what a file must be before a sound reference may
 // point at it.
 bool FileOpensAsSound(const std::string& path);
+
+// FileOpensAsSound for `fd`, a regular file of `size` bytes the caller opened
+// (OpenRegularFile) and keeps open: libsndfile reads its header through the
+// descriptor, so the check and whatever the caller reads next see the same
+// file. The descriptor's offset moves; read on with pread.
+bool DescriptorOpensAsSound(int fd, uint64_t size);

@@ -259,6 +259,12 @@ struct AppState {
     bool quitRequested = false;
     bool quitAfterExport = false;         // a quit waits for the running export to end
     bool shuttingDown = false;            // quitting has stopped the workers: none starts again
+    // SIGTERM or SIGHUP being served (0: none): the program ends once a Save,
+    // an export (stopped) and a task (cancelled) are over, asking nothing.
+    int terminationSignal = 0;
+    // The end leaves the crash lock and the backups, as a crash would: the
+    // next start offers the recovery backup written for the signal.
+    bool keepRecoveryOnExit = false;
     BusyTask busyTask;                    // its `worker` is the one worker-thread slot
     TextureHandle frozenFrameTexture = nullptr;  // the busy overlay's backdrop (frame driver)
     float frozenFrameUv[4] = {0, 0, 1, 1};       // u0, v0, u1, v1 that draw it upright
@@ -278,6 +284,7 @@ struct AppState {
     // --- Export job ---------------------------------------------------------
     std::atomic<bool> exportRunning{false};
     std::atomic<bool> exportDone{false};  // raised by the export thread as its last step
+    std::atomic<bool> exportCancel{false};  // the running export is asked to stop (StopRunningExport)
     std::atomic<float> exportProgress{-1.0f};
     double exportDoneTime = -1;           // interface clock when first seen done; -1 = not yet
     // Written by the export thread, read by the frame: only through
@@ -431,6 +438,9 @@ bool DocumentMayChange(const AppState& app);
 // frame time (a running toast keeps the main loop awake).
 void ShowToast(AppState& app, std::string text, float seconds);
 void TickToast(AppState& app, float frameSeconds);
+// How long the sentence of a refused path stays (a drop, a video, a library
+// folder, a relink); an open that is refused keeps the 3 s of "not found".
+constexpr float kRefusalToastSeconds = 4.0f;
 
 // Stops and joins every background thread that may touch the document, in
 // order: library analysis, library scan and fingerprint, recipe preview, the

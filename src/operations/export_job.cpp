@@ -2,7 +2,8 @@
 // and finish on the interface thread.
 //
 // Index
-//   Context               ProgramAafExportStep, ProgramExportContext
+//   Context               ProgramAafExportStep, ProgramExportContext, ReplacementNoteFolder,
+//                         SettleInterruptedExports
 //   Texts                 SetExportStatus, ExportStatusText
 //   RunExportJob          RunAafStep, RunWavPasses
 //   MakeExportJob / ExistingExportFiles
@@ -26,12 +27,14 @@
 #include "export/aaf_export.h"
 #include "export/export_names.h"
 #include "export/export_replacement.h"
+#include "export/replacement_journal.h"
 #include "export/wav_export.h"
 #include "library/file_registry.h"
 #include "library/relinking.h"
 #include "operations/app_state.h"
 #include "operations/voice_maintenance.h"
 #include "platform/file_names.h"
+#include "platform/user_folders.h"
 #include "playback/engine_voices.h"
 
 // ---------------------------------------------------------------------------
@@ -57,8 +60,16 @@ ExportContext ProgramExportContext() {
     ctx.app = &gAppState;
     ctx.registry = &FileRegistry::Instance();
     ctx.aafStep = ProgramAafExportStep();
+    ctx.replacementNotes = ReplacementNoteFolder();
     return ctx;
 }
+
+std::string ReplacementNoteFolder() {
+    const std::string data = AppDataDir();
+    return data.empty() ? data : data + "/Replacing";
+}
+
+void SettleInterruptedExports() { SettleNotedReplacements(ReplacementNoteFolder()); }
 
 // ---------------------------------------------------------------------------
 // Texts
@@ -81,13 +92,21 @@ std::string ExportStatusText(const AppState& app) {
 namespace {
 
 // The files of an earlier export that `pass` replaces and the user agreed
-// to replace, set aside until the pass is over.
-ExportSetAside SetAsideForPass(const ExportJob& job, ExportPass pass) {
+// to replace, set aside until the pass is over; while it runs, the job
+// announces what the pass makes to the set-aside's manifest.
+ExportSetAside SetAsideForPass(ExportJob& job, ExportPass pass, const ExportContext& ctx) {
     std::vector<std::string> agreed;
     if (!job.replacing.empty())
         for (const std::string& f : EarlierExportFiles(job, pass))
-            if (std::find(job.replacing.begin(), job.replacing.end(), f) != job.replacing.end()) agreed.push_back(f);
-    return SetAsideFiles(agreed, job.outDir);
+            if (std::binary_search(job.replacing.begin(), job.replacing.end(), f)) agreed.push_back(f);
+    ExportSetAside aside = SetAsideFiles(agreed, job.outDir, ctx.replacementNotes);
+    job.announce = aside.Announcer();
+    return aside;
+}
+
+void FinishPass(ExportJob& job, ExportSetAside& aside, bool succeeded) {
+    job.announce = nullptr;
+    FinishSetAside(aside, succeeded);
 }
 
 // "Export refused. A name cannot ...", or "" for a base name files may carry.
@@ -109,7 +128,7 @@ bool RunAafStep(const ExportJob& job, const ExportContext& ctx) {
     }
 }
 
-void RunWavPasses(const ExportJob& job, const ExportContext& ctx, ExportReport& report) {
+void RunWavPasses(ExportJob& job, const ExportContext& ctx, ExportReport& report) {
     static const char* const kPassStatus[] = {"Exporting mix...", "Exporting stems...", "Exporting tracks...",
                                               "Exporting clips..."};
     const bool chosen[] = {job.wavMixdown, job.wavStems, job.wavTracks, job.wavClips};
@@ -117,6 +136,10 @@ void RunWavPasses(const ExportJob& job, const ExportContext& ctx, ExportReport& 
     bool reverbStemGiven = false;
     for (int mode = kWavMixdown; mode <= kWavClips; ++mode) {
         if (!chosen[mode]) continue;
+        if (ExportCancelled(job)) {
+            report.wavFailed = true;
+            break;
+        }
         SetExportStatus(*ctx.app, kPassStatus[mode]);
         WavPassOptions options;
         options.mode = mode;
@@ -130,7 +153,7 @@ void RunWavPasses(const ExportJob& job, const ExportContext& ctx, ExportReport& 
         options.mix = job.mix;
         bool failed = false;
         int32_t written = 0;
-        ExportSetAside earlier = SetAsideForPass(job, WavExportPass(mode));
+        ExportSetAside earlier = SetAsideForPass(job, WavExportPass(mode), ctx);
         try {
             written = WriteWavExport(job, ctx.project->results, *ctx.engine, job.sampleRate, layout,
                                      job.totalDuration, options, job.rangeIn, job.rangeOut, &failed);
@@ -140,7 +163,7 @@ void RunWavPasses(const ExportJob& job, const ExportContext& ctx, ExportReport& 
             failed = true;
         }
         // A pass that wrote nothing keeps the earlier files as well.
-        FinishSetAside(earlier, !failed && written > 0);
+        FinishPass(job, earlier, !failed && written > 0);
         report.filesWritten += written;
         report.wavFailed = report.wavFailed || failed;
     }
@@ -159,17 +182,20 @@ ExportReport RunExportJob(ExportJob job, const ExportContext& ctx) {
         ctx.app->exportDone.store(true, std::memory_order_release);
         return report;
     }
+    std::sort(job.replacing.begin(), job.replacing.end());  // each pass looks its files up
     try {
         // Held until every file is written: no edit, eviction or rebuild
         // changes the voices meanwhile.
         EngineVoicePin pin(*ctx.engine);
         RelinkVoicesToResults(*ctx.engine, ctx.project->results);
         PrepareAllVoices(*ctx.engine, ctx.project->results);
-        if (job.exportAAF) {
+        if (job.exportAAF && ExportCancelled(job)) {
+            report.aafFailed = true;
+        } else if (job.exportAAF) {
             SetExportStatus(*ctx.app, "Exporting AAF...");
-            ExportSetAside earlier = SetAsideForPass(job, ExportPass::Aaf);
+            ExportSetAside earlier = SetAsideForPass(job, ExportPass::Aaf, ctx);
             const bool written = RunAafStep(job, ctx);
-            FinishSetAside(earlier, written);
+            FinishPass(job, earlier, written);
             if (written)
                 report.filesWritten = 1;  // the session counts as one file
             else
@@ -182,7 +208,10 @@ ExportReport RunExportJob(ExportJob job, const ExportContext& ctx) {
         std::printf("[Export] Export failed: %s\n", e.what());
         report.wavFailed = true;
     }
-    report.finalText = ExportFinalText(report.filesWritten, report.aafFailed, report.wavFailed);
+    // Stopped before it was whole: the pass it was in was undone.
+    const bool stopped = ExportCancelled(job) && !report.Succeeded();
+    report.finalText = stopped ? std::string("Export stopped")
+                               : ExportFinalText(report.filesWritten, report.aafFailed, report.wavFailed);
     std::printf("[Export] %s\n", report.finalText.c_str());
     SetExportStatus(*ctx.app, report.finalText.c_str());
     ctx.app->exportDone.store(true, std::memory_order_release);
@@ -228,17 +257,24 @@ ExportJob MakeExportJob(const AppState& app, const Project& project, const Audio
     return job;
 }
 
-std::vector<std::string> ExistingExportFiles(const ExportJob& job) {
+std::vector<std::string> ExistingExportFiles(const ExportJob& job, const Project& project) {
+    const ExportNamePlan plan = PlanExportNames(job, project);
     std::vector<std::string> found;
     for (ExportPass pass : {ExportPass::Aaf, ExportPass::Mixdown, ExportPass::Stems, ExportPass::Tracks,
                             ExportPass::Clips})
-        for (const std::string& f : EarlierExportFiles(job, pass)) found.push_back(f);
+        for (const std::string& f : EarlierExportFiles(job, pass))
+            if (PlanWritesName(plan, f) || IsOwnBroadcastWav(f)) found.push_back(f);
     return found;
 }
 
 // ---------------------------------------------------------------------------
 // StartExport / FinishExport / PollExport
 // ---------------------------------------------------------------------------
+
+void StopRunningExport(AppState& app) {
+    if (!app.exportRunning.load() || app.exportCancel.exchange(true)) return;
+    std::printf("[Export] Stopping: the pass under way is undone\n");
+}
 
 ExportStart StartExport(const ExportContext& ctx, ExportJob job) {
     AppState& app = *ctx.app;
@@ -255,7 +291,10 @@ ExportStart StartExport(const ExportContext& ctx, ExportJob job) {
         return ExportStart::InvalidName;
     }
 
-    const std::vector<std::string> existing = ExistingExportFiles(job);
+    // A replacement of this folder that a kill interrupted is settled
+    // first, so that the question counts the earlier export whole.
+    SettleReplacementsIn(job.outDir);
+    const std::vector<std::string> existing = ExistingExportFiles(job, *ctx.project);
     if (!existing.empty()) {
         const std::string question = "Files of an earlier export named \"" + job.baseName + "\" are in " +
                                      job.outDir + " (" + std::to_string(existing.size()) +
@@ -276,6 +315,8 @@ ExportStart StartExport(const ExportContext& ctx, ExportJob job) {
     SetExportStatus(app, "Exporting...");
     app.exportProgress.store(-1.0f);
     app.exportDone.store(false);
+    app.exportCancel.store(false);
+    job.cancel = &app.exportCancel;  // StopRunningExport raises it
     app.exportRunning.store(true);
 
     auto report = std::make_shared<ExportReport>();

@@ -4,11 +4,13 @@
 //
 // Index
 //   ExportContext / ProgramExportContext  the objects an export works on
+//   ReplacementNoteFolder / SettleInterruptedExports  replacements a kill interrupted, at start-up
 //   SetExportStatus / ExportStatusText    the status line, safe across threads
 //   RunExportJob         the thread body: voices, AAF, WAV passes, final text
 //   MakeExportJob        the job of the Export tab from the settings and the chosen path
 //   ExistingExportFiles  files of an earlier export that this one would replace
 //   StartExport          interface thread: ask, resolve paths, raise the state, start the thread
+//   StopRunningExport    any thread: ask the running export to stop (its pass is undone)
 //   PollExport / FinishExport            interface thread: join, clear, run the completion once
 //
 // For the interface (the Export tab and the frame's job protocol):
@@ -50,11 +52,23 @@ struct ExportContext {
     // Starts the export thread; null uses a std::thread kept in
     // app->exportThread. Tests put one here that refuses.
     std::function<bool(std::function<void()> body)> startThread;
+    // Where a pass that replaces an earlier export notes itself as in
+    // progress until it is over (ReplacementNoteFolder); empty: no notes,
+    // only the next export to the folder settles an interrupted one.
+    std::string replacementNotes;
 };
 
-// gProject, gAudioEngine, gAppState, the process-wide registry and the
-// program's AAF step. Interface thread.
+// gProject, gAudioEngine, gAppState, the process-wide registry, the
+// program's AAF step and its note folder. Interface thread.
 ExportContext ProgramExportContext();
+
+// "<application data>/Replacing"; empty when there is no data folder.
+std::string ReplacementNoteFolder();
+// At start-up: every replacement noted in ReplacementNoteFolder that a kill
+// left unfinished is undone (the earlier export back under its names, the
+// new partial files gone), or finished when its pass had succeeded
+// (SettleNotedReplacements).
+void SettleInterruptedExports();
 
 // The status line (at most 127 bytes, cut at a character boundary) is written
 // by the export thread and read by the interface every frame.
@@ -74,12 +88,15 @@ ExportReport RunExportJob(ExportJob job, const ExportContext& ctx);
 ExportJob MakeExportJob(const AppState& app, const Project& project, const AudioEngine& engine,
                         const std::string& chosenPath);
 
-// Files of the job's destination that an earlier export with the same base
-// name left in the folders and names this one writes (EarlierExportFiles of
-// each of its passes): the mixdown, stems and reverb stem ("<base>.wav",
-// "<base> - *.wav"), files in "Tracks" and "Clips" of the chosen passes, and
-// the session file and essence files of the AAF session folder "<base>".
-std::vector<std::string> ExistingExportFiles(const ExportJob& job);
+// Files of the job's destination that this export replaces: of the files an
+// earlier export with the same base name left in the folders and names this
+// one writes (EarlierExportFiles of each of its passes: the mixdown, stems
+// and reverb stem "<base>.wav", "<base> - *.wav", files in "Tracks" and
+// "Clips" of the chosen passes, the session file and essence files of the
+// AAF session folder "<base>"), those the program wrote and those of a name
+// the export of `project` writes (PlanWritesName). Any other file stays out
+// of the question and where it is.
+std::vector<std::string> ExistingExportFiles(const ExportJob& job, const Project& project);
 
 enum class ExportStart {
     Started,
@@ -91,13 +108,20 @@ enum class ExportStart {
 };
 
 // Interface thread. Refuses a base name that FileNameProblem refuses
-// ("Export refused. A name cannot ..." as the toast), asks once (questionDialog,
-// "Export") when files of an earlier export would be replaced and hands the
+// ("Export refused. A name cannot ..." as the toast), settles a replacement
+// of the folder that a kill interrupted (SettleReplacementsIn), asks once
+// (questionDialog, "Export") when files of an earlier export would be replaced and hands the
 // files the user agreed to replace to the job, writes the registry's paths into the
 // document, sets the status "Exporting...", progress -1, exportDone false and
 // exportRunning true, installs the completion (the toast) and starts the
 // thread running RunExportJob on its own copy of the job.
 ExportStart StartExport(const ExportContext& ctx, ExportJob job);
+
+// Raises the running export's cancel flag (exportCancel): it writes no
+// further file, the pass under way is undone (the earlier export's files of
+// that pass come back) and no later pass starts; its status and toast end as
+// "Export stopped". Nothing happens while no export runs.
+void StopRunningExport(AppState& app);
 
 // Interface thread: joins the export thread, clears exportRunning and
 // exportDone, and runs exportCompletion once (taken out of the slot first).

@@ -372,9 +372,12 @@ bool OpenProject(const LifecycleContext& ctx, const std::string& path) {
     AppState& app = *ctx.app;
     if (path.empty()) return false;
     if (DocumentChangeRefused(app, "Open")) return false;
-    if (!FileIsReadable(path)) {
-        ShowToast(app, "File not found", 3);
-        std::printf("[Project] Not found: %s\n", path.c_str());
+    // A folder, pipe, device or socket is named as what it is, as is a
+    // missing or unreadable file: nothing is opened then.
+    const std::string refusal = RegularFileProblem(path);
+    if (!refusal.empty()) {
+        ShowToast(app, refusal, 3);
+        std::printf("[Project] Not opened: %s (%s)\n", refusal.c_str(), path.c_str());
         return false;
     }
     Project scratch = ScratchDocument(*ctx.project);

@@ -14,6 +14,7 @@
 //   SaveProject             into its own folder; lock, recent list, preferences, thumbnail
 //   AutoSaveProject         a complete backup written first, then the slots rotated
 //   AutoSaveTick            the frame loop's timer: runs while modified, saved and idle
+//   WriteRecoveryBackup     that backup now, on this thread (the program is being ended)
 //   PumpProjectSave / WaitForProjectSave / StopAutoSave / StopProjectSaveWorker
 //   ProjectSaveRunning / ManualSaveRunning   the project-file writer's thread
 //   NewProject              an empty document: voices, caches, lock and state reset
@@ -75,7 +76,8 @@ LifecycleContext MakeLifecycleContext(Project& project, SoundLibrary& library, A
 ProjectSaveContext FillProjectSaveContext(const LifecycleContext& ctx);
 
 // False, changing nothing, for an empty path, while the document may not
-// change, when the file cannot be read ("File not found", 3 s) or does not
+// change, when the path is no regular file that can be read (its refusal
+// sentence, "“Reel.tlproj” is a named pipe, not a file", 3 s) or does not
 // load ("Error: " + the reason, 4 s). After a crash (a lock whose process is
 // gone) the newest backup that loads whole and extends the file on disk is
 // loaded instead: the pending one an autosave was moving into slot 1, then
@@ -112,6 +114,14 @@ bool SaveProject(const LifecycleContext& ctx, std::string path, bool continueAft
 // otherwise true when slot 1 holds the new backup, and `report` tells why
 // not and which sounds were not copied.
 bool AutoSaveProject(const LifecycleContext& ctx, const std::string& path, ProjectWriteReport* report = nullptr);
+
+// The backup an autosave would write, written now on this thread whatever
+// the timer and the autosave preference say: a saved project's into backup
+// slot 1 (rotating the others, then its crash lock), a never-saved one's into
+// UntitledRecoveryPath. A running autosave is stopped first; false without
+// writing while a Save is being written, or when the write failed. What the
+// program leaves when it is ended by a signal (app/shell_quit.h).
+bool WriteRecoveryBackup(const LifecycleContext& ctx);
 
 // Once per frame. While autosave is on, the document is modified, the
 // project has a path (or, never saved, holds events), no busy task runs and

@@ -6,7 +6,7 @@
 //   ProjectSaveJob      one write: a copy of the document and what the file holds besides it
 //   The writer's half   WriteBackup, RunJob: collect, write, rotate, retire
 //   The frame's half    NotCopiedText, FinishSave / FinishBackup, Launch, StopAutoSave
-//   SaveProject / AutoSaveProject / AutoSaveTick
+//   SaveProject / AutoSaveProject / AutoSaveTick / WriteRecoveryBackup
 //   StopAutoSave / PumpProjectSave / WaitForProjectSave / ProjectSaveRunning /
 //   ManualSaveRunning / StopProjectSaveWorker
 //
@@ -333,8 +333,9 @@ bool AutoSaveProject(const LifecycleContext& ctx, const std::string& path, Proje
 
 bool AutoSaveTick(const LifecycleContext& ctx, float frameSeconds) {
     AppState& app = *ctx.app;
-    // One write at a time: the time waits while one runs.
-    if (app.saveJob) return false;
+    // One write at a time: the time waits while one runs. A program that is
+    // being ended writes its last backup itself.
+    if (app.saveJob || app.terminationSignal != 0) return false;
     // A project never saved is backed up too, once it holds events.
     const bool untitled = app.projectPath.empty();
     if (!app.autoSaveEnabled || !app.modified || app.busyTask.busy.load()) return false;
@@ -346,6 +347,19 @@ bool AutoSaveTick(const LifecycleContext& ctx, float frameSeconds) {
     const std::string path = UntitledRecoveryPath();
     if (path.empty()) return false;
     return Launch(ctx, PrepareJob(ctx, SaveKind::Untitled, path));
+}
+
+bool WriteRecoveryBackup(const LifecycleContext& ctx) {
+    AppState& app = *ctx.app;
+    StopAutoSave(app);
+    if (app.saveJob) return false;  // a Save is still being written
+    LifecycleContext here = ctx;
+    here.saveOnWorker = false;
+    app.autoSaveElapsed = 0;
+    if (!app.projectPath.empty()) return AutoSaveProject(here, app.projectPath);
+    const std::string path = UntitledRecoveryPath();
+    if (path.empty()) return false;
+    return Launch(here, PrepareJob(here, SaveKind::Untitled, path));
 }
 
 // ---------------------------------------------------------------------------

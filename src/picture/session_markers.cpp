@@ -426,7 +426,7 @@ bool ImportSessionMarkers(const std::string& path, float fps, std::vector<Marker
     std::string problem;
     reader.file.reset(OpenRegularFileStream(path, &problem));
     if (!reader.file) {
-        std::printf("[Markers] %s\n", problem.c_str());
+        std::printf("[Markers] %s (%s)\n", problem.c_str(), path.c_str());
         return false;
     }
 

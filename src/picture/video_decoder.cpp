@@ -70,9 +70,8 @@ int OpenLocalMediaFile(AVFormatContext** format, const std::string& path, std::s
     *format = nullptr;
     const RegularFile file = OpenRegularFile(path);
     if (file.fd < 0) {
-        // A folder, pipe or device says what it is; a missing file is a
-        // container that does not open.
-        if (problem) *problem = file.error == EINVAL ? file.problem : "cannot open container (" + path + ")";
+        // A folder, pipe or device says what it is, as does a missing file.
+        if (problem) *problem = file.problem;
         return AVERROR(EINVAL);
     }
     ::close(file.fd);
@@ -82,7 +81,7 @@ int OpenLocalMediaFile(AVFormatContext** format, const std::string& path, std::s
     av_dict_free(&options);
     if (status < 0) {
         *format = nullptr;
-        if (problem) *problem = "cannot open container (" + path + ")";
+        if (problem) *problem = "cannot open container";
     }
     return status;
 }
@@ -99,8 +98,8 @@ bool OpenVideoFFmpeg(VideoDecoder& decoder, const std::string& path) {
     }
     std::string problem;
     if (OpenLocalMediaFile(&decoder.format, path, &problem) < 0) {
-        // The problem names the path itself: it is no format text.
-        std::printf("[Video] FFmpeg: %s\n", problem.c_str());
+        // Neither text is a format text: the path is printed beside it.
+        std::printf("[Video] FFmpeg: %s (%s)\n", problem.c_str(), path.c_str());
         CloseVideoFFmpeg(decoder);
         return false;
     }

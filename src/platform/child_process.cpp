@@ -8,6 +8,7 @@
 #include "platform/child_process.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -147,6 +148,11 @@ ProcessResult RunProcess(const std::vector<std::string>& args, const ProcessWait
         }
         if (w < 0 && errno != EINTR) break;
         if (wait.pump) wait.pump();
+        if (wait.abandon && wait.abandon()) {
+            ::kill(pid, SIGTERM);
+            RememberChild(pid);
+            break;
+        }
         if (wait.timeoutMs > 0 &&
             Clock::now() - start > std::chrono::milliseconds(wait.timeoutMs)) {
             result.timedOut = true;

@@ -23,6 +23,10 @@ struct ProcessWait {
     // 0: wait for the child however long it takes. Otherwise give up after
     // this many milliseconds; the child then runs on and is reaped later.
     int timeoutMs = 0;
+    // Asked as often as `pump`; true: the child is sent SIGTERM and left to
+    // be reaped later, and the result is as if it had failed (exit code -1).
+    // A dialog open when the program must end goes away this way. Null: never.
+    bool (*abandon)() = nullptr;
 };
 
 struct ProcessResult {

@@ -41,6 +41,7 @@ std::vector<std::string> ZenityArguments(const std::string& title) {
 std::string RunChooser(const std::vector<std::string>& args) {
     ProcessWait wait;
     wait.pump = gHost.pump;
+    wait.abandon = gHost.abandon;
     ProcessResult r = RunProcess(args, wait);
     if (!r.started) {
         std::printf("[UI] file dialog unavailable: zenity could not be started\n");
@@ -190,5 +191,6 @@ bool QuestionDialog(const char* title, const char* text) {
     AddParent(ask);
     ProcessWait wait;
     wait.pump = gHost.pump;
+    wait.abandon = gHost.abandon;
     return RunProcess(ask, wait).exitCode == 0;
 }

@@ -21,6 +21,7 @@
 struct DialogHost {
     unsigned long parentWindow = 0;  // X11 window id, 0 when unknown
     void (*pump)() = nullptr;        // called every ~20 ms while a dialog is open
+    bool (*abandon)() = nullptr;     // true: the open dialog is closed as cancelled
 };
 void SetDialogHost(const DialogHost& host);
 const DialogHost& CurrentDialogHost();

@@ -4,11 +4,12 @@
 //   ParentFolder / SyncPath / WriteAll / CopyDescriptor / CopyAcrossFileSystems   helpers
 //   FillRandomBytes
 //   WriteTextFileAtomic / WriteBytesFileAtomic / CommitAndReplaceFile   temporary file, fsync, rename, folder fsync
+//   KindOfMode           a file's type as a PathKind
 //   OpenRegularFile / OpenRegularFileStream / RegularFileProblem   regular files only, never waiting
 //   CopyFileContents     durable copy into a new file, bounded by the size checked
 //   FileIsReadable       a regular file that opens
 //   ReadFileText         a whole regular file, bounded in size
-//   MoveFileReplacing / SetFileFaultHookForTests
+//   MoveFileReplacing / SyncToDisk / SetFileFaultHookForTests
 #include "platform/file_util.h"
 
 #include <fcntl.h>
@@ -23,6 +24,8 @@
 #include <cstring>
 #include <new>
 #include <string>
+
+#include "platform/path_refusal.h"
 
 namespace {
 
@@ -92,12 +95,13 @@ bool CopyDescriptor(int in, int out, uint64_t limit) {
     return true;
 }
 
-const char* KindOfSpecialFile(mode_t mode) {
-    if (S_ISDIR(mode)) return "a folder";
-    if (S_ISFIFO(mode)) return "a named pipe";
-    if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
-    if (S_ISSOCK(mode)) return "a socket";
-    return "not a regular file";
+PathKind KindOfMode(mode_t mode) {
+    if (S_ISDIR(mode)) return PathKind::Folder;
+    if (S_ISFIFO(mode)) return PathKind::NamedPipe;
+    if (S_ISCHR(mode)) return PathKind::CharacterDevice;
+    if (S_ISBLK(mode)) return PathKind::BlockDevice;
+    if (S_ISSOCK(mode)) return PathKind::Socket;
+    return PathKind::OtherKind;
 }
 
 // Copies src into a fresh file beside dst, syncs it and renames it into place.
@@ -198,35 +202,38 @@ bool CommitAndReplaceFile(const std::string& tmpPath, const std::string& targetP
 
 RegularFile OpenRegularFile(const std::string& path) {
     RegularFile file;
-    if (path.empty()) {
-        file.error = ENOENT;
-        file.problem = "No file named";
-        return file;
-    }
+    // A test's answer comes before the system is asked anything.
     if (const int fault = InjectedFault(FileFaultPoint::Open, path)) {
         file.error = fault;
-        file.problem = "Cannot open " + path + ": " + std::strerror(fault);
+        file.problem = RefusalSentence(path, fault == ENOENT ? PathKind::Missing : PathKind::Unreadable,
+                                       PathWanted::File, fault);
         return file;
     }
-    // Without O_NONBLOCK the open of a pipe waits for a writer; with it the
-    // open returns at once and the type is checked on what was opened, so
-    // nothing can be swapped in between.
+    // What stands there is looked at before anything is opened: opening a
+    // named pipe for reading, even without waiting, lets a writer blocked on
+    // it go on, and some devices act as soon as they are opened.
+    int error = 0;
+    const PathKind kind = InspectPath(path, &error);
+    if (kind != PathKind::Regular) {
+        file.error = kind == PathKind::Missing || kind == PathKind::Unreadable ? error : EINVAL;
+        file.problem = RefusalSentence(path, kind, PathWanted::File, error);
+        return file;
+    }
+    // Without O_NONBLOCK the open of a pipe swapped in since the look above
+    // would wait for a writer; with it the open returns at once and the type
+    // is checked again on what was opened, so nothing can be swapped in
+    // between.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
         file.error = errno;
-        file.problem = "Cannot open " + path + ": " + std::strerror(file.error);
-        // A socket does not open at all: still say what stands there.
-        struct stat st {};
-        if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-            file.error = EINVAL;
-            file.problem = path + " is " + KindOfSpecialFile(st.st_mode) + ", not a file that can be read";
-        }
+        file.problem = RefusalSentence(path, InspectPath(path), PathWanted::File, file.error);
+        if (file.problem.empty()) file.problem = RefusalSentence(path, PathKind::Unreadable, PathWanted::File, file.error);
         return file;
     }
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         file.error = EINVAL;
-        file.problem = path + " is " + KindOfSpecialFile(st.st_mode) + ", not a file that can be read";
+        file.problem = RefusalSentence(path, KindOfMode(st.st_mode), PathWanted::File);
         ::close(fd);
         return file;
     }
@@ -294,14 +301,10 @@ bool FileIsReadable(const std::string& path) {
 FileReadStatus ReadFileText(const std::string& path, uint64_t maxBytes, std::string& out) {
     out.clear();
     if (path.empty()) return kReadCannotOpen;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    const RegularFile file = OpenRegularFile(path);
+    const int fd = file.fd;
     if (fd < 0) return kReadCannotOpen;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return kReadCannotOpen;
-    }
-    if (static_cast<uint64_t>(st.st_size) > maxBytes) {
+    if (file.size > maxBytes) {
         ::close(fd);
         return kReadTooLarge;
     }
@@ -318,14 +321,14 @@ FileReadStatus ReadFileText(const std::string& path, uint64_t maxBytes, std::str
         return true;
     };
     try {
-        out.resize(static_cast<size_t>(st.st_size));
+        out.resize(static_cast<size_t>(file.size));
         size_t have = 0;
         if (!readInto(out.data(), out.size(), have)) status = kReadFailed;
         out.resize(have);
         // The file may have grown since it was measured: read on to its end,
         // within the bound.
         char more[16384];
-        while (status == kReadOk && have == static_cast<size_t>(st.st_size)) {
+        while (status == kReadOk && have == static_cast<size_t>(file.size)) {
             size_t got = 0;
             if (!readInto(more, sizeof more, got)) status = kReadFailed;
             if (got == 0) break;
@@ -353,5 +356,7 @@ bool MoveFileReplacing(const std::string& from, const std::string& to, int* erro
     errno = fault;
     return false;
 }
+
+bool SyncToDisk(const std::string& path) { return SyncPath(path, O_RDONLY); }
 
 void SetFileFaultHookForTests(FileFaultHook hook) { gFaultHook.store(hook, std::memory_order_release); }

@@ -13,6 +13,7 @@
 //   FileReadStatus / ReadFileText   a whole file into memory, bounded in size
 //   FileNameOf            last component of a path ('/' or '\\' separated)
 //   MoveFileReplacing     rename over a target, through the fault seam
+//   SyncToDisk            force a file or a folder's entries to disk
 //   FileFaultHook / SetFileFaultHookForTests   the seam through which tests fail a write or a move
 #pragma once
 
@@ -58,13 +59,14 @@ bool CommitAndReplaceFile(const std::string& tmpPath, const std::string& targetP
 struct RegularFile {
     int fd = -1;            // open for reading (blocking reads), or -1
     uint64_t size = 0;      // the size when it was checked
-    std::string problem;    // why not, for the user, when fd is -1
+    std::string problem;    // why not, for the user, when fd is -1 (RefusalSentence)
     int error = 0;          // the system's error number then (EINVAL: not a regular file)
 };
 
-// The file at `path`, or fd -1 with a message: it does not open (the
-// system's reason), or it is a folder, a named pipe, a device or a socket.
-// The caller closes fd.
+// The file at `path`, or fd -1 with the sentence that refuses it: it is
+// missing or unreadable (the system's reason), or it is a folder, a named
+// pipe, a device or a socket. What stands at the path is looked at before it
+// is opened, so nothing but a regular file is ever opened. The caller closes fd.
 RegularFile OpenRegularFile(const std::string& path);
 // The same as a stdio stream ("rb"); null with *problem set when not.
 std::FILE* OpenRegularFileStream(const std::string& path, std::string* problem = nullptr);
@@ -99,6 +101,10 @@ std::string FileNameOf(const std::string& path);
 // rename(2) of `from` over `to`. False with *error set when it failed
 // (nothing moved then).
 bool MoveFileReplacing(const std::string& from, const std::string& to, int* error = nullptr);
+
+// fsync(2) of the file or folder at `path`; false when it cannot be opened
+// or synced.
+bool SyncToDisk(const std::string& path);
 
 // A seam for tests: when a hook is installed, the routines above ask it
 // before they write a file's data (point Write, with the path written),

@@ -39,6 +39,7 @@
 #include "library/sound_library.h"
 #include "operations/app_state.h"
 #include "operations/demo_content.h"
+#include "operations/export_job.h"
 #include "operations/preferences.h"
 #include "operations/recipe_lists.h"
 #include "operations/recipe_preview.h"
@@ -98,6 +99,9 @@ namespace {
 
 void RunFirstFrameInitialisation(AppState& app) {
     InitLibraryIndexFolder(gSoundLibrary);
+    // An export that a kill stopped half-way through replacing an earlier
+    // one: the earlier export comes back whole before anything else looks.
+    SettleInterruptedExports();
     LoadPreferences();
     SwitchShellSampleRate(app);    // the preferences may name another rate
     MigrateLegacyPresetFolders();  // before the demo content, so demo files never shadow old ones

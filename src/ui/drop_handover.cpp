@@ -27,6 +27,7 @@
 #include "operations/undo.h"
 #include "picture/reference_audio.h"
 #include "picture/video_player.h"
+#include "platform/file_util.h"
 #include "playback/audio_engine.h"
 #include "playback/block_mixer.h"
 
@@ -105,6 +106,15 @@ void TakeDroppedVideo(AppState& app, Project& doc) {
     if (app.droppedVideoPath.empty()) return;
     std::string path;
     path.swap(app.droppedVideoPath);
+    // What is no video file at all is named as what it is, before anything
+    // of the open video or trace is given up for it.
+    const std::string refusal = RegularFileProblem(path);
+    if (!refusal.empty()) {
+        ShowToast(app, refusal, kRefusalToastSeconds);
+        std::printf("[UI] video not opened: %s (%s)\n", refusal.c_str(), path.c_str());
+        std::fflush(stdout);
+        return;
+    }
     if (app.traceRunning.load()) CancelTraceAnalysis(app);
     VideoPlayer& player = gVideoPlayer;
     if (player.loaded) CloseReferenceVideo(player);

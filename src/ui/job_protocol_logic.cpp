@@ -84,7 +84,8 @@ void TakeJobRequests(const DocumentContext& ctx, bool leftButtonDown) {
     AppState& app = *ctx.app;
     Project& project = *ctx.project;
     // Steps 1 and 2 move and delete events: not while a worker may read them.
-    if (!DocumentMayChange(app)) return;
+    // Nothing starts while the program is being ended by a signal.
+    if (!DocumentMayChange(app) || app.terminationSignal != 0) return;
     // 1. Scenes carry their linked events; Beds follow their layer lists
     // (not while a drag holds the mouse: it would rebuild on every move).
     // A frame quiet for the document follows frames that already did both on

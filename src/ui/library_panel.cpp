@@ -32,6 +32,7 @@
 #include "library/sound_library.h"
 #include "operations/app_state.h"
 #include "operations/recipe_lists.h"
+#include "platform/path_refusal.h"
 #include "ui/draw_ui.h"
 #include "ui/drop_handover.h"
 #include "ui/missing_sources.h"
@@ -96,6 +97,12 @@ void ServeAddFolderRequest(LibraryPanelState& panel, AppState& app, SoundLibrary
     if (!app.pickFolderDialog) return;
     const std::string folder = app.pickFolderDialog();
     if (folder.empty()) return;
+    const std::string refusal = FolderRefusal(folder);
+    if (!refusal.empty()) {
+        ShowToast(app, refusal, kRefusalToastSeconds);
+        std::printf("[Library] folder not added: %s (%s)\n", refusal.c_str(), folder.c_str());
+        return;
+    }
     // As a dropped folder: scanned now, or queued behind a running scan; a
     // folder that is a library already is not scanned again from here.
     AddDroppedLibraryFolders(library, {folder});

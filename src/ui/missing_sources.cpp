@@ -92,7 +92,8 @@ bool DrawMissingRow(LibraryPanelState& panel, AppState& app, const MissingFile& 
     }
     if (!finished && locateFolder && PanelMayChangeDocument(app) && app.pickFolderDialog) {
         const std::string folder = app.pickFolderDialog();
-        if (!folder.empty()) StartFolderSearch(panel.folderSearch, app.busyTask, FileRegistry::Instance(), folder);
+        if (!folder.empty() && !RefuseRelinkFolder(app, folder))
+            StartFolderSearch(panel.folderSearch, app.busyTask, FileRegistry::Instance(), folder);
     }
     if (!finished && panel.forcedRelink.PendingFor(id)) {
         draw->AddText(ImVec2(p.x, p.y + 4 * m.line), gTheme.missingFile, "Selected file has different content.");

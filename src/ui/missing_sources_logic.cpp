@@ -3,7 +3,7 @@
 // Index
 //   Texts            RelinkToastText, UsedByText, LocateFilterExtension
 //   Finishing        FinishRelink, RelinkAll
-//   One file         TakeLocateResult, UseForcedRelink
+//   One file         TakeLocateResult, RefuseNonSoundFile, RefuseRelinkFolder, UseForcedRelink
 //   Folder search    RunFolderSearch, StartFolderSearch, TakeFolderSearchResult
 #include "ui/missing_sources_logic.h"
 
@@ -16,6 +16,8 @@
 #include "library/sound_file_open.h"
 #include "library/sound_library.h"
 #include "operations/app_state.h"
+#include "platform/file_util.h"
+#include "platform/path_refusal.h"
 #include "ui/library_panel_logic.h"
 
 // ---------------------------------------------------------------------------
@@ -92,17 +94,33 @@ LocateStep TakeLocateResult(const RelinkTargets& t, RelinkResult result, const F
             pending.id = id;
             pending.path = chosen;
             return LocateStep::Pending;
-        default:
-            Toast(*t.app, "Could not read the selected file");
+        default: {
+            // Gone or locked since it was chosen: say which.
+            const std::string refusal = RegularFileProblem(chosen);
+            Toast(*t.app, refusal.empty() ? std::string("Could not read the selected file") : refusal);
             return LocateStep::Unreadable;
+        }
     }
 }
 
 bool RefuseNonSoundFile(AppState& app, const std::string& chosen) {
+    // A folder, pipe, device or socket is named as what it is.
+    const std::string refusal = RegularFileProblem(chosen);
+    if (!refusal.empty()) {
+        Toast(app, refusal);
+        return true;
+    }
     if (FileOpensAsSound(chosen)) return false;
     const size_t slash = chosen.find_last_of('/');
     Toast(app, (slash == std::string::npos ? chosen : chosen.substr(slash + 1)) +
                    " is unreadable as sound \xE2\x80\x94 not relinked");
+    return true;
+}
+
+bool RefuseRelinkFolder(AppState& app, const std::string& folder) {
+    const std::string refusal = FolderRefusal(folder);
+    if (refusal.empty()) return false;
+    Toast(app, refusal);
     return true;
 }
 

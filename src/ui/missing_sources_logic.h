@@ -78,14 +78,20 @@ int RelinkAll(const RelinkTargets& targets);
 enum class LocateStep { Relinked, Pending, Unreadable };
 // The answer of a strict relink of `id` to `chosen`: Relinked finishes with
 // one file; ContentDiffers keeps the pair pending for "Use anyway"; anything
-// else gives the toast "Could not read the selected file".
+// else gives the toast "Could not read the selected file", or the refusal
+// sentence of a file that is gone or locked since it was chosen.
 LocateStep TakeLocateResult(const RelinkTargets& targets, RelinkResult result, const FileId& id,
                             const std::string& chosen, PendingForcedRelink& pending);
 
 // A chosen file that does not open as sound is refused before any relink,
-// with a toast naming it: a layer pointed at it would only fail to play.
-// True when refused.
+// with a toast naming it: a layer pointed at it would only fail to play; a
+// path that is no readable file at all shows its refusal sentence. True when
+// refused.
 bool RefuseNonSoundFile(AppState& app, const std::string& chosen);
+
+// A chosen folder to search that cannot be listed shows its refusal
+// sentence. True when refused.
+bool RefuseRelinkFolder(AppState& app, const std::string& folder);
 
 // "Use anyway": relinks the pending pair whatever its content and finishes
 // with one file; a file that cannot be read any more gives the unreadable

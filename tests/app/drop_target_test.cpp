@@ -28,7 +28,9 @@ TEST(DropTarget, PathsSortIntoVideoFoldersAndAudio) {
     ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
     ASSERT_EQ(mkdir(videoFolder.c_str(), 0755), 0);
     ASSERT_EQ(mkdir(release.c_str(), 0755), 0);
-    // Files need not exist: only folders are looked up.
+    // The names decide what a file is for; what is in them is read later.
+    for (const char* name : {"Take.WAV", "first.mp4", "notes.txt", "second.MOV", "b.flac", "release.1/readme"})
+        ASSERT_TRUE(WriteWholeFile(dir.File(name), "x"));
     DropSort s = SortDroppedPaths({dir.File("Take.WAV"), release + "/readme", dir.File("first.mp4"), videoFolder,
                                    dir.File("notes.txt"), dir.File("second.MOV"), folder, dir.File("b.flac"), ""});
     EXPECT_EQ(s.videoPath, dir.File("second.MOV")) << "two videos: the last";
@@ -36,10 +38,31 @@ TEST(DropTarget, PathsSortIntoVideoFoldersAndAudio) {
     EXPECT_EQ(s.audioFiles, (std::vector<std::string>{dir.File("Take.WAV"), dir.File("b.flac")}));
     EXPECT_TRUE(s.audioSeen);
     EXPECT_TRUE(s.accepted);
+    EXPECT_TRUE(s.refusals.empty());
 
     DropSort none = SortDroppedPaths({release + "/readme", dir.File("a.m4a")});
     EXPECT_FALSE(none.accepted);
     EXPECT_TRUE(none.folders.empty() && none.audioFiles.empty() && none.videoPath.empty());
+}
+
+// A pipe or socket dressed as a sound or a video, and a file that is gone,
+// are refused with what they are; the rest of the drop is still taken.
+TEST(DropTarget, WhatIsNoFileIsRefusedByName) {
+    TempDir dir;
+    ASSERT_EQ(::mkfifo(dir.File("pipe.wav").c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo(dir.File("feed.mov").c_str(), 0600), 0);
+    ASSERT_TRUE(WriteWholeFile(dir.File("ok.wav"), "x"));
+    const DropSort s = SortDroppedPaths({dir.File("pipe.wav"), dir.File("ok.wav"), dir.File("feed.mov"),
+                                         dir.File("gone.wav")});
+    EXPECT_EQ(s.audioFiles, std::vector<std::string>{dir.File("ok.wav")});
+    EXPECT_TRUE(s.videoPath.empty());
+    EXPECT_EQ(s.refusals, (std::vector<std::string>{"\xE2\x80\x9Cpipe.wav\xE2\x80\x9D is a named pipe, not a file",
+                                                    "\xE2\x80\x9C" "feed.mov\xE2\x80\x9D is a named pipe, not a file",
+                                                    "\xE2\x80\x9Cgone.wav\xE2\x80\x9D was not found"}));
+    auto app = std::make_unique<AppState>();
+    EXPECT_TRUE(DeliverDrop(*app, s, 0, 0, false));
+    EXPECT_EQ(app->toastText, s.refusals.front()) << "the first refusal is told";
+    EXPECT_GT(app->toastTimer, 0);
 }
 
 TEST(DropTarget, AltCountsOnlyWhenTheDropHoldsAudio) {
@@ -79,7 +102,10 @@ TEST(DropTarget, SdlEventsMakeOneDropReadAtItsCompletion) {
         ++pointerReads;
         return DropPointer{300, 150, true};
     };
-    std::string a = "/x/one.wav", b = "/x/two.aif", t = "dragged text";
+    TempDir dir;
+    std::string a = dir.File("one.wav"), b = dir.File("two.aif"), t = "dragged text";
+    ASSERT_TRUE(WriteWholeFile(a, "x"));
+    ASSERT_TRUE(WriteWholeFile(b, "x"));
     auto event = [](uint32_t type, std::string* text) {
         SDL_Event e{};
         e.type = type;

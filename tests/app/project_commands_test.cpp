@@ -158,7 +158,7 @@ TEST(ProjectCommands, SaveAndSaveAsAskTheirDialogsAndTheLauncherDropsMissingFile
     app.recentProjects.insert(app.recentProjects.begin(), gone);
     app.recentMenuDirty = false;
     EXPECT_EQ(LauncherOpenRecent(rig.ctx, gone), ProjectCommandResult::Failed);
-    EXPECT_EQ(app.toastText, "File not found \xE2\x80\x94 removed from recent");
+    EXPECT_EQ(app.toastText, "\xE2\x80\x9CGone.tlproj\xE2\x80\x9D was not found \xE2\x80\x94 removed from recent");
     EXPECT_EQ(std::count(app.recentProjects.begin(), app.recentProjects.end(), gone), 0);
     EXPECT_TRUE(app.recentMenuDirty);
     EXPECT_GE(rig.preferencesSaved, 1);

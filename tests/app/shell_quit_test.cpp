@@ -1,8 +1,14 @@
-// Quitting and the shutdown order, with recording fakes for the services.
+// Quitting, ending on a signal and the shutdown order, with recording fakes
+// for the services.
 #include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -14,12 +20,17 @@
 #include "app/null_frame_backend.h"
 #include "app/shell_quit.h"
 #include "app/shell_services.h"
+#include "document/busy_task.h"
+#include "document/event.h"
 #include "document/project.h"
 #include "library/sound_library.h"
 #include "operations/app_state.h"
 #include "operations/trace_job.h"
 #include "picture/video_player.h"
+#include "platform/file_util.h"
+#include "platform/termination_signals.h"
 #include "support/imgui_headless.h"
+#include "support/lifecycle_rig.h"
 #include "ui/draw_ui.h"
 #include "ui/trace_panel_logic.h"
 
@@ -232,7 +243,149 @@ TEST(ShellQuit, APendingProjectWaitsForTheExportToEnd) {
     gAppState.exportRunning = false;
     RenderFrame(driver, gAppState);
     EXPECT_TRUE(gAppState.pendingOpenPath.empty());
-    EXPECT_EQ(gAppState.toastText, "File not found");
+    EXPECT_EQ(gAppState.toastText, "\xE2\x80\x9Creel1.tlproj\xE2\x80\x9D was not found");
     ShowToast(gAppState, "", 0);
     EXPECT_EQ(gUiFrame.regionsDrawn.front(), "##main");
+}
+
+// ---------------------------------------------------------------------------
+// Ending on a signal
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// A saved project with an unsaved edit, the quit services recorded.
+struct SignalRig {
+    LifecycleRig life;
+    Recorder rec;
+    ShellServices services;
+    std::string path;
+
+    SignalRig() {
+        services.savePreferences = [this] { rec.Add("preferences"); };
+        services.stopBackgroundWorkers = [this](AppState& a) {
+            rec.Add("stop");
+            StopBackgroundWorkers(a, *life.library);
+        };
+        life.app->quitCallback = [this] { rec.Add("quit"); };
+        *life.project = SpotDocument(2);
+        path = life.File("Reel/Reel.tlproj");
+        EXPECT_TRUE(SaveProject(life.ctx, path));
+        AddEvent(*life.project, 9.0f, kShapeSpot, 0.5f);
+        life.app->modified = true;
+    }
+    void Serve(int signal = SIGTERM) { ServeTerminationSignal(*life.app, life.ctx, services, signal); }
+    bool Quit() { return !rec.calls.empty() && rec.calls.back() == "quit"; }
+};
+
+}  // namespace
+
+// A signal never asks: a task is cancelled and an export stopped, and the
+// program waits for both; then the recovery backup is written and the end
+// keeps it with the crash lock.
+TEST(ShellQuit, ASignalStopsTheWorkThenKeepsTheEditInABackup) {
+    SignalRig rig;
+    AppState& app = *rig.life.app;
+    app.confirmAction = 1;  // the question was up when the signal came
+    app.quitAfterConfirm = true;
+    ASSERT_TRUE(StartBusyTask(app.busyTask, "Rendering...", [&app] {
+        while (!app.busyTask.cancelRequested.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }, true, -1.0f));
+    app.busyTask.snapshotRequested = false;
+    PumpBusyTask(app.busyTask);  // the task runs
+    app.exportRunning.store(true);
+
+    rig.Serve(0);
+    EXPECT_FALSE(app.busyTask.cancelRequested.load()) << "no signal, nothing happens";
+    rig.Serve();
+    EXPECT_EQ(app.terminationSignal, SIGTERM);
+    EXPECT_EQ(app.confirmAction, 0) << "the question goes";
+    EXPECT_FALSE(app.quitAfterConfirm);
+    EXPECT_TRUE(app.busyTask.cancelRequested.load());
+    EXPECT_TRUE(app.exportCancel.load());
+    EXPECT_TRUE(rig.rec.calls.empty()) << "nothing ends while the task and the export run";
+
+    ASSERT_TRUE(SettleBusyTask(app));
+    rig.Serve(SIGHUP);  // a second signal changes nothing
+    EXPECT_TRUE(rig.rec.calls.empty()) << "the export is still running";
+    app.exportRunning.store(false);  // its thread ended, its pass undone
+    app.quitRequested = true;        // a close now changes nothing either
+    HandleQuitRequest(app, *rig.life.project, rig.services);
+    EXPECT_EQ(app.confirmAction, 0);
+    rig.Serve();
+
+    EXPECT_TRUE(rig.Quit());
+    EXPECT_EQ(rig.rec.calls, (std::vector<std::string>{"preferences", "stop", "quit"}));
+    EXPECT_TRUE(app.keepRecoveryOnExit);
+    const std::string backup = rig.life.File("Reel/Backups/Reel.backup1.tlproj");
+    EXPECT_EQ(EventCountIn(backup), 3);
+    EXPECT_EQ(EventCountIn(rig.path), 2) << "the project file is not touched";
+    EXPECT_TRUE(std::filesystem::exists(rig.path + ".lock"));
+    // The shutdown after the loop keeps the lock.
+    StopForShutdown(app, rig.services);
+    EXPECT_TRUE(std::filesystem::exists(rig.path + ".lock"));
+    EXPECT_TRUE(std::filesystem::exists(backup));
+}
+
+namespace {
+
+std::atomic<bool> gHoldWrites{false};
+std::atomic<bool> gWriteHeld{false};
+
+// Holds the project writer at its first write until the test lets it go.
+int HoldTheWrite(FileFaultPoint point, const std::string&) {
+    if (point != FileFaultPoint::Write) return 0;
+    gWriteHeld.store(true);
+    while (gHoldWrites.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return 0;
+}
+
+}  // namespace
+
+// A Save being written when the signal comes is finished first; what it
+// saved needs no backup, and the end is a plain quit.
+TEST(ShellQuit, ASignalLetsARunningSaveFinishFirst) {
+    SignalRig rig;
+    AppState& app = *rig.life.app;
+    rig.life.ctx.saveOnWorker = true;
+    gHoldWrites.store(true);
+    gWriteHeld.store(false);
+    SetFileFaultHookForTests(HoldTheWrite);
+    ASSERT_TRUE(SaveProject(rig.life.ctx, rig.path));
+    while (!gWriteHeld.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+
+    rig.Serve();
+    rig.Serve();
+    EXPECT_TRUE(rig.rec.calls.empty()) << "the save is still being written";
+    gHoldWrites.store(false);
+    WaitForProjectSave(rig.life.ctx);
+    SetFileFaultHookForTests(nullptr);
+    EXPECT_EQ(EventCountIn(rig.path), 3) << "the save went through";
+    rig.Serve();
+
+    EXPECT_TRUE(rig.Quit());
+    EXPECT_FALSE(app.keepRecoveryOnExit) << "nothing unsaved is left";
+    EXPECT_FALSE(std::filesystem::exists(rig.life.File("Reel/Backups/Reel.backup1.tlproj")));
+    StopForShutdown(app, rig.services);
+    EXPECT_FALSE(std::filesystem::exists(rig.path + ".lock"));
+}
+
+// The handler only notes the first of the signals (in a child process of
+// its own, which the signals must not end).
+TEST(TerminationSignals, TheHandlerNotesTheFirstSignalAndEndsNothing) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        InstallTerminationHandlers();
+        if (PendingTerminationSignal() != 0) ::_exit(1);
+        ::raise(SIGHUP);
+        ::raise(SIGTERM);
+        ::_exit(PendingTerminationSignal() == SIGHUP ? 0 : 2);
+    }
+    ASSERT_GT(child, 0);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "a signal ended the process";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_STREQ(TerminationSignalName(SIGTERM), "SIGTERM");
+    EXPECT_STREQ(TerminationSignalName(SIGHUP), "SIGHUP");
 }

@@ -193,9 +193,10 @@ TEST(AafExport, FullSourceHandlesWriteTheWholeFile) {
     ASSERT_TRUE(rig.Export());
     const AafClipList& l = rig.session.list;
     ASSERT_EQ(l.essenceNames.size(), 2u);
-    EXPECT_EQ(l.fileLengths, (std::vector<int64_t>{192000, 192000}));
-    EXPECT_EQ(l.sourceOffsets, (std::vector<int64_t>{96000, 48000}));
-    // A clip whose file would begin before the timeline does is stamped at 0.
+    // A file that would begin before 00:00 (1.5 s of handle) begins there:
+    // stamped at 0, its clip half a second in.
+    EXPECT_EQ(l.fileLengths, (std::vector<int64_t>{120000, 192000}));
+    EXPECT_EQ(l.sourceOffsets, (std::vector<int64_t>{24000, 48000}));
     EXPECT_EQ(ProbeWav(l.essencePaths[0]).timeReference, 0);
     EXPECT_EQ(ProbeWav(l.essencePaths[1]).timeReference, 480000 - 48000);
     ExpectListMatchesFolder(rig);

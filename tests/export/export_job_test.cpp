@@ -191,7 +191,7 @@ TEST(ExportJob, StartAndFinishOnTheInterfaceThread) {
     // thread starts.
     FileRegistry registry;
     const std::string moved = rig.dir.File("moved.wav");
-    ASSERT_TRUE(WriteWholeFile(moved, "some sound"));
+    ASSERT_TRUE(WriteWholeFile(moved, WavHolding("some sound")));
     rig.project->results[0].fileId = registry.FileRefForPath(moved).id;
     rig.project->results[0].filepath = "/gone/old.wav";
     std::function<void()> held;
@@ -252,8 +252,8 @@ TEST(ExportJob, ReplacingAnEarlierExportAsksOnce) {
     // Another base name in the same folder replaces nothing: no question.
     ExportJob other = rig.Job(true, false, false, true);
     other.baseName = "Other";
-    EXPECT_TRUE(ExistingExportFiles(other).empty());
-    EXPECT_EQ(ExistingExportFiles(rig.Job(true, false, false, true)).size(), 2u);
+    EXPECT_TRUE(ExistingExportFiles(other, *rig.project).empty());
+    EXPECT_EQ(ExistingExportFiles(rig.Job(true, false, false, true), *rig.project).size(), 2u);
 }
 
 // The program's frame loop keeps calling the voice window and reading the

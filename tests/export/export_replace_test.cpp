@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <atomic>
 #include <map>
 #include <thread>
 
@@ -13,20 +14,12 @@
 #include "export/aaf_test_tools.h"
 #include "export/export_names.h"
 #include "export/export_replacement.h"
+#include "platform/file_util.h"
 #include "support/audio_fixtures.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-// Every regular file under `root` by its path below it, with its bytes.
-std::map<std::string, std::string> Snapshot(const std::string& root) {
-    std::map<std::string, std::string> files;
-    std::error_code ec;
-    for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec))
-        if (it->is_regular_file()) files[fs::relative(it->path(), root).string()] = ReadWholeFile(it->path().string());
-    return files;
-}
 
 std::map<std::string, std::string> Under(const std::map<std::string, std::string>& files, const std::string& prefix) {
     std::map<std::string, std::string> part;
@@ -44,8 +37,10 @@ AafExportStep ProgramAaf() {
 
 bool gAnswer = false;
 int gQuestions = 0;
-bool Answer(const char*, const char*) {
+std::string gQuestion;
+bool Answer(const char*, const char* text) {
     ++gQuestions;
+    gQuestion = text;
     return gAnswer;
 }
 
@@ -214,6 +209,38 @@ TEST(ExportReplacement, YesLeavesExactlyTheNewExportBesideForeignFiles) {
         EXPECT_NE(e.path().filename().string().rfind(".tessaloom-replacing", 0), 0u) << "no set-aside folder is left";
 }
 
+// "Replace them?" counts what the export replaces: every file the program
+// wrote (also one the new export does not write again) and a file of
+// another program that has a name the export writes. A file of another
+// program that only fits a pass's pattern stays out of the count and where
+// it is, also when its name is a clip's with a number no clip gets.
+TEST(ExportReplacement, TheQuestionCountsOnlyWhatTheExportReplaces) {
+    WholeExportRig rig;
+    const std::string chosen = rig.Out() + "/Reel";
+    ASSERT_EQ(rig.ExportAndWait(chosen), ExportStart::Started);
+    const std::map<std::string, std::string> first = Snapshot(rig.Out());
+
+    const std::vector<float> plain(100, 0.1f);
+    const std::vector<std::string> foreign = {"Reel - notes.wav", "Clips/Reel - planted.wav",
+                                              "Clips/Reel - Knock_2.wav", "Tracks/Reel - BG 01 mix.wav",
+                                              "Reel/Audio Files/FX A9_123_looks_like_ours.wav"};
+    for (const std::string& name : foreign) ASSERT_TRUE(WriteSamples(rig.OutFile(name), plain, 1, kRigRate));
+    // Another program's file under the name of one of the new clips.
+    ASSERT_TRUE(WriteSamples(rig.OutFile("Clips/Reel - Knock.wav"), plain, 1, kRigRate));
+    const std::map<std::string, std::string> planted = Snapshot(rig.Out());
+
+    gAnswer = true;
+    gQuestions = 0;
+    ASSERT_EQ(rig.ExportAndWait(chosen), ExportStart::Started);
+    ASSERT_EQ(gQuestions, 1);
+    const std::string count = "(" + std::to_string(first.size()) + " items). Replace them?";
+    EXPECT_NE(gQuestion.find(count), std::string::npos) << gQuestion << "\n expected " << count;
+    const std::map<std::string, std::string> after = Snapshot(rig.Out());
+    for (const std::string& name : foreign) EXPECT_EQ(after.at(name), planted.at(name)) << name;
+    EXPECT_TRUE(IsOwnBroadcastWav(rig.OutFile("Clips/Reel - Knock.wav"))) << "replaced by the new clip";
+    EXPECT_EQ(after.size(), first.size() + foreign.size());
+}
+
 // A pass that fails leaves the earlier export's files of that pass whole;
 // the passes that succeed replace theirs.
 TEST(ExportReplacement, AFailedPassLeavesTheEarlierFilesOfThatPassWhole) {
@@ -244,6 +271,57 @@ TEST(ExportReplacement, AFailedPassLeavesTheEarlierFilesOfThatPassWhole) {
     EXPECT_EQ(Under(after, "Reel/"), Under(first, "Reel/")) << "the earlier session is whole";
     EXPECT_EQ(Under(after, "Clips/"), Under(first, "Clips/")) << "the earlier clips are whole";
     EXPECT_NE(after.at("Reel.wav"), first.at("Reel.wav")) << "the mixdown pass succeeded and replaced its file";
+}
+
+namespace {
+
+std::atomic<bool>* gStopAtFirstClip = nullptr;
+
+// Stops the export the moment its first clip file is moved into place, as a
+// signal to end the program would.
+int StopAtFirstClip(FileFaultPoint point, const std::string& path) {
+    if (point == FileFaultPoint::Move && path.find("/Clips/") != std::string::npos && gStopAtFirstClip)
+        gStopAtFirstClip->store(true);
+    return 0;
+}
+
+}  // namespace
+
+// An export stopped halfway through its clips pass: the passes it finished
+// keep their new files, the clips pass is undone and the earlier clips come
+// back whole, and no later pass starts.
+TEST(ExportReplacement, AStoppedExportPutsTheEarlierFilesOfItsPassBack) {
+    WholeExportRig rig;
+    rig.app->exportSettings.exportFormatAAF = false;
+    rig.app->exportSettings.exportWavStems = false;
+    rig.app->exportSettings.exportWavTracks = false;
+    const std::string chosen = rig.Out() + "/Reel";
+    ASSERT_EQ(rig.ExportAndWait(chosen), ExportStart::Started);
+    const std::map<std::string, std::string> first = Snapshot(rig.Out());
+    ASSERT_GE(Under(first, "Clips/").size(), 2u);
+
+    rig.engine->masterGain = 0.5f;
+    gAnswer = true;
+    gStopAtFirstClip = &rig.app->exportCancel;
+    SetFileFaultHookForTests(StopAtFirstClip);
+    ASSERT_EQ(rig.ExportAndWait(chosen), ExportStart::Started);
+    SetFileFaultHookForTests(nullptr);
+    gStopAtFirstClip = nullptr;
+
+    EXPECT_EQ(rig.app->toastText, "Export stopped");
+    const std::map<std::string, std::string> after = Snapshot(rig.Out());
+    EXPECT_EQ(Under(after, "Clips/"), Under(first, "Clips/")) << "the earlier clips are back, whole";
+    EXPECT_NE(after.at("Reel.wav"), first.at("Reel.wav")) << "the mixdown pass had finished";
+    for (const auto& [path, bytes] : after) EXPECT_EQ(path.find(".tessaloom-replacing"), std::string::npos) << path;
+
+    // A stop asked for before a pass starts keeps that pass from starting.
+    std::atomic<bool> stopped{true};
+    ExportJob job = MakeExportJob(*rig.app, *rig.project, *rig.engine, rig.Out() + "/Other");
+    job.cancel = &stopped;
+    const ExportReport report = RunExportJob(job, rig.Context(ProgramAaf()));
+    EXPECT_EQ(report.finalText, "Export stopped");
+    EXPECT_EQ(report.filesWritten, 0);
+    EXPECT_FALSE(fs::exists(rig.OutFile("Other.wav")));
 }
 
 // The earlier files each pass owns, by the pass's folders and names.

@@ -2,6 +2,8 @@
 // hand-made voices, for the export job and WAV pass tests.
 #pragma once
 
+#include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -113,4 +115,15 @@ inline long PeakIndex(const std::vector<float>& samples) {
             best = long(i);
         }
     return best;
+}
+
+// Every regular file under `root` (hidden folders too) by its path below it,
+// with its bytes.
+inline std::map<std::string, std::string> Snapshot(const std::string& root) {
+    namespace fs = std::filesystem;
+    std::map<std::string, std::string> files;
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec))
+        if (it->is_regular_file()) files[fs::relative(it->path(), root).string()] = ReadWholeFile(it->path().string());
+    return files;
 }

@@ -11,12 +11,13 @@
 #include <vector>
 
 #include "library/file_registry.h"
+#include "support/audio_fixtures.h"
 #include "support/temp_dir.h"
 
 namespace {
 
 FileRef AddFile(FileRegistry& registry, const std::string& path, const std::string& content) {
-    EXPECT_TRUE(WriteWholeFile(path, content));
+    EXPECT_TRUE(WriteWholeFile(path, WavHolding(content)));  // only sounds get ids
     return registry.FileRefForPath(path);
 }
 
@@ -44,9 +45,16 @@ TEST(FileRegistry, EmptyAndUnreadableChangeNothing) {
     EXPECT_EQ(registry.FindPath(""), "");
     EXPECT_EQ(registry.ResolveOrAdd("", dir.File("x")), "");
 
-    FileRef unreadable = registry.FileRefForPath(dir.File("missing.wav"));
-    EXPECT_EQ(unreadable.id, "");
-    EXPECT_EQ(unreadable.path, dir.File("missing.wav"));
+    // Missing, or no sound at all (a private text file named as a sound): a
+    // reference without id or fingerprint that keeps its path.
+    ASSERT_TRUE(WriteWholeFile(dir.File("notes.wav"), "private notes"));
+    for (const std::string& path : {dir.File("missing.wav"), dir.File("notes.wav")}) {
+        FileRef unreadable = registry.FileRefForPath(path);
+        EXPECT_EQ(unreadable.id, "");
+        EXPECT_EQ(unreadable.path, path);
+        EXPECT_EQ(unreadable.hash, 0u);
+        EXPECT_EQ(unreadable.size, 0u);
+    }
     EXPECT_TRUE(registry.entries.empty());
     EXPECT_EQ(registry.generation.load(), 0u);
 }
@@ -103,7 +111,7 @@ TEST(FileRegistry, ContentIsKnownByHashAndSizeTogether) {
 TEST(FileRegistry, RegisteringKnownIdOnlyAddsAlternatesAndTeachesHash) {
     TempDir dir;
     FileRegistry registry;
-    ASSERT_TRUE(WriteWholeFile(dir.File("a.wav"), "abc"));
+    ASSERT_TRUE(WriteWholeFile(dir.File("a.wav"), WavHolding("abc")));
     // Known by path only (as after an old project), then a stored reference
     // with its fingerprint and another path arrives.
     registry.RegisterFileRef(FileRef{"1111111111111111", dir.File("a.wav"), 0, 0});
@@ -161,7 +169,7 @@ TEST(FileRegistry, ChecksAreCachedUntilGenerationChanges) {
     std::filesystem::remove(dir.File("b.wav"));
     registry.RegisterFileRef(FileRef{"5555555555555555", "", 0, 0});  // any change raises generation
     EXPECT_EQ(registry.FindPath(ref.id), "");
-    ASSERT_TRUE(WriteWholeFile(dir.File("b.wav"), "payload"));
+    ASSERT_TRUE(WriteWholeFile(dir.File("b.wav"), WavHolding("payload")));
     EXPECT_EQ(registry.FindPath(ref.id), "");
     registry.RegisterFileRef(FileRef{"5555555555555555", "", 0, 0});
     EXPECT_EQ(registry.FindPath(ref.id), dir.File("b.wav"));
@@ -173,9 +181,9 @@ TEST(FileRegistry, FailedPathSwapsWithFirstFittingAlternate) {
     TempDir dir;
     FileRegistry registry;
     FileRef ref = AddFile(registry, dir.File("a.wav"), "payload");
-    ASSERT_TRUE(WriteWholeFile(dir.File("short.wav"), "pay"));  // other length
-    ASSERT_TRUE(WriteWholeFile(dir.File("c.wav"), "payload"));
-    ASSERT_TRUE(WriteWholeFile(dir.File("d.wav"), "payload"));
+    ASSERT_TRUE(WriteWholeFile(dir.File("short.wav"), WavHolding("pay")));  // other length
+    ASSERT_TRUE(WriteWholeFile(dir.File("c.wav"), WavHolding("payload")));
+    ASSERT_TRUE(WriteWholeFile(dir.File("d.wav"), WavHolding("payload")));
     for (const char* alternate : {"short.wav", "gone.wav", "c.wav", "d.wav"})
         registry.RegisterFileRef(FileRef{ref.id, dir.File(alternate), ref.hash, ref.size});
 
@@ -234,7 +242,7 @@ TEST(FileRegistry, ConcurrentUseKeepsOneIdPerContent) {
     std::vector<FileFingerprint> prints(kFiles);
     for (int f = 0; f < kFiles; ++f) {
         const std::string path = dir.File(Numbered("f", f));
-        ASSERT_TRUE(WriteWholeFile(path, Numbered("content ", f)));
+        ASSERT_TRUE(WriteWholeFile(path, WavHolding(Numbered("content ", f))));
         ASSERT_TRUE(FingerprintFile(path, prints[f].hash, prints[f].size));
     }
     std::vector<std::vector<FileId>> idsSeen(kThreads, std::vector<FileId>(kFiles));

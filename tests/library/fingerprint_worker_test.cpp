@@ -11,6 +11,7 @@
 #include "library/fingerprint_worker.h"
 #include "library/library_index_file.h"
 #include "library/sound_library.h"
+#include "support/audio_fixtures.h"
 #include "support/temp_dir.h"
 #include "support/thread_gate.h"
 #include "support/unique_file_id.h"
@@ -48,9 +49,9 @@ TEST(FingerprintWorker, ResultsReachEntriesAndIndexFilesAreWrittenOnce) {
     const std::string shared = dir.File("shared.wav");
     const std::string idOnly = dir.File("id_only.wav");
     const std::string hashOnly = dir.File("hash_only.wav");
-    ASSERT_TRUE(WriteWholeFile(shared, "fingerprint worker shared content " + dir.path()));
-    ASSERT_TRUE(WriteWholeFile(idOnly, "fingerprint worker id only " + dir.path()));
-    ASSERT_TRUE(WriteWholeFile(hashOnly, "fingerprint worker hash only " + dir.path()));
+    ASSERT_TRUE(WriteWholeFile(shared, WavHolding("fingerprint worker shared content " + dir.path())));
+    ASSERT_TRUE(WriteWholeFile(idOnly, WavHolding("fingerprint worker id only " + dir.path())));
+    ASSERT_TRUE(WriteWholeFile(hashOnly, WavHolding("fingerprint worker hash only " + dir.path())));
 
     SoundLibrary library;
     ThreadGate gate;  // after the library: opened before its destructor joins the worker
@@ -119,7 +120,7 @@ TEST(FingerprintWorker, ResultsReachEntriesAndIndexFilesAreWrittenOnce) {
 TEST(FingerprintWorker, ResultsFindTheirEntryAfterLibrariesMoved) {
     TempDir dir;
     const std::string file = dir.File("moved.wav");
-    ASSERT_TRUE(WriteWholeFile(file, "moved library content " + dir.path()));
+    ASSERT_TRUE(WriteWholeFile(file, WavHolding("moved library content " + dir.path())));
     SoundLibrary library;
     library.libraries.resize(1);
     library.libraries[0].name = "Moves";
@@ -139,7 +140,7 @@ TEST(FingerprintWorker, ResultsFindTheirEntryAfterLibrariesMoved) {
 TEST(FingerprintWorker, ClearingTheFlagStopsTheWorkerAfterTheFileInHand) {
     TempDir dir;
     const std::string file = dir.File("many.wav");
-    ASSERT_TRUE(WriteWholeFile(file, "stopped worker content " + dir.path()));
+    ASSERT_TRUE(WriteWholeFile(file, WavHolding("stopped worker content " + dir.path())));
     SoundLibrary library;
     ThreadGate gate;  // after the library: opened before its destructor joins the worker
     library.fingerprintBeforeFile = gate.Hook();
@@ -170,9 +171,9 @@ TEST(FingerprintWorker, ClearingTheFlagStopsTheWorkerAfterTheFileInHand) {
 
 TEST(FingerprintPinnedFiles, FillsMissingIdsAndKeepsPresentOnes) {
     TempDir dir;
-    ASSERT_TRUE(WriteWholeFile(dir.File("p1.wav"), "pinned one " + dir.path()));
-    ASSERT_TRUE(WriteWholeFile(dir.File("p2.wav"), "pinned two " + dir.path()));
-    ASSERT_TRUE(WriteWholeFile(dir.File("clip.wav"), "pinned clip " + dir.path()));
+    ASSERT_TRUE(WriteWholeFile(dir.File("p1.wav"), WavHolding("pinned one " + dir.path())));
+    ASSERT_TRUE(WriteWholeFile(dir.File("p2.wav"), WavHolding("pinned two " + dir.path())));
+    ASSERT_TRUE(WriteWholeFile(dir.File("clip.wav"), WavHolding("pinned clip " + dir.path())));
 
     Event event;
     event.pinnedFiles = {dir.File("p1.wav"), dir.File("p2.wav"), dir.File("missing.wav")};

@@ -138,7 +138,7 @@ TEST(LibraryFolders, FolderCheckAndTheSingleFingerprintStartFollowTheClock) {
     TempDir dir;
     fs::create_directories(dir.File("here"));
     const std::string file = dir.File("here/a.wav");
-    ASSERT_TRUE(WriteWholeFile(file, "folder check content " + dir.path()));
+    ASSERT_TRUE(WriteWholeFile(file, WavHolding("folder check content " + dir.path())));
     fs::create_directories(dir.File("index"));
 
     SoundLibrary library;
@@ -234,8 +234,8 @@ TEST(LibraryFolders, QueuedFoldersStartOneAfterAnother) {
 TEST(LibraryFolders, RelocationKeepsWhatIsFoundAndNeverEmptiesALibrary) {
     TempDir dir;
     fs::create_directories(dir.File("new/sub"));
-    ASSERT_TRUE(WriteWholeFile(dir.File("new/a.wav"), "relocated a " + dir.path()));
-    ASSERT_TRUE(WriteWholeFile(dir.File("new/sub/b.wav"), "relocated b " + dir.path()));
+    ASSERT_TRUE(WriteWholeFile(dir.File("new/a.wav"), WavHolding("relocated a " + dir.path())));
+    ASSERT_TRUE(WriteWholeFile(dir.File("new/sub/b.wav"), WavHolding("relocated b " + dir.path())));
     fs::create_directories(dir.File("empty"));
     fs::create_directories(dir.File("index"));
 

@@ -12,6 +12,7 @@
 #include "library/library_scan.h"
 #include "library/relinking.h"
 #include "library/sound_library.h"
+#include "support/audio_fixtures.h"
 #include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
@@ -19,7 +20,7 @@ namespace fs = std::filesystem;
 namespace {
 
 FileRef Register(FileRegistry& registry, const std::string& path, const std::string& content) {
-    EXPECT_TRUE(WriteWholeFile(path, content));
+    EXPECT_TRUE(WriteWholeFile(path, WavHolding(content)));  // only sounds get ids
     return registry.FileRefForPath(path);
 }
 
@@ -43,12 +44,16 @@ TEST(Relinking, StrictRelinkChecksContent) {
     FileRegistry registry;
     const FileRef ref = Register(registry, dir.File("orig.wav"), "original content");
     fs::remove(dir.File("orig.wav"));
-    ASSERT_TRUE(WriteWholeFile(dir.File("copy.wav"), "original content"));
-    ASSERT_TRUE(WriteWholeFile(dir.File("other.wav"), "differentcontent"));  // same length
+    ASSERT_TRUE(WriteWholeFile(dir.File("copy.wav"), WavHolding("original content")));
+    ASSERT_TRUE(WriteWholeFile(dir.File("other.wav"), WavHolding("differentcontent")));  // same length
 
     EXPECT_EQ(RelinkFileStrict(registry, ref.id, dir.File("other.wav")), RelinkResult::ContentDiffers);
     EXPECT_EQ(EntryOf(registry, ref.id).path, dir.File("orig.wav"));
     EXPECT_EQ(RelinkFileStrict(registry, ref.id, dir.File("nothing.wav")), RelinkResult::Unreadable);
+    // The same bytes as plain text are no sound: neither read nor taken.
+    ASSERT_TRUE(WriteWholeFile(dir.File("notes.wav"), "original content"));
+    EXPECT_EQ(RelinkFileStrict(registry, ref.id, dir.File("notes.wav")), RelinkResult::Unreadable);
+    EXPECT_EQ(RelinkFileForced(registry, ref.id, dir.File("notes.wav")), RelinkResult::Unreadable);
     EXPECT_EQ(RelinkFileStrict(registry, "00000000000000ff", dir.File("copy.wav")), RelinkResult::UnknownId);
 
     const uint32_t generation = registry.generation.load();
@@ -64,7 +69,8 @@ TEST(Relinking, StrictRelinkChecksContent) {
     registry.ResolveOrAdd("00000000000000a0", dir.File("lost.wav"));
     EXPECT_EQ(RelinkFileStrict(registry, "00000000000000a0", dir.File("other.wav")), RelinkResult::Relinked);
     std::lock_guard<std::mutex> lock(registry.mutex);
-    EXPECT_EQ(registry.FindIdByContent(registry.entries.at("00000000000000a0").hash, 16), "00000000000000a0");
+    EXPECT_EQ(registry.FindIdByContent(registry.entries.at("00000000000000a0").hash, WavHolding("differentcontent").size()),
+              "00000000000000a0");
 }
 
 TEST(Relinking, ForcedRelinkKeepsBothFingerprints) {
@@ -100,10 +106,10 @@ TEST(Relinking, FolderSearchMatchesHashedByContentAndUnhashedByName) {
     EXPECT_EQ(RelinkMissingFilesInFolder(registry, dir.File("nowhere"), IsSupportedAudioExtension), 0);
 
     fs::create_directories(dir.File("found/deep"));
-    ASSERT_TRUE(WriteWholeFile(dir.File("found/deep/renamed.WAV"), "boom boom content"));  // content, new name
-    ASSERT_TRUE(WriteWholeFile(dir.File("found/hiss.wav"), "hiss other bytes"));  // name only: not for a hashed entry
-    ASSERT_TRUE(WriteWholeFile(dir.File("found/creak.wav"), "anything at all"));  // name, any content
-    ASSERT_TRUE(WriteWholeFile(dir.File("found/squeak.aif"), "refused by the filter"));
+    ASSERT_TRUE(WriteWholeFile(dir.File("found/deep/renamed.WAV"), WavHolding("boom boom content")));  // content, new name
+    ASSERT_TRUE(WriteWholeFile(dir.File("found/hiss.wav"), WavHolding("hiss other bytes")));  // name only: not for a hashed entry
+    ASSERT_TRUE(WriteWholeFile(dir.File("found/creak.wav"), WavHolding("anything at all")));  // name, any content
+    ASSERT_TRUE(WriteWholeFile(dir.File("found/squeak.aif"), WavHolding("refused by the filter")));
     auto onlyWav = [](std::string_view extension) { return extension == ".wav"; };
 
     EXPECT_EQ(RelinkMissingFilesInFolder(registry, dir.File("found"), onlyWav), 2);
@@ -145,7 +151,7 @@ TEST(Relinking, FolderPrefixesMatchOnlyAtASeparator) {
 
     TempDir dir;
     fs::create_directories(dir.File("new/sub"));
-    ASSERT_TRUE(WriteWholeFile(dir.File("new/sub/x.wav"), "x"));
+    ASSERT_TRUE(WriteWholeFile(dir.File("new/sub/x.wav"), WavHolding("x")));
     std::string path = dir.File("old/sub/x.wav");
     EXPECT_FALSE(TryRemapPathPrefix({dir.File("ol"), dir.File("new")}, path));
     EXPECT_FALSE(TryRemapPathPrefix({dir.File("old"), dir.File("elsewhere")}, path));
@@ -205,7 +211,7 @@ TEST(Relinking, MissingFilesListCountsEventsAndLibraries) {
     }
 
     // Within 2 s nothing is rebuilt; a forced call always is, and moves the due time.
-    ASSERT_TRUE(WriteWholeFile(dir.File("zeta.wav"), "will be gone"));
+    ASSERT_TRUE(WriteWholeFile(dir.File("zeta.wav"), WavHolding("will be gone")));
     RelinkAllMissing(registry);
     EXPECT_FALSE(RefreshMissingFiles(state, project, library, registry, 101.9, false));
     EXPECT_EQ(state.files.size(), 3u);

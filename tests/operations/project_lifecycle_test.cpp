@@ -317,7 +317,8 @@ TEST(ProjectOpen, AFailedOpenChangesNothing) {
     EXPECT_EQ(rig.app->toastText, "Error: Damaged file (incomplete JSON)");
     EXPECT_FLOAT_EQ(rig.app->toastTimer, 4);
     EXPECT_FALSE(OpenProject(rig.ctx, rig.File("missing.tlproj")));
-    EXPECT_EQ(rig.app->toastText, "File not found");
+    EXPECT_EQ(rig.app->toastText, "\xE2\x80\x9Cmissing.tlproj\xE2\x80\x9D was not found");
+    EXPECT_FLOAT_EQ(rig.app->toastTimer, 3);
     EXPECT_FALSE(OpenProject(rig.ctx, ""));
 
     EXPECT_EQ(rig.project->events.size(), 3u);

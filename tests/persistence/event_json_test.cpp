@@ -14,6 +14,7 @@
 #include "persistence/event_json.h"
 #include "persistence/json_value.h"
 #include "persistence/json_writer.h"
+#include "support/audio_fixtures.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -282,7 +283,7 @@ TEST(EventJson, ResultMembersFollowProcessingMode) {
 
 TEST(EventJson, ReaderDefaultsClampsAndOlderForms) {
     TempDir dir;
-    ASSERT_TRUE(WriteWholeFile(dir.File("layer.wav"), "reader layer " + dir.path()));
+    ASSERT_TRUE(WriteWholeFile(dir.File("layer.wav"), WavHolding("reader layer " + dir.path())));
     const std::string longKeywords = std::string(254, 'k') + "\xC3\xA9" + "tail";
 
     struct Case {

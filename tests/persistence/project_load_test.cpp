@@ -21,6 +21,7 @@
 #include "persistence/json_writer.h"
 #include "persistence/project_file.h"
 #include "persistence/project_load.h"
+#include "support/audio_fixtures.h"
 #include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
@@ -328,7 +329,7 @@ TEST(ProjectLoad, FileReferencesReachTheRegistryWithTheirStoredFingerprint) {
     TempDir dir;
     fs::create_directories(dir.File("Audio"));
     const std::string sound = dir.File("Audio/ref.wav");
-    WriteWholeFile(sound, UniqueContent(sound));
+    WriteWholeFile(sound, WavHolding(UniqueContent(sound)));
     uint64_t hash = 0, size = 0;
     ASSERT_TRUE(FingerprintFile(sound, hash, size));
     const std::string ids[4] = {"7e57000000000001", "7e57000000000002", "7e57000000000003", "7e57000000000004"};
@@ -358,7 +359,7 @@ TEST(ProjectLoad, FileReferencesReachTheRegistryWithTheirStoredFingerprint) {
 TEST(ProjectLoad, BannedFilesGetIdsFromContentAndNeverKeepThePreviousOnes) {
     TempDir dir;
     const std::string readable = dir.File("banned.wav");
-    WriteWholeFile(readable, UniqueContent(readable));
+    WriteWholeFile(readable, WavHolding(UniqueContent(readable)));
     const std::string gone = dir.File("gone.wav");
     const std::string expectedId = FileRegistry::Instance().FileRefForPath(readable).id;
     ASSERT_FALSE(expectedId.empty());

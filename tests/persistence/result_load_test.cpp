@@ -15,6 +15,7 @@
 #include "persistence/event_json.h"
 #include "persistence/project_load.h"
 #include "render/track_assignment.h"
+#include "support/audio_fixtures.h"
 #include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
@@ -58,7 +59,7 @@ std::string Numbers(int count, const std::string& value) {
 std::string MakeSound(const TempDir& dir, const std::string& name) {
     const std::string path = dir.File(name);
     fs::create_directories(fs::path(path).parent_path());
-    WriteWholeFile(path, "sound bytes of " + path);
+    WriteWholeFile(path, WavHolding("sound bytes of " + path));
     return fs::canonical(path).string();
 }
 

@@ -123,7 +123,8 @@ TEST_F(VideoPlayerTest, FilesWithoutPictureFailWithTheirLineAndLeaveThePlayerClo
     const FailCase cases[] = {
         {text, "[Video] FFmpeg: cannot open container (" + text + ")\n"},
         {m4a, "[Video] FFmpeg: no decodable video stream (" + m4a + ")\n"},
-        {dir.File("missing.mp4"), "[Video] FFmpeg: cannot open container (" + dir.File("missing.mp4") + ")\n"}};
+        {dir.File("missing.mp4"),
+         "[Video] FFmpeg: \xE2\x80\x9Cmissing.mp4\xE2\x80\x9D was not found (" + dir.File("missing.mp4") + ")\n"}};
     player.startOffset = 4.0f;
     for (const FailCase& c : cases) {
         // A loaded video goes first: a failed load leaves nothing of it.

@@ -165,6 +165,26 @@ TEST_F(Desktop, FolderPickerIsModalToTheWindowWhichKeepsAnswering) {
     EXPECT_GE(gPumps, 3) << "the window is pumped while the dialog is open";
 }
 
+bool gEnding = false;
+bool Ending() { return gEnding; }
+
+// A dialog open when the program is told to end goes away as cancelled,
+// rather than holding the frame (and the end) until someone answers it.
+TEST_F(Desktop, AnOpenDialogIsAbandonedWhenTheProgramMustEnd) {
+    gPumps = 0;
+    gEnding = true;
+    SetDialogHost({0, CountPump, Ending});
+    env.Set("FAKE_SLEEP", "30");
+    env.Set("FAKE_OUT_zenity", "/sounds/Foley");
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(PickFolderDialog(), "");
+    EXPECT_EQ(ExportSaveDialogFor("/films/Reel.tlproj"), "");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20)) << "nobody waited for an answer";
+    gEnding = false;
+    for (int i = 0; i < 500 && ReapChildProcesses() > 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(ReapChildProcesses(), 0) << "the abandoned dialogs were ended and reaped";
+}
+
 TEST_F(Desktop, RevealAsksTheFileManagerElseOpensTheFolder) {
     const std::string file = "/tmp/Sounds, etc/T\xC3\xBCr 1.wav";
     RevealInExplorer(file);

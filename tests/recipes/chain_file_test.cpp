@@ -11,6 +11,7 @@
 #include "library/file_registry.h"
 #include "recipes/chain_file.h"
 #include "recipes/preset_text.h"
+#include "support/audio_fixtures.h"
 #include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
@@ -219,8 +220,8 @@ TEST(ChainFile, LenientReads) {
     TempDir dir;
     const std::string clipFile = dir.File("clip.wav");
     const std::string bedFile = dir.File("bed.wav");
-    ASSERT_TRUE(WriteWholeFile(clipFile, "chain clip fingerprint " + dir.path()));
-    ASSERT_TRUE(WriteWholeFile(bedFile, "chain bed no fingerprint " + dir.path()));
+    ASSERT_TRUE(WriteWholeFile(clipFile, WavHolding("chain clip fingerprint " + dir.path())));
+    ASSERT_TRUE(WriteWholeFile(bedFile, WavHolding("chain bed no fingerprint " + dir.path())));
     struct Case {
         const char* what;
         std::string text;

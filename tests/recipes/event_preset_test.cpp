@@ -9,6 +9,7 @@
 #include "document/event.h"
 #include "library/file_registry.h"
 #include "recipes/event_preset.h"
+#include "support/audio_fixtures.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -46,8 +47,8 @@ TEST(EventPreset, CopiesBetweenEventsAndPresets) {
     TempDir dir;
     const std::string readable1 = dir.File("one.wav");
     const std::string readable2 = dir.File("two.wav");
-    ASSERT_TRUE(WriteWholeFile(readable1, "preset copy one " + dir.path()));
-    ASSERT_TRUE(WriteWholeFile(readable2, "preset copy two " + dir.path()));
+    ASSERT_TRUE(WriteWholeFile(readable1, WavHolding("preset copy one " + dir.path())));
+    ASSERT_TRUE(WriteWholeFile(readable2, WavHolding("preset copy two " + dir.path())));
 
     const PresetCase cases[] = {
         {"a Spot preset unlocks a Clip event and keeps what belongs to the event",

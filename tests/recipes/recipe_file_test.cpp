@@ -14,6 +14,7 @@
 #include "persistence/json_writer.h"
 #include "recipes/preset_text.h"
 #include "recipes/recipe_file.h"
+#include "support/audio_fixtures.h"
 #include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
@@ -198,9 +199,9 @@ TEST(RecipeFile, ClipAndBedRecipesReadBack) {
     const std::string clipSource = dir.File("door.wav");
     const std::string bedA = dir.File("room a.wav");
     const std::string bedB = dir.File("room b.wav");
-    ASSERT_TRUE(WriteWholeFile(clipSource, "round trip clip " + dir.path()));
-    ASSERT_TRUE(WriteWholeFile(bedA, "round trip bed a " + dir.path()));
-    ASSERT_TRUE(WriteWholeFile(bedB, "round trip bed b " + dir.path()));
+    ASSERT_TRUE(WriteWholeFile(clipSource, WavHolding("round trip clip " + dir.path())));
+    ASSERT_TRUE(WriteWholeFile(bedA, WavHolding("round trip bed a " + dir.path())));
+    ASSERT_TRUE(WriteWholeFile(bedB, WavHolding("round trip bed b " + dir.path())));
     FileRegistry& registry = FileRegistry::Instance();
 
     EventPreset clip;
@@ -432,8 +433,8 @@ TEST(RecipeFile, PinnedFilesWithoutIdsAreFingerprintedOnRead) {
     TempDir dir;
     const std::string bed = dir.File("bed.wav");
     const std::string clip = dir.File("clip.wav");
-    ASSERT_TRUE(WriteWholeFile(bed, "fingerprint on read bed " + dir.path()));
-    ASSERT_TRUE(WriteWholeFile(clip, "fingerprint on read clip " + dir.path()));
+    ASSERT_TRUE(WriteWholeFile(bed, WavHolding("fingerprint on read bed " + dir.path())));
+    ASSERT_TRUE(WriteWholeFile(clip, WavHolding("fingerprint on read clip " + dir.path())));
     EventPreset p = ReadText(dir, "ids.tlrecipe",
                              "{\"shape\": 5, \"pinnedFile\": \"" + clip + "\", \"pinnedFiles\": [\"" + bed +
                                  "\", \"/nowhere/gone.wav\"]}");

@@ -253,6 +253,7 @@ ProgramRun RunProgram(const ProgramLaunch& launch) {
         close(out[0]);
         return run;
     }
+    if (launch.started) launch.started(static_cast<int>(pid));
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(launch.timeoutSeconds);
     char buffer[4096];
     for (;;) {

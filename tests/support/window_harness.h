@@ -5,7 +5,7 @@
 //   PrivateDisplay     an Xvfb of a given screen size, for a test that needs one
 //   ProgramPath        the tessaloom executable beside the test executable
 //   RunProgram         start it with a script and extra environment, wait, collect its log
-//                      (ProgramLaunch adds arguments and a working folder)
+//                      (ProgramLaunch adds arguments, a working folder and its process id)
 //   BackgroundProgram  RunProgram on a thread, for a copy other copies talk to
 //   WaitForFile        until another process has made a file
 //   ReadStateDump      "key=value" lines → map; DumpNumber / DumpNumbers read its values
@@ -32,6 +32,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <thread>
@@ -76,6 +77,9 @@ struct ProgramLaunch {
     // takes several times its idle time, and the scripts' own waits (settle,
     // waittask) allow up to two minutes.
     int timeoutSeconds = 180;
+    // Told the program's process id once it runs (on the thread that runs
+    // it), so that a test can send it a signal.
+    std::function<void(int pid)> started;
 };
 
 ProgramRun RunProgram(const ProgramLaunch& launch);

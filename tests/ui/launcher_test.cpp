@@ -173,7 +173,8 @@ TEST_F(LauncherActionsOnTheProgram, ADeletedProjectLeavesTheListAndTheSavedPrefe
 
     LauncherClickRow(app, ProgramLauncherActions(), deleted);
     EXPECT_EQ(app.recentProjects, std::vector<std::string>{kept});
-    EXPECT_EQ(app.toastText, "File not found \xE2\x80\x94 removed from recent");
+    EXPECT_EQ(app.toastText, "\xE2\x80\x9C" + fs::path(deleted).filename().string() +
+                                 "\xE2\x80\x9D was not found \xE2\x80\x94 removed from recent");
     EXPECT_FLOAT_EQ(app.toastTimer, 3.0f);
     EXPECT_TRUE(app.showLauncher) << "the card stays open";
     const std::string prefs = Preferences();

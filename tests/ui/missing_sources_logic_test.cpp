@@ -36,7 +36,7 @@ protected:
     // A sound the project's result uses, registered with its content.
     FileRef Used(const std::string& name, const std::string& content) {
         const std::string path = dir.File(name);
-        WriteWholeFile(path, content);
+        WriteWholeFile(path, WavHolding(content));  // only sounds get ids
         const FileRef ref = registry->FileRefForPath(path);
         project->results.emplace_back();
         project->results.back().filepath = path;
@@ -83,9 +83,13 @@ TEST_F(MissingSources, EachAnswerOfALocatedFileLeadsWhereItShould) {
     PendingForcedRelink pending;
 
     // 2 and 3: the file could not be read (or the id is gone): only the toast.
-    EXPECT_EQ(TakeLocateResult(targets, RelinkResult::Unreadable, a.id, "/x.wav", pending), LocateStep::Unreadable);
+    const std::string text = dir.File("text.wav");
+    WriteWholeFile(text, "no sound");
+    EXPECT_EQ(TakeLocateResult(targets, RelinkResult::Unreadable, a.id, text, pending), LocateStep::Unreadable);
     EXPECT_EQ(app->toastText, "Could not read the selected file");
     EXPECT_FLOAT_EQ(app->toastTimer, 4.0f);
+    EXPECT_EQ(TakeLocateResult(targets, RelinkResult::Unreadable, a.id, "/x.wav", pending), LocateStep::Unreadable);
+    EXPECT_EQ(app->toastText, "\xE2\x80\x9Cx.wav\xE2\x80\x9D was not found") << "gone since it was chosen";
     EXPECT_EQ(TakeLocateResult(targets, RelinkResult::UnknownId, a.id, "/x.wav", pending), LocateStep::Unreadable);
     EXPECT_FALSE(pending.Pending());
 
@@ -98,7 +102,7 @@ TEST_F(MissingSources, EachAnswerOfALocatedFileLeadsWhereItShould) {
     EXPECT_EQ(missing.files.size(), 1u);
 
     // 0: one file relinked: the list is rebuilt, the voices queued, the toast says so.
-    WriteWholeFile(a.path, "door content");
+    WriteWholeFile(a.path, WavHolding("door content"));
     ASSERT_EQ(RelinkFileStrict(*registry, a.id, a.path), RelinkResult::Relinked);
     EXPECT_EQ(TakeLocateResult(targets, RelinkResult::Relinked, a.id, a.path, pending), LocateStep::Relinked);
     EXPECT_EQ(app->toastText, "Relinked 1 file");
@@ -122,8 +126,13 @@ TEST_F(MissingSources, UseAnywayAdoptsOtherSoundButRefusesWhatIsNotSound) {
     EXPECT_TRUE(RefuseNonSoundFile(*app, noise));
     EXPECT_NE(app->toastText.find("noise.wav"), std::string::npos) << app->toastText;
     EXPECT_NE(app->toastText.find("not relinked"), std::string::npos) << app->toastText;
-    ASSERT_EQ(TakeLocateResult(targets, RelinkFileStrict(*registry, a.id, noise), a.id, noise, pending),
-              LocateStep::Pending);
+    // The relink itself reads no file that is not sound...
+    EXPECT_EQ(TakeLocateResult(targets, RelinkFileStrict(*registry, a.id, noise), a.id, noise, pending),
+              LocateStep::Unreadable);
+    EXPECT_FALSE(pending.Pending());
+    // ...and a pending pair whose file became noise since is refused too.
+    pending.id = a.id;
+    pending.path = noise;
     app->toastText.clear();
     EXPECT_FALSE(UseForcedRelink(targets, pending));
     EXPECT_FALSE(pending.Pending());
@@ -131,6 +140,11 @@ TEST_F(MissingSources, UseAnywayAdoptsOtherSoundButRefusesWhatIsNotSound) {
     EXPECT_TRUE(registry->FindPath(a.id).empty()) << "the id still points nowhere";
     EXPECT_EQ(project->results[0].filepath, a.path);
     EXPECT_TRUE(RefuseNonSoundFile(*app, dir.path())) << "a folder is no sound either";
+    EXPECT_EQ(app->toastText, "\xE2\x80\x9C" + fs::path(dir.path()).filename().string() +
+                                  "\xE2\x80\x9D is a folder, not a file");
+    EXPECT_TRUE(RefuseRelinkFolder(*app, noise)) << "nor a file a folder";
+    EXPECT_EQ(app->toastText, "\xE2\x80\x9Cnoise.wav\xE2\x80\x9D is a file, not a folder");
+    EXPECT_FALSE(RefuseRelinkFolder(*app, dir.path()));
 
     const std::string other = dir.File("door_v2.wav");
     AudioSpec spec;
@@ -150,7 +164,7 @@ TEST_F(MissingSources, UseAnywayAdoptsOtherSoundButRefusesWhatIsNotSound) {
     pending.path = dir.File("gone.wav");
     EXPECT_FALSE(UseForcedRelink(targets, pending));
     EXPECT_FALSE(pending.Pending());
-    EXPECT_EQ(app->toastText, "gone.wav is unreadable as sound \xE2\x80\x94 not relinked");
+    EXPECT_EQ(app->toastText, "\xE2\x80\x9Cgone.wav\xE2\x80\x9D was not found");
 }
 
 TEST_F(MissingSources, RelinkAllCountsOnlyFilesThatWereAbsent) {

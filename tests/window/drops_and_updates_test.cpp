@@ -17,6 +17,9 @@ TEST_F(DropsAndUpdates, ADropIsSortedWhereAndWithTheKeysItWasLetGo) {
     const std::string release = dir.File("release.1");
     ASSERT_EQ(mkdir(release.c_str(), 0755), 0);
     ASSERT_TRUE(WriteWholeFile(release + "/readme", "text"));
+    // Files that are there (a missing one is refused), but hold no sound or picture.
+    for (const char* name : {"Take.WAV", "first.mp4", "b.aif", "second.mkv"})
+        ASSERT_TRUE(WriteWholeFile(dir.File(name), "x"));
     const std::string script = "frames 2\n"
                                "move 300 420\n"
                                "dropbegin\n"
@@ -51,7 +54,7 @@ TEST_F(DropsAndUpdates, ADropIsSortedWhereAndWithTheKeysItWasLetGo) {
         << run.log;
     // Without any panel that takes audio, Alt asks for one Bed with both files.
     EXPECT_NE(run.log.find("[UI] drop: 2 audio files for a new Bed"), std::string::npos) << run.log;
-    // The two "videos" are empty names: the frame says so.
+    // The two "videos" hold no picture: the frame says so.
     EXPECT_NE(run.log.find("[Video]"), std::string::npos) << run.log;
 
     auto folder = ReadStateDump(dir.File("folder.txt"));

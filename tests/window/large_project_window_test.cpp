@@ -2,9 +2,16 @@
 // project's voices are still being built.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
+#include <atomic>
 #include <cstdlib>
 #include <map>
 #include <string>
+#include <thread>
+#include <algorithm>
+#include <filesystem>
+#include <functional>
 
 #include "document/event.h"
 #include "support/large_project.h"
@@ -23,13 +30,25 @@ int Whole(Dump& d, const std::string& key) {
 class LargeProjectWindow : public ProgramScriptTest {
 protected:
     // The program started on `project` (opened as from the desktop) with `script`.
-    ProgramRun Start(const std::string& script, const std::string& project) {
+    ProgramRun Start(const std::string& script, const std::string& project,
+                     std::function<void(int)> started = nullptr) {
         WriteWholeFile(dir.File("script.txt"), script);
         ProgramLaunch launch;
         launch.scriptPath = dir.File("script.txt");
         launch.arguments = {project};
         launch.timeoutSeconds = 240;  // a hang guard only (below the test runner's own), never a pace
+        launch.started = std::move(started);
         return RunProgram(launch);
+    }
+
+    // 2,000 events with four layers each (a Clip one) over a library of 24 sounds.
+    LargeProject MakeProject() {
+        LargeProjectSpec spec;
+        spec.eventCount = 2000;
+        spec.layers = LargeProjectLayers::Made;
+        spec.layersPerEvent = 4;
+        spec.soundCount = 24;
+        return MakeLargeProject(spec, dir.File("Library"));
     }
 };
 
@@ -39,12 +58,7 @@ protected:
 // window's close button stops that build and the program ends, writing
 // nothing to the project.
 TEST_F(LargeProjectWindow, ClosingTheWindowDuringTheVoiceBuildEndsTheProgram) {
-    LargeProjectSpec spec;
-    spec.eventCount = 2000;
-    spec.layers = LargeProjectLayers::Made;
-    spec.layersPerEvent = 4;
-    spec.soundCount = 24;
-    LargeProject large = MakeLargeProject(spec, dir.File("Library"));
+    LargeProject large = MakeProject();
     // Weights the sound probe would otherwise fill in once the build ends
     // (0.5 reads back as "automatic"): the project opens unmodified, so the
     // close asks nothing.
@@ -71,4 +85,47 @@ TEST_F(LargeProjectWindow, ClosingTheWindowDuringTheVoiceBuildEndsTheProgram) {
     EXPECT_LT(std::atoi(run.log.c_str() + stop + 34), total);
     EXPECT_NE(run.log.find("[UI] shutdown: done"), std::string::npos);
     EXPECT_EQ(ReadWholeFile(project), before) << "the project is left as it was";
+}
+
+// The same while the sound probe has weights to fill in once the build ends
+// (clip and Bed layer weights not yet measured): what the open measures is
+// no unsaved change of the designer's, so the close still asks nothing and
+// ends the program; and SIGTERM during the build ends it too.
+TEST_F(LargeProjectWindow, AProjectTheOpenMeasuresEndsOnACloseOrASignalDuringItsBuild) {
+    LargeProject large = MakeProject();
+    int unmeasured = 0;
+    for (const Event& e : large.project.events)
+        unmeasured += (e.shape == kShapeClip && e.clipWeight < 0) +
+                      int(std::count_if(e.bedLayerWeight.begin(), e.bedLayerWeight.end(), [](float w) { return w < 0; }));
+    ASSERT_GT(unmeasured, 0) << "the probe has weights to fill in";
+    const std::string project = WriteLargeProject(large, dir.path(), "Open");
+    ASSERT_FALSE(project.empty());
+    const std::string before = ReadWholeFile(project);
+
+    // Closed two seconds into the build, by when the probe has measured what
+    // it hands over once the build has stopped.
+    ProgramRun closed = Start("frames 4\nwait 2\ndump closing.txt\nclose\nframes 100000\n", project);
+    ASSERT_EQ(closed.exitCode, 0) << closed.log;
+    EXPECT_NE(closed.log.find("[Cache] Voice build stopped after "), std::string::npos) << closed.log;
+    EXPECT_EQ(closed.log.find("unsaved changes:"), std::string::npos) << closed.log;
+    Dump closing = ReadStateDump(dir.File("closing.txt"));
+    EXPECT_EQ(closing["busy"], "1") << "the close came during the build";
+    EXPECT_EQ(closing["busy.status"], "Loading audio...");
+
+    std::atomic<int> pid{0};
+    std::thread signaller([&] {
+        if (WaitForFile(dir.File("building.txt"), 200) && pid.load() > 0) ::kill(pid.load(), SIGTERM);
+    });
+    ProgramRun signalled = Start("frames 4\ndump building.txt\nwaitfile " + dir.File("never") + " 600\n", project,
+                                 [&pid](int p) { pid.store(p); });
+    signaller.join();
+    ASSERT_EQ(signalled.exitCode, 0) << signalled.log;
+    Dump building = ReadStateDump(dir.File("building.txt"));
+    EXPECT_EQ(building["busy.status"], "Loading audio...");
+    EXPECT_NE(signalled.log.find("[UI] SIGTERM: the program ends without asking"), std::string::npos)
+        << signalled.log;
+    EXPECT_NE(signalled.log.find("[Cache] Voice build stopped after "), std::string::npos) << signalled.log;
+    EXPECT_EQ(signalled.log.find("unsaved changes:"), std::string::npos) << signalled.log;
+    EXPECT_EQ(ReadWholeFile(project), before) << "the project is left as it was";
+    EXPECT_FALSE(std::filesystem::exists(project + ".lock")) << "nothing unsaved: the lock goes as on a quit";
 }

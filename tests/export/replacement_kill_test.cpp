@@ -1,0 +1,310 @@
+// A re-export killed (SIGKILL) while it replaces an earlier export, with the
+// earlier session's files in the replacing folder and new ones half written:
+// the start-up routine, in a process of its own, and the next export to the
+// folder each bring the earlier export back whole under its names and remove
+// the new partial files. And what settling makes of manifests in every other
+// state a kill can leave.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <thread>
+
+#include "export/aaf_export_rig.h"
+#include "export/bwf_writer.h"
+#include "export/export_replacement.h"
+#include "export/replacement_journal.h"
+#include "platform/file_util.h"
+#include "support/scoped_environment.h"
+#include "support/temp_dir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kResults = 150;
+constexpr int kBlockAtEssence = 40;
+
+std::vector<std::string> NamesOf(const std::map<std::string, std::string>& files) {
+    std::vector<std::string> names;
+    for (const auto& [name, bytes] : files) names.push_back(name);
+    return names;
+}
+
+std::vector<std::string> ReplacingFolders(const std::string& root) {
+    std::vector<std::string> found;
+    for (const fs::directory_entry& e : fs::directory_iterator(root))
+        if (e.path().filename().string().rfind(kReplacingFolderPrefix, 0) == 0) found.push_back(e.path().string());
+    return found;
+}
+
+size_t EntriesIn(const std::string& folder) {
+    size_t n = 0;
+    for (auto it = fs::directory_iterator(folder); it != fs::directory_iterator(); ++it) ++n;
+    return n;
+}
+
+std::string gBlockMarker;
+std::atomic<int> gEssenceMoves{0};
+
+// In the exporting child: the 40th new essence file stops on its way into
+// place (its temporary file written, 39 others in place) and waits for the kill.
+int BlockAtAnEssence(FileFaultPoint point, const std::string& path) {
+    if (point != FileFaultPoint::Move || path.find("/Audio Files/") == std::string::npos) return 0;
+    if (++gEssenceMoves < kBlockAtEssence) return 0;
+    const int fd = ::open(gBlockMarker.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (fd >= 0) ::close(fd);
+    for (;;) ::pause();
+}
+
+bool Yes(const char*, const char*) { return true; }
+int gQuestions = 0;
+std::string gQuestion;
+bool No(const char*, const char* text) {
+    ++gQuestions;
+    gQuestion = text;
+    return false;
+}
+
+// A child process, killed and reaped if the test leaves before it ends.
+struct ChildProcess {
+    pid_t pid = -1;
+    template <typename Body>
+    explicit ChildProcess(Body body) {
+        std::fflush(stdout);
+        pid = ::fork();
+        if (pid == 0) {
+            body();
+            std::fflush(stdout);
+            ::_exit(0);
+        }
+    }
+    ~ChildProcess() {
+        if (pid > 0) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+    }
+    int Wait() {  // the exit status, or -signal
+        int status = 0;
+        if (pid <= 0 || ::waitpid(pid, &status, 0) != pid) return -1000;
+        pid = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+    }
+};
+
+// 150 short sourced results (150 essence files), the mixdown and the clips,
+// with the user folders in the rig's folder. Every export runs in a child
+// process, so that the test's own process starts no worker before it forks.
+struct KillRig : AafRig {
+    ScopedEnvironment env;
+
+    KillRig() {
+        env.UnsetUserFolderVariables();
+        env.Set("XDG_DATA_HOME", dir.File("data"));
+        app->exportSettings.exportFormatWAV = true;
+        app->exportSettings.exportWavMixdown = true;
+        app->exportSettings.exportWavClips = true;
+        app->exportSettings.exportReverbStem = false;
+        engine->reverb.enabled = 0;
+        project->totalDuration = 8.0f;
+        const std::string src = Source("short.wav", 0.5);
+        for (int i = 0; i < kResults; ++i)
+            AddSourced(src, 0.1f, 0.2f, 0.05f * float(i), "layer " + std::to_string(i), false, i % 3, i % 4);
+        AssignTracks();
+    }
+
+    ExportContext Ctx() {
+        ExportContext ctx = Context([](const ExportJob& job, const Project& p, const AudioEngine& e) {
+            return WriteAafExport(job, p, e);
+        });
+        ctx.replacementNotes = ReplacementNoteFolder();
+        ctx.startThread = [](std::function<void()> body) {
+            body();
+            return true;
+        };
+        return ctx;
+    }
+
+    ExportStart Start(bool (*answer)(const char*, const char*)) {
+        app->questionDialog = answer;
+        return StartExport(Ctx(), MakeExportJob(*app, *project, *engine, Out() + "/Reel"));
+    }
+
+    // Starts a re-export of a changed project in a child that stops half-way
+    // through the AAF step, kills it there, and returns the replacing folder.
+    std::string KillHalfWay() {
+        gBlockMarker = dir.File("blocked");
+        fs::remove(gBlockMarker);
+        ChildProcess child([this] {
+            for (RenderResult& r : project->results) r.name = "take " + r.name.substr(6);
+            engine->masterGain = 0.5f;
+            SetFileFaultHookForTests(&BlockAtAnEssence);
+            Start(&Yes);
+            ::_exit(3);  // not blocked: the kill came too late
+        });
+        // Waits on the child's state: it is blocked, or it ended.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+        while (!fs::exists(gBlockMarker) && ::waitpid(child.pid, nullptr, WNOHANG) == 0 &&
+               std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        EXPECT_TRUE(fs::exists(gBlockMarker)) << "the export never reached its 40th new essence file";
+        const std::vector<std::string> replacing = ReplacingFolders(Out());
+        EXPECT_EQ(replacing.size(), 1u);
+        EXPECT_GE(replacing.empty() ? 0 : EntriesIn(replacing[0]), 100u);
+        ::kill(child.pid, SIGKILL);
+        EXPECT_EQ(child.Wait(), -SIGKILL);
+        return replacing.empty() ? std::string() : replacing[0];
+    }
+
+    std::vector<std::string> Notes() const {
+        std::vector<std::string> notes;
+        std::error_code ec;
+        for (fs::directory_iterator it(ReplacementNoteFolder(), ec), end; !ec && it != end; it.increment(ec))
+            notes.push_back(it->path().string());
+        return notes;
+    }
+};
+
+}  // namespace
+
+TEST(ExportReplacementKilled, TheNextStartAndTheNextExportBringTheEarlierExportBackWhole) {
+    KillRig rig;
+    {
+        ChildProcess first([&rig] { ::_exit(rig.Start(&Yes) == ExportStart::Started ? 0 : 1); });
+        ASSERT_EQ(first.Wait(), 0);
+    }
+    const std::map<std::string, std::string> earlier = Snapshot(rig.Out());
+    ASSERT_EQ(earlier.size(), size_t(2 * kResults + 2));  // essences, clips, session, mixdown
+
+    // Killed with the earlier session set aside and 39 new essence files in
+    // place: the folder is neither export. The start-up routine, in a process
+    // of its own, puts the earlier export back and clears its note.
+    const std::string replacing = rig.KillHalfWay();
+    EXPECT_NE(Snapshot(rig.Out()), earlier);
+    EXPECT_EQ(rig.Notes().size(), 1u) << "noted as in progress in the data folder";
+    {
+        ChildProcess start([] { SettleInterruptedExports(); });
+        ASSERT_EQ(start.Wait(), 0);
+    }
+    EXPECT_EQ(Snapshot(rig.Out()), earlier);
+    EXPECT_FALSE(fs::exists(replacing));
+    EXPECT_TRUE(rig.Notes().empty());
+
+    // Killed again; this time the next export to the folder finds it first,
+    // and asks about the earlier export whole (declined: nothing else runs).
+    rig.KillHalfWay();
+    gQuestions = 0;
+    EXPECT_EQ(rig.Start(&No), ExportStart::Declined);
+    EXPECT_EQ(gQuestions, 1);
+    EXPECT_NE(gQuestion.find("(" + std::to_string(earlier.size()) + " items)"), std::string::npos) << gQuestion;
+    EXPECT_EQ(Snapshot(rig.Out()), earlier);
+    EXPECT_TRUE(rig.Notes().empty());
+}
+
+// The states a kill can leave besides the one above: after the pass noted
+// its success (the replacement is finished: the earlier files the program
+// wrote go, another program's comes back, the new files stay); before that
+// (undone, down to the folder the pass made and the temporary file it left
+// beside a file it had not set aside), also when the pass had failed and was
+// putting the earlier files back; with the manifest torn before any
+// file moved (the folder goes); a folder without a manifest, which is left
+// as it is; and a manifest that names files outside its export folder.
+TEST(ExportReplacementKilled, SettlingFinishesOrUndoesByWhatTheManifestSays) {
+    enum Stage { Succeeded, Writing, PuttingBack };
+    for (Stage stage : {Succeeded, Writing, PuttingBack}) {
+        SCOPED_TRACE(stage == Succeeded ? "succeeded" : stage == Writing ? "writing" : "putting back");
+        const bool succeeded = stage == Succeeded;
+        TempDir dir;
+        const std::string out = dir.File("out"), notes = dir.File("notes");
+        fs::create_directories(out + "/Clips");
+        const std::vector<float> one(100, 0.1f);
+        auto own = [&](const std::string& name, float level) {
+            const std::vector<float> samples(100, level);
+            ASSERT_TRUE(WriteBWFStereo(out + "/" + name, samples.data(), samples.data(), 100, kRigRate, 0, nullptr));
+        };
+        own("Reel.wav", 0.1f);
+        own("Clips/Reel - A.wav", 0.2f);
+        ASSERT_TRUE(WriteSamples(out + "/Clips/Reel - B.wav", one, 1, kRigRate));  // another program's
+        ASSERT_TRUE(WriteSamples(out + "/Clips/Reel - E.wav", one, 1, kRigRate));  // not set aside
+        const std::map<std::string, std::string> before = Snapshot(out);
+
+        ExportSetAside aside =
+            SetAsideFiles({out + "/Reel.wav", out + "/Clips/Reel - A.wav", out + "/Clips/Reel - B.wav"}, out, notes);
+        ASSERT_EQ(aside.moved.size(), 3u);
+        const auto announce = aside.Announcer();
+        ASSERT_TRUE(announce);
+        announce(out + "/Reel.wav", false);
+        own("Reel.wav", 0.5f);
+        announce(out + "/Clips/Reel - D.wav", false);
+        own("Clips/Reel - D.wav", 0.6f);
+        announce(out + "/Tracks", true);
+        fs::create_directories(out + "/Tracks");
+        announce(out + "/Clips/Reel - E.wav", false);
+        ASSERT_TRUE(WriteWholeFile(out + "/Clips/Reel - E.wav.tmp", "half written"));
+        if (succeeded) NoteSucceeded(*aside.journal);
+        const std::map<std::string, std::string> made = Snapshot(out);
+        if (stage == PuttingBack) {  // failed: its rollback ran, and the first earlier file is back
+            fs::remove(out + "/Reel.wav");
+            fs::rename(aside.moved[0].second, out + "/Reel.wav");
+        }
+        aside.finished = true;  // killed: nothing of the pass's own finish runs
+        const std::string folder = aside.folder;
+        aside.journal.reset();
+
+        ASSERT_FALSE(fs::is_empty(notes)) << "noted as in progress";
+        SettleNotedReplacements(notes);
+        EXPECT_FALSE(fs::exists(folder));
+        EXPECT_TRUE(fs::is_empty(notes));
+        std::map<std::string, std::string> expected = before;
+        if (succeeded) {
+            expected = made;  // the new files, the earlier ones gone but another program's
+            for (auto it = expected.begin(); it != expected.end();)
+                it = it->first.rfind(".tessaloom-replacing-", 0) == 0 ? expected.erase(it) : std::next(it);
+            expected["Clips/Reel - B.wav"] = before.at("Clips/Reel - B.wav");
+            expected.erase("Clips/Reel - E.wav.tmp");
+            EXPECT_TRUE(fs::is_directory(out + "/Tracks"));
+        } else {
+            EXPECT_FALSE(fs::exists(out + "/Tracks"));
+        }
+        const std::map<std::string, std::string> after = Snapshot(out);
+        EXPECT_EQ(NamesOf(after), NamesOf(expected));
+        EXPECT_TRUE(after == expected) << "the same names with other bytes";
+    }
+
+    TempDir dir;
+    const std::string torn = dir.File(std::string(kReplacingFolderPrefix) + "torn");
+    const std::string nameless = dir.File(std::string(kReplacingFolderPrefix) + "nameless");
+    fs::create_directories(torn);
+    fs::create_directories(nameless);
+    static const char kTorn[] = "Tessaloom replacement 1\nEReel.wav\0EClips/Re";  // killed while listing
+    ASSERT_TRUE(WriteWholeFile(torn + "/manifest", std::string(kTorn, sizeof kTorn - 1)));
+    ASSERT_TRUE(WriteWholeFile(nameless + "/0", "an earlier file"));
+    SettleReplacementsIn(dir.path());
+    EXPECT_FALSE(fs::exists(torn));
+    EXPECT_EQ(ReadWholeFile(nameless + "/0"), "an earlier file");
+
+    // A manifest that names files outside its export folder moves and
+    // removes none of them.
+    const std::string out = dir.File("shared/out"), outside = dir.File("shared/outside.txt");
+    const std::string hostile = out + "/" + kReplacingFolderPrefix + "hostile";
+    fs::create_directories(hostile);
+    ASSERT_TRUE(WriteWholeFile(outside, "not the export's"));
+    ASSERT_TRUE(WriteWholeFile(outside + ".replacing", "not a note"));
+    ASSERT_TRUE(WriteWholeFile(hostile + "/0", "waiting"));
+    std::string manifest = "Tessaloom replacement 1\n";
+    for (const std::string& record : {"R" + outside + ".replacing", std::string("E../outside.txt"), std::string("L"),
+                                      "N" + outside, std::string("N../outside.txt"), "D" + dir.File("shared")})
+        manifest += record + std::string(1, '\0');
+    ASSERT_TRUE(WriteWholeFile(hostile + "/manifest", manifest));
+    SettleReplacementsIn(out);
+    EXPECT_EQ(ReadWholeFile(outside), "not the export's");
+    EXPECT_EQ(ReadWholeFile(outside + ".replacing"), "not a note");
+    EXPECT_EQ(ReadWholeFile(hostile + "/0"), "waiting");
+}
