@@ -64,11 +64,6 @@ std::unique_ptr<Project> LayeredProject(const TempDir& dir) {
     return p;
 }
 
-double DumpNumber(const std::map<std::string, std::string>& dump, const char* key) {
-    auto it = dump.find(key);
-    return it == dump.end() ? -1 : std::strtod(it->second.c_str(), nullptr);
-}
-
 }  // namespace
 
 // Args: seconds in view (745: the whole project), heat map (0 off, 1 on).
@@ -172,9 +167,9 @@ static void BM_TimelineLayersWindow(benchmark::State& state) {
         }
     }
     auto measured = ReadStateDump(dir.File("measured.dump"));
-    state.counters["viewSeconds"] = DumpNumber(measured, "timeline.viewDuration");
-    state.counters["framesPerS"] = DumpNumber(measured, "measure.fps");
-    state.counters["frameCpuP50ms"] = DumpNumber(measured, "measure.frameCpuP50Ms");
-    state.counters["frameCpuP95ms"] = DumpNumber(measured, "measure.frameCpuP95Ms");
+    state.counters["viewSeconds"] = DumpFigure(measured, "timeline.viewDuration");
+    state.counters["framesPerS"] = DumpFigure(measured, "measure.fps");
+    state.counters["frameCpuP50ms"] = DumpFigure(measured, "measure.frameCpuP50Ms");
+    state.counters["frameCpuP95ms"] = DumpFigure(measured, "measure.frameCpuP95Ms");
 }
 BENCHMARK(BM_TimelineLayersWindow)->Arg(0)->Arg(28)->Iterations(1)->Unit(benchmark::kSecond);

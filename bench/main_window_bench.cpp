@@ -12,11 +12,6 @@
 
 namespace {
 
-double DumpNumber(const std::map<std::string, std::string>& dump, const char* key) {
-    auto it = dump.find(key);
-    return it == dump.end() ? -1 : std::strtod(it->second.c_str(), nullptr);
-}
-
 }  // namespace
 
 // counters: idle frames/s, presented frames, CPU % of one core, RenderFrame
@@ -38,13 +33,13 @@ static void BM_MainWindowIdle10s(benchmark::State& state) {
     }
     auto active = ReadStateDump(dir.File("active.txt"));
     auto idle = ReadStateDump(dir.File("idle.txt"));
-    double seconds = DumpNumber(idle, "idle.seconds");
-    state.counters["idleFramesPerS"] = DumpNumber(idle, "idle.frames") / seconds;
-    state.counters["idlePresented"] = DumpNumber(idle, "idle.framesPresented");
-    state.counters["idleCpuPercent"] = 100.0 * DumpNumber(idle, "idle.cpuSeconds") / seconds;
-    state.counters["idleFrameP50ms"] = DumpNumber(idle, "idle.frameCpuP50Ms");
-    state.counters["idleFrameP95ms"] = DumpNumber(idle, "idle.frameCpuP95Ms");
-    state.counters["drawnFrameP50ms"] = DumpNumber(active, "frameCpu.p50Ms");
-    state.counters["drawnFrameP95ms"] = DumpNumber(active, "frameCpu.p95Ms");
+    double seconds = DumpFigure(idle, "idle.seconds");
+    state.counters["idleFramesPerS"] = DumpFigure(idle, "idle.frames") / seconds;
+    state.counters["idlePresented"] = DumpFigure(idle, "idle.framesPresented");
+    state.counters["idleCpuPercent"] = 100.0 * DumpFigure(idle, "idle.cpuSeconds") / seconds;
+    state.counters["idleFrameP50ms"] = DumpFigure(idle, "idle.frameCpuP50Ms");
+    state.counters["idleFrameP95ms"] = DumpFigure(idle, "idle.frameCpuP95Ms");
+    state.counters["drawnFrameP50ms"] = DumpFigure(active, "frameCpu.p50Ms");
+    state.counters["drawnFrameP95ms"] = DumpFigure(active, "frameCpu.p95Ms");
 }
 BENCHMARK(BM_MainWindowIdle10s)->Iterations(1)->Unit(benchmark::kSecond);

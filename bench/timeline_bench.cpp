@@ -35,11 +35,6 @@ std::unique_ptr<Project> LargeProject() {
     return project;
 }
 
-double DumpNumber(const std::map<std::string, std::string>& dump, const char* key) {
-    auto it = dump.find(key);
-    return it == dump.end() ? -1 : std::strtod(it->second.c_str(), nullptr);
-}
-
 }  // namespace
 
 // Arg: seconds across the view (745: the whole project, every event in view).
@@ -127,8 +122,8 @@ static void BM_TimelineWindowCurvesPlus(benchmark::State& state) {
     WriteWholeFile(dir.File("geometry.txt"), "project " + project + "\nframes 3\ndump geometry.dump\ndiscard\nquit\n");
     ProgramRun first = RunProgram(dir.File("geometry.txt"), {}, 120);
     auto geometry = ReadStateDump(dir.File("geometry.dump"));
-    const std::string button = std::to_string(DumpNumber(geometry, "timeline.laneModeButtonX")) + " " +
-                               std::to_string(DumpNumber(geometry, "timeline.drawButtonY"));
+    const std::string button = std::to_string(DumpFigure(geometry, "timeline.laneModeButtonX")) + " " +
+                               std::to_string(DumpFigure(geometry, "timeline.drawButtonY"));
     // Arg: wheel notches over the lanes before measuring (each zooms in by
     // 0.85; 20 from the whole project leave about 29 s in view).
     std::string zoom;
@@ -144,10 +139,10 @@ static void BM_TimelineWindowCurvesPlus(benchmark::State& state) {
         }
     }
     auto measured = ReadStateDump(dir.File("measured.dump"));
-    state.counters["laneMode"] = DumpNumber(measured, "timeline.laneMode");
-    state.counters["viewSeconds"] = DumpNumber(measured, "timeline.viewDuration");
-    state.counters["framesPerS"] = DumpNumber(measured, "measure.fps");
-    state.counters["frameCpuP50ms"] = DumpNumber(measured, "measure.frameCpuP50Ms");
-    state.counters["frameCpuP95ms"] = DumpNumber(measured, "measure.frameCpuP95Ms");
+    state.counters["laneMode"] = DumpFigure(measured, "timeline.laneMode");
+    state.counters["viewSeconds"] = DumpFigure(measured, "timeline.viewDuration");
+    state.counters["framesPerS"] = DumpFigure(measured, "measure.fps");
+    state.counters["frameCpuP50ms"] = DumpFigure(measured, "measure.frameCpuP50Ms");
+    state.counters["frameCpuP95ms"] = DumpFigure(measured, "measure.frameCpuP95Ms");
 }
 BENCHMARK(BM_TimelineWindowCurvesPlus)->Arg(0)->Arg(20)->Iterations(1)->Unit(benchmark::kSecond);

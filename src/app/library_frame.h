@@ -5,7 +5,9 @@
 #pragma once
 
 // Runs the sound probe on gProject with gSoundLibrary and the interface
-// clock. Delivered or found weights are applied to the results. They do not
+// clock. Delivered or found weights are applied to the results, and when
+// that changed results of a rendered project the voices are synced with them
+// (SyncVoicesWithResults, the playhead left where it is). They do not
 // mark the document modified: they are measured, not made by the designer,
 // and a project closed without them measures them again when it is next
 // opened; counting them made a freshly opened project ask about unsaved

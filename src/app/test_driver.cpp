@@ -38,6 +38,7 @@
 #include "document/project.h"
 #include "document/undo_snapshot.h"
 #include "library/sound_library.h"
+#include "library/sound_probe.h"
 #include "operations/app_state.h"
 #include "operations/export_job.h"
 #include "operations/render_job.h"
@@ -649,7 +650,8 @@ bool BackgroundWorkPending(const AppState& app, SoundLibrary& library) {
            app.renderRequestKind > 0 || app.deferredRebuild.load() ||
            app.pendingBedLoadEvent >= 0 || app.exportRunning.load() || !app.pendingOpenPath.empty() ||
            library.scanRunning.load() != 0 || !library.libraryAddQueue.empty() || !library.pendingFolders.empty() ||
-           app.updateCheckStarted.load() || app.updateCheck.published.load();
+           app.updateCheckStarted.load() || app.updateCheck.published.load() ||
+           SoundProbeHasWork(gSoundProbe, gProject, library);
 }
 
 void StartSettle(TestDriver& d, double seconds) {

@@ -55,8 +55,9 @@
 //   settle SECONDS      draw frames until nothing works in the background: no
 //                       busy task, picture trace, render request, export,
 //                       save, library scan (until the frame has taken its
-//                       library), queued library folder or update
-//                       check not yet taken (at most SECONDS; "settle"
+//                       library), queued library folder, sound probe
+//                       with values still to learn (SoundProbeHasWork)
+//                       or update check not yet taken (at most SECONDS; "settle"
 //                       fields of the dump say whether it timed out)
 //   idle SECONDS        stop driving frames; measure frames and CPU while the
 //                       program idles on its own

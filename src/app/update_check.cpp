@@ -216,6 +216,8 @@ void CheckForUpdates(AppState& app, HttpGetFn hook, const std::string& manifestU
     app.updateCheckStarted.store(false);
 }
 
+bool UpdateCheckPossible() { return gHttpGetHook != nullptr && !UpdateManifestUrl().empty(); }
+
 bool StartUpdateCheck() { return StartUpdateCheck(gAppState, gHttpGetHook, UpdateManifestUrl()); }
 
 bool StartUpdateCheck(AppState& app, HttpGetFn hook, const std::string& manifestUrl) {

@@ -6,6 +6,7 @@
 //   (UpdateCheckOutcome and UpdateCheckWorker, what a check found and its
 //   thread, are records of the application state: operations/update_worker.h)
 //   UpdateManifestUrl      the manifest's address: build setting or environment
+//   UpdateCheckPossible    an address and the HTTP hook: a check could ask at all
 //   CompareVersions        dotted version texts, -1 / 0 / 1
 //   UpdateCheckDue         a day has passed since the last check
 //   StartUpdateCheck       start one check unless one runs
@@ -39,6 +40,11 @@ inline constexpr const char kUpdatePlatformKey[] = "linux";
 // The environment variable TL_UPDATE_MANIFEST_URL when it is set (also when
 // empty), else the build setting of the same name. "" turns the check off.
 std::string UpdateManifestUrl();
+
+// The program has a manifest address and the HTTP GET hook. Without either no
+// check can run, automatic or on request: the settings panel then says the
+// checks are off instead of claiming a result it never asked for.
+bool UpdateCheckPossible();
 
 // Components end at "." (a non-digit ends the number; the rest of the
 // component is ignored); a missing component is 0; values saturate.

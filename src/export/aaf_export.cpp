@@ -75,7 +75,14 @@ struct AafExportRun {
     std::map<int32_t, Lane> lanes;
     AafClipList list;
     std::vector<std::string> written;  // essence files in the order written
+    std::vector<std::string> lost;     // essence files whose write failed, in that order
     ExportRollback rollback;
+
+    // What was lost goes into the job's record, once.
+    ~AafExportRun() {
+        if (job.losses)
+            for (const std::string& path : lost) job.losses->AddFile(path);
+    }
 };
 
 // The result's first voice while the voice set is ready, else none.
@@ -115,8 +122,10 @@ bool WriteEssence(AafExportRun& run, const std::string& name, const std::vector<
     const std::string path = run.audioFolder + "/" + name;
     run.rollback.Announce(path);
     if (!WriteBWFClipMonoAtSample(path, samples.data() + skip, int32_t(frames), run.timing.sampleRate,
-                                  std::max<int64_t>(0, reference), description))
+                                  std::max<int64_t>(0, reference), description)) {
+        run.lost.push_back(path);  // taken back if another case then places the clip
         return false;
+    }
     run.written.push_back(path);
     run.rollback.files.push_back(path);
     return true;
@@ -147,14 +156,18 @@ void ForgetFile(AafExportRun& run, const std::string& path) {
 struct CaseMark {
     size_t entries = 0;
     size_t files = 0;
+    size_t lost = 0;
 };
 
-CaseMark Mark(const AafExportRun& run) { return {run.list.essencePaths.size(), run.written.size()}; }
+CaseMark Mark(const AafExportRun& run) {
+    return {run.list.essencePaths.size(), run.written.size(), run.lost.size()};
+}
 
 void TakeBack(AafExportRun& run, const CaseMark& mark) {
     TruncateAafClipList(run.list, mark.entries);
     for (size_t f = mark.files; f < run.written.size(); ++f) ForgetFile(run, run.written[f]);
     run.written.resize(mark.files);
+    run.lost.resize(mark.lost);
 }
 
 // An essence file that ended with no clip (a chunk plan that laid nothing, a

@@ -3,6 +3,8 @@
 // Index
 //   BwfTimeReference
 //   RewriteBextChunk  version 1 with an empty coding history, after libsndfile
+//   File layer        BwfFile: the temporary file under libsndfile's virtual I/O,
+//                     InjectBwfWriteFailure
 //   Shared steps      BwfOpen (file and bext chunk), BwfClose (close, move into place),
 //                     RemovePartial
 //   WriteBWFStereo
@@ -11,12 +13,17 @@
 
 #include <fcntl.h>
 #include <sndfile.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <vector>
 
 #include "document/text_util.h"
@@ -137,6 +144,97 @@ bool RewriteBextChunk(const std::string& path) {
 }
 
 // ---------------------------------------------------------------------------
+// File layer
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// The injected failure: armed only while a test wants one, so a write
+// normally costs one atomic load here.
+struct WriteFault {
+    std::atomic<bool> armed{false};
+    std::mutex mutex;  // guards the rest
+    int remaining = 0;
+    int error = ENOSPC;
+    std::string fileName;
+};
+
+WriteFault& Fault() {
+    static WriteFault fault;
+    return fault;
+}
+
+// True (with errno set) when this write is the one to fail.
+bool WriteFails(const std::string& fileName) {
+    WriteFault& f = Fault();
+    if (!f.armed.load(std::memory_order_acquire)) return false;
+    std::lock_guard<std::mutex> lock(f.mutex);
+    if (f.remaining <= 0 || (!f.fileName.empty() && f.fileName != fileName)) return false;
+    if (--f.remaining > 0) return false;
+    f.armed.store(false, std::memory_order_release);
+    errno = f.error;
+    return true;
+}
+
+// The temporary file libsndfile writes through its virtual I/O, so that every
+// byte goes through one write routine of ours.
+struct BwfFile {
+    int fd = -1;
+    std::string fileName;  // of the final path, what a fault names
+    // libsndfile does not look at the count of its header writes: a short
+    // one is remembered here and fails the file at its close.
+    bool shortWrite = false;
+    ~BwfFile() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+sf_count_t FileLength(void* user) {
+    struct stat st;
+    return ::fstat(static_cast<BwfFile*>(user)->fd, &st) == 0 ? sf_count_t(st.st_size) : -1;
+}
+
+sf_count_t FileSeek(sf_count_t offset, int whence, void* user) {
+    return ::lseek(static_cast<BwfFile*>(user)->fd, off_t(offset), whence);
+}
+
+sf_count_t FileRead(void* ptr, sf_count_t count, void* user) {
+    const ssize_t n = ::read(static_cast<BwfFile*>(user)->fd, ptr, size_t(count));
+    return n < 0 ? 0 : sf_count_t(n);
+}
+
+sf_count_t FileWrite(const void* ptr, sf_count_t count, void* user) {
+    BwfFile& file = *static_cast<BwfFile*>(user);
+    if (WriteFails(file.fileName)) {
+        file.shortWrite = true;
+        return 0;
+    }
+    const auto* bytes = static_cast<const uint8_t*>(ptr);
+    sf_count_t done = 0;
+    while (done < count) {
+        const ssize_t n = ::write(file.fd, bytes + done, size_t(count - done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;  // a full disk
+        done += n;
+    }
+    if (done < count) file.shortWrite = true;
+    return done;
+}
+
+sf_count_t FileTell(void* user) { return ::lseek(static_cast<BwfFile*>(user)->fd, 0, SEEK_CUR); }
+
+}  // namespace
+
+void InjectBwfWriteFailure(int nthWrite, int error, const std::string& fileName) {
+    WriteFault& f = Fault();
+    std::lock_guard<std::mutex> lock(f.mutex);
+    f.remaining = std::max(nthWrite, 0);
+    f.error = error;
+    f.fileName = fileName;
+    f.armed.store(nthWrite > 0, std::memory_order_release);
+}
+
+// ---------------------------------------------------------------------------
 // Shared steps
 // ---------------------------------------------------------------------------
 
@@ -146,18 +244,37 @@ constexpr int64_t kStereoBlockFrames = 8192;
 
 void RemovePartial(const std::string& tmpPath) { std::remove(tmpPath.c_str()); }
 
+// A writer's open file: libsndfile's handle over our file layer.
+struct BwfHandle {
+    std::unique_ptr<BwfFile> file;
+    SNDFILE* sound = nullptr;
+    explicit operator bool() const { return sound != nullptr; }
+};
+
 // Opens "<path>.tmp" for 24-bit PCM and sets the bext chunk. A refused bext
 // is logged under `who` and the file is written anyway (it lands at zero).
-SNDFILE* BwfOpen(const std::string& path, const std::string& tmpPath, int channels, int32_t sampleRate,
-                 uint64_t timeReference, const char* description, const char* who) {
+BwfHandle BwfOpen(const std::string& path, const std::string& tmpPath, int channels, int32_t sampleRate,
+                  uint64_t timeReference, const char* description, const char* who) {
     SF_INFO info;
     std::memset(&info, 0, sizeof(info));
     info.frames = 0;
     info.samplerate = sampleRate;
     info.channels = channels;
     info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_24;
-    SNDFILE* file = sf_open(tmpPath.c_str(), SFM_WRITE, &info);
-    if (!file) return nullptr;
+    BwfHandle handle;
+    handle.file = std::make_unique<BwfFile>();
+    handle.file->fd = ::open(tmpPath.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (handle.file->fd < 0) return handle;
+    const size_t slash = path.find_last_of('/');
+    handle.file->fileName = slash == std::string::npos ? path : path.substr(slash + 1);
+    SF_VIRTUAL_IO io{FileLength, FileSeek, FileRead, FileWrite, FileTell};
+    handle.sound = sf_open_virtual(&io, SFM_WRITE, &info, handle.file.get());
+    if (!handle.sound) {
+        handle.file.reset();
+        RemovePartial(tmpPath);
+        return handle;
+    }
+    SNDFILE* file = handle.sound;
 
     SF_BROADCAST_INFO bext;
     std::memset(&bext, 0, sizeof(bext));
@@ -170,14 +287,24 @@ SNDFILE* BwfOpen(const std::string& path, const std::string& tmpPath, int channe
     if (sf_command(file, SFC_SET_BROADCAST_INFO, &bext, sizeof(bext)) != SF_TRUE)
         std::printf("[Export] %s: BEXT timecode failed — clip will land at 00:00:00:00 — %s\n", who,
                     path.c_str());
-    return file;
+    return handle;
+}
+
+// Closes libsndfile's handle, then the file; the error of the close, or a
+// system error when any write of the file came up short.
+int BwfCloseHandle(BwfHandle& handle) {
+    int error = handle.sound ? sf_close(handle.sound) : 0;
+    if (error == 0 && handle.file && handle.file->shortWrite) error = SF_ERR_SYSTEM;
+    handle.sound = nullptr;
+    handle.file.reset();
+    return error;
 }
 
 // Closes the file, puts its bext chunk right and moves it over `path`. A
 // close that reports an error (the header could not be finished), a chunk
 // that cannot be rewritten or a move that fails leaves nothing.
-bool BwfClose(SNDFILE* file, const std::string& path, const std::string& tmpPath, const char* who) {
-    const int closeError = sf_close(file);
+bool BwfClose(BwfHandle& file, const std::string& path, const std::string& tmpPath, const char* who) {
+    const int closeError = BwfCloseHandle(file);
     if (closeError != 0) {
         std::printf("[Export] %s: closing failed (%s) — Deleting %s\n", who, sf_error_number(closeError),
                     path.c_str());
@@ -216,8 +343,8 @@ bool WriteBWFStereo(const std::string& path, const float* left, const float* rig
         return false;
     }
     const std::string tmpPath = path + ".tmp";
-    SNDFILE* file = BwfOpen(path, tmpPath, 2, sampleRate, BwfTimeReference(sampleRate, startSeconds),
-                            description, kWho);
+    BwfHandle file = BwfOpen(path, tmpPath, 2, sampleRate, BwfTimeReference(sampleRate, startSeconds),
+                             description, kWho);
     if (!file) return false;
 
     std::vector<float> block(size_t(kStereoBlockFrames) * 2);
@@ -228,8 +355,8 @@ bool WriteBWFStereo(const std::string& path, const float* left, const float* rig
             block[size_t(2 * i + 1)] = right[at + i];
         }
         SanitizeSamples(block.data(), 2 * n);
-        if (sf_writef_float(file, block.data(), n) < n) {
-            sf_close(file);
+        if (sf_writef_float(file.sound, block.data(), n) < n) {
+            BwfCloseHandle(file);
             std::printf("[Export] WriteBWFStereo: short write at frame %lld/%lld — disk full? Deleting %s\n",
                         (long long)at, (long long)frames, path.c_str());
             RemovePartial(tmpPath);
@@ -256,14 +383,14 @@ bool WriteMono(const std::string& path, const float* samples, int32_t frames, in
         return false;
     }
     const std::string tmpPath = path + ".tmp";
-    SNDFILE* file = BwfOpen(path, tmpPath, 1, sampleRate, timeReference, description, kWho);
+    BwfHandle file = BwfOpen(path, tmpPath, 1, sampleRate, timeReference, description, kWho);
     if (!file) return false;
 
     std::vector<float> clean(samples, samples + frames);
     SanitizeSamples(clean.data(), frames);
-    const sf_count_t written = sf_writef_float(file, clean.data(), frames);
+    const sf_count_t written = sf_writef_float(file.sound, clean.data(), frames);
     if (written < frames) {
-        sf_close(file);
+        BwfCloseHandle(file);
         std::printf("[Export] WriteBWFClipMono: short write (%lld/%d) — disk full? Deleting %s\n",
                     (long long)written, frames, path.c_str());
         RemovePartial(tmpPath);

@@ -8,6 +8,7 @@
 //   WriteBWFClipMono          one channel, the start in seconds
 //   WriteBWFClipMonoAtSample  one channel, the start already in samples
 //   RewriteBextChunk          a written file's bext chunk as version 1, no coding history
+//   InjectBwfWriteFailure     test seam: the Nth write of the file layer fails
 //
 // The bext chunk is version 1 with an empty coding history: libsndfile
 // always writes version 2 and appends its own coding-history line, so the
@@ -52,3 +53,11 @@ bool WriteBWFClipMonoAtSample(const std::string& path, const float* samples, int
 // now has such a chunk or has none; false when it is not a WAV file or could
 // not be rewritten.
 bool RewriteBextChunk(const std::string& path);
+
+// Test seam of the file layer that every writer above writes its temporary
+// file through: counting from this call, the nthWrite-th write to a file
+// whose final name (last path component) is `fileName`, or to any file when
+// that is empty, writes nothing and fails with `error`, as a full disk
+// fails it; the writes before and after it go through. nthWrite 0 turns it
+// off. Any thread may call it.
+void InjectBwfWriteFailure(int nthWrite, int error, const std::string& fileName = "");

@@ -5,17 +5,19 @@
 //   CurrentMixLevels
 //   ExportRollback / MakeExportFolder
 //   SnapSamplePosition / IsInExportRange
-//   ExportFinalText
+//   ExportLosses / ExportFinalText
 #include "export/export_records.h"
 
 #include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
 #include "document/project.h"
+#include "document/text_util.h"
 
 ExportMixLevels CurrentMixLevels(const AudioEngine& engine) {
     ExportMixLevels mix;
@@ -90,4 +92,41 @@ std::string ExportFinalText(int32_t filesWritten, bool aafFailed, bool wavFailed
     else
         std::snprintf(text, sizeof(text), "Export complete — %d file%s", filesWritten, plural);
     return text;
+}
+
+namespace {
+
+constexpr size_t kStatusBytes = 127;
+
+// "<head>: <name>" plus " and %d more" when more than one was lost, the name
+// cut (at a character boundary, with "…") so that the whole fits the status.
+std::string NamingText(const char* head, size_t count, const char* what, const std::string& first) {
+    char lead[96];
+    std::snprintf(lead, sizeof lead, "%s \xE2\x80\x94 %zu %s%s %s: ", "Export finished with errors", count, what,
+                  count == 1 ? "" : "s", head);
+    char more[48] = "";
+    if (count > 1) std::snprintf(more, sizeof more, " and %zu more", count - 1);
+    const size_t fixed = std::strlen(lead) + std::strlen(more);
+    std::string name = first;
+    if (fixed + name.size() > kStatusBytes) {
+        static const std::string kEllipsis = "\xE2\x80\xA6";
+        const size_t room = kStatusBytes > fixed + kEllipsis.size() ? kStatusBytes - fixed - kEllipsis.size() : 0;
+        name = name.substr(0, Utf8SafeCutLength(name, room)) + kEllipsis;
+    }
+    return lead + name + more;
+}
+
+}  // namespace
+
+void ExportLosses::AddFile(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    files.push_back(slash == std::string::npos ? path : path.substr(slash + 1));
+}
+
+std::string ExportFinalText(const ExportReport& report) {
+    if (!report.aafFailed && !report.losses.files.empty())
+        return NamingText("not written", report.losses.files.size(), "file", report.losses.files.front());
+    if (!report.aafFailed && !report.losses.layers.empty())
+        return NamingText("without sound", report.losses.layers.size(), "layer", report.losses.layers.front());
+    return ExportFinalText(report.filesWritten, report.aafFailed, report.wavFailed);
 }

@@ -9,6 +9,7 @@
 //   MakeExportFolder     create a folder and its missing parents, recording each
 //   SnapSamplePosition / IsInExportRange  small routines of the AAF export
 //   AafExportStep        the AAF session step, plugged in by the AAF export
+//   ExportLosses         files an export could not write, layers it had no sound for
 //   ExportReport / ExportFinalText        what the job did, and its last status text
 //
 // The job that runs the passes is operations/export_job.h.
@@ -25,6 +26,16 @@
 
 struct Project;
 struct RenderResult;
+
+// What an export meant to deliver and did not, in the order it was lost:
+// file names (the last path component) of files whose write was refused or
+// cut short, or that a failed pass removed again; and names of layers that
+// had no voice to export. The final text names the first of them.
+struct ExportLosses {
+    std::vector<std::string> files;
+    std::vector<std::string> layers;
+    void AddFile(const std::string& path);
+};
 
 struct ExportMixLevels {
     float masterGain = 1.0f;
@@ -66,6 +77,9 @@ struct ExportJob {
     // each pass sets its own of them aside and removes them only once it
     // has succeeded.
     std::vector<std::string> replacing;
+    // Where the passes note what they could not write; the job points it at
+    // its own record for the run (null: nobody asks).
+    ExportLosses* losses = nullptr;
     // Raised (by another thread) to stop the export: the pass in progress
     // writes no further file and is undone, so the earlier export's files of
     // that pass come back, and no later pass starts. Null: never stopped.
@@ -134,11 +148,21 @@ struct ExportReport {
     int32_t filesWritten = 0;
     bool aafFailed = false;
     bool wavFailed = false;  // a WAV pass failed to write (and was rolled back), or the job broke off
+    ExportLosses losses;
     std::string finalText;
-    bool Succeeded() const { return !aafFailed && !wavFailed; }
+    // Nothing failed and nothing was lost.
+    bool Succeeded() const { return !aafFailed && !wavFailed && losses.files.empty() && losses.layers.empty(); }
 };
 
 // "AAF export FAILED — %d WAV%s written" after a failed AAF step, else
 // "Export finished with errors — %d file%s written" after a failed WAV pass,
 // else "Export complete — %d file%s"; the suffix is empty for exactly 1.
 std::string ExportFinalText(int32_t filesWritten, bool aafFailed, bool wavFailed);
+
+// The job's last status text, at most 127 bytes: after a failed AAF step its
+// text as above; else, when files were lost, "Export finished with errors —
+// %d file%s not written: %s" with the first lost file's name and, when more
+// were lost, " and %d more"; else, when layers had no sound, "Export finished
+// with errors — %d layer%s without sound: %s" likewise; else the text above.
+// A name too long for the line is cut and ends in "…".
+std::string ExportFinalText(const ExportReport& report);

@@ -2,7 +2,7 @@
 //
 // Index
 //   ExportTrackLayoutOf
-//   Voice envelopes       ClipCurveGain, ClipFileFades
+//   Voice envelopes       ClipCurveGain, ClipFileFades, VoicesOfLayers
 //   Offline voice mix     ForEachSlice, MixVoicesOffline: voices into buffers on every core
 //   PassState             what every pass shares: range, frames, names, rollback
 //   Writing files         WriteStereoFile, WriteMonoFile, FitsOneHour
@@ -26,6 +26,7 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <unordered_set>
 
 #include "document/event.h"
 #include "document/text_util.h"
@@ -103,6 +104,20 @@ bool ResultIndexValid(const PlaybackVoice& v, const std::vector<RenderResult>& r
     return v.resultIndex >= 0 && size_t(v.resultIndex) < results.size();
 }
 
+// Per voice: whether it is the first voice of a layer. A voice whose layer
+// the document no longer has (the job relinked it to -1), or a second voice
+// of one layer, is never exported.
+std::vector<uint8_t> VoicesOfLayers(const AudioEngine& engine) {
+    std::vector<uint8_t> layered(engine.voices.size(), 0);
+    std::unordered_set<int32_t> seen;
+    seen.reserve(engine.voices.size());
+    for (size_t i = 0; i < engine.voices.size(); ++i) {
+        const int32_t r = engine.voices[i].resultIndex;
+        layered[i] = r >= 0 && seen.insert(r).second;
+    }
+    return layered;
+}
+
 // ---------------------------------------------------------------------------
 // Offline voice mix
 // ---------------------------------------------------------------------------
@@ -133,11 +148,13 @@ void MixVoicesOffline(const AudioEngine& engine, int rate, int64_t first, int64_
                       const std::function<float(const PlaybackVoice&)>& extraGain,
                       const std::function<float(const PlaybackVoice&)>& sendOf, const VoiceMixTargets& buses) {
     const bool sends = buses.sendLeft && buses.sendRight;
+    const std::vector<uint8_t> layered = VoicesOfLayers(engine);
     ForEachSlice(frames, [&](int64_t at, int64_t count) {
         auto shifted = [at](float* bus) { return bus ? bus + at : nullptr; };
         const VoiceMixTargets slice{shifted(buses.left),     shifted(buses.right), shifted(buses.sendLeft),
                                     shifted(buses.sendRight), nullptr,              nullptr};
         for (size_t i = 0; i < engine.voices.size(); ++i) {
+            if (!layered[i]) continue;
             const PlaybackVoice& v = engine.voices[i];
             const float gain = extraGain(v);
             if (!(gain > 0)) continue;
@@ -183,6 +200,7 @@ struct PassState {
     std::array<std::string, 3> groupNames;
     ExportRollback rollback;
     int32_t written = 0;
+    std::string failedPath;  // the file whose write failed, which ends the pass
 };
 
 // ---------------------------------------------------------------------------
@@ -193,7 +211,10 @@ bool WriteStereoFile(PassState& p, const std::string& path, const float* left, c
                      double timeReference, const std::string& description) {
     if (ExportCancelled(p.job)) return false;  // the pass is undone
     p.rollback.Announce(path);
-    if (!WriteBWFStereo(path, left, right, frames, p.rate, timeReference, description.c_str())) return false;
+    if (!WriteBWFStereo(path, left, right, frames, p.rate, timeReference, description.c_str())) {
+        p.failedPath = path;
+        return false;
+    }
     p.rollback.files.push_back(path);
     ++p.written;
     return true;
@@ -203,7 +224,10 @@ bool WriteMonoFile(PassState& p, const std::string& path, const float* samples, 
                    double timeReference, const std::string& description) {
     if (frames > INT32_MAX || ExportCancelled(p.job)) return false;
     p.rollback.Announce(path);
-    if (!WriteBWFClipMono(path, samples, int32_t(frames), p.rate, timeReference, description.c_str())) return false;
+    if (!WriteBWFClipMono(path, samples, int32_t(frames), p.rate, timeReference, description.c_str())) {
+        p.failedPath = path;
+        return false;
+    }
     p.rollback.files.push_back(path);
     ++p.written;
     return true;
@@ -253,10 +277,13 @@ bool MixdownPass(PassState& p) {
 
 bool StemsPass(PassState& p) {
     std::vector<float> left, right;
+    const std::vector<uint8_t> layered = VoicesOfLayers(p.engine);
     for (int g = 0; g < 3; ++g) {
-        const bool used = std::any_of(p.engine.voices.begin(), p.engine.voices.end(), [g](const PlaybackVoice& v) {
-            return !v.muted.load() && v.group == g && v.sampleCount >= 1;
-        });
+        bool used = false;
+        for (size_t i = 0; i < p.engine.voices.size() && !used; ++i) {
+            const PlaybackVoice& v = p.engine.voices[i];
+            used = layered[i] && !v.muted.load() && v.group == g && v.sampleCount >= 1;
+        }
         if (!used) continue;
         left.assign(size_t(p.frames), 0.0f);
         right.assign(size_t(p.frames), 0.0f);
@@ -280,9 +307,10 @@ bool TracksPass(PassState& p) {
     if (!MakeExportFolder(folder, p.rollback)) return false;
     // The global track of every voice's result; voices without one are on no track.
     std::vector<int32_t> voiceTrack(p.engine.voices.size(), INT32_MIN);
+    const std::vector<uint8_t> layered = VoicesOfLayers(p.engine);
     for (size_t i = 0; i < p.engine.voices.size(); ++i) {
         const PlaybackVoice& v = p.engine.voices[i];
-        if (ResultIndexValid(v, p.results)) voiceTrack[i] = p.results[size_t(v.resultIndex)].track;
+        if (layered[i] && ResultIndexValid(v, p.results)) voiceTrack[i] = p.results[size_t(v.resultIndex)].track;
     }
     std::vector<float> left, right;
     int32_t tracks = 0;
@@ -329,9 +357,10 @@ bool ClipsPass(PassState& p) {
     const size_t room = ExportClipNameRoom(p.fileBase);
     std::vector<float> left, right;
     int32_t clips = 0;
+    const std::vector<uint8_t> layered = VoicesOfLayers(p.engine);
     for (size_t i = 0; i < p.engine.voices.size(); ++i) {
         const PlaybackVoice& v = p.engine.voices[i];
-        if (v.muted.load() || v.sampleCount < 1 || !ResultIndexValid(v, p.results)) continue;
+        if (!layered[i] || v.muted.load() || v.sampleCount < 1 || !ResultIndexValid(v, p.results)) continue;
         if (p.hasRange && (p.rangeIn >= double(v.startTime) + v.length || v.startTime >= p.rangeOut)) continue;
 
         const bool groupValid = v.group >= 0 && v.group <= 2;
@@ -414,10 +443,14 @@ int32_t WriteWavExport(const ExportJob& job, const std::vector<RenderResult>& re
             const std::string path = job.outDir + "/" + p.fileBase + " - " + kReverbStemName + ".wav";
             const std::string description = p.base + " - " + kReverbStemName;
             if (WriteStereoFile(p, path, left.data(), right.data(), int64_t(left.size()), p.timeReference,
-                                description))
+                                description)) {
                 std::printf("[ExportWAV] Reverb stem written to %s\n", path.c_str());
-            else if (failed)
-                *failed = true;  // the writer said why; the pass goes on
+            } else {
+                // The writer said why; the pass goes on without it.
+                if (failed) *failed = true;
+                if (job.losses) job.losses->AddFile(path);
+                p.failedPath.clear();
+            }
         }
     }
 
@@ -430,7 +463,15 @@ int32_t WriteWavExport(const ExportJob& job, const std::vector<RenderResult>& re
         default: break;
     }
     // Stopped while it ran: undone like a failure, the earlier files return.
-    if (!ok || ExportCancelled(job)) return fail();
+    if (!ok || ExportCancelled(job)) {
+        // A failure loses the file that failed, then every file the rollback
+        // takes back; a stop loses only what the designer asked to stop.
+        if (job.losses && !ExportCancelled(job)) {
+            if (!p.failedPath.empty()) job.losses->AddFile(p.failedPath);
+            for (const std::string& f : p.rollback.files) job.losses->AddFile(f);
+        }
+        return fail();
+    }
     p.rollback.committed = true;
     return p.written;
 }

@@ -38,15 +38,19 @@ size_t ExportClipNameRoom(const std::string& fileBase);
 
 // Runs the pass of options.mode. A file that cannot be written, or a folder
 // that cannot be made, rolls the whole call back (its files, its reverb stem
-// and its new folders) and gives 0 with *failed set. Nothing to write (no
-// ready voices, an empty range) gives 0 without a failure. A reverb stem
-// that cannot be written sets *failed and the pass goes on.
+// and its new folders) and gives 0 with *failed set; the file that failed and
+// those taken back go into job.losses (when set). Nothing to write (no ready
+// voices, an empty range) gives 0 without a failure. A reverb stem that
+// cannot be written sets *failed, is noted in job.losses, and the pass goes
+// on. Only voices of layers are written: a voice whose result index is
+// negative (its layer is gone), or a second voice of one layer, is left out.
 int32_t WriteWavExport(const ExportJob& job, const std::vector<RenderResult>& results, const AudioEngine& engine,
                        int32_t sampleRate, const ExportTrackLayout& layout, float totalDuration,
                        const WavPassOptions& options, float rangeIn, float rangeOut, bool* failed = nullptr);
 
 // The wet reverb of the voices over [start, start + length): every unmuted
-// voice into two send buffers at its send (its own, or the group's), then a
+// voice of a layer (as the passes take them) into two send buffers at its
+// send (its own, or the group's), then a
 // private reverb in 2048-frame blocks. Group gains are `levels`' (the
 // engine's faders when null); no master gain. True when it produced output;
 // the vectors then hold exactly trunc(length x rate) frames of wet signal.

@@ -149,10 +149,11 @@ bool TakeProbeResults(SoundProbe& probe, Project& project) {
     return written;
 }
 
-// Returns whether values were found at once; hands the rest to a worker.
-bool StartProbePass(SoundProbe& probe, Project& project, const SoundLibrary& library) {
+// Looks up every value still unknown: answers from the libraries and the
+// cache, and queues in the context the files nobody has analysed yet.
+void LookUpUnknownValues(SoundProbe& probe, Project& project, const SoundLibrary& library,
+                         BrightnessProbeContext& context) {
     static const std::string kNoId;
-    BrightnessProbeContext context;
     for (Event& event : project.events) {
         if (event.shape == kShapeBed) {
             event.bedLayerWeight.resize(event.pinnedFiles.size(), -1.0f);
@@ -164,6 +165,12 @@ bool StartProbePass(SoundProbe& probe, Project& project, const SoundLibrary& lib
             LookupFileBrightness(probe, library, context, event.pinnedFileId, event.pinnedFile, event.clipWeight);
         }
     }
+}
+
+// Returns whether values were found at once; hands the rest to a worker.
+bool StartProbePass(SoundProbe& probe, Project& project, const SoundLibrary& library) {
+    BrightnessProbeContext context;
+    LookUpUnknownValues(probe, project, library, context);
     if (!context.jobs.empty() && !probe.probeQuit.load()) {
         probe.probeBusy.store(true);
         if (probe.probeThread.joinable()) probe.probeThread.join();
@@ -191,6 +198,54 @@ bool ProbeUnknownSoundValues(SoundProbe& probe, Project& project, const SoundLib
     probe.nextProbeTime = uiTime + 2.0;
     if (StartProbePass(probe, project, library)) changed = true;
     return changed;
+}
+
+bool SoundProbeHasWork(SoundProbe& probe, const Project& project, const SoundLibrary& library) {
+    if (probe.probeBusy.load()) return true;
+    {
+        std::lock_guard<std::mutex> lock(probe.probeResultsMutex);
+        if (!probe.probeResults.empty()) return true;
+    }
+    if (probe.probeQuit.load()) return false;
+    // A value a pass would answer or queue: what LookupFileBrightness does,
+    // without doing it.
+    RefreshLookup(probe.lookup, library);
+    auto answerable = [&](const std::string& fileId, const std::string& path) {
+        if (path.empty()) return false;
+        if ((!fileId.empty() && probe.lookup.byId.count(fileId)) || probe.lookup.byPath.count(path)) return true;
+        const std::string& key = fileId.empty() ? path : fileId;
+        if (probe.brightnessProbeCache.count(key)) return true;
+        std::error_code ec;
+        return !probe.probePending.count(key) && std::filesystem::exists(path, ec) && !ec;
+    };
+    static const std::string kNoId;
+    for (const Event& event : project.events) {
+        if (event.shape == kShapeBed) {
+            for (size_t i = 0; i < event.pinnedFiles.size(); ++i) {
+                if (i < event.bedLayerWeight.size() && event.bedLayerWeight[i] >= 0) continue;
+                if (answerable(i < event.pinnedFileIds.size() ? event.pinnedFileIds[i] : kNoId, event.pinnedFiles[i]))
+                    return true;
+            }
+        } else if (event.shape == kShapeClip && event.pinnedFile[0] != '\0' && event.clipWeight < 0) {
+            if (answerable(event.pinnedFileId, event.pinnedFile)) return true;
+        }
+    }
+    return false;
+}
+
+bool FinishSoundProbe(SoundProbe& probe, Project& project, const SoundLibrary& library) {
+    // The worker ends after its list; what it delivered is taken first.
+    if (probe.probeThread.joinable()) probe.probeThread.join();
+    bool written = TakeProbeResults(probe, project);
+    BrightnessProbeContext context;
+    LookUpUnknownValues(probe, project, library, context);
+    written = written || context.anyFound;
+    if (!context.jobs.empty() && !probe.probeQuit.load()) {
+        probe.probeBusy.store(true);
+        AnalyzeLibraryWorker(&probe, std::move(context.jobs));
+        written = TakeProbeResults(probe, project) || written;
+    }
+    return written;
 }
 
 // ---------------------------------------------------------------------------

@@ -6,6 +6,8 @@
 //   SoundProbe                the probe's state: cache, pending keys, hand-over, worker
 //   gSoundProbe               the probe of the program (joined at exit)
 //   ProbeUnknownSoundValues   per frame: take delivered values, every 2 s look for unknown ones
+//   SoundProbeHasWork         whether anything is still to learn
+//   FinishSoundProbe          everything still to learn, at once (before an export)
 //   LookupFileBrightness      answer one unknown value from the libraries or the cache, or queue it
 //   AnalyzeLibraryWorker      the worker: analyse queued files one by one
 //   StopSoundProbe            ask the worker to stop and join it
@@ -83,6 +85,21 @@ extern SoundProbe gSoundProbe;
 // the document modified. Nothing is taken or started while `busyTaskRunning`.
 bool ProbeUnknownSoundValues(SoundProbe& probe, Project& project, const SoundLibrary& library,
                              bool busyTaskRunning, double uiTime);
+
+// Whether the probe still has something to tell about the document: a worker
+// runs, delivered values wait to be taken, or a pass would answer or queue a
+// value still unknown. For a wait on the program's state (the test driver's
+// settle); interface thread.
+bool SoundProbeHasWork(SoundProbe& probe, const Project& project, const SoundLibrary& library);
+
+// What the probe can still tell about the document, at once, on the calling
+// (interface) thread: waits for a running worker, takes what it delivered,
+// answers from the libraries and the cache, and analyses here the files no
+// pass has queued yet. Afterwards only files that cannot be read, or whose
+// worker was stopped, are still unknown. True when weights were written (the
+// caller runs ApplyProbedWeights). For work that must not depend on how far
+// the probe has come, such as an export.
+bool FinishSoundProbe(SoundProbe& probe, Project& project, const SoundLibrary& library);
 
 void LookupFileBrightness(SoundProbe& probe, const SoundLibrary& library, BrightnessProbeContext& context,
                           const std::string& fileId, const std::string& path, float& value);

@@ -281,8 +281,7 @@ int BounceSelectionToClip(const DocumentContext& ctx, const std::string& folder)
     if (layer >= 0) project.events[size_t(index)].duration = project.results[size_t(layer)].duration;
     GetWaveformPeaks(path.c_str());
     AssignTracks(project);
-    RerenderEvent(ctx, index);
-    CheckPlaybackCacheIntegrity(ctx);
+    SyncVoicesWithResults(ctx, false);
     SeekPlayback(engine, ctx.currentTime);
 
     SelectEvent(app, index);

@@ -29,6 +29,9 @@ struct JobObserver {
     std::function<void(int eventIndex, int eventsDone)> eventRendered;
     // Before each post pass runs.
     std::function<void(PostPass pass)> postPass;
+    // Voice builds finish one by one in the reverse of the order they were
+    // asked for, as a race between build threads may finish them.
+    bool reverseVoiceBuilds = false;
 };
 
 struct DocumentContext {

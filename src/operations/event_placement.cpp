@@ -146,7 +146,7 @@ std::vector<int> PlaceAudioFilesAsClips(const DocumentContext& ctx, const std::v
     app.selectedEvent = added.back();
     // Tracks, used tracks, a voice per new layer and the levels, then the
     // playhead where it was, so the new Clips play at once.
-    RerenderEvents(ctx, added);
+    SyncVoicesWithResults(ctx, false);
     SeekPlayback(*ctx.engine, ctx.currentTime);
     app.modified = true;
     return added;
@@ -204,7 +204,6 @@ bool RevertBounce(const DocumentContext& ctx, int eventIndex) {
             RebuildClipEvent(project, e);
             const int layer = FirstResultOf(project, e);
             if (layer >= 0) project.events[size_t(e)].duration = project.results[size_t(layer)].duration;
-            RerenderEvent(ctx, e);
         } else if (shape == kShapeBed) {
             RebuildBedEvent(project, e);
         } else {
@@ -212,7 +211,8 @@ bool RevertBounce(const DocumentContext& ctx, int eventIndex) {
         }
     }
     AssignTracks(project);
-    CheckPlaybackCacheIntegrity(ctx);
+    // The restored Clips and Beds get their voices; the others follow the tracks.
+    SyncVoicesWithResults(ctx, false);
     if (!toRender.empty()) {
         app.renderRequestList = toRender;
         app.renderRequestKind = 4;

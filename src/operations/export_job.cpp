@@ -7,6 +7,7 @@
 //   Texts                 SetExportStatus, ExportStatusText
 //   RunExportJob          RunAafStep, RunWavPasses
 //   MakeExportJob / ExistingExportFiles
+//   SettleDocumentForExport
 //   StartExport / FinishExport / PollExport
 #include "operations/export_job.h"
 
@@ -31,11 +32,17 @@
 #include "export/wav_export.h"
 #include "library/file_registry.h"
 #include "library/relinking.h"
+#include "library/sound_library.h"
+#include "library/sound_probe.h"
 #include "operations/app_state.h"
+#include "operations/document_context.h"
 #include "operations/voice_maintenance.h"
+#include "operations/voice_sync.h"
 #include "platform/file_names.h"
 #include "platform/user_folders.h"
 #include "playback/engine_voices.h"
+#include "render/clip_bed_events.h"
+#include "playback/voice_settings.h"
 
 // ---------------------------------------------------------------------------
 // Context
@@ -59,6 +66,8 @@ ExportContext ProgramExportContext() {
     ctx.engine = &gAudioEngine;
     ctx.app = &gAppState;
     ctx.registry = &FileRegistry::Instance();
+    ctx.probe = &gSoundProbe;
+    ctx.library = &gSoundLibrary;
     ctx.aafStep = ProgramAafExportStep();
     ctx.replacementNotes = ReplacementNoteFolder();
     return ctx;
@@ -107,6 +116,21 @@ ExportSetAside SetAsideForPass(ExportJob& job, ExportPass pass, const ExportCont
 void FinishPass(ExportJob& job, ExportSetAside& aside, bool succeeded) {
     job.announce = nullptr;
     FinishSetAside(aside, succeeded);
+}
+
+// The names of the layers that would play but have no voice (a build that
+// failed or was stopped), in result order: the export has no sound for them.
+std::vector<std::string> LayersWithoutVoices(const AudioEngine& engine, const Project& project) {
+    std::vector<uint8_t> voiced(project.results.size(), 0);
+    for (const PlaybackVoice& v : engine.voices)
+        if (v.resultIndex >= 0 && size_t(v.resultIndex) < voiced.size()) voiced[size_t(v.resultIndex)] = 1;
+    std::vector<std::string> names;
+    for (size_t r = 0; r < project.results.size(); ++r) {
+        const RenderResult& result = project.results[r];
+        if (voiced[r] || !ResultGetsVoice(result) || result.muted) continue;
+        names.push_back(result.name.empty() ? "clip" : result.name);
+    }
+    return names;
 }
 
 // "Export refused. A name cannot ...", or "" for a base name files may carry.
@@ -173,6 +197,7 @@ void RunWavPasses(ExportJob& job, const ExportContext& ctx, ExportReport& report
 
 ExportReport RunExportJob(ExportJob job, const ExportContext& ctx) {
     ExportReport report;
+    job.losses = &report.losses;
     const std::string refusal = BaseNameRefusal(job);
     if (!refusal.empty()) {
         report.wavFailed = true;
@@ -189,6 +214,9 @@ ExportReport RunExportJob(ExportJob job, const ExportContext& ctx) {
         EngineVoicePin pin(*ctx.engine);
         RelinkVoicesToResults(*ctx.engine, ctx.project->results);
         PrepareAllVoices(*ctx.engine, ctx.project->results);
+        report.losses.layers = LayersWithoutVoices(*ctx.engine, *ctx.project);
+        for (const std::string& name : report.losses.layers)
+            std::printf("[Export] No sound to export for the layer \"%s\"\n", name.c_str());
         if (job.exportAAF && ExportCancelled(job)) {
             report.aafFailed = true;
         } else if (job.exportAAF) {
@@ -210,8 +238,7 @@ ExportReport RunExportJob(ExportJob job, const ExportContext& ctx) {
     }
     // Stopped before it was whole: the pass it was in was undone.
     const bool stopped = ExportCancelled(job) && !report.Succeeded();
-    report.finalText = stopped ? std::string("Export stopped")
-                               : ExportFinalText(report.filesWritten, report.aafFailed, report.wavFailed);
+    report.finalText = stopped ? std::string("Export stopped") : ExportFinalText(report);
     std::printf("[Export] %s\n", report.finalText.c_str());
     SetExportStatus(*ctx.app, report.finalText.c_str());
     ctx.app->exportDone.store(true, std::memory_order_release);
@@ -268,6 +295,31 @@ std::vector<std::string> ExistingExportFiles(const ExportJob& job, const Project
 }
 
 // ---------------------------------------------------------------------------
+// SettleDocumentForExport
+// ---------------------------------------------------------------------------
+
+void SettleDocumentForExport(const ExportContext& ctx) {
+    Project& project = *ctx.project;
+    AppState& app = *ctx.app;
+    bool changed = false;
+    // Measured weights, like the frame's probe gives them: the document is
+    // not marked modified by them.
+    if (ctx.probe && ctx.library && FinishSoundProbe(*ctx.probe, project, *ctx.library))
+        changed = ApplyProbedWeights(project);
+    if (!project.rendered || !ctx.engine) return;
+    if (!changed && CheckPlaybackCacheIntegrity(*ctx.engine, project, nullptr)) return;
+    DocumentContext doc;
+    doc.project = &project;
+    doc.library = ctx.library;
+    doc.engine = ctx.engine;
+    doc.app = &app;
+    doc.sampleRate = app.projectSampleRate;
+    doc.currentTime = app.currentTime;
+    std::printf("[Export] Voices brought in line with the document before the export\n");
+    SyncVoicesWithResults(doc, false);
+}
+
+// ---------------------------------------------------------------------------
 // StartExport / FinishExport / PollExport
 // ---------------------------------------------------------------------------
 
@@ -310,6 +362,7 @@ ExportStart StartExport(const ExportContext& ctx, ExportJob job) {
     // The registry's current paths go into the document here, on the thread
     // that owns it, before the export thread starts reading it.
     if (ctx.registry) ApplyResolvedPaths(*ctx.project, *ctx.registry);
+    SettleDocumentForExport(ctx);
 
     JoinThreadHandle(app.exportThread);  // a finished thread of an earlier export
     SetExportStatus(app, "Exporting...");

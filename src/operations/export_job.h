@@ -9,6 +9,7 @@
 //   RunExportJob         the thread body: voices, AAF, WAV passes, final text
 //   MakeExportJob        the job of the Export tab from the settings and the chosen path
 //   ExistingExportFiles  files of an earlier export that this one would replace
+//   SettleDocumentForExport  the probe's last values and the voices, before a start
 //   StartExport          interface thread: ask, resolve paths, raise the state, start the thread
 //   StopRunningExport    any thread: ask the running export to stop (its pass is undone)
 //   PollExport / FinishExport            interface thread: join, clear, run the completion once
@@ -22,8 +23,8 @@
 //     to finish (it lingers at a full bar) and then calls FinishExport, or
 //     PollExport to finish at once. FinishExport joins the thread, clears
 //     exportRunning and exportDone and runs exportCompletion once; the
-//     completion shows the toast ("Export complete" only when nothing failed,
-//     else the final status text).
+//     completion shows the toast ("Export complete" only when nothing failed
+//     and nothing was lost, else the final status text).
 //   - The footer shows ExportStatusText while exportRunning is set.
 //
 // While an export runs the document may not change (DocumentMayChange), and
@@ -42,12 +43,18 @@
 struct AppState;
 struct FileRegistry;
 struct Project;
+struct SoundLibrary;
+struct SoundProbe;
 
 struct ExportContext {
     Project* project = nullptr;
     AudioEngine* engine = nullptr;
     AppState* app = nullptr;
     FileRegistry* registry = nullptr;
+    // The sound probe and the libraries it answers from; null leaves the
+    // probe out of the start.
+    SoundProbe* probe = nullptr;
+    const SoundLibrary* library = nullptr;
     AafExportStep aafStep;  // null: an AAF export fails with a message
     // Starts the export thread; null uses a std::thread kept in
     // app->exportThread. Tests put one here that refuses.
@@ -76,10 +83,12 @@ void SetExportStatus(AppState& app, const char* text);
 std::string ExportStatusText(const AppState& app);
 
 // The job on the calling thread (the export thread): relinks and prepares the
-// voices under a pin, runs the AAF step and the chosen WAV passes in order
-// (each with its share of job.replacing set aside until it has succeeded),
-// writes the final text, then raises exportDone as its last step. A base name
-// that FileNameProblem refuses runs nothing and says so in the final text.
+// voices under a pin, notes the layers that have no voice, runs the AAF step
+// and the chosen WAV passes in order (each with its share of job.replacing
+// set aside until it has succeeded, each noting what it could not write in
+// the report's losses), writes the final text (ExportFinalText of the
+// report), then raises exportDone as its last step. A base name that
+// FileNameProblem refuses runs nothing and says so in the final text.
 ExportReport RunExportJob(ExportJob job, const ExportContext& ctx);
 
 // The Export tab's job: the settings of `app`, the project's timing and group
@@ -107,14 +116,24 @@ enum class ExportStart {
     ThreadFailed,    // no thread: the state is cleared and the status and toast say so
 };
 
+// Interface thread, before the export starts: what the program itself still
+// has to do to the document is done now, so that the export does not depend
+// on how far it had come. The sound probe's remaining values are taken
+// (FinishSoundProbe) and applied (ApplyProbedWeights); then, in a rendered
+// project whose voices do not match its results one to one (or whose results
+// the probe just changed), the voices are synced (SyncVoicesWithResults, the
+// playhead left alone), building any voice that is missing.
+void SettleDocumentForExport(const ExportContext& ctx);
+
 // Interface thread. Refuses a base name that FileNameProblem refuses
 // ("Export refused. A name cannot ..." as the toast), settles a replacement
 // of the folder that a kill interrupted (SettleReplacementsIn), asks once
 // (questionDialog, "Export") when files of an earlier export would be replaced and hands the
 // files the user agreed to replace to the job, writes the registry's paths into the
-// document, sets the status "Exporting...", progress -1, exportDone false and
-// exportRunning true, installs the completion (the toast) and starts the
-// thread running RunExportJob on its own copy of the job.
+// document, settles the document (SettleDocumentForExport), sets the status
+// "Exporting...", progress -1, exportDone false and exportRunning true,
+// installs the completion (the toast) and starts the thread running
+// RunExportJob on its own copy of the job.
 ExportStart StartExport(const ExportContext& ctx, ExportJob job);
 
 // Raises the running export's cancel flag (exportCancel): it writes no

@@ -135,8 +135,7 @@ int PlaceRecipeAtPlayhead(const DocumentContext& ctx, const std::vector<EventPre
         app.pendingBedLoadEvent = n;  // the interface loads its audio as a task
     } else if (HasClipFile(project.events[size_t(n)])) {
         BuildClipLayer(project, n);
-        RerenderEvent(ctx, n);
-        CheckPlaybackCacheIntegrity(ctx);
+        SyncVoicesWithResults(ctx, false);
         SeekPlayback(*ctx.engine, now);
     }
     return n;
@@ -169,10 +168,7 @@ int InstantiateChain(const DocumentContext& ctx, const Chain& chain, float t) {
         BuildClipLayer(project, e);
         clips.push_back(e);
     }
-    if (!clips.empty()) {
-        RerenderEvents(ctx, clips);
-        CheckPlaybackCacheIntegrity(ctx);
-    }
+    if (!clips.empty()) SyncVoicesWithResults(ctx, false);
     SeekPlayback(*ctx.engine, ctx.currentTime);
     SelectEvents(app, indices);
     return first;

@@ -77,11 +77,12 @@ void TraceWorker(AppState& app, const TraceVideoSource& source, double samplesPe
             DeriveSuggestedEvents(trace, settings, false);
             // Sound for picture is judged to the frame: a cut's suggestion
             // goes onto the frame of the cut before anyone sees it.
-            const int32_t placed = RefineSuggestionFrames(trace, source, &app.busyTask.cancelRequested);
+            const FramePlacement placed = RefineSuggestionFrames(trace, source, &app.busyTask.cancelRequested);
             if (!app.busyTask.cancelRequested.load()) {
                 trace.present.store(true, std::memory_order_release);
-                std::printf("[Video] picture trace: %d samples, %zu suggestions, %d placed on their frame (%s)\n",
-                            samples, trace.suggestions.size(), placed, source.path.c_str());
+                std::printf("[Video] picture trace: %d samples, %zu suggestions, %d placed on their frame, %d merged "
+                            "into a stronger one there (%s)\n",
+                            samples, trace.suggestions.size(), placed.moved, placed.merged, source.path.c_str());
             } else {
                 std::printf("[Video] picture trace cancelled after %d samples\n", samples);
             }

@@ -379,7 +379,12 @@ bool CheckPlaybackCacheIntegrity(const AudioEngine& engine, const Project& proje
         const bool resultOk = voice.resultIndex >= 0 && size_t(voice.resultIndex) < results.size() &&
                               uint32_t(results[size_t(voice.resultIndex)].id) == voice.resultId;
         const bool eventOk = voice.eventIndex >= 0 && size_t(voice.eventIndex) < eventCount;
-        if (!resultOk || !eventOk) {
+        // A voice made from what its result no longer is, or a second voice
+        // of one result, would play (and export) something the document
+        // does not hold.
+        const bool samplesOk = resultOk && voice.sampleKey == VoiceSampleKey(results[size_t(voice.resultIndex)]);
+        const bool firstOk = resultOk && !voiced[size_t(voice.resultIndex)];
+        if (!resultOk || !eventOk || !samplesOk || !firstOk) {
             std::fprintf(stderr, "[Cache] Integrity check failed at block %d, deferring rebuild\n", int(v));
             if (deferredRebuild) deferredRebuild->store(true);
             return false;

@@ -31,7 +31,9 @@ struct RenderResult;
 
 // Clears `cacheReady`, sets the engine rate, removes the voices of the event
 // (the others keep their order and fades), builds one voice per result of the
-// event in result order, then UpdateVoiceLevels(engine, false).
+// event in result order, appended after the others, then
+// UpdateVoiceLevels(engine, false). The program re-renders events through
+// RerenderEvents (voice_sync.h), which also puts the voices in result order.
 void ReplaceEventVoices(AudioEngine& engine, int eventIndex, std::vector<RenderResult>& results,
                         int sampleRate, const float* eventGains, int eventCount, const Event* events,
                         int scaleType, int scaleRoot);
@@ -103,7 +105,8 @@ void PrepareVoicesAtPlayhead(AudioEngine& engine, const std::vector<RenderResult
 void PrepareVoicesAtPlayhead(const DocumentContext& ctx);
 
 // True when every voice names a valid result with its id and a valid event,
-// and every result that would get a voice has one. Otherwise prints the
+// holds samples made from what that result now is (its sample key) and is
+// the result's only voice, and every result that would get a voice has one. Otherwise prints the
 // failure to stderr, sets *deferredRebuild (when given) and returns false.
 bool CheckPlaybackCacheIntegrity(const AudioEngine& engine, const Project& project,
                                  std::atomic<bool>* deferredRebuild);

@@ -5,7 +5,7 @@
 //   RerenderEvents / RerenderEvent
 //   Stale voices           SnapshotResultVoiceKeys, EventsWithStaleVoices
 //   RebuildCache / RebuildCacheAsync / RebuildCacheAsyncJob   ResultsNearestFirst, the build on every core
-//   SyncVoicesWithResults  RefreshKeptVoices, then per-event or full rebuild
+//   SyncVoicesWithResults  DropStaleVoices, per-event or full rebuild, RecomputeVoiceLevels
 //   Job bodies             RerenderAfterVariantChange, DrawUIPlaybackRefreshJob
 #include "operations/voice_sync.h"
 
@@ -28,8 +28,8 @@
 #include "playback/audio_engine.h"
 #include "playback/block_mixer.h"
 #include "playback/engine_voices.h"
-#include "platform/processor.h"
 #include "playback/voice_settings.h"
+#include "platform/processor.h"
 #include "render/track_assignment.h"
 
 // ---------------------------------------------------------------------------
@@ -74,6 +74,7 @@ void RerenderEvents(const DocumentContext& ctx, const std::vector<int>& events) 
         if (std::find(order.begin(), order.end(), e) == order.end()) order.push_back(e);
     if (order.empty()) return;
     Project& project = *ctx.project;
+    AudioEngine& engine = *ctx.engine;
 
     LoadClipPeaks(project, &order);
     // The track assignment may move or mute other events' layers too (pan
@@ -86,16 +87,27 @@ void RerenderEvents(const DocumentContext& ctx, const std::vector<int>& events) 
         if (it != before.end() && it->second != ResultVoiceKey(r)) order.push_back(r.eventIdx);
     }
     CountUsedTracks(project.groups, project.results);
-    CopyLoudnessTargets(project, *ctx.engine);
-    const std::vector<float> gains = EventGainTable(project);
-    const int eventCount = int(project.events.size());
-    for (int e : order) {
-        ReplaceEventVoices(*ctx.engine, e, project.results, ctx.sampleRate,
-                           gains.empty() ? nullptr : gains.data(), eventCount,
-                           project.events.empty() ? nullptr : project.events.data(), project.scaleType,
-                           project.scaleRoot);
-    }
+    CopyLoudnessTargets(project, engine);
+
+    // ReplaceEventVoices for every listed event at once: one pass drops their
+    // voices, their results are built on every core, and the voices are put
+    // back in result order.
+    engine.cacheReady.store(0);
+    engine.sampleRate.store(ctx.sampleRate);
+    std::vector<uint8_t> listed(project.events.size(), 0);
+    for (int e : order)
+        if (e >= 0 && size_t(e) < listed.size()) listed[size_t(e)] = 1;
+    auto isListed = [&listed](int32_t e) { return e >= 0 && size_t(e) < listed.size() && listed[size_t(e)]; };
+    std::vector<uint8_t> drop(engine.voices.size(), 0);
+    for (size_t v = 0; v < engine.voices.size(); ++v) drop[v] = isListed(engine.voices[v].eventIndex) ? 1 : 0;
+    RemoveEngineVoices(engine, drop);
+    std::vector<size_t> build;
+    for (size_t i = 0; i < project.results.size(); ++i)
+        if (isListed(project.results[i].eventIdx)) build.push_back(i);
+    BuildVoicesOnEveryCore(ctx, build, false, nullptr, nullptr, false);
     RelinkVoicesToResults(ctx);
+    OrderEngineVoicesByResult(engine);
+    UpdateVoiceLevels(engine, false);
 }
 
 void RerenderEvent(const DocumentContext& ctx, int eventIndex) { RerenderEvents(ctx, {eventIndex}); }
@@ -145,47 +157,49 @@ std::vector<size_t> ResultsNearestFirst(const std::vector<RenderResult>& results
     return order;
 }
 
-void RebuildCache(const DocumentContext& ctx, bool quickRebuild, std::atomic<float>* bar) {
+bool BuildVoicesOnEveryCore(const DocumentContext& ctx, const std::vector<size_t>& order, bool quickRebuild,
+                            const std::atomic<bool>* cancel, std::atomic<float>* bar, bool countProgress) {
     Project& project = *ctx.project;
     AudioEngine& engine = *ctx.engine;
-    LoadClipPeaks(project);
-    CountUsedTracks(project.groups, project.results);
-    CopyLoudnessTargets(project, engine);
+    if (order.empty()) return true;
     const std::vector<float> gains = EventGainTable(project);
-    ResetEngineVoices(engine, ctx.sampleRate, int(project.results.size()));
-
-    // Each voice decodes, processes and levels its own result: the voices are
-    // built on every core, each thread taking the next result nearest the
-    // playhead, each writing back only into its own result.
-    const std::vector<size_t> order = ResultsNearestFirst(project.results, ctx.currentTime);
-    engine.buildTotal.store(int32_t(order.size()));
     const int eventCount = int(project.events.size());
+    // The test seam: the builds finish in the reverse of their order, one
+    // after another, as a race between the threads might finish them.
+    const bool reversed = ctx.observer && ctx.observer->reverseVoiceBuilds;
+    std::vector<size_t> reversedOrder;
+    if (reversed) reversedOrder.assign(order.rbegin(), order.rend());
+    const std::vector<size_t>& queue = reversed ? reversedOrder : order;
+
+    // Each voice decodes, processes and levels its own result: each thread
+    // takes the next result of the queue and writes back only into it.
     std::atomic<size_t> next{0};
+    std::atomic<size_t> done{0};
     std::atomic<bool> stopped{false};
-    const std::atomic<bool>& cancel = ctx.app->busyTask.cancelRequested;
     auto build = [&] {
         try {
             for (;;) {
-                if (cancel.load()) {
+                if (cancel && cancel->load()) {
                     stopped.store(true);
                     return;
                 }
                 const size_t n = next.fetch_add(1);
-                if (n >= order.size()) return;
-                const size_t k = order[n];
+                if (n >= queue.size()) return;
+                const size_t k = queue[n];
                 BuildPlaybackVoice(engine, project.results[k], int(k), ctx.sampleRate,
                                    gains.empty() ? nullptr : gains.data(), eventCount,
                                    project.events.empty() ? nullptr : project.events.data(), project.scaleType,
                                    project.scaleRoot, quickRebuild);
-                const int32_t built = engine.buildProgress.fetch_add(1) + 1;
-                if (bar) bar->store(float(built) / float(order.size()));
+                const size_t built = done.fetch_add(1) + 1;
+                if (countProgress) engine.buildProgress.fetch_add(1);
+                if (bar) bar->store(float(built) / float(queue.size()));
             }
         } catch (const std::exception& error) {
             std::printf("[Cache] A voice build stopped: %s\n", error.what());
             stopped.store(true);
         }
     };
-    const size_t threads = std::min<size_t>(static_cast<size_t>(ProcessorCount()), order.size());
+    const size_t threads = reversed ? 1 : std::min<size_t>(size_t(ProcessorCount()), queue.size());
     std::vector<std::thread> helpers;
     for (size_t t = 1; t < threads; ++t) {
         try {
@@ -196,13 +210,33 @@ void RebuildCache(const DocumentContext& ctx, bool quickRebuild, std::atomic<flo
     }
     build();
     for (std::thread& t : helpers) t.join();
+    return !stopped.load();
+}
+
+void RebuildCache(const DocumentContext& ctx, bool quickRebuild, std::atomic<float>* bar) {
+    Project& project = *ctx.project;
+    AudioEngine& engine = *ctx.engine;
+    LoadClipPeaks(project);
+    CountUsedTracks(project.groups, project.results);
+    CopyLoudnessTargets(project, engine);
+    ResetEngineVoices(engine, ctx.sampleRate, int(project.results.size()));
+
+    // Built on every core, nearest the playhead first; each build appends
+    // its voice when it is done, so the list comes out in finishing order.
+    const std::vector<size_t> order = ResultsNearestFirst(project.results, ctx.currentTime);
+    engine.buildTotal.store(int32_t(order.size()));
+    const bool complete = BuildVoicesOnEveryCore(ctx, order, quickRebuild,
+                                                 ctx.app ? &ctx.app->busyTask.cancelRequested : nullptr, bar, true);
+    // The voices stand in result order before anything levels, sums or
+    // numbers them.
+    OrderEngineVoicesByResult(engine);
     UpdateVoiceLevels(engine, true);
     // The voices are incomplete: if the program goes on (a quit the designer
     // then declined), the next free frame builds them again.
-    if (stopped.load()) {
+    if (!complete) {
         std::printf("[Cache] Voice build stopped after %d of %zu voices\n", int(engine.buildProgress.load()),
                     order.size());
-        ctx.app->deferredRebuild.store(true);
+        if (ctx.app) ctx.app->deferredRebuild.store(true);
     }
 }
 
@@ -241,77 +275,90 @@ bool RebuildCacheAsync(const char* status, bool quickRebuild) {
 
 namespace {
 
-// Drops the voices whose result is gone or whose samples were made from
-// something else, and gives the others their result's and event's settings
-// as a build would: the base gain with the build's headroom cut, levelled
-// per event. Everything is worked out unlocked; under the lock only the
-// voices whose settings changed are rewritten, and the levels stored.
-void RefreshKeptVoices(const DocumentContext& ctx, const std::unordered_map<int32_t, int>& byId) {
+// Drops every voice whose result is gone, whose samples were made from
+// something else than its result now gives, or whose result already has a
+// voice before it in the list.
+void DropStaleVoices(const DocumentContext& ctx, const std::unordered_map<int32_t, int>& byId) {
     AudioEngine& engine = *ctx.engine;
-    Project& project = *ctx.project;
+    const Project& project = *ctx.project;
     std::vector<uint8_t> drop(engine.voices.size(), 0);
+    std::unordered_set<uint32_t> seen;
+    seen.reserve(engine.voices.size());
     for (size_t v = 0; v < engine.voices.size(); ++v) {
-        auto it = byId.find(int32_t(engine.voices[v].resultId));
-        drop[v] = it == byId.end() || engine.voices[v].sampleKey != VoiceSampleKey(project.results[size_t(it->second)]);
+        const PlaybackVoice& voice = engine.voices[v];
+        auto it = byId.find(int32_t(voice.resultId));
+        drop[v] = it == byId.end() || voice.sampleKey != VoiceSampleKey(project.results[size_t(it->second)]) ||
+                  !seen.insert(voice.resultId).second;
     }
     RemoveEngineVoices(engine, drop);
+}
 
+}  // namespace
+
+void RecomputeVoiceLevels(const DocumentContext& ctx) {
+    AudioEngine& engine = *ctx.engine;
+    const Project& project = *ctx.project;
     const std::vector<float> eventGains = EventGainTable(project);
     const float* gainTable = eventGains.empty() ? nullptr : eventGains.data();
     const int eventCount = int(project.events.size());
     const Event* events = project.events.empty() ? nullptr : project.events.data();
     const size_t n = engine.voices.size();
-    std::vector<int> resultOf(n);
-    std::vector<uint8_t> changed(n), muted(n);
-    std::vector<int32_t> eventOf(n);
-    std::vector<float> eventGainOf(n);
-    std::vector<double> gains(n);
+    auto resultOf = [&](const PlaybackVoice& voice) -> const RenderResult* {
+        const int32_t r = voice.resultIndex;
+        if (r < 0 || size_t(r) >= project.results.size() || uint32_t(project.results[size_t(r)].id) != voice.resultId)
+            return nullptr;
+        return &project.results[size_t(r)];
+    };
+    // Worked out unlocked; under the lock only the voices whose settings
+    // changed are rewritten, and the levels stored.
+    std::vector<uint8_t> changed(n, 0), muted(n, 0);
+    std::vector<float> eventGainOf(n, 1.0f);
+    std::vector<double> gains(n, 0.0);
     for (size_t v = 0; v < n; ++v) {
         const PlaybackVoice& voice = engine.voices[v];
-        const int r = byId.at(int32_t(voice.resultId));
-        const RenderResult& result = project.results[size_t(r)];
-        resultOf[v] = r;
-        changed[v] = !VoiceHoldsSettings(voice, result, r, eventCount, events) || v >= engine.voiceFadeIn.size() ||
-                     v >= engine.voiceFadeOut.size() || engine.voiceFadeIn[v] != result.fadeIn ||
-                     engine.voiceFadeOut[v] != result.fadeOut;
-        const VoiceLevelSettings levels = VoiceLevelSettingsFor(result, gainTable, eventCount, events);
-        muted[v] = levels.muted;
-        eventOf[v] = result.eventIdx;
-        eventGainOf[v] = levels.eventGain;
-        gains[v] = double(levels.gain) * VoiceHeadroomFactor(voice);
-    }
-    LevelEventGains(eventOf, muted, gains);
-
-    std::unique_lock<std::mutex> lock = LockForVoiceEdit(engine);
-    for (size_t v = 0; v < n; ++v) {
-        PlaybackVoice& voice = engine.voices[v];
-        if (changed[v]) {
-            const RenderResult& result = project.results[size_t(resultOf[v])];
-            SetVoiceSettings(voice, result, resultOf[v], gainTable, eventCount, events);
-            if (v < engine.voiceFadeIn.size()) engine.voiceFadeIn[v] = result.fadeIn;
-            if (v < engine.voiceFadeOut.size()) engine.voiceFadeOut[v] = result.fadeOut;
+        const RenderResult* result = resultOf(voice);
+        if (!result) {
+            gains[v] = voice.gain.load();
+            eventGainOf[v] = voice.eventGain.load();
+            muted[v] = voice.muted.load();
+            continue;
         }
-        voice.gain = float(gains[v]);
-        voice.eventGain = eventGainOf[v];
-        voice.muted = muted[v];
+        changed[v] = !VoiceHoldsSettings(voice, *result, voice.resultIndex, eventCount, events) ||
+                     v >= engine.voiceFadeIn.size() || v >= engine.voiceFadeOut.size() ||
+                     engine.voiceFadeIn[v] != result->fadeIn || engine.voiceFadeOut[v] != result->fadeOut;
+        const VoiceLevelSettings levels = VoiceLevelSettingsFor(*result, gainTable, eventCount, events);
+        muted[v] = levels.muted;
+        eventGainOf[v] = levels.eventGain;
+        // The build's base gain with its headroom cut, before any levelling.
+        gains[v] = double(float(levels.gain * VoiceHeadroomFactor(voice)));
     }
+    {
+        std::unique_lock<std::mutex> lock = LockForVoiceEdit(engine);
+        for (size_t v = 0; v < n; ++v) {
+            PlaybackVoice& voice = engine.voices[v];
+            if (changed[v]) {
+                const RenderResult& result = project.results[size_t(voice.resultIndex)];
+                SetVoiceSettings(voice, result, voice.resultIndex, gainTable, eventCount, events);
+                if (v < engine.voiceFadeIn.size()) engine.voiceFadeIn[v] = result.fadeIn;
+                if (v < engine.voiceFadeOut.size()) engine.voiceFadeOut[v] = result.fadeOut;
+            }
+            voice.gain = float(gains[v]);
+            voice.eventGain = eventGainOf[v];
+            voice.muted = muted[v];
+        }
+    }
+    UpdateVoiceLevels(engine, true);
 }
 
-}  // namespace
-
-bool SyncVoicesWithResults(const DocumentContext& ctx) {
-    if (!DocumentMayChange(*ctx.app)) {
-        std::printf("[Cache] Voice sync refused while the document is busy; rebuild deferred\n");
-        ctx.app->deferredRebuild.store(true);
-        return false;
-    }
+void SyncVoicesAsOwner(const DocumentContext& ctx) {
     Project& project = *ctx.project;
     AudioEngine& engine = *ctx.engine;
 
     std::unordered_map<int32_t, int> byId;
     byId.reserve(project.results.size());
     for (size_t i = 0; i < project.results.size(); ++i) byId.emplace(project.results[i].id, int(i));
-    RefreshKeptVoices(ctx, byId);
+    DropStaleVoices(ctx, byId);
+    RelinkVoicesToResults(ctx);
 
     std::unordered_set<uint32_t> voiced;
     for (const PlaybackVoice& v : engine.voices) voiced.insert(v.resultId);
@@ -323,17 +370,30 @@ bool SyncVoicesWithResults(const DocumentContext& ctx) {
     if (int(lacking.size()) > std::max(eventCount / 4, 10)) {
         RebuildCache(ctx, false);
     } else {
+        // Builds what lacks, relinks and puts the voices in result order.
         RerenderEvents(ctx, {lacking.begin(), lacking.end()});
+        RelinkVoicesToResults(ctx);
+        OrderEngineVoicesByResult(engine);
         CountUsedTracks(project.groups, project.results);
         engine.voiceCount.store(int32_t(engine.voices.size()));
-        UpdateVoiceLevels(engine, false);
+        // Every level as a full rebuild of these voices would leave it.
+        RecomputeVoiceLevels(ctx);
         CheckPlaybackCacheIntegrity(ctx);
     }
-    SeekPlayback(engine, ctx.currentTime);
+}
+
+bool SyncVoicesWithResults(const DocumentContext& ctx, bool seekPlayback) {
+    if (!DocumentMayChange(*ctx.app)) {
+        std::printf("[Cache] Voice sync refused while the document is busy; rebuild deferred\n");
+        ctx.app->deferredRebuild.store(true);
+        return false;
+    }
+    SyncVoicesAsOwner(ctx);
+    if (seekPlayback) SeekPlayback(*ctx.engine, ctx.currentTime);
     return true;
 }
 
-bool SyncVoicesWithResults() { return SyncVoicesWithResults(ProgramDocumentContext()); }
+bool SyncVoicesWithResults() { return SyncVoicesWithResults(ProgramDocumentContext(), true); }
 
 // ---------------------------------------------------------------------------
 // Job bodies
@@ -349,6 +409,9 @@ void RerenderAfterVariantChange(const DocumentContext& ctx, int resultIndex) {
 
 void DrawUIPlaybackRefreshJob(const DocumentContext& ctx, int eventIndex) {
     RerenderEvent(ctx, eventIndex);
+    // The Bed rebuild that asked for this job ran the track assignment: the
+    // other events' voices follow too.
+    SyncVoicesAsOwner(ctx);
     SeekPlayback(*ctx.engine, ctx.currentTime);
     ctx.app->busyTask.done.store(true);
 }

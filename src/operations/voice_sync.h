@@ -7,7 +7,8 @@
 //   ResultVoiceKeys / SnapshotResultVoiceKeys / EventsWithStaleVoices
 //                                       which events a render changed for playback
 //   RebuildCache / RebuildCacheAsync / RebuildCacheAsyncJob   every voice again
-//   SyncVoicesWithResults               after undo and redo: keep, refresh, rebuild what lacks
+//   RecomputeVoiceLevels                every level as a full rebuild leaves it
+//   SyncVoicesWithResults               after undo, redo and the program's own changes: keep, rebuild what lacks
 //   RerenderAfterVariantChange / DrawUIPlaybackRefreshJob     bodies of the small jobs
 //
 // The forms over a DocumentContext run wherever the document's owner runs
@@ -38,9 +39,11 @@ void CopyLoudnessTargets(const Project& project, AudioEngine& engine);
 void LoadClipPeaks(const Project& project, const std::vector<int>* events = nullptr);
 
 // For each listed event (repeats ignored): peaks of a pinned Clip, then once
-// the track assignment, the used-track recount, the loudness targets and the
-// gain table, then ReplaceEventVoices per event (and per other event whose
-// layers the track assignment changed) and one relink.
+// the track assignment, the used-track recount and the loudness targets, then
+// what ReplaceEventVoices does for each of them (and for every other event
+// whose layers the track assignment changed), for all at once: their voices
+// dropped, their results' voices built on every core, a relink, the voices in
+// result order and UpdateVoiceLevels(false).
 void RerenderEvents(const DocumentContext& ctx, const std::vector<int>& events);
 void RerenderEvent(const DocumentContext& ctx, int eventIndex);
 void RerenderEvent(int eventIndex);
@@ -56,11 +59,22 @@ std::vector<int> EventsWithStaleVoices(const DocumentContext& ctx, const ResultV
 // span from `seconds` (0 inside it), equal distances in index order.
 std::vector<size_t> ResultsNearestFirst(const std::vector<RenderResult>& results, double seconds);
 
+// BuildPlaybackVoice for the results at the indices of `order`, taken in that
+// order by one thread per usable core (each build writes back only into its
+// own result and appends its voice when done, so the voices come out in
+// finishing order). Stops when `cancel` (may be null) is raised; `bar` (may
+// be null) gets the share built, and with countProgress the engine's
+// buildProgress counts them. False when it stopped short. With the context's
+// observer asking for reverseVoiceBuilds, one thread builds them in reverse.
+bool BuildVoicesOnEveryCore(const DocumentContext& ctx, const std::vector<size_t>& order, bool quickRebuild,
+                            const std::atomic<bool>* cancel, std::atomic<float>* bar, bool countProgress);
+
 // Rebuilds every voice: clip peaks, used tracks, loudness targets, gain table,
 // ResetEngineVoices with room for every result, one BuildPlaybackVoice per
 // result on every core, nearest the context's current time first (stopping
 // when the busy task's cancel is raised; the voices built so far stay and a
-// rebuild is deferred), then UpdateVoiceLevels(full). The engine's
+// rebuild is deferred), then the voices in result order
+// (OrderEngineVoicesByResult) and UpdateVoiceLevels(full). The engine's
 // buildProgress counts the voices built and `bar`, when given, their share
 // of all. quickRebuild: no scale analysis, and failed sounds do not become
 // placeholders.
@@ -76,17 +90,33 @@ bool RebuildCacheAsync(const char* status, bool quickRebuild);
 // The job: RebuildCache, playback to the context's current time, done.
 void RebuildCacheAsyncJob(const DocumentContext& ctx, bool quickRebuild);
 
-// After Undo or Redo: drops voices whose result is gone or whose samples no
-// longer match it, refreshes the settings of the others, then rebuilds the
-// voices of the events that lack them, or everything when more than
-// max(events / 4, 10) events do. Ends with playback at the current time.
-// False when refused (the document may not change); a rebuild is deferred then.
-bool SyncVoicesWithResults(const DocumentContext& ctx);
+// Every voice's settings (placement, pan, group, mute, curves, fades) and
+// gain as a fresh build of its result gives them, then UpdateVoiceLevels
+// (full): the levels a full rebuild of the same voices would leave, whatever
+// edits led here. Voices whose result index does not name their result keep
+// their gain.
+void RecomputeVoiceLevels(const DocumentContext& ctx);
+
+// After Undo and Redo, and after every change of results the program makes
+// itself (probed weights, Bed and Clip rebuilds, placements): drops voices
+// whose result is gone, whose samples no longer match it, or whose result
+// has an earlier voice; rebuilds the voices of the events that lack them, or
+// everything when more than max(events / 4, 10) events do; then the voices
+// stand in result order, RecomputeVoiceLevels, and the integrity check.
+// Afterwards the voices are what a full rebuild would give. With
+// `seekPlayback`, playback goes to the current time (undo, redo); a change
+// made while playing leaves the playhead alone. False when refused (the
+// document may not change); a rebuild is deferred then.
+bool SyncVoicesWithResults(const DocumentContext& ctx, bool seekPlayback = true);
 bool SyncVoicesWithResults();
+// The same for the thread that owns the document (a job of the busy task,
+// or the interface when it has checked): never refused, the playhead left.
+void SyncVoicesAsOwner(const DocumentContext& ctx);
 
 // Job bodies; the context must have been made when the job was queued.
 // After a layer's sound changed: its event's voices, the integrity check,
 // playback to the current time.
 void RerenderAfterVariantChange(const DocumentContext& ctx, int resultIndex);
-// One event's voices, playback to the current time, then the task's done flag.
+// One event's voices, the sync of the others (SyncVoicesAsOwner), playback to
+// the current time, then the task's done flag.
 void DrawUIPlaybackRefreshJob(const DocumentContext& ctx, int eventIndex);

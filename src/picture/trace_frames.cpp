@@ -4,13 +4,14 @@
 //   MeasureFrameSignature / FrameChangeBetween
 //   HardChangeTime        hard changes, grouped into events, the event nearest the suggestion
 //   FrameWalker           forward decoding of the stretches around the suggestions
-//   RefineSuggestionFrames
+//   RefineSuggestionFrames   move each spot onto its change, one spot per frame
 #include "picture/trace_frames.h"
 
 #include <algorithm>
 #include <cmath>
 #include <deque>
 #include <limits>
+#include <map>
 
 #include "picture/trace_records.h"
 #include "picture/video_decoder.h"
@@ -177,18 +178,21 @@ private:
 // RefineSuggestionFrames
 // ---------------------------------------------------------------------------
 
-int32_t RefineSuggestionFrames(OpticalTrace& trace, const TraceVideoSource& source,
-                               const std::atomic<bool>* cancel) {
+FramePlacement RefineSuggestionFrames(OpticalTrace& trace, const TraceVideoSource& source,
+                                      const std::atomic<bool>* cancel) {
+    FramePlacement placement;
     std::vector<SuggestedEvent>& list = trace.suggestions;
     std::vector<size_t> order;
     for (size_t i = 0; i < list.size(); ++i)
         if (list[i].type == 0 && std::isfinite(list[i].time)) order.push_back(i);
-    if (order.empty() || source.path.empty()) return 0;
+    if (order.empty() || source.path.empty()) return placement;
     std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return list[a].time < list[b].time; });
 
     FrameWalker walker(source.path);
-    if (!walker.Open()) return 0;
-    int32_t moved = 0;
+    if (!walker.Open()) return placement;
+    // The spot that stays on each frame of a hard change, by the frame's time.
+    std::map<double, size_t> onFrame;
+    std::vector<bool> merged(list.size(), false);
     std::vector<FrameChange> changes;
     for (size_t i : order) {
         if (cancel && cancel->load(std::memory_order_relaxed)) break;
@@ -196,12 +200,32 @@ int32_t RefineSuggestionFrames(OpticalTrace& trace, const TraceVideoSource& sour
         const double t = s.time;
         if (!walker.Changes(t - kWindowSeconds, t + kWindowSeconds, changes)) break;
         const double frame = HardChangeTime(changes, t);
-        if (std::isnan(frame) || std::fabs(frame - t) < 1e-4) continue;
-        s.time = float(frame);
-        ++moved;
+        if (std::isnan(frame)) continue;
+        if (std::fabs(frame - t) >= 1e-4) {
+            s.time = float(frame);
+            ++placement.moved;
+        }
+        // Every peel pass may put a spot near the same cut: once on its frame
+        // they are one hit, and the strongest speaks for it (of equals, the
+        // one that stood earliest).
+        auto [kept, first] = onFrame.emplace(frame, i);
+        if (first) continue;
+        size_t loser = i;
+        if (list[i].intensity > list[kept->second].intensity) {
+            loser = kept->second;
+            kept->second = i;
+        }
+        merged[loser] = true;
+        ++placement.merged;
     }
-    if (moved > 0)
+    if (placement.merged > 0) {
+        size_t write = 0;
+        for (size_t i = 0; i < list.size(); ++i)
+            if (!merged[i]) list[write++] = std::move(list[i]);
+        list.resize(write);
+    }
+    if (placement.moved > 0)
         std::stable_sort(list.begin(), list.end(),
                          [](const SuggestedEvent& a, const SuggestedEvent& b) { return a.time < b.time; });
-    return moved;
+    return placement;
 }

@@ -5,7 +5,7 @@
 //   FrameSignature / MeasureFrameSignature   light and colour histogram of one small picture
 //   FrameChangeBetween                        how much the picture changed from one frame to the next
 //   FrameChange / HardChangeTime              the first frame of a hard change among a few frames
-//   RefineSuggestionFrames                    decode around each suggestion and move it there
+//   FramePlacement / RefineSuggestionFrames   decode around each spot, move it there, one per frame
 //
 // The trace samples the picture ten times a second and smooths what it
 // measures, so the suggestion for a hard cut lands on the first sample of a
@@ -46,9 +46,15 @@ double HardChangeTime(const std::vector<FrameChange>& changes, double near);
 
 // Moves every spot (type 0: the short hits, cuts and flashes among them)
 // whose neighbourhood of ±0.3 s holds a hard change to that change's frame,
-// then orders the suggestions by time again. Sweeps stay: their anchor is
-// the middle of a swell, not a change. Decodes `source` forward, seeking only across stretches with
-// no suggestion. Returns how many suggestions moved; stops early (moving
-// what it had) when `cancel` is raised or the file cannot be read.
-int32_t RefineSuggestionFrames(OpticalTrace& trace, const TraceVideoSource& source,
-                               const std::atomic<bool>* cancel = nullptr);
+// then orders the suggestions by time again. Of the spots that end up on one
+// frame only the one of the highest intensity stays (of equals, the one
+// that stood earliest). Sweeps stay: their anchor is the middle of a swell, not a
+// change. Decodes `source` forward, seeking only across stretches with no
+// suggestion. Stops early (keeping what it had done) when `cancel` is raised
+// or the file cannot be read.
+struct FramePlacement {
+    int32_t moved = 0;   // spots whose time changed
+    int32_t merged = 0;  // spots removed because a stronger one took their frame
+};
+FramePlacement RefineSuggestionFrames(OpticalTrace& trace, const TraceVideoSource& source,
+                                      const std::atomic<bool>* cancel = nullptr);

@@ -2,7 +2,8 @@
 #include "platform/processor.h"
 
 #include <atomic>
-#include <thread>
+
+#include "platform/usable_cores.h"
 
 namespace {
 
@@ -13,10 +14,7 @@ std::atomic<bool> gPlainForTests{false};
 int ProcessorCount() {
     // A function-local static: the first caller reads it, every later one
     // (on any thread) gets the kept value without a system call.
-    static const int count = [] {
-        const unsigned n = std::thread::hardware_concurrency();
-        return n >= 1 ? static_cast<int>(n) : 1;
-    }();
+    static const int count = UsableCoreCount();
     return count;
 }
 

@@ -2,16 +2,15 @@
 // the vector instructions some loops are built for are there.
 //
 // Index
-//   ProcessorCount                 the processors online when first asked (at least 1)
+//   ProcessorCount                 the cores this process may run on, as first asked (at least 1)
 //   UseAvx2                        whether loops built for AVX2 may run
 //   UsePlainVectorCodeForTests     make UseAvx2 answer false (tests compare both builds)
 //   TL_TWO_BUILDS                  one loop built twice, chosen on each call
 //
-// The C++ library answers std::thread::hardware_concurrency() by reading
-// /sys/devices/system/cpu/online on every call, some microseconds each; the
-// render asks for every layer it scores. The answer is read once per process
-// and kept: a processor brought online later is not used until the program
-// starts again.
+// Counting the cores costs a system call (UsableCoreCount reads the
+// process's affinity mask), and the render asks for every layer it scores.
+// The answer is read once per process and kept: a core brought online or
+// allowed later is not used until the program starts again.
 //
 // The program is built for every x86-64 processor. A few hot loops (the
 // analysis's transform and sums, the decoder's mix, the pitch detector's

@@ -42,10 +42,10 @@ constexpr const char* kStreamName = "Tessaloom";
     std::fflush(stdout);
 }
 
-void SetErrorTextLocked(AudioOutput& o, const char* text) {
+void SetErrorTextLocked(AudioOutput& o, const char* text, bool log = true) {
     if (o.errorText == text) return;
     o.errorText = text;
-    if (!o.errorText.empty()) Log("[Audio] %s\n", text);
+    if (log && !o.errorText.empty()) Log("[Audio] %s\n", text);
 }
 
 // ---------------------------------------------------------------------------
@@ -147,10 +147,13 @@ void StartNullOutputLocked(AudioOutput& o, int32_t engineRate) {
 }
 
 // The engine rate has been recorded by then, so the next poll opens at it.
-bool FailOpenLocked(AudioOutput& o, int32_t engineRate) {
+// `noDevice`: the system lists no output device at all, which is no fault
+// but a machine without sound (a server, a container): the null output's own
+// line says so, and the failure is not logged as an alarm before it.
+bool FailOpenLocked(AudioOutput& o, int32_t engineRate, bool noDevice) {
     if (o.reopen == AudioReopenState::None) o.reopen = AudioReopenState::AfterFailure;
     // After a loss the notice keeps saying so while the retries fail.
-    if (o.reopen == AudioReopenState::AfterFailure) SetErrorTextLocked(o, kAudioOpenFailedText);
+    if (o.reopen == AudioReopenState::AfterFailure) SetErrorTextLocked(o, kAudioOpenFailedText, !noDevice);
     StartNullOutputLocked(o, engineRate);
     return false;
 }
@@ -170,7 +173,8 @@ bool OpenStreamLocked(AudioOutput& o, uint32_t id, int32_t engineRate, OpenLog l
         StopNullOutputLocked(o);
         SetEngineRateLocked(o, engineRate);
     }
-    if (!o.api) return FailOpenLocked(o, engineRate);
+    const bool noDevice = !o.api || o.devices.empty();
+    if (!o.api) return FailOpenLocked(o, engineRate, noDevice);
 
     AudioDeviceInfo info;
     if (!o.api->GetDeviceInfo(id, info)) info = AudioDeviceInfo{};
@@ -179,10 +183,10 @@ bool OpenStreamLocked(AudioOutput& o, uint32_t id, int32_t engineRate, OpenLog l
     uint32_t granted = kOutputPeriodFrames;
     std::string error;
     if (!o.api->OpenStream(request, granted, error)) {
-        if (log == OpenLog::Failures)
+        if (log == OpenLog::Failures && !noDevice)
             Log("[Audio] could not open device %u at %d Hz through %s: %s\n", id, rate, o.api->Name().c_str(),
                 error.c_str());
-        return FailOpenLocked(o, engineRate);
+        return FailOpenLocked(o, engineRate, noDevice);
     }
     StopNullOutputLocked(o);
     PrepareStreamBuffers(o, engineRate, rate, granted);
@@ -191,7 +195,7 @@ bool OpenStreamLocked(AudioOutput& o, uint32_t id, int32_t engineRate, OpenLog l
         o.api->CloseStream();
         if (log == OpenLog::Failures)
             Log("[Audio] could not start device %u through %s: %s\n", id, o.api->Name().c_str(), error.c_str());
-        return FailOpenLocked(o, engineRate);
+        return FailOpenLocked(o, engineRate, false);
     }
     o.deviceId = id;
     o.deviceName = info.name;

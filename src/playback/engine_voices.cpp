@@ -6,11 +6,13 @@
 //   ResetEngineVoices
 //   LockWithVoiceRoom / InstallPlaybackVoice
 //   RemoveEngineVoices
+//   OrderEngineVoicesByResult   VoicesInResultOrder, the relist in result order
 //   Event list           RelinkVoiceCurves, ReplaceDocumentEvents, AppendDocumentEvents
 #include "playback/engine_voices.h"
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
 #include <cmath>
 #include <thread>
 
@@ -67,30 +69,26 @@ void CopyVoiceWithoutSamples(const PlaybackVoice& from, PlaybackVoice& to) {
     to.sampleKey = from.sampleKey;
 }
 
-// Replaces the voice list by its voices not marked in `drop` (all when null),
-// in order, in lists with room for `room` voices. A voice is some 20 KB of
-// overview and curves besides its samples, so moving thousands of them would
-// hold the lock for milliseconds: everything but the samples is copied
-// unlocked (this thread is the only writer), and under the lock only the
-// sample buffers change hands before the lists are swapped. The old lists are
-// freed unlocked. False, with nothing changed, when the list changed size
+// Replaces the voice list by the voices at the indices `from`, in that order,
+// in lists with room for `room` voices. A voice is some 20 KB of overview and
+// curves besides its samples, so moving thousands of them would hold the lock
+// for milliseconds: everything but the samples is copied unlocked (this
+// thread is the only writer), and under the lock only the sample buffers
+// change hands before the lists are swapped. The old lists are freed
+// unlocked. False, with nothing changed, when the list changed size
 // meanwhile.
-bool RelistVoices(AudioEngine& engine, const std::vector<uint8_t>* drop, size_t room) {
+bool RelistVoices(AudioEngine& engine, const std::vector<size_t>& from, size_t room) {
     const size_t n = engine.voices.size();
     std::vector<PlaybackVoice> next;
     std::vector<float> fadeIn, fadeOut;
-    std::vector<size_t> from;
-    next.reserve(room);
-    fadeIn.reserve(room);
-    fadeOut.reserve(room);
-    from.reserve(n);
-    for (size_t i = 0; i < n; ++i) {
-        if (drop && i < drop->size() && (*drop)[i]) continue;
+    next.reserve(std::max(room, from.size()));
+    fadeIn.reserve(next.capacity());
+    fadeOut.reserve(next.capacity());
+    for (size_t i : from) {
         next.emplace_back();
         CopyVoiceWithoutSamples(engine.voices[i], next.back());
         fadeIn.push_back(i < engine.voiceFadeIn.size() ? engine.voiceFadeIn[i] : 0.04f);
         fadeOut.push_back(i < engine.voiceFadeOut.size() ? engine.voiceFadeOut[i] : 0.05f);
-        from.push_back(i);
     }
     std::unique_lock<std::mutex> lock = LockForVoiceEdit(engine);
     if (engine.voices.size() != n) return false;
@@ -109,6 +107,15 @@ bool RelistVoices(AudioEngine& engine, const std::vector<uint8_t>* drop, size_t 
     engine.voiceCount.store(int32_t(engine.voices.size()));
     lock.unlock();
     return true;
+}
+
+// Every index, or those not marked in `drop` (entries past its end kept).
+std::vector<size_t> KeptVoices(size_t count, const std::vector<uint8_t>* drop) {
+    std::vector<size_t> from;
+    from.reserve(count);
+    for (size_t i = 0; i < count; ++i)
+        if (!(drop && i < drop->size() && (*drop)[i])) from.push_back(i);
+    return from;
 }
 
 }  // namespace
@@ -179,7 +186,7 @@ std::unique_lock<std::mutex> LockWithVoiceRoom(AudioEngine& engine, size_t extra
             return lock;
         const size_t want = std::max({need, 2 * engine.voices.capacity(), kDefaultVoiceRoom});
         lock.unlock();
-        RelistVoices(engine, nullptr, want);
+        RelistVoices(engine, KeptVoices(engine.voices.size(), nullptr), want);
         // Then check again.
     }
 }
@@ -207,7 +214,31 @@ size_t RemoveEngineVoices(AudioEngine& engine, const std::vector<uint8_t>& drop)
         if (count == 0) return 0;
         // Keep the room, so that the voices built next need not grow the list.
         const size_t room = std::max(engine.voices.capacity(), engine.voices.size() - count);
-        if (RelistVoices(engine, &drop, room)) return count;
+        if (RelistVoices(engine, KeptVoices(engine.voices.size(), &drop), room)) return count;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// OrderEngineVoicesByResult
+// ---------------------------------------------------------------------------
+
+bool VoicesInResultOrder(const AudioEngine& engine) {
+    // Voices without a result (index < 0) stand after all the others.
+    auto key = [](const PlaybackVoice& v) { return v.resultIndex < 0 ? INT64_MAX : int64_t(v.resultIndex); };
+    for (size_t i = 1; i < engine.voices.size(); ++i)
+        if (key(engine.voices[i - 1]) > key(engine.voices[i])) return false;
+    return true;
+}
+
+bool OrderEngineVoicesByResult(AudioEngine& engine) {
+    for (;;) {
+        if (VoicesInResultOrder(engine)) return false;
+        std::vector<size_t> from = KeptVoices(engine.voices.size(), nullptr);
+        std::stable_sort(from.begin(), from.end(), [&engine](size_t a, size_t b) {
+            const int32_t ra = engine.voices[a].resultIndex, rb = engine.voices[b].resultIndex;
+            return rb < 0 ? ra >= 0 : ra >= 0 && ra < rb;
+        });
+        if (RelistVoices(engine, from, engine.voices.capacity())) return true;
     }
 }
 

@@ -8,6 +8,7 @@
 //   ResetEngineVoices      empty the voice set for a new build at a sample rate
 //   LockWithVoiceRoom      the engine lock, with room for more voices already made
 //   RemoveEngineVoices     drop marked voices, keeping the rest and their fades in order
+//   VoicesInResultOrder / OrderEngineVoicesByResult   the voices stand in result order
 //   InstallPlaybackVoice   append one finished voice and its fades under the lock
 //   BuildPlaybackVoice     decode, process, tune, measure a result into a voice, then install it
 //   BuildClipOverview      the voice's 2048-bin peak/RMS overview
@@ -74,6 +75,17 @@ std::unique_lock<std::mutex> LockWithVoiceRoom(AudioEngine& engine, size_t extra
 // Their samples are freed after the lock is released. Sets `voiceCount` and
 // returns how many were removed.
 size_t RemoveEngineVoices(AudioEngine& engine, const std::vector<uint8_t>& drop);
+
+// The voices stand in ascending result index, voices without a result
+// (index < 0) last. Everything that sums, numbers or names voices (the
+// export's passes, the level passes) walks them in list order, so this order,
+// unlike the order in which builds happen to finish, is the same on every run.
+bool VoicesInResultOrder(const AudioEngine& engine);
+// Puts the voices (with their fades) in that order, keeping the order of
+// voices with equal indices; the result indices must be current (a build
+// sets them; RelinkVoicesToResults after results moved). One relist when
+// they are out of order, nothing otherwise; true when it moved voices.
+bool OrderEngineVoicesByResult(AudioEngine& engine);
 
 // Appends the voice with its fade lengths (seconds) and sets `voiceCount`.
 void InstallPlaybackVoice(AudioEngine& engine, PlaybackVoice&& voice, float fadeIn, float fadeOut);

@@ -169,6 +169,17 @@ void AddSampleFields(KeyBytes& k, const RenderResult& r) {
     k.Add(r.hasEqGains);
     if (r.hasEqGains) k.Add(r.eqGains);
     k.Add(r.fillLoop);
+    if (r.procMode == 1) {
+        // A fill replays its stored chunk plan; without one, the build makes
+        // its audio from the variation seed, its group track.
+        k.Add(r.fillChunks.size());
+        for (const FillChunk& c : r.fillChunks) {
+            k.Add(c.s);
+            k.Add(c.l);
+            k.Add(c.x);
+        }
+        if (r.fillChunks.empty()) k.Add(r.groupTrack);
+    }
     k.Add(r.group);
     if (r.procMode == 3) {
         k.Add(r.alloyMid);

@@ -65,7 +65,8 @@ float ApplyVoiceHeadroom(PlaybackVoice& voice);
 
 // The fields a voice build turns into samples and loudness gain: mode, file,
 // region, duration, placeholder, channels, pitch variation, band gains, fill
-// loop, group (its loudness target) and the alloy sources and settings.
+// loop, a fill's chunk plan (or, without one, its seed: the group track),
+// group (its loudness target) and the alloy sources and settings.
 uint64_t VoiceSampleKey(const RenderResult& result);
 
 // VoiceSampleKey plus every setting: placement, offsets, track, weight,

@@ -273,8 +273,15 @@ bool RebuildBedWithResults(Project& project, int eventIndex, std::vector<int> ow
             r.startTime = startRef;
             changed = true;
         }
-        r.weight = ev.bedLayerWeight[j] >= 0 ? ev.bedLayerWeight[j] : 0.5f;
-        r.fadeIn = r.fadeOut = xf;
+        // The weight sets the layer's gain and pan, the fades its voice's
+        // fades: a new value is a change like any other, or nothing would
+        // bring the voices up to date when a probed weight arrives.
+        const float weight = ev.bedLayerWeight[j] >= 0 ? ev.bedLayerWeight[j] : 0.5f;
+        if (r.weight != weight || r.fadeIn != xf || r.fadeOut != xf) {
+            r.weight = weight;
+            r.fadeIn = r.fadeOut = xf;
+            changed = true;
+        }
     }
 
     // Keep the event's results in layer order, in the slots they already use.
@@ -337,17 +344,19 @@ bool RebuildBedEvents(Project& project) {
 
 // ---- ApplyProbedWeights -----------------------------------------------------------------
 
-void ApplyProbedWeights(Project& project) {
+bool ApplyProbedWeights(Project& project) {
+    bool changed = RebuildBedEvents(project);
     for (size_t e = 0; e < project.events.size(); ++e) {
         const Event& ev = project.events[e];
-        if (ev.shape == kShapeBed) {
-            RebuildBedEvent(project, static_cast<int>(e));
-        } else if (ev.shape == kShapeClip && ev.clipWeight >= 0) {
-            for (RenderResult& r : project.results) {
-                if (r.eventIdx == static_cast<int32_t>(e)) r.weight = ev.clipWeight;
-            }
+        if (ev.shape != kShapeClip || ev.clipWeight < 0) continue;
+        for (RenderResult& r : project.results) {
+            if (r.eventIdx != static_cast<int32_t>(e) || r.weight == ev.clipWeight) continue;
+            r.weight = ev.clipWeight;
+            changed = true;
         }
     }
+    if (changed) project.resultsRevision += 1;
+    return changed;
 }
 
 int64_t ClipBedFileOpenCount() { return gFileOpens.load(std::memory_order_relaxed); }

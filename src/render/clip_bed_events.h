@@ -26,7 +26,7 @@ bool RebuildClipEvent(Project& project, int eventIndex);
 // False for an index out of range or an event that is not a Bed. Otherwise
 // brings the event's results in line with its layer list (one per distinct
 // file, in layer order) and returns whether anything was created, erased,
-// reordered, or had its duration, loop flag or start changed.
+// reordered, or had its duration, loop flag, start, weight or fades changed.
 bool RebuildBedEvent(Project& project, int eventIndex);
 
 // RebuildBedEvent for every Bed event, in event order; true when any of them
@@ -34,9 +34,10 @@ bool RebuildBedEvent(Project& project, int eventIndex);
 // changed), so an unchanged project costs one pass however many Beds it has.
 bool RebuildBedEvents(Project& project);
 
-// Rebuilds every Bed event and gives the results of every Clip whose
-// clipWeight is known that weight.
-void ApplyProbedWeights(Project& project);
+// Rebuilds every Bed event (RebuildBedEvents) and gives the results of every
+// Clip whose clipWeight is known that weight. True when any result changed:
+// the caller then brings the voices in line (SyncVoicesWithResults).
+bool ApplyProbedWeights(Project& project);
 
 // Number of times the two rebuilds have tried to open a sound file in this process.
 int64_t ClipBedFileOpenCount();

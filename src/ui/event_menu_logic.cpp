@@ -124,8 +124,7 @@ bool RerenderSelection(const DocumentContext& ctx) {
         }
     }
     if (!clips.empty()) {
-        RerenderEvents(ctx, clips);
-        CheckPlaybackCacheIntegrity(ctx);
+        SyncVoicesWithResults(ctx, false);
         SeekPlayback(*ctx.engine, app.currentTime);
     }
     if (!others.empty()) {

@@ -343,8 +343,8 @@ void RefreshClip(const DocumentContext& ctx, int event) {
     const std::string path(TextFieldView(project.events[size_t(event)].pinnedFile));
     RebuildClipEvent(project, event);
     EraseWaveformPeaks(path);
-    RerenderEvent(ctx, event);
-    CheckPlaybackCacheIntegrity(ctx);
+    // The rebuild ran the track assignment: every voice follows, not only the Clip's.
+    SyncVoicesWithResults(ctx, false);
     SeekPlayback(*ctx.engine, ctx.app->currentTime);
 }
 
@@ -372,17 +372,21 @@ bool ApplyRecipeToSelection(const DocumentContext& ctx, const std::vector<int>& 
     const std::vector<int> valid = ValidOnly(project, selected);
     if (valid.empty() || EditRefused(ctx, "Recipe") || !PushUndoSnapshot(ctx)) return false;
     app.renderRequestList.clear();
+    bool clips = false;
     for (int e : valid) {
         ApplyPresetToEvent(project.events[size_t(e)], recipe);
         if (project.events[size_t(e)].shape == kShapeClip) {
             RebuildClipEvent(project, e);
-            RerenderEvent(ctx, e);
+            clips = true;
         } else {
             app.renderRequestList.push_back(e);
         }
     }
     if (!app.renderRequestList.empty()) app.renderRequestKind = 4;
-    CheckPlaybackCacheIntegrity(ctx);
+    if (clips)
+        SyncVoicesWithResults(ctx, false);
+    else
+        CheckPlaybackCacheIntegrity(ctx);
     SeekPlayback(*ctx.engine, app.currentTime);
     return true;
 }

@@ -536,8 +536,7 @@ void EndGesture(TimelineFrame& f) {
     const DocumentContext& ctx = *f.ctx;
     if (event < 0 || size_t(event) >= f.project->events.size()) return;
     RebuildClipEvent(*f.project, event);
-    RerenderEvent(ctx, event);
-    CheckPlaybackCacheIntegrity(ctx);
+    SyncVoicesWithResults(ctx, false);
     SeekPlayback(*ctx.engine, app.currentTime);
 }
 

@@ -54,6 +54,8 @@ struct SettingsPanelState {
     DeviceListView devices;
     bool workerStopRegistered = false;
     ImVec4 normalizeRect;  // x, y, width, height in points, for the test dump
+    ImVec4 checkNowRect;   // the same of "Check now" (zero while a check runs)
+    std::string updateText;  // the lines of the UPDATES section's state, joined by "|", for the dump
 };
 SettingsPanelState gSettings;
 
@@ -339,10 +341,17 @@ void AutoSaveSection(const Frame& f) {
 void UpdatesSection(AppState& app) {
     Heading("UPDATES");
     const ImVec4 dim = Color(gTheme.textDim);
+    const bool possible = UpdateCheckPossible();
+    std::string& shown = gSettings.updateText;
+    shown.clear();
     if (!ShowsUpdateAvailable(app)) {
-        for (const std::string& line : UpToDateLines(app, kProgramVersion)) ImGui::TextColored(dim, "%s", line.c_str());
+        for (const std::string& line : UpToDateLines(app, kProgramVersion, possible)) {
+            ImGui::TextColored(dim, "%s", line.c_str());
+            shown += (shown.empty() ? "" : "|") + line;
+        }
     } else {
         ImGui::Text("Version %s is available.", app.updateAvailableVersion.c_str());
+        shown = "Version " + app.updateAvailableVersion + " is available.";
         ImGui::TextColored(dim, "You're on %s.", kProgramVersion);
         for (const std::string& note : app.updateAvailableNotes)
             ImGui::TextColored(dim, "%s", UpdateNoteLine(note).c_str());
@@ -375,6 +384,7 @@ void UpdatesSection(AppState& app) {
     if (!checked.empty()) ImGui::TextColored(dim, "%s", checked.c_str());
     ImGui::Dummy(ImVec2(0, 2));
     if (ImGui::Checkbox("Check for updates automatically", &app.updateCheckEnabled)) SavePreferences();
+    gSettings.checkNowRect = ImVec4();
     if (app.updateCheckStarted.load()) {
         ImGui::TextColored(dim, "Checking...");
         return;
@@ -386,8 +396,11 @@ void UpdatesSection(AppState& app) {
         check = ImGui::Button("Check now");
         ImGui::PopStyleColor();
     }
+    const ImVec2 min = ImGui::GetItemRectMin(), size = ImGui::GetItemRectSize();
+    gSettings.checkNowRect = ImVec4(min.x, min.y, size.x, size.y);
     HandCursorWhenHovered();
-    if (check) StartUpdateCheck();
+    // With nowhere to ask there is nothing to check.
+    if (check && possible) StartUpdateCheck();
 }
 
 void DemoContentSection(AppState& app) {
@@ -484,4 +497,7 @@ void DumpSettingsFields(StateDump& dump) {
     dump.Field("settings.devices", int(gSettings.devices.status.devices.size()));
     const ImVec4& r = gSettings.normalizeRect;
     dump.RectField("settings.normalize.rect", r.x, r.y, r.z, r.w);
+    const ImVec4& c = gSettings.checkNowRect;
+    dump.RectField("settings.checkNow.rect", c.x, c.y, c.z, c.w);
+    dump.Field("settings.updateText", gSettings.updateText);
 }

@@ -200,8 +200,8 @@ bool ShowsUpdateAvailable(const AppState& app) {
            app.updateAvailableVersion != app.dismissedUpdateVersion;
 }
 
-std::vector<std::string> UpToDateLines(const AppState& app, const char* runningVersion) {
-    if (!app.updateCheckEnabled) return {"Automatic update checks are off.", "This app never connects on its own."};
+std::vector<std::string> UpToDateLines(const AppState& app, const char* runningVersion, bool checkPossible) {
+    if (!app.updateCheckEnabled || !checkPossible) return {"Automatic update checks are off.", "This app never connects on its own."};
     return {std::string("You're on ") + runningVersion + " \xE2\x80\x94 the latest version."};
 }
 

@@ -141,8 +141,11 @@ RebuildRequest ApplyScaleRoot(const DocumentContext& ctx, int scaleRoot);
 
 // A newer version is known and has not been dismissed.
 bool ShowsUpdateAvailable(const AppState& app);
-// The dim lines shown when no update is to be offered.
-std::vector<std::string> UpToDateLines(const AppState& app, const char* runningVersion);
+// The dim lines shown when no update is to be offered. `checkPossible`: the
+// program has somewhere to ask (UpdateCheckPossible); without it the checks
+// are off whatever the setting says, and nothing claims the version is the
+// latest.
+std::vector<std::string> UpToDateLines(const AppState& app, const char* runningVersion, bool checkPossible);
 // "  • %s"
 std::string UpdateNoteLine(const std::string& note);
 // "Last checked ..." from whole seconds since the last check; "" when none.

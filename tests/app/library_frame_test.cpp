@@ -1,6 +1,7 @@
 // The per-frame probe of the program: weights reach the results, never while
 // an export reads them, and leave the document unmarked (they are measured
-// again when it is next opened); quitting can stop the probe.
+// again when it is next opened); the voices follow the results they change;
+// quitting can stop the probe.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -11,6 +12,12 @@
 #include "library/sound_library.h"
 #include "library/sound_probe.h"
 #include "operations/app_state.h"
+#include "operations/voice_maintenance.h"
+#include "operations/voice_sync.h"
+#include "playback/audio_engine.h"
+#include "playback/engine_voices.h"
+#include "playback/voice_settings.h"
+#include "render/clip_bed_events.h"
 
 TEST(LibraryFrame, ProbedWeightsReachResultsWithoutMarkingTheDocument) {
     gSoundLibrary.libraries.resize(1);
@@ -44,6 +51,51 @@ TEST(LibraryFrame, ProbedWeightsReachResultsWithoutMarkingTheDocument) {
 
     StopBackgroundWorkers(gAppState);
     EXPECT_TRUE(gSoundProbe.probeQuit.load());
+    gProject = Project();
+    gSoundLibrary.libraries.clear();
+    gAppState.modified = false;
+}
+
+// The probe finds a Bed's weight in the library after the voices were built:
+// the Bed rebuilds to its layer list (a layer of another file goes) and the
+// voices follow at once, the weight's pan included, the playhead left alone.
+TEST(LibraryFrame, ProbedWeightsThatRebuildABedBringTheVoicesInLine) {
+    gSoundLibrary.libraries.resize(1);
+    LibraryEntry entry;
+    entry.path = "/library/rain.wav";
+    entry.brightness = 0.9f;
+    gSoundLibrary.libraries[0].entries = {entry};
+    MarkLibrariesChanged(gSoundLibrary);
+    gProject = Project();
+    gProject.totalDuration = 10;
+    Event bed;
+    bed.shape = kShapeBed;
+    bed.duration = 4;
+    bed.pinnedFiles = {"/library/rain.wav"};
+    bed.bedLayerLoop = {1};
+    gProject.events.push_back(bed);
+    ASSERT_TRUE(RebuildBedEvent(gProject, 0));
+    RenderResult stale = gProject.results[0];
+    stale.id = NextRenderResultId();
+    stale.filepath = "/elsewhere/wind.wav";
+    gProject.results.push_back(stale);
+    gProject.rendered = true;
+    gAppState.busyTask.cancelRequested = false;  // an earlier test's stop asked the tasks to end
+    RebuildCache(ProgramDocumentContext(), false);
+    ASSERT_EQ(gAudioEngine.voices.size(), 2u);
+    gAudioEngine.position = 777;
+
+    gSoundProbe.nextProbeTime = 0;
+    ProbeUnknownSoundValues();
+    ASSERT_EQ(gProject.results.size(), 1u);
+    EXPECT_FLOAT_EQ(gProject.results[0].weight, 0.9f);
+    ASSERT_EQ(gAudioEngine.voices.size(), 1u);
+    EXPECT_EQ(gAudioEngine.voices[0].resultId, uint32_t(gProject.results[0].id));
+    EXPECT_FLOAT_EQ(gAudioEngine.voices[0].pan, VoicePan(gProject.results[0]));
+    EXPECT_TRUE(CheckPlaybackCacheIntegrity());
+    EXPECT_EQ(gAudioEngine.position.load(), 777);
+
+    ResetEngineVoices(gAudioEngine, 48000, 0);
     gProject = Project();
     gSoundLibrary.libraries.clear();
     gAppState.modified = false;

@@ -149,8 +149,8 @@ TEST(ExportJob, OnlyTheFirstPassAfterTheMixdownWritesTheReverbStem) {
     EXPECT_FALSE(fs::exists(alone.OutFile("Mix - Reverb.wav")));
 }
 
-// A pass that cannot write says so in the status and the toast; a clean
-// export's toast says "Export complete".
+// A pass that cannot write names the file in the status and the toast; a
+// clean export's toast says "Export complete".
 TEST(ExportJob, AFailedPassShowsInTheTextAndTheToast) {
     ExportRig rig;
     rig.Add(ClickVoice(0.5, 1.0, 0.5), "Rain");
@@ -166,8 +166,9 @@ TEST(ExportJob, AFailedPassShowsInTheTextAndTheToast) {
     rig.app->questionDialog = CountingQuestion;
     gAnswer = true;
     ASSERT_EQ(ExportAndWait(rig, ctx, rig.Job(true, true)), ExportStart::Started);
-    EXPECT_EQ(ExportStatusText(*rig.app), "Export finished with errors — 1 file written");
-    EXPECT_EQ(rig.app->toastText, "Export finished with errors — 1 file written");
+    // The stems were written; the mixdown was not, and the text names it.
+    EXPECT_EQ(ExportStatusText(*rig.app), "Export finished with errors — 1 file not written: Mix.wav");
+    EXPECT_EQ(rig.app->toastText, "Export finished with errors — 1 file not written: Mix.wav");
     EXPECT_FALSE(rig.app->exportRunning.load());
     EXPECT_FALSE(rig.app->exportDone.load());
 }

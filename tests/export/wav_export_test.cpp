@@ -264,6 +264,7 @@ TEST(WavExport, OfflineReverbOfAnImpulseEqualsTheEngines) {
         PlaybackVoice v = ClickVoice(0.25, 1.0, 0.5, 0.3f);
         v.pan = 0.4f;
         v.reverbSend = 0.7f;
+        v.resultIndex = 0;  // the export mixes the voices of layers
         InstallPlaybackVoice(*e, std::move(v), 0.02f, 0.02f);
         e->reverb.enabled = reverbOn ? 1 : 0;
         e->reverb.size = 0.3f;

@@ -401,6 +401,23 @@ TEST(VoiceMaintenance, IntegrityCheckReportsTheFirstBadVoiceAndOrphanedResults) 
     EXPECT_TRUE(rig.app->deferredRebuild.exchange(false));
     rig.project->results.pop_back();
 
+    // A voice made from what its result no longer is (another region), and a
+    // second voice of one result, fail where they stand.
+    rig.project->results[2].duration = 0.75f;
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(CheckPlaybackCacheIntegrity(rig.Context()));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "[Cache] Integrity check failed at block 2, deferring rebuild\n");
+    rig.project->results[2].duration = 0.5f;
+    rig.app->deferredRebuild = false;
+    PlaybackVoice second = rig.engine->voices[0];
+    InstallPlaybackVoice(*rig.engine, std::move(second), 0.01f, 0.01f);
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(CheckPlaybackCacheIntegrity(rig.Context()));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "[Cache] Integrity check failed at block 3, deferring rebuild\n");
+    RemoveEngineVoices(*rig.engine, {0, 0, 0, 1});
+    rig.app->deferredRebuild = false;
+    ASSERT_TRUE(CheckPlaybackCacheIntegrity(rig.Context()));
+
     // The result of voice 1 is deleted: voice 1 is the first that fails.
     rig.project->results.erase(rig.project->results.begin() + 1);
     RelinkVoicesToResults(rig.Context());

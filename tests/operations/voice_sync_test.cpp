@@ -5,11 +5,15 @@
 #include <cmath>
 #include <thread>
 
+#include "document/text_util.h"
 #include "operations/voice_maintenance.h"
 #include "operations/voice_sync.h"
 #include "playback/engine_voices.h"
+#include "render/clip_bed_events.h"
 #include "render/track_assignment.h"
 #include "render_job_rig.h"
+#include "support/audio_fixtures.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -197,8 +201,9 @@ TEST(VoiceSync, VariantAndRefreshJobsRebuildOneEventAndResumePlayback) {
     rig.project->results[2].duration = 0.3f;  // another variant of event 2's layer
     RerenderAfterVariantChange(rig.Context(), 2);
     EXPECT_EQ(RebuiltVoices(*rig.engine), 1);
-    EXPECT_NE(rig.engine->voices.back().normGain, kMark);
-    EXPECT_EQ(rig.engine->voices.back().eventIndex, 2);
+    // The new voice stands where its result does.
+    EXPECT_NE(rig.engine->voices[2].normGain, kMark);
+    EXPECT_EQ(rig.engine->voices[2].eventIndex, 2);
     EXPECT_TRUE(CheckPlaybackCacheIntegrity(rig.Context()));
     EXPECT_EQ(rig.engine->position.load(), 24000);
 
@@ -254,4 +259,130 @@ TEST(VoiceSync, TheRebuildBuildsEachVoiceOnceInPlayheadOrderAndStopsWhenCancelle
     EXPECT_TRUE(rig.engine->voices.empty());
     EXPECT_EQ(rig.engine->buildProgress.load(), 0);
     EXPECT_TRUE(rig.app->deferredRebuild.load()) << "the voices are built again once the document is free";
+}
+
+namespace {
+
+// A rendered project as a generator that predates consistent Beds left it: a
+// Bed whose layers are other files than its pinned one (one of them loud),
+// a Clip, and Spots, all of real files, every voice built.
+struct ProgramChangeRig : JobRig {
+    TempDir dir;
+    int bed = -1, clip = -1;
+
+    std::string Sound(const std::string& name, double seconds, float amplitude, int channels = 1) {
+        AudioSpec spec;
+        spec.kind = SignalKind::Noise;
+        spec.seconds = seconds;
+        spec.channels = channels;
+        spec.amplitude = amplitude;
+        spec.seed = unsigned(name.size());
+        EXPECT_TRUE(WriteTestAudio(dir.File(name), spec));
+        return dir.File(name);
+    }
+
+    ProgramChangeRig() {
+        const std::string rain = Sound("rain.wav", 3.0, 0.2f, 2), loud = Sound("loud.wav", 2.0, 0.9f);
+        const std::string door = Sound("door.wav", 1.0, 0.5f), hit = Sound("hit.wav", 0.5, 0.6f);
+        bed = AddEvent(*project, 0.0f, kShapeBed, 0.5f);
+        project->events[size_t(bed)].duration = 8.0f;
+        project->events[size_t(bed)].pinnedFiles = {rain};
+        project->events[size_t(bed)].bedLayerLoop = {1};
+        EXPECT_TRUE(RebuildBedEvent(*project, bed));
+        // A layer of a file the Bed does not pin: the next Bed rebuild erases it.
+        RenderResult stale = project->results.front();
+        stale.id = NextRenderResultId();
+        stale.filepath = loud;
+        stale.name = "loud.wav";
+        stale.group = 1;
+        project->results.push_back(stale);
+        clip = AddEvent(*project, 2.0f, kShapeClip, 0.5f);
+        CopyTextField(project->events[size_t(clip)].pinnedFile, door);
+        EXPECT_TRUE(RebuildClipEvent(*project, clip));
+        for (int i = 0; i < 4; ++i) {
+            const int e = AddEvent(*project, 1.0f + 1.5f * float(i), kShapeSpot, 0.5f);
+            RenderResult r;
+            r.eventIdx = e;
+            r.filepath = hit;
+            r.name = "hit.wav";
+            r.startTime = 1.0f + 1.5f * float(i);
+            r.duration = r.sourceDuration = 0.5f;
+            r.group = 2;
+            r.weight = 0.3f + 0.2f * float(i);
+            project->results.push_back(r);
+        }
+        AssignTracks(*project);
+        project->rendered = true;
+        RebuildCache(Context(), false);
+    }
+
+    std::vector<float> Gains() const {
+        std::vector<float> gains;
+        for (const PlaybackVoice& v : engine->voices) gains.push_back(v.gain.load());
+        return gains;
+    }
+};
+
+}  // namespace
+
+// The probe's weights arrive after the voices were built: the Bed rebuilds to
+// its layer list, the weights move gains and pans, and the sync leaves the
+// voices one to one with the layers, with the settings and levels a full
+// rebuild of the same document gives, the playhead where it was.
+TEST(VoiceSync, AfterProbedWeightsTheVoicesAreWhatAFullRebuildGives) {
+    ProgramChangeRig rig;
+    ASSERT_EQ(rig.engine->voices.size(), rig.project->results.size());
+    rig.project->events[size_t(rig.bed)].bedLayerWeight = {0.9f};
+    rig.project->events[size_t(rig.clip)].clipWeight = 0.95f;
+    ASSERT_TRUE(ApplyProbedWeights(*rig.project));
+    EXPECT_EQ(rig.engine->voices.size(), rig.project->results.size() + 1) << "the erased layer's voice is still there";
+    EXPECT_FALSE(CheckPlaybackCacheIntegrity(rig.Context()));
+    rig.app->deferredRebuild = false;
+
+    rig.engine->position = 4321;
+    ASSERT_TRUE(SyncVoicesWithResults(rig.Context(), false));
+    EXPECT_EQ(rig.engine->position.load(), 4321);
+    ASSERT_EQ(rig.engine->voices.size(), rig.project->results.size());
+    ExpectVoicesMatchResults(*rig.engine, *rig.project);
+    EXPECT_TRUE(VoicesInResultOrder(*rig.engine));
+    EXPECT_TRUE(CheckPlaybackCacheIntegrity(rig.Context()));
+    EXPECT_FALSE(rig.app->deferredRebuild.load());
+    for (const PlaybackVoice& v : rig.engine->voices) EXPECT_EQ(v.group == 1 && v.eventIndex == rig.bed, false);
+
+    const std::vector<float> synced = rig.Gains();
+    RebuildCache(rig.Context(), false);
+    const std::vector<float> rebuilt = rig.Gains();
+    ASSERT_EQ(synced.size(), rebuilt.size());
+    for (size_t v = 0; v < synced.size(); ++v) EXPECT_FLOAT_EQ(synced[v], rebuilt[v]) << "voice " << v;
+}
+
+// A looping Bed layer keeps no chunk plan: its audio follows its seed, the
+// group track. When another change moves that track the voice is stale (the
+// integrity check says so) and the sync builds it again; a fill replaying a
+// stored plan stays.
+TEST(VoiceSync, AFillWithoutAPlanFollowsItsSeed) {
+    ProgramChangeRig rig;
+    ASSERT_TRUE(ApplyProbedWeights(*rig.project));
+    ASSERT_TRUE(SyncVoicesWithResults(rig.Context(), false));
+    int layer = -1;
+    for (size_t r = 0; r < rig.project->results.size(); ++r)
+        if (rig.project->results[r].eventIdx == rig.bed) layer = int(r);
+    ASSERT_GE(layer, 0);
+    RenderResult& fill = rig.project->results[size_t(layer)];
+    ASSERT_TRUE(fill.fillChunks.empty());
+    for (PlaybackVoice& v : rig.engine->voices) v.normGain = kMark;
+
+    fill.groupTrack += 1;
+    EXPECT_FALSE(CheckPlaybackCacheIntegrity(rig.Context()));
+    rig.app->deferredRebuild = false;
+    ASSERT_TRUE(SyncVoicesWithResults(rig.Context(), false));
+    EXPECT_EQ(RebuiltVoices(*rig.engine), 1);
+    EXPECT_TRUE(CheckPlaybackCacheIntegrity(rig.Context()));
+
+    fill.fillChunks = {{0, 48000, 0}, {40000, 96000, 4800}, {0, 300000, 9600}};
+    const uint64_t planned = VoiceSampleKey(fill);
+    fill.groupTrack += 1;
+    EXPECT_EQ(VoiceSampleKey(fill), planned) << "a stored plan sounds the same on any track";
+    fill.fillChunks[1].x = 4000;
+    EXPECT_NE(VoiceSampleKey(fill), planned);
 }

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <set>
@@ -136,16 +137,16 @@ TEST(DemoGenerator, InstalledDemoProjectResolvesInsideItsFolderAndFindsTheLibrar
     ASSERT_TRUE(JsonIntact(damage));
     std::vector<std::string> strings;
     CollectStrings(root, strings);
-    int sounds = 0;
+    std::set<std::string> sounds;  // the events name them, and so do the file references
     const std::string inside = fs::canonical(projectFolder).string() + "/";
     for (const std::string& text : strings) {
         if (!EndsWithWav(text)) continue;
-        ++sounds;
+        sounds.insert(text);
         const fs::path resolved = fs::path(text).is_absolute() ? fs::path(text) : fs::path(projectFolder) / text;
         ASSERT_TRUE(fs::exists(resolved)) << text;
         EXPECT_EQ(fs::canonical(resolved).string().rfind(inside, 0), 0u) << text;
     }
-    EXPECT_EQ(sounds, 2);  // the Clip and the Bed
+    EXPECT_EQ(sounds.size(), 2u);  // the Clip and the Bed
 
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(libraryFolder)) names.push_back(entry.path().stem().string());
@@ -185,10 +186,13 @@ TEST(DemoGenerator, InstalledDemoProjectResolvesInsideItsFolderAndFindsTheLibrar
 }
 
 // The demo is what a new user hears first: whatever the seed of the render,
-// every layer finds a sound of the demo library, and the hand-picked Clip and
-// Bed files arrive measured (an unmeasured weight is measured on opening,
-// which would mark the untouched demo as changed).
-TEST(DemoGenerator, EveryRenderOfTheDemoFindsASoundForEveryLayer) {
+// every layer finds a sound of the demo library and sounds like its event —
+// no footstep turns up in another event, and most layers of every event are
+// of its own kind (the file name starts with the event's category word, the
+// first word of its keywords). The hand-picked Clip and Bed files arrive
+// measured (an unmeasured weight is measured on opening, which would mark the
+// untouched demo as changed).
+TEST(DemoGenerator, EveryRenderOfTheDemoSoundsLikeItsEvents) {
     TempDir dir;
     std::string error;
     const std::string demo = dir.File("DemoContent");
@@ -202,35 +206,57 @@ TEST(DemoGenerator, EveryRenderOfTheDemoFindsASoundForEveryLayer) {
         ASSERT_TRUE(AnalyzeSoundFile(file.path().string(), entry)) << file.path();
         index.entries.push_back(entry);
     }
+    std::sort(index.entries.begin(), index.entries.end(),
+              [](const LibraryEntry& a, const LibraryEntry& b) { return a.path < b.path; });
     library.libraries.push_back(index);
 
     const std::string projectFile = demo + "/Projects/" + kDemoProjectName + "/" + kDemoProjectName + ".tlproj";
-    for (uint32_t seed = 1; seed <= 24; ++seed) {
-        SCOPED_TRACE(seed);
-        Project project;
-        ASSERT_TRUE(LoadProjectFile(projectFile, project).ok);
-        if (seed == 1) {
-            for (const Event& event : project.events) {
-                if (event.shape == kShapeClip) {
-                    EXPECT_GE(event.clipWeight, 0.0f);
-                }
-                if (event.shape != kShapeBed) continue;
-                ASSERT_EQ(event.bedLayerWeight.size(), event.pinnedFiles.size());
-                for (float weight : event.bedLayerWeight) EXPECT_GE(weight, 0.0f);
-            }
+    Project opened;
+    ASSERT_TRUE(LoadProjectFile(projectFile, opened).ok);
+    for (const Event& event : opened.events) {
+        if (event.shape == kShapeClip) {
+            EXPECT_GE(event.clipWeight, 0.0f);
         }
+        if (event.shape != kShapeBed) continue;
+        ASSERT_EQ(event.bedLayerWeight.size(), event.pinnedFiles.size());
+        for (float weight : event.bedLayerWeight) EXPECT_GE(weight, 0.0f);
+    }
+    auto categoryOf = [](const Event& event) {
+        std::string words(event.keywords, strnlen(event.keywords, sizeof(event.keywords)));
+        return words.substr(0, words.find(' '));
+    };
+    auto fileNameOf = [](const std::string& path) { return fs::path(path).filename().string(); };
+
+    const int kSeeds = 50;
+    for (uint32_t seed = 1; seed <= kSeeds; ++seed) {
+        SCOPED_TRACE(seed);
+        Project project = opened;
         RenderSeeds seeds;
         seeds.passSeed = seed * 2654435761u;
         seeds.fixedFillSalt = true;
         seeds.fillSalt = seed;
         RenderEventsWithSeeds(project, library, -1, -1, -1, false, false, seeds);
-        std::set<int> eventsWithLayers;
+        std::vector<int> layers(project.events.size(), 0), ownKind(project.events.size(), 0);
         for (const RenderResult& result : project.results) {
-            EXPECT_FALSE(result.placeholder) << "event " << result.eventIdx << " shape "
-                                             << project.events[size_t(result.eventIdx)].shape;
-            eventsWithLayers.insert(result.eventIdx);
+            const Event& event = project.events[size_t(result.eventIdx)];
+            const std::string category = categoryOf(event);
+            const std::string name = fileNameOf(result.filepath);
+            EXPECT_FALSE(result.placeholder) << category << " event, shape " << event.shape;
+            if (category != "footstep") {
+                EXPECT_NE(name.rfind("footstep", 0), 0u) << "in the " << category << " event";
+            }
+            layers[size_t(result.eventIdx)] += 1;
+            if (name.rfind(category, 0) == 0) ownKind[size_t(result.eventIdx)] += 1;
         }
-        // A light Scatter may draw no grain at all; every other event sounds.
-        EXPECT_GE(eventsWithLayers.size() + 1, project.events.size());
+        for (size_t e = 0; e < project.events.size(); ++e) {
+            // A light Scatter may draw no grain at all; every other event sounds.
+            if (layers[e] == 0) {
+                EXPECT_EQ(project.events[e].shape, kShapeScatter) << categoryOf(project.events[e]);
+                continue;
+            }
+            EXPECT_GT(2 * ownKind[e], layers[e]) << categoryOf(project.events[e]) << ": " << ownKind[e] << " of "
+                                                 << layers[e] << " layers of its kind";
+        }
     }
 }
+

@@ -218,7 +218,10 @@ TEST(AudioOutputLoss, WithNoDeviceLeftTheNullOutputRunsUntilOneReturns) {
 
 TEST(AudioOutputLoss, NoDeviceAtStartLeavesTheNullOutputRunningAndTheNotice) {
     OutputRig rig({});
+    // A machine without sound is no fault: one line tells it, no alarm before it.
+    testing::internal::CaptureStdout();
     rig.Open(44100);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "[Audio] no device: the null output keeps time at 44100 Hz\n");
     AudioOutput& o = rig.output;
     EXPECT_EQ(o.open.load(), 0);
     EXPECT_EQ(o.errorText, "Could not open audio device");
@@ -289,7 +292,12 @@ TEST(AudioOutputSwitch, AFailedReopenKeepsTheAskedRateForTheNextPoll) {
 TEST(AudioOutputSwitch, AStartFailureClosesTheStreamAndCloseClearsOpen) {
     OutputRig rig(ThreeDevices(), 1);
     rig.fake->failStart = true;
+    // A device that is there but fails is worth the alarm.
+    testing::internal::CaptureStdout();
     rig.Open(48000);
+    const std::string log = testing::internal::GetCapturedStdout();
+    EXPECT_NE(log.find("[Audio] could not start device 1 through fake"), std::string::npos) << log;
+    EXPECT_NE(log.find("[Audio] Could not open audio device\n"), std::string::npos) << log;
     EXPECT_EQ(rig.output.open.load(), 0);
     EXPECT_FALSE(rig.fake->IsStreamOpen());
     EXPECT_EQ(rig.output.errorText, "Could not open audio device");

@@ -139,13 +139,17 @@ TEST(RebuildClipEvent, FreshRecordKeepsOnlyVolumeMuteAndGain) {
     ASSERT_TRUE(RebuildClipEvent(p, e));
     EXPECT_EQ(p.results[0].muteReasons, kMuteUser);
 
-    // Probed weights reach the result only once the probe has measured one.
+    // Probed weights reach the result only once the probe has measured one,
+    // and only a weight that moves counts as a change.
     p.results[0].weight = 0.25f;
-    ApplyProbedWeights(p);
+    EXPECT_FALSE(ApplyProbedWeights(p));
     EXPECT_FLOAT_EQ(p.results[0].weight, 0.25f);
     p.events[e].clipWeight = 0.8f;
-    ApplyProbedWeights(p);
+    const uint32_t revision = p.resultsRevision;
+    EXPECT_TRUE(ApplyProbedWeights(p));
     EXPECT_FLOAT_EQ(p.results[0].weight, 0.8f);
+    EXPECT_GT(p.resultsRevision, revision);
+    EXPECT_FALSE(ApplyProbedWeights(p));
 }
 
 TEST(RebuildBedEvent, LayerLengthAndFadesFollowFrameAndSceneCrossfade) {
@@ -274,8 +278,14 @@ TEST(RebuildBedEvent, DuplicateFilesShareOneResultOwnedByTheFirstLayer) {
     EXPECT_TRUE(p.results[0].fillLoop);
     EXPECT_FLOAT_EQ(p.results[0].weight, 0.2f);
     EXPECT_FALSE(RebuildBedEvent(p, e));
-    p.events[e].bedLayerWeight[0] = 0.6f;  // newly probed
-    ApplyProbedWeights(p);
+    // A newly probed weight is a change of the Bed (its layer's gain and pan
+    // move), once; the second layer of the same file does not own the result.
+    p.events[e].bedLayerWeight[0] = 0.6f;
+    EXPECT_TRUE(ApplyProbedWeights(p));
+    EXPECT_FLOAT_EQ(p.results[0].weight, 0.6f);
+    EXPECT_FALSE(ApplyProbedWeights(p));
+    p.events[e].bedLayerWeight[2] = 0.1f;
+    EXPECT_FALSE(RebuildBedEvent(p, e));
     EXPECT_FLOAT_EQ(p.results[0].weight, 0.6f);
 
     p.events[e].bedLayerLoop[0] = 0;  // the owner's flag does count

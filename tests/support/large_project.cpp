@@ -24,6 +24,7 @@
 #include "operations/document_context.h"
 #include "operations/render_job.h"
 #include "persistence/project_file.h"
+#include "render/clip_bed_events.h"
 #include "render/render_pass.h"
 #include "support/render_fixtures.h"
 
@@ -145,6 +146,13 @@ std::string PinnedSound(const LargeLibrary& lib, const char* stem) {
     return lib.paths.empty() ? std::string() : lib.paths.front();
 }
 
+// The library's id of the sound at `path` ("" when it has none).
+std::string LibraryFileId(const LargeLibrary& lib, const std::string& path) {
+    for (const LibraryEntry& entry : lib.index.entries)
+        if (entry.path == path) return entry.fileId;
+    return {};
+}
+
 // ---------------------------------------------------------------------------
 // MakeEvents
 // ---------------------------------------------------------------------------
@@ -173,6 +181,8 @@ void MakeEvents(const LargeProjectSpec& spec, const LargeLibrary& lib, Project& 
             e.hasPinnedFiles = true;
         } else if (s.shape == kShapeBed) {
             e.pinnedFiles = {PinnedSound(lib, "rain")};
+            // As the program pins a file: with its id (earlier projects had none).
+            if (!spec.inconsistentBeds) e.pinnedFileIds = {LibraryFileId(lib, e.pinnedFiles[0])};
             e.bedLayerLoop = {1};
             e.bedLayerWeight = {-1.0f};
             e.hasPinnedFiles = true;
@@ -205,14 +215,20 @@ void TakeSound(RenderResult& r, const LibraryEntry& sound) {
 }
 
 // Layers the way the render leaves them: Clips one region of their pinned
-// file, Beds one looping fill per layer, Fills fills, every other shape
-// plain regions around its sync point, spread over the event.
+// file, Beds one looping fill per pinned file (or, for inconsistentBeds,
+// layersPerEvent loops of sounds of their kind), Fills fills, every other
+// shape plain regions around its sync point, spread over the event.
 void MakeLayers(const LargeProjectSpec& spec, const LargeLibrary& lib, Project& project) {
     if (lib.index.entries.empty()) return;
     const int perEvent = std::max(spec.layersPerEvent, 1);
     project.results.reserve(project.events.size() * size_t(perEvent));
     for (size_t i = 0; i < project.events.size(); ++i) {
         const Event& e = project.events[i];
+        if (e.shape == kShapeBed && !spec.inconsistentBeds) {
+            // The layers the program gives a Bed: its pinned files.
+            RebuildBedEvent(project, int(i));
+            continue;
+        }
         const std::vector<const LibraryEntry*> sounds = SoundsFor(lib, e);
         const int count = e.shape == kShapeClip ? 1 : perEvent;
         for (int k = 0; k < count; ++k) {
@@ -280,7 +296,8 @@ LargeProject MakeLargeProject(const LargeProjectSpec& spec, const std::string& f
     return large;
 }
 
-std::string WriteLargeProject(const LargeProject& large, const std::string& folder, const std::string& name) {
+std::string WriteLargeProject(const LargeProject& large, const std::string& folder, const std::string& name,
+                              const ExportSettings* exportSettings) {
     const std::string projectFolder = folder + "/" + name;
     std::error_code ec;
     fs::create_directories(projectFolder, ec);
@@ -290,6 +307,7 @@ std::string WriteLargeProject(const LargeProject& large, const std::string& fold
     ProjectSaveContext ctx;
     ctx.project = &large.project;
     ctx.libraryPaths = {large.library.folder};
+    if (exportSettings) ctx.exportSettings = *exportSettings;
     ctx.projectDescription = "Generated: " + std::to_string(large.project.events.size()) + " events, " +
                              std::to_string(large.project.results.size()) + " layers";
     const std::string path = projectFolder + "/" + name + ".tlproj";

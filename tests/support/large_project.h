@@ -21,8 +21,10 @@
 // Typical sizes: MakeLargeProject({.eventCount = 2000}, folder) gives 2,000
 // events over 20 minutes; with layers = Rendered some 2.4 layers per event
 // (4,800 for 2,000 events, 16,000 for 6,600: about 7 s of rendering); with
-// layers = Made exactly layersPerEvent per event (a Clip one), so 20,000
-// layers are {.eventCount = 2000, .layers = Made, .layersPerEvent = 10}.
+// layers = Made exactly layersPerEvent per event (a Clip and a Bed one), so
+// about 18,000 layers are {.eventCount = 2000, .layers = Made,
+// .layersPerEvent = 10}. Made Beds are what the program makes of a Bed: one
+// looping fill per pinned file (RebuildBedEvent), unless inconsistentBeds.
 #pragma once
 
 #include <cstdint>
@@ -30,6 +32,7 @@
 #include <vector>
 
 #include "document/project.h"
+#include "export/export_settings.h"
 #include "library/sound_library.h"
 
 enum class LargeProjectLayers {
@@ -45,7 +48,11 @@ struct LargeProjectSpec {
     int eventCount = 2000;
     float seconds = 1200;          // timeline length; events are spread over it
     LargeProjectLayers layers = LargeProjectLayers::None;
-    int layersPerEvent = 3;        // Made only (a Clip always gets one)
+    int layersPerEvent = 3;        // Made only (a Clip always gets one, a Bed one per pinned file)
+    // Made only: Beds get layersPerEvent layers of sounds of their kind, most
+    // of them not among the Bed's pinned files, as earlier generated projects
+    // had them; opening such a project rebuilds the Beds to their layer lists.
+    bool inconsistentBeds = false;
     int soundCount = 48;           // sounds of the generated library
     float soundSeconds = 0;        // 0: each sound's natural length (0.3..4 s), else this
     uint32_t seed = 1;
@@ -70,5 +77,7 @@ LargeProject MakeLargeProject(const LargeProjectSpec& spec, const std::string& f
 
 // Writes `large` as "<folder>/<name>/<name>.tlproj" with the library folder
 // among its libraries (so the program scans it when it opens the project),
-// the layers' files referenced by id; returns the path ("" on failure).
-std::string WriteLargeProject(const LargeProject& large, const std::string& folder, const std::string& name);
+// the layers' files referenced by id, and the export settings given (the
+// defaults when null); returns the path ("" on failure).
+std::string WriteLargeProject(const LargeProject& large, const std::string& folder, const std::string& name,
+                              const ExportSettings* exportSettings = nullptr);

@@ -1,8 +1,15 @@
 // video_fixtures.cpp — see video_fixtures.h.
 #include "support/video_fixtures.h"
 
-#include <algorithm>
+#include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include "operations/app_state.h"
+#include "operations/trace_job.h"
+#include "picture/video_player.h"
 #include "support/clip_fixtures.h"
 
 namespace {
@@ -47,4 +54,28 @@ int ReadFrameIndex(const std::vector<uint8_t>& rgba, int width, int height) {
         else if (value > 55) return -1;
     }
     return index;
+}
+
+bool MakeCutsVideo(const std::string& path, const std::string& rate, double seconds, const std::vector<int>& cuts,
+                   const std::vector<int>& flashes) {
+    // The shot number counts the cuts passed; it sets the light and the tint.
+    std::string shot = "0", lit = "0";
+    for (int cut : cuts) shot += "+gte(N," + std::to_string(cut) + ")";
+    for (int flash : flashes) lit += "+between(N," + std::to_string(flash) + "," + std::to_string(flash + 2) + ")";
+    return RunTool({"ffmpeg", "-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
+                    "color=c=black:s=64x36:r=" + rate + ":d=" + std::to_string(seconds) +
+                        ",format=yuv420p,geq=lum='if(" + lit + ",235,40+40*mod(" + shot + ",4))':cb='if(" + lit +
+                        ",128,90+30*mod(" + shot + ",3))':cr=128",
+                    "-c:v", "libx264", "-preset", "veryfast", "-g", "48", path});
+}
+
+std::unique_ptr<AppState> TraceVideo(const std::string& path) {
+    VideoPlayer player;
+    auto app = std::make_unique<AppState>();
+    EXPECT_TRUE(LoadReferenceVideo(player, path)) << path;
+    EXPECT_TRUE(StartTraceAnalysis(*app, player)) << path;
+    while (app->traceRunning.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    JoinTraceWorker(*app);
+    EXPECT_TRUE(app->opticalTrace.present.load()) << path;
+    return app->opticalTrace.present.load() ? std::move(app) : nullptr;
 }

@@ -319,6 +319,11 @@ float DumpNumber(std::map<std::string, std::string>& dump, const std::string& ke
     return std::strtof(dump[key].c_str(), nullptr);
 }
 
+double DumpFigure(const std::map<std::string, std::string>& dump, const std::string& key) {
+    auto it = dump.find(key);
+    return it == dump.end() ? -1 : std::strtod(it->second.c_str(), nullptr);
+}
+
 std::vector<float> DumpNumbers(const std::string& list) {
     std::vector<float> values;
     std::stringstream in(list);

@@ -8,7 +8,7 @@
 //                      (ProgramLaunch adds arguments, a working folder and its process id)
 //   BackgroundProgram  RunProgram on a thread, for a copy other copies talk to
 //   WaitForFile        until another process has made a file
-//   ReadStateDump      "key=value" lines → map; DumpNumber / DumpNumbers read its values
+//   ReadStateDump      "key=value" lines → map; DumpNumber / DumpFigure / DumpNumbers read its values
 //   DrawnTexts         the texts the widgets drew, with their clip rectangles
 //   ScriptPoint        a point as a script step writes it
 //   PngImage / ReadPng the screenshot's pixels, packed 0xAABBGGRR like the palette
@@ -107,6 +107,9 @@ bool WaitForFile(const std::string& path, int timeoutSeconds);
 std::map<std::string, std::string> ReadStateDump(const std::string& path);
 // A dump field as a number (a test failure, and 0, when the field is missing).
 float DumpNumber(std::map<std::string, std::string>& dump, const std::string& key);
+// A dump field as a number for a figure that is reported, not checked
+// (benchmarks): -1 when the field is missing.
+double DumpFigure(const std::map<std::string, std::string>& dump, const std::string& key);
 // A comma-separated list of numbers, as list fields are written.
 std::vector<float> DumpNumbers(const std::string& list);
 

@@ -7,10 +7,14 @@
 #include <memory>
 #include <random>
 
+#include "demo_content/demo_generator.h"
 #include "document/project.h"
+#include "document/text_util.h"
 #include "library/file_registry.h"
 #include "library/sound_library.h"
 #include "operations/app_state.h"
+#include "persistence/project_load.h"
+#include "render/clip_bed_events.h"
 #include "support/audio_fixtures.h"
 #include "support/temp_dir.h"
 #include "ui/missing_sources_logic.h"
@@ -218,4 +222,48 @@ TEST_F(MissingSources, AFolderSearchHandsItsCountOverOnceItsTaskIsOver) {
     search.finished.store(false);
     EXPECT_FALSE(TakeFolderSearchResult(search, app->busyTask, count));
     EXPECT_FALSE(search.started);
+}
+
+// The demo as a new user may meet it: its Clip's file moved away. The Clip
+// names the file by id as a dropped file is named, so the file is listed as
+// missing (not only rendered as a placeholder), and locating it brings the
+// Clip back to sound.
+TEST_F(MissingSources, TheDemoClipMovedAwayIsListedAndLocatedAgain) {
+    std::string error;
+    ASSERT_TRUE(GenerateDemoContent(dir.File("DemoContent"), error)) << error;
+    const std::string folder = dir.File("DemoContent/Projects/") + kDemoProjectName;
+    ASSERT_TRUE(LoadProjectFile(folder + "/" + kDemoProjectName + ".tlproj", *project).ok);
+    // The project loader registers its files in the program's registry.
+    targets.registry = &FileRegistry::Instance();
+    int clip = -1;
+    for (size_t e = 0; e < project->events.size(); ++e)
+        if (project->events[e].shape == kShapeClip) clip = static_cast<int>(e);
+    ASSERT_GE(clip, 0);
+    Event& event = project->events[size_t(clip)];
+    const std::string stored(TextFieldView(event.pinnedFile));
+    ASSERT_FALSE(event.pinnedFileId.empty()) << "the demo names its Clip by path only";
+
+    const std::string moved = dir.File("Elsewhere/" + fs::path(stored).filename().string());
+    fs::create_directories(dir.File("Elsewhere"));
+    fs::rename(stored, moved);
+    ASSERT_TRUE(RebuildClipEvent(*project, clip));
+    ASSERT_EQ(project->results.size(), 1u);
+    EXPECT_TRUE(project->results[0].placeholder);
+    RefreshMissingFiles(missing, *project, *library, *targets.registry, targets.now, true);
+    ASSERT_EQ(missing.files.size(), 1u) << "the Bed's file is where it was";
+    EXPECT_EQ(missing.files[0].id, event.pinnedFileId);
+    EXPECT_EQ(missing.files[0].name, fs::path(stored).filename().string());
+    EXPECT_EQ(missing.files[0].eventCount, 1u);
+
+    // "Locate...": the file chosen in the dialog has the same content.
+    PendingForcedRelink pending;
+    const RelinkResult result = RelinkFileStrict(*targets.registry, event.pinnedFileId, moved);
+    EXPECT_EQ(TakeLocateResult(targets, result, event.pinnedFileId, moved, pending), LocateStep::Relinked);
+    EXPECT_EQ(app->toastText, "Relinked 1 file");
+    EXPECT_TRUE(missing.files.empty());
+    EXPECT_EQ(TextFieldView(event.pinnedFile), moved);
+    ASSERT_TRUE(RebuildClipEvent(*project, clip));
+    ASSERT_EQ(project->results.size(), 1u);
+    EXPECT_FALSE(project->results[0].placeholder);
+    EXPECT_EQ(project->results[0].filepath, moved);
 }

@@ -241,13 +241,13 @@ TEST(SettingsUpdates, AvailableDismissedOffAndTheAgeOfTheLastCheck) {
     EXPECT_TRUE(ShowsUpdateAvailable(*app));
     app->dismissedUpdateVersion = "2026.9";
     EXPECT_FALSE(ShowsUpdateAvailable(*app)) << "a dismissed version shows the latest-version line";
-    ASSERT_EQ(UpToDateLines(*app, "2026.8").size(), 1u);
-    EXPECT_EQ(UpToDateLines(*app, "2026.8")[0], "You're on 2026.8 \xE2\x80\x94 the latest version.");
+    ASSERT_EQ(UpToDateLines(*app, "2026.8", true).size(), 1u);
+    EXPECT_EQ(UpToDateLines(*app, "2026.8", true)[0], "You're on 2026.8 \xE2\x80\x94 the latest version.");
+    // With nowhere to ask, no check ever ran: the checks are off, whatever the setting.
+    const std::vector<std::string> off = {"Automatic update checks are off.", "This app never connects on its own."};
+    EXPECT_EQ(UpToDateLines(*app, "2026.8", false), off);
     app->updateCheckEnabled = false;
-    const auto off = UpToDateLines(*app, "2026.8");
-    ASSERT_EQ(off.size(), 2u);
-    EXPECT_EQ(off[0], "Automatic update checks are off.");
-    EXPECT_EQ(off[1], "This app never connects on its own.");
+    EXPECT_EQ(UpToDateLines(*app, "2026.8", true), off);
     EXPECT_EQ(UpdateNoteLine("Faster export"), "  \xE2\x80\xA2 Faster export");
 
     const int64_t now = 1'800'000'000;

@@ -1,11 +1,15 @@
-// The trace view's measure, threshold mapping, visibility and review selection.
+// The trace view's measure, threshold mapping, visibility and review selection,
+// and what it shows of a traced video.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <memory>
+#include <vector>
 
 #include "document/text_util.h"
 #include "operations/app_state.h"
+#include "support/temp_dir.h"
+#include "support/video_fixtures.h"
 #include "ui/trace_view_logic.h"
 
 namespace {
@@ -139,4 +143,31 @@ TEST(TraceView, MarkersBoxesAndTheQueuedImportOfBothLists) {
     EXPECT_EQ(app->traceMarkerSelection.markers.size(), 1u);
     EXPECT_TRUE(ClearTraceSuggestionSelection(*app));  // Escape: the selection first ...
     EXPECT_FALSE(ClearTraceSuggestionSelection(*app));  // ... then nothing left to clear
+}
+
+// What the designer sees of a traced video with hard cuts and flashes, at
+// the default detail: every peel pass finds each change again, and each
+// change shows as one suggestion, on its frame — not a stack of them.
+TEST(TraceView, EachCutAndFlashShowsOneSuggestionOnItsFrame) {
+    TempDir dir;
+    const double fps = 24;
+    const std::vector<int> cuts{72, 168, 252, 336}, flashes{120, 288};
+    const std::string video = dir.File("cuts.mp4");
+    ASSERT_TRUE(MakeCutsVideo(video, "24", 18, cuts, flashes));
+    const std::unique_ptr<AppState> app = TraceVideo(video);
+    ASSERT_TRUE(app);
+
+    std::vector<int> changes = cuts;
+    changes.insert(changes.end(), flashes.begin(), flashes.end());
+    for (int frame : changes) {
+        const double t = frame / fps;
+        int onFrame = 0, near = 0;
+        for (const SuggestedEvent& s : app->opticalTrace.suggestions) {
+            if (!TraceSuggestionVisible(s, kDefaultOpticalDetail) || std::fabs(s.time - t) > 0.3) continue;
+            if (std::fabs(s.time - t) < 0.5 / fps) ++onFrame;
+            else if (s.type == 0) ++near;
+        }
+        EXPECT_EQ(onFrame, 1) << "shown on the frame at " << t << " s";
+        EXPECT_EQ(near, 0) << "spots shown beside the frame at " << t << " s";
+    }
 }

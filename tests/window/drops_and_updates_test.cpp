@@ -3,9 +3,14 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
 
 #include "support/loopback_http.h"
 #include "support/temp_dir.h"
@@ -112,4 +117,55 @@ TEST_F(DropsAndUpdates, QuittingDuringAStalledCheckDoesNotWaitForTheNetwork) {
     // up on the silent server, 10 s after the request.
     EXPECT_LT(double(exitedAtUs - requestedAtUs.load()) / 1e6, 8.0) << run.log;
     EXPECT_NE(run.log.find("[UI] shutdown: stop the update check"), std::string::npos);
+}
+
+// With no manifest address the program can never check: the Settings tab
+// says the checks are off (not that this version is the latest), and "Check
+// now" asks nobody — the last check stays unset.
+TEST_F(DropsAndUpdates, WithoutAnAddressTheChecksAreOffAndCheckNowAsksNobody) {
+    const std::vector<std::pair<std::string, std::string>> noAddress{{"TL_UPDATE_MANIFEST_URL", ""}};
+    auto rectOf = [](const std::string& text) {
+        float r[4] = {};
+        EXPECT_EQ(std::sscanf(text.c_str(), "%f,%f,%f,%f", &r[0], &r[1], &r[2], &r[3]), 4) << text;
+        return std::array<float, 4>{r[0], r[1], r[2], r[3]};
+    };
+    ASSERT_EQ(Run("frames 3\nmenu 38\nframes 3\ndump top.txt\nquit\n", noAddress).exitCode, 0);
+    const auto normalize = rectOf(ReadStateDump(dir.File("top.txt"))["settings.normalize.rect"]);
+    // The UPDATES section lies below the fold: the wheel over the settings
+    // takes it up, a notch a frame, as far as it goes.
+    char move[64];
+    std::snprintf(move, sizeof move, "frames 3\nmenu 38\nframes 3\nmove %.1f %.1f\nframes 1\n",
+                  normalize[0] + normalize[2] + 40, normalize[1]);
+    std::string scroll = move;
+    for (int notch = 0; notch < 80; ++notch) scroll += "wheel -1\nframes 1\n";
+    scroll += "frames 2\n";
+    ASSERT_EQ(Run(scroll + "dump scrolled.txt\nquit\n", noAddress).exitCode, 0);
+    auto scrolled = ReadStateDump(dir.File("scrolled.txt"));
+    EXPECT_EQ(scrolled["settings.updateText"], "Automatic update checks are off.|This app never connects on its own.");
+    const auto checkNow = rectOf(scrolled["settings.checkNow.rect"]);
+    ASSERT_GT(checkNow[2], 0);
+    ASSERT_LT(checkNow[1] + checkNow[3], std::stof(scrolled["layout.displayHeight"])) << "Check now is in sight";
+
+    char click[64];
+    std::snprintf(click, sizeof click, "click %.1f %.1f\nframes 2\nsettle 10\n", checkNow[0] + checkNow[2] / 2,
+                  checkNow[1] + checkNow[3] / 2);
+    ProgramRun run = Run(scroll + click + "dump after.txt\nquit\n", noAddress);
+    ASSERT_EQ(run.exitCode, 0) << run.log;
+    auto after = ReadStateDump(dir.File("after.txt"));
+    EXPECT_EQ(after["update.lastCheck"], "0") << "a check ran";
+    EXPECT_EQ(after["settings.updateText"], "Automatic update checks are off.|This app never connects on its own.");
+    EXPECT_EQ(run.log.find("[Update]"), std::string::npos) << run.log;
+
+    // The same click with an address (and automatic checks off) asks once:
+    // the click above did reach "Check now".
+    LoopbackHttpServer server([](const std::string&) { return HttpReply::Plain(200, "{\"schemaVersion\":1}"); });
+    ASSERT_TRUE(server.ok());
+    const std::string data = dir.File("data");
+    std::filesystem::create_directories(data + "/Tessaloom");
+    ASSERT_TRUE(WriteWholeFile(data + "/Tessaloom/com.tessaloom.prefs",
+                               "showLauncherOnStartup=0\nupdateCheckEnabled=0\n"));
+    ProgramRun asked = Run(scroll + click + "quit\n",
+                           {{"TL_UPDATE_MANIFEST_URL", server.Url("/manifest.json")}, {"XDG_DATA_HOME", data}});
+    ASSERT_EQ(asked.exitCode, 0) << asked.log;
+    EXPECT_EQ(server.RequestCount(), 1) << asked.log;
 }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "app/theme.h"
 #include "support/temp_dir.h"
@@ -123,4 +124,22 @@ TEST_F(MainWindow, AScriptThatCannotBeReadEndsTheRunWithTwo) {
     ProgramRun run = Run("frames 2\nwave hello\n");
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_NE(run.log.find("line 2: unknown command \"wave\""), std::string::npos) << run.log;
+}
+
+// A start on a machine without sound (a server, a container) is no fault:
+// the program says so in one line, with no alarm before it. PulseAudio and
+// ALSA's configuration are kept away; only a sound card of this machine
+// itself would still be found.
+TEST_F(MainWindow, AStartWithoutASoundCardSaysSoInOneLine) {
+    ASSERT_TRUE(WriteWholeFile(dir.File("asound.conf"), ""));
+    ProgramRun run = Run("frames 2\nquit\n", {{"PULSE_SERVER", "unix:" + dir.File("no-pulse")},
+                                               {"ALSA_CONFIG_PATH", dir.File("asound.conf")}});
+    ASSERT_EQ(run.exitCode, 0) << run.log;
+    std::vector<std::string> audio;
+    for (size_t at = run.log.find("[Audio]"); at != std::string::npos; at = run.log.find("[Audio]", at + 1))
+        audio.push_back(run.log.substr(at, run.log.find('\n', at) - at));
+    if (run.log.find("[Audio] no device") == std::string::npos)
+        GTEST_SKIP() << "this machine has a sound card of its own:\n" << run.log;
+    ASSERT_EQ(audio.size(), 1u) << run.log;
+    EXPECT_EQ(audio[0], "[Audio] no device: the null output keeps time at 48000 Hz");
 }

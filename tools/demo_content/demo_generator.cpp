@@ -14,8 +14,11 @@
 #include "document/event.h"
 #include "document/project.h"
 #include "document/text_util.h"
+#include "library/file_identity.h"
+#include "library/file_registry.h"
 #include "library/sound_analysis.h"
 #include "library/sound_library.h"
+#include "persistence/json_writer.h"
 #include "persistence/project_file.h"
 #include "recipes/chain_file.h"
 #include "recipes/event_preset.h"
@@ -33,18 +36,57 @@ float MeasuredWeight(const std::string& path) {
     return AnalyzeSoundFile(path, entry) ? std::clamp(entry.brightness, 0.0f, 1.0f) : -1.0f;
 }
 
+// The id the demo project gives one of its files, as a dropped file gets
+// one: with its fingerprint stored beside it, the project can find the file
+// again when it is moved, and lists it among the missing files when it
+// cannot. Made from the content rather than minted at random, so that every
+// build writes the same project.
+FileId DemoFileId(const std::string& path) {
+    uint64_t hash = 0, size = 0;
+    if (!FingerprintFile(path, hash, size)) return FileId();
+    const FileRef ref{U64ToHex(hash), path, hash, size};
+    FileRegistry::Instance().RegisterFileRef(ref);
+    return ref.id;
+}
+
+// The spectral weight a designer would give each kind of demo event, dull
+// to sharp, as the offset of its weight curve: the demo library's sounds of
+// that kind lie there, so a layer's best match is a sound of its own kind
+// rather than whatever other sound happens to sit at the middle weight.
+float DemoEventWeight(const char* keywords) {
+    const std::string words = keywords;
+    if (words == "impact heavy") return 0.1f;
+    if (words == "impact metal") return 0.2f;
+    if (words == "glass break") return 0.9f;
+    if (words == "whoosh" || words == "riser tension") return 0.75f;
+    if (words == "wind") return 0.6f;
+    return 0.5f;
+}
+
+void SetDemoEvent(Event& event, const char* keywords, float duration) {
+    if (duration > 0) event.duration = duration;
+    CopyTextField(event.keywords, keywords);
+    event.weightOffset = DemoEventWeight(keywords) - 0.5f;
+    if (event.shape == kShapeScatter) {
+        // Steps of one walker: their weights stay within the middle third,
+        // where the footsteps lie and no other kind of demo event asks.
+        event.spread = 0.3f;
+        InitEventCurves(event.shape, event.weightCenter, event.spread, event.weight, event.intensity, 0.5f);
+    }
+}
+
 // Keyword events find the demo library by the category words of its file
 // names; the Clip and the Bed are pinned to two of its sounds.
 void BuildDemoProject(Project& project, const std::string& libraryFolder) {
     project.totalDuration = 30;
     auto add = [&](float time, int shape, const char* keywords, float duration) -> Event& {
         Event& event = project.events[static_cast<size_t>(AddEvent(project, time, shape, 0.5f))];
-        if (duration > 0) event.duration = duration;
-        CopyTextField(event.keywords, keywords);
+        SetDemoEvent(event, keywords, duration);
         return event;
     };
     Event& bed = add(0.0f, kShapeBed, "rain", 30.0f);
     bed.pinnedFiles = {libraryFolder + "/rain_light_loop.wav"};
+    bed.pinnedFileIds = {DemoFileId(bed.pinnedFiles[0])};
     bed.bedLayerLoop = {1};
     bed.bedLayerWeight = {MeasuredWeight(bed.pinnedFiles[0])};
     bed.hasPinnedFiles = true;
@@ -53,9 +95,10 @@ void BuildDemoProject(Project& project, const std::string& libraryFolder) {
     add(7.0f, kShapeContour, "riser tension", 3.0f);
     add(11.0f, kShapeFill, "wind", 6.0f);
     // Light enough for a handful of steps, one library sound each.
-    add(18.0f, kShapeScatter, "footstep gravel", 3.0f).intensityScale = 0.4f;
+    add(18.0f, kShapeScatter, "footstep gravel", 3.0f).intensityScale = 0.35f;
     Event& clip = add(21.0f, kShapeClip, "door slam", 0);
     CopyTextField(clip.pinnedFile, libraryFolder + "/door_slam_01.wav");
+    clip.pinnedFileId = DemoFileId(clip.pinnedFile);
     clip.hasPinnedFiles = true;
     clip.clipWeight = MeasuredWeight(clip.pinnedFile);
     add(24.0f, kShapeSpot, "glass break", 0);
@@ -68,9 +111,7 @@ bool WriteDemoRecipesAndChains(const std::string& root, std::string& error) {
     Project scratch;
     auto event = [&](float time, int shape, const char* keywords, float duration) -> int {
         const int index = AddEvent(scratch, time, shape, 0.5f);
-        Event& e = scratch.events[static_cast<size_t>(index)];
-        if (duration > 0) e.duration = duration;
-        CopyTextField(e.keywords, keywords);
+        SetDemoEvent(scratch.events[static_cast<size_t>(index)], keywords, duration);
         return index;
     };
     struct DemoRecipe {

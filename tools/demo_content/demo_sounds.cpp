@@ -80,15 +80,22 @@ struct Grain {
 // ---------------------------------------------------------------------------
 
 void HeavyImpact(std::vector<double>& out, Rng& rng, float intensity) {
-    OnePole burstFilter;
-    burstFilter.SetCutoff(1800);
+    OnePole burstFilter, burstDarker;  // two poles: the crack stays under a few kilohertz
+    burstFilter.SetCutoff(1200);
+    burstDarker.SetCutoff(1200);
+    // The thud of the mass itself, a few hundred hertz: without it the hit
+    // is only a sub tone, which sounds like a rumble rather than an impact.
+    BandPass knock, knockNarrow;
+    knock.Set(260, 0.8);
+    knockNarrow.Set(260, 0.8);
     double phase = 0;
     for (size_t i = 0; i < out.size(); ++i) {
         const double t = static_cast<double>(i) / kRate;
         phase += kTwoPi * (38.0 + 72.0 * std::exp(-t * 9.0)) / kRate;
         const double body = std::sin(phase) * std::exp(-t * 4.5);
-        const double burst = burstFilter.Low(rng.Bipolar()) * std::exp(-t * 28.0);
-        out[i] = body + (0.6 + 0.8 * intensity) * burst;
+        const double thud = knockNarrow.Run(knock.Run(rng.Bipolar())) * std::exp(-t * 10.0);
+        const double burst = burstDarker.Low(burstFilter.Low(rng.Bipolar())) * std::exp(-t * 28.0);
+        out[i] = body + 6.0 * thud + (0.6 + 0.8 * intensity) * burst;
     }
 }
 
@@ -98,7 +105,7 @@ void MetalImpact(std::vector<double>& out, Rng& rng, float intensity) {
     const double amps[] = {1.0, 0.7, 0.5, 0.35, 0.25};
     double phases[5];
     for (double& p : phases) p = rng.Range(0, kTwoPi);
-    const double base = 180.0 + 120.0 * intensity;
+    const double base = 100.0 + 60.0 * intensity;
     for (size_t i = 0; i < out.size(); ++i) {
         const double t = static_cast<double>(i) / kRate;
         double v = rng.Bipolar() * std::exp(-t * 200.0);  // the strike
@@ -156,13 +163,18 @@ void Gravel(std::vector<double>& out, Rng& rng, float intensity) {
         const double early = rng.Uniform();
         g = Grain{0.25 * early * early, rng.Range(0.005, 0.02), rng.Range(0.2, 1.0), 0, 0, 0};
     }
-    // The crunch's colour follows the intensity from a dull thud on soil
-    // (100 Hz) to sharp stones (5 kHz), through two band-passes so little
-    // falls outside: steps of every brightness, so a Scatter finds one for
-    // any weight its curve and spread ask for.
+    // The crunch's colour follows the intensity from soft soil (220 Hz) to
+    // sharp stones (4.4 kHz), through two band-passes so little falls
+    // outside: steps across the middle weights, so the footsteps' Scatter
+    // finds one for any weight its curve and spread ask for. Each step keeps
+    // to about one band of the spectrum (wider as it gets brighter), so next
+    // to the broader sounds of the other kinds it never fits another event
+    // well enough to stand in for that event's own sounds.
     BandPass crunch, narrow;
-    crunch.Set(100.0 * std::pow(50.0, static_cast<double>(intensity)), 0.7);
-    narrow.Set(100.0 * std::pow(50.0, static_cast<double>(intensity)), 0.7);
+    const double centre = 220.0 * std::pow(20.0, static_cast<double>(intensity));
+    const double q = 2.0 - 1.2 * static_cast<double>(intensity);
+    crunch.Set(centre, q);
+    narrow.Set(centre, q);
     for (size_t i = 0; i < out.size(); ++i) {
         const double t = static_cast<double>(i) / kRate;
         double level = 0;
@@ -259,36 +271,56 @@ bool IsLoop(const DemoSound& sound) { return sound.recipe == DemoRecipe::Rain ||
 }  // namespace
 
 const std::vector<DemoSound>& DemoSounds() {
+    // Every kind brings more sounds than its demo event has layers (a render
+    // never uses one file twice in an event): once an event's own kind runs
+    // out, its next layer would take any sound of the right weight.
     static const std::vector<DemoSound> sounds = {
         {"impact_heavy_01", 1.2, 1, DemoRecipe::HeavyImpact, 0.8f, 101},
+        {"impact_heavy_02", 1.0, 1, DemoRecipe::HeavyImpact, 0.5f, 103},
+        {"impact_heavy_03", 1.4, 1, DemoRecipe::HeavyImpact, 0.3f, 104},
+        {"impact_heavy_04", 1.1, 1, DemoRecipe::HeavyImpact, 0.1f, 105},
+        {"impact_metal_01", 1.3, 1, DemoRecipe::MetalImpact, 0.3f, 106},
         {"impact_metal_02", 1.5, 1, DemoRecipe::MetalImpact, 0.5f, 102},
+        {"impact_metal_03", 1.2, 1, DemoRecipe::MetalImpact, 0.15f, 107},
+        {"impact_metal_04", 1.4, 1, DemoRecipe::MetalImpact, 0.0f, 108},
         {"whoosh_fast_01", 0.8, 1, DemoRecipe::Whoosh, 0.9f, 201},
         {"whoosh_slow_02", 2.0, 1, DemoRecipe::Whoosh, 0.3f, 202},
+        {"whoosh_short_03", 1.0, 1, DemoRecipe::Whoosh, 0.1f, 203},
+        {"whoosh_wide_04", 2.5, 1, DemoRecipe::Whoosh, 0.6f, 204},
+        {"whoosh_low_05", 1.6, 1, DemoRecipe::Whoosh, 0.0f, 205},
         {"rain_light_loop", 4.0, 2, DemoRecipe::Rain, 0.2f, 301},
         {"rain_heavy_loop", 4.0, 2, DemoRecipe::Rain, 0.9f, 302},
         {"wind_gust_01", 4.0, 1, DemoRecipe::Wind, 0.6f, 401},
         {"wind_gust_02", 4.0, 1, DemoRecipe::Wind, 0.4f, 402},
         {"wind_gust_03", 4.0, 1, DemoRecipe::Wind, 0.8f, 403},
+        {"wind_gust_04", 4.0, 1, DemoRecipe::Wind, 0.2f, 404},
+        {"wind_gust_05", 4.0, 1, DemoRecipe::Wind, 1.0f, 405},
         // A render never uses one file twice in an event, so the Scatter of
         // footsteps needs a step for each grain it places.
-        {"footstep_gravel_01", 0.4, 1, DemoRecipe::Gravel, 0.05f, 501},
-        {"footstep_gravel_02", 0.35, 1, DemoRecipe::Gravel, 0.12f, 502},
-        {"footstep_gravel_03", 0.45, 1, DemoRecipe::Gravel, 0.19f, 503},
-        {"footstep_gravel_04", 0.4, 1, DemoRecipe::Gravel, 0.26f, 504},
-        {"footstep_gravel_05", 0.3, 1, DemoRecipe::Gravel, 0.33f, 505},
-        {"footstep_gravel_06", 0.4, 1, DemoRecipe::Gravel, 0.40f, 506},
+        {"footstep_gravel_01", 0.4, 1, DemoRecipe::Gravel, 0.20f, 501},
+        {"footstep_gravel_02", 0.35, 1, DemoRecipe::Gravel, 0.24f, 502},
+        {"footstep_gravel_03", 0.45, 1, DemoRecipe::Gravel, 0.29f, 503},
+        {"footstep_gravel_04", 0.4, 1, DemoRecipe::Gravel, 0.33f, 504},
+        {"footstep_gravel_05", 0.3, 1, DemoRecipe::Gravel, 0.38f, 505},
+        {"footstep_gravel_06", 0.4, 1, DemoRecipe::Gravel, 0.42f, 506},
         {"footstep_gravel_07", 0.35, 1, DemoRecipe::Gravel, 0.47f, 507},
-        {"footstep_gravel_08", 0.45, 1, DemoRecipe::Gravel, 0.53f, 508},
-        {"footstep_gravel_09", 0.4, 1, DemoRecipe::Gravel, 0.60f, 509},
-        {"footstep_gravel_10", 0.3, 1, DemoRecipe::Gravel, 0.67f, 510},
-        {"footstep_gravel_11", 0.35, 1, DemoRecipe::Gravel, 0.74f, 511},
-        {"footstep_gravel_12", 0.45, 1, DemoRecipe::Gravel, 0.81f, 512},
-        {"footstep_gravel_13", 0.4, 1, DemoRecipe::Gravel, 0.88f, 513},
-        {"footstep_gravel_14", 0.35, 1, DemoRecipe::Gravel, 0.95f, 514},
+        {"footstep_gravel_08", 0.45, 1, DemoRecipe::Gravel, 0.51f, 508},
+        {"footstep_gravel_09", 0.4, 1, DemoRecipe::Gravel, 0.56f, 509},
+        {"footstep_gravel_10", 0.3, 1, DemoRecipe::Gravel, 0.60f, 510},
+        {"footstep_gravel_11", 0.35, 1, DemoRecipe::Gravel, 0.65f, 511},
+        {"footstep_gravel_12", 0.45, 1, DemoRecipe::Gravel, 0.69f, 512},
+        {"footstep_gravel_13", 0.4, 1, DemoRecipe::Gravel, 0.74f, 513},
+        {"footstep_gravel_14", 0.35, 1, DemoRecipe::Gravel, 0.78f, 514},
         {"door_slam_01", 1.4, 1, DemoRecipe::DoorSlam, 0.6f, 601},
         {"glass_break_01", 1.6, 1, DemoRecipe::GlassBreak, 0.7f, 701},
+        {"glass_break_02", 1.3, 1, DemoRecipe::GlassBreak, 0.4f, 702},
+        {"glass_break_03", 1.8, 1, DemoRecipe::GlassBreak, 1.0f, 703},
+        {"glass_break_04", 1.2, 1, DemoRecipe::GlassBreak, 0.2f, 704},
         {"drone_dark_loop", 4.0, 2, DemoRecipe::Drone, 0.4f, 801},
         {"riser_tension_01", 3.0, 1, DemoRecipe::Riser, 0.5f, 901},
+        {"riser_tension_02", 3.5, 1, DemoRecipe::Riser, 0.2f, 902},
+        {"riser_tension_03", 2.5, 1, DemoRecipe::Riser, 0.8f, 903},
+        {"riser_tension_04", 4.0, 1, DemoRecipe::Riser, 0.0f, 904},
     };
     return sounds;
 }

@@ -2,7 +2,7 @@
 //
 // Index
 //   DemoSound            one sound: file stem, length, channels and its recipe
-//   DemoSounds           the dozen sounds of the demo library
+//   DemoSounds           the sounds of the demo library, several of each kind
 //   SynthesizeDemoSound  the interleaved samples of one sound
 //   WriteDemoSound       a 24-bit WAV file of it
 //

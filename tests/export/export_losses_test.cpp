@@ -1,0 +1,174 @@
+// What an export could not write: a full disk injected into the writer's file
+// layer, and the status and toast that name the file instead of calling the
+// export complete.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cmath>
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "export/aaf_export_rig.h"
+#include "export/bwf_writer.h"
+#include "operations/export_job.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Turns the injected failure off whatever a test left armed.
+struct FaultGuard {
+    ~FaultGuard() { InjectBwfWriteFailure(0, 0); }
+};
+
+// Three sourced layers (two groups) with the reverb on; the AAF session
+// through the program's writer and the stems pass, which carries the reverb
+// stem.
+struct LossRig : AafRig {
+    LossRig() {
+        const std::string src = Source("door_slam_01.wav", 3.0, 1);
+        AddSourced(src, 0.2f, 1.0f, 1.0f, "Door", false, 0, 0);
+        AddSourced(src, 1.0f, 0.8f, 2.0f, "Knock", false, 1, 0);
+        AddSourced(src, 0.5f, 0.6f, 0.5f, "Tap", false, 1, 1);
+        engine->reverb.enabled = 1;
+        app->exportSettings.exportFormatWAV = true;
+        app->exportSettings.exportWavMixdown = false;
+        app->exportSettings.exportWavStems = true;
+        app->exportSettings.exportReverbStem = true;
+    }
+
+    ExportStart ExportAndWait() {
+        ExportContext ctx = Context([](const ExportJob& job, const Project& p, const AudioEngine& e) {
+            return WriteAafExport(job, p, e);
+        });
+        const ExportStart started = StartExport(ctx, Job());
+        if (started == ExportStart::Started)
+            while (!PollExport(*app)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return started;
+    }
+};
+
+}  // namespace
+
+// The Nth write of the named file fails as a full disk fails it: nothing of
+// that file is left, the file before it and the same name written again
+// afterwards are whole.
+TEST(ExportLosses, AnInjectedFullDiskFailsOneWriteOfOneFile) {
+    FaultGuard guard;
+    TempDir dir;
+    std::vector<float> left(200000, 0.25f), right(200000, -0.25f);
+    const std::string first = dir.File("first.wav"), hit = dir.File("hit.wav");
+
+    InjectBwfWriteFailure(3, ENOSPC, "hit.wav");
+    ASSERT_TRUE(WriteBWFStereo(first, left.data(), right.data(), 200000, 48000, 0.0, "first"));
+    EXPECT_FALSE(WriteBWFStereo(hit, left.data(), right.data(), 200000, 48000, 0.0, "hit"));
+    EXPECT_FALSE(fs::exists(hit));
+    EXPECT_FALSE(fs::exists(hit + ".tmp"));
+
+    ASSERT_TRUE(WriteBWFStereo(hit, left.data(), right.data(), 200000, 48000, 0.0, "hit"));
+    for (const std::string& path : {first, hit}) {
+        const BwfReadBack back = ReadBwfFile(path);
+        ASSERT_TRUE(back.ok) << path;
+        EXPECT_EQ(back.frames, 200000);
+        EXPECT_EQ(back.codes[2 * 199999 + 1], back.codes[1]) << "the last frame is there";
+    }
+
+    // The count covers the header's writes as well: a failure on the first
+    // write of a mono file leaves nothing either.
+    InjectBwfWriteFailure(1, ENOSPC);
+    EXPECT_FALSE(WriteBWFClipMono(dir.File("mono.wav"), left.data(), 1000, 48000, 0.0, "mono"));
+    EXPECT_FALSE(fs::exists(dir.File("mono.wav")));
+}
+
+// The reverb return's right channel of the AAF session hits the full disk:
+// the session is written without it, and the status and the toast name the
+// file rather than calling the export complete. A stems pass whose third
+// file fails takes back what it wrote, and the text counts all of them.
+TEST(ExportLosses, TheStatusAndToastNameTheFileNotWritten) {
+    FaultGuard guard;
+    LossRig rig;
+    rig.app->questionDialog = [](const char*, const char*) { return true; };
+
+    InjectBwfWriteFailure(2, ENOSPC, "Reverb.R.wav");
+    ASSERT_EQ(rig.ExportAndWait(), ExportStart::Started);
+    const char* lostReverb = "Export finished with errors \xE2\x80\x94 1 file not written: Reverb.R.wav";
+    EXPECT_EQ(ExportStatusText(*rig.app), lostReverb);
+    EXPECT_EQ(rig.app->toastText, lostReverb);
+    EXPECT_TRUE(fs::exists(rig.SessionFolder() + "/Reel.aaf"));
+    EXPECT_TRUE(fs::exists(rig.AudioFolder() + "/Reverb.L.wav"));
+    EXPECT_FALSE(fs::exists(rig.AudioFolder() + "/Reverb.R.wav"));
+    EXPECT_TRUE(fs::exists(rig.OutFile("Reel - FX A.wav")));
+
+    // Nothing lost: complete again.
+    ASSERT_EQ(rig.ExportAndWait(), ExportStart::Started);
+    EXPECT_EQ(rig.app->toastText, "Export complete");
+    EXPECT_EQ(ExportStatusText(*rig.app), "Export complete \xE2\x80\x94 4 files");
+
+    // The stems pass writes the reverb stem, BG, then FX A, which fails.
+    InjectBwfWriteFailure(1, ENOSPC, "Reel - FX A.wav");
+    ASSERT_EQ(rig.ExportAndWait(), ExportStart::Started);
+    const char* lostStems = "Export finished with errors \xE2\x80\x94 3 files not written: Reel - FX A.wav and 2 more";
+    EXPECT_EQ(ExportStatusText(*rig.app), lostStems);
+    EXPECT_EQ(rig.app->toastText, lostStems);
+    EXPECT_TRUE(fs::exists(rig.AudioFolder() + "/Reverb.R.wav"));
+}
+
+// The text stays one status line: a long name is cut with an ellipsis, and
+// a layer with no voice is named when no file was lost.
+TEST(ExportLosses, FinalTextsNameTheFirstLossWithinTheStatusLine) {
+    ExportReport report;
+    report.filesWritten = 3;
+    report.losses.AddFile("/out/Clips/Reel - Door.wav");
+    EXPECT_EQ(ExportFinalText(report), "Export finished with errors \xE2\x80\x94 1 file not written: Reel - Door.wav");
+    report.losses.files.push_back(std::string(300, 'x') + ".wav");
+    report.losses.files.front() = std::string(200, 'y');
+    const std::string cut = ExportFinalText(report);
+    EXPECT_LE(cut.size(), 127u);
+    EXPECT_NE(cut.find("\xE2\x80\xA6 and 1 more"), std::string::npos) << cut;
+
+    ExportReport silent;
+    silent.filesWritten = 2;
+    silent.losses.layers = {"rain_loop.wav", "Door", "Knock"};
+    EXPECT_FALSE(silent.Succeeded());
+    EXPECT_EQ(ExportFinalText(silent),
+              "Export finished with errors \xE2\x80\x94 3 layers without sound: rain_loop.wav and 2 more");
+    silent.aafFailed = true;
+    EXPECT_EQ(ExportFinalText(silent), "AAF export FAILED \xE2\x80\x94 2 WAVs written");
+}
+
+// The export holds exactly the document's layers: a voice whose layer was
+// erased (it still plays until the voices are synced) is neither mixed nor
+// written, and a layer that has no voice is named in the status.
+TEST(ExportLosses, OnlyTheDocumentsLayersAreExportedAndSilentOnesAreNamed) {
+    ExportRig rig;
+    rig.Add(ClickVoice(0.5, 1.0, 0.5, 0.5f), "Kept");
+    rig.Add(ClickVoice(2.0, 1.0, 0.5, 0.9f), "Erased");
+    rig.project->results.erase(rig.project->results.begin() + 1);
+    RenderResult silent;
+    silent.name = "Silent";
+    silent.filepath = rig.dir.File("silent.wav");
+    silent.startTime = 3.0f;
+    silent.duration = 0.5f;
+    rig.project->results.push_back(silent);
+
+    const ExportReport report = RunExportJob(rig.Job(true, false, false, true), rig.Context());
+    EXPECT_EQ(report.losses.layers, std::vector<std::string>{"Silent"});
+    EXPECT_EQ(report.finalText, "Export finished with errors \xE2\x80\x94 1 layer without sound: Silent");
+    EXPECT_EQ(ExportStatusText(*rig.app), report.finalText);
+
+    const BwfReadBack mix = ReadBwfFile(rig.OutFile("Mix.wav"));
+    ASSERT_TRUE(mix.ok);
+    float kept = 0, erased = 0;
+    for (int64_t f = 0; f < mix.frames; ++f) {
+        const float a = std::fabs(mix.samples[size_t(2 * f)]) + std::fabs(mix.samples[size_t(2 * f + 1)]);
+        (f < 2 * kRigRate ? kept : erased) = std::max(f < 2 * kRigRate ? kept : erased, a);
+    }
+    EXPECT_GT(kept, 0.1f);
+    EXPECT_EQ(erased, 0.0f) << "the erased layer is not heard";
+    EXPECT_TRUE(fs::exists(rig.OutFile("Clips/Mix - Kept.wav")));
+    EXPECT_FALSE(fs::exists(rig.OutFile("Clips/Mix - Erased.wav")));
+    size_t clips = 0;
+    for (const fs::directory_entry& e : fs::directory_iterator(rig.OutFile("Clips"))) clips += e.is_regular_file();
+    EXPECT_EQ(clips, 1u);
+}
