@@ -1,6 +1,6 @@
 // Sound analysis costs: one long file, a library-sized batch of short files,
 // the pitch estimate of a voice and the loudness of a minute of stereo; the
-// analysis's 2048-point transform beside KISS FFT's single-precision one.
+// analysis's 2048-point transform and what building its configuration costs.
 #include <benchmark/benchmark.h>
 
 #include <kiss_fftr.h>
@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "library/loudness_pitch.h"
-#include "library/real_fft.h"
 #include "library/sound_analysis.h"
 #include "library/sound_library.h"
 #include "support/audio_fixtures.h"
@@ -91,18 +90,6 @@ void BM_AnalyzeSoundFile_1000x5sMono24bit48k(benchmark::State& state) {
 }
 BENCHMARK(BM_AnalyzeSoundFile_1000x5sMono24bit48k)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
-void BM_RealFftForward_2048Double(benchmark::State& state) {
-    const RealFftPlan* plan = SharedRealFftPlan(2048);
-    std::vector<double> x(2048), re(1025), im(1025);
-    for (size_t i = 0; i < x.size(); ++i) x[i] = std::sin(0.37 * static_cast<double>(i)) * 0.5;
-    RealFftWork work;
-    for (auto _ : state) {
-        RealFftForward(*plan, x.data(), nullptr, re.data(), im.data(), work);
-        benchmark::DoNotOptimize(re.data());
-    }
-}
-BENCHMARK(BM_RealFftForward_2048Double);
-
 void BM_KissFftr_2048Float(benchmark::State& state) {
     kiss_fftr_cfg cfg = kiss_fftr_alloc(2048, 0, nullptr, nullptr);
     std::vector<float> x(2048);
@@ -115,6 +102,17 @@ void BM_KissFftr_2048Float(benchmark::State& state) {
     kiss_fftr_free(cfg);
 }
 BENCHMARK(BM_KissFftr_2048Float);
+
+// What a configuration costs to build: what a file would pay if the analysis
+// built one per file instead of one per thread.
+void BM_KissFftrAlloc_2048(benchmark::State& state) {
+    for (auto _ : state) {
+        kiss_fftr_cfg cfg = kiss_fftr_alloc(2048, 0, nullptr, nullptr);
+        benchmark::DoNotOptimize(cfg);
+        kiss_fftr_free(cfg);
+    }
+}
+BENCHMARK(BM_KissFftrAlloc_2048);
 
 void BM_EstimatePitch_8192(benchmark::State& state) {
     AudioSpec spec;

@@ -1,7 +1,7 @@
 // analysis_sums.cpp — the per-block sums of the sound analysis.
 //
 // Index
-//   [Samples]    EnergyAndPeak (with the sign changes), AddSampleSums
+//   [Samples]    EnergyAndPeak (with the sign changes), AddSampleSums, WindowBlock
 //   [Spectrum]   Magnitudes, LoudBins (with the strongest bin), RangeSum, SquaredChange, AddSpectrumSums
 //
 // Each loop keeps four lanes (element i goes to lane i mod 4) and adds them
@@ -115,24 +115,41 @@ void AddSampleSums(const double* mono, int count, double firstIndex, double prev
     out.signChanges = sums.signChanges;
 }
 
+namespace {
+
+// The mix is rounded to float first, then multiplied by the float window:
+// for mono and stereo files, the very input the analysis has always handed
+// the single-precision transform (a mix of two, rounded once to float, is
+// the same whether it was summed in float or in double).
+TL_BODY void WindowBlockLoopBody(const double* __restrict mono, const float* __restrict window, float* __restrict out,
+                             int n) {
+    for (int i = 0; i < n; ++i) out[i] = float(mono[i]) * window[i];
+}
+TL_TWO_BUILDS(void, WindowBlockLoop,
+              (const double* __restrict mono, const float* __restrict window, float* __restrict out, int n),
+              (mono, window, out, n))
+
+}  // namespace
+
+void WindowBlock(const double* mono, const float* window, float* out, int count) {
+    WindowBlockLoop(mono, window, out, count);
+}
+
 // ---------------------------------------------------------------------------
 // [Spectrum]
 // ---------------------------------------------------------------------------
 
 namespace {
 
-// The magnitudes are kept to single precision, as the analysis has always
-// kept them (a square root in single precision costs a third of one in
-// double): the power is rounded to float, its root taken and widened again.
-// Powers stay far inside float's range (samples are at most 1e6, so a bin at
-// most 2^11 x 1e6). The file is built without errno, so the loop runs on
-// several bins at once.
-TL_BODY void MagnitudesBody(const double* __restrict re, const double* __restrict im, double* __restrict mag, int n) {
-    for (int k = 0; k < n; ++k) mag[k] = double(std::sqrt(float(re[k] * re[k] + im[k] * im[k])));
+// Magnitudes in single precision, as the transform gives its bins (and a
+// square root in single precision costs a third of one in double), widened
+// for the sums. Powers stay far inside float's range (samples are at most
+// 1e6, so a bin at most 2^11 x 1e6). The file is built without errno, so the
+// loop runs on several bins at once.
+TL_BODY void MagnitudesBody(const kiss_fft_cpx* __restrict bins, double* __restrict mag, int n) {
+    for (int k = 0; k < n; ++k) mag[k] = double(std::sqrt(bins[k].r * bins[k].r + bins[k].i * bins[k].i));
 }
-TL_TWO_BUILDS(void, Magnitudes,
-              (const double* __restrict re, const double* __restrict im, double* __restrict mag, int n),
-              (re, im, mag, n))
+TL_TWO_BUILDS(void, Magnitudes, (const kiss_fft_cpx* __restrict bins, double* __restrict mag, int n), (bins, mag, n))
 
 struct Loud {
     double magnitude, weighted, logSum, loudSum;
@@ -243,11 +260,11 @@ TL_TWO_BUILDS(double, SquaredChange, (const double* __restrict mag, const double
 
 }  // namespace
 
-void AddSpectrumSums(const double* re, const double* im, const SpectrumLayout& layout, const double* previous,
-                     double* mag, SpectrumSums& out) {
+void AddSpectrumSums(const kiss_fft_cpx* spectrum, const SpectrumLayout& layout, const double* previous, double* mag,
+                     SpectrumSums& out) {
     out = SpectrumSums();
     const int bins = layout.bins;
-    Magnitudes(re, im, mag, bins);
+    Magnitudes(spectrum, mag, bins);
     for (int b = 0; b < 5; ++b) out.band[b] = RangeSum(mag, layout.bandEdge[b], layout.bandEdge[b + 1]);
     const Loud loud = LoudBins(mag, 1, bins, layout.binHz, layout.harmonicFrom);
     out.magnitude = loud.magnitude;

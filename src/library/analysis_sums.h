@@ -3,15 +3,18 @@
 //
 // Index
 //   SampleSums / AddSampleSums     energy, time-weighted energy, peak and sign changes of a block
+//   WindowBlock                    a block times the window, as the transform's single-precision input
 //   SpectrumSums / AddSpectrumSums magnitudes and every spectral sum of a block
 //
 // Every loop here runs on several values at once (in four lanes, combined in
 // a fixed order at the end), so the sums do not depend on the processor or
-// on how the compiler lays the loops out; all of them are in double. The
+// on how the compiler lays the loops out; the sums are in double. The
 // flatness needs the logarithm of every loud bin: their sum is taken as the
 // logarithm of their product, with the exponents counted apart and the
 // mantissas multiplied, so that one logarithm per lane stands for hundreds.
 #pragma once
+
+#include <kiss_fft.h>
 
 #include <cstdint>
 
@@ -30,7 +33,11 @@ struct SampleSums {
 void AddSampleSums(const double* mono, int count, double firstIndex, double previous, double peakToBeat,
                    SampleSums& out);
 
-// The spectrum of one full block: `re` and `im` hold bins 0..bins-1.
+// out[i] = float(mono[i]) x window[i], in single precision: the input of
+// the single-precision transform.
+void WindowBlock(const double* mono, const float* window, float* out, int count);
+
+// The layout of one full block's spectrum.
 struct SpectrumLayout {
     int bins = 0;          // bins used (the Nyquist bin is not)
     int bandEdge[6] = {};  // band b covers bins bandEdge[b] <= k < bandEdge[b + 1]
@@ -52,7 +59,7 @@ struct SpectrumSums {
     int strongest = 0;       // first bin of the largest magnitude from harmonicFrom on (0: none above 0)
 };
 
-// Writes the magnitudes of bins 0..bins-1 to `mag` and fills `out`.
-// `previous` (bins values, or null) is the last block's magnitudes.
-void AddSpectrumSums(const double* re, const double* im, const SpectrumLayout& layout, const double* previous,
-                     double* mag, SpectrumSums& out);
+// Writes the magnitudes of bins 0..bins-1 of `spectrum` to `mag` and fills
+// `out`. `previous` (bins values, or null) is the last block's magnitudes.
+void AddSpectrumSums(const kiss_fft_cpx* spectrum, const SpectrumLayout& layout, const double* previous, double* mag,
+                     SpectrumSums& out);

@@ -10,14 +10,14 @@
 // The analysis reads at most the first 30 s of a file as a mono mix (mean of
 // the channels), in consecutive 2048-frame blocks without overlap. Every
 // block feeds the level, peak, sign-change and time sums; every full block
-// also goes through a Hann-windowed real FFT for the spectral features.
-// Samples, spectra and every sum are in double: the mix comes straight from
-// the file's own sample format (MonoDecoder), the transform is the shared
-// double-precision one (a tone's quiet bins would drown in a single-precision
-// transform's rounding, and the flatness reads them all), and each block's
-// sums are taken in one vectorised pass (analysis_sums.h).
+// also goes through a Hann-windowed real FFT (KISS FFT, single precision)
+// for the spectral features. The mix comes straight from the file's own
+// sample format (MonoDecoder) in double; the transform's configuration is
+// the thread's own, built once (thread_fft.h); each block's sums are taken
+// in one vectorised pass in double (analysis_sums.h).
 #include "library/sound_analysis.h"
 
+#include <kiss_fftr.h>
 #include <sndfile.h>
 
 #include <algorithm>
@@ -33,9 +33,9 @@
 #include "library/file_registry.h"
 #include "library/loudness_pitch.h"
 #include "library/mono_decode.h"
-#include "library/real_fft.h"
 #include "library/sound_file_open.h"
 #include "library/sound_library.h"
+#include "library/thread_fft.h"
 
 // ---------------------------------------------------------------------------
 // [Constants]
@@ -50,10 +50,10 @@ constexpr float kMaxSeconds = 30.0f;
 // walks them block by block.
 constexpr int kBlocksPerRead = 8;
 
-const std::array<double, kBlock>& HannWindow() {
-    static const std::array<double, kBlock> window = [] {
-        std::array<double, kBlock> w{};
-        for (int i = 0; i < kBlock; ++i) w[i] = 0.5 * (1.0 - std::cos(2.0 * M_PI * i / kBlock));
+const std::array<float, kBlock>& HannWindow() {
+    static const std::array<float, kBlock> window = [] {
+        std::array<float, kBlock> w{};
+        for (int i = 0; i < kBlock; ++i) w[i] = static_cast<float>(0.5 * (1.0 - std::cos(2.0 * M_PI * i / kBlock)));
         return w;
     }();
     return window;
@@ -115,8 +115,7 @@ void ReadDescription(SNDFILE* file, std::string& description) {
 struct SpanAnalysis {
     float rate = 0.0f;
     SpectrumLayout layout;
-    const RealFftPlan* fft = nullptr;
-    RealFftWork fftWork;
+    kiss_fftr_cfg fft = nullptr;  // the thread's own
 
     // Time domain, over every sample.
     int64_t sampleCount = 0;
@@ -144,12 +143,12 @@ struct SpanAnalysis {
     // Written before they are read; left uninitialised, as a file's
     // analysis should not begin by clearing some 60 KB.
     std::array<float, kBlock> pitchFrame;
-
-    std::array<double, kBins + 1> re, im;
+    std::array<float, kBlock> windowed;
+    std::array<kiss_fft_cpx, kBins + 1> spectrum;
     std::array<double, kBins> mag, previousMag;
 
     bool Setup(int sampleRate) {
-        fft = SharedRealFftPlan(kBlock);
+        fft = ThreadRealFft(kBlock);
         if (!fft) return false;
         rate = static_cast<float>(sampleRate);
         const float binHz = rate / kBlock;
@@ -185,11 +184,11 @@ struct SpanAnalysis {
     }
 
     void AddSpectrum(const double* mono, double rms) {
-        RealFftForward(*fft, mono, HannWindow().data(), re.data(), im.data(), fftWork);
+        WindowBlock(mono, HannWindow().data(), windowed.data(), kBlock);
+        kiss_fftr(fft, windowed.data(), spectrum.data());
 
         SpectrumSums sums;
-        AddSpectrumSums(re.data(), im.data(), layout, fullBlocks > 0 ? previousMag.data() : nullptr, mag.data(),
-                        sums);
+        AddSpectrumSums(spectrum.data(), layout, fullBlocks > 0 ? previousMag.data() : nullptr, mag.data(), sums);
         for (int b = 0; b < 5; ++b) bandSum[b] += sums.band[b];
         centroidA += sums.magnitude;
         centroidB += sums.weighted;

@@ -13,7 +13,7 @@
 // allowed later is not used until the program starts again.
 //
 // The program is built for every x86-64 processor. A few hot loops (the
-// analysis's transform and sums, the decoder's mix, the pitch detector's
+// analysis's sums and windowing, the decoder's mix, the pitch detector's
 // differences) are built a second time for AVX2 and the build is chosen when
 // the loop is called, not by the loader (the loader's choice runs before the
 // sanitizers are ready and cannot be switched by a test). Both builds run the
