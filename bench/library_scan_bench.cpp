@@ -119,8 +119,10 @@ const std::string& MixedFolder() {
     return folder;
 }
 
+// The scan thread clears scanRunning as its very last step: joining it waits
+// for that moment without a polling thread that wakes every few hundred
+// microseconds and takes turns with the analysis on its cores.
 void WaitForScan(SoundLibrary& library) {
-    while (library.scanRunning.load()) std::this_thread::sleep_for(std::chrono::microseconds(200));
     if (library.scanThread.joinable()) library.scanThread.join();
 }
 
