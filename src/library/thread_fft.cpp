@@ -12,17 +12,17 @@ struct FftrDeleter {
 };
 
 // A thread asks for one or two sizes: a short list beats a map.
-thread_local std::vector<std::pair<int, std::unique_ptr<kiss_fftr_state, FftrDeleter>>> tPlans;
+thread_local std::vector<std::pair<int, std::unique_ptr<kiss_fftr_state, FftrDeleter>>> tConfigurations;
 
 }  // namespace
 
 kiss_fftr_cfg ThreadRealFft(int size) {
     if (size < 2 || size % 2 != 0) return nullptr;
-    for (const auto& [planned, cfg] : tPlans) {
+    for (const auto& [planned, cfg] : tConfigurations) {
         if (planned == size) return cfg.get();
     }
     std::unique_ptr<kiss_fftr_state, FftrDeleter> cfg(kiss_fftr_alloc(size, 0, nullptr, nullptr));
     if (!cfg) return nullptr;
-    tPlans.emplace_back(size, std::move(cfg));
-    return tPlans.back().second.get();
+    tConfigurations.emplace_back(size, std::move(cfg));
+    return tConfigurations.back().second.get();
 }

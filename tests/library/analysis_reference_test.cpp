@@ -68,8 +68,8 @@ int EdgeBin(double frequency, double binHz) {
 // value it rounds; errors of different roundings are uncorrelated and the
 // transform keeps energy (up to its scale), so each bin carries noise e of
 // mean square at most s^2 = 13 u^2 x sum of the block's windowed samples
-// squared (about 1.6 times the mean square the transform's errors come to
-// on these files).
+// squared (s is about 1.6 times the rms error the transform shows on these
+// files).
 //
 // Added to a bin of exact magnitude M, such noise
 // - raises the expected log magnitude by at most b = 1/2 ln(1 + s^2/M^2):
@@ -84,11 +84,12 @@ int EdgeBin(double frequency, double binHz) {
 // from the b, allowed four times either way); a moves by at most the mean s
 // over the mean a (`meanShift`), as each bin moves by |e|.
 //
-// Where the spectrum stands far above the noise (noise, most bins of a
-// clipped tone) all three are far below 1e-5, and 1e-5 holds. A pure tone's
-// quiet bins lie at or below the noise (in 24 bit the quantisation leaves them
-// about 1e-6, s is about 2.5e-6), so its stored flatness can only be known to
-// within the factor exp(raise), about 2.2 for the 24-bit tone.
+// Where every bin stands far above the noise (the noise files) all three are
+// far below 1e-5, and 1e-5 holds. Between a clipped tone's harmonics some
+// bins come near it (raise about 4e-5 to 1e-4 here), and a pure tone's quiet
+// bins lie at or below it (in 24 bit the quantisation leaves them about 1e-6,
+// s is about 2.5e-6): its stored flatness can only be known to within the
+// factor exp(raise), about 2.2 for the 24-bit tone.
 struct FlatnessBound {
     double raise = 0, scatter = 0, meanShift = 0;
     double Above() const { return std::max(1e-5, raise + 4 * scatter + meanShift); }
