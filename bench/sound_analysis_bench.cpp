@@ -1,6 +1,9 @@
 // Sound analysis costs: one long file, a library-sized batch of short files,
-// the pitch estimate of a voice and the loudness of a minute of stereo.
+// the pitch estimate of a voice and the loudness of a minute of stereo; the
+// analysis's 2048-point transform and what building its configuration costs.
 #include <benchmark/benchmark.h>
+
+#include <kiss_fftr.h>
 
 #include <cmath>
 #include <memory>
@@ -86,6 +89,30 @@ void BM_AnalyzeSoundFile_1000x5sMono24bit48k(benchmark::State& state) {
     state.counters["files_per_s"] = benchmark::Counter(kBatchFiles, benchmark::Counter::kIsIterationInvariantRate);
 }
 BENCHMARK(BM_AnalyzeSoundFile_1000x5sMono24bit48k)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+void BM_KissFftr_2048Float(benchmark::State& state) {
+    kiss_fftr_cfg cfg = kiss_fftr_alloc(2048, 0, nullptr, nullptr);
+    std::vector<float> x(2048);
+    std::vector<kiss_fft_cpx> out(1025);
+    for (size_t i = 0; i < x.size(); ++i) x[i] = static_cast<float>(std::sin(0.37 * static_cast<double>(i)) * 0.5);
+    for (auto _ : state) {
+        kiss_fftr(cfg, x.data(), out.data());
+        benchmark::DoNotOptimize(out.data());
+    }
+    kiss_fftr_free(cfg);
+}
+BENCHMARK(BM_KissFftr_2048Float);
+
+// What a configuration costs to build: what a file would pay if the analysis
+// built one per file instead of one per thread.
+void BM_KissFftrAlloc_2048(benchmark::State& state) {
+    for (auto _ : state) {
+        kiss_fftr_cfg cfg = kiss_fftr_alloc(2048, 0, nullptr, nullptr);
+        benchmark::DoNotOptimize(cfg);
+        kiss_fftr_free(cfg);
+    }
+}
+BENCHMARK(BM_KissFftrAlloc_2048);
 
 void BM_EstimatePitch_8192(benchmark::State& state) {
     AudioSpec spec;

@@ -26,6 +26,7 @@
 #include "library/library_summary.h"
 #include "library/sound_analysis.h"
 #include "library/sound_library.h"
+#include "platform/processor.h"
 
 namespace fs = std::filesystem;
 
@@ -84,13 +85,16 @@ struct AnalysedFile {
 // is one helper per core. Helpers stay at most `window` files ahead of the
 // file the caller takes next: a stop wastes little work, and the finished
 // results waiting for their turn (a ring of `window` slots) keep memory flat
-// however large the folder.
+// however large the folder. A file costs in proportion to its length (up to
+// the 30 s analysed), and a library mixes clicks with long ambiences: the
+// window is many files per helper, so that the others go on past a long file
+// instead of waiting for it to be taken.
 class ParallelAnalysis {
 public:
     ParallelAnalysis(const std::vector<std::string>& files, std::atomic<uint8_t>& running, size_t workers)
         : files_(files), running_(running) {
         workers = std::clamp<size_t>(workers, 1, std::max<size_t>(files.size(), 1));
-        window_ = 2 * workers;
+        window_ = std::max<size_t>(16 * workers, 64);
         slots_.resize(window_);
         for (size_t w = 0; w < workers; ++w) {
             try {
@@ -178,7 +182,7 @@ private:
 size_t ScanWorkerCount(const SoundLibrary& library) {
     const int32_t asked = library.scanWorkers.load();
     if (asked > 0) return static_cast<size_t>(asked);
-    return std::max(1u, std::thread::hardware_concurrency());
+    return static_cast<size_t>(ProcessorCount());
 }
 
 // A failed write keeps the scan going (the library is still handed over),

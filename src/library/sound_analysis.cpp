@@ -1,7 +1,7 @@
 // sound_analysis.cpp — AnalyzeSoundFile and its helpers.
 //
 // Index
-//   [Constants]    block size, window, band edges, lane sums, sample clean-up, mono mix
+//   [Constants]    block size, window, band edges
 //   [Header]       BitsPerSampleFromFormat, file stem, description from bext and tags
 //   [Accumulator]  SpanAnalysis: running sums over the samples and the 2048-point spectra
 //   [Features]     turning the sums into entry fields
@@ -10,8 +10,11 @@
 // The analysis reads at most the first 30 s of a file as a mono mix (mean of
 // the channels), in consecutive 2048-frame blocks without overlap. Every
 // block feeds the level, peak, sign-change and time sums; every full block
-// also goes through a Hann-windowed real FFT for the spectral features. Sums
-// over the whole span run in double, per-spectrum sums in float.
+// also goes through a Hann-windowed real FFT (KISS FFT, single precision)
+// for the spectral features. The mix comes straight from the file's own
+// sample format (MonoDecoder) in double; the transform's configuration is
+// the thread's own, built once (thread_fft.h); each block's sums are taken
+// in one vectorised pass in double (analysis_sums.h).
 #include "library/sound_analysis.h"
 
 #include <kiss_fftr.h>
@@ -22,15 +25,17 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
-#include <limits>
 #include <memory>
 #include <vector>
 
+#include "library/analysis_sums.h"
 #include "library/file_identity.h"
 #include "library/file_registry.h"
 #include "library/loudness_pitch.h"
+#include "library/mono_decode.h"
 #include "library/sound_file_open.h"
 #include "library/sound_library.h"
+#include "library/thread_fft.h"
 
 // ---------------------------------------------------------------------------
 // [Constants]
@@ -41,12 +46,9 @@ namespace {
 constexpr int kBlock = 2048;
 constexpr int kBins = kBlock / 2;  // bins 0..1023; the Nyquist bin is not used
 constexpr float kMaxSeconds = 30.0f;
-// Blocks per read: libsndfile is asked for large runs, the analysis then
+// Blocks per read: the decoder is asked for long runs, the analysis then
 // walks them block by block.
-constexpr int kBlocksPerRead = 16;
-// Samples beyond +-1e6 (+120 dBFS) exist only in broken float files; they are
-// clamped so that no sum, spectrum or ratio can overflow to infinity.
-constexpr float kSampleLimit = kMaxSampleMagnitude;
+constexpr int kBlocksPerRead = 8;
 
 const std::array<float, kBlock>& HannWindow() {
     static const std::array<float, kBlock> window = [] {
@@ -63,57 +65,10 @@ int EdgeBin(float frequency, float binHz) {
     return b >= kBins - 1 ? kBins - 1 : static_cast<int>(b);
 }
 
-// Sum of term(k) for k in [lo, hi) over eight lanes, which the compiler
-// turns into vector code (a single float accumulator cannot be reordered).
-template <class Term>
-inline float LaneSum(int lo, int hi, Term term) {
-    float lane[8] = {};
-    int k = lo;
-    for (; k + 8 <= hi; k += 8) {
-        for (int j = 0; j < 8; ++j) lane[j] += term(k + j);
-    }
-    float sum = ((lane[0] + lane[1]) + (lane[2] + lane[3])) + ((lane[4] + lane[5]) + (lane[6] + lane[7]));
-    for (; k < hi; ++k) sum += term(k);
-    return sum;
-}
-
-// Non-finite samples of broken float files count as silence; absurdly large
-// ones are clamped. Written without branches so that it becomes vector code.
-void SanitizeSamples(float* samples, size_t count) {
-    for (size_t i = 0; i < count; ++i) {
-        const float v = samples[i];
-        const bool finite = std::fabs(v) <= std::numeric_limits<float>::max();  // false for NaN too
-        const float clamped = v < -kSampleLimit ? -kSampleLimit : (v > kSampleLimit ? kSampleLimit : v);
-        samples[i] = finite ? clamped : 0.0f;
-    }
-}
-
-// Mean of the channels, summed in channel order and scaled by 1 / channels.
-void MixToMono(const float* interleaved, int64_t frames, int channels, float* mono) {
-    const float scale = 1.0f / static_cast<float>(channels);
-    if (channels == 1) {
-        std::copy(interleaved, interleaved + frames, mono);
-    } else if (channels == 2) {
-        for (int64_t i = 0; i < frames; ++i) mono[i] = (interleaved[2 * i] + interleaved[2 * i + 1]) * scale;
-    } else {
-        for (int64_t i = 0; i < frames; ++i) {
-            const float* frame = interleaved + i * channels;
-            float sum = 0.0f;
-            for (int c = 0; c < channels; ++c) sum += frame[c];
-            mono[i] = sum * scale;
-        }
-    }
-}
-
 struct SndfileCloser {
     void operator()(SNDFILE* f) const { sf_close(f); }
 };
 using SndfilePtr = std::unique_ptr<SNDFILE, SndfileCloser>;
-
-struct FftrDeleter {
-    void operator()(kiss_fftr_state* cfg) const { kiss_fftr_free(cfg); }
-};
-using FftrPtr = std::unique_ptr<kiss_fftr_state, FftrDeleter>;
 
 // ---------------------------------------------------------------------------
 // [Header]
@@ -159,20 +114,17 @@ void ReadDescription(SNDFILE* file, std::string& description) {
 
 struct SpanAnalysis {
     float rate = 0.0f;
-    float binHz = 0.0f;
-    int bandEdge[6] = {};
-    int edge50 = 0;
-    int edge2000 = 0;
-    kiss_fftr_state* fft = nullptr;
+    SpectrumLayout layout;
+    kiss_fftr_cfg fft = nullptr;  // the thread's own
 
     // Time domain, over every sample.
     int64_t sampleCount = 0;
     double energy = 0.0;
     double timeSum = 0.0;  // sum of index x m^2
-    float peak = 0.0f;
+    double peak = 0.0;
     int64_t peakIndex = 0;
     int64_t signChanges = 0;
-    bool previousNonNegative = true;
+    double previousSample = 0.0;
     std::vector<double> blockRms;
     double largestBlockRms = 0.0;
 
@@ -188,151 +140,92 @@ struct SpanAnalysis {
     double harmSum = 0.0;
     int harmCount = 0;
     bool havePitchFrame = false;
-    std::array<float, kBlock> pitchFrame{};
+    // Written before they are read; left uninitialised, as a file's
+    // analysis should not begin by clearing some 60 KB.
+    std::array<float, kBlock> pitchFrame;
+    std::array<float, kBlock> windowed;
+    std::array<kiss_fft_cpx, kBins + 1> spectrum;
+    std::array<double, kBins> mag, previousMag;
 
-    std::array<float, kBlock> windowed{};
-    std::array<kiss_fft_cpx, kBins + 1> spectrum{};
-    std::array<float, kBins> mag{};
-    std::array<float, kBins> previousMag{};
-
-    void Setup(int sampleRate, kiss_fftr_state* cfg) {
+    bool Setup(int sampleRate) {
+        fft = ThreadRealFft(kBlock);
+        if (!fft) return false;
         rate = static_cast<float>(sampleRate);
-        binHz = rate / kBlock;
+        const float binHz = rate / kBlock;
         const float edges[6] = {20.0f, 150.0f, 750.0f, 2000.0f, 6000.0f, 16000.0f};
-        for (int i = 0; i < 6; ++i) bandEdge[i] = EdgeBin(edges[i], binHz);
-        edge50 = EdgeBin(50.0f, binHz);
-        edge2000 = bandEdge[3];
-        fft = cfg;
+        layout.bins = kBins;
+        for (int i = 0; i < 6; ++i) layout.bandEdge[i] = EdgeBin(edges[i], binHz);
+        layout.highFrom = layout.bandEdge[3];
+        layout.harmonicFrom = EdgeBin(50.0f, binHz);
+        layout.binHz = binHz;
+        return true;
     }
 
     // One block of mono samples starting at absolute frame `pos`.
-    void AddBlock(const float* mono, int n, int64_t pos) {
-        // Two partial sums per quantity: a single double accumulator is a
-        // serial chain that would cost more than everything else here.
-        double e0 = 0.0, e1 = 0.0, t0 = 0.0, t1 = 0.0;
-        int i = 0;
-        for (; i + 2 <= n; i += 2) {
-            const double ea = static_cast<double>(mono[i]) * mono[i];
-            const double eb = static_cast<double>(mono[i + 1]) * mono[i + 1];
-            e0 += ea;
-            e1 += eb;
-            t0 += static_cast<double>(pos + i) * ea;
-            t1 += static_cast<double>(pos + i + 1) * eb;
+    void AddBlock(const double* mono, int n, int64_t pos) {
+        // The very first sample has no predecessor: it compares with itself.
+        SampleSums sums;
+        AddSampleSums(mono, n, static_cast<double>(pos), sampleCount == 0 ? mono[0] : previousSample, peak, sums);
+        timeSum += sums.timeEnergy;
+        signChanges += sums.signChanges;
+        // The first occurrence of the largest magnitude wins.
+        if (sums.peak > peak) {
+            peak = sums.peak;
+            peakIndex = pos + sums.peakAt;
         }
-        for (; i < n; ++i) {
-            const double e = static_cast<double>(mono[i]) * mono[i];
-            e0 += e;
-            t0 += static_cast<double>(pos + i) * e;
-        }
-        const double blockEnergy = e0 + e1;
-        timeSum += t0 + t1;
-
-        // The first occurrence of the largest magnitude wins: find the
-        // block's largest first, then its first index only when it is a new peak.
-        float lanePeak[8] = {};
-        int j8 = 0;
-        for (; j8 + 8 <= n; j8 += 8) {
-            for (int k = 0; k < 8; ++k) lanePeak[k] = std::max(lanePeak[k], std::fabs(mono[j8 + k]));
-        }
-        float blockPeak = *std::max_element(lanePeak, lanePeak + 8);
-        for (; j8 < n; ++j8) blockPeak = std::max(blockPeak, std::fabs(mono[j8]));
-        if (blockPeak > peak) {
-            peak = blockPeak;
-            int j = 0;
-            while (std::fabs(mono[j]) != blockPeak) ++j;
-            peakIndex = pos + j;
-        }
-
-        // Sign changes without branches (noise flips sign at random). The
-        // very first sample has no predecessor: it compares with itself.
-        if (sampleCount == 0 && n > 0) previousNonNegative = mono[0] >= 0.0f;
-        int64_t changes = 0;
-        bool previous = previousNonNegative;
-        for (int j = 0; j < n; ++j) {
-            const bool nonNegative = mono[j] >= 0.0f;
-            changes += nonNegative != previous;
-            previous = nonNegative;
-        }
-        previousNonNegative = previous;
-        signChanges += changes;
+        previousSample = mono[n - 1];
         sampleCount += n;
 
-        energy += blockEnergy;
-        const double rms = std::sqrt(blockEnergy / std::max(n, 1));
+        energy += sums.energy;
+        const double rms = std::sqrt(sums.energy / std::max(n, 1));
         blockRms.push_back(rms);
         largestBlockRms = std::max(largestBlockRms, rms);
         if (n == kBlock) AddSpectrum(mono, rms);
     }
 
-    void AddSpectrum(const float* mono, double rms) {
-        const std::array<float, kBlock>& window = HannWindow();
-        for (int i = 0; i < kBlock; ++i) windowed[i] = mono[i] * window[i];
+    void AddSpectrum(const double* mono, double rms) {
+        WindowBlock(mono, HannWindow().data(), windowed.data(), kBlock);
         kiss_fftr(fft, windowed.data(), spectrum.data());
-        for (int k = 0; k < kBins; ++k) mag[k] = std::sqrt(spectrum[k].r * spectrum[k].r + spectrum[k].i * spectrum[k].i);
 
-        for (int b = 0; b < 5; ++b) bandSum[b] += LaneSum(bandEdge[b], bandEdge[b + 1], [&](int k) { return mag[k]; });
-
-        const float a = LaneSum(1, kBins, [&](int k) { return mag[k]; });
-        const float weighted = LaneSum(1, kBins, [&](int k) { return (static_cast<float>(k) * binHz) * mag[k]; });
-        centroidA += a;
-        centroidB += weighted;
-
-        totalMag += a + mag[0];
-        highMag += LaneSum(edge2000, kBins, [&](int k) { return mag[k]; });
-
+        SpectrumSums sums;
+        AddSpectrumSums(spectrum.data(), layout, fullBlocks > 0 ? previousMag.data() : nullptr, mag.data(), sums);
+        for (int b = 0; b < 5; ++b) bandSum[b] += sums.band[b];
+        centroidA += sums.magnitude;
+        centroidB += sums.weighted;
+        totalMag += sums.total;
+        highMag += sums.high;
         if (fullBlocks > 0) {
-            const float change = LaneSum(0, kBins, [&](int k) {
-                const float d = mag[k] - previousMag[k];
-                return d * d;
-            });
-            fluxSum += std::sqrt(change);
+            fluxSum += std::sqrt(sums.change);
             ++fluxCount;
         }
         previousMag = mag;
 
-        float logSum = 0.0f, magSum = 0.0f;
-        int counted = 0;
-        for (int k = 1; k < kBins; ++k) {
-            if (mag[k] > 1e-12f) {
-                logSum += std::log(mag[k]);
-                magSum += mag[k];
-                ++counted;
-            }
-        }
-        if (counted >= 1 && magSum > 0.0f) {
-            flatLogMean += logSum / counted;
-            flatMagMean += magSum / counted;
+        if (sums.loudBins >= 1 && sums.loudSum > 0.0) {
+            flatLogMean += sums.logSum / sums.loudBins;
+            flatMagMean += sums.loudSum / sums.loudBins;
             ++flatCount;
         }
 
-        AddHarmonicity(a);
+        AddHarmonicity(sums.magnitude, sums.strongest);
 
         if (!havePitchFrame && blockRms.size() >= 2 && rms > 0.5 * largestBlockRms && rms > 0.01) {
-            std::copy(mono, mono + kBlock, pitchFrame.begin());
+            for (int i = 0; i < kBlock; ++i) pitchFrame[i] = static_cast<float>(mono[i]);
             havePitchFrame = true;
         }
         ++fullBlocks;
     }
 
-    // Share of the magnitude around the strongest bin above 50 Hz and its
-    // first eight multiples.
-    void AddHarmonicity(float total) {
-        int p = 0;
-        float best = 0.0f;
-        for (int k = edge50; k < kBins; ++k) {
-            if (mag[k] > best) {
-                best = mag[k];
-                p = k;
-            }
-        }
-        if (p < 1 || !(mag[p] > 1e-10f)) return;
-        float harm = 0.0f;
+    // Share of the magnitude around the strongest bin above 50 Hz (p) and
+    // its first eight multiples.
+    void AddHarmonicity(double total, int p) {
+        if (p < 1 || !(mag[p] > 1e-10)) return;
+        double harm = 0.0;
         for (int h = 1; h <= 8 && h * p < kBins; ++h) {
             const int lo = std::max(h * p - 2, 1);
             const int hi = std::min(h * p + 2, kBins - 1);
             for (int k = lo; k <= hi; ++k) harm += mag[k];
         }
-        if (total > 0.0f) {
+        if (total > 0.0) {
             harmSum += harm / total;
             ++harmCount;
         }
@@ -461,38 +354,31 @@ bool AnalyzeSoundFile(const std::string& path, LibraryEntry& entry) {
 
     ReadDescription(file.get(), entry.description);
 
-    FftrPtr fft(kiss_fftr_alloc(kBlock, 0, nullptr, nullptr));
-    if (!fft) return false;
+    std::unique_ptr<SpanAnalysis> analysis(new SpanAnalysis);
+    if (!analysis->Setup(info.samplerate)) return false;
 
     const int channels = info.channels;
     const int64_t span = std::min<int64_t>(
         static_cast<int64_t>(static_cast<float>(info.samplerate) * kMaxSeconds), info.frames);
-    // Large reads, but the interleaved buffer of a file with very many
-    // channels stays near 8 MB.
+    // Long runs, but the decoder's buffers for a file with very many
+    // channels stay near 8 MB.
     const int blocksPerRead = std::clamp((1 << 21) / (channels * kBlock), 1, kBlocksPerRead);
     const int64_t readFrames = static_cast<int64_t>(blocksPerRead) * kBlock;
-    std::vector<float> interleaved(static_cast<size_t>(readFrames) * channels);
-    std::vector<float> mono(static_cast<size_t>(readFrames));
-
-    auto analysis = std::make_unique<SpanAnalysis>();
-    analysis->Setup(info.samplerate, fft.get());
+    std::unique_ptr<double[]> mono(new double[static_cast<size_t>(readFrames)]);
+    MonoDecoder decoder(file.get(), info);
 
     int64_t pos = 0;
     while (pos < span) {
-        const int64_t want = std::min(span - pos, readFrames);
-        const sf_count_t got = sf_readf_float(file.get(), interleaved.data(), want);
+        const int64_t got = decoder.Read(mono.get(), std::min(span - pos, readFrames));
         if (got < 1) break;
-        SanitizeSamples(interleaved.data(), static_cast<size_t>(got) * channels);
-        MixToMono(interleaved.data(), got, channels, mono.data());
-        for (sf_count_t off = 0; off < got; off += kBlock) {
-            const int n = static_cast<int>(std::min<sf_count_t>(kBlock, got - off));
-            analysis->AddBlock(mono.data() + off, n, pos);
+        for (int64_t off = 0; off < got; off += kBlock) {
+            const int n = static_cast<int>(std::min<int64_t>(kBlock, got - off));
+            analysis->AddBlock(mono.get() + off, n, pos);
             pos += n;
         }
     }
 
     file.reset();
-    fft.reset();
     if (analysis->sampleCount == 0 || analysis->fullBlocks == 0) return false;
 
     WriteFeatures(*analysis, std::min(span, pos), entry);

@@ -29,7 +29,7 @@
 #include "playback/block_mixer.h"
 #include "playback/engine_voices.h"
 #include "playback/voice_settings.h"
-#include "platform/usable_cores.h"
+#include "platform/processor.h"
 #include "render/track_assignment.h"
 
 // ---------------------------------------------------------------------------
@@ -164,6 +164,10 @@ bool BuildVoicesOnEveryCore(const DocumentContext& ctx, const std::vector<size_t
     if (order.empty()) return true;
     const std::vector<float> gains = EventGainTable(project);
     const int eventCount = int(project.events.size());
+    // The threads append their voices side by side, each under the lock.
+    // Growing the list copies it outside the lock, which only one thread at
+    // a time may do: so the room for every voice is made here, first.
+    LockWithVoiceRoom(engine, order.size()).unlock();
     // The test seam: the builds finish in the reverse of their order, one
     // after another, as a race between the threads might finish them.
     const bool reversed = ctx.observer && ctx.observer->reverseVoiceBuilds;
@@ -200,7 +204,7 @@ bool BuildVoicesOnEveryCore(const DocumentContext& ctx, const std::vector<size_t
             stopped.store(true);
         }
     };
-    const size_t threads = reversed ? 1 : std::min<size_t>(size_t(UsableCoreCount()), queue.size());
+    const size_t threads = reversed ? 1 : std::min<size_t>(size_t(ProcessorCount()), queue.size());
     std::vector<std::thread> helpers;
     for (size_t t = 1; t < threads; ++t) {
         try {

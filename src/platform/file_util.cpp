@@ -202,6 +202,13 @@ bool CommitAndReplaceFile(const std::string& tmpPath, const std::string& targetP
 
 RegularFile OpenRegularFile(const std::string& path) {
     RegularFile file;
+    // A test's answer comes before the system is asked anything.
+    if (const int fault = InjectedFault(FileFaultPoint::Open, path)) {
+        file.error = fault;
+        file.problem = RefusalSentence(path, fault == ENOENT ? PathKind::Missing : PathKind::Unreadable,
+                                       PathWanted::File, fault);
+        return file;
+    }
     // What stands there is looked at before anything is opened: opening a
     // named pipe for reading, even without waiting, lets a writer blocked on
     // it go on, and some devices act as soon as they are opened.

@@ -107,11 +107,13 @@ bool MoveFileReplacing(const std::string& from, const std::string& to, int* erro
 bool SyncToDisk(const std::string& path);
 
 // A seam for tests: when a hook is installed, the routines above ask it
-// before they write a file's data (point Write, with the path written) and
-// before they move a file into place (point Move, with the target). A
-// non-zero answer fails that step with that error number, as the system
-// would (ENOSPC: a full disk). The program never installs one. The hook may
-// be called from any thread and must be safe there.
-enum class FileFaultPoint { Write, Move };
+// before they write a file's data (point Write, with the path written),
+// before they move a file into place (point Move, with the target) and
+// before OpenRegularFile opens a file (point Open). A non-zero answer fails
+// that step with that error number, as the system would (ENOSPC: a full
+// disk; ENOENT at Open: no such file, without asking the system). The
+// program never installs one. The hook may be called from any thread and
+// must be safe there.
+enum class FileFaultPoint { Write, Move, Open };
 using FileFaultHook = int (*)(FileFaultPoint point, const std::string& path);
 void SetFileFaultHookForTests(FileFaultHook hook);

@@ -71,7 +71,9 @@ void ResetEngineVoices(AudioEngine& engine, int sampleRate, int expectedVoices);
 // take `extraVoices` more entries without allocating. When they cannot, larger
 // lists are filled unlocked with copies of the voices without their samples,
 // the sample buffers change hands under the lock (no allocation, no bulk
-// copy), the old lists are freed unlocked, and it tries again.
+// copy), the old lists are freed unlocked, and it tries again. The copying
+// reads the list unlocked: threads that append side by side must have the
+// room made for all of them first, by one thread.
 std::unique_lock<std::mutex> LockWithVoiceRoom(AudioEngine& engine, size_t extraVoices);
 
 // Removes every voice whose entry in `drop` is non-zero (entries past the end

@@ -30,6 +30,9 @@ namespace {
 // grow without end.
 constexpr size_t kMaxPools = 64;
 constexpr size_t kMaxKeywordTables = 48;
+// From this many digest runs (of 1,024 entries) on, a render's content check
+// is shared out to the threads.
+constexpr int kDigestRunsWorthSharing = 16;
 
 // ---- Digests ---------------------------------------------------------------------
 
@@ -69,10 +72,14 @@ uint64_t RunDigest(const LibraryEntry* entries, uint32_t count) {
     return h;
 }
 
-// The storage already matches; compares each run's digest on the threads.
+// The storage already matches; compares each run's digest, on the threads
+// when there are enough runs to pay for waking them (a run takes some tens of
+// microseconds; waking sleeping helpers about as long, and much longer when
+// other programs hold the processors).
 bool ContentsMatch(const CandidateTable& table, int threads) {
     std::atomic<bool> same{true};
-    RunRenderChunks(static_cast<int>(table.digests.size()), threads, [&](int c) {
+    const int runs = static_cast<int>(table.digests.size());
+    RunRenderChunks(runs, runs >= kDigestRunsWorthSharing ? threads : 1, [&](int c) {
         const CandidateTable::DigestRun& run = table.digests[static_cast<size_t>(c)];
         if (RunDigest(run.entries, run.count) != run.digest) same.store(false, std::memory_order_relaxed);
     });

@@ -314,15 +314,19 @@ void ScorePoolCandidates(const Project& project, const CandidateTable& table, co
         job.keywords = scratch.keywords->keyword.data();
         job.keywordBlocks = scratch.keywords->blockMax.data();
     }
+    // Only the first lane is set up here: the others only when the walk is
+    // shared out, so that a scoring that stays on this thread (nearly all of
+    // them) does the same work whatever the thread count.
     const int laneCount = RenderThreadCount(threads);
-    if (scratch.lanes.size() < static_cast<size_t>(laneCount)) scratch.lanes.resize(static_cast<size_t>(laneCount));
-    for (int l = 0; l < laneCount; ++l) {
-        PoolScoringScratch::Lane& lane = scratch.lanes[static_cast<size_t>(l)];
+    auto resetLane = [](PoolScoringScratch::Lane& lane) {
         lane.top.clear();
         lane.best = -1.0f;
         lane.bestSlot = -1;
         lane.stats = PoolScoringStats();
-    }
+    };
+    if (scratch.lanes.size() < static_cast<size_t>(laneCount)) scratch.lanes.resize(static_cast<size_t>(laneCount));
+    resetLane(scratch.lanes[0]);
+    int lanesUsed = 1;
     PoolScoringScratch::Lane& first = scratch.lanes[0];
 
     // A sound at a given distance with the pool's largest terms and a
@@ -363,6 +367,8 @@ void ScorePoolCandidates(const Project& project, const CandidateTable& table, co
     }
 
     if (!work.empty()) {
+        for (int l = 1; l < laneCount; ++l) resetLane(scratch.lanes[static_cast<size_t>(l)]);
+        lanesUsed = laneCount;
         // The most promising blocks first, so that the bar rises early.
         std::sort(work.begin(), work.end(), [](const PoolScoringScratch::Work& a, const PoolScoringScratch::Work& b) {
             return a.ceiling > b.ceiling || (a.ceiling == b.ceiling && a.block < b.block);
@@ -389,7 +395,7 @@ void ScorePoolCandidates(const Project& project, const CandidateTable& table, co
     int64_t bestSlot = -1;
     std::vector<Ranked>& kept = scratch.kept;
     kept.clear();
-    for (int l = 0; l < laneCount; ++l) {
+    for (int l = 0; l < lanesUsed; ++l) {
         const PoolScoringScratch::Lane& lane = scratch.lanes[static_cast<size_t>(l)];
         if (lane.bestSlot >= 0 && (lane.best > best || (lane.best == best && lane.bestSlot < bestSlot))) {
             best = lane.best;

@@ -38,7 +38,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/usable_cores.h"
+#include "platform/processor.h"
 
 namespace {
 
@@ -210,7 +210,7 @@ RenderWorkerPool& Pool() {
 
 int RenderThreadCount(int requested) {
     if (requested >= 1) return std::min(requested, 64);
-    return std::clamp(UsableCoreCount(), 1, 64);
+    return std::clamp(ProcessorCount(), 1, 64);
 }
 
 void RunRenderChunks(int chunkCount, int threads, const std::function<void(int)>& job) {

@@ -21,7 +21,7 @@
 #include <functional>
 
 // requested >= 1: that many; 0 or less: one per core the process may run on
-// (UsableCoreCount: at least 1, at most 64).
+// (ProcessorCount: at least 1, at most 64).
 int RenderThreadCount(int requested);
 
 // Calls job(c) once for every c in 0..chunkCount-1, on at most `threads`

@@ -386,3 +386,27 @@ TEST(VoiceSync, AFillWithoutAPlanFollowsItsSeed) {
     fill.fillChunks[1].x = 4000;
     EXPECT_NE(VoiceSampleKey(fill), planned);
 }
+
+// Many voices built on every core into a list with room for one: the threads
+// append side by side, and growing the list (which copies it outside the
+// lock) would race with the others' appends.
+TEST(VoiceSync, AParallelBuildIntoAShortListLosesAndTearsNoVoice) {
+    JobRig rig;
+    BuildOneLayerEach(rig, 1);
+    ASSERT_EQ(rig.engine->voices.capacity(), 1u);
+    constexpr int kLayers = 300;
+    for (int k = 1; k < kLayers; ++k) {
+        RenderResult r = rig.project->results[0];
+        r.id = NextRenderResultId();
+        r.startTime = 1.0f + 0.01f * float(k);
+        rig.project->results.push_back(r);
+    }
+    for (int round = 0; round < 4; ++round) {
+        RerenderEvents(rig.Context(), {0});
+        ASSERT_EQ(rig.engine->voices.size(), size_t(kLayers));
+        ASSERT_EQ(rig.engine->voiceFadeIn.size(), size_t(kLayers));
+        for (int k = 0; k < kLayers; ++k) ASSERT_EQ(rig.engine->voices[size_t(k)].resultIndex, k);
+        // Back to a list with room for one voice before the next round.
+        ResetEngineVoices(*rig.engine, rig.engine->sampleRate.load(), 1);
+    }
+}

@@ -162,3 +162,30 @@ TEST(RegularFile, ACopyStopsAtTheSizeTheSourceHadWhenChecked) {
     EXPECT_EQ(std::filesystem::file_size(gGrowing), 12u + (1u << 16)) << "the source did grow";
     EXPECT_EQ(ReadWholeFile(dir.File("copy.wav")), "twelve bytes");
 }
+
+namespace {
+
+// Says "no such file" for one name, as a benchmark does for a library whose
+// files are only records.
+int NothingAtMissingName(FileFaultPoint point, const std::string& path) {
+    return point == FileFaultPoint::Open && path.find("/missing-by-test") != std::string::npos ? ENOENT : 0;
+}
+
+}  // namespace
+
+TEST(RegularFile, AnOpenFaultAnswersForThatPathAloneAsAMissingFile) {
+    TempDir dir;
+    const std::string named = dir.File("missing-by-test.wav");
+    const std::string other = dir.File("present.wav");
+    ASSERT_TRUE(WriteWholeFile(named, "there after all"));
+    ASSERT_TRUE(WriteWholeFile(other, "there"));
+    SetFileFaultHookForTests(NothingAtMissingName);
+    RegularFile refused = OpenRegularFile(named);
+    RegularFile opened = OpenRegularFile(other);
+    SetFileFaultHookForTests(nullptr);
+    EXPECT_EQ(refused.fd, -1);
+    EXPECT_EQ(refused.error, ENOENT);
+    EXPECT_EQ(refused.problem, RefusalSentence(named, PathKind::Missing, PathWanted::File, ENOENT));
+    ASSERT_GE(opened.fd, 0);
+    ::close(opened.fd);
+}

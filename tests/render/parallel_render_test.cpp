@@ -134,7 +134,7 @@ void RenderWith(Project& project, const SoundLibrary& library, unsigned seed, bo
 
 }  // namespace
 
-TEST(ParallelRender, SameLayersAsTheReferenceOnOneTwoAndEightThreads) {
+TEST(ParallelRender, SameLayersAsTheReferenceOnOneTwoEightAndSixtyFourThreads) {
     SoundLibrary library;
     AddMixedLibraries(library, 21);
     for (unsigned seed : {1u, 2u, 3u}) {
@@ -148,7 +148,7 @@ TEST(ParallelRender, SameLayersAsTheReferenceOnOneTwoAndEightThreads) {
             for (const std::string& p : reference.bannedFiles) ASSERT_NE(r.filepath, p);
         }
         EXPECT_EQ(modes, (std::set<int>{0, 1, 2, 3})) << "seed " << seed;
-        for (int threads : {1, 2, 8}) {
+        for (int threads : {1, 2, 8, 64}) {
             Project parallel;
             BuildProject(parallel, library, seed);
             RenderWith(parallel, library, seed, false, threads);
@@ -173,7 +173,7 @@ TEST(ParallelRender, SameLayersOverFiftyThousandSoundsWhereTheBoundDecides) {
     Project reference;
     BuildProject(reference, library, seed, events);
     RenderWith(reference, library, seed, true, 1);
-    for (int threads : {1, 2, 8}) {
+    for (int threads : {1, 2, 8, 64}) {
         Project parallel;
         BuildProject(parallel, library, seed, events);
         PoolScoringStats stats;

@@ -44,7 +44,7 @@ struct ScoringCase {
 
 const float kBands[5] = {0.3f, 0.9f, 0.2f, 0.6f, 0.05f};
 
-// Scores `pool` with the pool scorer on 1, 2 and 8 threads, twice each (the
+// Scores `pool` with the pool scorer on 1, 2, 8 and 64 threads, twice each (the
 // second time with the keyword table already in the scratch), and expects
 // the reference's list every time. Returns the most lanes any scoring used.
 int ExpectReferenceList(const Project& project, const CandidateTable& table, const CandidatePool& pool,
@@ -54,7 +54,7 @@ int ExpectReferenceList(const Project& project, const CandidateTable& table, con
     const std::vector<RenderCandidate> reference = ScoreCandidates(
         project, pool.entries, c.weight, c.duration, c.shape, terms, c.maxCount, c.intensity, b, c.ref, c.chosen);
     int lanes = 0;
-    for (int threads : {1, 2, 8}) {
+    for (int threads : {1, 2, 8, 64}) {
         PoolScoringScratch scratch;
         std::vector<RenderCandidate> list;
         for (int round = 0; round < 2; ++round) {
