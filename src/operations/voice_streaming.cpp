@@ -16,7 +16,7 @@
 #include <system_error>
 
 #include "operations/app_state.h"
-#include "platform/usable_cores.h"
+#include "platform/processor.h"
 #include "playback/block_mixer.h"
 #include "playback/engine_voices.h"
 
@@ -61,7 +61,7 @@ void WorkerLoop(VoiceStreamer& s) {
 }  // namespace
 
 VoiceStreamer::VoiceStreamer(int threads) {
-    if (threads < 1) threads = std::clamp(UsableCoreCount() / 2, 1, kMaxStreamThreads);
+    if (threads < 1) threads = std::clamp(ProcessorCount() / 2, 1, kMaxStreamThreads);
     batch = kStreamBatchPerThread * threads;
     for (int t = 0; t < threads; ++t) {
         try {
