@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <mutex>
 #include <string>
 
 #include "app/test_driver.h"
@@ -60,10 +61,15 @@ void DumpEngineFields(StateDump& dump) {
     // The streaming window: voices holding samples, and voices inside the
     // window still waiting for theirs (0 once the workers have caught up).
     const double t = GetPlaybackTime(e);
+    // Under the engine lock: a build appends voices from its workers while
+    // the dump is written.
     int held = 0, waiting = 0;
-    for (const PlaybackVoice& v : e.voices) {
-        held += v.evicted ? 0 : 1;
-        waiting += v.evicted && v.resultIndex >= 0 && VoiceInStreamWindow(e, v, t) ? 1 : 0;
+    {
+        const std::lock_guard<std::mutex> lock(gAudioEngine.mutex);
+        for (const PlaybackVoice& v : e.voices) {
+            held += v.evicted ? 0 : 1;
+            waiting += v.evicted && v.resultIndex >= 0 && VoiceInStreamWindow(e, v, t) ? 1 : 0;
+        }
     }
     dump.Field("engine.heldVoices", held);
     dump.Field("engine.waitingVoices", waiting);

@@ -1,7 +1,6 @@
 // test_driver.cpp — playing a test script through the main loop.
 //
 // Index
-//   StateDump / RegisterStateDump
 //   TestDriver           the record of a running script
 //   Pushing events       pointer, buttons, wheel, keys, text, drops, window events
 //   Captures             PNG screenshots, the state dump, idle measurement
@@ -48,66 +47,6 @@
 #include "platform/file_util.h"
 #include "playback/audio_engine.h"
 #include "playback/engine_voices.h"
-
-// ---------------------------------------------------------------------------
-// StateDump
-// ---------------------------------------------------------------------------
-
-void StateDump::Field(const std::string& key, const std::string& value) {
-    text += key;
-    text += '=';
-    for (char c : value) {
-        if (c == '\n') text += "\\n";
-        else text += c;
-    }
-    text += '\n';
-}
-
-void StateDump::Field(const std::string& key, int value) { Field(key, std::to_string(value)); }
-
-void StateDump::Field(const std::string& key, int64_t value) { Field(key, std::to_string(value)); }
-
-void StateDump::Field(const std::string& key, double value) {
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%.2f", value);
-    Field(key, std::string(buffer));
-}
-
-void StateDump::Field(const std::string& key, bool value) { Field(key, std::string(value ? "1" : "0")); }
-
-void StateDump::RectField(const std::string& key, float x, float y, float width, float height) {
-    char text[96];
-    std::snprintf(text, sizeof text, "%.1f,%.1f,%.1f,%.1f", static_cast<double>(x), static_cast<double>(y),
-                  static_cast<double>(width), static_cast<double>(height));
-    Field(key, std::string(text));
-}
-
-namespace {
-
-struct RegisteredDump {
-    StateDumpFn fn = nullptr;
-    bool readsDocument = false;
-    bool kept = false;     // lastText holds the fields of a worker's start
-    std::string lastText;  // a document reader's fields when the last writing worker started
-};
-
-std::vector<RegisteredDump>& DumpRegistry() {
-    static std::vector<RegisteredDump> registry;
-    return registry;
-}
-
-void Register(StateDumpFn fn, bool readsDocument) {
-    auto& registry = DumpRegistry();
-    if (!fn) return;
-    for (const RegisteredDump& d : registry)
-        if (d.fn == fn) return;
-    registry.push_back(RegisteredDump{fn, readsDocument, false, {}});
-}
-
-}  // namespace
-
-void RegisterStateDump(StateDumpFn fn) { Register(fn, false); }
-void RegisterDocumentStateDump(StateDumpFn fn) { Register(fn, true); }
 
 // ---------------------------------------------------------------------------
 // TestDriver
@@ -411,31 +350,13 @@ void DumpDriverFields(const TestDriver& d, StateDump& dump) {
     }
 }
 
-// Just before a worker that writes the document starts: what the document
-// readers dump while it runs is what they saw then.
-void KeepDocumentDumpFields() {
-    for (RegisteredDump& r : DumpRegistry()) {
-        if (!r.readsDocument) continue;
-        StateDump own;
-        r.fn(own);
-        r.lastText = std::move(own.text);
-        r.kept = true;
-    }
-}
-
 void WriteDump(const TestDriver& d, const std::string& path) {
     StateDump dump;
     DumpDriverFields(d, dump);
     // A render works on its own copy, so the document is read live then; a
     // reader kept nothing when the driver started after the worker (then
     // its fields are left out rather than made up).
-    const bool workerWrites = WorkerWritesDocument(gAppState.busyTask);
-    for (RegisteredDump& r : DumpRegistry()) {
-        if (!r.readsDocument || !workerWrites)
-            r.fn(dump);
-        else if (r.kept)
-            dump.text += r.lastText;
-    }
+    DumpRegisteredFields(dump, WorkerWritesDocument(gAppState.busyTask));
     if (!WriteTextFileAtomic(path, dump.text)) {
         Log("dump FAILED: %s", path);
         return;

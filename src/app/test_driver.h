@@ -222,6 +222,12 @@ void RegisterStateDump(StateDumpFn fn);
 // does not) the function is not called and the fields it gave just before
 // that worker started are repeated.
 void RegisterDocumentStateDump(StateDumpFn fn);
+// Has every document reader keep its fields now (the busy task's launch
+// hook calls it just before a worker that writes the document starts).
+void KeepDocumentDumpFields();
+// Every registered function's fields; a document reader's kept ones while
+// a worker writes the document.
+void DumpRegisteredFields(StateDump& dump, bool workerWritesDocument);
 
 // ---------------------------------------------------------------------------
 // The running script

@@ -16,6 +16,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <climits>
@@ -131,16 +132,29 @@ namespace {
 // Mesa's software renderer shares memory between its own threads in ways
 // ThreadSanitizer cannot see; the program's own code is still checked.
 std::string TsanOptionsForTheProgram() {
+    // The program gets this process's options and one suppressions file:
+    // this process's suppressions (the sound server's library) and the
+    // software renderer's. A second "suppressions=" would replace the first.
     static TempDir dir;
     static const std::string options = [] {
-        std::string path = dir.File("tsan_gpu.supp");
-        bool ok = WriteWholeFile(path, "race:swrast_dri.so\nrace:libgallium\nrace:libLLVM\n");
-        return ok ? "suppressions=" + path : std::string();
+        const char* current = std::getenv("TSAN_OPTIONS");
+        std::string rest, lines = "race:swrast_dri.so\nrace:libgallium\nrace:libLLVM\n";
+        std::string all = current ? current : "";
+        size_t start = 0;
+        while (start <= all.size()) {
+            const size_t end = std::min(all.find(':', start), all.size());
+            const std::string option = all.substr(start, end - start);
+            if (option.rfind("suppressions=", 0) == 0)
+                lines += ReadWholeFile(option.substr(13)) + "\n";
+            else if (!option.empty())
+                rest += (rest.empty() ? "" : ":") + option;
+            start = end + 1;
+        }
+        const std::string path = dir.File("tsan_program.supp");
+        if (WriteWholeFile(path, lines)) rest += (rest.empty() ? "" : ":") + std::string("suppressions=") + path;
+        return rest;
     }();
-    const char* current = std::getenv("TSAN_OPTIONS");
-    std::string joined = current && *current ? std::string(current) : std::string();
-    if (!options.empty()) joined += (joined.empty() ? "" : ":") + options;
-    return joined;
+    return options;
 }
 
 }  // namespace
