@@ -76,8 +76,9 @@ ProcessedClipCache::ProcessedClipCache() : map(8) { map.max_load_factor(1.0f); }
 ProcessedClipCache gProcessedClipCache;
 
 void ClearProcessedClipCache(ProcessedClipCache& cache) {
+    decltype(cache.map) gone;
     std::lock_guard<std::mutex> lock(cache.mutex);
-    cache.map.clear();
+    gone.swap(cache.map);
     cache.bytes = 0;
 }
 
@@ -190,19 +191,22 @@ bool DecodeRegion(const std::string& path, float offset, float duration, bool st
 // is not kept at all.
 void StoreClip(ProcessedClipCache& cache, const std::string& key, ProcessedClip clip) {
     const size_t bytes = ClipBytes(clip.left, clip.right);
+    auto shared = std::make_shared<const ProcessedClip>(std::move(clip));
+    decltype(cache.map) gone;  // declared before the lock: freed after it
     std::lock_guard<std::mutex> lock(cache.mutex);
     if (bytes > cache.byteBudget) return;
     auto existing = cache.map.find(key);
-    const size_t replaced = existing != cache.map.end() ? ClipBytes(existing->second.left, existing->second.right) : 0;
+    const size_t replaced =
+        existing != cache.map.end() ? ClipBytes(existing->second->left, existing->second->right) : 0;
     if (cache.map.size() >= cache.capacity || cache.bytes - replaced + bytes > cache.byteBudget) {
-        cache.map.clear();
+        gone.swap(cache.map);
         cache.bytes = 0;
-        cache.map.emplace(key, std::move(clip));
+        cache.map.emplace(key, std::move(shared));
     } else if (existing != cache.map.end()) {
-        existing->second = std::move(clip);
+        existing->second = std::move(shared);
         cache.bytes -= replaced;
     } else {
-        cache.map.emplace(key, std::move(clip));
+        cache.map.emplace(key, std::move(shared));
     }
     cache.bytes += bytes;
 }
@@ -219,28 +223,18 @@ bool LoadProcessedClip(ProcessedClipCache& cache, const std::string& path, float
     try {
         const std::string key = ProcessedClipKey(path, offset, duration, targetRate, stereo);
         {
-            std::vector<float> hitLeft, hitRight;
-            bool found = false;
-            bool hitStereo = false;
-            int hitRate = 0, hitFrames = 0;
+            std::shared_ptr<const ProcessedClip> hit;
             {
                 std::lock_guard<std::mutex> lock(cache.mutex);
                 auto it = cache.map.find(key);
-                if (it != cache.map.end()) {
-                    hitLeft = it->second.left;
-                    hitRight = it->second.right;
-                    hitStereo = it->second.stereo != 0;
-                    hitRate = it->second.sampleRate;
-                    hitFrames = it->second.frames;
-                    found = true;
-                }
+                if (it != cache.map.end()) hit = it->second;
             }
-            if (found) {
-                left = std::move(hitLeft);
-                right = std::move(hitRight);
-                outRate = hitRate;
-                outStereo = hitStereo;
-                return hitFrames > 0;
+            if (hit) {
+                left = hit->left;
+                right = hit->right;
+                outRate = hit->sampleRate;
+                outStereo = hit->stereo != 0;
+                return hit->frames > 0;
             }
         }
 

@@ -14,13 +14,14 @@
 // regions through here. The cache keeps processed audio so that rebuilding the
 // same layers skips decoding and resampling. It has no per-entry eviction:
 // when a store would exceed the entry capacity or the byte budget, the map is
-// emptied first. The mutex is held only around map access; decoding and
-// resampling run unlocked, so two threads missing on one key both decode it
+// emptied first (what it held is freed after the lock). The mutex is held
+// only around map access; copying, decoding and resampling run unlocked, so two threads missing on one key both decode it
 // and the later store wins.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -54,7 +55,10 @@ struct ProcessedClipCache {
     ProcessedClipCache& operator=(const ProcessedClipCache&) = delete;
 
     std::mutex mutex;  // guards map and bytes
-    std::unordered_map<std::string, ProcessedClip, ProcessedClipKeyHash> map;
+    // Entries are shared and never changed once stored: a hit takes its
+    // pointer under the lock and copies the samples after it, so threads
+    // building voices from one region do not queue behind each other's copy.
+    std::unordered_map<std::string, std::shared_ptr<const ProcessedClip>, ProcessedClipKeyHash> map;
     size_t bytes = 0;  // sample bytes held by map
     // Limits; set before the cache is shared between threads.
     size_t capacity = kProcessedClipCapacity;

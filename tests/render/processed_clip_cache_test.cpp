@@ -90,8 +90,8 @@ TEST(ProcessedClipCache, OffsetsAndChannels) {
     std::lock_guard<std::mutex> lock(cache.mutex);
     auto it = cache.map.find(ProcessedClipKey(dir.File("mono.wav"), 0.25f, 0.25f, rate, true));
     ASSERT_NE(it, cache.map.end());
-    EXPECT_EQ(it->second.stereo, 0);
-    EXPECT_EQ(it->second.frames, 2000);
+    EXPECT_EQ(it->second->stereo, 0);
+    EXPECT_EQ(it->second->frames, 2000);
 }
 
 TEST(ProcessedClipCache, EqualKeysShareOneEntryServedFromMemory) {
