@@ -74,6 +74,8 @@ void DumpEngineFields(StateDump& dump) {
     dump.Field("engine.heldVoices", held);
     dump.Field("engine.waitingVoices", waiting);
     dump.Field("engine.streamerIdle", VoiceStreamerIdle(gAppState));
+    dump.Field("engine.lockedBlocks", static_cast<int64_t>(e.lockedBlocks.load()));
+    dump.Field("engine.lateVoiceBlocks", static_cast<int64_t>(e.lateVoiceBlocks.load()));
 
     // The output's thread: late callbacks the back-end flagged, and what
     // each callback cost (see AudioOutput).

@@ -215,6 +215,13 @@ struct AudioEngine {
     MeterDisplayState masterMeterDisplay;
     std::array<MeterDisplayState, 3> groupMeterDisplay{};
 
+    // ---- What playback could not play (the audio thread counts) ----
+    // Blocks left silent because another thread held the lock, and blocks
+    // in which a voice the playhead had reached still waited for its
+    // samples (the streaming workers fell behind).
+    std::atomic<uint64_t> lockedBlocks{0};
+    std::atomic<uint64_t> lateVoiceBlocks{0};
+
     std::atomic<int32_t> sampleRate{48000};  // read by the audio thread before it locks
 };
 

@@ -229,12 +229,17 @@ void RenderMix(AudioEngine& e, const MixSettings& m, int64_t position, int frame
     const int sent = std::min(frames, kMixBlockFrames);
     std::fill(e.sendL.begin(), e.sendL.begin() + sent, 0.0f);
     std::fill(e.sendR.begin(), e.sendR.begin() + sent, 0.0f);
+    bool late = false;
     for (int at = 0; at < frames; at += kMixBlockFrames) {
         const int n = std::min(kMixBlockFrames, frames - at);
         for (auto& peaks : e.groupPeakFrames) std::fill(peaks.begin(), peaks.begin() + n, 0.0f);
+        const double blockStart = double(position + at) / rate, blockEnd = double(position + at + n) / rate;
         for (size_t v = 0; v < e.voices.size(); ++v) {
             PlaybackVoice& voice = e.voices[v];
-            if (voice.evicted) continue;
+            if (voice.evicted) {
+                late = late || (voice.startTime < blockEnd && double(voice.startTime) + double(voice.length) > blockStart);
+                continue;
+            }
             const float target = VoiceAudible(m, v, voice) ? 1.0f : 0.0f;
             const float kept = voice.switchGain.load(relaxed);
             const float from = kept < 0 || snapSwitches ? target : kept;
@@ -262,6 +267,7 @@ void RenderMix(AudioEngine& e, const MixSettings& m, int64_t position, int frame
             groupPeakR[g] = std::max(groupPeakR[g], *std::max_element(pr, pr + n));
         }
     }
+    if (late) e.lateVoiceBlocks.fetch_add(1, relaxed);
     for (int i = 0; i < frames; ++i) {
         left[i] *= m.masterGain;
         right[i] *= m.masterGain;
@@ -428,6 +434,7 @@ void MixAudioBlock(AudioEngine& e, float* left, float* right, int frames) {
     std::unique_lock<std::mutex> lock(e.mutex, std::try_to_lock);
     if (!lock.owns_lock()) {
         // Silent (audition aside), the playhead waits; the next block fades in.
+        e.lockedBlocks.fetch_add(1, std::memory_order_relaxed);
         if (clear) ClearReverb(e, m);
         e.declickGain = 0;
         return;
