@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <unordered_map>
 
 #include "document/event.h"
 #include "document/project.h"
@@ -372,8 +373,27 @@ void ReadEventJson(Event& e, const JsonValue& o, const std::string& projectFolde
 // ResolveAgainstProjectFolder
 // ---------------------------------------------------------------------------
 
+namespace {
+
+// The memo of the load running on this thread (null outside one).
+thread_local std::unordered_map<std::string, std::string>* tLoadPathMemo = nullptr;
+
+}  // namespace
+
+ProjectPathMemo::ProjectPathMemo() : outer_(tLoadPathMemo) { tLoadPathMemo = &resolved_; }
+
+ProjectPathMemo::~ProjectPathMemo() { tLoadPathMemo = outer_; }
+
 std::string ResolveAgainstProjectFolder(const std::string& path, const std::string& projectFolder) {
-    return ResolveProjectPath(path, projectFolder);
+    if (!tLoadPathMemo || path.empty()) return ResolveProjectPath(path, projectFolder);
+    std::string key = projectFolder;
+    key += '\0';
+    key += path;
+    const auto found = tLoadPathMemo->find(key);
+    if (found != tLoadPathMemo->end()) return found->second;
+    std::string resolved = ResolveProjectPath(path, projectFolder);
+    tLoadPathMemo->emplace(std::move(key), resolved);
+    return resolved;
 }
 
 // ---------------------------------------------------------------------------

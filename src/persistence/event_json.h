@@ -14,6 +14,7 @@
 #pragma once
 
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 struct AlloySource;
@@ -54,3 +55,19 @@ void ReadAlloySourceJson(const std::string& projectFolder, const JsonValue& valu
 // the project folder (canonical when the file is there), so collected audio
 // is found beside the project wherever its folder was moved.
 std::string ResolveAgainstProjectFolder(const std::string& path, const std::string& projectFolder);
+
+// While one lives on a thread, ResolveAgainstProjectFolder asks the file
+// system once per distinct path and folder: every layer of a long project
+// names one of a few files, and a load reads the folder as it was when the
+// load began. A load makes one for its own length.
+class ProjectPathMemo {
+public:
+    ProjectPathMemo();
+    ~ProjectPathMemo();
+    ProjectPathMemo(const ProjectPathMemo&) = delete;
+    ProjectPathMemo& operator=(const ProjectPathMemo&) = delete;
+
+private:
+    std::unordered_map<std::string, std::string> resolved_;
+    std::unordered_map<std::string, std::string>* outer_;
+};

@@ -495,6 +495,7 @@ ProjectFileSettings SettingsFromRoot(const JsonValue& root) {
 ProjectLoadResult LoadProjectText(const std::string& text, const std::string& path, Project& project,
                                   ProjectFileSettings* settings) {
     ProjectLoadResult result;
+    const ProjectPathMemo paths;
     try {
         JsonValue root = ParseProjectRoot(text, path, result.error);
         if (!result.error.empty()) return result;
