@@ -166,6 +166,18 @@ TEST(PulseRecordingCheck, PassesTheServersGapsAndCatchesSkippedOrRepeatedBlocks)
     c = CheckRecording(serverGap, mix, 0, 30000, 1000, 0);
     EXPECT_FALSE(c.ok) << "a gap the server did not log";
 
+    // The mixer's silent block: silence, then the mix from where it was,
+    // faded in over 240 frames; a "fade" louder than the mix is no fade.
+    std::vector<float> faded = join({lead, part(0, 20000), silence, part(20000, 40000)});
+    const size_t resume = size_t(2 * (1000 + 20000 + 8000));
+    for (size_t k = 0; k < 2 * 240; ++k) faded[resume + k] *= float(k / 2) / 240.0f;
+    c = CheckRecording(faded, mix, 0, 30000, 1000, 1);
+    EXPECT_TRUE(c.ok) << c.problem;
+    EXPECT_EQ(c.jumps, 1);
+    faded[resume + 100] = 0.9f;
+    c = CheckRecording(faded, mix, 0, 30000, 1000, 1);
+    EXPECT_FALSE(c.ok) << "louder than the mix while fading in";
+
     // Ours: a block skipped, a block repeated, the mix resuming earlier
     // after silence, one sample wrong. An underrun logged elsewhere excuses none.
     for (const std::vector<float>& heard :

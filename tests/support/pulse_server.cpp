@@ -236,6 +236,9 @@ namespace {
 
 constexpr int64_t kMatchFrames = 2048;
 constexpr float kSameSample = 1e-4f;
+// The mixer fades a block in over 5 ms after one it left silent (240 frames
+// at 48 kHz); a little more for other rates.
+constexpr int64_t kFadeInFrames = 256;
 
 float Frame(const std::vector<float>& v, int64_t frame, int side) { return v[size_t(2 * frame + side)]; }
 
@@ -246,6 +249,17 @@ bool Holds(const std::vector<float>& heard, const std::vector<float>& mix, int64
     for (int64_t k = 0; k < n; ++k)
         for (int side = 0; side < 2; ++side)
             if (std::fabs(Frame(heard, h + k, side) - Frame(mix, m + k, side)) > kSameSample) return false;
+    return true;
+}
+
+// Whether heard[h ..] rises to mix[m ..] over kFadeInFrames frames: never
+// louder than the mix, as a gain from 0 to 1 leaves it.
+bool FadesIn(const std::vector<float>& heard, const std::vector<float>& mix, int64_t h, int64_t m) {
+    if (h < 0 || m < 0 || h + kFadeInFrames > int64_t(heard.size() / 2) || m + kFadeInFrames > int64_t(mix.size() / 2))
+        return false;
+    for (int64_t k = 0; k < kFadeInFrames; ++k)
+        for (int side = 0; side < 2; ++side)
+            if (std::fabs(Frame(heard, h + k, side)) > std::fabs(Frame(mix, m + k, side)) + kSameSample) return false;
     return true;
 }
 
@@ -290,17 +304,20 @@ RecordingCheck CheckRecording(const std::vector<float>& heard, const std::vector
         if (check.jumps >= underruns)
             return fail("a gap in the recording that no underrun of the server accounts for", m);
         // After the silence the recording goes on from this frame of the mix
-        // or a little later (what the server dropped), never from earlier.
+        // or a little later (what the server dropped), never from earlier;
+        // it may come back through a fade-in no longer than the mixer's.
         int64_t resumed = -1;
         for (int64_t later = m; later <= m + (zeros - h) + 48000 && later < mixEnd && resumed < 0; ++later)
-            if (Holds(heard, mix, zeros, later)) resumed = later;
+            if (Holds(heard, mix, zeros + kFadeInFrames, later + kFadeInFrames) &&
+                FadesIn(heard, mix, zeros, later))
+                resumed = later;
         if (resumed < 0) {
-            check.shortRecording = zeros + kMatchFrames > heardFrames;
+            check.shortRecording = zeros + kFadeInFrames + kMatchFrames > heardFrames;
             return fail("the recording does not come back to the mix after a gap", m);
         }
         ++check.jumps;
         offset = zeros - resumed;
-        m = resumed - 1;
+        m = resumed + kFadeInFrames - 1;
     }
     check.ok = true;
     return check;

@@ -85,7 +85,9 @@ private:
 // The server may play silence where a stream was late (an underrun it logs),
 // and when the stream comes back it may drop a little of what was waiting
 // (up to a few tens of milliseconds): there the recording resumes later in
-// the mix, after exact zeros. Anything else (a difference, a jump back in
+// the mix, after exact zeros. The program's mixer may leave a block silent
+// too (another thread held its lock; it counts them) and fades the next one
+// in over 5 ms: the recording may come back through such a fade. Anything else (a difference, a jump back in
 // the mix, a jump forward with no underrun to account for it) is a fault of
 // the program.
 struct RecordingCheck {
@@ -98,6 +100,7 @@ struct RecordingCheck {
 // Compares `frames` frames of `mix` (interleaved stereo) from frame
 // `mixFrom` with `heard`, whose frame `start` (to within 64 frames) holds mix
 // frame `mixFrom`.
-// Each jump must be one of the `underruns` the server logged.
+// Each jump must be one of the `underruns` the server logged (or the
+// program's silent blocks, where the caller counts them in).
 RecordingCheck CheckRecording(const std::vector<float>& heard, const std::vector<float>& mix, int64_t mixFrom,
                               int64_t frames, int64_t start, int underruns);
