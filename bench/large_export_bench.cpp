@@ -32,10 +32,7 @@ const std::string& LargeExportProject() {
     if (path.empty()) {
         const char* given = std::getenv("TL_BENCH_LARGE_EXPORT_PROJECT");
         if (given && *given) return path = given;
-        LargeProjectSpec spec;
-        spec.eventCount = 2000;
-        spec.layers = LargeProjectLayers::Made;
-        spec.layersPerEvent = 3;
+        LargeProjectSpec spec{.eventCount = 2000, .layers = LargeProjectLayers::Made, .layersPerEvent = 3};
         const LargeProject large = MakeLargeProject(spec, dir.File("Library"));
         path = WriteLargeProject(large, dir.path(), "Export2000");
     }

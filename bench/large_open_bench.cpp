@@ -28,10 +28,7 @@ const std::string& LargeProjectFile(int layersPerEvent) {
     static std::map<int, std::string> paths;
     std::string& path = paths[layersPerEvent];
     if (path.empty()) {
-        LargeProjectSpec spec;
-        spec.eventCount = 2000;
-        spec.layers = LargeProjectLayers::Made;
-        spec.layersPerEvent = layersPerEvent;
+        LargeProjectSpec spec{.eventCount = 2000, .layers = LargeProjectLayers::Made, .layersPerEvent = layersPerEvent};
         const std::string name = "Open" + std::to_string(layersPerEvent);
         const LargeProject large = MakeLargeProject(spec, dir.File(name + "Library"));
         path = WriteLargeProject(large, dir.path(), name);

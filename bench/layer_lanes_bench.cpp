@@ -101,10 +101,7 @@ BENCHMARK(BM_TimelineLayersFrame)
 // and quiet ones find them unchanged. "triangles" counts the whole frame's.
 static void BM_TimelineLargeProjectFrame(benchmark::State& state) {
     TempDir dir;
-    LargeProjectSpec spec;
-    spec.eventCount = 2000;
-    spec.layers = LargeProjectLayers::Made;
-    spec.layersPerEvent = 10;
+    LargeProjectSpec spec{.eventCount = 2000, .layers = LargeProjectLayers::Made, .layersPerEvent = 10};
     LargeProject large = MakeLargeProject(spec, dir.File("library"));
     TimelineRig rig;
     *rig.project = std::move(large.project);

@@ -77,11 +77,7 @@ struct OpenAndExport {
 // WAV pass, the reverb stem and the AAF session with markers come out the same.
 TEST(ExportDeterminism, ReversedVoiceBuildsExportWhatABuildOnOneCoreExports) {
     TempDir dir;
-    LargeProjectSpec spec;
-    spec.eventCount = 36;
-    spec.seconds = 64;
-    spec.layers = LargeProjectLayers::Rendered;
-    spec.soundCount = 20;
+    LargeProjectSpec spec{.eventCount = 36, .seconds = 64, .layers = LargeProjectLayers::Rendered, .soundCount = 20};
     const LargeProject large = MakeLargeProject(spec, dir.File("Library"));
     std::set<std::string> names;
     size_t repeated = 0, fills = 0, beds = 0, clips = 0;

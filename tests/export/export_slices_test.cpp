@@ -80,11 +80,7 @@ struct StreamedExport {
 
 TEST(ExportSlices, ASlicedExportOfStreamedVoicesEqualsTheExportOfWholeVoices) {
     TempDir dir;
-    LargeProjectSpec spec;
-    spec.eventCount = 18;
-    spec.seconds = 40;
-    spec.layers = LargeProjectLayers::Rendered;
-    spec.soundCount = 20;
+    LargeProjectSpec spec{.eventCount = 18, .seconds = 40, .layers = LargeProjectLayers::Rendered, .soundCount = 20};
     const LargeProject large = MakeLargeProject(spec, dir.File("Library"));
     const std::string path = WriteLargeProject(large, dir.path(), "Slices");
     ASSERT_FALSE(path.empty());

@@ -17,12 +17,13 @@ namespace fs = std::filesystem;
 
 TEST(LargeProject, MadeLayersCoverEveryShapeAndLoadBackFromTheirFile) {
     TempDir dir;
-    LargeProjectSpec spec;
-    spec.eventCount = 90;
-    spec.seconds = 300;
-    spec.layers = LargeProjectLayers::Made;
-    spec.layersPerEvent = 4;
-    spec.soundCount = 32;
+    LargeProjectSpec spec{
+        .eventCount = 90,
+        .seconds = 300,
+        .layers = LargeProjectLayers::Made,
+        .layersPerEvent = 4,
+        .soundCount = 32,
+    };
     const LargeProject large = MakeLargeProject(spec, dir.File("Library"));
     const Project& p = large.project;
 
@@ -83,11 +84,7 @@ TEST(LargeProject, MadeLayersCoverEveryShapeAndLoadBackFromTheirFile) {
 
 TEST(LargeProject, RenderedLayersFindTheirSoundsAndRepeatFromRunToRun) {
     TempDir dir;
-    LargeProjectSpec spec;
-    spec.eventCount = 27;
-    spec.seconds = 60;
-    spec.layers = LargeProjectLayers::Rendered;
-    spec.soundCount = 32;
+    LargeProjectSpec spec{.eventCount = 27, .seconds = 60, .layers = LargeProjectLayers::Rendered, .soundCount = 32};
     const LargeProject a = MakeLargeProject(spec, dir.File("A"));
     const LargeProject b = MakeLargeProject(spec, dir.File("B"));
     ASSERT_FALSE(a.project.results.empty());

@@ -79,12 +79,13 @@ void CountWindow(const AudioEngine& e, int& held, int& inWindow) {
 
 TEST(LongProjectStreaming, BuildAndPlaybackHoldOnlyTheWindowsVoicesMeasuredAsIfWhole) {
     TempDir dir;
-    LargeProjectSpec spec;
-    spec.eventCount = 90;
-    spec.seconds = 480;
-    spec.layers = LargeProjectLayers::Made;
-    spec.layersPerEvent = 3;
-    spec.soundCount = 24;
+    LargeProjectSpec spec{
+        .eventCount = 90,
+        .seconds = 480,
+        .layers = LargeProjectLayers::Made,
+        .layersPerEvent = 3,
+        .soundCount = 24,
+    };
     const LargeProject large = MakeLargeProject(spec, dir.File("Library"));
 
     // Every voice built whole, for reference.
@@ -196,11 +197,12 @@ TEST(LongProjectMemory, OpeningTwentyMinutesOfTwoThousandEventsPeaksUnderTwoGiga
     TempDir dir;
     std::string path;
     {
-        LargeProjectSpec spec;
-        spec.eventCount = 2000;
-        spec.seconds = 1200;
-        spec.layers = LargeProjectLayers::Made;
-        spec.layersPerEvent = 3;
+        LargeProjectSpec spec{
+            .eventCount = 2000,
+            .seconds = 1200,
+            .layers = LargeProjectLayers::Made,
+            .layersPerEvent = 3,
+        };
         const LargeProject large = MakeLargeProject(spec, dir.File("Library"));
         path = WriteLargeProject(large, dir.path(), "Long");
     }

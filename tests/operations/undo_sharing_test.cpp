@@ -32,13 +32,14 @@ struct SharingRig {
     std::unique_ptr<AppState> app = std::make_unique<AppState>();
 
     SharingRig(int events, int layersPerEvent) {
-        LargeProjectSpec spec;
-        spec.eventCount = events;
-        spec.seconds = float(events) * 0.6f;
-        spec.layers = LargeProjectLayers::Made;
-        spec.layersPerEvent = layersPerEvent;
-        spec.soundCount = 16;
-        spec.soundSeconds = 0.5f;
+        LargeProjectSpec spec{
+            .eventCount = events,
+            .seconds = float(events) * 0.6f,
+            .layers = LargeProjectLayers::Made,
+            .layersPerEvent = layersPerEvent,
+            .soundCount = 16,
+            .soundSeconds = 0.5f,
+        };
         *project = MakeLargeProject(spec, dir.File("Library")).project;
     }
     DocumentContext Context() { return MakeDocumentContext(*project, *library, *engine, *app); }

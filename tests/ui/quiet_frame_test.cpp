@@ -21,13 +21,14 @@
 namespace {
 
 Project Generated(const TempDir& dir, uint32_t seed) {
-    LargeProjectSpec spec;
-    spec.eventCount = 150;
-    spec.seconds = 600;
-    spec.layers = LargeProjectLayers::Made;
-    spec.layersPerEvent = 3;
-    spec.soundCount = 6;
-    spec.seed = seed;
+    LargeProjectSpec spec{
+        .eventCount = 150,
+        .seconds = 600,
+        .layers = LargeProjectLayers::Made,
+        .layersPerEvent = 3,
+        .soundCount = 6,
+        .seed = seed,
+    };
     LargeProject large = MakeLargeProject(spec, dir.File("library" + std::to_string(seed)));
     for (const RenderResult& r : large.project.results) GetWaveformPeaks(r.filepath.c_str());
     return std::move(large.project);

@@ -100,9 +100,7 @@ bool Overlap(float a0, float a1, float b0, float b1) { return a0 < b1 && b0 < a1
 
 TEST(EventLaneLayout, BadgesAndLabelsNeverOverlapAcrossThePassesInADenseProject) {
     TempDir dir;
-    LargeProjectSpec spec;
-    spec.eventCount = 400;
-    spec.seconds = 300;
+    LargeProjectSpec spec{.eventCount = 400, .seconds = 300};
     const LargeProject large = MakeLargeProject(spec, dir.File("Library"));
     const std::vector<Event>& events = large.project.events;
 

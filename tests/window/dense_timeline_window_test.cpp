@@ -109,12 +109,13 @@ protected:
 // the pixel columns each row draws are exactly those its narrow blocks
 // touch, so the overview shows where sound is.
 TEST_F(DenseTimelineWindow, AnHourZoomedOutDrawsEachRowsBlocksAsTheirPixelColumns) {
-    LargeProjectSpec spec;
-    spec.eventCount = 150;
-    spec.seconds = 3600;
-    spec.layers = LargeProjectLayers::Made;
-    spec.layersPerEvent = 3;
-    spec.soundCount = 8;
+    LargeProjectSpec spec{
+        .eventCount = 150,
+        .seconds = 3600,
+        .layers = LargeProjectLayers::Made,
+        .layersPerEvent = 3,
+        .soundCount = 8,
+    };
     const LargeProject large = MakeLargeProject(spec, dir.File("library"));
     const std::string path = WriteLargeProject(large, dir.File("projects"), "hour");
     ASSERT_FALSE(path.empty());
@@ -203,10 +204,7 @@ TEST_F(DenseTimelineWindow, AnHourZoomedOutDrawsEachRowsBlocksAsTheirPixelColumn
 // lock badge or another event's marker, and no two badges meet, whichever
 // pass placed them.
 TEST_F(DenseTimelineWindow, LabelsAndLockBadgesNeverOverlapInADenseProject) {
-    LargeProjectSpec spec;
-    spec.eventCount = 120;
-    spec.seconds = 600;
-    spec.soundCount = 4;
+    LargeProjectSpec spec{.eventCount = 120, .seconds = 600, .soundCount = 4};
     LargeProject large = MakeLargeProject(spec, dir.File("library"));
     for (size_t i = 0; i < large.project.events.size(); i += 3) large.project.events[i].locked = true;
     const std::string path = WriteLargeProject(large, dir.File("projects"), "dense");

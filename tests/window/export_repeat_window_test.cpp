@@ -116,11 +116,7 @@ protected:
 // for name and sample for sample, and an AAF session that places the same
 // samples on the same tracks.
 TEST_F(ExportRepeatWindow, TwoRunsOfTheProgramExportTheSameFiles) {
-    LargeProjectSpec spec;
-    spec.eventCount = 27;
-    spec.seconds = 45;
-    spec.layers = LargeProjectLayers::Rendered;
-    spec.soundCount = 16;
+    LargeProjectSpec spec{.eventCount = 27, .seconds = 45, .layers = LargeProjectLayers::Rendered, .soundCount = 16};
     const LargeProject large = MakeLargeProject(spec, dir.File("Library"));
     size_t fills = 0;
     for (const RenderResult& r : large.project.results) fills += r.procMode == 1 && r.fillChunks.empty() ? 1 : 0;
@@ -153,11 +149,7 @@ TEST_F(ExportRepeatWindow, TwoRunsOfTheProgramExportTheSameFiles) {
 // to their layer lists, the voices follow (as many as layers), the AAF has a
 // clip of every layer, and the erased layer is not heard in the mixdown.
 TEST_F(ExportRepeatWindow, InconsistentBedsExportExactlyTheLayersTheyAreRebuiltTo) {
-    LargeProjectSpec spec;
-    spec.eventCount = 18;
-    spec.seconds = 40;
-    spec.layers = LargeProjectLayers::Made;
-    spec.layersPerEvent = 3;
+    LargeProjectSpec spec{.eventCount = 18, .seconds = 40, .layers = LargeProjectLayers::Made, .layersPerEvent = 3};
     spec.soundCount = 48;  // three rain sounds: most Bed layers are not the pinned one
     spec.inconsistentBeds = true;
     LargeProject large = MakeLargeProject(spec, dir.File("Library"));

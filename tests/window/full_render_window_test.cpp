@@ -27,11 +27,7 @@ int Whole(Dump& dump, const std::string& key) { return static_cast<int>(DumpNumb
 TEST_F(FullRenderWindow, EveryTabDrawsWhileTheRenderRunsAndTheRenderEndsWhole) {
     // Small enough for the sanitizer builds: the render's pace, not its
     // work, sets the test's length.
-    LargeProjectSpec spec;
-    spec.eventCount = 40;
-    spec.seconds = 120;
-    spec.soundCount = 16;
-    spec.soundSeconds = 0.5f;
+    LargeProjectSpec spec{.eventCount = 40, .seconds = 120, .soundCount = 16, .soundSeconds = 0.5f};
     const LargeProject large = MakeLargeProject(spec, dir.File("Library"));
     const std::string project = WriteLargeProject(large, dir.File("work"), "Forty");
     ASSERT_FALSE(project.empty());

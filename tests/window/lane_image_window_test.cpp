@@ -50,12 +50,13 @@ PixelDifference Compare(const PngImage& a, const PngImage& b, int y0, int y1) {
 }  // namespace
 
 TEST_F(LaneImageWindow, TheKeptImageShowsWhatTheLanesDrawAfreshAfterEachKindOfChange) {
-    LargeProjectSpec spec;
-    spec.eventCount = 120;
-    spec.seconds = 600;
-    spec.layers = LargeProjectLayers::Made;
-    spec.layersPerEvent = 3;
-    spec.soundCount = 6;
+    LargeProjectSpec spec{
+        .eventCount = 120,
+        .seconds = 600,
+        .layers = LargeProjectLayers::Made,
+        .layersPerEvent = 3,
+        .soundCount = 6,
+    };
     const LargeProject large = MakeLargeProject(spec, dir.File("library"));
     const std::string path = WriteLargeProject(large, dir.File("projects"), "lanes");
     ASSERT_FALSE(path.empty());

@@ -43,11 +43,12 @@ protected:
 
     // 2,000 events with four layers each (a Clip one) over a library of 24 sounds.
     LargeProject MakeProject() {
-        LargeProjectSpec spec;
-        spec.eventCount = 2000;
-        spec.layers = LargeProjectLayers::Made;
-        spec.layersPerEvent = 4;
-        spec.soundCount = 24;
+        LargeProjectSpec spec{
+            .eventCount = 2000,
+            .layers = LargeProjectLayers::Made,
+            .layersPerEvent = 4,
+            .soundCount = 24,
+        };
         return MakeLargeProject(spec, dir.File("Library"));
     }
 };

@@ -76,12 +76,13 @@ TEST_F(StreamingPlaybackWindow, PlaybackAcrossReleasedVoicesSoundsAsTheExport) {
     ASSERT_TRUE(server.Start("tl_null", kRate, why)) << why;
     server.UseInThisProcess();  // the program inherits the address
 
-    LargeProjectSpec spec;
-    spec.eventCount = 16;
-    spec.seconds = 14;
-    spec.layers = LargeProjectLayers::Made;
-    spec.layersPerEvent = 3;
-    spec.soundCount = 16;
+    LargeProjectSpec spec{
+        .eventCount = 16,
+        .seconds = 14,
+        .layers = LargeProjectLayers::Made,
+        .layersPerEvent = 3,
+        .soundCount = 16,
+    };
     LargeProject large = MakeLargeProject(spec, dir.File("Library"));
     // Weights measured already: the open changes nothing the probe would.
     for (Event& e : large.project.events) {

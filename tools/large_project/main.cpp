@@ -29,9 +29,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string folder = args[0];
-    LargeProjectSpec spec;
-    spec.eventCount = std::atoi(args[2]);
-    spec.inconsistentBeds = inconsistentBeds;
+    LargeProjectSpec spec{.eventCount = std::atoi(args[2]), .inconsistentBeds = inconsistentBeds};
     const int layers = args.size() > 3 ? std::atoi(args[3]) : 0;
     if (layers > 0) {
         spec.layers = LargeProjectLayers::Made;
