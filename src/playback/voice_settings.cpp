@@ -5,7 +5,7 @@
 //   ResultGetsVoice / VoiceBaseGain / VoicePan
 //   VisitVoiceSettings   the one list of settings, for writing and for comparing
 //   VoiceLevelSettingsFor / SetVoiceSettings / VoiceHoldsSettings
-//   VoiceHeadroomFactor / ApplyVoiceHeadroom
+//   VoicePeak / VoiceHeadroomFactor / VoiceGain
 //   Keys                 KeyBytes, VoiceSampleKey, ResultVoiceKey
 #include "playback/voice_settings.h"
 
@@ -115,18 +115,21 @@ bool VoiceHoldsSettings(const PlaybackVoice& voice, const RenderResult& result, 
     return same;
 }
 
-float VoiceHeadroomFactor(const PlaybackVoice& voice) {
-    constexpr float kHeadroomPeak = 0.5f;
+float VoicePeak(const PlaybackVoice& voice) {
+    if (voice.overviewPeak > 0) return voice.overviewPeak;
     float peak = 0;
     for (float p : voice.peakOverview) peak = std::max(peak, p);
+    return peak;
+}
+
+float VoiceHeadroomFactor(const PlaybackVoice& voice) {
+    constexpr float kHeadroomPeak = 0.5f;
+    const float peak = VoicePeak(voice);
     return peak > kHeadroomPeak ? kHeadroomPeak / peak : 1.0f;
 }
 
-float ApplyVoiceHeadroom(PlaybackVoice& voice) {
-    float peak = 0;
-    for (float p : voice.peakOverview) peak = std::max(peak, p);
-    voice.gain.store(voice.gain.load() * VoiceHeadroomFactor(voice));
-    return peak;
+float VoiceGain(const RenderResult& result, const PlaybackVoice& voice, float levels) {
+    return VoiceBaseGain(result) * VoiceHeadroomFactor(voice) * levels;
 }
 
 // ---------------------------------------------------------------------------

@@ -8,7 +8,8 @@
 //   VoiceLevelSettings / VoiceLevelSettingsFor   the three settings the mixer reads as atomics
 //   SetVoiceSettings    placement, group, mute, indices, gain, pan, event settings, curves
 //   VoiceHoldsSettings  whether a voice already has them (the atomics aside)
-//   VoiceHeadroomFactor / ApplyVoiceHeadroom   the build's gain cut for an overview peak above 0.5
+//   VoicePeak / VoiceHeadroomFactor   the build's gain cut for an overview peak above 0.5
+//   VoiceGain           the one gain law: base gain, headroom cut, level passes
 //   VoiceSampleKey      hash of what shapes a voice's samples (and loudness gain)
 //   ResultVoiceKey      hash of everything a voice takes from its result
 //
@@ -58,10 +59,18 @@ void SetVoiceSettings(PlaybackVoice& voice, const RenderResult& result, int resu
 bool VoiceHoldsSettings(const PlaybackVoice& voice, const RenderResult& result, int resultIndex,
                         int eventCount, const Event* events);
 
+// The largest overview peak (overviewPeak, or the overview itself when that
+// was never set).
+float VoicePeak(const PlaybackVoice& voice);
 // 0.5 / peak when the largest overview peak exceeds 0.5, else 1.
 float VoiceHeadroomFactor(const PlaybackVoice& voice);
-// Scales `gain` by VoiceHeadroomFactor and returns the largest overview peak.
-float ApplyVoiceHeadroom(PlaybackVoice& voice);
+
+// The gain a voice plays its result at: VoiceBaseGain (weight factor x
+// layerGain x userVolume), cut by VoiceHeadroomFactor, times `levels`, the
+// factor the level passes found for the voice (its levelScale; 1 before
+// any). The build, the level recomputation and a layer's volume all set a
+// voice's gain through here.
+float VoiceGain(const RenderResult& result, const PlaybackVoice& voice, float levels = 1.0f);
 
 // The fields a voice build turns into samples and loudness gain: mode, file,
 // region, duration, placeholder, channels, pitch variation, band gains, fill

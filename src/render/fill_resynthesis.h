@@ -25,7 +25,7 @@
 
 #include "document/project.h"
 
-struct PlaybackVoice;
+struct VoiceAudio;
 
 // Builds trunc(targetRate * duration) frames of fill audio from the source at
 // `path` (loaded from `offset`, at most 600 s, through the processed-clip
@@ -36,7 +36,7 @@ struct PlaybackVoice;
 // allocated then); every choice is reproducible from path, offset, duration,
 // seed and the source's content.
 bool ResynthesizeFill(const std::string& path, float offset, float duration, int targetRate,
-                      bool stereo, PlaybackVoice& voice, uint32_t seed, bool loop);
+                      bool stereo, VoiceAudio& voice, uint32_t seed, bool loop);
 
 // True when every chunk lies inside a source of `sourceFrames` frames (l >= 1,
 // 0 <= x < l, x not beyond the output already laid) and the chunks together
@@ -52,7 +52,7 @@ bool FillChunkPlanFits(const std::vector<FillChunk>& plan, int64_t sourceFrames,
 // replaced: the fill is resynthesised and `fillChunks` becomes the new plan
 // (empty when it is not complete). False when the source cannot be loaded or
 // the length is not positive.
-bool ProcessResultClip(RenderResult& result, int targetRate, PlaybackVoice& voice,
+bool ProcessResultClip(RenderResult& result, int targetRate, VoiceAudio& voice,
                        const std::vector<float>* sourceLeft = nullptr,
                        const std::vector<float>* sourceRight = nullptr, bool sourceStereo = false);
 
@@ -61,4 +61,4 @@ bool ProcessResultClip(RenderResult& result, int targetRate, PlaybackVoice& voic
 // storing the voice's complete chunk log as the result's `fillChunks`; with a
 // plan, ProcessResultClip. Voice builders call this (directly or through
 // LoadResultAudio) so that later builds of the layer sound the same.
-bool LoadFillAudio(RenderResult& result, int targetRate, PlaybackVoice& voice);
+bool LoadFillAudio(RenderResult& result, int targetRate, VoiceAudio& voice);

@@ -98,13 +98,15 @@ TEST(VoiceSync, KeptVoicesTakeTheirResultsSettings) {
     EXPECT_TRUE(CheckPlaybackCacheIntegrity(rig.Context()));
 }
 
-TEST(VoiceSync, RebuildsPerEventUpToAQuarterOfTheEventsThenEverything) {
+// 40 events: max(40 / 4, 10) = 10 events may be rebuilt one by one; past
+// that the sync goes through the full rebuild, which keeps every voice that
+// still holds, so either way only the missing voices are built.
+TEST(VoiceSync, BuildsOnlyTheMissingVoicesPerEventOrThroughTheFullRebuild) {
     struct Case {
         int missing;
         int rebuilt;
     };
-    // 40 events: max(40 / 4, 10) = 10 events may be rebuilt one by one.
-    for (const Case& c : {Case{0, 0}, Case{3, 3}, Case{10, 10}, Case{11, 40}}) {
+    for (const Case& c : {Case{0, 0}, Case{3, 3}, Case{10, 10}, Case{11, 11}}) {
         JobRig rig;
         BuildOneLayerEach(rig, 40);
         DropVoicesOfEvents(rig, c.missing);
@@ -148,26 +150,41 @@ TEST(VoiceSync, RebuildCacheBuildsEveryVoiceOrStopsOnCancel) {
     RenderResult empty;  // no file: no voice
     empty.eventIdx = 0;
     rig.project->results.push_back(empty);
+    // Loudness normalisation turned off: every voice's loudness gain changes,
+    // so every voice is built again.
     rig.project->groups[1].targetLUFS = -20;
     rig.project->normalizeLUFS = false;
     RebuildCache(rig.Context(), false);
     EXPECT_EQ(rig.engine->voices.size(), 8u);
-    EXPECT_EQ(rig.engine->buildProgress.load(), 9);
+    EXPECT_EQ(rig.engine->buildProgress.load(), 8);
+    EXPECT_EQ(RebuiltVoices(*rig.engine), 8);
     EXPECT_EQ(rig.engine->groupTargetLufs[1], -20.0f);
     EXPECT_EQ(rig.engine->normalizeLoudness, 0);
     EXPECT_EQ(rig.project->groups[1].usedTracks, 1);
     EXPECT_EQ(rig.engine->cacheReady.load(), 1);
     EXPECT_TRUE(CheckPlaybackCacheIntegrity(rig.Context()));
 
+    // Nothing changed since: nothing is built, every voice stays.
+    for (PlaybackVoice& v : rig.engine->voices) v.normGain = kMark;
+    RebuildCache(rig.Context(), false);
+    EXPECT_EQ(rig.engine->buildProgress.load(), 0);
+    EXPECT_EQ(RebuiltVoices(*rig.engine), 0);
+
+    // Back on, at another target, but cancelled before any build: the old
+    // voices play on and a rebuild is left for later.
+    rig.project->normalizeLUFS = true;
     rig.app->busyTask.cancelRequested = true;
     RebuildCache(rig.Context(), false);
-    EXPECT_TRUE(rig.engine->voices.empty());
+    EXPECT_EQ(rig.engine->voices.size(), 8u);
+    EXPECT_EQ(RebuiltVoices(*rig.engine), 0);
+    EXPECT_TRUE(rig.app->deferredRebuild.load());
     EXPECT_EQ(rig.engine->cacheReady.load(), 1);
 }
 
 TEST(VoiceSync, RebuildCacheAsyncRunsAsTheBusyTask) {
     JobRig rig;
     BuildOneLayerEach(rig, 4);
+    rig.project->normalizeLUFS = false;  // every voice's loudness changes
     rig.app->currentTime = 1.5f;
     rig.app->exportRunning = true;
     EXPECT_FALSE(RebuildCacheAsync(rig.Context(), "Updating audio...", false));
@@ -254,6 +271,8 @@ TEST(VoiceSync, TheRebuildBuildsEachVoiceOnceInPlayheadOrderAndStopsWhenCancelle
     EXPECT_TRUE(CheckPlaybackCacheIntegrity(rig.Context()));
     EXPECT_FALSE(rig.app->deferredRebuild.load());
 
+    // From nothing (an open), cancelled: no voice is built.
+    ResetEngineVoices(*rig.engine, 48000, 0);
     rig.app->busyTask.cancelRequested.store(true);
     RebuildCache(rig.Context(), false, &bar);
     EXPECT_TRUE(rig.engine->voices.empty());
