@@ -282,7 +282,7 @@ int BounceSelectionToClip(const DocumentContext& ctx, const std::string& folder)
     GetWaveformPeaks(path.c_str());
     AssignTracks(project);
     SyncVoicesWithResults(ctx, false);
-    SeekPlayback(engine, ctx.currentTime);
+    SettlePlayhead(engine, ctx.currentTime);
 
     SelectEvent(app, index);
     app.scrollToSelection = true;

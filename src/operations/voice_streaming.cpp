@@ -27,6 +27,8 @@
 namespace {
 
 constexpr int kMaxStreamThreads = 4;
+// Voices released (or given their samples) in one hold of the engine lock.
+constexpr size_t kStreamSwapsPerHold = 64;
 
 void WorkerLoop(VoiceStreamer& s) {
     std::unique_lock<std::mutex> lock(s.mutex);
@@ -202,11 +204,11 @@ void PrepareVoicesAtPlayhead(VoiceStreamer& streamer, AudioEngine& engine, const
         // Only a voice whose result can make its samples again lets them go,
         // and none while an export reads the voices in place (it reads only
         // voices holding samples, which must keep them till it ends).
-        const bool restorable = voice.resultIndex >= 0 && voice.resultIndex < count;
+        const bool restorable = voice.resultIndex >= 0 && size_t(voice.resultIndex) < results.size();
         held += evicted ? 0 : 1;
         if (!inside && !evicted && restorable && !pinned)
             evict.push_back(v);
-        else if (inside && evicted && restorable)
+        else if (inside && evicted && restorable && voice.resultIndex < count)
             missing.emplace_back(StreamUrgency(voice, t, window), v);
     }
 
@@ -216,16 +218,23 @@ void PrepareVoicesAtPlayhead(VoiceStreamer& streamer, AudioEngine& engine, const
         // meanwhile. The hold is a few pointer swaps per voice that crossed
         // the window's edge.
         std::vector<std::vector<float>> released(2 * evict.size());
-        EngineLock lock(engine.mutex);
-        // An export that pinned meanwhile reads samples in place: none go.
-        if (engine.voicePins.load() > 0) evict.clear();
-        for (size_t k = 0; k < evict.size(); ++k)
-            EvictVoiceSamples(engine.voices[evict[k]], released[2 * k], released[2 * k + 1]);
-        for (auto& [v, d] : installs) InstallDecodedSamples(engine.voices[v], d->samples);
-        lock.unlock();
+        // A jump of the playhead may release thousands at once: a few dozen
+        // per hold, so that no hold grows with the project.
+        size_t evicted = 0;
+        for (size_t at = 0; at < evict.size() || at == 0; at += kStreamSwapsPerHold) {
+            EngineLock lock(engine.mutex);
+            if (at == 0)
+                for (auto& [v, d] : installs) InstallDecodedSamples(engine.voices[v], d->samples);
+            // An export that pinned meanwhile reads samples in place: none go.
+            if (engine.voicePins.load() > 0) break;
+            const size_t end = std::min(evict.size(), at + kStreamSwapsPerHold);
+            for (size_t k = at; k < end; ++k)
+                EvictVoiceSamples(engine.voices[evict[k]], released[2 * k], released[2 * k + 1]);
+            evicted = end;
+        }
+        held += int(installs.size()) - int(evicted);
         // The released samples (and what was not installed) are freed here, unlocked.
     }
-    held += int(installs.size()) - int(evict.size());
 
     // The voices installed just now are no longer missing.
     std::stable_sort(missing.begin(), missing.end(), [](const auto& a, const auto& b) { return a.first < b.first; });

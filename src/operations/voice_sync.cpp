@@ -34,11 +34,13 @@
 #include "library/file_caches.h"
 #include "operations/app_state.h"
 #include "operations/voice_maintenance.h"
+#include "operations/voice_streaming.h"
 #include "playback/audio_engine.h"
 #include "playback/block_mixer.h"
 #include "playback/engine_voices.h"
 #include "playback/voice_settings.h"
 #include "platform/processor.h"
+#include "render/clip_bed_events.h"
 #include "render/scale_tuning.h"
 #include "render/track_assignment.h"
 
@@ -382,6 +384,9 @@ void RebuildCache(const DocumentContext& ctx, bool quickRebuild, std::atomic<flo
     CountUsedTracks(project.groups, project.results);
     CopyLoudnessTargets(project, engine);
     engine.buildProgress.store(0);
+    // What the streaming workers were asked for may be of voices about to be
+    // replaced: asked again once the rebuild is done.
+    if (ctx.app) ForgetStreamedVoices(*ctx.app);
     // Voices at another rate cannot be kept: the set starts again.
     if (engine.sampleRate.load() != ctx.sampleRate || !engine.cacheReady.load())
         ResetEngineVoices(engine, ctx.sampleRate, int(project.results.size()));
@@ -419,7 +424,24 @@ bool RebuildCache(bool quickRebuild) {
     return true;
 }
 
+bool RebuildBedsAndWeights(const DocumentContext& ctx) {
+    Project& project = *ctx.project;
+    const std::atomic<bool>* cancel = ctx.app ? &ctx.app->busyTask.cancelRequested : nullptr;
+    // One Bed at a time, so that a quit never waits for more than one track
+    // assignment; then the Clips' weights (the Beds are in line by then).
+    for (size_t e = 0; e < project.events.size(); ++e) {
+        if (cancel && cancel->load()) return false;
+        if (project.events[e].shape == kShapeBed) RebuildBedEvent(project, int(e));
+    }
+    ApplyProbedWeights(project);
+    if (ctx.app) NoteBedsRebuilt(project, ctx.app->bedWatch);
+    return true;
+}
+
 void RebuildCacheAsyncJob(const DocumentContext& ctx, bool quickRebuild) {
+    // The Beds' layers first (the frame step only noticed they need it), so
+    // that the voices follow them in the same job.
+    if (!RebuildBedsAndWeights(ctx)) ctx.app->deferredRebuild.store(true);
     RebuildCache(ctx, quickRebuild, &ctx.app->busyTask.progress);
     SettlePlayhead(*ctx.engine, ctx.currentTime);
     ctx.app->busyTask.done.store(true);
@@ -472,9 +494,11 @@ void RecomputeVoiceLevels(const DocumentContext& ctx) {
             scales[v] = voice.levelScale;
             continue;
         }
-        if (!VoiceHoldsSettings(voice, *result, voice.resultIndex, eventCount, events) ||
-            v >= engine.voiceFadeIn.size() || v >= engine.voiceFadeOut.size() ||
-            engine.voiceFadeIn[v] != result->fadeIn || engine.voiceFadeOut[v] != result->fadeOut)
+        // The owner's own fields and the curve's link need no lock.
+        SetVoiceOwnerSettings(voice, *result, voice.resultIndex, eventCount, events);
+        if (!VoiceHoldsMixSettings(voice, *result, eventCount, events) || v >= engine.voiceFadeIn.size() ||
+            v >= engine.voiceFadeOut.size() || engine.voiceFadeIn[v] != result->fadeIn ||
+            engine.voiceFadeOut[v] != result->fadeOut)
             changed.push_back(v);
         const VoiceLevelSettings levels = VoiceLevelSettingsFor(*result, gainTable, eventCount, events);
         voice.muted.store(levels.muted);
@@ -482,14 +506,16 @@ void RecomputeVoiceLevels(const DocumentContext& ctx) {
         // The build's gain with its headroom cut, before any levelling.
         gains[v] = double(VoiceGain(*result, voice));
     }
-    if (!changed.empty()) {
+    // A few dozen voices per hold, so that an edit that moves many (a track
+    // assignment that shifts a whole group) never holds the lock for long.
+    constexpr size_t kVoicesPerHold = 64;
+    for (size_t at = 0; at < changed.size(); at += kVoicesPerHold) {
         EngineLock lock = LockForVoiceEdit(engine);
-        for (size_t v : changed) {
+        for (size_t k = at; k < std::min(changed.size(), at + kVoicesPerHold); ++k) {
+            const size_t v = changed[k];
             PlaybackVoice& voice = engine.voices[v];
             const RenderResult& result = project.results[size_t(voice.resultIndex)];
-            const float gain = voice.gain.load();
-            SetVoiceSettings(voice, result, voice.resultIndex, gainTable, eventCount, events);
-            voice.gain.store(gain);  // the levels below set it
+            SetVoiceMixSettings(voice, result, eventCount, events);
             if (v < engine.voiceFadeIn.size()) engine.voiceFadeIn[v] = result.fadeIn;
             if (v < engine.voiceFadeOut.size()) engine.voiceFadeOut[v] = result.fadeOut;
             RefreshVoiceSpanLocked(engine, v);
@@ -554,6 +580,7 @@ void DrawUIPlaybackRefreshJob(const DocumentContext& ctx, int eventIndex) {
     // The Bed rebuild that asked for this job ran the track assignment: the
     // other events' voices follow too.
     SyncVoicesAsOwner(ctx);
+    NoteBedsRebuilt(*ctx.project, ctx.app->bedWatch);
     SettlePlayhead(*ctx.engine, ctx.currentTime);
     ctx.app->busyTask.done.store(true);
 }

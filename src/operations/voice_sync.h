@@ -98,8 +98,14 @@ bool RebuildCache(bool quickRebuild);
 // False when the document may not change or a task is already queued.
 bool RebuildCacheAsync(const DocumentContext& ctx, const char* status, bool quickRebuild);
 bool RebuildCacheAsync(const char* status, bool quickRebuild);
-// The job: RebuildCache, the playhead settled (SettlePlayhead: the live one
-// while playing), done.
+// The Beds' layers made again where their events changed (RebuildBedEvent,
+// one Bed at a time, stopping at the busy task's cancel: false then), the
+// probed Clip weights into their layers (ApplyProbedWeights), and the Beds'
+// keys noted for the frame step (bed_watch.h).
+bool RebuildBedsAndWeights(const DocumentContext& ctx);
+// The job: RebuildBedsAndWeights (a rebuild deferred when it stopped short),
+// RebuildCache, the playhead settled (SettlePlayhead: the live one while
+// playing), done.
 void RebuildCacheAsyncJob(const DocumentContext& ctx, bool quickRebuild);
 
 // Every voice's settings (placement, pan, group, mute, curves, fades) and

@@ -112,7 +112,7 @@ std::vector<int> PasteEventClipboard(const DocumentContext& ctx, const EventClip
     SelectEvents(app, pasted);
     // Their voices, the track assignment and one relink of every voice.
     if (!clipboard.results.empty()) RerenderEvents(ctx, pasted);
-    SeekPlayback(*ctx.engine, app.currentTime);
+    SettlePlayhead(*ctx.engine, app.currentTime);
     return pasted;
 }
 

@@ -349,7 +349,7 @@ void RefreshClip(const DocumentContext& ctx, int event) {
     EraseWaveformPeaks(path);
     // The rebuild ran the track assignment: every voice follows, not only the Clip's.
     SyncVoicesWithResults(ctx, false);
-    SeekPlayback(*ctx.engine, ctx.app->currentTime);
+    SettlePlayhead(*ctx.engine, ctx.app->currentTime);
 }
 
 }  // namespace
@@ -391,7 +391,7 @@ bool ApplyRecipeToSelection(const DocumentContext& ctx, const std::vector<int>& 
         SyncVoicesWithResults(ctx, false);
     else
         CheckPlaybackCacheIntegrity(ctx);
-    SeekPlayback(*ctx.engine, app.currentTime);
+    SettlePlayhead(*ctx.engine, app.currentTime);
     return true;
 }
 
