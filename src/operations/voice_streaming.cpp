@@ -27,8 +27,11 @@
 namespace {
 
 constexpr int kMaxStreamThreads = 4;
-// Voices released (or given their samples) in one hold of the engine lock.
+// Voices released (or given their samples) in one hold of the engine lock,
+// and released in one frame (freeing their memory takes the frame's time;
+// what is left goes in the next frames).
 constexpr size_t kStreamSwapsPerHold = 64;
+constexpr size_t kStreamReleasesPerFrame = 512;
 
 void WorkerLoop(VoiceStreamer& s) {
     std::unique_lock<std::mutex> lock(s.mutex);
@@ -206,7 +209,7 @@ void PrepareVoicesAtPlayhead(VoiceStreamer& streamer, AudioEngine& engine, const
         // voices holding samples, which must keep them till it ends).
         const bool restorable = voice.resultIndex >= 0 && size_t(voice.resultIndex) < results.size();
         held += evicted ? 0 : 1;
-        if (!inside && !evicted && restorable && !pinned)
+        if (!inside && !evicted && restorable && !pinned && evict.size() < kStreamReleasesPerFrame)
             evict.push_back(v);
         else if (inside && evicted && restorable && voice.resultIndex < count)
             missing.emplace_back(StreamUrgency(voice, t, window), v);
