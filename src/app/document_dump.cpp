@@ -66,11 +66,12 @@ void DumpEngineFields(StateDump& dump) {
     dump.Field("engine.waitingVoices", static_cast<int>(e.waitingVoices.load()));
     dump.Field("engine.streamerIdle", VoiceStreamerIdle(gAppState));
     // Silent blocks by cause (see AudioEngine), and the longest time anyone
-    // but the mixer held the engine's lock since the program started.
+    // but the mixer held the engine's lock since playback last started.
     dump.Field("engine.lockedBlocks", static_cast<int64_t>(e.lockedBlocks.load()));
     dump.Field("engine.lateVoiceBlocks", static_cast<int64_t>(e.lateVoiceBlocks.load()));
     dump.Field("engine.emptyBlocks", static_cast<int64_t>(e.emptyBlocks.load()));
     dump.Field("engine.expectedVoices", static_cast<int>(e.expectedVoices.load()));
+    dump.Field("engine.headroomCut", static_cast<double>(e.headroomCut.load()));
     dump.Field("engine.longestHoldMs", static_cast<double>(gAudioEngine.mutex.LongestHoldNanos()) / 1.0e6);
 
     // The output's thread: late callbacks the back-end flagged, and what

@@ -261,8 +261,10 @@ void LevelVoiceGains(AudioEngine& engine, const std::vector<double>& input, cons
         if (!spans.empty()) {
             const double loudest = LoudestGridSum(std::move(spans));
             const double limit = 0.7 / std::max(double(engine.masterGain.load()), 0.1);
-            if (loudest > limit)
-                for (double& g : gains) g *= limit / loudest;
+            const double cut = loudest > limit ? limit / loudest : 1.0;
+            if (cut < 1.0)
+                for (double& g : gains) g *= cut;
+            engine.headroomCut.store(float(cut));
         }
     }
 

@@ -168,6 +168,9 @@ struct AudioEngine {
     std::atomic<int32_t> heldVoices{0};
     std::atomic<int32_t> waitingVoices{0};
     std::atomic<uint32_t> levelsGeneration{0};
+    // What the last full level pass scaled every gain by for the loudest
+    // moment's headroom (1: no cut was needed).
+    std::atomic<float> headroomCut{1.0f};
     // Raised while an export or a bounce reads the voices without the lock.
     // Changed only under `mutex` (PinEngineVoices), so an edit that holds the
     // lock and sees no pin cannot be overtaken by one.

@@ -40,14 +40,16 @@ std::string DescribePlaybackGaps(const PlaybackGaps& since, const PlaybackGaps& 
     return text;
 }
 
-void WatchPlaybackGaps(PlaybackGapWatch& watch, const AudioEngine& engine, const AudioOutput& output) {
+void WatchPlaybackGaps(PlaybackGapWatch& watch, AudioEngine& engine, const AudioOutput& output) {
     const bool playing = engine.playing.load() != 0;
     if (playing == watch.playing) return;
     watch.playing = playing;
     const PlaybackGaps now = CountPlaybackGaps(engine, output);
     if (playing) {
         watch.atStart = now;
+        engine.mutex.ResetHoldStats();
         return;
     }
-    std::printf("[Audio] Playback stopped: %s\n", DescribePlaybackGaps(watch.atStart, now).c_str());
+    std::printf("[Audio] Playback stopped: %s; the engine's lock held at most %.3f ms\n",
+                DescribePlaybackGaps(watch.atStart, now).c_str(), double(engine.mutex.LongestHoldNanos()) / 1.0e6);
 }

@@ -31,11 +31,12 @@ PlaybackGaps CountPlaybackGaps(const AudioEngine& engine, const AudioOutput& out
 std::string DescribePlaybackGaps(const PlaybackGaps& since, const PlaybackGaps& now);
 
 // Watches the transport once per frame: when playback starts it takes the
-// counts, when it stops it logs what the stretch could not play ("[Audio]
-// Playback stopped: ..."). Interface thread.
+// counts and starts the engine lock's longest hold afresh, when it stops it
+// logs what the stretch could not play and the longest hold meanwhile
+// ("[Audio] Playback stopped: ..."). Interface thread.
 struct PlaybackGapWatch {
     bool playing = false;
     PlaybackGaps atStart;
 };
-void WatchPlaybackGaps(PlaybackGapWatch& watch, const AudioEngine& engine, const AudioOutput& output);
+void WatchPlaybackGaps(PlaybackGapWatch& watch, AudioEngine& engine, const AudioOutput& output);
 
