@@ -45,6 +45,7 @@
 #include "ui/timeline_logic.h"
 #include "ui/ui_colors.h"
 #include "ui/ui_layout.h"
+#include "ui/widget_logic.h"
 #include "ui/widgets.h"
 
 namespace {
@@ -367,12 +368,18 @@ void DrawControlRow(const DocumentContext& ctx, int e) {
         std::string name(TextFieldView(ev.presetName));
         if (name.empty()) name = AutoNameEvent(ev, gRecipes);
         const float w = std::min(ImGui::CalcTextSize(name.c_str()).x + 20, 180.0f);
+        // A longer name ends in "…" inside the button; the tooltip has it all.
+        const std::string shown =
+            ShortenedText(name, [&](const std::string& t) { return ImGui::CalcTextSize(t.c_str()).x <= w - 20; });
         SecondaryButtonScope look;
         ImGui::BeginDisabled(blocked != nullptr);
-        if (ImGui::Button((name + "##presetdrop").c_str(), ImVec2(w, h))) ImGui::OpenPopup("##presetpanel");
+        if (ImGui::Button((shown + "##presetdrop").c_str(), ImVec2(w, h))) ImGui::OpenPopup("##presetpanel");
         ImGui::EndDisabled();
         NoteInspectorItem("##presetdrop");
-        InspectorTip(blocked ? blocked : "Select or save recipe");
+        if (blocked || shown == name)
+            InspectorTip(blocked ? blocked : "Select or save recipe");
+        else if (ImGui::IsItemHovered())
+            ShowStyledTooltip("%s\nSelect or save recipe", name.c_str());
         DrawRecipePopup(ctx, e);
     }
     // 9 / 10 / 11
