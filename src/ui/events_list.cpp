@@ -444,6 +444,7 @@ void DrawRows(const DocumentContext& ctx, VideoPlayer* video) {
                        project.events[size_t(rows[k].index)].folder[0] != '\0';
             break;
         }
+    const int selectedBefore = app.selectedEvent;
     for (size_t k = firstRow; k < rows.size(); ++k) {
         const ListRow& row = rows[k];
         if (row.y + top > scroll + viewHeight) break;
@@ -464,6 +465,8 @@ void DrawRows(const DocumentContext& ctx, VideoPlayer* video) {
         gEventsListReport.rows.push_back(report);
     }
     if (pendingEvent >= 0) StartPendingLayerAction(ctx, pending);
+    // A row clicked here is in sight already: the list stays where it is.
+    if (app.selectedEvent != selectedBefore) gList.shownSelection = app.selectedEvent;
 
     // The drop zone: the rest of the view, at least 30 points.
     ImGui::SetCursorPosY(top + listHeight);

@@ -460,6 +460,38 @@ TEST_F(MixerPanelRig, DraggingAGroupFaderToTheBottomSilencesIt) {
     EXPECT_EQ(gAudioEngine.groupSolo[2].load(), 1);
 }
 
+// A panel shorter than the mixer's least height (a large font in a short
+// window) keeps the whole layout and scrolls it under its title.
+TEST_F(MixerPanelRig, APanelShorterThanItsLayoutScrollsAndItsControlsStillAct) {
+    layout = ComputeUILayout(960, 400, 13, false, LayoutVideo{});
+    const LayoutRect r = TabPanelRect(layout);
+    Frame(0, 0, false);
+    const float font = ImGui::GetFontSize();
+    const float least = MixerLeastHeight(font);
+    ASSERT_LT(r.height, least);
+    const MixerLayout l = ComputeMixerLayout(r.x, r.y, r.width, least, font);
+    // FX B's mute button, in sight at the top of the scroll.
+    const float bw = (l.stripWidth - 6) / 2;
+    const ImVec2 mute(l.stripLeft[1] + 2 + bw / 2, l.muteY + l.buttonHeight / 2);
+    ASSERT_LT(mute.y, r.y + r.height);
+    Frame(mute.x, mute.y, false);
+    Frame(mute.x, mute.y, true);
+    Frame(mute.x, mute.y, false);
+    EXPECT_EQ(gAudioEngine.groupMute[2].load(), 1);
+    // The wheel over the panel brings up what lies below it.
+    ImGuiWindow* scroll = nullptr;
+    for (ImGuiWindow* w : ImGui::GetCurrentContext()->Windows)
+        if (std::strstr(w->Name, "##mixer_scroll")) scroll = w;
+    ASSERT_NE(scroll, nullptr) << "no scrolling part";
+    EXPECT_NEAR(scroll->ScrollMax.y, least - r.height, 1.0f);
+    for (int i = 0; i < 3; ++i) {
+        ImGui::GetIO().MouseWheel = -5;
+        Frame(r.x + r.width / 2, r.y + r.height / 2, false);
+    }
+    Frame(r.x + r.width / 2, r.y + r.height / 2, false);
+    EXPECT_NEAR(scroll->Scroll.y, scroll->ScrollMax.y, 0.5f) << "scrolled to the end";
+}
+
 TEST_F(MixerPanelRig, ADoubleClickResetsAndTheSamePressDoesNotDrag) {
     gAudioEngine.groupGain[0].store(0.1f);  // BG, strip 2
     Frame(0, 0, false);

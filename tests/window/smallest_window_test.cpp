@@ -160,6 +160,16 @@ protected:
             Dump d = Read(prefix + "." + name + ".txt");
             ASSERT_FALSE(d.empty()) << "no dump";
             EXPECT_EQ(CutTexts(d), "");
+            if (name == "mixer") {
+                // The second row of knobs and every strip's send are there, whole.
+                std::map<std::string, int> whole;
+                for (const DumpedText& t : DrawnTexts(d))
+                    if (t.Whole()) whole[t.text] += 1;
+                for (const char* label : {"Size", "Decay", "Damp", "Pre-Dly", "Diffuse", "Mod", "MIXER", "REVERB"})
+                    EXPECT_EQ(whole[label], 1) << label;
+                EXPECT_EQ(whole["Reverb"], 3) << "the three groups' sends";
+                EXPECT_EQ(whole["M"], 4) << "four mute buttons (Ref has none without a video)";
+            }
             for (int shape = 0; shape < 7; ++shape) {
                 if (name != kShapeNames[shape]) continue;
                 EXPECT_EQ(d["inspector.state"], "1");
