@@ -193,8 +193,9 @@ void DrawFilterAndPins(const DocumentContext& ctx, int e) {
 // Clip card
 // ---------------------------------------------------------------------------
 
-// The file name in `nameWidth` (it follows the header on its line); the
-// details and description below it across `width`.
+// The file name in `nameWidth` (it follows the header on its line), the
+// details beside it where they fit, else below; the description below them
+// across `width`.
 void DrawClipCard(const Event& ev, float nameWidth, float width) {
     const std::string path(TextFieldView(ev.pinnedFile));
     if (path.empty()) {
@@ -212,7 +213,13 @@ void DrawClipCard(const Event& ev, float nameWidth, float width) {
         ImGui::TextColored(ImGui::ColorConvertU32ToFloat4(gTheme.warning), "Missing \xE2\x80\x94 relink from the Library tab");
         return;
     }
+    // The details follow the name on its line where they fit: a short
+    // inspector (the smallest window) then still shows the Clip's rows below.
     const std::string details = ClipDetailsText(header.duration, header.sampleRate, header.channels, header.bits);
+    const float gap = 2 * ImGui::GetStyle().ItemSpacing.x;
+    const float nameRight = ImGui::GetItemRectMax().x;
+    const float right = ImGui::GetWindowPos().x + ImGui::GetWindowContentRegionMax().x;
+    if (nameRight + gap + ImGui::CalcTextSize(details.c_str()).x <= right) ImGui::SameLine(0, gap);
     ImGui::TextColored(ImGui::ColorConvertU32ToFloat4(gTheme.textMuted), "%s", details.c_str());
     if (header.description.empty()) return;
     if (header.cutWidth != width) {
