@@ -464,4 +464,9 @@ TEST_F(NamesFitWindow, ShortenedNamesEndWhereTheirReadingEndsAndRowMarksKeepThei
     for (const DumpedText& t : DrawnTexts(popup)) texts.insert(t.text);
     EXPECT_TRUE(texts.count("\u2013  " + VisualText(recipe))) << "the bullet before the recipe's name";
     EXPECT_TRUE(texts.count("\u2013  " + VisualText(chain) + "  \u00B7 1 events")) << "the count after the chain's name";
+    // To look at them: TL_KEEP_SCREENSHOTS names a folder to copy them into.
+    if (const char* keep = std::getenv("TL_KEEP_SCREENSHOTS"))
+        for (const auto& entry : fs::directory_iterator(dir.path()))
+            if (entry.path().extension() == ".png")
+                fs::copy_file(entry.path(), fs::path(keep) / entry.path().filename(), fs::copy_options::overwrite_existing);
 }
