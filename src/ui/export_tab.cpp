@@ -1,7 +1,7 @@
 // export_tab.cpp — drawing the Export tab.
 //
 // Index
-//   Helpers          tinted checkboxes, row labels, rules, tooltips
+//   Helpers          tinted checkboxes, row labels, rules, tooltips, options that wrap
 //   Sections         AAF Session, WAV Bounce, Reverb
 //   Footer           the rule and the Export button
 //   DrawExportTab
