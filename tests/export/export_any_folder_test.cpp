@@ -72,7 +72,7 @@ int Failed(const char* what, const std::string& detail = "") {
 // file id anywhere, as projects from before ids did. Exit status 0 when the
 // fills are of every kind and none holds a plan.
 int WriteGeneratedProject(const std::string& folder, bool withoutIds = false) {
-    LargeProjectSpec spec{.eventCount = 27, .seconds = 45, .layers = LargeProjectLayers::Rendered, .soundCount = 16};
+    LargeProjectSpec spec{.eventCount = 18, .seconds = 30, .layers = LargeProjectLayers::Rendered, .soundCount = 16};
     LargeProject large = MakeLargeProject(spec, folder + "/Library");
     int fillLayer = 0;
     for (RenderResult& r : large.project.results) {
