@@ -1,9 +1,10 @@
 // The output a user's sound card gets: the engine plays through RtAudio into
 // a private PulseAudio server's null sink, and a recording of the sink's
 // monitor equals the offline mix of the same span, sample for sample, with
-// no repeated block and no gap but where the server itself logged that our
-// stream ran dry (CheckRecording). The comparison itself is tested on made-up
-// recordings: it must pass the server's own gaps and catch ours.
+// no repeated block and no gap, save the stretches where the server itself
+// logged that our stream ran dry (CheckRecording). The comparison itself is
+// tested on made-up recordings: it must leave out the server's stretches and
+// catch ours.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -17,6 +18,7 @@
 #include "playback/reverb.h"
 #include "support/audio_fixtures.h"
 #include "support/pulse_server.h"
+#include "support/recording_check.h"
 
 // The PulseAudio client library keeps small allocations until the process
 // ends (its device probing); they are not ours, and LeakSanitizer cannot see
@@ -89,7 +91,6 @@ TEST(PulsePlayback, TheSinkRecordingEqualsTheOfflineMix) {
     while (recording.Frames() < kRigRate / 10 && std::chrono::steady_clock::now() < recordingDeadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     ASSERT_GE(recording.Frames(), kRigRate / 10) << "parec records nothing from the sink's monitor";
-    const int underrunsAtStart = server.Underruns();
     AudioOutput output;
     output.api = CreateRtAudioBackend();
     output.nullOutput = std::make_unique<NullAudioOutput>();
@@ -106,15 +107,15 @@ TEST(PulsePlayback, TheSinkRecordingEqualsTheOfflineMix) {
     // to 10 s agrees, save where the server logged that the stream ran dry:
     // a loaded machine may not run our thread (or the server's) in time, and
     // the sink does not wait. Nothing of the mix may come twice or go
-    // missing otherwise. (Underruns are counted while our stream still
-    // plays: it runs dry once more when it stops.)
+    // missing otherwise, and at least half of the span must be compared.
     const int64_t compared = int64_t(kComparedSeconds * kRigRate);
     std::vector<float> heard;
     int64_t start = -1;
-    int underruns = 0;
+    std::vector<HeardStretch> underruns;
     RecordingCheck check;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(90);
     while (std::chrono::steady_clock::now() < deadline) {
+        // What the recording holds decides; the pause only spares the disk.
         std::this_thread::sleep_for(std::chrono::milliseconds(250));
         heard = recording.Samples();
         const int64_t first = FirstAudible(heard);
@@ -122,25 +123,25 @@ TEST(PulsePlayback, TheSinkRecordingEqualsTheOfflineMix) {
         start = first - onset;
         if (start < 0) break;
         if (int64_t(heard.size() / 2) < start + compared + kRigRate / 10) continue;
-        underruns = server.Underruns() - underrunsAtStart;
-        check = CheckRecording(heard, mix.samples, onset, compared - onset, first, underruns);
+        underruns = server.UnderrunStretches(recording);
+        check = CheckRecording(heard, mix.samples, onset, compared - onset, first, underruns, 0, kRigRate);
         if (!check.shortRecording) break;
     }
     CloseAudioOutput(output);
     e.playing = 0;
     recording.Stop();
     ASSERT_GE(start, 0) << "the sink's monitor heard nothing, or missed the stream's start";
-    EXPECT_TRUE(check.ok) << check.problem << "; the server logged " << underruns << " underruns; the output: "
-                          << OutputFigures(output);
-    if (check.jumps > 0)
-        std::printf("[Test] the server played silence %d times (%s)\n", check.jumps, OutputFigures(output).c_str());
+    EXPECT_TRUE(check.ok) << check.problem << "; the output: " << OutputFigures(output);
+    std::printf("[Test] %s (%s)\n", check.Summary().c_str(), OutputFigures(output).c_str());
     EXPECT_GT(check.largest, 0.05);
 }
 
-// The comparison on made-up recordings of a noise mix: the server's silence
-// where it logged an underrun, followed by the mix a little later, passes;
-// a skipped or repeated block, or a gap the server did not log, does not.
-TEST(PulseRecordingCheck, PassesTheServersGapsAndCatchesSkippedOrRepeatedBlocks) {
+// The comparison on made-up recordings of a noise mix: what the server
+// played where it logged an underrun (silence, or what it had rendered
+// already) is left out, and the mix a little later after it passes; a
+// skipped or repeated block, a gap the server did not log, or a span mostly
+// left out does not.
+TEST(PulseRecordingCheck, LeavesOutTheServersStretchesAndCatchesSkippedOrRepeatedBlocks) {
     const std::vector<float> mix = NoiseSamples(2 * 40000, 7, 0.3f);
     auto part = [&mix](int64_t from, int64_t to) {
         return std::vector<float>(mix.begin() + 2 * from, mix.begin() + 2 * to);
@@ -151,44 +152,68 @@ TEST(PulseRecordingCheck, PassesTheServersGapsAndCatchesSkippedOrRepeatedBlocks)
         return all;
     };
     const std::vector<float> silence(2 * 8000, 0.0f), lead(2 * 1000, 0.0f);
+    const std::vector<HeardStretch> none;
 
     // Clean, behind the stream's latency (and found within a frame or two).
-    RecordingCheck c = CheckRecording(join({lead, part(0, 40000)}), mix, 0, 30000, 1002, 0);
+    RecordingCheck c = CheckRecording(join({lead, part(0, 40000)}), mix, 0, 30000, 1002, none, 0);
     EXPECT_TRUE(c.ok) << c.problem;
-    EXPECT_EQ(c.jumps, 0);
+    EXPECT_EQ(c.comparedFrames, 30000);
+    EXPECT_EQ(c.skippedStretches, 0);
     EXPECT_GT(c.largest, 0.2);
 
-    // The server's gap: silence, then the mix 800 frames on.
+    // The server's gap at recording frames 21000..29000: silence, then the
+    // mix 800 frames on. Left out where the server's stretch covers it; a
+    // gap where it logged nothing (or logged elsewhere) fails.
     const std::vector<float> serverGap = join({lead, part(0, 20000), silence, part(20800, 40000)});
-    c = CheckRecording(serverGap, mix, 0, 30000, 1000, 1);
+    c = CheckRecording(serverGap, mix, 0, 30000, 1000, {{20500, 29500}}, 0);
     EXPECT_TRUE(c.ok) << c.problem;
-    EXPECT_EQ(c.jumps, 1);
-    c = CheckRecording(serverGap, mix, 0, 30000, 1000, 0);
+    EXPECT_EQ(c.skippedStretches, 1);
+    EXPECT_LT(c.comparedFrames, 30000 - 800);
+    EXPECT_GT(c.comparedFrames, 30000 - 800 - 2 * 500 - 1);
+    c = CheckRecording(serverGap, mix, 0, 30000, 1000, none, 0);
     EXPECT_FALSE(c.ok) << "a gap the server did not log";
+    c = CheckRecording(serverGap, mix, 0, 30000, 1000, {{2000, 4000}}, 0);
+    EXPECT_FALSE(c.ok) << "an underrun logged elsewhere";
+
+    // Within the stretch the server played the mix's blocks over again and
+    // out of place: left out as well, and still a fault outside one.
+    std::vector<float> rewound = join({lead, part(0, 20000), part(19500, 20000), part(20000, 40000)});
+    c = CheckRecording(rewound, mix, 0, 30000, 1000, {{20800, 21800}}, 0);
+    EXPECT_TRUE(c.ok) << c.problem;
+    c = CheckRecording(rewound, mix, 0, 30000, 1000, none, 3);
+    EXPECT_FALSE(c.ok);
 
     // The mixer's silent block: silence, then the mix from where it was,
     // faded in over 240 frames; a "fade" louder than the mix is no fade.
     std::vector<float> faded = join({lead, part(0, 20000), silence, part(20000, 40000)});
     const size_t resume = size_t(2 * (1000 + 20000 + 8000));
     for (size_t k = 0; k < 2 * 240; ++k) faded[resume + k] *= float(k / 2) / 240.0f;
-    c = CheckRecording(faded, mix, 0, 30000, 1000, 1);
+    c = CheckRecording(faded, mix, 0, 30000, 1000, none, 1);
     EXPECT_TRUE(c.ok) << c.problem;
     EXPECT_EQ(c.jumps, 1);
     faded[resume + 100] = 0.9f;
-    c = CheckRecording(faded, mix, 0, 30000, 1000, 1);
+    c = CheckRecording(faded, mix, 0, 30000, 1000, none, 1);
     EXPECT_FALSE(c.ok) << "louder than the mix while fading in";
 
-    // Ours: a block skipped, a block repeated, the mix resuming earlier
-    // after silence, one sample wrong. An underrun logged elsewhere excuses none.
+    // Ours: a block skipped, a block repeated, one sample wrong; and after
+    // the server's stretch the mix taken up earlier than where it left.
     for (const std::vector<float>& heard :
-         {join({lead, part(0, 20000), part(20512, 40000)}), join({lead, part(0, 20512), part(20000, 40000)}),
-          join({lead, part(0, 20000), silence, part(19000, 40000)})}) {
-        c = CheckRecording(heard, mix, 0, 30000, 1000, 1);
+         {join({lead, part(0, 20000), part(20512, 40000)}), join({lead, part(0, 20512), part(20000, 40000)})}) {
+        c = CheckRecording(heard, mix, 0, 30000, 1000, {{2000, 4000}}, 1);
         EXPECT_FALSE(c.ok);
     }
     std::vector<float> wrong = join({lead, part(0, 40000)});
     wrong[2 * 26000 + 1] += 0.01f;
-    c = CheckRecording(wrong, mix, 0, 30000, 1000, 3);
+    c = CheckRecording(wrong, mix, 0, 30000, 1000, {{2000, 4000}}, 3);
     EXPECT_FALSE(c.ok);
     EXPECT_NE(c.problem.find("differs"), std::string::npos) << c.problem;
+    c = CheckRecording(join({lead, part(0, 20000), silence, part(15000, 40000)}), mix, 0, 30000, 1000, {{20500, 29500}},
+                       0);
+    EXPECT_FALSE(c.ok) << "the mix taken up again before where it left";
+
+    // Most of the span in the server's stretches: too little compared to pass.
+    c = CheckRecording(serverGap, mix, 0, 30000, 1000, {{1500, 19000}, {20500, 29500}}, 0);
+    EXPECT_FALSE(c.ok);
+    EXPECT_LT(c.ComparedShare(), 0.5);
+    EXPECT_NE(c.problem.find("too little"), std::string::npos) << c.problem;
 }
