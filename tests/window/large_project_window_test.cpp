@@ -107,13 +107,19 @@ TEST_F(LargeProjectWindow, AProjectTheOpenMeasuresEndsOnACloseOrASignalDuringIts
     // The build held to a voice a frame: the close certainly comes during
     // it, however fast the machine; the probe answers the weights from the
     // project's library once the build has stopped.
-    ProgramRun closed = Start("buildpace 1\nframes 4\ndump closing.txt\nclose\nframes 100000\n", project);
+    ProgramRun closed =
+        Start("buildpace 1\nexitdump closed.txt\nframes 4\ndump closing.txt\nclose\nframes 100000\n", project);
     ASSERT_EQ(closed.exitCode, 0) << closed.log;
     EXPECT_NE(closed.log.find("[Cache] Voice build stopped after "), std::string::npos) << closed.log;
     EXPECT_EQ(closed.log.find("unsaved changes:"), std::string::npos) << closed.log;
     Dump closing = ReadStateDump(dir.File("closing.txt"));
     EXPECT_EQ(closing["busy"], "1") << "the close came during the build";
     EXPECT_EQ(closing["busy.status"], "Loading audio...");
+    // The quit builds nothing more: the program ends with the voices built
+    // before the close (the probe's weights are measured again at the next
+    // open, so the voices need not follow them).
+    Dump exited = ReadStateDump(dir.File("closed.txt"));
+    EXPECT_LT(Whole(exited, "engine.voices"), Whole(closing, "engine.voicesToBuild")) << closed.log;
 
     std::atomic<int> pid{0};
     std::thread signaller([&] {
