@@ -24,6 +24,7 @@
 #include "export/export_settings.h"
 #include "support/large_project.h"
 #include "support/pulse_server.h"
+#include "support/recording_check.h"
 #include "support/temp_dir.h"
 #include "support/window_harness.h"
 
@@ -191,9 +192,10 @@ TEST_F(EditingWhilePlayingWindow, NoEditSilencesTheSoundOrMovesThePlayhead) {
     const int64_t to = int64_t((std::atof(played["engine.seconds"].c_str()) - 0.5) * kRate);
     ASSERT_GT(to - from, 10 * kRate) << "the edits took less playback than expected";
     const RecordingCheck check = CheckRecording(heard, mix, from, to - from, heardOnset - mixOnset + from,
-                                                underruns + int(locked + late));
+                                                server.UnderrunStretches(recording), int(locked + late), kRate);
     EXPECT_TRUE(check.ok) << check.problem << "; the server logged " << underruns << " underruns, the mixer "
                           << locked << " blocks silent under another thread's lock and " << late
                           << " waiting for a voice";
+    std::printf("[Editing] %s\n", check.Summary().c_str());
     EXPECT_GT(check.largest, 0.002);
 }
