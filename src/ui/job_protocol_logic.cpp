@@ -92,7 +92,14 @@ void TakeJobRequests(const DocumentContext& ctx, bool leftButtonDown) {
     // the same events.
     if (!app.documentQuiet) {
         FollowSceneLinks(project);
-        if (!leftButtonDown && RebuildBedEvents(project)) app.deferredRebuild.store(true);
+        // Noticed here, made by the rebuild's job: the Beds' layers and the
+        // track assignment they start never hold up a frame. A Bed whose
+        // results already follow its layers (a project just opened, an edit
+        // and its undo) asks for no rebuild.
+        if (!leftButtonDown && BedsChanged(project, app.bedWatch)) {
+            if (BedsHoldTheirLayers(project)) NoteBedsRebuilt(project, app.bedWatch);
+            else app.deferredRebuild.store(true);
+        }
     }
     // 2. The timeline's deletion.
     TakePendingDelete(ctx);
