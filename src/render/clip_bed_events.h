@@ -3,6 +3,8 @@
 // Index
 //   RebuildClipEvent       the one region result of a Clip event (always a fresh record)
 //   RebuildBedEvent        one fill result per Bed layer; unchanged Beds cost nothing
+//   RebuildClipResult / RebuildBedResults   the same without the track assignment
+//   BedRebuildWouldChange  whether RebuildBedEvent would change anything
 //   RebuildBedEvents       every Bed at once, with one scan of the results
 //   ApplyProbedWeights     copy newly probed spectral weights into the results
 //   ClipBedFileOpenCount   test hook: sound files opened by the two rebuilds
@@ -29,9 +31,21 @@ bool RebuildClipEvent(Project& project, int eventIndex);
 // reordered, or had its duration, loop flag, start, weight or fades changed.
 bool RebuildBedEvent(Project& project, int eventIndex);
 
+// The two rebuilds without their track assignment, for callers that rebuild
+// several events and assign tracks once, before anything reads a track or a
+// mute (a Clip's record keeps its old mute reasons until then).
+// RebuildClipResult leaves the revision and `rendered` to the caller too.
+bool RebuildClipResult(Project& project, int eventIndex);
+bool RebuildBedResults(Project& project, int eventIndex);
+
+// True when RebuildBedEvent would change the Bed's results now; changes
+// nothing (it may resolve the layers' file ids, as the rebuild does).
+bool BedRebuildWouldChange(const Project& project, int eventIndex);
+
 // RebuildBedEvent for every Bed event, in event order; true when any of them
 // changed. The results are scanned once for all Beds (again only after a Bed
-// changed), so an unchanged project costs one pass however many Beds it has.
+// changed), so an unchanged project costs one pass however many Beds it has;
+// the tracks are assigned once, after the last Bed.
 bool RebuildBedEvents(Project& project);
 
 // Rebuilds every Bed event (RebuildBedEvents) and gives the results of every
