@@ -217,7 +217,8 @@ void KeepSurvivingResults(Project& project, bool rangeOn, float t0, float t1) {
 
 // The live voices of a full render, so that playback follows the render:
 // every layer an event's pass has finished is built into its voice by a
-// pool of threads (one per core) while the render goes on. Each build works
+// pool of threads while the render goes on (one per core but the render's
+// own; once the events are done, the render's thread builds with them). Each build works
 // on a copy of the layer as the pass left it; what a build writes back into
 // its layer (the fill's chunk plan, a resolved path, the missing and
 // placeholder flags, the measured pitch and loudness) goes into the results
@@ -227,7 +228,7 @@ void KeepSurvivingResults(Project& project, bool rangeOn, float t0, float t1) {
 class LiveVoices {
 public:
     explicit LiveVoices(const DocumentContext& ctx) : ctx_(ctx), gains_(EventGainTable(*ctx.project)) {
-        const int threads = std::max(1, ProcessorCount());
+        const int threads = std::max(1, ProcessorCount() - 1);
         for (int t = 0; t < threads; ++t) {
             try {
                 threads_.emplace_back([this] { Work(); });
@@ -235,7 +236,7 @@ public:
                 break;
             }
         }
-        if (threads_.empty()) fallback_ = true;  // no thread at all: builds run in Finish
+        if (threads_.empty()) fallback_ = true;  // no thread at all: the caller builds them all
     }
     ~LiveVoices() { Finish(); }
     LiveVoices(const LiveVoices&) = delete;
@@ -262,7 +263,8 @@ public:
         settled_.wait(lock, [&] { return finished_ >= target || stopped_; });
     }
 
-    // Every queued voice built (or a quit stopped them), the threads joined.
+    // Every queued voice built (or a quit stopped them), the caller building
+    // too, the threads joined.
     void Finish() {
         {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -270,9 +272,9 @@ public:
             closing_ = true;
         }
         work_.notify_all();
+        RunLeft();
         for (std::thread& t : threads_) t.join();
         threads_.clear();
-        if (fallback_) RunLeft();
     }
 
     // The builds' write-backs into the results with the same ids. A pass end
@@ -351,18 +353,21 @@ private:
         }
     }
 
-    // Without threads, the caller builds what is left.
+    // The caller builds what is left, beside the threads.
     void RunLeft() {
         for (;;) {
             Build* b = nullptr;
             {
                 std::lock_guard<std::mutex> lock(mutex_);
-                if (next_ >= builds_.size() || Abandoned()) return;
+                if (next_ >= builds_.size() || stopped_ || Abandoned()) return;
                 b = &builds_[next_++];
             }
             BuildOne(*b);
-            std::lock_guard<std::mutex> lock(mutex_);
-            finished_ += 1;
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                finished_ += 1;
+            }
+            settled_.notify_all();
         }
     }
 

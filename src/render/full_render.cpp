@@ -38,6 +38,8 @@
 #include <cmath>
 #include <cstdio>
 #include <deque>
+#include <map>
+#include <unordered_map>
 
 #include "document/event.h"
 #include "document/project.h"
@@ -92,6 +94,45 @@ bool Settled(const Project& project) {
 
 // ---- InTurn -------------------------------------------------------------------------
 
+// A bound on the tracks either packing opens in one group, kept as layers
+// come in. The pass end takes the group's events class by class (hero, then
+// layer count) and, within a class, by first start. When a layer finds every
+// track busy, each busy track opened in its class holds a layer of an event
+// placed before it whose span (first start .. last end or start) covers the
+// layer's start; so a class opens at most as many tracks as the most layers
+// its events stack over one moment, and the group at most the sum of that
+// over its classes. The assignment, by start, opens as many as the layers
+// stacked over one moment, no more. Moments are counted in bins (a span
+// counts in every bin it touches), which can only overstate the stacking;
+// adding layers never lowers it. While the bound stays below the 48 tracks a
+// group has without a budget, neither packing mutes a layer of the group.
+class Crowding {
+public:
+    void AddEvent(bool hero, int layers, float firstStart, float lastTime) {
+        Class& c = classes_[{hero, layers}];
+        constexpr double kBin = 0.5;
+        constexpr int64_t kMostBins = 4096;
+        const double lo = std::floor(double(firstStart) / kBin), hi = std::floor(double(lastTime) / kBin);
+        if (!std::isfinite(lo) || !std::isfinite(hi) || hi - lo > double(kMostBins)) {
+            c.everywhere += layers;
+        } else {
+            for (int64_t b = int64_t(lo); b <= int64_t(hi); ++b) c.peak = std::max(c.peak, c.bins[b] += layers);
+        }
+        bound_ = 0;
+        for (const auto& [key, each] : classes_) bound_ += each.peak + each.everywhere;
+    }
+    int Bound() const { return bound_; }
+
+private:
+    struct Class {
+        std::unordered_map<int64_t, int> bins;
+        int peak = 0;
+        int everywhere = 0;  // spans too long to count in bins
+    };
+    std::map<std::pair<bool, int>, Class> classes_;
+    int bound_ = 0;
+};
+
 // What the passes read of one layer, and what the packings decided for it.
 struct Layer {
     float key = 0;  // PassEndOrderKey of the start
@@ -131,8 +172,10 @@ private:
     void RemoveUsed(int h);
     void DropPassRecords(size_t base);
     // Packing.
-    void FillItems();
-    void PackPassEnd();
+    void AddToCrowding(int eventIndex);
+    bool Calm(int g) const { return !project_.budgetMode && crowding_[g].Bound() < kPlainTracks; }
+    void FillItems(int g);
+    void PackPassEnd(int g);
     void PackAssignment();
     // The pass.
     void BandMask(int i, float eventStart, float eventEnd, float mask[5]);
@@ -147,6 +190,9 @@ private:
     std::vector<Layer> layers_;       // by handle (index into store_)
     std::vector<int> order_;          // handles in results order
     std::vector<float> orderKeys_;    // their keys, ascending
+    std::vector<int> groupOrder_[3];  // the same per group 0..2
+    std::vector<float> groupKeys_[3];
+    Crowding crowding_[3];
     std::vector<std::vector<int>> byEvent_;
     std::vector<uint8_t> hero_, bed_, fill_;
     std::vector<int> heroes_;
@@ -165,6 +211,7 @@ private:
     bool rerankAll_ = true;    // the first pass ranked in its order before sorting
     int32_t usedTracks_[3] = {0, 0, 0};
     std::vector<int> flipped_;
+    static constexpr int kPlainTracks = 48;
 };
 
 // ---- Construction ---------------------------------------------------------------------
@@ -211,6 +258,7 @@ void InTurn::Construct() {
     // The first pass's results stand sorted: they keep their order.
     for (RenderResult& r : project_.results) Insert(std::move(r), 1);
     project_.results.clear();
+    for (size_t e = 0; e < byEvent_.size(); ++e) AddToCrowding(int(e));
     for (size_t h = 0; h < layers_.size(); ++h) {
         if (InUse(layers_[h])) AddUsed(int(h));
     }
@@ -227,6 +275,12 @@ void InTurn::Insert(RenderResult&& r, int bornPass) {
     const size_t at = size_t(std::upper_bound(orderKeys_.begin(), orderKeys_.end(), l.key) - orderKeys_.begin());
     order_.insert(order_.begin() + std::ptrdiff_t(at), h);
     orderKeys_.insert(orderKeys_.begin() + std::ptrdiff_t(at), l.key);
+    if (l.group >= 0 && l.group <= 2) {
+        std::vector<float>& keys = groupKeys_[l.group];
+        const size_t in = size_t(std::upper_bound(keys.begin(), keys.end(), l.key) - keys.begin());
+        groupOrder_[l.group].insert(groupOrder_[l.group].begin() + std::ptrdiff_t(in), h);
+        keys.insert(keys.begin() + std::ptrdiff_t(in), l.key);
+    }
     if (std::isfinite(l.duration)) maxDuration_ = std::max(maxDuration_, double(l.duration));
     else if (l.duration > 0) endless_ = true;
 }
@@ -265,10 +319,27 @@ void InTurn::DropPassRecords(size_t base) {
 
 // ---- Packing ----------------------------------------------------------------------------------------
 
-void InTurn::FillItems() {
-    items_.resize(order_.size());
-    for (size_t p = 0; p < order_.size(); ++p) {
-        const Layer& l = layers_[size_t(order_[p])];
+// The event's layers in its group, by the spans the packings see (finite
+// layers only).
+void InTurn::AddToCrowding(int eventIndex) {
+    int layers = 0, group = -1;
+    float first = INFINITY, last = -INFINITY;
+    for (int h : byEvent_[size_t(eventIndex)]) {
+        const Layer& l = layers_[size_t(h)];
+        if (l.group < 0 || l.group > 2 || !std::isfinite(l.start) || !std::isfinite(l.start + l.duration)) continue;
+        group = l.group;
+        layers += 1;
+        first = std::min(first, l.start);
+        last = std::max(last, std::max(l.start, l.start + l.duration));
+    }
+    if (layers > 0) crowding_[group].AddEvent(hero_[size_t(eventIndex)] != 0, layers, first, last);
+}
+
+void InTurn::FillItems(int g) {
+    const std::vector<int>& order = groupOrder_[g];
+    items_.resize(order.size());
+    for (size_t p = 0; p < order.size(); ++p) {
+        const Layer& l = layers_[size_t(order[p])];
         PackItem& item = items_[p];
         item.start = l.start;
         item.duration = l.duration;
@@ -282,32 +353,31 @@ void InTurn::FillItems() {
     }
 }
 
-void InTurn::PackPassEnd() {
-    FillItems();
-    int32_t counts[3];
-    for (int g = 0; g < 3; ++g) counts[g] = project_.groups[g].trackCount;
-    ::PackAsPassEnd(items_, project_.budgetMode, counts, usedTracks_, packScratch_);
-    for (int g = 0; g < 3; ++g) project_.groups[g].usedTracks = usedTracks_[g];
-    flipped_.clear();
-    for (size_t p = 0; p < order_.size(); ++p) {
-        Layer& l = layers_[size_t(order_[p])];
-        if (l.group < 0 || l.group > 2) continue;
+void InTurn::PackPassEnd(int g) {
+    FillItems(g);
+    usedTracks_[g] = PackGroupAsPassEnd(items_, g, project_.budgetMode, project_.groups[g].trackCount, packScratch_);
+    project_.groups[g].usedTracks = usedTracks_[g];
+    const std::vector<int>& order = groupOrder_[g];
+    for (size_t p = 0; p < order.size(); ++p) {
+        Layer& l = layers_[size_t(order[p])];
         l.groupTrack = items_[p].groupTrack;
-        if (l.budgetMuted != items_[p].budgetMuted) flipped_.push_back(order_[p]);
+        if (l.budgetMuted != items_[p].budgetMuted) flipped_.push_back(order[p]);
         l.budgetMuted = items_[p].budgetMuted;
     }
 }
 
 // The mutes the track assignment gives the same results (it runs after each
-// Clip rebuild of a pass, before the event when the Clip comes first).
+// Clip rebuild of a pass, before the event when the Clip comes first); in a
+// calm group it mutes nothing.
 void InTurn::PackAssignment() {
     if (assignVersion_ == version_) return;
     assignVersion_ = version_;
-    FillItems();
-    int32_t counts[3];
-    for (int g = 0; g < 3; ++g) counts[g] = project_.groups[g].trackCount;
-    ::PackAsAssignment(items_, project_.budgetMode, counts, packScratch_);
-    for (size_t p = 0; p < order_.size(); ++p) layers_[size_t(order_[p])].assignMuted = items_[p].budgetMuted;
+    for (int g = 0; g < 3; ++g) {
+        if (Calm(g)) continue;
+        FillItems(g);
+        PackGroupAsAssignment(items_, g, project_.budgetMode, project_.groups[g].trackCount, packScratch_);
+        for (size_t p = 0; p < groupOrder_[g].size(); ++p) layers_[size_t(groupOrder_[g][p])].assignMuted = items_[p].budgetMuted;
+    }
 }
 
 // ---- BandMask ----------------------------------------------------------------------------------------
@@ -392,13 +462,31 @@ void InTurn::PassEnd(int i, std::vector<RenderResult>& fresh) {
         r.pitchShift = r.pitchVarShift;
         Insert(std::move(r), passes_);
     }
-    PackPassEnd();
+    AddToCrowding(i);
+
+    // The pass end packs every group; what the next events read of it are
+    // the mutes (none in a calm group), and the new layers' voices read
+    // their tracks, of which only a fill's sound depends on its own (it
+    // seeds the resynthesis). So a group is packed when it is not calm, or
+    // when the event's fills are in it; every group once more at the end.
+    bool fills[3] = {false, false, false};
+    for (size_t h = first; h < store_.size(); ++h) {
+        const int g = layers_[h].group;
+        if (g >= 0 && g <= 2 && store_[h].procMode == 1) fills[g] = true;
+    }
+    bool packed[3] = {false, false, false};
+    flipped_.clear();
+    for (int g = 0; g < 3; ++g) {
+        if (Calm(g) && !fills[g]) continue;
+        PackPassEnd(g);
+        packed[g] = true;
+    }
 
     std::vector<RenderedLayer> report;
     for (size_t h = first; h < store_.size(); ++h) {
         RenderResult& r = store_[h];
         const Layer& l = layers_[h];
-        if (r.group >= 0 && r.group <= 2) {
+        if (r.group >= 0 && r.group <= 2 && packed[r.group]) {
             r.groupTrack = l.groupTrack;
             SetMuteReason(r, kMuteBudget, l.budgetMuted);
             r.track = l.groupTrack < 0 ? -1 : GroupFirstTrack(project_.groups, r.group) + l.groupTrack;
@@ -432,6 +520,9 @@ void InTurn::PassEnd(int i, std::vector<RenderResult>& fresh) {
 // fades limited once per pass end it went through (the limit settles after a
 // step or two), and every Clip's record made afresh by its last rebuild.
 void InTurn::Materialise() {
+    if (passes_ > 1) {
+        for (int g = 0; g < 3; ++g) PackPassEnd(g);
+    }
     std::vector<RenderResult>& results = project_.results;
     results.clear();
     results.reserve(order_.size());

@@ -5,7 +5,7 @@
 //   Constants, TrackList     the open tracks of one group and the first-fit rule
 //   GroupEvents              a group's items gathered per event
 //   Layer orders             the two tolerant gain orders (insertion sorts)
-//   PackAsPassEnd            events by hero, layer count, first start
+//   PackAsPassEnd            events by hero, layer count, first start (group by group)
 //   PackAsAssignment         layers by start, or events by index under the budget
 //   PackItemOf
 //
@@ -199,90 +199,93 @@ void PlaceSurvivorsInTime(std::vector<PackItem>& items, PackScratch& s, TrackLis
 
 // ---- PackAsPassEnd -----------------------------------------------------------------------------
 
-void PackAsPassEnd(std::vector<PackItem>& items, bool budgetMode, const int32_t trackCount[3],
-                   int32_t usedTracks[3], PackScratch& s) {
-    for (int g = 0; g < 3; ++g) {
-        const int events = GroupEvents(items, g, s);
-        if (events == 0) {
-            usedTracks[g] = 0;
-            continue;
-        }
-        // Heroes first, then the event with more layers, then the one whose
-        // first layer (in results order) starts earlier.
-        s.eventOrder.resize(size_t(events));
-        for (int k = 0; k < events; ++k) s.eventOrder[size_t(k)] = k;
-        auto first = [&](int k) -> const PackItem& { return items[size_t(s.members[size_t(s.eventStarts[size_t(k)])])]; };
-        auto size = [&](int k) { return s.eventStarts[size_t(k) + 1] - s.eventStarts[size_t(k)]; };
-        std::stable_sort(s.eventOrder.begin(), s.eventOrder.end(), [&](int a, int b) {
-            const bool ha = first(a).hero, hb = first(b).hero;
-            if (ha != hb) return ha;
-            if (size(a) != size(b)) return size(a) > size(b);
-            return first(a).start < first(b).start;
-        });
-        for (int k = 0; k < events; ++k) {
-            int* begin = s.members.data() + s.eventStarts[size_t(k)];
-            SortLayersForPassEnd(items, begin, s.members.data() + s.eventStarts[size_t(k) + 1]);
-        }
-
-        s.trackEnds.clear();
-        TrackList tracks{s.trackEnds};
-        tracks.budget = budgetMode ? std::max(0, trackCount[g]) : kUnlimitedTracks;
-        if (!budgetMode) {
-            for (int k : s.eventOrder) {
-                for (int at = s.eventStarts[size_t(k)]; at < s.eventStarts[size_t(k) + 1]; ++at)
-                    tracks.Place(items[size_t(s.members[size_t(at)])]);
-            }
-        } else {
-            PlaceRankByRank(items, s, tracks);
-            PlaceSurvivorsInTime(items, s, tracks);
-        }
-        usedTracks[g] = tracks.used;
+int32_t PackGroupAsPassEnd(std::vector<PackItem>& items, int g, bool budgetMode, int32_t trackCount,
+                           PackScratch& s) {
+    const int events = GroupEvents(items, g, s);
+    if (events == 0) return 0;
+    // Heroes first, then the event with more layers, then the one whose
+    // first layer (in results order) starts earlier.
+    s.eventOrder.resize(size_t(events));
+    for (int k = 0; k < events; ++k) s.eventOrder[size_t(k)] = k;
+    auto first = [&](int k) -> const PackItem& { return items[size_t(s.members[size_t(s.eventStarts[size_t(k)])])]; };
+    auto size = [&](int k) { return s.eventStarts[size_t(k) + 1] - s.eventStarts[size_t(k)]; };
+    std::stable_sort(s.eventOrder.begin(), s.eventOrder.end(), [&](int a, int b) {
+        const bool ha = first(a).hero, hb = first(b).hero;
+        if (ha != hb) return ha;
+        if (size(a) != size(b)) return size(a) > size(b);
+        return first(a).start < first(b).start;
+    });
+    for (int k = 0; k < events; ++k) {
+        int* begin = s.members.data() + s.eventStarts[size_t(k)];
+        SortLayersForPassEnd(items, begin, s.members.data() + s.eventStarts[size_t(k) + 1]);
     }
+
+    s.trackEnds.clear();
+    TrackList tracks{s.trackEnds};
+    tracks.budget = budgetMode ? std::max(0, trackCount) : kUnlimitedTracks;
+    if (!budgetMode) {
+        for (int k : s.eventOrder) {
+            for (int at = s.eventStarts[size_t(k)]; at < s.eventStarts[size_t(k) + 1]; ++at)
+                tracks.Place(items[size_t(s.members[size_t(at)])]);
+        }
+    } else {
+        PlaceRankByRank(items, s, tracks);
+        PlaceSurvivorsInTime(items, s, tracks);
+    }
+    return tracks.used;
+}
+
+void PackAsPassEnd(std::vector<PackItem>& items, bool budgetMode, const int32_t trackCount[3],
+                   int32_t usedTracks[3], PackScratch& scratch) {
+    for (int g = 0; g < 3; ++g) usedTracks[g] = PackGroupAsPassEnd(items, g, budgetMode, trackCount[g], scratch);
 }
 
 // ---- PackAsAssignment ------------------------------------------------------------------------------
 
-void PackAsAssignment(std::vector<PackItem>& items, bool budgetMode, const int32_t trackCount[3],
-                      PackScratch& s) {
-    for (int g = 0; g < 3; ++g) {
-        const int events = GroupEvents(items, g, s);
-        if (events == 0) continue;
-        s.trackEnds.clear();
-        TrackList tracks{s.trackEnds};
-        tracks.budget = budgetMode ? trackCount[g] : kUnlimitedTracks;
+void PackGroupAsAssignment(std::vector<PackItem>& items, int g, bool budgetMode, int32_t trackCount,
+                           PackScratch& s) {
+    const int events = GroupEvents(items, g, s);
+    if (events == 0) return;
+    s.trackEnds.clear();
+    TrackList tracks{s.trackEnds};
+    tracks.budget = budgetMode ? trackCount : kUnlimitedTracks;
 
-        if (!budgetMode) {
-            // Every layer by its start; equal starts keep results order.
-            s.byStart.clear();
-            for (size_t i = 0; i < items.size(); ++i) {
-                if (items[i].group == g && Finite(items[i])) s.byStart.push_back(int(i));
-            }
-            std::stable_sort(s.byStart.begin(), s.byStart.end(),
-                             [&](int a, int b) { return items[size_t(a)].start < items[size_t(b)].start; });
-            for (int i : s.byStart) tracks.Place(items[size_t(i)]);
-            continue;
+    if (!budgetMode) {
+        // Every layer by its start; equal starts keep results order.
+        s.byStart.clear();
+        for (size_t i = 0; i < items.size(); ++i) {
+            if (items[i].group == g && Finite(items[i])) s.byStart.push_back(int(i));
         }
-
-        // Events by index; heroes first, then more layers first (equal ones
-        // keep index order).
-        s.eventOrder.resize(size_t(events));
-        for (int k = 0; k < events; ++k) s.eventOrder[size_t(k)] = k;
-        auto first = [&](int k) -> const PackItem& { return items[size_t(s.members[size_t(s.eventStarts[size_t(k)])])]; };
-        auto size = [&](int k) { return s.eventStarts[size_t(k) + 1] - s.eventStarts[size_t(k)]; };
-        std::sort(s.eventOrder.begin(), s.eventOrder.end(),
-                  [&](int a, int b) { return first(a).eventIdx < first(b).eventIdx; });
-        for (int k = 0; k < events; ++k) {
-            int* begin = s.members.data() + s.eventStarts[size_t(k)];
-            SortLayersForAssignment(items, begin, s.members.data() + s.eventStarts[size_t(k) + 1]);
-        }
-        std::stable_sort(s.eventOrder.begin(), s.eventOrder.end(), [&](int a, int b) {
-            const bool ha = first(a).hero, hb = first(b).hero;
-            if (ha != hb) return ha;
-            return size(a) > size(b);
-        });
-        PlaceRankByRank(items, s, tracks);
-        PlaceSurvivorsInTime(items, s, tracks);
+        std::stable_sort(s.byStart.begin(), s.byStart.end(),
+                         [&](int a, int b) { return items[size_t(a)].start < items[size_t(b)].start; });
+        for (int i : s.byStart) tracks.Place(items[size_t(i)]);
+        return;
     }
+
+    // Events by index; heroes first, then more layers first (equal ones
+    // keep index order).
+    s.eventOrder.resize(size_t(events));
+    for (int k = 0; k < events; ++k) s.eventOrder[size_t(k)] = k;
+    auto first = [&](int k) -> const PackItem& { return items[size_t(s.members[size_t(s.eventStarts[size_t(k)])])]; };
+    auto size = [&](int k) { return s.eventStarts[size_t(k) + 1] - s.eventStarts[size_t(k)]; };
+    std::sort(s.eventOrder.begin(), s.eventOrder.end(),
+              [&](int a, int b) { return first(a).eventIdx < first(b).eventIdx; });
+    for (int k = 0; k < events; ++k) {
+        int* begin = s.members.data() + s.eventStarts[size_t(k)];
+        SortLayersForAssignment(items, begin, s.members.data() + s.eventStarts[size_t(k) + 1]);
+    }
+    std::stable_sort(s.eventOrder.begin(), s.eventOrder.end(), [&](int a, int b) {
+        const bool ha = first(a).hero, hb = first(b).hero;
+        if (ha != hb) return ha;
+        return size(a) > size(b);
+    });
+    PlaceRankByRank(items, s, tracks);
+    PlaceSurvivorsInTime(items, s, tracks);
+}
+
+void PackAsAssignment(std::vector<PackItem>& items, bool budgetMode, const int32_t trackCount[3],
+                      PackScratch& scratch) {
+    for (int g = 0; g < 3; ++g) PackGroupAsAssignment(items, g, budgetMode, trackCount[g], scratch);
 }
 
 // ---- PackItemOf --------------------------------------------------------------------------------------

@@ -9,6 +9,7 @@
 //                       layer count and first start; the budget rank by rank)
 //   PackAsAssignment    the order of the track assignment (layers by start; the
 //                       budget's events by index, rank by rank)
+//   PackGroupAsPassEnd / PackGroupAsAssignment   the same for one group
 //   PackItemOf          a layer's record, its event's hero and Bed flags included
 //
 // Both take the items in results order and decide groupTrack (-1: no track)
@@ -58,5 +59,12 @@ void PackAsPassEnd(std::vector<PackItem>& items, bool budgetMode, const int32_t 
 // decided groupTracks (CountUsedTracks).
 void PackAsAssignment(std::vector<PackItem>& items, bool budgetMode, const int32_t trackCount[3],
                       PackScratch& scratch);
+
+// The same for group g alone (the groups never share a track); `items` may
+// hold that group's items only. PackGroupAsPassEnd returns the tracks it uses.
+int32_t PackGroupAsPassEnd(std::vector<PackItem>& items, int g, bool budgetMode, int32_t trackCount,
+                           PackScratch& scratch);
+void PackGroupAsAssignment(std::vector<PackItem>& items, int g, bool budgetMode, int32_t trackCount,
+                           PackScratch& scratch);
 
 PackItem PackItemOf(const Project& project, const RenderResult& result);
