@@ -249,6 +249,26 @@ TEST(FullRender, EventsInTurnGiveWhatAPassPerEventGives) {
     EXPECT_GT(muted, 100) << "the budget should have muted layers";
 }
 
+// Without a budget a group has 48 tracks: a crowded project outgrows them
+// while it renders, and from then on the packings mute layers between the
+// events.
+TEST(FullRender, ACrowdedProjectOutgrowsItsTracksWhileItRenders) {
+    TempDir dir;
+    LargeProject large = Generated(480, 6, dir.File("Library"), 6);
+    SoundLibrary library;
+    library.libraries.push_back(large.library.index);
+    Project crowded = large.project;
+    for (Event& e : crowded.events) e.spread = 1.0f;  // more layers per event
+    ExpectInTurnMatchesPasses(crowded, library);
+    Project check = crowded;
+    FullRenderHooks hooks;
+    hooks.seeds = SeedsOf;
+    RenderEventsInTurn(check, library, AllEvents(crowded), hooks);
+    int muted = 0;
+    for (const RenderResult& r : check.results) muted += (r.muteReasons & kMuteBudget) ? 1 : 0;
+    EXPECT_GT(muted, 0) << "the 48 tracks of a group should have run out";
+}
+
 TEST(FullRender, EventsOutOfTimeOrderAndUnusualEvents) {
     TempDir dir;
     LargeProject large = Generated(120, 120, dir.File("Library"), 5);
