@@ -3,7 +3,8 @@
 // full render from the request to the end of the busy task (every event
 // rendered with its live voices, the post passes, the final voice rebuild)
 // and the hand-over at the join. Arguments: events and timeline seconds (the
-// project of `tl_large_project FOLDER NAME EVENTS 3 SECONDS`). Wall time is
+// project of `tl_large_project FOLDER NAME EVENTS 3 SECONDS`), and whether
+// the project's track budget is on (8 tracks a group). Wall time is
 // the iteration time; `cpuSeconds` is the process's CPU time over the same
 // span (every thread), `cores` how many the process may use.
 #include <benchmark/benchmark.h>
@@ -78,6 +79,7 @@ static void BM_FullRenderOfLargeProject(benchmark::State& state) {
         QuietStdout(true);
         if (!OpenProject(rig.ctx, path)) state.SkipWithError("open failed");
         SettleBusyTask(*rig.app);  // the open's voice build
+        rig.project->budgetMode = state.range(2) != 0;
         rig.app->renderRequestKind = 1;
         const double cpuBefore = ProcessCpuSeconds();
         const Clock::time_point start = Clock::now();
@@ -94,8 +96,9 @@ static void BM_FullRenderOfLargeProject(benchmark::State& state) {
     state.counters["cores"] = double(ProcessorCount());
 }
 BENCHMARK(BM_FullRenderOfLargeProject)
-    ->Args({2000, 1200})
-    ->Args({5000, 3600})
+    ->Args({2000, 1200, 0})
+    ->Args({5000, 3600, 0})
+    ->Args({2000, 1200, 1})
     ->Unit(benchmark::kMillisecond)
     ->UseManualTime()
     ->Iterations(1);

@@ -218,13 +218,13 @@ void KeepSurvivingResults(Project& project, bool rangeOn, float t0, float t1) {
 // The live voices of a full render, so that playback follows the render:
 // every layer an event's pass has finished is built into its voice by a
 // pool of threads while the render goes on (one per core but the render's
-// own; once the events are done, the render's thread builds with them). Each build works
-// on a copy of the layer as the pass left it; what a build writes back into
-// its layer (the fill's chunk plan, a resolved path, the missing and
-// placeholder flags, the measured pitch and loudness) goes into the results
-// once every build is done, as if it had been written at once. A quit stops
-// the builds that have not started (the designer's cancel does not: the
-// events rendered keep their voices).
+// own; once the events are done, the render's thread builds with them).
+// Each build works on a copy of the layer as the pass left it; what a build
+// writes back into its layer (the fill's chunk plan, a resolved path, the
+// missing and placeholder flags, the measured pitch and loudness) goes into
+// the results once every build is done, as if it had been written at once.
+// A quit stops the builds that have not started (the designer's cancel does
+// not: the events rendered keep their voices).
 class LiveVoices {
 public:
     explicit LiveVoices(const DocumentContext& ctx) : ctx_(ctx), gains_(EventGainTable(*ctx.project)) {

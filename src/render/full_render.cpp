@@ -113,7 +113,7 @@ public:
         constexpr double kBin = 0.5;
         constexpr int64_t kMostBins = 4096;
         const double lo = std::floor(double(firstStart) / kBin), hi = std::floor(double(lastTime) / kBin);
-        if (!std::isfinite(lo) || !std::isfinite(hi) || hi - lo > double(kMostBins)) {
+        if (!(std::fabs(lo) < 1e15) || !(std::fabs(hi) < 1e15) || hi - lo > double(kMostBins)) {
             c.everywhere += layers;
         } else {
             for (int64_t b = int64_t(lo); b <= int64_t(hi); ++b) c.peak = std::max(c.peak, c.bins[b] += layers);
@@ -462,7 +462,7 @@ void InTurn::PassEnd(int i, std::vector<RenderResult>& fresh) {
         r.pitchShift = r.pitchVarShift;
         Insert(std::move(r), passes_);
     }
-    AddToCrowding(i);
+    if (!fresh.empty()) AddToCrowding(i);
 
     // The pass end packs every group; what the next events read of it are
     // the mutes (none in a calm group), and the new layers' voices read
@@ -517,8 +517,9 @@ void InTurn::PassEnd(int i, std::vector<RenderResult>& fresh) {
 // ---- Materialise -------------------------------------------------------------------------------------
 
 // Every layer as the last pass left it: the gains and packing kept here, the
-// fades limited once per pass end it went through (the limit settles after a
-// step or two), and every Clip's record made afresh by its last rebuild.
+// fades limited once per pass end it went through (a second limit changes
+// nothing in practice, and the loop stops there), and every Clip's record
+// made afresh by its last rebuild.
 void InTurn::Materialise() {
     if (passes_ > 1) {
         for (int g = 0; g < 3; ++g) PackPassEnd(g);

@@ -32,8 +32,12 @@ struct FullRenderHooks {
     // The seeds of an event's pass; empty: the clock's, as RenderEvents takes them.
     std::function<RenderSeeds(int eventIndex)> seeds;
     // After each event's pass, with its new layers as the pass left them (in
-    // results order). The hook may change a layer's file path (a voice build
-    // resolves it): the events after it see the path it leaves.
+    // results order): gains, groups, fades and mutes. Their tracks are the
+    // pass end's where their sound depends on them (a fill's resynthesis is
+    // seeded by its groupTrack) and where the track budget can mute; the
+    // others keep the builders' layer numbers until the end. The hook may
+    // change a layer's file path (a voice build resolves it): the events
+    // after it see the path it leaves.
     std::function<void(int eventIndex, const std::vector<RenderedLayer>& layers)> eventDone;
     // How every pass works (threads, the tests' band-mask hook); no cancel:
     // `stop` ends the render between events.

@@ -220,7 +220,7 @@ TEST(FullRender, BothPackingsPlaceAndMuteAsBefore) {
 
 TEST(FullRender, EventsInTurnGiveWhatAPassPerEventGives) {
     TempDir dir;
-    LargeProject large = Generated(540, 600, dir.File("Library"));
+    LargeProject large = Generated(270, 300, dir.File("Library"));
     SoundLibrary library;
     library.libraries.push_back(large.library.index);
     Rendered seen;
@@ -235,9 +235,9 @@ TEST(FullRender, EventsInTurnGiveWhatAPassPerEventGives) {
     tight.budgetMode = true;
     for (int g = 0; g < 3; ++g) tight.groups[g].trackCount = 2 + g;
     for (size_t e = 0; e < tight.events.size(); e += 17) tight.events[e].hero = true;
-    RenderEventsWithSeeds(tight, library, -1, 0, 120, false, false, SeedsOf(9));
+    RenderEventsWithSeeds(tight, library, -1, 0, 60, false, false, SeedsOf(9));
     for (Event& e : tight.events)
-        if (e.time < 120 && e.shape != kShapeClip) e.locked = true;
+        if (e.time < 60 && e.shape != kShapeClip) e.locked = true;
     int muted = 0;
     Rendered tightSeen;
     ExpectInTurnMatchesPasses(tight, library, &tightSeen);
@@ -246,7 +246,7 @@ TEST(FullRender, EventsInTurnGiveWhatAPassPerEventGives) {
     hooks.seeds = SeedsOf;
     RenderEventsInTurn(check, library, AllEvents(tight), hooks);
     for (const RenderResult& r : check.results) muted += (r.muteReasons & kMuteBudget) ? 1 : 0;
-    EXPECT_GT(muted, 100) << "the budget should have muted layers";
+    EXPECT_GT(muted, 50) << "the budget should have muted layers";
 }
 
 // Without a budget a group has 48 tracks: a crowded project outgrows them
@@ -254,7 +254,7 @@ TEST(FullRender, EventsInTurnGiveWhatAPassPerEventGives) {
 // events.
 TEST(FullRender, ACrowdedProjectOutgrowsItsTracksWhileItRenders) {
     TempDir dir;
-    LargeProject large = Generated(480, 6, dir.File("Library"), 6);
+    LargeProject large = Generated(270, 3.5f, dir.File("Library"), 6);
     SoundLibrary library;
     library.libraries.push_back(large.library.index);
     Project crowded = large.project;
