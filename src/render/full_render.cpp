@@ -173,7 +173,7 @@ private:
     void DropPassRecords(size_t base);
     // Packing.
     void AddToCrowding(int eventIndex);
-    bool Calm(int g) const { return !project_.budgetMode && crowding_[g].Bound() < kPlainTracks; }
+    bool Calm(int g) const { return !project_.budgetMode && crowding_[g].Bound() < kTracksWithoutBudget; }
     void FillItems(int g);
     void PackPassEnd(int g);
     void PackAssignment();
@@ -211,7 +211,6 @@ private:
     bool rerankAll_ = true;    // the first pass ranked in its order before sorting
     int32_t usedTracks_[3] = {0, 0, 0};
     std::vector<int> flipped_;
-    static constexpr int kPlainTracks = 48;
 };
 
 // ---- Construction ---------------------------------------------------------------------

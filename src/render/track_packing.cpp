@@ -26,7 +26,7 @@ namespace {
 
 // ---- Constants, TrackList -------------------------------------------------------
 
-constexpr int kUnlimitedTracks = 48;
+constexpr int kUnlimitedTracks = kTracksWithoutBudget;
 constexpr float kTouchTolerance = 0.001f;  // a layer may start 1 ms before the last one ends
 constexpr float kGainTolerance = 0.001f;
 constexpr float kNoStart = 1e30f;

@@ -24,6 +24,9 @@
 struct Project;
 struct RenderResult;
 
+// The tracks a group may open when the project has no track budget.
+inline constexpr int kTracksWithoutBudget = 48;
+
 struct PackItem {
     float start = 0;
     float duration = 0;

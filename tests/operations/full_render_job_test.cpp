@@ -1,7 +1,7 @@
 // The Render command's full render against the full render as the program
 // made it before (a whole pass per event, each event's voices built as soon
 // as its pass ended, every voice built again at the end): on a generated
-// project of 540 events with its sounds on disk, the same layers field by
+// project of 504 events with its sounds on disk, the same layers field by
 // field and the same voices sample by sample; and a render stopped after k
 // events by the test script's pacing keeps those k events, passes and tracks
 // done over them and every voice built.
@@ -116,7 +116,7 @@ RenderRequest FullRender() {
 }
 
 LargeProject Generated(const std::string& folder) {
-    LargeProjectSpec spec{.eventCount = 540, .seconds = 540, .soundCount = 20, .soundSeconds = 0.6f, .seed = 4};
+    LargeProjectSpec spec{.eventCount = 504, .seconds = 504, .soundCount = 16, .soundSeconds = 0.3f, .seed = 4};
     return MakeLargeProject(spec, folder);
 }
 

@@ -197,7 +197,7 @@ void ExpectSamePacking(const Project& got, const Project& want, int round) {
 
 TEST(FullRender, BothPackingsPlaceAndMuteAsBefore) {
     std::mt19937 rng(84);
-    for (int round = 0; round < 400; ++round) {
+    for (int round = 0; round < 250; ++round) {
         const Project layers = RandomLayers(rng, round % 2 == 1);
         Project a = layers, b = layers;
         AssignTracks(a);
