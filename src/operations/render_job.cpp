@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
@@ -25,6 +24,7 @@
 
 #include "document/event.h"
 #include "document/project.h"
+#include "document/work_pace.h"
 #include "library/file_caches.h"
 #include "operations/app_state.h"
 #include "operations/voice_maintenance.h"
@@ -139,28 +139,13 @@ bool StartPendingRender(const DocumentContext& ctx) {
 
 namespace {
 
-std::atomic<bool> gRenderPaced{false};
-std::atomic<int> gRenderLets{0};
-
-// False when the cancel flag was raised while waiting.
-bool WaitForRenderLet(const std::atomic<bool>& cancel) {
-    while (gRenderPaced.load()) {
-        int lets = gRenderLets.load();
-        if (lets > 0 && gRenderLets.compare_exchange_weak(lets, lets - 1)) return true;
-        if (cancel.load()) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
+WorkPace gRenderPace;
 
 }  // namespace
 
-void PaceFullRender(bool paced) {
-    gRenderLets.store(0);
-    gRenderPaced.store(paced);
-}
+void PaceFullRender(bool paced) { SetWorkPaced(gRenderPace, paced); }
 
-void LetPacedRenderEvent() { gRenderLets.store(1); }
+void LetPacedRenderEvent() { LetWorkStep(gRenderPace); }
 
 // ---------------------------------------------------------------------------
 // RunPostPasses
@@ -421,7 +406,7 @@ void RenderAllEvents(const DocumentContext& ctx, float t0, float t1) {
     int32_t done = 0;
     FullRenderHooks hooks;
     hooks.stop = [&app] {
-        return app.busyTask.cancelRequested.load() || !WaitForRenderLet(app.busyTask.cancelRequested);
+        return app.busyTask.cancelRequested.load() || !WaitForWorkStep(gRenderPace, &app.busyTask.cancelRequested);
     };
     if (ctx.observer && ctx.observer->renderSeeds) hooks.seeds = ctx.observer->renderSeeds;
     hooks.eventDone = [&](int i, const std::vector<RenderedLayer>& layers) {
