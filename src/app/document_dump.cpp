@@ -59,23 +59,20 @@ void DumpEngineFields(StateDump& dump) {
     std::snprintf(peak, sizeof peak, "%.5f", std::max(e.peakL.load(), e.peakR.load()));
     dump.Field("engine.peak", std::string(peak));
     // The streaming window: voices holding samples, and voices inside the
-    // window still waiting for theirs (0 once the workers have caught up).
-    const double t = GetPlaybackTime(e);
-    // Under the engine lock: a build appends voices from its workers while
-    // the dump is written.
-    int held = 0, waiting = 0;
-    {
-        const std::lock_guard<std::mutex> lock(gAudioEngine.mutex);
-        for (const PlaybackVoice& v : e.voices) {
-            held += v.evicted ? 0 : 1;
-            waiting += v.evicted && v.resultIndex >= 0 && VoiceInStreamWindow(e, v, t) ? 1 : 0;
-        }
-    }
-    dump.Field("engine.heldVoices", held);
-    dump.Field("engine.waitingVoices", waiting);
+    // window still waiting for theirs (0 once the workers have caught up),
+    // as its last pass counted them (atomics: a build may be appending voices
+    // on a worker while the dump is written, and nothing here walks them).
+    dump.Field("engine.heldVoices", static_cast<int>(e.heldVoices.load()));
+    dump.Field("engine.waitingVoices", static_cast<int>(e.waitingVoices.load()));
     dump.Field("engine.streamerIdle", VoiceStreamerIdle(gAppState));
+    // Silent blocks by cause (see AudioEngine), and the longest time anyone
+    // but the mixer held the engine's lock since playback last started.
     dump.Field("engine.lockedBlocks", static_cast<int64_t>(e.lockedBlocks.load()));
     dump.Field("engine.lateVoiceBlocks", static_cast<int64_t>(e.lateVoiceBlocks.load()));
+    dump.Field("engine.emptyBlocks", static_cast<int64_t>(e.emptyBlocks.load()));
+    dump.Field("engine.expectedVoices", static_cast<int>(e.expectedVoices.load()));
+    dump.Field("engine.headroomCut", static_cast<double>(e.headroomCut.load()));
+    dump.Field("engine.longestHoldMs", static_cast<double>(gAudioEngine.mutex.LongestHoldNanos()) / 1.0e6);
 
     // The output's thread: late callbacks the back-end flagged, and what
     // each callback cost (see AudioOutput).
@@ -83,6 +80,7 @@ void DumpEngineFields(StateDump& dump) {
     dump.Field("audio.open", o.open.load() != 0);
     dump.Field("audio.callbacks", static_cast<int64_t>(o.callbackCount.load()));
     dump.Field("audio.underruns", static_cast<int64_t>(o.underruns.load()));
+    dump.Field("audio.lateCallbacks", static_cast<int64_t>(o.lateCallbacks.load()));
     dump.Field("audio.longestCallbackMs", static_cast<double>(o.longestCallbackMicros.load()) / 1000.0);
     dump.Field("audio.longestCallbackCpuMs", static_cast<double>(o.longestCallbackCpuMicros.load()) / 1000.0);
     dump.Field("audio.longestWaitMs", static_cast<double>(o.longestCallbackGapMicros.load()) / 1000.0);

@@ -11,8 +11,6 @@
 #include "library/sound_library.h"
 #include "library/sound_probe.h"
 #include "operations/app_state.h"
-#include "operations/voice_sync.h"
-#include "render/clip_bed_events.h"
 
 namespace {
 
@@ -35,9 +33,10 @@ void ProbeUnknownSoundValues() {
     const bool documentBusy = !DocumentMayChange(gAppState) || LeavingDocument(gAppState);
     if (ProbeUnknownSoundValues(gSoundProbe, gProject, gSoundLibrary, documentBusy, InterfaceClock())) {
         // A weight moves its layers' gain and pan, and a Bed rebuilt to its
-        // layer list gains and loses layers: the voices follow at once, or
-        // playback and the next export would hold layers the document no
-        // longer has. The playhead stays where it is.
-        if (ApplyProbedWeights(gProject) && gProject.rendered) SyncVoicesWithResults(ProgramDocumentContext(), false);
+        // layer list gains and loses layers: the rebuild's job (on the
+        // worker, never holding up a frame) brings the layers in line with
+        // the weights and the voices with the layers, before playback or an
+        // export reads them. The playhead stays where it is.
+        gAppState.deferredRebuild.store(true);
     }
 }

@@ -157,6 +157,8 @@ double ProcessCpuSeconds() {
 }
 
 // The interface clock while a script steps it (clock STEP).
+ScriptEditFn gScriptEdit = nullptr;
+
 std::atomic<double> gSteppedClock{0};
 double SteppedClock() { return gSteppedClock.load(); }
 
@@ -602,6 +604,12 @@ bool SettleDone(TestDriver& d) {
     return true;
 }
 
+}  // namespace
+
+void RegisterScriptEdit(ScriptEditFn fn) { gScriptEdit = fn; }
+
+namespace {
+
 // As the Export tab does once its dialog has given a path.
 void StartScriptExport(const std::string& path) {
     const ExportStart started = StartExport(ProgramExportContext(), MakeExportJob(gAppState, gProject, gAudioEngine, path));
@@ -701,6 +709,14 @@ bool RunStep(TestDriver& d, const ScriptStep& s) {
             break;
         case ScriptOp::Project: LoadFixtureProject(d, s.text); break;
         case ScriptOp::Play: StartPlayback(); break;
+        case ScriptOp::Edit:
+            if (!gScriptEdit || !gScriptEdit(s.text)) {
+                std::printf("[Test] edit %s FAILED\n", s.text.c_str());
+                std::fflush(stdout);
+                d.exitCode = 5;
+                SendQuit(d);
+            }
+            break;
         case ScriptOp::LayerImages: d.frames->layerImagesOff = !s.full; break;
         case ScriptOp::Discard:
             gAppState.modified = false;

@@ -103,6 +103,12 @@
 //   measure N zoom      the same with one wheel notch at the pointer a frame,
 //                       8 in then 8 out
 //   menu ID             the program menu's item ID chosen (its command parked)
+//   edit KIND           an edit as the interface makes it (the function the
+//                       interface registered): move, gain, mute, unmute,
+//                       solo, unsolo, undo, redo, delete, bedmove, bedlength,
+//                       each on what the playhead has left behind (see
+//                       ui/script_edits.h); a failed edit ends the script
+//                       with exit code 5
 //   renderpace N        N > 0: a full render starts each of its events only
 //                       when let, one every N frames drawn, so the script
 //                       knows it still runs while it looks ("busy.events*"
@@ -179,6 +185,7 @@ enum class ScriptOp {
     Menu,
     RenderPace,
     BuildPace,
+    Edit,
     Quit,
 };
 
@@ -217,6 +224,12 @@ struct StateDump {
     // "x,y,width,height" with one decimal each.
     void RectField(const std::string& key, float x, float y, float width, float height);
 };
+
+// The interface's edits a script asks for by name ("edit KIND"): the layer
+// above registers the function that makes them as the designer's hand would
+// (false, with the reason logged, when it cannot).
+using ScriptEditFn = bool (*)(const std::string& kind);
+void RegisterScriptEdit(ScriptEditFn fn);
 
 using StateDumpFn = void (*)(StateDump& dump);
 // Adds a function whose fields follow the driver's own in every dump.

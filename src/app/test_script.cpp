@@ -176,6 +176,11 @@ bool ParseTestScript(const std::string& text, const std::string& baseFolder, std
             s.op = ScriptOp::DropComplete;
             s.modifiers = w.size() == 2 ? KMOD_LALT : KMOD_NONE;
             steps.push_back(s);
+        } else if (cmd == "edit") {
+            if (!expect(2)) return fail("edit takes the kind of edit");
+            s.op = ScriptOp::Edit;
+            s.text = w[1];
+            steps.push_back(s);
         } else if (cmd == "play" || cmd == "discard") {
             if (!expect(1)) return fail(cmd + " takes no argument");
             s.op = cmd == "play" ? ScriptOp::Play : ScriptOp::Discard;

@@ -31,11 +31,25 @@ ExportVoices::~ExportVoices() {
     }
 }
 
+namespace {
+
+// What a pass sees of an evicted voice it holds no copy of: no samples, so
+// nothing of it is mixed, and nothing of the engine's voice is read (the
+// streaming window may be giving it its samples back meanwhile).
+const PlaybackVoice& SilentStandIn() {
+    static const PlaybackVoice silent;
+    return silent;
+}
+
+}  // namespace
+
 const PlaybackVoice& ExportVoices::Voice(size_t i) const {
-    const PlaybackVoice& voice = engine_.voices[i];
-    if (!voice.evicted) return voice;
     auto it = held_.find(i);
-    return it != held_.end() ? *it->second : voice;
+    if (it != held_.end()) return *it->second;
+    const PlaybackVoice& voice = engine_.voices[i];
+    // Installed samples stay while the voices are pinned: the window takes
+    // none away meanwhile.
+    return voice.evicted.load() ? SilentStandIn() : voice;
 }
 
 void ExportVoices::Hold(int64_t from, int64_t to, int rate, const std::vector<uint8_t>& wanted) {
@@ -66,15 +80,9 @@ void ExportVoices::Hold(const std::vector<size_t>& indices) {
         const PlaybackVoice& voice = engine_.voices[missing[size_t(k)]];
         auto copy = std::make_unique<PlaybackVoice>();
         CopyVoiceWithoutSamples(voice, *copy);
-        PlaybackVoice samples;
-        const bool pitched =
-            DecodeVoiceSamples(results_[size_t(voice.resultIndex)], voice.pitchShift, rate, bandGains, samples);
-        copy->left.swap(samples.left);
-        copy->right.swap(samples.right);
-        copy->stereo = samples.stereo;
-        copy->sampleCount = samples.sampleCount;
-        if (pitched) copy->length = samples.length;
-        copy->evicted = 0;
+        VoiceAudio samples;
+        DecodeVoiceSamples(results_[size_t(voice.resultIndex)], voice.pitchShift, rate, bandGains, samples);
+        InstallDecodedSamples(*copy, samples);
         made[size_t(k)] = std::move(copy);
     });
     for (size_t k = 0; k < missing.size(); ++k) held_[missing[k]] = std::move(made[k]);

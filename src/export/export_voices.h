@@ -7,8 +7,10 @@
 //   VoiceSampleSpan       where a voice's samples lie on the project's sample grid
 //
 // The export thread holds a pin on the engine's voices for the whole export:
-// no edit, eviction, streaming install or rebuild touches them meanwhile. A
-// voice the streaming window kept is read in place. An evicted voice is
+// no edit, rebuild or eviction touches them meanwhile. The streaming window of
+// playback still gives evicted voices their samples back as the playhead nears
+// them (playback goes on during an export), so a voice holding samples keeps
+// them until the export ends, and is read in place. An evicted voice is
 // decoded again into a copy of its own (as the window would prepare it:
 // DecodeVoiceSamples) when a slice needs it, and the copy is dropped once the
 // pass is past the voice. So a pass holds its own output and the samples of
@@ -51,9 +53,9 @@ public:
     size_t Count() const { return engine_.voices.size(); }
     double SliceSeconds() const { return sliceSeconds_; }
 
-    // Voice i as a pass mixes it: the engine's voice while it holds its
-    // samples, else the copy held for it (samples included); an evicted
-    // voice that is not held comes back without samples.
+    // Voice i as a pass mixes it: the copy held for it (samples included),
+    // else the engine's voice while it holds its samples, else a silent
+    // stand-in without samples.
     const PlaybackVoice& Voice(size_t i) const;
 
     // Every voice i with wanted[i] set whose samples meet project samples

@@ -404,7 +404,7 @@ bool MixdownPass(PassState& p) {
                          ReverbSendMix(p.engine, *reverb, p.options.mix), &dry, left.data(), right.data());
     else
         MixVoicesOffline(p.voices, p.rate, PassFirstSample(p), p.frames, dry, left.data(), right.data());
-    ApplyPeakLimiter(p.engine, left.data(), right.data(), p.frames);
+    ApplyPeakLimiter(PeakLimiterOf(p.engine), left.data(), right.data(), p.frames);
     const std::string path = p.job.outDir + "/" + p.fileBase + ".wav";
     if (!WriteStereoFile(p, path, left.data(), right.data(), p.frames, p.timeReference, p.base)) return false;
     std::printf("[ExportWAV] Mixdown written to %s\n", path.c_str());

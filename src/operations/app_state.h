@@ -36,6 +36,8 @@
 #include "document/undo_snapshot.h"
 #include "document/worker_stops.h"
 #include "export/export_settings.h"
+#include "operations/bed_watch.h"
+#include "playback/playback_gaps.h"
 #include "operations/update_worker.h"
 #include "picture/marker_records.h"
 #include "picture/trace_records.h"
@@ -278,6 +280,12 @@ struct AppState {
     // The workers that prepare the voices the playhead nears
     // (operations/voice_streaming.h); made on first use, stopped at quit.
     std::unique_ptr<VoiceStreamer> voiceStreamer;
+    // The transport as the frame last saw it, and the playback gaps counted
+    // when it started (the log line at each stop sums the stretch).
+    PlaybackGapWatch playbackGaps;
+    // The Bed events as the last rebuild of their layers left them: the
+    // frame step compares, the rebuild job makes the layers.
+    BedWatch bedWatch;
 
     // --- Render request ---------------------------------------------------
     int renderRequestKind = 0;  // 0 none, 1 all, 2 all after unlocking, 3 one event, 4 a list

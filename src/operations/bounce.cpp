@@ -189,7 +189,7 @@ std::string RenderBounceWav(AudioEngine& engine, const std::set<int>& events, co
         EngineVoicePin pin(engine);
         if (!MixBouncedVoices(engine, events, rate, left, right, first, frames)) return std::string();
     }
-    ApplyPeakLimiter(engine, left.data(), right.data(), frames);
+    ApplyPeakLimiter(PeakLimiterOf(engine), left.data(), right.data(), frames);
 
     const std::string path = folder + "/" + name + ".wav";
     if (!WriteBWFStereo(path, left.data(), right.data(), frames, rate, first, name.c_str())) {
@@ -282,7 +282,7 @@ int BounceSelectionToClip(const DocumentContext& ctx, const std::string& folder)
     GetWaveformPeaks(path.c_str());
     AssignTracks(project);
     SyncVoicesWithResults(ctx, false);
-    SeekPlayback(engine, ctx.currentTime);
+    SettlePlayhead(engine, ctx.currentTime);
 
     SelectEvent(app, index);
     app.scrollToSelection = true;

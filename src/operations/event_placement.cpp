@@ -147,7 +147,7 @@ std::vector<int> PlaceAudioFilesAsClips(const DocumentContext& ctx, const std::v
     // Tracks, used tracks, a voice per new layer and the levels, then the
     // playhead where it was, so the new Clips play at once.
     SyncVoicesWithResults(ctx, false);
-    SeekPlayback(*ctx.engine, ctx.currentTime);
+    SettlePlayhead(*ctx.engine, ctx.currentTime);
     app.modified = true;
     return added;
 }
@@ -217,7 +217,7 @@ bool RevertBounce(const DocumentContext& ctx, int eventIndex) {
         app.renderRequestList = toRender;
         app.renderRequestKind = 4;
     }
-    SeekPlayback(*ctx.engine, ctx.currentTime);
+    SettlePlayhead(*ctx.engine, ctx.currentTime);
     app.deferredRebuild.store(true);
     SelectEvents(app, added);
     app.modified = true;

@@ -30,6 +30,7 @@
 #include "operations/recent_projects.h"
 #include "operations/reference_video.h"
 #include "operations/trace_job.h"
+#include "operations/voice_streaming.h"
 #include "operations/voice_sync.h"
 #include "persistence/collect_audio.h"
 #include "persistence/json_writer.h"
@@ -91,10 +92,14 @@ Project ScratchDocument(const Project& current) {
 }
 
 // The voices point into the document's events (curves) and results: they go
-// first, under the engine lock, and are freed after it is released. The rate
-// stays; ApplyProjectSampleRate changes it.
-void DropOldVoices(AudioEngine& engine) {
+// first, under the engine lock, and are freed after it is released; what the
+// streaming workers were asked for them goes too, so the workers fall idle.
+// The rate stays; ApplyProjectSampleRate changes it.
+void DropOldVoices(AudioEngine& engine, AppState& app) {
     ResetEngineVoices(engine, engine.sampleRate.load(), 0);
+    engine.expectedVoices.store(0);
+    ForgetStreamedVoices(app);
+    app.bedWatch = BedWatch();  // the next document's Beds are new to the frame step
 }
 
 void ClearSelectionAndTime(AppState& app, float totalDuration) {
@@ -302,7 +307,7 @@ void PutOpenedProjectInPlace(const LifecycleContext& ctx, const std::string& pat
     if (!lock.empty()) std::remove(lock.c_str());  // rewritten below, once everything is in place
     app.crashLockPath.clear();
 
-    DropOldVoices(engine);
+    DropOldVoices(engine, app);
     std::swap(project, scratch);  // the old document is freed with `scratch`, by the caller
 
     app.projectPath = path;
@@ -445,7 +450,7 @@ bool NewProject(const LifecycleContext& ctx) {
     // Voices before the document they point into; then the caches of sounds
     // that belonged to it, each under its own lock.
     engine.playing.store(0);
-    DropOldVoices(engine);
+    DropOldVoices(engine, app);
     ClearProcessedClipCache();
     ClearAlloyCache();
     engine.masterGain.store(1.0f);

@@ -136,7 +136,7 @@ int PlaceRecipeAtPlayhead(const DocumentContext& ctx, const std::vector<EventPre
     } else if (HasClipFile(project.events[size_t(n)])) {
         BuildClipLayer(project, n);
         SyncVoicesWithResults(ctx, false);
-        SeekPlayback(*ctx.engine, now);
+        SettlePlayhead(*ctx.engine, now);
     }
     return n;
 }
@@ -169,7 +169,7 @@ int InstantiateChain(const DocumentContext& ctx, const Chain& chain, float t) {
         clips.push_back(e);
     }
     if (!clips.empty()) SyncVoicesWithResults(ctx, false);
-    SeekPlayback(*ctx.engine, ctx.currentTime);
+    SettlePlayhead(*ctx.engine, ctx.currentTime);
     SelectEvents(app, indices);
     return first;
 }

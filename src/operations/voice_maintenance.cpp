@@ -6,7 +6,7 @@
 //   ReplaceEventVoices
 //   RefreshEventVoices
 //   RelinkVoicesToResults
-//   Levels                 LoudestGridSum, UpdateVoiceLevels
+//   Levels                 LoudestGridSum, LevelVoiceGains, UpdateVoiceLevels
 //   PrepareVoice           one evicted voice's samples back, decoded on the calling thread
 //   CheckPlaybackCacheIntegrity
 //
@@ -24,6 +24,7 @@
 #include "operations/app_state.h"
 #include "playback/audio_engine.h"
 #include "playback/engine_voices.h"
+#include "playback/voice_list.h"
 #include "playback/voice_settings.h"
 #include "render/clip_processing.h"
 #include "render/track_assignment.h"
@@ -50,18 +51,32 @@ std::unordered_map<int32_t, int> ResultIndexById(const std::vector<RenderResult>
 void ReplaceEventVoices(AudioEngine& engine, int eventIndex, std::vector<RenderResult>& results,
                         int sampleRate, const float* eventGains, int eventCount, const Event* events,
                         int scaleType, int scaleRoot) {
-    engine.cacheReady.store(0);
     engine.sampleRate.store(sampleRate);
+    // Each new voice takes the place of its result's old one when it is
+    // ready; until then the old one plays. The event's voices left over (of
+    // results that are gone) go after.
     std::vector<uint8_t> drop(engine.voices.size(), 0);
-    for (size_t v = 0; v < engine.voices.size(); ++v)
-        drop[v] = engine.voices[v].eventIndex == eventIndex ? 1 : 0;
-    RemoveEngineVoices(engine, drop);
-
+    std::unordered_map<uint32_t, int> slotOf;
+    for (size_t v = 0; v < engine.voices.size(); ++v) {
+        if (engine.voices[v].eventIndex != eventIndex) continue;
+        drop[v] = 1;
+        slotOf.emplace(engine.voices[v].resultId, int(v));
+    }
     for (size_t i = 0; i < results.size(); ++i) {
         if (results[i].eventIdx != eventIndex) continue;
-        BuildPlaybackVoice(engine, results[i], int(i), sampleRate, eventGains, eventCount, events,
-                           scaleType, scaleRoot, false);
+        PlaybackVoice voice;
+        if (!MakePlaybackVoice(engine, results[i], int(i), sampleRate, eventGains, eventCount, events, scaleType,
+                               scaleRoot, false, voice))
+            continue;
+        auto it = slotOf.find(voice.resultId);
+        const int slot = it == slotOf.end() ? -1 : it->second;
+        if (slot >= 0) {
+            drop[size_t(slot)] = 0;
+            slotOf.erase(it);
+        }
+        InstallPlaybackVoice(engine, std::move(voice), results[i].fadeIn, results[i].fadeOut, slot);
     }
+    RemoveEngineVoices(engine, drop);
     UpdateVoiceLevels(engine, false);
 }
 
@@ -92,18 +107,23 @@ bool RefreshEventVoices(const DocumentContext& ctx, const std::vector<int>& remo
     RemoveEngineVoices(engine, drop);
     RelinkVoicesToResults(engine, project.results);
 
-    {
-        // A fill's voice follows its event's live curve in the current list,
-        // however the deleting code left the pointer.
-        std::unique_lock<std::mutex> lock = LockForVoiceEdit(engine);
-        for (PlaybackVoice& v : engine.voices) {
-            v.eventIndex = mapped(v.eventIndex);
-            const bool fill = v.resultIndex >= 0 && project.results[size_t(v.resultIndex)].procMode == 1;
-            const bool valid = v.eventIndex >= 0 && size_t(v.eventIndex) < project.events.size();
-            v.intensityCurve = fill && valid ? project.events[size_t(v.eventIndex)].intensity.data() : nullptr;
-            v.intensityCount = fill && valid ? kVoiceIntGainPoints : 0;
+    // A fill's voice follows its event's live curve in the current list,
+    // however the deleting code left the pointer. The event index is the
+    // owner's own field and the curve an atomic: no lock for either.
+    for (PlaybackVoice& v : engine.voices) {
+        v.eventIndex = mapped(v.eventIndex);
+        const bool fill = v.resultIndex >= 0 && project.results[size_t(v.resultIndex)].procMode == 1;
+        const bool valid = v.eventIndex >= 0 && size_t(v.eventIndex) < project.events.size();
+        const float* curve = fill && valid ? project.events[size_t(v.eventIndex)].intensity.data() : nullptr;
+        if (v.intensityCurve.load() != curve) v.intensityCurve.store(curve);
+        if (fill && valid && v.intensityCount != kVoiceIntGainPoints) {
+            std::lock_guard<EngineMutex> lock(engine.mutex);
+            v.intensityCount = kVoiceIntGainPoints;
         }
     }
+    // No block reads a curve of the events that were deleted once the lock
+    // has been free.
+    { std::lock_guard<EngineMutex> barrier(engine.mutex); }
 
     CountUsedTracks(project.groups, project.results);
     engine.voiceCount.store(int32_t(engine.voices.size()));
@@ -120,15 +140,14 @@ bool RefreshEventVoices(const std::vector<int>& removedEvents, int oldEventCount
 // ---------------------------------------------------------------------------
 
 void RelinkVoicesToResults(AudioEngine& engine, const std::vector<RenderResult>& results) {
+    // The result index is the owner's bookkeeping (the mixer never reads
+    // it): set without the lock, and only where it changed.
     const std::unordered_map<int32_t, int> byId = ResultIndexById(results);
-    std::vector<int32_t> relinked(engine.voices.size(), -1);
-    for (size_t v = 0; v < engine.voices.size(); ++v) {
-        auto it = byId.find(int32_t(engine.voices[v].resultId));
-        if (it != byId.end()) relinked[v] = it->second;
+    for (PlaybackVoice& voice : engine.voices) {
+        auto it = byId.find(int32_t(voice.resultId));
+        const int32_t index = it != byId.end() ? it->second : -1;
+        if (voice.resultIndex != index) voice.resultIndex = index;
     }
-    std::lock_guard<std::mutex> lock(engine.mutex);
-    for (size_t v = 0; v < engine.voices.size() && v < relinked.size(); ++v)
-        engine.voices[v].resultIndex = relinked[v];
 }
 
 void RelinkVoicesToResults(const DocumentContext& ctx) {
@@ -212,13 +231,14 @@ void LevelEventGains(const std::vector<int32_t>& eventIndex, const std::vector<u
     }
 }
 
-void UpdateVoiceLevels(AudioEngine& engine, bool full) {
-    const std::vector<PlaybackVoice>& voices = engine.voices;
-    std::vector<double> gains(voices.size());
-    std::vector<int32_t> events(voices.size());
-    std::vector<uint8_t> muted(voices.size());
-    for (size_t v = 0; v < voices.size(); ++v) {
-        gains[v] = voices[v].gain.load();
+void LevelVoiceGains(AudioEngine& engine, const std::vector<double>& input, const std::vector<double>& scales,
+                     bool full) {
+    const VoiceList& voices = engine.voices;
+    const size_t n = std::min({voices.size(), input.size(), scales.size()});
+    std::vector<double> gains(input.begin(), input.begin() + long(n));
+    std::vector<int32_t> events(n);
+    std::vector<uint8_t> muted(n);
+    for (size_t v = 0; v < n; ++v) {
         events[v] = voices[v].eventIndex;
         muted[v] = voices[v].muted.load();
     }
@@ -229,32 +249,46 @@ void UpdateVoiceLevels(AudioEngine& engine, bool full) {
     // 3. Headroom of the loudest moment.
     if (full) {
         std::vector<HeadroomSpan> spans;
-        spans.reserve(voices.size());
-        for (size_t v = 0; v < voices.size(); ++v) {
+        spans.reserve(n);
+        for (size_t v = 0; v < n; ++v) {
             const PlaybackVoice& voice = voices[v];
-            if (voice.muted.load()) continue;
-            float peak = 0;
-            for (float p : voice.peakOverview) peak = std::max(peak, p);
+            if (muted[v]) continue;
             const double level = gains[v] * voice.normGain * voice.eventGain.load() *
                                  engine.groupGain[size_t(std::clamp(voice.group, 0, 2))].load() *
-                                 std::max(0.001f, peak);
+                                 std::max(0.001f, VoicePeak(voice));
             spans.push_back({voice.startTime, double(voice.startTime) + voice.length, level});
         }
         if (!spans.empty()) {
             const double loudest = LoudestGridSum(std::move(spans));
             const double limit = 0.7 / std::max(double(engine.masterGain.load()), 0.1);
-            if (loudest > limit)
-                for (double& g : gains) g *= limit / loudest;
+            const double cut = loudest > limit ? limit / loudest : 1.0;
+            if (cut < 1.0)
+                for (double& g : gains) g *= cut;
+            engine.headroomCut.store(float(cut));
         }
     }
 
-    {
-        std::lock_guard<std::mutex> lock(engine.mutex);
-        for (size_t v = 0; v < engine.voices.size() && v < gains.size(); ++v)
-            engine.voices[v].gain.store(float(gains[v]));
+    // Atomics the mixer reads once per block: stored without the lock by the
+    // thread that owns the voices. A block may mix a few voices at their old
+    // level and the rest at the new one, once.
+    for (size_t v = 0; v < n; ++v) {
+        PlaybackVoice& voice = engine.voices[v];
+        const float gain = float(gains[v]);
+        voice.levelScale = input[v] > 0 ? float(scales[v] * (gains[v] / input[v])) : float(scales[v]);
+        if (voice.gain.load() != gain) voice.gain.store(gain);
     }
     engine.levelsGeneration.fetch_add(1);
     engine.cacheReady.store(1);
+}
+
+void UpdateVoiceLevels(AudioEngine& engine, bool full) {
+    const size_t n = engine.voices.size();
+    std::vector<double> gains(n), scales(n);
+    for (size_t v = 0; v < n; ++v) {
+        gains[v] = engine.voices[v].gain.load();
+        scales[v] = engine.voices[v].levelScale;
+    }
+    LevelVoiceGains(engine, gains, scales, full);
 }
 
 // ---------------------------------------------------------------------------
@@ -266,19 +300,13 @@ bool PrepareVoice(AudioEngine& engine, int voiceIndex, const RenderResult& resul
     const PlaybackVoice& voice = engine.voices[size_t(voiceIndex)];
     if (!voice.evicted) return false;
     const uint32_t resultId = voice.resultId;
-    PlaybackVoice fresh;
-    const bool pitched =
-        DecodeVoiceSamples(result, voice.pitchShift, sampleRate, !engine.bypassDeconfliction.load(), fresh);
+    VoiceAudio fresh;
+    DecodeVoiceSamples(result, voice.pitchShift, sampleRate, !engine.bypassDeconfliction.load(), fresh);
     // Only the swap under the lock: the voice must still be the evicted voice of that result.
-    std::lock_guard<std::mutex> lock(engine.mutex);
+    std::lock_guard<EngineMutex> lock(engine.mutex);
     PlaybackVoice& target = engine.voices[size_t(voiceIndex)];
     if (!target.evicted || target.resultId != resultId) return false;
-    target.left.swap(fresh.left);
-    target.right.swap(fresh.right);
-    target.stereo = fresh.stereo;
-    target.sampleCount = fresh.sampleCount;
-    if (pitched) target.length = fresh.length;
-    target.evicted = 0;
+    InstallDecodedSamples(target, fresh);
     return true;
     // The voice's old (empty) buffers leave with `fresh`, after the lock.
 }

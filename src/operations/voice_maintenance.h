@@ -29,10 +29,11 @@ struct Event;
 struct Project;
 struct RenderResult;
 
-// Clears `cacheReady`, sets the engine rate, removes the voices of the event
-// (the others keep their order and fades), builds one voice per result of the
-// event in result order, appended after the others, then
-// UpdateVoiceLevels(engine, false). The program re-renders events through
+// Sets the engine rate, builds one voice per result of the event in result
+// order, each taking the place of its result's old voice (appended when it
+// had none), drops the event's voices of results that are gone (the others
+// keep their order and fades), then UpdateVoiceLevels(engine, false). The
+// event's voices play until replaced. The program re-renders events through
 // RerenderEvents (voice_sync.h), which also puts the voices in result order.
 void ReplaceEventVoices(AudioEngine& engine, int eventIndex, std::vector<RenderResult>& results,
                         int sampleRate, const float* eventGains, int eventCount, const Event* events,
@@ -48,7 +49,8 @@ bool RefreshEventVoices(const DocumentContext& ctx, const std::vector<int>& remo
                         int oldEventCount);
 bool RefreshEventVoices(const std::vector<int>& removedEvents, int oldEventCount);
 
-// resultIndex of every voice := the index of the result with its id, -1 when gone.
+// resultIndex of every voice := the index of the result with its id, -1 when
+// gone. The owner's own field: no lock.
 void RelinkVoicesToResults(AudioEngine& engine, const std::vector<RenderResult>& results);
 void RelinkVoicesToResults(const DocumentContext& ctx);
 void RelinkVoicesToResults();
@@ -60,12 +62,17 @@ void RelinkVoicesToResults();
 void LevelEventGains(const std::vector<int32_t>& eventIndex, const std::vector<uint8_t>& muted,
                      std::vector<double>& gains);
 
-// Step 1: the unmuted layers of an event never sum above unit power (every
-// layer of an event over it, muted ones too, is scaled by 1 / sqrt(sum)).
-// With `full`, then every gain is scaled so the loudest grid moment of the
-// unmuted voices stays under 0.7 / max(masterGain, 0.1). Gains are computed
-// unlocked and stored under the lock; then `levelsGeneration` is raised and
+// The level passes over `gains` (one per voice; each voice's levelScale is
+// `scales` at those gains): step 1, the unmuted layers of an event never sum
+// above unit power (every layer of an event over it, muted ones too, is
+// scaled by 1 / sqrt(sum)); with `full`, then every gain is scaled so the
+// loudest grid moment of the unmuted voices stays under 0.7 / max(masterGain,
+// 0.1). The gains (atomics) and level scales are stored without the lock by
+// the thread that owns the voices; then `levelsGeneration` is raised and
 // `cacheReady` set.
+void LevelVoiceGains(AudioEngine& engine, const std::vector<double>& gains, const std::vector<double>& scales,
+                     bool full);
+// LevelVoiceGains over the voices' present gains.
 void UpdateVoiceLevels(AudioEngine& engine, bool full);
 
 // A voice's level playing over [start, end).

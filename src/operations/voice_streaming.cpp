@@ -3,7 +3,7 @@
 //
 // Index
 //   VoiceStreamer        workers start and stop; WorkerLoop
-//   Owner's step         StreamUrgency, TakeDecoded, Ask, PrepareVoicesAtPlayhead
+//   Owner's step         StreamUrgency, TakeDecoded, Ask, ForgetStreamedVoices, PrepareVoicesAtPlayhead
 //   Queries              VoiceStreamerIdle, StreamedVoicesHeld, StreamBatchLimit, StopVoiceStreaming
 #include "operations/voice_streaming.h"
 
@@ -27,6 +27,11 @@
 namespace {
 
 constexpr int kMaxStreamThreads = 4;
+// Voices released (or given their samples) in one hold of the engine lock,
+// and released in one frame (freeing their memory takes the frame's time;
+// what is left goes in the next frames).
+constexpr size_t kStreamSwapsPerHold = 64;
+constexpr size_t kStreamReleasesPerFrame = 512;
 
 void WorkerLoop(VoiceStreamer& s) {
     std::unique_lock<std::mutex> lock(s.mutex);
@@ -42,18 +47,22 @@ void WorkerLoop(VoiceStreamer& s) {
         VoiceStreamer::Decoded done;
         done.id = job.id;
         try {
-            done.pitched = DecodeVoiceSamples(job.result, job.pitchShift, job.rate, job.bandGains, done.samples);
+            DecodeVoiceSamples(job.result, job.pitchShift, job.rate, job.bandGains, done.samples);
         } catch (const std::exception& e) {
             // Out of memory, or the like: the voice stays silent until asked again.
             std::printf("[Cache] A voice could not be prepared: %s\n", e.what());
-            done.samples = PlaybackVoice();
+            done.samples = VoiceAudio();
         }
         lock.lock();
         --s.decoding;
-        if (done.samples.sampleCount > 0)
-            s.decoded.push_back(std::move(done));
-        else
+        if (job.generation != s.generation) {
+            // Asked for before everything asked was forgotten: nobody wants it.
             s.asked.erase(done.id);
+        } else if (done.samples.sampleCount > 0) {
+            s.decoded.push_back(std::move(done));
+        } else {
+            s.asked.erase(done.id);
+        }
         s.wake.notify_all();
     }
 }
@@ -142,6 +151,7 @@ void Ask(VoiceStreamer& s, const AudioEngine& engine, const std::vector<RenderRe
         job.pitchShift = voice.pitchShift;
         job.rate = rate;
         job.bandGains = bandGains;
+        job.generation = s.generation;
         s.asked.insert(id);
         next.push_back(std::move(job));
     }
@@ -152,13 +162,29 @@ void Ask(VoiceStreamer& s, const AudioEngine& engine, const std::vector<RenderRe
 
 }  // namespace
 
+void ForgetStreamedVoices(VoiceStreamer& s) {
+    std::lock_guard<std::mutex> lock(s.mutex);
+    for (const VoiceStreamer::Job& job : s.queue) s.asked.erase(job.id);
+    for (const VoiceStreamer::Decoded& d : s.decoded) s.asked.erase(d.id);
+    s.queue.clear();
+    s.decoded.clear();
+    // What is decoding now is dropped as it ends.
+    ++s.generation;
+    s.wake.notify_all();
+}
+
 void PrepareVoicesAtPlayhead(VoiceStreamer& streamer, AudioEngine& engine, const std::vector<RenderResult>& results,
                              int resultCount) {
-    if (!engine.cacheReady.load() || engine.voicePins.load() > 0) return;
+    if (!engine.cacheReady.load()) {
+        // The voice set is being made anew: nothing asked for before is wanted.
+        ForgetStreamedVoices(streamer);
+        return;
+    }
     const double t = GetPlaybackTime(engine);
     const double window = engine.streamWindow.load();
     const int count = std::min(resultCount, int(results.size()));
     const size_t n = engine.voices.size();
+    const bool pinned = engine.voicePins.load() > 0;
 
     // Decoded voices go in only where they still belong.
     std::vector<VoiceStreamer::Decoded> ready = TakeDecoded(streamer);
@@ -173,32 +199,43 @@ void PrepareVoicesAtPlayhead(VoiceStreamer& streamer, AudioEngine& engine, const
     }
     std::vector<size_t> evict;
     std::vector<std::pair<double, size_t>> missing;
+    int held = 0;
     for (size_t v = 0; v < n; ++v) {
         const PlaybackVoice& voice = engine.voices[v];
         const bool inside = VoiceInStreamWindow(engine, voice, t);
-        if (!inside && !voice.evicted)
+        const bool evicted = voice.evicted.load();
+        // Only a voice whose result can make its samples again lets them go,
+        // and none while an export reads the voices in place (it reads only
+        // voices holding samples, which must keep them till it ends).
+        const bool restorable = voice.resultIndex >= 0 && size_t(voice.resultIndex) < results.size();
+        held += evicted ? 0 : 1;
+        if (!inside && !evicted && restorable && !pinned && evict.size() < kStreamReleasesPerFrame)
             evict.push_back(v);
-        else if (inside && voice.evicted && voice.resultIndex >= 0 && voice.resultIndex < count)
+        else if (inside && evicted && restorable && voice.resultIndex < count)
             missing.emplace_back(StreamUrgency(voice, t, window), v);
     }
 
     if (!evict.empty() || !installs.empty()) {
+        // Only sample buffers change hands here, never a voice's place, its
+        // length or its settings: an export may be reading the voices
+        // meanwhile. The hold is a few pointer swaps per voice that crossed
+        // the window's edge.
         std::vector<std::vector<float>> released(2 * evict.size());
-        std::unique_lock<std::mutex> lock(engine.mutex);
-        // An export or a bounce that pinned meanwhile reads these samples.
-        if (engine.voicePins.load() > 0) return;
-        for (size_t k = 0; k < evict.size(); ++k)
-            EvictVoiceSamples(engine.voices[evict[k]], released[2 * k], released[2 * k + 1]);
-        for (auto& [v, d] : installs) {
-            PlaybackVoice& voice = engine.voices[v];
-            voice.left.swap(d->samples.left);
-            voice.right.swap(d->samples.right);
-            voice.stereo = d->samples.stereo;
-            voice.sampleCount = d->samples.sampleCount;
-            if (d->pitched) voice.length = d->samples.length;
-            voice.evicted = 0;
+        // A jump of the playhead may release thousands at once: a few dozen
+        // per hold, so that no hold grows with the project.
+        size_t evicted = 0;
+        for (size_t at = 0; at < evict.size() || at == 0; at += kStreamSwapsPerHold) {
+            EngineLock lock(engine.mutex);
+            if (at == 0)
+                for (auto& [v, d] : installs) InstallDecodedSamples(engine.voices[v], d->samples);
+            // An export that pinned meanwhile reads samples in place: none go.
+            if (engine.voicePins.load() > 0) break;
+            const size_t end = std::min(evict.size(), at + kStreamSwapsPerHold);
+            for (size_t k = at; k < end; ++k)
+                EvictVoiceSamples(engine.voices[evict[k]], released[2 * k], released[2 * k + 1]);
+            evicted = end;
         }
-        lock.unlock();
+        held += int(installs.size()) - int(evicted);
         // The released samples (and what was not installed) are freed here, unlocked.
     }
 
@@ -207,12 +244,16 @@ void PrepareVoicesAtPlayhead(VoiceStreamer& streamer, AudioEngine& engine, const
     std::vector<size_t> wanted;
     for (const auto& m : missing)
         if (engine.voices[m.second].evicted) wanted.push_back(m.second);
+    engine.heldVoices.store(held);
+    engine.waitingVoices.store(int32_t(wanted.size()));
     Ask(streamer, engine, results, wanted);
 }
 
 void PrepareVoicesAtPlayhead(const DocumentContext& ctx) {
     AppState& app = *ctx.app;
-    if (!DocumentMayChange(app)) return;
+    // The busy task owns the voices while it runs. An export does not: it
+    // only reads them, and playback keeps its window meanwhile.
+    if (app.busyTask.busy.load()) return;
     if (!app.voiceStreamer) app.voiceStreamer = std::make_unique<VoiceStreamer>();
     VoiceStreamer& streamer = *app.voiceStreamer;
     // In a frame quiet for the document (at most the pointer or the view
@@ -223,6 +264,10 @@ void PrepareVoicesAtPlayhead(const DocumentContext& ctx) {
         if (streamer.decoded.empty()) return;
     }
     PrepareVoicesAtPlayhead(streamer, *ctx.engine, ctx.project->results, int(ctx.project->results.size()));
+}
+
+void ForgetStreamedVoices(AppState& app) {
+    if (app.voiceStreamer) ForgetStreamedVoices(*app.voiceStreamer);
 }
 
 // ---------------------------------------------------------------------------

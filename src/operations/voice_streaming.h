@@ -6,6 +6,7 @@
 //   VoiceStreamer            the workers, what they are asked for and what they have decoded
 //   kStreamBatchPerThread    how far the workers may run ahead of the installs
 //   PrepareVoicesAtPlayhead  the owner's step, each frame: release, install, ask
+//   ForgetStreamedVoices     everything asked for and decoded dropped (the voice set is made anew)
 //   VoiceStreamerIdle        nothing asked for, decoding or waiting to be installed
 //   StreamedVoicesHeld       decoded voices the workers hold (decoding or waiting)
 //   StreamBatchLimit         the most they ever hold
@@ -20,8 +21,14 @@
 // finds it taken for a few pointer swaps at most. A decoded voice is
 // installed only if its voice is still the same (same list place, result and
 // sample key), still without samples, and still inside the window; otherwise
-// it is dropped. Nothing moves while the voices are pinned (an export or a
-// bounce reads them) or not ready.
+// it is dropped. Only samples move. While an export reads the voices (it
+// holds a pin) voices still get their samples back as the playhead nears
+// them, so playback goes on, but none gives them up until the export ends
+// (it reads the samples of voices that hold some in place). Nothing moves
+// while the busy task owns the voices; when the voice set is not ready (New,
+// an open, a rebuild from nothing) everything asked for is forgotten, so the
+// workers fall idle. A voice without a result is never released: nothing
+// could make its samples again.
 #pragma once
 
 #include <condition_variable>
@@ -56,11 +63,11 @@ struct VoiceStreamer {
         float pitchShift = 0;
         int rate = 48000;
         bool bandGains = true;
+        uint64_t generation = 0;  // the streamer's when asked
     };
     struct Decoded {
         Identity id;
-        PlaybackVoice samples;  // only the samples, stereo, sampleCount and length are set
-        bool pitched = false;
+        VoiceAudio samples;  // what DecodeVoiceSamples made
     };
 
     // `threads` < 1: half the usable cores, at most 4.
@@ -75,6 +82,7 @@ struct VoiceStreamer {
     std::vector<Decoded> decoded;  // for the owner to install
     std::set<Identity> asked;      // queued, decoding or decoded: not asked for again
     int decoding = 0;
+    uint64_t generation = 0;  // raised when everything asked is forgotten
     int batch = 0;  // decoding + decoded never pass it
     bool quit = false;
     std::vector<std::thread> workers;
@@ -85,14 +93,21 @@ struct VoiceStreamer {
 // releases the samples of voices outside the streaming window, and asks the
 // workers for the evicted voices inside it whose result index is below
 // resultCount: those the playhead is in first, then those ahead of it by
-// their start, then those behind it. Nothing happens unless `cacheReady` is
-// set, nor while the voices are pinned.
+// their start, then those behind it. Stores the engine's heldVoices and
+// waitingVoices. Unless `cacheReady` is set, it forgets everything asked for
+// instead.
 void PrepareVoicesAtPlayhead(VoiceStreamer& streamer, AudioEngine& engine, const std::vector<RenderResult>& results,
                              int resultCount);
 // The same on the context's document with its app state's streamer (made on
-// first use); skipped while the document may not change, and in a frame
-// quiet for the document unless the workers have something to install.
+// first use); skipped while the busy task owns the voices (not while an
+// export reads them), and in a frame quiet for the document unless the
+// workers have something to install.
 void PrepareVoicesAtPlayhead(const DocumentContext& ctx);
+
+// The queue and what was decoded are dropped, and the decodes under way are
+// dropped as they end: the workers fall idle. For New, an open, a rebuild.
+void ForgetStreamedVoices(VoiceStreamer& streamer);
+void ForgetStreamedVoices(AppState& app);
 
 bool VoiceStreamerIdle(VoiceStreamer& streamer);
 bool VoiceStreamerIdle(const AppState& app);

@@ -2,12 +2,21 @@
 //
 // Index
 //   Shared starts          EventGainTable, CopyLoudnessTargets, LoadClipPeaks
+//   Bringing voices in line   PredictPitchShift, KeepVoice, PlanVoiceWork, DoVoiceWork
 //   RerenderEvents / RerenderEvent
 //   Stale voices           SnapshotResultVoiceKeys, EventsWithStaleVoices
 //   RebuildCache / RebuildCacheAsync / RebuildCacheAsyncJob   ResultsNearestFirst, the build on every core
 //                          (PaceVoiceBuild / LetPacedVoice: a test script's hold on it)
-//   SyncVoicesWithResults  DropStaleVoices, per-event or full rebuild, RecomputeVoiceLevels
+//   SyncVoicesWithResults  RecomputeVoiceLevels, SyncVoicesAsOwner
 //   Job bodies             RerenderAfterVariantChange, DrawUIPlaybackRefreshJob
+//
+// Every rebuild goes one road: a voice whose result would build the very
+// samples it holds is kept (its settings and levels refreshed), the others
+// are built on every core, each new voice taking the place of its stale one
+// the moment it is ready, and voices of results that are gone are dropped at
+// the end. Playback meanwhile plays whatever voices there are: a rebuild
+// never silences the mixer, and a voice is never missing between its removal
+// and its replacement.
 #include "operations/voice_sync.h"
 
 #include <algorithm>
@@ -27,11 +36,14 @@
 #include "library/file_caches.h"
 #include "operations/app_state.h"
 #include "operations/voice_maintenance.h"
+#include "operations/voice_streaming.h"
 #include "playback/audio_engine.h"
 #include "playback/block_mixer.h"
 #include "playback/engine_voices.h"
 #include "playback/voice_settings.h"
 #include "platform/processor.h"
+#include "render/clip_bed_events.h"
+#include "render/scale_tuning.h"
 #include "render/track_assignment.h"
 
 // ---------------------------------------------------------------------------
@@ -67,6 +79,150 @@ void LoadClipPeaks(const Project& project, const std::vector<int>* events) {
 }
 
 // ---------------------------------------------------------------------------
+// Bringing voices in line (the one road of every rebuild)
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// The pitch shift a build at the project's scale settings would give the
+// voice, found without decoding from what its own build learnt (its search
+// for a pitch and the note it found). False when only a new build can tell
+// (the build would search, and this voice's never did). With `found`, the
+// build's scale correction for the result's write-back.
+bool PredictPitchShift(const PlaybackVoice& voice, const RenderResult& result, const Project& project, bool keepAsIs,
+                       float& shift, bool& found, float& correction) {
+    shift = result.pitchShift;
+    found = false;
+    correction = 0;
+    if (keepAsIs || project.scaleType == kScaleOff) return true;
+    if (voice.tuneState == 0) return false;
+    if (voice.tuneState == 1) return true;  // no clear pitch: the build leaves pitchShift as it is
+    const bool forcedOff = result.eventIdx >= 0 && size_t(result.eventIdx) < project.events.size() &&
+                           project.events[size_t(result.eventIdx)].scaleTuneOverride == kScaleTuneForceOff;
+    correction = forcedOff ? 0.0f : ScaleCorrection(voice.tunedNote, result.pitchVarShift, project.scaleType,
+                                                    project.scaleRoot);
+    shift = result.pitchVarShift + correction;
+    found = true;
+    return true;
+}
+
+// Whether a build of `result` now would give the voice the very samples and
+// loudness gain it holds. When it would, the result gets the write-backs that
+// build makes (scale correction and pitch shift, loudness gain), so the
+// document ends as a full rebuild leaves it.
+bool KeepVoice(const AudioEngine& engine, const PlaybackVoice& voice, RenderResult& result, const Project& project,
+               int rate, bool keepAsIs) {
+    if (result.missing || voice.sampleKey != VoiceSampleKey(result) ||
+        voice.buildKey != VoiceBuildKey(engine, rate, result.group))
+        return false;
+    float shift = 0, correction = 0;
+    bool found = false;
+    if (!PredictPitchShift(voice, result, project, keepAsIs, shift, found, correction) || shift != voice.pitchShift)
+        return false;
+    if (found) {
+        result.scaleCorrection = correction;
+        result.pitchShift = shift;
+    }
+    result.normGain = voice.normGain;
+    return true;
+}
+
+// What bringing the voices in line will do: the results to build (each
+// replacing the voice at its slot, or appended), and the voices to drop.
+struct VoiceWork {
+    std::vector<size_t> build;
+    std::vector<int> slot;      // per result: the voice its new one takes the place of, -1 none
+    std::vector<uint8_t> drop;  // per voice
+    int expected = 0;           // results in scope that get a voice
+};
+
+// `inScope` (per result, null = all) says which results are looked at;
+// `force` (per result, may be null) rebuilds a voice whatever its keys.
+// Voices of results out of scope are left alone, except that a voice whose
+// result is gone, or a second voice of one result, is dropped when every
+// result is in scope, or when its event is in `scopeEvents`.
+VoiceWork PlanVoiceWork(const DocumentContext& ctx, const std::vector<uint8_t>* inScope,
+                        const std::vector<uint8_t>* force, const std::vector<uint8_t>* scopeEvents, bool resolveFiles,
+                        bool keepAsIs) {
+    Project& project = *ctx.project;
+    const AudioEngine& engine = *ctx.engine;
+    VoiceWork work;
+    work.slot.assign(project.results.size(), -1);
+    work.drop.assign(engine.voices.size(), 0);
+    auto listed = [](const std::vector<uint8_t>* list, size_t i) { return !list || (i < list->size() && (*list)[i]); };
+
+    std::unordered_map<uint32_t, size_t> voiceOf;
+    voiceOf.reserve(engine.voices.size());
+    for (size_t v = 0; v < engine.voices.size(); ++v)
+        if (!voiceOf.emplace(engine.voices[v].resultId, v).second) work.drop[v] = 1;  // a second voice
+    std::unordered_set<uint32_t> alive;
+    alive.reserve(project.results.size());
+    for (size_t k = 0; k < project.results.size(); ++k) {
+        RenderResult& r = project.results[k];
+        alive.insert(uint32_t(r.id));
+        if (!listed(inScope, k)) continue;
+        auto it = voiceOf.find(uint32_t(r.id));
+        const int v = it == voiceOf.end() ? -1 : int(it->second);
+        if (!ResultGetsVoice(r)) {
+            if (v >= 0) work.drop[size_t(v)] = 1;
+            continue;
+        }
+        ++work.expected;
+        if (resolveFiles && !r.missing) ResolveResultFiles(r);
+        const bool forced = force && k < force->size() && (*force)[k];
+        if (v >= 0 && !forced && KeepVoice(engine, engine.voices[size_t(v)], r, project, ctx.sampleRate, keepAsIs))
+            continue;
+        work.build.push_back(k);
+        work.slot[k] = v;
+    }
+    for (size_t v = 0; v < engine.voices.size(); ++v) {
+        const PlaybackVoice& voice = engine.voices[v];
+        const bool inScopeEvent = !inScope || (scopeEvents && voice.eventIndex >= 0 &&
+                                               size_t(voice.eventIndex) < scopeEvents->size() &&
+                                               (*scopeEvents)[size_t(voice.eventIndex)]);
+        if (inScopeEvent && !alive.count(voice.resultId)) work.drop[v] = 1;
+    }
+    if (!inScope) {
+        for (size_t v = 0; v < engine.voices.size(); ++v)
+            if (!alive.count(engine.voices[v].resultId)) work.drop[v] = 1;
+    }
+    return work;
+}
+
+// Where playback is: the live playhead while playing, else the context's time.
+double PlayheadSeconds(const DocumentContext& ctx) {
+    return ctx.engine->playing.load() ? GetPlaybackTime(*ctx.engine) : double(ctx.currentTime);
+}
+
+// Builds what `work` asks for on every core, nearest the playhead first, each
+// new voice in place of its stale one; then drops the voices it marks,
+// relinks, and puts the voices in result order. False when the cancel
+// stopped the builds (the voices not built yet keep their old ones).
+bool DoVoiceWork(const DocumentContext& ctx, VoiceWork& work, bool keepAsIs, const std::atomic<bool>* cancel,
+                 std::atomic<float>* bar, bool countProgress) {
+    AudioEngine& engine = *ctx.engine;
+    std::vector<RenderResult> spans;
+    std::vector<size_t> order;
+    {
+        // Nearest the playhead first, among the results to build.
+        std::vector<size_t> nearest = ResultsNearestFirst(ctx.project->results, PlayheadSeconds(ctx));
+        std::vector<uint8_t> wanted(ctx.project->results.size(), 0);
+        for (size_t k : work.build) wanted[k] = 1;
+        order.reserve(work.build.size());
+        for (size_t k : nearest)
+            if (wanted[k]) order.push_back(k);
+    }
+    engine.buildTotal.store(int32_t(order.size()));
+    const bool complete = BuildVoicesOnEveryCore(ctx, order, keepAsIs, cancel, bar, countProgress, &work.slot);
+    RemoveEngineVoices(engine, work.drop);
+    RelinkVoicesToResults(ctx);
+    OrderEngineVoicesByResult(engine);
+    return complete;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
 // RerenderEvents / RerenderEvent
 // ---------------------------------------------------------------------------
 
@@ -90,26 +246,23 @@ void RerenderEvents(const DocumentContext& ctx, const std::vector<int>& events) 
     }
     CountUsedTracks(project.groups, project.results);
     CopyLoudnessTargets(project, engine);
-
-    // ReplaceEventVoices for every listed event at once: one pass drops their
-    // voices, their results are built on every core, and the voices are put
-    // back in result order.
-    engine.cacheReady.store(0);
     engine.sampleRate.store(ctx.sampleRate);
+
+    // The listed events' voices are built again, each new voice taking the
+    // place of its old one the moment it is ready (the old one plays until
+    // then); voices of their results that are gone are dropped after.
     std::vector<uint8_t> listed(project.events.size(), 0);
     for (int e : order)
         if (e >= 0 && size_t(e) < listed.size()) listed[size_t(e)] = 1;
-    auto isListed = [&listed](int32_t e) { return e >= 0 && size_t(e) < listed.size() && listed[size_t(e)]; };
-    std::vector<uint8_t> drop(engine.voices.size(), 0);
-    for (size_t v = 0; v < engine.voices.size(); ++v) drop[v] = isListed(engine.voices[v].eventIndex) ? 1 : 0;
-    RemoveEngineVoices(engine, drop);
-    std::vector<size_t> build;
-    for (size_t i = 0; i < project.results.size(); ++i)
-        if (isListed(project.results[i].eventIdx)) build.push_back(i);
-    BuildVoicesOnEveryCore(ctx, build, false, nullptr, nullptr, false);
-    RelinkVoicesToResults(ctx);
-    OrderEngineVoicesByResult(engine);
+    std::vector<uint8_t> inScope(project.results.size(), 0);
+    for (size_t k = 0; k < project.results.size(); ++k) {
+        const int32_t e = project.results[k].eventIdx;
+        inScope[k] = e >= 0 && size_t(e) < listed.size() && listed[size_t(e)];
+    }
+    VoiceWork work = PlanVoiceWork(ctx, &inScope, &inScope, &listed, false, false);
+    DoVoiceWork(ctx, work, false, nullptr, nullptr, false);
     UpdateVoiceLevels(engine, false);
+    ReindexEngineVoices(engine);
 }
 
 void RerenderEvent(const DocumentContext& ctx, int eventIndex) { RerenderEvents(ctx, {eventIndex}); }
@@ -170,7 +323,8 @@ std::vector<size_t> ResultsNearestFirst(const std::vector<RenderResult>& results
 }
 
 bool BuildVoicesOnEveryCore(const DocumentContext& ctx, const std::vector<size_t>& order, bool quickRebuild,
-                            const std::atomic<bool>* cancel, std::atomic<float>* bar, bool countProgress) {
+                            const std::atomic<bool>* cancel, std::atomic<float>* bar, bool countProgress,
+                            const std::vector<int>* slots) {
     Project& project = *ctx.project;
     AudioEngine& engine = *ctx.engine;
     if (order.empty()) return true;
@@ -206,10 +360,15 @@ bool BuildVoicesOnEveryCore(const DocumentContext& ctx, const std::vector<size_t
                 const size_t n = next.fetch_add(1);
                 if (n >= queue.size()) return;
                 const size_t k = queue[n];
-                BuildPlaybackVoice(engine, project.results[k], int(k), ctx.sampleRate,
-                                   gains.empty() ? nullptr : gains.data(), eventCount,
-                                   project.events.empty() ? nullptr : project.events.data(), project.scaleType,
-                                   project.scaleRoot, quickRebuild);
+                RenderResult& result = project.results[k];
+                PlaybackVoice voice;
+                if (MakePlaybackVoice(engine, result, int(k), ctx.sampleRate, gains.empty() ? nullptr : gains.data(),
+                                      eventCount, project.events.empty() ? nullptr : project.events.data(),
+                                      project.scaleType, project.scaleRoot, quickRebuild, voice)) {
+                    // In place of the voice it replaces, which played until now.
+                    const int slot = slots && k < slots->size() ? (*slots)[k] : -1;
+                    InstallPlaybackVoice(engine, std::move(voice), result.fadeIn, result.fadeOut, slot);
+                }
                 const size_t built = done.fetch_add(1) + 1;
                 if (ctx.observer && ctx.observer->voiceBuilt) ctx.observer->voiceBuilt();
                 if (countProgress) engine.buildProgress.fetch_add(1);
@@ -240,23 +399,36 @@ void RebuildCache(const DocumentContext& ctx, bool quickRebuild, std::atomic<flo
     LoadClipPeaks(project);
     CountUsedTracks(project.groups, project.results);
     CopyLoudnessTargets(project, engine);
-    ResetEngineVoices(engine, ctx.sampleRate, int(project.results.size()));
+    engine.buildProgress.store(0);
+    // What the streaming workers were asked for may be of voices about to be
+    // replaced: asked again once the rebuild is done.
+    if (ctx.app) ForgetStreamedVoices(*ctx.app);
+    // Voices at another rate cannot be kept: the set starts again.
+    if (engine.sampleRate.load() != ctx.sampleRate || !engine.cacheReady.load())
+        ResetEngineVoices(engine, ctx.sampleRate, int(project.results.size()));
+    {
+        // The builds append the files that fail again.
+        std::lock_guard<EngineMutex> lock(engine.mutex);
+        engine.missingFiles.clear();
+    }
 
-    // Built on every core, nearest the playhead first; each build appends
-    // its voice when it is done, so the list comes out in finishing order.
-    const std::vector<size_t> order = ResultsNearestFirst(project.results, ctx.currentTime);
-    engine.buildTotal.store(int32_t(order.size()));
-    const bool complete = BuildVoicesOnEveryCore(ctx, order, quickRebuild,
-                                                 ctx.app ? &ctx.app->busyTask.cancelRequested : nullptr, bar, true);
-    // The voices stand in result order before anything levels, sums or
-    // numbers them.
-    OrderEngineVoicesByResult(engine);
-    UpdateVoiceLevels(engine, true);
-    // The voices are incomplete: if the program goes on (a quit the designer
-    // then declined), the next free frame builds them again.
+    // Every voice whose result would build the same samples stays; the
+    // others are built on every core, nearest the playhead first, each taking
+    // the place of its stale voice as it is done. Playback meanwhile plays
+    // what there is.
+    VoiceWork work = PlanVoiceWork(ctx, nullptr, nullptr, nullptr, true, quickRebuild);
+    engine.expectedVoices.store(work.expected);
+    const bool complete = DoVoiceWork(ctx, work, quickRebuild,
+                                      ctx.app ? &ctx.app->busyTask.cancelRequested : nullptr, bar, true);
+    if (bar) bar->store(1.0f);
+    RecomputeVoiceLevels(ctx);
+    ReindexEngineVoices(engine);
+    engine.voiceCount.store(int32_t(engine.voices.size()));
+    // Some voices are still the old ones: if the program goes on (a quit the
+    // designer then declined), the next free frame builds them again.
     if (!complete) {
         std::printf("[Cache] Voice build stopped after %d of %zu voices\n", int(engine.buildProgress.load()),
-                    order.size());
+                    work.build.size());
         if (ctx.app) ctx.app->deferredRebuild.store(true);
     }
 }
@@ -268,9 +440,26 @@ bool RebuildCache(bool quickRebuild) {
     return true;
 }
 
+bool RebuildBedsAndWeights(const DocumentContext& ctx) {
+    Project& project = *ctx.project;
+    const std::atomic<bool>* cancel = ctx.app ? &ctx.app->busyTask.cancelRequested : nullptr;
+    // One Bed at a time, so that a quit never waits for more than one track
+    // assignment; then the Clips' weights (the Beds are in line by then).
+    for (size_t e = 0; e < project.events.size(); ++e) {
+        if (cancel && cancel->load()) return false;
+        if (project.events[e].shape == kShapeBed) RebuildBedEvent(project, int(e));
+    }
+    ApplyProbedWeights(project);
+    if (ctx.app) NoteBedsRebuilt(project, ctx.app->bedWatch);
+    return true;
+}
+
 void RebuildCacheAsyncJob(const DocumentContext& ctx, bool quickRebuild) {
+    // The Beds' layers first (the frame step only noticed they need it), so
+    // that the voices follow them in the same job.
+    if (!RebuildBedsAndWeights(ctx)) ctx.app->deferredRebuild.store(true);
     RebuildCache(ctx, quickRebuild, &ctx.app->busyTask.progress);
-    SeekPlayback(*ctx.engine, ctx.currentTime);
+    SettlePlayhead(*ctx.engine, ctx.currentTime);
     ctx.app->busyTask.done.store(true);
 }
 
@@ -294,28 +483,6 @@ bool RebuildCacheAsync(const char* status, bool quickRebuild) {
 // SyncVoicesWithResults
 // ---------------------------------------------------------------------------
 
-namespace {
-
-// Drops every voice whose result is gone, whose samples were made from
-// something else than its result now gives, or whose result already has a
-// voice before it in the list.
-void DropStaleVoices(const DocumentContext& ctx, const std::unordered_map<int32_t, int>& byId) {
-    AudioEngine& engine = *ctx.engine;
-    const Project& project = *ctx.project;
-    std::vector<uint8_t> drop(engine.voices.size(), 0);
-    std::unordered_set<uint32_t> seen;
-    seen.reserve(engine.voices.size());
-    for (size_t v = 0; v < engine.voices.size(); ++v) {
-        const PlaybackVoice& voice = engine.voices[v];
-        auto it = byId.find(int32_t(voice.resultId));
-        drop[v] = it == byId.end() || voice.sampleKey != VoiceSampleKey(project.results[size_t(it->second)]) ||
-                  !seen.insert(voice.resultId).second;
-    }
-    RemoveEngineVoices(engine, drop);
-}
-
-}  // namespace
-
 void RecomputeVoiceLevels(const DocumentContext& ctx) {
     AudioEngine& engine = *ctx.engine;
     const Project& project = *ctx.project;
@@ -330,77 +497,73 @@ void RecomputeVoiceLevels(const DocumentContext& ctx) {
             return nullptr;
         return &project.results[size_t(r)];
     };
-    // Worked out unlocked; under the lock only the voices whose settings
-    // changed are rewritten, and the levels stored.
-    std::vector<uint8_t> changed(n, 0), muted(n, 0);
-    std::vector<float> eventGainOf(n, 1.0f);
-    std::vector<double> gains(n, 0.0);
+    // Worked out unlocked (this thread owns the voices). Under the lock only
+    // the voices whose placement or curves changed are rewritten; the gains,
+    // event gains and mutes are atomics, stored without it.
+    std::vector<size_t> changed;
+    std::vector<double> gains(n, 0.0), scales(n, 1.0);
     for (size_t v = 0; v < n; ++v) {
-        const PlaybackVoice& voice = engine.voices[v];
+        PlaybackVoice& voice = engine.voices[v];
         const RenderResult* result = resultOf(voice);
         if (!result) {
             gains[v] = voice.gain.load();
-            eventGainOf[v] = voice.eventGain.load();
-            muted[v] = voice.muted.load();
+            scales[v] = voice.levelScale;
             continue;
         }
-        changed[v] = !VoiceHoldsSettings(voice, *result, voice.resultIndex, eventCount, events) ||
-                     v >= engine.voiceFadeIn.size() || v >= engine.voiceFadeOut.size() ||
-                     engine.voiceFadeIn[v] != result->fadeIn || engine.voiceFadeOut[v] != result->fadeOut;
+        // The owner's own fields and the curve's link need no lock.
+        SetVoiceOwnerSettings(voice, *result, voice.resultIndex, eventCount, events);
+        if (!VoiceHoldsMixSettings(voice, *result, eventCount, events) || v >= engine.voiceFadeIn.size() ||
+            v >= engine.voiceFadeOut.size() || engine.voiceFadeIn[v] != result->fadeIn ||
+            engine.voiceFadeOut[v] != result->fadeOut)
+            changed.push_back(v);
         const VoiceLevelSettings levels = VoiceLevelSettingsFor(*result, gainTable, eventCount, events);
-        muted[v] = levels.muted;
-        eventGainOf[v] = levels.eventGain;
-        // The build's base gain with its headroom cut, before any levelling.
-        gains[v] = double(float(levels.gain * VoiceHeadroomFactor(voice)));
+        voice.muted.store(levels.muted);
+        voice.eventGain.store(levels.eventGain);
+        // The build's gain with its headroom cut, before any levelling.
+        gains[v] = double(VoiceGain(*result, voice));
     }
-    {
-        std::unique_lock<std::mutex> lock = LockForVoiceEdit(engine);
-        for (size_t v = 0; v < n; ++v) {
+    // A few dozen voices per hold, so that an edit that moves many (a track
+    // assignment that shifts a whole group) never holds the lock for long.
+    constexpr size_t kVoicesPerHold = 64;
+    for (size_t at = 0; at < changed.size(); at += kVoicesPerHold) {
+        EngineLock lock = LockForVoiceEdit(engine);
+        for (size_t k = at; k < std::min(changed.size(), at + kVoicesPerHold); ++k) {
+            const size_t v = changed[k];
             PlaybackVoice& voice = engine.voices[v];
-            if (changed[v]) {
-                const RenderResult& result = project.results[size_t(voice.resultIndex)];
-                SetVoiceSettings(voice, result, voice.resultIndex, gainTable, eventCount, events);
-                if (v < engine.voiceFadeIn.size()) engine.voiceFadeIn[v] = result.fadeIn;
-                if (v < engine.voiceFadeOut.size()) engine.voiceFadeOut[v] = result.fadeOut;
-            }
-            voice.gain = float(gains[v]);
-            voice.eventGain = eventGainOf[v];
-            voice.muted = muted[v];
+            const RenderResult& result = project.results[size_t(voice.resultIndex)];
+            SetVoiceMixSettings(voice, result, eventCount, events);
+            if (v < engine.voiceFadeIn.size()) engine.voiceFadeIn[v] = result.fadeIn;
+            if (v < engine.voiceFadeOut.size()) engine.voiceFadeOut[v] = result.fadeOut;
+            RefreshVoiceSpanLocked(engine, v);
         }
     }
-    UpdateVoiceLevels(engine, true);
+    LevelVoiceGains(engine, gains, scales, true);
 }
 
 void SyncVoicesAsOwner(const DocumentContext& ctx) {
     Project& project = *ctx.project;
     AudioEngine& engine = *ctx.engine;
 
-    std::unordered_map<int32_t, int> byId;
-    byId.reserve(project.results.size());
-    for (size_t i = 0; i < project.results.size(); ++i) byId.emplace(project.results[i].id, int(i));
-    DropStaleVoices(ctx, byId);
-    RelinkVoicesToResults(ctx);
-
-    std::unordered_set<uint32_t> voiced;
-    for (const PlaybackVoice& v : engine.voices) voiced.insert(v.resultId);
+    // Voices whose result is gone (or that repeat one) are dropped; results
+    // without a voice, or whose voice was made from something else than the
+    // result now is, get theirs built, each new voice taking the place of
+    // its stale one when it is ready.
+    VoiceWork work = PlanVoiceWork(ctx, nullptr, nullptr, nullptr, false, false);
     std::set<int> lacking;
-    for (const RenderResult& r : project.results)
-        if (r.eventIdx >= 0 && ResultGetsVoice(r) && !voiced.count(uint32_t(r.id))) lacking.insert(r.eventIdx);
-
+    for (size_t k : work.build) lacking.insert(project.results[k].eventIdx);
     const int eventCount = int(project.events.size());
     if (int(lacking.size()) > std::max(eventCount / 4, 10)) {
         RebuildCache(ctx, false);
-    } else {
-        // Builds what lacks, relinks and puts the voices in result order.
-        RerenderEvents(ctx, {lacking.begin(), lacking.end()});
-        RelinkVoicesToResults(ctx);
-        OrderEngineVoicesByResult(engine);
-        CountUsedTracks(project.groups, project.results);
-        engine.voiceCount.store(int32_t(engine.voices.size()));
-        // Every level as a full rebuild of these voices would leave it.
-        RecomputeVoiceLevels(ctx);
-        CheckPlaybackCacheIntegrity(ctx);
+        return;
     }
+    engine.expectedVoices.store(work.expected);
+    DoVoiceWork(ctx, work, false, nullptr, nullptr, false);
+    CountUsedTracks(project.groups, project.results);
+    engine.voiceCount.store(int32_t(engine.voices.size()));
+    // Every level as a full rebuild of these voices would leave it.
+    RecomputeVoiceLevels(ctx);
+    ReindexEngineVoices(engine);
+    CheckPlaybackCacheIntegrity(ctx);
 }
 
 bool SyncVoicesWithResults(const DocumentContext& ctx, bool seekPlayback) {
@@ -410,7 +573,7 @@ bool SyncVoicesWithResults(const DocumentContext& ctx, bool seekPlayback) {
         return false;
     }
     SyncVoicesAsOwner(ctx);
-    if (seekPlayback) SeekPlayback(*ctx.engine, ctx.currentTime);
+    if (seekPlayback) SettlePlayhead(*ctx.engine, ctx.currentTime);
     return true;
 }
 
@@ -425,7 +588,7 @@ void RerenderAfterVariantChange(const DocumentContext& ctx, int resultIndex) {
     if (resultIndex >= 0 && size_t(resultIndex) < results.size())
         RerenderEvent(ctx, results[size_t(resultIndex)].eventIdx);
     CheckPlaybackCacheIntegrity(ctx);
-    SeekPlayback(*ctx.engine, ctx.currentTime);
+    SettlePlayhead(*ctx.engine, ctx.currentTime);
 }
 
 void DrawUIPlaybackRefreshJob(const DocumentContext& ctx, int eventIndex) {
@@ -433,6 +596,7 @@ void DrawUIPlaybackRefreshJob(const DocumentContext& ctx, int eventIndex) {
     // The Bed rebuild that asked for this job ran the track assignment: the
     // other events' voices follow too.
     SyncVoicesAsOwner(ctx);
-    SeekPlayback(*ctx.engine, ctx.currentTime);
+    NoteBedsRebuilt(*ctx.project, ctx.app->bedWatch);
+    SettlePlayhead(*ctx.engine, ctx.currentTime);
     ctx.app->busyTask.done.store(true);
 }

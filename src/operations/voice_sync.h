@@ -41,10 +41,11 @@ void LoadClipPeaks(const Project& project, const std::vector<int>* events = null
 
 // For each listed event (repeats ignored): peaks of a pinned Clip, then once
 // the track assignment, the used-track recount and the loudness targets, then
-// what ReplaceEventVoices does for each of them (and for every other event
-// whose layers the track assignment changed), for all at once: their voices
-// dropped, their results' voices built on every core, a relink, the voices in
-// result order and UpdateVoiceLevels(false).
+// for them (and for every other event whose layers the track assignment
+// changed) all at once: their results' voices built on every core, each in
+// place of its old voice as soon as it is ready, voices of their results that
+// are gone dropped, a relink, the voices in result order and
+// UpdateVoiceLevels(false). Their voices play until replaced.
 void RerenderEvents(const DocumentContext& ctx, const std::vector<int>& events);
 void RerenderEvent(const DocumentContext& ctx, int eventIndex);
 void RerenderEvent(int eventIndex);
@@ -60,24 +61,34 @@ std::vector<int> EventsWithStaleVoices(const DocumentContext& ctx, const ResultV
 // span from `seconds` (0 inside it), equal distances in index order.
 std::vector<size_t> ResultsNearestFirst(const std::vector<RenderResult>& results, double seconds);
 
-// BuildPlaybackVoice for the results at the indices of `order`, taken in that
+// A voice built for each result at the indices of `order`, taken in that
 // order by one thread per usable core (each build writes back only into its
-// own result and appends its voice when done, so the voices come out in
-// finishing order). Stops when `cancel` (may be null) is raised; `bar` (may
-// be null) gets the share built, and with countProgress the engine's
+// own result and installs its voice when done). With `slots` (per result
+// index), a new voice takes the place of the voice at its slot when that is
+// still its result's, else it is appended, so new voices come out in
+// finishing order. Stops when `cancel` (may be null) is raised; `bar` (may be
+// null) gets the share built, and with countProgress the engine's
 // buildProgress counts them. False when it stopped short. With the context's
 // observer asking for reverseVoiceBuilds, one thread builds them in reverse.
 bool BuildVoicesOnEveryCore(const DocumentContext& ctx, const std::vector<size_t>& order, bool quickRebuild,
-                            const std::atomic<bool>* cancel, std::atomic<float>* bar, bool countProgress);
+                            const std::atomic<bool>* cancel, std::atomic<float>* bar, bool countProgress,
+                            const std::vector<int>* slots = nullptr);
 
-// Rebuilds every voice: clip peaks, used tracks, loudness targets, gain table,
-// ResetEngineVoices with room for every result, one BuildPlaybackVoice per
-// result on every core, nearest the context's current time first (stopping
-// when the busy task's cancel is raised; the voices built so far stay and a
-// rebuild is deferred), then the voices in result order
-// (OrderEngineVoicesByResult) and UpdateVoiceLevels(full). The engine's
-// buildProgress counts the voices built and `bar`, when given, their share
-// of all. quickRebuild: no scale analysis, and failed sounds do not become
+// Brings every voice in line with its result as a build of each would:
+// clip peaks, used tracks, loudness targets, the results' files found again;
+// a voice whose result would build the very samples and loudness it holds
+// (same sample key, same rate, band gains and loudness target, and a pitch
+// its own tuning can tell without decoding) is kept; every other result's
+// voice is built on every core, nearest the playhead first (the live one
+// while playing), each new voice taking the place of its stale one when it is
+// ready (stopping when the busy task's cancel is raised: the voices not built
+// yet keep their old ones and a rebuild is deferred); voices of results that
+// are gone are dropped; then the voices stand in result order with every
+// setting and level a full rebuild gives (RecomputeVoiceLevels). The voice
+// set is reset first only when it is at another rate or not ready. Playback
+// meanwhile plays whatever voices there are. The engine's buildProgress
+// counts the voices built and `bar`, when given, their share of those to
+// build. quickRebuild: no scale analysis, and failed sounds do not become
 // placeholders.
 void RebuildCache(const DocumentContext& ctx, bool quickRebuild, std::atomic<float>* bar = nullptr);
 // The program's, for the interface (after relinking); false when refused.
@@ -88,7 +99,14 @@ bool RebuildCache(bool quickRebuild);
 // False when the document may not change or a task is already queued.
 bool RebuildCacheAsync(const DocumentContext& ctx, const char* status, bool quickRebuild);
 bool RebuildCacheAsync(const char* status, bool quickRebuild);
-// The job: RebuildCache, playback to the context's current time, done.
+// The Beds' layers made again where their events changed (RebuildBedEvent,
+// one Bed at a time, stopping at the busy task's cancel: false then), the
+// probed Clip weights into their layers (ApplyProbedWeights), and the Beds'
+// keys noted for the frame step (bed_watch.h).
+bool RebuildBedsAndWeights(const DocumentContext& ctx);
+// The job: RebuildBedsAndWeights (a rebuild deferred when it stopped short),
+// RebuildCache, the playhead settled (SettlePlayhead: the live one while
+// playing), done.
 void RebuildCacheAsyncJob(const DocumentContext& ctx, bool quickRebuild);
 
 // The window test driver's hand on the voice build of the busy task
@@ -101,22 +119,24 @@ void PaceVoiceBuild(bool paced);
 void LetPacedVoice();
 
 // Every voice's settings (placement, pan, group, mute, curves, fades) and
-// gain as a fresh build of its result gives them, then UpdateVoiceLevels
-// (full): the levels a full rebuild of the same voices would leave, whatever
-// edits led here. Voices whose result index does not name their result keep
-// their gain.
+// gain as a fresh build of its result gives them, then the levels (full):
+// the levels a full rebuild of the same voices would leave, whatever edits
+// led here. Voices whose result index does not name their result keep their
+// gain. Only the voices whose placement or curves changed are written under
+// the lock; gains and mutes are stored as atomics.
 void RecomputeVoiceLevels(const DocumentContext& ctx);
 
 // After Undo and Redo, and after every change of results the program makes
 // itself (probed weights, Bed and Clip rebuilds, placements): drops voices
-// whose result is gone, whose samples no longer match it, or whose result
-// has an earlier voice; rebuilds the voices of the events that lack them, or
-// everything when more than max(events / 4, 10) events do; then the voices
-// stand in result order, RecomputeVoiceLevels, and the integrity check.
-// Afterwards the voices are what a full rebuild would give. With
-// `seekPlayback`, playback goes to the current time (undo, redo); a change
-// made while playing leaves the playhead alone. False when refused (the
-// document may not change); a rebuild is deferred then.
+// whose result is gone or whose result has an earlier voice; builds the
+// voices of results that lack one or whose samples no longer match (each in
+// place of its stale voice), or goes through RebuildCache when more than
+// max(events / 4, 10) events need that; then the voices stand in result
+// order, RecomputeVoiceLevels, and the integrity check. Afterwards the voices
+// are what a full rebuild would give. With `seekPlayback`, the playhead is
+// settled at the current time (SettlePlayhead): a change made while playing
+// leaves it where the audio thread has it. False when refused (the document
+// may not change); a rebuild is deferred then.
 bool SyncVoicesWithResults(const DocumentContext& ctx, bool seekPlayback = true);
 bool SyncVoicesWithResults();
 // The same for the thread that owns the document (a job of the busy task,

@@ -1,15 +1,16 @@
 // audio_engine.h — the playback engine record and its voices.
 //
 // Index
-//   kMixBlockFrames ... kMaxFillChunks   fixed sizes of the engine and its voices
+//   kDeclickSeconds / kDeclickCapacity   the ramps of stops, seeks and switches
 //   ReverbParams          the user's reverb settings, group sends and macro
 //   MeterDisplayState     hold state the mixer panel keeps in the engine
 //   PlaybackVoice         one rendered layer ready to mix: samples plus what the mixer needs
 //   AudioEngine           voices, transport, mixer state, reverb, limiter, meters
 //   gAudioEngine          the process-wide engine
 //
-// Threads: the voice list, the fade lists and the limiter state are guarded by
-// `mutex`; the audio thread only tries it. Flags, counters, faders, reverb
+// Threads: the voice list, the fade lists, the spans, the time index and the
+// limiter state are guarded by `mutex`; the audio thread only tries it, and
+// every other holder does work bounded by what it changes (engine_voices.h). Flags, counters, faders, reverb
 // settings, meters and the voice levels the interface changes while the audio
 // thread mixes are atomics, read once per block. The audition sound is handed
 // to the audio thread whole through an AudioHandoff: whoever replaces it waits
@@ -30,16 +31,12 @@
 
 #include "document/copyable_atomic.h"
 #include "document/project.h"
+#include "document/voice_audio.h"
 #include "playback/audio_handoff.h"
+#include "playback/engine_mutex.h"
 #include "playback/reverb_state.h"
-
-constexpr int kMixBlockFrames = 4096;    // largest block the mixer handles at once
-constexpr int kVoiceOverviewBins = 2048;
-constexpr int kVoiceFillGainPoints = 128;
-constexpr int kVoiceIntGainPoints = 256;
-constexpr int kVoiceDeconGainPoints = 32;
-constexpr int kMaxSpliceMarkers = 256;
-constexpr int kMaxFillChunks = 65;
+#include "playback/voice_list.h"
+#include "playback/voice_time_index.h"
 // Stop, seek and restart ramp the output instead of cutting it: this long at
 // any rate, and at most kDeclickCapacity frames.
 constexpr double kDeclickSeconds = 0.005;
@@ -68,27 +65,29 @@ struct MeterDisplayState {
     std::array<float, 2> holdTimer{};
 };
 
+// The sound (VoiceAudio: samples, channels, length, splices, chunks) plus
+// everything the mixer needs to play it without touching the document.
 // A new field must also be copied in CopyVoiceWithoutSamples (engine_voices.cpp).
-struct PlaybackVoice {
-    std::vector<float> left;
-    std::vector<float> right;  // used only when `stereo` is set
-    uint8_t stereo = 0;
+struct PlaybackVoice : VoiceAudio {
     float startTime = 0;       // seconds: the result's startTime + deconOffset
     float plainStartTime = 0;  // seconds: the result's startTime
-    float length = 0;          // seconds of audio (sampleCount / rate after pitching)
-    int32_t sampleCount = 0;   // readers use at most min(sampleCount, left.size())
     // gain, eventGain and muted change while the audio thread mixes.
     CopyableAtomic<float> gain{1.0f};
+    // What the level passes multiplied the build's gain by (VoiceGain); the
+    // owner's, never read by the mixer.
+    float levelScale = 1.0f;
     float normGain = 1.0f;
     CopyableAtomic<float> eventGain{1.0f};
     float pan = 0;  // -0.8 .. 0.8
     int32_t group = 0;
     CopyableAtomic<uint8_t> muted{0};
+    // The owner's bookkeeping; the mixer never reads these three.
     int32_t eventIndex = -1;
-    std::array<float, kVoiceOverviewBins> peakOverview{};
-    std::array<float, kVoiceOverviewBins> rmsOverview{};
     int32_t resultIndex = -1;
     uint32_t resultId = 0;
+    std::array<float, kVoiceOverviewBins> peakOverview{};
+    std::array<float, kVoiceOverviewBins> rmsOverview{};
+    float overviewPeak = 0;  // the largest value of peakOverview
     std::array<float, kVoiceFillGainPoints> fillGain{};
     uint8_t hasFillGain = 0;
     float fillGainSpan = 0;  // seconds that fillGain spans
@@ -96,16 +95,10 @@ struct PlaybackVoice {
     uint8_t hasIntGain = 0;
     std::array<float, kVoiceDeconGainPoints> deconGain{};
     uint8_t hasDeconGain = 0;
-    // Splice markers of an assembled fill: position and crossfade length as
-    // fractions of the voice length (they stay put when the voice is pitched).
-    std::array<float, kMaxSpliceMarkers> spliceTimes{};
-    std::array<float, kMaxSpliceMarkers> spliceFades{};
-    int32_t spliceCount = 0;
-    std::array<FillChunk, kMaxFillChunks> chunks{};  // {source start, length, crossfade} in samples
-    int32_t chunkCount = 0;
     // Borrowed from the owning event (fill results only). Whoever replaces the
-    // document's event vector under the engine mutex nulls it first.
-    const float* intensityCurve = nullptr;
+    // document's event list repoints it first, and frees the old list only
+    // once no block can still be reading it (ReplaceDocumentEvents).
+    CopyableAtomic<const float*> intensityCurve{nullptr};
     int32_t intensityCount = 0;
     uint8_t intensityIsBed = 0;
     float intensityScale = 1.0f;
@@ -114,7 +107,13 @@ struct PlaybackVoice {
     // until first mixed). Only the thread that mixes moves it, toward 0 or 1
     // over the declick time when a switch changes while sound plays.
     CopyableAtomic<float> switchGain{-1.0f};
-    uint8_t evicted = 0;       // samples released by the streaming window
+    // The mixing pass that last looked at this voice (the mixer's count): a
+    // voice not looked at in the pass before was silent there, and its
+    // switches' ramp starts afresh.
+    CopyableAtomic<uint64_t> switchPass{0};
+    // Samples released by the streaming window. Changed under the lock; an
+    // export reads it without (it never reads the samples themselves).
+    CopyableAtomic<uint8_t> evicted{0};
     // Semitones the samples were shifted by when built. Preparing an evicted
     // voice again uses this, not the result's pitchShift, which every render
     // pass resets to the pitch variation (dropping the scale correction).
@@ -122,7 +121,16 @@ struct PlaybackVoice {
     // What the samples were made from (VoiceSampleKey of the result at build
     // time): a voice whose result no longer gives this key is stale.
     uint64_t sampleKey = 0;
+    // How the build made them besides (VoiceBuildKey: rate, band gains,
+    // loudness target); a rebuild keeps a voice only when both keys hold.
+    uint64_t buildKey = 0;
+    // The build's search for a pitch to tune to a scale: 0 not made, 1 no
+    // clear pitch, 2 found `tunedNote` (MIDI note with its fraction).
+    uint8_t tuneState = 0;
+    float tunedNote = 0;
 };
+
+using VoiceList = RecordList<PlaybackVoice>;
 
 struct AudioEngine {
     AudioEngine() = default;
@@ -130,23 +138,39 @@ struct AudioEngine {
     AudioEngine& operator=(const AudioEngine&) = delete;
 
     // ---- Guarded by `mutex` ----
-    std::vector<PlaybackVoice> voices;
+    VoiceList voices;
     std::vector<float> voiceFadeIn;   // seconds, parallel to voices
     std::vector<float> voiceFadeOut;  // seconds, parallel to voices
+    std::vector<VoiceSpan> voiceSpans;  // parallel to voices (engine_voices.h keeps it)
+    VoiceTimeIndex voiceIndex;           // by time, over voices [0, voiceIndex.covered)
+    int32_t looseVoices = 0;             // voices whose span left the index since it was built
+    std::vector<uint32_t> mixScratch;    // the mixer's list of a block's voices (never resized by it)
     // File names (last path component) that failed to decode during voice
     // builds. Written by voice-building threads under `mutex` and by the
     // interface thread between jobs.
     std::vector<std::string> missingFiles;
-    std::mutex mutex;
+    EngineMutex mutex;
 
     // ---- Transport and progress ----
     std::atomic<int64_t> position{0};  // playhead in samples at sampleRate
     std::atomic<uint8_t> playing{0};
-    std::atomic<uint8_t> cacheReady{0};       // voices complete and levelled
+    // The voice set is complete and levelled. The mixer plays whatever voices
+    // there are either way; the streaming window waits for it.
+    std::atomic<uint8_t> cacheReady{0};
     std::atomic<int32_t> voiceCount{0};       // after the last install or removal
     std::atomic<int32_t> buildProgress{0};    // voices built so far by a rebuild
     std::atomic<int32_t> buildTotal{0};       // voices that rebuild builds in all
+    // Voices the document's results call for (set by the rebuilds and syncs):
+    // a block played with none while this is above 0 is counted silent.
+    std::atomic<int32_t> expectedVoices{0};
+    // The streaming window's last count of voices holding samples, and of
+    // voices inside the window still waiting for theirs.
+    std::atomic<int32_t> heldVoices{0};
+    std::atomic<int32_t> waitingVoices{0};
     std::atomic<uint32_t> levelsGeneration{0};
+    // What the last full level pass scaled every gain by for the loudest
+    // moment's headroom (1: no cut was needed).
+    std::atomic<float> headroomCut{1.0f};
     // Raised while an export or a bounce reads the voices without the lock.
     // Changed only under `mutex` (PinEngineVoices), so an edit that holds the
     // lock and sees no pin cannot be overtaken by one.
@@ -199,6 +223,7 @@ struct AudioEngine {
     std::array<float, kDeclickCapacity> switchRampL{}, switchRampR{};
     std::array<float, kDeclickCapacity> switchRampSendL{}, switchRampSendR{};
     float masterSwitchGain = 1;  // where the master mute's ramp left the output
+    uint64_t mixPass = 0;        // spans of up to kMixBlockFrames mixed so far
     // Elementwise peaks of each voice's contribution, per group and side, for
     // the group meters.
     std::array<std::array<float, kMixBlockFrames>, 6> groupPeakFrames{};
@@ -216,11 +241,14 @@ struct AudioEngine {
     std::array<MeterDisplayState, 3> groupMeterDisplay{};
 
     // ---- What playback could not play (the audio thread counts) ----
-    // Blocks left silent because another thread held the lock, and blocks
-    // in which a voice the playhead had reached still waited for its
-    // samples (the streaming workers fell behind).
+    // Blocks left silent because another thread held the lock; blocks in
+    // which a voice the playhead had reached still waited for its samples
+    // (the streaming workers fell behind); blocks played with no voice at
+    // all while the document called for some. Callbacks that came late are
+    // the output's own count (AudioOutput::lateCallbacks).
     std::atomic<uint64_t> lockedBlocks{0};
     std::atomic<uint64_t> lateVoiceBlocks{0};
+    std::atomic<uint64_t> emptyBlocks{0};
 
     std::atomic<int32_t> sampleRate{48000};  // read by the audio thread before it locks
 };

@@ -347,3 +347,4 @@ bool TryReadAudioOutputStatus(AudioOutput& o, AudioOutputStatus& status) {
     status.errorText = o.errorText;
     return true;
 }
+

@@ -128,6 +128,11 @@ struct AudioOutput {
     std::atomic<uint64_t> callbacksBlocked{0};
     std::atomic<uint64_t> callbacksPreempted{0};
     std::atomic<uint8_t> realtimeThread{0};
+    // Callbacks that came late: the wait since the previous one ended was
+    // over two periods (the callback's frames at the device rate). The
+    // device had nothing new meanwhile, whatever it reported; under a heavy
+    // load this is the one count that tells.
+    std::atomic<uint64_t> lateCallbacks{0};
     // Set (release) once the callback state below is prepared for the stream
     // being opened; cleared when the last stream closes. A back-end may start
     // its callback thread when the stream opens, before that state is ready,

@@ -52,6 +52,7 @@ void PrepareStreamBuffers(AudioOutput& o, int32_t engineRate, int32_t deviceRate
     o.callbacksBlocked.store(0);
     o.callbacksPreempted.store(0);
     o.realtimeThread.store(0);
+    o.lateCallbacks.store(0);
     o.buffersReady.store(1, std::memory_order_release);
 }
 
@@ -134,10 +135,14 @@ void RaiseTo(std::atomic<int64_t>& most, int64_t value) {
 // stream's thread writes the figures.
 class CallbackWatch {
 public:
-    explicit CallbackWatch(AudioOutput& o) : o_(o), wall_(SteadyMicros()), cpu_(ThreadCpuMicros()) {
+    CallbackWatch(AudioOutput& o, unsigned int frames) : o_(o), wall_(SteadyMicros()), cpu_(ThreadCpuMicros()) {
         getrusage(RUSAGE_THREAD, &usage_);
         if (o_.lastCallbackEnd > 0) {
-            RaiseTo(o_.longestCallbackGapMicros, wall_ - o_.lastCallbackEnd);
+            const int64_t wait = wall_ - o_.lastCallbackEnd;
+            RaiseTo(o_.longestCallbackGapMicros, wait);
+            const int32_t rate = o_.deviceRate.load(std::memory_order_relaxed);
+            if (rate > 0 && double(wait) > 2.0e6 * double(frames) / double(rate))
+                o_.lateCallbacks.fetch_add(1, std::memory_order_relaxed);
         } else {
             // The stream's first callback: how its thread is scheduled.
             int policy = 0;
@@ -182,7 +187,7 @@ int AudioStreamCallback(void* outputBuffer, void*, unsigned int frames, double, 
         std::fill(out, out + size_t(frames) * 2, 0.0f);
         return 0;
     }
-    const CallbackWatch watch(o);
+    const CallbackWatch watch(o, frames);
     const bool equalRates = o.engineRate.load(std::memory_order_relaxed) ==
                             o.deviceRate.load(std::memory_order_relaxed);
     // A period longer than the buffers were sized for goes in several passes.

@@ -10,9 +10,10 @@
 //   Declick               ramps, ClearReverb, FadeOutVoices
 //   MixAudioBlock
 //   MixClipWithFades
-//   Playhead              SeekPlayback, GetPlaybackTime, AdvanceTimeByFrames, RequestReverbClear
+//   Playhead              SeekPlayback, SettlePlayhead, GetPlaybackTime, AdvanceTimeByFrames,
+//                         RequestReverbClear
 //   Audition hand-over    StartAudition, StopAudition
-//   SanitizeSamples
+//   SanitizeSamples / PeakLimiterOf
 //
 // Voices sit on whole project samples (voice_mix.h), so a voice an hour into
 // the project plays exactly as it would at zero, and as the export writes it.
@@ -234,14 +235,19 @@ void RenderMix(AudioEngine& e, const MixSettings& m, int64_t position, int frame
         const int n = std::min(kMixBlockFrames, frames - at);
         for (auto& peaks : e.groupPeakFrames) std::fill(peaks.begin(), peaks.begin() + n, 0.0f);
         const double blockStart = double(position + at) / rate, blockEnd = double(position + at + n) / rate;
-        for (size_t v = 0; v < e.voices.size(); ++v) {
+        // A voice mixed in the pass before this one sounded there; any other
+        // starts at its switches' level, with nothing to ramp from.
+        const uint64_t pass = ++e.mixPass;
+        auto visit = [&](size_t v) {
             PlaybackVoice& voice = e.voices[v];
-            if (voice.evicted) {
+            if (voice.evicted.load(relaxed)) {
                 late = late || (voice.startTime < blockEnd && double(voice.startTime) + double(voice.length) > blockStart);
-                continue;
+                return;
             }
             const float target = VoiceAudible(m, v, voice) ? 1.0f : 0.0f;
-            const float kept = voice.switchGain.load(relaxed);
+            const bool sounding = voice.switchPass.load(relaxed) + 1 == pass;
+            voice.switchPass.store(pass, relaxed);
+            const float kept = sounding ? voice.switchGain.load(relaxed) : -1.0f;
             const float from = kept < 0 || snapSwitches ? target : kept;
             const int g = std::clamp(voice.group, 0, 2);
             VoiceMixTargets out;
@@ -255,10 +261,20 @@ void RenderMix(AudioEngine& e, const MixSettings& m, int64_t position, int frame
             out.peakRight = e.groupPeakFrames[size_t(2 * g + 1)].data();
             if (from != target) {
                 MixVoiceRamped(e, v, m, position + at, n, rate, out, from, target, slope);
-                continue;
+                return;
             }
-            if (kept != target) voice.switchGain.store(target, relaxed);
+            if (voice.switchGain.load(relaxed) != target) voice.switchGain.store(target, relaxed);
             if (target > 0) MixVoice(e, v, m, position + at, n, rate, out);
+        };
+        // Only the voices that may sound in this span, in list order (so the
+        // sums add up as the offline mix adds them); every voice when the
+        // index cannot tell.
+        const int count = GatherVoicesAt(e.voiceIndex, e.voiceSpans, e.voices.size(), e.looseVoices > 0, blockStart,
+                                         blockEnd, e.mixScratch.data(), e.mixScratch.size());
+        if (count < 0) {
+            for (size_t v = 0; v < e.voices.size(); ++v) visit(v);
+        } else {
+            for (int k = 0; k < count; ++k) visit(e.mixScratch[size_t(k)]);
         }
         for (int g = 0; g < 3; ++g) {
             const float* pl = e.groupPeakFrames[size_t(2 * g)].data();
@@ -349,13 +365,12 @@ void ClearMeters(AudioEngine& e) {
     }
 }
 
-// The voices fell silent (the transport stopped, or the voice set is being
-// rebuilt) while they sounded: they run on from where the last block ended,
-// fading to silence, added into left and right. With the transport stopped
-// the reference audio fades with them. False when the lock is taken.
+// The transport stopped while the voices sounded: they run on from where the
+// last block ended, fading to silence, added into left and right, and the
+// reference audio fades with them. False when the lock is taken.
 bool FadeOutVoices(AudioEngine& e, const MixSettings& m, ReferenceAudioHook hook, bool withReference,
                    float* left, float* right, int frames, int rate) {
-    std::unique_lock<std::mutex> lock(e.mutex, std::try_to_lock);
+    MixLock lock(e.mutex);
     if (!lock.owns_lock()) return false;
     const float from = e.declickGain;
     const float slope = 1.0f / float(DeclickFrames(rate));
@@ -415,23 +430,21 @@ void MixAudioBlock(AudioEngine& e, float* left, float* right, int frames) {
     // happens here, once what still rings has faded out.
     bool clear = e.reverbClearRequested.exchange(0) != 0;
 
-    if (!playing || !e.cacheReady.load()) {
+    // While playing, the mixer plays whatever voices there are, also while a
+    // rebuild replaces them one by one (a voice stays until its replacement
+    // is in); only a stop fades them out.
+    if (!playing) {
         ClearMeters(e);
-        if (e.declickGain > 0 && !FadeOutVoices(e, m, hook, !playing, left, right, frames, rate)) e.declickGain = 0;
+        if (e.declickGain > 0 && !FadeOutVoices(e, m, hook, true, left, right, frames, rate)) e.declickGain = 0;
         if (clear && e.declickGain > 0) {
             e.reverbClearRequested.store(1);  // after the fade has ended
             clear = false;
         }
         if (clear) ClearReverb(e, m);
-        if (playing) {
-            if (hook) hook(left, right, frames, double(blockPosition) / rate, rate);
-            e.declickNext = blockPosition + frames;
-            AdvancePlayhead(e, blockPosition, frames);
-        }
         return;
     }
 
-    std::unique_lock<std::mutex> lock(e.mutex, std::try_to_lock);
+    MixLock lock(e.mutex);
     if (!lock.owns_lock()) {
         // Silent (audition aside), the playhead waits; the next block fades in.
         e.lockedBlocks.fetch_add(1, std::memory_order_relaxed);
@@ -439,6 +452,10 @@ void MixAudioBlock(AudioEngine& e, float* left, float* right, int frames) {
         e.declickGain = 0;
         return;
     }
+    // Nothing to play although the document calls for voices: a silent
+    // block of its own kind (the playhead runs on).
+    if (e.voices.empty() && e.expectedVoices.load(std::memory_order_relaxed) > 0)
+        e.emptyBlocks.fetch_add(1, std::memory_order_relaxed);
 
     const float slope = 1.0f / float(DeclickFrames(rate));
     float groupPeakL[3] = {}, groupPeakR[3] = {};
@@ -578,6 +595,13 @@ void AdvanceTimeByFrames(float& time, float frameRate, float duration, int frame
 
 void RequestReverbClear(AudioEngine& engine) { engine.reverbClearRequested.store(1); }
 
+void SettlePlayhead(AudioEngine& engine, double seconds) {
+    if (engine.playing.load()) return;
+    const double samples = std::trunc(double(engine.sampleRate.load()) * seconds);
+    const int64_t position = samples > 0 && samples < 9.0e18 ? int64_t(samples) : 0;
+    if (engine.position.exchange(position) != position) RequestReverbClear(engine);
+}
+
 // ---------------------------------------------------------------------------
 // Audition hand-over
 // ---------------------------------------------------------------------------
@@ -605,6 +629,10 @@ void StopAudition(AudioEngine& engine) {
 // ---------------------------------------------------------------------------
 // SanitizeSamples
 // ---------------------------------------------------------------------------
+
+PeakLimiterSettings PeakLimiterOf(const AudioEngine& engine) {
+    return {engine.limiterThreshold, engine.limiterAttack, engine.limiterRelease};
+}
 
 void SanitizeSamples(float* buffer, int64_t count) {
     if (!buffer) return;

@@ -9,6 +9,8 @@
 //   RequestReverbClear     ask the audio thread to clear the reverb before its next block
 //   StartAudition / StopAudition       hand a mono sound to the audio thread and take it back
 //   SanitizeSamples        finite and within [-1, 1] before samples go to a file
+//   PeakLimiterOf          the engine's master limiter, for an offline mix
+//   SettlePlayhead         after an edit or a rebuild: the live playhead while playing
 #pragma once
 
 #include <algorithm>
@@ -67,3 +69,12 @@ void StopAudition(AudioEngine& engine);
 
 // Non-finite samples become 0; the rest are clamped to [-1, 1].
 void SanitizeSamples(float* buffer, int64_t count);
+
+PeakLimiterSettings PeakLimiterOf(const AudioEngine& engine);
+
+// Where the playhead goes when an edit, a sync or a rebuild ends: while
+// playback runs it stays where the audio thread has it (the live position;
+// going back to a time read before the work would play that stretch twice);
+// otherwise to trunc(rate x seconds). The reverb is cleared only when the
+// playhead really moves.
+void SettlePlayhead(AudioEngine& engine, double seconds);

@@ -1,14 +1,17 @@
-// engine_voices.cpp — the voice set: reset, room, install, and the event-list
-// swap that keeps voices' curve pointers inside the live document.
+// engine_voices.cpp — the voice set: reset, room, install, removal, order,
+// the time index, and the event-list swap that keeps voices' curve pointers
+// inside the live document.
 //
 // Index
 //   Pins                 PinEngineVoices, UnpinEngineVoices, LockForVoiceEdit
+//   Relists              VoiceTable (a list made beside the live one), RelistVoices
 //   ResetEngineVoices
 //   LockWithVoiceRoom / InstallPlaybackVoice
 //   RemoveEngineVoices
 //   OrderEngineVoicesByResult   VoicesInResultOrder, the relist in result order
+//   Spans and index      ReindexEngineVoices, SetVoicePlacements, RefreshVoiceSpanLocked
 //   Streaming window     CopyVoiceWithoutSamples, VoiceInStreamWindow, EvictVoiceSamples,
-//                        VoiceHoldsTwoChannels
+//                        VoiceHoldsTwoChannels, InstallDecodedSamples
 //   Event list           RelinkVoiceCurves, ReplaceDocumentEvents, AppendDocumentEvents
 #include "playback/engine_voices.h"
 
@@ -32,23 +35,30 @@ float OnePoleCoefficient(double seconds, int rate) {
 
 // A new PlaybackVoice field must be copied here too.
 void CopyVoiceWithoutSamples(const PlaybackVoice& from, PlaybackVoice& to) {
-    static_assert(sizeof(PlaybackVoice) == 21056, "PlaybackVoice changed: copy the new field here");
+    static_assert(sizeof(PlaybackVoice) == 21088, "PlaybackVoice changed: copy the new field here");
     to.stereo = from.stereo;
-    to.startTime = from.startTime;
-    to.plainStartTime = from.plainStartTime;
     to.length = from.length;
     to.sampleCount = from.sampleCount;
+    to.spliceTimes = from.spliceTimes;
+    to.spliceFades = from.spliceFades;
+    to.spliceCount = from.spliceCount;
+    to.chunks = from.chunks;
+    to.chunkCount = from.chunkCount;
+    to.startTime = from.startTime;
+    to.plainStartTime = from.plainStartTime;
     to.gain = from.gain;
+    to.levelScale = from.levelScale;
     to.normGain = from.normGain;
     to.eventGain = from.eventGain;
     to.pan = from.pan;
     to.group = from.group;
     to.muted = from.muted;
     to.eventIndex = from.eventIndex;
-    to.peakOverview = from.peakOverview;
-    to.rmsOverview = from.rmsOverview;
     to.resultIndex = from.resultIndex;
     to.resultId = from.resultId;
+    to.peakOverview = from.peakOverview;
+    to.rmsOverview = from.rmsOverview;
+    to.overviewPeak = from.overviewPeak;
     to.fillGain = from.fillGain;
     to.hasFillGain = from.hasFillGain;
     to.fillGainSpan = from.fillGainSpan;
@@ -56,60 +66,105 @@ void CopyVoiceWithoutSamples(const PlaybackVoice& from, PlaybackVoice& to) {
     to.hasIntGain = from.hasIntGain;
     to.deconGain = from.deconGain;
     to.hasDeconGain = from.hasDeconGain;
-    to.spliceTimes = from.spliceTimes;
-    to.spliceFades = from.spliceFades;
-    to.spliceCount = from.spliceCount;
-    to.chunks = from.chunks;
-    to.chunkCount = from.chunkCount;
     to.intensityCurve = from.intensityCurve;
     to.intensityCount = from.intensityCount;
     to.intensityIsBed = from.intensityIsBed;
     to.intensityScale = from.intensityScale;
     to.reverbSend = from.reverbSend;
     to.switchGain = from.switchGain;
+    to.switchPass = from.switchPass;
     to.evicted = from.evicted;
     to.pitchShift = from.pitchShift;
     to.sampleKey = from.sampleKey;
+    to.buildKey = from.buildKey;
+    to.tuneState = from.tuneState;
+    to.tunedNote = from.tunedNote;
 }
+
+// ---------------------------------------------------------------------------
+// Pins
+// ---------------------------------------------------------------------------
+
+void PinEngineVoices(AudioEngine& engine) {
+    std::lock_guard<EngineMutex> lock(engine.mutex);
+    engine.voicePins.fetch_add(1);
+}
+
+void UnpinEngineVoices(AudioEngine& engine) {
+    // No lock: lowering a pin never disturbs an edit, and a reader that is
+    // done must not wait for one.
+    engine.voicePins.fetch_sub(1);
+}
+
+EngineLock LockForVoiceEdit(AudioEngine& engine) {
+    for (;;) {
+        EngineLock lock(engine.mutex);
+        if (engine.voicePins.load() <= 0) return lock;
+        lock.unlock();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Relists
+// ---------------------------------------------------------------------------
 
 namespace {
 
+// Everything that stands parallel to the voices, made beside the live engine.
+struct VoiceTable {
+    VoiceList voices;
+    std::vector<float> fadeIn, fadeOut;
+    std::vector<VoiceSpan> spans;
+    VoiceTimeIndex index;
+    std::vector<uint32_t> scratch;
+
+    explicit VoiceTable(size_t room) {
+        voices.reserve(room);
+        fadeIn.reserve(room);
+        fadeOut.reserve(room);
+        spans.reserve(room);
+        scratch.assign(room, 0);
+    }
+    // Indexes what was added; call once the voices are in.
+    void Index() {
+        index = BuildVoiceTimeIndex(spans);
+        if (scratch.size() < voices.capacity()) scratch.assign(voices.capacity(), 0);
+    }
+    // Caller holds the lock.
+    void SwapInto(AudioEngine& engine) {
+        engine.voices.swap(voices);
+        engine.voiceFadeIn.swap(fadeIn);
+        engine.voiceFadeOut.swap(fadeOut);
+        engine.voiceSpans.swap(spans);
+        std::swap(engine.voiceIndex, index);
+        engine.mixScratch.swap(scratch);
+        engine.looseVoices = 0;
+        engine.voiceCount.store(int32_t(engine.voices.size()));
+    }
+};
+
 // Replaces the voice list by the voices at the indices `from`, in that order,
-// in lists with room for `room` voices. A voice is some 20 KB of overview and
-// curves besides its samples, so moving thousands of them would hold the lock
-// for milliseconds: everything but the samples is copied unlocked (this
-// thread is the only writer), and under the lock only the sample buffers
-// change hands before the lists are swapped. The old lists are freed
-// unlocked. False, with nothing changed, when the list changed size
+// in lists with room for `room` voices. The new list holds pointers to the
+// same voices; it, their fades, spans and the time index are made unlocked
+// (this thread is the only writer), and under the lock the lists change
+// places in a few swaps. The old lists, and the voices only they held, are
+// freed unlocked. False, with nothing changed, when the list changed size
 // meanwhile.
 bool RelistVoices(AudioEngine& engine, const std::vector<size_t>& from, size_t room) {
     const size_t n = engine.voices.size();
-    std::vector<PlaybackVoice> next;
-    std::vector<float> fadeIn, fadeOut;
-    next.reserve(std::max(room, from.size()));
-    fadeIn.reserve(next.capacity());
-    fadeOut.reserve(next.capacity());
+    const int rate = engine.sampleRate.load();
+    VoiceTable next(std::max(room, from.size()));
     for (size_t i : from) {
-        next.emplace_back();
-        CopyVoiceWithoutSamples(engine.voices[i], next.back());
-        fadeIn.push_back(i < engine.voiceFadeIn.size() ? engine.voiceFadeIn[i] : 0.04f);
-        fadeOut.push_back(i < engine.voiceFadeOut.size() ? engine.voiceFadeOut[i] : 0.05f);
+        next.voices.PushRecord(engine.voices.Record(i));
+        next.fadeIn.push_back(i < engine.voiceFadeIn.size() ? engine.voiceFadeIn[i] : 0.04f);
+        next.fadeOut.push_back(i < engine.voiceFadeOut.size() ? engine.voiceFadeOut[i] : 0.05f);
+        next.spans.push_back(VoiceSpanOf(engine.voices[i], rate));
     }
-    std::unique_lock<std::mutex> lock = LockForVoiceEdit(engine);
+    next.Index();
+    EngineLock lock = LockForVoiceEdit(engine);
     if (engine.voices.size() != n) return false;
-    for (size_t k = 0; k < from.size(); ++k) {
-        PlaybackVoice& source = engine.voices[from[k]];
-        next[k].left.swap(source.left);
-        next[k].right.swap(source.right);
-        // The interface may have moved these since the copy.
-        next[k].gain = source.gain;
-        next[k].eventGain = source.eventGain;
-        next[k].muted = source.muted;
-    }
-    engine.voices.swap(next);
-    engine.voiceFadeIn.swap(fadeIn);
-    engine.voiceFadeOut.swap(fadeOut);
-    engine.voiceCount.store(int32_t(engine.voices.size()));
+    next.SwapInto(engine);
     lock.unlock();
     return true;
 }
@@ -126,30 +181,6 @@ std::vector<size_t> KeptVoices(size_t count, const std::vector<uint8_t>* drop) {
 }  // namespace
 
 // ---------------------------------------------------------------------------
-// Pins
-// ---------------------------------------------------------------------------
-
-void PinEngineVoices(AudioEngine& engine) {
-    std::lock_guard<std::mutex> lock(engine.mutex);
-    engine.voicePins.fetch_add(1);
-}
-
-void UnpinEngineVoices(AudioEngine& engine) {
-    // No lock: lowering a pin never disturbs an edit, and a reader that is
-    // done must not wait for one.
-    engine.voicePins.fetch_sub(1);
-}
-
-std::unique_lock<std::mutex> LockForVoiceEdit(AudioEngine& engine) {
-    for (;;) {
-        std::unique_lock<std::mutex> lock(engine.mutex);
-        if (engine.voicePins.load() <= 0) return lock;
-        lock.unlock();
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-}
-
-// ---------------------------------------------------------------------------
 // ResetEngineVoices
 // ---------------------------------------------------------------------------
 
@@ -158,21 +189,15 @@ void ResetEngineVoices(AudioEngine& engine, int sampleRate, int expectedVoices) 
     engine.voiceCount.store(0);
     engine.buildProgress.store(0);
 
-    const size_t room = expectedVoices < 1 ? kDefaultVoiceRoom : size_t(expectedVoices);
-    std::vector<PlaybackVoice> voices;
-    std::vector<float> fadeIn, fadeOut;
-    voices.reserve(room);
-    fadeIn.reserve(room);
-    fadeOut.reserve(room);
+    VoiceTable empty(expectedVoices < 1 ? kDefaultVoiceRoom : size_t(expectedVoices));
+    empty.Index();
     {
-        std::unique_lock<std::mutex> lock = LockForVoiceEdit(engine);
+        EngineLock lock = LockForVoiceEdit(engine);
         engine.sampleRate.store(sampleRate);
         engine.limiterAttack = OnePoleCoefficient(0.002, sampleRate);
         engine.limiterRelease = OnePoleCoefficient(0.2, sampleRate);
         engine.limiterEnvelope = 0;
-        engine.voices.swap(voices);
-        engine.voiceFadeIn.swap(fadeIn);
-        engine.voiceFadeOut.swap(fadeOut);
+        empty.SwapInto(engine);
     }
     engine.missingFiles.clear();
     // The old voices and their samples are freed here, with the lock released.
@@ -182,12 +207,13 @@ void ResetEngineVoices(AudioEngine& engine, int sampleRate, int expectedVoices) 
 // LockWithVoiceRoom / InstallPlaybackVoice
 // ---------------------------------------------------------------------------
 
-std::unique_lock<std::mutex> LockWithVoiceRoom(AudioEngine& engine, size_t extraVoices) {
+EngineLock LockWithVoiceRoom(AudioEngine& engine, size_t extraVoices) {
     for (;;) {
-        std::unique_lock<std::mutex> lock = LockForVoiceEdit(engine);
+        EngineLock lock = LockForVoiceEdit(engine);
         const size_t need = engine.voices.size() + extraVoices;
         if (need <= engine.voices.capacity() && need <= engine.voiceFadeIn.capacity() &&
-            need <= engine.voiceFadeOut.capacity())
+            need <= engine.voiceFadeOut.capacity() && need <= engine.voiceSpans.capacity() &&
+            need <= engine.mixScratch.size())
             return lock;
         const size_t want = std::max({need, 2 * engine.voices.capacity(), kDefaultVoiceRoom});
         lock.unlock();
@@ -196,15 +222,37 @@ std::unique_lock<std::mutex> LockWithVoiceRoom(AudioEngine& engine, size_t extra
     }
 }
 
-void InstallPlaybackVoice(AudioEngine& engine, PlaybackVoice&& voice, float fadeIn, float fadeOut) {
-    std::unique_lock<std::mutex> lock = LockWithVoiceRoom(engine, 1);
-    // Keep the fade lists parallel to the voices even if a caller broke it.
-    engine.voiceFadeIn.resize(engine.voices.size(), 0.04f);
-    engine.voiceFadeOut.resize(engine.voices.size(), 0.05f);
-    engine.voiceFadeIn.push_back(fadeIn);
-    engine.voiceFadeOut.push_back(fadeOut);
-    engine.voices.push_back(std::move(voice));
+void InstallPlaybackVoice(AudioEngine& engine, PlaybackVoice&& voice, float fadeIn, float fadeOut,
+                          int replaceSlot) {
+    // The record and its span are made before locking.
+    const VoiceSpan span = VoiceSpanOf(voice, engine.sampleRate.load());
+    auto record = std::make_shared<PlaybackVoice>(std::move(voice));
+    EngineLock lock = LockWithVoiceRoom(engine, 1);
+    // Keep the parallel lists as long as the voices even if a caller broke it.
+    const size_t n = engine.voices.size();
+    if (engine.voiceFadeIn.size() != n) engine.voiceFadeIn.resize(n, 0.04f);
+    if (engine.voiceFadeOut.size() != n) engine.voiceFadeOut.resize(n, 0.05f);
+    if (engine.voiceSpans.size() != n) engine.voiceSpans.resize(n, VoiceSpan{});
+    const size_t slot = size_t(replaceSlot);
+    if (replaceSlot >= 0 && slot < n && engine.voices[slot].resultId == record->resultId) {
+        engine.voices.SwapRecord(slot, record);
+        engine.voiceFadeIn[slot] = fadeIn;
+        engine.voiceFadeOut[slot] = fadeOut;
+        const VoiceSpan old = engine.voiceSpans[slot];
+        engine.voiceSpans[slot] = span;
+        if (slot < engine.voiceIndex.covered && (old.start != span.start || old.end != span.end || old.loose)) {
+            engine.voiceSpans[slot].loose = 1;
+            ++engine.looseVoices;
+        }
+    } else {
+        engine.voiceFadeIn.push_back(fadeIn);
+        engine.voiceFadeOut.push_back(fadeOut);
+        engine.voiceSpans.push_back(span);
+        engine.voices.PushRecord(std::move(record));
+    }
     engine.voiceCount.store(int32_t(engine.voices.size()));
+    lock.unlock();
+    // A replaced voice is freed here, unlocked.
 }
 
 // ---------------------------------------------------------------------------
@@ -248,6 +296,57 @@ bool OrderEngineVoicesByResult(AudioEngine& engine) {
 }
 
 // ---------------------------------------------------------------------------
+// Spans and index
+// ---------------------------------------------------------------------------
+
+void ReindexEngineVoices(AudioEngine& engine) {
+    for (;;) {
+        const size_t n = engine.voices.size();
+        const int rate = engine.sampleRate.load();
+        std::vector<VoiceSpan> spans;
+        spans.reserve(std::max(engine.voices.capacity(), n));
+        for (size_t v = 0; v < n; ++v) spans.push_back(VoiceSpanOf(engine.voices[v], rate));
+        VoiceTimeIndex index = BuildVoiceTimeIndex(spans);
+        std::vector<uint32_t> scratch;
+        if (engine.mixScratch.size() < engine.voices.capacity()) scratch.assign(engine.voices.capacity(), 0);
+        EngineLock lock = LockForVoiceEdit(engine);
+        if (engine.voices.size() != n) continue;
+        engine.voiceSpans.swap(spans);
+        std::swap(engine.voiceIndex, index);
+        if (!scratch.empty()) engine.mixScratch.swap(scratch);
+        engine.looseVoices = 0;
+        return;
+        // The old spans and index are freed as the lock is released.
+    }
+}
+
+void RefreshVoiceSpanLocked(AudioEngine& engine, size_t v) {
+    if (v >= engine.voices.size() || v >= engine.voiceSpans.size()) return;
+    const VoiceSpan span = VoiceSpanOf(engine.voices[v], engine.sampleRate.load());
+    VoiceSpan& held = engine.voiceSpans[v];
+    if (span.start == held.start && span.end == held.end) return;
+    const bool indexed = v < engine.voiceIndex.covered;
+    held.start = span.start;
+    held.end = span.end;
+    if (indexed && !held.loose) {
+        held.loose = 1;
+        ++engine.looseVoices;
+    }
+}
+
+void SetVoicePlacements(AudioEngine& engine, const std::vector<VoicePlacement>& placements) {
+    if (placements.empty()) return;
+    EngineLock lock = LockForVoiceEdit(engine);
+    for (const VoicePlacement& p : placements) {
+        if (p.voice >= engine.voices.size()) continue;
+        PlaybackVoice& v = engine.voices[p.voice];
+        v.startTime = p.startTime;
+        v.plainStartTime = p.plainStartTime;
+        RefreshVoiceSpanLocked(engine, p.voice);
+    }
+}
+
+// ---------------------------------------------------------------------------
 // Streaming window
 // ---------------------------------------------------------------------------
 
@@ -258,7 +357,6 @@ bool VoiceInStreamWindow(const AudioEngine& engine, const PlaybackVoice& voice, 
 }
 
 void EvictVoiceSamples(PlaybackVoice& voice, std::vector<float>& left, std::vector<float>& right) {
-    voice.stereo = VoiceHoldsTwoChannels(voice) ? 1 : 0;
     left.swap(voice.left);
     right.swap(voice.right);
     std::vector<float>().swap(voice.left);  // no capacity left behind
@@ -270,24 +368,28 @@ bool VoiceHoldsTwoChannels(const PlaybackVoice& voice) {
     return voice.stereo && (voice.evicted || !voice.right.empty());
 }
 
+void InstallDecodedSamples(PlaybackVoice& voice, VoiceAudio& decoded) {
+    voice.left.swap(decoded.left);
+    voice.right.swap(decoded.right);
+    voice.evicted = 0;
+}
+
 // ---------------------------------------------------------------------------
 // Event list
 // ---------------------------------------------------------------------------
 
 namespace {
 
-// Caller holds the engine lock.
+// By the owner of the voices, without the lock: the pointers are atomics.
 void RelinkVoiceCurves(AudioEngine& engine, std::vector<Event>& events, VoiceCurveLink link) {
     for (PlaybackVoice& v : engine.voices) {
-        const bool hadCurve = v.intensityCurve != nullptr || v.intensityCount > 0;
+        const bool hadCurve = v.intensityCurve.load() != nullptr || v.intensityCount > 0;
+        if (!hadCurve) continue;
         const bool valid = v.eventIndex >= 0 && size_t(v.eventIndex) < events.size();
-        if (link == VoiceCurveLink::Repoint && hadCurve && valid) {
-            v.intensityCurve = events[size_t(v.eventIndex)].intensity.data();
-            v.intensityCount = kVoiceIntGainPoints;
-        } else {
-            v.intensityCurve = nullptr;
-            v.intensityCount = 0;
-        }
+        if (link == VoiceCurveLink::Repoint && valid)
+            v.intensityCurve.store(events[size_t(v.eventIndex)].intensity.data());
+        else
+            v.intensityCurve.store(nullptr);
     }
 }
 
@@ -295,9 +397,12 @@ void RelinkVoiceCurves(AudioEngine& engine, std::vector<Event>& events, VoiceCur
 
 void ReplaceDocumentEvents(AudioEngine& engine, std::vector<Event>& events,
                            std::vector<Event>& replacement, VoiceCurveLink link) {
-    std::lock_guard<std::mutex> lock(engine.mutex);
+    // The audio thread reads the events only through the voices' curves.
     events.swap(replacement);
     RelinkVoiceCurves(engine, events, link);
+    // A block mixes under the lock: once it has been free, no block still
+    // reads a curve of the old list, which the caller may then free.
+    std::lock_guard<EngineMutex> barrier(engine.mutex);
 }
 
 int AppendDocumentEvents(AudioEngine& engine, std::vector<Event>& events,

@@ -7,29 +7,42 @@
 //   LockForVoiceEdit       the engine lock once no pin is raised
 //   ResetEngineVoices      empty the voice set for a new build at a sample rate
 //   LockWithVoiceRoom      the engine lock, with room for more voices already made
+//   InstallPlaybackVoice   append one finished voice, or put it in place of its stale self
 //   RemoveEngineVoices     drop marked voices, keeping the rest and their fades in order
 //   VoicesInResultOrder / OrderEngineVoicesByResult   the voices stand in result order
-//   InstallPlaybackVoice   append one finished voice and its fades under the lock
-//   BuildPlaybackVoice     decode, process, tune, measure a result into a voice, then install it
+//   ReindexEngineVoices    the spans and the time index made anew from the voices
+//   SetVoicePlacements     new start times for some voices (moves)
+//   BuildPlaybackVoice / MakePlaybackVoice   decode, process, tune, measure a result into a voice
+//   ResolveResultFiles     a result's files found again by their ids
+//   VoiceBuildKey          how a build at the engine's settings makes a voice's samples
 //   BuildClipOverview      the voice's 2048-bin peak/RMS overview
 //   CopyVoiceWithoutSamples  every field of a voice but its sample buffers
-//   VoiceInStreamWindow / EvictVoiceSamples / VoiceHoldsTwoChannels
-//                          the streaming window: which voices hold samples, and releasing them
+//   VoiceInStreamWindow / EvictVoiceSamples / VoiceHoldsTwoChannels / InstallDecodedSamples
+//                          the streaming window: which voices hold samples, releasing and restoring them
 //   DecodeVoiceSamples     a built voice's samples once more, for a voice that released them
 //   VoiceCurveLink / ReplaceDocumentEvents / AppendDocumentEvents
 //                          every change of the event list that can move its storage
 //
-// Rule of the engine lock: nothing is decoded, allocated in bulk or freed in
-// bulk while it is held. Storage is made before locking and old storage is
-// dropped after unlocking; under the lock only pointers and small records move.
+// Rule of the engine lock: whoever holds it does work bounded by what it
+// changes, never a walk over every voice, and nothing is decoded, allocated
+// in bulk or freed in bulk meanwhile. Lists, spans and indexes are made before
+// locking and swapped in whole; old storage is dropped after unlocking; under
+// the lock only pointers and the few voices an edit changes move. So the
+// audio thread, which only tries the lock, finds it free whatever the size of
+// the project.
 //
 // Writers of the voice list are the interface thread and the busy task, never
 // both at once (the document-may-change rule), or the one thread that owns a
 // private engine. The audio thread only reads. So a writer may read the voices
-// without the lock, as long as it changes them only under it.
+// without the lock, as long as it changes them only under it; the fields the
+// mixer never reads (eventIndex, resultIndex, resultId) and the atomics (gain,
+// eventGain, muted, the curve pointer) it may even change without it. The
+// streaming window changes only samples, under the lock, also while an export
+// reads the voices (the export never reads an engine voice's samples).
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -58,28 +71,29 @@ private:
 
 // Locks the engine for a structural edit (voices added, removed, moved or
 // their samples released), waiting unlocked while a pin is raised.
-std::unique_lock<std::mutex> LockForVoiceEdit(AudioEngine& engine);
+EngineLock LockForVoiceEdit(AudioEngine& engine);
 
 // Clears `cacheReady`, `voiceCount` and `buildProgress`; then, under the lock,
 // sets the rate and the limiter coefficients (2 ms attack, 200 ms release),
-// zeroes the limiter envelope and swaps in empty voice and fade lists with
-// room for expectedVoices voices (256 when expectedVoices < 1). The old voices
-// are destroyed after the lock is released. `missingFiles` is emptied.
+// zeroes the limiter envelope and swaps in empty voice, fade and span lists
+// and an empty index with room for expectedVoices voices (256 when
+// expectedVoices < 1). The old voices are destroyed after the lock is
+// released. `missingFiles` is emptied.
 void ResetEngineVoices(AudioEngine& engine, int sampleRate, int expectedVoices);
 
-// Locks the engine and returns the lock once `voices` and both fade lists can
-// take `extraVoices` more entries without allocating. When they cannot, larger
-// lists are filled unlocked with copies of the voices without their samples,
-// the sample buffers change hands under the lock (no allocation, no bulk
-// copy), the old lists are freed unlocked, and it tries again. The copying
-// reads the list unlocked: threads that append side by side must have the
-// room made for all of them first, by one thread.
-std::unique_lock<std::mutex> LockWithVoiceRoom(AudioEngine& engine, size_t extraVoices);
+// Locks the engine and returns the lock once `voices`, both fade lists, the
+// spans and the mixer's scratch can take `extraVoices` more entries without
+// allocating. When they cannot, larger lists are made unlocked (pointers to
+// the same voices), swapped in under the lock, the old ones freed unlocked,
+// and it tries again. The making reads the list unlocked: threads that append
+// side by side must have the room made for all of them first, by one thread.
+EngineLock LockWithVoiceRoom(AudioEngine& engine, size_t extraVoices);
 
 // Removes every voice whose entry in `drop` is non-zero (entries past the end
 // keep their voice), with its fade entries; the others keep their order.
-// Their samples are freed after the lock is released. Sets `voiceCount` and
-// returns how many were removed.
+// The new list (and its index) is made unlocked and swapped in; the dropped
+// voices are freed after the lock is released. Sets `voiceCount` and returns
+// how many were removed.
 size_t RemoveEngineVoices(AudioEngine& engine, const std::vector<uint8_t>& drop);
 
 // The voices stand in ascending result index, voices without a result
@@ -93,8 +107,29 @@ bool VoicesInResultOrder(const AudioEngine& engine);
 // they are out of order, nothing otherwise; true when it moved voices.
 bool OrderEngineVoicesByResult(AudioEngine& engine);
 
-// Appends the voice with its fade lengths (seconds) and sets `voiceCount`.
-void InstallPlaybackVoice(AudioEngine& engine, PlaybackVoice&& voice, float fadeIn, float fadeOut);
+// Installs the voice with its fade lengths (seconds) and sets `voiceCount`:
+// in place of the voice at `replaceSlot` when that is a voice of the same
+// result (the old voice plays until this moment, and is freed unlocked),
+// else appended. One short hold either way.
+void InstallPlaybackVoice(AudioEngine& engine, PlaybackVoice&& voice, float fadeIn, float fadeOut,
+                          int replaceSlot = -1);
+
+// The spans recomputed from the voices and a new time index, made unlocked
+// and swapped in; the loose count goes back to 0. For the thread that owns
+// the voices, once no build appends any more.
+void ReindexEngineVoices(AudioEngine& engine);
+
+// New start times for a few voices (index, startTime, plainStartTime), with
+// their spans, in one hold bounded by their number. The voices whose span
+// left the index are looked at on their own until the next reindex.
+struct VoicePlacement {
+    size_t voice = 0;
+    float startTime = 0;
+    float plainStartTime = 0;
+};
+void SetVoicePlacements(AudioEngine& engine, const std::vector<VoicePlacement>& placements);
+// Caller holds the lock: the span of voice v follows its placement and length.
+void RefreshVoiceSpanLocked(AudioEngine& engine, size_t v);
 
 // Builds the voice of one result and installs it (see the .cpp for the steps).
 // eventGains (may be null) and events (may be null) are indexed by the
@@ -105,9 +140,24 @@ void InstallPlaybackVoice(AudioEngine& engine, PlaybackVoice&& voice, float fade
 void BuildPlaybackVoice(AudioEngine& engine, RenderResult& result, int resultIndex, int sampleRate,
                         const float* eventGains, int eventCount, const Event* events, int scaleType,
                         int scaleRoot, bool keepAsIs);
+// The same voice, not installed (none when the result gets no voice: false).
+bool MakePlaybackVoice(AudioEngine& engine, RenderResult& result, int resultIndex, int sampleRate,
+                       const float* eventGains, int eventCount, const Event* events, int scaleType, int scaleRoot,
+                       bool keepAsIs, PlaybackVoice& voice);
 
-// Fills the voice's overview arrays from its samples (BuildClipOverview of
-// library/file_caches.h over the frames it holds).
+// The result's file (and an alloy's sources) found again through the file
+// registry by their ids; the missing flag cleared, or set when the file is
+// gone. Any thread.
+void ResolveResultFiles(RenderResult& result);
+
+// What besides its result shapes the samples and loudness gain a build at
+// the engine's present settings gives a voice of group `group`: the rate,
+// whether band gains are applied, and the loudness target (none when
+// normalisation is off).
+uint64_t VoiceBuildKey(const AudioEngine& engine, int rate, int group);
+
+// Fills the voice's overview arrays and overviewPeak from its samples
+// (BuildClipOverview of library/file_caches.h over the frames it holds).
 void BuildClipOverview(PlaybackVoice& voice);
 
 // Copies every field of `from` into `to` except `left` and `right`.
@@ -119,11 +169,18 @@ void CopyVoiceWithoutSamples(const PlaybackVoice& from, PlaybackVoice& to);
 bool VoiceInStreamWindow(const AudioEngine& engine, const PlaybackVoice& voice, double seconds);
 // Moves the voice's samples into `left` and `right` (the caller frees them,
 // outside the engine lock when the voice is installed) and marks it
-// evicted. Everything else stays: length, sample count, overview, gains,
-// plan. Its `stereo` flag then says whether the samples had two channels.
+// evicted. Everything else stays: length, sample count, channels, overview,
+// gains, plan.
 void EvictVoiceSamples(PlaybackVoice& voice, std::vector<float>& left, std::vector<float>& right);
 // Whether the voice's samples are (or, evicted, were) two channels.
 bool VoiceHoldsTwoChannels(const PlaybackVoice& voice);
+// The one way decoded samples go into a voice (the streaming window, the
+// export's copies, a bounce's preparation): the voice takes `decoded`'s
+// sample buffers, which get the voice's old (empty) ones back, and is no
+// longer evicted. Its length, sample count and channels stay those of its
+// build, which the decode reproduces. Caller holds the lock for an
+// installed voice.
+void InstallDecodedSamples(PlaybackVoice& voice, VoiceAudio& decoded);
 
 // The samples a build made for `result`, made again for a voice that
 // released them: the result's audio by its mode (silence of its duration
@@ -134,7 +191,7 @@ bool VoiceHoldsTwoChannels(const PlaybackVoice& voice);
 // the shift changed the length, `length`; true then. The result is read,
 // not changed. Any thread.
 bool DecodeVoiceSamples(const RenderResult& result, float pitchShift, int rate, bool bandGains,
-                        PlaybackVoice& out);
+                        VoiceAudio& out);
 
 // What happens to the voices' intensity-curve pointers when the event list is
 // replaced: Repoint follows each voice's eventIndex into the new list (for
@@ -142,11 +199,13 @@ bool DecodeVoiceSamples(const RenderResult& result, float pitchShift, int rate, 
 // them (loading, undo and redo: the voices are rebuilt afterwards).
 enum class VoiceCurveLink { Repoint, Clear };
 
-// Swaps `replacement` in as the document's event list under the engine lock
-// and re-links the voices' curves; `replacement` comes back holding the old
-// events, for the caller to drop (unlocked). Every change of the event list
-// that can move its storage goes through here, so no voice ever reads a freed
-// curve.
+// Swaps `replacement` in as the document's event list and re-links the
+// voices' curves (atomic pointers, stored without the lock by the owner of
+// the voices), then takes and releases the lock once, so that no block that
+// may still read the old list's curves is under way; `replacement` comes back
+// holding the old events, for the caller to drop. Every change of the event
+// list that can move its storage goes through here, so no voice ever reads a
+// freed curve, and the lock is held for no work at all.
 void ReplaceDocumentEvents(AudioEngine& engine, std::vector<Event>& events,
                            std::vector<Event>& replacement, VoiceCurveLink link);
 

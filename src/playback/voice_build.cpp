@@ -2,8 +2,8 @@
 //
 // Index
 //   Small helpers        BuildClipOverview (a voice), VoiceFrames, DurationIsSane
-//   Steps                ResolveResultFiles, LoadVoiceSamples, LevelVoice
-//   BuildPlaybackVoice   the steps in order, then the install under the engine lock
+//   Steps                ResolveResultFiles, LoadVoiceSamples, LevelVoice, VoiceBuildKey
+//   MakePlaybackVoice / BuildPlaybackVoice   the steps in order, then the install under the engine lock
 //   DecodeVoiceSamples   the samples again, for a voice the streaming window released
 //
 // Everything up to the install runs unlocked on the building thread (busy
@@ -14,6 +14,7 @@
 // build holds no more samples than its threads are working on.
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <mutex>
 #include <string>
 
@@ -39,6 +40,7 @@ void BuildClipOverview(PlaybackVoice& voice) {
     const int64_t frames = std::min<int64_t>(voice.sampleCount, static_cast<int64_t>(voice.left.size()));
     BuildClipOverview(voice.left.data(), voice.right.data(), static_cast<int64_t>(voice.right.size()),
                       voice.stereo != 0, frames, voice.peakOverview.data(), voice.rmsOverview.data());
+    voice.overviewPeak = *std::max_element(voice.peakOverview.begin(), voice.peakOverview.end());
 }
 
 namespace {
@@ -58,6 +60,8 @@ bool DurationIsSane(float seconds) {
 // Steps
 // ---------------------------------------------------------------------------
 
+}  // namespace
+
 void ResolveResultFiles(RenderResult& result) {
     result.missing = false;
     if (!result.fileId.empty()) {
@@ -74,6 +78,8 @@ void ResolveResultFiles(RenderResult& result) {
     }
 }
 
+namespace {
+
 // Decodes and processes the result's audio by its mode; a placeholder or a
 // failure gives silence of the result's duration (bounded).
 void LoadVoiceSamples(AudioEngine& engine, RenderResult& result, int rate, bool keepAsIs,
@@ -88,7 +94,7 @@ void LoadVoiceSamples(AudioEngine& engine, RenderResult& result, int rate, bool 
     std::string name = FileNameOf(result.filepath);
     {
         // Several threads may be building voices at once.
-        std::lock_guard<std::mutex> lock(engine.mutex);
+        std::lock_guard<EngineMutex> lock(engine.mutex);
         engine.missingFiles.push_back(std::move(name));
     }
     result.missing = true;
@@ -99,7 +105,9 @@ void LoadVoiceSamples(AudioEngine& engine, RenderResult& result, int rate, bool 
 // Headroom from the overview peak, then loudness normalisation to the group's
 // target, never past a sample peak of 0.891.
 void LevelVoice(const AudioEngine& engine, RenderResult& result, int rate, PlaybackVoice& voice) {
-    const float peak = ApplyVoiceHeadroom(voice);
+    voice.gain = VoiceGain(result, voice);
+    voice.levelScale = 1.0f;
+    const float peak = VoicePeak(voice);
 
     const int frames = VoiceFrames(voice);
     float norm = 1.0f;
@@ -120,17 +128,43 @@ void LevelVoice(const AudioEngine& engine, RenderResult& result, int rate, Playb
     result.normGain = norm;
 }
 
+uint64_t MixKey(uint64_t h, uint64_t value) {
+    // FNV-1a over the value's eight bytes.
+    for (int i = 0; i < 8; ++i) {
+        h ^= (value >> (8 * i)) & 0xFFu;
+        h *= 1099511628211ull;
+    }
+    return h;
+}
+
 }  // namespace
+
+uint64_t VoiceBuildKey(const AudioEngine& engine, int rate, int group) {
+    uint64_t h = 14695981039346656037ull;
+    h = MixKey(h, uint64_t(uint32_t(rate)));
+    h = MixKey(h, engine.bypassDeconfliction.load() ? 0 : 1);
+    if (engine.normalizeLoudness) {
+        float target = engine.groupTargetLufs[size_t(std::clamp(group, 0, 2))];
+        uint32_t bits = 0;
+        static_assert(sizeof bits == sizeof target);
+        std::memcpy(&bits, &target, sizeof bits);
+        h = MixKey(h, 1);
+        h = MixKey(h, bits);
+    } else {
+        h = MixKey(h, 0);
+    }
+    return h;
+}
 
 // ---------------------------------------------------------------------------
 // BuildPlaybackVoice
 // ---------------------------------------------------------------------------
 
-void BuildPlaybackVoice(AudioEngine& engine, RenderResult& result, int resultIndex, int sampleRate,
-                        const float* eventGains, int eventCount, const Event* events, int scaleType,
-                        int scaleRoot, bool keepAsIs) {
+bool MakePlaybackVoice(AudioEngine& engine, RenderResult& result, int resultIndex, int sampleRate,
+                       const float* eventGains, int eventCount, const Event* events, int scaleType, int scaleRoot,
+                       bool keepAsIs, PlaybackVoice& voice) {
     // 1. Nothing to play.
-    if (result.filepath.empty() && !result.placeholder) return;
+    if (result.filepath.empty() && !result.placeholder) return false;
     const int rate = std::max(sampleRate, 1);
 
     // 2. Files may have moved since the result was made.
@@ -138,7 +172,7 @@ void BuildPlaybackVoice(AudioEngine& engine, RenderResult& result, int resultInd
 
     // 3-6 and 11. Placement, pan, gains, event settings and curves (the
     // curves do not depend on the samples, so they come with the rest).
-    PlaybackVoice voice;
+    voice = PlaybackVoice();
     SetVoiceSettings(voice, result, resultIndex, eventGains, eventCount, events);
     voice.length = result.duration;
 
@@ -152,9 +186,13 @@ void BuildPlaybackVoice(AudioEngine& engine, RenderResult& result, int resultInd
     if (VoiceFrames(voice) >= 1 && !engine.bypassDeconfliction.load())
         ApplyResultBandGains(result, voice, rate);
 
-    // 9. Musical-scale tuning.
-    if (!keepAsIs && scaleType != kScaleOff)
-        TuneResultToScale(result, voice, rate, events, eventCount, scaleType, scaleRoot);
+    // 9. Musical-scale tuning; what it found is kept, so that a later change
+    // of scale can tell without decoding whether this voice would change.
+    if (!keepAsIs && scaleType != kScaleOff) {
+        const bool found = TuneResultToScale(result, voice, rate, events, eventCount, scaleType, scaleRoot);
+        voice.tuneState = found ? 2 : 1;
+        if (found) voice.tunedNote = float(result.detectedMidiNote) + result.detectedCents / 100.0f;
+    }
 
     // 10. Pitch.
     ApplyVoicePitchShift(voice, result.pitchShift, rate);
@@ -166,8 +204,12 @@ void BuildPlaybackVoice(AudioEngine& engine, RenderResult& result, int resultInd
     // 13. Headroom and loudness.
     LevelVoice(engine, result, rate, voice);
 
-    // What the samples were made from, with the write-backs above applied.
+    // What the samples were made from, with the write-backs above applied,
+    // and how.
     voice.sampleKey = VoiceSampleKey(result);
+    voice.buildKey = VoiceBuildKey(engine, rate, voice.group);
+    // The flag says what the samples are: two channels only when they are.
+    if (voice.stereo && voice.right.size() < size_t(std::max(voice.sampleCount, 0))) voice.stereo = 0;
 
     // Everything above needed the samples; playback needs them only near
     // the playhead.
@@ -175,7 +217,16 @@ void BuildPlaybackVoice(AudioEngine& engine, RenderResult& result, int resultInd
         std::vector<float> left, right;
         EvictVoiceSamples(voice, left, right);
     }
+    return true;
+}
 
+void BuildPlaybackVoice(AudioEngine& engine, RenderResult& result, int resultIndex, int sampleRate,
+                        const float* eventGains, int eventCount, const Event* events, int scaleType,
+                        int scaleRoot, bool keepAsIs) {
+    PlaybackVoice voice;
+    if (!MakePlaybackVoice(engine, result, resultIndex, sampleRate, eventGains, eventCount, events, scaleType,
+                           scaleRoot, keepAsIs, voice))
+        return;
     // 14. Install.
     InstallPlaybackVoice(engine, std::move(voice), result.fadeIn, result.fadeOut);
 }
@@ -185,7 +236,7 @@ void BuildPlaybackVoice(AudioEngine& engine, RenderResult& result, int resultInd
 // ---------------------------------------------------------------------------
 
 bool DecodeVoiceSamples(const RenderResult& result, float pitchShift, int rate, bool bandGains,
-                        PlaybackVoice& out) {
+                        VoiceAudio& out) {
     rate = std::max(rate, 1);
     RenderResult scratch = result;  // the loaders may write back; the document stays as it is
     if (!LoadResultAudio(scratch, rate, out)) FillVoiceWithSilence(out, rate, result.duration);

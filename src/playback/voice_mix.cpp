@@ -77,8 +77,10 @@ float VoiceEnvelope(const PlaybackVoice& v, double t, double len, bool useDecon,
     if (!(len > 0)) return 1.0f;
     const double q = t / len;
     float c = 1.0f;
-    if (v.intensityCurve && v.intensityCount >= 2) {
-        float raw = CurveValueAt(v.intensityCurve, v.intensityCount, q * (v.intensityCount - 1));
+    // Loaded once: the owner may repoint it while a block reads it.
+    const float* curve = v.intensityCurve.load(std::memory_order_acquire);
+    if (curve && v.intensityCount >= 2) {
+        float raw = CurveValueAt(curve, v.intensityCount, q * (v.intensityCount - 1));
         if (lift == IntensityLift::Always) raw = std::clamp(raw, 0.0f, 1.0f);
         c = std::clamp(raw * v.intensityScale, 0.0f, 1.0f);
         // A fill never falls fully silent with its event's intensity; a bed does.
@@ -279,8 +281,9 @@ void VoiceSpanGains(const VoiceMixPlan& p, int64_t first, int count, float* gain
     CurveMap map;
     if (len > 0) {
         const double perLength = 1.0 / (double(p.rate) * len);
-        if (v.intensityCurve && v.intensityCount >= 2) {
-            level = {v.intensityCurve, v.intensityCount, double(v.intensityCount - 1) * perLength};
+        const float* curve = v.intensityCurve.load(std::memory_order_acquire);
+        if (curve && v.intensityCount >= 2) {
+            level = {curve, v.intensityCount, double(v.intensityCount - 1) * perLength};
             const bool always = p.lift == IntensityLift::Always;
             if (always) map.rawLow = 0, map.rawHigh = 1;
             map.scale = v.intensityScale;

@@ -3,9 +3,10 @@
 //
 // Index
 //   ResultGetsVoice / VoiceBaseGain / VoicePan
-//   VisitVoiceSettings   the one list of settings, for writing and for comparing
-//   VoiceLevelSettingsFor / SetVoiceSettings / VoiceHoldsSettings
-//   VoiceHeadroomFactor / ApplyVoiceHeadroom
+//   VisitMixSettings / VisitOwnerSettings   the one list of settings, for writing and for comparing
+//   VoiceLevelSettingsFor / SetVoiceSettings / SetVoiceMixSettings / SetVoiceOwnerSettings
+//   VoiceHoldsSettings / VoiceHoldsMixSettings
+//   VoicePeak / VoiceHeadroomFactor / VoiceGain
 //   Keys                 KeyBytes, VoiceSampleKey, ResultVoiceKey
 #include "playback/voice_settings.h"
 
@@ -53,17 +54,13 @@ const Event* EventOf(const RenderResult& result, int eventCount, const Event* ev
 }
 
 // Calls field(voiceField, value) for every setting a result and its event
-// give a voice apart from the three atomics: one list for writing the
-// settings and for checking whether a voice holds them.
+// give a voice that the mixer reads under the engine lock: one list for
+// writing the settings and for checking whether a voice holds them.
 template <class Voice, class Field>
-void VisitVoiceSettings(Voice& voice, const RenderResult& result, int resultIndex, const Event* event,
-                        Field&& field) {
+void VisitMixSettings(Voice& voice, const RenderResult& result, const Event* event, Field&& field) {
     field(voice.startTime, result.startTime + result.deconOffset);
     field(voice.plainStartTime, result.startTime);
     field(voice.group, result.group);
-    field(voice.eventIndex, result.eventIdx);
-    field(voice.resultIndex, int32_t(resultIndex));
-    field(voice.resultId, uint32_t(result.id));
     field(voice.pan, VoicePan(result));
     field(voice.reverbSend, event ? event->reverbSend : -1.0f);
 
@@ -78,10 +75,21 @@ void VisitVoiceSettings(Voice& voice, const RenderResult& result, int resultInde
     if (result.hasDeconGain) field(voice.deconGain, result.deconGain);
 
     const bool live = result.procMode == 1 && event;
-    field(voice.intensityCurve, live ? event->intensity.data() : nullptr);
     field(voice.intensityCount, int32_t(live ? kVoiceIntGainPoints : 0));
     field(voice.intensityScale, live ? event->intensityScale : 1.0f);
     field(voice.intensityIsBed, uint8_t(live && event->shape == kShapeBed ? 1 : 0));
+}
+
+// The owner's bookkeeping (never read by the mixer) and the curve link (an
+// atomic): the owner of the voices writes these without the lock.
+template <class Voice, class Field>
+void VisitOwnerSettings(Voice& voice, const RenderResult& result, int resultIndex, const Event* event,
+                        Field&& field) {
+    field(voice.eventIndex, result.eventIdx);
+    field(voice.resultIndex, int32_t(resultIndex));
+    field(voice.resultId, uint32_t(result.id));
+    const bool live = result.procMode == 1 && event;
+    field(voice.intensityCurve, live ? event->intensity.data() : nullptr);
 }
 
 }  // namespace
@@ -99,34 +107,59 @@ VoiceLevelSettings VoiceLevelSettingsFor(const RenderResult& result, const float
 
 void SetVoiceSettings(PlaybackVoice& voice, const RenderResult& result, int resultIndex,
                       const float* eventGains, int eventCount, const Event* events) {
-    VisitVoiceSettings(voice, result, resultIndex, EventOf(result, eventCount, events),
-                       [](auto& to, const auto& value) { to = value; });
+    SetVoiceMixSettings(voice, result, eventCount, events);
+    SetVoiceOwnerSettings(voice, result, resultIndex, eventCount, events);
     const VoiceLevelSettings levels = VoiceLevelSettingsFor(result, eventGains, eventCount, events);
     voice.gain = levels.gain;
     voice.eventGain = levels.eventGain;
     voice.muted = levels.muted;
 }
 
+void SetVoiceMixSettings(PlaybackVoice& voice, const RenderResult& result, int eventCount, const Event* events) {
+    VisitMixSettings(voice, result, EventOf(result, eventCount, events), [](auto& to, const auto& value) {
+        if (!(to == value)) to = value;
+    });
+}
+
+void SetVoiceOwnerSettings(PlaybackVoice& voice, const RenderResult& result, int resultIndex, int eventCount,
+                           const Event* events) {
+    VisitOwnerSettings(voice, result, resultIndex, EventOf(result, eventCount, events),
+                       [](auto& to, const auto& value) {
+                           if (!(to == value)) to = value;
+                       });
+}
+
+bool VoiceHoldsMixSettings(const PlaybackVoice& voice, const RenderResult& result, int eventCount,
+                           const Event* events) {
+    bool same = true;
+    VisitMixSettings(voice, result, EventOf(result, eventCount, events),
+                     [&](const auto& held, const auto& value) { same = same && held == value; });
+    return same;
+}
+
 bool VoiceHoldsSettings(const PlaybackVoice& voice, const RenderResult& result, int resultIndex,
                         int eventCount, const Event* events) {
-    bool same = true;
-    VisitVoiceSettings(voice, result, resultIndex, EventOf(result, eventCount, events),
+    bool same = VoiceHoldsMixSettings(voice, result, eventCount, events);
+    VisitOwnerSettings(voice, result, resultIndex, EventOf(result, eventCount, events),
                        [&](const auto& held, const auto& value) { same = same && held == value; });
     return same;
 }
 
-float VoiceHeadroomFactor(const PlaybackVoice& voice) {
-    constexpr float kHeadroomPeak = 0.5f;
+float VoicePeak(const PlaybackVoice& voice) {
+    if (voice.overviewPeak > 0) return voice.overviewPeak;
     float peak = 0;
     for (float p : voice.peakOverview) peak = std::max(peak, p);
+    return peak;
+}
+
+float VoiceHeadroomFactor(const PlaybackVoice& voice) {
+    constexpr float kHeadroomPeak = 0.5f;
+    const float peak = VoicePeak(voice);
     return peak > kHeadroomPeak ? kHeadroomPeak / peak : 1.0f;
 }
 
-float ApplyVoiceHeadroom(PlaybackVoice& voice) {
-    float peak = 0;
-    for (float p : voice.peakOverview) peak = std::max(peak, p);
-    voice.gain.store(voice.gain.load() * VoiceHeadroomFactor(voice));
-    return peak;
+float VoiceGain(const RenderResult& result, const PlaybackVoice& voice, float levels) {
+    return VoiceBaseGain(result) * VoiceHeadroomFactor(voice) * levels;
 }
 
 // ---------------------------------------------------------------------------

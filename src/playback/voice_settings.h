@@ -7,8 +7,10 @@
 //   VoicePan            the track lane spread plus the weight's own offset
 //   VoiceLevelSettings / VoiceLevelSettingsFor   the three settings the mixer reads as atomics
 //   SetVoiceSettings    placement, group, mute, indices, gain, pan, event settings, curves
-//   VoiceHoldsSettings  whether a voice already has them (the atomics aside)
-//   VoiceHeadroomFactor / ApplyVoiceHeadroom   the build's gain cut for an overview peak above 0.5
+//   SetVoiceMixSettings / SetVoiceOwnerSettings   the half the mixer reads locked, and the rest
+//   VoiceHoldsSettings / VoiceHoldsMixSettings    whether a voice already has them (the atomics aside)
+//   VoicePeak / VoiceHeadroomFactor   the build's gain cut for an overview peak above 0.5
+//   VoiceGain           the one gain law: base gain, headroom cut, level passes
 //   VoiceSampleKey      hash of what shapes a voice's samples (and loudness gain)
 //   ResultVoiceKey      hash of everything a voice takes from its result
 //
@@ -54,14 +56,35 @@ VoiceLevelSettings VoiceLevelSettingsFor(const RenderResult& result, const float
 void SetVoiceSettings(PlaybackVoice& voice, const RenderResult& result, int resultIndex,
                       const float* eventGains, int eventCount, const Event* events);
 
+// The two halves of SetVoiceSettings (without the levels): what the mixer
+// reads under the engine lock (placement, group, pan, send, curves, the
+// intensity's count, scale and bed flag) and what only the owner of the
+// voices reads or the mixer reads as an atomic (event, result index and id,
+// the intensity curve's link), which the owner may write unlocked. Each
+// writes only the fields that differ.
+void SetVoiceMixSettings(PlaybackVoice& voice, const RenderResult& result, int eventCount, const Event* events);
+void SetVoiceOwnerSettings(PlaybackVoice& voice, const RenderResult& result, int resultIndex, int eventCount,
+                           const Event* events);
+
 // True when SetVoiceSettings would change nothing but gain, eventGain and muted.
 bool VoiceHoldsSettings(const PlaybackVoice& voice, const RenderResult& result, int resultIndex,
                         int eventCount, const Event* events);
+// True when SetVoiceMixSettings would change nothing.
+bool VoiceHoldsMixSettings(const PlaybackVoice& voice, const RenderResult& result, int eventCount,
+                           const Event* events);
 
+// The largest overview peak (overviewPeak, or the overview itself when that
+// was never set).
+float VoicePeak(const PlaybackVoice& voice);
 // 0.5 / peak when the largest overview peak exceeds 0.5, else 1.
 float VoiceHeadroomFactor(const PlaybackVoice& voice);
-// Scales `gain` by VoiceHeadroomFactor and returns the largest overview peak.
-float ApplyVoiceHeadroom(PlaybackVoice& voice);
+
+// The gain a voice plays its result at: VoiceBaseGain (weight factor x
+// layerGain x userVolume), cut by VoiceHeadroomFactor, times `levels`, the
+// factor the level passes found for the voice (its levelScale; 1 before
+// any). The build, the level recomputation and a layer's volume all set a
+// voice's gain through here.
+float VoiceGain(const RenderResult& result, const PlaybackVoice& voice, float levels = 1.0f);
 
 // The fields a voice build turns into samples and loudness gain: mode, file,
 // region, duration, placeholder, channels, pitch variation, band gains, fill

@@ -299,7 +299,7 @@ void CrossoverMorphChannel(CrossoverMorphContext& ctx, const std::array<const st
 // Driver
 // ---------------------------------------------------------------------------
 
-bool AlloyCrossoverMorph(const RenderResult& result, int sampleRate, bool stereo, PlaybackVoice& voice) {
+bool AlloyCrossoverMorph(const RenderResult& result, int sampleRate, bool stereo, VoiceAudio& voice) {
     if (AlloyMorphFrames(sampleRate, result.duration) < 1) return false;
     AlloyLayers layers;
     if (!LoadAlloyLayers(result, sampleRate, stereo, layers)) return false;

@@ -23,7 +23,7 @@
 #include <vector>
 
 struct RenderResult;
-struct PlaybackVoice;
+struct VoiceAudio;
 struct AlloyFft;
 
 struct CrossoverMorphParams {
@@ -79,4 +79,4 @@ void CrossoverMorphChannel(CrossoverMorphContext& context,
 
 // False (the voice untouched) when N < 1, no sound layer loads or the
 // transforms cannot be allocated.
-bool AlloyCrossoverMorph(const RenderResult& result, int sampleRate, bool stereo, PlaybackVoice& voice);
+bool AlloyCrossoverMorph(const RenderResult& result, int sampleRate, bool stereo, VoiceAudio& voice);

@@ -8,7 +8,7 @@
 #include <exception>
 
 #include "document/project.h"
-#include "playback/audio_engine.h"
+#include "document/voice_audio.h"
 #include "render/alloy_crossover.h"
 #include "render/alloy_mosaic.h"
 #include "render/alloy_transfer.h"
@@ -81,7 +81,7 @@ AlloyCacheStats GetAlloyCacheStats(AlloyCache& cache) {
 
 namespace {
 
-bool RunAlloyAlgorithm(const RenderResult& result, int sampleRate, bool stereo, PlaybackVoice& voice) {
+bool RunAlloyAlgorithm(const RenderResult& result, int sampleRate, bool stereo, VoiceAudio& voice) {
     switch (result.alloyAlgo) {
         case 1:
             return AlloyEnvelopeTransfer(result, sampleRate, stereo, voice);
@@ -97,7 +97,7 @@ bool RunAlloyAlgorithm(const RenderResult& result, int sampleRate, bool stereo, 
 }  // namespace
 
 bool RenderAlloyResult(AlloyCache& cache, const RenderResult& result, int sampleRate, bool stereo,
-                       PlaybackVoice& voice) {
+                       VoiceAudio& voice) {
     try {
         const bool cached = result.id >= 1;
         const AlloyCacheKey key{result.id, sampleRate, stereo};
@@ -130,6 +130,6 @@ bool RenderAlloyResult(AlloyCache& cache, const RenderResult& result, int sample
     }
 }
 
-bool RenderAlloyResult(const RenderResult& result, int sampleRate, bool stereo, PlaybackVoice& voice) {
+bool RenderAlloyResult(const RenderResult& result, int sampleRate, bool stereo, VoiceAudio& voice) {
     return RenderAlloyResult(gAlloyCache, result, sampleRate, stereo, voice);
 }

@@ -27,7 +27,7 @@
 #include <vector>
 
 struct RenderResult;
-struct PlaybackVoice;
+struct VoiceAudio;
 
 // 256 MiB of samples: voices are decoded again whenever the playhead comes
 // back to them, and the program's memory must stay bounded whatever the
@@ -71,8 +71,8 @@ extern AlloyCache gAlloyCache;
 // 3 the band-blend transfer, any other value the three-band crossover. False
 // (the voice untouched) when no audio could be made.
 bool RenderAlloyResult(AlloyCache& cache, const RenderResult& result, int sampleRate, bool stereo,
-                       PlaybackVoice& voice);
-bool RenderAlloyResult(const RenderResult& result, int sampleRate, bool stereo, PlaybackVoice& voice);
+                       VoiceAudio& voice);
+bool RenderAlloyResult(const RenderResult& result, int sampleRate, bool stereo, VoiceAudio& voice);
 
 void ClearAlloyCache(AlloyCache& cache);
 void ClearAlloyCache();

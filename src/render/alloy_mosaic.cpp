@@ -130,7 +130,7 @@ void BandMosaicChannel(const BandMosaicContext& ctx, const std::array<const std:
 // Driver
 // ---------------------------------------------------------------------------
 
-bool AlloyBandMosaic(const RenderResult& result, int sampleRate, bool stereo, PlaybackVoice& voice) {
+bool AlloyBandMosaic(const RenderResult& result, int sampleRate, bool stereo, VoiceAudio& voice) {
     AlloyLayers layers;
     if (!LoadAlloyLayers(result, sampleRate, stereo, layers)) return false;
     const BandMosaicContext ctx = MakeBandMosaicContext(result, sampleRate, layers);

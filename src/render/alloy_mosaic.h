@@ -20,7 +20,7 @@
 #include <vector>
 
 struct RenderResult;
-struct PlaybackVoice;
+struct VoiceAudio;
 struct AlloyLayers;
 
 // clamp(alloyFilterBands, 4, 24).
@@ -56,4 +56,4 @@ void BandMosaicChannel(const BandMosaicContext& context,
                        const std::array<const std::vector<float>*, 4>& layerChannels, std::vector<float>& out);
 
 // alloyAlgo 2. False (the voice untouched) when no sound layer loads.
-bool AlloyBandMosaic(const RenderResult& result, int sampleRate, bool stereo, PlaybackVoice& voice);
+bool AlloyBandMosaic(const RenderResult& result, int sampleRate, bool stereo, VoiceAudio& voice);

@@ -17,7 +17,7 @@
 #include <cstdlib>
 
 #include "document/project.h"
-#include "playback/audio_engine.h"
+#include "document/voice_audio.h"
 #include "render/processed_clip_cache.h"
 
 namespace {
@@ -233,7 +233,7 @@ void ApplyAlloyFades(const RenderResult& result, int sampleRate, std::vector<flo
 }
 
 void FinishAlloyMorph(const RenderResult& result, int sampleRate, const AlloyLayers& layers,
-                      std::vector<float>& left, std::vector<float>& right, PlaybackVoice& voice) {
+                      std::vector<float>& left, std::vector<float>& right, VoiceAudio& voice) {
     const int n = layers.frames;
     const bool stereo = layers.stereo;
     // The layers are not changed by a morph, so their level is the one taken

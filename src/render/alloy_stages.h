@@ -31,7 +31,7 @@
 #include <vector>
 
 struct RenderResult;
-struct PlaybackVoice;
+struct VoiceAudio;
 
 enum AlloyLayerIndex { kAlloyMain = 0, kAlloyMid = 1, kAlloyHigh = 2, kAlloyEnv = 3 };
 
@@ -91,14 +91,14 @@ void ApplyAlloyFades(const RenderResult& result, int sampleRate, std::vector<flo
 // Level match, fades, then the morph moves into the voice: left, right
 // (cleared when mono), stereo flag and frame count.
 void FinishAlloyMorph(const RenderResult& result, int sampleRate, const AlloyLayers& layers,
-                      std::vector<float>& left, std::vector<float>& right, PlaybackVoice& voice);
+                      std::vector<float>& left, std::vector<float>& right, VoiceAudio& voice);
 
 // Runs a channel routine (layer channels, output) for the left channel and,
 // in a stereo morph, the right one, then finishes the morph into the voice.
 // The routines are deterministic, so when every layer has the same samples on
 // both channels the left result is copied instead of computed twice.
 template <class ChannelRoutine>
-void MorphAlloyChannels(const RenderResult& result, int sampleRate, const AlloyLayers& layers, PlaybackVoice& voice,
+void MorphAlloyChannels(const RenderResult& result, int sampleRate, const AlloyLayers& layers, VoiceAudio& voice,
                         ChannelRoutine&& routine) {
     std::vector<float> left, right;
     routine(layers.Channel(0), left);

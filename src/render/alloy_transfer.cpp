@@ -276,7 +276,7 @@ void TransferChannel(const TransferContext& ctx, const std::array<const std::vec
 namespace {
 
 bool RunTransfer(const RenderResult& result, const TransferVariant& variant, int sampleRate, bool stereo,
-                 PlaybackVoice& voice) {
+                 VoiceAudio& voice) {
     AlloyLayers layers;
     if (!LoadAlloyLayers(result, sampleRate, stereo, layers)) return false;
     TransferContext ctx = MakeTransferContext(result, variant, sampleRate, layers.frames, layers.loaded);
@@ -295,10 +295,10 @@ bool RunTransfer(const RenderResult& result, const TransferVariant& variant, int
 
 }  // namespace
 
-bool AlloyEnvelopeTransfer(const RenderResult& result, int sampleRate, bool stereo, PlaybackVoice& voice) {
+bool AlloyEnvelopeTransfer(const RenderResult& result, int sampleRate, bool stereo, VoiceAudio& voice) {
     return RunTransfer(result, kEnvelopeTransfer, sampleRate, stereo, voice);
 }
 
-bool AlloyBandBlendTransfer(const RenderResult& result, int sampleRate, bool stereo, PlaybackVoice& voice) {
+bool AlloyBandBlendTransfer(const RenderResult& result, int sampleRate, bool stereo, VoiceAudio& voice) {
     return RunTransfer(result, kBandBlendTransfer, sampleRate, stereo, voice);
 }

@@ -21,7 +21,7 @@
 #include <vector>
 
 struct RenderResult;
-struct PlaybackVoice;
+struct VoiceAudio;
 struct AlloyFft;
 
 struct TransferVariant {
@@ -101,5 +101,5 @@ void TransferChannel(const TransferContext& context, const std::array<const std:
 
 // False (the voice untouched) when no sound layer loads, or when the spectral
 // step is due and its transforms cannot be allocated.
-bool AlloyEnvelopeTransfer(const RenderResult& result, int sampleRate, bool stereo, PlaybackVoice& voice);
-bool AlloyBandBlendTransfer(const RenderResult& result, int sampleRate, bool stereo, PlaybackVoice& voice);
+bool AlloyEnvelopeTransfer(const RenderResult& result, int sampleRate, bool stereo, VoiceAudio& voice);
+bool AlloyBandBlendTransfer(const RenderResult& result, int sampleRate, bool stereo, VoiceAudio& voice);

@@ -17,7 +17,7 @@
 
 #include "document/project.h"
 #include "library/file_registry.h"
-#include "playback/audio_engine.h"
+#include "document/voice_audio.h"
 #include "render/alloy_morph.h"
 #include "render/fill_resynthesis.h"
 #include "render/processed_clip_cache.h"
@@ -208,11 +208,11 @@ void ApplyBandGains(std::vector<float>& buffer, int frames, int sampleRate,
 // Limiter
 // ---------------------------------------------------------------------------
 
-void ApplyPeakLimiter(const AudioEngine& engine, float* left, float* right, int64_t frames) {
+void ApplyPeakLimiter(const PeakLimiterSettings& limiter, float* left, float* right, int64_t frames) {
     if (frames < 1 || !left) return;
-    const double ceiling = engine.limiterThreshold;
-    const double attack = engine.limiterAttack;
-    const double release = engine.limiterRelease;
+    const double ceiling = limiter.threshold;
+    const double attack = limiter.attack;
+    const double release = limiter.release;
     double env = 0;
     for (int64_t i = 0; i < frames; ++i) {
         // A non-finite sample would poison the envelope for the rest of the
@@ -237,7 +237,7 @@ void ApplyPeakLimiter(const AudioEngine& engine, float* left, float* right, int6
 // ---------------------------------------------------------------------------
 
 bool LoadResultRegion(const std::string& path, float offset, float duration, int targetRate,
-                      bool stereo, PlaybackVoice& voice) {
+                      bool stereo, VoiceAudio& voice) {
     int rate = 0;
     bool outStereo = false;
     const bool ok = LoadProcessedClip(path, offset, duration, targetRate, stereo, voice.left,
@@ -249,7 +249,7 @@ bool LoadResultRegion(const std::string& path, float offset, float duration, int
 
 bool LoadResultRegionMode2(const std::string& path, float offset, float duration,
                            float /*resultDuration*/, int targetRate, bool stereo,
-                           PlaybackVoice& voice) {
+                           VoiceAudio& voice) {
     int rate = 0;
     bool outStereo = false;
     const bool ok = LoadProcessedClip(path, offset, duration, targetRate, stereo, voice.left,
@@ -277,7 +277,7 @@ void ResolveSourcePathById(AlloySource& source) {
 // Chain
 // ---------------------------------------------------------------------------
 
-bool LoadResultAudio(RenderResult& result, int targetRate, PlaybackVoice& voice) {
+bool LoadResultAudio(RenderResult& result, int targetRate, VoiceAudio& voice) {
     if (result.placeholder) return false;
     switch (result.procMode) {
         case 1:
@@ -293,7 +293,7 @@ bool LoadResultAudio(RenderResult& result, int targetRate, PlaybackVoice& voice)
     }
 }
 
-void FillVoiceWithSilence(PlaybackVoice& voice, int rate, float duration) {
+void FillVoiceWithSilence(VoiceAudio& voice, int rate, float duration) {
     const float wanted = float(std::max(rate, 1)) * duration;
     const float cap = float(std::max(rate, 1)) * kMaxRegionSeconds;
     int32_t frames = 1;
@@ -304,7 +304,7 @@ void FillVoiceWithSilence(PlaybackVoice& voice, int rate, float duration) {
     voice.sampleCount = frames;
 }
 
-void ApplyResultBandGains(const RenderResult& result, PlaybackVoice& voice, int sampleRate) {
+void ApplyResultBandGains(const RenderResult& result, VoiceAudio& voice, int sampleRate) {
     if (!result.hasEqGains) return;
     const int frames = int(std::min<size_t>(size_t(std::max(voice.sampleCount, 0)), voice.left.size()));
     if (frames < 1) return;
@@ -313,7 +313,7 @@ void ApplyResultBandGains(const RenderResult& result, PlaybackVoice& voice, int 
         ApplyBandGains(voice.right, std::min(frames, int(voice.right.size())), sampleRate, result.eqGains);
 }
 
-bool ApplyVoicePitchShift(PlaybackVoice& voice, float semitones, int rate) {
+bool ApplyVoicePitchShift(VoiceAudio& voice, float semitones, int rate) {
     if (!(std::fabs(semitones) > 0.01f)) return false;
     const size_t frames = std::min<size_t>(size_t(std::max(voice.sampleCount, 0)), voice.left.size());
     if (frames <= 64) return false;
@@ -334,7 +334,7 @@ bool ApplyVoicePitchShift(PlaybackVoice& voice, float semitones, int rate) {
     return true;
 }
 
-bool ProcessResultAudio(RenderResult& result, int targetRate, PlaybackVoice& voice) {
+bool ProcessResultAudio(RenderResult& result, int targetRate, VoiceAudio& voice) {
     const bool loaded = LoadResultAudio(result, targetRate, voice);
     if (!loaded) FillVoiceWithSilence(voice, targetRate, result.duration);
     ApplyResultBandGains(result, voice, targetRate);

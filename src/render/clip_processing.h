@@ -20,14 +20,15 @@
 // chain is offered in steps as well as whole.
 #pragma once
 
+#include "document/voice_audio.h"
+
 #include <array>
 #include <cmath>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-struct AudioEngine;
-struct PlaybackVoice;
+struct VoiceAudio;
 struct RenderResult;
 struct AlloySource;
 struct FileRegistry;
@@ -64,16 +65,16 @@ inline float SoftClipSample(float x) {
 // release (the engine's own limiter state is not touched), then soft-clips
 // so no sample exceeds 0.891. `right` may be null for a mono signal.
 // Non-finite samples become 0.
-void ApplyPeakLimiter(const AudioEngine& engine, float* left, float* right, int64_t frames);
+void ApplyPeakLimiter(const PeakLimiterSettings& limiter, float* left, float* right, int64_t frames);
 
 // LoadProcessedClip into the voice's left and right; sets `stereo` and
 // `sampleCount`. True when the voice has frames.
 bool LoadResultRegion(const std::string& path, float offset, float duration, int targetRate,
-                      bool stereo, PlaybackVoice& voice);
+                      bool stereo, VoiceAudio& voice);
 // The same for clip regions; the result's duration is accepted and not used.
 bool LoadResultRegionMode2(const std::string& path, float offset, float duration,
                            float resultDuration, int targetRate, bool stereo,
-                           PlaybackVoice& voice);
+                           VoiceAudio& voice);
 
 // When the source has a file id that the registry resolves to an existing
 // path, that path replaces `filepath`; otherwise nothing changes.
@@ -85,22 +86,22 @@ void ResolveSourcePathById(FileRegistry& registry, AlloySource& source);
 // result asks. False for a placeholder and for any failure. A fill keeps its
 // chunk plan in the result's `fillChunks` (LoadFillAudio), so that later
 // builds sound the same.
-bool LoadResultAudio(RenderResult& result, int targetRate, PlaybackVoice& voice);
+bool LoadResultAudio(RenderResult& result, int targetRate, VoiceAudio& voice);
 
 // max(1, trunc(rate * duration)) frames of silence (capped at 600 s); the voice
 // becomes mono.
-void FillVoiceWithSilence(PlaybackVoice& voice, int rate, float duration);
+void FillVoiceWithSilence(VoiceAudio& voice, int rate, float duration);
 
 // ApplyBandGains with the result's gains on left and, for a stereo voice,
 // right, when the result flags them and the voice has frames.
-void ApplyResultBandGains(const RenderResult& result, PlaybackVoice& voice, int sampleRate);
+void ApplyResultBandGains(const RenderResult& result, VoiceAudio& voice, int sampleRate);
 
 // When |semitones| > 0.01 and the voice has more than 64 frames: resamples by
 // 2^(semitones / 12) to trunc(frames / ratio + 0.5) frames and sets
 // `sampleCount` and `length` (seconds at `rate`). True when it shifted.
-bool ApplyVoicePitchShift(PlaybackVoice& voice, float semitones, int rate);
+bool ApplyVoicePitchShift(VoiceAudio& voice, float semitones, int rate);
 
 // The chain for one result: load by mode (silence of the result's duration on
 // failure or for a placeholder), band gains, then the stored `pitchShift`.
 // Returns whether real audio was loaded.
-bool ProcessResultAudio(RenderResult& result, int targetRate, PlaybackVoice& voice);
+bool ProcessResultAudio(RenderResult& result, int targetRate, VoiceAudio& voice);

@@ -29,7 +29,7 @@
 #include <memory>
 #include <new>
 
-#include "playback/audio_engine.h"
+#include "document/voice_audio.h"
 #include "render/processed_clip_cache.h"
 
 // ---------------------------------------------------------------------------
@@ -114,7 +114,7 @@ int64_t FillFrames(int rate, float seconds) {
 
 // `need` frames of silence in the voice (both channels when stereo), no
 // markers, an empty chunk log.
-FillOutput PrepareVoiceOutput(PlaybackVoice& voice, int64_t need, bool stereo) {
+FillOutput PrepareVoiceOutput(VoiceAudio& voice, int64_t need, bool stereo) {
     voice.left.assign(size_t(need), 0.0f);
     if (stereo)
         voice.right.assign(size_t(need), 0.0f);
@@ -132,7 +132,7 @@ FillOutput PrepareVoiceOutput(PlaybackVoice& voice, int64_t need, bool stereo) {
 }
 
 // What a failed build leaves: no samples, markers or chunks.
-void DropVoiceAudio(PlaybackVoice& voice) {
+void DropVoiceAudio(VoiceAudio& voice) {
     voice.left.clear();
     voice.right.clear();
     voice.sampleCount = 0;
@@ -141,7 +141,7 @@ void DropVoiceAudio(PlaybackVoice& voice) {
 }
 
 // A marker at `position` with `length`, both fractions of the output length.
-void AddSpliceMarker(PlaybackVoice& voice, float position, float length, bool insideOnly) {
+void AddSpliceMarker(VoiceAudio& voice, float position, float length, bool insideOnly) {
     if (voice.spliceCount >= kMaxSpliceMarkers) return;
     if (insideOnly && !(position > 0.0f && position < 1.0f)) return;
     voice.spliceTimes[size_t(voice.spliceCount)] = position;
@@ -152,7 +152,7 @@ void AddSpliceMarker(PlaybackVoice& voice, float position, float length, bool in
 // Collects chunk records in the voice; a log that would lose records is
 // withdrawn whole, because a replay of part of a plan ends in silence.
 struct ChunkLog {
-    PlaybackVoice& voice;
+    VoiceAudio& voice;
     bool overflow = false;
 
     void Append(int64_t s, int64_t l, int64_t x) {
@@ -264,7 +264,7 @@ void WriteExcerpt(const FillSource& src, Body body, int64_t need, uint32_t key, 
 // A requested loop of a long body gets long seams (up to 2 s, an eighth of the
 // body); a short body gets seams of at most 20 ms.
 void BuildLoop(const FillSource& src, Body body, int rate, bool loop, const FillOutput& out,
-               PlaybackVoice& voice) {
+               VoiceAudio& voice) {
     const int64_t len = body.Length();
     const int64_t quarter = int64_t(double(rate) * 0.25);
     int64_t xf;
@@ -429,7 +429,7 @@ double SeamCorrelation(const FillOutput& out, const FillSource& src, int64_t o0,
 // one not to repeat audibly; the seam is nudged to the best-correlated shift
 // and crossfaded longer where the match is poor.
 void ResynthesizeGrains(const FillSource& src, Body body, const FillAnalysis& an, int rate,
-                        uint32_t key, uint32_t seed, const FillOutput& out, PlaybackVoice& voice) {
+                        uint32_t key, uint32_t seed, const FillOutput& out, VoiceAudio& voice) {
     const int64_t need = out.frames;
     const int64_t start = body.start, end = body.end, len = body.Length();
     const int64_t hop = an.hop;
@@ -569,7 +569,7 @@ std::string FillSourceIdentity(const RenderResult& result) {
 }
 
 bool ResynthesizeFill(const std::string& path, const std::string& identity, float offset, float duration,
-                      int targetRate, bool stereo, PlaybackVoice& voice, uint32_t seed, bool loop) {
+                      int targetRate, bool stereo, VoiceAudio& voice, uint32_t seed, bool loop) {
     const int64_t need = FillFrames(targetRate, duration);
     if (need < 1) return false;
     std::vector<float> left, right;
@@ -622,7 +622,7 @@ namespace {
 
 // Resynthesises the result's fill and makes the voice's chunk log (complete,
 // or empty for fills that need none or too many) its plan.
-bool ResynthesizeAndKeepPlan(RenderResult& result, int targetRate, PlaybackVoice& voice) {
+bool ResynthesizeAndKeepPlan(RenderResult& result, int targetRate, VoiceAudio& voice) {
     if (!ResynthesizeFill(result.filepath, FillSourceIdentity(result), result.sourceOffset, result.duration,
                           targetRate, result.stereo, voice, uint32_t(result.groupTrack), result.fillLoop))
         return false;
@@ -632,7 +632,7 @@ bool ResynthesizeAndKeepPlan(RenderResult& result, int targetRate, PlaybackVoice
 
 }  // namespace
 
-bool ProcessResultClip(RenderResult& result, int targetRate, PlaybackVoice& voice,
+bool ProcessResultClip(RenderResult& result, int targetRate, VoiceAudio& voice,
                        const std::vector<float>* sourceLeft, const std::vector<float>* sourceRight,
                        bool sourceStereo) {
     const int64_t need = FillFrames(targetRate, result.duration);
@@ -673,7 +673,7 @@ bool ProcessResultClip(RenderResult& result, int targetRate, PlaybackVoice& voic
     }
 }
 
-bool LoadFillAudio(RenderResult& result, int targetRate, PlaybackVoice& voice) {
+bool LoadFillAudio(RenderResult& result, int targetRate, VoiceAudio& voice) {
     if (!result.fillChunks.empty()) return ProcessResultClip(result, targetRate, voice);
     return ResynthesizeAndKeepPlan(result, targetRate, voice);
 }

@@ -30,7 +30,7 @@
 
 #include "document/project.h"
 
-struct PlaybackVoice;
+struct VoiceAudio;
 
 // The source identity of a fill result: its name as the project stores it,
 // else its file id. Neither changes when the project's folder is copied,
@@ -48,7 +48,7 @@ std::string FillSourceIdentity(const RenderResult& result);
 // allocated then); every choice is reproducible from identity, offset,
 // duration, seed and the source's content, wherever the file lies.
 bool ResynthesizeFill(const std::string& path, const std::string& identity, float offset, float duration,
-                      int targetRate, bool stereo, PlaybackVoice& voice, uint32_t seed, bool loop);
+                      int targetRate, bool stereo, VoiceAudio& voice, uint32_t seed, bool loop);
 
 // True when every chunk lies inside a source of `sourceFrames` frames (l >= 1,
 // 0 <= x < l, x not beyond the output already laid) and the chunks together
@@ -64,7 +64,7 @@ bool FillChunkPlanFits(const std::vector<FillChunk>& plan, int64_t sourceFrames,
 // replaced: the fill is resynthesised and `fillChunks` becomes the new plan
 // (empty when it is not complete). False when the source cannot be loaded or
 // the length is not positive.
-bool ProcessResultClip(RenderResult& result, int targetRate, PlaybackVoice& voice,
+bool ProcessResultClip(RenderResult& result, int targetRate, VoiceAudio& voice,
                        const std::vector<float>* sourceLeft = nullptr,
                        const std::vector<float>* sourceRight = nullptr, bool sourceStereo = false);
 
@@ -73,4 +73,4 @@ bool ProcessResultClip(RenderResult& result, int targetRate, PlaybackVoice& voic
 // storing the voice's complete chunk log as the result's `fillChunks`; with a
 // plan, ProcessResultClip. Voice builders call this (directly or through
 // LoadResultAudio) so that later builds of the layer sound the same.
-bool LoadFillAudio(RenderResult& result, int targetRate, PlaybackVoice& voice);
+bool LoadFillAudio(RenderResult& result, int targetRate, VoiceAudio& voice);

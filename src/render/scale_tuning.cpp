@@ -15,7 +15,7 @@
 #include "document/event.h"
 #include "document/project.h"
 #include "library/loudness_pitch.h"
-#include "playback/audio_engine.h"
+#include "document/voice_audio.h"
 
 // ---------------------------------------------------------------------------
 // Tables
@@ -114,18 +114,18 @@ float ScaleCorrection(float note, float pitchVarShift, int scaleType, int scaleR
 
 namespace {
 
-int VoiceFrames(const PlaybackVoice& voice) {
+int VoiceFrames(const VoiceAudio& voice) {
     return int(std::min<size_t>(size_t(std::max(voice.sampleCount, 0)), voice.left.size()));
 }
 
-inline float MonoSample(const PlaybackVoice& voice, size_t i) {
+inline float MonoSample(const VoiceAudio& voice, size_t i) {
     if (voice.stereo && i < voice.right.size()) return 0.5f * (voice.left[i] + voice.right[i]);
     return voice.left[i];
 }
 
 }  // namespace
 
-int LoudestWindowStart(const PlaybackVoice& voice) {
+int LoudestWindowStart(const VoiceAudio& voice) {
     const int frames = VoiceFrames(voice);
     if (frames < 1) return 0;
     const int window = std::min(frames, kTuneWindow);
@@ -151,7 +151,7 @@ int LoudestWindowStart(const PlaybackVoice& voice) {
 // TuneResultToScale
 // ---------------------------------------------------------------------------
 
-bool TuneResultToScale(RenderResult& result, const PlaybackVoice& voice, int sampleRate,
+bool TuneResultToScale(RenderResult& result, const VoiceAudio& voice, int sampleRate,
                        const Event* events, int eventCount, int scaleType, int scaleRoot) {
     if (scaleType == kScaleOff || sampleRate < 1) return false;
     const int frames = VoiceFrames(voice);

@@ -18,7 +18,7 @@
 #include <cstdint>
 
 struct Event;
-struct PlaybackVoice;
+struct VoiceAudio;
 struct RenderResult;
 
 constexpr int kScaleOff = 0;
@@ -45,7 +45,7 @@ float ScaleCorrection(float note, float pitchVarShift, int scaleType, int scaleR
 // Start of the loudest window of min(frames, 4096) samples of the voice's mono
 // signal (mean of both channels of a stereo voice), windows starting every
 // half window; the first wins on equal loudness.
-int LoudestWindowStart(const PlaybackVoice& voice);
+int LoudestWindowStart(const VoiceAudio& voice);
 
 // At voice-build time: when scaleType is not 0 and the voice has more than
 // 128 frames, estimates the pitch of up to 8192 samples from the loudest
@@ -56,5 +56,5 @@ int LoudestWindowStart(const PlaybackVoice& voice);
 // unknown scales give correction 0. Returns true when a pitch was found and
 // the result was updated; otherwise the result is untouched.
 // `events` may be null; it is indexed by the result's eventIdx below eventCount.
-bool TuneResultToScale(RenderResult& result, const PlaybackVoice& voice, int sampleRate,
+bool TuneResultToScale(RenderResult& result, const VoiceAudio& voice, int sampleRate,
                        const Event* events, int eventCount, int scaleType, int scaleRoot);

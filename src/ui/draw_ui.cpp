@@ -17,6 +17,8 @@
 
 #include <imgui.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 
@@ -72,6 +74,8 @@ UiFrameState gUiFrame;
 void NoteRegionDrawn(const char* name) { gUiFrame.regionsDrawn.emplace_back(name); }
 
 void DumpUiFrameFields(StateDump& dump) {
+    dump.Field("frame.workMs", gUiFrame.workSeconds * 1000.0);
+    dump.Field("frame.longestWorkMs", gUiFrame.longestWorkSeconds * 1000.0);
     const UILayout& l = gUiFrame.layout;
     dump.Field("layout.displayWidth", static_cast<double>(l.displayWidth));
     dump.Field("layout.displayHeight", static_cast<double>(l.displayHeight));
@@ -257,11 +261,35 @@ void DrawMainWindow(AppState& app, UiFrameState& ui, float width, float height) 
 // DrawUI
 // ---------------------------------------------------------------------------
 
+namespace {
+
+// Times the frame's work up to the drawing of the window (or to the overlay,
+// when a task owns the screen).
+class FrameWorkTimer {
+public:
+    explicit FrameWorkTimer(UiFrameState& ui) : ui_(ui), start_(std::chrono::steady_clock::now()) {}
+    ~FrameWorkTimer() { Stop(); }
+    void Stop() {
+        if (stopped_) return;
+        stopped_ = true;
+        ui_.workSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+        ui_.longestWorkSeconds = std::max(ui_.longestWorkSeconds, ui_.workSeconds);
+    }
+
+private:
+    UiFrameState& ui_;
+    std::chrono::steady_clock::time_point start_;
+    bool stopped_ = false;
+};
+
+}  // namespace
+
 void DrawUI() {
     AppState& app = gAppState;
     UiFrameState& ui = gUiFrame;
     const ShellServices& services = gShellServices;
     ui.regionsDrawn.clear();
+    FrameWorkTimer work(ui);
 
     // 1. Style from the palette, display size in points. Animations of this
     // frame raise uiAnimating again while they still move.
@@ -322,6 +350,7 @@ void DrawUI() {
 
     // 14. The window and its regions; during a full render the live block
     // over them.
+    work.Stop();
     DrawMainWindow(app, ui, display.x, display.y);
     DrawLiveBlock(jobs, gJobFrame, &ui.layout);
     NotePopupsAtFrameEnd();

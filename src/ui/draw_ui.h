@@ -24,6 +24,12 @@ struct UiFrameState {
     int frameCount = 0;  // counts to 2: queued library folders wait for the third frame
     UILayout layout;     // this frame's layout
     std::vector<std::string> regionsDrawn;  // in drawing order, this frame
+    // The frame's work before it draws the window (requests, tasks, the
+    // probe, playback, commands, opens): this frame's, and the longest since
+    // the count was last reset (0). Work that would hold up frames belongs
+    // on a worker; this is where it would show.
+    double workSeconds = 0;
+    double longestWorkSeconds = 0;
 };
 
 extern UiFrameState gUiFrame;

@@ -112,7 +112,7 @@ std::vector<int> PasteEventClipboard(const DocumentContext& ctx, const EventClip
     SelectEvents(app, pasted);
     // Their voices, the track assignment and one relink of every voice.
     if (!clipboard.results.empty()) RerenderEvents(ctx, pasted);
-    SeekPlayback(*ctx.engine, app.currentTime);
+    SettlePlayhead(*ctx.engine, app.currentTime);
     return pasted;
 }
 
@@ -121,13 +121,16 @@ std::vector<int> PasteEventClipboard(const DocumentContext& ctx, const EventClip
 // ---------------------------------------------------------------------------
 
 void MoveVoicesWithEvents(AudioEngine& engine, const std::vector<float>& move) {
-    std::unique_lock<std::mutex> lock = LockForVoiceEdit(engine);
-    for (PlaybackVoice& v : engine.voices) {
-        if (v.eventIndex < 0 || size_t(v.eventIndex) >= move.size()) continue;
-        const float m = move[size_t(v.eventIndex)];
-        v.startTime += m;
-        v.plainStartTime += m;
+    // Found unlocked (this thread owns the voices); under the lock only the
+    // voices that move change.
+    std::vector<VoicePlacement> moved;
+    for (size_t v = 0; v < engine.voices.size(); ++v) {
+        const PlaybackVoice& voice = engine.voices[v];
+        if (voice.eventIndex < 0 || size_t(voice.eventIndex) >= move.size()) continue;
+        const float m = move[size_t(voice.eventIndex)];
+        if (m != 0) moved.push_back({v, voice.startTime + m, voice.plainStartTime + m});
     }
+    SetVoicePlacements(engine, moved);
 }
 
 bool NudgeSelection(const DocumentContext& ctx, int frames, double guiTime) {

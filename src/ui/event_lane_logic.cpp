@@ -24,6 +24,7 @@
 #include "operations/event_edits.h"
 #include "operations/selection.h"
 #include "playback/audio_engine.h"
+#include "playback/engine_voices.h"
 #include "render/track_assignment.h"
 
 // ---------------------------------------------------------------------------
@@ -274,13 +275,14 @@ double MoveEvents(Project& project, AudioEngine& engine, const std::set<int>& ev
     }
     double held = 0;
     if (!voices.empty()) {
-        std::lock_guard<std::mutex> lock(engine.mutex);
-        const auto start = std::chrono::steady_clock::now();
+        std::vector<VoicePlacement> placements;
+        placements.reserve(voices.size());
         for (size_t v : voices) {
-            PlaybackVoice& voice = engine.voices[v];
-            voice.startTime += delta;
-            voice.plainStartTime += delta;
+            const PlaybackVoice& voice = engine.voices[v];
+            placements.push_back({v, voice.startTime + delta, voice.plainStartTime + delta});
         }
+        const auto start = std::chrono::steady_clock::now();
+        SetVoicePlacements(engine, placements);
         held = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     }
     AssignTracks(project);

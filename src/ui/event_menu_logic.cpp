@@ -125,7 +125,7 @@ bool RerenderSelection(const DocumentContext& ctx) {
     }
     if (!clips.empty()) {
         SyncVoicesWithResults(ctx, false);
-        SeekPlayback(*ctx.engine, app.currentTime);
+        SettlePlayhead(*ctx.engine, app.currentTime);
     }
     if (!others.empty()) {
         if (selected.size() == 1) {
@@ -160,7 +160,7 @@ bool DeleteEvents(const DocumentContext& ctx, const std::vector<int>& indices) {
     else if (app.selectedEvent >= left)
         app.selectedEvent = left - 1;
     CheckPlaybackCacheIntegrity(ctx);
-    SeekPlayback(*ctx.engine, app.currentTime);
+    SettlePlayhead(*ctx.engine, app.currentTime);
     app.modified = true;
     return true;
 }

@@ -402,7 +402,7 @@ bool DeleteActiveScene(const DocumentContext& ctx) {
     if (!DeleteScene(ctx, app.activeScene)) return false;
     app.sceneListRenaming = false;
     app.sceneListRenameIsNew = false;
-    SeekPlayback(*ctx.engine, app.currentTime);
+    SettlePlayhead(*ctx.engine, app.currentTime);
     return true;
 }
 

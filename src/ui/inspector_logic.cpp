@@ -38,6 +38,7 @@
 #include "picture/trace_sampling.h"
 #include "playback/audio_engine.h"
 #include "playback/block_mixer.h"
+#include "playback/engine_voices.h"
 #include "recipes/event_preset.h"
 #include "recipes/recipe_file.h"
 #include "render/clip_bed_events.h"
@@ -55,11 +56,14 @@ std::vector<int> ValidOnly(const Project& project, const std::vector<int>& event
     return out;
 }
 
-// The stores are single relaxed atomics the audio thread reads per block;
-// the lock is for the walk: a voice build on a worker may be growing the
-// list meanwhile, whatever the window shows.
+// The stores are single relaxed atomics the audio thread reads per block,
+// made by the owner of the voices without the lock. While a task may be
+// building voices on a worker (whatever the window shows) the list is not
+// this thread's to walk: the job's own sync brings the gains then.
+bool VoicesAreOurs() { return !taskQueued.load(); }
+
 void StoreVoiceGains(AudioEngine& engine, int event, float gain) {
-    std::lock_guard<std::mutex> lock(engine.mutex);
+    if (!VoicesAreOurs()) return;
     for (PlaybackVoice& v : engine.voices)
         if (v.eventIndex == event) v.eventGain.store(gain, std::memory_order_relaxed);
 }
@@ -108,8 +112,8 @@ void MoveBatchVolume(Project& project, AudioEngine& engine, const std::vector<in
         ev.gain = DbToGain(std::clamp(GainToDb(ev.gain) + deltaDb, kMinEventDb, 0.0f));
         gains[size_t(e)] = ev.gain;
     }
-    // One pass over the voices for the whole selection (locked: see StoreVoiceGains).
-    std::lock_guard<std::mutex> lock(engine.mutex);
+    // One pass over the voices for the whole selection (see StoreVoiceGains).
+    if (!VoicesAreOurs()) return;
     for (PlaybackVoice& v : engine.voices)
         if (v.eventIndex >= 0 && size_t(v.eventIndex) < gains.size() && gains[size_t(v.eventIndex)] >= 0)
             v.eventGain.store(gains[size_t(v.eventIndex)], std::memory_order_relaxed);
@@ -128,7 +132,7 @@ void SetEventMuted(const DocumentContext& ctx, int event, bool muted) {
     if (!ValidEvent(project, event)) return;
     project.events[size_t(event)].muted = muted;
     ctx.app->modified = true;
-    std::lock_guard<std::mutex> lock(ctx.engine->mutex);
+    if (!VoicesAreOurs()) return;  // see StoreVoiceGains
     for (PlaybackVoice& v : ctx.engine->voices) {
         if (v.eventIndex != event) continue;
         // A voice a render job built may follow its own layers: only the
@@ -345,7 +349,7 @@ void RefreshClip(const DocumentContext& ctx, int event) {
     EraseWaveformPeaks(path);
     // The rebuild ran the track assignment: every voice follows, not only the Clip's.
     SyncVoicesWithResults(ctx, false);
-    SeekPlayback(*ctx.engine, ctx.app->currentTime);
+    SettlePlayhead(*ctx.engine, ctx.app->currentTime);
 }
 
 }  // namespace
@@ -387,7 +391,7 @@ bool ApplyRecipeToSelection(const DocumentContext& ctx, const std::vector<int>& 
         SyncVoicesWithResults(ctx, false);
     else
         CheckPlaybackCacheIntegrity(ctx);
-    SeekPlayback(*ctx.engine, app.currentTime);
+    SettlePlayhead(*ctx.engine, app.currentTime);
     return true;
 }
 
@@ -470,12 +474,14 @@ bool SetClipOffset(Project& project, AudioEngine& engine, int event, float offse
     ev.syncOffset = next;
     for (RenderResult& r : project.results)
         if (r.eventIdx == event) r.startTime -= diff;
-    std::lock_guard<std::mutex> lock(engine.mutex);
-    for (PlaybackVoice& v : engine.voices)
-        if (v.eventIndex == event) {
-            v.startTime -= diff;
-            v.plainStartTime -= diff;
-        }
+    if (!VoicesAreOurs()) return true;
+    // Found unlocked; under the lock only the event's voices move.
+    std::vector<VoicePlacement> moved;
+    for (size_t v = 0; v < engine.voices.size(); ++v) {
+        const PlaybackVoice& voice = engine.voices[v];
+        if (voice.eventIndex == event) moved.push_back({v, voice.startTime - diff, voice.plainStartTime - diff});
+    }
+    SetVoicePlacements(engine, moved);
     return true;
 }
 

@@ -15,6 +15,7 @@
 #include "ui/mixer_panel.h"
 #include "ui/notices.h"
 #include "ui/palette_popup.h"
+#include "ui/script_edits.h"
 #include "ui/settings_panel.h"
 #include "ui/tab_row.h"
 #include "ui/timeline_panel.h"
@@ -40,6 +41,7 @@ void InstallInterface() {
     RegisterStateDump(DumpMixerFields);
     RegisterDocumentStateDump(DumpSettingsFields);
     RegisterDocumentStateDump(DumpExportFields);
+    RegisterScriptEdit(MakeScriptEdit);
 }
 
 ShellInterface InterfaceForShell() {

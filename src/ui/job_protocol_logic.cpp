@@ -92,7 +92,9 @@ void TakeJobRequests(const DocumentContext& ctx, bool leftButtonDown) {
     // the same events.
     if (!app.documentQuiet) {
         FollowSceneLinks(project);
-        if (!leftButtonDown && RebuildBedEvents(project)) app.deferredRebuild.store(true);
+        // Noticed here, made by the rebuild's job: the Beds' layers and the
+        // track assignment they start never hold up a frame.
+        if (!leftButtonDown && BedsChanged(project, app.bedWatch)) app.deferredRebuild.store(true);
     }
     // 2. The timeline's deletion.
     TakePendingDelete(ctx);

@@ -537,7 +537,7 @@ void EndGesture(TimelineFrame& f) {
     if (event < 0 || size_t(event) >= f.project->events.size()) return;
     RebuildClipEvent(*f.project, event);
     SyncVoicesWithResults(ctx, false);
-    SeekPlayback(*ctx.engine, app.currentTime);
+    SettlePlayhead(*ctx.engine, app.currentTime);
 }
 
 void PressBlock(TimelineFrame& f, const DrawnBlock& d, float x, float y) {

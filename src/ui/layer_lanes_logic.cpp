@@ -323,15 +323,14 @@ void ToggleLayerSolo(AudioEngine& engine, AppState& app, int32_t resultId) {
     const bool same = app.soloResultId == resultId;
     EndSolo(engine, app);
     if (same) return;
+    // While a task may be building voices they are not this thread's to read.
+    if (taskQueued.load()) return;
     int voice = -1;
-    {
-        std::lock_guard<std::mutex> lock(engine.mutex);
-        for (size_t v = 0; v < engine.voices.size(); ++v)
-            if (engine.voices[v].resultId == uint32_t(resultId)) {
-                voice = int(v);
-                break;
-            }
-    }
+    for (size_t v = 0; v < engine.voices.size(); ++v)
+        if (engine.voices[v].resultId == uint32_t(resultId)) {
+            voice = int(v);
+            break;
+        }
     if (voice < 0) return;
     engine.soloVoice.store(voice);
     app.soloResultId = resultId;
@@ -346,11 +345,9 @@ void KeepLayerSoloValid(AudioEngine& engine, AppState& app) {
         app.soloVoiceIndex = -1;
         return;
     }
-    std::unique_lock<std::mutex> lock(engine.mutex, std::try_to_lock);
-    if (!lock.owns_lock()) return;
+    if (taskQueued.load()) return;
     const size_t v = size_t(app.soloVoiceIndex);
     const bool carries = v < engine.voices.size() && engine.voices[v].resultId == uint32_t(app.soloResultId);
-    lock.unlock();
     if (!carries) EndSolo(engine, app);
 }
 
@@ -366,46 +363,16 @@ bool RefreshLayerSpliceMarks(AudioEngine& engine, LayerSpliceMarks& marks) {
     const uint32_t generation = engine.levelsGeneration.load();
     const int32_t voices = engine.voiceCount.load();
     if (marks.voiceCount == voices && marks.levelsGeneration == generation) return true;
-
-    // First how much there is, then the copy into storage sized outside the lock.
-    size_t total = 0, withMarks = 0, seen = 0;
-    {
-        std::unique_lock<std::mutex> lock(engine.mutex, std::try_to_lock);
-        if (!lock.owns_lock()) return false;
-        seen = engine.voices.size();
-        for (const PlaybackVoice& v : engine.voices) {
-            const int count = std::clamp(int(v.spliceCount), 0, kMaxSpliceMarkers);
-            total += size_t(count);
-            withMarks += count > 0 ? 1 : 0;
-        }
-    }
-    struct Copied {
-        int32_t id = 0;
-        float start = 0;
-        float length = 0;
-        size_t first = 0;
-        size_t count = 0;
-    };
-    std::vector<Copied> copied;
-    copied.reserve(withMarks);
-    std::vector<float> fractions;
-    fractions.reserve(total);
-    {
-        std::unique_lock<std::mutex> lock(engine.mutex, std::try_to_lock);
-        if (!lock.owns_lock() || engine.voices.size() != seen) return false;
-        for (const PlaybackVoice& v : engine.voices) {
-            const int count = std::clamp(int(v.spliceCount), 0, kMaxSpliceMarkers);
-            if (count == 0) continue;
-            if (copied.size() == copied.capacity() || fractions.size() + size_t(count) > fractions.capacity()) break;
-            copied.push_back({int32_t(v.resultId), v.startTime, v.length, fractions.size(), size_t(count)});
-            fractions.insert(fractions.end(), v.spliceTimes.begin(), v.spliceTimes.begin() + count);
-        }
-    }
+    // The voices are this thread's to read only while no task builds them;
+    // never under the lock (the markers are the owner's, the mixer never
+    // reads them).
+    if (taskQueued.load()) return false;
     marks.byResult.clear();
-    for (const Copied& c : copied) {
-        std::vector<float>& times = marks.byResult[c.id];
-        for (size_t i = 0; i < c.count; ++i)
-            times.push_back(SpliceMarkTime(c.start, c.length, fractions[c.first + i]));
+    for (const PlaybackVoice& v : engine.voices) {
+        const int count = std::clamp(int(v.spliceCount), 0, kMaxSpliceMarkers);
+        if (count == 0) continue;
+        std::vector<float>& times = marks.byResult[int32_t(v.resultId)];
+        for (int i = 0; i < count; ++i) times.push_back(SpliceMarkTime(v.startTime, v.length, v.spliceTimes[size_t(i)]));
     }
     marks.levelsGeneration = generation;
     marks.voiceCount = voices;

@@ -44,18 +44,19 @@ const Event* EventOf(const Project& project, const RenderResult& result) {
     return e >= 0 && size_t(e) < project.events.size() ? &project.events[size_t(e)] : nullptr;
 }
 
-// The index of the voice playing the layer, -1 when it has none.
+// The index of the voice playing the layer, -1 when it has none. The
+// callers may change the document, so this thread owns the voices: read
+// without the lock.
 int VoiceOfResult(AudioEngine& engine, int32_t resultId) {
-    std::lock_guard<std::mutex> lock(engine.mutex);
     for (size_t v = 0; v < engine.voices.size(); ++v)
         if (engine.voices[v].resultId == uint32_t(resultId)) return int(v);
     return -1;
 }
 
-// Every voice of a layer playing `path` takes its layer's mute.
+// Every voice of a layer playing `path` takes its layer's mute (an atomic:
+// stored by the owner of the voices without the lock).
 void CopyMutesToVoices(const DocumentContext& ctx, const std::string& path) {
     AudioEngine& engine = *ctx.engine;
-    std::lock_guard<std::mutex> lock(engine.mutex);
     for (PlaybackVoice& v : engine.voices) {
         const int r = v.resultIndex;
         if (r < 0 || size_t(r) >= ctx.project->results.size()) continue;
@@ -105,10 +106,7 @@ bool EnforceLayerBan(const DocumentContext& ctx, int resultIndex) {
     SetMuteReason(*r, kMuteBan, true);
     ctx.project->resultsRevision += 1;
     const int v = VoiceOfResult(*ctx.engine, r->id);
-    if (v >= 0) {
-        std::lock_guard<std::mutex> lock(ctx.engine->mutex);
-        if (size_t(v) < ctx.engine->voices.size()) ctx.engine->voices[size_t(v)].muted.store(1);
-    }
+    if (v >= 0) ctx.engine->voices[size_t(v)].muted.store(1);
     return true;
 }
 
@@ -121,10 +119,7 @@ bool ToggleLayerMute(const DocumentContext& ctx, int resultIndex) {
     if (!mute) SetMuteReason(*r, kMuteBan, false);
     ctx.project->resultsRevision += 1;
     const int v = VoiceOfResult(*ctx.engine, r->id);
-    if (v >= 0) {
-        std::lock_guard<std::mutex> lock(ctx.engine->mutex);
-        if (size_t(v) < ctx.engine->voices.size()) ctx.engine->voices[size_t(v)].muted.store(r->muted ? 1 : 0);
-    }
+    if (v >= 0) ctx.engine->voices[size_t(v)].muted.store(r->muted ? 1 : 0);
     return true;
 }
 
@@ -139,17 +134,13 @@ float LayerVolumeDb(float userVolume) {
 void SetLayerVolume(const DocumentContext& ctx, int resultIndex, float db) {
     RenderResult* r = ResultAt(ctx, resultIndex);
     if (!r || !DocumentMayChange(*ctx.app) || !std::isfinite(db)) return;
-    const float old = r->userVolume;
     r->userVolume = std::clamp(std::pow(10.0f, std::clamp(db, -24.0f, 6.0f) / 20.0f), 0.0f, 2.0f);
-    AudioEngine& engine = *ctx.engine;
-    std::lock_guard<std::mutex> lock(engine.mutex);
-    for (PlaybackVoice& v : engine.voices) {
-        if (v.resultId != uint32_t(r->id)) continue;
-        // The voice's gain holds the event's levelling and the headroom
-        // scaling: scaling it keeps them, where a fresh base gain would jump.
-        const float gain = old > 0.001f ? v.gain.load() * (r->userVolume / old) : VoiceBaseGain(*r);
-        v.gain.store(gain);
-    }
+    // The voice keeps the levels the level passes gave it (its levelScale);
+    // the gain is an atomic, stored by the owner of the voices unlocked.
+    const int v = VoiceOfResult(*ctx.engine, r->id);
+    if (v < 0) return;
+    PlaybackVoice& voice = ctx.engine->voices[size_t(v)];
+    voice.gain.store(VoiceGain(*r, voice, voice.levelScale));
 }
 
 // ---------------------------------------------------------------------------
@@ -258,11 +249,10 @@ void KeepLayerAuditionValid(AudioEngine& engine, AppState& app) {
         StopLayerAudition(engine, app);
         return;
     }
-    std::unique_lock<std::mutex> lock(engine.mutex, std::try_to_lock);
-    if (!lock.owns_lock()) return;
+    // While a task may be building voices they are not this thread's to read.
+    if (taskQueued.load()) return;
     const size_t v = size_t(app.auditionVoice);
     const bool carries = v < engine.voices.size() && engine.voices[v].resultId == uint32_t(app.auditionResultId);
-    lock.unlock();
     if (!carries) StopLayerAudition(engine, app);
 }
 

@@ -55,7 +55,7 @@ void VoicesAfterDeletion(const DocumentContext& ctx, const std::vector<int>& del
     std::sort(ascending.begin(), ascending.end());
     RefreshEventVoices(ctx, ascending, formerCount);
     CheckPlaybackCacheIntegrity(ctx);
-    SeekPlayback(*ctx.engine, ctx.app->currentTime);
+    SettlePlayhead(*ctx.engine, ctx.app->currentTime);
 }
 
 }  // namespace

@@ -125,7 +125,7 @@ RebuildRequest RequestVoiceRebuild(const DocumentContext& ctx, const char* statu
 }
 
 void ChangeEngineSampleRate(AudioEngine& engine, int rate) {
-    std::lock_guard<std::mutex> lock(engine.mutex);
+    std::lock_guard<EngineMutex> lock(engine.mutex);
     const double seconds = GetPlaybackTime(engine);
     engine.sampleRate.store(rate);
     InitReverb(engine.reverbState, rate);

@@ -12,6 +12,7 @@
 #include "operations/voice_streaming.h"
 #include "picture/video_player.h"
 #include "playback/audio_engine.h"
+#include "playback/audio_output.h"
 #include "playback/block_mixer.h"
 
 TransportContext ProgramTransportContext() {
@@ -96,6 +97,9 @@ void SyncPlaybackAndPicture(const TransportContext& ctx) {
         if (video) PauseReferenceVideo(*video);
         SeekEverything(ctx);
     }
+    // Whatever stopped the transport, the stop's log line sums what the
+    // stretch could not play.
+    WatchPlaybackGaps(app.playbackGaps, engine, gAudioOutput);
     PrepareVoicesAtPlayhead(ctx.doc);
 }
 

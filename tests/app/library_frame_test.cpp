@@ -43,9 +43,15 @@ TEST(LibraryFrame, ProbedWeightsReachResultsWithoutMarkingTheDocument) {
     EXPECT_FALSE(gAppState.modified);
     EXPECT_TRUE(static_cast<bool>(gBackgroundWorkerStops.stopLibraryAnalysis));
 
+    // The weight reaches the event at once and its layer with the rebuild
+    // the frame asks for (its job runs on the worker in the program).
     gAppState.exportRunning.store(false);
     ProbeUnknownSoundValues();
     EXPECT_FLOAT_EQ(gProject.events[0].clipWeight, 0.8f);
+    EXPECT_FLOAT_EQ(gProject.results[0].weight, 0.5f);
+    EXPECT_TRUE(gAppState.deferredRebuild.exchange(false));
+    RebuildCacheAsyncJob(ProgramDocumentContext(), false);
+    gAppState.busyTask.done = false;
     EXPECT_FLOAT_EQ(gProject.results[0].weight, 0.8f);
     EXPECT_FALSE(gAppState.modified) << "a close must not ask about what nobody changed";
 
@@ -56,9 +62,10 @@ TEST(LibraryFrame, ProbedWeightsReachResultsWithoutMarkingTheDocument) {
     gAppState.modified = false;
 }
 
-// The probe finds a Bed's weight in the library after the voices were built:
-// the Bed rebuilds to its layer list (a layer of another file goes) and the
-// voices follow at once, the weight's pan included, the playhead left alone.
+// The probe finds a Bed's weight in the library after the voices were built,
+// while playing: the rebuild the frame asks for makes the Bed to its layer
+// list (a layer of another file goes) and the voices follow, the weight's pan
+// included, the playhead left where the audio thread has it.
 TEST(LibraryFrame, ProbedWeightsThatRebuildABedBringTheVoicesInLine) {
     gSoundLibrary.libraries.resize(1);
     LibraryEntry entry;
@@ -84,9 +91,15 @@ TEST(LibraryFrame, ProbedWeightsThatRebuildABedBringTheVoicesInLine) {
     RebuildCache(ProgramDocumentContext(), false);
     ASSERT_EQ(gAudioEngine.voices.size(), 2u);
     gAudioEngine.position = 777;
+    gAudioEngine.playing = 1;
 
     gSoundProbe.nextProbeTime = 0;
     ProbeUnknownSoundValues();
+    EXPECT_EQ(gProject.results.size(), 2u) << "the Bed was rebuilt on the interface thread";
+    ASSERT_TRUE(gAppState.deferredRebuild.exchange(false));
+    RebuildCacheAsyncJob(ProgramDocumentContext(), false);
+    gAppState.busyTask.done = false;
+    gAudioEngine.playing = 0;
     ASSERT_EQ(gProject.results.size(), 1u);
     EXPECT_FLOAT_EQ(gProject.results[0].weight, 0.9f);
     ASSERT_EQ(gAudioEngine.voices.size(), 1u);
@@ -97,6 +110,7 @@ TEST(LibraryFrame, ProbedWeightsThatRebuildABedBringTheVoicesInLine) {
 
     ResetEngineVoices(gAudioEngine, 48000, 0);
     gProject = Project();
+    gAppState.bedWatch = BedWatch();
     gSoundLibrary.libraries.clear();
     gAppState.modified = false;
 }

@@ -261,8 +261,8 @@ TEST(ExportJob, ReplacingAnEarlierExportAsksOnce) {
 // The program's frame loop keeps calling the voice window and reading the
 // status while an export runs, beside the audio thread: the export reads a
 // stable set of voices (an evicted one is decoded for the export alone, and
-// nothing is evicted or installed meanwhile), and no thread touches
-// another's data unguarded.
+// nothing is evicted meanwhile, while playback still gets its voices back as
+// the playhead nears them), and no thread touches another's data unguarded.
 TEST(ExportJob, ExportBesideTheFrameLoopAndTheAudioThread) {
     ExportRig rig;
     auto library = std::make_unique<SoundLibrary>();
@@ -307,13 +307,11 @@ TEST(ExportJob, ExportBesideTheFrameLoopAndTheAudioThread) {
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
     const bool nearHeld = !rig.engine->voices[0].evicted && !rig.engine->voices[0].left.empty();
-    const bool farReleased = rig.engine->voices[1].evicted && rig.engine->voices[1].left.empty();
     stop.store(true);
     audio.join();
 
     EXPECT_GT(frames, 0);
-    EXPECT_TRUE(nearHeld) << "nothing was evicted while the export ran";
-    EXPECT_TRUE(farReleased) << "the export left the engine's voices as they were";
+    EXPECT_TRUE(nearHeld) << "a voice was evicted while the export ran";
     EXPECT_EQ(ExportStatusText(*rig.app), "Export complete — 3 files");
     const BwfReadBack near = ReadBwfFile(rig.OutFile("Clips/Mix - Noise.wav"));
     const BwfReadBack far = ReadBwfFile(rig.OutFile("Clips/Mix - Noise_2.wav"));

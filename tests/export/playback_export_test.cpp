@@ -13,6 +13,7 @@
 #include "export/export_rig.h"
 #include "platform/fake_audio_backend.h"
 #include "platform/null_audio_output.h"
+#include "playback/engine_voices.h"
 #include "playback/reverb.h"
 #include "playback/audio_output.h"
 
@@ -133,6 +134,7 @@ TEST(PlaybackEqualsExport, TheAafSessionStartsALayerWherePlaybackStartsIt) {
         std::fill(v.left.begin(), v.left.end(), 0.0f);
         v.left[1] = 0.5f;
     }
+    ReindexEngineVoices(*rig.engine);  // the voices moved: the mixer's index follows
     ExportJob job = rig.Job();
     job.handles = false;
     job.startSeconds = 0;

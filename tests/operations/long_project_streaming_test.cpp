@@ -121,7 +121,7 @@ TEST(LongProjectStreaming, BuildAndPlaybackHoldOnlyTheWindowsVoicesMeasuredAsIfW
     std::mutex checkMutex;
     int steps = 0, worst = 0, overWindow = 0;
     rig.observer.voiceBuilt = [&] {
-        std::lock_guard<std::mutex> voices(e.mutex);  // installs happen under it
+        std::lock_guard<EngineMutex> voices(e.mutex);  // installs happen under it
         int held = 0, inWindow = 0;
         CountWindow(e, held, inWindow);
         std::lock_guard<std::mutex> lock(checkMutex);

@@ -20,6 +20,8 @@
 #include "library/file_registry.h"
 #include "operations/project_disk.h"
 #include "operations/project_lifecycle.h"
+#include "operations/voice_streaming.h"
+#include "operations/voice_sync.h"
 #include "platform/fake_audio_backend.h"
 #include "playback/audio_output.h"
 #include "playback/block_mixer.h"
@@ -301,4 +303,54 @@ TEST(ProjectNew, ReplacingTheDocumentUnderAMixingAudioThreadIsSafe) {
     stop.store(true);
     audio.join();
     EXPECT_GT(blocks.load(), 18);
+}
+
+// New while the streaming workers have a queue of voices to prepare: the
+// queue is gone at once, what they were decoding is dropped as it ends, and
+// they fall idle (the main loop idles again) instead of working for a voice
+// set that no longer exists.
+TEST(ProjectNew, TheStreamingWorkersFallIdleWithinAFrame) {
+    LifecycleRig rig;
+    AppState& app = *rig.app;
+    AudioEngine& engine = *rig.engine;
+    const std::string sound = WriteTone(rig.File("tone.wav"));
+    Project& doc = *rig.project;
+    doc = SpotDocument(1);
+    doc.totalDuration = 400;
+    for (int k = 0; k < 120; ++k) {
+        RenderResult r;
+        r.eventIdx = 0;
+        r.filepath = sound;
+        r.startTime = 299.0f + 0.01f * float(k);
+        r.duration = r.sourceDuration = 0.5f;
+        doc.results.push_back(r);
+    }
+    doc.rendered = true;
+    engine.streamVoices = 1;
+    engine.streamWindow = 2.0f;
+    const DocumentContext ctx = MakeDocumentContext(doc, *rig.library, engine, app);
+    RebuildCache(ctx, true);  // the playhead at 0: every voice without its samples
+    ASSERT_EQ(engine.voices.size(), 120u);
+    app.voiceStreamer = std::make_unique<VoiceStreamer>(1);
+    SeekPlayback(engine, 300.0);
+    PrepareVoicesAtPlayhead(ctx);  // one worker, a queue of the rest
+    {
+        std::lock_guard<std::mutex> lock(app.voiceStreamer->mutex);
+        ASSERT_GT(app.voiceStreamer->queue.size(), 50u);
+    }
+
+    ASSERT_TRUE(NewProject(rig.ctx));
+    {
+        std::lock_guard<std::mutex> lock(app.voiceStreamer->mutex);
+        EXPECT_TRUE(app.voiceStreamer->queue.empty()) << "the queue outlived the voice set";
+    }
+    PrepareVoicesAtPlayhead(MakeDocumentContext(doc, *rig.library, engine, app));  // the next frame
+    // What was being decoded ends and is dropped: no more work for anyone.
+    auto busy = [&] {
+        std::lock_guard<std::mutex> lock(app.voiceStreamer->mutex);
+        return app.voiceStreamer->decoding > 0;
+    };
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (busy() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_TRUE(VoiceStreamerIdle(app)) << "the workers still had work after New";
 }

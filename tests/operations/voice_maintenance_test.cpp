@@ -214,7 +214,8 @@ TEST(VoiceWindow, FarVoicesReleaseSamplesAndComeBackWhenThePlayheadNears) {
     // variation: the voice still comes back as it was built.
     results[1].pitchShift = 0;
 
-    // Not ready yet, or pinned by an export: nothing moves.
+    // Not ready yet, or pinned by an export (which reads the samples of the
+    // voices that hold some in place): nothing is released.
     VoiceStreamer streamer(1);
     PrepareVoicesAtPlayhead(streamer, *e, results, 2);
     EXPECT_EQ(e->voices[1].evicted, 0);
@@ -301,7 +302,7 @@ TEST(VoiceWindow, WorkersDecodeWithoutTheEngineLockAndStaleDecodesAreDropped) {
     {
         // Held here as the audio thread might hold it: every decode still
         // happens, and nothing is installed meanwhile.
-        std::lock_guard<std::mutex> lock(e->mutex);
+        std::lock_guard<EngineMutex> lock(e->mutex);
         // The owner's step finds nothing to release or install, so it asks
         // without the engine lock.
         PrepareVoicesAtPlayhead(streamer, *e, results, 6);
@@ -320,7 +321,7 @@ TEST(VoiceWindow, WorkersDecodeWithoutTheEngineLockAndStaleDecodesAreDropped) {
     // decode is of something else and must not go in.
     results[2].sourceOffset = 0.5f;
     {
-        std::lock_guard<std::mutex> lock(e->mutex);
+        std::lock_guard<EngineMutex> lock(e->mutex);
         e->voices[2].sampleKey = VoiceSampleKey(results[2]);
     }
     ASSERT_TRUE(SettleVoiceStreaming(streamer, *e, results));
@@ -378,20 +379,30 @@ TEST(VoiceMaintenance, DeletingAnEventDropsItsVoicesAndRenumbersTheRest) {
     rig.app->busyTask.busy = false;
 }
 
-TEST(VoiceMaintenance, ReplacingOneEventsVoicesKeepsTheOthersInOrder) {
+// The event's voices are replaced where they stand, each the moment its new
+// one is ready (the old one plays until then): the others keep their place
+// and fades, and the replaced ones take their results' fades.
+TEST(VoiceMaintenance, ReplacingOneEventsVoicesPutsEachInItsOldPlace) {
     DocRig rig;
     rig.Build(3, 2);
     for (size_t v = 0; v < 6; ++v) rig.engine->voiceFadeOut[v] = 0.01f * float(v + 1);
     rig.project->results[2].duration = 0.8f;  // event 1's first layer changed
     rig.engine->cacheReady = 1;
+    const PlaybackVoice* kept = &rig.engine->voices[0];
+    const PlaybackVoice* replaced = &rig.engine->voices[2];
     ReplaceEventVoices(*rig.engine, 1, rig.project->results, kRigRate, nullptr, 3, rig.project->events.data(), 0, 0);
     ASSERT_EQ(rig.engine->voices.size(), 6u);
-    const int events[6] = {0, 0, 2, 2, 1, 1};
-    const float fades[4] = {0.01f, 0.02f, 0.05f, 0.06f};
-    for (size_t v = 0; v < 6; ++v) EXPECT_EQ(rig.engine->voices[v].eventIndex, events[v]) << v;
-    for (size_t v = 0; v < 4; ++v) EXPECT_FLOAT_EQ(rig.engine->voiceFadeOut[v], fades[v]) << v;
-    EXPECT_EQ(rig.engine->voices[4].resultIndex, 2);
-    EXPECT_FLOAT_EQ(rig.engine->voices[4].length, 0.8f);
+    const int events[6] = {0, 0, 1, 1, 2, 2};
+    const float fades[6] = {0.01f, 0.02f, rig.project->results[2].fadeOut, rig.project->results[3].fadeOut, 0.05f,
+                            0.06f};
+    for (size_t v = 0; v < 6; ++v) {
+        EXPECT_EQ(rig.engine->voices[v].eventIndex, events[v]) << v;
+        EXPECT_FLOAT_EQ(rig.engine->voiceFadeOut[v], fades[v]) << v;
+    }
+    EXPECT_EQ(&rig.engine->voices[0], kept) << "a voice of another event was moved";
+    EXPECT_NE(&rig.engine->voices[2], replaced) << "event 1's voice was not built again";
+    EXPECT_EQ(rig.engine->voices[2].resultIndex, 2);
+    EXPECT_FLOAT_EQ(rig.engine->voices[2].length, 0.8f);
     EXPECT_EQ(rig.engine->cacheReady.load(), 1);
     EXPECT_TRUE(CheckPlaybackCacheIntegrity(rig.Context()));
 }
@@ -456,7 +467,7 @@ TEST(VoicePins, StructuralEditsWaitWhileTheVoicesArePinned) {
         EXPECT_FALSE(removed.load());
         EXPECT_EQ(e->voicePins.load(), 1);
         // The audio thread still mixes meanwhile: the lock is free.
-        std::unique_lock<std::mutex> lock(e->mutex, std::try_to_lock);
+        std::unique_lock<EngineMutex> lock(e->mutex, std::try_to_lock);
         EXPECT_TRUE(lock.owns_lock());
     }
     editor.join();

@@ -98,13 +98,15 @@ TEST(VoiceSync, KeptVoicesTakeTheirResultsSettings) {
     EXPECT_TRUE(CheckPlaybackCacheIntegrity(rig.Context()));
 }
 
-TEST(VoiceSync, RebuildsPerEventUpToAQuarterOfTheEventsThenEverything) {
+// 40 events: max(40 / 4, 10) = 10 events may be rebuilt one by one; past
+// that the sync goes through the full rebuild, which keeps every voice that
+// still holds, so either way only the missing voices are built.
+TEST(VoiceSync, BuildsOnlyTheMissingVoicesPerEventOrThroughTheFullRebuild) {
     struct Case {
         int missing;
         int rebuilt;
     };
-    // 40 events: max(40 / 4, 10) = 10 events may be rebuilt one by one.
-    for (const Case& c : {Case{0, 0}, Case{3, 3}, Case{10, 10}, Case{11, 40}}) {
+    for (const Case& c : {Case{0, 0}, Case{3, 3}, Case{10, 10}, Case{11, 11}}) {
         JobRig rig;
         BuildOneLayerEach(rig, 40);
         DropVoicesOfEvents(rig, c.missing);
@@ -148,26 +150,41 @@ TEST(VoiceSync, RebuildCacheBuildsEveryVoiceOrStopsOnCancel) {
     RenderResult empty;  // no file: no voice
     empty.eventIdx = 0;
     rig.project->results.push_back(empty);
+    // Loudness normalisation turned off: every voice's loudness gain changes,
+    // so every voice is built again.
     rig.project->groups[1].targetLUFS = -20;
     rig.project->normalizeLUFS = false;
     RebuildCache(rig.Context(), false);
     EXPECT_EQ(rig.engine->voices.size(), 8u);
-    EXPECT_EQ(rig.engine->buildProgress.load(), 9);
+    EXPECT_EQ(rig.engine->buildProgress.load(), 8);
+    EXPECT_EQ(RebuiltVoices(*rig.engine), 8);
     EXPECT_EQ(rig.engine->groupTargetLufs[1], -20.0f);
     EXPECT_EQ(rig.engine->normalizeLoudness, 0);
     EXPECT_EQ(rig.project->groups[1].usedTracks, 1);
     EXPECT_EQ(rig.engine->cacheReady.load(), 1);
     EXPECT_TRUE(CheckPlaybackCacheIntegrity(rig.Context()));
 
+    // Nothing changed since: nothing is built, every voice stays.
+    for (PlaybackVoice& v : rig.engine->voices) v.normGain = kMark;
+    RebuildCache(rig.Context(), false);
+    EXPECT_EQ(rig.engine->buildProgress.load(), 0);
+    EXPECT_EQ(RebuiltVoices(*rig.engine), 0);
+
+    // Back on, at another target, but cancelled before any build: the old
+    // voices play on and a rebuild is left for later.
+    rig.project->normalizeLUFS = true;
     rig.app->busyTask.cancelRequested = true;
     RebuildCache(rig.Context(), false);
-    EXPECT_TRUE(rig.engine->voices.empty());
+    EXPECT_EQ(rig.engine->voices.size(), 8u);
+    EXPECT_EQ(RebuiltVoices(*rig.engine), 0);
+    EXPECT_TRUE(rig.app->deferredRebuild.load());
     EXPECT_EQ(rig.engine->cacheReady.load(), 1);
 }
 
 TEST(VoiceSync, RebuildCacheAsyncRunsAsTheBusyTask) {
     JobRig rig;
     BuildOneLayerEach(rig, 4);
+    rig.project->normalizeLUFS = false;  // every voice's loudness changes
     rig.app->currentTime = 1.5f;
     rig.app->exportRunning = true;
     EXPECT_FALSE(RebuildCacheAsync(rig.Context(), "Updating audio...", false));
@@ -254,6 +271,8 @@ TEST(VoiceSync, TheRebuildBuildsEachVoiceOnceInPlayheadOrderAndStopsWhenCancelle
     EXPECT_TRUE(CheckPlaybackCacheIntegrity(rig.Context()));
     EXPECT_FALSE(rig.app->deferredRebuild.load());
 
+    // From nothing (an open), cancelled: no voice is built.
+    ResetEngineVoices(*rig.engine, 48000, 0);
     rig.app->busyTask.cancelRequested.store(true);
     RebuildCache(rig.Context(), false, &bar);
     EXPECT_TRUE(rig.engine->voices.empty());
@@ -409,4 +428,113 @@ TEST(VoiceSync, AParallelBuildIntoAShortListLosesAndTearsNoVoice) {
         // Back to a list with room for one voice before the next round.
         ResetEngineVoices(*rig.engine, rig.engine->sampleRate.load(), 1);
     }
+}
+
+// A rebuild while the transport plays: the audio thread mixes throughout,
+// never finds the voice set short (each voice stays until its replacement
+// is in), and the playhead stays where the audio thread has it (no stretch
+// is heard twice, the reverb is not cut).
+TEST(VoiceSync, ARebuildWhilePlayingKeepsEveryVoiceUntilItsReplacementIsIn) {
+    JobRig rig;
+    BuildOneLayerEach(rig, 40);
+    AudioEngine& engine = *rig.engine;
+    engine.playing = 1;
+    rig.app->currentTime = 0.5f;  // read when the job was queued; playback has moved on since
+    engine.position = 5 * 48000;
+    std::atomic<bool> stop{false};
+    std::atomic<int> blocks{0};
+    std::thread audio([&] {
+        std::vector<float> l(512), r(512);
+        while (!stop.load()) {
+            MixAudioBlock(engine, l.data(), r.data(), 512);
+            blocks.fetch_add(1);
+        }
+    });
+    // Every install leaves the full set: the new voice took its old one's place.
+    std::atomic<int> shortSets{0};
+    rig.observer.voiceBuilt = [&] {
+        if (engine.voiceCount.load() < 40) shortSets.fetch_add(1);
+    };
+    rig.project->normalizeLUFS = false;  // every voice's loudness changes: all are built again
+    const int64_t before = engine.position.load();
+    engine.reverbClearRequested = 0;
+    RebuildCacheAsyncJob(rig.Context(), false);
+    while (blocks.load() < 20) std::this_thread::yield();
+    stop = true;
+    audio.join();
+    EXPECT_EQ(RebuiltVoices(engine), 40);
+    EXPECT_EQ(shortSets.load(), 0);
+    EXPECT_EQ(engine.emptyBlocks.load(), 0u) << "the mixer found no voice while playing";
+    EXPECT_GE(engine.position.load(), before) << "the rebuild moved the playhead back";
+    EXPECT_EQ(engine.reverbClearRequested.load(), 0) << "the reverb was cut without a jump";
+    EXPECT_EQ(engine.cacheReady.load(), 1);
+    EXPECT_TRUE(CheckPlaybackCacheIntegrity(rig.Context()));
+    rig.app->busyTask.done = false;
+}
+
+// A rebuild keeps every voice whose result would build the very samples it
+// holds (the same record, not a copy): after a change of one layer's sound
+// only that layer's voice is new, in its old place.
+TEST(VoiceSync, ARebuildKeepsTheVoicesWhoseSamplesStillHold) {
+    JobRig rig;
+    BuildOneLayerEach(rig, 12);
+    std::vector<const PlaybackVoice*> records;
+    for (const PlaybackVoice& v : rig.engine->voices) records.push_back(&v);
+    rig.project->results[5].duration = 0.3f;      // its samples change
+    rig.project->results[7].startTime += 0.125f;  // only its place does
+    RebuildCache(rig.Context(), false);
+    ASSERT_EQ(rig.engine->voices.size(), 12u);
+    for (size_t v = 0; v < 12; ++v) {
+        EXPECT_EQ(&rig.engine->voices[v] == records[v], v != 5) << "voice " << v;
+        EXPECT_EQ(rig.engine->voices[v].normGain != kMark, v == 5) << "voice " << v;
+    }
+    EXPECT_FLOAT_EQ(rig.engine->voices[7].startTime, rig.project->results[7].startTime);
+    EXPECT_EQ(rig.engine->buildProgress.load(), 1);
+    ExpectVoicesMatchResults(*rig.engine, *rig.project);
+}
+
+// Tuning to a scale happens when a voice is built; a change of scale builds
+// again only the voices whose pitch it changes, the others keep their
+// samples (their pitch was found before and needs no new analysis).
+TEST(VoiceSync, AScaleChangeBuildsOnlyTheVoicesWhosePitchItChanges) {
+    JobRig rig;
+    TempDir dir;
+    const double hz[2] = {440.0, 523.25};  // A4 and C5
+    for (int k = 0; k < 2; ++k) {
+        AudioSpec spec;
+        spec.kind = SignalKind::Sine;
+        spec.frequency = hz[k];
+        spec.seconds = 0.5;
+        spec.amplitude = 0.5f;
+        const std::string path = dir.File("tone" + std::to_string(k) + ".wav");
+        ASSERT_TRUE(WriteTestAudio(path, spec));
+        const int e = AddEvent(*rig.project, 1.0f + float(k), kShapeSpot, 0.5f);
+        RenderResult r;
+        r.eventIdx = e;
+        r.filepath = path;
+        r.startTime = 1.0f + float(k);
+        r.duration = r.sourceDuration = 0.5f;
+        rig.project->results.push_back(r);
+    }
+    rig.project->rendered = true;
+    rig.project->scaleType = 1;  // Major
+    rig.project->scaleRoot = 0;  // C: both notes are in it
+    RebuildCache(rig.Context(), false);
+    ASSERT_EQ(rig.engine->voices.size(), 2u);
+    for (const PlaybackVoice& v : rig.engine->voices) {
+        ASSERT_EQ(v.tuneState, 2) << "a clear pitch was found";
+        EXPECT_NEAR(v.pitchShift, 0.0f, 0.05f) << "in tune: at most the cents";
+    }
+    const PlaybackVoice* a = &rig.engine->voices[0];
+    const PlaybackVoice* c = &rig.engine->voices[1];
+
+    rig.project->scaleRoot = 2;  // D major: A is in it, C is not
+    RebuildCache(rig.Context(), false);
+    EXPECT_EQ(&rig.engine->voices[0], a) << "the A's pitch did not change: its voice stays";
+    EXPECT_NE(&rig.engine->voices[1], c);
+    EXPECT_GT(std::fabs(rig.engine->voices[1].pitchShift), 0.9f) << "the C moved to a note of D major";
+    EXPECT_EQ(rig.engine->buildProgress.load(), 1);
+    EXPECT_FLOAT_EQ(rig.project->results[1].pitchShift, rig.engine->voices[1].pitchShift);
+    EXPECT_FLOAT_EQ(rig.project->results[0].pitchShift, rig.engine->voices[0].pitchShift);
+    ExpectVoicesMatchResults(*rig.engine, *rig.project);
 }

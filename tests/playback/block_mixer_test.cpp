@@ -92,20 +92,27 @@ TEST_F(MixerTest, AuditionPlaysToItsEndAtAnyEngineRate) {
     }
 }
 
-TEST_F(MixerTest, CacheNotReadyPlaysOnlyTheHookAndAdvances) {
+// While a rebuild brings the voices in line the voice set is not marked
+// ready, and the mixer plays the voices there are all the same, with the
+// picture's sound, and runs on.
+TEST_F(MixerTest, CacheNotReadyStillPlaysTheVoicesThereAreAndAdvances) {
     auto e = MakePlayingEngine();
     InstallPlaybackVoice(*e, ConstantVoice(0, 1, 0.5f), 0.04f, 0.05f);
-    e->cacheReady = 0;
-    e->peakL = 0.7f;
-    SetReferenceAudioHook(AddTenthHook);
-    e->position = 4800;
     std::vector<float> l(512), r(512);
+    e->position = 4800 - 512;
+    MixAudioBlock(*e, l.data(), r.data(), 512);  // the fade-in from silence
+    e->cacheReady = 0;
+    SetReferenceAudioHook(AddTenthHook);
     MixAudioBlock(*e, l.data(), r.data(), 512);
-    for (int i = 0; i < 512; ++i) ASSERT_FLOAT_EQ(l[i], 0.1f) << i;
+    SetReferenceAudioHook(nullptr);
+    float quietest = 1;
+    for (int i = 0; i < 512; ++i) quietest = std::min(quietest, l[size_t(i)] - 0.1f);
+    EXPECT_GT(quietest, 0.05f) << "the voice went silent while the set was not ready";
     EXPECT_EQ(e->position.load(), 4800 + 512);
     EXPECT_EQ(gHookLog.calls.load(), 1);
     EXPECT_DOUBLE_EQ(gHookLog.lastTime.load(), 0.1);
-    EXPECT_EQ(e->peakL.load(), 0.0f);
+    EXPECT_GT(e->peakL.load(), 0.0f);
+    EXPECT_EQ(e->emptyBlocks.load(), 0u);
 }
 
 TEST_F(MixerTest, LockHeldElsewhereGivesASilentBlockAndKeepsThePlayhead) {
@@ -118,7 +125,7 @@ TEST_F(MixerTest, LockHeldElsewhereGivesASilentBlockAndKeepsThePlayhead) {
     std::condition_variable cv;
     bool locked = false, release = false;
     std::thread holder([&] {
-        std::lock_guard<std::mutex> engineLock(e->mutex);
+        std::lock_guard<EngineMutex> engineLock(e->mutex);
         std::unique_lock<std::mutex> lk(m);
         locked = true;
         cv.notify_all();

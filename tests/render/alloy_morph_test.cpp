@@ -258,7 +258,7 @@ TEST(AlloyBandSplit, MatchesSoxBiquadsAppliedTwice) {
 TEST(AlloyMorph, DispatchesByAlgorithmAndNeverCachesIdZero) {
     AlloyFiles files;
     AlloyCache cache;
-    using Driver = bool (*)(const RenderResult&, int, bool, PlaybackVoice&);
+    using Driver = bool (*)(const RenderResult&, int, bool, VoiceAudio&);
     const std::pair<int, Driver> table[] = {{1, AlloyEnvelopeTransfer}, {2, AlloyBandMosaic},
                                             {3, AlloyBandBlendTransfer}, {0, AlloyCrossoverMorph},
                                             {7, AlloyCrossoverMorph}};

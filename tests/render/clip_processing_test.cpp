@@ -8,6 +8,7 @@
 
 #include "library/file_registry.h"
 #include "playback/audio_engine.h"
+#include "playback/block_mixer.h"
 #include "render/clip_processing.h"
 #include "render/processed_clip_cache.h"
 #include "support/audio_fixtures.h"
@@ -148,7 +149,7 @@ TEST(ApplyPeakLimiter, CeilingSoftClipAndBadSamples) {
     engine->limiterEnvelope = 0.123f;
 
     std::vector<float> l = SineSamples(rate, rate, {1000.0}, 1.0), r = l;
-    ApplyPeakLimiter(*engine, l.data(), r.data(), int64_t(l.size()));
+    ApplyPeakLimiter(PeakLimiterOf(*engine), l.data(), r.data(), int64_t(l.size()));
     float settled = 0, most = 0;
     for (size_t i = 0; i < l.size(); ++i) {
         most = std::max({most, std::fabs(l[i]), std::fabs(r[i])});
@@ -164,7 +165,7 @@ TEST(ApplyPeakLimiter, CeilingSoftClipAndBadSamples) {
     wild[10] = INFINITY;
     wild[20] = -INFINITY;
     wild[30] = NAN;
-    ApplyPeakLimiter(*engine, wild.data(), nullptr, int64_t(wild.size()));
+    ApplyPeakLimiter(PeakLimiterOf(*engine), wild.data(), nullptr, int64_t(wild.size()));
     for (float x : wild) {
         ASSERT_TRUE(std::isfinite(x));
         ASSERT_LE(std::fabs(x), 0.891f);

@@ -3,11 +3,11 @@
 
 #include <chrono>
 
-LockWaitWatch::LockWaitWatch(std::mutex& mutex, int pauseUs) : mutex_(mutex) {
+LockWaitWatch::LockWaitWatch(EngineMutex& mutex, int pauseUs) : mutex_(mutex) {
     thread_ = std::thread([this, pauseUs] {
         while (!stop_.load()) {
             const auto t0 = std::chrono::steady_clock::now();
-            { std::lock_guard<std::mutex> lock(mutex_); }
+            { std::lock_guard<EngineMutex> lock(mutex_); }
             const int64_t waited =
                 std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0).count();
             if (waited > longest_.load()) longest_.store(waited);

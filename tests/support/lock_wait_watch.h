@@ -5,12 +5,14 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+
+#include "playback/engine_mutex.h"
 #include <thread>
 
 class LockWaitWatch {
 public:
     // Starts watching at once; `pauseUs` between two takes of the lock.
-    explicit LockWaitWatch(std::mutex& mutex, int pauseUs = 200);
+    explicit LockWaitWatch(EngineMutex& mutex, int pauseUs = 200);
     ~LockWaitWatch();
     LockWaitWatch(const LockWaitWatch&) = delete;
     LockWaitWatch& operator=(const LockWaitWatch&) = delete;
@@ -22,7 +24,7 @@ public:
     void Stop();
 
 private:
-    std::mutex& mutex_;
+    EngineMutex& mutex_;
     std::atomic<bool> stop_{false};
     std::atomic<int64_t> longest_{0};
     std::thread thread_;

@@ -215,10 +215,11 @@ TEST(JobRequests, BedsAreRefreshedWhileTheMouseIsUpAndABedLoadIsItsOwnTask) {
     rig.Frame();
     EXPECT_TRUE(project.results.empty());
     rig.SetMouse(600, 600, false);
-    rig.Frame();  // the Bed gets its layer; the voices are rebuilt after
-    EXPECT_FALSE(project.results.empty());
+    rig.Frame();  // noticed here; the Bed's layer and the voices are made by the task
+    EXPECT_TRUE(project.results.empty()) << "the Bed was rebuilt on the interface thread";
     EXPECT_EQ(BusyStatusText(app.busyTask), "Updating audio...");
     rig.FinishTask();
+    EXPECT_FALSE(project.results.empty());
     rig.Frames(3);  // nothing changed since: no further task
     EXPECT_FALSE(app.busyTask.busy.load());
     EXPECT_EQ(rig.state.tasksFinished, 1);

@@ -233,17 +233,28 @@ TEST(LayerSplices, FractionsOfTheVoiceBecomeTimelineSecondsOnceForEachVoiceChang
     ASSERT_TRUE(RefreshLayerSpliceMarks(*engine, marks));
     EXPECT_FLOAT_EQ(marks.byResult[7][0], 16);
 
-    // An engine lock held by another thread leaves the marks as they were.
+    // The marks are read without the engine lock: another thread holding
+    // it (as the audio thread does) neither stops nor delays the read.
     engine->levelsGeneration.fetch_add(1);
+    fill.spliceTimes[0] = 0.25f;
     std::atomic<bool> locked{false}, done{false};
     std::thread holder([&] {
-        std::lock_guard<std::mutex> held(engine->mutex);
+        std::lock_guard<EngineMutex> held(engine->mutex);
         locked = true;
         while (!done.load()) std::this_thread::yield();
     });
     while (!locked.load()) std::this_thread::yield();
-    EXPECT_FALSE(RefreshLayerSpliceMarks(*engine, marks));
+    EXPECT_TRUE(RefreshLayerSpliceMarks(*engine, marks));
     done = true;
     holder.join();
-    EXPECT_FLOAT_EQ(marks.byResult[7][0], 16);
+    EXPECT_FLOAT_EQ(marks.byResult[7][0], 12);
+
+    // While a task may be building voices on a worker, they are not read:
+    // the marks stay as they were.
+    engine->levelsGeneration.fetch_add(1);
+    fill.spliceTimes[0] = 0.75f;
+    taskQueued.store(true);
+    EXPECT_FALSE(RefreshLayerSpliceMarks(*engine, marks));
+    taskQueued.store(false);
+    EXPECT_FLOAT_EQ(marks.byResult[7][0], 12);
 }

@@ -47,6 +47,7 @@ struct LayerRig {
         v.resultIndex = int(project->results.size()) - 1;
         v.eventIndex = 0;
         v.gain.store(gain);
+        v.levelScale = gain;  // all of it the level passes' (the layer's own gain is 1)
         engine->voices.push_back(std::move(v));
         engine->voiceFadeIn.push_back(0);
         engine->voiceFadeOut.push_back(0);
@@ -145,14 +146,16 @@ TEST(ResultLayers, VolumeMapsDecibelsAndScalesTheVoiceWithoutLosingItsLevelling)
     EXPECT_FLOAT_EQ(LayerVolumeDb(0), -60);
     EXPECT_NEAR(LayerVolumeDb(0.5f), -6.02f, 0.01f);
 
-    // From silence there is no level to scale: the voice starts again from
-    // the layer's base gain (weight factor × layer gain × volume).
+    // From silence too the voice comes back at the layer's base gain
+    // (weight factor × layer gain × volume) with the levels it had.
     RenderResult& layer = rig.project->results[size_t(r)];
     layer.userVolume = 0;
+    SetLayerVolume(ctx, r, -60);
+    EXPECT_NEAR(rig.engine->voices[0].gain.load(), 0.3f * 0.063f, 1e-3f);
     layer.weight = 0.85f;
     layer.layerGain = 0.5f;
     SetLayerVolume(ctx, r, 0);
-    EXPECT_NEAR(rig.engine->voices[0].gain.load(), 0.7f * 0.5f, 1e-4f);
+    EXPECT_NEAR(rig.engine->voices[0].gain.load(), 0.7f * 0.5f * 0.3f, 1e-4f);
 }
 
 TEST(ResultLayers, LikesPinAndUnbanDislikesUnpinAndBan) {

@@ -5,6 +5,8 @@
 #include <signal.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <string>
@@ -41,6 +43,25 @@ protected:
         return RunProgram(launch);
     }
 
+    // The program started on `project` with `script`, which dumps `closing`
+    // just before its close: how long the program took to end after that
+    // dump, in seconds (-1 when the dump never came).
+    double SecondsFromCloseToExit(const std::string& script, const std::string& project, const std::string& closing,
+                                  ProgramRun& run) {
+        using Clock = std::chrono::steady_clock;
+        std::atomic<bool> seen{false};
+        Clock::time_point at{};
+        std::thread watch([&] {
+            if (!WaitForFile(closing, 200)) return;
+            at = Clock::now();
+            seen = true;
+        });
+        run = Start(script, project);
+        const Clock::time_point ended = Clock::now();
+        watch.join();
+        return seen ? std::chrono::duration<double>(ended - at).count() : -1.0;
+    }
+
     // 2,000 events with four layers each (a Clip one) over a library of 24 sounds.
     LargeProject MakeProject() {
         LargeProjectSpec spec{
@@ -72,9 +93,15 @@ TEST_F(LargeProjectWindow, ClosingTheWindowDuringTheVoiceBuildEndsTheProgram) {
     const std::string before = ReadWholeFile(project);
 
     // The close is the window's own; the frames after it are never drawn.
-    // The build is held to a voice a frame, so the close comes during it.
-    ProgramRun run = Start("buildpace 1\nframes 4\ndump building.txt\nclose\nframes 100000\n", project);
+    // The build is held to a voice a frame, so the close comes during it;
+    // the program is gone within two seconds of it.
+    ProgramRun run;
+    const double closeToExit = SecondsFromCloseToExit("buildpace 1\nframes 4\ndump building.txt\nclose\nframes 100000\n",
+                                                      project, dir.File("building.txt"), run);
     ASSERT_EQ(run.exitCode, 0) << run.log;
+    ASSERT_GE(closeToExit, 0.0);
+    std::printf("[Close] the program ended %.2f s after the close\n", closeToExit);
+    EXPECT_LT(closeToExit, 2.0) << run.log;
 
     Dump building = ReadStateDump(dir.File("building.txt"));
     EXPECT_EQ(building["busy.status"], "Loading audio...");
@@ -109,9 +136,14 @@ TEST_F(LargeProjectWindow, AProjectTheOpenMeasuresEndsOnACloseOrASignalDuringIts
     // project's library once the build has stopped. The interface clock
     // moves a second a frame, so the probe's look (every two seconds) is due
     // in the frame the quit is served, however long the frames take.
-    ProgramRun closed =
-        Start("buildpace 1\nclock 1\nexitdump closed.txt\nframes 4\ndump closing.txt\nclose\nframes 100000\n", project);
+    ProgramRun closed;
+    const double closeToExit = SecondsFromCloseToExit(
+        "buildpace 1\nclock 1\nexitdump closed.txt\nframes 4\ndump closing.txt\nclose\nframes 100000\n", project,
+        dir.File("closing.txt"), closed);
     ASSERT_EQ(closed.exitCode, 0) << closed.log;
+    ASSERT_GE(closeToExit, 0.0);
+    std::printf("[Close] the program ended %.2f s after the close\n", closeToExit);
+    EXPECT_LT(closeToExit, 2.0) << closed.log;
     EXPECT_NE(closed.log.find("[Cache] Voice build stopped after "), std::string::npos) << closed.log;
     EXPECT_EQ(closed.log.find("unsaved changes:"), std::string::npos) << closed.log;
     Dump closing = ReadStateDump(dir.File("closing.txt"));

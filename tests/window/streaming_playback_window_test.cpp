@@ -155,3 +155,76 @@ TEST_F(StreamingPlaybackWindow, PlaybackAcrossReleasedVoicesSoundsAsTheExport) {
     std::printf("[Test] %s\n", check.Summary().c_str());
     EXPECT_GT(check.largest, 0.02);
 }
+
+// Playing while an export runs: the export reads the voices (it pins them),
+// and playback still gets the samples of the voices its playhead nears, so
+// no block waits for a voice. The export stays running for the first seconds
+// of the playback (a mixdown, stems, tracks and a file per layer of a few
+// hundred layers), and its files come out whole.
+TEST_F(StreamingPlaybackWindow, PlaybackDuringAnExportKeepsItsStreamingWindow) {
+    if (!PulseInstalled()) GTEST_SKIP() << "PulseAudio is not installed (scripts/setup installs it)";
+    PulseServer server;
+    std::string why;
+    ASSERT_TRUE(server.Start("tl_null", kRate, why)) << why;
+    server.UseInThisProcess();
+
+    LargeProjectSpec spec{
+        .eventCount = 150,
+        .seconds = 40,
+        .layers = LargeProjectLayers::Made,
+        .layersPerEvent = 3,
+        .soundCount = 16,
+    };
+    LargeProject large = MakeLargeProject(spec, dir.File("Library"));
+    for (Event& e : large.project.events) {
+        if (e.shape == kShapeClip) e.clipWeight = 0.6f;
+        for (float& w : e.bedLayerWeight) w = 0.6f;
+    }
+    ExportSettings settings;
+    settings.exportFormatAAF = false;
+    settings.exportFormatWAV = true;
+    settings.exportWavMixdown = settings.exportWavStems = settings.exportWavTracks = settings.exportWavClips = true;
+    const std::string project = WriteLargeProject(large, dir.path(), "During", &settings);
+    ASSERT_FALSE(project.empty());
+
+    const std::string script = "frames 4\n"
+                               "settle 180\n"
+                               "waittask 180\n"
+                               "streamwindow " + std::string(kWindow) + "\n"
+                               "frames 3\n"
+                               "dump before.txt\n"
+                               "play\n"
+                               "export " + dir.File("out") + "/Reel\n"
+                               "waitplay 3 120\n"
+                               "dump during.txt\n"
+                               "waitplay 5 120\n"
+                               "dump played.txt\n"
+                               "settle 300\n"
+                               "dump exported.txt\n"
+                               "discard\n"
+                               "quit\n";
+    WriteWholeFile(dir.File("script.txt"), script);
+    ProgramLaunch launch;
+    launch.scriptPath = dir.File("script.txt");
+    launch.arguments = {project};
+    launch.timeoutSeconds = 600;  // a hang guard only
+    const ProgramRun run = RunProgram(launch);
+    ASSERT_EQ(run.exitCode, 0) << run.log;
+
+    Dump before = ReadStateDump(dir.File("before.txt"));
+    Dump during = ReadStateDump(dir.File("during.txt"));
+    Dump played = ReadStateDump(dir.File("played.txt"));
+    Dump exported = ReadStateDump(dir.File("exported.txt"));
+    const int voices = Whole(before, "engine.voices");
+    ASSERT_EQ(voices, int(large.project.results.size()));
+    EXPECT_LT(Whole(before, "engine.heldVoices"), voices / 2) << "most voices had released their samples";
+    EXPECT_EQ(during["export.running"], "1") << "the export had ended before the playback crossed released voices";
+    EXPECT_EQ(Whole(played, "engine.lateVoiceBlocks") - Whole(before, "engine.lateVoiceBlocks"), 0)
+        << "a voice the playhead reached during the export waited for its samples";
+    EXPECT_EQ(Whole(played, "engine.emptyBlocks") - Whole(before, "engine.emptyBlocks"), 0);
+    EXPECT_GT(Whole(played, "audio.callbacks"), 300);
+    EXPECT_EQ(exported["export.running"], "0");
+    EXPECT_NE(run.log.find("[Export]"), std::string::npos) << run.log;
+    EXPECT_EQ(run.log.find("Export failed"), std::string::npos) << run.log;
+    EXPECT_GT(ReadStereo(dir.File("out") + "/Reel.wav").size(), size_t(2 * 30 * kRate)) << "the mixdown is whole";
+}

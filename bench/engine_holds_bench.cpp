@@ -1,0 +1,390 @@
+// What editing while playing costs the audio thread, at 2,000 and 20,000
+// voices: the longest hold of the engine's lock by each kind of edit, by a
+// timeline frame and by the state dump; the block mixer with 50 voices
+// sounding among many; a Bed move's rebuild while playing; silent blocks per
+// 100 edits with the audio thread mixing in real time; and the longest frame
+// of work after opening a 5,000-event hour headless while the probe learns
+// its weights. Figures are reported, never asserted.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/document_dump.h"
+#include "app/frame_driver.h"
+#include "app/null_frame_backend.h"
+#include "app/test_driver.h"
+#include "document/event.h"
+#include "document/project.h"
+#include "library/sound_library.h"
+#include "library/sound_probe.h"
+#include "operations/app_state.h"
+#include "operations/document_context.h"
+#include "operations/event_edits.h"
+#include "operations/selection.h"
+#include "operations/undo.h"
+#include "operations/voice_streaming.h"
+#include "operations/voice_sync.h"
+#include "playback/audio_engine.h"
+#include "playback/block_mixer.h"
+#include "playback/engine_voices.h"
+#include "playback/mixer_rig.h"
+#include "support/audio_fixtures.h"
+#include "support/imgui_headless.h"
+#include "support/large_project.h"
+#include "support/quiet_stdout.h"
+#include "support/temp_dir.h"
+#include "ui/draw_ui.h"
+#include "ui/event_commands.h"
+#include "ui/event_lane_logic.h"
+#include "ui/inspector_logic.h"
+#include "ui/layer_lanes_logic.h"
+#include "ui/result_layers_logic.h"
+
+namespace {
+
+constexpr int kRate = 48000;
+
+// `voices` silent layers two per Spot every 0.1 s and two Beds of a real
+// file, built into the program's engine (the state dump reads it), the far
+// voices without their samples.
+struct EditRig {
+    TempDir dir;
+    std::unique_ptr<Project> project = std::make_unique<Project>();
+    std::unique_ptr<SoundLibrary> library = std::make_unique<SoundLibrary>();
+    AudioEngine& engine = gAudioEngine;
+    std::unique_ptr<AppState> app = std::make_unique<AppState>();
+    std::vector<int> beds;
+
+    explicit EditRig(int voices) {
+        AudioSpec spec;
+        spec.kind = SignalKind::Noise;
+        spec.seconds = 1.0;
+        const std::string bedFile = dir.File("bed.wav");
+        WriteTestAudio(bedFile, spec);
+        const int spots = voices / 2;
+        project->totalDuration = float(spots) * 0.1f + 10.0f;
+        for (int e = 0; e < spots; ++e) {
+            const int index = AddEvent(*project, 0.1f * float(e), kShapeSpot, 0.5f);
+            for (int k = 0; k < 2; ++k) {
+                RenderResult r;
+                r.placeholder = true;
+                r.eventIdx = index;
+                r.startTime = 0.1f * float(e) + 0.01f * float(k);
+                r.duration = 0.05f;
+                r.group = (e + k) % 3;
+                r.fadeIn = r.fadeOut = 0.01f;
+                project->results.push_back(r);
+            }
+        }
+        for (float at : {2.0f, float(spots) * 0.05f}) {
+            const int bed = AddEvent(*project, at, kShapeBed, 0.5f);
+            Event& e = project->events[size_t(bed)];
+            e.duration = 3.0f;
+            e.pinnedFiles = {bedFile};
+            e.bedLayerWeight = {0.5f};
+            beds.push_back(bed);
+        }
+        project->rendered = true;
+        engine.streamVoices = 1;
+        engine.streamWindow = 5.0f;
+        engine.playing = 0;
+        engine.position = 0;
+        ResetEngineVoices(engine, kRate, 0);
+        RebuildCacheAsyncJob(Context(), false);
+        app->busyTask.done = false;
+    }
+    ~EditRig() {
+        engine.playing = 0;
+        ResetEngineVoices(engine, kRate, 0);
+        engine.streamVoices = 0;
+    }
+
+    DocumentContext Context() {
+        DocumentContext ctx = MakeDocumentContext(*project, *library, engine, *app);
+        ctx.sampleRate = kRate;
+        return ctx;
+    }
+};
+
+// One edit of each kind as the interface makes it, there and back.
+std::vector<std::pair<std::string, std::function<void()>>> Edits(EditRig& rig) {
+    const DocumentContext ctx = rig.Context();
+    AudioEngine& engine = rig.engine;
+    AppState& app = *rig.app;
+    const int middle = int(rig.project->events.size()) / 2;
+    const int layer = int(rig.project->results.size()) / 2;
+    const int32_t layerId = rig.project->results[size_t(layer)].id;
+    Event* bed = &rig.project->events[size_t(rig.beds.back())];
+    auto bedJob = [ctx] {
+        RebuildBedsAndWeights(ctx);
+        RebuildCache(ctx, false);
+    };
+    return {
+        {"move", [=, &app] {
+             SelectEvents(app, {middle});
+             MoveSelectedEvents(ctx, 0.25f);
+             MoveSelectedEvents(ctx, -0.25f);
+             SyncVoicesWithResults(ctx);
+         }},
+        {"gainDrag", [=, &rig, &engine] {
+             for (float db : {-12.0f, -6.0f, 0.0f}) SetEventVolume(*rig.project, engine, middle, db);
+             SetLayerVolume(ctx, layer, -6.0f);
+             SetLayerVolume(ctx, layer, 0.0f);
+         }},
+        {"muteUnmute", [=, &app] {
+             SelectEvents(app, {middle});
+             ToggleSelectionMuted(ctx);
+             ToggleSelectionMuted(ctx);
+         }},
+        {"solo", [=, &engine, &app] {
+             ToggleLayerSolo(engine, app, layerId);
+             ToggleLayerSolo(engine, app, layerId);
+         }},
+        {"undoRedo", [=] {
+             RunUndoCommand(ctx, false);
+             RunUndoCommand(ctx, true);
+         }},
+        {"delete", [=] {
+             PushUndoSnapshot(ctx);
+             DeleteEventWithVoices(ctx, middle + 1);
+             RunUndoCommand(ctx, false);
+         }},
+        {"bedMove", [=] {
+             bed->time += 0.5f;
+             bedJob();
+             bed->time -= 0.5f;
+             bedJob();
+         }},
+        {"bedLength", [=] {
+             bed->duration += 0.5f;
+             bedJob();
+             bed->duration -= 0.5f;
+             bedJob();
+         }},
+        {"timelineFrame", [&engine, &app] {
+             static LayerSpliceMarks marks;
+             engine.levelsGeneration.fetch_add(1);
+             RefreshLayerSpliceMarks(engine, marks);
+             KeepLayerSoloValid(engine, app);
+         }},
+        {"stateDump", [] {
+             StateDump dump;
+             DumpEngineFields(dump);
+             benchmark::DoNotOptimize(dump.text.data());
+         }},
+    };
+}
+
+std::map<int, std::unique_ptr<EditRig>>& Rigs() {
+    static std::map<int, std::unique_ptr<EditRig>> rigs;
+    return rigs;
+}
+
+EditRig& RigOf(int voices) {
+    auto& rigs = Rigs();
+    if (rigs.begin() != rigs.end() && rigs.begin()->first != voices) rigs.clear();  // one in the engine at a time
+    auto& rig = rigs[voices];
+    if (!rig) {
+        QuietStdout(true);
+        rig = std::make_unique<EditRig>(voices);
+        QuietStdout(false);
+    }
+    return *rig;
+}
+
+}  // namespace
+
+// The longest hold of the engine's lock by each kind of edit (microseconds,
+// the largest over the iterations), with the transport running.
+static void BM_EditHolds(benchmark::State& state) {
+    EditRig& rig = RigOf(int(state.range(0)));
+    rig.engine.playing = 1;
+    rig.engine.position = 3 * kRate;
+    auto edits = Edits(rig);
+    std::map<std::string, int64_t> longest;
+    QuietStdout(true);
+    for (auto _ : state) {
+        for (auto& [name, op] : edits) {
+            rig.engine.mutex.ResetHoldStats();
+            op();
+            longest[name] = std::max(longest[name], rig.engine.mutex.LongestHoldNanos());
+        }
+    }
+    QuietStdout(false);
+    rig.engine.playing = 0;
+    for (auto& [name, nanos] : longest) state.counters[name + "_us"] = double(nanos) / 1000.0;
+}
+BENCHMARK(BM_EditHolds)->Arg(2000)->Arg(20000)->ArgNames({"voices"})->Iterations(3)->Unit(benchmark::kMillisecond);
+
+// One 512-frame block with 50 voices sounding among `voices` spread over the
+// timeline, through the index (indexed 1) or looking at every voice.
+static void BM_MixBlockAmongMany(benchmark::State& state) {
+    const int voices = int(state.range(0));
+    const bool indexed = state.range(1) != 0;
+    auto e = MakePlayingEngine();
+    // 50 voices of 1 s at any moment: starts every 1/50 s.
+    for (int v = 0; v < voices; ++v) {
+        PlaybackVoice voice = ConstantVoice(0.02 * v, 1.0, 0.001f, v % 3);
+        voice.resultId = uint32_t(v + 1);
+        InstallPlaybackVoice(*e, std::move(voice), 0.01f, 0.01f);
+    }
+    ReindexEngineVoices(*e);
+    if (!indexed) e->mixScratch.clear();
+    std::vector<float> l(512), r(512);
+    const int64_t span = int64_t(0.02 * voices * kRate) - kRate;
+    int64_t at = kRate;
+    for (auto _ : state) {
+        e->position = at;
+        MixAudioBlock(*e, l.data(), r.data(), 512);
+        benchmark::DoNotOptimize(l.data());
+        at = kRate + (at + 7919 * 512) % std::max<int64_t>(span, 1);
+    }
+}
+BENCHMARK(BM_MixBlockAmongMany)
+    ->ArgsProduct({{2000, 20000}, {1, 0}})
+    ->ArgNames({"voices", "indexed"})
+    ->Unit(benchmark::kMicrosecond);
+
+// A Bed moved while playing: its layers and voices brought in line (the
+// rebuild's job), the audio thread mixing meanwhile.
+static void BM_BedMoveWhilePlaying(benchmark::State& state) {
+    EditRig& rig = RigOf(int(state.range(0)));
+    const DocumentContext ctx = rig.Context();
+    rig.engine.playing = 1;
+    rig.engine.position = 3 * kRate;
+    std::atomic<bool> stop{false};
+    std::thread audio([&] {
+        std::vector<float> l(512), r(512);
+        while (!stop.load()) {
+            MixAudioBlock(rig.engine, l.data(), r.data(), 512);
+            std::this_thread::sleep_for(std::chrono::microseconds(10667));
+        }
+    });
+    const uint64_t silentBefore = rig.engine.lockedBlocks.load() + rig.engine.emptyBlocks.load();
+    Event& bed = rig.project->events[size_t(rig.beds.back())];
+    float step = 0.5f;
+    QuietStdout(true);
+    for (auto _ : state) {
+        bed.time += step;
+        step = -step;
+        RebuildBedsAndWeights(ctx);
+        RebuildCache(ctx, false);
+    }
+    QuietStdout(false);
+    stop = true;
+    audio.join();
+    rig.engine.playing = 0;
+    state.counters["silentBlocks"] =
+        double(rig.engine.lockedBlocks.load() + rig.engine.emptyBlocks.load() - silentBefore);
+}
+BENCHMARK(BM_BedMoveWhilePlaying)->Arg(2000)->Arg(20000)->ArgNames({"voices"})->Unit(benchmark::kMillisecond);
+
+// 100 edits of every kind while the audio thread mixes a block every
+// 10.7 ms, as a 512-frame device at 48 kHz asks: the blocks it left silent
+// for any reason, per 100 edits.
+static void BM_SilentBlocksPer100Edits(benchmark::State& state) {
+    EditRig& rig = RigOf(int(state.range(0)));
+    rig.engine.playing = 1;
+    rig.engine.position = 3 * kRate;
+    auto edits = Edits(rig);
+    std::atomic<bool> stop{false};
+    std::atomic<uint64_t> blocks{0};
+    std::thread audio([&] {
+        std::vector<float> l(512), r(512);
+        auto next = std::chrono::steady_clock::now();
+        while (!stop.load()) {
+            MixAudioBlock(rig.engine, l.data(), r.data(), 512);
+            blocks.fetch_add(1);
+            next += std::chrono::microseconds(10667);
+            std::this_thread::sleep_until(next);
+        }
+    });
+    auto silent = [&] {
+        return rig.engine.lockedBlocks.load() + rig.engine.emptyBlocks.load() + rig.engine.lateVoiceBlocks.load();
+    };
+    const uint64_t before = silent();
+    int made = 0;
+    QuietStdout(true);
+    for (auto _ : state) {
+        for (int k = 0; k < 100; ++k) {
+            edits[size_t(k) % (edits.size() - 1)].second();  // the state dump is no edit
+            ++made;
+        }
+    }
+    QuietStdout(false);
+    stop = true;
+    audio.join();
+    rig.engine.playing = 0;
+    state.counters["silentPer100"] = 100.0 * double(silent() - before) / double(std::max(made, 1));
+    state.counters["blocks"] = double(blocks.load());
+}
+BENCHMARK(BM_SilentBlocksPer100Edits)
+    ->Arg(2000)
+    ->Arg(20000)
+    ->ArgNames({"voices"})
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
+
+// The program's frame loop (headless) opening a 5,000-event hour whose clip
+// and Bed weights the probe still has to learn: the longest frame's work
+// before drawing, from the frame after the open until everything settles.
+static void BM_OpenHourLongestFrame(benchmark::State& state) {
+    Rigs().clear();
+    TempDir dir;
+    LargeProjectSpec spec{.eventCount = 5000, .seconds = 3600, .layers = LargeProjectLayers::Made,
+                          .layersPerEvent = 2, .soundCount = 24};
+    LargeProject large = MakeLargeProject(spec, dir.File("Library"));
+    const std::string path = WriteLargeProject(large, dir.path(), "Hour");
+    double longest = 0;
+    int frames = 0;
+    for (auto _ : state) {
+        HeadlessGui gui;
+        NullFrameBackend backend(1280, 720);
+        FrameDriver driver;
+        driver.backend = &backend;
+        driver.appRunning = true;
+        driver.drawUI = DrawUI;
+        gUiFrame.firstFrameDone = true;
+        gAudioEngine.streamVoices = 1;
+        gAppState.pendingOpenPath = path;
+        QuietStdout(true);
+        RenderFrame(driver, gAppState);
+        gUiFrame.longestWorkSeconds = 0;
+        auto working = [] {
+            bool handed = false;
+            {
+                std::lock_guard<std::mutex> lock(gSoundLibrary.scanMutex);
+                handed = !gSoundLibrary.finishedScans.empty();
+            }
+            return handed || gAppState.busyTask.busy.load() || gAppState.deferredRebuild.load() ||
+                   gSoundLibrary.scanRunning.load() != 0 || !gSoundLibrary.libraryAddQueue.empty() ||
+                   SoundProbeHasWork(gSoundProbe, gProject, gSoundLibrary);
+        };
+        do {
+            RenderFrame(driver, gAppState);
+            ++frames;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        } while (working());
+        QuietStdout(false);
+        longest = std::max(longest, gUiFrame.longestWorkSeconds);
+        StopBackgroundWorkers(gAppState);
+        StopVoiceStreaming(gAppState);
+        ResetEngineVoices(gAudioEngine, kRate, 0);
+        gProject = Project();
+        gSoundLibrary.libraries.clear();
+    }
+    state.counters["longestFrameWorkMs"] = longest * 1000.0;
+    state.counters["frames"] = double(frames);
+    state.counters["layers"] = double(large.project.results.size());
+}
+BENCHMARK(BM_OpenHourLongestFrame)->Iterations(1)->Unit(benchmark::kSecond);

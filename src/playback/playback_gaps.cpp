@@ -1,0 +1,55 @@
+// playback_gaps.cpp — counting what playback could not play, and the stop's
+// log line.
+//
+// Index
+//   CountPlaybackGaps / DescribePlaybackGaps / WatchPlaybackGaps
+#include "playback/playback_gaps.h"
+
+#include <cstdio>
+
+#include "playback/audio_engine.h"
+#include "playback/audio_output.h"
+
+// ---------------------------------------------------------------------------
+// Playback gaps
+// ---------------------------------------------------------------------------
+
+PlaybackGaps CountPlaybackGaps(const AudioEngine& engine, const AudioOutput& output) {
+    PlaybackGaps g;
+    g.lockedBlocks = engine.lockedBlocks.load();
+    g.lateVoiceBlocks = engine.lateVoiceBlocks.load();
+    g.emptyBlocks = engine.emptyBlocks.load();
+    g.lateCallbacks = output.lateCallbacks.load();
+    return g;
+}
+
+std::string DescribePlaybackGaps(const PlaybackGaps& since, const PlaybackGaps& now) {
+    // A count that went down (the output was reopened) counts from zero.
+    auto delta = [](uint64_t a, uint64_t b) { return b >= a ? b - a : b; };
+    PlaybackGaps d;
+    d.lockedBlocks = delta(since.lockedBlocks, now.lockedBlocks);
+    d.lateVoiceBlocks = delta(since.lateVoiceBlocks, now.lateVoiceBlocks);
+    d.emptyBlocks = delta(since.emptyBlocks, now.emptyBlocks);
+    d.lateCallbacks = delta(since.lateCallbacks, now.lateCallbacks);
+    char text[192];
+    std::snprintf(text, sizeof text,
+                  "%llu silent blocks (lock taken %llu, voice late %llu, no voices %llu), %llu late callbacks",
+                  (unsigned long long)d.SilentBlocks(), (unsigned long long)d.lockedBlocks,
+                  (unsigned long long)d.lateVoiceBlocks, (unsigned long long)d.emptyBlocks,
+                  (unsigned long long)d.lateCallbacks);
+    return text;
+}
+
+void WatchPlaybackGaps(PlaybackGapWatch& watch, AudioEngine& engine, const AudioOutput& output) {
+    const bool playing = engine.playing.load() != 0;
+    if (playing == watch.playing) return;
+    watch.playing = playing;
+    const PlaybackGaps now = CountPlaybackGaps(engine, output);
+    if (playing) {
+        watch.atStart = now;
+        engine.mutex.ResetHoldStats();
+        return;
+    }
+    std::printf("[Audio] Playback stopped: %s; the engine's lock held at most %.3f ms\n",
+                DescribePlaybackGaps(watch.atStart, now).c_str(), double(engine.mutex.LongestHoldNanos()) / 1.0e6);
+}

@@ -1,0 +1,124 @@
+// A designer's hour of 5,000 events opened in the program's own frame loop
+// (headless: the null back-end), its clip and Bed weights still unmeasured so
+// that the sound probe works through them as the voices are built: no frame
+// spends more than 100 ms on its work before drawing (the probe's weights,
+// the Bed rebuilds and the track assignment they start run on the worker).
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "app/frame_driver.h"
+#include "app/null_frame_backend.h"
+#include "document/busy_task.h"
+#include "document/event.h"
+#include "document/project.h"
+#include "library/sound_library.h"
+#include "library/sound_probe.h"
+#include "operations/app_state.h"
+#include "operations/voice_streaming.h"
+#include "playback/audio_engine.h"
+#include "playback/engine_voices.h"
+#include "support/imgui_headless.h"
+#include "support/large_project.h"
+#include "support/temp_dir.h"
+#include "ui/draw_ui.h"
+
+namespace {
+
+// The open's voices, the library scan it starts, the probe and whatever
+// rebuild they ask for, all done.
+bool StillWorking() {
+    bool scanHandedOver = false;
+    {
+        std::lock_guard<std::mutex> lock(gSoundLibrary.scanMutex);
+        scanHandedOver = !gSoundLibrary.finishedScans.empty();
+    }
+    return scanHandedOver || gAppState.busyTask.busy.load() || gAppState.deferredRebuild.load() ||
+           !gAppState.pendingOpenPath.empty() || gSoundLibrary.scanRunning.load() != 0 ||
+           !gSoundLibrary.libraryAddQueue.empty() || !gSoundLibrary.pendingFolders.empty() ||
+           SoundProbeHasWork(gSoundProbe, gProject, gSoundLibrary);
+}
+
+}  // namespace
+
+TEST(LargeOpenFrames, NoFrameWaitsForTheProbeTheBedsOrTheirTrackAssignment) {
+    TempDir dir;
+    LargeProjectSpec spec{
+        .eventCount = 5000,
+        .seconds = 3600,
+        .layers = LargeProjectLayers::Made,
+        .layersPerEvent = 2,
+        .soundCount = 24,
+    };
+    LargeProject large = MakeLargeProject(spec, dir.File("Library"));
+    int unmeasured = 0;
+    for (const Event& e : large.project.events) {
+        unmeasured += e.shape == kShapeClip && e.clipWeight < 0;
+        for (float w : e.bedLayerWeight) unmeasured += w < 0;
+    }
+    ASSERT_GT(unmeasured, 100) << "the probe has weights to learn";
+    const std::string path = WriteLargeProject(large, dir.path(), "Hour");
+    ASSERT_FALSE(path.empty());
+    const size_t layers = large.project.results.size();
+
+    HeadlessGui gui;
+    NullFrameBackend backend(1280, 720);
+    FrameDriver driver;
+    driver.backend = &backend;
+    driver.appRunning = true;
+    driver.drawUI = DrawUI;
+    gUiFrame.firstFrameDone = true;  // no library folders of this machine
+    gAudioEngine.streamVoices = 1;   // as the program's audio start sets it
+    gAppState.pendingOpenPath = path;
+    RenderFrame(driver, gAppState);  // the open itself
+    ASSERT_EQ(gAppState.projectPath, path);
+    gUiFrame.longestWorkSeconds = 0;
+
+    int frames = 0;
+    double worst = 0;
+    int worstFrame = -1;
+    const auto guard = std::chrono::steady_clock::now() + std::chrono::minutes(20);  // a hang guard only
+    do {
+        RenderFrame(driver, gAppState);
+        ++frames;
+        if (gUiFrame.workSeconds > worst) {
+            worst = gUiFrame.workSeconds;
+            worstFrame = frames;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));  // the workers' turn, as a real frame's wait
+    } while (StillWorking() && std::chrono::steady_clock::now() < guard);
+    ASSERT_FALSE(StillWorking()) << "still working after " << frames << " frames";
+    std::printf("[Frames] %d frames after the open; the longest frame's work %.1f ms (frame %d)\n", frames,
+                worst * 1000.0, worstFrame);
+
+    // The probe learnt every weight and the voices follow the layers.
+    int stillUnknown = 0;
+    for (const Event& e : gProject.events) {
+        stillUnknown += e.shape == kShapeClip && e.clipWeight < 0;
+        for (float w : e.bedLayerWeight) stillUnknown += w < 0;
+    }
+    EXPECT_EQ(stillUnknown, 0);
+    EXPECT_GE(gProject.results.size(), layers - layers / 10);
+    EXPECT_EQ(gAudioEngine.voices.size(), gProject.results.size());
+    EXPECT_LE(gUiFrame.longestWorkSeconds, 0.1) << "a frame waited " << gUiFrame.longestWorkSeconds * 1000.0
+                                                 << " ms for work of the document";
+
+    // Back to an empty program for the tests after this one.
+    StopBackgroundWorkers(gAppState);
+    StopVoiceStreaming(gAppState);
+    ResetEngineVoices(gAudioEngine, 48000, 0);
+    gAudioEngine.streamVoices = 0;
+    gProject = Project();
+    gSoundLibrary.libraries.clear();
+    gAppState.projectPath.clear();
+    gAppState.projectName.clear();
+    gAppState.crashLockPath.clear();
+    gAppState.modified = false;
+    gAppState.bedWatch = BedWatch();
+    gAppState.busyTask.cancelRequested = false;
+    gAppState.busyTask.abandoned = false;
+}

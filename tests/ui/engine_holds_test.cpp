@@ -1,0 +1,244 @@
+// How long each edit a designer makes while the picture plays holds the
+// engine's lock (the audio thread leaves a block silent when it finds it
+// taken): timed by the engine's own lock on a project of 2,000 and one of
+// 20,000 voices. Every hold is bounded by what the edit changes, so it does
+// not grow with the project; and what only reads the voices (the timeline's
+// marks, the solo's check) takes no lock at all.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "document/event.h"
+#include "document/project.h"
+#include "library/sound_library.h"
+#include "operations/app_state.h"
+#include "operations/document_context.h"
+#include "operations/event_edits.h"
+#include "operations/selection.h"
+#include "operations/undo.h"
+#include "operations/voice_maintenance.h"
+#include "operations/voice_streaming.h"
+#include "operations/voice_sync.h"
+#include "playback/audio_engine.h"
+#include "playback/block_mixer.h"
+#include "playback/engine_voices.h"
+#include "render/track_assignment.h"
+#include "support/audio_fixtures.h"
+#include "support/quiet_stdout.h"
+#include "support/temp_dir.h"
+#include "ui/event_commands.h"
+#include "ui/event_lane_logic.h"
+#include "ui/inspector_logic.h"
+#include "ui/layer_lanes_logic.h"
+#include "ui/result_layers_logic.h"
+
+namespace {
+
+constexpr int kRate = 48000;
+
+// `voices` silent layers, two per Spot event every 0.1 s, and two Beds of a
+// real file with their looping fills; every voice built, the far ones
+// without their samples (the streaming window of the program).
+struct HoldRig {
+    TempDir dir;
+    std::unique_ptr<Project> project = std::make_unique<Project>();
+    std::unique_ptr<SoundLibrary> library = std::make_unique<SoundLibrary>();
+    std::unique_ptr<AudioEngine> engine = std::make_unique<AudioEngine>();
+    std::unique_ptr<AppState> app = std::make_unique<AppState>();
+    std::vector<int> beds;
+
+    explicit HoldRig(int voices) {
+        AudioSpec spec;
+        spec.kind = SignalKind::Noise;
+        spec.seconds = 1.0;
+        const std::string bedFile = dir.File("bed.wav");
+        EXPECT_TRUE(WriteTestAudio(bedFile, spec));
+        const int spots = voices / 2;
+        project->totalDuration = float(spots) * 0.1f + 10.0f;
+        for (int e = 0; e < spots; ++e) {
+            const int index = AddEvent(*project, 0.1f * float(e), kShapeSpot, 0.5f);
+            for (int k = 0; k < 2; ++k) {
+                RenderResult r;
+                r.placeholder = true;
+                r.eventIdx = index;
+                r.startTime = 0.1f * float(e) + 0.01f * float(k);
+                r.duration = 0.05f;
+                r.group = (e + k) % 3;
+                r.fadeIn = r.fadeOut = 0.01f;
+                project->results.push_back(r);
+            }
+        }
+        for (float at : {2.0f, float(spots) * 0.05f}) {
+            const int bed = AddEvent(*project, at, kShapeBed, 0.5f);
+            Event& e = project->events[size_t(bed)];
+            e.duration = 3.0f;
+            e.pinnedFiles = {bedFile};
+            e.bedLayerWeight = {0.5f};
+            beds.push_back(bed);
+        }
+        project->rendered = true;
+        engine->streamVoices = 1;
+        engine->streamWindow = 5.0f;
+        ResetEngineVoices(*engine, kRate, 0);
+        QuietStdout(true);
+        RebuildCacheAsyncJob(Context(), false);  // the Beds' layers, the tracks, every voice
+        QuietStdout(false);
+        EXPECT_EQ(engine->voices.size(), size_t(voices + 2));
+        app->busyTask.done = false;
+    }
+
+    DocumentContext Context() {
+        DocumentContext ctx = MakeDocumentContext(*project, *library, *engine, *app);
+        ctx.sampleRate = kRate;
+        return ctx;
+    }
+};
+
+// The longest hold of the engine's lock while `op` runs, the least of three
+// runs (a hold the scheduler interrupted is not what the operation costs).
+int64_t LongestHoldNanos(AudioEngine& engine, const std::function<void()>& op) {
+    int64_t least = INT64_MAX;
+    for (int run = 0; run < 3; ++run) {
+        engine.mutex.ResetHoldStats();
+        op();
+        least = std::min(least, engine.mutex.LongestHoldNanos());
+    }
+    return least;
+}
+
+// Every edit of the acceptance list, done twice (there and back) per run.
+std::map<std::string, int64_t> MeasureHolds(HoldRig& rig) {
+    std::map<std::string, int64_t> holds;
+    QuietStdout(true);
+    const DocumentContext ctx = rig.Context();
+    AudioEngine& engine = *rig.engine;
+    AppState& app = *rig.app;
+    engine.playing = 1;
+    engine.position = 3 * kRate;
+    const int middle = int(rig.project->events.size()) / 2;
+    const int layer = int(rig.project->results.size()) / 2;
+    const int32_t layerId = rig.project->results[size_t(layer)].id;
+
+    SelectEvents(app, {middle});
+    holds["move"] = LongestHoldNanos(engine, [&] {
+        MoveSelectedEvents(ctx, 0.25f);
+        MoveSelectedEvents(ctx, -0.25f);
+        SyncVoicesWithResults(ctx);  // the drag's end
+    });
+    holds["gain drag"] = LongestHoldNanos(engine, [&] {
+        for (float db : {-12.0f, -6.0f, -3.0f, 0.0f}) SetEventVolume(*rig.project, engine, middle, db);
+        SetLayerVolume(ctx, layer, -6.0f);
+        SetLayerVolume(ctx, layer, 0.0f);
+    });
+    holds["mute and unmute"] = LongestHoldNanos(engine, [&] {
+        ToggleSelectionMuted(ctx);
+        ToggleSelectionMuted(ctx);
+        ToggleLayerMute(ctx, layer);
+        ToggleLayerMute(ctx, layer);
+    });
+    holds["solo"] = LongestHoldNanos(engine, [&] {
+        ToggleLayerSolo(engine, app, layerId);
+        KeepLayerSoloValid(engine, app);
+        ToggleLayerSolo(engine, app, layerId);
+    });
+    holds["undo and redo"] = LongestHoldNanos(engine, [&] {
+        RunUndoCommand(ctx, false);
+        RunUndoCommand(ctx, true);
+    });
+    holds["delete"] = LongestHoldNanos(engine, [&] {
+        PushUndoSnapshot(ctx);
+        DeleteEventWithVoices(ctx, middle + 1);
+        RunUndoCommand(ctx, false);  // the layers and their voices back
+    });
+    Event& bed = rig.project->events[size_t(rig.beds.back())];
+    auto bedJob = [&] {
+        RebuildBedsAndWeights(ctx);
+        RebuildCache(ctx, false);
+    };
+    holds["bed move"] = LongestHoldNanos(engine, [&] {
+        bed.time += 0.5f;
+        bedJob();
+        bed.time -= 0.5f;
+        bedJob();
+    });
+    holds["bed length"] = LongestHoldNanos(engine, [&] {
+        bed.duration += 0.5f;
+        bedJob();
+        bed.duration -= 0.5f;
+        bedJob();
+    });
+    LayerSpliceMarks marks;
+    holds["timeline frame"] = LongestHoldNanos(engine, [&] {
+        engine.levelsGeneration.fetch_add(1);
+        RefreshLayerSpliceMarks(engine, marks);
+        KeepLayerSoloValid(engine, app);
+    });
+    VoiceStreamer streamer(2);
+    holds["streaming window"] = LongestHoldNanos(engine, [&] {
+        for (double at : {20.0, 3.0}) {
+            SeekPlayback(engine, at);
+            PrepareVoicesAtPlayhead(streamer, engine, rig.project->results, int(rig.project->results.size()));
+        }
+    });
+    engine.playing = 0;
+    QuietStdout(false);
+    return holds;
+}
+
+}  // namespace
+
+TEST(EngineHolds, NoEditHoldsTheLockLongerOnTwentyThousandVoicesThanOnTwoThousand) {
+    std::map<std::string, int64_t> small, large;
+    {
+        HoldRig rig(2000);
+        small = MeasureHolds(rig);
+        EXPECT_TRUE(CheckPlaybackCacheIntegrity(rig.Context()));
+    }
+    {
+        HoldRig rig(20000);
+        large = MeasureHolds(rig);
+        EXPECT_TRUE(CheckPlaybackCacheIntegrity(rig.Context()));
+    }
+    for (const auto& [what, nanos] : large) {
+        const int64_t before = small[what];
+        std::printf("[Holds] %-16s 2,000 voices %8.1f us   20,000 voices %8.1f us\n", what.c_str(),
+                    double(before) / 1e3, double(nanos) / 1e3);
+        // A walk over every voice under the lock would take ten times as long
+        // on ten times the voices; allow for noise well below that.
+        EXPECT_LE(nanos, 4 * before + 200000) << what << ": the hold grew with the project";
+    }
+}
+
+// What only reads the voices takes no lock: with the lock held elsewhere for
+// as long as the test likes (as a stuck holder would), the timeline still
+// reads its marks and the solo its voice.
+TEST(EngineHolds, ReadersOfTheVoicesNeverWaitForTheLock) {
+    HoldRig rig(200);
+    AudioEngine& engine = *rig.engine;
+    const int32_t id = rig.project->results[10].id;
+    std::atomic<bool> held{false}, release{false};
+    std::thread holder([&] {
+        std::lock_guard<EngineMutex> lock(engine.mutex);
+        held = true;
+        while (!release.load()) std::this_thread::yield();
+    });
+    while (!held.load()) std::this_thread::yield();
+    LayerSpliceMarks marks;
+    engine.levelsGeneration.fetch_add(1);
+    EXPECT_TRUE(RefreshLayerSpliceMarks(engine, marks));
+    ToggleLayerSolo(engine, *rig.app, id);
+    EXPECT_EQ(engine.soloVoice.load(), 10) << "the solo found its voice without the lock";
+    KeepLayerSoloValid(engine, *rig.app);
+    EXPECT_EQ(engine.soloVoice.load(), 10);
+    SetEventVolume(*rig.project, engine, 3, -6.0f);  // a gain drag stores atomics
+    EXPECT_NEAR(engine.voices[6].eventGain.load(), DbToGain(-6.0f), 1e-6);
+    release = true;
+    holder.join();
+}
