@@ -431,6 +431,11 @@ void RenderAllEvents(const DocumentContext& ctx, float t0, float t1) {
     // The designer's cancel stops the events, not the voices of what was
     // rendered; a quit's cancel stops them too.
     ClearStepCancel(app.busyTask);
+    // The live voices are this render's own, made at the project's rate from
+    // the layers as their passes left them: the rebuild keeps every one whose
+    // layer would still build the same samples, and builds only the others
+    // (the Clips and Beds, the layers the post passes re-equalised or cut).
+    engine.cacheReady.store(1);
     RebuildCache(ctx, false);
     SeekPlayback(engine, ctx.currentTime);
 }

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
 #include <thread>
 #include <unordered_set>
@@ -24,6 +25,7 @@
 #include "playback/audio_engine.h"
 #include "playback/block_mixer.h"
 #include "playback/engine_voices.h"
+#include "playback/voice_settings.h"
 #include "render/alloy_morph.h"
 #include "render/post_passes.h"
 #include "render/track_assignment.h"
@@ -151,6 +153,25 @@ void ExpectSameVoices(const AudioEngine& got, const AudioEngine& want) {
     }
 }
 
+// The sounding layers of the events of a shape.
+int VoicesOfShape(const Project& project, int32_t shape) {
+    int count = 0;
+    for (const RenderResult& r : project.results)
+        count += project.events[size_t(r.eventIdx)].shape == shape && ResultGetsVoice(r) ? 1 : 0;
+    return count;
+}
+
+// The final rebuild builds the voices the live build had none of, or whose
+// layers changed since: every Clip's (each pass makes its layer anew), at
+// most the Beds' besides, and nothing of the other events here (the post
+// passes leave their samples alone).
+void ExpectOnlyClipsAndBedsRebuilt(const Project& project, int rebuilt) {
+    const int clips = VoicesOfShape(project, kShapeClip);
+    EXPECT_GT(clips, 0);
+    EXPECT_GE(rebuilt, clips);
+    EXPECT_LE(rebuilt, clips + VoicesOfShape(project, kShapeBed));
+}
+
 }  // namespace
 
 TEST(FullRenderJob, RendersTheLayersAndVoicesOfAPassPerEvent) {
@@ -163,10 +184,15 @@ TEST(FullRenderJob, RendersTheLayersAndVoicesOfAPassPerEvent) {
     ASSERT_GT(fills, 0);
 
     ReferenceRenderAllEvents(before.Context());
+    // The final rebuild's builds (the live voices are built elsewhere).
+    std::atomic<int> rebuilt{0};
+    after.observer.voiceBuilt = [&rebuilt] { rebuilt.fetch_add(1); };
     RunRenderJob(after.Context(), FullRender());
 
     ExpectSameResults(*after.project, *before.project);
     ExpectSameVoices(*after.engine, *before.engine);
+    ExpectOnlyClipsAndBedsRebuilt(*after.project, rebuilt.load());
+    EXPECT_LT(rebuilt.load(), int(after.project->results.size()) / 4);
     EXPECT_TRUE(CheckPlaybackCacheIntegrity(after.Context()));
     // The fills of the rendered events kept the plans their live voices made.
     int planned = 0;
@@ -188,6 +214,8 @@ TEST(FullRenderJob, APacedRenderStoppedAfterSomeEventsKeepsThemFinished) {
 
     std::vector<PostPass> passes;
     after.observer.postPass = [&](PostPass p) { passes.push_back(p); };
+    std::atomic<int> rebuilt{0};
+    after.observer.voiceBuilt = [&rebuilt] { rebuilt.fetch_add(1); };
     PaceFullRender(true);
     std::thread job([&] { RunRenderJob(after.Context(), FullRender()); });
     for (int let = 1; let <= k; ++let) {
@@ -214,7 +242,9 @@ TEST(FullRenderJob, APacedRenderStoppedAfterSomeEventsKeepsThemFinished) {
     }
     // Every layer sounds through its voice; the cancel is cleared.
     EXPECT_TRUE(CheckPlaybackCacheIntegrity(after.Context()));
-    EXPECT_EQ(after.engine->buildProgress.load(), int32_t(after.project->results.size()));
+    // The live voices of the k events were kept; the rebuild built the rest.
+    ExpectOnlyClipsAndBedsRebuilt(*after.project, rebuilt.load());
+    EXPECT_EQ(after.engine->buildProgress.load(), rebuilt.load());
     EXPECT_FALSE(after.app->busyTask.cancelRequested.load());
     // Only the first k events that render (and the Clips and Beds every pass rebuilds) have layers.
     std::vector<int> rendered;
