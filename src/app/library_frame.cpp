@@ -11,6 +11,7 @@
 #include "library/sound_library.h"
 #include "library/sound_probe.h"
 #include "operations/app_state.h"
+#include "render/clip_bed_events.h"
 
 namespace {
 
@@ -36,7 +37,9 @@ void ProbeUnknownSoundValues() {
         // layer list gains and loses layers: the rebuild's job (on the
         // worker, never holding up a frame) brings the layers in line with
         // the weights and the voices with the layers, before playback or an
-        // export reads them. The playhead stays where it is.
-        gAppState.deferredRebuild.store(true);
+        // export reads them. The playhead stays where it is. Weights that
+        // change no result (a project not rendered yet, a weight as it was)
+        // ask for nothing.
+        if (!ProbedWeightsApplied(gProject)) gAppState.deferredRebuild.store(true);
     }
 }

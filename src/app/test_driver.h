@@ -184,8 +184,8 @@ enum class ScriptOp {
     LayerImages,
     Menu,
     RenderPace,
-    BuildPace,
     Edit,
+    BuildPace,
     Quit,
 };
 

@@ -5,9 +5,9 @@
 //   Clip intensity gains  the event's intensity (and trace gain) over the clip
 //   RebuildClipEvent / RebuildClipResult
 //   RebuildBedEvent / RebuildBedResults   resolve, remove stale, create / update, reorder
-//   BedRebuildWouldChange the same on copies
 //   RebuildBedEvents      every Bed, the results scanned once, tracks assigned once
-//   ApplyProbedWeights
+//   BedsHoldTheirLayers   the same questions asked, nothing changed
+//   ApplyProbedWeights / ProbedWeightsApplied
 #include "render/clip_bed_events.h"
 
 #include <sndfile.h>
@@ -344,22 +344,6 @@ bool RebuildBedResults(Project& project, int eventIndex) {
     return RebuildBedWithResults(project, eventIndex, ResultsOfEvent(project, eventIndex));
 }
 
-bool BedRebuildWouldChange(const Project& project, int eventIndex) {
-    if (!IsValidEvent(project, eventIndex, kShapeBed)) return false;
-    // The rebuild reads only the event, its own results in order and the
-    // frame rate: on copies of those it changes nothing of the project.
-    Project scratch;
-    scratch.fps = project.fps;
-    scratch.events.push_back(project.events[static_cast<size_t>(eventIndex)]);
-    std::vector<int> own;
-    for (int i : ResultsOfEvent(project, eventIndex)) {
-        own.push_back(static_cast<int>(scratch.results.size()));
-        scratch.results.push_back(project.results[static_cast<size_t>(i)]);
-        scratch.results.back().eventIdx = 0;
-    }
-    return RebuildBedWithResults(scratch, 0, std::move(own));
-}
-
 bool RebuildBedEvents(Project& project) {
     bool changed = false;
     std::vector<std::vector<int>> own = BedResults(project);
@@ -375,6 +359,58 @@ bool RebuildBedEvents(Project& project) {
     // assignment is all that ever counted.
     if (changed) AssignTracks(project);
     return changed;
+}
+
+// ---- BedsHoldTheirLayers ----------------------------------------------------------------
+
+namespace {
+
+// RebuildBedWithResults's questions, in its order, without its changes.
+bool BedHoldsItsLayers(const Project& project, int eventIndex, const std::vector<int>& own) {
+    const Event& ev = project.events[size_t(eventIndex)];
+    const std::vector<RenderResult>& results = project.results;
+    const size_t layers = ev.pinnedFiles.size();
+    if (ev.pinnedFileIds.size() != layers || ev.bedLayerLoop.size() != layers ||
+        ev.bedLayerWeight.size() != layers || ev.hasPinnedFiles != (layers > 0))
+        return false;
+    for (int i : own)
+        if (!MatchesAnyLayer(results[size_t(i)], ev)) return false;
+
+    const float frame = project.fps > 0 ? 1.0f / project.fps : 0.04f;
+    const float xf = frame * (ev.sceneLink >= 0 ? static_cast<float>(std::max(ev.sceneCrossfade, 0)) : 1.0f);
+    const float layerDur = std::max(ev.duration + xf, 0.05f);
+    const float startRef = ev.time - ev.syncOffset;
+    std::vector<int> layerMatch, layerOrder;
+    for (size_t j = 0; j < layers; ++j) {
+        int match = -1;
+        for (int i : own) {
+            if (MatchesLayer(results[size_t(i)], ev, j)) {
+                match = i;
+                break;
+            }
+        }
+        if (match < 0) return false;
+        layerMatch.push_back(match);
+        if (std::find(layerOrder.begin(), layerOrder.end(), match) != layerOrder.end()) continue;
+        layerOrder.push_back(match);
+        const RenderResult& r = results[size_t(match)];
+        const float weight = ev.bedLayerWeight[j] >= 0 ? ev.bedLayerWeight[j] : 0.5f;
+        if (!(std::fabs(r.duration - layerDur) <= 0.001f) || r.fillLoop != (ev.bedLayerLoop[j] != 0) ||
+            !(std::fabs(r.startTime - startRef) <= 0.0001f) || r.weight != weight || r.fadeIn != xf || r.fadeOut != xf)
+            return false;
+    }
+    return !(own.size() == layerMatch.size() && own != layerMatch);
+}
+
+}  // namespace
+
+bool BedsHoldTheirLayers(const Project& project) {
+    const std::vector<std::vector<int>> own = BedResults(project);
+    for (size_t e = 0; e < project.events.size(); ++e) {
+        if (project.events[e].shape != kShapeBed) continue;
+        if (!BedHoldsItsLayers(project, static_cast<int>(e), own[e])) return false;
+    }
+    return true;
 }
 
 // ---- ApplyProbedWeights -----------------------------------------------------------------
@@ -395,3 +431,13 @@ bool ApplyProbedWeights(Project& project) {
 }
 
 int64_t ClipBedFileOpenCount() { return gFileOpens.load(std::memory_order_relaxed); }
+
+bool ProbedWeightsApplied(const Project& project) {
+    if (!BedsHoldTheirLayers(project)) return false;
+    for (const RenderResult& r : project.results) {
+        if (r.eventIdx < 0 || size_t(r.eventIdx) >= project.events.size()) continue;
+        const Event& ev = project.events[size_t(r.eventIdx)];
+        if (ev.shape == kShapeClip && ev.clipWeight >= 0 && r.weight != ev.clipWeight) return false;
+    }
+    return true;
+}

@@ -4,9 +4,10 @@
 //   RebuildClipEvent       the one region result of a Clip event (always a fresh record)
 //   RebuildBedEvent        one fill result per Bed layer; unchanged Beds cost nothing
 //   RebuildClipResult / RebuildBedResults   the same without the track assignment
-//   BedRebuildWouldChange  whether RebuildBedEvent would change anything
 //   RebuildBedEvents       every Bed at once, with one scan of the results
+//   BedsHoldTheirLayers    whether RebuildBedEvents would leave every Bed as it is (changes nothing)
 //   ApplyProbedWeights     copy newly probed spectral weights into the results
+//   ProbedWeightsApplied   whether ApplyProbedWeights would change nothing
 //   ClipBedFileOpenCount   test hook: sound files opened by the two rebuilds
 //
 // Both rebuilds run on the thread that edits the document and open sound files
@@ -38,20 +39,28 @@ bool RebuildBedEvent(Project& project, int eventIndex);
 bool RebuildClipResult(Project& project, int eventIndex);
 bool RebuildBedResults(Project& project, int eventIndex);
 
-// True when RebuildBedEvent would change the Bed's results now; changes
-// nothing (it may resolve the layers' file ids, as the rebuild does).
-bool BedRebuildWouldChange(const Project& project, int eventIndex);
-
 // RebuildBedEvent for every Bed event, in event order; true when any of them
 // changed. The results are scanned once for all Beds (again only after a Bed
 // changed), so an unchanged project costs one pass however many Beds it has;
 // the tracks are assigned once, after the last Bed.
 bool RebuildBedEvents(Project& project);
 
+// True when RebuildBedEvents would find nothing to change: every Bed's layer
+// arrays have one entry per file and its results are one per distinct file,
+// in layer order, each with the layer's duration, loop flag, start, weight
+// and fades. Changes nothing (a file found elsewhere by its id is noticed
+// only by the rebuild), and costs one scan of the results however many
+// Beds there are: cheap enough for a frame, where the rebuild, with the
+// track assignment it starts, is not.
+bool BedsHoldTheirLayers(const Project& project);
+
 // Rebuilds every Bed event (RebuildBedEvents) and gives the results of every
 // Clip whose clipWeight is known that weight. True when any result changed:
 // the caller then brings the voices in line (SyncVoicesWithResults).
 bool ApplyProbedWeights(Project& project);
+// True when ApplyProbedWeights would change nothing (BedsHoldTheirLayers, and
+// every Clip's results carry its known weight). Changes nothing.
+bool ProbedWeightsApplied(const Project& project);
 
 // Number of times the two rebuilds have tried to open a sound file in this process.
 int64_t ClipBedFileOpenCount();

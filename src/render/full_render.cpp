@@ -85,11 +85,9 @@ bool Settled(const Project& project) {
         layersOf[size_t(r.eventIdx)] += 1;
     }
     for (size_t e = 0; e < project.events.size(); ++e) {
-        const Event& event = project.events[e];
-        if (ClipWithFile(event) && layersOf[e] != 1) return false;
-        if (event.shape == kShapeBed && BedRebuildWouldChange(project, int(e))) return false;
+        if (ClipWithFile(project.events[e]) && layersOf[e] != 1) return false;
     }
-    return true;
+    return BedsHoldTheirLayers(project);
 }
 
 // ---- InTurn -------------------------------------------------------------------------

@@ -93,8 +93,13 @@ void TakeJobRequests(const DocumentContext& ctx, bool leftButtonDown) {
     if (!app.documentQuiet) {
         FollowSceneLinks(project);
         // Noticed here, made by the rebuild's job: the Beds' layers and the
-        // track assignment they start never hold up a frame.
-        if (!leftButtonDown && BedsChanged(project, app.bedWatch)) app.deferredRebuild.store(true);
+        // track assignment they start never hold up a frame. A Bed whose
+        // results already follow its layers (a project just opened, an edit
+        // and its undo) asks for no rebuild.
+        if (!leftButtonDown && BedsChanged(project, app.bedWatch)) {
+            if (BedsHoldTheirLayers(project)) NoteBedsRebuilt(project, app.bedWatch);
+            else app.deferredRebuild.store(true);
+        }
     }
     // 2. The timeline's deletion.
     TakePendingDelete(ctx);

@@ -353,25 +353,30 @@ TEST_F(ReferenceAudioTest, MixInterpolatesAtTheReferenceTimeAndGain) {
 }
 
 // Installed in the block mixer, the hook plays the track while the voices are
-// rebuilt, placed by the playhead and the video's start offset.
+// rebuilt, placed by the playhead and the video's start offset; like the
+// voices, it fades in over the first 5 ms of playback.
 TEST_F(ReferenceAudioTest, TheBlockMixerPlaysTheTrackThroughTheHook) {
     auto engine = std::make_unique<AudioEngine>();
     engine->sampleRate.store(48000);
     engine->playing.store(1);
     engine->cacheReady.store(0);
     SeekPlayback(*engine, 2.0);
-    PublishReferenceAudio(Ramp(12100));
+    PublishReferenceAudio(Ramp(12400));
     SetReferenceAudioGain(1.0f);
     gVideoPlayer.startOffset = 1.75f;  // playhead 2.0 s is video time 0.25 s, frame 12000
     SetReferenceAudioHook(&ReferenceAudioMixHook);
-    std::vector<float> left(64), right(64);
+    std::vector<float> fadeIn(256), fadeInRight(256), left(64), right(64);
+    MixAudioBlock(*engine, fadeIn.data(), fadeInRight.data(), 256);
     MixAudioBlock(*engine, left.data(), right.data(), 64);
     SetReferenceAudioHook(nullptr);
+    // The fade starts from silence and never overshoots the track.
+    EXPECT_LT(std::fabs(fadeIn[0]), 0.01f);
+    for (int j = 0; j < 256; ++j) EXPECT_LE(fadeIn[size_t(j)], (12000 + j) / 32768.0f + 1e-6f) << j;
     for (int j = 0; j < 64; ++j) {
-        EXPECT_FLOAT_EQ(left[size_t(j)], (12000 + j) / 32768.0f) << j;
-        EXPECT_FLOAT_EQ(right[size_t(j)], -2.0f * (12000 + j) / 32768.0f) << j;
+        EXPECT_FLOAT_EQ(left[size_t(j)], (12256 + j) / 32768.0f) << j;
+        EXPECT_FLOAT_EQ(right[size_t(j)], -2.0f * (12256 + j) / 32768.0f) << j;
     }
-    EXPECT_DOUBLE_EQ(GetPlaybackTime(*engine), 2.0 + 64 / 48000.0);
+    EXPECT_DOUBLE_EQ(GetPlaybackTime(*engine), 2.0 + 320 / 48000.0);
 }
 
 // The audio thread mixes without pause while the interface thread loads,

@@ -365,3 +365,60 @@ TEST(RebuildBedEvent, SilenceProtectionLeavesTheTailTheRebuildWouldRestore) {
         EXPECT_TRUE(r.fillChunks.empty());
     }
 }
+
+// The frame's question asks what the rebuild would do, and changes nothing:
+// every kind of change a Bed can have is seen, a Bed in line with its layers
+// (or without any) is not, and neither is a Clip whose results carry its
+// weight.
+TEST(RebuildBedEvent, TheFramesQuestionSeesWhatTheRebuildWouldChange) {
+    TempDir dir;
+    Project p;
+    p.fps = 25;
+    const std::string a = WriteSound(dir, "a.wav", 1.0), b = WriteSound(dir, "b.wav", 1.0);
+    AddBed(p, 0.0f, 2.0f, {});  // no layers: nothing to hold
+    const int bed = AddBed(p, 3.0f, 4.0f, {a, b});
+    const int clip = AddClip(p, 1.0f, a);
+    ASSERT_TRUE(RebuildClipEvent(p, clip));
+    const size_t before = p.results.size();
+    EXPECT_FALSE(BedsHoldTheirLayers(p)) << "the layers have no results yet";
+    EXPECT_EQ(p.results.size(), before) << "the question changed nothing";
+    ASSERT_TRUE(RebuildBedEvents(p));
+    EXPECT_TRUE(BedsHoldTheirLayers(p));
+    EXPECT_TRUE(ProbedWeightsApplied(p));
+
+    const Project kept = p;
+    auto changed = [&](const char* what, auto&& change) {
+        p = kept;
+        change(p.events[size_t(bed)]);
+        EXPECT_FALSE(BedsHoldTheirLayers(p)) << what;
+        EXPECT_FALSE(ProbedWeightsApplied(p)) << what;
+        EXPECT_TRUE(RebuildBedEvents(p)) << what;
+        EXPECT_TRUE(BedsHoldTheirLayers(p)) << what << ": held once rebuilt";
+    };
+    changed("moved", [](Event& e) { e.time += 0.5f; });
+    changed("lengthened", [](Event& e) { e.duration += 1.0f; });
+    changed("a weight", [](Event& e) { e.bedLayerWeight[1] = 0.8f; });
+    changed("a loop", [](Event& e) { e.bedLayerLoop[0] = 1; });
+    changed("a layer gone", [](Event& e) {
+        e.pinnedFiles.pop_back();
+        e.pinnedFileIds.pop_back();
+        e.bedLayerLoop.pop_back();
+        e.bedLayerWeight.pop_back();
+    });
+    changed("the layers swapped", [](Event& e) {
+        std::swap(e.pinnedFiles[0], e.pinnedFiles[1]);
+        std::swap(e.pinnedFileIds[0], e.pinnedFileIds[1]);
+    });
+    changed("a scene crossfade", [](Event& e) {
+        e.sceneLink = 0;
+        e.sceneCrossfade = 3;
+    });
+
+    // A Clip's probed weight not yet in its result.
+    p = kept;
+    p.events[size_t(clip)].clipWeight = 0.7f;
+    EXPECT_TRUE(BedsHoldTheirLayers(p));
+    EXPECT_FALSE(ProbedWeightsApplied(p));
+    EXPECT_TRUE(ApplyProbedWeights(p));
+    EXPECT_TRUE(ProbedWeightsApplied(p));
+}

@@ -209,8 +209,9 @@ TEST_F(DenseTimelineWindow, LabelsAndLockBadgesNeverOverlapInADenseProject) {
     for (size_t i = 0; i < large.project.events.size(); i += 3) large.project.events[i].locked = true;
     const std::string path = WriteLargeProject(large, dir.File("projects"), "dense");
     ASSERT_FALSE(path.empty());
-    // Zoomed in from the start (the playhead) to some 140 s.
-    const std::string open = "project " + path + "\nframes 3\nwaittask 60\nkey T\nkey T\nkey T\nkey T\nframes 2\n";
+    // Zoomed in from the start (the playhead) to some 140 s, once the Beds'
+    // layers and the weights the probe measures for them are in.
+    const std::string open = "project " + path + "\nframes 3\nsettle 60\nkey T\nkey T\nkey T\nkey T\nframes 2\n";
 
     ProgramRun first = RunScript(open + "dump before.txt\ndiscard\nquit\n");
     ASSERT_EQ(first.exitCode, 0) << first.log;

@@ -24,6 +24,7 @@
 #include "export/export_settings.h"
 #include "support/large_project.h"
 #include "support/pulse_server.h"
+#include "support/recording_check.h"
 #include "support/temp_dir.h"
 #include "support/window_harness.h"
 
@@ -196,6 +197,6 @@ TEST_F(EditingWhilePlayingWindow, NoEditSilencesTheSoundOrMovesThePlayhead) {
     EXPECT_TRUE(check.ok) << check.problem << "; the server logged " << underruns << " underruns, the mixer "
                           << locked << " blocks silent under another thread's lock and " << late
                           << " waiting for a voice";
-    std::printf("[Test] %s\n", check.Summary().c_str());
+    std::printf("[Editing] %s\n", check.Summary().c_str());
     EXPECT_GT(check.largest, 0.002);
 }
