@@ -29,6 +29,16 @@
 
 namespace {
 
+// The longest a frame's work may take: 100 ms in an ordinary build; the
+// sanitizers slow every step several times (the race detector most).
+#if defined(__SANITIZE_THREAD__)
+constexpr double kMostFrameWork = 1.0;
+#elif defined(__SANITIZE_ADDRESS__)
+constexpr double kMostFrameWork = 0.3;
+#else
+constexpr double kMostFrameWork = 0.1;
+#endif
+
 // The open's voices, the library scan it starts, the probe and whatever
 // rebuild they ask for, all done.
 bool StillWorking() {
@@ -104,7 +114,7 @@ TEST(LargeOpenFrames, NoFrameWaitsForTheProbeTheBedsOrTheirTrackAssignment) {
     EXPECT_EQ(stillUnknown, 0);
     EXPECT_GE(gProject.results.size(), layers - layers / 10);
     EXPECT_EQ(gAudioEngine.voices.size(), gProject.results.size());
-    EXPECT_LE(gUiFrame.longestWorkSeconds, 0.1) << "a frame waited " << gUiFrame.longestWorkSeconds * 1000.0
+    EXPECT_LE(gUiFrame.longestWorkSeconds, kMostFrameWork) << "a frame waited " << gUiFrame.longestWorkSeconds * 1000.0
                                                  << " ms for work of the document";
 
     // Back to an empty program for the tests after this one.

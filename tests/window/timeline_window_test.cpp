@@ -172,10 +172,12 @@ TEST_F(TimelineWindow, DroppedAudioFilesBecomeClipsAtThePlayheadOrWithAltOneBed)
         files += "dropfile " + path + "\n";
     }
     const Geometry g = Measure("1");
-    // The playhead to 4 s, then the files dropped on the video area.
+    // The playhead to 4 s, then the files dropped on the video area; the
+    // second drop once the probe's weights for the first have reached the
+    // voices (a rebuild of its own, which takes no drop while it runs).
     const std::string script = "project " + fixture + "\nframes 3\nclick " + At(g.X(4), g.rulerTop + 10) +
                                "\nframes 1\nmove 100 100\ndropbegin\n" + files +
-                               "dropcomplete\nframes 3\ndump clips.txt\ndropbegin\n" + files +
+                               "dropcomplete\nframes 3\ndump clips.txt\nsettle 60\ndropbegin\n" + files +
                                "dropcomplete alt\nframes 3\ndump bed.txt\ndiscard\n";
     ProgramRun run = Run(script);
     ASSERT_EQ(run.exitCode, 0) << run.log;
