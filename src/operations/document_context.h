@@ -21,11 +21,13 @@ struct AppState;
 struct AudioEngine;
 struct Project;
 struct SoundLibrary;
+struct RenderSeeds;
 
 enum class PostPass { ProtectSilence, Deconflict, Density, DestructiveEq, AssignTracks };
 
 struct JobObserver {
-    // After each event a full render has rendered; eventsDone counts it.
+    // After each event a full render has rendered, once the live voices of
+    // its layers are installed; eventsDone counts it.
     std::function<void(int eventIndex, int eventsDone)> eventRendered;
     // Before each post pass runs.
     std::function<void(PostPass pass)> postPass;
@@ -35,6 +37,9 @@ struct JobObserver {
     // After each voice a build on every core has installed, on the thread
     // that built it (several threads may call it at once).
     std::function<void()> voiceBuilt;
+    // The seeds of each event's pass in a full render (empty: the clock's),
+    // so that a test renders the same layers twice.
+    std::function<RenderSeeds(int eventIndex)> renderSeeds;
 };
 
 struct DocumentContext {

@@ -5,14 +5,22 @@
 //                   StartRenderJob, StartPendingRender
 //   Pacing          PaceFullRender, LetPacedRenderEvent: a test script's hold
 //   RunPostPasses
-//   RenderAllEvents KeepSurvivingResults, BuildVoicesOf, the event loop
+//   RenderAllEvents KeepSurvivingResults, LiveVoices (the voices built on every
+//                   core while the events render), RenderEventsInTurn
 //   RunRenderJob    RenderListedEvents, the three roads, DrawUIRenderJob
 #include "operations/render_job.h"
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <exception>
 #include <memory>
-#include <unordered_set>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <unordered_map>
 
 #include "document/event.h"
 #include "document/project.h"
@@ -24,7 +32,9 @@
 #include "playback/audio_engine.h"
 #include "playback/block_mixer.h"
 #include "playback/engine_voices.h"
+#include "platform/processor.h"
 #include "render/alloy_morph.h"
+#include "render/full_render.h"
 #include "render/post_passes.h"
 #include "render/render_pass.h"
 #include "render/track_assignment.h"
@@ -190,27 +200,173 @@ void KeepSurvivingResults(Project& project, bool rangeOn, float t0, float t1) {
     project.publishedResultCount.store(int32_t(project.results.size()));
 }
 
-// The live voices of a full render: builds the voice of every result that
-// `wanted` accepts and that has none yet, by id, whatever index the last
-// pass sorted it to.
-struct LiveVoices {
-    const DocumentContext& ctx;
-    std::vector<float> gains;
-    std::unordered_set<int32_t> voicedIds;
-    int32_t built = 0;
+// The live voices of a full render, so that playback follows the render:
+// every layer an event's pass has finished is built into its voice by a
+// pool of threads while the render goes on (one per core but the render's
+// own; once the events are done, the render's thread builds with them).
+// Each build works on a copy of the layer as the pass left it; what a build
+// writes back into its layer (the fill's chunk plan, a resolved path, the
+// missing and placeholder flags, the measured pitch and loudness) goes into
+// the results once every build is done, as if it had been written at once.
+// A quit stops the builds that have not started (the designer's cancel does
+// not: the events rendered keep their voices).
+class LiveVoices {
+public:
+    explicit LiveVoices(const DocumentContext& ctx) : ctx_(ctx), gains_(EventGainTable(*ctx.project)) {
+        const int threads = std::max(1, ProcessorCount() - 1);
+        for (int t = 0; t < threads; ++t) {
+            try {
+                threads_.emplace_back([this] { Work(); });
+            } catch (const std::system_error&) {
+                break;
+            }
+        }
+        if (threads_.empty()) fallback_ = true;  // no thread at all: the caller builds them all
+    }
+    ~LiveVoices() { Finish(); }
+    LiveVoices(const LiveVoices&) = delete;
+    LiveVoices& operator=(const LiveVoices&) = delete;
 
-    template <class Wanted>
-    void BuildVoicesOf(Wanted wanted) {
-        Project& project = *ctx.project;
-        for (size_t j = 0; j < project.results.size(); ++j) {
-            RenderResult& r = project.results[j];
-            if (!wanted(r) || !voicedIds.insert(r.id).second) continue;
-            BuildPlaybackVoice(*ctx.engine, r, int(j), ctx.sampleRate, gains.empty() ? nullptr : gains.data(),
-                               int(project.events.size()), project.events.empty() ? nullptr : project.events.data(),
-                               project.scaleType, project.scaleRoot, false);
-            ctx.engine->buildProgress.store(++built);
+    // Queues the layer's voice; `passes` is how many pass ends came before.
+    void Add(int index, const RenderResult& layer, int passes) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            builds_.push_back({index, passes, layer});
+        }
+        work_.notify_one();
+    }
+
+    // Returns once every voice queued so far is installed (or a quit stopped it).
+    void WaitForQueued() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        const size_t target = builds_.size();
+        if (fallback_) {
+            lock.unlock();
+            RunLeft();
+            return;
+        }
+        settled_.wait(lock, [&] { return finished_ >= target || stopped_; });
+    }
+
+    // Every queued voice built (or a quit stopped them), the caller building
+    // too, the threads joined.
+    void Finish() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (closing_) return;
+            closing_ = true;
+        }
+        work_.notify_all();
+        RunLeft();
+        for (std::thread& t : threads_) t.join();
+        threads_.clear();
+    }
+
+    // The builds' write-backs into the results with the same ids. A pass end
+    // sets pitchShift to the pitch variation again, so only the builds after
+    // the last pass end (`passes` of them) keep the pitch their tuning set.
+    void TakeWriteBacks(Project& project, int passes) {
+        std::unordered_map<int32_t, size_t> byId;
+        byId.reserve(project.results.size());
+        for (size_t k = 0; k < project.results.size(); ++k) byId.emplace(project.results[k].id, k);
+        for (const Build& b : builds_) {
+            if (!b.built) continue;
+            auto it = byId.find(b.layer.id);
+            if (it == byId.end()) continue;
+            RenderResult& r = project.results[it->second];
+            const RenderResult& from = b.layer;
+            r.filepath = from.filepath;
+            r.missing = from.missing;
+            r.placeholder = from.placeholder;
+            r.fillChunks = from.fillChunks;
+            r.normGain = from.normGain;
+            r.detectedPitchHz = from.detectedPitchHz;
+            r.detectedMidiNote = from.detectedMidiNote;
+            r.detectedCents = from.detectedCents;
+            r.detectedConfidence = from.detectedConfidence;
+            r.scaleCorrection = from.scaleCorrection;
+            r.alloyMid = from.alloyMid;
+            r.alloyHigh = from.alloyHigh;
+            r.alloyEnv = from.alloyEnv;
+            if (b.passes == passes) r.pitchShift = from.pitchShift;
         }
     }
+
+private:
+    struct Build {
+        int index = 0;
+        int passes = 0;
+        RenderResult layer;
+        bool built = false;
+    };
+
+    void BuildOne(Build& b) {
+        const Project& project = *ctx_.project;
+        try {
+            BuildPlaybackVoice(*ctx_.engine, b.layer, b.index, ctx_.sampleRate, gains_.empty() ? nullptr : gains_.data(),
+                               int(project.events.size()), project.events.empty() ? nullptr : project.events.data(),
+                               project.scaleType, project.scaleRoot, false);
+            b.built = true;
+        } catch (const std::exception& error) {
+            std::printf("[Render] A live voice build stopped: %s\n", error.what());
+        }
+        ctx_.engine->buildProgress.fetch_add(1);
+    }
+
+    bool Abandoned() const { return ctx_.app->busyTask.abandoned.load(); }
+
+    void Work() {
+        for (;;) {
+            Build* b = nullptr;
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                work_.wait(lock, [&] { return next_ < builds_.size() || closing_ || stopped_; });
+                if (stopped_ || next_ >= builds_.size()) return;
+                if (Abandoned()) {
+                    stopped_ = true;
+                    settled_.notify_all();
+                    return;
+                }
+                b = &builds_[next_++];
+            }
+            BuildOne(*b);
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                finished_ += 1;
+            }
+            settled_.notify_all();
+        }
+    }
+
+    // The caller builds what is left, beside the threads.
+    void RunLeft() {
+        for (;;) {
+            Build* b = nullptr;
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                if (next_ >= builds_.size() || stopped_ || Abandoned()) return;
+                b = &builds_[next_++];
+            }
+            BuildOne(*b);
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                finished_ += 1;
+            }
+            settled_.notify_all();
+        }
+    }
+
+    const DocumentContext& ctx_;
+    const std::vector<float> gains_;
+    std::mutex mutex_;
+    std::condition_variable work_, settled_;
+    std::deque<Build> builds_;  // elements stay where they are while others are added
+    size_t next_ = 0;
+    size_t finished_ = 0;
+    bool closing_ = false;
+    bool stopped_ = false;
+    bool fallback_ = false;
+    std::vector<std::thread> threads_;
 };
 
 }  // namespace
@@ -230,31 +386,56 @@ void RenderAllEvents(const DocumentContext& ctx, float t0, float t1) {
 
     CopyLoudnessTargets(project, engine);
     ResetEngineVoices(engine, ctx.sampleRate, n * 8);
-    LiveVoices live{ctx, EventGainTable(project), {}, 0};
-    live.BuildVoicesOf([](const RenderResult&) { return true; });
+    engine.buildProgress.store(0);
+    LiveVoices live(ctx);
+    // A build resolves its layer's file before anything else; the render's
+    // used sounds see that path (the builds themselves work on copies).
+    for (size_t k = 0; k < project.results.size(); ++k) {
+        ResolveLayerFile(project.results[k]);
+        live.Add(int(k), project.results[k], 0);
+    }
 
-    auto renders = [&](const Event& e) { return !e.locked && !OutsideRange(e, rangeOn, t0, t1); };
-    app.renderEventsTotal.store(int32_t(std::count_if(project.events.begin(), project.events.end(), renders)));
+    std::vector<int> events;
+    for (int i = 0; i < n; ++i) {
+        const Event& e = project.events[size_t(i)];
+        if (!e.locked && !OutsideRange(e, rangeOn, t0, t1)) events.push_back(i);
+    }
+    app.renderEventsTotal.store(int32_t(events.size()));
     app.renderEventsDone.store(0);
 
     int32_t done = 0;
-    for (int i = 0; i < n; ++i) {
-        if (app.busyTask.cancelRequested.load()) break;
-        if (!renders(project.events[size_t(i)])) continue;
-        if (!WaitForWorkStep(gRenderPace, &app.busyTask.cancelRequested)) break;
-        RenderEvents(project, *ctx.library, i, -1, -1, true, true);
+    FullRenderHooks hooks;
+    hooks.stop = [&app] {
+        return app.busyTask.cancelRequested.load() || !WaitForWorkStep(gRenderPace, &app.busyTask.cancelRequested);
+    };
+    if (ctx.observer && ctx.observer->renderSeeds) hooks.seeds = ctx.observer->renderSeeds;
+    hooks.eventDone = [&](int i, const std::vector<RenderedLayer>& layers) {
         app.renderEventsDone.store(++done);
         // Only this event's layers are new to playback: the Clip and Bed
-        // layers the pass rebuilds every time get their voices at the end.
-        live.BuildVoicesOf([i](const RenderResult& r) { return r.eventIdx == i; });
-        if (ctx.observer && ctx.observer->eventRendered) ctx.observer->eventRendered(i, done);
-    }
+        // layers the passes rebuild get their voices at the end.
+        for (const RenderedLayer& l : layers) {
+            ResolveLayerFile(*l.layer);
+            live.Add(l.index, *l.layer, done);
+        }
+        if (ctx.observer && ctx.observer->eventRendered) {
+            live.WaitForQueued();
+            ctx.observer->eventRendered(i, done);
+        }
+    };
+    RenderEventsInTurn(project, *ctx.library, events, hooks);
 
     RunPostPasses(ctx);
     CountUsedTracks(project.groups, project.results);
+    live.Finish();
+    live.TakeWriteBacks(project, done);
     // The designer's cancel stops the events, not the voices of what was
     // rendered; a quit's cancel stops them too.
     ClearStepCancel(app.busyTask);
+    // The live voices are this render's own, made at the project's rate from
+    // the layers as their passes left them: the rebuild keeps every one whose
+    // layer would still build the same samples, and builds only the others
+    // (the Clips and Beds, the layers the post passes re-equalised or cut).
+    engine.cacheReady.store(1);
     RebuildCache(ctx, false);
     SeekPlayback(engine, ctx.currentTime);
 }

@@ -3,9 +3,9 @@
 // Index
 //   File helpers          counted opening through libsndfile, file name part
 //   Clip intensity gains  the event's intensity (and trace gain) over the clip
-//   RebuildClipEvent
-//   RebuildBedEvent       resolve, remove stale, create / update, reorder
-//   RebuildBedEvents      every Bed, the results scanned once for all of them
+//   RebuildClipEvent / RebuildClipResult
+//   RebuildBedEvent / RebuildBedResults   resolve, remove stale, create / update, reorder
+//   RebuildBedEvents      every Bed, the results scanned once, tracks assigned once
 //   BedsHoldTheirLayers   the same questions asked, nothing changed
 //   ApplyProbedWeights / ProbedWeightsApplied
 #include "render/clip_bed_events.h"
@@ -97,6 +97,14 @@ bool IsValidEvent(const Project& project, int eventIndex, int shape) {
 // ---- RebuildClipEvent -------------------------------------------------------------
 
 bool RebuildClipEvent(Project& project, int eventIndex) {
+    if (!RebuildClipResult(project, eventIndex)) return false;
+    AssignTracks(project);
+    project.resultsRevision += 1;
+    project.rendered = true;
+    return true;
+}
+
+bool RebuildClipResult(Project& project, int eventIndex) {
     if (!IsValidEvent(project, eventIndex, kShapeClip)) return false;
     Event& ev = project.events[eventIndex];
     if (ev.pinnedFile[0] == '\0') return false;
@@ -165,10 +173,6 @@ bool RebuildClipEvent(Project& project, int eventIndex) {
     } else {
         project.results.push_back(std::move(r));
     }
-
-    AssignTracks(project);
-    project.resultsRevision += 1;
-    project.rendered = true;
     return true;
 }
 
@@ -195,6 +199,8 @@ namespace {
 
 // The body of RebuildBedEvent, given the event's results (indices in results
 // order), so that a caller checking every Bed scans the results only once.
+// The track assignment is the caller's: the results change here, tracks and
+// mutes only there.
 bool RebuildBedWithResults(Project& project, int eventIndex, std::vector<int> own) {
     Event& ev = project.events[eventIndex];
     std::vector<RenderResult>& results = project.results;
@@ -298,11 +304,18 @@ bool RebuildBedWithResults(Project& project, int eventIndex, std::vector<int> ow
     }
 
     if (changed) {
-        AssignTracks(project);
         project.resultsRevision += 1;
         project.rendered = !results.empty();
     }
     return changed;
+}
+
+std::vector<int> ResultsOfEvent(const Project& project, int eventIndex) {
+    std::vector<int> own;
+    for (size_t i = 0; i < project.results.size(); ++i) {
+        if (project.results[i].eventIdx == eventIndex) own.push_back(static_cast<int>(i));
+    }
+    return own;
 }
 
 // Per event, the indices of its results in results order; only Beds are filled.
@@ -319,14 +332,16 @@ std::vector<std::vector<int>> BedResults(const Project& project) {
 }  // namespace
 
 bool RebuildBedEvent(Project& project, int eventIndex) {
+    if (!RebuildBedResults(project, eventIndex)) return false;
+    AssignTracks(project);
+    return true;
+}
+
+bool RebuildBedResults(Project& project, int eventIndex) {
     if (!IsValidEvent(project, eventIndex, kShapeBed)) return false;
     // The event's results in results order: one scan of the project, the only
     // one an unchanged Bed costs.
-    std::vector<int> own;
-    for (size_t i = 0; i < project.results.size(); ++i) {
-        if (project.results[i].eventIdx == eventIndex) own.push_back(static_cast<int>(i));
-    }
-    return RebuildBedWithResults(project, eventIndex, std::move(own));
+    return RebuildBedWithResults(project, eventIndex, ResultsOfEvent(project, eventIndex));
 }
 
 bool RebuildBedEvents(Project& project) {
@@ -340,6 +355,9 @@ bool RebuildBedEvents(Project& project) {
         // are found again.
         own = BedResults(project);
     }
+    // Once for all Beds: the rebuilds read no track or mute, so the last
+    // assignment is all that ever counted.
+    if (changed) AssignTracks(project);
     return changed;
 }
 

@@ -3,6 +3,7 @@
 // Index
 //   RebuildClipEvent       the one region result of a Clip event (always a fresh record)
 //   RebuildBedEvent        one fill result per Bed layer; unchanged Beds cost nothing
+//   RebuildClipResult / RebuildBedResults   the same without the track assignment
 //   RebuildBedEvents       every Bed at once, with one scan of the results
 //   BedsHoldTheirLayers    whether RebuildBedEvents would leave every Bed as it is (changes nothing)
 //   ApplyProbedWeights     copy newly probed spectral weights into the results
@@ -31,9 +32,17 @@ bool RebuildClipEvent(Project& project, int eventIndex);
 // reordered, or had its duration, loop flag, start, weight or fades changed.
 bool RebuildBedEvent(Project& project, int eventIndex);
 
+// The two rebuilds without their track assignment, for callers that rebuild
+// several events and assign tracks once, before anything reads a track or a
+// mute (a Clip's record keeps its old mute reasons until then).
+// RebuildClipResult leaves the revision and `rendered` to the caller too.
+bool RebuildClipResult(Project& project, int eventIndex);
+bool RebuildBedResults(Project& project, int eventIndex);
+
 // RebuildBedEvent for every Bed event, in event order; true when any of them
 // changed. The results are scanned once for all Beds (again only after a Bed
-// changed), so an unchanged project costs one pass however many Beds it has.
+// changed), so an unchanged project costs one pass however many Beds it has;
+// the tracks are assigned once, after the last Bed.
 bool RebuildBedEvents(Project& project);
 
 // True when RebuildBedEvents would find nothing to change: every Bed's layer

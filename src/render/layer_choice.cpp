@@ -269,6 +269,7 @@ int AppendLayer(LayerBuildContext& ctx, RenderResult& result, bool withCurve) {
     const Event& event = ctx.event();
     result.stereo = event.stereo;
     if (withCurve) BuildCurveLookup(event, result);
-    ctx.project->results.push_back(std::move(result));
-    return static_cast<int>(ctx.project->results.size()) - 1;
+    std::vector<RenderResult>& into = ctx.out ? *ctx.out : ctx.project->results;
+    into.push_back(std::move(result));
+    return static_cast<int>(into.size()) - 1;
 }

@@ -22,6 +22,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -61,6 +62,9 @@ struct RenderPassOptions {
     // When given, every scoring of the pool scorer adds what it looked at
     // (benchmarks and tests; the reference path adds nothing).
     PoolScoringStats* scoringStats = nullptr;
+    // When given (tests), called with each event's band mask (five values)
+    // before its layers are chosen.
+    std::function<void(int eventIndex, const float* mask)> bandMaskSeen;
 };
 
 struct CandidatePool;
@@ -69,6 +73,9 @@ struct PoolScoringScratch;
 
 struct LayerBuildContext {
     Project* project = nullptr;
+    // Where the event's layers go; null: project->results. The full render
+    // gathers an event's layers apart and merges them into its order itself.
+    std::vector<RenderResult>* out = nullptr;
     const SoundLibrary* library = nullptr;
     int eventIndex = -1;
     float eventStart = 0;  // time - syncOffset
@@ -182,8 +189,8 @@ void MakeNoMatchLayer(RenderResult& result);
 // Name, path and id of the chosen entry.
 void TakeEntryIdentity(RenderResult& result, const LibraryEntry& entry);
 
-// stereo from the event, the intensity lookup when withCurve, then append.
-// Returns the index of the new result.
+// stereo from the event, the intensity lookup when withCurve, then append
+// (to ctx.out when set). Returns the index of the new result there.
 int AppendLayer(LayerBuildContext& ctx, RenderResult& result, bool withCurve = true);
 
 // Sketch names of the shapes, as the timeline shows them.

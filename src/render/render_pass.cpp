@@ -5,13 +5,14 @@
 //   ClockRenderSeeds / EventRenderable / EventLayerCount / ContainsString
 //   Small helpers        spans, sync position, file names
 //   BuildPinnedLayers    one layer per pinned file
-//   PassState            the pools, used list and random state of one pass
-//   PassPools            the candidate pools: from the candidate table, or plain lists
-//                        on the reference path
 //   RemoveRenderedResults / CollectUsedSounds
-//   ComputeBandMask
+//   ComputeBandMask / AddHeroesToBandMask
+//   SetUpPools           the candidate pools: from the candidate table, or plain lists
+//                        on the reference path (PassState: render_pass_steps.h)
 //   RenderOneEvent       pool, legacy pin, mask, count, pinned layers, builder
 //   RenderEventsWithOptions / RenderEventsWithSeeds / RenderEvents
+//                        Clip and Bed rebuilds, tracks assigned once before the
+//                        next event that reads them
 #include "render/render_pass.h"
 
 #include <algorithm>
@@ -34,6 +35,9 @@
 #include "render/fitting.h"
 #include "render/pool_scoring.h"
 #include "render/render_curves.h"
+#include "render/render_pass_steps.h"
+#include "render/track_assignment.h"
+#include "render/track_packing.h"
 
 RenderSeeds ClockRenderSeeds() {
     RenderSeeds seeds;
@@ -187,41 +191,10 @@ int BuildPinnedLayers(LayerBuildContext& ctx) {
 
 namespace {
 
-// The pools of the pass. The parallel scorer reads them from the library's
-// candidate table, which keeps them (and the features of every entry) from
-// one pass to the next until the libraries change; the reference path finds
-// them with FindCandidateSounds at the start of every pass.
-struct PassPools {
-    std::shared_ptr<const CandidateTable> table;          // null on the reference path
-    std::shared_ptr<const CandidatePool> scored[4];       // groups 0, 1, 2, then every group
-    std::vector<const LibraryEntry*> plain[4];            // reference path only
-
-    const std::vector<const LibraryEntry*>& Entries(int i) const {
-        return table ? scored[i]->entries : plain[i];
-    }
-};
-
 // The pool an event draws from, and what keeps it alive while it does.
 struct EventPool {
     std::shared_ptr<const CandidatePool> scored;
     std::vector<const LibraryEntry*> plain;
-};
-
-struct PassState {
-    PassPools pools;
-    std::vector<UsedSound> used;
-    UsedSoundIndex usedIndex;
-    uint32_t random = 0;
-    const RenderSeeds* seeds = nullptr;
-    const RenderPassOptions* options = nullptr;
-    // Reference path: keyword hits per query text, so events that share
-    // keywords share the matching work (the pool scorer keeps its keyword
-    // parts in the candidate table). A cache checks its query and pool
-    // itself; the map is only a way to keep several warm. Bounded, since each
-    // holds a slot per pool entry.
-    std::unordered_map<std::string, TermHitCache> termCaches;
-    PoolScoringScratch scratch;  // the pool scorer's working lists, for every scoring of the pass
-    int pinnedWithoutPool = 0;
 };
 
 void RemoveRenderedResults(Project& project, int eventIndex, bool rangeOn, float t0, float t1) {
@@ -257,28 +230,36 @@ std::vector<UsedSound> CollectUsedSounds(const Project& project) {
 void ComputeBandMask(const Project& project, int i, float eventStart, float eventEnd,
                      float mask[5]) {
     std::fill(mask, mask + 5, 0.0f);
-    const Event& event = project.events[i];
-    if (event.hero) return;
+    if (project.events[i].hero) return;
     const float span = std::max(0.01f, eventEnd - eventStart);
-    float bw[5];
     for (const RenderResult& r : project.results) {
         if (r.eventIdx == i || r.muted) continue;
-        float overlap = std::min(r.startTime + r.duration, eventEnd) - std::max(r.startTime, eventStart);
-        if (!(overlap > 0.0f)) continue;
-        float f = overlap / span * r.layerGain * r.userVolume;
-        if (!std::isfinite(f)) continue;
-        BandWeights5(r.weight, bw);
-        for (int b = 0; b < 5; ++b) mask[b] += bw[b] * f;
+        AddLayerToBandMask(mask, r.startTime, r.duration, r.layerGain, r.userVolume, r.weight, eventStart,
+                           eventEnd, span);
     }
+    AddHeroesToBandMask(project, i, eventStart, eventEnd, mask, nullptr);
+}
+
+}  // namespace
+
+void AddHeroesToBandMask(const Project& project, int i, float eventStart, float eventEnd, float mask[5],
+                         const std::vector<int>* heroes) {
+    const Event& event = project.events[i];
     const float ownDuration = std::max(0.01f, event.duration);
-    for (size_t j = 0; j < project.events.size(); ++j) {
+    float bw[5];
+    auto add = [&](size_t j) {
         const Event& other = project.events[j];
-        if (static_cast<int>(j) == i || !other.hero || !EventRenderable(other)) continue;
+        if (static_cast<int>(j) == i || !other.hero || !EventRenderable(other)) return;
         float js = other.time - other.syncOffset;
         float overlap = std::min(js + other.duration, eventEnd) - std::max(js, eventStart);
-        if (!(overlap > 0.0f)) continue;
+        if (!(overlap > 0.0f)) return;
         BandWeights5(other.weightCenter, bw);
         for (int b = 0; b < 5; ++b) mask[b] += bw[b] * 1.5f * overlap / ownDuration;
+    };
+    if (heroes) {
+        for (int j : *heroes) add(static_cast<size_t>(j));
+    } else {
+        for (size_t j = 0; j < project.events.size(); ++j) add(j);
     }
 }
 
@@ -293,6 +274,8 @@ void SetUpPools(PassPools& pools, const SoundLibrary& library, const RenderPassO
     for (int g = 0; g < 3; ++g) pools.scored[g] = CandidatePoolFor(*pools.table, library, g, nullptr);
     pools.scored[3] = CandidatePoolFor(*pools.table, library, -1, nullptr);
 }
+
+namespace {
 
 // The event's library filter picks its own pool (from any group when its
 // own group has none); without a filter it draws from its group's pool, or
@@ -321,10 +304,14 @@ void ChooseEventPool(LayerBuildContext& ctx, const PassState& pass, const SoundL
     if (pools.table) ctx.scoringPool = pools.scored[use].get();
 }
 
-void RenderOneEvent(Project& project, const SoundLibrary& library, int i, PassState& pass) {
+}  // namespace
+
+void RenderOneEvent(Project& project, const SoundLibrary& library, int i, PassState& pass,
+                    const float* bandMask, std::vector<RenderResult>* out) {
     Event& event = project.events[i];
     LayerBuildContext ctx;
     ctx.project = &project;
+    ctx.out = out;
     ctx.library = &library;
     ctx.eventIndex = i;
     ctx.eventStart = event.time - event.syncOffset;
@@ -360,7 +347,12 @@ void RenderOneEvent(Project& project, const SoundLibrary& library, int i, PassSt
         event.pinnedFiles.push_back(event.pinnedFile);
     }
 
-    ComputeBandMask(project, i, ctx.eventStart, ctx.eventEnd, ctx.bandMask);
+    if (bandMask) {
+        std::copy(bandMask, bandMask + 5, ctx.bandMask);
+    } else {
+        ComputeBandMask(project, i, ctx.eventStart, ctx.eventEnd, ctx.bandMask);
+    }
+    if (pass.options && pass.options->bandMaskSeen) pass.options->bandMaskSeen(i, ctx.bandMask);
     float peak = 0.0f;
     for (float v : event.intensity) peak = std::max(peak, v);
     ctx.maxIntensity = peak * event.intensityScale;
@@ -387,8 +379,6 @@ void RenderOneEvent(Project& project, const SoundLibrary& library, int i, PassSt
     std::swap(ctx.termCache, termCache);
 }
 
-}  // namespace
-
 void RenderEventsWithOptions(Project& project, const SoundLibrary& library, int eventIndex,
                              float t0, float t1, bool keepResults, bool keepCaches,
                              const RenderSeeds& seeds, const RenderPassOptions& options) {
@@ -411,12 +401,26 @@ void RenderEventsWithOptions(Project& project, const SoundLibrary& library, int 
         return options.cancel != nullptr && options.cancel->load(std::memory_order_relaxed);
     };
 
+    // Clip and Bed rebuilds change results, not tracks: the tracks (and the
+    // budget's mutes, which the next event's band mask reads) are assigned
+    // once before the next event is rendered, and once at the end, not after
+    // every rebuild.
+    PackScratch packScratch;
+    bool tracksStale = false;
     const int count = static_cast<int>(project.events.size());
     for (int i = 0; i < count && !cancelled(); ++i) {
         const Event& event = project.events[i];
-        if (event.shape == kShapeClip || event.shape == kShapeBed) {
-            if (event.shape == kShapeClip) RebuildClipEvent(project, i);
-            else RebuildBedEvent(project, i);
+        if (event.shape == kShapeClip) {
+            if (RebuildClipResult(project, i)) {
+                tracksStale = true;
+                project.resultsRevision += 1;
+                project.rendered = true;
+            }
+            PublishCount(project);
+            continue;
+        }
+        if (event.shape == kShapeBed) {
+            if (RebuildBedResults(project, i)) tracksStale = true;
             PublishCount(project);
             continue;
         }
@@ -424,6 +428,10 @@ void RenderEventsWithOptions(Project& project, const SoundLibrary& library, int 
                           ? i == eventIndex
                           : !event.locked && (!rangeOn || EventInRange(event, t0, t1));
         if (!wanted || !EventRenderable(event)) continue;
+        if (tracksStale) {
+            AssignTracks(project, packScratch);
+            tracksStale = false;
+        }
         const size_t before = project.results.size();
         RenderOneEvent(project, library, i, pass);
         // An event cut short by the cancel keeps nothing half made: it ends
@@ -431,6 +439,7 @@ void RenderEventsWithOptions(Project& project, const SoundLibrary& library, int 
         if (cancelled()) project.results.erase(project.results.begin() + static_cast<std::ptrdiff_t>(before), project.results.end());
         PublishCount(project);
     }
+    if (tracksStale) AssignTracks(project, packScratch);
     if (cancelled()) std::printf("[Render] Render cancelled\n");
     if (pass.pinnedWithoutPool > 0) {
         std::printf("[Render] No library sounds to render from: pinned files of %d event(s) got no layers\n",

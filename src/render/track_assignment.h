@@ -15,11 +15,14 @@
 struct Project;
 struct MixGroup;
 struct RenderResult;
+struct PackScratch;
 
 // Rewrites groupTrack, track and the budget mute of every result of groups
 // 0..2, and the usedTracks of the three groups. Results of other groups are
 // left alone.
 void AssignTracks(Project& project);
+// The same with the caller's working lists (for callers that assign often).
+void AssignTracks(Project& project, PackScratch& scratch);
 
 // usedTracks of each group := max(groupTrack + 1) over its results (0 when none).
 void CountUsedTracks(MixGroup* groups, const std::vector<RenderResult>& results);

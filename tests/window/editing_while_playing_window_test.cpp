@@ -207,6 +207,7 @@ TEST_F(EditingWhilePlayingWindow, DISABLED_NoEditSilencesTheSoundOrMovesThePlayh
     const int64_t from = std::max<int64_t>(mixOnset, kRate / 2);
     const int64_t to = int64_t((std::atof(played["engine.seconds"].c_str()) - 0.5) * kRate);
     ASSERT_GT(to - from, 10 * kRate) << "the edits took less playback than expected";
+    // Where the server logged that the stream ran dry is left out.
     const RecordingCheck check = CheckRecording(heard, mix, from, to - from, heardOnset - mixOnset + from,
                                                 server.UnderrunStretches(recording), int(locked + late), kRate);
     EXPECT_TRUE(check.ok) << check.problem << "; the server logged " << underruns << " underruns, the mixer "

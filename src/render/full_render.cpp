@@ -1,0 +1,615 @@
+// full_render.cpp — the full render's events in turn, each as its own pass
+// would render it, with the work over the whole project kept up to date
+// instead of done again for every event.
+//
+// Index
+//   Why it can be followed   what a pass over one event reads and changes
+//   Small helpers            seeds, the layers an event's pass made, Settled
+//   InTurn                   the passes' results kept apart from the project:
+//     Construction           from the results of the first pass
+//     Used sounds            the pass's used list, in step with the mutes
+//     Packing                the pass end's packing, the assignment's for the band mask
+//     BandMask               over the layers near the event, in results order
+//     RenderPass / PassEnd   one event, then gains, fades, order and packing
+//     Materialise            the results as the last pass left them
+//   RenderEventsInTurn / ResolveLayerFile / WholeRenderPassCount
+//
+// Why it can be followed. A pass over one event (RenderEventsWithSeeds with
+// the results and caches kept) rebuilds every Clip and Bed, renders the event
+// and ends with the pass end over all results. Once the first pass has made
+// the Clip and Bed layers, a later pass's rebuilds give every Clip a fresh
+// record with the same values (and each rebuild assigns tracks), and leave
+// the Beds alone (Settled checks both). The pass end ranks gains by results
+// order, limits fades, sorts by start (stably) and packs tracks. So the
+// results after any pass stand sorted by start, layers of equal start in the
+// order they came (the first pass's order, then pass by pass in the order
+// they were made), and their gains are their ranks in that order, except the
+// last event's, which are ranked in the order they were made. What the next
+// event reads of them is their placement, gains, weights, files and mutes;
+// the mutes are the last packing's: the track assignment's when a Clip
+// before the event was rebuilt in its pass, else the pass end's. All of that
+// is kept here per layer, and the project's results are written once at the
+// end with what every field would be after the last pass.
+#include "render/full_render.h"
+
+#include <algorithm>
+#include <atomic>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <deque>
+#include <map>
+#include <unordered_map>
+
+#include "document/event.h"
+#include "document/project.h"
+#include "library/file_registry.h"
+#include "render/clip_bed_events.h"
+#include "render/render_pass.h"
+#include "render/render_pass_steps.h"
+#include "render/track_packing.h"
+
+namespace {
+
+std::atomic<int64_t> gWholePasses{0};
+
+// ---- Small helpers ---------------------------------------------------------------
+
+RenderSeeds SeedsFor(const FullRenderHooks& hooks, int eventIndex) {
+    return hooks.seeds ? hooks.seeds(eventIndex) : ClockRenderSeeds();
+}
+
+bool ValidEvent(const Project& project, int32_t idx) {
+    return idx >= 0 && idx < static_cast<int32_t>(project.events.size());
+}
+
+bool ClipWithFile(const Event& event) { return event.shape == kShapeClip && event.pinnedFile[0] != '\0'; }
+
+// The event's layers after a pass over it, in results order.
+void ReportRealPass(Project& project, int eventIndex, const FullRenderHooks& hooks) {
+    if (!hooks.eventDone) return;
+    std::vector<RenderedLayer> layers;
+    for (size_t k = 0; k < project.results.size(); ++k) {
+        if (project.results[k].eventIdx == eventIndex) layers.push_back({&project.results[k], int(k)});
+    }
+    hooks.eventDone(eventIndex, layers);
+}
+
+// Whether the passes after the first may be followed here: every Clip with a
+// file has exactly the one layer its rebuild replaces, no Bed's rebuild
+// would change anything, and every layer belongs to an event.
+bool Settled(const Project& project) {
+    std::vector<int> layersOf(project.events.size(), 0);
+    for (const RenderResult& r : project.results) {
+        if (!ValidEvent(project, r.eventIdx)) return false;
+        layersOf[size_t(r.eventIdx)] += 1;
+    }
+    for (size_t e = 0; e < project.events.size(); ++e) {
+        if (ClipWithFile(project.events[e]) && layersOf[e] != 1) return false;
+    }
+    return BedsHoldTheirLayers(project);
+}
+
+// ---- InTurn -------------------------------------------------------------------------
+
+// A bound on the tracks either packing opens in one group, kept as layers
+// come in. The pass end takes the group's events class by class (hero, then
+// layer count) and, within a class, by first start. When a layer finds every
+// track busy, each busy track opened in its class holds a layer of an event
+// placed before it whose span (first start .. last end or start) covers the
+// layer's start; so a class opens at most as many tracks as the most layers
+// its events stack over one moment, and the group at most the sum of that
+// over its classes. The assignment, by start, opens as many as the layers
+// stacked over one moment, no more. Moments are counted in bins (a span
+// counts in every bin it touches), which can only overstate the stacking;
+// adding layers never lowers it. While the bound stays below the 48 tracks a
+// group has without a budget, neither packing mutes a layer of the group.
+class Crowding {
+public:
+    void AddEvent(bool hero, int layers, float firstStart, float lastTime) {
+        Class& c = classes_[{hero, layers}];
+        constexpr double kBin = 0.5;
+        constexpr int64_t kMostBins = 4096;
+        const double lo = std::floor(double(firstStart) / kBin), hi = std::floor(double(lastTime) / kBin);
+        if (!(std::fabs(lo) < 1e15) || !(std::fabs(hi) < 1e15) || hi - lo > double(kMostBins)) {
+            c.everywhere += layers;
+        } else {
+            for (int64_t b = int64_t(lo); b <= int64_t(hi); ++b) c.peak = std::max(c.peak, c.bins[b] += layers);
+        }
+        bound_ = 0;
+        for (const auto& [key, each] : classes_) bound_ += each.peak + each.everywhere;
+    }
+    int Bound() const { return bound_; }
+
+private:
+    struct Class {
+        std::unordered_map<int64_t, int> bins;
+        int peak = 0;
+        int everywhere = 0;  // spans too long to count in bins
+    };
+    std::map<std::pair<bool, int>, Class> classes_;
+    int bound_ = 0;
+};
+
+// What the passes read of one layer, and what the packings decided for it.
+struct Layer {
+    float key = 0;  // PassEndOrderKey of the start
+    float start = 0;
+    float duration = 0;
+    float gain = 1;
+    float userVolume = 1;
+    float weight = 0.5f;
+    int32_t eventIdx = 0;
+    int32_t group = 0;
+    int32_t groupTrack = -1;   // the last pass end's
+    bool fixedMute = false;    // muted for another reason than the budget
+    bool budgetMuted = false;  // by the last pass end
+    bool assignMuted = false;  // by the track assignment over the same results
+    bool hasFile = false;
+    int bornPass = 1;          // the pass whose end first took it in
+    int usedAt = -1;           // its record in the used list, -1: none
+};
+
+class InTurn {
+public:
+    InTurn(Project& project, const SoundLibrary& library, const FullRenderHooks& hooks)
+        : project_(project), library_(library), hooks_(hooks) {
+        Construct();
+    }
+
+    void RenderPass(int i);
+    void Materialise();
+
+private:
+    void Construct();
+    Layer LayerOf(const RenderResult& r, int bornPass) const;
+    void Insert(RenderResult&& r, int bornPass);
+    // Used sounds.
+    bool InUse(const Layer& l) const { return l.hasFile && !l.fixedMute && !l.budgetMuted; }
+    void AddUsed(int h);
+    void RemoveUsed(int h);
+    void DropPassRecords(size_t base);
+    // Packing.
+    void AddToCrowding(int eventIndex);
+    bool Calm(int g) const { return !project_.budgetMode && crowding_[g].Bound() < kTracksWithoutBudget; }
+    void FillItems(int g);
+    void PackPassEnd(int g);
+    void PackAssignment();
+    // The pass.
+    void BandMask(int i, float eventStart, float eventEnd, float mask[5]);
+    void Rerank(int eventIndex);
+    void PassEnd(int i, std::vector<RenderResult>& fresh);
+
+    Project& project_;
+    const SoundLibrary& library_;
+    const FullRenderHooks& hooks_;
+
+    std::deque<RenderResult> store_;  // every layer, never moved while the passes run
+    std::vector<Layer> layers_;       // by handle (index into store_)
+    std::vector<int> order_;          // handles in results order
+    std::vector<float> orderKeys_;    // their keys, ascending
+    std::vector<int> groupOrder_[3];  // the same per group 0..2
+    std::vector<float> groupKeys_[3];
+    Crowding crowding_[3];
+    std::vector<std::vector<int>> byEvent_;
+    std::vector<uint8_t> hero_, bed_, fill_;
+    std::vector<int> heroes_;
+    int firstClip_ = INT_MAX;  // a pass rebuilds Clips before this event first
+    int clipCount_ = 0;
+    double maxDuration_ = 0;  // the longest finite layer
+    bool endless_ = false;    // a layer without end: every band mask looks at all
+
+    PassState pass_;
+    PackScratch packScratch_;
+    std::vector<PackItem> items_;
+    int passes_ = 1;
+    int version_ = 0;          // raised by every pass end
+    int assignVersion_ = -1;   // the version the assignment's mutes are of
+    int previousEvent_ = -1;   // its layers were ranked in the order they were made
+    bool rerankAll_ = true;    // the first pass ranked in its order before sorting
+    int32_t usedTracks_[3] = {0, 0, 0};
+    std::vector<int> flipped_;
+};
+
+// ---- Construction ---------------------------------------------------------------------
+
+Layer InTurn::LayerOf(const RenderResult& r, int bornPass) const {
+    Layer l;
+    l.key = PassEndOrderKey(r.startTime);
+    l.start = r.startTime;
+    l.duration = r.duration;
+    l.gain = r.layerGain;
+    l.userVolume = r.userVolume;
+    l.weight = r.weight;
+    l.eventIdx = r.eventIdx;
+    l.group = r.group;
+    l.groupTrack = r.groupTrack;
+    l.fixedMute = (r.muteReasons & ~kMuteBudget) != 0 || (r.muted && r.muteReasons == 0);
+    l.budgetMuted = (r.muteReasons & kMuteBudget) != 0;
+    l.hasFile = !r.filepath.empty();
+    l.bornPass = bornPass;
+    return l;
+}
+
+void InTurn::Construct() {
+    const size_t n = project_.events.size();
+    hero_.resize(n);
+    bed_.resize(n);
+    fill_.resize(n);
+    byEvent_.resize(n);
+    for (size_t e = 0; e < n; ++e) {
+        const Event& event = project_.events[e];
+        hero_[e] = event.hero ? 1 : 0;
+        bed_[e] = event.shape == kShapeBed ? 1 : 0;
+        fill_[e] = event.shape == kShapeFill ? 1 : 0;
+        if (event.hero) heroes_.push_back(int(e));
+        if (ClipWithFile(event)) {
+            firstClip_ = std::min(firstClip_, int(e));
+            clipCount_ += 1;
+        }
+    }
+    SetUpPools(pass_.pools, library_, hooks_.options, false);
+    pass_.options = &hooks_.options;
+    for (int g = 0; g < 3; ++g) usedTracks_[g] = project_.groups[g].usedTracks;
+
+    // The first pass's results stand sorted: they keep their order.
+    for (RenderResult& r : project_.results) Insert(std::move(r), 1);
+    project_.results.clear();
+    for (size_t e = 0; e < byEvent_.size(); ++e) AddToCrowding(int(e));
+    for (size_t h = 0; h < layers_.size(); ++h) {
+        if (InUse(layers_[h])) AddUsed(int(h));
+    }
+}
+
+void InTurn::Insert(RenderResult&& r, int bornPass) {
+    const int h = int(store_.size());
+    store_.push_back(std::move(r));
+    const Layer l = LayerOf(store_.back(), bornPass);
+    layers_.push_back(l);
+    byEvent_[size_t(l.eventIdx)].push_back(h);
+    // After every layer of a start not later than its own: a stable sort
+    // keeps the older layers before the new.
+    const size_t at = size_t(std::upper_bound(orderKeys_.begin(), orderKeys_.end(), l.key) - orderKeys_.begin());
+    order_.insert(order_.begin() + std::ptrdiff_t(at), h);
+    orderKeys_.insert(orderKeys_.begin() + std::ptrdiff_t(at), l.key);
+    if (l.group >= 0 && l.group <= 2) {
+        std::vector<float>& keys = groupKeys_[l.group];
+        const size_t in = size_t(std::upper_bound(keys.begin(), keys.end(), l.key) - keys.begin());
+        groupOrder_[l.group].insert(groupOrder_[l.group].begin() + std::ptrdiff_t(in), h);
+        keys.insert(keys.begin() + std::ptrdiff_t(in), l.key);
+    }
+    if (std::isfinite(l.duration)) maxDuration_ = std::max(maxDuration_, double(l.duration));
+    else if (l.duration > 0) endless_ = true;
+}
+
+// ---- Used sounds ----------------------------------------------------------------------------
+
+// The pass's used list holds one record per layer in use, as a pass collects
+// it at its start, plus what the pass itself places; its lookups read the
+// records through the index, whose order they do not depend on. A layer that
+// leaves use leaves a dead record behind, which the index no longer names.
+void InTurn::AddUsed(int h) {
+    const RenderResult& r = store_[size_t(h)];
+    const size_t at = pass_.used.size();
+    pass_.used.push_back({r.filepath, r.sourceOffset, r.sourceDuration, r.startTime});
+    pass_.usedIndex.byPath[r.filepath].push_back(uint32_t(at));
+    pass_.usedIndex.indexed = pass_.used.size();
+    layers_[size_t(h)].usedAt = int(at);
+}
+
+void InTurn::RemoveUsed(int h) {
+    Layer& l = layers_[size_t(h)];
+    std::vector<uint32_t>& positions = pass_.usedIndex.byPath[pass_.used[size_t(l.usedAt)].path];
+    positions.erase(std::find(positions.begin(), positions.end(), uint32_t(l.usedAt)));
+    l.usedAt = -1;
+}
+
+// The records the event's layers added (the newest of their files, so the
+// last of each file's positions).
+void InTurn::DropPassRecords(size_t base) {
+    for (size_t at = std::min(pass_.usedIndex.indexed, pass_.used.size()); at-- > base;) {
+        pass_.usedIndex.byPath[pass_.used[at].path].pop_back();
+    }
+    pass_.used.resize(base);
+    pass_.usedIndex.indexed = base;
+}
+
+// ---- Packing ----------------------------------------------------------------------------------------
+
+// The event's layers in its group, by the spans the packings see (finite
+// layers only).
+void InTurn::AddToCrowding(int eventIndex) {
+    int layers = 0, group = -1;
+    float first = INFINITY, last = -INFINITY;
+    for (int h : byEvent_[size_t(eventIndex)]) {
+        const Layer& l = layers_[size_t(h)];
+        if (l.group < 0 || l.group > 2 || !std::isfinite(l.start) || !std::isfinite(l.start + l.duration)) continue;
+        group = l.group;
+        layers += 1;
+        first = std::min(first, l.start);
+        last = std::max(last, std::max(l.start, l.start + l.duration));
+    }
+    if (layers > 0) crowding_[group].AddEvent(hero_[size_t(eventIndex)] != 0, layers, first, last);
+}
+
+void InTurn::FillItems(int g) {
+    const std::vector<int>& order = groupOrder_[g];
+    items_.resize(order.size());
+    for (size_t p = 0; p < order.size(); ++p) {
+        const Layer& l = layers_[size_t(order[p])];
+        PackItem& item = items_[p];
+        item.start = l.start;
+        item.duration = l.duration;
+        item.gain = l.gain;
+        item.eventIdx = l.eventIdx;
+        item.group = l.group;
+        item.hero = hero_[size_t(l.eventIdx)] != 0;
+        item.bed = bed_[size_t(l.eventIdx)] != 0;
+        item.groupTrack = l.groupTrack;
+        item.budgetMuted = l.budgetMuted;
+    }
+}
+
+void InTurn::PackPassEnd(int g) {
+    FillItems(g);
+    usedTracks_[g] = PackGroupAsPassEnd(items_, g, project_.budgetMode, project_.groups[g].trackCount, packScratch_);
+    project_.groups[g].usedTracks = usedTracks_[g];
+    const std::vector<int>& order = groupOrder_[g];
+    for (size_t p = 0; p < order.size(); ++p) {
+        Layer& l = layers_[size_t(order[p])];
+        l.groupTrack = items_[p].groupTrack;
+        if (l.budgetMuted != items_[p].budgetMuted) flipped_.push_back(order[p]);
+        l.budgetMuted = items_[p].budgetMuted;
+    }
+}
+
+// The mutes the track assignment gives the same results (it runs after each
+// Clip rebuild of a pass, before the event when the Clip comes first); in a
+// calm group it mutes nothing.
+void InTurn::PackAssignment() {
+    if (assignVersion_ == version_) return;
+    assignVersion_ = version_;
+    for (int g = 0; g < 3; ++g) {
+        if (Calm(g)) continue;
+        FillItems(g);
+        PackGroupAsAssignment(items_, g, project_.budgetMode, project_.groups[g].trackCount, packScratch_);
+        for (size_t p = 0; p < groupOrder_[g].size(); ++p) layers_[size_t(groupOrder_[g][p])].assignMuted = items_[p].budgetMuted;
+    }
+}
+
+// ---- BandMask ----------------------------------------------------------------------------------------
+
+// The pass's band mask (ComputeBandMask), summed in results order over the
+// layers that can overlap the event: none that starts at or after its end,
+// none that ends before it starts (a margin covers the rounding of ends).
+void InTurn::BandMask(int i, float eventStart, float eventEnd, float mask[5]) {
+    std::fill(mask, mask + 5, 0.0f);
+    if (hero_[size_t(i)]) return;
+    const bool assigned = firstClip_ < i;
+    if (assigned) PackAssignment();
+    const float span = std::max(0.01f, eventEnd - eventStart);
+    size_t from = 0;
+    const double lowest = double(eventStart) - maxDuration_ - 1.0 - 1e-3 * (std::fabs(double(eventStart)) + maxDuration_);
+    if (!endless_ && std::isfinite(lowest)) {
+        from = size_t(std::lower_bound(orderKeys_.begin(), orderKeys_.end(), lowest,
+                                       [](float key, double bound) { return double(key) < bound; }) -
+                      orderKeys_.begin());
+    }
+    for (size_t p = from; p < order_.size() && orderKeys_[p] < eventEnd; ++p) {
+        const Layer& l = layers_[size_t(order_[p])];
+        if (l.eventIdx == i || l.fixedMute || (assigned ? l.assignMuted : l.budgetMuted)) continue;
+        AddLayerToBandMask(mask, l.start, l.duration, l.gain, l.userVolume, l.weight, eventStart, eventEnd, span);
+    }
+    AddHeroesToBandMask(project_, i, eventStart, eventEnd, mask, &heroes_);
+}
+
+// ---- RenderPass / PassEnd ----------------------------------------------------------------------------
+
+void InTurn::RenderPass(int i) {
+    const RenderSeeds seeds = SeedsFor(hooks_, i);
+    std::vector<RenderResult> fresh;
+    const Event& event = project_.events[size_t(i)];
+    if (event.shape != kShapeClip && event.shape != kShapeBed && EventRenderable(event)) {
+        const float eventStart = event.time - event.syncOffset;
+        const float eventEnd = eventStart + event.duration;
+        float mask[5];
+        BandMask(i, eventStart, eventEnd, mask);
+        pass_.random = seeds.passSeed;
+        pass_.seeds = &seeds;
+        const size_t base = pass_.used.size();
+        RenderOneEvent(project_, library_, i, pass_, mask, &fresh);
+        DropPassRecords(base);
+        pass_.seeds = nullptr;
+    }
+    PassEnd(i, fresh);
+}
+
+// An event's layers ranked in results order.
+void InTurn::Rerank(int eventIndex) {
+    std::vector<int>& handles = byEvent_[size_t(eventIndex)];
+    std::sort(handles.begin(), handles.end(), [&](int a, int b) {
+        const float ka = layers_[size_t(a)].key, kb = layers_[size_t(b)].key;
+        return ka < kb || (ka == kb && a < b);
+    });
+    for (size_t k = 0; k < handles.size(); ++k)
+        layers_[size_t(handles[k])].gain = LayerGainOfRank(int(k), fill_[size_t(eventIndex)] != 0);
+}
+
+void InTurn::PassEnd(int i, std::vector<RenderResult>& fresh) {
+    passes_ += 1;
+    version_ += 1;
+    // The older layers now rank in results order: after the first pass all
+    // of them (it ranked before it sorted), later only the previous event's.
+    if (rerankAll_) {
+        for (size_t e = 0; e < byEvent_.size(); ++e) Rerank(int(e));
+        rerankAll_ = false;
+    } else if (previousEvent_ >= 0) {
+        Rerank(previousEvent_);
+    }
+    previousEvent_ = i;
+
+    // The event's own layers, in the order they were made (it has no others).
+    const Event& event = project_.events[size_t(i)];
+    const size_t first = store_.size();
+    for (size_t k = 0; k < fresh.size(); ++k) {
+        RenderResult& r = fresh[k];
+        r.layerGain = LayerGainOfRank(int(k), event.shape == kShapeFill);
+        r.group = EventMixGroup(event);
+        LimitLayerFades(r);
+        r.pitchShift = r.pitchVarShift;
+        Insert(std::move(r), passes_);
+    }
+    if (!fresh.empty()) AddToCrowding(i);
+
+    // The pass end packs every group; what the next events read of it are
+    // the mutes (none in a calm group), and the new layers' voices read
+    // their tracks, of which only a fill's sound depends on its own (it
+    // seeds the resynthesis). So a group is packed when it is not calm, or
+    // when the event's fills are in it; every group once more at the end.
+    bool fills[3] = {false, false, false};
+    for (size_t h = first; h < store_.size(); ++h) {
+        const int g = layers_[h].group;
+        if (g >= 0 && g <= 2 && store_[h].procMode == 1) fills[g] = true;
+    }
+    bool packed[3] = {false, false, false};
+    flipped_.clear();
+    for (int g = 0; g < 3; ++g) {
+        if (Calm(g) && !fills[g]) continue;
+        PackPassEnd(g);
+        packed[g] = true;
+    }
+
+    std::vector<RenderedLayer> report;
+    for (size_t h = first; h < store_.size(); ++h) {
+        RenderResult& r = store_[h];
+        const Layer& l = layers_[h];
+        if (r.group >= 0 && r.group <= 2 && packed[r.group]) {
+            r.groupTrack = l.groupTrack;
+            SetMuteReason(r, kMuteBudget, l.budgetMuted);
+            r.track = l.groupTrack < 0 ? -1 : GroupFirstTrack(project_.groups, r.group) + l.groupTrack;
+        }
+        size_t p = size_t(std::lower_bound(orderKeys_.begin(), orderKeys_.end(), l.key) - orderKeys_.begin());
+        while (order_[p] != int(h)) ++p;
+        report.push_back({&r, int(p)});
+    }
+    // In results order, as a pass's caller finds them.
+    std::sort(report.begin(), report.end(), [](const RenderedLayer& a, const RenderedLayer& b) { return a.index < b.index; });
+    project_.publishedResultCount.store(int32_t(store_.size()), std::memory_order_release);
+    if (hooks_.eventDone) hooks_.eventDone(i, report);
+
+    // The next pass's used list: the layers the packing muted or let go, and
+    // the new ones (with the paths the hook left).
+    for (int h : flipped_) {
+        if (size_t(h) >= first) continue;
+        Layer& l = layers_[size_t(h)];
+        if (l.usedAt >= 0 && !InUse(l)) RemoveUsed(h);
+        else if (l.usedAt < 0 && InUse(l)) AddUsed(h);
+    }
+    for (size_t h = first; h < store_.size(); ++h) {
+        layers_[h].hasFile = !store_[h].filepath.empty();
+        if (InUse(layers_[h])) AddUsed(int(h));
+    }
+}
+
+// ---- Materialise -------------------------------------------------------------------------------------
+
+// Every layer as the last pass left it: the gains and packing kept here, the
+// fades limited once per pass end it went through (a second limit changes
+// nothing in practice, and the loop stops there), and every Clip's record
+// made afresh by its last rebuild.
+void InTurn::Materialise() {
+    if (passes_ > 1) {
+        for (int g = 0; g < 3; ++g) PackPassEnd(g);
+    }
+    std::vector<RenderResult>& results = project_.results;
+    results.clear();
+    results.reserve(order_.size());
+    for (int h : order_) {
+        RenderResult& r = results.emplace_back(std::move(store_[size_t(h)]));
+        const Layer& l = layers_[size_t(h)];
+        r.layerGain = l.gain;
+        if (r.group >= 0 && r.group <= 2) {
+            if (r.muted && r.muteReasons == 0) SetMuteReason(r, kMuteUser, true);
+            r.groupTrack = l.groupTrack;
+            SetMuteReason(r, kMuteBudget, l.budgetMuted);
+            r.track = l.groupTrack < 0 ? -1 : GroupFirstTrack(project_.groups, r.group) + l.groupTrack;
+        }
+        r.pitchShift = r.pitchVarShift;
+        for (int more = passes_ - l.bornPass; more > 0; --more) {
+            if (!LimitLayerFades(r)) break;
+        }
+    }
+    store_.clear();
+
+    // Without a pass after the first, its Clip records are the last ones made.
+    for (size_t e = 0; passes_ > 1 && e < project_.events.size(); ++e) {
+        if (!ClipWithFile(project_.events[e])) continue;
+        if (!RebuildClipResult(project_, int(e))) continue;
+        const int h = byEvent_[e].front();
+        const Layer& l = layers_[size_t(h)];
+        for (RenderResult& r : results) {
+            if (r.eventIdx != int32_t(e)) continue;
+            r.group = EventMixGroup(project_.events[e]);
+            r.layerGain = l.gain;
+            LimitLayerFades(r);
+            r.groupTrack = l.groupTrack;
+            SetMuteReason(r, kMuteBudget, l.budgetMuted);
+            r.track = l.groupTrack < 0 ? -1 : GroupFirstTrack(project_.groups, r.group) + l.groupTrack;
+            r.pitchShift = r.pitchVarShift;
+            break;
+        }
+    }
+
+    // Each later pass rebuilt every Clip (a revision each) and ended (one more).
+    project_.resultsRevision += (passes_ - 1) * (1 + clipCount_);
+    project_.rendered = true;
+    project_.publishedResultCount.store(int32_t(results.size()), std::memory_order_release);
+    if (pass_.pinnedWithoutPool > 0) {
+        std::printf("[Render] No library sounds to render from: pinned files of %d event(s) got no layers\n",
+                    pass_.pinnedWithoutPool);
+    }
+}
+
+}  // namespace
+
+// ---- RenderEventsInTurn / ResolveLayerFile ----------------------------------------------------------
+
+int RenderEventsInTurn(Project& project, const SoundLibrary& library, const std::vector<int>& events,
+                       const FullRenderHooks& hooks) {
+    int done = 0;
+    size_t next = 0;
+    bool followed = false;
+    while (next < events.size()) {
+        if (hooks.stop && hooks.stop()) return done;
+        const int i = events[next++];
+        const RenderSeeds seeds = SeedsFor(hooks, i);
+        RenderEventsWithOptions(project, library, i, -1, -1, true, true, seeds, hooks.options);
+        gWholePasses.fetch_add(1, std::memory_order_relaxed);
+        done += 1;
+        ReportRealPass(project, i, hooks);
+        if (done == 1 && next < events.size() && Settled(project)) {
+            followed = true;
+            break;
+        }
+    }
+    if (!followed) return done;
+
+    InTurn turn(project, library, hooks);
+    while (next < events.size()) {
+        if (hooks.stop && hooks.stop()) break;
+        turn.RenderPass(events[next++]);
+        done += 1;
+    }
+    turn.Materialise();
+    return done;
+}
+
+bool ResolveLayerFile(RenderResult& layer) {
+    if (layer.fileId.empty()) return false;
+    std::string resolved = FileRegistry::Instance().ResolveOrAdd(layer.fileId, layer.filepath);
+    if (resolved.empty() || resolved == layer.filepath) return false;
+    layer.filepath = std::move(resolved);
+    return true;
+}
+
+int64_t WholeRenderPassCount() { return gWholePasses.load(std::memory_order_relaxed); }
