@@ -260,9 +260,13 @@ struct AppState {
     bool quitRequested = false;
     bool quitAfterExport = false;         // a quit waits for the running export to end
     bool shuttingDown = false;            // quitting has stopped the workers: none starts again
-    // SIGTERM or SIGHUP being served (0: none): the program ends once a Save,
-    // an export (stopped) and a task (cancelled) are over, asking nothing.
+    // SIGTERM, SIGHUP or SIGINT being served (0: none): the program ends once
+    // a Save, an export (stopped) and a task (cancelled) are over, asking
+    // nothing.
     int terminationSignal = 0;
+    // The signal's recovery backup has been written (or was not needed): it is
+    // written as soon as nothing changes the document, before any wait.
+    bool terminationBackupDecided = false;
     // The end leaves the crash lock and the backups, as a crash would: the
     // next start offers the recovery backup written for the signal.
     bool keepRecoveryOnExit = false;

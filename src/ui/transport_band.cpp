@@ -246,7 +246,7 @@ void DrawExportProgress(AppState& app, Row& row) {
     const float r = std::round(0.4f * ImGui::GetFontSize());
     DrawDotSpinner(draw, ImVec2(origin.x + row.x + r, origin.y + row.centerY), r, gTheme.text);
     row.x += 2 * r + row.gap;
-    const std::string status = ExportStatusText(app);
+    const std::string status = ExportProgressText(app);
     const ImVec2 size = ImGui::CalcTextSize(status.c_str());
     draw->AddText(ImVec2(origin.x + row.x, origin.y + std::round(row.centerY - size.y / 2)), gTheme.textMuted,
                   status.c_str());
