@@ -109,7 +109,10 @@ void ServeTerminationSignal(AppState& app, const LifecycleContext& ctx, const Sh
     // stopped, every pass of it undone (also one begun while this waits). A
     // Save being written goes on.
     if (app.busyTask.busy.load() || app.traceRunning.load()) app.busyTask.cancelRequested.store(true);
+    app.exportEnding.store(true);
     StopRunningExport(app);
+    // A stopped export is finished at once: the bar does not linger.
+    PollExport(app);
     // The unsaved work goes to disk first, before anything is waited for (a
     // session manager kills what is still running after its grace period):
     // at once while an export runs (it only reads the document), once a

@@ -624,6 +624,7 @@ bool WriteAafExport(const ExportJob& job, const Project& project, const AudioEng
                     const AafSessionWriter& writer) {
     AafExportRun run(job, project, engine);
     run.rollback.announce = job.announce;
+    run.rollback.stop = job.cancel;
 
     const std::string sessionName = AafSessionName(job);
     const std::string problem = FileNameProblem(sessionName);

@@ -38,6 +38,10 @@ ExportMixLevels CurrentMixLevels(const AudioEngine& engine) {
 
 ExportRollback::~ExportRollback() {
     if (committed) return;
+    if (announce && stop && stop->load()) {
+        std::printf("[Export] Rollback: %d files left to the stopped export's undo\n", int(files.size()));
+        return;
+    }
     for (const std::string& file : files) std::remove(file.c_str());
     for (auto it = folders.rbegin(); it != folders.rend(); ++it) ::rmdir(it->c_str());  // stays when not empty
     std::printf("[Export] Rollback: removed %d files\n", int(files.size()));

@@ -102,6 +102,10 @@ struct ExportJob {
     // starts, and every pass of the export is undone, so the earlier export
     // is back whole. Null: never stopped.
     const std::atomic<bool>* cancel = nullptr;
+    // Raised with `cancel` when the program is being ended: the new files of
+    // the stopped export are removed by a process of their own, so that the
+    // program need not wait for the disk. Null: never.
+    const std::atomic<bool>* ending = nullptr;
     // How far the whole export is, 0 to 1, for the interface (null: nobody
     // asks): the pass under way, and its share of the whole, are set by the
     // job before each pass; the pass reports its own fraction.
@@ -148,9 +152,10 @@ struct WavPassOptions {
 };
 
 // Files and folders one export pass created. Unless the pass sets
-// `committed`, the destructor removes the files in the order written, then
-// the folders newest first (a folder that is not empty stays), and logs
-// "[Export] Rollback: removed %d files" with the number recorded.
+// `committed` (or the export was stopped, below), the destructor removes the
+// files in the order written, then the folders newest first (a folder that
+// is not empty stays), and logs "[Export] Rollback: removed %d files" with
+// the number recorded.
 // The pass announces each file and folder before it makes it (Announce): a
 // pass killed before its rollback could run leaves that list behind instead.
 struct ExportRollback {
@@ -158,6 +163,11 @@ struct ExportRollback {
     std::vector<std::string> folders;
     bool committed = false;
     std::function<void(const std::string& path, bool folder)> announce;  // the job's, or empty
+    // The job's stop flag. When it is raised and a job listens (`announce`),
+    // nothing is removed here: the stopped export undoes every pass from
+    // what was announced, moving the files out of the way first, which never
+    // waits on the disk.
+    const std::atomic<bool>* stop = nullptr;
 
     void Announce(const std::string& path, bool folder = false) const {
         if (announce) announce(path, folder);

@@ -296,12 +296,12 @@ std::function<void(const std::string&, bool)> ExportSetAside::Announcer() const 
     return [journal = journal](const std::string& path, bool isFolder) { NoteMade(*journal, path, isFolder); };
 }
 
-void FinishSetAside(ExportSetAside& aside, bool keep) {
+void FinishSetAside(ExportSetAside& aside, bool keep, ReplacementTrash* trash) {
     if (aside.finished) return;
     aside.finished = true;
     if (!aside.journal) return;
     if (keep) NoteSucceeded(*aside.journal);
-    const ReplacementSettled settled = SettleJournal(*aside.journal, keep);
+    const ReplacementSettled settled = SettleJournal(*aside.journal, keep, trash);
     int removed = keep ? settled.removed : 0;
     if (keep)
         for (const ExportSetAside::Kept& k : aside.kept)

@@ -49,6 +49,8 @@ bool IsOwnBroadcastWav(const std::string& path);
 //            that writes into that folder (the stems pass, or the pass that
 //            carries the reverb stem)
 //   Tracks   "Tracks/<base> - *.wav";  Clips  "Clips/<base> - *.wav"
+// A folder below the output folder that is a link (or is reached through
+// one) is never looked into: nothing in it is listed, moved or removed.
 std::vector<std::string> EarlierExportFiles(const ExportJob& job, ExportPass pass);
 
 // The names an export writes, worked out from the job and the document
@@ -123,4 +125,7 @@ ExportSetAside SetAsideFiles(const std::vector<std::string>& files, const std::s
 // file set aside returns to its place and the folders the pass made go when
 // empty. Then the hidden folder, its manifest and the note go. Logs what it
 // did; a second call does nothing.
-void FinishSetAside(ExportSetAside& aside, bool keep);
+// With `trash` (not kept only), the files the pass made are moved there
+// instead of removed (replacement_trash.h).
+struct ReplacementTrash;
+void FinishSetAside(ExportSetAside& aside, bool keep, ReplacementTrash* trash = nullptr);

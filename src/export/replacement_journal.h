@@ -14,8 +14,9 @@
 //   RemoveUntouchedOwnFile     an earlier file kept in place, once the export keeps the pass
 //   NoteMade / NoteSucceeded   appended while the pass runs and when the export keeps it
 //   ReplacementSettled / SettleJournal   finish or undo the pass; the folder, manifest and note go
-//   ReplacementsLeftAlone / SettleReplacementsIn   the noted replacements of one export folder
-//   SettleNotedReplacements    every replacement noted in a data folder (start-up)
+//
+// Settling what a kill interrupted is replacement_settling.h; the trash of a
+// stopped export, replacement_trash.h; the formats, replacement_records.h.
 //
 // Only a replacement this program noted as its own is ever settled: its note
 // in the program's data folder ("<16 hex>.replacing"), written and forced to
@@ -39,6 +40,8 @@
 //      its "<path>.tmp" can be the pass's)
 //   D  a folder the pass is about to make
 //   C  the export kept the pass: the earlier files go, the new ones stay
+//   X  (instead of E and L) a trash: every file in the folder goes
+//      (replacement_trash.h)
 // Paths are stored relative to the export folder. Settling, even of its own
 // records, reaches every path from the export folder's descriptor one
 // component at a time without following a link (platform/folder_beneath.h),
@@ -129,30 +132,16 @@ struct ReplacementSettled {
     int refused = 0;         // records that named a place outside the folder or a file the pass did not make
 };
 
-// Finishes (`succeeded`) or undoes the journal's pass. Undone: the temporary
-// files beside what it made go, every file it made goes, the earlier files
-// come back under their names, and the folders it made go when empty (the
-// export folder itself, and its parents, when the pass made them).
-// Finished: every earlier file that the pass wrote again or that the program
-// had written goes, any other comes back. Then the manifest and the folder
-// go (the folder stays only while it keeps a file that could not go back, and
+// Finishes (`succeeded`) or undoes the journal's pass. Undone: every file it
+// made goes (into `trash` when given one: a rename, so an undo never waits
+// on the disk), the earlier files come back under their names, and the
+// folders it made go when empty (the export folder itself, and its parents,
+// when the pass made them; with a trash, once the trash is gone). Finished:
+// every earlier file that the pass wrote again or that the program had
+// written goes, any other comes back. Then the manifest and the folder go
+// (the folder stays only while it keeps a file that could not go back, and
 // its manifest names it), the note goes and the locks are released. Logs
 // what it did. A second call does nothing.
-ReplacementSettled SettleJournal(ReplacementJournal& journal, bool succeeded);
+struct ReplacementTrash;
+ReplacementSettled SettleJournal(ReplacementJournal& journal, bool succeeded, ReplacementTrash* trash = nullptr);
 
-// The hidden folders found in an export folder that were not settled.
-struct ReplacementsLeftAlone {
-    int settled = 0;  // interrupted replacements of this program, finished or undone
-    int leftAlone = 0;  // folders no note of this program names, or that a running program holds
-};
-
-// Every replacement noted in `noteFolder` whose export folder is
-// `exportFolder` (the same folder by device and inode) and that no running
-// program holds is settled; every other ".tessaloom-replacing-*" entry of the
-// folder is counted and logged, and left as it is.
-ReplacementsLeftAlone SettleReplacementsIn(const std::string& exportFolder, const std::string& noteFolder);
-
-// Every replacement noted in `noteFolder` that no running program holds is
-// settled and its note goes. A note whose export folder is gone goes too; one
-// whose folder now holds another folder (not the one noted) stays.
-void SettleNotedReplacements(const std::string& noteFolder);

@@ -596,6 +596,7 @@ int32_t WriteWavExport(const ExportJob& job, const std::vector<RenderResult>& re
     if (failed) *failed = false;
     PassState p(job, results, engine, layout, options);
     p.rollback.announce = job.announce;
+    p.rollback.stop = job.cancel;
     auto fail = [&]() {
         if (failed) *failed = true;
         return 0;  // the rollback undoes the call

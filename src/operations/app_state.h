@@ -293,6 +293,7 @@ struct AppState {
     std::atomic<bool> exportRunning{false};
     std::atomic<bool> exportDone{false};  // raised by the export thread as its last step
     std::atomic<bool> exportCancel{false};  // the running export is asked to stop (StopRunningExport)
+    std::atomic<bool> exportEnding{false};  // the program is being ended: a stopped export does not wait on the disk
     std::atomic<float> exportProgress{-1.0f};
     double exportDoneTime = -1;           // interface clock when first seen done; -1 = not yet
     // Written by the export thread, read by the frame: only through

@@ -4,7 +4,7 @@
 // Index
 //   Context               ProgramAafExportStep, ProgramExportContext, ReplacementNoteFolder,
 //                         SettleInterruptedExports
-//   Texts                 SetExportStatus, ExportStatusText, ExportProgressText
+//   Texts                 SetExportStatus, ExportStatusText, ExportProgressText(s)
 //   RunExportJob          RunAafStep, RunWavPasses
 //   MakeExportJob / ExistingExportFiles
 //   SettleDocumentForExport
@@ -29,6 +29,8 @@
 #include "export/export_names.h"
 #include "export/export_replacement.h"
 #include "export/replacement_journal.h"
+#include "export/replacement_settling.h"
+#include "export/replacement_trash.h"
 #include "export/wav_export.h"
 #include "library/file_registry.h"
 #include "library/relinking.h"
@@ -94,17 +96,23 @@ std::string ExportStatusText(const AppState& app) {
     return std::string(TextFieldView(app.exportStatus));
 }
 
-std::string ExportProgressText(const AppState& app) {
-    std::string text = ExportStatusText(app);
+std::vector<std::string> ExportProgressTexts(const AppState& app) {
+    std::string status = ExportStatusText(app);
+    std::string percent;
     const float progress = app.exportProgress.load();
     if (progress >= 0 && !app.exportDone.load()) {
-        char percent[16];
-        std::snprintf(percent, sizeof percent, " %d%%", int(std::floor(std::min(progress, 1.0f) * 100.0f)));
-        text += percent;
+        char text[16];
+        std::snprintf(text, sizeof text, "%d%%", int(std::floor(std::min(progress, 1.0f) * 100.0f)));
+        percent = text;
+        status += " " + percent;
     }
-    if (app.quitAfterExport) text = "Tessaloom closes when the export ends \xE2\x80\x94 " + text;
-    return text;
+    if (!app.quitAfterExport) return {status};
+    const std::string closing = "closes when the export ends";
+    return {"Tessaloom " + closing + " \xE2\x80\x94 " + status,
+            "Closes when the export ends" + (percent.empty() ? std::string() : " \xE2\x80\x94 " + percent)};
 }
+
+std::string ExportProgressText(const AppState& app) { return ExportProgressTexts(app).front(); }
 
 // ---------------------------------------------------------------------------
 // RunExportJob
@@ -156,21 +164,30 @@ PassRun BeginPass(ExportJob& job, ExportPass pass, const ExportContext& ctx) {
 }
 
 // A failed pass is undone at once (its earlier files come back); one that
-// succeeded waits for the end of the export.
+// succeeded, or that a stop ended, waits for the end of the export.
 void EndPass(ExportJob& job, std::vector<PassRun>& runs, PassRun run, bool succeeded) {
     job.announce = nullptr;
     run.succeeded = succeeded;
-    if (!succeeded) FinishSetAside(run.aside, false);
+    if (!succeeded && !ExportCancelled(job)) FinishSetAside(run.aside, false);
     runs.push_back(std::move(run));
 }
 
 // The end of the export. Stopped: every pass is undone, newest first, so the
 // folder holds the earlier export whole, as a kill would leave it for the
-// next start. Otherwise every pass that succeeded is noted as kept in its
-// manifest first, then its earlier files go.
-void FinishPasses(std::vector<PassRun>& runs, bool stopped) {
+// next start; the new files go into a trash first (renames, which never wait
+// on the disk) and are removed once the earlier files are back, here, or,
+// while the program is being ended, by a process of their own. Otherwise
+// every pass that succeeded is noted as kept in its manifest first, then its
+// earlier files go.
+void FinishPasses(std::vector<PassRun>& runs, bool stopped, const ExportJob& job, const ExportContext& ctx) {
     if (stopped) {
-        for (auto it = runs.rbegin(); it != runs.rend(); ++it) FinishSetAside(it->aside, false);
+        std::unique_ptr<ReplacementTrash> trash =
+            runs.empty() ? nullptr : OpenReplacementTrash(job.outDir, ctx.replacementNotes);
+        for (auto it = runs.rbegin(); it != runs.rend(); ++it) FinishSetAside(it->aside, false, trash.get());
+        if (trash && job.ending && job.ending->load())
+            EmptyTrashDetached(*trash);
+        else if (trash)
+            EmptyTrash(*trash);
         return;
     }
     for (PassRun& run : runs)
@@ -308,7 +325,7 @@ ExportReport RunExportJob(ExportJob job, const ExportContext& ctx) {
     }
     job.announce = nullptr;
     // Stopped before it was whole: every pass is undone.
-    FinishPasses(runs, report.stopped);
+    FinishPasses(runs, report.stopped, job, ctx);
     if (report.stopped) std::printf("[Export] Stopped: every pass of the export was undone\n");
     report.finalText = report.stopped ? std::string("Export stopped") : ExportFinalText(report);
     if (!report.stopped && job.replacingLeftAlone > 0)
@@ -446,6 +463,7 @@ ExportStart StartExport(const ExportContext& ctx, ExportJob job) {
     app.exportDone.store(false);
     app.exportCancel.store(false);
     job.cancel = &app.exportCancel;  // StopRunningExport raises it
+    job.ending = &app.exportEnding;
     job.progress = &app.exportProgress;
     app.exportRunning.store(true);
 

@@ -6,7 +6,7 @@
 //   ExportContext / ProgramExportContext  the objects an export works on
 //   ReplacementNoteFolder / SettleInterruptedExports  replacements a kill interrupted, at start-up
 //   SetExportStatus / ExportStatusText    the status line, safe across threads
-//   ExportProgressText   the footer's line: status, percentage, and a quit that waits
+//   ExportProgressText(s)  the footer's line: status, percentage, and a quit that waits
 //   RunExportJob         the thread body: voices, AAF, WAV passes, final text
 //   MakeExportJob        the job of the Export tab from the settings and the chosen path
 //   ExistingExportFiles  files of an earlier export that this one would replace
@@ -87,6 +87,10 @@ std::string ExportStatusText(const AppState& app);
 // done ("Exporting mix... 42%", no share while none is known), led by
 // "Tessaloom closes when the export ends — " once a quit waits for it.
 std::string ExportProgressText(const AppState& app);
+// The same, then shorter lines for a narrow footer, longest first: once a
+// quit waits, "Closes when the export ends — 42%"; the footer shows the
+// first that fits.
+std::vector<std::string> ExportProgressTexts(const AppState& app);
 
 // The job on the calling thread (the export thread): pins and relinks the
 // voices (each pass prepares the evicted ones slice by slice for itself),

@@ -335,6 +335,10 @@ TEST(ExportJob, TheFooterLineTellsHowFarAndThatAQuitWaits) {
     EXPECT_EQ(ExportProgressText(app), "Exporting mix... 37%");
     app.quitAfterExport = true;
     EXPECT_EQ(ExportProgressText(app), "Tessaloom closes when the export ends \xE2\x80\x94 Exporting mix... 37%");
+    EXPECT_EQ(ExportProgressTexts(app).back(), "Closes when the export ends \xE2\x80\x94 37%")
+        << "the short line of a narrow footer";
     app.exportProgress = 1.0f;
     EXPECT_EQ(ExportProgressText(app), "Tessaloom closes when the export ends \xE2\x80\x94 Exporting mix... 100%");
+    app.quitAfterExport = false;
+    EXPECT_EQ(ExportProgressTexts(app), std::vector<std::string>{"Exporting mix... 100%"});
 }

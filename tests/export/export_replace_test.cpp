@@ -313,6 +313,19 @@ TEST(ExportReplacement, AStoppedExportUndoesEveryPass) {
     EXPECT_EQ(rig.app->toastText, "Export stopped");
     EXPECT_EQ(Snapshot(rig.Out()), first) << "the earlier export is back whole";
 
+    // While the program is being ended, a process of their own removes the
+    // new files: the export ends without waiting for the disk.
+    rig.app->exportEnding.store(true);
+    ASSERT_EQ(rig.ExportAndWait(chosen), ExportStart::Started);
+    rig.app->exportEnding.store(false);
+    EXPECT_EQ(rig.app->toastText, "Export stopped");
+    EXPECT_TRUE(WaitUntil([&] {
+        for (const auto& [path, bytes] : Snapshot(rig.Out()))
+            if (path.rfind(".tessaloom-replacing-", 0) == 0) return false;
+        return true;
+    }));
+    EXPECT_EQ(Snapshot(rig.Out()), first);
+
     rig.app->exportCancel.store(false);
     ASSERT_EQ(rig.ExportAndWait(rig.dir.File("fresh") + "/Reel"), ExportStart::Started);
     SetFileFaultHookForTests(nullptr);

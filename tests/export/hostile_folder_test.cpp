@@ -16,6 +16,7 @@
 #include "export/aaf_export_rig.h"
 #include "export/export_replacement.h"
 #include "export/replacement_journal.h"
+#include "export/replacement_settling.h"
 #include "platform/file_util.h"
 #include "support/exported_files.h"
 #include "support/tree_state.h"

@@ -21,6 +21,8 @@
 #include "export/bwf_writer.h"
 #include "export/export_replacement.h"
 #include "export/replacement_journal.h"
+#include "export/replacement_settling.h"
+#include "export/replacement_trash.h"
 #include "platform/file_util.h"
 #include "support/exported_files.h"
 #include "support/scoped_environment.h"
@@ -456,4 +458,42 @@ TEST(ExportReplacementKilled, TwoProgramsExportIntoOneFolderAtOnce) {
     ExpectSameExportFiles(ExportNamed(out, "B"), expectedB);
     EXPECT_TRUE(ReplacingFolders(out).empty());
     EXPECT_TRUE(rig.Notes().empty());
+}
+
+// The trash of a stopped export: its files are removed by a process of
+// their own (the program may end meanwhile), and, when that process is
+// killed before it is done, by the next start; the export folder keeps
+// nothing of it, and whatever else is in it stays.
+TEST(ExportReplacementKilled, TheTrashOfAStoppedExportGoesNowOrAtTheNextStart) {
+    TempDir dir;
+    const std::string out = dir.File("out"), notes = dir.File("notes");
+    fs::create_directories(out + "/Clips");
+    ASSERT_TRUE(WriteWholeFile(out + "/notes.txt", "the designer's"));
+    auto fill = [&](ReplacementTrash& trash) {
+        for (int i = 0; i < 20; ++i) {
+            const std::string made = out + "/Clips/Reel - " + std::to_string(i) + ".wav";
+            ASSERT_TRUE(WriteWholeFile(made, std::string(4096, char('a' + i))));
+            std::string name = std::to_string(trash.count++);
+            ASSERT_EQ(::rename(made.c_str(), (out + "/" + trash.name + "/" + name).c_str()), 0);
+        }
+    };
+    {
+        std::unique_ptr<ReplacementTrash> trash = OpenReplacementTrash(out, notes);
+        ASSERT_TRUE(trash);
+        fill(*trash);
+        EmptyTrashDetached(*trash);
+    }
+    EXPECT_TRUE(WaitUntil([&] { return ReplacingFolders(out).empty() && fs::is_empty(notes); }));
+
+    // Left as a kill leaves it: the next start finds its note.
+    std::unique_ptr<ReplacementTrash> trash = OpenReplacementTrash(out, notes);
+    ASSERT_TRUE(trash);
+    fill(*trash);
+    trash.reset();
+    ASSERT_EQ(ReplacingFolders(out).size(), 1u);
+    SettleNotedReplacements(notes);
+    EXPECT_TRUE(ReplacingFolders(out).empty());
+    EXPECT_TRUE(fs::is_empty(notes));
+    EXPECT_TRUE(fs::is_empty(out + "/Clips"));
+    EXPECT_EQ(ReadWholeFile(out + "/notes.txt"), "the designer's");
 }
