@@ -44,7 +44,7 @@ void Resynthesize(benchmark::State& state, bool cold) {
         if (cold) ClearProcessedClipCache();
         auto voice = std::make_unique<PlaybackVoice>();
         state.ResumeTiming();
-        if (!ResynthesizeFill(path, 0, kFillSeconds, 48000, true, *voice, 1, false))
+        if (!ResynthesizeFill(path, "bench", 0, kFillSeconds, 48000, true, *voice, 1, false))
             state.SkipWithError("fill failed");
         benchmark::DoNotOptimize(voice->left.data());
     }

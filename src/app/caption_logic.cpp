@@ -68,12 +68,23 @@ CaptionRect CaptionButtonRect(int k, float windowWidth, float height, float uiSc
 
 WindowSize MinimumWindowSize(float uiScale, const ScreenArea& screen) {
     const float s = uiScale > 0 ? uiScale : 1.0f;
-    WindowSize size{static_cast<int>(960.0f * s), static_cast<int>(540.0f * s)};
+    WindowSize size{static_cast<int>(float(kMinimumWindowPoints[0]) * s),
+                    static_cast<int>(float(kMinimumWindowPoints[1]) * s)};
     if (screen.width > 0 && screen.height > 0) {
         size.width = std::min(size.width, screen.width);
         size.height = std::min(size.height, screen.height);
     }
     return size;
+}
+
+float ScaleForScreen(float asked, const ScreenArea& screen) {
+    const float s = std::isfinite(asked) && asked > 0 ? asked : 1.0f;
+    if (screen.width <= 0 || screen.height <= 0) return s;
+    const float fits = std::min(float(screen.width) / float(kMinimumWindowPoints[0]),
+                                float(screen.height) / float(kMinimumWindowPoints[1]));
+    if (s <= fits) return s;
+    // Hundredths, rounded down: the window must still fit in whole pixels.
+    return std::max(0.5f, std::floor(fits * 100.0f) / 100.0f);
 }
 
 WindowPlacement PlaceWindow(int width, int height, const ScreenArea& screen) {

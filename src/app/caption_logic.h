@@ -8,6 +8,7 @@
 //   CaptionButtonAt              which caption button a point lies on (1..3, 0 none)
 //   CaptionButtonRect            a button's hit rectangle from its place in points
 //   MinimumWindowSize            the smallest window, in pixels
+//   ScaleForScreen               the UI scale lowered until the screen holds the smallest window
 //   ScreenArea / PlaceWindow     the opening size and place, within the screen's usable area
 //   CaptionRelease               what a left-button release on the caption does
 //   DragZoneClicks               two presses in the drag zone that make a double-click
@@ -85,6 +86,14 @@ struct ScreenArea {
     int x = 0, y = 0, width = 0, height = 0;  // pixels of the desktop; width 0: unknown
 };
 WindowSize MinimumWindowSize(float uiScale, const ScreenArea& screen = {});
+
+// The smallest window in points; every panel is laid out to be whole in it.
+constexpr int kMinimumWindowPoints[2] = {960, 540};
+// The largest scale, no larger than `asked`, at which `screen` holds the
+// smallest window (960 × 540 points), in steps of 1/100: a panel drawn in a
+// window smaller than that in points would be cut. An unknown screen (width
+// 0) keeps `asked`; a bad `asked` counts as 1; the result is never below 0.5.
+float ScaleForScreen(float asked, const ScreenArea& screen);
 
 // The window at `width` × `height` pixels (1280 × 720 points at the UI scale)
 // on a screen whose usable area (without the desktop's panels) is `screen`:

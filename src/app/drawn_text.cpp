@@ -128,9 +128,17 @@ void NoteText(ImDrawList* list, const ImFont* font, float size, const ImVec2& po
     if (size == 0 && list->_Data) size = list->_Data->FontSize;
     if (!font) return;
     DrawnText t;
+    // The GUI's implicit fallback window ("Debug") draws its title every
+    // frame but is hidden at the frame's end: nothing of the program's is in it.
+    if (g && g->CurrentWindow && g->CurrentWindow->IsFallbackWindow) return;
     if (g) {
         auto it = r.names.find(g->LastItemData.ID);
-        t.widget = it != r.names.end() ? it->second : WindowName(g->CurrentWindow);
+        t.window = WindowName(g->CurrentWindow);
+        t.widget = it != r.names.end() ? it->second : t.window;
+        if (const ImGuiWindow* w = g->CurrentWindow) {
+            t.scrollUp = w->Scroll.y;
+            t.scrollDown = ImMax(0.0f, w->ScrollMax.y - w->Scroll.y);
+        }
     }
     t.text.assign(begin, end);
     const ImVec2 extent = __real__ZNK6ImFont13CalcTextSizeAEfffPKcS1_PS1_(font, size, FLT_MAX, wrap, begin, end, nullptr);
@@ -273,5 +281,9 @@ void DumpDrawnText(StateDump& dump) {
         std::snprintf(color, sizeof color, "%08X", unsigned(t.color));
         dump.Field(key + ".color", std::string(color));
         dump.Field(key + ".size", double(t.fontSize));
+        dump.Field(key + ".window", t.window);
+        char scroll[48];
+        std::snprintf(scroll, sizeof scroll, "%.1f,%.1f", double(t.scrollUp), double(t.scrollDown));
+        dump.Field(key + ".scroll", std::string(scroll));
     }
 }

@@ -44,6 +44,11 @@ struct DrawnText {
     float clipX = 0, clipY = 0, clipWidth = 0, clipHeight = 0;  // what the draw list let through
     uint32_t color = 0;  // packed 0xAABBGGRR
     float fontSize = 0;  // points
+    std::string window;  // the window it was drawn in ("##inspscroll", "##main")
+    // How far that window can still scroll up and down (points; 0 and 0 for
+    // a window that does not scroll): a text its top or bottom edge cuts is
+    // only scrolled part-way out of sight when the scroll can bring it in.
+    float scrollUp = 0, scrollDown = 0;
     // The whole text lies within its clip rectangle (half a point of slack
     // for the GUI's rounding).
     bool Whole() const;
@@ -57,5 +62,6 @@ const std::vector<DrawnText>& LastDrawnTexts();
 
 // "drawn.count", then for each text N "drawn.N.widget", "drawn.N.text"
 // (line breaks as "\n"), "drawn.N.rect" and "drawn.N.clip" (x,y,width,height),
-// "drawn.N.color" (AABBGGRR in hex) and "drawn.N.size".
+// "drawn.N.color" (AABBGGRR in hex), "drawn.N.size", "drawn.N.window" and
+// "drawn.N.scroll" (up,down).
 void DumpDrawnText(StateDump& dump);

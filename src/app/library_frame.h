@@ -12,6 +12,8 @@
 // and a project closed without them measures them again when it is next
 // opened; counting them made a freshly opened project ask about unsaved
 // changes nobody made when its window was closed. Nothing happens while a
-// busy task or an export runs (both read the results). The first call
+// busy task or an export runs (both read the results), nor while the
+// designer leaves the document (a quit, a signal, a parked New, Open or
+// Close): the voices of a document that goes are not rebuilt. The first call
 // registers the probe's stop with the shell, so quitting joins its worker.
 void ProbeUnknownSoundValues();

@@ -172,12 +172,20 @@ bool CreateMainWindow(ShellWindow& shell) {
 // 1280 × 720 points at the UI scale, but never larger than the screen's
 // usable area nor off it: at 1.5 on a 1280 × 800 screen the window would
 // otherwise open 1920 × 1080 at (−320, −140), its caption, menu and tabs
-// out of reach.
+// out of reach. A screen that cannot hold the smallest window (960 × 540
+// points) at the asked scale lowers the scale until it does: a window of
+// fewer points than that would cut the panels.
 void ApplyUiScale(ShellWindow& shell, FrameDriver& frames) {
-    frames.uiScale = DetectUiScale(shell.window);
+    const float asked = DetectUiScale(shell.window);
+    const ScreenArea screen = UsableScreenArea(shell.window);
+    frames.uiScale = ScaleForScreen(asked, screen);
+    if (frames.uiScale != asked)
+        std::printf("[UI] uiScale %.2f lowered to %.2f: a %d×%d screen cannot hold the %d×%d-point window at %.2f\n",
+                    double(asked), double(frames.uiScale), screen.width, screen.height, kMinimumWindowPoints[0],
+                    kMinimumWindowPoints[1], double(asked));
     const WindowPlacement place =
         PlaceWindow(static_cast<int>(kBaseWidth * frames.uiScale), static_cast<int>(kBaseHeight * frames.uiScale),
-                    UsableScreenArea(shell.window));
+                    screen);
     SDL_SetWindowSize(shell.window, place.width, place.height);
     if (place.centred)
         SDL_SetWindowPosition(shell.window, place.x, place.y);

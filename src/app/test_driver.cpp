@@ -114,9 +114,12 @@ struct TestDriver {
     // (wall time) the stepped clock began to wait for its thread; -1: not yet.
     double testJobSeconds = 0;
     double testJobHeldSince = -1;
-    // renderpace: frames between two events a full render may start; 0 unpaced.
+    // renderpace / buildpace: frames between two events a full render may
+    // start, or two voices the voice build may build; 0 unpaced.
     int renderPace = 0;
     int64_t renderLetAt = 0;      // frames drawn when the last event was let
+    int buildPace = 0;
+    int64_t buildLetAt = 0;       // frames drawn when the last voice was let
     // Waiting for the busy task to be over (waittask).
     bool waitingTask = false;
     int64_t taskWaitFrom = 0;     // frames drawn when the wait began
@@ -136,6 +139,7 @@ void DestroyTestDriver(TestDriver* driver) {
     if (driver && driver->clockStep > 0) SetInterfaceClockSource(nullptr);
     if (driver && driver->renderPace > 0) PaceFullRender(false);
     if (driver && driver->exportHeld) HoldExportForTests(false);
+    if (driver && driver->buildPace > 0) PaceVoiceBuild(false);
     SetBusyLaunchHook(nullptr);
     delete driver;
 }
@@ -735,6 +739,11 @@ bool RunStep(TestDriver& d, const ScriptStep& s) {
             d.renderLetAt = d.frames->framesDrawn;
             PaceFullRender(s.count > 0);
             break;
+        case ScriptOp::BuildPace:
+            d.buildPace = s.count;
+            d.buildLetAt = d.frames->framesDrawn;
+            PaceVoiceBuild(s.count > 0);
+            break;
         case ScriptOp::Quit:
             d.scriptDone = true;
             SendQuit(d);
@@ -815,6 +824,10 @@ void TestDriverBeforeEvents(TestDriver& d) {
     if (d.renderPace > 0 && d.frames->framesDrawn - d.renderLetAt >= d.renderPace) {
         LetPacedRenderEvent();
         d.renderLetAt = d.frames->framesDrawn;
+    }
+    if (d.buildPace > 0 && d.frames->framesDrawn - d.buildLetAt >= d.buildPace) {
+        LetPacedVoice();
+        d.buildLetAt = d.frames->framesDrawn;
     }
     if (d.waitingPlay) {
         // The playhead the last frame drew: the engine, which it follows, is

@@ -115,6 +115,9 @@
 //                       when let, one every N frames drawn, so the script
 //                       knows it still runs while it looks ("busy.events*"
 //                       fields tell how far it is); 0: it runs freely again
+//   buildpace N         the same for the voice build of an open or a full
+//                       rebuild ("Loading audio..."): each voice is built only
+//                       when let, one every N frames drawn ("engine.voicesBuilt")
 //   quit                end the script: close the window the normal way
 //
 // A press and its release must reach the GUI in different frames (Dear ImGui
@@ -185,6 +188,7 @@ enum class ScriptOp {
     RenderPace,
     ExportHold,
     WaitHeld,
+    BuildPace,
     Quit,
 };
 

@@ -299,10 +299,10 @@ bool ParseTestScript(const std::string& text, const std::string& baseFolder, std
             s.full = w.size() == 3;
             s.op = ScriptOp::Job;
             steps.push_back(s);
-        } else if (cmd == "renderpace") {
+        } else if (cmd == "renderpace" || cmd == "buildpace") {
             if (!expect(2) || !WholeNumber(w[1], s.count) || s.count < 0)
-                return fail("renderpace takes a frame count (0: unpaced)");
-            s.op = ScriptOp::RenderPace;
+                return fail(cmd + " takes a frame count (0: unpaced)");
+            s.op = cmd == "renderpace" ? ScriptOp::RenderPace : ScriptOp::BuildPace;
             steps.push_back(s);
         } else if (cmd == "menu") {
             if (!expect(2) || !WholeNumber(w[1], s.count)) return fail("menu takes a command ID");

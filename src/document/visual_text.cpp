@@ -4,6 +4,7 @@
 //   HasRightToLeft
 //   VisualLine        one paragraph: levels, joining, shaping, reordering
 //   VisualText
+//   GlyphCutPoints / IsolatedText
 #include "document/visual_text.h"
 
 #include <fribidi.h>
@@ -143,5 +144,45 @@ std::string VisualText(std::string_view utf8) {
         out += '\n';
         start = end + 1;
     }
+    return out;
+}
+
+// ---------------------------------------------------------------------------
+// GlyphCutPoints / IsolatedText
+// ---------------------------------------------------------------------------
+
+std::vector<size_t> GlyphCutPoints(std::string_view utf8) {
+    std::vector<size_t> cuts;
+    const auto* s = reinterpret_cast<const unsigned char*>(utf8.data());
+    const size_t n = utf8.size();
+    size_t i = 0;
+    while (i < n) {
+        // One code point; a malformed byte counts as a character of its own.
+        const unsigned char b = s[i];
+        uint32_t c = b;
+        size_t len = 1;
+        if (b >= 0xC0 && b < 0xF8) {
+            len = b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
+            c = b & (b < 0xE0 ? 0x1F : b < 0xF0 ? 0x0F : 0x07);
+            bool ok = i + len <= n;
+            for (size_t k = 1; ok && k < len; ++k) {
+                ok = (s[i + k] & 0xC0) == 0x80;
+                c = (c << 6) | (s[i + k] & 0x3F);
+            }
+            if (!ok) len = 1, c = b;
+        }
+        const bool mark = c == 0x200D || c == 0x200C || (c >= 0x0300 && fribidi_get_bidi_type(c) == FRIBIDI_TYPE_NSM);
+        if (i > 0 && !mark) cuts.push_back(i);
+        i += len;
+    }
+    if (n > 0) cuts.push_back(n);
+    return cuts;
+}
+
+std::string IsolatedText(std::string_view name) {
+    if (!HasRightToLeft(name)) return std::string(name);
+    std::string out = "\xE2\x81\xA8";  // U+2068 FIRST STRONG ISOLATE
+    out.append(name);
+    out += "\xE2\x81\xA9";  // U+2069 POP DIRECTIONAL ISOLATE
     return out;
 }

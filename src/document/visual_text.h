@@ -4,6 +4,8 @@
 // Index
 //   HasRightToLeft   whether a text holds anything that reordering or shaping changes
 //   VisualText       logical-order UTF-8 → the characters to draw, left to right
+//   GlyphCutPoints   where a text may be cut without splitting a glyph
+//   IsolatedText     a name that keeps its own direction inside a row of other marks
 //
 // Names are stored and edited in logical order (the order they are typed and
 // read); the GUI draws characters strictly left to right, one glyph each.
@@ -16,8 +18,10 @@
 // them. Thread-safe (no state).
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // True when `utf8` holds a character of a right-to-left script, an Arabic
 // presentation form or an explicit direction mark; texts without one are
@@ -28,3 +32,17 @@ bool HasRightToLeft(std::string_view utf8);
 // without right-to-left characters comes back unchanged; malformed UTF-8 is
 // read as FriBidi reads it.
 std::string VisualText(std::string_view utf8);
+
+// The byte offsets, ascending, at which `utf8` may be cut and every glyph
+// kept stays whole: before each character that is not a combining mark
+// (a non-spacing mark such as a Hebrew point or an Arabic vowel sign, or a
+// joiner), and the text's end. 0 is not listed. A cut anywhere else would
+// part a letter from its marks.
+std::vector<size_t> GlyphCutPoints(std::string_view utf8);
+
+// A name set among other marks of a row (a bullet before it, a count after
+// it) keeps its own direction without taking them along: a right-to-left
+// name is wrapped in a first-strong isolate (U+2068 … U+2069), so the row
+// reads left to right around it. A name without right-to-left characters
+// comes back as it is (the GUI would draw the marks as boxes).
+std::string IsolatedText(std::string_view name);

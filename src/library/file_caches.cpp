@@ -22,6 +22,7 @@
 #include <exception>
 
 #include "library/file_registry.h"
+#include "library/library_index_file.h"
 #include "library/sound_analysis.h"
 #include "library/sound_file_open.h"
 #include "library/sound_library.h"
@@ -363,7 +364,11 @@ float GetFileBrightness(const std::string& path, const std::string& fileId,
     if (!analyseIfMissing) return -1.0f;
     LibraryEntry entry;
     try {
-        if (AnalyzeSoundFile(path, entry)) return ClampBrightness(entry.brightness);
+        if (AnalyzeSoundFile(path, entry)) {
+            // As a library's index keeps it, like the probe's weights.
+            KeepIndexedPrecision(entry);
+            return ClampBrightness(entry.brightness);
+        }
     } catch (const std::exception& e) {
         std::printf("[Library] analysis of %s failed: %s\n", path.c_str(), e.what());
     }

@@ -7,6 +7,7 @@
 //   Paths and header checks LibraryIndexFilePath, LibraryIndexHeaderProblem
 //   Writing                 WriteLibraryIndexFile, LibraryIndexText
 //   Reading                 ReadLibraryIndexFile, ReadLibraryIndexText (split in place)
+//   KeepIndexedPrecision    an entry's numbers as its index line gives them back
 //   SaveLibraryIndex        a library's file in its index folder
 #include "library/library_index_file.h"
 
@@ -483,6 +484,21 @@ bool ReadLibraryIndexText(std::string_view bytes, const std::string& path, Libra
 
     index.name = IndexNameFromPath(path);
     return !index.entries.empty() || !index.path.empty();
+}
+
+// ---------------------------------------------------------------------------
+// KeepIndexedPrecision
+// ---------------------------------------------------------------------------
+
+void KeepIndexedPrecision(LibraryEntry& entry) {
+    std::string text;
+    VisitNumericColumns(entry, [&](auto& value, float neutral) {
+        if constexpr (std::is_same_v<std::decay_t<decltype(value)>, float>) {
+            text.clear();
+            AppendFloat(text, value, neutral);
+            value = ParseFloatField(text, neutral);
+        }
+    });
 }
 
 // ---------------------------------------------------------------------------

@@ -10,6 +10,7 @@
 //   ReadLibraryIndexFile        lenient reader of versions 3 and 4
 //   ReadLibraryIndexText        the same reader on text already in memory
 //   EscapeIndexField / UnescapeIndexField   backslash escapes of the text columns
+//   KeepIndexedPrecision        an entry's numbers rounded to what its index line keeps
 //
 // Format: header lines starting with "#", then one line per entry with 33
 // TAB-separated columns (30 in version 3). Numbers are written and read
@@ -19,6 +20,7 @@
 #include <string>
 #include <string_view>
 
+struct LibraryEntry;
 struct LibraryIndex;
 struct SoundLibrary;
 
@@ -58,3 +60,11 @@ bool ReadLibraryIndexText(std::string_view bytes, const std::string& path, Libra
 
 std::string EscapeIndexField(std::string_view text);
 std::string UnescapeIndexField(std::string_view text);
+
+// Rounds every number of `entry` to what its index line keeps (six
+// significant digits, a value that is not finite as the column's neutral
+// value): exactly what reading the written line back gives. A library
+// analysed in this run then holds the values the same library read from its
+// file holds in the next run, so weights and scores taken from it do not
+// depend on whether the library was scanned or loaded.
+void KeepIndexedPrecision(LibraryEntry& entry);

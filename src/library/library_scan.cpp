@@ -321,9 +321,11 @@ void ScanLibraryFolder(ScanRequest* rawRequest, std::string name) {
             if (library.scanBeforeFile) library.scanBeforeFile();
             AnalysedFile result = analysis.Take(static_cast<size_t>(i));
             std::error_code gone;
-            if (result.ok)
+            if (result.ok) {
+                // As the index file will give it back in the next run.
+                KeepIndexedPrecision(result.entry);
                 index.entries.push_back(std::move(result.entry));
-            else if (!fs::exists(files[static_cast<size_t>(i)], gone))
+            } else if (!fs::exists(files[static_cast<size_t>(i)], gone))
                 ++vanished;
             else
                 AddFailedFile(library, fileName);

@@ -13,6 +13,7 @@
 #include <unordered_set>
 
 #include "library/library_folders.h"
+#include "library/library_index_file.h"
 #include "library/library_summary.h"
 #include "library/sound_analysis.h"
 #include "library/sound_library.h"
@@ -59,7 +60,10 @@ int32_t CreatePaletteFromFiles(SoundLibrary& library, const std::vector<std::str
             continue;
         }
         LibraryEntry entry;
-        if (AnalyzeSoundFile(*path, entry)) palette.entries.push_back(std::move(entry));
+        if (!AnalyzeSoundFile(*path, entry)) continue;
+        // As the palette's index file will give it back in the next run.
+        KeepIndexedPrecision(entry);
+        palette.entries.push_back(std::move(entry));
     }
     if (palette.entries.empty()) return 0;
 

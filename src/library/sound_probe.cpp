@@ -20,6 +20,7 @@
 
 #include "document/event.h"
 #include "document/project.h"
+#include "library/library_index_file.h"
 #include "library/sound_analysis.h"
 #include "library/sound_library.h"
 
@@ -258,7 +259,12 @@ void AnalyzeLibraryWorker(SoundProbe* probe, std::vector<BrightnessProbeJob> job
         LibraryEntry entry;
         float value = 0.5f;  // for a file that cannot be analysed
         try {
-            if (AnalyzeSoundFile(job.path, entry)) value = Clamp01(entry.brightness);
+            // Rounded as a library's index keeps it: the weight is the same
+            // whether the file was measured here or found in a library.
+            if (AnalyzeSoundFile(job.path, entry)) {
+                KeepIndexedPrecision(entry);
+                value = Clamp01(entry.brightness);
+            }
         } catch (const std::exception& error) {
             std::printf("[Library] sound probe could not analyse %s: %s\n", job.path.c_str(), error.what());
         }

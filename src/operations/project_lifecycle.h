@@ -16,7 +16,7 @@
 //   AutoSaveTick            the frame loop's timer: runs while modified, saved and idle
 //   WriteRecoveryBackup     that backup now, on this thread (the program is being ended)
 //   PumpProjectSave / WaitForProjectSave / StopAutoSave / StopProjectSaveWorker
-//   ProjectSaveRunning / ManualSaveRunning   the project-file writer's thread
+//   ProjectSaveRunning / ManualSaveRunning / ProjectSaveStopFlag   the project-file writer's thread
 //   NewProject              an empty document: voices, caches, lock and state reset
 //   ResetProjectState       the interface's per-project state (nothing of the document)
 //   StopDocumentWorkers     the workers a document replacement must wait for
@@ -32,6 +32,7 @@
 // "[Recovery]"; the user sees toasts (ShowToast).
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <string>
 
@@ -146,6 +147,10 @@ void StopAutoSave(AppState& app);
 void StopProjectSaveWorker(AppState& app);
 bool ProjectSaveRunning(const AppState& app);
 bool ManualSaveRunning(const AppState& app);
+// The running write's stop flag (StopAutoSave raises it), for a test that
+// holds the writer until the stop has been asked; null when none runs. It
+// lives as long as the write: until StopAutoSave or the frame has joined it.
+const std::atomic<bool>* ProjectSaveStopFlag(const AppState& app);
 
 // An empty document with the current settings (duration 30 s, 24 fps, start
 // 0): no voice, emptied caches, unit gains, no lock, no backups of the

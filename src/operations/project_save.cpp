@@ -8,7 +8,7 @@
 //   The frame's half    NotCopiedText, FinishSave / FinishBackup, Launch, StopAutoSave
 //   SaveProject / AutoSaveProject / AutoSaveTick / WriteRecoveryBackup
 //   StopAutoSave / PumpProjectSave / WaitForProjectSave / ProjectSaveRunning /
-//   ManualSaveRunning / StopProjectSaveWorker
+//   ManualSaveRunning / ProjectSaveStopFlag / StopProjectSaveWorker
 //
 // Copying sounds and hashing them is what makes a save slow (seconds for the
 // first save of gigabytes of sound), so none of it runs on the interface
@@ -398,6 +398,10 @@ bool WaitForProjectSave(const LifecycleContext& ctx) {
 bool ProjectSaveRunning(const AppState& app) { return app.saveJob != nullptr; }
 
 bool ManualSaveRunning(const AppState& app) { return app.saveJob && app.saveJob->kind == SaveKind::Save; }
+
+const std::atomic<bool>* ProjectSaveStopFlag(const AppState& app) {
+    return app.saveJob ? &app.saveJob->progress.cancel : nullptr;
+}
 
 void StopProjectSaveWorker(AppState& app) {
     StopAutoSave(app);

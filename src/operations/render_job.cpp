@@ -11,13 +11,12 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <memory>
-#include <thread>
 #include <unordered_set>
 
 #include "document/event.h"
 #include "document/project.h"
+#include "document/work_pace.h"
 #include "library/file_caches.h"
 #include "operations/app_state.h"
 #include "operations/voice_maintenance.h"
@@ -130,28 +129,13 @@ bool StartPendingRender(const DocumentContext& ctx) {
 
 namespace {
 
-std::atomic<bool> gRenderPaced{false};
-std::atomic<int> gRenderLets{0};
-
-// False when the cancel flag was raised while waiting.
-bool WaitForRenderLet(const std::atomic<bool>& cancel) {
-    while (gRenderPaced.load()) {
-        int lets = gRenderLets.load();
-        if (lets > 0 && gRenderLets.compare_exchange_weak(lets, lets - 1)) return true;
-        if (cancel.load()) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
+WorkPace gRenderPace;
 
 }  // namespace
 
-void PaceFullRender(bool paced) {
-    gRenderLets.store(0);
-    gRenderPaced.store(paced);
-}
+void PaceFullRender(bool paced) { SetWorkPaced(gRenderPace, paced); }
 
-void LetPacedRenderEvent() { gRenderLets.store(1); }
+void LetPacedRenderEvent() { LetWorkStep(gRenderPace); }
 
 // ---------------------------------------------------------------------------
 // RunPostPasses
@@ -257,7 +241,7 @@ void RenderAllEvents(const DocumentContext& ctx, float t0, float t1) {
     for (int i = 0; i < n; ++i) {
         if (app.busyTask.cancelRequested.load()) break;
         if (!renders(project.events[size_t(i)])) continue;
-        if (!WaitForRenderLet(app.busyTask.cancelRequested)) break;
+        if (!WaitForWorkStep(gRenderPace, &app.busyTask.cancelRequested)) break;
         RenderEvents(project, *ctx.library, i, -1, -1, true, true);
         app.renderEventsDone.store(++done);
         // Only this event's layers are new to playback: the Clip and Bed

@@ -5,6 +5,7 @@
 //   RerenderEvents / RerenderEvent
 //   Stale voices           SnapshotResultVoiceKeys, EventsWithStaleVoices
 //   RebuildCache / RebuildCacheAsync / RebuildCacheAsyncJob   ResultsNearestFirst, the build on every core
+//                          (PaceVoiceBuild / LetPacedVoice: a test script's hold on it)
 //   SyncVoicesWithResults  DropStaleVoices, per-event or full rebuild, RecomputeVoiceLevels
 //   Job bodies             RerenderAfterVariantChange, DrawUIPlaybackRefreshJob
 #include "operations/voice_sync.h"
@@ -22,6 +23,7 @@
 
 #include "document/event.h"
 #include "document/project.h"
+#include "document/work_pace.h"
 #include "library/file_caches.h"
 #include "operations/app_state.h"
 #include "operations/voice_maintenance.h"
@@ -144,6 +146,16 @@ std::vector<int> EventsWithStaleVoices(const DocumentContext& ctx, const ResultV
 // RebuildCache / RebuildCacheAsync / RebuildCacheAsyncJob
 // ---------------------------------------------------------------------------
 
+namespace {
+
+WorkPace gVoiceBuildPace;
+
+}  // namespace
+
+void PaceVoiceBuild(bool paced) { SetWorkPaced(gVoiceBuildPace, paced); }
+
+void LetPacedVoice() { LetWorkStep(gVoiceBuildPace); }
+
 std::vector<size_t> ResultsNearestFirst(const std::vector<RenderResult>& results, double seconds) {
     std::vector<double> distance(results.size());
     for (size_t k = 0; k < results.size(); ++k) {
@@ -183,7 +195,11 @@ bool BuildVoicesOnEveryCore(const DocumentContext& ctx, const std::vector<size_t
     auto build = [&] {
         try {
             for (;;) {
-                if (cancel && cancel->load()) {
+                // While a test script holds the busy task's rebuild (the
+                // one build with a bar), each of its voices waits for a let.
+                const bool held = bar && next.load() < queue.size() &&
+                                  !WaitForWorkStep(gVoiceBuildPace, cancel);
+                if (held || (cancel && cancel->load())) {
                     stopped.store(true);
                     return;
                 }

@@ -7,6 +7,7 @@
 //   ResultVoiceKeys / SnapshotResultVoiceKeys / EventsWithStaleVoices
 //                                       which events a render changed for playback
 //   RebuildCache / RebuildCacheAsync / RebuildCacheAsyncJob   every voice again
+//   PaceVoiceBuild / LetPacedVoice      a test script's hold on that build
 //   RecomputeVoiceLevels                every level as a full rebuild leaves it
 //   SyncVoicesWithResults               after undo, redo and the program's own changes: keep, rebuild what lacks
 //   RerenderAfterVariantChange / DrawUIPlaybackRefreshJob     bodies of the small jobs
@@ -89,6 +90,15 @@ bool RebuildCacheAsync(const DocumentContext& ctx, const char* status, bool quic
 bool RebuildCacheAsync(const char* status, bool quickRebuild);
 // The job: RebuildCache, playback to the context's current time, done.
 void RebuildCacheAsyncJob(const DocumentContext& ctx, bool quickRebuild);
+
+// The window test driver's hand on the voice build of the busy task
+// (RebuildCacheAsyncJob: an open's, a full rebuild's; never a build the
+// interface thread runs itself): while paced, each voice is built only once
+// let (one let is kept at most), its thread waiting with the cancel flag
+// watched; unpaced, the default, it never waits. So a script can act while
+// the build certainly still runs.
+void PaceVoiceBuild(bool paced);
+void LetPacedVoice();
 
 // Every voice's settings (placement, pan, group, mute, curves, fades) and
 // gain as a fresh build of its result gives them, then UpdateVoiceLevels

@@ -114,14 +114,17 @@ void CrossoverBandWeights(int sampleRate, float f1, float f2, float slope, const
 // ---------------------------------------------------------------------------
 
 std::array<float, 3> CrossoverPhaseOffsets(const RenderResult& result, const std::array<bool, 4>& loaded) {
-    const std::string* paths[3] = {&result.filepath, &result.alloyMid.filepath, &result.alloyHigh.filepath};
+    // Seeded by each source's identity, not its path (the project may lie anywhere).
+    const std::string* seeds[3] = {&AlloySeedText(result.name, result.fileId),
+                                   &AlloySeedText(result.alloyMid.name, result.alloyMid.fileId),
+                                   &AlloySeedText(result.alloyHigh.name, result.alloyHigh.fileId)};
     // The main layer's offset serves for all three layers.
     const float scaled = result.sourceOffset * 1000.0f;
     const int64_t offsetMs = std::fabs(scaled) < 9.0e18f ? int64_t(scaled) : 0;
     std::array<float, 3> phase{};
     for (int j = 0; j < 3; ++j) {
         if (!loaded[size_t(j)]) continue;
-        const uint32_t v = uint32_t(uint64_t(offsetMs) & 0xFFFFFFFFu) ^ AlloyPathHash(*paths[j]);
+        const uint32_t v = uint32_t(uint64_t(offsetMs) & 0xFFFFFFFFu) ^ AlloyPathHash(*seeds[j]);
         phase[size_t(j)] = float(double(v % 10000u) / 10000.0 * kTwoPi);
     }
     return phase;

@@ -54,8 +54,8 @@ void CrossoverFrequencies(float weight, float morph, float& f1, float& f2);
 void CrossoverBandWeights(int sampleRate, float f1, float f2, float slope, const std::array<bool, 3>& loaded,
                           float* low, float* mid, float* high);
 
-// Per sound layer: (uint32(trunc(sourceOffset x 1000)) XOR djb2(path)) mod
-// 10000 / 10000 x 2 pi; 0 for absent layers.
+// Per sound layer: (uint32(trunc(sourceOffset x 1000)) XOR djb2(its name, else
+// its file id)) mod 10000 / 10000 x 2 pi; 0 for absent layers.
 std::array<float, 3> CrossoverPhaseOffsets(const RenderResult& result, const std::array<bool, 4>& loaded);
 
 struct CrossoverMorphContext {

@@ -259,6 +259,10 @@ uint32_t AlloyPathHash(const std::string& path) {
     return h;
 }
 
+const std::string& AlloySeedText(const std::string& name, const std::string& fileId) {
+    return name.empty() ? fileId : name;
+}
+
 // ---------------------------------------------------------------------------
 // Band split
 // ---------------------------------------------------------------------------

@@ -8,7 +8,8 @@
 //   AlloyCurveAt / AlloyWeightAt / AlloyWeightPerSample   32-point curve lookup; weight or 0.5
 //   MatchAlloyLevel / ApplyAlloyFades
 //   FinishAlloyMorph / MorphAlloyChannels   level, fades and hand-over; the drivers' common tail
-//   AlloyPathHash             djb2 of a path (per-file phase and drift seeds)
+//   AlloyPathHash             djb2 of a text (per-file phase and drift seeds)
+//   AlloySeedText             what those seeds hash: a source's name, else its file id
 //   AlloyTiltGain             per-band gain from the weight curve
 //   AlloyBandEdges / AlloyBandSplit   log-spaced crossover bands of paired RBJ biquads
 //   AlloyFft / MakeAlloyFft   2048-point forward and inverse configurations with the window
@@ -112,6 +113,12 @@ void MorphAlloyChannels(const RenderResult& result, int sampleRate, const AlloyL
 
 // djb2: h = 5381, h = h x 33 + byte, unsigned 32-bit.
 uint32_t AlloyPathHash(const std::string& path);
+
+// The text a sound layer's phase and drift seeds hash: its name as the
+// project stores it, else its file id (a layer stored without an id gets a
+// random one at each open). Never its path: the same project must sound the
+// same from any folder, after a Save As and in every run.
+const std::string& AlloySeedText(const std::string& name, const std::string& fileId);
 
 // clamp((weight - 0.5) x 1.5 x (2 tilt - 1) + 1, 0.15, 2.5), tilt 0 for the
 // lowest band and 1 for the highest.

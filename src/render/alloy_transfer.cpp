@@ -252,7 +252,8 @@ void TransferChannel(const TransferContext& ctx, const std::array<const std::vec
     const std::vector<float>& baseSamples = *layers[size_t(base)];
 
     if (v.driftAlways || ctx.microPitch > 0.001f)
-        MicroPitchDrift(baseSamples, AlloyPathHash(ctx.result->filepath), ctx.microPitch, ctx.sampleRate, out);
+        MicroPitchDrift(baseSamples, AlloyPathHash(AlloySeedText(ctx.result->name, ctx.result->fileId)),
+                        ctx.microPitch, ctx.sampleRate, out);
     else
         out = baseSamples;
     out.resize(size_t(ctx.frames), 0.0f);

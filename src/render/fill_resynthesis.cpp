@@ -1,7 +1,7 @@
 // fill_resynthesis.cpp — trimming, excerpts, loops and grain resynthesis of fill sources.
 //
 // Index
-//   Random and keys     LCG step, djb2 path hash, FillKey
+//   Random and keys     LCG step, djb2 identity hash, FillKey
 //   Source and output   FillSource (channels + mono analysis signal), FillOutput, FillFrames,
 //                       PrepareVoiceOutput, DropVoiceAudio, AddSpliceMarker, ChunkLog, LayChunk
 //   Trim                TrimBody: quiet head and tail by block RMS
@@ -9,11 +9,13 @@
 //   Loop builder        BuildLoop
 //   Analysis            FillFrame, AnalyseBody, FeatureDistance
 //   Grain loop          ResynthesizeGrains: sizes, candidates, alignment, crossfades
-//   ResynthesizeFill
+//   FillSourceIdentity / ResynthesizeFill
 //   Replay              FillChunkPlanFits, ProcessResultClip, LoadFillAudio
 //
 // Every random draw comes from one 32-bit state seeded by FillKey, in a fixed
-// order, so a fill is reproducible from its path, offset, duration and seed.
+// order, so a fill is reproducible from its source's identity, offset,
+// duration and seed. The key never sees the source's path: a project copied
+// to another folder, or saved elsewhere, must sound the same.
 // Chunks are laid by one routine (LayChunk) for both the resynthesis and the
 // replay of a stored plan: that is what makes a replay identical to the
 // original sample for sample.
@@ -41,9 +43,10 @@ constexpr float kHalfPi = 1.57079632679489661923f;
 inline uint32_t LcgStep(uint32_t x) { return x * 1103515245u + 12345u; }
 inline int64_t Draw(uint32_t x) { return int64_t(x >> 16); }
 
-uint32_t PathHash(const std::string& path) {
+// djb2 over the identity's bytes.
+uint32_t IdentityHash(const std::string& identity) {
     uint32_t h = 5381;
-    for (unsigned char c : path) h = h * 33u + c;
+    for (unsigned char c : identity) h = h * 33u + c;
     return h;
 }
 
@@ -53,11 +56,12 @@ int64_t TruncI64(float v) {
     return int64_t(v);
 }
 
-uint32_t FillKey(const std::string& path, float offset, float duration, uint32_t seed) {
+uint32_t FillKey(const std::string& identity, float offset, float duration, uint32_t seed) {
     const int64_t a = TruncI64(offset * 10000.0f);
     const int64_t b = TruncI64(duration * 1000.0f);
-    return uint32_t(a ^ b) ^ (seed * 0x9E3779B1u) ^ PathHash(path);
+    return uint32_t(a ^ b) ^ (seed * 0x9E3779B1u) ^ IdentityHash(identity);
 }
+
 
 // ---------------------------------------------------------------------------
 // Source and output
@@ -555,11 +559,17 @@ void ResynthesizeGrains(const FillSource& src, Body body, const FillAnalysis& an
 }  // namespace
 
 // ---------------------------------------------------------------------------
-// ResynthesizeFill
+// FillSourceIdentity / ResynthesizeFill
 // ---------------------------------------------------------------------------
 
-bool ResynthesizeFill(const std::string& path, float offset, float duration, int targetRate,
-                      bool stereo, PlaybackVoice& voice, uint32_t seed, bool loop) {
+std::string FillSourceIdentity(const RenderResult& result) {
+    // The name first: a layer stored without an id is given one at random
+    // when its project opens, so its id alone would differ from run to run.
+    return result.name.empty() ? result.fileId : result.name;
+}
+
+bool ResynthesizeFill(const std::string& path, const std::string& identity, float offset, float duration,
+                      int targetRate, bool stereo, PlaybackVoice& voice, uint32_t seed, bool loop) {
     const int64_t need = FillFrames(targetRate, duration);
     if (need < 1) return false;
     std::vector<float> left, right;
@@ -575,7 +585,7 @@ bool ResynthesizeFill(const std::string& path, float offset, float duration, int
         const int rate = targetRate;
         const Body body = TrimBody(src.mono, src.frames, rate);
         const int64_t len = body.Length();
-        const uint32_t key = FillKey(path, offset, duration, seed);
+        const uint32_t key = FillKey(identity, offset, duration, seed);
         const FillOutput out = PrepareVoiceOutput(voice, need, src.right != nullptr);
 
         if (len >= 2 * need) {
@@ -613,8 +623,8 @@ namespace {
 // Resynthesises the result's fill and makes the voice's chunk log (complete,
 // or empty for fills that need none or too many) its plan.
 bool ResynthesizeAndKeepPlan(RenderResult& result, int targetRate, PlaybackVoice& voice) {
-    if (!ResynthesizeFill(result.filepath, result.sourceOffset, result.duration, targetRate, result.stereo,
-                          voice, uint32_t(result.groupTrack), result.fillLoop))
+    if (!ResynthesizeFill(result.filepath, FillSourceIdentity(result), result.sourceOffset, result.duration,
+                          targetRate, result.stereo, voice, uint32_t(result.groupTrack), result.fillLoop))
         return false;
     result.fillChunks.assign(voice.chunks.begin(), voice.chunks.begin() + std::max(0, voice.chunkCount));
     return true;

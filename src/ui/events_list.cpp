@@ -61,6 +61,7 @@ struct ListFrameState {
     bool openGroupMenu = false;  // set by a header this frame; opened at the list's level
     bool openSavePopup = false;
     bool openEventMenu = false;
+    int shownSelection = -1;     // the selected event the list last brought into sight
 };
 ListFrameState gList;
 
@@ -406,16 +407,28 @@ void DrawRows(const DocumentContext& ctx, VideoPlayer* video) {
     gList.rowsBuilt = true;
     const std::vector<ListRow>& rows = gList.rows;
     const float viewHeight = ImGui::GetWindowHeight();
+    gEventsListReport.viewX = ImGui::GetWindowPos().x, gEventsListReport.viewY = ImGui::GetWindowPos().y;
+    gEventsListReport.viewWidth = ImGui::GetWindowWidth(), gEventsListReport.viewHeight = viewHeight;
     const float listHeight = rows.empty() ? 0 : rows.back().y + rows.back().height;
 
-    if (app.scrollToSelection) {
+    const float top = ImGui::GetCursorPosY();
+    // An event selected anywhere (the timeline, a command, an undo) shows its
+    // row: out of sight, the list scrolls it into the middle. A request
+    // (a box selection, a placed chain) centres it in any case.
+    const bool selectionMoved = app.selectedEvent != gList.shownSelection;
+    if (app.scrollToSelection || selectionMoved) {
         const float y = EventRowY(rows, app.selectedEvent);
-        if (y >= 0) ImGui::SetScrollY(std::max(0.0f, y - viewHeight / 2));
+        const float h = RowHeights().event;
+        if (y >= 0) {
+            const float scroll = app.scrollToSelection ? std::max(0.0f, top + y + h / 2 - viewHeight / 2)
+                                                       : ScrollShowingRow(y, h, top, ImGui::GetScrollY(), viewHeight);
+            if (scroll != ImGui::GetScrollY()) ImGui::SetScrollY(scroll);
+        }
         app.scrollToSelection = false;
+        gList.shownSelection = app.selectedEvent;
     }
     const float scroll = ImGui::GetScrollY();
     const float width = ImGui::GetContentRegionAvail().x;
-    const float top = ImGui::GetCursorPosY();
 
     // Nothing in a row changes the number of events or layers (deletions
     // come from the menus, drawn after the rows), so the rows stay valid.
@@ -431,6 +444,7 @@ void DrawRows(const DocumentContext& ctx, VideoPlayer* video) {
                        project.events[size_t(rows[k].index)].folder[0] != '\0';
             break;
         }
+    const int selectedBefore = app.selectedEvent;
     for (size_t k = firstRow; k < rows.size(); ++k) {
         const ListRow& row = rows[k];
         if (row.y + top > scroll + viewHeight) break;
@@ -451,6 +465,8 @@ void DrawRows(const DocumentContext& ctx, VideoPlayer* video) {
         gEventsListReport.rows.push_back(report);
     }
     if (pendingEvent >= 0) StartPendingLayerAction(ctx, pending);
+    // A row clicked here is in sight already: the list stays where it is.
+    if (app.selectedEvent != selectedBefore) gList.shownSelection = app.selectedEvent;
 
     // The drop zone: the rest of the view, at least 30 points.
     ImGui::SetCursorPosY(top + listHeight);
@@ -530,6 +546,7 @@ void DumpEventsList(StateDump& dump) {
     }
     const EventsListReport& report = gEventsListReport;
     dump.Field("events.rows", int(report.rows.size()));
+    dump.RectField("events.view", report.viewX, report.viewY, report.viewWidth, report.viewHeight);
     for (size_t k = 0; k < report.rows.size(); ++k) {
         const EventsListReport::Row& row = report.rows[k];
         const std::string key = "events.row." + std::to_string(k);

@@ -36,6 +36,7 @@ struct EventsListReport {
     };
     std::vector<Row> rows;  // the rows drawn, top to bottom
     float dropZoneY = -1;   // the drop zone's top, screen; -1 when out of view
+    float viewX = 0, viewY = 0, viewWidth = 0, viewHeight = 0;  // the rows' visible area, screen
     float sceneAddX = 0;
     float scenesComboX = 0, scenesComboY = 0;  // the scene combo's centre; "##scadd" at sceneAddX
 };

@@ -4,7 +4,7 @@
 // Index
 //   Helpers
 //   SortEventsList / SummarizeLayerWeights
-//   BuildListRows / FirstRowAt / EventRowY / FolderMembers
+//   BuildListRows / FirstRowAt / EventRowY / ScrollShowingRow / FolderMembers
 //   ApplyRowClick / ApplyFolderHeaderClick
 //   Folder edits
 //   SaveFolderAsChain
@@ -176,6 +176,12 @@ float EventRowY(const std::vector<ListRow>& rows, int eventIndex) {
     for (const ListRow& r : rows)
         if (r.kind == ListRowKind::Event && r.index == eventIndex) return r.y;
     return -1;
+}
+
+float ScrollShowingRow(float rowY, float rowHeight, float top, float scroll, float viewHeight) {
+    const float y = top + rowY;
+    if (y >= scroll && y + rowHeight <= scroll + viewHeight) return scroll;
+    return std::max(0.0f, y + rowHeight / 2 - viewHeight / 2);
 }
 
 std::vector<int> FolderMembers(const AppState& app, const std::vector<Event>& events, std::string_view folder) {

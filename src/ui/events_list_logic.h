@@ -93,6 +93,11 @@ void BuildListRows(const AppState& app, const std::vector<Event>& events, const 
 size_t FirstRowAt(const std::vector<ListRow>& rows, float y);
 // Where the list shows the event's row (-1 when it is hidden).
 float EventRowY(const std::vector<ListRow>& rows, int eventIndex);
+// The scroll that shows a row at `rowY` (list units) of `rowHeight` in a view
+// `viewHeight` tall scrolled to `scroll`, the rows starting `top` below the
+// view's scroll origin: `scroll` itself while the whole row is in sight,
+// else the row in the middle of the view (never above 0).
+float ScrollShowingRow(float rowY, float rowHeight, float top, float scroll, float viewHeight);
 
 // The events whose folder is `folder`, in eventsListOrder.
 std::vector<int> FolderMembers(const AppState& app, const std::vector<Event>& events, std::string_view folder);

@@ -45,6 +45,7 @@
 #include "ui/timeline_logic.h"
 #include "ui/ui_colors.h"
 #include "ui/ui_layout.h"
+#include "ui/widget_logic.h"
 #include "ui/widgets.h"
 
 namespace {
@@ -192,8 +193,9 @@ void DrawFilterAndPins(const DocumentContext& ctx, int e) {
 // Clip card
 // ---------------------------------------------------------------------------
 
-// The file name in `nameWidth` (it follows the header on its line); the
-// details and description below it across `width`.
+// The file name in `nameWidth` (it follows the header on its line), the
+// details beside it where they fit, else below; the description below them
+// across `width`.
 void DrawClipCard(const Event& ev, float nameWidth, float width) {
     const std::string path(TextFieldView(ev.pinnedFile));
     if (path.empty()) {
@@ -211,7 +213,13 @@ void DrawClipCard(const Event& ev, float nameWidth, float width) {
         ImGui::TextColored(ImGui::ColorConvertU32ToFloat4(gTheme.warning), "Missing \xE2\x80\x94 relink from the Library tab");
         return;
     }
+    // The details follow the name on its line where they fit: a short
+    // inspector (the smallest window) then still shows the Clip's rows below.
     const std::string details = ClipDetailsText(header.duration, header.sampleRate, header.channels, header.bits);
+    const float gap = 2 * ImGui::GetStyle().ItemSpacing.x;
+    const float nameRight = ImGui::GetItemRectMax().x;
+    const float right = ImGui::GetWindowPos().x + ImGui::GetWindowContentRegionMax().x;
+    if (nameRight + gap + ImGui::CalcTextSize(details.c_str()).x <= right) ImGui::SameLine(0, gap);
     ImGui::TextColored(ImGui::ColorConvertU32ToFloat4(gTheme.textMuted), "%s", details.c_str());
     if (header.description.empty()) return;
     if (header.cutWidth != width) {
@@ -367,12 +375,18 @@ void DrawControlRow(const DocumentContext& ctx, int e) {
         std::string name(TextFieldView(ev.presetName));
         if (name.empty()) name = AutoNameEvent(ev, gRecipes);
         const float w = std::min(ImGui::CalcTextSize(name.c_str()).x + 20, 180.0f);
+        // A longer name ends in "…" inside the button; the tooltip has it all.
+        const std::string shown =
+            ShortenedText(name, [&](const std::string& t) { return ImGui::CalcTextSize(t.c_str()).x <= w - 20; });
         SecondaryButtonScope look;
         ImGui::BeginDisabled(blocked != nullptr);
-        if (ImGui::Button((name + "##presetdrop").c_str(), ImVec2(w, h))) ImGui::OpenPopup("##presetpanel");
+        if (ImGui::Button((shown + "##presetdrop").c_str(), ImVec2(w, h))) ImGui::OpenPopup("##presetpanel");
         ImGui::EndDisabled();
         NoteInspectorItem("##presetdrop");
-        InspectorTip(blocked ? blocked : "Select or save recipe");
+        if (blocked || shown == name)
+            InspectorTip(blocked ? blocked : "Select or save recipe");
+        else if (ImGui::IsItemHovered())
+            ShowStyledTooltip("%s\nSelect or save recipe", name.c_str());
         DrawRecipePopup(ctx, e);
     }
     // 9 / 10 / 11

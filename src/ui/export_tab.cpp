@@ -1,7 +1,7 @@
 // export_tab.cpp — drawing the Export tab.
 //
 // Index
-//   Helpers          tinted checkboxes, row labels, rules, tooltips
+//   Helpers          tinted checkboxes, row labels, rules, tooltips, options that wrap
 //   Sections         AAF Session, WAV Bounce, Reverb
 //   Footer           the rule and the Export button
 //   DrawExportTab
@@ -87,6 +87,19 @@ void Option(const char* label, bool* value, bool sectionOn, bool enabled, const 
     Tooltip(tooltip);
 }
 
+// The next option of a row on the same line when it fits there, else on a
+// line of its own under the row's first control.
+void NextOption(const Rows& rows, const char* label) {
+    const ImGuiStyle& style = ImGui::GetStyle();
+    const float width = ImGui::GetFrameHeight() + style.ItemInnerSpacing.x + ImGui::CalcTextSize(label, nullptr, true).x;
+    const float right = ImGui::GetWindowPos().x + ImGui::GetWindowContentRegionMax().x;
+    if (ImGui::GetItemRectMax().x + style.ItemSpacing.x + width <= right) {
+        ImGui::SameLine();
+        return;
+    }
+    ImGui::SetCursorPosX(rows.column);
+}
+
 // ---------------------------------------------------------------------------
 // Sections
 // ---------------------------------------------------------------------------
@@ -103,13 +116,13 @@ void AafSection(const Rows& rows, ExportSettings& s, const ExportControls& c, fl
     ImGui::DragFloat("##hdl", &s.handleDuration, 0.1f, 0.1f, 10.0f, "%.1fs", ImGuiSliderFlags_AlwaysClamp);
     ImGui::EndDisabled();
     Tooltip("Handle length (each side)", true);
-    ImGui::SameLine();
+    NextOption(rows, "Full source");
     Option("Full source", &s.handleFullSource, on, c.fullSource, "Include entire source file as handles");
     Gap(4);
 
     RowLabel(rows, "Include");
     Option("Clip gain", &s.exportAAFVolAuto, on, c.clipGain, "Intensity curves as clip gain automation");
-    ImGui::SameLine();
+    NextOption(rows, "Markers");
     Option("Markers", &s.exportAAFMarkers, on, c.markers, "Include sync point markers\n(PT Import format)");
     Gap(4);
 
@@ -125,11 +138,11 @@ void WavSection(const Rows& rows, ExportSettings& s, const ExportControls& c) {
     const bool on = s.exportFormatWAV;
     RowLabel(rows, "Bounce");
     Option("Mix", &s.exportWavMixdown, on, c.mix, "Single stereo mixdown");
-    ImGui::SameLine();
+    NextOption(rows, "Stems");
     Option("Stems", &s.exportWavStems, on, c.stems, "One stereo file per group");
-    ImGui::SameLine();
+    NextOption(rows, "Tracks");
     Option("Tracks", &s.exportWavTracks, on, c.tracks, "One file per track slot");
-    ImGui::SameLine();
+    NextOption(rows, "Clips");
     Option("Clips", &s.exportWavClips, on, c.clips, "Each layer as a timestamped BWF");
 }
 

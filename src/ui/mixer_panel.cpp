@@ -57,6 +57,24 @@ void TextCentredAt(ImDrawList* draw, float centreX, float y, ImU32 color, const 
     draw->AddText(ImVec2(std::round(centreX - w / 2), std::round(y)), color, text);
 }
 
+// The font size at which `text` is at most `room` wide: the panel's own,
+// or smaller (down to 60 % of it) where a narrow strip would cut the text.
+float FittedSize(const char* text, float room) {
+    const float size = ImGui::GetFontSize();
+    const float w = ImGui::CalcTextSize(text).x;
+    if (!(w > room) || !(room > 0)) return size;
+    return std::max(0.6f * size, std::floor(size * room / w * 10) / 10);
+}
+
+// Centred on `centreX` within `room` points, smaller where it must be.
+void FittedTextCentredAt(ImDrawList* draw, float centreX, float y, float room, ImU32 color, const char* text) {
+    ImFont* font = ImGui::GetFont();
+    const float size = FittedSize(text, room);
+    const float w = font->CalcTextSizeA(size, FLT_MAX, 0, text).x;
+    const float lift = (ImGui::GetFontSize() - size) / 2;  // on the line's middle
+    draw->AddText(font, size, ImVec2(std::round(centreX - w / 2), std::round(y + lift)), color, text);
+}
+
 // Dear ImGui asserts on an empty button; a panel squeezed that small has no control.
 bool InvisibleButtonAt(const char* id, float x, float y, float w, float h) {
     if (!(w >= 1) || !(h >= 1)) return false;
@@ -163,18 +181,18 @@ void DrawMuteSolo(const PanelContext& p, const MixerStrip& s, int i, float left)
         ImGui::PushStyleVar(ImGuiStyleVar_FrameBorderSize, 1.0f);
         ImGui::PushStyleColor(ImGuiCol_Border, Col(gTheme.border));
     }
-    ImGui::SetCursorScreenPos(ImVec2(left + 2, l.faderBottom + 16));
+    ImGui::SetCursorScreenPos(ImVec2(left + 2, l.muteY));
     {
         MuteButtonScope scope(s.muted);
         std::snprintf(id, sizeof id, "M##m%d", i);
-        if (ImGui::Button(id, ImVec2(bw, 16))) SetStripMute(p.engine, p.app, s.id, !s.muted, p.videoLoaded);
+        if (ImGui::Button(id, ImVec2(bw, l.buttonHeight))) SetStripMute(p.engine, p.app, s.id, !s.muted, p.videoLoaded);
     }
     if (ImGui::IsItemHovered()) ShowStyledTooltip("Mute");
     if (s.hasSolo) {
-        ImGui::SetCursorScreenPos(ImVec2(left + 2 + bw + 2, l.faderBottom + 16));
+        ImGui::SetCursorScreenPos(ImVec2(left + 2 + bw + 2, l.muteY));
         SoloButtonScope scope(s.solo);
         std::snprintf(id, sizeof id, "S##s%d", i);
-        if (ImGui::Button(id, ImVec2(bw, 16))) SetStripSolo(p.engine, s.id, !s.solo);
+        if (ImGui::Button(id, ImVec2(bw, l.buttonHeight))) SetStripSolo(p.engine, s.id, !s.solo);
     }
     if (s.hasSolo && ImGui::IsItemHovered()) ShowStyledTooltip("Solo");
     if (outline) {
@@ -186,9 +204,14 @@ void DrawMuteSolo(const PanelContext& p, const MixerStrip& s, int i, float left)
 
 void DrawSend(const PanelContext& p, const MixerStrip& s, int i, float left) {
     const MixerLayout& l = p.l;
-    const float labelY = l.faderBottom + 36;
-    p.draw->AddText(ImVec2(left + 2, labelY), Col(p.reverbOn ? gTheme.reverbStrip : gTheme.reverbOffText), "Reverb");
-    const float y = labelY + p.fontSize + 1;
+    // "Reverb" as wide as the strip allows (smaller in a narrow strip).
+    {
+        ImFont* font = ImGui::GetFont();
+        const float size = FittedSize("Reverb", l.stripWidth - 4);
+        p.draw->AddText(font, size, ImVec2(left + 2, std::round(l.sendLabelY + (p.fontSize - size) / 2)),
+                        Col(p.reverbOn ? gTheme.reverbStrip : gTheme.reverbOffText), "Reverb");
+    }
+    const float y = l.sendBarY;
     const float barLeft = left + 3;
     const float barWidth = l.stripWidth - 6;
     if (!(barWidth > 0)) return;
@@ -205,7 +228,7 @@ void DrawSend(const PanelContext& p, const MixerStrip& s, int i, float left) {
         ShowStyledTooltip("Reverb Send: %.0f%%", double(p.engine.reverb.groupSends[size_t(s.id)].load(kRelaxed) * 100));
 }
 
-void DrawStrip(const PanelContext& p, const MixerStrip& s, int i) {
+void DrawStripParts(const PanelContext& p, const MixerStrip& s, int i) {
     const MixerLayout& l = p.l;
     const float left = l.stripLeft[size_t(i)];
     const float right = left + l.stripWidth;
@@ -215,13 +238,14 @@ void DrawStrip(const PanelContext& p, const MixerStrip& s, int i) {
                      Col(s.id == kStripIdMaster ? gTheme.frameBg : gTheme.windowBg), 4.0f);
     if (!s.present) d->AddRectFilled(ImVec2(left, l.y0), ImVec2(right, l.stripBottom), Col(gTheme.windowBg, 0x64), 4.0f);
     const ImU32 nameColor = s.muted ? Col(gTheme.muteOn, 0xC8) : Col(s.present ? gTheme.text : gTheme.textDim);
-    TextCentredAt(d, cx, l.y0 + 4, nameColor, s.name);
+    const float room = l.stripWidth - 4;
+    FittedTextCentredAt(d, cx, l.y0 + 4, room, nameColor, s.name);
 
     char readout[16];
     FaderReadout(s.gain, readout, sizeof readout);
     if (!s.present) {
         // Dimmed, without fader, buttons or meter; the stored level still reads.
-        TextCentredAt(d, cx, l.faderBottom + 2, Col(gTheme.textDim, 0x96), readout);
+        FittedTextCentredAt(d, cx, l.readoutY, room, Col(gTheme.textDim, 0x96), readout);
         return;
     }
     const FaderValueMap law(s.maxGain);
@@ -233,9 +257,19 @@ void DrawStrip(const PanelContext& p, const MixerStrip& s, int i) {
     const float gain = StripGain(p.engine, s.id);
     DrawHandle(p, s, cx, l.HandleY(FaderPositionOfGain(law, gain)));
     FaderReadout(gain, readout, sizeof readout);
-    TextCentredAt(d, cx, l.faderBottom + 2, Col(gTheme.textDim), readout);
+    FittedTextCentredAt(d, cx, l.readoutY, room, Col(gTheme.textDim), readout);
     DrawMuteSolo(p, s, i, left);
     if (s.hasSend) DrawSend(p, s, i, left);
+}
+
+// Everything of a strip stays on it: a text too wide would be cut at its
+// edge rather than run under its neighbour.
+void DrawStrip(const PanelContext& p, const MixerStrip& s, int i) {
+    const MixerLayout& l = p.l;
+    const float left = l.stripLeft[size_t(i)];
+    ImGui::PushClipRect(ImVec2(left, l.y0), ImVec2(left + l.stripWidth, l.stripBottom), true);
+    DrawStripParts(p, s, i);
+    ImGui::PopClipRect();
 }
 
 // ---------------------------------------------------------------------------
@@ -245,7 +279,9 @@ void DrawStrip(const PanelContext& p, const MixerStrip& s, int i) {
 void DrawPowerButton(const PanelContext& p) {
     const MixerLayout& l = p.l;
     ImGui::SetCursorScreenPos(ImVec2(l.rx + l.rw - 22, l.ry + 2));
-    ImGui::PushStyleVar(ImGuiStyleVar_FramePadding, ImVec2(3, 3));
+    // The glyph's line is as tall as the font: the padding gives way so that
+    // it stays inside the 18-point button.
+    ImGui::PushStyleVar(ImGuiStyleVar_FramePadding, ImVec2(3, std::clamp((18 - p.fontSize) / 2, 0.0f, 3.0f)));
     ImGui::PushStyleColor(ImGuiCol_Button, ImVec4(0, 0, 0, 0));
     ImGui::PushStyleColor(ImGuiCol_ButtonHovered, Col(gTheme.textDim, 0.4f * 255));
     ImGui::PushStyleColor(ImGuiCol_ButtonActive, Col(gTheme.textDim, 0.6f * 255));
@@ -309,7 +345,7 @@ void DrawSpaceControl(const PanelContext& p) {
     DrawRoom(p, macro);
 
     char label[64];
-    const float labelY = l.ry + 22 + l.roomHeight + 4;
+    const float labelY = l.spaceLabelY;
     const float centreX = l.rx + l.rw / 2;
     if (p.reverbOn) {
         std::snprintf(label, sizeof label, "%s  %.0f%%", ReverbSpaceName(macro), double(macro * 100));
@@ -367,8 +403,8 @@ void DrawKnob(const PanelContext& p, int k) {
     d->AddCircleFilled(ImVec2(c.x + r * std::cos(a), c.y + r * std::sin(a)), 3, Col(gTheme.reverbAccent, 240 * g), 12);
     char text[16];
     KnobValueText(knob, value, text, sizeof text);
-    TextCentredAt(d, c.x, c.y - p.fontSize / 2, Col(gTheme.textMuted, 255 * g), text);
-    TextCentredAt(d, c.x, c.y + r + 4, Col(gTheme.textDim, 255 * g), knob.label);
+    FittedTextCentredAt(d, c.x, c.y - p.fontSize / 2, 2 * r + 6, Col(gTheme.textMuted, 255 * g), text);
+    FittedTextCentredAt(d, c.x, c.y + r + 4, l.columnWidth - 4, Col(gTheme.textDim, 255 * g), knob.label);
 }
 
 void DrawReverbSection(const PanelContext& p) {
@@ -401,9 +437,24 @@ void MixerPanel(ImDrawList*, const UILayout& layout) {
     // Ballistics before anything reads the meters.
     UpdateMixerMeters(engine, ImGui::GetIO().DeltaTime);
 
-    ImDrawList* draw = frame.draw;
     const float fontSize = ImGui::GetFontSize();
-    const MixerLayout l = ComputeMixerLayout(frame.origin.x, frame.origin.y, frame.width, frame.height, fontSize);
+    // A panel shorter than the layout needs (a large font in the smallest
+    // window) is laid out at that height under its title and scrolls.
+    const float least = MixerLeastHeight(fontSize);
+    const bool scrolls = frame.height < least;
+    constexpr float kTitleRow = 24;
+    ImVec2 origin = frame.origin;
+    float height = frame.height;
+    ImDrawList* draw = frame.draw;
+    if (scrolls) {
+        ImGui::SetCursorPos(ImVec2(0, kTitleRow));
+        ImGui::BeginChild("##mixer_scroll", ImVec2(frame.width, frame.height - kTitleRow), false);
+        const ImVec2 top = ImGui::GetCursorScreenPos();
+        origin = ImVec2(top.x, top.y - kTitleRow);
+        height = least;
+        draw = ImGui::GetWindowDrawList();
+    }
+    const MixerLayout l = ComputeMixerLayout(origin.x, origin.y, frame.width, height, fontSize);
     const bool videoLoaded = gVideoPlayer.loaded;
     const PanelContext p{app, engine, draw, l, fontSize, frame.smallFont, videoLoaded,
                          engine.reverb.enabled.load(kRelaxed) != 0};
@@ -416,6 +467,11 @@ void MixerPanel(ImDrawList*, const UILayout& layout) {
         for (int i = 0; i < kMixerStripCount; ++i) DrawStrip(p, strips[size_t(i)], i);
     }
     DrawReverbSection(p);
+    if (scrolls) {
+        ImGui::SetCursorScreenPos(ImVec2(origin.x, origin.y + kTitleRow));
+        ImGui::Dummy(ImVec2(1, least - kTitleRow));
+        ImGui::EndChild();
+    }
     EndTabPanel(frame);
 }
 

@@ -276,10 +276,35 @@ float MixerLayout::KnobCentreY(int knob) const {
     return float(row) * rowHeight + knobsTop + knobRadius + 2;
 }
 
+namespace {
+
+// Below the fader: the readout, the mute and solo buttons, the send's label
+// and its bar, each a line of the font (or the buttons' height) apart.
+float StripFooter(float fontSize, float buttonHeight) { return 2 + fontSize + 2 + buttonHeight + 4 + fontSize + 1 + 5 + 4; }
+float ButtonHeight(float fontSize) { return std::max(16.0f, fontSize + 2); }
+float FaderTopInset(float fontSize) { return std::max(26.0f, fontSize + 10); }
+// The reverb section's rows other than the room and the knobs themselves:
+// the title row (22), the space label and its gaps, two knob labels with
+// their gaps and the gap between the rows, a bottom margin.
+float ReverbFixedRows(float fontSize) { return 54 + 3 * fontSize; }
+constexpr float kLeastFader = 30;
+constexpr float kLeastRoom = 12;
+constexpr float kLeastKnobRadius = 9;
+constexpr float kWantedRoom = 20;
+
+}  // namespace
+
+float MixerLeastHeight(float fontSize) {
+    const float strips = 44 + 28 + FaderTopInset(fontSize) + kLeastFader + StripFooter(fontSize, ButtonHeight(fontSize));
+    const float reverb = 44 + ReverbFixedRows(fontSize) + 4 * kLeastKnobRadius + kLeastRoom;
+    return std::ceil(std::max(strips, reverb));
+}
+
 MixerLayout ComputeMixerLayout(float originX, float originY, float width, float height, float fontSize) {
     MixerLayout l;
     const float W = width;
     const float H = height;
+    const float F = fontSize;
     l.x0 = originX + 16;
     l.y0 = originY + 28;
     const float A = W - 32;
@@ -289,20 +314,30 @@ MixerLayout ComputeMixerLayout(float originX, float originY, float width, float 
     for (int i = 0; i < kMixerStripCount; ++i)
         l.stripLeft[size_t(i)] = l.x0 + float(i) * (l.stripWidth + 3) + (i == 4 ? 6.0f : 0.0f);
     l.stripBottom = l.y0 + H - 44;
-    l.faderBottom = l.stripBottom - 64;
-    l.faderTop = l.y0 + 26;
-    l.faderHeight = std::max(30.0f, l.faderBottom - l.faderTop);
+    l.buttonHeight = ButtonHeight(F);
+    l.faderBottom = l.stripBottom - StripFooter(F, l.buttonHeight);
+    l.faderTop = l.y0 + FaderTopInset(F);
+    l.faderHeight = std::max(kLeastFader, l.faderBottom - l.faderTop);
+    l.readoutY = l.faderBottom + 2;
+    l.muteY = l.readoutY + F + 2;
+    l.sendLabelY = l.muteY + l.buttonHeight + 4;
+    l.sendBarY = l.sendLabelY + F + 1;
 
     l.rx = l.x0 + l.stripsWidth + 8;
     l.ry = l.y0;
     l.rw = l.reverbWidth - 8;
     l.rh = H - 44;
     l.innerWidth = l.rw - 12;
-    l.knobRadius = std::min(15.0f, (l.innerWidth - 12) / 6);
+    // The knobs give up size before the room gives up its least height, and
+    // the room takes whatever a tall panel leaves.
+    const float fixed = ReverbFixedRows(F);
+    const float byHeight = (l.rh - fixed - kWantedRoom) / 4;
+    l.knobRadius = std::max(kLeastKnobRadius, std::min({15.0f, (l.innerWidth - 12) / 6, byHeight}));
     l.columnWidth = l.innerWidth / 3;
-    l.rowHeight = 2 * l.knobRadius + 4 + fontSize + 12;
-    l.roomHeight = std::max(20.0f, l.rh - (2 * l.rowHeight - 12) - 60);
-    l.knobsTop = l.ry + 22 + l.roomHeight + 24;
+    l.rowHeight = 2 * l.knobRadius + 4 + F + 8;
+    l.roomHeight = std::max(kLeastRoom, l.rh - fixed - 4 * l.knobRadius);
+    l.spaceLabelY = l.ry + 22 + l.roomHeight + 4;
+    l.knobsTop = l.spaceLabelY + F + 6;
     return l;
 }
 

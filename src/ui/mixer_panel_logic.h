@@ -7,7 +7,7 @@
 //   MixerStrip / MixerStrips         the five strips as this frame sees them
 //   SetStripGain / SetStripMute / SetStripSolo / SetGroupSend   what a strip's controls write
 //   FaderDragState / FaderInput / StepFader   grab, drag and the double-click reset
-//   MixerLayout / ComputeMixerLayout the panel's geometry in screen points
+//   MixerLayout / ComputeMixerLayout / MixerLeastHeight   the panel's geometry in screen points
 //   ReverbSpacePreset / kReverbSpacePresets / ReverbSpaceName / ApplyReverbSpace / DragReverbSpace
 //   ReverbKnob / kReverbKnobs / ReverbParamSlot / KnobPosition / KnobAfterDrag / KnobValueText
 //
@@ -172,6 +172,11 @@ struct MixerLayout {
     float faderTop = 0;       // ft
     float faderBottom = 0;    // fb
     float faderHeight = 0;    // fh
+    float buttonHeight = 0;   // mute and solo
+    float readoutY = 0;       // the level under the fader
+    float muteY = 0;          // mute and solo buttons' top
+    float sendLabelY = 0;     // "Reverb" over the send bar
+    float sendBarY = 0;       // the send bar's top (5 points high)
     // Reverb section.
     float rx = 0, ry = 0, rw = 0, rh = 0;
     float innerWidth = 0;     // iw
@@ -179,6 +184,7 @@ struct MixerLayout {
     float columnWidth = 0;
     float rowHeight = 0;      // one row of knobs with its label
     float roomHeight = 0;
+    float spaceLabelY = 0;    // the space's name under the room
     float knobsTop = 0;
 
     float StripCentre(int i) const { return stripLeft[size_t(i)] + stripWidth / 2; }
@@ -190,8 +196,15 @@ struct MixerLayout {
 };
 
 // (originX, originY) is the panel's top left on screen; width and height are
-// the panel's; fontSize the panel's font.
+// the panel's; fontSize the panel's font. Every row below a fader and in the
+// reverb section is a line of that font high, so no text runs into the next
+// control; on a short panel the knobs shrink (to a radius of 9) before the
+// room picture gives up its last points.
 MixerLayout ComputeMixerLayout(float originX, float originY, float width, float height, float fontSize);
+// The least panel height at which the layout above holds: the faders keep 30
+// points of travel and both rows of knobs and their labels lie inside the
+// reverb section. A shorter panel is laid out at this height and scrolls.
+float MixerLeastHeight(float fontSize);
 
 // ---------------------------------------------------------------------------
 // Reverb space and knobs

@@ -20,6 +20,7 @@
 #include "ui/events_list.h"
 #include "ui/result_layers_logic.h"
 #include "ui/ui_colors.h"
+#include "ui/widget_logic.h"
 #include "ui/widgets.h"
 
 namespace {
@@ -126,19 +127,9 @@ float DrawResultLayerLine(const DocumentContext& ctx, int resultIndex, float wid
     {
         const float textRoom = nameWidth - 2 * ImGui::GetStyle().FramePadding.x;
         const char* name = r.name.empty() ? "(no file)" : r.name.c_str();
-        int shown = int(r.name.size());
-        std::string label;
-        if (ImGui::CalcTextSize(name).x > textRoom) {
-            // Cut to the room left, with "..." after it.
-            while (shown > 0 && ImGui::CalcTextSize(name, name + shown).x + ImGui::CalcTextSize("...").x > textRoom)
-                --shown;
-            while (shown > 0 && (static_cast<unsigned char>(name[shown]) & 0xC0) == 0x80) --shown;
-            char cut[600];
-            std::snprintf(cut, sizeof cut, "%.*s...", shown, name);
-            label = cut;
-        } else {
-            label = name;
-        }
+        // A name longer than the room ends in "…" where its reading ends.
+        std::string label =
+            ShortenedText(name, [&](const std::string& t) { return ImGui::CalcTextSize(t.c_str()).x <= textRoom; });
         label += "##nm" + std::to_string(resultIndex);
         ImGui::PushStyleColor(ImGuiCol_Text, Float4(r.muted ? gTheme.textDim : gTheme.text));
         ImGui::PushStyleColor(ImGuiCol_Header, Float4(WithAlpha(gTheme.accent, 110)));

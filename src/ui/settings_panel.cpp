@@ -50,12 +50,15 @@ constexpr float kSettingsColumnLeast = 270.0f;
 struct SettingsPanelState {
     char projectDescriptionBuffer[256] = {};
     bool descriptionActive = false;
+    bool descriptionEditing = false;  // the field takes typing (else the text shows wrapped)
+    bool descriptionFocus = false;    // give it the keyboard on the next frame
     float deviceRefreshTimer = 0;
     DeviceListView devices;
     bool workerStopRegistered = false;
     ImVec4 normalizeRect;  // x, y, width, height in points, for the test dump
     ImVec4 checkNowRect;   // the same of "Check now" (zero while a check runs)
     std::string updateText;  // the lines of the UPDATES section's state, joined by "|", for the dump
+    bool updateControlsEnabled = true;  // the automatic-check box and "Check now" take clicks
 };
 SettingsPanelState gSettings;
 
@@ -152,17 +155,48 @@ void FrameRateCombo(const Frame& f, bool videoLoaded) {
     if (picked >= 0) f.project.fps = kFrameRateItems[size_t(picked)].fps;
 }
 
+// The description as wide as its column, wrapped onto as many lines as it
+// needs; a click turns it into a text field for typing (one line, as the
+// GUI's fields are), and leaving the field shows it wrapped again.
 void DescriptionField(AppState& app) {
     SettingsPanelState& s = gSettings;
     if (!s.descriptionActive) CopyTextField(s.projectDescriptionBuffer, app.projectDescription);
     const ImGuiStyle& style = ImGui::GetStyle();
-    ImGui::SetNextItemWidth(ImGui::GetContentRegionAvail().x - (style.ScrollbarSize + 4));
-    if (ImGui::InputTextWithHint("##projdesc", "Project description...", s.projectDescriptionBuffer,
-                                 sizeof s.projectDescriptionBuffer)) {
-        app.projectDescription = s.projectDescriptionBuffer;
-        app.modified = true;
+    const float width = std::max(1.0f, ImGui::GetContentRegionAvail().x - (style.ScrollbarSize + 4));
+    if (s.descriptionEditing) {
+        ImGui::SetNextItemWidth(width);
+        if (s.descriptionFocus) ImGui::SetKeyboardFocusHere();
+        if (ImGui::InputTextWithHint("##projdesc", "Project description...", s.projectDescriptionBuffer,
+                                     sizeof s.projectDescriptionBuffer)) {
+            app.projectDescription = s.projectDescriptionBuffer;
+            app.modified = true;
+        }
+        s.descriptionActive = ImGui::IsItemActive();
+        // Focus lands a frame after it is asked for; until then the field is
+        // not active and must not close.
+        if (!s.descriptionFocus && !s.descriptionActive) s.descriptionEditing = false;
+        s.descriptionFocus = false;
+        Tooltip("Project description");
+        return;
     }
-    s.descriptionActive = ImGui::IsItemActive();
+    const bool empty = app.projectDescription.empty();
+    const char* text = empty ? "Project description..." : app.projectDescription.c_str();
+    const float wrap = std::max(1.0f, width - 2 * style.FramePadding.x);
+    const ImVec2 textSize = ImGui::CalcTextSize(text, nullptr, false, wrap);
+    const float height = std::max(ImGui::GetFrameHeight(), textSize.y + 2 * style.FramePadding.y);
+    const ImVec2 at = ImGui::GetCursorScreenPos();
+    if (ImGui::InvisibleButton("##projdesc", ImVec2(width, height))) {
+        s.descriptionEditing = true;
+        s.descriptionFocus = true;
+    }
+    const bool hovered = ImGui::IsItemHovered();
+    if (hovered) ImGui::SetMouseCursor(ImGuiMouseCursor_TextInput);
+    ImDrawList* draw = ImGui::GetWindowDrawList();
+    draw->AddRectFilled(at, ImVec2(at.x + width, at.y + height),
+                        ImGui::GetColorU32(hovered ? ImGuiCol_FrameBgHovered : ImGuiCol_FrameBg), style.FrameRounding);
+    draw->AddText(ImGui::GetFont(), ImGui::GetFontSize(),
+                  ImVec2(at.x + style.FramePadding.x, at.y + style.FramePadding.y),
+                  ImGui::GetColorU32(empty ? ImGuiCol_TextDisabled : ImGuiCol_Text), text, nullptr, wrap);
     Tooltip("Project description");
 }
 
@@ -383,9 +417,20 @@ void UpdatesSection(AppState& app) {
     const std::string checked = LastCheckedText(int64_t(std::time(nullptr)), app.lastUpdateCheck);
     if (!checked.empty()) ImGui::TextColored(dim, "%s", checked.c_str());
     ImGui::Dummy(ImVec2(0, 2));
-    if (ImGui::Checkbox("Check for updates automatically", &app.updateCheckEnabled)) SavePreferences();
+    // With nowhere to ask, both controls stand disabled under the sentence
+    // that says so: the box shows the checks as they are (off), while the
+    // preference keeps what the user chose for a build that has an address.
+    gSettings.updateControlsEnabled = possible;
+    ImGui::BeginDisabled(!possible);
+    bool automatic = possible && app.updateCheckEnabled;
+    if (ImGui::Checkbox("Check for updates automatically", &automatic) && possible) {
+        app.updateCheckEnabled = automatic;
+        SavePreferences();
+    }
+    if (!possible) Tooltip("This build names no address to ask for updates.", true);
     gSettings.checkNowRect = ImVec4();
     if (app.updateCheckStarted.load()) {
+        ImGui::EndDisabled();
         ImGui::TextColored(dim, "Checking...");
         return;
     }
@@ -396,10 +441,11 @@ void UpdatesSection(AppState& app) {
         check = ImGui::Button("Check now");
         ImGui::PopStyleColor();
     }
+    ImGui::EndDisabled();
     const ImVec2 min = ImGui::GetItemRectMin(), size = ImGui::GetItemRectSize();
     gSettings.checkNowRect = ImVec4(min.x, min.y, size.x, size.y);
-    HandCursorWhenHovered();
-    // With nowhere to ask there is nothing to check.
+    if (possible) HandCursorWhenHovered();
+    if (!possible) Tooltip("This build names no address to ask for updates.", true);
     if (check && possible) StartUpdateCheck();
 }
 
@@ -500,4 +546,5 @@ void DumpSettingsFields(StateDump& dump) {
     const ImVec4& c = gSettings.checkNowRect;
     dump.RectField("settings.checkNow.rect", c.x, c.y, c.z, c.w);
     dump.Field("settings.updateText", gSettings.updateText);
+    dump.Field("settings.updateControls.enabled", gSettings.updateControlsEnabled);
 }

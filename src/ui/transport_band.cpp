@@ -27,6 +27,7 @@
 #include "document/event.h"
 #include "document/project.h"
 #include "document/text_util.h"
+#include "document/visual_text.h"
 #include "library/sound_library.h"
 #include "operations/app_state.h"
 #include "operations/export_job.h"
@@ -206,8 +207,9 @@ void DrawPresetRows() {
         ImGui::TextDisabled("Chains");
         for (int i = 0; i < static_cast<int>(gChains.size()); ++i) {
             const Chain& chain = gChains[static_cast<size_t>(i)];
-            char second[128];
-            std::snprintf(second, sizeof second, "%s  \xC2\xB7 %d events", chain.name,
+            // The name isolated: a right-to-left one keeps the count after it.
+            char second[160];
+            std::snprintf(second, sizeof second, "%s  \xC2\xB7 %d events", IsolatedText(chain.name).c_str(),
                           static_cast<int>(chain.events.size()));
             if (managing) {
                 ImGui::TextUnformatted(second);

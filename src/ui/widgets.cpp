@@ -53,29 +53,24 @@ const char* DrawTextClipped(ImDrawList* drawList, ImFont* font, float fontSize, 
     if (!font) font = ImGui::GetFont();
     if (!(fontSize > 0)) fontSize = ImGui::GetFontSize();
     if (!textEnd) textEnd = text + std::strlen(text);
-    const ImVec2 size = font->CalcTextSizeA(fontSize, FLT_MAX, 0, text, textEnd);
-    if (pos.x + size.x <= maxX) {
+    // Widths as drawn: the measure puts a right-to-left name into display
+    // order and joins its Arabic letters (drawn_text.h).
+    const float room = maxX - pos.x;
+    auto fits = [&](const std::string& s) {
+        return font->CalcTextSizeA(fontSize, FLT_MAX, 0, s.data(), s.data() + s.size()).x <= room;
+    };
+    const std::string_view whole(text, size_t(textEnd - text));
+    if (font->CalcTextSizeA(fontSize, FLT_MAX, 0, text, textEnd).x <= room) {
         drawList->AddText(font, fontSize, pos, color, text, textEnd);
         return textEnd;
     }
-    // The characters that fit before an ellipsis.
-    const char* ellipsis = "\xE2\x80\xA6";
-    const float scale = fontSize / font->FontSize;
-    const float room = maxX - pos.x - font->CalcTextSizeA(fontSize, FLT_MAX, 0, ellipsis).x;
-    float used = 0;
-    const char* end = text;
-    while (end < textEnd) {
-        unsigned int c = 0;
-        const int bytes = ImTextCharFromUtf8(&c, end, textEnd);
-        const float advance = font->GetCharAdvance(static_cast<ImWchar>(c)) * scale;
-        if (bytes <= 0 || used + advance > room) break;
-        used += advance;
-        end += bytes;
-    }
-    if (room <= 0) return nullptr;
-    drawList->AddText(font, fontSize, pos, color, text, end);
-    drawList->AddText(font, fontSize, ImVec2(pos.x + used, pos.y), color, ellipsis);
-    return end;
+    // One text, the "…" stored after the kept part: drawn in display order
+    // it closes the name on the side where its reading ends, flush with it.
+    const std::string shown = ShortenedText(whole, fits);
+    if (shown.empty()) return nullptr;
+    drawList->AddText(font, fontSize, pos, color, shown.data(), shown.data() + shown.size());
+    const size_t kept = shown.size() >= 3 ? shown.size() - 3 : 0;  // without the "…"
+    return text + std::min(kept, whole.size());
 }
 
 // ---------------------------------------------------------------------------

@@ -32,8 +32,10 @@ bool SelectableRow(const char* first, const char* second, int id);
 void DrawCenteredText(float width, const char* text, uint32_t color);
 
 // Draws `text` at `pos` (screen) in `font` at `fontSize` (null / 0: the
-// current ones); when it would reach past `maxX` it is cut at a character
-// boundary and "…" follows, and nothing is drawn when there is no room.
+// current ones); when it would reach past `maxX` it is shortened between
+// whole glyphs with "…" where its reading ends (ShortenedText: on the right,
+// or on the left of a right-to-left name), flush with the kept part, all of
+// it before `maxX`; nothing is drawn when not even "…" fits.
 // Returns the end of the part drawn before any "…" (textEnd when the whole
 // text fits; null when nothing was drawn).
 const char* DrawTextClipped(ImDrawList* drawList, ImFont* font, float fontSize, const ImVec2& pos, float maxX,

@@ -124,6 +124,26 @@ TEST(WindowPlacement, TheWindowOpensWithinTheScreensUsableAreaAndItsMinimumToo) 
     EXPECT_EQ(MinimumWindowSize(1.5f, ScreenArea{}).height, 810);
 }
 
+TEST(WindowPlacement, AScreenTooSmallForTheSmallestWindowLowersTheScale) {
+    // 1.5 on a 1280 × 800 screen would need 1440 × 810: the width decides.
+    const ScreenArea laptop{0, 0, 1280, 800};
+    const float lowered = ScaleForScreen(1.5f, laptop);
+    EXPECT_FLOAT_EQ(lowered, 1.33f);
+    EXPECT_LE(MinimumWindowSize(lowered).width, laptop.width);
+    EXPECT_LE(MinimumWindowSize(lowered).height, laptop.height);
+    EXPECT_GT(MinimumWindowSize(lowered + 0.01f).width, laptop.width) << "no more lowered than needed";
+    // A wide, short screen: the height decides.
+    EXPECT_FLOAT_EQ(ScaleForScreen(2.0f, ScreenArea{0, 0, 3440, 900}), 1.66f);
+    // Screens that hold it keep the scale; an unknown screen keeps it too.
+    EXPECT_EQ(ScaleForScreen(2.0f, ScreenArea{0, 0, 1920, 1080}), 2.0f);
+    EXPECT_EQ(ScaleForScreen(1.0f, laptop), 1.0f);
+    EXPECT_EQ(ScaleForScreen(1.75f, ScreenArea{}), 1.75f);
+    // A tiny screen goes below 1, but not without end; a bad scale counts as 1.
+    EXPECT_FLOAT_EQ(ScaleForScreen(1.0f, ScreenArea{0, 0, 800, 600}), 0.83f);
+    EXPECT_EQ(ScaleForScreen(1.0f, ScreenArea{0, 0, 200, 100}), 0.5f);
+    EXPECT_EQ(ScaleForScreen(-3.0f, ScreenArea{0, 0, 1920, 1080}), 1.0f);
+}
+
 TEST(CaptionButtons, OnlyAReleaseOnThePressedButtonActs) {
     int pressed = 3;
     EXPECT_EQ(CaptionRelease(pressed, 0), CaptionAction::Nothing) << "released elsewhere";

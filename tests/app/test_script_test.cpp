@@ -48,8 +48,8 @@ TEST(TestScript, PathsAndTextKeepTheRestOfTheLine) {
 }
 
 TEST(TestScript, ClocksWaitsAndJobs) {
-    auto steps = Parse("job 1.5\nwait 0.6\njob 0 full\nclock 0.05\nwaitplay 1 60\n");
-    ASSERT_EQ(steps.size(), 5u);
+    auto steps = Parse("job 1.5\nwait 0.6\njob 0 full\nclock 0.05\nwaitplay 1 60\nrenderpace 8\nbuildpace 0\n");
+    ASSERT_EQ(steps.size(), 7u);
     EXPECT_EQ(steps[0].op, ScriptOp::Job);
     EXPECT_FLOAT_EQ(steps[0].x, 1.5f);
     EXPECT_FALSE(steps[0].full);
@@ -61,6 +61,10 @@ TEST(TestScript, ClocksWaitsAndJobs) {
     EXPECT_EQ(steps[4].op, ScriptOp::WaitPlay);
     EXPECT_FLOAT_EQ(steps[4].x, 1);
     EXPECT_FLOAT_EQ(steps[4].y, 60);
+    EXPECT_EQ(steps[5].op, ScriptOp::RenderPace);
+    EXPECT_EQ(steps[5].count, 8);
+    EXPECT_EQ(steps[6].op, ScriptOp::BuildPace);
+    EXPECT_EQ(steps[6].count, 0);
 }
 
 TEST(TestScript, FixturesPlaybackAndMeasures) {
@@ -99,7 +103,8 @@ TEST(TestScript, MistakesNameTheirLine) {
                             "move 1e999 0", "wait 0", "job", "job 1 half", "job -1", "clock 0", "clock 2", "project",
                             "play now", "measure", "measure 0", "measure 5 pan", "measure 5 pan 0", "measure 5 spin",
                             "measure 5 zoom 2", "discard all", "settle", "settle 0", "settle 601",
-                            "export", "waitplay 1", "waitplay 0 60", "waitplay 1 0", "waitplay 1 601"}) {
+                            "export", "waitplay 1", "waitplay 0 60", "waitplay 1 0", "waitplay 1 601", "buildpace",
+                            "buildpace -1", "buildpace 2 frames"}) {
         EXPECT_TRUE(Parse(bad, &error).empty()) << bad;
         EXPECT_EQ(error.rfind("line 1: ", 0), 0u) << bad << ": " << error;
     }

@@ -237,9 +237,10 @@ TEST_F(BusyTasks, ATaskQueuedWhileTheTraceRunsWaitsWithoutBlockingAndStartsTheFr
     Latch latch;
     ASSERT_TRUE(StartBusyTask(task, "Rendering...", latch.Job(task), true, -1.0f));
     task.immediate = true;
-    const auto before = std::chrono::steady_clock::now();
     for (int frame = 0; frame < 20; ++frame) EXPECT_EQ(PumpBusyTask(task, &traceRunning), BusyPump::Waiting);
-    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(1));  // never joined the trace
+    // The pumps came back while the trace still runs (it ends only when
+    // told below): none of them joined it.
+    EXPECT_TRUE(traceRunning.load());
     EXPECT_FALSE(latch.started.load());
     EXPECT_FALSE(task.threadStarted);
 

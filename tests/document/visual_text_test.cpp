@@ -70,3 +70,26 @@ TEST(VisualText, LeftToRightTextIsLeftAlone) {
     EXPECT_TRUE(HasRightToLeft("\uFEFB"));
     EXPECT_TRUE(HasRightToLeft("a\u200Fb"));
 }
+
+TEST(VisualText, CutsFallBetweenWholeGlyphsAndIsolatedNamesLeaveTheirRowInPlace) {
+    // e with a combining acute, then x: no cut between the e and its accent.
+    EXPECT_EQ(GlyphCutPoints("e\u0301x"), (std::vector<size_t>{3, 4}));
+    EXPECT_EQ(GlyphCutPoints("ab"), (std::vector<size_t>{1, 2}));
+    EXPECT_TRUE(GlyphCutPoints("").empty());
+    // Hebrew points and Arabic vowel signs stay with their letters; a joiner
+    // with the letter before it.
+    EXPECT_EQ(GlyphCutPoints("\u05E9\u05C1\u05B8\u05DC"), (std::vector<size_t>{6, 8}));
+    EXPECT_EQ(GlyphCutPoints("\u0628\u064E\u062A"), (std::vector<size_t>{4, 6}));
+    EXPECT_EQ(GlyphCutPoints("a\u200Db"), (std::vector<size_t>{4, 5}));
+    EXPECT_EQ(GlyphCutPoints("a\xFF" "b"), (std::vector<size_t>{1, 2, 3})) << "a broken byte is a character of its own";
+
+    // A bullet, then an Arabic name: left alone the whole row reads from the
+    // right and the bullet goes to the end; isolated, the bullet stays first.
+    const std::string name = "\u0648\u0635\u0641\u0629 3";
+    EXPECT_NE(VisualText("\u2013  " + name).rfind("\u2013  ", 0), 0u);
+    EXPECT_EQ(VisualText("\u2013  " + IsolatedText(name)), "\u2013  " + VisualText(name));
+    // A count after an isolated Hebrew name stays after it.
+    const std::string hebrew = "\u05E9\u05DC\u05D5\u05DD";
+    EXPECT_EQ(VisualText(IsolatedText(hebrew) + "  \u00B7 3 events"), VisualText(hebrew) + "  \u00B7 3 events");
+    EXPECT_EQ(IsolatedText("Door Slam"), "Door Slam") << "no marks where nothing reads from the right";
+}

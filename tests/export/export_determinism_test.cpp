@@ -55,11 +55,7 @@ struct OpenAndExport {
         ASSERT_TRUE(VoicesInResultOrder(*engine));
         ASSERT_EQ(engine->voices.size(), project->results.size());
 
-        ExportSettings& s = app->exportSettings;
-        s.exportFormatAAF = s.exportFormatWAV = true;
-        s.exportWavMixdown = s.exportWavStems = s.exportWavTracks = s.exportWavClips = true;
-        s.exportReverbStem = true;
-        s.exportAAFMarkers = true;
+        app->exportSettings = EveryExportPass();
         ExportContext ectx;
         ectx.project = project.get();
         ectx.engine = engine.get();

@@ -1,11 +1,13 @@
 // The output a user's sound card gets: the engine plays through RtAudio into
 // a private PulseAudio server's null sink, and a recording of the sink's
 // monitor equals the offline mix of the same span, sample for sample, with
-// no repeated block and no gap but where the server itself logged that our
-// stream ran dry (CheckRecording). The comparison itself is tested on made-up
-// recordings: it must pass the server's own gaps and catch ours.
+// no repeated block and no gap, save the stretches where the server itself
+// logged that our stream ran dry (CheckRecording). The comparison itself is
+// tested on made-up recordings: it must leave out the server's stretches and
+// catch ours.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -17,6 +19,7 @@
 #include "playback/reverb.h"
 #include "support/audio_fixtures.h"
 #include "support/pulse_server.h"
+#include "support/recording_check.h"
 
 // The PulseAudio client library keeps small allocations until the process
 // ends (its device probing); they are not ours, and LeakSanitizer cannot see
@@ -50,97 +53,141 @@ std::string OutputFigures(const AudioOutput& o) {
 
 }  // namespace
 
-TEST(PulsePlayback, TheSinkRecordingEqualsTheOfflineMix) {
-    if (!PulseInstalled())
-        GTEST_SKIP() << "PulseAudio is not installed (scripts/setup installs pulseaudio and pulseaudio-utils)";
+// A private server with a null sink, the offline mix of random layers over
+// 11 s with the reverb on (the first sound at 0.5 s), and a recording of the
+// sink while the engine plays them through RtAudio.
+class PulsePlayback : public testing::Test {
+protected:
+    void SetUp() override {
+        if (!PulseInstalled())
+            GTEST_SKIP() << "PulseAudio is not installed (scripts/setup installs pulseaudio and pulseaudio-utils)";
+        std::string why;
+        ASSERT_TRUE(server.Start("tl_null", kRigRate, why))
+            << "PulseAudio is installed but a private server would not start: " << why;
+        server.UseInThisProcess();
+        rig.project->totalDuration = float(kContentSeconds);
+        maker.allowEvicted = false;
+        rig.Add(ConstantVoice(0.5, 0.3, 0.2f), "onset", 0, 0.02f, 0.05f);
+        for (int i = 0; i < 90; ++i) {
+            float fadeIn = 0, fadeOut = 0;
+            PlaybackVoice v = maker.Make(fadeIn, fadeOut);
+            v.startTime = v.plainStartTime = maker.Uniform(0.9f, float(kContentSeconds) - 0.5f);
+            rig.Add(std::move(v), "layer", 0, fadeIn, fadeOut);
+        }
+        AudioEngine& e = *rig.engine;
+        InitReverb(e.reverbState, kRigRate);
+        e.reverb.enabled = 1;
+        ASSERT_EQ(rig.Pass(rig.Job(true), kWavMixdown), 1);
+        mix = ReadBwfFile(rig.OutFile("Mix.wav"));
+        ASSERT_TRUE(mix.ok);
+        onset = FirstAudible(mix.samples);
+        ASSERT_GT(onset, 0);
+    }
+
+    // Records the monitor and plays the project from its start into the
+    // sink until the compared span is in the recording (the stream runs
+    // ahead of the sink by its buffer, whatever that is, and past any
+    // silence the server played meanwhile), then compares it, leaving out
+    // where the server logged that the stream ran dry. `stallAt` >= 0: the
+    // output's thread stops for 300 ms once the engine has mixed past that
+    // frame, as a starved thread would.
+    void PlayAndCompare(int64_t stallAt = -1) {
+        PulseRecording recording;
+        ASSERT_TRUE(recording.Start(server, "tl_null.monitor", kRigRate, rig.dir.File("monitor.raw")));
+        // The monitor gives silence while nothing plays: once some has come,
+        // nothing the stream plays can be missed.
+        const auto recordingDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (recording.Frames() < kRigRate / 10 && std::chrono::steady_clock::now() < recordingDeadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        ASSERT_GE(recording.Frames(), kRigRate / 10) << "parec records nothing from the sink's monitor";
+        AudioEngine& e = *rig.engine;
+        AudioOutput output;
+        output.api = CreateRtAudioBackend();
+        output.nullOutput = std::make_unique<NullAudioOutput>();
+        SeekPlayback(e, 0.0);
+        e.playing = 1;
+        std::atomic<bool> stalled{false};
+        OpenAudioOutput(
+            output,
+            [&e, &stalled, stallAt](float* l, float* r, int32_t n) {
+                MixAudioBlock(e, l, r, n);
+                if (stallAt >= 0 && e.position.load() > stallAt && !stalled.exchange(true))
+                    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            },
+            &e.playing, kRigRate);
+        ASSERT_TRUE(output.open.load()) << "RtAudio did not open the PulseAudio stream: " << output.errorText;
+        EXPECT_EQ(output.deviceRate.load(), kRigRate);
+
+        const int64_t compared = int64_t(kComparedSeconds * kRigRate);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(90);
+        while (std::chrono::steady_clock::now() < deadline) {
+            // What the recording holds decides; the pause only spares the disk.
+            std::this_thread::sleep_for(std::chrono::milliseconds(250));
+            heard = recording.Samples();
+            heardOnset = FirstAudible(heard);
+            if (heardOnset < 0) continue;
+            if (heardOnset < onset) break;
+            if (int64_t(heard.size() / 2) < heardOnset - onset + compared + kRigRate / 10) continue;
+            stretches = server.UnderrunStretches(recording);
+            check = CheckRecording(heard, mix.samples, onset, compared - onset, heardOnset, stretches, 0, kRigRate);
+            if (!check.shortRecording) break;
+        }
+        CloseAudioOutput(output);
+        e.playing = 0;
+        recording.Stop();
+        figures = OutputFigures(output);
+        ASSERT_GE(heardOnset, onset) << "the sink's monitor heard nothing, or missed the stream's start";
+        std::printf("[Test] %s (%s)\n", check.Summary().c_str(), figures.c_str());
+    }
+
     PulseServer server;
-    std::string why;
-    ASSERT_TRUE(server.Start("tl_null", kRigRate, why))
-        << "PulseAudio is installed but a private server would not start: " << why;
-    server.UseInThisProcess();
-
-    // Random layers over 11 s with the reverb on; the first sound at 0.5 s.
     ExportRig rig;
-    rig.project->totalDuration = float(kContentSeconds);
-    RandomVoices maker(41);
-    maker.allowEvicted = false;
-    rig.Add(ConstantVoice(0.5, 0.3, 0.2f), "onset", 0, 0.02f, 0.05f);
-    for (int i = 0; i < 90; ++i) {
-        float fadeIn = 0, fadeOut = 0;
-        PlaybackVoice v = maker.Make(fadeIn, fadeOut);
-        v.startTime = v.plainStartTime = maker.Uniform(0.9f, float(kContentSeconds) - 0.5f);
-        rig.Add(std::move(v), "layer", 0, fadeIn, fadeOut);
-    }
-    AudioEngine& e = *rig.engine;
-    InitReverb(e.reverbState, kRigRate);
-    e.reverb.enabled = 1;
-    ASSERT_EQ(rig.Pass(rig.Job(true), kWavMixdown), 1);
-    const BwfReadBack mix = ReadBwfFile(rig.OutFile("Mix.wav"));
-    ASSERT_TRUE(mix.ok);
-    const int64_t onset = FirstAudible(mix.samples);
-    ASSERT_GT(onset, 0);
-
-    // Record the monitor, then play the project from its start into the sink.
-    PulseRecording recording;
-    ASSERT_TRUE(recording.Start(server, "tl_null.monitor", kRigRate, rig.dir.File("monitor.raw")));
-    // The monitor gives silence while nothing plays: once some has come,
-    // nothing the stream plays can be missed.
-    const auto recordingDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (recording.Frames() < kRigRate / 10 && std::chrono::steady_clock::now() < recordingDeadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    ASSERT_GE(recording.Frames(), kRigRate / 10) << "parec records nothing from the sink's monitor";
-    const int underrunsAtStart = server.Underruns();
-    AudioOutput output;
-    output.api = CreateRtAudioBackend();
-    output.nullOutput = std::make_unique<NullAudioOutput>();
-    SeekPlayback(e, 0.0);
-    e.playing = 1;
-    OpenAudioOutput(
-        output, [&e](float* l, float* r, int32_t n) { MixAudioBlock(e, l, r, n); }, &e.playing, kRigRate);
-    ASSERT_TRUE(output.open.load()) << "RtAudio did not open the PulseAudio stream: " << output.errorText;
-    EXPECT_EQ(output.deviceRate.load(), kRigRate);
-
-    // Until the sink has played the compared span (the stream runs ahead of
-    // the sink by its buffer, whatever that is), and past any silence the
-    // server played meanwhile. The stream's latency aligned, every frame up
-    // to 10 s agrees, save where the server logged that the stream ran dry:
-    // a loaded machine may not run our thread (or the server's) in time, and
-    // the sink does not wait. Nothing of the mix may come twice or go
-    // missing otherwise. (Underruns are counted while our stream still
-    // plays: it runs dry once more when it stops.)
-    const int64_t compared = int64_t(kComparedSeconds * kRigRate);
+    RandomVoices maker{41};  // holds the voices' curves while they play
+    BwfReadBack mix;
+    int64_t onset = -1;
+    // What PlayAndCompare heard and found.
     std::vector<float> heard;
-    int64_t start = -1;
-    int underruns = 0;
+    int64_t heardOnset = -1;
+    std::vector<HeardStretch> stretches;
     RecordingCheck check;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(90);
-    while (std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(250));
-        heard = recording.Samples();
-        const int64_t first = FirstAudible(heard);
-        if (first < 0) continue;
-        start = first - onset;
-        if (start < 0) break;
-        if (int64_t(heard.size() / 2) < start + compared + kRigRate / 10) continue;
-        underruns = server.Underruns() - underrunsAtStart;
-        check = CheckRecording(heard, mix.samples, onset, compared - onset, first, underruns);
-        if (!check.shortRecording) break;
-    }
-    CloseAudioOutput(output);
-    e.playing = 0;
-    recording.Stop();
-    ASSERT_GE(start, 0) << "the sink's monitor heard nothing, or missed the stream's start";
-    EXPECT_TRUE(check.ok) << check.problem << "; the server logged " << underruns << " underruns; the output: "
-                          << OutputFigures(output);
-    if (check.jumps > 0)
-        std::printf("[Test] the server played silence %d times (%s)\n", check.jumps, OutputFigures(output).c_str());
+    std::string figures;
+};
+
+// The stream's latency aligned, every frame up to 10 s agrees, save where
+// the server logged that the stream ran dry: a loaded machine may not run
+// our thread (or the server's) in time, and the sink does not wait. Nothing
+// of the mix may come twice or go missing otherwise, and at least half of
+// the span must be compared.
+TEST_F(PulsePlayback, TheSinkRecordingEqualsTheOfflineMix) {
+    PlayAndCompare();
+    EXPECT_TRUE(check.ok) << check.problem << "; the output: " << figures;
     EXPECT_GT(check.largest, 0.05);
 }
 
-// The comparison on made-up recordings of a noise mix: the server's silence
-// where it logged an underrun, followed by the mix a little later, passes;
-// a skipped or repeated block, or a gap the server did not log, does not.
-TEST(PulseRecordingCheck, PassesTheServersGapsAndCatchesSkippedOrRepeatedBlocks) {
+// The output's thread held up for 300 ms at 3 s: the server runs dry and
+// logs it, and its log places the stretch in the recording, which is left
+// out; the recording agrees everywhere else. Without the stretch the
+// comparison fails at the gap.
+TEST_F(PulsePlayback, AStallOfTheOutputIsLeftOutWhereTheServerLoggedIt) {
+    PlayAndCompare(3 * kRigRate);
+    EXPECT_TRUE(check.ok) << check.problem << "; the output: " << figures;
+    EXPECT_GE(check.skippedStretches, 1);
+    EXPECT_GT(check.ComparedShare(), 0.8) << "a stall of 300 ms and its margins";
+    const int64_t stallHeard = heardOnset - onset + 3 * kRigRate;
+    bool covered = false;
+    for (const HeardStretch& s : stretches) covered = covered || (s.from <= stallHeard + kRigRate / 10 && s.to > stallHeard);
+    EXPECT_TRUE(covered) << "a stretch where the stall was";
+    const RecordingCheck unexcused =
+        CheckRecording(heard, mix.samples, onset, int64_t(kComparedSeconds * kRigRate) - onset, heardOnset, {}, 0);
+    EXPECT_FALSE(unexcused.ok) << "the stall shows in the recording";
+}
+
+// The comparison on made-up recordings of a noise mix: what the server
+// played where it logged an underrun (silence, or what it had rendered
+// already) is left out, and the mix a little later after it passes; a
+// skipped or repeated block, a gap the server did not log, or a span mostly
+// left out does not.
+TEST(PulseRecordingCheck, LeavesOutTheServersStretchesAndCatchesSkippedOrRepeatedBlocks) {
     const std::vector<float> mix = NoiseSamples(2 * 40000, 7, 0.3f);
     auto part = [&mix](int64_t from, int64_t to) {
         return std::vector<float>(mix.begin() + 2 * from, mix.begin() + 2 * to);
@@ -151,44 +198,68 @@ TEST(PulseRecordingCheck, PassesTheServersGapsAndCatchesSkippedOrRepeatedBlocks)
         return all;
     };
     const std::vector<float> silence(2 * 8000, 0.0f), lead(2 * 1000, 0.0f);
+    const std::vector<HeardStretch> none;
 
     // Clean, behind the stream's latency (and found within a frame or two).
-    RecordingCheck c = CheckRecording(join({lead, part(0, 40000)}), mix, 0, 30000, 1002, 0);
+    RecordingCheck c = CheckRecording(join({lead, part(0, 40000)}), mix, 0, 30000, 1002, none, 0);
     EXPECT_TRUE(c.ok) << c.problem;
-    EXPECT_EQ(c.jumps, 0);
+    EXPECT_EQ(c.comparedFrames, 30000);
+    EXPECT_EQ(c.skippedStretches, 0);
     EXPECT_GT(c.largest, 0.2);
 
-    // The server's gap: silence, then the mix 800 frames on.
+    // The server's gap at recording frames 21000..29000: silence, then the
+    // mix 800 frames on. Left out where the server's stretch covers it; a
+    // gap where it logged nothing (or logged elsewhere) fails.
     const std::vector<float> serverGap = join({lead, part(0, 20000), silence, part(20800, 40000)});
-    c = CheckRecording(serverGap, mix, 0, 30000, 1000, 1);
+    c = CheckRecording(serverGap, mix, 0, 30000, 1000, {{20500, 29500}}, 0);
     EXPECT_TRUE(c.ok) << c.problem;
-    EXPECT_EQ(c.jumps, 1);
-    c = CheckRecording(serverGap, mix, 0, 30000, 1000, 0);
+    EXPECT_EQ(c.skippedStretches, 1);
+    EXPECT_LT(c.comparedFrames, 30000 - 800);
+    EXPECT_GT(c.comparedFrames, 30000 - 800 - 2 * 500 - 1);
+    c = CheckRecording(serverGap, mix, 0, 30000, 1000, none, 0);
     EXPECT_FALSE(c.ok) << "a gap the server did not log";
+    c = CheckRecording(serverGap, mix, 0, 30000, 1000, {{2000, 4000}}, 0);
+    EXPECT_FALSE(c.ok) << "an underrun logged elsewhere";
+
+    // Within the stretch the server played the mix's blocks over again and
+    // out of place: left out as well, and still a fault outside one.
+    std::vector<float> rewound = join({lead, part(0, 20000), part(19500, 20000), part(20000, 40000)});
+    c = CheckRecording(rewound, mix, 0, 30000, 1000, {{20800, 21800}}, 0);
+    EXPECT_TRUE(c.ok) << c.problem;
+    c = CheckRecording(rewound, mix, 0, 30000, 1000, none, 3);
+    EXPECT_FALSE(c.ok);
 
     // The mixer's silent block: silence, then the mix from where it was,
     // faded in over 240 frames; a "fade" louder than the mix is no fade.
     std::vector<float> faded = join({lead, part(0, 20000), silence, part(20000, 40000)});
     const size_t resume = size_t(2 * (1000 + 20000 + 8000));
     for (size_t k = 0; k < 2 * 240; ++k) faded[resume + k] *= float(k / 2) / 240.0f;
-    c = CheckRecording(faded, mix, 0, 30000, 1000, 1);
+    c = CheckRecording(faded, mix, 0, 30000, 1000, none, 1);
     EXPECT_TRUE(c.ok) << c.problem;
     EXPECT_EQ(c.jumps, 1);
     faded[resume + 100] = 0.9f;
-    c = CheckRecording(faded, mix, 0, 30000, 1000, 1);
+    c = CheckRecording(faded, mix, 0, 30000, 1000, none, 1);
     EXPECT_FALSE(c.ok) << "louder than the mix while fading in";
 
-    // Ours: a block skipped, a block repeated, the mix resuming earlier
-    // after silence, one sample wrong. An underrun logged elsewhere excuses none.
+    // Ours: a block skipped, a block repeated, one sample wrong; and after
+    // the server's stretch the mix taken up earlier than where it left.
     for (const std::vector<float>& heard :
-         {join({lead, part(0, 20000), part(20512, 40000)}), join({lead, part(0, 20512), part(20000, 40000)}),
-          join({lead, part(0, 20000), silence, part(19000, 40000)})}) {
-        c = CheckRecording(heard, mix, 0, 30000, 1000, 1);
+         {join({lead, part(0, 20000), part(20512, 40000)}), join({lead, part(0, 20512), part(20000, 40000)})}) {
+        c = CheckRecording(heard, mix, 0, 30000, 1000, {{2000, 4000}}, 1);
         EXPECT_FALSE(c.ok);
     }
     std::vector<float> wrong = join({lead, part(0, 40000)});
     wrong[2 * 26000 + 1] += 0.01f;
-    c = CheckRecording(wrong, mix, 0, 30000, 1000, 3);
+    c = CheckRecording(wrong, mix, 0, 30000, 1000, {{2000, 4000}}, 3);
     EXPECT_FALSE(c.ok);
     EXPECT_NE(c.problem.find("differs"), std::string::npos) << c.problem;
+    c = CheckRecording(join({lead, part(0, 20000), silence, part(15000, 40000)}), mix, 0, 30000, 1000, {{20500, 29500}},
+                       0);
+    EXPECT_FALSE(c.ok) << "the mix taken up again before where it left";
+
+    // Most of the span in the server's stretches: too little compared to pass.
+    c = CheckRecording(serverGap, mix, 0, 30000, 1000, {{1500, 19000}, {20500, 29500}}, 0);
+    EXPECT_FALSE(c.ok);
+    EXPECT_LT(c.ComparedShare(), 0.5);
+    EXPECT_NE(c.problem.find("too little"), std::string::npos) << c.problem;
 }

@@ -24,6 +24,7 @@
 #include "export/replacement_settling.h"
 #include "export/replacement_trash.h"
 #include "platform/file_util.h"
+#include "support/child_process.h"
 #include "support/exported_files.h"
 #include "support/scoped_environment.h"
 #include "support/temp_dir.h"
@@ -76,33 +77,6 @@ bool No(const char*, const char* text) {
     gQuestion = text;
     return false;
 }
-
-// A child process, killed and reaped if the test leaves before it ends.
-struct ChildProcess {
-    pid_t pid = -1;
-    template <typename Body>
-    explicit ChildProcess(Body body) {
-        std::fflush(stdout);
-        pid = ::fork();
-        if (pid == 0) {
-            body();
-            std::fflush(stdout);
-            ::_exit(0);
-        }
-    }
-    ~ChildProcess() {
-        if (pid > 0) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, nullptr, 0);
-        }
-    }
-    int Wait() {  // the exit status, or -signal
-        int status = 0;
-        if (pid <= 0 || ::waitpid(pid, &status, 0) != pid) return -1000;
-        pid = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
-    }
-};
 
 // 150 short sourced results (150 essence files), the mixdown and the clips,
 // with the user folders in the rig's folder. Every export runs in a child

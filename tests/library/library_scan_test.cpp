@@ -6,9 +6,14 @@
 #include <string>
 #include <thread>
 
+#include "document/event.h"
+#include "document/project.h"
+#include "library/file_caches.h"
 #include "library/library_index_file.h"
 #include "library/library_scan.h"
+#include "library/sound_analysis.h"
 #include "library/sound_library.h"
+#include "library/sound_probe.h"
 #include "support/audio_fixtures.h"
 #include "support/temp_dir.h"
 
@@ -36,6 +41,18 @@ void FillFolder(const std::string& folder, int count, double seconds = 0.2) {
         std::snprintf(name, sizeof name, "/tone_%03d.wav", i);
         fs::copy_file(first, folder + name);
     }
+}
+
+// Every number of an entry, in a fixed order, for exact comparison.
+std::vector<float> EntryNumbers(const LibraryEntry& e) {
+    std::vector<float> v = {e.duration, e.sampleRate, float(e.channels), float(e.bits)};
+    v.insert(v.end(), std::begin(e.bandEnergy), std::end(e.bandEnergy));
+    for (float x : {e.brightness, e.highFreqRatio, e.bandCentroid, e.crestDb, e.peakPosition, e.zeroCrossingRate,
+                    e.dynamicsDb, e.rmsDb, e.temporalCentroid, e.spectralFlux, e.pitchHz, float(e.midiNote),
+                    e.pitchCents, e.pitchConfidence, e.spectralFlatness, e.harmonicity, e.onsetPosition,
+                    e.attackTime})
+        v.push_back(x);
+    return v;
 }
 
 }  // namespace
@@ -349,4 +366,68 @@ TEST(LibraryScan, AFolderThatVanishesMidScanLeavesAnIncompleteLibraryAndANote) {
     EXPECT_EQ(notes[0].name, "Other");
     DismissScanNote(library, 0);
     EXPECT_TRUE(GetScanNotes(library).empty());
+}
+
+// A library analysed in this run holds exactly the numbers its index file
+// gives the next run, and a file measured outside every library (the sound
+// probe, a pinned file's weight) weighs what its library entry says: a
+// project's Clip and Bed weights, and so its export, do not depend on
+// whether the library was scanned or read in this run.
+TEST(LibraryScan, AScannedLibraryHoldsWhatItsIndexGivesTheNextRun) {
+    TempDir dir;
+    const std::string folder = dir.File("Mixed");
+    fs::create_directories(folder);
+    std::vector<std::string> files;
+    for (int i = 0; i < 4; ++i) {
+        AudioSpec spec;
+        spec.kind = i % 2 ? SignalKind::Noise : SignalKind::Sine;
+        spec.seed = unsigned(7 + i);
+        spec.frequency = 173.0 + 911.0 * i;
+        spec.amplitude = 0.23 + 0.17 * i;
+        spec.seconds = 0.37 + 0.29 * i;
+        files.push_back(folder + "/sound_" + std::to_string(i) + ".wav");
+        ASSERT_TRUE(WriteTestAudio(files.back(), spec));
+    }
+    fs::create_directories(dir.File("index"));
+    SoundLibrary library;
+    library.indexFolder = dir.File("index");
+    ASSERT_TRUE(StartLibraryScan(library, folder, 1, 2));
+    WaitForScan(library);
+    ASSERT_EQ(library.finishedScans.size(), 1u);
+    const LibraryIndex& scanned = library.finishedScans[0];
+    LibraryIndex read;
+    ASSERT_TRUE(ReadLibraryIndexFile(LibraryIndexFilePath(library.indexFolder, scanned.name), read));
+    ASSERT_EQ(read.entries.size(), files.size());
+    ASSERT_EQ(scanned.entries.size(), files.size());
+
+    size_t roundedAway = 0;
+    for (size_t i = 0; i < files.size(); ++i) {
+        const LibraryEntry& entry = scanned.entries[i];
+        ASSERT_EQ(entry.path, read.entries[i].path);
+        EXPECT_EQ(EntryNumbers(entry), EntryNumbers(read.entries[i])) << entry.path;
+        LibraryEntry fresh;
+        ASSERT_TRUE(AnalyzeSoundFile(entry.path, fresh));
+        roundedAway += EntryNumbers(fresh) != EntryNumbers(entry) ? 1 : 0;
+
+        // The same file measured outside every library.
+        EXPECT_EQ(GetFileBrightness(entry.path, "", nullptr, true), read.entries[i].brightness) << entry.path;
+    }
+    EXPECT_GT(roundedAway, 0u) << "the analysis has more digits than the index keeps";
+
+    SoundProbe probe;
+    SoundLibrary none;
+    Project project;
+    Event bed;
+    bed.shape = kShapeBed;
+    bed.pinnedFiles = files;
+    project.events.push_back(bed);
+    ASSERT_TRUE(FinishSoundProbe(probe, project, none));
+    ASSERT_EQ(project.events[0].bedLayerWeight.size(), files.size());
+    for (size_t i = 0; i < files.size(); ++i) {
+        const LibraryEntry* entry = nullptr;
+        for (const LibraryEntry& e : read.entries)
+            if (e.path == files[i]) entry = &e;
+        ASSERT_NE(entry, nullptr);
+        EXPECT_EQ(project.events[0].bedLayerWeight[i], std::clamp(entry->brightness, 0.0f, 1.0f)) << files[i];
+    }
 }

@@ -19,20 +19,20 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Holds the first copy into an "Audio" folder until released (at most 5 s,
-// so that a copy made on the calling thread cannot hang the test), and notes
-// which thread made it.
+// Holds the first copy into an "Audio" folder until released, and notes
+// which thread made it. A copy made on the test's own thread is not held (it
+// would hold the test itself): the test finds it by the copier.
 struct CopyGate {
     static std::atomic<bool> entered;
     static std::atomic<bool> released;
     static std::atomic<std::thread::id> copier;
+    static std::atomic<std::thread::id> tester;
 
     static int Hook(FileFaultPoint point, const std::string& path) {
         if (point != FileFaultPoint::Write || path.find("/Audio/.tlcopy-") == std::string::npos) return 0;
         if (!entered.exchange(true)) {
             copier.store(std::this_thread::get_id());
-            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-            while (!released.load() && std::chrono::steady_clock::now() < until)
+            while (!released.load() && std::this_thread::get_id() != tester.load())
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         return 0;
@@ -42,20 +42,26 @@ struct CopyGate {
         entered = false;
         released = false;
         copier = std::thread::id();
+        tester = std::this_thread::get_id();
         SetFileFaultHookForTests(&Hook);
     }
     ~CopyGate() {
         released = true;
         SetFileFaultHookForTests(nullptr);
     }
+    // A hang guard only (the copy is started by then, at once on an idle
+    // machine): false when no copy came within 60 s.
     static bool WaitEntered() {
-        for (int i = 0; i < 5000 && !entered.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (!entered.load() && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         return entered.load();
     }
 };
 std::atomic<bool> CopyGate::entered{false};
 std::atomic<bool> CopyGate::released{false};
 std::atomic<std::thread::id> CopyGate::copier{};
+std::atomic<std::thread::id> CopyGate::tester{};
 
 Project NoiseDocument(LifecycleRig& rig, int count) {
     std::vector<std::string> sounds;
@@ -64,8 +70,10 @@ Project NoiseDocument(LifecycleRig& rig, int count) {
     return SoundDocument(sounds);
 }
 
+// Frames until the write is finished (a hang guard of a minute, never a pace).
 bool PumpUntilWritten(LifecycleRig& rig) {
-    for (int i = 0; i < 10000 && ProjectSaveRunning(*rig.app); ++i) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (ProjectSaveRunning(*rig.app) && std::chrono::steady_clock::now() < until) {
         PumpProjectSave(rig.ctx);
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
@@ -110,8 +118,15 @@ TEST(ProjectSaveWriter, TheFirstAutosaveCopiesItsAudioOffTheInterfaceThread) {
     CopyGate::released = false;
     ASSERT_TRUE(AutoSaveProject(rig.ctx, path));
     ASSERT_TRUE(CopyGate::WaitEntered());
-    std::thread release([] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // The copy goes on once the New has asked the backup to stop (the New
+    // then waits for it): its next sound is certainly not started.
+    const std::atomic<bool>* stop = ProjectSaveStopFlag(*rig.app);
+    ASSERT_NE(stop, nullptr);
+    std::thread release([stop] {
+        // A hang guard: a New that never asks lets the copy go after a minute.
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (!stop->load() && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         CopyGate::released = true;
     });
     EXPECT_TRUE(NewProject(rig.ctx));

@@ -7,10 +7,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "document/text_util.h"
@@ -233,26 +236,33 @@ TEST(RecipePreview, SavingWhilePreviewsRenderAndTheListReloads) {
     }
     InstallRecipePreviews();
     ASSERT_TRUE(static_cast<bool>(gBackgroundWorkerStops.joinRecipePreview));
+    // Each preview renders only once the saving, the reload and the library
+    // check of its turn are done: it certainly runs through them, however
+    // fast the machine.
+    static std::atomic<bool> go{false};
+    go.store(false);
+    SetRecipePreviewRenderer([](const EventPreset& preset) {
+        while (!go.exchange(false)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return RenderRecipePreview(preset);
+    });
 
     const char* names[] = {"One", "Two", "Three", "Four"};
-    bool heldWhileRunning = false;
     for (const char* name : names) {
         EventPreset p = rig.Recipe(name, kShapeSpot, 0.4f);
         p.sourcePath.clear();
         ASSERT_EQ(SaveRecipeFile(p), kPresetSaved);
+        EXPECT_TRUE(RecipePreviewRunning()) << name;
         LoadRecipesFolder();
-        if (RecipePreviewRunning()) heldWhileRunning = heldWhileRunning || LibraryChangesWait(gSoundLibrary);
+        EXPECT_TRUE(LibraryChangesWait(gSoundLibrary)) << name;
         AddLibraryFolder(gSoundLibrary, 0);
-        if (RecipePreviewRunning()) {
-            EXPECT_EQ(gSoundLibrary.libraries.size(), 1u);
-        }
+        EXPECT_EQ(gSoundLibrary.libraries.size(), 1u) << name;
+        go.store(true);
     }
     gBackgroundWorkerStops.joinRecipePreview();
     EXPECT_FALSE(RecipePreviewRunning());
     EXPECT_FALSE(LibraryChangesWait(gSoundLibrary));
     AddLibraryFolder(gSoundLibrary, 0);
     EXPECT_EQ(gSoundLibrary.libraries.size(), 2u);
-    if (!heldWhileRunning) std::printf("[Test] every preview ended before the library was checked\n");
 
     LoadRecipesFolder();
     EXPECT_EQ(gRecipes.size(), 4u);

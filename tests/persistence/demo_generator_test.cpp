@@ -189,7 +189,9 @@ TEST(DemoGenerator, InstalledDemoProjectResolvesInsideItsFolderAndFindsTheLibrar
 // every layer finds a sound of the demo library and sounds like its event —
 // no footstep turns up in another event, and most layers of every event are
 // of its own kind (the file name starts with the event's category word, the
-// first word of its keywords). The hand-picked Clip and Bed files arrive
+// first word of its keywords, joined to the word it requires, if any); an
+// event that requires a word takes nothing else. (How the impacts sound in
+// the mixdown is measured in tests/export/demo_mixdown_test.cpp.) The hand-picked Clip and Bed files arrive
 // measured (an unmeasured weight is measured on opening, which would mark the
 // untouched demo as changed).
 TEST(DemoGenerator, EveryRenderOfTheDemoSoundsLikeItsEvents) {
@@ -221,9 +223,17 @@ TEST(DemoGenerator, EveryRenderOfTheDemoSoundsLikeItsEvents) {
         ASSERT_EQ(event.bedLayerWeight.size(), event.pinnedFiles.size());
         for (float weight : event.bedLayerWeight) EXPECT_GE(weight, 0.0f);
     }
+    // The kind a layer's file name starts with: the keywords' first word, and
+    // a word they require after it ("impact metal +metal" wants "impact_metal").
     auto categoryOf = [](const Event& event) {
         std::string words(event.keywords, strnlen(event.keywords, sizeof(event.keywords)));
-        return words.substr(0, words.find(' '));
+        std::string category = words.substr(0, words.find(' '));
+        const size_t required = words.find(" +");
+        if (required != std::string::npos) {
+            const size_t end = words.find(' ', required + 2);
+            category += "_" + words.substr(required + 2, end == std::string::npos ? end : end - required - 2);
+        }
+        return category;
     };
     auto fileNameOf = [](const std::string& path) { return fs::path(path).filename().string(); };
 
@@ -247,6 +257,9 @@ TEST(DemoGenerator, EveryRenderOfTheDemoSoundsLikeItsEvents) {
             }
             layers[size_t(result.eventIdx)] += 1;
             if (name.rfind(category, 0) == 0) ownKind[size_t(result.eventIdx)] += 1;
+            if (category.find('_') != std::string::npos) {
+                EXPECT_EQ(name.rfind(category, 0), 0u) << name << " in the " << category << " event";
+            }
         }
         for (size_t e = 0; e < project.events.size(); ++e) {
             // A light Scatter may draw no grain at all; every other event sounds.

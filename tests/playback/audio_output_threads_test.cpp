@@ -175,13 +175,15 @@ TEST(AudioOutputStreams, RateSwitchesFromAWorkerWhileTheInterfacePolls) {
         }
         done = true;
     });
+    // Polled at least once, however early the worker is through (a loaded
+    // machine may not run this thread before it).
     int statusReads = 0;
-    while (!done.load()) {
+    do {
         HandleAudioDeviceLoss(output);
         AudioOutputStatus status;
         statusReads += TryReadAudioOutputStatus(output, status) ? 1 : 0;
         std::this_thread::sleep_for(std::chrono::milliseconds(25));
-    }
+    } while (!done.load());
     worker.join();
     EXPECT_GT(statusReads, 0);
     EXPECT_EQ(output.open.load(), 1);

@@ -5,6 +5,8 @@
 
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -321,6 +323,52 @@ TEST(AlloyMorph, CacheServesAnIdUntilClearedAndKeysRateAndStereo) {
     EXPECT_EQ(GetAlloyCacheStats(gAlloyCache).entries, 1u);
     ClearAlloyCache();
     EXPECT_EQ(GetAlloyCacheStats(gAlloyCache).entries, 0u);
+}
+
+// The per-source phase and drift seeds follow what the project holds of each
+// source (its name, else its file id), not the folder it lies in: the same
+// sources copied elsewhere under other file names morph to the same samples,
+// and another name is another seed.
+TEST(AlloyMorph, SourcesCopiedElsewhereMorphTheSame) {
+    AlloyFiles files;
+    std::filesystem::create_directories(files.dir.File("moved/away"));
+    auto copy = [&](const std::string& from, const char* name) {
+        const std::string to = files.dir.File(std::string("moved/away/") + name);
+        std::filesystem::copy_file(from, to);
+        return to;
+    };
+    const std::string main = copy(files.main, "a.wav"), mid = copy(files.mid, "b.wav"), high = copy(files.high, "c.wav");
+    // Named sources (ids as another run may have minted them), or unnamed ones with ids.
+    auto known = [](RenderResult r, bool named, const std::string& mainName, const std::string& idPrefix) {
+        r.name = named ? mainName : "";
+        r.fileId = idPrefix + "a1";
+        r.alloyMid.name = named ? "mid" : "";
+        r.alloyMid.fileId = idPrefix + "b2";
+        r.alloyHigh.name = named ? "high" : "";
+        r.alloyHigh.fileId = idPrefix + "c3";
+        r.alloyMicroPitch = 0.2f;
+        return r;
+    };
+    for (int algo : {0, 1, 3}) {  // the crossover's phases; the transfers' drift
+        for (bool named : {true, false}) {
+            const RenderResult here = known(files.Result(algo, 0), named, "main", "00000000000000");
+            RenderResult there = known(files.Result(algo, 0), named, "main", named ? "7f3e9a0b5c2d11" : "00000000000000");
+            there.filepath = main;
+            there.alloyMid.filepath = mid;
+            there.alloyHigh.filepath = high;
+            PlaybackVoice a, b;
+            ASSERT_TRUE(RenderAlloyResult(here, kRate, false, a)) << algo;
+            ASSERT_TRUE(RenderAlloyResult(there, kRate, false, b)) << algo;
+            EXPECT_EQ(a.left, b.left) << "algorithm " << algo << (named ? " by name" : " by id");
+        }
+        std::set<std::vector<float>> byMainName;
+        for (const char* name : {"main 1", "main 2", "main 3"}) {
+            PlaybackVoice v;
+            ASSERT_TRUE(RenderAlloyResult(known(files.Result(algo, 0), true, name, "00000000000000"), kRate, false, v));
+            byMainName.insert(v.left);
+        }
+        EXPECT_GT(byMainName.size(), 1u) << "algorithm " << algo;
+    }
 }
 
 TEST(AlloyMorph, ByteBudgetEmptiesTheCacheBeforeAStore) {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <set>
@@ -66,10 +67,12 @@ int64_t FindRun(const std::vector<float>& hay, const std::vector<float>& run) {
     return -1;
 }
 
+// A fill of the source at `path` known as `identity` (a result with neither
+// file id nor name, as FillResult makes it, is known as "").
 std::unique_ptr<PlaybackVoice> Fill(const std::string& path, float seconds, uint32_t seed, bool loop = false,
-                                    bool stereo = false, int rate = kRate) {
+                                    bool stereo = false, int rate = kRate, const std::string& identity = "") {
     auto v = std::make_unique<PlaybackVoice>();
-    EXPECT_TRUE(ResynthesizeFill(path, 0, seconds, rate, stereo, *v, seed, loop)) << path;
+    EXPECT_TRUE(ResynthesizeFill(path, identity, 0, seconds, rate, stereo, *v, seed, loop)) << path;
     return v;
 }
 
@@ -95,7 +98,7 @@ RenderResult FillResult(const std::string& path, float seconds, int seed, bool s
 
 }  // namespace
 
-TEST(FillExcerpt, DependsOnlyOnPathOffsetDurationAndSeed) {
+TEST(FillExcerpt, DependsOnlyOnIdentityOffsetDurationAndSeed) {
     TempDir dir;
     const size_t total = 6 * kRate;
     const std::string path = WriteMono(dir, "bed.wav", Noise(total, 1));
@@ -117,17 +120,22 @@ TEST(FillExcerpt, DependsOnlyOnPathOffsetDurationAndSeed) {
     ClearProcessedClipCache();
     EXPECT_EQ(FindRun(second, Fill(path, 1.0f, 3)->left), pos);
 
-    // The seed, the duration and the path move it.
-    std::set<int64_t> bySeed, byPath;
+    // The seed and the source's identity move it; the folder the file lies
+    // in and the name of its copy do not.
+    std::set<int64_t> bySeed, byIdentity, byFolder;
     for (uint32_t seed = 0; seed < 6; ++seed) bySeed.insert(FindRun(second, Fill(path, 1.0f, seed)->left));
     EXPECT_GT(bySeed.size(), 3u);
     for (int k = 0; k < 4; ++k) {
-        const std::string other = WriteMono(dir, "copy" + std::to_string(k) + ".wav", second);
-        byPath.insert(FindRun(second, Fill(other, 1.0f, 3)->left));
+        const std::string tag = std::to_string(k);
+        byIdentity.insert(FindRun(second, Fill(path, 1.0f, 3, false, false, kRate, "0123456789abcde" + tag)->left));
+        std::filesystem::create_directories(dir.File("folder" + tag));
+        const std::string other = WriteMono(dir, "folder" + tag + "/copy" + tag + ".wav", second);
+        byFolder.insert(FindRun(second, Fill(other, 1.0f, 3)->left));
     }
-    EXPECT_GT(byPath.size(), 1u);
+    EXPECT_GT(byIdentity.size(), 1u);
+    EXPECT_EQ(byFolder, std::set<int64_t>{pos});
     EXPECT_FALSE(bySeed.count(-1));
-    EXPECT_FALSE(byPath.count(-1));
+    EXPECT_FALSE(byIdentity.count(-1));
 
     // Stereo: both channels from the same place.
     const std::vector<float> right = Noise(total, 9);
@@ -241,11 +249,11 @@ TEST(FillResynthesis, SilentSourcesAndExactLengths) {
     // Nothing to build: no allocation, no success.
     for (float seconds : {0.0f, -1.0f, 1e-6f, std::nanf("")}) {
         PlaybackVoice v;
-        EXPECT_FALSE(ResynthesizeFill(noise, 0, seconds, kRate, false, v, 0, false));
+        EXPECT_FALSE(ResynthesizeFill(noise, "", 0, seconds, kRate, false, v, 0, false));
         EXPECT_EQ(v.left.capacity(), 0u);
     }
     PlaybackVoice gone;
-    EXPECT_FALSE(ResynthesizeFill(dir.File("gone.wav"), 0, 1.0f, kRate, false, gone, 0, false));
+    EXPECT_FALSE(ResynthesizeFill(dir.File("gone.wav"), "", 0, 1.0f, kRate, false, gone, 0, false));
 }
 
 TEST(FillResynthesis, SineSeamsStayContinuous) {
@@ -396,4 +404,39 @@ TEST(FillEdgeCases, TinySourcesFinish) {
     EXPECT_EQ(t->left[1], -0.5f);
     EXPECT_EQ(t->left[2], -0.5f);
     EXPECT_EQ(t->spliceCount, kMaxSpliceMarkers);
+}
+
+// A layer's fill is keyed on what the project holds of its source: its name,
+// or its file id when it has none. Copies of the source in other folders,
+// under the same name (whatever id this run gave them) or the same id, give
+// the same excerpt and the same grains.
+TEST(FillExcerpt, LayersAreKnownByTheirNameOrFileIdWhereverTheFileLies) {
+    TempDir dir;
+    const std::vector<float> body = Noise(size_t(6 * kRate), 51);
+    std::filesystem::create_directories(dir.File("moved/deeper"));
+    const std::string here = WriteMono(dir, "wind.wav", body);
+    const std::string there = WriteMono(dir, "moved/deeper/wind copy.wav", body);
+
+    auto build = [](const std::string& path, const std::string& id, const std::string& name, float seconds) {
+        RenderResult r = FillResult(path, seconds, 2);
+        r.fileId = id;
+        r.name = name;
+        auto v = std::make_unique<PlaybackVoice>();
+        EXPECT_TRUE(LoadFillAudio(r, kRate, *v)) << path;
+        return v;
+    };
+    EXPECT_EQ(FillSourceIdentity(FillResult(here, 1, 0)), "");
+    for (float seconds : {1.0f, 9.0f}) {  // an excerpt, then grains
+        const auto byName = build(here, "5f0c1d2e3a4b6c7d", "wind", seconds);
+        EXPECT_EQ(build(there, "5f0c1d2e3a4b6c7d", "wind", seconds)->left, byName->left) << seconds;
+        EXPECT_EQ(build(there, "0123456789abcdef", "wind", seconds)->left, byName->left)
+            << "the name, not an id minted in another run";
+        const auto byId = build(here, "5f0c1d2e3a4b6c7d", "", seconds);
+        EXPECT_EQ(build(there, "5f0c1d2e3a4b6c7d", "", seconds)->left, byId->left) << seconds;
+        // Another name is another source to the key: over a few names the fill moves.
+        std::set<std::vector<float>> others;
+        for (const char* name : {"wind 1", "wind 2", "wind 3", "wind 4"})
+            others.insert(build(there, "5f0c1d2e3a4b6c7d", name, seconds)->left);
+        EXPECT_GT(others.size(), 1u) << seconds;
+    }
 }

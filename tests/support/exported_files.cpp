@@ -1,6 +1,7 @@
 // exported_files.cpp — an export's folder read back for comparison.
 //
 // Index
+//   EveryExportPass
 //   ExportedFiles / ExpectSameExportFiles
 //   CapturingAafStep / ExpectSameSession
 #include "support/exported_files.h"
@@ -23,6 +24,15 @@ constexpr size_t kBextDateAt = 320;
 constexpr size_t kBextDateAndTimeBytes = 18;
 
 }  // namespace
+
+ExportSettings EveryExportPass() {
+    ExportSettings s;
+    s.exportFormatAAF = s.exportFormatWAV = true;
+    s.exportWavMixdown = s.exportWavStems = s.exportWavTracks = s.exportWavClips = true;
+    s.exportReverbStem = true;
+    s.exportAAFMarkers = true;
+    return s;
+}
 
 std::map<std::string, std::string> ExportedFiles(const std::string& folder) {
     namespace fs = std::filesystem;

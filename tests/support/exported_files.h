@@ -1,6 +1,7 @@
 // exported_files.h — an export's folder read back for comparing two exports.
 //
 // Index
+//   EveryExportPass        export settings with every pass, the reverb stem and AAF markers
 //   ExportedFiles          every file below a folder, with its bytes; a WAV file's clock fields blanked
 //   ExpectSameExportFiles  two exports hold the same names and, AAF sessions aside, the same bytes
 //   SessionList / CapturingAafStep / ExpectSameSession   the AAF session as handed to its writer
@@ -12,6 +13,11 @@
 
 #include "export/aaf_clip_list.h"
 #include "export/export_records.h"
+#include "export/export_settings.h"
+
+// AAF (with markers) and every WAV pass: mixdown, stems with the reverb stem,
+// tracks and clips.
+ExportSettings EveryExportPass();
 
 // Every regular file below `folder` by its path relative to it, with its
 // bytes. In a WAV file the bext chunk's origination date and time (the

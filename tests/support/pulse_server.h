@@ -4,14 +4,16 @@
 //
 // Index
 //   PulseInstalled        whether the pulseaudio and parec programs exist
-//   PulseServer           start (with the reason when it fails), the address, its underruns, stop
-//   PulseRecording        parec writing the monitor's raw float frames to a file
-//   RecordingCheck / CheckRecording   a recording against the mix it should hold
+//   PulseServer           start (with the reason when it fails), the address, its underruns
+//                         (counted, and placed in a recording: UnderrunStretches), stop
+//   PulseRecording        parec writing the monitor's raw float frames to a file, and
+//                         when (on the test's clock) the sink rendered its first frame
 //
 // The server runs as a user instance (-n: no default script, explicit
 // modules only, never exits when idle; real-time scheduling where it is
-// granted, and a debug log, which names every underrun of a stream) from a temporary folder that holds
-// its runtime files, its home and its socket, as root or as any user. It
+// granted, and a debug log with times, which names the start and the end of
+// every underrun of a stream) from a temporary folder that holds its runtime
+// files, its home and its socket, as root or as any user. It
 // dies with the test process even when the test crashes, and the folder is
 // removed when the server stops. Clients of the test process reach it
 // through PULSE_SERVER, with autospawning of any other server turned off.
@@ -19,15 +21,20 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "support/recording_check.h"
 #include "support/scoped_environment.h"
 #include "support/temp_dir.h"
 
 bool PulseInstalled();
+
+class PulseRecording;
 
 class PulseServer {
 public:
@@ -48,11 +55,25 @@ public:
     // silence because a stream had nothing for it), the start of each
     // stream's play aside.
     int Underruns() const;
+    // Where the underruns the server has logged so far fall in `recording`
+    // (for CheckRecording): each from the log line of its start to the one of
+    // its end (or the recording's end), in the recording's frames, widened on
+    // both sides by what places them no closer (kUnderrunMargin in the
+    // source, and the uncertainty of the log's clock), joined where they
+    // meet, in order. Underruns of every playback stream count; a test plays
+    // one. Empty when the recording never received a frame.
+    std::vector<HeardStretch> UnderrunStretches(const PulseRecording& recording) const;
     void Stop();
 
     const std::string& Folder() const { return dir_.path(); }
 
 private:
+    // The log's times count from its first line: where that is on the
+    // test's steady clock (seconds), and how far off it may be.
+    bool FindLogClock();
+    double logZero_ = 0;
+    double logZeroSlack_ = -1;  // -1: not found
+
     TempDir dir_;
     pid_t pid_ = -1;
     std::string socket_;
@@ -75,32 +96,23 @@ public:
     void Stop();
     // The recording, interleaved.
     std::vector<float> Samples() const;
+    int Rate() const { return rate_; }
+    // When the sink rendered the recording's first frame, on the test's
+    // steady clock (seconds), as the file's growth bounds it: the file holds
+    // a frame only after the sink rendered it, and the sink renders in real
+    // time, so no frame count seen at time t lets frame 0 come later than
+    // t - count / rate (give or take the sink's one block of rendering
+    // ahead). The earliest such bound over every look (one each 2 ms while
+    // parec runs) is kept; -1 before any frame came.
+    double FirstFrameClock() const { return firstFrame_.load(); }
 
 private:
+    void Watch();
+
     pid_t pid_ = -1;
     std::string path_;
+    int rate_ = 0;
+    std::atomic<bool> watching_{false};
+    std::atomic<double> firstFrame_{-1};
+    std::thread watcher_;
 };
-
-// What a comparison of a sink's recording with the mix it should hold found.
-// The server may play silence where a stream was late (an underrun it logs),
-// and when the stream comes back it may drop a little of what was waiting
-// (up to a few tens of milliseconds): there the recording resumes later in
-// the mix, after exact zeros. The program's mixer may leave a block silent
-// too (another thread held its lock; it counts them) and fades the next one
-// in over 5 ms: the recording may come back through such a fade. Anything else (a difference, a jump back in
-// the mix, a jump forward with no underrun to account for it) is a fault of
-// the program.
-struct RecordingCheck {
-    bool ok = false;
-    bool shortRecording = false;  // not ok only because the recording ends too soon
-    std::string problem;  // what parted, and where, when not ok
-    int jumps = 0;        // places where the recording resumed later in the mix
-    double largest = 0;   // the largest magnitude compared
-};
-// Compares `frames` frames of `mix` (interleaved stereo) from frame
-// `mixFrom` with `heard`, whose frame `start` (to within 64 frames) holds mix
-// frame `mixFrom`.
-// Each jump must be one of the `underruns` the server logged (or the
-// program's silent blocks, where the caller counts them in).
-RecordingCheck CheckRecording(const std::vector<float>& heard, const std::vector<float>& mix, int64_t mixFrom,
-                              int64_t frames, int64_t start, int underruns);

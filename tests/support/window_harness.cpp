@@ -374,6 +374,9 @@ std::vector<DumpedText> DrawnTexts(std::map<std::string, std::string>& dump) {
         if (clip.size() == 4) t.clipX = clip[0], t.clipY = clip[1], t.clipWidth = clip[2], t.clipHeight = clip[3];
         t.color = static_cast<uint32_t>(std::strtoul(dump[key + ".color"].c_str(), nullptr, 16));
         t.fontSize = std::strtof(dump[key + ".size"].c_str(), nullptr);
+        t.window = dump[key + ".window"];
+        const std::vector<float> scroll = DumpNumbers(dump[key + ".scroll"]);
+        if (scroll.size() == 2) t.scrollUp = scroll[0], t.scrollDown = scroll[1];
         texts.push_back(std::move(t));
     }
     return texts;

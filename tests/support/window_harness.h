@@ -122,6 +122,8 @@ struct DumpedText {
     float clipX = 0, clipY = 0, clipWidth = 0, clipHeight = 0;
     uint32_t color = 0;  // 0xAABBGGRR
     float fontSize = 0;
+    std::string window;    // the window it was drawn in
+    float scrollUp = 0, scrollDown = 0;  // how far that window can still scroll up and down
     bool Whole() const;  // all of it inside its clip rectangle (half a point of slack)
 };
 std::vector<DumpedText> DrawnTexts(std::map<std::string, std::string>& dump);

@@ -159,6 +159,15 @@ TEST(EventsListRows, FoldersRunsCollapseAndTheExpandedEventShowsItsLayers) {
     EXPECT_LT(EventRowY(rows, b), 0) << "hidden in its folder";
 }
 
+TEST(EventsListRows, ASelectedRowOutOfSightComesToTheMiddle) {
+    // A view of 100 points scrolled to 40, rows starting 10 below its origin.
+    EXPECT_EQ(ScrollShowingRow(50, 18, 10, 40, 100), 40.0f) << "in sight: the list stays";
+    EXPECT_EQ(ScrollShowingRow(30, 18, 10, 40, 100), 40.0f) << "its top exactly at the view's";
+    EXPECT_EQ(ScrollShowingRow(200, 18, 10, 40, 100), 169.0f) << "below: its middle to the view's";
+    EXPECT_EQ(ScrollShowingRow(125, 18, 10, 40, 100), 94.0f) << "partly below";
+    EXPECT_EQ(ScrollShowingRow(0, 18, 10, 40, 100), 0.0f) << "above: no scroll past the top";
+}
+
 TEST(EventsListRows, ClicksSelectExpandAndHeadersSelectOrCollapse) {
     ListRig rig;
     const int a = rig.AddEvent(1, "Doors"), b = rig.AddEvent(2, "Doors"), c = rig.AddEvent(3), d = rig.AddEvent(4);

@@ -135,9 +135,10 @@ TEST(JobRequests, ARenderRequestedWhileTheTraceRunsStartsTheFrameAfterTheTraceEn
     };
 
     app.renderRequestKind = 1;
-    const auto before = std::chrono::steady_clock::now();
     rig.Frames(10);
-    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(2));  // frames never waited
+    // The frames came back while the trace still runs (it ends only when told
+    // below): none of them waited for it.
+    EXPECT_TRUE(app.traceRunning.load());
     EXPECT_TRUE(task.busy.load());
     EXPECT_FALSE(task.threadStarted);
     EXPECT_TRUE(rig.state.liveBlockDrawn);  // the window stays live meanwhile

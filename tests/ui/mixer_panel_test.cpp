@@ -285,6 +285,49 @@ TEST_F(MixerStripRig, TheRefGainReachesTheAudioOnlyWithAVideoAndUnmuted) {
 // Reverb space and knobs
 // ---------------------------------------------------------------------------
 
+// The panel's rows one under another, a line of the font apart, all inside
+// the panel: from the smallest window's short panel (205 points) to a tall
+// one, at the small fonts of the three size presets. Below its least height
+// the layout keeps that height (the panel scrolls it).
+TEST(MixerLayoutRows, EveryRowHasItsLineAndStaysInsideThePanel) {
+    for (float font : {13.0f, 15.0f, 16.0f, 18.0f}) {
+        const float least = MixerLeastHeight(font);
+        EXPECT_LE(least, 205.0f) << "the smallest window's panel holds the mixer at font " << font;
+        for (float height : {least, 205.0f, 260.0f, 400.0f}) {
+            if (height < least) continue;
+            SCOPED_TRACE(std::to_string(font) + " pt font, " + std::to_string(height) + " pt high");
+            const MixerLayout l = ComputeMixerLayout(100, 50, 452, height, font);
+            const float bottom = 50 + height;
+            // A strip: name, fader, readout, mute and solo, send label, bar.
+            EXPECT_GE(l.faderTop, l.y0 + 4 + font + 4) << "the name above the fader";
+            EXPECT_GE(l.faderHeight, 30.0f);
+            EXPECT_GE(l.readoutY, l.faderBottom);
+            EXPECT_GE(l.muteY, l.readoutY + font) << "the readout above the buttons";
+            EXPECT_GE(l.buttonHeight, font) << "a button holds its letter";
+            EXPECT_GE(l.sendLabelY, l.muteY + l.buttonHeight);
+            EXPECT_GE(l.sendBarY, l.sendLabelY + font);
+            EXPECT_LE(l.sendBarY + 5, l.stripBottom);
+            EXPECT_LE(l.stripBottom, bottom);
+            // The reverb: title, room, its label, two rows of knobs with theirs.
+            EXPECT_GE(l.roomHeight, 12.0f);
+            EXPECT_GE(l.knobRadius, 9.0f);
+            EXPECT_LE(l.knobRadius, 15.0f);
+            EXPECT_GE(l.spaceLabelY, l.ry + 22 + l.roomHeight);
+            EXPECT_GE(l.knobsTop, l.spaceLabelY + font);
+            for (int k = 0; k < 6; ++k) {
+                EXPECT_GE(l.KnobCentreY(k) - l.knobRadius, l.knobsTop) << "knob " << k;
+                // Its label under it, inside the section.
+                EXPECT_LE(l.KnobCentreY(k) + l.knobRadius + 4 + font, l.ry + l.rh) << "knob " << k;
+            }
+            EXPECT_GE(l.KnobCentreY(3) - l.knobRadius, l.KnobCentreY(0) + l.knobRadius + 4 + font)
+                << "the second row below the first one's labels";
+            EXPECT_LE(l.ry + l.rh, bottom);
+        }
+        // Taller panels give the room picture what is left.
+        EXPECT_GT(ComputeMixerLayout(0, 0, 452, 400, font).roomHeight, ComputeMixerLayout(0, 0, 452, 260, font).roomHeight);
+    }
+}
+
 TEST(MixerReverb, TheSpaceBlendsThePresets) {
     auto engine = std::make_unique<AudioEngine>();
     ReverbParams& r = engine->reverb;
@@ -404,7 +447,7 @@ TEST_F(MixerPanelRig, DraggingAGroupFaderToTheBottomSilencesIt) {
     EXPECT_NEAR(gAudioEngine.masterGain.load(), 1.5f, 1e-4f);
     // A click on the strip's mute button, then its solo.
     const float bw = (l.stripWidth - 6) / 2;
-    const ImVec2 mute(l.stripLeft[1] + 2 + bw / 2, l.faderBottom + 24);
+    const ImVec2 mute(l.stripLeft[1] + 2 + bw / 2, l.muteY + l.buttonHeight / 2);
     Frame(mute.x, mute.y, false);
     Frame(mute.x, mute.y, true);
     Frame(mute.x, mute.y, false);
@@ -415,6 +458,38 @@ TEST_F(MixerPanelRig, DraggingAGroupFaderToTheBottomSilencesIt) {
     Frame(solo.x, solo.y, true);
     Frame(solo.x, solo.y, false);
     EXPECT_EQ(gAudioEngine.groupSolo[2].load(), 1);
+}
+
+// A panel shorter than the mixer's least height (a large font in a short
+// window) keeps the whole layout and scrolls it under its title.
+TEST_F(MixerPanelRig, APanelShorterThanItsLayoutScrollsAndItsControlsStillAct) {
+    layout = ComputeUILayout(960, 400, 13, false, LayoutVideo{});
+    const LayoutRect r = TabPanelRect(layout);
+    Frame(0, 0, false);
+    const float font = ImGui::GetFontSize();
+    const float least = MixerLeastHeight(font);
+    ASSERT_LT(r.height, least);
+    const MixerLayout l = ComputeMixerLayout(r.x, r.y, r.width, least, font);
+    // FX B's mute button, in sight at the top of the scroll.
+    const float bw = (l.stripWidth - 6) / 2;
+    const ImVec2 mute(l.stripLeft[1] + 2 + bw / 2, l.muteY + l.buttonHeight / 2);
+    ASSERT_LT(mute.y, r.y + r.height);
+    Frame(mute.x, mute.y, false);
+    Frame(mute.x, mute.y, true);
+    Frame(mute.x, mute.y, false);
+    EXPECT_EQ(gAudioEngine.groupMute[2].load(), 1);
+    // The wheel over the panel brings up what lies below it.
+    ImGuiWindow* scroll = nullptr;
+    for (ImGuiWindow* w : ImGui::GetCurrentContext()->Windows)
+        if (std::strstr(w->Name, "##mixer_scroll")) scroll = w;
+    ASSERT_NE(scroll, nullptr) << "no scrolling part";
+    EXPECT_NEAR(scroll->ScrollMax.y, least - r.height, 1.0f);
+    for (int i = 0; i < 3; ++i) {
+        ImGui::GetIO().MouseWheel = -5;
+        Frame(r.x + r.width / 2, r.y + r.height / 2, false);
+    }
+    Frame(r.x + r.width / 2, r.y + r.height / 2, false);
+    EXPECT_NEAR(scroll->Scroll.y, scroll->ScrollMax.y, 0.5f) << "scrolled to the end";
 }
 
 TEST_F(MixerPanelRig, ADoubleClickResetsAndTheSamePressDoesNotDrag) {
@@ -436,7 +511,7 @@ TEST_F(MixerPanelRig, ADoubleClickResetsAndTheSamePressDoesNotDrag) {
 TEST_F(MixerPanelRig, WithTheReverbOffSendsKnobsAndSpaceAreInert) {
     Frame(0, 0, false);
     const MixerLayout l = Layout();
-    const float sendY = l.faderBottom + 36 + ImGui::GetFontSize() + 1 + 2.5f;
+    const float sendY = l.sendBarY + 2.5f;
     const ImVec2 knob(l.KnobCentreX(0), l.KnobCentreY(0));
     const ImVec2 space(l.rx + 6 + l.innerWidth / 2, l.ry + 22 + l.roomHeight / 2);
 
@@ -488,7 +563,7 @@ TEST_F(MixerPanelRig, DragsBesideTheAudioThreadAreClean) {
     while (blocks.load() == 0) std::this_thread::yield();
     Frame(0, 0, false);
     const MixerLayout l = Layout();
-    const float sendY = l.faderBottom + 36 + ImGui::GetFontSize() + 1 + 2.5f;
+    const float sendY = l.sendBarY + 2.5f;
     for (int round = 0; round < 3; ++round) {
         Drag(HandleOf(0, e.groupGain[1].load(), 2.0f), ImVec2(l.StripCentre(0), l.faderTop + 20.0f * float(round)));
         Drag(HandleOf(4, e.masterGain.load(), 1.5f), ImVec2(l.StripCentre(4), l.faderBottom - 10));

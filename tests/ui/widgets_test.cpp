@@ -260,6 +260,46 @@ TEST_F(SharedWidgets, SelectableRowLabelsAreCutOnACharacterBoundary) {
     EXPECT_EQ(ToValidUtf8(label), label);
 }
 
+TEST_F(SharedWidgets, RightToLeftPartsOfARowAreIsolatedSoTheBulletKeepsItsPlace) {
+    const std::string arabic = "\u0648\u0635\u0641\u0629 3";
+    EXPECT_EQ(SelectableRowLabel("\u2013", arabic.c_str(), 1), "\u2013  \u2068" + arabic + "\u2069##r1");
+    EXPECT_EQ(SelectableRowLabel("\u2013", "Whoosh By", 2), "\u2013  Whoosh By##r2") << "no marks for Latin names";
+}
+
+// Widths measured in characters: each stands for one glyph of the same width.
+TEST_F(SharedWidgets, ShortenedNamesKeepWholeGlyphsAndEndInAnEllipsis) {
+    auto characters = [](const std::string& s) {
+        size_t n = 0;
+        for (unsigned char c : s) n += (c & 0xC0) != 0x80;
+        return n;
+    };
+    auto within = [&](size_t room) { return [=](const std::string& s) { return characters(s) <= room; }; };
+    EXPECT_EQ(ShortenedText("Door Slam", within(9)), "Door Slam") << "a name that fits stays whole";
+    // The blank before the cut is dropped: no gap before the "…".
+    EXPECT_EQ(ShortenedText("Footstep Gravel", within(10)), "Footstep\u2026");
+    EXPECT_EQ(ShortenedText("Footstep Gravel", within(12)), "Footstep Gr\u2026");
+    EXPECT_EQ(ShortenedText("Footstep Gravel", within(1)), "\u2026");
+    EXPECT_EQ(ShortenedText("Footstep Gravel", within(0)), "") << "not even the ellipsis fits";
+    // A Hebrew letter keeps its points: shin with shin dot and qamats is one
+    // glyph of three characters, never parted.
+    const std::string shin = "\u05E9\u05C1\u05B8";
+    const std::string word = shin + "\u05DC\u05D5\u05B9\u05DD";
+    for (size_t room = 1; room <= 7; ++room) {
+        const std::string cut = ShortenedText(word, within(room));
+        if (cut.empty() || cut == word) continue;
+        const std::string kept = cut.substr(0, cut.size() - 3);
+        EXPECT_EQ(word.rfind(kept, 0), 0u) << "a start of the name";
+        if (!kept.empty() && kept.size() < word.size()) {
+            const unsigned char next = static_cast<unsigned char>(word[kept.size()]);
+            const unsigned char second = static_cast<unsigned char>(word[kept.size() + 1]);
+            // The next character is a letter (U+05D0..U+05EA), not a point.
+            EXPECT_TRUE(next == 0xD7 && second >= 0x90 && second <= 0xAA) << "cut at " << kept.size();
+        }
+    }
+    EXPECT_EQ(ShortenedText(word, within(3)), "\u2026") << "the first letter with its points needs three";
+    EXPECT_EQ(ShortenedText(word, within(4)), shin + "\u2026");
+}
+
 TEST_F(SharedWidgets, TabLabelPartsAndTheRevealEasing) {
     EXPECT_EQ(TabIconPart("\uF1DE  Mixer"), "\uF1DE");
     EXPECT_STREQ(TabNamePart("\uF1DE  Mixer"), "Mixer");

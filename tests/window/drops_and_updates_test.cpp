@@ -120,8 +120,9 @@ TEST_F(DropsAndUpdates, QuittingDuringAStalledCheckDoesNotWaitForTheNetwork) {
 }
 
 // With no manifest address the program can never check: the Settings tab
-// says the checks are off (not that this version is the latest), and "Check
-// now" asks nobody — the last check stays unset.
+// says the checks are off (not that this version is the latest), shows the
+// automatic-check box and "Check now" disabled, and "Check now" asks nobody —
+// the last check stays unset.
 TEST_F(DropsAndUpdates, WithoutAnAddressTheChecksAreOffAndCheckNowAsksNobody) {
     const std::vector<std::pair<std::string, std::string>> noAddress{{"TL_UPDATE_MANIFEST_URL", ""}};
     auto rectOf = [](const std::string& text) {
@@ -142,6 +143,7 @@ TEST_F(DropsAndUpdates, WithoutAnAddressTheChecksAreOffAndCheckNowAsksNobody) {
     ASSERT_EQ(Run(scroll + "dump scrolled.txt\nquit\n", noAddress).exitCode, 0);
     auto scrolled = ReadStateDump(dir.File("scrolled.txt"));
     EXPECT_EQ(scrolled["settings.updateText"], "Automatic update checks are off.|This app never connects on its own.");
+    EXPECT_EQ(scrolled["settings.updateControls.enabled"], "0") << "the box and Check now stand disabled";
     const auto checkNow = rectOf(scrolled["settings.checkNow.rect"]);
     ASSERT_GT(checkNow[2], 0);
     ASSERT_LT(checkNow[1] + checkNow[3], std::stof(scrolled["layout.displayHeight"])) << "Check now is in sight";
@@ -164,8 +166,9 @@ TEST_F(DropsAndUpdates, WithoutAnAddressTheChecksAreOffAndCheckNowAsksNobody) {
     std::filesystem::create_directories(data + "/Tessaloom");
     ASSERT_TRUE(WriteWholeFile(data + "/Tessaloom/com.tessaloom.prefs",
                                "showLauncherOnStartup=0\nupdateCheckEnabled=0\n"));
-    ProgramRun asked = Run(scroll + click + "quit\n",
+    ProgramRun asked = Run(scroll + "dump enabled.txt\n" + click + "quit\n",
                            {{"TL_UPDATE_MANIFEST_URL", server.Url("/manifest.json")}, {"XDG_DATA_HOME", data}});
     ASSERT_EQ(asked.exitCode, 0) << asked.log;
     EXPECT_EQ(server.RequestCount(), 1) << asked.log;
+    EXPECT_EQ(ReadStateDump(dir.File("enabled.txt"))["settings.updateControls.enabled"], "1");
 }

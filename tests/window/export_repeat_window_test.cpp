@@ -27,16 +27,6 @@ namespace {
 
 using Dump = std::map<std::string, std::string>;
 
-// Every export pass, the reverb stem and the AAF session with markers.
-ExportSettings EverythingExported() {
-    ExportSettings s;
-    s.exportFormatAAF = s.exportFormatWAV = true;
-    s.exportWavMixdown = s.exportWavStems = s.exportWavTracks = s.exportWavClips = true;
-    s.exportReverbStem = true;
-    s.exportAAFMarkers = true;
-    return s;
-}
-
 // Opens the project as from the desktop, lets the program settle, dumps,
 // exports into `out` (base "Reel"), waits for the export and dumps again.
 std::string OpenAndExportScript(const std::string& out) {
@@ -99,12 +89,19 @@ int EssenceIndex(const std::string& name) {
 
 class ExportRepeatWindow : public ProgramScriptTest {
 protected:
-    ProgramRun Open(const std::string& project, const std::string& script) {
+    // `home`, when given, is the user's home folder of the run (its data
+    // folder "<home>/data"), shared by the runs that name it; otherwise the
+    // run has fresh folders of its own.
+    ProgramRun Open(const std::string& project, const std::string& script, const std::string& home = "") {
         WriteWholeFile(dir.File("script.txt"), script);
         ProgramLaunch launch;
         launch.scriptPath = dir.File("script.txt");
         launch.arguments = {project};
         launch.timeoutSeconds = 600;  // a hang guard only, never a pace
+        if (!home.empty()) {
+            fs::create_directories(home + "/data");
+            launch.environment = {{"HOME", home}, {"XDG_DATA_HOME", home + "/data"}};
+        }
         return RunProgram(launch);
     }
 };
@@ -112,25 +109,31 @@ protected:
 }  // namespace
 
 // A rendered generated project whose Fills and Beds were saved without chunk
-// plans, exported in two separate runs of the program: the same files, name
-// for name and sample for sample, and an AAF session that places the same
-// samples on the same tracks.
+// plans, and whose Clips and Beds wait for the sound probe, exported in two
+// separate runs of the program by one user: the same files, name for name and
+// sample for sample, and an AAF session that places the same samples on the
+// same tracks. The first run scans the project's library and keeps its index;
+// the second starts with that index, so the registry knows each sound first
+// at the library's path instead of the project's Audio folder, and the probe
+// answers from the stored index instead of the fresh analysis.
 TEST_F(ExportRepeatWindow, TwoRunsOfTheProgramExportTheSameFiles) {
     LargeProjectSpec spec{.eventCount = 27, .seconds = 45, .layers = LargeProjectLayers::Rendered, .soundCount = 16};
     const LargeProject large = MakeLargeProject(spec, dir.File("Library"));
     size_t fills = 0;
     for (const RenderResult& r : large.project.results) fills += r.procMode == 1 && r.fillChunks.empty() ? 1 : 0;
     ASSERT_GE(fills, 3u);
-    const ExportSettings everything = EverythingExported();
+    const ExportSettings everything = EveryExportPass();
     const std::string project = WriteLargeProject(large, dir.path(), "Twice", &everything);
     ASSERT_FALSE(project.empty());
 
     std::map<std::string, std::string> files[2];
     std::string placement[2];
+    const std::string home = dir.File("user");
     for (int run = 0; run < 2; ++run) {
         const std::string out = dir.File("run" + std::to_string(run));
-        ProgramRun program = Open(project, OpenAndExportScript(out));
+        ProgramRun program = Open(project, OpenAndExportScript(out), home);
         ASSERT_EQ(program.exitCode, 0) << program.log;
+        ASSERT_TRUE(fs::exists(home + "/data/Tessaloom/Library.tllib")) << "the library's index is kept for the next run";
         Dump exported = ReadStateDump(dir.File("exported.txt"));
         EXPECT_EQ(exported["export.toastText"], "Export complete") << program.log;
         EXPECT_EQ(exported["engine.voices"], exported["doc.results"]);
@@ -177,7 +180,7 @@ TEST_F(ExportRepeatWindow, InconsistentBedsExportExactlyTheLayersTheyAreRebuiltT
     stale.group = 1;
     stale.fadeIn = stale.fadeOut = 0.01f;
     doc.results.push_back(stale);
-    const ExportSettings everything = EverythingExported();
+    const ExportSettings everything = EveryExportPass();
     const std::string project = WriteLargeProject(large, dir.path(), "Beds", &everything);
     ASSERT_FALSE(project.empty());
 

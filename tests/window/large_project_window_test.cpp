@@ -72,7 +72,8 @@ TEST_F(LargeProjectWindow, ClosingTheWindowDuringTheVoiceBuildEndsTheProgram) {
     const std::string before = ReadWholeFile(project);
 
     // The close is the window's own; the frames after it are never drawn.
-    ProgramRun run = Start("frames 4\ndump building.txt\nclose\nframes 100000\n", project);
+    // The build is held to a voice a frame, so the close comes during it.
+    ProgramRun run = Start("buildpace 1\nframes 4\ndump building.txt\nclose\nframes 100000\n", project);
     ASSERT_EQ(run.exitCode, 0) << run.log;
 
     Dump building = ReadStateDump(dir.File("building.txt"));
@@ -103,22 +104,34 @@ TEST_F(LargeProjectWindow, AProjectTheOpenMeasuresEndsOnACloseOrASignalDuringIts
     ASSERT_FALSE(project.empty());
     const std::string before = ReadWholeFile(project);
 
-    // Closed two seconds into the build, by when the probe has measured what
-    // it hands over once the build has stopped.
-    ProgramRun closed = Start("frames 4\nwait 2\ndump closing.txt\nclose\nframes 100000\n", project);
+    // The build held to a voice a frame: the close certainly comes during
+    // it, however fast the machine; the probe answers the weights from the
+    // project's library once the build has stopped. The interface clock
+    // moves a second a frame, so the probe's look (every two seconds) is due
+    // in the frame the quit is served, however long the frames take.
+    ProgramRun closed =
+        Start("buildpace 1\nclock 1\nexitdump closed.txt\nframes 4\ndump closing.txt\nclose\nframes 100000\n", project);
     ASSERT_EQ(closed.exitCode, 0) << closed.log;
     EXPECT_NE(closed.log.find("[Cache] Voice build stopped after "), std::string::npos) << closed.log;
     EXPECT_EQ(closed.log.find("unsaved changes:"), std::string::npos) << closed.log;
     Dump closing = ReadStateDump(dir.File("closing.txt"));
     EXPECT_EQ(closing["busy"], "1") << "the close came during the build";
     EXPECT_EQ(closing["busy.status"], "Loading audio...");
+    // The quit builds nothing more: the program ends with the voices built
+    // before the close (the probe's weights are measured again at the next
+    // open, so the voices need not follow them).
+    Dump exited = ReadStateDump(dir.File("closed.txt"));
+    EXPECT_LT(Whole(exited, "engine.voices"), Whole(closing, "engine.voicesToBuild")) << closed.log;
 
     std::atomic<int> pid{0};
     std::thread signaller([&] {
         if (WaitForFile(dir.File("building.txt"), 200) && pid.load() > 0) ::kill(pid.load(), SIGTERM);
     });
-    ProgramRun signalled = Start("frames 4\ndump building.txt\nwaitfile " + dir.File("never") + " 600\n", project,
-                                 [&pid](int p) { pid.store(p); });
+    // (No stepped clock here: the wait for the signal draws no frames, and
+    // that clock would stand still.)
+    ProgramRun signalled = Start("buildpace 1\nexitdump signalled.txt\nframes 4\ndump building.txt\nwaitfile " +
+                                     dir.File("never") + " 600\n",
+                                 project, [&pid](int p) { pid.store(p); });
     signaller.join();
     ASSERT_EQ(signalled.exitCode, 0) << signalled.log;
     Dump building = ReadStateDump(dir.File("building.txt"));
@@ -127,6 +140,8 @@ TEST_F(LargeProjectWindow, AProjectTheOpenMeasuresEndsOnACloseOrASignalDuringIts
         << signalled.log;
     EXPECT_NE(signalled.log.find("[Cache] Voice build stopped after "), std::string::npos) << signalled.log;
     EXPECT_EQ(signalled.log.find("unsaved changes:"), std::string::npos) << signalled.log;
+    Dump ended = ReadStateDump(dir.File("signalled.txt"));
+    EXPECT_LT(Whole(ended, "engine.voices"), Whole(building, "engine.voicesToBuild")) << signalled.log;
     EXPECT_EQ(ReadWholeFile(project), before) << "the project is left as it was";
     EXPECT_FALSE(std::filesystem::exists(project + ".lock")) << "nothing unsaved: the lock goes as on a quit";
 }

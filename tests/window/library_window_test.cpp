@@ -105,7 +105,7 @@ TEST_F(LibraryWindow, ARenameThroughTheMenuAndEnterLeavesOnlyTheNewIndexFile) {
     // Where the row and its menu button are, then where the menu's items are.
     ASSERT_EQ(RunScript(openTab + "dump rows.txt\nquit\n").exitCode, 0);
     auto rows = ReadStateDump(dir.File("rows.txt"));
-    ASSERT_EQ(rows["library.rows"], "Rain|1 files");
+    ASSERT_EQ(rows["library.rows"], "Rain|1 files") << ReadWholeFile(dir.File("rows.txt"));
     const PointRect row = ParseRect(rows["library.row.0.rect"]);
     const std::string menu = ParseRect(rows["library.row.0.menu"]).Centre();
     char hover[64];

@@ -49,14 +49,21 @@ FileId DemoFileId(const std::string& path) {
     return ref.id;
 }
 
+// The two kinds of impact share the word "impact"; each event requires its
+// own kind's word, so a heavy hit never takes a ringing plate and a metal
+// hit never a thud, whatever the seed. The names still read "Impact Heavy"
+// and "Impact Metal" (a required word is not part of an event's name).
+constexpr const char* kHeavyImpactWords = "impact heavy +heavy";
+constexpr const char* kMetalImpactWords = "impact metal +metal";
+
 // The spectral weight a designer would give each kind of demo event, dull
 // to sharp, as the offset of its weight curve: the demo library's sounds of
 // that kind lie there, so a layer's best match is a sound of its own kind
 // rather than whatever other sound happens to sit at the middle weight.
 float DemoEventWeight(const char* keywords) {
     const std::string words = keywords;
-    if (words == "impact heavy") return 0.1f;
-    if (words == "impact metal") return 0.2f;
+    if (words == kHeavyImpactWords) return 0.1f;
+    if (words == kMetalImpactWords) return 0.85f;
     if (words == "glass break") return 0.9f;
     if (words == "whoosh" || words == "riser tension") return 0.75f;
     if (words == "wind") return 0.6f;
@@ -90,7 +97,7 @@ void BuildDemoProject(Project& project, const std::string& libraryFolder) {
     bed.bedLayerLoop = {1};
     bed.bedLayerWeight = {MeasuredWeight(bed.pinnedFiles[0])};
     bed.hasPinnedFiles = true;
-    add(2.0f, kShapeSpot, "impact heavy", 0);
+    add(2.0f, kShapeSpot, kHeavyImpactWords, 0);
     add(4.5f, kShapeBloom, "whoosh", 0);
     add(7.0f, kShapeContour, "riser tension", 3.0f);
     add(11.0f, kShapeFill, "wind", 6.0f);
@@ -102,7 +109,7 @@ void BuildDemoProject(Project& project, const std::string& libraryFolder) {
     clip.hasPinnedFiles = true;
     clip.clipWeight = MeasuredWeight(clip.pinnedFile);
     add(24.0f, kShapeSpot, "glass break", 0);
-    add(26.5f, kShapeSpot, "impact metal", 0);
+    add(26.5f, kShapeSpot, kMetalImpactWords, 0);
 }
 
 // A few recipes and one chain that name no files: the demo library's
@@ -119,7 +126,7 @@ bool WriteDemoRecipesAndChains(const std::string& root, std::string& error) {
         int event;
     };
     const DemoRecipe recipes[] = {
-        {"Heavy Impact", event(0.0f, kShapeSpot, "impact heavy", 0)},
+        {"Heavy Impact", event(0.0f, kShapeSpot, kHeavyImpactWords, 0)},
         {"Whoosh By", event(0.0f, kShapeBloom, "whoosh", 0)},
         {"Wind Gusts", event(0.0f, kShapeFill, "wind", 6.0f)},
         {"Gravel Steps", event(0.0f, kShapeScatter, "footstep gravel", 4.0f)},
@@ -134,7 +141,7 @@ bool WriteDemoRecipesAndChains(const std::string& root, std::string& error) {
         }
     }
     // A whoosh into a heavy hit with glass breaking over its tail.
-    const std::vector<int> crash = {event(10.0f, kShapeBloom, "whoosh", 0), event(10.6f, kShapeSpot, "impact heavy", 0),
+    const std::vector<int> crash = {event(10.0f, kShapeBloom, "whoosh", 0), event(10.6f, kShapeSpot, kHeavyImpactWords, 0),
                                     event(10.65f, kShapeSpot, "glass break", 0)};
     const std::string chainFolder = root + "/Chains";
     if (PresetSaveFailed(SaveChainFile(chainFolder, "Crash Through Glass", scratch.events, crash))) {

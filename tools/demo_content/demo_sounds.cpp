@@ -79,38 +79,47 @@ struct Grain {
 // Recipes: each fills `out` (one channel) from its own generator
 // ---------------------------------------------------------------------------
 
+// A heavy mass hitting the ground: a short broadband crack (the whole
+// spectrum for a few milliseconds), then the body, a low tone falling from
+// about 110 Hz to 40 Hz, and a low thud of filtered noise. Almost all of its
+// energy lies below 250 Hz.
 void HeavyImpact(std::vector<double>& out, Rng& rng, float intensity) {
-    OnePole burstFilter, burstDarker;  // two poles: the crack stays under a few kilohertz
-    burstFilter.SetCutoff(1200);
-    burstDarker.SetCutoff(1200);
-    // The thud of the mass itself, a few hundred hertz: without it the hit
-    // is only a sub tone, which sounds like a rumble rather than an impact.
-    BandPass knock, knockNarrow;
-    knock.Set(260, 0.8);
-    knockNarrow.Set(260, 0.8);
-    double phase = 0;
+    OnePole thudLow, thudLower;  // two poles: the thud stays under a couple of hundred hertz
+    thudLow.SetCutoff(180);
+    thudLower.SetCutoff(180);
+    const double drop = 38.0 + 10.0 * intensity;  // where the body's pitch ends
+    double phase = rng.Range(0, kTwoPi);
     for (size_t i = 0; i < out.size(); ++i) {
         const double t = static_cast<double>(i) / kRate;
-        phase += kTwoPi * (38.0 + 72.0 * std::exp(-t * 9.0)) / kRate;
-        const double body = std::sin(phase) * std::exp(-t * 4.5);
-        const double thud = knockNarrow.Run(knock.Run(rng.Bipolar())) * std::exp(-t * 10.0);
-        const double burst = burstDarker.Low(burstFilter.Low(rng.Bipolar())) * std::exp(-t * 28.0);
-        out[i] = body + 6.0 * thud + (0.6 + 0.8 * intensity) * burst;
+        phase += kTwoPi * (drop + 72.0 * std::exp(-t * 9.0)) / kRate;
+        const double body = std::sin(phase) * std::exp(-t * (3.5 - 1.5 * intensity));
+        const double thud = thudLower.Low(thudLow.Low(rng.Bipolar())) * std::exp(-t * 7.0);
+        const double crack = rng.Bipolar() * std::exp(-t * (260.0 - 80.0 * intensity));
+        out[i] = body + 5.0 * thud + (0.5 + 0.4 * intensity) * crack;
     }
 }
 
+// Struck metal: a few milliseconds of bright noise, then the plate's modes
+// ringing out. The modes are inharmonic (a plate's, not a string's), start
+// at 500–900 Hz and reach past 10 kHz; the high ones die a little sooner
+// than the low ones, so the ring keeps its bite for most of a second.
 void MetalImpact(std::vector<double>& out, Rng& rng, float intensity) {
-    const double ratios[] = {1.0, 2.76, 5.40, 8.93, 13.34};
-    const double decays[] = {3.0, 4.2, 5.5, 7.0, 9.0};
-    const double amps[] = {1.0, 0.7, 0.5, 0.35, 0.25};
-    double phases[5];
-    for (double& p : phases) p = rng.Range(0, kTwoPi);
-    const double base = 100.0 + 60.0 * intensity;
+    constexpr int kModes = 12;
+    const double ratios[kModes] = {1.0, 1.47, 2.09, 2.56, 3.39, 4.17, 5.02, 6.13, 7.41, 8.93, 10.7, 12.6};
+    const double base = 640.0 + 460.0 * intensity;
+    double freq[kModes], amp[kModes], decay[kModes], phase[kModes];
+    for (int k = 0; k < kModes; ++k) {
+        freq[k] = std::min(base * ratios[k] * rng.Range(0.99, 1.01), 0.45 * kRate);
+        amp[k] = rng.Range(0.6, 1.0) / (1.0 + 0.04 * k);
+        decay[k] = 2.6 + 0.45 * k;
+        phase[k] = rng.Range(0, kTwoPi);
+    }
+    OnePole strikeHigh;
+    strikeHigh.SetCutoff(2500);
     for (size_t i = 0; i < out.size(); ++i) {
         const double t = static_cast<double>(i) / kRate;
-        double v = rng.Bipolar() * std::exp(-t * 200.0);  // the strike
-        for (int k = 0; k < 5; ++k)
-            v += amps[k] * std::exp(-t * decays[k]) * std::sin(phases[k] + kTwoPi * base * ratios[k] * t);
+        double v = 1.5 * strikeHigh.High(rng.Bipolar()) * std::exp(-t * 180.0);  // the strike
+        for (int k = 0; k < kModes; ++k) v += amp[k] * std::exp(-t * decay[k]) * std::sin(phase[k] + kTwoPi * freq[k] * t);
         out[i] = v;
     }
 }
@@ -273,23 +282,29 @@ bool IsLoop(const DemoSound& sound) { return sound.recipe == DemoRecipe::Rain ||
 const std::vector<DemoSound>& DemoSounds() {
     // Every kind brings more sounds than its demo event has layers (a render
     // never uses one file twice in an event): once an event's own kind runs
-    // out, its next layer would take any sound of the right weight.
+    // out, its next layer would take any sound of the right weight. A Spot
+    // stacks up to five layers, so each kind of impact has six. Only the
+    // impacts' names hold "heavy" and "metal": their events require them.
     static const std::vector<DemoSound> sounds = {
         {"impact_heavy_01", 1.2, 1, DemoRecipe::HeavyImpact, 0.8f, 101},
         {"impact_heavy_02", 1.0, 1, DemoRecipe::HeavyImpact, 0.5f, 103},
         {"impact_heavy_03", 1.4, 1, DemoRecipe::HeavyImpact, 0.3f, 104},
         {"impact_heavy_04", 1.1, 1, DemoRecipe::HeavyImpact, 0.1f, 105},
+        {"impact_heavy_05", 1.3, 1, DemoRecipe::HeavyImpact, 0.65f, 109},
+        {"impact_heavy_06", 1.2, 1, DemoRecipe::HeavyImpact, 0.2f, 110},
         {"impact_metal_01", 1.3, 1, DemoRecipe::MetalImpact, 0.3f, 106},
         {"impact_metal_02", 1.5, 1, DemoRecipe::MetalImpact, 0.5f, 102},
         {"impact_metal_03", 1.2, 1, DemoRecipe::MetalImpact, 0.15f, 107},
         {"impact_metal_04", 1.4, 1, DemoRecipe::MetalImpact, 0.0f, 108},
+        {"impact_metal_05", 1.1, 1, DemoRecipe::MetalImpact, 0.75f, 111},
+        {"impact_metal_06", 1.6, 1, DemoRecipe::MetalImpact, 1.0f, 112},
         {"whoosh_fast_01", 0.8, 1, DemoRecipe::Whoosh, 0.9f, 201},
         {"whoosh_slow_02", 2.0, 1, DemoRecipe::Whoosh, 0.3f, 202},
         {"whoosh_short_03", 1.0, 1, DemoRecipe::Whoosh, 0.1f, 203},
         {"whoosh_wide_04", 2.5, 1, DemoRecipe::Whoosh, 0.6f, 204},
         {"whoosh_low_05", 1.6, 1, DemoRecipe::Whoosh, 0.0f, 205},
         {"rain_light_loop", 4.0, 2, DemoRecipe::Rain, 0.2f, 301},
-        {"rain_heavy_loop", 4.0, 2, DemoRecipe::Rain, 0.9f, 302},
+        {"rain_storm_loop", 4.0, 2, DemoRecipe::Rain, 0.9f, 302},
         {"wind_gust_01", 4.0, 1, DemoRecipe::Wind, 0.6f, 401},
         {"wind_gust_02", 4.0, 1, DemoRecipe::Wind, 0.4f, 402},
         {"wind_gust_03", 4.0, 1, DemoRecipe::Wind, 0.8f, 403},
@@ -331,6 +346,7 @@ std::vector<float> SynthesizeDemoSound(const DemoSound& sound) {
     const size_t channels = static_cast<size_t>(sound.channels);
     std::vector<float> interleaved(frames * channels);
     std::vector<double> channel(frames + blend);
+    const size_t fade = IsLoop(sound) ? 0 : static_cast<size_t>(kEdgeFade * kRate);
     double peak = 0;
     std::vector<std::vector<double>> rendered;
     for (size_t c = 0; c < channels; ++c) {
@@ -344,20 +360,19 @@ std::vector<float> SynthesizeDemoSound(const DemoSound& sound) {
             channel[i] = channel[i] * std::sin(0.25 * kTwoPi * x) + channel[frames + i] * std::cos(0.25 * kTwoPi * x);
         }
         channel.resize(frames);
-        for (double v : channel) peak = std::max(peak, std::fabs(v));
+        // The edge fades come before the peak is taken: a strike at the very
+        // start still reaches -3 dBFS.
+        for (size_t i = 0; i < frames; ++i) {
+            if (i < fade) channel[i] *= static_cast<double>(i) / static_cast<double>(fade);
+            if (frames - 1 - i < fade) channel[i] *= static_cast<double>(frames - 1 - i) / static_cast<double>(fade);
+            peak = std::max(peak, std::fabs(channel[i]));
+        }
         rendered.push_back(channel);
         channel.resize(frames + blend);
     }
     const double gain = peak > 0 ? 0.7079 / peak : 0.0;
-    const size_t fade = IsLoop(sound) ? 0 : static_cast<size_t>(kEdgeFade * kRate);
-    for (size_t c = 0; c < channels; ++c) {
-        for (size_t i = 0; i < frames; ++i) {
-            double v = rendered[c][i] * gain;
-            if (i < fade) v *= static_cast<double>(i) / static_cast<double>(fade);
-            if (frames - 1 - i < fade) v *= static_cast<double>(frames - 1 - i) / static_cast<double>(fade);
-            interleaved[i * channels + c] = static_cast<float>(v);
-        }
-    }
+    for (size_t c = 0; c < channels; ++c)
+        for (size_t i = 0; i < frames; ++i) interleaved[i * channels + c] = static_cast<float>(rendered[c][i] * gain);
     return interleaved;
 }
 

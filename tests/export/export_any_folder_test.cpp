@@ -1,0 +1,203 @@
+// A project exports the same files from any folder: a rendered generated
+// project (Fills and Beds saved without chunk plans, so that every fill is
+// made again when the project opens) copied whole to another folder, and
+// saved from there into a third one, exports byte for byte what the original
+// exports. Every open and export runs in a process of its own, as another
+// run of the program would: within one process the file registry remembers
+// where each file was first seen and the copy would play the original's
+// files.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <system_error>
+
+#include <unistd.h>
+
+#include "document/event.h"
+#include "export/aaf_export.h"
+#include "library/file_registry.h"
+#include "library/sound_probe.h"
+#include "operations/export_job.h"
+#include "operations/project_lifecycle.h"
+#include "playback/audio_engine.h"
+#include "render/fill_resynthesis.h"
+#include "support/child_process.h"
+#include "support/exported_files.h"
+#include "support/large_project.h"
+#include "support/lifecycle_rig.h"
+#include "support/scoped_environment.h"
+#include "support/temp_dir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// What each fill of a document is made of, as its first build makes it.
+struct FillKinds {
+    int excerpts = 0, loops = 0, grains = 0, planned = 0;
+};
+
+FillKinds CountFillKinds(const Project& project) {
+    FillKinds kinds;
+    for (const RenderResult& stored : project.results) {
+        if (stored.procMode != 1 || stored.filepath.empty()) continue;
+        kinds.planned += stored.fillChunks.empty() ? 0 : 1;
+        RenderResult r = stored;
+        auto voice = std::make_unique<PlaybackVoice>();
+        if (!LoadFillAudio(r, 48000, *voice)) continue;
+        if (voice->chunkCount > 0)
+            ++kinds.grains;
+        else if (voice->spliceCount > 0)
+            ++kinds.loops;
+        else
+            ++kinds.excerpts;
+    }
+    return kinds;
+}
+
+// The child's exit status for a failed step, with what failed on its output.
+int Failed(const char* what, const std::string& detail = "") {
+    std::printf("[Test] child: %s %s\n", what, detail.c_str());
+    return 1;
+}
+
+// In a child: the generated project "<folder>/Reel/Reel.tlproj" over its
+// library "<folder>/Library", rendered, with half the Fill event's layers
+// shortened so that they are excerpts of their sound; `withoutIds` stores no
+// file id anywhere, as projects from before ids did. Exit status 0 when the
+// fills are of every kind and none holds a plan.
+int WriteGeneratedProject(const std::string& folder, bool withoutIds = false) {
+    LargeProjectSpec spec{.eventCount = 18, .seconds = 30, .layers = LargeProjectLayers::Rendered, .soundCount = 16};
+    LargeProject large = MakeLargeProject(spec, folder + "/Library");
+    int fillLayer = 0;
+    for (RenderResult& r : large.project.results) {
+        const bool fillEvent = r.eventIdx >= 0 && size_t(r.eventIdx) < large.project.events.size() &&
+                               large.project.events[size_t(r.eventIdx)].shape == kShapeFill;
+        if (fillEvent && r.procMode == 1 && fillLayer++ % 2 == 0) r.duration = 1.0f;
+    }
+    const FillKinds kinds = CountFillKinds(large.project);
+    std::printf("[Test] fills: %d excerpts, %d loops, %d of grains, %d planned\n", kinds.excerpts, kinds.loops,
+                kinds.grains, kinds.planned);
+    if (kinds.excerpts < 2 || kinds.loops < 2 || kinds.grains < 2 || kinds.planned != 0)
+        return Failed("fills not of every kind");
+    if (withoutIds) {
+        for (RenderResult& r : large.project.results) r.fileId.clear();
+        for (Event& e : large.project.events) {
+            e.pinnedFileId.clear();
+            for (std::string& id : e.pinnedFileIds) id.clear();
+        }
+    }
+    const ExportSettings everything = EveryExportPass();
+    const std::string path = WriteLargeProject(large, folder, "Reel", &everything);
+    if (path.empty()) return Failed("project not written");
+    if (withoutIds && ReadWholeFile(path).find("\"fileId\"") != std::string::npos) return Failed("ids stored");
+    return 0;
+}
+
+// In a child: the project opened as the program opens it (its voices built by
+// the open's own task), saved as `saveAs` when that is given (a Save As: its
+// sounds collected into the new folder), then exported with every pass into
+// `out` as the Export tab does it (the sound probe's values taken first).
+// Exit status 0 when the export completed.
+int OpenSaveAndExport(const std::string& project, const std::string& saveAs, const std::string& out,
+                      const std::string& dataFolder) {
+    ScopedEnvironment env;
+    env.UnsetUserFolderVariables();
+    env.Set("XDG_DATA_HOME", dataFolder);
+    LifecycleRig rig;
+    if (!OpenProject(rig.ctx, project)) return Failed("not opened", project);
+    if (!FinishBusyTask(*rig.app)) return Failed("voices not built");
+    if (rig.engine->voices.size() != rig.project->results.size()) return Failed("not every layer has a voice");
+    if (!saveAs.empty() && !SaveProject(rig.ctx, saveAs))
+        return Failed("not saved", saveAs);
+
+    SoundProbe probe;
+    ExportContext ctx;
+    ctx.project = rig.project.get();
+    ctx.engine = rig.engine.get();
+    ctx.app = rig.app.get();
+    ctx.registry = &FileRegistry::Instance();
+    ctx.probe = &probe;
+    ctx.library = rig.library.get();
+    ctx.aafStep = [](const ExportJob& job, const Project& p, const AudioEngine& e) { return WriteAafExport(job, p, e); };
+    ctx.startThread = [](std::function<void()> body) {
+        body();
+        return true;
+    };
+    rig.app->exportSettings = EveryExportPass();
+    rig.engine->reverb.enabled = 1;
+    if (StartExport(ctx, MakeExportJob(*rig.app, *rig.project, *rig.engine, out + "/Reel")) != ExportStart::Started)
+        return Failed("export not started");
+    PollExport(*rig.app);
+    if (rig.app->toastText != "Export complete") return Failed("export:", rig.app->toastText);
+    StopSoundProbe(probe);
+    return 0;
+}
+
+// `body` in a child process; its exit status.
+int InChild(const std::function<int()> body) {
+    ChildProcess child([&body] {
+        const int status = body();
+        std::fflush(nullptr);
+        ::_exit(status);
+    });
+    return child.Wait();
+}
+
+}  // namespace
+
+TEST(ExportFromAnyFolder, ACopyAndASaveAsExportWhatTheOriginalExports) {
+    TempDir dir;
+    const std::string one = dir.File("one"), two = dir.File("elsewhere/two"), three = dir.File("third/place");
+    ASSERT_EQ(InChild([&] { return WriteGeneratedProject(one); }), 0);
+
+    // The project folder with its Audio folder, and the library beside it.
+    std::error_code ec;
+    fs::create_directories(two, ec);
+    fs::copy(one, two, fs::copy_options::recursive, ec);
+    ASSERT_FALSE(ec) << ec.message();
+    ASSERT_TRUE(fs::exists(two + "/Reel/Reel.tlproj"));
+    ASSERT_TRUE(fs::is_directory(two + "/Reel/Audio")) << "the layers' sounds were collected with the project";
+
+    const std::string data = dir.File("data");
+    ASSERT_EQ(InChild([&] { return OpenSaveAndExport(one + "/Reel/Reel.tlproj", "", dir.File("out/one"), data); }), 0);
+    ASSERT_EQ(InChild([&] { return OpenSaveAndExport(two + "/Reel/Reel.tlproj", "", dir.File("out/two"), data); }), 0);
+    // Open the copy, Save As into a third folder, export; then open what was
+    // saved there in another run and export again.
+    ASSERT_EQ(InChild([&] {
+                  return OpenSaveAndExport(two + "/Reel/Reel.tlproj", three + "/Saved.tlproj", dir.File("out/saved"),
+                                           data);
+              }),
+              0);
+    ASSERT_TRUE(fs::is_directory(three + "/Saved/Audio"));
+    ASSERT_EQ(
+        InChild([&] { return OpenSaveAndExport(three + "/Saved/Saved.tlproj", "", dir.File("out/reopened"), data); }),
+        0);
+
+    const std::map<std::string, std::string> original = ExportedFiles(dir.File("out/one"));
+    ASSERT_GT(original.size(), 40u);
+    for (const char* run : {"two", "saved", "reopened"}) {
+        SCOPED_TRACE(run);
+        ExpectSameExportFiles(original, ExportedFiles(dir.File("out/") + run));
+    }
+}
+
+// A project from before file ids: opening it gives each layer the id of its
+// content, made at random in each run. Two runs still export the same files,
+// because no fill is keyed on an id made in the run.
+TEST(ExportFromAnyFolder, LayersStoredWithoutFileIdsExportTheSameInEveryRun) {
+    TempDir dir;
+    const std::string folder = dir.File("old");
+    ASSERT_EQ(InChild([&] { return WriteGeneratedProject(folder, true); }), 0);
+    const std::string project = folder + "/Reel/Reel.tlproj";
+    for (const char* run : {"first", "second"})
+        ASSERT_EQ(InChild([&] { return OpenSaveAndExport(project, "", dir.File("out/") + run, dir.File("data")); }), 0);
+    const std::map<std::string, std::string> first = ExportedFiles(dir.File("out/first"));
+    ASSERT_GT(first.size(), 40u);
+    ExpectSameExportFiles(first, ExportedFiles(dir.File("out/second")));
+}
