@@ -17,6 +17,7 @@
 #include "export/export_replacement.h"
 #include "export/replacement_journal.h"
 #include "export/replacement_settling.h"
+#include "export/replacement_trash.h"
 #include "platform/file_util.h"
 #include "support/exported_files.h"
 #include "support/tree_state.h"
@@ -97,12 +98,14 @@ void Write(const std::string& path, const std::string& bytes, mode_t mode) {
 }  // namespace
 
 // Links to a folder outside as a path's first part ("esc"), as a middle part
-// ("mid/esc") and as a hidden replacing folder itself; a replacement the
-// program noted whose manifest names, in records of every kind, places
-// through those links, outside the folder and a foreign file inside it; and
-// a hidden replacing folder no note names, whose manifest names the
-// designer's notes. The start and then an export leave all of it as it was,
-// and the export in that folder is the export a clean folder gets.
+// ("mid/esc") and as a hidden replacing folder itself; two replacements the
+// program noted (one to undo, one the export had kept) whose manifests name,
+// in records of every kind, places through those links, outside the folder
+// and a foreign file inside it; the trash of a stopped export holding links
+// to a file and a folder outside; and a hidden replacing folder no note
+// names, whose manifest names the designer's notes. The start and then an
+// export leave all of it as it was, and the export in that folder is the
+// export a clean folder gets.
 TEST(HostileExportFolder, NothingOutsideAndNoForeignFileInsideChanges) {
     HostileRig rig;
     const std::string out = rig.dir.File("out"), clean = rig.dir.File("clean");
@@ -148,6 +151,29 @@ TEST(HostileExportFolder, NothingOutsideAndNoForeignFileInsideChanges) {
                Record('D', "mid/esc/emptydir") + Record('D', "mid");
     ASSERT_TRUE(WriteWholeFile(own + "/manifest", manifest));
     for (int i = 1; i <= 3; ++i) Write(own + "/" + std::to_string(i), "a stranger's bytes", 0755);
+    // One the export had kept (C), its earlier file waiting to go, with the
+    // same records through the links.
+    const std::string clip = out + "/Clips/Reel - Door.wav";
+    ASSERT_TRUE(fs::is_regular_file(clip));
+    ExportSetAside kept = SetAsideFiles({clip}, out, rig.notes);
+    ASSERT_EQ(kept.moved.size(), 1u);
+    kept.finished = true;
+    kept.journal.reset();
+    std::string keptManifest = ReadWholeFile(kept.folder + "/manifest");
+    keptManifest += Record('N', "esc/precious.txt") + Record('T', "mid/esc/tmpvictim") + Record('D', "esc/emptydir") +
+                    Record('C', "");
+    ASSERT_TRUE(WriteWholeFile(kept.folder + "/manifest", keptManifest));
+    Write(kept.folder + "/1", "a stranger's bytes", 0644);
+    // The trash of a stopped export (X: everything in it goes), left by a
+    // kill, with links planted in it to a file and a folder outside.
+    std::string trashName;
+    {
+        std::unique_ptr<ReplacementTrash> trash = OpenReplacementTrash(out, rig.notes);
+        ASSERT_TRUE(trash);
+        trashName = trash->name;
+    }
+    fs::create_symlink(priv + "/precious.txt", out + "/" + trashName + "/0");
+    fs::create_directory_symlink(priv + "/emptydir", out + "/" + trashName + "/1");
     // A note naming the link as if it were a replacing folder of the program's.
     struct stat outStat {};
     ASSERT_EQ(::stat(out.c_str(), &outStat), 0);
@@ -167,6 +193,8 @@ TEST(HostileExportFolder, NothingOutsideAndNoForeignFileInsideChanges) {
     EXPECT_EQ(Below(TreeState(out), foreignEntries), insideBefore);
     EXPECT_TRUE(fs::is_empty(rig.notes)) << "the notes are settled";
     EXPECT_EQ(ReadWholeFile(own + "/1"), "a stranger's bytes") << "a record through a link is refused";
+    EXPECT_FALSE(fs::exists(clip)) << "the kept replacement is finished: its earlier file is gone";
+    EXPECT_FALSE(fs::exists(fs::symlink_status(out + "/" + trashName))) << "the trash is emptied, links and all";
 
     // A changed project exported into the folder, and into a clean one.
     rig.engine->masterGain = 0.5f;
