@@ -245,6 +245,7 @@ void DrawPresetsPopup(Row& row) {
 // The spinner, the line that fits before `right` (the right group), and the
 // bar when there is room for it too.
 void DrawExportProgress(AppState& app, Row& row, float right) {
+    gBands.exportLine.clear();
     if (!app.exportRunning.load()) return;
     app.uiAnimating = true;  // the spinner turns
     const ImVec2 origin = ImGui::GetWindowPos();
@@ -270,6 +271,7 @@ void DrawExportProgress(AppState& app, Row& row, float right) {
     const ImVec2 size = ImGui::CalcTextSize(shown.c_str());
     draw->AddText(ImVec2(origin.x + row.x, origin.y + std::round(row.centerY - size.y / 2)), gTheme.textMuted,
                   shown.c_str());
+    gBands.exportLine = shown;
     row.x += size.x + row.gap;
     if (withBar) {
         const ImVec2 min(origin.x + row.x, origin.y + std::round(row.centerY - 1.5f));

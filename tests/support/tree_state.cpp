@@ -1,13 +1,15 @@
 // tree_state.cpp — a folder's entries, links not followed.
 #include "support/tree_state.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
+#include <functional>
+#include <string_view>
 #include <vector>
 
 #include "support/temp_dir.h"
@@ -16,51 +18,27 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Every entry below `root` with its lstat, by relative path.
-std::map<std::string, struct stat> Entries(const std::string& root) {
-    std::map<std::string, struct stat> entries;
-    std::error_code ec;
-    for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
-        struct stat st {};
-        if (::lstat(it->path().c_str(), &st) == 0) entries[it->path().lexically_relative(root).string()] = st;
-    }
-    return entries;
-}
-
-bool SameBytes(const std::string& a, const std::string& b) {
-    std::ifstream fa(a, std::ios::binary), fb(b, std::ios::binary);
-    if (!fa || !fb) return false;
-    std::vector<char> pa(1 << 20), pb(1 << 20);
+// The size and a digest of the file's bytes, read a piece at a time.
+std::string FileDigest(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return "unreadable";
+    std::vector<char> piece(4 << 20);
+    uint64_t size = 0, digest = 1469598103934665603ull;
     for (;;) {
-        fa.read(pa.data(), std::streamsize(pa.size()));
-        fb.read(pb.data(), std::streamsize(pb.size()));
-        if (fa.gcount() != fb.gcount()) return false;
-        if (fa.gcount() == 0) return true;
-        if (!std::equal(pa.begin(), pa.begin() + fa.gcount(), pb.begin())) return false;
+        const ssize_t n = ::read(fd, piece.data(), piece.size());
+        if (n <= 0) break;
+        size += uint64_t(n);
+        digest = (digest ^ std::hash<std::string_view>{}(std::string_view(piece.data(), size_t(n)))) *
+                 1099511628211ull;
     }
+    ::close(fd);
+    char text[48];
+    std::snprintf(text, sizeof text, "%llu %016llx", static_cast<unsigned long long>(size),
+                  static_cast<unsigned long long>(digest));
+    return text;
 }
 
-}  // namespace
-
-std::string TreeDifference(const std::string& a, const std::string& b) {
-    const std::map<std::string, struct stat> left = Entries(a), right = Entries(b);
-    for (const auto& [path, st] : left)
-        if (!right.count(path)) return path + " is only in " + a;
-    for (const auto& [path, st] : right) {
-        const auto other = left.find(path);
-        if (other == left.end()) return path + " is only in " + b;
-        const struct stat& sa = other->second;
-        if ((sa.st_mode & S_IFMT) != (st.st_mode & S_IFMT)) return path + " is of another kind";
-        if ((sa.st_mode & 07777) != (st.st_mode & 07777)) return path + " has another mode";
-        if (S_ISLNK(st.st_mode) && fs::read_symlink(a + "/" + path) != fs::read_symlink(b + "/" + path))
-            return path + " links elsewhere";
-        if (S_ISREG(st.st_mode) && (sa.st_size != st.st_size || !SameBytes(a + "/" + path, b + "/" + path)))
-            return path + " holds other bytes";
-    }
-    return {};
-}
-
-std::map<std::string, std::string> TreeState(const std::string& root) {
+std::map<std::string, std::string> State(const std::string& root, bool digest) {
     std::map<std::string, std::string> state;
     std::error_code ec;
     for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
@@ -76,7 +54,7 @@ std::map<std::string, std::string> TreeState(const std::string& root) {
         } else if (S_ISDIR(st.st_mode)) {
             entry = std::string("folder ") + mode;
         } else if (S_ISREG(st.st_mode)) {
-            entry = std::string("file ") + mode + " " + ReadWholeFile(path);
+            entry = std::string("file ") + mode + " " + (digest ? FileDigest(path) : ReadWholeFile(path));
         } else {
             entry = std::string("other ") + mode;
         }
@@ -84,4 +62,23 @@ std::map<std::string, std::string> TreeState(const std::string& root) {
         state[it->path().lexically_relative(root).string()] = entry;
     }
     return state;
+}
+
+}  // namespace
+
+std::map<std::string, std::string> TreeState(const std::string& root) { return State(root, false); }
+
+std::map<std::string, std::string> TreeDigest(const std::string& root) { return State(root, true); }
+
+std::string FirstDifference(const std::map<std::string, std::string>& a, const std::map<std::string, std::string>& b) {
+    auto ia = a.begin();
+    auto ib = b.begin();
+    for (; ia != a.end() && ib != b.end(); ++ia, ++ib) {
+        if (ia->first < ib->first) return ia->first + " is only in the first";
+        if (ib->first < ia->first) return ib->first + " is only in the second";
+        if (ia->second != ib->second) return ia->first + " differs";
+    }
+    if (ia != a.end()) return ia->first + " is only in the first";
+    if (ib != b.end()) return ib->first + " is only in the second";
+    return {};
 }

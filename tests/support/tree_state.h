@@ -2,8 +2,10 @@
 // for tests that must show a folder was not changed at all.
 //
 // Index
-//   TreeState       every entry's kind, mode and content (a file's bytes, a link's target)
-//   TreeDifference  two folders compared the same way, files read a piece at a time
+//   TreeState        every entry's kind, mode and content (a file's bytes, a link's target)
+//   TreeDigest       the same with a file's size and a digest of its bytes instead of
+//                    the bytes, for folders of gigabytes
+//   FirstDifference  where two states differ, told briefly
 #pragma once
 
 #include <map>
@@ -15,8 +17,10 @@
 // included. Empty when `root` is missing.
 std::map<std::string, std::string> TreeState(const std::string& root);
 
-// The first difference between the trees below `a` and `b` as TreeState
-// would show it (an entry only one holds, another kind, mode, link target or
-// file content), or "" when they are the same. Files are compared a piece at
-// a time, so folders of gigabytes cost no memory.
-std::string TreeDifference(const std::string& a, const std::string& b);
+// As TreeState, a file's entry being "file <mode> <size> <digest>": the
+// bytes are read a piece at a time and digested (64 bits), never held.
+std::map<std::string, std::string> TreeDigest(const std::string& root);
+
+// "" when `a` and `b` (two TreeState or TreeDigest results) are the same,
+// else the first path whose entry differs or that only one of them holds.
+std::string FirstDifference(const std::map<std::string, std::string>& a, const std::map<std::string, std::string>& b);
