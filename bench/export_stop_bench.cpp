@@ -100,6 +100,6 @@ static void BM_SigtermToExitDuringALongExport(benchmark::State& state) {
 BENCHMARK(BM_SigtermToExitDuringALongExport)
     ->Arg(0)
     ->Arg(1)
-    ->Iterations(3)
+    ->Iterations(2)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
