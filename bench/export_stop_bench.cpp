@@ -64,9 +64,9 @@ static void BM_SigtermToExitDuringALongExport(benchmark::State& state) {
         const std::string go = project.dir.File("go" + std::to_string(run));
         const std::string script = project.dir.File("stop" + std::to_string(run) + ".txt");
         ++run;
-        WriteWholeFile(script, std::string("settle 900\nexporthold ") + pass + " 0.1\nexport " + out +
-                                   "/Reel\nwaitheld 1800\nexporthold off\nframes 2\ndump " + go + "\nwaitfile " +
-                                   project.dir.File("never") + " 3600\n");
+        WriteWholeFile(script, std::string("settle 600\nexporthold ") + pass + " 0.1\nexport " + out +
+                                   "/Reel\nwaitheld 600\nexporthold off\nframes 2\ndump " + go + "\nwaitfile " +
+                                   project.dir.File("never") + " 600\n");
         ProgramLaunch launch;
         launch.scriptPath = script;
         launch.arguments = {project.path};
