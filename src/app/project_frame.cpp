@@ -15,6 +15,7 @@
 #include "picture/reference_audio.h"
 #include "picture/video_player.h"
 #include "platform/file_util.h"
+#include "platform/path_refusal.h"
 #include "platform/image_file.h"
 #include "playback/audio_engine.h"
 
@@ -28,9 +29,15 @@ void TakePendingVideoReload(AppState& app, VideoPlayer& player, const AudioEngin
     std::string path;
     path.swap(app.pendingVideoReloadPath);
     app.offlineVideoPath.clear();
-    if (!FileIsReadable(path)) {
+    // A missing video stays offline quietly (the open offered the chooser);
+    // anything else that is no file is refused with the sentence naming it.
+    int error = 0;
+    const PathKind kind = InspectPath(path, &error);
+    const std::string refusal = RegularFileProblem(path);
+    if (!refusal.empty()) {
         app.offlineVideoPath = path;
-        std::printf("[Video] project video not found: %s\n", path.c_str());
+        std::printf("[Video] project video not opened: %s (%s)\n", refusal.c_str(), path.c_str());
+        if (kind != PathKind::Missing) ShowToast(app, refusal, kRefusalToastSeconds);
         return;
     }
     if (!LoadReferenceVideo(player, path)) {

@@ -22,9 +22,11 @@ void RunProjectFrame(const LifecycleContext& ctx, float frameSeconds);
 
 // Takes `pendingVideoReloadPath`. A readable file that decodes becomes the
 // reference video, at the project's start offset, with the reference gain of
-// the mixer's fader; one that does not decode shows the error toast (8 s). A
-// missing or undecodable video is kept as `offlineVideoPath`, so a save
-// keeps it in the project.
+// the mixer's fader; one that does not decode shows the error toast (8 s).
+// One that is there but no regular file (a named pipe, a folder, a device)
+// shows its refusal sentence ("“Reel.mov” is a named pipe, not a file") and
+// is never opened. A missing, refused or undecodable video is kept as
+// `offlineVideoPath`, so a save keeps it in the project.
 void TakePendingVideoReload(AppState& app, VideoPlayer& player, const AudioEngine& engine);
 
 // Takes `pendingThumbnailPath` and writes the thumbnail of `image` (the back

@@ -106,26 +106,36 @@ void ServeTerminationSignal(AppState& app, const LifecycleContext& ctx, const Sh
         std::fflush(stdout);
     }
     // A render, voice build or picture trace is cancelled; an export is
-    // stopped, its pass undone (also one begun while this waits). A Save
-    // being written goes on.
+    // stopped, every pass of it undone (also one begun while this waits). A
+    // Save being written goes on.
     if (app.busyTask.busy.load() || app.traceRunning.load()) app.busyTask.cancelRequested.store(true);
+    app.exportEnding.store(true);
     StopRunningExport(app);
+    // A stopped export is finished at once: the bar does not linger.
+    PollExport(app);
+    // The unsaved work goes to disk first, before anything is waited for (a
+    // session manager kills what is still running after its grace period):
+    // at once while an export runs (it only reads the document), once a
+    // cancelled task has let the document go, or once a Save being written
+    // has ended (a failed one leaves the changes unsaved).
+    if (!app.terminationBackupDecided && !app.busyTask.busy.load() && !ManualSaveRunning(app)) {
+        app.terminationBackupDecided = true;
+        const bool untitled = app.projectPath.empty();
+        if (app.modified && !(untitled && ctx.project->events.empty())) {
+            const bool written = WriteRecoveryBackup(ctx);
+            std::printf("[UI] %s: %s\n", TerminationSignalName(app.terminationSignal),
+                        written ? "recovery backup written; it and the crash lock stay for the next start"
+                                : "the recovery backup could not be written; the earlier backups and the lock stay");
+            std::fflush(stdout);
+            // Even a failed write leaves what the earlier backups hold.
+            app.keepRecoveryOnExit = true;
+        }
+    }
     // The frames go on (a task's end is taken by the job protocol, an
     // export's and a Save's by the frame) until nothing owns the document.
     if (ManualSaveRunning(app) || app.exportRunning.load() || app.busyTask.busy.load() || app.traceRunning.load())
         return;
-    const bool untitled = app.projectPath.empty();
-    const bool backup = app.modified && !(untitled && ctx.project->events.empty());
-    if (backup) {
-        const bool written = WriteRecoveryBackup(ctx);
-        std::printf("[UI] %s: %s\n", TerminationSignalName(app.terminationSignal),
-                    written ? "recovery backup written; it and the crash lock stay for the next start"
-                            : "the recovery backup could not be written; the earlier backups and the lock stay");
-        std::fflush(stdout);
-        // Even a failed write leaves what the earlier backups hold.
-        app.keepRecoveryOnExit = true;
-    }
-    EndProgram(app, services, !backup);
+    EndProgram(app, services, !app.keepRecoveryOnExit);
 }
 
 // ---------------------------------------------------------------------------

@@ -5,8 +5,8 @@
 //                       becomes the unsaved-changes confirmation or a quit
 //   QuitApplication     the quit itself: preferences, every worker, quit callback
 //                       (waits, still drawing, while an export runs)
-//   ServeTerminationSignal  per pass of the main loop: SIGTERM or SIGHUP ends the
-//                       program without asking, its unsaved work in a recovery backup
+//   ServeTerminationSignal  per pass of the main loop: SIGTERM, SIGHUP or SIGINT ends
+//                       the program without asking, its unsaved work in a recovery backup
 //   StopForShutdown     after the loop: crash lock, preferences, worker slot,
 //                       recipe preview, export thread, audio output, video
 //   RunExitHandlers     before the global objects are destroyed: AAF library,
@@ -32,13 +32,15 @@ void QuitApplication(AppState& app, const ShellServices& services);
 // Once a termination signal has come (`signal`, the main loop's
 // PendingTerminationSignal of platform/termination_signals.h): the
 // unsaved-changes question goes and is never asked again; a running task is
-// cancelled and an export stopped (its pass undone, the earlier files back);
-// the program waits, still drawing, for them and for a Save being written.
-// Then, when the document holds unsaved changes (and, never saved, any
-// event), the recovery backup is written as an autosave would write it and
-// the program ends keeping that backup and its crash lock, so that the next
-// start offers it as after a crash; without unsaved changes it ends as a
-// quit does. Nothing happens while no signal has come.
+// cancelled and an export stopped (every pass undone, the earlier export
+// back whole). When the document holds unsaved changes (and, never saved,
+// any event), the recovery backup is written as an autosave would write it,
+// before anything is waited for: at once while an export runs, else as soon
+// as a cancelled task or a Save being written has let the document go. The
+// program waits, still drawing, for the export, the task and the Save, then
+// ends keeping that backup and its crash lock, so that the next start offers
+// it as after a crash; without unsaved changes it ends as a quit does.
+// Nothing happens while no signal has come.
 struct LifecycleContext;
 void ServeTerminationSignal(AppState& app, const LifecycleContext& ctx, const ShellServices& services, int signal);
 

@@ -129,11 +129,16 @@ struct TestDriver {
     double playFrom = 0;          // the playhead when the wait began (seconds)
     double playSeconds = 0;       // how far it must run
     double playWaitEndsAt = 0;    // wall time
+    // Waiting for an export to wait at its hold (waitheld); exporthold set.
+    bool waitingHeld = false;
+    double heldWaitEndsAt = 0;    // wall time
+    bool exportHeld = false;
 };
 
 void DestroyTestDriver(TestDriver* driver) {
     if (driver && driver->clockStep > 0) SetInterfaceClockSource(nullptr);
     if (driver && driver->renderPace > 0) PaceFullRender(false);
+    if (driver && driver->exportHeld) HoldExportForTests(false);
     if (driver && driver->buildPace > 0) PaceVoiceBuild(false);
     SetBusyLaunchHook(nullptr);
     delete driver;
@@ -610,9 +615,15 @@ void RegisterScriptEdit(ScriptEditFn fn) { gScriptEdit = fn; }
 
 namespace {
 
-// As the Export tab does once its dialog has given a path.
-void StartScriptExport(const std::string& path) {
+bool AnswerYes(const char*, const char*) { return true; }
+
+// As the Export tab does once its dialog has given a path; `replace`
+// answers yes when it asks to replace an earlier export's files.
+void StartScriptExport(const std::string& path, bool replace) {
+    const QuestionDialogFn asked = gAppState.questionDialog;
+    if (replace) gAppState.questionDialog = &AnswerYes;
     const ExportStart started = StartExport(ProgramExportContext(), MakeExportJob(gAppState, gProject, gAudioEngine, path));
+    gAppState.questionDialog = asked;
     std::printf("[Test] export %s: %s\n", path.c_str(), started == ExportStart::Started ? "started" : "NOT started");
     std::fflush(stdout);
 }
@@ -636,6 +647,7 @@ bool StepMayChangeProgram(ScriptOp op) {
         case ScriptOp::WaitFile:
         case ScriptOp::Wait:
         case ScriptOp::WaitTask:
+        case ScriptOp::WaitHeld:
         case ScriptOp::Measure:
         case ScriptOp::LayerImages: return false;
         default: return true;
@@ -669,7 +681,16 @@ bool RunStep(TestDriver& d, const ScriptStep& s) {
         case ScriptOp::Dump: WriteDump(d, s.text); break;
         case ScriptOp::ExitDump: d.exitDumpPath = s.text; break;
         case ScriptOp::Save: Log(SaveProject(s.text) ? "save %s" : "save FAILED: %s", s.text); break;
-        case ScriptOp::Export: StartScriptExport(s.text); break;
+        case ScriptOp::Export: StartScriptExport(s.text, s.full); break;
+        case ScriptOp::ExportHold:
+            d.exportHeld = s.count >= 0;
+            HoldExportForTests(s.count >= 0, ExportPass(std::max(s.count, 0)), s.x);
+            Log("exporthold %s", s.count >= 0 ? std::to_string(s.count).c_str() : "off");
+            break;
+        case ScriptOp::WaitHeld:
+            d.waitingHeld = true;
+            d.heldWaitEndsAt = WallSeconds() + s.x;
+            return false;
         case ScriptOp::Settle: StartSettle(d, s.x); return false;
         case ScriptOp::Idle: StartIdle(d, s.x); return false;
         case ScriptOp::WaitFile:
@@ -809,6 +830,12 @@ void TestDriverBeforeEvents(TestDriver& d) {
         if ((busy || d.frames->framesDrawn < d.taskWaitFrom + 2) && WallSeconds() < d.taskWaitEndsAt) return;
         d.waitingTask = false;
         Log(busy ? "waittask: timed out%s" : "waittask: over%s", "");
+    }
+    if (d.waitingHeld) {
+        const bool held = ExportHeldForTests();
+        if (!held && WallSeconds() < d.heldWaitEndsAt) return;
+        d.waitingHeld = false;
+        Log(held ? "waitheld: %s" : "waitheld: timed out%s", held ? "held" : "");
     }
     if (d.renderPace > 0 && d.frames->framesDrawn - d.renderLetAt >= d.renderPace) {
         LetPacedRenderEvent();

@@ -52,6 +52,14 @@
 //                       (the next frame writes its thumbnail)
 //   export PATH         export to PATH as the Export tab does after its dialog
 //                       (the settings of the program; the job protocol finishes it)
+//   exportreplace PATH  the same, answering yes when it asks to replace the
+//                       files of an earlier export
+//   exporthold PASS F   the next export waits once it has done the share F
+//                       (0 to 1) of PASS (aaf, mix, stems, tracks or clips),
+//                       until "exporthold off" or a stop; the dump's
+//                       "export.held" says it waits there
+//   waitheld SECONDS    draw frames until an export waits at its hold (at
+//                       most SECONDS of wall time)
 //   settle SECONDS      draw frames until nothing works in the background: no
 //                       busy task, picture trace, render request, export,
 //                       save, library scan (until the frame has taken its
@@ -185,6 +193,8 @@ enum class ScriptOp {
     Menu,
     RenderPace,
     Edit,
+    ExportHold,
+    WaitHeld,
     BuildPace,
     Quit,
 };
@@ -200,7 +210,7 @@ struct ScriptStep {
                           // measure: 0 still, 1 zoom, 2 pan
     int scancode = 0;     // SDL scancode
     int modifiers = 0;    // SDL KMOD_* bits
-    bool full = false;    // job: as a full render; layerimages: on
+    bool full = false;    // job: as a full render; layerimages: on; export: replace
     std::string text;     // text, path
 };
 

@@ -205,6 +205,28 @@ bool ParseTestScript(const std::string& text, const std::string& baseFolder, std
             s.text = ResolvePath(s.text, baseFolder);
             s.op = ScriptOp::Project;
             steps.push_back(s);
+        } else if (cmd == "exportreplace") {
+            s.text = RestOfLine(line, cmd);
+            if (s.text.empty()) return fail("exportreplace needs a path");
+            s.text = ResolvePath(s.text, baseFolder);
+            s.op = ScriptOp::Export;
+            s.full = true;
+            steps.push_back(s);
+        } else if (cmd == "exporthold") {
+            static const char* const kPasses[] = {"aaf", "mix", "stems", "tracks", "clips"};
+            s.count = -1;
+            for (int p = 0; p < 5; ++p)
+                if (w.size() == 3 && w[1] == kPasses[p]) s.count = p;
+            const bool off = expect(2) && w[1] == "off";
+            if (!off && (s.count < 0 || !Number(w[2], s.x) || s.x < 0 || s.x > 1))
+                return fail("exporthold takes aaf, mix, stems, tracks or clips and 0 <= FRACTION <= 1, or off");
+            s.op = ScriptOp::ExportHold;
+            steps.push_back(s);
+        } else if (cmd == "waitheld") {
+            if (!expect(2) || !Number(w[1], s.x) || s.x <= 0 || s.x > 600)
+                return fail("waitheld takes 0 < SECONDS <= 600");
+            s.op = ScriptOp::WaitHeld;
+            steps.push_back(s);
         } else if (cmd == "text" || cmd == "drop" || cmd == "dropfile" || cmd == "screenshot" || cmd == "dump" ||
                    cmd == "exitdump" || cmd == "save" || cmd == "export" || cmd == "answer") {
             s.text = RestOfLine(line, cmd);

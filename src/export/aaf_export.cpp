@@ -85,9 +85,10 @@ struct AafExportRun {
     std::vector<std::string> lost;     // essence files whose write failed, in that order
     ExportRollback rollback;
 
-    // What was lost goes into the job's record, once.
+    // What was lost goes into the job's record, once; a stopped export
+    // loses nothing the designer did not ask to stop.
     ~AafExportRun() {
-        if (job.losses)
+        if (job.losses && !ExportCancelled(job))
             for (const std::string& path : lost) job.losses->AddFile(path);
     }
 };
@@ -127,7 +128,7 @@ bool WriteEssence(AafExportRun& run, const std::string& name, const std::vector<
     const std::string path = run.audioFolder + "/" + name;
     run.rollback.Announce(path);
     if (!WriteBWFClipMonoAtSample(path, samples.data() + skip, int32_t(frames), run.timing.sampleRate,
-                                  std::max<int64_t>(0, reference), description)) {
+                                  std::max<int64_t>(0, reference), description, run.job.cancel)) {
         run.lost.push_back(path);  // taken back if another case then places the clip
         return false;
     }
@@ -334,13 +335,15 @@ StreamedRegion StreamEssences(AafExportRun& run, const std::string& source, floa
             auto writer = std::make_unique<BwfMonoWriter>();
             const std::string path = PathOf(run, f.name);
             run.rollback.Announce(path);
-            if (!writer->Open(path, run.timing.sampleRate, uint64_t(std::max<int64_t>(0, stamp)), nullptr))
+            if (!writer->Open(path, run.timing.sampleRate, uint64_t(std::max<int64_t>(0, stamp)), nullptr,
+                              run.job.cancel))
                 writer.reset();
             writers.push_back(std::move(writer));
         }
         return true;
     };
     auto block = [&](const std::vector<const float*>& channels, int64_t n) {
+        if (ExportCancelled(run.job)) return false;  // the read stops within the block it is in
         const int64_t from = std::clamp<int64_t>(skip - seen, 0, n);
         seen += n;
         for (size_t k = 0; k < files.size(); ++k)
@@ -545,11 +548,12 @@ void ExportResult(AafExportRun& run, size_t i) {
 
     const bool fill = r.procMode == 1 && clip.chunkCount >= 1;
     const bool sourceKind = r.procMode != 1 && r.procMode != 3;
+    // A case given up for a stop ends the result: no other case is tried.
     auto attempt = [&run](bool (*essenceCase)(AafExportRun&, ResultCase&), ResultCase& c) {
         const CaseMark mark = Mark(run);
         if (essenceCase(run, c)) return true;
         TakeBack(run, mark);
-        return false;
+        return ExportCancelled(run.job);
     };
     if (job.sourceChannels && job.fillVirtual && fill && attempt(FillSourcePerChannel, rc)) return;
     if (job.sourceChannels && sourceKind && attempt(SourcePerChannel, rc)) return;
@@ -582,7 +586,10 @@ void AddReverbReturns(AafExportRun& run) {
         return;
     }
     std::vector<float> left, right;
-    if (!RenderOfflineMix(run.voices, job.reverb, rate, length, start, left, right, &job.mix) || left.empty()) return;
+    const MixProgress untilStopped = [&job](double) { return !ExportCancelled(job); };
+    if (!RenderOfflineMix(run.voices, job.reverb, rate, length, start, left, right, &job.mix, untilStopped) ||
+        left.empty())
+        return;
 
     const int32_t reverbTrack = *std::max_element(run.list.tracks.begin(), run.list.tracks.end()) + 1;
     AafResultClip clip;
@@ -605,10 +612,19 @@ void AddReverbReturns(AafExportRun& run) {
 // WriteAafExport
 // ---------------------------------------------------------------------------
 
+namespace {
+
+// The step's progress: the essences, then the reverb returns, then the session.
+constexpr double kEssenceShare = 0.85;
+constexpr double kSessionFrom = 0.95;
+
+}  // namespace
+
 bool WriteAafExport(const ExportJob& job, const Project& project, const AudioEngine& engine,
                     const AafSessionWriter& writer) {
     AafExportRun run(job, project, engine);
     run.rollback.announce = job.announce;
+    run.rollback.stop = job.cancel;
 
     const std::string sessionName = AafSessionName(job);
     const std::string problem = FileNameProblem(sessionName);
@@ -618,8 +634,9 @@ bool WriteAafExport(const ExportJob& job, const Project& project, const AudioEng
     }
     run.sessionFolder = job.outDir + "/" + sessionName;
     run.audioFolder = run.sessionFolder + "/Audio Files";
-    if (!MakeExportFolder(job.outDir, run.rollback) || !MakeExportFolder(run.sessionFolder, run.rollback) ||
-        !MakeExportFolder(run.audioFolder, run.rollback))
+    if (!MakeExportFolder(job.outDir, run.rollback) ||
+        !MakeExportFolder(run.sessionFolder, run.rollback, job.outDir) ||
+        !MakeExportFolder(run.audioFolder, run.rollback, job.outDir))
         return false;
 
     const int32_t rate = job.sampleRate;
@@ -640,12 +657,19 @@ bool WriteAafExport(const ExportJob& job, const Project& project, const AudioEng
 
     NameTracks(run);
     LayOutLanes(run);
-    for (size_t i = 0; i < results.size(); ++i) ExportResult(run, i);
-    if (run.list.essencePaths.empty()) return false;
+    // The stop is looked at between results, and within a result's
+    // essences by its writers and reader.
+    for (size_t i = 0; i < results.size() && !ExportCancelled(job); ++i) {
+        ReportPassProgress(job, kEssenceShare * double(i) / double(results.size()));
+        ExportResult(run, i);
+    }
+    if (ExportCancelled(job) || run.list.essencePaths.empty()) return false;
 
     if (job.aafMarkers) AddMarkers(run);
+    ReportPassProgress(job, kEssenceShare);
     AddReverbReturns(run);
     RemoveFilesWithoutClips(run);
+    if (ExportCancelled(job)) return false;
 
     const std::string aafPath = run.sessionFolder + "/" + AafFileName(sessionName);
     std::remove(aafPath.c_str());
@@ -655,6 +679,7 @@ bool WriteAafExport(const ExportJob& job, const Project& project, const AudioEng
                 std::filesystem::is_directory(run.sessionFolder, ec) ? 1 : 0);
     const bool extended = job.handles || job.fillVirtual;
     run.rollback.Announce(aafPath);
+    ReportPassProgress(job, kSessionFrom);
     if (!writer || !writer(aafPath, run.list, rate, extended)) {
         std::remove(aafPath.c_str());
         return false;

@@ -3,10 +3,11 @@
 // Index
 //   BwfTimeReference
 //   RewriteBextChunk  version 1 with an empty coding history, after libsndfile
-//   File layer        BwfFile: the temporary file under libsndfile's virtual I/O,
-//                     InjectBwfWriteFailure
+//   IsOwnBroadcastWavFile
+//   File layer        BwfFile: the temporary file (made new) under libsndfile's
+//                     virtual I/O, InjectBwfWriteFailure
 //   Shared steps      BwfOpen (file and bext chunk), BwfClose (close, move into place),
-//                     RemovePartial
+//                     RemovePartial, Stopped
 //   WriteBWFStereo
 //   BwfMonoWriter     one channel written block by block
 //   WriteBWFClipMono / WriteBWFClipMonoAtSample
@@ -94,12 +95,16 @@ bool ShiftTail(int fd, off_t from, off_t to, off_t fileSize) {
 }  // namespace
 
 bool RewriteBextChunk(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) return false;
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
+    struct stat st {};
+    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    const bool ok = regular && RewriteBextChunk(fd);
+    ::close(fd);
+    return ok;
+}
+
+bool RewriteBextChunk(int fd) {
     const off_t fileSize = ::lseek(fd, 0, SEEK_END);
     uint8_t riff[12];
     if (fileSize < 12 || !ReadAt(fd, riff, sizeof riff, 0) || std::memcmp(riff, "RIFF", 4) != 0 ||
@@ -142,6 +147,26 @@ bool RewriteBextChunk(const std::string& path) {
         return WriteAt(fd, riff, sizeof riff, 0);
     }
     return true;  // no bext chunk: libsndfile refused it, which the writer has logged
+}
+
+bool IsOwnBroadcastWavFile(int fd) {
+    if (fd < 0) return false;
+    // The bext chunk lies in the header, before the samples.
+    uint8_t head[4096];
+    const ssize_t n = ::pread(fd, head, sizeof head, 0);
+    if (n < 12 || std::memcmp(head, "RIFF", 4) != 0 || std::memcmp(head + 8, "WAVE", 4) != 0) return false;
+    const size_t size = size_t(n);
+    for (size_t at = 12; at + 8 <= size;) {
+        const uint32_t chunk = GetLe32(head + at + 4);
+        if (std::memcmp(head + at, "bext", 4) == 0) {
+            const size_t originator = at + 8 + 256;
+            if (chunk < 288 || originator + 32 > size) return false;
+            const size_t length = strnlen(reinterpret_cast<const char*>(head + originator), 32);
+            return std::string(reinterpret_cast<const char*>(head + originator), length) == kBwfOriginator;
+        }
+        at += 8 + size_t(chunk) + (chunk & 1);
+    }
+    return false;
 }
 
 // ---------------------------------------------------------------------------
@@ -265,8 +290,14 @@ BwfHandle BwfOpen(const std::string& path, const std::string& tmpPath, int chann
     info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_24;
     BwfHandle handle;
     handle.file = std::make_unique<BwfFile>();
-    handle.file->fd = ::open(tmpPath.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (handle.file->fd < 0) return handle;
+    // A new file: a stale temporary file or a link planted at its name is
+    // removed, never written through.
+    int error = 0;
+    handle.file->fd = OpenNewTemporaryFile(tmpPath, &error);
+    if (handle.file->fd < 0) {
+        std::printf("[Export] %s: cannot create %s (%s)\n", who, tmpPath.c_str(), std::strerror(error));
+        return handle;
+    }
     const size_t slash = path.find_last_of('/');
     handle.file->fileName = slash == std::string::npos ? path : path.substr(slash + 1);
     SF_VIRTUAL_IO io{FileLength, FileSeek, FileRead, FileWrite, FileTell};
@@ -292,35 +323,48 @@ BwfHandle BwfOpen(const std::string& path, const std::string& tmpPath, int chann
     return handle;
 }
 
-// Closes libsndfile's handle, then the file; the error of the close, or a
-// system error when any write of the file came up short.
-int BwfCloseHandle(BwfHandle& handle) {
+// Closes libsndfile's handle (the file stays open); the error of the close,
+// or a system error when any write of the file came up short.
+int BwfCloseSound(BwfHandle& handle) {
     int error = handle.sound ? sf_close(handle.sound) : 0;
     if (error == 0 && handle.file && handle.file->shortWrite) error = SF_ERR_SYSTEM;
     handle.sound = nullptr;
+    return error;
+}
+
+// Closes libsndfile's handle, then the file.
+int BwfCloseHandle(BwfHandle& handle) {
+    const int error = BwfCloseSound(handle);
     handle.file.reset();
     return error;
 }
+
+// True when the caller's stop flag is raised: the file is given up.
+bool Stopped(const std::atomic<bool>* stop) { return stop && stop->load(std::memory_order_relaxed); }
 
 // Closes the file, puts its bext chunk right and moves it over `path`. A
 // close that reports an error (the header could not be finished), a chunk
 // that cannot be rewritten or a move that fails leaves nothing.
 bool BwfClose(BwfHandle& file, const std::string& path, const std::string& tmpPath, const char* who) {
-    const int closeError = BwfCloseHandle(file);
+    const int closeError = BwfCloseSound(file);
     if (closeError != 0) {
+        file.file.reset();
         std::printf("[Export] %s: closing failed (%s) — Deleting %s\n", who, sf_error_number(closeError),
                     path.c_str());
         RemovePartial(tmpPath);
         return false;
     }
-    // libsndfile always writes version 2 and a coding-history line of its own.
-    if (!RewriteBextChunk(tmpPath)) {
+    // libsndfile always writes version 2 and a coding-history line of its
+    // own. Rewritten and committed through the descriptor the file was
+    // written through: what is moved into place is that file.
+    const std::unique_ptr<BwfFile> written = std::move(file.file);
+    if (!RewriteBextChunk(written->fd)) {
         std::printf("[Export] %s: could not finish the bext chunk — Deleting %s\n", who, path.c_str());
         RemovePartial(tmpPath);
         return false;
     }
     FileReplaceFailure failure;
-    if (!CommitAndReplaceFile(tmpPath, path, &failure)) {
+    if (!CommitTemporaryFile(written->fd, tmpPath, path, &failure)) {
         std::printf("[Export] %s: could not put the file in place (step %d, %s) — %s\n", who,
                     int(failure.step), std::strerror(failure.error), path.c_str());
         return false;
@@ -335,7 +379,8 @@ bool BwfClose(BwfHandle& file, const std::string& path, const std::string& tmpPa
 // ---------------------------------------------------------------------------
 
 bool WriteBWFStereo(const std::string& path, const float* left, const float* right, int64_t frames,
-                    int32_t sampleRate, double startSeconds, const char* description) {
+                    int32_t sampleRate, double startSeconds, const char* description,
+                    const std::atomic<bool>* stop) {
     constexpr const char* kWho = "WriteBWFStereo";
     if (frames < 1 || !left || !right || sampleRate < 1) return false;
     const int64_t limit = int64_t(sampleRate) * 3600;
@@ -351,6 +396,13 @@ bool WriteBWFStereo(const std::string& path, const float* left, const float* rig
 
     std::vector<float> block(size_t(kStereoBlockFrames) * 2);
     for (int64_t at = 0; at < frames; at += kStereoBlockFrames) {
+        if (Stopped(stop)) {
+            BwfCloseHandle(file);
+            std::printf("[Export] %s: stopped at frame %lld/%lld — Deleting %s\n", kWho, (long long)at,
+                        (long long)frames, path.c_str());
+            RemovePartial(tmpPath);
+            return false;
+        }
         const int64_t n = std::min(kStereoBlockFrames, frames - at);
         for (int64_t i = 0; i < n; ++i) {
             block[size_t(2 * i)] = left[at + i];
@@ -378,6 +430,7 @@ struct BwfMonoWriter::State {
     int64_t frames = 0;
     int64_t limit = 0;
     bool failed = false;
+    const std::atomic<bool>* stop = nullptr;
     std::vector<float> block;
 };
 
@@ -390,10 +443,11 @@ BwfMonoWriter::~BwfMonoWriter() {
 }
 
 bool BwfMonoWriter::Open(const std::string& path, int32_t sampleRate, uint64_t timeReference,
-                         const char* description) {
+                         const char* description, const std::atomic<bool>* stop) {
     state_.reset();
-    if (sampleRate < 1) return false;
+    if (sampleRate < 1 || Stopped(stop)) return false;
     auto state = std::make_unique<State>();
+    state->stop = stop;
     state->path = path;
     state->tmpPath = path + ".tmp";
     state->limit = int64_t(sampleRate) * 3600;
@@ -414,6 +468,10 @@ bool BwfMonoWriter::Write(const float* samples, int64_t frames) {
         return false;
     }
     for (int64_t at = 0; at < frames; at += kStereoBlockFrames) {
+        if (Stopped(s.stop)) {
+            s.failed = true;  // given up: Finish and the destructor leave nothing
+            return false;
+        }
         const int64_t n = std::min(kStereoBlockFrames, frames - at);
         std::copy_n(samples + at, n, s.block.begin());
         SanitizeSamples(s.block.data(), n);
@@ -448,7 +506,7 @@ int64_t BwfMonoWriter::Frames() const { return state_ ? state_->frames : 0; }
 namespace {
 
 bool WriteMono(const std::string& path, const float* samples, int32_t frames, int32_t sampleRate,
-               uint64_t timeReference, const char* description) {
+               uint64_t timeReference, const char* description, const std::atomic<bool>* stop) {
     if (frames < 1 || !samples || sampleRate < 1) return false;
     const int64_t limit = int64_t(sampleRate) * 3600;
     if (frames > limit) {
@@ -457,19 +515,21 @@ bool WriteMono(const std::string& path, const float* samples, int32_t frames, in
         return false;
     }
     BwfMonoWriter writer;
-    return writer.Open(path, sampleRate, timeReference, description) && writer.Write(samples, frames) &&
+    return writer.Open(path, sampleRate, timeReference, description, stop) && writer.Write(samples, frames) &&
            writer.Finish();
 }
 
 }  // namespace
 
 bool WriteBWFClipMono(const std::string& path, const float* samples, int32_t frames, int32_t sampleRate,
-                      double startSeconds, const char* description) {
-    return WriteMono(path, samples, frames, sampleRate, BwfTimeReference(sampleRate, startSeconds), description);
+                      double startSeconds, const char* description, const std::atomic<bool>* stop) {
+    return WriteMono(path, samples, frames, sampleRate, BwfTimeReference(sampleRate, startSeconds), description,
+                     stop);
 }
 
 bool WriteBWFClipMonoAtSample(const std::string& path, const float* samples, int32_t frames,
-                              int32_t sampleRate, int64_t timeReferenceSamples, const char* description) {
+                              int32_t sampleRate, int64_t timeReferenceSamples, const char* description,
+                              const std::atomic<bool>* stop) {
     return WriteMono(path, samples, frames, sampleRate, timeReferenceSamples > 0 ? uint64_t(timeReferenceSamples) : 0,
-                     description);
+                     description, stop);
 }

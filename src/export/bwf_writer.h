@@ -9,6 +9,7 @@
 //   WriteBWFClipMonoAtSample  one channel, the start already in samples
 //   BwfMonoWriter             one channel handed over a block at a time
 //   RewriteBextChunk          a written file's bext chunk as version 1, no coding history
+//   IsOwnBroadcastWavFile     a WAV file whose bext originator is the program
 //   InjectBwfWriteFailure     test seam: the Nth write of the file layer fails
 //
 // The bext chunk is version 1 with an empty coding history: libsndfile
@@ -16,13 +17,18 @@
 // chunk is rewritten after libsndfile has closed the file.
 //
 // Each writer refuses more than one hour (rate x 3600 frames) without
-// creating anything, writes "<path>.tmp", and moves it over <path> only when
-// every frame and the file's close went through: a failed write never leaves a
-// partial file and never destroys a file that was there before. Samples are
-// cleaned on the way (non-finite to 0, clamped to [-1, 1]); the caller's
-// buffers are not changed. No state between calls: any thread may write.
+// creating anything, writes "<path>.tmp" (made new: a stale one, or a link
+// planted at that name, is removed and never written through), and moves it
+// over <path> only when every frame and the file's close went through: a
+// failed write never leaves a partial file and never destroys a file that was
+// there before. A writer given a stop flag looks at it before every block of
+// 8192 frames and, once it is raised, gives the file up the same way.
+// Samples are cleaned on the way (non-finite to 0, clamped to [-1, 1]); the
+// caller's buffers are not changed. No state between calls: any thread may
+// write.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -36,17 +42,20 @@ uint64_t BwfTimeReference(int32_t sampleRate, double startSeconds);
 
 // `description` may be null ("Tessaloom export"); it is cut to 255 bytes at a
 // character boundary. True when the whole file was written and is in place.
+// `stop` may be null (never stopped).
 bool WriteBWFStereo(const std::string& path, const float* left, const float* right, int64_t frames,
-                    int32_t sampleRate, double startSeconds, const char* description);
+                    int32_t sampleRate, double startSeconds, const char* description,
+                    const std::atomic<bool>* stop = nullptr);
 
 bool WriteBWFClipMono(const std::string& path, const float* samples, int32_t frames, int32_t sampleRate,
-                      double startSeconds, const char* description);
+                      double startSeconds, const char* description, const std::atomic<bool>* stop = nullptr);
 
 // As WriteBWFClipMono with the time reference given in samples (negative
 // gives 0), for callers whose clip positions are sample counts already, so
 // the file's reference and the clip's position agree to the sample.
 bool WriteBWFClipMonoAtSample(const std::string& path, const float* samples, int32_t frames,
-                              int32_t sampleRate, int64_t timeReferenceSamples, const char* description);
+                              int32_t sampleRate, int64_t timeReferenceSamples, const char* description,
+                              const std::atomic<bool>* stop = nullptr);
 
 // A mono file written a block at a time, for samples that are never whole in
 // memory (an essence read from its source a block at a time): Open, Write
@@ -62,8 +71,10 @@ public:
     BwfMonoWriter(const BwfMonoWriter&) = delete;
     BwfMonoWriter& operator=(const BwfMonoWriter&) = delete;
 
-    // `timeReference` in samples; `description` may be null.
-    bool Open(const std::string& path, int32_t sampleRate, uint64_t timeReference, const char* description);
+    // `timeReference` in samples; `description` and `stop` may be null. A
+    // raised stop fails the next Write (and Finish): nothing is left.
+    bool Open(const std::string& path, int32_t sampleRate, uint64_t timeReference, const char* description,
+              const std::atomic<bool>* stop = nullptr);
     bool Write(const float* samples, int64_t frames);
     // True when at least one frame was written and the file is in place.
     bool Finish();
@@ -79,8 +90,15 @@ private:
 // fixed bytes and the bytes it gives up become a "JUNK" chunk, or, when fewer
 // than a chunk header, leave the file by moving its tail. True when the file
 // now has such a chunk or has none; false when it is not a WAV file or could
-// not be rewritten.
+// not be rewritten. The path is opened without following a link, and only a
+// regular file is rewritten.
 bool RewriteBextChunk(const std::string& path);
+// The same through a descriptor open for reading and writing.
+bool RewriteBextChunk(int fd);
+
+// True for a RIFF/WAVE file open as `fd` whose bext originator is
+// kBwfOriginator: a file the program wrote.
+bool IsOwnBroadcastWavFile(int fd);
 
 // Test seam of the file layer that every writer above writes its temporary
 // file through: counting from this call, the nthWrite-th write to a file

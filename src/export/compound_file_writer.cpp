@@ -283,8 +283,11 @@ bool CompoundFileOpen(CompoundFileWriter& w, const std::string& path, const Comp
     if (path.empty()) return Fail(w, "no path");
     w.path = path;
     w.tmpPath = path + ".tmp";
-    w.fd = ::open(w.tmpPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (w.fd < 0) return SystemFail(w, "cannot create", errno);
+    // Made new: a stale temporary file or a link planted at its name is
+    // removed, never written through.
+    int error = 0;
+    w.fd = OpenNewTemporaryFile(w.tmpPath, &error);
+    if (w.fd < 0) return SystemFail(w, "cannot create", error);
     w.fileKind = fileKind;
     w.rootEntry = MakeEntry("Root Entry", kTypeRoot, rootClass, kEndOfChain, 0);
     w.firstDirSector.fill(UnusedEntry());
@@ -453,14 +456,12 @@ bool CompoundFileCommit(CompoundFileWriter& w) {
     }
     int fd = w.fd;
     w.fd = -1;
-    if (::close(fd) != 0) {
-        SystemFail(w, "cannot close", errno);
-        ::unlink(w.tmpPath.c_str());
-        return false;
-    }
     std::vector<uint32_t>().swap(w.fat);
+    // Committed through the descriptor it was written through.
     FileReplaceFailure failure;
-    if (!CommitAndReplaceFile(w.tmpPath, w.path, &failure))
+    const bool committed = CommitTemporaryFile(fd, w.tmpPath, w.path, &failure);
+    ::close(fd);  // forced to disk already: a close adds nothing to report
+    if (!committed)
         return Fail(w, std::string(failure.step == kReplaceMove ? "cannot rename" : "cannot sync") + " " +
                            w.tmpPath + ": " + std::strerror(failure.error));
     return true;

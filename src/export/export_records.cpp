@@ -4,13 +4,19 @@
 // Index
 //   CurrentMixLevels
 //   ExportRollback / MakeExportFolder
+//   ReportPassProgress / HoldExportForTests
 //   SnapSamplePosition / IsInExportRange
 //   ExportLosses / ExportFinalText
 #include "export/export_records.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <mutex>
+#include <thread>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -32,22 +38,36 @@ ExportMixLevels CurrentMixLevels(const AudioEngine& engine) {
 
 ExportRollback::~ExportRollback() {
     if (committed) return;
+    if (announce && stop && stop->load()) {
+        std::printf("[Export] Rollback: %d files left to the stopped export's undo\n", int(files.size()));
+        return;
+    }
     for (const std::string& file : files) std::remove(file.c_str());
     for (auto it = folders.rbegin(); it != folders.rend(); ++it) ::rmdir(it->c_str());  // stays when not empty
     std::printf("[Export] Rollback: removed %d files\n", int(files.size()));
 }
 
-bool MakeExportFolder(const std::string& path, ExportRollback& rollback) {
+bool MakeExportFolder(const std::string& path, ExportRollback& rollback, const std::string& exportFolder) {
     namespace fs = std::filesystem;
     if (path.empty()) {
         std::printf("[Export] No output folder given\n");
         return false;
     }
+    const std::string within = exportFolder.empty() || exportFolder.back() == '/' ? exportFolder : exportFolder + "/";
     std::error_code ec;
     fs::path built;
     for (const fs::path& part : fs::path(path)) {
         built /= part;
         if (part.empty()) continue;  // a trailing separator
+        // Below the export folder a link never stands for a folder: the
+        // export writes nothing through it.
+        struct stat st {};
+        if (!within.empty() && built.string().size() > within.size() &&
+            built.string().compare(0, within.size(), within) == 0 && ::lstat(built.c_str(), &st) == 0 &&
+            S_ISLNK(st.st_mode)) {
+            std::printf("[Export] %s is a link; the export writes nothing through it\n", built.c_str());
+            return false;
+        }
         if (fs::is_directory(built, ec)) continue;
         rollback.Announce(built.string(), true);
         if (!fs::create_directory(built, ec) && !fs::is_directory(built)) {
@@ -59,6 +79,60 @@ bool MakeExportFolder(const std::string& path, ExportRollback& rollback) {
     }
     return true;
 }
+
+// ---------------------------------------------------------------------------
+// ReportPassProgress / HoldExportForTests
+// ---------------------------------------------------------------------------
+
+namespace {
+
+struct ExportHold {
+    std::atomic<bool> armed{false};
+    std::atomic<bool> held{false};
+    std::mutex mutex;  // guards pass and fraction
+    ExportPass pass = ExportPass::Aaf;
+    double fraction = 0;
+};
+
+ExportHold& Hold() {
+    static ExportHold hold;
+    return hold;
+}
+
+// Waits while the hold is on for this pass and fraction, until it is let go
+// or the export is stopped.
+void WaitAtHold(const ExportJob& job, double fraction) {
+    ExportHold& hold = Hold();
+    if (!hold.armed.load(std::memory_order_acquire)) return;
+    {
+        std::lock_guard<std::mutex> lock(hold.mutex);
+        if (hold.pass != job.pass || fraction < hold.fraction) return;
+    }
+    hold.held.store(true);
+    while (hold.armed.load() && !ExportCancelled(job)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    hold.armed.store(false);  // once: a hold is for one export
+    hold.held.store(false);
+}
+
+}  // namespace
+
+void ReportPassProgress(const ExportJob& job, double fraction) {
+    const double f = std::clamp(std::isfinite(fraction) ? fraction : 0.0, 0.0, 1.0);
+    if (job.progress) job.progress->store(float(job.progressFrom + job.progressSpan * f), std::memory_order_relaxed);
+    WaitAtHold(job, f);
+}
+
+void HoldExportForTests(bool on, ExportPass pass, double fraction) {
+    ExportHold& hold = Hold();
+    {
+        std::lock_guard<std::mutex> lock(hold.mutex);
+        hold.pass = pass;
+        hold.fraction = fraction;
+    }
+    hold.armed.store(on, std::memory_order_release);
+}
+
+bool ExportHeldForTests() { return Hold().held.load(); }
 
 // ---------------------------------------------------------------------------
 // SnapSamplePosition / IsInExportRange

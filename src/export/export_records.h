@@ -2,9 +2,12 @@
 //
 // Index
 //   ExportMixLevels / CurrentMixLevels   master and group faders as the job copies them
+//   ExportPass           the AAF step and the four WAV passes
 //   ExportJob            what one export writes (copied into the thread)
 //   WavPassMode / WavPassOptions         one WAV pass as the job hands it to WriteWavExport
 //   ExportCancelled      whether the job was asked to stop
+//   ReportPassProgress   how far the pass under way is; where a test holds the export
+//   HoldExportForTests / ExportHeldForTests   the test seam that holds a pass part-way
 //   ExportRollback       files and folders one pass made; undone unless committed
 //   MakeExportFolder     create a folder and its missing parents, recording each
 //   SnapSamplePosition / IsInExportRange  small routines of the AAF export
@@ -50,6 +53,8 @@ struct ExportVoiceStats {
     std::atomic<size_t> decodes{0};
 };
 
+enum class ExportPass { Aaf, Mixdown, Stems, Tracks, Clips };
+
 struct ExportJob {
     std::string outDir;
     std::string baseName;
@@ -92,18 +97,47 @@ struct ExportJob {
     // Where the passes note what they could not write; the job points it at
     // its own record for the run (null: nobody asks).
     ExportLosses* losses = nullptr;
-    // Raised (by another thread) to stop the export: the pass in progress
-    // writes no further file and is undone, so the earlier export's files of
-    // that pass come back, and no later pass starts. Null: never stopped.
+    // Raised (by another thread) to stop the export: the pass under way
+    // gives up within one block of samples or one essence file, no later pass
+    // starts, and every pass of the export is undone, so the earlier export
+    // is back whole. Null: never stopped.
     const std::atomic<bool>* cancel = nullptr;
+    // Raised with `cancel` when the program is being ended: the new files of
+    // the stopped export are removed by a process of their own, so that the
+    // program need not wait for the disk. Null: never.
+    const std::atomic<bool>* ending = nullptr;
+    // How far the whole export is, 0 to 1, for the interface (null: nobody
+    // asks): the pass under way, and its share of the whole, are set by the
+    // job before each pass; the pass reports its own fraction.
+    std::atomic<float>* progress = nullptr;
+    ExportPass pass = ExportPass::Aaf;
+    float progressFrom = 0;
+    float progressSpan = 1;
     // Told of every file and folder a pass is about to make (ExportRollback::
-    // announce); the job points it at the pass's set-aside, so that a pass
-    // killed half-way can be undone later. Empty: nobody listens.
+    // announce); the job points it at the pass's record, so that a pass can
+    // be undone when the export is stopped, and one killed half-way later.
+    // Empty: nobody listens.
     std::function<void(const std::string& path, bool folder)> announce;
+    // Hidden replacing folders found in the output folder that are not this
+    // program's to settle (StartExport): the final text says they were left.
+    int replacingLeftAlone = 0;
 };
 
 // Whether the job's cancel flag has been raised.
 inline bool ExportCancelled(const ExportJob& job) { return job.cancel && job.cancel->load(); }
+
+// The pass under way has done `fraction` (0 to 1) of its work: the job's
+// progress moves to its share of that. A test's hold on this pass (below)
+// waits here once the fraction reaches it, until the hold is let go or the
+// export is stopped.
+void ReportPassProgress(const ExportJob& job, double fraction);
+
+// Test seam: the next export to reach `fraction` of `pass` holds there (the
+// export thread waits, the stop still reaches it) until the hold is let go
+// (on = false). ExportHeldForTests tells whether an export waits there now.
+// The program never sets one.
+void HoldExportForTests(bool on, ExportPass pass = ExportPass::Aaf, double fraction = 0);
+bool ExportHeldForTests();
 
 enum WavPassMode : int32_t { kWavMixdown = 0, kWavStems = 1, kWavTracks = 2, kWavClips = 3 };
 
@@ -118,9 +152,10 @@ struct WavPassOptions {
 };
 
 // Files and folders one export pass created. Unless the pass sets
-// `committed`, the destructor removes the files in the order written, then
-// the folders newest first (a folder that is not empty stays), and logs
-// "[Export] Rollback: removed %d files" with the number recorded.
+// `committed` (or the export was stopped, below), the destructor removes the
+// files in the order written, then the folders newest first (a folder that
+// is not empty stays), and logs "[Export] Rollback: removed %d files" with
+// the number recorded.
 // The pass announces each file and folder before it makes it (Announce): a
 // pass killed before its rollback could run leaves that list behind instead.
 struct ExportRollback {
@@ -128,6 +163,11 @@ struct ExportRollback {
     std::vector<std::string> folders;
     bool committed = false;
     std::function<void(const std::string& path, bool folder)> announce;  // the job's, or empty
+    // The job's stop flag. When it is raised and a job listens (`announce`),
+    // nothing is removed here: the stopped export undoes every pass from
+    // what was announced, moving the files out of the way first, which never
+    // waits on the disk.
+    const std::atomic<bool>* stop = nullptr;
 
     void Announce(const std::string& path, bool folder = false) const {
         if (announce) announce(path, folder);
@@ -140,9 +180,11 @@ struct ExportRollback {
 };
 
 // Creates `path` with every missing parent; each folder it creates is
-// announced first and appended to the rollback, parents first. False (logged, never thrown) when
-// the folder cannot be made.
-bool MakeExportFolder(const std::string& path, ExportRollback& rollback);
+// announced first and appended to the rollback, parents first. Below
+// `exportFolder` (when given) a component that is a symbolic link is refused:
+// the export never writes through one. False (logged, never thrown) when the
+// folder cannot be made.
+bool MakeExportFolder(const std::string& path, ExportRollback& rollback, const std::string& exportFolder = "");
 
 // The nearest multiple of round(step) (halves up for positive positions);
 // unchanged when snapping is off, the step is not above 0 or rounds below 1.
@@ -160,10 +202,13 @@ struct ExportReport {
     int32_t filesWritten = 0;
     bool aafFailed = false;
     bool wavFailed = false;  // a WAV pass failed to write (and was rolled back), or the job broke off
+    bool stopped = false;    // stopped before it was whole: every pass was undone
     ExportLosses losses;
     std::string finalText;
-    // Nothing failed and nothing was lost.
-    bool Succeeded() const { return !aafFailed && !wavFailed && losses.files.empty() && losses.layers.empty(); }
+    // Nothing failed, nothing was lost and the export was not stopped.
+    bool Succeeded() const {
+        return !aafFailed && !wavFailed && !stopped && losses.files.empty() && losses.layers.empty();
+    }
 };
 
 // "AAF export FAILED — %d WAV%s written" after a failed AAF step, else

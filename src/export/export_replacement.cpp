@@ -5,7 +5,7 @@
 //   WavExportPass / IsOwnBroadcastWav
 //   EarlierExportFiles   names of each pass in its folders
 //   PlanExportNames / PlanWritesName   the names an export writes
-//   SetAsideFiles / SettleEarlierFile / FinishSetAside / ~ExportSetAside
+//   SetAsideFiles / FinishSetAside / ~ExportSetAside
 #include "export/export_replacement.h"
 
 #include <fcntl.h>
@@ -44,26 +44,12 @@ ExportPass WavExportPass(int32_t mode) {
 }
 
 bool IsOwnBroadcastWav(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
     if (fd < 0) return false;
-    // The bext chunk lies in the header, before the samples.
-    unsigned char head[4096];
-    const ssize_t n = ::pread(fd, head, sizeof head, 0);
+    struct stat st {};
+    const bool own = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && IsOwnBroadcastWavFile(fd);
     ::close(fd);
-    if (n < 12 || std::memcmp(head, "RIFF", 4) != 0 || std::memcmp(head + 8, "WAVE", 4) != 0) return false;
-    const size_t size = size_t(n);
-    for (size_t at = 12; at + 8 <= size;) {
-        const uint32_t chunk = uint32_t(head[at + 4]) | uint32_t(head[at + 5]) << 8 | uint32_t(head[at + 6]) << 16 |
-                               uint32_t(head[at + 7]) << 24;
-        if (std::memcmp(head + at, "bext", 4) == 0) {
-            const size_t originator = at + 8 + 256;
-            if (chunk < 288 || originator + 32 > size) return false;
-            const size_t length = strnlen(reinterpret_cast<const char*>(head + originator), 32);
-            return std::string(reinterpret_cast<const char*>(head + originator), length) == kBwfOriginator;
-        }
-        at += 8 + size_t(chunk) + (chunk & 1);
-    }
-    return false;
+    return own;
 }
 
 // ---------------------------------------------------------------------------
@@ -75,6 +61,22 @@ namespace {
 bool IsRegularFile(const std::string& path) {
     std::error_code ec;
     return fs::is_regular_file(fs::symlink_status(path, ec));
+}
+
+// Whether `folder` (the output folder, or one below it) is reached from the
+// output folder without a link: an export neither lists, moves nor removes
+// anything through one.
+bool ReachedWithoutLinks(const std::string& outDir, const std::string& folder) {
+    if (folder == outDir) return true;
+    const std::string prefix = outDir.empty() || outDir.back() == '/' ? outDir : outDir + "/";
+    if (folder.compare(0, prefix.size(), prefix) != 0) return false;
+    std::string at = outDir;
+    for (const fs::path& part : fs::path(folder.substr(prefix.size()))) {
+        at += "/" + part.string();
+        struct stat st {};
+        if (::lstat(at.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+    }
+    return true;
 }
 
 // Regular files of `folder` whose names `matches`, sorted.
@@ -135,9 +137,11 @@ std::vector<std::string> EarlierExportFiles(const ExportJob& job, ExportPass pas
         const std::string session = AafSessionName(job);
         if (!FileNameProblem(session).empty()) return found;
         const std::string folder = job.outDir + "/" + session;
+        if (!ReachedWithoutLinks(job.outDir, folder)) return found;
         const std::string aaf = folder + "/" + AafFileName(session);
         if (IsRegularFile(aaf)) found.push_back(aaf);
-        for (const std::string& f : FilesNamed(folder + "/Audio Files", IsEssenceName)) found.push_back(f);
+        if (ReachedWithoutLinks(job.outDir, folder + "/Audio Files"))
+            for (const std::string& f : FilesNamed(folder + "/Audio Files", IsEssenceName)) found.push_back(f);
         return found;
     }
     if (!job.exportWAV) return found;
@@ -155,7 +159,7 @@ std::vector<std::string> EarlierExportFiles(const ExportJob& job, ExportPass pas
         found = FilesNamed(job.outDir, PrefixedWav(fileBase));
     const char* folder = pass == ExportPass::Tracks ? "/Tracks" : pass == ExportPass::Clips ? "/Clips" : nullptr;
     const bool passChosen = pass == ExportPass::Tracks ? chosen[kWavTracks] : pass == ExportPass::Clips && chosen[kWavClips];
-    if (folder && passChosen)
+    if (folder && passChosen && ReachedWithoutLinks(job.outDir, job.outDir + folder))
         for (const std::string& f : FilesNamed(job.outDir + folder, PrefixedWav(fileBase))) found.push_back(f);
     return found;
 }
@@ -269,17 +273,15 @@ ExportSetAside SetAsideFiles(const std::vector<std::string>& files, const std::s
         struct stat st {};
         if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) present.push_back(path);
     }
-    if (present.empty()) return aside;
     aside.journal = OpenReplacementJournal(outDir, present, noteFolder);
-    if (aside.journal) aside.folder = aside.journal->folder;
+    aside.folder = aside.journal->folder;
     for (size_t i = 0; i < present.size(); ++i) {
         const std::string& path = present[i];
-        // The manifest numbers the files in this order.
-        const std::string waiting = aside.folder + "/" + std::to_string(i);
         struct stat st {};
         if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-        if (!aside.folder.empty() && ::rename(path.c_str(), waiting.c_str()) == 0) {
-            aside.moved.emplace_back(path, waiting);
+        // The manifest numbers the files in this order.
+        if (SetAsideEarlierFile(*aside.journal, i)) {
+            aside.moved.emplace_back(path, aside.folder + "/" + std::to_string(i));
         } else {
             std::printf("[Export] Could not set %s aside (%s): it is replaced in place\n", path.c_str(),
                         std::strerror(errno));
@@ -289,46 +291,24 @@ ExportSetAside SetAsideFiles(const std::vector<std::string>& files, const std::s
     return aside;
 }
 
-EarlierFileFate SettleEarlierFile(const std::string& original, const std::string& waiting, bool passSucceeded) {
-    struct stat st {};
-    const bool taken = ::lstat(original.c_str(), &st) == 0;
-    if (passSucceeded && (taken || IsOwnBroadcastWav(waiting))) {
-        ::unlink(waiting.c_str());
-        return EarlierFileFate::Removed;
-    }
-    if (!taken) {
-        std::error_code ec;
-        fs::create_directories(fs::path(original).parent_path(), ec);  // a folder removed since, by hand
-        if (::rename(waiting.c_str(), original.c_str()) == 0) return EarlierFileFate::PutBack;
-    }
-    std::printf("[Export] Could not put %s back; the earlier file is %s\n", original.c_str(), waiting.c_str());
-    return EarlierFileFate::Left;
-}
-
 std::function<void(const std::string&, bool)> ExportSetAside::Announcer() const {
-    if (!journal || journal->fd < 0) return nullptr;
+    if (!journal) return nullptr;
     return [journal = journal](const std::string& path, bool isFolder) { NoteMade(*journal, path, isFolder); };
 }
 
-void FinishSetAside(ExportSetAside& aside, bool passSucceeded) {
+void FinishSetAside(ExportSetAside& aside, bool keep, ReplacementTrash* trash) {
     if (aside.finished) return;
     aside.finished = true;
-    if (aside.journal && passSucceeded) NoteSucceeded(*aside.journal);
-    int removed = 0, restored = 0;
-    for (const auto& [original, waiting] : aside.moved) {
-        const EarlierFileFate fate = SettleEarlierFile(original, waiting, passSucceeded);
-        removed += fate == EarlierFileFate::Removed;
-        restored += fate == EarlierFileFate::PutBack;
-    }
-    if (passSucceeded)
-        for (const ExportSetAside::Kept& k : aside.kept) {
-            struct stat st {};
-            const bool untouched = ::lstat(k.path.c_str(), &st) == 0 && st.st_dev == k.device && st.st_ino == k.inode;
-            if (untouched && IsOwnBroadcastWav(k.path) && ::unlink(k.path.c_str()) == 0) ++removed;
-        }
-    if (aside.journal) CloseReplacementJournal(*aside.journal);  // the folder stays only when a file could not go back
-    if (removed > 0 || restored > 0)
-        std::printf("[Export] Earlier export: %d files replaced, %d put back\n", removed, restored);
+    if (!aside.journal) return;
+    if (keep) NoteSucceeded(*aside.journal);
+    const ReplacementSettled settled = SettleJournal(*aside.journal, keep, trash);
+    int removed = keep ? settled.removed : 0;
+    if (keep)
+        for (const ExportSetAside::Kept& k : aside.kept)
+            if (RemoveUntouchedOwnFile(*aside.journal, k.path, k.device, k.inode)) ++removed;
+    if (removed > 0 || settled.restored > 0)
+        std::printf("[Export] Earlier export: %d files replaced, %d put back\n", removed, settled.restored);
+    if (!keep && settled.removed > 0) std::printf("[Export] Undone: %d new files removed\n", settled.removed);
 }
 
 ExportSetAside::~ExportSetAside() { FinishSetAside(*this, false); }

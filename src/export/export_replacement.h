@@ -4,12 +4,11 @@
 // and come back whole when it failed or was killed (replacement_journal.h).
 //
 // Index
-//   ExportPass                 the AAF step and the four WAV passes
 //   IsOwnBroadcastWav          a WAV file whose bext originator is the program
 //   EarlierExportFiles         an earlier export's files that one pass would replace
 //   ExportNamePlan / PlanExportNames / PlanWritesName   the names an export writes
-//   ExportSetAside             files moved out of the way while a pass runs
-//   SetAsideFiles / SettleEarlierFile / FinishSetAside
+//   ExportSetAside             a pass's record: files moved out of the way, files made
+//   SetAsideFiles / FinishSetAside
 //
 // An earlier export's files are those in the pass's own folders that carry
 // the pass's own names: the new export may write over any of them, so the
@@ -35,8 +34,6 @@
 struct Project;
 struct ReplacementJournal;
 
-enum class ExportPass { Aaf, Mixdown, Stems, Tracks, Clips };
-
 // The WAV pass of a WavPassMode.
 ExportPass WavExportPass(int32_t mode);
 
@@ -52,6 +49,8 @@ bool IsOwnBroadcastWav(const std::string& path);
 //            that writes into that folder (the stems pass, or the pass that
 //            carries the reverb stem)
 //   Tracks   "Tracks/<base> - *.wav";  Clips  "Clips/<base> - *.wav"
+// A folder below the output folder that is a link (or is reached through
+// one) is never looked into: nothing in it is listed, moved or removed.
 std::vector<std::string> EarlierExportFiles(const ExportJob& job, ExportPass pass);
 
 // The names an export writes, worked out from the job and the document
@@ -77,11 +76,14 @@ ExportNamePlan PlanExportNames(const ExportJob& job, const Project& project);
 // file that a result may be given (the clips pass may append "_2", "_3"...).
 bool PlanWritesName(const ExportNamePlan& plan, const std::string& path);
 
-// Files moved into a hidden folder beside the export (same file system, so
-// each move is a rename), with a manifest of their names (replacement_
-// journal.h) on disk before the first of them moves. A file that cannot be
+// One pass's record (replacement_journal.h): the earlier files it replaces,
+// moved into a hidden folder beside the export (same file system, so each
+// move is a rename) with a manifest of their names on disk before the first
+// of them moves, and everything the pass then makes. A file that cannot be
 // moved stays where it is and is only remembered by its identity, so that it
 // is removed after a successful pass only if the pass did not write over it.
+// The record is kept in memory also when nothing was set aside: a stopped
+// export undoes every pass by it.
 struct ExportSetAside {
     std::string folder;                                     // empty: nothing was moved
     std::vector<std::pair<std::string, std::string>> moved;  // original path, where it waits
@@ -91,11 +93,11 @@ struct ExportSetAside {
         ino_t inode = 0;
     };
     std::vector<Kept> kept;
-    std::shared_ptr<ReplacementJournal> journal;  // null when nothing was set aside
+    std::shared_ptr<ReplacementJournal> journal;  // the pass's record; never null once set aside
     bool finished = false;
 
     // For ExportJob::announce while the pass runs: each file and folder it
-    // makes goes into the manifest first. Empty when there is no manifest.
+    // makes goes into the record (and the manifest) first.
     std::function<void(const std::string& path, bool folder)> Announcer() const;
 
     ExportSetAside() = default;
@@ -103,28 +105,27 @@ struct ExportSetAside {
     ExportSetAside& operator=(ExportSetAside&&) = default;
     ExportSetAside(const ExportSetAside&) = delete;
     ExportSetAside& operator=(const ExportSetAside&) = delete;
-    // Unfinished (the pass left by an exception): the files come back.
+    // Unfinished (the pass left by an exception): the pass is undone.
     ~ExportSetAside();
 };
 
 // Moves the existing ones of `files` into a new hidden folder in `outDir`,
-// after their manifest is on disk and, when `noteFolder` is given, the
-// replacement is noted there as in progress (SettleNotedReplacements at the
-// next start finishes or undoes it when the program does not).
+// after the replacement is noted in `noteFolder` (when given) and their
+// manifest is on disk (SettleNotedReplacements at the next start finishes or
+// undoes it when the program does not).
 ExportSetAside SetAsideFiles(const std::vector<std::string>& files, const std::string& outDir,
                              const std::string& noteFolder = std::string());
 
-// What became of one earlier file that waited as `waiting` once its pass is
-// over. Succeeded: removed when a file of its name is in its place again or
-// the program wrote it, else put back. Failed: put back. Left where it waits
-// when its place is taken (logged).
-enum class EarlierFileFate { Removed, PutBack, Left };
-EarlierFileFate SettleEarlierFile(const std::string& original, const std::string& waiting, bool passSucceeded);
-
-// After the pass. Succeeded (noted in the manifest first): a file set aside
-// is removed when the pass wrote a file of its name or when the program
-// wrote it, and returns otherwise; one kept in place is removed when the
-// pass left it and the program wrote it. Failed: every file set aside
-// returns to its place, which the pass's rollback has cleared. Then the
-// folder, its manifest and the note go. Logs what it did.
-void FinishSetAside(ExportSetAside& aside, bool passSucceeded);
+// After the pass, or after the whole export. Kept (`keep`, noted in the
+// manifest first): a file set aside is removed when the pass wrote a file of
+// its name or when the program wrote it, and returns otherwise; one kept in
+// place is removed when the pass left it and the program wrote it. Not kept
+// (a failed pass, or any pass of a stopped export): the files the pass made
+// go (only files the program writes, reached without a link), then every
+// file set aside returns to its place and the folders the pass made go when
+// empty. Then the hidden folder, its manifest and the note go. Logs what it
+// did; a second call does nothing.
+// With `trash` (not kept only), the files the pass made are moved there
+// instead of removed (replacement_trash.h).
+struct ReplacementTrash;
+void FinishSetAside(ExportSetAside& aside, bool keep, ReplacementTrash* trash = nullptr);

@@ -1,23 +1,37 @@
-// replacement_journal.h — the record on disk of one pass that replaces an
-// earlier export: which earlier files wait in its hidden folder under which
-// number, what the pass then made, and whether it succeeded. With it a
-// replacement that a kill (or a power cut) interrupted is finished or undone
-// later: at the next export to that folder, and at the next start for every
-// replacement the program noted as in progress in its data folder.
+// replacement_journal.h — the record of one export pass in its folder: which
+// earlier files wait in its hidden folder under which number, what the pass
+// then made, and whether the export kept it. With it a pass is undone or
+// finished through descriptors while the program runs (a failure, a stop),
+// and a replacement that a kill (or a power cut) interrupted is finished or
+// undone later: at the next start, and at the next export to that folder.
 //
 // Index
 //   kReplacingFolderPrefix     ".tessaloom-replacing-"
-//   ReplacementJournal         the open manifest of one replacing folder
-//   OpenReplacementJournal     the folder, the manifest of the earlier files (on disk), the note
-//   NoteMade / NoteSucceeded   appended while the pass runs and when it has succeeded
-//   CloseReplacementJournal    the manifest, the folder and the note go once the folder is empty
-//   ReplacementSettled / SettleReplacement      finish or undo one interrupted replacement
-//   SettleReplacementsIn       every replacing folder of an export folder
-//   SettleNotedReplacements    every replacement noted in a data folder (start-up)
+//   ReplacementRecord          what a manifest says, kept in memory as the pass runs
+//   ReplacementJournal         one pass's record, with its note, folder and manifest on disk
+//   OpenReplacementJournal     the note, the folder and the manifest of the earlier files
+//   SetAsideEarlierFile        one earlier file into the folder, under its number
+//   RemoveUntouchedOwnFile     an earlier file kept in place, once the export keeps the pass
+//   NoteMade / NoteSucceeded   appended while the pass runs and when the export keeps it
+//   ReplacementSettled / SettleJournal   finish or undo the pass; the folder, manifest and note go
 //
-// The manifest ("manifest" in the replacing folder) is a list of records,
-// each a tag byte and a path ending in a zero byte (a path holds any byte
-// but zero), after the line "Tessaloom replacement 1":
+// Settling what a kill interrupted is replacement_settling.h; the trash of a
+// stopped export, replacement_trash.h; the formats, replacement_records.h.
+//
+// Only a replacement this program noted as its own is ever settled: its note
+// in the program's data folder ("<16 hex>.replacing"), written and forced to
+// disk before the hidden folder is made and before anything moves, names the
+// export folder (path, device and inode), the hidden folder and a token that
+// the manifest repeats. A hidden folder that no note names, or whose
+// manifest does not carry the note's token, was not made by this program (or
+// not as it is now) and is left exactly as it is. While a pass runs, its
+// note and its manifest are locked (flock): another program, or another
+// export, finds the lock and leaves the replacement alone.
+//
+// The manifest ("manifest" in the hidden folder) is a list of records, each
+// a tag byte and a path ending in a zero byte, after the line "Tessaloom
+// replacement 1":
+//   K  the token of the note (absent in manifests of earlier versions)
 //   R  the note in the data folder (absolute)
 //   E  an earlier file; the i-th E waits in the folder as "<i>"
 //   L  the end of the earlier files: the manifest is on disk before any moves
@@ -25,11 +39,16 @@
 //   T  a file the pass is about to make over one it did not set aside (only
 //      its "<path>.tmp" can be the pass's)
 //   D  a folder the pass is about to make
-//   C  the pass succeeded: the earlier files go, the new ones stay
-// Paths are stored relative to the export folder, so an export folder moved
-// as a whole is still settled by the next export to it. Settling follows no
-// path out of the export folder (absolute, or through "..") and removes only
-// a note that names the folder: a manifest may have been written by anyone.
+//   C  the export kept the pass: the earlier files go, the new ones stay
+//   X  (instead of E and L) a trash: every file in the folder goes
+//      (replacement_trash.h)
+// Paths are stored relative to the export folder. Settling, even of its own
+// records, reaches every path from the export folder's descriptor one
+// component at a time without following a link (platform/folder_beneath.h),
+// makes a missing folder only that way, and refuses (and logs) a record that
+// names anything outside the folder, or a made file that is not one the
+// program writes (a regular file of its own user, with a single name, that
+// is a broadcast WAV the program wrote or a compound (AAF) file).
 #pragma once
 
 #include <sys/types.h>
@@ -41,60 +60,88 @@
 
 inline constexpr const char* kReplacingFolderPrefix = ".tessaloom-replacing-";
 
+struct ReplacementRecord {
+    struct Made {
+        char tag = 'N';    // 'N', 'T' or 'D' as in the manifest
+        std::string path;  // relative to the export folder
+    };
+    std::vector<std::string> earlier;  // relative; the i-th waits as "<i>"
+    std::vector<Made> made;            // in the order announced
+    bool succeeded = false;
+};
+
 struct ReplacementJournal {
-    std::string exportFolder;   // where the earlier export lies
-    std::string folder;         // "<exportFolder>/.tessaloom-replacing-XXXXXX"
-    std::string note;           // the note in the data folder, or empty
-    int fd = -1;                // the manifest, open for appending; -1 when it could not be written
-    std::mutex mutex;           // the pass may announce from several threads
+    std::string exportFolder;  // where the earlier export lies, as the job names it
+    std::string folder;        // "<exportFolder>/.tessaloom-replacing-<hex>"; empty: nothing on disk
+    std::string note;          // the note in the data folder, or empty
+    int exportFd = -1;         // the export folder, opened when first needed
+    int folderFd = -1;         // the hidden folder
+    int manifestFd = -1;       // open for appending and locked; -1 when it could not be written
+    int noteFd = -1;           // locked while the pass runs
+    ReplacementRecord record;  // what the manifest holds, also when nothing is on disk
+    // The export folder and its parents, when the pass made them: in memory
+    // only (a manifest never names a place outside its folder).
+    std::vector<std::string> madeAbove;
+    bool settled = false;      // SettleJournal has run
+    std::mutex mutex;          // the pass may announce from several threads
 
     ReplacementJournal() = default;
     ReplacementJournal(const ReplacementJournal&) = delete;
     ReplacementJournal& operator=(const ReplacementJournal&) = delete;
-    ~ReplacementJournal();
+    ~ReplacementJournal();  // closes (and so unlocks) what is still open; settles nothing
 };
 
-// Makes the hidden folder in `exportFolder`, writes the manifest of
-// `earlier` (each then moved to "<folder>/<i>" by the caller, in this order)
-// and forces it and the folders to disk; then, when `noteFolder` is given,
-// notes the replacement there as in progress. Null when the folder cannot be
-// made. A manifest that cannot be written leaves fd at -1: the caller still
-// sets the files aside (a failed pass then brings them back), but a kill
-// would leave them without their names, so it logs that.
+// The journal of one pass. With `earlier` (absolute paths of existing files
+// in `exportFolder`), and a `noteFolder`: the note is written and locked,
+// the hidden folder made, and the manifest of the earlier files written,
+// locked and forced to disk with the folders that name it, in that order;
+// the caller then moves each file with SetAsideEarlierFile. Without a note
+// folder (or when the note cannot be written) the folder and manifest are
+// still made, and the log says that a kill would leave the files there. A
+// folder that cannot be made leaves `folder` empty: the caller keeps the
+// files in place. Without `earlier` nothing is written: the record is kept
+// in memory only. Never null.
 std::unique_ptr<ReplacementJournal> OpenReplacementJournal(const std::string& exportFolder,
                                                           const std::vector<std::string>& earlier,
                                                           const std::string& noteFolder);
 
+// Moves the i-th earlier file into the hidden folder as "<i>", reaching it
+// from the export folder without following a link. False (errno set) when it
+// stays where it is.
+bool SetAsideEarlierFile(ReplacementJournal& journal, size_t i);
+
+// Removes `path` in the export folder (reached without following a link)
+// when it is still the file `device`/`inode` and a WAV file the program
+// wrote: an earlier file that could not be set aside and that the pass did
+// not write over. True when it went.
+bool RemoveUntouchedOwnFile(ReplacementJournal& journal, const std::string& path, dev_t device, ino_t inode);
+
 // Before the pass makes `path` (a file, or a folder when `isFolder`).
 void NoteMade(ReplacementJournal& journal, const std::string& path, bool isFolder);
-// Once the pass has succeeded, before the earlier files are removed; on disk
-// before it returns.
+// Once the export keeps the pass, before its earlier files are removed; on
+// disk before it returns.
 void NoteSucceeded(ReplacementJournal& journal);
-// After the earlier files have gone or come back: the manifest and the
-// folder are removed when nothing else is left in it (else the manifest
-// stays and names what is), and the note in the data folder goes.
-void CloseReplacementJournal(ReplacementJournal& journal);
 
 struct ReplacementSettled {
-    bool found = false;   // a manifest that names its files was read
-    bool succeeded = false;  // the pass had succeeded: it was finished, not undone
-    int restored = 0;     // earlier files put back under their names
-    int removed = 0;      // new files removed (undone), or earlier ones (finished)
-    int left = 0;         // earlier files that could not go back (their place is taken)
+    bool found = false;      // a record was read (or held) and acted on
+    bool succeeded = false;  // finished, not undone
+    bool running = false;    // locked by a program that runs: left alone
+    int restored = 0;        // earlier files put back under their names
+    int removed = 0;         // new files removed (undone), or earlier ones (finished)
+    int left = 0;            // earlier files that could not go back (their place is taken)
+    int refused = 0;         // records that named a place outside the folder or a file the pass did not make
 };
 
-// Finishes or undoes the replacement whose hidden folder is `folder`. Undone:
-// every file and folder the pass announced goes (a file over one it did not
-// set aside keeps its place; only its temporary file goes), then every
-// earlier file goes back under its name. Finished: every earlier file that
-// the pass wrote again or that the program had written goes, any other comes
-// back. The folder, its manifest and the note go when it is empty. A folder
-// without a readable manifest is left as it is when it holds anything.
-ReplacementSettled SettleReplacement(const std::string& folder);
+// Finishes (`succeeded`) or undoes the journal's pass. Undone: every file it
+// made goes (into `trash` when given one: a rename, so an undo never waits
+// on the disk), the earlier files come back under their names, and the
+// folders it made go when empty (the export folder itself, and its parents,
+// when the pass made them; with a trash, once the trash is gone). Finished:
+// every earlier file that the pass wrote again or that the program had
+// written goes, any other comes back. Then the manifest and the folder go
+// (the folder stays only while it keeps a file that could not go back, and
+// its manifest names it), the note goes and the locks are released. Logs
+// what it did. A second call does nothing.
+struct ReplacementTrash;
+ReplacementSettled SettleJournal(ReplacementJournal& journal, bool succeeded, ReplacementTrash* trash = nullptr);
 
-// Every ".tessaloom-replacing-*" folder directly in `exportFolder`.
-void SettleReplacementsIn(const std::string& exportFolder);
-
-// Every replacement noted in `noteFolder` (each note names its folder); the
-// notes go.
-void SettleNotedReplacements(const std::string& noteFolder);

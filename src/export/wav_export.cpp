@@ -4,7 +4,8 @@
 //   ExportTrackLayoutOf
 //   Voice envelopes       ClipCurveGain, ClipFileFades, VoicesOfLayers
 //   Offline voice mix     SliceGrid, MixOf, MixSlice, SweepWindows: voices into buffers on every
-//                         core, a window of slices at a time with only its voices held;
+//                         core, a window of slices at a time with only its voices held, the
+//                         progress told and the stop looked at between windows;
 //                         MixVoicesOffline (dry), OfflineReverb, MixReverbOffline (sends, wet, dry on top)
 //   PassState             what every pass shares: range, frames, names, rollback
 //   Writing files         WriteStereoFile, WriteMonoFile, FitsOneHour
@@ -207,13 +208,17 @@ void MixSlice(const ExportVoices& voices, int rate, int64_t first, const SliceGr
 // window, the voices it mixes are held (`from` lets a caller keep earlier
 // frames' voices too); the window's slices are mixed on every core; then
 // `after(window end)` runs on this thread, and the copies of voices that end
-// before `keepFrom(window end)` are dropped.
-void SweepWindows(ExportVoices& voices, int rate, int64_t first, const SliceGrid& grid,
+// before `keepFrom(window end)` are dropped. `progress` hears the share of
+// the frames done after each window; false from it (a stop) ends the sweep,
+// and the sweep returns false.
+bool SweepWindows(ExportVoices& voices, int rate, int64_t first, const SliceGrid& grid,
                   const std::vector<uint8_t>& hold, const std::function<void(int)>& mixSlice,
-                  const std::function<void(int64_t)>& after, const std::function<int64_t(int64_t)>& keepFrom) {
+                  const std::function<void(int64_t)>& after, const std::function<int64_t(int64_t)>& keepFrom,
+                  const MixProgress& progress) {
     const int perWindow = int(std::clamp<double>(
         std::round(voices.SliceSeconds() * double(rate) / double(std::max<int64_t>(grid.size, 1))), 1.0, 1.0e6));
     for (int c0 = 0; c0 < grid.count; c0 += perWindow) {
+        if (progress && !progress(double(grid.First(c0)) / double(std::max<int64_t>(grid.frames, 1)))) return false;
         const int c1 = std::min(grid.count, c0 + perWindow);
         const int64_t windowEnd = grid.End(c1 - 1);
         voices.Hold(first + keepFrom(grid.First(c0)), first + windowEnd, rate, hold);
@@ -221,18 +226,19 @@ void SweepWindows(ExportVoices& voices, int rate, int64_t first, const SliceGrid
         if (after) after(windowEnd);
         voices.ReleaseBefore(first + keepFrom(windowEnd), rate);
     }
+    return !progress || progress(1.0);
 }
 
-// The pass's voices dry into left and right.
-void MixVoicesOffline(ExportVoices& voices, int rate, int64_t first, int64_t frames, const VoiceMix& m, float* left,
-                      float* right) {
+// The pass's voices dry into left and right; false when stopped.
+bool MixVoicesOffline(ExportVoices& voices, int rate, int64_t first, int64_t frames, const VoiceMix& m, float* left,
+                      float* right, const MixProgress& progress) {
     const SliceGrid grid(frames);
     VoiceMixTargets buses;
     buses.left = left;
     buses.right = right;
-    SweepWindows(
+    return SweepWindows(
         voices, rate, first, grid, m.mixed, [&](int c) { MixSlice(voices, rate, first, grid, c, m, buses); }, nullptr,
-        [](int64_t end) { return end; });
+        [](int64_t end) { return end; }, progress);
 }
 
 // A private reverb run over a pass's send buses in place, 2048 frames at a
@@ -270,9 +276,10 @@ struct OfflineReverb {
 // With `dry`, the voices' dry sound goes on top of the wet, slice by slice
 // as soon as a slice's wet is complete: every frame is the wet sound plus
 // the voices in voice order, and the voices a slice needs are held only
-// until both of its mixes are done.
-void MixReverbOffline(ExportVoices& voices, const ReverbParams& reverb, int rate, int64_t first, int64_t frames,
-                      const VoiceMix& sends, const VoiceMix* dry, float* left, float* right) {
+// until both of its mixes are done. False when stopped (`progress`).
+bool MixReverbOffline(ExportVoices& voices, const ReverbParams& reverb, int rate, int64_t first, int64_t frames,
+                      const VoiceMix& sends, const VoiceMix* dry, float* left, float* right,
+                      const MixProgress& progress) {
     const SliceGrid grid(frames);
     OfflineReverb wet(reverb, rate);
     VoiceMixTargets sendBuses;
@@ -294,13 +301,13 @@ void MixReverbOffline(ExportVoices& voices, const ReverbParams& reverb, int rate
                         [&](int k) { MixSlice(voices, rate, first, grid, from + k, *dry, dryBuses); });
         dryDone = until;
     };
-    SweepWindows(
+    return SweepWindows(
         voices, rate, first, grid, hold, [&](int c) { MixSlice(voices, rate, first, grid, c, sends, sendBuses); },
         [&](int64_t end) {
             wet.Advance(left, right, end, end >= frames);
             if (dry) mixDryUpTo(wet.done);
         },
-        [&](int64_t end) { return dry ? std::min(end, grid.First(dryDone)) : end; });
+        [&](int64_t end) { return dry ? std::min(end, grid.First(dryDone)) : end; }, progress);
 }
 
 // ---------------------------------------------------------------------------
@@ -333,6 +340,18 @@ struct PassState {
     ExportRollback rollback;
     int32_t written = 0;
     std::string failedPath;  // the file whose write failed, which ends the pass
+    // The pass's work in units (a stem, a track, a clip): how far it is.
+    int units = 1;
+    int unit = 0;
+
+    // Reports `fraction` of the current unit; false once the export is stopped.
+    bool Progress(double fraction) const {
+        ReportPassProgress(job, (double(unit) + fraction) / double(std::max(units, 1)));
+        return !ExportCancelled(job);
+    }
+    MixProgress Sweep() const {
+        return [this](double fraction) { return Progress(fraction); };
+    }
 };
 
 // ---------------------------------------------------------------------------
@@ -343,7 +362,8 @@ bool WriteStereoFile(PassState& p, const std::string& path, const float* left, c
                      double timeReference, const std::string& description) {
     if (ExportCancelled(p.job)) return false;  // the pass is undone
     p.rollback.Announce(path);
-    if (!WriteBWFStereo(path, left, right, frames, p.rate, timeReference, description.c_str())) {
+    if (!WriteBWFStereo(path, left, right, frames, p.rate, timeReference, description.c_str(), p.job.cancel)) {
+        if (ExportCancelled(p.job)) return false;  // stopped, not lost
         p.failedPath = path;
         return false;
     }
@@ -356,7 +376,9 @@ bool WriteMonoFile(PassState& p, const std::string& path, const float* samples, 
                    double timeReference, const std::string& description) {
     if (frames > INT32_MAX || ExportCancelled(p.job)) return false;
     p.rollback.Announce(path);
-    if (!WriteBWFClipMono(path, samples, int32_t(frames), p.rate, timeReference, description.c_str())) {
+    if (!WriteBWFClipMono(path, samples, int32_t(frames), p.rate, timeReference, description.c_str(),
+                          p.job.cancel)) {
+        if (ExportCancelled(p.job)) return false;  // stopped, not lost
         p.failedPath = path;
         return false;
     }
@@ -399,11 +421,14 @@ bool MixdownPass(PassState& p) {
         return p.master * p.options.mix.groupGain[size_t(GroupOf(v))];
     });
     const ReverbParams* reverb = p.options.reverb;
-    if (reverb && reverb->enabled.load())
-        MixReverbOffline(p.voices, *reverb, p.rate, PassFirstSample(p), p.frames,
-                         ReverbSendMix(p.engine, *reverb, p.options.mix), &dry, left.data(), right.data());
-    else
-        MixVoicesOffline(p.voices, p.rate, PassFirstSample(p), p.frames, dry, left.data(), right.data());
+    const bool mixed =
+        reverb && reverb->enabled.load()
+            ? MixReverbOffline(p.voices, *reverb, p.rate, PassFirstSample(p), p.frames,
+                               ReverbSendMix(p.engine, *reverb, p.options.mix), &dry, left.data(), right.data(),
+                               p.Sweep())
+            : MixVoicesOffline(p.voices, p.rate, PassFirstSample(p), p.frames, dry, left.data(), right.data(),
+                               p.Sweep());
+    if (!mixed) return false;
     ApplyPeakLimiter(PeakLimiterOf(p.engine), left.data(), right.data(), p.frames);
     const std::string path = p.job.outDir + "/" + p.fileBase + ".wav";
     if (!WriteStereoFile(p, path, left.data(), right.data(), p.frames, p.timeReference, p.base)) return false;
@@ -414,7 +439,9 @@ bool MixdownPass(PassState& p) {
 bool StemsPass(PassState& p) {
     std::vector<float> left, right;
     const std::vector<uint8_t> layered = VoicesOfLayers(p.engine);
+    p.units = 3;
     for (int g = 0; g < 3; ++g) {
+        p.unit = g;
         bool used = false;
         for (size_t i = 0; i < p.engine.voices.size() && !used; ++i) {
             const PlaybackVoice& v = p.engine.voices[i];
@@ -426,7 +453,9 @@ bool StemsPass(PassState& p) {
         const float gain = p.options.mix.groupGain[size_t(g)] * p.master;
         const VoiceMix stem =
             MixOf(p.engine, [g, gain](size_t, const PlaybackVoice& v) { return v.group == g ? gain : 0.0f; });
-        MixVoicesOffline(p.voices, p.rate, PassFirstSample(p), p.frames, stem, left.data(), right.data());
+        if (!MixVoicesOffline(p.voices, p.rate, PassFirstSample(p), p.frames, stem, left.data(), right.data(),
+                              p.Sweep()))
+            return false;
         const std::string name = p.base + " - " + p.groupNames[size_t(g)];
         const std::string path = p.job.outDir + "/" + p.fileBase + " - " + p.groupNames[size_t(g)] + ".wav";
         if (!WriteStereoFile(p, path, left.data(), right.data(), p.frames, p.timeReference, name))
@@ -437,7 +466,7 @@ bool StemsPass(PassState& p) {
 
 bool TracksPass(PassState& p) {
     const std::string folder = p.job.outDir + "/Tracks";
-    if (!MakeExportFolder(folder, p.rollback)) return false;
+    if (!MakeExportFolder(folder, p.rollback, p.job.outDir)) return false;
     // The global track of every voice's result; voices without one are on no track.
     std::vector<int32_t> voiceTrack(p.engine.voices.size(), INT32_MIN);
     const std::vector<uint8_t> layered = VoicesOfLayers(p.engine);
@@ -447,11 +476,18 @@ bool TracksPass(PassState& p) {
     }
     std::vector<float> left, right;
     int32_t tracks = 0;
+    p.units = 0;
+    for (int g = 0; g < 3; ++g) {
+        const MixGroup& group = p.layout.groups[g];
+        p.units += group.usedTracks > 0 ? std::max(group.trackCount, group.usedTracks) : 0;
+    }
+    p.unit = -1;
     for (int g = 0; g < 3; ++g) {
         const MixGroup& group = p.layout.groups[g];
         const int first = GroupFirstTrack(p.layout.groups, g);
         const int slots = group.usedTracks > 0 ? std::max(group.trackCount, group.usedTracks) : 0;
         for (int s = 0; s < slots; ++s) {
+            ++p.unit;
             const int32_t track = first + s;
             bool used = false;
             for (size_t i = 0; i < voiceTrack.size() && !used; ++i)
@@ -463,7 +499,9 @@ bool TracksPass(PassState& p) {
             const VoiceMix mix = MixOf(p.engine, [&voiceTrack, track, gain](size_t i, const PlaybackVoice&) {
                 return voiceTrack[i] == track ? gain : 0.0f;
             });
-            MixVoicesOffline(p.voices, p.rate, PassFirstSample(p), p.frames, mix, left.data(), right.data());
+            if (!MixVoicesOffline(p.voices, p.rate, PassFirstSample(p), p.frames, mix, left.data(), right.data(),
+                                  p.Sweep()))
+                return false;
             const std::string name = ExportTrackName(p.groupNames[size_t(g)], s);
             const std::string path = folder + "/" + p.fileBase + " - " + name + ".wav";
             const bool ok = group.stereo
@@ -513,7 +551,7 @@ bool WriteClipFile(PassState& p, size_t i, const std::string& folder, ExportName
 
 bool ClipsPass(PassState& p) {
     const std::string folder = p.job.outDir + "/Clips";
-    if (!MakeExportFolder(folder, p.rollback)) return false;
+    if (!MakeExportFolder(folder, p.rollback, p.job.outDir)) return false;
     ExportNameTable names;
     const size_t room = ExportClipNameRoom(p.fileBase);
     const std::vector<uint8_t> layered = VoicesOfLayers(p.engine);
@@ -529,13 +567,17 @@ bool ClipsPass(PassState& p) {
     const size_t batch = size_t(RenderThreadCount(0));
     std::vector<float> left, right;
     int32_t clips = 0;
+    p.units = int(std::min<size_t>(written.size(), INT32_MAX));
     for (size_t at = 0; at < written.size(); at += batch) {
+        p.unit = int(at);
+        if (!p.Progress(0)) return false;
         const std::vector<size_t> some(written.begin() + long(at),
                                        written.begin() + long(std::min(written.size(), at + batch)));
         p.voices.Hold(some);
-        for (size_t i : some) {
-            if (!WriteClipFile(p, i, folder, names, room, left, right, clips)) return false;
-            p.voices.Release(i);
+        for (size_t k = 0; k < some.size(); ++k) {
+            p.unit = int(at + k);
+            if (!p.Progress(0) || !WriteClipFile(p, some[k], folder, names, room, left, right, clips)) return false;
+            p.voices.Release(some[k]);
         }
     }
     std::printf("[ExportWAV] %d clips written to %s/Clips/\n", clips, p.job.outDir.c_str());
@@ -554,6 +596,7 @@ int32_t WriteWavExport(const ExportJob& job, const std::vector<RenderResult>& re
     if (failed) *failed = false;
     PassState p(job, results, engine, layout, options);
     p.rollback.announce = job.announce;
+    p.rollback.stop = job.cancel;
     auto fail = [&]() {
         if (failed) *failed = true;
         return 0;  // the rollback undoes the call
@@ -568,6 +611,7 @@ int32_t WriteWavExport(const ExportJob& job, const std::vector<RenderResult>& re
     }
     p.fileBase = WavFileBase(p.base);
     if (!MakeExportFolder(job.outDir, p.rollback)) return fail();
+    p.Progress(0);
 
     p.rate = sampleRate;
     p.hasRange = rangeIn >= 0 && rangeOut > rangeIn;
@@ -587,14 +631,16 @@ int32_t WriteWavExport(const ExportJob& job, const std::vector<RenderResult>& re
     const ReverbParams* reverb = options.reverb;
     if (options.reverbStem && options.mode != kWavMixdown && reverb && reverb->enabled.load()) {
         std::vector<float> left, right;
+        const MixProgress untilStopped = [&job](double) { return !ExportCancelled(job); };
         if (FitsOneHour(p) &&
-            RenderOfflineMix(p.voices, *reverb, p.rate, p.length, p.start, left, right, &options.mix)) {
+            RenderOfflineMix(p.voices, *reverb, p.rate, p.length, p.start, left, right, &options.mix,
+                             untilStopped)) {
             const std::string path = job.outDir + "/" + p.fileBase + " - " + kReverbStemName + ".wav";
             const std::string description = p.base + " - " + kReverbStemName;
             if (WriteStereoFile(p, path, left.data(), right.data(), int64_t(left.size()), p.timeReference,
                                 description)) {
                 std::printf("[ExportWAV] Reverb stem written to %s\n", path.c_str());
-            } else {
+            } else if (!ExportCancelled(job)) {
                 // The writer said why; the pass goes on without it.
                 if (failed) *failed = true;
                 if (job.losses) job.losses->AddFile(path);
@@ -631,7 +677,7 @@ int32_t WriteWavExport(const ExportJob& job, const std::vector<RenderResult>& re
 
 bool RenderOfflineMix(ExportVoices& voices, const ReverbParams& reverb, int32_t sampleRate, double length,
                       double start, std::vector<float>& outLeft, std::vector<float>& outRight,
-                      const ExportMixLevels* levels) {
+                      const ExportMixLevels* levels, const MixProgress& progress) {
     const AudioEngine& engine = voices.Engine();
     if (sampleRate < 1 || !std::isfinite(start)) return false;
     const double wanted = std::trunc(length * double(sampleRate));
@@ -643,7 +689,11 @@ bool RenderOfflineMix(ExportVoices& voices, const ReverbParams& reverb, int32_t 
     // its reverb; the reverb then turns them into the wet signal in place.
     outLeft.assign(size_t(frames), 0.0f);
     outRight.assign(size_t(frames), 0.0f);
-    MixReverbOffline(voices, reverb, sampleRate, VoiceStartSample(start, sampleRate), frames,
-                     ReverbSendMix(engine, reverb, mix), nullptr, outLeft.data(), outRight.data());
-    return true;
+    if (MixReverbOffline(voices, reverb, sampleRate, VoiceStartSample(start, sampleRate), frames,
+                         ReverbSendMix(engine, reverb, mix), nullptr, outLeft.data(), outRight.data(), progress))
+        return true;
+    // Stopped: nothing half-made is handed over.
+    std::vector<float>().swap(outLeft);
+    std::vector<float>().swap(outRight);
+    return false;
 }

@@ -5,6 +5,7 @@
 //   ExportTrackLayout / ExportTrackLayoutOf   budget mode and the three groups
 //   ExportTrackName / ExportClipName / ExportClipNameRoom   parts of track and clip file names
 //   WriteWavExport        one pass; the number of files written and kept
+//   MixProgress           what a long mix tells between windows, and how it is stopped
 //   RenderOfflineMix      the wet reverb of every voice through a private reverb
 //
 // The two functions read the voices without the engine lock, so the voices
@@ -18,6 +19,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -40,8 +42,12 @@ std::string ExportClipName(const RenderResult& result);
 // The bytes a clip file part may take beside "<fileBase> - " and ".wav".
 size_t ExportClipNameRoom(const std::string& fileBase);
 
-// Runs the pass of options.mode. A file that cannot be written, or a folder
-// that cannot be made, rolls the whole call back (its files, its reverb stem
+// Runs the pass of options.mode, reporting its progress (ReportPassProgress)
+// and looking at the job's stop flag between windows of the mix, before
+// every file and, in the writers, before every block of samples: a stop
+// rolls the call back and gives 0 with *failed set, noting no loss. A file
+// that cannot be written, or a folder that cannot be made (or that is a
+// link below the output folder), rolls the whole call back (its files, its reverb stem
 // and its new folders) and gives 0 with *failed set; the file that failed and
 // those taken back go into job.losses (when set). Nothing to write (no ready
 // voices, an empty range) gives 0 without a failure. A reverb stem that
@@ -52,13 +58,18 @@ int32_t WriteWavExport(const ExportJob& job, const std::vector<RenderResult>& re
                        int32_t sampleRate, const ExportTrackLayout& layout, float totalDuration,
                        const WavPassOptions& options, float rangeIn, float rangeOut, bool* failed = nullptr);
 
+// Told the share (0 to 1) of a mix done, between its windows of voices;
+// false stops the mix.
+using MixProgress = std::function<bool(double fraction)>;
+
 // The wet reverb of the voices over [start, start + length): every unmuted
 // voice of a layer (as the passes take them) into two send buffers at its
 // send (its own, or the group's), then a private reverb in 2048-frame
 // blocks, a slice of the timeline at a time. Group gains are `levels`' (the
 // engine's faders when null); no master gain. True when it produced output;
 // the vectors then hold exactly trunc(length x rate) frames of wet signal.
+// False, the vectors emptied, when `progress` stopped it.
 bool RenderOfflineMix(ExportVoices& voices, const ReverbParams& reverb, int32_t sampleRate, double length,
                       double start, std::vector<float>& outLeft, std::vector<float>& outRight,
-                      const ExportMixLevels* levels = nullptr);
+                      const ExportMixLevels* levels = nullptr, const MixProgress& progress = nullptr);
 

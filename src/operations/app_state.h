@@ -262,9 +262,13 @@ struct AppState {
     bool quitRequested = false;
     bool quitAfterExport = false;         // a quit waits for the running export to end
     bool shuttingDown = false;            // quitting has stopped the workers: none starts again
-    // SIGTERM or SIGHUP being served (0: none): the program ends once a Save,
-    // an export (stopped) and a task (cancelled) are over, asking nothing.
+    // SIGTERM, SIGHUP or SIGINT being served (0: none): the program ends once
+    // a Save, an export (stopped) and a task (cancelled) are over, asking
+    // nothing.
     int terminationSignal = 0;
+    // The signal's recovery backup has been written (or was not needed): it is
+    // written as soon as nothing changes the document, before any wait.
+    bool terminationBackupDecided = false;
     // The end leaves the crash lock and the backups, as a crash would: the
     // next start offers the recovery backup written for the signal.
     bool keepRecoveryOnExit = false;
@@ -297,6 +301,7 @@ struct AppState {
     std::atomic<bool> exportRunning{false};
     std::atomic<bool> exportDone{false};  // raised by the export thread as its last step
     std::atomic<bool> exportCancel{false};  // the running export is asked to stop (StopRunningExport)
+    std::atomic<bool> exportEnding{false};  // the program is being ended: a stopped export does not wait on the disk
     std::atomic<float> exportProgress{-1.0f};
     double exportDoneTime = -1;           // interface clock when first seen done; -1 = not yet
     // Written by the export thread, read by the frame: only through

@@ -4,7 +4,7 @@
 // Index
 //   Context               ProgramAafExportStep, ProgramExportContext, ReplacementNoteFolder,
 //                         SettleInterruptedExports
-//   Texts                 SetExportStatus, ExportStatusText
+//   Texts                 SetExportStatus, ExportStatusText, ExportProgressText(s)
 //   RunExportJob          RunAafStep, RunWavPasses
 //   MakeExportJob / ExistingExportFiles
 //   SettleDocumentForExport
@@ -29,6 +29,8 @@
 #include "export/export_names.h"
 #include "export/export_replacement.h"
 #include "export/replacement_journal.h"
+#include "export/replacement_settling.h"
+#include "export/replacement_trash.h"
 #include "export/wav_export.h"
 #include "library/file_registry.h"
 #include "library/relinking.h"
@@ -94,6 +96,24 @@ std::string ExportStatusText(const AppState& app) {
     return std::string(TextFieldView(app.exportStatus));
 }
 
+std::vector<std::string> ExportProgressTexts(const AppState& app) {
+    std::string status = ExportStatusText(app);
+    std::string percent;
+    const float progress = app.exportProgress.load();
+    if (progress >= 0 && !app.exportDone.load()) {
+        char text[16];
+        std::snprintf(text, sizeof text, "%d%%", int(std::floor(std::min(progress, 1.0f) * 100.0f)));
+        percent = text;
+        status += " " + percent;
+    }
+    if (!app.quitAfterExport) return {status};
+    const std::string closing = "closes when the export ends";
+    return {"Tessaloom " + closing + " \xE2\x80\x94 " + status,
+            "Closes when the export ends" + (percent.empty() ? std::string() : " \xE2\x80\x94 " + percent)};
+}
+
+std::string ExportProgressText(const AppState& app) { return ExportProgressTexts(app).front(); }
+
 // ---------------------------------------------------------------------------
 // RunExportJob
 // ---------------------------------------------------------------------------
@@ -101,21 +121,78 @@ std::string ExportStatusText(const AppState& app) {
 namespace {
 
 // The files of an earlier export that `pass` replaces and the user agreed
-// to replace, set aside until the pass is over; while it runs, the job
-// announces what the pass makes to the set-aside's manifest.
+// to replace, set aside until the export is over; while the pass runs, the
+// job announces what it makes to the pass's record.
 ExportSetAside SetAsideForPass(ExportJob& job, ExportPass pass, const ExportContext& ctx) {
     std::vector<std::string> agreed;
     if (!job.replacing.empty())
         for (const std::string& f : EarlierExportFiles(job, pass))
             if (std::binary_search(job.replacing.begin(), job.replacing.end(), f)) agreed.push_back(f);
-    ExportSetAside aside = SetAsideFiles(agreed, job.outDir, ctx.replacementNotes);
-    job.announce = aside.Announcer();
-    return aside;
+    return SetAsideFiles(agreed, job.outDir, ctx.replacementNotes);
 }
 
-void FinishPass(ExportJob& job, ExportSetAside& aside, bool succeeded) {
+// One pass of the export with its record, kept until the export is over: a
+// stop undoes every pass, so none is settled before the end.
+struct PassRun {
+    ExportSetAside aside;
+    bool succeeded = false;
+};
+
+// The passes the job runs, in order.
+std::vector<ExportPass> PassesOf(const ExportJob& job) {
+    std::vector<ExportPass> passes;
+    if (job.exportAAF) passes.push_back(ExportPass::Aaf);
+    if (!job.exportWAV) return passes;
+    if (job.wavMixdown) passes.push_back(ExportPass::Mixdown);
+    if (job.wavStems) passes.push_back(ExportPass::Stems);
+    if (job.wavTracks) passes.push_back(ExportPass::Tracks);
+    if (job.wavClips) passes.push_back(ExportPass::Clips);
+    return passes;
+}
+
+// Sets the job up for the pass: its share of the progress and its record.
+PassRun BeginPass(ExportJob& job, ExportPass pass, const ExportContext& ctx) {
+    const std::vector<ExportPass> passes = PassesOf(job);
+    const size_t at = size_t(std::find(passes.begin(), passes.end(), pass) - passes.begin());
+    job.pass = pass;
+    job.progressSpan = 1.0f / float(std::max<size_t>(passes.size(), 1));
+    job.progressFrom = float(at) * job.progressSpan;
+    PassRun run;
+    run.aside = SetAsideForPass(job, pass, ctx);
+    job.announce = run.aside.Announcer();
+    return run;
+}
+
+// A failed pass is undone at once (its earlier files come back); one that
+// succeeded, or that a stop ended, waits for the end of the export.
+void EndPass(ExportJob& job, std::vector<PassRun>& runs, PassRun run, bool succeeded) {
     job.announce = nullptr;
-    FinishSetAside(aside, succeeded);
+    run.succeeded = succeeded;
+    if (!succeeded && !ExportCancelled(job)) FinishSetAside(run.aside, false);
+    runs.push_back(std::move(run));
+}
+
+// The end of the export. Stopped: every pass is undone, newest first, so the
+// folder holds the earlier export whole, as a kill would leave it for the
+// next start; the new files go into a trash first (renames, which never wait
+// on the disk) and are removed once the earlier files are back, here, or,
+// while the program is being ended, by a process of their own. Otherwise
+// every pass that succeeded is noted as kept in its manifest first, then its
+// earlier files go.
+void FinishPasses(std::vector<PassRun>& runs, bool stopped, const ExportJob& job, const ExportContext& ctx) {
+    if (stopped) {
+        std::unique_ptr<ReplacementTrash> trash =
+            runs.empty() ? nullptr : OpenReplacementTrash(job.outDir, ctx.replacementNotes);
+        for (auto it = runs.rbegin(); it != runs.rend(); ++it) FinishSetAside(it->aside, false, trash.get());
+        if (trash && job.ending && job.ending->load())
+            EmptyTrashDetached(*trash);
+        else if (trash)
+            EmptyTrash(*trash);
+        return;
+    }
+    for (PassRun& run : runs)
+        if (run.succeeded && run.aside.journal) NoteSucceeded(*run.aside.journal);
+    for (PassRun& run : runs) FinishSetAside(run.aside, run.succeeded);
 }
 
 // The names of the layers that would play but have no voice (a build that
@@ -152,7 +229,7 @@ bool RunAafStep(const ExportJob& job, const ExportContext& ctx) {
     }
 }
 
-void RunWavPasses(ExportJob& job, const ExportContext& ctx, ExportReport& report) {
+void RunWavPasses(ExportJob& job, const ExportContext& ctx, ExportReport& report, std::vector<PassRun>& runs) {
     static const char* const kPassStatus[] = {"Exporting mix...", "Exporting stems...", "Exporting tracks...",
                                               "Exporting clips..."};
     const bool chosen[] = {job.wavMixdown, job.wavStems, job.wavTracks, job.wavClips};
@@ -161,7 +238,7 @@ void RunWavPasses(ExportJob& job, const ExportContext& ctx, ExportReport& report
     for (int mode = kWavMixdown; mode <= kWavClips; ++mode) {
         if (!chosen[mode]) continue;
         if (ExportCancelled(job)) {
-            report.wavFailed = true;
+            report.stopped = true;
             break;
         }
         SetExportStatus(*ctx.app, kPassStatus[mode]);
@@ -177,7 +254,7 @@ void RunWavPasses(ExportJob& job, const ExportContext& ctx, ExportReport& report
         options.mix = job.mix;
         bool failed = false;
         int32_t written = 0;
-        ExportSetAside earlier = SetAsideForPass(job, WavExportPass(mode), ctx);
+        PassRun run = BeginPass(job, WavExportPass(mode), ctx);
         try {
             written = WriteWavExport(job, ctx.project->results, *ctx.engine, job.sampleRate, layout,
                                      job.totalDuration, options, job.rangeIn, job.rangeOut, &failed);
@@ -187,7 +264,12 @@ void RunWavPasses(ExportJob& job, const ExportContext& ctx, ExportReport& report
             failed = true;
         }
         // A pass that wrote nothing keeps the earlier files as well.
-        FinishPass(job, earlier, !failed && written > 0);
+        const bool succeeded = !failed && written > 0;
+        EndPass(job, runs, std::move(run), succeeded);
+        if (!succeeded && ExportCancelled(job)) {
+            report.stopped = true;
+            break;
+        }
         report.filesWritten += written;
         report.wavFailed = report.wavFailed || failed;
     }
@@ -208,6 +290,7 @@ ExportReport RunExportJob(ExportJob job, const ExportContext& ctx) {
         return report;
     }
     std::sort(job.replacing.begin(), job.replacing.end());  // each pass looks its files up
+    std::vector<PassRun> runs;
     try {
         // Held until every file is written: no edit, eviction, streaming
         // install or rebuild changes the voices meanwhile. The passes read
@@ -220,27 +303,34 @@ ExportReport RunExportJob(ExportJob job, const ExportContext& ctx) {
         for (const std::string& name : report.losses.layers)
             std::printf("[Export] No sound to export for the layer \"%s\"\n", name.c_str());
         if (job.exportAAF && ExportCancelled(job)) {
-            report.aafFailed = true;
+            report.stopped = true;
         } else if (job.exportAAF) {
             SetExportStatus(*ctx.app, "Exporting AAF...");
-            ExportSetAside earlier = SetAsideForPass(job, ExportPass::Aaf, ctx);
+            PassRun run = BeginPass(job, ExportPass::Aaf, ctx);
             const bool written = RunAafStep(job, ctx);
-            FinishPass(job, earlier, written);
+            EndPass(job, runs, std::move(run), written);
             if (written)
                 report.filesWritten = 1;  // the session counts as one file
+            else if (ExportCancelled(job))
+                report.stopped = true;
             else
                 report.aafFailed = true;
         }
-        if (job.exportWAV) RunWavPasses(job, ctx, report);
+        if (job.exportWAV && !report.stopped) RunWavPasses(job, ctx, report, runs);
     } catch (const std::exception& e) {
         // A pass ran out of memory, or the like: what was written stays, and
         // the text says the export did not finish cleanly.
         std::printf("[Export] Export failed: %s\n", e.what());
         report.wavFailed = true;
     }
-    // Stopped before it was whole: the pass it was in was undone.
-    const bool stopped = ExportCancelled(job) && !report.Succeeded();
-    report.finalText = stopped ? std::string("Export stopped") : ExportFinalText(report);
+    job.announce = nullptr;
+    // Stopped before it was whole: every pass is undone.
+    FinishPasses(runs, report.stopped, job, ctx);
+    if (report.stopped) std::printf("[Export] Stopped: every pass of the export was undone\n");
+    report.finalText = report.stopped ? std::string("Export stopped") : ExportFinalText(report);
+    if (!report.stopped && job.replacingLeftAlone > 0)
+        report.finalText += " (" + std::to_string(job.replacingLeftAlone) + " hidden replacing folder" +
+                            (job.replacingLeftAlone == 1 ? "" : "s") + " of another export left as found)";
     std::printf("[Export] %s\n", report.finalText.c_str());
     SetExportStatus(*ctx.app, report.finalText.c_str());
     ctx.app->exportDone.store(true, std::memory_order_release);
@@ -327,7 +417,7 @@ void SettleDocumentForExport(const ExportContext& ctx) {
 
 void StopRunningExport(AppState& app) {
     if (!app.exportRunning.load() || app.exportCancel.exchange(true)) return;
-    std::printf("[Export] Stopping: the pass under way is undone\n");
+    std::printf("[Export] Stopping: every pass of the export is undone\n");
 }
 
 ExportStart StartExport(const ExportContext& ctx, ExportJob job) {
@@ -346,8 +436,9 @@ ExportStart StartExport(const ExportContext& ctx, ExportJob job) {
     }
 
     // A replacement of this folder that a kill interrupted is settled
-    // first, so that the question counts the earlier export whole.
-    SettleReplacementsIn(job.outDir);
+    // first, so that the question counts the earlier export whole; any other
+    // hidden replacing folder (another program's, or one that runs) is left.
+    job.replacingLeftAlone = SettleReplacementsIn(job.outDir, ctx.replacementNotes).leftAlone;
     const std::vector<std::string> existing = ExistingExportFiles(job, *ctx.project);
     if (!existing.empty()) {
         const std::string question = "Files of an earlier export named \"" + job.baseName + "\" are in " +
@@ -372,6 +463,8 @@ ExportStart StartExport(const ExportContext& ctx, ExportJob job) {
     app.exportDone.store(false);
     app.exportCancel.store(false);
     job.cancel = &app.exportCancel;  // StopRunningExport raises it
+    job.ending = &app.exportEnding;
+    job.progress = &app.exportProgress;
     app.exportRunning.store(true);
 
     auto report = std::make_shared<ExportReport>();

@@ -6,12 +6,13 @@
 //   ExportContext / ProgramExportContext  the objects an export works on
 //   ReplacementNoteFolder / SettleInterruptedExports  replacements a kill interrupted, at start-up
 //   SetExportStatus / ExportStatusText    the status line, safe across threads
+//   ExportProgressText(s)  the footer's line: status, percentage, and a quit that waits
 //   RunExportJob         the thread body: voices, AAF, WAV passes, final text
 //   MakeExportJob        the job of the Export tab from the settings and the chosen path
 //   ExistingExportFiles  files of an earlier export that this one would replace
 //   SettleDocumentForExport  the probe's last values and the voices, before a start
 //   StartExport          interface thread: ask, resolve paths, raise the state, start the thread
-//   StopRunningExport    any thread: ask the running export to stop (its pass is undone)
+//   StopRunningExport    any thread: ask the running export to stop (every pass is undone)
 //   PollExport / FinishExport            interface thread: join, clear, run the completion once
 //
 // For the interface (the Export tab and the frame's job protocol):
@@ -25,7 +26,7 @@
 //     exportRunning and exportDone and runs exportCompletion once; the
 //     completion shows the toast ("Export complete" only when nothing failed
 //     and nothing was lost, else the final status text).
-//   - The footer shows ExportStatusText while exportRunning is set.
+//   - The footer shows ExportProgressText while exportRunning is set.
 //
 // While an export runs the document may not change (DocumentMayChange), and
 // the export thread holds a voice pin, so no edit, eviction or rebuild
@@ -82,14 +83,30 @@ void SettleInterruptedExports();
 void SetExportStatus(AppState& app, const char* text);
 std::string ExportStatusText(const AppState& app);
 
+// What the footer shows while an export runs: the status with the share
+// done ("Exporting mix... 42%", no share while none is known), led by
+// "Tessaloom closes when the export ends — " once a quit waits for it.
+std::string ExportProgressText(const AppState& app);
+// The same, then shorter lines for a narrow footer, longest first: once a
+// quit waits, "Closes when the export ends — 42%"; the footer shows the
+// first that fits.
+std::vector<std::string> ExportProgressTexts(const AppState& app);
+
 // The job on the calling thread (the export thread): pins and relinks the
 // voices (each pass prepares the evicted ones slice by slice for itself),
 // notes the layers that have no voice, runs the AAF step
 // and the chosen WAV passes in order (each with its share of job.replacing
-// set aside until it has succeeded, each noting what it could not write in
-// the report's losses), writes the final text (ExportFinalText of the
-// report), then raises exportDone as its last step. A base name that
-// FileNameProblem refuses runs nothing and says so in the final text.
+// set aside, each noting what it could not write in the report's losses, and
+// each reporting its progress into job.progress), writes the final text
+// (ExportFinalText of the report), then raises exportDone as its last step.
+// A pass that fails is undone at once, its earlier files back; the earlier
+// files of the passes that succeeded go only once the export is over.
+// Stopped (job.cancel, which every pass looks at within a block of samples
+// or an essence file): no later pass starts and every pass is undone, so the
+// folder holds the earlier export whole; the text is "Export stopped". A base
+// name that FileNameProblem refuses runs nothing and says so in the final
+// text. Hidden replacing folders StartExport left alone are named in the
+// final text of an export that was not stopped.
 ExportReport RunExportJob(ExportJob job, const ExportContext& ctx);
 
 // The Export tab's job: the settings of `app`, the project's timing and group
@@ -128,19 +145,22 @@ void SettleDocumentForExport(const ExportContext& ctx);
 
 // Interface thread. Refuses a base name that FileNameProblem refuses
 // ("Export refused. A name cannot ..." as the toast), settles a replacement
-// of the folder that a kill interrupted (SettleReplacementsIn), asks once
+// of the folder that a kill interrupted and that this program noted as its
+// own in ctx.replacementNotes (SettleReplacementsIn; any other hidden
+// replacing folder is left as it is, and counted for the final text), asks once
 // (questionDialog, "Export") when files of an earlier export would be replaced and hands the
 // files the user agreed to replace to the job, writes the registry's paths into the
 // document, settles the document (SettleDocumentForExport), sets the status
 // "Exporting...", progress -1, exportDone false and exportRunning true,
 // installs the completion (the toast) and starts the thread running
-// RunExportJob on its own copy of the job.
+// RunExportJob on its own copy of the job, its progress into exportProgress.
 ExportStart StartExport(const ExportContext& ctx, ExportJob job);
 
-// Raises the running export's cancel flag (exportCancel): it writes no
-// further file, the pass under way is undone (the earlier export's files of
-// that pass come back) and no later pass starts; its status and toast end as
-// "Export stopped". Nothing happens while no export runs.
+// Raises the running export's cancel flag (exportCancel): the pass under way
+// gives up within a block of samples or an essence file, no later pass
+// starts and every pass of the export is undone (the earlier export is back
+// whole); its status and toast end as "Export stopped". Nothing happens while
+// no export runs.
 void StopRunningExport(AppState& app);
 
 // Interface thread: joins the export thread, clears exportRunning and

@@ -37,6 +37,7 @@
 #include "persistence/project_load.h"
 #include "picture/video_player.h"
 #include "platform/file_util.h"
+#include "platform/path_refusal.h"
 #include "playback/audio_output.h"
 #include "playback/block_mixer.h"
 #include "playback/engine_voices.h"
@@ -323,7 +324,10 @@ void PutOpenedProjectInPlace(const LifecycleContext& ctx, const std::string& pat
     if (ctx.video && ctx.video->loaded) app.unloadVideoRequest = true;
     app.offlineVideoPath.clear();
     app.pendingVideoReloadPath = result.videoPath;
-    if (!result.videoPath.empty() && !FileIsReadable(result.videoPath)) {
+    // Only a video that is not there is looked for; one that is there but no
+    // file (a pipe, a folder, a device) is refused by the next frame with the
+    // sentence that names it (TakePendingVideoReload).
+    if (!result.videoPath.empty() && InspectPath(result.videoPath) == PathKind::Missing) {
         const std::string chosen = ChooseReferenceVideoFile(app);
         if (!chosen.empty()) app.pendingVideoReloadPath = chosen;
     }

@@ -113,12 +113,16 @@ struct AudioDecodeState {
         av_packet_free(&packet);
         swr_free(&swr);
         avcodec_free_context(&codec);
-        avformat_close_input(&format);
+        CloseLocalMediaFile(&format);
     }
 };
 
-bool OpenAudioDecoder(AudioDecodeState& s, const std::string& path) {
-    if (OpenLocalMediaFile(&s.format, path, nullptr) < 0) return false;
+// `fd` (owned, -1: the path is opened) is the file's descriptor when the
+// caller has it open already.
+bool OpenAudioDecoder(AudioDecodeState& s, const std::string& path, int fd) {
+    const int opened = fd >= 0 ? OpenLocalMediaDescriptor(&s.format, fd, path, nullptr)
+                               : OpenLocalMediaFile(&s.format, path, nullptr);
+    if (opened < 0) return false;
     if (avformat_find_stream_info(s.format, nullptr) < 0) return false;
     const AVCodec* decoder = nullptr;
     s.stream = av_find_best_stream(s.format, AVMEDIA_TYPE_AUDIO, -1, -1, &decoder, 0);
@@ -282,9 +286,14 @@ bool ReceiveAll(AudioDecodeState& s, const AudioClock& clock, AudioStampPlacer& 
 std::shared_ptr<VideoRefAudio> DecodeReferenceAudio(const std::string& path,
                                                     const std::atomic<bool>* cancel,
                                                     int64_t capSamples) {
+    return DecodeReferenceAudioFrom(-1, path, cancel, capSamples);
+}
+
+std::shared_ptr<VideoRefAudio> DecodeReferenceAudioFrom(int fd, const std::string& path,
+                                                        const std::atomic<bool>* cancel, int64_t capSamples) {
     auto cancelled = [cancel] { return cancel && cancel->load(std::memory_order_relaxed); };
     AudioDecodeState s;
-    if (!OpenAudioDecoder(s, path)) return nullptr;
+    if (!OpenAudioDecoder(s, path, fd)) return nullptr;
     capSamples = std::max<int64_t>(2, capSamples & ~int64_t(1));
 
     const AudioClock clock = ReadAudioClock(s);

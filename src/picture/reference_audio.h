@@ -77,6 +77,11 @@ AudioFramePlacement PlaceAudioFrame(AudioStampPlacer& placer, double stampFrames
 std::shared_ptr<VideoRefAudio> DecodeReferenceAudio(const std::string& path,
                                                     const std::atomic<bool>* cancel = nullptr,
                                                     int64_t capSamples = kReferenceAudioCapSamples);
+// The same from `fd`, the file at `path` already open (owned: closed when
+// done); -1 opens the path.
+std::shared_ptr<VideoRefAudio> DecodeReferenceAudioFrom(int fd, const std::string& path,
+                                                        const std::atomic<bool>* cancel = nullptr,
+                                                        int64_t capSamples = kReferenceAudioCapSamples);
 void ExtractReferenceAudio(const std::string& path);
 
 void MixReferenceAudio(float* left, float* right, int32_t frameCount, double timeSeconds,

@@ -2,6 +2,9 @@
 //
 // Index
 //   QuietFFmpegLog            FFmpeg's own chatter: errors only
+//   Local media input         the checked file's descriptor under an AVIOContext:
+//                             OpenLocalMediaFile / OpenLocalMediaDescriptor,
+//                             LocalMediaDescriptor, CloseLocalMediaFile
 //   Open steps                container, stream, decoder, size, rate, duration
 //   OpenVideoFFmpeg / CloseVideoFFmpeg
 //   ReceiveVideoFrameFFmpeg   read, send, receive; frame times from the stream's start
@@ -9,9 +12,11 @@
 //   ConvertVideoFrameFFmpeg   bilinear RGBA through a scaler that follows the frame
 #include "picture/video_decoder.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -66,24 +71,134 @@ double StreamDuration(const AVFormatContext* format, const AVStream* stream) {
 
 }  // namespace
 
+// ---------------------------------------------------------------------------
+// Local media input
+// ---------------------------------------------------------------------------
+
+namespace {
+
+constexpr int kInputBufferBytes = 1 << 16;
+
+// What FFmpeg reads: the descriptor of the file that was checked, at a
+// position of its own (reads are positioned, so two readers of one
+// descriptor never move each other).
+struct LocalMediaInput {
+    int fd = -1;
+    int64_t position = 0;
+};
+
+int ReadInput(void* opaque, uint8_t* buffer, int size) {
+    auto* input = static_cast<LocalMediaInput*>(opaque);
+    for (;;) {
+        const ssize_t n = ::pread(input->fd, buffer, size_t(std::max(size, 0)), off_t(input->position));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return AVERROR(errno);
+        if (n == 0) return AVERROR_EOF;
+        input->position += n;
+        return int(n);
+    }
+}
+
+int64_t SeekInput(void* opaque, int64_t offset, int whence) {
+    auto* input = static_cast<LocalMediaInput*>(opaque);
+    struct stat st {};
+    if (whence & AVSEEK_SIZE) return ::fstat(input->fd, &st) == 0 ? int64_t(st.st_size) : AVERROR(errno);
+    int64_t base = 0;
+    switch (whence & ~AVSEEK_FORCE) {
+        case SEEK_SET: base = 0; break;
+        case SEEK_CUR: base = input->position; break;
+        case SEEK_END:
+            if (::fstat(input->fd, &st) != 0) return AVERROR(errno);
+            base = int64_t(st.st_size);
+            break;
+        default: return AVERROR(EINVAL);
+    }
+    if (offset > 0 && base > INT64_MAX - offset) return AVERROR(EINVAL);
+    const int64_t target = base + offset;
+    if (target < 0) return AVERROR(EINVAL);
+    input->position = target;
+    return target;
+}
+
+// The custom input of a context this file opened, or null.
+LocalMediaInput* InputOf(const AVFormatContext* format) {
+    if (!format || !format->pb || !(format->flags & AVFMT_FLAG_CUSTOM_IO) || format->pb->read_packet != ReadInput)
+        return nullptr;
+    return static_cast<LocalMediaInput*>(format->pb->opaque);
+}
+
+void FreeInput(AVIOContext** io) {
+    if (!*io) return;
+    auto* input = static_cast<LocalMediaInput*>((*io)->opaque);
+    av_freep(&(*io)->buffer);
+    avio_context_free(io);
+    if (input) {
+        if (input->fd >= 0) ::close(input->fd);
+        delete input;
+    }
+}
+
+}  // namespace
+
+int OpenLocalMediaDescriptor(AVFormatContext** format, int fd, const std::string& name, std::string* problem) {
+    *format = nullptr;
+    auto* input = new LocalMediaInput{fd, 0};
+    auto* buffer = static_cast<uint8_t*>(av_malloc(kInputBufferBytes));
+    AVIOContext* io = buffer ? avio_alloc_context(buffer, kInputBufferBytes, 0, input, ReadInput, nullptr, SeekInput)
+                             : nullptr;
+    AVFormatContext* context = io ? avformat_alloc_context() : nullptr;
+    if (!context) {
+        if (io) {
+            FreeInput(&io);
+        } else {
+            av_free(buffer);
+            ::close(fd);
+            delete input;
+        }
+        if (problem) *problem = "out of memory";
+        return AVERROR(ENOMEM);
+    }
+    context->pb = io;
+    context->flags |= AVFMT_FLAG_CUSTOM_IO;
+    // Anything the container refers to is opened only as a local file.
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "protocol_whitelist", "file", 0);
+    const int status = avformat_open_input(&context, ("file:" + name).c_str(), nullptr, &options);
+    av_dict_free(&options);
+    if (status < 0) {
+        // A context that failed to open is freed by FFmpeg; the input is ours.
+        FreeInput(&io);
+        if (problem) *problem = "cannot open container";
+        return status;
+    }
+    *format = context;
+    return status;
+}
+
 int OpenLocalMediaFile(AVFormatContext** format, const std::string& path, std::string* problem) {
     *format = nullptr;
+    // The file is looked at and opened once, here: FFmpeg reads that
+    // descriptor and never the path, so nothing put at the path since (a
+    // named pipe renamed over it) is ever opened.
     const RegularFile file = OpenRegularFile(path);
     if (file.fd < 0) {
         // A folder, pipe or device says what it is, as does a missing file.
         if (problem) *problem = file.problem;
         return AVERROR(EINVAL);
     }
-    ::close(file.fd);
-    AVDictionary* options = nullptr;
-    av_dict_set(&options, "protocol_whitelist", "file", 0);
-    const int status = avformat_open_input(format, ("file:" + path).c_str(), nullptr, &options);
-    av_dict_free(&options);
-    if (status < 0) {
-        *format = nullptr;
-        if (problem) *problem = "cannot open container";
-    }
-    return status;
+    return OpenLocalMediaDescriptor(format, file.fd, path, problem);
+}
+
+int LocalMediaDescriptor(const AVFormatContext* format) {
+    const LocalMediaInput* input = InputOf(format);
+    return input ? input->fd : -1;
+}
+
+void CloseLocalMediaFile(AVFormatContext** format) {
+    if (!*format) return;
+    AVIOContext* io = InputOf(*format) ? (*format)->pb : nullptr;
+    avformat_close_input(format);
+    FreeInput(&io);
 }
 
 bool OpenVideoFFmpeg(VideoDecoder& decoder, const std::string& path) {
@@ -161,7 +276,7 @@ void CloseVideoFFmpeg(VideoDecoder& decoder) {
     av_frame_free(&decoder.receive);
     av_packet_free(&decoder.packet);
     avcodec_free_context(&decoder.codec);
-    avformat_close_input(&decoder.format);
+    CloseLocalMediaFile(&decoder.format);
     decoder = VideoDecoder{};
 }
 

@@ -3,7 +3,9 @@
 // Index
 //   kMaxVideoPictureSide        the longer side of a picture we show (larger ones are scaled down)
 //   VideoDecoder                the open file, its decoder, scaler and the last frame received
-//   OpenLocalMediaFile          avformat_open_input for a regular local file only
+//   OpenLocalMediaFile          a regular local file only, read through the descriptor checked
+//   OpenLocalMediaDescriptor    the same for a descriptor already open
+//   LocalMediaDescriptor / CloseLocalMediaFile   the descriptor read; close context and input
 //   OpenVideoFFmpeg             open a file's best video stream (logs each failure)
 //   CloseVideoFFmpeg            release everything; the record can be opened again
 //   ReceiveVideoFrameFFmpeg     the next frame in presentation order, with its time
@@ -49,10 +51,24 @@ struct VideoDecoder {
 
 // The path a project names is a stranger's text: FFmpeg would take
 // "http:..." or "pipe:0" as a protocol and would wait forever on a named
-// pipe. Only a regular file is opened, through the "file" protocol alone (for
-// the container and anything it refers to). Negative (an FFmpeg error) with
-// *problem set on failure; *format is null then.
+// pipe. Only a regular file is opened (OpenRegularFile: looked at, opened
+// without waiting, checked again on the descriptor), and FFmpeg reads that
+// descriptor through an AVIOContext, never the path again: a pipe renamed
+// over the path after the check is never opened. Anything the container
+// refers to is opened through the "file" protocol alone. Negative (an FFmpeg
+// error) with *problem set on failure (the refusal sentence of what stands
+// at the path, for a file that is not regular); *format is null then. Close
+// with CloseLocalMediaFile.
 int OpenLocalMediaFile(AVFormatContext** format, const std::string& path, std::string* problem);
+// The same over `fd` (open for reading, a regular file), which the context
+// then owns: it is closed with the context, or at once when opening fails.
+// `name` (the file's path) tells FFmpeg the file's extension.
+int OpenLocalMediaDescriptor(AVFormatContext** format, int fd, const std::string& name, std::string* problem);
+// The descriptor a context of OpenLocalMediaFile reads, -1 for another.
+int LocalMediaDescriptor(const AVFormatContext* format);
+// Closes the context and, when it is one of OpenLocalMediaFile, its input
+// and descriptor; *format is null after.
+void CloseLocalMediaFile(AVFormatContext** format);
 
 // Opens `path` (UTF-8) and its best decodable video stream. On failure logs
 // its "[Video] FFmpeg: ..." line (allocation failures excepted), closes the

@@ -11,6 +11,8 @@
 //   WaitForReferenceVideoIdle / WaitForReferenceAudioExtraction
 #include "picture/video_player.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -69,18 +71,25 @@ void StopAudioExtraction(VideoPlayerWorker& worker) {
 // The track is decoded off the interface thread and published from there. A
 // close or the next load joins this thread before it empties the slot, so no
 // track outlives its video or reaches another one.
-void StartAudioExtraction(VideoPlayerWorker& worker, const std::string& path) {
+// `fd` (owned) is the video file's descriptor: the track is read from the
+// file the picture comes from, never from the path again.
+void StartAudioExtraction(VideoPlayerWorker& worker, const std::string& path, int fd) {
     PublishReferenceAudio(nullptr);
     worker.extractionCancel.store(false, std::memory_order_relaxed);
+    if (fd < 0) {
+        std::printf("[Video] no descriptor left for the reference audio (%s)\n", path.c_str());
+        return;
+    }
     try {
-        worker.extraction = std::thread([&worker, path] {
+        worker.extraction = std::thread([&worker, path, fd] {
             std::shared_ptr<const VideoRefAudio> audio =
-                DecodeReferenceAudio(path, &worker.extractionCancel);
+                DecodeReferenceAudioFrom(fd, path, &worker.extractionCancel);
             if (audio && !worker.extractionCancel.load(std::memory_order_relaxed))
                 PublishReferenceAudio(std::move(audio));
         });
     } catch (const std::system_error& error) {
         std::printf("[Video] could not start the audio extraction: %s\n", error.what());
+        ::close(fd);
     }
 }
 
@@ -93,6 +102,14 @@ bool LoadReferenceVideo(VideoPlayer& player, const std::string& path) {
     auto worker = std::make_unique<VideoPlayerWorker>();
     VideoDecoder& decoder = worker->decoder;
     if (!OpenVideoFFmpeg(decoder, path)) return false;
+    // The reference audio is read from this same file, through a descriptor of its own.
+    const int audioFd = ::dup(LocalMediaDescriptor(decoder.format));
+    struct AudioFdCloser {
+        int fd;
+        ~AudioFdCloser() {
+            if (fd >= 0) ::close(fd);
+        }
+    } audioFdCloser{audioFd};
     double first = 0;
     if (!ReceiveVideoFrameFFmpeg(decoder, &first)) {
         std::printf("[Video] FFmpeg: first frame decode failed (%s)\n", path.c_str());
@@ -138,7 +155,8 @@ bool LoadReferenceVideo(VideoPlayer& player, const std::string& path) {
                 codecName.c_str(), player.width, player.height, double(player.fps),
                 double(player.duration), path.c_str());
     std::fflush(stdout);
-    StartAudioExtraction(w, path);
+    audioFdCloser.fd = -1;  // handed over
+    StartAudioExtraction(w, path, audioFd);
     return true;
 }
 

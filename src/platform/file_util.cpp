@@ -4,6 +4,7 @@
 //   ParentFolder / SyncPath / WriteAll / CopyDescriptor / CopyAcrossFileSystems   helpers
 //   FillRandomBytes
 //   WriteTextFileAtomic / WriteBytesFileAtomic / CommitAndReplaceFile   temporary file, fsync, rename, folder fsync
+//   CommitTemporaryFile / OpenNewTemporaryFile   the same for a file held open; temporary files made new
 //   KindOfMode           a file's type as a PathKind
 //   OpenRegularFile / OpenRegularFileStream / RegularFileProblem   regular files only, never waiting
 //   CopyFileContents     durable copy into a new file, bounded by the size checked
@@ -155,9 +156,17 @@ bool WriteBytesFileAtomic(const std::string& path, const void* data, size_t size
         NoteFailure(failure, kReplaceWrite, fault);
         return false;
     }
-    FILE* f = std::fopen(tmp.c_str(), "wb");
+    // Made new: a link planted at the temporary name is removed, not followed.
+    int openError = 0;
+    const int fd = OpenNewTemporaryFile(tmp, &openError);
+    FILE* f = fd >= 0 ? ::fdopen(fd, "wb") : nullptr;
     if (!f) {
-        NoteFailure(failure, kReplaceWrite, errno);
+        if (fd >= 0) {
+            openError = errno;
+            ::close(fd);
+            ::unlink(tmp.c_str());
+        }
+        NoteFailure(failure, kReplaceWrite, openError);
         return false;
     }
     size_t written = size == 0 ? 0 : std::fwrite(data, 1, size, f);
@@ -175,14 +184,10 @@ bool WriteBytesFileAtomic(const std::string& path, const void* data, size_t size
     return CommitAndReplaceFile(tmp, path, failure);
 }
 
-bool CommitAndReplaceFile(const std::string& tmpPath, const std::string& targetPath,
-                          FileReplaceFailure* failure) {
-    // Data that never reached the disk must not replace a file that did.
-    if (!SyncPath(tmpPath, O_RDONLY)) {
-        NoteFailure(failure, kReplaceCommit, errno);
-        ::unlink(tmpPath.c_str());
-        return false;
-    }
+namespace {
+
+// The move of a temporary file that is on disk already.
+bool MoveCommitted(const std::string& tmpPath, const std::string& targetPath, FileReplaceFailure* failure) {
     int error = 0;
     bool ok = MoveFileReplacing(tmpPath, targetPath, &error);
     if (!ok && error == EXDEV) {
@@ -198,6 +203,49 @@ bool CommitAndReplaceFile(const std::string& tmpPath, const std::string& targetP
     SyncPath(ParentFolder(targetPath), O_RDONLY | O_DIRECTORY);
     NoteFailure(failure, kReplaceDone, 0);
     return true;
+}
+
+}  // namespace
+
+bool CommitAndReplaceFile(const std::string& tmpPath, const std::string& targetPath,
+                          FileReplaceFailure* failure) {
+    // Data that never reached the disk must not replace a file that did.
+    if (!SyncPath(tmpPath, O_RDONLY)) {
+        NoteFailure(failure, kReplaceCommit, errno);
+        ::unlink(tmpPath.c_str());
+        return false;
+    }
+    return MoveCommitted(tmpPath, targetPath, failure);
+}
+
+bool CommitTemporaryFile(int fd, const std::string& tmpPath, const std::string& targetPath,
+                         FileReplaceFailure* failure) {
+    if (fd < 0 || ::fsync(fd) != 0) {
+        NoteFailure(failure, kReplaceCommit, fd < 0 ? EBADF : errno);
+        ::unlink(tmpPath.c_str());
+        return false;
+    }
+    return MoveCommitted(tmpPath, targetPath, failure);
+}
+
+int OpenNewTemporaryFile(const std::string& tmpPath, int* error) {
+    constexpr int kFlags = O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const int fd = ::open(tmpPath.c_str(), kFlags, 0644);
+        if (fd >= 0) return fd;
+        if (errno != EEXIST) break;
+        // A stale temporary file or a planted link: the name goes (a link
+        // itself, never what it points to). A folder is not ours to remove.
+        struct stat st {};
+        if (::lstat(tmpPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+            errno = EISDIR;
+            break;
+        }
+        if (::unlink(tmpPath.c_str()) != 0 && errno != ENOENT) break;
+        errno = EEXIST;
+    }
+    if (error) *error = errno;
+    return -1;
 }
 
 RegularFile OpenRegularFile(const std::string& path) {
@@ -242,6 +290,7 @@ RegularFile OpenRegularFile(const std::string& path) {
     if (flags != -1) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     file.fd = fd;
     file.size = static_cast<uint64_t>(st.st_size);
+    InjectedFault(FileFaultPoint::Opened, path);
     return file;
 }
 

@@ -6,6 +6,8 @@
 //   WriteBytesFileAtomic  the same for a block of bytes
 //   FileReplaceFailure    which step of a durable replace failed, and why
 //   CommitAndReplaceFile  fsync a finished temporary file and move it over the target
+//   OpenNewTemporaryFile  create "<path>.tmp" new, never through a link; a stale one goes
+//   CommitTemporaryFile   the same commit for a temporary file still held open
 //   RegularFile / OpenRegularFile / OpenRegularFileStream / RegularFileProblem
 //                         open for reading without waiting, regular files only
 //   CopyFileContents      copy a file into a new file and sync it
@@ -51,6 +53,21 @@ bool WriteBytesFileAtomic(const std::string& path, const void* data, size_t size
 // the target is left as it was and the result is false.
 bool CommitAndReplaceFile(const std::string& tmpPath, const std::string& targetPath,
                           FileReplaceFailure* failure = nullptr);
+
+// Creates `tmpPath` as a new file (O_CREAT | O_EXCL | O_NOFOLLOW, mode 0644)
+// open for reading and writing. Whatever already stands at the name (a
+// temporary file a crash left, or a link someone planted to make the writer
+// truncate its target) is removed, never opened or followed, and the
+// creation is tried once more; a folder there is left and refused. -1 with
+// *error set (the system's error number) when no new file could be made.
+int OpenNewTemporaryFile(const std::string& tmpPath, int* error = nullptr);
+
+// CommitAndReplaceFile for a temporary file the caller still holds open as
+// `fd` (not closed here): the descriptor is forced to disk, so what is
+// committed is what was written through it, whatever the name meanwhile
+// holds; then the name is moved over `targetPath` as above.
+bool CommitTemporaryFile(int fd, const std::string& tmpPath, const std::string& targetPath,
+                         FileReplaceFailure* failure = nullptr);
 
 // Paths come from files strangers send (projects, recipes, libraries): one
 // may name a pipe, which blocks an ordinary open forever, or a device such as
@@ -111,9 +128,11 @@ bool SyncToDisk(const std::string& path);
 // before they move a file into place (point Move, with the target) and
 // before OpenRegularFile opens a file (point Open). A non-zero answer fails
 // that step with that error number, as the system would (ENOSPC: a full
-// disk; ENOENT at Open: no such file, without asking the system). The
-// program never installs one. The hook may be called from any thread and
-// must be safe there.
-enum class FileFaultPoint { Write, Move, Open };
+// disk; ENOENT at Open: no such file, without asking the system). Point
+// Opened comes once OpenRegularFile has opened and checked a file; its
+// answer is ignored (a test may change what stands at the path then: the
+// caller holds the descriptor). The program never installs one. The hook
+// may be called from any thread and must be safe there.
+enum class FileFaultPoint { Write, Move, Open, Opened };
 using FileFaultHook = int (*)(FileFaultPoint point, const std::string& path);
 void SetFileFaultHookForTests(FileFaultHook hook);

@@ -1,4 +1,4 @@
-// termination_signals.cpp — the handler that notes SIGTERM and SIGHUP.
+// termination_signals.cpp — the handler that notes SIGTERM, SIGHUP and SIGINT.
 #include "platform/termination_signals.h"
 
 #include <signal.h>
@@ -26,6 +26,7 @@ void InstallTerminationHandlers() {
     action.sa_flags = SA_RESTART;
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGHUP, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
 }
 
 int PendingTerminationSignal() { return gPendingSignal.load(); }
@@ -33,6 +34,7 @@ int PendingTerminationSignal() { return gPendingSignal.load(); }
 const char* TerminationSignalName(int signal) {
     if (signal == SIGTERM) return "SIGTERM";
     if (signal == SIGHUP) return "SIGHUP";
+    if (signal == SIGINT) return "SIGINT";
     static thread_local char text[24];
     std::snprintf(text, sizeof text, "signal %d", signal);
     return text;

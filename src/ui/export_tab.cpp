@@ -250,6 +250,9 @@ void DumpExportFields(StateDump& dump) {
     const AppState& app = gAppState;
     dump.Field("export.running", app.exportRunning.load());
     dump.Field("export.status", ExportStatusText(app));
+    dump.Field("export.line", ExportProgressText(app));
+    dump.Field("export.progress", app.exportProgress.load());
+    dump.Field("export.held", ExportHeldForTests());
     dump.Field("export.toastText", app.toastText);
     dump.Field("export.cacheReady", gAudioEngine.cacheReady.load() != 0);
     dump.Field("export.results", int(gProject.results.size()));

@@ -25,6 +25,7 @@ void DumpMainBands(StateDump& dump) {
     dump.Field("band.titleLogo", gBands.titleLogoGlyph);
     dump.Field("band.footerLeft", gBands.footerLeft);
     dump.Field("band.footerRight", gBands.footerRight);
+    dump.Field("band.exportLine", gBands.exportLine);
     dump.Field("band.renderLabel", gBands.renderLabel);
     dump.Field("band.renderEnabled", gBands.renderEnabled);
     dump.Field("band.videoUploads", gBands.video.uploads);

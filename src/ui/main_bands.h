@@ -63,6 +63,7 @@ struct MainBandsState {
     std::string videoCaption;
     std::string footerLeft;
     std::string footerRight;
+    std::string exportLine;  // the running export's line as drawn (empty: none)
     std::string renderLabel;
     bool renderEnabled = false;
     std::string renderTooltip;

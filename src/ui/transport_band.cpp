@@ -19,6 +19,7 @@
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "app/command_ids.h"
 #include "app/style_scopes.h"
@@ -35,6 +36,7 @@
 #include "playback/audio_engine.h"
 #include "ui/command_executor.h"
 #include "ui/icons.h"
+#include "ui/inspector_logic.h"
 #include "ui/main_bands.h"
 #include "ui/transport_actions.h"
 #include "ui/transport_logic.h"
@@ -240,7 +242,10 @@ void DrawPresetsPopup(Row& row) {
 // Export progress
 // ---------------------------------------------------------------------------
 
-void DrawExportProgress(AppState& app, Row& row) {
+// The spinner, the line that fits before `right` (the right group), and the
+// bar when there is room for it too.
+void DrawExportProgress(AppState& app, Row& row, float right) {
+    gBands.exportLine.clear();
     if (!app.exportRunning.load()) return;
     app.uiAnimating = true;  // the spinner turns
     const ImVec2 origin = ImGui::GetWindowPos();
@@ -248,13 +253,27 @@ void DrawExportProgress(AppState& app, Row& row) {
     const float r = std::round(0.4f * ImGui::GetFontSize());
     DrawDotSpinner(draw, ImVec2(origin.x + row.x + r, origin.y + row.centerY), r, gTheme.text);
     row.x += 2 * r + row.gap;
-    const std::string status = ExportStatusText(app);
-    const ImVec2 size = ImGui::CalcTextSize(status.c_str());
-    draw->AddText(ImVec2(origin.x + row.x, origin.y + std::round(row.centerY - size.y / 2)), gTheme.textMuted,
-                  status.c_str());
-    row.x += size.x + row.gap;
     const float progress = app.exportProgress.load();
-    if (progress >= 0) {
+    const float bar = progress >= 0 ? kExportBarWidth + row.gap : 0.0f;
+    const std::vector<std::string> lines = ExportProgressTexts(app);
+    auto fits = [&](const std::string& text, float room) { return ImGui::CalcTextSize(text.c_str()).x <= room; };
+    std::string shown;
+    bool withBar = false;
+    for (const std::string& line : lines) {
+        if (fits(line, right - row.x - bar)) {
+            shown = line;
+            withBar = bar > 0;
+            break;
+        }
+    }
+    if (shown.empty())
+        shown = CutDescription(lines.back(), [&](const std::string& text) { return fits(text, right - row.x); });
+    const ImVec2 size = ImGui::CalcTextSize(shown.c_str());
+    draw->AddText(ImVec2(origin.x + row.x, origin.y + std::round(row.centerY - size.y / 2)), gTheme.textMuted,
+                  shown.c_str());
+    gBands.exportLine = shown;
+    row.x += size.x + row.gap;
+    if (withBar) {
         const ImVec2 min(origin.x + row.x, origin.y + std::round(row.centerY - 1.5f));
         draw->AddRectFilled(min, ImVec2(min.x + kExportBarWidth, min.y + 3), WithAlpha(gTheme.textDim, 120));
         draw->AddRectFilled(min, ImVec2(min.x + ExportBarFill(progress), min.y + 3), WithAlpha(gTheme.text, 200));
@@ -404,7 +423,7 @@ void DrawTransportBand(AppState& app, const UILayout& layout) {
     DrawMaterialPopup(row);
     DrawPresetsPopup(row);
     row.x += row.gap;
-    DrawExportProgress(app, row);
+    DrawExportProgress(app, row, rightStart - row.gap);
 
     // The right group, from the band's right end leftwards.
     float x = layout.displayWidth - std::round(0.6f * F) - renderW;

@@ -305,9 +305,13 @@ TEST(ShellQuit, ASignalStopsTheWorkThenKeepsTheEditInABackup) {
     EXPECT_TRUE(app.exportCancel.load());
     EXPECT_TRUE(rig.rec.calls.empty()) << "nothing ends while the task and the export run";
 
+    const std::string backup = rig.life.File("Reel/Backups/Reel.backup1.tlproj");
+    EXPECT_FALSE(std::filesystem::exists(backup)) << "the task still changes the document";
+
     ASSERT_TRUE(SettleBusyTask(app));
     rig.Serve(SIGHUP);  // a second signal changes nothing
     EXPECT_TRUE(rig.rec.calls.empty()) << "the export is still running";
+    EXPECT_EQ(EventCountIn(backup), 3) << "written as soon as the task let the document go";
     app.exportRunning.store(false);  // its thread ended, its pass undone
     app.quitRequested = true;        // a close now changes nothing either
     HandleQuitRequest(app, *rig.life.project, rig.services);
@@ -317,7 +321,6 @@ TEST(ShellQuit, ASignalStopsTheWorkThenKeepsTheEditInABackup) {
     EXPECT_TRUE(rig.Quit());
     EXPECT_EQ(rig.rec.calls, (std::vector<std::string>{"preferences", "stop", "quit"}));
     EXPECT_TRUE(app.keepRecoveryOnExit);
-    const std::string backup = rig.life.File("Reel/Backups/Reel.backup1.tlproj");
     EXPECT_EQ(EventCountIn(backup), 3);
     EXPECT_EQ(EventCountIn(rig.path), 2) << "the project file is not touched";
     EXPECT_TRUE(std::filesystem::exists(rig.path + ".lock"));
@@ -325,6 +328,33 @@ TEST(ShellQuit, ASignalStopsTheWorkThenKeepsTheEditInABackup) {
     StopForShutdown(app, rig.services);
     EXPECT_TRUE(std::filesystem::exists(rig.path + ".lock"));
     EXPECT_TRUE(std::filesystem::exists(backup));
+}
+
+// SIGINT (Ctrl+C in the terminal) with an unsaved edit while an export
+// runs: the backup is on disk at the first pass of the loop, before anything
+// is waited for (a session manager's kill after its grace period loses
+// nothing); the program then waits for the export's stop, and ends.
+TEST(ShellQuit, ASignalDuringAnExportWritesTheBackupBeforeWaiting) {
+    SignalRig rig;
+    AppState& app = *rig.life.app;
+    app.confirmAction = 1;  // Ctrl+C while the unsaved-changes question is up
+    app.quitAfterConfirm = true;
+    app.exportRunning.store(true);
+    const std::string backup = rig.life.File("Reel/Backups/Reel.backup1.tlproj");
+
+    rig.Serve(SIGINT);
+    EXPECT_EQ(EventCountIn(backup), 3) << "the edit is on disk while the export still runs";
+    EXPECT_TRUE(app.exportCancel.load());
+    EXPECT_EQ(app.confirmAction, 0) << "the question goes";
+    EXPECT_TRUE(rig.rec.calls.empty());
+    AddEvent(*rig.life.project, 12.0f, kShapeSpot, 0.5f);  // nothing is written twice
+    rig.Serve();
+    EXPECT_EQ(EventCountIn(backup), 3);
+    app.exportRunning.store(false);
+    rig.Serve();
+    EXPECT_TRUE(rig.Quit());
+    EXPECT_TRUE(app.keepRecoveryOnExit);
+    EXPECT_TRUE(std::filesystem::exists(rig.path + ".lock"));
 }
 
 namespace {
@@ -379,6 +409,7 @@ TEST(TerminationSignals, TheHandlerNotesTheFirstSignalAndEndsNothing) {
         if (PendingTerminationSignal() != 0) ::_exit(1);
         ::raise(SIGHUP);
         ::raise(SIGTERM);
+        ::raise(SIGINT);
         ::_exit(PendingTerminationSignal() == SIGHUP ? 0 : 2);
     }
     ASSERT_GT(child, 0);
@@ -388,4 +419,17 @@ TEST(TerminationSignals, TheHandlerNotesTheFirstSignalAndEndsNothing) {
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_STREQ(TerminationSignalName(SIGTERM), "SIGTERM");
     EXPECT_STREQ(TerminationSignalName(SIGHUP), "SIGHUP");
+    EXPECT_STREQ(TerminationSignalName(SIGINT), "SIGINT");
+
+    // Ctrl+C alone is noted too, and ends nothing.
+    const pid_t second = ::fork();
+    if (second == 0) {
+        InstallTerminationHandlers();
+        ::raise(SIGINT);
+        ::_exit(PendingTerminationSignal() == SIGINT ? 0 : 2);
+    }
+    ASSERT_GT(second, 0);
+    ASSERT_EQ(::waitpid(second, &status, 0), second);
+    ASSERT_TRUE(WIFEXITED(status)) << "SIGINT ended the process";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }

@@ -2,7 +2,10 @@
 #include "export/bwf_writer.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <cmath>
 #include <limits>
 #include <random>
@@ -257,4 +260,43 @@ TEST(BwfWriter, UnwritablePlaceFailsWithoutAFile) {
     const std::vector<float> samples(10, 0.1f);
     EXPECT_FALSE(WriteBWFStereo(dir.File("missing/x.wav"), samples.data(), samples.data(), 10, 48000, 0, nullptr));
     EXPECT_FALSE(WriteBWFClipMono(dir.File("missing/x.wav"), samples.data(), 10, 48000, 0, nullptr));
+}
+
+// A temporary file a crash left, a link planted at the temporary name, and a
+// stop: the writers make their temporary file new (the link goes, its target
+// keeps its bytes), and a raised stop gives the file up between blocks,
+// leaving neither the file nor its temporary file.
+TEST(BwfWriter, TemporaryFilesAreMadeNewAndAStopLeavesNothing) {
+    TempDir dir;
+    const std::vector<float> one(20000, 0.25f);
+    const std::string outside = dir.File("outside.txt");
+    ASSERT_TRUE(WriteWholeFile(outside, "the designer's own"));
+    const std::string linked = dir.File("linked.wav");
+    ASSERT_EQ(::symlink(outside.c_str(), (linked + ".tmp").c_str()), 0);
+    const std::string stale = dir.File("stale.wav");
+    ASSERT_TRUE(WriteWholeFile(stale + ".tmp", "half of a file a crash left"));
+    ASSERT_TRUE(WriteBWFStereo(linked, one.data(), one.data(), 20000, 48000, 0.0, nullptr));
+    ASSERT_TRUE(WriteBWFClipMono(stale, one.data(), 20000, 48000, 0.0, nullptr));
+    EXPECT_EQ(ReadWholeFile(outside), "the designer's own");
+    EXPECT_EQ(ReadBwfFile(linked).frames, 20000);
+    EXPECT_EQ(ReadBwfFile(stale).frames, 20000);
+    struct stat st {};
+    EXPECT_NE(::lstat((linked + ".tmp").c_str(), &st), 0);
+    EXPECT_NE(::lstat((stale + ".tmp").c_str(), &st), 0);
+
+    std::atomic<bool> stop{true};
+    EXPECT_FALSE(WriteBWFStereo(dir.File("stopped.wav"), one.data(), one.data(), 20000, 48000, 0.0, nullptr, &stop));
+    EXPECT_FALSE(WriteBWFClipMono(dir.File("stopped1.wav"), one.data(), 20000, 48000, 0.0, nullptr, &stop));
+    // Stopped between two blocks of a file written a block at a time.
+    stop = false;
+    BwfMonoWriter writer;
+    ASSERT_TRUE(writer.Open(dir.File("stopped2.wav"), 48000, 0, nullptr, &stop));
+    ASSERT_TRUE(writer.Write(one.data(), 8192));
+    stop = true;
+    EXPECT_FALSE(writer.Write(one.data() + 8192, 8192));
+    EXPECT_FALSE(writer.Finish());
+    for (const char* name : {"stopped.wav", "stopped1.wav", "stopped2.wav"}) {
+        EXPECT_NE(::lstat(dir.File(name).c_str(), &st), 0) << name;
+        EXPECT_NE(::lstat((dir.File(name) + ".tmp").c_str(), &st), 0) << name;
+    }
 }

@@ -11,6 +11,8 @@
 //   Failures: missing folder, full disk, bad names, misuse
 //   Read back: entries that share one large stream are refused
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -23,6 +25,7 @@
 #include "export/compound_file_reader.h"
 #include "export/compound_file_writer.h"
 #include "persistence/json_value.h"
+#include "support/child_process.h"
 #include "support/run_command.h"
 #include "support/temp_dir.h"
 
@@ -260,17 +263,31 @@ TEST(CompoundFileWriter, FailuresLeaveThePreviousFileAndNoTmp) {
         EXPECT_FALSE(WriteStream(w, "s", block));
         EXPECT_FALSE(std::filesystem::exists(dir.File("missing")));
     }
-    {  // a full disk in the middle of the data: the temporary file is the
-       // kernel's always-full device (the AAF tests cover a file-size limit)
+    {  // the system refusing the data half-way (a file-size limit, in a
+       // process of its own, stands in for a full disk)
+        ChildProcess child([&] {
+            ::signal(SIGXFSZ, SIG_IGN);
+            const struct rlimit limit {1 << 20, 1 << 20};
+            if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(9);
+            CompoundFileWriter w;
+            if (!CompoundFileOpen(w, path, kKind, kRootClass)) ::_exit(1);
+            bool ok = true;
+            for (int i = 0; ok && i < 40; ++i) ok = WriteStream(w, "block " + std::to_string(i), block);
+            if (CompoundFileCommit(w) || ok) ::_exit(2);
+            std::fprintf(stderr, "%s\n", w.error.c_str());
+            ::_exit(w.error.find("File too large") != std::string::npos ? 0 : 3);
+        });
+        EXPECT_EQ(child.Wait(), 0) << "the write fails and says why";
+        expectUntouched("write refused");
+    }
+    {  // a link planted at the temporary name (here to the kernel's
+       // always-full device) is removed, never written through
         ASSERT_EQ(::symlink("/dev/full", (path + ".tmp").c_str()), 0);
         CompoundFileWriter w;
         ASSERT_TRUE(CompoundFileOpen(w, path, kKind, kRootClass)) << w.error;
-        bool ok = true;
-        for (int i = 0; ok && i < 40; ++i) ok = WriteStream(w, "block " + std::to_string(i), block);
-        EXPECT_FALSE(ok);
-        EXPECT_FALSE(CompoundFileCommit(w));
-        EXPECT_NE(w.error.find("No space"), std::string::npos) << w.error;
-        expectUntouched("full disk");
+        EXPECT_TRUE(WriteStream(w, "block", block)) << w.error;
+        CompoundFileAbandon(w);
+        expectUntouched("planted link");
     }
     // Names the directory cannot hold or tell apart, and a storage left
     // open, fail the file as a whole.

@@ -320,3 +320,23 @@ TEST(ExportJob, ExportBesideTheFrameLoopAndTheAudioThread) {
     EXPECT_EQ(far.samples, near.samples) << "the evicted voice was prepared for the export";
     EXPECT_GT(PeakIndex(far.samples), 0);
 }
+
+// The footer's line while an export runs: the status with the share done
+// once the passes report one, and, when a quit waits for the export, that
+// the program closes when it ends.
+TEST(ExportJob, TheFooterLineTellsHowFarAndThatAQuitWaits) {
+    AppState app;
+    SetExportStatus(app, "Exporting mix...");
+    app.exportProgress = -1.0f;
+    EXPECT_EQ(ExportProgressText(app), "Exporting mix...");
+    app.exportProgress = 0.374f;
+    EXPECT_EQ(ExportProgressText(app), "Exporting mix... 37%");
+    app.quitAfterExport = true;
+    EXPECT_EQ(ExportProgressText(app), "Tessaloom closes when the export ends \xE2\x80\x94 Exporting mix... 37%");
+    EXPECT_EQ(ExportProgressTexts(app).back(), "Closes when the export ends \xE2\x80\x94 37%")
+        << "the short line of a narrow footer";
+    app.exportProgress = 1.0f;
+    EXPECT_EQ(ExportProgressText(app), "Tessaloom closes when the export ends \xE2\x80\x94 Exporting mix... 100%");
+    app.quitAfterExport = false;
+    EXPECT_EQ(ExportProgressTexts(app), std::vector<std::string>{"Exporting mix... 100%"});
+}

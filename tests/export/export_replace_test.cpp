@@ -16,6 +16,7 @@
 #include "export/export_replacement.h"
 #include "platform/file_util.h"
 #include "support/audio_fixtures.h"
+#include "support/wait_until.h"
 
 namespace fs = std::filesystem;
 
@@ -287,41 +288,91 @@ int StopAtFirstClip(FileFaultPoint point, const std::string& path) {
 
 }  // namespace
 
-// An export stopped halfway through its clips pass: the passes it finished
-// keep their new files, the clips pass is undone and the earlier clips come
-// back whole, and no later pass starts.
-TEST(ExportReplacement, AStoppedExportPutsTheEarlierFilesOfItsPassBack) {
+// An export stopped halfway through its last pass: every pass is undone, the
+// session and the mixdown the passes before it had replaced included, so the
+// folder holds the earlier export byte for byte, as a kill leaves it for the
+// next start; nothing hidden is left. Into a fresh folder, a stopped export
+// leaves nothing at all. A stop asked for before a pass starts keeps it from
+// starting.
+TEST(ExportReplacement, AStoppedExportUndoesEveryPass) {
     WholeExportRig rig;
-    rig.app->exportSettings.exportFormatAAF = false;
     rig.app->exportSettings.exportWavStems = false;
     rig.app->exportSettings.exportWavTracks = false;
     const std::string chosen = rig.Out() + "/Reel";
     ASSERT_EQ(rig.ExportAndWait(chosen), ExportStart::Started);
     const std::map<std::string, std::string> first = Snapshot(rig.Out());
     ASSERT_GE(Under(first, "Clips/").size(), 2u);
+    ASSERT_GE(Under(first, "Reel/").size(), 2u);
 
     rig.engine->masterGain = 0.5f;
+    rig.project->results[0].name = "Slam";
     gAnswer = true;
     gStopAtFirstClip = &rig.app->exportCancel;
     SetFileFaultHookForTests(StopAtFirstClip);
     ASSERT_EQ(rig.ExportAndWait(chosen), ExportStart::Started);
+    EXPECT_EQ(rig.app->toastText, "Export stopped");
+    EXPECT_EQ(Snapshot(rig.Out()), first) << "the earlier export is back whole";
+
+    // While the program is being ended, a process of their own removes the
+    // new files: the export ends without waiting for the disk.
+    rig.app->exportEnding.store(true);
+    ASSERT_EQ(rig.ExportAndWait(chosen), ExportStart::Started);
+    rig.app->exportEnding.store(false);
+    EXPECT_EQ(rig.app->toastText, "Export stopped");
+    EXPECT_TRUE(WaitUntil([&] {
+        for (const auto& [path, bytes] : Snapshot(rig.Out()))
+            if (path.rfind(".tessaloom-replacing-", 0) == 0) return false;
+        return true;
+    }));
+    EXPECT_EQ(Snapshot(rig.Out()), first);
+
+    rig.app->exportCancel.store(false);
+    ASSERT_EQ(rig.ExportAndWait(rig.dir.File("fresh") + "/Reel"), ExportStart::Started);
     SetFileFaultHookForTests(nullptr);
     gStopAtFirstClip = nullptr;
-
     EXPECT_EQ(rig.app->toastText, "Export stopped");
-    const std::map<std::string, std::string> after = Snapshot(rig.Out());
-    EXPECT_EQ(Under(after, "Clips/"), Under(first, "Clips/")) << "the earlier clips are back, whole";
-    EXPECT_NE(after.at("Reel.wav"), first.at("Reel.wav")) << "the mixdown pass had finished";
-    for (const auto& [path, bytes] : after) EXPECT_EQ(path.find(".tessaloom-replacing"), std::string::npos) << path;
+    EXPECT_FALSE(fs::exists(rig.dir.File("fresh"))) << "nothing of a stopped export into a new folder is left";
 
-    // A stop asked for before a pass starts keeps that pass from starting.
     std::atomic<bool> stopped{true};
     ExportJob job = MakeExportJob(*rig.app, *rig.project, *rig.engine, rig.Out() + "/Other");
     job.cancel = &stopped;
     const ExportReport report = RunExportJob(job, rig.Context(ProgramAaf()));
     EXPECT_EQ(report.finalText, "Export stopped");
-    EXPECT_EQ(report.filesWritten, 0);
+    EXPECT_TRUE(report.stopped);
     EXPECT_FALSE(fs::exists(rig.OutFile("Other.wav")));
+}
+
+// The stop reaches every pass part-way: held in the middle of the AAF step
+// and of each WAV pass, a stop ends the export there, and the folder holds
+// the earlier export byte for byte. The progress the footer shows had moved
+// into the pass's share by then.
+TEST(ExportReplacement, AStopReachesEveryPassPartWay) {
+    WholeExportRig rig;
+    rig.project->totalDuration = 30.0f;  // three windows of the mix
+    const std::string chosen = rig.Out() + "/Reel";
+    ASSERT_EQ(rig.ExportAndWait(chosen), ExportStart::Started);
+    const std::map<std::string, std::string> first = Snapshot(rig.Out());
+    rig.engine->masterGain = 0.5f;
+    gAnswer = true;
+    const ExportPass passes[] = {ExportPass::Aaf, ExportPass::Mixdown, ExportPass::Stems, ExportPass::Tracks,
+                                 ExportPass::Clips};
+    for (int p = 0; p < 5; ++p) {
+        SCOPED_TRACE("pass " + std::to_string(p));
+        HoldExportForTests(true, passes[p], 0.5);
+        rig.AssignTracks();
+        ASSERT_EQ(StartExport(rig.Context(ProgramAaf()), MakeExportJob(*rig.app, *rig.project, *rig.engine, chosen)),
+                  ExportStart::Started);
+        ASSERT_TRUE(WaitUntil([] { return ExportHeldForTests(); }, std::chrono::minutes(2)));
+        const float progress = rig.app->exportProgress.load();
+        EXPECT_GE(progress, 0.2f * float(p) + 0.1f - 1e-4f) << "half-way through the pass's fifth";
+        EXPECT_LT(progress, 0.2f * float(p + 1));
+        StopRunningExport(*rig.app);
+        while (!PollExport(*rig.app)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        EXPECT_FALSE(ExportHeldForTests());
+        EXPECT_EQ(rig.app->toastText, "Export stopped");
+        EXPECT_EQ(Snapshot(rig.Out()), first);
+    }
+    HoldExportForTests(false);
 }
 
 // The earlier files each pass owns, by the pass's folders and names.

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,10 +21,14 @@
 #include "export/bwf_writer.h"
 #include "export/export_replacement.h"
 #include "export/replacement_journal.h"
+#include "export/replacement_settling.h"
+#include "export/replacement_trash.h"
 #include "platform/file_util.h"
 #include "support/child_process.h"
+#include "support/exported_files.h"
 #include "support/scoped_environment.h"
 #include "support/temp_dir.h"
+#include "support/wait_until.h"
 
 namespace fs = std::filesystem;
 
@@ -212,7 +217,7 @@ TEST(ExportReplacementKilled, SettlingFinishesOrUndoesByWhatTheManifestSays) {
         ExportSetAside aside =
             SetAsideFiles({out + "/Reel.wav", out + "/Clips/Reel - A.wav", out + "/Clips/Reel - B.wav"}, out, notes);
         ASSERT_EQ(aside.moved.size(), 3u);
-        const auto announce = aside.Announcer();
+        auto announce = aside.Announcer();
         ASSERT_TRUE(announce);
         announce(out + "/Reel.wav", false);
         own("Reel.wav", 0.5f);
@@ -230,6 +235,7 @@ TEST(ExportReplacementKilled, SettlingFinishesOrUndoesByWhatTheManifestSays) {
         }
         aside.finished = true;  // killed: nothing of the pass's own finish runs
         const std::string folder = aside.folder;
+        announce = nullptr;  // the program is gone, and its descriptors (and locks) with it
         aside.journal.reset();
 
         ASSERT_FALSE(fs::is_empty(notes)) << "noted as in progress";
@@ -252,33 +258,216 @@ TEST(ExportReplacementKilled, SettlingFinishesOrUndoesByWhatTheManifestSays) {
         EXPECT_TRUE(after == expected) << "the same names with other bytes";
     }
 
-    TempDir dir;
-    const std::string torn = dir.File(std::string(kReplacingFolderPrefix) + "torn");
-    const std::string nameless = dir.File(std::string(kReplacingFolderPrefix) + "nameless");
-    fs::create_directories(torn);
-    fs::create_directories(nameless);
-    static const char kTorn[] = "Tessaloom replacement 1\nEReel.wav\0EClips/Re";  // killed while listing
-    ASSERT_TRUE(WriteWholeFile(torn + "/manifest", std::string(kTorn, sizeof kTorn - 1)));
-    ASSERT_TRUE(WriteWholeFile(nameless + "/0", "an earlier file"));
-    SettleReplacementsIn(dir.path());
-    EXPECT_FALSE(fs::exists(torn));
-    EXPECT_EQ(ReadWholeFile(nameless + "/0"), "an earlier file");
+}
 
-    // A manifest that names files outside its export folder moves and
-    // removes none of them.
-    const std::string out = dir.File("shared/out"), outside = dir.File("shared/outside.txt");
-    const std::string hostile = out + "/" + kReplacingFolderPrefix + "hostile";
-    fs::create_directories(hostile);
-    ASSERT_TRUE(WriteWholeFile(outside, "not the export's"));
-    ASSERT_TRUE(WriteWholeFile(outside + ".replacing", "not a note"));
-    ASSERT_TRUE(WriteWholeFile(hostile + "/0", "waiting"));
-    std::string manifest = "Tessaloom replacement 1\n";
-    for (const std::string& record : {"R" + outside + ".replacing", std::string("E../outside.txt"), std::string("L"),
-                                      "N" + outside, std::string("N../outside.txt"), "D" + dir.File("shared")})
-        manifest += record + std::string(1, '\0');
-    ASSERT_TRUE(WriteWholeFile(hostile + "/manifest", manifest));
-    SettleReplacementsIn(out);
-    EXPECT_EQ(ReadWholeFile(outside), "not the export's");
-    EXPECT_EQ(ReadWholeFile(outside + ".replacing"), "not a note");
-    EXPECT_EQ(ReadWholeFile(hostile + "/0"), "waiting");
+namespace {
+
+// A note of the program's, as a replacement writes it before its folder exists.
+void WriteNoteFor(const std::string& notes, const std::string& name, const std::string& folder) {
+    struct stat st {};
+    ASSERT_EQ(::stat(fs::path(folder).parent_path().c_str(), &st), 0);
+    fs::create_directories(notes);
+    ASSERT_TRUE(WriteWholeFile(notes + "/" + name + ".replacing",
+                               folder + "\ntoken 0a\nexport " + std::to_string(st.st_dev) + " " +
+                                   std::to_string(st.st_ino) + "\n"));
+}
+
+}  // namespace
+
+// What a kill can leave before any file moved: a note whose folder was never
+// made (the note goes), a folder with nothing in it or a torn list (both go:
+// a replacing folder with nothing to undo is removed). A hidden folder no
+// note names is another program's, torn or not, and stays as it is; so does
+// one whose manifest is not the one noted.
+TEST(ExportReplacementKilled, OnlyNotedFoldersAreSettledAndEmptyOnesGo) {
+    TempDir dir;
+    const std::string out = dir.File("out"), notes = dir.File("notes");
+    fs::create_directories(out);
+    const std::string never = out + "/" + kReplacingFolderPrefix + "never";
+    const std::string empty = out + "/" + kReplacingFolderPrefix + "empty";
+    const std::string torn = out + "/" + kReplacingFolderPrefix + "torn";
+    const std::string unnoted = out + "/" + kReplacingFolderPrefix + "unnoted";
+    const std::string other = out + "/" + kReplacingFolderPrefix + "other";
+    for (const std::string& f : {empty, torn, unnoted, other}) fs::create_directories(f);
+    static const char kTorn[] = "Tessaloom replacement 1\nK0a\0EReel.wav\0EClips/Re";  // killed while listing
+    ASSERT_TRUE(WriteWholeFile(torn + "/manifest", std::string(kTorn, sizeof kTorn - 1)));
+    ASSERT_TRUE(WriteWholeFile(unnoted + "/manifest", std::string(kTorn, sizeof kTorn - 1)));
+    static const char kOther[] = "Tessaloom replacement 1\nKff\0EReel.wav\0L\0";
+    ASSERT_TRUE(WriteWholeFile(other + "/manifest", std::string(kOther, sizeof kOther - 1)));
+    ASSERT_TRUE(WriteWholeFile(other + "/0", "an earlier file"));
+    for (const std::string& f : {never, empty, torn, other}) WriteNoteFor(notes, fs::path(f).filename().string().substr(21), f);
+
+    SettleNotedReplacements(notes);
+    EXPECT_FALSE(fs::exists(empty));
+    EXPECT_FALSE(fs::exists(torn));
+    EXPECT_EQ(ReadWholeFile(unnoted + "/manifest"), std::string(kTorn, sizeof kTorn - 1));
+    EXPECT_EQ(ReadWholeFile(other + "/0"), "an earlier file") << "its token is not the note's";
+    EXPECT_FALSE(fs::exists(out + "/Reel.wav"));
+    EXPECT_TRUE(fs::is_empty(notes));
+    const ReplacementsLeftAlone left = SettleReplacementsIn(out, notes);
+    EXPECT_EQ(left.settled, 0);
+    EXPECT_EQ(left.leftAlone, 2);
+}
+
+// A replacement whose pass runs holds its note and its manifest locked:
+// neither a start nor another export settles it, and its note stays; once
+// its program is gone (the locks with it) the next start settles it.
+TEST(ExportReplacementKilled, ARunningReplacementIsLeftAloneUntilItsProgramIsGone) {
+    TempDir dir;
+    const std::string out = dir.File("out"), notes = dir.File("notes");
+    fs::create_directories(out);
+    const std::vector<float> one(100, 0.1f);
+    ASSERT_TRUE(WriteBWFStereo(out + "/Reel.wav", one.data(), one.data(), 100, kRigRate, 0, nullptr));
+    const std::string earlier = ReadWholeFile(out + "/Reel.wav");
+    ExportSetAside aside = SetAsideFiles({out + "/Reel.wav"}, out, notes);
+    ASSERT_EQ(aside.moved.size(), 1u);
+    aside.Announcer()(out + "/Reel.wav", false);
+    ASSERT_TRUE(WriteBWFStereo(out + "/Reel.wav", one.data(), one.data(), 50, kRigRate, 0, nullptr));
+
+    SettleNotedReplacements(notes);
+    EXPECT_EQ(SettleReplacementsIn(out, notes).leftAlone, 1);
+    EXPECT_TRUE(fs::exists(aside.folder + "/0")) << "the running replacement keeps its earlier file";
+    EXPECT_FALSE(fs::is_empty(notes));
+    EXPECT_NE(ReadWholeFile(out + "/Reel.wav"), earlier);
+
+    aside.finished = true;  // its program is gone: the locks go with its descriptors
+    aside.journal.reset();
+    SettleNotedReplacements(notes);
+    EXPECT_EQ(ReadWholeFile(out + "/Reel.wav"), earlier) << "undone: the earlier file is back";
+    EXPECT_TRUE(fs::is_empty(notes));
+    EXPECT_EQ(SettleReplacementsIn(out, notes).leftAlone, 0);
+}
+
+namespace {
+
+std::string gGoMarker;
+
+// In the first exporting child: its 40th new essence file waits on its way
+// into place until the test lets it go.
+int HoldAtAnEssence(FileFaultPoint point, const std::string& path) {
+    if (point != FileFaultPoint::Move || path.find("/Audio Files/") == std::string::npos) return 0;
+    if (++gEssenceMoves != kBlockAtEssence) return 0;
+    const int fd = ::open(gBlockMarker.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (fd >= 0) ::close(fd);
+    while (!fs::exists(gGoMarker)) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    return 0;
+}
+
+// The files of the export named `base` in `folder`: its mixdown, its clips
+// and its session folder (clock fields blanked, ExportedFiles).
+std::map<std::string, std::string> ExportNamed(const std::string& folder, const std::string& base) {
+    std::map<std::string, std::string> files;
+    for (const auto& [path, bytes] : ExportedFiles(folder))
+        if (path == base + ".wav" || path.rfind("Clips/" + base + " - ", 0) == 0 || path.rfind(base + "/", 0) == 0)
+            files[path] = bytes;
+    return files;
+}
+
+}  // namespace
+
+// Two programs export into one folder at once, each replacing an earlier
+// export of its own name: the second starts while the first is half-way
+// through its AAF step and leaves the first one's replacement alone (and
+// says so); each ends with its own export whole, as it is in a folder of its
+// own, and says so.
+TEST(ExportReplacementKilled, TwoProgramsExportIntoOneFolderAtOnce) {
+    KillRig rig;
+    auto exportIn = [&rig](const std::string& folder, const std::string& base, bool changed,
+                           const std::string& statusFile) {
+        ChildProcess child([&rig, folder, base, changed, statusFile] {
+            if (changed) {
+                for (RenderResult& r : rig.project->results) r.name = "take " + r.name.substr(6);
+                rig.engine->masterGain = 0.5f;
+            }
+            rig.app->questionDialog = &Yes;
+            if (StartExport(rig.Ctx(), MakeExportJob(*rig.app, *rig.project, *rig.engine, folder + "/" + base)) !=
+                ExportStart::Started)
+                ::_exit(1);
+            WriteWholeFile(statusFile, ExportStatusText(*rig.app));
+        });
+        return child.Wait();
+    };
+    const std::string out = rig.Out(), status = rig.dir.File("status");
+    ASSERT_EQ(exportIn(out, "A", false, status), 0);
+    ASSERT_EQ(exportIn(out, "B", false, status), 0);
+    ASSERT_EQ(exportIn(rig.dir.File("refA"), "A", true, status), 0);
+    ASSERT_EQ(exportIn(rig.dir.File("refB"), "B", true, status), 0);
+    const std::map<std::string, std::string> expectedA = ExportNamed(rig.dir.File("refA"), "A");
+    const std::map<std::string, std::string> expectedB = ExportNamed(rig.dir.File("refB"), "B");
+    ASSERT_GT(expectedA.size(), size_t(2 * kResults));
+    ASSERT_NE(ExportNamed(out, "A"), expectedA) << "the re-exports differ from the earlier ones";
+
+    // The first re-export, held half-way through its AAF step.
+    gBlockMarker = rig.dir.File("held");
+    gGoMarker = rig.dir.File("go");
+    ChildProcess first([&rig, out, status] {
+        for (RenderResult& r : rig.project->results) r.name = "take " + r.name.substr(6);
+        rig.engine->masterGain = 0.5f;
+        rig.app->questionDialog = &Yes;
+        SetFileFaultHookForTests(&HoldAtAnEssence);
+        if (StartExport(rig.Ctx(), MakeExportJob(*rig.app, *rig.project, *rig.engine, out + "/A")) !=
+            ExportStart::Started)
+            ::_exit(1);
+        WriteWholeFile(status + "A", ExportStatusText(*rig.app));
+    });
+    ASSERT_TRUE(WaitUntil([&] { return fs::exists(gBlockMarker); }, std::chrono::minutes(3)))
+        << "the first export never reached its 40th essence";
+    ASSERT_EQ(ReplacingFolders(out).size(), 1u);
+
+    // The second runs whole meanwhile.
+    ASSERT_EQ(exportIn(out, "B", true, status + "B"), 0);
+    const std::string statusB = ReadWholeFile(status + "B");
+    EXPECT_EQ(statusB.rfind("Export complete", 0), 0u) << statusB;
+    EXPECT_NE(statusB.find("(1 hidden replacing folder of another export left as found)"), std::string::npos)
+        << statusB;
+    ExpectSameExportFiles(ExportNamed(out, "B"), expectedB);
+    ASSERT_EQ(ReplacingFolders(out).size(), 1u) << "the first one's replacement is untouched";
+    EXPECT_GE(EntriesIn(ReplacingFolders(out)[0]), 100u);
+
+    ASSERT_TRUE(WriteWholeFile(gGoMarker, "go"));
+    EXPECT_EQ(first.Wait(), 0);
+    const std::string statusA = ReadWholeFile(status + "A");
+    EXPECT_EQ(statusA.rfind("Export complete", 0), 0u) << statusA;
+    ExpectSameExportFiles(ExportNamed(out, "A"), expectedA);
+    ExpectSameExportFiles(ExportNamed(out, "B"), expectedB);
+    EXPECT_TRUE(ReplacingFolders(out).empty());
+    EXPECT_TRUE(rig.Notes().empty());
+}
+
+// The trash of a stopped export: its files are removed by a process of
+// their own (the program may end meanwhile), and, when that process is
+// killed before it is done, by the next start; the export folder keeps
+// nothing of it, and whatever else is in it stays.
+TEST(ExportReplacementKilled, TheTrashOfAStoppedExportGoesNowOrAtTheNextStart) {
+    TempDir dir;
+    const std::string out = dir.File("out"), notes = dir.File("notes");
+    fs::create_directories(out + "/Clips");
+    ASSERT_TRUE(WriteWholeFile(out + "/notes.txt", "the designer's"));
+    auto fill = [&](ReplacementTrash& trash) {
+        for (int i = 0; i < 20; ++i) {
+            const std::string made = out + "/Clips/Reel - " + std::to_string(i) + ".wav";
+            ASSERT_TRUE(WriteWholeFile(made, std::string(4096, char('a' + i))));
+            std::string name = std::to_string(trash.count++);
+            ASSERT_EQ(::rename(made.c_str(), (out + "/" + trash.name + "/" + name).c_str()), 0);
+        }
+    };
+    {
+        std::unique_ptr<ReplacementTrash> trash = OpenReplacementTrash(out, notes);
+        ASSERT_TRUE(trash);
+        fill(*trash);
+        EmptyTrashDetached(*trash);
+    }
+    EXPECT_TRUE(WaitUntil([&] { return ReplacingFolders(out).empty() && fs::is_empty(notes); }));
+
+    // Left as a kill leaves it: the next start finds its note.
+    std::unique_ptr<ReplacementTrash> trash = OpenReplacementTrash(out, notes);
+    ASSERT_TRUE(trash);
+    fill(*trash);
+    trash.reset();
+    ASSERT_EQ(ReplacingFolders(out).size(), 1u);
+    SettleNotedReplacements(notes);
+    EXPECT_TRUE(ReplacingFolders(out).empty());
+    EXPECT_TRUE(fs::is_empty(notes));
+    EXPECT_TRUE(fs::is_empty(out + "/Clips"));
+    EXPECT_EQ(ReadWholeFile(out + "/notes.txt"), "the designer's");
 }

@@ -3,17 +3,25 @@
 // Every frame of the test videos carries its index, read back from the
 // shown picture.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <cstdio>
 #include <filesystem>
 #include <map>
+#include <thread>
 
 #include "operations/app_state.h"
 #include "operations/reference_video.h"
 #include "picture/video_player.h"
 #include "picture/video_test_support.h"
+#include "platform/file_util.h"
 #include "support/audio_fixtures.h"
 #include "support/clip_fixtures.h"
 #include "support/temp_dir.h"
+#include "support/wait_until.h"
 
 namespace {
 
@@ -446,3 +454,56 @@ TEST(ChooseReferenceVideoFile, AsksTheDialogHookForAVideo) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string gSwappedPath;
+std::string gFifoPath;
+
+// Once the video's path has been checked and opened, a named pipe is renamed
+// over it, as a stranger sharing the folder could.
+int SwapAPipeOverTheVideo(FileFaultPoint point, const std::string& path) {
+    if (point == FileFaultPoint::Opened && path == gSwappedPath) std::rename(gFifoPath.c_str(), gSwappedPath.c_str());
+    return 0;
+}
+
+}  // namespace
+
+// A named pipe put at the video's path between its check and the decoder's
+// open is never opened: the decoder reads the file that was checked, and the
+// load does not block. The pipe itself, asked for afterwards, is refused by
+// the sentence naming it.
+TEST_F(VideoPlayerTest, APipeSwappedOverTheVideoAfterItsCheckIsNeverOpened) {
+    TempDir dir;
+    const std::string video = dir.File("reel.mp4");
+    std::filesystem::copy_file(TwelveSeconds(kRates[1]), video);
+    gSwappedPath = video;
+    gFifoPath = dir.File("pipe");
+    ASSERT_EQ(::mkfifo(gFifoPath.c_str(), 0600), 0);
+    SetFileFaultHookForTests(&SwapAPipeOverTheVideo);
+    std::atomic<bool> done{false}, loaded{false};
+    std::thread load([&] {
+        loaded = LoadReferenceVideo(player, video);
+        done = true;
+    });
+    const bool returned = WaitUntil([&] { return done.load(); }, std::chrono::seconds(60));
+    SetFileFaultHookForTests(nullptr);
+    if (!returned) {
+        // Blocked on the pipe: a writer lets it go, and the test fails.
+        const int writer = ::open(video.c_str(), O_WRONLY | O_NONBLOCK);
+        if (writer >= 0) ::close(writer);
+    }
+    load.join();
+    ASSERT_TRUE(returned) << "the load blocked on the pipe";
+    EXPECT_TRUE(loaded.load());
+    EXPECT_EQ(ShownIndex(player), 0) << "the picture is the checked file's";
+    struct stat st {};
+    ASSERT_EQ(::lstat(video.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode)) << "the pipe stands at the path now";
+    CloseReferenceVideo(player);
+
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(LoadReferenceVideo(player, video));
+    const std::string log = testing::internal::GetCapturedStdout();
+    EXPECT_NE(log.find("\xE2\x80\x9Creel.mp4\xE2\x80\x9D is a named pipe, not a file"), std::string::npos) << log;
+}

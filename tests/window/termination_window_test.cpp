@@ -117,6 +117,19 @@ TEST_F(TerminationWindow, SighupKeepsASavedProjectsEditForTheNextStart) {
     ExpectRecovered(project, 4);
 }
 
+// Ctrl+C in the terminal that started the program: the window system would
+// turn it into a quit that stops at the unsaved-changes question and stays
+// there; it ends the program as the other signals do.
+TEST_F(TerminationWindow, SigintKeepsASavedProjectsEditWithoutAsking) {
+    const std::string project = dir.File("Reel/Reel.tlproj");
+    ASSERT_TRUE(WriteProjectAt(project, SpotDocument(3)));
+    ProgramRun run = EditAndSignal(SIGINT, {project});
+    ExpectEndedWithoutAsking(run, "SIGINT");
+    EXPECT_TRUE(fs::exists(project + ".lock"));
+    const std::string backup = dir.File("Reel/Backups/Reel.backup1.tlproj");
+    EXPECT_EQ(EventCountIn(backup), 4) << "the backup holds the edit";
+}
+
 // A project that was never saved has no file of its own: its backup goes
 // into the program's data folder, and the next start takes it back first.
 TEST_F(TerminationWindow, SigtermKeepsANeverSavedProjectForTheNextStart) {

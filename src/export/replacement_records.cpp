@@ -1,0 +1,441 @@
+// replacement_records.cpp — the manifest and note formats, files of the
+// program's own, and settling one record below an export folder's descriptor.
+//
+// Index
+//   Texts and records     RandomHex, EndsWith, RelativeTo, ParentOf, WriteWhole, Record
+//   Manifests and notes   ParseManifest, NoteTextOf, ParseNote, WriteNote
+//   Reading and folders   ReadWhole, ExistsAt, ForEachEntry, RemoveFolderWhenEmpty, TryLock, CloseFd
+//   Files the pass made   IsOwnMadeFile, IsOwnWaitingFile, PutBack
+//   SettleRecord          Settler: parents reached once, refusals logged
+#include "export/replacement_records.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <system_error>
+#include <vector>
+
+#include "export/bwf_writer.h"
+#include "platform/file_util.h"
+#include "platform/folder_beneath.h"
+
+namespace replacement {
+
+// ---------------------------------------------------------------------------
+// Texts and records
+// ---------------------------------------------------------------------------
+
+std::string RandomHex(size_t bytes) {
+    std::vector<unsigned char> raw(bytes);
+    FillRandomBytes(raw.data(), raw.size());
+    static const char kDigits[] = "0123456789abcdef";
+    std::string text;
+    for (unsigned char b : raw) {
+        text.push_back(kDigits[b >> 4]);
+        text.push_back(kDigits[b & 15]);
+    }
+    return text;
+}
+
+bool EndsWith(const std::string& text, const std::string& tail) {
+    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// Every path an export makes lies in its folder; one that does not is
+// stored absolute and never settled (SplitBeneathPath refuses it).
+std::string RelativeTo(const std::string& folder, const std::string& path) {
+    const std::string prefix = folder.empty() || folder.back() == '/' ? folder : folder + "/";
+    if (!prefix.empty() && path.size() > prefix.size() && path.compare(0, prefix.size(), prefix) == 0)
+        return path.substr(prefix.size());
+    return "/" + path;
+}
+
+std::string ParentOf(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+bool WriteWhole(int fd, const std::string& bytes) {
+    const char* at = bytes.data();
+    size_t left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, at, left);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        at += n;
+        left -= size_t(n);
+    }
+    return true;
+}
+
+std::string Record(char tag, const std::string& path) {
+    std::string record(1, tag);
+    record += path;
+    record.push_back('\0');
+    return record;
+}
+
+// ---------------------------------------------------------------------------
+// Manifests and notes
+// ---------------------------------------------------------------------------
+
+Manifest ParseManifest(const std::string& text) {
+    Manifest m;
+    const size_t header = std::strlen(kManifestHeader);
+    if (text.compare(0, header, kManifestHeader) != 0) return m;
+    m.readable = true;
+    for (size_t at = header; at < text.size();) {
+        const size_t end = text.find('\0', at);
+        if (end == std::string::npos) break;  // a record the kill tore
+        const char tag = text[at];
+        std::string path = text.substr(at + 1, end - at - 1);
+        at = end + 1;
+        switch (tag) {
+            case 'K': m.token = path; break;
+            case 'E':  // the i-th E is "<i>"
+                if (!m.listed) m.record.earlier.push_back(std::move(path));
+                break;
+            case 'L': m.listed = true; break;
+            case 'N':
+            case 'T':
+            case 'D': m.record.made.push_back({tag, std::move(path)}); break;
+            case 'C': m.record.succeeded = true; break;
+            case 'X': m.trash = true; break;
+            default: break;  // 'R' and what a later version adds
+        }
+    }
+    return m;
+}
+
+std::string NoteTextOf(const std::string& folder, const std::string& token, const struct stat& exportStat) {
+    return folder + "\ntoken " + token + "\nexport " + std::to_string(uint64_t(exportStat.st_dev)) + " " +
+           std::to_string(uint64_t(exportStat.st_ino)) + "\n";
+}
+
+bool ParseNote(const std::string& text, NoteText& note) {
+    size_t at = 0;
+    bool first = true;
+    while (at < text.size()) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(at, end - at);
+        at = end + 1;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (first) {
+            note.folder = line;
+            first = false;
+        } else if (line.rfind("token ", 0) == 0) {
+            note.token = line.substr(6);
+        } else if (line.rfind("export ", 0) == 0) {
+            unsigned long long device = 0, inode = 0;
+            if (std::sscanf(line.c_str() + 7, "%llu %llu", &device, &inode) == 2) {
+                note.hasExport = true;
+                note.device = dev_t(device);
+                note.inode = ino_t(inode);
+            }
+        }
+    }
+    const size_t slash = note.folder.find_last_of('/');
+    return slash != std::string::npos && note.folder.compare(slash + 1, std::strlen(kReplacingFolderPrefix),
+                                                             kReplacingFolderPrefix) == 0;
+}
+
+bool WriteNote(const std::string& noteFolder, const std::string& text, const std::string& folder, std::string* path,
+               int* fd) {
+    std::error_code ec;
+    std::filesystem::create_directories(noteFolder, ec);
+    // Made under another name and locked before it takes its own: no other
+    // program ever finds the note unlocked while this one runs.
+    const std::string note = noteFolder + "/" + RandomHex(8) + kNoteExtension;
+    const std::string draft = note + ".new";
+    const int file = ::open(draft.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (file >= 0 && ::flock(file, LOCK_EX) == 0 && WriteWhole(file, text) && ::fsync(file) == 0 &&
+        ::rename(draft.c_str(), note.c_str()) == 0 && SyncToDisk(noteFolder)) {
+        *path = note;
+        *fd = file;
+        return true;
+    }
+    std::printf("[Export] Could not note %s in %s (%s): a kill would leave it there\n", folder.c_str(),
+                noteFolder.c_str(), std::strerror(errno));
+    if (file >= 0) {
+        ::unlink(draft.c_str());
+        ::unlink(note.c_str());
+        ::close(file);
+    }
+    return false;
+}
+
+// ---------------------------------------------------------------------------
+// Reading and folders
+// ---------------------------------------------------------------------------
+
+bool ReadWhole(int fd, uint64_t maxBytes, std::string& out) {
+    out.clear();
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || uint64_t(st.st_size) > maxBytes) return false;
+    char buffer[1 << 16];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        if (n == 0) return true;
+        out.append(buffer, size_t(n));
+        if (out.size() > maxBytes) return false;
+    }
+}
+
+bool ExistsAt(int folder, const std::string& name) {
+    struct stat st {};
+    return ::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+// Each entry's name in the folder open as `folder` ("." and ".." left out).
+void ForEachEntry(int folder, const std::function<void(const std::string&)>& each) {
+    const int fd = ::dup(folder);
+    if (fd < 0) return;
+    DIR* dir = ::fdopendir(fd);
+    if (!dir) {
+        ::close(fd);
+        return;
+    }
+    ::rewinddir(dir);
+    std::vector<std::string> names;
+    while (const dirent* e = ::readdir(dir)) {
+        const std::string name = e->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+    }
+    ::closedir(dir);
+    for (const std::string& name : names) each(name);
+}
+
+// True when nothing but (perhaps) the manifest is left in the hidden folder
+// `name` of the export folder; then both are gone.
+bool RemoveFolderWhenEmpty(int exportFd, const std::string& name, int folderFd) {
+    bool empty = true;
+    ForEachEntry(folderFd, [&empty](const std::string& entry) { empty = empty && entry == kManifestName; });
+    if (!empty) return false;
+    ::unlinkat(folderFd, kManifestName, 0);
+    return ::unlinkat(exportFd, name.c_str(), AT_REMOVEDIR) == 0 || errno == ENOENT;
+}
+
+bool TryLock(int fd) { return ::flock(fd, LOCK_EX | LOCK_NB) == 0; }
+
+void CloseFd(int& fd) {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+}
+
+// ---------------------------------------------------------------------------
+// Files the pass made
+// ---------------------------------------------------------------------------
+
+namespace {
+
+bool IsCompoundFile(int fd) {
+    static const unsigned char kMagic[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+    unsigned char head[8];
+    return ::pread(fd, head, sizeof head, 0) == ssize_t(sizeof head) && std::memcmp(head, kMagic, 8) == 0;
+}
+
+}  // namespace
+
+// A file a pass of this program makes: a regular file of this user with a
+// single name, which is a broadcast WAV the program wrote or a compound
+// (AAF) file. Looked at before it is opened, and opened without following
+// a link or waiting.
+bool IsOwnMadeFile(int parent, const std::string& leaf) {
+    struct stat st {};
+    if (::fstatat(parent, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
+        st.st_uid != ::geteuid() || st.st_nlink != 1)
+        return false;
+    const bool wav = EndsWith(leaf, ".wav"), aaf = EndsWith(leaf, ".aaf");
+    if (!wav && !aaf) return false;
+    const int fd = ::openat(parent, leaf.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat opened {};
+    const bool same = ::fstat(fd, &opened) == 0 && opened.st_ino == st.st_ino && opened.st_dev == st.st_dev;
+    const bool own = same && (wav ? IsOwnBroadcastWavFile(fd) : IsCompoundFile(fd));
+    ::close(fd);
+    return own;
+}
+
+// An earlier file waiting in the hidden folder that the program wrote.
+bool IsOwnWaitingFile(int folder, const std::string& name) {
+    const int fd = ::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st {};
+    const bool own = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && IsOwnBroadcastWavFile(fd);
+    ::close(fd);
+    return own;
+}
+
+// Moves `name` of the hidden folder to `leaf` of `parent` unless something
+// stands there.
+bool PutBack(int folder, const std::string& name, int parent, const std::string& leaf) {
+    if (::renameat2(folder, name.c_str(), parent, leaf.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS) return false;
+    // A file system without the flag: looked at just before the move.
+    if (ExistsAt(parent, leaf)) return false;
+    return ::renameat(folder, name.c_str(), parent, leaf.c_str()) == 0;
+}
+
+// ---------------------------------------------------------------------------
+// SettleRecord
+// ---------------------------------------------------------------------------
+
+namespace {
+
+struct Settler {
+    int exportFd;
+    int folderFd;  // -1: no hidden folder
+    const std::string& where;
+    TrashTarget trash;
+    ReplacementSettled out;
+    // Folders reached already, by their path below the export folder: a pass
+    // makes thousands of files in a few folders.
+    std::map<std::string, FolderFd> reached;
+
+    void Refuse(const char* why, const std::string& path) {
+        ++out.refused;
+        std::printf("[Export] Refused a record of %s: %s (%s)\n", where.c_str(), why, path.c_str());
+    }
+
+    // The folder holding `path`, reached without a link; invalid when it is
+    // not there (quietly) or cannot be reached that way (refused). Held by
+    // the settler: the descriptor returned is borrowed.
+    int Parent(const std::string& path, bool create, std::string& leaf) {
+        const size_t slash = path.find_last_of('/');
+        const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash);
+        auto it = reached.find(folder);
+        if (it != reached.end() && it->second.Valid()) {
+            leaf = path.substr(slash == std::string::npos ? 0 : slash + 1);
+            std::vector<std::string> parts;
+            if (SplitBeneathPath(path, parts)) return it->second.Get();
+        }
+        int error = 0;
+        FolderFd parent = OpenParentBeneath(exportFd, path, create, &leaf, &error);
+        if (!parent.Valid()) {
+            if (error != ENOENT)
+                Refuse(error == EINVAL ? "a place outside the export folder" : "a path through a link or a file",
+                       path);
+            return -1;
+        }
+        FolderFd& kept = reached[folder];
+        kept = std::move(parent);
+        return kept.Get();
+    }
+
+    // What a writer left beside a file it was making.
+    void RemoveTemporary(const std::string& path) {
+        std::string leaf;
+        const int parent = Parent(path, false, leaf);
+        if (parent < 0) return;
+        const std::string tmp = leaf + ".tmp";
+        struct stat st {};
+        if (::fstatat(parent, tmp.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(st.st_mode))
+            ::unlinkat(parent, tmp.c_str(), 0);  // a link goes itself, never what it names
+    }
+
+    void RemoveMadeFile(const std::string& path) {
+        std::string leaf;
+        const int parent = Parent(path, false, leaf);
+        if (parent < 0 || !ExistsAt(parent, leaf)) return;
+        if (!IsOwnMadeFile(parent, leaf)) {
+            Refuse("a file the export did not make", path);
+            return;
+        }
+        if (trash.fd >= 0 && trash.count &&
+            ::renameat(parent, leaf.c_str(), trash.fd, std::to_string(*trash.count).c_str()) == 0) {
+            ++*trash.count;
+            ++out.removed;
+            return;
+        }
+        if (::unlinkat(parent, leaf.c_str(), 0) == 0) ++out.removed;
+    }
+
+    void RemoveMadeFolder(const std::string& path) {
+        // The folders inside it were settled already: forget every folder
+        // reached below it, and it, before it goes.
+        for (auto it = reached.begin(); it != reached.end();)
+            it = it->first == path || it->first.rfind(path + "/", 0) == 0 ? reached.erase(it) : std::next(it);
+        std::string leaf;
+        const int parent = Parent(path, false, leaf);
+        struct stat st {};
+        if (parent < 0 || ::fstatat(parent, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return;
+        if (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) {
+            Refuse("a folder the export did not make", path);
+            return;
+        }
+        ::unlinkat(parent, leaf.c_str(), AT_REMOVEDIR);  // stays when not empty
+    }
+
+    // The i-th earlier file, waiting as "<i>": gone, back, or left.
+    void SettleEarlier(size_t i, const std::string& path, bool succeeded) {
+        const std::string name = std::to_string(i);
+        struct stat st {};
+        if (folderFd < 0 || ::fstatat(folderFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return;  // not moved
+        if (!S_ISREG(st.st_mode)) {
+            Refuse("an earlier file that is not a file", name);
+            return;
+        }
+        std::string leaf;
+        int parent = Parent(path, false, leaf);
+        const bool taken = parent >= 0 && ExistsAt(parent, leaf);
+        if (succeeded && (taken || IsOwnWaitingFile(folderFd, name))) {
+            if (::unlinkat(folderFd, name.c_str(), 0) == 0) ++out.removed;
+            return;
+        }
+        if (!taken) {
+            if (parent < 0) parent = Parent(path, true, leaf);  // a folder removed since, by hand
+            if (parent >= 0 && PutBack(folderFd, name, parent, leaf)) {
+                ++out.restored;
+                return;
+            }
+        }
+        ++out.left;
+        std::printf("[Export] Could not put %s back in %s; the earlier file waits in its hidden folder as %s\n",
+                    path.c_str(), where.c_str(), name.c_str());
+    }
+};
+
+}  // namespace
+
+ReplacementSettled SettleRecord(int exportFd, int folderFd, const ReplacementRecord& record, bool succeeded,
+                                const std::string& where, bool afterKill, const TrashTarget& trash) {
+    Settler s{exportFd, folderFd, where, trash, {}, {}};
+    s.out.found = true;
+    s.out.succeeded = succeeded;
+    // A temporary file a writer left is the pass's either way.
+    if (afterKill)
+        for (const ReplacementRecord::Made& m : record.made)
+            if (m.tag != 'D') s.RemoveTemporary(m.path);
+    if (!succeeded) {
+        // A new file under an earlier file's name is gone already when the
+        // earlier file is back (the pass failed and was putting its files
+        // back): what is there then is the earlier file.
+        std::map<std::string, size_t> earlierAt;
+        for (size_t i = 0; i < record.earlier.size(); ++i) earlierAt.emplace(record.earlier[i], i);
+        for (const ReplacementRecord::Made& m : record.made) {
+            if (m.tag != 'N') continue;
+            const auto earlier = earlierAt.find(m.path);
+            if (earlier != earlierAt.end() && (folderFd < 0 || !ExistsAt(folderFd, std::to_string(earlier->second))))
+                continue;
+            s.RemoveMadeFile(m.path);
+        }
+    }
+    for (size_t i = 0; i < record.earlier.size(); ++i) s.SettleEarlier(i, record.earlier[i], succeeded);
+    if (!succeeded)
+        for (auto it = record.made.rbegin(); it != record.made.rend(); ++it)
+            if (it->tag == 'D') s.RemoveMadeFolder(it->path);
+    return s.out;
+}
+
+}  // namespace replacement

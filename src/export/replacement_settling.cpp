@@ -1,0 +1,190 @@
+// replacement_settling.cpp — replacements a kill interrupted, found
+// through the program's notes and settled through descriptors.
+//
+// Index
+//   SettleNoted           one noted replacement (or trash) in its export folder
+//   HeldNote / NotesIn / NotesFolder   the notes of the data folder, locked while used
+//   SettleReplacementsIn / SettleNotedReplacements
+#include "export/replacement_settling.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+#include <vector>
+
+#include "export/replacement_records.h"
+#include "platform/file_util.h"
+#include "platform/folder_beneath.h"
+
+using namespace replacement;
+
+namespace {
+
+// Settles the replacement a note names in the export folder open as
+// `exportFd`. *keepNote is set while a running program holds it.
+ReplacementSettled SettleNoted(const NoteText& note, int exportFd, bool* keepNote) {
+    ReplacementSettled settled;
+    const std::string name = FileNameOf(note.folder);
+    const std::string where = ParentOf(note.folder);
+    FolderFd folder(::openat(exportFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!folder.Valid()) {
+        if (errno != ENOENT)
+            std::printf("[Export] %s is not the folder this program made (%s); left as it is\n", note.folder.c_str(),
+                        std::strerror(errno));
+        return settled;
+    }
+    FolderFd manifest(::openat(folder.Get(), kManifestName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (manifest.Valid() && !TryLock(manifest.Get())) {
+        settled.running = true;
+        *keepNote = true;
+        return settled;
+    }
+    std::string text;
+    const Manifest m = manifest.Valid() && ReadWhole(manifest.Get(), kMaxManifestBytes, text) ? ParseManifest(text)
+                                                                                             : Manifest();
+    if (m.readable && m.trash && (note.token.empty() || m.token == note.token)) {
+        // The files of a stopped export, moved out of the way: all of them go.
+        int removed = 0;
+        ForEachEntry(folder.Get(), [&](const std::string& entry) {
+            struct stat st {};
+            if (entry != kManifestName && ::fstatat(folder.Get(), entry.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                !S_ISDIR(st.st_mode) && ::unlinkat(folder.Get(), entry.c_str(), 0) == 0)
+                ++removed;
+        });
+        RemoveFolderWhenEmpty(exportFd, name, folder.Get());
+        std::printf("[Export] The files of a stopped export in %s removed (%d)\n", where.c_str(), removed);
+        settled.found = true;
+        settled.removed = removed;
+        return settled;
+    }
+    if (!m.readable || !m.listed) {
+        // No moves happen before the list is whole on disk: a folder with
+        // a torn list (or none yet) holds nothing else. Anything else without
+        // a list is not ours to guess at.
+        if (!RemoveFolderWhenEmpty(exportFd, name, folder.Get()))
+            std::printf("[Export] %s holds files without a manifest; left as it is\n", note.folder.c_str());
+        return settled;
+    }
+    if (!note.token.empty() && m.token != note.token) {
+        std::printf("[Export] %s does not hold the manifest this program wrote; left as it is\n", note.folder.c_str());
+        return settled;
+    }
+    settled = SettleRecord(exportFd, folder.Get(), m.record, m.record.succeeded, where, true);
+    if (!RemoveFolderWhenEmpty(exportFd, name, folder.Get()))
+        std::printf("[Export] %s keeps earlier files that could not go back; its manifest names them\n",
+                    note.folder.c_str());
+    std::printf("[Export] Interrupted replacement in %s %s: %d earlier files put back, %d files removed\n",
+                where.c_str(), m.record.succeeded ? "finished" : "undone", settled.restored, settled.removed);
+    return settled;
+}
+
+// One note of the data folder, locked while it is read and acted on.
+struct HeldNote {
+    std::string path;
+    FolderFd fd;  // any descriptor; closed (and unlocked) with the note
+    NoteText text;
+    bool held = false;  // locked by us: no running program holds the replacement
+    bool valid = false;
+};
+
+HeldNote HoldNote(const std::string& path) {
+    HeldNote note;
+    note.path = path;
+    note.fd = FolderFd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat st {};
+    if (!note.fd.Valid() || ::fstat(note.fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return note;
+    note.held = TryLock(note.fd.Get());
+    // A note its program removed while we waited for it is over.
+    if (!note.held || ::fstat(note.fd.Get(), &st) != 0 || st.st_nlink == 0) {
+        note.held = false;
+        return note;
+    }
+    std::string text;
+    note.valid = ReadWhole(note.fd.Get(), kMaxNoteBytes, text) && ParseNote(text, note.text);
+    return note;
+}
+
+std::vector<std::string> NotesIn(const std::string& noteFolder) {
+    std::vector<std::string> notes;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(noteFolder, ec), end; !ec && it != end; it.increment(ec))
+        if (it->path().extension() == kNoteExtension) notes.push_back(it->path().string());
+    return notes;
+}
+
+// Whether the note's export folder is the one open as `exportFd`.
+bool NotesFolder(const NoteText& note, const struct stat& exportStat) {
+    if (note.hasExport) return note.device == exportStat.st_dev && note.inode == exportStat.st_ino;
+    struct stat st {};
+    return ::stat(ParentOf(note.folder).c_str(), &st) == 0 && st.st_dev == exportStat.st_dev &&
+           st.st_ino == exportStat.st_ino;
+}
+
+}  // namespace
+
+ReplacementsLeftAlone SettleReplacementsIn(const std::string& exportFolder, const std::string& noteFolder) {
+    ReplacementsLeftAlone result;
+    FolderFd exportFd(::open(exportFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    struct stat exportStat {};
+    if (!exportFd.Valid() || ::fstat(exportFd.Get(), &exportStat) != 0) return result;
+    if (!noteFolder.empty())
+        for (const std::string& path : NotesIn(noteFolder)) {
+            HeldNote note = HoldNote(path);
+            if (!note.held || !note.valid || !NotesFolder(note.text, exportStat)) continue;
+            bool keepNote = false;
+            const ReplacementSettled settled = SettleNoted(note.text, exportFd.Get(), &keepNote);
+            if (keepNote) continue;
+            ::unlink(path.c_str());
+            result.settled += settled.found ? 1 : 0;
+        }
+    ForEachEntry(exportFd.Get(), [&](const std::string& name) {
+        if (name.rfind(kReplacingFolderPrefix, 0) != 0) return;
+        ++result.leftAlone;
+        std::printf("[Export] %s/%s is not a replacement of this program that has ended; left as it is\n",
+                    exportFolder.c_str(), name.c_str());
+    });
+    return result;
+}
+
+void SettleNotedReplacements(const std::string& noteFolder) {
+    if (noteFolder.empty()) return;
+    // A note a kill stopped before it took its name holds nothing yet.
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(noteFolder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string draft = it->path().string();
+        if (!EndsWith(draft, std::string(kNoteExtension) + ".new")) continue;
+        const HeldNote held = HoldNote(draft);
+        if (held.held) ::unlink(draft.c_str());
+    }
+    for (const std::string& path : NotesIn(noteFolder)) {
+        HeldNote note = HoldNote(path);
+        if (!note.held) continue;  // a running program's
+        if (!note.valid) {
+            std::printf("[Export] %s is not a note of a replacement; removed\n", path.c_str());
+            ::unlink(path.c_str());
+            continue;
+        }
+        FolderFd exportFd(::open(ParentOf(note.text.folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        struct stat exportStat {};
+        if (!exportFd.Valid() || ::fstat(exportFd.Get(), &exportStat) != 0) {
+            // Its export folder is gone; one that cannot be reached now (a
+            // drive not mounted) is settled by a later start.
+            if (errno == ENOENT || errno == ENOTDIR) ::unlink(path.c_str());
+            continue;
+        }
+        if (!NotesFolder(note.text, exportStat)) {
+            std::printf("[Export] %s now holds another folder than the one noted; the note stays for it\n",
+                        ParentOf(note.text.folder).c_str());
+            continue;
+        }
+        bool keepNote = false;
+        SettleNoted(note.text, exportFd.Get(), &keepNote);
+        if (!keepNote) ::unlink(path.c_str());
+    }
+}

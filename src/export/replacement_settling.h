@@ -1,0 +1,28 @@
+// replacement_settling.h — replacements a kill (or a power cut) interrupted,
+// finished or undone later: at every start, and by the next export to the
+// folder. Only what the program noted as its own in its data folder is
+// settled (replacement_journal.h says how); anything else is left alone.
+//
+// Index
+//   ReplacementsLeftAlone / SettleReplacementsIn   the noted replacements of one export folder
+//   SettleNotedReplacements    every replacement noted in a data folder (start-up)
+#pragma once
+
+#include <string>
+
+// The hidden folders found in an export folder that were not settled.
+struct ReplacementsLeftAlone {
+    int settled = 0;  // interrupted replacements of this program, finished or undone
+    int leftAlone = 0;  // folders no note of this program names, or that a running program holds
+};
+
+// Every replacement noted in `noteFolder` whose export folder is
+// `exportFolder` (the same folder by device and inode) and that no running
+// program holds is settled; every other ".tessaloom-replacing-*" entry of the
+// folder is counted and logged, and left as it is.
+ReplacementsLeftAlone SettleReplacementsIn(const std::string& exportFolder, const std::string& noteFolder);
+
+// Every replacement noted in `noteFolder` that no running program holds is
+// settled and its note goes. A note whose export folder is gone goes too; one
+// whose folder now holds another folder (not the one noted) stays.
+void SettleNotedReplacements(const std::string& noteFolder);

@@ -1,0 +1,247 @@
+// Export folders prepared by someone else: links in place of folders, links
+// at the writers' temporary names, hidden replacing folders the program never
+// made, and a replacement of the program's own whose manifest was rewritten
+// to reach out of the folder. A start and an export change nothing outside
+// the folder and no foreign file inside it (trees, bytes and modes), and the
+// export is whole.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <thread>
+
+#include "export/aaf_export_rig.h"
+#include "export/export_replacement.h"
+#include "export/replacement_journal.h"
+#include "export/replacement_settling.h"
+#include "export/replacement_trash.h"
+#include "platform/file_util.h"
+#include "support/exported_files.h"
+#include "support/tree_state.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool Yes(const char*, const char*) { return true; }
+
+// Three sourced results; the AAF session, the mixdown, the stems and the clips.
+struct HostileRig : AafRig {
+    std::string notes;
+
+    HostileRig() {
+        notes = dir.File("data/Replacing");
+        app->exportSettings.exportFormatWAV = true;
+        app->exportSettings.exportWavMixdown = true;
+        app->exportSettings.exportWavStems = true;
+        app->exportSettings.exportWavClips = true;
+        app->exportSettings.exportReverbStem = false;
+        const std::string src = Source("door.wav", 3.0, 1);
+        const std::string wide = Source("rain.wav", 3.0, 2, kRigRate, 7);
+        AddSourced(src, 0.2f, 1.0f, 1.0f, "Door", false, 1, 0);
+        AddSourced(wide, 0.5f, 1.5f, 2.0f, "Rain", true, 0, 0);
+        AddSourced(src, 1.0f, 0.5f, 3.0f, "Knock", false, 2, 0);
+        app->questionDialog = Yes;
+    }
+
+    ExportContext Ctx() {
+        ExportContext ctx = Context([](const ExportJob& job, const Project& p, const AudioEngine& e) {
+            return WriteAafExport(job, p, e);
+        });
+        ctx.replacementNotes = notes;
+        return ctx;
+    }
+
+    // Exports to "<folder>/Reel" and waits; the final status.
+    std::string ExportTo(const std::string& folder) {
+        AssignTracks();
+        const ExportStart started = StartExport(Ctx(), MakeExportJob(*app, *project, *engine, folder + "/Reel"));
+        EXPECT_EQ(started, ExportStart::Started);
+        if (started == ExportStart::Started)
+            while (!PollExport(*app)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return ExportStatusText(*app);
+    }
+};
+
+std::string Record(char tag, const std::string& path) { return std::string(1, tag) + path + std::string(1, '\0'); }
+
+// The files of an export in `folder`: everything but the entries named.
+std::map<std::string, std::string> ExportOnly(const std::string& folder, const std::vector<std::string>& foreign) {
+    std::map<std::string, std::string> files = ExportedFiles(folder);
+    for (auto it = files.begin(); it != files.end();) {
+        bool drop = it->first.rfind(kReplacingFolderPrefix, 0) == 0;
+        for (const std::string& f : foreign) drop = drop || it->first.rfind(f, 0) == 0;
+        it = drop ? files.erase(it) : std::next(it);
+    }
+    return files;
+}
+
+// The entries of `state` below any of `roots`.
+std::map<std::string, std::string> Below(const std::map<std::string, std::string>& state,
+                                         const std::vector<std::string>& roots) {
+    std::map<std::string, std::string> part;
+    for (const auto& [path, entry] : state)
+        for (const std::string& root : roots)
+            if (path == root || path.rfind(root + "/", 0) == 0) part[path] = entry;
+    return part;
+}
+
+void Write(const std::string& path, const std::string& bytes, mode_t mode) {
+    fs::create_directories(fs::path(path).parent_path());
+    ASSERT_TRUE(WriteWholeFile(path, bytes));
+    ::chmod(path.c_str(), mode);
+}
+
+}  // namespace
+
+// Links to a folder outside as a path's first part ("esc"), as a middle part
+// ("mid/esc") and as a hidden replacing folder itself; two replacements the
+// program noted (one to undo, one the export had kept) whose manifests name,
+// in records of every kind, places through those links, outside the folder
+// and a foreign file inside it; the trash of a stopped export holding links
+// to a file and a folder outside; and a hidden replacing folder no note
+// names, whose manifest names the designer's notes. The start and then an
+// export leave all of it as it was, and the export in that folder is the
+// export a clean folder gets.
+TEST(HostileExportFolder, NothingOutsideAndNoForeignFileInsideChanges) {
+    HostileRig rig;
+    const std::string out = rig.dir.File("out"), clean = rig.dir.File("clean");
+    const std::string priv = rig.dir.File("Private");
+    ASSERT_NE(rig.ExportTo(out).find("Export complete"), std::string::npos);  // the earlier export
+
+    // What lies outside, with modes of its own.
+    Write(priv + "/precious.txt", "the designer's own", 0600);
+    Write(priv + "/tmpvictim.tmp", "not a temporary file of ours", 0640);
+    Write(priv + "/planted.desktop", "already there", 0644);
+    fs::create_directories(priv + "/emptydir");
+    ::chmod((priv + "/emptydir").c_str(), 0750);
+    Write(priv + "/manifest", "Tessaloom replacement 1\n" + Record('L', "") + Record('N', "precious.txt"), 0644);
+    Write(priv + "/0", "waiting outside", 0644);
+    // And inside: the designer's notes, the links, a folder of another program.
+    Write(out + "/notes.txt", "the designer's notes", 0640);
+    fs::create_directory_symlink("../Private", out + "/esc");
+    fs::create_directories(out + "/mid");
+    fs::create_directory_symlink("../../Private", out + "/mid/esc");
+    const std::string linked = out + "/" + kReplacingFolderPrefix + "linked";
+    fs::create_directory_symlink("../Private", linked);
+    const std::string foreign = out + "/" + kReplacingFolderPrefix + "foreign";
+    Write(foreign + "/manifest",
+          "Tessaloom replacement 1\n" + Record('E', "Reel.wav") + Record('L', "") + Record('N', "notes.txt") +
+              Record('N', "Reel.wav") + Record('D', "mid"),
+          0600);
+    Write(foreign + "/0", "another program's earlier file", 0600);
+
+    // A replacement of the program's own, killed, its manifest then rewritten.
+    ExportSetAside aside = SetAsideFiles({out + "/Reel.wav"}, out, rig.notes);
+    ASSERT_EQ(aside.moved.size(), 1u);
+    const std::string own = aside.folder;
+    aside.finished = true;  // killed: nothing of the pass's own finish runs
+    aside.journal.reset();
+    std::string manifest = ReadWholeFile(own + "/manifest");
+    const std::string listed = Record('E', "Reel.wav");
+    const size_t at = manifest.find(listed);
+    ASSERT_NE(at, std::string::npos);
+    manifest = manifest.substr(0, at + listed.size()) + Record('E', "esc/planted.desktop") +
+               Record('E', "mid/esc/new/sub/dir/planted") + Record('E', "../escape.txt") + Record('L', "") +
+               Record('N', "esc/precious.txt") + Record('N', "mid/esc/precious.txt") + Record('N', "notes.txt") +
+               Record('N', priv + "/precious.txt") + Record('T', "esc/tmpvictim") + Record('D', "esc/emptydir") +
+               Record('D', "mid/esc/emptydir") + Record('D', "mid");
+    ASSERT_TRUE(WriteWholeFile(own + "/manifest", manifest));
+    for (int i = 1; i <= 3; ++i) Write(own + "/" + std::to_string(i), "a stranger's bytes", 0755);
+    // One the export had kept (C), its earlier file waiting to go, with the
+    // same records through the links.
+    const std::string clip = out + "/Clips/Reel - Door.wav";
+    ASSERT_TRUE(fs::is_regular_file(clip));
+    ExportSetAside kept = SetAsideFiles({clip}, out, rig.notes);
+    ASSERT_EQ(kept.moved.size(), 1u);
+    kept.finished = true;
+    kept.journal.reset();
+    std::string keptManifest = ReadWholeFile(kept.folder + "/manifest");
+    keptManifest += Record('N', "esc/precious.txt") + Record('T', "mid/esc/tmpvictim") + Record('D', "esc/emptydir") +
+                    Record('C', "");
+    ASSERT_TRUE(WriteWholeFile(kept.folder + "/manifest", keptManifest));
+    Write(kept.folder + "/1", "a stranger's bytes", 0644);
+    // The trash of a stopped export (X: everything in it goes), left by a
+    // kill, with links planted in it to a file and a folder outside.
+    std::string trashName;
+    {
+        std::unique_ptr<ReplacementTrash> trash = OpenReplacementTrash(out, rig.notes);
+        ASSERT_TRUE(trash);
+        trashName = trash->name;
+    }
+    fs::create_symlink(priv + "/precious.txt", out + "/" + trashName + "/0");
+    fs::create_directory_symlink(priv + "/emptydir", out + "/" + trashName + "/1");
+    // A note naming the link as if it were a replacing folder of the program's.
+    struct stat outStat {};
+    ASSERT_EQ(::stat(out.c_str(), &outStat), 0);
+    Write(rig.notes + "/0123456789abcdef.replacing",
+          linked + "\ntoken 00\nexport " + std::to_string(outStat.st_dev) + " " + std::to_string(outStat.st_ino) + "\n",
+          0600);
+
+    const std::vector<std::string> foreignEntries = {"notes.txt", "esc", "mid", FileNameOf(linked), FileNameOf(foreign)};
+    const std::map<std::string, std::string> outsideBefore = TreeState(priv);
+    const std::map<std::string, std::string> insideBefore = Below(TreeState(out), foreignEntries);
+    ASSERT_EQ(insideBefore.count("esc"), 1u);
+
+    // The start: the note of the program's own replacement is the only one acted on.
+    SettleNotedReplacements(rig.notes);
+    EXPECT_TRUE(fs::is_regular_file(out + "/Reel.wav")) << "the earlier mixdown is back under its name";
+    EXPECT_EQ(TreeState(priv), outsideBefore);
+    EXPECT_EQ(Below(TreeState(out), foreignEntries), insideBefore);
+    EXPECT_TRUE(fs::is_empty(rig.notes)) << "the notes are settled";
+    EXPECT_EQ(ReadWholeFile(own + "/1"), "a stranger's bytes") << "a record through a link is refused";
+    EXPECT_FALSE(fs::exists(clip)) << "the kept replacement is finished: its earlier file is gone";
+    EXPECT_FALSE(fs::exists(fs::symlink_status(out + "/" + trashName))) << "the trash is emptied, links and all";
+
+    // A changed project exported into the folder, and into a clean one.
+    rig.engine->masterGain = 0.5f;
+    const std::string status = rig.ExportTo(out);
+    EXPECT_EQ(status.rfind("Export complete", 0), 0u) << status;
+    EXPECT_NE(status.find("hidden replacing folders of another export left as found"), std::string::npos) << status;
+    EXPECT_EQ(TreeState(priv), outsideBefore);
+    EXPECT_EQ(Below(TreeState(out), foreignEntries), insideBefore);
+    const std::map<std::string, std::string> exported = ExportOnly(out, foreignEntries);
+    ASSERT_NE(rig.ExportTo(clean).find("Export complete"), std::string::npos);
+    ExpectSameExportFiles(exported, ExportedFiles(clean));
+}
+
+// Links at every temporary name a writer uses (the mixdown's, a clip's, an
+// essence's and the session's), to files outside: each writer makes its
+// temporary file new, the outside files keep their bytes, and the export is
+// whole. A subfolder of the export that is a link is never written through:
+// its pass fails and nothing lands where the link points.
+TEST(HostileExportFolder, LinksAtTemporaryNamesAndSubfoldersAreNeverFollowed) {
+    HostileRig rig;
+    const std::string out = rig.dir.File("out"), clean = rig.dir.File("clean");
+    ASSERT_NE(rig.ExportTo(clean).find("Export complete"), std::string::npos);
+    const std::map<std::string, std::string> reference = ExportedFiles(clean);
+
+    const std::string outside = rig.dir.File("outside");
+    const std::vector<std::string> temporaries = {"Reel.wav.tmp", "Clips/Reel - Knock.wav.tmp",
+                                                  "Reel/Audio Files/FX A1_000_Door.wav.tmp", "Reel/Reel.aaf.tmp"};
+    ASSERT_TRUE(reference.count("Reel/Audio Files/FX A1_000_Door.wav")) << "the essence name planted is written";
+    for (size_t i = 0; i < temporaries.size(); ++i) {
+        Write(outside + "/victim" + std::to_string(i), "outside " + std::to_string(i), 0644);
+        fs::create_directories(fs::path(out + "/" + temporaries[i]).parent_path());
+        fs::create_symlink(outside + "/victim" + std::to_string(i), out + "/" + temporaries[i]);
+    }
+    const std::map<std::string, std::string> before = TreeState(outside);
+    EXPECT_EQ(rig.ExportTo(out).rfind("Export complete", 0), 0u);
+    EXPECT_EQ(TreeState(outside), before) << "no writer followed a link at its temporary name";
+    ExpectSameExportFiles(ExportedFiles(out), reference);
+    for (const std::string& t : temporaries) EXPECT_FALSE(fs::exists(fs::symlink_status(out + "/" + t)));
+
+    // "Clips" a link to a folder outside.
+    const std::string linked = rig.dir.File("linked");
+    const std::string elsewhere = rig.dir.File("elsewhere");
+    fs::create_directories(elsewhere);
+    fs::create_directories(linked);
+    fs::create_directory_symlink(elsewhere, linked + "/Clips");
+    const std::string status = rig.ExportTo(linked);
+    EXPECT_EQ(status.rfind("Export complete", 0), std::string::npos) << status;
+    EXPECT_TRUE(fs::is_empty(elsewhere));
+    EXPECT_TRUE(fs::is_regular_file(linked + "/Reel.wav")) << "the other passes wrote their files";
+}

@@ -1,0 +1,84 @@
+// tree_state.cpp — a folder's entries, links not followed.
+#include "support/tree_state.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <string_view>
+#include <vector>
+
+#include "support/temp_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The size and a digest of the file's bytes, read a piece at a time.
+std::string FileDigest(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return "unreadable";
+    std::vector<char> piece(4 << 20);
+    uint64_t size = 0, digest = 1469598103934665603ull;
+    for (;;) {
+        const ssize_t n = ::read(fd, piece.data(), piece.size());
+        if (n <= 0) break;
+        size += uint64_t(n);
+        digest = (digest ^ std::hash<std::string_view>{}(std::string_view(piece.data(), size_t(n)))) *
+                 1099511628211ull;
+    }
+    ::close(fd);
+    char text[48];
+    std::snprintf(text, sizeof text, "%llu %016llx", static_cast<unsigned long long>(size),
+                  static_cast<unsigned long long>(digest));
+    return text;
+}
+
+std::map<std::string, std::string> State(const std::string& root, bool digest) {
+    std::map<std::string, std::string> state;
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string path = it->path().string();
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0) continue;
+        char mode[16];
+        std::snprintf(mode, sizeof mode, "%04o", unsigned(st.st_mode & 07777));
+        std::string entry;
+        if (S_ISLNK(st.st_mode)) {
+            std::error_code linkError;
+            entry = "link -> " + fs::read_symlink(it->path(), linkError).string();
+        } else if (S_ISDIR(st.st_mode)) {
+            entry = std::string("folder ") + mode;
+        } else if (S_ISREG(st.st_mode)) {
+            entry = std::string("file ") + mode + " " + (digest ? FileDigest(path) : ReadWholeFile(path));
+        } else {
+            entry = std::string("other ") + mode;
+        }
+        // Lexical: a relative path through the file system would follow the links.
+        state[it->path().lexically_relative(root).string()] = entry;
+    }
+    return state;
+}
+
+}  // namespace
+
+std::map<std::string, std::string> TreeState(const std::string& root) { return State(root, false); }
+
+std::map<std::string, std::string> TreeDigest(const std::string& root) { return State(root, true); }
+
+std::string FirstDifference(const std::map<std::string, std::string>& a, const std::map<std::string, std::string>& b) {
+    auto ia = a.begin();
+    auto ib = b.begin();
+    for (; ia != a.end() && ib != b.end(); ++ia, ++ib) {
+        if (ia->first < ib->first) return ia->first + " is only in the first";
+        if (ib->first < ia->first) return ib->first + " is only in the second";
+        if (ia->second != ib->second) return ia->first + " differs";
+    }
+    if (ia != a.end()) return ia->first + " is only in the first";
+    if (ib != b.end()) return ib->first + " is only in the second";
+    return {};
+}
