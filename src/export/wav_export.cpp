@@ -30,6 +30,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdio>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <unordered_set>
@@ -186,11 +187,12 @@ VoiceMix MixOf(const AudioEngine& engine, std::function<float(size_t, const Play
 // voice in voice order into the buses, as MixClipWithFades mixes it, its
 // send too where the buses have send buses. So every frame sums as the
 // real-time mixer sums it.
+// The buses hold pass frames from `origin` on.
 void MixSlice(const ExportVoices& voices, int rate, int64_t first, const SliceGrid& grid, int c, const VoiceMix& m,
-              const VoiceMixTargets& buses) {
+              const VoiceMixTargets& buses, int64_t origin = 0) {
     const int64_t at = grid.First(c), count = grid.End(c) - at;
     if (count < 1) return;
-    auto shifted = [at](float* bus) { return bus ? bus + at : nullptr; };
+    auto shifted = [at, origin](float* bus) { return bus ? bus + (at - origin) : nullptr; };
     const VoiceMixTargets slice{shifted(buses.left),     shifted(buses.right), shifted(buses.sendLeft),
                                 shifted(buses.sendRight), nullptr,              nullptr};
     const bool sends = buses.sendLeft && buses.sendRight;
@@ -214,13 +216,14 @@ void MixSlice(const ExportVoices& voices, int rate, int64_t first, const SliceGr
 bool SweepWindows(ExportVoices& voices, int rate, int64_t first, const SliceGrid& grid,
                   const std::vector<uint8_t>& hold, const std::function<void(int)>& mixSlice,
                   const std::function<void(int64_t)>& after, const std::function<int64_t(int64_t)>& keepFrom,
-                  const MixProgress& progress) {
+                  const MixProgress& progress, const std::function<void(int64_t)>& before = nullptr) {
     const int perWindow = int(std::clamp<double>(
         std::round(voices.SliceSeconds() * double(rate) / double(std::max<int64_t>(grid.size, 1))), 1.0, 1.0e6));
     for (int c0 = 0; c0 < grid.count; c0 += perWindow) {
         if (progress && !progress(double(grid.First(c0)) / double(std::max<int64_t>(grid.frames, 1)))) return false;
         const int c1 = std::min(grid.count, c0 + perWindow);
         const int64_t windowEnd = grid.End(c1 - 1);
+        if (before) before(windowEnd);
         voices.Hold(first + keepFrom(grid.First(c0)), first + windowEnd, rate, hold);
         RunRenderChunks(c1 - c0, RenderThreadCount(0), [&](int k) { mixSlice(c0 + k); });
         if (after) after(windowEnd);
@@ -257,15 +260,17 @@ struct OfflineReverb {
     }
 
     // Whole blocks up to `upTo`; with `last`, the short block at the end too.
-    void Advance(float* left, float* right, int64_t upTo, bool last) {
+    // The buffers hold pass frames from `origin` on.
+    void Advance(float* left, float* right, int64_t upTo, bool last, int64_t origin = 0) {
         std::array<float, kReverbBlock> inL, inR, wetL, wetR;
         while (done < upTo && (last || done + kReverbBlock <= upTo)) {
             const int n = int(std::min<int64_t>(kReverbBlock, upTo - done));
-            std::copy_n(left + done, n, inL.begin());
-            std::copy_n(right + done, n, inR.begin());
+            const int64_t at = done - origin;
+            std::copy_n(left + at, n, inL.begin());
+            std::copy_n(right + at, n, inR.begin());
             ProcessReverbBlock(*state, inL.data(), inR.data(), wetL.data(), wetR.data(), n);
-            std::copy_n(wetL.begin(), n, left + done);
-            std::copy_n(wetR.begin(), n, right + done);
+            std::copy_n(wetL.begin(), n, left + at);
+            std::copy_n(wetR.begin(), n, right + at);
             done += n;
         }
     }
@@ -308,6 +313,40 @@ bool MixReverbOffline(ExportVoices& voices, const ReverbParams& reverb, int rate
             if (dry) mixDryUpTo(wet.done);
         },
         [&](int64_t end) { return dry ? std::min(end, grid.First(dryDone)) : end; }, progress);
+}
+
+// The wet reverb of the pass's sends (MixReverbOffline without dry) handed
+// to `sink` window by window: the buffers hold only the frames from the
+// first one not yet wet to the window's end. Every slice is mixed into
+// zeroed frames and the reverb runs the same blocks from the pass's start,
+// so each frame is the one the whole-length buffers would hold.
+bool StreamReverbOffline(ExportVoices& voices, const ReverbParams& reverb, int rate, int64_t first, int64_t frames,
+                         const VoiceMix& sends, const MixSink& sink, const MixProgress& progress) {
+    const SliceGrid grid(frames);
+    OfflineReverb wet(reverb, rate);
+    std::vector<float> left, right;
+    int64_t origin = 0;  // the pass frame left[0] holds
+    VoiceMixTargets buses;
+    return SweepWindows(
+        voices, rate, first, grid, sends.mixed,
+        [&](int c) { MixSlice(voices, rate, first, grid, c, sends, buses, origin); },
+        [&](int64_t end) {
+            wet.Advance(left.data(), right.data(), end, end >= frames, origin);
+            const int64_t ready = wet.done - origin;
+            if (ready > 0) {
+                sink(left.data(), right.data(), ready);
+                left.erase(left.begin(), left.begin() + ready);
+                right.erase(right.begin(), right.begin() + ready);
+                origin = wet.done;
+            }
+        },
+        [](int64_t end) { return end; }, progress,
+        [&](int64_t windowEnd) {
+            left.resize(size_t(windowEnd - origin), 0.0f);
+            right.resize(size_t(windowEnd - origin), 0.0f);
+            buses.sendLeft = left.data();
+            buses.sendRight = right.data();
+        });
 }
 
 // ---------------------------------------------------------------------------
@@ -584,6 +623,67 @@ bool ClipsPass(PassState& p) {
     return true;
 }
 
+// Every file the pass means to write, in the order it writes them, by the
+// same tests the passes make: what a failed pass loses, written or not.
+std::vector<std::string> PlannedFiles(const PassState& p) {
+    std::vector<std::string> files;
+    const std::string beside = p.job.outDir + "/" + p.fileBase;
+    const ReverbParams* reverb = p.options.reverb;
+    if (p.options.reverbStem && p.options.mode != kWavMixdown && reverb && reverb->enabled.load())
+        files.push_back(beside + " - " + kReverbStemName + ".wav");
+    const std::vector<uint8_t> layered = VoicesOfLayers(p.engine);
+    switch (p.options.mode) {
+        case kWavMixdown: files.push_back(beside + ".wav"); break;
+        case kWavStems:
+            for (int g = 0; g < 3; ++g) {
+                bool used = false;
+                for (size_t i = 0; i < p.engine.voices.size() && !used; ++i) {
+                    const PlaybackVoice& v = p.engine.voices[i];
+                    used = layered[i] && !v.muted.load() && v.group == g && v.sampleCount >= 1;
+                }
+                if (used) files.push_back(beside + " - " + p.groupNames[size_t(g)] + ".wav");
+            }
+            break;
+        case kWavTracks: {
+            std::vector<int32_t> voiceTrack(p.engine.voices.size(), INT32_MIN);
+            for (size_t i = 0; i < p.engine.voices.size(); ++i)
+                if (layered[i] && ResultIndexValid(p.engine.voices[i], p.results))
+                    voiceTrack[i] = p.results[size_t(p.engine.voices[i].resultIndex)].track;
+            for (int g = 0; g < 3; ++g) {
+                const MixGroup& group = p.layout.groups[g];
+                const int first = GroupFirstTrack(p.layout.groups, g);
+                const int slots = group.usedTracks > 0 ? std::max(group.trackCount, group.usedTracks) : 0;
+                for (int s = 0; s < slots; ++s) {
+                    bool used = false;
+                    for (size_t i = 0; i < voiceTrack.size() && !used; ++i)
+                        used = voiceTrack[i] == first + s && !p.engine.voices[i].muted.load();
+                    if (used)
+                        files.push_back(p.job.outDir + "/Tracks/" + p.fileBase + " - " +
+                                        ExportTrackName(p.groupNames[size_t(g)], s) + ".wav");
+                }
+            }
+            break;
+        }
+        case kWavClips: {
+            ExportNameTable names;
+            const size_t room = ExportClipNameRoom(p.fileBase);
+            for (size_t i = 0; i < p.engine.voices.size(); ++i) {
+                const PlaybackVoice& v = p.engine.voices[i];
+                if (!layered[i] || v.muted.load() || v.sampleCount < 1 || !ResultIndexValid(v, p.results)) continue;
+                if (p.hasRange && (p.rangeIn >= double(v.startTime) + v.length || v.startTime >= p.rangeOut))
+                    continue;
+                const int64_t first = VoiceStartSample(p.options.startOffset + double(v.startTime), p.rate);
+                if (first < 0 && -first >= int64_t(v.sampleCount)) continue;  // nothing after 00:00
+                const std::string name = names.Claim(ExportClipName(p.results[size_t(v.resultIndex)]), room);
+                files.push_back(p.job.outDir + "/Clips/" + p.fileBase + " - " + name + ".wav");
+            }
+            break;
+        }
+        default: break;
+    }
+    return files;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -629,44 +729,58 @@ int32_t WriteWavExport(const ExportJob& job, const std::vector<RenderResult>& re
     p.groupNames = ExportGroupNames(layout.groups);
 
     const ReverbParams* reverb = options.reverb;
-    if (options.reverbStem && options.mode != kWavMixdown && reverb && reverb->enabled.load()) {
-        std::vector<float> left, right;
+    if (options.reverbStem && options.mode != kWavMixdown && reverb && reverb->enabled.load() && FitsOneHour(p)) {
+        // Mixed a window at a time straight into its file: no hour of it is
+        // ever held.
+        const std::string path = job.outDir + "/" + p.fileBase + " - " + kReverbStemName + ".wav";
+        const std::string description = p.base + " - " + kReverbStemName;
+        p.rollback.Announce(path);
+        BwfMonoWriter writer;
+        bool open = writer.Open(path, p.rate, BwfTimeReference(p.rate, p.timeReference), description.c_str(),
+                                job.cancel, 2);
+        const MixSink sink = [&](const float* l, const float* r, int64_t n) {
+            if (open) open = writer.WriteStereo(l, r, n);
+        };
         const MixProgress untilStopped = [&job](double) { return !ExportCancelled(job); };
-        if (FitsOneHour(p) &&
-            RenderOfflineMix(p.voices, *reverb, p.rate, p.length, p.start, left, right, &options.mix,
-                             untilStopped)) {
-            const std::string path = job.outDir + "/" + p.fileBase + " - " + kReverbStemName + ".wav";
-            const std::string description = p.base + " - " + kReverbStemName;
-            if (WriteStereoFile(p, path, left.data(), right.data(), int64_t(left.size()), p.timeReference,
-                                description)) {
-                std::printf("[ExportWAV] Reverb stem written to %s\n", path.c_str());
-            } else if (!ExportCancelled(job)) {
-                // The writer said why; the pass goes on without it.
-                if (failed) *failed = true;
-                if (job.losses) job.losses->AddFile(path);
-                p.failedPath.clear();
-            }
+        const bool mixed = StreamOfflineMix(p.voices, *reverb, p.rate, p.length, p.start, sink, &options.mix,
+                                            untilStopped);
+        if (mixed && open && !ExportCancelled(job) && writer.Finish()) {
+            p.rollback.files.push_back(path);
+            ++p.written;
+            std::printf("[ExportWAV] Reverb stem written to %s\n", path.c_str());
+        } else if (mixed && !ExportCancelled(job)) {
+            // The writer said why; the pass goes on without it.
+            if (failed) *failed = true;
         }
     }
 
     bool ok = false;
-    switch (options.mode) {
-        case kWavMixdown: ok = FitsOneHour(p) && MixdownPass(p); break;
-        case kWavStems: ok = FitsOneHour(p) && StemsPass(p); break;
-        case kWavTracks: ok = FitsOneHour(p) && TracksPass(p); break;
-        case kWavClips: ok = ClipsPass(p); break;
-        default: break;
+    try {
+        switch (options.mode) {
+            case kWavMixdown: ok = FitsOneHour(p) && MixdownPass(p); break;
+            case kWavStems: ok = FitsOneHour(p) && StemsPass(p); break;
+            case kWavTracks: ok = FitsOneHour(p) && TracksPass(p); break;
+            case kWavClips: ok = ClipsPass(p); break;
+            default: break;
+        }
+    } catch (const std::exception& e) {
+        // Out of memory, or the like: the pass fails and is undone.
+        std::printf("[ExportWAV] The pass failed: %s\n", e.what());
+        ok = false;
+    }
+    // A failure loses every file the pass was to write: the one that failed,
+    // those the rollback takes back and those it never came to. A pass that
+    // succeeded loses the ones it went on without. A stop loses only what the
+    // designer asked to stop.
+    if (job.losses && !ExportCancelled(job)) {
+        // The file whose write failed is named first: it is why the rest went.
+        if (!ok && !p.failedPath.empty()) job.losses->AddFile(p.failedPath);
+        const std::unordered_set<std::string> kept(p.rollback.files.begin(), p.rollback.files.end());
+        for (const std::string& f : PlannedFiles(p))
+            if ((!ok || !kept.count(f)) && (ok || f != p.failedPath)) job.losses->AddFile(f);
     }
     // Stopped while it ran: undone like a failure, the earlier files return.
-    if (!ok || ExportCancelled(job)) {
-        // A failure loses the file that failed, then every file the rollback
-        // takes back; a stop loses only what the designer asked to stop.
-        if (job.losses && !ExportCancelled(job)) {
-            if (!p.failedPath.empty()) job.losses->AddFile(p.failedPath);
-            for (const std::string& f : p.rollback.files) job.losses->AddFile(f);
-        }
-        return fail();
-    }
+    if (!ok || ExportCancelled(job)) return fail();
     p.rollback.committed = true;
     return p.written;
 }
@@ -685,15 +799,33 @@ bool RenderOfflineMix(ExportVoices& voices, const ReverbParams& reverb, int32_t 
     const int64_t frames = int64_t(wanted);
     const ExportMixLevels mix = levels ? *levels : CurrentMixLevels(engine);
 
-    // The outputs hold the sends first, exactly as the real-time mixer feeds
-    // its reverb; the reverb then turns them into the wet signal in place.
-    outLeft.assign(size_t(frames), 0.0f);
-    outRight.assign(size_t(frames), 0.0f);
-    if (MixReverbOffline(voices, reverb, sampleRate, VoiceStartSample(start, sampleRate), frames,
-                         ReverbSendMix(engine, reverb, mix), nullptr, outLeft.data(), outRight.data(), progress))
+    // The sends are mixed exactly as the real-time mixer feeds its reverb,
+    // and turned into the wet signal a window at a time.
+    outLeft.clear();
+    outRight.clear();
+    outLeft.reserve(size_t(frames));
+    outRight.reserve(size_t(frames));
+    const MixSink append = [&](const float* l, const float* r, int64_t n) {
+        outLeft.insert(outLeft.end(), l, l + n);
+        outRight.insert(outRight.end(), r, r + n);
+    };
+    if (StreamReverbOffline(voices, reverb, sampleRate, VoiceStartSample(start, sampleRate), frames,
+                            ReverbSendMix(engine, reverb, mix), append, progress) &&
+        int64_t(outLeft.size()) == frames)
         return true;
     // Stopped: nothing half-made is handed over.
     std::vector<float>().swap(outLeft);
     std::vector<float>().swap(outRight);
     return false;
+}
+
+bool StreamOfflineMix(ExportVoices& voices, const ReverbParams& reverb, int32_t sampleRate, double length,
+                      double start, const MixSink& sink, const ExportMixLevels* levels, const MixProgress& progress) {
+    const AudioEngine& engine = voices.Engine();
+    if (sampleRate < 1 || !std::isfinite(start) || !sink) return false;
+    const double wanted = std::trunc(length * double(sampleRate));
+    if (!(wanted >= 1) || wanted > 9.0e15 || !engine.cacheReady.load()) return false;
+    const ExportMixLevels mix = levels ? *levels : CurrentMixLevels(engine);
+    return StreamReverbOffline(voices, reverb, sampleRate, VoiceStartSample(start, sampleRate), int64_t(wanted),
+                               ReverbSendMix(engine, reverb, mix), sink, progress);
 }

@@ -11,8 +11,10 @@
 //   Failures: missing folder, full disk, bad names, misuse
 //   Read back: entries that share one large stream are refused
 #include <gtest/gtest.h>
+
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -20,6 +22,7 @@
 #include <string>
 
 #include "export/aaf_test_tools.h"
+#include "export/bwf_writer.h"
 #include "export/compound_file_reader.h"
 #include "export/compound_file_writer.h"
 #include "persistence/json_value.h"
@@ -260,16 +263,18 @@ TEST(CompoundFileWriter, FailuresLeaveThePreviousFileAndNoTmp) {
         EXPECT_FALSE(WriteStream(w, "s", block));
         EXPECT_FALSE(std::filesystem::exists(dir.File("missing")));
     }
-    {  // a full disk in the middle of the data: the temporary file is the
-       // kernel's always-full device (the AAF tests cover a file-size limit)
-        ASSERT_EQ(::symlink("/dev/full", (path + ".tmp").c_str()), 0);
+    {  // a disk that fills up in the middle of the data (the writers' seam;
+       // the AAF tests cover a file-size limit)
+        InjectBwfWriteFailure(1, ENOSPC, "kept.cfb", true);
         CompoundFileWriter w;
         ASSERT_TRUE(CompoundFileOpen(w, path, kKind, kRootClass)) << w.error;
         bool ok = true;
         for (int i = 0; ok && i < 40; ++i) ok = WriteStream(w, "block " + std::to_string(i), block);
         EXPECT_FALSE(ok);
         EXPECT_FALSE(CompoundFileCommit(w));
+        InjectBwfWriteFailure(0, 0);
         EXPECT_NE(w.error.find("No space"), std::string::npos) << w.error;
+        EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
         expectUntouched("full disk");
     }
     // Names the directory cannot hold or tell apart, and a storage left
