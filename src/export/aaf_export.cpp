@@ -617,7 +617,7 @@ void AddReverbReturns(AafExportRun& run) {
         open[c] = writers[c].Open(PathOf(run, names[c]), rate, uint64_t(std::max<int64_t>(0, clip.position)),
                                   descriptions[c], job.cancel);
     }
-    const MixSink sink = [&](const float* l, const float* r, int64_t n) {
+    const MixSink sink = [&](float* l, float* r, int64_t n) {
         if (open[0]) open[0] = writers[0].Write(l, n);
         if (open[1]) open[1] = writers[1].Write(r, n);
     };

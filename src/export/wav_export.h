@@ -74,8 +74,9 @@ bool RenderOfflineMix(ExportVoices& voices, const ReverbParams& reverb, int32_t 
                       double start, std::vector<float>& outLeft, std::vector<float>& outRight,
                       const ExportMixLevels* levels = nullptr, const MixProgress& progress = nullptr);
 
-// Handed the next `frames` frames of a streamed mix, in order.
-using MixSink = std::function<void(const float* left, const float* right, int64_t frames)>;
+// Handed the next `frames` frames of a streamed mix, in order (the sink may
+// change them in place: they are the stream's own).
+using MixSink = std::function<void(float* left, float* right, int64_t frames)>;
 
 // The same wet reverb handed to `sink` as it is made, a window of slices at
 // a time, so that no more than a window of it is ever held: the frames, and
