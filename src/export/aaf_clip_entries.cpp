@@ -18,6 +18,7 @@
 #include "document/event.h"
 #include "document/event_naming.h"
 #include "document/project.h"
+#include "playback/voice_mix.h"
 #include "document/text_util.h"
 #include "export/export_names.h"
 
@@ -143,13 +144,40 @@ void AppendAafEntry(AafClipList& list, const std::string& path, const std::strin
 
 }  // namespace
 
+namespace {
+
+// The gain curve of a clip whose first `cut` samples were left out (cut at
+// 00:00): the clip's own curve over what is left of it, times what is left
+// of its fade-in, in the layer's own fade shape. So the clip begins at the
+// level the layer has at the cut and rises as the layer does, instead of
+// fading in again from silence.
+AafGainCurve CurveAfterCut(const AafResultClip& clip, int64_t cut, int64_t length) {
+    AafGainCurve curve;
+    curve.present = clip.curve.present || clip.fadeIn > cut;
+    if (!curve.present) return curve;
+    const VoiceFades fade{float(clip.fadeIn), 0.0f};
+    const double whole = double(std::max<int64_t>(clip.length, 1));
+    for (int k = 0; k < kAafGainCurvePoints; ++k) {
+        const double at = double(cut) + double(k) / double(kAafGainCurvePoints - 1) * double(length - 1);
+        float value = VoiceFadeGain(at, 1.0e18, fade);
+        if (clip.curve.present) value *= CurveValueAt(clip.curve.points.data(), kAafGainCurvePoints,
+                                                      at / whole * double(kAafGainCurvePoints - 1));
+        curve.points[size_t(k)] = value;
+    }
+    return curve;
+}
+
+}  // namespace
+
 bool AppendAafClip(AafClipList& list, const AafResultClip& clip, const std::string& path,
                    const std::string& fileName, int64_t fileFrames, int64_t handleSamples, int32_t aafTrack) {
     Entry e;
     e.position = clip.position;
     e.length = clip.length;
+    e.fadeIn = clip.fadeIn;
     // A file that begins after the clip's start (cut at 00:00) takes the
     // clip's head with it: the clip begins where the file does.
+    const int64_t cut = handleSamples < 0 ? -handleSamples : 0;
     if (handleSamples < 0) {
         e.position -= handleSamples;
         e.length += handleSamples;
@@ -160,10 +188,16 @@ bool AppendAafClip(AafClipList& list, const AafResultClip& clip, const std::stri
     if (e.length < 1) return false;
     e.fileLength = fileFrames;
     e.track = aafTrack;
-    e.fadeIn = clip.fadeIn;
     e.fadeOut = clip.fadeOut;
     e.gain = clip.gain;
-    AppendAafEntry(list, path, fileName, e, clip.curve);
+    if (cut == 0) {
+        AppendAafEntry(list, path, fileName, e, clip.curve);
+        return true;
+    }
+    // The fade-in was under way at the cut: what is left of it goes into
+    // the clip's gain curve, from the level at the cut.
+    e.fadeIn = 0;
+    AppendAafEntry(list, path, fileName, e, CurveAfterCut(clip, cut, e.length));
     return true;
 }
 

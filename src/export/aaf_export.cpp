@@ -83,13 +83,24 @@ struct AafExportRun {
     AafClipList list;
     std::vector<std::string> written;  // essence files in the order written
     std::vector<std::string> lost;     // essence files whose write failed, in that order
+    std::string aafPath;               // the session file, once it is named
+    std::vector<std::string> returnsDue;  // the reverb returns, until they were tried
     ExportRollback rollback;
 
     // What was lost goes into the job's record, once; a stopped export
-    // loses nothing the designer did not ask to stop.
+    // loses nothing the designer did not ask to stop. A step that failed
+    // loses its session first, then every essence it wrote (the rollback
+    // takes them back), those whose write failed and the reverb returns it
+    // never came to.
     ~AafExportRun() {
-        if (job.losses && !ExportCancelled(job))
-            for (const std::string& path : lost) job.losses->AddFile(path);
+        if (!job.losses || ExportCancelled(job)) return;
+        if (!rollback.committed) {
+            if (!aafPath.empty()) job.losses->AddFile(aafPath);
+            for (const std::string& path : written) job.losses->AddFile(path);
+        }
+        for (const std::string& path : lost) job.losses->AddFile(path);
+        if (!rollback.committed)
+            for (const std::string& path : returnsDue) job.losses->AddFile(path);
     }
 };
 
@@ -481,11 +492,12 @@ void Rendered(AafExportRun& run, ResultCase& rc) {
     };
     if (!rc.result->stereo) {
         place(rc.FileName(false, "", 0), v.left, rc.aafTrack);
-        return;
+    } else {
+        place(rc.FileName(false, ".L", 2), v.left, rc.aafTrack);
+        place(rc.FileName(false, ".R", 2), VoiceHoldsTwoChannels(v) && v.right.size() >= frames ? v.right : v.left,
+              rc.aafTrack + 1);
     }
-    place(rc.FileName(false, ".L", 2), v.left, rc.aafTrack);
-    place(rc.FileName(false, ".R", 2), VoiceHoldsTwoChannels(v) && v.right.size() >= frames ? v.right : v.left,
-          rc.aafTrack + 1);
+    // Its essence is written: a decoded copy goes now, not at the step's end.
     run.voices.Release(rc.voiceIndex);
 }
 
@@ -574,9 +586,15 @@ void AddMarkers(AafExportRun& run) {
         run.list.markers.push_back({run.timing.TimelineSamples(double(e.time)), AafMarkerLabel(run.project, e)});
 }
 
+// Whether the step writes reverb returns.
+bool ReverbReturnsDue(const ExportJob& job) {
+    return job.reverbStem && job.reverb.enabled.load() && job.totalDuration > 0;
+}
+
 void AddReverbReturns(AafExportRun& run) {
     const ExportJob& job = run.job;
-    if (!job.reverbStem || !job.reverb.enabled.load() || !(job.totalDuration > 0)) return;
+    run.returnsDue.clear();  // tried now: a failed write is lost as any essence
+    if (!ReverbReturnsDue(job)) return;
     const double start = run.hasRange ? double(job.rangeIn) : 0.0;
     const double length = run.hasRange ? double(job.rangeOut) - double(job.rangeIn) : double(job.totalDuration);
     const int32_t rate = run.timing.sampleRate;
@@ -585,22 +603,42 @@ void AddReverbReturns(AafExportRun& run) {
         std::printf("[AAF] Reverb returns skipped: %.0f s exceed the 1hr limit\n", length);
         return;
     }
-    std::vector<float> left, right;
-    const MixProgress untilStopped = [&job](double) { return !ExportCancelled(job); };
-    if (!RenderOfflineMix(run.voices, job.reverb, rate, length, start, left, right, &job.mix, untilStopped) ||
-        left.empty())
-        return;
-
+    // Mixed a window at a time straight into the two files: no hour of the
+    // mix is ever held.
     const int32_t reverbTrack = *std::max_element(run.list.tracks.begin(), run.list.tracks.end()) + 1;
     AafResultClip clip;
     clip.position = run.timing.TimelineSamples(start);
-    clip.length = int64_t(left.size());
-    const bool wroteL = WriteEssence(run, "Reverb.L.wav", left, left.size(), clip.position, "Reverb L") &&
-                        AppendAafClip(run.list, clip, PathOf(run, "Reverb.L.wav"), "Reverb.L.wav",
-                                      int64_t(left.size()), 0, reverbTrack);
-    const bool wroteR = WriteEssence(run, "Reverb.R.wav", right, right.size(), clip.position, "Reverb R") &&
-                        AppendAafClip(run.list, clip, PathOf(run, "Reverb.R.wav"), "Reverb.R.wav",
-                                      int64_t(left.size()), 0, reverbTrack + 1);
+    const char* const names[2] = {"Reverb.L.wav", "Reverb.R.wav"};
+    const char* const descriptions[2] = {"Reverb L", "Reverb R"};
+    BwfMonoWriter writers[2];
+    bool open[2] = {false, false};
+    for (int c = 0; c < 2; ++c) {
+        run.rollback.Announce(PathOf(run, names[c]));
+        open[c] = writers[c].Open(PathOf(run, names[c]), rate, uint64_t(std::max<int64_t>(0, clip.position)),
+                                  descriptions[c], job.cancel);
+    }
+    const MixSink sink = [&](float* l, float* r, int64_t n) {
+        if (open[0]) open[0] = writers[0].Write(l, n);
+        if (open[1]) open[1] = writers[1].Write(r, n);
+    };
+    const MixProgress untilStopped = [&job](double) { return !ExportCancelled(job); };
+    if (!StreamOfflineMix(run.voices, job.reverb, rate, length, start, sink, &job.mix, untilStopped) ||
+        ExportCancelled(job))
+        return;  // the writers left unfinished leave nothing
+    bool wrote[2] = {false, false};
+    for (int c = 0; c < 2; ++c) {
+        const std::string path = PathOf(run, names[c]);
+        const int64_t frames = writers[c].Frames();
+        clip.length = frames;
+        if (!open[c] || !writers[c].Finish()) {
+            run.lost.push_back(path);
+            continue;
+        }
+        run.written.push_back(path);
+        run.rollback.files.push_back(path);
+        wrote[c] = AppendAafClip(run.list, clip, path, names[c], frames, 0, reverbTrack + c);
+    }
+    const bool wroteL = wrote[0], wroteR = wrote[1];
     if (run.list.trackNames.size() < size_t(reverbTrack) + 2) run.list.trackNames.resize(size_t(reverbTrack) + 2);
     if (wroteL) run.list.trackNames[size_t(reverbTrack)] = "Reverb.L";
     if (wroteR) run.list.trackNames[size_t(reverbTrack) + 1] = "Reverb.R";
@@ -634,6 +672,8 @@ bool WriteAafExport(const ExportJob& job, const Project& project, const AudioEng
     }
     run.sessionFolder = job.outDir + "/" + sessionName;
     run.audioFolder = run.sessionFolder + "/Audio Files";
+    run.aafPath = run.sessionFolder + "/" + AafFileName(sessionName);
+    if (ReverbReturnsDue(job)) run.returnsDue = {PathOf(run, "Reverb.L.wav"), PathOf(run, "Reverb.R.wav")};
     if (!MakeExportFolder(job.outDir, run.rollback) ||
         !MakeExportFolder(run.sessionFolder, run.rollback, job.outDir) ||
         !MakeExportFolder(run.audioFolder, run.rollback, job.outDir))
@@ -671,7 +711,7 @@ bool WriteAafExport(const ExportJob& job, const Project& project, const AudioEng
     RemoveFilesWithoutClips(run);
     if (ExportCancelled(job)) return false;
 
-    const std::string aafPath = run.sessionFolder + "/" + AafFileName(sessionName);
+    const std::string& aafPath = run.aafPath;
     std::remove(aafPath.c_str());
     std::error_code ec;
     std::printf("[AAF] writing '%s'  (essence clips=%d, handles=%d, fillVirtual=%d, aafDir exists=%d)\n",

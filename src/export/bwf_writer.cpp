@@ -183,6 +183,7 @@ struct WriteFault {
     int remaining = 0;
     int error = ENOSPC;
     std::string fileName;
+    bool lasting = false;  // once it failed, every write fails (a full disk)
 };
 
 WriteFault& Fault() {
@@ -196,8 +197,14 @@ bool WriteFails(const std::string& fileName) {
     if (!f.armed.load(std::memory_order_acquire)) return false;
     std::lock_guard<std::mutex> lock(f.mutex);
     if (f.remaining <= 0 || (!f.fileName.empty() && f.fileName != fileName)) return false;
-    if (--f.remaining > 0) return false;
-    f.armed.store(false, std::memory_order_release);
+    if (f.remaining > 1) {
+        --f.remaining;
+        return false;
+    }
+    if (!f.lasting) {
+        f.remaining = 0;
+        f.armed.store(false, std::memory_order_release);
+    }
     errno = f.error;
     return true;
 }
@@ -251,14 +258,17 @@ sf_count_t FileTell(void* user) { return ::lseek(static_cast<BwfFile*>(user)->fd
 
 }  // namespace
 
-void InjectBwfWriteFailure(int nthWrite, int error, const std::string& fileName) {
+void InjectBwfWriteFailure(int nthWrite, int error, const std::string& fileName, bool lasting) {
     WriteFault& f = Fault();
     std::lock_guard<std::mutex> lock(f.mutex);
     f.remaining = std::max(nthWrite, 0);
     f.error = error;
     f.fileName = fileName;
+    f.lasting = lasting;
     f.armed.store(nthWrite > 0, std::memory_order_release);
 }
+
+bool InjectedWriteFails(const std::string& fileName) { return WriteFails(fileName); }
 
 // ---------------------------------------------------------------------------
 // Shared steps
@@ -430,9 +440,41 @@ struct BwfMonoWriter::State {
     int64_t frames = 0;
     int64_t limit = 0;
     bool failed = false;
+    int channels = 1;
     const std::atomic<bool>* stop = nullptr;
     std::vector<float> block;
+
+    // Frames from each channel's samples, interleaved a block at a time.
+    bool Put(const float* const* samples, int64_t frames);
 };
+
+bool BwfMonoWriter::State::Put(const float* const* samples, int64_t count) {
+    if (!file || failed) return false;
+    if (count < 0 || (count > 0 && !samples[0]) || frames + count > limit) {
+        std::printf("[Export] %s: numFrames %lld exceeds 1hr limit (%lld) — %s\n", kMonoWho,
+                    (long long)(frames + count), (long long)limit, path.c_str());
+        failed = true;
+        return false;
+    }
+    for (int64_t at = 0; at < count; at += kStereoBlockFrames) {
+        if (Stopped(stop)) {
+            failed = true;  // given up: Finish and the destructor leave nothing
+            return false;
+        }
+        const int64_t n = std::min(kStereoBlockFrames, count - at);
+        for (int64_t i = 0; i < n; ++i)
+            for (int c = 0; c < channels; ++c) block[size_t(i * channels + c)] = samples[c][at + i];
+        SanitizeSamples(block.data(), n * channels);
+        if (sf_writef_float(file.sound, block.data(), n) < n) {
+            std::printf("[Export] %s: short write at frame %lld — disk full? Deleting %s\n", kMonoWho,
+                        (long long)(frames + at), path.c_str());
+            failed = true;
+            return false;
+        }
+    }
+    frames += count;
+    return true;
+}
 
 BwfMonoWriter::BwfMonoWriter() = default;
 
@@ -443,47 +485,32 @@ BwfMonoWriter::~BwfMonoWriter() {
 }
 
 bool BwfMonoWriter::Open(const std::string& path, int32_t sampleRate, uint64_t timeReference,
-                         const char* description, const std::atomic<bool>* stop) {
+                         const char* description, const std::atomic<bool>* stop, int channels) {
     state_.reset();
-    if (sampleRate < 1 || Stopped(stop)) return false;
+    if (sampleRate < 1 || Stopped(stop) || channels < 1 || channels > 2) return false;
     auto state = std::make_unique<State>();
     state->stop = stop;
+    state->channels = channels;
     state->path = path;
     state->tmpPath = path + ".tmp";
     state->limit = int64_t(sampleRate) * 3600;
-    state->file = BwfOpen(path, state->tmpPath, 1, sampleRate, timeReference, description, kMonoWho);
+    state->file = BwfOpen(path, state->tmpPath, channels, sampleRate, timeReference, description, kMonoWho);
     if (!state->file) return false;
-    state->block.resize(size_t(kStereoBlockFrames));
+    state->block.resize(size_t(kStereoBlockFrames) * size_t(channels));
     state_ = std::move(state);
     return true;
 }
 
 bool BwfMonoWriter::Write(const float* samples, int64_t frames) {
-    if (!state_ || !state_->file || state_->failed) return false;
-    State& s = *state_;
-    if (frames < 0 || (frames > 0 && !samples) || s.frames + frames > s.limit) {
-        std::printf("[Export] %s: numFrames %lld exceeds 1hr limit (%lld) — %s\n", kMonoWho,
-                    (long long)(s.frames + frames), (long long)s.limit, s.path.c_str());
-        s.failed = true;
-        return false;
-    }
-    for (int64_t at = 0; at < frames; at += kStereoBlockFrames) {
-        if (Stopped(s.stop)) {
-            s.failed = true;  // given up: Finish and the destructor leave nothing
-            return false;
-        }
-        const int64_t n = std::min(kStereoBlockFrames, frames - at);
-        std::copy_n(samples + at, n, s.block.begin());
-        SanitizeSamples(s.block.data(), n);
-        if (sf_writef_float(s.file.sound, s.block.data(), n) < n) {
-            std::printf("[Export] %s: short write at frame %lld — disk full? Deleting %s\n", kMonoWho,
-                        (long long)(s.frames + at), s.path.c_str());
-            s.failed = true;
-            return false;
-        }
-    }
-    s.frames += frames;
-    return true;
+    if (!state_ || state_->channels != 1) return false;
+    const float* const channels[1] = {samples};
+    return state_->Put(channels, frames);
+}
+
+bool BwfMonoWriter::WriteStereo(const float* left, const float* right, int64_t frames) {
+    if (!state_ || state_->channels != 2 || (frames > 0 && !right)) return false;
+    const float* const channels[2] = {left, right};
+    return state_->Put(channels, frames);
 }
 
 bool BwfMonoWriter::Finish() {

@@ -57,9 +57,10 @@ bool WriteBWFClipMonoAtSample(const std::string& path, const float* samples, int
                               int32_t sampleRate, int64_t timeReferenceSamples, const char* description,
                               const std::atomic<bool>* stop = nullptr);
 
-// A mono file written a block at a time, for samples that are never whole in
-// memory (an essence read from its source a block at a time): Open, Write
-// as often as needed, Finish. Like the writers above it writes "<path>.tmp"
+// A mono file (or, opened with two channels, a stereo one) written a block
+// at a time, for samples that are never whole in memory (an essence read
+// from its source a block at a time, a mix made a window at a time): Open,
+// Write (WriteStereo) as often as needed, Finish. Like the writers above it writes "<path>.tmp"
 // and moves it over <path> only in Finish, when every frame went through;
 // a write that fails or passes one hour fails the file, and a writer that
 // is dropped unfinished (or whose Finish fails) leaves nothing. Samples are
@@ -74,8 +75,9 @@ public:
     // `timeReference` in samples; `description` and `stop` may be null. A
     // raised stop fails the next Write (and Finish): nothing is left.
     bool Open(const std::string& path, int32_t sampleRate, uint64_t timeReference, const char* description,
-              const std::atomic<bool>* stop = nullptr);
-    bool Write(const float* samples, int64_t frames);
+              const std::atomic<bool>* stop = nullptr, int channels = 1);
+    bool Write(const float* samples, int64_t frames);  // a mono file
+    bool WriteStereo(const float* left, const float* right, int64_t frames);  // a stereo file
     // True when at least one frame was written and the file is in place.
     bool Finish();
     int64_t Frames() const;  // written so far
@@ -100,10 +102,15 @@ bool RewriteBextChunk(int fd);
 // kBwfOriginator: a file the program wrote.
 bool IsOwnBroadcastWavFile(int fd);
 
-// Test seam of the file layer that every writer above writes its temporary
-// file through: counting from this call, the nthWrite-th write to a file
-// whose final name (last path component) is `fileName`, or to any file when
-// that is empty, writes nothing and fails with `error`, as a full disk
-// fails it; the writes before and after it go through. nthWrite 0 turns it
-// off. Any thread may call it.
-void InjectBwfWriteFailure(int nthWrite, int error, const std::string& fileName = "");
+// Test seam of the file layer that every writer above (and the AAF session's
+// compound file writer) writes its temporary file through: counting from
+// this call, the nthWrite-th write to a file whose final name (last path
+// component) is `fileName`, or to any file when that is empty, writes
+// nothing and fails with `error`, as a full disk fails it; the writes before
+// and after it go through, unless `lasting`: then that write and every one
+// after it fail, as on a disk that filled up. nthWrite 0 turns it off. Any
+// thread may call it.
+void InjectBwfWriteFailure(int nthWrite, int error, const std::string& fileName = "", bool lasting = false);
+// For a writer of its own: true (errno set) when this write of the file
+// named `fileName` is one the seam above fails.
+bool InjectedWriteFails(const std::string& fileName);

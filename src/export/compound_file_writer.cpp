@@ -25,6 +25,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "export/bwf_writer.h"
 #include "platform/file_util.h"
 
 namespace {
@@ -79,6 +80,7 @@ bool SystemFail(CompoundFileWriter& w, const std::string& what, int error) {
 }
 
 bool WriteAt(CompoundFileWriter& w, const uint8_t* data, size_t size, off_t* offset) {
+    if (size > 0 && InjectedWriteFails(FileNameOf(w.path))) return SystemFail(w, "cannot write", errno);
     while (size > 0) {
         ssize_t n = offset ? ::pwrite(w.fd, data, size, *offset) : ::write(w.fd, data, size);
         if (n < 0 && errno == EINTR) continue;

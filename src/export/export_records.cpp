@@ -174,10 +174,11 @@ constexpr size_t kStatusBytes = 127;
 
 // "<head>: <name>" plus " and %d more" when more than one was lost, the name
 // cut (at a character boundary, with "…") so that the whole fits the status.
-std::string NamingText(const char* head, size_t count, const char* what, const std::string& first) {
+std::string NamingText(const char* head, size_t count, const char* what, const std::string& first,
+                       const char* opening = "Export finished with errors") {
     char lead[96];
-    std::snprintf(lead, sizeof lead, "%s \xE2\x80\x94 %zu %s%s %s: ", "Export finished with errors", count, what,
-                  count == 1 ? "" : "s", head);
+    std::snprintf(lead, sizeof lead, "%s \xE2\x80\x94 %zu %s%s %s: ", opening, count, what, count == 1 ? "" : "s",
+                  head);
     char more[48] = "";
     if (count > 1) std::snprintf(more, sizeof more, " and %zu more", count - 1);
     const size_t fixed = std::strlen(lead) + std::strlen(more);
@@ -198,6 +199,9 @@ void ExportLosses::AddFile(const std::string& path) {
 }
 
 std::string ExportFinalText(const ExportReport& report) {
+    if (report.aafFailed && !report.losses.files.empty())
+        return NamingText("not written", report.losses.files.size(), "file", report.losses.files.front(),
+                          "AAF export FAILED");
     if (!report.aafFailed && !report.losses.files.empty())
         return NamingText("not written", report.losses.files.size(), "file", report.losses.files.front());
     if (!report.aafFailed && !report.losses.layers.empty())

@@ -216,8 +216,10 @@ struct ExportReport {
 // else "Export complete — %d file%s"; the suffix is empty for exactly 1.
 std::string ExportFinalText(int32_t filesWritten, bool aafFailed, bool wavFailed);
 
-// The job's last status text, at most 127 bytes: after a failed AAF step its
-// text as above; else, when files were lost, "Export finished with errors —
+// The job's last status text, at most 127 bytes: after a failed AAF step
+// "AAF export FAILED — %d file%s not written: %s" naming the first lost file
+// (the session's) as below, or its text as above when nothing was lost;
+// else, when files were lost, "Export finished with errors —
 // %d file%s not written: %s" with the first lost file's name and, when more
 // were lost, " and %d more"; else, when layers had no sound, "Export finished
 // with errors — %d layer%s without sound: %s" likewise; else the text above.

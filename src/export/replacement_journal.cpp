@@ -29,17 +29,20 @@ namespace {
 // Into the record in memory, and, with one write on a descriptor opened for
 // appending, into the manifest: a kill leaves whole records behind, and at
 // worst a torn last one, which the reader drops.
-void AppendRecord(ReplacementJournal& journal, char tag, const std::string& path) {
+// False when the manifest is open and the write failed.
+bool AppendRecord(ReplacementJournal& journal, char tag, const std::string& path) {
     std::lock_guard<std::mutex> lock(journal.mutex);
     if (tag == 'C') journal.record.succeeded = true;
     else journal.record.made.push_back({tag, path});
-    if (journal.manifestFd < 0) return;
+    if (journal.manifestFd < 0) return true;
     if (!WriteWhole(journal.manifestFd, Record(tag, path))) {
         std::printf("[Export] Could not add to the manifest in %s (%s)\n", journal.folder.c_str(),
                     std::strerror(errno));
         ::close(journal.manifestFd);
         journal.manifestFd = -1;
+        return false;
     }
+    return true;
 }
 
 }  // namespace
@@ -168,14 +171,19 @@ void NoteMade(ReplacementJournal& journal, const std::string& path, bool isFolde
     AppendRecord(journal, tag, relative);
 }
 
-void NoteSucceeded(ReplacementJournal& journal) {
+bool NoteSucceeded(ReplacementJournal& journal) {
     {
         std::lock_guard<std::mutex> lock(journal.mutex);
-        if (journal.record.succeeded) return;  // noted once
+        if (journal.record.succeeded) return true;  // noted once
     }
-    AppendRecord(journal, 'C', "");
+    if (!AppendRecord(journal, 'C', "")) return false;
     std::lock_guard<std::mutex> lock(journal.mutex);
-    if (journal.manifestFd >= 0) ::fsync(journal.manifestFd);
+    if (journal.manifestFd < 0 || ::fsync(journal.manifestFd) == 0) return true;
+    // Not known to be on disk: a kill from here on could undo a pass the
+    // export kept. Said, so that the caller does not count on it.
+    std::printf("[Export] The record that the pass succeeded may not be on disk in %s (%s)\n",
+                journal.folder.c_str(), std::strerror(errno));
+    return false;
 }
 
 ReplacementSettled SettleJournal(ReplacementJournal& journal, bool succeeded, ReplacementTrash* trash) {

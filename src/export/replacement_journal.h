@@ -119,8 +119,9 @@ bool RemoveUntouchedOwnFile(ReplacementJournal& journal, const std::string& path
 // Before the pass makes `path` (a file, or a folder when `isFolder`).
 void NoteMade(ReplacementJournal& journal, const std::string& path, bool isFolder);
 // Once the export keeps the pass, before its earlier files are removed; on
-// disk before it returns.
-void NoteSucceeded(ReplacementJournal& journal);
+// disk before it returns. False (logged) when the record could not be written
+// or synced to disk.
+bool NoteSucceeded(ReplacementJournal& journal);
 
 struct ReplacementSettled {
     bool found = false;      // a record was read (or held) and acted on

@@ -6,9 +6,9 @@
 //   Offline voice mix     SliceGrid, MixOf, MixSlice, SweepWindows: voices into buffers on every
 //                         core, a window of slices at a time with only its voices held, the
 //                         progress told and the stop looked at between windows;
-//                         MixVoicesOffline (dry), OfflineReverb, MixReverbOffline (sends, wet, dry on top)
+//                         OfflineReverb, StreamMix (sends, wet, dry on top, handed on as made)
 //   PassState             what every pass shares: range, frames, names, rollback
-//   Writing files         WriteStereoFile, WriteMonoFile, FitsOneHour
+//   Writing files         WriteStereoFile, WriteMixedFile, FitsOneHour
 //   Passes                MixdownPass, StemsPass, TracksPass, ClipsPass (WriteClipFile)
 //   WriteWavExport
 //   RenderOfflineMix
@@ -30,6 +30,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdio>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <unordered_set>
@@ -186,11 +187,12 @@ VoiceMix MixOf(const AudioEngine& engine, std::function<float(size_t, const Play
 // voice in voice order into the buses, as MixClipWithFades mixes it, its
 // send too where the buses have send buses. So every frame sums as the
 // real-time mixer sums it.
+// The buses hold pass frames from `origin` on.
 void MixSlice(const ExportVoices& voices, int rate, int64_t first, const SliceGrid& grid, int c, const VoiceMix& m,
-              const VoiceMixTargets& buses) {
+              const VoiceMixTargets& buses, int64_t origin = 0) {
     const int64_t at = grid.First(c), count = grid.End(c) - at;
     if (count < 1) return;
-    auto shifted = [at](float* bus) { return bus ? bus + at : nullptr; };
+    auto shifted = [at, origin](float* bus) { return bus ? bus + (at - origin) : nullptr; };
     const VoiceMixTargets slice{shifted(buses.left),     shifted(buses.right), shifted(buses.sendLeft),
                                 shifted(buses.sendRight), nullptr,              nullptr};
     const bool sends = buses.sendLeft && buses.sendRight;
@@ -214,31 +216,20 @@ void MixSlice(const ExportVoices& voices, int rate, int64_t first, const SliceGr
 bool SweepWindows(ExportVoices& voices, int rate, int64_t first, const SliceGrid& grid,
                   const std::vector<uint8_t>& hold, const std::function<void(int)>& mixSlice,
                   const std::function<void(int64_t)>& after, const std::function<int64_t(int64_t)>& keepFrom,
-                  const MixProgress& progress) {
+                  const MixProgress& progress, const std::function<void(int64_t)>& before = nullptr) {
     const int perWindow = int(std::clamp<double>(
         std::round(voices.SliceSeconds() * double(rate) / double(std::max<int64_t>(grid.size, 1))), 1.0, 1.0e6));
     for (int c0 = 0; c0 < grid.count; c0 += perWindow) {
         if (progress && !progress(double(grid.First(c0)) / double(std::max<int64_t>(grid.frames, 1)))) return false;
         const int c1 = std::min(grid.count, c0 + perWindow);
         const int64_t windowEnd = grid.End(c1 - 1);
+        if (before) before(windowEnd);
         voices.Hold(first + keepFrom(grid.First(c0)), first + windowEnd, rate, hold);
         RunRenderChunks(c1 - c0, RenderThreadCount(0), [&](int k) { mixSlice(c0 + k); });
         if (after) after(windowEnd);
         voices.ReleaseBefore(first + keepFrom(windowEnd), rate);
     }
     return !progress || progress(1.0);
-}
-
-// The pass's voices dry into left and right; false when stopped.
-bool MixVoicesOffline(ExportVoices& voices, int rate, int64_t first, int64_t frames, const VoiceMix& m, float* left,
-                      float* right, const MixProgress& progress) {
-    const SliceGrid grid(frames);
-    VoiceMixTargets buses;
-    buses.left = left;
-    buses.right = right;
-    return SweepWindows(
-        voices, rate, first, grid, m.mixed, [&](int c) { MixSlice(voices, rate, first, grid, c, m, buses); }, nullptr,
-        [](int64_t end) { return end; }, progress);
 }
 
 // A private reverb run over a pass's send buses in place, 2048 frames at a
@@ -257,57 +248,90 @@ struct OfflineReverb {
     }
 
     // Whole blocks up to `upTo`; with `last`, the short block at the end too.
-    void Advance(float* left, float* right, int64_t upTo, bool last) {
+    // The buffers hold pass frames from `origin` on.
+    void Advance(float* left, float* right, int64_t upTo, bool last, int64_t origin = 0) {
         std::array<float, kReverbBlock> inL, inR, wetL, wetR;
         while (done < upTo && (last || done + kReverbBlock <= upTo)) {
             const int n = int(std::min<int64_t>(kReverbBlock, upTo - done));
-            std::copy_n(left + done, n, inL.begin());
-            std::copy_n(right + done, n, inR.begin());
+            const int64_t at = done - origin;
+            std::copy_n(left + at, n, inL.begin());
+            std::copy_n(right + at, n, inR.begin());
             ProcessReverbBlock(*state, inL.data(), inR.data(), wetL.data(), wetR.data(), n);
-            std::copy_n(wetL.begin(), n, left + done);
-            std::copy_n(wetR.begin(), n, right + done);
+            std::copy_n(wetL.begin(), n, left + at);
+            std::copy_n(wetR.begin(), n, right + at);
             done += n;
         }
     }
 };
 
-// The wet reverb of the pass in left and right (frames zeroed by the
-// caller): the sends mixed in, window by window, and turned wet behind them.
-// With `dry`, the voices' dry sound goes on top of the wet, slice by slice
-// as soon as a slice's wet is complete: every frame is the wet sound plus
-// the voices in voice order, and the voices a slice needs are held only
-// until both of its mixes are done. False when stopped (`progress`).
-bool MixReverbOffline(ExportVoices& voices, const ReverbParams& reverb, int rate, int64_t first, int64_t frames,
-                      const VoiceMix& sends, const VoiceMix* dry, float* left, float* right,
-                      const MixProgress& progress) {
+// The pass's mix handed to `sink` window by window, in order, as its frames
+// are complete: the buffers hold only the frames from the first one not yet
+// handed on to the window's end, whatever the pass's length. With `reverb`,
+// the `sends` are mixed into the buffers and turned wet behind the windows;
+// with `dry`, the voices' dry sound goes on top, slice by slice as soon as a
+// slice's wet is complete (at once without a reverb): every frame is the wet
+// sound plus the voices in voice order, mixed into zeroed frames slice by
+// slice as the whole pass would be, so the grid alone decides the float
+// sums. The voices a slice needs are held only until both of its mixes are
+// done. False when stopped (`progress`); the sink may have been handed part
+// of the mix then.
+bool StreamMix(ExportVoices& voices, int rate, int64_t first, int64_t frames, const ReverbParams* reverb,
+               const VoiceMix* sends, const VoiceMix* dry, const MixSink& sink, const MixProgress& progress) {
     const SliceGrid grid(frames);
-    OfflineReverb wet(reverb, rate);
-    VoiceMixTargets sendBuses;
-    sendBuses.sendLeft = left;
-    sendBuses.sendRight = right;
-    VoiceMixTargets dryBuses;
-    dryBuses.left = left;
-    dryBuses.right = right;
-    std::vector<uint8_t> hold = sends.mixed;
-    if (dry)
+    std::unique_ptr<OfflineReverb> wet = reverb && sends ? std::make_unique<OfflineReverb>(*reverb, rate) : nullptr;
+    std::vector<float> left, right;
+    int64_t origin = 0;  // the pass frame left[0] holds
+    VoiceMixTargets sendBuses, dryBuses;
+    std::vector<uint8_t> hold = wet ? sends->mixed : dry->mixed;
+    if (wet && dry)
         for (size_t i = 0; i < hold.size() && i < dry->mixed.size(); ++i) hold[i] = hold[i] || dry->mixed[i];
     int dryDone = 0;  // slices mixed dry
-    auto mixDryUpTo = [&](int64_t wetEnd) {
+    auto mixDryUpTo = [&](int64_t complete) {
         int until = dryDone;
-        while (until < grid.count && grid.End(until) <= wetEnd) ++until;
+        while (until < grid.count && grid.End(until) <= complete) ++until;
         if (until == dryDone) return;
         const int from = dryDone;
         RunRenderChunks(until - from, RenderThreadCount(0),
-                        [&](int k) { MixSlice(voices, rate, first, grid, from + k, *dry, dryBuses); });
+                        [&](int k) { MixSlice(voices, rate, first, grid, from + k, *dry, dryBuses, origin); });
         dryDone = until;
     };
+    // Frames before `end` are complete: handed on, and dropped from the buffers.
+    auto handOn = [&](int64_t end) {
+        const int64_t ready = end - origin;
+        if (ready <= 0) return;
+        sink(left.data(), right.data(), ready);
+        left.erase(left.begin(), left.begin() + ready);
+        right.erase(right.begin(), right.begin() + ready);
+        origin = end;
+    };
+    auto mixSlice = [&](int c) {
+        if (wet)
+            MixSlice(voices, rate, first, grid, c, *sends, sendBuses, origin);
+        else
+            MixSlice(voices, rate, first, grid, c, *dry, dryBuses, origin);
+    };
+    auto afterWindow = [&](int64_t end) {
+        if (!wet) {
+            handOn(end);
+            return;
+        }
+        wet->Advance(left.data(), right.data(), end, end >= frames, origin);
+        if (!dry) {
+            handOn(wet->done);
+            return;
+        }
+        mixDryUpTo(wet->done);
+        handOn(grid.First(dryDone));
+    };
     return SweepWindows(
-        voices, rate, first, grid, hold, [&](int c) { MixSlice(voices, rate, first, grid, c, sends, sendBuses); },
-        [&](int64_t end) {
-            wet.Advance(left, right, end, end >= frames);
-            if (dry) mixDryUpTo(wet.done);
-        },
-        [&](int64_t end) { return dry ? std::min(end, grid.First(dryDone)) : end; }, progress);
+        voices, rate, first, grid, hold, mixSlice, afterWindow,
+        [&](int64_t end) { return wet && dry ? std::min(end, grid.First(dryDone)) : end; }, progress,
+        [&](int64_t windowEnd) {
+            left.resize(size_t(windowEnd - origin), 0.0f);
+            right.resize(size_t(windowEnd - origin), 0.0f);
+            sendBuses.sendLeft = dryBuses.left = left.data();
+            sendBuses.sendRight = dryBuses.right = right.data();
+        });
 }
 
 // ---------------------------------------------------------------------------
@@ -372,13 +396,25 @@ bool WriteStereoFile(PassState& p, const std::string& path, const float* left, c
     return true;
 }
 
-bool WriteMonoFile(PassState& p, const std::string& path, const float* samples, int64_t frames,
-                   double timeReference, const std::string& description) {
-    if (frames > INT32_MAX || ExportCancelled(p.job)) return false;
+// A file of the pass written as its mix is made (`mix` hands it to the sink
+// it is given, and stops when told to): no more than a window of it is ever
+// held. A mono file takes the left channel.
+bool WriteMixedFile(PassState& p, const std::string& path, bool stereo, const std::string& description,
+                    const std::function<bool(const MixSink&, const MixProgress&)>& mix) {
+    if (ExportCancelled(p.job)) return false;  // the pass is undone
     p.rollback.Announce(path);
-    if (!WriteBWFClipMono(path, samples, int32_t(frames), p.rate, timeReference, description.c_str(),
-                          p.job.cancel)) {
-        if (ExportCancelled(p.job)) return false;  // stopped, not lost
+    BwfMonoWriter writer;
+    bool open = writer.Open(path, p.rate, BwfTimeReference(p.rate, p.timeReference), description.c_str(),
+                            p.job.cancel, stereo ? 2 : 1);
+    const MixSink sink = [&](float* left, float* right, int64_t n) {
+        if (open) open = stereo ? writer.WriteStereo(left, right, n) : writer.Write(left, n);
+    };
+    // A file that cannot be written ends the mix too.
+    const MixProgress sweep = p.Sweep();
+    const MixProgress progress = [&](double fraction) { return sweep(fraction) && open; };
+    const bool mixed = mix(sink, progress);
+    if (ExportCancelled(p.job)) return false;  // stopped, not lost
+    if (!mixed || !open || !writer.Finish()) {
         p.failedPath = path;
         return false;
     }
@@ -387,8 +423,7 @@ bool WriteMonoFile(PassState& p, const std::string& path, const float* samples, 
     return true;
 }
 
-// The passes that hold whole-length buffers refuse before allocating them
-// what the writer would refuse afterwards.
+// The passes refuse before mixing what the writer would refuse afterwards.
 bool FitsOneHour(const PassState& p) {
     const int64_t limit = int64_t(p.rate) * 3600;
     if (p.frames <= limit) return true;
@@ -413,31 +448,38 @@ VoiceMix ReverbSendMix(const AudioEngine& engine, const ReverbParams& reverb, co
 
 int64_t PassFirstSample(const PassState& p) { return VoiceStartSample(p.start, p.rate); }
 
-// The reverb goes in first and the voices on top, so the pass never holds
-// more than the two mix buffers (and the samples of a slice's voices).
+// The reverb goes in first and the voices on top, then the limiter, a
+// window at a time into the file.
 bool MixdownPass(PassState& p) {
-    std::vector<float> left(size_t(p.frames), 0.0f), right(size_t(p.frames), 0.0f);
     const VoiceMix dry = MixOf(p.engine, [&p](size_t, const PlaybackVoice& v) {
         return p.master * p.options.mix.groupGain[size_t(GroupOf(v))];
     });
-    const ReverbParams* reverb = p.options.reverb;
-    const bool mixed =
-        reverb && reverb->enabled.load()
-            ? MixReverbOffline(p.voices, *reverb, p.rate, PassFirstSample(p), p.frames,
-                               ReverbSendMix(p.engine, *reverb, p.options.mix), &dry, left.data(), right.data(),
-                               p.Sweep())
-            : MixVoicesOffline(p.voices, p.rate, PassFirstSample(p), p.frames, dry, left.data(), right.data(),
-                               p.Sweep());
-    if (!mixed) return false;
-    ApplyPeakLimiter(PeakLimiterOf(p.engine), left.data(), right.data(), p.frames);
+    const ReverbParams* reverb = p.options.reverb && p.options.reverb->enabled.load() ? p.options.reverb : nullptr;
+    const VoiceMix sends = reverb ? ReverbSendMix(p.engine, *reverb, p.options.mix) : VoiceMix{};
     const std::string path = p.job.outDir + "/" + p.fileBase + ".wav";
-    if (!WriteStereoFile(p, path, left.data(), right.data(), p.frames, p.timeReference, p.base)) return false;
-    std::printf("[ExportWAV] Mixdown written to %s\n", path.c_str());
-    return true;
+    double envelope = 0;  // the limiter's, from one window to the next
+    const bool written =
+        WriteMixedFile(p, path, true, p.base, [&](const MixSink& sink, const MixProgress& progress) {
+            const MixSink limited = [&](float* left, float* right, int64_t n) {
+                ApplyPeakLimiter(PeakLimiterOf(p.engine), left, right, n, &envelope);
+                sink(left, right, n);
+            };
+            return StreamMix(p.voices, p.rate, PassFirstSample(p), p.frames, reverb, reverb ? &sends : nullptr, &dry,
+                             limited, progress);
+        });
+    if (written) std::printf("[ExportWAV] Mixdown written to %s\n", path.c_str());
+    return written;
+}
+
+// A dry mix of the pass into a file of its own.
+bool WriteDryMix(PassState& p, const std::string& path, bool stereo, const std::string& description,
+                 const VoiceMix& mix) {
+    return WriteMixedFile(p, path, stereo, description, [&](const MixSink& sink, const MixProgress& progress) {
+        return StreamMix(p.voices, p.rate, PassFirstSample(p), p.frames, nullptr, nullptr, &mix, sink, progress);
+    });
 }
 
 bool StemsPass(PassState& p) {
-    std::vector<float> left, right;
     const std::vector<uint8_t> layered = VoicesOfLayers(p.engine);
     p.units = 3;
     for (int g = 0; g < 3; ++g) {
@@ -448,18 +490,12 @@ bool StemsPass(PassState& p) {
             used = layered[i] && !v.muted.load() && v.group == g && v.sampleCount >= 1;
         }
         if (!used) continue;
-        left.assign(size_t(p.frames), 0.0f);
-        right.assign(size_t(p.frames), 0.0f);
         const float gain = p.options.mix.groupGain[size_t(g)] * p.master;
         const VoiceMix stem =
             MixOf(p.engine, [g, gain](size_t, const PlaybackVoice& v) { return v.group == g ? gain : 0.0f; });
-        if (!MixVoicesOffline(p.voices, p.rate, PassFirstSample(p), p.frames, stem, left.data(), right.data(),
-                              p.Sweep()))
-            return false;
         const std::string name = p.base + " - " + p.groupNames[size_t(g)];
         const std::string path = p.job.outDir + "/" + p.fileBase + " - " + p.groupNames[size_t(g)] + ".wav";
-        if (!WriteStereoFile(p, path, left.data(), right.data(), p.frames, p.timeReference, name))
-            return false;
+        if (!WriteDryMix(p, path, true, name, stem)) return false;
     }
     return true;
 }
@@ -474,7 +510,6 @@ bool TracksPass(PassState& p) {
         const PlaybackVoice& v = p.engine.voices[i];
         if (layered[i] && ResultIndexValid(v, p.results)) voiceTrack[i] = p.results[size_t(v.resultIndex)].track;
     }
-    std::vector<float> left, right;
     int32_t tracks = 0;
     p.units = 0;
     for (int g = 0; g < 3; ++g) {
@@ -493,21 +528,13 @@ bool TracksPass(PassState& p) {
             for (size_t i = 0; i < voiceTrack.size() && !used; ++i)
                 used = voiceTrack[i] == track && !p.engine.voices[i].muted.load();
             if (!used) continue;
-            left.assign(size_t(p.frames), 0.0f);
-            right.assign(size_t(p.frames), 0.0f);
             const float gain = p.options.mix.groupGain[size_t(g)];
             const VoiceMix mix = MixOf(p.engine, [&voiceTrack, track, gain](size_t i, const PlaybackVoice&) {
                 return voiceTrack[i] == track ? gain : 0.0f;
             });
-            if (!MixVoicesOffline(p.voices, p.rate, PassFirstSample(p), p.frames, mix, left.data(), right.data(),
-                                  p.Sweep()))
-                return false;
             const std::string name = ExportTrackName(p.groupNames[size_t(g)], s);
             const std::string path = folder + "/" + p.fileBase + " - " + name + ".wav";
-            const bool ok = group.stereo
-                                ? WriteStereoFile(p, path, left.data(), right.data(), p.frames, p.timeReference, name)
-                                : WriteMonoFile(p, path, left.data(), p.frames, p.timeReference, name);
-            if (!ok) return false;
+            if (!WriteDryMix(p, path, group.stereo, name, mix)) return false;
             ++tracks;
         }
     }
@@ -584,6 +611,67 @@ bool ClipsPass(PassState& p) {
     return true;
 }
 
+// Every file the pass means to write, in the order it writes them, by the
+// same tests the passes make: what a failed pass loses, written or not.
+std::vector<std::string> PlannedFiles(const PassState& p) {
+    std::vector<std::string> files;
+    const std::string beside = p.job.outDir + "/" + p.fileBase;
+    const ReverbParams* reverb = p.options.reverb;
+    if (p.options.reverbStem && p.options.mode != kWavMixdown && reverb && reverb->enabled.load())
+        files.push_back(beside + " - " + kReverbStemName + ".wav");
+    const std::vector<uint8_t> layered = VoicesOfLayers(p.engine);
+    switch (p.options.mode) {
+        case kWavMixdown: files.push_back(beside + ".wav"); break;
+        case kWavStems:
+            for (int g = 0; g < 3; ++g) {
+                bool used = false;
+                for (size_t i = 0; i < p.engine.voices.size() && !used; ++i) {
+                    const PlaybackVoice& v = p.engine.voices[i];
+                    used = layered[i] && !v.muted.load() && v.group == g && v.sampleCount >= 1;
+                }
+                if (used) files.push_back(beside + " - " + p.groupNames[size_t(g)] + ".wav");
+            }
+            break;
+        case kWavTracks: {
+            std::vector<int32_t> voiceTrack(p.engine.voices.size(), INT32_MIN);
+            for (size_t i = 0; i < p.engine.voices.size(); ++i)
+                if (layered[i] && ResultIndexValid(p.engine.voices[i], p.results))
+                    voiceTrack[i] = p.results[size_t(p.engine.voices[i].resultIndex)].track;
+            for (int g = 0; g < 3; ++g) {
+                const MixGroup& group = p.layout.groups[g];
+                const int first = GroupFirstTrack(p.layout.groups, g);
+                const int slots = group.usedTracks > 0 ? std::max(group.trackCount, group.usedTracks) : 0;
+                for (int s = 0; s < slots; ++s) {
+                    bool used = false;
+                    for (size_t i = 0; i < voiceTrack.size() && !used; ++i)
+                        used = voiceTrack[i] == first + s && !p.engine.voices[i].muted.load();
+                    if (used)
+                        files.push_back(p.job.outDir + "/Tracks/" + p.fileBase + " - " +
+                                        ExportTrackName(p.groupNames[size_t(g)], s) + ".wav");
+                }
+            }
+            break;
+        }
+        case kWavClips: {
+            ExportNameTable names;
+            const size_t room = ExportClipNameRoom(p.fileBase);
+            for (size_t i = 0; i < p.engine.voices.size(); ++i) {
+                const PlaybackVoice& v = p.engine.voices[i];
+                if (!layered[i] || v.muted.load() || v.sampleCount < 1 || !ResultIndexValid(v, p.results)) continue;
+                if (p.hasRange && (p.rangeIn >= double(v.startTime) + v.length || v.startTime >= p.rangeOut))
+                    continue;
+                const int64_t first = VoiceStartSample(p.options.startOffset + double(v.startTime), p.rate);
+                if (first < 0 && -first >= int64_t(v.sampleCount)) continue;  // nothing after 00:00
+                const std::string name = names.Claim(ExportClipName(p.results[size_t(v.resultIndex)]), room);
+                files.push_back(p.job.outDir + "/Clips/" + p.fileBase + " - " + name + ".wav");
+            }
+            break;
+        }
+        default: break;
+    }
+    return files;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -629,44 +717,58 @@ int32_t WriteWavExport(const ExportJob& job, const std::vector<RenderResult>& re
     p.groupNames = ExportGroupNames(layout.groups);
 
     const ReverbParams* reverb = options.reverb;
-    if (options.reverbStem && options.mode != kWavMixdown && reverb && reverb->enabled.load()) {
-        std::vector<float> left, right;
+    if (options.reverbStem && options.mode != kWavMixdown && reverb && reverb->enabled.load() && FitsOneHour(p)) {
+        // Mixed a window at a time straight into its file: no hour of it is
+        // ever held.
+        const std::string path = job.outDir + "/" + p.fileBase + " - " + kReverbStemName + ".wav";
+        const std::string description = p.base + " - " + kReverbStemName;
+        p.rollback.Announce(path);
+        BwfMonoWriter writer;
+        bool open = writer.Open(path, p.rate, BwfTimeReference(p.rate, p.timeReference), description.c_str(),
+                                job.cancel, 2);
+        const MixSink sink = [&](float* l, float* r, int64_t n) {
+            if (open) open = writer.WriteStereo(l, r, n);
+        };
         const MixProgress untilStopped = [&job](double) { return !ExportCancelled(job); };
-        if (FitsOneHour(p) &&
-            RenderOfflineMix(p.voices, *reverb, p.rate, p.length, p.start, left, right, &options.mix,
-                             untilStopped)) {
-            const std::string path = job.outDir + "/" + p.fileBase + " - " + kReverbStemName + ".wav";
-            const std::string description = p.base + " - " + kReverbStemName;
-            if (WriteStereoFile(p, path, left.data(), right.data(), int64_t(left.size()), p.timeReference,
-                                description)) {
-                std::printf("[ExportWAV] Reverb stem written to %s\n", path.c_str());
-            } else if (!ExportCancelled(job)) {
-                // The writer said why; the pass goes on without it.
-                if (failed) *failed = true;
-                if (job.losses) job.losses->AddFile(path);
-                p.failedPath.clear();
-            }
+        const bool mixed = StreamOfflineMix(p.voices, *reverb, p.rate, p.length, p.start, sink, &options.mix,
+                                            untilStopped);
+        if (mixed && open && !ExportCancelled(job) && writer.Finish()) {
+            p.rollback.files.push_back(path);
+            ++p.written;
+            std::printf("[ExportWAV] Reverb stem written to %s\n", path.c_str());
+        } else if (mixed && !ExportCancelled(job)) {
+            // The writer said why; the pass goes on without it.
+            if (failed) *failed = true;
         }
     }
 
     bool ok = false;
-    switch (options.mode) {
-        case kWavMixdown: ok = FitsOneHour(p) && MixdownPass(p); break;
-        case kWavStems: ok = FitsOneHour(p) && StemsPass(p); break;
-        case kWavTracks: ok = FitsOneHour(p) && TracksPass(p); break;
-        case kWavClips: ok = ClipsPass(p); break;
-        default: break;
+    try {
+        switch (options.mode) {
+            case kWavMixdown: ok = FitsOneHour(p) && MixdownPass(p); break;
+            case kWavStems: ok = FitsOneHour(p) && StemsPass(p); break;
+            case kWavTracks: ok = FitsOneHour(p) && TracksPass(p); break;
+            case kWavClips: ok = ClipsPass(p); break;
+            default: break;
+        }
+    } catch (const std::exception& e) {
+        // Out of memory, or the like: the pass fails and is undone.
+        std::printf("[ExportWAV] The pass failed: %s\n", e.what());
+        ok = false;
+    }
+    // A failure loses every file the pass was to write: the one that failed,
+    // those the rollback takes back and those it never came to. A pass that
+    // succeeded loses the ones it went on without. A stop loses only what the
+    // designer asked to stop.
+    if (job.losses && !ExportCancelled(job)) {
+        // The file whose write failed is named first: it is why the rest went.
+        if (!ok && !p.failedPath.empty()) job.losses->AddFile(p.failedPath);
+        const std::unordered_set<std::string> kept(p.rollback.files.begin(), p.rollback.files.end());
+        for (const std::string& f : PlannedFiles(p))
+            if ((!ok || !kept.count(f)) && (ok || f != p.failedPath)) job.losses->AddFile(f);
     }
     // Stopped while it ran: undone like a failure, the earlier files return.
-    if (!ok || ExportCancelled(job)) {
-        // A failure loses the file that failed, then every file the rollback
-        // takes back; a stop loses only what the designer asked to stop.
-        if (job.losses && !ExportCancelled(job)) {
-            if (!p.failedPath.empty()) job.losses->AddFile(p.failedPath);
-            for (const std::string& f : p.rollback.files) job.losses->AddFile(f);
-        }
-        return fail();
-    }
+    if (!ok || ExportCancelled(job)) return fail();
     p.rollback.committed = true;
     return p.written;
 }
@@ -685,15 +787,35 @@ bool RenderOfflineMix(ExportVoices& voices, const ReverbParams& reverb, int32_t 
     const int64_t frames = int64_t(wanted);
     const ExportMixLevels mix = levels ? *levels : CurrentMixLevels(engine);
 
-    // The outputs hold the sends first, exactly as the real-time mixer feeds
-    // its reverb; the reverb then turns them into the wet signal in place.
-    outLeft.assign(size_t(frames), 0.0f);
-    outRight.assign(size_t(frames), 0.0f);
-    if (MixReverbOffline(voices, reverb, sampleRate, VoiceStartSample(start, sampleRate), frames,
-                         ReverbSendMix(engine, reverb, mix), nullptr, outLeft.data(), outRight.data(), progress))
+    // The sends are mixed exactly as the real-time mixer feeds its reverb,
+    // and turned into the wet signal a window at a time.
+    outLeft.clear();
+    outRight.clear();
+    outLeft.reserve(size_t(frames));
+    outRight.reserve(size_t(frames));
+    const MixSink append = [&](float* l, float* r, int64_t n) {
+        outLeft.insert(outLeft.end(), l, l + n);
+        outRight.insert(outRight.end(), r, r + n);
+    };
+    const VoiceMix sends = ReverbSendMix(engine, reverb, mix);
+    if (StreamMix(voices, sampleRate, VoiceStartSample(start, sampleRate), frames, &reverb, &sends, nullptr, append,
+                  progress) &&
+        int64_t(outLeft.size()) == frames)
         return true;
     // Stopped: nothing half-made is handed over.
     std::vector<float>().swap(outLeft);
     std::vector<float>().swap(outRight);
     return false;
+}
+
+bool StreamOfflineMix(ExportVoices& voices, const ReverbParams& reverb, int32_t sampleRate, double length,
+                      double start, const MixSink& sink, const ExportMixLevels* levels, const MixProgress& progress) {
+    const AudioEngine& engine = voices.Engine();
+    if (sampleRate < 1 || !std::isfinite(start) || !sink) return false;
+    const double wanted = std::trunc(length * double(sampleRate));
+    if (!(wanted >= 1) || wanted > 9.0e15 || !engine.cacheReady.load()) return false;
+    const ExportMixLevels mix = levels ? *levels : CurrentMixLevels(engine);
+    const VoiceMix sends = ReverbSendMix(engine, reverb, mix);
+    return StreamMix(voices, sampleRate, VoiceStartSample(start, sampleRate), int64_t(wanted), &reverb, &sends,
+                     nullptr, sink, progress);
 }

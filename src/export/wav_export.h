@@ -7,6 +7,7 @@
 //   WriteWavExport        one pass; the number of files written and kept
 //   MixProgress           what a long mix tells between windows, and how it is stopped
 //   RenderOfflineMix      the wet reverb of every voice through a private reverb
+//   MixSink / StreamOfflineMix   the same handed over a window at a time
 //
 // The two functions read the voices without the engine lock, so the voices
 // must be pinned (the export job pins them). A pass holds its output and the
@@ -72,4 +73,17 @@ using MixProgress = std::function<bool(double fraction)>;
 bool RenderOfflineMix(ExportVoices& voices, const ReverbParams& reverb, int32_t sampleRate, double length,
                       double start, std::vector<float>& outLeft, std::vector<float>& outRight,
                       const ExportMixLevels* levels = nullptr, const MixProgress& progress = nullptr);
+
+// Handed the next `frames` frames of a streamed mix, in order (the sink may
+// change them in place: they are the stream's own).
+using MixSink = std::function<void(float* left, float* right, int64_t frames)>;
+
+// The same wet reverb handed to `sink` as it is made, a window of slices at
+// a time, so that no more than a window of it is ever held: the frames, and
+// the float sums that make them, are those RenderOfflineMix returns. False
+// when it produced nothing or was stopped (the sink may have been handed part
+// of it then).
+bool StreamOfflineMix(ExportVoices& voices, const ReverbParams& reverb, int32_t sampleRate, double length,
+                      double start, const MixSink& sink, const ExportMixLevels* levels = nullptr,
+                      const MixProgress& progress = nullptr);
 

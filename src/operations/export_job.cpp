@@ -11,6 +11,7 @@
 //   StartExport / FinishExport / PollExport
 #include "operations/export_job.h"
 
+#include <malloc.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -44,6 +45,7 @@
 #include "platform/user_folders.h"
 #include "playback/engine_voices.h"
 #include "render/clip_bed_events.h"
+#include "render/processed_clip_cache.h"
 #include "playback/voice_settings.h"
 
 // ---------------------------------------------------------------------------
@@ -179,7 +181,8 @@ void EndPass(ExportJob& job, std::vector<PassRun>& runs, PassRun run, bool succe
 // while the program is being ended, by a process of their own. Otherwise
 // every pass that succeeded is noted as kept in its manifest first, then its
 // earlier files go.
-void FinishPasses(std::vector<PassRun>& runs, bool stopped, const ExportJob& job, const ExportContext& ctx) {
+// False when a kept pass's record could not be put on disk.
+bool FinishPasses(std::vector<PassRun>& runs, bool stopped, const ExportJob& job, const ExportContext& ctx) {
     if (stopped) {
         std::unique_ptr<ReplacementTrash> trash =
             runs.empty() ? nullptr : OpenReplacementTrash(job.outDir, ctx.replacementNotes);
@@ -188,11 +191,13 @@ void FinishPasses(std::vector<PassRun>& runs, bool stopped, const ExportJob& job
             EmptyTrashDetached(*trash);
         else if (trash)
             EmptyTrash(*trash);
-        return;
+        return true;
     }
+    bool recorded = true;
     for (PassRun& run : runs)
-        if (run.succeeded && run.aside.journal) NoteSucceeded(*run.aside.journal);
+        if (run.succeeded && run.aside.journal && !NoteSucceeded(*run.aside.journal)) recorded = false;
     for (PassRun& run : runs) FinishSetAside(run.aside, run.succeeded);
+    return recorded;
 }
 
 // The names of the layers that would play but have no voice (a build that
@@ -277,7 +282,21 @@ void RunWavPasses(ExportJob& job, const ExportContext& ctx, ExportReport& report
 
 }  // namespace
 
+namespace {
+
+// What an export took is given back once it is over: the decoded regions it
+// left in the processed-clip cache (only the export wanted them: the cache is
+// emptied when the export grew it), and the memory the allocator keeps for
+// reuse after the passes' buffers of a whole pass length went.
+void ReturnExportMemory(size_t cacheBytesBefore) {
+    if (GetProcessedClipCacheStats(gProcessedClipCache).bytes > cacheBytesBefore) ClearProcessedClipCache();
+    ::malloc_trim(0);
+}
+
+}  // namespace
+
 ExportReport RunExportJob(ExportJob job, const ExportContext& ctx) {
+    const size_t cacheBytesBefore = GetProcessedClipCacheStats(gProcessedClipCache).bytes;
     ExportReport report;
     job.losses = &report.losses;
     const std::string refusal = BaseNameRefusal(job);
@@ -325,9 +344,11 @@ ExportReport RunExportJob(ExportJob job, const ExportContext& ctx) {
     }
     job.announce = nullptr;
     // Stopped before it was whole: every pass is undone.
-    FinishPasses(runs, report.stopped, job, ctx);
+    const bool recorded = FinishPasses(runs, report.stopped, job, ctx);
     if (report.stopped) std::printf("[Export] Stopped: every pass of the export was undone\n");
     report.finalText = report.stopped ? std::string("Export stopped") : ExportFinalText(report);
+    if (!recorded) report.finalText += " (the replacement could not be recorded on disk)";
+    ReturnExportMemory(cacheBytesBefore);
     if (!report.stopped && job.replacingLeftAlone > 0)
         report.finalText += " (" + std::to_string(job.replacingLeftAlone) + " hidden replacing folder" +
                             (job.replacingLeftAlone == 1 ? "" : "s") + " of another export left as found)";

@@ -208,12 +208,12 @@ void ApplyBandGains(std::vector<float>& buffer, int frames, int sampleRate,
 // Limiter
 // ---------------------------------------------------------------------------
 
-void ApplyPeakLimiter(const PeakLimiterSettings& limiter, float* left, float* right, int64_t frames) {
+void ApplyPeakLimiter(const PeakLimiterSettings& limiter, float* left, float* right, int64_t frames, double* envelope) {
     if (frames < 1 || !left) return;
     const double ceiling = limiter.threshold;
     const double attack = limiter.attack;
     const double release = limiter.release;
-    double env = 0;
+    double env = envelope ? *envelope : 0.0;
     for (int64_t i = 0; i < frames; ++i) {
         // A non-finite sample would poison the envelope for the rest of the
         // clip and reach the written file; it becomes silence.
@@ -230,6 +230,7 @@ void ApplyPeakLimiter(const PeakLimiterSettings& limiter, float* left, float* ri
         left[i] = SoftClipSample(l);
         if (right) right[i] = SoftClipSample(r);
     }
+    if (envelope) *envelope = env;
 }
 
 // ---------------------------------------------------------------------------

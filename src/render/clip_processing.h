@@ -65,7 +65,11 @@ inline float SoftClipSample(float x) {
 // release (the engine's own limiter state is not touched), then soft-clips
 // so no sample exceeds 0.891. `right` may be null for a mono signal.
 // Non-finite samples become 0.
-void ApplyPeakLimiter(const PeakLimiterSettings& limiter, float* left, float* right, int64_t frames);
+// `envelope` (may be null: it starts at 0) carries the limiter's envelope
+// from one call to the next, so that a signal limited in pieces is limited as
+// a whole.
+void ApplyPeakLimiter(const PeakLimiterSettings& limiter, float* left, float* right, int64_t frames,
+                      double* envelope = nullptr);
 
 // LoadProcessedClip into the voice's left and right; sets `stereo` and
 // `sampleCount`. True when the voice has frames.

@@ -193,6 +193,7 @@ void StoreClip(ProcessedClipCache& cache, const std::string& key, ProcessedClip 
     const size_t bytes = ClipBytes(clip.left, clip.right);
     auto shared = std::make_shared<const ProcessedClip>(std::move(clip));
     decltype(cache.map) gone;  // declared before the lock: freed after it
+    std::shared_ptr<const ProcessedClip> replacedEntry;  // likewise
     std::lock_guard<std::mutex> lock(cache.mutex);
     if (bytes > cache.byteBudget) return;
     auto existing = cache.map.find(key);
@@ -203,6 +204,7 @@ void StoreClip(ProcessedClipCache& cache, const std::string& key, ProcessedClip 
         cache.bytes = 0;
         cache.map.emplace(key, std::move(shared));
     } else if (existing != cache.map.end()) {
+        replacedEntry = std::move(existing->second);
         existing->second = std::move(shared);
         cache.bytes -= replaced;
     } else {

@@ -15,6 +15,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -22,6 +23,7 @@
 #include <string>
 
 #include "export/aaf_test_tools.h"
+#include "export/bwf_writer.h"
 #include "export/compound_file_reader.h"
 #include "export/compound_file_writer.h"
 #include "persistence/json_value.h"
@@ -288,6 +290,20 @@ TEST(CompoundFileWriter, FailuresLeaveThePreviousFileAndNoTmp) {
         EXPECT_TRUE(WriteStream(w, "block", block)) << w.error;
         CompoundFileAbandon(w);
         expectUntouched("planted link");
+    }
+    {  // a disk that fills up in the middle of the data (the writers' seam;
+       // the AAF tests cover a file-size limit)
+        InjectBwfWriteFailure(1, ENOSPC, "kept.cfb", true);
+        CompoundFileWriter w;
+        ASSERT_TRUE(CompoundFileOpen(w, path, kKind, kRootClass)) << w.error;
+        bool ok = true;
+        for (int i = 0; ok && i < 40; ++i) ok = WriteStream(w, "block " + std::to_string(i), block);
+        EXPECT_FALSE(ok);
+        EXPECT_FALSE(CompoundFileCommit(w));
+        InjectBwfWriteFailure(0, 0);
+        EXPECT_NE(w.error.find("No space"), std::string::npos) << w.error;
+        EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
+        expectUntouched("full disk");
     }
     // Names the directory cannot hold or tell apart, and a storage left
     // open, fail the file as a whole.

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <chrono>
 #include <filesystem>
+#include <set>
 #include <thread>
 
 #include "export/aaf_export_rig.h"
@@ -79,6 +80,13 @@ TEST(ExportLosses, AnInjectedFullDiskFailsOneWriteOfOneFile) {
     InjectBwfWriteFailure(1, ENOSPC);
     EXPECT_FALSE(WriteBWFClipMono(dir.File("mono.wav"), left.data(), 1000, 48000, 0.0, "mono"));
     EXPECT_FALSE(fs::exists(dir.File("mono.wav")));
+
+    // A disk that fills: that write and every later one fail, of any file.
+    InjectBwfWriteFailure(2, ENOSPC, "", true);
+    EXPECT_FALSE(WriteBWFStereo(first, left.data(), right.data(), 200000, 48000, 0.0, "first"));
+    EXPECT_FALSE(WriteBWFClipMono(dir.File("mono.wav"), left.data(), 1000, 48000, 0.0, "mono"));
+    EXPECT_FALSE(fs::exists(dir.File("mono.wav")));
+    EXPECT_TRUE(ReadBwfFile(first).ok) << "the file there before is untouched";
 }
 
 // The reverb return's right channel of the AAF session hits the full disk:
@@ -171,4 +179,103 @@ TEST(ExportLosses, OnlyTheDocumentsLayersAreExportedAndSilentOnesAreNamed) {
     size_t clips = 0;
     for (const fs::directory_entry& e : fs::directory_iterator(rig.OutFile("Clips"))) clips += e.is_regular_file();
     EXPECT_EQ(clips, 1u);
+}
+
+namespace {
+
+// Every pass: the AAF session with its reverb returns, the mixdown, the
+// stems with the reverb stem, the tracks and the clips, over stereo and mono
+// layers on tracks of two groups.
+struct EveryPassRig : LossRig {
+    EveryPassRig() {
+        const std::string wide = Source("rain_wide.wav", 4.0, 2);
+        AddSourced(wide, 0.0f, 2.5f, 1.5f, "Rain", true, 0, 1);
+        AddSourced(wide, 0.5f, 1.0f, 3.0f, "Gust", true, 2, 0);
+        app->exportSettings.exportWavMixdown = true;
+        app->exportSettings.exportWavTracks = true;
+        app->exportSettings.exportWavClips = true;
+        project->totalDuration = 6.0f;
+    }
+};
+
+// The files below `root`, by their path within it.
+std::set<std::string> FilesBelow(const std::string& root) {
+    std::set<std::string> files;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator();
+         it.increment(ec))
+        if (it->is_regular_file()) files.insert(fs::relative(it->path(), root).string());
+    return files;
+}
+
+// "<opening> — N file(s) not written: <first>[ and M more]", taken apart.
+struct LossText {
+    bool parsed = false;
+    bool sessionFailed = false;  // "AAF export FAILED" rather than "Export finished with errors"
+    size_t count = 0;
+    std::string first;
+};
+
+LossText ParseLossText(const std::string& status) {
+    LossText t;
+    const std::string dash = " \xE2\x80\x94 ";
+    const size_t at = status.find(dash), colon = status.find(" not written: ");
+    if (at == std::string::npos || colon == std::string::npos) return t;
+    const std::string opening = status.substr(0, at);
+    t.sessionFailed = opening == "AAF export FAILED";
+    if (!t.sessionFailed && opening != "Export finished with errors") return t;
+    t.count = std::stoul(status.substr(at + dash.size()));
+    t.first = status.substr(colon + 14);
+    const size_t more = t.first.rfind(" and ");
+    if (more != std::string::npos && t.first.compare(t.first.size() - 5, 5, " more") == 0) t.first.resize(more);
+    t.parsed = true;
+    return t;
+}
+
+}  // namespace
+
+// The disk fills up at several points of an export with every pass: the
+// status counts exactly the files the export meant to write that are not in
+// the folder (those a pass never came to, those its undoing took back, the
+// session's essences when the session could not be written), and names one
+// of them; a failed session names itself.
+TEST(ExportLosses, ADiskThatFillsUpLeavesTheCountOfEveryMissingFile) {
+    FaultGuard guard;
+    EveryPassRig rig;
+    ASSERT_EQ(rig.ExportAndWait(), ExportStart::Started);
+    ASSERT_EQ(rig.app->toastText, "Export complete");
+    const std::set<std::string> whole = FilesBelow(rig.Out());
+    ASSERT_GT(whole.size(), 14u);
+
+    int failedRuns = 0, sessionsLost = 0;
+    for (int nth = 1; nth < (1 << 22); nth *= 3) {
+        SCOPED_TRACE("disk full from write " + std::to_string(nth));
+        fs::remove_all(rig.Out());
+        InjectBwfWriteFailure(nth, ENOSPC, "", true);
+        ASSERT_EQ(rig.ExportAndWait(), ExportStart::Started);
+        InjectBwfWriteFailure(0, 0);
+        const std::string status = ExportStatusText(*rig.app);
+        const std::set<std::string> there = FilesBelow(rig.Out());
+        std::vector<std::string> missing;
+        for (const std::string& f : whole)
+            if (!there.count(f)) missing.push_back(f);
+        for (const std::string& f : there) EXPECT_TRUE(whole.count(f)) << f << " is not a file of the export";
+        if (missing.empty()) {
+            EXPECT_EQ(rig.app->toastText, "Export complete") << status;
+            break;
+        }
+        ++failedRuns;
+        const LossText text = ParseLossText(status);
+        ASSERT_TRUE(text.parsed) << status;
+        EXPECT_EQ(text.count, missing.size()) << status;
+        bool named = false;
+        for (const std::string& f : missing) named = named || fs::path(f).filename() == text.first;
+        EXPECT_TRUE(named) << text.first << " is not among the missing files";
+        if (text.sessionFailed) {
+            ++sessionsLost;
+            EXPECT_EQ(text.first, "Reel.aaf");
+        }
+    }
+    EXPECT_GE(failedRuns, 5);
+    EXPECT_GE(sessionsLost, 1);
 }

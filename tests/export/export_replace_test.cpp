@@ -4,6 +4,9 @@
 // of another name left alone.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <atomic>
 #include <map>
@@ -14,6 +17,7 @@
 #include "export/aaf_test_tools.h"
 #include "export/export_names.h"
 #include "export/export_replacement.h"
+#include "export/replacement_journal.h"
 #include "platform/file_util.h"
 #include "support/audio_fixtures.h"
 #include "support/wait_until.h"
@@ -404,4 +408,30 @@ TEST(ExportReplacement, EachPassOwnsItsFoldersAndNames) {
     job.exportWAV = false;
     EXPECT_TRUE(names(ExportPass::Tracks).empty());
     EXPECT_EQ(names(ExportPass::Aaf).size(), 5u);
+}
+
+// The record that a pass succeeded must be on disk before its earlier files
+// go: a manifest that takes the record but cannot be forced to disk (here a
+// pipe) is reported, while one on a file is written and synced.
+TEST(ExportReplacement, ASuccessRecordThatCannotBeSyncedIsReported) {
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    {
+        ReplacementJournal unsynced;
+        unsynced.manifestFd = fds[1];  // closed with the journal
+        EXPECT_FALSE(NoteSucceeded(unsynced));
+        EXPECT_TRUE(unsynced.record.succeeded) << "the record in memory stands";
+        char byte = 0;
+        EXPECT_EQ(::read(fds[0], &byte, 1), 1) << "the record was written";
+    }
+    ::close(fds[0]);
+
+    TempDir dir;
+    const std::string manifest = dir.File("manifest");
+    ReplacementJournal synced;
+    synced.manifestFd = ::open(manifest.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    ASSERT_GE(synced.manifestFd, 0);
+    EXPECT_TRUE(NoteSucceeded(synced));
+    EXPECT_TRUE(NoteSucceeded(synced)) << "noted once";
+    EXPECT_FALSE(ReadWholeFile(manifest).empty());
 }

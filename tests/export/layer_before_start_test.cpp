@@ -121,3 +121,75 @@ TEST(LayerBeforeStart, EssenceBeginsAtZeroAndBothReadersPlayTheSameSamples) {
         ExpectSourceSamples(codes, tool.clips[0].sourceOffset, rig.sourceCodes, kPreRoll, length - 2400);
     }
 }
+
+namespace {
+
+// "n/d" as a number; NaN for anything else.
+double RationalValue(const std::string& text) {
+    const size_t slash = text.find('/');
+    if (slash == std::string::npos) return std::nan("");
+    const double d = std::stod(text.substr(slash + 1));
+    return d != 0 ? std::stod(text.substr(0, slash)) / d : std::nan("");
+}
+
+}  // namespace
+
+// A layer whose half-second fade-in is under way at 00:00: its clip in the
+// session keeps that fade where it is (no fade from silence at 00:00), and
+// both readers find the level at 00:00 that the layer's clip file has in its
+// first sample, then the rest of the fade up to full level.
+TEST(LayerBeforeStart, AFadeUnderWayAtZeroGoesOnFromItsLevelInTheSession) {
+    for (const bool handles : {false, true}) {
+        SCOPED_TRACE(handles ? "source with handles" : "rendered");
+        AafRig rig;
+        const std::string source = rig.Source("early.wav", 2.0);
+        const int r = rig.AddSourced(source, 0.0f, 1.0f, kLayerStart, "Early");
+        rig.project->results[size_t(r)].fadeIn = 0.5f;
+        rig.engine->voiceFadeIn[0] = 0.5f;
+        ExportJob job = rig.Job();
+        job.handles = handles;
+        job.volAuto = false;
+
+        // The clip file: the constant voice of 0.25 at the level of its fade.
+        ASSERT_EQ(rig.Pass(job, kWavClips), 1);
+        const BwfReadBack clip = ReadBwfFile(rig.OutFile("Clips/Reel - Early.wav"));
+        ASSERT_TRUE(clip.ok);
+        const double level = double(clip.samples[0]) / 0.25;
+        ASSERT_GT(level, 0.05) << "the fade is under way at the cut";
+        ASSERT_LT(level, 0.95);
+
+        ASSERT_TRUE(WriteAafExport(job, *rig.project, *rig.engine));
+        const std::string aafPath = rig.SessionFolder() + "/Reel.aaf";
+
+        std::string why;
+        const std::vector<ReadSession> read = ReadSessions({aafPath}, &why);
+        ASSERT_EQ(read.size(), 1u) << why;
+        const ReadComponent* found = nullptr;
+        for (const ReadSlot* slot : FindSoundSlots(read[0]))
+            for (const ReadComponent& component : slot->components) {
+                if (component.kind == "Transition") {
+                    EXPECT_GT(component.position, 0) << "no fade from silence at 00:00, only the fade-out";
+                }
+                if (component.kind == "Clip") found = &component;
+            }
+        ASSERT_NE(found, nullptr);
+        EXPECT_EQ(found->position, 0);
+        const ReadGain* curve = nullptr;
+        for (const ReadGain& g : found->gains)
+            if (!g.points.empty()) curve = &g;
+        ASSERT_NE(curve, nullptr) << "the rest of the fade is the clip's gain curve";
+        EXPECT_NEAR(RationalValue(curve->points.front().second), level, 0.0015);
+        EXPECT_NEAR(RationalValue(curve->points.back().second), 1.0, 0.0015);
+
+        const AaftoolReadBack tool = ReadWithAaftool(aafPath);
+        ASSERT_TRUE(tool.ok) << tool.message;
+        ASSERT_EQ(tool.clips.size(), 1u);
+        EXPECT_EQ(tool.clips[0].start, 0);
+        EXPECT_EQ(tool.clips[0].fadeIn, 0);
+        ASSERT_TRUE(tool.clips[0].automation);
+        ASSERT_FALSE(tool.clips[0].points.empty());
+        EXPECT_DOUBLE_EQ(tool.clips[0].points.front().first, 0.0);
+        EXPECT_NEAR(tool.clips[0].points.front().second, level, 0.0015);
+        EXPECT_NEAR(tool.clips[0].points.back().second, 1.0, 0.0015);
+    }
+}

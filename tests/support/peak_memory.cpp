@@ -48,3 +48,5 @@ int64_t PeakMemoryProbe::PeakBytes() const {
     if (!available_) return 0;
     return std::max<int64_t>(0, StatusKilobytes("VmHWM"));
 }
+
+int64_t PeakMemoryProbe::CurrentBytes() { return StatusKilobytes("VmRSS"); }

@@ -20,6 +20,9 @@ public:
     // The process's resident size at the peak since construction (VmHWM), in bytes.
     int64_t PeakBytes() const;
 
+    // The process's resident size now (VmRSS), in bytes; -1 when unknown.
+    static int64_t CurrentBytes();
+
 private:
     bool available_ = false;
     int64_t baseline_ = 0;
