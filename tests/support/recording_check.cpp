@@ -123,9 +123,13 @@ std::string RecordingCheck::Summary() const {
 namespace {
 
 // Where the walk may take the recording up again after an edit's stretch:
-// this many points, kRealignStep frames apart, from the stretch's end.
+// this many points, kRealignStep frames apart, from the stretch's end, where
+// the recording holds kRealignFrames frames of the mix with sound in them
+// (short, so that a silent block just after the stretch is met by the walk
+// that follows, which counts it).
 constexpr int kRealignPoints = 16;
 constexpr int64_t kRealignStep = 256;
+constexpr int64_t kRealignFrames = 256;
 // Frames of a silent block's run that may belong to the fade-in after it
 // (its first frames are exact zeros too).
 constexpr int64_t kRunSlack = 8;
@@ -233,15 +237,16 @@ RecordingCheck Walk(const std::vector<float>& heard, const std::vector<float>& m
         const int64_t highest = offset + silence + serverFrames + 64;
         for (int k = 0; k < kRealignPoints; ++k) {
             const int64_t p = to + k * kRealignStep;
-            if (p >= mixEnd) break;
+            if (p + kRealignFrames > mixEnd) break;
+            if (!MixSounds(mix, p, p + kRealignFrames)) continue;
             for (int64_t o = offset; o <= highest; ++o)
-                if (Holds(heard, mix, p + o, p)) {
+                if (Holds(heard, mix, p + o, p, kRealignFrames)) {
                     offset = o;
                     m = p;
                     return true;
                 }
             for (int64_t o = offset - 1; o >= lowest; --o)
-                if (Holds(heard, mix, p + o, p)) {
+                if (Holds(heard, mix, p + o, p, kRealignFrames)) {
                     offset = o;
                     m = p;
                     return true;
