@@ -340,9 +340,12 @@ RecordingCheck Walk(const std::vector<float>& heard, const std::vector<float>& m
             return fail("a gap in the recording that neither the server's underruns nor the program's silent blocks "
                         "account for",
                         m);
+        // Held briefly past the fade: another silent block may follow a
+        // block later (the walk meets and counts it).
         int64_t resumed = -1;
         for (int64_t later = m; later <= m + (zeros - h) + kMostDropped && later < mixEnd && resumed < 0; ++later)
-            if (Holds(heard, mix, zeros + kFadeInFrames, later + kFadeInFrames) && FadesIn(heard, mix, zeros, later))
+            if (Holds(heard, mix, zeros + kFadeInFrames, later + kFadeInFrames, kRealignFrames) &&
+                FadesIn(heard, mix, zeros, later))
                 resumed = later;
         if (resumed < 0) {
             check.shortRecording = zeros + kFadeInFrames + kMatchFrames > heardFrames;
