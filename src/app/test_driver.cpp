@@ -46,7 +46,9 @@
 #include "persistence/project_load.h"
 #include "platform/file_util.h"
 #include "playback/audio_engine.h"
+#include "playback/block_mixer.h"
 #include "playback/engine_voices.h"
+#include "playback/voice_mix.h"
 
 // ---------------------------------------------------------------------------
 // TestDriver
@@ -628,6 +630,19 @@ void StartScriptExport(const std::string& path, bool replace) {
     std::fflush(stdout);
 }
 
+// The same for a stretch around the live playhead, as a work area gives it.
+void StartScriptExportSpan(const std::string& path, double before, double after) {
+    ExportJob job = MakeExportJob(gAppState, gProject, gAudioEngine, path);
+    const double at = GetPlaybackTime(gAudioEngine);
+    job.rangeIn = float(std::max(0.0, at - before));
+    job.rangeOut = float(at + after);
+    const int64_t first = VoiceStartSample(double(job.rangeIn), job.sampleRate);
+    const ExportStart started = StartExport(ProgramExportContext(), job);
+    std::printf("[Test] export %s from sample %" PRId64 ", the playhead at %" PRId64 ": %s\n", path.c_str(), first,
+                gAudioEngine.position.load(), started == ExportStart::Started ? "started" : "NOT started");
+    std::fflush(stdout);
+}
+
 void SendQuit(TestDriver& d) {
     if (d.quitSent) return;
     d.quitSent = true;
@@ -691,6 +706,7 @@ bool RunStep(TestDriver& d, const ScriptStep& s) {
             d.waitingHeld = true;
             d.heldWaitEndsAt = WallSeconds() + s.x;
             return false;
+        case ScriptOp::ExportSpan: StartScriptExportSpan(s.text, s.x, s.y); break;
         case ScriptOp::Settle: StartSettle(d, s.x); return false;
         case ScriptOp::Idle: StartIdle(d, s.x); return false;
         case ScriptOp::WaitFile:
@@ -734,8 +750,12 @@ bool RunStep(TestDriver& d, const ScriptStep& s) {
             if (!gScriptEdit || !gScriptEdit(s.text)) {
                 std::printf("[Test] edit %s FAILED\n", s.text.c_str());
                 std::fflush(stdout);
+                // The script ends here: its later steps would act on a
+                // document it no longer knows.
                 d.exitCode = 5;
+                d.scriptDone = true;
                 SendQuit(d);
+                return false;
             }
             break;
         case ScriptOp::LayerImages: d.frames->layerImagesOff = !s.full; break;

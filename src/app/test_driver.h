@@ -60,6 +60,12 @@
 //                       "export.held" says it waits there
 //   waitheld SECONDS    draw frames until an export waits at its hold (at
 //                       most SECONDS of wall time)
+//   exportspan BEFORE AFTER PATH   the same for the stretch from BEFORE seconds
+//                       before the playhead (where the audio thread has it,
+//                       never before 0) to AFTER seconds after it, as a work
+//                       area would give it; the log names the stretch's first
+//                       sample and the playhead's ("[Test] export PATH from
+//                       sample N, the playhead at P: started")
 //   settle SECONDS      draw frames until nothing works in the background: no
 //                       busy task, picture trace, render request, export,
 //                       save, library scan (until the frame has taken its
@@ -175,6 +181,7 @@ enum class ScriptOp {
     ExitDump,
     Save,
     Export,
+    ExportSpan,
     Settle,
     Idle,
     WaitFile,
@@ -204,8 +211,9 @@ struct ScriptStep {
     ScriptOp op = ScriptOp::Frames;
     int count = 0;        // frames; resize width
     int count2 = 0;       // resize height
-    float x = 0;          // points; wheel notches; idle, wait and job seconds; clock step; stream window
-    float y = 0;          // waitplay: the guard's seconds
+    float x = 0;          // points; wheel notches; idle, wait and job seconds; clock step; stream window;
+                          // exportspan: the seconds before
+    float y = 0;          // waitplay: the guard's seconds; exportspan: the seconds after
     int button = 0;       // 0 left, 1 right, 2 middle (the GUI's numbering);
                           // measure: 0 still, 1 zoom, 2 pan
     int scancode = 0;     // SDL scancode

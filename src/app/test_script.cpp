@@ -268,6 +268,13 @@ bool ParseTestScript(const std::string& text, const std::string& baseFolder, std
             s.text = ResolvePath(w[1], baseFolder);
             s.op = ScriptOp::WaitFile;
             steps.push_back(s);
+        } else if (cmd == "exportspan") {
+            if (w.size() < 4 || !Number(w[1], s.x) || s.x < 0 || s.x > 600 || !Number(w[2], s.y) || s.y <= 0 ||
+                s.y > 3600)
+                return fail("exportspan takes 0 <= BEFORE <= 600, 0 < AFTER <= 3600 and a path");
+            s.text = ResolvePath(RestOfLine(RestOfLine(RestOfLine(line, cmd), w[1]), w[2]), baseFolder);
+            s.op = ScriptOp::ExportSpan;
+            steps.push_back(s);
         } else if (cmd == "streamwindow") {
             if (!expect(2) || !Number(w[1], s.x) || s.x <= 0 || s.x > 600)
                 return fail("streamwindow takes 0 < SECONDS <= 600");

@@ -29,8 +29,10 @@ namespace {
 constexpr double kBehind = 3.0;   // seconds between a target's end and the playhead
 constexpr double kReach = 40.0;   // how far back a target may start
 
-bool Say(const std::string& kind, const char* what) {
-    std::printf("[Test] edit %s: %s\n", kind.c_str(), what);
+// The playhead's sample when the edit began goes with it: what the audio
+// thread mixed before that sample the edit cannot have changed.
+bool Say(const std::string& kind, int64_t at, const char* what) {
+    std::printf("[Test] edit %s at sample %lld: %s\n", kind.c_str(), (long long)at, what);
     std::fflush(stdout);
     return true;
 }
@@ -87,6 +89,7 @@ bool MakeScriptEdit(const std::string& kind) {
     Project& project = *ctx.project;
     AppState& app = *ctx.app;
     AudioEngine& engine = *ctx.engine;
+    const int64_t at = engine.position.load();
     const double t = GetPlaybackTime(engine);
     auto none = [&] {
         std::printf("[Test] edit %s: nothing the playhead has left behind qualifies\n", kind.c_str());
@@ -96,19 +99,19 @@ bool MakeScriptEdit(const std::string& kind) {
 
     if (kind == "undo" || kind == "redo") {
         if (!RunUndoCommand(ctx, kind == "redo")) return none();
-        return Say(kind, "done");
+        return Say(kind, at, "done");
     }
     if (kind == "solo" || kind == "unsolo") {
         if (kind == "unsolo") {
             if (app.soloResultId < 0) return none();
             ToggleLayerSolo(engine, app, app.soloResultId);
-            return Say(kind, "done");
+            return Say(kind, at, "done");
         }
         const int e = PlayedEvent(project, t, false, -1);
         for (const RenderResult& r : project.results)
             if (e >= 0 && r.eventIdx == e) {
                 ToggleLayerSolo(engine, app, r.id);
-                return Say(kind, "done");
+                return Say(kind, at, "done");
             }
         return none();
     }
@@ -123,31 +126,31 @@ bool MakeScriptEdit(const std::string& kind) {
         SelectEvents(app, {e});
         for (int step = 0; step < 5; ++step) MoveSelectedEvents(ctx, -0.05f);
         SyncVoicesWithResults(ctx);
-        return Say(kind, "done");
+        return Say(kind, at, "done");
     }
     if (kind == "bedlength") {
         // The end's drag: the Bed's layers follow when the frame notices.
         if (!PushUndoSnapshot(ctx)) return false;
         project.events[size_t(e)].duration = std::max(0.5f, project.events[size_t(e)].duration - 0.25f);
         app.modified = true;
-        return Say(kind, "done");
+        return Say(kind, at, "done");
     }
     if (kind == "gain") {
         // The inspector's volume drag: one undo step, the gain stored every frame.
         if (!PushUndoSnapshot(ctx)) return false;
         for (float db : {-2.0f, -4.0f, -6.0f}) SetEventVolume(project, engine, e, db);
         app.modified = true;
-        return Say(kind, "done");
+        return Say(kind, at, "done");
     }
     if (kind == "mute" || kind == "unmute") {
         SelectEvents(app, {e});
         if (!ToggleSelectionMuted(ctx)) return none();
-        return Say(kind, "done");
+        return Say(kind, at, "done");
     }
     if (kind == "delete") {
         SelectEvents(app, {e});
         if (!DeleteSelectedEvents(ctx)) return none();
-        return Say(kind, "done");
+        return Say(kind, at, "done");
     }
     std::printf("[Test] edit %s: no such edit\n", kind.c_str());
     std::fflush(stdout);

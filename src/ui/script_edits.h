@@ -11,12 +11,17 @@
 // selection's), bedmove (a Bed dragged 0.25 s earlier) and bedlength (a Bed's
 // end dragged 0.25 s shorter). Each works on an event whose layers all ended
 // at least three seconds before the playhead (and started at most forty
-// before it), so that what playback is yet to play stays what it was: a test
-// can hold the recording of the sink against the export of the project.
+// before it), so that the edit itself changes nothing playback is yet to
+// play; what follows from it may (the track assignment after a Bed's change
+// may move later layers to other tracks, and so pans). A test holds the
+// recording of the sink against the export of the project as each edit
+// left it: "[Test] edit KIND at sample N: done" names the playhead's sample
+// when the edit began (what was mixed before it the edit cannot have
+// changed).
 #pragma once
 
 #include <string>
 
-// False, with "[Test] edit KIND: ..." logged, when no event qualifies or the
+// False, with "[Test] edit KIND ..." logged, when no event qualifies or the
 // kind is unknown. Interface thread, between frames.
 bool MakeScriptEdit(const std::string& kind);

@@ -7,8 +7,10 @@
 // catch ours.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <limits>
 #include <thread>
 
 #include "export/bwf_readback.h"
@@ -262,4 +264,72 @@ TEST(PulseRecordingCheck, LeavesOutTheServersStretchesAndCatchesSkippedOrRepeate
     EXPECT_FALSE(c.ok);
     EXPECT_LT(c.ComparedShare(), 0.5);
     EXPECT_NE(c.problem.find("too little"), std::string::npos) << c.problem;
+}
+
+// Across an edit's stretch the recording may blend the mix before and after
+// the edit: there it is not compared, but a silence longer than a block
+// where the mix has sound (or no export covers it: NaN) must be one the
+// program counted, and after the stretch the recording must hold the mix
+// again where its own silences leave it, neither back (heard twice) nor on
+// (skipped).
+TEST(PulseRecordingCheck, AcrossAnEditsStretchCatchesUncountedSilenceAndMovesOfThePlayhead) {
+    const std::vector<float> mix = NoiseSamples(2 * 40000, 7, 0.3f), other = NoiseSamples(2 * 40000, 11, 0.3f);
+    auto part = [](const std::vector<float>& v, int64_t from, int64_t to) {
+        return std::vector<float>(v.begin() + 2 * from, v.begin() + 2 * to);
+    };
+    auto join = [](std::initializer_list<std::vector<float>> parts) {
+        std::vector<float> all;
+        for (const std::vector<float>& p : parts) all.insert(all.end(), p.begin(), p.end());
+        return all;
+    };
+    auto zeros = [](int64_t n) { return std::vector<float>(size_t(2 * n), 0.0f); };
+    const std::vector<float> lead = zeros(1000);
+    const std::vector<HeardStretch> none;
+    const std::vector<MixStretch> edit = {{15000, 18000}};
+    auto across = [&](const std::vector<float>& heard, const std::vector<float>& against, int silentBlocks) {
+        return CheckRecordingAcrossEdits(heard, against, 0, 30000, 1000, none, silentBlocks, edit, 512);
+    };
+
+    const std::vector<float> blended =
+        join({lead, part(mix, 0, 15000), part(other, 15000, 18000), part(mix, 18000, 40000)});
+    RecordingCheck c = across(blended, mix, 0);
+    EXPECT_TRUE(c.ok) << c.problem;
+    EXPECT_EQ(c.editFrames, 3000);
+    EXPECT_EQ(c.comparedFrames, 27000);
+    EXPECT_FALSE(CheckRecording(blended, mix, 0, 30000, 1000, none, 0).ok) << "the blend outside a named stretch";
+
+    // Silent blocks in the stretch (the playhead waited for them): two,
+    // counted, pass, the mix taken up 1024 frames later in the recording;
+    // uncounted they fail; one block alone is no gap.
+    auto gap = [&](int64_t frames) {
+        return join({lead, part(mix, 0, 15000), part(other, 15000, 16000), zeros(frames), part(other, 16000, 18000),
+                     part(mix, 18000, 40000)});
+    };
+    c = across(gap(1024), mix, 2);
+    EXPECT_TRUE(c.ok) << c.problem;
+    EXPECT_EQ(c.jumps, 2);
+    c = across(gap(1024), mix, 1);
+    EXPECT_FALSE(c.ok);
+    EXPECT_NE(c.problem.find("silence"), std::string::npos) << c.problem;
+    EXPECT_TRUE(across(gap(512), mix, 0).ok);
+
+    // Silence where the mix is silent too is the mix's own; where no export
+    // covers the mix (NaN), it counts as a gap.
+    std::vector<float> hushed = mix, unknown = mix;
+    std::fill(hushed.begin() + 2 * 16000, hushed.begin() + 2 * 17000, 0.0f);
+    std::fill(unknown.begin() + 2 * 15000, unknown.begin() + 2 * 18000, std::numeric_limits<float>::quiet_NaN());
+    const std::vector<float> quiet =
+        join({lead, part(mix, 0, 15000), part(other, 15000, 16000), zeros(1000), part(other, 17000, 18000),
+              part(mix, 18000, 40000)});
+    c = across(quiet, hushed, 0);
+    EXPECT_TRUE(c.ok) << c.problem;
+    EXPECT_FALSE(across(quiet, unknown, 0).ok);
+
+    // After the stretch the mix taken up 512 frames back, or 512 frames on.
+    c = across(join({lead, part(mix, 0, 15000), part(other, 15000, 18000), part(mix, 17488, 40000)}), mix, 3);
+    EXPECT_FALSE(c.ok);
+    EXPECT_NE(c.problem.find("heard twice"), std::string::npos) << c.problem;
+    c = across(join({lead, part(mix, 0, 15000), part(other, 15000, 18000), part(mix, 18512, 40000)}), mix, 3);
+    EXPECT_FALSE(c.ok);
+    EXPECT_NE(c.problem.find("skipped"), std::string::npos) << c.problem;
 }

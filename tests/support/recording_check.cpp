@@ -1,11 +1,15 @@
 // recording_check.cpp — a sink's recording against the mix it should hold.
 //
 // Index
-//   Frames           Frame, SameFrame, Holds, FadesIn, RunLength, Audible
+//   Frames           Frame, SameFrame, Holds, FadesIn, RunLength, Audible, Silent
 //   Summary
-//   CheckRecording   the walk along the mix: agreement, the server's stretches,
-//                    the program's silent blocks, the share compared
+//   Edits' stretches  CrossEdit: the walk through a stretch where an edit worked
+//   CheckRecording / CheckRecordingAcrossEdits
+//                    the walk along the mix: agreement, the server's stretches,
+//                    the program's silent blocks, the edits' stretches, the share compared
 #include "support/recording_check.h"
+
+#include <sndfile.h>
 
 #include <algorithm>
 #include <cmath>
@@ -76,6 +80,22 @@ bool Audible(const std::vector<float>& v, int64_t frame) {
     return std::fabs(Frame(v, frame, 0)) > kAudible || std::fabs(Frame(v, frame, 1)) > kAudible;
 }
 
+// Exact zeros in both channels.
+bool Silent(const std::vector<float>& v, int64_t frame) { return Frame(v, frame, 0) == 0.0f && Frame(v, frame, 1) == 0.0f; }
+
+// Whether the mix has sound anywhere in [from, to): an audible frame, or one
+// no export covers (NaN), or a frame past its end.
+bool MixSounds(const std::vector<float>& mix, int64_t from, int64_t to) {
+    const int64_t total = int64_t(mix.size() / 2);
+    if (from < 0 || to > total) return true;
+    for (int64_t m = from; m < to; ++m)
+        for (int side = 0; side < 2; ++side) {
+            const float x = Frame(mix, m, side);
+            if (std::isnan(x) || std::fabs(x) > kAudible) return true;
+        }
+    return false;
+}
+
 std::string Seconds(int64_t frames, int rate) {
     char text[32];
     std::snprintf(text, sizeof text, "%.3f s", double(frames) / rate);
@@ -99,16 +119,34 @@ std::string RecordingCheck::Summary() const {
 }
 
 // ---------------------------------------------------------------------------
-// CheckRecording
+// CheckRecording / CheckRecordingAcrossEdits
 // ---------------------------------------------------------------------------
 
-RecordingCheck CheckRecording(const std::vector<float>& heard, const std::vector<float>& mix, int64_t mixFrom,
-                              int64_t frames, int64_t start, const std::vector<HeardStretch>& serverStretches,
-                              int silentBlocks, int rate) {
+namespace {
+
+// Where the walk may take the recording up again after an edit's stretch:
+// this many points, kRealignStep frames apart, from the stretch's end, where
+// the recording holds kRealignFrames frames of the mix with sound in them
+// (short, so that a silent block just after the stretch is met by the walk
+// that follows, which counts it).
+constexpr int kRealignPoints = 16;
+constexpr int64_t kRealignStep = 256;
+constexpr int64_t kRealignFrames = 256;
+// Frames of a silent block's run that may belong to the fade-in after it
+// (its first frames are exact zeros too).
+constexpr int64_t kRunSlack = 8;
+
+RecordingCheck Walk(const std::vector<float>& heard, const std::vector<float>& mix, int64_t mixFrom, int64_t frames,
+                    int64_t start, const std::vector<HeardStretch>& serverStretches, int silentBlocks,
+                    const std::vector<MixStretch>& edits, int blockFrames, int rate) {
     RecordingCheck check;
     check.rate = rate;
     const int64_t heardFrames = int64_t(heard.size() / 2), mixEnd = std::min(int64_t(mix.size() / 2), mixFrom + frames);
     check.spanFrames = std::max<int64_t>(0, mixEnd - mixFrom);
+    for (const MixStretch& e : edits)
+        check.editFrames += std::max<int64_t>(0, std::min(e.to, mixEnd) - std::max(e.from, mixFrom));
+    check.spanFrames -= check.editFrames;
+    blockFrames = std::max(blockFrames, 1);
     // `start` is found by the first audible frame: a frame or two off at most.
     for (int64_t d = 0; d <= 64; ++d) {
         if (Holds(heard, mix, start + d, mixFrom)) {
@@ -131,8 +169,110 @@ RecordingCheck CheckRecording(const std::vector<float>& heard, const std::vector
         return check;
     };
     size_t next = 0;  // the first of the server's stretches not yet behind the walk
+    size_t nextEdit = 0;  // the first of the edits' stretches not yet behind the walk
+
+    // Through the edit's stretch that m lies in: its silences counted, then
+    // the recording taken up again after it. False when it failed.
+    std::string crossProblem;
+    int64_t crossAt = 0;
+    auto crossEdit = [&](const MixStretch& e, int64_t& m) {
+        const int64_t to = std::min(e.to, mixEnd);
+        const int64_t m0 = m;
+        int64_t h = m + offset, hEnd = to + offset;
+        int64_t silence = 0, serverFrames = 0;
+        auto problem = [&](const std::string& what, int64_t at) {
+            crossProblem = what + " (an edit's stretch, mix frames " + std::to_string(e.from) + " to " +
+                           std::to_string(e.to) + ")";
+            crossAt = at;
+            return false;
+        };
+        while (h < hEnd) {
+            if (h < 0 || h >= heardFrames) {
+                check.shortRecording = h >= heardFrames;
+                return problem("the recording ends", h - offset);
+            }
+            while (next < serverStretches.size() && serverStretches[next].to <= h) ++next;
+            if (next < serverStretches.size() && serverStretches[next].from <= h) {
+                const int64_t length = serverStretches[next].to - h;
+                serverFrames += length;
+                hEnd += length;
+                h = serverStretches[next].to;
+                ++check.skippedStretches;
+                continue;
+            }
+            if (!Silent(heard, h)) {
+                ++h;
+                continue;
+            }
+            int64_t z = h;
+            while (z < heardFrames && Silent(heard, z)) ++z;
+            // Silence that runs into the server's stretch is that stretch's.
+            if (next < serverStretches.size() && z > serverStretches[next].from) z = serverStretches[next].from;
+            const int64_t run = z - h;
+            // Where the mix was meanwhile: the recording's silences so far held it back.
+            const int64_t mixAt = std::max(m0, h - offset - silence);
+            // Silence where the mix has none is the mix's own.
+            if (MixSounds(mix, mixAt, std::min(mixAt + run, int64_t(mix.size() / 2)))) {
+                if (run > blockFrames) {
+                    const int blocks = int((run - kRunSlack + blockFrames - 1) / blockFrames);
+                    if (check.jumps + blocks > silentBlocks)
+                        return problem("a silence of " + Seconds(run, rate) +
+                                           " where the mix has sound, more than the program's silent blocks "
+                                           "account for",
+                                       mixAt);
+                    check.jumps += blocks;
+                }
+                silence += run;
+                hEnd += run;
+            }
+            h = z;
+        }
+        if (to >= mixEnd) {
+            m = to;
+            return true;
+        }
+        // Taken up again at the stretch's end or a little after it (a fade-in
+        // may follow a silent block): held back by no more than the silences
+        // and the server's stretches met, and ahead only by what the server
+        // may have dropped.
+        const int64_t lowest = offset - (serverFrames > 0 ? kMostDropped : 0);
+        const int64_t highest = offset + silence + serverFrames + 64;
+        for (int k = 0; k < kRealignPoints; ++k) {
+            const int64_t p = to + k * kRealignStep;
+            if (p + kRealignFrames > mixEnd) break;
+            if (!MixSounds(mix, p, p + kRealignFrames)) continue;
+            for (int64_t o = offset; o <= highest; ++o)
+                if (Holds(heard, mix, p + o, p, kRealignFrames)) {
+                    offset = o;
+                    m = p;
+                    return true;
+                }
+            for (int64_t o = offset - 1; o >= lowest; --o)
+                if (Holds(heard, mix, p + o, p, kRealignFrames)) {
+                    offset = o;
+                    m = p;
+                    return true;
+                }
+        }
+        // Where it does hold the mix again, for the message.
+        for (int64_t d = 1; d <= int64_t(rate); ++d) {
+            if (Holds(heard, mix, to + highest + d, to))
+                return problem("the recording holds the mix again " + Seconds(d, rate) +
+                                   " later than its silences allow (a stretch heard twice)",
+                               to);
+            if (to + d < int64_t(mix.size() / 2) && Holds(heard, mix, to + lowest, to + d))
+                return problem("the recording holds the mix again " + Seconds(d, rate) + " too soon (a stretch skipped)",
+                               to);
+        }
+        return problem("the recording does not hold the mix again after the stretch", to);
+    };
 
     for (int64_t m = mixFrom; m < mixEnd;) {
+        while (nextEdit < edits.size() && edits[nextEdit].to <= m) ++nextEdit;
+        if (nextEdit < edits.size() && edits[nextEdit].from <= m) {
+            if (!crossEdit(edits[nextEdit++], m)) return fail(crossProblem, crossAt);
+            continue;
+        }
         const int64_t h = m + offset;
         while (next < serverStretches.size() && serverStretches[next].to <= h) ++next;
         if (h < 0 || h >= heardFrames) {
@@ -202,9 +342,12 @@ RecordingCheck CheckRecording(const std::vector<float>& heard, const std::vector
             return fail("a gap in the recording that neither the server's underruns nor the program's silent blocks "
                         "account for",
                         m);
+        // Held briefly past the fade: another silent block may follow a
+        // block later (the walk meets and counts it).
         int64_t resumed = -1;
         for (int64_t later = m; later <= m + (zeros - h) + kMostDropped && later < mixEnd && resumed < 0; ++later)
-            if (Holds(heard, mix, zeros + kFadeInFrames, later + kFadeInFrames) && FadesIn(heard, mix, zeros, later))
+            if (Holds(heard, mix, zeros + kFadeInFrames, later + kFadeInFrames, kRealignFrames) &&
+                FadesIn(heard, mix, zeros, later))
                 resumed = later;
         if (resumed < 0) {
             check.shortRecording = zeros + kFadeInFrames + kMatchFrames > heardFrames;
@@ -222,4 +365,38 @@ RecordingCheck CheckRecording(const std::vector<float>& heard, const std::vector
     }
     check.ok = true;
     return check;
+}
+
+}  // namespace
+
+RecordingCheck CheckRecording(const std::vector<float>& heard, const std::vector<float>& mix, int64_t mixFrom,
+                              int64_t frames, int64_t start, const std::vector<HeardStretch>& serverStretches,
+                              int silentBlocks, int rate) {
+    return Walk(heard, mix, mixFrom, frames, start, serverStretches, silentBlocks, {}, 1, rate);
+}
+
+RecordingCheck CheckRecordingAcrossEdits(const std::vector<float>& heard, const std::vector<float>& mix,
+                                         int64_t mixFrom, int64_t frames, int64_t start,
+                                         const std::vector<HeardStretch>& serverStretches, int silentBlocks,
+                                         const std::vector<MixStretch>& edits, int blockFrames, int rate) {
+    return Walk(heard, mix, mixFrom, frames, start, serverStretches, silentBlocks, edits, blockFrames, rate);
+}
+
+std::vector<float> ReadStereoFile(const std::string& path) {
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    if (!file) return {};
+    std::vector<float> samples;
+    if (info.channels == 2) {
+        samples.resize(size_t(info.frames) * 2);
+        samples.resize(size_t(sf_readf_float(file, samples.data(), info.frames)) * 2);
+    }
+    sf_close(file);
+    return samples;
+}
+
+int64_t FirstAudibleFrame(const std::vector<float>& interleaved, float threshold, int64_t from) {
+    for (size_t i = size_t(2 * std::max<int64_t>(from, 0)); i < interleaved.size(); ++i)
+        if (std::fabs(interleaved[i]) > threshold) return int64_t(i / 2);
+    return -1;
 }

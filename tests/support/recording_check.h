@@ -3,8 +3,11 @@
 //
 // Index
 //   HeardStretch      a stretch of a recording, in its frames
+//   MixStretch        a stretch of the mix, in its frames
 //   RecordingCheck    what the comparison found: agreement, the first fault, how much it compared
 //   CheckRecording    the comparison
+//   CheckRecordingAcrossEdits   the same where the mix is known only between edits
+//   ReadStereoFile, FirstAudibleFrame   a recording or an export as frames, and where it starts
 //
 // The server may play something else than our stream where the stream ran
 // dry (an underrun it logs): silence, and when the stream comes back part of
@@ -31,13 +34,20 @@ struct HeardStretch {
     int64_t to = 0;
 };
 
+// Frames [from, to) of a mix.
+struct MixStretch {
+    int64_t from = 0;
+    int64_t to = 0;
+};
+
 struct RecordingCheck {
     bool ok = false;
     bool shortRecording = false;  // not ok only because the recording ends too soon
     std::string problem;          // what parted, and where, when not ok
     int jumps = 0;                // the program's silent blocks the recording came back from
     int skippedStretches = 0;     // the server's stretches the comparison met and left out
-    int64_t spanFrames = 0;       // the mix frames asked for
+    int64_t spanFrames = 0;       // the mix frames asked for (the edits' stretches left out)
+    int64_t editFrames = 0;       // the mix frames of the edits' stretches met
     int64_t comparedFrames = 0;   // of them, those compared and found equal
     double largest = 0;           // the largest magnitude compared
     int rate = 48000;             // frames a second (for the messages)
@@ -55,3 +65,28 @@ struct RecordingCheck {
 RecordingCheck CheckRecording(const std::vector<float>& heard, const std::vector<float>& mix, int64_t mixFrom,
                               int64_t frames, int64_t start, const std::vector<HeardStretch>& serverStretches,
                               int silentBlocks, int rate = 48000);
+
+// The same for a program edited while it plays: the mix is the export of the
+// project as each edit left it, and `edits` (in order, not overlapping, mix
+// frames) are the stretches in which an edit's work was under way, where the
+// recording may hold a blend of the mix before and after it. Within one the
+// recording is not compared frame by frame, but it may not fall silent
+// (exact zeros in both channels) for longer than `blockFrames` where the mix
+// has sound, except for the program's silent blocks (`silentBlocks` in all,
+// shared with the rest of the span); a mix frame that is NaN is one no export
+// covers, and counts as sound. After the stretch the recording must hold the
+// mix again, as far on as the recording went with its silent blocks taken
+// out: never earlier (a stretch heard twice), never later (a stretch
+// skipped), except for what the server's own stretches account for.
+RecordingCheck CheckRecordingAcrossEdits(const std::vector<float>& heard, const std::vector<float>& mix,
+                                         int64_t mixFrom, int64_t frames, int64_t start,
+                                         const std::vector<HeardStretch>& serverStretches, int silentBlocks,
+                                         const std::vector<MixStretch>& edits, int blockFrames, int rate = 48000);
+
+// The interleaved frames of a stereo sound file; empty when it cannot be read
+// or is not stereo.
+std::vector<float> ReadStereoFile(const std::string& path);
+
+// The first frame from `from` on with a sample louder than `threshold`; -1
+// when there is none.
+int64_t FirstAudibleFrame(const std::vector<float>& interleaved, float threshold, int64_t from = 0);

@@ -41,25 +41,7 @@ int Whole(Dump& d, const std::string& key) {
     return std::atoi(d[key].c_str());
 }
 
-// Interleaved stereo frames of a WAV file; empty when it cannot be read.
-std::vector<float> ReadStereo(const std::string& path) {
-    SF_INFO info{};
-    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-    if (!file) return {};
-    std::vector<float> samples;
-    if (info.channels == 2) {
-        samples.resize(size_t(info.frames) * 2);
-        samples.resize(size_t(sf_readf_float(file, samples.data(), info.frames)) * 2);
-    }
-    sf_close(file);
-    return samples;
-}
 
-int64_t FirstAudible(const std::vector<float>& interleaved) {
-    for (size_t i = 0; i < interleaved.size(); ++i)
-        if (std::fabs(interleaved[i]) > 1e-3f) return int64_t(i / 2);
-    return -1;
-}
 
 }  // namespace
 
@@ -141,10 +123,10 @@ TEST_F(StreamingPlaybackWindow, PlaybackAcrossReleasedVoicesSoundsAsTheExport) {
 
     // The recording from 0.5 s to 10 s of the project against the export's
     // mixdown, leaving out where the server logged that the stream ran dry.
-    const std::vector<float> mix = ReadStereo(dir.File("out") + "/Reel.wav");
+    const std::vector<float> mix = ReadStereoFile(dir.File("out") + "/Reel.wav");
     const std::vector<float> heard = recording.Samples();
     ASSERT_GT(mix.size(), size_t(2 * 10 * kRate));
-    const int64_t mixOnset = FirstAudible(mix), heardOnset = FirstAudible(heard);
+    const int64_t mixOnset = FirstAudibleFrame(mix, 1e-3f), heardOnset = FirstAudibleFrame(heard, 1e-3f);
     ASSERT_GE(mixOnset, 0);
     ASSERT_GE(heardOnset, 0) << "the sink heard nothing";
     const int64_t from = std::max<int64_t>(mixOnset, kRate / 2);
@@ -226,5 +208,5 @@ TEST_F(StreamingPlaybackWindow, PlaybackDuringAnExportKeepsItsStreamingWindow) {
     EXPECT_EQ(exported["export.running"], "0");
     EXPECT_NE(run.log.find("[Export]"), std::string::npos) << run.log;
     EXPECT_EQ(run.log.find("Export failed"), std::string::npos) << run.log;
-    EXPECT_GT(ReadStereo(dir.File("out") + "/Reel.wav").size(), size_t(2 * 30 * kRate)) << "the mixdown is whole";
+    EXPECT_GT(ReadStereoFile(dir.File("out") + "/Reel.wav").size(), size_t(2 * 30 * kRate)) << "the mixdown is whole";
 }
