@@ -294,7 +294,13 @@ TEST(ExportJob, ExportBesideTheFrameLoopAndTheAudioThread) {
     std::atomic<bool> stop{false};
     std::thread audio([&] {
         std::vector<float> l(512), r(512);
-        while (!stop.load()) MixAudioBlock(*rig.engine, l.data(), r.data(), 512);
+        // Played blocks, but the playhead kept near the start: a free-running
+        // loop would carry it past the near voice on a busy machine, and the
+        // streaming window would then release that voice for its own reasons.
+        while (!stop.load()) {
+            MixAudioBlock(*rig.engine, l.data(), r.data(), 512);
+            rig.engine->position.store(0);
+        }
     });
     const ExportContext ctx = rig.Context();
     ASSERT_EQ(StartExport(ctx, rig.Job(true, false, false, true)), ExportStart::Started);
