@@ -73,6 +73,7 @@ void DumpEngineFields(StateDump& dump) {
     dump.Field("engine.expectedVoices", static_cast<int>(e.expectedVoices.load()));
     dump.Field("engine.headroomCut", static_cast<double>(e.headroomCut.load()));
     dump.Field("engine.longestHoldMs", static_cast<double>(gAudioEngine.mutex.LongestHoldNanos()) / 1.0e6);
+    dump.Field("engine.lockHolds", static_cast<int64_t>(gAudioEngine.mutex.TimedHolds()));
 
     // The output's thread: late callbacks the back-end flagged, and what
     // each callback cost (see AudioOutput).

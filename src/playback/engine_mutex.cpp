@@ -1,7 +1,7 @@
 // engine_mutex.cpp — timing the holds of the engine's lock.
 //
 // Index
-//   EngineMutex          lock, try_lock, unlock, ResetHoldStats
+//   EngineMutex          lock, try_lock, unlock, TryLockForMix, ResetHoldStats
 #include "playback/engine_mutex.h"
 
 #include <chrono>
@@ -35,6 +35,18 @@ void EngineMutex::unlock() {
     while (held > most && !longest_.compare_exchange_weak(most, held, std::memory_order_relaxed)) {
     }
     m_.unlock();
+}
+
+bool EngineMutex::TryLockForMix(int64_t spinNanos) {
+    if (m_.try_lock()) return true;
+    const int64_t until = NowNanos() + spinNanos;
+    do {
+#if defined(__x86_64__) || defined(__i386__)
+        __builtin_ia32_pause();
+#endif
+        if (m_.try_lock()) return true;
+    } while (NowNanos() < until);
+    return false;
 }
 
 void EngineMutex::ResetHoldStats() {

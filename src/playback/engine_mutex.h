@@ -2,7 +2,7 @@
 // other than the mixer held it.
 //
 // Index
-//   EngineMutex        lock / try_lock / unlock (timed), the mixer's own try and release
+//   EngineMutex        lock / try_lock / unlock (timed), the mixer's own tries and release
 //   EngineLock         the unique lock every holder but the mixer takes
 //   MixLock            the mixer's try of the lock for one block
 //
@@ -11,6 +11,11 @@
 // the mixer's own is timed (two clock reads), and the longest since the last
 // reset is kept, so tests and benchmarks can tell what an operation costs the
 // audio thread and the state dump can show it.
+//
+// The mixer's try is repeated for a moment before it gives up (never waiting
+// on the lock itself): every other hold lasts microseconds, yet a single try
+// that met one by chance would silence a whole block. Only a holder that the
+// scheduler took off its core for longer than the moment costs the block.
 #pragma once
 
 #include <atomic>
@@ -27,8 +32,9 @@ public:
     bool try_lock();
     void unlock();
 
-    // The mixer's block: tried, never waited for, and not timed.
-    bool TryLockForMix() { return m_.try_lock(); }
+    // The mixer's block: tried again and again for at most `spinNanos`,
+    // never waited for, and not timed.
+    bool TryLockForMix(int64_t spinNanos);
     void UnlockAfterMix() { m_.unlock(); }
 
     // The longest timed hold since the last reset, in nanoseconds, and how
@@ -50,7 +56,7 @@ using EngineLock = std::unique_lock<EngineMutex>;
 
 class MixLock {
 public:
-    explicit MixLock(EngineMutex& m) : m_(m), owns_(m.TryLockForMix()) {}
+    MixLock(EngineMutex& m, int64_t spinNanos) : m_(m), owns_(m.TryLockForMix(spinNanos)) {}
     ~MixLock() {
         if (owns_) m_.UnlockAfterMix();
     }

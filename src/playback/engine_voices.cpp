@@ -98,10 +98,12 @@ void UnpinEngineVoices(AudioEngine& engine) {
 
 EngineLock LockForVoiceEdit(AudioEngine& engine) {
     for (;;) {
+        // The pins are waited out without the lock: taking it to look, every
+        // few milliseconds for as long as an export runs, would be hundreds
+        // of holds a second, each a chance for the mixer's try to miss.
+        while (engine.voicePins.load() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));
         EngineLock lock(engine.mutex);
         if (engine.voicePins.load() <= 0) return lock;
-        lock.unlock();
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
 }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -36,6 +37,41 @@ TEST(PlaybackGaps, ABlockWithNoVoiceCountsOnlyWhileTheDocumentCallsForVoices) {
     MixAudioBlock(*e, l.data(), r.data(), 512);
     EXPECT_EQ(e->emptyBlocks.load(), 2u) << "a stopped transport plays nothing by right";
     EXPECT_EQ(e->lockedBlocks.load(), 0u);
+}
+
+// The mixer's try outlasts a short hold (another thread's edit met by
+// chance) but not a holder that keeps the lock: the block then goes silent
+// after a bounded moment instead of waiting.
+TEST(PlaybackGaps, TheMixersTryOutlastsAShortHoldButNeverWaitsForALongOne) {
+    EngineMutex mutex;
+    std::atomic<bool> held{false}, trying{false}, release{false};
+    std::thread holder([&] {
+        std::lock_guard<EngineMutex> lock(mutex);
+        held = true;
+        while (!trying.load()) std::this_thread::yield();
+        // Still held when the first try comes, gone well within the budget.
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    });
+    while (!held.load()) std::this_thread::yield();
+    trying = true;
+    EXPECT_TRUE(mutex.TryLockForMix(int64_t(2e9))) << "a hold of a millisecond silenced the block";
+    mutex.UnlockAfterMix();
+    holder.join();
+
+    held = false;
+    std::thread keeper([&] {
+        std::lock_guard<EngineMutex> lock(mutex);
+        held = true;
+        while (!release.load()) std::this_thread::yield();
+    });
+    while (!held.load()) std::this_thread::yield();
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_FALSE(mutex.TryLockForMix(2000000));
+    const double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - before).count();
+    release = true;
+    keeper.join();
+    EXPECT_GE(waited, 0.002);
+    EXPECT_LT(waited, 1.0) << "the try waited for the holder";
 }
 
 // A callback whose wait since the previous one passed two periods is late;
