@@ -46,6 +46,7 @@ void WorkerLoop(VoiceStreamer& s) {
         lock.unlock();
         VoiceStreamer::Decoded done;
         done.id = job.id;
+        done.voiceHint = job.voiceHint;
         try {
             DecodeVoiceSamples(job.result, job.pitchShift, job.rate, job.bandGains, done.samples);
         } catch (const std::exception& e) {
@@ -120,8 +121,10 @@ std::vector<VoiceStreamer::Decoded> TakeDecoded(VoiceStreamer& s) {
     return taken;
 }
 
-VoiceStreamer::Identity IdentityOf(const PlaybackVoice& v, size_t index) {
-    return {int32_t(index), v.resultId, v.sampleKey};
+VoiceStreamer::Identity IdentityOf(const PlaybackVoice& v) { return {v.resultId, v.sampleKey}; }
+
+bool WantsDecode(const PlaybackVoice& voice, const VoiceStreamer::Decoded& d) {
+    return voice.evicted && voice.resultId == d.id.resultId && voice.sampleKey == d.id.sampleKey;
 }
 
 // The queue becomes exactly `wanted` (most urgent first): jobs already
@@ -137,9 +140,10 @@ void Ask(VoiceStreamer& s, const AudioEngine& engine, const std::vector<RenderRe
     std::deque<VoiceStreamer::Job> next;
     for (size_t v : wanted) {
         const PlaybackVoice& voice = engine.voices[v];
-        const VoiceStreamer::Identity id = IdentityOf(voice, v);
+        const VoiceStreamer::Identity id = IdentityOf(voice);
         auto it = queued.find(id);
         if (it != queued.end()) {
+            it->second->voiceHint = int32_t(v);
             next.push_back(std::move(*it->second));
             queued.erase(it);
             continue;
@@ -147,6 +151,7 @@ void Ask(VoiceStreamer& s, const AudioEngine& engine, const std::vector<RenderRe
         if (s.asked.count(id)) continue;  // decoding, or decoded and waiting
         VoiceStreamer::Job job;
         job.id = id;
+        job.voiceHint = int32_t(v);
         job.result = results[size_t(voice.resultIndex)];
         job.pitchShift = voice.pitchShift;
         job.rate = rate;
@@ -186,22 +191,32 @@ void PrepareVoicesAtPlayhead(VoiceStreamer& streamer, AudioEngine& engine, const
     const size_t n = engine.voices.size();
     const bool pinned = engine.voicePins.load() > 0;
 
-    // Decoded voices go in only where they still belong.
+    // Decoded voices go in only where they still belong: at the place the
+    // voice had when asked for, or wherever a removal or reorder since has
+    // moved it (looked up in the walk below).
     std::vector<VoiceStreamer::Decoded> ready = TakeDecoded(streamer);
     std::vector<std::pair<size_t, VoiceStreamer::Decoded*>> installs;
+    std::map<VoiceStreamer::Identity, VoiceStreamer::Decoded*> moved;
     for (VoiceStreamer::Decoded& d : ready) {
-        const size_t v = size_t(d.id.voiceIndex);
-        if (d.id.voiceIndex < 0 || v >= n) continue;
-        const PlaybackVoice& voice = engine.voices[v];
-        if (voice.evicted && voice.resultId == d.id.resultId && voice.sampleKey == d.id.sampleKey &&
-            VoiceInStreamWindow(engine, voice, t))
-            installs.emplace_back(v, &d);
+        const size_t v = size_t(d.voiceHint);
+        if (d.voiceHint >= 0 && v < n && WantsDecode(engine.voices[v], d)) {
+            if (VoiceInStreamWindow(engine, engine.voices[v], t)) installs.emplace_back(v, &d);
+        } else {
+            moved.emplace(d.id, &d);
+        }
     }
     std::vector<size_t> evict;
     std::vector<std::pair<double, size_t>> missing;
     int held = 0;
     for (size_t v = 0; v < n; ++v) {
         const PlaybackVoice& voice = engine.voices[v];
+        if (!moved.empty() && voice.evicted) {
+            auto it = moved.find(IdentityOf(voice));
+            if (it != moved.end()) {
+                if (VoiceInStreamWindow(engine, voice, t)) installs.emplace_back(v, it->second);
+                moved.erase(it);
+            }
+        }
         const bool inside = VoiceInStreamWindow(engine, voice, t);
         const bool evicted = voice.evicted.load();
         // Only a voice whose result can make its samples again lets them go,

@@ -48,17 +48,19 @@
 constexpr int kStreamBatchPerThread = 2;
 
 struct VoiceStreamer {
-    // What identifies the voice a decode is for.
+    // What identifies the voice a decode is for: its layer and the samples
+    // it wants, not its place in the voice list, which a removal or a
+    // reorder changes while the decode runs.
     struct Identity {
-        int32_t voiceIndex = -1;
         uint32_t resultId = 0;
         uint64_t sampleKey = 0;
         bool operator<(const Identity& o) const {
-            return std::tie(voiceIndex, resultId, sampleKey) < std::tie(o.voiceIndex, o.resultId, o.sampleKey);
+            return std::tie(resultId, sampleKey) < std::tie(o.resultId, o.sampleKey);
         }
     };
     struct Job {
         Identity id;
+        int32_t voiceHint = -1;  // where the voice was when asked for
         RenderResult result;  // a copy: the workers never read the document
         float pitchShift = 0;
         int rate = 48000;
@@ -67,6 +69,7 @@ struct VoiceStreamer {
     };
     struct Decoded {
         Identity id;
+        int32_t voiceHint = -1;
         VoiceAudio samples;  // what DecodeVoiceSamples made
     };
 

@@ -338,6 +338,61 @@ TEST(VoiceWindow, WorkersDecodeWithoutTheEngineLockAndStaleDecodesAreDropped) {
     EXPECT_EQ(e->voices[2].left, now.left);
 }
 
+// A removal while the workers decode (a delete while playing) moves the
+// voices after it up the list: their decodes still go in where the voices
+// now are, in the first step after they arrive, not thrown away and asked for
+// again while the playhead reaches them.
+TEST(VoiceWindow, DecodesUnderWayFollowTheirVoicesWhenAnEarlierVoiceIsRemoved) {
+    TempDir dir;
+    std::vector<RenderResult> results(5);
+    for (size_t i = 0; i < results.size(); ++i) {
+        AudioSpec spec;
+        spec.kind = SignalKind::Noise;
+        spec.seconds = 3.0;
+        spec.channels = 1;
+        spec.sampleRate = 48000;
+        spec.seed = unsigned(i + 11);
+        const std::string path = dir.File("m" + std::to_string(i) + ".wav");
+        ASSERT_TRUE(WriteTestAudio(path, spec));
+        results[i].filepath = path;
+        results[i].startTime = 100.0f + float(i);
+        results[i].sourceDuration = results[i].duration = 3.0f;
+    }
+    auto e = std::make_unique<AudioEngine>();
+    ResetEngineVoices(*e, 48000, 0);
+    for (size_t i = 0; i < results.size(); ++i)
+        BuildPlaybackVoice(*e, results[i], int(i), 48000, nullptr, 0, nullptr, 0, 0, false);
+    std::vector<std::vector<float>> built;
+    for (const PlaybackVoice& v : e->voices) built.push_back(v.left);
+    e->cacheReady = 1;
+    VoiceStreamer streamer(3);
+    PrepareVoicesAtPlayhead(streamer, *e, results, 5);  // playhead at 0: all evicted
+    for (const PlaybackVoice& v : e->voices) ASSERT_EQ(v.evicted, 1);
+    ClearProcessedClipCache();
+
+    SeekPlayback(*e, 101.0);
+    PrepareVoicesAtPlayhead(streamer, *e, results, 5);  // asks for all five
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    auto allDecoded = [&streamer] {
+        std::lock_guard<std::mutex> held(streamer.mutex);
+        return streamer.decoded.size() == 5;
+    };
+    while (!allDecoded()) {
+        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the workers did not decode";
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    // The first layer is deleted: its voice goes, the rest move up one place.
+    results.erase(results.begin());
+    ASSERT_EQ(RemoveEngineVoices(*e, {1}), 1u);
+    RelinkVoicesToResults(*e, results);
+    PrepareVoicesAtPlayhead(streamer, *e, results, 4);
+    for (size_t i = 0; i < e->voices.size(); ++i) {
+        EXPECT_EQ(e->voices[i].evicted, 0) << "voice " << i << " waits for a decode made again";
+        EXPECT_EQ(e->voices[i].left, built[i + 1]) << "voice " << i;
+    }
+    EXPECT_TRUE(VoiceStreamerIdle(streamer)) << "a voice was asked for twice";
+}
+
 TEST(VoiceMaintenance, DeletingAnEventDropsItsVoicesAndRenumbersTheRest) {
     DocRig rig;
     rig.Build(5, 2);
