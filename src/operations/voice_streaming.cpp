@@ -3,7 +3,7 @@
 //
 // Index
 //   VoiceStreamer        workers start and stop; WorkerLoop
-//   Owner's step         StreamUrgency, TakeDecoded, Ask, ForgetStreamedVoices, PrepareVoicesAtPlayhead
+//   Owner's step         StreamUrgency, InstallDue, TakeDecoded, Ask, ForgetStreamedVoices, PrepareVoicesAtPlayhead
 //   Queries              VoiceStreamerIdle, StreamedVoicesHeld, StreamBatchLimit, StopVoiceStreaming
 #include "operations/voice_streaming.h"
 
@@ -47,6 +47,7 @@ void WorkerLoop(VoiceStreamer& s) {
         VoiceStreamer::Decoded done;
         done.id = job.id;
         done.voiceHint = job.voiceHint;
+        done.start = job.start;
         try {
             DecodeVoiceSamples(job.result, job.pitchShift, job.rate, job.bandGains, done.samples);
         } catch (const std::exception& e) {
@@ -54,6 +55,7 @@ void WorkerLoop(VoiceStreamer& s) {
             std::printf("[Cache] A voice could not be prepared: %s\n", e.what());
             done.samples = VoiceAudio();
         }
+        done.madeAt = std::chrono::steady_clock::now();
         lock.lock();
         --s.decoding;
         if (job.generation != s.generation) {
@@ -112,9 +114,28 @@ double StreamUrgency(const PlaybackVoice& v, double t, double window) {
     return std::isfinite(u) ? u : std::numeric_limits<double>::max();
 }
 
-std::vector<VoiceStreamer::Decoded> TakeDecoded(VoiceStreamer& s) {
+// While playing, decodes wait for company unless one is wanted soon: its
+// voice starts within kInstallLeadSeconds of the playhead (or already has),
+// half the workers' room is taken by decodes waiting, or the first of them
+// has waited kInstallWaitMs.
+constexpr double kInstallLeadSeconds = 2.0;
+constexpr int kInstallWaitMs = 250;
+
+bool InstallDue(const VoiceStreamer& s, double t) {
+    if (s.decoded.empty()) return false;
+    if (2 * int(s.decoded.size()) >= s.batch) return true;
+    const auto now = std::chrono::steady_clock::now();
+    for (const VoiceStreamer::Decoded& d : s.decoded)
+        if (d.start < t + kInstallLeadSeconds || now - d.madeAt >= std::chrono::milliseconds(kInstallWaitMs))
+            return true;
+    return false;
+}
+
+// What the workers decoded; while playing, only once it is due.
+std::vector<VoiceStreamer::Decoded> TakeDecoded(VoiceStreamer& s, bool playing, double t) {
     std::vector<VoiceStreamer::Decoded> taken;
     std::lock_guard<std::mutex> lock(s.mutex);
+    if (playing && !InstallDue(s, t)) return taken;
     taken.swap(s.decoded);
     for (const VoiceStreamer::Decoded& d : taken) s.asked.erase(d.id);
     s.wake.notify_all();  // room for the workers again
@@ -152,6 +173,7 @@ void Ask(VoiceStreamer& s, const AudioEngine& engine, const std::vector<RenderRe
         VoiceStreamer::Job job;
         job.id = id;
         job.voiceHint = int32_t(v);
+        job.start = voice.startTime;
         job.result = results[size_t(voice.resultIndex)];
         job.pitchShift = voice.pitchShift;
         job.rate = rate;
@@ -194,7 +216,8 @@ void PrepareVoicesAtPlayhead(VoiceStreamer& streamer, AudioEngine& engine, const
     // Decoded voices go in only where they still belong: at the place the
     // voice had when asked for, or wherever a removal or reorder since has
     // moved it (looked up in the walk below).
-    std::vector<VoiceStreamer::Decoded> ready = TakeDecoded(streamer);
+    const bool playing = engine.playing.load() != 0;
+    std::vector<VoiceStreamer::Decoded> ready = TakeDecoded(streamer, playing, t);
     std::vector<std::pair<size_t, VoiceStreamer::Decoded*>> installs;
     std::map<VoiceStreamer::Identity, VoiceStreamer::Decoded*> moved;
     for (VoiceStreamer::Decoded& d : ready) {
@@ -230,6 +253,8 @@ void PrepareVoicesAtPlayhead(VoiceStreamer& streamer, AudioEngine& engine, const
             missing.emplace_back(StreamUrgency(voice, t, window), v);
     }
 
+    // While playing, releases ride with installs, or wait for a hold's worth.
+    if (playing && installs.empty() && evict.size() < kStreamSwapsPerHold) evict.clear();
     if (!evict.empty() || !installs.empty()) {
         // Only sample buffers change hands here, never a voice's place, its
         // length or its settings: an export may be reading the voices

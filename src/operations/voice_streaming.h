@@ -19,9 +19,13 @@
 // results, so no decode ever happens on the interface thread, none happens
 // under the engine lock, and the audio thread (which only tries the lock)
 // finds it taken for a few pointer swaps at most. A decoded voice is
-// installed only if its voice is still the same (same list place, result and
-// sample key), still without samples, and still inside the window; otherwise
-// it is dropped. Only samples move. While an export reads the voices (it
+// installed only if its voice is still the same (same result and sample key,
+// wherever in the list it now stands), still without samples, and still
+// inside the window; otherwise it is dropped. Only samples move. While the
+// transport plays, every hold is one more chance for the mixer's try to meet
+// it, so the holds are gathered: decodes go in once one of them is needed
+// soon, once half the workers' room is waiting, or a moment after the first
+// came; releases wait for a hold that installs or for a full hold's worth. While an export reads the voices (it
 // holds a pin) voices still get their samples back as the playhead nears
 // them, so playback goes on, but none gives them up until the export ends
 // (it reads the samples of voices that hold some in place). Nothing moves
@@ -31,6 +35,7 @@
 // could make its samples again.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -45,7 +50,7 @@
 #include "operations/document_context.h"
 #include "playback/audio_engine.h"
 
-constexpr int kStreamBatchPerThread = 2;
+constexpr int kStreamBatchPerThread = 4;
 
 struct VoiceStreamer {
     // What identifies the voice a decode is for: its layer and the samples
@@ -61,6 +66,7 @@ struct VoiceStreamer {
     struct Job {
         Identity id;
         int32_t voiceHint = -1;  // where the voice was when asked for
+        double start = 0;        // the voice's start in the project, seconds
         RenderResult result;  // a copy: the workers never read the document
         float pitchShift = 0;
         int rate = 48000;
@@ -70,6 +76,8 @@ struct VoiceStreamer {
     struct Decoded {
         Identity id;
         int32_t voiceHint = -1;
+        double start = 0;
+        std::chrono::steady_clock::time_point madeAt;
         VoiceAudio samples;  // what DecodeVoiceSamples made
     };
 

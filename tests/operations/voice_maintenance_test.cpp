@@ -293,7 +293,7 @@ TEST(VoiceWindow, WorkersDecodeWithoutTheEngineLockAndStaleDecodesAreDropped) {
     for (const PlaybackVoice& v : e->voices) built.push_back(v.left);
     e->cacheReady = 1;
     VoiceStreamer streamer(3);  // room for all six decodes before any install
-    ASSERT_EQ(StreamBatchLimit(streamer), 6);
+    ASSERT_GE(StreamBatchLimit(streamer), 6);
     PrepareVoicesAtPlayhead(streamer, *e, results, 6);  // playhead at 0: all evicted
     for (const PlaybackVoice& v : e->voices) ASSERT_EQ(v.evicted, 1);
     ClearProcessedClipCache();  // the workers decode again
