@@ -286,10 +286,10 @@ TEST(ExportJob, ExportBesideTheFrameLoopAndTheAudioThread) {
     for (size_t i = 0; i < rig.project->results.size(); ++i)
         BuildPlaybackVoice(*rig.engine, rig.project->results[i], int(i), kRigRate, nullptr, 0, nullptr, 0, 0, false);
     rig.engine->cacheReady = 1;
-    rig.engine->playing = 1;
     const DocumentContext frame = MakeDocumentContext(*rig.project, *library, *rig.engine, *rig.app);
     PrepareVoicesAtPlayhead(frame);  // the playhead at 0: the voice at 40 s is evicted
     ASSERT_EQ(rig.engine->voices[1].evicted, 1);
+    rig.engine->playing = 1;
 
     std::atomic<bool> stop{false};
     std::thread audio([&] {

@@ -265,13 +265,15 @@ TEST(VoiceWindow, FarVoicesReleaseSamplesAndComeBackWhenThePlayheadNears) {
     EXPECT_EQ(e->voices[1].right, right);
 }
 
-// The workers decode without the engine lock (the audio thread may hold it
-// for a whole block); only the owner's install takes it, and a decode made
-// for a voice that has changed since it was asked for is dropped.
-TEST(VoiceWindow, WorkersDecodeWithoutTheEngineLockAndStaleDecodesAreDropped) {
-    TempDir dir;
-    std::vector<RenderResult> results(6);
-    for (size_t i = 0; i < results.size(); ++i) {
+namespace {
+
+// `count` layers of four seconds of noise at 100 s, 101 s, ..., their voices
+// built and then released by a streaming step at 0 s; `built` holds each
+// voice's samples as built.
+bool MakeReleasedVoices(TempDir& dir, size_t count, std::vector<RenderResult>& results, AudioEngine& e,
+                        VoiceStreamer& streamer, std::vector<std::vector<float>>& built) {
+    results.assign(count, RenderResult());
+    for (size_t i = 0; i < count; ++i) {
         AudioSpec spec;
         spec.kind = SignalKind::Noise;
         spec.seconds = 4.0;
@@ -279,24 +281,51 @@ TEST(VoiceWindow, WorkersDecodeWithoutTheEngineLockAndStaleDecodesAreDropped) {
         spec.sampleRate = 44100;
         spec.seed = unsigned(i + 1);
         const std::string path = dir.File("n" + std::to_string(i) + ".wav");
-        ASSERT_TRUE(WriteTestAudio(path, spec));
+        if (!WriteTestAudio(path, spec)) return false;
         results[i].filepath = path;
         results[i].stereo = true;
         results[i].startTime = 100.0f + float(i);
         results[i].sourceDuration = results[i].duration = 4.0f;
     }
+    ResetEngineVoices(e, 48000, 0);
+    for (size_t i = 0; i < count; ++i)
+        BuildPlaybackVoice(e, results[i], int(i), 48000, nullptr, 0, nullptr, 0, 0, false);
+    built.clear();
+    for (const PlaybackVoice& v : e.voices) built.push_back(v.left);
+    e.cacheReady = 1;
+    PrepareVoicesAtPlayhead(streamer, e, results, int(count));  // playhead at 0: all released
+    for (const PlaybackVoice& v : e.voices)
+        if (!v.evicted) return false;
+    ClearProcessedClipCache();  // the workers decode again
+    return true;
+}
+
+// Waits until the workers hold `count` decodes for the owner to install.
+bool WaitForDecodes(VoiceStreamer& streamer, size_t count) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> held(streamer.mutex);
+            if (streamer.decoded.size() == count) return true;
+        }
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+}  // namespace
+
+// The workers decode without the engine lock (the audio thread may hold it
+// for a whole block); only the owner's install takes it, and a decode made
+// for a voice that has changed since it was asked for is dropped.
+TEST(VoiceWindow, WorkersDecodeWithoutTheEngineLockAndStaleDecodesAreDropped) {
+    TempDir dir;
+    std::vector<RenderResult> results;
     auto e = std::make_unique<AudioEngine>();
-    ResetEngineVoices(*e, 48000, 0);
-    for (size_t i = 0; i < results.size(); ++i)
-        BuildPlaybackVoice(*e, results[i], int(i), 48000, nullptr, 0, nullptr, 0, 0, false);
-    std::vector<std::vector<float>> built;
-    for (const PlaybackVoice& v : e->voices) built.push_back(v.left);
-    e->cacheReady = 1;
     VoiceStreamer streamer(3);  // room for all six decodes before any install
     ASSERT_GE(StreamBatchLimit(streamer), 6);
-    PrepareVoicesAtPlayhead(streamer, *e, results, 6);  // playhead at 0: all evicted
-    for (const PlaybackVoice& v : e->voices) ASSERT_EQ(v.evicted, 1);
-    ClearProcessedClipCache();  // the workers decode again
+    std::vector<std::vector<float>> built;
+    ASSERT_TRUE(MakeReleasedVoices(dir, 6, results, *e, streamer, built));
 
     SeekPlayback(*e, 101.0);
     {
@@ -306,15 +335,7 @@ TEST(VoiceWindow, WorkersDecodeWithoutTheEngineLockAndStaleDecodesAreDropped) {
         // The owner's step finds nothing to release or install, so it asks
         // without the engine lock.
         PrepareVoicesAtPlayhead(streamer, *e, results, 6);
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        auto allDecoded = [&streamer] {
-            std::lock_guard<std::mutex> held(streamer.mutex);
-            return streamer.decoded.size() == 6;
-        };
-        while (!allDecoded()) {
-            ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the workers waited for the engine lock";
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
+        ASSERT_TRUE(WaitForDecodes(streamer, 6)) << "the workers waited for the engine lock";
         for (const PlaybackVoice& v : e->voices) EXPECT_EQ(v.evicted, 1);
     }
     // Voice 2's result changed meanwhile (a new render rebuilt it): its
@@ -344,43 +365,14 @@ TEST(VoiceWindow, WorkersDecodeWithoutTheEngineLockAndStaleDecodesAreDropped) {
 // again while the playhead reaches them.
 TEST(VoiceWindow, DecodesUnderWayFollowTheirVoicesWhenAnEarlierVoiceIsRemoved) {
     TempDir dir;
-    std::vector<RenderResult> results(5);
-    for (size_t i = 0; i < results.size(); ++i) {
-        AudioSpec spec;
-        spec.kind = SignalKind::Noise;
-        spec.seconds = 3.0;
-        spec.channels = 1;
-        spec.sampleRate = 48000;
-        spec.seed = unsigned(i + 11);
-        const std::string path = dir.File("m" + std::to_string(i) + ".wav");
-        ASSERT_TRUE(WriteTestAudio(path, spec));
-        results[i].filepath = path;
-        results[i].startTime = 100.0f + float(i);
-        results[i].sourceDuration = results[i].duration = 3.0f;
-    }
+    std::vector<RenderResult> results;
     auto e = std::make_unique<AudioEngine>();
-    ResetEngineVoices(*e, 48000, 0);
-    for (size_t i = 0; i < results.size(); ++i)
-        BuildPlaybackVoice(*e, results[i], int(i), 48000, nullptr, 0, nullptr, 0, 0, false);
-    std::vector<std::vector<float>> built;
-    for (const PlaybackVoice& v : e->voices) built.push_back(v.left);
-    e->cacheReady = 1;
     VoiceStreamer streamer(3);
-    PrepareVoicesAtPlayhead(streamer, *e, results, 5);  // playhead at 0: all evicted
-    for (const PlaybackVoice& v : e->voices) ASSERT_EQ(v.evicted, 1);
-    ClearProcessedClipCache();
-
+    std::vector<std::vector<float>> built;
+    ASSERT_TRUE(MakeReleasedVoices(dir, 5, results, *e, streamer, built));
     SeekPlayback(*e, 101.0);
     PrepareVoicesAtPlayhead(streamer, *e, results, 5);  // asks for all five
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    auto allDecoded = [&streamer] {
-        std::lock_guard<std::mutex> held(streamer.mutex);
-        return streamer.decoded.size() == 5;
-    };
-    while (!allDecoded()) {
-        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the workers did not decode";
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    ASSERT_TRUE(WaitForDecodes(streamer, 5)) << "the workers did not decode";
     // The first layer is deleted: its voice goes, the rest move up one place.
     results.erase(results.begin());
     ASSERT_EQ(RemoveEngineVoices(*e, {1}), 1u);
