@@ -117,16 +117,15 @@ double StreamUrgency(const PlaybackVoice& v, double t, double window) {
 // While playing, decodes wait for company unless one is wanted soon: its
 // voice starts within kInstallLeadSeconds of the playhead (or already has),
 // half the workers' room is taken by decodes waiting, or the first of them
-// has waited kInstallWaitMs.
+// has waited the streamer's installWait.
 constexpr double kInstallLeadSeconds = 2.0;
-constexpr int kInstallWaitMs = 250;
 
 bool InstallDue(const VoiceStreamer& s, double t) {
     if (s.decoded.empty()) return false;
     if (2 * int(s.decoded.size()) >= s.batch) return true;
     const auto now = std::chrono::steady_clock::now();
     for (const VoiceStreamer::Decoded& d : s.decoded)
-        if (d.start < t + kInstallLeadSeconds || now - d.madeAt >= std::chrono::milliseconds(kInstallWaitMs))
+        if (d.start < t + kInstallLeadSeconds || now - d.madeAt >= s.installWait)
             return true;
     return false;
 }

@@ -95,6 +95,8 @@ struct VoiceStreamer {
     int decoding = 0;
     uint64_t generation = 0;  // raised when everything asked is forgotten
     int batch = 0;  // decoding + decoded never pass it
+    // While playing, the longest a decode waits for company before it goes in.
+    std::chrono::milliseconds installWait{250};
     bool quit = false;
     std::vector<std::thread> workers;
 };

@@ -359,6 +359,52 @@ TEST(VoiceWindow, WorkersDecodeWithoutTheEngineLockAndStaleDecodesAreDropped) {
     EXPECT_EQ(e->voices[2].left, now.left);
 }
 
+// While playing, every hold of the engine lock is a chance for the mixer's
+// try to meet it: decodes of voices still far ahead wait to go in together,
+// and go in, all in one hold, as soon as one of them is wanted soon; a voice
+// the playhead left gives its samples up with them, not in a hold of its own.
+TEST(VoiceWindow, WhilePlayingTheHoldsAreGatheredUntilAVoiceIsWantedSoon) {
+    TempDir dir;
+    std::vector<RenderResult> results;
+    auto e = std::make_unique<AudioEngine>();
+    VoiceStreamer streamer(3);
+    streamer.installWait = std::chrono::hours(1);
+    std::vector<std::vector<float>> built;
+    ASSERT_TRUE(MakeReleasedVoices(dir, 5, results, *e, streamer, built));
+    ASSERT_GT(StreamBatchLimit(streamer), 2 * 3) << "three decodes must not fill half the workers' room";
+    // Voices 0 (100 to 104 s) and 4 (104 to 108 s) hold their samples.
+    ASSERT_TRUE(PrepareVoice(*e, 0, results[0], 48000));
+    ASSERT_TRUE(PrepareVoice(*e, 4, results[4], 48000));
+
+    // The playhead at 96 s with a window of 7.5 s: voices 1 to 3 are in it
+    // but none starts within 2 s, and voice 4 is outside.
+    e->playing = 1;
+    e->streamWindow = 7.5f;
+    SeekPlayback(*e, 96.0);
+    e->mutex.ResetHoldStats();
+    PrepareVoicesAtPlayhead(streamer, *e, results, 5);  // asks for voices 1 to 3
+    ASSERT_TRUE(WaitForDecodes(streamer, 3));
+    PrepareVoicesAtPlayhead(streamer, *e, results, 5);
+    EXPECT_EQ(e->mutex.TimedHolds(), 0u);
+    for (size_t i = 1; i < 4; ++i) EXPECT_EQ(e->voices[i].evicted, 1) << "voice " << i << " went in alone";
+    EXPECT_EQ(e->voices[4].evicted, 0) << "a single release took a hold of its own";
+
+    // A window of a second and the playhead at 105.5 s: voice 0 has left
+    // it, voice 1 (101 to 105 s) is still in it and wanted now. Every decode
+    // goes in and voice 0 gives its samples up, in one hold.
+    e->streamWindow = 1.0f;
+    SeekPlayback(*e, 105.5);
+    e->mutex.ResetHoldStats();
+    PrepareVoicesAtPlayhead(streamer, *e, results, 5);
+    EXPECT_EQ(e->mutex.TimedHolds(), 1u);
+    EXPECT_EQ(e->voices[0].evicted, 1);
+    for (size_t i = 1; i < 4; ++i) {
+        EXPECT_EQ(e->voices[i].evicted, 0) << "voice " << i;
+        EXPECT_EQ(e->voices[i].left, built[i]) << "voice " << i;
+    }
+    EXPECT_EQ(e->voices[4].evicted, 0);
+}
+
 // A removal while the workers decode (a delete while playing) moves the
 // voices after it up the list: their decodes still go in where the voices
 // now are, in the first step after they arrive, not thrown away and asked for
