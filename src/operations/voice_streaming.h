@@ -15,24 +15,24 @@
 // Who does what. Only the thread that owns the voices (the interface, between
 // tasks) changes them: it releases the samples of voices outside the window
 // and installs what the workers decoded, each under one short hold of the
-// engine lock. The workers only decode, from their own copies of the
-// results, so no decode ever happens on the interface thread, none happens
-// under the engine lock, and the audio thread (which only tries the lock)
-// finds it taken for a few pointer swaps at most. A decoded voice is
-// installed only if its voice is still the same (same result and sample key,
-// wherever in the list it now stands), still without samples, and still
-// inside the window; otherwise it is dropped. Only samples move. While the
-// transport plays, every hold is one more chance for the mixer's try to meet
-// it, so the holds are gathered: decodes go in once one of them is needed
-// soon, once half the workers' room is waiting, or a moment after the first
-// came; releases wait for a hold that installs or for a full hold's worth. While an export reads the voices (it
-// holds a pin) voices still get their samples back as the playhead nears
-// them, so playback goes on, but none gives them up until the export ends
-// (it reads the samples of voices that hold some in place). Nothing moves
-// while the busy task owns the voices; when the voice set is not ready (New,
-// an open, a rebuild from nothing) everything asked for is forgotten, so the
-// workers fall idle. A voice without a result is never released: nothing
-// could make its samples again.
+// engine lock. The workers only decode, from their own copies of the results,
+// so no decode ever happens on the interface thread, none happens under the
+// engine lock, and the audio thread (which only tries the lock) finds it taken
+// for a few pointer swaps at most. A decoded voice is installed only if its
+// voice is still the same (same result and sample key, wherever in the list it
+// now stands), still without samples, and still inside the window; otherwise
+// it is dropped. Only samples move. While the transport plays, every hold is
+// one more chance for the mixer's try to meet it, so the holds are gathered:
+// decodes go in once one of them is needed soon, once half the workers' room
+// is waiting, or a moment after the first came; releases wait for a hold that
+// installs or for a full hold's worth. While an export reads the voices (it
+// holds a pin) voices still get their samples back as the playhead nears them,
+// so playback goes on, but none gives them up until the export ends (it reads
+// the samples of voices that hold some in place). Nothing moves while the busy
+// task owns the voices; when the voice set is not ready (New, an open, a
+// rebuild from nothing) everything asked for is forgotten, so the workers fall
+// idle. A voice without a result is never released: nothing could make its
+// samples again.
 #pragma once
 
 #include <chrono>

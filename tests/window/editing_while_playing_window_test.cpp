@@ -304,7 +304,8 @@ TEST_F(EditingWhilePlayingWindow, NoEditSilencesTheSoundOrMovesThePlayhead) {
                 "program's run; %lld blocks silent under the lock, %lld waiting for a voice, %d underruns, longest "
                 "hold %s ms in %s holds\n",
                 edits, double(to - from) / kRate, double(editFrames) / kRate, ranSeconds, (long long)locked,
-                (long long)late, underruns, played["engine.longestHoldMs"].c_str(), played["engine.lockHolds"].c_str());
+                (long long)late, underruns, played["engine.longestHoldMs"].c_str(),
+                played["engine.lockHolds"].c_str());
     std::printf("[Editing] %s\n", check.Summary().c_str());
     EXPECT_TRUE(check.ok) << check.problem << "; the server logged " << underruns << " underruns, the mixer "
                           << locked << " blocks silent under another thread's lock and " << late
