@@ -38,10 +38,10 @@
 #include "playback/block_mixer.h"
 #include "playback/engine_voices.h"
 #include "playback/mixer_rig.h"
-#include "support/audio_fixtures.h"
 #include "support/imgui_headless.h"
 #include "support/large_project.h"
 #include "support/quiet_stdout.h"
+#include "support/spots_and_beds.h"
 #include "support/temp_dir.h"
 #include "ui/draw_ui.h"
 #include "ui/event_commands.h"
@@ -66,35 +66,7 @@ struct EditRig {
     std::vector<int> beds;
 
     explicit EditRig(int voices) {
-        AudioSpec spec;
-        spec.kind = SignalKind::Noise;
-        spec.seconds = 1.0;
-        const std::string bedFile = dir.File("bed.wav");
-        WriteTestAudio(bedFile, spec);
-        const int spots = voices / 2;
-        project->totalDuration = float(spots) * 0.1f + 10.0f;
-        for (int e = 0; e < spots; ++e) {
-            const int index = AddEvent(*project, 0.1f * float(e), kShapeSpot, 0.5f);
-            for (int k = 0; k < 2; ++k) {
-                RenderResult r;
-                r.placeholder = true;
-                r.eventIdx = index;
-                r.startTime = 0.1f * float(e) + 0.01f * float(k);
-                r.duration = 0.05f;
-                r.group = (e + k) % 3;
-                r.fadeIn = r.fadeOut = 0.01f;
-                project->results.push_back(r);
-            }
-        }
-        for (float at : {2.0f, float(spots) * 0.05f}) {
-            const int bed = AddEvent(*project, at, kShapeBed, 0.5f);
-            Event& e = project->events[size_t(bed)];
-            e.duration = 3.0f;
-            e.pinnedFiles = {bedFile};
-            e.bedLayerWeight = {0.5f};
-            beds.push_back(bed);
-        }
-        project->rendered = true;
+        AddSpotsAndBeds(*project, dir.File("bed.wav"), voices, beds);
         engine.streamVoices = 1;
         engine.streamWindow = 5.0f;
         engine.playing = 0;

@@ -127,7 +127,7 @@ int DeclickFrames(int rate) {
 // How long the mixer keeps trying the engine lock before a block goes silent:
 // far past any hold but a preempted holder's, and a small part of the block.
 int64_t MixLockSpinNanos(int frames, int rate) {
-    constexpr int64_t kMostNanos = 500000;
+    constexpr int64_t kMostNanos = 1000000;
     return std::min<int64_t>(kMostNanos, int64_t(1.0e9 / 8.0 * frames / rate));
 }
 

@@ -313,3 +313,10 @@ std::string WriteLargeProject(const LargeProject& large, const std::string& fold
     const std::string path = projectFolder + "/" + name + ".tlproj";
     return WriteProjectFile(path, ctx) ? path : std::string();
 }
+
+void FixProbedWeights(Project& project, float weight) {
+    for (Event& e : project.events) {
+        if (e.shape == kShapeClip) e.clipWeight = weight;
+        for (float& w : e.bedLayerWeight) w = weight;
+    }
+}

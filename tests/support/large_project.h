@@ -10,6 +10,7 @@
 //   LargeLibrary         the library alone: sounds written once into a folder
 //   MakeLargeProject     the document over a library in a folder
 //   WriteLargeProject    the document as a project file naming its library
+//   FixProbedWeights     Clip and Bed weights set, so the sound probe changes nothing
 //
 // Everything depends only on the spec: the same spec gives the same events,
 // the same sounds and the same layers (ids aside) in every run. The events
@@ -81,3 +82,8 @@ LargeProject MakeLargeProject(const LargeProjectSpec& spec, const std::string& f
 // defaults when null); returns the path ("" on failure).
 std::string WriteLargeProject(const LargeProject& large, const std::string& folder, const std::string& name,
                               const ExportSettings* exportSettings = nullptr);
+
+// Gives every Clip and Bed layer the weight `weight` instead of the
+// automatic 0.5 the sound probe fills in once the voices are built: a
+// project written after this opens unmodified and stays so.
+void FixProbedWeights(Project& project, float weight = 0.6f);

@@ -106,11 +106,8 @@ TEST_F(EditingWhilePlayingWindow, NoEditSilencesTheSoundOrMovesThePlayhead) {
     };
     LargeProject large = MakeLargeProject(spec, dir.File("Library"));
     ASSERT_GE(large.project.results.size(), 15000u);
-    for (Event& e : large.project.events) {
-        if (e.shape == kShapeClip) e.clipWeight = 0.6f;
-        for (float& w : e.bedLayerWeight) w = 0.6f;
-        e.gain = 0.5f;
-    }
+    FixProbedWeights(large.project);
+    for (Event& e : large.project.events) e.gain = 0.5f;
     ExportSettings settings;
     settings.exportFormatAAF = false;
     settings.exportFormatWAV = true;

@@ -94,10 +94,7 @@ TEST_F(LargeProjectWindow, ClosingTheWindowDuringTheVoiceBuildEndsTheProgram) {
     // Weights the sound probe would otherwise fill in once the build ends
     // (0.5 reads back as "automatic"): the project opens unmodified, so the
     // close asks nothing.
-    for (Event& e : large.project.events) {
-        if (e.shape == kShapeClip) e.clipWeight = 0.6f;
-        for (float& w : e.bedLayerWeight) w = 0.6f;
-    }
+    FixProbedWeights(large.project);
     const std::string project = WriteLargeProject(large, dir.path(), "Open");
     ASSERT_FALSE(project.empty());
     const std::string before = ReadWholeFile(project);

@@ -67,10 +67,7 @@ TEST_F(StreamingPlaybackWindow, PlaybackAcrossReleasedVoicesSoundsAsTheExport) {
     };
     LargeProject large = MakeLargeProject(spec, dir.File("Library"));
     // Weights measured already: the open changes nothing the probe would.
-    for (Event& e : large.project.events) {
-        if (e.shape == kShapeClip) e.clipWeight = 0.6f;
-        for (float& w : e.bedLayerWeight) w = 0.6f;
-    }
+    FixProbedWeights(large.project);
     ExportSettings settings;
     settings.exportFormatAAF = false;
     settings.exportFormatWAV = true;
@@ -158,10 +155,7 @@ TEST_F(StreamingPlaybackWindow, PlaybackDuringAnExportKeepsItsStreamingWindow) {
         .soundCount = 16,
     };
     LargeProject large = MakeLargeProject(spec, dir.File("Library"));
-    for (Event& e : large.project.events) {
-        if (e.shape == kShapeClip) e.clipWeight = 0.6f;
-        for (float& w : e.bedLayerWeight) w = 0.6f;
-    }
+    FixProbedWeights(large.project);
     ExportSettings settings;
     settings.exportFormatAAF = false;
     settings.exportFormatWAV = true;
