@@ -164,6 +164,7 @@ void Ask(VoiceStreamer& s, const AudioEngine& engine, const std::vector<RenderRe
         auto it = queued.find(id);
         if (it != queued.end()) {
             it->second->voiceHint = int32_t(v);
+            it->second->start = voice.startTime;  // the event may have moved meanwhile
             next.push_back(std::move(*it->second));
             queued.erase(it);
             continue;
@@ -232,15 +233,15 @@ void PrepareVoicesAtPlayhead(VoiceStreamer& streamer, AudioEngine& engine, const
     int held = 0;
     for (size_t v = 0; v < n; ++v) {
         const PlaybackVoice& voice = engine.voices[v];
-        if (!moved.empty() && voice.evicted) {
+        const bool inside = VoiceInStreamWindow(engine, voice, t);
+        const bool evicted = voice.evicted.load();
+        if (!moved.empty() && evicted) {
             auto it = moved.find(IdentityOf(voice));
             if (it != moved.end()) {
-                if (VoiceInStreamWindow(engine, voice, t)) installs.emplace_back(v, it->second);
+                if (inside) installs.emplace_back(v, it->second);
                 moved.erase(it);
             }
         }
-        const bool inside = VoiceInStreamWindow(engine, voice, t);
-        const bool evicted = voice.evicted.load();
         // Only a voice whose result can make its samples again lets them go,
         // and none while an export reads the voices in place (it reads only
         // voices holding samples, which must keep them till it ends).

@@ -20,6 +20,7 @@
 #include "export/replacement_journal.h"
 #include "platform/file_util.h"
 #include "support/audio_fixtures.h"
+#include "support/exported_files.h"
 #include "support/wait_until.h"
 
 namespace fs = std::filesystem;
@@ -325,12 +326,7 @@ TEST(ExportReplacement, AStoppedExportUndoesEveryPass) {
     EXPECT_EQ(rig.app->toastText, "Export stopped");
     // Only the folder's own names are looked at while the files go: a walk
     // below them would meet entries vanishing under it.
-    EXPECT_TRUE(WaitUntil([&] {
-        std::error_code ec;
-        for (fs::directory_iterator it(rig.Out(), ec), end; !ec && it != end; it.increment(ec))
-            if (it->path().filename().string().rfind(".tessaloom-replacing-", 0) == 0) return false;
-        return !ec;
-    }));
+    EXPECT_TRUE(WaitUntil([&] { return HiddenReplacingFolders(rig.Out()).empty(); }));
     EXPECT_EQ(Snapshot(rig.Out()), first);
 
     rig.app->exportCancel.store(false);

@@ -43,13 +43,6 @@ std::vector<std::string> NamesOf(const std::map<std::string, std::string>& files
     return names;
 }
 
-std::vector<std::string> ReplacingFolders(const std::string& root) {
-    std::vector<std::string> found;
-    for (const fs::directory_entry& e : fs::directory_iterator(root))
-        if (e.path().filename().string().rfind(kReplacingFolderPrefix, 0) == 0) found.push_back(e.path().string());
-    return found;
-}
-
 size_t EntriesIn(const std::string& folder) {
     size_t n = 0;
     for (auto it = fs::directory_iterator(folder); it != fs::directory_iterator(); ++it) ++n;
@@ -134,7 +127,7 @@ struct KillRig : AafRig {
                std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         EXPECT_TRUE(fs::exists(gBlockMarker)) << "the export never reached its 40th new essence file";
-        const std::vector<std::string> replacing = ReplacingFolders(Out());
+        const std::vector<std::string> replacing = HiddenReplacingFolders(Out());
         EXPECT_EQ(replacing.size(), 1u);
         EXPECT_GE(replacing.empty() ? 0 : EntriesIn(replacing[0]), 100u);
         ::kill(child.pid, SIGKILL);
@@ -412,7 +405,7 @@ TEST(ExportReplacementKilled, TwoProgramsExportIntoOneFolderAtOnce) {
     });
     ASSERT_TRUE(WaitUntil([&] { return fs::exists(gBlockMarker); }, std::chrono::minutes(3)))
         << "the first export never reached its 40th essence";
-    ASSERT_EQ(ReplacingFolders(out).size(), 1u);
+    ASSERT_EQ(HiddenReplacingFolders(out).size(), 1u);
 
     // The second runs whole meanwhile.
     ASSERT_EQ(exportIn(out, "B", true, status + "B"), 0);
@@ -421,8 +414,8 @@ TEST(ExportReplacementKilled, TwoProgramsExportIntoOneFolderAtOnce) {
     EXPECT_NE(statusB.find("(1 hidden replacing folder of another export left as found)"), std::string::npos)
         << statusB;
     ExpectSameExportFiles(ExportNamed(out, "B"), expectedB);
-    ASSERT_EQ(ReplacingFolders(out).size(), 1u) << "the first one's replacement is untouched";
-    EXPECT_GE(EntriesIn(ReplacingFolders(out)[0]), 100u);
+    ASSERT_EQ(HiddenReplacingFolders(out).size(), 1u) << "the first one's replacement is untouched";
+    EXPECT_GE(EntriesIn(HiddenReplacingFolders(out)[0]), 100u);
 
     ASSERT_TRUE(WriteWholeFile(gGoMarker, "go"));
     EXPECT_EQ(first.Wait(), 0);
@@ -430,7 +423,7 @@ TEST(ExportReplacementKilled, TwoProgramsExportIntoOneFolderAtOnce) {
     EXPECT_EQ(statusA.rfind("Export complete", 0), 0u) << statusA;
     ExpectSameExportFiles(ExportNamed(out, "A"), expectedA);
     ExpectSameExportFiles(ExportNamed(out, "B"), expectedB);
-    EXPECT_TRUE(ReplacingFolders(out).empty());
+    EXPECT_TRUE(HiddenReplacingFolders(out).empty());
     EXPECT_TRUE(rig.Notes().empty());
 }
 
@@ -457,16 +450,16 @@ TEST(ExportReplacementKilled, TheTrashOfAStoppedExportGoesNowOrAtTheNextStart) {
         fill(*trash);
         EmptyTrashDetached(*trash);
     }
-    EXPECT_TRUE(WaitUntil([&] { return ReplacingFolders(out).empty() && fs::is_empty(notes); }));
+    EXPECT_TRUE(WaitUntil([&] { return HiddenReplacingFolders(out).empty() && fs::is_empty(notes); }));
 
     // Left as a kill leaves it: the next start finds its note.
     std::unique_ptr<ReplacementTrash> trash = OpenReplacementTrash(out, notes);
     ASSERT_TRUE(trash);
     fill(*trash);
     trash.reset();
-    ASSERT_EQ(ReplacingFolders(out).size(), 1u);
+    ASSERT_EQ(HiddenReplacingFolders(out).size(), 1u);
     SettleNotedReplacements(notes);
-    EXPECT_TRUE(ReplacingFolders(out).empty());
+    EXPECT_TRUE(HiddenReplacingFolders(out).empty());
     EXPECT_TRUE(fs::is_empty(notes));
     EXPECT_TRUE(fs::is_empty(out + "/Clips"));
     EXPECT_EQ(ReadWholeFile(out + "/notes.txt"), "the designer's");

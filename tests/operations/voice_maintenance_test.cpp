@@ -25,6 +25,7 @@
 #include "support/audio_fixtures.h"
 #include "support/temp_dir.h"
 #include "support/voice_streaming_rig.h"
+#include "support/wait_until.h"
 
 namespace {
 
@@ -302,15 +303,12 @@ bool MakeReleasedVoices(TempDir& dir, size_t count, std::vector<RenderResult>& r
 
 // Waits until the workers hold `count` decodes for the owner to install.
 bool WaitForDecodes(VoiceStreamer& streamer, size_t count) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    for (;;) {
-        {
+    return WaitUntil(
+        [&] {
             std::lock_guard<std::mutex> held(streamer.mutex);
-            if (streamer.decoded.size() == count) return true;
-        }
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+            return streamer.decoded.size() == count;
+        },
+        std::chrono::seconds(60));
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "export/aaf_export.h"
+#include "export/replacement_journal.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -94,4 +95,13 @@ void ExpectSameSession(const SessionList& a, const SessionList& b) {
         EXPECT_EQ(a.list.markers[i].position, b.list.markers[i].position);
         EXPECT_EQ(a.list.markers[i].label, b.list.markers[i].label);
     }
+}
+
+std::vector<std::string> HiddenReplacingFolders(const std::string& folder) {
+    namespace fs = std::filesystem;
+    std::vector<std::string> found;
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+        if (it->path().filename().string().rfind(kReplacingFolderPrefix, 0) == 0) found.push_back(it->path());
+    return found;
 }

@@ -52,8 +52,6 @@ int64_t Whole(Dump& d, const std::string& key) {
     return std::atoll(d[key].c_str());
 }
 
-
-
 // `text` with the first `from` after `after` replaced by `to`.
 std::string ReplacedAfter(std::string text, const std::string& after, const std::string& from, const std::string& to) {
     const size_t at = text.find(from, text.find(after));

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "export/export_settings.h"
+#include "support/exported_files.h"
 #include "support/large_project.h"
 #include "support/lifecycle_rig.h"
 #include "support/temp_dir.h"
@@ -28,26 +29,6 @@ namespace fs = std::filesystem;
 namespace {
 
 using Dump = std::map<std::string, std::string>;
-
-// Every export pass; the AAF session carries the events as markers, so an
-// edit shows in it.
-ExportSettings EverythingExported() {
-    ExportSettings s;
-    s.exportFormatAAF = s.exportFormatWAV = true;
-    s.exportWavMixdown = s.exportWavStems = s.exportWavTracks = s.exportWavClips = true;
-    s.exportReverbStem = true;
-    s.exportAAFMarkers = true;
-    return s;
-}
-
-// The hidden replacing folders in `folder`.
-std::vector<std::string> HiddenFolders(const std::string& folder) {
-    std::vector<std::string> found;
-    std::error_code ec;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
-        if (it->path().filename().string().rfind(".tessaloom-replacing-", 0) == 0) found.push_back(it->path());
-    return found;
-}
 
 const char* const kPassNames[] = {"aaf", "mix", "stems", "tracks", "clips"};
 const char* const kPassTexts[] = {"Exporting AAF...", "Exporting mix...", "Exporting stems...",
@@ -81,7 +62,7 @@ protected:
         LargeProjectSpec spec{.eventCount = 2000, .seconds = 15, .layers = LargeProjectLayers::Made,
                               .layersPerEvent = 1, .soundCount = 16, .soundSeconds = 0.25f};
         const LargeProject large = MakeLargeProject(spec, dir.File("Library"));
-        ExportSettings everything = EverythingExported();
+        ExportSettings everything = EveryExportPass();
         everything.exportReverbStem = false;
         ExportSettings wavOnly = everything;
         wavOnly.exportFormatAAF = false;
@@ -135,7 +116,7 @@ protected:
 
             // The new files were moved out of the way at once; a process of
             // their own removes them while the program ends.
-            EXPECT_TRUE(WaitUntil([&] { return HiddenFolders(out).empty(); }, std::chrono::minutes(2)));
+            EXPECT_TRUE(WaitUntil([&] { return HiddenReplacingFolders(out).empty(); }, std::chrono::minutes(2)));
             EXPECT_EQ(FirstDifference(TreeDigest(out), earlier), "") << "the earlier export is back whole";
             std::error_code ec;
             EXPECT_TRUE(fs::is_empty(dir.File("home/data/Tessaloom/Replacing"), ec) || ec);
@@ -162,7 +143,7 @@ TEST_F(ExportStopWindow, AWindowCloseDuringAnExportSaysSoAndEndsWhenTheExportDoe
     LargeProjectSpec spec{.eventCount = 200, .seconds = 120, .layers = LargeProjectLayers::Made,
                           .layersPerEvent = 1, .soundCount = 8};
     const LargeProject large = MakeLargeProject(spec, dir.File("Library"));
-    const ExportSettings everything = EverythingExported();
+    const ExportSettings everything = EveryExportPass();
     const std::string project = WriteLargeProject(large, dir.path(), "Close", &everything);
     const std::string out = dir.File("out");
     ProgramRun run = RunProgram(Launch("close.txt",

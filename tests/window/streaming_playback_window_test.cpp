@@ -41,8 +41,6 @@ int Whole(Dump& d, const std::string& key) {
     return std::atoi(d[key].c_str());
 }
 
-
-
 }  // namespace
 
 class StreamingPlaybackWindow : public ProgramScriptTest {};
