@@ -20,6 +20,7 @@
 #include "operations/app_state.h"
 #include "operations/document_context.h"
 #include "operations/render_job.h"
+#include "operations/render_job_rig.h"
 #include "operations/voice_maintenance.h"
 #include "operations/voice_sync.h"
 #include "playback/audio_engine.h"
@@ -39,22 +40,16 @@ namespace {
 
 RenderSeeds SeedsOf(int eventIndex) { return FixedRenderSeeds(77u + uint32_t(eventIndex) * 13u, 991u); }
 
-struct Rig {
-    std::unique_ptr<Project> project = std::make_unique<Project>();
-    std::unique_ptr<SoundLibrary> library = std::make_unique<SoundLibrary>();
-    std::unique_ptr<AudioEngine> engine = std::make_unique<AudioEngine>();
-    std::unique_ptr<AppState> app = std::make_unique<AppState>();
-    JobObserver observer;
-
-    Rig(const LargeProject& large) {
+// The job rig over a generated project and its library, the playhead at 3 s.
+struct Rig : JobRig {
+    explicit Rig(const LargeProject& large) : JobRig(0) {
         *project = large.project;
-        library->libraries.push_back(large.library.index);
+        library->libraries.assign(1, large.library.index);
         observer.renderSeeds = SeedsOf;
     }
     DocumentContext Context() {
-        DocumentContext ctx = MakeDocumentContext(*project, *library, *engine, *app);
+        DocumentContext ctx = JobRig::Context();
         ctx.currentTime = 3.0f;
-        ctx.observer = &observer;
         return ctx;
     }
 };
