@@ -19,6 +19,26 @@
 #include "render/render_pass_steps.h"
 #include "render/track_assignment.h"
 
+namespace {
+
+// The layer orders here treat gains within 0.001 as equal, which is not a
+// strict weak order; an insertion sort stays inside the vector whatever the
+// comparator says, and the lists are short (one event's layers, one group's events).
+template <typename T, typename Before>
+void InsertionSort(std::vector<T>& items, Before before) {
+    for (size_t i = 1; i < items.size(); ++i) {
+        T moving = items[i];
+        size_t j = i;
+        while (j > 0 && before(moving, items[j - 1])) {
+            items[j] = items[j - 1];
+            --j;
+        }
+        items[j] = moving;
+    }
+}
+
+}  // namespace
+
 // ---- Track assignment ---------------------------------------------------------------
 
 namespace assign_reference {
@@ -81,15 +101,7 @@ void SortByGainThenStart(std::vector<Entry>& entries) {
         if (std::fabs(a.gain - b.gain) <= kGainTolerance) return a.start < b.start;
         return a.gain > b.gain;
     };
-    for (size_t i = 1; i < entries.size(); ++i) {
-        Entry moving = entries[i];
-        size_t j = i;
-        while (j > 0 && before(moving, entries[j - 1])) {
-            entries[j] = entries[j - 1];
-            --j;
-        }
-        entries[j] = moving;
-    }
+    InsertionSort(entries, before);
 }
 
 void PlaceGroupPlain(Project& project, std::vector<Entry>& entries, int budget) {
@@ -218,22 +230,6 @@ constexpr float kNoStart = 1e30f;
 
 bool ValidEvent(const Project& project, int32_t idx) {
     return idx >= 0 && idx < static_cast<int32_t>(project.events.size());
-}
-
-// The layer orders below treat gains within 0.001 as equal, which is not a
-// strict weak order; an insertion sort stays inside the vector whatever the
-// comparator says, and the lists are short (one event's layers, one group's events).
-template <typename T, typename Before>
-void InsertionSort(std::vector<T>& items, Before before) {
-    for (size_t i = 1; i < items.size(); ++i) {
-        T moving = items[i];
-        size_t j = i;
-        while (j > 0 && before(moving, items[j - 1])) {
-            items[j] = items[j - 1];
-            --j;
-        }
-        items[j] = moving;
-    }
 }
 
 struct GroupPacker {
