@@ -222,8 +222,9 @@ float TextWidth(const TimelineFrame& f, const char* text) {
 }
 
 // Icon, scene glyph (linked events), name; each followed by a space's width.
-// Returns the label's right end.
-float DrawLabel(const TimelineFrame& f, const LabelParts& parts, float x, float y, ImU32 color) {
+// A name that would pass `maxX` is shortened with "…" where its reading
+// ends. Returns the right end of what was drawn.
+float DrawLabel(const TimelineFrame& f, const LabelParts& parts, float x, float y, float maxX, ImU32 color) {
     const float space = TextWidth(f, " ");
     ImDrawList* draw = f.draw;
     draw->AddText(f.smallFont, f.smallSize, ImVec2(x, y), color, parts.icon);
@@ -232,8 +233,21 @@ float DrawLabel(const TimelineFrame& f, const LabelParts& parts, float x, float 
         draw->AddText(f.smallFont, f.smallSize, ImVec2(x, y), Col(gTheme.accentDim, 160), kIconScenes);
         x += TextWidth(f, kIconScenes) + space;
     }
-    draw->AddText(f.smallFont, f.smallSize, ImVec2(x, y), color, parts.name.c_str());
-    return x + TextWidth(f, parts.name.c_str()) + space;
+    const float nameWidth = TextWidth(f, parts.name.c_str());
+    if (x + nameWidth <= maxX) {
+        draw->AddText(f.smallFont, f.smallSize, ImVec2(x, y), color, parts.name.c_str());
+        return x + nameWidth + space;
+    }
+    DrawTextClipped(draw, f.smallFont, f.smallSize, ImVec2(x, y), maxX, color, parts.name.c_str());
+    return maxX;
+}
+
+// The least room a label is drawn in: the widest shape icon, the scene
+// glyph, and a "…" for the name.
+float LeastLabelWidth(const TimelineFrame& f) {
+    float icon = 0;
+    for (int shape = 0; shape < kShapeCount; ++shape) icon = std::max(icon, TextWidth(f, ShapeIcon(shape)));
+    return icon + TextWidth(f, kIconScenes) + 2 * TextWidth(f, " ") + TextWidth(f, "\xE2\x80\xA6");
 }
 
 // The width DrawLabel takes.
@@ -318,7 +332,7 @@ void DrawEvents(const TimelineFrame& f, float top) {
         parts.scene = project.events[size_t(event)].sceneLink >= 0;
         parts.name = EventDisplayName(project, project.events[size_t(event)]);
         return LabelWidth(f, parts);
-    });
+    }, LeastLabelWidth(f));
     for (const LaneItem& lock : gLaneLayout.locks) {
         const Event& e = project.events[size_t(lock.event)];
         const char* glyph = e.locked ? kIconLock : kIconUnlock;
@@ -337,7 +351,7 @@ void DrawEvents(const TimelineFrame& f, float top) {
         const ImU32 color = e.muted ? Col(gTheme.textDim, 60)
                                     : static_cast<ImU32>(WithAlpha(MarkerColor(e, selected), selected ? 220 : 80));
         const float y = top + 3;
-        const float end = DrawLabel(f, parts, label.x0, y, color);
+        const float end = DrawLabel(f, parts, label.x0, y, right, color);
         if (e.muted) {
             const float mid = y + f.smallSize / 2;
             draw->AddLine(ImVec2(label.x0, mid), ImVec2(end, mid), Col(gTheme.textDim, 50), 1);
