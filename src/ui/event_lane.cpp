@@ -242,20 +242,19 @@ float DrawLabel(const TimelineFrame& f, const LabelParts& parts, float x, float 
     return maxX;
 }
 
-// The least room a label is drawn in: the widest shape icon, the scene
-// glyph, and a "…" for the name.
-float LeastLabelWidth(const TimelineFrame& f) {
-    float icon = 0;
-    for (int shape = 0; shape < kShapeCount; ++shape) icon = std::max(icon, TextWidth(f, ShapeIcon(shape)));
-    return icon + TextWidth(f, kIconScenes) + 2 * TextWidth(f, " ") + TextWidth(f, "\xE2\x80\xA6");
-}
-
 // The width DrawLabel takes.
 float LabelWidth(const TimelineFrame& f, const LabelParts& parts) {
     const float space = TextWidth(f, " ");
     float width = TextWidth(f, parts.icon) + space + TextWidth(f, parts.name.c_str()) + space;
     if (parts.scene) width += TextWidth(f, kIconScenes) + space;
     return width;
+}
+
+// The least room a label is drawn in: its icons and a "…" for the name.
+float LeastLabelWidth(const TimelineFrame& f, const LabelParts& parts) {
+    LabelParts least = parts;
+    least.name = "\xE2\x80\xA6";
+    return LabelWidth(f, least);
 }
 
 EventTimeIndex gEventIndex;      // the display order, kept while the events stay
@@ -326,13 +325,16 @@ void DrawEvents(const TimelineFrame& f, float top) {
     }
 
     const float lockWidth = std::max(TextWidth(f, kIconLock), TextWidth(f, kIconUnlock));
-    gLaneLayout = LayoutEventLane(gMarks, lockWidth, right, [&](int event) {
+    auto partsOf = [&](int event) {
         LabelParts parts;
         parts.icon = ShapeIcon(project.events[size_t(event)].shape);
         parts.scene = project.events[size_t(event)].sceneLink >= 0;
         parts.name = EventDisplayName(project, project.events[size_t(event)]);
-        return LabelWidth(f, parts);
-    }, LeastLabelWidth(f));
+        return parts;
+    };
+    gLaneLayout = LayoutEventLane(
+        gMarks, lockWidth, right, [&](int event) { return LabelWidth(f, partsOf(event)); },
+        [&](int event) { return LeastLabelWidth(f, partsOf(event)); });
     for (const LaneItem& lock : gLaneLayout.locks) {
         const Event& e = project.events[size_t(lock.event)];
         const char* glyph = e.locked ? kIconLock : kIconUnlock;

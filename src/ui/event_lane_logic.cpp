@@ -100,7 +100,8 @@ struct Extents {
 }  // namespace
 
 EventLaneLayout LayoutEventLane(const std::vector<LaneMark>& marks, float lockWidth, float right,
-                                const std::function<float(int)>& labelWidth, float leastLabelWidth) {
+                                const std::function<float(int)>& labelWidth,
+                                const std::function<float(int)>& leastWidth) {
     EventLaneLayout layout;
     std::vector<float> markers;
     markers.reserve(marks.size());
@@ -126,8 +127,9 @@ EventLaneLayout LayoutEventLane(const std::vector<LaneMark>& marks, float lockWi
                 continue;
             // A label that would pass the lane's end ends there, cut with "…",
             // when its icon and the "…" still have room.
-            const float x1 = std::min(x0 + std::max(labelWidth(m.event), 0.0f), right);
-            if (x1 < x0 + std::max(leastLabelWidth, 0.0f)) continue;
+            const float whole = x0 + std::max(labelWidth(m.event), 0.0f);
+            const float x1 = std::min(whole, right);
+            if (whole > right && leastWidth && x1 < x0 + leastWidth(m.event)) continue;
             if (!placed.Free(x0, x1 + kLabelGapPoints) || markerWithin(x0, x1)) continue;
             placed.Add(x0, x1 + kLabelGapPoints);
             layout.labels.push_back({m.event, x0, x1});

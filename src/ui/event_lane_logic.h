@@ -95,11 +95,12 @@ struct EventLaneLayout {
 // label (with its gap), a placed badge or any other event's marker, or would
 // start past `right`. A label wider than the room before `right` ends at
 // `right` (its name is drawn shortened), unless that room is below
-// `leastLabelWidth` (an icon and "…"), when it is left out: no label reaches
-// past the lane. `labelWidth(event)` is asked only for labels whose start is
-// free.
+// `leastWidth(event)` (its icons and "…"), when it is left out: no label
+// reaches past the lane. `labelWidth(event)` is asked only for labels whose
+// start is free, `leastWidth` only for labels that meet the lane's end.
 EventLaneLayout LayoutEventLane(const std::vector<LaneMark>& marks, float lockWidth, float right,
-                                const std::function<float(int)>& labelWidth, float leastLabelWidth = 0);
+                                const std::function<float(int)>& labelWidth,
+                                const std::function<float(int)>& leastWidth = nullptr);
 
 // The event a press at x (time t under it) picks: the sync marker nearest x
 // within 10 points; else, with `primaryRule`, the primary event when its

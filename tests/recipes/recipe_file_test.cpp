@@ -391,9 +391,9 @@ TEST(RecipeFile, LenientReadsOfOlderNewerAndOddFiles) {
              EXPECT_STREQ(p.pinnedFile, "");
              EXPECT_TRUE(p.pinnedFileId.empty());
          }},
-        {"a name longer than its field is cut at a character boundary",
+        {"a name longer than its field is cut at a character boundary, with an ellipsis",
          std::string(R"({"name": ")") + std::string(62, 'n') + "\xC3\xA9" + R"("})",
-         [](const EventPreset& p) { EXPECT_EQ(std::string(p.name), std::string(62, 'n')); }},
+         [](const EventPreset& p) { EXPECT_EQ(std::string(p.name), std::string(60, 'n') + "\u2026"); }},
         {"unknown members are ignored",
          R"({"name": "Odd", "mystery": {"deep": [1, 2]}, "shape": 2})",
          [](const EventPreset& p) {

@@ -102,6 +102,16 @@ std::string EllipsisMisplaced(const std::string& drawn) {
     return "";
 }
 
+// To look at them: TL_KEEP_SCREENSHOTS names a folder to copy them into
+// (each name led by `prefix`).
+void KeepScreenshots(const TempDir& dir, const std::string& prefix) {
+    if (const char* keep = std::getenv("TL_KEEP_SCREENSHOTS"))
+        for (const auto& entry : fs::directory_iterator(dir.path()))
+            if (entry.path().extension() == ".png")
+                fs::copy_file(entry.path(), fs::path(keep) / (prefix + entry.path().filename().string()),
+                              fs::copy_options::overwrite_existing);
+}
+
 bool Inside(const DumpedText& t, float x, float y, float w, float h) {
     return t.x >= x - 0.5f && t.y >= y - 0.5f && t.x + t.width <= x + w + 0.5f && t.y + t.height <= y + h + 0.5f;
 }
@@ -495,11 +505,7 @@ TEST_F(NamesFitWindow, ShortenedNamesEndWhereTheirReadingEndsAndRowMarksKeepThei
     for (const DumpedText& t : DrawnTexts(popup)) texts.insert(t.text);
     EXPECT_TRUE(texts.count("\u2013  " + VisualText(recipe))) << "the bullet before the recipe's name";
     EXPECT_TRUE(texts.count("\u2013  " + VisualText(chain) + "  \u00B7 1 events")) << "the count after the chain's name";
-    // To look at them: TL_KEEP_SCREENSHOTS names a folder to copy them into.
-    if (const char* keep = std::getenv("TL_KEEP_SCREENSHOTS"))
-        for (const auto& entry : fs::directory_iterator(dir.path()))
-            if (entry.path().extension() == ".png")
-                fs::copy_file(entry.path(), fs::path(keep) / entry.path().filename(), fs::copy_options::overwrite_existing);
+    KeepScreenshots(dir, "");
 }
 
 namespace {
@@ -574,18 +580,24 @@ protected:
         const std::string opening = "project " + dir.File("names.tlproj") + "\nresize " + std::to_string(int(width * s)) +
                                     " " + std::to_string(int(height * s)) + "\nframes 5\n";
         const auto env = Env(screen.name(), scale);
-        ProgramRun first = Run(opening + "screenshot lane.png\ndump lane.txt\nclick 18 20\nframes 3\ndump menu.txt\nquit\n", env);
+        // A frame with input draws the lanes again (a quiet one shows the
+        // picture kept of them), so that their texts are recorded.
+        ProgramRun first = Run(opening + "move 200 100\nscreenshot lane.png\ndump lane.txt\nclick 18 20\n"
+                                         "frames 3\ndump menu.txt\nquit\n", env);
         ASSERT_EQ(first.exitCode, 0) << first.log;
         Dump lane = ReadStateDump(dir.File("lane.txt"));
         ASSERT_EQ(lane["display.points"], std::to_string(width) + "x" + std::to_string(height));
         int cut = 0;
-        EXPECT_EQ(Problems(lane, {"##timeline"}, &cut), "");
+        EXPECT_EQ(Problems(lane, {"##timeline", "##tlzone"}, &cut), "");
         // The last label ends at the lane's end, shortened: the display name
         // (62 characters at most) cut once more where the room ends.
         bool last = false;
-        for (const DumpedText& t : DrawnTexts(lane))
-            if (t.window == "##timeline" && ShortenedFrom(t.text, lastLabel).empty()) last = true;
-        EXPECT_TRUE(last) << "the last event's label is not drawn shortened";
+        std::string laneTexts;
+        for (const DumpedText& t : DrawnTexts(lane)) {
+            if (t.window == "##tlzone" && ShortenedFrom(t.text, lastLabel).empty()) last = true;
+            if (t.window == "##tlzone") laneTexts += t.widget + " '" + t.text + "'\n";
+        }
+        EXPECT_TRUE(last) << "the last event's label is not drawn shortened: " << lastLabel << "\n" << laneTexts;
         EXPECT_GE(cut, 1);
 
         const std::vector<float> presets = DumpNumbers(lane["band.presetRecall.rect"]);
@@ -607,6 +619,7 @@ protected:
                                     "\nframes 4\nscreenshot recipes.png\ndump recipes.txt\nquit\n", env);
         ASSERT_EQ(fourth.exitCode, 0) << fourth.log;
 
+        KeepScreenshots(dir, std::string(scale) + "-" + std::to_string(width) + "-");
         // Every text of the pop-up and the submenus whole, each cut name with
         // its "…" beside the word it ends; the long names were all cut.
         for (const char* name : {"presets.txt", "recipes.txt"}) {
