@@ -10,6 +10,7 @@
 
 #include <string>
 
+#include "app/fitted_labels.h"
 #include "app/program_menu_table.h"
 #include "app/style_scopes.h"
 #include "operations/app_state.h"
@@ -68,7 +69,11 @@ void DrawItem(ProgramMenu& menu, int id, const char* label, int& chosen) {
     NoteDrawn(menu, std::to_string(id));
 }
 
+// The entries of a dynamic submenu are names (projects, recipes, chains):
+// a long one is cut with "…" where its reading ends, so the submenu stays
+// within the display.
 void DrawEntries(ProgramMenu& menu, const std::vector<MenuEntry>& entries, int& chosen) {
+    const float room = PopupLabelRoom();
     for (const MenuEntry& entry : entries) {
         if (entry.separator) {
             ImGui::Separator();
@@ -77,7 +82,7 @@ void DrawEntries(ProgramMenu& menu, const std::vector<MenuEntry>& entries, int& 
             NoteDrawn(menu, entry.text);
         } else {
             ImGui::PushID(entry.id);
-            if (ImGui::MenuItem(entry.text.c_str())) chosen = entry.id;
+            if (ImGui::MenuItem(FittedLabel(entry.text.c_str(), room).c_str())) chosen = entry.id;
             ImGui::PopID();
             NoteDrawn(menu, std::to_string(entry.id));
         }

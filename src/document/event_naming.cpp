@@ -4,10 +4,11 @@
 #include "document/event.h"
 #include "document/project.h"
 #include "document/text_util.h"
+#include "document/visual_text.h"
 
 namespace {
 
-constexpr size_t kDisplayNameMax = 62;
+constexpr size_t kDisplayNameMax = 62;  // characters (code points), the "…" included
 
 }  // namespace
 
@@ -25,9 +26,10 @@ std::string EventDisplayName(const Project& project, const Event& event) {
         label += token;
         char& first = label[label.size() - token.size()];
         if (first >= 'a' && first <= 'z') first = char(first - 'a' + 'A');
-        return ++words < 3 && label.size() < kDisplayNameMax;
+        return ++words < 3 && CodePointCount(label) <= kDisplayNameMax;
     });
-    label.resize(Utf8SafeCutLength(label, kDisplayNameMax));
-    while (!label.empty() && label.back() == ' ') label.pop_back();
+    // Words past the limit are cut between whole characters, and the "…"
+    // says so: a Hebrew or Arabic name keeps as many letters as a Latin one.
+    label = ShortenedText(label, [](const std::string& s) { return CodePointCount(s) <= kDisplayNameMax; });
     return label.empty() ? EventShapeName(project, event) : label;
 }

@@ -16,9 +16,10 @@
 struct Event;
 struct Project;
 
-// At most 62 bytes: the keywords' first three words that are not "+" or "-"
-// terms, each with its first letter in upper case, joined by blanks; the
-// shape's name when there are none.
+// At most 62 characters (code points): the keywords' first three words that
+// are not "+" or "-" terms, each with its first letter in upper case, joined
+// by blanks; the shape's name when there are none. Words longer than that are
+// cut between whole characters and end in "…" (ShortenedText).
 std::string EventDisplayName(const Project& project, const Event& event);
 
 std::string EventShapeName(const Project& project, const Event& event);

@@ -4,10 +4,14 @@
 //   HasRightToLeft
 //   VisualLine        one paragraph: levels, joining, shaping, reordering
 //   VisualText
-//   GlyphCutPoints / IsolatedText
+//   GlyphCutPoints    grapheme clusters through ICU's character breaks
+//   CodePointCount / ShortenedText
+//   IsolatedText
 #include "document/visual_text.h"
 
 #include <fribidi.h>
+#include <unicode/ubrk.h>
+#include <unicode/utext.h>
 
 #include <cstdint>
 #include <vector>
@@ -30,7 +34,7 @@ bool Invisible(FriBidiChar c) {
            (c >= 0x2066 && c <= 0x2069);
 }
 
-void AppendUtf8(std::string& out, uint32_t c) {
+void AppendCodePoint(std::string& out, uint32_t c) {
     if (c < 0x80) {
         out += char(c);
     } else if (c < 0x800) {
@@ -88,7 +92,7 @@ void VisualLine(std::string_view line, std::string& out) {
         return;
     }
     for (FriBidiStrIndex i = 0; i < n; ++i)
-        if (!Invisible(text[size_t(i)])) AppendUtf8(out, text[size_t(i)]);
+        if (!Invisible(text[size_t(i)])) AppendCodePoint(out, text[size_t(i)]);
 }
 
 }  // namespace
@@ -151,32 +155,128 @@ std::string VisualText(std::string_view utf8) {
 // GlyphCutPoints / IsolatedText
 // ---------------------------------------------------------------------------
 
+namespace {
+
+// One code point at byte i: its value and length; a malformed byte counts
+// as a character of its own (its byte value, length 1).
+uint32_t DecodeAt(const unsigned char* s, size_t n, size_t i, size_t& len) {
+    const unsigned char b = s[i];
+    len = 1;
+    if (b < 0xC0 || b >= 0xF8) return b;
+    const size_t want = b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
+    uint32_t c = b & (b < 0xE0 ? 0x1F : b < 0xF0 ? 0x0F : 0x07);
+    if (i + want > n) return b;
+    for (size_t k = 1; k < want; ++k) {
+        if ((s[i + k] & 0xC0) != 0x80) return b;
+        c = (c << 6) | (s[i + k] & 0x3F);
+    }
+    len = want;
+    return c;
+}
+
+// The character break iterator of this thread, opened once: opening one
+// builds its rules, setting a text is cheap.
+struct CharacterBreaks {
+    UBreakIterator* iterator = nullptr;
+    CharacterBreaks() {
+        UErrorCode status = U_ZERO_ERROR;
+        iterator = ubrk_open(UBRK_CHARACTER, "", nullptr, 0, &status);
+        if (U_FAILURE(status)) iterator = nullptr;
+    }
+    ~CharacterBreaks() {
+        if (iterator) ubrk_close(iterator);
+    }
+    CharacterBreaks(const CharacterBreaks&) = delete;
+    CharacterBreaks& operator=(const CharacterBreaks&) = delete;
+};
+
+// Where each well-formed run of code points starts and ends, as offsets of
+// the whole text: ICU reads a malformed byte as U+FFFD, and keeps byte
+// offsets as its indices, so the runs need not be split for it.
+void ClusterBreaks(std::string_view utf8, std::vector<size_t>& cuts) {
+    thread_local CharacterBreaks breaks;
+    const size_t n = utf8.size();
+    UErrorCode status = U_ZERO_ERROR;
+    UText* text = breaks.iterator ? utext_openUTF8(nullptr, utf8.data(), int64_t(n), &status) : nullptr;
+    if (text && U_SUCCESS(status)) ubrk_setUText(breaks.iterator, text, &status);
+    if (!text || U_FAILURE(status)) {
+        // No break rules: every code point is a place to cut.
+        const auto* s = reinterpret_cast<const unsigned char*>(utf8.data());
+        for (size_t i = 0, len = 0; i < n; i += len) {
+            DecodeAt(s, n, i, len);
+            if (i + len < n) cuts.push_back(i + len);
+        }
+    } else {
+        for (int32_t at = ubrk_following(breaks.iterator, 0); at != UBRK_DONE && size_t(at) < n;
+             at = ubrk_next(breaks.iterator))
+            cuts.push_back(size_t(at));
+    }
+    // The iterator keeps a shallow copy, read only after the next text is set.
+    if (text) utext_close(text);
+}
+
+constexpr uint32_t kFirstIsolate = 0x2066, kLastIsolateStart = 0x2068, kPopIsolate = 0x2069;
+
+}  // namespace
+
 std::vector<size_t> GlyphCutPoints(std::string_view utf8) {
     std::vector<size_t> cuts;
-    const auto* s = reinterpret_cast<const unsigned char*>(utf8.data());
-    const size_t n = utf8.size();
-    size_t i = 0;
-    while (i < n) {
-        // One code point; a malformed byte counts as a character of its own.
-        const unsigned char b = s[i];
-        uint32_t c = b;
-        size_t len = 1;
-        if (b >= 0xC0 && b < 0xF8) {
-            len = b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
-            c = b & (b < 0xE0 ? 0x1F : b < 0xF0 ? 0x0F : 0x07);
-            bool ok = i + len <= n;
-            for (size_t k = 1; ok && k < len; ++k) {
-                ok = (s[i + k] & 0xC0) == 0x80;
-                c = (c << 6) | (s[i + k] & 0x3F);
-            }
-            if (!ok) len = 1, c = b;
-        }
-        const bool mark = c == 0x200D || c == 0x200C || (c >= 0x0300 && fribidi_get_bidi_type(c) == FRIBIDI_TYPE_NSM);
-        if (i > 0 && !mark) cuts.push_back(i);
-        i += len;
-    }
-    if (n > 0) cuts.push_back(n);
+    if (utf8.empty()) return cuts;
+    ClusterBreaks(utf8, cuts);
+    cuts.push_back(utf8.size());
     return cuts;
+}
+
+size_t CodePointCount(std::string_view utf8) {
+    const auto* s = reinterpret_cast<const unsigned char*>(utf8.data());
+    size_t count = 0;
+    for (size_t i = 0, len = 0; i < utf8.size(); i += len, ++count) DecodeAt(s, utf8.size(), i, len);
+    return count;
+}
+
+std::string ShortenedText(std::string_view text, const std::function<bool(const std::string&)>& fits) {
+    std::string whole(text);
+    if (fits(whole)) return whole;
+    static const std::string kEllipsis = "\xE2\x80\xA6";
+    const bool rightToLeft = HasRightToLeft(text);
+    const std::vector<size_t> cuts = GlyphCutPoints(text);
+    // A start and its "…": the blanks before the cut would open a gap.
+    auto candidate = [&](size_t cut) {
+        std::string_view kept = text.substr(0, cut);
+        while (!kept.empty() && (kept.back() == ' ' || kept.back() == '\t')) kept.remove_suffix(1);
+        std::string out(kept);
+        out += kEllipsis;
+        // The direction of the last letter kept, and the isolates left open.
+        const auto* s = reinterpret_cast<const unsigned char*>(kept.data());
+        FriBidiCharType last = FRIBIDI_TYPE_ON;
+        int open = 0;
+        for (size_t i = 0, len = 0; i < kept.size(); i += len) {
+            const uint32_t c = DecodeAt(s, kept.size(), i, len);
+            if (c >= kFirstIsolate && c <= kLastIsolateStart)
+                ++open;
+            else if (c == kPopIsolate && open > 0)
+                --open;
+            const FriBidiCharType type = fribidi_get_bidi_type(c);
+            if (FRIBIDI_IS_LETTER(type)) last = type;
+        }
+        // A left-to-right text needs no mark (nor could the GUI draw one).
+        if (rightToLeft && HasRightToLeft(kept))
+            AppendCodePoint(out, FRIBIDI_IS_RTL(last) ? 0x200F : 0x200E);  // RLM / LRM
+        for (; open > 0; --open) AppendCodePoint(out, kPopIsolate);
+        return out;
+    };
+    // The widths grow with the kept part (shaping may nudge a letter, never
+    // much): the last cut that fits, by halving, over every cut but the end.
+    size_t lo = 0, hi = cuts.empty() ? 0 : cuts.size() - 1;  // cuts[0, lo) fit; [hi, ...) do not
+    while (lo < hi) {
+        const size_t mid = lo + (hi - lo) / 2;
+        if (fits(candidate(cuts[mid])))
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    if (lo > 0) return candidate(cuts[lo - 1]);
+    return fits(kEllipsis) ? kEllipsis : std::string();
 }
 
 std::string IsolatedText(std::string_view name) {

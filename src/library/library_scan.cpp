@@ -76,6 +76,7 @@ bool NameTaken(SoundLibrary& library, const std::string& name) {
 struct AnalysedFile {
     bool done = false;
     bool ok = false;
+    bool tooShort = false;  // a sound that opened, shorter than the analysis needs
     LibraryEntry entry;
 };
 
@@ -141,6 +142,7 @@ private:
         AnalysedFile result;
         try {
             result.ok = AnalyzeSoundFile(files_[i], result.entry);
+            result.tooShort = !result.ok && TooShortToAnalyse(result.entry);
         } catch (const std::exception&) {
             result.ok = false;
         }
@@ -296,8 +298,9 @@ void ScanLibraryFolder(ScanRequest* rawRequest, std::string name) {
     const int n = static_cast<int>(files.size());
     library.scanFilesFound.store(n);
     if (n == 0) {
-        SetScanStatus(library, "No audio files found.");
+        SetScanStatus(library, kNoAudioFilesFound);
         note.error = walkError;
+        note.nothingFound = true;
         AddScanNote(library, std::move(note));
         library.scanRunning.store(0);
         return;
@@ -311,6 +314,7 @@ void ScanLibraryFolder(ScanRequest* rawRequest, std::string name) {
 
     int visited = 0;
     int vanished = 0;  // files gone before their analysis: the folder went away under the scan
+    int tooShort = 0;  // sound files that open but end before one analysis block
     {
         ParallelAnalysis analysis(files, library.scanRunning, ScanWorkerCount(library));
         for (int i = 0; i < n && library.scanRunning.load(); ++i) {
@@ -325,10 +329,13 @@ void ScanLibraryFolder(ScanRequest* rawRequest, std::string name) {
                 // As the index file will give it back in the next run.
                 KeepIndexedPrecision(result.entry);
                 index.entries.push_back(std::move(result.entry));
-            } else if (!fs::exists(files[static_cast<size_t>(i)], gone))
+            } else if (result.tooShort) {
+                ++tooShort;
+            } else if (!fs::exists(files[static_cast<size_t>(i)], gone)) {
                 ++vanished;
-            else
+            } else {
                 AddFailedFile(library, fileName);
+            }
             visited = i + 1;
             if ((i + 1) % 500 == 0 && !indexPath.empty() && !index.entries.empty())
                 WriteCheckpoint(library, index, indexPath);
@@ -356,6 +363,7 @@ void ScanLibraryFolder(ScanRequest* rawRequest, std::string name) {
     }
     SetScanStatus(library, text);
     note.skipped = static_cast<int32_t>(FailedFileCount(library));
+    note.tooShort = tooShort;
     note.incomplete = index.incomplete != 0;
     if (note.incomplete) {
         char told[200];

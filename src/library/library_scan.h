@@ -2,6 +2,7 @@
 //
 // Index
 //   IsSupportedAudioExtension   the seven extensions a scan indexes
+//   kNoAudioFilesFound          the final status of a scan that found nothing to index
 //   LibraryNameForFolder        the name a scan of a folder will give its library
 //   StartLibraryScan            UI thread: start the scan thread for a folder
 //   ScanLibraryFolder           the thread body (walk, analyse, checkpoint, hand over)
@@ -22,6 +23,10 @@ struct SoundLibrary;
 struct ScanRequest;
 
 bool IsSupportedAudioExtension(std::string_view extension);
+
+// The final status of a scan whose walk found no file it takes; the
+// library panel's note of that folder says it too.
+inline constexpr const char* kNoAudioFilesFound = "No audio files found.";
 
 // The stem of the folder's last real component (trailing separators
 // ignored; a folder with no name component gets "Library"). When a library

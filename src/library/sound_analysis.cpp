@@ -43,7 +43,7 @@
 
 namespace {
 
-constexpr int kBlock = 2048;
+constexpr int kBlock = kAnalysisBlockFrames;
 constexpr int kBins = kBlock / 2;  // bins 0..1023; the Nyquist bin is not used
 constexpr float kMaxSeconds = 30.0f;
 // Blocks per read: the decoder is asked for long runs, the analysis then
@@ -383,4 +383,9 @@ bool AnalyzeSoundFile(const std::string& path, LibraryEntry& entry) {
 
     WriteFeatures(*analysis, std::min(span, pos), entry);
     return true;
+}
+
+bool TooShortToAnalyse(const LibraryEntry& entry) {
+    if (!(entry.sampleRate > 0) || entry.channels < 1 || !(entry.duration > 0)) return false;
+    return std::llround(double(entry.duration) * double(entry.sampleRate)) < kAnalysisBlockFrames;
 }

@@ -112,7 +112,8 @@ size_t FailedFileCount(const SoundLibrary& library) {
 }
 
 void AddScanNote(SoundLibrary& library, ScanNote note) {
-    const bool saysSomething = !note.error.empty() || note.skipped > 0 || note.incomplete;
+    const bool saysSomething =
+        !note.error.empty() || note.skipped > 0 || note.tooShort > 0 || note.incomplete || note.nothingFound;
     std::lock_guard<std::mutex> lock(library.scanTextMutex);
     std::erase_if(library.scanNotes, [&](const ScanNote& old) { return old.folder == note.folder; });
     if (saysSomething) library.scanNotes.push_back(std::move(note));

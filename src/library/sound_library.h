@@ -93,8 +93,10 @@ struct ScanNote {
     std::string name;               // the folder's last component
     std::string error;              // empty when the walk and the folder held
     int32_t skipped = 0;            // files that could not be analysed
+    int32_t tooShort = 0;           // sound files shorter than one analysis block
     bool incomplete = false;
-}; 
+    bool nothingFound = false;      // the walk found no file the scan takes
+};
 
 struct KeywordRecord {
     std::string token;              // lower case

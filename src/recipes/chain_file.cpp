@@ -123,7 +123,7 @@ Chain ReadChainFile(const std::string& path) {
     chain.sourcePath = path;
     JsonValue root;
     if (!ReadPresetJsonFile(path, "Chain", kLogTag, root)) return chain;
-    ReadTextMember(root, "name", chain.name, sizeof chain.name);
+    ReadNameMember(root, chain.name, sizeof chain.name);
     const JsonValue& events = JsonGetMember(root, "events");
     if (events.type != kJsonArray) return chain;
     // An element that is not an object reads every member as missing: one

@@ -20,6 +20,7 @@
 #include <system_error>
 
 #include "document/text_util.h"
+#include "document/visual_text.h"
 #include "library/file_registry.h"
 #include "persistence/curve_json.h"
 #include "persistence/json_writer.h"
@@ -107,11 +108,19 @@ bool ReadStoredName(const std::string& path, std::string& name) {
     if (ReadFileText(path, kMaxPresetFileBytes, text) != kReadOk) return false;
     const JsonValue root = ParseJsonText(text.c_str());
     const JsonValue& member = JsonGetMember(root, "name");
-    std::string stored = member.type == kJsonString ? member.text : std::string();
     // Compared as it would be read back into the 64-byte name field.
-    stored.resize(Utf8SafeCutLength(stored, 63));
-    name = stored;
+    name = NameForField(member.type == kJsonString ? std::string_view(member.text) : std::string_view(""),
+                        sizeof EventPreset::name);
     return true;
+}
+
+std::string NameForField(std::string_view name, size_t size) {
+    return ShortenedText(name, [&](const std::string& s) { return s.size() < size; });
+}
+
+void ReadNameMember(const JsonValue& object, char* field, size_t size) {
+    const JsonValue& member = JsonGetMember(object, "name");
+    CopyTextField(field, size, NameForField(member.type == kJsonString ? std::string_view(member.text) : "", size));
 }
 
 // ---------------------------------------------------------------------------

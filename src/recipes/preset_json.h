@@ -8,6 +8,7 @@
 //   PresetFileExists                      whether a save would meet a file already there
 //   ReadPresetJsonFile                    read at most 16 MiB, parse leniently, log damage, warn on a newer format
 //   ReadStoredName                        the "name" of a stored file, for the collision check
+//   NameForField / ReadNameMember   a name into its 64-byte field, cut with "…"
 //   ReadTextMember / ReadPresetSettings / ReadClipMembers / ReadPinnedFileLists   members into a preset
 //   WriteShapingMembers / WriteClipMembers / WritePinnedFileLists  members out of a preset
 //
@@ -70,6 +71,13 @@ bool ReadStoredName(const std::string& path, std::string& name);
 // A string member copied into a fixed field of `size` bytes, cut at a
 // character boundary; "" when the member is missing or not a string.
 void ReadTextMember(const JsonValue& object, const char* key, char* field, size_t size);
+
+// A name as a field of `size` bytes holds it: a longer one (a file written
+// elsewhere) is cut between whole characters and ends in "…", so lists and
+// menus show that it goes on (ShortenedText).
+std::string NameForField(std::string_view name, size_t size);
+// The "name" member into a field of `size` bytes, as NameForField gives it.
+void ReadNameMember(const JsonValue& object, char* field, size_t size);
 
 // The members both files read alike: "keywords", "shape", "intensityMode",
 // "duration", "spread", "weightCenter", "intensityScale", "weightOffset",

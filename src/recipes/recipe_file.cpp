@@ -75,7 +75,7 @@ EventPreset ReadRecipeFile(const std::string& path) {
     JsonValue root;
     if (!ReadPresetJsonFile(path, "Recipe", kLogTag, root)) return preset;
 
-    ReadTextMember(root, "name", preset.name, sizeof preset.name);
+    ReadNameMember(root, preset.name, sizeof preset.name);
     ReadPresetSettings(root, preset);
     preset.syncOffset = JsonGetFloat(JsonGetMember(root, "syncOffset"), preset.duration * 0.5f);
     if (preset.shape == kShapeClip) ReadClipMembers(root, preset, true, kLogTag);

@@ -222,8 +222,9 @@ float TextWidth(const TimelineFrame& f, const char* text) {
 }
 
 // Icon, scene glyph (linked events), name; each followed by a space's width.
-// Returns the label's right end.
-float DrawLabel(const TimelineFrame& f, const LabelParts& parts, float x, float y, ImU32 color) {
+// A name that would pass `maxX` is shortened with "…" where its reading
+// ends. Returns the right end of what was drawn.
+float DrawLabel(const TimelineFrame& f, const LabelParts& parts, float x, float y, float maxX, ImU32 color) {
     const float space = TextWidth(f, " ");
     ImDrawList* draw = f.draw;
     draw->AddText(f.smallFont, f.smallSize, ImVec2(x, y), color, parts.icon);
@@ -232,8 +233,13 @@ float DrawLabel(const TimelineFrame& f, const LabelParts& parts, float x, float 
         draw->AddText(f.smallFont, f.smallSize, ImVec2(x, y), Col(gTheme.accentDim, 160), kIconScenes);
         x += TextWidth(f, kIconScenes) + space;
     }
-    draw->AddText(f.smallFont, f.smallSize, ImVec2(x, y), color, parts.name.c_str());
-    return x + TextWidth(f, parts.name.c_str()) + space;
+    const float nameWidth = TextWidth(f, parts.name.c_str());
+    if (x + nameWidth <= maxX) {
+        draw->AddText(f.smallFont, f.smallSize, ImVec2(x, y), color, parts.name.c_str());
+        return x + nameWidth + space;
+    }
+    DrawTextClipped(draw, f.smallFont, f.smallSize, ImVec2(x, y), maxX, color, parts.name.c_str());
+    return maxX;
 }
 
 // The width DrawLabel takes.
@@ -242,6 +248,13 @@ float LabelWidth(const TimelineFrame& f, const LabelParts& parts) {
     float width = TextWidth(f, parts.icon) + space + TextWidth(f, parts.name.c_str()) + space;
     if (parts.scene) width += TextWidth(f, kIconScenes) + space;
     return width;
+}
+
+// The least room a label is drawn in: its icons and a "…" for the name.
+float LeastLabelWidth(const TimelineFrame& f, const LabelParts& parts) {
+    LabelParts least = parts;
+    least.name = "\xE2\x80\xA6";
+    return LabelWidth(f, least);
 }
 
 EventTimeIndex gEventIndex;      // the display order, kept while the events stay
@@ -312,13 +325,16 @@ void DrawEvents(const TimelineFrame& f, float top) {
     }
 
     const float lockWidth = std::max(TextWidth(f, kIconLock), TextWidth(f, kIconUnlock));
-    gLaneLayout = LayoutEventLane(gMarks, lockWidth, right, [&](int event) {
+    auto partsOf = [&](int event) {
         LabelParts parts;
         parts.icon = ShapeIcon(project.events[size_t(event)].shape);
         parts.scene = project.events[size_t(event)].sceneLink >= 0;
         parts.name = EventDisplayName(project, project.events[size_t(event)]);
-        return LabelWidth(f, parts);
-    });
+        return parts;
+    };
+    gLaneLayout = LayoutEventLane(
+        gMarks, lockWidth, right, [&](int event) { return LabelWidth(f, partsOf(event)); },
+        [&](int event) { return LeastLabelWidth(f, partsOf(event)); });
     for (const LaneItem& lock : gLaneLayout.locks) {
         const Event& e = project.events[size_t(lock.event)];
         const char* glyph = e.locked ? kIconLock : kIconUnlock;
@@ -337,7 +353,7 @@ void DrawEvents(const TimelineFrame& f, float top) {
         const ImU32 color = e.muted ? Col(gTheme.textDim, 60)
                                     : static_cast<ImU32>(WithAlpha(MarkerColor(e, selected), selected ? 220 : 80));
         const float y = top + 3;
-        const float end = DrawLabel(f, parts, label.x0, y, color);
+        const float end = DrawLabel(f, parts, label.x0, y, right, color);
         if (e.muted) {
             const float mid = y + f.smallSize / 2;
             draw->AddLine(ImVec2(label.x0, mid), ImVec2(end, mid), Col(gTheme.textDim, 50), 1);

@@ -100,7 +100,8 @@ struct Extents {
 }  // namespace
 
 EventLaneLayout LayoutEventLane(const std::vector<LaneMark>& marks, float lockWidth, float right,
-                                const std::function<float(int)>& labelWidth) {
+                                const std::function<float(int)>& labelWidth,
+                                const std::function<float(int)>& leastWidth) {
     EventLaneLayout layout;
     std::vector<float> markers;
     markers.reserve(marks.size());
@@ -124,7 +125,11 @@ EventLaneLayout LayoutEventLane(const std::vector<LaneMark>& marks, float lockWi
             const float x0 = m.x + kLabelOffsetPoints;
             if (x0 >= right || !placed.Free(x0, x0 + kLabelGapPoints) || markerWithin(x0, x0 + kLabelGapPoints))
                 continue;
-            const float x1 = x0 + std::max(labelWidth(m.event), 0.0f);
+            // A label that would pass the lane's end ends there, cut with "…",
+            // when its icon and the "…" still have room.
+            const float whole = x0 + std::max(labelWidth(m.event), 0.0f);
+            const float x1 = std::min(whole, right);
+            if (whole > right && leastWidth && x1 < x0 + leastWidth(m.event)) continue;
             if (!placed.Free(x0, x1 + kLabelGapPoints) || markerWithin(x0, x1)) continue;
             placed.Add(x0, x1 + kLabelGapPoints);
             layout.labels.push_back({m.event, x0, x1});

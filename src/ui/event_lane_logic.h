@@ -93,10 +93,14 @@ struct EventLaneLayout {
 // others, each in display order. A badge is left out when it would overlap
 // a badge or label placed before; a label when it would overlap a placed
 // label (with its gap), a placed badge or any other event's marker, or would
-// start past `right`. `labelWidth(event)` is asked only for labels whose
-// start is free.
+// start past `right`. A label wider than the room before `right` ends at
+// `right` (its name is drawn shortened), unless that room is below
+// `leastWidth(event)` (its icons and "…"), when it is left out: no label
+// reaches past the lane. `labelWidth(event)` is asked only for labels whose
+// start is free, `leastWidth` only for labels that meet the lane's end.
 EventLaneLayout LayoutEventLane(const std::vector<LaneMark>& marks, float lockWidth, float right,
-                                const std::function<float(int)>& labelWidth);
+                                const std::function<float(int)>& labelWidth,
+                                const std::function<float(int)>& leastWidth = nullptr);
 
 // The event a press at x (time t under it) picks: the sync marker nearest x
 // within 10 points; else, with `primaryRule`, the primary event when its

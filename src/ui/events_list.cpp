@@ -128,12 +128,16 @@ void DrawSceneCombo(const DocumentContext& ctx, VideoPlayer* video, float width)
     gEventsListReport.scenesComboX = at.x + width / 2;
     gEventsListReport.scenesComboY = at.y + ImGui::GetFrameHeight() / 2;
     ImGui::BeginDisabled(project.scenes.empty());
-    if (ImGui::BeginCombo("##scenes", preview.c_str())) {
+    // The preview and the rows are cut with "…" to the combo's room.
+    const float arrow = ImGui::GetFrameHeight() + 2 * ImGui::GetStyle().FramePadding.x;
+    if (ImGui::BeginCombo("##scenes", FittedText(preview, width - arrow).c_str())) {
         if (ImGui::Selectable("All", !active)) ChooseListScene(app, project, -1);
+        const float room = std::max(PopupLabelRoom(), width - 2 * ImGui::GetStyle().WindowPadding.x);
         for (size_t s = 0; s < project.scenes.size(); ++s) {
             const Scene& scene = project.scenes[s];
             ImGui::PushID(int(s));
-            if (ImGui::Selectable(scene.name[0] ? scene.name : "(unnamed)", int(s) == app.activeScene)) {
+            if (ImGui::Selectable(FittedLabel(scene.name[0] ? scene.name : "(unnamed)", room).c_str(),
+                                  int(s) == app.activeScene)) {
                 ChooseListScene(app, project, int(s));
                 if (video && video->loaded) SeekReferenceVideo(*video, app.currentTime);
             }

@@ -7,6 +7,7 @@
 //   Control rows         rows 8–21
 //   DrawEventInspector
 //   DrawEventsTab / DrawEventsTabContent / DumpInspector
+#include "document/visual_text.h"
 #include "ui/events_tab.h"
 
 #include <imgui.h>
@@ -225,7 +226,7 @@ void DrawClipCard(const Event& ev, float nameWidth, float width) {
     if (header.cutWidth != width) {
         // Cut once per width: 2.2 lines of wrapped text.
         const float limit = 2.2f * ImGui::GetTextLineHeight();
-        header.cutDescription = CutDescription(header.description, [&](const std::string& s) {
+        header.cutDescription = ShortenedText(header.description, [&](const std::string& s) {
             return ImGui::CalcTextSize(s.c_str(), nullptr, false, width).y <= limit;
         });
         header.cutWidth = width;

@@ -16,10 +16,12 @@
 #include <cmath>
 #include <cstdio>
 #include <mutex>
+#include <vector>
 
 #include "document/event.h"
 #include "document/project.h"
 #include "document/text_util.h"
+#include "document/visual_text.h"
 #include "library/file_caches.h"
 #include "library/file_registry.h"
 #include "library/sound_analysis.h"
@@ -609,47 +611,22 @@ std::string ClipDetailsText(float seconds, int rate, int channels, int bits) {
     return text;
 }
 
-namespace {
-
-// Byte length of the UTF-8 character that ends at `end` (exclusive).
-size_t LastCharLength(const std::string& s, size_t end) {
-    size_t n = 1;
-    while (n < end && (static_cast<unsigned char>(s[end - n]) & 0xC0) == 0x80) ++n;
-    return n;
-}
-
-size_t NextCharLength(const std::string& s, size_t at) {
-    size_t n = 1;
-    while (at + n < s.size() && (static_cast<unsigned char>(s[at + n]) & 0xC0) == 0x80) ++n;
-    return n;
-}
-
-}  // namespace
-
 std::string MiddleEllipsis(const std::string& name, const std::function<bool(const std::string&)>& fits) {
     if (fits(name)) return name;
-    // Take characters away from the middle, alternately from the head and
-    // the tail, until "head…tail" fits.
-    size_t head = name.size() / 2, tail = name.size() - head;
+    // Take whole characters away from the middle, alternately from the head
+    // and the tail, until "head…tail" fits. bounds[k]: where character k starts.
+    std::vector<size_t> bounds = GlyphCutPoints(name);
+    bounds.insert(bounds.begin(), 0);
+    const size_t last = bounds.size() - 1;
+    size_t head = last / 2, tail = head;  // keeps [0, bounds[head]) and [bounds[tail], end)
     bool fromHead = true;
-    while (head > 0 || tail > 0) {
-        if ((fromHead && head > 0) || tail == 0)
-            head -= LastCharLength(name, head);
+    while (head > 0 || tail < last) {
+        if ((fromHead && head > 0) || tail == last)
+            --head;
         else
-            tail -= NextCharLength(name, name.size() - tail);
+            ++tail;
         fromHead = !fromHead;
-        const std::string cut = name.substr(0, head) + "\xE2\x80\xA6" + name.substr(name.size() - tail);
-        if (fits(cut)) return cut;
-    }
-    return "\xE2\x80\xA6";
-}
-
-std::string CutDescription(const std::string& text, const std::function<bool(const std::string&)>& fits) {
-    if (fits(text)) return text;
-    size_t n = text.size();
-    while (n > 0) {
-        n -= LastCharLength(text, n);
-        const std::string cut = text.substr(0, n) + "\xE2\x80\xA6";
+        const std::string cut = name.substr(0, bounds[head]) + "\xE2\x80\xA6" + name.substr(bounds[tail]);
         if (fits(cut)) return cut;
     }
     return "\xE2\x80\xA6";

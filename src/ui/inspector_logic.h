@@ -14,7 +14,7 @@
 //   ApplyRecipeToEvent / ApplyRecipeToSelection / SaveEventRecipe / DeleteRecipe
 //   ReplaceClipFile / SetClipOffset
 //   EvenBedLists / MoveBedLayer / RemoveBedLayer / ToggleBedLayerLoop / ReplaceBedLayer
-//   FormatClipDuration / FormatSampleRate / ClipDetailsText / MiddleEllipsis / CutDescription
+//   FormatClipDuration / FormatSampleRate / ClipDetailsText / MiddleEllipsis
 //   ClipHeader / ClipHeaderCache                   one header read per file
 //   InspectorExportBlocks                          controls that wait while an export runs
 //
@@ -166,10 +166,10 @@ bool AddBedLayers(const DocumentContext& ctx, int event, const std::vector<std::
 std::string FormatClipDuration(float seconds);  // "1:02:03", "2:05.3", "4.20s"
 std::string FormatSampleRate(int rate);         // "48k", "44.1k", "800"
 std::string ClipDetailsText(float seconds, int rate, int channels, int bits);
-// The name cut in the middle ("head…tail") until `fits` accepts it.
+// The name cut in the middle ("head…tail") between whole characters until
+// `fits` accepts it (a file name keeps its extension). Texts cut at their end
+// use ShortenedText (document/visual_text.h).
 std::string MiddleEllipsis(const std::string& name, const std::function<bool(const std::string&)>& fits);
-// The text cut one character at a time, ending in "…", until `fits` accepts it.
-std::string CutDescription(const std::string& text, const std::function<bool(const std::string&)>& fits);
 
 struct ClipHeader {
     bool opened = false;

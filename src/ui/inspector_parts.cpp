@@ -102,25 +102,31 @@ void DrawBedCards(const DocumentContext& ctx, int e, float width, float maxHeigh
             }
             ImGui::EndDragDropTarget();
         }
-        dl->AddText(ImVec2(p0.x + 8, p0.y + 4), gTheme.text, FileName(path).c_str());
+        // The name has the first line up to the menu button; the details and
+        // the brightness bar share the second, the bar at its right end.
+        const float textRight = p0.x + cw - line - 12;
+        const ImVec2 second(p0.x + 8, p0.y + 4 + line);
+        DrawTextClipped(dl, nullptr, 0, ImVec2(p0.x + 8, p0.y + 4), textRight, gTheme.text, FileName(path).c_str());
         // The info cache remembers a failed open: no file is opened per frame.
         const AudioFileInfo info = GetAudioFileInfo(path);
         if (info.channels == 0) {
-            dl->AddText(ImVec2(p0.x + 8, p0.y + 4 + line), gTheme.warning,
-                        "Missing \xE2\x80\x94 relink from the Library tab");
+            DrawTextClipped(dl, nullptr, 0, second, textRight, gTheme.warning,
+                            "Missing \xE2\x80\x94 relink from the Library tab");
         } else {
             char details[96];
             std::snprintf(details, sizeof details, "%s \xC2\xB7 %.1fs%s", ChannelCountName(info.channels),
                           double(info.duration), loops ? " \xC2\xB7 loop" : "");
-            dl->AddText(ImVec2(p0.x + 8, p0.y + 4 + line), gTheme.textMuted, details);
             const float brightness =
                 GetFileBrightness(path, id, ctx.library ? &ctx.library->libraries : nullptr, false);
+            float detailsRight = textRight;
             if (brightness >= 0) {
                 const float barW = 40;
-                const ImVec2 b0(p0.x + cw - line - 16 - barW, p0.y + cardHeight / 2 - 2);
+                const ImVec2 b0(textRight - barW, second.y + ImGui::GetTextLineHeight() / 2 - 2);
                 dl->AddRectFilled(b0, ImVec2(b0.x + barW, b0.y + 4), WithAlpha(gTheme.textDim, 0x30), 2);
                 dl->AddRectFilled(b0, ImVec2(b0.x + barW * brightness, b0.y + 4), LevelColor(brightness), 2);
+                detailsRight = b0.x - 8;
             }
+            DrawTextClipped(dl, nullptr, 0, second, detailsRight, gTheme.textMuted, details);
         }
         ImGui::SameLine();
         ImGui::SetCursorScreenPos(ImVec2(p0.x + cw - line - 4, p0.y + (cardHeight - line) / 2));
@@ -176,14 +182,17 @@ void DrawRecipePopup(const DocumentContext& ctx, int e) {
     if (!ImGui::BeginPopup("##presetpanel")) return;
     if (gRecipes.empty()) gParts.recipeEditMode = false;
     int chosen = -1, removed = -1;
+    // The pop-up's width is fixed: its rows are cut to it.
+    const float room = ImGui::GetContentRegionAvail().x;
     for (size_t r = 0; r < gRecipes.size(); ++r) {
         if (gParts.recipeEditMode) {
             char label[96];
             std::snprintf(label, sizeof label, "  %s##del%d", gRecipes[r].name, int(r));
             ImGui::PushStyleColor(ImGuiCol_Text, ImGui::ColorConvertU32ToFloat4(gTheme.warning));
-            if (ImGui::Selectable(label, false, ImGuiSelectableFlags_DontClosePopups)) removed = int(r);
+            if (ImGui::Selectable(FittedLabel(label, room).c_str(), false, ImGuiSelectableFlags_DontClosePopups))
+                removed = int(r);
             ImGui::PopStyleColor();
-        } else if (SelectableRow(gRecipes[r].name, "", int(r))) {
+        } else if (SelectableRow(gRecipes[r].name, "", false, int(r), room)) {
             chosen = int(r);
         }
     }

@@ -24,6 +24,7 @@
 #include "document/text_util.h"
 #include "library/library_folders.h"
 #include "library/library_index_file.h"
+#include "library/library_scan.h"
 #include "library/relinking.h"
 #include "library/sound_library.h"
 #include "operations/app_state.h"
@@ -468,10 +469,15 @@ RowRange VisibleRowRange(int count, float top, float rowHeight, int tallRow, flo
 std::vector<std::string> ScanNoteLines(const ScanNote& note) {
     std::vector<std::string> lines;
     if (!note.error.empty()) lines.push_back(note.name + ": " + note.error);
+    if (note.nothingFound) lines.push_back(note.name + ": " + kNoAudioFilesFound);
+    char text[96];
     if (note.skipped > 0) {
-        char text[96];
         std::snprintf(text, sizeof text, "%d file%s skipped (unsupported format)", note.skipped,
                       PluralSuffix(note.skipped));
+        lines.push_back(note.name + ": " + text);
+    }
+    if (note.tooShort > 0) {
+        std::snprintf(text, sizeof text, "%d file%s too short to analyse", note.tooShort, PluralSuffix(note.tooShort));
         lines.push_back(note.name + ": " + text);
     }
     return lines;

@@ -278,6 +278,8 @@ struct LibraryPanelFrameReport {
     std::vector<std::string> incomplete;  // names of the rows marked incomplete
 };
 
-// The lines of a finished scan's note: its error (for a library kept in
-// part, how much was indexed) and its skipped files, each led by the folder's name.
+// The lines of a finished scan's note, each led by the folder's name: its
+// error (for a library kept in part, how much was indexed), "No audio files
+// found." when the walk found no file the scan takes, the files skipped as
+// unsupported and, apart from them, those too short to analyse.
 std::vector<std::string> ScanNoteLines(const ScanNote& note);

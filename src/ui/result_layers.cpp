@@ -13,6 +13,7 @@
 
 #include "app/style_scopes.h"
 #include "app/theme.h"
+#include "document/visual_text.h"
 #include "document/project.h"
 #include "operations/app_state.h"
 #include "operations/document_context.h"

@@ -28,6 +28,7 @@
 #include "app/theme.h"
 #include "document/event_naming.h"
 #include "document/project.h"
+#include "document/visual_text.h"
 #include "operations/app_state.h"
 #include "operations/document_context.h"
 #include "operations/recipe_lists.h"
@@ -524,8 +525,11 @@ void DrawSceneBackgroundPopup(TimelineFrame& f) {
         return;
     }
     bool close = false;
-    ImGui::TextColored(ImGui::ColorConvertU32ToFloat4(Col(gTheme.textDim)), "Background \xE2\x80\x94 %s",
-                       project.scenes[size_t(scene)].name);
+    // Names are cut to the pop-up's room (it takes its widest row's width);
+    // each is isolated, so a right-to-left one keeps the marks around it.
+    const float room = PopupLabelRoom();
+    ImGui::TextColored(ImGui::ColorConvertU32ToFloat4(Col(gTheme.textDim)), "%s",
+                       FittedText("Background \xE2\x80\x94 " + IsolatedText(project.scenes[size_t(scene)].name), room).c_str());
     ImGui::SameLine();
     if (ImGui::SmallButton("\uF00C##closescenerec")) close = true;
     if (ImGui::IsItemHovered()) ShowStyledTooltip("%s", "Done");
@@ -536,8 +540,8 @@ void DrawSceneBackgroundPopup(TimelineFrame& f) {
         const Event& e = project.events[size_t(index)];
         const std::string name = e.presetName[0] ? std::string(e.presetName) : EventDisplayName(project, e);
         ImGui::PushID(index);
-        ImGui::TextColored(ImGui::ColorConvertU32ToFloat4(Col(gTheme.text, 220)), "%s  %s", ShapeIcon(e.shape),
-                           name.c_str());
+        ImGui::TextColored(ImGui::ColorConvertU32ToFloat4(Col(gTheme.text, 220)), "%s",
+                           FittedText(std::string(ShapeIcon(e.shape)) + "  " + IsolatedText(name), room).c_str());
         ImGui::SameLine();
         ImGui::BeginDisabled(!mayChange);
         const bool remove = ImGui::SmallButton((std::string(kIconRemove) + "##rmbg").c_str());

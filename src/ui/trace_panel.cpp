@@ -318,7 +318,9 @@ void DrawRecipeCombo(AppState& app, TracePanelState& panel) {
         std::snprintf(preview, sizeof preview, "%s Choose a recipe\xE2\x80\xA6", kIconMagic);
     ComboScope combo;
     ImGui::SetNextItemWidth(200);
-    if (!ImGui::BeginCombo("##traceRecipe", preview, ImGuiComboFlags_HeightLarge)) return;
+    const float arrow = ImGui::GetFrameHeight() + 2 * ImGui::GetStyle().FramePadding.x;
+    if (!ImGui::BeginCombo("##traceRecipe", FittedText(preview, 200 - arrow).c_str(), ImGuiComboFlags_HeightLarge))
+        return;
     if (ImGui::Selectable("(none)", chosen == nullptr)) ChooseTraceRecipe(app, panel, gRecipes, -1);
     for (int i = 0; i < int(gRecipes.size()); ++i) {
         const EventPreset& r = gRecipes[size_t(i)];

@@ -278,7 +278,8 @@ void MarkerMenu(const TimelineFrame& f) {
         if (ImGui::MenuItem("(none)")) SetTraceSelectionRecipe(app, "");
         for (size_t i = 0; i < gRecipes.size(); ++i) {
             ImGui::PushID(int(i));
-            if (ImGui::MenuItem(gRecipes[i].name)) SetTraceSelectionRecipe(app, gRecipes[i].name);
+            if (ImGui::MenuItem(FittedLabel(gRecipes[i].name, PopupLabelRoom()).c_str()))
+                SetTraceSelectionRecipe(app, gRecipes[i].name);
             ImGui::PopID();
         }
         ImGui::EndMenu();

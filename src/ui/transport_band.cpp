@@ -196,7 +196,8 @@ void DrawPresetRows() {
                 if (ImGui::IsItemHovered()) ShowStyledTooltip("Delete the preview file");
                 ImGui::PopID();
                 ImGui::SameLine();
-                ImGui::TextUnformatted(gRecipes[static_cast<size_t>(i)].name);
+                ImGui::TextUnformatted(
+                    FittedText(gRecipes[static_cast<size_t>(i)].name, PopupLabelRoom() - ImGui::GetItemRectSize().x).c_str());
             } else if (SelectableRow("\xE2\x80\x93", gRecipes[static_cast<size_t>(i)].name, i)) {
                 RunCommand(kCommandRecipeBase + i);
             }
@@ -207,13 +208,20 @@ void DrawPresetRows() {
         ImGui::TextDisabled("Chains");
         for (int i = 0; i < static_cast<int>(gChains.size()); ++i) {
             const Chain& chain = gChains[static_cast<size_t>(i)];
-            // The name isolated: a right-to-left one keeps the count after it.
-            char second[160];
-            std::snprintf(second, sizeof second, "%s  \xC2\xB7 %d events", IsolatedText(chain.name).c_str(),
-                          static_cast<int>(chain.events.size()));
+            // The name isolated: a right-to-left one keeps the count after it,
+            // and a long one is cut before it, so the count stays.
+            auto row = [&](const std::string& name) {
+                char text[200];
+                std::snprintf(text, sizeof text, "%s  \xC2\xB7 %d events", IsolatedText(name).c_str(),
+                              static_cast<int>(chain.events.size()));
+                return std::string(text);
+            };
+            const float room = PopupLabelRoom() - ImGui::CalcTextSize("\xE2\x80\x93  ").x;
+            const std::string second =
+                row(ShortenedText(chain.name, [&](const std::string& n) { return ImGui::CalcTextSize(row(n).c_str()).x <= room; }));
             if (managing) {
-                ImGui::TextUnformatted(second);
-            } else if (SelectableRow("\xE2\x80\x93", second, 10000 + i)) {
+                ImGui::TextUnformatted(second.c_str());
+            } else if (SelectableRow("\xE2\x80\x93", second.c_str(), 10000 + i)) {
                 RunCommand(kCommandChainBase + i);
             }
         }
@@ -267,7 +275,7 @@ void DrawExportProgress(AppState& app, Row& row, float right) {
         }
     }
     if (shown.empty())
-        shown = CutDescription(lines.back(), [&](const std::string& text) { return fits(text, right - row.x); });
+        shown = ShortenedText(lines.back(), [&](const std::string& text) { return fits(text, right - row.x); });
     const ImVec2 size = ImGui::CalcTextSize(shown.c_str());
     draw->AddText(ImVec2(origin.x + row.x, origin.y + std::round(row.centerY - size.y / 2)), gTheme.textMuted,
                   shown.c_str());

@@ -5,7 +5,6 @@
 //   TabNamePart        the name after the icon (the tooltip of a hidden label)
 //   SelectableRowLabel "first  second##r<id>", the visible part cut, the id kept;
 //                      a right-to-left part isolated, so the row keeps its order
-//   ShortenedText      the longest start of a name that fits with "…" after it
 //   TabRevealTarget    1 while the full labels fit the room, else 0
 //   EaseTabReveal      one frame of the label-reveal factor's easing
 //   kTabLabelsShownAbove   labels show while the factor is above this
@@ -31,21 +30,15 @@ std::string TabIconPart(std::string_view label);
 // Points into `label`.
 const char* TabNamePart(const char* label);
 
-// "%s  %s##r%d": first, two blanks, second, then the id suffix. The visible
-// text is cut at kSelectableRowTextMaxBytes; the suffix always follows, so
-// rows with long texts keep distinct ids. Null texts count as empty. Each
-// part that holds right-to-left characters is isolated (IsolatedText): a
-// Hebrew or Arabic name keeps its place after the bullet.
-std::string SelectableRowLabel(const char* first, const char* second, int id);
-
-// `text` itself when `fits` accepts it; else its longest start, cut between
-// whole glyphs (GlyphCutPoints) and without the blanks before the cut, that
-// `fits` accepts with "…" after it, returned with the "…"; "" when not even
-// "…" alone fits. The "…" is stored after the kept part: drawn in display
-// order it ends the name where its reading ends, on the right of a
-// left-to-right name and on the left of a right-to-left one. `fits` is
-// asked about O(log n) candidates (it measures the text as drawn).
-std::string ShortenedText(std::string_view text, const std::function<bool(const std::string&)>& fits);
+// "%s  %s##r%d": first, two blanks, second, then the id suffix. Each part
+// that holds right-to-left characters is isolated (IsolatedText): a Hebrew
+// or Arabic name keeps its place after the bullet. The visible text is cut
+// to kSelectableRowTextMaxBytes, then to `fits` when given (the room of the
+// row, as drawn), by ShortenedText: with "…", between whole characters, an
+// isolate closed again. The suffix always follows, so rows with long texts
+// keep distinct ids. Null texts count as empty.
+std::string SelectableRowLabel(const char* first, const char* second, int id,
+                               const std::function<bool(const std::string&)>& fits = nullptr);
 
 float TabRevealTarget(float fullRowWidth, float room);
 

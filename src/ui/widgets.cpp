@@ -7,6 +7,7 @@
 //   DrawTextClipped
 //   TabButton
 //   DrawDotSpinner
+#include "document/visual_text.h"
 #include "ui/widgets.h"
 
 #include <imgui_internal.h>
@@ -17,6 +18,7 @@
 #include <cstdarg>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "app/style_scopes.h"
 #include "app/theme.h"
@@ -34,8 +36,11 @@ void ShowStyledTooltip(const char* format, ...) {
     va_end(args);
 }
 
-bool SelectableRow(const char* first, const char* second, bool selected, int id) {
-    const std::string label = SelectableRowLabel(first, second, id);
+bool SelectableRow(const char* first, const char* second, bool selected, int id, float room) {
+    if (!(room > 0)) room = PopupLabelRoom();
+    const std::string label = SelectableRowLabel(first, second, id, [&](const std::string& t) {
+        return ImGui::CalcTextSize(t.c_str()).x <= room;
+    });
     return ImGui::Selectable(label.c_str(), selected, ImGuiSelectableFlags_None, ImVec2(0, 0));
 }
 
@@ -69,8 +74,10 @@ const char* DrawTextClipped(ImDrawList* drawList, ImFont* font, float fontSize, 
     const std::string shown = ShortenedText(whole, fits);
     if (shown.empty()) return nullptr;
     drawList->AddText(font, fontSize, pos, color, shown.data(), shown.data() + shown.size());
-    const size_t kept = shown.size() >= 3 ? shown.size() - 3 : 0;  // without the "…"
-    return text + std::min(kept, whole.size());
+    // The kept part is the start both share (the "…" and any marks follow it).
+    size_t kept = 0;
+    while (kept < whole.size() && kept < shown.size() && whole[kept] == shown[kept]) ++kept;
+    return text + kept;
 }
 
 // ---------------------------------------------------------------------------

@@ -1,5 +1,6 @@
 // widgets.h — small widgets every panel shares. The colour functions they
-// use are in ui_colors.h, the style scopes in style_scopes.h.
+// use are in ui_colors.h, the style scopes in style_scopes.h, the labels
+// fitted to a room in app/fitted_labels.h.
 //
 // Index
 //   ShowStyledTooltip   printf-style tooltip in the tooltip look (TooltipScope)
@@ -18,12 +19,15 @@
 
 #include <imgui.h>
 
+#include "app/fitted_labels.h"
+
 void ShowStyledTooltip(const char* format, ...) IM_FMTARGS(1);
 
 // ImGui::Selectable with the label "first  second##r<id>", no flags and
-// automatic size. A long text is cut on screen (127 bytes, at a character
-// boundary); the id suffix is always kept.
-bool SelectableRow(const char* first, const char* second, bool selected, int id);
+// automatic size. A long text is cut (127 bytes, and PopupLabelRoom as
+// drawn) with "…" between whole characters; the id suffix is always kept.
+// `room` (points) replaces PopupLabelRoom where the window's width is fixed.
+bool SelectableRow(const char* first, const char* second, bool selected, int id, float room = 0);
 bool SelectableRow(const char* first, const char* second, int id);
 
 // Sets the cursor x to (width - textWidth) / 2 in the current window, the

@@ -8,6 +8,7 @@
 #include "document/event_naming.h"
 #include "document/project.h"
 #include "document/text_util.h"
+#include "document/visual_text.h"
 #include "recipes/event_preset.h"
 #include "recipes/recipe_naming.h"
 
@@ -41,7 +42,7 @@ TEST(EventNaming, DisplayNameTakesThreeKeywordsElseTheShape) {
     EXPECT_EQ(EventDisplayName(project, FlatEvent(kShapeSpot, 0.5f, "rain +heavy")), "Rain");
 
     const std::string longWord(80, 'x');
-    EXPECT_EQ(EventDisplayName(project, FlatEvent(kShapeSpot, 0.5f, longWord.c_str())).size(), 62u);
+    EXPECT_EQ(EventDisplayName(project, FlatEvent(kShapeSpot, 0.5f, longWord.c_str())), "X" + std::string(60, 'x') + "\u2026");
 
     project.userShapes.resize(1);
     CopyTextField(project.userShapes[0].name, "Swell");
@@ -126,4 +127,40 @@ TEST(EventNaming, NamesStayUniqueAmongTheRecipesWhileThereIsRoom) {
     const Event wordy = FlatEvent(kShapeSpot, 0.5f, "abcdefghijklmnopqrstuvwxyzabcdefgh abcdefghijklmnopqrstuvwxyzabcdefgh");
     AutoNameEvent(wordy, Recipes({"x"}), room, sizeof(room));
     EXPECT_EQ(std::string(room).size(), 63u);  // two 30-byte words do not fit beside the tone
+}
+
+// 62 characters, not bytes: a Hebrew or Arabic name keeps as many letters as
+// a Latin one, cut between whole characters, the "…" on the side where its
+// reading ends; a name that fits is left whole, without marks.
+TEST(EventNaming, DisplayNamesCountCharactersAndEndInAnEllipsisWhereTheirReadingEnds) {
+    Project project;
+    auto name = [&](const std::string& keywords) {
+        return EventDisplayName(project, FlatEvent(kShapeSpot, 0.5f, keywords.c_str()));
+    };
+    std::string hebrewWord, arabicWord;
+    for (int k = 0; k < 10; ++k) hebrewWord += "\u05D2\u05E9\u05DD";        // 30 letters
+    for (int k = 0; k < 10; ++k) arabicWord += "\u0645\u0637\u0631";        // 30 letters
+    const std::string hebrew = hebrewWord + " " + hebrewWord + " " + hebrewWord;
+    EXPECT_EQ(name(hebrewWord + " " + hebrewWord), hebrewWord + " " + hebrewWord) << "61 characters fit";
+    const std::string cutHebrew = name(hebrew);
+    EXPECT_EQ(CodePointCount(cutHebrew), 62u);
+    // 60 letters and the blank, then the "…" and the mark that binds it.
+    EXPECT_EQ(cutHebrew, hebrewWord + " " + hebrewWord.substr(0, 58) + "\u2026\u200F");
+    EXPECT_EQ(VisualText(cutHebrew).rfind("\u2026", 0), 0u) << "drawn on the left";
+    const std::string cutArabic = name(arabicWord + " " + arabicWord + " " + arabicWord);
+    EXPECT_EQ(CodePointCount(cutArabic), 62u);
+    EXPECT_EQ(VisualText(cutArabic).rfind("\u2026", 0), 0u);
+    // Mixed: a Hebrew word, then Latin words; the cut Latin word keeps the "…".
+    const std::string mixed = name(hebrewWord + " impact metalmetalmetalmetalmetal heavy");
+    EXPECT_EQ(CodePointCount(mixed), 62u);
+    const std::string drawn = VisualText(mixed);
+    const size_t dots = drawn.find("\u2026");
+    ASSERT_NE(dots, std::string::npos);
+    EXPECT_EQ(drawn.substr(dots - 6, 6), "etalme") << "beside the cut word: " << drawn;
+    // An accent never leaves its letter.
+    std::string accents;
+    for (int k = 0; k < 70; ++k) accents += "e\u0301";
+    const std::string cutAccents = name(accents);
+    EXPECT_LE(CodePointCount(cutAccents), 62u);
+    EXPECT_EQ(cutAccents.substr(cutAccents.size() - 5), "\u0301\u2026");
 }

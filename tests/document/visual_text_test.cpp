@@ -93,3 +93,61 @@ TEST(VisualText, CutsFallBetweenWholeGlyphsAndIsolatedNamesLeaveTheirRowInPlace)
     EXPECT_EQ(VisualText(IsolatedText(hebrew) + "  \u00B7 3 events"), VisualText(hebrew) + "  \u00B7 3 events");
     EXPECT_EQ(IsolatedText("Door Slam"), "Door Slam") << "no marks where nothing reads from the right";
 }
+
+// Cuts follow what a reader takes for one character: an emoji sequence is
+// never parted after its joiner nor before its skin tone, a flag keeps both
+// halves, a Hangul syllable written as conjoining jamo stays whole.
+TEST(VisualText, CutsKeepEmojiSequencesFlagsAndHangulSyllablesWhole) {
+    const std::string family = "\U0001F469\u200D\U0001F467";  // woman ZWJ girl: one glyph
+    EXPECT_EQ(GlyphCutPoints("a" + family + "b"), (std::vector<size_t>{1, 1 + family.size(), 2 + family.size()}));
+    const std::string wave = "\U0001F44B\U0001F3FD";  // waving hand, medium skin tone
+    EXPECT_EQ(GlyphCutPoints(wave + "x"), (std::vector<size_t>{wave.size(), wave.size() + 1}));
+    const std::string flag = "\U0001F1EE\U0001F1F1";  // two regional indicators
+    EXPECT_EQ(GlyphCutPoints(flag + flag), (std::vector<size_t>{flag.size(), 2 * flag.size()}));
+    const std::string han = "\u1112\u1161\u11AB";  // hieut, a, nieun: one syllable in three jamo
+    EXPECT_EQ(GlyphCutPoints(han + "\u1100\u1173\u11AF"), (std::vector<size_t>{9, 18}));
+    EXPECT_EQ(CodePointCount(family), 3u);
+    EXPECT_EQ(CodePointCount("a\xFF" "b"), 3u);
+
+    // Shortened to a room of five code points, nothing is left half drawn.
+    auto within = [](size_t room) { return [=](const std::string& t) { return CodePointCount(t) <= room; }; };
+    EXPECT_EQ(ShortenedText("ab" + family + "cd", within(6)), "ab" + family + "\u2026");
+    EXPECT_EQ(ShortenedText("ab" + family + "cd", within(5)), "ab\u2026") << "not the woman without her girl";
+    EXPECT_EQ(ShortenedText("x" + wave + "yz", within(3)), "x\u2026") << "not the hand without its tone";
+    EXPECT_EQ(ShortenedText(han + han, within(4)), han + "\u2026");
+}
+
+// The "…" stands beside the word that was cut, in the direction that word
+// reads, whatever the paragraph's direction: the mark after it binds it.
+TEST(VisualText, TheEllipsisStaysBesideTheCutWordInMixedText) {
+    auto within = [](size_t room) { return [=](const std::string& t) { return CodePointCount(t) <= room; }; };
+    // Hebrew first, then "with some English": the paragraph reads from the
+    // right, the English run sits at its left, and the "…" follows "En".
+    const std::string hebrewFirst = "\u05E2\u05D1\u05E8\u05D9\u05EA with some English";
+    const std::string cut = ShortenedText(hebrewFirst, within(20));
+    EXPECT_EQ(cut, "\u05E2\u05D1\u05E8\u05D9\u05EA with some En\u2026\u200E");
+    EXPECT_EQ(VisualText(cut), "with some En\u2026 \u05EA\u05D9\u05E8\u05D1\u05E2");
+    // Latin first, then Arabic cut: the "…" ends the Arabic word on its left.
+    const std::string latinFirst = "Sub \u0627\u0631\u062A\u0637\u0627\u0645 \u062B\u0642\u064A\u0644";
+    const std::string arabic = ShortenedText(latinFirst, within(9));
+    EXPECT_EQ(arabic, "Sub \u0627\u0631\u062A\u2026\u200F");
+    const std::string shown = VisualText(arabic);
+    EXPECT_EQ(shown.rfind("Sub \u2026", 0), 0u) << "the \u2026 is at the Arabic word's reading end: " << shown;
+    // Wholly Hebrew: on the left; wholly Latin: on the right, with no mark.
+    EXPECT_EQ(VisualText(ShortenedText("\u05E9\u05DC\u05D5\u05DD \u05E2\u05D5\u05DC\u05DD", within(6))),
+              "\u2026\u05DD\u05D5\u05DC\u05E9");
+    EXPECT_EQ(ShortenedText("Impact Metal Heavy", within(13)), "Impact Metal\u2026");
+}
+
+// A cut inside an isolated name closes the isolate again, the "…" inside it:
+// the count after a right-to-left chain name is not pulled into it.
+TEST(VisualText, ACutInsideAnIsolateKeepsItClosed) {
+    const std::string name = "\u05E9\u05E8\u05E9\u05E8\u05EA \u05D0\u05E8\u05D5\u05DB\u05D4";
+    const std::string row = "\u2013  " + IsolatedText(name) + "  \u00B7 3";
+    auto within = [](size_t room) { return [=](const std::string& t) { return CodePointCount(t) <= room; }; };
+    const std::string cut = ShortenedText(row, within(12));
+    ASSERT_GE(cut.size(), 3u);
+    EXPECT_EQ(cut.substr(cut.size() - 3), "\u2069") << "the isolate is closed";
+    EXPECT_NE(cut.find("\u2026\u200F\u2069"), std::string::npos) << cut;
+    EXPECT_EQ(VisualText(cut).rfind("\u2013  \u2026", 0), 0u) << "the bullet first, then the cut name's reading end";
+}

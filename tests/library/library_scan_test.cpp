@@ -431,3 +431,42 @@ TEST(LibraryScan, AScannedLibraryHoldsWhatItsIndexGivesTheNextRun) {
         EXPECT_EQ(project.events[0].bedLayerWeight[i], std::clamp(entry->brightness, 0.0f, 1.0f)) << files[i];
     }
 }
+
+// A folder of sounds the scan does not take leaves a note that says so,
+// naming the folder; a sound shorter than one analysis block (88 ms at
+// 11025 Hz: 970 frames) is counted apart from the unsupported files,
+// with its true reason, while the files beside it are indexed.
+TEST(LibraryScan, NothingFoundAndTooShortFilesLeaveNotesWithTheirTrueReason) {
+    TempDir dir;
+    fs::create_directories(dir.File("Field Recordings/mp3"));
+    for (int i = 0; i < 12; ++i) {
+        const std::string name = dir.File("Field Recordings/mp3/take_" + std::to_string(i));
+        ASSERT_TRUE(WriteWholeFile(name + ".mp3", "ID3 not taken"));
+        ASSERT_TRUE(WriteWholeFile(name + ".m4a", "ftyp not taken"));
+    }
+    SoundLibrary library;
+    ASSERT_TRUE(StartLibraryScan(library, dir.File("Field Recordings"), 1, -1));
+    WaitForScan(library);
+    EXPECT_EQ(GetScanStatus(library), kNoAudioFilesFound);
+    std::vector<ScanNote> notes = GetScanNotes(library);
+    ASSERT_EQ(notes.size(), 1u) << "the scan leaves a trace";
+    EXPECT_TRUE(notes[0].nothingFound);
+    EXPECT_EQ(notes[0].name, "Field Recordings");
+
+    const std::string clicks = dir.File("Clicks");
+    FillFolder(clicks, 2, 0.25);
+    AudioSpec tiny;
+    tiny.sampleRate = 11025;
+    tiny.seconds = 0.088;
+    tiny.format = SampleFormat::Pcm16;
+    ASSERT_TRUE(WriteTestAudio(clicks + "/tick.wav", tiny));
+    ASSERT_TRUE(WriteWholeFile(clicks + "/broken.wav", "RIFF....not audio at all"));
+    ASSERT_TRUE(StartLibraryScan(library, clicks, 1, -1));
+    WaitForScan(library);
+    EXPECT_EQ(GetScanStatus(library), "Done! 2 files indexed.");
+    EXPECT_EQ(GetFailedFiles(library), std::vector<std::string>{"broken.wav"}) << "the short file is not unsupported";
+    notes = GetScanNotes(library);
+    ASSERT_EQ(notes.size(), 2u) << "the first folder's note stays";
+    EXPECT_EQ(notes[1].tooShort, 1);
+    EXPECT_EQ(notes[1].skipped, 1);
+}

@@ -12,6 +12,7 @@
 
 #include "library/file_registry.h"
 #include "persistence/json_writer.h"
+#include "recipes/preset_json.h"
 #include "recipes/preset_text.h"
 #include "recipes/recipe_file.h"
 #include "support/audio_fixtures.h"
@@ -390,9 +391,9 @@ TEST(RecipeFile, LenientReadsOfOlderNewerAndOddFiles) {
              EXPECT_STREQ(p.pinnedFile, "");
              EXPECT_TRUE(p.pinnedFileId.empty());
          }},
-        {"a name longer than its field is cut at a character boundary",
+        {"a name longer than its field is cut at a character boundary, with an ellipsis",
          std::string(R"({"name": ")") + std::string(62, 'n') + "\xC3\xA9" + R"("})",
-         [](const EventPreset& p) { EXPECT_EQ(std::string(p.name), std::string(62, 'n')); }},
+         [](const EventPreset& p) { EXPECT_EQ(std::string(p.name), std::string(60, 'n') + "\u2026"); }},
         {"unknown members are ignored",
          R"({"name": "Odd", "mystery": {"deep": [1, 2]}, "shape": 2})",
          [](const EventPreset& p) {
@@ -580,4 +581,32 @@ TEST(RecipeFile, SavesThatMustNotGoThrough) {
     int files = 0;
     for (auto& entry : fs::directory_iterator(recipes)) files += entry.is_regular_file() ? 1 : 0;
     EXPECT_EQ(files, 1);
+}
+
+// A name longer than the 64-byte field (a file written elsewhere) is kept as
+// far as whole characters go and ends in "…", so menus and lists show that
+// it goes on: an 86-character Latin name, a 71-character Hebrew one.
+TEST(RecipeFile, ALongNameIsCutBetweenWholeCharactersWithAnEllipsis) {
+    TempDir dir;
+    std::string latin;
+    while (latin.size() < 86) latin += "Thunder Roll ";
+    latin.resize(86);
+    const EventPreset a = ReadText(dir, "a.tlrecipe", "{\"name\": \"" + latin + "\"}");
+    const std::string nameA(a.name);
+    EXPECT_LE(nameA.size(), 63u);
+    EXPECT_EQ(nameA.substr(nameA.size() - 3), "\u2026");
+    EXPECT_EQ(latin.rfind(nameA.substr(0, nameA.size() - 3), 0), 0u) << "a start of the name: " << nameA;
+    std::string hebrew;
+    for (int k = 0; k < 9; ++k) hebrew += "\u05E8\u05E2\u05DD \u05DB\u05D1\u05D3 ";  // 71 characters
+    hebrew.resize(hebrew.size() - 1);
+    const EventPreset b = ReadText(dir, "b.tlrecipe", "{\"name\": \"" + hebrew + "\"}");
+    const std::string nameB(b.name);
+    EXPECT_LE(nameB.size(), 63u);
+    EXPECT_EQ(nameB.substr(nameB.size() - 6), "\u2026\u200F") << "the \u2026 bound to the Hebrew word";
+    EXPECT_EQ(hebrew.rfind(nameB.substr(0, nameB.size() - 6), 0), 0u);
+    std::string stored;
+    ASSERT_TRUE(ReadStoredName(dir.File("b.tlrecipe"), stored));
+    EXPECT_EQ(stored, nameB) << "compared as the field holds it";
+    const EventPreset c = ReadText(dir, "c.tlrecipe", R"({"name": "Door Slam"})");
+    EXPECT_STREQ(c.name, "Door Slam");
 }

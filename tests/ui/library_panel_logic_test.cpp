@@ -140,6 +140,16 @@ TEST(LibraryRowTexts, CountsSummariesAndOrder) {
     note.skipped = 4;
     EXPECT_EQ(ScanNoteLines(note),
               (std::vector<std::string>{"Vanish: gone", "Vanish: 4 files skipped (unsupported format)"}));
+    // Sounds too short to analyse are told apart; a folder with nothing to
+    // take says so.
+    note.error.clear();
+    note.tooShort = 1;
+    EXPECT_EQ(ScanNoteLines(note), (std::vector<std::string>{"Vanish: 4 files skipped (unsupported format)",
+                                                             "Vanish: 1 file too short to analyse"}));
+    ScanNote empty;
+    empty.name = "Field Recordings";
+    empty.nothingFound = true;
+    EXPECT_EQ(ScanNoteLines(empty), std::vector<std::string>{"Field Recordings: No audio files found."});
 
     auto library = std::make_unique<SoundLibrary>();
     for (const char* name : {"rain", "Doors", "door", "Ambience"}) library->libraries.push_back(Library(name, "", {}));

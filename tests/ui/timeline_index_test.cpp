@@ -173,4 +173,14 @@ TEST(EventLaneLayout, ASelectedEventsBadgeAndLabelTakeTheRoomBeforeAnUnselectedO
     // A label never starts past the lane's right end.
     layout = LayoutEventLane({{3, 995, true}}, 10, 1000, width);
     EXPECT_TRUE(layout.labels.empty());
+    // Nor reaches past it: the last one ends there (shortened when drawn)
+    // while its icon and "…" have room, and is left out when they have not.
+    layout = LayoutEventLane({{4, 700, false}, {5, 900, false}}, 10, 1000, [](int) { return 150.0f; }, [](int) { return 20.0f; });
+    ASSERT_EQ(layout.labels.size(), 2u);
+    EXPECT_FLOAT_EQ(layout.labels[0].x1, 865) << "a label with room is whole";
+    EXPECT_EQ(layout.labels[1].event, 5);
+    EXPECT_FLOAT_EQ(layout.labels[1].x0, 915);
+    EXPECT_FLOAT_EQ(layout.labels[1].x1, 1000);
+    layout = LayoutEventLane({{6, 970, false}}, 10, 1000, [](int) { return 200.0f; }, [](int) { return 20.0f; });
+    EXPECT_TRUE(layout.labels.empty()) << "15 points cannot hold the icon and the \u2026";
 }

@@ -10,6 +10,7 @@
 
 #include "app/theme.h"
 #include "document/text_util.h"
+#include "document/visual_text.h"
 #include "operations/app_state.h"
 #include "support/imgui_headless.h"
 #include "ui/tab_row.h"
@@ -256,8 +257,19 @@ TEST_F(SharedWidgets, SelectableRowLabelsAreCutOnACharacterBoundary) {
     const std::string label = SelectableRowLabel(accents.c_str(), "x", 12);
     const size_t suffix = label.rfind("##r12");
     ASSERT_EQ(suffix, label.size() - 5) << "the id survives the cut";
-    EXPECT_EQ(suffix, 126u) << "127 bytes would split a character";
+    EXPECT_EQ(suffix, 127u) << "62 whole characters and the \u2026";
+    EXPECT_EQ(label.substr(suffix - 5, 5), "\xC3\xA9\u2026");
     EXPECT_EQ(ToValidUtf8(label), label);
+    // A right-to-left name cut inside its isolate closes it again, so the
+    // id and whatever follows keep their place; a room as drawn cuts further.
+    std::string hebrew;
+    for (int i = 0; i < 80; ++i) hebrew += "\u05D0";
+    const std::string row = SelectableRowLabel("\u2013", hebrew.c_str(), 4);
+    EXPECT_EQ(row.substr(row.size() - 3 - 4, 3), "\u2069") << "the closing mark is kept";
+    EXPECT_NE(row.find("\u2026\u200F\u2069##r4"), std::string::npos);
+    const std::string narrow =
+        SelectableRowLabel("\u2013", "Footsteps on gravel", 5, [](const std::string& t) { return t.size() <= 17; });
+    EXPECT_EQ(narrow, "\u2013  Footsteps\u2026##r5");
 }
 
 TEST_F(SharedWidgets, RightToLeftPartsOfARowAreIsolatedSoTheBulletKeepsItsPlace) {
@@ -287,7 +299,7 @@ TEST_F(SharedWidgets, ShortenedNamesKeepWholeGlyphsAndEndInAnEllipsis) {
     for (size_t room = 1; room <= 7; ++room) {
         const std::string cut = ShortenedText(word, within(room));
         if (cut.empty() || cut == word) continue;
-        const std::string kept = cut.substr(0, cut.size() - 3);
+        const std::string kept = cut.substr(0, cut.find("\u2026"));
         EXPECT_EQ(word.rfind(kept, 0), 0u) << "a start of the name";
         if (!kept.empty() && kept.size() < word.size()) {
             const unsigned char next = static_cast<unsigned char>(word[kept.size()]);
@@ -296,8 +308,9 @@ TEST_F(SharedWidgets, ShortenedNamesKeepWholeGlyphsAndEndInAnEllipsis) {
             EXPECT_TRUE(next == 0xD7 && second >= 0x90 && second <= 0xAA) << "cut at " << kept.size();
         }
     }
-    EXPECT_EQ(ShortenedText(word, within(3)), "\u2026") << "the first letter with its points needs three";
-    EXPECT_EQ(ShortenedText(word, within(4)), shin + "\u2026");
+    // The first letter with its points needs three, the "…" and its mark two.
+    EXPECT_EQ(ShortenedText(word, within(4)), "\u2026");
+    EXPECT_EQ(ShortenedText(word, within(5)), shin + "\u2026\u200F");
 }
 
 TEST_F(SharedWidgets, TabLabelPartsAndTheRevealEasing) {

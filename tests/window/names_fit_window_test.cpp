@@ -7,6 +7,7 @@
 // names too long for their place shortened where their reading ends. The
 // checks read what each widget drew and its clip rectangle from the state
 // dump; the screenshots stay in the test's folder while it runs.
+#include <fribidi.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include "document/event.h"
+#include "document/event_naming.h"
 #include "document/project.h"
 #include "document/text_util.h"
 #include "document/visual_text.h"
@@ -59,16 +61,55 @@ std::vector<DumpedText> Texts(Dump& d, const std::string& text) {
 }
 
 // A shortened name as drawn: the display order of one of the name's starts,
-// cut between whole glyphs, with "…" after it (in stored order), so that the
-// "…" stands where the name's reading ends; "" when it is so, else why not.
+// cut between whole glyphs, with "…" after it (in stored order, with the mark
+// that binds it to the last letter kept), so that the "…" stands where the
+// name's reading ends; "" when it is so, else why not.
 std::string ShortenedFrom(const std::string& drawn, const std::string& name) {
     if (drawn == VisualText(name)) return "drawn whole, not shortened";
     for (size_t cut : GlyphCutPoints(name)) {
-        std::string kept = name.substr(0, cut);
-        while (!kept.empty() && kept.back() == ' ') kept.pop_back();
-        if (VisualText(kept + "\u2026") == drawn) return "";
+        // The form the one rule gives for a start of `cut` bytes.
+        const std::string form = ShortenedText(name, [&](const std::string& t) {
+            size_t kept = 0;
+            while (kept < t.size() && kept < name.size() && t[kept] == name[kept]) ++kept;
+            return t != name && kept <= cut;
+        });
+        if (VisualText(form) == drawn) return "";
     }
     return "'" + drawn + "' is no start of '" + name + "' with its \u2026";
+}
+
+// Where each "…" of a drawn text stands: beside the word it ends, in that
+// word's direction (after a left-to-right letter, or before a right-to-left
+// one, as drawn left to right); "" when every one does.
+std::string EllipsisMisplaced(const std::string& drawn) {
+    std::vector<uint32_t> chars;
+    for (size_t i = 0; i < drawn.size();) {
+        const unsigned char b = static_cast<unsigned char>(drawn[i]);
+        const size_t len = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
+        uint32_t c = len == 1 ? b : b & (0x7F >> len);
+        for (size_t k = 1; k < len && i + k < drawn.size(); ++k) c = (c << 6) | (drawn[i + k] & 0x3F);
+        chars.push_back(c);
+        i += len;
+    }
+    for (size_t k = 0; k < chars.size(); ++k) {
+        if (chars[k] != 0x2026) continue;
+        const bool afterLeftToRight = k > 0 && fribidi_get_bidi_type(chars[k - 1]) == FRIBIDI_TYPE_LTR &&
+                                      chars[k - 1] != ' ';
+        const bool beforeRightToLeft = k + 1 < chars.size() && FRIBIDI_IS_RTL(fribidi_get_bidi_type(chars[k + 1])) &&
+                                       FRIBIDI_IS_LETTER(fribidi_get_bidi_type(chars[k + 1]));
+        if (!afterLeftToRight && !beforeRightToLeft) return "'" + drawn + "': a \u2026 stands apart from its word";
+    }
+    return "";
+}
+
+// To look at them: TL_KEEP_SCREENSHOTS names a folder to copy them into
+// (each name led by `prefix`).
+void KeepScreenshots(const TempDir& dir, const std::string& prefix) {
+    if (const char* keep = std::getenv("TL_KEEP_SCREENSHOTS"))
+        for (const auto& entry : fs::directory_iterator(dir.path()))
+            if (entry.path().extension() == ".png")
+                fs::copy_file(entry.path(), fs::path(keep) / (prefix + entry.path().filename().string()),
+                              fs::copy_options::overwrite_existing);
 }
 
 bool Inside(const DumpedText& t, float x, float y, float w, float h) {
@@ -428,7 +469,7 @@ TEST_F(NamesFitWindow, ShortenedNamesEndWhereTheirReadingEndsAndRowMarksKeepThei
     const std::string shownName = names[0].text;
     const std::string fileName = mixed + ".tlproj";
     EXPECT_EQ(ShortenedFrom(shownName, fileName), "") << "the launcher's row";
-    EXPECT_EQ(shownName.rfind("\u2026"), shownName.size() - 3) << "a left-to-right name ends on the right";
+    EXPECT_EQ(EllipsisMisplaced(shownName), "") << "beside the cut word";
     EXPECT_TRUE(names[0].Whole());
 
     // The list and the toolbar's recipes; the event's row clicked twice
@@ -464,9 +505,179 @@ TEST_F(NamesFitWindow, ShortenedNamesEndWhereTheirReadingEndsAndRowMarksKeepThei
     for (const DumpedText& t : DrawnTexts(popup)) texts.insert(t.text);
     EXPECT_TRUE(texts.count("\u2013  " + VisualText(recipe))) << "the bullet before the recipe's name";
     EXPECT_TRUE(texts.count("\u2013  " + VisualText(chain) + "  \u00B7 1 events")) << "the count after the chain's name";
-    // To look at them: TL_KEEP_SCREENSHOTS names a folder to copy them into.
-    if (const char* keep = std::getenv("TL_KEEP_SCREENSHOTS"))
-        for (const auto& entry : fs::directory_iterator(dir.path()))
-            if (entry.path().extension() == ".png")
-                fs::copy_file(entry.path(), fs::path(keep) / entry.path().filename(), fs::copy_options::overwrite_existing);
+    KeepScreenshots(dir, "");
+}
+
+namespace {
+
+// Long names in Latin, Hebrew, Arabic and both directions mixed: the last
+// event's label meets the lane's end, the recipes and the chain fill the
+// transport's pop-up and the Composition › Place Recipe submenu.
+class LabelsFitWindow : public ProgramScriptTest {
+protected:
+    std::string hebrew = "\u05E8\u05E2\u05DD \u05DB\u05D1\u05D3 \u05DE\u05EA\u05D2\u05DC\u05D2\u05DC \u05D1\u05D4\u05E8\u05D9\u05DD "
+                         "\u05E8\u05D7\u05D5\u05E7\u05D9\u05DD \u05DE\u05D0\u05D5\u05D3 \u05D1\u05DC\u05D9\u05DC\u05D4";
+    std::string arabic = "\u0627\u0631\u062A\u0637\u0627\u0645 \u062B\u0642\u064A\u0644 \u062C\u062F\u0627 \u0641\u064A "
+                         "\u0627\u0644\u0645\u0633\u062A\u0648\u062F\u0639 \u0627\u0644\u0642\u062F\u064A\u0645";
+    std::string latin = "Thunder Roll Distant Rumbling Over The Hills Before The Storm Breaks Loose Tonight";
+    std::string mixed = "\u05E8\u05E2\u05DD with some English words at the end";
+    std::string lastLabel;  // the last event's display name
+
+    void SetUp() override {
+        ProgramScriptTest::SetUp();
+        const std::string docs = dir.File("home/Documents/Tessaloom");
+        fs::create_directories(docs + "/Recipes");
+        fs::create_directories(docs + "/Chains");
+        WriteWholeFile(docs + "/.demo_version", "installed\n");
+        Project p;
+        p.totalDuration = 30;
+        p.fps = 25;
+        const std::pair<float, std::string> events[] = {
+            {3, "thunder"}, {9, hebrew}, {15, arabic}, {21, "impact metalgrinding heavyweight"},
+            {28, "\u05E8\u05E2\u05DD\u05D2\u05D3\u05D5\u05DC withsomeenglishwords attheendofit"}};
+        for (const auto& [time, keywords] : events) {
+            Event e = MakeEvent(p, time, kShapeSpot, 0.5f);
+            CopyTextField(e.keywords, keywords);
+            p.events.push_back(e);
+        }
+        lastLabel = EventDisplayName(p, p.events.back());
+        ProjectSaveContext ctx;
+        ctx.project = &p;
+        ASSERT_TRUE(WriteProjectFile(dir.File("names.tlproj"), ctx));
+        // Recipe files written elsewhere, with names longer than the field.
+        int k = 0;
+        for (const std::string& name : {latin, hebrew + " " + hebrew, mixed})
+            WriteWholeFile(docs + "/Recipes/r" + std::to_string(k++) + ".tlrecipe",
+                           "{\"format\": \"TessaloomRecipe\", \"formatVersion\": 1, \"name\": \"" + name + "\", \"shape\": 0}");
+        ASSERT_FALSE(PresetSaveFailed(SaveChainFile(docs + "/Chains", arabic, p.events, {0, 1})));
+    }
+    std::vector<std::pair<std::string, std::string>> Env(const std::string& display, const char* scale) {
+        return {{"HOME", dir.File("home")}, {"XDG_DATA_HOME", dir.File("home/data")}, {"DISPLAY", display},
+                {"TL_UI_SCALE", scale}};
+    }
+
+    // Texts of `windows` that are not whole or whose "…" stands apart from its word; and how
+    // many were shortened.
+    static std::string Problems(Dump& d, const std::vector<std::string>& windows, int* shortened) {
+        std::string found;
+        for (const DumpedText& t : DrawnTexts(d)) {
+            const bool listed = std::find(windows.begin(), windows.end(), t.window) != windows.end();
+            if (!listed) continue;
+            if (!t.Whole()) found += t.window + " " + t.widget + " '" + t.text + "' is wider than its clip\n";
+            const std::string misplaced = EllipsisMisplaced(t.text);
+            if (!misplaced.empty()) found += t.window + " " + t.widget + " " + misplaced + "\n";
+            if (t.text.find("\u2026") != std::string::npos && shortened) ++*shortened;
+        }
+        return found;
+    }
+
+    // The window of `width` × `height` points at `scale`: the timeline, the
+    // transport's recipe pop-up and the Place Recipe submenu.
+    void CheckAt(const char* scale, int width, int height) {
+        PrivateDisplay screen(1920, 1080);
+        ASSERT_FALSE(screen.name().empty());
+        const float s = std::strtof(scale, nullptr);
+        const std::string opening = "project " + dir.File("names.tlproj") + "\nresize " + std::to_string(int(width * s)) +
+                                    " " + std::to_string(int(height * s)) + "\nframes 5\n";
+        const auto env = Env(screen.name(), scale);
+        // A frame with input draws the lanes again (a quiet one shows the
+        // picture kept of them), so that their texts are recorded.
+        ProgramRun first = Run(opening + "move 200 100\nscreenshot lane.png\ndump lane.txt\nclick 18 20\n"
+                                         "frames 3\ndump menu.txt\nquit\n", env);
+        ASSERT_EQ(first.exitCode, 0) << first.log;
+        Dump lane = ReadStateDump(dir.File("lane.txt"));
+        ASSERT_EQ(lane["display.points"], std::to_string(width) + "x" + std::to_string(height));
+        int cut = 0;
+        EXPECT_EQ(Problems(lane, {"##timeline", "##tlzone"}, &cut), "");
+        // The last label ends at the lane's end, shortened: the display name
+        // (62 characters at most) cut once more where the room ends.
+        bool last = false;
+        std::string laneTexts;
+        for (const DumpedText& t : DrawnTexts(lane)) {
+            if (t.window == "##tlzone" && ShortenedFrom(t.text, lastLabel).empty()) last = true;
+            if (t.window == "##tlzone") laneTexts += t.widget + " '" + t.text + "'\n";
+        }
+        EXPECT_TRUE(last) << "the last event's label is not drawn shortened: " << lastLabel << "\n" << laneTexts;
+        EXPECT_GE(cut, 1);
+
+        const std::vector<float> presets = DumpNumbers(lane["band.presetRecall.rect"]);
+        ASSERT_EQ(presets.size(), 4u);
+        Dump menu = ReadStateDump(dir.File("menu.txt"));
+        const std::vector<float> composition = DumpNumbers(menu["menu.item.Composition"]);
+        ASSERT_EQ(composition.size(), 4u) << "no Composition row";
+        const std::string compositionAt = ScriptPoint(composition[0] + 20, composition[1] + composition[3] / 2);
+        ProgramRun second = Run(opening + "click " + ScriptPoint(presets[0] + presets[2] / 2, presets[1] + presets[3] / 2) +
+                                    "\nframes 4\nscreenshot presets.png\ndump presets.txt\nquit\n", env);
+        ASSERT_EQ(second.exitCode, 0) << second.log;
+        ProgramRun third = Run(opening + "click 18 20\nframes 3\nmove " + compositionAt + "\nframes 4\ndump sub.txt\nquit\n", env);
+        ASSERT_EQ(third.exitCode, 0) << third.log;
+        Dump sub = ReadStateDump(dir.File("sub.txt"));
+        const std::vector<float> place = DumpNumbers(sub["menu.item.Place Recipe"]);
+        ASSERT_EQ(place.size(), 4u) << "no Place Recipe row";
+        ProgramRun fourth = Run(opening + "click 18 20\nframes 3\nmove " + compositionAt + "\nframes 4\nmove " +
+                                    ScriptPoint(place[0] + 20, place[1] + place[3] / 2) +
+                                    "\nframes 4\nscreenshot recipes.png\ndump recipes.txt\nquit\n", env);
+        ASSERT_EQ(fourth.exitCode, 0) << fourth.log;
+
+        KeepScreenshots(dir, std::string(scale) + "-" + std::to_string(width) + "-");
+        // Every text of the pop-up and the submenus whole, each cut name with
+        // its "…" beside the word it ends; the long names were all cut.
+        for (const char* name : {"presets.txt", "recipes.txt"}) {
+            SCOPED_TRACE(name);
+            Dump d = ReadStateDump(dir.File(name));
+            std::vector<std::string> popups;
+            for (const DumpedText& t : DrawnTexts(d))
+                if ((t.window == "##Popup" || t.window.rfind("##Menu_", 0) == 0) &&
+                    std::find(popups.begin(), popups.end(), t.window) == popups.end())
+                    popups.push_back(t.window);
+            int shortened = 0;
+            EXPECT_EQ(Problems(d, popups, &shortened), "");
+            EXPECT_GE(shortened, 2) << "the long recipe names are cut";
+            int recipes = 0;
+            for (const DumpedText& t : DrawnTexts(d))
+                for (const std::string& full : {latin, mixed})
+                    if (t.text.find(VisualText(full.substr(0, 12))) != std::string::npos) ++recipes;
+            EXPECT_GE(recipes, 1) << "the recipes are listed";
+        }
+    }
+};
+
+}  // namespace
+
+TEST_F(LabelsFitWindow, TimelineMenusAndPopupsFitTheSmallestWindowAtScaleOne) { CheckAt("1", 960, 540); }
+TEST_F(LabelsFitWindow, TimelineMenusAndPopupsFitTheSmallestWindowAtScaleOneAndAHalf) { CheckAt("1.5", 960, 540); }
+TEST_F(LabelsFitWindow, TimelineMenusAndPopupsFitTheSmallestWindowAtScaleTwo) { CheckAt("2", 960, 540); }
+TEST_F(LabelsFitWindow, TimelineMenusAndPopupsFitTheDefaultWindow) { CheckAt("1", 1280, 720); }
+
+// A folder dropped on the window whose files the scan does not take leaves
+// "No audio files found." in the library panel, naming the folder; a folder
+// with a short WAV says that it was too short, not that its format is not
+// supported.
+TEST_F(LabelsFitWindow, ADroppedFolderWithNothingToTakeOrAShortSoundSaysWhy) {
+    const std::string foley = dir.File("Foley Takes");
+    fs::create_directories(foley);
+    for (int i = 0; i < 20; ++i) WriteWholeFile(foley + "/take_" + std::to_string(i) + ".mp3", "ID3 not taken");
+    const std::string clicks = dir.File("Clicks");
+    fs::create_directories(clicks);
+    AudioSpec tone;
+    tone.sampleRate = 22050;
+    tone.seconds = 0.37;
+    ASSERT_TRUE(WriteTestAudio(clicks + "/door.wav", tone));
+    AudioSpec tick;
+    tick.sampleRate = 11025;
+    tick.seconds = 0.088;
+    tick.format = SampleFormat::Pcm16;
+    ASSERT_TRUE(WriteTestAudio(clicks + "/tick.wav", tick));
+    ProgramRun run = Run("project " + dir.File("names.tlproj") + "\nmenu 47\nframes 3\ndrop " + foley +
+                             "\nsettle 60\nframes 3\nscreenshot nothing.png\ndump nothing.txt\ndrop " + clicks +
+                             "\nsettle 60\nframes 3\nscreenshot short.png\ndump short.txt\nquit\n",
+                         {{"HOME", dir.File("home")}, {"XDG_DATA_HOME", dir.File("home/data")}});
+    ASSERT_EQ(run.exitCode, 0) << run.log;
+    Dump nothing = ReadStateDump(dir.File("nothing.txt"));
+    EXPECT_EQ(nothing["library.notes"], "Foley Takes: No audio files found.");
+    EXPECT_FALSE(Texts(nothing, "Foley Takes: No audio files found.").empty()) << "the note is drawn";
+    Dump shortDump = ReadStateDump(dir.File("short.txt"));
+    EXPECT_EQ(shortDump["library.notes"], "Foley Takes: No audio files found.;Clicks: 1 file too short to analyse");
+    EXPECT_FALSE(Texts(shortDump, "Clicks: 1 file too short to analyse").empty());
+    EXPECT_EQ(shortDump["library.notes"].find("unsupported"), std::string::npos);
 }
