@@ -19,17 +19,20 @@ void AppendGeneral(std::string& out, double value, int precision) {
     else out.append("0");
 }
 
-void AppendNumber(std::string& out, float value) {
+// "%.<digits>g" when that reads back as the same float, else the nine
+// digits that always do: a number read back is the number written.
+void AppendNumber(std::string& out, float value, int digits = 6) {
     if (!std::isfinite(value)) {
         out.append("null");
         return;
     }
     char buf[40];
     auto [end, ec] = std::to_chars(buf, buf + sizeof buf, static_cast<double>(value),
-                                   std::chars_format::general, 6);
-    float back = 0;
+                                   std::chars_format::general, digits);
+    // Read back as the reader reads it: a double, then a float.
+    double back = 0;
     auto [p2, ec2] = std::from_chars(buf, end, back, std::chars_format::general);
-    if (ec == std::errc() && ec2 == std::errc() && p2 == end && back == value) {
+    if (ec == std::errc() && ec2 == std::errc() && p2 == end && static_cast<float>(back) == value) {
         out.append(buf, end);
         return;
     }
@@ -115,7 +118,10 @@ void JsonWriteCurve(JsonWriter& w, std::string_view key, const float* values, in
     w.out.push_back('[');
     for (int i = 0; i < count; ++i) {
         if (i) w.out.push_back(',');
-        AppendJsonCurveNumber(w.out, values[i]);
+        // Four digits where they hold the point, else the point whole:
+        // curves play (a Fill's intensity is read as it plays), so a reopened
+        // project must hold the points the session played.
+        AppendNumber(w.out, values[i], 4);
     }
     w.out.push_back(']');
     w.pending = true;
