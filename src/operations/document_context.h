@@ -15,6 +15,7 @@
 // worker never reads fields the interface keeps writing.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 
 struct AppState;
