@@ -85,8 +85,7 @@ SNDFILE* OpenSoundFileForReading(const std::string& path, SF_INFO* info, std::st
     // a copy (both share one position: they are used one after the other).
     const int copy = ::dup(file.fd);
     SNDFILE* sound = copy >= 0 ? OpenDescriptor(copy, info, true) : nullptr;
-    if (!sound) {
-        if (copy >= 0) ::close(copy);
+    if (!sound) {  // a failed open has closed the copy already
         ::close(file.fd);
         if (problem) *problem = "Not a sound file that can be read: " + path;
         return nullptr;
@@ -99,8 +98,13 @@ SNDFILE* OpenSoundFileForReading(const std::string& path, SF_INFO* info, std::st
         sf_close(sound);
         const int64_t frames = DecodableFrames(file.fd);
         SF_INFO again{};
-        if (::lseek(file.fd, 0, SEEK_SET) != 0 || !(sound = OpenDescriptor(file.fd, &again, true))) {
+        if (::lseek(file.fd, 0, SEEK_SET) != 0) {
             ::close(file.fd);
+            sound = nullptr;
+        } else {
+            sound = OpenDescriptor(file.fd, &again, true);  // a failed open closes the descriptor
+        }
+        if (!sound) {
             if (problem) *problem = "Not a sound file that can be read: " + path;
             return nullptr;
         }

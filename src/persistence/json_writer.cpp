@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "document/text_util.h"
+
 namespace {
 
 void Indent(JsonWriter& w, int level) {
@@ -19,24 +21,14 @@ void AppendGeneral(std::string& out, double value, int precision) {
     else out.append("0");
 }
 
-// "%.<digits>g" when that reads back as the same float, else the nine
-// digits that always do: a number read back is the number written.
+// A number, or null when it is not finite: what is read back is the number
+// written (AppendExactFloat).
 void AppendNumber(std::string& out, float value, int digits = 6) {
     if (!std::isfinite(value)) {
         out.append("null");
         return;
     }
-    char buf[40];
-    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, static_cast<double>(value),
-                                   std::chars_format::general, digits);
-    // Read back as the reader reads it: a double, then a float.
-    double back = 0;
-    auto [p2, ec2] = std::from_chars(buf, end, back, std::chars_format::general);
-    if (ec == std::errc() && ec2 == std::errc() && p2 == end && static_cast<float>(back) == value) {
-        out.append(buf, end);
-        return;
-    }
-    AppendGeneral(out, static_cast<double>(value), 9);
+    AppendExactFloat(out, value, digits);
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include <set>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include <unistd.h>
 
@@ -157,7 +158,7 @@ int OpenSaveAndExport(const std::string& project, const std::string& saveAs, con
 // (placeholders made silent, layers retuned and levelled), saved as
 // "<folder>/Reel/Reel.tlproj", then exported into `out` while still open.
 // With `gaps`, every Fill layer but the first of its event matched no sound
-// ("(no match)" placeholders) and a Spot layer's sound is gone.
+// ("(no match)" placeholders) and a plain layer's sound is gone.
 int RenderSaveAndExport(const std::string& folder, bool gaps, const std::string& out,
                         const std::string& dataFolder) {
     ScopedEnvironment env;
@@ -166,23 +167,36 @@ int RenderSaveAndExport(const std::string& folder, bool gaps, const std::string&
     spec.fieldRecordings = true;
     LargeProject large = MakeLargeProject(spec, folder + "/Library");
     int placeholders = 0, missing = 0;
-    std::set<int> fillsWithASound;
+    std::set<int> fills;
+    std::vector<RenderResult> unmatched;
     for (RenderResult& r : large.project.results) {
         const Event& e = large.project.events[size_t(r.eventIdx)];
-        if (gaps && e.shape == kShapeFill && !fillsWithASound.insert(r.eventIdx).second) {
-            r.name = "(no match)";
-            r.filepath.clear();
-            r.fileId.clear();
-            r.fillChunks.clear();
-            r.placeholder = true;
-            ++placeholders;
-        } else if (gaps && e.shape == kShapeSpot && r.procMode == 0 && missing == 0) {
+        if (gaps && e.shape == kShapeFill && fills.insert(r.eventIdx).second) {
+            // Two more layers of the Fill that found no sound, as the render
+            // leaves them when the library holds one sound for the Fill.
+            for (int k = 1; k <= 2; ++k) {
+                RenderResult none = r;
+                none.id = NextRenderResultId();  // a layer of its own
+                none.name = "(no match)";
+                none.filepath.clear();
+                none.fileId.clear();
+                none.fillChunks.clear();
+                none.placeholder = true;
+                none.track = r.track + k;
+                unmatched.push_back(std::move(none));
+            }
+        } else if (gaps && r.procMode == 0 && !r.filepath.empty() && missing == 0) {
             r.filepath = folder + "/Gone/impact.wav";  // never there
             r.fileId.clear();
             ++missing;
         }
     }
-    if (gaps && (placeholders < 2 || missing != 1)) return Failed("no placeholders");
+    for (RenderResult& r : unmatched) {
+        large.project.results.push_back(std::move(r));
+        ++placeholders;
+    }
+    if (gaps && (placeholders < 2 || missing != 1))
+        return Failed("no placeholders", std::to_string(placeholders) + " " + std::to_string(missing));
 
     LifecycleRig rig;
     *rig.project = std::move(large.project);

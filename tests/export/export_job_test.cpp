@@ -87,7 +87,9 @@ TEST(ExportJob, SilentLayersAreToldInTheTextAndTheToast) {
     ExportRig rig;
     rig.Add(ClickVoice(0.5, 1.0, 0.5), "Rain");
     rig.project->results[size_t(rig.Add(ClickVoice(1.0, 1.0, 0.0, 0.0f), "(no match)"))].placeholder = true;
-    rig.project->results[size_t(rig.Add(ClickVoice(1.5, 1.0, 0.0, 0.0f), "Gone"))].missing = true;
+    RenderResult& gone = rig.project->results[size_t(rig.Add(ClickVoice(1.5, 1.0, 0.0, 0.0f), "Gone"))];
+    gone.filepath = "/nowhere/gone.wav";
+    gone.missing = true;
     const int muted = rig.Add(ClickVoice(2.0, 1.0, 0.0, 0.0f), "Hushed");
     rig.project->results[size_t(muted)].placeholder = true;
     rig.project->results[size_t(muted)].muted = true;

@@ -190,7 +190,9 @@ TEST(LayerBeforeStart, AFadeUnderWayAtZeroGoesOnFromItsLevelInTheSession) {
             }
         ASSERT_NE(found, nullptr);
         EXPECT_EQ(found->position, 0);
-        if (c.fill) EXPECT_EQ(found->start, kPreRoll) << "the first grain is read from the sample that plays at 00:00";
+        if (c.fill) {
+            EXPECT_EQ(found->start, kPreRoll) << "the first grain is read from the sample that plays at 00:00";
+        }
         const ReadGain* curve = nullptr;
         for (const ReadGain& g : found->gains)
             if (!g.points.empty()) curve = &g;
