@@ -2,7 +2,6 @@
 #include "document/text_util.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -237,25 +236,4 @@ uint64_t Fnv1a64(std::string_view text) {
     uint64_t h = 0xcbf29ce484222325ull;
     for (unsigned char c : text) h = (h ^ c) * 1099511628211ull;
     return h;
-}
-
-// ---------------------------------------------------------------------------
-// AppendExactFloat
-// ---------------------------------------------------------------------------
-
-void AppendExactFloat(std::string& out, float value, int digits) {
-    char buf[40];
-    for (int precision : {digits, 6, 9}) {
-        if (precision < digits) continue;
-        auto [end, ec] = std::to_chars(buf, buf + sizeof buf, static_cast<double>(value), std::chars_format::general,
-                                       precision);
-        if (ec != std::errc()) continue;
-        double back = 0;
-        auto [stop, readEc] = std::from_chars(buf, end, back, std::chars_format::general);
-        if (precision == 9 || (readEc == std::errc() && stop == end && static_cast<float>(back) == value)) {
-            out.append(buf, end);
-            return;
-        }
-    }
-    out.append("0");
 }

@@ -10,7 +10,6 @@
 //   ToValidUtf8          a copy whose invalid UTF-8 sequences became U+FFFD
 //   ToLowerCopy / TrimWhitespace / TrimmedCopy / TrimmedView   ASCII case, blank trimming
 //   Fnv1a64              FNV-1a 64 of a text (which saved file a backup extends)
-//   AppendExactFloat     a float as the shortest of a few "%g" forms that reads back as itself
 #pragma once
 
 #include <cstddef>
@@ -60,10 +59,3 @@ std::string_view TrimmedView(std::string_view text);
 
 // FNV-1a 64 over every byte of `text`.
 uint64_t Fnv1a64(std::string_view text);
-
-// Appends a finite `value` in general notation, locale-free: with `digits`
-// significant digits ("%.<digits>g") when that reads back (as a double, then
-// a float, as the readers read it) as the same float, else with 6 when that
-// does, else with the 9 that always do. What a file keeps of a number is then
-// the number: a value read back in another run computes what it computed.
-void AppendExactFloat(std::string& out, float value, int digits = 6);

@@ -21,7 +21,6 @@
 #include <system_error>
 #include <type_traits>
 
-#include "document/text_util.h"
 #include "library/file_registry.h"
 #include "library/sound_library.h"
 #include "platform/file_names.h"
@@ -77,14 +76,15 @@ void VisitNumericColumns(Entry& e, Visit&& visit) {
 // Number text
 // ---------------------------------------------------------------------------
 
-// General notation with 6 significant digits ("%g" without the locale:
-// 0.5, 48000, -100, 1e-05), or the 9 that read back as the same float: a
-// later run reads the analysis this one made, and chooses and weighs sounds
-// by it as this one did.
+// General notation with 6 significant digits ("%g" without the locale):
+// 0.5, 48000, -100, 1e-05, 1.23457e+06.
 void AppendFloat(std::string& out, float value, float neutral) {
     if (!std::isfinite(value))
         value = neutral;
-    AppendExactFloat(out, value);
+    char buffer[32];
+    auto result = std::to_chars(buffer, buffer + sizeof buffer, static_cast<double>(value),
+                                std::chars_format::general, 6);
+    out.append(buffer, result.ptr);
 }
 
 template <class Int>

@@ -5,8 +5,6 @@
 #include <cmath>
 #include <cstdio>
 
-#include "document/text_util.h"
-
 namespace {
 
 void Indent(JsonWriter& w, int level) {
@@ -21,14 +19,28 @@ void AppendGeneral(std::string& out, double value, int precision) {
     else out.append("0");
 }
 
-// A number, or null when it is not finite: what is read back is the number
-// written (AppendExactFloat).
+// A number, or null when it is not finite: "%.<digits>g" when that reads
+// back (as a double, then a float, as the reader reads it) as the same
+// float, else "%.6g" when that does, else the nine digits that always do.
+// What a project keeps of a number is then the number the session used.
 void AppendNumber(std::string& out, float value, int digits = 6) {
     if (!std::isfinite(value)) {
         out.append("null");
         return;
     }
-    AppendExactFloat(out, value, digits);
+    for (int precision : {digits, 6}) {
+        if (precision < digits) continue;
+        char buf[40];
+        auto [end, ec] = std::to_chars(buf, buf + sizeof buf, static_cast<double>(value), std::chars_format::general,
+                                       precision);
+        double back = 0;
+        auto [stop, readEc] = std::from_chars(buf, end, back, std::chars_format::general);
+        if (ec == std::errc() && readEc == std::errc() && stop == end && static_cast<float>(back) == value) {
+            out.append(buf, end);
+            return;
+        }
+    }
+    AppendGeneral(out, static_cast<double>(value), 9);
 }
 
 }  // namespace

@@ -15,38 +15,14 @@
 #include "render/alloy_crossover.h"
 #include "render/alloy_mosaic.h"
 #include "render/alloy_transfer.h"
+#include "render/key_bytes.h"
 
 // ---------------------------------------------------------------------------
 // Key
 // ---------------------------------------------------------------------------
 
-namespace {
-
-// Raw bytes of each field; text is length-prefixed so that neighbouring
-// fields cannot trade characters.
-struct InputBytes {
-    std::string bytes;
-    template <class T>
-    void Add(const T& value) {
-        bytes.append(reinterpret_cast<const char*>(&value), sizeof value);
-    }
-    void Add(const std::string& text) {
-        Add(text.size());
-        bytes.append(text);
-    }
-    void Add(const AlloySource& source) {
-        Add(source.filepath);
-        Add(source.fileId);
-        Add(source.name);
-        Add(source.offset);
-        Add(source.duration);
-    }
-};
-
-}  // namespace
-
 std::string AlloyInputBytes(const RenderResult& r) {
-    InputBytes k;
+    KeyBytes k;
     k.Add(r.filepath);
     k.Add(r.fileId);
     k.Add(r.name);
