@@ -2,7 +2,7 @@
 //
 // Index
 //   Categories        the library's sound kinds, their recipes and natural lengths
-//   MakeLargeLibrary  write (or keep) and analyse the sounds
+//   MakeLargeLibrary  write (or keep) and analyse the sounds, recast as field recordings when asked
 //   Scene             one repetition of the demo-like scene of events
 //   MakeEvents        the scene over the timeline
 //   MakeLayers        layers made directly, one build per shape
