@@ -146,25 +146,46 @@ void AppendAafEntry(AafClipList& list, const std::string& path, const std::strin
 
 namespace {
 
-// The gain curve of a clip whose first `cut` samples were left out (cut at
-// 00:00): the clip's own curve over what is left of it, times what is left
-// of its fade-in, in the layer's own fade shape. So the clip begins at the
-// level the layer has at the cut and rises as the layer does, instead of
-// fading in again from silence.
-AafGainCurve CurveAfterCut(const AafResultClip& clip, int64_t cut, int64_t length) {
+// The gain curve of an entry whose first `cut` samples were left out (cut at
+// 00:00): its own curve (spread over its `whole` length) over what is left of
+// it, times what is left of its fade-in of `fadeIn` samples, in the layer's
+// own fade shape. So the entry begins at the level the layer has at the cut
+// and rises as the layer does, instead of fading in again from silence.
+AafGainCurve CurveAfterCut(const AafGainCurve& own, int64_t fadeIn, int64_t whole, int64_t cut, int64_t length) {
     AafGainCurve curve;
-    curve.present = clip.curve.present || clip.fadeIn > cut;
+    curve.present = own.present || fadeIn > cut;
     if (!curve.present) return curve;
-    const VoiceFades fade{float(clip.fadeIn), 0.0f};
-    const double whole = double(std::max<int64_t>(clip.length, 1));
+    const VoiceFades fade{float(fadeIn), 0.0f};
+    const double span = double(std::max<int64_t>(whole, 1));
     for (int k = 0; k < kAafGainCurvePoints; ++k) {
         const double at = double(cut) + double(k) / double(kAafGainCurvePoints - 1) * double(length - 1);
         float value = VoiceFadeGain(at, 1.0e18, fade);
-        if (clip.curve.present) value *= CurveValueAt(clip.curve.points.data(), kAafGainCurvePoints,
-                                                      at / whole * double(kAafGainCurvePoints - 1));
+        if (own.present)
+            value *= CurveValueAt(own.points.data(), kAafGainCurvePoints, at / span * double(kAafGainCurvePoints - 1));
         curve.points[size_t(k)] = value;
     }
     return curve;
+}
+
+// Appends a fill chunk's entry; one that begins before 00:00 is cut there
+// first, as a clip is: its source moves on by the cut and what is left of
+// its fade-in goes into its gain curve. False when nothing of it is left.
+bool AppendChunkFromZero(AafClipList& list, const std::string& path, const std::string& fileName, Entry e,
+                         const AafGainCurve& curve) {
+    if (e.position >= 0) {
+        if (e.length < 1) return false;
+        AppendAafEntry(list, path, fileName, e, curve);
+        return true;
+    }
+    const int64_t cut = -e.position, whole = e.length;
+    if (cut >= whole) return false;
+    e.position = 0;
+    e.sourceOffset += cut;
+    e.length -= cut;
+    const AafGainCurve after = CurveAfterCut(curve, e.fadeIn, whole, cut, e.length);
+    e.fadeIn = 0;
+    AppendAafEntry(list, path, fileName, e, after);
+    return true;
 }
 
 }  // namespace
@@ -197,7 +218,7 @@ bool AppendAafClip(AafClipList& list, const AafResultClip& clip, const std::stri
     // The fade-in was under way at the cut: what is left of it goes into
     // the clip's gain curve, from the level at the cut.
     e.fadeIn = 0;
-    AppendAafEntry(list, path, fileName, e, CurveAfterCut(clip, cut, e.length));
+    AppendAafEntry(list, path, fileName, e, CurveAfterCut(clip.curve, clip.fadeIn, clip.length, cut, e.length));
     return true;
 }
 
@@ -248,10 +269,7 @@ int AppendAafFillChunkClips(AafClipList& list, const AafClipTiming& timing, cons
                     (1.0f - f) * clip.curve.points[size_t(i)] + f * clip.curve.points[size_t(i + 1)];
             }
         }
-        if (e.length >= 1) {
-            AppendAafEntry(list, path, fileName, e, curve);
-            ++appended;
-        }
+        if (AppendChunkFromZero(list, path, fileName, e, curve)) ++appended;
         acc += int64_t(chunk.l) - overlap;
         if (last) break;
     }

@@ -725,5 +725,6 @@ bool WriteAafExport(const ExportJob& job, const Project& project, const AudioEng
         return false;
     }
     run.rollback.committed = true;
+    if (job.sessionAudioFiles) *job.sessionAudioFiles = int32_t(run.written.size());
     return true;
 }

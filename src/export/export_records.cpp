@@ -173,22 +173,31 @@ namespace {
 constexpr size_t kStatusBytes = 127;
 
 // "<head>: <name>" plus " and %d more" when more than one was lost, the name
-// cut (at a character boundary, with "…") so that the whole fits the status.
+// cut (at a character boundary, with "…") so that the whole and `tail` fit
+// the status.
 std::string NamingText(const char* head, size_t count, const char* what, const std::string& first,
-                       const char* opening = "Export finished with errors") {
+                       const char* opening, const std::string& tail) {
     char lead[96];
     std::snprintf(lead, sizeof lead, "%s \xE2\x80\x94 %zu %s%s %s: ", opening, count, what, count == 1 ? "" : "s",
                   head);
     char more[48] = "";
     if (count > 1) std::snprintf(more, sizeof more, " and %zu more", count - 1);
-    const size_t fixed = std::strlen(lead) + std::strlen(more);
+    const size_t fixed = std::strlen(lead) + std::strlen(more) + tail.size();
     std::string name = first;
     if (fixed + name.size() > kStatusBytes) {
         static const std::string kEllipsis = "\xE2\x80\xA6";
         const size_t room = kStatusBytes > fixed + kEllipsis.size() ? kStatusBytes - fixed - kEllipsis.size() : 0;
         name = name.substr(0, Utf8SafeCutLength(name, room)) + kEllipsis;
     }
-    return lead + name + more;
+    return lead + name + more + tail;
+}
+
+// "; %d layer%s silent (sound missing)", or nothing when every layer sounded.
+std::string SilentLayersTail(int32_t silent) {
+    if (silent < 1) return {};
+    char text[64];
+    std::snprintf(text, sizeof text, "; %d layer%s silent (sound missing)", silent, silent == 1 ? "" : "s");
+    return text;
 }
 
 }  // namespace
@@ -199,12 +208,15 @@ void ExportLosses::AddFile(const std::string& path) {
 }
 
 std::string ExportFinalText(const ExportReport& report) {
+    const std::string tail = SilentLayersTail(report.silentLayers);
+    const char* const errors = "Export finished with errors";
     if (report.aafFailed && !report.losses.files.empty())
         return NamingText("not written", report.losses.files.size(), "file", report.losses.files.front(),
-                          "AAF export FAILED");
+                          "AAF export FAILED", tail);
     if (!report.aafFailed && !report.losses.files.empty())
-        return NamingText("not written", report.losses.files.size(), "file", report.losses.files.front());
+        return NamingText("not written", report.losses.files.size(), "file", report.losses.files.front(), errors, tail);
     if (!report.aafFailed && !report.losses.layers.empty())
-        return NamingText("without sound", report.losses.layers.size(), "layer", report.losses.layers.front());
-    return ExportFinalText(report.filesWritten, report.aafFailed, report.wavFailed);
+        return NamingText("without sound", report.losses.layers.size(), "layer", report.losses.layers.front(), errors,
+                          tail);
+    return ExportFinalText(report.filesWritten, report.aafFailed, report.wavFailed) + tail;
 }

@@ -97,6 +97,9 @@ struct ExportJob {
     // Where the passes note what they could not write; the job points it at
     // its own record for the run (null: nobody asks).
     ExportLosses* losses = nullptr;
+    // The AAF step counts the audio files its session kept here, so that the
+    // final text counts every file as the losses do (null: nobody asks).
+    int32_t* sessionAudioFiles = nullptr;
     // Raised (by another thread) to stop the export: the pass under way
     // gives up within one block of samples or one essence file, no later pass
     // starts, and every pass of the export is undone, so the earlier export
@@ -199,7 +202,10 @@ bool IsInExportRange(bool hasRange, float rangeIn, float rangeOut, const RenderR
 using AafExportStep = std::function<bool(const ExportJob& job, const Project& project, const AudioEngine& engine)>;
 
 struct ExportReport {
-    int32_t filesWritten = 0;
+    int32_t filesWritten = 0;  // every file: WAVs, the AAF session and its audio files
+    // Layers that went out as silence: their sound was missing or matched
+    // nothing (placeholders). Not a failure, but the final text says so.
+    int32_t silentLayers = 0;
     bool aafFailed = false;
     bool wavFailed = false;  // a WAV pass failed to write (and was rolled back), or the job broke off
     bool stopped = false;    // stopped before it was whole: every pass was undone
@@ -216,7 +222,8 @@ struct ExportReport {
 // else "Export complete — %d file%s"; the suffix is empty for exactly 1.
 std::string ExportFinalText(int32_t filesWritten, bool aafFailed, bool wavFailed);
 
-// The job's last status text, at most 127 bytes: after a failed AAF step
+// The job's last status text, at most 127 bytes, ending in "; %d layer%s
+// silent (sound missing)" when layers went out as silence: after a failed AAF step
 // "AAF export FAILED — %d file%s not written: %s" naming the first lost file
 // (the session's) as below, or its text as above when nothing was lost;
 // else, when files were lost, "Export finished with errors —

@@ -3,6 +3,7 @@
 //
 // Index
 //   OpenSoundFileForReading   regular files only, never waiting, frame count bounded by the file's size
+//                             and, where a header claims it (FLAC, Ogg, MPEG, ALAC), by what decodes
 //   ReadSoundFrames           sf_readf_float with non-finite samples turned to 0
 //   FileOpensAsSound          a regular file that opens with at least one frame and channel
 //   DescriptorOpensAsSound    the same check on a regular file already open
@@ -35,7 +36,10 @@ inline constexpr int64_t kMaxFramesPerByte = 8192;
 inline constexpr float kMaxSampleMagnitude = 1.0e6f;
 
 // Null when the path is not a regular file that opens (with the reason in
-// *problem when given) or libsndfile cannot read it.
+// *problem when given) or libsndfile cannot read it. info->frames is what the
+// file holds: a length its header claims is checked by decoding the claimed
+// last frame, and a file whose claim fails (cut short) is counted by
+// decoding it once.
 SNDFILE* OpenSoundFileForReading(const std::string& path, SF_INFO* info, std::string* problem = nullptr);
 
 // Reads up to `frames` frames of `channels` interleaved floats; returns the

@@ -15,6 +15,7 @@
 // worker never reads fields the interface keeps writing.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 
 struct AppState;
@@ -34,6 +35,9 @@ struct JobObserver {
     // Voice builds finish one by one in the reverse of the order they were
     // asked for, as a race between build threads may finish them.
     bool reverseVoiceBuilds = false;
+    // Not 0: the builds are taken in an order shuffled from this seed, on
+    // every core, as the threads' race may take them.
+    uint32_t shuffleVoiceBuilds = 0;
     // After each voice a build on every core has installed, on the thread
     // that built it (several threads may call it at once).
     std::function<void()> voiceBuilt;

@@ -215,6 +215,20 @@ std::vector<std::string> LayersWithoutVoices(const AudioEngine& engine, const Pr
     return names;
 }
 
+// The layers the export sends out as silence: in its range, not muted, and
+// a placeholder (matched no sound) or missing its file.
+int32_t SilentLayerCount(const ExportJob& job, const Project& project) {
+    const bool hasRange = job.rangeIn >= 0 && job.rangeOut > job.rangeIn;
+    int32_t silent = 0;
+    for (const RenderResult& r : project.results) {
+        if (!ResultGetsVoice(r) || r.muted || !(r.placeholder || r.missing)) continue;
+        const bool eventMuted = r.eventIdx >= 0 && size_t(r.eventIdx) < project.events.size() &&
+                                project.events[size_t(r.eventIdx)].muted;
+        if (!eventMuted && IsInExportRange(hasRange, job.rangeIn, job.rangeOut, r)) ++silent;
+    }
+    return silent;
+}
+
 // "Export refused. A name cannot ...", or "" for a base name files may carry.
 std::string BaseNameRefusal(const ExportJob& job) {
     const std::string problem = FileNameProblem(ExportBaseName(job.baseName, job.outDir));
@@ -319,6 +333,7 @@ ExportReport RunExportJob(ExportJob job, const ExportContext& ctx) {
         EngineVoicePin pin(*ctx.engine);
         RelinkVoicesToResults(*ctx.engine, ctx.project->results);
         report.losses.layers = LayersWithoutVoices(*ctx.engine, *ctx.project);
+        report.silentLayers = SilentLayerCount(job, *ctx.project);
         for (const std::string& name : report.losses.layers)
             std::printf("[Export] No sound to export for the layer \"%s\"\n", name.c_str());
         if (job.exportAAF && ExportCancelled(job)) {
@@ -326,10 +341,13 @@ ExportReport RunExportJob(ExportJob job, const ExportContext& ctx) {
         } else if (job.exportAAF) {
             SetExportStatus(*ctx.app, "Exporting AAF...");
             PassRun run = BeginPass(job, ExportPass::Aaf, ctx);
+            int32_t sessionAudioFiles = 0;
+            job.sessionAudioFiles = &sessionAudioFiles;
             const bool written = RunAafStep(job, ctx);
+            job.sessionAudioFiles = nullptr;
             EndPass(job, runs, std::move(run), written);
             if (written)
-                report.filesWritten = 1;  // the session counts as one file
+                report.filesWritten = 1 + sessionAudioFiles;  // the session and its audio files
             else if (ExportCancelled(job))
                 report.stopped = true;
             else
@@ -490,7 +508,9 @@ ExportStart StartExport(const ExportContext& ctx, ExportJob job) {
 
     auto report = std::make_shared<ExportReport>();
     app.exportCompletion = [&app, report]() {
-        app.toastText = report->Succeeded() ? "Export complete" : report->finalText;
+        // Layers that went out silent are told too: the files alone sound
+        // complete.
+        app.toastText = report->Succeeded() && report->silentLayers == 0 ? "Export complete" : report->finalText;
         app.toastTimer = 5.0f;
     };
     std::function<void()> body = [job = std::move(job), ctx, report]() mutable {

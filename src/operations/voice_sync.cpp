@@ -25,6 +25,7 @@
 #include <cstdio>
 #include <exception>
 #include <limits>
+#include <random>
 #include <set>
 #include <system_error>
 #include <thread>
@@ -337,9 +338,14 @@ bool BuildVoicesOnEveryCore(const DocumentContext& ctx, const std::vector<size_t
     // The test seam: the builds finish in the reverse of their order, one
     // after another, as a race between the threads might finish them.
     const bool reversed = ctx.observer && ctx.observer->reverseVoiceBuilds;
-    std::vector<size_t> reversedOrder;
-    if (reversed) reversedOrder.assign(order.rbegin(), order.rend());
-    const std::vector<size_t>& queue = reversed ? reversedOrder : order;
+    const uint32_t shuffle = ctx.observer ? ctx.observer->shuffleVoiceBuilds : 0;
+    std::vector<size_t> testOrder;
+    if (reversed) testOrder.assign(order.rbegin(), order.rend());
+    if (shuffle != 0 && !reversed) {
+        testOrder = order;
+        std::shuffle(testOrder.begin(), testOrder.end(), std::mt19937(shuffle));
+    }
+    const std::vector<size_t>& queue = testOrder.empty() ? order : testOrder;
 
     // Each voice decodes, processes and levels its own result: each thread
     // takes the next result of the queue and writes back only into it.

@@ -171,11 +171,17 @@ void WriteResultJson(JsonWriter& w, const RenderResult& r, const CollectedAudioM
     JsonWriteBool(w, "muted", r.muted);
     if (r.fillLoop) JsonWriteBool(w, "fillLoop", true);
     JsonWriteNumber(w, "layerGain", r.layerGain);
-    if (std::fabs(r.userVolume - 1.0f) > 0.001f) JsonWriteNumber(w, "userVolume", r.userVolume);
-    if (std::fabs(r.normGain - 1.0f) > 0.001f) JsonWriteNumber(w, "normGain", r.normGain);
-    if (std::fabs(r.pitchShift) > 0.001f) JsonWriteNumber(w, "pitchShift", r.pitchShift);
-    if (std::fabs(r.pitchVarShift) > 0.001f) JsonWriteNumber(w, "pitchVarShift", r.pitchVarShift);
-    if (std::fabs(r.deconOffset) > 0.0001f) JsonWriteNumber(w, "deconOffset", r.deconOffset);
+    // Left out only at their defaults: a value near one is still what the
+    // session played (a decon offset of 90 µs moves a layer four samples).
+    if (r.userVolume != 1.0f) JsonWriteNumber(w, "userVolume", r.userVolume);
+    if (r.normGain != 1.0f) JsonWriteNumber(w, "normGain", r.normGain);
+    if (r.pitchShift != 0.0f) JsonWriteNumber(w, "pitchShift", r.pitchShift);
+    if (r.pitchVarShift != 0.0f) JsonWriteNumber(w, "pitchVarShift", r.pitchVarShift);
+    if (r.deconOffset != 0.0f) JsonWriteNumber(w, "deconOffset", r.deconOffset);
+    // A layer without a file plays as silence when it is a placeholder (it
+    // matched no sound) and has no voice otherwise; the silent voice takes
+    // its share of the event's level, so the flag is kept.
+    if (r.filepath.empty()) JsonWriteBool(w, "placeholder", r.placeholder);
     if (r.hasIntGain) JsonWriteNumberList(w, "intGain", r.intGain.data(), r.intGain.size());
     if (r.hasFillGain) JsonWriteNumberList(w, "fillGain", r.fillGain.data(), r.fillGain.size());
     if (r.hasDeconGain) JsonWriteNumberList(w, "deconGain", r.deconGain.data(), r.deconGain.size());
@@ -198,6 +204,16 @@ void WriteResultJson(JsonWriter& w, const RenderResult& r, const CollectedAudioM
         WriteAlloySource(w, "alloyMid", r.alloyMid, collected);
         WriteAlloySource(w, "alloyHigh", r.alloyHigh, collected);
         WriteAlloySource(w, "alloyEnv", r.alloyEnv, collected);
+        // The morph's own settings and curves, as the render gave them: the
+        // project's settings may have changed since.
+        JsonWriteNumber(w, "alloyTransferDepth", r.alloyTransferDepth);
+        JsonWriteNumber(w, "alloyAttackGraft", r.alloyAttackGraft);
+        JsonWriteNumber(w, "alloyMicroPitch", r.alloyMicroPitch);
+        JsonWriteInt(w, "alloyFilterBands", r.alloyFilterBands);
+        if (r.hasAlloyCurves) {
+            JsonWriteNumberList(w, "alloyWeightCurve", r.alloyWeightCurve.data(), r.alloyWeightCurve.size());
+            JsonWriteNumberList(w, "alloyIntensityCurve", r.alloyIntensityCurve.data(), r.alloyIntensityCurve.size());
+        }
     }
 }
 
@@ -506,6 +522,8 @@ void ReadResultJson(RenderResult& r, const JsonValue& o, const std::string& proj
     r.pitchShift = std::clamp(MemberFloat(o, "pitchShift", 0), -24.0f, 24.0f);
     r.pitchVarShift = std::clamp(MemberFloat(o, "pitchVarShift", 0), -24.0f, 24.0f);
     r.deconOffset = MemberFloat(o, "deconOffset", 0);
+    // Files from before the flag was kept: a layer without a file is a sketch.
+    r.placeholder = MemberBool(o, "placeholder", r.filepath.empty());
 
     r.hasIntGain = ReadIntensityGain(JsonGetMember(o, "intGain"), r.intGain);
     r.hasFillGain = ReadGainArray(JsonGetMember(o, "fillGain"), r.fillGain, 0.0f, 2.8f);
@@ -520,5 +538,11 @@ void ReadResultJson(RenderResult& r, const JsonValue& o, const std::string& proj
         ReadAlloySourceJson(projectFolder, JsonGetMember(o, "alloyMid"), r.alloyMid);
         ReadAlloySourceJson(projectFolder, JsonGetMember(o, "alloyHigh"), r.alloyHigh);
         ReadAlloySourceJson(projectFolder, JsonGetMember(o, "alloyEnv"), r.alloyEnv);
+        r.alloyTransferDepth = std::clamp(MemberFloat(o, "alloyTransferDepth", r.alloyTransferDepth), 0.0f, 1.0f);
+        r.alloyAttackGraft = std::clamp(MemberFloat(o, "alloyAttackGraft", r.alloyAttackGraft), 0.0f, 0.2f);
+        r.alloyMicroPitch = std::clamp(MemberFloat(o, "alloyMicroPitch", r.alloyMicroPitch), 0.0f, 0.15f);
+        r.alloyFilterBands = std::clamp(MemberInt(o, "alloyFilterBands", r.alloyFilterBands), 4, 24);
+        r.hasAlloyCurves = ReadGainArray(JsonGetMember(o, "alloyWeightCurve"), r.alloyWeightCurve, 0.0f, 1.0f) &&
+                           ReadGainArray(JsonGetMember(o, "alloyIntensityCurve"), r.alloyIntensityCurve, 0.0f, 1.0f);
     }
 }

@@ -19,19 +19,26 @@ void AppendGeneral(std::string& out, double value, int precision) {
     else out.append("0");
 }
 
-void AppendNumber(std::string& out, float value) {
+// A number, or null when it is not finite: "%.<digits>g" when that reads
+// back (as a double, then a float, as the reader reads it) as the same
+// float, else "%.6g" when that does, else the nine digits that always do.
+// What a project keeps of a number is then the number the session used.
+void AppendNumber(std::string& out, float value, int digits = 6) {
     if (!std::isfinite(value)) {
         out.append("null");
         return;
     }
-    char buf[40];
-    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, static_cast<double>(value),
-                                   std::chars_format::general, 6);
-    float back = 0;
-    auto [p2, ec2] = std::from_chars(buf, end, back, std::chars_format::general);
-    if (ec == std::errc() && ec2 == std::errc() && p2 == end && back == value) {
-        out.append(buf, end);
-        return;
+    for (int precision : {digits, 6}) {
+        if (precision < digits) continue;
+        char buf[40];
+        auto [end, ec] = std::to_chars(buf, buf + sizeof buf, static_cast<double>(value), std::chars_format::general,
+                                       precision);
+        double back = 0;
+        auto [stop, readEc] = std::from_chars(buf, end, back, std::chars_format::general);
+        if (ec == std::errc() && readEc == std::errc() && stop == end && static_cast<float>(back) == value) {
+            out.append(buf, end);
+            return;
+        }
     }
     AppendGeneral(out, static_cast<double>(value), 9);
 }
@@ -115,7 +122,10 @@ void JsonWriteCurve(JsonWriter& w, std::string_view key, const float* values, in
     w.out.push_back('[');
     for (int i = 0; i < count; ++i) {
         if (i) w.out.push_back(',');
-        AppendJsonCurveNumber(w.out, values[i]);
+        // Four digits where they hold the point, else the point whole:
+        // curves play (a Fill's intensity is read as it plays), so a reopened
+        // project must hold the points the session played.
+        AppendNumber(w.out, values[i], 4);
     }
     w.out.push_back(']');
     w.pending = true;

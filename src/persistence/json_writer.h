@@ -4,7 +4,7 @@
 //   JsonWriter                 text, indentation level, owed comma
 //   FormatJsonNumber           "%.6g" (or "%.9g" when needed to read back exactly), null if not finite
 //   AppendJsonCurveNumber      "%.4g" (curve points, picture-trace rows), null if not finite
-//   JsonWriteKey ... JsonWriteCurve          members
+//   JsonWriteKey ... JsonWriteCurve          members (curve points "%.4g" where that holds them, else whole)
 //   JsonBeginObject / JsonEndObject / JsonBeginArray / JsonEndArray
 //   block lists, flat string lists, row lists   the list forms the file writers use
 //   U64ToHex / HexToU64        content hashes as 16 hex digits

@@ -7,7 +7,7 @@
 //   VoiceLevelSettingsFor / SetVoiceSettings / SetVoiceMixSettings / SetVoiceOwnerSettings
 //   VoiceHoldsSettings / VoiceHoldsMixSettings
 //   VoicePeak / VoiceHeadroomFactor / VoiceGain
-//   Keys                 KeyBytes, VoiceSampleKey, ResultVoiceKey
+//   Keys                 VoiceSampleKey, ResultVoiceKey (of KeyBytes)
 #include "playback/voice_settings.h"
 
 #include <algorithm>
@@ -18,6 +18,7 @@
 #include "document/event.h"
 #include "document/project.h"
 #include "playback/audio_engine.h"
+#include "render/key_bytes.h"
 #include "render/processed_clip_cache.h"
 
 // ---------------------------------------------------------------------------
@@ -168,27 +169,6 @@ float VoiceGain(const RenderResult& result, const PlaybackVoice& voice, float le
 
 namespace {
 
-// The raw bytes of the fields, hashed at the end. Text is length-prefixed so
-// that neighbouring fields cannot trade characters.
-struct KeyBytes {
-    std::string bytes;
-
-    template <class T>
-    void Add(const T& value) {
-        bytes.append(reinterpret_cast<const char*>(&value), sizeof value);
-    }
-    void Add(const std::string& text) {
-        Add(text.size());
-        bytes.append(text);
-    }
-    void Add(const AlloySource& source) {
-        Add(source.filepath);
-        Add(source.offset);
-        Add(source.duration);
-    }
-    uint64_t Hash() const { return HashProcessedClipKey(bytes); }
-};
-
 void AddSampleFields(KeyBytes& k, const RenderResult& r) {
     k.Add(r.procMode);
     k.Add(r.placeholder);
@@ -237,7 +217,7 @@ void AddSampleFields(KeyBytes& k, const RenderResult& r) {
 uint64_t VoiceSampleKey(const RenderResult& result) {
     KeyBytes k;
     AddSampleFields(k, result);
-    return k.Hash();
+    return HashProcessedClipKey(k.bytes);
 }
 
 uint64_t ResultVoiceKey(const RenderResult& r) {
@@ -259,5 +239,5 @@ uint64_t ResultVoiceKey(const RenderResult& r) {
     if (r.hasFillGain) k.Add(r.fillGain);
     k.Add(r.hasDeconGain);
     if (r.hasDeconGain) k.Add(r.deconGain);
-    return k.Hash();
+    return HashProcessedClipKey(k.bytes);
 }

@@ -1,28 +1,62 @@
 // alloy_morph.cpp — the alloy entry point and the cache of finished morphs.
 //
 // Index
-//   Cache              key hash, gAlloyCache, lookup, store (byte budget), clear, stats
+//   Key                AlloyInputBytes, key hash
+//   Cache              gAlloyCache, lookup, store (byte budget), clear, stats
 //   RenderAlloyResult  lookup, dispatch by alloyAlgo, store
 #include "render/alloy_morph.h"
 
 #include <exception>
+#include <functional>
+#include <string>
 
 #include "document/project.h"
 #include "document/voice_audio.h"
 #include "render/alloy_crossover.h"
 #include "render/alloy_mosaic.h"
 #include "render/alloy_transfer.h"
+#include "render/key_bytes.h"
 
 // ---------------------------------------------------------------------------
-// Cache
+// Key
 // ---------------------------------------------------------------------------
+
+std::string AlloyInputBytes(const RenderResult& r) {
+    KeyBytes k;
+    k.Add(r.filepath);
+    k.Add(r.fileId);
+    k.Add(r.name);
+    k.Add(r.sourceOffset);
+    k.Add(r.sourceDuration);
+    k.Add(r.duration);
+    k.Add(r.stereo);
+    k.Add(r.alloyMid);
+    k.Add(r.alloyHigh);
+    k.Add(r.alloyEnv);
+    k.Add(r.hasAlloyCurves);
+    if (r.hasAlloyCurves) {
+        k.Add(r.alloyWeightCurve);
+        k.Add(r.alloyIntensityCurve);
+    }
+    k.Add(r.alloyMorph);
+    k.Add(r.alloyAlgo);
+    k.Add(r.alloyTransferDepth);
+    k.Add(r.alloyAttackGraft);
+    k.Add(r.alloyMicroPitch);
+    k.Add(r.alloyFilterBands);
+    return std::move(k.bytes);
+}
 
 size_t AlloyCacheKeyHash::operator()(const AlloyCacheKey& key) const {
-    uint64_t h = uint64_t(uint32_t(key.id));
+    uint64_t h = std::hash<std::string>{}(key.inputs);
     h = h * 0x9E3779B97F4A7C15ull ^ uint64_t(uint32_t(key.sampleRate));
     h = h * 0x9E3779B97F4A7C15ull ^ uint64_t(key.stereo ? 1 : 0);
     return size_t(h ^ (h >> 29));
 }
+
+// ---------------------------------------------------------------------------
+// Cache
+// ---------------------------------------------------------------------------
 
 AlloyCache gAlloyCache;
 
@@ -100,7 +134,7 @@ bool RenderAlloyResult(AlloyCache& cache, const RenderResult& result, int sample
                        VoiceAudio& voice) {
     try {
         const bool cached = result.id >= 1;
-        const AlloyCacheKey key{result.id, sampleRate, stereo};
+        const AlloyCacheKey key{cached ? AlloyInputBytes(result) : std::string(), sampleRate, stereo};
         if (cached) {
             if (auto hit = FindEntry(cache, key)) {
                 std::vector<float> left = hit->left, right = hit->right;

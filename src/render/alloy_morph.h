@@ -1,7 +1,8 @@
 // alloy_morph.h — turning an alloy result into audio, and the cache of finished morphs.
 //
 // Index
-//   AlloyCacheKey / AlloyCacheEntry / AlloyCache   finished morphs by result id, rate and stereo
+//   AlloyCacheKey / AlloyCacheEntry / AlloyCache   finished morphs by what they are made of, rate and stereo
+//   AlloyInputBytes                                 the exact inputs of a result's morph, as bytes
 //   gAlloyCache                                     the cache of the program
 //   RenderAlloyResult                               cache lookup, algorithm by alloyAlgo, store
 //   ClearAlloyCache                                 a full render and a new project start afresh
@@ -9,10 +10,12 @@
 //
 // A morph is costly (several 2048-point transforms per hop and channel) and
 // must sound the same in playback and export, so every finished morph is
-// kept under its result id: until the cache is cleared, an id yields the
-// morph first computed for it, whatever has changed in the result since. The
-// key also holds the sample rate and the stereo request, so a rate change
-// never plays an old morph at the wrong speed.
+// kept under the exact bytes of everything it is made from: the layer's and
+// its sources' files, names, ids, regions, curves and settings. A layer whose
+// sound is changed in place (a variant keeps the layer's id) is morphed anew,
+// as a reopened project would morph it; two layers made of the same inputs
+// share one morph. The key also holds the sample rate and the stereo request,
+// so a rate change never plays an old morph at the wrong speed.
 //
 // Lock order: a caller may hold the engine's mutex while it calls in; the
 // cache's own mutex is held only around map access (never while morphing),
@@ -23,6 +26,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -35,7 +39,7 @@ struct VoiceAudio;
 constexpr size_t kAlloyCacheByteBudget = size_t(256) << 20;
 
 struct AlloyCacheKey {
-    int32_t id = 0;
+    std::string inputs;  // AlloyInputBytes
     int32_t sampleRate = 0;
     bool stereo = false;
     bool operator==(const AlloyCacheKey&) const = default;
@@ -63,6 +67,9 @@ struct AlloyCache {
 };
 
 extern AlloyCache gAlloyCache;
+
+// Every field of `result` an alloy algorithm reads, as bytes compared exactly.
+std::string AlloyInputBytes(const RenderResult& result);
 
 // The alloy audio of `result` at `sampleRate`, stereo when asked: the voice's
 // left (and right when stereo), stereo flag and sample count. Results with an

@@ -1,7 +1,7 @@
 // processed_clip_cache.cpp — the region loader and its process-wide cache.
 //
 // Index
-//   Key and hash           ProcessedClipKey, HashProcessedClipKey
+//   Key and hash           ProcessedClipKey (exact offset and length), HashProcessedClipKey
 //   Cache                  constructor, gProcessedClipCache, clear, stats
 //   Decoding               DecodeRegion: open, position, block reads with per-block mixdown
 //   Storing                StoreClip: capacity and byte budget, clear-all policy
@@ -11,6 +11,7 @@
 #include <sndfile.h>
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <exception>
@@ -25,13 +26,15 @@
 
 namespace {
 
-constexpr size_t kKeySuffixMax = 31;  // the suffix is formatted into 32 bytes
-
-// "%.3f" without the locale.
-void AppendFixed3(std::string& out, float value) {
-    char buf[128];
-    auto res = std::to_chars(buf, buf + sizeof buf, double(value), std::chars_format::fixed, 3);
-    if (res.ec == std::errc()) out.append(buf, res.ptr);
+// The float's bits as eight hexadecimal digits: two regions whose offsets or
+// lengths differ in the last bit differ here too. Rounded text would let
+// regions a sample apart share one entry, and the one decoded first would
+// then stand for both (a build order deciding what plays).
+void AppendBits(std::string& out, float value) {
+    const uint32_t bits = std::bit_cast<uint32_t>(value);
+    char buf[8];
+    for (int i = 0; i < 8; ++i) buf[i] = "0123456789abcdef"[(bits >> (28 - 4 * i)) & 0xFu];
+    out.append(buf, sizeof buf);
 }
 
 void AppendInt(std::string& out, int value) {
@@ -53,18 +56,18 @@ uint64_t HashProcessedClipKey(std::string_view key) {
 
 std::string ProcessedClipKey(const std::string& path, float offset, float duration, int targetRate,
                              bool stereo) {
-    std::string suffix;
-    suffix.reserve(48);
-    suffix += '|';
-    AppendFixed3(suffix, offset);
-    suffix += '|';
-    AppendFixed3(suffix, duration);
-    suffix += '|';
-    AppendInt(suffix, targetRate);
-    suffix += '|';
-    suffix += stereo ? '1' : '0';
-    if (suffix.size() > kKeySuffixMax) suffix.resize(kKeySuffixMax);
-    return path + suffix;
+    std::string key;
+    key.reserve(path.size() + 32);
+    key += path;
+    key += '|';
+    AppendBits(key, offset);
+    key += '|';
+    AppendBits(key, duration);
+    key += '|';
+    AppendInt(key, targetRate);
+    key += '|';
+    key += stereo ? '1' : '0';
+    return key;
 }
 
 // ---------------------------------------------------------------------------

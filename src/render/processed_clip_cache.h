@@ -5,7 +5,7 @@
 //   ProcessedClipKeyHash    FNV-1a 64 over the key text
 //   ProcessedClipCache      map + mutex + entry capacity + byte budget
 //   gProcessedClipCache     the cache of the program
-//   ProcessedClipKey        path + "|offset|duration|rate|stereo" (milliseconds)
+//   ProcessedClipKey        path + "|offset|duration|rate|stereo" (the floats' exact bits)
 //   LoadProcessedClip       cached region load: decode, mix down, resample, store
 //   ClearProcessedClipCache empty a cache whole (a new project)
 //   ProcessedClipCacheStats entry count and bytes, for tests and diagnostics
@@ -67,9 +67,10 @@ struct ProcessedClipCache {
 
 extern ProcessedClipCache gProcessedClipCache;
 
-// The file path followed directly by "|%.3f|%.3f|%d|%d" (offset, duration,
-// target rate, stereo request), the suffix cut to 31 characters. Formatting is
-// locale-free.
+// The file path followed directly by "|%08x|%08x|%d|%d": the bits of the
+// offset and the duration, the target rate and the stereo request. Regions
+// are told apart exactly (the decode turns those floats into frame positions,
+// and any two floats may give different ones); the key lives only in memory.
 std::string ProcessedClipKey(const std::string& path, float offset, float duration, int targetRate,
                              bool stereo);
 

@@ -65,6 +65,38 @@ TEST(ExportJob, FinalTexts) {
     EXPECT_EQ(ExportFinalText(2, true, false), "AAF export FAILED — 2 WAVs written");
     EXPECT_EQ(ExportFinalText(1, true, true), "AAF export FAILED — 1 WAV written");
     EXPECT_EQ(ExportFinalText(0, false, true), "Export finished with errors — 0 files written");
+
+    // Layers that went out as silence end every text; a named loss is cut
+    // to leave them room.
+    ExportReport report;
+    report.filesWritten = 79;
+    report.silentLayers = 60;
+    EXPECT_EQ(ExportFinalText(report), "Export complete — 79 files; 60 layers silent (sound missing)");
+    report.silentLayers = 1;
+    report.losses.files = {std::string(200, 'x') + ".wav", "b.wav"};
+    const std::string named = ExportFinalText(report);
+    EXPECT_LE(named.size(), 127u);
+    EXPECT_EQ(named.rfind("Export finished with errors — 2 files not written: xxx", 0), 0u) << named;
+    EXPECT_NE(named.find("\xE2\x80\xA6 and 1 more; 1 layer silent (sound missing)"), std::string::npos) << named;
+}
+
+// A layer that matched no sound and one whose sound is gone play silence:
+// the export completes, and its text and toast say how many went out silent.
+// A muted one is not counted.
+TEST(ExportJob, SilentLayersAreToldInTheTextAndTheToast) {
+    ExportRig rig;
+    rig.Add(ClickVoice(0.5, 1.0, 0.5), "Rain");
+    rig.project->results[size_t(rig.Add(ClickVoice(1.0, 1.0, 0.0, 0.0f), "(no match)"))].placeholder = true;
+    RenderResult& gone = rig.project->results[size_t(rig.Add(ClickVoice(1.5, 1.0, 0.0, 0.0f), "Gone"))];
+    gone.filepath = "/nowhere/gone.wav";
+    gone.missing = true;
+    const int muted = rig.Add(ClickVoice(2.0, 1.0, 0.0, 0.0f), "Hushed");
+    rig.project->results[size_t(muted)].placeholder = true;
+    rig.project->results[size_t(muted)].muted = true;
+    ASSERT_EQ(ExportAndWait(rig, rig.Context(), rig.Job(true)), ExportStart::Started);
+    const std::string text = "Export complete — 1 file; 2 layers silent (sound missing)";
+    EXPECT_EQ(ExportStatusText(*rig.app), text);
+    EXPECT_EQ(rig.app->toastText, text);
 }
 
 TEST(ExportJob, RollbackRemovesWhatAnUnfinishedPassMade) {

@@ -111,7 +111,9 @@ TEST(ExportLosses, TheStatusAndToastNameTheFileNotWritten) {
     // Nothing lost: complete again.
     ASSERT_EQ(rig.ExportAndWait(), ExportStart::Started);
     EXPECT_EQ(rig.app->toastText, "Export complete");
-    EXPECT_EQ(ExportStatusText(*rig.app), "Export complete \xE2\x80\x94 4 files");
+    // The session, its three layers' and two reverb returns' audio files, and
+    // three stems: every file counts, as every file not written counts above.
+    EXPECT_EQ(ExportStatusText(*rig.app), "Export complete \xE2\x80\x94 9 files");
 
     // The stems pass writes the reverb stem, BG, then FX A, which fails.
     InjectBwfWriteFailure(1, ENOSPC, "Reel - FX A.wav");

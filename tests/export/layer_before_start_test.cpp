@@ -137,17 +137,33 @@ double RationalValue(const std::string& text) {
 // A layer whose half-second fade-in is under way at 00:00: its clip in the
 // session keeps that fade where it is (no fade from silence at 00:00), and
 // both readers find the level at 00:00 that the layer's clip file has in its
-// first sample, then the rest of the fade up to full level.
+// first sample, then the rest of the fade up to full level. A Fill laid as
+// clips of its grains (the grains picked from the whole source) keeps it on
+// its first grain the same way.
 TEST(LayerBeforeStart, AFadeUnderWayAtZeroGoesOnFromItsLevelInTheSession) {
-    for (const bool handles : {false, true}) {
-        SCOPED_TRACE(handles ? "source with handles" : "rendered");
+    struct Case {
+        const char* name;
+        bool handles, fill;
+    };
+    for (const Case& c : {Case{"rendered", false, false}, Case{"source with handles", true, false},
+                          Case{"fill grains", false, true}}) {
+        SCOPED_TRACE(c.name);
         AafRig rig;
         const std::string source = rig.Source("early.wav", 2.0);
-        const int r = rig.AddSourced(source, 0.0f, 1.0f, kLayerStart, "Early");
+        const int r = rig.AddSourced(source, 0.0f, 1.0f, kLayerStart, "Early", false, 1, 0, c.fill ? 1 : 0);
         rig.project->results[size_t(r)].fadeIn = 0.5f;
         rig.engine->voiceFadeIn[0] = 0.5f;
+        if (c.fill) {
+            // Two grains: the first from the source's start across 00:00, the
+            // second from further on, crossfaded.
+            PlaybackVoice& v = rig.VoiceOfResult(r);
+            v.chunks[0] = {0, 30011, 0};
+            v.chunks[1] = {52000, 20000, 2003};
+            v.chunkCount = 2;
+        }
         ExportJob job = rig.Job();
-        job.handles = handles;
+        job.handles = c.handles;
+        job.fillVirtual = c.fill;
         job.volAuto = false;
 
         // The clip file: the constant voice of 0.25 at the level of its fade.
@@ -170,10 +186,13 @@ TEST(LayerBeforeStart, AFadeUnderWayAtZeroGoesOnFromItsLevelInTheSession) {
                 if (component.kind == "Transition") {
                     EXPECT_GT(component.position, 0) << "no fade from silence at 00:00, only the fade-out";
                 }
-                if (component.kind == "Clip") found = &component;
+                if (component.kind == "Clip" && (!found || component.position < found->position)) found = &component;
             }
         ASSERT_NE(found, nullptr);
         EXPECT_EQ(found->position, 0);
+        if (c.fill) {
+            EXPECT_EQ(found->start, kPreRoll) << "the first grain is read from the sample that plays at 00:00";
+        }
         const ReadGain* curve = nullptr;
         for (const ReadGain& g : found->gains)
             if (!g.points.empty()) curve = &g;
@@ -183,7 +202,7 @@ TEST(LayerBeforeStart, AFadeUnderWayAtZeroGoesOnFromItsLevelInTheSession) {
 
         const AaftoolReadBack tool = ReadWithAaftool(aafPath);
         ASSERT_TRUE(tool.ok) << tool.message;
-        ASSERT_EQ(tool.clips.size(), 1u);
+        ASSERT_EQ(tool.clips.size(), c.fill ? 2u : 1u);
         EXPECT_EQ(tool.clips[0].start, 0);
         EXPECT_EQ(tool.clips[0].fadeIn, 0);
         ASSERT_TRUE(tool.clips[0].automation);

@@ -106,3 +106,51 @@ TEST(UntrustedSound, NonFiniteSamplesReadAsSilence) {
     ASSERT_TRUE(AnalyzeSoundFile(path, entry));
     EXPECT_TRUE(std::isfinite(entry.rmsDb) && std::isfinite(entry.brightness) && std::isfinite(entry.crestDb));
 }
+
+// A FLAC file cut to half its bytes still claims its whole length in its
+// stream header: every reader takes the length that decodes, as it takes a
+// cut WAV's length from the data it holds. An intact file keeps its claim.
+TEST(UntrustedSound, ACutFileIsAsLongAsWhatDecodes) {
+    TempDir dir;
+    AudioSpec spec;
+    spec.kind = SignalKind::Noise;
+    spec.sampleRate = 22050;
+    spec.channels = 2;
+    spec.seconds = 9.6413;
+    spec.format = SampleFormat::Pcm16;
+    for (const char* container : {"flac", "wav"}) {
+        SCOPED_TRACE(container);
+        spec.container = container;
+        const std::string whole = dir.File(std::string("whole.") + container);
+        const std::string cut = dir.File(std::string("cut.") + container);
+        ASSERT_TRUE(WriteTestAudio(whole, spec));
+        const std::string bytes = ReadWholeFile(whole);
+        ASSERT_TRUE(WriteWholeFile(cut, bytes.substr(0, bytes.size() / 2)));
+
+        // What decodes, read to the end without trusting any length.
+        SF_INFO info{};
+        SNDFILE* raw = sf_open(cut.c_str(), SFM_READ, &info);
+        ASSERT_NE(raw, nullptr);
+        std::vector<float> block(size_t(4096) * 2);
+        int64_t decoded = 0;
+        for (sf_count_t got; (got = sf_readf_float(raw, block.data(), 4096)) > 0;) decoded += got;
+        sf_close(raw);
+        ASSERT_GT(decoded, int64_t(spec.sampleRate * 3));
+        ASSERT_LT(decoded, int64_t(spec.sampleRate * 6));
+
+        SF_INFO gated{};
+        SNDFILE* file = OpenSoundFileForReading(cut, &gated);
+        ASSERT_NE(file, nullptr);
+        EXPECT_EQ(gated.frames, decoded);
+        // The file reads from its first frame after the check.
+        std::vector<float> first(2);
+        EXPECT_EQ(sf_readf_float(file, first.data(), 1), 1);
+        sf_close(file);
+
+        LibraryEntry entry;
+        ASSERT_TRUE(AnalyzeSoundFile(cut, entry));
+        EXPECT_FLOAT_EQ(entry.duration, float(decoded) / float(spec.sampleRate));
+        ASSERT_TRUE(AnalyzeSoundFile(whole, entry));
+        EXPECT_FLOAT_EQ(entry.duration, float(std::llround(spec.seconds * spec.sampleRate)) / float(spec.sampleRate));
+    }
+}

@@ -3,6 +3,7 @@
 // reader's defaults, clamps and pinned-file rules.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <functional>
 #include <string>
 #include <vector>
@@ -243,10 +244,8 @@ TEST(EventJson, ResultMembersFollowProcessingMode) {
     r.fillChunks = {{1, 2, 3}};
     r.fillLoop = true;
     r.hasEqGains = true;
-    r.userVolume = 1.0005f;  // within 0.001 of 1: not written
     r.normGain = 0.5f;
     r.pitchShift = -2;
-    r.deconOffset = 0.00005f;  // within 0.0001: not written
     EXPECT_EQ(MemberKeys(ResultObjectText(r)),
               (std::vector<std::string>{"name", "filepath", "sourceOffset", "sourceDuration", "startTime",
                                         "duration", "weight", "eventIdx", "track", "group", "groupTrack",
@@ -279,6 +278,69 @@ TEST(EventJson, ResultMembersFollowProcessingMode) {
     EXPECT_EQ(JsonGetMember(env, "filepath").text, "");
     EXPECT_FALSE(JsonHasMember(env, "fileId"));
     EXPECT_EQ(JsonGetMember(alloy, "fileId").text, "00000000000000c1");
+}
+
+// What a layer played with comes back as it was: values a hair from their
+// defaults (a decon offset of 50 µs is two samples), a Fill's intensity
+// points that four digits do not hold, the placeholder flag of a layer that
+// matched no sound (silent, but it takes its share of its event's level), and
+// an alloy layer's own settings and curves. Files without the flag read a
+// layer without a file as a placeholder.
+TEST(EventJson, ALayerComesBackAsItPlayed) {
+    RenderResult r;
+    r.filepath = "/sounds/bow.wav";
+    r.userVolume = 1.0005f;
+    r.normGain = 1.0003f;
+    r.pitchShift = 0.0004f;
+    r.pitchVarShift = -0.0007f;
+    r.deconOffset = 0.00005f;
+    r.procMode = 3;
+    r.alloyTransferDepth = 0.37f;
+    r.alloyAttackGraft = 0.11f;
+    r.alloyMicroPitch = 0.07f;
+    r.alloyFilterBands = 13;
+    r.hasAlloyCurves = true;
+    for (int i = 0; i < 32; ++i) {
+        r.alloyWeightCurve[size_t(i)] = float(i) / 31.0f;
+        r.alloyIntensityCurve[size_t(i)] = 1.0f / float(i + 3);
+    }
+    const std::string text = ResultObjectText(r);
+    EXPECT_FALSE(HasKey(text, "placeholder")) << "a layer with a file is tried again when opened";
+    RenderResult back;
+    ReadResultJson(back, ParseJsonText(text.c_str()), "/nowhere");
+    EXPECT_EQ(back.userVolume, r.userVolume);
+    EXPECT_EQ(back.normGain, r.normGain);
+    EXPECT_EQ(back.pitchShift, r.pitchShift);
+    EXPECT_EQ(back.pitchVarShift, r.pitchVarShift);
+    EXPECT_EQ(back.deconOffset, r.deconOffset);
+    EXPECT_EQ(back.alloyTransferDepth, r.alloyTransferDepth);
+    EXPECT_EQ(back.alloyAttackGraft, r.alloyAttackGraft);
+    EXPECT_EQ(back.alloyMicroPitch, r.alloyMicroPitch);
+    EXPECT_EQ(back.alloyFilterBands, r.alloyFilterBands);
+    EXPECT_TRUE(back.hasAlloyCurves);
+    EXPECT_EQ(back.alloyWeightCurve, r.alloyWeightCurve);
+    EXPECT_EQ(back.alloyIntensityCurve, r.alloyIntensityCurve);
+    EXPECT_FALSE(back.placeholder);
+
+    for (const bool placeholder : {true, false}) {
+        RenderResult sketch;
+        sketch.name = "(no match)";
+        sketch.placeholder = placeholder;
+        RenderResult read;
+        ReadResultJson(read, ParseJsonText(ResultObjectText(sketch).c_str()), "/nowhere");
+        EXPECT_EQ(read.placeholder, placeholder);
+    }
+    RenderResult older;
+    ReadResultJson(older, ParseJsonText("{\"name\": \"(no match)\", \"filepath\": \"\"}"), "/nowhere");
+    EXPECT_TRUE(older.placeholder);
+
+    Event fill;
+    fill.shape = kShapeFill;
+    for (int i = 0; i < 256; ++i) fill.intensity[size_t(i)] = 0.5f + 0.4f * std::sin(float(i) * 0.0731f);
+    fill.intensity[7] = 0.25f;
+    const std::string eventText = EventObjectText(fill);
+    EXPECT_NE(eventText.find(",0.25,"), std::string::npos) << "points four digits hold stay short";
+    EXPECT_EQ(ReadEventText(eventText).intensity, fill.intensity);
 }
 
 TEST(EventJson, ReaderDefaultsClampsAndOlderForms) {

@@ -284,7 +284,7 @@ TEST(AlloyMorph, DispatchesByAlgorithmAndNeverCachesIdZero) {
     EXPECT_EQ(GetAlloyCacheStats(cache).entries, 0u);
 }
 
-TEST(AlloyMorph, CacheServesAnIdUntilClearedAndKeysRateAndStereo) {
+TEST(AlloyMorph, CacheServesWhatAMorphIsMadeOfAndKeysRateAndStereo) {
     AlloyFiles files;
     AlloyCache cache;
     RenderResult r = files.Result(2, 42);
@@ -293,11 +293,26 @@ TEST(AlloyMorph, CacheServesAnIdUntilClearedAndKeysRateAndStereo) {
     EXPECT_EQ(GetAlloyCacheStats(cache).entries, 1u);
     EXPECT_EQ(GetAlloyCacheStats(cache).bytes, first.left.size() * sizeof(float));
 
-    // An edited result under the same id still plays the first morph.
+    // The same inputs under another id are the same morph, from the cache.
+    RenderResult twin = files.Result(2, 43);
+    PlaybackVoice shared;
+    ASSERT_TRUE(RenderAlloyResult(cache, twin, kRate, false, shared));
+    EXPECT_EQ(shared.left, first.left);
+    EXPECT_EQ(GetAlloyCacheStats(cache).entries, 1u);
+
+    // An edited result under the same id (a variant keeps the id) is morphed
+    // anew, as the project reopened would morph it; so is a source a sample
+    // further on.
     r.alloyAlgo = 1;
-    PlaybackVoice second;
+    PlaybackVoice second, edited;
     ASSERT_TRUE(RenderAlloyResult(cache, r, kRate, false, second));
-    EXPECT_EQ(second.left, first.left);
+    ASSERT_TRUE(AlloyEnvelopeTransfer(r, kRate, false, edited));
+    EXPECT_EQ(second.left, edited.left);
+    EXPECT_NE(second.left, first.left);
+    RenderResult moved = r;
+    moved.alloyMid.offset = std::nextafter(moved.alloyMid.offset, 1.0f);
+    EXPECT_NE(AlloyInputBytes(moved), AlloyInputBytes(r));
+    EXPECT_EQ(GetAlloyCacheStats(cache).entries, 2u);
 
     PlaybackVoice otherRate, stereo;
     ASSERT_TRUE(RenderAlloyResult(cache, r, 44100, false, otherRate));
@@ -305,7 +320,7 @@ TEST(AlloyMorph, CacheServesAnIdUntilClearedAndKeysRateAndStereo) {
     ASSERT_TRUE(RenderAlloyResult(cache, r, kRate, true, stereo));
     EXPECT_EQ(stereo.stereo, 1);
     EXPECT_EQ(stereo.right, stereo.left) << "mono sources sound the same on both channels";
-    EXPECT_EQ(GetAlloyCacheStats(cache).entries, 3u);
+    EXPECT_EQ(GetAlloyCacheStats(cache).entries, 4u);
 
     ClearAlloyCache(cache);
     EXPECT_EQ(GetAlloyCacheStats(cache).entries, 0u);

@@ -41,14 +41,42 @@ std::string WriteSpec(const TempDir& dir, const char* name, SignalKind kind, int
 
 }  // namespace
 
-TEST(ProcessedClipCache, KeysCountToTheMillisecondAndCutTheSuffix) {
-    EXPECT_EQ(ProcessedClipKey("/a/b.wav", 1.5f, 2.25f, 48000, true), "/a/b.wav|1.500|2.250|48000|1");
-    EXPECT_EQ(ProcessedClipKey("x", 0.1001f, 1, 44100, false), ProcessedClipKey("x", 0.1004f, 1, 44100, false));
-    EXPECT_NE(ProcessedClipKey("x", 0.1001f, 1, 44100, false), ProcessedClipKey("x", 0.1016f, 1, 44100, false));
-    EXPECT_EQ(ProcessedClipKey("p", 123456789.0f, 987654321.0f, 192000, true).size(), 1u + 31u);
+TEST(ProcessedClipCache, KeysTellEveryOffsetAndLengthApart) {
+    EXPECT_EQ(ProcessedClipKey("/a/b.wav", 1.5f, 2.25f, 48000, true), "/a/b.wav|3fc00000|40100000|48000|1");
+    // Neighbouring floats are different regions; so is a long path's suffix.
+    EXPECT_NE(ProcessedClipKey("x", 0.1001f, 1, 44100, false),
+              ProcessedClipKey("x", std::nextafter(0.1001f, 1.0f), 1, 44100, false));
+    EXPECT_NE(ProcessedClipKey("x", 0, 2.0f, 44100, false), ProcessedClipKey("x", 0, std::nextafter(2.0f, 3.0f), 44100, false));
+    EXPECT_NE(ProcessedClipKey("p", 123456789.0f, 987654321.0f, 192000, true),
+              ProcessedClipKey("p", 123456789.0f, 987654321.0f, 192000, false));
     // Published FNV-1a 64 vectors.
     EXPECT_EQ(HashProcessedClipKey(""), 0xcbf29ce484222325ull);
     EXPECT_EQ(HashProcessedClipKey("foobar"), 0x85944171f73967e8ull);
+}
+
+// Two layers of one recording whose offsets differ by less than a
+// millisecond start a sample apart in the file (frames 603 and 604 at
+// 44.1 kHz): each gets its own samples, whichever is loaded first.
+TEST(ProcessedClipCache, RegionsASampleApartEachKeepTheirOwnSamples) {
+    TempDir dir;
+    const int rate = 44100;
+    std::vector<float> ramp(20011);
+    for (size_t i = 0; i < ramp.size(); ++i) ramp[i] = float(i % 1000) / 1000.0f;
+    ASSERT_TRUE(WriteSamples(dir.File("bow.wav"), ramp, 1, rate, SampleFormat::Float32));
+    const float early = 0.0136948f, late = 0.0136967f;
+    ASSERT_EQ(int64_t(float(rate) * early), 603);
+    ASSERT_EQ(int64_t(float(rate) * late), 604);
+    for (bool lateFirst : {false, true}) {
+        ProcessedClipCache cache;
+        const Loaded a = Load(cache, dir.File("bow.wav"), lateFirst ? late : early, 0.25f, rate, false);
+        const Loaded b = Load(cache, dir.File("bow.wav"), lateFirst ? early : late, 0.25f, rate, false);
+        ASSERT_TRUE(a.ok && b.ok);
+        const Loaded& e = lateFirst ? b : a;
+        const Loaded& l = lateFirst ? a : b;
+        EXPECT_EQ(e.left[0], ramp[603]) << lateFirst;
+        EXPECT_EQ(l.left[0], ramp[604]) << lateFirst;
+        EXPECT_EQ(GetProcessedClipCacheStats(cache).entries, 2u);
+    }
 }
 
 TEST(ProcessedClipCache, OffsetsAndChannels) {
@@ -65,7 +93,7 @@ TEST(ProcessedClipCache, OffsetsAndChannels) {
 
     // Zero, sub-frame, past-the-end, negative and NaN offsets read from the first frame.
     for (float offset : {0.0f, 0.4f / rate, 1.0f, 5.0f, -2.0f, NAN}) {
-        ProcessedClipCache fresh;  // a sub-frame offset shares its key with 0
+        ProcessedClipCache fresh;
         Loaded r = Load(fresh, dir.File("mono.wav"), offset, 0.1f, rate, false);
         ASSERT_TRUE(r.ok && r.left.size() == 800u) << offset;
         EXPECT_EQ(r.left[0], mono[0]) << offset;
@@ -103,13 +131,13 @@ TEST(ProcessedClipCache, EqualKeysShareOneEntryServedFromMemory) {
     EXPECT_EQ(first.rate, 48000);
     EXPECT_EQ(first.left.size(), size_t(int(22050 * (48000.0 / 44100.0) + 0.5)));
     std::remove(path.c_str());
-    Loaded second = Load(cache, path, 0.1004f, 0.5f, 48000, false);
+    Loaded second = Load(cache, path, 0.1001f, 0.5f, 48000, false);
     ASSERT_TRUE(second.ok) << "same key must be a cache hit";
     EXPECT_EQ(second.left, first.left);
     EXPECT_EQ(GetProcessedClipCacheStats(cache).entries, 1u);
     ClearProcessedClipCache(cache);
     EXPECT_EQ(GetProcessedClipCacheStats(cache).bytes, 0u);
-    EXPECT_FALSE(Load(cache, path, 0.1004f, 0.5f, 48000, false).ok);
+    EXPECT_FALSE(Load(cache, path, 0.1001f, 0.5f, 48000, false).ok);
 }
 
 TEST(ProcessedClipCache, BadFilesAndArgumentsFailAndCacheNothing) {

@@ -50,7 +50,9 @@ bool WriteSamples(const std::string& path, const std::vector<float>& interleaved
     else if (container == "caf") major = SF_FORMAT_CAF;
     else if (container == "ogg") major = SF_FORMAT_OGG;
     int minor = format == SampleFormat::Pcm16 ? SF_FORMAT_PCM_16
-              : format == SampleFormat::Pcm24 ? SF_FORMAT_PCM_24 : SF_FORMAT_FLOAT;
+              : format == SampleFormat::Pcm24 ? SF_FORMAT_PCM_24
+              : format == SampleFormat::Pcm8  ? (major == SF_FORMAT_WAV ? SF_FORMAT_PCM_U8 : SF_FORMAT_PCM_S8)
+                                              : SF_FORMAT_FLOAT;
     if (major == SF_FORMAT_OGG) minor = SF_FORMAT_VORBIS;
     if (major == SF_FORMAT_FLAC && minor == SF_FORMAT_FLOAT) minor = SF_FORMAT_PCM_24;
     info.format = major | minor;

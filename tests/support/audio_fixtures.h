@@ -18,7 +18,7 @@
 #include <vector>
 
 enum class SignalKind { Sine, Noise, Silence, Clicks };
-enum class SampleFormat { Pcm16, Pcm24, Float32 };
+enum class SampleFormat { Pcm8, Pcm16, Pcm24, Float32 };  // 8 bit: unsigned in WAV, as libraries have it
 
 struct AudioSpec {
     SignalKind kind = SignalKind::Sine;

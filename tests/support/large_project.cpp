@@ -2,7 +2,7 @@
 //
 // Index
 //   Categories        the library's sound kinds, their recipes and natural lengths
-//   MakeLargeLibrary  write (or keep) and analyse the sounds
+//   MakeLargeLibrary  write (or keep) and analyse the sounds, recast as field recordings when asked
 //   Scene             one repetition of the demo-like scene of events
 //   MakeEvents        the scene over the timeline
 //   MakeLayers        layers made directly, one build per shape
@@ -15,6 +15,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
+#include <vector>
+
+#include <sndfile.h>
 
 #include "demo_content/demo_sounds.h"
 #include "document/event.h"
@@ -26,6 +29,7 @@
 #include "persistence/project_file.h"
 #include "render/clip_bed_events.h"
 #include "render/render_pass.h"
+#include "support/audio_fixtures.h"
 #include "support/render_fixtures.h"
 
 namespace fs = std::filesystem;
@@ -76,6 +80,26 @@ uint32_t Mix(uint32_t x) {
 
 float Unit(uint32_t seed, uint32_t salt) { return float(Mix(seed * 0x9E3779B1U + salt) >> 8) / float(1 << 24); }
 
+// Writes the sound at `path` again as recordings from the field are kept:
+// the rate, the bit depth and a length that is no round number follow `i`
+// (the samples are not resampled: only their rate is declared anew).
+bool RecastAsFieldRecording(const std::string& path, int i, uint32_t seed) {
+    static constexpr int kRates[] = {11025, 96000, 22050, 44100, 32000, 88200, 48000, 16000};
+    static constexpr SampleFormat kFormats[] = {SampleFormat::Pcm24, SampleFormat::Pcm8, SampleFormat::Pcm16};
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    if (!file) return false;
+    std::vector<float> samples(size_t(info.frames) * size_t(info.channels));
+    const sf_count_t frames = sf_readf_float(file, samples.data(), info.frames);
+    sf_close(file);
+    // 83 to 100 % of the sound, and an odd number of frames more or less.
+    const sf_count_t kept =
+        std::max<sf_count_t>(64, sf_count_t(double(frames) * (0.83 + 0.17 * Unit(seed, uint32_t(i) + 7000u))) - 37);
+    samples.resize(size_t(std::min(kept, frames)) * size_t(info.channels));
+    const size_t n = sizeof kRates / sizeof kRates[0];
+    return WriteSamples(path, samples, info.channels, kRates[size_t(i) % n], kFormats[size_t(i) % 3]);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -106,6 +130,7 @@ LargeLibrary MakeLargeLibrary(const LargeProjectSpec& spec, const std::string& f
             std::printf("[Test] large library: %s\n", error.c_str());
             continue;
         }
+        if (spec.fieldRecordings && !RecastAsFieldRecording(path, i, spec.seed)) continue;
         LibraryEntry entry;
         if (!AnalyzeSoundFile(path, entry)) continue;
         lib.index.entries.push_back(std::move(entry));

@@ -56,6 +56,9 @@ struct LargeProjectSpec {
     bool inconsistentBeds = false;
     int soundCount = 48;           // sounds of the generated library
     float soundSeconds = 0;        // 0: each sound's natural length (0.3..4 s), else this
+    // The sounds as libraries of recordings hold them: rates from 11,025 to
+    // 96,000 Hz, 8 to 24 bit, lengths that are no round number.
+    bool fieldRecordings = false;
     uint32_t seed = 1;
 };
 
