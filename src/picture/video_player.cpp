@@ -97,11 +97,11 @@ void StartAudioExtraction(VideoPlayerWorker& worker, const std::string& path, in
 
 // ---- Load and close --------------------------------------------------------------
 
-bool LoadReferenceVideo(VideoPlayer& player, const std::string& path) {
+bool LoadReferenceVideo(VideoPlayer& player, const std::string& path, int fd, std::string* refusal) {
     CloseReferenceVideo(player);
     auto worker = std::make_unique<VideoPlayerWorker>();
     VideoDecoder& decoder = worker->decoder;
-    if (!OpenVideoFFmpeg(decoder, path)) return false;
+    if (!OpenVideoFFmpeg(decoder, path, fd, refusal)) return false;
     // The reference audio is read from this same file, through a descriptor of its own.
     const int audioFd = ::dup(LocalMediaDescriptor(decoder.format));
     struct AudioFdCloser {

@@ -105,13 +105,42 @@ PathKind KindOfMode(mode_t mode) {
     return PathKind::OtherKind;
 }
 
-// Copies src into a fresh file beside dst, syncs it and renames it into place.
-bool CopyAcrossFileSystems(const std::string& src, const std::string& dst) {
-    std::string staging = dst + ".tmp";
-    if (staging == src) staging = dst + ".copy.tmp";
-    if (!CopyFileContents(src, staging)) return false;
-    if (::rename(staging.c_str(), dst.c_str()) == 0) return true;
-    ::unlink(staging.c_str());
+// The folder a held-folder call acts in, and the name used there.
+int DirOf(const HeldFolder* folder) { return folder ? folder->fd : AT_FDCWD; }
+std::string NameIn(const HeldFolder* folder, const std::string& path) {
+    if (!folder) return path;
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Copies the committed temporary file open as `from` into a fresh file beside
+// the target (made new, never through a link), syncs it and renames it into
+// place: for a move between file systems.
+bool CopyAcrossFileSystems(int from, const HeldFolder* folder, const std::string& tmpPath,
+                           const std::string& targetPath) {
+    const std::string staging = targetPath + ".copy.tmp";
+    int error = 0;
+    const int out = OpenNewTemporaryFileIn(folder, staging, &error);
+    if (out < 0) {
+        errno = error;
+        return false;
+    }
+    struct stat st {};
+    bool ok = ::fstat(from, &st) == 0 && ::lseek(from, 0, SEEK_SET) == 0 &&
+              CopyDescriptor(from, out, uint64_t(st.st_size)) && ::fsync(out) == 0;
+    int saved = ok ? 0 : errno;
+    if (::close(out) != 0 && ok) {
+        ok = false;
+        saved = errno;
+    }
+    if (ok && ::renameat(DirOf(folder), NameIn(folder, staging).c_str(), DirOf(folder),
+                         NameIn(folder, targetPath).c_str()) == 0) {
+        ::unlinkat(DirOf(folder), NameIn(folder, tmpPath).c_str(), 0);
+        return true;
+    }
+    if (ok) saved = errno;
+    ::unlinkat(DirOf(folder), NameIn(folder, staging).c_str(), 0);
+    errno = saved;
     return false;
 }
 
@@ -186,21 +215,34 @@ bool WriteBytesFileAtomic(const std::string& path, const void* data, size_t size
 
 namespace {
 
-// The move of a temporary file that is on disk already.
-bool MoveCommitted(const std::string& tmpPath, const std::string& targetPath, FileReplaceFailure* failure) {
+// The move of a temporary file that is on disk already (open as `fd`, or -1
+// when the caller holds none).
+bool MoveCommitted(int fd, const HeldFolder* folder, const std::string& tmpPath, const std::string& targetPath,
+                   FileReplaceFailure* failure) {
     int error = 0;
-    bool ok = MoveFileReplacing(tmpPath, targetPath, &error);
+    bool ok = false;
+    if (const int fault = InjectedFault(FileFaultPoint::Move, targetPath)) {
+        error = fault;
+    } else if (::renameat(DirOf(folder), NameIn(folder, tmpPath).c_str(), DirOf(folder),
+                          NameIn(folder, targetPath).c_str()) == 0) {
+        ok = true;
+    } else {
+        error = errno;
+    }
     if (!ok && error == EXDEV) {
-        ok = CopyAcrossFileSystems(tmpPath, targetPath);
+        RegularFile opened;
+        if (fd < 0) opened = OpenRegularFile(tmpPath);
+        ok = CopyAcrossFileSystems(fd >= 0 ? fd : opened.fd, folder, tmpPath, targetPath);
         if (!ok) error = errno;
+        if (opened.fd >= 0) ::close(opened.fd);
     }
     if (!ok) {
         NoteFailure(failure, kReplaceMove, error);
-        ::unlink(tmpPath.c_str());
+        ::unlinkat(DirOf(folder), NameIn(folder, tmpPath).c_str(), 0);
         return false;
     }
-    ::unlink(tmpPath.c_str());  // only still there after a cross-device copy
-    SyncPath(ParentFolder(targetPath), O_RDONLY | O_DIRECTORY);
+    if (folder) ::fsync(folder->fd);
+    else SyncPath(ParentFolder(targetPath), O_RDONLY | O_DIRECTORY);
     NoteFailure(failure, kReplaceDone, 0);
     return true;
 }
@@ -215,33 +257,55 @@ bool CommitAndReplaceFile(const std::string& tmpPath, const std::string& targetP
         ::unlink(tmpPath.c_str());
         return false;
     }
-    return MoveCommitted(tmpPath, targetPath, failure);
+    return MoveCommitted(-1, nullptr, tmpPath, targetPath, failure);
 }
 
 bool CommitTemporaryFile(int fd, const std::string& tmpPath, const std::string& targetPath,
                          FileReplaceFailure* failure) {
+    return CommitTemporaryFileIn(fd, nullptr, tmpPath, targetPath, failure);
+}
+
+bool CommitTemporaryFileIn(int fd, const HeldFolder* folder, const std::string& tmpPath,
+                           const std::string& targetPath, FileReplaceFailure* failure) {
     if (fd < 0 || ::fsync(fd) != 0) {
         NoteFailure(failure, kReplaceCommit, fd < 0 ? EBADF : errno);
-        ::unlink(tmpPath.c_str());
+        ::unlinkat(DirOf(folder), NameIn(folder, tmpPath).c_str(), 0);
         return false;
     }
-    return MoveCommitted(tmpPath, targetPath, failure);
+    return MoveCommitted(fd, folder, tmpPath, targetPath, failure);
+}
+
+void RemoveTemporaryIn(const HeldFolder* folder, const std::string& tmpPath) {
+    ::unlinkat(DirOf(folder), NameIn(folder, tmpPath).c_str(), 0);
+}
+
+bool IdentityAt(int folder, const std::string& name, FileIdentity* identity) {
+    struct stat st {};
+    if (::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
+    if (identity) *identity = FileIdentity{st.st_dev, st.st_ino, int64_t(st.st_size)};
+    return true;
 }
 
 int OpenNewTemporaryFile(const std::string& tmpPath, int* error) {
+    return OpenNewTemporaryFileIn(nullptr, tmpPath, error);
+}
+
+int OpenNewTemporaryFileIn(const HeldFolder* folder, const std::string& tmpPath, int* error) {
     constexpr int kFlags = O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+    const int at = DirOf(folder);
+    const std::string name = NameIn(folder, tmpPath);
     for (int attempt = 0; attempt < 2; ++attempt) {
-        const int fd = ::open(tmpPath.c_str(), kFlags, 0644);
+        const int fd = ::openat(at, name.c_str(), kFlags, 0644);
         if (fd >= 0) return fd;
         if (errno != EEXIST) break;
         // A stale temporary file or a planted link: the name goes (a link
         // itself, never what it points to). A folder is not ours to remove.
         struct stat st {};
-        if (::lstat(tmpPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        if (::fstatat(at, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode)) {
             errno = EISDIR;
             break;
         }
-        if (::unlink(tmpPath.c_str()) != 0 && errno != ENOENT) break;
+        if (::unlinkat(at, name.c_str(), 0) != 0 && errno != ENOENT) break;
         errno = EEXIST;
     }
     if (error) *error = errno;
@@ -321,9 +385,10 @@ bool CopyFileContents(const std::string& src, const std::string& dst, int* error
         if (error) *error = source.error;
         return false;
     }
-    int out = ::open(dst.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int openError = 0;
+    const int out = OpenNewTemporaryFileIn(nullptr, dst, &openError);
     if (out < 0) {
-        if (error) *error = errno;
+        if (error) *error = openError;
         ::close(in);
         return false;
     }
