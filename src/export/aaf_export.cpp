@@ -43,7 +43,8 @@ std::string AafSessionName(const ExportJob& job) {
 }
 
 AafSessionWriter ProgramAafSessionWriter() {
-    return [](const std::string& aafPath, const AafClipList& l, int32_t sampleRate, bool extended) {
+    return [](const std::string& path, const AafClipList& l, int32_t sampleRate, bool extended) {
+        const std::string& aafPath = l.sessionFileAt.empty() ? path : l.sessionFileAt;
         if (extended)
             return ExportAafSessionExtended(aafPath, l.essencePaths, l.essenceNames, l.positions, l.lengths,
                                             l.sourceOffsets, l.fileLengths, l.tracks, l.trackNames, sampleRate,
@@ -727,9 +728,11 @@ bool WriteAafExport(const ExportJob& job, const Project& project, const AudioEng
     // file that stands there already was set aside or is replaced by the
     // writer's move; a failed writer leaves none of its own.
     const HeldFolder* held = HeldFolderFor(job, aafPath);
-    const std::string target =
-        held ? "/proc/self/fd/" + std::to_string(held->fd) + "/" + FileNameOf(aafPath) : aafPath;
-    if (!writer || !writer(target, run.list, rate, extended)) return false;
+    // A pass run on its own replaces what stands at the session's name; an
+    // export's pass set the earlier session aside before it began.
+    if (!held) std::remove(aafPath.c_str());
+    if (held) run.list.sessionFileAt = "/proc/self/fd/" + std::to_string(held->fd) + "/" + FileNameOf(aafPath);
+    if (!writer || !writer(aafPath, run.list, rate, extended)) return false;
     FileIdentity identity;
     if (held && held->made && IdentityAt(held->fd, FileNameOf(aafPath), &identity)) held->made(aafPath, identity);
     run.rollback.committed = true;

@@ -284,9 +284,10 @@ void RemovePartial(const HeldFolder* folder, const std::string& tmpPath) { Remov
 
 // Tells the folder's holder of the file just made, or just put in place.
 void NoteMadeFile(const HeldFolder* folder, const std::string& path, int fd, bool inPlace) {
-    struct stat st {};
-    if (!folder || !folder->made || ::fstat(fd, &st) != 0) return;
-    folder->made(path, FileIdentity{st.st_dev, st.st_ino, inPlace ? int64_t(st.st_size) : -1});
+    FileIdentity identity;
+    if (!folder || !folder->made || !IdentityOf(fd, &identity)) return;
+    if (!inPlace) identity.size = -1;
+    folder->made(path, identity);
 }
 
 // A writer's open file: libsndfile's handle over our file layer.

@@ -99,7 +99,7 @@ bool ExportFolders::RemoveMade(const std::string& path) {
     const std::string leaf = path.substr(slash + 1);
     FileIdentity there;
     if (!held || !IdentityAt(held->fd, leaf, &there)) return false;
-    if (!there.Same(identity)) {
+    if (identity.size < 0 || !there.Same(identity)) {
         std::printf("[Export] %s is no longer the file the export made; left in place\n", path.c_str());
         return false;
     }

@@ -252,7 +252,7 @@ ReplacementSettled SettleJournal(ReplacementJournal& journal, bool succeeded, Re
         std::printf("[Export] %s keeps earlier files that could not go back; its manifest names them\n",
                     journal.folder.c_str());
     // The note stays while earlier files wait: the next start tries again.
-    if (settled.left > 0 && !journal.note.empty()) {
+    if (settled.retry && !journal.note.empty()) {
         std::printf("[Export] The note %s stays: the next start puts the earlier files back\n", journal.note.c_str());
         journal.note.clear();
         CloseFd(journal.noteFd);

@@ -154,6 +154,7 @@ struct ReplacementSettled {
     int foreign = 0;         // entries at the pass's names that were another program's: left in place
     int superseded = 0;      // earlier files whose names a later export of the program took: removed
     std::string leftIn;      // the hidden folder the earlier files that could not go back wait in
+    bool retry = false;      // an earlier file could not go back because its name was taken: worth another try
 };
 
 // Finishes (`succeeded`) or undoes the journal's pass. Undone: every file it

@@ -79,17 +79,27 @@ bool WriteWhole(int fd, const std::string& bytes) {
 
 std::string IdentityText(const FileIdentity& id) {
     return std::to_string(uint64_t(id.device)) + " " + std::to_string(uint64_t(id.inode)) + " " +
-           std::to_string(id.size);
+           std::to_string(id.size) + " " + std::to_string(id.birth);
 }
 
-bool ParseIdentityRecord(const std::string& text, FileIdentity* id, std::string* path) {
+namespace {
+
+// "<device> <inode> <size> <birth> " at the start of `text`; the bytes read in *used.
+bool ParseIdentity(const std::string& text, FileIdentity* id, int* used) {
     unsigned long long device = 0, inode = 0;
-    long long size = -1;
-    int used = 0;
-    if (std::sscanf(text.c_str(), "%llu %llu %lld %n", &device, &inode, &size, &used) != 3 || used <= 0 ||
-        size_t(used) >= text.size())
+    long long size = -1, birth = 0;
+    *used = 0;
+    if (std::sscanf(text.c_str(), "%llu %llu %lld %lld %n", &device, &inode, &size, &birth, used) != 4 || *used <= 0)
         return false;
-    *id = FileIdentity{dev_t(device), ino_t(inode), size};
+    *id = FileIdentity{dev_t(device), ino_t(inode), size, birth};
+    return true;
+}
+
+}  // namespace
+
+bool ParseIdentityRecord(const std::string& text, FileIdentity* id, std::string* path) {
+    int used = 0;
+    if (!ParseIdentity(text, id, &used) || size_t(used) >= text.size()) return false;
     *path = text.substr(size_t(used));
     return true;
 }
@@ -122,12 +132,13 @@ Manifest ParseManifest(const std::string& text) {
                 if (!m.listed) m.record.earlier.push_back(std::move(path));
                 break;
             case 'J': {
-                unsigned long long index = 0, device = 0, inode = 0;
-                long long size = -1;
-                if (!m.listed && std::sscanf(path.c_str(), "%llu %llu %llu %lld", &index, &device, &inode, &size) == 4 &&
-                    index < (1u << 24)) {
+                unsigned long long index = 0;
+                int used = 0;
+                FileIdentity id;
+                if (!m.listed && std::sscanf(path.c_str(), "%llu %n", &index, &used) == 1 && index < (1u << 24) &&
+                    ParseIdentity(path.substr(size_t(used)), &id, &used)) {
                     if (m.record.earlierIds.size() <= index) m.record.earlierIds.resize(size_t(index) + 1);
-                    m.record.earlierIds[size_t(index)] = FileIdentity{dev_t(device), ino_t(inode), size};
+                    m.record.earlierIds[size_t(index)] = id;
                 }
                 break;
             }
@@ -397,8 +408,7 @@ struct Settler {
     }
 
     // What a writer left beside a file it was making: removed when it is the
-    // file the pass began there, or, for a record that did not say (a kill
-    // before it could), when it is a file of the kind the program writes.
+    // file the pass began there.
     void RemoveTemporary(const std::string& path) {
         std::string leaf;
         const int parent = Parent(path, false, leaf);
@@ -407,8 +417,14 @@ struct Settler {
         FileIdentity there;
         if (!IdentityAt(parent, tmp, &there)) return;
         const FileIdentity* made = MadeIdentity(path);
-        const bool ours = made ? there.device == made->device && there.inode == made->inode
-                               : IsOwnMadeFile(parent, tmp);
+        // Without the record of what the pass began there (a kill before it
+        // was written, or a manifest of an earlier version) whatever is not a
+        // folder goes: a link itself, never what it names.
+        struct stat st {};
+        FileIdentity began = made ? *made : FileIdentity{};
+        began.size = -1;  // it grew since
+        const bool ours = made ? there.Same(began)
+                               : ::fstatat(parent, tmp.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(st.st_mode);
         if (ours) ::unlinkat(parent, tmp.c_str(), 0);
     }
 
@@ -419,8 +435,9 @@ struct Settler {
         if (parent < 0 || !IdentityAt(parent, leaf, &there)) return;
         const FileIdentity* made = MadeIdentity(path);
         // A record without the file's identity (a manifest of an earlier
-        // version) falls back on what the file is.
-        const bool ours = made ? there.Same(*made) : IsOwnMadeFile(parent, leaf);
+        // version) falls back on what the file is. One whose size was never
+        // noted never reached its name: the pass was stopped while it wrote.
+        const bool ours = made ? made->size >= 0 && there.Same(*made) : IsOwnMadeFile(parent, leaf);
         if (!ours) {
             if (made) {
                 ++out.foreign;
@@ -471,7 +488,7 @@ struct Settler {
         if (folderFd < 0 || !IdentityAt(folderFd, name, &waiting)) return;  // not moved
         const FileIdentity noted = i < record.earlierIds.size() ? record.earlierIds[i] : FileIdentity{};
         struct stat st {};
-        if (KnownIdentity(noted) ? !(waiting.device == noted.device && waiting.inode == noted.inode)
+        if (KnownIdentity(noted) ? !waiting.Same(noted)
                                  : ::fstatat(folderFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
                                        !S_ISREG(st.st_mode)) {
             Refuse("an earlier entry that is not the one set aside", name);
@@ -501,6 +518,7 @@ struct Settler {
         }
         ++out.left;
         out.leftIn = folderPath;
+        if (taken) out.retry = true;
         std::printf("[Export] Could not put %s back in %s; the earlier file waits in %s as %s\n", path.c_str(),
                     where.c_str(), folderPath.empty() ? "its hidden folder" : folderPath.c_str(), name.c_str());
     }

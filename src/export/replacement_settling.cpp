@@ -78,7 +78,7 @@ ReplacementSettled SettleNoted(const NoteText& note, int exportFd, bool* keepNot
     }
     settled = SettleRecord(exportFd, folder.Get(), m.record, m.record.succeeded, where, true, {}, nullptr,
                            note.folder);
-    if (settled.left > 0) *keepNote = true;  // tried again at the next start
+    if (settled.retry) *keepNote = true;  // tried again at the next start
     if (!RemoveFolderWhenEmpty(exportFd, name, folder.Get()))
         std::printf("[Export] %s keeps earlier files that could not go back; its manifest names them\n",
                     note.folder.c_str());

@@ -352,10 +352,11 @@ FolderHeld HoldExportFolder(ExportJob& job, const ExportContext& ctx) {
         SetExportStatus(*ctx.app, kWaitingForFolderText);
     });
     if (!held) return ExportCancelled(job) ? FolderHeld::Stopped : FolderHeld::Failed;
-    if (waited) SetExportStatus(*ctx.app, "Exporting...");
-    if (job.folderSettled && !waited) return FolderHeld::Held;
+    if (!waited && job.folderSettled) return FolderHeld::Held;
     job.replacingLeftAlone =
         SettleReplacementsIn(job.outDir, ctx.replacementNotes, job.folders->root.Get()).leftAlone;
+    if (!waited) return FolderHeld::Held;
+    SetExportStatus(*ctx.app, "Exporting...");
     for (const std::string& f : ExistingExportFiles(job, *ctx.project)) {
         if (std::binary_search(job.replacing.begin(), job.replacing.end(), f)) continue;
         if (!job.replaceAgreed) return FolderHeld::Changed;
@@ -415,6 +416,10 @@ ExportReport RunExportJob(ExportJob job, const ExportContext& ctx) {
         // by slice for themselves (export_voices.h), so the engine the audio
         // thread plays from stays as it is.
         EngineVoicePin pin(*ctx.engine);
+        // StartExport linked the voices to their layers on the interface
+        // thread; a job run on its own (tests) is linked here. Only links
+        // that are wrong are written, so after StartExport nothing is.
+        RelinkVoicesToResults(*ctx.engine, ctx.project->results);
         report.losses.layers = LayersWithoutVoices(*ctx.engine, *ctx.project);
         for (const std::string& name : report.losses.layers)
             std::printf("[Export] No sound to export for the layer \"%s\"\n", name.c_str());

@@ -16,6 +16,7 @@
 #include <fcntl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -215,6 +216,23 @@ bool WriteBytesFileAtomic(const std::string& path, const void* data, size_t size
 
 namespace {
 
+// Moves the finished temporary file to its name. In a held folder the move
+// never replaces what another program put there since the export set the
+// earlier files aside: a link, a pipe or a folder at the name stays and the
+// move fails (EEXIST); only a regular file is replaced, as by rename(2).
+bool MoveIntoPlace(const HeldFolder* folder, const std::string& from, const std::string& to) {
+    const int at = DirOf(folder);
+    if (!folder) return ::renameat(at, from.c_str(), at, to.c_str()) == 0;
+    if (::renameat2(at, from.c_str(), at, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno != EEXIST && errno != EINVAL && errno != ENOSYS) return false;
+    struct stat st {};
+    if (errno == EEXIST && (::fstatat(at, to.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))) {
+        errno = EEXIST;
+        return false;
+    }
+    return ::renameat(at, from.c_str(), at, to.c_str()) == 0;
+}
+
 // The move of a temporary file that is on disk already (open as `fd`, or -1
 // when the caller holds none).
 bool MoveCommitted(int fd, const HeldFolder* folder, const std::string& tmpPath, const std::string& targetPath,
@@ -223,8 +241,7 @@ bool MoveCommitted(int fd, const HeldFolder* folder, const std::string& tmpPath,
     bool ok = false;
     if (const int fault = InjectedFault(FileFaultPoint::Move, targetPath)) {
         error = fault;
-    } else if (::renameat(DirOf(folder), NameIn(folder, tmpPath).c_str(), DirOf(folder),
-                          NameIn(folder, targetPath).c_str()) == 0) {
+    } else if (MoveIntoPlace(folder, NameIn(folder, tmpPath), NameIn(folder, targetPath))) {
         ok = true;
     } else {
         error = errno;
@@ -279,12 +296,31 @@ void RemoveTemporaryIn(const HeldFolder* folder, const std::string& tmpPath) {
     ::unlinkat(DirOf(folder), NameIn(folder, tmpPath).c_str(), 0);
 }
 
-bool IdentityAt(int folder, const std::string& name, FileIdentity* identity) {
-    struct stat st {};
-    if (::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
-    if (identity) *identity = FileIdentity{st.st_dev, st.st_ino, int64_t(st.st_size)};
+namespace {
+
+bool StatxIdentity(int folder, const char* name, int flags, FileIdentity* identity) {
+    struct statx sx {};
+    if (::statx(folder, name, flags | AT_SYMLINK_NOFOLLOW | AT_STATX_SYNC_AS_STAT,
+                STATX_INO | STATX_SIZE | STATX_BTIME, &sx) != 0)
+        return false;
+    if (identity) {
+        identity->device = makedev(sx.stx_dev_major, sx.stx_dev_minor);
+        identity->inode = ino_t(sx.stx_ino);
+        identity->size = int64_t(sx.stx_size);
+        identity->birth = (sx.stx_mask & STATX_BTIME)
+                              ? int64_t(sx.stx_btime.tv_sec) * 1000000000 + int64_t(sx.stx_btime.tv_nsec)
+                              : 0;
+    }
     return true;
 }
+
+}  // namespace
+
+bool IdentityAt(int folder, const std::string& name, FileIdentity* identity) {
+    return StatxIdentity(folder, name.c_str(), 0, identity);
+}
+
+bool IdentityOf(int fd, FileIdentity* identity) { return StatxIdentity(fd, "", AT_EMPTY_PATH, identity); }
 
 int OpenNewTemporaryFile(const std::string& tmpPath, int* error) {
     return OpenNewTemporaryFileIn(nullptr, tmpPath, error);

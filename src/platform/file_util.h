@@ -75,19 +75,26 @@ bool CommitTemporaryFile(int fd, const std::string& tmpPath, const std::string& 
                          FileReplaceFailure* failure = nullptr);
 
 // A file known by what it is rather than by its name: another program's
-// file put at the same name is another file. `size` is -1 while unknown
-// (a file still being written).
+// file put at the same name is another file, even when it was given the
+// inode number a removed file had (its birth time differs). `size` is -1
+// while unknown (a file still being written), `birth` (nanoseconds) 0 where
+// the file system does not keep it.
 struct FileIdentity {
     dev_t device = 0;
     ino_t inode = 0;
     int64_t size = -1;
+    int64_t birth = 0;
     bool Same(const FileIdentity& other) const {
-        return device == other.device && inode == other.inode && (size < 0 || other.size < 0 || size == other.size);
+        return device == other.device && inode == other.inode &&
+               (size < 0 || other.size < 0 || size == other.size) &&
+               (birth == 0 || other.birth == 0 || birth == other.birth);
     }
 };
 // The identity of the entry `name` in the folder open as `folder` (a link or
 // a pipe is looked at, never followed or opened); false when nothing is there.
 bool IdentityAt(int folder, const std::string& name, FileIdentity* identity);
+// The identity of the file open as `fd`.
+bool IdentityOf(int fd, FileIdentity* identity);
 
 // A folder a writer makes its files in, held open by its caller (an export
 // holds its folders for its whole run): every create, rename and removal is
