@@ -87,6 +87,7 @@ struct LocalMediaInput {
     int fd = -1;
     int64_t position = 0;
     std::string refused;  // the first other file the container asked to open
+    std::string kind;     // the container that asked
 };
 
 // The one way a demuxer opens another file (a playlist's segments, a
@@ -96,7 +97,11 @@ struct LocalMediaInput {
 int RefuseOtherFile(AVFormatContext* context, AVIOContext**, const char* url, int, AVDictionary**) {
     if (context && context->pb && context->pb->opaque) {
         auto* input = static_cast<LocalMediaInput*>(context->pb->opaque);
-        if (input->refused.empty()) input->refused = url ? url : "?";
+        if (input->refused.empty()) {
+            input->refused = url ? url : "?";
+            const AVInputFormat* format = context->iformat;
+            input->kind = format && format->long_name ? format->long_name : format && format->name ? format->name : "";
+        }
     }
     return AVERROR(EPERM);
 }
@@ -174,7 +179,7 @@ std::string OtherFilesSentence(const std::string& path, const std::string& kind)
 
 int OpenLocalMediaDescriptor(AVFormatContext** format, int fd, const std::string& name, std::string* problem) {
     *format = nullptr;
-    auto* input = new LocalMediaInput{fd, 0, {}};
+    auto* input = new LocalMediaInput{fd, 0, {}, {}};
     auto* buffer = static_cast<uint8_t*>(av_malloc(kInputBufferBytes));
     AVIOContext* io = buffer ? avio_alloc_context(buffer, kInputBufferBytes, 0, input, ReadInput, nullptr, SeekInput)
                              : nullptr;
@@ -204,9 +209,7 @@ int OpenLocalMediaDescriptor(AVFormatContext** format, int fd, const std::string
         const std::string kind = context->iformat && context->iformat->long_name ? context->iformat->long_name
                                  : context->iformat && context->iformat->name    ? context->iformat->name
                                                                                   : "a list of files";
-        AVIOContext* kept = io;
-        avformat_close_input(&context);
-        io = kept;
+        avformat_close_input(&context);  // a custom input stays ours
         if (problem) *problem = OtherFilesSentence(name, kind);
         std::printf("[Video] %s refers to other files (%s): refused\n", name.c_str(),
                     input->refused.empty() ? kind.c_str() : input->refused.c_str());
@@ -218,8 +221,9 @@ int OpenLocalMediaDescriptor(AVFormatContext** format, int fd, const std::string
         const bool named = !input->refused.empty();
         if (named)
             std::printf("[Video] %s refers to other files (%s): refused\n", name.c_str(), input->refused.c_str());
+        const std::string kind = input->kind.empty() ? "a list of files" : input->kind;
         FreeInput(&io);
-        if (problem) *problem = named ? OtherFilesSentence(name, "a list of files") : "cannot open container";
+        if (problem) *problem = named ? OtherFilesSentence(name, kind) : "cannot open container";
         return named ? AVERROR(EPERM) : status;
     }
     *format = context;
