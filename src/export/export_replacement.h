@@ -7,7 +7,7 @@
 //   IsOwnBroadcastWav          a WAV file whose bext originator is the program
 //   EarlierExportFiles         an earlier export's files that one pass would replace
 //   ExportNamePlan / PlanExportNames / PlanWritesName   the names an export writes
-//   ExportSetAside             a pass's record: files moved out of the way, files made
+//   ExportSetAside             a pass's record: entries moved out of the way, files made (with identities)
 //   SetAsideFiles / FinishSetAside
 //
 // An earlier export's files are those in the pass's own folders that carry

@@ -5,7 +5,7 @@
 // Index
 //   AppendRecord          into memory and the manifest, one write per record
 //   Journal               OpenReplacementJournal, SetAsideEarlierFile, RemoveUntouchedOwnFile,
-//                         NoteMade, NoteSucceeded, SettleJournal
+//                         NoteMade, NoteIdentity, NoteSucceeded, SettleJournal
 #include "export/replacement_journal.h"
 
 #include <fcntl.h>

@@ -12,7 +12,7 @@
 //   OpenReplacementJournal     the note, the folder and the manifest of the earlier files
 //   SetAsideEarlierFile        one earlier file into the folder, under its number
 //   RemoveUntouchedOwnFile     an earlier file kept in place, once the export keeps the pass
-//   NoteMade / NoteSucceeded   appended while the pass runs and when the export keeps it
+//   NoteMade / NoteIdentity / NoteSucceeded   appended while the pass runs and when the export keeps it
 //   ReplacementSettled / SettleJournal   finish or undo the pass; the folder, manifest and note go
 //
 // Settling what a kill interrupted is replacement_settling.h; the trash of a

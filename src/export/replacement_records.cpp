@@ -2,11 +2,13 @@
 // program's own, and settling one record below an export folder's descriptor.
 //
 // Index
-//   Texts and records     RandomHex, EndsWith, RelativeTo, ParentOf, WriteWhole, Record
+//   Texts and records     RandomHex, EndsWith, RelativeTo, ParentOf, WriteWhole, IdentityText,
+//                         ParseIdentityRecord, Record
 //   Manifests and notes   ParseManifest, NoteTextOf, ParseNote, WriteNote
 //   Reading and folders   ReadWhole, ExistsAt, ForEachEntry, RemoveFolderWhenEmpty, TryLock, CloseFd
 //   Files the pass made   IsOwnMadeFile, IsOwnWaitingFile, PutBack
-//   SettleRecord          Settler: parents reached once, refusals logged
+//   RemoveEntryAt
+//   SettleRecord          Settler: parents reached once (held ones first), files by identity, refusals logged once
 #include "export/replacement_records.h"
 
 #include <dirent.h>

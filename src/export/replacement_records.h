@@ -7,10 +7,12 @@
 // Index
 //   kManifestName / kManifestHeader / kNoteExtension   names and limits
 //   RandomHex / EndsWith / RelativeTo / ParentOf / WriteWhole / Record   texts
+//   IdentityText / ParseIdentityRecord   a file's identity in a record
 //   Manifest / ParseManifest      a manifest read back
 //   NoteText / NoteTextOf / ParseNote / WriteNote   the note in the data folder
 //   ReadWhole / ExistsAt / ForEachEntry / RemoveFolderWhenEmpty / TryLock / CloseFd
 //   IsOwnMadeFile / IsOwnWaitingFile / PutBack   files of the program's own
+//   RemoveEntryAt                 an entry of any kind, a folder with what it holds
 //   SettleRecord                  undo or finish a record (new files into a trash when given one)
 #pragma once
 

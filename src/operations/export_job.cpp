@@ -5,7 +5,7 @@
 //   Context               ProgramAafExportStep, ProgramExportContext, ReplacementNoteFolder,
 //                         SettleInterruptedExports
 //   Texts                 SetExportStatus, ExportStatusText, ExportProgressText(s)
-//   RunExportJob          RunAafStep, RunWavPasses
+//   RunExportJob          HoldExportFolder, OddEntriesText (for the question), RunAafStep, RunWavPasses
 //   MakeExportJob / ExistingExportFiles
 //   SettleDocumentForExport
 //   StartExport / FinishExport / PollExport

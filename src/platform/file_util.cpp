@@ -1,10 +1,13 @@
 // file_util.cpp — durable replace of files, random bytes, readability.
 //
 // Index
-//   ParentFolder / SyncPath / WriteAll / CopyDescriptor / CopyAcrossFileSystems   helpers
+//   ParentFolder / SyncPath / WriteAll / CopyDescriptor / DirOf / NameIn / CopyAcrossFileSystems   helpers
 //   FillRandomBytes
 //   WriteTextFileAtomic / WriteBytesFileAtomic / CommitAndReplaceFile   temporary file, fsync, rename, folder fsync
-//   CommitTemporaryFile / OpenNewTemporaryFile   the same for a file held open; temporary files made new
+//   MoveIntoPlace / MoveCommitted   the rename into place (never over a link or a pipe in a held folder)
+//   CommitTemporaryFile(In) / RemoveTemporaryIn / OpenNewTemporaryFile(In)   the same for a file held open,
+//                        in a held folder or by path; temporary files made new
+//   IdentityAt / IdentityOf   device, inode, size and birth time (statx)
 //   KindOfMode           a file's type as a PathKind
 //   OpenRegularFile / OpenRegularFileStream / RegularFileProblem   regular files only, never waiting
 //   CopyFileContents     durable copy into a new file, bounded by the size checked

@@ -5,6 +5,7 @@
 // the folder and no foreign file inside it (trees, bytes and modes), and the
 // export is whole.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,6 +19,7 @@
 #include "export/export_folders.h"
 #include "export/export_replacement.h"
 #include "export/replacement_journal.h"
+#include "export/replacement_records.h"
 #include "export/replacement_settling.h"
 #include "export/replacement_trash.h"
 #include "platform/file_util.h"
@@ -428,4 +430,24 @@ TEST(HostileExportFolder, AnEarlierFileThatCannotGoBackIsSaidAndTriedAgain) {
     EXPECT_TRUE(HiddenReplacingFolders(out).empty());
     EXPECT_TRUE(fs::is_empty(rig.notes));
     EXPECT_EQ(ExportedFiles(out), earlier);
+}
+
+// A record refused by every step that meets it (the temporary file's removal
+// after a kill, and the file's own) is logged and counted once.
+TEST(HostileExportFolder, ARefusedRecordIsCountedOnce) {
+    TempDir dir;
+    const std::string out = dir.File("out"), outside = dir.File("outside");
+    fs::create_directories(out);
+    Write(outside + "/precious.wav", "outside", 0644);
+    Write(outside + "/precious.wav.tmp", "outside", 0644);
+    fs::create_directory_symlink(outside, out + "/esc");
+    const int exportFd = ::open(out.c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(exportFd, 0);
+    ReplacementRecord record;
+    record.made.push_back({'N', "esc/precious.wav"});
+    const ReplacementSettled settled = replacement::SettleRecord(exportFd, -1, record, false, out, true);
+    ::close(exportFd);
+    EXPECT_EQ(settled.refused, 1);
+    EXPECT_EQ(ReadWholeFile(outside + "/precious.wav"), "outside");
+    EXPECT_EQ(ReadWholeFile(outside + "/precious.wav.tmp"), "outside");
 }
