@@ -200,10 +200,23 @@ int OpenLocalMediaDescriptor(AVFormatContext** format, int fd, const std::string
     // Nothing the container refers to is ever opened: no protocol may open
     // a path, and the one hook through which demuxers open files refuses.
     context->io_open = RefuseOtherFile;
+    // Told by what the file holds: a container whose kind names other files
+    // is refused before it is opened at all.
+    const std::string url = "file:" + name;
+    const AVInputFormat* probed = nullptr;
+    if (av_probe_input_buffer2(io, &probed, url.c_str(), nullptr, 0, 0) >= 0 && probed &&
+        NamesOtherFiles(probed->name)) {
+        const std::string kind = probed->long_name ? probed->long_name : probed->name;
+        std::printf("[Video] %s is %s, which names other files: refused\n", name.c_str(), kind.c_str());
+        avformat_free_context(context);
+        FreeInput(&io);
+        if (problem) *problem = OtherFilesSentence(name, kind);
+        return AVERROR(EPERM);
+    }
     AVDictionary* options = nullptr;
     av_dict_set(&options, "protocol_whitelist", "none", 0);
     av_dict_set(&options, "safe", "1", 0);
-    int status = avformat_open_input(&context, ("file:" + name).c_str(), nullptr, &options);
+    int status = avformat_open_input(&context, url.c_str(), probed, &options);
     av_dict_free(&options);
     if (status >= 0 && (!input->refused.empty() || NamesOtherFiles(context->iformat ? context->iformat->name : nullptr))) {
         const std::string kind = context->iformat && context->iformat->long_name ? context->iformat->long_name
