@@ -6,6 +6,7 @@
 // export is whole.
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -450,4 +451,30 @@ TEST(HostileExportFolder, ARefusedRecordIsCountedOnce) {
     EXPECT_EQ(settled.refused, 1);
     EXPECT_EQ(ReadWholeFile(outside + "/precious.wav"), "outside");
     EXPECT_EQ(ReadWholeFile(outside + "/precious.wav.tmp"), "outside");
+}
+
+// Another program holds the export folder (its lock on the folder): an
+// export into it waits, says why, writes nothing meanwhile, and is stopped
+// like any export; once the folder is free, an export runs.
+TEST(HostileExportFolder, AnExportWaitsForTheFolderAndCanBeStoppedWhileItWaits) {
+    HostileRig rig;
+    const std::string out = rig.dir.File("out");
+    fs::create_directories(out);
+    const int other = ::open(out.c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(::flock(other, LOCK_EX), 0);
+    const std::map<std::string, std::string> before = TreeState(out);
+
+    rig.AssignTracks();
+    ASSERT_EQ(StartExport(rig.Ctx(), MakeExportJob(*rig.app, *rig.project, *rig.engine, out + "/Reel")),
+              ExportStart::Started);
+    ASSERT_TRUE(WaitUntil([&] { return ExportStatusText(*rig.app) == kWaitingForFolderText; }));
+    EXPECT_EQ(TreeState(out), before);
+    StopRunningExport(*rig.app);
+    while (!PollExport(*rig.app)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_EQ(ExportStatusText(*rig.app), "Export stopped");
+    EXPECT_EQ(TreeState(out), before);
+
+    ::close(other);
+    EXPECT_EQ(rig.ExportTo(out).rfind("Export complete", 0), 0u);
 }
