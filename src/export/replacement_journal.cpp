@@ -188,19 +188,19 @@ void NoteMade(ReplacementJournal& journal, const std::string& path, bool isFolde
         journal.madeAbove.push_back(path);
         return;
     }
-    // Looked at in the folder the export holds (or reached without a link).
+    // Only tells the record what stood there (a T keeps an undo from
+    // taking a file the pass did not make for its own when its identity is
+    // not known); nothing is acted on through the path. Looked at in the
+    // folder the export holds when it holds it already.
     bool exists = false;
     const size_t slash = relative.find_last_of('/');
     const std::string folder = slash == std::string::npos ? std::string() : relative.substr(0, slash);
-    const std::string leaf = relative.substr(slash == std::string::npos ? 0 : slash + 1);
     const auto held = journal.held.find(folder);
-    if (held != journal.held.end()) {
-        exists = ExistsAt(held->second, leaf);
-    } else if (relative[0] != '/') {
-        std::string name;
-        FolderFd parent = OpenParentBeneath(journal.exportFd, relative, false, &name);
-        exists = parent.Valid() && ExistsAt(parent.Get(), name);
-    }
+    struct stat st {};
+    if (!isFolder && held != journal.held.end())
+        exists = ExistsAt(held->second, relative.substr(slash == std::string::npos ? 0 : slash + 1));
+    else if (!isFolder)
+        exists = ::lstat(path.c_str(), &st) == 0;
     AppendRecord(journal, isFolder ? 'D' : exists ? 'T' : 'N', relative);
 }
 
