@@ -60,9 +60,12 @@ static void BM_SigtermToExitDuringALongExport(benchmark::State& state) {
     bool allStopped = true;
     int run = 0;
     for (auto _ : state) {
-        const std::string out = project.dir.File("out" + std::to_string(run));
-        const std::string go = project.dir.File("go" + std::to_string(run));
-        const std::string script = project.dir.File("stop" + std::to_string(run) + ".txt");
+        // Named by pass too: both passes share the project's folder, and a
+        // file the other pass left must not answer for this one.
+        const std::string tag = std::string(pass) + std::to_string(run);
+        const std::string out = project.dir.File("out" + tag);
+        const std::string go = project.dir.File("go" + tag);
+        const std::string script = project.dir.File("stop" + tag + ".txt");
         ++run;
         WriteWholeFile(script, std::string("settle 600\nexporthold ") + pass + " 0.1\nexport " + out +
                                    "/Reel\nwaitheld 600\nexporthold off\nframes 2\ndump " + go + "\nwaitfile " +

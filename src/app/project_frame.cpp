@@ -4,6 +4,7 @@
 //   RunProjectFrame / TakePendingVideoReload / CaptureThumbnail / DumpProjectFields
 #include "app/project_frame.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <string>
 
@@ -31,17 +32,23 @@ void TakePendingVideoReload(AppState& app, VideoPlayer& player, const AudioEngin
     app.offlineVideoPath.clear();
     // A missing video stays offline quietly (the open offered the chooser);
     // anything else that is no file is refused with the sentence naming it.
-    int error = 0;
-    const PathKind kind = InspectPath(path, &error);
-    const std::string refusal = RegularFileProblem(path);
-    if (!refusal.empty()) {
+    // The file is opened once, here: the player, its decoder and the audio
+    // extraction read that descriptor and never the path again.
+    const RegularFile file = OpenRegularFile(path);
+    if (file.fd < 0) {
         app.offlineVideoPath = path;
-        std::printf("[Video] project video not opened: %s (%s)\n", refusal.c_str(), path.c_str());
-        if (kind != PathKind::Missing) ShowToast(app, refusal, kRefusalToastSeconds);
+        std::printf("[Video] project video not opened: %s (%s)\n", file.problem.c_str(), path.c_str());
+        if (file.error != ENOENT && file.error != ENOTDIR) ShowToast(app, file.problem, kRefusalToastSeconds);
         return;
     }
-    if (!LoadReferenceVideo(player, path)) {
+    std::string refusal;
+    if (!LoadReferenceVideo(player, path, file.fd, &refusal)) {
         app.offlineVideoPath = path;
+        if (!refusal.empty()) {
+            // A video that names other files (a playlist) says so.
+            ShowToast(app, refusal, kRefusalToastSeconds);
+            return;
+        }
         ShowToast(app,
                   "Error: couldn't decode the project's video (codec not supported on this system) \xE2\x80\x94 "
                   "use an H.264 .mp4 proxy",

@@ -105,19 +105,14 @@ void ServeTerminationSignal(AppState& app, const LifecycleContext& ctx, const Sh
         app.quitAfterExport = false;
         std::fflush(stdout);
     }
-    // A render, voice build or picture trace is cancelled; an export is
-    // stopped, every pass of it undone (also one begun while this waits). A
-    // Save being written goes on.
+    // A render, voice build or picture trace is cancelled.
     if (app.busyTask.busy.load() || app.traceRunning.load()) app.busyTask.cancelRequested.store(true);
-    app.exportEnding.store(true);
-    StopRunningExport(app);
-    // A stopped export is finished at once: the bar does not linger.
-    PollExport(app);
     // The unsaved work goes to disk first, before anything is waited for (a
-    // session manager kills what is still running after its grace period):
-    // at once while an export runs (it only reads the document), once a
-    // cancelled task has let the document go, or once a Save being written
-    // has ended (a failed one leaves the changes unsaved).
+    // session manager kills what is still running after its grace period)
+    // and before a running export's undo starts moving files: at once while
+    // an export runs (it only reads the document), once a cancelled task has
+    // let the document go, or once a Save being written has ended (a failed
+    // one leaves the changes unsaved).
     if (!app.terminationBackupDecided && !app.busyTask.busy.load() && !ManualSaveRunning(app)) {
         app.terminationBackupDecided = true;
         const bool untitled = app.projectPath.empty();
@@ -131,6 +126,12 @@ void ServeTerminationSignal(AppState& app, const LifecycleContext& ctx, const Sh
             app.keepRecoveryOnExit = true;
         }
     }
+    // An export is stopped, every pass of it undone (also one begun while
+    // this waits). A Save being written goes on.
+    app.exportEnding.store(true);
+    StopRunningExport(app);
+    // A stopped export is finished at once: the bar does not linger.
+    PollExport(app);
     // The frames go on (a task's end is taken by the job protocol, an
     // export's and a Save's by the frame) until nothing owns the document.
     if (ManualSaveRunning(app) || app.exportRunning.load() || app.busyTask.busy.load() || app.traceRunning.load())

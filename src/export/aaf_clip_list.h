@@ -47,4 +47,9 @@ struct AafClipList {
 
     std::vector<std::string> trackNames;    // by AAF track index; "" where a track has no name
     std::vector<AafMarker> markers;
+    // Where the session file is made when not at the path the writer is
+    // given: the session folder the export holds, named through its
+    // descriptor ("/proc/self/fd/<n>/<name>"), so that the file lands in the
+    // folder the export opened whatever the path now leads to. Empty: the path.
+    std::string sessionFileAt;
 };

@@ -28,6 +28,7 @@
 #include "export/aaf_session.h"
 #include "export/aaf_source_reader.h"
 #include "export/bwf_writer.h"
+#include "export/export_folders.h"
 #include "export/export_names.h"
 #include "export/export_voices.h"
 #include "export/wav_export.h"
@@ -42,7 +43,8 @@ std::string AafSessionName(const ExportJob& job) {
 }
 
 AafSessionWriter ProgramAafSessionWriter() {
-    return [](const std::string& aafPath, const AafClipList& l, int32_t sampleRate, bool extended) {
+    return [](const std::string& path, const AafClipList& l, int32_t sampleRate, bool extended) {
+        const std::string& aafPath = l.sessionFileAt.empty() ? path : l.sessionFileAt;
         if (extended)
             return ExportAafSessionExtended(aafPath, l.essencePaths, l.essenceNames, l.positions, l.lengths,
                                             l.sourceOffsets, l.fileLengths, l.tracks, l.trackNames, sampleRate,
@@ -139,7 +141,8 @@ bool WriteEssence(AafExportRun& run, const std::string& name, const std::vector<
     const std::string path = run.audioFolder + "/" + name;
     run.rollback.Announce(path);
     if (!WriteBWFClipMonoAtSample(path, samples.data() + skip, int32_t(frames), run.timing.sampleRate,
-                                  std::max<int64_t>(0, reference), description, run.job.cancel)) {
+                                  std::max<int64_t>(0, reference), description, run.job.cancel,
+                                  HeldFolderFor(run.job, path))) {
         run.lost.push_back(path);  // taken back if another case then places the clip
         return false;
     }
@@ -163,7 +166,7 @@ bool PlaceLineEssence(AafExportRun& run, const AafResultClip& clip, const std::s
 }
 
 void ForgetFile(AafExportRun& run, const std::string& path) {
-    std::remove(path.c_str());
+    RemoveExportFile(run.job, path);
     auto& files = run.rollback.files;
     files.erase(std::remove(files.begin(), files.end(), path), files.end());
 }
@@ -347,7 +350,7 @@ StreamedRegion StreamEssences(AafExportRun& run, const std::string& source, floa
             const std::string path = PathOf(run, f.name);
             run.rollback.Announce(path);
             if (!writer->Open(path, run.timing.sampleRate, uint64_t(std::max<int64_t>(0, stamp)), nullptr,
-                              run.job.cancel))
+                              run.job.cancel, 1, HeldFolderFor(run.job, path)))
                 writer.reset();
             writers.push_back(std::move(writer));
         }
@@ -615,7 +618,7 @@ void AddReverbReturns(AafExportRun& run) {
     for (int c = 0; c < 2; ++c) {
         run.rollback.Announce(PathOf(run, names[c]));
         open[c] = writers[c].Open(PathOf(run, names[c]), rate, uint64_t(std::max<int64_t>(0, clip.position)),
-                                  descriptions[c], job.cancel);
+                                  descriptions[c], job.cancel, 1, HeldFolderFor(job, PathOf(run, names[c])));
     }
     const MixSink sink = [&](float* l, float* r, int64_t n) {
         if (open[0]) open[0] = writers[0].Write(l, n);
@@ -674,9 +677,9 @@ bool WriteAafExport(const ExportJob& job, const Project& project, const AudioEng
     run.audioFolder = run.sessionFolder + "/Audio Files";
     run.aafPath = run.sessionFolder + "/" + AafFileName(sessionName);
     if (ReverbReturnsDue(job)) run.returnsDue = {PathOf(run, "Reverb.L.wav"), PathOf(run, "Reverb.R.wav")};
-    if (!MakeExportFolder(job.outDir, run.rollback) ||
-        !MakeExportFolder(run.sessionFolder, run.rollback, job.outDir) ||
-        !MakeExportFolder(run.audioFolder, run.rollback, job.outDir))
+    if (!PrepareExportFolder(job, job.outDir, run.rollback) ||
+        !PrepareExportFolder(job, run.sessionFolder, run.rollback) ||
+        !PrepareExportFolder(job, run.audioFolder, run.rollback))
         return false;
 
     const int32_t rate = job.sampleRate;
@@ -712,7 +715,6 @@ bool WriteAafExport(const ExportJob& job, const Project& project, const AudioEng
     if (ExportCancelled(job)) return false;
 
     const std::string& aafPath = run.aafPath;
-    std::remove(aafPath.c_str());
     std::error_code ec;
     std::printf("[AAF] writing '%s'  (essence clips=%d, handles=%d, fillVirtual=%d, aafDir exists=%d)\n",
                 aafPath.c_str(), int(run.list.essencePaths.size()), job.handles ? 1 : 0, job.fillVirtual ? 1 : 0,
@@ -720,10 +722,19 @@ bool WriteAafExport(const ExportJob& job, const Project& project, const AudioEng
     const bool extended = job.handles || job.fillVirtual;
     run.rollback.Announce(aafPath);
     ReportPassProgress(job, kSessionFrom);
-    if (!writer || !writer(aafPath, run.list, rate, extended)) {
-        std::remove(aafPath.c_str());
-        return false;
-    }
+    // The session writer takes a path: it is given the session folder the
+    // export holds open (through its descriptor's name in /proc), so the
+    // file lands in that folder whatever its path now leads to. A session
+    // file that stands there already was set aside or is replaced by the
+    // writer's move; a failed writer leaves none of its own.
+    const HeldFolder* held = HeldFolderFor(job, aafPath);
+    // A pass run on its own replaces what stands at the session's name; an
+    // export's pass set the earlier session aside before it began.
+    if (!held) std::remove(aafPath.c_str());
+    if (held) run.list.sessionFileAt = "/proc/self/fd/" + std::to_string(held->fd) + "/" + FileNameOf(aafPath);
+    if (!writer || !writer(aafPath, run.list, rate, extended)) return false;
+    FileIdentity identity;
+    if (held && held->made && IdentityAt(held->fd, FileNameOf(aafPath), &identity)) held->made(aafPath, identity);
     run.rollback.committed = true;
     if (job.sessionAudioFiles) *job.sessionAudioFiles = int32_t(run.written.size());
     return true;

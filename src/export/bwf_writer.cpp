@@ -214,6 +214,7 @@ bool WriteFails(const std::string& fileName) {
 struct BwfFile {
     int fd = -1;
     std::string fileName;  // of the final path, what a fault names
+    const HeldFolder* folder = nullptr;  // where it is made; null: by its path
     // libsndfile does not look at the count of its header writes: a short
     // one is remembered here and fails the file at its close.
     bool shortWrite = false;
@@ -279,7 +280,15 @@ namespace {
 constexpr int64_t kStereoBlockFrames = 8192;
 constexpr const char* kMonoWho = "WriteBWFClipMono";
 
-void RemovePartial(const std::string& tmpPath) { std::remove(tmpPath.c_str()); }
+void RemovePartial(const HeldFolder* folder, const std::string& tmpPath) { RemoveTemporaryIn(folder, tmpPath); }
+
+// Tells the folder's holder of the file just made, or just put in place.
+void NoteMadeFile(const HeldFolder* folder, const std::string& path, int fd, bool inPlace) {
+    FileIdentity identity;
+    if (!folder || !folder->made || !IdentityOf(fd, &identity)) return;
+    if (!inPlace) identity.size = -1;
+    folder->made(path, identity);
+}
 
 // A writer's open file: libsndfile's handle over our file layer.
 struct BwfHandle {
@@ -290,8 +299,8 @@ struct BwfHandle {
 
 // Opens "<path>.tmp" for 24-bit PCM and sets the bext chunk. A refused bext
 // is logged under `who` and the file is written anyway (it lands at zero).
-BwfHandle BwfOpen(const std::string& path, const std::string& tmpPath, int channels, int32_t sampleRate,
-                  uint64_t timeReference, const char* description, const char* who) {
+BwfHandle BwfOpen(const HeldFolder* folder, const std::string& path, const std::string& tmpPath, int channels,
+                  int32_t sampleRate, uint64_t timeReference, const char* description, const char* who) {
     SF_INFO info;
     std::memset(&info, 0, sizeof(info));
     info.frames = 0;
@@ -303,18 +312,20 @@ BwfHandle BwfOpen(const std::string& path, const std::string& tmpPath, int chann
     // A new file: a stale temporary file or a link planted at its name is
     // removed, never written through.
     int error = 0;
-    handle.file->fd = OpenNewTemporaryFile(tmpPath, &error);
+    handle.file->fd = OpenNewTemporaryFileIn(folder, tmpPath, &error);
     if (handle.file->fd < 0) {
         std::printf("[Export] %s: cannot create %s (%s)\n", who, tmpPath.c_str(), std::strerror(error));
         return handle;
     }
+    handle.file->folder = folder;
+    NoteMadeFile(folder, path, handle.file->fd, false);
     const size_t slash = path.find_last_of('/');
     handle.file->fileName = slash == std::string::npos ? path : path.substr(slash + 1);
     SF_VIRTUAL_IO io{FileLength, FileSeek, FileRead, FileWrite, FileTell};
     handle.sound = sf_open_virtual(&io, SFM_WRITE, &info, handle.file.get());
     if (!handle.sound) {
         handle.file.reset();
-        RemovePartial(tmpPath);
+        RemovePartial(folder, tmpPath);
         return handle;
     }
     SNDFILE* file = handle.sound;
@@ -356,12 +367,13 @@ bool Stopped(const std::atomic<bool>* stop) { return stop && stop->load(std::mem
 // close that reports an error (the header could not be finished), a chunk
 // that cannot be rewritten or a move that fails leaves nothing.
 bool BwfClose(BwfHandle& file, const std::string& path, const std::string& tmpPath, const char* who) {
+    const HeldFolder* folder = file.file ? file.file->folder : nullptr;
     const int closeError = BwfCloseSound(file);
     if (closeError != 0) {
         file.file.reset();
         std::printf("[Export] %s: closing failed (%s) — Deleting %s\n", who, sf_error_number(closeError),
                     path.c_str());
-        RemovePartial(tmpPath);
+        RemovePartial(folder, tmpPath);
         return false;
     }
     // libsndfile always writes version 2 and a coding-history line of its
@@ -370,15 +382,16 @@ bool BwfClose(BwfHandle& file, const std::string& path, const std::string& tmpPa
     const std::unique_ptr<BwfFile> written = std::move(file.file);
     if (!RewriteBextChunk(written->fd)) {
         std::printf("[Export] %s: could not finish the bext chunk — Deleting %s\n", who, path.c_str());
-        RemovePartial(tmpPath);
+        RemovePartial(folder, tmpPath);
         return false;
     }
     FileReplaceFailure failure;
-    if (!CommitTemporaryFile(written->fd, tmpPath, path, &failure)) {
+    if (!CommitTemporaryFileIn(written->fd, folder, tmpPath, path, &failure)) {
         std::printf("[Export] %s: could not put the file in place (step %d, %s) — %s\n", who,
                     int(failure.step), std::strerror(failure.error), path.c_str());
         return false;
     }
+    NoteMadeFile(folder, path, written->fd, true);
     return true;
 }
 
@@ -390,7 +403,7 @@ bool BwfClose(BwfHandle& file, const std::string& path, const std::string& tmpPa
 
 bool WriteBWFStereo(const std::string& path, const float* left, const float* right, int64_t frames,
                     int32_t sampleRate, double startSeconds, const char* description,
-                    const std::atomic<bool>* stop) {
+                    const std::atomic<bool>* stop, const HeldFolder* folder) {
     constexpr const char* kWho = "WriteBWFStereo";
     if (frames < 1 || !left || !right || sampleRate < 1) return false;
     const int64_t limit = int64_t(sampleRate) * 3600;
@@ -400,7 +413,7 @@ bool WriteBWFStereo(const std::string& path, const float* left, const float* rig
         return false;
     }
     const std::string tmpPath = path + ".tmp";
-    BwfHandle file = BwfOpen(path, tmpPath, 2, sampleRate, BwfTimeReference(sampleRate, startSeconds),
+    BwfHandle file = BwfOpen(folder, path, tmpPath, 2, sampleRate, BwfTimeReference(sampleRate, startSeconds),
                              description, kWho);
     if (!file) return false;
 
@@ -410,7 +423,7 @@ bool WriteBWFStereo(const std::string& path, const float* left, const float* rig
             BwfCloseHandle(file);
             std::printf("[Export] %s: stopped at frame %lld/%lld — Deleting %s\n", kWho, (long long)at,
                         (long long)frames, path.c_str());
-            RemovePartial(tmpPath);
+            RemovePartial(folder, tmpPath);
             return false;
         }
         const int64_t n = std::min(kStereoBlockFrames, frames - at);
@@ -423,7 +436,7 @@ bool WriteBWFStereo(const std::string& path, const float* left, const float* rig
             BwfCloseHandle(file);
             std::printf("[Export] WriteBWFStereo: short write at frame %lld/%lld — disk full? Deleting %s\n",
                         (long long)at, (long long)frames, path.c_str());
-            RemovePartial(tmpPath);
+            RemovePartial(folder, tmpPath);
             return false;
         }
     }
@@ -442,6 +455,7 @@ struct BwfMonoWriter::State {
     bool failed = false;
     int channels = 1;
     const std::atomic<bool>* stop = nullptr;
+    const HeldFolder* folder = nullptr;
     std::vector<float> block;
 
     // Frames from each channel's samples, interleaved a block at a time.
@@ -481,20 +495,22 @@ BwfMonoWriter::BwfMonoWriter() = default;
 BwfMonoWriter::~BwfMonoWriter() {
     if (!state_ || !state_->file) return;
     BwfCloseHandle(state_->file);
-    RemovePartial(state_->tmpPath);
+    RemovePartial(state_->folder, state_->tmpPath);
 }
 
 bool BwfMonoWriter::Open(const std::string& path, int32_t sampleRate, uint64_t timeReference,
-                         const char* description, const std::atomic<bool>* stop, int channels) {
+                         const char* description, const std::atomic<bool>* stop, int channels,
+                         const HeldFolder* folder) {
     state_.reset();
     if (sampleRate < 1 || Stopped(stop) || channels < 1 || channels > 2) return false;
     auto state = std::make_unique<State>();
     state->stop = stop;
+    state->folder = folder;
     state->channels = channels;
     state->path = path;
     state->tmpPath = path + ".tmp";
     state->limit = int64_t(sampleRate) * 3600;
-    state->file = BwfOpen(path, state->tmpPath, channels, sampleRate, timeReference, description, kMonoWho);
+    state->file = BwfOpen(folder, path, state->tmpPath, channels, sampleRate, timeReference, description, kMonoWho);
     if (!state->file) return false;
     state->block.resize(size_t(kStereoBlockFrames) * size_t(channels));
     state_ = std::move(state);
@@ -518,7 +534,7 @@ bool BwfMonoWriter::Finish() {
     State& s = *state_;
     if (s.failed || s.frames < 1) {
         BwfCloseHandle(s.file);
-        RemovePartial(s.tmpPath);
+        RemovePartial(s.folder, s.tmpPath);
         return false;
     }
     return BwfClose(s.file, s.path, s.tmpPath, kMonoWho);
@@ -533,7 +549,8 @@ int64_t BwfMonoWriter::Frames() const { return state_ ? state_->frames : 0; }
 namespace {
 
 bool WriteMono(const std::string& path, const float* samples, int32_t frames, int32_t sampleRate,
-               uint64_t timeReference, const char* description, const std::atomic<bool>* stop) {
+               uint64_t timeReference, const char* description, const std::atomic<bool>* stop,
+               const HeldFolder* folder) {
     if (frames < 1 || !samples || sampleRate < 1) return false;
     const int64_t limit = int64_t(sampleRate) * 3600;
     if (frames > limit) {
@@ -542,21 +559,23 @@ bool WriteMono(const std::string& path, const float* samples, int32_t frames, in
         return false;
     }
     BwfMonoWriter writer;
-    return writer.Open(path, sampleRate, timeReference, description, stop) && writer.Write(samples, frames) &&
+    return writer.Open(path, sampleRate, timeReference, description, stop, 1, folder) &&
+           writer.Write(samples, frames) &&
            writer.Finish();
 }
 
 }  // namespace
 
 bool WriteBWFClipMono(const std::string& path, const float* samples, int32_t frames, int32_t sampleRate,
-                      double startSeconds, const char* description, const std::atomic<bool>* stop) {
+                      double startSeconds, const char* description, const std::atomic<bool>* stop,
+                      const HeldFolder* folder) {
     return WriteMono(path, samples, frames, sampleRate, BwfTimeReference(sampleRate, startSeconds), description,
-                     stop);
+                     stop, folder);
 }
 
 bool WriteBWFClipMonoAtSample(const std::string& path, const float* samples, int32_t frames,
                               int32_t sampleRate, int64_t timeReferenceSamples, const char* description,
-                              const std::atomic<bool>* stop) {
+                              const std::atomic<bool>* stop, const HeldFolder* folder) {
     return WriteMono(path, samples, frames, sampleRate, timeReferenceSamples > 0 ? uint64_t(timeReferenceSamples) : 0,
-                     description, stop);
+                     description, stop, folder);
 }

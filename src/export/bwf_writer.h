@@ -33,6 +33,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/file_util.h"
+
 inline constexpr const char* kBwfDefaultDescription = "Tessaloom export";
 inline constexpr const char* kBwfOriginator = "Tessaloom";
 
@@ -42,20 +44,23 @@ uint64_t BwfTimeReference(int32_t sampleRate, double startSeconds);
 
 // `description` may be null ("Tessaloom export"); it is cut to 255 bytes at a
 // character boundary. True when the whole file was written and is in place.
-// `stop` may be null (never stopped).
+// `stop` may be null (never stopped). With `folder` (held open by the
+// caller, HeldFolder) the file is made in that folder under the last
+// component of `path`, never reached by the path.
 bool WriteBWFStereo(const std::string& path, const float* left, const float* right, int64_t frames,
                     int32_t sampleRate, double startSeconds, const char* description,
-                    const std::atomic<bool>* stop = nullptr);
+                    const std::atomic<bool>* stop = nullptr, const HeldFolder* folder = nullptr);
 
 bool WriteBWFClipMono(const std::string& path, const float* samples, int32_t frames, int32_t sampleRate,
-                      double startSeconds, const char* description, const std::atomic<bool>* stop = nullptr);
+                      double startSeconds, const char* description, const std::atomic<bool>* stop = nullptr,
+                      const HeldFolder* folder = nullptr);
 
 // As WriteBWFClipMono with the time reference given in samples (negative
 // gives 0), for callers whose clip positions are sample counts already, so
 // the file's reference and the clip's position agree to the sample.
 bool WriteBWFClipMonoAtSample(const std::string& path, const float* samples, int32_t frames,
                               int32_t sampleRate, int64_t timeReferenceSamples, const char* description,
-                              const std::atomic<bool>* stop = nullptr);
+                              const std::atomic<bool>* stop = nullptr, const HeldFolder* folder = nullptr);
 
 // A mono file (or, opened with two channels, a stereo one) written a block
 // at a time, for samples that are never whole in memory (an essence read
@@ -75,7 +80,7 @@ public:
     // `timeReference` in samples; `description` and `stop` may be null. A
     // raised stop fails the next Write (and Finish): nothing is left.
     bool Open(const std::string& path, int32_t sampleRate, uint64_t timeReference, const char* description,
-              const std::atomic<bool>* stop = nullptr, int channels = 1);
+              const std::atomic<bool>* stop = nullptr, int channels = 1, const HeldFolder* folder = nullptr);
     bool Write(const float* samples, int64_t frames);  // a mono file
     bool WriteStereo(const float* left, const float* right, int64_t frames);  // a stereo file
     // True when at least one frame was written and the file is in place.

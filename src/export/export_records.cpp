@@ -38,8 +38,8 @@ ExportMixLevels CurrentMixLevels(const AudioEngine& engine) {
 
 ExportRollback::~ExportRollback() {
     if (committed) return;
-    if (announce && stop && stop->load()) {
-        std::printf("[Export] Rollback: %d files left to the stopped export's undo\n", int(files.size()));
+    if (announce) {
+        std::printf("[Export] Rollback: %d files left to the pass's undo\n", int(files.size()));
         return;
     }
     for (const std::string& file : files) std::remove(file.c_str());
@@ -207,7 +207,10 @@ void ExportLosses::AddFile(const std::string& path) {
     files.push_back(slash == std::string::npos ? path : path.substr(slash + 1));
 }
 
-std::string ExportFinalText(const ExportReport& report) {
+namespace {
+
+std::string LossText(const ExportReport& report) {
+    if (report.stopped) return "Export stopped";
     const std::string tail = SilentLayersTail(report.silentLayers);
     const char* const errors = "Export finished with errors";
     if (report.aafFailed && !report.losses.files.empty())
@@ -219,4 +222,21 @@ std::string ExportFinalText(const ExportReport& report) {
         return NamingText("without sound", report.losses.layers.size(), "layer", report.losses.layers.front(), errors,
                           tail);
     return ExportFinalText(report.filesWritten, report.aafFailed, report.wavFailed) + tail;
+}
+
+}  // namespace
+
+std::string ExportFinalText(const ExportReport& report) {
+    std::string text = LossText(report);
+    if (report.notPutBack > 0) {
+        const bool one = report.notPutBack == 1;
+        text += " \xE2\x80\x94 " + std::to_string(report.notPutBack) + " earlier file" + (one ? "" : "s") +
+                " could not be put back; " + (one ? "it is" : "they are") + " in " + report.notPutBackIn;
+    }
+    if (report.leftInPlace > 0) {
+        const bool one = report.leftInPlace == 1;
+        text += "; " + std::to_string(report.leftInPlace) + " file" + (one ? " was" : "s were") +
+                " another program's and " + (one ? "was" : "were") + " left in place";
+    }
+    return text;
 }

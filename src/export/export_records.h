@@ -22,11 +22,13 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "playback/audio_engine.h"
 
+struct ExportFolders;
 struct Project;
 struct RenderResult;
 
@@ -124,6 +126,17 @@ struct ExportJob {
     // Hidden replacing folders found in the output folder that are not this
     // program's to settle (StartExport): the final text says they were left.
     int replacingLeftAlone = 0;
+    // The export folder, locked, and every folder below it that the passes
+    // write in, held open until the export ends (export_folders.h): every
+    // file is made, moved and removed relative to them. Null (a pass run on
+    // its own, in tests): files go by their paths.
+    std::shared_ptr<ExportFolders> folders;
+    // The folder's interrupted replacements were settled under its lock
+    // before the question was asked (StartExport); else the job settles
+    // them once it holds the lock, and lists the earlier files again.
+    bool folderSettled = false;
+    // The user agreed to replace an earlier export of this name here.
+    bool replaceAgreed = false;
 };
 
 // Whether the job's cancel flag has been raised.
@@ -155,10 +168,10 @@ struct WavPassOptions {
 };
 
 // Files and folders one export pass created. Unless the pass sets
-// `committed` (or the export was stopped, below), the destructor removes the
-// files in the order written, then the folders newest first (a folder that
-// is not empty stays), and logs "[Export] Rollback: removed %d files" with
-// the number recorded.
+// `committed` (or a job listens, below), the destructor removes the files in
+// the order written, then the folders newest first (a folder that is not
+// empty stays), and logs "[Export] Rollback: removed %d files" with the
+// number recorded.
 // The pass announces each file and folder before it makes it (Announce): a
 // pass killed before its rollback could run leaves that list behind instead.
 struct ExportRollback {
@@ -166,10 +179,11 @@ struct ExportRollback {
     std::vector<std::string> folders;
     bool committed = false;
     std::function<void(const std::string& path, bool folder)> announce;  // the job's, or empty
-    // The job's stop flag. When it is raised and a job listens (`announce`),
-    // nothing is removed here: the stopped export undoes every pass from
-    // what was announced, moving the files out of the way first, which never
-    // waits on the disk.
+    // The job's stop flag. When a job listens (`announce`), nothing is
+    // removed here: the pass's record undoes it from what was announced,
+    // by the files' identities and through the folders the export holds
+    // (a stopped export moves the files out of the way first, which never
+    // waits on the disk).
     const std::atomic<bool>* stop = nullptr;
 
     void Announce(const std::string& path, bool folder = false) const {
@@ -210,6 +224,12 @@ struct ExportReport {
     bool wavFailed = false;  // a WAV pass failed to write (and was rolled back), or the job broke off
     bool stopped = false;    // stopped before it was whole: every pass was undone
     ExportLosses losses;
+    // What undoing or finishing the passes could not do: entries at the
+    // export's names that were another program's and were left in place,
+    // and earlier files that could not be put back (they wait in `notPutBackIn`).
+    int leftInPlace = 0;
+    int notPutBack = 0;
+    std::string notPutBackIn;
     std::string finalText;
     // Nothing failed, nothing was lost and the export was not stopped.
     bool Succeeded() const {
@@ -230,5 +250,9 @@ std::string ExportFinalText(int32_t filesWritten, bool aafFailed, bool wavFailed
 // %d file%s not written: %s" with the first lost file's name and, when more
 // were lost, " and %d more"; else, when layers had no sound, "Export finished
 // with errors — %d layer%s without sound: %s" likewise; else the text above.
-// A name too long for the line is cut and ends in "…".
+// A name too long for the line is cut and ends in "…". A stopped export says
+// "Export stopped". Then, when earlier files could not be put back, " — %d
+// earlier file%s could not be put back; it is (they are) in <folder>", and
+// when entries were another program's, "; %d file%s was (were) another
+// program's and was (were) left in place".
 std::string ExportFinalText(const ExportReport& report);

@@ -44,6 +44,9 @@ ExportPass WavExportPass(int32_t mode) {
 }
 
 bool IsOwnBroadcastWav(const std::string& path) {
+    // Looked at first: only a regular file is ever opened.
+    struct stat seen {};
+    if (::lstat(path.c_str(), &seen) != 0 || !S_ISREG(seen.st_mode)) return false;
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
     if (fd < 0) return false;
     struct stat st {};
@@ -58,9 +61,12 @@ bool IsOwnBroadcastWav(const std::string& path) {
 
 namespace {
 
-bool IsRegularFile(const std::string& path) {
-    std::error_code ec;
-    return fs::is_regular_file(fs::symlink_status(path, ec));
+// Anything at the name counts: a file, a link, a pipe, a socket, a device
+// or a folder that stands where the export writes is named in the question
+// and set aside like a file (never opened, never followed).
+bool EntryExists(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
 }
 
 // Whether `folder` (the output folder, or one below it) is reached from the
@@ -86,7 +92,7 @@ std::vector<std::string> FilesNamed(const std::string& folder, Match matches) {
     std::error_code ec;
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
         const std::string name = it->path().filename().string();
-        if (matches(name) && IsRegularFile(it->path().string())) found.push_back(it->path().string());
+        if (matches(name)) found.push_back(it->path().string());
     }
     std::sort(found.begin(), found.end());
     return found;
@@ -139,7 +145,7 @@ std::vector<std::string> EarlierExportFiles(const ExportJob& job, ExportPass pas
         const std::string folder = job.outDir + "/" + session;
         if (!ReachedWithoutLinks(job.outDir, folder)) return found;
         const std::string aaf = folder + "/" + AafFileName(session);
-        if (IsRegularFile(aaf)) found.push_back(aaf);
+        if (EntryExists(aaf)) found.push_back(aaf);
         if (ReachedWithoutLinks(job.outDir, folder + "/Audio Files"))
             for (const std::string& f : FilesNamed(folder + "/Audio Files", IsEssenceName)) found.push_back(f);
         return found;
@@ -151,7 +157,7 @@ std::vector<std::string> EarlierExportFiles(const ExportJob& job, ExportPass pas
     const bool chosen[] = {job.wavMixdown, job.wavStems, job.wavTracks, job.wavClips};
     if (pass == ExportPass::Mixdown) {
         const std::string mixdown = job.outDir + "/" + fileBase + ".wav";
-        if (chosen[kWavMixdown] && IsRegularFile(mixdown)) found.push_back(mixdown);
+        if (chosen[kWavMixdown] && EntryExists(mixdown)) found.push_back(mixdown);
         return found;
     }
     bool prefixOwned = false;
@@ -266,19 +272,19 @@ bool PlanWritesName(const ExportNamePlan& plan, const std::string& path) {
 // ---------------------------------------------------------------------------
 
 ExportSetAside SetAsideFiles(const std::vector<std::string>& files, const std::string& outDir,
-                             const std::string& noteFolder) {
+                             const std::string& noteFolder, int exportFd) {
     ExportSetAside aside;
     std::vector<std::string> present;
     for (const std::string& path : files) {
         struct stat st {};
-        if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) present.push_back(path);
+        if (::lstat(path.c_str(), &st) == 0) present.push_back(path);
     }
-    aside.journal = OpenReplacementJournal(outDir, present, noteFolder);
+    aside.journal = OpenReplacementJournal(outDir, present, noteFolder, exportFd);
     aside.folder = aside.journal->folder;
     for (size_t i = 0; i < present.size(); ++i) {
         const std::string& path = present[i];
         struct stat st {};
-        if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        if (::lstat(path.c_str(), &st) != 0) continue;
         // The manifest numbers the files in this order.
         if (SetAsideEarlierFile(*aside.journal, i)) {
             aside.moved.emplace_back(path, aside.folder + "/" + std::to_string(i));
@@ -291,15 +297,22 @@ ExportSetAside SetAsideFiles(const std::vector<std::string>& files, const std::s
     return aside;
 }
 
+std::function<void(const std::string&, const FileIdentity&)> ExportSetAside::IdentityNoter() const {
+    if (!journal) return nullptr;
+    return [journal = journal](const std::string& path, const FileIdentity& identity) {
+        NoteIdentity(*journal, path, identity);
+    };
+}
+
 std::function<void(const std::string&, bool)> ExportSetAside::Announcer() const {
     if (!journal) return nullptr;
     return [journal = journal](const std::string& path, bool isFolder) { NoteMade(*journal, path, isFolder); };
 }
 
-void FinishSetAside(ExportSetAside& aside, bool keep, ReplacementTrash* trash) {
-    if (aside.finished) return;
+ReplacementSettled FinishSetAside(ExportSetAside& aside, bool keep, ReplacementTrash* trash) {
+    if (aside.finished) return {};
     aside.finished = true;
-    if (!aside.journal) return;
+    if (!aside.journal) return {};
     if (keep) NoteSucceeded(*aside.journal);
     const ReplacementSettled settled = SettleJournal(*aside.journal, keep, trash);
     int removed = keep ? settled.removed : 0;
@@ -309,6 +322,7 @@ void FinishSetAside(ExportSetAside& aside, bool keep, ReplacementTrash* trash) {
     if (removed > 0 || settled.restored > 0)
         std::printf("[Export] Earlier export: %d files replaced, %d put back\n", removed, settled.restored);
     if (!keep && settled.removed > 0) std::printf("[Export] Undone: %d new files removed\n", settled.removed);
+    return settled;
 }
 
 ExportSetAside::~ExportSetAside() { FinishSetAside(*this, false); }

@@ -7,7 +7,7 @@
 //   IsOwnBroadcastWav          a WAV file whose bext originator is the program
 //   EarlierExportFiles         an earlier export's files that one pass would replace
 //   ExportNamePlan / PlanExportNames / PlanWritesName   the names an export writes
-//   ExportSetAside             a pass's record: files moved out of the way, files made
+//   ExportSetAside             a pass's record: entries moved out of the way, files made (with identities)
 //   SetAsideFiles / FinishSetAside
 //
 // An earlier export's files are those in the pass's own folders that carry
@@ -30,6 +30,8 @@
 #include <vector>
 
 #include "export/export_records.h"
+#include "export/replacement_journal.h"
+#include "platform/file_util.h"
 
 struct Project;
 struct ReplacementJournal;
@@ -99,6 +101,9 @@ struct ExportSetAside {
     // For ExportJob::announce while the pass runs: each file and folder it
     // makes goes into the record (and the manifest) first.
     std::function<void(const std::string& path, bool folder)> Announcer() const;
+    // For the export's held folders while the pass runs: each file it makes
+    // goes into the record with its identity.
+    std::function<void(const std::string& path, const FileIdentity& identity)> IdentityNoter() const;
 
     ExportSetAside() = default;
     ExportSetAside(ExportSetAside&&) = default;
@@ -113,8 +118,10 @@ struct ExportSetAside {
 // after the replacement is noted in `noteFolder` (when given) and their
 // manifest is on disk (SettleNotedReplacements at the next start finishes or
 // undoes it when the program does not).
+// Anything at a listed name moves (a link or a pipe as the entry it is).
+// `exportFd` (-1: opened by the path) is the export folder the export holds.
 ExportSetAside SetAsideFiles(const std::vector<std::string>& files, const std::string& outDir,
-                             const std::string& noteFolder = std::string());
+                             const std::string& noteFolder = std::string(), int exportFd = -1);
 
 // After the pass, or after the whole export. Kept (`keep`, noted in the
 // manifest first): a file set aside is removed when the pass wrote a file of
@@ -127,5 +134,6 @@ ExportSetAside SetAsideFiles(const std::vector<std::string>& files, const std::s
 // did; a second call does nothing.
 // With `trash` (not kept only), the files the pass made are moved there
 // instead of removed (replacement_trash.h).
+// Returns what settling did (nothing on a second call).
 struct ReplacementTrash;
-void FinishSetAside(ExportSetAside& aside, bool keep, ReplacementTrash* trash = nullptr);
+ReplacementSettled FinishSetAside(ExportSetAside& aside, bool keep, ReplacementTrash* trash = nullptr);

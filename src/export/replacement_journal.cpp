@@ -5,7 +5,7 @@
 // Index
 //   AppendRecord          into memory and the manifest, one write per record
 //   Journal               OpenReplacementJournal, SetAsideEarlierFile, RemoveUntouchedOwnFile,
-//                         NoteMade, NoteSucceeded, SettleJournal
+//                         NoteMade, NoteIdentity, NoteSucceeded, SettleJournal
 #include "export/replacement_journal.h"
 
 #include <fcntl.h>
@@ -32,8 +32,15 @@ namespace {
 // False when the manifest is open and the write failed.
 bool AppendRecord(ReplacementJournal& journal, char tag, const std::string& path) {
     std::lock_guard<std::mutex> lock(journal.mutex);
-    if (tag == 'C') journal.record.succeeded = true;
-    else journal.record.made.push_back({tag, path});
+    if (tag == 'C') {
+        journal.record.succeeded = true;
+    } else if (tag == 'I') {
+        FileIdentity id;
+        std::string made;
+        if (ParseIdentityRecord(path, &id, &made)) journal.record.identities[made] = id;
+    } else {
+        journal.record.made.push_back({tag, path});
+    }
     if (journal.manifestFd < 0) return true;
     if (!WriteWhole(journal.manifestFd, Record(tag, path))) {
         std::printf("[Export] Could not add to the manifest in %s (%s)\n", journal.folder.c_str(),
@@ -70,13 +77,14 @@ void RemoveNote(ReplacementJournal& journal) {
 
 std::unique_ptr<ReplacementJournal> OpenReplacementJournal(const std::string& exportFolder,
                                                           const std::vector<std::string>& earlier,
-                                                          const std::string& noteFolder) {
+                                                          const std::string& noteFolder, int exportFd) {
     auto journal = std::make_unique<ReplacementJournal>();
     journal->exportFolder = exportFolder;
     for (const std::string& path : earlier) journal->record.earlier.push_back(RelativeTo(exportFolder, path));
+    journal->exportFd = exportFd >= 0 ? ::fcntl(exportFd, F_DUPFD_CLOEXEC, 0)
+                                      : ::open(exportFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (earlier.empty()) return journal;
 
-    journal->exportFd = ::open(exportFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     struct stat exportStat {};
     if (journal->exportFd < 0 || ::fstat(journal->exportFd, &exportStat) != 0) {
         std::printf("[Export] Cannot open %s (%s): the earlier files are replaced in place\n", exportFolder.c_str(),
@@ -110,6 +118,17 @@ std::unique_ptr<ReplacementJournal> OpenReplacementJournal(const std::string& ex
     text += Record('K', token);
     if (!journal->note.empty()) text += Record('R', journal->note);
     for (const std::string& path : journal->record.earlier) text += Record('E', path);
+    // What each earlier entry is, so that only that entry is ever put back
+    // or removed under its name.
+    journal->record.earlierIds.assign(journal->record.earlier.size(), FileIdentity{});
+    for (size_t i = 0; i < journal->record.earlier.size(); ++i) {
+        std::string leaf;
+        FolderFd parent = OpenParentBeneath(journal->exportFd, journal->record.earlier[i], false, &leaf);
+        FileIdentity id;
+        if (!parent.Valid() || !IdentityAt(parent.Get(), leaf, &id)) continue;
+        journal->record.earlierIds[i] = id;
+        text += Record('J', std::to_string(i) + " " + IdentityText(id));
+    }
     text += Record('L', "");
     const int fd = ::openat(journal->folderFd, kManifestName,
                             O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0600);
@@ -141,8 +160,11 @@ bool SetAsideEarlierFile(ReplacementJournal& journal, size_t i) {
         return false;
     }
     if (::fstatat(parent.Get(), leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
-    if (!S_ISREG(st.st_mode)) {
-        errno = EINVAL;
+    // Whatever stands at the name (a link, a pipe, a folder) moves as it is:
+    // the entry listed, never what it leads to, and never opened.
+    const FileIdentity noted = i < journal.record.earlierIds.size() ? journal.record.earlierIds[i] : FileIdentity{};
+    if ((noted.device != 0 || noted.inode != 0) && (noted.device != st.st_dev || noted.inode != st.st_ino)) {
+        errno = ESTALE;
         return false;
     }
     return ::renameat(parent.Get(), leaf.c_str(), journal.folderFd, std::to_string(i).c_str()) == 0;
@@ -166,9 +188,26 @@ void NoteMade(ReplacementJournal& journal, const std::string& path, bool isFolde
         journal.madeAbove.push_back(path);
         return;
     }
+    // Only tells the record what stood there (a T keeps an undo from
+    // taking a file the pass did not make for its own when its identity is
+    // not known); nothing is acted on through the path. Looked at in the
+    // folder the export holds when it holds it already.
+    bool exists = false;
+    const size_t slash = relative.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? std::string() : relative.substr(0, slash);
+    const auto held = journal.held.find(folder);
     struct stat st {};
-    const char tag = isFolder ? 'D' : ::lstat(path.c_str(), &st) == 0 ? 'T' : 'N';
-    AppendRecord(journal, tag, relative);
+    if (!isFolder && held != journal.held.end())
+        exists = ExistsAt(held->second, relative.substr(slash == std::string::npos ? 0 : slash + 1));
+    else if (!isFolder)
+        exists = ::lstat(path.c_str(), &st) == 0;
+    AppendRecord(journal, isFolder ? 'D' : exists ? 'T' : 'N', relative);
+}
+
+void NoteIdentity(ReplacementJournal& journal, const std::string& path, const FileIdentity& identity) {
+    const std::string relative = RelativeTo(journal.exportFolder, path);
+    if (relative[0] == '/') return;
+    AppendRecord(journal, 'I', IdentityText(identity) + " " + relative);
 }
 
 bool NoteSucceeded(ReplacementJournal& journal) {
@@ -195,7 +234,8 @@ ReplacementSettled SettleJournal(ReplacementJournal& journal, bool succeeded, Re
     const bool trashed = trash && trash->folderFd >= 0 && !succeeded;
     if (journal.exportFd >= 0) {
         settled = SettleRecord(journal.exportFd, journal.folderFd, journal.record, succeeded, journal.exportFolder,
-                               false, trashed ? TrashTarget{trash->folderFd, &trash->count} : TrashTarget{});
+                               false, trashed ? TrashTarget{trash->folderFd, &trash->count} : TrashTarget{},
+                               journal.held.empty() ? nullptr : &journal.held, journal.folder);
     } else if (!journal.record.made.empty() || !journal.record.earlier.empty()) {
         std::printf("[Export] Cannot open %s (%s): nothing of the pass was settled\n", journal.exportFolder.c_str(),
                     std::strerror(errno));
@@ -211,6 +251,12 @@ ReplacementSettled SettleJournal(ReplacementJournal& journal, bool succeeded, Re
         !RemoveFolderWhenEmpty(journal.exportFd, FileNameOf(journal.folder), journal.folderFd))
         std::printf("[Export] %s keeps earlier files that could not go back; its manifest names them\n",
                     journal.folder.c_str());
+    // The note stays while earlier files wait: the next start tries again.
+    if (settled.retry && !journal.note.empty()) {
+        std::printf("[Export] The note %s stays: the next start puts the earlier files back\n", journal.note.c_str());
+        journal.note.clear();
+        CloseFd(journal.noteFd);
+    }
     RemoveNote(journal);
     CloseFd(journal.manifestFd);  // the lock goes last
     CloseFd(journal.folderFd);

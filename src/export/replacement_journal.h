@@ -12,7 +12,7 @@
 //   OpenReplacementJournal     the note, the folder and the manifest of the earlier files
 //   SetAsideEarlierFile        one earlier file into the folder, under its number
 //   RemoveUntouchedOwnFile     an earlier file kept in place, once the export keeps the pass
-//   NoteMade / NoteSucceeded   appended while the pass runs and when the export keeps it
+//   NoteMade / NoteIdentity / NoteSucceeded   appended while the pass runs and when the export keeps it
 //   ReplacementSettled / SettleJournal   finish or undo the pass; the folder, manifest and note go
 //
 // Settling what a kill interrupted is replacement_settling.h; the trash of a
@@ -34,11 +34,17 @@
 //   K  the token of the note (absent in manifests of earlier versions)
 //   R  the note in the data folder (absolute)
 //   E  an earlier file; the i-th E waits in the folder as "<i>"
+//   J  "<i> <device> <inode> <size>": what the i-th earlier entry is (it is
+//      put back, or removed, only while it is still that entry)
 //   L  the end of the earlier files: the manifest is on disk before any moves
 //   N  a file the pass is about to make where there was none
 //   T  a file the pass is about to make over one it did not set aside (only
 //      its "<path>.tmp" can be the pass's)
 //   D  a folder the pass is about to make
+//   I  "<device> <inode> <size> <path>": the file the pass made there, as
+//      soon as it exists (size -1) and once it is in place; an undo removes
+//      only an entry that is still that file, and leaves (and counts) one
+//      that another program put at the name
 //   C  the export kept the pass: the earlier files go, the new ones stay
 //   X  (instead of E and L) a trash: every file in the folder goes
 //      (replacement_trash.h)
@@ -53,10 +59,13 @@
 
 #include <sys/types.h>
 
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
+
+#include "platform/file_util.h"
 
 inline constexpr const char* kReplacingFolderPrefix = ".tessaloom-replacing-";
 
@@ -68,6 +77,8 @@ struct ReplacementRecord {
     std::vector<std::string> earlier;  // relative; the i-th waits as "<i>"
     std::vector<Made> made;            // in the order announced
     bool succeeded = false;
+    std::vector<FileIdentity> earlierIds;            // by index; device 0 and inode 0 when not known
+    std::map<std::string, FileIdentity> identities;  // files made, by relative path
 };
 
 struct ReplacementJournal {
@@ -78,6 +89,10 @@ struct ReplacementJournal {
     int folderFd = -1;         // the hidden folder
     int manifestFd = -1;       // open for appending and locked; -1 when it could not be written
     int noteFd = -1;           // locked while the pass runs
+    // The folders the export holds, by their path below the export folder
+    // ("" for itself): while the export runs, its undo reaches its files
+    // through them rather than by walking the paths again.
+    std::map<std::string, int> held;
     ReplacementRecord record;  // what the manifest holds, also when nothing is on disk
     // The export folder and its parents, when the pass made them: in memory
     // only (a manifest never names a place outside its folder).
@@ -101,9 +116,11 @@ struct ReplacementJournal {
 // folder that cannot be made leaves `folder` empty: the caller keeps the
 // files in place. Without `earlier` nothing is written: the record is kept
 // in memory only. Never null.
+// `exportFd` (not taken; -1: opened by the path) is the export folder the
+// export holds.
 std::unique_ptr<ReplacementJournal> OpenReplacementJournal(const std::string& exportFolder,
                                                           const std::vector<std::string>& earlier,
-                                                          const std::string& noteFolder);
+                                                          const std::string& noteFolder, int exportFd = -1);
 
 // Moves the i-th earlier file into the hidden folder as "<i>", reaching it
 // from the export folder without following a link. False (errno set) when it
@@ -118,6 +135,9 @@ bool RemoveUntouchedOwnFile(ReplacementJournal& journal, const std::string& path
 
 // Before the pass makes `path` (a file, or a folder when `isFolder`).
 void NoteMade(ReplacementJournal& journal, const std::string& path, bool isFolder);
+// The file the pass made at `path` (as soon as it exists, and again once it
+// is in place).
+void NoteIdentity(ReplacementJournal& journal, const std::string& path, const FileIdentity& identity);
 // Once the export keeps the pass, before its earlier files are removed; on
 // disk before it returns. False (logged) when the record could not be written
 // or synced to disk.
@@ -131,6 +151,10 @@ struct ReplacementSettled {
     int removed = 0;         // new files removed (undone), or earlier ones (finished)
     int left = 0;            // earlier files that could not go back (their place is taken)
     int refused = 0;         // records that named a place outside the folder or a file the pass did not make
+    int foreign = 0;         // entries at the pass's names that were another program's: left in place
+    int superseded = 0;      // earlier files whose names a later export of the program took: removed
+    std::string leftIn;      // the hidden folder the earlier files that could not go back wait in
+    bool retry = false;      // an earlier file could not go back because its name was taken: worth another try
 };
 
 // Finishes (`succeeded`) or undoes the journal's pass. Undone: every file it
@@ -141,8 +165,9 @@ struct ReplacementSettled {
 // every earlier file that the pass wrote again or that the program had
 // written goes, any other comes back. Then the manifest and the folder go
 // (the folder stays only while it keeps a file that could not go back, and
-// its manifest names it), the note goes and the locks are released. Logs
-// what it did. A second call does nothing.
+// its manifest names it), the note goes and the locks are released; while
+// an earlier file could not go back the note stays, so that the next start
+// tries again. Logs what it did. A second call does nothing.
 struct ReplacementTrash;
 ReplacementSettled SettleJournal(ReplacementJournal& journal, bool succeeded, ReplacementTrash* trash = nullptr);
 

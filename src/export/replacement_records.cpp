@@ -2,11 +2,13 @@
 // program's own, and settling one record below an export folder's descriptor.
 //
 // Index
-//   Texts and records     RandomHex, EndsWith, RelativeTo, ParentOf, WriteWhole, Record
+//   Texts and records     RandomHex, EndsWith, RelativeTo, ParentOf, WriteWhole, IdentityText,
+//                         ParseIdentityRecord, Record
 //   Manifests and notes   ParseManifest, NoteTextOf, ParseNote, WriteNote
 //   Reading and folders   ReadWhole, ExistsAt, ForEachEntry, RemoveFolderWhenEmpty, TryLock, CloseFd
 //   Files the pass made   IsOwnMadeFile, IsOwnWaitingFile, PutBack
-//   SettleRecord          Settler: parents reached once, refusals logged
+//   RemoveEntryAt
+//   SettleRecord          Settler: parents reached once (held ones first), files by identity, refusals logged once
 #include "export/replacement_records.h"
 
 #include <dirent.h>
@@ -19,6 +21,7 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <system_error>
 #include <vector>
 
@@ -76,6 +79,33 @@ bool WriteWhole(int fd, const std::string& bytes) {
     return true;
 }
 
+std::string IdentityText(const FileIdentity& id) {
+    return std::to_string(uint64_t(id.device)) + " " + std::to_string(uint64_t(id.inode)) + " " +
+           std::to_string(id.size) + " " + std::to_string(id.birth);
+}
+
+namespace {
+
+// "<device> <inode> <size> <birth> " at the start of `text`; the bytes read in *used.
+bool ParseIdentity(const std::string& text, FileIdentity* id, int* used) {
+    unsigned long long device = 0, inode = 0;
+    long long size = -1, birth = 0;
+    *used = 0;
+    if (std::sscanf(text.c_str(), "%llu %llu %lld %lld %n", &device, &inode, &size, &birth, used) != 4 || *used <= 0)
+        return false;
+    *id = FileIdentity{dev_t(device), ino_t(inode), size, birth};
+    return true;
+}
+
+}  // namespace
+
+bool ParseIdentityRecord(const std::string& text, FileIdentity* id, std::string* path) {
+    int used = 0;
+    if (!ParseIdentity(text, id, &used) || size_t(used) >= text.size()) return false;
+    *path = text.substr(size_t(used));
+    return true;
+}
+
 std::string Record(char tag, const std::string& path) {
     std::string record(1, tag);
     record += path;
@@ -103,6 +133,23 @@ Manifest ParseManifest(const std::string& text) {
             case 'E':  // the i-th E is "<i>"
                 if (!m.listed) m.record.earlier.push_back(std::move(path));
                 break;
+            case 'J': {
+                unsigned long long index = 0;
+                int used = 0;
+                FileIdentity id;
+                if (!m.listed && std::sscanf(path.c_str(), "%llu %n", &index, &used) == 1 && index < (1u << 24) &&
+                    ParseIdentity(path.substr(size_t(used)), &id, &used)) {
+                    if (m.record.earlierIds.size() <= index) m.record.earlierIds.resize(size_t(index) + 1);
+                    m.record.earlierIds[size_t(index)] = id;
+                }
+                break;
+            }
+            case 'I': {
+                FileIdentity id;
+                std::string made;
+                if (ParseIdentityRecord(path, &id, &made)) m.record.identities[made] = id;
+                break;
+            }
             case 'L': m.listed = true; break;
             case 'N':
             case 'T':
@@ -291,35 +338,59 @@ bool PutBack(int folder, const std::string& name, int parent, const std::string&
 // SettleRecord
 // ---------------------------------------------------------------------------
 
+bool RemoveEntryAt(int parent, const std::string& name) {
+    struct stat st {};
+    if (::fstatat(parent, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno == ENOENT;
+    if (!S_ISDIR(st.st_mode)) return ::unlinkat(parent, name.c_str(), 0) == 0;
+    FolderFd folder(::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!folder.Valid()) return false;
+    ForEachEntry(folder.Get(), [&folder](const std::string& entry) { RemoveEntryAt(folder.Get(), entry); });
+    return ::unlinkat(parent, name.c_str(), AT_REMOVEDIR) == 0;
+}
+
 namespace {
+
+bool KnownIdentity(const FileIdentity& id) { return id.device != 0 || id.inode != 0; }
 
 struct Settler {
     int exportFd;
     int folderFd;  // -1: no hidden folder
     const std::string& where;
     TrashTarget trash;
+    const std::map<std::string, int>* held;
+    const ReplacementRecord& record;
+    std::string folderPath;
+    bool afterKill;
     ReplacementSettled out;
     // Folders reached already, by their path below the export folder: a pass
     // makes thousands of files in a few folders.
     std::map<std::string, FolderFd> reached;
+    std::set<std::string> refused;  // each refused once, however many steps meet it
 
     void Refuse(const char* why, const std::string& path) {
+        if (!refused.insert(path).second) return;
         ++out.refused;
         std::printf("[Export] Refused a record of %s: %s (%s)\n", where.c_str(), why, path.c_str());
     }
 
-    // The folder holding `path`, reached without a link; invalid when it is
-    // not there (quietly) or cannot be reached that way (refused). Held by
-    // the settler: the descriptor returned is borrowed.
+    // The folder holding `path`: one the export still holds, else reached
+    // without a link; -1 when it is not there (quietly) or cannot be reached
+    // that way (refused). The descriptor returned is borrowed.
     int Parent(const std::string& path, bool create, std::string& leaf) {
         const size_t slash = path.find_last_of('/');
         const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash);
-        auto it = reached.find(folder);
-        if (it != reached.end() && it->second.Valid()) {
-            leaf = path.substr(slash == std::string::npos ? 0 : slash + 1);
-            std::vector<std::string> parts;
-            if (SplitBeneathPath(path, parts)) return it->second.Get();
+        std::vector<std::string> parts;
+        if (!SplitBeneathPath(path, parts)) {
+            Refuse("a place outside the export folder", path);
+            return -1;
         }
+        leaf = parts.back();
+        if (held) {
+            const auto it = held->find(folder);
+            if (it != held->end() && it->second >= 0) return it->second;
+        }
+        auto it = reached.find(folder);
+        if (it != reached.end() && it->second.Valid()) return it->second.Get();
         int error = 0;
         FolderFd parent = OpenParentBeneath(exportFd, path, create, &leaf, &error);
         if (!parent.Valid()) {
@@ -333,23 +404,50 @@ struct Settler {
         return kept.Get();
     }
 
-    // What a writer left beside a file it was making.
+    const FileIdentity* MadeIdentity(const std::string& path) const {
+        const auto it = record.identities.find(path);
+        return it == record.identities.end() ? nullptr : &it->second;
+    }
+
+    // What a writer left beside a file it was making: removed when it is the
+    // file the pass began there.
     void RemoveTemporary(const std::string& path) {
         std::string leaf;
         const int parent = Parent(path, false, leaf);
         if (parent < 0) return;
         const std::string tmp = leaf + ".tmp";
+        FileIdentity there;
+        if (!IdentityAt(parent, tmp, &there)) return;
+        const FileIdentity* made = MadeIdentity(path);
+        // Without the record of what the pass began there (a kill before it
+        // was written, or a manifest of an earlier version) whatever is not a
+        // folder goes: a link itself, never what it names.
         struct stat st {};
-        if (::fstatat(parent, tmp.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(st.st_mode))
-            ::unlinkat(parent, tmp.c_str(), 0);  // a link goes itself, never what it names
+        FileIdentity began = made ? *made : FileIdentity{};
+        began.size = -1;  // it grew since
+        const bool ours = made ? there.Same(began)
+                               : ::fstatat(parent, tmp.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(st.st_mode);
+        if (ours) ::unlinkat(parent, tmp.c_str(), 0);
     }
 
     void RemoveMadeFile(const std::string& path) {
         std::string leaf;
         const int parent = Parent(path, false, leaf);
-        if (parent < 0 || !ExistsAt(parent, leaf)) return;
-        if (!IsOwnMadeFile(parent, leaf)) {
-            Refuse("a file the export did not make", path);
+        FileIdentity there;
+        if (parent < 0 || !IdentityAt(parent, leaf, &there)) return;
+        const FileIdentity* made = MadeIdentity(path);
+        // A record without the file's identity (a manifest of an earlier
+        // version) falls back on what the file is. One whose size was never
+        // noted never reached its name: the pass was stopped while it wrote.
+        const bool ours = made ? made->size >= 0 && there.Same(*made) : IsOwnMadeFile(parent, leaf);
+        if (!ours) {
+            if (made) {
+                ++out.foreign;
+                std::printf("[Export] %s in %s is another program's file now; left in place\n", path.c_str(),
+                            where.c_str());
+            } else {
+                Refuse("a file the export did not make", path);
+            }
             return;
         }
         if (trash.fd >= 0 && trash.count &&
@@ -377,20 +475,32 @@ struct Settler {
         ::unlinkat(parent, leaf.c_str(), AT_REMOVEDIR);  // stays when not empty
     }
 
-    // The i-th earlier file, waiting as "<i>": gone, back, or left.
+    // Whether the entry at an earlier file's name is a later export's: a
+    // file the program writes that this record did not make.
+    bool TakenByLaterExport(int parent, const std::string& leaf, const std::string& path) const {
+        FileIdentity there;
+        const FileIdentity* made = MadeIdentity(path);
+        return IdentityAt(parent, leaf, &there) && !(made && there.Same(*made)) && IsOwnMadeFile(parent, leaf);
+    }
+
+    // The i-th earlier entry, waiting as "<i>": gone, back, or left.
     void SettleEarlier(size_t i, const std::string& path, bool succeeded) {
         const std::string name = std::to_string(i);
+        FileIdentity waiting;
+        if (folderFd < 0 || !IdentityAt(folderFd, name, &waiting)) return;  // not moved
+        const FileIdentity noted = i < record.earlierIds.size() ? record.earlierIds[i] : FileIdentity{};
         struct stat st {};
-        if (folderFd < 0 || ::fstatat(folderFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return;  // not moved
-        if (!S_ISREG(st.st_mode)) {
-            Refuse("an earlier file that is not a file", name);
+        if (KnownIdentity(noted) ? !waiting.Same(noted)
+                                 : ::fstatat(folderFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+                                       !S_ISREG(st.st_mode)) {
+            Refuse("an earlier entry that is not the one set aside", name);
             return;
         }
         std::string leaf;
         int parent = Parent(path, false, leaf);
         const bool taken = parent >= 0 && ExistsAt(parent, leaf);
         if (succeeded && (taken || IsOwnWaitingFile(folderFd, name))) {
-            if (::unlinkat(folderFd, name.c_str(), 0) == 0) ++out.removed;
+            if (RemoveEntryAt(folderFd, name)) ++out.removed;
             return;
         }
         if (!taken) {
@@ -399,18 +509,29 @@ struct Settler {
                 ++out.restored;
                 return;
             }
+        } else if (afterKill && TakenByLaterExport(parent, leaf, path)) {
+            // Since the kill a later export of the program wrote this name
+            // (it asked, and it replaced what stood there): the earlier file
+            // is one export behind.
+            if (RemoveEntryAt(folderFd, name)) ++out.superseded;
+            std::printf("[Export] %s in %s was written again by a later export; the earlier file went\n",
+                        path.c_str(), where.c_str());
+            return;
         }
         ++out.left;
-        std::printf("[Export] Could not put %s back in %s; the earlier file waits in its hidden folder as %s\n",
-                    path.c_str(), where.c_str(), name.c_str());
+        out.leftIn = folderPath;
+        if (taken) out.retry = true;
+        std::printf("[Export] Could not put %s back in %s; the earlier file waits in %s as %s\n", path.c_str(),
+                    where.c_str(), folderPath.empty() ? "its hidden folder" : folderPath.c_str(), name.c_str());
     }
 };
 
 }  // namespace
 
 ReplacementSettled SettleRecord(int exportFd, int folderFd, const ReplacementRecord& record, bool succeeded,
-                                const std::string& where, bool afterKill, const TrashTarget& trash) {
-    Settler s{exportFd, folderFd, where, trash, {}, {}};
+                                const std::string& where, bool afterKill, const TrashTarget& trash,
+                                const std::map<std::string, int>* held, const std::string& folderPath) {
+    Settler s{exportFd, folderFd, where, trash, held, record, folderPath, afterKill, {}, {}, {}};
     s.out.found = true;
     s.out.succeeded = succeeded;
     // A temporary file a writer left is the pass's either way.
@@ -423,8 +544,9 @@ ReplacementSettled SettleRecord(int exportFd, int folderFd, const ReplacementRec
         // back): what is there then is the earlier file.
         std::map<std::string, size_t> earlierAt;
         for (size_t i = 0; i < record.earlier.size(); ++i) earlierAt.emplace(record.earlier[i], i);
+        std::set<std::string> done;
         for (const ReplacementRecord::Made& m : record.made) {
-            if (m.tag != 'N') continue;
+            if (m.tag == 'D' || !done.insert(m.path).second) continue;
             const auto earlier = earlierAt.find(m.path);
             if (earlier != earlierAt.end() && (folderFd < 0 || !ExistsAt(folderFd, std::to_string(earlier->second))))
                 continue;

@@ -7,10 +7,12 @@
 // Index
 //   kManifestName / kManifestHeader / kNoteExtension   names and limits
 //   RandomHex / EndsWith / RelativeTo / ParentOf / WriteWhole / Record   texts
+//   IdentityText / ParseIdentityRecord   a file's identity in a record
 //   Manifest / ParseManifest      a manifest read back
 //   NoteText / NoteTextOf / ParseNote / WriteNote   the note in the data folder
 //   ReadWhole / ExistsAt / ForEachEntry / RemoveFolderWhenEmpty / TryLock / CloseFd
 //   IsOwnMadeFile / IsOwnWaitingFile / PutBack   files of the program's own
+//   RemoveEntryAt                 an entry of any kind, a folder with what it holds
 //   SettleRecord                  undo or finish a record (new files into a trash when given one)
 #pragma once
 
@@ -19,6 +21,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 
 #include "export/replacement_journal.h"
@@ -40,6 +43,9 @@ std::string ParentOf(const std::string& path);
 bool WriteWhole(int fd, const std::string& bytes);
 // One manifest record: the tag, the path, a zero byte.
 std::string Record(char tag, const std::string& path);
+// "<device> <inode> <size>", and an I record's text read back.
+std::string IdentityText(const FileIdentity& id);
+bool ParseIdentityRecord(const std::string& text, FileIdentity* id, std::string* path);
 
 struct Manifest {
     bool readable = false;  // the header was there
@@ -95,13 +101,22 @@ struct TrashTarget {
     size_t* count = nullptr;
 };
 
+// Removes the entry `name` of `parent` whatever it is: a folder with all it
+// holds, reached without following a link. True when it is gone.
+bool RemoveEntryAt(int parent, const std::string& name);
+
 // Finishes or undoes `record` below the export folder `exportFd`, the
 // earlier files waiting in `folderFd` (-1 when none were set aside), logging
 // under `where`. `afterKill`: the writers may have left temporary files
 // behind (a running program's writers remove their own). Undone, the files
 // the pass made go into `trash` when it has one (a rename: it never waits on
 // the disk), else are removed.
+// `held` (may be null): the folders the export still holds, by their path
+// below the export folder, reached through them rather than by the paths.
+// `folderPath` names the hidden folder in the log and the result.
 ReplacementSettled SettleRecord(int exportFd, int folderFd, const ReplacementRecord& record, bool succeeded,
-                                const std::string& where, bool afterKill, const TrashTarget& trash = {});
+                                const std::string& where, bool afterKill, const TrashTarget& trash = {},
+                                const std::map<std::string, int>* held = nullptr,
+                                const std::string& folderPath = std::string());
 
 }  // namespace replacement

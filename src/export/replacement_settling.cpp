@@ -8,6 +8,7 @@
 #include "export/replacement_settling.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -75,7 +76,9 @@ ReplacementSettled SettleNoted(const NoteText& note, int exportFd, bool* keepNot
         std::printf("[Export] %s does not hold the manifest this program wrote; left as it is\n", note.folder.c_str());
         return settled;
     }
-    settled = SettleRecord(exportFd, folder.Get(), m.record, m.record.succeeded, where, true);
+    settled = SettleRecord(exportFd, folder.Get(), m.record, m.record.succeeded, where, true, {}, nullptr,
+                           note.folder);
+    if (settled.retry) *keepNote = true;  // tried again at the next start
     if (!RemoveFolderWhenEmpty(exportFd, name, folder.Get()))
         std::printf("[Export] %s keeps earlier files that could not go back; its manifest names them\n",
                     note.folder.c_str());
@@ -128,9 +131,11 @@ bool NotesFolder(const NoteText& note, const struct stat& exportStat) {
 
 }  // namespace
 
-ReplacementsLeftAlone SettleReplacementsIn(const std::string& exportFolder, const std::string& noteFolder) {
+ReplacementsLeftAlone SettleReplacementsIn(const std::string& exportFolder, const std::string& noteFolder,
+                                           int heldFd) {
     ReplacementsLeftAlone result;
-    FolderFd exportFd(::open(exportFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    FolderFd exportFd(heldFd >= 0 ? ::fcntl(heldFd, F_DUPFD_CLOEXEC, 0)
+                                  : ::open(exportFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     struct stat exportStat {};
     if (!exportFd.Valid() || ::fstat(exportFd.Get(), &exportStat) != 0) return result;
     if (!noteFolder.empty())
@@ -180,6 +185,13 @@ void SettleNotedReplacements(const std::string& noteFolder) {
         }
         if (!NotesFolder(note.text, exportStat)) {
             std::printf("[Export] %s now holds another folder than the one noted; the note stays for it\n",
+                        ParentOf(note.text.folder).c_str());
+            continue;
+        }
+        // Only under the folder's lock: an export that runs there (in this
+        // program or another copy) holds it, and the note waits for a later start.
+        if (::flock(exportFd.Get(), LOCK_EX | LOCK_NB) != 0) {
+            std::printf("[Export] %s is being exported into; its replacement is settled at a later start\n",
                         ParentOf(note.text.folder).c_str());
             continue;
         }

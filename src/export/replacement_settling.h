@@ -19,10 +19,16 @@ struct ReplacementsLeftAlone {
 // Every replacement noted in `noteFolder` whose export folder is
 // `exportFolder` (the same folder by device and inode) and that no running
 // program holds is settled; every other ".tessaloom-replacing-*" entry of the
-// folder is counted and logged, and left as it is.
-ReplacementsLeftAlone SettleReplacementsIn(const std::string& exportFolder, const std::string& noteFolder);
+// folder is counted and logged, and left as it is. `exportFd` (not taken;
+// -1: opened by the path) is the folder as the caller holds it, locked
+// (export_folders.h): settling acts only under the folder's lock.
+ReplacementsLeftAlone SettleReplacementsIn(const std::string& exportFolder, const std::string& noteFolder,
+                                           int exportFd = -1);
 
 // Every replacement noted in `noteFolder` that no running program holds is
-// settled and its note goes. A note whose export folder is gone goes too; one
-// whose folder now holds another folder (not the one noted) stays.
+// settled and its note goes, each only while this program holds its export
+// folder's lock (an export that runs there, here or in another copy of the
+// program, keeps it for a later start). A note whose export folder is gone
+// goes too; one whose folder now holds another folder (not the one noted)
+// stays, as does one whose earlier files could not all go back.
 void SettleNotedReplacements(const std::string& noteFolder);

@@ -32,10 +32,13 @@ ReplacementTrash::~ReplacementTrash() {
 }
 
 std::unique_ptr<ReplacementTrash> OpenReplacementTrash(const std::string& exportFolder,
-                                                      const std::string& noteFolder) {
+                                                      const std::string& noteFolder, int exportFd) {
     auto trash = std::make_unique<ReplacementTrash>();
     trash->exportFolder = exportFolder;
-    trash->exportFd = ::open(exportFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    // A copy of the held descriptor shares its lock: the process that empties
+    // the trash keeps other exports out of the folder until it is done.
+    trash->exportFd = exportFd >= 0 ? ::fcntl(exportFd, F_DUPFD_CLOEXEC, 0)
+                                    : ::open(exportFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     struct stat exportStat {};
     if (trash->exportFd < 0 || ::fstat(trash->exportFd, &exportStat) != 0) return nullptr;
     const std::string token = RandomHex(16);

@@ -39,8 +39,10 @@ struct ReplacementTrash {
 // `noteFolder` is given), then the folder and its manifest, on disk before
 // anything moves in. Null when the folder cannot be made (the files are
 // then removed where they are).
+// `exportFd` (not taken; -1: opened by the path) is the export folder the
+// export holds.
 std::unique_ptr<ReplacementTrash> OpenReplacementTrash(const std::string& exportFolder,
-                                                      const std::string& noteFolder);
+                                                      const std::string& noteFolder, int exportFd = -1);
 
 // Removes every file moved in, the manifest, the folder, the note, then the
 // folders in foldersAfter that are empty (newest first). Logs the count.

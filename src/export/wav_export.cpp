@@ -38,6 +38,7 @@
 #include "document/event.h"
 #include "document/text_util.h"
 #include "export/bwf_writer.h"
+#include "export/export_folders.h"
 #include "export/export_names.h"
 #include "export/export_voices.h"
 #include "platform/file_names.h"
@@ -386,7 +387,8 @@ bool WriteStereoFile(PassState& p, const std::string& path, const float* left, c
                      double timeReference, const std::string& description) {
     if (ExportCancelled(p.job)) return false;  // the pass is undone
     p.rollback.Announce(path);
-    if (!WriteBWFStereo(path, left, right, frames, p.rate, timeReference, description.c_str(), p.job.cancel)) {
+    if (!WriteBWFStereo(path, left, right, frames, p.rate, timeReference, description.c_str(), p.job.cancel,
+                        HeldFolderFor(p.job, path))) {
         if (ExportCancelled(p.job)) return false;  // stopped, not lost
         p.failedPath = path;
         return false;
@@ -405,7 +407,7 @@ bool WriteMixedFile(PassState& p, const std::string& path, bool stereo, const st
     p.rollback.Announce(path);
     BwfMonoWriter writer;
     bool open = writer.Open(path, p.rate, BwfTimeReference(p.rate, p.timeReference), description.c_str(),
-                            p.job.cancel, stereo ? 2 : 1);
+                            p.job.cancel, stereo ? 2 : 1, HeldFolderFor(p.job, path));
     const MixSink sink = [&](float* left, float* right, int64_t n) {
         if (open) open = stereo ? writer.WriteStereo(left, right, n) : writer.Write(left, n);
     };
@@ -502,7 +504,7 @@ bool StemsPass(PassState& p) {
 
 bool TracksPass(PassState& p) {
     const std::string folder = p.job.outDir + "/Tracks";
-    if (!MakeExportFolder(folder, p.rollback, p.job.outDir)) return false;
+    if (!PrepareExportFolder(p.job, folder, p.rollback)) return false;
     // The global track of every voice's result; voices without one are on no track.
     std::vector<int32_t> voiceTrack(p.engine.voices.size(), INT32_MIN);
     const std::vector<uint8_t> layered = VoicesOfLayers(p.engine);
@@ -578,7 +580,7 @@ bool WriteClipFile(PassState& p, size_t i, const std::string& folder, ExportName
 
 bool ClipsPass(PassState& p) {
     const std::string folder = p.job.outDir + "/Clips";
-    if (!MakeExportFolder(folder, p.rollback, p.job.outDir)) return false;
+    if (!PrepareExportFolder(p.job, folder, p.rollback)) return false;
     ExportNameTable names;
     const size_t room = ExportClipNameRoom(p.fileBase);
     const std::vector<uint8_t> layered = VoicesOfLayers(p.engine);
@@ -698,7 +700,7 @@ int32_t WriteWavExport(const ExportJob& job, const std::vector<RenderResult>& re
         return fail();
     }
     p.fileBase = WavFileBase(p.base);
-    if (!MakeExportFolder(job.outDir, p.rollback)) return fail();
+    if (!PrepareExportFolder(job, job.outDir, p.rollback)) return fail();
     p.Progress(0);
 
     p.rate = sampleRate;
@@ -725,7 +727,7 @@ int32_t WriteWavExport(const ExportJob& job, const std::vector<RenderResult>& re
         p.rollback.Announce(path);
         BwfMonoWriter writer;
         bool open = writer.Open(path, p.rate, BwfTimeReference(p.rate, p.timeReference), description.c_str(),
-                                job.cancel, 2);
+                                job.cancel, 2, HeldFolderFor(job, path));
         const MixSink sink = [&](float* l, float* r, int64_t n) {
             if (open) open = writer.WriteStereo(l, r, n);
         };

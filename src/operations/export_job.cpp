@@ -5,13 +5,14 @@
 //   Context               ProgramAafExportStep, ProgramExportContext, ReplacementNoteFolder,
 //                         SettleInterruptedExports
 //   Texts                 SetExportStatus, ExportStatusText, ExportProgressText(s)
-//   RunExportJob          RunAafStep, RunWavPasses
+//   RunExportJob          HoldExportFolder, OddEntriesText (for the question), RunAafStep, RunWavPasses
 //   MakeExportJob / ExistingExportFiles
 //   SettleDocumentForExport
 //   StartExport / FinishExport / PollExport
 #include "operations/export_job.h"
 
 #include <malloc.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -27,6 +28,7 @@
 #include "document/project.h"
 #include "document/text_util.h"
 #include "export/aaf_export.h"
+#include "export/export_folders.h"
 #include "export/export_names.h"
 #include "export/export_replacement.h"
 #include "export/replacement_journal.h"
@@ -42,6 +44,7 @@
 #include "operations/voice_maintenance.h"
 #include "operations/voice_sync.h"
 #include "platform/file_names.h"
+#include "platform/file_util.h"
 #include "platform/user_folders.h"
 #include "playback/engine_voices.h"
 #include "render/clip_bed_events.h"
@@ -130,7 +133,8 @@ ExportSetAside SetAsideForPass(ExportJob& job, ExportPass pass, const ExportCont
     if (!job.replacing.empty())
         for (const std::string& f : EarlierExportFiles(job, pass))
             if (std::binary_search(job.replacing.begin(), job.replacing.end(), f)) agreed.push_back(f);
-    return SetAsideFiles(agreed, job.outDir, ctx.replacementNotes);
+    return SetAsideFiles(agreed, job.outDir, ctx.replacementNotes,
+                         job.folders ? job.folders->root.Get() : -1);
 }
 
 // One pass of the export with its record, kept until the export is over: a
@@ -162,15 +166,34 @@ PassRun BeginPass(ExportJob& job, ExportPass pass, const ExportContext& ctx) {
     PassRun run;
     run.aside = SetAsideForPass(job, pass, ctx);
     job.announce = run.aside.Announcer();
+    if (job.folders) {
+        run.aside.journal->held = job.folders->Relative();
+        job.folders->SetMadeHook(run.aside.IdentityNoter());
+    }
     return run;
+}
+
+// What settling a pass could not do goes into the report.
+void CountSettled(ExportReport& report, const ReplacementSettled& settled) {
+    report.leftInPlace += settled.foreign;
+    report.notPutBack += settled.left;
+    if (settled.left > 0 && report.notPutBackIn.empty()) report.notPutBackIn = settled.leftIn;
+}
+
+// The pass's record reaches its files through every folder the export
+// holds by now (a pass makes its subfolders as it goes).
+void HoldFoldersFor(const ExportJob& job, PassRun& run) {
+    if (job.folders && run.aside.journal) run.aside.journal->held = job.folders->Relative();
 }
 
 // A failed pass is undone at once (its earlier files come back); one that
 // succeeded, or that a stop ended, waits for the end of the export.
-void EndPass(ExportJob& job, std::vector<PassRun>& runs, PassRun run, bool succeeded) {
+void EndPass(ExportJob& job, std::vector<PassRun>& runs, PassRun run, bool succeeded, ExportReport& report) {
     job.announce = nullptr;
+    if (job.folders) job.folders->SetMadeHook(nullptr);
+    HoldFoldersFor(job, run);
     run.succeeded = succeeded;
-    if (!succeeded && !ExportCancelled(job)) FinishSetAside(run.aside, false);
+    if (!succeeded && !ExportCancelled(job)) CountSettled(report, FinishSetAside(run.aside, false));
     runs.push_back(std::move(run));
 }
 
@@ -182,11 +205,18 @@ void EndPass(ExportJob& job, std::vector<PassRun>& runs, PassRun run, bool succe
 // every pass that succeeded is noted as kept in its manifest first, then its
 // earlier files go.
 // False when a kept pass's record could not be put on disk.
-bool FinishPasses(std::vector<PassRun>& runs, bool stopped, const ExportJob& job, const ExportContext& ctx) {
+bool FinishPasses(std::vector<PassRun>& runs, bool stopped, const ExportJob& job, const ExportContext& ctx,
+                  ExportReport& report) {
     if (stopped) {
         std::unique_ptr<ReplacementTrash> trash =
-            runs.empty() ? nullptr : OpenReplacementTrash(job.outDir, ctx.replacementNotes);
-        for (auto it = runs.rbegin(); it != runs.rend(); ++it) FinishSetAside(it->aside, false, trash.get());
+            runs.empty() ? nullptr
+                         : OpenReplacementTrash(job.outDir, ctx.replacementNotes,
+                                                job.folders ? job.folders->root.Get() : -1);
+        if (trash && job.folders)
+            trash->foldersAfter.insert(trash->foldersAfter.end(), job.folders->madeAbove.begin(),
+                                       job.folders->madeAbove.end());
+        for (auto it = runs.rbegin(); it != runs.rend(); ++it)
+            CountSettled(report, FinishSetAside(it->aside, false, trash.get()));
         if (trash && job.ending && job.ending->load())
             EmptyTrashDetached(*trash);
         else if (trash)
@@ -196,7 +226,7 @@ bool FinishPasses(std::vector<PassRun>& runs, bool stopped, const ExportJob& job
     bool recorded = true;
     for (PassRun& run : runs)
         if (run.succeeded && run.aside.journal && !NoteSucceeded(*run.aside.journal)) recorded = false;
-    for (PassRun& run : runs) FinishSetAside(run.aside, run.succeeded);
+    for (PassRun& run : runs) CountSettled(report, FinishSetAside(run.aside, run.succeeded));
     return recorded;
 }
 
@@ -227,6 +257,29 @@ int32_t SilentLayerCount(const ExportJob& job, const Project& project) {
         if (!eventMuted && IsInExportRange(hasRange, job.rangeIn, job.rangeOut, r)) ++silent;
     }
     return silent;
+}
+
+// "; “Reel.wav” is a symbolic link, “Reel - FX B.wav” is a named pipe" for
+// the entries at the export's names that are no regular file (at most
+// four named, then "and N more"); "" when every one is a file.
+std::string OddEntriesText(const std::vector<std::string>& paths) {
+    std::vector<std::string> odd;
+    for (const std::string& path : paths) {
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode)) continue;
+        const char* kind = S_ISLNK(st.st_mode)    ? "a symbolic link"
+                           : S_ISDIR(st.st_mode)  ? "a folder"
+                           : S_ISFIFO(st.st_mode) ? "a named pipe"
+                           : S_ISSOCK(st.st_mode) ? "a socket"
+                           : S_ISCHR(st.st_mode)  ? "a character device"
+                           : S_ISBLK(st.st_mode)  ? "a block device"
+                                                  : "no file";
+        odd.push_back("\xE2\x80\x9C" + FileNameOf(path) + "\xE2\x80\x9D is " + kind);
+    }
+    std::string text;
+    for (size_t i = 0; i < odd.size() && i < 4; ++i) text += (i == 0 ? "; " : ", ") + odd[i];
+    if (odd.size() > 4) text += " and " + std::to_string(odd.size() - 4) + " more";
+    return text;
 }
 
 // "Export refused. A name cannot ...", or "" for a base name files may carry.
@@ -284,7 +337,7 @@ void RunWavPasses(ExportJob& job, const ExportContext& ctx, ExportReport& report
         }
         // A pass that wrote nothing keeps the earlier files as well.
         const bool succeeded = !failed && written > 0;
-        EndPass(job, runs, std::move(run), succeeded);
+        EndPass(job, runs, std::move(run), succeeded, report);
         if (!succeeded && ExportCancelled(job)) {
             report.stopped = true;
             break;
@@ -292,6 +345,38 @@ void RunWavPasses(ExportJob& job, const ExportContext& ctx, ExportReport& report
         report.filesWritten += written;
         report.wavFailed = report.wavFailed || failed;
     }
+}
+
+// How the job came to hold its folder.
+enum class FolderHeld { Held, Stopped, Failed, Changed };
+
+// The export folder made, opened and locked for the whole export; another
+// export into it (another copy of the program) is waited for, with the
+// status saying so. A folder not settled under the lock before the question
+// (another export held it then, or it did not exist) is settled now and its
+// earlier files listed again: files that stand at the export's names since
+// are replaced only when the user agreed to replace an earlier export of
+// this name; otherwise the export is refused (Changed).
+FolderHeld HoldExportFolder(ExportJob& job, const ExportContext& ctx) {
+    if (!job.folders) job.folders = OpenExportFolders(job.outDir, true);
+    if (!job.folders) return FolderHeld::Failed;
+    bool waited = false;
+    const bool held = WaitForExportFolders(*job.folders, job.cancel, [&] {
+        waited = true;
+        SetExportStatus(*ctx.app, kWaitingForFolderText);
+    });
+    if (!held) return ExportCancelled(job) ? FolderHeld::Stopped : FolderHeld::Failed;
+    if (!waited && job.folderSettled) return FolderHeld::Held;
+    job.replacingLeftAlone =
+        SettleReplacementsIn(job.outDir, ctx.replacementNotes, job.folders->root.Get()).leftAlone;
+    if (!waited) return FolderHeld::Held;
+    SetExportStatus(*ctx.app, "Exporting...");
+    for (const std::string& f : ExistingExportFiles(job, *ctx.project)) {
+        if (std::binary_search(job.replacing.begin(), job.replacing.end(), f)) continue;
+        if (!job.replaceAgreed) return FolderHeld::Changed;
+        job.replacing.insert(std::upper_bound(job.replacing.begin(), job.replacing.end(), f), f);
+    }
+    return FolderHeld::Held;
 }
 
 }  // namespace
@@ -323,6 +408,20 @@ ExportReport RunExportJob(ExportJob job, const ExportContext& ctx) {
         return report;
     }
     std::sort(job.replacing.begin(), job.replacing.end());  // each pass looks its files up
+    const FolderHeld folder = HoldExportFolder(job, ctx);
+    if (folder != FolderHeld::Held) {
+        report.stopped = folder == FolderHeld::Stopped;
+        report.wavFailed = !report.stopped;
+        report.finalText = report.stopped ? ExportFinalText(report)
+                           : folder == FolderHeld::Changed
+                               ? "Export refused \xE2\x80\x94 another export wrote files of this name here while "
+                                 "this one waited; export again to be asked"
+                               : "Export failed \xE2\x80\x94 the export folder cannot be made or opened";
+        std::printf("[Export] %s (%s)\n", report.finalText.c_str(), job.outDir.c_str());
+        SetExportStatus(*ctx.app, report.finalText.c_str());
+        ctx.app->exportDone.store(true, std::memory_order_release);
+        return report;
+    }
     std::vector<PassRun> runs;
     try {
         // Held until every file is written: no edit, eviction, streaming
@@ -331,6 +430,9 @@ ExportReport RunExportJob(ExportJob job, const ExportContext& ctx) {
         // by slice for themselves (export_voices.h), so the engine the audio
         // thread plays from stays as it is.
         EngineVoicePin pin(*ctx.engine);
+        // StartExport linked the voices to their layers on the interface
+        // thread; a job run on its own (tests) is linked here. Only links
+        // that are wrong are written, so after StartExport nothing is.
         RelinkVoicesToResults(*ctx.engine, ctx.project->results);
         report.losses.layers = LayersWithoutVoices(*ctx.engine, *ctx.project);
         report.silentLayers = SilentLayerCount(job, *ctx.project);
@@ -345,7 +447,7 @@ ExportReport RunExportJob(ExportJob job, const ExportContext& ctx) {
             job.sessionAudioFiles = &sessionAudioFiles;
             const bool written = RunAafStep(job, ctx);
             job.sessionAudioFiles = nullptr;
-            EndPass(job, runs, std::move(run), written);
+            EndPass(job, runs, std::move(run), written, report);
             if (written)
                 report.filesWritten = 1 + sessionAudioFiles;  // the session and its audio files
             else if (ExportCancelled(job))
@@ -362,9 +464,17 @@ ExportReport RunExportJob(ExportJob job, const ExportContext& ctx) {
     }
     job.announce = nullptr;
     // Stopped before it was whole: every pass is undone.
-    const bool recorded = FinishPasses(runs, report.stopped, job, ctx);
-    if (report.stopped) std::printf("[Export] Stopped: every pass of the export was undone\n");
-    report.finalText = report.stopped ? std::string("Export stopped") : ExportFinalText(report);
+    const bool recorded = FinishPasses(runs, report.stopped, job, ctx, report);
+    if (report.stopped && report.notPutBack == 0 && report.leftInPlace == 0)
+        std::printf("[Export] Stopped: every pass of the export was undone\n");
+    else if (report.stopped)
+        std::printf("[Export] Stopped: the export was undone but for what another program holds\n");
+    // Folders made to reach the export folder go again when the export left
+    // nothing in them (a stop's trash removes them itself once it is empty).
+    if (job.folders && (report.stopped || report.filesWritten == 0) && (!report.stopped || runs.empty()))
+        for (auto it = job.folders->madeAbove.rbegin(); it != job.folders->madeAbove.rend(); ++it)
+            ::rmdir(it->c_str());
+    report.finalText = ExportFinalText(report);
     if (!recorded) report.finalText += " (the replacement could not be recorded on disk)";
     ReturnExportMemory(cacheBytesBefore);
     if (!report.stopped && job.replacingLeftAlone > 0)
@@ -474,27 +584,38 @@ ExportStart StartExport(const ExportContext& ctx, ExportJob job) {
         return ExportStart::InvalidName;
     }
 
-    // A replacement of this folder that a kill interrupted is settled
-    // first, so that the question counts the earlier export whole; any other
-    // hidden replacing folder (another program's, or one that runs) is left.
-    job.replacingLeftAlone = SettleReplacementsIn(job.outDir, ctx.replacementNotes).leftAlone;
+    // The folder is held from here on, and locked when no other export
+    // holds it: then a replacement of it that a kill interrupted is settled
+    // first, so that the question counts the earlier export whole (any other
+    // hidden replacing folder, another program's or one that runs, is left).
+    // Locked by another export, the job waits for it and settles then.
+    job.folders = OpenExportFolders(job.outDir, false);  // null while the folder does not exist
+    if (job.folders && TryLockExportFolders(*job.folders)) {
+        job.replacingLeftAlone =
+            SettleReplacementsIn(job.outDir, ctx.replacementNotes, job.folders->root.Get()).leftAlone;
+        job.folderSettled = true;
+    }
     const std::vector<std::string> existing = ExistingExportFiles(job, *ctx.project);
     if (!existing.empty()) {
         const std::string question = "Files of an earlier export named \"" + job.baseName + "\" are in " +
                                      job.outDir + " (" + std::to_string(existing.size()) +
-                                     (existing.size() == 1 ? " item" : " items") + "). Replace them?";
+                                     (existing.size() == 1 ? " item" : " items") + OddEntriesText(existing) +
+                                     "). Replace them?";
         if (!app.questionDialog || !app.questionDialog("Export", question.c_str())) {
             std::printf("[Export] Not started: files of an earlier export would be replaced in %s\n",
                         job.outDir.c_str());
             return ExportStart::Declined;
         }
         job.replacing = existing;
+        job.replaceAgreed = true;
     }
 
     // The registry's current paths go into the document here, on the thread
-    // that owns it, before the export thread starts reading it.
+    // that owns it, before the export thread starts reading it; and the
+    // voices are linked to their layers here, where the interface reads them.
     if (ctx.registry) ApplyResolvedPaths(*ctx.project, *ctx.registry);
     SettleDocumentForExport(ctx);
+    RelinkVoicesToResults(*ctx.engine, ctx.project->results);
 
     JoinThreadHandle(app.exportThread);  // a finished thread of an earlier export
     SetExportStatus(app, "Exporting...");

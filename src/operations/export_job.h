@@ -92,8 +92,11 @@ std::string ExportProgressText(const AppState& app);
 // first that fits.
 std::vector<std::string> ExportProgressTexts(const AppState& app);
 
-// The job on the calling thread (the export thread): pins and relinks the
-// voices (each pass prepares the evicted ones slice by slice for itself),
+// The job on the calling thread (the export thread): holds the export
+// folder (made, opened and locked, waiting with the status "Waiting for
+// another export into this folder" while another export holds it; a stop
+// ends the wait), pins the voices and relinks those that are not linked
+// yet (each pass prepares the evicted ones slice by slice for itself),
 // notes the layers that have no voice, runs the AAF step
 // and the chosen WAV passes in order (each with its share of job.replacing
 // set aside, each noting what it could not write in the report's losses, and
@@ -144,13 +147,19 @@ enum class ExportStart {
 void SettleDocumentForExport(const ExportContext& ctx);
 
 // Interface thread. Refuses a base name that FileNameProblem refuses
-// ("Export refused. A name cannot ..." as the toast), settles a replacement
-// of the folder that a kill interrupted and that this program noted as its
-// own in ctx.replacementNotes (SettleReplacementsIn; any other hidden
-// replacing folder is left as it is, and counted for the final text), asks once
-// (questionDialog, "Export") when files of an earlier export would be replaced and hands the
-// files the user agreed to replace to the job, writes the registry's paths into the
-// document, settles the document (SettleDocumentForExport), sets the status
+// ("Export refused. A name cannot ..." as the toast), opens the export
+// folder (when it exists) and takes its lock when no other export holds it
+// (export_folders.h), and then settles a replacement of the folder that a
+// kill interrupted and that this program noted as its own in
+// ctx.replacementNotes (SettleReplacementsIn; any other hidden replacing
+// folder is left as it is, and counted for the final text; a folder another
+// export holds is settled by the job once it has the lock), asks once
+// (questionDialog, "Export") when anything stands at the names an earlier
+// export of this name used (files, and links, pipes, sockets, devices or
+// folders, each named with what it is) and hands what the user agreed to
+// replace to the job, writes the registry's paths into the document,
+// settles the document (SettleDocumentForExport), links the voices to their
+// layers (RelinkVoicesToResults, here where the interface reads them), sets the status
 // "Exporting...", progress -1, exportDone false and exportRunning true,
 // installs the completion (the toast) and starts the thread running
 // RunExportJob on its own copy of the job, its progress into exportProgress.

@@ -20,6 +20,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 
 #include "document/project.h"
@@ -85,7 +86,36 @@ constexpr int kInputBufferBytes = 1 << 16;
 struct LocalMediaInput {
     int fd = -1;
     int64_t position = 0;
+    std::string refused;  // the first other file the container asked to open
+    std::string kind;     // the container that asked
 };
+
+// The one way a demuxer opens another file (a playlist's segments, a
+// concat list's parts, the next picture of an image sequence, a reference
+// movie's media): refused, and remembered so that the open is refused with
+// the reason. FFmpeg reads the descriptor of the checked file and nothing else.
+int RefuseOtherFile(AVFormatContext* context, AVIOContext**, const char* url, int, AVDictionary**) {
+    if (context && context->pb && context->pb->opaque) {
+        auto* input = static_cast<LocalMediaInput*>(context->pb->opaque);
+        if (input->refused.empty()) {
+            input->refused = url ? url : "?";
+            const AVInputFormat* format = context->iformat;
+            input->kind = format && format->long_name ? format->long_name : format && format->name ? format->name : "";
+        }
+    }
+    return AVERROR(EPERM);
+}
+
+// Demuxers whose files name other files: refused by name, whether or not
+// they asked for one while the container was opened.
+bool NamesOtherFiles(const char* demuxer) {
+    static const char* const kNaming[] = {"hls", "applehttp", "concat", "image2", "dash", "imf", "ffmetadata",
+                                          "tedcaptions", "mpl2"};
+    if (!demuxer) return false;
+    for (const char* name : kNaming)
+        if (std::strcmp(demuxer, name) == 0) return true;
+    return false;
+}
 
 int ReadInput(void* opaque, uint8_t* buffer, int size) {
     auto* input = static_cast<LocalMediaInput*>(opaque);
@@ -140,9 +170,16 @@ void FreeInput(AVIOContext** io) {
 
 }  // namespace
 
+std::string OtherFilesSentence(const std::string& path, const std::string& kind) {
+    const size_t slash = path.find_last_of('/');
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    return "\xE2\x80\x9C" + name + "\xE2\x80\x9D refers to other files (" + kind +
+           "); only a video held in one file is opened";
+}
+
 int OpenLocalMediaDescriptor(AVFormatContext** format, int fd, const std::string& name, std::string* problem) {
     *format = nullptr;
-    auto* input = new LocalMediaInput{fd, 0};
+    auto* input = new LocalMediaInput{fd, 0, {}, {}};
     auto* buffer = static_cast<uint8_t*>(av_malloc(kInputBufferBytes));
     AVIOContext* io = buffer ? avio_alloc_context(buffer, kInputBufferBytes, 0, input, ReadInput, nullptr, SeekInput)
                              : nullptr;
@@ -160,16 +197,47 @@ int OpenLocalMediaDescriptor(AVFormatContext** format, int fd, const std::string
     }
     context->pb = io;
     context->flags |= AVFMT_FLAG_CUSTOM_IO;
-    // Anything the container refers to is opened only as a local file.
+    // Nothing the container refers to is ever opened: no protocol may open
+    // a path, and the one hook through which demuxers open files refuses.
+    context->io_open = RefuseOtherFile;
+    // Told by what the file holds: a container whose kind names other files
+    // is refused before it is opened at all.
+    const std::string url = "file:" + name;
+    const AVInputFormat* probed = nullptr;
+    if (av_probe_input_buffer2(io, &probed, url.c_str(), nullptr, 0, 0) >= 0 && probed &&
+        NamesOtherFiles(probed->name)) {
+        const std::string kind = probed->long_name ? probed->long_name : probed->name;
+        std::printf("[Video] %s is %s, which names other files: refused\n", name.c_str(), kind.c_str());
+        avformat_free_context(context);
+        FreeInput(&io);
+        if (problem) *problem = OtherFilesSentence(name, kind);
+        return AVERROR(EPERM);
+    }
     AVDictionary* options = nullptr;
-    av_dict_set(&options, "protocol_whitelist", "file", 0);
-    const int status = avformat_open_input(&context, ("file:" + name).c_str(), nullptr, &options);
+    av_dict_set(&options, "protocol_whitelist", "none", 0);
+    av_dict_set(&options, "safe", "1", 0);
+    int status = avformat_open_input(&context, url.c_str(), probed, &options);
     av_dict_free(&options);
+    if (status >= 0 && (!input->refused.empty() || NamesOtherFiles(context->iformat ? context->iformat->name : nullptr))) {
+        const std::string kind = context->iformat && context->iformat->long_name ? context->iformat->long_name
+                                 : context->iformat && context->iformat->name    ? context->iformat->name
+                                                                                  : "a list of files";
+        avformat_close_input(&context);  // a custom input stays ours
+        if (problem) *problem = OtherFilesSentence(name, kind);
+        std::printf("[Video] %s refers to other files (%s): refused\n", name.c_str(),
+                    input->refused.empty() ? kind.c_str() : input->refused.c_str());
+        FreeInput(&io);
+        return AVERROR(EPERM);
+    }
     if (status < 0) {
         // A context that failed to open is freed by FFmpeg; the input is ours.
+        const bool named = !input->refused.empty();
+        if (named)
+            std::printf("[Video] %s refers to other files (%s): refused\n", name.c_str(), input->refused.c_str());
+        const std::string kind = input->kind.empty() ? "a list of files" : input->kind;
         FreeInput(&io);
-        if (problem) *problem = "cannot open container";
-        return status;
+        if (problem) *problem = named ? OtherFilesSentence(name, kind) : "cannot open container";
+        return named ? AVERROR(EPERM) : status;
     }
     *format = context;
     return status;
@@ -201,7 +269,14 @@ void CloseLocalMediaFile(AVFormatContext** format) {
     FreeInput(&io);
 }
 
-bool OpenVideoFFmpeg(VideoDecoder& decoder, const std::string& path) {
+bool OpenVideoFFmpeg(VideoDecoder& decoder, const std::string& path, int fd, std::string* refusal) {
+    // Owned from here: closed on every way out that does not hand it on.
+    struct Owned {
+        int fd;
+        ~Owned() {
+            if (fd >= 0) ::close(fd);
+        }
+    } owned{fd};
     CloseVideoFFmpeg(decoder);
     QuietFFmpegLog();
     decoder.packet = av_packet_alloc();
@@ -212,9 +287,15 @@ bool OpenVideoFFmpeg(VideoDecoder& decoder, const std::string& path) {
         return false;
     }
     std::string problem;
-    if (OpenLocalMediaFile(&decoder.format, path, &problem) < 0) {
+    const int given = owned.fd;
+    owned.fd = -1;  // the context owns it now, or closed it
+    const int opened = given >= 0 ? OpenLocalMediaDescriptor(&decoder.format, given, path, &problem)
+                                  : OpenLocalMediaFile(&decoder.format, path, &problem);
+    if (opened < 0) {
         // Neither text is a format text: the path is printed beside it.
         std::printf("[Video] FFmpeg: %s (%s)\n", problem.c_str(), path.c_str());
+        if (refusal && opened == AVERROR(EPERM)) *refusal = problem;
+        if (refusal && opened == AVERROR(EINVAL) && given < 0) *refusal = problem;
         CloseVideoFFmpeg(decoder);
         return false;
     }

@@ -5,6 +5,7 @@
 //   VideoDecoder                the open file, its decoder, scaler and the last frame received
 //   OpenLocalMediaFile          a regular local file only, read through the descriptor checked
 //   OpenLocalMediaDescriptor    the same for a descriptor already open
+//   OtherFilesSentence          why a container that names other files is refused
 //   LocalMediaDescriptor / CloseLocalMediaFile   the descriptor read; close context and input
 //   OpenVideoFFmpeg             open a file's best video stream (logs each failure)
 //   CloseVideoFFmpeg            release everything; the record can be opened again
@@ -54,26 +55,35 @@ struct VideoDecoder {
 // pipe. Only a regular file is opened (OpenRegularFile: looked at, opened
 // without waiting, checked again on the descriptor), and FFmpeg reads that
 // descriptor through an AVIOContext, never the path again: a pipe renamed
-// over the path after the check is never opened. Anything the container
-// refers to is opened through the "file" protocol alone. Negative (an FFmpeg
-// error) with *problem set on failure (the refusal sentence of what stands
-// at the path, for a file that is not regular); *format is null then. Close
-// with CloseLocalMediaFile.
+// over the path after the check is never opened. No other file is ever
+// opened: no protocol that opens a path is allowed and the demuxers' hook
+// for opening files refuses, so a container that refers to other files (an
+// HLS playlist, a concat list, an image sequence, a reference movie) is
+// refused with OtherFilesSentence (the result is AVERROR(EPERM) then).
+// Negative (an FFmpeg error) with *problem set on failure (the refusal
+// sentence of what stands at the path, for a file that is not regular);
+// *format is null then. Close with CloseLocalMediaFile.
 int OpenLocalMediaFile(AVFormatContext** format, const std::string& path, std::string* problem);
 // The same over `fd` (open for reading, a regular file), which the context
 // then owns: it is closed with the context, or at once when opening fails.
 // `name` (the file's path) tells FFmpeg the file's extension.
 int OpenLocalMediaDescriptor(AVFormatContext** format, int fd, const std::string& name, std::string* problem);
+// "“NAME” refers to other files (KIND); only a video held in one file is opened".
+std::string OtherFilesSentence(const std::string& path, const std::string& kind);
 // The descriptor a context of OpenLocalMediaFile reads, -1 for another.
 int LocalMediaDescriptor(const AVFormatContext* format);
 // Closes the context and, when it is one of OpenLocalMediaFile, its input
 // and descriptor; *format is null after.
 void CloseLocalMediaFile(AVFormatContext** format);
 
-// Opens `path` (UTF-8) and its best decodable video stream. On failure logs
-// its "[Video] FFmpeg: ..." line (allocation failures excepted), closes the
-// decoder and returns false.
-bool OpenVideoFFmpeg(VideoDecoder& decoder, const std::string& path);
+// Opens `path` (UTF-8) and its best decodable video stream; with `fd` (a
+// regular file the caller opened from `path`, owned from here) the file is
+// read through it and the path is not opened again. On failure logs its
+// "[Video] FFmpeg: ..." line (allocation failures excepted), closes the
+// decoder and returns false; *refusal (when given) gets the sentence of a
+// file that is refused rather than undecodable (one that refers to other
+// files, or one that is no regular file).
+bool OpenVideoFFmpeg(VideoDecoder& decoder, const std::string& path, int fd = -1, std::string* refusal = nullptr);
 void CloseVideoFFmpeg(VideoDecoder& decoder);
 
 // Receives the next frame into `decoder.frame` and its video time into *time.

@@ -3,6 +3,7 @@
 // Index
 //   gVideoPlayer, the clock
 //   Threads               start and stop the decoder thread and the audio extraction
+//   OpenVideoAside             the container and first picture on a thread a signal stops waiting for
 //   LoadReferenceVideo / CloseReferenceVideo
 //   Showing pictures      take what is due from the hand-over into `shown`
 //   UpdateReferenceVideo  paused: the newest seek picture; playing: the frame at the play clock
@@ -17,10 +18,14 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <atomic>
+#include <memory>
 #include <system_error>
+#include <thread>
 
 #include "picture/reference_audio.h"
 #include "picture/video_player_worker.h"
+#include "platform/termination_signals.h"
 
 VideoPlayer gVideoPlayer;
 
@@ -97,11 +102,60 @@ void StartAudioExtraction(VideoPlayerWorker& worker, const std::string& path, in
 
 // ---- Load and close --------------------------------------------------------------
 
-bool LoadReferenceVideo(VideoPlayer& player, const std::string& path) {
+namespace {
+
+// The container opened and its first picture decoded, on a thread of its
+// own: the caller waits for it, but a signal that ends the program ends the
+// wait (the open is then left to finish, or not, on its own), so that a read
+// the disk never answers cannot keep the program from ending.
+struct VideoOpening {
+    std::unique_ptr<VideoPlayerWorker> worker = std::make_unique<VideoPlayerWorker>();
+    std::string refusal;
+    double first = 0;
+    bool opened = false;
+    bool decoded = false;
+    std::atomic<bool> done{false};
+};
+
+std::shared_ptr<VideoOpening> OpenVideoAside(const std::string& path, int fd) {
+    auto opening = std::make_shared<VideoOpening>();
+    auto run = [opening, path, fd] {
+        VideoDecoder& decoder = opening->worker->decoder;
+        opening->opened = OpenVideoFFmpeg(decoder, path, fd, &opening->refusal);
+        opening->decoded = opening->opened && ReceiveVideoFrameFFmpeg(decoder, &opening->first);
+        opening->done.store(true, std::memory_order_release);
+    };
+    std::thread opener;
+    try {
+        opener = std::thread(run);
+    } catch (const std::system_error&) {
+        run();  // no thread to be had: opened here
+        return opening;
+    }
+    while (!opening->done.load(std::memory_order_acquire)) {
+        if (PendingTerminationSignal() != 0) {
+            std::printf("[Video] %s: the open of %s is left unfinished\n", TerminationSignalName(PendingTerminationSignal()),
+                        path.c_str());
+            opener.detach();
+            return nullptr;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    opener.join();
+    return opening;
+}
+
+}  // namespace
+
+bool LoadReferenceVideo(VideoPlayer& player, const std::string& path, int fd, std::string* refusal) {
     CloseReferenceVideo(player);
-    auto worker = std::make_unique<VideoPlayerWorker>();
+    const std::shared_ptr<VideoOpening> opening = OpenVideoAside(path, fd);
+    if (!opening || !opening->opened) {
+        if (opening && refusal) *refusal = opening->refusal;
+        return false;
+    }
+    std::unique_ptr<VideoPlayerWorker> worker = std::move(opening->worker);
     VideoDecoder& decoder = worker->decoder;
-    if (!OpenVideoFFmpeg(decoder, path)) return false;
     // The reference audio is read from this same file, through a descriptor of its own.
     const int audioFd = ::dup(LocalMediaDescriptor(decoder.format));
     struct AudioFdCloser {
@@ -110,8 +164,8 @@ bool LoadReferenceVideo(VideoPlayer& player, const std::string& path) {
             if (fd >= 0) ::close(fd);
         }
     } audioFdCloser{audioFd};
-    double first = 0;
-    if (!ReceiveVideoFrameFFmpeg(decoder, &first)) {
+    const double first = opening->first;
+    if (!opening->decoded) {
         std::printf("[Video] FFmpeg: first frame decode failed (%s)\n", path.c_str());
         std::fflush(stdout);
         CloseVideoFFmpeg(decoder);

@@ -69,7 +69,12 @@ struct VideoPlayer {
 
 extern VideoPlayer gVideoPlayer;
 
-bool LoadReferenceVideo(VideoPlayer& player, const std::string& path);
+// Opens the video at `path`, read through `fd` when given (a regular file
+// the caller opened from the path, owned from here: the path is then opened
+// no more), shows its first picture and starts decoding and the audio
+// extraction. False when it cannot be shown; *refusal (when given) then gets
+// the sentence of a file that is refused rather than undecodable.
+bool LoadReferenceVideo(VideoPlayer& player, const std::string& path, int fd = -1, std::string* refusal = nullptr);
 void CloseReferenceVideo(VideoPlayer& player);
 // Returns the project time of the shown picture (startOffset + currentTime).
 float UpdateReferenceVideo(VideoPlayer& player);

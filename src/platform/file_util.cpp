@@ -1,10 +1,13 @@
 // file_util.cpp — durable replace of files, random bytes, readability.
 //
 // Index
-//   ParentFolder / SyncPath / WriteAll / CopyDescriptor / CopyAcrossFileSystems   helpers
+//   ParentFolder / SyncPath / WriteAll / CopyDescriptor / DirOf / NameIn / CopyAcrossFileSystems   helpers
 //   FillRandomBytes
 //   WriteTextFileAtomic / WriteBytesFileAtomic / CommitAndReplaceFile   temporary file, fsync, rename, folder fsync
-//   CommitTemporaryFile / OpenNewTemporaryFile   the same for a file held open; temporary files made new
+//   MoveIntoPlace / MoveCommitted   the rename into place (never over a link or a pipe in a held folder)
+//   CommitTemporaryFile(In) / RemoveTemporaryIn / OpenNewTemporaryFile(In)   the same for a file held open,
+//                        in a held folder or by path; temporary files made new
+//   IdentityAt / IdentityOf   device, inode, size and birth time (statx)
 //   KindOfMode           a file's type as a PathKind
 //   OpenRegularFile / OpenRegularFileStream / RegularFileProblem   regular files only, never waiting
 //   CopyFileContents     durable copy into a new file, bounded by the size checked
@@ -16,6 +19,7 @@
 #include <fcntl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -105,13 +109,42 @@ PathKind KindOfMode(mode_t mode) {
     return PathKind::OtherKind;
 }
 
-// Copies src into a fresh file beside dst, syncs it and renames it into place.
-bool CopyAcrossFileSystems(const std::string& src, const std::string& dst) {
-    std::string staging = dst + ".tmp";
-    if (staging == src) staging = dst + ".copy.tmp";
-    if (!CopyFileContents(src, staging)) return false;
-    if (::rename(staging.c_str(), dst.c_str()) == 0) return true;
-    ::unlink(staging.c_str());
+// The folder a held-folder call acts in, and the name used there.
+int DirOf(const HeldFolder* folder) { return folder ? folder->fd : AT_FDCWD; }
+std::string NameIn(const HeldFolder* folder, const std::string& path) {
+    if (!folder) return path;
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Copies the committed temporary file open as `from` into a fresh file beside
+// the target (made new, never through a link), syncs it and renames it into
+// place: for a move between file systems.
+bool CopyAcrossFileSystems(int from, const HeldFolder* folder, const std::string& tmpPath,
+                           const std::string& targetPath) {
+    const std::string staging = targetPath + ".copy.tmp";
+    int error = 0;
+    const int out = OpenNewTemporaryFileIn(folder, staging, &error);
+    if (out < 0) {
+        errno = error;
+        return false;
+    }
+    struct stat st {};
+    bool ok = ::fstat(from, &st) == 0 && ::lseek(from, 0, SEEK_SET) == 0 &&
+              CopyDescriptor(from, out, uint64_t(st.st_size)) && ::fsync(out) == 0;
+    int saved = ok ? 0 : errno;
+    if (::close(out) != 0 && ok) {
+        ok = false;
+        saved = errno;
+    }
+    if (ok && ::renameat(DirOf(folder), NameIn(folder, staging).c_str(), DirOf(folder),
+                         NameIn(folder, targetPath).c_str()) == 0) {
+        ::unlinkat(DirOf(folder), NameIn(folder, tmpPath).c_str(), 0);
+        return true;
+    }
+    if (ok) saved = errno;
+    ::unlinkat(DirOf(folder), NameIn(folder, staging).c_str(), 0);
+    errno = saved;
     return false;
 }
 
@@ -186,21 +219,50 @@ bool WriteBytesFileAtomic(const std::string& path, const void* data, size_t size
 
 namespace {
 
-// The move of a temporary file that is on disk already.
-bool MoveCommitted(const std::string& tmpPath, const std::string& targetPath, FileReplaceFailure* failure) {
+// Moves the finished temporary file to its name. In a held folder the move
+// never replaces what another program put there since the export set the
+// earlier files aside: a link, a pipe or a folder at the name stays and the
+// move fails (EEXIST); only a regular file is replaced, as by rename(2).
+bool MoveIntoPlace(const HeldFolder* folder, const std::string& from, const std::string& to) {
+    const int at = DirOf(folder);
+    if (!folder) return ::renameat(at, from.c_str(), at, to.c_str()) == 0;
+    if (::renameat2(at, from.c_str(), at, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno != EEXIST && errno != EINVAL && errno != ENOSYS) return false;
+    struct stat st {};
+    if (errno == EEXIST && (::fstatat(at, to.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))) {
+        errno = EEXIST;
+        return false;
+    }
+    return ::renameat(at, from.c_str(), at, to.c_str()) == 0;
+}
+
+// The move of a temporary file that is on disk already (open as `fd`, or -1
+// when the caller holds none).
+bool MoveCommitted(int fd, const HeldFolder* folder, const std::string& tmpPath, const std::string& targetPath,
+                   FileReplaceFailure* failure) {
     int error = 0;
-    bool ok = MoveFileReplacing(tmpPath, targetPath, &error);
+    bool ok = false;
+    if (const int fault = InjectedFault(FileFaultPoint::Move, targetPath)) {
+        error = fault;
+    } else if (MoveIntoPlace(folder, NameIn(folder, tmpPath), NameIn(folder, targetPath))) {
+        ok = true;
+    } else {
+        error = errno;
+    }
     if (!ok && error == EXDEV) {
-        ok = CopyAcrossFileSystems(tmpPath, targetPath);
+        RegularFile opened;
+        if (fd < 0) opened = OpenRegularFile(tmpPath);
+        ok = CopyAcrossFileSystems(fd >= 0 ? fd : opened.fd, folder, tmpPath, targetPath);
         if (!ok) error = errno;
+        if (opened.fd >= 0) ::close(opened.fd);
     }
     if (!ok) {
         NoteFailure(failure, kReplaceMove, error);
-        ::unlink(tmpPath.c_str());
+        ::unlinkat(DirOf(folder), NameIn(folder, tmpPath).c_str(), 0);
         return false;
     }
-    ::unlink(tmpPath.c_str());  // only still there after a cross-device copy
-    SyncPath(ParentFolder(targetPath), O_RDONLY | O_DIRECTORY);
+    if (folder) ::fsync(folder->fd);
+    else SyncPath(ParentFolder(targetPath), O_RDONLY | O_DIRECTORY);
     NoteFailure(failure, kReplaceDone, 0);
     return true;
 }
@@ -215,33 +277,74 @@ bool CommitAndReplaceFile(const std::string& tmpPath, const std::string& targetP
         ::unlink(tmpPath.c_str());
         return false;
     }
-    return MoveCommitted(tmpPath, targetPath, failure);
+    return MoveCommitted(-1, nullptr, tmpPath, targetPath, failure);
 }
 
 bool CommitTemporaryFile(int fd, const std::string& tmpPath, const std::string& targetPath,
                          FileReplaceFailure* failure) {
-    if (fd < 0 || ::fsync(fd) != 0) {
-        NoteFailure(failure, kReplaceCommit, fd < 0 ? EBADF : errno);
-        ::unlink(tmpPath.c_str());
-        return false;
-    }
-    return MoveCommitted(tmpPath, targetPath, failure);
+    return CommitTemporaryFileIn(fd, nullptr, tmpPath, targetPath, failure);
 }
 
+bool CommitTemporaryFileIn(int fd, const HeldFolder* folder, const std::string& tmpPath,
+                           const std::string& targetPath, FileReplaceFailure* failure) {
+    if (fd < 0 || ::fsync(fd) != 0) {
+        NoteFailure(failure, kReplaceCommit, fd < 0 ? EBADF : errno);
+        ::unlinkat(DirOf(folder), NameIn(folder, tmpPath).c_str(), 0);
+        return false;
+    }
+    return MoveCommitted(fd, folder, tmpPath, targetPath, failure);
+}
+
+void RemoveTemporaryIn(const HeldFolder* folder, const std::string& tmpPath) {
+    ::unlinkat(DirOf(folder), NameIn(folder, tmpPath).c_str(), 0);
+}
+
+namespace {
+
+bool StatxIdentity(int folder, const char* name, int flags, FileIdentity* identity) {
+    struct statx sx {};
+    if (::statx(folder, name, flags | AT_SYMLINK_NOFOLLOW | AT_STATX_SYNC_AS_STAT,
+                STATX_INO | STATX_SIZE | STATX_BTIME, &sx) != 0)
+        return false;
+    if (identity) {
+        identity->device = makedev(sx.stx_dev_major, sx.stx_dev_minor);
+        identity->inode = ino_t(sx.stx_ino);
+        identity->size = int64_t(sx.stx_size);
+        identity->birth = (sx.stx_mask & STATX_BTIME)
+                              ? int64_t(sx.stx_btime.tv_sec) * 1000000000 + int64_t(sx.stx_btime.tv_nsec)
+                              : 0;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool IdentityAt(int folder, const std::string& name, FileIdentity* identity) {
+    return StatxIdentity(folder, name.c_str(), 0, identity);
+}
+
+bool IdentityOf(int fd, FileIdentity* identity) { return StatxIdentity(fd, "", AT_EMPTY_PATH, identity); }
+
 int OpenNewTemporaryFile(const std::string& tmpPath, int* error) {
+    return OpenNewTemporaryFileIn(nullptr, tmpPath, error);
+}
+
+int OpenNewTemporaryFileIn(const HeldFolder* folder, const std::string& tmpPath, int* error) {
     constexpr int kFlags = O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+    const int at = DirOf(folder);
+    const std::string name = NameIn(folder, tmpPath);
     for (int attempt = 0; attempt < 2; ++attempt) {
-        const int fd = ::open(tmpPath.c_str(), kFlags, 0644);
+        const int fd = ::openat(at, name.c_str(), kFlags, 0644);
         if (fd >= 0) return fd;
         if (errno != EEXIST) break;
         // A stale temporary file or a planted link: the name goes (a link
         // itself, never what it points to). A folder is not ours to remove.
         struct stat st {};
-        if (::lstat(tmpPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        if (::fstatat(at, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode)) {
             errno = EISDIR;
             break;
         }
-        if (::unlink(tmpPath.c_str()) != 0 && errno != ENOENT) break;
+        if (::unlinkat(at, name.c_str(), 0) != 0 && errno != ENOENT) break;
         errno = EEXIST;
     }
     if (error) *error = errno;
@@ -321,9 +424,10 @@ bool CopyFileContents(const std::string& src, const std::string& dst, int* error
         if (error) *error = source.error;
         return false;
     }
-    int out = ::open(dst.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int openError = 0;
+    const int out = OpenNewTemporaryFileIn(nullptr, dst, &openError);
     if (out < 0) {
-        if (error) *error = errno;
+        if (error) *error = openError;
         ::close(in);
         return false;
     }

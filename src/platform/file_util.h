@@ -8,6 +8,8 @@
 //   CommitAndReplaceFile  fsync a finished temporary file and move it over the target
 //   OpenNewTemporaryFile  create "<path>.tmp" new, never through a link; a stale one goes
 //   CommitTemporaryFile   the same commit for a temporary file still held open
+//   FileIdentity / HeldFolder   a file known by device, inode and size; a folder held open to write in
+//   OpenNewTemporaryFileIn / CommitTemporaryFileIn / RemoveTemporaryIn   the same relative to a held folder
 //   RegularFile / OpenRegularFile / OpenRegularFileStream / RegularFileProblem
 //                         open for reading without waiting, regular files only
 //   CopyFileContents      copy a file into a new file and sync it
@@ -22,7 +24,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
+
+#include <sys/types.h>
 
 void FillRandomBytes(void* buffer, size_t length);
 
@@ -69,6 +74,48 @@ int OpenNewTemporaryFile(const std::string& tmpPath, int* error = nullptr);
 bool CommitTemporaryFile(int fd, const std::string& tmpPath, const std::string& targetPath,
                          FileReplaceFailure* failure = nullptr);
 
+// A file known by what it is rather than by its name: another program's
+// file put at the same name is another file, even when it was given the
+// inode number a removed file had (its birth time differs). `size` is -1
+// while unknown (a file still being written), `birth` (nanoseconds) 0 where
+// the file system does not keep it.
+struct FileIdentity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    int64_t size = -1;
+    int64_t birth = 0;
+    bool Same(const FileIdentity& other) const {
+        return device == other.device && inode == other.inode &&
+               (size < 0 || other.size < 0 || size == other.size) &&
+               (birth == 0 || other.birth == 0 || birth == other.birth);
+    }
+};
+// The identity of the entry `name` in the folder open as `folder` (a link or
+// a pipe is looked at, never followed or opened); false when nothing is there.
+bool IdentityAt(int folder, const std::string& name, FileIdentity* identity);
+// The identity of the file open as `fd`.
+bool IdentityOf(int fd, FileIdentity* identity);
+
+// A folder a writer makes its files in, held open by its caller (an export
+// holds its folders for its whole run): every create, rename and removal is
+// made relative to `fd`, so a folder swapped for a link after it was opened
+// changes nothing outside it. `made` (may be empty) is told of each file as
+// soon as it exists under its temporary name (size -1) and again once it is
+// in place under `path` (with its size).
+struct HeldFolder {
+    int fd = -1;
+    std::function<void(const std::string& path, const FileIdentity& identity)> made;
+};
+
+// OpenNewTemporaryFile, CommitTemporaryFile and the removal of a temporary
+// file given up, in `folder` (the last component of each path is the name
+// used there; the rest only names it in the log); by the paths themselves
+// when `folder` is null.
+int OpenNewTemporaryFileIn(const HeldFolder* folder, const std::string& tmpPath, int* error = nullptr);
+bool CommitTemporaryFileIn(int fd, const HeldFolder* folder, const std::string& tmpPath,
+                           const std::string& targetPath, FileReplaceFailure* failure = nullptr);
+void RemoveTemporaryIn(const HeldFolder* folder, const std::string& tmpPath);
+
 // Paths come from files strangers send (projects, recipes, libraries): one
 // may name a pipe, which blocks an ordinary open forever, or a device such as
 // /dev/zero, which never ends. Every file the program reads or copies is
@@ -90,8 +137,9 @@ std::FILE* OpenRegularFileStream(const std::string& path, std::string* problem =
 // "" when `path` is a regular file that opens for reading, else the message.
 std::string RegularFileProblem(const std::string& path);
 
-// Copies the regular file `src` into a new file `dst` (created, or truncated
-// when it exists) and forces it to disk. At most the size `src` had when it
+// Copies the regular file `src` into a new file `dst` (made new: whatever
+// stood at the name, a link among them, is removed and never written
+// through) and forces it to disk. At most the size `src` had when it
 // was opened is copied, so a file that keeps growing cannot fill the disk.
 // On failure `dst` is removed, *error holds the system's error number (EINVAL
 // for a source that is not a regular file) and the result is false.

@@ -107,18 +107,24 @@ void TakeDroppedVideo(AppState& app, Project& doc) {
     std::string path;
     path.swap(app.droppedVideoPath);
     // What is no video file at all is named as what it is, before anything
-    // of the open video or trace is given up for it.
-    const std::string refusal = RegularFileProblem(path);
-    if (!refusal.empty()) {
-        ShowToast(app, refusal, kRefusalToastSeconds);
-        std::printf("[UI] video not opened: %s (%s)\n", refusal.c_str(), path.c_str());
+    // of the open video or trace is given up for it. Opened once: the player
+    // reads this descriptor.
+    const RegularFile file = OpenRegularFile(path);
+    if (file.fd < 0) {
+        ShowToast(app, file.problem, kRefusalToastSeconds);
+        std::printf("[UI] video not opened: %s (%s)\n", file.problem.c_str(), path.c_str());
         std::fflush(stdout);
         return;
     }
     if (app.traceRunning.load()) CancelTraceAnalysis(app);
     VideoPlayer& player = gVideoPlayer;
     if (player.loaded) CloseReferenceVideo(player);
-    if (!LoadReferenceVideo(player, path)) {
+    std::string refusal;
+    if (!LoadReferenceVideo(player, path, file.fd, &refusal)) {
+        if (!refusal.empty()) {
+            ShowToast(app, refusal, kRefusalToastSeconds);
+            return;
+        }
         app.toastText = "Error: couldn't decode this video (codec not supported on this system) \xE2\x80\x94 use an "
                         "H.264 .mp4 proxy";
         app.toastTimer = 8;

@@ -6,10 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <filesystem>
 #include <thread>
 
 #include "export/bwf_readback.h"
+#include "export/bwf_writer.h"
 #include "export/export_rig.h"
 #include "library/file_registry.h"
 #include "library/sound_library.h"
@@ -195,10 +197,9 @@ TEST(ExportJob, AFailedPassShowsInTheTextAndTheToast) {
     EXPECT_EQ(ExportStatusText(*rig.app), "Export complete — 2 files");
 
     fs::remove_all(rig.Out());
-    ASSERT_TRUE(fs::create_directories(rig.OutFile("Mix.wav")));  // the mixdown cannot take its place
-    rig.app->questionDialog = CountingQuestion;
-    gAnswer = true;
+    InjectBwfWriteFailure(1, ENOSPC, "Mix.wav", true);  // the mixdown's disk is full
     ASSERT_EQ(ExportAndWait(rig, ctx, rig.Job(true, true)), ExportStart::Started);
+    InjectBwfWriteFailure(0, 0);
     // The stems were written; the mixdown was not, and the text names it.
     EXPECT_EQ(ExportStatusText(*rig.app), "Export finished with errors — 1 file not written: Mix.wav");
     EXPECT_EQ(rig.app->toastText, "Export finished with errors — 1 file not written: Mix.wav");

@@ -9,10 +9,12 @@
 
 #include <filesystem>
 #include <atomic>
+#include <cerrno>
 #include <map>
 #include <thread>
 
 #include "document/text_util.h"
+#include "export/bwf_writer.h"
 #include "export/aaf_export_rig.h"
 #include "export/aaf_test_tools.h"
 #include "export/export_names.h"
@@ -259,8 +261,8 @@ TEST(ExportReplacement, AFailedPassLeavesTheEarlierFilesOfThatPassWhole) {
 
     rig.project->results[0].name = "Slam";
     rig.engine->masterGain = 0.5f;
-    // The new session cannot be saved, and a folder holds the name of one new clip file.
-    fs::create_directories(rig.OutFile("Clips/Reel - Slam.wav"));
+    // The new session cannot be saved, and one new clip file finds its disk full.
+    InjectBwfWriteFailure(1, ENOSPC, "Reel - Slam.wav", true);
     rig.writerSucceeds = false;
     AafRig* session = &rig;
     const ExportContext ctx = rig.Context([session](const ExportJob& job, const Project& p, const AudioEngine& e) {
@@ -270,6 +272,7 @@ TEST(ExportReplacement, AFailedPassLeavesTheEarlierFilesOfThatPassWhole) {
     rig.AssignTracks();
     ASSERT_EQ(StartExport(ctx, MakeExportJob(*rig.app, *rig.project, *rig.engine, chosen)), ExportStart::Started);
     while (!PollExport(*rig.app)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    InjectBwfWriteFailure(0, 0);
     EXPECT_EQ(rig.session.calls, 1);
     EXPECT_NE(rig.app->toastText, "Export complete");
 

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,6 +19,7 @@
 #include <thread>
 
 #include "export/aaf_export_rig.h"
+#include "export/export_folders.h"
 #include "export/bwf_writer.h"
 #include "export/export_replacement.h"
 #include "export/replacement_journal.h"
@@ -333,98 +335,132 @@ TEST(ExportReplacementKilled, ARunningReplacementIsLeftAloneUntilItsProgramIsGon
 
 namespace {
 
-std::string gGoMarker;
-
-// In the first exporting child: its 40th new essence file waits on its way
-// into place until the test lets it go.
-int HoldAtAnEssence(FileFaultPoint point, const std::string& path) {
-    if (point != FileFaultPoint::Move || path.find("/Audio Files/") == std::string::npos) return 0;
-    if (++gEssenceMoves != kBlockAtEssence) return 0;
-    const int fd = ::open(gBlockMarker.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-    if (fd >= 0) ::close(fd);
-    while (!fs::exists(gGoMarker)) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    return 0;
-}
-
 // The files of the export named `base` in `folder`: its mixdown, its clips
-// and its session folder (clock fields blanked, ExportedFiles).
+// and its session folder (clock fields blanked, ExportedFiles), and any
+// temporary file beside them.
 std::map<std::string, std::string> ExportNamed(const std::string& folder, const std::string& base) {
     std::map<std::string, std::string> files;
     for (const auto& [path, bytes] : ExportedFiles(folder))
-        if (path == base + ".wav" || path.rfind("Clips/" + base + " - ", 0) == 0 || path.rfind(base + "/", 0) == 0)
+        if (path.rfind(base + ".wav", 0) == 0 || path.rfind("Clips/" + base + " - ", 0) == 0 ||
+            path.rfind(base + "/", 0) == 0)
             files[path] = bytes;
     return files;
 }
 
-}  // namespace
+// One run of the program in a process of its own: its own user folder, the
+// export on a thread of its own, its state written to files the test waits
+// on ("held" once its export holds at `holdAt`, "waiting" once it waits for
+// the folder, "status" with its last status once it ended).
+struct ProgramRun {
+    std::unique_ptr<ChildProcess> child;
+    std::string marks;
 
-// Two programs export into one folder at once, each replacing an earlier
-// export of its own name: the second starts while the first is half-way
-// through its AAF step and leaves the first one's replacement alone (and
-// says so); each ends with its own export whole, as it is in a folder of its
-// own, and says so.
-TEST(ExportReplacementKilled, TwoProgramsExportIntoOneFolderAtOnce) {
-    KillRig rig;
-    auto exportIn = [&rig](const std::string& folder, const std::string& base, bool changed,
-                           const std::string& statusFile) {
-        ChildProcess child([&rig, folder, base, changed, statusFile] {
-            if (changed) {
-                for (RenderResult& r : rig.project->results) r.name = "take " + r.name.substr(6);
-                rig.engine->masterGain = 0.5f;
-            }
+    std::string Mark(const std::string& name) const { return marks + "." + name; }
+
+    ProgramRun(KillRig& rig, const std::string& data, const std::string& out, float gain, int holdAt,
+               ExportPass pass) {
+        marks = data;
+        child = std::make_unique<ChildProcess>([&rig, data, out, gain, holdAt, pass, this] {
+            ::setenv("XDG_DATA_HOME", data.c_str(), 1);
+            rig.engine->masterGain = gain;
             rig.app->questionDialog = &Yes;
-            if (StartExport(rig.Ctx(), MakeExportJob(*rig.app, *rig.project, *rig.engine, folder + "/" + base)) !=
+            if (holdAt > 0) HoldExportForTests(true, pass, 0.5);
+            ExportContext ctx = rig.Ctx();
+            ctx.replacementNotes = ReplacementNoteFolder();
+            ctx.startThread = nullptr;  // a thread of its own, as in the program
+            if (StartExport(ctx, MakeExportJob(*rig.app, *rig.project, *rig.engine, out + "/Reel")) !=
                 ExportStart::Started)
                 ::_exit(1);
-            WriteWholeFile(statusFile, ExportStatusText(*rig.app));
+            bool held = false, waiting = false;
+            while (!PollExport(*rig.app)) {
+                if (!held && ExportHeldForTests()) held = WriteWholeFile(Mark("held"), "");
+                if (!waiting && ExportStatusText(*rig.app) == kWaitingForFolderText)
+                    waiting = WriteWholeFile(Mark("waiting"), "");
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+            WriteWholeFile(Mark("status"), ExportStatusText(*rig.app));
+        });
+    }
+};
+
+}  // namespace
+
+// Two programs (each with its own user folder) export over one earlier
+// export in one folder. The first holds the folder: the second waits for it
+// and says so, never writing beside it. The first is killed in each of its
+// passes; the second then runs whole and says "Export complete", and the
+// first, started again, leaves the second's export as it is: the folder
+// holds the survivor's export, byte for byte, and no hidden folder or note
+// of either is left.
+TEST(ExportReplacementKilled, TwoProgramsExportIntoOneFolderOneAtATime) {
+    KillRig rig;
+    const std::string out = rig.Out(), ref = rig.dir.File("ref"), earlier = rig.dir.File("earlier");
+    auto exportWhole = [&rig](const std::string& folder, float gain) {
+        ChildProcess child([&rig, folder, gain] {
+            rig.engine->masterGain = gain;
+            ::_exit(rig.Start(&Yes) == ExportStart::Started && folder == rig.Out() ? 0 : 2);
         });
         return child.Wait();
     };
-    const std::string out = rig.Out(), status = rig.dir.File("status");
-    ASSERT_EQ(exportIn(out, "A", false, status), 0);
-    ASSERT_EQ(exportIn(out, "B", false, status), 0);
-    ASSERT_EQ(exportIn(rig.dir.File("refA"), "A", true, status), 0);
-    ASSERT_EQ(exportIn(rig.dir.File("refB"), "B", true, status), 0);
-    const std::map<std::string, std::string> expectedA = ExportNamed(rig.dir.File("refA"), "A");
-    const std::map<std::string, std::string> expectedB = ExportNamed(rig.dir.File("refB"), "B");
-    ASSERT_GT(expectedA.size(), size_t(2 * kResults));
-    ASSERT_NE(ExportNamed(out, "A"), expectedA) << "the re-exports differ from the earlier ones";
+    ASSERT_EQ(exportWhole(out, 1.0f), 0);
+    fs::copy(out, earlier, fs::copy_options::recursive);
+    const std::map<std::string, std::string> earlierFiles = ExportNamed(out, "Reel");
+    {
+        ChildProcess child([&rig, ref] {
+            rig.engine->masterGain = 0.7f;
+            rig.app->questionDialog = &Yes;
+            ::_exit(StartExport(rig.Ctx(), MakeExportJob(*rig.app, *rig.project, *rig.engine, ref + "/Reel")) ==
+                            ExportStart::Started
+                        ? 0
+                        : 1);
+        });
+        ASSERT_EQ(child.Wait(), 0);
+    }
+    const std::map<std::string, std::string> survivor = ExportNamed(ref, "Reel");
+    ASSERT_GT(survivor.size(), size_t(2 * kResults));
 
-    // The first re-export, held half-way through its AAF step.
-    gBlockMarker = rig.dir.File("held");
-    gGoMarker = rig.dir.File("go");
-    ChildProcess first([&rig, out, status] {
-        for (RenderResult& r : rig.project->results) r.name = "take " + r.name.substr(6);
-        rig.engine->masterGain = 0.5f;
-        rig.app->questionDialog = &Yes;
-        SetFileFaultHookForTests(&HoldAtAnEssence);
-        if (StartExport(rig.Ctx(), MakeExportJob(*rig.app, *rig.project, *rig.engine, out + "/A")) !=
-            ExportStart::Started)
-            ::_exit(1);
-        WriteWholeFile(status + "A", ExportStatusText(*rig.app));
-    });
-    ASSERT_TRUE(WaitUntil([&] { return fs::exists(gBlockMarker); }, std::chrono::minutes(3)))
-        << "the first export never reached its 40th essence";
-    ASSERT_EQ(HiddenReplacingFolders(out).size(), 1u);
+    for (ExportPass pass : {ExportPass::Aaf, ExportPass::Mixdown, ExportPass::Clips}) {
+        SCOPED_TRACE(pass == ExportPass::Aaf ? "killed in the AAF step" : pass == ExportPass::Mixdown ? "in the mixdown" : "in the clips");
+        fs::remove_all(out);
+        fs::copy(earlier, out, fs::copy_options::recursive);
+        const std::string first = rig.dir.File("first"), second = rig.dir.File("second");
+        for (const std::string& data : {first, second}) {
+            fs::remove_all(data);
+            for (const char* mark : {".held", ".waiting", ".status"}) fs::remove(data + mark);
+        }
+        ProgramRun a(rig, first, out, 0.5f, 1, pass);
+        ASSERT_TRUE(WaitUntil([&] { return fs::exists(a.Mark("held")); }, std::chrono::minutes(3)));
+        {
+            const int probe = ::open(out.c_str(), O_RDONLY | O_DIRECTORY);
+            EXPECT_NE(::flock(probe, LOCK_EX | LOCK_NB), 0) << "the first program holds the folder";
+            ::close(probe);
+        }
+        ProgramRun b(rig, second, out, 0.7f, 0, pass);
+        ASSERT_TRUE(WaitUntil([&] { return fs::exists(b.Mark("waiting")); }, std::chrono::minutes(3)))
+            << "the second program waits for the folder";
+        EXPECT_FALSE(fs::exists(b.Mark("status"))) << "it writes nothing while the first holds the folder";
+        ::kill(a.child->pid, SIGKILL);
+        EXPECT_EQ(a.child->Wait(), -SIGKILL);
+        ASSERT_EQ(b.child->Wait(), 0);
+        const std::string status = ReadWholeFile(b.Mark("status"));
+        EXPECT_EQ(status.rfind("Export complete", 0), 0u) << status;
+        ExpectSameExportFiles(ExportNamed(out, "Reel"), survivor);
 
-    // The second runs whole meanwhile.
-    ASSERT_EQ(exportIn(out, "B", true, status + "B"), 0);
-    const std::string statusB = ReadWholeFile(status + "B");
-    EXPECT_EQ(statusB.rfind("Export complete", 0), 0u) << statusB;
-    EXPECT_NE(statusB.find("(1 hidden replacing folder of another export left as found)"), std::string::npos)
-        << statusB;
-    ExpectSameExportFiles(ExportNamed(out, "B"), expectedB);
-    ASSERT_EQ(HiddenReplacingFolders(out).size(), 1u) << "the first one's replacement is untouched";
-    EXPECT_GE(EntriesIn(HiddenReplacingFolders(out)[0]), 100u);
-
-    ASSERT_TRUE(WriteWholeFile(gGoMarker, "go"));
-    EXPECT_EQ(first.Wait(), 0);
-    const std::string statusA = ReadWholeFile(status + "A");
-    EXPECT_EQ(statusA.rfind("Export complete", 0), 0u) << statusA;
-    ExpectSameExportFiles(ExportNamed(out, "A"), expectedA);
-    ExpectSameExportFiles(ExportNamed(out, "B"), expectedB);
-    EXPECT_TRUE(HiddenReplacingFolders(out).empty());
-    EXPECT_TRUE(rig.Notes().empty());
+        // The first program starts again and settles what its kill left.
+        ChildProcess restart([first] {
+            ::setenv("XDG_DATA_HOME", first.c_str(), 1);
+            SettleInterruptedExports();
+        });
+        ASSERT_EQ(restart.Wait(), 0);
+        ExpectSameExportFiles(ExportNamed(out, "Reel"), survivor);
+        EXPECT_NE(ExportNamed(out, "Reel"), earlierFiles);
+        EXPECT_TRUE(HiddenReplacingFolders(out).empty());
+        for (const std::string& data : {first, second}) {
+            std::error_code ec;
+            EXPECT_TRUE(!fs::exists(data + "/Tessaloom/Replacing") || fs::is_empty(data + "/Tessaloom/Replacing", ec))
+                << data;
+        }
+    }
 }
 
 // The trash of a stopped export: its files are removed by a process of

@@ -127,8 +127,15 @@ TEST_F(VideoPlayerTest, FilesWithoutPictureFailWithTheirLineAndLeaveThePlayerClo
     ASSERT_TRUE(WriteTestAudio(wav, tone));
     ASSERT_TRUE(RunTool({"ffmpeg", "-loglevel", "error", "-y", "-i", wav, "-c:a", "aac", m4a}));
 
+    // A container that names other files: a concat list naming a video that
+    // plays. The file it names is not opened.
+    const std::string concat = dir.File("joined.ffconcat");
+    ASSERT_TRUE(WriteWholeFile(concat, "ffconcat version 1.0\nfile '" + TwelveSeconds(kRates[1]) + "'\n"));
+    const std::string refers = " refers to other files (";
+
     struct FailCase { std::string path; std::string line; };
     const FailCase cases[] = {
+        {concat, "[Video] FFmpeg: \xE2\x80\x9Cjoined.ffconcat\xE2\x80\x9D" + refers},
         {text, "[Video] FFmpeg: cannot open container (" + text + ")\n"},
         {m4a, "[Video] FFmpeg: no decodable video stream (" + m4a + ")\n"},
         {dir.File("missing.mp4"),

@@ -87,3 +87,51 @@ TEST(FolderBeneath, TemporaryFilesAreMadeNewAndNeverThroughALink) {
     EXPECT_EQ(ReadWholeFile(prefs), "a=1\n");
     EXPECT_EQ(ReadWholeFile(target), "the designer's own");
 }
+
+// A folder held open: every create, move and removal lands in the folder
+// that was opened, after its path was swapped for a link to another folder;
+// a copy never writes through a link at its name; a move into place never
+// replaces a link or a pipe that appeared there, only a regular file.
+TEST(FolderBeneath, AHeldFolderIsWrittenWhateverItsPathNowLeadsTo) {
+    TempDir dir;
+    const std::string opened = dir.File("Clips"), outside = dir.File("outside");
+    fs::create_directories(opened);
+    fs::create_directories(outside);
+    ASSERT_TRUE(WriteWholeFile(outside + "/Reel - A.wav", "outside"));
+    const int fd = ::open(opened.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+    ASSERT_GE(fd, 0);
+    const HeldFolder held{fd, nullptr};
+    fs::rename(opened, dir.File("Clips.moved"));
+    ASSERT_EQ(::symlink(outside.c_str(), opened.c_str()), 0);
+
+    const std::string path = opened + "/Reel - A.wav";
+    const int file = OpenNewTemporaryFileIn(&held, path + ".tmp");
+    ASSERT_GE(file, 0);
+    ASSERT_EQ(::write(file, "inside", 6), 6);
+    ASSERT_TRUE(CommitTemporaryFileIn(file, &held, path + ".tmp", path));
+    ::close(file);
+    EXPECT_EQ(ReadWholeFile(outside + "/Reel - A.wav"), "outside");
+    EXPECT_EQ(ReadWholeFile(dir.File("Clips.moved/Reel - A.wav")), "inside");
+    FileIdentity there;
+    ASSERT_TRUE(IdentityAt(fd, "Reel - A.wav", &there));
+    EXPECT_NE(there.birth, 0) << "the file system keeps birth times here";
+
+    // Something not a file at the name since: the move fails and leaves it.
+    ASSERT_EQ(::mkfifo(dir.File("Clips.moved/Reel - B.wav").c_str(), 0600), 0);
+    const int second = OpenNewTemporaryFileIn(&held, opened + "/Reel - B.wav.tmp");
+    ASSERT_GE(second, 0);
+    EXPECT_FALSE(CommitTemporaryFileIn(second, &held, opened + "/Reel - B.wav.tmp", opened + "/Reel - B.wav"));
+    ::close(second);
+    struct stat st {};
+    ASSERT_EQ(::lstat(dir.File("Clips.moved/Reel - B.wav").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    EXPECT_FALSE(fs::exists(dir.File("Clips.moved/Reel - B.wav.tmp")));
+    ::close(fd);
+
+    // A copy's new file is made new: a link at its name goes, its target stays.
+    const std::string copy = dir.File("copy.wav");
+    ASSERT_EQ(::symlink((outside + "/Reel - A.wav").c_str(), copy.c_str()), 0);
+    ASSERT_TRUE(CopyFileContents(dir.File("Clips.moved/Reel - A.wav"), copy));
+    EXPECT_EQ(ReadWholeFile(outside + "/Reel - A.wav"), "outside");
+    EXPECT_EQ(ReadWholeFile(copy), "inside");
+}

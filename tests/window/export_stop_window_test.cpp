@@ -110,6 +110,8 @@ protected:
             EXPECT_EQ(run.exitCode, 0) << run.log;
             EXPECT_LT(seconds, 5.0) << "the program ends within 5 s of the signal";
             EXPECT_NE(run.log.find("recovery backup written"), std::string::npos) << run.log;
+            EXPECT_LT(run.log.find("recovery backup written"), run.log.find("[Export] Stopping"))
+                << "the backup is on disk before the undo begins";
             EXPECT_NE(run.log.find("[Export] Stopped: every pass of the export was undone"), std::string::npos);
             const std::string backup = dir.File(name + "/Backups/" + name + ".backup1.tlproj");
             EXPECT_EQ(EventCountIn(backup), 2001) << "the backup holds the edit";

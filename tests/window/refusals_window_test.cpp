@@ -11,7 +11,10 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -79,5 +82,55 @@ TEST_F(RefusalsWindow, EachKindIsNamedForAProjectAndForAVideo) {
         EXPECT_EQ(video["toast"], expected) << run.log;
         EXPECT_EQ(video["layout.hasVideo"], "0");
     }
+    EXPECT_EQ(run.log.find("couldn't decode"), std::string::npos) << run.log;
+}
+
+// A reference video that is a playlist naming other files (a named pipe, and
+// a file outside) is refused with the sentence that says so, opened neither
+// as a project's video nor imported, and never waits on the pipe: SIGTERM
+// then ends the program within 5 s.
+TEST_F(RefusalsWindow, APlaylistNamingOtherFilesIsRefusedAndNeverWaitedOn) {
+    ASSERT_EQ(::mkfifo(dir.File("segment.ts").c_str(), 0600), 0);
+    ASSERT_TRUE(WriteWholeFile(dir.File("outside.ts"), std::string(4096, 'G')));
+    auto playlist = [&](const std::string& name, const std::string& segment) {
+        EXPECT_TRUE(WriteWholeFile(dir.File(name), "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:10\n"
+                                                   "#EXT-X-MEDIA-SEQUENCE:0\n#EXTINF:10.0,\n" +
+                                                       segment + "\n#EXT-X-ENDLIST\n"));
+        return dir.File(name);
+    };
+    const std::string pipeList = playlist("Piped.m3u8", dir.File("segment.ts"));
+    const std::string fileList = playlist("Outside.m3u8", dir.File("outside.ts"));
+    // A project whose video is the playlist naming the pipe.
+    ASSERT_TRUE(WriteWholeFile(dir.File("Piped.tlproj"), "{\"format\": \"Tessaloom\", \"videoPath\": \"" + pipeList + "\"}"));
+    const std::string expected = "refers to other files (";
+
+    WriteWholeFile(dir.File("script.txt"), "frames 3\nanswer " + dir.File("Piped.tlproj") +
+                                               "\nmenu 34\nframes 5\ndump project.txt\nanswer " + pipeList +
+                                               "\nmenu 43\nframes 3\ndump piped.txt\nanswer " + fileList +
+                                               "\nmenu 43\nframes 3\ndump outside.txt\nwaitfile " +
+                                               dir.File("never") + " 600\n");
+    ProgramLaunch launch;
+    launch.scriptPath = dir.File("script.txt");
+    launch.environment = {{"HOME", dir.File("home")}, {"XDG_DATA_HOME", dir.File("home/data")}};
+    std::atomic<int> pid{0};
+    launch.started = [&pid](int p) { pid.store(p); };
+    BackgroundProgram program(launch);
+    ASSERT_TRUE(WaitForFile(dir.File("outside.txt"), 120)) << "the window waited on the playlist";
+    auto project = ReadStateDump(dir.File("project.txt"));
+    EXPECT_EQ(project["toast"], kOpen + "Piped.m3u8" + kClose + " " + expected + "Apple HTTP Live Streaming); only a "
+                                "video held in one file is opened");
+    for (const char* dump : {"piped.txt", "outside.txt"}) {
+        auto video = ReadStateDump(dir.File(dump));
+        EXPECT_NE(video["toast"].find(expected), std::string::npos) << dump << ": " << video["toast"];
+        EXPECT_EQ(video["layout.hasVideo"], "0");
+    }
+
+    const auto signalled = std::chrono::steady_clock::now();
+    ASSERT_GT(pid.load(), 0);
+    ::kill(pid.load(), SIGTERM);
+    const ProgramRun& run = program.Wait();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - signalled).count();
+    EXPECT_EQ(run.exitCode, 0) << run.log;
+    EXPECT_LT(seconds, 5.0) << "the program ends within 5 s of the signal";
     EXPECT_EQ(run.log.find("couldn't decode"), std::string::npos) << run.log;
 }
