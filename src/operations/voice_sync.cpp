@@ -43,6 +43,7 @@
 #include "playback/voice_settings.h"
 #include "platform/processor.h"
 #include "render/clip_bed_events.h"
+#include "render/clip_processing.h"
 #include "render/scale_tuning.h"
 #include "render/track_assignment.h"
 
@@ -85,22 +86,23 @@ void LoadClipPeaks(const Project& project, const std::vector<int>* events) {
 namespace {
 
 // The pitch shift a build at the project's scale settings would give the
-// voice, found without decoding from what its own build learnt (its search
-// for a pitch and the note it found). False when only a new build can tell
-// (the build would search, and this voice's never did). With `found`, the
-// build's scale correction for the result's write-back.
+// voice, found without decoding from what its own build measured (its
+// search for a pitch, made with the scale off too). False when only a new
+// build can tell (the voice was built without the search). `found`: the
+// build would write the pitch into the result (ApplyVoicePitch).
 bool PredictPitchShift(const PlaybackVoice& voice, const RenderResult& result, const Project& project, bool keepAsIs,
-                       float& shift, bool& found, float& correction) {
+                       float& shift, bool& found) {
     shift = result.pitchShift;
     found = false;
-    correction = 0;
+    // Off: the build leaves pitchShift as it is, and so without a clear pitch.
     if (keepAsIs || project.scaleType == kScaleOff) return true;
     if (voice.tuneState == 0) return false;
-    if (voice.tuneState == 1) return true;  // no clear pitch: the build leaves pitchShift as it is
+    if (voice.tuneState == 1) return true;
     const bool forcedOff = result.eventIdx >= 0 && size_t(result.eventIdx) < project.events.size() &&
                            project.events[size_t(result.eventIdx)].scaleTuneOverride == kScaleTuneForceOff;
-    correction = forcedOff ? 0.0f : ScaleCorrection(voice.tunedNote, result.pitchVarShift, project.scaleType,
-                                                    project.scaleRoot);
+    const float correction = forcedOff ? 0.0f
+                                       : ScaleCorrection(voice.tunedPitch.Note(), result.pitchVarShift,
+                                                         project.scaleType, project.scaleRoot);
     shift = result.pitchVarShift + correction;
     found = true;
     return true;
@@ -108,21 +110,23 @@ bool PredictPitchShift(const PlaybackVoice& voice, const RenderResult& result, c
 
 // Whether a build of `result` now would give the voice the very samples and
 // loudness gain it holds. When it would, the result gets the write-backs that
-// build makes (scale correction and pitch shift, loudness gain), so the
-// document ends as a full rebuild leaves it.
+// build makes (the pitch found and its scale correction, loudness gain), so
+// the document ends as a full rebuild leaves it.
 bool KeepVoice(const AudioEngine& engine, const PlaybackVoice& voice, RenderResult& result, const Project& project,
                int rate, bool keepAsIs) {
     if (result.missing || voice.sampleKey != VoiceSampleKey(result) ||
         voice.buildKey != VoiceBuildKey(engine, rate, result.group))
         return false;
-    float shift = 0, correction = 0;
+    float shift = 0;
     bool found = false;
-    if (!PredictPitchShift(voice, result, project, keepAsIs, shift, found, correction) || shift != voice.pitchShift)
+    if (!PredictPitchShift(voice, result, project, keepAsIs, shift, found)) return false;
+    // Two shifts too small to resample (a note in tune but for its cents)
+    // leave the same samples; the voice keeps the one it was built with.
+    if (shift != voice.pitchShift && (PitchShiftResamples(shift) || PitchShiftResamples(voice.pitchShift)))
         return false;
-    if (found) {
-        result.scaleCorrection = correction;
-        result.pitchShift = shift;
-    }
+    if (found)
+        ApplyVoicePitch(result, voice.tunedPitch, project.events.empty() ? nullptr : project.events.data(),
+                        int(project.events.size()), project.scaleType, project.scaleRoot);
     result.normGain = voice.normGain;
     return true;
 }

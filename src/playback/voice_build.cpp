@@ -186,12 +186,14 @@ bool MakePlaybackVoice(AudioEngine& engine, RenderResult& result, int resultInde
     if (VoiceFrames(voice) >= 1 && !engine.bypassDeconfliction.load())
         ApplyResultBandGains(result, voice, rate);
 
-    // 9. Musical-scale tuning; what it found is kept, so that a later change
-    // of scale can tell without decoding whether this voice would change.
-    if (!keepAsIs && scaleType != kScaleOff) {
-        const bool found = TuneResultToScale(result, voice, rate, events, eventCount, scaleType, scaleRoot);
-        voice.tuneState = found ? 2 : 1;
-        if (found) voice.tunedNote = float(result.detectedMidiNote) + result.detectedCents / 100.0f;
+    // 9. Musical-scale tuning. The pitch is measured with the scale off too
+    // and kept, so that any later change of scale (the first one included)
+    // can tell without decoding whether this voice would change.
+    if (!keepAsIs) {
+        voice.tunedPitch = MeasureVoicePitch(voice, rate);
+        voice.tuneState = voice.tunedPitch.found ? 2 : 1;
+        if (scaleType != kScaleOff && voice.tunedPitch.found)
+            ApplyVoicePitch(result, voice.tunedPitch, events, eventCount, scaleType, scaleRoot);
     }
 
     // 10. Pitch.

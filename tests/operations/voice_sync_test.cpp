@@ -10,9 +10,11 @@
 #include "operations/voice_sync.h"
 #include "playback/engine_voices.h"
 #include "render/clip_bed_events.h"
+#include "render/clip_processing.h"
 #include "render/track_assignment.h"
 #include "render_job_rig.h"
 #include "support/audio_fixtures.h"
+#include "support/large_project.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -493,9 +495,10 @@ TEST(VoiceSync, ARebuildKeepsTheVoicesWhoseSamplesStillHold) {
     ExpectVoicesMatchResults(*rig.engine, *rig.project);
 }
 
-// Tuning to a scale happens when a voice is built; a change of scale builds
-// again only the voices whose pitch it changes, the others keep their
-// samples (their pitch was found before and needs no new analysis).
+// Tuning to a scale happens when a voice is built, and the build measures
+// the pitch with the scale off too: a change of scale (the first one from
+// "Off" included) builds again only the voices whose pitch it changes, the
+// others keep their samples and get the pitch their build found.
 TEST(VoiceSync, AScaleChangeBuildsOnlyTheVoicesWhosePitchItChanges) {
     JobRig rig;
     TempDir dir;
@@ -517,16 +520,26 @@ TEST(VoiceSync, AScaleChangeBuildsOnlyTheVoicesWhosePitchItChanges) {
         rig.project->results.push_back(r);
     }
     rig.project->rendered = true;
-    rig.project->scaleType = 1;  // Major
-    rig.project->scaleRoot = 0;  // C: both notes are in it
-    RebuildCache(rig.Context(), false);
+    RebuildCache(rig.Context(), false);  // the scale "Off"
     ASSERT_EQ(rig.engine->voices.size(), 2u);
     for (const PlaybackVoice& v : rig.engine->voices) {
         ASSERT_EQ(v.tuneState, 2) << "a clear pitch was found";
-        EXPECT_NEAR(v.pitchShift, 0.0f, 0.05f) << "in tune: at most the cents";
+        EXPECT_EQ(v.pitchShift, 0.0f);
     }
+    EXPECT_EQ(rig.project->results[0].detectedPitchHz, 0.0f) << "off, the build writes no pitch into the layer";
     const PlaybackVoice* a = &rig.engine->voices[0];
     const PlaybackVoice* c = &rig.engine->voices[1];
+
+    rig.project->scaleType = 1;  // Major
+    rig.project->scaleRoot = 0;  // C: both notes are in it
+    RebuildCache(rig.Context(), false);
+    EXPECT_EQ(&rig.engine->voices[0], a) << "in tune: no voice is built again";
+    EXPECT_EQ(&rig.engine->voices[1], c);
+    EXPECT_EQ(rig.engine->buildProgress.load(), 0);
+    for (const RenderResult& r : rig.project->results) {
+        EXPECT_NEAR(r.detectedPitchHz, r.eventIdx == 0 ? 440.0 : 523.25, 3.0) << "the pitch the build found";
+        EXPECT_NEAR(r.scaleCorrection, 0.0f, 0.05f);
+    }
 
     rig.project->scaleRoot = 2;  // D major: A is in it, C is not
     RebuildCache(rig.Context(), false);
@@ -536,5 +549,94 @@ TEST(VoiceSync, AScaleChangeBuildsOnlyTheVoicesWhosePitchItChanges) {
     EXPECT_EQ(rig.engine->buildProgress.load(), 1);
     EXPECT_FLOAT_EQ(rig.project->results[1].pitchShift, rig.engine->voices[1].pitchShift);
     EXPECT_FLOAT_EQ(rig.project->results[0].pitchShift, rig.engine->voices[0].pitchShift);
+    ExpectVoicesMatchResults(*rig.engine, *rig.project);
+}
+
+// On a project of 20,000 layers: the first change of scale (from "Off") and
+// a later one build again exactly the voices whose tuning changes, and leave
+// the document and the voices as a full rebuild at the new scale does; a
+// Bed's length builds again only that Bed's voices.
+TEST(VoiceSync, ScaleAndBedChangesOnALargeProjectBuildOnlyWhatTheyChange) {
+    TempDir dir;
+    JobRig rig;
+    LargeProjectSpec spec{.eventCount = 2000, .layers = LargeProjectLayers::Made, .layersPerEvent = 10,
+                          .soundCount = 24, .soundSeconds = 0.5f};
+    LargeProject large = MakeLargeProject(spec, dir.File("Library"));
+    *rig.project = std::move(large.project);
+    rig.library->libraries.assign(1, large.library.index);
+    FixProbedWeights(*rig.project);
+    rig.project->rendered = true;
+    ASSERT_GE(rig.project->results.size(), 18000u);
+    const DocumentContext ctx = rig.Context();
+    RebuildBedsAndWeights(ctx);
+    RebuildCache(ctx, false);
+    std::atomic<int> built{0};
+    rig.observer.voiceBuilt = [&] { ++built; };
+
+    // Every layer's pitch shift and tuning as a change leaves them.
+    struct Tuning {
+        float pitchShift, scaleCorrection, hz;
+    };
+    auto tunings = [&] {
+        std::vector<Tuning> t;
+        for (const RenderResult& r : rig.project->results) t.push_back({r.pitchShift, r.scaleCorrection, r.detectedPitchHz});
+        return t;
+    };
+    auto retuned = [](const std::vector<Tuning>& a, const std::vector<Tuning>& b) {
+        int n = 0;
+        for (size_t k = 0; k < a.size(); ++k) n += a[k].pitchShift != b[k].pitchShift ? 1 : 0;
+        return n;
+    };
+    int pitched = 0;
+    for (const PlaybackVoice& v : rig.engine->voices) pitched += v.tuneState == 2 ? 1 : 0;
+    EXPECT_GT(pitched, 100) << "tonal layers to tune";
+
+    // The first change, then the same voices built whole at that scale.
+    const std::vector<Tuning> off = tunings();
+    rig.project->scaleType = 1;  // C major
+    built = 0;
+    RebuildCache(ctx, false);
+    const std::vector<Tuning> major = tunings();
+    const int firstBuilt = built.load();
+    std::vector<float> voiceShifts;
+    for (const PlaybackVoice& v : rig.engine->voices) voiceShifts.push_back(v.pitchShift);
+    ResetEngineVoices(*rig.engine, ctx.sampleRate, 0);
+    RebuildCache(ctx, false);
+    const std::vector<Tuning> whole = tunings();
+    ASSERT_EQ(rig.engine->voices.size(), voiceShifts.size());
+    int differ = 0;
+    for (size_t k = 0; k < whole.size(); ++k)
+        differ += whole[k].pitchShift != major[k].pitchShift || whole[k].scaleCorrection != major[k].scaleCorrection ||
+                          whole[k].hz != major[k].hz || (rig.engine->voices[k].pitchShift != voiceShifts[k] &&
+                                                         (PitchShiftResamples(rig.engine->voices[k].pitchShift) ||
+                                                          PitchShiftResamples(voiceShifts[k])))
+                      ? 1
+                      : 0;
+    EXPECT_EQ(differ, 0) << "layers or voices unlike a full rebuild's";
+    EXPECT_GT(retuned(off, major), 0);
+    EXPECT_EQ(firstBuilt, retuned(off, major)) << "the first change builds the voices it retunes, and no other";
+
+    // A later change: D dorian.
+    rig.project->scaleType = 4;
+    rig.project->scaleRoot = 2;
+    built = 0;
+    RebuildCache(ctx, false);
+    EXPECT_GT(retuned(major, tunings()), 0);
+    EXPECT_EQ(built.load(), retuned(major, tunings()));
+    ExpectVoicesMatchResults(*rig.engine, *rig.project);
+
+    // A Bed 0.25 s shorter: its layers made again, and only their voices built.
+    int bed = -1;
+    for (size_t e = 0; e < rig.project->events.size() && bed < 0; ++e)
+        if (rig.project->events[e].shape == kShapeBed && rig.project->events[e].time > 600) bed = int(e);
+    ASSERT_GE(bed, 0);
+    rig.project->events[size_t(bed)].duration -= 0.25f;
+    built = 0;
+    ASSERT_TRUE(RebuildBedsAndWeights(ctx));
+    RebuildCache(ctx, false);
+    int bedLayers = 0;
+    for (const RenderResult& r : rig.project->results) bedLayers += r.eventIdx == bed ? 1 : 0;
+    EXPECT_GT(bedLayers, 0);
+    EXPECT_EQ(built.load(), bedLayers) << "voices built for a Bed of " << bedLayers << " layers";
     ExpectVoicesMatchResults(*rig.engine, *rig.project);
 }

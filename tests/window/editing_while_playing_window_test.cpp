@@ -81,6 +81,59 @@ struct ExportMark {
     std::vector<float> samples;
 };
 
+// Short sounds on a four-minute timeline, over 15,000 layers: the voices
+// build and the exports mix quickly, and the layers stand dense. No reverb
+// (a tail would carry an edit behind the playhead forward) and the master
+// low enough that no edit moves the loudest moment's headroom cut, which
+// would change every voice's level. The project file's path; empty when it
+// could not be written.
+std::string MakeBusyProject(TempDir& dir) {
+    LargeProjectSpec spec{
+        .eventCount = 1900,
+        .seconds = 240,
+        .layers = LargeProjectLayers::Made,
+        .layersPerEvent = 10,
+        .soundCount = 24,
+        .soundSeconds = 0.5f,
+    };
+    LargeProject large = MakeLargeProject(spec, dir.File("Library"));
+    EXPECT_GE(large.project.results.size(), 15000u);
+    FixProbedWeights(large.project);
+    for (Event& e : large.project.events) e.gain = 0.5f;
+    ExportSettings settings;
+    settings.exportFormatAAF = false;
+    settings.exportFormatWAV = true;
+    settings.exportWavMixdown = true;
+    settings.exportWavStems = settings.exportWavTracks = settings.exportWavClips = false;
+    const std::string project = WriteLargeProject(large, dir.path(), "Busy", &settings);
+    if (project.empty()) return project;
+    std::string text = ReadWholeFile(project);
+    text = ReplacedAfter(text, "\"masterGain\"", "\"masterGain\": 1,", "\"masterGain\": 0.1,");
+    text = ReplacedAfter(text, "\"reverb\"", "\"enabled\": true", "\"enabled\": false");
+    return WriteWholeFile(project, text) ? project : std::string();
+}
+
+// Where in `heard` mix frame `from` lies: first placed by the first audible
+// frames (playback fades in from silence, so only roughly), then the frame
+// near there from which 256 frames hold the mix.
+int64_t PlaceRecording(const std::vector<float>& heard, const std::vector<float>& mix, int64_t from) {
+    const int64_t mixOnset = FirstAudibleFrame(mix, 1e-4f), heardOnset = FirstAudibleFrame(heard, 1e-4f);
+    int64_t start = heardOnset - mixOnset + from;
+    auto holds = [&](int64_t h) {
+        if (h < 0 || size_t(2 * (h + 256)) > heard.size() || size_t(2 * (from + 256)) > mix.size()) return false;
+        for (int64_t k = 0; k < 256; ++k)
+            for (int side = 0; side < 2; ++side)
+                if (std::fabs(heard[size_t(2 * (h + k) + side)] - mix[size_t(2 * (from + k) + side)]) > 1e-4f)
+                    return false;
+        return true;
+    };
+    for (int64_t d = 0; d <= kRate / 10; ++d) {
+        if (holds(start + d)) return start + d;
+        if (holds(start - d)) return start - d;
+    }
+    return start;
+}
+
 }  // namespace
 
 class EditingWhilePlayingWindow : public ProgramScriptTest {};
@@ -92,34 +145,8 @@ TEST_F(EditingWhilePlayingWindow, NoEditSilencesTheSoundOrMovesThePlayhead) {
     ASSERT_TRUE(server.Start("tl_null", kRate, why)) << why;
     server.UseInThisProcess();
 
-    // Short sounds on a four-minute timeline: the voices build and the
-    // exports mix quickly, and the layers stand dense.
-    LargeProjectSpec spec{
-        .eventCount = 1900,
-        .seconds = 240,
-        .layers = LargeProjectLayers::Made,
-        .layersPerEvent = 10,
-        .soundCount = 24,
-        .soundSeconds = 0.5f,
-    };
-    LargeProject large = MakeLargeProject(spec, dir.File("Library"));
-    ASSERT_GE(large.project.results.size(), 15000u);
-    FixProbedWeights(large.project);
-    for (Event& e : large.project.events) e.gain = 0.5f;
-    ExportSettings settings;
-    settings.exportFormatAAF = false;
-    settings.exportFormatWAV = true;
-    settings.exportWavMixdown = true;
-    settings.exportWavStems = settings.exportWavTracks = settings.exportWavClips = false;
-    std::string project = WriteLargeProject(large, dir.path(), "Busy", &settings);
+    const std::string project = MakeBusyProject(dir);
     ASSERT_FALSE(project.empty());
-    // No reverb (a tail would carry an edit behind the playhead forward) and
-    // the master low enough that no edit moves the loudest moment's headroom
-    // cut, which would change every voice's level.
-    std::string text = ReadWholeFile(project);
-    text = ReplacedAfter(text, "\"masterGain\"", "\"masterGain\": 1,", "\"masterGain\": 0.1,");
-    text = ReplacedAfter(text, "\"reverb\"", "\"enabled\": true", "\"enabled\": false");
-    ASSERT_TRUE(WriteWholeFile(project, text));
 
     // The edits, each once the program is free for it and followed by the
     // export of the project as it left it; the solo comes last, after the
@@ -266,32 +293,12 @@ TEST_F(EditingWhilePlayingWindow, NoEditSilencesTheSoundOrMovesThePlayhead) {
     for (const MixStretch& s : editStretches) editFrames += s.to - s.from;
 
     const std::vector<float> heard = recording.Samples();
-    const int64_t mixOnset = FirstAudibleFrame(mix, 1e-4f), heardOnset = FirstAudibleFrame(heard, 1e-4f);
+    const int64_t mixOnset = FirstAudibleFrame(mix, 1e-4f);
     ASSERT_GE(mixOnset, 0);
-    ASSERT_GE(heardOnset, 0) << "the sink heard nothing";
+    ASSERT_GE(FirstAudibleFrame(heard, 1e-4f), 0) << "the sink heard nothing";
     const int64_t from = FirstAudibleFrame(mix, 1e-4f, std::max<int64_t>(mixOnset, kRate / 2));
     ASSERT_GT(to - from, 10 * kRate) << "the edits took less playback than expected";
-    // The first audible frames place the recording only roughly (playback
-    // fades in from silence): the place near there where it holds the mix.
-    int64_t start = heardOnset - mixOnset + from;
-    for (int64_t d = 0; d <= kRate / 10; ++d) {
-        auto holds = [&](int64_t h) {
-            if (h < 0 || size_t(2 * (h + 256)) > heard.size()) return false;
-            for (int64_t k = 0; k < 256; ++k)
-                for (int side = 0; side < 2; ++side)
-                    if (std::fabs(heard[size_t(2 * (h + k) + side)] - mix[size_t(2 * (from + k) + side)]) > 1e-4f)
-                        return false;
-            return true;
-        };
-        if (holds(start + d)) {
-            start += d;
-            break;
-        }
-        if (holds(start - d)) {
-            start -= d;
-            break;
-        }
-    }
+    const int64_t start = PlaceRecording(heard, mix, from);
     const RecordingCheck check =
         CheckRecordingAcrossEdits(heard, mix, from, to - from, start,
                                   server.UnderrunStretches(recording), int(locked), editStretches, 512, kRate);
@@ -305,5 +312,78 @@ TEST_F(EditingWhilePlayingWindow, NoEditSilencesTheSoundOrMovesThePlayhead) {
     EXPECT_TRUE(check.ok) << check.problem << "; the server logged " << underruns << " underruns, the mixer "
                           << locked << " blocks silent under another thread's lock and " << late
                           << " waiting for a voice";
+    EXPECT_GT(check.largest, 0.002);
+}
+
+// Undo and redo of edits the playhead has left behind, while the project
+// plays: nothing ahead of the playhead changes, so the recording equals the
+// export of the project made before playback, sample for sample, across
+// every edit, undo and redo (the server's own dry stretches and the blocks
+// the mixer counted aside).
+TEST_F(EditingWhilePlayingWindow, UndoAndRedoBehindThePlayheadLeaveTheSoundAheadAsItWas) {
+    if (!PulseInstalled()) GTEST_SKIP() << "PulseAudio is not installed (scripts/setup installs it)";
+    PulseServer server;
+    std::string why;
+    ASSERT_TRUE(server.Start("tl_null", kRate, why)) << why;
+    server.UseInThisProcess();
+    const std::string project = MakeBusyProject(dir);
+    ASSERT_FALSE(project.empty());
+
+    constexpr double kExported = 45.0;
+    std::string script = "streamwindow 8\nframes 4\nsettle 600\nwaittask 600\n";
+    script += "exportspan 0 " + std::to_string(int(kExported)) + " " + dir.File("out") + "/Before\n";
+    script += "settle 600\ndump before.txt\nplay\nwaitplay 7 240\n";
+    int edits = 0;
+    for (int round = 0; round < 3; ++round)
+        for (const char* kind : {"move", "gain", "mute", "delete"})
+            for (const char* step : {kind, "undo", "redo"}) {
+                script += std::string("waittask 120\nedit ") + step + "\nframes 6\n";
+                ++edits;
+            }
+    script += "waittask 120\ndump played.txt\ndiscard\nquit\n";
+    WriteWholeFile(dir.File("script.txt"), script);
+
+    PulseRecording recording;
+    ASSERT_TRUE(recording.Start(server, "tl_null.monitor", kRate, dir.File("monitor.raw")));
+    ProgramLaunch launch;
+    launch.scriptPath = dir.File("script.txt");
+    launch.arguments = {project};
+    launch.timeoutSeconds = 600;  // a hang guard only
+    const ProgramRun run = RunProgram(launch);
+    recording.Stop();
+    ASSERT_EQ(run.exitCode, 0) << run.log;
+
+    Dump before = ReadStateDump(dir.File("before.txt"));
+    Dump played = ReadStateDump(dir.File("played.txt"));
+    const int64_t locked = Whole(played, "engine.lockedBlocks") - Whole(before, "engine.lockedBlocks");
+    EXPECT_EQ(Whole(played, "engine.lateVoiceBlocks") - Whole(before, "engine.lateVoiceBlocks"), 0);
+    EXPECT_EQ(before["engine.headroomCut"], played["engine.headroomCut"]);
+    int64_t lastEdit = 0, undos = 0;
+    for (const std::string& line : Lines(run.log)) {
+        char kind[32] = {};
+        long long at = 0;
+        if (std::sscanf(line.c_str(), "[Test] edit %31s at sample %lld: done", kind, &at) == 2) {
+            lastEdit = std::max<int64_t>(lastEdit, at);
+            undos += std::string(kind) == "undo" || std::string(kind) == "redo" ? 1 : 0;
+        }
+    }
+    EXPECT_EQ(undos, 2 * edits / 3) << run.log;
+
+    const std::vector<float> mix = ReadStereoFile(dir.File("out") + "/Before.wav");
+    ASSERT_FALSE(mix.empty()) << "the export was not written";
+    const std::vector<float> heard = recording.Samples();
+    ASSERT_GE(FirstAudibleFrame(heard, 1e-4f), 0) << "the sink heard nothing";
+    const int64_t mixOnset = FirstAudibleFrame(mix, 1e-4f);
+    ASSERT_GE(mixOnset, 0);
+    const int64_t from = FirstAudibleFrame(mix, 1e-4f, std::max<int64_t>(mixOnset, kRate / 2));
+    // Up to where the playhead was at the last edit and a second after it.
+    const int64_t to = std::min<int64_t>(lastEdit + kRate, int64_t(mix.size() / 2) - kRate);
+    ASSERT_GT(to - from, 10 * kRate) << "the edits took less playback than expected";
+    const int64_t start = PlaceRecording(heard, mix, from);
+    const RecordingCheck check = CheckRecording(heard, mix, from, to - from, start, server.UnderrunStretches(recording),
+                                                int(locked), kRate);
+    std::printf("[Editing] %d edits, undos and redos in %.1f s of playback: %s\n", edits, double(to - from) / kRate,
+                check.Summary().c_str());
+    EXPECT_TRUE(check.ok) << check.problem << "; " << locked << " blocks silent under another thread's lock";
     EXPECT_GT(check.largest, 0.002);
 }
