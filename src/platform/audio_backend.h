@@ -52,7 +52,7 @@ struct AudioStreamRequest {
 enum class OutputGapSource : uint8_t {
     Flags,  // it flags every underflow in the callback's status
     Clock,  // it flags none: the stream's clock against the frames delivered
-    None,   // nothing plays the frames in real time (the null output): no gap can happen
+    NoGaps,  // nothing plays the frames in real time (the null output): no gap can happen
 };
 
 class AudioBackend {

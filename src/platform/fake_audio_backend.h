@@ -37,7 +37,7 @@ public:
     uint32_t grantPeriod = 0;  // a period other than the one asked for (0: as asked)
     // How its gaps are known (pumped by hand, it has no clock of its own: by
     // default none), and the status the next Pump hands the callback.
-    OutputGapSource gapSource = OutputGapSource::None;
+    OutputGapSource gapSource = OutputGapSource::NoGaps;
     unsigned int nextStatus = 0;
 
     // ---- What the output did ----

@@ -137,7 +137,7 @@ struct AudioOutput {
     std::atomic<uint64_t> outputGaps{0};
     std::atomic<uint64_t> outputGapFrames{0};
     std::atomic<uint64_t> lateCallbacks{0};
-    std::atomic<OutputGapSource> gapSource{OutputGapSource::None};
+    std::atomic<OutputGapSource> gapSource{OutputGapSource::NoGaps};
     // Set (release) once the callback state below is prepared for the stream
     // being opened; cleared when the last stream closes. A back-end may start
     // its callback thread when the stream opens, before that state is ready,

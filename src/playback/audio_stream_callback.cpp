@@ -186,7 +186,7 @@ private:
             }
             break;
         }
-        case OutputGapSource::None:
+        case OutputGapSource::NoGaps:
             break;
         }
     }

@@ -30,7 +30,7 @@ struct PlaybackGaps {
     uint64_t outputGapFrames = 0;
     uint64_t lateCallbacks = 0;
     int32_t deviceRate = 0;
-    OutputGapSource gapSource = OutputGapSource::None;
+    OutputGapSource gapSource = OutputGapSource::NoGaps;
     uint64_t SilentBlocks() const { return lockedBlocks + lateVoiceBlocks + emptyBlocks; }
 };
 PlaybackGaps CountPlaybackGaps(const AudioEngine& engine, const AudioOutput& output);
