@@ -114,7 +114,7 @@ bool PredictPitchShift(const PlaybackVoice& voice, const RenderResult& result, c
 // the document ends as a full rebuild leaves it.
 bool KeepVoice(const AudioEngine& engine, const PlaybackVoice& voice, RenderResult& result, const Project& project,
                int rate, bool keepAsIs) {
-    if (result.missing || voice.sampleKey != VoiceSampleKey(result) ||
+    if (result.missing || !VoiceSamplesHold(voice, result) ||
         voice.buildKey != VoiceBuildKey(engine, rate, result.group))
         return false;
     float shift = 0;

@@ -46,6 +46,7 @@ void CopyVoiceWithoutSamples(const PlaybackVoice& from, PlaybackVoice& to) {
     to.spliceCount = from.spliceCount;
     to.chunks = from.chunks;
     to.chunkCount = from.chunkCount;
+    to.fillSeeded = from.fillSeeded;
     to.startTime = from.startTime;
     to.plainStartTime = from.plainStartTime;
     to.gain = from.gain;

@@ -208,7 +208,7 @@ bool MakePlaybackVoice(AudioEngine& engine, RenderResult& result, int resultInde
 
     // What the samples were made from, with the write-backs above applied,
     // and how.
-    voice.sampleKey = VoiceSampleKey(result);
+    voice.sampleKey = VoiceSampleKey(result, voice.fillSeeded != 0);
     voice.buildKey = VoiceBuildKey(engine, rate, voice.group);
     // The flag says what the samples are: two channels only when they are.
     if (voice.stereo && voice.right.size() < size_t(std::max(voice.sampleCount, 0))) voice.stereo = 0;

@@ -7,7 +7,7 @@
 //   VoiceLevelSettingsFor / SetVoiceSettings / SetVoiceMixSettings / SetVoiceOwnerSettings
 //   VoiceHoldsSettings / VoiceHoldsMixSettings
 //   VoicePeak / VoiceHeadroomFactor / VoiceGain
-//   Keys                 KeyBytes, VoiceSampleKey, ResultVoiceKey
+//   Keys                 KeyBytes, VoiceSampleKey, VoiceSamplesHold, ResultVoiceKey
 #include "playback/voice_settings.h"
 
 #include <algorithm>
@@ -189,7 +189,7 @@ struct KeyBytes {
     uint64_t Hash() const { return HashProcessedClipKey(bytes); }
 };
 
-void AddSampleFields(KeyBytes& k, const RenderResult& r) {
+void AddSampleFields(KeyBytes& k, const RenderResult& r, bool fillSeeded = true) {
     k.Add(r.procMode);
     k.Add(r.placeholder);
     k.Add(r.stereo);
@@ -211,7 +211,7 @@ void AddSampleFields(KeyBytes& k, const RenderResult& r) {
             k.Add(c.l);
             k.Add(c.x);
         }
-        if (r.fillChunks.empty()) k.Add(r.groupTrack);
+        if (r.fillChunks.empty() && fillSeeded) k.Add(r.groupTrack);
     }
     k.Add(r.group);
     if (r.procMode == 3) {
@@ -234,10 +234,14 @@ void AddSampleFields(KeyBytes& k, const RenderResult& r) {
 
 }  // namespace
 
-uint64_t VoiceSampleKey(const RenderResult& result) {
+uint64_t VoiceSampleKey(const RenderResult& result, bool fillSeeded) {
     KeyBytes k;
-    AddSampleFields(k, result);
+    AddSampleFields(k, result, fillSeeded);
     return k.Hash();
+}
+
+bool VoiceSamplesHold(const PlaybackVoice& voice, const RenderResult& result) {
+    return voice.sampleKey == VoiceSampleKey(result, voice.fillSeeded != 0);
 }
 
 uint64_t ResultVoiceKey(const RenderResult& r) {
