@@ -370,14 +370,15 @@ BENCHMARK(BM_OpenHourLongestFrame)->Iterations(1)->Unit(benchmark::kSecond);
 
 // Changes that rebuild voices while playing, on a generated project of
 // `layers` layers (sounds with and without a clear pitch, Beds of looping
-// layers): the first change of the musical scale (from "Off"), a later one,
-// and a Bed's length, each as the rebuild's busy task runs it; the time of
-// each (what the busy overlay covers) and the voices each built.
+// layers) opened (its voices built as stored): the first change of the
+// musical scale (from "Off"), a later one, and a Bed's length, each as the
+// rebuild's busy task runs it; the time of each (what the busy overlay
+// covers), the voices each built, and those whose pitch the first searched.
 static void BM_ScaleAndBedChangesWhilePlaying(benchmark::State& state) {
     Rigs().clear();
     const int layers = int(state.range(0));
     TempDir dir;
-    LargeProjectSpec spec{.eventCount = layers / 10, .seconds = std::max(120.0f, 0.6f * float(layers / 10)),
+    LargeProjectSpec spec{.eventCount = layers / 8, .seconds = std::max(120.0f, 0.6f * float(layers / 8)),
                           .layers = LargeProjectLayers::Made, .layersPerEvent = 10, .soundCount = 24,
                           .soundSeconds = 0.5f};
     LargeProject large = MakeLargeProject(spec, dir.File("Library"));
@@ -399,7 +400,7 @@ static void BM_ScaleAndBedChangesWhilePlaying(benchmark::State& state) {
     engine.streamWindow = 5.0f;
     ResetEngineVoices(engine, kRate, 0);
     QuietStdout(true);
-    RebuildCacheAsyncJob(ctx, false);
+    RebuildCacheAsyncJob(ctx, true);
     engine.playing = 1;
     engine.position = 30 * kRate;
     std::atomic<bool> stop{false};
@@ -413,6 +414,11 @@ static void BM_ScaleAndBedChangesWhilePlaying(benchmark::State& state) {
     int bed = -1;
     for (size_t e = 0; e < project->events.size() && bed < 0; ++e)
         if (project->events[e].shape == kShapeBed && project->events[e].time > 40) bed = int(e);
+    auto searched = [&] {
+        int n = 0;
+        for (const PlaybackVoice& v : engine.voices) n += v.tuneState != 0 ? 1 : 0;
+        return n;
+    };
     auto timed = [&](const std::function<void()>& change, const char* name) {
         change();
         built = 0;
@@ -425,6 +431,7 @@ static void BM_ScaleAndBedChangesWhilePlaying(benchmark::State& state) {
     };
     for (auto _ : state) {
         timed([&] { project->scaleType = 1; }, "firstScale");
+        state.counters["firstScaleSearched"] = double(searched());
         timed([&] { project->scaleRoot = 2; }, "laterScale");  // D major
         if (bed >= 0) timed([&] { project->events[size_t(bed)].duration -= 0.25f; }, "bedLength");
     }

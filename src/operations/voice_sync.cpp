@@ -36,6 +36,7 @@
 #include "library/file_caches.h"
 #include "operations/app_state.h"
 #include "operations/voice_maintenance.h"
+#include "operations/voice_pitch.h"
 #include "operations/voice_streaming.h"
 #include "playback/audio_engine.h"
 #include "playback/block_mixer.h"
@@ -86,9 +87,9 @@ void LoadClipPeaks(const Project& project, const std::vector<int>* events) {
 namespace {
 
 // The pitch shift a build at the project's scale settings would give the
-// voice, found without decoding from what its own build measured (its
-// search for a pitch, made with the scale off too). False when only a new
-// build can tell (the voice was built without the search). `found`: the
+// voice, found without decoding from its search for a pitch (its build's,
+// or MeasureUnknownVoicePitches'). False when only a new build can tell (no
+// search was made, and the shift was made for other settings). `found`: the
 // build would write the pitch into the result (ApplyVoicePitch).
 bool PredictPitchShift(const PlaybackVoice& voice, const RenderResult& result, const Project& project, bool keepAsIs,
                        float& shift, bool& found) {
@@ -96,7 +97,13 @@ bool PredictPitchShift(const PlaybackVoice& voice, const RenderResult& result, c
     found = false;
     // Off: the build leaves pitchShift as it is, and so without a clear pitch.
     if (keepAsIs || project.scaleType == kScaleOff) return true;
-    if (voice.tuneState == 0) return false;
+    if (voice.tuneState == 0) {
+        // Kept as stored (an open) for the settings of now: the shift it has.
+        const VoiceScale now = VoiceScaleOf(result, project.events.empty() ? nullptr : project.events.data(),
+                                            int(project.events.size()), project.scaleType, project.scaleRoot);
+        shift = voice.pitchShift;
+        return voice.tunedFor == now;
+    }
     if (voice.tuneState == 1) return true;
     const bool forcedOff = result.eventIdx >= 0 && size_t(result.eventIdx) < project.events.size() &&
                            project.events[size_t(result.eventIdx)].scaleTuneOverride == kScaleTuneForceOff;
@@ -420,10 +427,13 @@ void RebuildCache(const DocumentContext& ctx, bool quickRebuild, std::atomic<flo
     // others are built on every core, nearest the playhead first, each taking
     // the place of its stale voice as it is done. Playback meanwhile plays
     // what there is.
+    // A scale set on voices built without one: their pitches first (a search
+    // is far less than a build), so that only the voices it retunes are built.
+    const std::atomic<bool>* cancel = ctx.app ? &ctx.app->busyTask.cancelRequested : nullptr;
+    if (!quickRebuild) MeasureUnknownVoicePitches(ctx, cancel);
     VoiceWork work = PlanVoiceWork(ctx, nullptr, nullptr, nullptr, true, quickRebuild);
     engine.expectedVoices.store(work.expected);
-    const bool complete = DoVoiceWork(ctx, work, quickRebuild,
-                                      ctx.app ? &ctx.app->busyTask.cancelRequested : nullptr, bar, true);
+    const bool complete = DoVoiceWork(ctx, work, quickRebuild, cancel, bar, true);
     if (bar) bar->store(1.0f);
     RecomputeVoiceLevels(ctx);
     ReindexEngineVoices(engine);

@@ -125,10 +125,14 @@ struct PlaybackVoice : VoiceAudio {
     // How the build made them besides (VoiceBuildKey: rate, band gains,
     // loudness target); a rebuild keeps a voice only when both keys hold.
     uint64_t buildKey = 0;
-    // The build's search for a pitch to tune to a scale (made with the scale
-    // off too): 0 not made, 1 no clear pitch, 2 found `tunedPitch`.
+    // The search for a pitch to tune to a scale (made by a build at a scale,
+    // or when a scale is set, MeasureUnknownVoicePitches): 0 not made, 1 no
+    // clear pitch, 2 found `tunedPitch`. `tunedFor`: the settings the build
+    // made `pitchShift` for (a build that keeps the stored shift, as an open
+    // does, takes it as made for the settings it found).
     uint8_t tuneState = 0;
     VoicePitch tunedPitch;
+    VoiceScale tunedFor;
 };
 
 using VoiceList = RecordList<PlaybackVoice>;

@@ -37,7 +37,7 @@ float OnePoleCoefficient(double seconds, int rate) {
 
 // A new PlaybackVoice field must be copied here too.
 void CopyVoiceWithoutSamples(const PlaybackVoice& from, PlaybackVoice& to) {
-    static_assert(sizeof(PlaybackVoice) == 21104, "PlaybackVoice changed: copy the new field here");
+    static_assert(sizeof(PlaybackVoice) == 21112, "PlaybackVoice changed: copy the new field here");
     to.stereo = from.stereo;
     to.length = from.length;
     to.sampleCount = from.sampleCount;
@@ -82,6 +82,7 @@ void CopyVoiceWithoutSamples(const PlaybackVoice& from, PlaybackVoice& to) {
     to.buildKey = from.buildKey;
     to.tuneState = from.tuneState;
     to.tunedPitch = from.tunedPitch;
+    to.tunedFor = from.tunedFor;
 }
 
 // ---------------------------------------------------------------------------

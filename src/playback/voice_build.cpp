@@ -186,13 +186,15 @@ bool MakePlaybackVoice(AudioEngine& engine, RenderResult& result, int resultInde
     if (VoiceFrames(voice) >= 1 && !engine.bypassDeconfliction.load())
         ApplyResultBandGains(result, voice, rate);
 
-    // 9. Musical-scale tuning. The pitch is measured with the scale off too
-    // and kept, so that any later change of scale (the first one included)
-    // can tell without decoding whether this voice would change.
-    if (!keepAsIs) {
+    // 9. Musical-scale tuning. What the search found is kept, so that a later
+    // change of scale can tell without decoding whether this voice would
+    // change. With the scale off there is no search (it costs as much as the
+    // rest of a short voice's build): the first scale set measures then.
+    voice.tunedFor = VoiceScaleOf(result, events, eventCount, scaleType, scaleRoot);
+    if (!keepAsIs && scaleType != kScaleOff) {
         voice.tunedPitch = MeasureVoicePitch(voice, rate);
         voice.tuneState = voice.tunedPitch.found ? 2 : 1;
-        if (scaleType != kScaleOff && voice.tunedPitch.found)
+        if (voice.tunedPitch.found)
             ApplyVoicePitch(result, voice.tunedPitch, events, eventCount, scaleType, scaleRoot);
     }
 

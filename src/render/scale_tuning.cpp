@@ -5,6 +5,7 @@
 //   ScaleIntervals / names
 //   ScaleCorrection       nearest scale note, wrapped into -6..+6 semitones
 //   Mono helpers          MonoSample, LoudestWindowStart
+//   VoiceScaleOf
 //   MeasureVoicePitch / ApplyVoicePitch / TuneResultToScale   window, pitch estimate, note,
 //                         correction, write-back
 #include "render/scale_tuning.h"
@@ -151,6 +152,16 @@ int LoudestWindowStart(const VoiceAudio& voice) {
 // ---------------------------------------------------------------------------
 // TuneResultToScale
 // ---------------------------------------------------------------------------
+
+VoiceScale VoiceScaleOf(const RenderResult& result, const Event* events, int eventCount, int scaleType,
+                        int scaleRoot) {
+    VoiceScale s;
+    s.type = int8_t(std::clamp(scaleType, -1, 127));
+    s.root = int8_t(std::clamp(scaleRoot, -128, 127));
+    s.forcedOff = events && result.eventIdx >= 0 && result.eventIdx < eventCount &&
+                  events[result.eventIdx].scaleTuneOverride == kScaleTuneForceOff;
+    return s;
+}
 
 VoicePitch MeasureVoicePitch(const VoiceAudio& voice, int sampleRate) {
     VoicePitch pitch;

@@ -9,6 +9,7 @@
 //   ScaleCorrection       semitones (-6..6) from a sounding note to the nearest scale note
 //   LoudestWindowStart    start of the loudest analysis window of a voice
 //   VoicePitch            what a voice's samples say of their pitch
+//   VoiceScale / VoiceScaleOf   the scale settings a layer's tuning follows
 //   MeasureVoicePitch     the estimate from the loudest window
 //   ApplyVoicePitch       a measured pitch written into the result at a scale
 //   TuneResultToScale     measure a built voice's pitch and set the result's pitchShift
@@ -61,10 +62,23 @@ struct VoicePitch {
     float Note() const { return float(midi) + cents / 100.0f; }
 };
 
+// The settings a layer's tuning follows: the project's scale and root, and
+// whether the layer's event forces tuning off. A voice keeps those its pitch
+// shift was made for.
+struct VoiceScale {
+    int8_t type = -1;  // -1: none yet
+    int8_t root = 0;
+    uint8_t forcedOff = 0;
+    bool operator==(const VoiceScale&) const = default;
+};
+// `events` may be null; it is indexed by the result's eventIdx below eventCount.
+VoiceScale VoiceScaleOf(const RenderResult& result, const Event* events, int eventCount, int scaleType,
+                        int scaleRoot);
+
 // When the voice has more than 128 frames, estimates the pitch of up to 8192
-// samples from the loudest window. The samples decide alone: a build keeps
-// what this found (even with the scale off), so that a later change of scale
-// can tell without decoding which voices it retunes.
+// samples from the loudest window. The samples decide alone: a voice keeps
+// what this found, so that a later change of scale can tell without decoding
+// which voices it retunes.
 VoicePitch MeasureVoicePitch(const VoiceAudio& voice, int sampleRate);
 
 // A found pitch into the result as a build at `scaleType` writes it: the

@@ -513,10 +513,11 @@ TEST(VoiceSync, ARebuildKeepsTheVoicesWhoseSamplesStillHold) {
     ExpectVoicesMatchResults(*rig.engine, *rig.project);
 }
 
-// Tuning to a scale happens when a voice is built, and the build measures
-// the pitch with the scale off too: a change of scale (the first one from
-// "Off" included) builds again only the voices whose pitch it changes, the
-// others keep their samples and get the pitch their build found.
+// Tuning to a scale happens when a voice is built; with the scale "Off" the
+// build searches no pitch. The first change of scale searches the voices'
+// pitches (their samples made again) and builds none that stay in tune; a
+// later change builds again only the voices whose pitch it changes. Voices
+// kept as stored (an open) at a scale need no search until the scale changes.
 TEST(VoiceSync, AScaleChangeBuildsOnlyTheVoicesWhosePitchItChanges) {
     JobRig rig;
     TempDir dir;
@@ -541,7 +542,7 @@ TEST(VoiceSync, AScaleChangeBuildsOnlyTheVoicesWhosePitchItChanges) {
     RebuildCache(rig.Context(), false);  // the scale "Off"
     ASSERT_EQ(rig.engine->voices.size(), 2u);
     for (const PlaybackVoice& v : rig.engine->voices) {
-        ASSERT_EQ(v.tuneState, 2) << "a clear pitch was found";
+        EXPECT_EQ(v.tuneState, 0) << "off, no pitch is searched";
         EXPECT_EQ(v.pitchShift, 0.0f);
     }
     EXPECT_EQ(rig.project->results[0].detectedPitchHz, 0.0f) << "off, the build writes no pitch into the layer";
@@ -554,8 +555,9 @@ TEST(VoiceSync, AScaleChangeBuildsOnlyTheVoicesWhosePitchItChanges) {
     EXPECT_EQ(&rig.engine->voices[0], a) << "in tune: no voice is built again";
     EXPECT_EQ(&rig.engine->voices[1], c);
     EXPECT_EQ(rig.engine->buildProgress.load(), 0);
+    for (const PlaybackVoice& v : rig.engine->voices) EXPECT_EQ(v.tuneState, 2) << "the pitch was searched";
     for (const RenderResult& r : rig.project->results) {
-        EXPECT_NEAR(r.detectedPitchHz, r.eventIdx == 0 ? 440.0 : 523.25, 3.0) << "the pitch the build found";
+        EXPECT_NEAR(r.detectedPitchHz, r.eventIdx == 0 ? 440.0 : 523.25, 3.0) << "the pitch the search found";
         EXPECT_NEAR(r.scaleCorrection, 0.0f, 0.05f);
     }
 
@@ -569,12 +571,31 @@ TEST(VoiceSync, AScaleChangeBuildsOnlyTheVoicesWhosePitchItChanges) {
     EXPECT_NEAR(rig.project->results[0].pitchShift, rig.engine->voices[0].pitchShift, 0.01f)
         << "the cents alone: the samples are the same";
     ExpectVoicesMatchResults(*rig.engine, *rig.project);
+
+    // As an open builds them: the stored shifts, no search. A rebuild at the
+    // same scale keeps both; back to C major, the C is searched and built.
+    const std::vector<float> stored = {rig.project->results[0].pitchShift, rig.project->results[1].pitchShift};
+    ResetEngineVoices(*rig.engine, rig.Context().sampleRate, 0);
+    RebuildCache(rig.Context(), true);
+    a = &rig.engine->voices[0];
+    c = &rig.engine->voices[1];
+    RebuildCache(rig.Context(), false);
+    EXPECT_EQ(&rig.engine->voices[0], a);
+    EXPECT_EQ(&rig.engine->voices[1], c);
+    EXPECT_EQ(rig.engine->voices[1].tuneState, 0) << "made for the scale of now: nothing to search";
+    EXPECT_EQ(rig.engine->voices[1].pitchShift, stored[1]);
+    rig.project->scaleRoot = 0;
+    RebuildCache(rig.Context(), false);
+    EXPECT_EQ(&rig.engine->voices[0], a);
+    EXPECT_NE(&rig.engine->voices[1], c);
+    EXPECT_NEAR(rig.engine->voices[1].pitchShift, 0.0f, 0.05f) << "the C is in C major again";
+    ExpectVoicesMatchResults(*rig.engine, *rig.project);
 }
 
 namespace {
 
 // A generated project of about `layers` layers (tonal sounds and noises,
-// Beds of looping layers): the first change of scale (from "Off") and a
+// Beds of looping layers), opened: the first change of scale (from "Off") and a
 // later one build again exactly the voices whose tuning changes their
 // samples, and leave the layers and the voices sounding as a full rebuild at
 // the new scale does; a Bed's length builds exactly that Bed's voices, and
@@ -603,7 +624,7 @@ void ExpectScaleAndBedChangesBuildOnlyWhatTheyChange(int layers) {
     ASSERT_GE(rig.project->results.size(), size_t(layers) * 95 / 100);
     const DocumentContext ctx = rig.Context();
     RebuildBedsAndWeights(ctx);
-    RebuildCache(ctx, false);
+    RebuildCache(ctx, true);  // as an open builds the voices: as stored
     std::atomic<int> built{0};
     rig.observer.voiceBuilt = [&] { ++built; };
 
@@ -621,16 +642,15 @@ void ExpectScaleAndBedChangesBuildOnlyWhatTheyChange(int layers) {
         for (size_t k = 0; k < a.size(); ++k) n += resampledOther(a[k], b[k]) ? 1 : 0;
         return n;
     };
-    int pitched = 0;
-    for (const PlaybackVoice& v : rig.engine->voices) pitched += v.tuneState == 2 ? 1 : 0;
-    EXPECT_GT(pitched, layers / 100) << "tonal layers to tune";
-
     // The first change, then the same voices built whole at that scale.
     const std::vector<float> off = shifts();
     rig.project->scaleType = 1;  // C major
     built = 0;
     RebuildCache(ctx, false);
     const std::vector<float> major = shifts();
+    int pitched = 0;
+    for (const PlaybackVoice& v : rig.engine->voices) pitched += v.tuneState == 2 ? 1 : 0;
+    EXPECT_GT(pitched, layers / 100) << "tonal layers, searched";
     EXPECT_GT(retuned(off, major), 0);
     EXPECT_EQ(built.load(), retuned(off, major)) << "the first change builds the voices it retunes, and no other";
     std::vector<float> voiceShifts;
