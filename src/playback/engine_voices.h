@@ -208,11 +208,11 @@ enum class VoiceCurveLink { Repoint, Clear };
 // freed curve, and the lock is held for no work at all.
 void ReplaceDocumentEvents(AudioEngine& engine, std::vector<Event>& events,
                            std::vector<Event>& replacement, VoiceCurveLink link);
-// The same for an event list that comes with its own results (undo, redo):
-// each voice follows the event its result has among `results` (found by the
-// result's id), and drops its curve only when its result is not there. A
-// voice the change leaves alone thus plays on exactly as it did, while the
-// voices are brought in line afterwards.
+// The same for an event list that comes with its own results (undo, redo,
+// a deletion with its results renumbered): each voice follows the event its
+// result has among `results` (found by the result's id), and drops its curve
+// only when its result is not there. A voice the change leaves alone thus
+// plays on exactly as it did, while the voices are brought in line afterwards.
 void ReplaceDocumentEvents(AudioEngine& engine, std::vector<Event>& events, std::vector<Event>& replacement,
                            const std::vector<RenderResult>& results);
 
