@@ -457,12 +457,13 @@ bool RebuildCache(bool quickRebuild) {
 bool RebuildBedsAndWeights(const DocumentContext& ctx) {
     Project& project = *ctx.project;
     const std::atomic<bool>* cancel = ctx.app ? &ctx.app->busyTask.cancelRequested : nullptr;
-    // One Bed at a time, so that a quit never waits for more than one track
-    // assignment; then the Clips' weights (the Beds are in line by then).
-    for (size_t e = 0; e < project.events.size(); ++e) {
-        if (cancel && cancel->load()) return false;
-        if (project.events[e].shape == kShapeBed) RebuildBedEvent(project, int(e));
-    }
+    // Every Bed against its layer list with one scan of the results (again
+    // only after a Bed changed them) and one track assignment, so that a
+    // Bed's change costs no pass per Bed, and a quit waits for at most one
+    // Bed and that assignment; then the Clips' weights (the Beds are in
+    // line by then, and stay so).
+    RebuildBedEvents(project, cancel);
+    if (cancel && cancel->load()) return false;
     ApplyProbedWeights(project);
     if (ctx.app) NoteBedsRebuilt(project, ctx.app->bedWatch);
     return true;
