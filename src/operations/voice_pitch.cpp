@@ -1,10 +1,12 @@
 // voice_pitch.cpp — searching voices for their pitch when a scale is set.
 //
 // Index
-//   MeasureUnknownVoicePitches   the voices to search, the search on every core, the findings kept
+//   MeasureUnknownVoicePitches   the voices to search (one per source), the search on every core,
+//                                the findings kept
 #include "operations/voice_pitch.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <unordered_map>
 #include <vector>
 
@@ -30,10 +32,12 @@ bool MeasureUnknownVoicePitches(const DocumentContext& ctx, const std::atomic<bo
     for (size_t k = 0; k < project.results.size(); ++k) resultOf.emplace(uint32_t(project.results[k].id), k);
     struct Search {
         size_t voice = 0, result = 0;
+        size_t same = SIZE_MAX;  // an earlier search of the very samples (one source key)
         VoicePitch found;
         bool done = false;
     };
     std::vector<Search> searches;
+    std::unordered_map<uint64_t, size_t> bySource;
     for (size_t v = 0; v < engine.voices.size(); ++v) {
         const PlaybackVoice& voice = engine.voices[v];
         if (voice.tuneState != 0) continue;
@@ -43,16 +47,21 @@ bool MeasureUnknownVoicePitches(const DocumentContext& ctx, const std::atomic<bo
         if (r.missing || !VoiceSamplesHold(voice, r) || voice.buildKey != VoiceBuildKey(engine, ctx.sampleRate, r.group))
             continue;
         if (voice.tunedFor == VoiceScaleOf(r, events, eventCount, project.scaleType, project.scaleRoot)) continue;
-        searches.push_back({v, it->second, {}, false});
+        const auto first = bySource.emplace(VoiceSourceKey(r, voice.fillSeeded != 0), searches.size());
+        searches.push_back({v, it->second, first.second ? SIZE_MAX : first.first->second, {}, false});
     }
     if (searches.empty()) return true;
+    // Layers of one sound, region and processing search it once.
+    std::vector<size_t> distinct;
+    for (size_t k = 0; k < searches.size(); ++k)
+        if (searches[k].same == SIZE_MAX) distinct.push_back(k);
 
     // The samples as the build had them when it would have searched: loaded,
     // band gains applied, not yet pitched.
     const bool bandGains = !engine.bypassDeconfliction.load();
-    RunRenderChunks(int(searches.size()), RenderThreadCount(0), [&](int c) {
+    RunRenderChunks(int(distinct.size()), RenderThreadCount(0), [&](int c) {
         if (cancel && cancel->load()) return;
-        Search& s = searches[size_t(c)];
+        Search& s = searches[distinct[size_t(c)]];
         VoiceAudio samples;
         DecodeVoiceSamples(project.results[s.result], 0.0f, ctx.sampleRate, bandGains, samples);
         s.found = MeasureVoicePitch(samples, ctx.sampleRate);
@@ -65,9 +74,9 @@ bool MeasureUnknownVoicePitches(const DocumentContext& ctx, const std::atomic<bo
     for (size_t at = 0; at < searches.size(); at += kVoicesPerHold) {
         EngineLock lock = LockForVoiceEdit(engine);
         for (size_t k = at; k < std::min(searches.size(), at + kVoicesPerHold); ++k) {
-            const Search& s = searches[k];
+            const Search& s = searches[searches[k].same == SIZE_MAX ? k : searches[k].same];
             if (!s.done) continue;
-            PlaybackVoice& voice = engine.voices[s.voice];
+            PlaybackVoice& voice = engine.voices[searches[k].voice];
             voice.tunedPitch = s.found;
             voice.tuneState = s.found.found ? 2 : 1;
         }

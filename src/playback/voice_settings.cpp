@@ -7,7 +7,7 @@
 //   VoiceLevelSettingsFor / SetVoiceSettings / SetVoiceMixSettings / SetVoiceOwnerSettings
 //   VoiceHoldsSettings / VoiceHoldsMixSettings
 //   VoicePeak / VoiceHeadroomFactor / VoiceGain
-//   Keys                 KeyBytes, VoiceSampleKey, VoiceSamplesHold, ResultVoiceKey
+//   Keys                 KeyBytes, VoiceSampleKey, VoiceSourceKey, VoiceSamplesHold, ResultVoiceKey
 #include "playback/voice_settings.h"
 
 #include <algorithm>
@@ -189,7 +189,7 @@ struct KeyBytes {
     uint64_t Hash() const { return HashProcessedClipKey(bytes); }
 };
 
-void AddSampleFields(KeyBytes& k, const RenderResult& r, bool fillSeeded = true) {
+void AddSampleFields(KeyBytes& k, const RenderResult& r, bool fillSeeded = true, bool pitchAndLevel = true) {
     k.Add(r.procMode);
     k.Add(r.placeholder);
     k.Add(r.stereo);
@@ -198,7 +198,7 @@ void AddSampleFields(KeyBytes& k, const RenderResult& r, bool fillSeeded = true)
     k.Add(r.sourceDuration);
     k.Add(r.duration);
     // The scale correction is derived at build time from the pitch variation.
-    k.Add(r.pitchVarShift);
+    if (pitchAndLevel) k.Add(r.pitchVarShift);
     k.Add(r.hasEqGains);
     if (r.hasEqGains) k.Add(r.eqGains);
     k.Add(r.fillLoop);
@@ -213,7 +213,7 @@ void AddSampleFields(KeyBytes& k, const RenderResult& r, bool fillSeeded = true)
         }
         if (r.fillChunks.empty() && fillSeeded) k.Add(r.groupTrack);
     }
-    k.Add(r.group);
+    if (pitchAndLevel) k.Add(r.group);
     if (r.procMode == 3) {
         k.Add(r.alloyMid);
         k.Add(r.alloyHigh);
@@ -237,6 +237,12 @@ void AddSampleFields(KeyBytes& k, const RenderResult& r, bool fillSeeded = true)
 uint64_t VoiceSampleKey(const RenderResult& result, bool fillSeeded) {
     KeyBytes k;
     AddSampleFields(k, result, fillSeeded);
+    return k.Hash();
+}
+
+uint64_t VoiceSourceKey(const RenderResult& result, bool fillSeeded) {
+    KeyBytes k;
+    AddSampleFields(k, result, fillSeeded, false);
     return k.Hash();
 }
 
