@@ -302,18 +302,24 @@ void LayExports(const RunMarks& marks, std::vector<ExportMark>& exports, int64_t
 
 }  // namespace
 
-class EditingWhilePlayingWindow : public ProgramScriptTest {};
+// Each test plays the busy project into a null sink of its own server.
+class EditingWhilePlayingWindow : public ProgramScriptTest {
+protected:
+    void SetUp() override {
+        ProgramScriptTest::SetUp();
+        if (!PulseInstalled()) GTEST_SKIP() << "PulseAudio is not installed (scripts/setup installs it)";
+        std::string why;
+        ASSERT_TRUE(server.Start("tl_null", kRate, why)) << why;
+        server.UseInThisProcess();
+        project = MakeBusyProject(dir);
+        ASSERT_FALSE(project.empty());
+    }
+
+    PulseServer server;
+    std::string project;
+};
 
 TEST_F(EditingWhilePlayingWindow, NoEditSilencesTheSoundOrMovesThePlayhead) {
-    if (!PulseInstalled()) GTEST_SKIP() << "PulseAudio is not installed (scripts/setup installs it)";
-    PulseServer server;
-    std::string why;
-    ASSERT_TRUE(server.Start("tl_null", kRate, why)) << why;
-    server.UseInThisProcess();
-
-    const std::string project = MakeBusyProject(dir);
-    ASSERT_FALSE(project.empty());
-
     // The edits, each followed by the export of the project as it left it;
     // the solo comes last, after the compared stretch.
     const std::vector<std::string> kinds = {"move", "gain", "mute", "unmute", "delete", "bedmove",
@@ -397,14 +403,6 @@ TEST_F(EditingWhilePlayingWindow, NoEditSilencesTheSoundOrMovesThePlayhead) {
 // only where they part (a move may move later layers to other tracks) may it
 // blend the two while the step is under way.
 TEST_F(EditingWhilePlayingWindow, UndoAndRedoBehindThePlayheadLeaveTheSoundAheadAsItWas) {
-    if (!PulseInstalled()) GTEST_SKIP() << "PulseAudio is not installed (scripts/setup installs it)";
-    PulseServer server;
-    std::string why;
-    ASSERT_TRUE(server.Start("tl_null", kRate, why)) << why;
-    server.UseInThisProcess();
-    const std::string project = MakeBusyProject(dir);
-    ASSERT_FALSE(project.empty());
-
     std::vector<std::string> steps;
     for (int round = 0; round < 3; ++round)
         for (const char* kind : {"move", "mute", "delete", "gain"})
