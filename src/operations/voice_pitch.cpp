@@ -5,7 +5,6 @@
 //                                the findings kept
 #include "operations/voice_pitch.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <unordered_map>
 #include <vector>
@@ -68,18 +67,14 @@ bool MeasureUnknownVoicePitches(const DocumentContext& ctx, const std::atomic<bo
         s.done = true;
     });
 
-    // Kept under the lock (a streaming worker copies a voice's fields), a
-    // few hundred voices per hold.
-    constexpr size_t kVoicesPerHold = 256;
-    for (size_t at = 0; at < searches.size(); at += kVoicesPerHold) {
-        EngineLock lock = LockForVoiceEdit(engine);
-        for (size_t k = at; k < std::min(searches.size(), at + kVoicesPerHold); ++k) {
-            const Search& s = searches[searches[k].same == SIZE_MAX ? k : searches[k].same];
-            if (!s.done) continue;
-            PlaybackVoice& voice = engine.voices[searches[k].voice];
-            voice.tunedPitch = s.found;
-            voice.tuneState = s.found.found ? 2 : 1;
-        }
+    // Kept without the lock: only the owner of the voices reads these fields
+    // (the mixer never does, and no export runs while the document changes).
+    for (const Search& search : searches) {
+        const Search& s = search.same == SIZE_MAX ? search : searches[search.same];
+        if (!s.done) continue;
+        PlaybackVoice& voice = engine.voices[search.voice];
+        voice.tunedPitch = s.found;
+        voice.tuneState = s.found.found ? 2 : 1;
     }
     return !(cancel && cancel->load());
 }
