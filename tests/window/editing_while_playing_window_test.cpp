@@ -47,11 +47,17 @@ constexpr double kExportBefore = 2.0;
 constexpr double kExportAfter = 8.0;
 // Rounds of edits: the four minutes of the project must not run out before
 // the last. Under the race detector every export and build takes some ten
-// times longer (five seconds an edit on a loaded machine): half as many.
+// times longer (five seconds an edit on a loaded machine): half as many, and
+// the program cannot keep real time there (the streaming workers decode too
+// slowly for the playhead), so the runs are held to their edits, exports
+// and a clean exit, the sound and the counts of silent blocks to an
+// ordinary build.
 #if defined(__SANITIZE_THREAD__)
 constexpr int kRounds = 3;
+constexpr bool kRealTime = false;
 #else
 constexpr int kRounds = 6;
+constexpr bool kRealTime = true;
 #endif
 
 using Dump = std::map<std::string, std::string>;
@@ -356,6 +362,16 @@ TEST_F(EditingWhilePlayingWindow, NoEditSilencesTheSoundOrMovesThePlayhead) {
     ASSERT_GE(played.underruns, 0) << run.log;
     ASSERT_NE(run.log.find("[Audio] pulse"), std::string::npos) << run.log;
 
+    RunMarks marks = ReadMarks(run.log);
+    ASSERT_EQ(marks.edits.size(), size_t(edits)) << "an edit did not happen";
+    ASSERT_EQ(marks.exports.size(), size_t(edits - 1)) << "an export did not start";
+    std::map<std::string, int> byKind;
+    for (const EditMark& e : marks.edits) ++byKind[e.kind];
+    for (const char* kind : {"move", "gain", "mute", "unmute", "delete", "bedmove", "undo", "redo", "bedlength", "solo"})
+        EXPECT_GE(byKind[kind], 1) << kind;
+
+    if (!kRealTime) return;
+
     Dump before = ReadStateDump(dir.File("before.txt"));
     Dump after = ReadStateDump(dir.File("played.txt"));
     Dump soloed = ReadStateDump(dir.File("soloed.txt"));
@@ -369,14 +385,6 @@ TEST_F(EditingWhilePlayingWindow, NoEditSilencesTheSoundOrMovesThePlayhead) {
     const int64_t late = Whole(after, "engine.lateVoiceBlocks") - Whole(before, "engine.lateVoiceBlocks");
     EXPECT_EQ(late, 0) << "blocks in which a voice the playhead had reached still waited for its samples";
     EXPECT_LE(locked, 1) << "blocks silent because another thread held the engine lock";
-
-    RunMarks marks = ReadMarks(run.log);
-    ASSERT_EQ(marks.edits.size(), size_t(edits)) << "an edit did not happen";
-    ASSERT_EQ(marks.exports.size(), size_t(edits - 1)) << "an export did not start";
-    std::map<std::string, int> byKind;
-    for (const EditMark& e : marks.edits) ++byKind[e.kind];
-    for (const char* kind : {"move", "gain", "mute", "unmute", "delete", "bedmove", "undo", "redo", "bedlength", "solo"})
-        EXPECT_GE(byKind[kind], 1) << kind;
 
     const int64_t to = marks.edits[size_t(edits - 2)].at;  // the solo's start
     LaidMix laid;
@@ -423,19 +431,20 @@ TEST_F(EditingWhilePlayingWindow, UndoAndRedoBehindThePlayheadLeaveTheSoundAhead
     const ProgramRun& run = played.run;
     ASSERT_EQ(run.exitCode, 0) << run.log;
     ASSERT_GE(played.underruns, 0) << run.log;
-    Dump before = ReadStateDump(dir.File("before.txt"));
-    Dump after = ReadStateDump(dir.File("played.txt"));
-    const int64_t locked = Whole(after, "engine.lockedBlocks") - Whole(before, "engine.lockedBlocks");
-    EXPECT_EQ(Whole(after, "engine.lateVoiceBlocks") - Whole(before, "engine.lateVoiceBlocks"), 0);
-    EXPECT_EQ(Whole(after, "engine.emptyBlocks") - Whole(before, "engine.emptyBlocks"), 0);
-    EXPECT_EQ(before["engine.headroomCut"], after["engine.headroomCut"]);
-
     RunMarks marks = ReadMarks(run.log);
     ASSERT_EQ(marks.edits.size(), steps.size()) << "a step did not happen";
     ASSERT_EQ(marks.exports.size(), steps.size() + 1) << "an export did not start";
     int undos = 0;
     for (const EditMark& e : marks.edits) undos += e.kind == "undo" || e.kind == "redo" ? 1 : 0;
     EXPECT_EQ(undos, 2 * int(steps.size()) / 3);
+    if (!kRealTime) return;
+
+    Dump before = ReadStateDump(dir.File("before.txt"));
+    Dump after = ReadStateDump(dir.File("played.txt"));
+    const int64_t locked = Whole(after, "engine.lockedBlocks") - Whole(before, "engine.lockedBlocks");
+    EXPECT_EQ(Whole(after, "engine.lateVoiceBlocks") - Whole(before, "engine.lateVoiceBlocks"), 0);
+    EXPECT_EQ(Whole(after, "engine.emptyBlocks") - Whole(before, "engine.emptyBlocks"), 0);
+    EXPECT_EQ(before["engine.headroomCut"], after["engine.headroomCut"]);
 
     // Up to a second past where the playhead was when the last export began.
     const int64_t to = marks.exports.back().playhead + kRate;
