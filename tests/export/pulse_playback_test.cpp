@@ -219,10 +219,13 @@ TEST_F(PulsePlayback, TheSinkRecordingEqualsTheOfflineMix) {
 TEST_F(PulsePlayback, AStallOfTheOutputIsLeftOutWhereTheServerLoggedIt) {
     PlayAndCompare({3 * kRigRate, 6 * kRigRate});
     // Each stall is a silence of the recording, and the program counted it,
-    // gap for gap, about as long as the recording heard it.
+    // gap for gap, about as long as the recording heard it: never longer,
+    // and at most a quarter shorter (a loaded server takes a while to play
+    // again once it ran dry, which the stream's clock cannot see).
     EXPECT_EQ(silences.size(), 2u) << figures;
     EXPECT_EQ(size_t(outputGaps), silences.size()) << figures;
-    EXPECT_NEAR(outputGapMs, silenceMs, 15.0 * double(silences.size())) << figures;
+    EXPECT_LE(outputGapMs, silenceMs + 15.0 * double(silences.size())) << figures;
+    EXPECT_GE(outputGapMs, 0.75 * silenceMs) << figures;
     EXPECT_GE(lateCallbacks, silences.size());
     EXPECT_TRUE(check.ok) << check.problem << "; the output: " << figures;
     EXPECT_GE(check.skippedStretches, 1);
