@@ -367,3 +367,85 @@ static void BM_OpenHourLongestFrame(benchmark::State& state) {
     state.counters["layers"] = double(large.project.results.size());
 }
 BENCHMARK(BM_OpenHourLongestFrame)->Iterations(1)->Unit(benchmark::kSecond);
+
+// Changes that rebuild voices while playing, on a generated project of
+// `layers` layers (sounds with and without a clear pitch, Beds of looping
+// layers) opened (its voices built as stored): the first change of the
+// musical scale (from "Off"), a later one, and a Bed's length, each as the
+// rebuild's busy task runs it; the time of each (what the busy overlay
+// covers), the voices each built, and those whose pitch the first searched.
+static void BM_ScaleAndBedChangesWhilePlaying(benchmark::State& state) {
+    Rigs().clear();
+    const int layers = int(state.range(0));
+    TempDir dir;
+    LargeProjectSpec spec{.eventCount = layers / 8, .seconds = std::max(120.0f, 0.6f * float(layers / 8)),
+                          .layers = LargeProjectLayers::Made, .layersPerEvent = 10, .soundCount = 24,
+                          .soundSeconds = 0.5f};
+    LargeProject large = MakeLargeProject(spec, dir.File("Library"));
+    auto project = std::make_unique<Project>();
+    *project = std::move(large.project);
+    auto library = std::make_unique<SoundLibrary>();
+    library->libraries.assign(1, large.library.index);
+    auto app = std::make_unique<AppState>();
+    AudioEngine& engine = gAudioEngine;
+    FixProbedWeights(*project);
+    project->rendered = true;
+    JobObserver observer;
+    std::atomic<int> built{0};
+    observer.voiceBuilt = [&] { ++built; };
+    DocumentContext ctx = MakeDocumentContext(*project, *library, engine, *app);
+    ctx.sampleRate = kRate;
+    ctx.observer = &observer;
+    engine.streamVoices = 1;
+    engine.streamWindow = 5.0f;
+    ResetEngineVoices(engine, kRate, 0);
+    QuietStdout(true);
+    RebuildCacheAsyncJob(ctx, true);
+    engine.playing = 1;
+    engine.position = 30 * kRate;
+    std::atomic<bool> stop{false};
+    std::thread audio([&] {
+        std::vector<float> l(512), r(512);
+        while (!stop.load()) {
+            MixAudioBlock(engine, l.data(), r.data(), 512);
+            std::this_thread::sleep_for(std::chrono::microseconds(10667));
+        }
+    });
+    int bed = -1;
+    for (size_t e = 0; e < project->events.size() && bed < 0; ++e)
+        if (project->events[e].shape == kShapeBed && project->events[e].time > 40) bed = int(e);
+    auto searched = [&] {
+        int n = 0;
+        for (const PlaybackVoice& v : engine.voices) n += v.tuneState != 0 ? 1 : 0;
+        return n;
+    };
+    auto timed = [&](const std::function<void()>& change, const char* name) {
+        change();
+        built = 0;
+        const auto t0 = std::chrono::steady_clock::now();
+        app->busyTask.done = false;
+        RebuildCacheAsyncJob(ctx, false);
+        state.counters[std::string(name) + "Ms"] =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+        state.counters[std::string(name) + "Voices"] = double(built.load());
+    };
+    for (auto _ : state) {
+        timed([&] { project->scaleType = 1; }, "firstScale");
+        state.counters["firstScaleSearched"] = double(searched());
+        timed([&] { project->scaleRoot = 2; }, "laterScale");  // D major
+        if (bed >= 0) timed([&] { project->events[size_t(bed)].duration -= 0.25f; }, "bedLength");
+    }
+    stop = true;
+    audio.join();
+    QuietStdout(false);
+    engine.playing = 0;
+    state.counters["layers"] = double(project->results.size());
+    ResetEngineVoices(engine, kRate, 0);
+    engine.streamVoices = 0;
+}
+BENCHMARK(BM_ScaleAndBedChangesWhilePlaying)
+    ->Arg(2000)
+    ->Arg(20000)
+    ->ArgNames({"layers"})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);

@@ -75,12 +75,20 @@ void DumpEngineFields(StateDump& dump) {
     dump.Field("engine.longestHoldMs", static_cast<double>(gAudioEngine.mutex.LongestHoldNanos()) / 1.0e6);
     dump.Field("engine.lockHolds", static_cast<int64_t>(gAudioEngine.mutex.TimedHolds()));
 
-    // The output's thread: late callbacks the back-end flagged, and what
-    // each callback cost (see AudioOutput).
+    // The output's thread: underruns the back-end flagged, the output gaps,
+    // and what each callback cost (see AudioOutput).
     const AudioOutput& o = gAudioOutput;
     dump.Field("audio.open", o.open.load() != 0);
     dump.Field("audio.callbacks", static_cast<int64_t>(o.callbackCount.load()));
     dump.Field("audio.underruns", static_cast<int64_t>(o.underruns.load()));
+    // Stretches the device played without our frames, how long they lasted
+    // in all (known from the stream's clock; -1 where the back-end only
+    // flags them) and the callbacks that came too late for the sound.
+    dump.Field("audio.outputGaps", static_cast<int64_t>(o.outputGaps.load()));
+    const int32_t deviceRate = o.deviceRate.load();
+    dump.Field("audio.outputGapMs", o.gapSource.load() == OutputGapSource::Flags || deviceRate < 1
+                                        ? -1.0
+                                        : 1000.0 * static_cast<double>(o.outputGapFrames.load()) / deviceRate);
     dump.Field("audio.lateCallbacks", static_cast<int64_t>(o.lateCallbacks.load()));
     dump.Field("audio.longestCallbackMs", static_cast<double>(o.longestCallbackMicros.load()) / 1000.0);
     dump.Field("audio.longestCallbackCpuMs", static_cast<double>(o.longestCallbackCpuMicros.load()) / 1000.0);

@@ -39,6 +39,10 @@ struct VoiceAudio {
     int32_t spliceCount = 0;
     std::array<FillChunk, kMaxFillChunks> chunks{};  // {source start, length, crossfade} in samples
     int32_t chunkCount = 0;
+    // A fill made without its chunk log drew its excerpt or grains from the
+    // layer's seed (its group track): another seed makes other samples. The
+    // loop builder draws nothing, and leaves this clear.
+    uint8_t fillSeeded = 0;
 };
 
 // The playback engine's master limiter as an offline mix applies it

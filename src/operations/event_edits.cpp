@@ -91,12 +91,16 @@ bool DeleteEvent(const DocumentContext& ctx, int eventIndex) {
     project.resultsRevision += 1;
 
     // The remaining events are copied unlocked and swapped in under the lock;
-    // the old list is dropped after it.
+    // the old list is dropped after it. Each voice's curve follows its
+    // layer's event in the remaining list at once: the voices' own event
+    // indices are renumbered only afterwards (RefreshEventVoices), and a
+    // voice of a later event repointed by its old index would play the next
+    // event's curve meanwhile, at another level.
     std::vector<Event> remaining;
     remaining.reserve(project.events.size() - 1);
     remaining.insert(remaining.end(), project.events.begin(), project.events.begin() + eventIndex);
     remaining.insert(remaining.end(), project.events.begin() + eventIndex + 1, project.events.end());
-    ReplaceDocumentEvents(*ctx.engine, project.events, remaining, VoiceCurveLink::Repoint);
+    ReplaceDocumentEvents(*ctx.engine, project.events, remaining, project.results);
     return true;
 }
 

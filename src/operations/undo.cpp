@@ -39,9 +39,11 @@ UndoSnapshot SwapIntoDocument(const DocumentContext& ctx, const UndoSnapshot& in
     std::set<std::string> linkedGroups = incoming.linkedGroups;
     UndoSnapshot baseline = SharedRecordsOf(incoming);
 
-    // The voices' curve references go: the indices they follow belong to the
-    // other document until the voices are synchronised.
-    ReplaceDocumentEvents(*ctx.engine, project.events, events, VoiceCurveLink::Clear);
+    // Each voice's curve follows its result's event in the incoming document
+    // at once: a voice the step leaves alone must play on as it did while
+    // the voices are brought in line (a voice left without its curve
+    // meanwhile would play at another level for as long as that takes).
+    ReplaceDocumentEvents(*ctx.engine, project.events, events, results);
     project.results.swap(results);
     project.userShapes.swap(userShapes);
     project.bannedFiles.swap(bannedFiles);

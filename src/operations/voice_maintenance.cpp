@@ -328,7 +328,7 @@ bool CheckPlaybackCacheIntegrity(const AudioEngine& engine, const Project& proje
         // A voice made from what its result no longer is, or a second voice
         // of one result, would play (and export) something the document
         // does not hold.
-        const bool samplesOk = resultOk && voice.sampleKey == VoiceSampleKey(results[size_t(voice.resultIndex)]);
+        const bool samplesOk = resultOk && VoiceSamplesHold(voice, results[size_t(voice.resultIndex)]);
         const bool firstOk = resultOk && !voiced[size_t(voice.resultIndex)];
         if (!resultOk || !eventOk || !samplesOk || !firstOk) {
             std::fprintf(stderr, "[Cache] Integrity check failed at block %d, deferring rebuild\n", int(v));

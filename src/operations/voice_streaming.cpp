@@ -203,8 +203,13 @@ void ForgetStreamedVoices(VoiceStreamer& s) {
 void PrepareVoicesAtPlayhead(VoiceStreamer& streamer, AudioEngine& engine, const std::vector<RenderResult>& results,
                              int resultCount) {
     if (!engine.cacheReady.load()) {
-        // The voice set is being made anew: nothing asked for before is wanted.
+        // The voice set is being made anew: nothing asked for before is
+        // wanted, and the counts describe the voices there are.
         ForgetStreamedVoices(streamer);
+        int held = 0;
+        for (const PlaybackVoice& voice : engine.voices) held += voice.evicted.load() ? 0 : 1;
+        engine.heldVoices.store(held);
+        engine.waitingVoices.store(0);
         return;
     }
     const double t = GetPlaybackTime(engine);

@@ -37,6 +37,7 @@
 #include "library/file_caches.h"
 #include "operations/app_state.h"
 #include "operations/voice_maintenance.h"
+#include "operations/voice_pitch.h"
 #include "operations/voice_streaming.h"
 #include "playback/audio_engine.h"
 #include "playback/block_mixer.h"
@@ -44,6 +45,7 @@
 #include "playback/voice_settings.h"
 #include "platform/processor.h"
 #include "render/clip_bed_events.h"
+#include "render/clip_processing.h"
 #include "render/scale_tuning.h"
 #include "render/track_assignment.h"
 
@@ -86,22 +88,29 @@ void LoadClipPeaks(const Project& project, const std::vector<int>* events) {
 namespace {
 
 // The pitch shift a build at the project's scale settings would give the
-// voice, found without decoding from what its own build learnt (its search
-// for a pitch and the note it found). False when only a new build can tell
-// (the build would search, and this voice's never did). With `found`, the
-// build's scale correction for the result's write-back.
+// voice, found without decoding from its search for a pitch (its build's,
+// or MeasureUnknownVoicePitches'). False when only a new build can tell (no
+// search was made, and the shift was made for other settings). `found`: the
+// build would write the pitch into the result (ApplyVoicePitch).
 bool PredictPitchShift(const PlaybackVoice& voice, const RenderResult& result, const Project& project, bool keepAsIs,
-                       float& shift, bool& found, float& correction) {
+                       float& shift, bool& found) {
     shift = result.pitchShift;
     found = false;
-    correction = 0;
+    // Off: the build leaves pitchShift as it is, and so without a clear pitch.
     if (keepAsIs || project.scaleType == kScaleOff) return true;
-    if (voice.tuneState == 0) return false;
-    if (voice.tuneState == 1) return true;  // no clear pitch: the build leaves pitchShift as it is
+    if (voice.tuneState == 0) {
+        // Kept as stored (an open) for the settings of now: the shift it has.
+        const VoiceScale now = VoiceScaleOf(result, project.events.empty() ? nullptr : project.events.data(),
+                                            int(project.events.size()), project.scaleType, project.scaleRoot);
+        shift = voice.pitchShift;
+        return voice.tunedFor == now;
+    }
+    if (voice.tuneState == 1) return true;
     const bool forcedOff = result.eventIdx >= 0 && size_t(result.eventIdx) < project.events.size() &&
                            project.events[size_t(result.eventIdx)].scaleTuneOverride == kScaleTuneForceOff;
-    correction = forcedOff ? 0.0f : ScaleCorrection(voice.tunedNote, result.pitchVarShift, project.scaleType,
-                                                    project.scaleRoot);
+    const float correction = forcedOff ? 0.0f
+                                       : ScaleCorrection(voice.tunedPitch.Note(), result.pitchVarShift,
+                                                         project.scaleType, project.scaleRoot);
     shift = result.pitchVarShift + correction;
     found = true;
     return true;
@@ -109,21 +118,23 @@ bool PredictPitchShift(const PlaybackVoice& voice, const RenderResult& result, c
 
 // Whether a build of `result` now would give the voice the very samples and
 // loudness gain it holds. When it would, the result gets the write-backs that
-// build makes (scale correction and pitch shift, loudness gain), so the
-// document ends as a full rebuild leaves it.
+// build makes (the pitch found and its scale correction, loudness gain), so
+// the document ends as a full rebuild leaves it.
 bool KeepVoice(const AudioEngine& engine, const PlaybackVoice& voice, RenderResult& result, const Project& project,
                int rate, bool keepAsIs) {
-    if (result.missing || voice.sampleKey != VoiceSampleKey(result) ||
+    if (result.missing || !VoiceSamplesHold(voice, result) ||
         voice.buildKey != VoiceBuildKey(engine, rate, result.group))
         return false;
-    float shift = 0, correction = 0;
+    float shift = 0;
     bool found = false;
-    if (!PredictPitchShift(voice, result, project, keepAsIs, shift, found, correction) || shift != voice.pitchShift)
+    if (!PredictPitchShift(voice, result, project, keepAsIs, shift, found)) return false;
+    // Two shifts too small to resample (a note in tune but for its cents)
+    // leave the same samples; the voice keeps the one it was built with.
+    if (shift != voice.pitchShift && (PitchShiftResamples(shift) || PitchShiftResamples(voice.pitchShift)))
         return false;
-    if (found) {
-        result.scaleCorrection = correction;
-        result.pitchShift = shift;
-    }
+    if (found)
+        ApplyVoicePitch(result, voice.tunedPitch, project.events.empty() ? nullptr : project.events.data(),
+                        int(project.events.size()), project.scaleType, project.scaleRoot);
     result.normGain = voice.normGain;
     return true;
 }
@@ -422,10 +433,13 @@ void RebuildCache(const DocumentContext& ctx, bool quickRebuild, std::atomic<flo
     // others are built on every core, nearest the playhead first, each taking
     // the place of its stale voice as it is done. Playback meanwhile plays
     // what there is.
+    // A scale set on voices built without one: their pitches first (a search
+    // is far less than a build), so that only the voices it retunes are built.
+    const std::atomic<bool>* cancel = ctx.app ? &ctx.app->busyTask.cancelRequested : nullptr;
+    if (!quickRebuild) MeasureUnknownVoicePitches(ctx, cancel);
     VoiceWork work = PlanVoiceWork(ctx, nullptr, nullptr, nullptr, true, quickRebuild);
     engine.expectedVoices.store(work.expected);
-    const bool complete = DoVoiceWork(ctx, work, quickRebuild,
-                                      ctx.app ? &ctx.app->busyTask.cancelRequested : nullptr, bar, true);
+    const bool complete = DoVoiceWork(ctx, work, quickRebuild, cancel, bar, true);
     if (bar) bar->store(1.0f);
     RecomputeVoiceLevels(ctx);
     ReindexEngineVoices(engine);
@@ -449,12 +463,13 @@ bool RebuildCache(bool quickRebuild) {
 bool RebuildBedsAndWeights(const DocumentContext& ctx) {
     Project& project = *ctx.project;
     const std::atomic<bool>* cancel = ctx.app ? &ctx.app->busyTask.cancelRequested : nullptr;
-    // One Bed at a time, so that a quit never waits for more than one track
-    // assignment; then the Clips' weights (the Beds are in line by then).
-    for (size_t e = 0; e < project.events.size(); ++e) {
-        if (cancel && cancel->load()) return false;
-        if (project.events[e].shape == kShapeBed) RebuildBedEvent(project, int(e));
-    }
+    // Every Bed against its layer list with one scan of the results (again
+    // only after a Bed changed them) and one track assignment, so that a
+    // Bed's change costs no pass per Bed, and a quit waits for at most one
+    // Bed and that assignment; then the Clips' weights (the Beds are in
+    // line by then, and stay so).
+    RebuildBedEvents(project, cancel);
+    if (cancel && cancel->load()) return false;
     ApplyProbedWeights(project);
     if (ctx.app) NoteBedsRebuilt(project, ctx.app->bedWatch);
     return true;

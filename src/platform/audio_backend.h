@@ -7,6 +7,7 @@
 //   AudioStreamCallbackFn   the stream's callback, RtAudio's own signature
 //   AudioDeviceInfo         what a back-end says of one device
 //   AudioStreamRequest      what the output asks a back-end to open
+//   OutputGapSource         how the stream's gaps can be known
 //   AudioBackend            device list, default device, stream open/start/stop/close
 //
 // A back-end runs at most one output stream: 2 channels of interleaved
@@ -46,11 +47,21 @@ struct AudioStreamRequest {
     bool realtime = true;
 };
 
+// How the gaps of a back-end's stream (stretches the device played without
+// our frames) can be known (playback/output_gaps.h).
+enum class OutputGapSource : uint8_t {
+    Flags,  // it flags every underflow in the callback's status
+    Clock,  // it flags none: the stream's clock against the frames delivered
+    NoGaps,  // nothing plays the frames in real time (the null output): no gap can happen
+};
+
 class AudioBackend {
 public:
     virtual ~AudioBackend() = default;
     // Short name for the log ("pulse", "alsa", "null", "fake").
     virtual std::string Name() const = 0;
+    // How the open stream's gaps can be known.
+    virtual OutputGapSource GapSource() const { return OutputGapSource::Clock; }
     // Looks again for the best system to play through (a sound server that
     // has started or stopped since); ignored while a stream is open.
     virtual void Reconnect() {}

@@ -7,6 +7,7 @@
 #include "platform/fake_audio_backend.h"
 
 #include <algorithm>
+#include <utility>
 
 AudioDeviceInfo FakeAudioBackend::MakeDevice(uint32_t id, std::string name, uint32_t outputChannels,
                                              std::vector<uint32_t> rates, uint32_t preferredRate) {
@@ -92,6 +93,6 @@ bool FakeAudioBackend::Pump(std::vector<float>& interleaved, uint32_t frames) {
     if (!StreamRunning() || !stream_.callback) return false;
     if (frames == 0) frames = granted_;
     interleaved.assign(size_t(frames) * 2, -99.0f);  // a callback that writes nothing shows
-    stream_.callback(interleaved.data(), nullptr, frames, 0.0, 0, stream_.user);
+    stream_.callback(interleaved.data(), nullptr, frames, 0.0, std::exchange(nextStatus, 0u), stream_.user);
     return true;
 }

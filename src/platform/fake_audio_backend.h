@@ -35,6 +35,10 @@ public:
     bool failEveryOpen = false;
     bool failStart = false;
     uint32_t grantPeriod = 0;  // a period other than the one asked for (0: as asked)
+    // How its gaps are known (pumped by hand, it has no clock of its own: by
+    // default none), and the status the next Pump hands the callback.
+    OutputGapSource gapSource = OutputGapSource::NoGaps;
+    unsigned int nextStatus = 0;
 
     // ---- What the output did ----
     std::vector<AudioStreamRequest> attempts;  // every open asked for, in order
@@ -58,6 +62,7 @@ public:
 
     // ---- AudioBackend ----
     std::string Name() const override { return "fake"; }
+    OutputGapSource GapSource() const override { return gapSource; }
     void Reconnect() override { ++reconnects; }
     std::vector<uint32_t> DeviceIds() override;
     bool GetDeviceInfo(uint32_t id, AudioDeviceInfo& info) override;

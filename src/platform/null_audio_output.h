@@ -28,6 +28,8 @@ public:
     ~NullAudioOutput() override;
 
     std::string Name() const override { return "null"; }
+    // Its thread is the clock: it waits for every frame, and nobody hears them.
+    OutputGapSource GapSource() const override { return OutputGapSource::NoGaps; }
     std::vector<uint32_t> DeviceIds() override { return {0}; }
     bool GetDeviceInfo(uint32_t id, AudioDeviceInfo& info) override;
     uint32_t DefaultOutputDevice() override { return 0; }

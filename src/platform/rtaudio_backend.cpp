@@ -78,6 +78,17 @@ public:
         }
     }
 
+    // RtAudio's PulseAudio stream writes through a blocking call and never
+    // flags an underflow; its ALSA and JACK streams flag each one.
+    OutputGapSource GapSource() const override {
+        if (!rt_) return OutputGapSource::Clock;
+        try {
+            return rt_->getCurrentApi() == RtAudio::LINUX_PULSE ? OutputGapSource::Clock : OutputGapSource::Flags;
+        } catch (const std::exception&) {
+            return OutputGapSource::Clock;
+        }
+    }
+
     void Reconnect() override {
         if (IsStreamOpen()) return;
         std::unique_ptr<RtAudio> next = TryApi(RtAudio::LINUX_PULSE);

@@ -37,6 +37,7 @@
 #include "playback/reverb_state.h"
 #include "playback/voice_list.h"
 #include "playback/voice_time_index.h"
+#include "render/scale_tuning.h"
 // Stop, seek and restart ramp the output instead of cutting it: this long at
 // any rate, and at most kDeclickCapacity frames.
 constexpr double kDeclickSeconds = 0.005;
@@ -124,10 +125,14 @@ struct PlaybackVoice : VoiceAudio {
     // How the build made them besides (VoiceBuildKey: rate, band gains,
     // loudness target); a rebuild keeps a voice only when both keys hold.
     uint64_t buildKey = 0;
-    // The build's search for a pitch to tune to a scale: 0 not made, 1 no
-    // clear pitch, 2 found `tunedNote` (MIDI note with its fraction).
+    // The search for a pitch to tune to a scale (made by a build at a scale,
+    // or when a scale is set, MeasureUnknownVoicePitches): 0 not made, 1 no
+    // clear pitch, 2 found `tunedPitch`. `tunedFor`: the settings the build
+    // made `pitchShift` for (a build that keeps the stored shift, as an open
+    // does, takes it as made for the settings it found).
     uint8_t tuneState = 0;
-    float tunedNote = 0;
+    VoicePitch tunedPitch;
+    VoiceScale tunedFor;
 };
 
 using VoiceList = RecordList<PlaybackVoice>;
@@ -244,8 +249,8 @@ struct AudioEngine {
     // Blocks left silent because another thread held the lock; blocks in
     // which a voice the playhead had reached still waited for its samples
     // (the streaming workers fell behind); blocks played with no voice at
-    // all while the document called for some. Callbacks that came late are
-    // the output's own count (AudioOutput::lateCallbacks).
+    // all while the document called for some. What the device played
+    // without our frames is the output's own count (AudioOutput::outputGaps).
     std::atomic<uint64_t> lockedBlocks{0};
     std::atomic<uint64_t> lateVoiceBlocks{0};
     std::atomic<uint64_t> emptyBlocks{0};

@@ -135,7 +135,7 @@ void StartNullOutputLocked(AudioOutput& o, int32_t engineRate) {
         Log("[Audio] null output did not open: %s\n", error.c_str());
         return;
     }
-    PrepareStreamBuffers(o, engineRate, engineRate, granted);
+    PrepareStreamBuffers(o, engineRate, engineRate, granted, o.nullOutput->GapSource());
     o.deviceRate.store(engineRate);
     if (!o.nullOutput->StartStream(error)) {
         o.nullOutput->CloseStream();
@@ -189,7 +189,7 @@ bool OpenStreamLocked(AudioOutput& o, uint32_t id, int32_t engineRate, OpenLog l
         return FailOpenLocked(o, engineRate, noDevice);
     }
     StopNullOutputLocked(o);
-    PrepareStreamBuffers(o, engineRate, rate, granted);
+    PrepareStreamBuffers(o, engineRate, rate, granted, o.api->GapSource());
     o.deviceRate.store(rate);
     if (!o.api->StartStream(error)) {
         o.api->CloseStream();

@@ -53,6 +53,7 @@
 #include <vector>
 
 #include "platform/audio_backend.h"
+#include "playback/output_gaps.h"
 
 constexpr int kOutputPeriodFrames = 512;
 
@@ -110,9 +111,8 @@ struct AudioOutput {
     std::atomic<uint8_t> open{0};        // a device stream is open and started
     std::atomic<uint8_t> nullRunning{0};
     std::atomic<uint64_t> callbackCount{0};  // callbacks so far; a stalled count is a lost device
-    // Callbacks the back-end flagged as late. RtAudio's PulseAudio back-end
-    // never flags one (the server plays silence and tells only its own log),
-    // so the figures below say what an underrun could not.
+    // Callbacks the back-end flagged as late (RtAudio's ALSA and JACK flag
+    // them; its PulseAudio back-end never does).
     std::atomic<uint64_t> underruns{0};
     // What the stream's thread did, since the stream opened (callback thread
     // writes, anyone reads): the longest callback in wall time and in the
@@ -128,11 +128,16 @@ struct AudioOutput {
     std::atomic<uint64_t> callbacksBlocked{0};
     std::atomic<uint64_t> callbacksPreempted{0};
     std::atomic<uint8_t> realtimeThread{0};
-    // Callbacks that came late: the wait since the previous one ended was
-    // over two periods (the callback's frames at the device rate). The
-    // device had nothing new meanwhile, whatever it reported; under a heavy
-    // load this is the one count that tells.
+    // Stretches of output the device played without our frames (output
+    // gaps), found as the back-end allows (gapSource): from its underflow
+    // flags, or from the stream's clock against the frames delivered
+    // (output_gaps.h); the device frames they lasted (known from the clock
+    // only); and the callbacks that came too late for the sound, while the
+    // device had nothing of ours. None in a stream that kept up.
+    std::atomic<uint64_t> outputGaps{0};
+    std::atomic<uint64_t> outputGapFrames{0};
     std::atomic<uint64_t> lateCallbacks{0};
+    std::atomic<OutputGapSource> gapSource{OutputGapSource::NoGaps};
     // Set (release) once the callback state below is prepared for the stream
     // being opened; cleared when the last stream closes. A back-end may start
     // its callback thread when the stream opens, before that state is ready,
@@ -143,6 +148,7 @@ struct AudioOutput {
 
     // ---- Callback state (set up under `mutex` while no stream runs) ----
     int64_t lastCallbackEnd = 0;  // steady-clock microseconds; 0 before the stream's first callback
+    OutputClockWatch clockWatch;
     double phase = 1.0;  // read position in bufferL/R (>= 1: one frame of history)
     double ratio = 1.0;  // engineRate / deviceRate
     int32_t bufferedFrames = 0;  // engine frames held in bufferL/R
@@ -219,5 +225,6 @@ int AudioStreamCallback(void* outputBuffer, void* inputBuffer, unsigned int fram
 
 // Sets up the callback state for a stream of `periodFrames` per callback at
 // the two rates. Only while no stream runs (audio_stream_callback.cpp).
+// `gaps`: how the stream's output gaps can be known (its back-end's).
 void PrepareStreamBuffers(AudioOutput& output, int32_t engineRate, int32_t deviceRate,
-                          uint32_t periodFrames);
+                          uint32_t periodFrames, OutputGapSource gaps);

@@ -6,7 +6,8 @@
 //   PrepareStreamBuffers   buffers sized for the largest pull; resampler reset
 //   RenderDirect           equal rates: one pull, interleaved
 //   RenderResampled        Catmull-Rom from the engine rate to the device rate
-//   CallbackWatch          what each callback cost and how the thread fared around it
+//   CallbackWatch          what each callback cost, how the thread fared around it, and the
+//                          output gaps its start shows
 //   AudioStreamCallback
 //
 // The resampler keeps the engine frames it pulled but has not read past yet
@@ -29,8 +30,11 @@
 // PrepareStreamBuffers
 // ---------------------------------------------------------------------------
 
-void PrepareStreamBuffers(AudioOutput& o, int32_t engineRate, int32_t deviceRate, uint32_t periodFrames) {
+void PrepareStreamBuffers(AudioOutput& o, int32_t engineRate, int32_t deviceRate, uint32_t periodFrames,
+                          OutputGapSource gaps) {
     o.buffersReady.store(0, std::memory_order_relaxed);
+    o.gapSource.store(gaps);
+    o.clockWatch = OutputClockWatch{};
     const bool valid = engineRate > 0 && deviceRate > 0;
     o.ratio = valid ? double(engineRate) / double(deviceRate) : 1.0;
     o.maxChunkFrames = std::max<int32_t>(int32_t(periodFrames), kOutputPeriodFrames);
@@ -52,7 +56,6 @@ void PrepareStreamBuffers(AudioOutput& o, int32_t engineRate, int32_t deviceRate
     o.callbacksBlocked.store(0);
     o.callbacksPreempted.store(0);
     o.realtimeThread.store(0);
-    o.lateCallbacks.store(0);
     o.buffersReady.store(1, std::memory_order_release);
 }
 
@@ -135,14 +138,13 @@ void RaiseTo(std::atomic<int64_t>& most, int64_t value) {
 // stream's thread writes the figures.
 class CallbackWatch {
 public:
-    CallbackWatch(AudioOutput& o, unsigned int frames) : o_(o), wall_(SteadyMicros()), cpu_(ThreadCpuMicros()) {
+    CallbackWatch(AudioOutput& o, unsigned int frames, unsigned int status)
+        : o_(o), wall_(SteadyMicros()), cpu_(ThreadCpuMicros()) {
         getrusage(RUSAGE_THREAD, &usage_);
+        CountGaps(frames, status);
         if (o_.lastCallbackEnd > 0) {
             const int64_t wait = wall_ - o_.lastCallbackEnd;
             RaiseTo(o_.longestCallbackGapMicros, wait);
-            const int32_t rate = o_.deviceRate.load(std::memory_order_relaxed);
-            if (rate > 0 && double(wait) > 2.0e6 * double(frames) / double(rate))
-                o_.lateCallbacks.fetch_add(1, std::memory_order_relaxed);
         } else {
             // The stream's first callback: how its thread is scheduled.
             int policy = 0;
@@ -165,6 +167,30 @@ public:
     CallbackWatch& operator=(const CallbackWatch&) = delete;
 
 private:
+    void CountGaps(unsigned int frames, unsigned int status) {
+        const auto relaxed = std::memory_order_relaxed;
+        switch (o_.gapSource.load(relaxed)) {
+        case OutputGapSource::Flags:
+            if (status != 0) {
+                o_.outputGaps.fetch_add(1, relaxed);
+                o_.lateCallbacks.fetch_add(1, relaxed);
+            }
+            break;
+        case OutputGapSource::Clock: {
+            const OutputGapStep step =
+                WatchOutputClock(o_.clockWatch, wall_, frames, o_.deviceRate.load(relaxed));
+            if (step.gap) {
+                o_.outputGaps.fetch_add(1, relaxed);
+                o_.outputGapFrames.fetch_add(uint64_t(step.gapFrames), relaxed);
+                o_.lateCallbacks.fetch_add(step.lateCallbacks, relaxed);
+            }
+            break;
+        }
+        case OutputGapSource::NoGaps:
+            break;
+        }
+    }
+
     AudioOutput& o_;
     int64_t wall_, cpu_;
     rusage usage_{};
@@ -187,7 +213,7 @@ int AudioStreamCallback(void* outputBuffer, void*, unsigned int frames, double, 
         std::fill(out, out + size_t(frames) * 2, 0.0f);
         return 0;
     }
-    const CallbackWatch watch(o, frames);
+    const CallbackWatch watch(o, frames, status);
     const bool equalRates = o.engineRate.load(std::memory_order_relaxed) ==
                             o.deviceRate.load(std::memory_order_relaxed);
     // A period longer than the buffers were sized for goes in several passes.

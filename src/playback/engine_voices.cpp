@@ -20,8 +20,10 @@
 #include <climits>
 #include <cmath>
 #include <thread>
+#include <unordered_map>
 
 #include "document/event.h"
+#include "document/project.h"
 
 namespace {
 
@@ -35,7 +37,7 @@ float OnePoleCoefficient(double seconds, int rate) {
 
 // A new PlaybackVoice field must be copied here too.
 void CopyVoiceWithoutSamples(const PlaybackVoice& from, PlaybackVoice& to) {
-    static_assert(sizeof(PlaybackVoice) == 21088, "PlaybackVoice changed: copy the new field here");
+    static_assert(sizeof(PlaybackVoice) == 21112, "PlaybackVoice changed: copy the new field here");
     to.stereo = from.stereo;
     to.length = from.length;
     to.sampleCount = from.sampleCount;
@@ -44,6 +46,7 @@ void CopyVoiceWithoutSamples(const PlaybackVoice& from, PlaybackVoice& to) {
     to.spliceCount = from.spliceCount;
     to.chunks = from.chunks;
     to.chunkCount = from.chunkCount;
+    to.fillSeeded = from.fillSeeded;
     to.startTime = from.startTime;
     to.plainStartTime = from.plainStartTime;
     to.gain = from.gain;
@@ -78,7 +81,8 @@ void CopyVoiceWithoutSamples(const PlaybackVoice& from, PlaybackVoice& to) {
     to.sampleKey = from.sampleKey;
     to.buildKey = from.buildKey;
     to.tuneState = from.tuneState;
-    to.tunedNote = from.tunedNote;
+    to.tunedPitch = from.tunedPitch;
+    to.tunedFor = from.tunedFor;
 }
 
 // ---------------------------------------------------------------------------
@@ -190,6 +194,9 @@ void ResetEngineVoices(AudioEngine& engine, int sampleRate, int expectedVoices) 
     engine.cacheReady.store(0);
     engine.voiceCount.store(0);
     engine.buildProgress.store(0);
+    // The counts of the streaming window describe the voices that exist.
+    engine.heldVoices.store(0);
+    engine.waitingVoices.store(0);
 
     VoiceTable empty(expectedVoices < 1 ? kDefaultVoiceRoom : size_t(expectedVoices));
     empty.Index();
@@ -396,6 +403,28 @@ void RelinkVoiceCurves(AudioEngine& engine, std::vector<Event>& events, VoiceCur
 }
 
 }  // namespace
+
+void ReplaceDocumentEvents(AudioEngine& engine, std::vector<Event>& events, std::vector<Event>& replacement,
+                           const std::vector<RenderResult>& results) {
+    // Worked out before the swap: the event each curve-following voice's
+    // result belongs to in the incoming document.
+    std::unordered_map<uint32_t, int32_t> eventOf;
+    for (const PlaybackVoice& v : engine.voices)
+        if (v.intensityCurve.load() != nullptr || v.intensityCount > 0) eventOf.emplace(v.resultId, -1);
+    if (!eventOf.empty())
+        for (const RenderResult& r : results) {
+            auto it = eventOf.find(uint32_t(r.id));
+            if (it != eventOf.end()) it->second = r.eventIdx;
+        }
+    events.swap(replacement);
+    for (PlaybackVoice& v : engine.voices) {
+        if (v.intensityCurve.load() == nullptr && v.intensityCount <= 0) continue;
+        const auto it = eventOf.find(v.resultId);
+        const int32_t e = it == eventOf.end() ? -1 : it->second;
+        v.intensityCurve.store(e >= 0 && size_t(e) < events.size() ? events[size_t(e)].intensity.data() : nullptr);
+    }
+    std::lock_guard<EngineMutex> barrier(engine.mutex);
+}
 
 void ReplaceDocumentEvents(AudioEngine& engine, std::vector<Event>& events,
                            std::vector<Event>& replacement, VoiceCurveLink link) {

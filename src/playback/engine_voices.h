@@ -196,7 +196,7 @@ bool DecodeVoiceSamples(const RenderResult& result, float pitchShift, int rate, 
 // What happens to the voices' intensity-curve pointers when the event list is
 // replaced: Repoint follows each voice's eventIndex into the new list (for
 // changes that keep indices: adding, pasting, placing chains); Clear drops
-// them (loading, undo and redo: the voices are rebuilt afterwards).
+// them (loading: the voices are rebuilt afterwards).
 enum class VoiceCurveLink { Repoint, Clear };
 
 // Swaps `replacement` in as the document's event list and re-links the
@@ -208,6 +208,13 @@ enum class VoiceCurveLink { Repoint, Clear };
 // freed curve, and the lock is held for no work at all.
 void ReplaceDocumentEvents(AudioEngine& engine, std::vector<Event>& events,
                            std::vector<Event>& replacement, VoiceCurveLink link);
+// The same for an event list that comes with its own results (undo, redo,
+// a deletion with its results renumbered): each voice follows the event its
+// result has among `results` (found by the result's id), and drops its curve
+// only when its result is not there. A voice the change leaves alone thus
+// plays on exactly as it did, while the voices are brought in line afterwards.
+void ReplaceDocumentEvents(AudioEngine& engine, std::vector<Event>& events, std::vector<Event>& replacement,
+                           const std::vector<RenderResult>& results);
 
 // Appends `added` to the event list: in place when the list has room (the
 // stored events do not move, so no voice is affected), otherwise through a

@@ -19,7 +19,11 @@ PlaybackGaps CountPlaybackGaps(const AudioEngine& engine, const AudioOutput& out
     g.lockedBlocks = engine.lockedBlocks.load();
     g.lateVoiceBlocks = engine.lateVoiceBlocks.load();
     g.emptyBlocks = engine.emptyBlocks.load();
+    g.outputGaps = output.outputGaps.load();
+    g.outputGapFrames = output.outputGapFrames.load();
     g.lateCallbacks = output.lateCallbacks.load();
+    g.deviceRate = output.deviceRate.load();
+    g.gapSource = output.gapSource.load();
     return g;
 }
 
@@ -30,13 +34,19 @@ std::string DescribePlaybackGaps(const PlaybackGaps& since, const PlaybackGaps& 
     d.lockedBlocks = delta(since.lockedBlocks, now.lockedBlocks);
     d.lateVoiceBlocks = delta(since.lateVoiceBlocks, now.lateVoiceBlocks);
     d.emptyBlocks = delta(since.emptyBlocks, now.emptyBlocks);
+    d.outputGaps = delta(since.outputGaps, now.outputGaps);
+    d.outputGapFrames = delta(since.outputGapFrames, now.outputGapFrames);
     d.lateCallbacks = delta(since.lateCallbacks, now.lateCallbacks);
-    char text[192];
+    char length[48] = "length unknown";
+    if (now.gapSource != OutputGapSource::Flags && now.deviceRate > 0)
+        std::snprintf(length, sizeof length, "%.0f ms", 1000.0 * double(d.outputGapFrames) / double(now.deviceRate));
+    char text[256];
     std::snprintf(text, sizeof text,
-                  "%llu silent blocks (lock taken %llu, voice late %llu, no voices %llu), %llu late callbacks",
+                  "%llu silent blocks (lock taken %llu, voice late %llu, no voices %llu), %llu output gaps (%s), "
+                  "%llu late callbacks",
                   (unsigned long long)d.SilentBlocks(), (unsigned long long)d.lockedBlocks,
                   (unsigned long long)d.lateVoiceBlocks, (unsigned long long)d.emptyBlocks,
-                  (unsigned long long)d.lateCallbacks);
+                  (unsigned long long)d.outputGaps, length, (unsigned long long)d.lateCallbacks);
     return text;
 }
 

@@ -186,12 +186,16 @@ bool MakePlaybackVoice(AudioEngine& engine, RenderResult& result, int resultInde
     if (VoiceFrames(voice) >= 1 && !engine.bypassDeconfliction.load())
         ApplyResultBandGains(result, voice, rate);
 
-    // 9. Musical-scale tuning; what it found is kept, so that a later change
-    // of scale can tell without decoding whether this voice would change.
+    // 9. Musical-scale tuning. What the search found is kept, so that a later
+    // change of scale can tell without decoding whether this voice would
+    // change. With the scale off there is no search (it costs as much as the
+    // rest of a short voice's build): the first scale set measures then.
+    voice.tunedFor = VoiceScaleOf(result, events, eventCount, scaleType, scaleRoot);
     if (!keepAsIs && scaleType != kScaleOff) {
-        const bool found = TuneResultToScale(result, voice, rate, events, eventCount, scaleType, scaleRoot);
-        voice.tuneState = found ? 2 : 1;
-        if (found) voice.tunedNote = float(result.detectedMidiNote) + result.detectedCents / 100.0f;
+        voice.tunedPitch = MeasureVoicePitch(voice, rate);
+        voice.tuneState = voice.tunedPitch.found ? 2 : 1;
+        if (voice.tunedPitch.found)
+            ApplyVoicePitch(result, voice.tunedPitch, events, eventCount, scaleType, scaleRoot);
     }
 
     // 10. Pitch.
@@ -206,7 +210,7 @@ bool MakePlaybackVoice(AudioEngine& engine, RenderResult& result, int resultInde
 
     // What the samples were made from, with the write-backs above applied,
     // and how.
-    voice.sampleKey = VoiceSampleKey(result);
+    voice.sampleKey = VoiceSampleKey(result, voice.fillSeeded != 0);
     voice.buildKey = VoiceBuildKey(engine, rate, voice.group);
     // The flag says what the samples are: two channels only when they are.
     if (voice.stereo && voice.right.size() < size_t(std::max(voice.sampleCount, 0))) voice.stereo = 0;

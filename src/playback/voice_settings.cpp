@@ -7,7 +7,7 @@
 //   VoiceLevelSettingsFor / SetVoiceSettings / SetVoiceMixSettings / SetVoiceOwnerSettings
 //   VoiceHoldsSettings / VoiceHoldsMixSettings
 //   VoicePeak / VoiceHeadroomFactor / VoiceGain
-//   Keys                 VoiceSampleKey, ResultVoiceKey (of KeyBytes)
+//   Keys                 VoiceSampleKey, VoiceSourceKey, VoiceSamplesHold, ResultVoiceKey (of KeyBytes)
 #include "playback/voice_settings.h"
 
 #include <algorithm>
@@ -169,7 +169,7 @@ float VoiceGain(const RenderResult& result, const PlaybackVoice& voice, float le
 
 namespace {
 
-void AddSampleFields(KeyBytes& k, const RenderResult& r) {
+void AddSampleFields(KeyBytes& k, const RenderResult& r, bool fillSeeded = true, bool pitchAndLevel = true) {
     k.Add(r.procMode);
     k.Add(r.placeholder);
     k.Add(r.stereo);
@@ -178,7 +178,7 @@ void AddSampleFields(KeyBytes& k, const RenderResult& r) {
     k.Add(r.sourceDuration);
     k.Add(r.duration);
     // The scale correction is derived at build time from the pitch variation.
-    k.Add(r.pitchVarShift);
+    if (pitchAndLevel) k.Add(r.pitchVarShift);
     k.Add(r.hasEqGains);
     if (r.hasEqGains) k.Add(r.eqGains);
     k.Add(r.fillLoop);
@@ -191,9 +191,9 @@ void AddSampleFields(KeyBytes& k, const RenderResult& r) {
             k.Add(c.l);
             k.Add(c.x);
         }
-        if (r.fillChunks.empty()) k.Add(r.groupTrack);
+        if (r.fillChunks.empty() && fillSeeded) k.Add(r.groupTrack);
     }
-    k.Add(r.group);
+    if (pitchAndLevel) k.Add(r.group);
     if (r.procMode == 3) {
         k.Add(r.alloyMid);
         k.Add(r.alloyHigh);
@@ -214,10 +214,20 @@ void AddSampleFields(KeyBytes& k, const RenderResult& r) {
 
 }  // namespace
 
-uint64_t VoiceSampleKey(const RenderResult& result) {
+uint64_t VoiceSampleKey(const RenderResult& result, bool fillSeeded) {
     KeyBytes k;
-    AddSampleFields(k, result);
+    AddSampleFields(k, result, fillSeeded);
     return HashProcessedClipKey(k.bytes);
+}
+
+uint64_t VoiceSourceKey(const RenderResult& result, bool fillSeeded) {
+    KeyBytes k;
+    AddSampleFields(k, result, fillSeeded, false);
+    return HashProcessedClipKey(k.bytes);
+}
+
+bool VoiceSamplesHold(const PlaybackVoice& voice, const RenderResult& result) {
+    return voice.sampleKey == VoiceSampleKey(result, voice.fillSeeded != 0);
 }
 
 uint64_t ResultVoiceKey(const RenderResult& r) {

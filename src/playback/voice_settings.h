@@ -11,7 +11,8 @@
 //   VoiceHoldsSettings / VoiceHoldsMixSettings    whether a voice already has them (the atomics aside)
 //   VoicePeak / VoiceHeadroomFactor   the build's gain cut for an overview peak above 0.5
 //   VoiceGain           the one gain law: base gain, headroom cut, level passes
-//   VoiceSampleKey      hash of what shapes a voice's samples (and loudness gain)
+//   VoiceSampleKey / VoiceSourceKey / VoiceSamplesHold   hash of what shapes a voice's samples (and
+//                       loudness gain), of what they are before the pitch shift; whether a voice holds them
 //   ResultVoiceKey      hash of everything a voice takes from its result
 //
 // The voice build and the voice sync share these, so a refreshed voice has
@@ -88,9 +89,20 @@ float VoiceGain(const RenderResult& result, const PlaybackVoice& voice, float le
 
 // The fields a voice build turns into samples and loudness gain: mode, file,
 // region, duration, placeholder, channels, pitch variation, band gains, fill
-// loop, a fill's chunk plan (or, without one, its seed: the group track),
+// loop, a fill's chunk plan (or, without one, its seed: the group track,
+// unless the build found the fill owes nothing to it, `fillSeeded` false),
 // group (its loudness target) and the alloy sources and settings.
-uint64_t VoiceSampleKey(const RenderResult& result);
+uint64_t VoiceSampleKey(const RenderResult& result, bool fillSeeded = true);
+
+// What the samples are made from before their pitch shift: VoiceSampleKey
+// less the pitch variation and the group (its loudness target). Two layers
+// with one source key sound alike until they are pitched.
+uint64_t VoiceSourceKey(const RenderResult& result, bool fillSeeded = true);
+
+// Whether a build of `result` would make the samples `voice` holds: its key
+// as the voice's own build took it (a looped fill keeps its samples on any
+// track; the track assignment only moves it).
+bool VoiceSamplesHold(const PlaybackVoice& voice, const RenderResult& result);
 
 // VoiceSampleKey plus every setting: placement, offsets, track, weight,
 // gains, mute, fades, event index and the gain curves.

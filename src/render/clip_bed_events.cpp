@@ -344,10 +344,11 @@ bool RebuildBedResults(Project& project, int eventIndex) {
     return RebuildBedWithResults(project, eventIndex, ResultsOfEvent(project, eventIndex));
 }
 
-bool RebuildBedEvents(Project& project) {
+bool RebuildBedEvents(Project& project, const std::atomic<bool>* cancel) {
     bool changed = false;
     std::vector<std::vector<int>> own = BedResults(project);
     for (size_t e = 0; e < project.events.size(); ++e) {
+        if (cancel && cancel->load()) break;
         if (project.events[e].shape != kShapeBed) continue;
         if (!RebuildBedWithResults(project, static_cast<int>(e), std::move(own[e]))) continue;
         changed = true;
@@ -417,14 +418,13 @@ bool BedsHoldTheirLayers(const Project& project) {
 
 bool ApplyProbedWeights(Project& project) {
     bool changed = RebuildBedEvents(project);
-    for (size_t e = 0; e < project.events.size(); ++e) {
-        const Event& ev = project.events[e];
-        if (ev.shape != kShapeClip || ev.clipWeight < 0) continue;
-        for (RenderResult& r : project.results) {
-            if (r.eventIdx != static_cast<int32_t>(e) || r.weight == ev.clipWeight) continue;
-            r.weight = ev.clipWeight;
-            changed = true;
-        }
+    // One pass over the results, each looking up its own event.
+    for (RenderResult& r : project.results) {
+        if (r.eventIdx < 0 || static_cast<size_t>(r.eventIdx) >= project.events.size()) continue;
+        const Event& ev = project.events[static_cast<size_t>(r.eventIdx)];
+        if (ev.shape != kShapeClip || ev.clipWeight < 0 || r.weight == ev.clipWeight) continue;
+        r.weight = ev.clipWeight;
+        changed = true;
     }
     if (changed) project.resultsRevision += 1;
     return changed;

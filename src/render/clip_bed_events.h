@@ -15,6 +15,7 @@
 // it can run every frame.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 struct Project;
@@ -42,8 +43,9 @@ bool RebuildBedResults(Project& project, int eventIndex);
 // RebuildBedEvent for every Bed event, in event order; true when any of them
 // changed. The results are scanned once for all Beds (again only after a Bed
 // changed), so an unchanged project costs one pass however many Beds it has;
-// the tracks are assigned once, after the last Bed.
-bool RebuildBedEvents(Project& project);
+// the tracks are assigned once, after the last Bed. A raised `cancel` stops
+// it between two Beds (the tracks are assigned all the same).
+bool RebuildBedEvents(Project& project, const std::atomic<bool>* cancel = nullptr);
 
 // True when RebuildBedEvents would find nothing to change: every Bed's layer
 // arrays have one entry per file and its results are one per distinct file,

@@ -314,8 +314,10 @@ void ApplyResultBandGains(const RenderResult& result, VoiceAudio& voice, int sam
         ApplyBandGains(voice.right, std::min(frames, int(voice.right.size())), sampleRate, result.eqGains);
 }
 
+bool PitchShiftResamples(float semitones) { return std::fabs(semitones) > 0.01f; }
+
 bool ApplyVoicePitchShift(VoiceAudio& voice, float semitones, int rate) {
-    if (!(std::fabs(semitones) > 0.01f)) return false;
+    if (!PitchShiftResamples(semitones)) return false;
     const size_t frames = std::min<size_t>(size_t(std::max(voice.sampleCount, 0)), voice.left.size());
     if (frames <= 64) return false;
     const double ratio = std::pow(2.0, double(semitones) / 12.0);

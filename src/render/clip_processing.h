@@ -104,6 +104,9 @@ void ApplyResultBandGains(const RenderResult& result, VoiceAudio& voice, int sam
 // 2^(semitones / 12) to trunc(frames / ratio + 0.5) frames and sets
 // `sampleCount` and `length` (seconds at `rate`). True when it shifted.
 bool ApplyVoicePitchShift(VoiceAudio& voice, float semitones, int rate);
+// Whether a shift of that many semitones resamples at all (a smaller one
+// leaves the samples as they are).
+bool PitchShiftResamples(float semitones);
 
 // The chain for one result: load by mode (silence of the result's duration on
 // failure or for a placeholder), band gains, then the stored `pitchShift`.

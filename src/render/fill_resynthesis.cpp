@@ -124,6 +124,7 @@ FillOutput PrepareVoiceOutput(VoiceAudio& voice, int64_t need, bool stereo) {
     voice.sampleCount = int32_t(need);
     voice.spliceCount = 0;
     voice.chunkCount = 0;
+    voice.fillSeeded = 0;
     FillOutput out;
     out.left = voice.left.data();
     out.right = stereo ? voice.right.data() : nullptr;
@@ -138,6 +139,7 @@ void DropVoiceAudio(VoiceAudio& voice) {
     voice.sampleCount = 0;
     voice.spliceCount = 0;
     voice.chunkCount = 0;
+    voice.fillSeeded = 0;
 }
 
 // A marker at `position` with `length`, both fractions of the output length.
@@ -590,11 +592,13 @@ bool ResynthesizeFill(const std::string& path, const std::string& identity, floa
 
         if (len >= 2 * need) {
             WriteExcerpt(src, body, need, key, out);
+            voice.fillSeeded = 1;
         } else if (loop || len < int64_t(double(rate) * 0.3)) {
             BuildLoop(src, body, rate, loop, out, voice);
         } else {
             const FillAnalysis analysis = AnalyseBody(src.mono, body, rate);
             ResynthesizeGrains(src, body, analysis, rate, key, seed, out, voice);
+            voice.fillSeeded = 1;
         }
         return true;
     } catch (const std::bad_alloc&) {

@@ -5,7 +5,9 @@
 //   ScaleIntervals / names
 //   ScaleCorrection       nearest scale note, wrapped into -6..+6 semitones
 //   Mono helpers          MonoSample, LoudestWindowStart
-//   TuneResultToScale     window, pitch estimate, note, correction, write-back
+//   VoiceScaleOf
+//   MeasureVoicePitch / ApplyVoicePitch / TuneResultToScale   window, pitch estimate, note,
+//                         correction, write-back
 #include "render/scale_tuning.h"
 
 #include <algorithm>
@@ -151,39 +153,60 @@ int LoudestWindowStart(const VoiceAudio& voice) {
 // TuneResultToScale
 // ---------------------------------------------------------------------------
 
-bool TuneResultToScale(RenderResult& result, const VoiceAudio& voice, int sampleRate,
-                       const Event* events, int eventCount, int scaleType, int scaleRoot) {
-    if (scaleType == kScaleOff || sampleRate < 1) return false;
+VoiceScale VoiceScaleOf(const RenderResult& result, const Event* events, int eventCount, int scaleType,
+                        int scaleRoot) {
+    VoiceScale s;
+    s.type = int8_t(std::clamp(scaleType, -1, 127));
+    s.root = int8_t(std::clamp(scaleRoot, -128, 127));
+    s.forcedOff = events && result.eventIdx >= 0 && result.eventIdx < eventCount &&
+                  events[result.eventIdx].scaleTuneOverride == kScaleTuneForceOff;
+    return s;
+}
+
+VoicePitch MeasureVoicePitch(const VoiceAudio& voice, int sampleRate) {
+    VoicePitch pitch;
+    if (sampleRate < 1) return pitch;
     const int frames = VoiceFrames(voice);
-    if (frames < kMinTuneFrames) return false;
+    if (frames < kMinTuneFrames) return pitch;
 
     const int start = LoudestWindowStart(voice);
     const int n = std::min(frames - start, kPitchSpan);
-    if (n < kMinTuneFrames) return false;
+    if (n < kMinTuneFrames) return pitch;
     std::vector<float> mono(static_cast<size_t>(n));
     for (int i = 0; i < n; ++i) mono[size_t(i)] = MonoSample(voice, size_t(start + i));
 
     float confidence = 0;
     const float hz = EstimatePitch(mono.data(), n, float(sampleRate), confidence);
-    if (!(hz > kMinTuneHz && hz < kMaxTuneHz && confidence > kMinTuneConfidence)) return false;
+    if (!(hz > kMinTuneHz && hz < kMaxTuneHz && confidence > kMinTuneConfidence)) return pitch;
 
     const double exact = 12.0 * std::log2(double(hz) / 440.0) + 69.0;
     const long nearest = std::lround(exact);
-    const float cents = float((exact - double(nearest)) * 100.0);
-    const int midi = int(std::clamp<long>(nearest, 0, 127));
-    result.detectedPitchHz = hz;
-    result.detectedMidiNote = midi;
-    result.detectedCents = cents;
-    result.detectedConfidence = confidence;
+    pitch.found = true;
+    pitch.hz = hz;
+    pitch.cents = float((exact - double(nearest)) * 100.0);
+    pitch.midi = int(std::clamp<long>(nearest, 0, 127));
+    pitch.confidence = confidence;
+    return pitch;
+}
 
+void ApplyVoicePitch(RenderResult& result, const VoicePitch& pitch, const Event* events, int eventCount,
+                     int scaleType, int scaleRoot) {
+    result.detectedPitchHz = pitch.hz;
+    result.detectedMidiNote = pitch.midi;
+    result.detectedCents = pitch.cents;
+    result.detectedConfidence = pitch.confidence;
     const bool forcedOff = events && result.eventIdx >= 0 && result.eventIdx < eventCount &&
                            events[result.eventIdx].scaleTuneOverride == kScaleTuneForceOff;
-    float correction = 0;
-    if (!forcedOff) {
-        const float note = float(midi) + cents / 100.0f;
-        correction = ScaleCorrection(note, result.pitchVarShift, scaleType, scaleRoot);
-    }
+    const float correction = forcedOff ? 0.0f : ScaleCorrection(pitch.Note(), result.pitchVarShift, scaleType, scaleRoot);
     result.scaleCorrection = correction;
     result.pitchShift = result.pitchVarShift + correction;
+}
+
+bool TuneResultToScale(RenderResult& result, const VoiceAudio& voice, int sampleRate,
+                       const Event* events, int eventCount, int scaleType, int scaleRoot) {
+    if (scaleType == kScaleOff) return false;
+    const VoicePitch pitch = MeasureVoicePitch(voice, sampleRate);
+    if (!pitch.found) return false;
+    ApplyVoicePitch(result, pitch, events, eventCount, scaleType, scaleRoot);
     return true;
 }

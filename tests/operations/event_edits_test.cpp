@@ -52,6 +52,21 @@ TEST(EventEdits, DeletingWithVoicesRenumbersSelectionAndVoices) {
     EXPECT_TRUE(CheckPlaybackCacheIntegrity(rig.Context()));
 }
 
+// The voices of the events after the deleted one follow their own events'
+// curves from the moment the list is swapped, before their indices are
+// renumbered: played by their old index, they would read the next event's.
+TEST(EventEdits, DeletingRepointsLaterVoicesBeforeTheyAreRenumbered) {
+    DocRig rig;
+    rig.AddLayeredEvents(4, 2);
+    rig.BuildVoices();
+    ASSERT_TRUE(DeleteEvent(rig.Context(), 1));
+    for (const PlaybackVoice& v : rig.engine->voices) {
+        const int was = v.eventIndex;
+        const float* own = was == 1 ? nullptr : rig.project->events[size_t(was > 1 ? was - 1 : was)].intensity.data();
+        EXPECT_EQ(v.intensityCurve.load(), own) << "a voice of the old event " << was;
+    }
+}
+
 TEST(EventEdits, SceneBackgroundsSpanTheirScene) {
     DocRig rig;
     rig.project->groups[0].stereo = false;

@@ -309,6 +309,7 @@ TEST(ProjectNew, ReplacingTheDocumentUnderAMixingAudioThreadIsSafe) {
 // queue is gone at once, what they were decoding is dropped as it ends, and
 // they fall idle (the main loop idles again) instead of working for a voice
 // set that no longer exists.
+// ...and the streaming window's counts read zero at once and stay so.
 TEST(ProjectNew, TheStreamingWorkersFallIdleWithinAFrame) {
     LifecycleRig rig;
     AppState& app = *rig.app;
@@ -338,13 +339,19 @@ TEST(ProjectNew, TheStreamingWorkersFallIdleWithinAFrame) {
         std::lock_guard<std::mutex> lock(app.voiceStreamer->mutex);
         ASSERT_GT(app.voiceStreamer->queue.size(), 50u);
     }
+    ASSERT_GT(engine.waitingVoices.load(), 50);
 
     ASSERT_TRUE(NewProject(rig.ctx));
+    // The counts describe the voices there are: none.
+    EXPECT_EQ(engine.heldVoices.load(), 0);
+    EXPECT_EQ(engine.waitingVoices.load(), 0);
     {
         std::lock_guard<std::mutex> lock(app.voiceStreamer->mutex);
         EXPECT_TRUE(app.voiceStreamer->queue.empty()) << "the queue outlived the voice set";
     }
     PrepareVoicesAtPlayhead(MakeDocumentContext(doc, *rig.library, engine, app));  // the next frame
+    EXPECT_EQ(engine.heldVoices.load(), 0);
+    EXPECT_EQ(engine.waitingVoices.load(), 0);
     // What was being decoded ends and is dropped: no more work for anyone.
     auto busy = [&] {
         std::lock_guard<std::mutex> lock(app.voiceStreamer->mutex);

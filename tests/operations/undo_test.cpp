@@ -138,16 +138,23 @@ TEST(Undo, NothingToUndoOrRefusedChangesNothing) {
     rig.app->busyTask.busy = false;
 }
 
-TEST(Undo, RestoringClearsEveryVoiceCurveAndWaitsOutABlockBeforeTheOldEventsGo) {
+// Each voice follows its layer's event in the restored list at once (a
+// voice the step leaves alone plays on as it did), repointed without the
+// engine lock; the old events are let go only once no block can read them.
+TEST(Undo, RestoringRepointsEveryVoiceCurveAndWaitsOutABlockBeforeTheOldEventsGo) {
     DocRig rig;
     rig.AddLayeredEvents(3, 2);
     rig.BuildVoices();
-    for (const PlaybackVoice& v : rig.engine->voices) ASSERT_NE(v.intensityCurve, nullptr);
+    std::vector<const float*> before;
+    for (const PlaybackVoice& v : rig.engine->voices) {
+        ASSERT_NE(v.intensityCurve, nullptr);
+        before.push_back(v.intensityCurve.load());
+    }
     ASSERT_TRUE(PushUndoSnapshot(rig.Context()));
 
     // The engine lock held elsewhere, as a block being mixed holds it: the
-    // curves are cleared without it, but the old events are not let go (nor
-    // the restore finished) until that block is done.
+    // curves move to the restored events without it, but the old events are
+    // not let go (nor the restore finished) until that block is done.
     std::atomic<bool> finished{false};
     std::unique_lock<EngineMutex> held(rig.engine->mutex);
     DocumentContext ctx = rig.Context();
@@ -155,19 +162,22 @@ TEST(Undo, RestoringClearsEveryVoiceCurveAndWaitsOutABlockBeforeTheOldEventsGo) 
         Undo(ctx);
         finished.store(true);
     });
-    auto cleared = [&] {
-        for (const PlaybackVoice& v : rig.engine->voices)
-            if (v.intensityCurve.load() != nullptr) return false;
+    auto moved = [&] {
+        for (size_t v = 0; v < before.size(); ++v) {
+            const float* curve = rig.engine->voices[v].intensityCurve.load();
+            if (curve == nullptr || curve == before[v]) return false;
+        }
         return true;
     };
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!cleared() && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
-    EXPECT_TRUE(cleared()) << "the curves are cleared without the engine lock";
+    while (!moved() && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+    EXPECT_TRUE(moved()) << "the curves follow the restored events without the engine lock";
     EXPECT_FALSE(finished.load()) << "the old events went while a block could still read them";
     held.unlock();
     undo.join();
     ASSERT_TRUE(finished.load());
-    EXPECT_TRUE(cleared());
+    for (const PlaybackVoice& v : rig.engine->voices)
+        EXPECT_EQ(v.intensityCurve.load(), rig.project->events[size_t(v.eventIndex)].intensity.data());
 }
 
 TEST(Undo, CommandsBringTheVoicesInLineWithTheRestoredLayers) {

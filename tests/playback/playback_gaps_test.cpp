@@ -1,5 +1,6 @@
 // What playback could not play, counted by cause: a block played with no
-// voice while the document calls for some, a callback that came late, and
+// voice while the document calls for some, a stretch the device played
+// without our frames (from the stream's clock, or the back-end's flags), and
 // the stop's log line that sums a stretch; and where an edit leaves the
 // playhead.
 #include <gtest/gtest.h>
@@ -74,21 +75,155 @@ TEST(PlaybackGaps, TheMixersTryOutlastsAShortHoldButNeverWaitsForALongOne) {
     EXPECT_LT(waited, 1.0) << "the try waited for the holder";
 }
 
-// A callback whose wait since the previous one passed two periods is late;
-// one that comes on time is not.
-TEST(PlaybackGaps, ACallbackAfterAWaitOfOverTwoPeriodsIsLate) {
+namespace {
+
+// A device that takes `rate` frames a second off a queue of `capacity`
+// frames (silence when it is empty) and a stream thread that hands it
+// `period` frames a callback, writing as soon as there is room: what the
+// watch sees at each callback's start, against what the device really
+// played. `delay(n)` is how long callback n's thread is held before it
+// starts (microseconds), `clockShare` the device's clock against the
+// system's (above 1: a fast device). A device that `skips` plays on from
+// where its clock is after running dry, dropping the frames that come too
+// late; one that does not plays them, later.
+struct DeviceQueueRun {
+    int gaps = 0;             // the device's dry stretches
+    double gapFrames = 0;     // and the frames it played as silence
+    OutputClockWatch watch;
+    int counted = 0;          // the watch's gaps
+    int64_t countedFrames = 0;
+    uint64_t late = 0;
+};
+
+template <typename Delay>
+DeviceQueueRun RunDeviceQueue(int callbacks, Delay delay, bool skips = false, double capacity = 9600,
+                              double clockShare = 1.0, uint32_t period = 512, int32_t rate = 48000) {
+    DeviceQueueRun run;
+    double t = 1.0e6;  // microseconds
+    double queue = 0, owed = 0;
+    bool dry = false, playing = false;
+    const double perMicro = clockShare * rate / 1.0e6;
+    // The device consumes from `from` to `to`; a queue that empties is a gap.
+    auto consume = [&](double span) {
+        if (!playing) return;
+        const double need = span * perMicro;
+        if (need <= queue) {
+            queue -= need;
+            return;
+        }
+        if (!dry) ++run.gaps;
+        dry = true;
+        run.gapFrames += need - queue;
+        if (skips) owed += need - queue;
+        queue = 0;
+    };
+    for (int n = 0; n < callbacks; ++n) {
+        const double held = delay(n);
+        consume(held);
+        t += held;
+        const OutputGapStep step = WatchOutputClock(run.watch, int64_t(t), period, rate);
+        if (step.gap) {
+            ++run.counted;
+            run.countedFrames += step.gapFrames;
+            run.late += step.lateCallbacks;
+        }
+        consume(150);  // the mix
+        t += 150;
+        // The write: in at once when there is room, else as room comes.
+        if (queue + period > capacity) {
+            const double wait = (queue + period - capacity) / perMicro;
+            consume(wait);
+            t += wait;
+        }
+        const double dropped = std::min(owed, double(period));
+        owed -= dropped;
+        queue += double(period) - dropped;
+        if (queue > 0) dry = false;
+        // The device starts once the queue is full (the first time).
+        if (!playing && queue + period > capacity) playing = true;
+    }
+    return run;
+}
+
+}  // namespace
+
+// The stream's clock against the frames delivered: a stream that keeps up
+// (jittery wake-ups, callbacks late by less than the queue holds, a device
+// clock 100 ppm off the system's either way) shows no gap; each time the
+// queue runs dry shows one, of the frames the device played as silence.
+TEST(OutputGaps, TheClockFindsEveryStretchTheDevicePlayedWithoutUsAndNoOther) {
+    auto jitter = [](int n) { return double((n * 7919) % 2000); };
+    for (bool skips : {false, true}) {
+        DeviceQueueRun clean = RunDeviceQueue(20000, jitter, skips);
+        EXPECT_EQ(clean.gaps, 0);
+        EXPECT_EQ(clean.counted, 0);
+        EXPECT_EQ(clean.late, 0u);
+
+        // Held up to 180 ms, with a queue of 200 ms: late, but never dry.
+        auto shortHolds = [&](int n) { return n % 500 == 499 ? 180000.0 - 1000.0 * (n % 7) : jitter(n); };
+        for (double share : {1.0, 1.0001, 0.9999}) {
+            DeviceQueueRun late = RunDeviceQueue(60000, shortHolds, skips, 9600, share);  // about ten minutes
+            EXPECT_EQ(late.gaps, 0) << share;
+            EXPECT_EQ(late.counted, 0) << share;
+        }
+
+        // Held 300, 260 and 900 ms among the rest: three dry stretches, each
+        // counted once with its length, and one late callback each.
+        auto stalls = [&](int n) {
+            if (n == 3000) return 300000.0;
+            if (n == 3300) return 260000.0;
+            if (n == 9000) return 900000.0;
+            return n % 500 == 499 ? 150000.0 : jitter(n);
+        };
+        DeviceQueueRun dry = RunDeviceQueue(12000, stalls, skips);
+        EXPECT_EQ(dry.gaps, 3) << skips;
+        EXPECT_EQ(dry.counted, 3) << skips;
+        EXPECT_NEAR(double(dry.countedFrames), dry.gapFrames, 3 * 640.0) << skips;
+        // The callbacks that came while the device had nothing: the three
+        // late ones, and where the device drops late frames, those whose
+        // frames it dropped.
+        EXPECT_GE(dry.late, 3u);
+        if (!skips) {
+            EXPECT_EQ(dry.late, 3u);
+        }
+
+        // A stall that outlasts the queue by less than half a period is no
+        // gap to count; one that outlasts it by two periods is.
+        EXPECT_EQ(RunDeviceQueue(4000, [](int n) { return n == 2000 ? 200000.0 + 2000.0 : 0.0; }, skips).counted, 0);
+        DeviceQueueRun justOver =
+            RunDeviceQueue(4000, [](int n) { return n == 2000 ? 200000.0 + 21333.0 : 0.0; }, skips);
+        EXPECT_EQ(justOver.gaps, 1);
+        EXPECT_EQ(justOver.counted, 1);
+    }
+}
+
+// A back-end that flags its underflows says so itself: each flagged
+// callback is one gap and one late callback, of a length the flags do not
+// tell; the stop's line says so.
+TEST(OutputGaps, AFlaggedUnderflowIsOneGapOfUnknownLength) {
     OutputRig rig({Fixed48k()});
+    rig.fake->gapSource = OutputGapSource::Flags;
     rig.Open(48000);
-    std::vector<float> out(2 * 512);
-    AudioOutput* user = &rig.output;
-    AudioStreamCallback(out.data(), nullptr, 512, 0.0, 0, user);
-    AudioStreamCallback(out.data(), nullptr, 512, 0.0, 0, user);  // at once: on time
-    EXPECT_EQ(rig.output.lateCallbacks.load(), 0u);
-    // Two periods of 512 frames at 48 kHz are 21.3 ms.
-    std::this_thread::sleep_for(std::chrono::milliseconds(40));
-    AudioStreamCallback(out.data(), nullptr, 512, 0.0, 0, user);
+    ASSERT_EQ(rig.output.gapSource.load(), OutputGapSource::Flags);
+    PlaybackGapWatch watch;
+    auto e = MakePlayingEngine();
+    e->playing = 0;
+    WatchPlaybackGaps(watch, *e, rig.output);
+    e->playing = 1;
+    WatchPlaybackGaps(watch, *e, rig.output);
+    rig.Pump(4 * 512);
+    EXPECT_EQ(rig.output.outputGaps.load(), 0u);
+    rig.fake->nextStatus = 2;  // RTAUDIO_OUTPUT_UNDERFLOW
+    rig.Pump(512);
+    rig.Pump(512);
+    EXPECT_EQ(rig.output.outputGaps.load(), 1u);
     EXPECT_EQ(rig.output.lateCallbacks.load(), 1u);
-    EXPECT_GE(rig.output.longestCallbackGapMicros.load(), 40000);
+    EXPECT_EQ(rig.output.underruns.load(), 1u);
+    testing::internal::CaptureStdout();
+    e->playing = 0;
+    WatchPlaybackGaps(watch, *e, rig.output);
+    const std::string said = testing::internal::GetCapturedStdout();
+    EXPECT_NE(said.find("1 output gaps (length unknown), 1 late callbacks"), std::string::npos) << said;
 }
 
 TEST(PlaybackGaps, TheStopSumsWhatTheStretchCouldNotPlay) {
@@ -103,14 +238,18 @@ TEST(PlaybackGaps, TheStopSumsWhatTheStretchCouldNotPlay) {
     e->lockedBlocks += 2;
     e->lateVoiceBlocks += 1;
     e->emptyBlocks += 4;
+    output.outputGaps += 2;
+    output.outputGapFrames += 4800;
     output.lateCallbacks += 3;
+    output.deviceRate = 48000;
+    output.gapSource = OutputGapSource::Clock;
     WatchPlaybackGaps(watch, *e, output);  // still playing: nothing said
     e->playing = 0;
     WatchPlaybackGaps(watch, *e, output);
     WatchPlaybackGaps(watch, *e, output);  // once per stop
     const std::string said = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(said.rfind("[Audio] Playback stopped: 7 silent blocks (lock taken 2, voice late 1, no voices 4), 3 late "
-                         "callbacks; the engine's lock held at most ",
+    EXPECT_EQ(said.rfind("[Audio] Playback stopped: 7 silent blocks (lock taken 2, voice late 1, no voices 4), 2 output "
+                         "gaps (100 ms), 3 late callbacks; the engine's lock held at most ",
                          0),
               0u)
         << said;

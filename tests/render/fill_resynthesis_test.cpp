@@ -109,6 +109,7 @@ TEST(FillExcerpt, DependsOnlyOnIdentityOffsetDurationAndSeed) {
     ASSERT_EQ(a->left.size(), size_t(kRate));
     EXPECT_EQ(a->chunkCount, 0);
     EXPECT_EQ(a->spliceCount, 0);
+    EXPECT_EQ(a->fillSeeded, 1) << "the seed placed it";
     const int64_t pos = FindRun(first, a->left);
     ASSERT_GE(pos, 0) << "an excerpt is one contiguous stretch of the source";
     EXPECT_EQ(Fill(path, 1.0f, 3)->left, a->left);
@@ -167,6 +168,9 @@ TEST(FillLoop, ShortBodiesAreUsedWholeWithMatchedSeams) {
         for (int i = xf; i < len - xf && out + i < need; i += 97) ASSERT_EQ(v->left[size_t(out + i)], src[size_t(i)]);
     }
     EXPECT_EQ(v->chunkCount, 0);
+    // No draw: any seed lays the same loop.
+    EXPECT_EQ(v->fillSeeded, 0);
+    EXPECT_EQ(Fill(WriteMono(dir, "short.wav", src), 2.0f, 7)->left, v->left);
 
     // A body shorter than half a second after trimming is used whole, quiet
     // head included: the first grain starts at the file's first frame.
@@ -187,6 +191,7 @@ TEST(FillLoop, ShortBodiesAreUsedWholeWithMatchedSeams) {
     const size_t seam = size_t(longLen - longXf);
     EXPECT_NE(l->left[seam + 100], longSrc[seam + 100]) << "inside the seam both passes sound";
     EXPECT_EQ(l->left[seam + size_t(longXf)], longSrc[size_t(longXf)]) << "after it, the body again";
+    EXPECT_EQ(l->fillSeeded, 0);
 }
 
 TEST(FillResynthesis, FirstGrainFollowsTheSeedInsideTheTrimmedBody) {
@@ -211,6 +216,7 @@ TEST(FillResynthesis, FirstGrainFollowsTheSeedInsideTheTrimmedBody) {
             }
         }
         firstStart[seed] = v->chunks[0].s;
+        EXPECT_EQ(v->fillSeeded, 1);
     }
     EXPECT_EQ(firstStart[0], start);
     EXPECT_EQ(firstStart[1], start + len / 4);
