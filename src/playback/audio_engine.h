@@ -5,6 +5,7 @@
 //   ReverbParams          the user's reverb settings, group sends and macro
 //   MeterDisplayState     hold state the mixer panel keeps in the engine
 //   PlaybackVoice         one rendered layer ready to mix: samples plus what the mixer needs
+//   PrefetchVoice         the lines a walk over the voices reads, asked for ahead
 //   AudioEngine           voices, transport, mixer state, reverb, limiter, meters
 //   gAudioEngine          the process-wide engine
 //
@@ -81,6 +82,33 @@ struct PlaybackVoice : VoiceAudio {
     float pan = 0;  // -0.8 .. 0.8
     int32_t group = 0;
     CopyableAtomic<uint8_t> muted{0};
+    // What the mixer reads of every voice it looks at sits here, next to the
+    // samples and gains (the curves' presence, the switches, eviction), and
+    // the large arrays after it: a block among many voices touches two or
+    // three cache lines of each.
+    uint8_t hasFillGain = 0;
+    uint8_t hasIntGain = 0;
+    uint8_t hasDeconGain = 0;
+    uint8_t intensityIsBed = 0;
+    float fillGainSpan = 0;  // seconds that fillGain spans
+    // Borrowed from the owning event (fill results only). Whoever replaces the
+    // document's event list repoints it first, and frees the old list only
+    // once no block can still be reading it (ReplaceDocumentEvents).
+    CopyableAtomic<const float*> intensityCurve{nullptr};
+    int32_t intensityCount = 0;
+    float intensityScale = 1.0f;
+    float reverbSend = -1.0f;  // negative: use the group's send
+    // The level the mute and solo switches left this voice at (0..1; negative
+    // until first mixed). Only the thread that mixes moves it, toward 0 or 1
+    // over the declick time when a switch changes while sound plays.
+    CopyableAtomic<float> switchGain{-1.0f};
+    // Samples released by the streaming window. Changed under the lock; an
+    // export reads it without (it never reads the samples themselves).
+    CopyableAtomic<uint8_t> evicted{0};
+    // The mixing pass that last looked at this voice (the mixer's count): a
+    // voice not looked at in the pass before was silent there, and its
+    // switches' ramp starts afresh.
+    CopyableAtomic<uint64_t> switchPass{0};
     // The owner's bookkeeping; the mixer never reads these three.
     int32_t eventIndex = -1;
     int32_t resultIndex = -1;
@@ -89,31 +117,8 @@ struct PlaybackVoice : VoiceAudio {
     std::array<float, kVoiceOverviewBins> rmsOverview{};
     float overviewPeak = 0;  // the largest value of peakOverview
     std::array<float, kVoiceFillGainPoints> fillGain{};
-    uint8_t hasFillGain = 0;
-    float fillGainSpan = 0;  // seconds that fillGain spans
     std::array<float, kVoiceIntGainPoints> intGain{};
-    uint8_t hasIntGain = 0;
     std::array<float, kVoiceDeconGainPoints> deconGain{};
-    uint8_t hasDeconGain = 0;
-    // Borrowed from the owning event (fill results only). Whoever replaces the
-    // document's event list repoints it first, and frees the old list only
-    // once no block can still be reading it (ReplaceDocumentEvents).
-    CopyableAtomic<const float*> intensityCurve{nullptr};
-    int32_t intensityCount = 0;
-    uint8_t intensityIsBed = 0;
-    float intensityScale = 1.0f;
-    float reverbSend = -1.0f;  // negative: use the group's send
-    // The level the mute and solo switches left this voice at (0..1; negative
-    // until first mixed). Only the thread that mixes moves it, toward 0 or 1
-    // over the declick time when a switch changes while sound plays.
-    CopyableAtomic<float> switchGain{-1.0f};
-    // The mixing pass that last looked at this voice (the mixer's count): a
-    // voice not looked at in the pass before was silent there, and its
-    // switches' ramp starts afresh.
-    CopyableAtomic<uint64_t> switchPass{0};
-    // Samples released by the streaming window. Changed under the lock; an
-    // export reads it without (it never reads the samples themselves).
-    CopyableAtomic<uint8_t> evicted{0};
     // Semitones the samples were shifted by when built. Preparing an evicted
     // voice again uses this, not the result's pitchShift, which every render
     // pass resets to the pitch variation (dropping the scale correction).
@@ -131,6 +136,17 @@ struct PlaybackVoice : VoiceAudio {
 };
 
 using VoiceList = RecordList<PlaybackVoice>;
+
+// Asks for the cache lines a walk over the voices reads of each (samples,
+// start, length, gains, switches, eviction, result index): each voice is a
+// record of its own some twenty kilobytes from the next, so a walk that asks
+// for the next voice's lines while it looks at this one does not wait on
+// memory once per voice.
+inline void PrefetchVoice(const PlaybackVoice& voice) {
+    __builtin_prefetch(&voice.left);
+    __builtin_prefetch(&voice.startTime);
+    __builtin_prefetch(&voice.switchGain);
+}
 
 struct AudioEngine {
     AudioEngine() = default;
