@@ -5,7 +5,7 @@
 //   ReverbParams          the user's reverb settings, group sends and macro
 //   MeterDisplayState     hold state the mixer panel keeps in the engine
 //   PlaybackVoice         one rendered layer ready to mix: samples plus what the mixer needs
-//   PrefetchVoice         the lines a walk over the voices reads, asked for ahead
+//   PrefetchVoice / PrefetchVoicePlace   the lines a walk over the voices reads, asked for ahead
 //   AudioEngine           voices, transport, mixer state, reverb, limiter, meters
 //   gAudioEngine          the process-wide engine
 //
@@ -70,8 +70,15 @@ struct MeterDisplayState {
 // everything the mixer needs to play it without touching the document.
 // A new field must also be copied in CopyVoiceWithoutSamples (engine_voices.cpp).
 struct PlaybackVoice : VoiceAudio {
+    // Where the voice sounds, whether it holds its samples and its result:
+    // with `length` just before them, all a walk of the streaming window
+    // reads, in one cache line.
     float startTime = 0;       // seconds: the result's startTime + deconOffset
     float plainStartTime = 0;  // seconds: the result's startTime
+    // Samples released by the streaming window. Changed under the lock; an
+    // export reads it without (it never reads the samples themselves).
+    CopyableAtomic<uint8_t> evicted{0};
+    int32_t resultIndex = -1;  // the owner's bookkeeping, never read by the mixer
     // gain, eventGain and muted change while the audio thread mixes.
     CopyableAtomic<float> gain{1.0f};
     // What the level passes multiplied the build's gain by (VoiceGain); the
@@ -102,16 +109,12 @@ struct PlaybackVoice : VoiceAudio {
     // until first mixed). Only the thread that mixes moves it, toward 0 or 1
     // over the declick time when a switch changes while sound plays.
     CopyableAtomic<float> switchGain{-1.0f};
-    // Samples released by the streaming window. Changed under the lock; an
-    // export reads it without (it never reads the samples themselves).
-    CopyableAtomic<uint8_t> evicted{0};
     // The mixing pass that last looked at this voice (the mixer's count): a
     // voice not looked at in the pass before was silent there, and its
     // switches' ramp starts afresh.
     CopyableAtomic<uint64_t> switchPass{0};
-    // The owner's bookkeeping; the mixer never reads these three.
+    // The owner's bookkeeping; the mixer never reads these two.
     int32_t eventIndex = -1;
-    int32_t resultIndex = -1;
     uint32_t resultId = 0;
     std::array<float, kVoiceOverviewBins> peakOverview{};
     std::array<float, kVoiceOverviewBins> rmsOverview{};
@@ -137,16 +140,18 @@ struct PlaybackVoice : VoiceAudio {
 
 using VoiceList = RecordList<PlaybackVoice>;
 
-// Asks for the cache lines a walk over the voices reads of each (samples,
-// start, length, gains, switches, eviction, result index): each voice is a
-// record of its own some twenty kilobytes from the next, so a walk that asks
-// for the next voice's lines while it looks at this one does not wait on
-// memory once per voice.
+// Ask for the cache lines a walk over the voices reads of each: each voice
+// is a record of its own some twenty kilobytes from the next, so a walk that
+// asks for a later voice's lines while it looks at this one does not wait on
+// memory once per voice. PrefetchVoice: what the mixer reads (samples,
+// start, gains, switches); PrefetchVoicePlace: where the voice sounds and
+// whether it holds its samples (the streaming window's walk).
 inline void PrefetchVoice(const PlaybackVoice& voice) {
     __builtin_prefetch(&voice.left);
     __builtin_prefetch(&voice.startTime);
     __builtin_prefetch(&voice.switchGain);
 }
+inline void PrefetchVoicePlace(const PlaybackVoice& voice) { __builtin_prefetch(&voice.startTime); }
 
 struct AudioEngine {
     AudioEngine() = default;
