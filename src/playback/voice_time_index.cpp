@@ -151,16 +151,15 @@ int GatherVoicesAt(const VoiceTimeIndex& index, const std::vector<VoiceSpan>& sp
 
 bool GatherPays(const VoiceTimeIndex& index, size_t voiceCount, double t0, double t1) {
     const size_t covered = std::min(index.covered, voiceCount);
-    size_t looked = voiceCount - covered;
     const size_t buckets = index.offsets.empty() ? 0 : index.offsets.size() - 1;
-    if (buckets > 0 && covered > 0) {
-        const double width = index.bucketSeconds;
-        const int64_t from = std::max(BucketOf(t0, width), index.firstBucket);
-        const int64_t to = std::min(BucketOf(t1, width), index.firstBucket + int64_t(buckets) - 1);
-        for (int64_t b = from; b <= to && 2 * looked < voiceCount; ++b) {
-            const size_t k = size_t(b - index.firstBucket);
-            looked += index.offsets[k + 1] - index.offsets[k];
-        }
+    if (buckets == 0 || covered == 0) return true;
+    const double width = index.bucketSeconds;
+    const int64_t from = std::max(BucketOf(t0, width), index.firstBucket);
+    const int64_t to = std::min(BucketOf(t1, width), index.firstBucket + int64_t(buckets) - 1);
+    size_t looked = 0;
+    for (int64_t b = from; b <= to && 2 * looked < covered; ++b) {
+        const size_t k = size_t(b - index.firstBucket);
+        looked += index.offsets[k + 1] - index.offsets[k];
     }
-    return 2 * looked < voiceCount;
+    return 2 * looked < covered;
 }

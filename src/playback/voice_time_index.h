@@ -57,7 +57,8 @@ int GatherVoicesAt(const VoiceTimeIndex& index, const std::vector<VoiceSpan>& sp
 
 // Whether gathering the voices of [t0, t1) leaves out enough of the
 // [0, voiceCount) voices to be worth it: false when the buckets the span
-// meets (with the tail past the index) hold half the voices or more. Then
-// most of them sound, and looking at every voice in turn costs less than
-// gathering them first. Allocates nothing.
+// meets hold half the indexed voices or more. Then most of them sound, and
+// looking at every voice in turn costs less than gathering them first. The
+// tail past the index does not count: the gather only reads its spans, a
+// walk over every voice would read each record. Allocates nothing.
 bool GatherPays(const VoiceTimeIndex& index, size_t voiceCount, double t0, double t1);
