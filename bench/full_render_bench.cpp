@@ -29,6 +29,7 @@
 #include "support/large_project.h"
 #include "support/lifecycle_rig.h"
 #include "support/quiet_stdout.h"
+#include "support/render_fixtures.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -104,9 +105,15 @@ static void BM_FullRenderOfLargeProject(benchmark::State& state) {
         SettleBusyTask(*rig.app);  // the open's voice build
         rig.project->budgetMode = state.range(2) != 0;
         rig.app->renderRequestKind = 1;
+        // Fixed seeds: every run and revision picks the same layers, so that
+        // timings compare the same work.
+        JobObserver observer;
+        observer.renderSeeds = [](int eventIndex) { return FixedRenderSeeds(17u + uint32_t(eventIndex) * 7919u, 4242u); };
+        DocumentContext ctx = MakeDocumentContext(*rig.project, *rig.library, *rig.engine, *rig.app);
+        ctx.observer = &observer;
         const double cpuBefore = ProcessCpuSeconds();
         const Clock::time_point start = Clock::now();
-        if (!StartPendingRender(MakeDocumentContext(*rig.project, *rig.library, *rig.engine, *rig.app))) state.SkipWithError("render refused");
+        if (!StartPendingRender(ctx)) state.SkipWithError("render refused");
         RunQueuedTask(rig);
         const Clock::time_point end = Clock::now();
         cpu += ProcessCpuSeconds() - cpuBefore;
