@@ -14,7 +14,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -26,7 +25,6 @@
 #include "document/event.h"
 #include "document/project.h"
 #include "library/sound_library.h"
-#include "library/sound_probe.h"
 #include "operations/app_state.h"
 #include "operations/document_context.h"
 #include "operations/event_edits.h"
@@ -40,6 +38,7 @@
 #include "playback/mixer_rig.h"
 #include "support/imgui_headless.h"
 #include "support/large_project.h"
+#include "support/program_work.h"
 #include "support/quiet_stdout.h"
 #include "support/spots_and_beds.h"
 #include "support/temp_dir.h"
@@ -339,21 +338,11 @@ static void BM_OpenHourLongestFrame(benchmark::State& state) {
         QuietStdout(true);
         RenderFrame(driver, gAppState);
         gUiFrame.longestWorkSeconds = 0;
-        auto working = [] {
-            bool handed = false;
-            {
-                std::lock_guard<std::mutex> lock(gSoundLibrary.scanMutex);
-                handed = !gSoundLibrary.finishedScans.empty();
-            }
-            return handed || gAppState.busyTask.busy.load() || gAppState.deferredRebuild.load() ||
-                   gSoundLibrary.scanRunning.load() != 0 || !gSoundLibrary.libraryAddQueue.empty() ||
-                   SoundProbeHasWork(gSoundProbe, gProject, gSoundLibrary);
-        };
         do {
             RenderFrame(driver, gAppState);
             ++frames;
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        } while (working());
+        } while (ProgramStillWorking());
         QuietStdout(false);
         longest = std::max(longest, gUiFrame.longestWorkSeconds);
         StopBackgroundWorkers(gAppState);

@@ -2,20 +2,36 @@
 // the three groups, waveforms from 24 sound files, drawn headless (the
 // panel's own frame time) zoomed out and at 10 s, with the crowding heat map
 // off and on; and in the program under X (frames per second with Mesa's
-// software renderer).
+// software renderer), also with the generated project of 18,000 layers and
+// its view moved every frame, and the program's whole frame headless while
+// that project plays.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <string>
+#include <thread>
 
+#include "app/frame_driver.h"
+#include "app/null_frame_backend.h"
 #include "document/event.h"
 #include "library/file_caches.h"
+#include "library/sound_library.h"
+#include "operations/app_state.h"
+#include "operations/voice_streaming.h"
 #include "persistence/project_file.h"
+#include "playback/audio_engine.h"
+#include "playback/engine_voices.h"
 #include "render/track_assignment.h"
 #include "support/audio_fixtures.h"
+#include "support/imgui_headless.h"
 #include "support/large_project.h"
+#include "support/program_work.h"
+#include "support/quiet_stdout.h"
 #include "support/temp_dir.h"
 #include "support/window_harness.h"
+#include "ui/draw_ui.h"
 #include "ui/timeline_rig.h"
 
 namespace {
@@ -135,6 +151,72 @@ BENCHMARK(BM_TimelineLargeProjectFrame)
     ->Args({10, 2})
     ->Unit(benchmark::kMillisecond);
 
+// The program's whole frame, headless (its work before drawing and DrawUI,
+// no pixels), over the same generated project opened as the program opens
+// it, while it plays with the streaming window on: the playhead moves a
+// 60th of a second a frame, as the audio thread moves it, and the view
+// stays (0), pans a few points a frame, back and forth (1), or zooms a
+// notch a frame, eight in and eight out (2). What a frame does for the
+// playing document besides drawing (the streaming window's step, the
+// watch over the Beds, the transport) shows here. The measured frames run
+// in PlayingFrames, which a profiler can collect alone.
+namespace {
+
+[[gnu::noinline]] void PlayingFrames(FrameDriver& driver, int frames, int motion, int& frame) {
+    for (int k = 0; k < frames; ++k, ++frame) {
+        gAudioEngine.position.fetch_add(800);
+        if (motion == 1) gAppState.viewStart += (frame / 30) % 2 ? -0.1f : 0.1f;
+        if (motion == 2) gAppState.viewDuration *= frame % 16 < 8 ? 0.9f : 1.0f / 0.9f;
+        RenderFrame(driver, gAppState);
+    }
+}
+
+}  // namespace
+
+static void BM_LargeProjectPlayingFrame(benchmark::State& state) {
+    TempDir dir;
+    LargeProjectSpec spec{.eventCount = 2000, .layers = LargeProjectLayers::Made, .layersPerEvent = 10};
+    LargeProject large = MakeLargeProject(spec, dir.File("library"));
+    const std::string path = WriteLargeProject(large, dir.path(), "large");
+    HeadlessGui gui;
+    NullFrameBackend backend(1280, 720);
+    FrameDriver driver;
+    driver.backend = &backend;
+    driver.appRunning = true;
+    driver.drawUI = DrawUI;
+    gUiFrame.firstFrameDone = true;  // no library folders of this machine
+    gAudioEngine.streamVoices = 1;   // as the program's audio start sets it
+    gAppState.pendingOpenPath = path;
+    QuietStdout(true);
+    do {
+        RenderFrame(driver, gAppState);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    } while (ProgramStillWorking());
+    gAppState.viewStart = 590;
+    gAppState.viewDuration = 20;
+    gAudioEngine.position = int64_t(600) * gAudioEngine.sampleRate.load();
+    gAppState.playing = true;
+    gAudioEngine.playing = 1;
+    for (int k = 0; k < 60; ++k) {  // the window's first decodes
+        gAudioEngine.position.fetch_add(800);
+        RenderFrame(driver, gAppState);
+    }
+    int frame = 0;
+    for (auto _ : state) PlayingFrames(driver, 1, int(state.range(0)), frame);
+    gAppState.playing = false;
+    gAudioEngine.playing = 0;
+    QuietStdout(false);
+    state.counters["layers"] = double(gProject.results.size());
+    state.counters["voices"] = double(gAudioEngine.voices.size());
+    StopBackgroundWorkers(gAppState);
+    StopVoiceStreaming(gAppState);
+    ResetEngineVoices(gAudioEngine, 48000, 0);
+    gAudioEngine.streamVoices = 0;
+    gProject = Project();
+    gSoundLibrary.libraries.clear();
+}
+BENCHMARK(BM_LargeProjectPlayingFrame)->Arg(0)->Arg(1)->Arg(2)->ArgName("motion")->Unit(benchmark::kMillisecond);
+
 // The program under X: the project written as a file and loaded by the test
 // driver (which brings the layers' peaks), then 120 frames measured. Arg:
 // wheel notches over the lanes before measuring (28 leave about 10 s).
@@ -170,3 +252,43 @@ static void BM_TimelineLayersWindow(benchmark::State& state) {
     state.counters["frameCpuP95ms"] = DumpFigure(measured, "measure.frameCpuP95Ms");
 }
 BENCHMARK(BM_TimelineLayersWindow)->Arg(0)->Arg(28)->Iterations(1)->Unit(benchmark::kSecond);
+
+// The program under X with the generated project of a working designer's
+// size (2,000 events, about 18,000 layers, every shape), opened and settled,
+// then 240 frames measured with the view still (0), panned 20 points a frame
+// with the middle button (1) or zoomed a wheel notch a frame (2): the
+// interface thread's frame CPU is what a designer waits for while the view
+// moves.
+static void BM_TimelineLargeProjectWindow(benchmark::State& state) {
+    if (EnsureDisplay().empty()) {
+        state.SkipWithError("no X display");
+        return;
+    }
+    TempDir dir;
+    LargeProjectSpec spec{.eventCount = 2000, .layers = LargeProjectLayers::Made, .layersPerEvent = 10};
+    LargeProject large = MakeLargeProject(spec, dir.File("library"));
+    const std::string project = WriteLargeProject(large, dir.path(), "large");
+    if (project.empty()) {
+        state.SkipWithError("the project could not be written");
+        return;
+    }
+    const char* motions[] = {"", " pan 20", " zoom"};
+    WriteWholeFile(dir.File("script.txt"), "project " + project +
+                                               "\nsettle 600\nmove 640 560\nframes 10\nmeasure 240" +
+                                               motions[state.range(0)] + "\ndump measured.dump\ndiscard\nquit\n");
+    for (auto _ : state) {
+        ProgramRun run = RunProgram(dir.File("script.txt"), {}, 900);
+        if (run.exitCode != 0) {
+            state.SkipWithError(("the program failed:\n" + run.log).c_str());
+            return;
+        }
+    }
+    auto measured = ReadStateDump(dir.File("measured.dump"));
+    state.counters["layers"] = double(large.project.results.size());
+    state.counters["framesPerS"] = DumpFigure(measured, "measure.fps");
+    state.counters["frameCpuP50ms"] = DumpFigure(measured, "measure.frameCpuP50Ms");
+    state.counters["frameCpuP95ms"] = DumpFigure(measured, "measure.frameCpuP95Ms");
+    state.counters["cpuPerFrameMs"] =
+        1000.0 * DumpFigure(measured, "measure.cpuSeconds") / std::max(1.0, DumpFigure(measured, "measure.frames"));
+}
+BENCHMARK(BM_TimelineLargeProjectWindow)->Arg(0)->Arg(1)->Arg(2)->ArgName("motion")->Iterations(1)->Unit(benchmark::kSecond);

@@ -26,12 +26,11 @@ constexpr int kVoiceDeconGainPoints = 32;
 constexpr int kMaxSpliceMarkers = 256;
 constexpr int kMaxFillChunks = 65;
 
+// The splice markers and chunks come first and the samples last: a record
+// that adds fields of its own (the playback voice) then keeps them next to
+// the samples, so a mixer reading a voice's samples, length, start and gains
+// touches a few neighbouring cache lines rather than lines kilobytes apart.
 struct VoiceAudio {
-    std::vector<float> left;
-    std::vector<float> right;  // used only when `stereo` is set
-    uint8_t stereo = 0;
-    float length = 0;          // seconds of audio (sampleCount / rate after pitching)
-    int32_t sampleCount = 0;   // readers use at most min(sampleCount, left.size())
     // Splice markers of an assembled fill: position and crossfade length as
     // fractions of the voice length (they stay put when the voice is pitched).
     std::array<float, kMaxSpliceMarkers> spliceTimes{};
@@ -43,6 +42,11 @@ struct VoiceAudio {
     // layer's seed (its group track): another seed makes other samples. The
     // loop builder draws nothing, and leaves this clear.
     uint8_t fillSeeded = 0;
+    std::vector<float> left;
+    std::vector<float> right;  // used only when `stereo` is set
+    uint8_t stereo = 0;
+    float length = 0;          // seconds of audio (sampleCount / rate after pitching)
+    int32_t sampleCount = 0;   // readers use at most min(sampleCount, left.size())
 };
 
 // The playback engine's master limiter as an offline mix applies it

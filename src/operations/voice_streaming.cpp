@@ -236,7 +236,9 @@ void PrepareVoicesAtPlayhead(VoiceStreamer& streamer, AudioEngine& engine, const
     std::vector<size_t> evict;
     std::vector<std::pair<double, size_t>> missing;
     int held = 0;
+    constexpr size_t kPrefetchAhead = 16;
     for (size_t v = 0; v < n; ++v) {
+        if (v + kPrefetchAhead < n) PrefetchVoicePlace(engine.voices[v + kPrefetchAhead]);
         const PlaybackVoice& voice = engine.voices[v];
         const bool inside = VoiceInStreamWindow(engine, voice, t);
         const bool evicted = voice.evicted.load();

@@ -5,6 +5,7 @@
 //   ReverbParams          the user's reverb settings, group sends and macro
 //   MeterDisplayState     hold state the mixer panel keeps in the engine
 //   PlaybackVoice         one rendered layer ready to mix: samples plus what the mixer needs
+//   PrefetchVoice / PrefetchVoicePlace   the lines a walk over the voices reads, asked for ahead
 //   AudioEngine           voices, transport, mixer state, reverb, limiter, meters
 //   gAudioEngine          the process-wide engine
 //
@@ -70,8 +71,15 @@ struct MeterDisplayState {
 // everything the mixer needs to play it without touching the document.
 // A new field must also be copied in CopyVoiceWithoutSamples (engine_voices.cpp).
 struct PlaybackVoice : VoiceAudio {
+    // Where the voice sounds, whether it holds its samples and its result:
+    // with `length` just before them, all a walk of the streaming window
+    // reads, in one cache line.
     float startTime = 0;       // seconds: the result's startTime + deconOffset
     float plainStartTime = 0;  // seconds: the result's startTime
+    // Samples released by the streaming window. Changed under the lock; an
+    // export reads it without (it never reads the samples themselves).
+    CopyableAtomic<uint8_t> evicted{0};
+    int32_t resultIndex = -1;  // the owner's bookkeeping, never read by the mixer
     // gain, eventGain and muted change while the audio thread mixes.
     CopyableAtomic<float> gain{1.0f};
     // What the level passes multiplied the build's gain by (VoiceGain); the
@@ -82,26 +90,20 @@ struct PlaybackVoice : VoiceAudio {
     float pan = 0;  // -0.8 .. 0.8
     int32_t group = 0;
     CopyableAtomic<uint8_t> muted{0};
-    // The owner's bookkeeping; the mixer never reads these three.
-    int32_t eventIndex = -1;
-    int32_t resultIndex = -1;
-    uint32_t resultId = 0;
-    std::array<float, kVoiceOverviewBins> peakOverview{};
-    std::array<float, kVoiceOverviewBins> rmsOverview{};
-    float overviewPeak = 0;  // the largest value of peakOverview
-    std::array<float, kVoiceFillGainPoints> fillGain{};
+    // What the mixer reads of every voice it looks at sits here, next to the
+    // samples and gains (the curves' presence, the switches, eviction), and
+    // the large arrays after it: a block among many voices touches two or
+    // three cache lines of each.
     uint8_t hasFillGain = 0;
-    float fillGainSpan = 0;  // seconds that fillGain spans
-    std::array<float, kVoiceIntGainPoints> intGain{};
     uint8_t hasIntGain = 0;
-    std::array<float, kVoiceDeconGainPoints> deconGain{};
     uint8_t hasDeconGain = 0;
+    uint8_t intensityIsBed = 0;
+    float fillGainSpan = 0;  // seconds that fillGain spans
     // Borrowed from the owning event (fill results only). Whoever replaces the
     // document's event list repoints it first, and frees the old list only
     // once no block can still be reading it (ReplaceDocumentEvents).
     CopyableAtomic<const float*> intensityCurve{nullptr};
     int32_t intensityCount = 0;
-    uint8_t intensityIsBed = 0;
     float intensityScale = 1.0f;
     float reverbSend = -1.0f;  // negative: use the group's send
     // The level the mute and solo switches left this voice at (0..1; negative
@@ -112,9 +114,15 @@ struct PlaybackVoice : VoiceAudio {
     // voice not looked at in the pass before was silent there, and its
     // switches' ramp starts afresh.
     CopyableAtomic<uint64_t> switchPass{0};
-    // Samples released by the streaming window. Changed under the lock; an
-    // export reads it without (it never reads the samples themselves).
-    CopyableAtomic<uint8_t> evicted{0};
+    // The owner's bookkeeping; the mixer never reads these two.
+    int32_t eventIndex = -1;
+    uint32_t resultId = 0;
+    std::array<float, kVoiceOverviewBins> peakOverview{};
+    std::array<float, kVoiceOverviewBins> rmsOverview{};
+    float overviewPeak = 0;  // the largest value of peakOverview
+    std::array<float, kVoiceFillGainPoints> fillGain{};
+    std::array<float, kVoiceIntGainPoints> intGain{};
+    std::array<float, kVoiceDeconGainPoints> deconGain{};
     // Semitones the samples were shifted by when built. Preparing an evicted
     // voice again uses this, not the result's pitchShift, which every render
     // pass resets to the pitch variation (dropping the scale correction).
@@ -136,6 +144,19 @@ struct PlaybackVoice : VoiceAudio {
 };
 
 using VoiceList = RecordList<PlaybackVoice>;
+
+// Ask for the cache lines a walk over the voices reads of each: each voice
+// is a record of its own some twenty kilobytes from the next, so a walk that
+// asks for a later voice's lines while it looks at this one does not wait on
+// memory once per voice. PrefetchVoice: what the mixer reads (samples,
+// start, gains, switches); PrefetchVoicePlace: where the voice sounds and
+// whether it holds its samples (the streaming window's walk).
+inline void PrefetchVoice(const PlaybackVoice& voice) {
+    __builtin_prefetch(&voice.left);
+    __builtin_prefetch(&voice.startTime);
+    __builtin_prefetch(&voice.switchGain);
+}
+inline void PrefetchVoicePlace(const PlaybackVoice& voice) { __builtin_prefetch(&voice.startTime); }
 
 struct AudioEngine {
     AudioEngine() = default;

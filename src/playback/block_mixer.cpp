@@ -275,13 +275,22 @@ void RenderMix(AudioEngine& e, const MixSettings& m, int64_t position, int frame
         };
         // Only the voices that may sound in this span, in list order (so the
         // sums add up as the offline mix adds them); every voice when the
-        // index cannot tell.
-        const int count = GatherVoicesAt(e.voiceIndex, e.voiceSpans, e.voices.size(), e.looseVoices > 0, blockStart,
-                                         blockEnd, e.mixScratch.data(), e.mixScratch.size());
+        // index cannot tell, or when most of them may sound anyway (then
+        // gathering them costs more than it leaves out).
+        const bool gather = GatherPays(e.voiceIndex, e.voices.size(), blockStart, blockEnd);
+        const int count = gather ? GatherVoicesAt(e.voiceIndex, e.voiceSpans, e.voices.size(), e.looseVoices > 0,
+                                                  blockStart, blockEnd, e.mixScratch.data(), e.mixScratch.size())
+                                 : -1;
         if (count < 0) {
-            for (size_t v = 0; v < e.voices.size(); ++v) visit(v);
+            for (size_t v = 0; v < e.voices.size(); ++v) {
+                if (v + 1 < e.voices.size()) PrefetchVoice(e.voices[v + 1]);
+                visit(v);
+            }
         } else {
-            for (int k = 0; k < count; ++k) visit(e.mixScratch[size_t(k)]);
+            for (int k = 0; k < count; ++k) {
+                if (k + 1 < count) PrefetchVoice(e.voices[e.mixScratch[size_t(k) + 1]]);
+                visit(e.mixScratch[size_t(k)]);
+            }
         }
         for (int g = 0; g < 3; ++g) {
             const float* pl = e.groupPeakFrames[size_t(2 * g)].data();

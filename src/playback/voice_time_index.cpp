@@ -3,7 +3,7 @@
 // Index
 //   VoiceSpanOf
 //   BuildVoiceTimeIndex   count per bucket, prefix sums, fill in voice order
-//   GatherVoicesAt
+//   GatherVoicesAt / GatherPays
 #include "playback/voice_time_index.h"
 
 #include <algorithm>
@@ -147,4 +147,19 @@ int GatherVoicesAt(const VoiceTimeIndex& index, const std::vector<VoiceSpan>& sp
         if (Overlaps(spans[v], t0, t1) && !add(v)) return -1;
     if (!sorted) std::sort(out, out + n);
     return int(n);
+}
+
+bool GatherPays(const VoiceTimeIndex& index, size_t voiceCount, double t0, double t1) {
+    const size_t covered = std::min(index.covered, voiceCount);
+    const size_t buckets = index.offsets.empty() ? 0 : index.offsets.size() - 1;
+    if (buckets == 0 || covered == 0) return true;
+    const double width = index.bucketSeconds;
+    const int64_t from = std::max(BucketOf(t0, width), index.firstBucket);
+    const int64_t to = std::min(BucketOf(t1, width), index.firstBucket + int64_t(buckets) - 1);
+    size_t looked = 0;
+    for (int64_t b = from; b <= to && 2 * looked < covered; ++b) {
+        const size_t k = size_t(b - index.firstBucket);
+        looked += index.offsets[k + 1] - index.offsets[k];
+    }
+    return 2 * looked < covered;
 }

@@ -7,6 +7,7 @@
 //   VoiceTimeIndex              voices by one-second buckets (wider for very long timelines)
 //   BuildVoiceTimeIndex         the index over a list of spans
 //   GatherVoicesAt              the voices that may sound in [t0, t1), in list order
+//   GatherPays                  whether a gather would leave out enough voices to pay for itself
 //
 // The engine keeps one span per voice beside the list and an index built
 // from them. Voices appended since the index was built (the tail), and
@@ -53,3 +54,11 @@ VoiceTimeIndex BuildVoiceTimeIndex(std::vector<VoiceSpan>& spans);
 // the caller then looks at every voice. Allocates nothing.
 int GatherVoicesAt(const VoiceTimeIndex& index, const std::vector<VoiceSpan>& spans, size_t voiceCount,
                    bool anyLoose, double t0, double t1, uint32_t* out, size_t room);
+
+// Whether gathering the voices of [t0, t1) leaves out enough of the
+// [0, voiceCount) voices to be worth it: false when the buckets the span
+// meets hold half the indexed voices or more. Then most of them sound, and
+// looking at every voice in turn costs less than gathering them first. The
+// tail past the index does not count: the gather only reads its spans, a
+// walk over every voice would read each record. Allocates nothing.
+bool GatherPays(const VoiceTimeIndex& index, size_t voiceCount, double t0, double t1);

@@ -3,7 +3,7 @@
 // Index
 //   File helpers          counted opening through libsndfile, file name part
 //   Clip intensity gains  the event's intensity (and trace gain) over the clip
-//   RebuildClipEvent / RebuildClipResult
+//   RebuildClipEvent / RebuildClipResult / MakeClipResult / TakeOverClipLayer
 //   RebuildBedEvent / RebuildBedResults   resolve, remove stale, create / update, reorder
 //   RebuildBedEvents      every Bed, the results scanned once, tracks assigned once
 //   BedsHoldTheirLayers   the same questions asked, nothing changed
@@ -105,6 +105,19 @@ bool RebuildClipEvent(Project& project, int eventIndex) {
 }
 
 bool RebuildClipResult(Project& project, int eventIndex) {
+    RenderResult r;
+    if (!MakeClipResult(project, eventIndex, r)) return false;
+    for (RenderResult& old : project.results) {
+        if (old.eventIdx != eventIndex) continue;
+        TakeOverClipLayer(old, r);
+        old = std::move(r);
+        return true;
+    }
+    project.results.push_back(std::move(r));
+    return true;
+}
+
+bool MakeClipResult(Project& project, int eventIndex, RenderResult& r) {
     if (!IsValidEvent(project, eventIndex, kShapeClip)) return false;
     Event& ev = project.events[eventIndex];
     if (ev.pinnedFile[0] == '\0') return false;
@@ -122,17 +135,9 @@ bool RebuildClipResult(Project& project, int eventIndex) {
         }
     }
 
-    int existing = -1;
-    for (size_t i = 0; i < project.results.size(); ++i) {
-        if (project.results[i].eventIdx == eventIndex) {
-            existing = static_cast<int>(i);
-            break;
-        }
-    }
-
     const std::string path = ev.pinnedFile;
     const float startRef = ev.time - ev.syncOffset;
-    RenderResult r;
+    r = RenderResult();
     r.eventIdx = eventIndex;
     r.track = 0;
     r.group = EventMixGroup(ev);
@@ -162,18 +167,14 @@ bool RebuildClipResult(Project& project, int eventIndex) {
         r.name = "[Missing] " + r.name;
     }
     FillClipIntensity(ev, r);
-
-    if (existing >= 0) {
-        const RenderResult& old = project.results[existing];
-        r.userVolume = old.userVolume;
-        r.layerGain = old.layerGain;
-        r.muteReasons = InheritedMuteReasons(old);
-        r.muted = r.muteReasons != 0;
-        project.results[existing] = std::move(r);
-    } else {
-        project.results.push_back(std::move(r));
-    }
     return true;
+}
+
+void TakeOverClipLayer(const RenderResult& old, RenderResult& fresh) {
+    fresh.userVolume = old.userVolume;
+    fresh.layerGain = old.layerGain;
+    fresh.muteReasons = InheritedMuteReasons(old);
+    fresh.muted = fresh.muteReasons != 0;
 }
 
 // ---- RebuildBedEvent ----------------------------------------------------------------

@@ -4,6 +4,7 @@
 //   RebuildClipEvent       the one region result of a Clip event (always a fresh record)
 //   RebuildBedEvent        one fill result per Bed layer; unchanged Beds cost nothing
 //   RebuildClipResult / RebuildBedResults   the same without the track assignment
+//   MakeClipResult / TakeOverClipLayer      the Clip's record, and what it keeps of the layer it replaces
 //   RebuildBedEvents       every Bed at once, with one scan of the results
 //   BedsHoldTheirLayers    whether RebuildBedEvents would leave every Bed as it is (changes nothing)
 //   ApplyProbedWeights     copy newly probed spectral weights into the results
@@ -19,6 +20,7 @@
 #include <cstdint>
 
 struct Project;
+struct RenderResult;
 
 // False for an index out of range, an event that is not a Clip or an empty
 // pinned file. Otherwise replaces (or appends) the event's result with a new
@@ -39,6 +41,14 @@ bool RebuildBedEvent(Project& project, int eventIndex);
 // RebuildClipResult leaves the revision and `rendered` to the caller too.
 bool RebuildClipResult(Project& project, int eventIndex);
 bool RebuildBedResults(Project& project, int eventIndex);
+
+// RebuildClipResult in two steps, for a caller that keeps the results
+// elsewhere: the record the rebuild makes (the pinned file resolved by its
+// id, as the rebuild does), false as RebuildClipResult; then what that record
+// takes over from the layer it replaces (the event's first result in results
+// order): userVolume, layerGain and the mute reasons.
+bool MakeClipResult(Project& project, int eventIndex, RenderResult& out);
+void TakeOverClipLayer(const RenderResult& old, RenderResult& fresh);
 
 // RebuildBedEvent for every Bed event, in event order; true when any of them
 // changed. The results are scanned once for all Beds (again only after a Bed

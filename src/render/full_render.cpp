@@ -4,11 +4,14 @@
 //
 // Index
 //   Why it can be followed   what a pass over one event reads and changes
-//   Small helpers            seeds, the layers an event's pass made, Settled
+//   Small helpers            seeds, the layers an event's pass made
+//   Followable               what every later pass's Clip and Bed rebuilds will do
 //   InTurn                   the passes' results kept apart from the project:
 //     Construction           from the results of the first pass
 //     Used sounds            the pass's used list, in step with the mutes
 //     Packing                the pass end's packing, the assignment's for the band mask
+//     Places                 where a layer stands; the rebuilt Clip layers moved by the sort
+//     Clip rebuilds          a Clip layer a pass replaces by the rebuild's record
 //     BandMask               over the layers near the event, in results order
 //     RenderPass / PassEnd   one event, then gains, fades, order and packing
 //     Materialise            the results as the last pass left them
@@ -16,20 +19,30 @@
 //
 // Why it can be followed. A pass over one event (RenderEventsWithSeeds with
 // the results and caches kept) rebuilds every Clip and Bed, renders the event
-// and ends with the pass end over all results. Once the first pass has made
-// the Clip and Bed layers, a later pass's rebuilds give every Clip a fresh
-// record with the same values (and each rebuild assigns tracks), and leave
-// the Beds alone (Settled checks both). The pass end ranks gains by results
-// order, limits fades, sorts by start (stably) and packs tracks. So the
-// results after any pass stand sorted by start, layers of equal start in the
-// order they came (the first pass's order, then pass by pass in the order
-// they were made), and their gains are their ranks in that order, except the
-// last event's, which are ranked in the order they were made. What the next
-// event reads of them is their placement, gains, weights, files and mutes;
-// the mutes are the last packing's: the track assignment's when a Clip
-// before the event was rebuilt in its pass, else the pass end's. All of that
-// is kept here per layer, and the project's results are written once at the
-// end with what every field would be after the last pass.
+// and ends with the pass end over all results. The pass end ranks gains in
+// results order, limits fades, sorts by start (stably) and packs tracks. So
+// the results after any pass stand sorted by start, layers of equal start in
+// the order they came, and their gains are their ranks in that order, except
+// the last event's, which are ranked in the order they were made.
+//
+// A Clip's rebuild replaces the event's first layer in results order by a
+// fresh record (the same values every time) that keeps its gain, volume and
+// mutes. With one layer that record stays where it is. A Clip with more (a
+// locked one keeps its layers) has its first layer replaced; the record
+// starts where the Clip starts, so the sort moves it there, and the next
+// pass replaces the layer that is first then, until none of its layers
+// starts before the Clip: from then on the first is the rebuild's record.
+// A Bed's rebuild changes nothing once the first pass has made its layers,
+// except where the pass end changes them back in every pass (the fades of a
+// Bed hardly longer than its crossfade): such a rebuild counts a change, and
+// the track assignment it starts is what the next events' band masks read.
+//
+// What the next event reads of the results is their placement, gains,
+// weights, files and mutes; the mutes are the last packing's: the track
+// assignment's when a Clip or a changing Bed before the event was rebuilt in
+// its pass, else the pass end's. All of that is kept here per layer, and the
+// project's results are written once at the end with what every field would
+// be after the last pass.
 #include "render/full_render.h"
 
 #include <algorithm>
@@ -75,19 +88,44 @@ void ReportRealPass(Project& project, int eventIndex, const FullRenderHooks& hoo
     hooks.eventDone(eventIndex, layers);
 }
 
-// Whether the passes after the first may be followed here: every Clip with a
-// file has exactly the one layer its rebuild replaces, no Bed's rebuild
-// would change anything, and every layer belongs to an event.
-bool Settled(const Project& project) {
-    std::vector<int> layersOf(project.events.size(), 0);
+// ---- Followable -------------------------------------------------------------------
+
+// Whether the passes after the first may be followed here: every layer
+// belongs to an event, and every Bed's rebuild either changes nothing or
+// changes only what the pass end then sets back as it was (its fades cut to
+// its length again). Such Beds are listed in `changingBeds`: their rebuild
+// counts a change in every pass. A Bed whose rebuild would change more (its
+// layers in an order the sort undoes again, starts that are not a number) is
+// left to whole passes.
+bool Followable(const Project& project, std::vector<int>& changingBeds) {
+    std::vector<std::vector<const RenderResult*>> bedLayers(project.events.size());
     for (const RenderResult& r : project.results) {
         if (!ValidEvent(project, r.eventIdx)) return false;
-        layersOf[size_t(r.eventIdx)] += 1;
+        if (project.events[size_t(r.eventIdx)].shape == kShapeBed) bedLayers[size_t(r.eventIdx)].push_back(&r);
     }
+    if (BedsHoldTheirLayers(project)) return true;
     for (size_t e = 0; e < project.events.size(); ++e) {
-        if (ClipWithFile(project.events[e]) && layersOf[e] != 1) return false;
+        if (project.events[e].shape != kShapeBed) continue;
+        // The Bed alone: its event and layers in a project of their own.
+        Project alone;
+        alone.fps = project.fps;
+        alone.totalDuration = project.totalDuration;
+        alone.events.push_back(project.events[e]);
+        for (const RenderResult* r : bedLayers[e]) {
+            alone.results.push_back(*r);
+            alone.results.back().eventIdx = 0;
+        }
+        if (!RebuildBedResults(alone, 0)) continue;
+        if (alone.results.size() != bedLayers[e].size()) return false;
+        for (size_t k = 0; k < alone.results.size(); ++k) {
+            RenderResult& r = alone.results[k];
+            LimitLayerFades(r);
+            r.eventIdx = int32_t(e);
+            if (!(r == *bedLayers[e][k])) return false;
+        }
+        changingBeds.push_back(int(e));
     }
-    return BedsHoldTheirLayers(project);
+    return true;
 }
 
 // ---- InTurn -------------------------------------------------------------------------
@@ -152,18 +190,25 @@ struct Layer {
 
 class InTurn {
 public:
-    InTurn(Project& project, const SoundLibrary& library, const FullRenderHooks& hooks)
+    InTurn(Project& project, const SoundLibrary& library, const FullRenderHooks& hooks,
+           const std::vector<int>& changingBeds)
         : project_(project), library_(library), hooks_(hooks) {
-        Construct();
+        Construct(changingBeds);
     }
 
     void RenderPass(int i);
     void Materialise();
 
 private:
-    void Construct();
+    void Construct(const std::vector<int>& changingBeds);
     Layer LayerOf(const RenderResult& r, int bornPass) const;
     void Insert(RenderResult&& r, int bornPass);
+    // Places.
+    size_t PlaceOf(int h) const;
+    void SettleMoved(std::vector<int>& order, std::vector<float>& keys, int group) const;
+    // Clip rebuilds.
+    int FirstLayerOf(int eventIndex) const;
+    void RebuildClips(int from, int to);
     // Used sounds.
     bool InUse(const Layer& l) const { return l.hasFile && !l.fixedMute && !l.budgetMuted; }
     void AddUsed(int h);
@@ -177,7 +222,7 @@ private:
     void PackAssignment();
     // The pass.
     void BandMask(int i, float eventStart, float eventEnd, float mask[5]);
-    void Rerank(int eventIndex);
+    void Rerank(int eventIndex, bool byPlace);
     void PassEnd(int i, std::vector<RenderResult>& fresh);
 
     Project& project_;
@@ -196,6 +241,26 @@ private:
     std::vector<int> heroes_;
     int firstClip_ = INT_MAX;  // a pass rebuilds Clips before this event first
     int clipCount_ = 0;
+    // Clips with a file whose layers start before the Clip: each pass
+    // replaces the first of them (see "Why it can be followed").
+    struct MovingClip {
+        int event = 0;
+        float key = 0;  // PassEndOrderKey of the Clip's start
+        int before = 0; // its layers that start before it
+    };
+    std::vector<MovingClip> movingClips_;
+    // Layers a Clip rebuild of this pass replaced: still in their old place
+    // (the results before the pass end's sort), under their old key.
+    struct Moved {
+        int h = 0;
+        float key = 0;  // where the sort takes it
+    };
+    std::vector<Moved> moved_;
+    std::vector<int> clipsMoved_;       // their events, this pass
+    std::vector<int> clipsMovedLast_;   // and the pass before
+    std::vector<uint8_t> byPlace_;      // per event: its layers' handles no longer follow their places
+    int firstChangingBed_ = INT_MAX;    // a pass's Bed rebuilds change something before this event first
+    int changingBeds_ = 0;
     double maxDuration_ = 0;  // the longest finite layer
     bool endless_ = false;    // a layer without end: every band mask looks at all
 
@@ -231,8 +296,11 @@ Layer InTurn::LayerOf(const RenderResult& r, int bornPass) const {
     return l;
 }
 
-void InTurn::Construct() {
+void InTurn::Construct(const std::vector<int>& changingBeds) {
     const size_t n = project_.events.size();
+    changingBeds_ = int(changingBeds.size());
+    if (!changingBeds.empty()) firstChangingBed_ = *std::min_element(changingBeds.begin(), changingBeds.end());
+    byPlace_.resize(n);
     hero_.resize(n);
     bed_.resize(n);
     fill_.resize(n);
@@ -258,6 +326,13 @@ void InTurn::Construct() {
     for (size_t e = 0; e < byEvent_.size(); ++e) AddToCrowding(int(e));
     for (size_t h = 0; h < layers_.size(); ++h) {
         if (InUse(layers_[h])) AddUsed(int(h));
+    }
+    for (size_t e = 0; e < n; ++e) {
+        const Event& event = project_.events[e];
+        if (!ClipWithFile(event)) continue;
+        MovingClip clip{int(e), PassEndOrderKey(event.time - event.syncOffset), 0};
+        for (int h : byEvent_[e]) clip.before += layers_[size_t(h)].key < clip.key ? 1 : 0;
+        if (clip.before > 0) movingClips_.push_back(clip);
     }
 }
 
@@ -377,6 +452,102 @@ void InTurn::PackAssignment() {
     }
 }
 
+// ---- Places ------------------------------------------------------------------------------------------
+
+// Where layer h stands in results order (under the key it stands by).
+size_t InTurn::PlaceOf(int h) const {
+    size_t p = size_t(std::lower_bound(orderKeys_.begin(), orderKeys_.end(), layers_[size_t(h)].key) - orderKeys_.begin());
+    while (order_[p] != h) ++p;
+    return p;
+}
+
+// The pass end's stable sort for the layers a Clip rebuild replaced in this
+// pass, over one ordering (results order or a group's): each leaves its old
+// place for its new key, after the layers of a lower key and, among those
+// of its key, where its old place put it; two of them that meet keep their
+// order by key, then by their old places.
+void InTurn::SettleMoved(std::vector<int>& order, std::vector<float>& keys, int group) const {
+    struct Move {
+        int h;
+        float key;
+        size_t place, at;
+    };
+    std::vector<Move> moves;
+    for (const Moved& m : moved_) {
+        if (group >= 0 && layers_[size_t(m.h)].group != group) continue;
+        const float old = layers_[size_t(m.h)].key;
+        size_t p = size_t(std::lower_bound(keys.begin(), keys.end(), old) - keys.begin());
+        while (p < order.size() && order[p] != m.h) ++p;
+        if (p < order.size()) moves.push_back({m.h, m.key, p, 0});
+    }
+    std::sort(moves.begin(), moves.end(), [](const Move& a, const Move& b) { return a.place < b.place; });
+    for (size_t k = moves.size(); k-- > 0;) {
+        order.erase(order.begin() + std::ptrdiff_t(moves[k].place));
+        keys.erase(keys.begin() + std::ptrdiff_t(moves[k].place));
+    }
+    for (size_t k = 0; k < moves.size(); ++k) {
+        Move& m = moves[k];
+        const size_t rank = m.place - k;  // among the layers that stay
+        const size_t lo = size_t(std::lower_bound(keys.begin(), keys.end(), m.key) - keys.begin());
+        const size_t hi = size_t(std::upper_bound(keys.begin(), keys.end(), m.key) - keys.begin());
+        m.at = std::clamp(rank, lo, hi);
+    }
+    std::sort(moves.begin(), moves.end(), [](const Move& a, const Move& b) {
+        if (a.at != b.at) return a.at < b.at;
+        if (a.key != b.key) return a.key < b.key;
+        return a.place < b.place;
+    });
+    for (size_t k = 0; k < moves.size(); ++k) {
+        order.insert(order.begin() + std::ptrdiff_t(moves[k].at + k), moves[k].h);
+        keys.insert(keys.begin() + std::ptrdiff_t(moves[k].at + k), moves[k].key);
+    }
+}
+
+// ---- Clip rebuilds ------------------------------------------------------------------------------------
+
+// The event's first layer in results order (-1: none).
+int InTurn::FirstLayerOf(int eventIndex) const {
+    int first = -1;
+    for (int h : byEvent_[size_t(eventIndex)]) {
+        if (first < 0 || layers_[size_t(h)].key < layers_[size_t(first)].key ||
+            (layers_[size_t(h)].key == layers_[size_t(first)].key && PlaceOf(h) < PlaceOf(first)))
+            first = h;
+    }
+    return first;
+}
+
+// The rebuilds of the Clips in [from, to) whose first layer is not yet the
+// rebuild's record: that layer becomes the record, taking over its gain,
+// volume, mutes and tracks, and stays in its place until the pass end sorts.
+void InTurn::RebuildClips(int from, int to) {
+    for (MovingClip& clip : movingClips_) {
+        if (clip.before == 0 || clip.event < from || clip.event >= to) continue;
+        const int h = FirstLayerOf(clip.event);
+        RenderResult fresh;
+        if (h < 0 || !MakeClipResult(project_, clip.event, fresh)) continue;
+        RenderResult& old = store_[size_t(h)];
+        TakeOverClipLayer(old, fresh);
+        Layer& l = layers_[size_t(h)];
+        fresh.layerGain = l.gain;
+        Layer next = LayerOf(fresh, passes_);
+        next.key = l.key;
+        next.groupTrack = l.groupTrack;
+        next.budgetMuted = l.budgetMuted;
+        next.assignMuted = l.assignMuted;
+        next.usedAt = l.usedAt;
+        if (std::isfinite(next.duration)) maxDuration_ = std::max(maxDuration_, double(next.duration));
+        else if (next.duration > 0) endless_ = true;
+        clip.before -= l.key < clip.key ? 1 : 0;
+        moved_.push_back({h, PassEndOrderKey(fresh.startTime)});
+        old = std::move(fresh);
+        l = next;
+        clipsMoved_.push_back(clip.event);
+        byPlace_[size_t(clip.event)] = 1;
+        AddToCrowding(clip.event);
+        version_ += 1;  // the assignment's mutes are to be found again
+    }
+}
+
 // ---- BandMask ----------------------------------------------------------------------------------------
 
 // The pass's band mask (ComputeBandMask), summed in results order over the
@@ -385,7 +556,7 @@ void InTurn::PackAssignment() {
 void InTurn::BandMask(int i, float eventStart, float eventEnd, float mask[5]) {
     std::fill(mask, mask + 5, 0.0f);
     if (hero_[size_t(i)]) return;
-    const bool assigned = firstClip_ < i;
+    const bool assigned = firstClip_ < i || firstChangingBed_ < i;
     if (assigned) PackAssignment();
     const float span = std::max(0.01f, eventEnd - eventStart);
     size_t from = 0;
@@ -395,7 +566,15 @@ void InTurn::BandMask(int i, float eventStart, float eventEnd, float mask[5]) {
                                        [](float key, double bound) { return double(key) < bound; }) -
                       orderKeys_.begin());
     }
-    for (size_t p = from; p < order_.size() && orderKeys_[p] < eventEnd; ++p) {
+    size_t to = size_t(std::lower_bound(orderKeys_.begin(), orderKeys_.end(), eventEnd) - orderKeys_.begin());
+    // A layer a Clip rebuild replaced stands where the replaced one stood:
+    // the span looked at reaches it there.
+    for (const Moved& m : moved_) {
+        const size_t p = PlaceOf(m.h);
+        from = std::min(from, p);
+        to = std::max(to, p + 1);
+    }
+    for (size_t p = from; p < to; ++p) {
         const Layer& l = layers_[size_t(order_[p])];
         if (l.eventIdx == i || l.fixedMute || (assigned ? l.assignMuted : l.budgetMuted)) continue;
         AddLayerToBandMask(mask, l.start, l.duration, l.gain, l.userVolume, l.weight, eventStart, eventEnd, span);
@@ -408,6 +587,8 @@ void InTurn::BandMask(int i, float eventStart, float eventEnd, float mask[5]) {
 void InTurn::RenderPass(int i) {
     const RenderSeeds seeds = SeedsFor(hooks_, i);
     std::vector<RenderResult> fresh;
+    // The pass rebuilds the Clips before the event, renders it, then rebuilds the others.
+    RebuildClips(0, i);
     const Event& event = project_.events[size_t(i)];
     if (event.shape != kShapeClip && event.shape != kShapeBed && EventRenderable(event)) {
         const float eventStart = event.time - event.syncOffset;
@@ -421,16 +602,26 @@ void InTurn::RenderPass(int i) {
         DropPassRecords(base);
         pass_.seeds = nullptr;
     }
+    RebuildClips(i, INT_MAX);
     PassEnd(i, fresh);
 }
 
-// An event's layers ranked in results order.
-void InTurn::Rerank(int eventIndex) {
+// An event's layers ranked in results order: by key and, among equal keys,
+// by handle, which follows their places unless a Clip rebuild moved one
+// (then by place).
+void InTurn::Rerank(int eventIndex, bool byPlace) {
     std::vector<int>& handles = byEvent_[size_t(eventIndex)];
-    std::sort(handles.begin(), handles.end(), [&](int a, int b) {
-        const float ka = layers_[size_t(a)].key, kb = layers_[size_t(b)].key;
-        return ka < kb || (ka == kb && a < b);
-    });
+    if (byPlace) {
+        std::vector<std::pair<size_t, int>> placed;
+        for (int h : handles) placed.push_back({PlaceOf(h), h});
+        std::sort(placed.begin(), placed.end());
+        for (size_t k = 0; k < placed.size(); ++k) handles[k] = placed[k].second;
+    } else {
+        std::sort(handles.begin(), handles.end(), [&](int a, int b) {
+            const float ka = layers_[size_t(a)].key, kb = layers_[size_t(b)].key;
+            return ka < kb || (ka == kb && a < b);
+        });
+    }
     for (size_t k = 0; k < handles.size(); ++k)
         layers_[size_t(handles[k])].gain = LayerGainOfRank(int(k), fill_[size_t(eventIndex)] != 0);
 }
@@ -438,15 +629,28 @@ void InTurn::Rerank(int eventIndex) {
 void InTurn::PassEnd(int i, std::vector<RenderResult>& fresh) {
     passes_ += 1;
     version_ += 1;
-    // The older layers now rank in results order: after the first pass all
-    // of them (it ranked before it sorted), later only the previous event's.
+    // The older layers now rank in results order (as it stands before the
+    // sort): after the first pass all of them (it ranked before it sorted),
+    // later the previous event's and those of the Clips the previous sort
+    // reordered.
     if (rerankAll_) {
-        for (size_t e = 0; e < byEvent_.size(); ++e) Rerank(int(e));
+        for (size_t e = 0; e < byEvent_.size(); ++e) Rerank(int(e), byPlace_[e] != 0);
         rerankAll_ = false;
-    } else if (previousEvent_ >= 0) {
-        Rerank(previousEvent_);
+    } else {
+        if (previousEvent_ >= 0) Rerank(previousEvent_, byPlace_[size_t(previousEvent_)] != 0);
+        for (int e : clipsMovedLast_) Rerank(e, true);
     }
     previousEvent_ = i;
+    // The sort takes the layers the Clip rebuilds replaced to their places.
+    if (!moved_.empty()) {
+        SettleMoved(order_, orderKeys_, -1);
+        for (int g = 0; g < 3; ++g) SettleMoved(groupOrder_[g], groupKeys_[g], g);
+        for (const Moved& m : moved_) layers_[size_t(m.h)].key = m.key;
+    }
+    std::vector<Moved> moved;
+    moved.swap(moved_);
+    clipsMovedLast_.swap(clipsMoved_);
+    clipsMoved_.clear();
 
     // The event's own layers, in the order they were made (it has no others).
     const Event& event = project_.events[size_t(i)];
@@ -497,8 +701,13 @@ void InTurn::PassEnd(int i, std::vector<RenderResult>& fresh) {
     project_.publishedResultCount.store(int32_t(store_.size()), std::memory_order_release);
     if (hooks_.eventDone) hooks_.eventDone(i, report);
 
-    // The next pass's used list: the layers the packing muted or let go, and
-    // the new ones (with the paths the hook left).
+    // The next pass's used list: the layers the Clip rebuilds replaced, the
+    // layers the packing muted or let go, and the new ones (with the paths
+    // the hook left).
+    for (const Moved& m : moved) {
+        if (layers_[size_t(m.h)].usedAt >= 0) RemoveUsed(m.h);
+        if (InUse(layers_[size_t(m.h)])) AddUsed(m.h);
+    }
     for (int h : flipped_) {
         if (size_t(h) >= first) continue;
         Layer& l = layers_[size_t(h)];
@@ -541,27 +750,30 @@ void InTurn::Materialise() {
     }
     store_.clear();
 
-    // Without a pass after the first, its Clip records are the last ones made.
-    for (size_t e = 0; passes_ > 1 && e < project_.events.size(); ++e) {
-        if (!ClipWithFile(project_.events[e])) continue;
-        if (!RebuildClipResult(project_, int(e))) continue;
-        const int h = byEvent_[e].front();
-        const Layer& l = layers_[size_t(h)];
-        for (RenderResult& r : results) {
-            if (r.eventIdx != int32_t(e)) continue;
-            r.group = EventMixGroup(project_.events[e]);
-            r.layerGain = l.gain;
-            LimitLayerFades(r);
-            r.groupTrack = l.groupTrack;
-            SetMuteReason(r, kMuteBudget, l.budgetMuted);
-            r.track = l.groupTrack < 0 ? -1 : GroupFirstTrack(project_.groups, r.group) + l.groupTrack;
-            r.pitchShift = r.pitchVarShift;
-            break;
-        }
+    // Every later pass rebuilt each Clip's first layer: a layer it replaced
+    // in the last pass is that record already; otherwise the first layer is
+    // the record of an earlier pass, made afresh here as the last pass did.
+    std::vector<uint8_t> clipDone(project_.events.size(), 0);
+    for (int e : clipsMovedLast_) clipDone[size_t(e)] = 1;
+    for (size_t k = 0; passes_ > 1 && k < results.size(); ++k) {
+        const int32_t e = results[k].eventIdx;
+        if (clipDone[size_t(e)] || !ClipWithFile(project_.events[size_t(e)])) continue;
+        clipDone[size_t(e)] = 1;
+        if (!RebuildClipResult(project_, e)) continue;
+        const Layer& l = layers_[size_t(order_[k])];
+        RenderResult& r = results[k];
+        r.group = EventMixGroup(project_.events[size_t(e)]);
+        r.layerGain = l.gain;
+        LimitLayerFades(r);
+        r.groupTrack = l.groupTrack;
+        SetMuteReason(r, kMuteBudget, l.budgetMuted);
+        r.track = l.groupTrack < 0 ? -1 : GroupFirstTrack(project_.groups, r.group) + l.groupTrack;
+        r.pitchShift = r.pitchVarShift;
     }
 
-    // Each later pass rebuilt every Clip (a revision each) and ended (one more).
-    project_.resultsRevision += (passes_ - 1) * (1 + clipCount_);
+    // Each later pass rebuilt every Clip (a revision each) and every Bed
+    // that changes (one more each), and ended (one more).
+    project_.resultsRevision += (passes_ - 1) * (1 + clipCount_ + changingBeds_);
     project_.rendered = true;
     project_.publishedResultCount.store(int32_t(results.size()), std::memory_order_release);
     if (pass_.pinnedWithoutPool > 0) {
@@ -579,6 +791,7 @@ int RenderEventsInTurn(Project& project, const SoundLibrary& library, const std:
     int done = 0;
     size_t next = 0;
     bool followed = false;
+    std::vector<int> changingBeds;
     while (next < events.size()) {
         if (hooks.stop && hooks.stop()) return done;
         const int i = events[next++];
@@ -587,14 +800,14 @@ int RenderEventsInTurn(Project& project, const SoundLibrary& library, const std:
         gWholePasses.fetch_add(1, std::memory_order_relaxed);
         done += 1;
         ReportRealPass(project, i, hooks);
-        if (done == 1 && next < events.size() && Settled(project)) {
+        if (done == 1 && next < events.size() && Followable(project, changingBeds)) {
             followed = true;
             break;
         }
     }
     if (!followed) return done;
 
-    InTurn turn(project, library, hooks);
+    InTurn turn(project, library, hooks, changingBeds);
     while (next < events.size()) {
         if (hooks.stop && hooks.stop()) break;
         turn.RenderPass(events[next++]);

@@ -50,12 +50,14 @@ struct FullRenderHooks {
 // layers, fields, order, tracks, mutes and counters. Only the first event is
 // rendered through such a pass; the later ones render against the results
 // as those passes would have left them (kept in step per event: their order,
-// the packing's mutes and groupTracks, the layers' gains and the used
-// sounds), and the project's results are written once, at the end. When the
-// Clip and Bed rebuilds of the first pass leave something that a later pass
-// would rebuild differently (a Clip with several layers, a Bed whose layers
-// the pass end changes), every event gets its own pass. Returns the number
-// of events rendered.
+// the packing's mutes and groupTracks, the layers' gains, the used sounds,
+// the layers each pass's Clip rebuilds replace and the Beds whose rebuild
+// changes something in every pass), and the project's results are written
+// once, at the end. Only a project the render job never hands over (a layer
+// of no event) or a Bed whose layers the sort and its rebuild reorder in
+// every pass (starts apart by less than the rebuild's tolerance, or not a
+// number) gives every event its own pass. Returns the number of events
+// rendered.
 int RenderEventsInTurn(Project& project, const SoundLibrary& library, const std::vector<int>& events,
                        const FullRenderHooks& hooks);
 

@@ -7,7 +7,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <mutex>
 #include <string>
 #include <thread>
 
@@ -17,13 +16,13 @@
 #include "document/event.h"
 #include "document/project.h"
 #include "library/sound_library.h"
-#include "library/sound_probe.h"
 #include "operations/app_state.h"
 #include "operations/voice_streaming.h"
 #include "playback/audio_engine.h"
 #include "playback/engine_voices.h"
 #include "support/imgui_headless.h"
 #include "support/large_project.h"
+#include "support/program_work.h"
 #include "support/temp_dir.h"
 #include "ui/draw_ui.h"
 
@@ -38,20 +37,6 @@ constexpr double kMostFrameWork = 0.3;
 #else
 constexpr double kMostFrameWork = 0.1;
 #endif
-
-// The open's voices, the library scan it starts, the probe and whatever
-// rebuild they ask for, all done.
-bool StillWorking() {
-    bool scanHandedOver = false;
-    {
-        std::lock_guard<std::mutex> lock(gSoundLibrary.scanMutex);
-        scanHandedOver = !gSoundLibrary.finishedScans.empty();
-    }
-    return scanHandedOver || gAppState.busyTask.busy.load() || gAppState.deferredRebuild.load() ||
-           !gAppState.pendingOpenPath.empty() || gSoundLibrary.scanRunning.load() != 0 ||
-           !gSoundLibrary.libraryAddQueue.empty() || !gSoundLibrary.pendingFolders.empty() ||
-           SoundProbeHasWork(gSoundProbe, gProject, gSoundLibrary);
-}
 
 }  // namespace
 
@@ -100,8 +85,8 @@ TEST(LargeOpenFrames, NoFrameWaitsForTheProbeTheBedsOrTheirTrackAssignment) {
             worstFrame = frames;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(2));  // the workers' turn, as a real frame's wait
-    } while (StillWorking() && std::chrono::steady_clock::now() < guard);
-    ASSERT_FALSE(StillWorking()) << "still working after " << frames << " frames";
+    } while (ProgramStillWorking() && std::chrono::steady_clock::now() < guard);
+    ASSERT_FALSE(ProgramStillWorking()) << "still working after " << frames << " frames";
     std::printf("[Frames] %d frames after the open; the longest frame's work %.1f ms (frame %d)\n", frames,
                 worst * 1000.0, worstFrame);
 

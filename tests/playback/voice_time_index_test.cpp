@@ -82,6 +82,26 @@ TEST(VoiceTimeIndex, VeryLongVoicesOnAVeryLongTimelineWidenTheBuckets) {
         EXPECT_EQ(Gathered(index, spans, false, t, t + 0.01), Overlapping(spans, t, t + 0.01)) << t;
 }
 
+// The mixer gathers only where that leaves most voices out: a block among
+// indexed voices that all sound at once looks at every voice, one among
+// voices spread over the timeline gathers, and so does a block whose voices
+// were appended since the index was made (the gather reads only their
+// spans; a walk would read every voice).
+TEST(VoiceTimeIndex, AGatherIsMadeOnlyWhereItLeavesMostVoicesOut) {
+    std::vector<VoiceSpan> together, spread;
+    for (int v = 0; v < 1024; ++v) together.push_back({0.001 * v, 10.0 + 0.001 * v, 0});
+    for (int v = 0; v < 2000; ++v) spread.push_back({0.02 * v, 0.02 * v + 1.0, 0});
+    const VoiceTimeIndex all = BuildVoiceTimeIndex(together), few = BuildVoiceTimeIndex(spread);
+    for (double t : {1.0, 5.3, 9.99}) EXPECT_FALSE(GatherPays(all, together.size(), t, t + 0.0107)) << t;
+    for (double t : {1.0, 17.7, 39.99}) EXPECT_TRUE(GatherPays(few, spread.size(), t, t + 0.0853)) << t;
+    // Outside every voice: nothing to look at.
+    EXPECT_TRUE(GatherPays(all, together.size(), 500.0, 500.01));
+    // A tail of as many voices as were indexed, or no index at all.
+    for (int v = 0; v < 2000; ++v) spread.push_back({0.02 * v, 0.02 * v + 1.0, 0});
+    EXPECT_TRUE(GatherPays(few, spread.size(), 17.7, 17.8));
+    EXPECT_TRUE(GatherPays(VoiceTimeIndex(), together.size(), 1.0, 1.01));
+}
+
 // Two engines with the same voices, one mixing through its index and one
 // looking at every voice (no room to gather into), give the same samples
 // bit for bit while voices move, are replaced where they stand, are added

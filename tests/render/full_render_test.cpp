@@ -2,8 +2,9 @@
 // made them before (tests/support/reference_render.h): the packings on their
 // own over awkward layers, then whole generated projects (plain, under a
 // tight track budget with heroes, with locked layers kept, with events out
-// of time order, and ones the incremental road must leave to whole passes),
-// compared field by field.
+// of time order, with locked Clips of several layers and Beds hardly longer
+// than their crossfade), compared field by field, with the whole passes
+// made counted.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -307,38 +308,105 @@ TEST(FullRender, EventsOutOfTimeOrderAndUnusualEvents) {
     ExpectInTurnMatchesPasses(project, library);
 }
 
-// Left to a pass per event: a Clip with two layers (only the first is rebuilt
-// in every pass), a Bed short enough for the pass end to cut its fades (it
-// changes again in every pass).
-TEST(FullRender, ProjectsTheIncrementalRoadLeavesToWholePasses) {
+// Locked Clips that keep several layers (each pass replaces the first one,
+// and the sort moves the replacement to the Clip's start, until none starts
+// before it; two Clips at the same moment replace theirs in one pass) and
+// Beds hardly longer than their crossfade (every pass end cuts the fades the
+// rebuild set): one whole pass, then followed, also under a tight budget. A
+// Bed whose layers the sort and the rebuild reorder in every pass is still
+// left to whole passes.
+TEST(FullRender, LockedClipsWithLayersAndShortBedsFollowTheirPasses) {
     TempDir dir;
-    LargeProject large = Generated(60, 60, dir.File("Library"), 3);
+    LargeProject large = Generated(96, 80, dir.File("Library"), 3);
     SoundLibrary library;
     library.libraries.push_back(large.library.index);
+    Project project = large.project;
 
-    Project twoLayers = large.project;
-    int clip = -1;
-    for (size_t e = 0; e < twoLayers.events.size() && clip < 0; ++e)
-        if (twoLayers.events[e].shape == kShapeClip) clip = int(e);
-    ASSERT_GE(clip, 0);
-    twoLayers.events[size_t(clip)].locked = true;
+    std::vector<int> clips, beds;
+    for (size_t e = 0; e < project.events.size(); ++e) {
+        if (project.events[e].shape == kShapeClip) clips.push_back(int(e));
+        if (project.events[e].shape == kShapeBed) beds.push_back(int(e));
+    }
+    ASSERT_GE(clips.size(), 3u);
+    ASSERT_GE(beds.size(), 5u);
+    // Three layers around the first Clip's start (two before it, one after),
+    // fades that overrun them, a muted one and a quieter one; the second
+    // Clip moved to the third's time, each with two layers before it.
+    project.events[size_t(clips[1])].time = project.events[size_t(clips[2])].time;
+    project.events[size_t(clips[1])].syncOffset = project.events[size_t(clips[2])].syncOffset;
+    auto layersBefore = [&](int clip, std::initializer_list<float> offsets) {
+        Event& event = project.events[size_t(clip)];
+        event.locked = true;
+        int k = 0;
+        for (float offset : offsets) {
+            RenderResult r;
+            r.eventIdx = clip;
+            r.group = EventMixGroup(event);
+            r.startTime = event.time - event.syncOffset + offset;
+            r.duration = 0.4f + 0.3f * float(k);
+            r.fadeIn = r.fadeOut = 0.3f;
+            r.filepath = event.pinnedFile;
+            r.weight = 0.2f * float(k + 1);
+            r.userVolume = k == 1 ? 0.5f : 1.0f;
+            if (k == 2) SetUserMuted(r, true);
+            project.results.push_back(r);
+            k += 1;
+        }
+    };
+    layersBefore(clips[0], {-1.5f, -0.25f, 0.75f});
+    layersBefore(clips[1], {-0.5f, -2.0f});
+    layersBefore(clips[2], {-1.0f, -0.5f});
+    // Beds 0 to 30 ms longer than their crossfade (a frame at 24 fps, or
+    // three frames of a scene's crossfade).
+    const float lengths[] = {0.0f, 0.0005f, 0.002f, 0.01f, 0.03f};
+    for (size_t k = 0; k < beds.size(); ++k) {
+        Event& bed = project.events[beds[k]];
+        bed.duration = lengths[k % 5];
+        if (k % 4 == 3) {
+            bed.sceneLink = 0;
+            bed.sceneCrossfade = 3;
+        }
+    }
+    Rendered seen;
+    ExpectInTurnMatchesPasses(project, library, &seen);
+    int bedsCut = 0;
+    for (const RenderResult& r : seen.result.results)
+        bedsCut += seen.result.events[size_t(r.eventIdx)].shape == kShapeBed && r.fadeIn < 1.0f / 24 ? 1 : 0;
+    EXPECT_GT(bedsCut, 0) << "the pass end should cut the short Beds' fades";
+    // The two layers before the first Clip were each replaced by the
+    // rebuild's record (at the Clip's start), the one after it kept.
+    const Event& first = seen.result.events[size_t(clips[0])];
+    int atStart = 0, after = 0;
+    for (const RenderResult& r : seen.result.results) {
+        if (r.eventIdx != clips[0]) continue;
+        atStart += r.startTime == first.time - first.syncOffset ? 1 : 0;
+        after += r.startTime > first.time - first.syncOffset ? 1 : 0;
+    }
+    EXPECT_EQ(atStart, 2);
+    EXPECT_EQ(after, 1);
+
+    Project tight = project;
+    tight.budgetMode = true;
+    for (int g = 0; g < 3; ++g) tight.groups[g].trackCount = 2;
+    for (size_t e = 0; e < tight.events.size(); e += 11) tight.events[e].hero = true;
+    ExpectInTurnMatchesPasses(tight, library);
+
+    // A Bed with two files whose layers start 50 us apart: within the
+    // rebuild's tolerance, so it keeps both starts, puts them back in layer
+    // order, and the sort swaps them again.
+    Project swapping = large.project;
+    Event& bed = swapping.events[size_t(beds[0])];
+    bed.pinnedFiles.push_back(large.library.paths[5]);
     for (int k = 0; k < 2; ++k) {
         RenderResult r;
-        r.eventIdx = clip;
-        r.startTime = twoLayers.events[size_t(clip)].time + float(k);
-        r.duration = 0.5f;
-        r.filepath = twoLayers.events[size_t(clip)].pinnedFile;
-        twoLayers.results.push_back(r);
+        r.eventIdx = beds[0];
+        r.filepath = bed.pinnedFiles[size_t(k)];
+        r.fileId = k < int(bed.pinnedFileIds.size()) ? bed.pinnedFileIds[size_t(k)] : std::string();
+        r.startTime = bed.time - bed.syncOffset + (k == 0 ? 0.00005f : 0.0f);
+        r.group = EventMixGroup(bed);
+        swapping.results.push_back(r);
     }
-    ExpectInTurnMatchesPasses(twoLayers, library, nullptr, -1);
-
-    Project shortBed = large.project;
-    for (Event& e : shortBed.events) {
-        if (e.shape != kShapeBed) continue;
-        e.duration = 0.02f;
-        break;
-    }
-    ExpectInTurnMatchesPasses(shortBed, library, nullptr, -1);
+    ExpectInTurnMatchesPasses(swapping, library, nullptr, -1);
 }
 
 TEST(FullRender, StoppingKeepsTheEventsRenderedSoFar) {
