@@ -471,9 +471,10 @@ int RunShell(int argc, char** argv, const ShellInterface& ui) {
     StopSecondLaunchListener();
     int exitCode = driver ? TestDriverExitCode(*driver) : 0;
     shell.driver = nullptr;
-    driver.reset();
+    if (driver) ReleaseTestDriver(*driver);
 
     StopForShutdown(app, gShellServices);
+    driver.reset();  // after the jobs, which carry its observer
     app.quitCallback = nullptr;
     SetDialogHost({});
     ReleaseAboutImages(app);

@@ -39,10 +39,12 @@
 #include "library/sound_library.h"
 #include "library/sound_probe.h"
 #include "operations/app_state.h"
+#include "operations/document_context.h"
 #include "operations/export_job.h"
 #include "operations/render_job.h"
 #include "operations/selection.h"
 #include "operations/voice_sync.h"
+#include "operations/work_pace.h"
 #include "persistence/project_load.h"
 #include "platform/file_util.h"
 #include "playback/audio_engine.h"
@@ -134,15 +136,27 @@ struct TestDriver {
     // Waiting for an export to wait at its hold (waitheld); exporthold set.
     bool waitingHeld = false;
     double heldWaitEndsAt = 0;    // wall time
-    bool exportHeld = false;
+    // The holds the script's jobs meet, through the app state's observer
+    // (renderpace, buildpace, exporthold): the driver outlives every job.
+    WorkPace renderSteps;
+    WorkPace buildSteps;
+    ExportHold exportHold;
+    JobObserver observer;
 };
 
-void DestroyTestDriver(TestDriver* driver) {
-    if (driver && driver->clockStep > 0) SetInterfaceClockSource(nullptr);
-    if (driver && driver->renderPace > 0) PaceFullRender(false);
-    if (driver && driver->exportHeld) HoldExportForTests(false);
-    if (driver && driver->buildPace > 0) PaceVoiceBuild(false);
+void ReleaseTestDriver(TestDriver& driver) {
+    if (driver.clockStep > 0) SetInterfaceClockSource(nullptr);
+    driver.clockStep = 0;
+    SetWorkPaced(driver.renderSteps, false);
+    SetWorkPaced(driver.buildSteps, false);
+    HoldExport(driver.exportHold, false);
     SetBusyLaunchHook(nullptr);
+}
+
+void DestroyTestDriver(TestDriver* driver) {
+    if (!driver) return;
+    ReleaseTestDriver(*driver);
+    if (gAppState.observer == &driver->observer) gAppState.observer = nullptr;
     delete driver;
 }
 
@@ -698,8 +712,7 @@ bool RunStep(TestDriver& d, const ScriptStep& s) {
         case ScriptOp::Save: Log(SaveProject(s.text) ? "save %s" : "save FAILED: %s", s.text); break;
         case ScriptOp::Export: StartScriptExport(s.text, s.full); break;
         case ScriptOp::ExportHold:
-            d.exportHeld = s.count >= 0;
-            HoldExportForTests(s.count >= 0, ExportPass(std::max(s.count, 0)), s.x);
+            HoldExport(d.exportHold, s.count >= 0, ExportPass(std::max(s.count, 0)), s.x);
             Log("exporthold %s", s.count >= 0 ? std::to_string(s.count).c_str() : "off");
             break;
         case ScriptOp::WaitHeld:
@@ -773,12 +786,12 @@ bool RunStep(TestDriver& d, const ScriptStep& s) {
         case ScriptOp::RenderPace:
             d.renderPace = s.count;
             d.renderLetAt = d.frames->framesDrawn;
-            PaceFullRender(s.count > 0);
+            SetWorkPaced(d.renderSteps, s.count > 0);
             break;
         case ScriptOp::BuildPace:
             d.buildPace = s.count;
             d.buildLetAt = d.frames->framesDrawn;
-            PaceVoiceBuild(s.count > 0);
+            SetWorkPaced(d.buildSteps, s.count > 0);
             break;
         case ScriptOp::Quit:
             d.scriptDone = true;
@@ -824,6 +837,10 @@ TestDriverPtr StartTestDriver(SDL_Window* window, FrameDriver& frames) {
     PushWindowEvent(*d, SDL_WINDOWEVENT_FOCUS_GAINED);
     PushWindowEvent(*d, SDL_WINDOWEVENT_ENTER);
     SetBusyLaunchHook(&KeepDocumentDumpFields);
+    d->observer.renderPace = &d->renderSteps;
+    d->observer.voiceBuildPace = &d->buildSteps;
+    d->observer.exportHold = &d->exportHold;
+    gAppState.observer = &d->observer;
     return d;
 }
 
@@ -852,17 +869,17 @@ void TestDriverBeforeEvents(TestDriver& d) {
         Log(busy ? "waittask: timed out%s" : "waittask: over%s", "");
     }
     if (d.waitingHeld) {
-        const bool held = ExportHeldForTests();
+        const bool held = ExportWaitsAtHold(d.exportHold);
         if (!held && WallSeconds() < d.heldWaitEndsAt) return;
         d.waitingHeld = false;
         Log(held ? "waitheld: %s" : "waitheld: timed out%s", held ? "held" : "");
     }
     if (d.renderPace > 0 && d.frames->framesDrawn - d.renderLetAt >= d.renderPace) {
-        LetPacedRenderEvent();
+        LetWorkStep(d.renderSteps);
         d.renderLetAt = d.frames->framesDrawn;
     }
     if (d.buildPace > 0 && d.frames->framesDrawn - d.buildLetAt >= d.buildPace) {
-        LetPacedVoice();
+        LetWorkStep(d.buildSteps);
         d.buildLetAt = d.frames->framesDrawn;
     }
     if (d.waitingPlay) {

@@ -272,7 +272,11 @@ struct FrameDriver;
 struct TestDriver;
 
 // Null when TL_TEST_SCRIPT is not set. A script that cannot be read gives a
-// driver that quits at once with exit code 2.
+// driver that quits at once with exit code 2. The driver sets the app
+// state's observer to its own holds (document_context.h); jobs copy it, so
+// the driver is destroyed only once every job has ended: the shutdown first
+// releases it (its clock and its holds), then stops the jobs.
+void ReleaseTestDriver(TestDriver& driver);
 void DestroyTestDriver(TestDriver* driver);
 struct TestDriverDeleter {
     void operator()(TestDriver* driver) const { DestroyTestDriver(driver); }

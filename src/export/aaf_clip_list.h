@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+struct WriteFault;
+
 inline constexpr int kAafGainCurvePoints = 64;
 
 // Linear gain at 64 evenly spaced instants from the clip's start (point 0)
@@ -52,4 +54,6 @@ struct AafClipList {
     // descriptor ("/proc/self/fd/<n>/<name>"), so that the file lands in the
     // folder the export opened whatever the path now leads to. Empty: the path.
     std::string sessionFileAt;
+    // A test's full disk (ExportJob::writeFault) the session file's writes meet.
+    WriteFault* writeFault = nullptr;
 };

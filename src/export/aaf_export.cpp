@@ -48,9 +48,9 @@ AafSessionWriter ProgramAafSessionWriter() {
         if (extended)
             return ExportAafSessionExtended(aafPath, l.essencePaths, l.essenceNames, l.positions, l.lengths,
                                             l.sourceOffsets, l.fileLengths, l.tracks, l.trackNames, sampleRate,
-                                            l.fadeIns, l.fadeOuts, l.markers, l.gainCurves, l.gains);
+                                            l.fadeIns, l.fadeOuts, l.markers, l.gainCurves, l.gains, l.writeFault);
         return ExportAafSession(aafPath, l.essencePaths, l.essenceNames, l.positions, l.lengths, l.fileLengths,
-                                l.tracks, l.trackNames, sampleRate, l.markers, l.gainCurves, l.gains);
+                                l.tracks, l.trackNames, sampleRate, l.markers, l.gainCurves, l.gains, l.writeFault);
     };
 }
 
@@ -142,7 +142,7 @@ bool WriteEssence(AafExportRun& run, const std::string& name, const std::vector<
     run.rollback.Announce(path);
     if (!WriteBWFClipMonoAtSample(path, samples.data() + skip, int32_t(frames), run.timing.sampleRate,
                                   std::max<int64_t>(0, reference), description, run.job.cancel,
-                                  HeldFolderFor(run.job, path))) {
+                                  HeldFolderFor(run.job, path), run.job.writeFault)) {
         run.lost.push_back(path);  // taken back if another case then places the clip
         return false;
     }
@@ -350,7 +350,7 @@ StreamedRegion StreamEssences(AafExportRun& run, const std::string& source, floa
             const std::string path = PathOf(run, f.name);
             run.rollback.Announce(path);
             if (!writer->Open(path, run.timing.sampleRate, uint64_t(std::max<int64_t>(0, stamp)), nullptr,
-                              run.job.cancel, 1, HeldFolderFor(run.job, path)))
+                              run.job.cancel, 1, HeldFolderFor(run.job, path), run.job.writeFault))
                 writer.reset();
             writers.push_back(std::move(writer));
         }
@@ -618,7 +618,8 @@ void AddReverbReturns(AafExportRun& run) {
     for (int c = 0; c < 2; ++c) {
         run.rollback.Announce(PathOf(run, names[c]));
         open[c] = writers[c].Open(PathOf(run, names[c]), rate, uint64_t(std::max<int64_t>(0, clip.position)),
-                                  descriptions[c], job.cancel, 1, HeldFolderFor(job, PathOf(run, names[c])));
+                                  descriptions[c], job.cancel, 1, HeldFolderFor(job, PathOf(run, names[c])),
+                                  job.writeFault);
     }
     const MixSink sink = [&](float* l, float* r, int64_t n) {
         if (open[0]) open[0] = writers[0].Write(l, n);
@@ -731,6 +732,7 @@ bool WriteAafExport(const ExportJob& job, const Project& project, const AudioEng
     // A pass run on its own replaces what stands at the session's name; an
     // export's pass set the earlier session aside before it began.
     if (!held) std::remove(aafPath.c_str());
+    run.list.writeFault = job.writeFault;
     if (held) run.list.sessionFileAt = "/proc/self/fd/" + std::to_string(held->fd) + "/" + FileNameOf(aafPath);
     if (!writer || !writer(aafPath, run.list, rate, extended)) return false;
     FileIdentity identity;

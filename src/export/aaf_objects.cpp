@@ -254,7 +254,7 @@ AafStatus AafSaveFile(AafFile& file, std::string* detail) {
     if (file.closed) return AafStatus::FileClosed;
     if (file.readOnly) return AafStatus::ReadOnly;
     if (file.transient) return AafStatus::Transient;
-    return AafSaveStore(file.store, file.path, detail);
+    return AafSaveStore(file.store, file.path, detail, file.writeFault);
 }
 
 AafStatus AafCloseFile(AafFile& file) {

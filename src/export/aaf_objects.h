@@ -78,6 +78,7 @@ struct AafFile {
     bool closed = false;
     bool readOnly = false;   // opened for reading: nothing may be added, nothing saved
     bool transient = false;  // in memory only: never saved
+    WriteFault* writeFault = nullptr;  // a test's full disk met by the save (write_fault.h)
 };
 
 // A new file at `path` (written by AafSaveFile): root, MetaDictionary (the

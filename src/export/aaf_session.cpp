@@ -197,7 +197,7 @@ struct SessionInput {
 
 // `sharePaths`: entries with one essence path share one mob pair (the first
 // entry's); otherwise every entry gets its own.
-bool WriteSession(const std::string& aafPath, const SessionInput& in, bool sharePaths) {
+bool WriteSession(const std::string& aafPath, const SessionInput& in, bool sharePaths, WriteFault* fault) {
     const size_t n = in.essencePaths.size();
     if (in.essenceNames.size() != n || in.positions.size() != n || in.lengths.size() != n ||
         in.fileLengths.size() != n || in.tracks.size() != n) {
@@ -207,6 +207,7 @@ bool WriteSession(const std::string& aafPath, const SessionInput& in, bool share
 
     AafSession session;
     if (!OpenAafFile(aafPath, &session)) return false;
+    session.file->writeFault = fault;
 
     std::vector<AafMobId> masterIds(n);
     std::unordered_map<std::string, size_t> firstEntryOfPath;
@@ -267,14 +268,15 @@ bool ExportAafSession(const std::string& aafPath, const std::vector<std::string>
                       const std::vector<int64_t>& lengths, const std::vector<int64_t>& fileLengths,
                       const std::vector<int32_t>& tracks, const std::vector<std::string>& trackNames,
                       int32_t sampleRate, const std::vector<AafMarker>& markers,
-                      const std::vector<AafGainCurve>& gainCurves, const std::vector<float>& gains) {
+                      const std::vector<AafGainCurve>& gainCurves, const std::vector<float>& gains,
+                      WriteFault* fault) {
     // This writer places every clip from the start of its file, without fades.
     const std::vector<int64_t> noOffsets;
     const std::vector<int32_t> noFades;
     return WriteSession(aafPath,
                         SessionInput{essencePaths, essenceNames, positions, lengths, noOffsets, fileLengths, tracks,
                                      trackNames, sampleRate, noFades, noFades, markers, gainCurves, gains},
-                        false);
+                        false, fault);
 }
 
 bool ExportAafSessionExtended(const std::string& aafPath, const std::vector<std::string>& essencePaths,
@@ -284,9 +286,9 @@ bool ExportAafSessionExtended(const std::string& aafPath, const std::vector<std:
                               const std::vector<std::string>& trackNames, int32_t sampleRate,
                               const std::vector<int32_t>& fadeIns, const std::vector<int32_t>& fadeOuts,
                               const std::vector<AafMarker>& markers, const std::vector<AafGainCurve>& gainCurves,
-                              const std::vector<float>& gains) {
+                              const std::vector<float>& gains, WriteFault* fault) {
     return WriteSession(aafPath,
                         SessionInput{essencePaths, essenceNames, positions, lengths, sourceOffsets, fileLengths,
                                      tracks, trackNames, sampleRate, fadeIns, fadeOuts, markers, gainCurves, gains},
-                        true);
+                        true, fault);
 }

@@ -42,7 +42,8 @@ bool ExportAafSession(const std::string& aafPath, const std::vector<std::string>
                       const std::vector<int64_t>& lengths, const std::vector<int64_t>& fileLengths,
                       const std::vector<int32_t>& tracks, const std::vector<std::string>& trackNames,
                       int32_t sampleRate, const std::vector<AafMarker>& markers,
-                      const std::vector<AafGainCurve>& gainCurves, const std::vector<float>& gains);
+                      const std::vector<AafGainCurve>& gainCurves, const std::vector<float>& gains,
+                      WriteFault* fault = nullptr);
 
 bool ExportAafSessionExtended(const std::string& aafPath, const std::vector<std::string>& essencePaths,
                               const std::vector<std::string>& essenceNames, const std::vector<int64_t>& positions,
@@ -51,7 +52,7 @@ bool ExportAafSessionExtended(const std::string& aafPath, const std::vector<std:
                               const std::vector<std::string>& trackNames, int32_t sampleRate,
                               const std::vector<int32_t>& fadeIns, const std::vector<int32_t>& fadeOuts,
                               const std::vector<AafMarker>& markers, const std::vector<AafGainCurve>& gainCurves,
-                              const std::vector<float>& gains);
+                              const std::vector<float>& gains, WriteFault* fault = nullptr);
 
 // Loads the runtime when no library is loaded (a failure is logged and
 // retried by the next export), then opens a new file at `path` (UTF-8) and

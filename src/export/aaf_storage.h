@@ -42,6 +42,8 @@
 #include <string_view>
 #include <vector>
 
+struct WriteFault;
+
 // --- Values -----------------------------------------------------------------
 
 // A 16-byte identifier. Stored in GUID layout: data1, data2, data3
@@ -280,7 +282,9 @@ const uint8_t* AafDataBytes(const AafObject* object, uint16_t pid, size_t* size)
 // Fails, leaving any previous file intact and no ".tmp", when a weak reference
 // dangles, a set element lacks its key or shares it, or the file cannot be
 // written; `detail` (optional) then says what and where.
-AafStatus AafSaveStore(const AafStore& store, const std::string& path, std::string* detail = nullptr);
+// `fault`, a test's full disk (write_fault.h), meets every write; null in the program.
+AafStatus AafSaveStore(const AafStore& store, const std::string& path, std::string* detail = nullptr,
+                       WriteFault* fault = nullptr);
 
 // Reads the file at `path` (a compound file of AAF objects in the forms this
 // layer writes) into the empty `store`, whose root it sets; saved again, the

@@ -353,7 +353,7 @@ bool WriteObject(SaveState& st, const AafObject* object, CompoundFileWriter& w) 
 
 // --- AafSaveStore ------------------------------------------------------------------------
 
-AafStatus AafSaveStore(const AafStore& store, const std::string& path, std::string* detail) {
+AafStatus AafSaveStore(const AafStore& store, const std::string& path, std::string* detail, WriteFault* fault) {
     auto finish = [&](AafStatus s, const std::string& text) {
         if (detail) *detail = text;
         return s;
@@ -368,6 +368,7 @@ AafStatus AafSaveStore(const AafStore& store, const std::string& path, std::stri
     // Stream data goes to "<path>.tmp" as it is encoded; the writer renames
     // it over the path when the file is complete and removes it otherwise.
     CompoundFileWriter w;
+    w.fault = fault;
     bool ok = CompoundFileOpen(w, path, kAafFileKindAaf512Binary.Bytes(), store.root->classId.Bytes()) &&
               WriteObject(st, store.root, w) &&
               WriteStream(st, w, "referenced properties", EncodeReferencedProperties(st)) &&

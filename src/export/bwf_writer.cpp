@@ -5,7 +5,7 @@
 //   RewriteBextChunk  version 1 with an empty coding history, after libsndfile
 //   IsOwnBroadcastWavFile
 //   File layer        BwfFile: the temporary file (made new) under libsndfile's
-//                     virtual I/O, InjectBwfWriteFailure
+//                     virtual I/O, where a test's WriteFault meets every write
 //   Shared steps      BwfOpen (file and bext chunk), BwfClose (close, move into place),
 //                     RemovePartial, Stopped
 //   WriteBWFStereo
@@ -175,46 +175,13 @@ bool IsOwnBroadcastWavFile(int fd) {
 
 namespace {
 
-// The injected failure: armed only while a test wants one, so a write
-// normally costs one atomic load here.
-struct WriteFault {
-    std::atomic<bool> armed{false};
-    std::mutex mutex;  // guards the rest
-    int remaining = 0;
-    int error = ENOSPC;
-    std::string fileName;
-    bool lasting = false;  // once it failed, every write fails (a full disk)
-};
-
-WriteFault& Fault() {
-    static WriteFault fault;
-    return fault;
-}
-
-// True (with errno set) when this write is the one to fail.
-bool WriteFails(const std::string& fileName) {
-    WriteFault& f = Fault();
-    if (!f.armed.load(std::memory_order_acquire)) return false;
-    std::lock_guard<std::mutex> lock(f.mutex);
-    if (f.remaining <= 0 || (!f.fileName.empty() && f.fileName != fileName)) return false;
-    if (f.remaining > 1) {
-        --f.remaining;
-        return false;
-    }
-    if (!f.lasting) {
-        f.remaining = 0;
-        f.armed.store(false, std::memory_order_release);
-    }
-    errno = f.error;
-    return true;
-}
-
 // The temporary file libsndfile writes through its virtual I/O, so that every
 // byte goes through one write routine of ours.
 struct BwfFile {
     int fd = -1;
     std::string fileName;  // of the final path, what a fault names
     const HeldFolder* folder = nullptr;  // where it is made; null: by its path
+    WriteFault* fault = nullptr;         // a test's full disk (write_fault.h); null in the program
     // libsndfile does not look at the count of its header writes: a short
     // one is remembered here and fails the file at its close.
     bool shortWrite = false;
@@ -239,7 +206,7 @@ sf_count_t FileRead(void* ptr, sf_count_t count, void* user) {
 
 sf_count_t FileWrite(const void* ptr, sf_count_t count, void* user) {
     BwfFile& file = *static_cast<BwfFile*>(user);
-    if (WriteFails(file.fileName)) {
+    if (WriteFaultHits(file.fault, file.fileName)) {
         file.shortWrite = true;
         return 0;
     }
@@ -258,18 +225,6 @@ sf_count_t FileWrite(const void* ptr, sf_count_t count, void* user) {
 sf_count_t FileTell(void* user) { return ::lseek(static_cast<BwfFile*>(user)->fd, 0, SEEK_CUR); }
 
 }  // namespace
-
-void InjectBwfWriteFailure(int nthWrite, int error, const std::string& fileName, bool lasting) {
-    WriteFault& f = Fault();
-    std::lock_guard<std::mutex> lock(f.mutex);
-    f.remaining = std::max(nthWrite, 0);
-    f.error = error;
-    f.fileName = fileName;
-    f.lasting = lasting;
-    f.armed.store(nthWrite > 0, std::memory_order_release);
-}
-
-bool InjectedWriteFails(const std::string& fileName) { return WriteFails(fileName); }
 
 // ---------------------------------------------------------------------------
 // Shared steps
@@ -299,8 +254,9 @@ struct BwfHandle {
 
 // Opens "<path>.tmp" for 24-bit PCM and sets the bext chunk. A refused bext
 // is logged under `who` and the file is written anyway (it lands at zero).
-BwfHandle BwfOpen(const HeldFolder* folder, const std::string& path, const std::string& tmpPath, int channels,
-                  int32_t sampleRate, uint64_t timeReference, const char* description, const char* who) {
+BwfHandle BwfOpen(const HeldFolder* folder, WriteFault* fault, const std::string& path, const std::string& tmpPath,
+                  int channels, int32_t sampleRate, uint64_t timeReference, const char* description,
+                  const char* who) {
     SF_INFO info;
     std::memset(&info, 0, sizeof(info));
     info.frames = 0;
@@ -318,6 +274,7 @@ BwfHandle BwfOpen(const HeldFolder* folder, const std::string& path, const std::
         return handle;
     }
     handle.file->folder = folder;
+    handle.file->fault = fault;
     NoteMadeFile(folder, path, handle.file->fd, false);
     const size_t slash = path.find_last_of('/');
     handle.file->fileName = slash == std::string::npos ? path : path.substr(slash + 1);
@@ -403,7 +360,7 @@ bool BwfClose(BwfHandle& file, const std::string& path, const std::string& tmpPa
 
 bool WriteBWFStereo(const std::string& path, const float* left, const float* right, int64_t frames,
                     int32_t sampleRate, double startSeconds, const char* description,
-                    const std::atomic<bool>* stop, const HeldFolder* folder) {
+                    const std::atomic<bool>* stop, const HeldFolder* folder, WriteFault* fault) {
     constexpr const char* kWho = "WriteBWFStereo";
     if (frames < 1 || !left || !right || sampleRate < 1) return false;
     const int64_t limit = int64_t(sampleRate) * 3600;
@@ -413,7 +370,7 @@ bool WriteBWFStereo(const std::string& path, const float* left, const float* rig
         return false;
     }
     const std::string tmpPath = path + ".tmp";
-    BwfHandle file = BwfOpen(folder, path, tmpPath, 2, sampleRate, BwfTimeReference(sampleRate, startSeconds),
+    BwfHandle file = BwfOpen(folder, fault, path, tmpPath, 2, sampleRate, BwfTimeReference(sampleRate, startSeconds),
                              description, kWho);
     if (!file) return false;
 
@@ -500,7 +457,7 @@ BwfMonoWriter::~BwfMonoWriter() {
 
 bool BwfMonoWriter::Open(const std::string& path, int32_t sampleRate, uint64_t timeReference,
                          const char* description, const std::atomic<bool>* stop, int channels,
-                         const HeldFolder* folder) {
+                         const HeldFolder* folder, WriteFault* fault) {
     state_.reset();
     if (sampleRate < 1 || Stopped(stop) || channels < 1 || channels > 2) return false;
     auto state = std::make_unique<State>();
@@ -510,7 +467,8 @@ bool BwfMonoWriter::Open(const std::string& path, int32_t sampleRate, uint64_t t
     state->path = path;
     state->tmpPath = path + ".tmp";
     state->limit = int64_t(sampleRate) * 3600;
-    state->file = BwfOpen(folder, path, state->tmpPath, channels, sampleRate, timeReference, description, kMonoWho);
+    state->file =
+        BwfOpen(folder, fault, path, state->tmpPath, channels, sampleRate, timeReference, description, kMonoWho);
     if (!state->file) return false;
     state->block.resize(size_t(kStereoBlockFrames) * size_t(channels));
     state_ = std::move(state);
@@ -550,7 +508,7 @@ namespace {
 
 bool WriteMono(const std::string& path, const float* samples, int32_t frames, int32_t sampleRate,
                uint64_t timeReference, const char* description, const std::atomic<bool>* stop,
-               const HeldFolder* folder) {
+               const HeldFolder* folder, WriteFault* fault) {
     if (frames < 1 || !samples || sampleRate < 1) return false;
     const int64_t limit = int64_t(sampleRate) * 3600;
     if (frames > limit) {
@@ -559,7 +517,7 @@ bool WriteMono(const std::string& path, const float* samples, int32_t frames, in
         return false;
     }
     BwfMonoWriter writer;
-    return writer.Open(path, sampleRate, timeReference, description, stop, 1, folder) &&
+    return writer.Open(path, sampleRate, timeReference, description, stop, 1, folder, fault) &&
            writer.Write(samples, frames) &&
            writer.Finish();
 }
@@ -568,14 +526,14 @@ bool WriteMono(const std::string& path, const float* samples, int32_t frames, in
 
 bool WriteBWFClipMono(const std::string& path, const float* samples, int32_t frames, int32_t sampleRate,
                       double startSeconds, const char* description, const std::atomic<bool>* stop,
-                      const HeldFolder* folder) {
+                      const HeldFolder* folder, WriteFault* fault) {
     return WriteMono(path, samples, frames, sampleRate, BwfTimeReference(sampleRate, startSeconds), description,
-                     stop, folder);
+                     stop, folder, fault);
 }
 
 bool WriteBWFClipMonoAtSample(const std::string& path, const float* samples, int32_t frames,
                               int32_t sampleRate, int64_t timeReferenceSamples, const char* description,
-                              const std::atomic<bool>* stop, const HeldFolder* folder) {
+                              const std::atomic<bool>* stop, const HeldFolder* folder, WriteFault* fault) {
     return WriteMono(path, samples, frames, sampleRate, timeReferenceSamples > 0 ? uint64_t(timeReferenceSamples) : 0,
-                     description, stop, folder);
+                     description, stop, folder, fault);
 }

@@ -10,7 +10,6 @@
 //   BwfMonoWriter             one channel handed over a block at a time
 //   RewriteBextChunk          a written file's bext chunk as version 1, no coding history
 //   IsOwnBroadcastWavFile     a WAV file whose bext originator is the program
-//   InjectBwfWriteFailure     test seam: the Nth write of the file layer fails
 //
 // The bext chunk is version 1 with an empty coding history: libsndfile
 // always writes version 2 and appends its own coding-history line, so the
@@ -33,6 +32,7 @@
 #include <memory>
 #include <string>
 
+#include "export/write_fault.h"
 #include "platform/file_util.h"
 
 inline constexpr const char* kBwfDefaultDescription = "Tessaloom export";
@@ -46,21 +46,24 @@ uint64_t BwfTimeReference(int32_t sampleRate, double startSeconds);
 // character boundary. True when the whole file was written and is in place.
 // `stop` may be null (never stopped). With `folder` (held open by the
 // caller, HeldFolder) the file is made in that folder under the last
-// component of `path`, never reached by the path.
+// component of `path`, never reached by the path. `fault`, a test's full
+// disk (write_fault.h), meets every write of the file; null in the program.
 bool WriteBWFStereo(const std::string& path, const float* left, const float* right, int64_t frames,
                     int32_t sampleRate, double startSeconds, const char* description,
-                    const std::atomic<bool>* stop = nullptr, const HeldFolder* folder = nullptr);
+                    const std::atomic<bool>* stop = nullptr, const HeldFolder* folder = nullptr,
+                    WriteFault* fault = nullptr);
 
 bool WriteBWFClipMono(const std::string& path, const float* samples, int32_t frames, int32_t sampleRate,
                       double startSeconds, const char* description, const std::atomic<bool>* stop = nullptr,
-                      const HeldFolder* folder = nullptr);
+                      const HeldFolder* folder = nullptr, WriteFault* fault = nullptr);
 
 // As WriteBWFClipMono with the time reference given in samples (negative
 // gives 0), for callers whose clip positions are sample counts already, so
 // the file's reference and the clip's position agree to the sample.
 bool WriteBWFClipMonoAtSample(const std::string& path, const float* samples, int32_t frames,
                               int32_t sampleRate, int64_t timeReferenceSamples, const char* description,
-                              const std::atomic<bool>* stop = nullptr, const HeldFolder* folder = nullptr);
+                              const std::atomic<bool>* stop = nullptr, const HeldFolder* folder = nullptr,
+                              WriteFault* fault = nullptr);
 
 // A mono file (or, opened with two channels, a stereo one) written a block
 // at a time, for samples that are never whole in memory (an essence read
@@ -80,7 +83,8 @@ public:
     // `timeReference` in samples; `description` and `stop` may be null. A
     // raised stop fails the next Write (and Finish): nothing is left.
     bool Open(const std::string& path, int32_t sampleRate, uint64_t timeReference, const char* description,
-              const std::atomic<bool>* stop = nullptr, int channels = 1, const HeldFolder* folder = nullptr);
+              const std::atomic<bool>* stop = nullptr, int channels = 1, const HeldFolder* folder = nullptr,
+              WriteFault* fault = nullptr);
     bool Write(const float* samples, int64_t frames);  // a mono file
     bool WriteStereo(const float* left, const float* right, int64_t frames);  // a stereo file
     // True when at least one frame was written and the file is in place.
@@ -107,15 +111,3 @@ bool RewriteBextChunk(int fd);
 // kBwfOriginator: a file the program wrote.
 bool IsOwnBroadcastWavFile(int fd);
 
-// Test seam of the file layer that every writer above (and the AAF session's
-// compound file writer) writes its temporary file through: counting from
-// this call, the nthWrite-th write to a file whose final name (last path
-// component) is `fileName`, or to any file when that is empty, writes
-// nothing and fails with `error`, as a full disk fails it; the writes before
-// and after it go through, unless `lasting`: then that write and every one
-// after it fail, as on a disk that filled up. nthWrite 0 turns it off. Any
-// thread may call it.
-void InjectBwfWriteFailure(int nthWrite, int error, const std::string& fileName = "", bool lasting = false);
-// For a writer of its own: true (errno set) when this write of the file
-// named `fileName` is one the seam above fails.
-bool InjectedWriteFails(const std::string& fileName);

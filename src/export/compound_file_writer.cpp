@@ -25,7 +25,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "export/bwf_writer.h"
+#include "export/write_fault.h"
 #include "platform/file_util.h"
 
 namespace {
@@ -80,7 +80,7 @@ bool SystemFail(CompoundFileWriter& w, const std::string& what, int error) {
 }
 
 bool WriteAt(CompoundFileWriter& w, const uint8_t* data, size_t size, off_t* offset) {
-    if (size > 0 && InjectedWriteFails(FileNameOf(w.path))) return SystemFail(w, "cannot write", errno);
+    if (size > 0 && WriteFaultHits(w.fault, FileNameOf(w.path))) return SystemFail(w, "cannot write", errno);
     while (size > 0) {
         ssize_t n = offset ? ::pwrite(w.fd, data, size, *offset) : ::write(w.fd, data, size);
         if (n < 0 && errno == EINTR) continue;

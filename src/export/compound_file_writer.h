@@ -34,6 +34,8 @@
 #include <string>
 #include <vector>
 
+struct WriteFault;
+
 using CompoundClassId = std::array<uint8_t, 16>;
 using CompoundDirEntry = std::array<uint8_t, 128>;
 
@@ -66,6 +68,8 @@ struct CompoundFileWriter {
     std::array<CompoundDirEntry, 4> firstDirSector{};  // ids 0-3, written last
     CompoundClassId fileKind{};
     std::vector<CompoundOpenStorage> open;  // open[0] is the root
+    // A test's full disk (write_fault.h), met by every write; null in the program.
+    WriteFault* fault = nullptr;
 
     CompoundFileWriter() = default;
     CompoundFileWriter(const CompoundFileWriter&) = delete;

@@ -4,7 +4,7 @@
 // Index
 //   CurrentMixLevels
 //   ExportRollback / MakeExportFolder
-//   ReportPassProgress / HoldExportForTests
+//   ReportPassProgress / HoldExport
 //   SnapSamplePosition / IsInExportRange
 //   ExportLosses / ExportFinalText
 #include "export/export_records.h"
@@ -81,37 +81,24 @@ bool MakeExportFolder(const std::string& path, ExportRollback& rollback, const s
 }
 
 // ---------------------------------------------------------------------------
-// ReportPassProgress / HoldExportForTests
+// ReportPassProgress / HoldExport
 // ---------------------------------------------------------------------------
 
 namespace {
 
-struct ExportHold {
-    std::atomic<bool> armed{false};
-    std::atomic<bool> held{false};
-    std::mutex mutex;  // guards pass and fraction
-    ExportPass pass = ExportPass::Aaf;
-    double fraction = 0;
-};
-
-ExportHold& Hold() {
-    static ExportHold hold;
-    return hold;
-}
-
-// Waits while the hold is on for this pass and fraction, until it is let go
-// or the export is stopped.
+// Waits while the job's hold is on for this pass and fraction, until it is
+// let go or the export is stopped.
 void WaitAtHold(const ExportJob& job, double fraction) {
-    ExportHold& hold = Hold();
-    if (!hold.armed.load(std::memory_order_acquire)) return;
+    ExportHold* hold = job.hold;
+    if (!hold || !hold->armed.load(std::memory_order_acquire)) return;
     {
-        std::lock_guard<std::mutex> lock(hold.mutex);
-        if (hold.pass != job.pass || fraction < hold.fraction) return;
+        std::lock_guard<std::mutex> lock(hold->mutex);
+        if (hold->pass != job.pass || fraction < hold->fraction) return;
     }
-    hold.held.store(true);
-    while (hold.armed.load() && !ExportCancelled(job)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    hold.armed.store(false);  // once: a hold is for one export
-    hold.held.store(false);
+    hold->waiting.store(true);
+    while (hold->armed.load() && !ExportCancelled(job)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    hold->armed.store(false);  // once: a hold is for one export
+    hold->waiting.store(false);
 }
 
 }  // namespace
@@ -122,8 +109,7 @@ void ReportPassProgress(const ExportJob& job, double fraction) {
     WaitAtHold(job, f);
 }
 
-void HoldExportForTests(bool on, ExportPass pass, double fraction) {
-    ExportHold& hold = Hold();
+void HoldExport(ExportHold& hold, bool on, ExportPass pass, double fraction) {
     {
         std::lock_guard<std::mutex> lock(hold.mutex);
         hold.pass = pass;
@@ -132,7 +118,7 @@ void HoldExportForTests(bool on, ExportPass pass, double fraction) {
     hold.armed.store(on, std::memory_order_release);
 }
 
-bool ExportHeldForTests() { return Hold().held.load(); }
+bool ExportWaitsAtHold(const ExportHold& hold) { return hold.waiting.load(); }
 
 // ---------------------------------------------------------------------------
 // SnapSamplePosition / IsInExportRange

@@ -6,8 +6,8 @@
 //   ExportJob            what one export writes (copied into the thread)
 //   WavPassMode / WavPassOptions         one WAV pass as the job hands it to WriteWavExport
 //   ExportCancelled      whether the job was asked to stop
+//   ExportHold / HoldExport / ExportWaitsAtHold   a test's hold on a pass part-way
 //   ReportPassProgress   how far the pass under way is; where a test holds the export
-//   HoldExportForTests / ExportHeldForTests   the test seam that holds a pass part-way
 //   ExportRollback       files and folders one pass made; undone unless committed
 //   MakeExportFolder     create a folder and its missing parents, recording each
 //   SnapSamplePosition / IsInExportRange  small routines of the AAF export
@@ -23,12 +23,14 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "playback/audio_engine.h"
 
 struct ExportFolders;
+struct WriteFault;
 struct Project;
 struct RenderResult;
 
@@ -56,6 +58,21 @@ struct ExportVoiceStats {
 };
 
 enum class ExportPass { Aaf, Mixdown, Stems, Tracks, Clips };
+
+// A test's hold on an export: the next export given it (ExportJob::hold,
+// reached through the context's JobObserver) that reaches `fraction` of
+// `pass` waits there (the stop still reaches it) until the hold is let go.
+// The program never makes one.
+struct ExportHold {
+    std::atomic<bool> armed{false};
+    std::atomic<bool> waiting{false};  // an export waits at the hold now
+    std::mutex mutex;                  // guards pass and fraction
+    ExportPass pass = ExportPass::Aaf;
+    double fraction = 0;
+};
+// Arms the hold at `fraction` of `pass`, or lets it go (on = false).
+void HoldExport(ExportHold& hold, bool on, ExportPass pass = ExportPass::Aaf, double fraction = 0);
+bool ExportWaitsAtHold(const ExportHold& hold);
 
 struct ExportJob {
     std::string outDir;
@@ -115,6 +132,10 @@ struct ExportJob {
     // asks): the pass under way, and its share of the whole, are set by the
     // job before each pass; the pass reports its own fraction.
     std::atomic<float>* progress = nullptr;
+    // A test's hold on the passes, and its full disk that every file's
+    // writes meet (write_fault.h); null in the program.
+    ExportHold* hold = nullptr;
+    WriteFault* writeFault = nullptr;
     ExportPass pass = ExportPass::Aaf;
     float progressFrom = 0;
     float progressSpan = 1;
@@ -143,17 +164,10 @@ struct ExportJob {
 inline bool ExportCancelled(const ExportJob& job) { return job.cancel && job.cancel->load(); }
 
 // The pass under way has done `fraction` (0 to 1) of its work: the job's
-// progress moves to its share of that. A test's hold on this pass (below)
+// progress moves to its share of that. The job's hold on this pass (above)
 // waits here once the fraction reaches it, until the hold is let go or the
 // export is stopped.
 void ReportPassProgress(const ExportJob& job, double fraction);
-
-// Test seam: the next export to reach `fraction` of `pass` holds there (the
-// export thread waits, the stop still reaches it) until the hold is let go
-// (on = false). ExportHeldForTests tells whether an export waits there now.
-// The program never sets one.
-void HoldExportForTests(bool on, ExportPass pass = ExportPass::Aaf, double fraction = 0);
-bool ExportHeldForTests();
 
 enum WavPassMode : int32_t { kWavMixdown = 0, kWavStems = 1, kWavTracks = 2, kWavClips = 3 };
 

@@ -388,7 +388,7 @@ bool WriteStereoFile(PassState& p, const std::string& path, const float* left, c
     if (ExportCancelled(p.job)) return false;  // the pass is undone
     p.rollback.Announce(path);
     if (!WriteBWFStereo(path, left, right, frames, p.rate, timeReference, description.c_str(), p.job.cancel,
-                        HeldFolderFor(p.job, path))) {
+                        HeldFolderFor(p.job, path), p.job.writeFault)) {
         if (ExportCancelled(p.job)) return false;  // stopped, not lost
         p.failedPath = path;
         return false;
@@ -407,7 +407,7 @@ bool WriteMixedFile(PassState& p, const std::string& path, bool stereo, const st
     p.rollback.Announce(path);
     BwfMonoWriter writer;
     bool open = writer.Open(path, p.rate, BwfTimeReference(p.rate, p.timeReference), description.c_str(),
-                            p.job.cancel, stereo ? 2 : 1, HeldFolderFor(p.job, path));
+                            p.job.cancel, stereo ? 2 : 1, HeldFolderFor(p.job, path), p.job.writeFault);
     const MixSink sink = [&](float* left, float* right, int64_t n) {
         if (open) open = stereo ? writer.WriteStereo(left, right, n) : writer.Write(left, n);
     };
@@ -727,7 +727,7 @@ int32_t WriteWavExport(const ExportJob& job, const std::vector<RenderResult>& re
         p.rollback.Announce(path);
         BwfMonoWriter writer;
         bool open = writer.Open(path, p.rate, BwfTimeReference(p.rate, p.timeReference), description.c_str(),
-                                job.cancel, 2, HeldFolderFor(job, path));
+                                job.cancel, 2, HeldFolderFor(job, path), job.writeFault);
         const MixSink sink = [&](float* l, float* r, int64_t n) {
             if (open) open = writer.WriteStereo(l, r, n);
         };

@@ -44,6 +44,7 @@
 #include "picture/trace_review.h"
 
 struct ImFont;
+struct JobObserver;
 struct ProjectSaveJob;
 struct VoiceStreamer;
 using GuiFont = ImFont*;
@@ -345,6 +346,10 @@ struct AppState {
     OpenFileDialogFn openFileDialog = nullptr;
     SaveFileDialogFn saveFileDialog = nullptr;
     QuestionDialogFn questionDialog = nullptr;
+    // What a test script watches and holds the jobs by; every context made
+    // over this state carries it (null in the program). Its owner keeps it
+    // until every job is over (document_context.h).
+    const JobObserver* observer = nullptr;
 
     // --- Document status and preferences mirror ---------------------------
     bool modified = false;

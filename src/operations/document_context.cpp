@@ -17,6 +17,7 @@ DocumentContext MakeDocumentContext(Project& project, const SoundLibrary& librar
     ctx.currentTime = app.currentTime;
     ctx.protectSilence = app.protectSilence;
     ctx.destructiveEQ = app.destructiveEQ;
+    ctx.observer = app.observer;
     return ctx;
 }
 

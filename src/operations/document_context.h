@@ -3,7 +3,7 @@
 //
 // Index
 //   PostPass             the passes that run after a render, in their order
-//   JobObserver          optional callbacks for tests (null in the program)
+//   JobObserver          optional callbacks and holds for tests (null in the program)
 //   DocumentContext      the four objects plus the interface settings a job reads
 //   MakeDocumentContext  a context over given objects, settings taken from the app state
 //   ProgramDocumentContext  the program's own document, library, engine and state
@@ -20,6 +20,9 @@
 
 struct AppState;
 struct AudioEngine;
+struct ExportHold;
+struct WorkPace;
+struct WriteFault;
 struct Project;
 struct SoundLibrary;
 struct RenderSeeds;
@@ -44,6 +47,19 @@ struct JobObserver {
     // The seeds of each event's pass in a full render (empty: the clock's),
     // so that a test renders the same layers twice.
     std::function<RenderSeeds(int eventIndex)> renderSeeds;
+
+    // A test's holds on long jobs, so that it can look or act while the job
+    // certainly still runs (null: never held). A full render starts each
+    // event only once renderPace lets it; the busy task's voice build
+    // (RebuildCacheAsyncJob) builds each voice only once voiceBuildPace lets
+    // it (work_pace.h); an export waits part-way through a pass at
+    // exportHold (export_records.h); every file an export writes meets
+    // writeFault, a full disk (write_fault.h). The holds belong to whoever set the
+    // observer and must outlive every job that was given it.
+    WorkPace* renderPace = nullptr;
+    WorkPace* voiceBuildPace = nullptr;
+    ExportHold* exportHold = nullptr;
+    WriteFault* writeFault = nullptr;
 };
 
 struct DocumentContext {
@@ -58,7 +74,7 @@ struct DocumentContext {
     bool protectSilence = true;
     bool destructiveEQ = false;
 
-    const JobObserver* observer = nullptr;
+    const JobObserver* observer = nullptr;  // the app state's (AppState::observer)
 };
 
 DocumentContext MakeDocumentContext(Project& project, const SoundLibrary& library,

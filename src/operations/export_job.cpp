@@ -77,6 +77,7 @@ ExportContext ProgramExportContext() {
     ctx.library = &gSoundLibrary;
     ctx.aafStep = ProgramAafExportStep();
     ctx.replacementNotes = ReplacementNoteFolder();
+    ctx.observer = gAppState.observer;
     return ctx;
 }
 
@@ -556,6 +557,7 @@ void SettleDocumentForExport(const ExportContext& ctx) {
     doc.app = &app;
     doc.sampleRate = app.projectSampleRate;
     doc.currentTime = app.currentTime;
+    doc.observer = ctx.observer;
     std::printf("[Export] Voices brought in line with the document before the export\n");
     SyncVoicesWithResults(doc, false);
 }
@@ -625,6 +627,8 @@ ExportStart StartExport(const ExportContext& ctx, ExportJob job) {
     job.cancel = &app.exportCancel;  // StopRunningExport raises it
     job.ending = &app.exportEnding;
     job.progress = &app.exportProgress;
+    job.hold = ctx.observer ? ctx.observer->exportHold : nullptr;
+    job.writeFault = ctx.observer ? ctx.observer->writeFault : nullptr;
     app.exportRunning.store(true);
 
     auto report = std::make_shared<ExportReport>();

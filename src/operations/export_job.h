@@ -44,6 +44,7 @@
 struct AppState;
 struct FileRegistry;
 struct Project;
+struct JobObserver;
 struct SoundLibrary;
 struct SoundProbe;
 
@@ -64,6 +65,9 @@ struct ExportContext {
     // progress until it is over (ReplacementNoteFolder); empty: no notes,
     // only the next export to the folder settles an interrupted one.
     std::string replacementNotes;
+    // A test's hold on the export (JobObserver::exportHold); null in the
+    // program.
+    const JobObserver* observer = nullptr;
 };
 
 // gProject, gAudioEngine, gAppState, the process-wide registry, the

@@ -3,10 +3,10 @@
 // Index
 //   Requests        RenderRequestStatusText, PendingRenderRequest, TakeRenderedDocument,
 //                   StartRenderJob, StartPendingRender
-//   Pacing          PaceFullRender, LetPacedRenderEvent: a test script's hold
 //   RunPostPasses
 //   RenderAllEvents KeepSurvivingResults, LiveVoices (the voices built on every
-//                   core while the events render), RenderEventsInTurn
+//                   core while the events render), RenderEventsInTurn (each event
+//                   waits for the observer's renderPace, when a test script holds it)
 //   RunRenderJob    RenderListedEvents, the three roads, DrawUIRenderJob
 #include "operations/render_job.h"
 
@@ -24,7 +24,7 @@
 
 #include "document/event.h"
 #include "document/project.h"
-#include "document/work_pace.h"
+#include "operations/work_pace.h"
 #include "library/file_caches.h"
 #include "operations/app_state.h"
 #include "operations/voice_maintenance.h"
@@ -132,20 +132,6 @@ bool StartPendingRender(const DocumentContext& ctx) {
     app.renderRequestList.clear();
     return StartRenderJob(ctx, request);
 }
-
-// ---------------------------------------------------------------------------
-// Pacing
-// ---------------------------------------------------------------------------
-
-namespace {
-
-WorkPace gRenderPace;
-
-}  // namespace
-
-void PaceFullRender(bool paced) { SetWorkPaced(gRenderPace, paced); }
-
-void LetPacedRenderEvent() { LetWorkStep(gRenderPace); }
 
 // ---------------------------------------------------------------------------
 // RunPostPasses
@@ -405,8 +391,9 @@ void RenderAllEvents(const DocumentContext& ctx, float t0, float t1) {
 
     int32_t done = 0;
     FullRenderHooks hooks;
-    hooks.stop = [&app] {
-        return app.busyTask.cancelRequested.load() || !WaitForWorkStep(gRenderPace, &app.busyTask.cancelRequested);
+    WorkPace* pace = ctx.observer ? ctx.observer->renderPace : nullptr;
+    hooks.stop = [&app, pace] {
+        return app.busyTask.cancelRequested.load() || !WaitForWorkStep(pace, &app.busyTask.cancelRequested);
     };
     if (ctx.observer && ctx.observer->renderSeeds) hooks.seeds = ctx.observer->renderSeeds;
     hooks.eventDone = [&](int i, const std::vector<RenderedLayer>& layers) {

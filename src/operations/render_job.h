@@ -6,7 +6,6 @@
 //   RenderRequestStatusText  the overlay text of a request kind
 //   PendingRenderRequest     the app state's pending request as a RenderRequest
 //   StartRenderJob / StartPendingRender   queue a job on its own copy (interface thread)
-//   PaceFullRender / LetPacedRenderEvent  a test script's hold on a full render
 //   TakeRenderedDocument     the copy's hand-over at the join
 //   RunPostPasses            the passes after every render, in their order
 //   RenderAllEvents          the full render: keep, build, render, pass, rebuild
@@ -59,13 +58,6 @@ bool StartRenderJob(const DocumentContext& ctx, const RenderRequest& request);
 void TakeRenderedDocument(const DocumentContext& ctx, Project& rendered);
 // Takes the app state's pending request (clearing it) and starts it.
 bool StartPendingRender(const DocumentContext& ctx);
-
-// The window test driver's hand on a full render: while paced, the render
-// starts each event only once let (one let is kept at most), waiting with
-// the cancel flag watched; unpaced, the default, it never waits. So a
-// script can look at the window while a render certainly still runs.
-void PaceFullRender(bool paced);
-void LetPacedRenderEvent();
 
 // ProtectSilencePass (when the context's protectSilence), DeconflictPass,
 // DensityPass, DestructiveEqPass (when destructiveEQ), AssignTracks.

@@ -6,7 +6,7 @@
 //   RerenderEvents / RerenderEvent
 //   Stale voices           SnapshotResultVoiceKeys, EventsWithStaleVoices
 //   RebuildCache / RebuildCacheAsync / RebuildCacheAsyncJob   ResultsNearestFirst, the build on every core
-//                          (PaceVoiceBuild / LetPacedVoice: a test script's hold on it)
+//                          (each voice waits for the observer's voiceBuildPace when a test holds it)
 //   SyncVoicesWithResults  RecomputeVoiceLevels, SyncVoicesAsOwner
 //   Job bodies             RerenderAfterVariantChange, DrawUIPlaybackRefreshJob
 //
@@ -33,7 +33,7 @@
 
 #include "document/event.h"
 #include "document/project.h"
-#include "document/work_pace.h"
+#include "operations/work_pace.h"
 #include "library/file_caches.h"
 #include "operations/app_state.h"
 #include "operations/voice_maintenance.h"
@@ -311,16 +311,6 @@ std::vector<int> EventsWithStaleVoices(const DocumentContext& ctx, const ResultV
 // RebuildCache / RebuildCacheAsync / RebuildCacheAsyncJob
 // ---------------------------------------------------------------------------
 
-namespace {
-
-WorkPace gVoiceBuildPace;
-
-}  // namespace
-
-void PaceVoiceBuild(bool paced) { SetWorkPaced(gVoiceBuildPace, paced); }
-
-void LetPacedVoice() { LetWorkStep(gVoiceBuildPace); }
-
 std::vector<size_t> ResultsNearestFirst(const std::vector<RenderResult>& results, double seconds) {
     std::vector<double> distance(results.size());
     for (size_t k = 0; k < results.size(); ++k) {
@@ -350,6 +340,7 @@ bool BuildVoicesOnEveryCore(const DocumentContext& ctx, const std::vector<size_t
     // after another, as a race between the threads might finish them.
     const bool reversed = ctx.observer && ctx.observer->reverseVoiceBuilds;
     const uint32_t shuffle = ctx.observer ? ctx.observer->shuffleVoiceBuilds : 0;
+    WorkPace* pace = ctx.observer ? ctx.observer->voiceBuildPace : nullptr;
     std::vector<size_t> testOrder;
     if (reversed) testOrder.assign(order.rbegin(), order.rend());
     if (shuffle != 0 && !reversed) {
@@ -369,7 +360,7 @@ bool BuildVoicesOnEveryCore(const DocumentContext& ctx, const std::vector<size_t
                 // While a test script holds the busy task's rebuild (the
                 // one build with a bar), each of its voices waits for a let.
                 const bool held = bar && next.load() < queue.size() &&
-                                  !WaitForWorkStep(gVoiceBuildPace, cancel);
+                                  !WaitForWorkStep(pace, cancel);
                 if (held || (cancel && cancel->load())) {
                     stopped.store(true);
                     return;

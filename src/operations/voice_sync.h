@@ -7,7 +7,6 @@
 //   ResultVoiceKeys / SnapshotResultVoiceKeys / EventsWithStaleVoices
 //                                       which events a render changed for playback
 //   RebuildCache / RebuildCacheAsync / RebuildCacheAsyncJob   every voice again
-//   PaceVoiceBuild / LetPacedVoice      a test script's hold on that build
 //   RecomputeVoiceLevels                every level as a full rebuild leaves it
 //   SyncVoicesWithResults               after undo, redo and the program's own changes: keep, rebuild what lacks
 //   RerenderAfterVariantChange / DrawUIPlaybackRefreshJob     bodies of the small jobs
@@ -108,15 +107,6 @@ bool RebuildBedsAndWeights(const DocumentContext& ctx);
 // RebuildCache, the playhead settled (SettlePlayhead: the live one while
 // playing), done.
 void RebuildCacheAsyncJob(const DocumentContext& ctx, bool quickRebuild);
-
-// The window test driver's hand on the voice build of the busy task
-// (RebuildCacheAsyncJob: an open's, a full rebuild's; never a build the
-// interface thread runs itself): while paced, each voice is built only once
-// let (one let is kept at most), its thread waiting with the cancel flag
-// watched; unpaced, the default, it never waits. So a script can act while
-// the build certainly still runs.
-void PaceVoiceBuild(bool paced);
-void LetPacedVoice();
 
 // Every voice's settings (placement, pan, group, mute, curves, fades) and
 // gain as a fresh build of its result gives them, then the levels (full):

@@ -4,7 +4,7 @@
 //   Job                one RunRenderChunks call: the function, the chunk counter, helpers inside
 //   RenderWorkerPool   the threads, the hand-over under one mutex, start and stop
 //   Public calls       RenderThreadCount / RunRenderChunks / StopRenderWorkerPool /
-//                      RenderWorkerThreadCount
+//                      RenderWorkerThreadCount, RenderWorkersAsleep
 //
 // Hand-over: the caller publishes its Job under `mutex_` with a new job number
 // and wakes the workers that sleep. A worker joins a job only while it is
@@ -116,6 +116,7 @@ public:
     }
 
     int WorkerCount() const { return workerCount_.load(std::memory_order_relaxed); }
+    int Asleep() const { return asleep_.load(std::memory_order_relaxed); }
 
 private:
     static void RunInline(int chunkCount, const std::function<void(int)>& run) {
@@ -157,11 +158,13 @@ private:
             WatchForJob(seen);
             lock.lock();
             ++sleepers_;
+            asleep_.store(sleepers_, std::memory_order_relaxed);
             wake_.wait(lock, [&] {
                 return stop_ || (job_ != nullptr && jobNumber_ != seen && helpersJoined_ < helpersWanted_) ||
                        (jobNumber_ != seen && job_ == nullptr);
             });
             --sleepers_;
+            asleep_.store(sleepers_, std::memory_order_relaxed);
             if (stop_) return;
             if (job_ == nullptr) {
                 // The job it saw ended before it could join.
@@ -194,6 +197,7 @@ private:
     int helpersWanted_ = 0;
     int helpersJoined_ = 0;
     int sleepers_ = 0;
+    std::atomic<int> asleep_{0};  // sleepers_, for tests to read without the mutex
     bool stop_ = false;
     std::atomic<uint64_t> published_{0};  // jobNumber_, for watching without the mutex
     std::atomic<bool> stopping_{false};   // stop_, likewise
@@ -221,3 +225,5 @@ void RunRenderChunks(int chunkCount, int threads, const std::function<void(int)>
 void StopRenderWorkerPool() { Pool().Stop(); }
 
 int RenderWorkerThreadCount() { return Pool().WorkerCount(); }
+
+int RenderWorkersAsleep() { return Pool().Asleep(); }

@@ -5,6 +5,7 @@
 //   RunRenderChunks          run job(c) for every chunk c, on the pool and the caller
 //   StopRenderWorkerPool     stop and join the workers (the program's way out)
 //   RenderWorkerThreadCount  workers alive now (tests)
+//   RenderWorkersAsleep      workers waiting on the condition variable now (tests)
 //
 // The pool is process-wide. Its threads start with the first job that wants
 // them and then sleep on a condition variable between jobs; they are joined by
@@ -34,3 +35,7 @@ void RunRenderChunks(int chunkCount, int threads, const std::function<void(int)>
 void StopRenderWorkerPool();
 
 int RenderWorkerThreadCount();
+
+// Workers blocked on the pool's condition variable, where they spend no
+// processor time until a job or the stop wakes them.
+int RenderWorkersAsleep();

@@ -20,6 +20,7 @@
 #include "app/theme.h"
 #include "document/project.h"
 #include "operations/app_state.h"
+#include "operations/document_context.h"
 #include "operations/export_job.h"
 #include "playback/audio_engine.h"
 #include "ui/export_tab_logic.h"
@@ -252,7 +253,8 @@ void DumpExportFields(StateDump& dump) {
     dump.Field("export.status", ExportStatusText(app));
     dump.Field("export.line", ExportProgressText(app));
     dump.Field("export.progress", app.exportProgress.load());
-    dump.Field("export.held", ExportHeldForTests());
+    const ExportHold* hold = app.observer ? app.observer->exportHold : nullptr;
+    dump.Field("export.held", hold && ExportWaitsAtHold(*hold));
     dump.Field("export.toastText", app.toastText);
     dump.Field("export.cacheReady", gAudioEngine.cacheReady.load() != 0);
     dump.Field("export.results", int(gProject.results.size()));

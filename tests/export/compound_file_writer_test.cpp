@@ -293,14 +293,15 @@ TEST(CompoundFileWriter, FailuresLeaveThePreviousFileAndNoTmp) {
     }
     {  // a disk that fills up in the middle of the data (the writers' seam;
        // the AAF tests cover a file-size limit)
-        InjectBwfWriteFailure(1, ENOSPC, "kept.cfb", true);
+        WriteFault fault;
+        ArmWriteFault(fault, 1, ENOSPC, "kept.cfb", true);
         CompoundFileWriter w;
+        w.fault = &fault;
         ASSERT_TRUE(CompoundFileOpen(w, path, kKind, kRootClass)) << w.error;
         bool ok = true;
         for (int i = 0; ok && i < 40; ++i) ok = WriteStream(w, "block " + std::to_string(i), block);
         EXPECT_FALSE(ok);
         EXPECT_FALSE(CompoundFileCommit(w));
-        InjectBwfWriteFailure(0, 0);
         EXPECT_NE(w.error.find("No space"), std::string::npos) << w.error;
         EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
         expectUntouched("full disk");

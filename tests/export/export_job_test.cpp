@@ -197,9 +197,8 @@ TEST(ExportJob, AFailedPassShowsInTheTextAndTheToast) {
     EXPECT_EQ(ExportStatusText(*rig.app), "Export complete — 2 files");
 
     fs::remove_all(rig.Out());
-    InjectBwfWriteFailure(1, ENOSPC, "Mix.wav", true);  // the mixdown's disk is full
+    ArmWriteFault(rig.fault, 1, ENOSPC, "Mix.wav", true);  // the mixdown's disk is full
     ASSERT_EQ(ExportAndWait(rig, ctx, rig.Job(true, true)), ExportStart::Started);
-    InjectBwfWriteFailure(0, 0);
     // The stems were written; the mixdown was not, and the text names it.
     EXPECT_EQ(ExportStatusText(*rig.app), "Export finished with errors — 1 file not written: Mix.wav");
     EXPECT_EQ(rig.app->toastText, "Export finished with errors — 1 file not written: Mix.wav");

@@ -18,11 +18,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Turns the injected failure off whatever a test left armed.
-struct FaultGuard {
-    ~FaultGuard() { InjectBwfWriteFailure(0, 0); }
-};
-
 // Three sourced layers (two groups) with the reverb on; the AAF session
 // through the program's writer and the stems pass, which carries the reverb
 // stem.
@@ -56,18 +51,18 @@ struct LossRig : AafRig {
 // that file is left, the file before it and the same name written again
 // afterwards are whole.
 TEST(ExportLosses, AnInjectedFullDiskFailsOneWriteOfOneFile) {
-    FaultGuard guard;
     TempDir dir;
     std::vector<float> left(200000, 0.25f), right(200000, -0.25f);
     const std::string first = dir.File("first.wav"), hit = dir.File("hit.wav");
 
-    InjectBwfWriteFailure(3, ENOSPC, "hit.wav");
-    ASSERT_TRUE(WriteBWFStereo(first, left.data(), right.data(), 200000, 48000, 0.0, "first"));
-    EXPECT_FALSE(WriteBWFStereo(hit, left.data(), right.data(), 200000, 48000, 0.0, "hit"));
+    WriteFault fault;
+    ArmWriteFault(fault, 3, ENOSPC, "hit.wav");
+    ASSERT_TRUE(WriteBWFStereo(first, left.data(), right.data(), 200000, 48000, 0.0, "first", nullptr, nullptr, &fault));
+    EXPECT_FALSE(WriteBWFStereo(hit, left.data(), right.data(), 200000, 48000, 0.0, "hit", nullptr, nullptr, &fault));
     EXPECT_FALSE(fs::exists(hit));
     EXPECT_FALSE(fs::exists(hit + ".tmp"));
 
-    ASSERT_TRUE(WriteBWFStereo(hit, left.data(), right.data(), 200000, 48000, 0.0, "hit"));
+    ASSERT_TRUE(WriteBWFStereo(hit, left.data(), right.data(), 200000, 48000, 0.0, "hit", nullptr, nullptr, &fault));
     for (const std::string& path : {first, hit}) {
         const BwfReadBack back = ReadBwfFile(path);
         ASSERT_TRUE(back.ok) << path;
@@ -77,14 +72,14 @@ TEST(ExportLosses, AnInjectedFullDiskFailsOneWriteOfOneFile) {
 
     // The count covers the header's writes as well: a failure on the first
     // write of a mono file leaves nothing either.
-    InjectBwfWriteFailure(1, ENOSPC);
-    EXPECT_FALSE(WriteBWFClipMono(dir.File("mono.wav"), left.data(), 1000, 48000, 0.0, "mono"));
+    ArmWriteFault(fault, 1, ENOSPC);
+    EXPECT_FALSE(WriteBWFClipMono(dir.File("mono.wav"), left.data(), 1000, 48000, 0.0, "mono", nullptr, nullptr, &fault));
     EXPECT_FALSE(fs::exists(dir.File("mono.wav")));
 
     // A disk that fills: that write and every later one fail, of any file.
-    InjectBwfWriteFailure(2, ENOSPC, "", true);
-    EXPECT_FALSE(WriteBWFStereo(first, left.data(), right.data(), 200000, 48000, 0.0, "first"));
-    EXPECT_FALSE(WriteBWFClipMono(dir.File("mono.wav"), left.data(), 1000, 48000, 0.0, "mono"));
+    ArmWriteFault(fault, 2, ENOSPC, "", true);
+    EXPECT_FALSE(WriteBWFStereo(first, left.data(), right.data(), 200000, 48000, 0.0, "first", nullptr, nullptr, &fault));
+    EXPECT_FALSE(WriteBWFClipMono(dir.File("mono.wav"), left.data(), 1000, 48000, 0.0, "mono", nullptr, nullptr, &fault));
     EXPECT_FALSE(fs::exists(dir.File("mono.wav")));
     EXPECT_TRUE(ReadBwfFile(first).ok) << "the file there before is untouched";
 }
@@ -94,11 +89,10 @@ TEST(ExportLosses, AnInjectedFullDiskFailsOneWriteOfOneFile) {
 // file rather than calling the export complete. A stems pass whose third
 // file fails takes back what it wrote, and the text counts all of them.
 TEST(ExportLosses, TheStatusAndToastNameTheFileNotWritten) {
-    FaultGuard guard;
     LossRig rig;
     rig.app->questionDialog = [](const char*, const char*) { return true; };
 
-    InjectBwfWriteFailure(2, ENOSPC, "Reverb.R.wav");
+    ArmWriteFault(rig.fault, 2, ENOSPC, "Reverb.R.wav");
     ASSERT_EQ(rig.ExportAndWait(), ExportStart::Started);
     const char* lostReverb = "Export finished with errors \xE2\x80\x94 1 file not written: Reverb.R.wav";
     EXPECT_EQ(ExportStatusText(*rig.app), lostReverb);
@@ -116,7 +110,7 @@ TEST(ExportLosses, TheStatusAndToastNameTheFileNotWritten) {
     EXPECT_EQ(ExportStatusText(*rig.app), "Export complete \xE2\x80\x94 9 files");
 
     // The stems pass writes the reverb stem, BG, then FX A, which fails.
-    InjectBwfWriteFailure(1, ENOSPC, "Reel - FX A.wav");
+    ArmWriteFault(rig.fault, 1, ENOSPC, "Reel - FX A.wav");
     ASSERT_EQ(rig.ExportAndWait(), ExportStart::Started);
     const char* lostStems = "Export finished with errors \xE2\x80\x94 3 files not written: Reel - FX A.wav and 2 more";
     EXPECT_EQ(ExportStatusText(*rig.app), lostStems);
@@ -242,7 +236,6 @@ LossText ParseLossText(const std::string& status) {
 // session's essences when the session could not be written), and names one
 // of them; a failed session names itself.
 TEST(ExportLosses, ADiskThatFillsUpLeavesTheCountOfEveryMissingFile) {
-    FaultGuard guard;
     EveryPassRig rig;
     ASSERT_EQ(rig.ExportAndWait(), ExportStart::Started);
     ASSERT_EQ(rig.app->toastText, "Export complete");
@@ -253,9 +246,9 @@ TEST(ExportLosses, ADiskThatFillsUpLeavesTheCountOfEveryMissingFile) {
     for (int nth = 1; nth < (1 << 22); nth *= 3) {
         SCOPED_TRACE("disk full from write " + std::to_string(nth));
         fs::remove_all(rig.Out());
-        InjectBwfWriteFailure(nth, ENOSPC, "", true);
+        ArmWriteFault(rig.fault, nth, ENOSPC, "", true);
         ASSERT_EQ(rig.ExportAndWait(), ExportStart::Started);
-        InjectBwfWriteFailure(0, 0);
+        ArmWriteFault(rig.fault, 0, 0);
         const std::string status = ExportStatusText(*rig.app);
         const std::set<std::string> there = FilesBelow(rig.Out());
         std::vector<std::string> missing;

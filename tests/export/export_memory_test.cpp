@@ -12,8 +12,9 @@
 // the redzones around every block and the quarantine of freed blocks, which
 // together put it some 40% above the program's. There the program's share is
 // measured instead: the resident size before the export plus the most the
-// program had allocated during it beyond what it had before (the sanitizer's
-// count of live bytes, sampled every few milliseconds), and afterwards the
+// program had allocated during it beyond what it had before (counted by the
+// sanitizer's hooks on every allocation and free, so that no peak, however
+// short, is missed), and afterwards the
 // resident size before plus what is still allocated beyond it. The export's
 // malloc_trim is what gives the C library's retained memory back; the
 // benchmark of long projects measures that on a build without sanitizers.
@@ -57,6 +58,9 @@
 #ifdef TL_ASAN
 // The sanitizer runtime's own calls (its header is not installed here).
 extern "C" size_t __sanitizer_get_current_allocated_bytes();
+extern "C" size_t __sanitizer_get_allocated_size(const volatile void* p);
+extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*onMalloc)(const volatile void*, size_t),
+                                                         void (*onFree)(const volatile void*));
 #endif
 
 namespace {
@@ -102,34 +106,34 @@ long long AllocatedBytes() {
 #endif
 }
 
-// Samples the live heap while it exists: its highest count.
-class AllocationWatch {
-public:
-    AllocationWatch() : thread_([this] {
-        while (!done_.load()) {
-            Note();
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-    }) {}
-    ~AllocationWatch() { Stop(); }
-    long long Stop() {
-        done_.store(true);
-        if (thread_.joinable()) thread_.join();
-        Note();
-        return most_.load();
-    }
+// The live heap's growth since Start, moved by every allocation and free
+// of the process (the sanitizer runs the hooks on the thread that allocates
+// or frees, a free while the block is still whole), and its highest value.
+std::atomic<long long> gHeapGrowth{0};
+std::atomic<long long> gMostHeapGrowth{0};
 
-private:
-    void Note() {
-        const long long now = AllocatedBytes();
-        long long most = most_.load();
-        while (now > most && !most_.compare_exchange_weak(most, now)) {
-        }
+#ifdef TL_ASAN
+void OnMalloc(const volatile void*, size_t size) {
+    const long long now = gHeapGrowth.fetch_add((long long)size) + (long long)size;
+    long long most = gMostHeapGrowth.load();
+    while (now > most && !gMostHeapGrowth.compare_exchange_weak(most, now)) {
     }
-    std::atomic<bool> done_{false};
-    std::atomic<long long> most_{-1};
-    std::thread thread_;
-};
+}
+
+void OnFree(const volatile void* block) {
+    if (block) gHeapGrowth.fetch_sub((long long)__sanitizer_get_allocated_size(block));
+}
+#endif
+
+// From here on the most the live heap grew is counted; once per process
+// (the hooks stay installed: the child that counts ends after the export).
+void StartHeapGrowthCount() {
+#ifdef TL_ASAN
+    gHeapGrowth.store(0);
+    gMostHeapGrowth.store(0);
+    __sanitizer_install_malloc_and_free_hooks(&OnMalloc, &OnFree);
+#endif
+}
 
 bool OpenAndExport(const std::string& project, const std::string& out, ExportMemory& m) {
     LifecycleRig rig;
@@ -160,14 +164,13 @@ bool OpenAndExport(const std::string& project, const std::string& out, ExportMem
     m.before = PeakMemoryProbe::CurrentBytes();
     const long long allocatedBefore = AllocatedBytes();
     PeakMemoryProbe probe;
-    AllocationWatch watch;
+    StartHeapGrowthCount();
     const ExportReport report = RunExportJob(job, ctx);
-    const long long mostAllocated = watch.Stop();
     m.peak = probe.PeakBytes();
     m.after = PeakMemoryProbe::CurrentBytes();
     if (allocatedBefore >= 0) {
         std::printf("[Test] with the sanitizer: peak %lld MiB, after %lld MiB\n", m.peak >> 20, m.after >> 20);
-        m.peak = m.before + (mostAllocated - allocatedBefore);
+        m.peak = m.before + gMostHeapGrowth.load();
         m.after = m.before + (AllocatedBytes() - allocatedBefore);
     }
     m.files = report.filesWritten;

@@ -262,7 +262,7 @@ TEST(ExportReplacement, AFailedPassLeavesTheEarlierFilesOfThatPassWhole) {
     rig.project->results[0].name = "Slam";
     rig.engine->masterGain = 0.5f;
     // The new session cannot be saved, and one new clip file finds its disk full.
-    InjectBwfWriteFailure(1, ENOSPC, "Reel - Slam.wav", true);
+    ArmWriteFault(rig.fault, 1, ENOSPC, "Reel - Slam.wav", true);
     rig.writerSucceeds = false;
     AafRig* session = &rig;
     const ExportContext ctx = rig.Context([session](const ExportJob& job, const Project& p, const AudioEngine& e) {
@@ -272,7 +272,6 @@ TEST(ExportReplacement, AFailedPassLeavesTheEarlierFilesOfThatPassWhole) {
     rig.AssignTracks();
     ASSERT_EQ(StartExport(ctx, MakeExportJob(*rig.app, *rig.project, *rig.engine, chosen)), ExportStart::Started);
     while (!PollExport(*rig.app)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    InjectBwfWriteFailure(0, 0);
     EXPECT_EQ(rig.session.calls, 1);
     EXPECT_NE(rig.app->toastText, "Export complete");
 
@@ -364,21 +363,21 @@ TEST(ExportReplacement, AStopReachesEveryPassPartWay) {
                                  ExportPass::Clips};
     for (int p = 0; p < 5; ++p) {
         SCOPED_TRACE("pass " + std::to_string(p));
-        HoldExportForTests(true, passes[p], 0.5);
+        HoldExport(rig.hold, true, passes[p], 0.5);
         rig.AssignTracks();
         ASSERT_EQ(StartExport(rig.Context(ProgramAaf()), MakeExportJob(*rig.app, *rig.project, *rig.engine, chosen)),
                   ExportStart::Started);
-        ASSERT_TRUE(WaitUntil([] { return ExportHeldForTests(); }, std::chrono::minutes(2)));
+        ASSERT_TRUE(WaitUntil([&] { return ExportWaitsAtHold(rig.hold); }, std::chrono::minutes(2)));
         const float progress = rig.app->exportProgress.load();
         EXPECT_GE(progress, 0.2f * float(p) + 0.1f - 1e-4f) << "half-way through the pass's fifth";
         EXPECT_LT(progress, 0.2f * float(p + 1));
         StopRunningExport(*rig.app);
         while (!PollExport(*rig.app)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        EXPECT_FALSE(ExportHeldForTests());
+        EXPECT_FALSE(ExportWaitsAtHold(rig.hold));
         EXPECT_EQ(rig.app->toastText, "Export stopped");
         EXPECT_EQ(Snapshot(rig.Out()), first);
     }
-    HoldExportForTests(false);
+    HoldExport(rig.hold, false);
 }
 
 // The earlier files each pass owns, by the pass's folders and names.

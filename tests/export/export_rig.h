@@ -11,7 +11,9 @@
 #include "document/event.h"
 #include "document/project.h"
 #include "export/wav_export.h"
+#include "export/write_fault.h"
 #include "operations/app_state.h"
+#include "operations/document_context.h"
 #include "operations/export_job.h"
 #include "playback/mixer_rig.h"
 #include "support/temp_dir.h"
@@ -21,8 +23,15 @@ struct ExportRig {
     std::unique_ptr<AudioEngine> engine = MakePlayingEngine();
     std::unique_ptr<AppState> app = std::make_unique<AppState>();
     TempDir dir;
+    // A test's hold on the rig's exports and its full disk (the contexts
+    // below carry them).
+    ExportHold hold;
+    WriteFault fault;
+    JobObserver observer;
 
     ExportRig() {
+        observer.exportHold = &hold;
+        observer.writeFault = &fault;
         engine->playing = 0;
         project->totalDuration = 4.0f;
     }
@@ -63,6 +72,7 @@ struct ExportRig {
         ctx.engine = engine.get();
         ctx.app = app.get();
         ctx.aafStep = std::move(aaf);
+        ctx.observer = &observer;
         return ctx;
     }
 

@@ -367,11 +367,11 @@ TEST(HostileExportFolder, LinksAndPipesAtOutputNamesAreAskedAboutAndComeBack) {
     for (ExportPass pass : {ExportPass::Aaf, ExportPass::Mixdown, ExportPass::Stems, ExportPass::Clips}) {
         SCOPED_TRACE(int(pass));
         gQuestionText.clear();
-        HoldExportForTests(true, pass, 0.5);
+        HoldExport(rig.hold, true, pass, 0.5);
         rig.AssignTracks();
         ASSERT_EQ(StartExport(rig.Ctx(), MakeExportJob(*rig.app, *rig.project, *rig.engine, out + "/Reel")),
                   ExportStart::Started);
-        ASSERT_TRUE(WaitUntil([] { return ExportHeldForTests(); }, std::chrono::minutes(2)));
+        ASSERT_TRUE(WaitUntil([&] { return ExportWaitsAtHold(rig.hold); }, std::chrono::minutes(2)));
         StopRunningExport(*rig.app);
         while (!PollExport(*rig.app)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         EXPECT_EQ(ExportStatusText(*rig.app), "Export stopped");
@@ -384,7 +384,7 @@ TEST(HostileExportFolder, LinksAndPipesAtOutputNamesAreAskedAboutAndComeBack) {
         EXPECT_EQ(FirstDifference(TreeState(out), before), "");
         EXPECT_EQ(TreeState(outside), outsideBefore);
     }
-    HoldExportForTests(false);
+    HoldExport(rig.hold, false);
 
     // Replaced: the export is whole and nothing outside changed.
     EXPECT_EQ(rig.ExportTo(out).rfind("Export complete", 0), 0u);
@@ -403,11 +403,11 @@ TEST(HostileExportFolder, AnEarlierFileThatCannotGoBackIsSaidAndTriedAgain) {
     const std::map<std::string, std::string> earlier = ExportedFiles(out);
 
     rig.engine->masterGain = 0.5f;
-    HoldExportForTests(true, ExportPass::Clips, 0.5);
+    HoldExport(rig.hold, true, ExportPass::Clips, 0.5);
     rig.AssignTracks();
     ASSERT_EQ(StartExport(rig.Ctx(), MakeExportJob(*rig.app, *rig.project, *rig.engine, out + "/Reel")),
               ExportStart::Started);
-    ASSERT_TRUE(WaitUntil([] { return ExportHeldForTests(); }, std::chrono::minutes(2)));
+    ASSERT_TRUE(WaitUntil([&] { return ExportWaitsAtHold(rig.hold); }, std::chrono::minutes(2)));
     // Another program writes the mixdown's name while the export holds.
     ASSERT_TRUE(fs::remove(out + "/Reel.wav"));
     Write(out + "/Reel.wav", "another program's mixdown", 0644);

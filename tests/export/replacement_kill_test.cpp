@@ -364,7 +364,7 @@ struct ProgramRun {
             ::setenv("XDG_DATA_HOME", data.c_str(), 1);
             rig.engine->masterGain = gain;
             rig.app->questionDialog = &Yes;
-            if (holdAt > 0) HoldExportForTests(true, pass, 0.5);
+            if (holdAt > 0) HoldExport(rig.hold, true, pass, 0.5);
             ExportContext ctx = rig.Ctx();
             ctx.replacementNotes = ReplacementNoteFolder();
             ctx.startThread = nullptr;  // a thread of its own, as in the program
@@ -373,7 +373,7 @@ struct ProgramRun {
                 ::_exit(1);
             bool held = false, waiting = false;
             while (!PollExport(*rig.app)) {
-                if (!held && ExportHeldForTests()) held = WriteWholeFile(Mark("held"), "");
+                if (!held && ExportWaitsAtHold(rig.hold)) held = WriteWholeFile(Mark("held"), "");
                 if (!waiting && ExportStatusText(*rig.app) == kWaitingForFolderText)
                     waiting = WriteWholeFile(Mark("waiting"), "");
                 std::this_thread::sleep_for(std::chrono::milliseconds(2));

@@ -23,6 +23,7 @@
 #include "operations/render_job_rig.h"
 #include "operations/voice_maintenance.h"
 #include "operations/voice_sync.h"
+#include "operations/work_pace.h"
 #include "playback/audio_engine.h"
 #include "playback/block_mixer.h"
 #include "playback/engine_voices.h"
@@ -211,16 +212,17 @@ TEST(FullRenderJob, APacedRenderStoppedAfterSomeEventsKeepsThemFinished) {
     after.observer.postPass = [&](PostPass p) { passes.push_back(p); };
     std::atomic<int> rebuilt{0};
     after.observer.voiceBuilt = [&rebuilt] { rebuilt.fetch_add(1); };
-    PaceFullRender(true);
+    WorkPace pace;
+    after.observer.renderPace = &pace;
+    SetWorkPaced(pace, true);
     std::thread job([&] { RunRenderJob(after.Context(), FullRender()); });
     for (int let = 1; let <= k; ++let) {
-        LetPacedRenderEvent();
+        LetWorkStep(pace);
         ASSERT_TRUE(WaitUntil([&] { return after.app->renderEventsDone.load() >= let; }));
     }
     // The render waits for the next let; the cancel ends it there.
     after.app->busyTask.cancelRequested = true;
     job.join();
-    PaceFullRender(false);
 
     EXPECT_EQ(after.app->renderEventsDone.load(), k);
     EXPECT_GT(after.app->renderEventsTotal.load(), k);

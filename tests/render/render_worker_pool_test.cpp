@@ -3,14 +3,13 @@
 // and it stops and starts again cleanly.
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
-
 #include <atomic>
 #include <chrono>
 #include <thread>
 #include <vector>
 
 #include "render/render_worker_pool.h"
+#include "support/wait_until.h"
 
 namespace {
 
@@ -30,13 +29,6 @@ bool EveryChunkOnce(int chunks, int threads) {
         if (runs[static_cast<size_t>(c)].load() != 1 || out[static_cast<size_t>(c)] != n * (n + 1) / 2) return false;
     }
     return true;
-}
-
-double ProcessCpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + 1e-6 * static_cast<double>(t.tv_usec); };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
 }  // namespace
@@ -72,11 +64,9 @@ TEST(RenderWorkerPool, SleepsBetweenJobsAndStopsCleanly) {
     ASSERT_TRUE(EveryChunkOnce(100, 4));
     EXPECT_EQ(RenderWorkerThreadCount(), 3);  // the caller is the fourth
 
-    // Idle workers wait on a condition variable: the process spends next to
-    // no processor time while they do.
-    const double before = ProcessCpuSeconds();
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_LT(ProcessCpuSeconds() - before, 0.1);
+    // Idle workers, after watching a moment for the next job, block on the
+    // condition variable, where they spend no processor time.
+    EXPECT_TRUE(WaitUntil([] { return RenderWorkersAsleep() == 3; }));
 
     StopRenderWorkerPool();
     EXPECT_EQ(RenderWorkerThreadCount(), 0);

@@ -31,8 +31,8 @@
 #include <vector>
 
 #include "document/event.h"
-#include "export/export_settings.h"
 #include "support/large_project.h"
+#include "support/playing_window.h"
 #include "support/pulse_server.h"
 #include "support/recording_check.h"
 #include "support/temp_dir.h"
@@ -40,7 +40,7 @@
 
 namespace {
 
-constexpr int kRate = 48000;
+constexpr int kRate = kSinkRate;
 // The export after each edit: from this long before the playhead (an edit's
 // stretch before it) to this long after it (until the next edit begins).
 constexpr double kExportBefore = 2.0;
@@ -62,10 +62,7 @@ constexpr bool kRealTime = true;
 
 using Dump = std::map<std::string, std::string>;
 
-int64_t Whole(Dump& d, const std::string& key) {
-    EXPECT_TRUE(d.count(key)) << key;
-    return std::atoll(d[key].c_str());
-}
+int64_t Whole(Dump& d, const std::string& key) { return DumpWhole(d, key); }
 
 // `text` with the first `from` after `after` replaced by `to`.
 std::string ReplacedAfter(std::string text, const std::string& after, const std::string& from, const std::string& to) {
@@ -113,14 +110,8 @@ std::string MakeBusyProject(TempDir& dir) {
     };
     LargeProject large = MakeLargeProject(spec, dir.File("Library"));
     EXPECT_GE(large.project.results.size(), 15000u);
-    FixProbedWeights(large.project);
     for (Event& e : large.project.events) e.gain = 0.5f;
-    ExportSettings settings;
-    settings.exportFormatAAF = false;
-    settings.exportFormatWAV = true;
-    settings.exportWavMixdown = true;
-    settings.exportWavStems = settings.exportWavTracks = settings.exportWavClips = false;
-    const std::string project = WriteLargeProject(large, dir.path(), "Busy", &settings);
+    const std::string project = WritePlayableProject(large, dir.path(), "Busy", WavExportSettings());
     if (project.empty()) return project;
     std::string text = ReadWholeFile(project);
     text = ReplacedAfter(text, "\"masterGain\"", "\"masterGain\": 1,", "\"masterGain\": 0.1,");
@@ -318,19 +309,15 @@ void LayExports(const RunMarks& marks, std::vector<ExportMark>& exports, int64_t
 }  // namespace
 
 // Each test plays the busy project into a null sink of its own server.
-class EditingWhilePlayingWindow : public ProgramScriptTest {
+class EditingWhilePlayingWindow : public PlayingWindowTest {
 protected:
     void SetUp() override {
-        ProgramScriptTest::SetUp();
-        if (!PulseInstalled()) GTEST_SKIP() << "PulseAudio is not installed (scripts/setup installs it)";
-        std::string why;
-        ASSERT_TRUE(server.Start("tl_null", kRate, why)) << why;
-        server.UseInThisProcess();
+        PlayingWindowTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
         project = MakeBusyProject(dir);
         ASSERT_FALSE(project.empty());
     }
 
-    PulseServer server;
     std::string project;
 };
 

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "document/event.h"
-#include "export/export_settings.h"
 #include "support/large_project.h"
+#include "support/playing_window.h"
 #include "support/pulse_server.h"
 #include "support/recording_check.h"
 #include "support/temp_dir.h"
@@ -23,7 +23,7 @@
 
 namespace {
 
-constexpr int kRate = 48000;
+constexpr int kRate = kSinkRate;
 
 // The streaming window's half-width. Under the race detector every decode
 // runs many times slower: a wider window gives the workers the lead they
@@ -36,26 +36,17 @@ constexpr const char* kWindow = "2";
 
 using Dump = std::map<std::string, std::string>;
 
-int Whole(Dump& d, const std::string& key) {
-    EXPECT_TRUE(d.count(key)) << key;
-    return std::atoi(d[key].c_str());
-}
+int Whole(Dump& d, const std::string& key) { return int(DumpWhole(d, key)); }
 
 }  // namespace
 
-class StreamingPlaybackWindow : public ProgramScriptTest {};
+class StreamingPlaybackWindow : public PlayingWindowTest {};
 
 // A 2 s window (4 s under the race detector): when playback starts at 0,
 // every voice beyond it has released its samples, and each must be back
 // before the playhead reaches it. The recording of 10 s of playback is the
 // export's mixdown.
 TEST_F(StreamingPlaybackWindow, PlaybackAcrossReleasedVoicesSoundsAsTheExport) {
-    if (!PulseInstalled()) GTEST_SKIP() << "PulseAudio is not installed (scripts/setup installs it)";
-    PulseServer server;
-    std::string why;
-    ASSERT_TRUE(server.Start("tl_null", kRate, why)) << why;
-    server.UseInThisProcess();  // the program inherits the address
-
     LargeProjectSpec spec{
         .eventCount = 16,
         .seconds = 14,
@@ -64,14 +55,7 @@ TEST_F(StreamingPlaybackWindow, PlaybackAcrossReleasedVoicesSoundsAsTheExport) {
         .soundCount = 16,
     };
     LargeProject large = MakeLargeProject(spec, dir.File("Library"));
-    // Weights measured already: the open changes nothing the probe would.
-    FixProbedWeights(large.project);
-    ExportSettings settings;
-    settings.exportFormatAAF = false;
-    settings.exportFormatWAV = true;
-    settings.exportWavMixdown = true;
-    settings.exportWavStems = settings.exportWavTracks = settings.exportWavClips = false;
-    const std::string project = WriteLargeProject(large, dir.path(), "Stream", &settings);
+    const std::string project = WritePlayableProject(large, dir.path(), "Stream", WavExportSettings());
     ASSERT_FALSE(project.empty());
 
     PulseRecording recording;
@@ -139,12 +123,6 @@ TEST_F(StreamingPlaybackWindow, PlaybackAcrossReleasedVoicesSoundsAsTheExport) {
 // of the playback (a mixdown, stems, tracks and a file per layer of a few
 // hundred layers), and its files come out whole.
 TEST_F(StreamingPlaybackWindow, PlaybackDuringAnExportKeepsItsStreamingWindow) {
-    if (!PulseInstalled()) GTEST_SKIP() << "PulseAudio is not installed (scripts/setup installs it)";
-    PulseServer server;
-    std::string why;
-    ASSERT_TRUE(server.Start("tl_null", kRate, why)) << why;
-    server.UseInThisProcess();
-
     LargeProjectSpec spec{
         .eventCount = 150,
         .seconds = 40,
@@ -153,12 +131,8 @@ TEST_F(StreamingPlaybackWindow, PlaybackDuringAnExportKeepsItsStreamingWindow) {
         .soundCount = 16,
     };
     LargeProject large = MakeLargeProject(spec, dir.File("Library"));
-    FixProbedWeights(large.project);
-    ExportSettings settings;
-    settings.exportFormatAAF = false;
-    settings.exportFormatWAV = true;
-    settings.exportWavMixdown = settings.exportWavStems = settings.exportWavTracks = settings.exportWavClips = true;
-    const std::string project = WriteLargeProject(large, dir.path(), "During", &settings);
+    const std::string project =
+        WritePlayableProject(large, dir.path(), "During", WavExportSettings(true, true, true));
     ASSERT_FALSE(project.empty());
 
     const std::string script = "frames 4\n"
@@ -167,12 +141,18 @@ TEST_F(StreamingPlaybackWindow, PlaybackDuringAnExportKeepsItsStreamingWindow) {
                                "streamwindow " + std::string(kWindow) + "\n"
                                "frames 3\n"
                                "dump before.txt\n"
+                               // Held half-way through the mixdown, holding
+                               // its voices' samples, until the playback has
+                               // crossed released voices, however fast the
+                               // machine exports.
+                               "exporthold mix 0.5\n"
                                "play\n"
                                "export " + dir.File("out") + "/Reel\n"
                                "waitplay 3 120\n"
                                "dump during.txt\n"
                                "waitplay 5 120\n"
                                "dump played.txt\n"
+                               "exporthold off\n"
                                "settle 300\n"
                                "dump exported.txt\n"
                                "discard\n"

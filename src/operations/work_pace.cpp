@@ -2,7 +2,7 @@
 //
 // Index
 //   SetWorkPaced / LetWorkStep / WaitForWorkStep
-#include "document/work_pace.h"
+#include "operations/work_pace.h"
 
 #include <chrono>
 #include <thread>
@@ -14,10 +14,10 @@ void SetWorkPaced(WorkPace& pace, bool paced) {
 
 void LetWorkStep(WorkPace& pace) { pace.lets.store(1); }
 
-bool WaitForWorkStep(WorkPace& pace, const std::atomic<bool>* cancel) {
-    while (pace.paced.load()) {
-        int lets = pace.lets.load();
-        if (lets > 0 && pace.lets.compare_exchange_weak(lets, lets - 1)) return true;
+bool WaitForWorkStep(WorkPace* pace, const std::atomic<bool>* cancel) {
+    while (pace && pace->paced.load()) {
+        int lets = pace->lets.load();
+        if (lets > 0 && pace->lets.compare_exchange_weak(lets, lets - 1)) return true;
         if (cancel && cancel->load()) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }

@@ -5,13 +5,14 @@
 #include <atomic>
 #include <thread>
 
-#include "document/work_pace.h"
+#include "operations/work_pace.h"
 #include "support/wait_until.h"
 
 TEST(WorkPace, EachStepWaitsForALetAndACancelEndsTheWait) {
     WorkPace pace;
     std::atomic<bool> cancel{false};
-    EXPECT_TRUE(WaitForWorkStep(pace, &cancel)) << "unpaced: no wait";
+    EXPECT_TRUE(WaitForWorkStep(&pace, &cancel)) << "unpaced: no wait";
+    EXPECT_TRUE(WaitForWorkStep(nullptr, &cancel)) << "no pace (the program's jobs): no wait";
 
     SetWorkPaced(pace, true);
     // Two lets before the job looks: one step goes, the next waits.
@@ -20,7 +21,7 @@ TEST(WorkPace, EachStepWaitsForALetAndACancelEndsTheWait) {
     std::atomic<int> steps{0};
     std::atomic<bool> stopped{false};
     std::thread job([&] {
-        while (WaitForWorkStep(pace, &cancel)) ++steps;
+        while (WaitForWorkStep(&pace, &cancel)) ++steps;
         stopped = true;
     });
     ASSERT_TRUE(WaitUntil([&] { return steps.load() == 1 && pace.lets.load() == 0; }));
@@ -37,5 +38,5 @@ TEST(WorkPace, EachStepWaitsForALetAndACancelEndsTheWait) {
     LetWorkStep(pace);
     SetWorkPaced(pace, false);
     EXPECT_EQ(pace.lets.load(), 0);
-    EXPECT_TRUE(WaitForWorkStep(pace, nullptr));
+    EXPECT_TRUE(WaitForWorkStep(&pace, nullptr));
 }

@@ -9,8 +9,10 @@
 //   LetWorkStep       let one step go (lets do not add up: one is kept at most)
 //   WaitForWorkStep   the job's side: wait for a let, watching its cancel flag
 //
-// Unpaced, the default, a job never waits. The job's threads take the lets;
-// the interface thread (the test driver) gives them.
+// A job reaches a pace only through its context's observer (JobObserver::
+// renderPace, voiceBuildPace), which the program leaves null: then, as when
+// unpaced, the job never waits. The job's threads take the lets; the
+// interface thread (the test driver) gives them.
 #pragma once
 
 #include <atomic>
@@ -22,6 +24,6 @@ struct WorkPace {
 
 void SetWorkPaced(WorkPace& pace, bool paced);
 void LetWorkStep(WorkPace& pace);
-// True once let or unpaced; false when `cancel` (may be null) was raised
-// while waiting.
-bool WaitForWorkStep(WorkPace& pace, const std::atomic<bool>* cancel);
+// True once let, unpaced or without a pace (null); false when `cancel` (may
+// be null) was raised while waiting.
+bool WaitForWorkStep(WorkPace* pace, const std::atomic<bool>* cancel);
