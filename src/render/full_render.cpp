@@ -15,7 +15,7 @@
 //     BandMask               over the layers near the event, in results order
 //     RenderPass / PassEnd   one event, then gains, fades, order and packing
 //     Materialise            the results as the last pass left them
-//   RenderEventsInTurn / ResolveLayerFile / WholeRenderPassCount
+//   RenderEventsInTurn / ResolveLayerFile
 //
 // Why it can be followed. A pass over one event (RenderEventsWithSeeds with
 // the results and caches kept) rebuilds every Clip and Bed, renders the event
@@ -60,11 +60,10 @@
 #include "render/clip_bed_events.h"
 #include "render/render_pass.h"
 #include "render/render_pass_steps.h"
+#include "render/track_assignment.h"
 #include "render/track_packing.h"
 
 namespace {
-
-std::atomic<int64_t> gWholePasses{0};
 
 // ---- Small helpers ---------------------------------------------------------------
 
@@ -657,10 +656,7 @@ void InTurn::PassEnd(int i, std::vector<RenderResult>& fresh) {
     const size_t first = store_.size();
     for (size_t k = 0; k < fresh.size(); ++k) {
         RenderResult& r = fresh[k];
-        r.layerGain = LayerGainOfRank(int(k), event.shape == kShapeFill);
-        r.group = EventMixGroup(event);
-        LimitLayerFades(r);
-        r.pitchShift = r.pitchVarShift;
+        EndLayerOfPass(project_, r, LayerGainOfRank(int(k), event.shape == kShapeFill));
         Insert(std::move(r), passes_);
     }
     if (!fresh.empty()) AddToCrowding(i);
@@ -688,9 +684,8 @@ void InTurn::PassEnd(int i, std::vector<RenderResult>& fresh) {
         RenderResult& r = store_[h];
         const Layer& l = layers_[h];
         if (r.group >= 0 && r.group <= 2 && packed[r.group]) {
-            r.groupTrack = l.groupTrack;
-            SetMuteReason(r, kMuteBudget, l.budgetMuted);
-            r.track = l.groupTrack < 0 ? -1 : GroupFirstTrack(project_.groups, r.group) + l.groupTrack;
+            TakePacking(r, l.groupTrack, l.budgetMuted);
+            NumberTrack(project_.groups, r);
         }
         size_t p = size_t(std::lower_bound(orderKeys_.begin(), orderKeys_.end(), l.key) - orderKeys_.begin());
         while (order_[p] != int(h)) ++p;
@@ -737,12 +732,8 @@ void InTurn::Materialise() {
         RenderResult& r = results.emplace_back(std::move(store_[size_t(h)]));
         const Layer& l = layers_[size_t(h)];
         r.layerGain = l.gain;
-        if (r.group >= 0 && r.group <= 2) {
-            if (r.muted && r.muteReasons == 0) SetMuteReason(r, kMuteUser, true);
-            r.groupTrack = l.groupTrack;
-            SetMuteReason(r, kMuteBudget, l.budgetMuted);
-            r.track = l.groupTrack < 0 ? -1 : GroupFirstTrack(project_.groups, r.group) + l.groupTrack;
-        }
+        TakePacking(r, l.groupTrack, l.budgetMuted);
+        NumberTrack(project_.groups, r);
         r.pitchShift = r.pitchVarShift;
         for (int more = passes_ - l.bornPass; more > 0; --more) {
             if (!LimitLayerFades(r)) break;
@@ -762,13 +753,9 @@ void InTurn::Materialise() {
         if (!RebuildClipResult(project_, e)) continue;
         const Layer& l = layers_[size_t(order_[k])];
         RenderResult& r = results[k];
-        r.group = EventMixGroup(project_.events[size_t(e)]);
-        r.layerGain = l.gain;
-        LimitLayerFades(r);
-        r.groupTrack = l.groupTrack;
-        SetMuteReason(r, kMuteBudget, l.budgetMuted);
-        r.track = l.groupTrack < 0 ? -1 : GroupFirstTrack(project_.groups, r.group) + l.groupTrack;
-        r.pitchShift = r.pitchVarShift;
+        EndLayerOfPass(project_, r, l.gain);
+        TakePacking(r, l.groupTrack, l.budgetMuted);
+        NumberTrack(project_.groups, r);
     }
 
     // Each later pass rebuilt every Clip (a revision each) and every Bed
@@ -797,7 +784,7 @@ int RenderEventsInTurn(Project& project, const SoundLibrary& library, const std:
         const int i = events[next++];
         const RenderSeeds seeds = SeedsFor(hooks, i);
         RenderEventsWithOptions(project, library, i, -1, -1, true, true, seeds, hooks.options);
-        gWholePasses.fetch_add(1, std::memory_order_relaxed);
+        if (hooks.wholePass) hooks.wholePass(i);
         done += 1;
         ReportRealPass(project, i, hooks);
         if (done == 1 && next < events.size() && Followable(project, changingBeds)) {
@@ -824,5 +811,3 @@ bool ResolveLayerFile(RenderResult& layer) {
     layer.filepath = std::move(resolved);
     return true;
 }
-
-int64_t WholeRenderPassCount() { return gWholePasses.load(std::memory_order_relaxed); }
