@@ -51,7 +51,6 @@
 #include <cmath>
 #include <cstdio>
 #include <deque>
-#include <map>
 #include <unordered_map>
 
 #include "document/event.h"
@@ -129,45 +128,6 @@ bool Followable(const Project& project, std::vector<int>& changingBeds) {
 
 // ---- InTurn -------------------------------------------------------------------------
 
-// A bound on the tracks either packing opens in one group, kept as layers
-// come in. The pass end takes the group's events class by class (hero, then
-// layer count) and, within a class, by first start. When a layer finds every
-// track busy, each busy track opened in its class holds a layer of an event
-// placed before it whose span (first start .. last end or start) covers the
-// layer's start; so a class opens at most as many tracks as the most layers
-// its events stack over one moment, and the group at most the sum of that
-// over its classes. The assignment, by start, opens as many as the layers
-// stacked over one moment, no more. Moments are counted in bins (a span
-// counts in every bin it touches), which can only overstate the stacking;
-// adding layers never lowers it. While the bound stays below the 48 tracks a
-// group has without a budget, neither packing mutes a layer of the group.
-class Crowding {
-public:
-    void AddEvent(bool hero, int layers, float firstStart, float lastTime) {
-        Class& c = classes_[{hero, layers}];
-        constexpr double kBin = 0.5;
-        constexpr int64_t kMostBins = 4096;
-        const double lo = std::floor(double(firstStart) / kBin), hi = std::floor(double(lastTime) / kBin);
-        if (!(std::fabs(lo) < 1e15) || !(std::fabs(hi) < 1e15) || hi - lo > double(kMostBins)) {
-            c.everywhere += layers;
-        } else {
-            for (int64_t b = int64_t(lo); b <= int64_t(hi); ++b) c.peak = std::max(c.peak, c.bins[b] += layers);
-        }
-        bound_ = 0;
-        for (const auto& [key, each] : classes_) bound_ += each.peak + each.everywhere;
-    }
-    int Bound() const { return bound_; }
-
-private:
-    struct Class {
-        std::unordered_map<int64_t, int> bins;
-        int peak = 0;
-        int everywhere = 0;  // spans too long to count in bins
-    };
-    std::map<std::pair<bool, int>, Class> classes_;
-    int bound_ = 0;
-};
-
 // What the passes read of one layer, and what the packings decided for it.
 struct Layer {
     float key = 0;  // PassEndOrderKey of the start
@@ -234,7 +194,7 @@ private:
     std::vector<float> orderKeys_;    // their keys, ascending
     std::vector<int> groupOrder_[3];  // the same per group 0..2
     std::vector<float> groupKeys_[3];
-    Crowding crowding_[3];
+    TrackCrowding crowding_[3];
     std::vector<std::vector<int>> byEvent_;
     std::vector<uint8_t> hero_, bed_, fill_;
     std::vector<int> heroes_;
