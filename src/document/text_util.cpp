@@ -237,3 +237,14 @@ uint64_t Fnv1a64(std::string_view text) {
     for (unsigned char c : text) h = (h ^ c) * 1099511628211ull;
     return h;
 }
+
+bool EndsWith(std::string_view text, std::string_view tail) {
+    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+bool ContainsString(const std::vector<std::string>& texts, std::string_view text) {
+    for (const std::string& t : texts) {
+        if (t == text) return true;
+    }
+    return false;
+}

@@ -10,12 +10,14 @@
 //   ToValidUtf8          a copy whose invalid UTF-8 sequences became U+FFFD
 //   ToLowerCopy / TrimWhitespace / TrimmedCopy / TrimmedView   ASCII case, blank trimming
 //   Fnv1a64              FNV-1a 64 of a text (which saved file a backup extends)
+//   EndsWith / ContainsString   a text's tail; a text among others, byte for byte
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 struct Project;
 
@@ -59,3 +61,9 @@ std::string_view TrimmedView(std::string_view text);
 
 // FNV-1a 64 over every byte of `text`.
 uint64_t Fnv1a64(std::string_view text);
+
+// True when `text` ends with `tail`, byte for byte (no case folding).
+bool EndsWith(std::string_view text, std::string_view tail);
+// True when `text` equals one of `texts` byte for byte (an event's pinned
+// files, for instance).
+bool ContainsString(const std::vector<std::string>& texts, std::string_view text);

@@ -98,10 +98,6 @@ std::vector<std::string> FilesNamed(const std::string& folder, Match matches) {
     return found;
 }
 
-bool EndsWith(const std::string& text, const std::string& tail) {
-    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
-
 // "<base> - <anything>.wav"
 auto PrefixedWav(const std::string& fileBase) {
     return [prefix = fileBase + " - "](const std::string& name) {

@@ -25,6 +25,7 @@
 #include <system_error>
 #include <vector>
 
+#include "document/text_util.h"
 #include "export/bwf_writer.h"
 #include "platform/file_util.h"
 #include "platform/folder_beneath.h"
@@ -45,10 +46,6 @@ std::string RandomHex(size_t bytes) {
         text.push_back(kDigits[b & 15]);
     }
     return text;
-}
-
-bool EndsWith(const std::string& text, const std::string& tail) {
-    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 // Every path an export makes lies in its folder; one that does not is

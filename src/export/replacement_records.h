@@ -6,7 +6,7 @@
 //
 // Index
 //   kManifestName / kManifestHeader / kNoteExtension   names and limits
-//   RandomHex / EndsWith / RelativeTo / ParentOf / WriteWhole / Record   texts
+//   RandomHex / RelativeTo / ParentOf / WriteWhole / Record   texts (EndsWith: document/text_util.h)
 //   IdentityText / ParseIdentityRecord   a file's identity in a record
 //   Manifest / ParseManifest      a manifest read back
 //   NoteText / NoteTextOf / ParseNote / WriteNote   the note in the data folder
@@ -36,7 +36,6 @@ inline constexpr uint64_t kMaxManifestBytes = uint64_t(256) << 20;
 inline constexpr uint64_t kMaxNoteBytes = 1 << 16;
 
 std::string RandomHex(size_t bytes);
-bool EndsWith(const std::string& text, const std::string& tail);
 // `path` relative to `folder`; "/" + path for one outside it (which settling refuses).
 std::string RelativeTo(const std::string& folder, const std::string& path);
 std::string ParentOf(const std::string& path);

@@ -19,6 +19,7 @@
 #include <system_error>
 #include <vector>
 
+#include "document/text_util.h"
 #include "export/replacement_records.h"
 #include "platform/file_util.h"
 #include "platform/folder_beneath.h"

@@ -11,7 +11,6 @@
 //   Writing files         WriteStereoFile, WriteMixedFile, FitsOneHour
 //   Passes                MixdownPass, StemsPass, TracksPass, ClipsPass (WriteClipFile)
 //   WriteWavExport
-//   RenderOfflineMix
 //
 // Times are doubles from the project start's fraction through to every time
 // reference; the mix and the reverb run in float like the real-time mixer.
@@ -773,41 +772,6 @@ int32_t WriteWavExport(const ExportJob& job, const std::vector<RenderResult>& re
     if (!ok || ExportCancelled(job)) return fail();
     p.rollback.committed = true;
     return p.written;
-}
-
-// ---------------------------------------------------------------------------
-// RenderOfflineMix
-// ---------------------------------------------------------------------------
-
-bool RenderOfflineMix(ExportVoices& voices, const ReverbParams& reverb, int32_t sampleRate, double length,
-                      double start, std::vector<float>& outLeft, std::vector<float>& outRight,
-                      const ExportMixLevels* levels, const MixProgress& progress) {
-    const AudioEngine& engine = voices.Engine();
-    if (sampleRate < 1 || !std::isfinite(start)) return false;
-    const double wanted = std::trunc(length * double(sampleRate));
-    if (!(wanted >= 1) || wanted > 9.0e15 || !engine.cacheReady.load()) return false;
-    const int64_t frames = int64_t(wanted);
-    const ExportMixLevels mix = levels ? *levels : CurrentMixLevels(engine);
-
-    // The sends are mixed exactly as the real-time mixer feeds its reverb,
-    // and turned into the wet signal a window at a time.
-    outLeft.clear();
-    outRight.clear();
-    outLeft.reserve(size_t(frames));
-    outRight.reserve(size_t(frames));
-    const MixSink append = [&](float* l, float* r, int64_t n) {
-        outLeft.insert(outLeft.end(), l, l + n);
-        outRight.insert(outRight.end(), r, r + n);
-    };
-    const VoiceMix sends = ReverbSendMix(engine, reverb, mix);
-    if (StreamMix(voices, sampleRate, VoiceStartSample(start, sampleRate), frames, &reverb, &sends, nullptr, append,
-                  progress) &&
-        int64_t(outLeft.size()) == frames)
-        return true;
-    // Stopped: nothing half-made is handed over.
-    std::vector<float>().swap(outLeft);
-    std::vector<float>().swap(outRight);
-    return false;
 }
 
 bool StreamOfflineMix(ExportVoices& voices, const ReverbParams& reverb, int32_t sampleRate, double length,

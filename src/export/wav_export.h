@@ -6,8 +6,8 @@
 //   ExportTrackName / ExportClipName / ExportClipNameRoom   parts of track and clip file names
 //   WriteWavExport        one pass; the number of files written and kept
 //   MixProgress           what a long mix tells between windows, and how it is stopped
-//   RenderOfflineMix      the wet reverb of every voice through a private reverb
-//   MixSink / StreamOfflineMix   the same handed over a window at a time
+//   MixSink / StreamOfflineMix   the wet reverb of every voice through a private
+//                        reverb, handed over a window at a time
 //
 // The two functions read the voices without the engine lock, so the voices
 // must be pinned (the export job pins them). A pass holds its output and the
@@ -63,26 +63,18 @@ int32_t WriteWavExport(const ExportJob& job, const std::vector<RenderResult>& re
 // false stops the mix.
 using MixProgress = std::function<bool(double fraction)>;
 
-// The wet reverb of the voices over [start, start + length): every unmuted
-// voice of a layer (as the passes take them) into two send buffers at its
-// send (its own, or the group's), then a private reverb in 2048-frame
-// blocks, a slice of the timeline at a time. Group gains are `levels`' (the
-// engine's faders when null); no master gain. True when it produced output;
-// the vectors then hold exactly trunc(length x rate) frames of wet signal.
-// False, the vectors emptied, when `progress` stopped it.
-bool RenderOfflineMix(ExportVoices& voices, const ReverbParams& reverb, int32_t sampleRate, double length,
-                      double start, std::vector<float>& outLeft, std::vector<float>& outRight,
-                      const ExportMixLevels* levels = nullptr, const MixProgress& progress = nullptr);
-
 // Handed the next `frames` frames of a streamed mix, in order (the sink may
 // change them in place: they are the stream's own).
 using MixSink = std::function<void(float* left, float* right, int64_t frames)>;
 
-// The same wet reverb handed to `sink` as it is made, a window of slices at
-// a time, so that no more than a window of it is ever held: the frames, and
-// the float sums that make them, are those RenderOfflineMix returns. False
-// when it produced nothing or was stopped (the sink may have been handed part
-// of it then).
+// The wet reverb of the voices over [start, start + length): every unmuted
+// voice of a layer (as the passes take them) into two send buffers at its
+// send (its own, or the group's), then a private reverb in 2048-frame
+// blocks, a slice of the timeline at a time. Group gains are `levels`' (the
+// engine's faders when null); no master gain. Handed to `sink` as it is
+// made, a window of slices at a time, so that no more than a window of it is
+// ever held: trunc(length x rate) frames in all. False when it produced
+// nothing or was stopped (the sink may have been handed part of it then).
 bool StreamOfflineMix(ExportVoices& voices, const ReverbParams& reverb, int32_t sampleRate, double length,
                       double start, const MixSink& sink, const ExportMixLevels* levels = nullptr,
                       const MixProgress& progress = nullptr);

@@ -25,7 +25,6 @@
 #include "operations/voice_maintenance.h"
 #include "playback/engine_voices.h"
 #include "render/clip_bed_events.h"
-#include "render/render_pass.h"
 
 namespace {
 
@@ -185,7 +184,7 @@ int AddFilesToBedEvent(Project& project, int eventIndex, const std::vector<std::
 // ---------------------------------------------------------------------------
 
 void PinFileToEvent(Event& event, const std::string& path, const std::string& fileId) {
-    if (!ContainsString(event, path)) {
+    if (!ContainsString(event.pinnedFiles, path)) {
         // A list read short from a file must not shift the new id onto
         // another file.
         event.pinnedFileIds.resize(event.pinnedFiles.size());

@@ -254,14 +254,6 @@ void InstallRecipePreviews() {
 // PruneRecipePreviews / ScanPreviewFolder / DeletePreviewWav
 // ---------------------------------------------------------------------------
 
-namespace {
-
-bool EndsWith(const std::string& text, std::string_view tail) {
-    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
-
-}  // namespace
-
 void PruneRecipePreviews(const std::string& folder, const std::vector<EventPreset>& recipes) {
     // The preview being written (its ".tmp" included) must not vanish under it.
     if (RecipePreviewRunning()) return;

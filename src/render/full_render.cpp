@@ -15,7 +15,7 @@
 //     BandMask               over the layers near the event, in results order
 //     RenderPass / PassEnd   one event, then gains, fades, order and packing
 //     Materialise            the results as the last pass left them
-//   RenderEventsInTurn / ResolveLayerFile / WholeRenderPassCount
+//   RenderEventsInTurn / ResolveLayerFile
 //
 // Why it can be followed. A pass over one event (RenderEventsWithSeeds with
 // the results and caches kept) rebuilds every Clip and Bed, renders the event
@@ -51,7 +51,6 @@
 #include <cmath>
 #include <cstdio>
 #include <deque>
-#include <map>
 #include <unordered_map>
 
 #include "document/event.h"
@@ -60,11 +59,10 @@
 #include "render/clip_bed_events.h"
 #include "render/render_pass.h"
 #include "render/render_pass_steps.h"
+#include "render/track_assignment.h"
 #include "render/track_packing.h"
 
 namespace {
-
-std::atomic<int64_t> gWholePasses{0};
 
 // ---- Small helpers ---------------------------------------------------------------
 
@@ -129,45 +127,6 @@ bool Followable(const Project& project, std::vector<int>& changingBeds) {
 }
 
 // ---- InTurn -------------------------------------------------------------------------
-
-// A bound on the tracks either packing opens in one group, kept as layers
-// come in. The pass end takes the group's events class by class (hero, then
-// layer count) and, within a class, by first start. When a layer finds every
-// track busy, each busy track opened in its class holds a layer of an event
-// placed before it whose span (first start .. last end or start) covers the
-// layer's start; so a class opens at most as many tracks as the most layers
-// its events stack over one moment, and the group at most the sum of that
-// over its classes. The assignment, by start, opens as many as the layers
-// stacked over one moment, no more. Moments are counted in bins (a span
-// counts in every bin it touches), which can only overstate the stacking;
-// adding layers never lowers it. While the bound stays below the 48 tracks a
-// group has without a budget, neither packing mutes a layer of the group.
-class Crowding {
-public:
-    void AddEvent(bool hero, int layers, float firstStart, float lastTime) {
-        Class& c = classes_[{hero, layers}];
-        constexpr double kBin = 0.5;
-        constexpr int64_t kMostBins = 4096;
-        const double lo = std::floor(double(firstStart) / kBin), hi = std::floor(double(lastTime) / kBin);
-        if (!(std::fabs(lo) < 1e15) || !(std::fabs(hi) < 1e15) || hi - lo > double(kMostBins)) {
-            c.everywhere += layers;
-        } else {
-            for (int64_t b = int64_t(lo); b <= int64_t(hi); ++b) c.peak = std::max(c.peak, c.bins[b] += layers);
-        }
-        bound_ = 0;
-        for (const auto& [key, each] : classes_) bound_ += each.peak + each.everywhere;
-    }
-    int Bound() const { return bound_; }
-
-private:
-    struct Class {
-        std::unordered_map<int64_t, int> bins;
-        int peak = 0;
-        int everywhere = 0;  // spans too long to count in bins
-    };
-    std::map<std::pair<bool, int>, Class> classes_;
-    int bound_ = 0;
-};
 
 // What the passes read of one layer, and what the packings decided for it.
 struct Layer {
@@ -235,7 +194,7 @@ private:
     std::vector<float> orderKeys_;    // their keys, ascending
     std::vector<int> groupOrder_[3];  // the same per group 0..2
     std::vector<float> groupKeys_[3];
-    Crowding crowding_[3];
+    TrackCrowding crowding_[3];
     std::vector<std::vector<int>> byEvent_;
     std::vector<uint8_t> hero_, bed_, fill_;
     std::vector<int> heroes_;
@@ -657,10 +616,7 @@ void InTurn::PassEnd(int i, std::vector<RenderResult>& fresh) {
     const size_t first = store_.size();
     for (size_t k = 0; k < fresh.size(); ++k) {
         RenderResult& r = fresh[k];
-        r.layerGain = LayerGainOfRank(int(k), event.shape == kShapeFill);
-        r.group = EventMixGroup(event);
-        LimitLayerFades(r);
-        r.pitchShift = r.pitchVarShift;
+        EndLayerOfPass(project_, r, LayerGainOfRank(int(k), event.shape == kShapeFill));
         Insert(std::move(r), passes_);
     }
     if (!fresh.empty()) AddToCrowding(i);
@@ -688,9 +644,8 @@ void InTurn::PassEnd(int i, std::vector<RenderResult>& fresh) {
         RenderResult& r = store_[h];
         const Layer& l = layers_[h];
         if (r.group >= 0 && r.group <= 2 && packed[r.group]) {
-            r.groupTrack = l.groupTrack;
-            SetMuteReason(r, kMuteBudget, l.budgetMuted);
-            r.track = l.groupTrack < 0 ? -1 : GroupFirstTrack(project_.groups, r.group) + l.groupTrack;
+            TakePacking(r, l.groupTrack, l.budgetMuted);
+            NumberTrack(project_.groups, r);
         }
         size_t p = size_t(std::lower_bound(orderKeys_.begin(), orderKeys_.end(), l.key) - orderKeys_.begin());
         while (order_[p] != int(h)) ++p;
@@ -737,12 +692,8 @@ void InTurn::Materialise() {
         RenderResult& r = results.emplace_back(std::move(store_[size_t(h)]));
         const Layer& l = layers_[size_t(h)];
         r.layerGain = l.gain;
-        if (r.group >= 0 && r.group <= 2) {
-            if (r.muted && r.muteReasons == 0) SetMuteReason(r, kMuteUser, true);
-            r.groupTrack = l.groupTrack;
-            SetMuteReason(r, kMuteBudget, l.budgetMuted);
-            r.track = l.groupTrack < 0 ? -1 : GroupFirstTrack(project_.groups, r.group) + l.groupTrack;
-        }
+        TakePacking(r, l.groupTrack, l.budgetMuted);
+        NumberTrack(project_.groups, r);
         r.pitchShift = r.pitchVarShift;
         for (int more = passes_ - l.bornPass; more > 0; --more) {
             if (!LimitLayerFades(r)) break;
@@ -762,13 +713,9 @@ void InTurn::Materialise() {
         if (!RebuildClipResult(project_, e)) continue;
         const Layer& l = layers_[size_t(order_[k])];
         RenderResult& r = results[k];
-        r.group = EventMixGroup(project_.events[size_t(e)]);
-        r.layerGain = l.gain;
-        LimitLayerFades(r);
-        r.groupTrack = l.groupTrack;
-        SetMuteReason(r, kMuteBudget, l.budgetMuted);
-        r.track = l.groupTrack < 0 ? -1 : GroupFirstTrack(project_.groups, r.group) + l.groupTrack;
-        r.pitchShift = r.pitchVarShift;
+        EndLayerOfPass(project_, r, l.gain);
+        TakePacking(r, l.groupTrack, l.budgetMuted);
+        NumberTrack(project_.groups, r);
     }
 
     // Each later pass rebuilt every Clip (a revision each) and every Bed
@@ -797,7 +744,7 @@ int RenderEventsInTurn(Project& project, const SoundLibrary& library, const std:
         const int i = events[next++];
         const RenderSeeds seeds = SeedsFor(hooks, i);
         RenderEventsWithOptions(project, library, i, -1, -1, true, true, seeds, hooks.options);
-        gWholePasses.fetch_add(1, std::memory_order_relaxed);
+        if (hooks.wholePass) hooks.wholePass(i);
         done += 1;
         ReportRealPass(project, i, hooks);
         if (done == 1 && next < events.size() && Followable(project, changingBeds)) {
@@ -824,5 +771,3 @@ bool ResolveLayerFile(RenderResult& layer) {
     layer.filepath = std::move(resolved);
     return true;
 }
-
-int64_t WholeRenderPassCount() { return gWholePasses.load(std::memory_order_relaxed); }

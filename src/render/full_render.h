@@ -7,7 +7,6 @@
 //   FullRenderHooks      what the caller does before and after every event
 //   RenderEventsInTurn   every listed event as its own pass, in turn
 //   ResolveLayerFile     a layer's file id to the file's current path
-//   WholeRenderPassCount test hook: events RenderEventsInTurn gave a whole pass
 #pragma once
 
 #include <cstdint>
@@ -39,6 +38,10 @@ struct FullRenderHooks {
     // change a layer's file path (a voice build resolves it): the events
     // after it see the path it leaves.
     std::function<void(int eventIndex, const std::vector<RenderedLayer>& layers)> eventDone;
+    // Before eventDone, for an event rendered through a whole render pass
+    // (the first of every call, and every one of a call whose passes cannot
+    // be followed). Callers that measure the work count them here.
+    std::function<void(int eventIndex)> wholePass;
     // How every pass works (threads, the tests' band-mask hook); no cancel:
     // `stop` ends the render between events.
     RenderPassOptions options;
@@ -64,8 +67,3 @@ int RenderEventsInTurn(Project& project, const SoundLibrary& library, const std:
 // What a voice build does first: a layer whose file id the registry finds
 // elsewhere takes that path. True when the path changed.
 bool ResolveLayerFile(RenderResult& layer);
-
-// Events that RenderEventsInTurn rendered through a whole pass, in this
-// process (the first of every call, and all of a call that could not follow
-// its passes).
-int64_t WholeRenderPassCount();

@@ -2,7 +2,7 @@
 // rendered, and the frame around the per-shape layer builders.
 //
 // Index
-//   ClockRenderSeeds / EventRenderable / EventLayerCount / ContainsString
+//   ClockRenderSeeds / EventRenderable / EventLayerCount
 //   Small helpers        spans, sync position, file names
 //   BuildPinnedLayers    one layer per pinned file
 //   RemoveRenderedResults / CollectUsedSounds
@@ -62,13 +62,6 @@ int EventLayerCount(const Event& event, float maxIntensity, int fillCap) {
     n = std::min(n, fillCap);
     if (event.shape == kShapeFill && event.fillLayers > 0) n = std::max(n, event.fillLayers);
     return n;
-}
-
-bool ContainsString(const Event& event, std::string_view text) {
-    for (const std::string& path : event.pinnedFiles) {
-        if (path == text) return true;
-    }
-    return false;
 }
 
 namespace {

@@ -9,7 +9,6 @@
 //   EventLayerCount         how many layers an event wants (before its shape's own rule)
 //   BuildPinnedLayers       the layers of an event's pinned files
 //   FinishRenderPass        gains by rank, fades, groups, sorting and track packing
-//   ContainsString          whether a path is one of an event's pinned files
 #pragma once
 
 #include <cstdint>
@@ -59,6 +58,3 @@ int BuildPinnedLayers(LayerBuildContext& ctx);
 // start, tracks packed per group, pitchShift := pitchVarShift, the count
 // published, `rendered` set and resultsRevision raised.
 void FinishRenderPass(Project& project);
-
-// True when `text` equals one of the event's pinned files byte for byte.
-bool ContainsString(const Event& event, std::string_view text);

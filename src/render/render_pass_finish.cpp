@@ -3,8 +3,8 @@
 //
 // Index
 //   LayerGainOfRank / LimitLayerFades / PassEndOrderKey   the per-layer rules
-//   PackResultsAsPassEnd   the pass's track packing over the results
-//   FinishRenderPass
+//   EndLayerOfPass         those rules applied to one layer
+//   FinishRenderPass       every layer, the sort, the packing (track_assignment.h)
 #include <algorithm>
 #include <cmath>
 #include <unordered_map>
@@ -13,6 +13,7 @@
 #include "document/project.h"
 #include "render/render_pass.h"
 #include "render/render_pass_steps.h"
+#include "render/track_assignment.h"
 #include "render/track_packing.h"
 
 namespace {
@@ -53,34 +54,11 @@ bool LimitLayerFades(RenderResult& r) {
 
 float PassEndOrderKey(float startTime) { return std::isnan(startTime) ? INFINITY : startTime; }
 
-void PackResultsAsPassEnd(Project& project, PackScratch& scratch) {
-    std::vector<PackItem> items;
-    items.reserve(project.results.size());
-    for (RenderResult& r : project.results) {
-        if (r.group >= 0 && r.group <= 2) {
-            // A bare `muted` without a reason is the designer's; the budget
-            // decides only its own mutes anew on every pass, so a layer the
-            // user, a ban or the silence check muted stays muted.
-            if (r.muted && r.muteReasons == 0) SetMuteReason(r, kMuteUser, true);
-            SetMuteReason(r, kMuteBudget, false);
-        }
-        items.push_back(PackItemOf(project, r));
-    }
-    int32_t counts[3], used[3];
-    for (int g = 0; g < 3; ++g) counts[g] = project.groups[g].trackCount;
-    PackAsPassEnd(items, project.budgetMode, counts, used, scratch);
-    for (size_t i = 0; i < items.size(); ++i) {
-        RenderResult& r = project.results[i];
-        if (r.group < 0 || r.group > 2) continue;
-        r.groupTrack = items[i].groupTrack;
-        SetMuteReason(r, kMuteBudget, items[i].budgetMuted);
-    }
-    for (int g = 0; g < 3; ++g) project.groups[g].usedTracks = used[g];
-    for (RenderResult& r : project.results) {
-        if (r.group < 0 || r.group > 2) continue;
-        // A layer the budget left without a track has no global track either.
-        r.track = r.groupTrack < 0 ? -1 : GroupFirstTrack(project.groups, r.group) + r.groupTrack;
-    }
+void EndLayerOfPass(const Project& project, RenderResult& r, float layerGain) {
+    r.layerGain = layerGain;
+    if (ValidEvent(project, r.eventIdx)) r.group = EventMixGroup(project.events[size_t(r.eventIdx)]);
+    LimitLayerFades(r);
+    r.pitchShift = r.pitchVarShift;
 }
 
 void FinishRenderPass(Project& project) {
@@ -90,12 +68,7 @@ void FinishRenderPass(Project& project) {
     for (RenderResult& r : results) {
         int k = seen[r.eventIdx]++;
         bool fill = ValidEvent(project, r.eventIdx) && project.events[r.eventIdx].shape == kShapeFill;
-        r.layerGain = LayerGainOfRank(k, fill);
-    }
-
-    for (RenderResult& r : results) {
-        if (ValidEvent(project, r.eventIdx)) r.group = EventMixGroup(project.events[r.eventIdx]);
-        LimitLayerFades(r);
+        EndLayerOfPass(project, r, LayerGainOfRank(k, fill));
     }
 
     // A start that is not a number sorts last instead of breaking the sort.
@@ -105,7 +78,6 @@ void FinishRenderPass(Project& project) {
 
     PackScratch scratch;
     PackResultsAsPassEnd(project, scratch);
-    for (RenderResult& r : results) r.pitchShift = r.pitchVarShift;
 
     project.publishedResultCount.store(static_cast<int32_t>(results.size()),
                                        std::memory_order_release);

@@ -8,7 +8,7 @@
 //   RenderOneEvent           one event's layers (pool, legacy pin, mask, count, builders)
 //   AddLayerToBandMask / AddHeroesToBandMask   the two halves of an event's band mask
 //   LayerGainOfRank / LimitLayerFades / PassEndOrderKey   the pass end's per-layer rules
-//   PackResultsAsPassEnd     the pass end's track packing over the results
+//   EndLayerOfPass           what the pass end makes of one layer but its place and tracks
 #pragma once
 
 #include <memory>
@@ -19,8 +19,6 @@
 #include "render/candidate_table.h"
 #include "render/layer_choice.h"
 #include "render/pool_scoring.h"
-
-struct PackScratch;
 
 // The pools of the pass. The parallel scorer reads them from the library's
 // candidate table, which keeps them (and the features of every entry) from
@@ -91,6 +89,8 @@ float LayerGainOfRank(int rank, bool fillEvent);
 bool LimitLayerFades(RenderResult& r);
 // The pass end sorts by this (a start that is not a number goes last).
 float PassEndOrderKey(float startTime);
-// The pass end's packing of every result (track_packing.h) with the mutes,
-// groupTracks, used-track counts and global tracks it gives.
-void PackResultsAsPassEnd(Project& project, PackScratch& scratch);
+// The pass end's rules for one layer, in the pass end's order: the gain of
+// its rank, its event's mix group (a layer of no event keeps its own), its
+// fades limited, the pitch its variation chose. The sort and the packing
+// (PackResultsAsPassEnd, track_assignment.h) are the pass end's other steps.
+void EndLayerOfPass(const Project& project, RenderResult& r, float layerGain);

@@ -1,28 +1,49 @@
 // track_assignment.h — packing rendered layers onto the tracks of the three mix groups.
 //
 // Index
-//   AssignTracks       first-fit packing per group under the track budget, then
-//                      global numbering in the export's group order
-//   CountUsedTracks    how many tracks each group really uses
+//   AssignTracks          first-fit packing per group under the track budget, then
+//                         global numbering in the export's group order
+//   PackResultsAsPassEnd  the packing of the end of a render pass, written back the same way
+//   TakePacking           one layer's share of a packing: groupTrack and budget mute
+//   NumberTrack           its global track, from the groups' used tracks
+//   CountUsedTracks       how many tracks each group really uses
 //
 // Only the budget reason of a mute is decided here: a layer the designer
 // muted, a banned file's layer or a remainder the silence pass muted stays
-// muted, and still takes its track as before.
+// muted, and still takes its track as before. A layer outside groups 0..2
+// (an older or damaged file) belongs to no group's tracks: both packings
+// leave it without a track and without the budget's mute.
 #pragma once
 
 #include <vector>
+
+#include <cstdint>
 
 struct Project;
 struct MixGroup;
 struct RenderResult;
 struct PackScratch;
 
-// Rewrites groupTrack, track and the budget mute of every result of groups
-// 0..2, and the usedTracks of the three groups. Results of other groups are
-// left alone.
+// Rewrites groupTrack, track and the budget mute of every result (see
+// TakePacking and NumberTrack), and the usedTracks of the three groups.
 void AssignTracks(Project& project);
 // The same with the caller's working lists (for callers that assign often).
 void AssignTracks(Project& project, PackScratch& scratch);
+
+// The pass end's packing (track_packing.h) over every result, written back
+// as AssignTracks writes its own; usedTracks are those the packing reports.
+void PackResultsAsPassEnd(Project& project, PackScratch& scratch);
+
+// Writes what a packing decided for one layer: its groupTrack and the
+// budget's mute. A bare `muted` without a reason is the designer's (older
+// files) and becomes the user's reason first, so lifting the budget's mute
+// cannot clear it. A layer outside groups 0..2 gets no groupTrack and no
+// budget mute, whatever is passed.
+void TakePacking(RenderResult& r, int32_t groupTrack, bool budgetMuted);
+// The layer's global track: its group's first (GroupFirstTrack, which reads
+// every group's usedTracks: set them first) plus its groupTrack; -1 without
+// a groupTrack or outside groups 0..2.
+void NumberTrack(const MixGroup* groups, RenderResult& r);
 
 // usedTracks of each group := max(groupTrack + 1) over its results (0 when none).
 void CountUsedTracks(MixGroup* groups, const std::vector<RenderResult>& results);

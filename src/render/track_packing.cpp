@@ -8,6 +8,7 @@
 //   PackAsPassEnd            events by hero, layer count, first start (group by group)
 //   PackAsAssignment         layers by start, or events by index under the budget
 //   PackItemOf
+//   TrackCrowding
 //
 // The gain orders treat gains within 0.001 as equal, which is not a strict
 // weak order: they are insertion sorts that never leave the list (an event
@@ -305,4 +306,20 @@ PackItem PackItemOf(const Project& project, const RenderResult& r) {
         item.bed = event.shape == kShapeBed;
     }
     return item;
+}
+
+// ---- TrackCrowding ----------------------------------------------------------------------------------
+
+void TrackCrowding::AddEvent(bool hero, int layers, float firstStart, float lastTime) {
+    Class& c = classes_[{hero, layers}];
+    constexpr double kBin = 0.5;
+    constexpr int64_t kMostBins = 4096;
+    const double lo = std::floor(double(firstStart) / kBin), hi = std::floor(double(lastTime) / kBin);
+    if (!(std::fabs(lo) < 1e15) || !(std::fabs(hi) < 1e15) || hi - lo > double(kMostBins)) {
+        c.everywhere += layers;
+    } else {
+        for (int64_t b = int64_t(lo); b <= int64_t(hi); ++b) c.peak = std::max(c.peak, c.bins[b] += layers);
+    }
+    bound_ = 0;
+    for (const auto& [key, each] : classes_) bound_ += each.peak + each.everywhere;
 }

@@ -11,6 +11,7 @@
 //                       budget's events by index, rank by rank)
 //   PackGroupAsPassEnd / PackGroupAsAssignment   the same for one group
 //   PackItemOf          a layer's record, its event's hero and Bed flags included
+//   TrackCrowding       a bound on the tracks either packing opens in a group
 //
 // Both take the items in results order and decide groupTrack (-1: no track)
 // and the budget's mute for every item of groups 0, 1 and 2; other groups
@@ -19,6 +20,9 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 struct Project;
@@ -71,3 +75,31 @@ void PackGroupAsAssignment(std::vector<PackItem>& items, int g, bool budgetMode,
                            PackScratch& scratch);
 
 PackItem PackItemOf(const Project& project, const RenderResult& result);
+
+// A bound on the tracks either packing opens in one group, kept as layers
+// come in. The pass end takes the group's events class by class (hero, then
+// layer count) and, within a class, by first start. When a layer finds every
+// track busy, each busy track opened in its class holds a layer of an event
+// placed before it whose span (first start .. last end or start) covers the
+// layer's start; so a class opens at most as many tracks as the most layers
+// its events stack over one moment, and the group at most the sum of that
+// over its classes. The assignment, by start, opens as many as the layers
+// stacked over one moment, no more. Moments are counted in bins (a span
+// counts in every bin it touches), which can only overstate the stacking;
+// adding layers never lowers it. While the bound stays below the 48 tracks a
+// group has without a budget, neither packing mutes a layer of the group.
+class TrackCrowding {
+public:
+    // An event of the group: whether a hero, its layers, its span.
+    void AddEvent(bool hero, int layers, float firstStart, float lastTime);
+    int Bound() const { return bound_; }
+
+private:
+    struct Class {
+        std::unordered_map<int64_t, int> bins;
+        int peak = 0;
+        int everywhere = 0;  // spans too long to count in bins
+    };
+    std::map<std::pair<bool, int>, Class> classes_;
+    int bound_ = 0;
+};

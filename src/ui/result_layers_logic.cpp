@@ -19,6 +19,7 @@
 
 #include "document/event.h"
 #include "document/project.h"
+#include "document/text_util.h"
 #include "operations/app_state.h"
 #include "operations/event_edits.h"
 #include "operations/undo.h"
@@ -26,7 +27,6 @@
 #include "playback/audio_engine.h"
 #include "playback/block_mixer.h"
 #include "playback/voice_settings.h"
-#include "render/render_pass.h"
 
 namespace {
 
@@ -149,7 +149,7 @@ void SetLayerVolume(const DocumentContext& ctx, int resultIndex, float db) {
 
 bool LayerIsPinned(const Project& project, const RenderResult& result) {
     const Event* e = EventOf(project, result);
-    return e && ContainsString(*e, result.filepath);
+    return e && ContainsString(e->pinnedFiles, result.filepath);
 }
 
 bool LikeLayer(const DocumentContext& ctx, int resultIndex) {
@@ -159,7 +159,7 @@ bool LikeLayer(const DocumentContext& ctx, int resultIndex) {
     r = ResultAt(ctx, resultIndex);
     const std::string path = r->filepath, id = r->fileId;
     Event& event = project.events[size_t(r->eventIdx)];
-    if (ContainsString(event, path)) {
+    if (ContainsString(event.pinnedFiles, path)) {
         UnpinFileFromEvent(event, path);
     } else {
         if (IsNameInList(project, path)) {
@@ -184,7 +184,7 @@ bool DislikeLayer(const DocumentContext& ctx, int resultIndex) {
         LiftBanMutes(ctx, path);
     } else {
         Event& event = project.events[size_t(r->eventIdx)];
-        if (ContainsString(event, path)) UnpinFileFromEvent(event, path);
+        if (ContainsString(event.pinnedFiles, path)) UnpinFileFromEvent(event, path);
         BanFile(project, path, id);
     }
     project.resultsRevision += 1;

@@ -375,7 +375,7 @@ TEST(RenderPass, PinnedLayersMeetTheEventTimeAfterPitchVariation) {
         for (const RenderResult& r : project.results)
             if (r.filepath == path && r.procMode == 2 && r.eventIdx == e && !pinned) pinned = &r;
         ASSERT_NE(pinned, nullptr);
-        EXPECT_TRUE(ContainsString(project.events[e], path));
+        EXPECT_TRUE(ContainsString(project.events[e].pinnedFiles, path));
         if (pinned->audioSyncOffset > 0.12f) continue;  // window clipped at the event's start
         EXPECT_NEAR(pinned->startTime + pinned->audioSyncOffset, 4.0f, 1e-4f) << seed;
         if (pinned->pitchVarShift > 0.1f && pinned->sourceOffset == 0.0f) {

@@ -5,6 +5,7 @@
 #include "document/event.h"
 #include "document/project.h"
 #include "render/track_assignment.h"
+#include "render/track_packing.h"
 
 namespace {
 
@@ -147,4 +148,59 @@ TEST(AssignTracks, GlobalNumberingFollowsGroupOrderFxAThenFxBThenBg) {
     EXPECT_EQ(p.groups[2].usedTracks, 0);
     for (int i = 0; i < 10; ++i) EXPECT_EQ(p.results[3 + i].track, i);
     for (int i = 0; i < 3; ++i) EXPECT_EQ(p.results[i].track, 10 + i);
+}
+
+// Both packings the program runs (the track assignment after an edit, the end
+// of every render pass) write their decisions back the same way: a layer of
+// no mix group (a damaged or older file's group 3 or -1) drops whatever track
+// and budget mute it came with and keeps the designer's bare mute, and the
+// layers of the groups are numbered alike whichever packing placed them.
+TEST(AssignTracks, BothPackingsLeaveALayerOutsideTheGroupsWithoutATrack) {
+    Project base;
+    base.budgetMode = true;
+    base.groups[1].trackCount = 1;
+    base.groups[0].trackCount = 2;
+    for (int e = 0; e < 3; ++e) AddEvent(base, 0.0f, kShapeSpot, 0.5f);
+    const int placed = AddLayer(base, 0, 1, 0.0f, 2.0f);
+    const int crowded = AddLayer(base, 1, 1, 0.5f, 2.0f, 0.5f);
+    const int bg = AddLayer(base, 2, 0, 0.0f, 2.0f);
+    struct Stale {
+        int group;
+        bool budgetMuted;
+        bool bareMute;
+    };
+    const Stale stale[] = {{3, true, false}, {-1, false, true}, {7, false, false}};
+    std::vector<int> outside;
+    for (const Stale& s : stale) {
+        const int k = AddLayer(base, 2, s.group, 1.0f, 1.0f);
+        RenderResult& r = base.results[size_t(k)];
+        r.groupTrack = 4;  // left by whoever wrote the file
+        r.track = 9;
+        if (s.budgetMuted) SetMuteReason(r, kMuteBudget, true);
+        if (s.bareMute) r.muted = true;
+        outside.push_back(k);
+    }
+
+    Project assigned = base, passEnd = base;
+    AssignTracks(assigned);
+    PackScratch scratch;
+    PackResultsAsPassEnd(passEnd, scratch);
+    for (const Project* p : {&assigned, &passEnd}) {
+        SCOPED_TRACE(p == &assigned ? "assignment" : "pass end");
+        for (size_t i = 0; i < outside.size(); ++i) {
+            const RenderResult& r = p->results[size_t(outside[i])];
+            EXPECT_EQ(r.groupTrack, -1);
+            EXPECT_EQ(r.track, -1);
+            EXPECT_EQ(r.muteReasons, stale[i].bareMute ? kMuteUser : 0);
+            EXPECT_EQ(r.muted, stale[i].bareMute);
+        }
+        // The group's own layers: one track of FX A, the quieter layer muted
+        // by the budget, BG numbered after FX A.
+        EXPECT_EQ(p->results[size_t(placed)].track, 0);
+        EXPECT_EQ(p->results[size_t(crowded)].muteReasons, kMuteBudget);
+        EXPECT_EQ(p->results[size_t(crowded)].track, -1);
+        EXPECT_EQ(p->results[size_t(bg)].track, GroupFirstTrack(p->groups, 0));
+        EXPECT_EQ(p->groups[1].usedTracks, 1);
+        EXPECT_EQ(p->groups[0].usedTracks, 1);
+    }
 }

@@ -1,6 +1,15 @@
 // reference_render.cpp — the earlier whole-project steps of the render, kept
 // as they were for the tests that hold the faster code against them.
 //
+// This is an older algorithm kept on purpose, not a copy to keep in step:
+// it packs each group over the results themselves (per-group entry lists,
+// insertion sorts, a second walk of the survivors), where the program packs
+// small item records (track_packing.h) and the full render follows its
+// passes without running them. What the program states once and both read
+// (the layer outside groups 0..2 and the global track numbers: TakePacking,
+// NumberTrack)
+// is not restated here.
+//
 // Index
 //   ReferenceAssignTracks        (assign_reference)
 //   ReferencePassEndPacking / ReferenceFinishRenderPass   (finish_reference)
@@ -34,6 +43,15 @@ void InsertionSort(std::vector<T>& items, Before before) {
             --j;
         }
         items[j] = moving;
+    }
+}
+
+// A layer outside groups 0..2 takes no part in the packings above; every
+// layer's global track follows from the groups' used tracks.
+void NoGroupNoTrack(Project& project) {
+    for (RenderResult& r : project.results) {
+        if (r.group < 0 || r.group > 2) TakePacking(r, -1, false);
+        NumberTrack(project.groups, r);
     }
 }
 
@@ -208,16 +226,7 @@ void ReferenceAssignTracks(Project& project) {
     }
 
     CountUsedTracks(project.groups, project.results);
-
-    int firstTrack[3];
-    for (int g = 0; g < 3; ++g) firstTrack[g] = GroupFirstTrack(project.groups, g);
-    for (RenderResult& r : project.results) {
-        if (r.groupTrack < 0) {
-            r.track = -1;
-        } else if (r.group >= 0 && r.group <= 2) {
-            r.track = r.groupTrack + firstTrack[r.group];
-        }
-    }
+    NoGroupNoTrack(project);
 }
 
 
@@ -386,11 +395,7 @@ using namespace finish_reference;
 
 void ReferencePassEndPacking(Project& project) {
     for (int g = 0; g < 3; ++g) PackGroup(project, g);
-    for (RenderResult& r : project.results) {
-        if (r.group < 0 || r.group > 2) continue;
-        // A layer the budget left without a track has no global track either.
-        r.track = r.groupTrack < 0 ? -1 : GroupFirstTrack(project.groups, r.group) + r.groupTrack;
-    }
+    NoGroupNoTrack(project);
 }
 
 void ReferenceFinishRenderPass(Project& project) {

@@ -1,7 +1,8 @@
 // reference_render.h — the render's whole-project steps as the program did
 // them before the full render followed its passes incrementally, kept for
 // tests to hold the faster code against: the same inputs must give the same
-// results, field by field.
+// results, field by field. An older algorithm kept on purpose (see the top
+// of reference_render.cpp), not a copy of the program's code.
 //
 // Index
 //   ReferenceAssignTracks      track assignment: per group, by start or by the budget's two passes

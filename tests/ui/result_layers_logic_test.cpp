@@ -10,6 +10,7 @@
 
 #include "document/event.h"
 #include "document/project.h"
+#include "document/text_util.h"
 #include "library/file_registry.h"
 #include "library/sound_library.h"
 #include "operations/app_state.h"
@@ -19,7 +20,6 @@
 #include "operations/undo.h"
 #include "playback/audio_engine.h"
 #include "playback/engine_voices.h"
-#include "render/render_pass.h"
 #include "ui/result_layers_logic.h"
 
 namespace {
@@ -246,12 +246,12 @@ TEST(NameListHelpers, MembershipIsByteExactAndTheShortListNeverEvicts) {
     };
     for (const Case& c : cases) {
         EXPECT_EQ(IsNameInList(project, c.text), c.banned) << c.text;
-        EXPECT_EQ(ContainsString(event, c.text), c.pinned) << c.text;
+        EXPECT_EQ(ContainsString(event.pinnedFiles, c.text), c.pinned) << c.text;
         EXPECT_EQ(FindNameIndex(app, c.text), c.linked) << c.text;
         EXPECT_EQ(IsLinkedGroup(app, c.text), c.linked) << c.text;
     }
     EXPECT_FALSE(FindNameIndex(app, nullptr));
-    EXPECT_FALSE(ContainsString(Event{}, ""));
+    EXPECT_FALSE(ContainsString(Event{}.pinnedFiles, ""));
     EXPECT_FALSE(IsNameInList(Project{}, ""));
 
     FileRegistry& registry = FileRegistry::Instance();
