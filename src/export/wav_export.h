@@ -11,7 +11,7 @@
 //
 // The two functions read the voices without the engine lock, so the voices
 // must be pinned (the export job pins them). A pass holds its output and the
-// samples of the voices of a slice of the timeline (export_voices.h): the
+// samples of the voices of a window of the timeline (export_voices.h): the
 // voices the streaming window released are decoded again as the pass comes
 // to them and let go behind it. The engine's own reverb is never touched. Files: "<base>.wav", "<base> - <group>.wav" and
 // "<base> - Reverb.wav" in the output folder; "Tracks/<base> - <group> NN.wav"
@@ -66,7 +66,7 @@ using MixProgress = std::function<bool(double fraction)>;
 // The wet reverb of the voices over [start, start + length): every unmuted
 // voice of a layer (as the passes take them) into two send buffers at its
 // send (its own, or the group's), then a private reverb in 2048-frame
-// blocks, a slice of the timeline at a time. Group gains are `levels`' (the
+// blocks, a window of the timeline at a time. Group gains are `levels`' (the
 // engine's faders when null); no master gain. True when it produced output;
 // the vectors then hold exactly trunc(length x rate) frames of wet signal.
 // False, the vectors emptied, when `progress` stopped it.
