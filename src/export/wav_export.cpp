@@ -29,7 +29,6 @@
 #include <cstdio>
 #include <exception>
 #include <functional>
-#include <memory>
 #include <unordered_set>
 
 #include "document/event.h"
