@@ -36,6 +36,7 @@
 #include "platform/file_names.h"
 #include "platform/file_util.h"
 #include "playback/engine_voices.h"
+#include "playback/playing_gain.h"
 
 std::string AafSessionName(const ExportJob& job) {
     const std::string name = ExportBaseName(job.baseName, job.outDir);
@@ -67,12 +68,12 @@ struct Lane {
 
 struct AafExportRun {
     AafExportRun(const ExportJob& j, const Project& p, const AudioEngine& e)
-        : job(j), project(p), engine(e), voices(e, p.results, j.sliceSeconds, j.voiceStats) {}
+        : job(j), project(p), engine(e), voices(e, p.results, j.windowSeconds, j.voiceStats) {}
 
     const ExportJob& job;
     const Project& project;
     const AudioEngine& engine;
-    // The samples of one rendered essence at a time, and of a slice's voices
+    // The samples of one rendered essence at a time, and of a window's voices
     // for the reverb returns: no result's samples are held for the whole step.
     ExportVoices voices;
     AafClipTiming timing;
@@ -557,7 +558,7 @@ void ExportResult(AafExportRun& run, size_t i) {
     clip.fadeIn = FadeSamples(t, r.fadeIn);
     clip.fadeOut = FadeSamples(t, r.fadeOut);
     clip.curve = AafResultGainCurve(r, job.volAuto);
-    clip.gain = v->gain.load() * v->normGain * v->eventGain.load();
+    clip.gain = PlayingGain(*v, 1.0f);  // the group faders are not the clip's
     clip.chunks = v->chunks.data();
     clip.chunkCount = std::clamp(v->chunkCount, 0, int32_t(v->chunks.size()));
 

@@ -20,7 +20,7 @@
 //
 // The step runs on the export thread with the voices pinned (RunExportJob);
 // a rendered essence of a voice the streaming window released is decoded for
-// its file and let go, and the reverb returns hold a slice's voices at a
+// its file and let go, and the reverb returns hold a window's voices at a
 // time (export_voices.h). Every file and folder it makes is in its rollback from the
 // moment it exists; unless the session is written, they are all removed.
 // Positions are sample counts at the export rate with the project start

@@ -102,7 +102,7 @@ struct ExportJob {
     // How much of the timeline a pass prepares the voices of at a time
     // (export_voices.h); 0 for the default. Only tests choose another, and
     // only tests read the passes' figures (null: nobody asks).
-    double sliceSeconds = 0;
+    double windowSeconds = 0;
     ExportVoiceStats* voiceStats = nullptr;
     std::vector<std::string> groupNames;
     // Copied when the job is made: moving a fader or a reverb knob while the

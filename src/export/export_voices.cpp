@@ -1,4 +1,4 @@
-// export_voices.cpp — the export's slice-by-slice hold on the voices' samples.
+// export_voices.cpp — the export's window-by-window hold on the voices' samples.
 //
 // Index
 //   VoiceSampleSpanOf
@@ -16,11 +16,11 @@ VoiceSampleSpan VoiceSampleSpanOf(const PlaybackVoice& voice, int rate) {
     return {first, first + std::max<int64_t>(0, voice.sampleCount)};
 }
 
-ExportVoices::ExportVoices(const AudioEngine& engine, const std::vector<RenderResult>& results, double sliceSeconds,
+ExportVoices::ExportVoices(const AudioEngine& engine, const std::vector<RenderResult>& results, double windowSeconds,
                            ExportVoiceStats* stats)
     : engine_(engine),
       results_(results),
-      sliceSeconds_(sliceSeconds > 0 ? sliceSeconds : kExportSliceSeconds),
+      windowSeconds_(windowSeconds > 0 ? windowSeconds : kExportWindowSeconds),
       stats_(stats) {}
 
 ExportVoices::~ExportVoices() {

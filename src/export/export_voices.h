@@ -1,8 +1,8 @@
 // export_voices.h — the voices an export pass reads, with their samples only
-// while a slice of the timeline needs them.
+// while a window of the timeline needs them.
 //
 // Index
-//   kExportSliceSeconds   how much of the timeline one round of preparing covers
+//   kExportWindowSeconds  how much of the timeline one round of preparing covers (a window)
 //   ExportVoices          the engine's voices as a pass reads them: Voice, Hold, Release
 //   VoiceSampleSpan       where a voice's samples lie on the project's sample grid
 //
@@ -12,9 +12,9 @@
 // them (playback goes on during an export), so a voice holding samples keeps
 // them until the export ends, and is read in place. An evicted voice is
 // decoded again into a copy of its own (as the window would prepare it:
-// DecodeVoiceSamples) when a slice needs it, and the copy is dropped once the
+// DecodeVoiceSamples) when a window needs it, and the copy is dropped once the
 // pass is past the voice. So a pass holds its own output and the samples of
-// the voices of a slice or two, whatever the length of the project, and the
+// the voices of a window or two, whatever the length of the project, and the
 // engine (which the audio thread may be playing from) is never changed.
 #pragma once
 
@@ -28,7 +28,7 @@
 #include "export/export_records.h"
 #include "playback/audio_engine.h"
 
-inline constexpr double kExportSliceSeconds = 10.0;
+inline constexpr double kExportWindowSeconds = 10.0;
 
 // Project samples [first, past) of the voice's samples at `rate`: its first
 // sample on the grid the mixers use, then sampleCount samples.
@@ -40,10 +40,10 @@ VoiceSampleSpan VoiceSampleSpanOf(const PlaybackVoice& voice, int rate);
 
 class ExportVoices {
 public:
-    // `sliceSeconds` (kExportSliceSeconds when not above 0) is how much of
+    // `windowSeconds` (kExportWindowSeconds when not above 0) is how much of
     // the timeline a pass prepares voices for at a time.
     // `stats` (may be null) is told this pass's figures when it ends.
-    ExportVoices(const AudioEngine& engine, const std::vector<RenderResult>& results, double sliceSeconds = 0,
+    ExportVoices(const AudioEngine& engine, const std::vector<RenderResult>& results, double windowSeconds = 0,
                  ExportVoiceStats* stats = nullptr);
     ~ExportVoices();
     ExportVoices(const ExportVoices&) = delete;
@@ -51,7 +51,7 @@ public:
 
     const AudioEngine& Engine() const { return engine_; }
     size_t Count() const { return engine_.voices.size(); }
-    double SliceSeconds() const { return sliceSeconds_; }
+    double WindowSeconds() const { return windowSeconds_; }
 
     // Voice i as a pass mixes it: the copy held for it (samples included),
     // else the engine's voice while it holds its samples, else a silent
@@ -77,7 +77,7 @@ public:
 private:
     const AudioEngine& engine_;
     const std::vector<RenderResult>& results_;
-    double sliceSeconds_;
+    double windowSeconds_;
     ExportVoiceStats* stats_;
     std::unordered_map<size_t, std::unique_ptr<PlaybackVoice>> held_;
     size_t peakHeld_ = 0;

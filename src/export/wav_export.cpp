@@ -2,26 +2,24 @@
 //
 // Index
 //   ExportTrackLayoutOf
-//   Voice envelopes       ClipCurveGain, ClipFileFades, VoicesOfLayers
-//   Offline voice mix     SliceGrid, MixOf, MixSlice, SweepWindows: voices into buffers on every
-//                         core, a window of slices at a time with only its voices held, the
-//                         progress told and the stop looked at between windows;
-//                         OfflineReverb, StreamMix (sends, wet, dry on top, handed on as made)
+//   Voice envelopes       ClipCurveGain, ClipFileFades
 //   PassState             what every pass shares: range, frames, names, rollback
 //   Writing files         WriteStereoFile, WriteMixedFile, FitsOneHour
-//   Passes                MixdownPass, StemsPass, TracksPass, ClipsPass (WriteClipFile)
+//   Passes                MixdownPass, StemsPass (StemHasVoices), TracksPass (VoiceTracks),
+//                         ClipsPass (WriteClipFile), PlannedFiles
 //   WriteWavExport
+//   StreamOfflineMix
 //
 // Times are doubles from the project start's fraction through to every time
 // reference; the mix and the reverb run in float like the real-time mixer.
 // Voices and passes sit on the project's sample grid: voice sample 0 at
 // trunc(rate x start), the pass's first frame at trunc(rate x range start),
-// as the real-time mixer and the AAF session place them. The voices mix
-// through the real-time mixer's routine (voice_mix.h), in time slices on
-// every core; the reverb runs on one, right behind the slices. The slices
-// are taken a window at a time (the job's slice length): the voices a
-// window needs are held before it and let go after it, so how long the
-// project is does not decide how many samples a pass holds.
+// as the real-time mixer and the AAF session place them. Every voice plays
+// at its PlayingGain in its PlayingGroup, as in the real-time mixer. The
+// voices mix through that mixer's routine in slices on every core, a window
+// of slices at a time (stream_mix.h): the voices a window needs are held
+// before it and let go after it, so how long the project is does not decide
+// how many samples a pass holds.
 #include "export/wav_export.h"
 
 #include <algorithm>
@@ -31,7 +29,6 @@
 #include <cstdio>
 #include <exception>
 #include <functional>
-#include <memory>
 #include <unordered_set>
 
 #include "document/event.h"
@@ -40,10 +37,11 @@
 #include "export/export_folders.h"
 #include "export/export_names.h"
 #include "export/export_voices.h"
+#include "export/stream_mix.h"
 #include "platform/file_names.h"
 #include "platform/file_util.h"
 #include "playback/block_mixer.h"
-#include "playback/reverb.h"
+#include "playback/playing_gain.h"
 #include "render/clip_processing.h"
 #include "render/render_worker_pool.h"
 
@@ -83,7 +81,6 @@ namespace {
 constexpr float kClipMinFade = 0.002f;
 constexpr float kDefaultFadeIn = 0.04f;
 constexpr float kDefaultFadeOut = 0.05f;
-constexpr int kReverbBlock = 2048;
 
 // The voice's own gain curves over its length, as the exported files carry
 // them: the fill's live intensity curve is not applied.
@@ -112,228 +109,6 @@ bool ResultIndexValid(const PlaybackVoice& v, const std::vector<RenderResult>& r
     return v.resultIndex >= 0 && size_t(v.resultIndex) < results.size();
 }
 
-// Per voice: whether it is the first voice of a layer. A voice whose layer
-// the document no longer has (the job relinked it to -1), or a second voice
-// of one layer, is never exported.
-std::vector<uint8_t> VoicesOfLayers(const AudioEngine& engine) {
-    std::vector<uint8_t> layered(engine.voices.size(), 0);
-    std::unordered_set<int32_t> seen;
-    seen.reserve(engine.voices.size());
-    for (size_t i = 0; i < engine.voices.size(); ++i) {
-        const int32_t r = engine.voices[i].resultIndex;
-        layered[i] = r >= 0 && seen.insert(r).second;
-    }
-    return layered;
-}
-
-// ---------------------------------------------------------------------------
-// Offline voice mix
-// ---------------------------------------------------------------------------
-
-// About 1.4 s at 48 kHz: enough slices to keep every core busy, few enough
-// that each voice's set-up per slice is nothing.
-constexpr int64_t kSliceFrames = int64_t(1) << 16;
-
-// The slices a pass's frames are mixed in: as many as needed of at most
-// kSliceFrames, equal but the last. Each slice takes one call per voice, and
-// a voice's gains run from where that call begins, so the grid decides the
-// float rounding: it depends on the pass's length alone, never on how many
-// slices are mixed at once or which voices are held.
-struct SliceGrid {
-    int64_t frames = 0;
-    int64_t size = 0;
-    int count = 0;
-
-    explicit SliceGrid(int64_t passFrames) : frames(std::max<int64_t>(0, passFrames)) {
-        const int64_t slices = (frames + kSliceFrames - 1) / kSliceFrames;
-        count = int(std::min<int64_t>(slices, INT32_MAX));
-        size = count > 0 ? (frames + count - 1) / count : 0;
-    }
-    int64_t First(int c) const { return std::min(frames, int64_t(c) * size); }
-    int64_t End(int c) const { return std::min(frames, First(c) + size); }
-};
-
-// What a sweep mixes: per voice whether it is mixed at all (so a slice holds
-// only what it sounds), its gain beside its own (0: left out) and, with send
-// buses, its reverb send (voices sending less than 1e-6 are left out of the
-// send buses).
-struct VoiceMix {
-    std::vector<uint8_t> mixed;
-    std::function<float(size_t, const PlaybackVoice&)> extraGain;
-    std::function<float(const PlaybackVoice&)> sendOf;
-};
-
-float GainOf(const PlaybackVoice& v, float extra) { return v.normGain * v.gain.load() * v.eventGain.load() * extra; }
-
-// Which voices a sweep mixes: first voices of layers, unmuted, with samples
-// to give and a gain (sends: a send) that is heard.
-VoiceMix MixOf(const AudioEngine& engine, std::function<float(size_t, const PlaybackVoice&)> extraGain,
-               std::function<float(const PlaybackVoice&)> sendOf = nullptr) {
-    VoiceMix m;
-    m.extraGain = std::move(extraGain);
-    m.sendOf = std::move(sendOf);
-    m.mixed = VoicesOfLayers(engine);
-    for (size_t i = 0; i < engine.voices.size(); ++i) {
-        const PlaybackVoice& v = engine.voices[i];
-        if (!m.mixed[i]) continue;
-        const bool heard = !v.muted.load() && v.sampleCount > 0 && GainOf(v, m.extraGain(i, v)) >= 1e-6f;
-        const bool sends = !m.sendOf || m.sendOf(v) >= 0.000001f;
-        m.mixed[i] = heard && sends;
-    }
-    return m;
-}
-
-// Slice c of the grid (pass frame 0 = project sample `first`): every mixed
-// voice in voice order into the buses, as MixClipWithFades mixes it, its
-// send too where the buses have send buses. So every frame sums as the
-// real-time mixer sums it.
-// The buses hold pass frames from `origin` on.
-void MixSlice(const ExportVoices& voices, int rate, int64_t first, const SliceGrid& grid, int c, const VoiceMix& m,
-              const VoiceMixTargets& buses, int64_t origin = 0) {
-    const int64_t at = grid.First(c), count = grid.End(c) - at;
-    if (count < 1) return;
-    auto shifted = [at, origin](float* bus) { return bus ? bus + (at - origin) : nullptr; };
-    const VoiceMixTargets slice{shifted(buses.left),     shifted(buses.right), shifted(buses.sendLeft),
-                                shifted(buses.sendRight), nullptr,              nullptr};
-    const bool sends = buses.sendLeft && buses.sendRight;
-    for (size_t i = 0; i < voices.Count(); ++i) {
-        if (!m.mixed[i]) continue;
-        const PlaybackVoice& v = voices.Voice(i);
-        VoiceMixPlan plan;
-        if (!PlanClipVoice(v, int(i), voices.Engine(), rate, m.extraGain(i, v), plan)) continue;
-        if (sends) plan.send = m.sendOf(v);
-        MixVoiceInto(plan, first + at, count, slice);
-    }
-}
-
-// The grid's slices in windows of about the export's slice length: before a
-// window, the voices it mixes are held (`from` lets a caller keep earlier
-// frames' voices too); the window's slices are mixed on every core; then
-// `after(window end)` runs on this thread, and the copies of voices that end
-// before `keepFrom(window end)` are dropped. `progress` hears the share of
-// the frames done after each window; false from it (a stop) ends the sweep,
-// and the sweep returns false.
-bool SweepWindows(ExportVoices& voices, int rate, int64_t first, const SliceGrid& grid,
-                  const std::vector<uint8_t>& hold, const std::function<void(int)>& mixSlice,
-                  const std::function<void(int64_t)>& after, const std::function<int64_t(int64_t)>& keepFrom,
-                  const MixProgress& progress, const std::function<void(int64_t)>& before = nullptr) {
-    const int perWindow = int(std::clamp<double>(
-        std::round(voices.SliceSeconds() * double(rate) / double(std::max<int64_t>(grid.size, 1))), 1.0, 1.0e6));
-    for (int c0 = 0; c0 < grid.count; c0 += perWindow) {
-        if (progress && !progress(double(grid.First(c0)) / double(std::max<int64_t>(grid.frames, 1)))) return false;
-        const int c1 = std::min(grid.count, c0 + perWindow);
-        const int64_t windowEnd = grid.End(c1 - 1);
-        if (before) before(windowEnd);
-        voices.Hold(first + keepFrom(grid.First(c0)), first + windowEnd, rate, hold);
-        RunRenderChunks(c1 - c0, RenderThreadCount(0), [&](int k) { mixSlice(c0 + k); });
-        if (after) after(windowEnd);
-        voices.ReleaseBefore(first + keepFrom(windowEnd), rate);
-    }
-    return !progress || progress(1.0);
-}
-
-// A private reverb run over a pass's send buses in place, 2048 frames at a
-// time from the pass's start, as far as the sends are complete: the buses
-// then hold the wet signal. It starts cleared with the mixer's settings
-// already reached, as the real-time reverb is after a seek to the same place.
-struct OfflineReverb {
-    std::unique_ptr<ReverbState> state = std::make_unique<ReverbState>();  // about a megabyte: never on the stack
-    int64_t done = 0;  // frames turned wet
-
-    OfflineReverb(const ReverbParams& reverb, int rate) {
-        InitReverb(*state, rate);
-        ReverbSetParams(*state, {reverb.size.load(), reverb.decay.load(), reverb.damping.load(),
-                                 reverb.preDelay.load(), reverb.diffusion.load(), reverb.modulation.load()});
-        ReverbSettleParams(*state);
-    }
-
-    // Whole blocks up to `upTo`; with `last`, the short block at the end too.
-    // The buffers hold pass frames from `origin` on.
-    void Advance(float* left, float* right, int64_t upTo, bool last, int64_t origin = 0) {
-        std::array<float, kReverbBlock> inL, inR, wetL, wetR;
-        while (done < upTo && (last || done + kReverbBlock <= upTo)) {
-            const int n = int(std::min<int64_t>(kReverbBlock, upTo - done));
-            const int64_t at = done - origin;
-            std::copy_n(left + at, n, inL.begin());
-            std::copy_n(right + at, n, inR.begin());
-            ProcessReverbBlock(*state, inL.data(), inR.data(), wetL.data(), wetR.data(), n);
-            std::copy_n(wetL.begin(), n, left + at);
-            std::copy_n(wetR.begin(), n, right + at);
-            done += n;
-        }
-    }
-};
-
-// The pass's mix handed to `sink` window by window, in order, as its frames
-// are complete: the buffers hold only the frames from the first one not yet
-// handed on to the window's end, whatever the pass's length. With `reverb`,
-// the `sends` are mixed into the buffers and turned wet behind the windows;
-// with `dry`, the voices' dry sound goes on top, slice by slice as soon as a
-// slice's wet is complete (at once without a reverb): every frame is the wet
-// sound plus the voices in voice order, mixed into zeroed frames slice by
-// slice as the whole pass would be, so the grid alone decides the float
-// sums. The voices a slice needs are held only until both of its mixes are
-// done. False when stopped (`progress`); the sink may have been handed part
-// of the mix then.
-bool StreamMix(ExportVoices& voices, int rate, int64_t first, int64_t frames, const ReverbParams* reverb,
-               const VoiceMix* sends, const VoiceMix* dry, const MixSink& sink, const MixProgress& progress) {
-    const SliceGrid grid(frames);
-    std::unique_ptr<OfflineReverb> wet = reverb && sends ? std::make_unique<OfflineReverb>(*reverb, rate) : nullptr;
-    std::vector<float> left, right;
-    int64_t origin = 0;  // the pass frame left[0] holds
-    VoiceMixTargets sendBuses, dryBuses;
-    std::vector<uint8_t> hold = wet ? sends->mixed : dry->mixed;
-    if (wet && dry)
-        for (size_t i = 0; i < hold.size() && i < dry->mixed.size(); ++i) hold[i] = hold[i] || dry->mixed[i];
-    int dryDone = 0;  // slices mixed dry
-    auto mixDryUpTo = [&](int64_t complete) {
-        int until = dryDone;
-        while (until < grid.count && grid.End(until) <= complete) ++until;
-        if (until == dryDone) return;
-        const int from = dryDone;
-        RunRenderChunks(until - from, RenderThreadCount(0),
-                        [&](int k) { MixSlice(voices, rate, first, grid, from + k, *dry, dryBuses, origin); });
-        dryDone = until;
-    };
-    // Frames before `end` are complete: handed on, and dropped from the buffers.
-    auto handOn = [&](int64_t end) {
-        const int64_t ready = end - origin;
-        if (ready <= 0) return;
-        sink(left.data(), right.data(), ready);
-        left.erase(left.begin(), left.begin() + ready);
-        right.erase(right.begin(), right.begin() + ready);
-        origin = end;
-    };
-    auto mixSlice = [&](int c) {
-        if (wet)
-            MixSlice(voices, rate, first, grid, c, *sends, sendBuses, origin);
-        else
-            MixSlice(voices, rate, first, grid, c, *dry, dryBuses, origin);
-    };
-    auto afterWindow = [&](int64_t end) {
-        if (!wet) {
-            handOn(end);
-            return;
-        }
-        wet->Advance(left.data(), right.data(), end, end >= frames, origin);
-        if (!dry) {
-            handOn(wet->done);
-            return;
-        }
-        mixDryUpTo(wet->done);
-        handOn(grid.First(dryDone));
-    };
-    return SweepWindows(
-        voices, rate, first, grid, hold, mixSlice, afterWindow,
-        [&](int64_t end) { return wet && dry ? std::min(end, grid.First(dryDone)) : end; }, progress,
-        [&](int64_t windowEnd) {
-            left.resize(size_t(windowEnd - origin), 0.0f);
-            right.resize(size_t(windowEnd - origin), 0.0f);
-            sendBuses.sendLeft = dryBuses.left = left.data();
-            sendBuses.sendRight = dryBuses.right = right.data();
-        });
-}
-
 // ---------------------------------------------------------------------------
 // PassState
 // ---------------------------------------------------------------------------
@@ -341,14 +116,14 @@ bool StreamMix(ExportVoices& voices, int rate, int64_t first, int64_t frames, co
 struct PassState {
     PassState(const ExportJob& j, const std::vector<RenderResult>& r, const AudioEngine& e,
               const ExportTrackLayout& l, const WavPassOptions& o)
-        : job(j), results(r), engine(e), layout(l), options(o), voices(e, r, j.sliceSeconds, j.voiceStats) {}
+        : job(j), results(r), engine(e), layout(l), options(o), voices(e, r, j.windowSeconds, j.voiceStats) {}
 
     const ExportJob& job;
     const std::vector<RenderResult>& results;
     const AudioEngine& engine;
     const ExportTrackLayout& layout;
     const WavPassOptions& options;
-    ExportVoices voices;  // samples of a slice's voices at a time
+    ExportVoices voices;  // samples of a window's voices at a time
     int32_t rate = 48000;
     double start = 0;   // seconds of the project where the pass begins
     double length = 0;  // seconds
@@ -433,19 +208,9 @@ bool FitsOneHour(const PassState& p) {
     return false;
 }
 
-int GroupOf(const PlaybackVoice& v) { return std::clamp(v.group, 0, 2); }
-
 // ---------------------------------------------------------------------------
 // Passes
 // ---------------------------------------------------------------------------
-
-VoiceMix ReverbSendMix(const AudioEngine& engine, const ReverbParams& reverb, const ExportMixLevels& mix) {
-    return MixOf(
-        engine, [&mix](size_t, const PlaybackVoice& v) { return mix.groupGain[size_t(GroupOf(v))]; },
-        [&reverb](const PlaybackVoice& v) {
-            return v.reverbSend >= 0 ? v.reverbSend : reverb.groupSends[size_t(GroupOf(v))].load();
-        });
-}
 
 int64_t PassFirstSample(const PassState& p) { return VoiceStartSample(p.start, p.rate); }
 
@@ -453,7 +218,7 @@ int64_t PassFirstSample(const PassState& p) { return VoiceStartSample(p.start, p
 // window at a time into the file.
 bool MixdownPass(PassState& p) {
     const VoiceMix dry = MixOf(p.engine, [&p](size_t, const PlaybackVoice& v) {
-        return p.master * p.options.mix.groupGain[size_t(GroupOf(v))];
+        return p.master * p.options.mix.groupGain[size_t(PlayingGroup(v.group))];
     });
     const ReverbParams* reverb = p.options.reverb && p.options.reverb->enabled.load() ? p.options.reverb : nullptr;
     const VoiceMix sends = reverb ? ReverbSendMix(p.engine, *reverb, p.options.mix) : VoiceMix{};
@@ -465,8 +230,8 @@ bool MixdownPass(PassState& p) {
                 ApplyPeakLimiter(PeakLimiterOf(p.engine), left, right, n, &envelope);
                 sink(left, right, n);
             };
-            return StreamMix(p.voices, p.rate, PassFirstSample(p), p.frames, reverb, reverb ? &sends : nullptr, &dry,
-                             limited, progress);
+            return StreamMix(p.voices, p.rate, PassFirstSample(p), p.frames, reverb, reverb ? &sends : nullptr, &dry)
+                .Run(limited, progress);
         });
     if (written) std::printf("[ExportWAV] Mixdown written to %s\n", path.c_str());
     return written;
@@ -476,24 +241,29 @@ bool MixdownPass(PassState& p) {
 bool WriteDryMix(PassState& p, const std::string& path, bool stereo, const std::string& description,
                  const VoiceMix& mix) {
     return WriteMixedFile(p, path, stereo, description, [&](const MixSink& sink, const MixProgress& progress) {
-        return StreamMix(p.voices, p.rate, PassFirstSample(p), p.frames, nullptr, nullptr, &mix, sink, progress);
+        return StreamMix(p.voices, p.rate, PassFirstSample(p), p.frames, nullptr, nullptr, &mix).Run(sink, progress);
     });
+}
+
+// Whether group g's stem has a voice to write: the first of a layer,
+// unmuted, with samples, playing in g.
+bool StemHasVoices(const PassState& p, const std::vector<uint8_t>& layered, int g) {
+    for (size_t i = 0; i < p.engine.voices.size(); ++i) {
+        const PlaybackVoice& v = p.engine.voices[i];
+        if (layered[i] && !v.muted.load() && PlayingGroup(v.group) == g && v.sampleCount >= 1) return true;
+    }
+    return false;
 }
 
 bool StemsPass(PassState& p) {
     const std::vector<uint8_t> layered = VoicesOfLayers(p.engine);
-    p.units = 3;
-    for (int g = 0; g < 3; ++g) {
+    p.units = kPlayingGroups;
+    for (int g = 0; g < kPlayingGroups; ++g) {
         p.unit = g;
-        bool used = false;
-        for (size_t i = 0; i < p.engine.voices.size() && !used; ++i) {
-            const PlaybackVoice& v = p.engine.voices[i];
-            used = layered[i] && !v.muted.load() && v.group == g && v.sampleCount >= 1;
-        }
-        if (!used) continue;
+        if (!StemHasVoices(p, layered, g)) continue;
         const float gain = p.options.mix.groupGain[size_t(g)] * p.master;
-        const VoiceMix stem =
-            MixOf(p.engine, [g, gain](size_t, const PlaybackVoice& v) { return v.group == g ? gain : 0.0f; });
+        const VoiceMix stem = MixOf(
+            p.engine, [g, gain](size_t, const PlaybackVoice& v) { return PlayingGroup(v.group) == g ? gain : 0.0f; });
         const std::string name = p.base + " - " + p.groupNames[size_t(g)];
         const std::string path = p.job.outDir + "/" + p.fileBase + " - " + p.groupNames[size_t(g)] + ".wav";
         if (!WriteDryMix(p, path, true, name, stem)) return false;
@@ -501,37 +271,48 @@ bool StemsPass(PassState& p) {
     return true;
 }
 
-bool TracksPass(PassState& p) {
-    const std::string folder = p.job.outDir + "/Tracks";
-    if (!PrepareExportFolder(p.job, folder, p.rollback)) return false;
-    // The global track of every voice's result; voices without one are on no track.
+// The global track of every voice's result: voices of no layer, or whose
+// result is gone, are on no track.
+std::vector<int32_t> VoiceTracks(const PassState& p) {
     std::vector<int32_t> voiceTrack(p.engine.voices.size(), INT32_MIN);
     const std::vector<uint8_t> layered = VoicesOfLayers(p.engine);
     for (size_t i = 0; i < p.engine.voices.size(); ++i) {
         const PlaybackVoice& v = p.engine.voices[i];
         if (layered[i] && ResultIndexValid(v, p.results)) voiceTrack[i] = p.results[size_t(v.resultIndex)].track;
     }
+    return voiceTrack;
+}
+
+int TrackSlots(const MixGroup& group) {
+    return group.usedTracks > 0 ? std::max(group.trackCount, group.usedTracks) : 0;
+}
+
+bool TrackHasVoices(const PassState& p, const std::vector<int32_t>& voiceTrack, int32_t track) {
+    for (size_t i = 0; i < voiceTrack.size(); ++i)
+        if (voiceTrack[i] == track && !p.engine.voices[i].muted.load()) return true;
+    return false;
+}
+
+bool TracksPass(PassState& p) {
+    const std::string folder = p.job.outDir + "/Tracks";
+    if (!PrepareExportFolder(p.job, folder, p.rollback)) return false;
+    const std::vector<int32_t> voiceTrack = VoiceTracks(p);
+    const ExportMixLevels& levels = p.options.mix;
     int32_t tracks = 0;
     p.units = 0;
-    for (int g = 0; g < 3; ++g) {
-        const MixGroup& group = p.layout.groups[g];
-        p.units += group.usedTracks > 0 ? std::max(group.trackCount, group.usedTracks) : 0;
-    }
+    for (int g = 0; g < kPlayingGroups; ++g) p.units += TrackSlots(p.layout.groups[g]);
     p.unit = -1;
-    for (int g = 0; g < 3; ++g) {
+    for (int g = 0; g < kPlayingGroups; ++g) {
         const MixGroup& group = p.layout.groups[g];
         const int first = GroupFirstTrack(p.layout.groups, g);
-        const int slots = group.usedTracks > 0 ? std::max(group.trackCount, group.usedTracks) : 0;
+        const int slots = TrackSlots(group);
         for (int s = 0; s < slots; ++s) {
             ++p.unit;
             const int32_t track = first + s;
-            bool used = false;
-            for (size_t i = 0; i < voiceTrack.size() && !used; ++i)
-                used = voiceTrack[i] == track && !p.engine.voices[i].muted.load();
-            if (!used) continue;
-            const float gain = p.options.mix.groupGain[size_t(g)];
-            const VoiceMix mix = MixOf(p.engine, [&voiceTrack, track, gain](size_t i, const PlaybackVoice&) {
-                return voiceTrack[i] == track ? gain : 0.0f;
+            if (!TrackHasVoices(p, voiceTrack, track)) continue;
+            // Each voice at its own group's fader, as it plays.
+            const VoiceMix mix = MixOf(p.engine, [&voiceTrack, &levels, track](size_t i, const PlaybackVoice& v) {
+                return voiceTrack[i] == track ? levels.groupGain[size_t(PlayingGroup(v.group))] : 0.0f;
             });
             const std::string name = ExportTrackName(p.groupNames[size_t(g)], s);
             const std::string path = folder + "/" + p.fileBase + " - " + name + ".wav";
@@ -548,9 +329,7 @@ bool TracksPass(PassState& p) {
 bool WriteClipFile(PassState& p, size_t i, const std::string& folder, ExportNameTable& names, size_t room,
                    std::vector<float>& left, std::vector<float>& right, int32_t& clips) {
     const PlaybackVoice& v = p.voices.Voice(i);
-    const bool groupValid = v.group >= 0 && v.group <= 2;
-    const float gain = v.gain.load() * v.normGain * v.eventGain.load() *
-                       (groupValid ? p.options.mix.groupGain[size_t(v.group)] : 1.0f);
+    const float gain = PlayingGain(v, p.options.mix.groupGain[size_t(PlayingGroup(v.group))]);
     const VoiceFades fades = ClipFileFades(p.engine, i);
     // A time reference cannot be negative: a layer that starts before
     // 00:00 loses the frames before it, so that the file placed by its
@@ -624,29 +403,16 @@ std::vector<std::string> PlannedFiles(const PassState& p) {
     switch (p.options.mode) {
         case kWavMixdown: files.push_back(beside + ".wav"); break;
         case kWavStems:
-            for (int g = 0; g < 3; ++g) {
-                bool used = false;
-                for (size_t i = 0; i < p.engine.voices.size() && !used; ++i) {
-                    const PlaybackVoice& v = p.engine.voices[i];
-                    used = layered[i] && !v.muted.load() && v.group == g && v.sampleCount >= 1;
-                }
-                if (used) files.push_back(beside + " - " + p.groupNames[size_t(g)] + ".wav");
-            }
+            for (int g = 0; g < kPlayingGroups; ++g)
+                if (StemHasVoices(p, layered, g)) files.push_back(beside + " - " + p.groupNames[size_t(g)] + ".wav");
             break;
         case kWavTracks: {
-            std::vector<int32_t> voiceTrack(p.engine.voices.size(), INT32_MIN);
-            for (size_t i = 0; i < p.engine.voices.size(); ++i)
-                if (layered[i] && ResultIndexValid(p.engine.voices[i], p.results))
-                    voiceTrack[i] = p.results[size_t(p.engine.voices[i].resultIndex)].track;
-            for (int g = 0; g < 3; ++g) {
-                const MixGroup& group = p.layout.groups[g];
+            const std::vector<int32_t> voiceTrack = VoiceTracks(p);
+            for (int g = 0; g < kPlayingGroups; ++g) {
                 const int first = GroupFirstTrack(p.layout.groups, g);
-                const int slots = group.usedTracks > 0 ? std::max(group.trackCount, group.usedTracks) : 0;
+                const int slots = TrackSlots(p.layout.groups[g]);
                 for (int s = 0; s < slots; ++s) {
-                    bool used = false;
-                    for (size_t i = 0; i < voiceTrack.size() && !used; ++i)
-                        used = voiceTrack[i] == first + s && !p.engine.voices[i].muted.load();
-                    if (used)
+                    if (TrackHasVoices(p, voiceTrack, first + s))
                         files.push_back(p.job.outDir + "/Tracks/" + p.fileBase + " - " +
                                         ExportTrackName(p.groupNames[size_t(g)], s) + ".wav");
                 }
@@ -782,6 +548,6 @@ bool StreamOfflineMix(ExportVoices& voices, const ReverbParams& reverb, int32_t 
     if (!(wanted >= 1) || wanted > 9.0e15 || !engine.cacheReady.load()) return false;
     const ExportMixLevels mix = levels ? *levels : CurrentMixLevels(engine);
     const VoiceMix sends = ReverbSendMix(engine, reverb, mix);
-    return StreamMix(voices, sampleRate, VoiceStartSample(start, sampleRate), int64_t(wanted), &reverb, &sends,
-                     nullptr, sink, progress);
+    return StreamMix(voices, sampleRate, VoiceStartSample(start, sampleRate), int64_t(wanted), &reverb, &sends, nullptr)
+        .Run(sink, progress);
 }

@@ -11,7 +11,7 @@
 //
 // The two functions read the voices without the engine lock, so the voices
 // must be pinned (the export job pins them). A pass holds its output and the
-// samples of the voices of a slice of the timeline (export_voices.h): the
+// samples of the voices of a window of the timeline (export_voices.h): the
 // voices the streaming window released are decoded again as the pass comes
 // to them and let go behind it. The engine's own reverb is never touched. Files: "<base>.wav", "<base> - <group>.wav" and
 // "<base> - Reverb.wav" in the output folder; "Tracks/<base> - <group> NN.wav"

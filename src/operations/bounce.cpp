@@ -37,6 +37,7 @@
 #include "playback/audio_engine.h"
 #include "playback/block_mixer.h"
 #include "playback/engine_voices.h"
+#include "playback/playing_gain.h"
 #include "recipes/event_preset.h"
 #include "recipes/recipe_naming.h"
 #include "render/clip_bed_events.h"
@@ -168,7 +169,7 @@ bool MixBouncedVoices(const AudioEngine& engine, const std::set<int>& events, in
     for (size_t i = 0; i < engine.voices.size(); ++i) {
         const PlaybackVoice& v = engine.voices[i];
         if (!Bounced(events, v)) continue;
-        const size_t group = size_t(std::clamp(v.group, 0, 2));
+        const size_t group = size_t(PlayingGroup(v.group));
         MixClipWithFades(v, int(i), engine, left.data(), right.data(), frames, rate,
                          engine.groupGain[group].load(), first);
     }

@@ -427,8 +427,8 @@ ExportReport RunExportJob(ExportJob job, const ExportContext& ctx) {
     try {
         // Held until every file is written: no edit, eviction, streaming
         // install or rebuild changes the voices meanwhile. The passes read
-        // the voices the window keeps in place and decode the others slice
-        // by slice for themselves (export_voices.h), so the engine the audio
+        // the voices the window keeps in place and decode the others window
+        // by window for themselves (export_voices.h), so the engine the audio
         // thread plays from stays as it is.
         EngineVoicePin pin(*ctx.engine);
         // StartExport linked the voices to their layers on the interface

@@ -100,7 +100,7 @@ std::vector<std::string> ExportProgressTexts(const AppState& app);
 // folder (made, opened and locked, waiting with the status "Waiting for
 // another export into this folder" while another export holds it; a stop
 // ends the wait), pins the voices and relinks those that are not linked
-// yet (each pass prepares the evicted ones slice by slice for itself),
+// yet (each pass prepares the evicted ones window by window for itself),
 // notes the layers that have no voice, runs the AAF step
 // and the chosen WAV passes in order (each with its share of job.replacing
 // set aside, each noting what it could not write in the report's losses, and

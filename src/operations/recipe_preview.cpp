@@ -31,6 +31,7 @@
 #include "playback/audio_engine.h"
 #include "playback/block_mixer.h"
 #include "playback/engine_voices.h"
+#include "playback/playing_gain.h"
 #include "recipes/event_preset.h"
 #include "recipes/preset_json.h"
 #include "recipes/recipe_file.h"
@@ -114,7 +115,7 @@ std::vector<float> MixPreviewVoices(const AudioEngine& engine, size_t frames) {
         if (voice.muted.load() != 0) continue;
         const float len = voice.length;
         const VoiceFades fades = EngineVoiceFades(engine, v, len, std::max(kMinVoiceFade, 0.03f * len));
-        const float gain = voice.gain.load() * voice.normGain * voice.eventGain.load();
+        const float gain = PlayingGain(voice, 1.0f);  // no groups in a preview
         const double startFrame = std::trunc(double(voice.startTime) * rate);
         const double endFrame = std::trunc((double(voice.startTime) + double(len)) * rate);
         const size_t s = size_t(std::clamp(std::isfinite(startFrame) ? startFrame : 0.0, 0.0, double(frames)));

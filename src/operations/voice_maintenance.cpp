@@ -24,6 +24,7 @@
 #include "operations/app_state.h"
 #include "playback/audio_engine.h"
 #include "playback/engine_voices.h"
+#include "playback/playing_gain.h"
 #include "playback/voice_list.h"
 #include "playback/voice_settings.h"
 #include "render/clip_processing.h"
@@ -253,8 +254,8 @@ void LevelVoiceGains(AudioEngine& engine, const std::vector<double>& input, cons
         for (size_t v = 0; v < n; ++v) {
             const PlaybackVoice& voice = voices[v];
             if (muted[v]) continue;
-            const double level = gains[v] * voice.normGain * voice.eventGain.load() *
-                                 engine.groupGain[size_t(std::clamp(voice.group, 0, 2))].load() *
+            const double groupGain = engine.groupGain[size_t(PlayingGroup(voice.group))].load();
+            const double level = PlayingGainOf<double>(gains[v], voice.normGain, voice.eventGain.load(), groupGain) *
                                  std::max(0.001f, VoicePeak(voice));
             spans.push_back({voice.startTime, double(voice.startTime) + voice.length, level});
         }

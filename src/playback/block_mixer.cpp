@@ -34,6 +34,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "playback/playing_gain.h"
 #include "playback/reverb.h"
 #include "render/clip_processing.h"
 
@@ -145,14 +146,13 @@ inline void AdvancePlayhead(AudioEngine& e, int64_t blockStart, int frames) {
 void MixVoice(AudioEngine& e, size_t index, const MixSettings& m, int64_t position, int frames, int rate,
               const VoiceMixTargets& out) {
     const PlaybackVoice& v = e.voices[index];
-    const int g = std::clamp(v.group, 0, 2);
+    const int g = PlayingGroup(v.group);
     const double start = m.bypassDecon ? v.plainStartTime : v.startTime;
     // Most voices lie wholly before or after the block: no plan for them.
     const int64_t first = VoiceStartSample(start, rate);
     if (first >= position + frames || first + int64_t(v.left.size()) <= position) return;
 
-    constexpr auto relaxed = std::memory_order_relaxed;
-    const float gain = v.normGain * v.gain.load(relaxed) * v.eventGain.load(relaxed) * m.groupGain[g];
+    const float gain = PlayingGain(v, m.groupGain[g]);
     const float send = v.reverbSend >= 0 ? v.reverbSend : m.groupSend[g];
     VoiceMixPlan plan;
     if (!PlanVoiceMix(v, EngineVoiceFades(e, index, v.length), start, rate, gain, send, !m.bypassDecon,
@@ -164,7 +164,7 @@ void MixVoice(AudioEngine& e, size_t index, const MixSettings& m, int64_t positi
 // Whether the switches let a voice be heard: a soloed voice plays even when
 // muted, but not in a group that is muted or left out by a group solo.
 bool VoiceAudible(const MixSettings& m, size_t index, const PlaybackVoice& v) {
-    const int g = std::clamp(v.group, 0, 2);
+    const int g = PlayingGroup(v.group);
     if (m.groupMute[g] || (m.anyGroupSolo && !m.groupSolo[g])) return false;
     if (m.soloVoice >= 0) return int64_t(index) == m.soloVoice;
     return !v.muted.load(std::memory_order_relaxed);
@@ -256,7 +256,7 @@ void RenderMix(AudioEngine& e, const MixSettings& m, int64_t position, int frame
             voice.switchPass.store(pass, relaxed);
             const float kept = sounding ? voice.switchGain.load(relaxed) : -1.0f;
             const float from = kept < 0 || snapSwitches ? target : kept;
-            const int g = std::clamp(voice.group, 0, 2);
+            const int g = PlayingGroup(voice.group);
             VoiceMixTargets out;
             out.left = left + at;
             out.right = right + at;
@@ -566,7 +566,7 @@ void MixAudioBlock(AudioEngine& e, float* left, float* right, int frames) {
 bool PlanClipVoice(const PlaybackVoice& voice, int voiceIndex, const AudioEngine& engine, int sampleRate,
                    float extraGain, VoiceMixPlan& plan) {
     if (voice.muted.load() || voice.sampleCount <= 0) return false;
-    const float g0 = voice.normGain * voice.gain.load() * voice.eventGain.load() * extraGain;
+    const float g0 = PlayingGain(voice, extraGain);
     if (!(g0 >= 1e-6f)) return false;
     // A negative index has no stored fades: the defaults apply.
     const size_t index = voiceIndex >= 0 ? size_t(voiceIndex) : SIZE_MAX;

@@ -26,6 +26,7 @@
 #include "platform/file_util.h"
 #include "playback/block_mixer.h"
 #include "playback/engine_voices.h"
+#include "playback/playing_gain.h"
 #include "playback/voice_settings.h"
 #include "render/clip_processing.h"
 #include "render/processed_clip_cache.h"
@@ -117,7 +118,7 @@ void LevelVoice(const AudioEngine& engine, RenderResult& result, int rate, Playb
                                                      twoChannels ? voice.right.data() : nullptr,
                                                      frames, rate);
         if (lufs > kUnmeasurableLufs) {
-            const float target = engine.groupTargetLufs[size_t(std::clamp(voice.group, 0, 2))];
+            const float target = engine.groupTargetLufs[size_t(PlayingGroup(voice.group))];
             norm = float(std::pow(10.0, std::clamp(double(target) - lufs, -30.0, 18.0) / 20.0));
             // The overview bins cover every frame, so their largest peak is the voice's.
             if (peak > 0) norm = std::min(norm, kNormPeakCeiling / peak);
@@ -144,7 +145,7 @@ uint64_t VoiceBuildKey(const AudioEngine& engine, int rate, int group) {
     h = MixKey(h, uint64_t(uint32_t(rate)));
     h = MixKey(h, engine.bypassDeconfliction.load() ? 0 : 1);
     if (engine.normalizeLoudness) {
-        float target = engine.groupTargetLufs[size_t(std::clamp(group, 0, 2))];
+        float target = engine.groupTargetLufs[size_t(PlayingGroup(group))];
         uint32_t bits = 0;
         static_assert(sizeof bits == sizeof target);
         std::memcpy(&bits, &target, sizeof bits);

@@ -1,7 +1,8 @@
 // An export of a project whose voices stream: the passes decode the voices
-// the streaming window released, a slice of the timeline at a time, and let
-// them go behind them. Whatever the slice and the window, the files are
-// those of an export with every voice held whole, sample for sample.
+// the streaming window released, a window of the timeline at a time, and
+// let them go behind them. Whatever the export's window and the streaming
+// one, the files are those of an export with every voice held whole, sample
+// for sample.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -36,7 +37,7 @@ struct StreamedExport {
     // out/A, and one of rendered essences only (no handles, no fill sources)
     // into out/B.
     void Run(const std::string& projectPath, const std::string& out, bool streaming, float window, float playhead,
-             double sliceSeconds) {
+             double windowSeconds) {
         ASSERT_TRUE(LoadProjectFile(projectPath, *project).ok);
         engine->reverb.enabled = 1;
         engine->streamVoices = streaming ? 1 : 0;
@@ -58,7 +59,7 @@ struct StreamedExport {
         ectx.app = app.get();
         ectx.aafStep = CapturingAafStep(session);
         ExportJob job = MakeExportJob(*app, *project, *engine, out + "/A/Reel");
-        job.sliceSeconds = sliceSeconds;
+        job.windowSeconds = windowSeconds;
         job.voiceStats = &stats;
         const ExportReport a = RunExportJob(job, ectx);
 
@@ -67,7 +68,7 @@ struct StreamedExport {
         job = MakeExportJob(*app, *project, *engine, out + "/B/Reel");
         job.handles = false;
         job.fillVirtual = false;
-        job.sliceSeconds = sliceSeconds;
+        job.windowSeconds = windowSeconds;
         job.voiceStats = &stats;
         const ExportReport b = RunExportJob(job, ectx);
         QuietStdout(false);
@@ -87,8 +88,8 @@ TEST(ExportSlices, ASlicedExportOfStreamedVoicesEqualsTheExportOfWholeVoices) {
 
     StreamedExport whole, sliced;
     whole.Run(path, dir.File("whole"), false, 30.0f, 0.0f, 0);
-    // A 3 s window at 20 s keeps a few voices; the passes prepare the rest a
-    // slice (the grid's smallest, 1.4 s) at a time.
+    // A 3 s streaming window at 20 s keeps a few voices; the passes prepare
+    // the rest a window at a time, here a single slice of the grid (1.4 s).
     sliced.Run(path, dir.File("sliced"), true, 3.0f, 20.0f, 0.5);
     ASSERT_GT(whole.engine->voices.size(), 24u);
     EXPECT_EQ(whole.evicted, 0);

@@ -360,3 +360,43 @@ TEST(WavExport, NothingToWriteIsNotAFailure) {
     EXPECT_EQ(empty.Pass(empty.Job(false, true), kWavStems, false, &failed), 0);  // no voices at all
     EXPECT_FALSE(failed);
 }
+
+// A voice whose group is outside 0..2 plays in the nearest group: the
+// real-time mixer and every pass that mixes groups hear it at that group's
+// fader, as they hear a voice of that group, and its stem is that group's.
+TEST(WavExport, AVoiceOutsideTheGroupsPlaysInTheNearestOneEverywhere) {
+    struct Heard {
+        std::vector<float> mixer;
+        std::vector<std::string> files;
+        std::map<std::string, std::vector<float>> samples;
+    };
+    auto hear = [](int group) {
+        Heard h;
+        ExportRig rig;
+        const float faders[3] = {0.8f, 0.6f, 0.5f};
+        for (int g = 0; g < 3; ++g) rig.engine->groupGain[g] = faders[g];
+        rig.Add(ClickVoice(1.0, 1.0, 0.5, 0.5f, group), "Door");
+        rig.engine->playing = 1;
+        std::vector<float> right;
+        MixFrames(*rig.engine, 2 * kRigRate, h.mixer, right);
+        rig.engine->playing = 0;
+        const ExportJob job = rig.Job(true, true, false, true);
+        for (int mode : {kWavMixdown, kWavStems, kWavClips}) EXPECT_EQ(rig.Pass(job, mode), 1) << group << mode;
+        h.files = FilesBelow(rig.Out());
+        for (const std::string& f : h.files) h.samples[f] = ReadBwfFile(rig.OutFile(f)).samples;
+        return h;
+    };
+    for (const auto& [outside, nearest] : {std::pair{7, 2}, std::pair{-3, 0}}) {
+        const Heard in = hear(nearest), out = hear(outside);
+        EXPECT_GT(PeakIndex(in.mixer), 0) << nearest;
+        EXPECT_TRUE(out.mixer == in.mixer) << outside;
+        ASSERT_EQ(out.files, in.files) << outside;
+        for (const std::string& f : in.files)
+            EXPECT_TRUE(out.samples.at(f) == in.samples.at(f)) << outside << " " << f;
+    }
+    // The clip file carries the click at the fader's level (no pan): a
+    // fader was applied, not left at 1.
+    const Heard top = hear(9);
+    const std::vector<float> clip = ChannelOf(top.samples.at("Clips/Mix - Door.wav"), 2, 0);
+    EXPECT_NEAR(clip[size_t(PeakIndex(clip))], 0.5f * 0.5f, 1e-4);
+}
