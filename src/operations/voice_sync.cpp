@@ -423,11 +423,6 @@ void RebuildCache(const DocumentContext& ctx, bool quickRebuild, std::atomic<flo
     // Voices at another rate cannot be kept: the set starts again.
     if (engine.sampleRate.load() != ctx.sampleRate || !engine.cacheReady.load())
         ResetEngineVoices(engine, ctx.sampleRate, int(project.results.size()));
-    {
-        // The builds append the files that fail again.
-        std::lock_guard<EngineMutex> lock(engine.mutex);
-        engine.missingFiles.clear();
-    }
 
     // Every voice whose result would build the same samples stays; the
     // others are built on every core, nearest the playhead first, each taking

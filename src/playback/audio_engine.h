@@ -171,10 +171,6 @@ struct AudioEngine {
     VoiceTimeIndex voiceIndex;           // by time, over voices [0, voiceIndex.covered)
     int32_t looseVoices = 0;             // voices whose span left the index since it was built
     std::vector<uint32_t> mixScratch;    // the mixer's list of a block's voices (never resized by it)
-    // File names (last path component) that failed to decode during voice
-    // builds. Written by voice-building threads under `mutex` and by the
-    // interface thread between jobs.
-    std::vector<std::string> missingFiles;
     EngineMutex mutex;
 
     // ---- Transport and progress ----

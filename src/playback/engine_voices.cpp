@@ -208,7 +208,6 @@ void ResetEngineVoices(AudioEngine& engine, int sampleRate, int expectedVoices) 
         engine.limiterEnvelope = 0;
         empty.SwapInto(engine);
     }
-    engine.missingFiles.clear();
     // The old voices and their samples are freed here, with the lock released.
 }
 

@@ -78,7 +78,7 @@ EngineLock LockForVoiceEdit(AudioEngine& engine);
 // zeroes the limiter envelope and swaps in empty voice, fade and span lists
 // and an empty index with room for expectedVoices voices (256 when
 // expectedVoices < 1). The old voices are destroyed after the lock is
-// released. `missingFiles` is emptied.
+// released.
 void ResetEngineVoices(AudioEngine& engine, int sampleRate, int expectedVoices);
 
 // Locks the engine and returns the lock once `voices`, both fade lists, the

@@ -13,7 +13,6 @@ TEST(EngineVoices, ResetClearsTheSetAndSetsTheLimiter) {
     e->cacheReady = 1;
     e->buildProgress = 3;
     e->limiterEnvelope = 0.6f;
-    e->missingFiles.push_back("gone.wav");
 
     ResetEngineVoices(*e, 48000, 0);
     EXPECT_EQ(e->cacheReady.load(), 0);
@@ -22,7 +21,6 @@ TEST(EngineVoices, ResetClearsTheSetAndSetsTheLimiter) {
     EXPECT_TRUE(e->voices.empty());
     EXPECT_TRUE(e->voiceFadeIn.empty());
     EXPECT_TRUE(e->voiceFadeOut.empty());
-    EXPECT_TRUE(e->missingFiles.empty());
     EXPECT_GE(e->voices.capacity(), 256u);
     EXPECT_GE(e->voiceFadeIn.capacity(), 256u);
     EXPECT_EQ(e->sampleRate.load(), 48000);
