@@ -4,6 +4,7 @@
 //
 // Index
 //   AppendRecord          into memory and the manifest, one write per record
+//   RemoveNote / RemoveFoldersMadeAbove   what settling removes besides the record
 //   Journal               OpenReplacementJournal, SetAsideEarlierFile, RemoveUntouchedOwnFile,
 //                         NoteMade, NoteIdentity, NoteSucceeded, SettleJournal
 #include "export/replacement_journal.h"
@@ -16,6 +17,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "export/replacement_records.h"
 #include "export/replacement_trash.h"
@@ -71,6 +75,26 @@ void RemoveNote(ReplacementJournal& journal) {
     if (!journal.note.empty()) ::unlink(journal.note.c_str());
     journal.note.clear();
     CloseFd(journal.noteFd);
+}
+
+// The folders the pass made at and above the export folder (`madeAbove`,
+// outermost first), newest first: each is reached from the one below it
+// through "..", and removed only while its name there still names that very
+// folder and it is empty. The first that stays keeps every one above it.
+void RemoveFoldersMadeAbove(int exportFd, const std::vector<std::string>& madeAbove) {
+    if (exportFd < 0) return;
+    FolderFd below(::dup(exportFd));
+    for (auto it = madeAbove.rbegin(); it != madeAbove.rend() && below.Valid(); ++it) {
+        const std::string leaf = FileNameOf(*it);
+        FolderFd parent(::openat(below.Get(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        struct stat made {}, named {};
+        if (leaf.empty() || !parent.Valid() || ::fstat(below.Get(), &made) != 0 ||
+            ::fstatat(parent.Get(), leaf.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
+            named.st_dev != made.st_dev || named.st_ino != made.st_ino ||
+            ::unlinkat(parent.Get(), leaf.c_str(), AT_REMOVEDIR) != 0)
+            return;
+        below = std::move(parent);
+    }
 }
 
 }  // namespace
@@ -245,7 +269,7 @@ ReplacementSettled SettleJournal(ReplacementJournal& journal, bool succeeded, Re
     if (trashed)
         trash->foldersAfter.insert(trash->foldersAfter.end(), journal.madeAbove.begin(), journal.madeAbove.end());
     else if (!succeeded)
-        for (auto it = journal.madeAbove.rbegin(); it != journal.madeAbove.rend(); ++it) ::rmdir(it->c_str());
+        RemoveFoldersMadeAbove(journal.exportFd, journal.madeAbove);
     // The manifest stays beside files that could not go back: it names them.
     if (journal.folderFd >= 0 &&
         !RemoveFolderWhenEmpty(journal.exportFd, FileNameOf(journal.folder), journal.folderFd))
