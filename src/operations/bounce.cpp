@@ -37,6 +37,7 @@
 #include "playback/audio_engine.h"
 #include "playback/block_mixer.h"
 #include "playback/engine_voices.h"
+#include "playback/transport.h"
 #include "recipes/event_preset.h"
 #include "recipes/recipe_naming.h"
 #include "render/clip_bed_events.h"

@@ -39,9 +39,9 @@
 #include "platform/file_util.h"
 #include "platform/path_refusal.h"
 #include "playback/audio_output.h"
-#include "playback/block_mixer.h"
 #include "playback/engine_voices.h"
 #include "playback/reverb.h"
+#include "playback/transport.h"
 #include "render/alloy_morph.h"
 #include "render/processed_clip_cache.h"
 

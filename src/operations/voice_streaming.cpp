@@ -17,8 +17,8 @@
 
 #include "operations/app_state.h"
 #include "platform/processor.h"
-#include "playback/block_mixer.h"
 #include "playback/engine_voices.h"
+#include "playback/transport.h"
 
 // ---------------------------------------------------------------------------
 // VoiceStreamer

@@ -10,10 +10,8 @@
 //   Declick               ramps, ClearReverb, FadeOutVoices
 //   MixAudioBlock
 //   MixClipWithFades
-//   Playhead              SeekPlayback, SettlePlayhead, GetPlaybackTime, AdvanceTimeByFrames,
-//                         RequestReverbClear
 //   Audition hand-over    StartAudition, StopAudition
-//   SanitizeSamples / PeakLimiterOf
+//   PeakLimiterOf
 //
 // Voices sit on whole project samples (voice_mix.h), so a voice an hour into
 // the project plays exactly as it would at zero, and as the export writes it.
@@ -587,38 +585,6 @@ void MixClipWithFades(const PlaybackVoice& voice, int voiceIndex, const AudioEng
 }
 
 // ---------------------------------------------------------------------------
-// Playhead
-// ---------------------------------------------------------------------------
-
-void SeekPlayback(AudioEngine& engine, double seconds) {
-    const double samples = std::trunc(double(engine.sampleRate.load()) * seconds);
-    const int64_t position = samples > 0 && samples < 9.0e18 ? int64_t(samples) : 0;
-    engine.position.exchange(position);
-    RequestReverbClear(engine);
-}
-
-double GetPlaybackTime(const AudioEngine& engine) {
-    const int rate = engine.sampleRate.load();
-    return rate > 0 ? double(engine.position.load()) / double(rate) : 0.0;
-}
-
-void AdvanceTimeByFrames(float& time, float frameRate, float duration, int frames) {
-    if (!(frameRate > 0) || !std::isfinite(frameRate)) return;
-    const float upper = std::isfinite(duration) ? std::max(duration, 0.0f) : 0.0f;
-    const float next = time + float(frames) / frameRate;
-    time = std::isfinite(next) ? std::clamp(next, 0.0f, upper) : 0.0f;
-}
-
-void RequestReverbClear(AudioEngine& engine) { engine.reverbClearRequested.store(1); }
-
-void SettlePlayhead(AudioEngine& engine, double seconds) {
-    if (engine.playing.load()) return;
-    const double samples = std::trunc(double(engine.sampleRate.load()) * seconds);
-    const int64_t position = samples > 0 && samples < 9.0e18 ? int64_t(samples) : 0;
-    if (engine.position.exchange(position) != position) RequestReverbClear(engine);
-}
-
-// ---------------------------------------------------------------------------
 // Audition hand-over
 // ---------------------------------------------------------------------------
 
@@ -643,17 +609,9 @@ void StopAudition(AudioEngine& engine) {
 }
 
 // ---------------------------------------------------------------------------
-// SanitizeSamples
+// PeakLimiterOf
 // ---------------------------------------------------------------------------
 
 PeakLimiterSettings PeakLimiterOf(const AudioEngine& engine) {
     return {engine.limiterThreshold, engine.limiterAttack, engine.limiterRelease};
-}
-
-void SanitizeSamples(float* buffer, int64_t count) {
-    if (!buffer) return;
-    for (int64_t i = 0; i < count; ++i) {
-        const float x = buffer[i];
-        buffer[i] = std::isfinite(x) ? std::clamp(x, -1.0f, 1.0f) : 0.0f;
-    }
 }

@@ -13,7 +13,7 @@
 #include "operations/voice_sync.h"
 #include "persistence/project_load.h"
 #include "playback/audio_engine.h"
-#include "playback/block_mixer.h"
+#include "playback/transport.h"
 #include "support/exported_files.h"
 #include "support/large_project.h"
 #include "support/quiet_stdout.h"

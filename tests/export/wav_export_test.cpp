@@ -13,6 +13,7 @@
 #include "export/export_names.h"
 #include "export/export_rig.h"
 #include "playback/reverb.h"
+#include "playback/transport.h"
 
 namespace fs = std::filesystem;
 

@@ -26,6 +26,7 @@
 #include "playback/audio_output.h"
 #include "playback/block_mixer.h"
 #include "playback/engine_voices.h"
+#include "playback/transport.h"
 #include "render/alloy_morph.h"
 #include "render/processed_clip_cache.h"
 #include "support/audio_fixtures.h"

@@ -20,6 +20,7 @@
 #include "operations/voice_streaming.h"
 #include "playback/engine_voices.h"
 #include "playback/mixer_rig.h"
+#include "playback/transport.h"
 #include "playback/voice_settings.h"
 #include "render/processed_clip_cache.h"
 #include "support/audio_fixtures.h"

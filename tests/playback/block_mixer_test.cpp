@@ -9,9 +9,11 @@
 #include <mutex>
 #include <thread>
 
+#include "export/sample_hygiene.h"
 #include "playback/allocation_counter.h"
 #include "playback/mixer_rig.h"
 #include "playback/reverb.h"
+#include "playback/transport.h"
 
 namespace {
 

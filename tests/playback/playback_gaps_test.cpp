@@ -14,6 +14,7 @@
 #include "playback/mixer_rig.h"
 #include "playback/output_rig.h"
 #include "playback/playback_gaps.h"
+#include "playback/transport.h"
 
 namespace {
 

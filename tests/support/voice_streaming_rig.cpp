@@ -1,11 +1,11 @@
 // voice_streaming_rig.cpp — see voice_streaming_rig.h.
+#include "playback/transport.h"
 #include "support/voice_streaming_rig.h"
 
 #include <chrono>
 #include <functional>
 #include <thread>
 
-#include "playback/block_mixer.h"
 #include "playback/engine_voices.h"
 
 int VoicesMissingInWindow(const AudioEngine& engine, int resultCount) {
