@@ -98,7 +98,7 @@ Project ScratchDocument(const Project& current) {
 // The rate stays; ApplyProjectSampleRate changes it.
 void DropOldVoices(AudioEngine& engine, AppState& app) {
     ResetEngineVoices(engine, engine.sampleRate.load(), 0);
-    engine.expectedVoices.store(0);
+    engine.stats.expectedVoices.store(0);
     ForgetStreamedVoices(app);
     app.bedWatch = BedWatch();  // the next document's Beds are new to the frame step
 }

@@ -208,8 +208,8 @@ void PrepareVoicesAtPlayhead(VoiceStreamer& streamer, AudioEngine& engine, const
         ForgetStreamedVoices(streamer);
         int held = 0;
         for (const PlaybackVoice& voice : engine.voices) held += voice.evicted.load() ? 0 : 1;
-        engine.heldVoices.store(held);
-        engine.waitingVoices.store(0);
+        engine.stats.heldVoices.store(held);
+        engine.stats.waitingVoices.store(0);
         return;
     }
     const double t = GetPlaybackTime(engine);
@@ -291,8 +291,8 @@ void PrepareVoicesAtPlayhead(VoiceStreamer& streamer, AudioEngine& engine, const
     std::vector<size_t> wanted;
     for (const auto& m : missing)
         if (engine.voices[m.second].evicted) wanted.push_back(m.second);
-    engine.heldVoices.store(held);
-    engine.waitingVoices.store(int32_t(wanted.size()));
+    engine.stats.heldVoices.store(held);
+    engine.stats.waitingVoices.store(int32_t(wanted.size()));
     Ask(streamer, engine, results, wanted);
 }
 

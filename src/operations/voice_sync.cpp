@@ -224,7 +224,7 @@ bool DoVoiceWork(const DocumentContext& ctx, VoiceWork& work, bool keepAsIs, con
         for (size_t k : nearest)
             if (wanted[k]) order.push_back(k);
     }
-    engine.buildTotal.store(int32_t(order.size()));
+    engine.stats.buildTotal.store(int32_t(order.size()));
     const bool complete = BuildVoicesOnEveryCore(ctx, order, keepAsIs, cancel, bar, countProgress, &work.slot);
     RemoveEngineVoices(engine, work.drop);
     RelinkVoicesToResults(ctx);
@@ -388,7 +388,7 @@ bool BuildVoicesOnEveryCore(const DocumentContext& ctx, const std::vector<size_t
                 }
                 const size_t built = done.fetch_add(1) + 1;
                 if (ctx.observer && ctx.observer->voiceBuilt) ctx.observer->voiceBuilt();
-                if (countProgress) engine.buildProgress.fetch_add(1);
+                if (countProgress) engine.stats.buildProgress.fetch_add(1);
                 if (bar) bar->store(float(built) / float(queue.size()));
             }
         } catch (const std::exception& error) {
@@ -416,7 +416,7 @@ void RebuildCache(const DocumentContext& ctx, bool quickRebuild, std::atomic<flo
     LoadClipPeaks(project);
     CountUsedTracks(project.groups, project.results);
     CopyLoudnessTargets(project, engine);
-    engine.buildProgress.store(0);
+    engine.stats.buildProgress.store(0);
     // What the streaming workers were asked for may be of voices about to be
     // replaced: asked again once the rebuild is done.
     if (ctx.app) ForgetStreamedVoices(*ctx.app);
@@ -433,16 +433,16 @@ void RebuildCache(const DocumentContext& ctx, bool quickRebuild, std::atomic<flo
     const std::atomic<bool>* cancel = ctx.app ? &ctx.app->busyTask.cancelRequested : nullptr;
     if (!quickRebuild) MeasureUnknownVoicePitches(ctx, cancel);
     VoiceWork work = PlanVoiceWork(ctx, nullptr, nullptr, nullptr, true, quickRebuild);
-    engine.expectedVoices.store(work.expected);
+    engine.stats.expectedVoices.store(work.expected);
     const bool complete = DoVoiceWork(ctx, work, quickRebuild, cancel, bar, true);
     if (bar) bar->store(1.0f);
     RecomputeVoiceLevels(ctx);
     ReindexEngineVoices(engine);
-    engine.voiceCount.store(int32_t(engine.voices.size()));
+    engine.stats.voiceCount.store(int32_t(engine.voices.size()));
     // Some voices are still the old ones: if the program goes on (a quit the
     // designer then declined), the next free frame builds them again.
     if (!complete) {
-        std::printf("[Cache] Voice build stopped after %d of %zu voices\n", int(engine.buildProgress.load()),
+        std::printf("[Cache] Voice build stopped after %d of %zu voices\n", int(engine.stats.buildProgress.load()),
                     work.build.size());
         if (ctx.app) ctx.app->deferredRebuild.store(true);
     }
@@ -486,8 +486,8 @@ bool RebuildCacheAsync(const DocumentContext& ctx, const char* status, bool quic
         return false;
     // Counted from the moment the overlay shows, not from when the worker
     // gets its first turn: the count never reads as the last build's.
-    ctx.engine->buildProgress.store(0);
-    ctx.engine->buildTotal.store(int32_t(ctx.project->results.size()));
+    ctx.engine->stats.buildProgress.store(0);
+    ctx.engine->stats.buildTotal.store(int32_t(ctx.project->results.size()));
     return true;
 }
 
@@ -572,10 +572,10 @@ void SyncVoicesAsOwner(const DocumentContext& ctx) {
         RebuildCache(ctx, false);
         return;
     }
-    engine.expectedVoices.store(work.expected);
+    engine.stats.expectedVoices.store(work.expected);
     DoVoiceWork(ctx, work, false, nullptr, nullptr, false);
     CountUsedTracks(project.groups, project.results);
-    engine.voiceCount.store(int32_t(engine.voices.size()));
+    engine.stats.voiceCount.store(int32_t(engine.voices.size()));
     // Every level as a full rebuild of these voices would leave it.
     RecomputeVoiceLevels(ctx);
     ReindexEngineVoices(engine);

@@ -6,7 +6,8 @@
 //   MeterDisplayState     hold state the mixer panel keeps in the engine
 //   PlaybackVoice         one rendered layer ready to mix: samples plus what the mixer needs
 //   PrefetchVoice / PrefetchVoicePlace   the lines a walk over the voices reads, asked for ahead
-//   AudioEngine           voices, transport, mixer state, reverb, limiter, meters
+//   AudioEngine           voices, transport, mixer state, reverb, limiter; its
+//                         counters and meters in `stats` (engine_stats.h)
 //   gAudioEngine          the process-wide engine
 //
 // Threads: the voice list, the fade lists, the spans, the time index and the
@@ -35,6 +36,7 @@
 #include "document/voice_audio.h"
 #include "playback/audio_handoff.h"
 #include "playback/engine_mutex.h"
+#include "playback/engine_stats.h"
 #include "playback/reverb_state.h"
 #include "playback/voice_list.h"
 #include "playback/voice_time_index.h"
@@ -179,20 +181,6 @@ struct AudioEngine {
     // The voice set is complete and levelled. The mixer plays whatever voices
     // there are either way; the streaming window waits for it.
     std::atomic<uint8_t> cacheReady{0};
-    std::atomic<int32_t> voiceCount{0};       // after the last install or removal
-    std::atomic<int32_t> buildProgress{0};    // voices built so far by a rebuild
-    std::atomic<int32_t> buildTotal{0};       // voices that rebuild builds in all
-    // Voices the document's results call for (set by the rebuilds and syncs):
-    // a block played with none while this is above 0 is counted silent.
-    std::atomic<int32_t> expectedVoices{0};
-    // The streaming window's last count of voices holding samples, and of
-    // voices inside the window still waiting for theirs.
-    std::atomic<int32_t> heldVoices{0};
-    std::atomic<int32_t> waitingVoices{0};
-    std::atomic<uint32_t> levelsGeneration{0};
-    // What the last full level pass scaled every gain by for the loudest
-    // moment's headroom (1: no cut was needed).
-    std::atomic<float> headroomCut{1.0f};
     // Raised while an export or a bounce reads the voices without the lock.
     // Changed only under `mutex` (PinEngineVoices), so an edit that holds the
     // lock and sees no pin cannot be overtaken by one.
@@ -256,21 +244,12 @@ struct AudioEngine {
     float limiterAttack = 0;
     float limiterRelease = 0;
 
-    // ---- Meters (written by the audio thread each block) ----
-    std::atomic<float> peakL{0}, peakR{0};
-    std::array<std::atomic<float>, 3> groupPeakL{}, groupPeakR{};
+    // ---- Meters: what the mixer panel keeps of them between frames ----
     MeterDisplayState masterMeterDisplay;
     std::array<MeterDisplayState, 3> groupMeterDisplay{};
 
-    // ---- What playback could not play (the audio thread counts) ----
-    // Blocks left silent because another thread held the lock; blocks in
-    // which a voice the playhead had reached still waited for its samples
-    // (the streaming workers fell behind); blocks played with no voice at
-    // all while the document called for some. What the device played
-    // without our frames is the output's own count (AudioOutput::outputGaps).
-    std::atomic<uint64_t> lockedBlocks{0};
-    std::atomic<uint64_t> lateVoiceBlocks{0};
-    std::atomic<uint64_t> emptyBlocks{0};
+    // ---- What it reports: progress, counts, meters, blocks it could not play ----
+    AudioEngineStats stats;
 
     std::atomic<int32_t> sampleRate{48000};  // read by the audio thread before it locks
 };

@@ -297,7 +297,7 @@ void RenderMix(AudioEngine& e, const MixSettings& m, int64_t position, int frame
             groupPeakR[g] = std::max(groupPeakR[g], *std::max_element(pr, pr + n));
         }
     }
-    if (late) e.lateVoiceBlocks.fetch_add(1, relaxed);
+    if (late) e.stats.lateVoiceBlocks.fetch_add(1, relaxed);
     for (int i = 0; i < frames; ++i) {
         left[i] *= m.masterGain;
         right[i] *= m.masterGain;
@@ -371,11 +371,11 @@ void ClearReverb(AudioEngine& e, const MixSettings& m) {
 }
 
 void ClearMeters(AudioEngine& e) {
-    e.peakL.store(0);
-    e.peakR.store(0);
+    e.stats.peakL.store(0);
+    e.stats.peakR.store(0);
     for (int g = 0; g < 3; ++g) {
-        e.groupPeakL[g].store(0);
-        e.groupPeakR[g].store(0);
+        e.stats.groupPeakL[g].store(0);
+        e.stats.groupPeakR[g].store(0);
     }
 }
 
@@ -461,15 +461,15 @@ void MixAudioBlock(AudioEngine& e, float* left, float* right, int frames) {
     MixLock lock(e.mutex, MixLockSpinNanos(frames, rate));
     if (!lock.owns_lock()) {
         // Silent (audition aside), the playhead waits; the next block fades in.
-        e.lockedBlocks.fetch_add(1, std::memory_order_relaxed);
+        e.stats.lockedBlocks.fetch_add(1, std::memory_order_relaxed);
         if (clear) ClearReverb(e, m);
         e.declickGain = 0;
         return;
     }
     // Nothing to play although the document calls for voices: a silent
     // block of its own kind (the playhead runs on).
-    if (e.voices.empty() && e.expectedVoices.load(std::memory_order_relaxed) > 0)
-        e.emptyBlocks.fetch_add(1, std::memory_order_relaxed);
+    if (e.voices.empty() && e.stats.expectedVoices.load(std::memory_order_relaxed) > 0)
+        e.stats.emptyBlocks.fetch_add(1, std::memory_order_relaxed);
 
     const float slope = 1.0f / float(DeclickFrames(rate));
     float groupPeakL[3] = {}, groupPeakR[3] = {};
@@ -529,11 +529,11 @@ void MixAudioBlock(AudioEngine& e, float* left, float* right, int frames) {
         peakL = std::max(peakL, std::fabs(left[i]));
         peakR = std::max(peakR, std::fabs(right[i]));
     }
-    e.peakL.store(peakL);
-    e.peakR.store(peakR);
+    e.stats.peakL.store(peakL);
+    e.stats.peakR.store(peakR);
     for (int g = 0; g < 3; ++g) {
-        e.groupPeakL[g].store(groupPeakL[g]);
-        e.groupPeakR[g].store(groupPeakR[g]);
+        e.stats.groupPeakL[g].store(groupPeakL[g]);
+        e.stats.groupPeakR[g].store(groupPeakR[g]);
     }
     // The reference audio comes after the limiter and the mute, unmetered,
     // and jumps and fades in with the voices.

@@ -146,7 +146,7 @@ struct VoiceTable {
         std::swap(engine.voiceIndex, index);
         engine.mixScratch.swap(scratch);
         engine.looseVoices = 0;
-        engine.voiceCount.store(int32_t(engine.voices.size()));
+        engine.stats.voiceCount.store(int32_t(engine.voices.size()));
     }
 };
 
@@ -192,11 +192,11 @@ std::vector<size_t> KeptVoices(size_t count, const std::vector<uint8_t>* drop) {
 
 void ResetEngineVoices(AudioEngine& engine, int sampleRate, int expectedVoices) {
     engine.cacheReady.store(0);
-    engine.voiceCount.store(0);
-    engine.buildProgress.store(0);
+    engine.stats.voiceCount.store(0);
+    engine.stats.buildProgress.store(0);
     // The counts of the streaming window describe the voices that exist.
-    engine.heldVoices.store(0);
-    engine.waitingVoices.store(0);
+    engine.stats.heldVoices.store(0);
+    engine.stats.waitingVoices.store(0);
 
     VoiceTable empty(expectedVoices < 1 ? kDefaultVoiceRoom : size_t(expectedVoices));
     empty.Index();
@@ -258,7 +258,7 @@ void InstallPlaybackVoice(AudioEngine& engine, PlaybackVoice&& voice, float fade
         engine.voiceSpans.push_back(span);
         engine.voices.PushRecord(std::move(record));
     }
-    engine.voiceCount.store(int32_t(engine.voices.size()));
+    engine.stats.voiceCount.store(int32_t(engine.voices.size()));
     lock.unlock();
     // A replaced voice is freed here, unlocked.
 }

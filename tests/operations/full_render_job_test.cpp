@@ -81,7 +81,7 @@ void ReferenceRenderAllEvents(const DocumentContext& ctx) {
             if (!wanted(r) || !voiced.insert(r.id).second) continue;
             BuildPlaybackVoice(engine, r, int(j), ctx.sampleRate, gains.data(), n, project.events.data(),
                                project.scaleType, project.scaleRoot, false);
-            engine.buildProgress.store(++built);
+            engine.stats.buildProgress.store(++built);
         }
     };
     buildVoices([](const RenderResult&) { return true; });
@@ -239,7 +239,7 @@ TEST(FullRenderJob, APacedRenderStoppedAfterSomeEventsKeepsThemFinished) {
     EXPECT_TRUE(CheckPlaybackCacheIntegrity(after.Context()));
     // The live voices of the k events were kept; the rebuild built the rest.
     ExpectOnlyClipsAndBedsRebuilt(*after.project, rebuilt.load());
-    EXPECT_EQ(after.engine->buildProgress.load(), rebuilt.load());
+    EXPECT_EQ(after.engine->stats.buildProgress.load(), rebuilt.load());
     EXPECT_FALSE(after.app->busyTask.cancelRequested.load());
     // Only the first k events that render (and the Clips and Beds every pass rebuilds) have layers.
     std::vector<int> rendered;

@@ -115,7 +115,7 @@ TEST(VoiceBuild, PlacementPanGainAndEventSettings) {
     EXPECT_EQ(v.length, 0.5f);
     EXPECT_EQ(e->voiceFadeIn, std::vector<float>{0.02f});
     EXPECT_EQ(e->voiceFadeOut, std::vector<float>{0.3f});
-    EXPECT_EQ(e->voiceCount.load(), 1);
+    EXPECT_EQ(e->stats.voiceCount.load(), 1);
 
     // An event index past the list leaves the event settings alone.
     r.eventIdx = 5;
