@@ -58,11 +58,11 @@ void DumpEngineFields(StateDump& dump) {
     char peak[32];
     std::snprintf(peak, sizeof peak, "%.5f", std::max(e.stats.peakL.load(), e.stats.peakR.load()));
     dump.Field("engine.peak", std::string(peak));
-    // The streaming window: voices holding samples, and voices inside the
+    // The streaming window: voices whose samples are loaded, and voices inside the
     // window still waiting for theirs (0 once the workers have caught up),
     // as its last pass counted them (atomics: a build may be appending voices
     // on a worker while the dump is written, and nothing here walks them).
-    dump.Field("engine.heldVoices", static_cast<int>(e.stats.heldVoices.load()));
+    dump.Field("engine.heldVoices", static_cast<int>(e.stats.loadedVoices.load()));
     dump.Field("engine.waitingVoices", static_cast<int>(e.stats.waitingVoices.load()));
     dump.Field("engine.streamerIdle", VoiceStreamerIdle(gAppState));
     // Silent blocks by cause (see AudioEngine), and the longest time anyone

@@ -4,7 +4,7 @@
 //   ExportTrackLayoutOf
 //   Voice envelopes       ClipCurveGain, ClipFileFades, VoicesOfLayers
 //   Offline voice mix     SliceGrid, MixOf, MixSlice, SweepWindows: voices into buffers on every
-//                         core, a window of slices at a time with only its voices held, the
+//                         core, a window of slices at a time with only its voices loaded, the
 //                         progress told and the stop looked at between windows;
 //                         OfflineReverb, StreamMix (sends, wet, dry on top, handed on as made)
 //   PassState             what every pass shares: range, frames, names, rollback
@@ -21,7 +21,7 @@
 // through the real-time mixer's routine (voice_mix.h), in time slices on
 // every core; the reverb runs on one, right behind the slices. The slices
 // are taken a window at a time (the job's slice length): the voices a
-// window needs are held before it and let go after it, so how long the
+// window needs are loaded before it and let go after it, so how long the
 // project is does not decide how many samples a pass holds.
 #include "export/wav_export.h"
 
@@ -139,7 +139,7 @@ constexpr int64_t kSliceFrames = int64_t(1) << 16;
 // kSliceFrames, equal but the last. Each slice takes one call per voice, and
 // a voice's gains run from where that call begins, so the grid decides the
 // float rounding: it depends on the pass's length alone, never on how many
-// slices are mixed at once or which voices are held.
+// slices are mixed at once or which voices are loaded.
 struct SliceGrid {
     int64_t frames = 0;
     int64_t size = 0;
@@ -208,7 +208,7 @@ void MixSlice(const ExportVoices& voices, int rate, int64_t first, const SliceGr
 }
 
 // The grid's slices in windows of about the export's slice length: before a
-// window, the voices it mixes are held (`from` lets a caller keep earlier
+// window, the voices it mixes are loaded (`from` lets a caller keep earlier
 // frames' voices too); the window's slices are mixed on every core; then
 // `after(window end)` runs on this thread, and the copies of voices that end
 // before `keepFrom(window end)` are dropped. `progress` hears the share of
@@ -225,7 +225,7 @@ bool SweepWindows(ExportVoices& voices, int rate, int64_t first, const SliceGrid
         const int c1 = std::min(grid.count, c0 + perWindow);
         const int64_t windowEnd = grid.End(c1 - 1);
         if (before) before(windowEnd);
-        voices.Hold(first + keepFrom(grid.First(c0)), first + windowEnd, rate, hold);
+        voices.Load(first + keepFrom(grid.First(c0)), first + windowEnd, rate, hold);
         RunRenderChunks(c1 - c0, RenderThreadCount(0), [&](int k) { mixSlice(c0 + k); });
         if (after) after(windowEnd);
         voices.ReleaseBefore(first + keepFrom(windowEnd), rate);
@@ -273,7 +273,7 @@ struct OfflineReverb {
 // slice's wet is complete (at once without a reverb): every frame is the wet
 // sound plus the voices in voice order, mixed into zeroed frames slice by
 // slice as the whole pass would be, so the grid alone decides the float
-// sums. The voices a slice needs are held only until both of its mixes are
+// sums. The voices a slice needs stay loaded only until both of its mixes are
 // done. False when stopped (`progress`); the sink may have been handed part
 // of the mix then.
 bool StreamMix(ExportVoices& voices, int rate, int64_t first, int64_t frames, const ReverbParams* reverb,
@@ -400,7 +400,7 @@ bool WriteStereoFile(PassState& p, const std::string& path, const float* left, c
 
 // A file of the pass written as its mix is made (`mix` hands it to the sink
 // it is given, and stops when told to): no more than a window of it is ever
-// held. A mono file takes the left channel.
+// in memory. A mono file takes the left channel.
 bool WriteMixedFile(PassState& p, const std::string& path, bool stereo, const std::string& description,
                     const std::function<bool(const MixSink&, const MixProgress&)>& mix) {
     if (ExportCancelled(p.job)) return false;  // the pass is undone
@@ -544,7 +544,7 @@ bool TracksPass(PassState& p) {
     return true;
 }
 
-// One clip file of voice i (its samples held), or nothing for a voice that
+// One clip file of voice i (its samples loaded), or nothing for a voice that
 // starts so early that no frame is left. False when the write failed.
 bool WriteClipFile(PassState& p, size_t i, const std::string& folder, ExportNameTable& names, size_t room,
                    std::vector<float>& left, std::vector<float>& right, int32_t& clips) {
@@ -602,7 +602,7 @@ bool ClipsPass(PassState& p) {
         if (!p.Progress(0)) return false;
         const std::vector<size_t> some(written.begin() + long(at),
                                        written.begin() + long(std::min(written.size(), at + batch)));
-        p.voices.Hold(some);
+        p.voices.Load(some);
         for (size_t k = 0; k < some.size(); ++k) {
             p.unit = int(at + k);
             if (!p.Progress(0) || !WriteClipFile(p, some[k], folder, names, room, left, right, clips)) return false;
@@ -721,7 +721,7 @@ int32_t WriteWavExport(const ExportJob& job, const std::vector<RenderResult>& re
     const ReverbParams* reverb = options.reverb;
     if (options.reverbStem && options.mode != kWavMixdown && reverb && reverb->enabled.load() && FitsOneHour(p)) {
         // Mixed a window at a time straight into its file: no hour of it is
-        // ever held.
+        // ever in memory.
         const std::string path = job.outDir + "/" + p.fileBase + " - " + kReverbStemName + ".wav";
         const std::string description = p.base + " - " + kReverbStemName;
         p.rollback.Announce(path);

@@ -3,7 +3,7 @@
 // Index
 //   kDeclickSeconds / kDeclickCapacity   the ramps of stops, seeks and switches
 //   ReverbParams          the user's reverb settings, group sends and macro
-//   MeterDisplayState     hold state the mixer panel keeps in the engine
+//   MeterDisplayState     the meters' ballistics the mixer panel keeps in the engine
 //   PlaybackVoice         one rendered layer ready to mix: samples plus what the mixer needs
 //   PrefetchVoice / PrefetchVoicePlace   the lines a walk over the voices reads, asked for ahead
 //   AudioEngine           voices, transport, mixer state, reverb, limiter; its
@@ -73,7 +73,7 @@ struct MeterDisplayState {
 // everything the mixer needs to play it without touching the document.
 // A new field must also be copied in CopyVoiceWithoutSamples (engine_voices.cpp).
 struct PlaybackVoice : VoiceAudio {
-    // Where the voice sounds, whether it holds its samples and its result:
+    // Where the voice sounds, whether its samples are loaded and its result:
     // with `length` just before them, all a walk of the streaming window
     // reads, in one cache line.
     float startTime = 0;       // seconds: the result's startTime + deconOffset
@@ -152,7 +152,7 @@ using VoiceList = RecordList<PlaybackVoice>;
 // asks for a later voice's lines while it looks at this one does not wait on
 // memory once per voice. PrefetchVoice: what the mixer reads (samples,
 // start, gains, switches); PrefetchVoicePlace: where the voice sounds and
-// whether it holds its samples (the streaming window's walk).
+// whether its samples are loaded (the streaming window's walk).
 inline void PrefetchVoice(const PlaybackVoice& voice) {
     __builtin_prefetch(&voice.left);
     __builtin_prefetch(&voice.startTime);
@@ -198,7 +198,7 @@ struct AudioEngine {
     std::atomic<float> refGain{1.0f};  // reference-audio fader; the mixer does not read it
     std::atomic<uint8_t> bypassDeconfliction{0};
     std::atomic<float> streamWindow{30.0f};  // half-width in seconds of the streaming window
-    // Voices outside the streaming window hold no samples: a build releases
+    // Voices outside the streaming window have no samples loaded: a build releases
     // them as soon as it has measured them, and the frame's voice streamer
     // brings them back as the playhead nears. Set for the program's engine
     // before any voice is built; a private engine (recipe preview, tests)

@@ -20,9 +20,9 @@ struct AudioEngineStats {
     // Voices the document's results call for (set by the rebuilds and syncs):
     // a block played with none while this is above 0 is counted silent.
     std::atomic<int32_t> expectedVoices{0};
-    // The streaming window's last count of voices holding samples, and of
+    // The streaming window's last count of voices whose samples are loaded, and of
     // voices inside the window still waiting for theirs.
-    std::atomic<int32_t> heldVoices{0};
+    std::atomic<int32_t> loadedVoices{0};
     std::atomic<int32_t> waitingVoices{0};
     // Moves on whenever the level passes changed the voices' gains.
     std::atomic<uint32_t> levelsGeneration{0};

@@ -195,7 +195,7 @@ void ResetEngineVoices(AudioEngine& engine, int sampleRate, int expectedVoices) 
     engine.stats.voiceCount.store(0);
     engine.stats.buildProgress.store(0);
     // The counts of the streaming window describe the voices that exist.
-    engine.stats.heldVoices.store(0);
+    engine.stats.loadedVoices.store(0);
     engine.stats.waitingVoices.store(0);
 
     VoiceTable empty(expectedVoices < 1 ? kDefaultVoiceRoom : size_t(expectedVoices));
@@ -331,13 +331,13 @@ void ReindexEngineVoices(AudioEngine& engine) {
 void RefreshVoiceSpanLocked(AudioEngine& engine, size_t v) {
     if (v >= engine.voices.size() || v >= engine.voiceSpans.size()) return;
     const VoiceSpan span = VoiceSpanOf(engine.voices[v], engine.sampleRate.load());
-    VoiceSpan& held = engine.voiceSpans[v];
-    if (span.start == held.start && span.end == held.end) return;
+    VoiceSpan& stored = engine.voiceSpans[v];
+    if (span.start == stored.start && span.end == stored.end) return;
     const bool indexed = v < engine.voiceIndex.covered;
-    held.start = span.start;
-    held.end = span.end;
-    if (indexed && !held.loose) {
-        held.loose = 1;
+    stored.start = span.start;
+    stored.end = span.end;
+    if (indexed && !stored.loose) {
+        stored.loose = 1;
         ++engine.looseVoices;
     }
 }

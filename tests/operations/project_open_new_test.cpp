@@ -344,14 +344,14 @@ TEST(ProjectNew, TheStreamingWorkersFallIdleWithinAFrame) {
 
     ASSERT_TRUE(NewProject(rig.ctx));
     // The counts describe the voices there are: none.
-    EXPECT_EQ(engine.stats.heldVoices.load(), 0);
+    EXPECT_EQ(engine.stats.loadedVoices.load(), 0);
     EXPECT_EQ(engine.stats.waitingVoices.load(), 0);
     {
         std::lock_guard<std::mutex> lock(app.voiceStreamer->mutex);
         EXPECT_TRUE(app.voiceStreamer->queue.empty()) << "the queue outlived the voice set";
     }
     PrepareVoicesAtPlayhead(MakeDocumentContext(doc, *rig.library, engine, app));  // the next frame
-    EXPECT_EQ(engine.stats.heldVoices.load(), 0);
+    EXPECT_EQ(engine.stats.loadedVoices.load(), 0);
     EXPECT_EQ(engine.stats.waitingVoices.load(), 0);
     // What was being decoded ends and is dropped: no more work for anyone.
     auto busy = [&] {

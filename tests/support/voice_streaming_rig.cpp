@@ -17,7 +17,7 @@ int VoicesMissingInWindow(const AudioEngine& engine, int resultCount) {
     return missing;
 }
 
-int HeldVoiceCount(const AudioEngine& engine) {
+int LoadedVoiceCount(const AudioEngine& engine) {
     int held = 0;
     for (const PlaybackVoice& v : engine.voices) held += !v.evicted && !v.left.empty() ? 1 : 0;
     return held;
