@@ -4,7 +4,6 @@
 //
 // Index
 //   AppendRecord          into memory and the manifest, one write per record
-//   RemoveNote / RemoveFoldersMadeAbove   what settling removes besides the record
 //   Journal               OpenReplacementJournal, SetAsideEarlierFile, RemoveUntouchedOwnFile,
 //                         NoteMade, NoteIdentity, NoteSucceeded, SettleJournal
 #include "export/replacement_journal.h"
@@ -17,10 +16,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <string>
-#include <utility>
-#include <vector>
 
+#include "export/export_folders.h"
 #include "export/replacement_records.h"
 #include "export/replacement_trash.h"
 #include "platform/file_util.h"
@@ -77,25 +74,6 @@ void RemoveNote(ReplacementJournal& journal) {
     CloseFd(journal.noteFd);
 }
 
-// The folders the pass made at and above the export folder (`madeAbove`,
-// outermost first), newest first: each is reached from the one below it
-// through "..", and removed only while its name there still names that very
-// folder and it is empty. The first that stays keeps every one above it.
-void RemoveFoldersMadeAbove(int exportFd, const std::vector<std::string>& madeAbove) {
-    if (exportFd < 0) return;
-    FolderFd below(::dup(exportFd));
-    for (auto it = madeAbove.rbegin(); it != madeAbove.rend() && below.Valid(); ++it) {
-        const std::string leaf = FileNameOf(*it);
-        FolderFd parent(::openat(below.Get(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        struct stat made {}, named {};
-        if (leaf.empty() || !parent.Valid() || ::fstat(below.Get(), &made) != 0 ||
-            ::fstatat(parent.Get(), leaf.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
-            named.st_dev != made.st_dev || named.st_ino != made.st_ino ||
-            ::unlinkat(parent.Get(), leaf.c_str(), AT_REMOVEDIR) != 0)
-            return;
-        below = std::move(parent);
-    }
-}
 
 }  // namespace
 
