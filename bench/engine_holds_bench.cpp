@@ -147,7 +147,7 @@ std::vector<std::pair<std::string, std::function<void()>>> Edits(EditRig& rig) {
          }},
         {"timelineFrame", [&engine, &app] {
              static LayerSpliceMarks marks;
-             engine.levelsGeneration.fetch_add(1);
+             engine.stats.levelsGeneration.fetch_add(1);
              RefreshLayerSpliceMarks(engine, marks);
              KeepLayerSoloValid(engine, app);
          }},
@@ -244,7 +244,7 @@ static void BM_BedMoveWhilePlaying(benchmark::State& state) {
             std::this_thread::sleep_for(std::chrono::microseconds(10667));
         }
     });
-    const uint64_t silentBefore = rig.engine.lockedBlocks.load() + rig.engine.emptyBlocks.load();
+    const uint64_t silentBefore = rig.engine.stats.lockedBlocks.load() + rig.engine.stats.emptyBlocks.load();
     const size_t bed = size_t(rig.beds.back());
     float step = 0.5f;
     QuietStdout(true);
@@ -259,7 +259,7 @@ static void BM_BedMoveWhilePlaying(benchmark::State& state) {
     audio.join();
     rig.engine.playing = 0;
     state.counters["silentBlocks"] =
-        double(rig.engine.lockedBlocks.load() + rig.engine.emptyBlocks.load() - silentBefore);
+        double(rig.engine.stats.lockedBlocks.load() + rig.engine.stats.emptyBlocks.load() - silentBefore);
 }
 BENCHMARK(BM_BedMoveWhilePlaying)->Arg(2000)->Arg(20000)->ArgNames({"voices"})->Unit(benchmark::kMillisecond);
 
@@ -286,8 +286,8 @@ static void BM_SilentBlocksPer100Edits(benchmark::State& state) {
     // By cause: the lock taken and no voice at all are what edits can do;
     // a voice late is the streaming window's (no workers run here, so every
     // block past the rig's window finds its voices without samples).
-    const uint64_t locked = rig.engine.lockedBlocks.load(), empty = rig.engine.emptyBlocks.load(),
-                   late = rig.engine.lateVoiceBlocks.load();
+    const uint64_t locked = rig.engine.stats.lockedBlocks.load(), empty = rig.engine.stats.emptyBlocks.load(),
+                   late = rig.engine.stats.lateVoiceBlocks.load();
     int made = 0;
     QuietStdout(true);
     for (auto _ : state) {
@@ -301,9 +301,9 @@ static void BM_SilentBlocksPer100Edits(benchmark::State& state) {
     audio.join();
     rig.engine.playing = 0;
     const double per100 = 100.0 / double(std::max(made, 1));
-    state.counters["lockedPer100"] = per100 * double(rig.engine.lockedBlocks.load() - locked);
-    state.counters["emptyPer100"] = per100 * double(rig.engine.emptyBlocks.load() - empty);
-    state.counters["lateVoicePer100"] = per100 * double(rig.engine.lateVoiceBlocks.load() - late);
+    state.counters["lockedPer100"] = per100 * double(rig.engine.stats.lockedBlocks.load() - locked);
+    state.counters["emptyPer100"] = per100 * double(rig.engine.stats.emptyBlocks.load() - empty);
+    state.counters["lateVoicePer100"] = per100 * double(rig.engine.stats.lateVoiceBlocks.load() - late);
     state.counters["blocks"] = double(blocks.load());
 }
 BENCHMARK(BM_SilentBlocksPer100Edits)

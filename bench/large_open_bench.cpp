@@ -62,7 +62,7 @@ static void BM_OpenRenderedLargeProject(benchmark::State& state) {
         state.SetIterationTime(seconds);
         openSeconds += std::chrono::duration<double>(opened - start).count();
         voicesSeconds += seconds;
-        voices = rig.engine->voiceCount.load();
+        voices = rig.engine->stats.voiceCount.load();
     }
     const double n = double(state.iterations());
     state.counters["layers"] = double(voices);

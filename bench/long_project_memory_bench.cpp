@@ -76,7 +76,7 @@ bool OpenAndBuild(LifecycleRig& rig, const std::string& path, double* firstFrame
     return true;
 }
 
-int HeldVoices(const AudioEngine& engine) {
+int LoadedVoices(const AudioEngine& engine) {
     int held = 0;
     for (const PlaybackVoice& v : engine.voices) held += v.left.empty() ? 0 : 1;
     return held;
@@ -102,7 +102,7 @@ static void BM_OpenLongProject(benchmark::State& state) {
         state.counters["allVoicesMs"] = allVoices * 1000.0;
         state.counters["peakMB"] = peak;
         state.counters["layers"] = double(rig.project->results.size());
-        state.counters["heldVoices"] = double(HeldVoices(*rig.engine));
+        state.counters["loadedVoices"] = double(LoadedVoices(*rig.engine));
     }
     state.counters["cores"] = double(std::thread::hardware_concurrency());
 }

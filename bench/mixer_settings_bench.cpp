@@ -38,9 +38,9 @@ void BM_MixerPanelFrame(benchmark::State& state) {
     for (auto _ : state) {
         // Peaks as the audio thread leaves them, so the meters move.
         t += 0.37f;
-        e.peakL.store(0.5f + 0.4f * std::sin(t));
-        e.peakR.store(0.5f + 0.4f * std::cos(t));
-        for (size_t g = 0; g < 3; ++g) e.groupPeakL[g].store(0.3f + 0.2f * std::sin(t + float(g)));
+        e.stats.peakL.store(0.5f + 0.4f * std::sin(t));
+        e.stats.peakR.store(0.5f + 0.4f * std::cos(t));
+        for (size_t g = 0; g < 3; ++g) e.stats.groupPeakL[g].store(0.3f + 0.2f * std::sin(t + float(g)));
         gui.MoveMouse(900, 200);
         PanelFrame(gui, MixerPanel, layout);
     }

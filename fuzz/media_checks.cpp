@@ -69,14 +69,21 @@ std::string CheckSoundReaders(const uint8_t* data, size_t size) {
     if (LoadProcessedClip(cache, path, 0.0f, 2.0f, 48000, true, left, right, rate, stereo) &&
         (!Finite(left) || !Finite(right)))
         return "a processed clip that is not numbers";
-    int32_t handle = 0, channels = 0;
-    std::vector<float> mono;
-    if (ReadAafSourceRegion(path, 0.0f, 1.0f, 0.1f, 0.1f, 48000, mono, handle) && !Finite(mono))
-        return "an AAF region that is not numbers";
-    std::vector<std::vector<float>> lanes;
-    if (ReadAafSourceRegionChannels(path, 0.0f, 1.0f, 0.1f, 0.1f, 44100, lanes, handle, channels))
-        for (const std::vector<float>& lane : lanes)
-            if (!Finite(lane)) return "an AAF channel that is not numbers";
+    // The AAF export's region reader, mixed to one channel and channel by channel.
+    for (const AafChannelMode mode : {AafChannelMode::MonoMix, AafChannelMode::Every}) {
+        bool finite = true;
+        AafRegionEnd end;
+        auto block = [&finite](const std::vector<const float*>& lanes, int64_t frames) {
+            for (const float* lane : lanes)
+                for (int64_t i = 0; i < frames; ++i) finite = finite && std::isfinite(lane[i]);
+            return true;
+        };
+        const int32_t rate = mode == AafChannelMode::MonoMix ? 48000 : 44100;
+        StreamAafSourceRegion(path, 0.0f, 1.0f, 0.1f, 0.1f, rate, mode, nullptr, block, end);
+        if (!finite)
+            return mode == AafChannelMode::MonoMix ? "an AAF region that is not numbers"
+                                                   : "an AAF channel that is not numbers";
+    }
     return "";
 }
 

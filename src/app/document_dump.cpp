@@ -48,30 +48,30 @@ void DumpDocumentFields(StateDump& dump) {
 void DumpEngineFields(StateDump& dump) {
     const AudioEngine& e = gAudioEngine;
     const int rate = std::max(1, e.sampleRate.load());
-    dump.Field("engine.voices", static_cast<int>(e.voiceCount.load()));
-    dump.Field("engine.voicesBuilt", static_cast<int>(e.buildProgress.load()));
-    dump.Field("engine.voicesToBuild", static_cast<int>(e.buildTotal.load()));
+    dump.Field("engine.voices", static_cast<int>(e.stats.voiceCount.load()));
+    dump.Field("engine.voicesBuilt", static_cast<int>(e.stats.buildProgress.load()));
+    dump.Field("engine.voicesToBuild", static_cast<int>(e.stats.buildTotal.load()));
     dump.Field("engine.cacheReady", e.cacheReady.load() != 0);
     dump.Field("engine.playing", e.playing.load() != 0);
     dump.Field("engine.seconds", static_cast<double>(e.position.load()) / rate);
     // The last block's peak: while a render plays it is above zero.
     char peak[32];
-    std::snprintf(peak, sizeof peak, "%.5f", std::max(e.peakL.load(), e.peakR.load()));
+    std::snprintf(peak, sizeof peak, "%.5f", std::max(e.stats.peakL.load(), e.stats.peakR.load()));
     dump.Field("engine.peak", std::string(peak));
-    // The streaming window: voices holding samples, and voices inside the
+    // The streaming window: voices whose samples are loaded, and voices inside the
     // window still waiting for theirs (0 once the workers have caught up),
     // as its last pass counted them (atomics: a build may be appending voices
     // on a worker while the dump is written, and nothing here walks them).
-    dump.Field("engine.heldVoices", static_cast<int>(e.heldVoices.load()));
-    dump.Field("engine.waitingVoices", static_cast<int>(e.waitingVoices.load()));
+    dump.Field("engine.heldVoices", static_cast<int>(e.stats.loadedVoices.load()));
+    dump.Field("engine.waitingVoices", static_cast<int>(e.stats.waitingVoices.load()));
     dump.Field("engine.streamerIdle", VoiceStreamerIdle(gAppState));
     // Silent blocks by cause (see AudioEngine), and the longest time anyone
     // but the mixer held the engine's lock since playback last started.
-    dump.Field("engine.lockedBlocks", static_cast<int64_t>(e.lockedBlocks.load()));
-    dump.Field("engine.lateVoiceBlocks", static_cast<int64_t>(e.lateVoiceBlocks.load()));
-    dump.Field("engine.emptyBlocks", static_cast<int64_t>(e.emptyBlocks.load()));
-    dump.Field("engine.expectedVoices", static_cast<int>(e.expectedVoices.load()));
-    dump.Field("engine.headroomCut", static_cast<double>(e.headroomCut.load()));
+    dump.Field("engine.lockedBlocks", static_cast<int64_t>(e.stats.lockedBlocks.load()));
+    dump.Field("engine.lateVoiceBlocks", static_cast<int64_t>(e.stats.lateVoiceBlocks.load()));
+    dump.Field("engine.emptyBlocks", static_cast<int64_t>(e.stats.emptyBlocks.load()));
+    dump.Field("engine.expectedVoices", static_cast<int>(e.stats.expectedVoices.load()));
+    dump.Field("engine.headroomCut", static_cast<double>(e.stats.headroomCut.load()));
     dump.Field("engine.longestHoldMs", static_cast<double>(gAudioEngine.mutex.LongestHoldNanos()) / 1.0e6);
     dump.Field("engine.lockHolds", static_cast<int64_t>(gAudioEngine.mutex.TimedHolds()));
 

@@ -18,6 +18,7 @@
 #include "playback/audio_output.h"
 #include "playback/block_mixer.h"
 #include "playback/reverb.h"
+#include "playback/transport.h"
 
 namespace {
 

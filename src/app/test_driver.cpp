@@ -48,8 +48,8 @@
 #include "persistence/project_load.h"
 #include "platform/file_util.h"
 #include "playback/audio_engine.h"
-#include "playback/block_mixer.h"
 #include "playback/engine_voices.h"
+#include "playback/transport.h"
 #include "playback/voice_mix.h"
 
 // ---------------------------------------------------------------------------

@@ -486,7 +486,7 @@ void SourceWithHandles(AafExportRun& run, ResultCase& rc) {
 // B3: the rendered voice, one file (or a pair), each on its own success. A
 // voice the streaming window released is decoded for its files and let go.
 void Rendered(AafExportRun& run, ResultCase& rc) {
-    run.voices.Hold(std::vector<size_t>{rc.voiceIndex});
+    run.voices.Load(std::vector<size_t>{rc.voiceIndex});
     const PlaybackVoice& v = run.voices.Voice(rc.voiceIndex);
     const size_t frames = std::min(size_t(std::max(0, v.sampleCount)), v.left.size());
     const std::string description = rc.result->name;

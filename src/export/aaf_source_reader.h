@@ -1,19 +1,17 @@
 // aaf_source_reader.h — source regions for the AAF export's essence files: a
 // clip's region of its source file with handles around it, or a whole file,
-// read through libsndfile into float buffers at the export rate.
+// read through libsndfile a block of float samples at a time, at the export
+// rate.
 //
 // Index
 //   kAafWholeFileSeconds          the duration of a whole-file read
 //   AafChannelMode / AafRegionStart / AafRegionEnd / StreamAafSourceRegion
 //                                 the region a block at a time, never whole in memory
-//   ReadAafSourceRegion           one buffer: every frame the mean of its channels
-//   ReadAafSourceRegionStereo     the first two channels (right empty for a mono file)
-//   ReadAafSourceRegionChannels   one buffer per channel
 //
-// Each reader opens the file, seeks once, reads the region block by block,
+// The reader opens the file, seeks once, reads the region block by block,
 // closes it and converts the samples to `sampleRate` by linear interpolation
-// (ResampleLinear's result, made as the blocks come). The whole-buffer
-// readers gather what the streaming reader hands over. `handleSamples` is the lead-in actually read before
+// (ResampleLinear's result, made as the blocks come). The lead-in it reports
+// (`handleSamples`) is the lead-in actually read before
 // `offset`, in samples at `sampleRate`: a region near the start of its file
 // gets a shorter lead-in than asked, and a tail handle stops at the file's
 // end. False (outputs to be ignored, nothing logged) when the file does not
@@ -47,7 +45,7 @@ struct AafRegionEnd {
     int32_t handleSamples = 0;  // the lead-in, from the frames handed over
 };
 
-// The region of ReadAafSourceRegion* a block at a time: `start` (may be
+// The region a block at a time: `start` (may be
 // null) hears the channel counts, the length and the lead-in before any
 // samples; `block` gets each block of output samples, one pointer per output
 // channel, all of `frames` frames. Either returning false stops the read
@@ -59,19 +57,3 @@ bool StreamAafSourceRegion(const std::string& path, float offset, float duration
                            const std::function<bool(const AafRegionStart&)>& start,
                            const std::function<bool(const std::vector<const float*>&, int64_t)>& block,
                            AafRegionEnd& end);
-
-bool ReadAafSourceRegion(const std::string& path, float offset, float duration, float handleBefore,
-                         float handleAfter, int32_t sampleRate, std::vector<float>& out, int32_t& handleSamples);
-
-// isStereo is set once the file's header has been checked: true for two or
-// more channels (left and right are the first two), false for one (left is
-// that channel, right is emptied).
-bool ReadAafSourceRegionStereo(const std::string& path, float offset, float duration, float handleBefore,
-                               float handleAfter, int32_t sampleRate, std::vector<float>& left,
-                               std::vector<float>& right, int32_t& handleSamples, bool& isStereo);
-
-// `channels` is resized to the file's channel count (also set in
-// channelCount once the header has been checked), one buffer per channel.
-bool ReadAafSourceRegionChannels(const std::string& path, float offset, float duration, float handleBefore,
-                                 float handleAfter, int32_t sampleRate, std::vector<std::vector<float>>& channels,
-                                 int32_t& handleSamples, int32_t& channelCount);

@@ -29,8 +29,8 @@
 #include <vector>
 
 #include "document/text_util.h"
+#include "export/sample_hygiene.h"
 #include "platform/file_util.h"
-#include "playback/block_mixer.h"
 
 uint64_t BwfTimeReference(int32_t sampleRate, double startSeconds) {
     const double samples = double(sampleRate) * startSeconds;

@@ -6,6 +6,7 @@
 //   OpenExportFolders     the export folder made and opened
 //   TryLockExportFolders / WaitForExportFolders
 //   PrepareExportFolder / HeldFolderFor / RemoveExportFile
+//   RemoveFoldersMadeAbove
 #include "export/export_folders.h"
 
 #include <fcntl.h>
@@ -20,6 +21,7 @@
 #include <filesystem>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 #include "export/export_records.h"
 
@@ -232,4 +234,26 @@ const HeldFolder* HeldFolderFor(const ExportJob& job, const std::string& path) {
 void RemoveExportFile(const ExportJob& job, const std::string& path) {
     if (job.folders) job.folders->RemoveMade(path);
     else ::unlink(path.c_str());
+}
+
+// ---------------------------------------------------------------------------
+// RemoveFoldersMadeAbove
+// ---------------------------------------------------------------------------
+
+// Newest first, each reached from the one below it through "..": a name
+// that no longer names the folder made there is someone else's.
+void RemoveFoldersMadeAbove(int exportFd, const std::vector<std::string>& madeAbove) {
+    if (exportFd < 0) return;
+    FolderFd below(::dup(exportFd));
+    for (auto it = madeAbove.rbegin(); it != madeAbove.rend() && below.Valid(); ++it) {
+        const std::string leaf = FileNameOf(*it);
+        FolderFd parent(::openat(below.Get(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        struct stat made {}, named {};
+        if (leaf.empty() || !parent.Valid() || ::fstat(below.Get(), &made) != 0 ||
+            ::fstatat(parent.Get(), leaf.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
+            named.st_dev != made.st_dev || named.st_ino != made.st_ino ||
+            ::unlinkat(parent.Get(), leaf.c_str(), AT_REMOVEDIR) != 0)
+            return;
+        below = std::move(parent);
+    }
 }

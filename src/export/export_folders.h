@@ -10,6 +10,7 @@
 //   PrepareExportFolder    make or open a folder below the export folder, held from then on
 //   HeldFolderFor          the held folder a file of the export is written in
 //   RemoveExportFile       a file the pass made and gives up again
+//   RemoveFoldersMadeAbove the export folder and the parents an export made for it, when empty
 //
 // A delivery folder is often shared: another copy of the program, a sync
 // tool or another user may work in it while an export runs. So an export
@@ -110,3 +111,10 @@ const HeldFolder* HeldFolderFor(const ExportJob& job, const std::string& path);
 // uses, a session file that failed): through the held folder and only while
 // it is still the file made, or by its path for a job that holds no folders.
 void RemoveExportFile(const ExportJob& job, const std::string& path);
+
+// The folders made at and above the export folder (`madeAbove`, outermost
+// first, ending with the export folder `exportFd` when that was made too),
+// newest first: each is reached from the one below it through "..", and
+// removed only while its name there still names that very folder and it is
+// empty. The first that stays keeps every one above it.
+void RemoveFoldersMadeAbove(int exportFd, const std::vector<std::string>& madeAbove);

@@ -50,10 +50,10 @@ struct ExportMixLevels {
 };
 ExportMixLevels CurrentMixLevels(const AudioEngine& engine);
 
-// How an export's passes held the voices' samples, for tests: the most
-// voices a pass held decoded for itself at once, and the decodes made.
+// How an export's passes loaded the voices' samples, for tests: the most
+// voices a pass had decoded for itself at once, and the decodes made.
 struct ExportVoiceStats {
-    std::atomic<size_t> mostHeld{0};
+    std::atomic<size_t> mostLoaded{0};
     std::atomic<size_t> decodes{0};
 };
 

@@ -1,8 +1,8 @@
-// export_voices.cpp — the export's window-by-window hold on the voices' samples.
+// export_voices.cpp — the voices' samples the export loads window by window.
 //
 // Index
 //   VoiceSampleSpanOf
-//   ExportVoices         Voice, Hold (decodes on every core), ReleaseBefore, Release
+//   ExportVoices         Voice, Load (decodes on every core), ReleaseBefore, Release
 #include "export/export_voices.h"
 
 #include <algorithm>
@@ -26,14 +26,14 @@ ExportVoices::ExportVoices(const AudioEngine& engine, const std::vector<RenderRe
 ExportVoices::~ExportVoices() {
     if (!stats_) return;
     stats_->decodes.fetch_add(decodes_);
-    size_t most = stats_->mostHeld.load();
-    while (peakHeld_ > most && !stats_->mostHeld.compare_exchange_weak(most, peakHeld_)) {
+    size_t most = stats_->mostLoaded.load();
+    while (peakLoaded_ > most && !stats_->mostLoaded.compare_exchange_weak(most, peakLoaded_)) {
     }
 }
 
 namespace {
 
-// What a pass sees of an evicted voice it holds no copy of: no samples, so
+// What a pass sees of an evicted voice it has loaded no copy of: no samples, so
 // nothing of it is mixed, and nothing of the engine's voice is read (the
 // streaming window may be giving it its samples back meanwhile).
 const PlaybackVoice& SilentStandIn() {
@@ -44,31 +44,31 @@ const PlaybackVoice& SilentStandIn() {
 }  // namespace
 
 const PlaybackVoice& ExportVoices::Voice(size_t i) const {
-    auto it = held_.find(i);
-    if (it != held_.end()) return *it->second;
+    auto it = loaded_.find(i);
+    if (it != loaded_.end()) return *it->second;
     const PlaybackVoice& voice = engine_.voices[i];
     // Installed samples stay while the voices are pinned: the window takes
     // none away meanwhile.
     return voice.evicted.load() ? SilentStandIn() : voice;
 }
 
-void ExportVoices::Hold(int64_t from, int64_t to, int rate, const std::vector<uint8_t>& wanted) {
+void ExportVoices::Load(int64_t from, int64_t to, int rate, const std::vector<uint8_t>& wanted) {
     std::vector<size_t> missing;
     for (size_t i = 0; i < engine_.voices.size() && i < wanted.size(); ++i) {
         if (!wanted[i]) continue;
         const VoiceSampleSpan span = VoiceSampleSpanOf(engine_.voices[i], rate);
         if (span.first < to && from < span.past) missing.push_back(i);
     }
-    Hold(missing);
+    Load(missing);
 }
 
-void ExportVoices::Hold(const std::vector<size_t>& indices) {
+void ExportVoices::Load(const std::vector<size_t>& indices) {
     std::vector<size_t> missing;
     for (size_t i : indices) {
         if (i >= engine_.voices.size()) continue;
         const PlaybackVoice& voice = engine_.voices[i];
         const int32_t r = voice.resultIndex;
-        if (voice.evicted && !held_.count(i) && r >= 0 && size_t(r) < results_.size()) missing.push_back(i);
+        if (voice.evicted && !loaded_.count(i) && r >= 0 && size_t(r) < results_.size()) missing.push_back(i);
     }
     if (missing.empty()) return;
     // Each decode writes only its own copy, so which thread makes which
@@ -85,18 +85,18 @@ void ExportVoices::Hold(const std::vector<size_t>& indices) {
         InstallDecodedSamples(*copy, samples);
         made[size_t(k)] = std::move(copy);
     });
-    for (size_t k = 0; k < missing.size(); ++k) held_[missing[k]] = std::move(made[k]);
+    for (size_t k = 0; k < missing.size(); ++k) loaded_[missing[k]] = std::move(made[k]);
     decodes_ += missing.size();
-    peakHeld_ = std::max(peakHeld_, held_.size());
+    peakLoaded_ = std::max(peakLoaded_, loaded_.size());
 }
 
 void ExportVoices::ReleaseBefore(int64_t before, int rate) {
-    for (auto it = held_.begin(); it != held_.end();) {
+    for (auto it = loaded_.begin(); it != loaded_.end();) {
         if (VoiceSampleSpanOf(engine_.voices[it->first], rate).past <= before)
-            it = held_.erase(it);
+            it = loaded_.erase(it);
         else
             ++it;
     }
 }
 
-void ExportVoices::Release(size_t i) { held_.erase(i); }
+void ExportVoices::Release(size_t i) { loaded_.erase(i); }

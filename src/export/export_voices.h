@@ -3,17 +3,17 @@
 //
 // Index
 //   kExportWindowSeconds  how much of the timeline one round of preparing covers (a window)
-//   ExportVoices          the engine's voices as a pass reads them: Voice, Hold, Release
+//   ExportVoices          the engine's voices as a pass reads them: Voice, Load, Release
 //   VoiceSampleSpan       where a voice's samples lie on the project's sample grid
 //
 // The export thread holds a pin on the engine's voices for the whole export:
 // no edit, rebuild or eviction touches them meanwhile. The streaming window of
 // playback still gives evicted voices their samples back as the playhead nears
-// them (playback goes on during an export), so a voice holding samples keeps
+// them (playback goes on during an export), so a voice whose samples are loaded keeps
 // them until the export ends, and is read in place. An evicted voice is
 // decoded again into a copy of its own (as the window would prepare it:
 // DecodeVoiceSamples) when a window needs it, and the copy is dropped once the
-// pass is past the voice. So a pass holds its own output and the samples of
+// pass is past the voice. So a pass keeps its own output and the samples of
 // the voices of a window or two, whatever the length of the project, and the
 // engine (which the audio thread may be playing from) is never changed.
 #pragma once
@@ -53,25 +53,25 @@ public:
     size_t Count() const { return engine_.voices.size(); }
     double WindowSeconds() const { return windowSeconds_; }
 
-    // Voice i as a pass mixes it: the copy held for it (samples included),
-    // else the engine's voice while it holds its samples, else a silent
+    // Voice i as a pass mixes it: the copy loaded for it (samples included),
+    // else the engine's voice while its samples are loaded, else a silent
     // stand-in without samples.
     const PlaybackVoice& Voice(size_t i) const;
 
     // Every voice i with wanted[i] set whose samples meet project samples
     // [from, to) at `rate` gets samples: an evicted one is decoded again, the
     // missing ones on every core.
-    void Hold(int64_t from, int64_t to, int rate, const std::vector<uint8_t>& wanted);
+    void Load(int64_t from, int64_t to, int rate, const std::vector<uint8_t>& wanted);
     // The listed voices, the same way.
-    void Hold(const std::vector<size_t>& indices);
-    // The held copies of voices whose samples end at or before project
+    void Load(const std::vector<size_t>& indices);
+    // The loaded copies of voices whose samples end at or before project
     // sample `before` are dropped.
     void ReleaseBefore(int64_t before, int rate);
     void Release(size_t i);
 
-    size_t HeldCount() const { return held_.size(); }
-    // The most copies held at once so far, and the decodes made.
-    size_t PeakHeld() const { return peakHeld_; }
+    size_t LoadedCount() const { return loaded_.size(); }
+    // The most copies loaded at once so far, and the decodes made.
+    size_t PeakLoaded() const { return peakLoaded_; }
     size_t Decodes() const { return decodes_; }
 
 private:
@@ -79,7 +79,7 @@ private:
     const std::vector<RenderResult>& results_;
     double windowSeconds_;
     ExportVoiceStats* stats_;
-    std::unordered_map<size_t, std::unique_ptr<PlaybackVoice>> held_;
-    size_t peakHeld_ = 0;
+    std::unordered_map<size_t, std::unique_ptr<PlaybackVoice>> loaded_;
+    size_t peakLoaded_ = 0;
     size_t decodes_ = 0;
 };

@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "export/export_folders.h"
 #include "export/replacement_records.h"
 #include "export/replacement_trash.h"
 #include "platform/file_util.h"
@@ -72,6 +73,7 @@ void RemoveNote(ReplacementJournal& journal) {
     journal.note.clear();
     CloseFd(journal.noteFd);
 }
+
 
 }  // namespace
 
@@ -245,7 +247,7 @@ ReplacementSettled SettleJournal(ReplacementJournal& journal, bool succeeded, Re
     if (trashed)
         trash->foldersAfter.insert(trash->foldersAfter.end(), journal.madeAbove.begin(), journal.madeAbove.end());
     else if (!succeeded)
-        for (auto it = journal.madeAbove.rbegin(); it != journal.madeAbove.rend(); ++it) ::rmdir(it->c_str());
+        RemoveFoldersMadeAbove(journal.exportFd, journal.madeAbove);
     // The manifest stays beside files that could not go back: it names them.
     if (journal.folderFd >= 0 &&
         !RemoveFolderWhenEmpty(journal.exportFd, FileNameOf(journal.folder), journal.folderFd))

@@ -6,17 +6,16 @@
 // undone later: at the next start, and at the next export to that folder.
 //
 // Index
-//   kReplacingFolderPrefix     ".tessaloom-replacing-"
-//   ReplacementRecord          what a manifest says, kept in memory as the pass runs
 //   ReplacementJournal         one pass's record, with its note, folder and manifest on disk
 //   OpenReplacementJournal     the note, the folder and the manifest of the earlier files
 //   SetAsideEarlierFile        one earlier file into the folder, under its number
 //   RemoveUntouchedOwnFile     an earlier file kept in place, once the export keeps the pass
 //   NoteMade / NoteIdentity / NoteSucceeded   appended while the pass runs and when the export keeps it
-//   ReplacementSettled / SettleJournal   finish or undo the pass; the folder, manifest and note go
+//   SettleJournal              finish or undo the pass; the folder, manifest and note go
 //
 // Settling what a kill interrupted is replacement_settling.h; the trash of a
-// stopped export, replacement_trash.h; the formats, replacement_records.h.
+// stopped export, replacement_trash.h; the formats, replacement_records.h;
+// the record and the settling's result they all share, replacement_record.h.
 //
 // Only a replacement this program noted as its own is ever settled: its note
 // in the program's data folder ("<16 hex>.replacing"), written and forced to
@@ -65,21 +64,8 @@
 #include <string>
 #include <vector>
 
+#include "export/replacement_record.h"
 #include "platform/file_util.h"
-
-inline constexpr const char* kReplacingFolderPrefix = ".tessaloom-replacing-";
-
-struct ReplacementRecord {
-    struct Made {
-        char tag = 'N';    // 'N', 'T' or 'D' as in the manifest
-        std::string path;  // relative to the export folder
-    };
-    std::vector<std::string> earlier;  // relative; the i-th waits as "<i>"
-    std::vector<Made> made;            // in the order announced
-    bool succeeded = false;
-    std::vector<FileIdentity> earlierIds;            // by index; device 0 and inode 0 when not known
-    std::map<std::string, FileIdentity> identities;  // files made, by relative path
-};
 
 struct ReplacementJournal {
     std::string exportFolder;  // where the earlier export lies, as the job names it
@@ -142,20 +128,6 @@ void NoteIdentity(ReplacementJournal& journal, const std::string& path, const Fi
 // disk before it returns. False (logged) when the record could not be written
 // or synced to disk.
 bool NoteSucceeded(ReplacementJournal& journal);
-
-struct ReplacementSettled {
-    bool found = false;      // a record was read (or held) and acted on
-    bool succeeded = false;  // finished, not undone
-    bool running = false;    // locked by a program that runs: left alone
-    int restored = 0;        // earlier files put back under their names
-    int removed = 0;         // new files removed (undone), or earlier ones (finished)
-    int left = 0;            // earlier files that could not go back (their place is taken)
-    int refused = 0;         // records that named a place outside the folder or a file the pass did not make
-    int foreign = 0;         // entries at the pass's names that were another program's: left in place
-    int superseded = 0;      // earlier files whose names a later export of the program took: removed
-    std::string leftIn;      // the hidden folder the earlier files that could not go back wait in
-    bool retry = false;      // an earlier file could not go back because its name was taken: worth another try
-};
 
 // Finishes (`succeeded`) or undoes the journal's pass. Undone: every file it
 // made goes (into `trash` when given one: a rename, so an undo never waits

@@ -24,7 +24,7 @@
 #include <map>
 #include <string>
 
-#include "export/replacement_journal.h"
+#include "export/replacement_record.h"
 
 namespace replacement {
 

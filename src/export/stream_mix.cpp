@@ -5,7 +5,7 @@
 //   SliceGrid, MixOf, ReverbSendMix
 //   MixSlice        one slice of the grid, every mixed voice in voice order
 //   OfflineReverb   a private reverb over the send buses, in place
-//   StreamMix       the windows in order: hold, mix, wet and dry, hand on, let go
+//   StreamMix       the windows in order: load, mix, wet and dry, hand on, let go
 //
 // The mix and the reverb run in float like the real-time mixer, through its
 // routine (voice_mix.h), in slices on every core; the reverb runs on one,
@@ -151,9 +151,9 @@ StreamMix::StreamMix(ExportVoices& voices, int rate, int64_t first, int64_t fram
                      const VoiceMix* sends, const VoiceMix* dry)
     : voices_(voices), rate_(rate), first_(first), grid_(frames), sends_(sends), dry_(dry) {
     if (reverb && sends) wet_ = std::make_unique<OfflineReverb>(*reverb, rate);
-    hold_ = wet_ ? sends->mixed : dry->mixed;
+    load_ = wet_ ? sends->mixed : dry->mixed;
     if (wet_ && dry)
-        for (size_t i = 0; i < hold_.size() && i < dry->mixed.size(); ++i) hold_[i] = hold_[i] || dry->mixed[i];
+        for (size_t i = 0; i < load_.size() && i < dry->mixed.size(); ++i) load_[i] = load_[i] || dry->mixed[i];
 }
 
 StreamMix::~StreamMix() = default;
@@ -168,7 +168,7 @@ bool StreamMix::Run(const MixSink& sink, const MixProgress& progress) {
         const int c1 = std::min(grid_.count, c0 + slicesPerWindow);
         const int64_t windowEnd = grid_.End(c1 - 1);
         MakeRoom(windowEnd);
-        HoldVoices(c0, windowEnd);
+        LoadVoices(c0, windowEnd);
         MixFirstLayer(c0, c1);
         FinishWindow(windowEnd, sink);
         LetGo(windowEnd);
@@ -184,8 +184,8 @@ void StreamMix::MakeRoom(int64_t windowEnd) {
 
 // The voices the window mixes get their samples, with those of earlier
 // slices still waiting for their dry mix.
-void StreamMix::HoldVoices(int firstSlice, int64_t windowEnd) {
-    voices_.Hold(first_ + KeepFrom(grid_.First(firstSlice)), first_ + windowEnd, rate_, hold_);
+void StreamMix::LoadVoices(int firstSlice, int64_t windowEnd) {
+    voices_.Load(first_ + KeepFrom(grid_.First(firstSlice)), first_ + windowEnd, rate_, load_);
 }
 
 // The window's slices: the sends where there is a reverb, else the dry mix.

@@ -5,7 +5,7 @@
 //   VoicesOfLayers   which voices an export takes at all: the first of each layer
 //   SliceGrid        the slices (about 1.4 s) a pass's frames are mixed in
 //   VoiceMix / MixOf / ReverbSendMix   which voices a mix takes, beside-gain and send
-//   StreamMix        a pass's mix, a window of slices at a time: hold, mix,
+//   StreamMix        a pass's mix, a window of slices at a time: load, mix,
 //                    turn wet, dry on top, hand on, let go
 //
 // Two words with two meanings: a slice is a cell of the grid, mixed by one
@@ -40,7 +40,7 @@ inline constexpr int64_t kSliceFrames = int64_t(1) << 16;
 // kSliceFrames, equal but the last. Each slice takes one call per voice, and
 // a voice's gains run from where that call begins, so the grid decides the
 // float rounding: it depends on the pass's length alone, never on how many
-// slices are mixed at once or which voices are held.
+// slices are mixed at once or which voices are loaded.
 struct SliceGrid {
     int64_t frames = 0;
     int64_t size = 0;
@@ -51,7 +51,7 @@ struct SliceGrid {
     int64_t End(int c) const { return std::min(frames, First(c) + size); }
 };
 
-// What a mix takes: per voice whether it is mixed at all (so a window holds
+// What a mix takes: per voice whether it is mixed at all (so a window loads
 // only what it sounds), its gain beside its own (PlayingGain's group gain;
 // 0: left out) and, with send buses, its reverb send (voices sending less
 // than 1e-6 are left out of the send buses).
@@ -78,7 +78,7 @@ VoiceMix ReverbSendMix(const AudioEngine& engine, const ReverbParams& reverb, co
 // sound goes on top, slice by slice as soon as a slice's wet is complete (at
 // once without a reverb): every frame is the wet sound plus the voices in
 // voice order, mixed into zeroed frames slice by slice as the whole pass
-// would be. The voices a slice needs are held only until both of its mixes
+// would be. The voices a slice needs stay loaded only until both of its mixes
 // are done.
 class StreamMix {
 public:
@@ -98,7 +98,7 @@ public:
 private:
     // The steps of one window, in the order Run takes them.
     void MakeRoom(int64_t windowEnd);
-    void HoldVoices(int firstSlice, int64_t windowEnd);
+    void LoadVoices(int firstSlice, int64_t windowEnd);
     void MixFirstLayer(int firstSlice, int pastSlice);
     void FinishWindow(int64_t windowEnd, const MixSink& sink);
     void LetGo(int64_t windowEnd);
@@ -115,7 +115,7 @@ private:
     const VoiceMix* sends_;
     const VoiceMix* dry_;
     std::unique_ptr<OfflineReverb> wet_;
-    std::vector<uint8_t> hold_;  // the voices either mix takes
+    std::vector<uint8_t> load_;  // the voices either mix takes
     std::vector<float> left_, right_;
     int64_t origin_ = 0;  // the pass frame left_[0] holds
     int dryDone_ = 0;     // slices mixed dry

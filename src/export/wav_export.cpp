@@ -17,7 +17,7 @@
 // as the real-time mixer and the AAF session place them. Every voice plays
 // at its PlayingGain in its PlayingGroup, as in the real-time mixer. The
 // voices mix through that mixer's routine in slices on every core, a window
-// of slices at a time (stream_mix.h): the voices a window needs are held
+// of slices at a time (stream_mix.h): the voices a window needs are loaded
 // before it and let go after it, so how long the project is does not decide
 // how many samples a pass holds.
 #include "export/wav_export.h"
@@ -174,7 +174,7 @@ bool WriteStereoFile(PassState& p, const std::string& path, const float* left, c
 
 // A file of the pass written as its mix is made (`mix` hands it to the sink
 // it is given, and stops when told to): no more than a window of it is ever
-// held. A mono file takes the left channel.
+// in memory. A mono file takes the left channel.
 bool WriteMixedFile(PassState& p, const std::string& path, bool stereo, const std::string& description,
                     const std::function<bool(const MixSink&, const MixProgress&)>& mix) {
     if (ExportCancelled(p.job)) return false;  // the pass is undone
@@ -324,7 +324,7 @@ bool TracksPass(PassState& p) {
     return true;
 }
 
-// One clip file of voice i (its samples held), or nothing for a voice that
+// One clip file of voice i (its samples loaded), or nothing for a voice that
 // starts so early that no frame is left. False when the write failed.
 bool WriteClipFile(PassState& p, size_t i, const std::string& folder, ExportNameTable& names, size_t room,
                    std::vector<float>& left, std::vector<float>& right, int32_t& clips) {
@@ -380,7 +380,7 @@ bool ClipsPass(PassState& p) {
         if (!p.Progress(0)) return false;
         const std::vector<size_t> some(written.begin() + long(at),
                                        written.begin() + long(std::min(written.size(), at + batch)));
-        p.voices.Hold(some);
+        p.voices.Load(some);
         for (size_t k = 0; k < some.size(); ++k) {
             p.unit = int(at + k);
             if (!p.Progress(0) || !WriteClipFile(p, some[k], folder, names, room, left, right, clips)) return false;
@@ -486,7 +486,7 @@ int32_t WriteWavExport(const ExportJob& job, const std::vector<RenderResult>& re
     const ReverbParams* reverb = options.reverb;
     if (options.reverbStem && options.mode != kWavMixdown && reverb && reverb->enabled.load() && FitsOneHour(p)) {
         // Mixed a window at a time straight into its file: no hour of it is
-        // ever held.
+        // ever in memory.
         const std::string path = job.outDir + "/" + p.fileBase + " - " + kReverbStemName + ".wav";
         const std::string description = p.base + " - " + kReverbStemName;
         p.rollback.Announce(path);

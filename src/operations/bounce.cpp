@@ -38,6 +38,7 @@
 #include "playback/block_mixer.h"
 #include "playback/engine_voices.h"
 #include "playback/playing_gain.h"
+#include "playback/transport.h"
 #include "recipes/event_preset.h"
 #include "recipes/recipe_naming.h"
 #include "render/clip_bed_events.h"

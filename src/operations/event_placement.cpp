@@ -26,8 +26,8 @@
 #include "operations/undo.h"
 #include "operations/voice_maintenance.h"
 #include "operations/voice_sync.h"
-#include "playback/block_mixer.h"
 #include "playback/engine_voices.h"
+#include "playback/transport.h"
 #include "render/clip_bed_events.h"
 #include "render/track_assignment.h"
 

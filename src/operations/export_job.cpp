@@ -473,8 +473,7 @@ ExportReport RunExportJob(ExportJob job, const ExportContext& ctx) {
     // Folders made to reach the export folder go again when the export left
     // nothing in them (a stop's trash removes them itself once it is empty).
     if (job.folders && (report.stopped || report.filesWritten == 0) && (!report.stopped || runs.empty()))
-        for (auto it = job.folders->madeAbove.rbegin(); it != job.folders->madeAbove.rend(); ++it)
-            ::rmdir(it->c_str());
+        RemoveFoldersMadeAbove(job.folders->root.Get(), job.folders->madeAbove);
     report.finalText = ExportFinalText(report);
     if (!recorded) report.finalText += " (the replacement could not be recorded on disk)";
     ReturnExportMemory(cacheBytesBefore);

@@ -39,9 +39,9 @@
 #include "platform/file_util.h"
 #include "platform/path_refusal.h"
 #include "playback/audio_output.h"
-#include "playback/block_mixer.h"
 #include "playback/engine_voices.h"
 #include "playback/reverb.h"
+#include "playback/transport.h"
 #include "render/alloy_morph.h"
 #include "render/processed_clip_cache.h"
 
@@ -98,7 +98,7 @@ Project ScratchDocument(const Project& current) {
 // The rate stays; ApplyProjectSampleRate changes it.
 void DropOldVoices(AudioEngine& engine, AppState& app) {
     ResetEngineVoices(engine, engine.sampleRate.load(), 0);
-    engine.expectedVoices.store(0);
+    engine.stats.expectedVoices.store(0);
     ForgetStreamedVoices(app);
     app.bedWatch = BedWatch();  // the next document's Beds are new to the frame step
 }

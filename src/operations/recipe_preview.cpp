@@ -7,6 +7,7 @@
 //   RenderRecipePreview   the steps in order
 //   InstallRecipePreviews
 //   PruneRecipePreviews / ScanPreviewFolder / DeletePreviewWav
+#include "export/sample_hygiene.h"
 #include "operations/recipe_preview.h"
 
 #include <sndfile.h>
@@ -29,9 +30,9 @@
 #include "platform/file_util.h"
 #include "platform/user_folders.h"
 #include "playback/audio_engine.h"
-#include "playback/block_mixer.h"
 #include "playback/engine_voices.h"
 #include "playback/playing_gain.h"
+#include "playback/voice_mix.h"
 #include "recipes/event_preset.h"
 #include "recipes/preset_json.h"
 #include "recipes/recipe_file.h"

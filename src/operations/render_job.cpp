@@ -30,9 +30,9 @@
 #include "operations/voice_maintenance.h"
 #include "operations/voice_sync.h"
 #include "playback/audio_engine.h"
-#include "playback/block_mixer.h"
 #include "playback/engine_voices.h"
 #include "platform/processor.h"
+#include "playback/transport.h"
 #include "render/alloy_morph.h"
 #include "render/full_render.h"
 #include "render/post_passes.h"
@@ -296,7 +296,7 @@ private:
         } catch (const std::exception& error) {
             std::printf("[Render] A live voice build stopped: %s\n", error.what());
         }
-        ctx_.engine->buildProgress.fetch_add(1);
+        ctx_.engine->stats.buildProgress.fetch_add(1);
     }
 
     bool Abandoned() const { return ctx_.app->busyTask.abandoned.load(); }
@@ -372,7 +372,7 @@ void RenderAllEvents(const DocumentContext& ctx, float t0, float t1) {
 
     CopyLoudnessTargets(project, engine);
     ResetEngineVoices(engine, ctx.sampleRate, n * 8);
-    engine.buildProgress.store(0);
+    engine.stats.buildProgress.store(0);
     LiveVoices live(ctx);
     // A build resolves its layer's file before anything else; the render's
     // used sounds see that path (the builds themselves work on copies).

@@ -127,7 +127,7 @@ bool RefreshEventVoices(const DocumentContext& ctx, const std::vector<int>& remo
     { std::lock_guard<EngineMutex> barrier(engine.mutex); }
 
     CountUsedTracks(project.groups, project.results);
-    engine.voiceCount.store(int32_t(engine.voices.size()));
+    engine.stats.voiceCount.store(int32_t(engine.voices.size()));
     UpdateVoiceLevels(engine, false);
     return true;
 }
@@ -265,7 +265,7 @@ void LevelVoiceGains(AudioEngine& engine, const std::vector<double>& input, cons
             const double cut = loudest > limit ? limit / loudest : 1.0;
             if (cut < 1.0)
                 for (double& g : gains) g *= cut;
-            engine.headroomCut.store(float(cut));
+            engine.stats.headroomCut.store(float(cut));
         }
     }
 
@@ -278,7 +278,7 @@ void LevelVoiceGains(AudioEngine& engine, const std::vector<double>& input, cons
         voice.levelScale = input[v] > 0 ? float(scales[v] * (gains[v] / input[v])) : float(scales[v]);
         if (voice.gain.load() != gain) voice.gain.store(gain);
     }
-    engine.levelsGeneration.fetch_add(1);
+    engine.stats.levelsGeneration.fetch_add(1);
     engine.cacheReady.store(1);
 }
 

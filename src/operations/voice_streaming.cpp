@@ -17,8 +17,8 @@
 
 #include "operations/app_state.h"
 #include "platform/processor.h"
-#include "playback/block_mixer.h"
 #include "playback/engine_voices.h"
+#include "playback/transport.h"
 
 // ---------------------------------------------------------------------------
 // VoiceStreamer
@@ -206,10 +206,10 @@ void PrepareVoicesAtPlayhead(VoiceStreamer& streamer, AudioEngine& engine, const
         // The voice set is being made anew: nothing asked for before is
         // wanted, and the counts describe the voices there are.
         ForgetStreamedVoices(streamer);
-        int held = 0;
-        for (const PlaybackVoice& voice : engine.voices) held += voice.evicted.load() ? 0 : 1;
-        engine.heldVoices.store(held);
-        engine.waitingVoices.store(0);
+        int loaded = 0;
+        for (const PlaybackVoice& voice : engine.voices) loaded += voice.evicted.load() ? 0 : 1;
+        engine.stats.loadedVoices.store(loaded);
+        engine.stats.waitingVoices.store(0);
         return;
     }
     const double t = GetPlaybackTime(engine);
@@ -235,7 +235,7 @@ void PrepareVoicesAtPlayhead(VoiceStreamer& streamer, AudioEngine& engine, const
     }
     std::vector<size_t> evict;
     std::vector<std::pair<double, size_t>> missing;
-    int held = 0;
+    int loaded = 0;
     constexpr size_t kPrefetchAhead = 16;
     for (size_t v = 0; v < n; ++v) {
         if (v + kPrefetchAhead < n) PrefetchVoicePlace(engine.voices[v + kPrefetchAhead]);
@@ -251,9 +251,9 @@ void PrepareVoicesAtPlayhead(VoiceStreamer& streamer, AudioEngine& engine, const
         }
         // Only a voice whose result can make its samples again lets them go,
         // and none while an export reads the voices in place (it reads only
-        // voices holding samples, which must keep them till it ends).
+        // voices whose samples are loaded, which must keep them till it ends).
         const bool restorable = voice.resultIndex >= 0 && size_t(voice.resultIndex) < results.size();
-        held += evicted ? 0 : 1;
+        loaded += evicted ? 0 : 1;
         if (!inside && !evicted && restorable && !pinned && evict.size() < kStreamReleasesPerFrame)
             evict.push_back(v);
         else if (inside && evicted && restorable && voice.resultIndex < count)
@@ -282,7 +282,7 @@ void PrepareVoicesAtPlayhead(VoiceStreamer& streamer, AudioEngine& engine, const
                 EvictVoiceSamples(engine.voices[evict[k]], released[2 * k], released[2 * k + 1]);
             evicted = end;
         }
-        held += int(installs.size()) - int(evicted);
+        loaded += int(installs.size()) - int(evicted);
         // The released samples (and what was not installed) are freed here, unlocked.
     }
 
@@ -291,8 +291,8 @@ void PrepareVoicesAtPlayhead(VoiceStreamer& streamer, AudioEngine& engine, const
     std::vector<size_t> wanted;
     for (const auto& m : missing)
         if (engine.voices[m.second].evicted) wanted.push_back(m.second);
-    engine.heldVoices.store(held);
-    engine.waitingVoices.store(int32_t(wanted.size()));
+    engine.stats.loadedVoices.store(loaded);
+    engine.stats.waitingVoices.store(int32_t(wanted.size()));
     Ask(streamer, engine, results, wanted);
 }
 

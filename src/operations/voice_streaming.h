@@ -106,7 +106,7 @@ struct VoiceStreamer {
 // releases the samples of voices outside the streaming window, and asks the
 // workers for the evicted voices inside it whose result index is below
 // resultCount: those the playhead is in first, then those ahead of it by
-// their start, then those behind it. Stores the engine's heldVoices and
+// their start, then those behind it. Stores the engine's loadedVoices and
 // waitingVoices. Unless `cacheReady` is set, it forgets everything asked for
 // instead.
 void PrepareVoicesAtPlayhead(VoiceStreamer& streamer, AudioEngine& engine, const std::vector<RenderResult>& results,

@@ -40,8 +40,8 @@
 #include "operations/voice_pitch.h"
 #include "operations/voice_streaming.h"
 #include "playback/audio_engine.h"
-#include "playback/block_mixer.h"
 #include "playback/engine_voices.h"
+#include "playback/transport.h"
 #include "playback/voice_settings.h"
 #include "platform/processor.h"
 #include "render/clip_bed_events.h"
@@ -224,7 +224,7 @@ bool DoVoiceWork(const DocumentContext& ctx, VoiceWork& work, bool keepAsIs, con
         for (size_t k : nearest)
             if (wanted[k]) order.push_back(k);
     }
-    engine.buildTotal.store(int32_t(order.size()));
+    engine.stats.buildTotal.store(int32_t(order.size()));
     const bool complete = BuildVoicesOnEveryCore(ctx, order, keepAsIs, cancel, bar, countProgress, &work.slot);
     RemoveEngineVoices(engine, work.drop);
     RelinkVoicesToResults(ctx);
@@ -379,7 +379,7 @@ bool BuildVoicesOnEveryCore(const DocumentContext& ctx, const std::vector<size_t
                 }
                 const size_t built = done.fetch_add(1) + 1;
                 if (ctx.observer && ctx.observer->voiceBuilt) ctx.observer->voiceBuilt();
-                if (countProgress) engine.buildProgress.fetch_add(1);
+                if (countProgress) engine.stats.buildProgress.fetch_add(1);
                 if (bar) bar->store(float(built) / float(queue.size()));
             }
         } catch (const std::exception& error) {
@@ -407,18 +407,13 @@ void RebuildCache(const DocumentContext& ctx, bool quickRebuild, std::atomic<flo
     LoadClipPeaks(project);
     CountUsedTracks(project.groups, project.results);
     CopyLoudnessTargets(project, engine);
-    engine.buildProgress.store(0);
+    engine.stats.buildProgress.store(0);
     // What the streaming workers were asked for may be of voices about to be
     // replaced: asked again once the rebuild is done.
     if (ctx.app) ForgetStreamedVoices(*ctx.app);
     // Voices at another rate cannot be kept: the set starts again.
     if (engine.sampleRate.load() != ctx.sampleRate || !engine.cacheReady.load())
         ResetEngineVoices(engine, ctx.sampleRate, int(project.results.size()));
-    {
-        // The builds append the files that fail again.
-        std::lock_guard<EngineMutex> lock(engine.mutex);
-        engine.missingFiles.clear();
-    }
 
     // Every voice whose result would build the same samples stays; the
     // others are built on every core, nearest the playhead first, each taking
@@ -429,16 +424,16 @@ void RebuildCache(const DocumentContext& ctx, bool quickRebuild, std::atomic<flo
     const std::atomic<bool>* cancel = ctx.app ? &ctx.app->busyTask.cancelRequested : nullptr;
     if (!quickRebuild) MeasureUnknownVoicePitches(ctx, cancel);
     VoiceWork work = PlanVoiceWork(ctx, nullptr, nullptr, nullptr, true, quickRebuild);
-    engine.expectedVoices.store(work.expected);
+    engine.stats.expectedVoices.store(work.expected);
     const bool complete = DoVoiceWork(ctx, work, quickRebuild, cancel, bar, true);
     if (bar) bar->store(1.0f);
     RecomputeVoiceLevels(ctx);
     ReindexEngineVoices(engine);
-    engine.voiceCount.store(int32_t(engine.voices.size()));
+    engine.stats.voiceCount.store(int32_t(engine.voices.size()));
     // Some voices are still the old ones: if the program goes on (a quit the
     // designer then declined), the next free frame builds them again.
     if (!complete) {
-        std::printf("[Cache] Voice build stopped after %d of %zu voices\n", int(engine.buildProgress.load()),
+        std::printf("[Cache] Voice build stopped after %d of %zu voices\n", int(engine.stats.buildProgress.load()),
                     work.build.size());
         if (ctx.app) ctx.app->deferredRebuild.store(true);
     }
@@ -482,8 +477,8 @@ bool RebuildCacheAsync(const DocumentContext& ctx, const char* status, bool quic
         return false;
     // Counted from the moment the overlay shows, not from when the worker
     // gets its first turn: the count never reads as the last build's.
-    ctx.engine->buildProgress.store(0);
-    ctx.engine->buildTotal.store(int32_t(ctx.project->results.size()));
+    ctx.engine->stats.buildProgress.store(0);
+    ctx.engine->stats.buildTotal.store(int32_t(ctx.project->results.size()));
     return true;
 }
 
@@ -568,10 +563,10 @@ void SyncVoicesAsOwner(const DocumentContext& ctx) {
         RebuildCache(ctx, false);
         return;
     }
-    engine.expectedVoices.store(work.expected);
+    engine.stats.expectedVoices.store(work.expected);
     DoVoiceWork(ctx, work, false, nullptr, nullptr, false);
     CountUsedTracks(project.groups, project.results);
-    engine.voiceCount.store(int32_t(engine.voices.size()));
+    engine.stats.voiceCount.store(int32_t(engine.voices.size()));
     // Every level as a full rebuild of these voices would leave it.
     RecomputeVoiceLevels(ctx);
     ReindexEngineVoices(engine);

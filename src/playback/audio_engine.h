@@ -3,10 +3,11 @@
 // Index
 //   kDeclickSeconds / kDeclickCapacity   the ramps of stops, seeks and switches
 //   ReverbParams          the user's reverb settings, group sends and macro
-//   MeterDisplayState     hold state the mixer panel keeps in the engine
+//   MeterDisplayState     the meters' ballistics the mixer panel keeps in the engine
 //   PlaybackVoice         one rendered layer ready to mix: samples plus what the mixer needs
 //   PrefetchVoice / PrefetchVoicePlace   the lines a walk over the voices reads, asked for ahead
-//   AudioEngine           voices, transport, mixer state, reverb, limiter, meters
+//   AudioEngine           voices, transport, mixer state, reverb, limiter; its
+//                         counters and meters in `stats` (engine_stats.h)
 //   gAudioEngine          the process-wide engine
 //
 // Threads: the voice list, the fade lists, the spans, the time index and the
@@ -35,6 +36,7 @@
 #include "document/voice_audio.h"
 #include "playback/audio_handoff.h"
 #include "playback/engine_mutex.h"
+#include "playback/engine_stats.h"
 #include "playback/reverb_state.h"
 #include "playback/voice_list.h"
 #include "playback/voice_time_index.h"
@@ -71,7 +73,7 @@ struct MeterDisplayState {
 // everything the mixer needs to play it without touching the document.
 // A new field must also be copied in CopyVoiceWithoutSamples (engine_voices.cpp).
 struct PlaybackVoice : VoiceAudio {
-    // Where the voice sounds, whether it holds its samples and its result:
+    // Where the voice sounds, whether its samples are loaded and its result:
     // with `length` just before them, all a walk of the streaming window
     // reads, in one cache line.
     float startTime = 0;       // seconds: the result's startTime + deconOffset
@@ -150,7 +152,7 @@ using VoiceList = RecordList<PlaybackVoice>;
 // asks for a later voice's lines while it looks at this one does not wait on
 // memory once per voice. PrefetchVoice: what the mixer reads (samples,
 // start, gains, switches); PrefetchVoicePlace: where the voice sounds and
-// whether it holds its samples (the streaming window's walk).
+// whether its samples are loaded (the streaming window's walk).
 inline void PrefetchVoice(const PlaybackVoice& voice) {
     __builtin_prefetch(&voice.left);
     __builtin_prefetch(&voice.startTime);
@@ -171,10 +173,6 @@ struct AudioEngine {
     VoiceTimeIndex voiceIndex;           // by time, over voices [0, voiceIndex.covered)
     int32_t looseVoices = 0;             // voices whose span left the index since it was built
     std::vector<uint32_t> mixScratch;    // the mixer's list of a block's voices (never resized by it)
-    // File names (last path component) that failed to decode during voice
-    // builds. Written by voice-building threads under `mutex` and by the
-    // interface thread between jobs.
-    std::vector<std::string> missingFiles;
     EngineMutex mutex;
 
     // ---- Transport and progress ----
@@ -183,20 +181,6 @@ struct AudioEngine {
     // The voice set is complete and levelled. The mixer plays whatever voices
     // there are either way; the streaming window waits for it.
     std::atomic<uint8_t> cacheReady{0};
-    std::atomic<int32_t> voiceCount{0};       // after the last install or removal
-    std::atomic<int32_t> buildProgress{0};    // voices built so far by a rebuild
-    std::atomic<int32_t> buildTotal{0};       // voices that rebuild builds in all
-    // Voices the document's results call for (set by the rebuilds and syncs):
-    // a block played with none while this is above 0 is counted silent.
-    std::atomic<int32_t> expectedVoices{0};
-    // The streaming window's last count of voices holding samples, and of
-    // voices inside the window still waiting for theirs.
-    std::atomic<int32_t> heldVoices{0};
-    std::atomic<int32_t> waitingVoices{0};
-    std::atomic<uint32_t> levelsGeneration{0};
-    // What the last full level pass scaled every gain by for the loudest
-    // moment's headroom (1: no cut was needed).
-    std::atomic<float> headroomCut{1.0f};
     // Raised while an export or a bounce reads the voices without the lock.
     // Changed only under `mutex` (PinEngineVoices), so an edit that holds the
     // lock and sees no pin cannot be overtaken by one.
@@ -214,7 +198,7 @@ struct AudioEngine {
     std::atomic<float> refGain{1.0f};  // reference-audio fader; the mixer does not read it
     std::atomic<uint8_t> bypassDeconfliction{0};
     std::atomic<float> streamWindow{30.0f};  // half-width in seconds of the streaming window
-    // Voices outside the streaming window hold no samples: a build releases
+    // Voices outside the streaming window have no samples loaded: a build releases
     // them as soon as it has measured them, and the frame's voice streamer
     // brings them back as the playhead nears. Set for the program's engine
     // before any voice is built; a private engine (recipe preview, tests)
@@ -260,21 +244,12 @@ struct AudioEngine {
     float limiterAttack = 0;
     float limiterRelease = 0;
 
-    // ---- Meters (written by the audio thread each block) ----
-    std::atomic<float> peakL{0}, peakR{0};
-    std::array<std::atomic<float>, 3> groupPeakL{}, groupPeakR{};
+    // ---- Meters: what the mixer panel keeps of them between frames ----
     MeterDisplayState masterMeterDisplay;
     std::array<MeterDisplayState, 3> groupMeterDisplay{};
 
-    // ---- What playback could not play (the audio thread counts) ----
-    // Blocks left silent because another thread held the lock; blocks in
-    // which a voice the playhead had reached still waited for its samples
-    // (the streaming workers fell behind); blocks played with no voice at
-    // all while the document called for some. What the device played
-    // without our frames is the output's own count (AudioOutput::outputGaps).
-    std::atomic<uint64_t> lockedBlocks{0};
-    std::atomic<uint64_t> lateVoiceBlocks{0};
-    std::atomic<uint64_t> emptyBlocks{0};
+    // ---- What it reports: progress, counts, meters, blocks it could not play ----
+    AudioEngineStats stats;
 
     std::atomic<int32_t> sampleRate{48000};  // read by the audio thread before it locks
 };

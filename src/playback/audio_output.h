@@ -151,7 +151,7 @@ struct AudioOutput {
     OutputClockWatch clockWatch;
     double phase = 1.0;  // read position in bufferL/R (>= 1: one frame of history)
     double ratio = 1.0;  // engineRate / deviceRate
-    int32_t bufferedFrames = 0;  // engine frames held in bufferL/R
+    int32_t bufferedFrames = 0;  // engine frames waiting in bufferL/R
     int32_t maxChunkFrames = 0;  // the largest block one pass handles
     std::vector<float> bufferL, bufferR;  // engine-rate frames, sized at open
 };

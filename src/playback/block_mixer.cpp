@@ -10,10 +10,8 @@
 //   Declick               ramps, ClearReverb, FadeOutVoices
 //   MixAudioBlock
 //   MixClipWithFades
-//   Playhead              SeekPlayback, SettlePlayhead, GetPlaybackTime, AdvanceTimeByFrames,
-//                         RequestReverbClear
 //   Audition hand-over    StartAudition, StopAudition
-//   SanitizeSamples / PeakLimiterOf
+//   PeakLimiterOf
 //
 // Voices sit on whole project samples (voice_mix.h), so a voice an hour into
 // the project plays exactly as it would at zero, and as the export writes it.
@@ -299,7 +297,7 @@ void RenderMix(AudioEngine& e, const MixSettings& m, int64_t position, int frame
             groupPeakR[g] = std::max(groupPeakR[g], *std::max_element(pr, pr + n));
         }
     }
-    if (late) e.lateVoiceBlocks.fetch_add(1, relaxed);
+    if (late) e.stats.lateVoiceBlocks.fetch_add(1, relaxed);
     for (int i = 0; i < frames; ++i) {
         left[i] *= m.masterGain;
         right[i] *= m.masterGain;
@@ -373,11 +371,11 @@ void ClearReverb(AudioEngine& e, const MixSettings& m) {
 }
 
 void ClearMeters(AudioEngine& e) {
-    e.peakL.store(0);
-    e.peakR.store(0);
+    e.stats.peakL.store(0);
+    e.stats.peakR.store(0);
     for (int g = 0; g < 3; ++g) {
-        e.groupPeakL[g].store(0);
-        e.groupPeakR[g].store(0);
+        e.stats.groupPeakL[g].store(0);
+        e.stats.groupPeakR[g].store(0);
     }
 }
 
@@ -463,15 +461,15 @@ void MixAudioBlock(AudioEngine& e, float* left, float* right, int frames) {
     MixLock lock(e.mutex, MixLockSpinNanos(frames, rate));
     if (!lock.owns_lock()) {
         // Silent (audition aside), the playhead waits; the next block fades in.
-        e.lockedBlocks.fetch_add(1, std::memory_order_relaxed);
+        e.stats.lockedBlocks.fetch_add(1, std::memory_order_relaxed);
         if (clear) ClearReverb(e, m);
         e.declickGain = 0;
         return;
     }
     // Nothing to play although the document calls for voices: a silent
     // block of its own kind (the playhead runs on).
-    if (e.voices.empty() && e.expectedVoices.load(std::memory_order_relaxed) > 0)
-        e.emptyBlocks.fetch_add(1, std::memory_order_relaxed);
+    if (e.voices.empty() && e.stats.expectedVoices.load(std::memory_order_relaxed) > 0)
+        e.stats.emptyBlocks.fetch_add(1, std::memory_order_relaxed);
 
     const float slope = 1.0f / float(DeclickFrames(rate));
     float groupPeakL[3] = {}, groupPeakR[3] = {};
@@ -531,11 +529,11 @@ void MixAudioBlock(AudioEngine& e, float* left, float* right, int frames) {
         peakL = std::max(peakL, std::fabs(left[i]));
         peakR = std::max(peakR, std::fabs(right[i]));
     }
-    e.peakL.store(peakL);
-    e.peakR.store(peakR);
+    e.stats.peakL.store(peakL);
+    e.stats.peakR.store(peakR);
     for (int g = 0; g < 3; ++g) {
-        e.groupPeakL[g].store(groupPeakL[g]);
-        e.groupPeakR[g].store(groupPeakR[g]);
+        e.stats.groupPeakL[g].store(groupPeakL[g]);
+        e.stats.groupPeakR[g].store(groupPeakR[g]);
     }
     // The reference audio comes after the limiter and the mute, unmetered,
     // and jumps and fades in with the voices.
@@ -587,38 +585,6 @@ void MixClipWithFades(const PlaybackVoice& voice, int voiceIndex, const AudioEng
 }
 
 // ---------------------------------------------------------------------------
-// Playhead
-// ---------------------------------------------------------------------------
-
-void SeekPlayback(AudioEngine& engine, double seconds) {
-    const double samples = std::trunc(double(engine.sampleRate.load()) * seconds);
-    const int64_t position = samples > 0 && samples < 9.0e18 ? int64_t(samples) : 0;
-    engine.position.exchange(position);
-    RequestReverbClear(engine);
-}
-
-double GetPlaybackTime(const AudioEngine& engine) {
-    const int rate = engine.sampleRate.load();
-    return rate > 0 ? double(engine.position.load()) / double(rate) : 0.0;
-}
-
-void AdvanceTimeByFrames(float& time, float frameRate, float duration, int frames) {
-    if (!(frameRate > 0) || !std::isfinite(frameRate)) return;
-    const float upper = std::isfinite(duration) ? std::max(duration, 0.0f) : 0.0f;
-    const float next = time + float(frames) / frameRate;
-    time = std::isfinite(next) ? std::clamp(next, 0.0f, upper) : 0.0f;
-}
-
-void RequestReverbClear(AudioEngine& engine) { engine.reverbClearRequested.store(1); }
-
-void SettlePlayhead(AudioEngine& engine, double seconds) {
-    if (engine.playing.load()) return;
-    const double samples = std::trunc(double(engine.sampleRate.load()) * seconds);
-    const int64_t position = samples > 0 && samples < 9.0e18 ? int64_t(samples) : 0;
-    if (engine.position.exchange(position) != position) RequestReverbClear(engine);
-}
-
-// ---------------------------------------------------------------------------
 // Audition hand-over
 // ---------------------------------------------------------------------------
 
@@ -643,17 +609,9 @@ void StopAudition(AudioEngine& engine) {
 }
 
 // ---------------------------------------------------------------------------
-// SanitizeSamples
+// PeakLimiterOf
 // ---------------------------------------------------------------------------
 
 PeakLimiterSettings PeakLimiterOf(const AudioEngine& engine) {
     return {engine.limiterThreshold, engine.limiterAttack, engine.limiterRelease};
-}
-
-void SanitizeSamples(float* buffer, int64_t count) {
-    if (!buffer) return;
-    for (int64_t i = 0; i < count; ++i) {
-        const float x = buffer[i];
-        buffer[i] = std::isfinite(x) ? std::clamp(x, -1.0f, 1.0f) : 0.0f;
-    }
 }

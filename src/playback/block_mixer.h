@@ -1,16 +1,13 @@
 // block_mixer.h — the real-time mix of the engine's voices, its offline twin,
-// the playhead, the audition hand-over and the reference-audio hook.
+// the audition hand-over and the reference-audio hook. The playhead it moves
+// is the transport's (transport.h).
 //
 // Index
 //   ReferenceAudioHook / SetReferenceAudioHook / GetReferenceAudioHook
 //   MixAudioBlock          one block of planar stereo output (audio thread)
 //   MixClipWithFades / PlanClipVoice   one voice added into an offline buffer (bounce, export)
-//   SeekPlayback / GetPlaybackTime / AdvanceTimeByFrames
-//   RequestReverbClear     ask the audio thread to clear the reverb before its next block
 //   StartAudition / StopAudition       hand a mono sound to the audio thread and take it back
-//   SanitizeSamples        finite and within [-1, 1] before samples go to a file
 //   PeakLimiterOf          the engine's master limiter, for an offline mix
-//   SettlePlayhead         after an edit or a rebuild: the live playhead while playing
 #pragma once
 
 #include <algorithm>
@@ -49,16 +46,6 @@ void MixClipWithFades(const PlaybackVoice& voice, int voiceIndex, const AudioEng
 bool PlanClipVoice(const PlaybackVoice& voice, int voiceIndex, const AudioEngine& engine, int sampleRate,
                    float extraGain, VoiceMixPlan& plan);
 
-// Moves the playhead to trunc(rate x seconds) (0 for a negative or non-finite
-// time) and asks for the reverb's memory to be cleared.
-void SeekPlayback(AudioEngine& engine, double seconds);
-double GetPlaybackTime(const AudioEngine& engine);
-// The interface's frame stepping: time += frames / frameRate, kept in
-// [0, max(duration, 0)]. A frame rate that is not positive changes nothing.
-void AdvanceTimeByFrames(float& time, float frameRate, float duration, int frames);
-
-void RequestReverbClear(AudioEngine& engine);
-
 // Plays `samples` (mono, at sampleRate) from its start, to its end at any
 // engine rate; replaces a sound already playing. The previous buffer is
 // released on the calling thread once no block can still be reading it.
@@ -67,14 +54,4 @@ void StartAudition(AudioEngine& engine, std::shared_ptr<const std::vector<float>
                    int sampleRate);
 void StopAudition(AudioEngine& engine);
 
-// Non-finite samples become 0; the rest are clamped to [-1, 1].
-void SanitizeSamples(float* buffer, int64_t count);
-
 PeakLimiterSettings PeakLimiterOf(const AudioEngine& engine);
-
-// Where the playhead goes when an edit, a sync or a rebuild ends: while
-// playback runs it stays where the audio thread has it (the live position;
-// going back to a time read before the work would play that stretch twice);
-// otherwise to trunc(rate x seconds). The reverb is cleared only when the
-// playhead really moves.
-void SettlePlayhead(AudioEngine& engine, double seconds);

@@ -146,7 +146,7 @@ struct VoiceTable {
         std::swap(engine.voiceIndex, index);
         engine.mixScratch.swap(scratch);
         engine.looseVoices = 0;
-        engine.voiceCount.store(int32_t(engine.voices.size()));
+        engine.stats.voiceCount.store(int32_t(engine.voices.size()));
     }
 };
 
@@ -192,11 +192,11 @@ std::vector<size_t> KeptVoices(size_t count, const std::vector<uint8_t>* drop) {
 
 void ResetEngineVoices(AudioEngine& engine, int sampleRate, int expectedVoices) {
     engine.cacheReady.store(0);
-    engine.voiceCount.store(0);
-    engine.buildProgress.store(0);
+    engine.stats.voiceCount.store(0);
+    engine.stats.buildProgress.store(0);
     // The counts of the streaming window describe the voices that exist.
-    engine.heldVoices.store(0);
-    engine.waitingVoices.store(0);
+    engine.stats.loadedVoices.store(0);
+    engine.stats.waitingVoices.store(0);
 
     VoiceTable empty(expectedVoices < 1 ? kDefaultVoiceRoom : size_t(expectedVoices));
     empty.Index();
@@ -208,7 +208,6 @@ void ResetEngineVoices(AudioEngine& engine, int sampleRate, int expectedVoices) 
         engine.limiterEnvelope = 0;
         empty.SwapInto(engine);
     }
-    engine.missingFiles.clear();
     // The old voices and their samples are freed here, with the lock released.
 }
 
@@ -259,7 +258,7 @@ void InstallPlaybackVoice(AudioEngine& engine, PlaybackVoice&& voice, float fade
         engine.voiceSpans.push_back(span);
         engine.voices.PushRecord(std::move(record));
     }
-    engine.voiceCount.store(int32_t(engine.voices.size()));
+    engine.stats.voiceCount.store(int32_t(engine.voices.size()));
     lock.unlock();
     // A replaced voice is freed here, unlocked.
 }
@@ -332,13 +331,13 @@ void ReindexEngineVoices(AudioEngine& engine) {
 void RefreshVoiceSpanLocked(AudioEngine& engine, size_t v) {
     if (v >= engine.voices.size() || v >= engine.voiceSpans.size()) return;
     const VoiceSpan span = VoiceSpanOf(engine.voices[v], engine.sampleRate.load());
-    VoiceSpan& held = engine.voiceSpans[v];
-    if (span.start == held.start && span.end == held.end) return;
+    VoiceSpan& stored = engine.voiceSpans[v];
+    if (span.start == stored.start && span.end == stored.end) return;
     const bool indexed = v < engine.voiceIndex.covered;
-    held.start = span.start;
-    held.end = span.end;
-    if (indexed && !held.loose) {
-        held.loose = 1;
+    stored.start = span.start;
+    stored.end = span.end;
+    if (indexed && !stored.loose) {
+        stored.loose = 1;
         ++engine.looseVoices;
     }
 }

@@ -18,7 +18,7 @@
 //   BuildClipOverview      the voice's 2048-bin peak/RMS overview
 //   CopyVoiceWithoutSamples  every field of a voice but its sample buffers
 //   VoiceInStreamWindow / EvictVoiceSamples / VoiceHoldsTwoChannels / InstallDecodedSamples
-//                          the streaming window: which voices hold samples, releasing and restoring them
+//                          the streaming window: which voices have samples loaded, releasing and restoring them
 //   DecodeVoiceSamples     a built voice's samples once more, for a voice that released them
 //   VoiceCurveLink / ReplaceDocumentEvents / AppendDocumentEvents
 //                          every change of the event list that can move its storage
@@ -78,7 +78,7 @@ EngineLock LockForVoiceEdit(AudioEngine& engine);
 // zeroes the limiter envelope and swaps in empty voice, fade and span lists
 // and an empty index with room for expectedVoices voices (256 when
 // expectedVoices < 1). The old voices are destroyed after the lock is
-// released. `missingFiles` is emptied.
+// released.
 void ResetEngineVoices(AudioEngine& engine, int sampleRate, int expectedVoices);
 
 // Locks the engine and returns the lock once `voices`, both fade lists, the

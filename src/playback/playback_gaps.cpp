@@ -16,9 +16,9 @@
 
 PlaybackGaps CountPlaybackGaps(const AudioEngine& engine, const AudioOutput& output) {
     PlaybackGaps g;
-    g.lockedBlocks = engine.lockedBlocks.load();
-    g.lateVoiceBlocks = engine.lateVoiceBlocks.load();
-    g.emptyBlocks = engine.emptyBlocks.load();
+    g.lockedBlocks = engine.stats.lockedBlocks.load();
+    g.lateVoiceBlocks = engine.stats.lateVoiceBlocks.load();
+    g.emptyBlocks = engine.stats.emptyBlocks.load();
     g.outputGaps = output.outputGaps.load();
     g.outputGapFrames = output.outputGapFrames.load();
     g.lateCallbacks = output.lateCallbacks.load();

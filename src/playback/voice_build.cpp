@@ -24,9 +24,9 @@
 #include "library/file_registry.h"
 #include "library/loudness_pitch.h"
 #include "platform/file_util.h"
-#include "playback/block_mixer.h"
 #include "playback/engine_voices.h"
 #include "playback/playing_gain.h"
+#include "playback/transport.h"
 #include "playback/voice_settings.h"
 #include "render/clip_processing.h"
 #include "render/processed_clip_cache.h"
@@ -83,7 +83,7 @@ namespace {
 
 // Decodes and processes the result's audio by its mode; a placeholder or a
 // failure gives silence of the result's duration (bounded).
-void LoadVoiceSamples(AudioEngine& engine, RenderResult& result, int rate, bool keepAsIs,
+void LoadVoiceSamples(RenderResult& result, int rate, bool keepAsIs,
                       PlaybackVoice& voice) {
     if (result.placeholder) {
         FillVoiceWithSilence(voice, rate, result.duration);
@@ -92,12 +92,6 @@ void LoadVoiceSamples(AudioEngine& engine, RenderResult& result, int rate, bool 
     // A fresh fill stores its chunk plan in the result here, so that later
     // builds of the layer sound the same.
     if (LoadResultAudio(result, rate, voice)) return;
-    std::string name = FileNameOf(result.filepath);
-    {
-        // Several threads may be building voices at once.
-        std::lock_guard<EngineMutex> lock(engine.mutex);
-        engine.missingFiles.push_back(std::move(name));
-    }
     result.missing = true;
     if (!keepAsIs) result.placeholder = true;
     FillVoiceWithSilence(voice, rate, result.duration);
@@ -178,7 +172,7 @@ bool MakePlaybackVoice(AudioEngine& engine, RenderResult& result, int resultInde
     voice.length = result.duration;
 
     // 7. Audio.
-    LoadVoiceSamples(engine, result, rate, keepAsIs, voice);
+    LoadVoiceSamples(result, rate, keepAsIs, voice);
     // A duration that is not a usable number of seconds would make the voice
     // unplayable or endless: it lasts as long as its (bounded) samples.
     if (!DurationIsSane(result.duration)) voice.length = float(double(voice.sampleCount) / rate);

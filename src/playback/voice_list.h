@@ -4,7 +4,7 @@
 // Index
 //   RecordList           a vector-like list of shared records (size, [], iteration, push_back, ...)
 //
-// Each voice lives in a record of its own, held by shared pointers. A list
+// Each voice lives in a record of its own, owned by shared pointers. A list
 // that drops, reorders or grows its voices is made beside the live one
 // (copying pointers, never voices), and the two lists change places under
 // the engine lock in one swap, whatever the number of voices; the records a

@@ -134,7 +134,7 @@ bool VoiceHoldsMixSettings(const PlaybackVoice& voice, const RenderResult& resul
                            const Event* events) {
     bool same = true;
     VisitMixSettings(voice, result, EventOf(result, eventCount, events),
-                     [&](const auto& held, const auto& value) { same = same && held == value; });
+                     [&](const auto& kept, const auto& value) { same = same && kept == value; });
     return same;
 }
 
@@ -142,7 +142,7 @@ bool VoiceHoldsSettings(const PlaybackVoice& voice, const RenderResult& result, 
                         int eventCount, const Event* events) {
     bool same = VoiceHoldsMixSettings(voice, result, eventCount, events);
     VisitOwnerSettings(voice, result, resultIndex, EventOf(result, eventCount, events),
-                       [&](const auto& held, const auto& value) { same = same && held == value; });
+                       [&](const auto& kept, const auto& value) { same = same && kept == value; });
     return same;
 }
 

@@ -19,8 +19,8 @@
 VoiceSpan VoiceSpanOf(const PlaybackVoice& voice, int rate) {
     const double r = double(std::max(rate, 1));
     const double a = voice.startTime, b = voice.plainStartTime;
-    const double held = double(std::max(voice.sampleCount, 0)) / r;
-    const double len = std::max(double(voice.length), held);
+    const double sampled = double(std::max(voice.sampleCount, 0)) / r;
+    const double len = std::max(double(voice.length), sampled);
     VoiceSpan span;
     // Two samples either side: the mixers place a voice on a whole sample.
     span.start = std::min(a, b) - 2.0 / r;

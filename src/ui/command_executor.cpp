@@ -12,6 +12,7 @@
 //
 // A command refused for a running export shows "Export in progress"; one
 // dropped for a busy task never gets here (the chooser drops it).
+#include "playback/transport.h"
 #include "ui/command_executor.h"
 
 #include <cstdio>
@@ -34,7 +35,6 @@
 #include "platform/file_util.h"
 #include "platform/user_folders.h"
 #include "playback/audio_engine.h"
-#include "playback/block_mixer.h"
 #include "ui/command_chooser.h"
 #include "ui/event_commands.h"
 #include "ui/event_menu_logic.h"

@@ -6,6 +6,7 @@
 //   ChooseAudioDropCase
 //   TakeDroppedVideo / TakeDroppedFolders
 //   TakeDroppedAudio      and the five cases
+#include "playback/transport.h"
 #include "ui/drop_handover.h"
 
 #include <algorithm>
@@ -29,7 +30,6 @@
 #include "picture/video_player.h"
 #include "platform/file_util.h"
 #include "playback/audio_engine.h"
-#include "playback/block_mixer.h"
 
 // ---------------------------------------------------------------------------
 // Drop zones

@@ -7,6 +7,7 @@
 //   Flags                ToggleSelectionMuted, ToggleSelectionLocked
 //   Groups               GroupSelection, UngroupSelection
 //   SelectAllEvents / CreateEventAtPlayhead
+#include "playback/transport.h"
 #include "ui/event_commands.h"
 
 #include <algorithm>
@@ -25,7 +26,6 @@
 #include "operations/undo.h"
 #include "operations/voice_sync.h"
 #include "playback/audio_engine.h"
-#include "playback/block_mixer.h"
 #include "playback/engine_voices.h"
 #include "ui/events_list_logic.h"
 

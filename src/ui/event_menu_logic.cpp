@@ -6,6 +6,7 @@
 //   BuildEventMenu
 //   ToggleSelectionHero / RerenderSelection
 //   DeleteEvents / DeleteSelectedEvents
+#include "playback/transport.h"
 #include "ui/event_menu_logic.h"
 
 #include <algorithm>
@@ -19,7 +20,6 @@
 #include "operations/undo.h"
 #include "operations/voice_maintenance.h"
 #include "operations/voice_sync.h"
-#include "playback/block_mixer.h"
 #include "render/clip_bed_events.h"
 
 namespace {

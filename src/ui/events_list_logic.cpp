@@ -10,6 +10,7 @@
 //   SaveFolderAsChain
 //   Scene selector
 //   Texts
+#include "playback/transport.h"
 #include "ui/events_list_logic.h"
 
 #include <algorithm>
@@ -27,7 +28,6 @@
 #include "operations/selection.h"
 #include "operations/undo.h"
 #include "platform/file_names.h"
-#include "playback/block_mixer.h"
 #include "recipes/chain_file.h"
 #include "ui/event_menu_logic.h"
 #include "ui/result_layers_logic.h"

@@ -45,7 +45,7 @@ void DrawFooterBand(AppState& app, const UILayout& layout) {
         DrawDotSpinner(draw, ImVec2(x + r, origin.y + h / 2), r, gTheme.text);
         x += 2 * r + pad;
         gBands.footerLeft = LiveBlockText(BusyStatusText(task), app.renderEventsDone.load(),
-                                          app.renderEventsTotal.load(), gAudioEngine.buildProgress.load());
+                                          app.renderEventsTotal.load(), gAudioEngine.stats.buildProgress.load());
         draw->AddText(ImVec2(x, textY), gTheme.text, gBands.footerLeft.c_str());
         x += ImGui::CalcTextSize(gBands.footerLeft.c_str()).x + 2 * pad;
         if (task.cancellable && !task.done.load()) draw->AddText(ImVec2(x, textY), gTheme.textMuted, "Esc to stop");

@@ -4,6 +4,7 @@
 //   Key layer          scancodes of the keys the shortcuts read
 //   ProgramCommandContext / RunCommand
 //   RunFrameCommands / DumpCommandFields
+#include "playback/transport.h"
 #include "ui/frame_commands.h"
 
 #include <SDL_scancode.h>
@@ -22,7 +23,6 @@
 #include "operations/app_state.h"
 #include "picture/video_player.h"
 #include "playback/audio_engine.h"
-#include "playback/block_mixer.h"
 
 // ---------------------------------------------------------------------------
 // Key layer

@@ -8,6 +8,7 @@
 //   Clips
 //   Bed layers
 //   Card texts and the header cache
+#include "playback/transport.h"
 #include "ui/inspector_logic.h"
 
 #include <sndfile.h>
@@ -39,7 +40,6 @@
 #include "picture/trace_records.h"
 #include "picture/trace_sampling.h"
 #include "playback/audio_engine.h"
-#include "playback/block_mixer.h"
 #include "playback/engine_voices.h"
 #include "recipes/event_preset.h"
 #include "recipes/recipe_file.h"

@@ -255,7 +255,7 @@ void DrawLiveBlock(const DocumentContext& ctx, JobFrameState& state, const UILay
 
     const float a = BusyOverlayFade(InterfaceClock(), task.startedAt);
     if (a > 0.01f) {
-        const int clips = ctx.engine ? ctx.engine->buildProgress.load() : 0;
+        const int clips = ctx.engine ? ctx.engine->stats.buildProgress.load() : 0;
         const std::string text = LiveBlockText(BusyStatusText(task), app.renderEventsDone.load(),
                                                app.renderEventsTotal.load(), clips);
         const ImVec2 size = ImGui::CalcTextSize(text.c_str());

@@ -64,7 +64,7 @@ void TakeRenderRequest(const DocumentContext& ctx) {
     if (!StartPendingRender(ctx)) return;
     app.lockAfterRender = true;
     if (app.busyTask.immediate) {
-        ctx.engine->buildProgress.store(0);
+        ctx.engine->stats.buildProgress.store(0);
         app.hoveredEvent = -1;
     }
 }

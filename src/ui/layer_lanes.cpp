@@ -34,7 +34,7 @@
 #include "operations/undo.h"
 #include "operations/voice_maintenance.h"
 #include "operations/voice_sync.h"
-#include "playback/block_mixer.h"
+#include "playback/transport.h"
 #include "render/clip_bed_events.h"
 #include "render/post_passes.h"
 #include "render/track_assignment.h"

@@ -360,8 +360,8 @@ float SpliceMarkTime(float voiceStart, float voiceLength, float fraction) {
 }
 
 bool RefreshLayerSpliceMarks(AudioEngine& engine, LayerSpliceMarks& marks) {
-    const uint32_t generation = engine.levelsGeneration.load();
-    const int32_t voices = engine.voiceCount.load();
+    const uint32_t generation = engine.stats.levelsGeneration.load();
+    const int32_t voices = engine.stats.voiceCount.load();
     if (marks.voiceCount == voices && marks.levelsGeneration == generation) return true;
     // The voices are this thread's to read only while no task builds them;
     // never under the lock (the markers are the owner's, the mixer never

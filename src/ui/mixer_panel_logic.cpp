@@ -126,9 +126,10 @@ void MeterBallistics(MeterDisplayState& meter, float targetLeft, float targetRig
 void UpdateMixerMeters(AudioEngine& engine, float dt) {
     const bool playing = engine.playing.load(kRelaxed) != 0;
     auto peak = [playing](const std::atomic<float>& p) { return playing ? p.load(kRelaxed) : 0.0f; };
-    MeterBallistics(engine.masterMeterDisplay, peak(engine.peakL), peak(engine.peakR), dt);
+    MeterBallistics(engine.masterMeterDisplay, peak(engine.stats.peakL), peak(engine.stats.peakR), dt);
     for (size_t g = 0; g < 3; ++g)
-        MeterBallistics(engine.groupMeterDisplay[g], peak(engine.groupPeakL[g]), peak(engine.groupPeakR[g]), dt);
+        MeterBallistics(engine.groupMeterDisplay[g], peak(engine.stats.groupPeakL[g]), peak(engine.stats.groupPeakR[g]),
+                        dt);
 }
 
 // ---------------------------------------------------------------------------

@@ -10,6 +10,7 @@
 //   Audition           ToggleLayerAudition, StopLayerAudition, KeepLayerAuditionValid
 //   Pending actions    ChoosePendingLayerAction, MarkNextSound, StartPendingLayerAction
 //   Texts
+#include "playback/transport.h"
 #include "ui/result_layers_logic.h"
 
 #include <algorithm>
@@ -25,7 +26,6 @@
 #include "operations/undo.h"
 #include "picture/video_player.h"
 #include "playback/audio_engine.h"
-#include "playback/block_mixer.h"
 #include "playback/voice_settings.h"
 
 namespace {

@@ -11,6 +11,7 @@
 //   Edges and drawing bounds
 //   Backgrounds
 //   SceneAtTime / SceneSpanMatches
+#include "playback/transport.h"
 #include "ui/scene_ops.h"
 
 #include <algorithm>
@@ -24,7 +25,6 @@
 #include "operations/selection.h"
 #include "operations/undo.h"
 #include "operations/voice_maintenance.h"
-#include "playback/block_mixer.h"
 #include "recipes/event_preset.h"
 #include "render/clip_bed_events.h"
 #include "ui/timeline_logic.h"

@@ -35,7 +35,7 @@
 #include "operations/selection.h"
 #include "operations/undo.h"
 #include "picture/video_player.h"
-#include "playback/block_mixer.h"
+#include "playback/transport.h"
 #include "recipes/event_preset.h"
 #include "ui/drop_handover.h"
 #include "ui/icons.h"

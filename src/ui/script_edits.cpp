@@ -3,6 +3,7 @@
 // Index
 //   Targets          PlayedEvent, PlayedLayer (behind the playhead)
 //   MakeScriptEdit   one edit by kind
+#include "playback/transport.h"
 #include "ui/script_edits.h"
 
 #include <cstdio>
@@ -17,7 +18,6 @@
 #include "operations/undo.h"
 #include "operations/voice_sync.h"
 #include "playback/audio_engine.h"
-#include "playback/block_mixer.h"
 #include "ui/event_commands.h"
 #include "ui/event_lane_logic.h"
 #include "ui/event_menu_logic.h"

@@ -9,6 +9,7 @@
 //   Loudness, track budget, scale
 //   Updates
 //   Output devices
+#include "playback/transport.h"
 #include "ui/settings_panel_logic.h"
 
 #include <algorithm>
@@ -23,7 +24,6 @@
 #include "operations/voice_sync.h"
 #include "playback/audio_engine.h"
 #include "playback/audio_output.h"
-#include "playback/block_mixer.h"
 #include "playback/reverb.h"
 #include "render/scale_tuning.h"
 #include "render/track_assignment.h"

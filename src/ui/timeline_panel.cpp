@@ -20,6 +20,7 @@
 // the same row would never be pressed. A press within 8 points of a valid
 // in or out edge drags that edge; any other press clears the selection,
 // stops playback and scrubs (playhead, video and playback follow the mouse).
+#include "playback/transport.h"
 #include "ui/timeline_panel.h"
 
 #include <imgui.h>
@@ -43,7 +44,6 @@
 #include "operations/undo.h"
 #include "picture/video_player.h"
 #include "playback/audio_engine.h"
-#include "playback/block_mixer.h"
 #include "ui/draw_ui.h"
 #include "ui/drop_handover.h"
 #include "ui/event_lane_logic.h"

@@ -27,7 +27,7 @@
 #include "operations/recipe_lists.h"
 #include "picture/trace_sampling.h"
 #include "picture/video_player.h"
-#include "playback/block_mixer.h"
+#include "playback/transport.h"
 #include "recipes/event_preset.h"
 #include "ui/timeline_frame.h"
 #include "ui/trace_view_logic.h"

@@ -5,6 +5,7 @@
 //   Helpers                 the video's span, seeking the engine and the picture
 //   Transport buttons       StopTransport, StepTransport
 //   SyncPlaybackAndPicture
+#include "playback/transport.h"
 #include "ui/transport_actions.h"
 
 #include "document/project.h"
@@ -13,7 +14,6 @@
 #include "picture/video_player.h"
 #include "playback/audio_engine.h"
 #include "playback/audio_output.h"
-#include "playback/block_mixer.h"
 
 TransportContext ProgramTransportContext() {
     TransportContext ctx;

@@ -319,7 +319,7 @@ void DrawMasterTrim(AppState& app, float x, float centerY, float width, float he
     const float barH = std::max(3.0f, std::round(0.22f * height));
     const float gap = std::max(2.0f, std::round(0.12f * height));
     const float top = min.y + std::round((height - 2 * barH - gap) / 2);
-    const float peaks[2] = {engine.peakL.load(), engine.peakR.load()};
+    const float peaks[2] = {engine.stats.peakL.load(), engine.stats.peakR.load()};
     for (int ch = 0; ch < 2; ++ch) {
         const ImVec2 a(min.x, top + static_cast<float>(ch) * (barH + gap));
         draw->AddRectFilled(a, ImVec2(a.x + width, a.y + barH), gTheme.controlBg, 1);

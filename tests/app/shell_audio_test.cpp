@@ -9,6 +9,7 @@
 #include "picture/reference_audio.h"
 #include "playback/audio_output.h"
 #include "playback/block_mixer.h"
+#include "playback/transport.h"
 
 TEST(ShellAudio, TheEngineFollowsTheOutputRateAndKeepsItsPlace) {
     auto app = std::make_unique<AppState>();

@@ -8,6 +8,7 @@
 
 #include "export/aaf_source_reader.h"
 #include "render/clip_processing.h"
+#include "support/aaf_region_readers.h"
 #include "support/peak_memory.h"
 #include "support/audio_fixtures.h"
 #include "support/temp_dir.h"

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <atomic>
 #include <cerrno>
+#include <functional>
 #include <map>
 #include <thread>
 
@@ -435,4 +436,41 @@ TEST(ExportReplacement, ASuccessRecordThatCannotBeSyncedIsReported) {
     EXPECT_TRUE(NoteSucceeded(synced));
     EXPECT_TRUE(NoteSucceeded(synced)) << "noted once";
     EXPECT_FALSE(ReadWholeFile(manifest).empty());
+}
+
+// An undone pass takes away the export folder and the parents it made, each
+// reached from the folder below it: only while its name still names the
+// folder the pass made and nothing is in it. A folder put at the name by
+// someone else stays, and so does a made folder that holds anything.
+TEST(ExportReplacement, AnUndoneNewFolderGoesOnlyWhileItsNameIsThePassesOwn) {
+    struct Case {
+        const char* what;
+        std::function<void(const std::string& outer, const std::string& inner)> meanwhile;
+        bool outerGoes, innerGoes;
+    };
+    const Case cases[] = {
+        {"untouched", [](const std::string&, const std::string&) {}, true, true},
+        {"moved away, another folder at its name",
+         [](const std::string& outer, const std::string& inner) {
+             fs::rename(inner, outer + "/Moved");
+             fs::create_directory(inner);
+         },
+         false, false},
+        {"holding a file of someone else",
+         [](const std::string&, const std::string& inner) { WriteWholeFile(inner + "/notes.txt", "mine"); }, false,
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        const std::string outer = dir.File("Delivery"), inner = outer + "/Reel";
+        ASSERT_TRUE(fs::create_directories(inner));
+        auto journal = OpenReplacementJournal(inner, {}, "");
+        NoteMade(*journal, outer, true);
+        NoteMade(*journal, inner, true);
+        c.meanwhile(outer, inner);
+        SettleJournal(*journal, false);
+        EXPECT_EQ(fs::exists(outer), !c.outerGoes);
+        EXPECT_EQ(fs::exists(inner), !c.innerGoes);
+    }
 }

@@ -14,7 +14,7 @@
 #include "operations/voice_sync.h"
 #include "persistence/project_load.h"
 #include "playback/audio_engine.h"
-#include "playback/block_mixer.h"
+#include "playback/transport.h"
 #include "support/exported_files.h"
 #include "support/large_project.h"
 #include "support/quiet_stdout.h"
@@ -94,10 +94,10 @@ TEST(ExportSlices, ASlicedExportOfStreamedVoicesEqualsTheExportOfWholeVoices) {
     ASSERT_GT(whole.engine->voices.size(), 24u);
     EXPECT_EQ(whole.evicted, 0);
     EXPECT_GT(sliced.evicted, int(sliced.engine->voices.size()) * 2 / 3);
-    EXPECT_EQ(whole.stats.decodes.load(), 0u) << "nothing to decode when every voice holds its samples";
-    // Every pass decodes what it needs again, and holds a few at a time.
+    EXPECT_EQ(whole.stats.decodes.load(), 0u) << "nothing to decode when every voice has its samples loaded";
+    // Every pass decodes what it needs again, and keeps a few loaded at a time.
     EXPECT_GT(sliced.stats.decodes.load(), size_t(sliced.evicted) * 3);
-    EXPECT_LT(sliced.stats.mostHeld.load(), size_t(sliced.evicted) / 3);
+    EXPECT_LT(sliced.stats.mostLoaded.load(), size_t(sliced.evicted) / 3);
 
     const auto a = ExportedFiles(dir.File("whole"));
     const auto b = ExportedFiles(dir.File("sliced"));

@@ -16,6 +16,7 @@
 #include "playback/engine_voices.h"
 #include "playback/reverb.h"
 #include "playback/audio_output.h"
+#include "playback/transport.h"
 
 namespace {
 

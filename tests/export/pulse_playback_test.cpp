@@ -19,6 +19,7 @@
 #include "platform/rtaudio_backend.h"
 #include "playback/audio_output.h"
 #include "playback/reverb.h"
+#include "playback/transport.h"
 #include "support/audio_fixtures.h"
 #include "support/pulse_server.h"
 #include "support/recording_check.h"

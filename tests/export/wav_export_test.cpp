@@ -14,6 +14,7 @@
 #include "export/export_rig.h"
 #include "playback/reverb.h"
 #include "support/offline_mix.h"
+#include "playback/transport.h"
 
 namespace fs = std::filesystem;
 

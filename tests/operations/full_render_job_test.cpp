@@ -25,8 +25,8 @@
 #include "operations/voice_sync.h"
 #include "operations/work_pace.h"
 #include "playback/audio_engine.h"
-#include "playback/block_mixer.h"
 #include "playback/engine_voices.h"
+#include "playback/transport.h"
 #include "playback/voice_settings.h"
 #include "render/alloy_morph.h"
 #include "render/post_passes.h"
@@ -82,7 +82,7 @@ void ReferenceRenderAllEvents(const DocumentContext& ctx) {
             if (!wanted(r) || !voiced.insert(r.id).second) continue;
             BuildPlaybackVoice(engine, r, int(j), ctx.sampleRate, gains.data(), n, project.events.data(),
                                project.scaleType, project.scaleRoot, false);
-            engine.buildProgress.store(++built);
+            engine.stats.buildProgress.store(++built);
         }
     };
     buildVoices([](const RenderResult&) { return true; });
@@ -241,7 +241,7 @@ TEST(FullRenderJob, APacedRenderStoppedAfterSomeEventsKeepsThemFinished) {
     EXPECT_TRUE(CheckPlaybackCacheIntegrity(after.Context()));
     // The live voices of the k events were kept; the rebuild built the rest.
     ExpectOnlyClipsAndBedsRebuilt(*after.project, rebuilt.load());
-    EXPECT_EQ(after.engine->buildProgress.load(), rebuilt.load());
+    EXPECT_EQ(after.engine->stats.buildProgress.load(), rebuilt.load());
     EXPECT_FALSE(after.app->busyTask.cancelRequested.load());
     // Only the first k events that render (and the Clips and Beds every pass rebuilds) have layers.
     std::vector<int> rendered;

@@ -26,6 +26,7 @@
 #include "playback/audio_output.h"
 #include "playback/block_mixer.h"
 #include "playback/engine_voices.h"
+#include "playback/transport.h"
 #include "render/alloy_morph.h"
 #include "render/processed_clip_cache.h"
 #include "support/audio_fixtures.h"
@@ -237,7 +238,7 @@ TEST(ProjectNew, LeavesNoVoiceCacheGainOrLockAndKeepsTheSettings) {
 
     ASSERT_TRUE(NewProject(rig.ctx));
     EXPECT_TRUE(engine.voices.empty());
-    EXPECT_EQ(engine.voiceCount.load(), 0);
+    EXPECT_EQ(engine.stats.voiceCount.load(), 0);
     EXPECT_EQ(engine.cacheReady.load(), 0);
     EXPECT_EQ(GetProcessedClipCacheStats(gProcessedClipCache).entries, 0u);
     EXPECT_EQ(GetAlloyCacheStats(gAlloyCache).entries, 0u);
@@ -339,19 +340,19 @@ TEST(ProjectNew, TheStreamingWorkersFallIdleWithinAFrame) {
         std::lock_guard<std::mutex> lock(app.voiceStreamer->mutex);
         ASSERT_GT(app.voiceStreamer->queue.size(), 50u);
     }
-    ASSERT_GT(engine.waitingVoices.load(), 50);
+    ASSERT_GT(engine.stats.waitingVoices.load(), 50);
 
     ASSERT_TRUE(NewProject(rig.ctx));
     // The counts describe the voices there are: none.
-    EXPECT_EQ(engine.heldVoices.load(), 0);
-    EXPECT_EQ(engine.waitingVoices.load(), 0);
+    EXPECT_EQ(engine.stats.loadedVoices.load(), 0);
+    EXPECT_EQ(engine.stats.waitingVoices.load(), 0);
     {
         std::lock_guard<std::mutex> lock(app.voiceStreamer->mutex);
         EXPECT_TRUE(app.voiceStreamer->queue.empty()) << "the queue outlived the voice set";
     }
     PrepareVoicesAtPlayhead(MakeDocumentContext(doc, *rig.library, engine, app));  // the next frame
-    EXPECT_EQ(engine.heldVoices.load(), 0);
-    EXPECT_EQ(engine.waitingVoices.load(), 0);
+    EXPECT_EQ(engine.stats.loadedVoices.load(), 0);
+    EXPECT_EQ(engine.stats.waitingVoices.load(), 0);
     // What was being decoded ends and is dropped: no more work for anyone.
     auto busy = [&] {
         std::lock_guard<std::mutex> lock(app.voiceStreamer->mutex);

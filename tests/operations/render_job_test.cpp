@@ -213,7 +213,7 @@ TEST(RenderJob, CancellingAfterSomeEventsKeepsThemRenderedAndFinished) {
     std::vector<int32_t> builtSeen;
     rig.observer.eventRendered = [&](int, int done) {
         doneSeen.push_back(rig.app->renderEventsDone.load());
-        builtSeen.push_back(rig.engine->buildProgress.load());
+        builtSeen.push_back(rig.engine->stats.buildProgress.load());
         EXPECT_EQ(done, rig.app->renderEventsDone.load());
         if (done == k) rig.app->busyTask.cancelRequested = true;
     };
@@ -241,7 +241,7 @@ TEST(RenderJob, CancellingAfterSomeEventsKeepsThemRenderedAndFinished) {
     EXPECT_FALSE(rig.app->busyTask.cancelRequested.load());
     EXPECT_TRUE(rig.app->busyTask.done.load());
     EXPECT_TRUE(CheckPlaybackCacheIntegrity(rig.Context()));
-    EXPECT_EQ(rig.engine->buildProgress.load(), int32_t(rig.project->results.size()));
+    EXPECT_EQ(rig.engine->stats.buildProgress.load(), int32_t(rig.project->results.size()));
     EXPECT_EQ(rig.engine->position.load(), PlayheadFor(1.7f, 48000));
     EXPECT_EQ(rig.engine->cacheReady.load(), 1);
 }
@@ -260,7 +260,7 @@ TEST(RenderJob, AQuitDuringTheRenderStopsItsVoiceBuildToo) {
     EXPECT_EQ(rig.app->renderEventsDone.load(), 2);
     EXPECT_FALSE(rig.project->results.empty());
     EXPECT_TRUE(rig.app->busyTask.cancelRequested.load());
-    EXPECT_LT(rig.engine->buildProgress.load(), int32_t(rig.project->results.size()));
+    EXPECT_LT(rig.engine->stats.buildProgress.load(), int32_t(rig.project->results.size()));
     EXPECT_TRUE(rig.app->deferredRebuild.load());
     EXPECT_TRUE(rig.app->busyTask.done.load());
 }

@@ -20,6 +20,7 @@
 #include "operations/voice_streaming.h"
 #include "playback/engine_voices.h"
 #include "playback/mixer_rig.h"
+#include "playback/transport.h"
 #include "playback/voice_settings.h"
 #include "render/processed_clip_cache.h"
 #include "support/audio_fixtures.h"
@@ -109,7 +110,7 @@ TEST(VoiceLevels, EventLayersNeverSumAboveUnitPower) {
     auto e = EngineWith({LevelVoice(0, 1), LevelVoice(0, 1), LevelVoice(1, 1.5f), LevelVoice(2, 1.2f),
                          LevelVoice(2, 0.9f, 0, 1, 0.5f, true), LevelVoice(3, 0.6f), LevelVoice(3, 0.6f),
                          LevelVoice(-1, 3.0f)});
-    const uint32_t generation = e->levelsGeneration.load();
+    const uint32_t generation = e->stats.levelsGeneration.load();
     UpdateVoiceLevels(*e, false);
     EXPECT_NEAR(GainOf(*e, 0), 1 / std::sqrt(2.0), 1e-6);
     EXPECT_NEAR(GainOf(*e, 1), 1 / std::sqrt(2.0), 1e-6);
@@ -118,7 +119,7 @@ TEST(VoiceLevels, EventLayersNeverSumAboveUnitPower) {
     EXPECT_NEAR(GainOf(*e, 4), 0.75, 1e-6);  // ... but it is scaled by the same 1 / 1.2
     EXPECT_FLOAT_EQ(GainOf(*e, 5), 0.6f);   // 0.72 <= 1: untouched
     EXPECT_FLOAT_EQ(GainOf(*e, 7), 3.0f);   // no event: never levelled
-    EXPECT_EQ(e->levelsGeneration.load(), generation + 1);
+    EXPECT_EQ(e->stats.levelsGeneration.load(), generation + 1);
     EXPECT_EQ(e->cacheReady.load(), 1);
 }
 
@@ -457,7 +458,7 @@ TEST(VoiceMaintenance, DeletingAnEventDropsItsVoicesAndRenumbersTheRest) {
         EXPECT_FLOAT_EQ(rig.engine->voiceFadeIn[v], 0.001f * float(v < 4 ? v : v + 2)) << v;
     }
     EXPECT_EQ(rig.engine->voices[7].intensityCurve, rig.project->events[3].intensity.data());
-    EXPECT_EQ(rig.engine->voiceCount.load(), 8);
+    EXPECT_EQ(rig.engine->stats.voiceCount.load(), 8);
     EXPECT_EQ(rig.engine->cacheReady.load(), 1);
     EXPECT_TRUE(CheckPlaybackCacheIntegrity(rig.Context()));
 

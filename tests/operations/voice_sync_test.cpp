@@ -161,7 +161,7 @@ TEST(VoiceSync, RebuildCacheBuildsEveryVoiceOrStopsOnCancel) {
     rig.project->normalizeLUFS = false;
     RebuildCache(rig.Context(), false);
     EXPECT_EQ(rig.engine->voices.size(), 8u);
-    EXPECT_EQ(rig.engine->buildProgress.load(), 8);
+    EXPECT_EQ(rig.engine->stats.buildProgress.load(), 8);
     EXPECT_EQ(RebuiltVoices(*rig.engine), 8);
     EXPECT_EQ(rig.engine->groupTargetLufs[1], -20.0f);
     EXPECT_EQ(rig.engine->normalizeLoudness, 0);
@@ -172,7 +172,7 @@ TEST(VoiceSync, RebuildCacheBuildsEveryVoiceOrStopsOnCancel) {
     // Nothing changed since: nothing is built, every voice stays.
     for (PlaybackVoice& v : rig.engine->voices) v.normGain = kMark;
     RebuildCache(rig.Context(), false);
-    EXPECT_EQ(rig.engine->buildProgress.load(), 0);
+    EXPECT_EQ(rig.engine->stats.buildProgress.load(), 0);
     EXPECT_EQ(RebuiltVoices(*rig.engine), 0);
 
     // Back on, at another target, but cancelled before any build: the old
@@ -201,8 +201,8 @@ TEST(VoiceSync, RebuildCacheAsyncRunsAsTheBusyTask) {
     EXPECT_FALSE(rig.app->busyTask.cancellable);
     EXPECT_EQ(rig.app->busyTask.progress.load(), 0.0f) << "the bar counts the voices built";
     // Counted before the worker runs: the earlier build's count is gone.
-    EXPECT_EQ(rig.engine->buildProgress.load(), 0);
-    EXPECT_EQ(rig.engine->buildTotal.load(), 4);
+    EXPECT_EQ(rig.engine->stats.buildProgress.load(), 0);
+    EXPECT_EQ(rig.engine->stats.buildTotal.load(), 4);
     EXPECT_FALSE(RebuildCacheAsync(rig.Context(), "Updating scale tuning...", false));
     rig.app->busyTask.snapshotRequested = false;
     BusyPump pump = BusyPump::Waiting;
@@ -270,7 +270,7 @@ TEST(VoiceSync, TheRebuildBuildsEachVoiceOnceInPlayheadOrderAndStopsWhenCancelle
     rig.app->currentTime = 20;
     RebuildCache(rig.Context(), false, &bar);
     EXPECT_EQ(rig.engine->voices.size(), size_t(count));
-    EXPECT_EQ(rig.engine->buildProgress.load(), count);
+    EXPECT_EQ(rig.engine->stats.buildProgress.load(), count);
     EXPECT_EQ(bar.load(), 1.0f);
     ExpectVoicesMatchResults(*rig.engine, *rig.project);
     EXPECT_TRUE(CheckPlaybackCacheIntegrity(rig.Context()));
@@ -281,7 +281,7 @@ TEST(VoiceSync, TheRebuildBuildsEachVoiceOnceInPlayheadOrderAndStopsWhenCancelle
     rig.app->busyTask.cancelRequested.store(true);
     RebuildCache(rig.Context(), false, &bar);
     EXPECT_TRUE(rig.engine->voices.empty());
-    EXPECT_EQ(rig.engine->buildProgress.load(), 0);
+    EXPECT_EQ(rig.engine->stats.buildProgress.load(), 0);
     EXPECT_TRUE(rig.app->deferredRebuild.load()) << "the voices are built again once the document is free";
 }
 
@@ -473,7 +473,7 @@ TEST(VoiceSync, ARebuildWhilePlayingKeepsEveryVoiceUntilItsReplacementIsIn) {
     // Every install leaves the full set: the new voice took its old one's place.
     std::atomic<int> shortSets{0};
     rig.observer.voiceBuilt = [&] {
-        if (engine.voiceCount.load() < 40) shortSets.fetch_add(1);
+        if (engine.stats.voiceCount.load() < 40) shortSets.fetch_add(1);
     };
     rig.project->normalizeLUFS = false;  // every voice's loudness changes: all are built again
     const int64_t before = engine.position.load();
@@ -484,7 +484,7 @@ TEST(VoiceSync, ARebuildWhilePlayingKeepsEveryVoiceUntilItsReplacementIsIn) {
     audio.join();
     EXPECT_EQ(RebuiltVoices(engine), 40);
     EXPECT_EQ(shortSets.load(), 0);
-    EXPECT_EQ(engine.emptyBlocks.load(), 0u) << "the mixer found no voice while playing";
+    EXPECT_EQ(engine.stats.emptyBlocks.load(), 0u) << "the mixer found no voice while playing";
     EXPECT_GE(engine.position.load(), before) << "the rebuild moved the playhead back";
     EXPECT_EQ(engine.reverbClearRequested.load(), 0) << "the reverb was cut without a jump";
     EXPECT_EQ(engine.cacheReady.load(), 1);
@@ -509,7 +509,7 @@ TEST(VoiceSync, ARebuildKeepsTheVoicesWhoseSamplesStillHold) {
         EXPECT_EQ(rig.engine->voices[v].normGain != kMark, v == 5) << "voice " << v;
     }
     EXPECT_FLOAT_EQ(rig.engine->voices[7].startTime, rig.project->results[7].startTime);
-    EXPECT_EQ(rig.engine->buildProgress.load(), 1);
+    EXPECT_EQ(rig.engine->stats.buildProgress.load(), 1);
     ExpectVoicesMatchResults(*rig.engine, *rig.project);
 }
 
@@ -554,7 +554,7 @@ TEST(VoiceSync, AScaleChangeBuildsOnlyTheVoicesWhosePitchItChanges) {
     RebuildCache(rig.Context(), false);
     EXPECT_EQ(&rig.engine->voices[0], a) << "in tune: no voice is built again";
     EXPECT_EQ(&rig.engine->voices[1], c);
-    EXPECT_EQ(rig.engine->buildProgress.load(), 0);
+    EXPECT_EQ(rig.engine->stats.buildProgress.load(), 0);
     for (const PlaybackVoice& v : rig.engine->voices) EXPECT_EQ(v.tuneState, 2) << "the pitch was searched";
     for (const RenderResult& r : rig.project->results) {
         EXPECT_NEAR(r.detectedPitchHz, r.eventIdx == 0 ? 440.0 : 523.25, 3.0) << "the pitch the search found";
@@ -566,7 +566,7 @@ TEST(VoiceSync, AScaleChangeBuildsOnlyTheVoicesWhosePitchItChanges) {
     EXPECT_EQ(&rig.engine->voices[0], a) << "the A's pitch did not change: its voice stays";
     EXPECT_NE(&rig.engine->voices[1], c);
     EXPECT_GT(std::fabs(rig.engine->voices[1].pitchShift), 0.9f) << "the C moved to a note of D major";
-    EXPECT_EQ(rig.engine->buildProgress.load(), 1);
+    EXPECT_EQ(rig.engine->stats.buildProgress.load(), 1);
     EXPECT_FLOAT_EQ(rig.project->results[1].pitchShift, rig.engine->voices[1].pitchShift);
     EXPECT_NEAR(rig.project->results[0].pitchShift, rig.engine->voices[0].pitchShift, 0.01f)
         << "the cents alone: the samples are the same";

@@ -14,6 +14,7 @@
 #include "picture/video_decoder.h"
 #include "picture/video_test_support.h"
 #include "playback/block_mixer.h"
+#include "playback/transport.h"
 #include "support/audio_fixtures.h"
 #include "support/clip_fixtures.h"
 #include "support/temp_dir.h"

@@ -9,9 +9,11 @@
 #include <mutex>
 #include <thread>
 
+#include "export/sample_hygiene.h"
 #include "playback/allocation_counter.h"
 #include "playback/mixer_rig.h"
 #include "playback/reverb.h"
+#include "playback/transport.h"
 
 namespace {
 
@@ -111,15 +113,15 @@ TEST_F(MixerTest, CacheNotReadyStillPlaysTheVoicesThereAreAndAdvances) {
     EXPECT_EQ(e->position.load(), 4800 + 512);
     EXPECT_EQ(gHookLog.calls.load(), 1);
     EXPECT_DOUBLE_EQ(gHookLog.lastTime.load(), 0.1);
-    EXPECT_GT(e->peakL.load(), 0.0f);
-    EXPECT_EQ(e->emptyBlocks.load(), 0u);
+    EXPECT_GT(e->stats.peakL.load(), 0.0f);
+    EXPECT_EQ(e->stats.emptyBlocks.load(), 0u);
 }
 
 TEST_F(MixerTest, LockHeldElsewhereGivesASilentBlockAndKeepsThePlayhead) {
     auto e = MakePlayingEngine();
     InstallPlaybackVoice(*e, ConstantVoice(0, 1, 0.5f), 0.04f, 0.05f);
     SetReferenceAudioHook(AddTenthHook);
-    e->peakL = 0.7f;
+    e->stats.peakL = 0.7f;
 
     std::mutex m;
     std::condition_variable cv;
@@ -147,7 +149,7 @@ TEST_F(MixerTest, LockHeldElsewhereGivesASilentBlockAndKeepsThePlayhead) {
     EXPECT_EQ(MaxAbs(l) + MaxAbs(r), 0.0f);
     EXPECT_EQ(e->position.load(), 0);
     EXPECT_EQ(gHookLog.calls.load(), 0);
-    EXPECT_EQ(e->peakL.load(), 0.7f);  // meters keep their values
+    EXPECT_EQ(e->stats.peakL.load(), 0.7f);  // meters keep their values
 
     // Once the lock is free the voice and the hook are heard again.
     MixAudioBlock(*e, l.data(), r.data(), 512);
@@ -253,15 +255,15 @@ TEST_F(MixerTest, GainsMultiplyAndMasterMuteSilencesAllButTheHook) {
     MixAudioBlock(*e, l.data(), r.data(), 512);  // past the fade-in of the start
     MixAudioBlock(*e, l.data(), r.data(), 64);
     EXPECT_NEAR(l[10], 0.1f * 0.5f * 2.0f * 0.8f * 0.5f * 1.5f * CentreGain(), 1e-6);
-    EXPECT_NEAR(e->groupPeakL[2].load(), 0.1f * 0.5f * 2.0f * 0.8f * 0.5f * CentreGain(), 1e-6);
-    EXPECT_NEAR(e->peakL.load(), l[10], 1e-7);
+    EXPECT_NEAR(e->stats.groupPeakL[2].load(), 0.1f * 0.5f * 2.0f * 0.8f * 0.5f * CentreGain(), 1e-6);
+    EXPECT_NEAR(e->stats.peakL.load(), l[10], 1e-7);
 
     e->masterMute = 1;
     SetReferenceAudioHook(AddTenthHook);
     for (int ramp = 0; ramp < 4; ++ramp) MixAudioBlock(*e, l.data(), r.data(), 64);  // past the 5 ms ramp
     MixAudioBlock(*e, l.data(), r.data(), 64);
     EXPECT_FLOAT_EQ(l[10], 0.1f);  // the reference audio still plays
-    EXPECT_EQ(e->peakL.load(), 0.0f);  // and is not metered
+    EXPECT_EQ(e->stats.peakL.load(), 0.0f);  // and is not metered
 }
 
 // ---- Limiter, reverb bus, precision ----------------------------------------

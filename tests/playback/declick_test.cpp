@@ -6,6 +6,7 @@
 
 #include "playback/mixer_rig.h"
 #include "playback/reverb.h"
+#include "playback/transport.h"
 
 namespace {
 

@@ -11,18 +11,16 @@ TEST(EngineVoices, ResetClearsTheSetAndSetsTheLimiter) {
     auto e = std::make_unique<AudioEngine>();
     InstallPlaybackVoice(*e, ConstantVoice(0, 0.1, 0.1f), 0.04f, 0.05f);
     e->cacheReady = 1;
-    e->buildProgress = 3;
+    e->stats.buildProgress = 3;
     e->limiterEnvelope = 0.6f;
-    e->missingFiles.push_back("gone.wav");
 
     ResetEngineVoices(*e, 48000, 0);
     EXPECT_EQ(e->cacheReady.load(), 0);
-    EXPECT_EQ(e->voiceCount.load(), 0);
-    EXPECT_EQ(e->buildProgress.load(), 0);
+    EXPECT_EQ(e->stats.voiceCount.load(), 0);
+    EXPECT_EQ(e->stats.buildProgress.load(), 0);
     EXPECT_TRUE(e->voices.empty());
     EXPECT_TRUE(e->voiceFadeIn.empty());
     EXPECT_TRUE(e->voiceFadeOut.empty());
-    EXPECT_TRUE(e->missingFiles.empty());
     EXPECT_GE(e->voices.capacity(), 256u);
     EXPECT_GE(e->voiceFadeIn.capacity(), 256u);
     EXPECT_EQ(e->sampleRate.load(), 48000);
@@ -42,7 +40,7 @@ TEST(EngineVoices, InstallingPastTheReservedRoomKeepsEveryVoice) {
     for (size_t i = 0; i < room + 3; ++i)
         InstallPlaybackVoice(*e, ConstantVoice(double(i), 0.01, float(i) * 0.001f), 0.01f * float(i), 0.2f);
     ASSERT_EQ(e->voices.size(), room + 3);
-    EXPECT_EQ(e->voiceCount.load(), int32_t(room + 3));
+    EXPECT_EQ(e->stats.voiceCount.load(), int32_t(room + 3));
     ASSERT_EQ(e->voiceFadeIn.size(), room + 3);
     ASSERT_EQ(e->voiceFadeOut.size(), room + 3);
     for (size_t i = 0; i < room + 3; ++i) {

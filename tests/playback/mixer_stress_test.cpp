@@ -13,6 +13,7 @@
 #include "playback/audio_handoff.h"
 #include "playback/mixer_rig.h"
 #include "playback/reverb.h"
+#include "playback/transport.h"
 
 namespace {
 

@@ -14,6 +14,7 @@
 #include "playback/mixer_rig.h"
 #include "playback/output_rig.h"
 #include "playback/playback_gaps.h"
+#include "playback/transport.h"
 
 namespace {
 
@@ -25,19 +26,19 @@ TEST(PlaybackGaps, ABlockWithNoVoiceCountsOnlyWhileTheDocumentCallsForVoices) {
     auto e = MakePlayingEngine();
     std::vector<float> l(512), r(512);
     MixAudioBlock(*e, l.data(), r.data(), 512);
-    EXPECT_EQ(e->emptyBlocks.load(), 0u) << "a project without layers plays no voice by right";
-    e->expectedVoices = 3;
+    EXPECT_EQ(e->stats.emptyBlocks.load(), 0u) << "a project without layers plays no voice by right";
+    e->stats.expectedVoices = 3;
     MixAudioBlock(*e, l.data(), r.data(), 512);
     MixAudioBlock(*e, l.data(), r.data(), 512);
-    EXPECT_EQ(e->emptyBlocks.load(), 2u);
+    EXPECT_EQ(e->stats.emptyBlocks.load(), 2u);
     InstallPlaybackVoice(*e, ConstantVoice(0, 1, 0.5f), 0.01f, 0.01f);
     MixAudioBlock(*e, l.data(), r.data(), 512);
-    EXPECT_EQ(e->emptyBlocks.load(), 2u);
+    EXPECT_EQ(e->stats.emptyBlocks.load(), 2u);
     e->playing = 0;
     ResetEngineVoices(*e, kRigRate, 0);
     MixAudioBlock(*e, l.data(), r.data(), 512);
-    EXPECT_EQ(e->emptyBlocks.load(), 2u) << "a stopped transport plays nothing by right";
-    EXPECT_EQ(e->lockedBlocks.load(), 0u);
+    EXPECT_EQ(e->stats.emptyBlocks.load(), 2u) << "a stopped transport plays nothing by right";
+    EXPECT_EQ(e->stats.lockedBlocks.load(), 0u);
 }
 
 // The mixer's try outlasts a short hold (another thread's edit met by
@@ -231,13 +232,13 @@ TEST(PlaybackGaps, TheStopSumsWhatTheStretchCouldNotPlay) {
     e->playing = 0;
     AudioOutput output;
     PlaybackGapWatch watch;
-    e->lockedBlocks = 5;  // before this stretch
+    e->stats.lockedBlocks = 5;  // before this stretch
     testing::internal::CaptureStdout();
     e->playing = 1;
     WatchPlaybackGaps(watch, *e, output);
-    e->lockedBlocks += 2;
-    e->lateVoiceBlocks += 1;
-    e->emptyBlocks += 4;
+    e->stats.lockedBlocks += 2;
+    e->stats.lateVoiceBlocks += 1;
+    e->stats.emptyBlocks += 4;
     output.outputGaps += 2;
     output.outputGapFrames += 4800;
     output.lateCallbacks += 3;

@@ -222,8 +222,8 @@ TEST(VoiceMixTest, BlocksEqualThePerSampleReference) {
                     largest = std::max(largest, std::fabs(want.left[size_t(i)]));
                 }
                 for (int g = 0; g < 3; ++g) {
-                    EXPECT_NEAR(e.groupPeakL[g].load(), want.groupPeakL[g], 1e-6);
-                    EXPECT_NEAR(e.groupPeakR[g].load(), want.groupPeakR[g], 1e-6);
+                    EXPECT_NEAR(e.stats.groupPeakL[g].load(), want.groupPeakL[g], 1e-6);
+                    EXPECT_NEAR(e.stats.groupPeakR[g].load(), want.groupPeakR[g], 1e-6);
                 }
             }
             // Loud enough to mean something, quiet enough that the limiter stays out.

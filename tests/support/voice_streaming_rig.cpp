@@ -1,11 +1,11 @@
 // voice_streaming_rig.cpp — see voice_streaming_rig.h.
+#include "playback/transport.h"
 #include "support/voice_streaming_rig.h"
 
 #include <chrono>
 #include <functional>
 #include <thread>
 
-#include "playback/block_mixer.h"
 #include "playback/engine_voices.h"
 
 int VoicesMissingInWindow(const AudioEngine& engine, int resultCount) {
@@ -17,7 +17,7 @@ int VoicesMissingInWindow(const AudioEngine& engine, int resultCount) {
     return missing;
 }
 
-int HeldVoiceCount(const AudioEngine& engine) {
+int LoadedVoiceCount(const AudioEngine& engine) {
     int held = 0;
     for (const PlaybackVoice& v : engine.voices) held += !v.evicted && !v.left.empty() ? 1 : 0;
     return held;

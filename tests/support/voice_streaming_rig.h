@@ -3,7 +3,7 @@
 //
 // Index
 //   VoicesMissingInWindow   evicted voices inside the window that could be prepared
-//   HeldVoiceCount          voices that hold samples now
+//   LoadedVoiceCount        voices whose samples are loaded now
 //   SettleVoiceStreaming    the owner's step again and again until nothing is missing
 #pragma once
 
@@ -13,7 +13,7 @@
 #include "operations/voice_streaming.h"
 
 int VoicesMissingInWindow(const AudioEngine& engine, int resultCount);
-int HeldVoiceCount(const AudioEngine& engine);
+int LoadedVoiceCount(const AudioEngine& engine);
 
 // PrepareVoicesAtPlayhead (as a frame would) until no voice inside the
 // window lacks samples and the workers are idle; `eachStep` (may be null)

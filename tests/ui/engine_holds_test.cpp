@@ -27,8 +27,8 @@
 #include "operations/voice_streaming.h"
 #include "operations/voice_sync.h"
 #include "playback/audio_engine.h"
-#include "playback/block_mixer.h"
 #include "playback/engine_voices.h"
+#include "playback/transport.h"
 #include "render/track_assignment.h"
 #include "support/quiet_stdout.h"
 #include "support/spots_and_beds.h"
@@ -148,7 +148,7 @@ std::map<std::string, int64_t> MeasureHolds(HoldRig& rig) {
     });
     LayerSpliceMarks marks;
     holds["timeline frame"] = LongestHoldNanos(engine, [&] {
-        engine.levelsGeneration.fetch_add(1);
+        engine.stats.levelsGeneration.fetch_add(1);
         RefreshLayerSpliceMarks(engine, marks);
         KeepLayerSoloValid(engine, app);
     });
@@ -203,7 +203,7 @@ TEST(EngineHolds, ReadersOfTheVoicesNeverWaitForTheLock) {
     });
     while (!held.load()) std::this_thread::yield();
     LayerSpliceMarks marks;
-    engine.levelsGeneration.fetch_add(1);
+    engine.stats.levelsGeneration.fetch_add(1);
     EXPECT_TRUE(RefreshLayerSpliceMarks(engine, marks));
     ToggleLayerSolo(engine, *rig.app, id);
     EXPECT_EQ(engine.soloVoice.load(), 10) << "the solo found its voice without the lock";

@@ -218,7 +218,7 @@ TEST(LayerSplices, FractionsOfTheVoiceBecomeTimelineSecondsOnceForEachVoiceChang
     fill.spliceCount = 2;
     fill.spliceTimes[0] = 0.25f;
     fill.spliceTimes[1] = 0.5f;
-    engine->voiceCount = 2;
+    engine->stats.voiceCount = 2;
 
     LayerSpliceMarks marks;
     ASSERT_TRUE(RefreshLayerSpliceMarks(*engine, marks));
@@ -229,13 +229,13 @@ TEST(LayerSplices, FractionsOfTheVoiceBecomeTimelineSecondsOnceForEachVoiceChang
     fill.spliceTimes[0] = 0.75f;
     ASSERT_TRUE(RefreshLayerSpliceMarks(*engine, marks));
     EXPECT_FLOAT_EQ(marks.byResult[7][0], 12);
-    engine->levelsGeneration.fetch_add(1);
+    engine->stats.levelsGeneration.fetch_add(1);
     ASSERT_TRUE(RefreshLayerSpliceMarks(*engine, marks));
     EXPECT_FLOAT_EQ(marks.byResult[7][0], 16);
 
     // The marks are read without the engine lock: another thread holding
     // it (as the audio thread does) neither stops nor delays the read.
-    engine->levelsGeneration.fetch_add(1);
+    engine->stats.levelsGeneration.fetch_add(1);
     fill.spliceTimes[0] = 0.25f;
     std::atomic<bool> locked{false}, done{false};
     std::thread holder([&] {
@@ -251,7 +251,7 @@ TEST(LayerSplices, FractionsOfTheVoiceBecomeTimelineSecondsOnceForEachVoiceChang
 
     // While a task may be building voices on a worker, they are not read:
     // the marks stay as they were.
-    engine->levelsGeneration.fetch_add(1);
+    engine->stats.levelsGeneration.fetch_add(1);
     fill.spliceTimes[0] = 0.75f;
     taskQueued.store(true);
     EXPECT_FALSE(RefreshLayerSpliceMarks(*engine, marks));

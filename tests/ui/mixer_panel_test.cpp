@@ -197,8 +197,8 @@ TEST(MixerMeters, APeakHoldsOneAndAHalfSecondsOnEachChannel) {
 TEST(MixerMeters, LevelsRiseFastFallSlowlyAndSettleAtZeroWhileStopped) {
     auto engine = std::make_unique<AudioEngine>();
     engine->playing.store(1);
-    engine->peakL.store(0.5f);
-    engine->groupPeakR[1].store(0.25f);
+    engine->stats.peakL.store(0.5f);
+    engine->stats.groupPeakR[1].store(0.25f);
     const float dt = 1.0f / 60;
     for (int i = 0; i < 6; ++i) UpdateMixerMeters(*engine, dt);  // 0.1 s
     EXPECT_NEAR(engine->masterMeterDisplay.level[0], 0.5f, 0.01f);

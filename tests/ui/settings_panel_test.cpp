@@ -15,7 +15,7 @@
 #include "platform/fake_audio_backend.h"
 #include "playback/audio_engine.h"
 #include "playback/audio_output.h"
-#include "playback/block_mixer.h"
+#include "playback/transport.h"
 #include "ui/settings_panel_devices.h"
 #include "ui/settings_panel_logic.h"
 
