@@ -7,7 +7,6 @@
 //   Control rows         rows 8–21
 //   DrawEventInspector
 //   DrawEventsTab / DrawEventsTabContent / DumpInspector
-#include "document/visual_text.h"
 #include "ui/events_tab.h"
 
 #include <imgui.h>
@@ -25,6 +24,7 @@
 #include "document/event.h"
 #include "document/event_naming.h"
 #include "document/project.h"
+#include "document/shortened_text.h"
 #include "document/text_util.h"
 #include "library/sound_library.h"
 #include "operations/app_state.h"

@@ -20,8 +20,8 @@
 
 #include "document/event.h"
 #include "document/project.h"
+#include "document/shortened_text.h"
 #include "document/text_util.h"
-#include "document/visual_text.h"
 #include "library/file_caches.h"
 #include "library/file_registry.h"
 #include "library/sound_analysis.h"

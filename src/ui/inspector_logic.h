@@ -168,7 +168,7 @@ std::string FormatSampleRate(int rate);         // "48k", "44.1k", "800"
 std::string ClipDetailsText(float seconds, int rate, int channels, int bits);
 // The name cut in the middle ("head…tail") between whole characters until
 // `fits` accepts it (a file name keeps its extension). Texts cut at their end
-// use ShortenedText (document/visual_text.h).
+// use ShortenedText (document/shortened_text.h).
 std::string MiddleEllipsis(const std::string& name, const std::function<bool(const std::string&)>& fits);
 
 struct ClipHeader {
