@@ -10,6 +10,7 @@
 #include "library/sound_library.h"
 #include "operations/app_state.h"
 #include "operations/document_context.h"
+#include "operations/event_voices.h"
 #include "playback/audio_engine.h"
 #include "playback/engine_voices.h"
 #include "support/lock_wait_watch.h"
@@ -71,7 +72,7 @@ static void BM_NudgeLockedPart(benchmark::State& state) {
     std::vector<float> forward(kEvents, 0.04f), back(kEvents, -0.04f);
     bool ahead = false;
     for (auto _ : state) {
-        MoveVoicesWithEvents(*rig.engine, ahead ? back : forward);
+        MoveVoicesOfEvents(*rig.engine, ahead ? back : forward);
         ahead = !ahead;
     }
     state.counters["voices"] = double(rig.engine->voices.size());

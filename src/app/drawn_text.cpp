@@ -20,7 +20,7 @@
 #include <unordered_map>
 
 #include "app/test_driver.h"
-#include "document/visual_text.h"
+#include "app/visual_text.h"
 
 // The GUI's own routines under their --wrap names (mangled C++ names of the
 // installed library; CMakeLists lists the same ones).

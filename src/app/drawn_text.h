@@ -14,7 +14,7 @@
 // scripts run from right to left. Both are wrapped at link time (GNU ld's
 // --wrap, as glyph_use.h does for the decoder; CMakeLists names the symbols):
 //   - a text with right-to-left characters is drawn and measured as
-//     VisualText (document/visual_text.h) makes it, so layouts, alignment and
+//     VisualText (app/visual_text.h) makes it, so layouts, alignment and
 //     the drawn glyphs agree. Text being edited (the active text field's own
 //     buffer) is left in logical order, where the field's cursor expects it;
 //     the stored text is never changed;

@@ -10,7 +10,7 @@
 
 #include <algorithm>
 
-#include "document/visual_text.h"
+#include "document/shortened_text.h"
 
 float PopupLabelRoom() {
     const float fontSize = ImGui::GetFontSize();

@@ -1,5 +1,5 @@
 // fitted_labels.h — labels of widgets and menus fitted to the room they are
-// drawn in, by the one rule of ShortenedText (document/visual_text.h): cut
+// drawn in, by the one rule of ShortenedText (document/shortened_text.h): cut
 // between whole characters, with "…" where the reading ends.
 //
 // Index

@@ -1,27 +1,24 @@
 // test_driver.cpp — playing a test script through the main loop.
 //
 // Index
-//   TestDriver           the record of a running script
-//   Pushing events       pointer, buttons, wheel, keys, text, drops, window events
-//   Captures             PNG screenshots, the state dump, idle measurement
+//   TestDriver           destroying the record (app/test_driver_record.h)
+//   Clocks and the log   WallSeconds, ProcessCpuSeconds, DriverLog
 //   Test job             the busy task a script queues
 //   Fixtures             a project file as the document, playback started
 //   Settling and export  waiting for the background work; an export as the tab starts it
 //   Running the script   StartTestDriver, TestDriverBeforeEvents and friends
 #include "app/test_driver.h"
+#include "app/test_driver_record.h"
 
 #include <imgui.h>
-#include <stb_image_write.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cfloat>
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <ctime>
 #include <iterator>
 #include <mutex>
@@ -48,101 +45,13 @@
 #include "persistence/project_load.h"
 #include "platform/file_util.h"
 #include "playback/audio_engine.h"
+#include "playback/block_mixer.h"
 #include "playback/engine_voices.h"
-#include "playback/transport.h"
 #include "playback/voice_mix.h"
 
 // ---------------------------------------------------------------------------
 // TestDriver
 // ---------------------------------------------------------------------------
-
-struct IdleFigures {
-    bool measured = false;
-    double seconds = 0;
-    int64_t frames = 0;
-    int64_t presented = 0;
-    double cpuSeconds = 0;
-    double frameCpuP50 = 0;
-    double frameCpuP95 = 0;
-};
-
-struct TestDriver {
-    SDL_Window* window = nullptr;
-    uint32_t windowId = 0;
-    FrameDriver* frames = nullptr;
-    std::vector<ScriptStep> steps;
-    size_t next = 0;
-    size_t changingSteps = 0;  // steps run that may change the program
-    int64_t waitUntilFrame = 0;   // frames presented before the script goes on
-    double waitUntil = 0;         // time (the script's clock) before the script goes on
-    double clockStep = 0;         // > 0: the interface clock moves this much a frame
-    int64_t clockFrames = 0;      // frames drawn when the clock last moved
-    bool scriptDone = false;
-    bool quitSent = false;
-    double quitSentAt = 0;
-    bool gaveUp = false;
-    int exitCode = 0;
-    std::string exitDumpPath;     // "exitdump": written when the loop ends
-    float pointerX = 0;           // window pixels
-    float pointerY = 0;
-    uint32_t buttonsHeld = 0;     // SDL button mask
-    bool dropAlt = false;         // Alt held when the last drop was let go
-    // Idle measurement in progress.
-    bool idling = false;
-    double idleEndsAt = 0;
-    double idleStartedAt = 0;
-    double idleCpuStart = 0;
-    int64_t idleFramesStart = 0;
-    int64_t idlePresentedStart = 0;
-    IdleFigures idle;
-    // Frames measured by "measure".
-    bool measuring = false;
-    double measureStartedAt = 0;
-    double measureCpuStart = 0;
-    int64_t measureFramesStart = 0;
-    int measureMotion = 0;        // 0 still, 1 wheel zoom, 2 middle-button pan
-    float measurePan = 0;         // points a frame
-    int64_t measureMovedAt = -1;  // frames drawn when the view was last moved
-    IdleFigures measured;
-    // Waiting for the background work to end (settle).
-    bool settling = false;
-    double settleStartedAt = 0;
-    double settleEndsAt = 0;
-    double settleSeconds = -1;  // how long the last settle took; -1 none yet
-    int settleTimeouts = 0;
-    // Waiting for a file made by another process of the test.
-    bool waitingFile = false;
-    std::string waitPath;
-    double waitEndsAt = 0;
-    // The test job queued last, while it may still run: its length, and when
-    // (wall time) the stepped clock began to wait for its thread; -1: not yet.
-    double testJobSeconds = 0;
-    double testJobHeldSince = -1;
-    // renderpace / buildpace: frames between two events a full render may
-    // start, or two voices the voice build may build; 0 unpaced.
-    int renderPace = 0;
-    int64_t renderLetAt = 0;      // frames drawn when the last event was let
-    int buildPace = 0;
-    int64_t buildLetAt = 0;       // frames drawn when the last voice was let
-    // Waiting for the busy task to be over (waittask).
-    bool waitingTask = false;
-    int64_t taskWaitFrom = 0;     // frames drawn when the wait began
-    double taskWaitEndsAt = 0;    // wall time
-    // Waiting for the playhead to run (waitplay).
-    bool waitingPlay = false;
-    double playFrom = 0;          // the playhead when the wait began (seconds)
-    double playSeconds = 0;       // how far it must run
-    double playWaitEndsAt = 0;    // wall time
-    // Waiting for an export to wait at its hold (waitheld); exporthold set.
-    bool waitingHeld = false;
-    double heldWaitEndsAt = 0;    // wall time
-    // The holds the script's jobs meet, through the app state's observer
-    // (renderpace, buildpace, exporthold): the driver outlives every job.
-    WorkPace renderSteps;
-    WorkPace buildSteps;
-    ExportHold exportHold;
-    JobObserver observer;
-};
 
 void ReleaseTestDriver(TestDriver& driver) {
     if (driver.clockStep > 0) SetInterfaceClockSource(nullptr);
@@ -160,12 +69,9 @@ void DestroyTestDriver(TestDriver* driver) {
     delete driver;
 }
 
-namespace {
-
-// A hang guard only: a quit waits for a save, an export or a stopping task,
-// which a loaded machine (sanitizers, a parallel build) may stretch to
-// several seconds.
-constexpr double kQuitPatienceSeconds = 30;
+// ---------------------------------------------------------------------------
+// Clocks and the log
+// ---------------------------------------------------------------------------
 
 double WallSeconds() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
@@ -177,6 +83,20 @@ double ProcessCpuSeconds() {
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
 
+void DriverLog(const char* fmt, const std::string& arg) {
+    std::printf("[Test] ");
+    std::printf(fmt, arg.c_str());
+    std::printf("\n");
+    std::fflush(stdout);
+}
+
+namespace {
+
+// A hang guard only: a quit waits for a save, an export or a stopping task,
+// which a loaded machine (sanitizers, a parallel build) may stretch to
+// several seconds.
+constexpr double kQuitPatienceSeconds = 30;
+
 // The interface clock while a script steps it (clock STEP).
 ScriptEditFn gScriptEdit = nullptr;
 
@@ -185,239 +105,6 @@ double SteppedClock() { return gSteppedClock.load(); }
 
 // The clock waits are measured on: the stepped interface clock, else the wall.
 double ScriptSeconds(const TestDriver& d) { return d.clockStep > 0 ? SteppedClock() : WallSeconds(); }
-
-void Log(const char* fmt, const std::string& arg) {
-    std::printf("[Test] ");
-    std::printf(fmt, arg.c_str());
-    std::printf("\n");
-    std::fflush(stdout);
-}
-
-// ---------------------------------------------------------------------------
-// Pushing events
-// ---------------------------------------------------------------------------
-
-uint8_t SdlButton(int guiButton) {
-    switch (guiButton) {
-        case 1: return SDL_BUTTON_RIGHT;
-        case 2: return SDL_BUTTON_MIDDLE;
-        default: return SDL_BUTTON_LEFT;
-    }
-}
-
-void PushWindowEvent(TestDriver& d, SDL_WindowEventID id) {
-    SDL_Event e{};
-    e.type = SDL_WINDOWEVENT;
-    e.window.windowID = d.windowId;
-    e.window.event = static_cast<uint8_t>(id);
-    e.window.data1 = static_cast<int32_t>(kScriptedInputId);
-    SDL_PushEvent(&e);
-}
-
-void PushMotion(TestDriver& d, float xPoints, float yPoints) {
-    float s = d.frames->uiScale > 0 ? d.frames->uiScale : 1.0f;
-    float x = xPoints * s, y = yPoints * s;
-    SDL_Event e{};
-    e.type = SDL_MOUSEMOTION;
-    e.motion.windowID = d.windowId;
-    e.motion.which = kScriptedInputId;
-    e.motion.state = d.buttonsHeld;
-    e.motion.x = static_cast<int32_t>(x);
-    e.motion.y = static_cast<int32_t>(y);
-    e.motion.xrel = static_cast<int32_t>(x - d.pointerX);
-    e.motion.yrel = static_cast<int32_t>(y - d.pointerY);
-    d.pointerX = x;
-    d.pointerY = y;
-    SDL_PushEvent(&e);
-}
-
-void PushButton(TestDriver& d, int guiButton, bool down) {
-    uint8_t b = SdlButton(guiButton);
-    if (down) d.buttonsHeld |= SDL_BUTTON(b);
-    else d.buttonsHeld &= ~SDL_BUTTON(b);
-    SDL_Event e{};
-    e.type = down ? SDL_MOUSEBUTTONDOWN : SDL_MOUSEBUTTONUP;
-    e.button.windowID = d.windowId;
-    e.button.which = kScriptedInputId;
-    e.button.button = b;
-    e.button.state = down ? SDL_PRESSED : SDL_RELEASED;
-    e.button.clicks = 1;
-    e.button.x = static_cast<int32_t>(d.pointerX);
-    e.button.y = static_cast<int32_t>(d.pointerY);
-    SDL_PushEvent(&e);
-}
-
-void PushWheel(TestDriver& d, float notches) {
-    SDL_Event e{};
-    e.type = SDL_MOUSEWHEEL;
-    e.wheel.windowID = d.windowId;
-    e.wheel.which = kScriptedInputId;
-    e.wheel.y = static_cast<int32_t>(notches);
-    e.wheel.preciseY = notches;
-    SDL_PushEvent(&e);
-}
-
-// The GUI's SDL back-end reads the modifiers from SDL's own state when a key
-// event arrives, so the state is set with the key.
-void PushKey(TestDriver& d, int scancode, int modifiers, bool down) {
-    SDL_SetModState(static_cast<SDL_Keymod>(down ? modifiers : KMOD_NONE));
-    SDL_Event e{};
-    e.type = down ? SDL_KEYDOWN : SDL_KEYUP;
-    e.key.windowID = d.windowId;
-    e.key.state = down ? SDL_PRESSED : SDL_RELEASED;
-    e.key.keysym.scancode = static_cast<SDL_Scancode>(scancode);
-    e.key.keysym.sym = SDL_GetKeyFromScancode(static_cast<SDL_Scancode>(scancode));
-    e.key.keysym.mod = static_cast<uint16_t>(modifiers);
-    SDL_PushEvent(&e);
-}
-
-// One event holds at most 31 bytes: longer text goes in pieces cut at
-// character boundaries.
-void PushText(TestDriver& d, const std::string& text) {
-    size_t pos = 0;
-    while (pos < text.size()) {
-        size_t n = std::min<size_t>(text.size() - pos, SDL_TEXTINPUTEVENT_TEXT_SIZE - 1);
-        while (n > 0 && pos + n < text.size() && (static_cast<unsigned char>(text[pos + n]) & 0xC0) == 0x80) --n;
-        if (n == 0) break;
-        SDL_Event e{};
-        e.type = SDL_TEXTINPUT;
-        e.text.windowID = d.windowId;
-        std::memcpy(e.text.text, text.data() + pos, n);
-        e.text.text[n] = '\0';
-        SDL_PushEvent(&e);
-        pos += n;
-    }
-}
-
-// One drop is begin, a file event per path, complete.
-void PushDropEvent(TestDriver& d, uint32_t type, const std::string* path) {
-    SDL_Event e{};
-    e.type = type;
-    e.drop.windowID = d.windowId;
-    e.drop.file = path ? SDL_strdup(path->c_str()) : nullptr;  // the loop frees it
-    SDL_PushEvent(&e);
-}
-
-void PushDrop(TestDriver& d, const std::string& path) {
-    d.dropAlt = false;
-    PushDropEvent(d, SDL_DROPBEGIN, nullptr);
-    PushDropEvent(d, SDL_DROPFILE, &path);
-    PushDropEvent(d, SDL_DROPCOMPLETE, nullptr);
-}
-
-// ---------------------------------------------------------------------------
-// Captures
-// ---------------------------------------------------------------------------
-
-void RequestScreenshot(TestDriver& d, const std::string& path) {
-    RequestBackBufferRead(*d.frames, [path](const FrameImage& image) {
-        if (image.width <= 0 || image.height <= 0 ||
-            !stbi_write_png(path.c_str(), image.width, image.height, 4, image.rgba.data(), image.width * 4)) {
-            Log("screenshot FAILED: %s", path);
-            return;
-        }
-        Log("screenshot %s", path);
-    });
-}
-
-void DumpDriverFields(const TestDriver& d, StateDump& dump) {
-    const AppState& app = gAppState;
-    const FrameDriver& f = *d.frames;
-    const ImGuiIO& io = ImGui::GetIO();
-    int w = 0, h = 0;
-    SDL_GetWindowSize(d.window, &w, &h);
-    dump.Field("title", SDL_GetWindowTitle(d.window));
-    dump.Field("uiScale", static_cast<double>(f.uiScale));
-    dump.Field("window.pixels", std::to_string(w) + "x" + std::to_string(h));
-    // Where the window lies on the desktop, and the screen's usable area.
-    int x = 0, y = 0;
-    SDL_GetWindowPosition(d.window, &x, &y);
-    dump.Field("window.position", std::to_string(x) + "," + std::to_string(y));
-    const ScreenArea screen = UsableScreenArea(d.window);
-    dump.Field("screen.usable", std::to_string(screen.x) + "," + std::to_string(screen.y) + "," +
-                                    std::to_string(screen.width) + "," + std::to_string(screen.height));
-    dump.Field("display.points", std::to_string(static_cast<int>(io.DisplaySize.x + 0.5f)) + "x" +
-                                     std::to_string(static_cast<int>(io.DisplaySize.y + 0.5f)));
-    dump.Field("frames", f.framesDrawn);
-    dump.Field("framesPresented", f.framesPresented);
-    dump.Field("activeTab", app.activeTab);
-    dump.Field("quitRequested", app.quitRequested);
-    dump.Field("quitAfterConfirm", app.quitAfterConfirm);
-    dump.Field("quitAfterExport", app.quitAfterExport);
-    dump.Field("confirmAction", app.confirmAction);
-    bool pointer = io.MousePos.x > -FLT_MAX / 2 && io.MousePos.y > -FLT_MAX / 2;
-    dump.Field("mouse.inside", pointer);
-    char pos[64];
-    std::snprintf(pos, sizeof pos, "%.2f,%.2f", pointer ? io.MousePos.x : -1.0, pointer ? io.MousePos.y : -1.0);
-    dump.Field("mouse.pos", std::string(pos));
-    dump.Field("mouse.down", std::to_string(io.MouseDown[0]) + std::to_string(io.MouseDown[1]) +
-                                 std::to_string(io.MouseDown[2]));
-    dump.Field("drawExceptions", f.drawExceptions);
-    dump.Field("frameCpu.p50Ms", FrameCpuPercentile(f, 0.5) * 1000.0);
-    dump.Field("frameCpu.p95Ms", FrameCpuPercentile(f, 0.95) * 1000.0);
-    if (d.measured.measured) {
-        dump.Field("measure.seconds", d.measured.seconds);
-        dump.Field("measure.frames", d.measured.frames);
-        dump.Field("measure.fps", static_cast<double>(d.measured.frames) / d.measured.seconds);
-        dump.Field("measure.cpuSeconds", d.measured.cpuSeconds);
-        dump.Field("measure.frameCpuP50Ms", d.measured.frameCpuP50 * 1000.0);
-        dump.Field("measure.frameCpuP95Ms", d.measured.frameCpuP95 * 1000.0);
-    }
-    if (d.settleSeconds >= 0) {
-        dump.Field("settle.seconds", d.settleSeconds);
-        dump.Field("settle.timeouts", d.settleTimeouts);
-    }
-    if (d.idle.measured) {
-        dump.Field("idle.seconds", d.idle.seconds);
-        dump.Field("idle.frames", d.idle.frames);
-        dump.Field("idle.framesPresented", d.idle.presented);
-        dump.Field("idle.cpuSeconds", d.idle.cpuSeconds);
-        dump.Field("idle.frameCpuP50Ms", d.idle.frameCpuP50 * 1000.0);
-        dump.Field("idle.frameCpuP95Ms", d.idle.frameCpuP95 * 1000.0);
-    }
-}
-
-void WriteDump(const TestDriver& d, const std::string& path) {
-    StateDump dump;
-    DumpDriverFields(d, dump);
-    // A render works on its own copy, so the document is read live then; a
-    // reader kept nothing when the driver started after the worker (then
-    // its fields are left out rather than made up).
-    DumpRegisteredFields(dump, WorkerWritesDocument(gAppState.busyTask));
-    if (!WriteTextFileAtomic(path, dump.text)) {
-        Log("dump FAILED: %s", path);
-        return;
-    }
-    Log("dump %s", path);
-}
-
-void StartIdle(TestDriver& d, double seconds) {
-    d.idling = true;
-    d.idleStartedAt = WallSeconds();
-    d.idleEndsAt = d.idleStartedAt + seconds;
-    d.idleCpuStart = ProcessCpuSeconds();
-    d.idleFramesStart = d.frames->framesDrawn;
-    d.idlePresentedStart = d.frames->framesPresented;
-    d.frames->frameCpuSeconds.clear();
-    d.frames->frameCpuNext = 0;
-}
-
-void FinishIdle(TestDriver& d) {
-    d.idling = false;
-    IdleFigures& f = d.idle;
-    f.measured = true;
-    f.seconds = WallSeconds() - d.idleStartedAt;
-    f.frames = d.frames->framesDrawn - d.idleFramesStart;
-    f.presented = d.frames->framesPresented - d.idlePresentedStart;
-    f.cpuSeconds = ProcessCpuSeconds() - d.idleCpuStart;
-    f.frameCpuP50 = FrameCpuPercentile(*d.frames, 0.5);
-    f.frameCpuP95 = FrameCpuPercentile(*d.frames, 0.95);
-    std::printf("[Test] idle %.2f s: %" PRId64 " frames (%.1f/s), %" PRId64 " presented, CPU %.3f s (%.2f %%), "
-                "RenderFrame CPU p50 %.3f ms, p95 %.3f ms\n",
-                f.seconds, f.frames, static_cast<double>(f.frames) / f.seconds, f.presented, f.cpuSeconds,
-                100.0 * f.cpuSeconds / f.seconds, f.frameCpuP50 * 1000.0, f.frameCpuP95 * 1000.0);
-    std::fflush(stdout);
-}
 
 // ---------------------------------------------------------------------------
 // Test job
@@ -438,7 +125,7 @@ bool QueueTestJob(AppState& app, double seconds, bool full) {
         task->done.store(true);
     };
     if (!StartBusyTask(app.busyTask, "Test job...", job, true, 0.0f)) {
-        Log("job %s dropped: a task is busy", full ? "(full)" : "");
+        DriverLog("job %s dropped: a task is busy", full ? "(full)" : "");
         return false;
     }
     app.busyTask.immediate = full;
@@ -528,7 +215,7 @@ std::string AnsweredOpenDialog(const char* /*title*/, const char* /*extension*/)
 void StartPlayback() {
     gAppState.playing = true;
     gAudioEngine.playing.store(1);
-    Log("play%s", "");
+    DriverLog("play%s", "");
 }
 
 void StartMeasure(TestDriver& d, int frames, int motion, float pan) {
@@ -709,11 +396,11 @@ bool RunStep(TestDriver& d, const ScriptStep& s) {
         case ScriptOp::Screenshot: RequestScreenshot(d, s.text); break;
         case ScriptOp::Dump: WriteDump(d, s.text); break;
         case ScriptOp::ExitDump: d.exitDumpPath = s.text; break;
-        case ScriptOp::Save: Log(SaveProject(s.text) ? "save %s" : "save FAILED: %s", s.text); break;
+        case ScriptOp::Save: DriverLog(SaveProject(s.text) ? "save %s" : "save FAILED: %s", s.text); break;
         case ScriptOp::Export: StartScriptExport(s.text, s.full); break;
         case ScriptOp::ExportHold:
             HoldExport(d.exportHold, s.count >= 0, ExportPass(std::max(s.count, 0)), s.x);
-            Log("exporthold %s", s.count >= 0 ? std::to_string(s.count).c_str() : "off");
+            DriverLog("exporthold %s", s.count >= 0 ? std::to_string(s.count).c_str() : "off");
             break;
         case ScriptOp::WaitHeld:
             d.waitingHeld = true;
@@ -749,7 +436,7 @@ bool RunStep(TestDriver& d, const ScriptStep& s) {
             return false;
         case ScriptOp::StreamWindow:
             gAudioEngine.streamWindow.store(s.x);
-            Log("streamwindow %s", std::to_string(s.x).c_str());
+            DriverLog("streamwindow %s", std::to_string(s.x).c_str());
             break;
         case ScriptOp::Job:
             if (QueueTestJob(gAppState, s.x, s.full)) {
@@ -774,12 +461,12 @@ bool RunStep(TestDriver& d, const ScriptStep& s) {
         case ScriptOp::LayerImages: d.frames->layerImagesOff = !s.full; break;
         case ScriptOp::Discard:
             gAppState.modified = false;
-            Log("discard%s", "");
+            DriverLog("discard%s", "");
             break;
         case ScriptOp::Answer:
             gDialogAnswer = s.text;
             gAppState.openFileDialog = &AnsweredOpenDialog;
-            Log("answer %s", s.text);
+            DriverLog("answer %s", s.text);
             break;
         case ScriptOp::Measure: StartMeasure(d, s.count, s.button, s.x); return false;
         case ScriptOp::Menu: HandleMenuCommand(gAppState, s.count); break;
@@ -857,7 +544,7 @@ void TestDriverBeforeEvents(TestDriver& d) {
         const bool there = access(d.waitPath.c_str(), F_OK) == 0;
         if (!there && WallSeconds() < d.waitEndsAt) return;
         d.waitingFile = false;
-        Log(there ? "waitfile %s: there" : "waitfile %s: timed out", d.waitPath);
+        DriverLog(there ? "waitfile %s: there" : "waitfile %s: timed out", d.waitPath);
     }
     if (d.waitingTask) {
         // A rebuild an edit or a finished task deferred is queued on a later
@@ -866,13 +553,13 @@ void TestDriverBeforeEvents(TestDriver& d) {
             taskQueued.load() || gAppState.busyTask.busy.load() || gAppState.deferredRebuild.load();
         if ((busy || d.frames->framesDrawn < d.taskWaitFrom + 2) && WallSeconds() < d.taskWaitEndsAt) return;
         d.waitingTask = false;
-        Log(busy ? "waittask: timed out%s" : "waittask: over%s", "");
+        DriverLog(busy ? "waittask: timed out%s" : "waittask: over%s", "");
     }
     if (d.waitingHeld) {
         const bool held = ExportWaitsAtHold(d.exportHold);
         if (!held && WallSeconds() < d.heldWaitEndsAt) return;
         d.waitingHeld = false;
-        Log(held ? "waitheld: %s" : "waitheld: timed out%s", held ? "held" : "");
+        DriverLog(held ? "waitheld: %s" : "waitheld: timed out%s", held ? "held" : "");
     }
     if (d.renderPace > 0 && d.frames->framesDrawn - d.renderLetAt >= d.renderPace) {
         LetWorkStep(d.renderSteps);

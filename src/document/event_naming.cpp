@@ -3,8 +3,8 @@
 
 #include "document/event.h"
 #include "document/project.h"
+#include "document/shortened_text.h"
 #include "document/text_util.h"
-#include "document/visual_text.h"
 
 namespace {
 

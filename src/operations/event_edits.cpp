@@ -2,7 +2,7 @@
 //
 // Index
 //   Helpers                 index checks, the scene background event
-//   EditRefused / AddEvent / DeleteEvent / DeleteEventWithVoices
+//   EditRefused / AppendEvents / AddEvent / DeleteEvent / DeleteEventWithVoices
 //   AddSceneBed / AddSceneFill
 //   AddFilesToBedEvent
 //   PinFileToEvent / UnpinFileFromEvent
@@ -58,10 +58,6 @@ void LinkToScene(Event& e, const Scene& s, int scene) {
     CopyTextField(e.folder, TextFieldView(s.name));
 }
 
-int AppendOne(const DocumentContext& ctx, const Event& e) {
-    return AppendDocumentEvents(*ctx.engine, ctx.project->events, std::vector<Event>{e});
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -75,9 +71,13 @@ bool EditRefused(const DocumentContext& ctx, const char* what) {
     return true;
 }
 
+int AppendEvents(const DocumentContext& ctx, const std::vector<Event>& events) {
+    return AppendDocumentEvents(*ctx.engine, ctx.project->events, events);
+}
+
 int AddEvent(const DocumentContext& ctx, float time, int shape, float weightCenter) {
     if (EditRefused(ctx, "Adding an event")) return -1;
-    return AppendOne(ctx, MakeEvent(*ctx.project, time, shape, weightCenter));
+    return AppendEvents(ctx, {MakeEvent(*ctx.project, time, shape, weightCenter)});
 }
 
 bool DeleteEvent(const DocumentContext& ctx, int eventIndex) {
@@ -130,7 +130,7 @@ int AddSceneBed(const DocumentContext& ctx, int scene) {
     e.stereo = project.groups[0].stereo;
     e.locked = true;
     LinkToScene(e, *s, scene);
-    return AppendOne(ctx, e);
+    return AppendEvents(ctx, {e});
 }
 
 int AddSceneFill(const DocumentContext& ctx, int scene) {
@@ -141,7 +141,7 @@ int AddSceneFill(const DocumentContext& ctx, int scene) {
     LinkToScene(e, *s, scene);
     e.intensityMode = 1;
     if (s->keywords[0] != '\0') CopyTextField(e.keywords, TextFieldView(s->keywords));
-    return AppendOne(ctx, e);  // left unlocked, so that it renders
+    return AppendEvents(ctx, {e});  // left unlocked, so that it renders
 }
 
 // ---------------------------------------------------------------------------

@@ -3,7 +3,7 @@
 //
 // Index
 //   EditRefused              the document-may-change check every edit starts with
-//   AddEvent (context)       append a new event without moving voices' curves
+//   AppendEvents / AddEvent  append events (a new one) without moving voices' curves
 //   DeleteEvent              remove an event and its layers, renumber the rest
 //   DeleteEventWithVoices    DeleteEvent, then the selection and the voices follow
 //   AddSceneBed / AddSceneFill   a Bed or a Fill spanning a scene
@@ -36,7 +36,12 @@ struct SoundLibrary;
 // True, with a log line naming `what`, while the document may not change.
 bool EditRefused(const DocumentContext& ctx, const char* what);
 
-// MakeEvent appended through AppendDocumentEvents. The new index, or -1 when refused.
+// `events` appended to the document's list in one step, the voices kept
+// linked to their events' curves (AppendDocumentEvents); the caller has
+// checked the refusal. The index of the first.
+int AppendEvents(const DocumentContext& ctx, const std::vector<Event>& events);
+
+// MakeEvent appended through AppendEvents. The new index, or -1 when refused.
 int AddEvent(const DocumentContext& ctx, float time, int shape, float weightCenter);
 
 // Removes every layer of the event (the others keep their order), lowers the

@@ -19,8 +19,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "document/shortened_text.h"
 #include "document/text_util.h"
-#include "document/visual_text.h"
 #include "library/file_registry.h"
 #include "persistence/curve_json.h"
 #include "persistence/json_writer.h"

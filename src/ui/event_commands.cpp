@@ -3,7 +3,7 @@
 // Index
 //   Helpers              the valid selected indices, the frame rate
 //   Clipboard            CopySelectedEvents, PasteEventClipboard
-//   NudgeSelection / MoveVoicesWithEvents
+//   NudgeSelection
 //   Flags                ToggleSelectionMuted, ToggleSelectionLocked
 //   Groups               GroupSelection, UngroupSelection
 //   SelectAllEvents / CreateEventAtPlayhead
@@ -22,6 +22,7 @@
 #include "document/text_util.h"
 #include "operations/app_state.h"
 #include "operations/event_edits.h"
+#include "operations/event_voices.h"
 #include "operations/selection.h"
 #include "operations/undo.h"
 #include "operations/voice_sync.h"
@@ -92,7 +93,7 @@ std::vector<int> PasteEventClipboard(const DocumentContext& ctx, const EventClip
         e.sceneFill = false;
         end = std::max(end, e.time - e.syncOffset + e.duration);
     }
-    const int first = AppendDocumentEvents(*ctx.engine, project.events, added);
+    const int first = AppendEvents(ctx, added);
 
     project.results.reserve(project.results.size() + clipboard.results.size());
     for (const RenderResult& source : clipboard.results) {
@@ -120,19 +121,6 @@ std::vector<int> PasteEventClipboard(const DocumentContext& ctx, const EventClip
 // NudgeSelection
 // ---------------------------------------------------------------------------
 
-void MoveVoicesWithEvents(AudioEngine& engine, const std::vector<float>& move) {
-    // Found unlocked (this thread owns the voices); under the lock only the
-    // voices that move change.
-    std::vector<VoicePlacement> moved;
-    for (size_t v = 0; v < engine.voices.size(); ++v) {
-        const PlaybackVoice& voice = engine.voices[v];
-        if (voice.eventIndex < 0 || size_t(voice.eventIndex) >= move.size()) continue;
-        const float m = move[size_t(voice.eventIndex)];
-        if (m != 0) moved.push_back({v, voice.startTime + m, voice.plainStartTime + m});
-    }
-    SetVoicePlacements(engine, moved);
-}
-
 bool NudgeSelection(const DocumentContext& ctx, int frames, double guiTime) {
     AppState& app = *ctx.app;
     Project& project = *ctx.project;
@@ -151,16 +139,14 @@ bool NudgeSelection(const DocumentContext& ctx, int frames, double guiTime) {
     // Each event's own move: an event at an end of the project moves less,
     // or not at all, and its layers and voices exactly as much.
     const float step = float(frames) / fps;
-    std::vector<float> move(project.events.size(), 0.0f);
+    EventMoves moves;
+    moves.seconds.assign(project.events.size(), 0.0f);
+    moves.what = "Nudge";
     for (int i : selected) {
-        Event& e = project.events[size_t(i)];
-        const float to = std::clamp(e.time + step, 0.0f, std::max(project.totalDuration, 0.0f));
-        move[size_t(i)] = to - e.time;
-        e.time = to;
+        const float time = project.events[size_t(i)].time;
+        moves.seconds[size_t(i)] = std::clamp(time + step, 0.0f, std::max(project.totalDuration, 0.0f)) - time;
     }
-    for (RenderResult& r : project.results)
-        if (r.eventIdx >= 0 && size_t(r.eventIdx) < move.size()) r.startTime += move[size_t(r.eventIdx)];
-    MoveVoicesWithEvents(*ctx.engine, move);
+    if (!MoveEventsWithVoices(ctx, moves)) return false;
     app.modified = true;
     if (app.selectedEvent >= 0 && size_t(app.selectedEvent) < project.events.size())
         app.currentTime = project.events[size_t(app.selectedEvent)].time;

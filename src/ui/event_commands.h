@@ -6,7 +6,6 @@
 //   CopySelectedEvents      the selection and its layers into the clipboard
 //   PasteEventClipboard     the clipboard at the playhead, one undo step
 //   NudgeSelection          one frame earlier or later; one undo step per burst
-//   MoveVoicesWithEvents    its part under the engine lock
 //   ToggleSelectionMuted / ToggleSelectionLocked
 //   GroupSelection / UngroupSelection
 //   SelectAllEvents
@@ -14,7 +13,7 @@
 //
 // Each edit refuses (false or -1, nothing changed) while the document may not
 // change, and takes its own undo snapshot. Event times move together with
-// their layers and their voices (those under the engine lock), so what
+// their layers and their voices (MoveEventsWithVoices), so what
 // plays always matches what the timeline shows. No GUI here; interface thread.
 #pragma once
 
@@ -50,10 +49,6 @@ constexpr double kNudgeBurstSeconds = 0.5;
 // goes to the anchor event. Without a selection the playhead moves a frame.
 // Playback is sought to the playhead. False when refused.
 bool NudgeSelection(const DocumentContext& ctx, int frames, double guiTime);
-
-// Under the engine lock, every voice of event i starts move[i] seconds later
-// (events past the table stay). Nothing is allocated while it is held.
-void MoveVoicesWithEvents(AudioEngine& engine, const std::vector<float>& move);
 
 // With a selection: mute all when any is unmuted, else unmute all (the
 // voices follow); lock all when any is unlocked, else unlock all.

@@ -10,10 +10,8 @@
 #include "ui/event_lane_logic.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <map>
-#include <mutex>
 #include <numeric>
 
 #include "document/event.h"
@@ -21,11 +19,8 @@
 #include "document/text_util.h"
 #include "operations/app_state.h"
 #include "operations/document_context.h"
-#include "operations/event_edits.h"
+#include "operations/event_voices.h"
 #include "operations/selection.h"
-#include "playback/audio_engine.h"
-#include "playback/engine_voices.h"
-#include "render/track_assignment.h"
 
 // ---------------------------------------------------------------------------
 // Spans and order
@@ -261,42 +256,13 @@ bool SelectionLinkedToScene(const std::vector<Event>& events, const std::set<int
     return false;
 }
 
-double MoveEvents(Project& project, AudioEngine& engine, const std::set<int>& events, float delta) {
-    std::vector<uint8_t> moved(project.events.size(), 0);
-    for (int index : events) {
-        if (index < 0 || size_t(index) >= project.events.size()) continue;
-        moved[size_t(index)] = 1;
-        project.events[size_t(index)].time += delta;
-    }
-    for (RenderResult& r : project.results)
-        if (r.eventIdx >= 0 && size_t(r.eventIdx) < moved.size() && moved[size_t(r.eventIdx)]) r.startTime += delta;
-
-    // This thread is the only writer of the voice list, so the voices to move
-    // are found without the lock; under it only their two start times change.
-    std::vector<size_t> voices;
-    for (size_t v = 0; v < engine.voices.size(); ++v) {
-        const int e = engine.voices[v].eventIndex;
-        if (e >= 0 && size_t(e) < moved.size() && moved[size_t(e)]) voices.push_back(v);
-    }
-    double held = 0;
-    if (!voices.empty()) {
-        std::vector<VoicePlacement> placements;
-        placements.reserve(voices.size());
-        for (size_t v : voices) {
-            const PlaybackVoice& voice = engine.voices[v];
-            placements.push_back({v, voice.startTime + delta, voice.plainStartTime + delta});
-        }
-        const auto start = std::chrono::steady_clock::now();
-        SetVoicePlacements(engine, placements);
-        held = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    }
-    AssignTracks(project);
-    return held;
-}
-
-double MoveSelectedEvents(const DocumentContext& ctx, float delta) {
-    if (EditRefused(ctx, "Moving events")) return 0;
-    return MoveEvents(*ctx.project, *ctx.engine, ctx.app->selectedEvents, delta);
+bool MoveSelectedEvents(const DocumentContext& ctx, float delta) {
+    EventMoves moves;
+    moves.seconds.assign(ctx.project->events.size(), 0.0f);
+    for (int index : ctx.app->selectedEvents)
+        if (index >= 0 && size_t(index) < moves.seconds.size()) moves.seconds[size_t(index)] = delta;
+    moves.assignTracks = true;
+    return MoveEventsWithVoices(ctx, moves);
 }
 
 // ---------------------------------------------------------------------------

@@ -11,7 +11,7 @@
 //   PickEventAt / PickEndEdge / CanDragEnd  what a press lands on
 //   ResizeLimits / ResizeEndLimits / ResizeEventEnd
 //   MoveTarget / LimitMoveDelta / SelectionLinkedToScene
-//   MoveEvents / MoveSelectedEvents         events, layers and voices by one delta
+//   MoveSelectedEvents                      events, layers and voices by one delta
 //   EventsMeetingRange / FinishBoxSelection
 //
 // No GUI here: times are seconds, x are points of a TimelineView. The lane
@@ -28,7 +28,6 @@
 #include "ui/timeline_logic.h"
 
 struct AppState;
-struct AudioEngine;
 struct DocumentContext;
 struct Event;
 struct Project;
@@ -138,14 +137,10 @@ float MoveTarget(float mouseTime, float grabOffset, float total, float fps);
 float LimitMoveDelta(const std::vector<Event>& events, const std::set<int>& selected, float delta, float total);
 bool SelectionLinkedToScene(const std::vector<Event>& events, const std::set<int>& selected);
 
-// Moves the events by delta: their times, the start of each of their layers,
-// and the start times of their voices (under the engine lock, only those
-// voices; the list of them is found before locking), then assigns the
-// tracks again. Returns how long the engine lock was held, in seconds.
-double MoveEvents(Project& project, AudioEngine& engine, const std::set<int>& events, float delta);
-// The same for the selection of the context's app state; refused (0, nothing
-// moved) while the document may not change.
-double MoveSelectedEvents(const DocumentContext& ctx, float delta);
+// Moves the selected events of the context's app state by delta with their
+// layers and voices, and assigns the tracks again (MoveEventsWithVoices);
+// false, nothing moved, while the document may not change.
+bool MoveSelectedEvents(const DocumentContext& ctx, float delta);
 
 // Indices of the events whose span meets [t0, t1], ascending.
 std::vector<int> EventsMeetingRange(const std::vector<Event>& events, float t0, float t1);

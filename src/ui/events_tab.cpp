@@ -7,7 +7,6 @@
 //   Control rows         rows 8–21
 //   DrawEventInspector
 //   DrawEventsTab / DrawEventsTabContent / DumpInspector
-#include "document/visual_text.h"
 #include "ui/events_tab.h"
 
 #include <imgui.h>
@@ -25,6 +24,7 @@
 #include "document/event.h"
 #include "document/event_naming.h"
 #include "document/project.h"
+#include "document/shortened_text.h"
 #include "document/text_util.h"
 #include "library/sound_library.h"
 #include "operations/app_state.h"
@@ -542,7 +542,7 @@ void DrawLevelRow(const DocumentContext& ctx, int e, float width) {
             const bool left = ImGui::IsItemDeactivated() && ImGui::GetFrameCount() > gTab.offsetTypingFrame + 2;
             if (enter || left) {
                 const float parsed = ParseTimecode(project, gTab.offsetText);
-                if (parsed >= 0 && PushUndoSnapshot(ctx)) SetClipOffset(project, *ctx.engine, e, parsed);
+                if (parsed >= 0 && PushUndoSnapshot(ctx)) SetClipOffset(ctx, e, parsed);
                 gTab.offsetTyping = false;
             }
         } else {
@@ -557,7 +557,7 @@ void DrawLevelRow(const DocumentContext& ctx, int e, float width) {
                 const float frames = std::trunc(gTab.offsetAccum / 2);
                 if (frames != 0) {
                     gTab.offsetAccum -= frames * 2;
-                    SetClipOffset(project, *ctx.engine, e, ev.syncOffset + frames / fps);
+                    SetClipOffset(ctx, e, ev.syncOffset + frames / fps);
                 }
             }
             if (ImGui::IsItemHovered() && ImGui::IsMouseDoubleClicked(0)) {

@@ -21,8 +21,8 @@
 
 #include "document/event.h"
 #include "document/project.h"
+#include "document/shortened_text.h"
 #include "document/text_util.h"
-#include "document/visual_text.h"
 #include "library/file_caches.h"
 #include "library/file_registry.h"
 #include "library/sound_analysis.h"
@@ -32,6 +32,7 @@
 #include "operations/app_state.h"
 #include "operations/document_context.h"
 #include "operations/event_edits.h"
+#include "operations/event_voices.h"
 #include "operations/recipe_lists.h"
 #include "operations/recipe_preview.h"
 #include "operations/undo.h"
@@ -58,18 +59,6 @@ std::vector<int> ValidOnly(const Project& project, const std::vector<int>& event
     return out;
 }
 
-// The stores are single relaxed atomics the audio thread reads per block,
-// made by the owner of the voices without the lock. While a task may be
-// building voices on a worker (whatever the window shows) the list is not
-// this thread's to walk: the job's own sync brings the gains then.
-bool VoicesAreOurs() { return !taskQueued.load(); }
-
-void StoreVoiceGains(AudioEngine& engine, int event, float gain) {
-    if (!VoicesAreOurs()) return;
-    for (PlaybackVoice& v : engine.voices)
-        if (v.eventIndex == event) v.eventGain.store(gain, std::memory_order_relaxed);
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -91,7 +80,9 @@ void SetEventVolume(Project& project, AudioEngine& engine, int event, float db) 
     if (!ValidEvent(project, event)) return;
     const float gain = DbToGain(std::clamp(db, kMinEventDb, 0.0f));
     project.events[size_t(event)].gain = gain;
-    StoreVoiceGains(engine, event, gain);
+    std::vector<float> gains(project.events.size(), -1.0f);
+    gains[size_t(event)] = gain;
+    StoreEventGains(engine, gains);
 }
 
 float BatchMeanDb(const Project& project, const std::vector<int>& selected) {
@@ -114,11 +105,7 @@ void MoveBatchVolume(Project& project, AudioEngine& engine, const std::vector<in
         ev.gain = DbToGain(std::clamp(GainToDb(ev.gain) + deltaDb, kMinEventDb, 0.0f));
         gains[size_t(e)] = ev.gain;
     }
-    // One pass over the voices for the whole selection (see StoreVoiceGains).
-    if (!VoicesAreOurs()) return;
-    for (PlaybackVoice& v : engine.voices)
-        if (v.eventIndex >= 0 && size_t(v.eventIndex) < gains.size() && gains[size_t(v.eventIndex)] >= 0)
-            v.eventGain.store(gains[size_t(v.eventIndex)], std::memory_order_relaxed);
+    StoreEventGains(engine, gains);  // one pass over the voices for the whole selection
 }
 
 void SetBatchPitch(Project& project, const std::vector<int>& selected, float semitones) {
@@ -134,16 +121,7 @@ void SetEventMuted(const DocumentContext& ctx, int event, bool muted) {
     if (!ValidEvent(project, event)) return;
     project.events[size_t(event)].muted = muted;
     ctx.app->modified = true;
-    if (!VoicesAreOurs()) return;  // see StoreVoiceGains
-    for (PlaybackVoice& v : ctx.engine->voices) {
-        if (v.eventIndex != event) continue;
-        // A voice a render job built may follow its own layers: only the
-        // layer with its id says whether it is muted.
-        const bool resultMuted = v.resultIndex >= 0 && size_t(v.resultIndex) < project.results.size() &&
-                                 project.results[size_t(v.resultIndex)].id == int32_t(v.resultId) &&
-                                 project.results[size_t(v.resultIndex)].muted;
-        v.muted.store(uint8_t(muted || resultMuted), std::memory_order_relaxed);
-    }
+    StoreEventMute(project, *ctx.engine, event, muted);
 }
 
 // ---------------------------------------------------------------------------
@@ -467,23 +445,21 @@ bool ReplaceClipFile(const DocumentContext& ctx, int event, const std::string& p
     return true;
 }
 
-bool SetClipOffset(Project& project, AudioEngine& engine, int event, float offset) {
+bool SetClipOffset(const DocumentContext& ctx, int event, float offset) {
+    Project& project = *ctx.project;
     if (!ValidEvent(project, event)) return false;
     Event& ev = project.events[size_t(event)];
     const float next = std::clamp(offset, 0.0f, std::max(ev.duration, 0.0f));
     const float diff = next - ev.syncOffset;
     if (std::fabs(diff) <= 0.0001f) return false;
+    // The sync point stays; what sounds slides under it.
+    EventMoves moves;
+    moves.seconds.assign(project.events.size(), 0.0f);
+    moves.seconds[size_t(event)] = -diff;
+    moves.eventTimes = false;
+    moves.what = "Clip offset";
+    if (!MoveEventsWithVoices(ctx, moves)) return false;
     ev.syncOffset = next;
-    for (RenderResult& r : project.results)
-        if (r.eventIdx == event) r.startTime -= diff;
-    if (!VoicesAreOurs()) return true;
-    // Found unlocked; under the lock only the event's voices move.
-    std::vector<VoicePlacement> moved;
-    for (size_t v = 0; v < engine.voices.size(); ++v) {
-        const PlaybackVoice& voice = engine.voices[v];
-        if (voice.eventIndex == event) moved.push_back({v, voice.startTime - diff, voice.plainStartTime - diff});
-    }
-    SetVoicePlacements(engine, moved);
     return true;
 }
 

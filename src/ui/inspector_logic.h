@@ -143,9 +143,10 @@ bool DeleteRecipe(AppState& app, const EventPreset& recipe, const std::string& f
 // re-rendered; the old and new files' peaks are dropped.
 bool ReplaceClipFile(const DocumentContext& ctx, int event, const std::string& path);
 // syncOffset clamped to 0..duration; when it moves by more than 0.0001 s the
-// event's results and voices move by minus the change (voices under the
-// engine mutex), so the clip keeps playing in place. True when it moved.
-bool SetClipOffset(Project& project, AudioEngine& engine, int event, float offset);
+// event's results and voices move by minus the change (MoveEventsWithVoices,
+// which refuses while the document may not change), so the clip keeps
+// playing in place. True when it moved.
+bool SetClipOffset(const DocumentContext& ctx, int event, float offset);
 // Digits and ':' only.
 bool TimecodeCharAllowed(unsigned int c);
 
@@ -168,7 +169,7 @@ std::string FormatSampleRate(int rate);         // "48k", "44.1k", "800"
 std::string ClipDetailsText(float seconds, int rate, int channels, int bits);
 // The name cut in the middle ("head…tail") between whole characters until
 // `fits` accepts it (a file name keeps its extension). Texts cut at their end
-// use ShortenedText (document/visual_text.h).
+// use ShortenedText (document/shortened_text.h).
 std::string MiddleEllipsis(const std::string& name, const std::function<bool(const std::string&)>& fits);
 
 struct ClipHeader {

@@ -13,8 +13,8 @@
 
 #include "app/style_scopes.h"
 #include "app/theme.h"
-#include "document/visual_text.h"
 #include "document/project.h"
+#include "document/shortened_text.h"
 #include "operations/app_state.h"
 #include "operations/document_context.h"
 #include "render/variation_history.h"

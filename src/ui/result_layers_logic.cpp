@@ -23,6 +23,7 @@
 #include "document/text_util.h"
 #include "operations/app_state.h"
 #include "operations/event_edits.h"
+#include "operations/event_voices.h"
 #include "operations/undo.h"
 #include "picture/video_player.h"
 #include "playback/audio_engine.h"
@@ -42,27 +43,6 @@ RenderResult* ResultAt(const DocumentContext& ctx, int r) {
 const Event* EventOf(const Project& project, const RenderResult& result) {
     const int e = result.eventIdx;
     return e >= 0 && size_t(e) < project.events.size() ? &project.events[size_t(e)] : nullptr;
-}
-
-// The index of the voice playing the layer, -1 when it has none. The
-// callers may change the document, so this thread owns the voices: read
-// without the lock.
-int VoiceOfResult(AudioEngine& engine, int32_t resultId) {
-    for (size_t v = 0; v < engine.voices.size(); ++v)
-        if (engine.voices[v].resultId == uint32_t(resultId)) return int(v);
-    return -1;
-}
-
-// Every voice of a layer playing `path` takes its layer's mute (an atomic:
-// stored by the owner of the voices without the lock).
-void CopyMutesToVoices(const DocumentContext& ctx, const std::string& path) {
-    AudioEngine& engine = *ctx.engine;
-    for (PlaybackVoice& v : engine.voices) {
-        const int r = v.resultIndex;
-        if (r < 0 || size_t(r) >= ctx.project->results.size()) continue;
-        const RenderResult& result = ctx.project->results[size_t(r)];
-        if (result.id == int32_t(v.resultId) && result.filepath == path) v.muted.store(result.muted ? 1 : 0);
-    }
 }
 
 // After a sound is unbanned, the layers playing it are heard again (a ban
@@ -105,8 +85,7 @@ bool EnforceLayerBan(const DocumentContext& ctx, int resultIndex) {
     if (!r || r->muted || !LayerIsBanned(*ctx.project, *r) || !DocumentMayChange(*ctx.app)) return false;
     SetMuteReason(*r, kMuteBan, true);
     ctx.project->resultsRevision += 1;
-    const int v = VoiceOfResult(*ctx.engine, r->id);
-    if (v >= 0) ctx.engine->voices[size_t(v)].muted.store(1);
+    StoreLayerMute(*ctx.engine, *r);
     return true;
 }
 
@@ -118,8 +97,7 @@ bool ToggleLayerMute(const DocumentContext& ctx, int resultIndex) {
     SetUserMuted(*r, mute);
     if (!mute) SetMuteReason(*r, kMuteBan, false);
     ctx.project->resultsRevision += 1;
-    const int v = VoiceOfResult(*ctx.engine, r->id);
-    if (v >= 0) ctx.engine->voices[size_t(v)].muted.store(r->muted ? 1 : 0);
+    StoreLayerMute(*ctx.engine, *r);
     return true;
 }
 
@@ -135,12 +113,8 @@ void SetLayerVolume(const DocumentContext& ctx, int resultIndex, float db) {
     RenderResult* r = ResultAt(ctx, resultIndex);
     if (!r || !DocumentMayChange(*ctx.app) || !std::isfinite(db)) return;
     r->userVolume = std::clamp(std::pow(10.0f, std::clamp(db, -24.0f, 6.0f) / 20.0f), 0.0f, 2.0f);
-    // The voice keeps the levels the level passes gave it (its levelScale);
-    // the gain is an atomic, stored by the owner of the voices unlocked.
-    const int v = VoiceOfResult(*ctx.engine, r->id);
-    if (v < 0) return;
-    PlaybackVoice& voice = ctx.engine->voices[size_t(v)];
-    voice.gain.store(VoiceGain(*r, voice, voice.levelScale));
+    // The voice keeps the levels the level passes gave it (its levelScale).
+    StoreLayerGain(*ctx.engine, *r);
 }
 
 // ---------------------------------------------------------------------------
@@ -169,7 +143,7 @@ bool LikeLayer(const DocumentContext& ctx, int resultIndex) {
         PinFileToEvent(event, path, id);
     }
     project.resultsRevision += 1;
-    CopyMutesToVoices(ctx, path);
+    StoreFileMutes(project, *ctx.engine, path);
     return true;
 }
 
@@ -188,7 +162,7 @@ bool DislikeLayer(const DocumentContext& ctx, int resultIndex) {
         BanFile(project, path, id);
     }
     project.resultsRevision += 1;
-    CopyMutesToVoices(ctx, path);
+    StoreFileMutes(project, *ctx.engine, path);
     return true;
 }
 

@@ -28,7 +28,7 @@
 #include "app/theme.h"
 #include "document/event_naming.h"
 #include "document/project.h"
-#include "document/visual_text.h"
+#include "app/visual_text.h"
 #include "operations/app_state.h"
 #include "operations/document_context.h"
 #include "operations/recipe_lists.h"

@@ -27,6 +27,7 @@
 #include "document/text_util.h"
 #include "library/sound_file_open.h"
 #include "operations/app_state.h"
+#include "operations/event_edits.h"
 #include "operations/recipe_lists.h"
 #include "operations/selection.h"
 #include "operations/trace_job.h"
@@ -36,7 +37,6 @@
 #include "picture/trace_sampling.h"
 #include "picture/video_player.h"
 #include "playback/audio_engine.h"
-#include "playback/engine_voices.h"
 #include "recipes/event_preset.h"
 #include "ui/scene_ops.h"
 #include "ui/timeline_logic.h"
@@ -407,7 +407,7 @@ float ImportNorm(const OpticalTrace& trace, const std::vector<const SuggestedEve
 void CommitImport(const DocumentContext& ctx, std::vector<Event>& added, bool withScenes) {
     Project& project = *ctx.project;
     AppState& app = *ctx.app;
-    if (!added.empty()) AppendDocumentEvents(*ctx.engine, project.events, added);
+    if (!added.empty()) AppendEvents(ctx, added);
     for (const Event& e : added) {
         const float end = e.time - e.syncOffset + e.duration;
         if (std::isfinite(end) && end > project.totalDuration) project.totalDuration = end + 1.0f;

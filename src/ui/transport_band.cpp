@@ -27,7 +27,7 @@
 #include "document/event.h"
 #include "document/project.h"
 #include "document/text_util.h"
-#include "document/visual_text.h"
+#include "app/visual_text.h"
 #include "library/sound_library.h"
 #include "operations/app_state.h"
 #include "operations/export_job.h"

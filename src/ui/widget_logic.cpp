@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "document/text_util.h"
-#include "document/visual_text.h"
+#include "app/visual_text.h"
 
 std::string TabIconPart(std::string_view label) {
     const size_t gap = label.find("  ");

@@ -7,7 +7,6 @@
 //   DrawTextClipped
 //   TabButton
 //   DrawDotSpinner
-#include "document/visual_text.h"
 #include "ui/widgets.h"
 
 #include <imgui_internal.h>
@@ -22,6 +21,7 @@
 
 #include "app/style_scopes.h"
 #include "app/theme.h"
+#include "document/shortened_text.h"
 #include "operations/app_state.h"
 #include "ui/ui_colors.h"
 #include "ui/widget_logic.h"

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "app/drawn_text.h"
-#include "document/visual_text.h"
+#include "app/visual_text.h"
 #include "support/imgui_headless.h"
 
 namespace {

@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "document/busy_task.h"
 #include "document/event.h"
 #include "document/project.h"
 #include "document/text_util.h"
@@ -278,15 +279,30 @@ TEST(InspectorClips, OffsetMovesResultsAndVoicesBackAndClampsToTheDuration) {
     rig.AddVoice(c, 9);
     rig.AddVoice(c + 1, 3);  // another event's voice stays
 
-    ASSERT_TRUE(SetClipOffset(*rig.project, *rig.engine, c, 1.5f));
+    ASSERT_TRUE(SetClipOffset(rig.Ctx(), c, 1.5f));
+    EXPECT_FLOAT_EQ(rig.E(c).time, 10.0f) << "the sync point stays";
     EXPECT_FLOAT_EQ(rig.project->results[0].startTime, 8.5f);
     EXPECT_FLOAT_EQ(rig.engine->voices[0].startTime, 8.5f);
     EXPECT_FLOAT_EQ(rig.engine->voices[0].plainStartTime, 8.5f);
     EXPECT_FLOAT_EQ(rig.engine->voices[1].startTime, 3.0f);
-    ASSERT_TRUE(SetClipOffset(*rig.project, *rig.engine, c, 9));
+    ASSERT_TRUE(SetClipOffset(rig.Ctx(), c, 9));
     EXPECT_FLOAT_EQ(rig.E(c).syncOffset, 4.0f);
     EXPECT_FLOAT_EQ(rig.project->results[0].startTime, 6.0f);
-    EXPECT_FALSE(SetClipOffset(*rig.project, *rig.engine, c, 4.00005f));  // within 0.0001
+    EXPECT_FALSE(SetClipOffset(rig.Ctx(), c, 4.00005f));  // within 0.0001
+
+    // During an export nothing moves; while a task may be building voices
+    // the layers move and the voices are left to the task's own sync.
+    rig.app->exportRunning = true;
+    EXPECT_FALSE(SetClipOffset(rig.Ctx(), c, 2));
+    EXPECT_FLOAT_EQ(rig.E(c).syncOffset, 4.0f);
+    rig.app->exportRunning = false;
+    const float voiceBefore = rig.engine->voices[0].startTime;
+    taskQueued.store(true);
+    const bool moved = SetClipOffset(rig.Ctx(), c, 2);
+    taskQueued.store(false);
+    ASSERT_TRUE(moved);
+    EXPECT_FLOAT_EQ(rig.project->results[0].startTime, 8.0f);
+    EXPECT_FLOAT_EQ(rig.engine->voices[0].startTime, voiceBefore);
     EXPECT_TRUE(TimecodeCharAllowed('7') && TimecodeCharAllowed(':'));
     EXPECT_FALSE(TimecodeCharAllowed('a') || TimecodeCharAllowed('.'));
 }

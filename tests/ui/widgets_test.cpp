@@ -9,8 +9,8 @@
 #include <string>
 
 #include "app/theme.h"
+#include "document/shortened_text.h"
 #include "document/text_util.h"
-#include "document/visual_text.h"
 #include "operations/app_state.h"
 #include "support/imgui_headless.h"
 #include "ui/tab_row.h"

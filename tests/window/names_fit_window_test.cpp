@@ -23,7 +23,7 @@
 #include "document/event_naming.h"
 #include "document/project.h"
 #include "document/text_util.h"
-#include "document/visual_text.h"
+#include "app/visual_text.h"
 #include "library/library_index_file.h"
 #include "library/sound_library.h"
 #include "persistence/project_file.h"

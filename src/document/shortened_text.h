@@ -1,26 +1,22 @@
-// visual_text.h — text as it is shown on screen: right-to-left runs (Hebrew,
-// Arabic, ...) in display order and Arabic letters in their joined forms.
+// shortened_text.h — where a text may be cut and the one rule that shortens
+// a name to the room it has.
 //
 // Index
 //   HasRightToLeft   whether a text holds anything that reordering or shaping changes
-//   VisualText       logical-order UTF-8 → the characters to draw, left to right
+//   AppendCodePoint  one code point as UTF-8
 //   GlyphCutPoints   where a text may be cut without splitting a character as read
-//   IsolatedText     a name that keeps its own direction inside a row of other marks
 //   ShortenedText    the longest start of a name that fits, with "…" where its reading ends
 //   CodePointCount   how many characters (code points) a text holds
 //
-// Names are stored and edited in logical order (the order they are typed and
-// read); the GUI draws characters strictly left to right, one glyph each.
-// VisualText turns a stored text into that drawing order with FriBidi: each
-// line is one paragraph whose direction its first strong character sets,
-// runs are reordered, mirrored characters (brackets) are mirrored, Arabic
-// letters take their presentation forms (isolated, initial, medial, final)
-// and lam-alef becomes its ligature. Fillers the shaping leaves behind and
-// the invisible direction marks are dropped: the GUI would draw a box for
-// them. Thread-safe (no state).
+// Names are stored in logical order (the order they are typed and read). The
+// core shortens stored names by these rules too (an event's display name, a
+// preset's name field), so they live here with ICU's character breaks; the
+// display order itself (app/visual_text.h) is the interface's. Thread-safe
+// (no state but a per-thread break iterator).
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -31,10 +27,8 @@
 // drawn as they are stored.
 bool HasRightToLeft(std::string_view utf8);
 
-// The display order of `utf8` (lines split at '\n', kept in place). A text
-// without right-to-left characters comes back unchanged; malformed UTF-8 is
-// read as FriBidi reads it.
-std::string VisualText(std::string_view utf8);
+// Appends code point `c` to `out` as UTF-8.
+void AppendCodePoint(std::string& out, uint32_t c);
 
 // The byte offsets, ascending, at which `utf8` may be cut and every
 // character as a reader sees it stays whole: the boundaries of its extended
@@ -44,13 +38,6 @@ std::string VisualText(std::string_view utf8);
 // halves, or the jamo of one Hangul syllable. Malformed UTF-8 counts a byte
 // at a time, never inside a well-formed sequence. Thread-safe.
 std::vector<size_t> GlyphCutPoints(std::string_view utf8);
-
-// A name set among other marks of a row (a bullet before it, a count after
-// it) keeps its own direction without taking them along: a right-to-left
-// name is wrapped in a first-strong isolate (U+2068 … U+2069), so the row
-// reads left to right around it. A name without right-to-left characters
-// comes back as it is (the GUI would draw the marks as boxes).
-std::string IsolatedText(std::string_view name);
 
 // The one rule for every label drawn in a bounded space (lanes, rows, menus,
 // buttons, cards) and for names kept in a bounded field: `text` itself when
@@ -62,9 +49,9 @@ std::string IsolatedText(std::string_view name);
 // right-to-left characters gets a direction mark after the "…" that binds it
 // to the direction of the last letter kept (in a right-to-left name with an
 // English word last, the "…" follows that word, not the paragraph's far end);
-// VisualText drops the mark. A cut inside a direction isolate (IsolatedText)
-// keeps the "…" inside it and closes it again, so the marks after the name
-// stay in their place. `fits` is asked about O(log n) candidates.
+// the display order (VisualText) drops the mark. A cut inside a direction
+// isolate (IsolatedText) keeps the "…" inside it and closes it again, so the
+// marks after the name stay in their place. `fits` is asked about O(log n) candidates.
 std::string ShortenedText(std::string_view text, const std::function<bool(const std::string&)>& fits);
 
 // The number of code points of `utf8` (a malformed byte counts as one).

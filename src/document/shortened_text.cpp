@@ -1,16 +1,14 @@
-// visual_text.cpp — right-to-left reordering and Arabic joining through FriBidi.
+// shortened_text.cpp — where a text may be cut (ICU's character breaks) and
+// the one rule that shortens a name to its room.
 //
 // Index
-//   HasRightToLeft
-//   VisualLine        one paragraph: levels, joining, shaping, reordering
-//   VisualText
+//   HasRightToLeft / AppendCodePoint
 //   GlyphCutPoints    grapheme clusters through ICU's character breaks
 //   CodePointCount / ShortenedText
-//   IsolatedText
-#include "document/visual_text.h"
+#include "document/shortened_text.h"
 
-#include <fribidi.h>
 #include <unicode/ubrk.h>
+#include <unicode/uchar.h>
 #include <unicode/utext.h>
 
 #include <cstdint>
@@ -26,13 +24,11 @@ bool RightToLeftCodePoint(uint32_t c) {
            (c >= 0x10800 && c <= 0x10FFF) || (c >= 0x1E800 && c <= 0x1EFFF);
 }
 
-// Characters the GUI would draw as a box: the filler FriBidi leaves where a
-// ligature took two letters, and the explicit direction marks and controls,
-// which have done their work once the text is in display order.
-bool Invisible(FriBidiChar c) {
-    return c == 0xFEFF || c == 0x200E || c == 0x200F || c == 0x061C || (c >= 0x202A && c <= 0x202E) ||
-           (c >= 0x2066 && c <= 0x2069);
-}
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// HasRightToLeft / AppendCodePoint
+// ---------------------------------------------------------------------------
 
 void AppendCodePoint(std::string& out, uint32_t c) {
     if (c < 0x80) {
@@ -51,55 +47,6 @@ void AppendCodePoint(std::string& out, uint32_t c) {
         out += char(0x80 | (c & 0x3F));
     }
 }
-
-// ---------------------------------------------------------------------------
-// VisualLine
-// ---------------------------------------------------------------------------
-
-void VisualLine(std::string_view line, std::string& out) {
-    if (!HasRightToLeft(line)) {
-        out.append(line);
-        return;
-    }
-    // UTF-8 never yields more characters than bytes.
-    std::vector<FriBidiChar> text(line.size() + 1);
-    const FriBidiStrIndex n =
-        fribidi_charset_to_unicode(FRIBIDI_CHAR_SET_UTF8, line.data(), FriBidiStrIndex(line.size()), text.data());
-    if (n <= 0) {
-        out.append(line);
-        return;
-    }
-    const size_t count = size_t(n);
-    std::vector<FriBidiCharType> types(count);
-    std::vector<FriBidiBracketType> brackets(count);
-    std::vector<FriBidiLevel> levels(count);
-    std::vector<FriBidiArabicProp> joining(count);
-    fribidi_get_bidi_types(text.data(), n, types.data());
-    fribidi_get_bracket_types(text.data(), n, types.data(), brackets.data());
-    // The first strong character sets the paragraph's direction: a Hebrew
-    // name reads from the right, "Impact" followed by Arabic from the left.
-    FriBidiParType base = FRIBIDI_PAR_ON;
-    if (!fribidi_get_par_embedding_levels_ex(types.data(), brackets.data(), n, &base, levels.data())) {
-        out.append(line);
-        return;
-    }
-    fribidi_get_joining_types(text.data(), n, joining.data());
-    fribidi_join_arabic(types.data(), n, levels.data(), joining.data());
-    const FriBidiFlags flags = FRIBIDI_FLAGS_DEFAULT | FRIBIDI_FLAGS_ARABIC;
-    fribidi_shape(flags, levels.data(), n, joining.data(), text.data());
-    if (!fribidi_reorder_line(flags, types.data(), n, 0, base, levels.data(), text.data(), nullptr)) {
-        out.append(line);
-        return;
-    }
-    for (FriBidiStrIndex i = 0; i < n; ++i)
-        if (!Invisible(text[size_t(i)])) AppendCodePoint(out, text[size_t(i)]);
-}
-
-}  // namespace
-
-// ---------------------------------------------------------------------------
-// HasRightToLeft / VisualText
-// ---------------------------------------------------------------------------
 
 bool HasRightToLeft(std::string_view utf8) {
     const auto* s = reinterpret_cast<const unsigned char*>(utf8.data());
@@ -136,23 +83,8 @@ bool HasRightToLeft(std::string_view utf8) {
     return false;
 }
 
-std::string VisualText(std::string_view utf8) {
-    if (!HasRightToLeft(utf8)) return std::string(utf8);
-    std::string out;
-    out.reserve(utf8.size() + 8);
-    size_t start = 0;
-    while (true) {
-        const size_t end = utf8.find('\n', start);
-        VisualLine(utf8.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start), out);
-        if (end == std::string_view::npos) break;
-        out += '\n';
-        start = end + 1;
-    }
-    return out;
-}
-
 // ---------------------------------------------------------------------------
-// GlyphCutPoints / IsolatedText
+// GlyphCutPoints / CodePointCount / ShortenedText
 // ---------------------------------------------------------------------------
 
 namespace {
@@ -215,6 +147,14 @@ void ClusterBreaks(std::string_view utf8, std::vector<size_t>& cuts) {
     if (text) utext_close(text);
 }
 
+// A letter of a strong direction (the others take their direction from
+// their neighbours).
+bool StrongLetter(UCharDirection type) {
+    return type == U_LEFT_TO_RIGHT || type == U_RIGHT_TO_LEFT || type == U_RIGHT_TO_LEFT_ARABIC;
+}
+
+bool RightToLeftLetter(UCharDirection type) { return type == U_RIGHT_TO_LEFT || type == U_RIGHT_TO_LEFT_ARABIC; }
+
 constexpr uint32_t kFirstIsolate = 0x2066, kLastIsolateStart = 0x2068, kPopIsolate = 0x2069;
 
 }  // namespace
@@ -248,7 +188,7 @@ std::string ShortenedText(std::string_view text, const std::function<bool(const 
         out += kEllipsis;
         // The direction of the last letter kept, and the isolates left open.
         const auto* s = reinterpret_cast<const unsigned char*>(kept.data());
-        FriBidiCharType last = FRIBIDI_TYPE_ON;
+        UCharDirection last = U_OTHER_NEUTRAL;
         int open = 0;
         for (size_t i = 0, len = 0; i < kept.size(); i += len) {
             const uint32_t c = DecodeAt(s, kept.size(), i, len);
@@ -256,12 +196,12 @@ std::string ShortenedText(std::string_view text, const std::function<bool(const 
                 ++open;
             else if (c == kPopIsolate && open > 0)
                 --open;
-            const FriBidiCharType type = fribidi_get_bidi_type(c);
-            if (FRIBIDI_IS_LETTER(type)) last = type;
+            const UCharDirection type = u_charDirection(UChar32(c));
+            if (StrongLetter(type)) last = type;
         }
         // A left-to-right text needs no mark (nor could the GUI draw one).
         if (rightToLeft && HasRightToLeft(kept))
-            AppendCodePoint(out, FRIBIDI_IS_RTL(last) ? 0x200F : 0x200E);  // RLM / LRM
+            AppendCodePoint(out, RightToLeftLetter(last) ? 0x200F : 0x200E);  // RLM / LRM
         for (; open > 0; --open) AppendCodePoint(out, kPopIsolate);
         return out;
     };
@@ -277,12 +217,4 @@ std::string ShortenedText(std::string_view text, const std::function<bool(const 
     }
     if (lo > 0) return candidate(cuts[lo - 1]);
     return fits(kEllipsis) ? kEllipsis : std::string();
-}
-
-std::string IsolatedText(std::string_view name) {
-    if (!HasRightToLeft(name)) return std::string(name);
-    std::string out = "\xE2\x81\xA8";  // U+2068 FIRST STRONG ISOLATE
-    out.append(name);
-    out += "\xE2\x81\xA9";  // U+2069 POP DIRECTIONAL ISOLATE
-    return out;
 }

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "document/visual_text.h"
+#include "app/visual_text.h"
 
 namespace {
 

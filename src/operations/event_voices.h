@@ -1,0 +1,81 @@
+// event_voices.h — the edits of events that their playback voices follow at
+// once, without a rebuild: moves (with the layers and, for a drag, the
+// tracks), gains and mutes of events and of layers.
+//
+// Index
+//   VoicesAreOurs          whether this thread may walk the voice list now
+//   EventMoves             how far each event moves, and what moves with it
+//   MoveEventsWithVoices   the one move: refusal, document, voices, tracks
+//   MoveVoicesOfEvents     its voice step alone (the engine-locked part)
+//   StoreEventGains / StoreEventMute   the voices take their event's gain or mute
+//   VoiceOfResult          the voice playing a layer
+//   StoreLayerMute / StoreLayerGain / StoreFileMutes   a layer's voice takes its mute or gain
+//
+// Every command that moves an event (a drag, a nudge, a new clip offset)
+// calls MoveEventsWithVoices, so the layers and the voices never part from
+// their event, and the interface changes no voice of its own.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "operations/document_context.h"
+
+struct AudioEngine;
+struct Project;
+struct RenderResult;
+
+// The voice list belongs to the interface thread except while a task may be
+// building voices on a worker (whatever the window shows); the job's own sync
+// then brings the voices in line with the document.
+bool VoicesAreOurs();
+
+struct EventMoves {
+    // Seconds each event moves by, by event index; 0, and events past the
+    // table, stay.
+    std::vector<float> seconds;
+    // True: the event's time (its sync point) moves too. False: only what
+    // sounds moves, under a sync point that stays (a new clip offset).
+    bool eventTimes = true;
+    // True: the tracks are assigned again (a drag does on every step; the
+    // voices take their new tracks once it ends).
+    bool assignTracks = false;
+    // The command's name in the refusal's log line.
+    const char* what = "Moving events";
+};
+
+// Refused (false, nothing moved) while the document may not change. Else
+// every moved event's time (see EventMoves), the start of each of its
+// layers and, while the voices are ours (VoicesAreOurs), both start times of
+// each of its voices move by its seconds; then the tracks when asked.
+bool MoveEventsWithVoices(const DocumentContext& ctx, const EventMoves& moves);
+
+// Under the engine lock, every voice of event i starts seconds[i] later
+// (events past the table stay); the voices to move are found before the lock
+// is taken and nothing is allocated while it is held. Call it on the thread
+// that owns the voices.
+void MoveVoicesOfEvents(AudioEngine& engine, const std::vector<float>& seconds);
+
+// Every voice of event i takes gains[i] as its event gain (a negative entry,
+// and events past the table, leave theirs). Single relaxed stores the audio
+// thread reads per block, made without the lock; nothing while the voices
+// are not ours (the job's own sync brings the gains then).
+void StoreEventGains(AudioEngine& engine, const std::vector<float>& gains);
+
+// Every voice of `event` is muted when the event is or its own layer is (a
+// voice a render job built may follow its own layers: only the layer with
+// its id counts). The same stores and the same rule as StoreEventGains.
+void StoreEventMute(const Project& project, AudioEngine& engine, int event, bool muted);
+
+// The index of the voice playing the layer with `resultId`, -1 when it has
+// none. Read without the lock: call it on the thread that owns the voices.
+int VoiceOfResult(const AudioEngine& engine, int32_t resultId);
+
+// The layer's voice, if it has one, takes the layer's mute; its gain (the
+// layer's volume over the levels the level passes gave the voice, VoiceGain).
+// Relaxed stores by the owner of the voices, without the lock.
+void StoreLayerMute(AudioEngine& engine, const RenderResult& layer);
+void StoreLayerGain(AudioEngine& engine, const RenderResult& layer);
+// Every voice of a layer playing `path` takes its layer's mute.
+void StoreFileMutes(const Project& project, AudioEngine& engine, const std::string& path);
