@@ -45,6 +45,7 @@
 #include "persistence/project_load.h"
 #include "platform/file_util.h"
 #include "playback/audio_engine.h"
+#include "playback/transport.h"
 #include "playback/block_mixer.h"
 #include "playback/engine_voices.h"
 #include "playback/voice_mix.h"
