@@ -18,6 +18,7 @@
 #include "document/event.h"
 #include "document/project.h"
 #include "playback/audio_engine.h"
+#include "render/alloy_morph.h"
 #include "render/key_bytes.h"
 #include "render/processed_clip_cache.h"
 
@@ -194,22 +195,7 @@ void AddSampleFields(KeyBytes& k, const RenderResult& r, bool fillSeeded = true,
         if (r.fillChunks.empty() && fillSeeded) k.Add(r.groupTrack);
     }
     if (pitchAndLevel) k.Add(r.group);
-    if (r.procMode == 3) {
-        k.Add(r.alloyMid);
-        k.Add(r.alloyHigh);
-        k.Add(r.alloyEnv);
-        k.Add(r.hasAlloyCurves);
-        if (r.hasAlloyCurves) {
-            k.Add(r.alloyWeightCurve);
-            k.Add(r.alloyIntensityCurve);
-        }
-        k.Add(r.alloyMorph);
-        k.Add(r.alloyAlgo);
-        k.Add(r.alloyTransferDepth);
-        k.Add(r.alloyAttackGraft);
-        k.Add(r.alloyMicroPitch);
-        k.Add(r.alloyFilterBands);
-    }
+    if (r.procMode == 3) AddAlloySettings(k, r);
 }
 
 }  // namespace

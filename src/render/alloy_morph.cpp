@@ -30,6 +30,11 @@ std::string AlloyInputBytes(const RenderResult& r) {
     k.Add(r.sourceDuration);
     k.Add(r.duration);
     k.Add(r.stereo);
+    AddAlloySettings(k, r);
+    return std::move(k.bytes);
+}
+
+void AddAlloySettings(KeyBytes& k, const RenderResult& r) {
     k.Add(r.alloyMid);
     k.Add(r.alloyHigh);
     k.Add(r.alloyEnv);
@@ -44,7 +49,6 @@ std::string AlloyInputBytes(const RenderResult& r) {
     k.Add(r.alloyAttackGraft);
     k.Add(r.alloyMicroPitch);
     k.Add(r.alloyFilterBands);
-    return std::move(k.bytes);
 }
 
 size_t AlloyCacheKeyHash::operator()(const AlloyCacheKey& key) const {

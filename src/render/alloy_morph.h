@@ -3,6 +3,7 @@
 // Index
 //   AlloyCacheKey / AlloyCacheEntry / AlloyCache   finished morphs by what they are made of, rate and stereo
 //   AlloyInputBytes                                 the exact inputs of a result's morph, as bytes
+//   AddAlloySettings                                the alloy's own settings, for every key of a morph
 //   gAlloyCache                                     the cache of the program
 //   RenderAlloyResult                               cache lookup, algorithm by alloyAlgo, store
 //   ClearAlloyCache                                 a full render and a new project start afresh
@@ -31,6 +32,7 @@
 #include <vector>
 
 struct RenderResult;
+struct KeyBytes;
 struct VoiceAudio;
 
 // 256 MiB of samples: voices are decoded again whenever the playhead comes
@@ -70,6 +72,9 @@ extern AlloyCache gAlloyCache;
 
 // Every field of `result` an alloy algorithm reads, as bytes compared exactly.
 std::string AlloyInputBytes(const RenderResult& result);
+// The alloy's own settings (bands, envelope, curves, algorithm and its
+// options) in the one order every key of a morph adds them.
+void AddAlloySettings(KeyBytes& k, const RenderResult& result);
 
 // The alloy audio of `result` at `sampleRate`, stereo when asked: the voice's
 // left (and right when stereo), stereo flag and sample count. Results with an

@@ -50,6 +50,21 @@ bool TimesUsable(float limit, const RenderResult& r) {
 // The stagger of an earlier pass; a corrupt value counts as none.
 float SafeOffset(const RenderResult& r) { return std::isfinite(r.deconOffset) ? r.deconOffset : 0.0f; }
 
+// The results a pass works on (unmuted, their times usable) and where the
+// last of them ends, an earlier pass's stagger counted in when `staggered`.
+std::vector<uint8_t> ActiveResults(const std::vector<RenderResult>& results, float limit, bool staggered,
+                                   float& timelineEnd) {
+    std::vector<uint8_t> active(results.size(), 0);
+    for (size_t i = 0; i < results.size(); ++i) {
+        const RenderResult& r = results[i];
+        if (r.muted || !TimesUsable(limit, r)) continue;
+        active[i] = 1;
+        const float end = staggered ? SafeOffset(r) + r.startTime + r.duration : r.startTime + r.duration;
+        timelineEnd = std::max(timelineEnd, end);
+    }
+    return active;
+}
+
 // trunc(q) clamped into lo..hi without ever converting an out-of-range float.
 int ClampedTrunc(float q, int lo, int hi) {
     if (!(q > static_cast<float>(lo))) return lo;  // also NaN
@@ -162,14 +177,8 @@ void DeconflictPass(Project& project) {
     const float limit = ProjectTimeLimit(project);
     const size_t n = results.size();
 
-    std::vector<uint8_t> active(n, 0);
     float timelineEnd = 0;
-    for (size_t i = 0; i < n; ++i) {
-        const RenderResult& r = results[i];
-        if (r.muted || !TimesUsable(limit, r)) continue;
-        active[i] = 1;
-        timelineEnd = std::max(timelineEnd, SafeOffset(r) + r.startTime + r.duration);
-    }
+    const std::vector<uint8_t> active = ActiveResults(results, limit, true, timelineEnd);
     if (!(timelineEnd > 0)) return;
     timelineEnd = std::min(timelineEnd, limit + 1.0f);
     const int cells = static_cast<int>(timelineEnd / kCell) + 1;
@@ -298,14 +307,8 @@ void DensityPass(Project& project) {
     const float limit = ProjectTimeLimit(project);
     const size_t n = results.size();
 
-    std::vector<uint8_t> active(n, 0);
     float timelineEnd = 0;
-    for (size_t i = 0; i < n; ++i) {
-        const RenderResult& r = results[i];
-        if (r.muted || !TimesUsable(limit, r)) continue;
-        active[i] = 1;
-        timelineEnd = std::max(timelineEnd, r.startTime + r.duration);
-    }
+    const std::vector<uint8_t> active = ActiveResults(results, limit, false, timelineEnd);
     if (!(timelineEnd > 0)) return;
     const int bins = static_cast<int>(kBinsPerSecond * timelineEnd) + 1;
 
