@@ -204,17 +204,13 @@ void MakeSupportLayers(LayerBuildContext& ctx, int alloyCount) {
         if (level > peak) break;
         float u0 = 0.0f;
         float u1 = 0.0f;
-        if (!IntensitySpanAbove(event, level, u0, u1)) continue;
-        float r = NextRenderRandom(state);
-        u0 = std::clamp(u0 + (r - 0.5f) * 0.06f, 0.0f, 0.95f);
-        r = NextRenderRandom(state);
-        u1 = std::clamp(u1 + (r - 0.5f) * 0.06f, u0 + 0.05f, 1.0f);
+        if (!JitteredSpanAbove(event, level, 0.06f, state, u0, u1)) continue;
         const float spanStart = ctx.eventStart + u0 * eventLength;
         const float len = (u1 - u0) * eventLength;
         if (len < 0.1f) continue;
 
         const float mid = (u0 + u1) * 0.5f;
-        r = NextRenderRandom(state);
+        float r = NextRenderRandom(state);
         const float w = std::clamp(SampleEventCurve(event, mid) + (r - 0.5f) * s * 0.4f, 0.0f, 1.0f);
         const float intensity = SampleCurve256(event.intensity, mid) * event.intensityScale;
         std::vector<RenderCandidate>& list =

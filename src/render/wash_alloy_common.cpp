@@ -1,7 +1,7 @@
 // wash_alloy_common.cpp — helpers shared by the alloy, wash and threshold builders.
 //
 // Index
-//   IntensitySpanAbove
+//   IntensitySpanAbove / JitteredSpanAbove
 //   EventPositionOfPoint / EventWeightExtremes
 #include "render/wash_alloy_common.h"
 
@@ -21,6 +21,15 @@ bool IntensitySpanAbove(const Event& event, float level, float& u0, float& u1) {
     if (first < 0) return false;
     u0 = static_cast<float>(first) / 256.0f;
     u1 = static_cast<float>(last + 1) / 256.0f;
+    return true;
+}
+
+bool JitteredSpanAbove(const Event& event, float level, float jitter, uint32_t& state, float& u0, float& u1) {
+    if (!IntensitySpanAbove(event, level, u0, u1)) return false;
+    float r = NextRenderRandom(state);
+    u0 = std::clamp(u0 + (r - 0.5f) * jitter, 0.0f, 0.95f);
+    r = NextRenderRandom(state);
+    u1 = std::clamp(u1 + (r - 0.5f) * jitter, u0 + 0.05f, 1.0f);
     return true;
 }
 

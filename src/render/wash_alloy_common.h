@@ -3,10 +3,12 @@
 //
 // Index
 //   IntensitySpanAbove     first..last point of the intensity curve at or above a level
+//   JitteredSpanAbove      that span, each end moved by a random share of up to `jitter` / 2
 //   EventPositionOfPoint   where point i of a layer's 256-point gain lies in its event
 //   EventWeightExtremes    lowest and highest weight over the event
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -19,6 +21,11 @@
 // u1 = (last + 1) / 256 of the points at or above `level`. False when no
 // point reaches it.
 bool IntensitySpanAbove(const Event& event, float level, float& u0, float& u1);
+
+// IntensitySpanAbove with each end moved by (r - 0.5) x jitter for the next
+// two draws r of `state` (u0 within 0..0.95, u1 at least 0.05 after it), as
+// the span builders place their layers.
+bool JitteredSpanAbove(const Event& event, float level, float jitter, uint32_t& state, float& u0, float& u1);
 
 // The share of the event (clamped to 0..1) at which point i of the layer's
 // 256-point intensity gain plays.

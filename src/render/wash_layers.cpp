@@ -320,11 +320,7 @@ void BuildThresholdLayers(LayerBuildContext& ctx) {
         if (threshold > peak) break;
         float u0 = 0.0f;
         float u1 = 0.0f;
-        if (!IntensitySpanAbove(event, threshold, u0, u1)) continue;
-        float r = NextRenderRandom(state);
-        u0 = std::clamp(u0 + (r - 0.5f) * 0.05f, 0.0f, 0.95f);
-        r = NextRenderRandom(state);
-        u1 = std::clamp(u1 + (r - 0.5f) * 0.05f, u0 + 0.05f, 1.0f);
+        if (!JitteredSpanAbove(event, threshold, 0.05f, state, u0, u1)) continue;
         const float spanStart = ctx.eventStart + u0 * eventLength;
         const float len = (u1 - u0) * eventLength;
         if (len < 0.06f) continue;
