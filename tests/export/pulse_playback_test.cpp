@@ -34,6 +34,16 @@ namespace {
 constexpr double kContentSeconds = 11.0;
 constexpr double kComparedSeconds = 10.0;
 constexpr float kAudible = 1e-3f;
+// Under the race detector one callback may cost more than the whole queue the
+// stream keeps (70 ms against about 20): the clock then sees the device wait
+// for frames the server bridged from its own buffer, so the gap counts are
+// held to the recording in ordinary builds only (the recording itself is
+// compared in every build).
+#if defined(__SANITIZE_THREAD__)
+constexpr bool kGapCountsHold = false;
+#else
+constexpr bool kGapCountsHold = true;
+#endif
 
 // Stretches of at least 2 ms in which both channels are exactly zero, from
 // frame `from` on for `frames` frames: what the sink played without our
@@ -206,9 +216,11 @@ TEST_F(PulsePlayback, TheSinkRecordingEqualsTheOfflineMix) {
     EXPECT_GT(check.largest, 0.05);
     // The program counts the stream's gaps from the stream's clock: as many
     // as the recording holds (none, unless the machine starved the stream).
-    EXPECT_EQ(size_t(outputGaps), silences.size()) << figures;
-    if (silences.empty()) {
-        EXPECT_EQ(lateCallbacks, 0u) << figures;
+    if (kGapCountsHold) {
+        EXPECT_EQ(size_t(outputGaps), silences.size()) << figures;
+        if (silences.empty()) {
+            EXPECT_EQ(lateCallbacks, 0u) << figures;
+        }
     }
 }
 
@@ -224,8 +236,10 @@ TEST_F(PulsePlayback, AStallOfTheOutputIsLeftOutWhereTheServerLoggedIt) {
     // and at most a quarter shorter (a loaded server takes a while to play
     // again once it ran dry, which the stream's clock cannot see).
     EXPECT_EQ(silences.size(), 2u) << figures;
-    EXPECT_EQ(size_t(outputGaps), silences.size()) << figures;
-    EXPECT_LE(outputGapMs, silenceMs + 15.0 * double(silences.size())) << figures;
+    if (kGapCountsHold) {
+        EXPECT_EQ(size_t(outputGaps), silences.size()) << figures;
+        EXPECT_LE(outputGapMs, silenceMs + 15.0 * double(silences.size())) << figures;
+    }
     EXPECT_GE(outputGapMs, 0.75 * silenceMs) << figures;
     EXPECT_GE(lateCallbacks, silences.size());
     EXPECT_TRUE(check.ok) << check.problem << "; the output: " << figures;
