@@ -329,10 +329,7 @@ static void BM_OpenHourLongestFrame(benchmark::State& state) {
         HeadlessGui gui;
         NullFrameBackend backend(1280, 720);
         FrameDriver driver;
-        driver.backend = &backend;
-        driver.appRunning = true;
-        driver.drawUI = DrawUI;
-        gUiFrame.firstFrameDone = true;
+        DriveProgramHeadless(driver, backend);
         gAudioEngine.streamVoices = 1;
         gAppState.pendingOpenPath = path;
         QuietStdout(true);

@@ -63,10 +63,7 @@ TEST(LargeOpenFrames, NoFrameWaitsForTheProbeTheBedsOrTheirTrackAssignment) {
     HeadlessGui gui;
     NullFrameBackend backend(1280, 720);
     FrameDriver driver;
-    driver.backend = &backend;
-    driver.appRunning = true;
-    driver.drawUI = DrawUI;
-    gUiFrame.firstFrameDone = true;  // no library folders of this machine
+    DriveProgramHeadless(driver, backend);
     gAudioEngine.streamVoices = 1;   // as the program's audio start sets it
     gAppState.pendingOpenPath = path;
     RenderFrame(driver, gAppState);  // the open itself

@@ -228,10 +228,7 @@ TEST(ShellQuit, APendingProjectWaitsForTheExportToEnd) {
     HeadlessGui gui;
     NullFrameBackend backend(1280, 720);
     FrameDriver driver;
-    driver.backend = &backend;
-    driver.appRunning = true;
-    driver.drawUI = DrawUI;
-    gUiFrame.firstFrameDone = true;  // no library folders of this machine
+    DriveProgramHeadless(driver, backend);
     gAppState.pendingOpenPath = "/films/reel1.tlproj";
     gAppState.toastText.clear();
     gAppState.exportRunning = true;

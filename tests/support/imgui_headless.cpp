@@ -7,7 +7,10 @@
 #include <cstdint>
 #include <utility>
 
+#include "app/frame_driver.h"
 #include "app/imgui_compat.h"
+#include "app/null_frame_backend.h"
+#include "ui/draw_ui.h"
 
 HeadlessGui::HeadlessGui(float w, float h) : width(w), height(h) {
     context = ImGui::CreateContext();
@@ -82,4 +85,11 @@ void HeadlessGui::Click(float x, float y, const std::function<void()>& frame, in
     frame();
     SetButton(button, false);
     frame();
+}
+
+void DriveProgramHeadless(FrameDriver& driver, NullFrameBackend& backend) {
+    driver.backend = &backend;
+    driver.appRunning = true;
+    driver.drawUI = DrawUI;
+    gUiFrame.firstFrameDone = true;
 }

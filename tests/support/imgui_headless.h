@@ -11,6 +11,8 @@
 //     Click            move, press, release: one frame each, drawn by the caller's frame
 //     MapKeysAsSdl     the named keys (Tab, arrows, Enter, Escape, ...) at the
 //                      SDL scancodes, as the SDL back-end maps them
+//   DriveProgramHeadless  a frame driver that runs the program's own frames
+//                      (DrawUI) over the null back-end
 //
 // Input follows Dear ImGui 1.86: there is no queue, so a press and its
 // release must be given in different frames. Keys are SDL scancodes, as the
@@ -48,3 +50,11 @@ public:
     float width;
     float height;
 };
+
+struct FrameDriver;
+class NullFrameBackend;
+
+// `driver` draws the program's frames (DrawUI, running) into `backend`, as
+// the shell sets it up, and the first frame counts as done so that no
+// library folder of this machine is scanned. A HeadlessGui must be alive.
+void DriveProgramHeadless(FrameDriver& driver, NullFrameBackend& backend);
