@@ -128,19 +128,15 @@ bool Followable(const Project& project, std::vector<int>& changingBeds) {
 
 // ---- InTurn -------------------------------------------------------------------------
 
-// What the passes read of one layer, and what the packings decided for it.
-struct Layer {
+// One layer as the passes see it: the pass end's own packing item (where it
+// stands, its gain, event, group, and the track and budget mute the last
+// pass end decided), so a field the packing comes to read is kept here too,
+// and what else the band mask and the used list read of it.
+struct Layer : PackItem {
     float key = 0;  // PassEndOrderKey of the start
-    float start = 0;
-    float duration = 0;
-    float gain = 1;
     float userVolume = 1;
     float weight = 0.5f;
-    int32_t eventIdx = 0;
-    int32_t group = 0;
-    int32_t groupTrack = -1;   // the last pass end's
     bool fixedMute = false;    // muted for another reason than the budget
-    bool budgetMuted = false;  // by the last pass end
     bool assignMuted = false;  // by the track assignment over the same results
     bool hasFile = false;
     int bornPass = 1;          // the pass whose end first took it in
@@ -196,7 +192,7 @@ private:
     std::vector<float> groupKeys_[3];
     TrackCrowding crowding_[3];
     std::vector<std::vector<int>> byEvent_;
-    std::vector<uint8_t> hero_, bed_, fill_;
+    std::vector<uint8_t> hero_, fill_;
     std::vector<int> heroes_;
     int firstClip_ = INT_MAX;  // a pass rebuilds Clips before this event first
     int clipCount_ = 0;
@@ -239,17 +235,11 @@ private:
 
 Layer InTurn::LayerOf(const RenderResult& r, int bornPass) const {
     Layer l;
+    static_cast<PackItem&>(l) = PackItemOf(project_, r);
     l.key = PassEndOrderKey(r.startTime);
-    l.start = r.startTime;
-    l.duration = r.duration;
-    l.gain = r.layerGain;
     l.userVolume = r.userVolume;
     l.weight = r.weight;
-    l.eventIdx = r.eventIdx;
-    l.group = r.group;
-    l.groupTrack = r.groupTrack;
     l.fixedMute = (r.muteReasons & ~kMuteBudget) != 0 || (r.muted && r.muteReasons == 0);
-    l.budgetMuted = (r.muteReasons & kMuteBudget) != 0;
     l.hasFile = !r.filepath.empty();
     l.bornPass = bornPass;
     return l;
@@ -261,13 +251,11 @@ void InTurn::Construct(const std::vector<int>& changingBeds) {
     if (!changingBeds.empty()) firstChangingBed_ = *std::min_element(changingBeds.begin(), changingBeds.end());
     byPlace_.resize(n);
     hero_.resize(n);
-    bed_.resize(n);
     fill_.resize(n);
     byEvent_.resize(n);
     for (size_t e = 0; e < n; ++e) {
         const Event& event = project_.events[e];
         hero_[e] = event.hero ? 1 : 0;
-        bed_[e] = event.shape == kShapeBed ? 1 : 0;
         fill_[e] = event.shape == kShapeFill ? 1 : 0;
         if (event.hero) heroes_.push_back(int(e));
         if (ClipWithFile(event)) {
@@ -366,22 +354,11 @@ void InTurn::AddToCrowding(int eventIndex) {
     if (layers > 0) crowding_[group].AddEvent(hero_[size_t(eventIndex)] != 0, layers, first, last);
 }
 
+// The group's layers as the packings take them, in results order.
 void InTurn::FillItems(int g) {
     const std::vector<int>& order = groupOrder_[g];
     items_.resize(order.size());
-    for (size_t p = 0; p < order.size(); ++p) {
-        const Layer& l = layers_[size_t(order[p])];
-        PackItem& item = items_[p];
-        item.start = l.start;
-        item.duration = l.duration;
-        item.gain = l.gain;
-        item.eventIdx = l.eventIdx;
-        item.group = l.group;
-        item.hero = hero_[size_t(l.eventIdx)] != 0;
-        item.bed = bed_[size_t(l.eventIdx)] != 0;
-        item.groupTrack = l.groupTrack;
-        item.budgetMuted = l.budgetMuted;
-    }
+    for (size_t p = 0; p < order.size(); ++p) items_[p] = static_cast<const PackItem&>(layers_[size_t(order[p])]);
 }
 
 void InTurn::PackPassEnd(int g) {
