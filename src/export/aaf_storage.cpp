@@ -328,24 +328,39 @@ AafStatus AafSetStrongRef(AafObject* parent, uint16_t pid, std::string_view name
     return AafStatus::Ok;
 }
 
-AafStatus AafCreateVector(AafObject* parent, uint16_t pid, std::string_view name, AafEmpty empty) {
+namespace {
+
+// A vector or set property, named, still without children.
+AafStatus CreateCollection(AafObject* parent, uint16_t pid, AafForm form, std::string_view name, AafEmpty empty,
+                           AafProperty** out) {
     if (!ValidPropertyName(name)) return AafStatus::InvalidName;
-    AafProperty* p = nullptr;
-    AafStatus s = AddProperty(parent, pid, AafForm::StrongVector, &p);
+    AafStatus s = AddProperty(parent, pid, form, out);
     if (s != AafStatus::Ok) return s;
-    p->name = name;
-    p->empty = empty;
+    (*out)->name = name;
+    (*out)->empty = empty;
     return AafStatus::Ok;
 }
 
-AafStatus AafAppendToVector(AafObject* parent, uint16_t pid, AafObject* child) {
+// The child, adopted, as the last of the parent's vector or set `pid`.
+AafStatus AddToCollection(AafObject* parent, uint16_t pid, AafForm form, AafObject* child) {
     AafProperty* p = nullptr;
-    AafStatus s = FindCollection(parent, pid, AafForm::StrongVector, &p);
+    AafStatus s = FindCollection(parent, pid, form, &p);
     if (s == AafStatus::Ok) s = AdoptChild(parent, child);
     if (s != AafStatus::Ok) return s;
     p->children.push_back(child);
     child->attached = true;
     return AafStatus::Ok;
+}
+
+}  // namespace
+
+AafStatus AafCreateVector(AafObject* parent, uint16_t pid, std::string_view name, AafEmpty empty) {
+    AafProperty* p = nullptr;
+    return CreateCollection(parent, pid, AafForm::StrongVector, name, empty, &p);
+}
+
+AafStatus AafAppendToVector(AafObject* parent, uint16_t pid, AafObject* child) {
+    return AddToCollection(parent, pid, AafForm::StrongVector, child);
 }
 
 AafStatus AafCreateSet(AafObject* parent, uint16_t pid, std::string_view name, uint16_t keyPid,
@@ -353,23 +368,15 @@ AafStatus AafCreateSet(AafObject* parent, uint16_t pid, std::string_view name, u
     if (!ValidPropertyName(name)) return AafStatus::InvalidName;
     if (keySize != 16 && keySize != 32) return AafStatus::BadKey;
     AafProperty* p = nullptr;
-    AafStatus s = AddProperty(parent, pid, AafForm::StrongSet, &p);
+    AafStatus s = CreateCollection(parent, pid, AafForm::StrongSet, name, empty, &p);
     if (s != AafStatus::Ok) return s;
-    p->name = name;
-    p->empty = empty;
     p->keyPid = keyPid;
     p->keySize = keySize;
     return AafStatus::Ok;
 }
 
 AafStatus AafAddToSet(AafObject* parent, uint16_t pid, AafObject* child) {
-    AafProperty* p = nullptr;
-    AafStatus s = FindCollection(parent, pid, AafForm::StrongSet, &p);
-    if (s == AafStatus::Ok) s = AdoptChild(parent, child);
-    if (s != AafStatus::Ok) return s;
-    p->children.push_back(child);
-    child->attached = true;
-    return AafStatus::Ok;
+    return AddToCollection(parent, pid, AafForm::StrongSet, child);
 }
 
 // --- Weak references ---------------------------------------------------------------

@@ -56,10 +56,12 @@ uint32_t GetLe32(const uint8_t* at) {
     return uint32_t(at[0]) | uint32_t(at[1]) << 8 | uint32_t(at[2]) << 16 | uint32_t(at[3]) << 24;
 }
 
-bool ReadAt(int fd, void* buffer, size_t size, off_t offset) {
-    auto* bytes = static_cast<uint8_t*>(buffer);
+// Runs a positioned read or write until all `size` bytes are through
+// (either may move fewer at a time); false on an error or the file's end.
+template <class Byte, class Transfer>
+bool WholeAt(Byte* bytes, size_t size, off_t offset, Transfer&& transfer) {
     while (size > 0) {
-        const ssize_t n = ::pread(fd, bytes, size, offset);
+        const ssize_t n = transfer(bytes, size, offset);
         if (n <= 0) return false;
         bytes += n;
         size -= size_t(n);
@@ -68,16 +70,14 @@ bool ReadAt(int fd, void* buffer, size_t size, off_t offset) {
     return true;
 }
 
+bool ReadAt(int fd, void* buffer, size_t size, off_t offset) {
+    return WholeAt(static_cast<uint8_t*>(buffer), size, offset,
+                   [fd](uint8_t* at, size_t n, off_t from) { return ::pread(fd, at, n, from); });
+}
+
 bool WriteAt(int fd, const void* buffer, size_t size, off_t offset) {
-    const auto* bytes = static_cast<const uint8_t*>(buffer);
-    while (size > 0) {
-        const ssize_t n = ::pwrite(fd, bytes, size, offset);
-        if (n <= 0) return false;
-        bytes += n;
-        size -= size_t(n);
-        offset += n;
-    }
-    return true;
+    return WholeAt(static_cast<const uint8_t*>(buffer), size, offset,
+                   [fd](const uint8_t* at, size_t n, off_t from) { return ::pwrite(fd, at, n, from); });
 }
 
 // Moves everything from `from` to the end of the file back to `to` and cuts

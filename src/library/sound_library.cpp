@@ -67,25 +67,25 @@ bool LibraryChangesWait(const SoundLibrary& library) {
 // Scan texts
 // ---------------------------------------------------------------------------
 
-void SetScanStatus(SoundLibrary& library, std::string_view text) {
+namespace {
+
+// The scan's texts are written by the scanner and read by the interface.
+void SetScanText(SoundLibrary& library, char (&field)[256], std::string_view text) {
     std::lock_guard<std::mutex> lock(library.scanTextMutex);
-    CopyTextField(library.scanStatus, text);
+    CopyTextField(field, text);
 }
 
-std::string GetScanStatus(const SoundLibrary& library) {
+std::string GetScanText(const SoundLibrary& library, const char (&field)[256]) {
     std::lock_guard<std::mutex> lock(library.scanTextMutex);
-    return std::string(library.scanStatus);
+    return std::string(field);
 }
 
-void SetScanError(SoundLibrary& library, std::string_view text) {
-    std::lock_guard<std::mutex> lock(library.scanTextMutex);
-    CopyTextField(library.scanError, text);
-}
+}  // namespace
 
-std::string GetScanError(const SoundLibrary& library) {
-    std::lock_guard<std::mutex> lock(library.scanTextMutex);
-    return std::string(library.scanError);
-}
+void SetScanStatus(SoundLibrary& library, std::string_view text) { SetScanText(library, library.scanStatus, text); }
+std::string GetScanStatus(const SoundLibrary& library) { return GetScanText(library, library.scanStatus); }
+void SetScanError(SoundLibrary& library, std::string_view text) { SetScanText(library, library.scanError, text); }
+std::string GetScanError(const SoundLibrary& library) { return GetScanText(library, library.scanError); }
 
 void AddFailedFile(SoundLibrary& library, std::string_view fileName) {
     std::string copy(fileName);  // allocate outside the lock

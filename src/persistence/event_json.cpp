@@ -135,14 +135,8 @@ void WriteEventJson(JsonWriter& w, const Event& e, const CollectedAudioMap& coll
         JsonWriteCurve(w, "traceGain", e.traceGain);
     }
     if (!e.bounceSource.empty()) {
-        JsonWriteKey(w, "bounceSource");
-        JsonBeginArray(w);
-        for (const Event& source : e.bounceSource) {
-            JsonBeginObject(w);
-            WriteEventJson(w, source, collected);
-            JsonEndObject(w);
-        }
-        JsonEndArray(w);
+        JsonWriteObjectList(w, "bounceSource", e.bounceSource,
+                            [&](const Event& source) { WriteEventJson(w, source, collected); });
     }
 }
 
@@ -187,16 +181,11 @@ void WriteResultJson(JsonWriter& w, const RenderResult& r, const CollectedAudioM
     if (r.hasDeconGain) JsonWriteNumberList(w, "deconGain", r.deconGain.data(), r.deconGain.size());
     if (r.hasEqGains) JsonWriteNumberList(w, "eqGains", r.eqGains.data(), r.eqGains.size());
     if (r.procMode == 1 && !r.fillChunks.empty()) {
-        JsonWriteKey(w, "fillChunks");
-        JsonBeginArray(w);
-        for (const FillChunk& c : r.fillChunks) {
-            JsonBeginObject(w);
+        JsonWriteObjectList(w, "fillChunks", r.fillChunks, [&](const FillChunk& c) {
             JsonWriteInt(w, "s", c.s);
             JsonWriteInt(w, "l", c.l);
             JsonWriteInt(w, "x", c.x);
-            JsonEndObject(w);
-        }
-        JsonEndArray(w);
+        });
     }
     if (r.procMode == 3) {
         JsonWriteNumber(w, "alloyMorph", r.alloyMorph);

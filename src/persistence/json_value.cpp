@@ -1,7 +1,7 @@
 // json_value.cpp — the lenient and the strict JSON readers.
 //
 // Index
-//   shared helpers       whitespace, UTF-8 append, locale-free number conversion
+//   shared helpers       whitespace, locale-free number conversion
 //   lenient reader       ParseJsonValue and its string rule
 //   lookups              JsonGetMember ... JsonGetInt
 //   strict reader        ParseManifestJson*
@@ -11,6 +11,8 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+
+#include "document/shortened_text.h"
 
 // ---------------------------------------------------------------------------
 // Shared helpers
@@ -28,24 +30,6 @@ int HexDigitValue(char c) {
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
-}
-
-void AppendCodePoint(std::string& out, unsigned cp) {
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
 }
 
 // Whether a decimal number text that is out of the double range is too
@@ -537,15 +521,35 @@ bool ParseManifestJsonString(ManifestJsonCursor& c, std::string& out) {
     return false;
 }
 
-bool ParseManifestJsonObject(ManifestJsonCursor& c, ManifestJsonValue& out) {
-    out.type = kJsonObject;
-    ++c.pos;  // '{'
+// The rest of an object or array after its opening bracket: nothing, or
+// items read by `one` and parted by commas, up to `close`.
+template <class One>
+bool ParseManifestList(ManifestJsonCursor& c, char close, One&& one) {
+    ++c.pos;  // the opening bracket
     SkipManifestSpace(c);
-    if (c.pos < c.end && *c.pos == '}') {
+    if (c.pos < c.end && *c.pos == close) {
         ++c.pos;
         return true;
     }
     for (;;) {
+        if (!one()) return false;
+        SkipManifestSpace(c);
+        if (c.pos >= c.end) return false;
+        if (*c.pos == ',') {
+            ++c.pos;
+            continue;
+        }
+        if (*c.pos == close) {
+            ++c.pos;
+            return true;
+        }
+        return false;
+    }
+}
+
+bool ParseManifestJsonObject(ManifestJsonCursor& c, ManifestJsonValue& out) {
+    out.type = kJsonObject;
+    return ParseManifestList(c, '}', [&] {
         SkipManifestSpace(c);
         ManifestJsonPair m;
         if (!ParseManifestJsonString(c, m.key)) return false;
@@ -554,44 +558,18 @@ bool ParseManifestJsonObject(ManifestJsonCursor& c, ManifestJsonValue& out) {
         ++c.pos;
         if (!ParseManifestJsonValue(c, m.value)) return false;
         out.members.push_back(std::move(m));
-        SkipManifestSpace(c);
-        if (c.pos >= c.end) return false;
-        if (*c.pos == ',') {
-            ++c.pos;
-            continue;
-        }
-        if (*c.pos == '}') {
-            ++c.pos;
-            return true;
-        }
-        return false;
-    }
+        return true;
+    });
 }
 
 bool ParseManifestJsonArray(ManifestJsonCursor& c, ManifestJsonValue& out) {
     out.type = kJsonArray;
-    ++c.pos;  // '['
-    SkipManifestSpace(c);
-    if (c.pos < c.end && *c.pos == ']') {
-        ++c.pos;
-        return true;
-    }
-    for (;;) {
+    return ParseManifestList(c, ']', [&] {
         ManifestJsonValue element;
         if (!ParseManifestJsonValue(c, element)) return false;
         out.elements.push_back(std::move(element));
-        SkipManifestSpace(c);
-        if (c.pos >= c.end) return false;
-        if (*c.pos == ',') {
-            ++c.pos;
-            continue;
-        }
-        if (*c.pos == ']') {
-            ++c.pos;
-            return true;
-        }
-        return false;
-    }
+        return true;
+    });
 }
 
 bool ParseManifestJsonValue(ManifestJsonCursor& c, ManifestJsonValue& out) {

@@ -135,39 +135,33 @@ void JsonWriteCurve(JsonWriter& w, std::string_view key, const std::array<float,
     JsonWriteCurve(w, key, curve.data(), 256);
 }
 
-void JsonBeginObject(JsonWriter& w) {
+namespace {
+
+// An object or array opens on a line of its own, one level deeper inside,
+// and closes on a line of its own at its opening's level.
+void OpenNested(JsonWriter& w, char bracket) {
     if (w.pending) w.out.push_back(',');
     w.out.push_back('\n');
     Indent(w, w.level);
-    w.out.push_back('{');
+    w.out.push_back(bracket);
     ++w.level;
     w.pending = false;
 }
 
-void JsonEndObject(JsonWriter& w) {
+void CloseNested(JsonWriter& w, char bracket) {
     --w.level;
     w.out.push_back('\n');
     Indent(w, w.level);
-    w.out.push_back('}');
+    w.out.push_back(bracket);
     w.pending = true;
 }
 
-void JsonBeginArray(JsonWriter& w) {
-    if (w.pending) w.out.push_back(',');
-    w.out.push_back('\n');
-    Indent(w, w.level);
-    w.out.push_back('[');
-    ++w.level;
-    w.pending = false;
-}
+}  // namespace
 
-void JsonEndArray(JsonWriter& w) {
-    --w.level;
-    w.out.push_back('\n');
-    Indent(w, w.level);
-    w.out.push_back(']');
-    w.pending = true;
-}
+void JsonBeginObject(JsonWriter& w) { OpenNested(w, '{'); }
+void JsonEndObject(JsonWriter& w) { CloseNested(w, '}'); }
+void JsonBeginArray(JsonWriter& w) { OpenNested(w, '['); }
+void JsonEndArray(JsonWriter& w) { CloseNested(w, ']'); }
 
 void JsonBeginListElement(JsonWriter& w, bool first) {
     if (!first) w.out.push_back(',');

@@ -6,6 +6,7 @@
 //   AppendJsonCurveNumber      "%.4g" (curve points, picture-trace rows), null if not finite
 //   JsonWriteKey ... JsonWriteCurve          members (curve points "%.4g" where that holds them, else whole)
 //   JsonBeginObject / JsonEndObject / JsonBeginArray / JsonEndArray
+//   JsonWriteObjectList        an array of objects, one an item
 //   block lists, flat string lists, row lists   the list forms the file writers use
 //   U64ToHex / HexToU64        content hashes as 16 hex digits
 //
@@ -45,6 +46,19 @@ void JsonBeginObject(JsonWriter& w);
 void JsonEndObject(JsonWriter& w);
 void JsonBeginArray(JsonWriter& w);
 void JsonEndArray(JsonWriter& w);
+
+// Member `key`: an array of one object per item, whose members `write(item)` writes.
+template <class Items, class Write>
+void JsonWriteObjectList(JsonWriter& w, std::string_view key, const Items& items, Write&& write) {
+    JsonWriteKey(w, key);
+    JsonBeginArray(w);
+    for (const auto& item : items) {
+        JsonBeginObject(w);
+        write(item);
+        JsonEndObject(w);
+    }
+    JsonEndArray(w);
+}
 
 // Block list: key, then "[" on its own line, one element per line.
 void JsonWriteNumberList(JsonWriter& w, std::string_view key, const std::vector<float>& values);

@@ -85,28 +85,20 @@ std::set<std::string> CollectFileIds(const Project& p) {
 
 void WriteFileRefs(JsonWriter& w, const std::set<std::string>& ids, const CollectedAudioMap& collected) {
     FileRegistry& registry = FileRegistry::Instance();
-    JsonWriteKey(w, "fileRefs");
-    JsonBeginArray(w);
-    for (const std::string& id : ids) {
+    JsonWriteObjectList(w, "fileRefs", ids, [&](const std::string& id) {
         FileRef ref;
         registry.GetFileRef(id, ref);  // an unknown id keeps an empty path
-        JsonBeginObject(w);
         // The id as the document uses it: the registry may know it as an alias
         // of another id, and every reference must still find its own entry.
         JsonWriteStringMember(w, "id", id);
         if (ref.hash != 0) JsonWriteStringMember(w, "hash", U64ToHex(ref.hash));
         if (ref.size != 0) JsonWriteStringMember(w, "size", std::to_string(ref.size));
         JsonWriteStringMember(w, "path", LookupCollectedPath(collected, ref.path));
-        JsonEndObject(w);
-    }
-    JsonEndArray(w);
+    });
 }
 
 void WriteUserShapes(JsonWriter& w, const std::vector<UserShape>& shapes) {
-    JsonWriteKey(w, "userShapes");
-    JsonBeginArray(w);
-    for (const UserShape& s : shapes) {
-        JsonBeginObject(w);
+    JsonWriteObjectList(w, "userShapes", shapes, [&](const UserShape& s) {
         JsonWriteStringMember(w, "name", TextFieldView(s.name));
         JsonWriteStringMember(w, "keywords", TextFieldView(s.keywords));
         JsonWriteNumber(w, "defaultDuration", s.defaultDuration);
@@ -117,23 +109,16 @@ void WriteUserShapes(JsonWriter& w, const std::vector<UserShape>& shapes) {
         JsonWriteNumber(w, "syncOffset", s.syncOffset);
         JsonWriteCurve(w, "weight", s.weight);
         JsonWriteCurve(w, "intensity", s.intensity);
-        JsonEndObject(w);
-    }
-    JsonEndArray(w);
+    });
 }
 
 void WriteScenes(JsonWriter& w, const std::vector<Scene>& scenes) {
-    JsonWriteKey(w, "scenes");
-    JsonBeginArray(w);
-    for (const Scene& s : scenes) {
-        JsonBeginObject(w);
+    JsonWriteObjectList(w, "scenes", scenes, [&](const Scene& s) {
         JsonWriteStringMember(w, "name", TextFieldView(s.name));
         JsonWriteNumber(w, "inTime", s.inTime);
         JsonWriteNumber(w, "outTime", s.outTime);
         JsonWriteStringMember(w, "keywords", TextFieldView(s.keywords));
-        JsonEndObject(w);
-    }
-    JsonEndArray(w);
+    });
 }
 
 void WriteReverb(JsonWriter& w, const ReverbParams& r) {
@@ -263,22 +248,8 @@ std::string BuildProjectJson(const ProjectSaveContext& ctx, const CollectedAudio
                                 std::vector<std::string>(ctx.linkedGroups.begin(), ctx.linkedGroups.end()));
     WriteUserShapes(w, p.userShapes);
 
-    JsonWriteKey(w, "events");
-    JsonBeginArray(w);
-    for (const Event& e : p.events) {
-        JsonBeginObject(w);
-        WriteEventJson(w, e, collected);
-        JsonEndObject(w);
-    }
-    JsonEndArray(w);
-    JsonWriteKey(w, "results");
-    JsonBeginArray(w);
-    for (const RenderResult& r : p.results) {
-        JsonBeginObject(w);
-        WriteResultJson(w, r, collected);
-        JsonEndObject(w);
-    }
-    JsonEndArray(w);
+    JsonWriteObjectList(w, "events", p.events, [&](const Event& e) { WriteEventJson(w, e, collected); });
+    JsonWriteObjectList(w, "results", p.results, [&](const RenderResult& r) { WriteResultJson(w, r, collected); });
 
     JsonWriteBool(w, "exportWithHandles", ctx.exportWithHandles);
     JsonWriteNumber(w, "handleDuration", ctx.exportSettings.handleDuration);

@@ -10,77 +10,71 @@
 #include "document/text_util.h"
 #include "library/fingerprint_worker.h"
 
+namespace {
+
+// An event and a preset name the settings they share alike, so one copy of
+// each group serves both ways.
+template <class From, class To>
+void CopySharedSettings(const From& from, To& to) {
+    CopyTextField(to.keywords, from.keywords);
+    to.shape = from.shape;
+    to.intensityMode = from.intensityMode;
+    to.spread = from.spread;
+    to.weightCenter = from.weightCenter;
+    to.intensityScale = from.intensityScale;
+    to.weightOffset = from.weightOffset;
+    to.alloyMorph = from.alloyMorph;
+    to.pitchVariation = from.pitchVariation;
+    to.reverbSend = from.reverbSend;
+    to.fillLayers = from.fillLayers;
+    to.groupOverride = from.groupOverride;
+    to.stereo = from.stereo;
+    CopyTextField(to.libFilter, from.libFilter);
+    to.weight = from.weight;
+    to.intensity = from.intensity;
+}
+
+template <class From, class To>
+void CopyClipTreatment(const From& from, To& to) {
+    to.clipSourceOffset = from.clipSourceOffset;
+    to.clipSourceDuration = from.clipSourceDuration;
+    to.clipFadeIn = from.clipFadeIn;
+    to.clipFadeOut = from.clipFadeOut;
+    to.clipPitchRate = from.clipPitchRate;
+    to.clipReverse = from.clipReverse;
+}
+
+template <class From, class To>
+void CopyPinnedLists(const From& from, To& to) {
+    to.pinnedFiles = from.pinnedFiles;
+    to.pinnedFileIds = from.pinnedFileIds;
+    to.bedLayerLoop = from.bedLayerLoop;
+    to.bedLayerWeight = from.bedLayerWeight;
+}
+
+}  // namespace
+
 EventPreset PresetFromEvent(const Event& event) {
     EventPreset preset;
-    CopyTextField(preset.keywords, event.keywords);
-    preset.shape = event.shape;
-    preset.intensityMode = event.intensityMode;
+    CopySharedSettings(event, preset);
     preset.duration = event.duration;
     preset.syncOffset = event.syncOffset;
-    preset.spread = event.spread;
-    preset.weightCenter = event.weightCenter;
-    preset.intensityScale = event.intensityScale;
-    preset.weightOffset = event.weightOffset;
-    preset.alloyMorph = event.alloyMorph;
-    preset.pitchVariation = event.pitchVariation;
-    preset.reverbSend = event.reverbSend;
-    preset.fillLayers = event.fillLayers;
-    preset.groupOverride = event.groupOverride;
-    preset.stereo = event.stereo;
-    CopyTextField(preset.libFilter, event.libFilter);
-    preset.pinnedFiles = event.pinnedFiles;
-    preset.pinnedFileIds = event.pinnedFileIds;
-    preset.bedLayerLoop = event.bedLayerLoop;
-    preset.bedLayerWeight = event.bedLayerWeight;
+    CopyPinnedLists(event, preset);
     if (event.shape == kShapeClip && event.pinnedFile[0] != '\0') {
         CopyTextField(preset.pinnedFile, event.pinnedFile);
         preset.pinnedFileId = event.pinnedFileId;
-        preset.clipSourceOffset = event.clipSourceOffset;
-        preset.clipSourceDuration = event.clipSourceDuration;
-        preset.clipFadeIn = event.clipFadeIn;
-        preset.clipFadeOut = event.clipFadeOut;
-        preset.clipPitchRate = event.clipPitchRate;
-        preset.clipReverse = event.clipReverse;
+        CopyClipTreatment(event, preset);
         preset.clipWeight = event.clipWeight;
     }
-    preset.weight = event.weight;
-    preset.intensity = event.intensity;
     return preset;
 }
 
-void CopyPresetSettingsToEvent(const EventPreset& preset, Event& event) {
-    CopyTextField(event.keywords, preset.keywords);
-    event.shape = preset.shape;
-    event.intensityMode = preset.intensityMode;
-    event.spread = preset.spread;
-    event.weightCenter = preset.weightCenter;
-    event.intensityScale = preset.intensityScale;
-    event.weightOffset = preset.weightOffset;
-    event.alloyMorph = preset.alloyMorph;
-    event.pitchVariation = preset.pitchVariation;
-    event.reverbSend = preset.reverbSend;
-    event.fillLayers = preset.fillLayers;
-    event.groupOverride = preset.groupOverride;
-    event.stereo = preset.stereo;
-    CopyTextField(event.libFilter, preset.libFilter);
-    event.weight = preset.weight;
-    event.intensity = preset.intensity;
-}
+void CopyPresetSettingsToEvent(const EventPreset& preset, Event& event) { CopySharedSettings(preset, event); }
 
-void CopyClipTreatmentToEvent(const EventPreset& preset, Event& event) {
-    event.clipSourceOffset = preset.clipSourceOffset;
-    event.clipSourceDuration = preset.clipSourceDuration;
-    event.clipFadeIn = preset.clipFadeIn;
-    event.clipFadeOut = preset.clipFadeOut;
-    event.clipPitchRate = preset.clipPitchRate;
-    event.clipReverse = preset.clipReverse;
-}
+void CopyClipTreatmentToEvent(const EventPreset& preset, Event& event) { CopyClipTreatment(preset, event); }
 
 void CopyPinnedListsToEvent(const EventPreset& preset, Event& event) {
-    event.pinnedFiles = preset.pinnedFiles;
-    event.pinnedFileIds = preset.pinnedFileIds;
-    event.bedLayerLoop = preset.bedLayerLoop;
-    event.bedLayerWeight = preset.bedLayerWeight;
+    CopyPinnedLists(preset, event);
     event.hasPinnedFiles = !event.pinnedFiles.empty();
 }
 

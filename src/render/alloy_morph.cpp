@@ -99,19 +99,11 @@ void StoreEntry(AlloyCache& cache, const AlloyCacheKey& key, std::shared_ptr<con
 
 }  // namespace
 
-void ClearAlloyCache(AlloyCache& cache) {
-    std::unordered_map<AlloyCacheKey, std::shared_ptr<const AlloyCacheEntry>, AlloyCacheKeyHash> dropped;
-    std::lock_guard<std::mutex> lock(cache.mutex);
-    dropped.swap(cache.map);
-    cache.bytes = 0;
-}
+void ClearAlloyCache(AlloyCache& cache) { ClearEntryCache(cache); }
 
 void ClearAlloyCache() { ClearAlloyCache(gAlloyCache); }
 
-AlloyCacheStats GetAlloyCacheStats(AlloyCache& cache) {
-    std::lock_guard<std::mutex> lock(cache.mutex);
-    return {cache.map.size(), cache.bytes};
-}
+AlloyCacheStats GetAlloyCacheStats(AlloyCache& cache) { return EntryCacheStatsOf(cache); }
 
 // ---------------------------------------------------------------------------
 // RenderAlloyResult

@@ -31,6 +31,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "render/entry_cache.h"
+
 struct RenderResult;
 struct KeyBytes;
 struct VoiceAudio;
@@ -89,8 +91,5 @@ bool RenderAlloyResult(const RenderResult& result, int sampleRate, bool stereo, 
 void ClearAlloyCache(AlloyCache& cache);
 void ClearAlloyCache();
 
-struct AlloyCacheStats {
-    size_t entries = 0;
-    size_t bytes = 0;
-};
+using AlloyCacheStats = EntryCacheStats;
 AlloyCacheStats GetAlloyCacheStats(AlloyCache& cache);

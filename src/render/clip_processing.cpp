@@ -239,13 +239,8 @@ void ApplyPeakLimiter(const PeakLimiterSettings& limiter, float* left, float* ri
 
 bool LoadResultRegion(const std::string& path, float offset, float duration, int targetRate,
                       bool stereo, VoiceAudio& voice) {
-    int rate = 0;
-    bool outStereo = false;
-    const bool ok = LoadProcessedClip(path, offset, duration, targetRate, stereo, voice.left,
-                                      voice.right, rate, outStereo);
-    voice.stereo = ok && outStereo ? 1 : 0;
-    voice.sampleCount = int32_t(voice.left.size());
-    return ok && voice.sampleCount > 0;
+    return LoadResultRegionMode2(path, offset, duration, duration, targetRate, stereo, voice) &&
+           voice.sampleCount > 0;
 }
 
 bool LoadResultRegionMode2(const std::string& path, float offset, float duration,

@@ -78,19 +78,11 @@ ProcessedClipCache::ProcessedClipCache() : map(8) { map.max_load_factor(1.0f); }
 
 ProcessedClipCache gProcessedClipCache;
 
-void ClearProcessedClipCache(ProcessedClipCache& cache) {
-    decltype(cache.map) gone;
-    std::lock_guard<std::mutex> lock(cache.mutex);
-    gone.swap(cache.map);
-    cache.bytes = 0;
-}
+void ClearProcessedClipCache(ProcessedClipCache& cache) { ClearEntryCache(cache); }
 
 void ClearProcessedClipCache() { ClearProcessedClipCache(gProcessedClipCache); }
 
-ProcessedClipCacheStats GetProcessedClipCacheStats(ProcessedClipCache& cache) {
-    std::lock_guard<std::mutex> lock(cache.mutex);
-    return {cache.map.size(), cache.bytes};
-}
+ProcessedClipCacheStats GetProcessedClipCacheStats(ProcessedClipCache& cache) { return EntryCacheStatsOf(cache); }
 
 // ---------------------------------------------------------------------------
 // Decoding

@@ -28,6 +28,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "render/entry_cache.h"
+
 constexpr size_t kProcessedClipCapacity = 512;
 // 256 MiB of samples: the cache spares recent regions a second decode (a
 // playhead going back and forth, a rebuild of the same layers), but the
@@ -92,8 +94,5 @@ bool LoadProcessedClip(const std::string& path, float offset, float duration, in
 void ClearProcessedClipCache(ProcessedClipCache& cache);
 void ClearProcessedClipCache();
 
-struct ProcessedClipCacheStats {
-    size_t entries = 0;
-    size_t bytes = 0;
-};
+using ProcessedClipCacheStats = EntryCacheStats;
 ProcessedClipCacheStats GetProcessedClipCacheStats(ProcessedClipCache& cache);
