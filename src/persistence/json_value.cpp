@@ -202,62 +202,57 @@ void EndContainerEarly(LenientReader& r) {
 
 JsonValue ParseLenient(LenientReader& r, int depth);
 
+// The rest of an object or array after its opening bracket, up to `close`:
+// each item read by `read`, a comma after it stepped over, then handed to
+// `keep`. An item that consumed nothing ends the container early.
+template <class Read, class Keep>
+void ParseLenientItems(LenientReader& r, char close, Read&& read, Keep&& keep) {
+    const char*& p = r.p;
+    ++p;  // the opening bracket
+    SkipSpace(p);
+    while (*p) {
+        if (*p == close) {
+            ++p;
+            return;
+        }
+        const char* itemStart = p;
+        auto item = read();
+        SkipSpace(p);
+        if (*p == ',') ++p;
+        if (p == itemStart) {
+            EndContainerEarly(r);
+            return;
+        }
+        keep(std::move(item));
+    }
+    r.damage.endOfText += 1;
+}
+
 JsonValue ParseLenientObject(LenientReader& r, int depth) {
     const char*& p = r.p;
     JsonValue v;
     v.type = kJsonObject;
-    ++p;  // '{'
-    SkipSpace(p);
-    if (*p == '}') {
-        ++p;
-        return v;
-    }
-    while (*p) {
-        const char* memberStart = p;
-        SkipSpace(p);
-        JsonMember m;
-        if (!ScanLenientString(p, &m.key)) r.damage.endOfText += 1;
-        SkipSpace(p);
-        if (*p == ':') ++p;
-        m.value = ParseLenient(r, depth + 1);
-        SkipSpace(p);
-        if (*p == ',') ++p;
-        if (p == memberStart) {
-            EndContainerEarly(r);
-            return v;
-        }
-        v.members.push_back(std::move(m));
-        if (*p == '}') {
-            ++p;
-            return v;
-        }
-    }
-    r.damage.endOfText += 1;
+    ParseLenientItems(
+        r, '}',
+        [&] {
+            SkipSpace(p);
+            JsonMember m;
+            if (!ScanLenientString(p, &m.key)) r.damage.endOfText += 1;
+            SkipSpace(p);
+            if (*p == ':') ++p;
+            m.value = ParseLenient(r, depth + 1);
+            return m;
+        },
+        [&](JsonMember&& m) { v.members.push_back(std::move(m)); });
     return v;
 }
 
 JsonValue ParseLenientArray(LenientReader& r, int depth) {
-    const char*& p = r.p;
     JsonValue v;
     v.type = kJsonArray;
-    ++p;  // '['
-    SkipSpace(p);
-    while (*p) {
-        if (*p == ']') {
-            ++p;
-            return v;
-        }
-        const char* elementStart = p;
-        JsonValue element = ParseLenient(r, depth + 1);
-        SkipSpace(p);
-        if (*p == ',') ++p;
-        if (p == elementStart) {
-            EndContainerEarly(r);
-            return v;
-        }
-        v.elements.push_back(std::move(element));
-    }
-    r.damage.endOfText += 1;
+    ParseLenientItems(
+        r, ']', [&] { return ParseLenient(r, depth + 1); },
+        [&](JsonValue&& element) { v.elements.push_back(std::move(element)); });
     return v;
 }
 

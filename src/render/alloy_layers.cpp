@@ -198,18 +198,14 @@ void MakeSupportLayers(LayerBuildContext& ctx, int alloyCount) {
     const float p = EventSyncPosition(event);
     const float eventLength = event.duration;
 
+    const LevelLadder ladder{extra, 0.85f, 0.08f, 0.06f, 0.1f};
     for (int k = 0; k < extra; ++k) {
-        const float level =
-            static_cast<float>(k) / static_cast<float>(std::max(1, extra - 1)) * 0.85f * peak + 0.08f;
-        if (level > peak) break;
-        float u0 = 0.0f;
-        float u1 = 0.0f;
-        if (!JitteredSpanAbove(event, level, 0.06f, state, u0, u1)) continue;
-        const float spanStart = ctx.eventStart + u0 * eventLength;
-        const float len = (u1 - u0) * eventLength;
-        if (len < 0.1f) continue;
-
-        const float mid = (u0 + u1) * 0.5f;
+        LevelSpan span;
+        const LevelSpanStep step = NextLevelSpan(ctx, ladder, k, span);
+        if (step == LevelSpanStep::Stop) break;
+        if (step == LevelSpanStep::Skip) continue;
+        const float level = span.level, u0 = span.u0, u1 = span.u1;
+        const float spanStart = span.start, len = span.length, mid = span.mid;
         float r = NextRenderRandom(state);
         const float w = std::clamp(SampleEventCurve(event, mid) + (r - 0.5f) * s * 0.4f, 0.0f, 1.0f);
         const float intensity = SampleCurve256(event.intensity, mid) * event.intensityScale;

@@ -74,27 +74,11 @@ std::shared_ptr<const AlloyCacheEntry> FindEntry(AlloyCache& cache, const AlloyC
     return it == cache.map.end() ? nullptr : it->second;
 }
 
+// A morph larger than the whole budget is not kept; one that would pass it
+// empties the cache first.
 void StoreEntry(AlloyCache& cache, const AlloyCacheKey& key, std::shared_ptr<const AlloyCacheEntry> entry) {
     const size_t bytes = EntryBytes(*entry);
-    // Entries leave the map under the lock but are freed after it.
-    std::unordered_map<AlloyCacheKey, std::shared_ptr<const AlloyCacheEntry>, AlloyCacheKeyHash> dropped;
-    std::shared_ptr<const AlloyCacheEntry> replaced;
-    std::lock_guard<std::mutex> lock(cache.mutex);
-    if (bytes > cache.byteBudget) return;
-    auto it = cache.map.find(key);
-    const size_t replacedBytes = it != cache.map.end() ? EntryBytes(*it->second) : 0;
-    if (cache.bytes - replacedBytes + bytes > cache.byteBudget) {
-        dropped.swap(cache.map);
-        cache.bytes = 0;
-        cache.map.emplace(key, std::move(entry));
-    } else if (it != cache.map.end()) {
-        replaced = std::move(it->second);
-        it->second = std::move(entry);
-        cache.bytes -= replacedBytes;
-    } else {
-        cache.map.emplace(key, std::move(entry));
-    }
-    cache.bytes += bytes;
+    StoreCacheEntry(cache, key, std::move(entry), bytes, SIZE_MAX, EntryBytes);
 }
 
 }  // namespace

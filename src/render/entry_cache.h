@@ -5,10 +5,13 @@
 //   EntryCacheStats    entry count and bytes, for tests and diagnostics
 //   ClearEntryCache    every entry out, freed after the lock
 //   EntryCacheStatsOf  the count and bytes under the lock
+//   StoreCacheEntry    one entry in, the cache emptied first when it would overflow
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <mutex>
+#include <utility>
 
 struct EntryCacheStats {
     size_t entries = 0;
@@ -29,4 +32,32 @@ template <class Cache>
 EntryCacheStats EntryCacheStatsOf(Cache& cache) {
     std::lock_guard<std::mutex> lock(cache.mutex);
     return {cache.map.size(), cache.bytes};
+}
+
+// Stores `entry` (`bytes` of samples; bytesOf(entry) gives any entry's)
+// under `key`, replacing what was there. A store that would pass the
+// cache's `byteBudget`, or find `capacity` entries already, empties the
+// cache first; an entry larger than the whole budget is not kept.
+template <class Cache, class Key, class Entry, class BytesOf>
+void StoreCacheEntry(Cache& cache, const Key& key, std::shared_ptr<const Entry> entry, size_t bytes,
+                     size_t capacity, BytesOf&& bytesOf) {
+    // Entries leave the map under the lock but are freed after it.
+    decltype(cache.map) gone;
+    std::shared_ptr<const Entry> replacedEntry;
+    std::lock_guard<std::mutex> lock(cache.mutex);
+    if (bytes > cache.byteBudget) return;
+    auto existing = cache.map.find(key);
+    const size_t replaced = existing != cache.map.end() ? bytesOf(*existing->second) : 0;
+    if (cache.map.size() >= capacity || cache.bytes - replaced + bytes > cache.byteBudget) {
+        gone.swap(cache.map);
+        cache.bytes = 0;
+        cache.map.emplace(key, std::move(entry));
+    } else if (existing != cache.map.end()) {
+        replacedEntry = std::move(existing->second);
+        existing->second = std::move(entry);
+        cache.bytes -= replaced;
+    } else {
+        cache.map.emplace(key, std::move(entry));
+    }
+    cache.bytes += bytes;
 }

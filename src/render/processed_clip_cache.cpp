@@ -186,26 +186,8 @@ bool DecodeRegion(const std::string& path, float offset, float duration, bool st
 // is not kept at all.
 void StoreClip(ProcessedClipCache& cache, const std::string& key, ProcessedClip clip) {
     const size_t bytes = ClipBytes(clip.left, clip.right);
-    auto shared = std::make_shared<const ProcessedClip>(std::move(clip));
-    decltype(cache.map) gone;  // declared before the lock: freed after it
-    std::shared_ptr<const ProcessedClip> replacedEntry;  // likewise
-    std::lock_guard<std::mutex> lock(cache.mutex);
-    if (bytes > cache.byteBudget) return;
-    auto existing = cache.map.find(key);
-    const size_t replaced =
-        existing != cache.map.end() ? ClipBytes(existing->second->left, existing->second->right) : 0;
-    if (cache.map.size() >= cache.capacity || cache.bytes - replaced + bytes > cache.byteBudget) {
-        gone.swap(cache.map);
-        cache.bytes = 0;
-        cache.map.emplace(key, std::move(shared));
-    } else if (existing != cache.map.end()) {
-        replacedEntry = std::move(existing->second);
-        existing->second = std::move(shared);
-        cache.bytes -= replaced;
-    } else {
-        cache.map.emplace(key, std::move(shared));
-    }
-    cache.bytes += bytes;
+    StoreCacheEntry(cache, key, std::make_shared<const ProcessedClip>(std::move(clip)), bytes, cache.capacity,
+                    [](const ProcessedClip& stored) { return ClipBytes(stored.left, stored.right); });
 }
 
 }  // namespace

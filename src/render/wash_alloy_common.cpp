@@ -1,7 +1,7 @@
 // wash_alloy_common.cpp — helpers shared by the alloy, wash and threshold builders.
 //
 // Index
-//   IntensitySpanAbove / JitteredSpanAbove
+//   IntensitySpanAbove / JitteredSpanAbove / NextLevelSpan
 //   EventPositionOfPoint / EventWeightExtremes
 #include "render/wash_alloy_common.h"
 
@@ -31,6 +31,24 @@ bool JitteredSpanAbove(const Event& event, float level, float jitter, uint32_t& 
     r = NextRenderRandom(state);
     u1 = std::clamp(u1 + (r - 0.5f) * jitter, u0 + 0.05f, 1.0f);
     return true;
+}
+
+LevelSpanStep NextLevelSpan(const LayerBuildContext& ctx, const LevelLadder& ladder, int k, LevelSpan& span) {
+    const Event& event = ctx.event();
+    const float peak = ctx.maxIntensity;
+    span.level =
+        static_cast<float>(k) / static_cast<float>(std::max(1, ladder.count - 1)) * ladder.rise * peak + ladder.floor;
+    if (span.level > peak) return LevelSpanStep::Stop;
+    span.u0 = 0.0f;
+    span.u1 = 0.0f;
+    if (!JitteredSpanAbove(event, span.level, ladder.jitter, *ctx.randomState, span.u0, span.u1))
+        return LevelSpanStep::Skip;
+    const float eventLength = event.duration;
+    span.start = ctx.eventStart + span.u0 * eventLength;
+    span.length = (span.u1 - span.u0) * eventLength;
+    if (span.length < ladder.shortest) return LevelSpanStep::Skip;
+    span.mid = (span.u0 + span.u1) * 0.5f;
+    return LevelSpanStep::Place;
 }
 
 float EventPositionOfPoint(const Event& event, float eventStart, const RenderResult& result, int i) {

@@ -309,23 +309,17 @@ void BuildWashLayers(LayerBuildContext& ctx) {
 void BuildThresholdLayers(LayerBuildContext& ctx) {
     Event& event = ctx.event();
     uint32_t& state = *ctx.randomState;
-    const float peak = ctx.maxIntensity;
     const int m = std::max(1, std::min(ctx.layerCount, ctx.fillCap));
     const float s = std::clamp(event.spread, 0.0f, 1.0f);
-    const float eventLength = event.duration;
 
+    const LevelLadder ladder{m, 0.88f, 0.05f, 0.05f, 0.06f};
     for (int k = 0; k < m; ++k) {
-        const float threshold =
-            static_cast<float>(k) / static_cast<float>(std::max(1, m - 1)) * 0.88f * peak + 0.05f;
-        if (threshold > peak) break;
-        float u0 = 0.0f;
-        float u1 = 0.0f;
-        if (!JitteredSpanAbove(event, threshold, 0.05f, state, u0, u1)) continue;
-        const float spanStart = ctx.eventStart + u0 * eventLength;
-        const float len = (u1 - u0) * eventLength;
-        if (len < 0.06f) continue;
-
-        const float mid = (u0 + u1) * 0.5f;
+        LevelSpan span;
+        const LevelSpanStep step = NextLevelSpan(ctx, ladder, k, span);
+        if (step == LevelSpanStep::Stop) break;
+        if (step == LevelSpanStep::Skip) continue;
+        const float threshold = span.level, u0 = span.u0, u1 = span.u1;
+        const float spanStart = span.start, len = span.length, mid = span.mid;
         const float intensity = SampleCurve256(event.intensity, mid) * event.intensityScale;
         float w = SampleEventCurve(event, mid);
         if (m > 1) {
