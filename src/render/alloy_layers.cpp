@@ -91,9 +91,7 @@ const LibraryEntry* PickAlloySource(LayerBuildContext& ctx, float target, float 
     const Event& event = ctx.event();
     std::vector<RenderCandidate>& list =
         ScoreLayerCandidates(ctx, target, length, event.shape, ctx.terms, listSize, 0.5f, nullptr, -1.0f, 0);
-    ApplyRepetitionFactors(ctx, list);
-    DropNonPositive(list);
-    SortCandidates(list);
+    RankCandidates(ctx, list);
     return PickCandidate(list, *ctx.randomState);
 }
 
@@ -212,9 +210,7 @@ void MakeSupportLayers(LayerBuildContext& ctx, int alloyCount) {
         std::vector<RenderCandidate>& list =
             ScoreLayerCandidates(ctx, w, len, event.shape, ctx.terms, 10, intensity, AccumulatedBands(ctx),
                                  RefSuitability(ctx), ctx.realLayers);
-        ApplyRepetitionFactors(ctx, list);
-        DropNonPositive(list);
-        SortCandidates(list);
+        RankCandidates(ctx, list);
         const LibraryEntry* sound = PickCandidate(list, state);
         if (sound == nullptr) continue;
 

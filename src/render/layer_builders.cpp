@@ -39,13 +39,8 @@ void BuildSpotLayers(LayerBuildContext& ctx) {
         }
         float jittered = IntensityJitter(w, event.pitchVariation, state);
         std::vector<RenderCandidate>& list = RunCandidateLadder(ctx, jittered, ctx.maxIntensity);
-        const LibraryEntry* entry = PickCandidate(list, state);
-        if (entry == nullptr) {
-            MakeNoMatchLayer(result);
-            AppendLayer(ctx, result);
-            continue;
-        }
-        TakeEntryIdentity(result, *entry);
+        const LibraryEntry* entry = PickOrAppendNoMatch(ctx, list, result);
+        if (entry == nullptr) continue;
 
         std::vector<UsedSound> uses = UsedRegionsOfFile(ctx, entry->path);
         FitResult fit = FitSoundToEvent(*entry, event.duration, kShapeSpot, state, nullptr, 1.0f,
@@ -204,9 +199,7 @@ void BuildFillLayers(LayerBuildContext& ctx) {
             std::vector<RenderCandidate>& list =
                 ScoreLayerCandidates(ctx, w, event.duration, kShapeFill, ctx.terms, 32, meanIntensity,
                                      AccumulatedBands(ctx), RefSuitability(ctx), ctx.realLayers);
-            ApplyRepetitionFactors(ctx, list);
-            DropNonPositive(list);
-            SortCandidates(list);
+            RankCandidates(ctx, list);
             size_t m = std::min<size_t>(8, list.size());
             double sum = 0.0;
             for (size_t i = 0; i < m; ++i) sum += list[i].score;
@@ -296,16 +289,9 @@ void BuildScatterLayers(LayerBuildContext& ctx) {
             std::vector<RenderCandidate>& list =
                 ScoreLayerCandidates(ctx, target, len, event.shape, ctx.terms, 8, I, nullptr,
                                      RefSuitability(ctx), ctx.realLayers);
-            ApplyRepetitionFactors(ctx, list);
-            DropNonPositive(list);
-            SortCandidates(list);
-            const LibraryEntry* entry = PickCandidate(list, state);
-            if (entry == nullptr) {
-                MakeNoMatchLayer(result);
-                AppendLayer(ctx, result, false);
-                continue;
-            }
-            TakeEntryIdentity(result, *entry);
+            RankCandidates(ctx, list);
+            const LibraryEntry* entry = PickOrAppendNoMatch(ctx, list, result, false);
+            if (entry == nullptr) continue;
             std::vector<UsedSound> uses = UsedRegionsOfFile(ctx, entry->path);
             FitResult fit = FitSoundToEvent(*entry, len, event.shape, state, &event.intensity,
                                             event.intensityScale, 0.5f, &uses, nullptr);

@@ -154,6 +154,12 @@ void SortCandidates(std::vector<RenderCandidate>& list) {
     }
 }
 
+void RankCandidates(const LayerBuildContext& ctx, std::vector<RenderCandidate>& list) {
+    ApplyRepetitionFactors(ctx, list);
+    DropNonPositive(list);
+    SortCandidates(list);
+}
+
 namespace {
 
 // One scoring of the ladder with the event's pool, shape and duration.
@@ -248,6 +254,18 @@ const LibraryEntry* PickCandidate(const std::vector<RenderCandidate>& list, uint
         if (running >= target) return list[i].entry;
     }
     return list[0].entry;
+}
+
+const LibraryEntry* PickOrAppendNoMatch(LayerBuildContext& ctx, const std::vector<RenderCandidate>& list,
+                                        RenderResult& result, bool withCurve) {
+    const LibraryEntry* entry = PickCandidate(list, *ctx.randomState);
+    if (entry == nullptr) {
+        MakeNoMatchLayer(result);
+        AppendLayer(ctx, result, withCurve);
+        return nullptr;
+    }
+    TakeEntryIdentity(result, *entry);
+    return entry;
 }
 
 void RecordUsedRegion(LayerBuildContext& ctx, const std::string& path, float sourceOffset,

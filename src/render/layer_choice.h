@@ -9,8 +9,8 @@
 //   Shared layer steps    EventSyncPosition, CapFadePair, UsedRegionsOfFile, PlayableSourceLength,
 //   Shared layer choice   NewLayer, RefSuitability, AccumulatedBands, ScoreLayerCandidates,
 //                         RunCandidateLadder,
-//                         ApplyRepetitionFactors, DropNonPositive, SortCandidates,
-//                         PickCandidate, RecordChosenSound, MakeSketchLayer,
+//                         ApplyRepetitionFactors, DropNonPositive, SortCandidates, RankCandidates,
+//                         PickCandidate, PickOrAppendNoMatch, RecordChosenSound, MakeSketchLayer,
 //                         MakeNoMatchLayer, AppendLayer
 //   Sketch names          kSketchSpot ... kNoMatchName
 //
@@ -163,6 +163,8 @@ void ApplyRepetitionFactors(const LayerBuildContext& ctx, std::vector<RenderCand
 void DropNonPositive(std::vector<RenderCandidate>& list);
 // Highest score first; equal scores keep their order.
 void SortCandidates(std::vector<RenderCandidate>& list);
+// The three in turn, as a builder ranks one scoring of its own.
+void RankCandidates(const LayerBuildContext& ctx, std::vector<RenderCandidate>& list);
 
 // Weighted draw from the state when the list holds more than one candidate
 // and the scores sum to more than 0 (the first candidate whose running sum
@@ -188,6 +190,11 @@ void MakeNoMatchLayer(RenderResult& result);
 
 // Name, path and id of the chosen entry.
 void TakeEntryIdentity(RenderResult& result, const LibraryEntry& entry);
+// A builder's pick (PickCandidate with the pass's random state): the sound,
+// whose identity the layer takes; or null, the layer then appended as "no
+// match" (AppendLayer with `withCurve`) for the builder to go on with the next.
+const LibraryEntry* PickOrAppendNoMatch(LayerBuildContext& ctx, const std::vector<RenderCandidate>& list,
+                                        RenderResult& result, bool withCurve = true);
 
 // stereo from the event, the intensity lookup when withCurve, then append
 // (to ctx.out when set). Returns the index of the new result there.

@@ -336,16 +336,9 @@ void BuildThresholdLayers(LayerBuildContext& ctx) {
         std::vector<RenderCandidate>& list =
             ScoreLayerCandidates(ctx, w, len, event.shape, ctx.terms, 8, intensity, AccumulatedBands(ctx),
                                  RefSuitability(ctx), ctx.realLayers);
-        ApplyRepetitionFactors(ctx, list);
-        DropNonPositive(list);
-        SortCandidates(list);
-        const LibraryEntry* sound = PickCandidate(list, state);
-        if (sound == nullptr) {
-            MakeNoMatchLayer(result);
-            AppendLayer(ctx, result);
-            continue;
-        }
-        TakeEntryIdentity(result, *sound);
+        RankCandidates(ctx, list);
+        const LibraryEntry* sound = PickOrAppendNoMatch(ctx, list, result);
+        if (sound == nullptr) continue;
         std::vector<UsedSound> uses = UsedRegionsOfFile(ctx, sound->path);
         FitResult fit = FitSoundToEvent(*sound, len, event.shape, state, &event.intensity,
                                         event.intensityScale, 0.5f, &uses, nullptr);
