@@ -196,14 +196,11 @@ void MakeSupportLayers(LayerBuildContext& ctx, int alloyCount) {
     const float p = EventSyncPosition(event);
     const float eventLength = event.duration;
 
-    const LevelLadder ladder{extra, 0.85f, 0.08f, 0.06f, 0.1f};
-    for (int k = 0; k < extra; ++k) {
-        LevelSpan span;
-        const LevelSpanStep step = NextLevelSpan(ctx, ladder, k, span);
-        if (step == LevelSpanStep::Stop) break;
-        if (step == LevelSpanStep::Skip) continue;
-        const float level = span.level, u0 = span.u0, u1 = span.u1;
-        const float spanStart = span.start, len = span.length, mid = span.mid;
+    LevelSpans spans(ctx, {extra, 0.85f, 0.08f, 0.06f, 0.1f});
+    for (LevelSpan span; spans.Next(span);) {
+        const int k = span.k;
+        const float len = span.length;
+        const float mid = span.mid;
         float r = NextRenderRandom(state);
         const float w = std::clamp(SampleEventCurve(event, mid) + (r - 0.5f) * s * 0.4f, 0.0f, 1.0f);
         const float intensity = SampleCurve256(event.intensity, mid) * event.intensityScale;
@@ -215,9 +212,9 @@ void MakeSupportLayers(LayerBuildContext& ctx, int alloyCount) {
         if (sound == nullptr) continue;
 
         RenderResult result = NewLayer(ctx, w, ctx.pinnedCount + alloyCount + k, 3);
-        SetAlloyFields(ctx, result, u0, u1);
+        SetAlloyFields(ctx, result, span.u0, span.u1);
         float profile[16];
-        SampleCurve16(event, w, u0, u1, profile);
+        SampleCurve16(event, w, span.u0, span.u1, profile);
         std::vector<UsedSound> uses = UsedRegionsOfFile(ctx, sound->path);
         FitResult fit = FitSoundToEvent(*sound, len, event.shape, state, &event.intensity,
                                         event.intensityScale, p, &uses, profile);
@@ -229,7 +226,7 @@ void MakeSupportLayers(LayerBuildContext& ctx, int alloyCount) {
         result.audioSyncOffset = fit.syncTime;
 
         if (event.shape == kShapeContour) {
-            result.startTime = spanStart;
+            result.startTime = span.start;
             result.duration = len;
         } else {
             // The sound's sync point meets the event time, inside the event's span.
@@ -245,7 +242,7 @@ void MakeSupportLayers(LayerBuildContext& ctx, int alloyCount) {
         result.fadeFactor = f;
         float a = 0.0f;
         float b = 0.0f;
-        IntensityCurveFades(event, u0, u1, level, result.duration, a, b);
+        IntensityCurveFades(event, span.u0, span.u1, span.level, result.duration, a, b);
         a *= 1.5f * f + 2.0f;
         b *= 1.5f * f + 2.0f;
         float c = 0.0f;

@@ -1,7 +1,7 @@
 // wash_alloy_common.cpp — helpers shared by the alloy, wash and threshold builders.
 //
 // Index
-//   IntensitySpanAbove / JitteredSpanAbove / NextLevelSpan
+//   IntensitySpanAbove / JitteredSpanAbove / LevelSpans
 //   EventPositionOfPoint / EventWeightExtremes
 #include "render/wash_alloy_common.h"
 
@@ -33,22 +33,28 @@ bool JitteredSpanAbove(const Event& event, float level, float jitter, uint32_t& 
     return true;
 }
 
-LevelSpanStep NextLevelSpan(const LayerBuildContext& ctx, const LevelLadder& ladder, int k, LevelSpan& span) {
-    const Event& event = ctx.event();
-    const float peak = ctx.maxIntensity;
-    span.level =
-        static_cast<float>(k) / static_cast<float>(std::max(1, ladder.count - 1)) * ladder.rise * peak + ladder.floor;
-    if (span.level > peak) return LevelSpanStep::Stop;
-    span.u0 = 0.0f;
-    span.u1 = 0.0f;
-    if (!JitteredSpanAbove(event, span.level, ladder.jitter, *ctx.randomState, span.u0, span.u1))
-        return LevelSpanStep::Skip;
-    const float eventLength = event.duration;
-    span.start = ctx.eventStart + span.u0 * eventLength;
-    span.length = (span.u1 - span.u0) * eventLength;
-    if (span.length < ladder.shortest) return LevelSpanStep::Skip;
-    span.mid = (span.u0 + span.u1) * 0.5f;
-    return LevelSpanStep::Place;
+bool LevelSpans::Next(LevelSpan& span) {
+    const Event& event = ctx_.event();
+    const float peak = ctx_.maxIntensity;
+    while (next_ < ladder_.count) {
+        span.k = next_++;
+        span.level = static_cast<float>(span.k) / static_cast<float>(std::max(1, ladder_.count - 1)) *
+                         ladder_.rise * peak + ladder_.floor;
+        if (span.level > peak) {
+            next_ = ladder_.count;
+            return false;
+        }
+        span.u0 = 0.0f;
+        span.u1 = 0.0f;
+        if (!JitteredSpanAbove(event, span.level, ladder_.jitter, *ctx_.randomState, span.u0, span.u1)) continue;
+        const float eventLength = event.duration;
+        span.start = ctx_.eventStart + span.u0 * eventLength;
+        span.length = (span.u1 - span.u0) * eventLength;
+        if (span.length < ladder_.shortest) continue;
+        span.mid = (span.u0 + span.u1) * 0.5f;
+        return true;
+    }
+    return false;
 }
 
 float EventPositionOfPoint(const Event& event, float eventStart, const RenderResult& result, int i) {

@@ -4,7 +4,7 @@
 // Index
 //   IntensitySpanAbove     first..last point of the intensity curve at or above a level
 //   JitteredSpanAbove      that span, each end moved by a random share of up to `jitter` / 2
-//   LevelLadder / NextLevelSpan   a span builder's next level and the span it places a layer on
+//   LevelLadder / LevelSpans   a span builder's levels and the spans it places its layers on
 //   EventPositionOfPoint   where point i of a layer's 256-point gain lies in its event
 //   EventWeightExtremes    lowest and highest weight over the event
 #pragma once
@@ -33,30 +33,32 @@ bool JitteredSpanAbove(const Event& event, float level, float jitter, uint32_t& 
 // span above it is jittered by `jitter` and must last `shortest` seconds.
 struct LevelLadder {
     int count = 1;
-    float rise = 0;
-    float floor = 0;
-    float jitter = 0;
-    float shortest = 0;
+    float rise = 0, floor = 0, jitter = 0, shortest = 0;
 };
 
-// Level k of the ladder and the span of the event above it: its shares u0..u1
+// Level k of a ladder and the span of the event above it: its shares u0..u1
 // of the event, its start and length in seconds and its middle share.
 struct LevelSpan {
-    float level = 0;
-    float u0 = 0;
-    float u1 = 0;
-    float start = 0;
-    float length = 0;
-    float mid = 0;
+    int k = 0;
+    float level = 0, u0 = 0, u1 = 0;
+    float start = 0, length = 0, mid = 0;
 };
 
-enum class LevelSpanStep {
-    Place,  // a layer goes on `span`
-    Skip,   // no span reaches the level, or it is too short
-    Stop,   // the level passes the peak, and so does every later one
-};
+// The ladder's levels in turn, each with its span (JitteredSpanAbove, with
+// the pass's random state): a level no span reaches, or whose span is too
+// short, is passed over; the walk ends at the last level or at the first
+// that passes the peak.
+class LevelSpans {
+public:
+    LevelSpans(const LayerBuildContext& ctx, const LevelLadder& ladder) : ctx_(ctx), ladder_(ladder) {}
+    // The next level that places a layer; false when there is none.
+    bool Next(LevelSpan& span);
 
-LevelSpanStep NextLevelSpan(const LayerBuildContext& ctx, const LevelLadder& ladder, int k, LevelSpan& span);
+private:
+    const LayerBuildContext& ctx_;
+    LevelLadder ladder_;
+    int next_ = 0;
+};
 
 // The share of the event (clamped to 0..1) at which point i of the layer's
 // 256-point intensity gain plays.

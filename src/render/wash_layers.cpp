@@ -312,21 +312,17 @@ void BuildThresholdLayers(LayerBuildContext& ctx) {
     const int m = std::max(1, std::min(ctx.layerCount, ctx.fillCap));
     const float s = std::clamp(event.spread, 0.0f, 1.0f);
 
-    const LevelLadder ladder{m, 0.88f, 0.05f, 0.05f, 0.06f};
-    for (int k = 0; k < m; ++k) {
-        LevelSpan span;
-        const LevelSpanStep step = NextLevelSpan(ctx, ladder, k, span);
-        if (step == LevelSpanStep::Stop) break;
-        if (step == LevelSpanStep::Skip) continue;
-        const float threshold = span.level, u0 = span.u0, u1 = span.u1;
-        const float spanStart = span.start, len = span.length, mid = span.mid;
-        const float intensity = SampleCurve256(event.intensity, mid) * event.intensityScale;
-        float w = SampleEventCurve(event, mid);
+    LevelSpans spans(ctx, {m, 0.88f, 0.05f, 0.05f, 0.06f});
+    for (LevelSpan span; spans.Next(span);) {
+        const int k = span.k;
+        const float len = span.length;
+        const float intensity = SampleCurve256(event.intensity, span.mid) * event.intensityScale;
+        float w = SampleEventCurve(event, span.mid);
         if (m > 1) {
             w = std::clamp(w + (static_cast<float>(k) / static_cast<float>(m) - 0.5f) * s * 0.5f, 0.0f, 1.0f);
         }
         RenderResult result = NewLayer(ctx, w, k, 2);
-        result.startTime = spanStart;
+        result.startTime = span.start;
         result.duration = len;
         if (ctx.poolEmpty()) {
             MakeSketchLayer(result, kSketchLayer);
@@ -346,7 +342,7 @@ void BuildThresholdLayers(LayerBuildContext& ctx) {
         result.sourceDuration = fit.sourceDuration;
         result.duration = std::min(len, fit.sourceDuration);
         result.audioSyncOffset = 0.0f;
-        IntensityCurveFades(event, u0, u1, threshold, len, result.fadeIn, result.fadeOut);
+        IntensityCurveFades(event, span.u0, span.u1, span.level, len, result.fadeIn, result.fadeOut);
         RecordChosenSound(ctx, *sound, fit.sourceOffset, fit.sourceDuration);
         AppendLayer(ctx, result);
     }
