@@ -195,21 +195,15 @@ bool ReadLevelCurve(const std::string& path, int pointsPerSecond, LevelCurve& ou
     std::vector<int64_t> counts(static_cast<size_t>(points), 0);
     std::vector<float> buf(static_cast<size_t>(kReadBlock) * channels);
     const float invChannels = 1.0f / static_cast<float>(channels);
-    int64_t g = 0;  // absolute frame index
-    while (g < frames) {
-        int64_t got = file.Read(buf.data(), std::min(kReadBlock, frames - g));
-        if (got < 1) break;
-        for (int64_t f = 0; f < got; ++f, ++g) {
-            const float* s = buf.data() + f * channels;
-            float level = 0.0f;
-            for (int c = 0; c < channels; ++c) level += std::fabs(s[c]);
-            level *= invChannels;
-            // 64-bit: points x g exceeds 32 bits for files of a minute or more.
-            const int64_t p = std::min(points * g / frames, points - 1);
-            sums[static_cast<size_t>(p)] += static_cast<double>(level) * level;
-            ++counts[static_cast<size_t>(p)];
-        }
-    }
+    StreamFrames(file, frames, kReadBlock, buf, channels, [&](const float* s, int64_t g) {
+        float level = 0.0f;
+        for (int c = 0; c < channels; ++c) level += std::fabs(s[c]);
+        level *= invChannels;
+        // 64-bit: points x g exceeds 32 bits for files of a minute or more.
+        const int64_t p = std::min(points * g / frames, points - 1);
+        sums[static_cast<size_t>(p)] += static_cast<double>(level) * level;
+        ++counts[static_cast<size_t>(p)];
+    });
     out.assign(static_cast<size_t>(points), 0.0f);
     for (size_t p = 0; p < out.size(); ++p)
         if (counts[p] > 0) out[p] = static_cast<float>(std::sqrt(sums[p] / static_cast<double>(counts[p])));
@@ -278,20 +272,15 @@ bool ReadAmplitudeEnvelope(const std::string& path, float duration, float minLen
     std::vector<float> buf(static_cast<size_t>(kReadBlock) * channels);
     const float invChannels = 1.0f / static_cast<float>(channels);
     float peak = 0.0f;
-    int64_t length = 0;  // samples actually delivered
-    while (length < frames) {
-        int64_t got = file.Read(buf.data(), std::min(kReadBlock, frames - length));
-        if (got < 1) break;
-        for (int64_t f = 0; f < got; ++f, ++length) {
-            const float* s = buf.data() + f * channels;
-            float mono = 0.0f;
-            for (int c = 0; c < channels; ++c) mono += s[c];
-            mono *= invChannels;
-            peak = std::max(peak, std::fabs(mono));
-            if (length % kEnvelopeHop == 0) half.push_back(0.0);
-            half.back() += static_cast<double>(mono) * mono;
-        }
-    }
+    // The samples actually delivered.
+    const int64_t length = StreamFrames(file, frames, kReadBlock, buf, channels, [&](const float* s, int64_t at) {
+        float mono = 0.0f;
+        for (int c = 0; c < channels; ++c) mono += s[c];
+        mono *= invChannels;
+        peak = std::max(peak, std::fabs(mono));
+        if (at % kEnvelopeHop == 0) half.push_back(0.0);
+        half.back() += static_cast<double>(mono) * mono;
+    });
     if (length == 0 || peak < 1e-8f) return true;  // silence: no segment
 
     // Windows of 1024 samples with a hop of 512: block j covers half windows j

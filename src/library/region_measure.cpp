@@ -129,30 +129,23 @@ FadeEnvelope ReadFadeEnvelope(RegionReader& reader, int64_t n) {
     const int64_t wanted = std::min(n, count * hop);
     std::vector<double> chunk(static_cast<size_t>(count), 0.0);
     std::vector<float> buf(static_cast<size_t>(std::min(kBlock, std::max<int64_t>(wanted, 1))) * channels);
-    int64_t done = 0;
-    // Frame done + f belongs to chunk (done + f) / hop. The index is carried
-    // along instead of divided out for every frame, and a chunk's energy is
-    // summed in a local and stored when the chunk ends (the same additions in
-    // the same order as adding into the chunk).
+    // Frame i belongs to chunk i / hop. The index is carried along instead
+    // of divided out for every frame, and a chunk's energy is summed in a
+    // local and stored when the chunk ends (the same additions in the same
+    // order as adding into the chunk).
     size_t index = 0;
     int64_t left = hop;  // frames until the next chunk begins
     double energy = 0.0;
-    while (done < wanted) {
-        int64_t got = reader.Read(buf.data(), std::min(kBlock, wanted - done));
-        if (got < 1) break;
-        for (int64_t f = 0; f < got; ++f) {
-            const float* s = buf.data() + f * channels;
-            double sum = 0.0;
-            for (int c = 0; c < channels; ++c) sum += static_cast<double>(s[c]) * s[c];
-            energy += sum;
-            if (--left == 0) {
-                chunk[index++] = energy;
-                energy = 0.0;
-                left = hop;
-            }
+    const int64_t done = StreamFrames(reader, wanted, kBlock, buf, channels, [&](const float* s, int64_t) {
+        double sum = 0.0;
+        for (int c = 0; c < channels; ++c) sum += static_cast<double>(s[c]) * s[c];
+        energy += sum;
+        if (--left == 0) {
+            chunk[index++] = energy;
+            energy = 0.0;
+            left = hop;
         }
-        done += got;
-    }
+    });
     if (left < hop) chunk[index] = energy;
     env.framesRead = done;
     for (int64_t i = 0; i < count; ++i) {
@@ -176,21 +169,14 @@ int64_t LoudestFrame(RegionReader& reader, int64_t n) {
     std::vector<float> buf(static_cast<size_t>(kBlock) * channels);
     float best = 0.0f;
     int64_t bestIndex = -1;
-    int64_t done = 0;
-    while (done < n) {
-        int64_t got = reader.Read(buf.data(), std::min(kBlock, n - done));
-        if (got < 1) break;
-        for (int64_t f = 0; f < got; ++f) {
-            const float* s = buf.data() + f * channels;
-            float level = 0.0f;
-            for (int c = 0; c < channels; ++c) level += std::fabs(s[c]);
-            if (level > best) {
-                best = level;
-                bestIndex = done + f;
-            }
+    StreamFrames(reader, n, kBlock, buf, channels, [&](const float* s, int64_t at) {
+        float level = 0.0f;
+        for (int c = 0; c < channels; ++c) level += std::fabs(s[c]);
+        if (level > best) {
+            best = level;
+            bestIndex = at;
         }
-        done += got;
-    }
+    });
     return bestIndex;
 }
 

@@ -5,6 +5,7 @@
 //   OpenSoundFileForReading   regular files only, never waiting, frame count bounded by the file's size
 //                             and, where a header claims it (FLAC, Ogg, MPEG, ALAC), by what decodes
 //   ReadSoundFrames           sf_readf_float with non-finite samples turned to 0
+//   StreamFrames              a reader's frames one by one, read a block at a time
 //   FileOpensAsSound          a regular file that opens with at least one frame and channel
 //   DescriptorOpensAsSound    the same check on a regular file already open
 //   kMaxFramesPerByte         the most frames any format we read packs into one byte
@@ -20,8 +21,10 @@
 
 #include <sndfile.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // Silence packs tightest in FLAC (a constant block of 65535 frames takes a
 // dozen bytes) and Opus (120 ms in a packet of a byte or two). A header that
@@ -58,3 +61,21 @@ bool FileOpensAsSound(const std::string& path);
 // descriptor, so the check and whatever the caller reads next see the same
 // file. The descriptor's offset moves; read on with pread.
 bool DescriptorOpensAsSound(int fd, uint64_t size);
+
+// Reads up to `frames` frames from `reader` (its Read(float*, frames) returns
+// the frames it gave, fewer than 1 at the end or on an error), `block` frames
+// at a time through `buf` (room for `block` frames of `channels`), and calls
+// frame(samples, index) for every frame in order: its `channels` samples and
+// its index from the first frame read. Returns the frames read.
+template <class Reader, class Frame>
+int64_t StreamFrames(Reader& reader, int64_t frames, int64_t block, std::vector<float>& buf, int channels,
+                     Frame&& frame) {
+    int64_t done = 0;
+    while (done < frames) {
+        const int64_t got = reader.Read(buf.data(), std::min(block, frames - done));
+        if (got < 1) break;
+        for (int64_t f = 0; f < got; ++f) frame(buf.data() + f * channels, done + f);
+        done += got;
+    }
+    return done;
+}
