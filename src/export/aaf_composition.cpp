@@ -61,42 +61,51 @@ AafStatus EnsureLinear(AafFile& f, Definitions& defs) {
                     });
 }
 
-// A crossfade or fade needs the dissolve, its level and linear interpolation.
-AafStatus EnsureDissolve(AafSession& session, Definitions& defs) {
-    if (defs.dissolve) return AafStatus::Ok;
+// An operation of one rational parameter whose values interpolate linearly.
+struct ParameterOperation {
+    const AafAuid& parameterId;
+    const char* parameterName;
+    const char* parameterDescription;
+    const AafAuid& operationId;
+    const char* operationName;
+    const char* operationDescription;
+    int32_t inputs;
+};
+
+// The operation's definitions, each found in the file or registered once:
+// linear interpolation, the parameter, then the operation.
+AafStatus EnsureOperation(AafSession& session, Definitions& defs, const ParameterOperation& op,
+                          AafObject*& parameter, AafObject*& operation) {
+    if (operation) return AafStatus::Ok;
     AafFile& f = *session.file;
     AafStatus s = EnsureLinear(f, defs);
     if (s != AafStatus::Ok) return s;
-    s = LookupOr(f, AafDefinitionKind::Parameter, kAafParameterDefLevel, &defs.level,
-                 [](AafFile& file, AafObject** out) {
-                     return AafRegisterParameterDef(file, kAafParameterDefLevel, "Level", "Dissolve level parameter",
-                                                    kAafTypeRational, out);
-                 });
+    s = AafLookupDefinition(f, AafDefinitionKind::Parameter, op.parameterId, &parameter);
+    if (s == AafStatus::NotFound)
+        s = AafRegisterParameterDef(f, op.parameterId, op.parameterName, op.parameterDescription, kAafTypeRational,
+                                    &parameter);
     if (s != AafStatus::Ok) return s;
-    s = AafLookupDefinition(f, AafDefinitionKind::Operation, kAafOperationDefMonoAudioDissolve, &defs.dissolve);
+    s = AafLookupDefinition(f, AafDefinitionKind::Operation, op.operationId, &operation);
     if (s != AafStatus::NotFound) return s;
-    return AafRegisterOperationDef(f, {kAafOperationDefMonoAudioDissolve, "Mono Audio Dissolve",
-                                       "A mono audio dissolve", session.sound, false, 2, {defs.level}},
-                                   &defs.dissolve);
+    return AafRegisterOperationDef(f, {op.operationId, op.operationName, op.operationDescription, session.sound, false,
+                                       op.inputs, {parameter}},
+                                   &operation);
+}
+
+// A crossfade or fade needs the dissolve, its level and linear interpolation.
+AafStatus EnsureDissolve(AafSession& session, Definitions& defs) {
+    return EnsureOperation(session, defs,
+                           {kAafParameterDefLevel, "Level", "Dissolve level parameter", kAafOperationDefMonoAudioDissolve,
+                            "Mono Audio Dissolve", "A mono audio dissolve", 2},
+                           defs.level, defs.dissolve);
 }
 
 // Clip gain and gain curves need the gain, its amplitude and linear interpolation.
 AafStatus EnsureGain(AafSession& session, Definitions& defs) {
-    if (defs.gain) return AafStatus::Ok;
-    AafFile& f = *session.file;
-    AafStatus s = EnsureLinear(f, defs);
-    if (s != AafStatus::Ok) return s;
-    s = LookupOr(f, AafDefinitionKind::Parameter, kAafParameterDefAmplitude, &defs.amplitude,
-                 [](AafFile& file, AafObject** out) {
-                     return AafRegisterParameterDef(file, kAafParameterDefAmplitude, "Amplitude",
-                                                    "Gain amplitude parameter", kAafTypeRational, out);
-                 });
-    if (s != AafStatus::Ok) return s;
-    s = AafLookupDefinition(f, AafDefinitionKind::Operation, kAafOperationDefMonoAudioGain, &defs.gain);
-    if (s != AafStatus::NotFound) return s;
-    return AafRegisterOperationDef(f, {kAafOperationDefMonoAudioGain, "Mono Audio Gain",
-                                       "A mono audio gain adjustment", session.sound, false, 1, {defs.amplitude}},
-                                   &defs.gain);
+    return EnsureOperation(session, defs,
+                           {kAafParameterDefAmplitude, "Amplitude", "Gain amplitude parameter",
+                            kAafOperationDefMonoAudioGain, "Mono Audio Gain", "A mono audio gain adjustment", 1},
+                           defs.amplitude, defs.gain);
 }
 
 // --- Gain values ----------------------------------------------------------------------------

@@ -143,6 +143,21 @@ struct Builder {
 
     // --- TypeDefinition ---------------------------------------------------------------
 
+    // An enumeration's element names and values, in the model's order.
+    template <class Elements, class AppendValue>
+    void SetElements(AafObject* o, const AafMetaType& t, const Elements& elements, uint16_t namesPid,
+                     uint16_t valuesPid, AppendValue&& appendValue) {
+        StringArray names;
+        std::vector<uint8_t> values;
+        for (const auto& e : elements)
+            if (e.type == t.id) {
+                names.Add(e.name);
+                appendValue(values, e.value);
+            }
+        *this += SetBytes(o, namesPid, names.Bytes());
+        *this += SetBytes(o, valuesPid, values);
+    }
+
     AafObject* Type(const AafMetaType& t) {
         AafObject* o = NewDefinition(TypeClass(t.kind), t.id, t.name);
         switch (t.kind) {
@@ -159,31 +174,15 @@ struct Builder {
                 *this += SetBytes(o, kWeakTargetSet, path);
                 break;
             }
-            case AafMetaTypeKind::Enumeration: {
+            case AafMetaTypeKind::Enumeration:
                 *this += SetWeak(o, kEnumElementType, kTypes, t.target);
-                StringArray names;
-                std::vector<uint8_t> values;
-                for (const AafMetaEnumerator& e : model.enumerators)
-                    if (e.type == t.id) {
-                        names.Add(e.name);
-                        AafAppendInt64(values, e.value);
-                    }
-                *this += SetBytes(o, kEnumElementNames, names.Bytes());
-                *this += SetBytes(o, kEnumElementValues, values);
+                SetElements(o, t, model.enumerators, kEnumElementNames, kEnumElementValues,
+                            [](std::vector<uint8_t>& values, int64_t value) { AafAppendInt64(values, value); });
                 break;
-            }
-            case AafMetaTypeKind::ExtEnumeration: {
-                StringArray names;
-                std::vector<uint8_t> values;
-                for (const AafMetaExtEnumerator& e : model.extEnumerators)
-                    if (e.type == t.id) {
-                        names.Add(e.name);
-                        AppendAuid(values, e.value);
-                    }
-                *this += SetBytes(o, kExtEnumElementNames, names.Bytes());
-                *this += SetBytes(o, kExtEnumElementValues, values);
+            case AafMetaTypeKind::ExtEnumeration:
+                SetElements(o, t, model.extEnumerators, kExtEnumElementNames, kExtEnumElementValues,
+                            [](std::vector<uint8_t>& values, const AafAuid& value) { AppendAuid(values, value); });
                 break;
-            }
             case AafMetaTypeKind::Record: {
                 *this += AafCreateWeakVector(o, kRecordMemberTypes, "MemberTypes", kTypes, 16);
                 StringArray names;

@@ -63,25 +63,24 @@ AafObject* NewIdentification(AafFile& file, const AafProductIdentification& iden
     return id;
 }
 
-const AafPropertyId& DictionarySet(AafDefinitionKind kind) {
+// Where the dictionary keeps a kind of definition, and the class of its objects.
+struct DefinitionPlace {
+    const AafPropertyId& set;
+    const AafAuid& objectClass;
+};
+
+DefinitionPlace PlaceOf(AafDefinitionKind kind) {
     switch (kind) {
-        case AafDefinitionKind::Data: return kAafPropDictDataDefinitions;
-        case AafDefinitionKind::Operation: return kAafPropDictOperationDefinitions;
-        case AafDefinitionKind::Parameter: return kAafPropDictParameterDefinitions;
+        case AafDefinitionKind::Data: return {kAafPropDictDataDefinitions, kAafClassDataDefinition};
+        case AafDefinitionKind::Operation: return {kAafPropDictOperationDefinitions, kAafClassOperationDefinition};
+        case AafDefinitionKind::Parameter: return {kAafPropDictParameterDefinitions, kAafClassParameterDefinition};
         case AafDefinitionKind::Interpolation: break;
     }
-    return kAafPropDictInterpolationDefinitions;
+    return {kAafPropDictInterpolationDefinitions, kAafClassInterpolationDefinition};
 }
 
-const AafAuid& DefinitionClass(AafDefinitionKind kind) {
-    switch (kind) {
-        case AafDefinitionKind::Data: return kAafClassDataDefinition;
-        case AafDefinitionKind::Operation: return kAafClassOperationDefinition;
-        case AafDefinitionKind::Parameter: return kAafClassParameterDefinition;
-        case AafDefinitionKind::Interpolation: break;
-    }
-    return kAafClassInterpolationDefinition;
-}
+const AafPropertyId& DictionarySet(AafDefinitionKind kind) { return PlaceOf(kind).set; }
+const AafAuid& DefinitionClass(AafDefinitionKind kind) { return PlaceOf(kind).objectClass; }
 
 // A new definition object with its identification, name and description,
 // not yet in the dictionary; DuplicateKey (and the existing one) when the id
