@@ -74,6 +74,13 @@ AafStatus Begin(const AafFile& file, AafObject** out) {
     return AafWritable(file);
 }
 
+// Begin for a component: its length must not be negative either.
+AafStatus BeginComponent(const AafFile& file, int64_t length, AafObject** out) {
+    AafStatus s = Begin(file, out);
+    if (s != AafStatus::Ok) return s;
+    return length < 0 ? AafStatus::InvalidValue : AafStatus::Ok;
+}
+
 AafStatus Finish(AafFirstFailure& f, AafObject* object, AafObject** out) {
     if (f.status == AafStatus::Ok && out) *out = object;
     return f.status;
@@ -277,9 +284,7 @@ AafStatus AafAppendComponent(AafObject* sequence, AafObject* component) {
 }
 
 AafStatus AafCreateFiller(AafFile& file, AafObject* dataDef, int64_t length, AafObject** out) {
-    AafStatus s = Begin(file, out);
-    if (s != AafStatus::Ok) return s;
-    if (length < 0) return AafStatus::InvalidValue;
+    if (AafStatus s = BeginComponent(file, length, out); s != AafStatus::Ok) return s;
     AafFirstFailure f;
     AafObject* filler = NewComponent(file, kAafClassFiller, dataDef, length, f);
     return Finish(f, filler, out);
@@ -287,9 +292,7 @@ AafStatus AafCreateFiller(AafFile& file, AafObject* dataDef, int64_t length, Aaf
 
 AafStatus AafCreateSourceClip(AafFile& file, AafObject* dataDef, int64_t length, const AafSourceRef& ref,
                               AafObject** out) {
-    AafStatus s = Begin(file, out);
-    if (s != AafStatus::Ok) return s;
-    if (length < 0) return AafStatus::InvalidValue;
+    if (AafStatus s = BeginComponent(file, length, out); s != AafStatus::Ok) return s;
     AafFirstFailure f;
     AafObject* clip = NewComponent(file, kAafClassSourceClip, dataDef, length, f);
     f += AafSetMobId(clip, kAafPropSourceId.pid, ref.sourceId);
@@ -299,9 +302,9 @@ AafStatus AafCreateSourceClip(AafFile& file, AafObject* dataDef, int64_t length,
 }
 
 AafStatus AafCreateTimecode(AafFile& file, int64_t length, int64_t start, uint16_t fps, bool drop, AafObject** out) {
-    AafStatus s = Begin(file, out);
+    AafStatus s = BeginComponent(file, length, out);
     if (s != AafStatus::Ok) return s;
-    if (length < 0 || fps == 0) return AafStatus::InvalidValue;
+    if (fps == 0) return AafStatus::InvalidValue;
     AafObject* timecodeDef = nullptr;
     s = AafLookupDefinition(file, AafDefinitionKind::Data, kAafDataDefTimecode, &timecodeDef);
     if (s != AafStatus::Ok) return s;
@@ -344,9 +347,7 @@ AafStatus AafCreateDescriptiveMarker(AafFile& file, AafObject* dataDef, int64_t 
 
 AafStatus AafCreateOperationGroup(AafFile& file, AafObject* dataDef, int64_t length, AafObject* operationDef,
                                   AafObject** out) {
-    AafStatus s = Begin(file, out);
-    if (s != AafStatus::Ok) return s;
-    if (length < 0) return AafStatus::InvalidValue;
+    if (AafStatus s = BeginComponent(file, length, out); s != AafStatus::Ok) return s;
     AafFirstFailure f;
     AafObject* group = NewComponent(file, kAafClassOperationGroup, dataDef, length, f);
     f += AafSetDefinitionRef(file, group, kAafPropOpGroupOperation.pid, kAafTargetOperationDefinitions,
