@@ -11,7 +11,6 @@
 #include <cstdio>
 
 #include "document/text_util.h"
-#include "document/version.h"
 #include "persistence/json_value.h"
 #include "persistence/json_writer.h"
 #include "platform/file_names.h"
@@ -26,10 +25,7 @@ void WriteChainEvent(JsonWriter& w, const ChainEvent& event) {
     JsonBeginObject(w);
     JsonWriteNumber(w, "relTime", event.relTime);
     JsonWriteNumber(w, "syncOffset", event.syncOffset);
-    JsonWriteStringMember(w, "keywords", p.keywords);
-    JsonWriteInt(w, "shape", p.shape);
-    JsonWriteInt(w, "intensityMode", p.intensityMode);
-    JsonWriteNumber(w, "duration", p.duration);
+    WriteSoughtMembers(w, p);
     WriteShapingMembers(w, p);
     JsonWriteNumber(w, "gain", p.gain);
     JsonWriteInt(w, "fillLayers", p.fillLayers);
@@ -74,12 +70,7 @@ Chain ChainFromEvents(std::string_view name, const std::vector<Event>& events,
 
 std::string ChainFileText(const Chain& chain) {
     JsonWriter w;
-    w.out = "{";
-    w.level = 1;
-    JsonWriteStringMember(w, "format", "TessaloomChain");
-    JsonWriteInt(w, "formatVersion", 1);
-    JsonWriteStringMember(w, "createdBy", kProgramVersion);
-    JsonWriteStringMember(w, "name", chain.name);
+    BeginPresetFileText(w, "TessaloomChain", chain.name);
     // "[" stays on the key's line; each event opens on a line of its own.
     JsonWriteKey(w, "events");
     w.out += "[";
@@ -99,11 +90,7 @@ std::string ChainFileName(std::string_view name) {
 PresetSaveResult SaveChainFile(const std::string& folder, std::string_view name,
                                const std::vector<Event>& events, const std::vector<int>& indices,
                                bool replaceOtherName) {
-    const std::string problem = FileNameProblem(name);
-    if (!problem.empty()) {
-        std::printf("%s not saved: %s\n", kLogTag, problem.c_str());
-        return kPresetNameRefused;
-    }
+    if (NameRefusedForFile(name, kLogTag)) return kPresetNameRefused;
     Chain chain = ChainFromEvents(name, events, indices);
     if (chain.events.empty()) {
         std::printf("%s no event to save in chain \"%s\"\n", kLogTag, chain.name);

@@ -21,9 +21,11 @@
 
 #include "document/shortened_text.h"
 #include "document/text_util.h"
+#include "document/version.h"
 #include "library/file_registry.h"
 #include "persistence/curve_json.h"
 #include "persistence/json_writer.h"
+#include "platform/file_names.h"
 #include "platform/file_util.h"
 #include "recipes/event_preset.h"
 
@@ -50,6 +52,13 @@ std::string PresetFileStem(std::string_view name, const char* fallback) {
         if (keep) stem.push_back(c);
     }
     return stem.empty() ? std::string(fallback) : stem;
+}
+
+bool NameRefusedForFile(std::string_view name, const char* logTag) {
+    const std::string problem = FileNameProblem(name);
+    if (problem.empty()) return false;
+    std::printf("%s not saved: %s\n", logTag, problem.c_str());
+    return true;
 }
 
 // ---------------------------------------------------------------------------
@@ -321,6 +330,22 @@ void ReadPinnedFileLists(const JsonValue& object, EventPreset& preset, bool fing
 // ---------------------------------------------------------------------------
 // Member writers
 // ---------------------------------------------------------------------------
+
+void BeginPresetFileText(JsonWriter& w, const char* format, std::string_view name) {
+    w.out = "{";
+    w.level = 1;
+    JsonWriteStringMember(w, "format", format);
+    JsonWriteInt(w, "formatVersion", 1);
+    JsonWriteStringMember(w, "createdBy", kProgramVersion);
+    JsonWriteStringMember(w, "name", name);
+}
+
+void WriteSoughtMembers(JsonWriter& w, const EventPreset& preset) {
+    JsonWriteStringMember(w, "keywords", preset.keywords);
+    JsonWriteInt(w, "shape", preset.shape);
+    JsonWriteInt(w, "intensityMode", preset.intensityMode);
+    JsonWriteNumber(w, "duration", preset.duration);
+}
 
 void WriteShapingMembers(JsonWriter& w, const EventPreset& preset) {
     JsonWriteNumber(w, "spread", preset.spread);

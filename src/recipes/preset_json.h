@@ -4,13 +4,15 @@
 // Index
 //   PresetSaveResult / PresetSaveFailed   the outcome of a save
 //   PresetFileStem                        a name -> the stem of its file name
+//   NameRefusedForFile                    a name no file may take, logged
 //   SavePresetJsonFile                    create the folder, refuse another name's file, write safely
 //   PresetFileExists                      whether a save would meet a file already there
 //   ReadPresetJsonFile                    read at most 16 MiB, parse leniently, log damage, warn on a newer format
 //   ReadStoredName                        the "name" of a stored file, for the collision check
 //   NameForField / ReadNameMember   a name into its 64-byte field, cut with "…"
 //   ReadTextMember / ReadPresetSettings / ReadClipMembers / ReadPinnedFileLists   members into a preset
-//   WriteShapingMembers / WriteClipMembers / WritePinnedFileLists  members out of a preset
+//   BeginPresetFileText                   the members every recipe and chain file opens with
+//   WriteSoughtMembers / WriteShapingMembers / WriteClipMembers / WritePinnedFileLists  members out of a preset
 //
 // Readers never fail on content: a missing or mistyped member keeps its
 // default, enumerations are clamped, texts that do not fit their field are
@@ -45,6 +47,10 @@ inline bool PresetSaveFailed(PresetSaveResult result) {
 // nothing is left ("recipe" for recipes, "group" for chains). A name that
 // FileNameProblem refuses never gets this far: the save refuses it whole.
 std::string PresetFileStem(std::string_view name, const char* fallback = "recipe");
+
+// True, with a line under `logTag` saying why, when FileNameProblem refuses
+// `name`: the save then writes nothing.
+bool NameRefusedForFile(std::string_view name, const char* logTag);
 
 // Creates `folder` with its parents and writes `text` to folder/fileName
 // through a temporary file. A file already there that holds another "name"
@@ -96,6 +102,14 @@ void ReadClipMembers(const JsonValue& object, EventPreset& preset, bool recipeKe
 // size, "bedLayerLoop" and "bedLayerWeight" (0.5 reads as automatic). With
 // `fingerprintMissing`, files without an id get one first.
 void ReadPinnedFileLists(const JsonValue& object, EventPreset& preset, bool fingerprintMissing);
+
+// The text opens ("{") with "format" (`format`), "formatVersion" 1,
+// "createdBy" (this program's version) and "name"; members go on at level 1.
+void BeginPresetFileText(JsonWriter& w, const char* format, std::string_view name);
+
+// What the preset asks of a sound: "keywords", "shape", "intensityMode" and
+// "duration", in that order.
+void WriteSoughtMembers(JsonWriter& w, const EventPreset& preset);
 
 // "spread", "weightCenter", "intensityScale", "weightOffset", "alloyMorph",
 // "pitchVariation" (only above 0.001) and "reverbSend", in that order.

@@ -6,13 +6,9 @@
 //   ReadRecipeFile
 #include "recipes/recipe_file.h"
 
-#include <cstdio>
-
 #include "document/text_util.h"
-#include "document/version.h"
 #include "persistence/json_value.h"
 #include "persistence/json_writer.h"
-#include "platform/file_names.h"
 #include "platform/user_folders.h"
 #include "recipes/recipe_preview_slot.h"
 
@@ -24,16 +20,8 @@ constexpr const char kLogTag[] = "[Recipes]";
 
 std::string RecipeFileText(const EventPreset& preset) {
     JsonWriter w;
-    w.out = "{";
-    w.level = 1;
-    JsonWriteStringMember(w, "format", "TessaloomRecipe");
-    JsonWriteInt(w, "formatVersion", 1);
-    JsonWriteStringMember(w, "createdBy", kProgramVersion);
-    JsonWriteStringMember(w, "name", preset.name);
-    JsonWriteStringMember(w, "keywords", preset.keywords);
-    JsonWriteInt(w, "shape", preset.shape);
-    JsonWriteInt(w, "intensityMode", preset.intensityMode);
-    JsonWriteNumber(w, "duration", preset.duration);
+    BeginPresetFileText(w, "TessaloomRecipe", preset.name);
+    WriteSoughtMembers(w, preset);
     JsonWriteNumber(w, "syncOffset", preset.syncOffset);
     WriteShapingMembers(w, preset);
     JsonWriteInt(w, "fillLayers", preset.fillLayers);
@@ -54,11 +42,7 @@ std::string RecipeFileName(const EventPreset& preset) {
 
 PresetSaveResult SaveRecipeFile(const std::string& folder, const EventPreset& preset,
                                 bool replaceOtherName) {
-    const std::string problem = FileNameProblem(TextFieldView(preset.name));
-    if (!problem.empty()) {
-        std::printf("%s not saved: %s\n", kLogTag, problem.c_str());
-        return kPresetNameRefused;
-    }
+    if (NameRefusedForFile(TextFieldView(preset.name), kLogTag)) return kPresetNameRefused;
     return SavePresetJsonFile(folder, RecipeFileName(preset), preset.name, RecipeFileText(preset),
                               replaceOtherName, kLogTag);
 }
