@@ -107,10 +107,8 @@ PresetSaveResult SaveChainFile(std::string_view name, const std::vector<Event>& 
 
 Chain ReadChainFile(const std::string& path) {
     Chain chain;
-    chain.sourcePath = path;
     JsonValue root;
-    if (!ReadPresetJsonFile(path, "Chain", kLogTag, root)) return chain;
-    ReadNameMember(root, chain.name, sizeof chain.name);
+    if (!ReadPresetFileOpening(path, "Chain", kLogTag, chain, root)) return chain;
     const JsonValue& events = JsonGetMember(root, "events");
     if (events.type != kJsonArray) return chain;
     // An element that is not an object reads every member as missing: one

@@ -8,6 +8,7 @@
 //   SavePresetJsonFile                    create the folder, refuse another name's file, write safely
 //   PresetFileExists                      whether a save would meet a file already there
 //   ReadPresetJsonFile                    read at most 16 MiB, parse leniently, log damage, warn on a newer format
+//   ReadPresetFileOpening                 the source path, the file and its name, as every read begins
 //   ReadStoredName                        the "name" of a stored file, for the collision check
 //   NameForField / ReadNameMember   a name into its 64-byte field, cut with "…"
 //   ReadTextMember / ReadPresetSettings / ReadClipMembers / ReadPinnedFileLists   members into a preset
@@ -70,6 +71,19 @@ PresetSaveResult SavePresetJsonFile(const std::string& folder, const std::string
 // one warning line on stderr, naming the file a `kind` ("Recipe", "Chain").
 bool ReadPresetJsonFile(const std::string& path, const char* kind, const char* logTag,
                         JsonValue& root);
+
+// What every read of a recipe or chain file does first: `stored` (a preset
+// or a chain) notes `path` as its source, the file is read into `root`
+// (ReadPresetJsonFile) and its "name" into stored.name. False when the file
+// could not be read; `stored` then keeps its defaults.
+template <class Stored>
+bool ReadPresetFileOpening(const std::string& path, const char* kind, const char* logTag, Stored& stored,
+                           JsonValue& root) {
+    stored.sourcePath = path;
+    if (!ReadPresetJsonFile(path, kind, logTag, root)) return false;
+    ReadNameMember(root, stored.name, sizeof stored.name);
+    return true;
+}
 
 // The "name" member of the file at `path`; false when it cannot be read.
 bool ReadStoredName(const std::string& path, std::string& name);

@@ -55,11 +55,8 @@ PresetSaveResult SaveRecipeFile(const EventPreset& preset, bool replaceOtherName
 
 EventPreset ReadRecipeFile(const std::string& path) {
     EventPreset preset;
-    preset.sourcePath = path;
     JsonValue root;
-    if (!ReadPresetJsonFile(path, "Recipe", kLogTag, root)) return preset;
-
-    ReadNameMember(root, preset.name, sizeof preset.name);
+    if (!ReadPresetFileOpening(path, "Recipe", kLogTag, preset, root)) return preset;
     ReadPresetSettings(root, preset);
     preset.syncOffset = JsonGetFloat(JsonGetMember(root, "syncOffset"), preset.duration * 0.5f);
     if (preset.shape == kShapeClip) ReadClipMembers(root, preset, true, kLogTag);
