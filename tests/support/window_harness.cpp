@@ -5,7 +5,7 @@
 //   PrivateDisplay      an Xvfb of a given screen size for one test
 //   ProgramPath / RunProgram / BackgroundProgram / WaitForFile
 //   ReadStateDump / DrawnTexts / ReadPng
-//   ProgramScriptTest
+//   ProgramScriptTest / IsolatedHomeTest
 #include "support/window_harness.h"
 
 #include <fcntl.h>
@@ -420,5 +420,25 @@ ProgramRun ProgramScriptTest::Run(const std::string& script,
     WriteWholeFile(path, script);
     ProgramRun run = RunProgram(path, env);
     if (run.exitCode != 0) std::printf("%s", run.log.c_str());
+    return run;
+}
+
+void IsolatedHomeTest::SetUp() {
+    ProgramScriptTest::SetUp();
+    std::filesystem::create_directories(dir.File("home/Documents/Tessaloom"));
+    WriteWholeFile(dir.File("home/Documents/Tessaloom/.demo_version"), "installed\n");
+    std::filesystem::create_directories(dir.File("data"));
+}
+
+ProgramRun IsolatedHomeTest::RunScript(const std::string& script,
+                                       std::vector<std::pair<std::string, std::string>> env) {
+    env.emplace_back("HOME", dir.File("home"));
+    env.emplace_back("XDG_DATA_HOME", dir.File("data"));
+    ProgramRun run = Run(script, env);
+    if (const char* keep = std::getenv("TL_KEEP_SCREENSHOTS"))
+        for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+            if (entry.path().extension() == ".png")
+                std::filesystem::copy_file(entry.path(), std::filesystem::path(keep) / entry.path().filename(),
+                                           std::filesystem::copy_options::overwrite_existing);
     return run;
 }

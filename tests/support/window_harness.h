@@ -13,6 +13,7 @@
 //   ScriptPoint        a point as a script step writes it
 //   PngImage / ReadPng the screenshot's pixels, packed 0xAABBGGRR like the palette
 //   ProgramScriptTest  a fixture: a folder of its own, a display, Run(script)
+//   IsolatedHomeTest   the same with a home and a data folder of its own, the demo marked installed
 //
 // Window tests need an X server: scripts/test starts an Xvfb and sets
 // DISPLAY; without one, EnsureDisplay starts an Xvfb for this test process
@@ -147,4 +148,16 @@ protected:
     ProgramRun Run(const std::string& script, std::vector<std::pair<std::string, std::string>> env = {});
 
     TempDir dir;
+};
+
+// A window test whose program has a home and a data folder in the test's
+// folder, with the demo content marked as installed, so that no demo library
+// or earlier scan joins in. RunScript runs with them (and keeps the
+// screenshots in $TL_KEEP_SCREENSHOTS when that is set, to look at by hand).
+class IsolatedHomeTest : public ProgramScriptTest {
+protected:
+    void SetUp() override;
+    ProgramRun RunScript(const std::string& script, std::vector<std::pair<std::string, std::string>> env = {});
+    // Where the program keeps its library indexes ("<data>/Tessaloom").
+    std::string IndexFolder() const { return dir.File("data/Tessaloom"); }
 };

@@ -36,17 +36,11 @@ PointRect ParseRect(const std::string& text) {
 
 // The program with user folders of the test's own, kept across runs, and
 // the demo content marked as installed so that no demo library is scanned.
-class LibraryWindow : public ProgramScriptTest {
+class LibraryWindow : public IsolatedHomeTest {
 protected:
     void SetUp() override {
-        ProgramScriptTest::SetUp();
-        fs::create_directories(dir.File("home/Documents/Tessaloom"));
-        WriteWholeFile(dir.File("home/Documents/Tessaloom/.demo_version"), "installed\n");
+        IsolatedHomeTest::SetUp();
         fs::create_directories(IndexFolder());
-    }
-    std::string IndexFolder() const { return dir.File("data/Tessaloom"); }
-    ProgramRun RunScript(const std::string& script) {
-        return Run(script, {{"HOME", dir.File("home")}, {"XDG_DATA_HOME", dir.File("data")}});
     }
     // Where the Library tab is.
     std::string LibraryTab() {
