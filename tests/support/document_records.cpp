@@ -1,0 +1,14 @@
+// document_records.cpp — the records of a test's own document.
+#include "support/document_records.h"
+
+DocumentRecords::DocumentRecords()
+    : project(std::make_unique<Project>()),
+      library(std::make_unique<SoundLibrary>()),
+      engine(std::make_unique<AudioEngine>()),
+      app(std::make_unique<AppState>()) {}
+
+DocumentContext DocumentRecords::Context() {
+    DocumentContext ctx = MakeDocumentContext(*project, *library, *engine, *app);
+    ctx.observer = &observer;
+    return ctx;
+}
