@@ -77,6 +77,12 @@ struct WholeExportRig : AafRig {
             while (!PollExport(*app)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         return started;
     }
+    // The AAF, the mixdown and the clips: an earlier export for a later one to replace.
+    ExportStart ExportWithoutStemsOrTracks(const std::string& chosen) {
+        app->exportSettings.exportWavStems = false;
+        app->exportSettings.exportWavTracks = false;
+        return ExportAndWait(chosen);
+    }
 };
 
 }  // namespace
@@ -254,10 +260,8 @@ TEST(ExportReplacement, TheQuestionCountsOnlyWhatTheExportReplaces) {
 // the passes that succeed replace theirs.
 TEST(ExportReplacement, AFailedPassLeavesTheEarlierFilesOfThatPassWhole) {
     WholeExportRig rig;
-    rig.app->exportSettings.exportWavStems = false;
-    rig.app->exportSettings.exportWavTracks = false;
     const std::string chosen = rig.Out() + "/Reel";
-    ASSERT_EQ(rig.ExportAndWait(chosen), ExportStart::Started);
+    ASSERT_EQ(rig.ExportWithoutStemsOrTracks(chosen), ExportStart::Started);
     const std::map<std::string, std::string> first = Snapshot(rig.Out());
 
     rig.project->results[0].name = "Slam";
@@ -304,10 +308,8 @@ int StopAtFirstClip(FileFaultPoint point, const std::string& path) {
 // starting.
 TEST(ExportReplacement, AStoppedExportUndoesEveryPass) {
     WholeExportRig rig;
-    rig.app->exportSettings.exportWavStems = false;
-    rig.app->exportSettings.exportWavTracks = false;
     const std::string chosen = rig.Out() + "/Reel";
-    ASSERT_EQ(rig.ExportAndWait(chosen), ExportStart::Started);
+    ASSERT_EQ(rig.ExportWithoutStemsOrTracks(chosen), ExportStart::Started);
     const std::map<std::string, std::string> first = Snapshot(rig.Out());
     ASSERT_GE(Under(first, "Clips/").size(), 2u);
     ASSERT_GE(Under(first, "Reel/").size(), 2u);
