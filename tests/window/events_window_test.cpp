@@ -119,6 +119,16 @@ protected:
     ProgramRun RunScript(const std::string& script) {
         return IsolatedHomeTest::RunScript("resize 1280 1080\nframes 1\n" + script);
     }
+    // Where the whoosh's row (event 4) stands, from a first run that also
+    // takes `captures`; "" (and a test failure) when it is not listed.
+    std::string WhooshRow(const std::string& captures = "") {
+        ProgramRun first = RunScript("project " + fixture + "\nframes 4\n" + captures + "dump rows.txt\n");
+        EXPECT_EQ(first.exitCode, 0) << first.log;
+        Dump rows = ReadStateDump(dir.File("rows.txt"));
+        const int whoosh = RowOf(rows, 1, 4);
+        EXPECT_GE(whoosh, 0);
+        return whoosh < 0 ? "" : RowCentre(rows, whoosh);
+    }
     std::string fixture;
 };
 
@@ -126,12 +136,8 @@ protected:
 
 TEST_F(EventsWindow, TheNextButtonDrawsAnotherSoundAndUndoTakesItBack) {
     // Where the rows are; the whoosh (event 4) is outside the folder.
-    ProgramRun first = RunScript("project " + fixture + "\nframes 4\nscreenshot list.png\ndump rows.txt\n");
-    ASSERT_EQ(first.exitCode, 0) << first.log;
-    Dump rows = ReadStateDump(dir.File("rows.txt"));
-    const int whoosh = RowOf(rows, 1, 4);
-    ASSERT_GE(whoosh, 0);
-    const std::string row = RowCentre(rows, whoosh);
+    const std::string row = WhooshRow("screenshot list.png\n");
+    ASSERT_FALSE(row.empty());
 
     // Two clicks: selected, then expanded with its two layer lines.
     const std::string expand = "project " + fixture + "\nframes 4\nclick " + row + "\nframes 2\nclick " + row +
@@ -179,12 +185,8 @@ TEST_F(EventsWindow, TheNextButtonDrawsAnotherSoundAndUndoTakesItBack) {
 }
 
 TEST_F(EventsWindow, DeleteFromTheRowMenuRemovesAnEventAndUndoRestoresItsLayers) {
-    ProgramRun first = RunScript("project " + fixture + "\nframes 4\ndump rows.txt\n");
-    ASSERT_EQ(first.exitCode, 0) << first.log;
-    Dump rows = ReadStateDump(dir.File("rows.txt"));
-    const int whoosh = RowOf(rows, 1, 4);
-    ASSERT_GE(whoosh, 0);
-    const std::string row = RowCentre(rows, whoosh);
+    const std::string row = WhooshRow();
+    ASSERT_FALSE(row.empty());
 
     // The menu opens at the pointer; the dump tells where Delete is.
     const std::string script = "project " + fixture + "\nframes 4\nclick " + row + " right\nframes 3\n"
