@@ -29,22 +29,19 @@ struct FrameDriver;
 // What a run of frames measured ("idle" and "measure" alike), once it ended.
 struct SpanFigures {
     bool measured = false;
-    double seconds = 0;
-    int64_t frames = 0;
-    int64_t presented = 0;
-    double cpuSeconds = 0;
-    double frameCpuP50 = 0;
-    double frameCpuP95 = 0;
+    double seconds = 0;                       // wall time
+    double cpuSeconds = 0;                    // the process's CPU time
+    int64_t frames = 0, presented = 0;        // frames drawn, and presented
+    double frameCpuP50 = 0, frameCpuP95 = 0;  // RenderFrame's CPU time per frame
 };
 
 // A run of frames being measured: the clocks and the frame counts where it began.
 struct FrameSpan {
     bool running = false;
-    double startedAt = 0;     // wall time
-    double cpuStart = 0;      // the process's CPU time
-    int64_t framesStart = 0;
-    int64_t presentedStart = 0;
-    SpanFigures figures;      // the last run's, once it ended
+    double startedAt = 0;                          // wall time
+    double cpuStart = 0;                           // the process's CPU time
+    int64_t framesStart = 0, presentedStart = 0;   // frames drawn, and presented
+    SpanFigures figures;                           // the last run's, once it ended
 };
 
 struct TestDriver {
