@@ -445,6 +445,16 @@ ProgramRun ProgramScriptTest::Run(const std::string& script,
     return run;
 }
 
+ProgramLaunch ProgramScriptTest::LaunchOn(const std::string& project, const std::string& script, int timeoutSeconds,
+                                          const std::string& scriptName) {
+    WriteWholeFile(dir.File(scriptName), script);
+    ProgramLaunch launch;
+    launch.scriptPath = dir.File(scriptName);
+    launch.arguments = {project};
+    launch.timeoutSeconds = timeoutSeconds;
+    return launch;
+}
+
 void IsolatedHomeTest::SetUp() {
     ProgramScriptTest::SetUp();
     std::filesystem::create_directories(dir.File("home/Documents/Tessaloom"));

@@ -166,6 +166,11 @@ class ProgramScriptTest : public testing::Test {
 protected:
     void SetUp() override;
     ProgramRun Run(const std::string& script, std::vector<std::pair<std::string, std::string>> env = {});
+    // A launch of the program on `project` (opened as from the desktop) with
+    // `script`, written as `scriptName` in the test's folder; `timeoutSeconds`
+    // is a hang guard, never a pace. The test adds environment and the like.
+    ProgramLaunch LaunchOn(const std::string& project, const std::string& script, int timeoutSeconds = 180,
+                           const std::string& scriptName = "script.txt");
 
     TempDir dir;
 };
