@@ -54,12 +54,8 @@ struct OpenAndExport : DocumentRecords {
         ASSERT_EQ(engine->voices.size(), project->results.size());
 
         app->exportSettings = settings;
-        ExportContext ectx;
-        ectx.project = project.get();
-        ectx.engine = engine.get();
-        ectx.app = app.get();
-        ectx.aafStep = CapturingAafStep(session);
-        report = RunExportJob(MakeExportJob(*app, *project, *engine, out + "/Reel"), ectx);
+        report = RunExportJob(MakeExportJob(*app, *project, *engine, out + "/Reel"),
+                              ExportContextOf(CapturingAafStep(session)));
     }
 };
 

@@ -37,12 +37,6 @@ std::map<std::string, std::string> Under(const std::map<std::string, std::string
     return part;
 }
 
-// The AAF step of the program, session writer and all.
-AafExportStep ProgramAaf() {
-    return [](const ExportJob& job, const Project& project, const AudioEngine& engine) {
-        return WriteAafExport(job, project, engine);
-    };
-}
 
 bool gAnswer = false;
 int gQuestions = 0;
@@ -72,7 +66,7 @@ struct WholeExportRig : AafRig {
     ExportStart ExportAndWait(const std::string& chosen) {
         AssignTracks();
         const ExportStart started =
-            StartExport(Context(ProgramAaf()), MakeExportJob(*app, *project, *engine, chosen));
+            StartExport(Context(ProgramAafStep()), MakeExportJob(*app, *project, *engine, chosen));
         if (started == ExportStart::Started)
             while (!PollExport(*app)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         return started;
@@ -151,11 +145,11 @@ TEST(ExportNames, BaseNamesThatLeaveTheFolderAreRefusedBeforeAnythingIsWritten) 
         ExportJob job = MakeExportJob(*rig.app, *rig.project, *rig.engine, rig.Out() + "/x");
         job.baseName = base;
 
-        EXPECT_EQ(StartExport(rig.Context(ProgramAaf()), job), ExportStart::InvalidName);
+        EXPECT_EQ(StartExport(rig.Context(ProgramAafStep()), job), ExportStart::InvalidName);
         EXPECT_EQ(rig.app->toastText.rfind("Export refused. A name cannot", 0), 0u) << rig.app->toastText;
         EXPECT_FALSE(rig.app->exportRunning.load());
 
-        const ExportReport report = RunExportJob(job, rig.Context(ProgramAaf()));
+        const ExportReport report = RunExportJob(job, rig.Context(ProgramAafStep()));
         EXPECT_FALSE(report.Succeeded());
         EXPECT_EQ(report.finalText, rig.app->toastText);
         EXPECT_FALSE(WriteAafExport(job, *rig.project, *rig.engine));
@@ -344,7 +338,7 @@ TEST(ExportReplacement, AStoppedExportUndoesEveryPass) {
     std::atomic<bool> stopped{true};
     ExportJob job = MakeExportJob(*rig.app, *rig.project, *rig.engine, rig.Out() + "/Other");
     job.cancel = &stopped;
-    const ExportReport report = RunExportJob(job, rig.Context(ProgramAaf()));
+    const ExportReport report = RunExportJob(job, rig.Context(ProgramAafStep()));
     EXPECT_EQ(report.finalText, "Export stopped");
     EXPECT_TRUE(report.stopped);
     EXPECT_FALSE(fs::exists(rig.OutFile("Other.wav")));
@@ -368,7 +362,7 @@ TEST(ExportReplacement, AStopReachesEveryPassPartWay) {
         SCOPED_TRACE("pass " + std::to_string(p));
         HoldExport(rig.hold, true, passes[p], 0.5);
         rig.AssignTracks();
-        ASSERT_EQ(StartExport(rig.Context(ProgramAaf()), MakeExportJob(*rig.app, *rig.project, *rig.engine, chosen)),
+        ASSERT_EQ(StartExport(rig.Context(ProgramAafStep()), MakeExportJob(*rig.app, *rig.project, *rig.engine, chosen)),
                   ExportStart::Started);
         ASSERT_TRUE(WaitUntil([&] { return ExportWaitsAtHold(rig.hold); }, std::chrono::minutes(2)));
         const float progress = rig.app->exportProgress.load();

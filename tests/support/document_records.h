@@ -3,7 +3,7 @@
 // heap, the observer its jobs meet, and the context over them.
 //
 // Index
-//   DocumentRecords   the four records and the observer; Context() over them
+//   DocumentRecords   the four records and the observer; Context() and ExportContextOf() over them
 #pragma once
 
 #include <memory>
@@ -12,6 +12,7 @@
 #include "library/sound_library.h"
 #include "operations/app_state.h"
 #include "operations/document_context.h"
+#include "operations/export_job.h"
 #include "playback/audio_engine.h"
 
 // Rigs derive from it, so their members read as project, library, engine and
@@ -27,4 +28,7 @@ struct DocumentRecords {
 
     // A context over the records, with the app state's settings and the observer.
     DocumentContext Context();
+    // An export's context over the document, engine and app state, with the
+    // observer and `aafStep` (null: an AAF export fails).
+    ExportContext ExportContextOf(AafExportStep aafStep = nullptr);
 };
