@@ -326,27 +326,17 @@ static void BM_OpenHourLongestFrame(benchmark::State& state) {
     double longest = 0;
     int frames = 0;
     for (auto _ : state) {
-        HeadlessGui gui;
-        NullFrameBackend backend(1280, 720);
-        FrameDriver driver;
-        DriveProgramHeadless(driver, backend);
-        gAudioEngine.streamVoices = 1;
-        gAppState.pendingOpenPath = path;
+        HeadlessProgram program;
         QuietStdout(true);
-        RenderFrame(driver, gAppState);
+        program.Open(path);
         gUiFrame.longestWorkSeconds = 0;
         do {
-            RenderFrame(driver, gAppState);
+            program.Frame();
             ++frames;
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         } while (ProgramStillWorking());
         QuietStdout(false);
         longest = std::max(longest, gUiFrame.longestWorkSeconds);
-        StopBackgroundWorkers(gAppState);
-        StopVoiceStreaming(gAppState);
-        ResetEngineVoices(gAudioEngine, kRate, 0);
-        gProject = Project();
-        gSoundLibrary.libraries.clear();
     }
     state.counters["longestFrameWorkMs"] = longest * 1000.0;
     state.counters["frames"] = double(frames);

@@ -13,10 +13,10 @@
 #include <thread>
 
 #include "document/busy_task.h"
-#include "export/aaf_export.h"
 #include "operations/export_job.h"
 #include "operations/project_lifecycle.h"
 #include "playback/audio_engine.h"
+#include "support/exported_files.h"
 #include "support/large_project.h"
 #include "support/lifecycle_rig.h"
 #include "support/quiet_stdout.h"
@@ -59,11 +59,7 @@ static void BM_ExportLargeProjectAafAndMixdown(benchmark::State& state) {
         }
         FinishBusyTask(*rig.app);
         std::filesystem::remove_all(out.File("run"));
-        ExportContext ctx;
-        ctx.project = rig.project.get();
-        ctx.engine = rig.engine.get();
-        ctx.app = rig.app.get();
-        ctx.aafStep = [](const ExportJob& job, const Project& p, const AudioEngine& e) { return WriteAafExport(job, p, e); };
+        const ExportContext ctx = rig.ExportContextOf(ProgramAafStep());
         const ExportJob job = MakeExportJob(*rig.app, *rig.project, *rig.engine, out.File("run") + "/Reel");
         state.ResumeTiming();
         const Clock::time_point start = Clock::now();

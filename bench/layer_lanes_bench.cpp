@@ -178,17 +178,13 @@ static void BM_LargeProjectPlayingFrame(benchmark::State& state) {
     LargeProjectSpec spec{.eventCount = 2000, .layers = LargeProjectLayers::Made, .layersPerEvent = 10};
     LargeProject large = MakeLargeProject(spec, dir.File("library"));
     const std::string path = WriteLargeProject(large, dir.path(), "large");
-    HeadlessGui gui;
-    NullFrameBackend backend(1280, 720);
-    FrameDriver driver;
-    DriveProgramHeadless(driver, backend);
-    gAudioEngine.streamVoices = 1;   // as the program's audio start sets it
-    gAppState.pendingOpenPath = path;
+    HeadlessProgram program;
     QuietStdout(true);
-    do {
-        RenderFrame(driver, gAppState);
+    program.Open(path);
+    while (ProgramStillWorking()) {
+        program.Frame();
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    } while (ProgramStillWorking());
+    }
     gAppState.viewStart = 590;
     gAppState.viewDuration = 20;
     gAudioEngine.position = int64_t(600) * gAudioEngine.sampleRate.load();
@@ -196,21 +192,15 @@ static void BM_LargeProjectPlayingFrame(benchmark::State& state) {
     gAudioEngine.playing = 1;
     for (int k = 0; k < 60; ++k) {  // the window's first decodes
         gAudioEngine.position.fetch_add(800);
-        RenderFrame(driver, gAppState);
+        program.Frame();
     }
     int frame = 0;
-    for (auto _ : state) PlayingFrames(driver, 1, int(state.range(0)), frame);
+    for (auto _ : state) PlayingFrames(program.driver, 1, int(state.range(0)), frame);
     gAppState.playing = false;
     gAudioEngine.playing = 0;
     QuietStdout(false);
     state.counters["layers"] = double(gProject.results.size());
     state.counters["voices"] = double(gAudioEngine.voices.size());
-    StopBackgroundWorkers(gAppState);
-    StopVoiceStreaming(gAppState);
-    ResetEngineVoices(gAudioEngine, 48000, 0);
-    gAudioEngine.streamVoices = 0;
-    gProject = Project();
-    gSoundLibrary.libraries.clear();
 }
 BENCHMARK(BM_LargeProjectPlayingFrame)->Arg(0)->Arg(1)->Arg(2)->ArgName("motion")->Unit(benchmark::kMillisecond);
 

@@ -21,10 +21,10 @@
 #include <tuple>
 
 #include "document/busy_task.h"
-#include "export/aaf_export.h"
 #include "operations/export_job.h"
 #include "operations/project_lifecycle.h"
 #include "playback/audio_engine.h"
+#include "support/exported_files.h"
 #include "support/large_project.h"
 #include "support/lifecycle_rig.h"
 #include "support/peak_memory.h"
@@ -122,13 +122,7 @@ static void BM_ExportLongProject(benchmark::State& state) {
         QuietStdout(true);
         if (!OpenAndBuild(rig, path, nullptr, nullptr)) state.SkipWithError("open failed");
         std::filesystem::remove_all(out.File("run"));
-        ExportContext ctx;
-        ctx.project = rig.project.get();
-        ctx.engine = rig.engine.get();
-        ctx.app = rig.app.get();
-        ctx.aafStep = [](const ExportJob& job, const Project& p, const AudioEngine& e) {
-            return WriteAafExport(job, p, e);
-        };
+        const ExportContext ctx = rig.ExportContextOf(ProgramAafStep());
         ExportJob job = MakeExportJob(*rig.app, *rig.project, *rig.engine, out.File("run") + "/Reel");
         job.exportAAF = true;
         job.exportWAV = true;

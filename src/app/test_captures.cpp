@@ -3,6 +3,7 @@
 //
 // Index
 //   Captures             PNG screenshots, the state dump, idle measurement
+//   Frame spans          where an idle or a measure began, and its figures when it ends
 #include <SDL.h>
 #include <imgui.h>
 #include <stb_image_write.h>
@@ -35,6 +36,23 @@ void RequestScreenshot(TestDriver& d, const std::string& path) {
 }
 
 namespace {
+
+// The third field of a span's figures: "measure" reports its frame rate,
+// "idle" the frames presented (the window tests read them under these keys).
+enum class SpanCount { Rate, Presented };
+
+void DumpSpan(StateDump& dump, const std::string& prefix, const SpanFigures& f, SpanCount third) {
+    if (!f.measured) return;
+    dump.Field(prefix + "seconds", f.seconds);
+    dump.Field(prefix + "frames", f.frames);
+    if (third == SpanCount::Rate)
+        dump.Field(prefix + "fps", static_cast<double>(f.frames) / f.seconds);
+    else
+        dump.Field(prefix + "framesPresented", f.presented);
+    dump.Field(prefix + "cpuSeconds", f.cpuSeconds);
+    dump.Field(prefix + "frameCpuP50Ms", f.frameCpuP50 * 1000.0);
+    dump.Field(prefix + "frameCpuP95Ms", f.frameCpuP95 * 1000.0);
+}
 
 void DumpDriverFields(const TestDriver& d, StateDump& dump) {
     const AppState& app = gAppState;
@@ -71,26 +89,12 @@ void DumpDriverFields(const TestDriver& d, StateDump& dump) {
     dump.Field("drawExceptions", f.drawExceptions);
     dump.Field("frameCpu.p50Ms", FrameCpuPercentile(f, 0.5) * 1000.0);
     dump.Field("frameCpu.p95Ms", FrameCpuPercentile(f, 0.95) * 1000.0);
-    if (d.measured.measured) {
-        dump.Field("measure.seconds", d.measured.seconds);
-        dump.Field("measure.frames", d.measured.frames);
-        dump.Field("measure.fps", static_cast<double>(d.measured.frames) / d.measured.seconds);
-        dump.Field("measure.cpuSeconds", d.measured.cpuSeconds);
-        dump.Field("measure.frameCpuP50Ms", d.measured.frameCpuP50 * 1000.0);
-        dump.Field("measure.frameCpuP95Ms", d.measured.frameCpuP95 * 1000.0);
-    }
+    DumpSpan(dump, "measure.", d.measure.figures, SpanCount::Rate);
     if (d.settleSeconds >= 0) {
         dump.Field("settle.seconds", d.settleSeconds);
         dump.Field("settle.timeouts", d.settleTimeouts);
     }
-    if (d.idle.measured) {
-        dump.Field("idle.seconds", d.idle.seconds);
-        dump.Field("idle.frames", d.idle.frames);
-        dump.Field("idle.framesPresented", d.idle.presented);
-        dump.Field("idle.cpuSeconds", d.idle.cpuSeconds);
-        dump.Field("idle.frameCpuP50Ms", d.idle.frameCpuP50 * 1000.0);
-        dump.Field("idle.frameCpuP95Ms", d.idle.frameCpuP95 * 1000.0);
-    }
+    DumpSpan(dump, "idle.", d.idle.figures, SpanCount::Presented);
 }
 
 }  // namespace
@@ -109,27 +113,40 @@ void WriteDump(const TestDriver& d, const std::string& path) {
     DriverLog("dump %s", path);
 }
 
-void StartIdle(TestDriver& d, double seconds) {
-    d.idling = true;
-    d.idleStartedAt = WallSeconds();
-    d.idleEndsAt = d.idleStartedAt + seconds;
-    d.idleCpuStart = ProcessCpuSeconds();
-    d.idleFramesStart = d.frames->framesDrawn;
-    d.idlePresentedStart = d.frames->framesPresented;
+// ---------------------------------------------------------------------------
+// Frame spans
+// ---------------------------------------------------------------------------
+
+void StartFrameSpan(TestDriver& d, FrameSpan& span) {
+    span.running = true;
+    span.startedAt = WallSeconds();
+    span.cpuStart = ProcessCpuSeconds();
+    span.framesStart = d.frames->framesDrawn;
+    span.presentedStart = d.frames->framesPresented;
     d.frames->frameCpuSeconds.clear();
     d.frames->frameCpuNext = 0;
 }
 
-void FinishIdle(TestDriver& d) {
-    d.idling = false;
-    IdleFigures& f = d.idle;
+void FinishFrameSpan(TestDriver& d, FrameSpan& span) {
+    span.running = false;
+    SpanFigures& f = span.figures;
     f.measured = true;
-    f.seconds = WallSeconds() - d.idleStartedAt;
-    f.frames = d.frames->framesDrawn - d.idleFramesStart;
-    f.presented = d.frames->framesPresented - d.idlePresentedStart;
-    f.cpuSeconds = ProcessCpuSeconds() - d.idleCpuStart;
+    f.seconds = WallSeconds() - span.startedAt;
+    f.frames = d.frames->framesDrawn - span.framesStart;
+    f.presented = d.frames->framesPresented - span.presentedStart;
+    f.cpuSeconds = ProcessCpuSeconds() - span.cpuStart;
     f.frameCpuP50 = FrameCpuPercentile(*d.frames, 0.5);
     f.frameCpuP95 = FrameCpuPercentile(*d.frames, 0.95);
+}
+
+void StartIdle(TestDriver& d, double seconds) {
+    StartFrameSpan(d, d.idle);
+    d.idleEndsAt = d.idle.startedAt + seconds;
+}
+
+void FinishIdle(TestDriver& d) {
+    FinishFrameSpan(d, d.idle);
+    const SpanFigures& f = d.idle.figures;
     std::printf("[Test] idle %.2f s: %" PRId64 " frames (%.1f/s), %" PRId64 " presented, CPU %.3f s (%.2f %%), "
                 "RenderFrame CPU p50 %.3f ms, p95 %.3f ms\n",
                 f.seconds, f.frames, static_cast<double>(f.frames) / f.seconds, f.presented, f.cpuSeconds,

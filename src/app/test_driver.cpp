@@ -220,16 +220,11 @@ void StartPlayback() {
 }
 
 void StartMeasure(TestDriver& d, int frames, int motion, float pan) {
-    d.measuring = true;
     d.measureMotion = motion;
     d.measurePan = pan;
     d.measureMovedAt = -1;
     if (motion == 2) PushButton(d, 2, true);
-    d.measureStartedAt = WallSeconds();
-    d.measureCpuStart = ProcessCpuSeconds();
-    d.measureFramesStart = d.frames->framesDrawn;
-    d.frames->frameCpuSeconds.clear();
-    d.frames->frameCpuNext = 0;
+    StartFrameSpan(d, d.measure);
     d.waitUntilFrame = d.frames->framesDrawn + frames;
 }
 
@@ -239,7 +234,7 @@ void StartMeasure(TestDriver& d, int frames, int motion, float pan) {
 void MoveMeasuredView(TestDriver& d) {
     if (d.measureMotion == 0 || d.measureMovedAt == d.frames->framesDrawn) return;
     d.measureMovedAt = d.frames->framesDrawn;
-    const int64_t step = d.frames->framesDrawn - d.measureFramesStart;
+    const int64_t step = d.frames->framesDrawn - d.measure.framesStart;
     if (d.measureMotion == 1) {
         PushWheel(d, step % 16 < 8 ? 1.0f : -1.0f);
     } else {
@@ -250,16 +245,10 @@ void MoveMeasuredView(TestDriver& d) {
 }
 
 void FinishMeasure(TestDriver& d) {
-    d.measuring = false;
     if (d.measureMotion == 2) PushButton(d, 2, false);
     d.measureMotion = 0;
-    IdleFigures& f = d.measured;
-    f.measured = true;
-    f.seconds = WallSeconds() - d.measureStartedAt;
-    f.frames = d.frames->framesDrawn - d.measureFramesStart;
-    f.cpuSeconds = ProcessCpuSeconds() - d.measureCpuStart;
-    f.frameCpuP50 = FrameCpuPercentile(*d.frames, 0.5);
-    f.frameCpuP95 = FrameCpuPercentile(*d.frames, 0.95);
+    FinishFrameSpan(d, d.measure);
+    const SpanFigures& f = d.measure.figures;
     std::printf("[Test] measured %" PRId64 " frames in %.3f s (%.1f/s), CPU %.3f s, RenderFrame CPU p50 %.3f ms, "
                 "p95 %.3f ms\n",
                 f.frames, f.seconds, static_cast<double>(f.frames) / f.seconds, f.cpuSeconds, f.frameCpuP50 * 1000.0,
@@ -532,12 +521,12 @@ TestDriverPtr StartTestDriver(SDL_Window* window, FrameDriver& frames) {
     return d;
 }
 
-bool TestDriverWantsFrames(const TestDriver& d) { return !d.idling && !d.waitingFile; }
+bool TestDriverWantsFrames(const TestDriver& d) { return !d.idle.running && !d.waitingFile; }
 
 size_t TestDriverStepsRun(const TestDriver& d) { return d.changingSteps; }
 
 void TestDriverBeforeEvents(TestDriver& d) {
-    if (d.idling) {
+    if (d.idle.running) {
         if (WallSeconds() < d.idleEndsAt) return;
         FinishIdle(d);
     }
@@ -584,10 +573,10 @@ void TestDriverBeforeEvents(TestDriver& d) {
             gSteppedClock.store(gSteppedClock.load() + d.clockStep * double(d.frames->framesDrawn - d.clockFrames));
         d.clockFrames = d.frames->framesDrawn;
     }
-    if (d.measuring) MoveMeasuredView(d);
+    if (d.measure.running) MoveMeasuredView(d);
     if (d.frames->framesDrawn < d.waitUntilFrame || ScriptSeconds(d) < d.waitUntil) return;
     if (d.settling && !SettleDone(d)) return;
-    if (d.measuring) FinishMeasure(d);
+    if (d.measure.running) FinishMeasure(d);
     while (!d.scriptDone && d.next < d.steps.size()) {
         const ScriptStep& s = d.steps[d.next++];
         if (StepMayChangeProgram(s.op)) ++d.changingSteps;

@@ -3,10 +3,12 @@
 // pushes their input, app/test_captures.cpp takes their captures).
 //
 // Index
-//   IdleFigures / TestDriver   what a script has measured, and where it is
+//   FrameSpan / SpanFigures    a measured run of frames: where it began, what it measured
+//   TestDriver                 where a script is
 //   Clocks and the log         WallSeconds, ProcessCpuSeconds, DriverLog
 //   Pushing events             pointer, buttons, wheel, keys, text, drops, window events
 //   Captures                   PNG screenshots, the state dump, idle measurement
+//   Frame spans                starting and finishing one (idle and measure share them)
 //
 // Interface thread only.
 #pragma once
@@ -24,14 +26,22 @@
 
 struct FrameDriver;
 
-struct IdleFigures {
+// What a run of frames measured ("idle" and "measure" alike), once it ended.
+struct SpanFigures {
     bool measured = false;
-    double seconds = 0;
-    int64_t frames = 0;
-    int64_t presented = 0;
-    double cpuSeconds = 0;
-    double frameCpuP50 = 0;
-    double frameCpuP95 = 0;
+    double seconds = 0;                       // wall time
+    double cpuSeconds = 0;                    // the process's CPU time
+    int64_t frames = 0, presented = 0;        // frames drawn, and presented
+    double frameCpuP50 = 0, frameCpuP95 = 0;  // RenderFrame's CPU time per frame
+};
+
+// A run of frames being measured: the clocks and the frame counts where it began.
+struct FrameSpan {
+    bool running = false;
+    double startedAt = 0;                          // wall time
+    double cpuStart = 0;                           // the process's CPU time
+    int64_t framesStart = 0, presentedStart = 0;   // frames drawn, and presented
+    SpanFigures figures;                           // the last run's, once it ended
 };
 
 struct TestDriver {
@@ -55,23 +65,14 @@ struct TestDriver {
     float pointerY = 0;
     uint32_t buttonsHeld = 0;     // SDL button mask
     bool dropAlt = false;         // Alt held when the last drop was let go
-    // Idle measurement in progress.
-    bool idling = false;
+    // Idle measurement ("idle": no frames are asked for until it ends).
+    FrameSpan idle;
     double idleEndsAt = 0;
-    double idleStartedAt = 0;
-    double idleCpuStart = 0;
-    int64_t idleFramesStart = 0;
-    int64_t idlePresentedStart = 0;
-    IdleFigures idle;
     // Frames measured by "measure".
-    bool measuring = false;
-    double measureStartedAt = 0;
-    double measureCpuStart = 0;
-    int64_t measureFramesStart = 0;
+    FrameSpan measure;
     int measureMotion = 0;        // 0 still, 1 wheel zoom, 2 middle-button pan
     float measurePan = 0;         // points a frame
     int64_t measureMovedAt = -1;  // frames drawn when the view was last moved
-    IdleFigures measured;
     // Waiting for the background work to end (settle).
     bool settling = false;
     double settleStartedAt = 0;
@@ -142,3 +143,10 @@ void RequestScreenshot(TestDriver& d, const std::string& path);
 void WriteDump(const TestDriver& d, const std::string& path);
 void StartIdle(TestDriver& d, double seconds);
 void FinishIdle(TestDriver& d);
+
+// ---- Frame spans -------------------------------------------------------------
+
+// Marks where `span` begins and clears the frame CPU times it will read.
+void StartFrameSpan(TestDriver& d, FrameSpan& span);
+// Ends `span`: its figures from the clocks and counts since it began.
+void FinishFrameSpan(TestDriver& d, FrameSpan& span);

@@ -17,9 +17,7 @@
 #include "document/project.h"
 #include "library/sound_library.h"
 #include "operations/app_state.h"
-#include "operations/voice_streaming.h"
 #include "playback/audio_engine.h"
-#include "playback/engine_voices.h"
 #include "support/imgui_headless.h"
 #include "support/large_project.h"
 #include "support/program_work.h"
@@ -60,13 +58,8 @@ TEST(LargeOpenFrames, NoFrameWaitsForTheProbeTheBedsOrTheirTrackAssignment) {
     ASSERT_FALSE(path.empty());
     const size_t layers = large.project.results.size();
 
-    HeadlessGui gui;
-    NullFrameBackend backend(1280, 720);
-    FrameDriver driver;
-    DriveProgramHeadless(driver, backend);
-    gAudioEngine.streamVoices = 1;   // as the program's audio start sets it
-    gAppState.pendingOpenPath = path;
-    RenderFrame(driver, gAppState);  // the open itself
+    HeadlessProgram program;
+    program.Open(path);
     ASSERT_EQ(gAppState.projectPath, path);
     gUiFrame.longestWorkSeconds = 0;
 
@@ -75,7 +68,7 @@ TEST(LargeOpenFrames, NoFrameWaitsForTheProbeTheBedsOrTheirTrackAssignment) {
     int worstFrame = -1;
     const auto guard = std::chrono::steady_clock::now() + std::chrono::minutes(20);  // a hang guard only
     do {
-        RenderFrame(driver, gAppState);
+        program.Frame();
         ++frames;
         if (gUiFrame.workSeconds > worst) {
             worst = gUiFrame.workSeconds;
@@ -98,19 +91,4 @@ TEST(LargeOpenFrames, NoFrameWaitsForTheProbeTheBedsOrTheirTrackAssignment) {
     EXPECT_EQ(gAudioEngine.voices.size(), gProject.results.size());
     EXPECT_LE(gUiFrame.longestWorkSeconds, kMostFrameWork) << "a frame waited " << gUiFrame.longestWorkSeconds * 1000.0
                                                  << " ms for work of the document";
-
-    // Back to an empty program for the tests after this one.
-    StopBackgroundWorkers(gAppState);
-    StopVoiceStreaming(gAppState);
-    ResetEngineVoices(gAudioEngine, 48000, 0);
-    gAudioEngine.streamVoices = 0;
-    gProject = Project();
-    gSoundLibrary.libraries.clear();
-    gAppState.projectPath.clear();
-    gAppState.projectName.clear();
-    gAppState.crashLockPath.clear();
-    gAppState.modified = false;
-    gAppState.bedWatch = BedWatch();
-    gAppState.busyTask.cancelRequested = false;
-    gAppState.busyTask.abandoned = false;
 }

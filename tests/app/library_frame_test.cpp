@@ -19,14 +19,24 @@
 #include "playback/voice_settings.h"
 #include "render/clip_bed_events.h"
 
-TEST(LibraryFrame, ProbedWeightsReachResultsWithoutMarkingTheDocument) {
+namespace {
+
+// An empty document over a library of one sound whose brightness (its weight
+// once probed) the test knows.
+void EmptyProgramWithOneSound(const char* path, float brightness) {
     gSoundLibrary.libraries.resize(1);
     LibraryEntry entry;
-    entry.path = "/library/hit.wav";
-    entry.brightness = 0.8f;
+    entry.path = path;
+    entry.brightness = brightness;
     gSoundLibrary.libraries[0].entries = {entry};
     MarkLibrariesChanged(gSoundLibrary);
     gProject = Project();
+}
+
+}  // namespace
+
+TEST(LibraryFrame, ProbedWeightsReachResultsWithoutMarkingTheDocument) {
+    EmptyProgramWithOneSound("/library/hit.wav", 0.8f);
     Event clip;
     clip.shape = kShapeClip;
     std::strcpy(clip.pinnedFile, "/library/hit.wav");
@@ -67,13 +77,7 @@ TEST(LibraryFrame, ProbedWeightsReachResultsWithoutMarkingTheDocument) {
 // list (a layer of another file goes) and the voices follow, the weight's pan
 // included, the playhead left where the audio thread has it.
 TEST(LibraryFrame, ProbedWeightsThatRebuildABedBringTheVoicesInLine) {
-    gSoundLibrary.libraries.resize(1);
-    LibraryEntry entry;
-    entry.path = "/library/rain.wav";
-    entry.brightness = 0.9f;
-    gSoundLibrary.libraries[0].entries = {entry};
-    MarkLibrariesChanged(gSoundLibrary);
-    gProject = Project();
+    EmptyProgramWithOneSound("/library/rain.wav", 0.9f);
     gProject.totalDuration = 10;
     Event bed;
     bed.shape = kShapeBed;

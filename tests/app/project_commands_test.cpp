@@ -21,21 +21,23 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Two events and unsaved changes, the dialogs installed.
-void Unsaved(LifecycleRig& rig) {
+// Two events and unsaved changes, the dialogs installed; returns another
+// project of five events written beside them, to be opened instead.
+std::string UnsavedBesideAnother(LifecycleRig& rig) {
     *rig.project = SpotDocument(2);
     rig.app->modified = true;
     FakeDialogs::Install(*rig.app);
+    const std::string other = rig.File("Other/Other.tlproj");
+    EXPECT_TRUE(WriteProjectAt(other, SpotDocument(5)));
+    return other;
 }
 
 }  // namespace
 
 TEST(ProjectCommands, TheConfirmationGuardsUnsavedEventsOnly) {
     LifecycleRig rig;
-    Unsaved(rig);
+    const std::string other = UnsavedBesideAnother(rig);
     AppState& app = *rig.app;
-    const std::string other = rig.File("Other/Other.tlproj");
-    ASSERT_TRUE(WriteProjectAt(other, SpotDocument(5)));
 
     EXPECT_EQ(NewProjectCommand(rig.ctx), ProjectCommandResult::Prompted);
     EXPECT_EQ(app.confirmAction, 1);
@@ -81,10 +83,8 @@ TEST(ProjectCommands, TheConfirmationGuardsUnsavedEventsOnly) {
 
 TEST(ProjectCommands, SaveContinuesOnlyAfterASuccessfulSaveDiscardContinues) {
     LifecycleRig rig;
-    Unsaved(rig);
+    const std::string other = UnsavedBesideAnother(rig);
     AppState& app = *rig.app;
-    const std::string other = rig.File("Other/Other.tlproj");
-    ASSERT_TRUE(WriteProjectAt(other, SpotDocument(5)));
     ASSERT_EQ(OpenRecentProjectCommand(rig.ctx, other), ProjectCommandResult::Prompted);
 
     // Never saved and the dialog cancelled: nothing saved, nothing continues.

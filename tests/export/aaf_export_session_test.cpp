@@ -31,6 +31,8 @@
 #include "operations/render_job.h"
 #include "persistence/project_load.h"
 #include "playback/audio_engine.h"
+#include "support/document_records.h"
+#include "support/generated_demo.h"
 #include "support/render_fixtures.h"
 #include "support/temp_dir.h"
 
@@ -38,12 +40,8 @@ namespace {
 
 constexpr double kStartSeconds = 3599.5;  // the project starts at 00:59:59:12 (at 25 fps)
 
-struct RenderedProject {
+struct RenderedProject : DocumentRecords {
     TempDir dir;
-    std::unique_ptr<Project> project = std::make_unique<Project>();
-    std::unique_ptr<SoundLibrary> library = std::make_unique<SoundLibrary>();
-    std::unique_ptr<AudioEngine> engine = std::make_unique<AudioEngine>();
-    std::unique_ptr<AppState> app = std::make_unique<AppState>();
 
     const int rate;
 
@@ -497,37 +495,24 @@ TEST(AafExportSession, UnusualProjectsReadAlikeInBothReaders) {
 // The demo project as a new user first exports it.
 TEST(AafExportSession, TheDemoReadsAlikeInBothReaders) {
     TempDir dir;
-    std::string error;
-    const std::string demo = dir.File("DemoContent");
-    ASSERT_TRUE(GenerateDemoContent(demo, error)) << error;
-    auto library = std::make_unique<SoundLibrary>();
-    LibraryIndex index;
-    index.path = demo + "/Libraries/" + kDemoLibraryName;
-    index.name = kDemoLibraryName;
-    for (const auto& file : std::filesystem::directory_iterator(index.path)) {
-        LibraryEntry entry;
-        ASSERT_TRUE(AnalyzeSoundFile(file.path().string(), entry)) << file.path();
-        index.entries.push_back(entry);
-    }
-    library->libraries.push_back(index);
-    auto project = std::make_unique<Project>();
-    auto engine = std::make_unique<AudioEngine>();
-    auto app = std::make_unique<AppState>();
-    const std::string projectFile = demo + "/Projects/" + kDemoProjectName + "/" + kDemoProjectName + ".tlproj";
-    ASSERT_TRUE(LoadProjectFile(projectFile, *project).ok);
-    RenderAllEvents(MakeDocumentContext(*project, *library, *engine, *app), -1, -1);
-    ASSERT_TRUE(engine->cacheReady.load());
-    app->exportSettings.exportFormatAAF = true;
-    app->exportSettings.exportFormatWAV = false;
-    app->exportSettings.exportAAFMarkers = true;
+    GeneratedDemo demo;
+    ASSERT_TRUE(GenerateDemo(dir.File("DemoContent"), demo));
+    DocumentRecords doc;
+    doc.library->libraries.push_back(demo.library);
+    ASSERT_TRUE(LoadProjectFile(demo.projectFile, *doc.project).ok);
+    RenderAllEvents(doc.Context(), -1, -1);
+    ASSERT_TRUE(doc.engine->cacheReady.load());
+    doc.app->exportSettings.exportFormatAAF = true;
+    doc.app->exportSettings.exportFormatWAV = false;
+    doc.app->exportSettings.exportAAFMarkers = true;
     for (bool sourceChannels : {false, true}) {
         SCOPED_TRACE(sourceChannels ? "a lane per source channel" : "rendered and source regions");
-        app->exportSettings.exportAAFSourceChannels = sourceChannels;
-        const Exported e = ExportThroughTheJob(*project, *engine, *app,
+        doc.app->exportSettings.exportAAFSourceChannels = sourceChannels;
+        const Exported e = ExportThroughTheJob(*doc.project, *doc.engine, *doc.app,
                                                dir.File(sourceChannels ? "out/Channels" : "out/Regions"));
         EXPECT_TRUE(e.report.Succeeded()) << e.report.finalText;
         ASSERT_GE(e.list.essencePaths.size(), 10u);
-        EXPECT_EQ(e.list.markers.size(), project->events.size());
-        ExpectBothReadersAgree(e.list, e.aafPath, app->projectSampleRate, false);
+        EXPECT_EQ(e.list.markers.size(), doc.project->events.size());
+        ExpectBothReadersAgree(e.list, e.aafPath, doc.app->projectSampleRate, false);
     }
 }

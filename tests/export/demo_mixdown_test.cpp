@@ -32,6 +32,7 @@
 #include "persistence/project_load.h"
 #include "playback/audio_engine.h"
 #include "render/render_pass.h"
+#include "support/generated_demo.h"
 #include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
@@ -116,23 +117,12 @@ std::string KeywordsOf(const Event& event) { return std::string(event.keywords, 
 
 TEST(DemoMixdown, TheImpactsSoundLikeTheirNamesInEveryRender) {
     TempDir dir;
-    std::string error;
-    const std::string demo = dir.File("DemoContent");
-    ASSERT_TRUE(GenerateDemoContent(demo, error)) << error;
+    GeneratedDemo demo;
+    ASSERT_TRUE(GenerateDemo(dir.File("DemoContent"), demo));
     auto library = std::make_unique<SoundLibrary>();
-    LibraryIndex index;
-    index.path = demo + "/Libraries/" + kDemoLibraryName;
-    index.name = kDemoLibraryName;
+    library->libraries.push_back(demo.library);
     std::map<std::string, Kind> kindOfFile;
-    for (const auto& file : fs::directory_iterator(index.path)) {
-        LibraryEntry entry;
-        ASSERT_TRUE(AnalyzeSoundFile(file.path().string(), entry)) << file.path();
-        index.entries.push_back(entry);
-        kindOfFile[file.path().string()] = KindOf(MeasureFile(file.path().string()));
-    }
-    std::sort(index.entries.begin(), index.entries.end(),
-              [](const LibraryEntry& a, const LibraryEntry& b) { return a.path < b.path; });
-    library->libraries.push_back(index);
+    for (const LibraryEntry& entry : demo.library.entries) kindOfFile[entry.path] = KindOf(MeasureFile(entry.path));
     int metalFiles = 0, heavyFiles = 0;
     for (const auto& [path, kind] : kindOfFile) {
         metalFiles += kind == Kind::Metal;
@@ -142,9 +132,8 @@ TEST(DemoMixdown, TheImpactsSoundLikeTheirNamesInEveryRender) {
     EXPECT_GE(metalFiles, 6);
     EXPECT_GE(heavyFiles, 6);
 
-    const std::string projectFile = demo + "/Projects/" + kDemoProjectName + "/" + kDemoProjectName + ".tlproj";
     Project opened;
-    ASSERT_TRUE(LoadProjectFile(projectFile, opened).ok);
+    ASSERT_TRUE(LoadProjectFile(demo.projectFile, opened).ok);
     int metalEvent = -1, heavyEvent = -1;
     for (size_t e = 0; e < opened.events.size(); ++e) {
         const std::string words = KeywordsOf(opened.events[e]);

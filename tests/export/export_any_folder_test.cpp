@@ -21,7 +21,6 @@
 #include <unistd.h>
 
 #include "document/event.h"
-#include "export/aaf_export.h"
 #include "library/file_registry.h"
 #include "library/library_index_file.h"
 #include "library/sound_probe.h"
@@ -107,14 +106,10 @@ int WriteGeneratedProject(const std::string& folder, bool withoutIds = false) {
 // tab does it (the sound probe's values taken first). 0 when it completed.
 int ExportAsTheTabDoes(LifecycleRig& rig, const std::string& out) {
     SoundProbe probe;
-    ExportContext ctx;
-    ctx.project = rig.project.get();
-    ctx.engine = rig.engine.get();
-    ctx.app = rig.app.get();
+    ExportContext ctx = rig.ExportContextOf(ProgramAafStep());
     ctx.registry = &FileRegistry::Instance();
     ctx.probe = &probe;
     ctx.library = rig.library.get();
-    ctx.aafStep = [](const ExportJob& job, const Project& p, const AudioEngine& e) { return WriteAafExport(job, p, e); };
     ctx.startThread = [](std::function<void()> body) {
         body();
         return true;

@@ -23,6 +23,7 @@
 #include "playback/audio_engine.h"
 #include "playback/engine_voices.h"
 #include "support/audio_fixtures.h"
+#include "support/document_records.h"
 #include "support/exported_files.h"
 #include "support/large_project.h"
 #include "support/temp_dir.h"
@@ -33,12 +34,7 @@ namespace {
 
 // One run of the program over the project file: open (read, then build the
 // voices as the open does), then export everything into `out`.
-struct OpenAndExport {
-    std::unique_ptr<Project> project = std::make_unique<Project>();
-    std::unique_ptr<SoundLibrary> library = std::make_unique<SoundLibrary>();
-    std::unique_ptr<AudioEngine> engine = std::make_unique<AudioEngine>();
-    std::unique_ptr<AppState> app = std::make_unique<AppState>();
-    JobObserver observer;
+struct OpenAndExport : DocumentRecords {
     SessionList session;
     ExportReport report;
 
@@ -52,19 +48,14 @@ struct OpenAndExport {
         engine->reverb.enabled = 1;
         observer.reverseVoiceBuilds = reversedBuilds;
         observer.shuffleVoiceBuilds = shuffle;
-        DocumentContext ctx = MakeDocumentContext(*project, *library, *engine, *app);
-        ctx.observer = &observer;
+        DocumentContext ctx = Context();
         RebuildCache(ctx, true);
         ASSERT_TRUE(VoicesInResultOrder(*engine));
         ASSERT_EQ(engine->voices.size(), project->results.size());
 
         app->exportSettings = settings;
-        ExportContext ectx;
-        ectx.project = project.get();
-        ectx.engine = engine.get();
-        ectx.app = app.get();
-        ectx.aafStep = CapturingAafStep(session);
-        report = RunExportJob(MakeExportJob(*app, *project, *engine, out + "/Reel"), ectx);
+        report = RunExportJob(MakeExportJob(*app, *project, *engine, out + "/Reel"),
+                              ExportContextOf(CapturingAafStep(session)));
     }
 };
 

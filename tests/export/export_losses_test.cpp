@@ -13,6 +13,7 @@
 #include "export/aaf_export_rig.h"
 #include "export/bwf_writer.h"
 #include "operations/export_job.h"
+#include "support/exported_files.h"
 
 namespace fs = std::filesystem;
 
@@ -35,9 +36,7 @@ struct LossRig : AafRig {
     }
 
     ExportStart ExportAndWait() {
-        ExportContext ctx = Context([](const ExportJob& job, const Project& p, const AudioEngine& e) {
-            return WriteAafExport(job, p, e);
-        });
+        ExportContext ctx = Context(ProgramAafStep());
         const ExportStart started = StartExport(ctx, Job());
         if (started == ExportStart::Started)
             while (!PollExport(*app)) std::this_thread::sleep_for(std::chrono::milliseconds(1));

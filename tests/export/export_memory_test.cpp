@@ -39,9 +39,9 @@
 #include <thread>
 
 #include "document/busy_task.h"
-#include "export/aaf_export.h"
 #include "operations/export_job.h"
 #include "operations/project_lifecycle.h"
+#include "support/exported_files.h"
 #include "support/large_project.h"
 #include "support/lifecycle_rig.h"
 #include "support/peak_memory.h"
@@ -146,13 +146,7 @@ bool OpenAndExport(const std::string& project, const std::string& out, ExportMem
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     FinishBusyTask(*rig.app);
-    ExportContext ctx;
-    ctx.project = rig.project.get();
-    ctx.engine = rig.engine.get();
-    ctx.app = rig.app.get();
-    ctx.aafStep = [](const ExportJob& job, const Project& p, const AudioEngine& e) {
-        return WriteAafExport(job, p, e);
-    };
+    const ExportContext ctx = rig.ExportContextOf(ProgramAafStep());
     rig.engine->reverb.enabled = 0;
     ExportJob job = MakeExportJob(*rig.app, *rig.project, *rig.engine, out + "/Reel");
     job.exportAAF = true;

@@ -37,12 +37,6 @@ std::map<std::string, std::string> Under(const std::map<std::string, std::string
     return part;
 }
 
-// The AAF step of the program, session writer and all.
-AafExportStep ProgramAaf() {
-    return [](const ExportJob& job, const Project& project, const AudioEngine& engine) {
-        return WriteAafExport(job, project, engine);
-    };
-}
 
 bool gAnswer = false;
 int gQuestions = 0;
@@ -72,10 +66,16 @@ struct WholeExportRig : AafRig {
     ExportStart ExportAndWait(const std::string& chosen) {
         AssignTracks();
         const ExportStart started =
-            StartExport(Context(ProgramAaf()), MakeExportJob(*app, *project, *engine, chosen));
+            StartExport(Context(ProgramAafStep()), MakeExportJob(*app, *project, *engine, chosen));
         if (started == ExportStart::Started)
             while (!PollExport(*app)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         return started;
+    }
+    // The AAF, the mixdown and the clips: an earlier export for a later one to replace.
+    ExportStart ExportWithoutStemsOrTracks(const std::string& chosen) {
+        app->exportSettings.exportWavStems = false;
+        app->exportSettings.exportWavTracks = false;
+        return ExportAndWait(chosen);
     }
 };
 
@@ -145,11 +145,11 @@ TEST(ExportNames, BaseNamesThatLeaveTheFolderAreRefusedBeforeAnythingIsWritten) 
         ExportJob job = MakeExportJob(*rig.app, *rig.project, *rig.engine, rig.Out() + "/x");
         job.baseName = base;
 
-        EXPECT_EQ(StartExport(rig.Context(ProgramAaf()), job), ExportStart::InvalidName);
+        EXPECT_EQ(StartExport(rig.Context(ProgramAafStep()), job), ExportStart::InvalidName);
         EXPECT_EQ(rig.app->toastText.rfind("Export refused. A name cannot", 0), 0u) << rig.app->toastText;
         EXPECT_FALSE(rig.app->exportRunning.load());
 
-        const ExportReport report = RunExportJob(job, rig.Context(ProgramAaf()));
+        const ExportReport report = RunExportJob(job, rig.Context(ProgramAafStep()));
         EXPECT_FALSE(report.Succeeded());
         EXPECT_EQ(report.finalText, rig.app->toastText);
         EXPECT_FALSE(WriteAafExport(job, *rig.project, *rig.engine));
@@ -254,10 +254,8 @@ TEST(ExportReplacement, TheQuestionCountsOnlyWhatTheExportReplaces) {
 // the passes that succeed replace theirs.
 TEST(ExportReplacement, AFailedPassLeavesTheEarlierFilesOfThatPassWhole) {
     WholeExportRig rig;
-    rig.app->exportSettings.exportWavStems = false;
-    rig.app->exportSettings.exportWavTracks = false;
     const std::string chosen = rig.Out() + "/Reel";
-    ASSERT_EQ(rig.ExportAndWait(chosen), ExportStart::Started);
+    ASSERT_EQ(rig.ExportWithoutStemsOrTracks(chosen), ExportStart::Started);
     const std::map<std::string, std::string> first = Snapshot(rig.Out());
 
     rig.project->results[0].name = "Slam";
@@ -304,10 +302,8 @@ int StopAtFirstClip(FileFaultPoint point, const std::string& path) {
 // starting.
 TEST(ExportReplacement, AStoppedExportUndoesEveryPass) {
     WholeExportRig rig;
-    rig.app->exportSettings.exportWavStems = false;
-    rig.app->exportSettings.exportWavTracks = false;
     const std::string chosen = rig.Out() + "/Reel";
-    ASSERT_EQ(rig.ExportAndWait(chosen), ExportStart::Started);
+    ASSERT_EQ(rig.ExportWithoutStemsOrTracks(chosen), ExportStart::Started);
     const std::map<std::string, std::string> first = Snapshot(rig.Out());
     ASSERT_GE(Under(first, "Clips/").size(), 2u);
     ASSERT_GE(Under(first, "Reel/").size(), 2u);
@@ -342,7 +338,7 @@ TEST(ExportReplacement, AStoppedExportUndoesEveryPass) {
     std::atomic<bool> stopped{true};
     ExportJob job = MakeExportJob(*rig.app, *rig.project, *rig.engine, rig.Out() + "/Other");
     job.cancel = &stopped;
-    const ExportReport report = RunExportJob(job, rig.Context(ProgramAaf()));
+    const ExportReport report = RunExportJob(job, rig.Context(ProgramAafStep()));
     EXPECT_EQ(report.finalText, "Export stopped");
     EXPECT_TRUE(report.stopped);
     EXPECT_FALSE(fs::exists(rig.OutFile("Other.wav")));
@@ -366,7 +362,7 @@ TEST(ExportReplacement, AStopReachesEveryPassPartWay) {
         SCOPED_TRACE("pass " + std::to_string(p));
         HoldExport(rig.hold, true, passes[p], 0.5);
         rig.AssignTracks();
-        ASSERT_EQ(StartExport(rig.Context(ProgramAaf()), MakeExportJob(*rig.app, *rig.project, *rig.engine, chosen)),
+        ASSERT_EQ(StartExport(rig.Context(ProgramAafStep()), MakeExportJob(*rig.app, *rig.project, *rig.engine, chosen)),
                   ExportStart::Started);
         ASSERT_TRUE(WaitUntil([&] { return ExportWaitsAtHold(rig.hold); }, std::chrono::minutes(2)));
         const float progress = rig.app->exportProgress.load();

@@ -16,20 +16,18 @@
 #include "operations/document_context.h"
 #include "operations/export_job.h"
 #include "playback/mixer_rig.h"
+#include "support/document_records.h"
 #include "support/temp_dir.h"
 
-struct ExportRig {
-    std::unique_ptr<Project> project = std::make_unique<Project>();
-    std::unique_ptr<AudioEngine> engine = MakePlayingEngine();
-    std::unique_ptr<AppState> app = std::make_unique<AppState>();
+struct ExportRig : DocumentRecords {
     TempDir dir;
     // A test's hold on the rig's exports and its full disk (the contexts
-    // below carry them).
+    // carry them through the observer).
     ExportHold hold;
     WriteFault fault;
-    JobObserver observer;
 
     ExportRig() {
+        engine = MakePlayingEngine();
         observer.exportHold = &hold;
         observer.writeFault = &fault;
         engine->playing = 0;
@@ -66,15 +64,7 @@ struct ExportRig {
             if (r.group >= 0 && r.group <= 2) r.track = GroupFirstTrack(project->groups, r.group) + r.groupTrack;
     }
 
-    ExportContext Context(AafExportStep aaf = nullptr) {
-        ExportContext ctx;
-        ctx.project = project.get();
-        ctx.engine = engine.get();
-        ctx.app = app.get();
-        ctx.aafStep = std::move(aaf);
-        ctx.observer = &observer;
-        return ctx;
-    }
+    ExportContext Context(AafExportStep aaf = nullptr) { return ExportContextOf(std::move(aaf)); }
 
     // A WAV-only job into <temp>/out with base "Mix", built as the Export tab does.
     ExportJob Job(bool mixdown, bool stems = false, bool tracks = false, bool clips = false) {

@@ -54,9 +54,7 @@ struct HostileRig : AafRig {
     }
 
     ExportContext Ctx() {
-        ExportContext ctx = Context([](const ExportJob& job, const Project& p, const AudioEngine& e) {
-            return WriteAafExport(job, p, e);
-        });
+        ExportContext ctx = Context(ProgramAafStep());
         ctx.replacementNotes = notes;
         return ctx;
     }

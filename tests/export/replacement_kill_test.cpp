@@ -95,9 +95,7 @@ struct KillRig : AafRig {
     }
 
     ExportContext Ctx() {
-        ExportContext ctx = Context([](const ExportJob& job, const Project& p, const AudioEngine& e) {
-            return WriteAafExport(job, p, e);
-        });
+        ExportContext ctx = Context(ProgramAafStep());
         ctx.replacementNotes = ReplacementNoteFolder();
         ctx.startThread = [](std::function<void()> body) {
             body();

@@ -27,6 +27,7 @@
 #include "persistence/project_load.h"
 #include "playback/audio_engine.h"
 #include "render/render_pass.h"
+#include "support/generated_demo.h"
 #include "support/scoped_environment.h"
 #include "support/temp_dir.h"
 
@@ -196,25 +197,13 @@ TEST(DemoGenerator, InstalledDemoProjectResolvesInsideItsFolderAndFindsTheLibrar
 // untouched demo as changed).
 TEST(DemoGenerator, EveryRenderOfTheDemoSoundsLikeItsEvents) {
     TempDir dir;
-    std::string error;
-    const std::string demo = dir.File("DemoContent");
-    ASSERT_TRUE(GenerateDemoContent(demo, error)) << error;
+    GeneratedDemo demo;
+    ASSERT_TRUE(GenerateDemo(dir.File("DemoContent"), demo));
     SoundLibrary library;
-    LibraryIndex index;
-    index.path = demo + "/Libraries/" + kDemoLibraryName;
-    index.name = kDemoLibraryName;
-    for (const auto& file : fs::directory_iterator(index.path)) {
-        LibraryEntry entry;
-        ASSERT_TRUE(AnalyzeSoundFile(file.path().string(), entry)) << file.path();
-        index.entries.push_back(entry);
-    }
-    std::sort(index.entries.begin(), index.entries.end(),
-              [](const LibraryEntry& a, const LibraryEntry& b) { return a.path < b.path; });
-    library.libraries.push_back(index);
+    library.libraries.push_back(demo.library);
 
-    const std::string projectFile = demo + "/Projects/" + kDemoProjectName + "/" + kDemoProjectName + ".tlproj";
     Project opened;
-    ASSERT_TRUE(LoadProjectFile(projectFile, opened).ok);
+    ASSERT_TRUE(LoadProjectFile(demo.projectFile, opened).ok);
     for (const Event& event : opened.events) {
         if (event.shape == kShapeClip) {
             EXPECT_GE(event.clipWeight, 0.0f);

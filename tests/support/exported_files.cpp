@@ -63,6 +63,10 @@ void ExpectSameExportFiles(const std::map<std::string, std::string>& a, const st
     }
 }
 
+AafExportStep ProgramAafStep() {
+    return [](const ExportJob& job, const Project& p, const AudioEngine& e) { return WriteAafExport(job, p, e); };
+}
+
 AafExportStep CapturingAafStep(SessionList& session) {
     return [&session](const ExportJob& job, const Project& p, const AudioEngine& e) {
         const AafSessionWriter program = ProgramAafSessionWriter();

@@ -5,6 +5,7 @@
 //   ExportedFiles          every file below a folder, with its bytes; a WAV file's clock fields blanked
 //   ExpectSameExportFiles  two exports hold the same names and, AAF sessions aside, the same bytes
 //   HiddenReplacingFolders the hidden folders of replacements and stopped exports in a folder
+//   ProgramAafStep         the program's AAF step, as the export tab hands it to a job
 //   SessionList / CapturingAafStep / ExpectSameSession   the AAF session as handed to its writer
 #pragma once
 
@@ -37,6 +38,9 @@ std::vector<std::string> HiddenReplacingFolders(const std::string& folder);
 void ExpectSameExportFiles(const std::map<std::string, std::string>& a, const std::map<std::string, std::string>& b);
 
 // The session as the AAF step handed it to the writer, folder prefixes aside.
+// The program's AAF step: the session written by the program's own writer.
+AafExportStep ProgramAafStep();
+
 struct SessionList {
     std::vector<std::string> names;
     AafClipList list;

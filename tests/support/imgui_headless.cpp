@@ -10,6 +10,12 @@
 #include "app/frame_driver.h"
 #include "app/imgui_compat.h"
 #include "app/null_frame_backend.h"
+#include "document/project.h"
+#include "library/sound_library.h"
+#include "operations/app_state.h"
+#include "operations/voice_streaming.h"
+#include "playback/audio_engine.h"
+#include "playback/engine_voices.h"
 #include "ui/draw_ui.h"
 
 HeadlessGui::HeadlessGui(float w, float h) : width(w), height(h) {
@@ -92,4 +98,34 @@ void DriveProgramHeadless(FrameDriver& driver, NullFrameBackend& backend) {
     driver.appRunning = true;
     driver.drawUI = DrawUI;
     gUiFrame.firstFrameDone = true;
+}
+
+HeadlessProgram::HeadlessProgram() {
+    DriveProgramHeadless(driver, backend);
+    gAudioEngine.streamVoices = 1;  // as the program's audio start sets it
+}
+
+HeadlessProgram::~HeadlessProgram() {
+    StopBackgroundWorkers(gAppState);
+    StopVoiceStreaming(gAppState);
+    ResetEngineVoices(gAudioEngine, 48000, 0);
+    gAudioEngine.streamVoices = 0;
+    gProject = Project();
+    gSoundLibrary.libraries.clear();
+    gAppState.playing = false;
+    gAudioEngine.playing = 0;
+    gAppState.projectPath.clear();
+    gAppState.projectName.clear();
+    gAppState.crashLockPath.clear();
+    gAppState.modified = false;
+    gAppState.bedWatch = BedWatch();
+    gAppState.busyTask.cancelRequested = false;
+    gAppState.busyTask.abandoned = false;
+}
+
+void HeadlessProgram::Frame() { RenderFrame(driver, gAppState); }
+
+void HeadlessProgram::Open(const std::string& path) {
+    gAppState.pendingOpenPath = path;
+    Frame();
 }

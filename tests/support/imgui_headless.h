@@ -13,6 +13,8 @@
 //                      SDL scancodes, as the SDL back-end maps them
 //   DriveProgramHeadless  a frame driver that runs the program's own frames
 //                      (DrawUI) over the null back-end
+//   HeadlessProgram    the program's own document driven that way: open a
+//                      project, draw frames, and back to an empty program after
 //
 // Input follows Dear ImGui 1.86: there is no queue, so a press and its
 // release must be given in different frames. Keys are SDL scancodes, as the
@@ -21,6 +23,9 @@
 
 #include <functional>
 #include <string>
+
+#include "app/frame_driver.h"
+#include "app/null_frame_backend.h"
 
 struct ImGuiContext;
 
@@ -51,10 +56,28 @@ public:
     float height;
 };
 
-struct FrameDriver;
-class NullFrameBackend;
-
 // `driver` draws the program's frames (DrawUI, running) into `backend`, as
 // the shell sets it up, and the first frame counts as done so that no
 // library folder of this machine is scanned. A HeadlessGui must be alive.
 void DriveProgramHeadless(FrameDriver& driver, NullFrameBackend& backend);
+
+// The program itself (gProject, its library, engine and app state) drawn
+// headless: a GUI context, a null back-end of 1280 × 720 pixels and a frame
+// driver running DrawUI, with voices streamed as the program's audio start
+// sets it. On the way out it stops every worker and leaves an empty program
+// for the tests after it.
+struct HeadlessProgram {
+    HeadlessGui gui;
+    NullFrameBackend backend{1280, 720};
+    FrameDriver driver;
+
+    HeadlessProgram();
+    ~HeadlessProgram();
+    HeadlessProgram(const HeadlessProgram&) = delete;
+    HeadlessProgram& operator=(const HeadlessProgram&) = delete;
+
+    // One frame of the program (RenderFrame).
+    void Frame();
+    // Asks for `path` to be opened and draws the frame that opens it.
+    void Open(const std::string& path);
+};

@@ -25,14 +25,11 @@
 #include "operations/project_lifecycle.h"
 #include "persistence/project_file.h"
 #include "playback/audio_engine.h"
+#include "support/document_records.h"
 #include "support/temp_dir.h"
 
-struct LifecycleRig {
+struct LifecycleRig : DocumentRecords {
     TempDir dir;
-    std::unique_ptr<Project> project = std::make_unique<Project>();
-    std::unique_ptr<SoundLibrary> library = std::make_unique<SoundLibrary>();
-    std::unique_ptr<AudioEngine> engine = std::make_unique<AudioEngine>();
-    std::unique_ptr<AppState> app = std::make_unique<AppState>();
     int preferencesSaved = 0;
     int quits = 0;
     LifecycleContext ctx;

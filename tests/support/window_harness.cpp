@@ -4,8 +4,8 @@
 //   EnsureDisplay       $DISPLAY or a private Xvfb
 //   PrivateDisplay      an Xvfb of a given screen size for one test
 //   ProgramPath / RunProgram / BackgroundProgram / WaitForFile
-//   ReadStateDump / DrawnTexts / ReadPng
-//   ProgramScriptTest
+//   ReadStateDump / DrawnTexts / DumpedEvents / ParseRect / ReadPng
+//   ProgramScriptTest / IsolatedHomeTest / DemoStartTest
 #include "support/window_harness.h"
 
 #include <fcntl.h>
@@ -382,6 +382,28 @@ std::vector<DumpedText> DrawnTexts(std::map<std::string, std::string>& dump) {
     return texts;
 }
 
+std::vector<DumpedEvent> DumpedEvents(std::map<std::string, std::string>& dump) {
+    std::vector<DumpedEvent> events;
+    for (int i = 0; dump.count("event." + std::to_string(i)); ++i) {
+        DumpedEvent e;
+        std::sscanf(dump["event." + std::to_string(i)].c_str(), "%d,%lf", &e.shape, &e.time);
+        events.push_back(e);
+    }
+    return events;
+}
+
+std::string PointRect::Centre() const {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.1f %.1f", double(cx()), double(cy()));
+    return text;
+}
+
+PointRect ParseRect(const std::string& text) {
+    PointRect r;
+    EXPECT_EQ(std::sscanf(text.c_str(), "%f,%f,%f,%f", &r.x, &r.y, &r.w, &r.h), 4) << "'" << text << "'";
+    return r;
+}
+
 std::string ScriptPoint(float x, float y) {
     char text[64];
     std::snprintf(text, sizeof text, "%.0f %.0f", double(x), double(y));
@@ -421,4 +443,52 @@ ProgramRun ProgramScriptTest::Run(const std::string& script,
     ProgramRun run = RunProgram(path, env);
     if (run.exitCode != 0) std::printf("%s", run.log.c_str());
     return run;
+}
+
+ProgramLaunch ProgramScriptTest::LaunchOn(const std::string& project, const std::string& script, int timeoutSeconds,
+                                          const std::string& scriptName) {
+    WriteWholeFile(dir.File(scriptName), script);
+    ProgramLaunch launch;
+    launch.scriptPath = dir.File(scriptName);
+    launch.arguments = {project};
+    launch.timeoutSeconds = timeoutSeconds;
+    return launch;
+}
+
+void IsolatedHomeTest::SetUp() {
+    ProgramScriptTest::SetUp();
+    std::filesystem::create_directories(dir.File("home/Documents/Tessaloom"));
+    WriteWholeFile(dir.File("home/Documents/Tessaloom/.demo_version"), "installed\n");
+    std::filesystem::create_directories(dir.File("data"));
+}
+
+ProgramRun IsolatedHomeTest::RunScript(const std::string& script,
+                                       std::vector<std::pair<std::string, std::string>> env) {
+    env.emplace_back("HOME", dir.File("home"));
+    env.emplace_back("XDG_DATA_HOME", dir.File("data"));
+    ProgramRun run = Run(script, env);
+    if (const char* keep = std::getenv("TL_KEEP_SCREENSHOTS"))
+        for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+            if (entry.path().extension() == ".png")
+                std::filesystem::copy_file(entry.path(), std::filesystem::path(keep) / entry.path().filename(),
+                                           std::filesystem::copy_options::overwrite_existing);
+    return run;
+}
+
+ProgramRun DemoStartTest::Start(const std::string& name, const std::string& script,
+                                std::vector<std::pair<std::string, std::string>> env) {
+    WriteWholeFile(dir.File(name), script);
+    ProgramLaunch launch;
+    launch.scriptPath = dir.File(name);
+    launch.arguments = {Demo()};
+    launch.environment = {{"HOME", dir.File("home")},
+                          {"XDG_DATA_HOME", dir.File("home/data")},
+                          {"XDG_RUNTIME_DIR", dir.File("home/run")}};
+    for (auto& e : env) launch.environment.push_back(e);
+    std::filesystem::create_directories(dir.File("home/run"));
+    return RunProgram(launch);
+}
+
+std::string DemoStartTest::Demo() const {
+    return dir.File("home/Documents/Tessaloom/Projects/Rooftop Chase/Rooftop Chase.tlproj");
 }

@@ -10,9 +10,13 @@
 //   WaitForFile        until another process has made a file
 //   ReadStateDump      "key=value" lines → map; DumpNumber / DumpFigure / DumpNumbers read its values
 //   DrawnTexts         the texts the widgets drew, with their clip rectangles
+//   DumpedEvents       the events of a dump ("event.N=shape,time,...")
+//   PointRect / ParseRect   a rectangle field of a dump ("x,y,width,height")
 //   ScriptPoint        a point as a script step writes it
 //   PngImage / ReadPng the screenshot's pixels, packed 0xAABBGGRR like the palette
 //   ProgramScriptTest  a fixture: a folder of its own, a display, Run(script)
+//   IsolatedHomeTest   the same with a home and a data folder of its own, the demo marked installed
+//   DemoStartTest      the same as a new user's first start: the demo installed, its project opened
 //
 // Window tests need an X server: scripts/test starts an Xvfb and sets
 // DISPLAY; without one, EnsureDisplay starts an Xvfb for this test process
@@ -127,6 +131,23 @@ struct DumpedText {
     bool Whole() const;  // all of it inside its clip rectangle (half a point of slack)
 };
 std::vector<DumpedText> DrawnTexts(std::map<std::string, std::string>& dump);
+// The events a dump lists ("event.N=shape,time,locked"), in document order.
+struct DumpedEvent {
+    int shape = -1;
+    double time = 0;
+};
+std::vector<DumpedEvent> DumpedEvents(std::map<std::string, std::string>& dump);
+
+// A rectangle field of a dump ("x,y,width,height", points).
+struct PointRect {
+    float x = 0, y = 0, w = 0, h = 0;
+    float cx() const { return x + w / 2; }
+    float cy() const { return y + h / 2; }
+    std::string Centre() const;  // "X Y" for a script's steps, a tenth of a point
+};
+// A test failure, and an empty rectangle, when `text` is not four numbers.
+PointRect ParseRect(const std::string& text);
+
 // "X Y" of a point for a script's move and click steps, in whole points.
 std::string ScriptPoint(float x, float y);
 
@@ -145,6 +166,37 @@ class ProgramScriptTest : public testing::Test {
 protected:
     void SetUp() override;
     ProgramRun Run(const std::string& script, std::vector<std::pair<std::string, std::string>> env = {});
+    // A launch of the program on `project` (opened as from the desktop) with
+    // `script`, written as `scriptName` in the test's folder; `timeoutSeconds`
+    // is a hang guard, never a pace. The test adds environment and the like.
+    ProgramLaunch LaunchOn(const std::string& project, const std::string& script, int timeoutSeconds = 180,
+                           const std::string& scriptName = "script.txt");
 
     TempDir dir;
+};
+
+// A window test whose program has a home and a data folder in the test's
+// folder, with the demo content marked as installed, so that no demo library
+// or earlier scan joins in. RunScript runs with them (and keeps the
+// screenshots in $TL_KEEP_SCREENSHOTS when that is set, to look at by hand).
+class IsolatedHomeTest : public ProgramScriptTest {
+protected:
+    void SetUp() override;
+    ProgramRun RunScript(const std::string& script, std::vector<std::pair<std::string, std::string>> env = {});
+    // Where the program keeps its library indexes ("<data>/Tessaloom").
+    std::string IndexFolder() const { return dir.File("data/Tessaloom"); }
+};
+
+// A window test of the program as a new user first starts it: the demo is
+// installed into the test's home on that start, and its project is named on
+// the command line.
+class DemoStartTest : public ProgramScriptTest {
+protected:
+    // Runs `script` (written as `name` in the test's folder) with the home,
+    // data and runtime folders in the test's folder, and `env` besides.
+    ProgramRun Start(const std::string& name, const std::string& script,
+                     std::vector<std::pair<std::string, std::string>> env = {});
+    // The demo project's file, once installed.
+    std::string Demo() const;
+    std::map<std::string, std::string> Read(const std::string& name) const { return ReadStateDump(dir.File(name)); }
 };

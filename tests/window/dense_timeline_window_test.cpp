@@ -87,21 +87,7 @@ bool DiffersWithin(const PngImage& a, const PngImage& b, float x0, float y0, flo
     return false;
 }
 
-class DenseTimelineWindow : public ProgramScriptTest {
-protected:
-    // An isolated home, so that no demo library or earlier scan joins in.
-    void SetUp() override {
-        ProgramScriptTest::SetUp();
-        fs::create_directories(dir.File("home/Documents/Tessaloom"));
-        WriteWholeFile(dir.File("home/Documents/Tessaloom/.demo_version"), "installed\n");
-        fs::create_directories(dir.File("data"));
-    }
-    ProgramRun RunScript(const std::string& script, std::vector<std::pair<std::string, std::string>> env = {}) {
-        env.emplace_back("HOME", dir.File("home"));
-        env.emplace_back("XDG_DATA_HOME", dir.File("data"));
-        return Run(script, env);
-    }
-};
+class DenseTimelineWindow : public IsolatedHomeTest {};
 
 }  // namespace
 

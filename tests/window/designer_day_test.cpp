@@ -42,21 +42,6 @@ std::string Fmt(double v) {
     return text;
 }
 
-// The events of the dump's "event.N=shape,time,locked" lines.
-struct DumpedEvent {
-    int shape = -1;
-    double time = 0;
-};
-std::vector<DumpedEvent> Events(Dump& dump) {
-    std::vector<DumpedEvent> events;
-    for (int i = 0; dump.count("event." + std::to_string(i)); ++i) {
-        DumpedEvent e;
-        std::sscanf(dump["event." + std::to_string(i)].c_str(), "%d,%lf", &e.shape, &e.time);
-        events.push_back(e);
-    }
-    return events;
-}
-
 // Where the timeline draws a time, in points, from the dump's own geometry.
 struct TimelineMap {
     double x0 = 0, width = 0, viewStart = 0, viewDuration = 1, rulerY = 0, eventLaneY = 0;
@@ -219,7 +204,7 @@ TEST_F(DesignerDay, DemoToRenderPlaySaveReopenEditAndExport) {
     EXPECT_EQ(Whole(reopened, "engine.voices"), results - placeholders) << second.log;
 
     Dump added = Read("added.txt");
-    std::vector<DumpedEvent> events = Events(added);
+    std::vector<DumpedEvent> events = DumpedEvents(added);
     ASSERT_EQ(static_cast<int>(events.size()), demoEvents + 1) << second.log;
     const int spot = Whole(added, "timeline.primary");
     ASSERT_GE(spot, 0);
@@ -230,9 +215,9 @@ TEST_F(DesignerDay, DemoToRenderPlaySaveReopenEditAndExport) {
     EXPECT_EQ(added["project.modified"], "1");
 
     Dump moved = Read("moved.txt");
-    EXPECT_NEAR(Events(moved)[size_t(spot)].time, placedAt - 0.5, 1.0 / 24 + 2 * map.SecondsPerPoint());
+    EXPECT_NEAR(DumpedEvents(moved)[size_t(spot)].time, placedAt - 0.5, 1.0 / 24 + 2 * map.SecondsPerPoint());
     Dump undone = Read("undone.txt");
-    EXPECT_NEAR(Events(undone)[size_t(spot)].time, placedAt, 1e-3) << "the drag was undone";
+    EXPECT_NEAR(DumpedEvents(undone)[size_t(spot)].time, placedAt, 1e-3) << "the drag was undone";
     EXPECT_EQ(Whole(undone, "timeline.events"), demoEvents + 1) << "the undo took back only the drag";
 
     Dump resaved = Read("resaved.txt");
@@ -292,7 +277,7 @@ TEST_F(DesignerDay, DemoToRenderPlaySaveReopenEditAndExport) {
     ProgramRun third = Start("day3.txt", "frames 3\nsettle 30\ndump last.txt\nquit\n", copy);
     ASSERT_EQ(third.exitCode, 0) << third.log;
     Dump last = Read("last.txt");
-    std::vector<DumpedEvent> kept = Events(last);
+    std::vector<DumpedEvent> kept = DumpedEvents(last);
     ASSERT_EQ(static_cast<int>(kept.size()), demoEvents + 1) << third.log;
     bool found = false;
     for (const DumpedEvent& e : kept) found |= e.shape == 0 && std::fabs(e.time - placedAt) < 1e-3;

@@ -90,12 +90,6 @@ bool WriteEventsFixture(const std::string& folder, const std::string& indexFolde
     return WriteProjectFile(path, ctx);
 }
 
-std::string At(float x, float y) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.0f %.0f", double(x), double(y));
-    return text;
-}
-
 // The row of the dump that shows `kind` `index`, -1 when none.
 int RowOf(Dump& d, int kind, int index) {
     const int rows = int(DumpNumber(d, "events.rows"));
@@ -108,31 +102,32 @@ int RowOf(Dump& d, int kind, int index) {
 
 std::string RowCentre(Dump& d, int row) {
     const std::string key = "events.row." + std::to_string(row);
-    return At(DumpNumber(d, key + ".x"), DumpNumber(d, key + ".y"));
+    return ScriptPoint(DumpNumber(d, key + ".x"), DumpNumber(d, key + ".y"));
 }
 
-class EventsWindow : public ProgramScriptTest {
+class EventsWindow : public IsolatedHomeTest {
 protected:
     void SetUp() override {
-        ProgramScriptTest::SetUp();
-        fs::create_directories(dir.File("home/Documents/Tessaloom"));
-        WriteWholeFile(dir.File("home/Documents/Tessaloom/.demo_version"), "installed\n");
+        IsolatedHomeTest::SetUp();
         fs::create_directories(dir.File("sounds"));
         fixture = dir.File("events.tlproj");
-        ASSERT_TRUE(WriteEventsFixture(dir.File("sounds"), dir.File("data/Tessaloom"), fixture));
+        ASSERT_TRUE(WriteEventsFixture(dir.File("sounds"), IndexFolder(), fixture));
     }
     // The list stands below the inspector: every script runs in a window of
     // the screen's full height, where the folder, its events and the whoosh
     // show at once (the whoosh's layers after a wheel turn).
     ProgramRun RunScript(const std::string& script) {
-        ProgramRun run = Run("resize 1280 1080\nframes 1\n" + script,
-                             {{"HOME", dir.File("home")}, {"XDG_DATA_HOME", dir.File("data")}});
-        if (const char* keep = std::getenv("TL_KEEP_SCREENSHOTS"))
-            for (const auto& entry : fs::directory_iterator(dir.path()))
-                if (entry.path().extension() == ".png")
-                    fs::copy_file(entry.path(), fs::path(keep) / entry.path().filename(),
-                                  fs::copy_options::overwrite_existing);
-        return run;
+        return IsolatedHomeTest::RunScript("resize 1280 1080\nframes 1\n" + script);
+    }
+    // Where the whoosh's row (event 4) stands, from a first run that also
+    // takes `captures`; "" (and a test failure) when it is not listed.
+    std::string WhooshRow(const std::string& captures = "") {
+        ProgramRun first = RunScript("project " + fixture + "\nframes 4\n" + captures + "dump rows.txt\n");
+        EXPECT_EQ(first.exitCode, 0) << first.log;
+        Dump rows = ReadStateDump(dir.File("rows.txt"));
+        const int whoosh = RowOf(rows, 1, 4);
+        EXPECT_GE(whoosh, 0);
+        return whoosh < 0 ? "" : RowCentre(rows, whoosh);
     }
     std::string fixture;
 };
@@ -141,12 +136,8 @@ protected:
 
 TEST_F(EventsWindow, TheNextButtonDrawsAnotherSoundAndUndoTakesItBack) {
     // Where the rows are; the whoosh (event 4) is outside the folder.
-    ProgramRun first = RunScript("project " + fixture + "\nframes 4\nscreenshot list.png\ndump rows.txt\n");
-    ASSERT_EQ(first.exitCode, 0) << first.log;
-    Dump rows = ReadStateDump(dir.File("rows.txt"));
-    const int whoosh = RowOf(rows, 1, 4);
-    ASSERT_GE(whoosh, 0);
-    const std::string row = RowCentre(rows, whoosh);
+    const std::string row = WhooshRow("screenshot list.png\n");
+    ASSERT_FALSE(row.empty());
 
     // Two clicks: selected, then expanded with its two layer lines.
     const std::string expand = "project " + fixture + "\nframes 4\nclick " + row + "\nframes 2\nclick " + row +
@@ -158,7 +149,7 @@ TEST_F(EventsWindow, TheNextButtonDrawsAnotherSoundAndUndoTakesItBack) {
     const int line = RowOf(expanded, 2, 8);
     ASSERT_GE(line, 0) << "the first layer of event 4 is result 8";
     const std::string key = "events.row." + std::to_string(line);
-    const std::string next = At(DumpNumber(expanded, key + ".nextX"), DumpNumber(expanded, key + ".y"));
+    const std::string next = ScriptPoint(DumpNumber(expanded, key + ".nextX"), DumpNumber(expanded, key + ".y"));
     const std::string before = expanded["events.result.8.file"];
 
     const std::string script = expand + "dump shown.txt\nclick " + next +
@@ -194,12 +185,8 @@ TEST_F(EventsWindow, TheNextButtonDrawsAnotherSoundAndUndoTakesItBack) {
 }
 
 TEST_F(EventsWindow, DeleteFromTheRowMenuRemovesAnEventAndUndoRestoresItsLayers) {
-    ProgramRun first = RunScript("project " + fixture + "\nframes 4\ndump rows.txt\n");
-    ASSERT_EQ(first.exitCode, 0) << first.log;
-    Dump rows = ReadStateDump(dir.File("rows.txt"));
-    const int whoosh = RowOf(rows, 1, 4);
-    ASSERT_GE(whoosh, 0);
-    const std::string row = RowCentre(rows, whoosh);
+    const std::string row = WhooshRow();
+    ASSERT_FALSE(row.empty());
 
     // The menu opens at the pointer; the dump tells where Delete is.
     const std::string script = "project " + fixture + "\nframes 4\nclick " + row + " right\nframes 3\n"
@@ -208,7 +195,7 @@ TEST_F(EventsWindow, DeleteFromTheRowMenuRemovesAnEventAndUndoRestoresItsLayers)
     ASSERT_EQ(menu.exitCode, 0) << menu.log;
     Dump open = ReadStateDump(dir.File("menu.txt"));
     ASSERT_TRUE(open.count("events.menu.delete.y")) << "the menu is open";
-    const std::string del = At(DumpNumber(open, "events.menu.delete.x"), DumpNumber(open, "events.menu.delete.y"));
+    const std::string del = ScriptPoint(DumpNumber(open, "events.menu.delete.x"), DumpNumber(open, "events.menu.delete.y"));
 
     const std::string flow = "project " + fixture + "\nframes 4\nclick " + row + " right\nframes 3\nclick " + del +
                              "\nwaittask 60\ndump deleted.txt\nkey ctrl+Z\nwaittask 60\ndump restored.txt\ndiscard\n";

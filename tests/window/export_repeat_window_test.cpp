@@ -93,11 +93,7 @@ protected:
     // folder "<home>/data"), shared by the runs that name it; otherwise the
     // run has fresh folders of its own.
     ProgramRun Open(const std::string& project, const std::string& script, const std::string& home = "") {
-        WriteWholeFile(dir.File("script.txt"), script);
-        ProgramLaunch launch;
-        launch.scriptPath = dir.File("script.txt");
-        launch.arguments = {project};
-        launch.timeoutSeconds = 600;  // a hang guard only, never a pace
+        ProgramLaunch launch = LaunchOn(project, script, 600);
         if (!home.empty()) {
             fs::create_directories(home + "/data");
             launch.environment = {{"HOME", home}, {"XDG_DATA_HOME", home + "/data"}};

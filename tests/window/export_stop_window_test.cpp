@@ -37,12 +37,8 @@ const char* const kPassTexts[] = {"Exporting AAF...", "Exporting mix...", "Expor
 class ExportStopWindow : public ProgramScriptTest {
 protected:
     ProgramLaunch Launch(const std::string& scriptName, const std::string& script, const std::string& project) {
-        WriteWholeFile(dir.File(scriptName), script);
-        ProgramLaunch launch;
-        launch.scriptPath = dir.File(scriptName);
-        launch.arguments = {project};
+        ProgramLaunch launch = LaunchOn(project, script, 900, scriptName);
         launch.environment = {{"HOME", dir.File("home")}, {"XDG_DATA_HOME", dir.File("home/data")}};
-        launch.timeoutSeconds = 900;  // a hang guard only, never a pace
         return launch;
     }
 

@@ -50,12 +50,7 @@ TEST_F(FullRenderWindow, EveryTabDrawsWhileTheRenderRunsAndTheRenderEndsWhole) {
                   t.name + ".txt\n";
     script += "renderpace 0\nwaittask 120\ndump rendered.txt\ndiscard\nquit\n";
 
-    WriteWholeFile(dir.File("script.txt"), script);
-    ProgramLaunch launch;
-    launch.scriptPath = dir.File("script.txt");
-    launch.arguments = {project};
-    launch.timeoutSeconds = 240;
-    const ProgramRun run = RunProgram(launch);
+    const ProgramRun run = RunProgram(LaunchOn(project, script, 240));
     ASSERT_EQ(run.exitCode, 0) << run.log;
 
     Dump opened = ReadStateDump(dir.File("opened.txt"));

@@ -59,30 +59,13 @@ bool WriteInspectorFixture(const std::string& folder, const std::string& indexFo
     return WriteProjectFile(path, ctx);
 }
 
-std::string At(float x, float y) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.0f %.0f", double(x), double(y));
-    return text;
-}
-
-class InspectorWindow : public ProgramScriptTest {
+class InspectorWindow : public IsolatedHomeTest {
 protected:
     void SetUp() override {
-        ProgramScriptTest::SetUp();
-        fs::create_directories(dir.File("home/Documents/Tessaloom"));
-        WriteWholeFile(dir.File("home/Documents/Tessaloom/.demo_version"), "installed\n");
+        IsolatedHomeTest::SetUp();
         fs::create_directories(dir.File("sounds"));
         fixture = dir.File("inspector.tlproj");
-        ASSERT_TRUE(WriteInspectorFixture(dir.File("sounds"), dir.File("data/Tessaloom"), fixture));
-    }
-    ProgramRun RunScript(const std::string& script) {
-        ProgramRun run = Run(script, {{"HOME", dir.File("home")}, {"XDG_DATA_HOME", dir.File("data")}});
-        if (const char* keep = std::getenv("TL_KEEP_SCREENSHOTS"))
-            for (const auto& entry : fs::directory_iterator(dir.path()))
-                if (entry.path().extension() == ".png")
-                    fs::copy_file(entry.path(), fs::path(keep) / entry.path().filename(),
-                                  fs::copy_options::overwrite_existing);
-        return run;
+        ASSERT_TRUE(WriteInspectorFixture(dir.File("sounds"), IndexFolder(), fixture));
     }
     // Selects event 0 by a click on its row and returns the dump.
     Dump Selected(const std::string& name) {
@@ -91,7 +74,7 @@ protected:
         Dump d = ReadStateDump(dir.File("rows.txt"));
         for (int k = 0; k < int(DumpNumber(d, "events.rows")); ++k) {
             const std::string key = "events.row." + std::to_string(k);
-            if (d[key + ".kind"] == "1" && d[key + ".index"] == "0") row = At(DumpNumber(d, key + ".x"), DumpNumber(d, key + ".y"));
+            if (d[key + ".kind"] == "1" && d[key + ".index"] == "0") row = ScriptPoint(DumpNumber(d, key + ".x"), DumpNumber(d, key + ".y"));
         }
         EXPECT_FALSE(row.empty());
         ProgramRun run = RunScript("project " + fixture + "\nframes 4\nclick " + row + "\nframes 3\nscreenshot " + name +
@@ -112,8 +95,8 @@ TEST_F(InspectorWindow, KeywordsCompleteFromTheLibraryAndUndoRestoresTheOldText)
     // Type at the end of "door", take the first completion, leave the field
     // (a click on the empty side of the level row), then undo.
     const std::string script = "project " + fixture + "\nframes 4\nclick " + row + "\nframes 3\nclick " +
-                               At(fx + 40, fy) + "\nframes 2\ntext wa\nframes 3\nkey Down\nframes 2\n"
-                               "key Return\nframes 3\nscreenshot typed.png\nclick " + At(fx + 40, fy - 30) +
+                               ScriptPoint(fx + 40, fy) + "\nframes 2\ntext wa\nframes 3\nkey Down\nframes 2\n"
+                               "key Return\nframes 3\nscreenshot typed.png\nclick " + ScriptPoint(fx + 40, fy - 30) +
                                "\nframes 2\ndump typed.txt\nkey ctrl+Z\nframes 3\ndump undone.txt\ndiscard\n";
     ProgramRun run = RunScript(script);
     ASSERT_EQ(run.exitCode, 0) << run.log;
@@ -132,8 +115,8 @@ TEST_F(InspectorWindow, ABatchGainDragChangesBothEvents) {
     ASSERT_EQ(batch["inspector.state"], "2") << all.log;
     const float x = DumpNumber(batch, "inspector.item.batchgain.x"), y = DumpNumber(batch, "inspector.item.batchgain.y");
     const std::string script = "project " + fixture + "\nframes 4\nclick " + row + "\nframes 2\nkey ctrl+A\nframes 3\n"
-                               "move " + At(x, y) + "\nframes 1\npress\nframes 1\nmove " + At(x - 20, y) +
-                               "\nframes 1\nmove " + At(x - 40, y) + "\nframes 1\nrelease\nframes 2\n"
+                               "move " + ScriptPoint(x, y) + "\nframes 1\npress\nframes 1\nmove " + ScriptPoint(x - 20, y) +
+                               "\nframes 1\nmove " + ScriptPoint(x - 40, y) + "\nframes 1\nrelease\nframes 2\n"
                                "dump dragged.txt\ndiscard\n";
     ProgramRun run = RunScript(script);
     ASSERT_EQ(run.exitCode, 0) << run.log;

@@ -19,15 +19,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class LaneImageWindow : public ProgramScriptTest {
-protected:
-    void SetUp() override {
-        ProgramScriptTest::SetUp();
-        fs::create_directories(dir.File("home/Documents/Tessaloom"));
-        WriteWholeFile(dir.File("home/Documents/Tessaloom/.demo_version"), "installed\n");
-        fs::create_directories(dir.File("data"));
-    }
-};
+class LaneImageWindow : public IsolatedHomeTest {};
 
 struct PixelDifference {
     int pixels = 0;    // that differ at all
@@ -84,7 +76,7 @@ TEST_F(LaneImageWindow, TheKeptImageShowsWhatTheLanesDrawAfreshAfterEachKindOfCh
                   "frames 4\nscreenshot " + name + "_direct.png\nlayerimages on\nframes 4\nscreenshot " + name +
                   "_fresh.png\n";
     script += "discard\nquit\n";
-    ProgramRun run = Run(script, {{"HOME", dir.File("home")}, {"XDG_DATA_HOME", dir.File("data")}});
+    ProgramRun run = RunScript(script);
     ASSERT_EQ(run.exitCode, 0) << run.log;
 
     std::string previous;

@@ -44,11 +44,7 @@ protected:
     // The program started on `project` (opened as from the desktop) with `script`.
     ProgramRun Start(const std::string& script, const std::string& project,
                      std::function<void(int)> started = nullptr) {
-        WriteWholeFile(dir.File("script.txt"), script);
-        ProgramLaunch launch;
-        launch.scriptPath = dir.File("script.txt");
-        launch.arguments = {project};
-        launch.timeoutSeconds = 240;  // a hang guard only (below the test runner's own), never a pace
+        ProgramLaunch launch = LaunchOn(project, script, 240);  // below the test runner's own guard
         launch.started = std::move(started);
         return RunProgram(launch);
     }

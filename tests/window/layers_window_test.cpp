@@ -17,14 +17,6 @@ namespace {
 
 using Dump = std::map<std::string, std::string>;
 
-std::string Fmt(float v) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.0f", static_cast<double>(v));
-    return text;
-}
-
-std::string At(float x, float y) { return Fmt(x) + " " + Fmt(y); }
-
 class LayersWindow : public ProgramScriptTest {
 protected:
     void SetUp() override {
@@ -53,9 +45,9 @@ TEST_F(LayersWindow, AnArmedDragAcrossTheScenesRowMakesSceneOneAndOpensItsRename
     // are "Street" and "Office", so the new one is the first free number
     // from three up.
     const std::string script = "project " + fixture + "\nframes 3\nclick " +
-                               At(DumpNumber(g, "timeline.sceneArmX"), DumpNumber(g, "timeline.sceneArmY")) +
-                               "\nframes 2\nmove " + At(X(g, 10.5f), y) + "\npress\nframes 1\nmove " +
-                               At(X(g, 12), y) + "\nframes 1\nmove " + At(X(g, 13.5f), y) +
+                               ScriptPoint(DumpNumber(g, "timeline.sceneArmX"), DumpNumber(g, "timeline.sceneArmY")) +
+                               "\nframes 2\nmove " + ScriptPoint(X(g, 10.5f), y) + "\npress\nframes 1\nmove " +
+                               ScriptPoint(X(g, 12), y) + "\nframes 1\nmove " + ScriptPoint(X(g, 13.5f), y) +
                                "\nframes 2\nrelease\nframes 2\nscreenshot scene.png\ndump scene.txt\ndiscard\n";
     ProgramRun run = Run(script);
     ASSERT_EQ(run.exitCode, 0) << run.log;
@@ -76,8 +68,8 @@ TEST_F(LayersWindow, ALeftEdgeDragOnAClipBlockChangesItsSourceOffset) {
     // FX A holds the Clip: its header, then its first row.
     const float y = DumpNumber(g, "timeline.layersTop") + 18 + 12;
     const float edge = X(g, 4) + 3;
-    const std::string script = "project " + fixture + "\nframes 3\nmove " + At(edge, y) + "\npress\nframes 1\nmove " +
-                               At(edge + 20, y) + "\nframes 1\nmove " + At(X(g, 5) + 3, y) +
+    const std::string script = "project " + fixture + "\nframes 3\nmove " + ScriptPoint(edge, y) + "\npress\nframes 1\nmove " +
+                               ScriptPoint(edge + 20, y) + "\nframes 1\nmove " + ScriptPoint(X(g, 5) + 3, y) +
                                "\nframes 2\nrelease\nframes 2\nscreenshot trim.png\ndump trim.txt\ndiscard\n";
     ProgramRun run = Run(script);
     ASSERT_EQ(run.exitCode, 0) << run.log;
@@ -93,15 +85,15 @@ TEST_F(LayersWindow, DraggingTheThresholdLineChangesTheOpticalDetail) {
     Dump first = Measure();
     float tx = 0, ty = 0, tw = 0, th = 0;
     ASSERT_EQ(std::sscanf(first["tab.1.rect"].c_str(), "%f,%f,%f,%f", &tx, &ty, &tw, &th), 4);
-    const std::string toTrace = "frames 3\nclick " + At(tx + tw / 2, ty + th / 2) + "\nframes 2\n";
+    const std::string toTrace = "frames 3\nclick " + ScriptPoint(tx + tw / 2, ty + th / 2) + "\nframes 2\n";
     Dump g = Measure(toTrace);
     const float top = DumpNumber(g, "timeline.traceTop");
     ASSERT_GT(top, 0) << "the trace view is shown " << first["tab.1.rect"] << " tab " << g["activeTab"];
     const float height = DumpNumber(g, "timeline.lanesBottom") - top;
     const float lineY = top + height - 0.359125f * height;
-    const std::string script = "project " + fixture + "\n" + toTrace + "frames 3\nmove " + At(X(g, 6), lineY) +
-                               "\npress\nframes 1\nmove " + At(X(g, 6), top + height * 0.5f) + "\nframes 1\nmove " +
-                               At(X(g, 6), top + height * 0.8f) +
+    const std::string script = "project " + fixture + "\n" + toTrace + "frames 3\nmove " + ScriptPoint(X(g, 6), lineY) +
+                               "\npress\nframes 1\nmove " + ScriptPoint(X(g, 6), top + height * 0.5f) + "\nframes 1\nmove " +
+                               ScriptPoint(X(g, 6), top + height * 0.8f) +
                                "\nframes 2\nrelease\nframes 2\nscreenshot trace.png\ndump trace.txt\ndiscard\n";
     ProgramRun run = Run(script);
     ASSERT_EQ(run.exitCode, 0) << run.log;

@@ -19,34 +19,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct PointRect {
-    float x = 0, y = 0, w = 0, h = 0;
-    std::string Centre() const {
-        char text[64];
-        std::snprintf(text, sizeof text, "%.1f %.1f", double(x + w / 2), double(y + h / 2));
-        return text;
-    }
-};
-
-PointRect ParseRect(const std::string& text) {
-    PointRect r;
-    EXPECT_EQ(std::sscanf(text.c_str(), "%f,%f,%f,%f", &r.x, &r.y, &r.w, &r.h), 4) << "'" << text << "'";
-    return r;
-}
-
 // The program with user folders of the test's own, kept across runs, and
 // the demo content marked as installed so that no demo library is scanned.
-class LibraryWindow : public ProgramScriptTest {
+class LibraryWindow : public IsolatedHomeTest {
 protected:
     void SetUp() override {
-        ProgramScriptTest::SetUp();
-        fs::create_directories(dir.File("home/Documents/Tessaloom"));
-        WriteWholeFile(dir.File("home/Documents/Tessaloom/.demo_version"), "installed\n");
+        IsolatedHomeTest::SetUp();
         fs::create_directories(IndexFolder());
-    }
-    std::string IndexFolder() const { return dir.File("data/Tessaloom"); }
-    ProgramRun RunScript(const std::string& script) {
-        return Run(script, {{"HOME", dir.File("home")}, {"XDG_DATA_HOME", dir.File("data")}});
     }
     // Where the Library tab is.
     std::string LibraryTab() {

@@ -25,18 +25,6 @@
 
 namespace {
 
-struct PointRect {
-    float x = 0, y = 0, w = 0, h = 0;
-    float cx() const { return x + w / 2; }
-    float cy() const { return y + h / 2; }
-};
-
-PointRect ParseRect(const std::string& text) {
-    PointRect r;
-    EXPECT_EQ(std::sscanf(text.c_str(), "%f,%f,%f,%f", &r.x, &r.y, &r.w, &r.h), 4) << text;
-    return r;
-}
-
 float Number(std::map<std::string, std::string>& dump, const std::string& key) {
     EXPECT_TRUE(dump.count(key)) << key;
     return std::strtof(dump[key].c_str(), nullptr);

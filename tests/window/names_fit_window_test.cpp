@@ -117,24 +117,8 @@ bool Inside(const DumpedText& t, float x, float y, float w, float h) {
 }
 
 // The demo as it is installed on a first start, its project named on the command line.
-class NamesFitWindow : public ProgramScriptTest {
+class NamesFitWindow : public DemoStartTest {
 protected:
-    ProgramRun Start(const std::string& name, const std::string& script,
-                     std::vector<std::pair<std::string, std::string>> env = {}) {
-        WriteWholeFile(dir.File(name), script);
-        ProgramLaunch launch;
-        launch.scriptPath = dir.File(name);
-        launch.arguments = {Demo()};
-        launch.environment = {{"HOME", dir.File("home")},
-                              {"XDG_DATA_HOME", dir.File("home/data")},
-                              {"XDG_RUNTIME_DIR", dir.File("home/run")}};
-        for (auto& e : env) launch.environment.push_back(e);
-        fs::create_directories(dir.File("home/run"));
-        return RunProgram(launch);
-    }
-    std::string Demo() { return dir.File("home/Documents/Tessaloom/Projects/Rooftop Chase/Rooftop Chase.tlproj"); }
-    Dump Read(const std::string& name) { return ReadStateDump(dir.File(name)); }
-
     // The demo's events by shape and name, from its installed file.
     int EventNamed(const char* keywords) {
         Project demo;

@@ -30,18 +30,10 @@ namespace {
 
 using Dump = std::map<std::string, std::string>;
 
-std::string At(float x, float y) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.0f %.0f", double(x), double(y));
-    return text;
-}
-
-class PanelsWindow : public ProgramScriptTest {
+class PanelsWindow : public IsolatedHomeTest {
 protected:
     void SetUp() override {
-        ProgramScriptTest::SetUp();
-        fs::create_directories(dir.File("home/Documents/Tessaloom"));
-        WriteWholeFile(dir.File("home/Documents/Tessaloom/.demo_version"), "installed\n");
+        IsolatedHomeTest::SetUp();
         fixture = dir.File("panels.tlproj");
         ASSERT_TRUE(WriteFixture(fixture));
     }
@@ -76,18 +68,6 @@ protected:
         return WriteProjectFile(path, ctx);
     }
 
-    ProgramRun RunScript(const std::string& script, std::vector<std::pair<std::string, std::string>> env = {}) {
-        env.push_back({"HOME", dir.File("home")});
-        env.push_back({"XDG_DATA_HOME", dir.File("data")});
-        ProgramRun run = Run(script, env);
-        if (const char* keep = std::getenv("TL_KEEP_SCREENSHOTS"))
-            for (const auto& entry : fs::directory_iterator(dir.path()))
-                if (entry.path().extension() == ".png")
-                    fs::copy_file(entry.path(), fs::path(keep) / entry.path().filename(),
-                                  fs::copy_options::overwrite_existing);
-        return run;
-    }
-
     // The rows of the events list, by event index, from a first run.
     std::map<int, std::string> Rows() {
         ProgramRun run = RunScript(Opening() + "dump rows.txt\n");
@@ -97,7 +77,7 @@ protected:
         for (int k = 0; k < int(DumpNumber(d, "events.rows")); ++k) {
             const std::string key = "events.row." + std::to_string(k);
             if (d[key + ".kind"] == "1")
-                rows[std::atoi(d[key + ".index"].c_str())] = At(DumpNumber(d, key + ".x"), DumpNumber(d, key + ".y"));
+                rows[std::atoi(d[key + ".index"].c_str())] = ScriptPoint(DumpNumber(d, key + ".x"), DumpNumber(d, key + ".y"));
         }
         EXPECT_EQ(rows.size(), 4u);
         return rows;
@@ -128,10 +108,10 @@ TEST_F(PanelsWindow, AnInspectorCurveStrokeFollowsTheWholePathAsOneUndoStep) {
     // at 0.3 across eight frames.
     const float high = top + 0.2f * h, low = top + 0.7f * h;
     std::string script = Opening() + "click " + rows[3] + "\nframes 3\nkeydown alt+F13\nframes 1\nmove " +
-                         At(left + 1, high) + "\npress\nframes 1\nmove " + At(left + w - 1, high) +
+                         ScriptPoint(left + 1, high) + "\npress\nframes 1\nmove " + ScriptPoint(left + w - 1, high) +
                          "\nframes 1\nrelease\nframes 1\nkeyup alt+F13\nframes 2\ndump swept.txt\n"
-                         "keydown alt+F13\nframes 1\nmove " + At(left + 1, low) + "\npress\nframes 1\n";
-    for (int k = 1; k <= 8; ++k) script += "move " + At(left + 1 + (w - 2) * float(k) / 8, low) + "\nframes 1\n";
+                         "keydown alt+F13\nframes 1\nmove " + ScriptPoint(left + 1, low) + "\npress\nframes 1\n";
+    for (int k = 1; k <= 8; ++k) script += "move " + ScriptPoint(left + 1 + (w - 2) * float(k) / 8, low) + "\nframes 1\n";
     script += "release\nframes 1\nkeyup alt+F13\nframes 2\nscreenshot painted.png\ndump painted.txt\ndiscard\n";
     ProgramRun run = RunScript(script);
     ASSERT_EQ(run.exitCode, 0) << run.log;
@@ -182,8 +162,8 @@ TEST_F(PanelsWindow, PopupsKeepTheirButtonsAndTheirEscape) {
     ProgramRun first = RunScript(Opening() + "click " + rows[0] + "\nframes 3\ndump spot.txt\n");
     ASSERT_EQ(first.exitCode, 0) << first.log;
     Dump spot = ReadStateDump(dir.File("spot.txt"));
-    const std::string palette = At(DumpNumber(spot, "inspector.item.libfilterpanel.x"), DumpNumber(spot, "inspector.item.libfilterpanel.y"));
-    const std::string recipe = At(DumpNumber(spot, "inspector.item.presetdrop.x"), DumpNumber(spot, "inspector.item.presetdrop.y"));
+    const std::string palette = ScriptPoint(DumpNumber(spot, "inspector.item.libfilterpanel.x"), DumpNumber(spot, "inspector.item.libfilterpanel.y"));
+    const std::string recipe = ScriptPoint(DumpNumber(spot, "inspector.item.presetdrop.x"), DumpNumber(spot, "inspector.item.presetdrop.y"));
     const std::string script = Opening() + "click " + rows[0] + "\nframes 3\nclick " + palette +
                                "\nframes 3\nscreenshot palette.png\ndump palette.txt\nkey Escape\nframes 2\n"
                                "dump closed.txt\nclick " + recipe + "\nframes 3\nscreenshot recipe.png\n"

@@ -79,42 +79,11 @@ std::string LanePoint(Dump& d, double seconds) {
     return ScriptPoint(float(x0 + (seconds - start) / span * width), float(y));
 }
 
-struct DemoEvent {
-    int shape = -1;
-    double time = 0;
-};
-// The dump's "event.N=shape,time,locked" lines.
-std::vector<DemoEvent> Events(Dump& d) {
-    std::vector<DemoEvent> events;
-    for (int i = 0; d.count("event." + std::to_string(i)); ++i) {
-        DemoEvent e;
-        std::sscanf(d["event." + std::to_string(i)].c_str(), "%d,%lf", &e.shape, &e.time);
-        events.push_back(e);
-    }
-    return events;
-}
 
 const char* kShapeNames[] = {"Spot", "Bloom", "Contour", "Fill", "Scatter", "Clip", "Bed"};
 
-class SmallestWindow : public ProgramScriptTest {
+class SmallestWindow : public DemoStartTest {
 protected:
-    // The demo as it is installed on a first start, its project named on the
-    // command line; `screen` a private X server's name ("" for the test's own).
-    ProgramRun Start(const std::string& name, const std::string& script,
-                     std::vector<std::pair<std::string, std::string>> env = {}) {
-        WriteWholeFile(dir.File(name), script);
-        ProgramLaunch launch;
-        launch.scriptPath = dir.File(name);
-        launch.arguments = {dir.File("home/Documents/Tessaloom/Projects/Rooftop Chase/Rooftop Chase.tlproj")};
-        launch.environment = {{"HOME", dir.File("home")},
-                              {"XDG_DATA_HOME", dir.File("home/data")},
-                              {"XDG_RUNTIME_DIR", dir.File("home/run")}};
-        for (auto& e : env) launch.environment.push_back(e);
-        fs::create_directories(dir.File("home/run"));
-        return RunProgram(launch);
-    }
-    Dump Read(const std::string& name) { return ReadStateDump(dir.File(name)); }
-
     // The tabs one after another, Settings scrolled to its end, then every
     // shape's inspector (the first event of each shape, picked on the
     // timeline): a dump of each, named "<prefix>.<tab or shape>.txt".
@@ -134,10 +103,10 @@ protected:
         script += "frames 2\ndump " + prefix + ".settings-end.txt\n";
         names.push_back("settings-end");
         script += "menu 45\nframes 3\n";
-        const std::vector<DemoEvent> events = Events(geometry);
+        const std::vector<DumpedEvent> events = DumpedEvents(geometry);
         bool seen[7] = {};
         for (size_t e = 0; e < events.size(); ++e) {
-            const DemoEvent& ev = events[e];
+            const DumpedEvent& ev = events[e];
             if (ev.shape < 0 || ev.shape > 6 || seen[ev.shape]) continue;
             seen[ev.shape] = true;
             // A Spot is picked at its time; a longer event past its start,
@@ -154,7 +123,7 @@ protected:
 
     // Every dump of a visit: whole texts, and each shape's own inspector.
     void ExpectWhole(const std::string& prefix, const std::vector<std::string>& names, Dump& geometry) {
-        const std::vector<DemoEvent> events = Events(geometry);
+        const std::vector<DumpedEvent> events = DumpedEvents(geometry);
         for (const std::string& name : names) {
             SCOPED_TRACE(prefix + "." + name);
             Dump d = Read(prefix + "." + name + ".txt");
@@ -243,7 +212,7 @@ TEST_F(SmallestWindow, AnEventPickedOnTheTimelineShowsItsRowInTheList) {
     ProgramRun first = Start("before.txt", "frames 3\nsettle 60\ndump before.txt\ndiscard\n");
     ASSERT_EQ(first.exitCode, 0) << first.log;
     Dump before = Read("before.txt");
-    const std::vector<DemoEvent> events = Events(before);
+    const std::vector<DumpedEvent> events = DumpedEvents(before);
     ASSERT_GE(events.size(), 5u);
     auto rowInView = [](Dump& d, int event) {
         const std::vector<float> view = DumpNumbers(d["events.view"]);

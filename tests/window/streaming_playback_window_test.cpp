@@ -75,12 +75,7 @@ TEST_F(StreamingPlaybackWindow, PlaybackAcrossReleasedVoicesSoundsAsTheExport) {
                                "settle 120\n"
                                "discard\n"
                                "quit\n";
-    WriteWholeFile(dir.File("script.txt"), script);
-    ProgramLaunch launch;
-    launch.scriptPath = dir.File("script.txt");
-    launch.arguments = {project};
-    launch.timeoutSeconds = 300;  // a hang guard only
-    const ProgramRun run = RunProgram(launch);
+    const ProgramRun run = RunProgram(LaunchOn(project, script, 300));
     recording.Stop();
     ASSERT_EQ(run.exitCode, 0) << run.log;
     ASSERT_NE(run.log.find("[Audio] pulse"), std::string::npos) << "the program did not play into the server:\n"
@@ -157,12 +152,7 @@ TEST_F(StreamingPlaybackWindow, PlaybackDuringAnExportKeepsItsStreamingWindow) {
                                "dump exported.txt\n"
                                "discard\n"
                                "quit\n";
-    WriteWholeFile(dir.File("script.txt"), script);
-    ProgramLaunch launch;
-    launch.scriptPath = dir.File("script.txt");
-    launch.arguments = {project};
-    launch.timeoutSeconds = 600;  // a hang guard only
-    const ProgramRun run = RunProgram(launch);
+    const ProgramRun run = RunProgram(LaunchOn(project, script, 600));
     ASSERT_EQ(run.exitCode, 0) << run.log;
 
     Dump before = ReadStateDump(dir.File("before.txt"));

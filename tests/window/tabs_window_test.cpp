@@ -9,20 +9,6 @@
 #include "support/temp_dir.h"
 #include "support/window_harness.h"
 
-namespace {
-
-struct PointRect {
-    float x = 0, y = 0, w = 0, h = 0;
-};
-
-PointRect ParseRect(const std::string& text) {
-    PointRect r;
-    EXPECT_EQ(std::sscanf(text.c_str(), "%f,%f,%f,%f", &r.x, &r.y, &r.w, &r.h), 4) << text;
-    return r;
-}
-
-}  // namespace
-
 TEST(TabsWindow, AClickOnMixerSwitchesTheTabAndUnderlinesIt) {
     if (EnsureDisplay().empty()) GTEST_FAIL() << "no X display and no Xvfb could be started";
     TempDir dir;

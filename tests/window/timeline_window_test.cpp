@@ -36,14 +36,6 @@ struct Geometry {
     }
 };
 
-std::string Fmt(float v) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.0f", static_cast<double>(v));
-    return text;
-}
-
-std::string At(float x, float y) { return Fmt(x) + " " + Fmt(y); }
-
 class TimelineWindow : public ProgramScriptTest {
 protected:
     void SetUp() override {
@@ -79,9 +71,9 @@ TEST_F(TimelineWindow, ALaneDragMovesTheEventByTheDraggedFrames) {
     // Even points are whole pixels at 1.5, so the pointer lands exactly there.
     const float grab = 2 * std::floor(g.X(15) / 2);  // on the Fill's sync marker
     const float drag = 84;
-    const std::string script = "project " + fixture + "\nframes 3\nclick " + At(grab, y) +
-                               "\nframes 2\nmove " + At(grab, y) + "\npress\nframes 1\nmove " +
-                               At(grab + 40, y) + "\nframes 1\nmove " + At(grab + drag, y) +
+    const std::string script = "project " + fixture + "\nframes 3\nclick " + ScriptPoint(grab, y) +
+                               "\nframes 2\nmove " + ScriptPoint(grab, y) + "\npress\nframes 1\nmove " +
+                               ScriptPoint(grab + 40, y) + "\nframes 1\nmove " + ScriptPoint(grab + drag, y) +
                                "\nframes 2\nrelease\nframes 2\ndump moved.txt\ndiscard\n";
     ProgramRun run = Run(script, {{"TL_UI_SCALE", "1.5"}});
     ASSERT_EQ(run.exitCode, 0) << run.log;
@@ -100,11 +92,11 @@ TEST_F(TimelineWindow, ADrawModeStrokeRaisesTheCurveUnderIt) {
     // shows its span with 5 % margins and the lanes are 120 points high.
     const float viewStart = 14.6f, viewDuration = 8.8f;
     const float y = g.weightLaneTop + 120 * (1 - 0.85f);
-    std::string script = "project " + fixture + "\nframes 3\nclick " + At(g.X(15), g.eventLaneTop + 12) +
-                         "\nframes 2\nclick " + At(g.drawButtonX, g.drawButtonY) + "\nframes 3\n" + "move " +
-                         At(g.X(17, viewStart, viewDuration), y) + "\npress\nframes 1\n";
+    std::string script = "project " + fixture + "\nframes 3\nclick " + ScriptPoint(g.X(15), g.eventLaneTop + 12) +
+                         "\nframes 2\nclick " + ScriptPoint(g.drawButtonX, g.drawButtonY) + "\nframes 3\n" + "move " +
+                         ScriptPoint(g.X(17, viewStart, viewDuration), y) + "\npress\nframes 1\n";
     for (float t = 17.25f; t <= 19.01f; t += 0.25f)
-        script += "move " + At(g.X(t, viewStart, viewDuration), y) + "\nframes 1\n";
+        script += "move " + ScriptPoint(g.X(t, viewStart, viewDuration), y) + "\nframes 1\n";
     script += "release\nframes 2\nscreenshot stroke.png\ndump stroke.txt\ndiscard\n";
     ProgramRun run = Run(script);
     ASSERT_EQ(run.exitCode, 0) << run.log;
@@ -126,9 +118,9 @@ TEST_F(TimelineWindow, ARulerPressMovesThePlayheadStopsPlaybackAndThePlayheadIsD
     for (const char* scale : {"1", "1.5"}) {
         SCOPED_TRACE(scale);
         const Geometry g = Measure(scale);
-        const std::string script = "project " + fixture + "\nframes 3\nclick " + At(g.X(15), g.eventLaneTop + 12) +
-                                   "\nframes 1\nplay\nframes 2\nmove " + At(g.X(7.5f), g.rulerTop + 10) +
-                                   "\npress\nframes 2\nrelease\nmove " + At(g.X(28), g.rulerTop - 30) +
+        const std::string script = "project " + fixture + "\nframes 3\nclick " + ScriptPoint(g.X(15), g.eventLaneTop + 12) +
+                                   "\nframes 1\nplay\nframes 2\nmove " + ScriptPoint(g.X(7.5f), g.rulerTop + 10) +
+                                   "\npress\nframes 2\nrelease\nmove " + ScriptPoint(g.X(28), g.rulerTop - 30) +
                                    "\nframes 3\nscreenshot ruler.png\ndump ruler.txt\ndiscard\n";
         ProgramRun run = Run(script, {{"TL_UI_SCALE", scale}});
         ASSERT_EQ(run.exitCode, 0) << run.log;
@@ -175,7 +167,7 @@ TEST_F(TimelineWindow, DroppedAudioFilesBecomeClipsAtThePlayheadOrWithAltOneBed)
     // The playhead to 4 s, then the files dropped on the video area; the
     // second drop once the probe's weights for the first have reached the
     // voices (a rebuild of its own, which takes no drop while it runs).
-    const std::string script = "project " + fixture + "\nframes 3\nclick " + At(g.X(4), g.rulerTop + 10) +
+    const std::string script = "project " + fixture + "\nframes 3\nclick " + ScriptPoint(g.X(4), g.rulerTop + 10) +
                                "\nframes 1\nmove 100 100\ndropbegin\n" + files +
                                "dropcomplete\nframes 3\ndump clips.txt\nsettle 60\ndropbegin\n" + files +
                                "dropcomplete alt\nframes 3\ndump bed.txt\ndiscard\n";

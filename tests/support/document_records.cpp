@@ -1,0 +1,26 @@
+// document_records.cpp — the records of a test's own document.
+#include "support/document_records.h"
+
+#include <utility>
+
+DocumentRecords::DocumentRecords()
+    : project(std::make_unique<Project>()),
+      library(std::make_unique<SoundLibrary>()),
+      engine(std::make_unique<AudioEngine>()),
+      app(std::make_unique<AppState>()) {}
+
+ExportContext DocumentRecords::ExportContextOf(AafExportStep aafStep) {
+    ExportContext ctx;
+    ctx.project = project.get();
+    ctx.engine = engine.get();
+    ctx.app = app.get();
+    ctx.aafStep = std::move(aafStep);
+    ctx.observer = &observer;
+    return ctx;
+}
+
+DocumentContext DocumentRecords::Context() {
+    DocumentContext ctx = MakeDocumentContext(*project, *library, *engine, *app);
+    ctx.observer = &observer;
+    return ctx;
+}
