@@ -16,7 +16,7 @@
 //   ChooseTraceRecipe           a recipe (or none) for the suggestions
 //   TraceLocalPeak / TraceImportNorm / TraceGainCurve   Spot gains from the trace
 //   ImportAcceptedTraceItems / RunQueuedReviewImport    items into events, one undo step
-//   ReadPreviewMono / StartTracePreview / StopTracePreview   the recipe's preview
+//   ReadPreviewMono / StartTracePreview   the recipe's preview (stopped by StopAuditionSound)
 //
 // Interface thread. The trace's suggestions and frames are read only once it
 // is present; the preview hands its samples to the audio thread through the
