@@ -18,7 +18,7 @@
 #include "support/imgui_headless.h"
 #include "ui/mixer_panel.h"
 #include "ui/settings_panel.h"
-#include "ui/settings_panel_devices.h"
+#include "operations/output_devices.h"
 #include "ui/ui_layout.h"
 
 namespace {

@@ -114,6 +114,8 @@ bool StartRenderJob(const DocumentContext& ctx, const RenderRequest& request) {
         for (Event& e : ctx.project->events) e.locked = false;
     app.renderEventsDone.store(0);
     app.renderEventsTotal.store(0);
+    // A full render's overlay counts the voices built from 0 at once.
+    if (app.busyTask.immediate) ctx.engine->stats.buildProgress.store(0);
     ctx.project->publishedResultCount.store(0);
     work->document = *ctx.project;
     app.busyTask.ownCopy = true;

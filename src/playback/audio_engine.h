@@ -3,7 +3,6 @@
 // Index
 //   kDeclickSeconds / kDeclickCapacity   the ramps of stops, seeks and switches
 //   ReverbParams          the user's reverb settings, group sends and macro
-//   MeterDisplayState     the meters' ballistics the mixer panel keeps in the engine
 //   PlaybackVoice         one rendered layer ready to mix: samples plus what the mixer needs
 //   PrefetchVoice / PrefetchVoicePlace   the lines a walk over the voices reads, asked for ahead
 //   AudioEngine           voices, transport, mixer state, reverb, limiter; its
@@ -59,14 +58,6 @@ struct ReverbParams {
     CopyableAtomic<uint8_t> enabled{1};
     std::array<CopyableAtomic<float>, 3> groupSends{0.2f, 0.2f, 0.2f};
     CopyableAtomic<float> macro{0.65f};  // the mixer panel's one-knob control; the reverb ignores it
-};
-
-// Smoothed level, held peak and hold timer per channel; written only by the
-// mixer panel, which keeps it here so that it survives panel redraws.
-struct MeterDisplayState {
-    std::array<float, 2> level{};
-    std::array<float, 2> heldPeak{};
-    std::array<float, 2> holdTimer{};
 };
 
 // The sound (VoiceAudio: samples, channels, length, splices, chunks) plus
@@ -243,10 +234,6 @@ struct AudioEngine {
     float limiterThreshold = 0.85f;
     float limiterAttack = 0;
     float limiterRelease = 0;
-
-    // ---- Meters: what the mixer panel keeps of them between frames ----
-    MeterDisplayState masterMeterDisplay;
-    std::array<MeterDisplayState, 3> groupMeterDisplay{};
 
     // ---- What it reports: progress, counts, meters, blocks it could not play ----
     AudioEngineStats stats;

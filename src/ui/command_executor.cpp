@@ -12,7 +12,6 @@
 //
 // A command refused for a running export shows "Export in progress"; one
 // dropped for a busy task never gets here (the chooser drops it).
-#include "playback/transport.h"
 #include "ui/command_executor.h"
 
 #include <cstdio>
@@ -29,12 +28,12 @@
 #include "operations/recipe_placement.h"
 #include "operations/reference_video.h"
 #include "operations/selection.h"
+#include "operations/transport_control.h"
 #include "operations/undo.h"
 #include "picture/session_markers.h"
 #include "picture/video_player.h"
 #include "platform/file_util.h"
 #include "platform/user_folders.h"
-#include "playback/audio_engine.h"
 #include "ui/command_chooser.h"
 #include "ui/event_commands.h"
 #include "ui/event_menu_logic.h"
@@ -101,24 +100,15 @@ namespace {
 // Transport
 // ---------------------------------------------------------------------------
 
+// A pause leaves the engine at the playhead the window showed last.
 void TogglePlay(const CommandContext& ctx) {
     AppState& app = *ctx.doc.app;
-    AudioEngine& engine = *ctx.doc.engine;
-    app.playing = !app.playing;
-    if (ctx.video && ctx.video->loaded) {
-        const float start = ctx.video->startOffset.load();
-        const bool inside = app.currentTime >= start && app.currentTime < start + ctx.video->duration;
-        if (app.playing && inside) {
-            SeekReferenceVideo(*ctx.video, app.currentTime);
-            PlayReferenceVideo(*ctx.video);
-        } else {
-            PauseReferenceVideo(*ctx.video);
-        }
+    if (app.playing) {
+        StopPlayback(app, *ctx.doc.engine, ctx.video);
+        SeekTransport(app, *ctx.doc.engine, nullptr, app.currentTime);
+    } else {
+        StartPlayback(app, *ctx.doc.engine, ctx.video);
     }
-    // Also before the voices are ready: the mixer then keeps the clock (and
-    // the picture's sound) running in silence, so the playhead still moves.
-    SeekPlayback(engine, app.currentTime);
-    engine.playing.store(app.playing ? 1 : 0);
 }
 
 void Nudge(const CommandContext& ctx, int frames) {

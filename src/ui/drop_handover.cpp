@@ -6,7 +6,6 @@
 //   ChooseAudioDropCase
 //   TakeDroppedVideo / TakeDroppedFolders
 //   TakeDroppedAudio      and the five cases
-#include "playback/transport.h"
 #include "ui/drop_handover.h"
 
 #include <algorithm>
@@ -23,8 +22,10 @@
 #include "operations/document_context.h"
 #include "operations/event_edits.h"
 #include "operations/event_placement.h"
+#include "operations/mixer_controls.h"
 #include "operations/selection.h"
 #include "operations/trace_job.h"
+#include "operations/transport_control.h"
 #include "operations/undo.h"
 #include "picture/reference_audio.h"
 #include "picture/video_player.h"
@@ -131,13 +132,12 @@ void TakeDroppedVideo(AppState& app, Project& doc) {
         return;
     }
     // The mixer strip's mute joins here: a muted reference track gets 0.
-    SetReferenceAudioGain(app.refMute ? 0.0f : gAudioEngine.refGain.load());
+    SetReferenceAudioGain(ReferenceAudioGain(gAudioEngine, app));
     doc.totalDuration = std::max(doc.totalDuration, player.duration + player.startOffset.load());
     if (player.fps > 0) doc.fps = player.fps;
     app.viewStart = 0;
     app.viewDuration = doc.totalDuration;
-    app.currentTime = 0;
-    SeekPlayback(gAudioEngine, 0);
+    SeekTransport(app, gAudioEngine, nullptr, 0.0f);
     app.opticalTrace.suggestions.clear();
     std::printf("[UI] dropped video opened: %s\n", path.c_str());
     std::fflush(stdout);
@@ -211,10 +211,9 @@ void TakeDroppedAudio(const DocumentContext& ctx, SoundLibrary& library) {
     app.dragHoverScene = -1;
     DocumentContext at = ctx;
     if (choice.time >= 0 && (choice.kind == AudioDropCase::NewBed || choice.kind == AudioDropCase::Clips)) {
-        app.currentTime = std::min(choice.time, std::max(ctx.project->totalDuration, 0.0f));
+        const float t = std::min(choice.time, std::max(ctx.project->totalDuration, 0.0f));
+        SeekTransport(app, *ctx.engine, &gVideoPlayer, t);
         at.currentTime = app.currentTime;
-        SeekPlayback(*ctx.engine, app.currentTime);
-        if (gVideoPlayer.loaded) SeekReferenceVideo(gVideoPlayer, app.currentTime);
     }
     switch (choice.kind) {
         case AudioDropCase::Palette: MakePaletteFromDrop(app, library, files); break;

@@ -24,10 +24,10 @@
 #include "operations/event_edits.h"
 #include "operations/event_voices.h"
 #include "operations/selection.h"
+#include "operations/transport_control.h"
 #include "operations/undo.h"
 #include "operations/voice_sync.h"
 #include "playback/audio_engine.h"
-#include "playback/engine_voices.h"
 #include "ui/events_list_logic.h"
 
 namespace {
@@ -46,11 +46,6 @@ std::vector<int> ValidSelection(const AppState& app, const Project& project) {
 
 // The frame rate the timeline steps by.
 float StepFps(const Project& project) { return project.fps > 0 ? project.fps : 25.0f; }
-
-void StopPlayback(const DocumentContext& ctx) {
-    ctx.app->playing = false;
-    ctx.engine->playing.store(0);
-}
 
 }  // namespace
 
@@ -113,7 +108,7 @@ std::vector<int> PasteEventClipboard(const DocumentContext& ctx, const EventClip
     SelectEvents(app, pasted);
     // Their voices, the track assignment and one relink of every voice.
     if (!clipboard.results.empty()) RerenderEvents(ctx, pasted);
-    SettlePlayhead(*ctx.engine, app.currentTime);
+    SettleTransport(ctx);
     return pasted;
 }
 
@@ -125,11 +120,11 @@ bool NudgeSelection(const DocumentContext& ctx, int frames, double guiTime) {
     AppState& app = *ctx.app;
     Project& project = *ctx.project;
     const float fps = StepFps(project);
-    StopPlayback(ctx);
+    StopPlayback(app, *ctx.engine, nullptr);
     const std::vector<int> selected = ValidSelection(app, project);
     if (selected.empty()) {
         AdvanceTimeByFrames(app.currentTime, fps, project.totalDuration, frames);
-        SeekPlayback(*ctx.engine, app.currentTime);
+        SeekTransport(app, *ctx.engine, nullptr, app.currentTime);
         return true;
     }
     if (EditRefused(ctx, "Nudge")) return false;
@@ -150,7 +145,7 @@ bool NudgeSelection(const DocumentContext& ctx, int frames, double guiTime) {
     app.modified = true;
     if (app.selectedEvent >= 0 && size_t(app.selectedEvent) < project.events.size())
         app.currentTime = project.events[size_t(app.selectedEvent)].time;
-    SeekPlayback(*ctx.engine, app.currentTime);
+    SeekTransport(app, *ctx.engine, nullptr, app.currentTime);
     return true;
 }
 

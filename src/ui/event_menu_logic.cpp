@@ -6,7 +6,6 @@
 //   BuildEventMenu
 //   ToggleSelectionHero / RerenderSelection
 //   DeleteEvents / DeleteSelectedEvents
-#include "playback/transport.h"
 #include "ui/event_menu_logic.h"
 
 #include <algorithm>
@@ -17,6 +16,7 @@
 #include "operations/app_state.h"
 #include "operations/event_edits.h"
 #include "operations/event_placement.h"
+#include "operations/transport_control.h"
 #include "operations/undo.h"
 #include "operations/voice_maintenance.h"
 #include "operations/voice_sync.h"
@@ -125,7 +125,7 @@ bool RerenderSelection(const DocumentContext& ctx) {
     }
     if (!clips.empty()) {
         SyncVoicesWithResults(ctx, false);
-        SettlePlayhead(*ctx.engine, app.currentTime);
+        SettleTransport(ctx);
     }
     if (!others.empty()) {
         if (selected.size() == 1) {
@@ -160,7 +160,7 @@ bool DeleteEvents(const DocumentContext& ctx, const std::vector<int>& indices) {
     else if (app.selectedEvent >= left)
         app.selectedEvent = left - 1;
     CheckPlaybackCacheIntegrity(ctx);
-    SettlePlayhead(*ctx.engine, app.currentTime);
+    SettleTransport(ctx);
     app.modified = true;
     return true;
 }

@@ -25,6 +25,7 @@
 #include "document/project.h"
 #include "document/text_util.h"
 #include "operations/app_state.h"
+#include "operations/audition.h"
 #include "operations/document_context.h"
 #include "operations/selection.h"
 #include "picture/video_player.h"

@@ -10,7 +10,6 @@
 //   SaveFolderAsChain
 //   Scene selector
 //   Texts
-#include "playback/transport.h"
 #include "ui/events_list_logic.h"
 
 #include <algorithm>
@@ -23,9 +22,11 @@
 #include "document/project.h"
 #include "document/text_util.h"
 #include "operations/app_state.h"
+#include "operations/audition.h"
 #include "operations/event_edits.h"
 #include "operations/recipe_lists.h"
 #include "operations/selection.h"
+#include "operations/transport_control.h"
 #include "operations/undo.h"
 #include "platform/file_names.h"
 #include "recipes/chain_file.h"
@@ -402,7 +403,7 @@ bool DeleteActiveScene(const DocumentContext& ctx) {
     if (!DeleteScene(ctx, app.activeScene)) return false;
     app.sceneListRenaming = false;
     app.sceneListRenameIsNew = false;
-    SettlePlayhead(*ctx.engine, app.currentTime);
+    SettleTransport(ctx);
     return true;
 }
 

@@ -8,7 +8,6 @@
 //   Clips
 //   Bed layers
 //   Card texts and the header cache
-#include "playback/transport.h"
 #include "ui/inspector_logic.h"
 
 #include <sndfile.h>
@@ -35,13 +34,13 @@
 #include "operations/event_voices.h"
 #include "operations/recipe_lists.h"
 #include "operations/recipe_preview.h"
+#include "operations/transport_control.h"
 #include "operations/undo.h"
 #include "operations/voice_maintenance.h"
 #include "operations/voice_sync.h"
 #include "picture/trace_records.h"
 #include "picture/trace_sampling.h"
 #include "playback/audio_engine.h"
-#include "playback/engine_voices.h"
 #include "recipes/event_preset.h"
 #include "recipes/recipe_file.h"
 #include "render/clip_bed_events.h"
@@ -329,7 +328,7 @@ void RefreshClip(const DocumentContext& ctx, int event) {
     EraseWaveformPeaks(path);
     // The rebuild ran the track assignment: every voice follows, not only the Clip's.
     SyncVoicesWithResults(ctx, false);
-    SettlePlayhead(*ctx.engine, ctx.app->currentTime);
+    SettleTransport(ctx);
 }
 
 }  // namespace
@@ -371,7 +370,7 @@ bool ApplyRecipeToSelection(const DocumentContext& ctx, const std::vector<int>& 
         SyncVoicesWithResults(ctx, false);
     else
         CheckPlaybackCacheIntegrity(ctx);
-    SettlePlayhead(*ctx.engine, app.currentTime);
+    SettleTransport(ctx);
     return true;
 }
 

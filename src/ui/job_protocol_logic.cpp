@@ -19,7 +19,6 @@
 #include "operations/render_job.h"
 #include "operations/undo.h"
 #include "operations/voice_sync.h"
-#include "playback/audio_engine.h"
 #include "render/clip_bed_events.h"
 #include "ui/command_chooser.h"
 
@@ -63,10 +62,7 @@ void TakeRenderRequest(const DocumentContext& ctx) {
     // without the lock that follows a render.
     if (!StartPendingRender(ctx)) return;
     app.lockAfterRender = true;
-    if (app.busyTask.immediate) {
-        ctx.engine->stats.buildProgress.store(0);
-        app.hoveredEvent = -1;
-    }
+    if (app.busyTask.immediate) app.hoveredEvent = -1;
 }
 
 bool LeavingDocument(const AppState& app) {

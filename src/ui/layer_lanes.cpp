@@ -29,12 +29,13 @@
 #include "document/project.h"
 #include "library/file_caches.h"
 #include "operations/app_state.h"
+#include "operations/audition.h"
 #include "operations/document_context.h"
 #include "operations/selection.h"
+#include "operations/transport_control.h"
 #include "operations/undo.h"
 #include "operations/voice_maintenance.h"
 #include "operations/voice_sync.h"
-#include "playback/transport.h"
 #include "render/clip_bed_events.h"
 #include "render/post_passes.h"
 #include "render/track_assignment.h"
@@ -537,7 +538,7 @@ void EndGesture(TimelineFrame& f) {
     if (event < 0 || size_t(event) >= f.project->events.size()) return;
     RebuildClipEvent(*f.project, event);
     SyncVoicesWithResults(ctx, false);
-    SettlePlayhead(*ctx.engine, app.currentTime);
+    SettleTransport(ctx);
 }
 
 void PressBlock(TimelineFrame& f, const DrawnBlock& d, float x, float y) {

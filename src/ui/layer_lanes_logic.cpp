@@ -1,12 +1,11 @@
 // layer_lanes_logic.cpp — waveform columns, layer blocks and rows, Clip trims
-// and fades, and the layer solo.
+// and fades.
 //
 // Index
 //   Waveform columns
 //   RegionPeakSpan
 //   Blocks and rows
 //   Clip trims and fades
-//   Solo
 //   Splice marks
 #include "ui/layer_lanes_logic.h"
 
@@ -306,52 +305,6 @@ bool DragClipFade(Event& e, RenderResult& r, int kind, float t) {
 }
 
 // ---------------------------------------------------------------------------
-// Solo
-// ---------------------------------------------------------------------------
-
-namespace {
-
-void EndSolo(AudioEngine& engine, AppState& app) {
-    if (app.soloVoiceIndex >= 0 && engine.soloVoice.load() == app.soloVoiceIndex) engine.soloVoice.store(-1);
-    app.soloResultId = -1;
-    app.soloVoiceIndex = -1;
-}
-
-}  // namespace
-
-void ToggleLayerSolo(AudioEngine& engine, AppState& app, int32_t resultId) {
-    const bool same = app.soloResultId == resultId;
-    EndSolo(engine, app);
-    if (same) return;
-    // While a task may be building voices they are not this thread's to read.
-    if (taskQueued.load()) return;
-    int voice = -1;
-    for (size_t v = 0; v < engine.voices.size(); ++v)
-        if (engine.voices[v].resultId == uint32_t(resultId)) {
-            voice = int(v);
-            break;
-        }
-    if (voice < 0) return;
-    engine.soloVoice.store(voice);
-    app.soloResultId = resultId;
-    app.soloVoiceIndex = voice;
-}
-
-void KeepLayerSoloValid(AudioEngine& engine, AppState& app) {
-    if (app.soloResultId < 0) return;
-    if (engine.soloVoice.load() != app.soloVoiceIndex) {
-        // Another panel soloed something else, or cleared it: not ours now.
-        app.soloResultId = -1;
-        app.soloVoiceIndex = -1;
-        return;
-    }
-    if (taskQueued.load()) return;
-    const size_t v = size_t(app.soloVoiceIndex);
-    const bool carries = v < engine.voices.size() && engine.voices[v].resultId == uint32_t(app.soloResultId);
-    if (!carries) EndSolo(engine, app);
-}
-
-// ---------------------------------------------------------------------------
 // Splice marks
 // ---------------------------------------------------------------------------
 
@@ -359,7 +312,7 @@ float SpliceMarkTime(float voiceStart, float voiceLength, float fraction) {
     return voiceStart + fraction * voiceLength;
 }
 
-bool RefreshLayerSpliceMarks(AudioEngine& engine, LayerSpliceMarks& marks) {
+bool RefreshLayerSpliceMarks(const AudioEngine& engine, LayerSpliceMarks& marks) {
     const uint32_t generation = engine.stats.levelsGeneration.load();
     const int32_t voices = engine.stats.voiceCount.load();
     if (marks.voiceCount == voices && marks.levelsGeneration == generation) return true;

@@ -1,6 +1,6 @@
 // layer_lanes_logic.h — the arithmetic of the rendered layers on the
 // timeline: waveform columns, the block list and its rows, Clip trims and
-// fade drags, and the double-click solo.
+// fade drags (the double-click solo: operations/audition.h).
 //
 // Index
 //   WaveformColumnCount / ColumnPeakRange / FadeGainAt / WaveformColumns
@@ -10,7 +10,6 @@
 //   VisibleBlockPart         the part of a block inside the view, as fractions of the block
 //   PickTrimEdge / kTrimGrabPoints / ClipFileLength
 //   TrimClip / FitClipFadesAfterTrim / DragClipFade
-//   ToggleLayerSolo / KeepLayerSoloValid
 //   SpliceMarkTime / LayerSpliceMarks / RefreshLayerSpliceMarks   the seams of assembled fills
 //
 // No GUI here: times in seconds, x and sizes in points. Interface thread.
@@ -25,7 +24,6 @@
 
 #include "ui/timeline_logic.h"
 
-struct AppState;
 struct AudioEngine;
 struct Event;
 struct Project;
@@ -200,18 +198,6 @@ void FitClipFadesAfterTrim(Event& event, RenderResult& result);
 bool DragClipFade(Event& event, RenderResult& result, int kind, float t);
 
 // ---------------------------------------------------------------------------
-// Solo
-// ---------------------------------------------------------------------------
-
-// A double click: the layer's voice plays alone (the engine's soloVoice);
-// the same layer again, or a layer without a voice, ends the solo.
-void ToggleLayerSolo(AudioEngine& engine, AppState& app, int32_t resultId);
-// Each frame: the solo ends when its voice no longer carries the layer's id
-// (voices rebuilt or removed); it is forgotten when another panel changed
-// the engine's solo. Skipped for a frame when the engine lock is busy.
-void KeepLayerSoloValid(AudioEngine& engine, AppState& app);
-
-// ---------------------------------------------------------------------------
 // Splice marks
 // ---------------------------------------------------------------------------
 
@@ -230,4 +216,4 @@ struct LayerSpliceMarks {
 // engine's levels generation or voice count moved). The engine lock is only
 // tried, and held for counting and for copying into storage made beforehand;
 // false when it was busy (the old marks stay).
-bool RefreshLayerSpliceMarks(AudioEngine& engine, LayerSpliceMarks& marks);
+bool RefreshLayerSpliceMarks(const AudioEngine& engine, LayerSpliceMarks& marks);

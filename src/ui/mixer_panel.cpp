@@ -32,6 +32,8 @@
 #include "ui/widgets.h"
 
 FaderDragState gFaderDragState;
+// The meters' ballistics, kept between frames.
+MixerMeters gMixerMeters;
 
 namespace {
 
@@ -290,7 +292,7 @@ void DrawPowerButton(const PanelContext& p) {
     else
         ImGui::PushStyleColor(ImGuiCol_Text, Col(gTheme.textDim, 96));
     if (ImGui::Button("\xEF\x80\x91##rvPower", ImVec2(18, 18)))  // U+F011, the power glyph
-        p.engine.reverb.enabled.store(p.reverbOn ? 0 : 1, kRelaxed);
+        SetReverbEnabled(p.engine.reverb, !p.reverbOn);
     ImGui::PopStyleColor(4);
     ImGui::PopStyleVar();
     if (ImGui::IsItemHovered()) ShowStyledTooltip(p.reverbOn ? "Disable reverb" : "Enable reverb");
@@ -367,7 +369,7 @@ void DrawSpaceControl(const PanelContext& p) {
 void DrawKnob(const PanelContext& p, int k) {
     const MixerLayout& l = p.l;
     const ReverbKnob& knob = kReverbKnobs[size_t(k)];
-    CopyableAtomic<float>& slot = ReverbParamSlot(p.engine.reverb, knob.param);
+    ReverbParams& reverb = p.engine.reverb;
     const float r = l.knobRadius;
     if (!(r > 3)) return;
     const ImVec2 c(l.KnobCentreX(k), l.KnobCentreY(k));
@@ -376,20 +378,20 @@ void DrawKnob(const PanelContext& p, int k) {
     if (p.reverbOn && InvisibleButtonAt(knob.id, c.x - r, c.y - r, 2 * r, 2 * r)) {
         const ImVec2 delta = ImGui::GetIO().MouseDelta;
         if (ImGui::IsItemActive() && (std::fabs(delta.x) > 0.2f || std::fabs(delta.y) > 0.2f))
-            slot.store(KnobAfterDrag(knob, slot.load(kRelaxed), delta.y), kRelaxed);
+            SetReverbParam(reverb, knob.param, KnobAfterDrag(knob, ReverbParamValue(reverb, knob.param), delta.y));
         if (ImGui::IsItemHovered() && ImGui::IsMouseDoubleClicked(ImGuiMouseButton_Left))
-            slot.store(knob.reset, kRelaxed);
+            SetReverbParam(reverb, knob.param, knob.reset);
     }
     // The tooltip shows with the reverb off too.
     if (HoveringRect(c.x - r, c.y - r, c.x + r, c.y + r)) {
-        const float value = slot.load(kRelaxed);
+        const float value = ReverbParamValue(reverb, knob.param);
         if (knob.milliseconds)
             ShowStyledTooltip("Pre-Delay: %.0f ms", double(value * 1000));
         else
             ShowStyledTooltip("%s: %.2f", knob.label, double(value));
     }
 
-    const float value = slot.load(kRelaxed);
+    const float value = ReverbParamValue(reverb, knob.param);
     const float t = KnobPosition(knob, value);
     ImDrawList* d = p.draw;
     d->PathArcTo(c, r, kKnobStartAngle, kKnobStartAngle + kKnobSweep, 32);
@@ -435,7 +437,7 @@ void MixerPanel(ImDrawList*, const UILayout& layout) {
     if (!BeginTabPanel("##mixer_panel", "MIXER", layout, frame)) return;
 
     // Ballistics before anything reads the meters.
-    UpdateMixerMeters(engine, ImGui::GetIO().DeltaTime);
+    UpdateMixerMeters(gMixerMeters, engine, ImGui::GetIO().DeltaTime);
 
     const float fontSize = ImGui::GetFontSize();
     // A panel shorter than the layout needs (a large font in the smallest
@@ -463,7 +465,7 @@ void MixerPanel(ImDrawList*, const UILayout& layout) {
     draw->AddLine(ImVec2(masterLeft - 4.5f, l.y0 + 4), ImVec2(masterLeft - 4.5f, l.stripBottom - 4), Col(gTheme.border),
                   1.0f);
     if (l.stripWidth >= 1) {
-        const std::array<MixerStrip, kMixerStripCount> strips = MixerStrips(engine, app, videoLoaded);
+        const std::array<MixerStrip, kMixerStripCount> strips = MixerStrips(engine, gMixerMeters, app, videoLoaded);
         for (int i = 0; i < kMixerStripCount; ++i) DrawStrip(p, strips[size_t(i)], i);
     }
     DrawReverbSection(p);

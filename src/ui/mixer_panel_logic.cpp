@@ -15,7 +15,7 @@
 #include <cstdio>
 
 #include "operations/app_state.h"
-#include "picture/reference_audio.h"
+#include "operations/mixer_controls.h"
 #include "playback/audio_engine.h"
 
 namespace {
@@ -123,13 +123,12 @@ void MeterBallistics(MeterDisplayState& meter, float targetLeft, float targetRig
     }
 }
 
-void UpdateMixerMeters(AudioEngine& engine, float dt) {
+void UpdateMixerMeters(MixerMeters& meters, const AudioEngine& engine, float dt) {
     const bool playing = engine.playing.load(kRelaxed) != 0;
     auto peak = [playing](const std::atomic<float>& p) { return playing ? p.load(kRelaxed) : 0.0f; };
-    MeterBallistics(engine.masterMeterDisplay, peak(engine.stats.peakL), peak(engine.stats.peakR), dt);
+    MeterBallistics(meters.master, peak(engine.stats.peakL), peak(engine.stats.peakR), dt);
     for (size_t g = 0; g < 3; ++g)
-        MeterBallistics(engine.groupMeterDisplay[g], peak(engine.stats.groupPeakL[g]), peak(engine.stats.groupPeakR[g]),
-                        dt);
+        MeterBallistics(meters.groups[g], peak(engine.stats.groupPeakL[g]), peak(engine.stats.groupPeakR[g]), dt);
 }
 
 // ---------------------------------------------------------------------------
@@ -142,14 +141,14 @@ std::array<float, 4> MeterCopy(const MeterDisplayState& m) {
     return {m.level[0], m.level[1], m.heldPeak[0], m.heldPeak[1]};
 }
 
-MixerStrip GroupStrip(const AudioEngine& engine, const char* name, int group) {
+MixerStrip GroupStrip(const AudioEngine& engine, const MixerMeters& meters, const char* name, int group) {
     const size_t g = size_t(group);
     MixerStrip s;
     s.name = name;
     s.id = group;
     s.gain = StripGain(engine, group);
     s.maxGain = 2.0f;
-    s.meters = MeterCopy(engine.groupMeterDisplay[g]);
+    s.meters = MeterCopy(meters.groups[g]);
     s.hasMeter = true;
     s.hasSend = true;
     s.send = engine.reverb.groupSends[g].load(kRelaxed);
@@ -161,12 +160,12 @@ MixerStrip GroupStrip(const AudioEngine& engine, const char* name, int group) {
 
 }  // namespace
 
-std::array<MixerStrip, kMixerStripCount> MixerStrips(const AudioEngine& engine, const AppState& app,
-                                                     bool videoLoaded) {
+std::array<MixerStrip, kMixerStripCount> MixerStrips(const AudioEngine& engine, const MixerMeters& meters,
+                                                     const AppState& app, bool videoLoaded) {
     std::array<MixerStrip, kMixerStripCount> strips;
-    strips[0] = GroupStrip(engine, "FX A", 1);
-    strips[1] = GroupStrip(engine, "FX B", 2);
-    strips[2] = GroupStrip(engine, "BG", 0);
+    strips[0] = GroupStrip(engine, meters, "FX A", 1);
+    strips[1] = GroupStrip(engine, meters, "FX B", 2);
+    strips[2] = GroupStrip(engine, meters, "BG", 0);
 
     MixerStrip& ref = strips[3];
     ref.name = "Ref";
@@ -181,7 +180,7 @@ std::array<MixerStrip, kMixerStripCount> MixerStrips(const AudioEngine& engine, 
     master.id = kStripIdMaster;
     master.gain = StripGain(engine, kStripIdMaster);
     master.maxGain = 1.5f;
-    master.meters = MeterCopy(engine.masterMeterDisplay);
+    master.meters = MeterCopy(meters.master);
     master.hasMeter = true;
     master.muted = engine.masterMute.load(kRelaxed) != 0;
     return strips;
@@ -194,41 +193,25 @@ float StripGain(const AudioEngine& engine, int id) {
     return 0;
 }
 
-float ReferenceStripGain(const AudioEngine& engine, const AppState& app) {
-    return app.refMute ? 0.0f : engine.refGain.load(kRelaxed);
-}
-
 void SetStripGain(AudioEngine& engine, const AppState& app, int id, float gain, bool videoLoaded) {
-    gain = std::max(Finite(gain), 0.0f);
-    if (id == kStripIdMaster) {
-        engine.masterGain.store(gain, kRelaxed);
-    } else if (id == kStripIdRef) {
-        engine.refGain.store(gain, kRelaxed);
-        if (videoLoaded && !app.refMute) SetReferenceAudioGain(gain);
-    } else if (id >= 0 && id < 3) {
-        engine.groupGain[size_t(id)].store(gain, kRelaxed);
-    }
+    if (id == kStripIdMaster)
+        SetMasterGain(engine, gain);
+    else if (id == kStripIdRef)
+        SetReferenceGain(engine, app, gain, videoLoaded);
+    else
+        SetGroupGain(engine, id, gain);
 }
 
 void SetStripMute(AudioEngine& engine, AppState& app, int id, bool muted, bool videoLoaded) {
-    if (id == kStripIdMaster) {
-        engine.masterMute.store(muted ? 1 : 0, kRelaxed);
-    } else if (id == kStripIdRef) {
-        app.refMute = muted;
-        if (videoLoaded) SetReferenceAudioGain(ReferenceStripGain(engine, app));
-    } else if (id >= 0 && id < 3) {
-        engine.groupMute[size_t(id)].store(muted ? 1 : 0, kRelaxed);
-    }
+    if (id == kStripIdMaster)
+        SetMasterMute(engine, muted);
+    else if (id == kStripIdRef)
+        SetReferenceMute(engine, app, muted, videoLoaded);
+    else
+        SetGroupMute(engine, id, muted);
 }
 
-void SetStripSolo(AudioEngine& engine, int id, bool solo) {
-    if (id >= 0 && id < 3) engine.groupSolo[size_t(id)].store(solo ? 1 : 0, kRelaxed);
-}
-
-void SetGroupSend(AudioEngine& engine, int group, float send) {
-    if (group < 0 || group > 2) return;
-    engine.reverb.groupSends[size_t(group)].store(std::clamp(Finite(send), 0.0f, 1.0f), kRelaxed);
-}
+void SetStripSolo(AudioEngine& engine, int id, bool solo) { SetGroupSolo(engine, id, solo); }
 
 // ---------------------------------------------------------------------------
 // Fader interaction
@@ -346,44 +329,6 @@ MixerLayout ComputeMixerLayout(float originX, float originY, float width, float 
 // Reverb space and knobs
 // ---------------------------------------------------------------------------
 
-const std::array<ReverbSpacePreset, 5> kReverbSpacePresets = {{
-    {"Booth", {0.0f, 0.0f, 0.0f, 0.0f, 0.4f, 0.0f}},
-    {"Room", {0.4f, 0.1f, 0.4f, 0.01f, 0.7f, 0.25f}},
-    {"Warehouse", {0.6f, 0.35f, 0.2f, 0.015f, 0.7f, 0.3f}},
-    {"Cathedral", {0.75f, 0.65f, 0.45f, 0.026f, 0.8f, 0.5f}},
-    {"Sky", {1.0f, 1.0f, 0.08f, 0.06f, 0.9f, 0.8f}},
-}};
-
-const char* ReverbSpaceName(float macro) {
-    const float m = std::clamp(Finite(macro), 0.0f, 1.0f);
-    const int i = std::clamp(int(std::lround(4.0f * m)), 0, 4);
-    return kReverbSpacePresets[size_t(i)].name;
-}
-
-std::array<float, 6> ReverbSpaceParams(float macro) {
-    const float m = std::clamp(Finite(macro), 0.0f, 1.0f);
-    const int i = std::min(3, int(std::floor(4.0f * m)));
-    const float u = 4.0f * m - float(i);
-    const auto& a = kReverbSpacePresets[size_t(i)].params;
-    const auto& b = kReverbSpacePresets[size_t(i + 1)].params;
-    std::array<float, 6> out{};
-    // Written as a weighted sum so that either end gives its preset exactly.
-    for (size_t k = 0; k < 6; ++k) out[k] = a[k] * (1.0f - u) + b[k] * u;
-    return out;
-}
-
-void ApplyReverbSpace(ReverbParams& reverb, float macro) {
-    const float m = std::clamp(Finite(macro), 0.0f, 1.0f);
-    reverb.macro.store(m, kRelaxed);
-    const std::array<float, 6> p = ReverbSpaceParams(m);
-    for (int k = 0; k < 6; ++k) ReverbParamSlot(reverb, k).store(p[size_t(k)], kRelaxed);
-}
-
-void DragReverbSpace(ReverbParams& reverb, float dx, float innerWidth) {
-    if (!(innerWidth > 0)) return;
-    ApplyReverbSpace(reverb, reverb.macro.load(kRelaxed) + Finite(dx) / (2 * innerWidth));
-}
-
 const std::array<ReverbKnob, 6> kReverbKnobs = {{
     {"Size", "##kSize", 0, 0.0f, 1.0f, 0.5f, false},
     {"Decay", "##kDecay", 1, 0.0f, 1.0f, 0.5f, false},
@@ -392,21 +337,6 @@ const std::array<ReverbKnob, 6> kReverbKnobs = {{
     {"Diffuse", "##kDiffuse", 4, 0.0f, 1.0f, 0.5f, false},
     {"Mod", "##kMod", 5, 0.0f, 1.0f, 0.5f, false},
 }};
-
-CopyableAtomic<float>& ReverbParamSlot(ReverbParams& r, int param) {
-    switch (param) {
-        case 0: return r.size;
-        case 1: return r.decay;
-        case 2: return r.damping;
-        case 3: return r.preDelay;
-        case 4: return r.diffusion;
-        default: return r.modulation;
-    }
-}
-
-float ReverbParamValue(const ReverbParams& r, int param) {
-    return ReverbParamSlot(const_cast<ReverbParams&>(r), param).load(kRelaxed);
-}
 
 float KnobPosition(const ReverbKnob& knob, float value) {
     const float span = knob.max - knob.min;

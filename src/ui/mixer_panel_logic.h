@@ -3,30 +3,28 @@
 // Index
 //   FaderValueMap / FaderPositionOfGain / FaderGainAtPosition   the fader law and its inverse
 //   kFaderTicks / FaderScaleMarks / FaderReadout   the scale's ticks and labels, the level under a fader
-//   MeterBallistics / UpdateMixerMeters   smoothed levels and held peaks, once per frame
+//   MeterDisplayState / MixerMeters / MeterBallistics / UpdateMixerMeters   smoothed levels
+//                                    and held peaks, once per frame
 //   MixerStrip / MixerStrips         the five strips as this frame sees them
-//   SetStripGain / SetStripMute / SetStripSolo / SetGroupSend   what a strip's controls write
+//   SetStripGain / SetStripMute / SetStripSolo   a strip's controls, by strip (operations/mixer_controls.h)
 //   FaderDragState / FaderInput / StepFader   grab, drag and the double-click reset
 //   MixerLayout / ComputeMixerLayout / MixerLeastHeight   the panel's geometry in screen points
-//   ReverbSpacePreset / kReverbSpacePresets / ReverbSpaceName / ApplyReverbSpace / DragReverbSpace
-//   ReverbKnob / kReverbKnobs / ReverbParamSlot / KnobPosition / KnobAfterDrag / KnobValueText
+//   ReverbKnob / kReverbKnobs / KnobPosition / KnobAfterDrag / KnobValueText
 //
-// Threads: the audio thread reads every engine value written here on its next
-// block, so each write is a single relaxed atomic store (no engine mutex).
-// The meter display states are written only by the interface thread; the
-// block peaks they follow are written by the audio thread.
+// What the controls change in the engine (gains, switches, sends, the reverb
+// and its space) is written by operations/mixer_controls.h. The meter
+// display states belong to the panel; the block peaks they follow are
+// written by the audio thread.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <optional>
 
+#include "operations/mixer_controls.h"
+
 struct AppState;
 struct AudioEngine;
-struct MeterDisplayState;
-struct ReverbParams;
-template <class T>
-struct CopyableAtomic;
 
 // ---------------------------------------------------------------------------
 // Fader law
@@ -83,11 +81,23 @@ constexpr float kMeterAttackSeconds = 0.015f;
 constexpr float kMeterReleaseSeconds = 0.28f;
 constexpr float kMeterHoldSeconds = 1.5f;
 
+// Smoothed level, held peak and hold timer per channel, kept between frames.
+struct MeterDisplayState {
+    std::array<float, 2> level{};
+    std::array<float, 2> heldPeak{};
+    std::array<float, 2> holdTimer{};
+};
+// The master's and the three groups' (by group index).
+struct MixerMeters {
+    MeterDisplayState master;
+    std::array<MeterDisplayState, 3> groups{};
+};
+
 // One frame of `dt` seconds towards the block peaks (0 while stopped). Each
 // channel has its own hold timer, so a held peak lasts 1.5 s on either.
 void MeterBallistics(MeterDisplayState& meter, float targetLeft, float targetRight, float dt);
 // The master and the three groups from the engine's block peaks.
-void UpdateMixerMeters(AudioEngine& engine, float dt);
+void UpdateMixerMeters(MixerMeters& meters, const AudioEngine& engine, float dt);
 
 // ---------------------------------------------------------------------------
 // Strips
@@ -115,22 +125,16 @@ struct MixerStrip {
 };
 
 // "FX A", "FX B", "BG", "Ref" (present while a reference video is loaded), "Master".
-std::array<MixerStrip, kMixerStripCount> MixerStrips(const AudioEngine& engine, const AppState& app,
-                                                     bool videoLoaded);
+std::array<MixerStrip, kMixerStripCount> MixerStrips(const AudioEngine& engine, const MixerMeters& meters,
+                                                     const AppState& app, bool videoLoaded);
 
 // The gain a strip's fader edits: a group's, the reference's or the master's.
 float StripGain(const AudioEngine& engine, int id);
-// The reference gain reaches the audio only through SetReferenceAudioGain,
-// and only while a video is loaded and the Ref strip is not muted; muted, the
-// gain is only stored.
+// By strip: the master's, the reference's (SetReferenceGain, SetReferenceMute)
+// or a group's.
 void SetStripGain(AudioEngine& engine, const AppState& app, int id, float gain, bool videoLoaded);
-// The Ref mute lives in the application state; with a video it silences or
-// restores the reference audio at once.
 void SetStripMute(AudioEngine& engine, AppState& app, int id, bool muted, bool videoLoaded);
 void SetStripSolo(AudioEngine& engine, int id, bool solo);
-void SetGroupSend(AudioEngine& engine, int group, float send);
-// What the reference audio plays at: 0 while the Ref strip is muted.
-float ReferenceStripGain(const AudioEngine& engine, const AppState& app);
 
 // ---------------------------------------------------------------------------
 // Fader interaction
@@ -210,22 +214,6 @@ float MixerLeastHeight(float fontSize);
 // Reverb space and knobs
 // ---------------------------------------------------------------------------
 
-struct ReverbSpacePreset {
-    const char* name;
-    std::array<float, 6> params;  // size, decay, damping, preDelay (s), diffusion, modulation
-};
-extern const std::array<ReverbSpacePreset, 5> kReverbSpacePresets;  // Booth .. Sky
-
-// The preset nearest the macro: round(4 m), clamped to 0..4.
-const char* ReverbSpaceName(float macro);
-// The six parameters at macro m: presets floor(4 m) and the next, mixed.
-std::array<float, 6> ReverbSpaceParams(float macro);
-// Stores the macro and the six parameters it gives.
-void ApplyReverbSpace(ReverbParams& reverb, float macro);
-// A horizontal drag of dx points over a control iw points wide (half a
-// width per preset step): the new macro, applied.
-void DragReverbSpace(ReverbParams& reverb, float dx, float innerWidth);
-
 struct ReverbKnob {
     const char* label;
     const char* id;
@@ -237,8 +225,6 @@ struct ReverbKnob {
 };
 extern const std::array<ReverbKnob, 6> kReverbKnobs;
 
-CopyableAtomic<float>& ReverbParamSlot(ReverbParams& reverb, int param);
-float ReverbParamValue(const ReverbParams& reverb, int param);
 // The value's place in the knob's range, 0..1.
 float KnobPosition(const ReverbKnob& knob, float value);
 // Dragging up by -dy points raises the value (0.004 of the range per point).

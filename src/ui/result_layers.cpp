@@ -16,6 +16,7 @@
 #include "document/project.h"
 #include "document/shortened_text.h"
 #include "operations/app_state.h"
+#include "operations/audition.h"
 #include "operations/document_context.h"
 #include "render/variation_history.h"
 #include "ui/events_list.h"

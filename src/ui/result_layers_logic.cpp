@@ -1,5 +1,5 @@
-// result_layers_logic.cpp — bans, mutes, volume, likes, audition and the
-// pending variation action of the layer lines.
+// result_layers_logic.cpp — bans, mutes, volume, likes and the pending
+// variation action of the layer lines.
 //
 // Index
 //   Helpers            valid indices, a layer's voice, mutes into voices
@@ -7,10 +7,8 @@
 //   Bans and mutes     EnforceLayerBan, ToggleLayerMute
 //   Volume             LayerVolumeDb, SetLayerVolume
 //   Likes              LayerIsPinned, LikeLayer, DislikeLayer
-//   Audition           ToggleLayerAudition, StopLayerAudition, KeepLayerAuditionValid
 //   Pending actions    ChoosePendingLayerAction, MarkNextSound, StartPendingLayerAction
 //   Texts
-#include "playback/transport.h"
 #include "ui/result_layers_logic.h"
 
 #include <algorithm>
@@ -22,12 +20,10 @@
 #include "document/project.h"
 #include "document/text_util.h"
 #include "operations/app_state.h"
+#include "operations/audition.h"
 #include "operations/event_edits.h"
 #include "operations/event_voices.h"
 #include "operations/undo.h"
-#include "picture/video_player.h"
-#include "playback/audio_engine.h"
-#include "playback/voice_settings.h"
 
 namespace {
 
@@ -164,70 +160,6 @@ bool DislikeLayer(const DocumentContext& ctx, int resultIndex) {
     project.resultsRevision += 1;
     StoreFileMutes(project, *ctx.engine, path);
     return true;
-}
-
-// ---------------------------------------------------------------------------
-// Audition
-// ---------------------------------------------------------------------------
-
-void StopLayerAudition(AudioEngine& engine, AppState& app) {
-    if (app.auditionResult < 0 && app.auditionVoice < 0) return;
-    if (app.auditionVoice >= 0 && engine.soloVoice.load() == app.auditionVoice) engine.soloVoice.store(-1);
-    if (app.auditionResult >= 0) app.lastAuditionResult = app.auditionResult;
-    app.auditionResult = -1;
-    app.auditionResultId = -1;
-    app.auditionVoice = -1;
-}
-
-bool ToggleLayerAudition(const DocumentContext& ctx, int resultIndex, VideoPlayer* video) {
-    AppState& app = *ctx.app;
-    AudioEngine& engine = *ctx.engine;
-    const RenderResult* r = ResultAt(ctx, resultIndex);
-    if (!r) return false;
-    if (app.auditionResult == resultIndex) {
-        StopLayerAudition(engine, app);
-        return true;
-    }
-    const int voice = VoiceOfResult(engine, r->id);
-    if (voice < 0) return false;
-    StopLayerAudition(engine, app);
-    engine.soloVoice.store(voice);
-    app.auditionResult = resultIndex;
-    app.lastAuditionResult = resultIndex;
-    app.auditionResultId = r->id;
-    app.auditionVoice = voice;
-    // SeekPlayback also asks for the reverb's memory to be cleared, so no
-    // tail of what played before rings under the layer.
-    SeekPlayback(engine, double(r->startTime));
-    engine.playing.store(1);
-    app.playing = true;
-    app.currentTime = r->startTime;
-    if (video && video->loaded) {
-        SeekReferenceVideo(*video, r->startTime);
-        PlayReferenceVideo(*video);
-    }
-    return true;
-}
-
-void KeepLayerAuditionValid(AudioEngine& engine, AppState& app) {
-    if (app.auditionResult < 0) return;
-    // Stopped transport: the solo would otherwise outlive the audition and
-    // silence every other layer at the next play.
-    if (!engine.playing.load()) {
-        StopLayerAudition(engine, app);
-        return;
-    }
-    if (engine.soloVoice.load() != app.auditionVoice) {
-        // Another panel soloed something else, or cleared the solo.
-        app.auditionVoice = -1;
-        StopLayerAudition(engine, app);
-        return;
-    }
-    // While a task may be building voices they are not this thread's to read.
-    if (taskQueued.load()) return;
-    const size_t v = size_t(app.auditionVoice);
-    const bool carries = v < engine.voices.size() && engine.voices[v].resultId == uint32_t(app.auditionResultId);
-    if (!carries) StopLayerAudition(engine, app);
 }
 
 // ---------------------------------------------------------------------------

@@ -1,19 +1,19 @@
 // result_layers_logic.h — what the layer lines under an expanded event do:
-// bans and mutes, the volume, liking and disliking a sound, auditioning a
-// layer alone, and the one variation step or re-roll a frame may start.
+// bans and mutes, the volume, liking and disliking a sound, and the one
+// variation step or re-roll a frame may start (auditioning a layer alone:
+// operations/audition.h).
 //
 // Index
 //   LayerIsBanned / LayerHasVariationButtons / LayerHasLikeButtons
 //   EnforceLayerBan / ToggleLayerMute
 //   LayerVolumeDb / SetLayerVolume
 //   LayerIsPinned / LikeLayer / DislikeLayer
-//   StartLayerAudition / StopLayerAudition / KeepLayerAuditionValid
 //   PendingLayerActions / ChoosePendingLayerAction / StartPendingLayerAction
 //   DocumentBlockedText                        why an edit button is disabled now
 //   ...Tooltip                                 the lines' tooltips
 //
-// No GUI here. Voices are found by their result's id under the engine lock;
-// the levels and mutes the audio thread reads are single atomic stores.
+// No GUI here. The levels and mutes reach the voices through the layer's
+// stores (operations/event_voices.h).
 // Interface thread.
 #pragma once
 
@@ -25,10 +25,8 @@
 #include "render/variation_history.h"
 
 struct AppState;
-struct AudioEngine;
 struct Project;
 struct RenderResult;
-struct VideoPlayer;
 
 // The layer's file is one of the project's banned files.
 bool LayerIsBanned(const Project& project, const RenderResult& result);
@@ -61,17 +59,6 @@ bool LayerIsPinned(const Project& project, const RenderResult& result);
 // and voices muted). False when refused or the layer has no file.
 bool LikeLayer(const DocumentContext& ctx, int resultIndex);
 bool DislikeLayer(const DocumentContext& ctx, int resultIndex);
-
-// The layer's voice plays alone from the layer's start: soloVoice, playhead,
-// transport and the reference video (may be null). A click on the layer
-// being auditioned stops it instead. False when the layer has no voice.
-bool ToggleLayerAudition(const DocumentContext& ctx, int resultIndex, VideoPlayer* video);
-// Ends the audition (lastAuditionResult keeps it). Nothing when none runs.
-void StopLayerAudition(AudioEngine& engine, AppState& app);
-// Each frame: the audition ends when the transport stopped, another panel
-// took the solo, or its voice no longer carries the layer's id (that last
-// check is skipped for a frame when the lock is busy).
-void KeepLayerAuditionValid(AudioEngine& engine, AppState& app);
 
 // Marked by the buttons of one event's layer lines; at most one is run,
 // after the event's last line, in this order.

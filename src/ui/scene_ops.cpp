@@ -11,7 +11,6 @@
 //   Edges and drawing bounds
 //   Backgrounds
 //   SceneAtTime / SceneSpanMatches
-#include "playback/transport.h"
 #include "ui/scene_ops.h"
 
 #include <algorithm>
@@ -23,6 +22,7 @@
 #include "operations/app_state.h"
 #include "operations/event_edits.h"
 #include "operations/selection.h"
+#include "operations/transport_control.h"
 #include "operations/undo.h"
 #include "operations/voice_maintenance.h"
 #include "recipes/event_preset.h"
@@ -55,7 +55,7 @@ void VoicesAfterDeletion(const DocumentContext& ctx, const std::vector<int>& del
     std::sort(ascending.begin(), ascending.end());
     RefreshEventVoices(ctx, ascending, formerCount);
     CheckPlaybackCacheIntegrity(ctx);
-    SettlePlayhead(*ctx.engine, ctx.app->currentTime);
+    SettleTransport(ctx);
 }
 
 }  // namespace

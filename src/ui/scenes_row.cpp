@@ -33,9 +33,9 @@
 #include "operations/document_context.h"
 #include "operations/recipe_lists.h"
 #include "operations/selection.h"
+#include "operations/transport_control.h"
 #include "operations/undo.h"
 #include "picture/video_player.h"
-#include "playback/transport.h"
 #include "recipes/event_preset.h"
 #include "ui/drop_handover.h"
 #include "ui/icons.h"
@@ -85,10 +85,7 @@ struct SceneSpanX {
 
 bool ValidScene(const Project& project, int scene) { return scene >= 0 && size_t(scene) < project.scenes.size(); }
 
-void SeekTo(const TimelineFrame& f, float t) {
-    SeekPlayback(*f.ctx->engine, t);
-    if (gVideoPlayer.loaded) SeekReferenceVideo(gVideoPlayer, t);
-}
+void SeekTo(const TimelineFrame& f, float t) { SeekTransport(*f.app, *f.ctx->engine, &gVideoPlayer, t); }
 
 float TextWidth(const TimelineFrame& f, const char* text, float size = 0) {
     return f.smallFont->CalcTextSizeA(size > 0 ? size : f.smallSize, FLT_MAX, 0, text).x;

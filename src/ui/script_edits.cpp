@@ -12,6 +12,7 @@
 #include "document/event.h"
 #include "document/project.h"
 #include "operations/app_state.h"
+#include "operations/audition.h"
 #include "operations/document_context.h"
 #include "operations/event_edits.h"
 #include "operations/selection.h"

@@ -34,7 +34,7 @@
 #include "playback/audio_engine.h"
 #include "playback/audio_output.h"
 #include "render/scale_tuning.h"
-#include "ui/settings_panel_devices.h"
+#include "operations/output_devices.h"
 #include "ui/settings_panel_logic.h"
 #include "ui/tab_panel.h"
 #include "ui/widgets.h"

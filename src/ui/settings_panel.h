@@ -12,7 +12,7 @@
 // disabled while the document may not change (a busy task or an export), and
 // the voice rebuilds they ask for wait for a free frame through
 // deferredRebuild. The arithmetic is in settings_panel_logic.h, the device
-// worker in settings_panel_devices.h.
+// worker in operations/output_devices.h.
 #pragma once
 
 struct ImDrawList;

@@ -9,7 +9,6 @@
 //   Loudness, track budget, scale
 //   Updates
 //   Output devices
-#include "playback/transport.h"
 #include "ui/settings_panel_logic.h"
 
 #include <algorithm>
@@ -21,10 +20,10 @@
 #include "document/text_util.h"
 #include "operations/app_state.h"
 #include "operations/document_context.h"
+#include "operations/sample_rate.h"
 #include "operations/voice_sync.h"
 #include "playback/audio_engine.h"
 #include "playback/audio_output.h"
-#include "playback/reverb.h"
 #include "render/scale_tuning.h"
 #include "render/track_assignment.h"
 
@@ -124,23 +123,11 @@ RebuildRequest RequestVoiceRebuild(const DocumentContext& ctx, const char* statu
     return RebuildRequest::Deferred;
 }
 
-void ChangeEngineSampleRate(AudioEngine& engine, int rate) {
-    std::lock_guard<EngineMutex> lock(engine.mutex);
-    const double seconds = GetPlaybackTime(engine);
-    engine.sampleRate.store(rate);
-    InitReverb(engine.reverbState, rate);
-    SeekPlayback(engine, seconds);
-}
-
 RebuildRequest ChangeProjectSampleRate(const DocumentContext& ctx, AudioOutput& output, int rate) {
     AppState& app = *ctx.app;
-    AudioEngine& engine = *ctx.engine;
     if (rate < 1 || rate == app.projectSampleRate) return RebuildRequest::NotNeeded;
     app.projectSampleRate = rate;
-    // A running stream is reopened at the new rate; its rate hook moves the
-    // engine's rate and reverb while nothing mixes.
-    if (output.api) SwitchAudioDevice(output, rate);
-    if (engine.sampleRate.load() != rate) ChangeEngineSampleRate(engine, rate);
+    SwitchEngineSampleRate(*ctx.engine, output, rate);
     std::printf("[UI] project sample rate %d Hz\n", rate);
     std::fflush(stdout);
     DocumentContext at = ctx;

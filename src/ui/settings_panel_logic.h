@@ -6,7 +6,7 @@
 //   TimecodeCharAccepted / FormatTimecodeField / ParseTimecodeField  the timecode fields
 //   ApplyStartTimecode / ApplyTimelineDuration / ApplyVideoStart      what a typed timecode sets
 //   RebuildRequest / RequestVoiceRebuild   the voices again, now or on a later frame
-//   ChangeEngineSampleRate / ChangeProjectSampleRate   the sample-rate sequence
+//   ChangeProjectSampleRate  the sample-rate sequence (the engine's part: operations/sample_rate.h)
 //   SetNormalizeLoudness / CommitLoudnessTarget / GroupFieldLabel / ClampTrackCount / ApplyTrackBudget
 //   ApplyScaleType / ApplyScaleRoot   musical scale
 //   ShowsUpdateAvailable / UpToDateLines / UpdateNoteLine / LastCheckedText   the update texts
@@ -103,11 +103,6 @@ enum class RebuildRequest {
 
 // After a change that alters rendered audio.
 RebuildRequest RequestVoiceRebuild(const DocumentContext& ctx, const char* status);
-
-// Under the engine mutex: the engine's rate and its reverb, the playhead kept
-// at its time. For an engine without an output running it (the output's own
-// rate hook does this while no stream runs).
-void ChangeEngineSampleRate(AudioEngine& engine, int rate);
 
 // The sample-rate sequence: nothing when the rate is the project's already;
 // else the project's and the engine's rate, the reverb, the stream reopened

@@ -20,7 +20,6 @@
 // the same row would never be pressed. A press within 8 points of a valid
 // in or out edge drags that edge; any other press clears the selection,
 // stops playback and scrubs (playhead, video and playback follow the mouse).
-#include "playback/transport.h"
 #include "ui/timeline_panel.h"
 
 #include <imgui.h>
@@ -41,6 +40,7 @@
 #include "operations/app_state.h"
 #include "operations/document_context.h"
 #include "operations/selection.h"
+#include "operations/transport_control.h"
 #include "operations/undo.h"
 #include "picture/video_player.h"
 #include "playback/audio_engine.h"
@@ -78,18 +78,6 @@ constexpr float kScrollTrackHeight = 12.0f;
 
 ImU32 Col(uint32_t packed) { return static_cast<ImU32>(packed); }
 ImU32 Col(uint32_t packed, int alpha) { return static_cast<ImU32>(WithAlpha(packed, alpha)); }
-
-void SeekVideoTo(float t) {
-    if (gVideoPlayer.loaded) SeekReferenceVideo(gVideoPlayer, t);
-}
-
-// A press on the ruler stops playback first: the transport's flag, the
-// engine's and the reference video.
-void StopPlayback(AppState& app, AudioEngine& engine) {
-    app.playing = false;
-    engine.playing.store(0);
-    if (gVideoPlayer.loaded) PauseReferenceVideo(gVideoPlayer);
-}
 
 // ---------------------------------------------------------------------------
 // Frame
@@ -224,7 +212,7 @@ void HandleRulerInput(const TimelineFrame& f) {
             gUi.sceneFollows = scene && PushUndoSnapshot(ctx);
         } else {
             ClearSelection(app);
-            StopPlayback(app, *ctx.engine);
+            StopPlayback(app, *ctx.engine, &gVideoPlayer);
         }
     }
     if (ImGui::IsItemActive() && ImGui::IsMouseDown(0)) {
@@ -238,9 +226,7 @@ void HandleRulerInput(const TimelineFrame& f) {
                 scene.outTime = app.workAreaOut;
             }
         } else if (gUi.scrubbing && t != app.currentTime) {
-            app.currentTime = t;
-            SeekPlayback(*ctx.engine, t);
-            SeekVideoTo(t);
+            SeekTransport(app, *ctx.engine, &gVideoPlayer, t);
         }
     }
     if (!ImGui::IsItemActive()) {

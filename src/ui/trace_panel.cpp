@@ -28,6 +28,7 @@
 #include "document/event.h"
 #include "document/project.h"
 #include "operations/app_state.h"
+#include "operations/audition.h"
 #include "operations/document_context.h"
 #include "operations/recipe_lists.h"
 #include "operations/recipe_preview.h"
@@ -334,7 +335,7 @@ void DrawPreviewButton(TracePanelState& panel) {
     AudioEngine& engine = gAudioEngine;
     const EventPreset* chosen = ChosenTraceRecipe(panel, gRecipes);
     const bool hasPreview = chosen && PreviewWavExists(*chosen);
-    const bool playing = TracePreviewPlaying(engine);
+    const bool playing = AuditionSoundPlaying(engine);
     const float side = ImGui::GetFrameHeight();
     ImGui::PushStyleColor(ImGuiCol_Button, ImVec4(0, 0, 0, 0));
     ImGui::PushStyleColor(ImGuiCol_Text, hasPreview ? Col(gTheme.text) : Col(WithAlpha(gTheme.textDim, 96)));
@@ -348,7 +349,7 @@ void DrawPreviewButton(TracePanelState& panel) {
         else ShowStyledTooltip("No preview baked for this recipe");
     }
     if (!clicked) return;
-    if (playing) StopTracePreview(engine);
+    if (playing) StopAuditionSound(engine);
     else if (hasPreview) StartTracePreview(engine, PreviewWavPath(*chosen));
 }
 

@@ -27,6 +27,7 @@
 #include "document/text_util.h"
 #include "library/sound_file_open.h"
 #include "operations/app_state.h"
+#include "operations/audition.h"
 #include "operations/event_edits.h"
 #include "operations/recipe_lists.h"
 #include "operations/selection.h"
@@ -552,25 +553,10 @@ bool ReadPreviewMono(const std::string& path, std::vector<float>& samples, int& 
     return !samples.empty();
 }
 
-bool TracePreviewPlaying(const AudioEngine& engine) {
-    return engine.auditionPosition.load() < engine.auditionLength.load();
-}
-
 bool StartTracePreview(AudioEngine& engine, const std::string& path) {
     auto samples = std::make_shared<std::vector<float>>();
     int rate = 0;
     if (!ReadPreviewMono(path, *samples, rate)) return false;
-    const int32_t count = int32_t(samples->size());
-    engine.auditionLength.store(0);
-    engine.auditionSamples.Replace(std::move(samples));
-    engine.auditionRate.store(rate);
-    engine.auditionPosition.store(0);
-    // The length counts output frames: at another output rate the sound
-    // takes more or fewer of them (the mixer stops at the sound's end).
-    const double outRate = double(engine.sampleRate.load());
-    const double frames = outRate > 0 ? std::ceil(double(count) * outRate / double(rate)) : double(count);
-    engine.auditionLength.store(int32_t(std::min(frames, double(INT32_MAX))));
+    PlayAuditionSound(engine, std::move(samples), rate);
     return true;
 }
-
-void StopTracePreview(AudioEngine& engine) { engine.auditionLength.store(0); }

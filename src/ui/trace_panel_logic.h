@@ -16,7 +16,7 @@
 //   ChooseTraceRecipe           a recipe (or none) for the suggestions
 //   TraceLocalPeak / TraceImportNorm / TraceGainCurve   Spot gains from the trace
 //   ImportAcceptedTraceItems / RunQueuedReviewImport    items into events, one undo step
-//   ReadPreviewMono / StartTracePreview / StopTracePreview   the recipe's preview
+//   ReadPreviewMono / StartTracePreview   the recipe's preview (stopped by StopAuditionSound)
 //
 // Interface thread. The trace's suggestions and frames are read only once it
 // is present; the preview hands its samples to the audio thread through the
@@ -139,8 +139,6 @@ int RunQueuedReviewImport(const DocumentContext& ctx, const TracePanelState& pan
 constexpr long kMaxPreviewFrames = 48000L * 120;
 bool ReadPreviewMono(const std::string& path, std::vector<float>& samples, int& rate,
                      long maxFrames = kMaxPreviewFrames);
-bool TracePreviewPlaying(const AudioEngine& engine);
-// Length 0 first, then the buffer, the rate, the position and the length
-// last: the audio thread never reads a length past the buffer it sees.
+// The file's mono samples played straight to the output (PlayAuditionSound,
+// which StopAuditionSound stops); false when it could not be read.
 bool StartTracePreview(AudioEngine& engine, const std::string& path);
-void StopTracePreview(AudioEngine& engine);

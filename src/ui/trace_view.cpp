@@ -25,9 +25,9 @@
 #include "operations/app_state.h"
 #include "operations/document_context.h"
 #include "operations/recipe_lists.h"
+#include "operations/transport_control.h"
 #include "picture/trace_sampling.h"
 #include "picture/video_player.h"
-#include "playback/transport.h"
 #include "recipes/event_preset.h"
 #include "ui/timeline_frame.h"
 #include "ui/trace_view_logic.h"
@@ -176,9 +176,7 @@ void FocusMarker(const TimelineFrame& f, const TraceItemRef& ref) {
     app.selectedTraceItem = ref;
     app.traceMarkerSelection = {};
     const float t = std::clamp(MarkerTime(ref), 0.0f, std::max(f.total, 0.0f));
-    app.currentTime = t;
-    SeekPlayback(*f.ctx->engine, t);
-    if (gVideoPlayer.loaded) SeekReferenceVideo(gVideoPlayer, t);
+    SeekTransport(app, *f.ctx->engine, &gVideoPlayer, t);
 }
 
 bool MenuOpen() { return ImGui::IsPopupOpen(kMarkerPopup); }

@@ -2,18 +2,18 @@
 // sync.
 //
 // Index
-//   Helpers                 the video's span, seeking the engine and the picture
+//   Helpers                 seeking the engine and the picture
 //   Transport buttons       StopTransport, StepTransport
 //   SyncPlaybackAndPicture
-#include "playback/transport.h"
 #include "ui/transport_actions.h"
 
 #include "document/project.h"
 #include "operations/app_state.h"
+#include "operations/transport_control.h"
 #include "operations/voice_streaming.h"
 #include "picture/video_player.h"
-#include "playback/audio_engine.h"
 #include "playback/audio_output.h"
+#include "playback/transport.h"
 
 TransportContext ProgramTransportContext() {
     TransportContext ctx;
@@ -24,24 +24,9 @@ TransportContext ProgramTransportContext() {
 
 namespace {
 
-// ---------------------------------------------------------------------------
-// Helpers
-// ---------------------------------------------------------------------------
-
-VideoPlayer* OpenVideo(const TransportContext& ctx) {
-    return ctx.video && ctx.video->loaded ? ctx.video : nullptr;
-}
-
-bool InsideVideo(const VideoPlayer& video, float time) {
-    const float start = video.startOffset.load();
-    return time >= start && time < start + video.duration;
-}
-
 // The engine and the picture follow the playhead after it jumped.
 void SeekEverything(const TransportContext& ctx) {
-    const float t = ctx.doc.app->currentTime;
-    if (VideoPlayer* video = OpenVideo(ctx)) SeekReferenceVideo(*video, t);
-    SeekPlayback(*ctx.doc.engine, t);
+    SeekTransport(*ctx.doc.app, *ctx.doc.engine, ctx.video, ctx.doc.app->currentTime);
 }
 
 }  // namespace
@@ -50,14 +35,7 @@ void SeekEverything(const TransportContext& ctx) {
 // Transport buttons
 // ---------------------------------------------------------------------------
 
-void StopTransport(const TransportContext& ctx) {
-    AppState& app = *ctx.doc.app;
-    app.playing = false;
-    ctx.doc.engine->playing.store(0);
-    app.currentTime = 0;
-    if (VideoPlayer* video = OpenVideo(ctx)) PauseReferenceVideo(*video);
-    SeekEverything(ctx);
-}
+void StopTransport(const TransportContext& ctx) { StopAtStart(*ctx.doc.app, *ctx.doc.engine, ctx.video); }
 
 void StepTransport(const TransportContext& ctx, int frames) {
     AppState& app = *ctx.doc.app;
@@ -71,35 +49,7 @@ void StepTransport(const TransportContext& ctx, int frames) {
 // ---------------------------------------------------------------------------
 
 void SyncPlaybackAndPicture(const TransportContext& ctx) {
-    AppState& app = *ctx.doc.app;
-    AudioEngine& engine = *ctx.doc.engine;
-    const Project& project = *ctx.doc.project;
-    VideoPlayer* video = OpenVideo(ctx);
-    if (video) UpdateReferenceVideo(*video);
-    if (app.playing) app.currentTime = static_cast<float>(GetPlaybackTime(engine));
-
-    // The picture plays only inside its span: it starts where the playhead
-    // enters it and waits outside it.
-    if (video && app.playing) {
-        const bool inside = InsideVideo(*video, app.currentTime);
-        if (inside && !video->playing) {
-            SeekReferenceVideo(*video, app.currentTime);
-            PlayReferenceVideo(*video);
-        } else if (!inside && video->playing) {
-            PauseReferenceVideo(*video);
-        }
-    }
-
-    if (app.playing && app.currentTime >= project.totalDuration) {
-        app.playing = false;
-        engine.playing.store(0);
-        app.currentTime = 0;
-        if (video) PauseReferenceVideo(*video);
-        SeekEverything(ctx);
-    }
-    // Whatever stopped the transport, the stop's log line sums what the
-    // stretch could not play.
-    WatchPlaybackGaps(app.playbackGaps, engine, gAudioOutput);
+    if (ctx.video && ctx.video->loaded) UpdateReferenceVideo(*ctx.video);
+    FollowPlayback(*ctx.doc.app, *ctx.doc.engine, ctx.video, gAudioOutput, ctx.doc.project->totalDuration);
     PrepareVoicesAtPlayhead(ctx.doc);
 }
-

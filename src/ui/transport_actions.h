@@ -9,7 +9,8 @@
 //   SyncPlaybackAndPicture  every frame: playhead from the engine, the video in
 //                           step, the stop at the project's end, voices near the playhead
 //
-// No GUI here. UI thread only; the engine's fields are single atomic stores.
+// No GUI here. UI thread only; the moves themselves are the transport's
+// operations (operations/transport_control.h).
 #pragma once
 
 #include "operations/document_context.h"

@@ -31,6 +31,7 @@
 #include "library/sound_library.h"
 #include "operations/app_state.h"
 #include "operations/export_job.h"
+#include "operations/mixer_controls.h"
 #include "operations/recipe_lists.h"
 #include "operations/recipe_preview.h"
 #include "playback/audio_engine.h"
@@ -302,14 +303,14 @@ void DrawMasterTrim(AppState& app, float x, float centerY, float width, float he
     float gain = engine.masterGain.load();
     if (ImGui::IsItemHovered() && ImGui::IsMouseDoubleClicked(0)) {
         gain = kTrimResetGain;
-        engine.masterGain.store(gain);
+        SetMasterGain(engine, gain);
     } else if (ImGui::IsItemActive()) {
         if (ImGui::IsItemActivated()) gBands.trimDragX = io.MousePos.x;
         const float dx = io.MousePos.x - gBands.trimDragX;
         gBands.trimDragX = io.MousePos.x;
         if (dx != 0) {
             gain = TrimGainAfterDrag(gain, dx);
-            engine.masterGain.store(gain);
+            SetMasterGain(engine, gain);
         }
     }
     if (ImGui::IsItemHovered() || ImGui::IsItemActive()) ShowStyledTooltip("%s", GainDbText(gain).c_str());

@@ -19,6 +19,7 @@
 #include "document/project.h"
 #include "library/sound_library.h"
 #include "operations/app_state.h"
+#include "operations/audition.h"
 #include "operations/document_context.h"
 #include "operations/event_edits.h"
 #include "operations/selection.h"

@@ -10,6 +10,7 @@
 #include "document/event.h"
 #include "document/project.h"
 #include "operations/app_state.h"
+#include "operations/audition.h"
 #include "playback/audio_engine.h"
 #include "playback/engine_voices.h"
 #include "ui/layer_lanes_logic.h"

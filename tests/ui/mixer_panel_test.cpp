@@ -200,17 +200,18 @@ TEST(MixerMeters, LevelsRiseFastFallSlowlyAndSettleAtZeroWhileStopped) {
     engine->stats.peakL.store(0.5f);
     engine->stats.groupPeakR[1].store(0.25f);
     const float dt = 1.0f / 60;
-    for (int i = 0; i < 6; ++i) UpdateMixerMeters(*engine, dt);  // 0.1 s
-    EXPECT_NEAR(engine->masterMeterDisplay.level[0], 0.5f, 0.01f);
-    EXPECT_NEAR(engine->groupMeterDisplay[1].level[1], 0.25f, 0.005f);
-    EXPECT_EQ(engine->groupMeterDisplay[0].level[0], 0.0f);
+    MixerMeters meters;
+    for (int i = 0; i < 6; ++i) UpdateMixerMeters(meters, *engine, dt);  // 0.1 s
+    EXPECT_NEAR(meters.master.level[0], 0.5f, 0.01f);
+    EXPECT_NEAR(meters.groups[1].level[1], 0.25f, 0.005f);
+    EXPECT_EQ(meters.groups[0].level[0], 0.0f);
     engine->playing.store(0);  // the peaks stay, the targets are 0
-    for (int i = 0; i < 6; ++i) UpdateMixerMeters(*engine, dt);
-    EXPECT_GT(engine->masterMeterDisplay.level[0], 0.3f) << "a slow release";
-    EXPECT_EQ(engine->masterMeterDisplay.heldPeak[0], 0.5f) << "still held";
-    for (int i = 0; i < 600; ++i) UpdateMixerMeters(*engine, dt);
-    EXPECT_LT(engine->masterMeterDisplay.level[0], 1e-6f);
-    EXPECT_LT(engine->masterMeterDisplay.heldPeak[0], 1e-6f);
+    for (int i = 0; i < 6; ++i) UpdateMixerMeters(meters, *engine, dt);
+    EXPECT_GT(meters.master.level[0], 0.3f) << "a slow release";
+    EXPECT_EQ(meters.master.heldPeak[0], 0.5f) << "still held";
+    for (int i = 0; i < 600; ++i) UpdateMixerMeters(meters, *engine, dt);
+    EXPECT_LT(meters.master.level[0], 1e-6f);
+    EXPECT_LT(meters.master.heldPeak[0], 1e-6f);
     MeterDisplayState m;
     MeterBallistics(m, std::nanf(""), -1.0f, std::nanf(""));
     EXPECT_EQ(m.level[0], 0.0f);
@@ -233,7 +234,7 @@ TEST_F(MixerStripRig, TheFiveStripsInTheirOrder) {
     engine->reverb.groupSends[2].store(0.7f);
     engine->groupSolo[0].store(1);
     engine->masterMute.store(1);
-    auto strips = MixerStrips(*engine, *app, false);
+    auto strips = MixerStrips(*engine, MixerMeters{}, *app, false);
     const char* names[] = {"FX A", "FX B", "BG", "Ref", "Master"};
     const int ids[] = {1, 2, 0, kStripIdRef, kStripIdMaster};
     const float tops[] = {2.0f, 2.0f, 2.0f, 1.0f, 1.5f};
@@ -250,7 +251,7 @@ TEST_F(MixerStripRig, TheFiveStripsInTheirOrder) {
     EXPECT_TRUE(strips[2].solo);
     EXPECT_TRUE(strips[4].muted);
     EXPECT_FALSE(strips[3].present) << "Ref without a video";
-    EXPECT_TRUE(MixerStrips(*engine, *app, true)[3].present);
+    EXPECT_TRUE(MixerStrips(*engine, MixerMeters{}, *app, true)[3].present);
 }
 
 TEST_F(MixerStripRig, TheRefGainReachesTheAudioOnlyWithAVideoAndUnmuted) {

@@ -14,6 +14,7 @@
 #include "library/file_registry.h"
 #include "library/sound_library.h"
 #include "operations/app_state.h"
+#include "operations/audition.h"
 #include "operations/document_context.h"
 #include "operations/event_edits.h"
 #include "operations/selection.h"
@@ -218,6 +219,14 @@ TEST(ResultLayers, AnAuditionSolosTheVoiceAndEndsWhenTheVoiceChanges) {
     KeepLayerAuditionValid(*rig.engine, *rig.app);
     EXPECT_EQ(rig.engine->soloVoice.load(), -1);
     EXPECT_EQ(rig.app->lastAuditionResult, b);
+
+    // While a task may be building the voices none is looked for, as for the
+    // lane's solo.
+    taskQueued.store(true);
+    EXPECT_FALSE(ToggleLayerAudition(ctx, a, nullptr));
+    EXPECT_EQ(rig.engine->soloVoice.load(), -1);
+    EXPECT_EQ(rig.app->auditionResult, -1);
+    taskQueued.store(false);
 
     rig.engine->voices.clear();
     EXPECT_FALSE(ToggleLayerAudition(ctx, a, nullptr)) << "no voice, no audition";

@@ -16,7 +16,7 @@
 #include "playback/audio_engine.h"
 #include "playback/audio_output.h"
 #include "playback/transport.h"
-#include "ui/settings_panel_devices.h"
+#include "operations/output_devices.h"
 #include "ui/settings_panel_logic.h"
 
 namespace {

@@ -16,6 +16,7 @@
 #include "document/text_util.h"
 #include "library/sound_library.h"
 #include "operations/app_state.h"
+#include "operations/audition.h"
 #include "operations/document_context.h"
 #include "operations/trace_job.h"
 #include "operations/undo.h"
@@ -430,8 +431,8 @@ TEST(TracePanelPreview, ReadsAnyChannelCountAndTogglesBesideTheAudioThread) {
     for (int i = 0; i < 20; ++i) {
         ASSERT_TRUE(StartTracePreview(*engine, path));
         EXPECT_EQ(engine->auditionLength.load(), 4800);  // 0.1 s at the output rate
-        StopTracePreview(*engine);
-        EXPECT_FALSE(TracePreviewPlaying(*engine));
+        StopAuditionSound(*engine);
+        EXPECT_FALSE(AuditionSoundPlaying(*engine));
     }
     stop.store(true);
     audio.join();

@@ -21,6 +21,8 @@
 #include "picture/video_player.h"
 #include "playback/audio_engine.h"
 #include "support/imgui_headless.h"
+#include "support/temp_dir.h"
+#include "support/video_fixtures.h"
 #include "ui/command_executor.h"
 #include "ui/job_protocol_logic.h"
 #include "ui/main_bands.h"
@@ -45,9 +47,10 @@ struct Doc {
     }
     DocumentContext Context() { return MakeDocumentContext(*project, *library, *engine, *app); }
     TransportContext Transport(VideoPlayer* video = nullptr) { return {Context(), video}; }
-    CommandContext Commands() {
+    CommandContext Commands(VideoPlayer* video = nullptr) {
         CommandContext ctx;
         ctx.doc = Context();
+        ctx.video = video;
         return ctx;
     }
     size_t UndoSteps() const { return app->undoHistory.undo.size(); }
@@ -235,6 +238,60 @@ TEST(TransportActions, PlayStopStepAndTheStopAtTheProjectsEnd) {
     EXPECT_EQ(engine.playing.load(), 0);
     EXPECT_EQ(app.currentTime, 0.0f);
     EXPECT_EQ(engine.position.load(), 0);
+}
+
+// Play and pause, a nudge, the stop button and the project's end each stop
+// the whole transport: both flags cleared and the picture paused with them.
+TEST(TransportActions, EveryStopClearsBothFlagsAndPausesThePicture) {
+    TempDir dir;
+    TestVideoSpec spec;
+    spec.seconds = 4;
+    spec.width = 64;
+    spec.height = 36;
+    ASSERT_TRUE(MakeTestVideo(dir.File("reel.mp4"), spec));
+    auto video = std::make_unique<VideoPlayer>();
+    ASSERT_TRUE(LoadReferenceVideo(*video, dir.File("reel.mp4")));
+    Doc doc(2);
+    AppState& app = *doc.app;
+    AudioEngine& engine = *doc.engine;
+    engine.sampleRate = 48000;
+    auto play = [&](float at) {
+        app.currentTime = at;
+        ExecuteCommand(doc.Commands(video.get()), kCommandPlayStop);
+        ASSERT_TRUE(app.playing);
+        ASSERT_EQ(engine.playing.load(), 1);
+        ASSERT_TRUE(video->playing) << "inside the picture's span it plays";
+    };
+    auto expectStopped = [&](const char* how) {
+        EXPECT_FALSE(app.playing) << how;
+        EXPECT_EQ(engine.playing.load(), 0) << how;
+        EXPECT_FALSE(video->playing) << how;
+        EXPECT_EQ(engine.position.load(), int64_t(double(app.currentTime) * 48000)) << how;
+    };
+
+    play(1.0f);
+    ExecuteCommand(doc.Commands(video.get()), kCommandPlayStop);
+    expectStopped("pause");
+    play(1.0f);
+    ExecuteCommand(doc.Commands(video.get()), kCommandNudgeForward);
+    expectStopped("nudge");
+    EXPECT_FLOAT_EQ(app.currentTime, 1.04f);
+    play(2.0f);
+    StopTransport(doc.Transport(video.get()));
+    expectStopped("stop button");
+    EXPECT_EQ(app.currentTime, 0.0f);
+    play(3.0f);
+    engine.position = 48000 * 10 + 100;
+    SyncPlaybackAndPicture(doc.Transport(video.get()));
+    expectStopped("the project's end");
+    EXPECT_EQ(app.currentTime, 0.0f);
+
+    // Outside the picture's span playback runs and the picture waits.
+    app.currentTime = 6.0f;
+    ExecuteCommand(doc.Commands(video.get()), kCommandPlayStop);
+    EXPECT_TRUE(app.playing);
+    EXPECT_FALSE(video->playing);
+    CloseReferenceVideo(*video);
 }
 
 TEST(VideoTexture, UploadsOnlyNewPicturesAndReusesTheTextureOfTheSameSize) {

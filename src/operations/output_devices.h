@@ -1,5 +1,5 @@
-// settings_panel_devices.h — the Settings tab's output devices, read and
-// switched off the interface thread.
+// output_devices.h — the output devices, read and switched off the interface
+// thread (the Settings tab lists and picks them).
 //
 // Index
 //   AudioDeviceWorker      one thread that re-reads the device list or opens a picked device

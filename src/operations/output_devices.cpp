@@ -1,11 +1,11 @@
-// settings_panel_devices.cpp — the device worker's requests, its thread and
+// output_devices.cpp — the device worker's requests, its thread and
 // the panel's copy of the list.
 //
 // Index
 //   WorkerLoop
 //   Requests        RequestDeviceRefresh / RequestDeviceSwitch / StopAudioDeviceWorker
 //   UpdateDeviceListView
-#include "ui/settings_panel_devices.h"
+#include "operations/output_devices.h"
 
 #include <cstdio>
 #include <system_error>
