@@ -405,12 +405,14 @@ static void BM_ScaleAndBedChangesWhilePlaying(benchmark::State& state) {
         for (const PlaybackVoice& v : engine.voices) n += v.tuneState != 0 ? 1 : 0;
         return n;
     };
-    auto timed = [&](const std::function<void()>& change, const char* name) {
+    auto timed = [&](const std::function<void()>& change, const char* name, bool bedJob = false) {
         change();
         built = 0;
         const auto t0 = std::chrono::steady_clock::now();
         app->busyTask.done = false;
-        RebuildCacheAsyncJob(ctx, false);
+        // A Bed's change alone runs the frame step's Bed job; the others the rebuild.
+        if (bedJob) RebuildBedsAsyncJob(ctx);
+        else RebuildCacheAsyncJob(ctx, false);
         state.counters[std::string(name) + "Ms"] =
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
         state.counters[std::string(name) + "Voices"] = double(built.load());
@@ -419,7 +421,15 @@ static void BM_ScaleAndBedChangesWhilePlaying(benchmark::State& state) {
         timed([&] { project->scaleType = 1; }, "firstScale");
         state.counters["firstScaleSearched"] = double(searched());
         timed([&] { project->scaleRoot = 2; }, "laterScale");  // D major
-        if (bed >= 0) timed([&] { project->events[size_t(bed)].duration -= 0.25f; }, "bedLength");
+        if (bed >= 0) {
+            timed([&] { project->events[size_t(bed)].duration -= 0.25f; }, "bedLength", true);
+            // What the Bed job read: layers the tracks' repack visited, voices
+            // whose keys it compared and whose settings it checked.
+            state.counters["bedLengthLayersPacked"] = double(app->bedSync.layersPacked.load());
+            state.counters["bedLengthVoicesCompared"] = double(app->bedSync.voicesCompared.load());
+            state.counters["bedLengthVoicesSettled"] = double(app->bedSync.voicesSettled.load());
+            state.counters["bedLengthWhole"] = app->bedSync.whole.load() ? 1 : 0;
+        }
     }
     stop = true;
     audio.join();

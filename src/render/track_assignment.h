@@ -4,6 +4,7 @@
 //   AssignTracks          first-fit packing per group under the track budget, then
 //                         global numbering in the export's group order
 //   PackResultsAsPassEnd  the packing of the end of a render pass, written back the same way
+//   KeepTrackMemo         the record a repack starts from, made for tracks already assigned
 //   TakePacking           one layer's share of a packing: groupTrack and budget mute
 //   NumberTrack           its global track, from the groups' used tracks
 //   CountUsedTracks       how many tracks each group really uses
@@ -33,6 +34,14 @@ void AssignTracks(Project& project, PackScratch& scratch);
 // The pass end's packing (track_packing.h) over every result, written back
 // as AssignTracks writes its own; usedTracks are those the packing reports.
 void PackResultsAsPassEnd(Project& project, PackScratch& scratch);
+
+// Whether the project holds the record of its tracks a repack starts from
+// (track_repack.h): when it holds none of these results (a project just
+// opened), the assignment is made on the side, and its record kept when it
+// places every layer where the layer is (nothing in the project changes but
+// the groups' usedTracks, counted from the tracks as every rebuild counts them).
+// False under a budget, or when the tracks are not the assignment's.
+bool KeepTrackMemo(Project& project);
 
 // Writes what a packing decided for one layer: its groupTrack and the
 // budget's mute. A bare `muted` without a reason is the designer's (older
