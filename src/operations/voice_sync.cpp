@@ -454,12 +454,14 @@ bool RebuildBedsAndWeights(const DocumentContext& ctx, BedChanges* changes) {
     // Bed's change costs no pass per Bed, and a quit waits for at most one
     // Bed and that assignment; then the Clips' weights (the Beds are in
     // line by then, and stay so).
+    // The record the Beds' repack starts from, for tracks an open or an
+    // undo brought (made once for each such set of results).
+    KeepTrackMemo(project);
     RebuildBedEvents(project, cancel, changes);
     if (cancel && cancel->load()) return false;
     // A weight given reaches voices the Beds' changes do not name.
     if (ApplyProbedWeights(project) && changes) changes->tracks.whole = true;
-    // The record the next Bed change's repack starts from, for tracks an
-    // open or an undo brought (once for each such set of results).
+    // Again after weights given (they count as a change of the results).
     KeepTrackMemo(project);
     if (ctx.app) NoteBedsRebuilt(project, ctx.app->bedWatch);
     return true;

@@ -38,6 +38,14 @@ Project GeneratedProject(uint32_t seed, int events, float seconds) {
     return p;
 }
 
+// The generated project with its tracks assigned (and so its record made).
+Project AssignedProject(uint32_t seed, int events, float seconds) {
+    Project p = GeneratedProject(seed, events, seconds);
+    p.totalDuration = seconds + 20.0f;
+    AssignTracks(p);
+    return p;
+}
+
 std::vector<int> LayersOf(const Project& p, int event) {
     std::vector<int> own;
     for (size_t i = 0; i < p.results.size(); ++i)
@@ -103,9 +111,7 @@ TrackRepack ChangeBedAndCompare(Project& p, int bed, const std::function<void(Re
 
 TEST(TrackRepack, BedChangesAtTheStartMiddleAndEndPackAsTheWholeAssignment) {
     for (uint32_t seed : {1u, 2u, 3u}) {
-        Project p = GeneratedProject(seed, 2400, 600.0f);
-        p.totalDuration = 640.0f;
-        AssignTracks(p);
+        Project p = AssignedProject(seed, 2400, 600.0f);
         int bounded = 0;
         for (double where : {0.02, 0.5, 0.97}) {
             const int bed = BedNear(p, where);
@@ -130,9 +136,7 @@ TEST(TrackRepack, BedChangesAtTheStartMiddleAndEndPackAsTheWholeAssignment) {
 }
 
 TEST(TrackRepack, AChangeThatRipplesFarStillPacksAsTheWholeAssignment) {
-    Project p = GeneratedProject(7, 1800, 400.0f);
-    p.totalDuration = 420.0f;
-    AssignTracks(p);
+    Project p = AssignedProject(7, 1800, 400.0f);
     const int bed = BedNear(p, 0.1);
     ASSERT_GE(bed, 0);
     // A minute longer: every layer starting under it finds one track fewer,
@@ -146,9 +150,7 @@ TEST(TrackRepack, AChangeThatRipplesFarStillPacksAsTheWholeAssignment) {
 }
 
 TEST(TrackRepack, DeclinesWhatItCannotFollowAndAssignsEveryTrack) {
-    Project p = GeneratedProject(11, 600, 200.0f);
-    p.totalDuration = 220.0f;
-    AssignTracks(p);
+    Project p = AssignedProject(11, 600, 200.0f);
     const int bed = BedNear(p, 0.5);
     ASSERT_GE(bed, 0);
     // A layer moved to another group; a negative length (and the record
