@@ -90,10 +90,18 @@ bool KeepTrackMemo(Project& project) {
         const bool inGroups = r.group >= 0 && r.group <= 2;
         const int32_t track = inGroups ? items[i].groupTrack : -1;
         const bool budgetMuted = inGroups && items[i].budgetMuted;
-        if (r.groupTrack != track || ((r.muteReasons & kMuteBudget) != 0) != budgetMuted) return false;
+        // A bare mute is the designer's once an assignment has taken it (TakePacking).
+        if (r.groupTrack != track || ((r.muteReasons & kMuteBudget) != 0) != budgetMuted ||
+            (r.muted && r.muteReasons == 0))
+            return false;
         if (inGroups) used[r.group] = std::max(used[r.group], track + 1);
     }
-    // The counts every rebuild takes from the tracks (CountUsedTracks).
+    // The global numbers too, from the counts every rebuild takes from the
+    // tracks (CountUsedTracks), which the project then holds.
+    MixGroup groups[3] = {project.groups[0], project.groups[1], project.groups[2]};
+    for (int g = 0; g < 3; ++g) groups[g].usedTracks = used[g];
+    for (const RenderResult& r : project.results)
+        if (GlobalTrack(groups, r.group, r.groupTrack) != r.track) return false;
     for (int g = 0; g < 3; ++g) project.groups[g].usedTracks = used[g];
     const std::vector<int>* const lists[3] = {&orders[0], &orders[1], &orders[2]};
     RecordTrackMemo(project, lists);
@@ -110,9 +118,11 @@ void TakePacking(RenderResult& r, int32_t groupTrack, bool budgetMuted) {
     SetMuteReason(r, kMuteBudget, budgetMuted);
 }
 
-void NumberTrack(const MixGroup* groups, RenderResult& r) {
-    r.track = r.groupTrack < 0 || r.group < 0 || r.group > 2 ? -1 : GroupFirstTrack(groups, r.group) + r.groupTrack;
+int32_t GlobalTrack(const MixGroup* groups, int32_t group, int32_t groupTrack) {
+    return groupTrack < 0 || group < 0 || group > 2 ? -1 : GroupFirstTrack(groups, group) + groupTrack;
 }
+
+void NumberTrack(const MixGroup* groups, RenderResult& r) { r.track = GlobalTrack(groups, r.group, r.groupTrack); }
 
 void CountUsedTracks(MixGroup* groups, const std::vector<RenderResult>& results) {
     int used[3] = {0, 0, 0};

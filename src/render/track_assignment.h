@@ -6,7 +6,7 @@
 //   PackResultsAsPassEnd  the packing of the end of a render pass, written back the same way
 //   KeepTrackMemo         the record a repack starts from, made for tracks already assigned
 //   TakePacking           one layer's share of a packing: groupTrack and budget mute
-//   NumberTrack           its global track, from the groups' used tracks
+//   NumberTrack / GlobalTrack   its global track, from the groups' used tracks
 //   CountUsedTracks       how many tracks each group really uses
 //
 // Only the budget reason of a mute is decided here: a layer the designer
@@ -53,6 +53,7 @@ void TakePacking(RenderResult& r, int32_t groupTrack, bool budgetMuted);
 // every group's usedTracks: set them first) plus its groupTrack; -1 without
 // a groupTrack or outside groups 0..2.
 void NumberTrack(const MixGroup* groups, RenderResult& r);
+int32_t GlobalTrack(const MixGroup* groups, int32_t group, int32_t groupTrack);
 
 // usedTracks of each group := max(groupTrack + 1) over its results (0 when none).
 void CountUsedTracks(MixGroup* groups, const std::vector<RenderResult>& results);
