@@ -7,7 +7,8 @@
 //   Stale voices           SnapshotResultVoiceKeys, EventsWithStaleVoices
 //   RebuildCache / RebuildCacheAsync / RebuildCacheAsyncJob   ResultsNearestFirst, the build on every core
 //                          (each voice waits for the observer's voiceBuildPace when a test holds it)
-//   SyncVoicesWithResults  RecomputeVoiceLevels, SyncVoicesAsOwner
+//   RebuildBedsAsync / RebuildBedsAsyncJob / SyncBedVoices   a Bed change: the voices it reaches
+//   SyncVoicesWithResults  RecomputeVoiceLevels (RecomputeLevels), SyncVoicesAsOwner
 //   Job bodies             RerenderAfterVariantChange, DrawUIPlaybackRefreshJob
 //
 // Every rebuild goes one road: a voice whose result would build the very
