@@ -272,7 +272,7 @@ bool BackgroundWorkPending(const AppState& app, SoundLibrary& library) {
         scanHandedOver = !library.finishedScans.empty();
     }
     return scanHandedOver || app.busyTask.busy.load() || app.traceRunning.load() || ProjectSaveRunning(app) ||
-           app.renderRequestKind > 0 || app.deferredRebuild.load() ||
+           app.renderRequestKind > 0 || app.deferredRebuild.load() || app.bedRebuild.load() ||
            app.pendingBedLoadEvent >= 0 || app.exportRunning.load() || !app.pendingOpenPath.empty() ||
            library.scanRunning.load() != 0 || !library.libraryAddQueue.empty() || !library.pendingFolders.empty() ||
            app.updateCheckStarted.load() || app.updateCheck.published.load() ||
@@ -540,7 +540,8 @@ void TestDriverBeforeEvents(TestDriver& d) {
         // A rebuild an edit or a finished task deferred is queued on a later
         // frame: it counts as busy, or the next step would meet it running.
         const bool busy =
-            taskQueued.load() || gAppState.busyTask.busy.load() || gAppState.deferredRebuild.load();
+            taskQueued.load() || gAppState.busyTask.busy.load() || gAppState.deferredRebuild.load() ||
+            gAppState.bedRebuild.load();
         if ((busy || d.frames->framesDrawn < d.taskWaitFrom + 2) && WallSeconds() < d.taskWaitEndsAt) return;
         d.waitingTask = false;
         DriverLog(busy ? "waittask: timed out%s" : "waittask: over%s", "");

@@ -5,6 +5,7 @@
 //   AlloySource, ResultVariation      parts of a rendered layer
 //   MuteReason                        why a layer is silent (not saved)
 //   RenderResult                      one rendered layer; ids from a process-wide counter
+//   TrackMemoSlot                     the last track assignment's record, never shared by a copy
 //   Project                           the document itself
 //   gProject                          the one document of the program
 //   ChannelCountName                  "mono", "stereo", ... for the inspector
@@ -14,6 +15,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -163,6 +165,23 @@ void SetMuteReason(RenderResult& result, MuteReason reason, bool on);
 // Sets the user's reason from a stored or edited `muted` flag.
 void SetUserMuted(RenderResult& result, bool muted);
 
+struct TrackMemo;  // render/track_repack.h
+
+// The last track assignment's record of the results it packed. It describes
+// the results of the project that made it only: a copy (an undo step, an
+// export's document) starts without one, so no two documents share it.
+struct TrackMemoSlot {
+    std::shared_ptr<TrackMemo> memo;
+    TrackMemoSlot() = default;
+    TrackMemoSlot(const TrackMemoSlot&) {}
+    TrackMemoSlot(TrackMemoSlot&&) noexcept = default;
+    TrackMemoSlot& operator=(const TrackMemoSlot& other) {
+        if (this != &other) memo.reset();
+        return *this;
+    }
+    TrackMemoSlot& operator=(TrackMemoSlot&&) noexcept = default;
+};
+
 struct Project {
     Project();
 
@@ -187,6 +206,7 @@ struct Project {
     std::vector<RenderResult> results;
     CopyableAtomic<int32_t> publishedResultCount{0};
     uint32_t resultsRevision = 0;
+    TrackMemoSlot trackMemo;
     // Set by the render on its worker while the timeline reads it to choose
     // between the layer lanes and the hint of an unrendered project.
     CopyableAtomic<bool> rendered{false};

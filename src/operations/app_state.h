@@ -291,6 +291,18 @@ struct AppState {
     // The Bed events as the last rebuild of their layers left them: the
     // frame step compares, the rebuild job makes the layers.
     BedWatch bedWatch;
+    // Raised by the frame step when only Beds changed: their job rebuilds
+    // the Beds' layers and only the voices those reach (RebuildBedsAsync).
+    std::atomic<bool> bedRebuild{false};
+    // What the last Bed job read: layers the tracks' repack visited, voices
+    // whose keys it compared, voices whose settings it checked; `whole` when
+    // it fell back to every track and every voice.
+    struct BedSyncCounts {
+        std::atomic<int64_t> layersPacked{0};
+        std::atomic<int64_t> voicesCompared{0};
+        std::atomic<int64_t> voicesSettled{0};
+        std::atomic<bool> whole{false};
+    } bedSync;
 
     // --- Render request ---------------------------------------------------
     int renderRequestKind = 0;  // 0 none, 1 all, 2 all after unlocking, 3 one event, 4 a list

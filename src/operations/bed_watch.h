@@ -8,11 +8,10 @@
 //   BedsChanged         a Bed was added, moved, stretched or given other layers since
 //   NoteBedsRebuilt     the keys of the Beds as they are now
 //
-// The Bed rebuild (RebuildBedEvents) runs the track assignment over the whole
-// project for each Bed it changes; run on the interface thread it made frames
-// wait for as long as that took. The frame step compares keys instead and
-// raises a deferred rebuild, whose job brings the Beds and then the voices in
-// line (RebuildCacheAsyncJob).
+// The Bed rebuild (RebuildBedEvents) repacks the tracks and opens files; run
+// on the interface thread it made frames wait for as long as that took. The
+// frame step compares keys instead and raises the Bed job, which brings the
+// Beds and then the voices they reach in line (RebuildBedsAsyncJob).
 #pragma once
 
 #include <cstdint>

@@ -65,7 +65,7 @@ namespace {
 // loader starts from (a setting the file lacks keeps its value) and what a
 // new project keeps.
 Project ScratchDocument(const Project& current) {
-    static_assert(sizeof(Project) == 392, "Project changed: decide here whether the new field is a setting");
+    static_assert(sizeof(Project) == 408, "Project changed: decide here whether the new field is a setting");
     Project p;
     p.totalDuration = current.totalDuration;
     p.fps = current.fps;
@@ -184,6 +184,7 @@ void ResetProjectState(AppState& app) {
     app.pendingBedLoadEvent = -1;
     app.pendingDeleteEvent = -1;
     app.deferredRebuild.store(false);
+    app.bedRebuild.store(false);
     // Copied events and layers belong to the document they came from.
     app.eventClipboard = EventClipboard{};
 }

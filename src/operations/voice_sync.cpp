@@ -7,7 +7,8 @@
 //   Stale voices           SnapshotResultVoiceKeys, EventsWithStaleVoices
 //   RebuildCache / RebuildCacheAsync / RebuildCacheAsyncJob   ResultsNearestFirst, the build on every core
 //                          (each voice waits for the observer's voiceBuildPace when a test holds it)
-//   SyncVoicesWithResults  RecomputeVoiceLevels, SyncVoicesAsOwner
+//   RebuildBedsAsync / RebuildBedsAsyncJob / SyncBedVoices   a Bed change: the voices it reaches
+//   SyncVoicesWithResults  RecomputeVoiceLevels (RecomputeLevels), SyncVoicesAsOwner
 //   Job bodies             RerenderAfterVariantChange, DrawUIPlaybackRefreshJob
 //
 // Every rebuild goes one road: a voice whose result would build the very
@@ -446,7 +447,7 @@ bool RebuildCache(bool quickRebuild) {
     return true;
 }
 
-bool RebuildBedsAndWeights(const DocumentContext& ctx) {
+bool RebuildBedsAndWeights(const DocumentContext& ctx, BedChanges* changes) {
     Project& project = *ctx.project;
     const std::atomic<bool>* cancel = ctx.app ? &ctx.app->busyTask.cancelRequested : nullptr;
     // Every Bed against its layer list with one scan of the results (again
@@ -454,9 +455,15 @@ bool RebuildBedsAndWeights(const DocumentContext& ctx) {
     // Bed's change costs no pass per Bed, and a quit waits for at most one
     // Bed and that assignment; then the Clips' weights (the Beds are in
     // line by then, and stay so).
-    RebuildBedEvents(project, cancel);
+    // The record the Beds' repack starts from, for tracks an open or an
+    // undo brought (made once for each such set of results).
+    KeepTrackMemo(project);
+    RebuildBedEvents(project, cancel, changes);
     if (cancel && cancel->load()) return false;
-    ApplyProbedWeights(project);
+    // A weight given reaches voices the Beds' changes do not name.
+    if (ApplyProbedWeights(project) && changes) changes->tracks.whole = true;
+    // Again after weights given (they count as a change of the results).
+    KeepTrackMemo(project);
     if (ctx.app) NoteBedsRebuilt(project, ctx.app->bedWatch);
     return true;
 }
@@ -487,10 +494,149 @@ bool RebuildCacheAsync(const char* status, bool quickRebuild) {
 }
 
 // ---------------------------------------------------------------------------
+// RebuildBedsAsync / RebuildBedsAsyncJob / SyncBedVoices
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// The voice of result k (voices stand in result order after every rebuild),
+// -1 when it has none there.
+int VoiceOfResult(const AudioEngine& engine, size_t k, int32_t id) {
+    const VoiceList& voices = engine.voices;
+    size_t lo = 0, hi = voices.size();
+    while (lo < hi) {
+        const size_t mid = lo + (hi - lo) / 2;
+        if (voices[mid].resultIndex < int32_t(k)) lo = mid + 1;
+        else hi = mid;
+    }
+    return lo < voices.size() && voices[lo].resultIndex == int32_t(k) && voices[lo].resultId == uint32_t(id)
+               ? int(lo)
+               : -1;
+}
+
+int64_t RecomputeLevels(const DocumentContext& ctx, const std::vector<uint8_t>* settle);
+
+}  // namespace
+
+bool SyncBedVoices(const DocumentContext& ctx, const BedChanges& changes) {
+    Project& project = *ctx.project;
+    AudioEngine& engine = *ctx.engine;
+    if (changes.tracks.whole || engine.sampleRate.load() != ctx.sampleRate || !engine.cacheReady.load()) return false;
+    // In reach: the changed Beds' layers, and the layers placed again.
+    std::vector<int> reach = changes.results;
+    reach.insert(reach.end(), changes.tracks.placed.begin(), changes.tracks.placed.end());
+    std::sort(reach.begin(), reach.end());
+    reach.erase(std::unique(reach.begin(), reach.end()), reach.end());
+    std::vector<int> voiceAt(reach.size(), -1);
+    for (size_t i = 0; i < reach.size(); ++i) {
+        const size_t k = size_t(reach[i]);
+        if (k >= project.results.size()) return false;
+        voiceAt[i] = VoiceOfResult(engine, k, project.results[k].id);
+        if ((voiceAt[i] >= 0) != ResultGetsVoice(project.results[k])) return false;
+    }
+
+    CopyLoudnessTargets(project, engine);
+    if (ctx.app) ForgetStreamedVoices(*ctx.app);
+    // As RebuildCache plans every voice: the files found again, a voice
+    // whose samples still hold kept, the others built in place.
+    std::vector<size_t> build;
+    std::vector<int> slots;
+    for (size_t i = 0; i < reach.size(); ++i) {
+        RenderResult& r = project.results[size_t(reach[i])];
+        if (!r.filepath.empty()) GetWaveformPeaks(r.filepath.c_str());
+        if (voiceAt[i] < 0) continue;
+        if (!r.missing) ResolveResultFiles(r);
+        if (KeepVoice(engine, engine.voices[size_t(voiceAt[i])], r, project, ctx.sampleRate, false)) continue;
+        build.push_back(size_t(reach[i]));
+        if (slots.size() <= size_t(reach[i])) slots.resize(size_t(reach[i]) + 1, -1);
+        slots[size_t(reach[i])] = voiceAt[i];
+    }
+    // Nearest the playhead first.
+    const double playhead = PlayheadSeconds(ctx);
+    auto distance = [&](size_t k) {
+        const RenderResult& r = project.results[k];
+        const double start = r.startTime, end = start + std::max(0.0f, r.duration);
+        const double d = playhead < start ? start - playhead : playhead > end ? playhead - end : 0.0;
+        return std::isfinite(d) ? d : std::numeric_limits<double>::max();
+    };
+    std::stable_sort(build.begin(), build.end(), [&](size_t a, size_t b) { return distance(a) < distance(b); });
+    engine.stats.buildProgress.store(0);
+    engine.stats.buildTotal.store(int32_t(build.size()));
+    const std::atomic<bool>* cancel = ctx.app ? &ctx.app->busyTask.cancelRequested : nullptr;
+    std::atomic<float>* bar = ctx.app ? &ctx.app->busyTask.progress : nullptr;
+    const bool complete = BuildVoicesOnEveryCore(ctx, build, false, cancel, bar, true, &slots);
+    if (bar) bar->store(1.0f);
+    // Each new voice took its old one's place; should one have been appended
+    // instead, the voices are put in result order again.
+    std::vector<uint8_t> settle(engine.voices.size(), 0);
+    bool inPlace = true;
+    for (size_t i = 0; i < reach.size() && inPlace; ++i) {
+        const int v = VoiceOfResult(engine, size_t(reach[i]), project.results[size_t(reach[i])].id);
+        if (v >= 0) settle[size_t(v)] = 1;
+        inPlace = v >= 0 || voiceAt[i] < 0;
+    }
+    if (!inPlace || engine.voices.size() != settle.size()) {
+        RelinkVoicesToResults(ctx);
+        OrderEngineVoicesByResult(engine);
+        settle.assign(engine.voices.size(), 0);
+        for (int k : reach) {
+            const int v = VoiceOfResult(engine, size_t(k), project.results[size_t(k)].id);
+            if (v >= 0) settle[size_t(v)] = 1;
+        }
+    }
+    const int64_t settled = RecomputeLevels(ctx, &settle);
+    // A voice whose span changed left the mixer's time index: it is made
+    // again (the mixer would look at every voice meanwhile).
+    if (engine.looseVoices > 0) ReindexEngineVoices(engine);
+    engine.stats.voiceCount.store(int32_t(engine.voices.size()));
+    if (ctx.app) {
+        ctx.app->bedSync.voicesCompared.store(int64_t(reach.size()));
+        ctx.app->bedSync.voicesSettled.store(settled);
+        if (!complete) {
+            std::printf("[Cache] Voice build stopped after %d of %zu voices\n", int(engine.stats.buildProgress.load()),
+                        build.size());
+            ctx.app->deferredRebuild.store(true);
+        }
+    }
+    return true;
+}
+
+void RebuildBedsAsyncJob(const DocumentContext& ctx) {
+    BedChanges changes;
+    if (!RebuildBedsAndWeights(ctx, &changes)) ctx.app->deferredRebuild.store(true);
+    AppState::BedSyncCounts& counts = ctx.app->bedSync;
+    counts.layersPacked.store(changes.tracks.visited);
+    counts.whole.store(false);
+    if (!SyncBedVoices(ctx, changes)) {
+        counts.whole.store(true);
+        counts.voicesCompared.store(int64_t(ctx.project->results.size()));
+        counts.voicesSettled.store(int64_t(ctx.engine->voices.size()));
+        RebuildCache(ctx, false, &ctx.app->busyTask.progress);
+    }
+    SettlePlayhead(*ctx.engine, ctx.currentTime);
+    ctx.app->busyTask.done.store(true);
+}
+
+bool RebuildBedsAsync(const DocumentContext& ctx) {
+    if (!DocumentMayChange(*ctx.app)) return false;
+    if (!StartBusyTask(ctx.app->busyTask, "Updating audio...", [ctx] { RebuildBedsAsyncJob(ctx); }, false, 0.0f))
+        return false;
+    ctx.engine->stats.buildProgress.store(0);
+    ctx.engine->stats.buildTotal.store(0);
+    return true;
+}
+
+// ---------------------------------------------------------------------------
 // SyncVoicesWithResults
 // ---------------------------------------------------------------------------
 
-void RecomputeVoiceLevels(const DocumentContext& ctx) {
+namespace {
+
+// RecomputeVoiceLevels with its settings confined to the voices marked in
+// `settle` (per voice; null: every voice): the others' settings are taken
+// as they stand, their gains worked out like every voice's, since the
+// loudest moment is a sum over them all. Returns the voices it settled.
+int64_t RecomputeLevels(const DocumentContext& ctx, const std::vector<uint8_t>* settle) {
     AudioEngine& engine = *ctx.engine;
     const Project& project = *ctx.project;
     const std::vector<float> eventGains = EventGainTable(project);
@@ -509,6 +655,7 @@ void RecomputeVoiceLevels(const DocumentContext& ctx) {
     // event gains and mutes are atomics, stored without it.
     std::vector<size_t> changed;
     std::vector<double> gains(n, 0.0), scales(n, 1.0);
+    int64_t settled = 0;
     for (size_t v = 0; v < n; ++v) {
         PlaybackVoice& voice = engine.voices[v];
         const RenderResult* result = resultOf(voice);
@@ -517,15 +664,18 @@ void RecomputeVoiceLevels(const DocumentContext& ctx) {
             scales[v] = voice.levelScale;
             continue;
         }
-        // The owner's own fields and the curve's link need no lock.
-        SetVoiceOwnerSettings(voice, *result, voice.resultIndex, eventCount, events);
-        if (!VoiceHoldsMixSettings(voice, *result, eventCount, events) || v >= engine.voiceFadeIn.size() ||
-            v >= engine.voiceFadeOut.size() || engine.voiceFadeIn[v] != result->fadeIn ||
-            engine.voiceFadeOut[v] != result->fadeOut)
-            changed.push_back(v);
-        const VoiceLevelSettings levels = VoiceLevelSettingsFor(*result, gainTable, eventCount, events);
-        voice.muted.store(levels.muted);
-        voice.eventGain.store(levels.eventGain);
+        if (!settle || (v < settle->size() && (*settle)[v])) {
+            ++settled;
+            // The owner's own fields and the curve's link need no lock.
+            SetVoiceOwnerSettings(voice, *result, voice.resultIndex, eventCount, events);
+            if (!VoiceHoldsMixSettings(voice, *result, eventCount, events) || v >= engine.voiceFadeIn.size() ||
+                v >= engine.voiceFadeOut.size() || engine.voiceFadeIn[v] != result->fadeIn ||
+                engine.voiceFadeOut[v] != result->fadeOut)
+                changed.push_back(v);
+            const VoiceLevelSettings levels = VoiceLevelSettingsFor(*result, gainTable, eventCount, events);
+            voice.muted.store(levels.muted);
+            voice.eventGain.store(levels.eventGain);
+        }
         // The build's gain with its headroom cut, before any levelling.
         gains[v] = double(VoiceGain(*result, voice));
     }
@@ -545,7 +695,12 @@ void RecomputeVoiceLevels(const DocumentContext& ctx) {
         }
     }
     LevelVoiceGains(engine, gains, scales, true);
+    return settled;
 }
+
+}  // namespace
+
+void RecomputeVoiceLevels(const DocumentContext& ctx) { RecomputeLevels(ctx, nullptr); }
 
 void SyncVoicesAsOwner(const DocumentContext& ctx) {
     Project& project = *ctx.project;

@@ -7,6 +7,7 @@
 //   ResultVoiceKeys / SnapshotResultVoiceKeys / EventsWithStaleVoices
 //                                       which events a render changed for playback
 //   RebuildCache / RebuildCacheAsync / RebuildCacheAsyncJob   every voice again
+//   RebuildBedsAsync / RebuildBedsAsyncJob / SyncBedVoices   a Bed change: only what it reaches
 //   RecomputeVoiceLevels                every level as a full rebuild leaves it
 //   SyncVoicesWithResults               after undo, redo and the program's own changes: keep, rebuild what lacks
 //   RerenderAfterVariantChange / DrawUIPlaybackRefreshJob     bodies of the small jobs
@@ -25,6 +26,7 @@
 #include <vector>
 
 #include "operations/document_context.h"
+#include "render/clip_bed_events.h"
 
 struct AudioEngine;
 struct RenderResult;
@@ -102,11 +104,27 @@ bool RebuildCacheAsync(const char* status, bool quickRebuild);
 // one Bed at a time, stopping at the busy task's cancel: false then), the
 // probed Clip weights into their layers (ApplyProbedWeights), and the Beds'
 // keys noted for the frame step (bed_watch.h).
-bool RebuildBedsAndWeights(const DocumentContext& ctx);
+// With `changes`, what the Beds' rebuild changed (clip_bed_events.h); a
+// Clip weight it gave makes the changes unusable (`whole`).
+bool RebuildBedsAndWeights(const DocumentContext& ctx, BedChanges* changes = nullptr);
 // The job: RebuildBedsAndWeights (a rebuild deferred when it stopped short),
 // RebuildCache, the playhead settled (SettlePlayhead: the live one while
 // playing), done.
 void RebuildCacheAsyncJob(const DocumentContext& ctx, bool quickRebuild);
+
+// After a change of Beds alone (the frame step's bedRebuild): the Beds'
+// layers made again, then only the voices that reach (SyncBedVoices), else
+// RebuildCache; the playhead settled, done. Its counts go to app.bedSync.
+void RebuildBedsAsyncJob(const DocumentContext& ctx);
+bool RebuildBedsAsync(const DocumentContext& ctx);
+// The voices of the changed Beds' layers and of the layers the repack
+// placed on other tracks, brought in line as RebuildCache would (a voice
+// whose samples still hold is kept; the others built in place), their
+// settings refreshed and every level as a full rebuild leaves it. False,
+// having changed nothing, when the changes are not bounded (`whole`) or a
+// layer in reach lacks its voice or has one it should not: the caller runs
+// RebuildCache then.
+bool SyncBedVoices(const DocumentContext& ctx, const BedChanges& changes);
 
 // Every voice's settings (placement, pan, group, mute, curves, fades) and
 // gain as a fresh build of its result gives them, then the levels (full):

@@ -345,21 +345,51 @@ bool RebuildBedResults(Project& project, int eventIndex) {
     return RebuildBedWithResults(project, eventIndex, ResultsOfEvent(project, eventIndex));
 }
 
-bool RebuildBedEvents(Project& project, const std::atomic<bool>* cancel) {
+bool RebuildBedEvents(Project& project, const std::atomic<bool>* cancel, BedChanges* changes) {
     bool changed = false;
+    const uint32_t revisionBefore = project.resultsRevision;
+    const size_t countBefore = project.results.size();
+    std::vector<LayerSpan> before;  // the changed Beds' layers as the last assignment saw them
+    std::vector<int> changedBeds;
     std::vector<std::vector<int>> own = BedResults(project);
     for (size_t e = 0; e < project.events.size(); ++e) {
         if (cancel && cancel->load()) break;
         if (project.events[e].shape != kShapeBed) continue;
-        if (!RebuildBedWithResults(project, static_cast<int>(e), std::move(own[e]))) continue;
+        const size_t spansBefore = before.size();
+        for (int i : own[e]) {
+            const RenderResult& r = project.results[static_cast<size_t>(i)];
+            before.push_back({i, r.group, r.startTime, r.startTime + r.duration});
+        }
+        if (!RebuildBedWithResults(project, static_cast<int>(e), std::move(own[e]))) {
+            before.resize(spansBefore);
+            continue;
+        }
         changed = true;
+        changedBeds.push_back(static_cast<int>(e));
         // Results were added, erased or moved: the indices of the other Beds
         // are found again.
         own = BedResults(project);
     }
     // Once for all Beds: the rebuilds read no track or mute, so the last
-    // assignment is all that ever counted.
-    if (changed) AssignTracks(project);
+    // assignment is all that ever counted. Layers that only changed span
+    // are repacked from the first of them on; with layers added or removed
+    // every index after them moved, and every track is assigned again.
+    TrackRepack tracks;
+    if (changed && project.results.size() == countBefore) {
+        tracks = RepackChangedSpans(project, revisionBefore, before);
+    } else if (changed) {
+        AssignTracks(project);
+        tracks.whole = true;
+        tracks.visited = static_cast<int64_t>(project.results.size());
+    }
+    if (changes) {
+        changes->events = changedBeds;
+        changes->results.clear();
+        for (int e : changedBeds) changes->results.insert(changes->results.end(), own[static_cast<size_t>(e)].begin(),
+                                                          own[static_cast<size_t>(e)].end());
+        std::sort(changes->results.begin(), changes->results.end());
+        changes->tracks = std::move(tracks);
+    }
     return changed;
 }
 

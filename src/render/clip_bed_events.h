@@ -18,6 +18,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <vector>
+
+#include "render/track_repack.h"
 
 struct Project;
 struct RenderResult;
@@ -55,7 +58,16 @@ void TakeOverClipLayer(const RenderResult& old, RenderResult& fresh);
 // changed), so an unchanged project costs one pass however many Beds it has;
 // the tracks are assigned once, after the last Bed. A raised `cancel` stops
 // it between two Beds (the tracks are assigned all the same).
-bool RebuildBedEvents(Project& project, const std::atomic<bool>* cancel = nullptr);
+// With `changes`: the Beds that changed, their results and what the tracks'
+// repack placed again (a Bed whose layers only changed span repacks from its
+// first layer on, track_repack.h; an added or removed layer assigns every
+// track).
+struct BedChanges {
+    std::vector<int> events;   // the Beds that changed, ascending
+    std::vector<int> results;  // their results after the rebuild, ascending
+    TrackRepack tracks;
+};
+bool RebuildBedEvents(Project& project, const std::atomic<bool>* cancel = nullptr, BedChanges* changes = nullptr);
 
 // True when RebuildBedEvents would find nothing to change: every Bed's layer
 // arrays have one entry per file and its results are one per distinct file,

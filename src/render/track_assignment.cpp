@@ -2,8 +2,10 @@
 //
 // Index
 //   PackResults        the results as packing items, packed in either order
-//                      (track_packing.h), every decision taken back by TakePacking
+//                      (track_packing.h), every decision taken back by TakePacking;
+//                      the assignment's order recorded for repacks (track_repack.h)
 //   AssignTracks / PackResultsAsPassEnd
+//   KeepTrackMemo      the record of tracks already as the assignment leaves them
 //   TakePacking / NumberTrack
 //   CountUsedTracks
 #include "render/track_assignment.h"
@@ -13,6 +15,7 @@
 #include "document/event.h"
 #include "document/project.h"
 #include "render/track_packing.h"
+#include "render/track_repack.h"
 
 namespace {
 
@@ -24,12 +27,25 @@ void PackResults(Project& project, PackOrder order, PackScratch& scratch) {
     for (const RenderResult& r : project.results) items.push_back(PackItemOf(project, r));
     int32_t counts[3], used[3];
     for (int g = 0; g < 3; ++g) counts[g] = project.groups[g].trackCount;
+    std::vector<int> orders[3];
     if (order == PackOrder::PassEnd) {
         PackAsPassEnd(items, project.budgetMode, counts, used, scratch);
     } else {
-        PackAsAssignment(items, project.budgetMode, counts, scratch);
+        // Group by group, keeping the order each placed its layers in (by
+        // start without a budget) for the record a later repack starts from.
+        for (int g = 0; g < 3; ++g) {
+            scratch.byStart.clear();
+            PackGroupAsAssignment(items, g, project.budgetMode, counts[g], scratch);
+            if (!project.budgetMode) orders[g].swap(scratch.byStart);
+        }
     }
     for (size_t i = 0; i < items.size(); ++i) TakePacking(project.results[i], items[i].groupTrack, items[i].budgetMuted);
+    if (order == PackOrder::Assignment) {
+        const std::vector<int>* const lists[3] = {&orders[0], &orders[1], &orders[2]};
+        RecordTrackMemo(project, lists);
+    } else {
+        project.trackMemo.memo.reset();
+    }
     if (order == PackOrder::PassEnd) {
         for (int g = 0; g < 3; ++g) project.groups[g].usedTracks = used[g];
     } else {
@@ -50,6 +66,48 @@ void AssignTracks(Project& project, PackScratch& scratch) { PackResults(project,
 
 void PackResultsAsPassEnd(Project& project, PackScratch& scratch) { PackResults(project, PackOrder::PassEnd, scratch); }
 
+bool KeepTrackMemo(Project& project) {
+    const TrackMemo* memo = project.trackMemo.memo.get();
+    if (memo && memo->revision == project.resultsRevision && memo->resultCount == project.results.size() &&
+        memo->results == project.results.data())
+        return memo->usable;
+    if (project.budgetMode) return false;
+    // The assignment made again on the side: its record is kept only when it
+    // places every layer where the layer is.
+    PackScratch scratch;
+    std::vector<PackItem> items;
+    items.reserve(project.results.size());
+    for (const RenderResult& r : project.results) items.push_back(PackItemOf(project, r));
+    std::vector<int> orders[3];
+    for (int g = 0; g < 3; ++g) {
+        scratch.byStart.clear();
+        PackGroupAsAssignment(items, g, false, project.groups[g].trackCount, scratch);
+        orders[g].swap(scratch.byStart);
+    }
+    int used[3] = {0, 0, 0};
+    for (size_t i = 0; i < items.size(); ++i) {
+        const RenderResult& r = project.results[i];
+        const bool inGroups = r.group >= 0 && r.group <= 2;
+        const int32_t track = inGroups ? items[i].groupTrack : -1;
+        const bool budgetMuted = inGroups && items[i].budgetMuted;
+        // A bare mute is the designer's once an assignment has taken it (TakePacking).
+        if (r.groupTrack != track || ((r.muteReasons & kMuteBudget) != 0) != budgetMuted ||
+            (r.muted && r.muteReasons == 0))
+            return false;
+        if (inGroups) used[r.group] = std::max(used[r.group], track + 1);
+    }
+    // The global numbers too, from the counts every rebuild takes from the
+    // tracks (CountUsedTracks), which the project then holds.
+    MixGroup groups[3] = {project.groups[0], project.groups[1], project.groups[2]};
+    for (int g = 0; g < 3; ++g) groups[g].usedTracks = used[g];
+    for (const RenderResult& r : project.results)
+        if (GlobalTrack(groups, r.group, r.groupTrack) != r.track) return false;
+    for (int g = 0; g < 3; ++g) project.groups[g].usedTracks = used[g];
+    const std::vector<int>* const lists[3] = {&orders[0], &orders[1], &orders[2]};
+    RecordTrackMemo(project, lists);
+    return project.trackMemo.memo->usable;
+}
+
 void TakePacking(RenderResult& r, int32_t groupTrack, bool budgetMuted) {
     if (r.muted && r.muteReasons == 0) SetUserMuted(r, true);
     if (r.group < 0 || r.group > 2) {
@@ -60,9 +118,11 @@ void TakePacking(RenderResult& r, int32_t groupTrack, bool budgetMuted) {
     SetMuteReason(r, kMuteBudget, budgetMuted);
 }
 
-void NumberTrack(const MixGroup* groups, RenderResult& r) {
-    r.track = r.groupTrack < 0 || r.group < 0 || r.group > 2 ? -1 : GroupFirstTrack(groups, r.group) + r.groupTrack;
+int32_t GlobalTrack(const MixGroup* groups, int32_t group, int32_t groupTrack) {
+    return groupTrack < 0 || group < 0 || group > 2 ? -1 : GroupFirstTrack(groups, group) + groupTrack;
 }
+
+void NumberTrack(const MixGroup* groups, RenderResult& r) { r.track = GlobalTrack(groups, r.group, r.groupTrack); }
 
 void CountUsedTracks(MixGroup* groups, const std::vector<RenderResult>& results) {
     int used[3] = {0, 0, 0};

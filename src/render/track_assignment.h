@@ -4,8 +4,9 @@
 //   AssignTracks          first-fit packing per group under the track budget, then
 //                         global numbering in the export's group order
 //   PackResultsAsPassEnd  the packing of the end of a render pass, written back the same way
+//   KeepTrackMemo         the record a repack starts from, made for tracks already assigned
 //   TakePacking           one layer's share of a packing: groupTrack and budget mute
-//   NumberTrack           its global track, from the groups' used tracks
+//   NumberTrack / GlobalTrack   its global track, from the groups' used tracks
 //   CountUsedTracks       how many tracks each group really uses
 //
 // Only the budget reason of a mute is decided here: a layer the designer
@@ -34,6 +35,14 @@ void AssignTracks(Project& project, PackScratch& scratch);
 // as AssignTracks writes its own; usedTracks are those the packing reports.
 void PackResultsAsPassEnd(Project& project, PackScratch& scratch);
 
+// Whether the project holds the record of its tracks a repack starts from
+// (track_repack.h): when it holds none of these results (a project just
+// opened), the assignment is made on the side, and its record kept when it
+// places every layer where the layer is (nothing in the project changes but
+// the groups' usedTracks, counted from the tracks as every rebuild counts them).
+// False under a budget, or when the tracks are not the assignment's.
+bool KeepTrackMemo(Project& project);
+
 // Writes what a packing decided for one layer: its groupTrack and the
 // budget's mute. A bare `muted` without a reason is the designer's (older
 // files) and becomes the user's reason first, so lifting the budget's mute
@@ -44,6 +53,7 @@ void TakePacking(RenderResult& r, int32_t groupTrack, bool budgetMuted);
 // every group's usedTracks: set them first) plus its groupTrack; -1 without
 // a groupTrack or outside groups 0..2.
 void NumberTrack(const MixGroup* groups, RenderResult& r);
+int32_t GlobalTrack(const MixGroup* groups, int32_t group, int32_t groupTrack);
 
 // usedTracks of each group := max(groupTrack + 1) over its results (0 when none).
 void CountUsedTracks(MixGroup* groups, const std::vector<RenderResult>& results);

@@ -2,9 +2,10 @@
 // two orders the program uses.
 //
 // Index
-//   Constants, TrackList     the open tracks of one group and the first-fit rule
+//   Constants, TrackList     the open tracks of one group
 //   GroupEvents              a group's items gathered per event
 //   Layer orders             the two tolerant gain orders (insertion sorts)
+//   PlaceFirstFit            the first-fit rule, and a placement replayed
 //   PackAsPassEnd            events by hero, layer count, first start (group by group)
 //   PackAsAssignment         layers by start, or events by index under the budget
 //   PackItemOf
@@ -45,23 +46,12 @@ struct TrackList {
     int used = 0;
 
     void Place(PackItem& item) {
-        int chosen = -1;
-        for (size_t t = 0; t < ends.size(); ++t) {
-            if (ends[t] <= item.start + kTouchTolerance) {
-                chosen = int(t);
-                break;
-            }
-        }
+        const int32_t chosen = PlaceFirstFit(ends, budget, item.start, item.duration, item.bed);
         if (chosen < 0) {
-            if (int(ends.size()) >= budget && !item.bed) {
-                item.budgetMuted = true;
-                item.groupTrack = -1;
-                return;
-            }
-            ends.push_back(-INFINITY);
-            chosen = int(ends.size()) - 1;
+            item.budgetMuted = true;
+            item.groupTrack = -1;
+            return;
         }
-        ends[size_t(chosen)] = std::max(ends[size_t(chosen)], item.start + item.duration);
         item.groupTrack = chosen;
         used = std::max(used, chosen + 1);
     }
@@ -197,6 +187,31 @@ void PlaceSurvivorsInTime(std::vector<PackItem>& items, PackScratch& s, TrackLis
 }
 
 }  // namespace
+
+// ---- PlaceFirstFit / ReplayPlacement ---------------------------------------------------
+
+int32_t PlaceFirstFit(std::vector<float>& ends, int budget, float start, float duration, bool bed) {
+    int chosen = -1;
+    for (size_t t = 0; t < ends.size(); ++t) {
+        if (ends[t] <= start + kTouchTolerance) {
+            chosen = int(t);
+            break;
+        }
+    }
+    if (chosen < 0) {
+        if (int(ends.size()) >= budget && !bed) return -1;
+        ends.push_back(-INFINITY);
+        chosen = int(ends.size()) - 1;
+    }
+    ReplayPlacement(ends, chosen, start, duration);
+    return chosen;
+}
+
+void ReplayPlacement(std::vector<float>& ends, int32_t track, float start, float duration) {
+    if (track < 0) return;
+    if (size_t(track) >= ends.size()) ends.resize(size_t(track) + 1, -INFINITY);
+    ends[size_t(track)] = std::max(ends[size_t(track)], start + duration);
+}
 
 // ---- PackAsPassEnd -----------------------------------------------------------------------------
 

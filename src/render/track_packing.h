@@ -12,6 +12,8 @@
 //   PackGroupAsPassEnd / PackGroupAsAssignment   the same for one group
 //   PackItemOf          a layer's record, its event's hero and Bed flags included
 //   TrackCrowding       a bound on the tracks either packing opens in a group
+//   PlaceFirstFit / ReplayPlacement   the rule both packings place a layer by, over
+//                       the tracks' ends (what a packing carries from layer to layer)
 //
 // Both take the items in results order and decide groupTrack (-1: no track)
 // and the budget's mute for every item of groups 0, 1 and 2; other groups
@@ -75,6 +77,15 @@ void PackGroupAsAssignment(std::vector<PackItem>& items, int g, bool budgetMode,
                            PackScratch& scratch);
 
 PackItem PackItemOf(const Project& project, const RenderResult& result);
+
+// The lowest track whose end is at most `start` + 1 ms; else a new one while
+// fewer than `budget` are open, or always for a Bed. Its end becomes the
+// larger of its end and start + duration. -1 (nothing changed) when the
+// budget leaves the layer without a track.
+int32_t PlaceFirstFit(std::vector<float>& ends, int budget, float start, float duration, bool bed);
+// A placement already decided (track -1: none) applied to the tracks' ends
+// as PlaceFirstFit applies its own.
+void ReplayPlacement(std::vector<float>& ends, int32_t track, float start, float duration);
 
 // A bound on the tracks either packing opens in one group, kept as layers
 // come in. The pass end takes the group's events class by class (hero, then

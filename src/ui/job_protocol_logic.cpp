@@ -94,7 +94,7 @@ void TakeJobRequests(const DocumentContext& ctx, bool leftButtonDown) {
         // and its undo) asks for no rebuild.
         if (!leftButtonDown && BedsChanged(project, app.bedWatch)) {
             if (BedsHoldTheirLayers(project)) NoteBedsRebuilt(project, app.bedWatch);
-            else app.deferredRebuild.store(true);
+            else app.bedRebuild.store(true);
         }
     }
     // 2. The timeline's deletion.
@@ -103,8 +103,14 @@ void TakeJobRequests(const DocumentContext& ctx, bool leftButtonDown) {
     // designer is leaving the document (a quit, New or Open asked for or its
     // question open): the rebuild's overlay would hide the question, and the
     // answer would stop the rebuild only to have it queued again.
-    if (!LeavingDocument(app) && app.deferredRebuild.exchange(false))
+    // A change of Beds alone rebuilds only the voices it reaches; a full
+    // rebuild brings the Beds in line too.
+    if (!LeavingDocument(app) && app.deferredRebuild.exchange(false)) {
+        app.bedRebuild.store(false);
         RebuildCacheAsync(ctx, "Updating audio...", false);
+    } else if (!LeavingDocument(app) && app.bedRebuild.exchange(false) && !RebuildBedsAsync(ctx)) {
+        app.bedRebuild.store(true);
+    }
     // 4, 5. One task a frame: a request behind a queued one waits.
     if (!DocumentMayChange(app)) return;
     TakeBedLoad(ctx);

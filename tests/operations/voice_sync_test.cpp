@@ -2,6 +2,7 @@
 // and the small jobs that rebuild one event's voices.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <map>
@@ -684,8 +685,7 @@ void ExpectScaleAndBedChangesBuildOnlyWhatTheyChange(int layers) {
         before[int32_t(v.resultId)] = {&v, rig.project->results[size_t(v.resultIndex)].track};
     rig.project->events[size_t(bed)].duration -= 0.25f;
     built = 0;
-    ASSERT_TRUE(RebuildBedsAndWeights(ctx));
-    RebuildCache(ctx, false);
+    RebuildBedsAsyncJob(ctx);  // as the frame step's Bed job runs it
     int bedLayers = 0, rebuiltOthers = 0, moved = 0;
     for (const PlaybackVoice& v : rig.engine->voices) {
         const RenderResult& r = rig.project->results[size_t(v.resultIndex)];
@@ -703,6 +703,34 @@ void ExpectScaleAndBedChangesBuildOnlyWhatTheyChange(int layers) {
     EXPECT_EQ(built.load(), bedLayers) << "only the Bed's own voices are built again";
     EXPECT_EQ(rebuiltOthers, 0) << "of " << moved << " layers moved to other tracks";
     ExpectVoicesMatchResults(*rig.engine, *rig.project);
+    // What the job read follows the Bed, not the project: its repack read
+    // the layers from the Bed's start until every layer it moved, and the
+    // Bed, had ended (each twice at most: the last packing replayed beside
+    // the new one), and one checkpoint's stride; the voices it compared and
+    // settled are the Bed's and those of the layers moved.
+    const AppState::BedSyncCounts& counts = rig.app->bedSync;
+    EXPECT_FALSE(counts.whole.load()) << "the Bed's change fell back to every track and voice";
+    const Event& changed = rig.project->events[size_t(bed)];
+    float reachEnd = changed.time + changed.duration + 1.0f;
+    for (const PlaybackVoice& v : rig.engine->voices) {
+        const RenderResult& r = rig.project->results[size_t(v.resultIndex)];
+        if (r.track != before[r.id].second) reachEnd = std::max(reachEnd, r.startTime + r.duration);
+    }
+    int64_t inReach = 0;
+    for (const RenderResult& r : rig.project->results)
+        inReach += r.startTime >= changed.time - 1.0f && r.startTime <= reachEnd ? 1 : 0;
+    EXPECT_GT(counts.layersPacked.load(), 0);
+    EXPECT_LE(counts.layersPacked.load(), 2 * inReach + int64_t(kTrackMemoStride))
+        << moved << " layers moved, up to " << reachEnd << " s";
+    EXPECT_EQ(counts.voicesCompared.load(), int64_t(bedLayers + moved));
+    EXPECT_EQ(counts.voicesSettled.load(), int64_t(bedLayers + moved));
+    // Every layer where a whole assignment puts it.
+    Project assigned = *rig.project;
+    AssignTracks(assigned);
+    int otherTracks = 0;
+    for (size_t k = 0; k < assigned.results.size(); ++k)
+        otherTracks += assigned.results[k].track != rig.project->results[k].track ? 1 : 0;
+    EXPECT_EQ(otherTracks, 0);
 }
 
 }  // namespace

@@ -15,6 +15,7 @@ bool ProgramStillWorking() {
         scanHandedOver = !gSoundLibrary.finishedScans.empty();
     }
     return scanHandedOver || gAppState.busyTask.busy.load() || gAppState.deferredRebuild.load() ||
+           gAppState.bedRebuild.load() ||
            !gAppState.pendingOpenPath.empty() || gSoundLibrary.scanRunning.load() != 0 ||
            !gSoundLibrary.libraryAddQueue.empty() || !gSoundLibrary.pendingFolders.empty() ||
            SoundProbeHasWork(gSoundProbe, gProject, gSoundLibrary);

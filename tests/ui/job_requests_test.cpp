@@ -224,6 +224,26 @@ TEST(JobRequests, BedsAreRefreshedWhileTheMouseIsUpAndABedLoadIsItsOwnTask) {
     EXPECT_FALSE(app.busyTask.busy.load());
     EXPECT_EQ(rig.state.tasksFinished, 1);
 
+    // A length change alone: the Bed job repacks from the Bed on and syncs
+    // the voices it reaches; with a full rebuild asked for too, that one
+    // task brings the Beds in line as well.
+    project.events[size_t(bed)].duration = 6;
+    rig.Frame();
+    EXPECT_EQ(BusyStatusText(app.busyTask), "Updating audio...");
+    rig.FinishTask();
+    EXPECT_FALSE(app.bedSync.whole.load());
+    EXPECT_GT(app.bedSync.layersPacked.load(), 0);
+    EXPECT_NEAR(project.results[0].duration, 6.0f, 0.1f);
+    project.events[size_t(bed)].duration = 5;
+    app.deferredRebuild.store(true);
+    rig.Frame();
+    rig.FinishTask();
+    EXPECT_FALSE(app.bedRebuild.load() || app.deferredRebuild.load());
+    EXPECT_NEAR(project.results[0].duration, 5.0f, 0.1f);
+    rig.Frames(3);
+    EXPECT_FALSE(app.busyTask.busy.load());
+    EXPECT_EQ(rig.state.tasksFinished, 3);
+
     app.pendingBedLoadEvent = 7;  // no such event
     rig.Frame();
     EXPECT_EQ(app.pendingBedLoadEvent, -1);
