@@ -1,7 +1,6 @@
 // shell_audio.cpp — the audio steps of start-up, the frame loop and shutdown.
 //
 // Index
-//   SetEngineRate          the output's rate hook: engine rate, reverb, playhead time
 //   ShellAudioCallback / OpenShellAudioOutput / SwitchShellSampleRate
 //   PollShellAudioDevice / CloseShellAudioOutput
 #include "app/shell_audio.h"
@@ -11,29 +10,19 @@
 #include <utility>
 
 #include "operations/app_state.h"
+#include "operations/sample_rate.h"
 #include "picture/reference_audio.h"
 #include "platform/null_audio_output.h"
 #include "platform/rtaudio_backend.h"
 #include "playback/audio_engine.h"
 #include "playback/audio_output.h"
 #include "playback/block_mixer.h"
-#include "playback/reverb.h"
-#include "playback/transport.h"
 
 namespace {
 
 constexpr float kDevicePollSeconds = 2.5f;
 constexpr float kDeviceToastSeconds = 5.0f;
 float gDevicePollClock = 0;
-
-// Runs while no stream mixes. The playhead keeps its time in seconds.
-void SetEngineRate(int32_t rate) {
-    AudioEngine& engine = gAudioEngine;
-    const double seconds = GetPlaybackTime(engine);
-    engine.sampleRate.store(rate);
-    InitReverb(engine.reverbState, rate);
-    SeekPlayback(engine, seconds);
-}
 
 }  // namespace
 
@@ -48,7 +37,7 @@ void OpenShellAudioOutput(AppState& app) {
     AudioOutput& output = gAudioOutput;
     output.api = CreateRtAudioBackend();
     output.nullOutput = std::make_unique<NullAudioOutput>();
-    output.onEngineRateChange = SetEngineRate;
+    output.onEngineRateChange = [](int32_t rate) { RetimeEngine(gAudioEngine, rate); };
     OpenAudioOutput(output, ShellAudioCallback, &gAudioEngine.playing, app.projectSampleRate);
     SetReferenceAudioHook(ReferenceAudioMixHook);  // the video's sound, once per block
     gDevicePollClock = 0;

@@ -1,7 +1,7 @@
 // sample_rate.cpp — the engine's rate changed with its output or alone.
 //
 // Index
-//   ChangeEngineSampleRate / SwitchEngineSampleRate
+//   RetimeEngine / ChangeEngineSampleRate / SwitchEngineSampleRate
 #include "operations/sample_rate.h"
 
 #include <mutex>
@@ -11,12 +11,16 @@
 #include "playback/reverb.h"
 #include "playback/transport.h"
 
-void ChangeEngineSampleRate(AudioEngine& engine, int rate) {
-    std::lock_guard<EngineMutex> lock(engine.mutex);
+void RetimeEngine(AudioEngine& engine, int rate) {
     const double seconds = GetPlaybackTime(engine);
     engine.sampleRate.store(rate);
     InitReverb(engine.reverbState, rate);
     SeekPlayback(engine, seconds);
+}
+
+void ChangeEngineSampleRate(AudioEngine& engine, int rate) {
+    std::lock_guard<EngineMutex> lock(engine.mutex);
+    RetimeEngine(engine, rate);
 }
 
 void SwitchEngineSampleRate(AudioEngine& engine, AudioOutput& output, int rate) {

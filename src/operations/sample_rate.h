@@ -2,15 +2,20 @@
 // the engine alone moved to it.
 //
 // Index
-//   ChangeEngineSampleRate   an engine no stream runs: its rate, reverb and playhead
+//   RetimeEngine             its rate, reverb and playhead, while nothing mixes
+//   ChangeEngineSampleRate   the same under the engine mutex
 //   SwitchEngineSampleRate   the output and the engine together
 #pragma once
 
 struct AudioEngine;
 struct AudioOutput;
 
-// Under the engine mutex: the engine's rate and its reverb, the playhead kept
-// at its time. For an engine without an output running it (the output's own
+// The engine's rate and its reverb, the playhead kept at its time. Without
+// the engine mutex: for the output's own rate hook, which runs while no
+// stream mixes and may not wait on the mutex.
+void RetimeEngine(AudioEngine& engine, int rate);
+
+// RetimeEngine under the engine mutex. For an engine without an output running it (the output's own
 // rate hook does this while no stream runs).
 void ChangeEngineSampleRate(AudioEngine& engine, int rate);
 
