@@ -62,6 +62,7 @@ const HeldFolder* ExportFolders::Hold(const std::string& relative, FolderFd fd) 
         slot->fd = std::move(fd);
         slot->folder.fd = slot->fd.Get();
         slot->folder.made = [this](const std::string& path, const FileIdentity& identity) { Made(path, identity); };
+        slot->folder.fault = fileFault;
     }
     return &slot->folder;
 }
@@ -112,7 +113,7 @@ bool ExportFolders::RemoveMade(const std::string& path) {
 // OpenExportFolders
 // ---------------------------------------------------------------------------
 
-std::shared_ptr<ExportFolders> OpenExportFolders(const std::string& outDir, bool create) {
+std::shared_ptr<ExportFolders> OpenExportFolders(const std::string& outDir, bool create, FileFaultHook fault) {
     namespace fs = std::filesystem;
     if (outDir.empty()) {
         std::printf("[Export] No output folder given\n");
@@ -120,6 +121,7 @@ std::shared_ptr<ExportFolders> OpenExportFolders(const std::string& outDir, bool
     }
     auto folders = std::make_shared<ExportFolders>();
     folders->outDir = outDir;
+    folders->fileFault = fault;
     if (create) {
         // Above the export folder the path is the user's choice: made as
         // given, each folder noted so that an export that leaves nothing

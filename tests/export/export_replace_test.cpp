@@ -316,7 +316,7 @@ TEST(ExportReplacement, AStoppedExportUndoesEveryPass) {
     rig.project->results[0].name = "Slam";
     gAnswer = true;
     gStopAtFirstClip = &rig.app->exportCancel;
-    SetFileFaultHookForTests(StopAtFirstClip);
+    rig.observer.fileFault = StopAtFirstClip;
     ASSERT_EQ(rig.ExportAndWait(chosen), ExportStart::Started);
     EXPECT_EQ(rig.app->toastText, "Export stopped");
     EXPECT_EQ(Snapshot(rig.Out()), first) << "the earlier export is back whole";
@@ -334,7 +334,7 @@ TEST(ExportReplacement, AStoppedExportUndoesEveryPass) {
 
     rig.app->exportCancel.store(false);
     ASSERT_EQ(rig.ExportAndWait(rig.dir.File("fresh") + "/Reel"), ExportStart::Started);
-    SetFileFaultHookForTests(nullptr);
+    rig.observer.fileFault = nullptr;
     gStopAtFirstClip = nullptr;
     EXPECT_EQ(rig.app->toastText, "Export stopped");
     EXPECT_FALSE(fs::exists(rig.dir.File("fresh"))) << "nothing of a stopped export into a new folder is left";
