@@ -5,14 +5,11 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
 #include <cstdint>
 #include <string>
 
 #include "document/project.h"
 #include "library/sound_library.h"
-#include "platform/file_util.h"
 #include "render/pool_scoring.h"
 #include "render/render_pass.h"
 #include "render/render_worker_pool.h"
@@ -29,34 +26,6 @@ inline void LibrarySizesAndThreads(benchmark::internal::Benchmark* b) {
         for (int threads : {1, 0}) b->Args({entries, threads});
 }
 
-// The generated libraries name files under /lib/synthetic/ that do not
-// exist, and every fit looks into its sound's file several times (onset or
-// peak, fade-in, fade-out, level curve, envelope). While one of these is
-// alive those files are answered as missing by the file layer itself, and
-// counted, instead of by two failed system calls each: the timed figure is
-// the render, and the probes are a counter of their own. The layers are the
-// same either way (a missing file reads as missing).
-class SyntheticFilesMissing {
-public:
-    SyntheticFilesMissing() { SetFileFaultHookForTests(&Answer); }
-    ~SyntheticFilesMissing() { SetFileFaultHookForTests(nullptr); }
-    SyntheticFilesMissing(const SyntheticFilesMissing&) = delete;
-    SyntheticFilesMissing& operator=(const SyntheticFilesMissing&) = delete;
-
-    static size_t Probes() { return Count().load(std::memory_order_relaxed); }
-
-private:
-    static std::atomic<size_t>& Count() {
-        static std::atomic<size_t> count{0};
-        return count;
-    }
-    static int Answer(FileFaultPoint point, const std::string& path) {
-        if (point != FileFaultPoint::Open || path.rfind("/lib/synthetic/", 0) != 0) return 0;
-        Count().fetch_add(1, std::memory_order_relaxed);
-        return ENOENT;
-    }
-};
-
 // Renders the whole project once per iteration with fixed seeds and reports
 // the layer count, the time per layer and, per scoring, the blocks and sounds
 // the pool scorer looked at (of the timed passes). The first pass after the library
@@ -71,7 +40,6 @@ inline void TimeRenderPasses(benchmark::State& state, Project& project, const So
     size_t layers = 0;
     PoolScoringStats stats;
     options.scoringStats = &stats;
-    const size_t probesBefore = SyntheticFilesMissing::Probes();
     for (auto _ : state) {
         RenderEventsWithOptions(project, library, -1, -1.0f, -1.0f, false, false, seeds, options);
         layers = project.results.size();
@@ -84,9 +52,6 @@ inline void TimeRenderPasses(benchmark::State& state, Project& project, const So
     state.counters["blocks"] = static_cast<double>(stats.blocksScored) / scorings;
     state.counters["sounds"] = static_cast<double>(stats.sounds) / scorings;
     state.counters["shared"] = static_cast<double>(stats.shared) / scorings;
-    // Opens of missing generated files per pass (0 for a library on disk).
-    state.counters["probes"] = benchmark::Counter(static_cast<double>(SyntheticFilesMissing::Probes() - probesBefore),
-                                                  benchmark::Counter::kAvgIterations);
     // Seconds per layer (shown in the benchmark's time unit per layer).
     state.counters["per_layer"] = benchmark::Counter(
         static_cast<double>(layers), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);

@@ -1,8 +1,8 @@
 // The render pass over a 200-event project (Spot, Fill and Scatter mixed)
 // with generated libraries of 10,000 to 100,000 entries, scored on one thread
-// and on every core. The library's files do not exist (the file layer says
-// so without asking the system, and counts the probes), so the figures are
-// the pass itself: choice, scoring, fitting and packing, without decoding audio.
+// and on every core. The library's files do not exist (the system says so at
+// each look), so the figures are the pass itself: choice, scoring, fitting
+// and packing, without decoding audio.
 // Beside it: building and checking the candidate table, and filling one
 // query's keyword table, over 100,000 entries.
 #include <benchmark/benchmark.h>
@@ -43,7 +43,6 @@ void BuildBenchProject(Project& project) {
 static void BM_RenderPass200Events(benchmark::State& state) {
     SoundLibrary library;
     library.libraries.push_back(MakeLibrary("Generated", MakeSyntheticEntries(static_cast<int>(state.range(0)), 7)));
-    SyntheticFilesMissing missing;
     Project project;
     BuildBenchProject(project);
     TimeRenderPasses(state, project, library, 12345, 777, static_cast<int>(state.range(1)));

@@ -4,8 +4,8 @@
 //   BM_WashAlloyPass200Events           10,000 to 100,000 generated entries whose
 //                                        files do not exist, on one thread and on
 //                                        every core: choice, scoring and fitting only
-//                                        (missing files answered and counted, see
-//                                        SyntheticFilesMissing)
+//                                        (the system answers each look into a
+//                                        missing file)
 //   BM_WashAlloyPass200EventsRealFiles  48 generated sound files on disk; every
 //                                        pass starts with cleared level and
 //                                        envelope caches, as the Render command does
@@ -65,7 +65,6 @@ void RunPasses(benchmark::State& state, const SoundLibrary& library, int threads
 static void BM_WashAlloyPass200Events(benchmark::State& state) {
     SoundLibrary library;
     library.libraries.push_back(MakeLibrary("Generated", MakeSyntheticEntries(static_cast<int>(state.range(0)), 7)));
-    SyntheticFilesMissing missing;
     RunPasses(state, library, static_cast<int>(state.range(1)));
 }
 BENCHMARK(BM_WashAlloyPass200Events)->Apply(LibrarySizesAndThreads)->Unit(benchmark::kMillisecond)->UseRealTime();

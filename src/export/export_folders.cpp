@@ -6,7 +6,7 @@
 //   OpenExportFolders     the export folder made and opened
 //   TryLockExportFolders / WaitForExportFolders
 //   PrepareExportFolder / HeldFolderFor / RemoveExportFile
-//   RemoveFoldersMadeAbove
+//   RemoveFoldersMadeAbove(Now)   by descriptor, only while each name holds the folder made
 #include "export/export_folders.h"
 
 #include <fcntl.h>
@@ -62,6 +62,7 @@ const HeldFolder* ExportFolders::Hold(const std::string& relative, FolderFd fd) 
         slot->fd = std::move(fd);
         slot->folder.fd = slot->fd.Get();
         slot->folder.made = [this](const std::string& path, const FileIdentity& identity) { Made(path, identity); };
+        slot->folder.fault = fileFault;
     }
     return &slot->folder;
 }
@@ -112,7 +113,7 @@ bool ExportFolders::RemoveMade(const std::string& path) {
 // OpenExportFolders
 // ---------------------------------------------------------------------------
 
-std::shared_ptr<ExportFolders> OpenExportFolders(const std::string& outDir, bool create) {
+std::shared_ptr<ExportFolders> OpenExportFolders(const std::string& outDir, bool create, FileFaultHook fault) {
     namespace fs = std::filesystem;
     if (outDir.empty()) {
         std::printf("[Export] No output folder given\n");
@@ -120,6 +121,7 @@ std::shared_ptr<ExportFolders> OpenExportFolders(const std::string& outDir, bool
     }
     auto folders = std::make_shared<ExportFolders>();
     folders->outDir = outDir;
+    folders->fileFault = fault;
     if (create) {
         // Above the export folder the path is the user's choice: made as
         // given, each folder noted so that an export that leaves nothing
@@ -240,20 +242,30 @@ void RemoveExportFile(const ExportJob& job, const std::string& path) {
 // RemoveFoldersMadeAbove
 // ---------------------------------------------------------------------------
 
+void RemoveFoldersMadeAbove(int exportFd, const std::vector<std::string>& madeAbove) {
+    std::vector<std::string> leaves;
+    std::vector<const char*> names;
+    for (const std::string& path : madeAbove) leaves.push_back(FileNameOf(path));
+    for (const std::string& leaf : leaves) names.push_back(leaf.c_str());
+    RemoveFoldersMadeAboveNow(exportFd, names.data(), names.size());
+}
+
 // Newest first, each reached from the one below it through "..": a name
 // that no longer names the folder made there is someone else's.
-void RemoveFoldersMadeAbove(int exportFd, const std::vector<std::string>& madeAbove) {
+void RemoveFoldersMadeAboveNow(int exportFd, const char* const* leaves, size_t count) {
     if (exportFd < 0) return;
-    FolderFd below(::dup(exportFd));
-    for (auto it = madeAbove.rbegin(); it != madeAbove.rend() && below.Valid(); ++it) {
-        const std::string leaf = FileNameOf(*it);
-        FolderFd parent(::openat(below.Get(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    int below = ::fcntl(exportFd, F_DUPFD_CLOEXEC, 0);
+    for (size_t i = count; i-- > 0 && below >= 0;) {
+        const char* leaf = leaves[i];
+        const int parent = ::openat(below, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         struct stat made {}, named {};
-        if (leaf.empty() || !parent.Valid() || ::fstat(below.Get(), &made) != 0 ||
-            ::fstatat(parent.Get(), leaf.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
-            named.st_dev != made.st_dev || named.st_ino != made.st_ino ||
-            ::unlinkat(parent.Get(), leaf.c_str(), AT_REMOVEDIR) != 0)
-            return;
-        below = std::move(parent);
+        const bool gone = leaf[0] != '\0' && parent >= 0 && ::fstat(below, &made) == 0 &&
+                          ::fstatat(parent, leaf, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+                          named.st_dev == made.st_dev && named.st_ino == made.st_ino &&
+                          ::unlinkat(parent, leaf, AT_REMOVEDIR) == 0;
+        ::close(below);
+        below = parent;
+        if (!gone) break;
     }
+    if (below >= 0) ::close(below);
 }

@@ -10,7 +10,7 @@
 //   PrepareExportFolder    make or open a folder below the export folder, held from then on
 //   HeldFolderFor          the held folder a file of the export is written in
 //   RemoveExportFile       a file the pass made and gives up again
-//   RemoveFoldersMadeAbove the export folder and the parents an export made for it, when empty
+//   RemoveFoldersMadeAbove(Now)   the export folder and the parents an export made for it, when empty
 //
 // A delivery folder is often shared: another copy of the program, a sync
 // tool or another user may work in it while an export runs. So an export
@@ -45,6 +45,9 @@ struct ExportFolders {
     std::string outDir;
     FolderFd root;     // the export folder
     bool locked = false;
+    // A test's seam that every file made in a held folder meets (each held
+    // folder carries it); null in the program.
+    FileFaultHook fileFault = nullptr;
     // Folders made to reach the export folder (absolute, oldest first): an
     // export that leaves nothing behind removes them again when empty.
     std::vector<std::string> madeAbove;
@@ -82,8 +85,9 @@ private:
 // Opens `outDir`, making it and its missing parents first when `create`
 // (each noted in madeAbove). The export folder is the user's choice and may
 // be reached through a link; everything below it is not. Null (logged) when
-// it cannot be made or opened.
-std::shared_ptr<ExportFolders> OpenExportFolders(const std::string& outDir, bool create);
+// it cannot be made or opened. `fault` becomes the folders' fileFault.
+std::shared_ptr<ExportFolders> OpenExportFolders(const std::string& outDir, bool create,
+                                                 FileFaultHook fault = nullptr);
 
 // Takes the folder's lock without waiting; true when this export holds it.
 bool TryLockExportFolders(ExportFolders& folders);
@@ -118,3 +122,7 @@ void RemoveExportFile(const ExportJob& job, const std::string& path);
 // removed only while its name there still names that very folder and it is
 // empty. The first that stays keeps every one above it.
 void RemoveFoldersMadeAbove(int exportFd, const std::vector<std::string>& madeAbove);
+// The same walk over the last component of each (`leaves`, outermost
+// first), by system calls alone: it also runs in a process forked from the
+// program, where nothing may be allocated.
+void RemoveFoldersMadeAboveNow(int exportFd, const char* const* leaves, size_t count);

@@ -10,15 +10,10 @@
 
 #include "document/project.h"
 #include "document/text_util.h"
+#include "platform/file_names.h"
 #include "platform/file_util.h"
 
 namespace {
-
-bool EndsWithNoCase(const std::string& text, const char* tail) {
-    const std::string lowerTail = ToLowerCopy(tail);
-    if (text.size() < lowerTail.size()) return false;
-    return ToLowerCopy(std::string_view(text).substr(text.size() - lowerTail.size())) == lowerTail;
-}
 
 std::string CutAtCharacter(const std::string& text, size_t maxBytes) {
     return text.substr(0, Utf8SafeCutLength(text, maxBytes));

@@ -2,6 +2,7 @@
 //
 // Index
 //   ~ReplacementTrash / OpenReplacementTrash
+//   FoldersAfterLeaves    the folders to remove after the trash, once each, outermost first
 //   RemoveTrashNow        the removal itself: system calls only, safe in a forked process
 //   CloseAllBut           the removing process lets go of everything the program held
 //   EmptyTrash / EmptyTrashDetached
@@ -14,11 +15,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <utility>
 
+#include "export/export_folders.h"
 #include "export/replacement_records.h"
 #include "platform/file_util.h"
 
@@ -71,6 +74,25 @@ std::unique_ptr<ReplacementTrash> OpenReplacementTrash(const std::string& export
 
 namespace {
 
+// The last component of each folder of foldersAfter, outermost first and
+// once each: the export and each of its passes that made them name the
+// same chain down to the export folder.
+std::vector<std::string> FoldersAfterLeaves(const ReplacementTrash& trash) {
+    std::vector<std::string> paths = trash.foldersAfter;
+    std::sort(paths.begin(), paths.end(), [](const std::string& a, const std::string& b) {
+        return a.size() != b.size() ? a.size() < b.size() : a < b;
+    });
+    paths.erase(std::unique(paths.begin(), paths.end()), paths.end());
+    for (std::string& path : paths) path = FileNameOf(path);
+    return paths;
+}
+
+std::vector<const char*> Pointers(const std::vector<std::string>& texts) {
+    std::vector<const char*> pointers;
+    for (const std::string& text : texts) pointers.push_back(text.c_str());
+    return pointers;
+}
+
 // Everything of the trash goes. Only system calls and memory prepared by the
 // caller: it also runs in a process forked from a program with threads.
 size_t RemoveTrashNow(int folderFd, size_t count, int exportFd, const char* name, const char* note,
@@ -90,7 +112,7 @@ size_t RemoveTrashNow(int folderFd, size_t count, int exportFd, const char* name
     ::unlinkat(folderFd, kManifestName, 0);
     ::unlinkat(exportFd, name, AT_REMOVEDIR);
     if (note[0] != '\0') ::unlink(note);
-    for (size_t i = afterCount; i-- > 0;) ::rmdir(after[i]);  // each stays when not empty
+    RemoveFoldersMadeAboveNow(exportFd, after, afterCount);
     return removed;
 }
 
@@ -120,8 +142,8 @@ void CloseAllBut(const int* keep, size_t count) {
 }  // namespace
 
 void EmptyTrash(ReplacementTrash& trash) {
-    std::vector<const char*> after;
-    for (const std::string& f : trash.foldersAfter) after.push_back(f.c_str());
+    const std::vector<std::string> leaves = FoldersAfterLeaves(trash);
+    const std::vector<const char*> after = Pointers(leaves);
     const size_t removed = RemoveTrashNow(trash.folderFd, trash.count, trash.exportFd, trash.name.c_str(),
                                           trash.note.c_str(), after.data(), after.size());
     std::printf("[Export] The stopped export's %zu new files removed\n", removed);
@@ -132,8 +154,8 @@ void EmptyTrash(ReplacementTrash& trash) {
 
 void EmptyTrashDetached(ReplacementTrash& trash) {
     // Everything the removing process reads is made before it starts.
-    std::vector<const char*> after;
-    for (const std::string& f : trash.foldersAfter) after.push_back(f.c_str());
+    const std::vector<std::string> leaves = FoldersAfterLeaves(trash);
+    const std::vector<const char*> after = Pointers(leaves);
     std::fflush(stdout);
     const pid_t first = ::fork();
     if (first == 0) {

@@ -26,7 +26,8 @@ struct ReplacementTrash {
     int noteFd = -1;      // locked likewise
     size_t count = 0;     // files moved in so far, named "0", "1", ...
     // Folders the stopped export made at or above the export folder
-    // (absolute, oldest first): each goes, when empty, after the trash.
+    // (absolute, oldest first; a path named twice counts once): each goes
+    // after the trash, while its name still holds it and it is empty.
     std::vector<std::string> foldersAfter;
 
     ReplacementTrash() = default;
@@ -45,7 +46,9 @@ std::unique_ptr<ReplacementTrash> OpenReplacementTrash(const std::string& export
                                                       const std::string& noteFolder, int exportFd = -1);
 
 // Removes every file moved in, the manifest, the folder, the note, then the
-// folders in foldersAfter that are empty (newest first). Logs the count.
+// folders in foldersAfter, newest first, as RemoveFoldersMadeAbove does:
+// each reached from the export folder's descriptor through "..", and only
+// while its name still names that folder and it is empty. Logs the count.
 void EmptyTrash(ReplacementTrash& trash);
 
 // EmptyTrash in a process of its own (started in a session of its own and

@@ -99,11 +99,11 @@ TL_TWO_BUILDS(EnergyPeak, EnergyAndPeak, (const double* __restrict m, int n, dou
 
 }  // namespace
 
-void AddSampleSums(const double* mono, int count, double firstIndex, double previous, double peakToBeat,
-                   SampleSums& out) {
+void AddSampleSums(VectorBuild build, const double* mono, int count, double firstIndex, double previous,
+                   double peakToBeat, SampleSums& out) {
     out = SampleSums();
     if (count < 1) return;
-    const EnergyPeak sums = EnergyAndPeak(mono, count, firstIndex, previous);
+    const EnergyPeak sums = EnergyAndPeak(build, mono, count, firstIndex, previous);
     out.energy = sums.energy;
     out.timeEnergy = sums.timeEnergy;
     out.peak = sums.peak;
@@ -131,8 +131,8 @@ TL_TWO_BUILDS(void, WindowBlockLoop,
 
 }  // namespace
 
-void WindowBlock(const double* mono, const float* window, float* out, int count) {
-    WindowBlockLoop(mono, window, out, count);
+void WindowBlock(VectorBuild build, const double* mono, const float* window, float* out, int count) {
+    WindowBlockLoop(build, mono, window, out, count);
 }
 
 // ---------------------------------------------------------------------------
@@ -260,18 +260,18 @@ TL_TWO_BUILDS(double, SquaredChange, (const double* __restrict mag, const double
 
 }  // namespace
 
-void AddSpectrumSums(const kiss_fft_cpx* spectrum, const SpectrumLayout& layout, const double* previous, double* mag,
-                     SpectrumSums& out) {
+void AddSpectrumSums(VectorBuild build, const kiss_fft_cpx* spectrum, const SpectrumLayout& layout,
+                     const double* previous, double* mag, SpectrumSums& out) {
     out = SpectrumSums();
     const int bins = layout.bins;
-    Magnitudes(spectrum, mag, bins);
-    for (int b = 0; b < 5; ++b) out.band[b] = RangeSum(mag, layout.bandEdge[b], layout.bandEdge[b + 1]);
-    const Loud loud = LoudBins(mag, 1, bins, layout.binHz, layout.harmonicFrom);
+    Magnitudes(build, spectrum, mag, bins);
+    for (int b = 0; b < 5; ++b) out.band[b] = RangeSum(build, mag, layout.bandEdge[b], layout.bandEdge[b + 1]);
+    const Loud loud = LoudBins(build, mag, 1, bins, layout.binHz, layout.harmonicFrom);
     out.magnitude = loud.magnitude;
     out.weighted = loud.weighted;
     out.total = mag[0] + loud.magnitude;
-    out.high = RangeSum(mag, layout.highFrom, bins);
-    if (previous) out.change = SquaredChange(mag, previous, bins);
+    out.high = RangeSum(build, mag, layout.highFrom, bins);
+    if (previous) out.change = SquaredChange(build, mag, previous, bins);
     out.logSum = loud.logSum;
     out.loudSum = loud.loudSum;
     out.loudBins = loud.loudBins;

@@ -12,11 +12,15 @@
 // flatness needs the logarithm of every loud bin: their sum is taken as the
 // logarithm of their product, with the exponents counted apart and the
 // mantissas multiplied, so that one logarithm per lane stands for hundreds.
+// Each routine runs the loops of the build it is given (processor.h): both
+// give the same bits.
 #pragma once
 
 #include <kiss_fft.h>
 
 #include <cstdint>
+
+#include "platform/processor.h"
 
 // One block of mono samples. `previous` is the sample before the block (its
 // sign counts for the first sign change); without one, pass the block's
@@ -30,12 +34,12 @@ struct SampleSums {
     int64_t signChanges = 0;
 };
 
-void AddSampleSums(const double* mono, int count, double firstIndex, double previous, double peakToBeat,
-                   SampleSums& out);
+void AddSampleSums(VectorBuild build, const double* mono, int count, double firstIndex, double previous,
+                   double peakToBeat, SampleSums& out);
 
 // out[i] = float(mono[i]) x window[i], in single precision: the input of
 // the single-precision transform.
-void WindowBlock(const double* mono, const float* window, float* out, int count);
+void WindowBlock(VectorBuild build, const double* mono, const float* window, float* out, int count);
 
 // The layout of one full block's spectrum.
 struct SpectrumLayout {
@@ -61,5 +65,5 @@ struct SpectrumSums {
 
 // Writes the magnitudes of bins 0..bins-1 of `spectrum` to `mag` and fills
 // `out`. `previous` (bins values, or null) is the last block's magnitudes.
-void AddSpectrumSums(const kiss_fft_cpx* spectrum, const SpectrumLayout& layout, const double* previous, double* mag,
-                     SpectrumSums& out);
+void AddSpectrumSums(VectorBuild build, const kiss_fft_cpx* spectrum, const SpectrumLayout& layout,
+                     const double* previous, double* mag, SpectrumSums& out);

@@ -245,7 +245,7 @@ float MeasureIntegratedLoudness(const float* left, const float* right, int frame
 // [Pitch]
 // ---------------------------------------------------------------------------
 
-float AnalyzeTonality(const float* samples, int count, float rate, float& confidence) {
+float AnalyzeTonality(const float* samples, int count, float rate, float& confidence, VectorBuild build) {
     confidence = 0.0f;
     if (!samples || count < 1 || !(rate > 0.0f) || !std::isfinite(rate)) return 0.0f;
     const int W = std::min(count, 8192) / 2;
@@ -267,8 +267,8 @@ float AnalyzeTonality(const float* samples, int count, float rate, float& confid
     for (int t = 1; t <= tMax; ++t) {
         const int inGroup = (t - 1) % 4;
         if (inGroup == 0) {
-            if (t + 3 <= tMax) FourDifferences(samples, W, t, d);
-            else for (int l = 0; t + l <= tMax; ++l) d[l] = DifferenceAt(samples, W, t + l);
+            if (t + 3 <= tMax) FourDifferences(build, samples, W, t, d);
+            else for (int l = 0; t + l <= tMax; ++l) d[l] = DifferenceAt(build, samples, W, t + l);
         }
         running += d[inGroup];
         n[t] = running > 0.0f ? static_cast<float>(t) * d[inGroup] / running : 1.0f;

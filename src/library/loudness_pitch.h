@@ -15,6 +15,8 @@
 
 #include <vector>
 
+#include "platform/processor.h"
+
 // One biquad is {b0, b1, b2, a1, a2} with a0 normalised to 1.
 void KWeightingCoefficients(int rate, double shelf[5], double highPass[5]);
 
@@ -31,8 +33,10 @@ std::vector<double> KWeightedLoudnessBlocks(const float* left, const float* righ
 float MeasureIntegratedLoudness(const float* left, const float* right, int frames, int rate);
 
 // Fundamental frequency in Hz over at most the first 8192 samples, 0 (with
-// confidence 0) when none was found.
-float AnalyzeTonality(const float* samples, int count, float rate, float& confidence);
+// confidence 0) when none was found. `build` runs the difference loops
+// (both builds give the same bits).
+float AnalyzeTonality(const float* samples, int count, float rate, float& confidence,
+                      VectorBuild build = ProcessorVectorBuild());
 
 struct SpectrumView {
     float binHz = 0.0f;

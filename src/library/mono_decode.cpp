@@ -175,8 +175,8 @@ __attribute__((target("avx2"))) int64_t RawMixAvx2(const unsigned char* in, int6
 
 // ---- MonoDecoder -----------------------------------------------------------------
 
-MonoDecoder::MonoDecoder(SNDFILE* file, const SF_INFO& info)
-    : file_(file), channels_(info.channels < 1 ? 1 : info.channels), path_(Path::Float) {
+MonoDecoder::MonoDecoder(SNDFILE* file, const SF_INFO& info, VectorBuild build)
+    : file_(file), build_(build), channels_(info.channels < 1 ? 1 : info.channels), path_(Path::Float) {
     const int subtype = info.format & SF_FORMAT_SUBMASK;
     if (PlainPcmContainer(info.format) && (subtype == SF_FORMAT_PCM_16 || subtype == SF_FORMAT_PCM_24)) {
         path_ = subtype == SF_FORMAT_PCM_16 ? Path::Raw16 : Path::Raw24;
@@ -204,14 +204,14 @@ int64_t MonoDecoder::Read(double* mono, int64_t frames) {
             // 2^-(bits - 1) is a power of two: scaling by it is exact.
             const double scale = perChannel * std::ldexp(1.0, width == 2 ? -15 : -23);
             int64_t done = 0;
-            if (UseAvx2() && channels_ <= 2) done = RawMixAvx2(bytes, n, channels_, width, bigEndian_, scale, mono);
+            if (build_ == VectorBuild::Avx2 && channels_ <= 2) done = RawMixAvx2(bytes, n, channels_, width, bigEndian_, scale, mono);
             const unsigned char* rest = bytes + done * channels_ * width;
             const int64_t left = (n - done) * channels_;
             if (width == 2)
-                Unpack16(rest, integers, left, bigEndian_);
+                Unpack16(build_, rest, integers, left, bigEndian_);
             else
-                Unpack24(rest, integers, left, bigEndian_);
-            MixIntegers(integers, n - done, channels_, scale, mono + done);
+                Unpack24(build_, rest, integers, left, bigEndian_);
+            MixIntegers(build_, integers, n - done, channels_, scale, mono + done);
             return n;
         }
         case Path::Integer: {
@@ -219,7 +219,7 @@ int64_t MonoDecoder::Read(double* mono, int64_t frames) {
             int32_t* integers = integers_.Reserve(samples);
             const sf_count_t n = sf_readf_int(file_, integers, frames);
             if (n < 1) return 0;
-            MixIntegers(integers, n, channels_, perChannel * std::ldexp(1.0, -31), mono);
+            MixIntegers(build_, integers, n, channels_, perChannel * std::ldexp(1.0, -31), mono);
             return n;
         }
         case Path::Float:
@@ -227,7 +227,7 @@ int64_t MonoDecoder::Read(double* mono, int64_t frames) {
             float* floats = floats_.Reserve(samples);
             const sf_count_t n = sf_readf_float(file_, floats, frames);
             if (n < 1) return 0;
-            MixFloats(floats, n, channels_, perChannel, mono);
+            MixFloats(build_, floats, n, channels_, perChannel, mono);
             return n;
         }
     }

@@ -24,11 +24,14 @@
 #include <cstdint>
 #include <memory>
 
+#include "platform/processor.h"
+
 class MonoDecoder {
 public:
     // `file` is open for reading at its first frame and stays owned by the
-    // caller; `info` is what opening it gave (channels >= 1).
-    MonoDecoder(SNDFILE* file, const SF_INFO& info);
+    // caller; `info` is what opening it gave (channels >= 1). `build` runs
+    // the unpacking and mixing loops (both builds give the same bits).
+    MonoDecoder(SNDFILE* file, const SF_INFO& info, VectorBuild build);
 
     // Reads up to `frames` frames and writes their mix to mono[0..n); returns
     // n, 0 at the end of the data or on a read error.
@@ -37,6 +40,7 @@ public:
 private:
     enum class Path { Raw16, Raw24, Integer, Float };
     SNDFILE* file_;
+    VectorBuild build_;
     int channels_;
     Path path_;
     bool bigEndian_ = false;  // byte order of the raw samples

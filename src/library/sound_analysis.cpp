@@ -114,6 +114,7 @@ void ReadDescription(SNDFILE* file, std::string& description) {
 
 struct SpanAnalysis {
     float rate = 0.0f;
+    VectorBuild build = VectorBuild::Plain;  // the loops' build, for the whole file
     SpectrumLayout layout;
     kiss_fftr_cfg fft = nullptr;  // the thread's own
 
@@ -165,7 +166,8 @@ struct SpanAnalysis {
     void AddBlock(const double* mono, int n, int64_t pos) {
         // The very first sample has no predecessor: it compares with itself.
         SampleSums sums;
-        AddSampleSums(mono, n, static_cast<double>(pos), sampleCount == 0 ? mono[0] : previousSample, peak, sums);
+        AddSampleSums(build, mono, n, static_cast<double>(pos), sampleCount == 0 ? mono[0] : previousSample, peak,
+                      sums);
         timeSum += sums.timeEnergy;
         signChanges += sums.signChanges;
         // The first occurrence of the largest magnitude wins.
@@ -184,11 +186,11 @@ struct SpanAnalysis {
     }
 
     void AddSpectrum(const double* mono, double rms) {
-        WindowBlock(mono, HannWindow().data(), windowed.data(), kBlock);
+        WindowBlock(build, mono, HannWindow().data(), windowed.data(), kBlock);
         kiss_fftr(fft, windowed.data(), spectrum.data());
 
         SpectrumSums sums;
-        AddSpectrumSums(spectrum.data(), layout, fullBlocks > 0 ? previousMag.data() : nullptr, mag.data(), sums);
+        AddSpectrumSums(build, spectrum.data(), layout, fullBlocks > 0 ? previousMag.data() : nullptr, mag.data(), sums);
         for (int b = 0; b < 5; ++b) bandSum[b] += sums.band[b];
         centroidA += sums.magnitude;
         centroidB += sums.weighted;
@@ -286,7 +288,7 @@ void WriteFeatures(const SpanAnalysis& s, int64_t analysedFrames, LibraryEntry& 
 
     if (s.havePitchFrame) {
         float confidence = 0.0f;
-        const float f = AnalyzeTonality(s.pitchFrame.data(), kBlock, s.rate, confidence);
+        const float f = AnalyzeTonality(s.pitchFrame.data(), kBlock, s.rate, confidence, s.build);
         entry.pitchConfidence = confidence;
         if (f > 20.0f && f < 10000.0f && confidence > 0.3f) {
             entry.pitchHz = f;
@@ -331,7 +333,7 @@ int32_t BitsPerSampleFromFormat(int format) {
 // [Entry point]
 // ---------------------------------------------------------------------------
 
-bool AnalyzeSoundFile(const std::string& path, LibraryEntry& entry) {
+bool AnalyzeSoundFile(const std::string& path, LibraryEntry& entry, VectorBuild build) {
     SF_INFO info;
     std::memset(&info, 0, sizeof(info));
     SndfilePtr file(OpenSoundFileForReading(path, &info));
@@ -356,6 +358,7 @@ bool AnalyzeSoundFile(const std::string& path, LibraryEntry& entry) {
 
     std::unique_ptr<SpanAnalysis> analysis(new SpanAnalysis);
     if (!analysis->Setup(info.samplerate)) return false;
+    analysis->build = build;
 
     const int channels = info.channels;
     const int64_t span = std::min<int64_t>(
@@ -365,7 +368,7 @@ bool AnalyzeSoundFile(const std::string& path, LibraryEntry& entry) {
     const int blocksPerRead = std::clamp((1 << 21) / (channels * kBlock), 1, kBlocksPerRead);
     const int64_t readFrames = static_cast<int64_t>(blocksPerRead) * kBlock;
     std::unique_ptr<double[]> mono(new double[static_cast<size_t>(readFrames)]);
-    MonoDecoder decoder(file.get(), info);
+    MonoDecoder decoder(file.get(), info, build);
 
     int64_t pos = 0;
     while (pos < span) {

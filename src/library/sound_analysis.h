@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/processor.h"
+
 struct LibraryEntry;
 
 // Fills `entry` in place from the file at `path`. True when the features were
@@ -19,7 +21,9 @@ struct LibraryEntry;
 // channels) leaves the entry untouched; a file shorter than one 2048-frame
 // analysis block gets its header, identity and description but no features.
 // A feature that cannot be measured keeps the value the caller put there.
-bool AnalyzeSoundFile(const std::string& path, LibraryEntry& entry);
+// `build` runs the vector loops of the decoding, the sums and the pitch
+// detector; both builds give the same bits.
+bool AnalyzeSoundFile(const std::string& path, LibraryEntry& entry, VectorBuild build = ProcessorVectorBuild());
 
 // The frames of one analysis block: a sound shorter than this has no feature
 // to measure.

@@ -18,6 +18,8 @@
 #include <cstdint>
 #include <functional>
 
+#include "platform/file_fault.h"
+
 struct AppState;
 struct AudioEngine;
 struct ExportHold;
@@ -60,6 +62,11 @@ struct JobObserver {
     WorkPace* voiceBuildPace = nullptr;
     ExportHold* exportHold = nullptr;
     WriteFault* writeFault = nullptr;
+    // Asked at every write, move and open of the files a save, an autosave
+    // or a recovery backup writes (the project file, its copied audio, the
+    // backups' rotation) and of those an export makes in the folders it
+    // holds (file_fault.h).
+    FileFaultHook fileFault = nullptr;
 };
 
 struct DocumentContext {

@@ -126,6 +126,9 @@ std::string ExportProgressText(const AppState& app) { return ExportProgressTexts
 
 namespace {
 
+// The seam the export's files meet (null in the program).
+FileFaultHook FileFaultOf(const ExportContext& ctx) { return ctx.observer ? ctx.observer->fileFault : nullptr; }
+
 // The files of an earlier export that `pass` replaces and the user agreed
 // to replace, set aside until the export is over; while the pass runs, the
 // job announces what it makes to the pass's record.
@@ -359,7 +362,7 @@ enum class FolderHeld { Held, Stopped, Failed, Changed };
 // are replaced only when the user agreed to replace an earlier export of
 // this name; otherwise the export is refused (Changed).
 FolderHeld HoldExportFolder(ExportJob& job, const ExportContext& ctx) {
-    if (!job.folders) job.folders = OpenExportFolders(job.outDir, true);
+    if (!job.folders) job.folders = OpenExportFolders(job.outDir, true, FileFaultOf(ctx));
     if (!job.folders) return FolderHeld::Failed;
     bool waited = false;
     const bool held = WaitForExportFolders(*job.folders, job.cancel, [&] {
@@ -590,7 +593,7 @@ ExportStart StartExport(const ExportContext& ctx, ExportJob job) {
     // first, so that the question counts the earlier export whole (any other
     // hidden replacing folder, another program's or one that runs, is left).
     // Locked by another export, the job waits for it and settles then.
-    job.folders = OpenExportFolders(job.outDir, false);  // null while the folder does not exist
+    job.folders = OpenExportFolders(job.outDir, false, FileFaultOf(ctx));  // null while the folder does not exist
     if (job.folders && TryLockExportFolders(*job.folders)) {
         job.replacingLeftAlone =
             SettleReplacementsIn(job.outDir, ctx.replacementNotes, job.folders->root.Get()).leftAlone;

@@ -32,6 +32,7 @@
 #include "library/relinking.h"
 #include "library/sound_library.h"
 #include "operations/app_state.h"
+#include "operations/document_context.h"
 #include "operations/project_disk.h"
 #include "operations/project_lifecycle.h"
 #include "operations/recent_projects.h"
@@ -88,6 +89,7 @@ ProjectSaveContext FillProjectSaveContext(const LifecycleContext& ctx) {
     save.linkedGroups = app.linkedGroups;
     save.gains = {engine.masterGain.load(), engine.refGain.load(), engine.groupGain[0].load(),
                   engine.groupGain[1].load(), engine.groupGain[2].load()};
+    save.fileFault = app.observer ? app.observer->fileFault : nullptr;
     return save;
 }
 
@@ -136,7 +138,7 @@ bool WriteBackup(ProjectSaveJob& job) {
         return false;
     }
     RotateBackups(job.path, job.maxBackups);
-    if (!MoveFileReplacing(fresh, slot1, &job.report.error)) {
+    if (!MoveFileReplacing(fresh, slot1, &job.report.error, job.save.fileFault)) {
         std::remove(fresh.c_str());
         std::printf("[AutoSave] Backup not moved into slot 1: %s\n", slot1.c_str());
         return false;

@@ -269,18 +269,18 @@ int CreateLockedTemporary(const std::string& folder, std::string& temp, int& err
 // save killed at any moment leaves either no copy or a whole one, and never
 // replaces a file that an older project or backup still uses.
 CopyOutcome CopyIntoFolder(const std::string& source, const std::string& folder,
-                           const std::string& target, int& error) {
+                           const std::string& target, int& error, FileFaultHook fault) {
     std::string temp;
     const int lock = CreateLockedTemporary(folder, temp, error);
     if (lock < 0) return CopyOutcome::Failed;
     CopyOutcome outcome = CopyOutcome::Failed;
-    if (CopyFileContents(source, temp, &error)) {  // removes `temp` on failure
+    if (CopyFileContents(source, temp, &error, fault)) {  // removes `temp` on failure
         int moved = ::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE);
         if (moved != 0 && (errno == EINVAL || errno == ENOSYS)) {
             // A file system without the no-replace move: look, then move.
             struct stat st {};
             if (::lstat(target.c_str(), &st) == 0) errno = EEXIST;
-            else moved = MoveFileReplacing(temp, target) ? 0 : -1;
+            else moved = MoveFileReplacing(temp, target, nullptr, fault) ? 0 : -1;
         }
         if (moved == 0) {
             outcome = CopyOutcome::Copied;
@@ -335,7 +335,8 @@ int RemoveCopyLeftovers(const std::string& audioFolder) {
 // CollectProjectAudio
 // ---------------------------------------------------------------------------
 
-CollectedAudioMap CollectProjectAudio(const Project& project, const std::string& folder, CollectProgress* progress) {
+CollectedAudioMap CollectProjectAudio(const Project& project, const std::string& folder, CollectProgress* progress,
+                                      FileFaultHook fault) {
     CollectedAudioMap map;
     for (const RenderResult& r : project.results) {
         RecordCollectedPath(map, r.filepath, r.fileId);
@@ -427,7 +428,7 @@ CollectedAudioMap CollectProjectAudio(const Project& project, const std::string&
                     chosen = candidate;
                     break;
                 }
-                CopyOutcome outcome = CopyIntoFolder(source.path, audioFolder, target, error);
+                CopyOutcome outcome = CopyIntoFolder(source.path, audioFolder, target, error, fault);
                 if (outcome == CopyOutcome::TargetAppeared) continue;  // look at it again
                 if (outcome == CopyOutcome::Copied) {
                     chosen = candidate;

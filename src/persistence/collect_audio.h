@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "library/file_identity.h"
+#include "platform/file_fault.h"
 
 struct Project;
 
@@ -81,9 +82,10 @@ std::string LookupCollectedPath(const CollectedAudioMap& map, const std::string&
 // listed in `leftOut`.
 // Leftovers of killed saves in the audio folder are removed first. With
 // `progress`, its counters follow the work and its cancel flag stops it
-// between sources (the map then says `cancelled`).
+// between sources (the map then says `cancelled`). Every copy meets `fault`
+// (a test's seam, file_util.h).
 CollectedAudioMap CollectProjectAudio(const Project& project, const std::string& folder,
-                                      CollectProgress* progress = nullptr);
+                                      CollectProgress* progress = nullptr, FileFaultHook fault = nullptr);
 
 // Removes the temporary copies (".tlcopy-*") in `audioFolder` that no save is
 // writing any more: each copy in progress holds a lock on its file, so only

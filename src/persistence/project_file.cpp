@@ -294,7 +294,7 @@ bool WriteProjectFile(const std::string& path, const ProjectSaveContext& ctx, Pr
     const std::string parent = fs::path(path).parent_path().string();
     const std::string folder = parent.empty() ? "." : parent;
     const CollectedAudioMap collected =
-        ctx.collectAudio ? CollectProjectAudio(*ctx.project, folder, ctx.progress) : CollectedAudioMap{};
+        ctx.collectAudio ? CollectProjectAudio(*ctx.project, folder, ctx.progress, ctx.fileFault) : CollectedAudioMap{};
     if (collected.cancelled) {
         out.cancelled = true;
         std::printf("[Project] Not saved (stopped while collecting): %s\n", path.c_str());
@@ -307,7 +307,7 @@ bool WriteProjectFile(const std::string& path, const ProjectSaveContext& ctx, Pr
     out.textHash = Fnv1a64(text);
 
     FileReplaceFailure failure;
-    if (!WriteTextFileAtomic(path, text, &failure)) {
+    if (!WriteTextFileAtomic(path, text, &failure, ctx.fileFault)) {
         out.error = failure.error;
         // A failed write says nothing here: the caller shows "Save failed".
         if (failure.step == kReplaceMove)

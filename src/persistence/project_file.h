@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "export/export_settings.h"
+#include "platform/file_fault.h"
 #include "playback/audio_engine.h"
 
 struct CollectedAudioMap;
@@ -72,6 +73,9 @@ struct ProjectSaveContext {
     // 16 hex digits), so recovery offers it only over that very file. Empty
     // for a project file: nothing is written.
     std::string backupOf;
+    // A test's seam that the file's write and the audio's copies meet
+    // (file_util.h); null in the program.
+    FileFaultHook fileFault = nullptr;
 };
 
 // The whole file text: "{" first, "\n}" last, keys in file order. Sound

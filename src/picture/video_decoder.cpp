@@ -243,12 +243,13 @@ int OpenLocalMediaDescriptor(AVFormatContext** format, int fd, const std::string
     return status;
 }
 
-int OpenLocalMediaFile(AVFormatContext** format, const std::string& path, std::string* problem) {
+int OpenLocalMediaFile(AVFormatContext** format, const std::string& path, std::string* problem,
+                       FileFaultHook fault) {
     *format = nullptr;
     // The file is looked at and opened once, here: FFmpeg reads that
     // descriptor and never the path, so nothing put at the path since (a
     // named pipe renamed over it) is ever opened.
-    const RegularFile file = OpenRegularFile(path);
+    const RegularFile file = OpenRegularFile(path, fault);
     if (file.fd < 0) {
         // A folder, pipe or device says what it is, as does a missing file.
         if (problem) *problem = file.problem;
@@ -269,7 +270,8 @@ void CloseLocalMediaFile(AVFormatContext** format) {
     FreeInput(&io);
 }
 
-bool OpenVideoFFmpeg(VideoDecoder& decoder, const std::string& path, int fd, std::string* refusal) {
+bool OpenVideoFFmpeg(VideoDecoder& decoder, const std::string& path, int fd, std::string* refusal,
+                     FileFaultHook fault) {
     // Owned from here: closed on every way out that does not hand it on.
     struct Owned {
         int fd;
@@ -290,7 +292,7 @@ bool OpenVideoFFmpeg(VideoDecoder& decoder, const std::string& path, int fd, std
     const int given = owned.fd;
     owned.fd = -1;  // the context owns it now, or closed it
     const int opened = given >= 0 ? OpenLocalMediaDescriptor(&decoder.format, given, path, &problem)
-                                  : OpenLocalMediaFile(&decoder.format, path, &problem);
+                                  : OpenLocalMediaFile(&decoder.format, path, &problem, fault);
     if (opened < 0) {
         // Neither text is a format text: the path is printed beside it.
         std::printf("[Video] FFmpeg: %s (%s)\n", problem.c_str(), path.c_str());

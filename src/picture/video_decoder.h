@@ -23,6 +23,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/file_fault.h"
+
 struct AVCodecContext;
 struct AVFormatContext;
 struct AVFrame;
@@ -63,7 +65,9 @@ struct VideoDecoder {
 // Negative (an FFmpeg error) with *problem set on failure (the refusal
 // sentence of what stands at the path, for a file that is not regular);
 // *format is null then. Close with CloseLocalMediaFile.
-int OpenLocalMediaFile(AVFormatContext** format, const std::string& path, std::string* problem);
+// `fault` (a test's seam, file_fault.h) is handed to OpenRegularFile.
+int OpenLocalMediaFile(AVFormatContext** format, const std::string& path, std::string* problem,
+                       FileFaultHook fault = nullptr);
 // The same over `fd` (open for reading, a regular file), which the context
 // then owns: it is closed with the context, or at once when opening fails.
 // `name` (the file's path) tells FFmpeg the file's extension.
@@ -83,7 +87,8 @@ void CloseLocalMediaFile(AVFormatContext** format);
 // decoder and returns false; *refusal (when given) gets the sentence of a
 // file that is refused rather than undecodable (one that refers to other
 // files, or one that is no regular file).
-bool OpenVideoFFmpeg(VideoDecoder& decoder, const std::string& path, int fd = -1, std::string* refusal = nullptr);
+bool OpenVideoFFmpeg(VideoDecoder& decoder, const std::string& path, int fd = -1, std::string* refusal = nullptr,
+                     FileFaultHook fault = nullptr);
 void CloseVideoFFmpeg(VideoDecoder& decoder);
 
 // Receives the next frame into `decoder.frame` and its video time into *time.

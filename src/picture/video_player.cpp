@@ -117,11 +117,11 @@ struct VideoOpening {
     std::atomic<bool> done{false};
 };
 
-std::shared_ptr<VideoOpening> OpenVideoAside(const std::string& path, int fd) {
+std::shared_ptr<VideoOpening> OpenVideoAside(const std::string& path, int fd, FileFaultHook fault) {
     auto opening = std::make_shared<VideoOpening>();
-    auto run = [opening, path, fd] {
+    auto run = [opening, path, fd, fault] {
         VideoDecoder& decoder = opening->worker->decoder;
-        opening->opened = OpenVideoFFmpeg(decoder, path, fd, &opening->refusal);
+        opening->opened = OpenVideoFFmpeg(decoder, path, fd, &opening->refusal, fault);
         opening->decoded = opening->opened && ReceiveVideoFrameFFmpeg(decoder, &opening->first);
         opening->done.store(true, std::memory_order_release);
     };
@@ -149,7 +149,7 @@ std::shared_ptr<VideoOpening> OpenVideoAside(const std::string& path, int fd) {
 
 bool LoadReferenceVideo(VideoPlayer& player, const std::string& path, int fd, std::string* refusal) {
     CloseReferenceVideo(player);
-    const std::shared_ptr<VideoOpening> opening = OpenVideoAside(path, fd);
+    const std::shared_ptr<VideoOpening> opening = OpenVideoAside(path, fd, player.fileFault);
     if (!opening || !opening->opened) {
         if (opening && refusal) *refusal = opening->refusal;
         return false;

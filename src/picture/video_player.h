@@ -25,6 +25,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_fault.h"
+
 struct VideoPlayerWorker;
 
 struct VideoPicture {
@@ -65,6 +67,9 @@ struct VideoPlayer {
     VideoPicture shown;     // the picture to draw
     VideoPlayerStats stats;
     std::unique_ptr<VideoPlayerWorker> impl;  // decoder, its thread, hand-over; null when closed
+    // A test's seam that the open of a video's file meets (file_fault.h);
+    // null in the program. Kept by load and close.
+    FileFaultHook fileFault = nullptr;
 };
 
 extern VideoPlayer gVideoPlayer;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/child_process.h"
+#include "platform/file_names.h"
 
 // ---------------------------------------------------------------------------
 // Host and arguments
@@ -102,16 +103,6 @@ std::string EitherCasePattern(const std::string& extension) {
         }
     }
     return pattern;
-}
-
-bool EndsWithNoCase(const std::string& text, const std::string& tail) {
-    if (tail.size() > text.size()) return false;
-    for (size_t i = 0; i < tail.size(); ++i) {
-        unsigned char a = static_cast<unsigned char>(text[text.size() - tail.size() + i]);
-        unsigned char b = static_cast<unsigned char>(tail[i]);
-        if (std::tolower(a) != std::tolower(b)) return false;
-    }
-    return true;
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
-// file_names.h — the one check of a name that becomes a file name.
+// file_names.h — the one check of a name that becomes a file name, and the
+// one comparison of a file's extension.
 //
 // Index
 //   FileNameProblem   why a user's name cannot name a file, or "" when it can
+//   EndsWithNoCase    a name's ending (an extension) compared without ASCII case
 //
 // Libraries, recipes, chains, bounces and exports all store their names as
 // file names in folders the program owns. A name must neither leave that
@@ -17,3 +19,7 @@
 // sentence for the user naming the problem: an empty name, "." alone, a "/",
 // a "..", or a control character (bytes below 0x20 and 0x7F).
 std::string FileNameProblem(std::string_view name);
+
+// True when `text` ends with `tail`, the ASCII letters compared without
+// case and every other byte as it is: "Reel.WAV" ends with ".wav".
+bool EndsWithNoCase(std::string_view text, std::string_view tail);

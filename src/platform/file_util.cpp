@@ -13,7 +13,7 @@
 //   CopyFileContents     durable copy into a new file, bounded by the size checked
 //   FileIsReadable       a regular file that opens
 //   ReadFileText         a whole regular file, bounded in size
-//   MoveFileReplacing / SyncToDisk / SetFileFaultHookForTests
+//   MoveFileReplacing / SyncToDisk
 #include "platform/file_util.h"
 
 #include <fcntl.h>
@@ -23,7 +23,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -34,12 +33,9 @@
 
 namespace {
 
-std::atomic<FileFaultHook> gFaultHook{nullptr};
-
 // 0, or the error number a test's hook wants this step to fail with.
-int InjectedFault(FileFaultPoint point, const std::string& path) {
-    const FileFaultHook hook = gFaultHook.load(std::memory_order_acquire);
-    return hook ? hook(point, path) : 0;
+int InjectedFault(FileFaultHook fault, FileFaultPoint point, const std::string& path) {
+    return fault ? fault(point, path) : 0;
 }
 
 std::string ParentFolder(const std::string& path) {
@@ -173,20 +169,20 @@ void FillRandomBytes(void* buffer, size_t length) {
     }
 }
 
-bool WriteTextFileAtomic(const std::string& path, const std::string& text,
-                         FileReplaceFailure* failure) {
-    return WriteBytesFileAtomic(path, text.data(), text.size(), failure);
+bool WriteTextFileAtomic(const std::string& path, const std::string& text, FileReplaceFailure* failure,
+                         FileFaultHook fault) {
+    return WriteBytesFileAtomic(path, text.data(), text.size(), failure, fault);
 }
 
-bool WriteBytesFileAtomic(const std::string& path, const void* data, size_t size,
-                          FileReplaceFailure* failure) {
+bool WriteBytesFileAtomic(const std::string& path, const void* data, size_t size, FileReplaceFailure* failure,
+                          FileFaultHook fault) {
     if (path.empty()) {
         NoteFailure(failure, kReplaceWrite, ENOENT);
         return false;
     }
     std::string tmp = path + ".tmp";
-    if (const int fault = InjectedFault(FileFaultPoint::Write, tmp)) {
-        NoteFailure(failure, kReplaceWrite, fault);
+    if (const int error = InjectedFault(fault, FileFaultPoint::Write, tmp)) {
+        NoteFailure(failure, kReplaceWrite, error);
         return false;
     }
     // Made new: a link planted at the temporary name is removed, not followed.
@@ -214,7 +210,7 @@ bool WriteBytesFileAtomic(const std::string& path, const void* data, size_t size
         NoteFailure(failure, kReplaceWrite, error);
         return false;
     }
-    return CommitAndReplaceFile(tmp, path, failure);
+    return CommitAndReplaceFile(tmp, path, failure, fault);
 }
 
 namespace {
@@ -239,11 +235,11 @@ bool MoveIntoPlace(const HeldFolder* folder, const std::string& from, const std:
 // The move of a temporary file that is on disk already (open as `fd`, or -1
 // when the caller holds none).
 bool MoveCommitted(int fd, const HeldFolder* folder, const std::string& tmpPath, const std::string& targetPath,
-                   FileReplaceFailure* failure) {
+                   FileReplaceFailure* failure, FileFaultHook fault) {
     int error = 0;
     bool ok = false;
-    if (const int fault = InjectedFault(FileFaultPoint::Move, targetPath)) {
-        error = fault;
+    if (const int injected = InjectedFault(fault, FileFaultPoint::Move, targetPath)) {
+        error = injected;
     } else if (MoveIntoPlace(folder, NameIn(folder, tmpPath), NameIn(folder, targetPath))) {
         ok = true;
     } else {
@@ -251,7 +247,7 @@ bool MoveCommitted(int fd, const HeldFolder* folder, const std::string& tmpPath,
     }
     if (!ok && error == EXDEV) {
         RegularFile opened;
-        if (fd < 0) opened = OpenRegularFile(tmpPath);
+        if (fd < 0) opened = OpenRegularFile(tmpPath, fault);
         ok = CopyAcrossFileSystems(fd >= 0 ? fd : opened.fd, folder, tmpPath, targetPath);
         if (!ok) error = errno;
         if (opened.fd >= 0) ::close(opened.fd);
@@ -269,15 +265,15 @@ bool MoveCommitted(int fd, const HeldFolder* folder, const std::string& tmpPath,
 
 }  // namespace
 
-bool CommitAndReplaceFile(const std::string& tmpPath, const std::string& targetPath,
-                          FileReplaceFailure* failure) {
+bool CommitAndReplaceFile(const std::string& tmpPath, const std::string& targetPath, FileReplaceFailure* failure,
+                          FileFaultHook fault) {
     // Data that never reached the disk must not replace a file that did.
     if (!SyncPath(tmpPath, O_RDONLY)) {
         NoteFailure(failure, kReplaceCommit, errno);
         ::unlink(tmpPath.c_str());
         return false;
     }
-    return MoveCommitted(-1, nullptr, tmpPath, targetPath, failure);
+    return MoveCommitted(-1, nullptr, tmpPath, targetPath, failure, fault);
 }
 
 bool CommitTemporaryFile(int fd, const std::string& tmpPath, const std::string& targetPath,
@@ -292,7 +288,7 @@ bool CommitTemporaryFileIn(int fd, const HeldFolder* folder, const std::string& 
         ::unlinkat(DirOf(folder), NameIn(folder, tmpPath).c_str(), 0);
         return false;
     }
-    return MoveCommitted(fd, folder, tmpPath, targetPath, failure);
+    return MoveCommitted(fd, folder, tmpPath, targetPath, failure, folder ? folder->fault : nullptr);
 }
 
 void RemoveTemporaryIn(const HeldFolder* folder, const std::string& tmpPath) {
@@ -351,13 +347,13 @@ int OpenNewTemporaryFileIn(const HeldFolder* folder, const std::string& tmpPath,
     return -1;
 }
 
-RegularFile OpenRegularFile(const std::string& path) {
+RegularFile OpenRegularFile(const std::string& path, FileFaultHook fault) {
     RegularFile file;
     // A test's answer comes before the system is asked anything.
-    if (const int fault = InjectedFault(FileFaultPoint::Open, path)) {
-        file.error = fault;
-        file.problem = RefusalSentence(path, fault == ENOENT ? PathKind::Missing : PathKind::Unreadable,
-                                       PathWanted::File, fault);
+    if (const int error = InjectedFault(fault, FileFaultPoint::Open, path)) {
+        file.error = error;
+        file.problem = RefusalSentence(path, error == ENOENT ? PathKind::Missing : PathKind::Unreadable,
+                                       PathWanted::File, error);
         return file;
     }
     // What stands there is looked at before anything is opened: opening a
@@ -393,7 +389,7 @@ RegularFile OpenRegularFile(const std::string& path) {
     if (flags != -1) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     file.fd = fd;
     file.size = static_cast<uint64_t>(st.st_size);
-    InjectedFault(FileFaultPoint::Opened, path);
+    InjectedFault(fault, FileFaultPoint::Opened, path);
     return file;
 }
 
@@ -417,8 +413,8 @@ std::string RegularFileProblem(const std::string& path) {
     return file.problem;
 }
 
-bool CopyFileContents(const std::string& src, const std::string& dst, int* error) {
-    const RegularFile source = OpenRegularFile(src);
+bool CopyFileContents(const std::string& src, const std::string& dst, int* error, FileFaultHook fault) {
+    const RegularFile source = OpenRegularFile(src, fault);
     const int in = source.fd;
     if (in < 0) {
         if (error) *error = source.error;
@@ -431,9 +427,9 @@ bool CopyFileContents(const std::string& src, const std::string& dst, int* error
         ::close(in);
         return false;
     }
-    const int fault = InjectedFault(FileFaultPoint::Write, dst);
-    if (fault) errno = fault;
-    bool ok = fault == 0 && CopyDescriptor(in, out, source.size) && ::fsync(out) == 0;
+    const int injected = InjectedFault(fault, FileFaultPoint::Write, dst);
+    if (injected) errno = injected;
+    bool ok = injected == 0 && CopyDescriptor(in, out, source.size) && ::fsync(out) == 0;
     int saved = ok ? 0 : errno;
     if (::close(out) != 0 && ok) {
         ok = false;
@@ -501,15 +497,13 @@ std::string FileNameOf(const std::string& path) {
     return cut == std::string::npos ? path : path.substr(cut + 1);
 }
 
-bool MoveFileReplacing(const std::string& from, const std::string& to, int* error) {
-    int fault = InjectedFault(FileFaultPoint::Move, to);
-    if (fault == 0 && ::rename(from.c_str(), to.c_str()) == 0) return true;
-    if (fault == 0) fault = errno;
-    if (error) *error = fault;
-    errno = fault;
+bool MoveFileReplacing(const std::string& from, const std::string& to, int* error, FileFaultHook fault) {
+    int failed = InjectedFault(fault, FileFaultPoint::Move, to);
+    if (failed == 0 && ::rename(from.c_str(), to.c_str()) == 0) return true;
+    if (failed == 0) failed = errno;
+    if (error) *error = failed;
+    errno = failed;
     return false;
 }
 
 bool SyncToDisk(const std::string& path) { return SyncPath(path, O_RDONLY); }
-
-void SetFileFaultHookForTests(FileFaultHook hook) { gFaultHook.store(hook, std::memory_order_release); }

@@ -18,7 +18,9 @@
 //   FileNameOf            last component of a path ('/' or '\\' separated)
 //   MoveFileReplacing     rename over a target, through the fault seam
 //   SyncToDisk            force a file or a folder's entries to disk
-//   FileFaultHook / SetFileFaultHookForTests   the seam through which tests fail a write or a move
+//
+// The routines that write, move or open a file take a `fault` (null in the
+// program): a test's seam, handed down by their caller (file_fault.h).
 #pragma once
 
 #include <cstddef>
@@ -28,6 +30,8 @@
 #include <string>
 
 #include <sys/types.h>
+
+#include "platform/file_fault.h"
 
 void FillRandomBytes(void* buffer, size_t length);
 
@@ -48,16 +52,16 @@ struct FileReplaceFailure {
 // failure the previous target is intact, the temporary file is gone and the
 // result is false (with the failing step in *failure when given).
 bool WriteTextFileAtomic(const std::string& path, const std::string& text,
-                         FileReplaceFailure* failure = nullptr);
+                         FileReplaceFailure* failure = nullptr, FileFaultHook fault = nullptr);
 bool WriteBytesFileAtomic(const std::string& path, const void* data, size_t size,
-                          FileReplaceFailure* failure = nullptr);
+                          FileReplaceFailure* failure = nullptr, FileFaultHook fault = nullptr);
 
 // Flushes `tmpPath` to disk, renames it over `targetPath` (copying when the
 // two lie on different file systems) and syncs the folder. A temporary file
 // that cannot be forced to disk is never moved: on any failure it is removed,
 // the target is left as it was and the result is false.
 bool CommitAndReplaceFile(const std::string& tmpPath, const std::string& targetPath,
-                          FileReplaceFailure* failure = nullptr);
+                          FileReplaceFailure* failure = nullptr, FileFaultHook fault = nullptr);
 
 // Creates `tmpPath` as a new file (O_CREAT | O_EXCL | O_NOFOLLOW, mode 0644)
 // open for reading and writing. Whatever already stands at the name (a
@@ -101,10 +105,12 @@ bool IdentityOf(int fd, FileIdentity* identity);
 // made relative to `fd`, so a folder swapped for a link after it was opened
 // changes nothing outside it. `made` (may be empty) is told of each file as
 // soon as it exists under its temporary name (size -1) and again once it is
-// in place under `path` (with its size).
+// in place under `path` (with its size). `fault` (null in the program) is
+// the seam every file made in the folder meets.
 struct HeldFolder {
     int fd = -1;
     std::function<void(const std::string& path, const FileIdentity& identity)> made;
+    FileFaultHook fault = nullptr;
 };
 
 // OpenNewTemporaryFile, CommitTemporaryFile and the removal of a temporary
@@ -131,7 +137,7 @@ struct RegularFile {
 // missing or unreadable (the system's reason), or it is a folder, a named
 // pipe, a device or a socket. What stands at the path is looked at before it
 // is opened, so nothing but a regular file is ever opened. The caller closes fd.
-RegularFile OpenRegularFile(const std::string& path);
+RegularFile OpenRegularFile(const std::string& path, FileFaultHook fault = nullptr);
 // The same as a stdio stream ("rb"); null with *problem set when not.
 std::FILE* OpenRegularFileStream(const std::string& path, std::string* problem = nullptr);
 // "" when `path` is a regular file that opens for reading, else the message.
@@ -143,7 +149,8 @@ std::string RegularFileProblem(const std::string& path);
 // was opened is copied, so a file that keeps growing cannot fill the disk.
 // On failure `dst` is removed, *error holds the system's error number (EINVAL
 // for a source that is not a regular file) and the result is false.
-bool CopyFileContents(const std::string& src, const std::string& dst, int* error = nullptr);
+bool CopyFileContents(const std::string& src, const std::string& dst, int* error = nullptr,
+                      FileFaultHook fault = nullptr);
 
 // True only for a regular file that opens for reading. Never waits.
 bool FileIsReadable(const std::string& path);
@@ -165,22 +172,9 @@ std::string FileNameOf(const std::string& path);
 
 // rename(2) of `from` over `to`. False with *error set when it failed
 // (nothing moved then).
-bool MoveFileReplacing(const std::string& from, const std::string& to, int* error = nullptr);
+bool MoveFileReplacing(const std::string& from, const std::string& to, int* error = nullptr,
+                       FileFaultHook fault = nullptr);
 
 // fsync(2) of the file or folder at `path`; false when it cannot be opened
 // or synced.
 bool SyncToDisk(const std::string& path);
-
-// A seam for tests: when a hook is installed, the routines above ask it
-// before they write a file's data (point Write, with the path written),
-// before they move a file into place (point Move, with the target) and
-// before OpenRegularFile opens a file (point Open). A non-zero answer fails
-// that step with that error number, as the system would (ENOSPC: a full
-// disk; ENOENT at Open: no such file, without asking the system). Point
-// Opened comes once OpenRegularFile has opened and checked a file; its
-// answer is ignored (a test may change what stands at the path then: the
-// caller holds the descriptor). The program never installs one. The hook
-// may be called from any thread and must be safe there.
-enum class FileFaultPoint { Write, Move, Open, Opened };
-using FileFaultHook = int (*)(FileFaultPoint point, const std::string& path);
-void SetFileFaultHookForTests(FileFaultHook hook);

@@ -1,15 +1,7 @@
-// processor.cpp — the processor count, read once, and the vector builds' switch.
+// processor.cpp — the processor count, read once, and the vector build it runs.
 #include "platform/processor.h"
 
-#include <atomic>
-
 #include "platform/usable_cores.h"
-
-namespace {
-
-std::atomic<bool> gPlainForTests{false};
-
-}  // namespace
 
 int ProcessorCount() {
     // A function-local static: the first caller reads it, every later one
@@ -18,18 +10,14 @@ int ProcessorCount() {
     return count;
 }
 
-bool UseAvx2() {
+VectorBuild ProcessorVectorBuild() {
 #if defined(__x86_64__) || defined(__i386__)
     static const bool present = [] {
         __builtin_cpu_init();
         return __builtin_cpu_supports("avx2") != 0;
     }();
-    return present && !gPlainForTests.load(std::memory_order_relaxed);
+    return present ? VectorBuild::Avx2 : VectorBuild::Plain;
 #else
-    return false;
+    return VectorBuild::Plain;
 #endif
-}
-
-void UsePlainVectorCodeForTests(bool plain) {
-    gPlainForTests.store(plain, std::memory_order_relaxed);
 }

@@ -377,7 +377,7 @@ TEST(ShellQuit, ASignalLetsARunningSaveFinishFirst) {
     rig.life.ctx.saveOnWorker = true;
     gHoldWrites.store(true);
     gWriteHeld.store(false);
-    SetFileFaultHookForTests(HoldTheWrite);
+    rig.life.observer.fileFault = HoldTheWrite;
     ASSERT_TRUE(SaveProject(rig.life.ctx, rig.path));
     while (!gWriteHeld.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 
@@ -386,7 +386,7 @@ TEST(ShellQuit, ASignalLetsARunningSaveFinishFirst) {
     EXPECT_TRUE(rig.rec.calls.empty()) << "the save is still being written";
     gHoldWrites.store(false);
     WaitForProjectSave(rig.life.ctx);
-    SetFileFaultHookForTests(nullptr);
+    rig.life.observer.fileFault = nullptr;
     EXPECT_EQ(EventCountIn(rig.path), 3) << "the save went through";
     rig.Serve();
 

@@ -21,6 +21,7 @@
 #include "export/export_names.h"
 #include "export/export_replacement.h"
 #include "export/replacement_journal.h"
+#include "export/replacement_trash.h"
 #include "platform/file_util.h"
 #include "support/audio_fixtures.h"
 #include "support/exported_files.h"
@@ -312,7 +313,7 @@ TEST(ExportReplacement, AStoppedExportUndoesEveryPass) {
     rig.project->results[0].name = "Slam";
     gAnswer = true;
     gStopAtFirstClip = &rig.app->exportCancel;
-    SetFileFaultHookForTests(StopAtFirstClip);
+    rig.observer.fileFault = StopAtFirstClip;
     ASSERT_EQ(rig.ExportAndWait(chosen), ExportStart::Started);
     EXPECT_EQ(rig.app->toastText, "Export stopped");
     EXPECT_EQ(Snapshot(rig.Out()), first) << "the earlier export is back whole";
@@ -330,7 +331,7 @@ TEST(ExportReplacement, AStoppedExportUndoesEveryPass) {
 
     rig.app->exportCancel.store(false);
     ASSERT_EQ(rig.ExportAndWait(rig.dir.File("fresh") + "/Reel"), ExportStart::Started);
-    SetFileFaultHookForTests(nullptr);
+    rig.observer.fileFault = nullptr;
     gStopAtFirstClip = nullptr;
     EXPECT_EQ(rig.app->toastText, "Export stopped");
     EXPECT_FALSE(fs::exists(rig.dir.File("fresh"))) << "nothing of a stopped export into a new folder is left";
@@ -437,7 +438,8 @@ TEST(ExportReplacement, ASuccessRecordThatCannotBeSyncedIsReported) {
 // An undone pass takes away the export folder and the parents it made, each
 // reached from the folder below it: only while its name still names the
 // folder the pass made and nothing is in it. A folder put at the name by
-// someone else stays, and so does a made folder that holds anything.
+// someone else stays, and so does a made folder that holds anything. The
+// same holds for a stopped export, whose trash removes them after its files.
 TEST(ExportReplacement, AnUndoneNewFolderGoesOnlyWhileItsNameIsThePassesOwn) {
     struct Case {
         const char* what;
@@ -456,17 +458,24 @@ TEST(ExportReplacement, AnUndoneNewFolderGoesOnlyWhileItsNameIsThePassesOwn) {
          [](const std::string&, const std::string& inner) { WriteWholeFile(inner + "/notes.txt", "mine"); }, false,
          false},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        TempDir dir;
-        const std::string outer = dir.File("Delivery"), inner = outer + "/Reel";
-        ASSERT_TRUE(fs::create_directories(inner));
-        auto journal = OpenReplacementJournal(inner, {}, "");
-        NoteMade(*journal, outer, true);
-        NoteMade(*journal, inner, true);
-        c.meanwhile(outer, inner);
-        SettleJournal(*journal, false);
-        EXPECT_EQ(fs::exists(outer), !c.outerGoes);
-        EXPECT_EQ(fs::exists(inner), !c.innerGoes);
-    }
+    for (const bool trashed : {false, true})
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.what) + (trashed ? ", with a trash" : ""));
+            TempDir dir;
+            const std::string outer = dir.File("Delivery"), inner = outer + "/Reel";
+            ASSERT_TRUE(fs::create_directories(inner));
+            auto journal = OpenReplacementJournal(inner, {}, "");
+            NoteMade(*journal, outer, true);
+            NoteMade(*journal, inner, true);
+            // The export folder as the export holds it.
+            const int held = ::open(inner.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            std::unique_ptr<ReplacementTrash> trash = trashed ? OpenReplacementTrash(inner, "", held) : nullptr;
+            ::close(held);
+            ASSERT_EQ(trash != nullptr, trashed);
+            c.meanwhile(outer, inner);
+            SettleJournal(*journal, false, trash.get());
+            if (trash) EmptyTrash(*trash);
+            EXPECT_EQ(fs::exists(outer), !c.outerGoes);
+            EXPECT_EQ(fs::exists(inner), !c.innerGoes);
+        }
 }

@@ -286,10 +286,10 @@ TEST(HostileExportFolder, ASubfolderSwappedForALinkChangesNothingOutside) {
 
     gMovedClips = out + "/Clips.opened";
     gOutsideClips = outside;
-    SetFileFaultHookForTests(&SwapClipsAtFirstClip);
+    rig.observer.fileFault = &SwapClipsAtFirstClip;
     rig.engine->masterGain = 0.5f;
     const std::string status = rig.ExportTo(out);
-    SetFileFaultHookForTests(nullptr);
+    rig.observer.fileFault = nullptr;
     ASSERT_TRUE(gMovedClips.empty()) << "the swap happened";
     EXPECT_EQ(status.rfind("Export complete", 0), 0u) << status;
     EXPECT_EQ(TreeState(outside), outsideBefore);

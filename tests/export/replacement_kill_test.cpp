@@ -117,7 +117,7 @@ struct KillRig : AafRig {
         ChildProcess child([this] {
             for (RenderResult& r : project->results) r.name = "take " + r.name.substr(6);
             engine->masterGain = 0.5f;
-            SetFileFaultHookForTests(&BlockAtAnEssence);
+            observer.fileFault = &BlockAtAnEssence;
             Start(&Yes);
             ::_exit(3);  // not blocked: the kill came too late
         });

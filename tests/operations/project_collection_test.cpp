@@ -41,9 +41,11 @@ bool OpenSettled(LifecycleRig& rig, const std::string& path) {
     return OpenProject(rig.ctx, path) && SettleBusyTask(*rig.app);
 }
 
+// The rig's saves meet `hook` while it lives.
 struct FaultHookScope {
-    explicit FaultHookScope(FileFaultHook hook) { SetFileFaultHookForTests(hook); }
-    ~FaultHookScope() { SetFileFaultHookForTests(nullptr); }
+    LifecycleRig& rig;
+    FaultHookScope(LifecycleRig& rig, FileFaultHook hook) : rig(rig) { rig.observer.fileFault = hook; }
+    ~FaultHookScope() { rig.observer.fileFault = nullptr; }
 };
 
 }  // namespace
@@ -60,7 +62,7 @@ TEST(ProjectCollection, AFullDiskIsReportedNeverAsProjectSaved) {
     rig.app->modified = true;
     const std::string path = rig.File("Scene/Scene.tlproj");
     {
-        FaultHookScope full(&FailAudioCopies);
+        FaultHookScope full(rig, &FailAudioCopies);
         SaveProject(rig.ctx, path);
     }
     // The file went to disk and names the sounds where they are, so it opens
@@ -77,7 +79,7 @@ TEST(ProjectCollection, AFullDiskIsReportedNeverAsProjectSaved) {
     rig.app->autoSaveElapsed = 29;
     rig.app->toastText.clear();
     {
-        FaultHookScope full(&FailEveryWrite);
+        FaultHookScope full(rig, &FailEveryWrite);
         EXPECT_FALSE(AutoSaveTick(rig.ctx, 2));
     }
     EXPECT_EQ(rig.app->toastText, "Auto-save failed: disk full");

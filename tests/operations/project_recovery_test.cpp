@@ -98,7 +98,7 @@ TEST(ProjectRecovery, AKillBetweenRotatingAndMovingInLosesNoBackup) {
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        SetFileFaultHookForTests(&KillBeforeSlotOne);
+        rig.observer.fileFault = &KillBeforeSlotOne;
         AutoSaveProject(rig.ctx, path);
         ::_exit(0);
     }

@@ -19,10 +19,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Holds the first copy into an "Audio" folder until released, and notes
-// which thread made it. A copy made on the test's own thread is not held (it
-// would hold the test itself): the test finds it by the copier.
+// Holds the first copy into an "Audio" folder of the rig's saves until
+// released, and notes which thread made it. A copy made on the test's own
+// thread is not held (it would hold the test itself): the test finds it by
+// the copier.
 struct CopyGate {
+    LifecycleRig& rig;
+
     static std::atomic<bool> entered;
     static std::atomic<bool> released;
     static std::atomic<std::thread::id> copier;
@@ -38,16 +41,16 @@ struct CopyGate {
         return 0;
     }
 
-    CopyGate() {
+    explicit CopyGate(LifecycleRig& rig) : rig(rig) {
         entered = false;
         released = false;
         copier = std::thread::id();
         tester = std::this_thread::get_id();
-        SetFileFaultHookForTests(&Hook);
+        rig.observer.fileFault = &Hook;
     }
     ~CopyGate() {
         released = true;
-        SetFileFaultHookForTests(nullptr);
+        rig.observer.fileFault = nullptr;
     }
     // A hang guard only (the copy is started by then, at once on an idle
     // machine): false when no copy came within 60 s.
@@ -94,7 +97,7 @@ TEST(ProjectSaveWriter, TheFirstAutosaveCopiesItsAudioOffTheInterfaceThread) {
     rig.app->autoSaveInterval = 30;
     rig.app->autoSaveElapsed = 29;
 
-    CopyGate gate;
+    CopyGate gate(rig);
     EXPECT_TRUE(AutoSaveTick(rig.ctx, 2));
     ASSERT_TRUE(CopyGate::WaitEntered());
     EXPECT_NE(CopyGate::copier.load(), std::this_thread::get_id()) << "the interface thread copied the audio";
@@ -144,7 +147,7 @@ TEST(ProjectSaveWriter, ASaveDuringAnExportRunsAndEditsMadeMeanwhileStayUnsaved)
     rig.app->exportRunning.store(true);
     const std::string path = rig.File("Scene/Scene.tlproj");
 
-    CopyGate gate;
+    CopyGate gate(rig);
     ASSERT_TRUE(SaveProject(rig.ctx, path));
     ASSERT_TRUE(CopyGate::WaitEntered());
     // Meanwhile: another Save and a New wait for this one; an edit is made.

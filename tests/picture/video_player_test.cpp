@@ -487,14 +487,14 @@ TEST_F(VideoPlayerTest, APipeSwappedOverTheVideoAfterItsCheckIsNeverOpened) {
     gSwappedPath = video;
     gFifoPath = dir.File("pipe");
     ASSERT_EQ(::mkfifo(gFifoPath.c_str(), 0600), 0);
-    SetFileFaultHookForTests(&SwapAPipeOverTheVideo);
+    player.fileFault = &SwapAPipeOverTheVideo;
     std::atomic<bool> done{false}, loaded{false};
     std::thread load([&] {
         loaded = LoadReferenceVideo(player, video);
         done = true;
     });
     const bool returned = WaitUntil([&] { return done.load(); }, std::chrono::seconds(60));
-    SetFileFaultHookForTests(nullptr);
+    player.fileFault = nullptr;
     if (!returned) {
         // Blocked on the pipe: a writer lets it go, and the test fails.
         const int writer = ::open(video.c_str(), O_WRONLY | O_NONBLOCK);

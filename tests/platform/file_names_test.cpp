@@ -20,3 +20,17 @@ TEST(FileNameProblem, AcceptsOrdinaryNames) {
         EXPECT_EQ(FileNameProblem(good), "") << '"' << good << '"';
     }
 }
+
+// The extension check of the save dialog and of the export's base name.
+TEST(EndsWithNoCase, FoldsAsciiLettersOnly) {
+    EXPECT_TRUE(EndsWithNoCase("Reel.WAV", ".wav"));
+    EXPECT_TRUE(EndsWithNoCase("reel.aaf", ".AaF"));
+    EXPECT_TRUE(EndsWithNoCase(".wav", ".wav"));
+    EXPECT_FALSE(EndsWithNoCase("wav", ".wav")) << "a tail longer than the text";
+    EXPECT_FALSE(EndsWithNoCase("Reel.wav ", ".wav"));
+    // Bytes of other characters are compared as they are, whatever the
+    // locale: "É" (C3 89) is not "é" (C3 A9), nor is 0xC9 0xE9.
+    EXPECT_FALSE(EndsWithNoCase("caf\xC3\x89", "\xC3\xA9"));
+    EXPECT_FALSE(EndsWithNoCase("x\xC9", "\xE9"));
+    EXPECT_TRUE(EndsWithNoCase("CAF\xC3\xA9", "f\xC3\xA9"));
+}

@@ -155,9 +155,7 @@ TEST(RegularFile, ACopyStopsAtTheSizeTheSourceHadWhenChecked) {
     TempDir dir;
     gGrowing = dir.File("growing.wav");
     ASSERT_TRUE(WriteWholeFile(gGrowing, "twelve bytes"));
-    SetFileFaultHookForTests(GrowSource);
-    const bool copied = CopyFileContents(gGrowing, dir.File("copy.wav"));
-    SetFileFaultHookForTests(nullptr);
+    const bool copied = CopyFileContents(gGrowing, dir.File("copy.wav"), nullptr, GrowSource);
     ASSERT_TRUE(copied);
     EXPECT_EQ(std::filesystem::file_size(gGrowing), 12u + (1u << 16)) << "the source did grow";
     EXPECT_EQ(ReadWholeFile(dir.File("copy.wav")), "twelve bytes");
@@ -179,10 +177,8 @@ TEST(RegularFile, AnOpenFaultAnswersForThatPathAloneAsAMissingFile) {
     const std::string other = dir.File("present.wav");
     ASSERT_TRUE(WriteWholeFile(named, "there after all"));
     ASSERT_TRUE(WriteWholeFile(other, "there"));
-    SetFileFaultHookForTests(NothingAtMissingName);
-    RegularFile refused = OpenRegularFile(named);
-    RegularFile opened = OpenRegularFile(other);
-    SetFileFaultHookForTests(nullptr);
+    RegularFile refused = OpenRegularFile(named, NothingAtMissingName);
+    RegularFile opened = OpenRegularFile(other, NothingAtMissingName);
     EXPECT_EQ(refused.fd, -1);
     EXPECT_EQ(refused.error, ENOENT);
     EXPECT_EQ(refused.problem, RefusalSentence(named, PathKind::Missing, PathWanted::File, ENOENT));

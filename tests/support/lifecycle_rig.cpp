@@ -19,6 +19,7 @@
 #include "support/fake_clock.h"
 
 LifecycleRig::LifecycleRig() {
+    app->observer = &observer;
     ctx = MakeLifecycleContext(*project, *library, *engine, *app);
     ctx.savePreferences = [this] { ++preferencesSaved; };
     ctx.quit = [this] { ++quits; };

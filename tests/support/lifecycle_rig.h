@@ -3,7 +3,8 @@
 // save and recover.
 //
 // Index
-//   LifecycleRig          the four records on the heap, a folder, a context, counters
+//   LifecycleRig          the four records on the heap, a folder, a context, counters, the
+//                         observer whose fileFault the saves meet
 //   SpotDocument          a document of N Spot events with a recognisable setting
 //   WriteSound / SoundDocument   noise files, and a document with a layer of each
 //   EventCountIn / StoredLayerPaths   what a written project file holds
@@ -22,6 +23,7 @@
 #include "document/project.h"
 #include "library/sound_library.h"
 #include "operations/app_state.h"
+#include "operations/document_context.h"
 #include "operations/project_lifecycle.h"
 #include "persistence/project_file.h"
 #include "playback/audio_engine.h"
@@ -33,6 +35,9 @@ struct LifecycleRig : DocumentRecords {
     int preferencesSaved = 0;
     int quits = 0;
     LifecycleContext ctx;
+    // The app state's: a test fails or holds the saves' files through its
+    // fileFault (a save takes it when it starts).
+    JobObserver observer;
 
     LifecycleRig();
     ~LifecycleRig();
