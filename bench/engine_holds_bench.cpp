@@ -432,6 +432,7 @@ static void BM_ScaleAndBedChangesWhilePlaying(benchmark::State& state) {
             state.counters["bedLengthLayersPacked"] = double(app->bedSync.layersPacked.load());
             state.counters["bedLengthVoicesCompared"] = double(app->bedSync.voicesCompared.load());
             state.counters["bedLengthVoicesSettled"] = double(app->bedSync.voicesSettled.load());
+            state.counters["bedLengthVoicesLevelled"] = double(app->bedSync.voicesLevelled.load());
             state.counters["bedLengthWhole"] = app->bedSync.whole.load() ? 1 : 0;
         }
     }

@@ -301,6 +301,7 @@ struct AppState {
         std::atomic<int64_t> layersPacked{0};
         std::atomic<int64_t> voicesCompared{0};
         std::atomic<int64_t> voicesSettled{0};
+        std::atomic<int64_t> voicesLevelled{0};  // every voice when the levels took a whole pass
         std::atomic<bool> whole{false};
     } bedSync;
 

@@ -69,6 +69,7 @@ bool MoveEventsWithVoices(const DocumentContext& ctx, const EventMoves& moves) {
 // ---------------------------------------------------------------------------
 
 void StoreEventGains(AudioEngine& engine, const std::vector<float>& gains) {
+    NoteLevelInputEdit(engine);
     if (!VoicesAreOurs()) return;
     for (PlaybackVoice& v : engine.voices) {
         const float gain = v.eventIndex >= 0 && size_t(v.eventIndex) < gains.size() ? gains[size_t(v.eventIndex)] : -1;
@@ -77,6 +78,7 @@ void StoreEventGains(AudioEngine& engine, const std::vector<float>& gains) {
 }
 
 void StoreEventMute(const Project& project, AudioEngine& engine, int event, bool muted) {
+    NoteLevelInputEdit(engine);
     if (!VoicesAreOurs()) return;
     for (PlaybackVoice& v : engine.voices) {
         if (v.eventIndex != event) continue;
@@ -98,11 +100,13 @@ int VoiceOfResult(const AudioEngine& engine, int32_t resultId) {
 }
 
 void StoreLayerMute(AudioEngine& engine, const RenderResult& layer) {
+    NoteLevelInputEdit(engine);
     const int v = VoiceOfResult(engine, layer.id);
     if (v >= 0) engine.voices[size_t(v)].muted.store(layer.muted ? 1 : 0);
 }
 
 void StoreLayerGain(AudioEngine& engine, const RenderResult& layer) {
+    NoteLevelInputEdit(engine);
     const int v = VoiceOfResult(engine, layer.id);
     if (v < 0) return;
     PlaybackVoice& voice = engine.voices[size_t(v)];
@@ -110,6 +114,7 @@ void StoreLayerGain(AudioEngine& engine, const RenderResult& layer) {
 }
 
 void StoreFileMutes(const Project& project, AudioEngine& engine, const std::string& path) {
+    NoteLevelInputEdit(engine);
     for (PlaybackVoice& v : engine.voices) {
         const int r = v.resultIndex;
         if (r < 0 || size_t(r) >= project.results.size()) continue;

@@ -6,7 +6,8 @@
 //   ReplaceEventVoices
 //   RefreshEventVoices
 //   RelinkVoicesToResults
-//   Levels                 LoudestGridSum, LevelVoiceGains, UpdateVoiceLevels
+//   Levels                 LoudestGridSum, LevelVoiceGains (keeps the memo), LevelMemoHolds,
+//                          NoteLevelMemoDocument, LevelChangedVoices, UpdateVoiceLevels
 //   PrepareVoice           one evicted voice's samples back, decoded on the calling thread
 //   CheckPlaybackCacheIntegrity
 //
@@ -16,6 +17,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <unordered_map>
 
@@ -161,62 +163,9 @@ void RelinkVoicesToResults() { RelinkVoicesToResults(ProgramDocumentContext()); 
 // Levels
 // ---------------------------------------------------------------------------
 
-double LoudestGridSum(std::vector<HeadroomSpan> spans, double step) {
-    std::erase_if(spans, [](const HeadroomSpan& s) {
-        return !std::isfinite(s.start) || !std::isfinite(s.end) || !std::isfinite(s.level);
-    });
+double LoudestGridSum(const std::vector<HeadroomSpan>& spans, double step) {
     if (spans.empty() || !(step > 0)) return 0;
-    double t0 = spans[0].start, t1 = spans[0].end;
-    for (const HeadroomSpan& s : spans) {
-        t0 = std::min(t0, s.start);
-        t1 = std::max(t1, s.end);
-    }
-    auto gridTime = [&](int64_t k) { return t0 + double(k) * step; };
-    // The first grid index whose time is at or after `t` (exactly as the
-    // times are computed, so the sweep counts what a walk over the grid would).
-    auto firstIndexAtOrAfter = [&](double t) {
-        double guess = std::ceil((t - t0) / step);
-        int64_t k = guess > 0 ? int64_t(std::min(guess, 9.0e15)) : 0;
-        // The guess is off by a rounding step at most; the bound keeps a time
-        // beyond double precision from looping.
-        for (int n = 0; n < 4 && gridTime(k) < t; ++n) ++k;
-        for (int n = 0; n < 4 && k > 0 && gridTime(k - 1) >= t; ++n) --k;
-        return k;
-    };
-
-    // A span plays at the grid indices [first, past).
-    struct Interval {
-        int64_t first, past;
-        double level;
-    };
-    std::vector<Interval> intervals;
-    intervals.reserve(spans.size());
-    for (const HeadroomSpan& s : spans) {
-        if (!(s.end > s.start)) continue;
-        const int64_t first = firstIndexAtOrAfter(s.start);
-        const int64_t past = firstIndexAtOrAfter(s.end);  // the span ends before t1's grid point at the latest
-        if (past > first) intervals.push_back({first, past, s.level});
-    }
-    if (intervals.empty()) return 0;
-
-    std::vector<const Interval*> byEnd;
-    byEnd.reserve(intervals.size());
-    std::sort(intervals.begin(), intervals.end(),
-              [](const Interval& a, const Interval& b) { return a.first < b.first; });
-    for (const Interval& i : intervals) byEnd.push_back(&i);
-    std::sort(byEnd.begin(), byEnd.end(), [](const Interval* a, const Interval* b) { return a->past < b->past; });
-
-    // The sum only grows where a span starts, so the largest value is at one
-    // of the spans' first grid points.
-    double sum = 0, loudest = 0;
-    size_t added = 0, ended = 0;
-    while (added < intervals.size()) {
-        const int64_t k = intervals[added].first;
-        while (added < intervals.size() && intervals[added].first <= k) sum += intervals[added++].level;
-        while (ended < byEnd.size() && byEnd[ended]->past <= k) sum -= byEnd[ended++]->level;
-        loudest = std::max(loudest, sum);
-    }
-    return loudest;
+    return LoudestOfGrid(BuildHeadroomGrid(spans, step));
 }
 
 void LevelEventGains(const std::vector<int32_t>& eventIndex, const std::vector<uint8_t>& muted,
@@ -232,10 +181,61 @@ void LevelEventGains(const std::vector<int32_t>& eventIndex, const std::vector<u
     }
 }
 
+namespace {
+
+constexpr double kHeadroomStep = 0.02;
+
+// The level a voice counts with in the headroom sum at its levelled gain.
+double HeadroomLevel(const AudioEngine& engine, const PlaybackVoice& voice, double gain) {
+    const double groupGain = engine.groupGain[size_t(PlayingGroup(voice.group))].load();
+    return PlayingGainOf<double>(gain, voice.normGain, voice.eventGain.load(), groupGain) *
+           std::max(0.001f, VoicePeak(voice));
+}
+
+// The cut that keeps the loudest moment under the master's limit.
+double HeadroomCut(const AudioEngine& engine, double loudest) {
+    const double limit = 0.7 / std::max(double(engine.masterGain.load()), 0.1);
+    return loudest > limit ? limit / loudest : 1.0;
+}
+
+// Stores the voices' gains (the levelled gain with the cut) and level
+// scales: atomics the mixer reads once per block, stored without the lock by
+// the thread that owns the voices. A block may mix a few voices at their old
+// level and the rest at the new one, once.
+void StoreVoiceLevel(PlaybackVoice& voice, double input, double scale, double levelled, double cut) {
+    const double gain = cut < 1.0 ? levelled * cut : levelled;
+    voice.levelScale = input > 0 ? float(scale * (gain / input)) : float(scale);
+    const float stored = float(gain);
+    if (voice.gain.load() != stored) voice.gain.store(stored);
+}
+
+void FinishLevelPass(AudioEngine& engine) {
+    engine.stats.levelsGeneration.fetch_add(1);
+    engine.cacheReady.store(1);
+}
+
+// Each event's voices, ascending, as offsets into one list.
+void IndexEventVoices(VoiceLevelMemo& memo) {
+    int32_t events = 0;
+    for (int32_t e : memo.event) events = std::max(events, e + 1);
+    memo.eventFirst.assign(size_t(events) + 1, 0);
+    for (int32_t e : memo.event)
+        if (e >= 0) ++memo.eventFirst[size_t(e) + 1];
+    for (size_t e = 1; e < memo.eventFirst.size(); ++e) memo.eventFirst[e] += memo.eventFirst[e - 1];
+    memo.eventVoices.assign(memo.eventFirst.back(), 0);
+    std::vector<uint32_t> next(memo.eventFirst.begin(), memo.eventFirst.end() - 1);
+    for (size_t v = 0; v < memo.event.size(); ++v)
+        if (memo.event[v] >= 0) memo.eventVoices[next[size_t(memo.event[v])]++] = uint32_t(v);
+}
+
+}  // namespace
+
 void LevelVoiceGains(AudioEngine& engine, const std::vector<double>& input, const std::vector<double>& scales,
                      bool full) {
     const VoiceList& voices = engine.voices;
     const size_t n = std::min({voices.size(), input.size(), scales.size()});
+    VoiceLevelMemo& memo = engine.levelMemo;
+    memo.valid = false;
     std::vector<double> gains(input.begin(), input.begin() + long(n));
     std::vector<int32_t> events(n);
     std::vector<uint8_t> muted(n);
@@ -247,39 +247,166 @@ void LevelVoiceGains(AudioEngine& engine, const std::vector<double>& input, cons
     // 1. Equal power within each event.
     LevelEventGains(events, muted, gains);
 
-    // 3. Headroom of the loudest moment.
+    // 3. Headroom of the loudest moment, over an exact sum kept for the next
+    // pass to change (the memo).
+    double cut = 1.0;
     if (full) {
-        std::vector<HeadroomSpan> spans;
+        std::vector<HeadroomSpan> spans, quiet;
+        std::vector<size_t> spanOf(n, SIZE_MAX);
         spans.reserve(n);
         for (size_t v = 0; v < n; ++v) {
             const PlaybackVoice& voice = voices[v];
-            if (muted[v]) continue;
-            const double groupGain = engine.groupGain[size_t(PlayingGroup(voice.group))].load();
-            const double level = PlayingGainOf<double>(gains[v], voice.normGain, voice.eventGain.load(), groupGain) *
-                                 std::max(0.001f, VoicePeak(voice));
-            spans.push_back({voice.startTime, double(voice.startTime) + voice.length, level});
+            const HeadroomSpan span{voice.startTime, double(voice.startTime) + voice.length, 0};
+            if (muted[v]) {
+                quiet.push_back(span);
+                continue;
+            }
+            spanOf[v] = spans.size();
+            spans.push_back({span.start, span.end, HeadroomLevel(engine, voice, gains[v])});
         }
+        std::vector<HeadroomCells> cells;
+        std::vector<LevelSum> amounts;
+        memo.grid = BuildHeadroomGrid(spans, kHeadroomStep, &cells, &amounts, &quiet);
         if (!spans.empty()) {
-            const double loudest = LoudestGridSum(std::move(spans));
-            const double limit = 0.7 / std::max(double(engine.masterGain.load()), 0.1);
-            const double cut = loudest > limit ? limit / loudest : 1.0;
-            if (cut < 1.0)
-                for (double& g : gains) g *= cut;
+            cut = HeadroomCut(engine, LoudestOfGrid(memo.grid));
             engine.stats.headroomCut.store(float(cut));
         }
+        memo.input.assign(input.begin(), input.begin() + long(n));
+        memo.scale.assign(scales.begin(), scales.begin() + long(n));
+        memo.level = gains;
+        memo.event = std::move(events);
+        memo.muted = std::move(muted);
+        memo.finite.assign(n, 0);
+        memo.start.assign(n, 0);
+        memo.cells.assign(n, HeadroomCells{});
+        memo.amount.assign(n, 0);
+        for (size_t v = 0; v < n; ++v) {
+            memo.start[v] = voices[v].startTime;
+            const size_t s = spanOf[v];
+            if (s == SIZE_MAX) continue;
+            memo.finite[v] = std::isfinite(spans[s].start) && std::isfinite(spans[s].end) && std::isfinite(spans[s].level);
+            memo.cells[v] = cells[s];
+            memo.amount[v] = amounts[s];
+        }
+        IndexEventVoices(memo);
+        memo.audible = int64_t(spans.size());
+        memo.cut = cut;
+        for (int g = 0; g < 3; ++g) memo.groupGain[size_t(g)] = engine.groupGain[size_t(g)].load();
+        memo.masterGain = engine.masterGain.load();
+        memo.documentKnown = false;
+        memo.valid = n == voices.size();
     }
+    memo.levelled = int64_t(n);
 
-    // Atomics the mixer reads once per block: stored without the lock by the
-    // thread that owns the voices. A block may mix a few voices at their old
-    // level and the rest at the new one, once.
-    for (size_t v = 0; v < n; ++v) {
-        PlaybackVoice& voice = engine.voices[v];
-        const float gain = float(gains[v]);
-        voice.levelScale = input[v] > 0 ? float(scales[v] * (gains[v] / input[v])) : float(scales[v]);
-        if (voice.gain.load() != gain) voice.gain.store(gain);
+    for (size_t v = 0; v < n; ++v) StoreVoiceLevel(engine.voices[v], input[v], scales[v], gains[v], cut);
+    memo.inputEdits = engine.levelInputEdits.load();
+    FinishLevelPass(engine);
+}
+
+bool LevelMemoHolds(const AudioEngine& engine, const Project& project) {
+    const VoiceLevelMemo& memo = engine.levelMemo;
+    if (!memo.valid || !memo.documentKnown || memo.inputEdits != engine.levelInputEdits.load() ||
+        memo.resultsRevision != project.resultsRevision || memo.resultCount != project.results.size() ||
+        memo.input.size() != engine.voices.size() || memo.masterGain != engine.masterGain.load())
+        return false;
+    for (int g = 0; g < 3; ++g)
+        if (memo.groupGain[size_t(g)] != engine.groupGain[size_t(g)].load()) return false;
+    return true;
+}
+
+void NoteLevelMemoDocument(AudioEngine& engine, const Project& project) {
+    VoiceLevelMemo& memo = engine.levelMemo;
+    memo.documentKnown = memo.valid;
+    memo.resultsRevision = project.resultsRevision;
+    memo.resultCount = project.results.size();
+}
+
+bool LevelChangedVoices(AudioEngine& engine, const std::vector<VoiceLevelInput>& changed) {
+    VoiceLevelMemo& memo = engine.levelMemo;
+    const VoiceList& voices = engine.voices;
+    // Whatever happens below, the memo no longer says what the voices hold
+    // until a pass has finished.
+    memo.valid = false;
+    if (memo.input.size() != voices.size() || memo.grid.finite == 0) return false;
+
+    // The events whose equal power may change, and the voices without one.
+    std::vector<int32_t> events;
+    std::vector<uint32_t> touched;
+    for (const VoiceLevelInput& c : changed) {
+        if (c.voice >= voices.size() || voices[c.voice].eventIndex != memo.event[c.voice]) return false;
+        memo.input[c.voice] = c.gain;
+        memo.scale[c.voice] = c.scale;
+        const uint8_t muted = voices[c.voice].muted.load();
+        memo.audible += int64_t(!muted) - int64_t(!memo.muted[c.voice]);
+        memo.muted[c.voice] = muted;
+        if (memo.event[c.voice] >= 0) events.push_back(memo.event[c.voice]);
+        else touched.push_back(uint32_t(c.voice));
     }
-    engine.stats.levelsGeneration.fetch_add(1);
-    engine.cacheReady.store(1);
+    std::sort(events.begin(), events.end());
+    events.erase(std::unique(events.begin(), events.end()), events.end());
+    for (int32_t e : events) {
+        if (size_t(e) + 1 >= memo.eventFirst.size()) return false;
+        const uint32_t* first = memo.eventVoices.data() + memo.eventFirst[size_t(e)];
+        const uint32_t* past = memo.eventVoices.data() + memo.eventFirst[size_t(e) + 1];
+        // As LevelEventGains sums: the unmuted voices in voice order.
+        double power = 0;
+        for (const uint32_t* v = first; v < past; ++v)
+            if (!memo.muted[*v]) power += memo.input[*v] * memo.input[*v];
+        for (const uint32_t* v = first; v < past; ++v) {
+            memo.level[*v] = power > 1.0 ? memo.input[*v] / std::sqrt(power) : memo.input[*v];
+            touched.push_back(*v);
+        }
+    }
+    for (uint32_t v : touched)
+        if (memo.event[v] < 0) memo.level[v] = memo.input[v];
+
+    // Each touched voice's amount out of the sum, its new one in. The grid
+    // stays as it is only while its origin (the earliest start) does, and a
+    // span starts at one of its moments.
+    HeadroomGrid& grid = memo.grid;
+    for (uint32_t v : touched) {
+        const PlaybackVoice& voice = voices[v];
+        if (!AddToHeadroomGrid(grid, memo.cells[v], -memo.amount[v])) return false;
+        if (memo.finite[v]) {
+            --grid.finite;
+            if (memo.start[v] == grid.origin) --grid.atOrigin;
+        }
+        const HeadroomSpan span{voice.startTime, double(voice.startTime) + voice.length,
+                                HeadroomLevel(engine, voice, memo.level[v])};
+        memo.start[v] = voice.startTime;
+        memo.finite[v] = !memo.muted[v] && std::isfinite(span.start) && std::isfinite(span.end) &&
+                         std::isfinite(span.level);
+        memo.cells[v] = {};
+        memo.amount[v] = 0;
+        if (!memo.finite[v]) continue;
+        if (span.start < grid.origin) return false;
+        ++grid.finite;
+        if (span.start == grid.origin) ++grid.atOrigin;
+        memo.cells[v] = HeadroomCellsOf(grid, span.start, span.end);
+        memo.amount[v] = LevelUnits(span.level);
+        if (!AddToHeadroomGrid(grid, memo.cells[v], memo.amount[v])) return false;
+    }
+    if (grid.finite == 0 || grid.atOrigin == 0) return false;
+
+    double cut = 1.0;
+    if (memo.audible > 0) {
+        cut = HeadroomCut(engine, LoudestOfGrid(grid));
+        engine.stats.headroomCut.store(float(cut));
+    }
+    // The same cut: only the touched voices' gains move. Another: every
+    // voice's does, as it would in a whole pass.
+    if (cut == memo.cut) {
+        for (uint32_t v : touched) StoreVoiceLevel(engine.voices[v], memo.input[v], memo.scale[v], memo.level[v], cut);
+    } else {
+        for (size_t v = 0; v < voices.size(); ++v)
+            StoreVoiceLevel(engine.voices[v], memo.input[v], memo.scale[v], memo.level[v], cut);
+    }
+    memo.cut = cut;
+    memo.levelled = int64_t(touched.size());
+    memo.inputEdits = engine.levelInputEdits.load();
+    memo.valid = true;
+    FinishLevelPass(engine);
+    return true;
 }
 
 void UpdateVoiceLevels(AudioEngine& engine, bool full) {

@@ -7,7 +7,8 @@
 //   RelinkVoicesToResults   every voice's result index from its result id
 //   LevelEventGains         per-event equal power over given gains
 //   UpdateVoiceLevels       per-event equal-power levels; with `full`, global headroom
-//   HeadroomSpan / LoudestGridSum   the headroom sweep on its own (sorted starts and ends)
+//   LoudestGridSum          the headroom sum on its own
+//   LevelMemoHolds / NoteLevelMemoDocument / LevelChangedVoices   a level pass over a few changed voices
 //   PrepareVoice            samples back into one evicted voice (the streaming window
 //                           itself is operations/voice_streaming.h)
 //   CheckPlaybackCacheIntegrity     voices and results one to one, else a deferred rebuild
@@ -23,6 +24,7 @@
 #include <vector>
 
 #include "operations/document_context.h"
+#include "playback/level_memo.h"
 
 struct AudioEngine;
 struct Event;
@@ -75,18 +77,33 @@ void LevelVoiceGains(AudioEngine& engine, const std::vector<double>& gains, cons
 // LevelVoiceGains over the voices' present gains.
 void UpdateVoiceLevels(AudioEngine& engine, bool full);
 
-// A voice's level playing over [start, end).
-struct HeadroomSpan {
-    double start = 0;
-    double end = 0;
-    double level = 0;
-};
 // The largest sum of levels of the spans playing (start <= t < end) at the
-// grid points t = t0 + k step, k = 0, 1, ... while t < t1, where t0 is the
-// earliest start and t1 the latest end. Spans with a start, end or level
-// that is not finite are ignored. 0 without spans. Sorts starts and ends, so
-// its cost does not grow with the length of the timeline.
-double LoudestGridSum(std::vector<HeadroomSpan> spans, double step = 0.02);
+// grid points t = t0 + k step, k = 0, 1, ..., where t0 is the earliest start.
+// Spans with a start, end or level that is not finite are ignored. 0 without
+// spans. The sum is exact (level_memo.h), so it does not depend on the order
+// of the spans; its cost does not grow with the length of the timeline.
+double LoudestGridSum(const std::vector<HeadroomSpan>& spans, double step = 0.02);
+
+// A full pass of LevelVoiceGains keeps what it worked out (the engine's
+// levelMemo). LevelMemoHolds: the memo still describes the voices, the
+// document's results and the faders (nothing changed them since, outside
+// the passes); NoteLevelMemoDocument records the results it was made from,
+// after a pass over them. LevelChangedVoices is the full pass for a few
+// voices whose gains, settings or spans changed since the memo was made
+// (and held): only their events' equal power and their parts of the
+// headroom sum are worked out again, and only their gains are stored unless
+// the cut moved. It gives the very bits of a full pass. False when the memo
+// cannot take the change (the earliest start moves, a span starts where no
+// other does): then the caller runs the full pass.
+struct VoiceLevelInput {
+    size_t voice = 0;
+    double gain = 0;
+    double scale = 1.0;
+};
+bool LevelMemoHolds(const AudioEngine& engine, const Project& project);
+void NoteLevelMemoDocument(AudioEngine& engine, const Project& project);
+bool LevelChangedVoices(AudioEngine& engine, const std::vector<VoiceLevelInput>& changed);
+
 
 // Decodes the result's audio for the evicted voice at voiceIndex as the build
 // did (DecodeVoiceSamples: no new scale analysis) on the calling thread, then

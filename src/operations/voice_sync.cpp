@@ -514,11 +514,11 @@ int VoiceOfResult(const AudioEngine& engine, size_t k, int32_t id) {
                : -1;
 }
 
-int64_t RecomputeLevels(const DocumentContext& ctx, const std::vector<uint8_t>* settle);
+int64_t RecomputeLevels(const DocumentContext& ctx, const std::vector<size_t>* settle, bool levelsHeld);
 
 }  // namespace
 
-bool SyncBedVoices(const DocumentContext& ctx, const BedChanges& changes) {
+bool SyncBedVoices(const DocumentContext& ctx, const BedChanges& changes, bool levelsHeld) {
     Project& project = *ctx.project;
     AudioEngine& engine = *ctx.engine;
     if (changes.tracks.whole || engine.sampleRate.load() != ctx.sampleRate || !engine.cacheReady.load()) return false;
@@ -568,23 +568,27 @@ bool SyncBedVoices(const DocumentContext& ctx, const BedChanges& changes) {
     if (bar) bar->store(1.0f);
     // Each new voice took its old one's place; should one have been appended
     // instead, the voices are put in result order again.
-    std::vector<uint8_t> settle(engine.voices.size(), 0);
+    const size_t voiceCount = engine.voices.size();
+    std::vector<size_t> settleList;
     bool inPlace = true;
     for (size_t i = 0; i < reach.size() && inPlace; ++i) {
         const int v = VoiceOfResult(engine, size_t(reach[i]), project.results[size_t(reach[i])].id);
-        if (v >= 0) settle[size_t(v)] = 1;
+        if (v >= 0) settleList.push_back(size_t(v));
         inPlace = v >= 0 || voiceAt[i] < 0;
     }
-    if (!inPlace || engine.voices.size() != settle.size()) {
+    if (!inPlace || engine.voices.size() != voiceCount) {
         RelinkVoicesToResults(ctx);
         OrderEngineVoicesByResult(engine);
-        settle.assign(engine.voices.size(), 0);
+        settleList.clear();
         for (int k : reach) {
             const int v = VoiceOfResult(engine, size_t(k), project.results[size_t(k)].id);
-            if (v >= 0) settle[size_t(v)] = 1;
+            if (v >= 0) settleList.push_back(size_t(v));
         }
+        levelsHeld = false;
     }
-    const int64_t settled = RecomputeLevels(ctx, &settle);
+    // With the last pass's memo still true of every other voice, the levels
+    // are worked out again for these voices alone; else over them all.
+    const int64_t settled = RecomputeLevels(ctx, &settleList, levelsHeld);
     // A voice whose span changed left the mixer's time index: it is made
     // again (the mixer would look at every voice meanwhile).
     if (engine.looseVoices > 0) ReindexEngineVoices(engine);
@@ -592,6 +596,7 @@ bool SyncBedVoices(const DocumentContext& ctx, const BedChanges& changes) {
     if (ctx.app) {
         ctx.app->bedSync.voicesCompared.store(int64_t(reach.size()));
         ctx.app->bedSync.voicesSettled.store(settled);
+        ctx.app->bedSync.voicesLevelled.store(engine.levelMemo.levelled);
         if (!complete) {
             std::printf("[Cache] Voice build stopped after %d of %zu voices\n", int(engine.stats.buildProgress.load()),
                         build.size());
@@ -603,14 +608,18 @@ bool SyncBedVoices(const DocumentContext& ctx, const BedChanges& changes) {
 
 void RebuildBedsAsyncJob(const DocumentContext& ctx) {
     BedChanges changes;
+    // Asked before the Beds change the results: whether the last level pass
+    // still describes everything but what this job changes.
+    const bool levelsHeld = LevelMemoHolds(*ctx.engine, *ctx.project);
     if (!RebuildBedsAndWeights(ctx, &changes)) ctx.app->deferredRebuild.store(true);
     AppState::BedSyncCounts& counts = ctx.app->bedSync;
     counts.layersPacked.store(changes.tracks.visited);
     counts.whole.store(false);
-    if (!SyncBedVoices(ctx, changes)) {
+    if (!SyncBedVoices(ctx, changes, levelsHeld)) {
         counts.whole.store(true);
         counts.voicesCompared.store(int64_t(ctx.project->results.size()));
         counts.voicesSettled.store(int64_t(ctx.engine->voices.size()));
+        counts.voicesLevelled.store(int64_t(ctx.engine->voices.size()));
         RebuildCache(ctx, false, &ctx.app->busyTask.progress);
     }
     SettlePlayhead(*ctx.engine, ctx.currentTime);
@@ -632,11 +641,13 @@ bool RebuildBedsAsync(const DocumentContext& ctx) {
 
 namespace {
 
-// RecomputeVoiceLevels with its settings confined to the voices marked in
-// `settle` (per voice; null: every voice): the others' settings are taken
-// as they stand, their gains worked out like every voice's, since the
-// loudest moment is a sum over them all. Returns the voices it settled.
-int64_t RecomputeLevels(const DocumentContext& ctx, const std::vector<uint8_t>* settle) {
+// RecomputeVoiceLevels with its settings confined to the voices listed in
+// `settle` (null: every voice): the others' settings are taken as they
+// stand. With `levelsHeld` (the memo of the last level pass holds for every
+// voice but these), only the listed voices' levels are worked out again;
+// else every voice's gain is, since the loudest moment is a sum over them
+// all. Returns the voices it settled.
+int64_t RecomputeLevels(const DocumentContext& ctx, const std::vector<size_t>* settle, bool levelsHeld) {
     AudioEngine& engine = *ctx.engine;
     const Project& project = *ctx.project;
     const std::vector<float> eventGains = EventGainTable(project);
@@ -650,34 +661,36 @@ int64_t RecomputeLevels(const DocumentContext& ctx, const std::vector<uint8_t>* 
             return nullptr;
         return &project.results[size_t(r)];
     };
+    std::vector<size_t> every;
+    if (!settle) {
+        every.resize(n);
+        for (size_t v = 0; v < n; ++v) every[v] = v;
+        settle = &every;
+        levelsHeld = false;
+    }
     // Worked out unlocked (this thread owns the voices). Under the lock only
     // the voices whose placement or curves changed are rewritten; the gains,
     // event gains and mutes are atomics, stored without it.
     std::vector<size_t> changed;
-    std::vector<double> gains(n, 0.0), scales(n, 1.0);
+    std::vector<VoiceLevelInput> inputs;
     int64_t settled = 0;
-    for (size_t v = 0; v < n; ++v) {
+    for (size_t v : *settle) {
+        if (v >= n) continue;
         PlaybackVoice& voice = engine.voices[v];
         const RenderResult* result = resultOf(voice);
-        if (!result) {
-            gains[v] = voice.gain.load();
-            scales[v] = voice.levelScale;
-            continue;
-        }
-        if (!settle || (v < settle->size() && (*settle)[v])) {
-            ++settled;
-            // The owner's own fields and the curve's link need no lock.
-            SetVoiceOwnerSettings(voice, *result, voice.resultIndex, eventCount, events);
-            if (!VoiceHoldsMixSettings(voice, *result, eventCount, events) || v >= engine.voiceFadeIn.size() ||
-                v >= engine.voiceFadeOut.size() || engine.voiceFadeIn[v] != result->fadeIn ||
-                engine.voiceFadeOut[v] != result->fadeOut)
-                changed.push_back(v);
-            const VoiceLevelSettings levels = VoiceLevelSettingsFor(*result, gainTable, eventCount, events);
-            voice.muted.store(levels.muted);
-            voice.eventGain.store(levels.eventGain);
-        }
+        if (!result) continue;
+        ++settled;
+        // The owner's own fields and the curve's link need no lock.
+        SetVoiceOwnerSettings(voice, *result, voice.resultIndex, eventCount, events);
+        if (!VoiceHoldsMixSettings(voice, *result, eventCount, events) || v >= engine.voiceFadeIn.size() ||
+            v >= engine.voiceFadeOut.size() || engine.voiceFadeIn[v] != result->fadeIn ||
+            engine.voiceFadeOut[v] != result->fadeOut)
+            changed.push_back(v);
+        const VoiceLevelSettings levels = VoiceLevelSettingsFor(*result, gainTable, eventCount, events);
+        voice.muted.store(levels.muted);
+        voice.eventGain.store(levels.eventGain);
         // The build's gain with its headroom cut, before any levelling.
-        gains[v] = double(VoiceGain(*result, voice));
+        inputs.push_back({v, double(VoiceGain(*result, voice)), 1.0});
     }
     // A few dozen voices per hold, so that an edit that moves many (a track
     // assignment that shifts a whole group) never holds the lock for long.
@@ -694,13 +707,32 @@ int64_t RecomputeLevels(const DocumentContext& ctx, const std::vector<uint8_t>* 
             RefreshVoiceSpanLocked(engine, v);
         }
     }
-    LevelVoiceGains(engine, gains, scales, true);
+    if (!levelsHeld || !LevelChangedVoices(engine, inputs)) {
+        // Every voice's gain as a build gives it; a voice without its result
+        // keeps the gain it has (and the memo is of no use to the next pass).
+        std::vector<double> gains(n, 0.0), scales(n, 1.0);
+        bool everyResult = true;
+        for (size_t v = 0; v < n; ++v) {
+            const PlaybackVoice& voice = engine.voices[v];
+            const RenderResult* result = resultOf(voice);
+            if (!result) {
+                gains[v] = voice.gain.load();
+                scales[v] = voice.levelScale;
+                everyResult = false;
+                continue;
+            }
+            gains[v] = double(VoiceGain(*result, voice));
+        }
+        LevelVoiceGains(engine, gains, scales, true);
+        if (!everyResult) engine.levelMemo.valid = false;
+    }
+    NoteLevelMemoDocument(engine, project);
     return settled;
 }
 
 }  // namespace
 
-void RecomputeVoiceLevels(const DocumentContext& ctx) { RecomputeLevels(ctx, nullptr); }
+void RecomputeVoiceLevels(const DocumentContext& ctx) { RecomputeLevels(ctx, nullptr, false); }
 
 void SyncVoicesAsOwner(const DocumentContext& ctx) {
     Project& project = *ctx.project;

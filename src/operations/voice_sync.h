@@ -123,8 +123,10 @@ bool RebuildBedsAsync(const DocumentContext& ctx);
 // settings refreshed and every level as a full rebuild leaves it. False,
 // having changed nothing, when the changes are not bounded (`whole`) or a
 // layer in reach lacks its voice or has one it should not: the caller runs
-// RebuildCache then.
-bool SyncBedVoices(const DocumentContext& ctx, const BedChanges& changes);
+// RebuildCache then. `levelsHeld`: the last level pass's memo held before
+// the Beds changed (LevelMemoHolds), so the levels are worked out again for
+// the voices in reach alone (LevelChangedVoices), to the same bits.
+bool SyncBedVoices(const DocumentContext& ctx, const BedChanges& changes, bool levelsHeld = false);
 
 // Every voice's settings (placement, pan, group, mute, curves, fades) and
 // gain as a fresh build of its result gives them, then the levels (full):

@@ -36,6 +36,7 @@
 #include "playback/audio_handoff.h"
 #include "playback/engine_mutex.h"
 #include "playback/engine_stats.h"
+#include "playback/level_memo.h"
 #include "playback/reverb_state.h"
 #include "playback/voice_list.h"
 #include "playback/voice_time_index.h"
@@ -166,6 +167,14 @@ struct AudioEngine {
     std::vector<uint32_t> mixScratch;    // the mixer's list of a block's voices (never resized by it)
     EngineMutex mutex;
 
+    // ---- Levels (the thread that owns the voices) ----
+    // Raised by every change of what the level passes read of a voice (its
+    // placement, length, mute, event gain, build, removal or order) made
+    // outside a level pass: the memo of the last pass holds only while this
+    // stays as the pass left it.
+    std::atomic<uint64_t> levelInputEdits{0};
+    VoiceLevelMemo levelMemo;
+
     // ---- Transport and progress ----
     std::atomic<int64_t> position{0};  // playhead in samples at sampleRate
     std::atomic<uint8_t> playing{0};
@@ -240,5 +249,8 @@ struct AudioEngine {
 
     std::atomic<int32_t> sampleRate{48000};  // read by the audio thread before it locks
 };
+
+// Says that a voice's level inputs changed outside a level pass (levelInputEdits).
+inline void NoteLevelInputEdit(AudioEngine& engine) { engine.levelInputEdits.fetch_add(1, std::memory_order_relaxed); }
 
 extern AudioEngine gAudioEngine;

@@ -191,6 +191,7 @@ std::vector<size_t> KeptVoices(size_t count, const std::vector<uint8_t>* drop) {
 // ---------------------------------------------------------------------------
 
 void ResetEngineVoices(AudioEngine& engine, int sampleRate, int expectedVoices) {
+    NoteLevelInputEdit(engine);
     engine.cacheReady.store(0);
     engine.stats.voiceCount.store(0);
     engine.stats.buildProgress.store(0);
@@ -232,6 +233,7 @@ EngineLock LockWithVoiceRoom(AudioEngine& engine, size_t extraVoices) {
 
 void InstallPlaybackVoice(AudioEngine& engine, PlaybackVoice&& voice, float fadeIn, float fadeOut,
                           int replaceSlot) {
+    NoteLevelInputEdit(engine);
     // The record and its span are made before locking.
     const VoiceSpan span = VoiceSpanOf(voice, engine.sampleRate.load());
     auto record = std::make_shared<PlaybackVoice>(std::move(voice));
@@ -268,6 +270,7 @@ void InstallPlaybackVoice(AudioEngine& engine, PlaybackVoice&& voice, float fade
 // ---------------------------------------------------------------------------
 
 size_t RemoveEngineVoices(AudioEngine& engine, const std::vector<uint8_t>& drop) {
+    NoteLevelInputEdit(engine);
     for (;;) {
         size_t count = 0;
         const size_t marked = std::min(drop.size(), engine.voices.size());
@@ -292,6 +295,7 @@ bool VoicesInResultOrder(const AudioEngine& engine) {
 }
 
 bool OrderEngineVoicesByResult(AudioEngine& engine) {
+    NoteLevelInputEdit(engine);
     for (;;) {
         if (VoicesInResultOrder(engine)) return false;
         std::vector<size_t> from = KeptVoices(engine.voices.size(), nullptr);
@@ -329,6 +333,7 @@ void ReindexEngineVoices(AudioEngine& engine) {
 }
 
 void RefreshVoiceSpanLocked(AudioEngine& engine, size_t v) {
+    NoteLevelInputEdit(engine);
     if (v >= engine.voices.size() || v >= engine.voiceSpans.size()) return;
     const VoiceSpan span = VoiceSpanOf(engine.voices[v], engine.sampleRate.load());
     VoiceSpan& stored = engine.voiceSpans[v];
@@ -343,6 +348,7 @@ void RefreshVoiceSpanLocked(AudioEngine& engine, size_t v) {
 }
 
 void SetVoicePlacements(AudioEngine& engine, const std::vector<VoicePlacement>& placements) {
+    NoteLevelInputEdit(engine);
     if (placements.empty()) return;
     EngineLock lock = LockForVoiceEdit(engine);
     for (const VoicePlacement& p : placements) {

@@ -9,6 +9,7 @@
 #include <functional>
 #include <mutex>
 #include <random>
+#include <set>
 #include <thread>
 
 #include "document/event.h"
@@ -182,6 +183,74 @@ TEST(VoiceLevels, SortedSweepGivesTheGridWalksLoudestSum) {
         }
         EXPECT_NEAR(LoudestGridSum(spans), BruteGridSum(spans), 1e-9) << "round " << round;
     }
+}
+
+// A few voices changed and levelled alone give the bits a whole pass over
+// every voice gives: gains, level scales and the cut, over rounds of longer
+// and shorter spans, mutes, gains and event gains, loud enough that the cut
+// moves; a change the memo cannot take (the earliest start moves) is
+// declined, and the whole pass after it is built on again.
+TEST(VoiceLevels, AFewChangedVoicesGiveTheBitsOfAWholePass) {
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<float> unit(0, 1);
+    std::vector<PlaybackVoice> voices;
+    std::vector<double> inputs;
+    for (int v = 0; v < 300; ++v) {
+        const int event = v % 7 == 0 ? -1 : int(rng() % 40);
+        voices.push_back(LevelVoice(event, 1, 0.5f + 29 * unit(rng), 0.013f + 3.7f * unit(rng), 0.05f + unit(rng),
+                                    v % 11 == 0));
+        voices.back().group = int32_t(rng() % 3);
+        voices.back().normGain = 0.5f + unit(rng);
+        inputs.push_back(0.2 + 1.3 * unit(rng));
+    }
+    voices.push_back(LevelVoice(3, 1, 0.25f, 2));  // the earliest start
+    inputs.push_back(0.8);
+    const std::vector<double> scales(voices.size(), 1.0);
+    auto changing = EngineWith(voices), whole = EngineWith(voices);
+    changing->groupGain[1] = whole->groupGain[1] = 0.6f;
+    LevelVoiceGains(*changing, inputs, scales, true);
+    float lastCut = 1.0f;
+    int cutMoved = 0;
+    for (int round = 0; round < 60; ++round) {
+        std::vector<VoiceLevelInput> changed;
+        const bool moveEarliest = round == 40;
+        for (int k = 0; k < (moveEarliest ? 1 : 1 + round % 4); ++k) {
+            const size_t v = moveEarliest ? voices.size() - 1 : size_t(rng()) % (voices.size() - 1);
+            const float length = 0.007f + 4.1f * unit(rng), eventGain = 0.25f + 2 * unit(rng);
+            for (AudioEngine* e : {changing.get(), whole.get()}) {
+                PlaybackVoice& voice = e->voices[v];
+                if (round % 4 == 0) voice.length = length;
+                if (round % 4 == 1) voice.muted = voice.muted.load() ? 0 : 1;
+                if (round % 4 == 2) voice.eventGain = eventGain;
+                if (moveEarliest) voice.startTime = 12.5f;
+            }
+            if (round % 4 == 3) inputs[v] = 0.1 + 2.9 * unit(rng);
+            changed.push_back({v, inputs[v], 1.0});
+        }
+        const bool took = LevelChangedVoices(*changing, changed);
+        EXPECT_EQ(took, !moveEarliest) << "round " << round << ": only a move of the earliest start is declined";
+        if (!took) LevelVoiceGains(*changing, inputs, scales, true);
+        LevelVoiceGains(*whole, inputs, scales, true);
+        ASSERT_EQ(changing->stats.headroomCut.load(), whole->stats.headroomCut.load()) << "round " << round;
+        for (size_t v = 0; v < voices.size(); ++v) {
+            ASSERT_EQ(GainOf(*changing, v), GainOf(*whole, v)) << "round " << round << ", voice " << v;
+            ASSERT_EQ(changing->voices[v].levelScale, whole->voices[v].levelScale) << "round " << round;
+        }
+        std::set<int32_t> events;
+        int64_t reach = 0;
+        for (const VoiceLevelInput& c : changed) {
+            if (voices[c.voice].eventIndex < 0) ++reach;
+            else events.insert(voices[c.voice].eventIndex);
+        }
+        for (const PlaybackVoice& v : voices) reach += events.count(v.eventIndex) ? 1 : 0;
+        if (took) {
+            EXPECT_EQ(changing->levelMemo.levelled, reach) << "the changed voices and their events' others alone";
+        }
+        cutMoved += whole->stats.headroomCut.load() != lastCut ? 1 : 0;
+        lastCut = whole->stats.headroomCut.load();
+    }
+    EXPECT_LT(lastCut, 1.0f) << "loud enough for a cut";
+    EXPECT_GT(cutMoved, 10);
 }
 
 TEST(VoiceWindow, FarVoicesReleaseSamplesAndComeBackWhenThePlayheadNears) {

@@ -731,6 +731,26 @@ void ExpectScaleAndBedChangesBuildOnlyWhatTheyChange(int layers) {
     for (size_t k = 0; k < assigned.results.size(); ++k)
         otherTracks += assigned.results[k].track != rig.project->results[k].track ? 1 : 0;
     EXPECT_EQ(otherTracks, 0);
+
+    // The levels were worked out for the voices in reach (and their events'
+    // others) alone, again after a second change, and every voice holds the
+    // bits a whole level pass gives.
+    rig.project->events[size_t(bed)].duration += 0.5f;
+    RebuildBedsAsyncJob(ctx);
+    EXPECT_FALSE(counts.whole.load());
+    EXPECT_GT(counts.voicesLevelled.load(), 0);
+    EXPECT_LE(counts.voicesLevelled.load(), int64_t(spec.layersPerEvent) * counts.voicesSettled.load())
+        << "levels of voices neither in reach nor of an event in reach";
+    std::vector<float> levels;
+    for (const PlaybackVoice& v : rig.engine->voices) levels.insert(levels.end(), {v.gain.load(), v.levelScale});
+    const float cut = rig.engine->stats.headroomCut.load();
+    RecomputeVoiceLevels(ctx);
+    EXPECT_EQ(rig.engine->stats.headroomCut.load(), cut);
+    int otherLevels = 0;
+    for (size_t v = 0; v < rig.engine->voices.size(); ++v)
+        otherLevels += rig.engine->voices[v].gain.load() != levels[2 * v] ||
+                       rig.engine->voices[v].levelScale != levels[2 * v + 1];
+    EXPECT_EQ(otherLevels, 0) << "voices whose level differs from a whole pass's";
 }
 
 }  // namespace
