@@ -585,9 +585,9 @@ bool SyncBedVoices(const DocumentContext& ctx, const BedChanges& changes) {
         }
     }
     const int64_t settled = RecomputeLevels(ctx, &settle);
-    // A voice whose span changed left the mixer's time index: it is made
-    // again (the mixer would look at every voice meanwhile).
-    if (engine.looseVoices > 0) ReindexEngineVoices(engine);
+    // A voice whose span changed left the mixer's time index, which looks at
+    // it on its own: a new index only once many have.
+    ReindexWhenLoose(engine);
     engine.stats.voiceCount.store(int32_t(engine.voices.size()));
     if (ctx.app) {
         ctx.app->bedSync.voicesCompared.store(int64_t(reach.size()));
