@@ -202,7 +202,8 @@ static void BM_EditHolds(benchmark::State& state) {
 BENCHMARK(BM_EditHolds)->Arg(2000)->Arg(20000)->ArgNames({"voices"})->Iterations(3)->Unit(benchmark::kMillisecond);
 
 // One 512-frame block with 50 voices sounding among `voices` spread over the
-// timeline, through the index (indexed 1) or looking at every voice.
+// timeline, through the index (indexed 1), through it with 64 voices moved
+// since it was made (indexed 2) or looking at every voice.
 static void BM_MixBlockAmongMany(benchmark::State& state) {
     const int voices = int(state.range(0));
     const bool indexed = state.range(1) != 0;
@@ -215,6 +216,14 @@ static void BM_MixBlockAmongMany(benchmark::State& state) {
     }
     ReindexEngineVoices(*e);
     if (!indexed) e->mixScratch.clear();
+    if (state.range(1) == 2) {
+        std::vector<VoicePlacement> moved;
+        for (int v = 0; v < 64; ++v) {
+            const PlaybackVoice& voice = e->voices[size_t(v * (voices / 64))];
+            moved.push_back({size_t(v * (voices / 64)), voice.startTime + 0.001f, voice.plainStartTime + 0.001f});
+        }
+        SetVoicePlacements(*e, moved);
+    }
     std::vector<float> l(512), r(512);
     const int64_t span = int64_t(0.02 * voices * kRate) - kRate;
     int64_t at = kRate;
@@ -226,7 +235,7 @@ static void BM_MixBlockAmongMany(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_MixBlockAmongMany)
-    ->ArgsProduct({{2000, 20000}, {1, 0}})
+    ->ArgsProduct({{2000, 20000}, {1, 2, 0}})
     ->ArgNames({"voices", "indexed"})
     ->Unit(benchmark::kMicrosecond);
 

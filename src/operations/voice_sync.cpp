@@ -589,9 +589,9 @@ bool SyncBedVoices(const DocumentContext& ctx, const BedChanges& changes, bool l
     // With the last pass's memo still true of every other voice, the levels
     // are worked out again for these voices alone; else over them all.
     const int64_t settled = RecomputeLevels(ctx, &settleList, levelsHeld);
-    // A voice whose span changed left the mixer's time index: it is made
-    // again (the mixer would look at every voice meanwhile).
-    if (engine.looseVoices > 0) ReindexEngineVoices(engine);
+    // A voice whose span changed left the mixer's time index, which looks at
+    // it on its own: a new index only once many have.
+    ReindexWhenLoose(engine);
     engine.stats.voiceCount.store(int32_t(engine.voices.size()));
     if (ctx.app) {
         ctx.app->bedSync.voicesCompared.store(int64_t(reach.size()));

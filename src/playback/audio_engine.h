@@ -162,8 +162,7 @@ struct AudioEngine {
     std::vector<float> voiceFadeIn;   // seconds, parallel to voices
     std::vector<float> voiceFadeOut;  // seconds, parallel to voices
     std::vector<VoiceSpan> voiceSpans;  // parallel to voices (engine_voices.h keeps it)
-    VoiceTimeIndex voiceIndex;           // by time, over voices [0, voiceIndex.covered)
-    int32_t looseVoices = 0;             // voices whose span left the index since it was built
+    VoiceTimeIndex voiceIndex;           // by time, over voices [0, voiceIndex.covered), and its loose voices
     std::vector<uint32_t> mixScratch;    // the mixer's list of a block's voices (never resized by it)
     EngineMutex mutex;
 

@@ -276,8 +276,8 @@ void RenderMix(AudioEngine& e, const MixSettings& m, int64_t position, int frame
         // index cannot tell, or when most of them may sound anyway (then
         // gathering them costs more than it leaves out).
         const bool gather = GatherPays(e.voiceIndex, e.voices.size(), blockStart, blockEnd);
-        const int count = gather ? GatherVoicesAt(e.voiceIndex, e.voiceSpans, e.voices.size(), e.looseVoices > 0,
-                                                  blockStart, blockEnd, e.mixScratch.data(), e.mixScratch.size())
+        const int count = gather ? GatherVoicesAt(e.voiceIndex, e.voiceSpans, e.voices.size(), blockStart, blockEnd,
+                                                  e.mixScratch.data(), e.mixScratch.size())
                                  : -1;
         if (count < 0) {
             for (size_t v = 0; v < e.voices.size(); ++v) {

@@ -9,7 +9,8 @@
 //   LockWithVoiceRoom / InstallPlaybackVoice
 //   RemoveEngineVoices
 //   OrderEngineVoicesByResult   VoicesInResultOrder, the relist in result order
-//   Spans and index      ReindexEngineVoices, SetVoicePlacements, RefreshVoiceSpanLocked
+//   Spans and index      ReindexEngineVoices, ReindexWhenLoose, SetVoicePlacements,
+//                        RefreshVoiceSpanLocked
 //   Streaming window     CopyVoiceWithoutSamples, VoiceInStreamWindow, EvictVoiceSamples,
 //                        VoiceHoldsTwoChannels, InstallDecodedSamples
 //   Event list           RelinkVoiceCurves, ReplaceDocumentEvents, AppendDocumentEvents
@@ -145,7 +146,6 @@ struct VoiceTable {
         engine.voiceSpans.swap(spans);
         std::swap(engine.voiceIndex, index);
         engine.mixScratch.swap(scratch);
-        engine.looseVoices = 0;
         engine.stats.voiceCount.store(int32_t(engine.voices.size()));
     }
 };
@@ -248,12 +248,12 @@ void InstallPlaybackVoice(AudioEngine& engine, PlaybackVoice&& voice, float fade
         engine.voices.SwapRecord(slot, record);
         engine.voiceFadeIn[slot] = fadeIn;
         engine.voiceFadeOut[slot] = fadeOut;
-        const VoiceSpan old = engine.voiceSpans[slot];
-        engine.voiceSpans[slot] = span;
-        if (slot < engine.voiceIndex.covered && (old.start != span.start || old.end != span.end || old.loose)) {
-            engine.voiceSpans[slot].loose = 1;
-            ++engine.looseVoices;
-        }
+        VoiceSpan& stored = engine.voiceSpans[slot];
+        const bool moved = stored.start != span.start || stored.end != span.end;
+        // A loose voice stays so (and listed) until the next index.
+        stored.start = span.start;
+        stored.end = span.end;
+        if (moved) MarkVoiceLoose(engine.voiceIndex, engine.voiceSpans, slot);
     } else {
         engine.voiceFadeIn.push_back(fadeIn);
         engine.voiceFadeOut.push_back(fadeOut);
@@ -326,10 +326,16 @@ void ReindexEngineVoices(AudioEngine& engine) {
         engine.voiceSpans.swap(spans);
         std::swap(engine.voiceIndex, index);
         if (!scratch.empty()) engine.mixScratch.swap(scratch);
-        engine.looseVoices = 0;
         return;
         // The old spans and index are freed as the lock is released.
     }
+}
+
+bool ReindexWhenLoose(AudioEngine& engine) {
+    // Read unlocked: only this thread marks voices loose or swaps the index.
+    if (!IndexWantsRebuild(engine.voiceIndex, engine.voices.size())) return false;
+    ReindexEngineVoices(engine);
+    return true;
 }
 
 void RefreshVoiceSpanLocked(AudioEngine& engine, size_t v) {
@@ -338,13 +344,9 @@ void RefreshVoiceSpanLocked(AudioEngine& engine, size_t v) {
     const VoiceSpan span = VoiceSpanOf(engine.voices[v], engine.sampleRate.load());
     VoiceSpan& stored = engine.voiceSpans[v];
     if (span.start == stored.start && span.end == stored.end) return;
-    const bool indexed = v < engine.voiceIndex.covered;
     stored.start = span.start;
     stored.end = span.end;
-    if (indexed && !stored.loose) {
-        stored.loose = 1;
-        ++engine.looseVoices;
-    }
+    MarkVoiceLoose(engine.voiceIndex, engine.voiceSpans, v);
 }
 
 void SetVoicePlacements(AudioEngine& engine, const std::vector<VoicePlacement>& placements) {

@@ -11,6 +11,7 @@
 //   RemoveEngineVoices     drop marked voices, keeping the rest and their fades in order
 //   VoicesInResultOrder / OrderEngineVoicesByResult   the voices stand in result order
 //   ReindexEngineVoices    the spans and the time index made anew from the voices
+//   ReindexWhenLoose       the same, once enough voices left the index
 //   SetVoicePlacements     new start times for some voices (moves)
 //   BuildPlaybackVoice / MakePlaybackVoice   decode, process, tune, measure a result into a voice
 //   ResolveResultFiles     a result's files found again by their ids
@@ -115,9 +116,15 @@ void InstallPlaybackVoice(AudioEngine& engine, PlaybackVoice&& voice, float fade
                           int replaceSlot = -1);
 
 // The spans recomputed from the voices and a new time index, made unlocked
-// and swapped in; the loose count goes back to 0. For the thread that owns
-// the voices, once no build appends any more.
+// and swapped in; no voice is loose but those whose span is not finite. For
+// the thread that owns the voices, once no build appends any more.
 void ReindexEngineVoices(AudioEngine& engine);
+// After edits that changed some voices' spans in place: ReindexEngineVoices
+// when the voices marked loose since the index was made passed
+// LooseVoiceBound (or its list's room), nothing otherwise, so that an edit's
+// share of a new index stays the same whatever the project's size. The mix
+// is the same either way. True when it made one. Same caller as above.
+bool ReindexWhenLoose(AudioEngine& engine);
 
 // New start times for a few voices (index, startTime, plainStartTime), with
 // their spans, in one hold bounded by their number. The voices whose span

@@ -3,6 +3,7 @@
 // Index
 //   VoiceSpanOf
 //   BuildVoiceTimeIndex   count per bucket, prefix sums, fill in voice order
+//   Loose voices          MarkVoiceLoose, LooseVoiceBound, IndexWantsRebuild
 //   GatherVoicesAt / GatherPays
 #include "playback/voice_time_index.h"
 
@@ -57,12 +58,16 @@ VoiceTimeIndex BuildVoiceTimeIndex(std::vector<VoiceSpan>& spans) {
     for (VoiceSpan& s : spans) {
         if (!std::isfinite(s.start) || !std::isfinite(s.end)) {
             s.loose = 1;
+            ++index.builtLoose;
             continue;
         }
         s.loose = 0;
         lo = std::min(lo, s.start);
         hi = std::max(hi, s.end);
     }
+    index.loose.reserve(index.builtLoose + 2 * LooseVoiceBound(std::max(spans.capacity(), spans.size())));
+    for (size_t v = 0; v < spans.size() && index.loose.size() < index.builtLoose; ++v)
+        if (spans[v].loose) index.loose.push_back(uint32_t(v));
     if (!(lo <= hi)) return index;  // nothing indexed: every voice is loose, or there are none
 
     // A bucket a second wide, unless the entries would pass a few per voice
@@ -101,11 +106,31 @@ VoiceTimeIndex BuildVoiceTimeIndex(std::vector<VoiceSpan>& spans) {
 }
 
 // ---------------------------------------------------------------------------
+// Loose voices
+// ---------------------------------------------------------------------------
+
+void MarkVoiceLoose(VoiceTimeIndex& index, std::vector<VoiceSpan>& spans, size_t v) {
+    if (v >= index.covered || v >= spans.size() || spans[v].loose) return;
+    spans[v].loose = 1;
+    // Never past the room reserved at the build: this runs under the engine lock.
+    if (index.loose.size() < index.loose.capacity())
+        index.loose.push_back(uint32_t(v));
+    else
+        index.looseOverflow = 1;
+}
+
+size_t LooseVoiceBound(size_t voiceCount) { return std::max<size_t>(64, voiceCount / 64); }
+
+bool IndexWantsRebuild(const VoiceTimeIndex& index, size_t voiceCount) {
+    return index.looseOverflow || index.loose.size() - index.builtLoose > LooseVoiceBound(voiceCount);
+}
+
+// ---------------------------------------------------------------------------
 // GatherVoicesAt
 // ---------------------------------------------------------------------------
 
 int GatherVoicesAt(const VoiceTimeIndex& index, const std::vector<VoiceSpan>& spans, size_t voiceCount,
-                   bool anyLoose, double t0, double t1, uint32_t* out, size_t room) {
+                   double t0, double t1, uint32_t* out, size_t room) {
     if (voiceCount > spans.size()) return -1;
     size_t n = 0;
     auto add = [&](size_t v) {
@@ -135,12 +160,20 @@ int GatherVoicesAt(const VoiceTimeIndex& index, const std::vector<VoiceSpan>& sp
             if (b > from && n > before) sorted = false;
         }
     }
-    if (anyLoose) {
-        for (size_t v = 0; v < covered; ++v) {
-            if (!spans[v].loose || !Overlaps(spans[v], t0, t1)) continue;
-            if (!add(v)) return -1;
-            sorted = false;
-        }
+    // The loose voices: those listed, or every indexed one the list had no
+    // room for. A listed voice is loose (an index made since would have
+    // emptied the list); the test keeps one that is not from being taken twice.
+    auto addLoose = [&](size_t v) {
+        if (!spans[v].loose || !Overlaps(spans[v], t0, t1)) return true;
+        sorted = false;
+        return add(v);
+    };
+    if (index.looseOverflow) {
+        for (size_t v = 0; v < covered; ++v)
+            if (!addLoose(v)) return -1;
+    } else {
+        for (const uint32_t v : index.loose)
+            if (v < covered && !addLoose(v)) return -1;
     }
     // The tail comes after everything indexed: ascending already.
     for (size_t v = covered; v < voiceCount; ++v)

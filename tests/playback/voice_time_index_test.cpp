@@ -21,13 +21,31 @@ std::vector<uint32_t> Overlapping(const std::vector<VoiceSpan>& spans, double t0
     return out;
 }
 
-std::vector<uint32_t> Gathered(const VoiceTimeIndex& index, const std::vector<VoiceSpan>& spans, bool anyLoose,
-                               double t0, double t1) {
+std::vector<uint32_t> Gathered(const VoiceTimeIndex& index, const std::vector<VoiceSpan>& spans, double t0,
+                               double t1) {
     std::vector<uint32_t> out(spans.size() + 1);
-    const int n = GatherVoicesAt(index, spans, spans.size(), anyLoose, t0, t1, out.data(), out.size());
+    const int n = GatherVoicesAt(index, spans, spans.size(), t0, t1, out.data(), out.size());
     EXPECT_GE(n, 0);
     out.resize(size_t(std::max(n, 0)));
     return out;
+}
+
+// A voice of `seconds` at `start`, without samples: only its span matters here.
+PlaybackVoice SpanVoice(double start, double seconds, uint32_t id) {
+    PlaybackVoice v = ConstantVoice(start, 0.0, 0.0f);
+    v.length = float(seconds);
+    v.resultId = id;
+    return v;
+}
+
+// The engine's index gathers what a new index over its voices would.
+void ExpectGathersAsANewIndex(const AudioEngine& e, const char* what) {
+    std::vector<VoiceSpan> fresh;
+    for (size_t v = 0; v < e.voices.size(); ++v) fresh.push_back(VoiceSpanOf(e.voices[v], e.sampleRate.load()));
+    const VoiceTimeIndex made = BuildVoiceTimeIndex(fresh);
+    for (double t0 = -1.0; t0 < 70.0; t0 += 0.61)
+        ASSERT_EQ(Gathered(e.voiceIndex, e.voiceSpans, t0, t0 + 0.0853), Gathered(made, fresh, t0, t0 + 0.0853))
+            << what << ", block at " << t0;
 }
 
 }  // namespace
@@ -45,13 +63,15 @@ TEST(VoiceTimeIndex, ASpanGathersExactlyTheVoicesThatMeetItInListOrder) {
     EXPECT_EQ(index.covered, spans.size());
     EXPECT_EQ(spans[5].loose, 1);
     EXPECT_EQ(spans[6].loose, 0);
+    // Found with no voice moved since, as with some moved.
+    EXPECT_EQ(Gathered(index, spans, 250.0, 250.01), Overlapping(spans, 250.0, 250.01));
 
     // Some voices move after the index was made (loose), some are appended
     // (the tail past the index).
     for (size_t v : {size_t(10), size_t(400), size_t(1999)}) {
         spans[v].start += 150.0;
         spans[v].end += 150.0;
-        spans[v].loose = 1;
+        MarkVoiceLoose(index, spans, v);
     }
     for (int v = 0; v < 50; ++v) spans.push_back({double(v) * 6.0, double(v) * 6.0 + 0.5, 0});
 
@@ -59,7 +79,7 @@ TEST(VoiceTimeIndex, ASpanGathersExactlyTheVoicesThatMeetItInListOrder) {
     size_t most = 0;
     for (int k = 0; k < 3000; ++k) {
         const double t0 = at(rng), t1 = t0 + (k % 3 == 0 ? 0.0107 : 0.0853);  // blocks of 512 and 4096 frames
-        const std::vector<uint32_t> got = Gathered(index, spans, true, t0, t1);
+        const std::vector<uint32_t> got = Gathered(index, spans, t0, t1);
         ASSERT_EQ(got, Overlapping(spans, t0, t1)) << "span at " << t0;
         most = std::max(most, got.size());
     }
@@ -67,9 +87,9 @@ TEST(VoiceTimeIndex, ASpanGathersExactlyTheVoicesThatMeetItInListOrder) {
 
     // A list too short for what a span gathers says so: the mixer then looks at every voice.
     std::vector<uint32_t> tiny(1);
-    EXPECT_EQ(GatherVoicesAt(index, spans, spans.size(), true, 0.0, 460.0, tiny.data(), tiny.size()), -1);
+    EXPECT_EQ(GatherVoicesAt(index, spans, spans.size(), 0.0, 460.0, tiny.data(), tiny.size()), -1);
     // So does a voice without a span.
-    EXPECT_EQ(GatherVoicesAt(index, spans, spans.size() + 1, true, 0.0, 1.0, tiny.data(), tiny.size()), -1);
+    EXPECT_EQ(GatherVoicesAt(index, spans, spans.size() + 1, 0.0, 1.0, tiny.data(), tiny.size()), -1);
 }
 
 TEST(VoiceTimeIndex, VeryLongVoicesOnAVeryLongTimelineWidenTheBuckets) {
@@ -79,7 +99,7 @@ TEST(VoiceTimeIndex, VeryLongVoicesOnAVeryLongTimelineWidenTheBuckets) {
     EXPECT_GT(index.bucketSeconds, 1.0);
     EXPECT_LE(index.entries.size(), 16 * spans.size() + size_t(4e6));
     for (double t : {0.0, 55555.5, 150000.0, 289000.0})
-        EXPECT_EQ(Gathered(index, spans, false, t, t + 0.01), Overlapping(spans, t, t + 0.01)) << t;
+        EXPECT_EQ(Gathered(index, spans, t, t + 0.01), Overlapping(spans, t, t + 0.01)) << t;
 }
 
 // The mixer gathers only where that leaves most voices out: a block among
@@ -138,7 +158,7 @@ TEST(VoiceTimeIndex, TheIndexedMixIsTheMixOfEveryVoice) {
         // Moves, far and near, without a new index: the moved voices are loose.
         SetVoicePlacements(*e, {{3, 0.9f, 0.9f}, {150, 0.1f, 0.1f}, {299, 0.5f, 0.45f}});
     }
-    EXPECT_GT(indexed->looseVoices, 0);
+    EXPECT_FALSE(indexed->voiceIndex.loose.empty());
     compare("after moves");
 
     for (AudioEngine* e : {indexed.get(), everyVoice.get()}) {
@@ -152,6 +172,9 @@ TEST(VoiceTimeIndex, TheIndexedMixIsTheMixOfEveryVoice) {
     }
     EXPECT_EQ(indexed->voices.size(), 301u);
     compare("after a replacement and an append");
+    ReindexEngineVoices(*indexed);
+    EXPECT_TRUE(indexed->voiceIndex.loose.empty());
+    compare("after a new index");
 
     for (AudioEngine* e : {indexed.get(), everyVoice.get()}) {
         std::vector<uint8_t> drop(e->voices.size(), 0);
@@ -159,6 +182,62 @@ TEST(VoiceTimeIndex, TheIndexedMixIsTheMixOfEveryVoice) {
         RemoveEngineVoices(*e, drop);
     }
     everyVoice->mixScratch.clear();
-    EXPECT_EQ(indexed->looseVoices, 0) << "a relist indexes the list it makes";
+    EXPECT_TRUE(indexed->voiceIndex.loose.empty()) << "a relist indexes the list it makes";
     compare("after a removal");
+}
+
+// Voices moved (once more than the loose list has room for), rebuilt in
+// place (longer, shorter, with a span that is not finite), appended and
+// removed, with a new index when the bound asks: the gather through the
+// loose list always gives what a new index would.
+TEST(VoiceTimeIndex, TheLooseListGathersWhatANewIndexWould) {
+    auto e = MakePlayingEngine();
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<double> at(0.0, 60.0), length(0.02, 3.0);
+    uint32_t nextId = 1;
+    for (int v = 0; v < 700; ++v) InstallPlaybackVoice(*e, SpanVoice(at(rng), length(rng), nextId++), 0.01f, 0.01f);
+    ReindexEngineVoices(*e);
+    for (int round = 0; round < 40 && !HasFatalFailure(); ++round) {
+        const size_t n = e->voices.size();
+        std::vector<VoicePlacement> moves;
+        for (int k = 0; k < (round == 20 ? 400 : 12); ++k)
+            moves.push_back({rng() % n, float(at(rng)), float(at(rng))});
+        SetVoicePlacements(*e, moves);
+        EXPECT_EQ(e->voiceIndex.looseOverflow, round == 20 ? 1 : 0);
+        for (int k = 0; k < 4; ++k) {
+            const size_t slot = rng() % n;
+            PlaybackVoice again = SpanVoice(e->voices[slot].startTime, length(rng), e->voices[slot].resultId);
+            if (k == 0 && round % 5 == 1) again.startTime = std::numeric_limits<float>::quiet_NaN();
+            InstallPlaybackVoice(*e, std::move(again), 0.01f, 0.01f, int(slot));
+        }
+        if (round % 3 == 0) InstallPlaybackVoice(*e, SpanVoice(at(rng), length(rng), nextId++), 0.01f, 0.01f);
+        ExpectGathersAsANewIndex(*e, "after edits");
+        if (round % 7 == 3) {
+            std::vector<uint8_t> drop(e->voices.size(), 0);
+            for (int k = 0; k < 9; ++k) drop[rng() % drop.size()] = 1;
+            RemoveEngineVoices(*e, drop);
+            ExpectGathersAsANewIndex(*e, "after a removal");
+        }
+        if (ReindexWhenLoose(*e)) ExpectGathersAsANewIndex(*e, "after a new index");
+    }
+}
+
+// A new index waits until more voices than the bound (which grows with the
+// voices) left it; a voice marked twice, or one whose span is not finite,
+// does not count.
+TEST(VoiceTimeIndex, ANewIndexWaitsForMoreLooseVoicesThanTheBound) {
+    EXPECT_GT(LooseVoiceBound(9000), LooseVoiceBound(900));
+    for (const size_t count : {size_t(900), size_t(9000)}) {
+        std::vector<VoiceSpan> spans;
+        for (size_t v = 0; v < count; ++v) spans.push_back({0.007 * double(v), 0.007 * double(v) + 0.5, 0});
+        spans[count / 2].end = std::numeric_limits<double>::infinity();
+        VoiceTimeIndex index = BuildVoiceTimeIndex(spans);
+        for (size_t k = 0; k <= LooseVoiceBound(count); ++k) {
+            ASSERT_FALSE(IndexWantsRebuild(index, count)) << count << " voices, " << k << " loose";
+            spans[k].start += 40.0;
+            MarkVoiceLoose(index, spans, k);
+            MarkVoiceLoose(index, spans, k);
+        }
+        EXPECT_TRUE(IndexWantsRebuild(index, count)) << count << " voices";
+    }
 }
