@@ -206,6 +206,10 @@ struct Project {
     std::vector<RenderResult> results;
     CopyableAtomic<int32_t> publishedResultCount{0};
     uint32_t resultsRevision = 0;
+    // Raised whenever the sound probe writes weights into events: a job that
+    // gave every Clip's results its weight knows by it whether another came
+    // since (a weight reaches the events without touching the results).
+    uint32_t probedWeightsWritten = 0;
     TrackMemoSlot trackMemo;
     // Set by the render on its worker while the timeline reads it to choose
     // between the layer lanes and the hint of an unrendered project.

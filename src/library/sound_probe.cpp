@@ -195,9 +195,13 @@ bool ProbeUnknownSoundValues(SoundProbe& probe, Project& project, const SoundLib
                              bool busyTaskRunning, double uiTime) {
     if (busyTaskRunning) return false;
     bool changed = TakeProbeResults(probe, project);
-    if (uiTime < probe.nextProbeTime || probe.probeBusy.load()) return changed;
+    if (uiTime < probe.nextProbeTime || probe.probeBusy.load()) {
+        if (changed) project.probedWeightsWritten += 1;
+        return changed;
+    }
     probe.nextProbeTime = uiTime + 2.0;
     if (StartProbePass(probe, project, library)) changed = true;
+    if (changed) project.probedWeightsWritten += 1;
     return changed;
 }
 
@@ -246,6 +250,7 @@ bool FinishSoundProbe(SoundProbe& probe, Project& project, const SoundLibrary& l
         AnalyzeLibraryWorker(&probe, std::move(context.jobs));
         written = TakeProbeResults(probe, project) || written;
     }
+    if (written) project.probedWeightsWritten += 1;
     return written;
 }
 

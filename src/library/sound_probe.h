@@ -81,8 +81,9 @@ struct SoundProbe {
 extern SoundProbe gSoundProbe;
 
 // One frame of the probe on the UI thread. Returns true when weights in the
-// document were written; the caller then runs ApplyProbedWeights and marks
-// the document modified. Nothing is taken or started while `busyTaskRunning`.
+// document were written (project.probedWeightsWritten is raised then); the
+// caller then runs ApplyProbedWeights and marks the document modified.
+// Nothing is taken or started while `busyTaskRunning`.
 bool ProbeUnknownSoundValues(SoundProbe& probe, Project& project, const SoundLibrary& library,
                              bool busyTaskRunning, double uiTime);
 
@@ -97,8 +98,9 @@ bool SoundProbeHasWork(SoundProbe& probe, const Project& project, const SoundLib
 // answers from the libraries and the cache, and analyses here the files no
 // pass has queued yet. Afterwards only files that cannot be read, or whose
 // worker was stopped, are still unknown. True when weights were written (the
-// caller runs ApplyProbedWeights). For work that must not depend on how far
-// the probe has come, such as an export.
+// caller runs ApplyProbedWeights; project.probedWeightsWritten is raised).
+// For work that must not depend on how far the probe has come, such as an
+// export.
 bool FinishSoundProbe(SoundProbe& probe, Project& project, const SoundLibrary& library);
 
 void LookupFileBrightness(SoundProbe& probe, const SoundLibrary& library, BrightnessProbeContext& context,

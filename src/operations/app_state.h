@@ -294,10 +294,14 @@ struct AppState {
     // Raised by the frame step when only Beds changed: their job rebuilds
     // the Beds' layers and only the voices those reach (RebuildBedsAsync).
     std::atomic<bool> bedRebuild{false};
-    // What the last Bed job read: layers the tracks' repack visited, voices
-    // whose keys it compared, voices whose settings it checked; `whole` when
-    // it fell back to every track and every voice.
+    // What the last Bed job read: Beds it compared with their layer lists,
+    // layers the tracks' repack visited, voices whose keys it compared,
+    // voices whose settings it checked; `whole` when it fell back to every
+    // track and every voice. `resultsScanned` when it read every result for
+    // the Beds or the Clips' weights.
     struct BedSyncCounts {
+        std::atomic<int64_t> bedsRead{0};
+        std::atomic<bool> resultsScanned{false};
         std::atomic<int64_t> layersPacked{0};
         std::atomic<int64_t> voicesCompared{0};
         std::atomic<int64_t> voicesSettled{0};

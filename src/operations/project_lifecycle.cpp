@@ -65,7 +65,7 @@ namespace {
 // loader starts from (a setting the file lacks keeps its value) and what a
 // new project keeps.
 Project ScratchDocument(const Project& current) {
-    static_assert(sizeof(Project) == 408, "Project changed: decide here whether the new field is a setting");
+    static_assert(sizeof(Project) == 416, "Project changed: decide here whether the new field is a setting");
     Project p;
     p.totalDuration = current.totalDuration;
     p.fps = current.fps;
@@ -86,6 +86,7 @@ Project ScratchDocument(const Project& current) {
     p.alloyHighCrossover = current.alloyHighCrossover;
     // Views keyed by the revision must see the new results as new.
     p.resultsRevision = current.resultsRevision + 1;
+    // probedWeightsWritten is not: the Bed watch starts anew with the document.
     p.budgetMode = current.budgetMode;
     for (int g = 0; g < 3; ++g) p.groups[g] = current.groups[g];
     p.fillPickCounter = current.fillPickCounter;

@@ -458,13 +458,39 @@ bool RebuildBedsAndWeights(const DocumentContext& ctx, BedChanges* changes) {
     // The record the Beds' repack starts from, for tracks an open or an
     // undo brought (made once for each such set of results).
     KeepTrackMemo(project);
+    BedWatch* watch = ctx.app ? &ctx.app->bedWatch : nullptr;
+    std::vector<int> beds;
+    if (watch && BedsToReadAlone(project, *watch, beds)) {
+        // Nothing but Beds changed since the last job: those alone are
+        // rebuilt, from the results they had; the Clips' weights are given
+        // again only when the probe wrote some since.
+        std::vector<std::vector<int>> own = std::move(watch->results.own);
+        watch->results.known = false;
+        const bool weightsCame = watch->results.probedWeights != project.probedWeightsWritten;
+        RebuildListedBedEvents(project, beds, own, cancel, changes);
+        if (cancel && cancel->load()) return false;
+        if (weightsCame && GiveClipsTheirWeights(project) && changes) changes->tracks.whole = true;
+        KeepTrackMemo(project);
+        NoteListedBedsRebuilt(project, *watch, beds);
+        NoteBedResults(project, *watch, std::move(own));
+        ctx.app->bedSync.bedsRead.store(int64_t(beds.size()));
+        ctx.app->bedSync.resultsScanned.store(weightsCame);
+        return true;
+    }
     RebuildBedEvents(project, cancel, changes);
     if (cancel && cancel->load()) return false;
     // A weight given reaches voices the Beds' changes do not name.
     if (ApplyProbedWeights(project) && changes) changes->tracks.whole = true;
     // Again after weights given (they count as a change of the results).
     KeepTrackMemo(project);
-    if (ctx.app) NoteBedsRebuilt(project, ctx.app->bedWatch);
+    if (watch) {
+        NoteBedsRebuilt(project, *watch);
+        NoteBedResults(project, *watch, BedResults(project));
+        int64_t read = 0;
+        for (const Event& e : project.events) read += e.shape == kShapeBed ? 1 : 0;
+        ctx.app->bedSync.bedsRead.store(read);
+        ctx.app->bedSync.resultsScanned.store(true);
+    }
     return true;
 }
 

@@ -103,7 +103,11 @@ bool RebuildCacheAsync(const char* status, bool quickRebuild);
 // The Beds' layers made again where their events changed (RebuildBedEvent,
 // one Bed at a time, stopping at the busy task's cancel: false then), the
 // probed Clip weights into their layers (ApplyProbedWeights), and the Beds'
-// keys noted for the frame step (bed_watch.h).
+// keys noted for the frame step (bed_watch.h). While the results are the
+// ones the last such rebuild left, only the Beds whose keys changed are read
+// (BedsToReadAlone), and the Clips only when the probe wrote weights since;
+// the results are the same either way. app.bedSync.bedsRead and
+// resultsScanned tell which it did.
 // With `changes`, what the Beds' rebuild changed (clip_bed_events.h); a
 // Clip weight it gave makes the changes unusable (`whole`).
 bool RebuildBedsAndWeights(const DocumentContext& ctx, BedChanges* changes = nullptr);

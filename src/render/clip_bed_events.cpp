@@ -202,7 +202,10 @@ namespace {
 // order), so that a caller checking every Bed scans the results only once.
 // The track assignment is the caller's: the results change here, tracks and
 // mutes only there.
-bool RebuildBedWithResults(Project& project, int eventIndex, std::vector<int> own) {
+// `own` is left as the event's results afterwards; `moved` is raised when
+// results were created or erased (the indices of other events' results may
+// have moved then), and left alone otherwise.
+bool RebuildBedWithResults(Project& project, int eventIndex, std::vector<int>& own, bool& moved) {
     Event& ev = project.events[eventIndex];
     std::vector<RenderResult>& results = project.results;
 
@@ -232,7 +235,7 @@ bool RebuildBedWithResults(Project& project, int eventIndex, std::vector<int> ow
         results.erase(results.begin() + own[k]);
         for (size_t later = k + 1; later < own.size(); ++later) own[later] -= 1;
         own.erase(own.begin() + static_cast<std::ptrdiff_t>(k));
-        changed = true;
+        changed = moved = true;
     }
 
     // One result per distinct file. When two layers name the same file the
@@ -263,7 +266,7 @@ bool RebuildBedWithResults(Project& project, int eventIndex, std::vector<int> ow
             results.push_back(std::move(r));
             match = static_cast<int>(results.size()) - 1;
             own.push_back(match);
-            changed = true;
+            changed = moved = true;
         }
         layerMatch.push_back(match);
         if (std::find(layerOrder.begin(), layerOrder.end(), match) != layerOrder.end()) continue;
@@ -319,7 +322,8 @@ std::vector<int> ResultsOfEvent(const Project& project, int eventIndex) {
     return own;
 }
 
-// Per event, the indices of its results in results order; only Beds are filled.
+}  // namespace
+
 std::vector<std::vector<int>> BedResults(const Project& project) {
     std::vector<std::vector<int>> own(project.events.size());
     for (size_t i = 0; i < project.results.size(); ++i) {
@@ -329,8 +333,6 @@ std::vector<std::vector<int>> BedResults(const Project& project) {
     }
     return own;
 }
-
-}  // namespace
 
 bool RebuildBedEvent(Project& project, int eventIndex) {
     if (!RebuildBedResults(project, eventIndex)) return false;
@@ -342,33 +344,43 @@ bool RebuildBedResults(Project& project, int eventIndex) {
     if (!IsValidEvent(project, eventIndex, kShapeBed)) return false;
     // The event's results in results order: one scan of the project, the only
     // one an unchanged Bed costs.
-    return RebuildBedWithResults(project, eventIndex, ResultsOfEvent(project, eventIndex));
+    std::vector<int> own = ResultsOfEvent(project, eventIndex);
+    bool moved = false;
+    return RebuildBedWithResults(project, eventIndex, own, moved);
 }
 
-bool RebuildBedEvents(Project& project, const std::atomic<bool>* cancel, BedChanges* changes) {
+namespace {
+
+// RebuildBedEvents over the Beds `listed` (ascending; null: every Bed),
+// starting from `own` (BedResults as it stands) and leaving it so.
+bool RebuildBeds(Project& project, const std::vector<int>* listed, std::vector<std::vector<int>>& own,
+                 const std::atomic<bool>* cancel, BedChanges* changes) {
     bool changed = false;
     const uint32_t revisionBefore = project.resultsRevision;
     const size_t countBefore = project.results.size();
     std::vector<LayerSpan> before;  // the changed Beds' layers as the last assignment saw them
     std::vector<int> changedBeds;
-    std::vector<std::vector<int>> own = BedResults(project);
-    for (size_t e = 0; e < project.events.size(); ++e) {
+    const size_t visits = listed ? listed->size() : project.events.size();
+    for (size_t n = 0; n < visits; ++n) {
         if (cancel && cancel->load()) break;
-        if (project.events[e].shape != kShapeBed) continue;
+        const size_t e = listed ? static_cast<size_t>((*listed)[n]) : n;
+        if (e >= project.events.size() || project.events[e].shape != kShapeBed) continue;
         const size_t spansBefore = before.size();
         for (int i : own[e]) {
             const RenderResult& r = project.results[static_cast<size_t>(i)];
             before.push_back({i, r.group, r.startTime, r.startTime + r.duration});
         }
-        if (!RebuildBedWithResults(project, static_cast<int>(e), std::move(own[e]))) {
+        bool moved = false;
+        if (!RebuildBedWithResults(project, static_cast<int>(e), own[e], moved)) {
             before.resize(spansBefore);
             continue;
         }
         changed = true;
         changedBeds.push_back(static_cast<int>(e));
-        // Results were added, erased or moved: the indices of the other Beds
-        // are found again.
-        own = BedResults(project);
+        // Results were added or erased: the indices of the other Beds are
+        // found again. A Bed that only reordered its results did so in the
+        // slots it already had, and every index still holds.
+        if (moved) own = BedResults(project);
     }
     // Once for all Beds: the rebuilds read no track or mute, so the last
     // assignment is all that ever counted. Layers that only changed span
@@ -391,6 +403,18 @@ bool RebuildBedEvents(Project& project, const std::atomic<bool>* cancel, BedChan
         changes->tracks = std::move(tracks);
     }
     return changed;
+}
+
+}  // namespace
+
+bool RebuildBedEvents(Project& project, const std::atomic<bool>* cancel, BedChanges* changes) {
+    std::vector<std::vector<int>> own = BedResults(project);
+    return RebuildBeds(project, nullptr, own, cancel, changes);
+}
+
+bool RebuildListedBedEvents(Project& project, const std::vector<int>& beds, std::vector<std::vector<int>>& own,
+                            const std::atomic<bool>* cancel, BedChanges* changes) {
+    return RebuildBeds(project, &beds, own, cancel, changes);
 }
 
 // ---- BedsHoldTheirLayers ----------------------------------------------------------------
@@ -448,7 +472,14 @@ bool BedsHoldTheirLayers(const Project& project) {
 // ---- ApplyProbedWeights -----------------------------------------------------------------
 
 bool ApplyProbedWeights(Project& project) {
-    bool changed = RebuildBedEvents(project);
+    const bool beds = RebuildBedEvents(project);
+    const bool clips = GiveClipsTheirWeights(project);
+    if (beds && !clips) project.resultsRevision += 1;
+    return beds || clips;
+}
+
+bool GiveClipsTheirWeights(Project& project) {
+    bool changed = false;
     // One pass over the results, each looking up its own event.
     for (RenderResult& r : project.results) {
         if (r.eventIdx < 0 || static_cast<size_t>(r.eventIdx) >= project.events.size()) continue;

@@ -6,8 +6,10 @@
 //   RebuildClipResult / RebuildBedResults   the same without the track assignment
 //   MakeClipResult / TakeOverClipLayer      the Clip's record, and what it keeps of the layer it replaces
 //   RebuildBedEvents       every Bed at once, with one scan of the results
+//   BedResults / RebuildListedBedEvents   the scan, and the rebuild of some Beds without it
 //   BedsHoldTheirLayers    whether RebuildBedEvents would leave every Bed as it is (changes nothing)
 //   ApplyProbedWeights     copy newly probed spectral weights into the results
+//   GiveClipsTheirWeights  its Clip part
 //   ProbedWeightsApplied   whether ApplyProbedWeights would change nothing
 //   ClipBedFileOpenCount   test hook: sound files opened by the two rebuilds
 //
@@ -69,6 +71,19 @@ struct BedChanges {
 };
 bool RebuildBedEvents(Project& project, const std::atomic<bool>* cancel = nullptr, BedChanges* changes = nullptr);
 
+// Per event, the indices of its results in results order; only Beds are
+// filled (one scan of the results).
+std::vector<std::vector<int>> BedResults(const Project& project);
+
+// RebuildBedEvents for the Beds `beds` only (event indices, ascending), from
+// `own`, which must be BedResults of the project as it stands: no scan of the
+// results while the Beds keep their results' indices (a Bed that reorders its
+// layers does so in its own slots); after a Bed created or erased results,
+// `own` is made again by a scan. Left as BedResults of the project after it.
+// Gives what RebuildBedEvents gives when no Bed outside `beds` would change.
+bool RebuildListedBedEvents(Project& project, const std::vector<int>& beds, std::vector<std::vector<int>>& own,
+                            const std::atomic<bool>* cancel = nullptr, BedChanges* changes = nullptr);
+
 // True when RebuildBedEvents would find nothing to change: every Bed's layer
 // arrays have one entry per file and its results are one per distinct file,
 // in layer order, each with the layer's duration, loop flag, start, weight
@@ -82,6 +97,9 @@ bool BedsHoldTheirLayers(const Project& project);
 // Clip whose clipWeight is known that weight. True when any result changed:
 // the caller then brings the voices in line (SyncVoicesWithResults).
 bool ApplyProbedWeights(Project& project);
+// The Clips' part of it: every Clip's results given the event's known
+// weight, with one scan of the results; resultsRevision raised when any changed.
+bool GiveClipsTheirWeights(Project& project);
 // True when ApplyProbedWeights would change nothing (BedsHoldTheirLayers, and
 // every Clip's results carry its known weight). Changes nothing.
 bool ProbedWeightsApplied(const Project& project);

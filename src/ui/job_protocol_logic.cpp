@@ -92,7 +92,9 @@ void TakeJobRequests(const DocumentContext& ctx, bool leftButtonDown) {
         // track assignment they start never hold up a frame. A Bed whose
         // results already follow its layers (a project just opened, an edit
         // and its undo) asks for no rebuild.
-        if (!leftButtonDown && BedsChanged(project, app.bedWatch)) {
+        // The job rebuilds the Beds listed here (bed_watch.h).
+        if (!leftButtonDown && BedsChanged(project, app.bedWatch, &app.bedWatch.changed)) {
+            app.bedWatch.listed = true;
             if (BedsHoldTheirLayers(project)) NoteBedsRebuilt(project, app.bedWatch);
             else app.bedRebuild.store(true);
         }

@@ -5,11 +5,16 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <functional>
 #include <map>
+#include <string>
 #include <thread>
 #include <utility>
 
 #include "document/text_util.h"
+#include "library/sound_probe.h"
+#include "operations/bed_watch.h"
+#include "operations/undo.h"
 #include "operations/voice_maintenance.h"
 #include "operations/voice_sync.h"
 #include "playback/engine_voices.h"
@@ -19,6 +24,7 @@
 #include "render_job_rig.h"
 #include "support/audio_fixtures.h"
 #include "support/large_project.h"
+#include "support/render_fixtures.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -768,4 +774,71 @@ TEST(VoiceSync, ScaleAndBedChangesOnA20000LayerProjectBuildOnlyWhatTheyChange) {
     GTEST_SKIP() << "20,000 voices built three times: in the optimised suite (scripts/test --release)";
 #endif
     ExpectScaleAndBedChangesBuildOnlyWhatTheyChange(20000);
+}
+
+// A generated project's Bed job reads only the Beds that changed, and leaves
+// the results, revision and reports of a copy's job that reads every Bed; it
+// reads every Bed after another change of the results (a Clip rebuilt, an
+// undo), and the Clips' weights after the probe wrote one.
+TEST(VoiceSync, ABedJobReadsOnlyTheChangedBedsUntilSomethingElseChangesTheResults) {
+    TempDir dir;
+    JobRig rig;
+    LargeProject large = MakeLargeProject({.eventCount = 160, .seconds = 96.0f, .layers = LargeProjectLayers::Made,
+                                           .layersPerEvent = 10, .soundCount = 24, .soundSeconds = 0.5f},
+                                          dir.File("Library"));
+    *rig.project = std::move(large.project);
+    rig.library->libraries.assign(1, large.library.index);
+    FixProbedWeights(*rig.project);
+    rig.project->rendered = true;
+    const DocumentContext ctx = rig.Context();
+    ASSERT_TRUE(RebuildBedsAndWeights(ctx));
+    Project copy = *rig.project;
+    DocumentContext everyBed = ctx;  // no watch: every Bed and Clip read
+    everyBed.project = &copy;
+    everyBed.app = nullptr;
+    std::vector<size_t> beds;
+    int clip = -1;
+    for (size_t e = 0; e < copy.events.size(); ++e) {
+        if (copy.events[e].shape == kShapeBed) beds.push_back(e);
+        if (copy.events[e].shape == kShapeClip) clip = int(e);
+    }
+    ASSERT_TRUE(beds.size() >= 8 && clip >= 0);
+    const std::atomic<int64_t>& read = rig.app->bedSync.bedsRead;
+    auto both = [&](const std::function<void(Project&)>& edit, const std::string& what) {
+        const int32_t mark = NextRenderResultId();
+        edit(*rig.project);
+        edit(copy);
+        BedChanges alone, all;
+        ASSERT_TRUE(RebuildBedsAndWeights(ctx, &alone));
+        ASSERT_TRUE(RebuildBedsAndWeights(everyBed, &all));
+        EXPECT_EQ(DifferingResults(*rig.project, copy, mark), 0) << what;
+        EXPECT_EQ(rig.project->resultsRevision, copy.resultsRevision) << what;
+        EXPECT_EQ(alone.results, all.results) << what;
+    };
+    for (size_t k = 0; k < 8; ++k) {
+        both([&](Project& p) {
+            p.events[beds[k]].duration += k % 2 ? 0.75f : -0.5f;
+            p.events[beds[7 - k]].time += k % 3 ? 0.0f : 1.5f;
+        }, "step " + std::to_string(k));
+        EXPECT_EQ(read.load(), k % 3 ? 1 : 2) << "step " << k;
+        EXPECT_FALSE(rig.app->bedSync.resultsScanned.load());
+    }
+    both([&](Project& p) { ASSERT_TRUE(RebuildClipEvent(p, clip)); }, "after a Clip's rebuild");
+    EXPECT_EQ(read.load(), int64_t(beds.size()));
+    // A weight the probe found in the library: the Clips are read, the Beds not.
+    rig.project->events[size_t(clip)].clipWeight = -1;
+    SoundProbe probe;
+    ASSERT_TRUE(FinishSoundProbe(probe, *rig.project, *rig.library));
+    copy.events[size_t(clip)].clipWeight = rig.project->events[size_t(clip)].clipWeight;
+    both([&](Project& p) { p.events[beds[3]].duration -= 0.25f; }, "after a probed weight");
+    EXPECT_EQ(read.load(), 1);
+    EXPECT_TRUE(rig.app->bedSync.resultsScanned.load());
+    // An undo brings other results back.
+    ASSERT_TRUE(PushUndoSnapshot(ctx));
+    rig.project->events[beds[5]].duration += 2.0f;
+    ASSERT_TRUE(RebuildBedsAndWeights(ctx));
+    ASSERT_TRUE(Undo(ctx));
+    copy = *rig.project;
+    both([&](Project& p) { p.events[beds[0]].time += 0.25f; }, "after an undo");
+    EXPECT_EQ(read.load(), int64_t(beds.size()));
 }

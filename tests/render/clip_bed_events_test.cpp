@@ -2,6 +2,8 @@
 // the event, and no file access when nothing changed.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -10,7 +12,9 @@
 #include "document/text_util.h"
 #include "render/clip_bed_events.h"
 #include "render/post_passes.h"
+#include "render/track_assignment.h"
 #include "support/audio_fixtures.h"
+#include "support/render_fixtures.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -421,4 +425,66 @@ TEST(RebuildBedEvent, TheFramesQuestionSeesWhatTheRebuildWouldChange) {
     EXPECT_FALSE(ProbedWeightsApplied(p));
     EXPECT_TRUE(ApplyProbedWeights(p));
     EXPECT_TRUE(ProbedWeightsApplied(p));
+}
+
+// Beds rebuilt from their noted results alone, through random edits of one or
+// two Beds (lengths, moves, layers reordered, added, dropped or swapped) among
+// Spot layers, give what reading every Bed gives a copy: results field for
+// field, revision, `rendered`, reported changes; the noted results follow.
+TEST(RebuildBedEvent, ListedBedsFromTheirNotedResultsMatchEveryBedRead) {
+    TempDir dir;
+    const std::vector<std::string> files = {WriteSound(dir, "rain.wav", 2.37, 2), WriteSound(dir, "wind.wav", 1.13),
+                                            WriteSound(dir, "hum.wav", 0.71), WriteSound(dir, "room.wav", 3.05, 2)};
+    std::mt19937 random(7);
+    Project narrow;
+    narrow.totalDuration = 120;
+    for (int b = 0; b < 12; ++b) {
+        AddBed(narrow, 8.0f * float(b), 6.0f + float(b % 3), {files[random() % 4], files[random() % 4]});
+        RenderResult spot;
+        spot.eventIdx = AddEvent(narrow, 8.0f * float(b) + 1.0f, kShapeSpot, 0.5f);
+        spot.startTime = 8.0f * float(b) + 1.0f;
+        spot.duration = 1.5f;
+        narrow.results.push_back(spot);
+        RebuildBedEvents(narrow);
+    }
+    AssignTracks(narrow);
+    std::vector<std::vector<int>> own = BedResults(narrow);
+    Project whole = narrow;
+    int moving = 0, repacked = 0;  // steps that made or erased layers; that repacked from the Beds
+    for (int step = 0; step < 40; ++step) {
+        std::vector<int> listed = {2 * int(random() % 12), 2 * int(random() % 12)};
+        listed.resize(size_t(1 + step % 2));
+        const unsigned action = random() % 5;
+        for (Project* p : {&narrow, &whole}) {
+            for (int bed : listed) {
+                Event& ev = p->events[size_t(bed)];
+                if (action == 0) ev.duration = std::max(1.0f, ev.duration + (step % 3 ? 0.5f : -0.75f));
+                if (action == 1) ev.time += step % 2 ? 1.25f : -0.5f;
+                if (action == 2) std::reverse(ev.pinnedFiles.begin(), ev.pinnedFiles.end());
+                if (action == 3 && step % 4) ev.pinnedFiles.push_back(files[size_t(step) % 4]);
+                if (action == 3 && step % 4 == 0 && ev.pinnedFiles.size() > 1) ev.pinnedFiles.pop_back();
+                if (action == 4) ev.pinnedFiles.front() = files[size_t(step + 1) % 4];
+            }
+        }
+        std::sort(listed.begin(), listed.end());
+        listed.erase(std::unique(listed.begin(), listed.end()), listed.end());
+        const int32_t mark = NextRenderResultId();
+        const size_t countBefore = narrow.results.size();
+        KeepTrackMemo(narrow);
+        KeepTrackMemo(whole);
+        BedChanges fromNoted, fromAll;
+        ASSERT_EQ(RebuildListedBedEvents(narrow, listed, own, nullptr, &fromNoted),
+                  RebuildBedEvents(whole, nullptr, &fromAll));
+        moving += narrow.results.size() != countBefore ? 1 : 0;
+        repacked += !fromNoted.events.empty() && !fromNoted.tracks.whole ? 1 : 0;
+        EXPECT_EQ(fromNoted.events, fromAll.events);
+        EXPECT_EQ(fromNoted.results, fromAll.results);
+        EXPECT_EQ(fromNoted.tracks.placed, fromAll.tracks.placed);
+        EXPECT_EQ(fromNoted.tracks.whole, fromAll.tracks.whole);
+        EXPECT_TRUE(narrow.resultsRevision == whole.resultsRevision && narrow.rendered.load() == whole.rendered.load());
+        EXPECT_EQ(own, BedResults(narrow)) << "step " << step;
+        EXPECT_EQ(DifferingResults(narrow, whole, mark), 0) << "step " << step;
+    }
+    EXPECT_GT(moving, 0) << "no step made or erased a layer: the scan after it is not shown";
+    EXPECT_GT(repacked, 0) << "no step repacked from the Beds alone";
 }

@@ -272,3 +272,13 @@ std::vector<const RenderResult*> LayersOfEvent(const Project& project, int event
         if (r.eventIdx == eventIdx) out.push_back(&r);
     return out;
 }
+
+int DifferingResults(const Project& a, Project& b, int32_t madeAfter) {
+    if (a.results.size() != b.results.size()) return -1;
+    int differ = 0;
+    for (size_t k = 0; k < a.results.size(); ++k) {
+        if (a.results[k].id > madeAfter && b.results[k].id > madeAfter) b.results[k].id = a.results[k].id;
+        differ += a.results[k] == b.results[k] ? 0 : 1;
+    }
+    return differ;
+}

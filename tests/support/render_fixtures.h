@@ -14,6 +14,7 @@
 //   MakeBurstLibrary       write several into a folder and return their library
 //   FixedRenderSeeds       reproducible seeds for a render pass
 //   LayersOfEvent          the layers of one event
+//   DifferingResults       results of two projects that differ, ids of layers made since a mark aside
 #pragma once
 
 #include <string>
@@ -84,3 +85,9 @@ RenderSeeds FixedRenderSeeds(uint32_t passSeed, uint32_t fillSalt);
 
 // The layers of one event, in result order.
 std::vector<const RenderResult*> LayersOfEvent(const Project& project, int eventIdx);
+
+// How many results of `a` differ from `b`'s at the same index, every field
+// compared; -1 when the counts differ. Layers both made after id `madeAfter`
+// have ids of their own in each project: `b`'s take `a`'s first, so that
+// later comparisons see them equal.
+int DifferingResults(const Project& a, Project& b, int32_t madeAfter);

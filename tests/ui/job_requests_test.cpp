@@ -209,6 +209,8 @@ TEST(JobRequests, BedsAreRefreshedWhileTheMouseIsUpAndABedLoadIsItsOwnTask) {
     const int bed = AddEvent(project, 2.0f, kShapeBed, 0.5f);
     project.events[size_t(bed)].duration = 8;
     project.events[size_t(bed)].pinnedFiles = {"/nonexistent/rain.wav"};
+    const int other = AddEvent(project, 12.0f, kShapeBed, 0.5f);
+    project.events[size_t(other)].pinnedFiles = {"/nonexistent/wind.wav", "/nonexistent/rain.wav"};
 
     // A drag holds the mouse: no refresh.
     rig.SetMouse(600, 600, true);
@@ -233,6 +235,8 @@ TEST(JobRequests, BedsAreRefreshedWhileTheMouseIsUpAndABedLoadIsItsOwnTask) {
     rig.FinishTask();
     EXPECT_FALSE(app.bedSync.whole.load());
     EXPECT_GT(app.bedSync.layersPacked.load(), 0);
+    EXPECT_EQ(app.bedSync.bedsRead.load(), 1) << "the frame step's list: the Bed that changed";
+    EXPECT_FALSE(app.bedSync.resultsScanned.load());
     EXPECT_NEAR(project.results[0].duration, 6.0f, 0.1f);
     project.events[size_t(bed)].duration = 5;
     app.deferredRebuild.store(true);
