@@ -469,6 +469,17 @@ bool BedsHoldTheirLayers(const Project& project) {
     return true;
 }
 
+bool ListedBedsHoldTheirLayers(const Project& project, const std::vector<int>& beds,
+                               const std::vector<std::vector<int>>& own) {
+    for (int e : beds) {
+        if (e < 0 || static_cast<size_t>(e) >= project.events.size() || static_cast<size_t>(e) >= own.size() ||
+            project.events[static_cast<size_t>(e)].shape != kShapeBed)
+            return false;
+        if (!BedHoldsItsLayers(project, e, own[static_cast<size_t>(e)])) return false;
+    }
+    return true;
+}
+
 // ---- ApplyProbedWeights -----------------------------------------------------------------
 
 bool ApplyProbedWeights(Project& project) {

@@ -7,7 +7,7 @@
 //   MakeClipResult / TakeOverClipLayer      the Clip's record, and what it keeps of the layer it replaces
 //   RebuildBedEvents       every Bed at once, with one scan of the results
 //   BedResults / RebuildListedBedEvents   the scan, and the rebuild of some Beds without it
-//   BedsHoldTheirLayers    whether RebuildBedEvents would leave every Bed as it is (changes nothing)
+//   BedsHoldTheirLayers / ListedBedsHoldTheirLayers   whether RebuildBedEvents would leave every Bed (some Beds) as it is
 //   ApplyProbedWeights     copy newly probed spectral weights into the results
 //   GiveClipsTheirWeights  its Clip part
 //   ProbedWeightsApplied   whether ApplyProbedWeights would change nothing
@@ -92,6 +92,11 @@ bool RebuildListedBedEvents(Project& project, const std::vector<int>& beds, std:
 // Beds there are: cheap enough for a frame, where the rebuild, with the
 // track assignment it starts, is not.
 bool BedsHoldTheirLayers(const Project& project);
+// The same for the Beds listed, each with its results as `own` gives them
+// (BedResults of the project), without the scan: for Beds the caller knows
+// to be the only ones whose inputs changed since the results were noted.
+bool ListedBedsHoldTheirLayers(const Project& project, const std::vector<int>& beds,
+                               const std::vector<std::vector<int>>& own);
 
 // Rebuilds every Bed event (RebuildBedEvents) and gives the results of every
 // Clip whose clipWeight is known that weight. True when any result changed:

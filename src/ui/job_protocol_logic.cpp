@@ -95,7 +95,12 @@ void TakeJobRequests(const DocumentContext& ctx, bool leftButtonDown) {
         // The job rebuilds the Beds listed here (bed_watch.h).
         if (!leftButtonDown && BedsChanged(project, app.bedWatch, &app.bedWatch.changed)) {
             app.bedWatch.listed = true;
-            if (BedsHoldTheirLayers(project)) NoteBedsRebuilt(project, app.bedWatch);
+            // With the results as the last Bed job left them, only the Beds
+            // whose keys changed can need a rebuild: they alone are looked at.
+            std::vector<int> beds;
+            const bool alone = BedsToReadAlone(project, app.bedWatch, beds);
+            if (alone ? ListedBedsHoldTheirLayers(project, beds, app.bedWatch.results.own) : BedsHoldTheirLayers(project))
+                NoteBedsRebuilt(project, app.bedWatch);
             else app.bedRebuild.store(true);
         }
     }

@@ -237,6 +237,8 @@ TEST(JobRequests, BedsAreRefreshedWhileTheMouseIsUpAndABedLoadIsItsOwnTask) {
     EXPECT_GT(app.bedSync.layersPacked.load(), 0);
     EXPECT_EQ(app.bedSync.bedsRead.load(), 1) << "the frame step's list: the Bed that changed";
     EXPECT_FALSE(app.bedSync.resultsScanned.load());
+    EXPECT_EQ(rig.engine->voices.size(), 3u);
+    EXPECT_EQ(app.bedSync.voicesLevelled.load(), 1) << "the levels of the changed Bed's voice alone";
     EXPECT_NEAR(project.results[0].duration, 6.0f, 0.1f);
     project.events[size_t(bed)].duration = 5;
     app.deferredRebuild.store(true);
