@@ -5,8 +5,7 @@
 //   Bringing voices in line   PredictPitchShift, KeepVoice, PlanVoiceWork, DoVoiceWork
 //   RerenderEvents / RerenderEvent
 //   Stale voices           SnapshotResultVoiceKeys, EventsWithStaleVoices
-//   RebuildCache / RebuildCacheAsync / RebuildCacheAsyncJob   ResultsNearestFirst, the build on every core
-//                          (each voice waits for the observer's voiceBuildPace when a test holds it)
+//   RebuildCache / RebuildCacheAsync / RebuildCacheAsyncJob   (the build on every core: voice_builds.h)
 //   RebuildBedsAsync / RebuildBedsAsyncJob / SyncBedVoices   a Bed change: the voices it reaches
 //   SyncVoicesWithResults  RecomputeVoiceLevels (RecomputeLevels), SyncVoicesAsOwner
 //   Job bodies             RerenderAfterVariantChange, DrawUIPlaybackRefreshJob
@@ -24,17 +23,12 @@
 #include <atomic>
 #include <cmath>
 #include <cstdio>
-#include <exception>
 #include <limits>
-#include <random>
 #include <set>
-#include <system_error>
-#include <thread>
 #include <unordered_set>
 
 #include "document/event.h"
 #include "document/project.h"
-#include "operations/work_pace.h"
 #include "library/file_caches.h"
 #include "operations/app_state.h"
 #include "operations/voice_maintenance.h"
@@ -44,7 +38,6 @@
 #include "playback/engine_voices.h"
 #include "playback/transport.h"
 #include "playback/voice_settings.h"
-#include "platform/processor.h"
 #include "render/clip_bed_events.h"
 #include "render/clip_processing.h"
 #include "render/scale_tuning.h"
@@ -311,96 +304,6 @@ std::vector<int> EventsWithStaleVoices(const DocumentContext& ctx, const ResultV
 // ---------------------------------------------------------------------------
 // RebuildCache / RebuildCacheAsync / RebuildCacheAsyncJob
 // ---------------------------------------------------------------------------
-
-std::vector<size_t> ResultsNearestFirst(const std::vector<RenderResult>& results, double seconds) {
-    std::vector<double> distance(results.size());
-    for (size_t k = 0; k < results.size(); ++k) {
-        const double start = results[k].startTime, end = start + std::max(0.0f, results[k].duration);
-        const double d = seconds < start ? start - seconds : seconds > end ? seconds - end : 0.0;
-        distance[k] = std::isfinite(d) ? d : std::numeric_limits<double>::max();
-    }
-    std::vector<size_t> order(results.size());
-    for (size_t k = 0; k < order.size(); ++k) order[k] = k;
-    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return distance[a] < distance[b]; });
-    return order;
-}
-
-bool BuildVoicesOnEveryCore(const DocumentContext& ctx, const std::vector<size_t>& order, bool quickRebuild,
-                            const std::atomic<bool>* cancel, std::atomic<float>* bar, bool countProgress,
-                            const std::vector<int>* slots) {
-    Project& project = *ctx.project;
-    AudioEngine& engine = *ctx.engine;
-    if (order.empty()) return true;
-    const std::vector<float> gains = EventGainTable(project);
-    const int eventCount = int(project.events.size());
-    // The threads append their voices side by side, each under the lock.
-    // Growing the list copies it outside the lock, which only one thread at
-    // a time may do: so the room for every voice is made here, first.
-    LockWithVoiceRoom(engine, order.size()).unlock();
-    // The test seam: the builds finish in the reverse of their order, one
-    // after another, as a race between the threads might finish them.
-    const bool reversed = ctx.observer && ctx.observer->reverseVoiceBuilds;
-    const uint32_t shuffle = ctx.observer ? ctx.observer->shuffleVoiceBuilds : 0;
-    WorkPace* pace = ctx.observer ? ctx.observer->voiceBuildPace : nullptr;
-    std::vector<size_t> testOrder;
-    if (reversed) testOrder.assign(order.rbegin(), order.rend());
-    if (shuffle != 0 && !reversed) {
-        testOrder = order;
-        std::shuffle(testOrder.begin(), testOrder.end(), std::mt19937(shuffle));
-    }
-    const std::vector<size_t>& queue = testOrder.empty() ? order : testOrder;
-
-    // Each voice decodes, processes and levels its own result: each thread
-    // takes the next result of the queue and writes back only into it.
-    std::atomic<size_t> next{0};
-    std::atomic<size_t> done{0};
-    std::atomic<bool> stopped{false};
-    auto build = [&] {
-        try {
-            for (;;) {
-                // While a test script holds the busy task's rebuild (the
-                // one build with a bar), each of its voices waits for a let.
-                const bool held = bar && next.load() < queue.size() &&
-                                  !WaitForWorkStep(pace, cancel);
-                if (held || (cancel && cancel->load())) {
-                    stopped.store(true);
-                    return;
-                }
-                const size_t n = next.fetch_add(1);
-                if (n >= queue.size()) return;
-                const size_t k = queue[n];
-                RenderResult& result = project.results[k];
-                PlaybackVoice voice;
-                if (MakePlaybackVoice(engine, result, int(k), ctx.sampleRate, gains.empty() ? nullptr : gains.data(),
-                                      eventCount, project.events.empty() ? nullptr : project.events.data(),
-                                      project.scaleType, project.scaleRoot, quickRebuild, voice)) {
-                    // In place of the voice it replaces, which played until now.
-                    const int slot = slots && k < slots->size() ? (*slots)[k] : -1;
-                    InstallPlaybackVoice(engine, std::move(voice), result.fadeIn, result.fadeOut, slot);
-                }
-                const size_t built = done.fetch_add(1) + 1;
-                if (ctx.observer && ctx.observer->voiceBuilt) ctx.observer->voiceBuilt();
-                if (countProgress) engine.stats.buildProgress.fetch_add(1);
-                if (bar) bar->store(float(built) / float(queue.size()));
-            }
-        } catch (const std::exception& error) {
-            std::printf("[Cache] A voice build stopped: %s\n", error.what());
-            stopped.store(true);
-        }
-    };
-    const size_t threads = reversed ? 1 : std::min<size_t>(size_t(ProcessorCount()), queue.size());
-    std::vector<std::thread> helpers;
-    for (size_t t = 1; t < threads; ++t) {
-        try {
-            helpers.emplace_back(build);
-        } catch (const std::system_error&) {
-            break;  // fewer threads: the others take the rest
-        }
-    }
-    build();
-    for (std::thread& t : helpers) t.join();
-    return !stopped.load();
-}
 
 void RebuildCache(const DocumentContext& ctx, bool quickRebuild, std::atomic<float>* bar) {
     Project& project = *ctx.project;

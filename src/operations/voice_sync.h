@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "operations/document_context.h"
+#include "operations/voice_builds.h"
 #include "render/clip_bed_events.h"
 
 struct AudioEngine;
@@ -57,23 +58,6 @@ ResultVoiceKeys SnapshotResultVoiceKeys(const Project& project);
 // Ascending event indices whose voices no longer match: events of results that
 // are new or changed since `before`, and events of voices whose result is gone.
 std::vector<int> EventsWithStaleVoices(const DocumentContext& ctx, const ResultVoiceKeys& before);
-
-// The order voices are built in: result indices by the distance of their
-// span from `seconds` (0 inside it), equal distances in index order.
-std::vector<size_t> ResultsNearestFirst(const std::vector<RenderResult>& results, double seconds);
-
-// A voice built for each result at the indices of `order`, taken in that
-// order by one thread per usable core (each build writes back only into its
-// own result and installs its voice when done). With `slots` (per result
-// index), a new voice takes the place of the voice at its slot when that is
-// still its result's, else it is appended, so new voices come out in
-// finishing order. Stops when `cancel` (may be null) is raised; `bar` (may be
-// null) gets the share built, and with countProgress the engine's
-// buildProgress counts them. False when it stopped short. With the context's
-// observer asking for reverseVoiceBuilds, one thread builds them in reverse.
-bool BuildVoicesOnEveryCore(const DocumentContext& ctx, const std::vector<size_t>& order, bool quickRebuild,
-                            const std::atomic<bool>* cancel, std::atomic<float>* bar, bool countProgress,
-                            const std::vector<int>* slots = nullptr);
 
 // Brings every voice in line with its result as a build of each would:
 // clip peaks, used tracks, loudness targets, the results' files found again;
