@@ -639,9 +639,16 @@ int64_t RecomputeLevels(const DocumentContext& ctx, const std::vector<size_t>* s
     if (!levelsHeld || !LevelChangedVoices(engine, inputs)) {
         // Every voice's gain as a build gives it; a voice without its result
         // keeps the gain it has (and the memo is of no use to the next pass).
+        // The settled voices' gains were worked out above.
         std::vector<double> gains(n, 0.0), scales(n, 1.0);
+        std::vector<uint8_t> known(n, 0);
+        for (const VoiceLevelInput& in : inputs) {
+            gains[in.voice] = in.gain;
+            known[in.voice] = 1;
+        }
         bool everyResult = true;
         for (size_t v = 0; v < n; ++v) {
+            if (known[v]) continue;
             const PlaybackVoice& voice = engine.voices[v];
             const RenderResult* result = resultOf(voice);
             if (!result) {
