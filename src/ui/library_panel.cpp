@@ -190,6 +190,7 @@ void DrawMessageLines(LibraryPanelState& panel, SoundLibrary& library, const Pan
     for (const std::vector<NoteLine>& lines : laid)
         for (const NoteLine& l : lines) panel.report.noteLines.push_back(l.text);
 
+    panel.report.notesHeight = std::floor(height);
     ImGui::SetCursorPosX(16);
     ImGui::BeginChild("##libnotes", ImVec2(g.contentWidth, std::floor(height)), false,
                       scrolls ? ImGuiWindowFlags_None : ImGuiWindowFlags_NoScrollbar | ImGuiWindowFlags_NoScrollWithMouse);
@@ -798,12 +799,14 @@ void DrawLibraryPanel(ImDrawList* /*drawList*/, const UILayout& layout) {
         const float gap = std::max(4.0f, 0.02f * g.contentWidth);
         // A panel too low for the bars gives the list the whole width.
         if (height > 0 && DrawCoverage(panel, library, g, top, column, height)) {
+            panel.report.coverageShown = true;
             scrollX += column + gap;
             scrollWidth -= column + gap;
         }
     }
     if (height > 0 && scrollWidth > 0) {
         ImGui::SetCursorPos(ImVec2(scrollX, top));
+        panel.report.listHeight = height;
         ImGui::BeginChild("##libscroll", ImVec2(scrollWidth, height), false, ImGuiWindowFlags_None);
         if (app.savePaletteOpen)
             DrawSavePaletteGroups(panel);
@@ -851,6 +854,9 @@ void DumpLibraryPanel(StateDump& dump) {
         return text;
     };
     dump.Field("library.notes", joined(r.noteLines));
+    dump.Field("library.notesHeight", static_cast<double>(r.notesHeight));
+    dump.Field("library.listHeight", static_cast<double>(r.listHeight));
+    dump.Field("library.coverageShown", r.coverageShown);
     dump.Field("library.incomplete", joined(r.incomplete));
     for (const auto& [name, rect] : r.menuItems) dump.Field("library.menu." + name, rectText(rect));
 }

@@ -285,7 +285,10 @@ struct LibraryPanelFrameReport {
     int libraryRowsDrawn = 0;
     std::string message;          // the panel message while shown
     bool renameFieldShown = false;
-    std::vector<std::string> noteLines;   // the finished scans' notes as shown
+    std::vector<std::string> noteLines;   // the finished scans' notes (whole lines)
+    float notesHeight = 0;                // their region, scrolling beyond it
+    float listHeight = 0;                 // the list's scroll region below them
+    bool coverageShown = false;           // the coverage column had room
     std::vector<std::string> incomplete;  // names of the rows marked incomplete
 };
 
