@@ -143,7 +143,7 @@ NoteLine LayOutNoteLine(const ScanNote& note, const std::string& text, float wid
     const std::string name = named ? note.name : std::string();
     const std::string rest = text.substr(name.size());
     line.shown = ShortenedMessage("", name, rest, [&](const std::string& t) { return FitsWidth(t, width); });
-    line.wraps = line.shown.size() < rest.size() || line.shown.compare(line.shown.size() - rest.size(), rest.size(), rest) != 0;
+    line.wraps = !EndsWith(line.shown, rest);
     if (line.wraps) line.shown = IsolatedText(name) + rest;
     line.height = line.wraps ? ImGui::CalcTextSize(line.shown.c_str(), nullptr, false, width).y
                              : ImGui::GetTextLineHeight();

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "app/visual_text.h"
+#include "document/text_util.h"
 #include "support/run_command.h"
 #include "support/temp_dir.h"
 #include "support/window_harness.h"
@@ -51,10 +52,6 @@ std::string DrawnWhole(Dump& d, const std::string& text) {
     if (t.x < 0 || t.y < 0 || t.x + t.width > width + 0.5f || t.y + t.height > height + 0.5f)
         return "'" + text + "' lies outside the window";
     return "";
-}
-
-bool EndsWith(const std::string& text, const std::string& tail) {
-    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 class Messages : public DemoStartTest {
