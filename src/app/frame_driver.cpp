@@ -140,7 +140,8 @@ void SnapshotUnlessGlyphsWait(FrameDriver& d, AppState& app) {
         return;
     }
     d.snapshotGlyphWaits = 0;
-    d.frozenMissingGlyphs = static_cast<int>(missing);
+    d.frozenMissingGlyphs = std::max(d.frozenMissingGlyphs, static_cast<int>(missing));
+    ++d.frozenCaptures;
     SnapshotBackBuffer(d, app);
 }
 

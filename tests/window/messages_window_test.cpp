@@ -104,8 +104,12 @@ protected:
             "harbour wall, final selects \u2014 take 2.wav";
         const std::string hebrew = "\u05D4\u05E7\u05DC\u05D8\u05D5\u05EA \u05E9\u05D3\u05D4.wav";
         for (const std::string& name : {longName, hebrew}) ASSERT_EQ(::mkfifo(dir.File(name).c_str(), 0644), 0) << name;
+        // The Hebrew name is dropped once before: its letters join the atlas
+        // then, and the rebuild's long frame (under a sanitizer) cannot use
+        // up the later toast's seconds before the dump.
         ProgramRun run = Start("toast.txt",
-                               "frames 3\nsettle 60\n" + Resize(scale) + "drop " + dir.File(longName) +
+                               "frames 3\nsettle 60\n" + Resize(scale) + "drop " + dir.File(hebrew) +
+                                   "\nframes 10\ndrop " + dir.File(longName) +
                                    "\nframes 3\ndump long.txt\nscreenshot long.png\ndrop " + dir.File(hebrew) +
                                    "\nframes 3\ndump hebrew.txt\nscreenshot hebrew.png\n",
                                Env(scale));
@@ -238,6 +242,7 @@ TEST_F(Messages, TheFrozenFrameOfALoadingBedHasTheGlyphsItShows) {
         EXPECT_NE(("," + after["fonts.bodyGlyphs"] + ",").find(std::string(",") + letter + ","), std::string::npos)
             << letter;
     }
-    EXPECT_EQ(after["busy.frozenFrame"], "1") << "the task drew its frozen backdrop";
-    EXPECT_EQ(after["frozen.missingGlyphs"], "0") << "the backdrop was drawn without a glyph it showed";
+    EXPECT_GT(DumpNumber(after, "frozen.captures"), DumpNumber(before, "frozen.captures"))
+        << "the second load captured its frozen backdrop";
+    EXPECT_EQ(after["frozen.missingGlyphs"], "0") << "no backdrop was drawn without a glyph it showed";
 }
