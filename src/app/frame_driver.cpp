@@ -6,7 +6,7 @@
 //   ScaleDisplayToPoints / FeedMouse
 //   DrawGuarded          DrawUI inside the catch-all handler
 //   ServeBackBufferReads the one read that serves the thumbnail and the test driver
-//   DrawDataFingerprint / NeedsPresent
+//   DrawDataFingerprint / NeedsPresent / SnapshotUnlessGlyphsWait
 //   RenderFrame / RequestPresent / ReleaseGuiInput
 //   Textures, snapshot, CPU percentiles
 #include "app/frame_driver.h"
@@ -22,6 +22,7 @@
 #include <exception>
 
 #include "app/fonts.h"
+#include "app/glyph_use.h"
 #include "app/imgui_compat.h"
 #include "app/shell_services.h"
 #include "operations/app_state.h"
@@ -126,6 +127,24 @@ bool NeedsPresent(const FrameDriver& d, const AppState& app, uint64_t fingerprin
            app.busyTask.snapshotRequested || !d.pendingReads.empty() || !app.pendingThumbnailPath.empty();
 }
 
+// The frozen backdrop stays on screen for the whole task: a frame that met
+// characters for the first time drew boxes for them, so the capture waits
+// for the next frame, drawn once the atlas holds them (a few frames at most).
+constexpr int kSnapshotGlyphWaits = 4;
+
+void SnapshotUnlessGlyphsWait(FrameDriver& d, AppState& app) {
+    const size_t missing = NewGlyphsWaiting();
+    if (missing > 0 && d.snapshotGlyphWaits < kSnapshotGlyphWaits) {
+        ++d.snapshotGlyphWaits;
+        d.presentRequested = true;
+        return;
+    }
+    d.snapshotGlyphWaits = 0;
+    d.frozenMissingGlyphs = std::max(d.frozenMissingGlyphs, static_cast<int>(missing));
+    ++d.frozenCaptures;
+    SnapshotBackBuffer(d, app);
+}
+
 void RecordCpuTime(FrameDriver& d, double seconds) {
     if (d.frameCpuSeconds.size() < kCpuRing) {
         d.frameCpuSeconds.push_back(seconds);
@@ -180,7 +199,7 @@ void RenderFrame(FrameDriver& d, AppState& app) {
     uint64_t fingerprint = DrawDataFingerprint(drawData);
     if (NeedsPresent(d, app, fingerprint)) {
         d.backend->Render(drawData, kFrameClearColor);
-        if (app.busyTask.snapshotRequested) SnapshotBackBuffer(d, app);
+        if (app.busyTask.snapshotRequested) SnapshotUnlessGlyphsWait(d, app);
         ServeBackBufferReads(d, app);
         d.backend->Present();
         d.presentedFingerprint = fingerprint;

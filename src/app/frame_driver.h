@@ -138,6 +138,13 @@ struct FrameDriver {
     bool presentRequested = true;
     uint64_t presentedFingerprint = 0;
     FrozenFrame frozen;
+    // Frames the busy backdrop's capture waited for the atlas to take the
+    // characters they met; the backdrops captured, and the most characters
+    // one of them lacked (0 but after kSnapshotGlyphWaits frames that each
+    // met new ones).
+    int snapshotGlyphWaits = 0;
+    int64_t frozenCaptures = 0;
+    int frozenMissingGlyphs = 0;
     std::vector<std::function<void(const FrameImage&)>> pendingReads;
 
     // What the last frames did, for the test driver and the benchmarks.

@@ -138,6 +138,8 @@ std::vector<ImWchar> TakeNewGlyphs() {
     return taken;
 }
 
+size_t NewGlyphsWaiting() { return Use().fresh.size(); }
+
 std::vector<ImWchar> RequestedGlyphs() {
     const GlyphUse& use = Use();
     std::vector<ImWchar> all;

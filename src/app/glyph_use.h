@@ -7,7 +7,7 @@
 //   DecodeUtf8ForGui      one character, as the GUI decodes it, wide ones in slots
 //   GuiCharCodePoint / EncodeGuiChar
 //   Glyph use             NoteGlyphUse, RequestGlyphs, GlyphRequested,
-//                         TakeNewGlyphs, RequestedGlyphs
+//                         TakeNewGlyphs, NewGlyphsWaiting, RequestedGlyphs
 //
 // The installed Dear ImGui keeps characters in 16 bits and its UTF-8 decoder
 // turns anything beyond U+FFFF into U+FFFD. Its text routines (decoding,
@@ -59,6 +59,10 @@ bool GlyphRequested(ImWchar c);
 // The characters noted since the last call that were not requested before;
 // they count as requested from now on.
 std::vector<ImWchar> TakeNewGlyphs();
+// How many such characters wait for the next TakeNewGlyphs: a frame that
+// met some drew them without their glyphs (the atlas takes them before the
+// next frame).
+size_t NewGlyphsWaiting();
 // Every requested character, ascending.
 std::vector<ImWchar> RequestedGlyphs();
 // Forgets every request and slot (tests).

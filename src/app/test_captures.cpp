@@ -74,6 +74,8 @@ void DumpDriverFields(const TestDriver& d, StateDump& dump) {
                                      std::to_string(static_cast<int>(io.DisplaySize.y + 0.5f)));
     dump.Field("frames", f.framesDrawn);
     dump.Field("framesPresented", f.framesPresented);
+    dump.Field("frozen.captures", f.frozenCaptures);
+    dump.Field("frozen.missingGlyphs", f.frozenMissingGlyphs);
     dump.Field("activeTab", app.activeTab);
     dump.Field("quitRequested", app.quitRequested);
     dump.Field("quitAfterConfirm", app.quitAfterConfirm);

@@ -3,7 +3,6 @@
 // Index
 //   VisualLine        one paragraph: levels, joining, shaping, reordering
 //   VisualText
-//   IsolatedText
 #include "app/visual_text.h"
 
 #include <fribidi.h>
@@ -66,7 +65,7 @@ void VisualLine(std::string_view line, std::string& out) {
 }  // namespace
 
 // ---------------------------------------------------------------------------
-// VisualText / IsolatedText
+// VisualText
 // ---------------------------------------------------------------------------
 
 std::string VisualText(std::string_view utf8) {
@@ -81,13 +80,5 @@ std::string VisualText(std::string_view utf8) {
         out += '\n';
         start = end + 1;
     }
-    return out;
-}
-
-std::string IsolatedText(std::string_view name) {
-    if (!HasRightToLeft(name)) return std::string(name);
-    std::string out = "\xE2\x81\xA8";  // U+2068 FIRST STRONG ISOLATE
-    out.append(name);
-    out += "\xE2\x81\xA9";  // U+2069 POP DIRECTIONAL ISOLATE
     return out;
 }

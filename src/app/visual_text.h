@@ -3,7 +3,6 @@
 //
 // Index
 //   VisualText       logical-order UTF-8 → the characters to draw, left to right
-//   IsolatedText     a name that keeps its own direction inside a row of other marks
 //
 // Names are stored and edited in logical order (the order they are typed and
 // read); the GUI draws characters strictly left to right, one glyph each.
@@ -14,7 +13,8 @@
 // and lam-alef becomes its ligature. Fillers the shaping leaves behind and
 // the invisible direction marks are dropped: the GUI would draw a box for
 // them. Thread-safe (no state). Where a name may be cut and how it is
-// shortened: document/shortened_text.h.
+// shortened: document/shortened_text.h; a name isolated within a row or a
+// message: platform/text_direction.h.
 #pragma once
 
 #include <string>
@@ -26,10 +26,3 @@
 // without right-to-left characters comes back unchanged; malformed UTF-8 is
 // read as FriBidi reads it.
 std::string VisualText(std::string_view utf8);
-
-// A name set among other marks of a row (a bullet before it, a count after
-// it) keeps its own direction without taking them along: a right-to-left
-// name is wrapped in a first-strong isolate (U+2068 … U+2069), so the row
-// reads left to right around it. A name without right-to-left characters
-// comes back as it is (the GUI would draw the marks as boxes).
-std::string IsolatedText(std::string_view name);

@@ -2,7 +2,6 @@
 // a name to the room it has.
 //
 // Index
-//   HasRightToLeft   whether a text holds anything that reordering or shaping changes
 //   AppendCodePoint  one code point as UTF-8
 //   GlyphCutPoints   where a text may be cut without splitting a character as read
 //   ShortenedText    the longest start of a name that fits, with "…" where its reading ends
@@ -22,10 +21,7 @@
 #include <string_view>
 #include <vector>
 
-// True when `utf8` holds a character of a right-to-left script, an Arabic
-// presentation form or an explicit direction mark; texts without one are
-// drawn as they are stored.
-bool HasRightToLeft(std::string_view utf8);
+#include "platform/text_direction.h"  // HasRightToLeft, IsolatedText
 
 // Appends code point `c` to `out` as UTF-8.
 void AppendCodePoint(std::string& out, uint32_t c);

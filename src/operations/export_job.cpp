@@ -45,6 +45,7 @@
 #include "operations/voice_sync.h"
 #include "platform/file_names.h"
 #include "platform/file_util.h"
+#include "platform/text_direction.h"
 #include "platform/user_folders.h"
 #include "playback/engine_voices.h"
 #include "render/clip_bed_events.h"
@@ -278,7 +279,7 @@ std::string OddEntriesText(const std::vector<std::string>& paths) {
                            : S_ISCHR(st.st_mode)  ? "a character device"
                            : S_ISBLK(st.st_mode)  ? "a block device"
                                                   : "no file";
-        odd.push_back("\xE2\x80\x9C" + FileNameOf(path) + "\xE2\x80\x9D is " + kind);
+        odd.push_back(QuotedName(FileNameOf(path)) + " is " + kind);
     }
     std::string text;
     for (size_t i = 0; i < odd.size() && i < 4; ++i) text += (i == 0 ? "; " : ", ") + odd[i];

@@ -25,6 +25,7 @@
 
 #include "document/project.h"
 #include "platform/file_util.h"
+#include "platform/text_direction.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -173,7 +174,7 @@ void FreeInput(AVIOContext** io) {
 std::string OtherFilesSentence(const std::string& path, const std::string& kind) {
     const size_t slash = path.find_last_of('/');
     const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    return "\xE2\x80\x9C" + name + "\xE2\x80\x9D refers to other files (" + kind +
+    return QuotedName(name) + " refers to other files (" + kind +
            "); only a video held in one file is opened";
 }
 

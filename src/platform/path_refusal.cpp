@@ -13,10 +13,9 @@
 #include <cerrno>
 #include <cstring>
 
-namespace {
+#include "platform/text_direction.h"
 
-constexpr const char kOpenQuote[] = "\xE2\x80\x9C";   // “
-constexpr const char kCloseQuote[] = "\xE2\x80\x9D";  // ”
+namespace {
 
 // "/a/b/Reel.mov" -> "Reel.mov", "/a/Sounds/" -> "Sounds"; a path with no
 // last part ("/", "") is named whole.
@@ -65,7 +64,7 @@ PathKind InspectPath(const std::string& path, int* error) {
 std::string RefusalSentence(const std::string& path, PathKind kind, PathWanted wanted, int error) {
     const bool wantsFile = wanted == PathWanted::File;
     if ((kind == PathKind::Regular && wantsFile) || (kind == PathKind::Folder && !wantsFile)) return std::string();
-    const std::string name = std::string(kOpenQuote) + DisplayName(path) + kCloseQuote;
+    const std::string name = QuotedName(DisplayName(path));
     const char* wantedText = wantsFile ? "a file" : "a folder";
     switch (kind) {
         case PathKind::Missing: return name + " was not found";

@@ -1,7 +1,7 @@
 // recipe_naming.cpp — the descriptive names proposed for a recipe or a bounce.
 //
 // Index
-//   Word helpers        ASCII case, cutting at character boundaries, word lists
+//   Word helpers        ASCII case, cutting between whole characters with "…", word lists
 //   Recipe names        the first name no recipe has
 //   Bed name            two words from the layer files' names
 //   Tone word and noun  the general name's two halves
@@ -17,26 +17,35 @@
 #include "document/event.h"
 #include "document/event_naming.h"
 #include "document/project.h"
+#include "document/shortened_text.h"
 #include "document/text_util.h"
 #include "library/search_query.h"
 #include "platform/file_util.h"
 #include "recipes/event_preset.h"
+#include "recipes/preset_json.h"
 
 namespace {
 
 // ---- Word helpers -----------------------------------------------------------
 
+// Lengths of names and words count characters (code points), as every
+// name of the program does, never bytes.
 constexpr size_t kAutoNameMax = 63;
 
 char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; }
 
-std::string CutText(std::string_view text, size_t maxBytes) {
-    return std::string(text.substr(0, Utf8SafeCutLength(text, maxBytes)));
+size_t Length(std::string_view text) { return CodePointCount(text); }
+
+// At most `maxChars` characters, the "…" included: cut by the one rule,
+// between whole characters as a reader sees them (a letter keeps its
+// accent, a Thai consonant its vowel).
+std::string CutText(std::string_view text, size_t maxChars) {
+    return ShortenedText(text, [&](const std::string& s) { return Length(s) <= maxChars; });
 }
 
 // First letter upper case, the rest lower case (ASCII letters only).
-std::string TitleWord(std::string_view word, size_t maxBytes) {
-    std::string out = ToLowerCopy(CutText(word, maxBytes));
+std::string TitleWord(std::string_view word, size_t maxChars) {
+    std::string out = CutText(ToLowerCopy(word), maxChars);
     if (!out.empty()) out[0] = UpperAscii(out[0]);
     return out;
 }
@@ -109,13 +118,13 @@ std::string BedWords(const Event& bed) {
         stem = CutText(stem, 95);
         for (std::string_view token : SplitAtAny(stem, " _-.,()[]")) {
             if (kept >= 2) break;
-            if (token.size() < 3 || token.find_first_of("0123456789") != std::string_view::npos) continue;
+            if (Length(token) < 3 || token.find_first_of("0123456789") != std::string_view::npos) continue;
             if (InWordList(token, {"loop", "lp", "st", "mono", "stereo", "mix", "final", "take", "edit", "master",
                                    "wav", "seamless", "long", "short"}))
                 continue;
             const std::string word = TitleWord(token, 31);
             if (words.find(word) != std::string::npos) continue;
-            if (words.size() + 1 + word.size() >= 59) continue;
+            if (Length(words) + 1 + Length(word) >= 59) continue;
             AppendWord(words, word);
             ++kept;
         }
@@ -150,7 +159,7 @@ std::string NounFromKeywords(std::string_view keywords) {
     WalkKeywordTokens(keywords, [&](std::string_view token) {
         // "door/gate": the first of the alternatives names it.
         const std::string word = TitleWord(token.substr(0, token.find('/')), 30);
-        if (!word.empty() && noun.size() + 1 + word.size() < 62) {
+        if (!word.empty() && Length(noun) + 1 + Length(word) < 62) {
             AppendWord(noun, word);
             ++words;
         }
@@ -190,13 +199,14 @@ std::string NounFromRecipeName(std::string_view presetName) {
 
 std::string NounFromFilterWords(std::string_view filter) {
     std::string_view longest;
-    for (std::string_view word : SplitAtAny(filter.substr(0, Utf8SafeCutLength(filter, 127)), " _-/,.")) {
-        if (word.size() < 3 || InWordList(word, {"SFX", "FX", "Sound", "Sounds", "Audio", "The", "Pro", "HD",
-                                                 "Library", "Pack", "Series", "Vol", "Volume", "Edition"}))
+    const std::string head = CutText(filter, 127);
+    for (std::string_view word : SplitAtAny(head, " _-/,.")) {
+        if (Length(word) < 3 || InWordList(word, {"SFX", "FX", "Sound", "Sounds", "Audio", "The", "Pro", "HD",
+                                                  "Library", "Pack", "Series", "Vol", "Volume", "Edition"}))
             continue;
-        if (word.size() > longest.size()) longest = word;
+        if (Length(word) > Length(longest)) longest = word;
     }
-    return TitleWord(longest, longest.size());
+    return TitleWord(longest, Length(longest));
 }
 
 std::string Noun(const Event& event) {
@@ -228,5 +238,6 @@ std::string AutoNameEvent(const Event& event, const std::vector<EventPreset>& re
 
 void AutoNameEvent(const Event& event, const std::vector<EventPreset>& recipes, char* out, size_t outSize) {
     if (!out || outSize == 0) return;
-    CopyTextField(out, outSize, AutoNameEvent(event, recipes));
+    // A field too small for the name gets it cut by the same rule, with "…".
+    CopyTextField(out, outSize, NameForField(AutoNameEvent(event, recipes), outSize));
 }

@@ -353,7 +353,7 @@ void DrawEvents(const TimelineFrame& f, float top) {
         const ImU32 color = e.muted ? Col(gTheme.textDim, 60)
                                     : static_cast<ImU32>(WithAlpha(MarkerColor(e, selected), selected ? 220 : 80));
         const float y = top + 3;
-        const float end = DrawLabel(f, parts, label.x0, y, right, color);
+        const float end = DrawLabel(f, parts, label.x0, y, label.x1, color);
         if (e.muted) {
             const float mid = y + f.smallSize / 2;
             draw->AddLine(ImVec2(label.x0, mid), ImVec2(end, mid), Col(gTheme.textDim, 50), 1);

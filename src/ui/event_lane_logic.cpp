@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <map>
 #include <numeric>
 
@@ -90,6 +91,11 @@ struct Extents {
         return it == spans.end() || it->first >= b;
     }
     void Add(float a, float b) { spans[a] = b; }
+    // Where the first span starting at or after a begins (infinity: none).
+    float NextStart(float a) const {
+        auto it = spans.lower_bound(a);
+        return it == spans.end() ? std::numeric_limits<float>::infinity() : it->first;
+    }
 };
 
 }  // namespace
@@ -107,6 +113,11 @@ EventLaneLayout LayoutEventLane(const std::vector<LaneMark>& marks, float lockWi
         auto it = std::lower_bound(markers.begin(), markers.end(), a - kMarkerHalfWidth);
         return it != markers.end() && *it <= b + kMarkerHalfWidth;
     };
+    // The left edge of the first marker's triangle that reaches past a.
+    auto nextMarkerEdge = [&](float a) {
+        auto it = std::lower_bound(markers.begin(), markers.end(), a - kMarkerHalfWidth);
+        return it == markers.end() ? std::numeric_limits<float>::infinity() : *it - kMarkerHalfWidth;
+    };
     Extents placed;
     for (int pass = 0; pass < 2; ++pass) {
         const bool selectedPass = pass == 0;
@@ -121,10 +132,15 @@ EventLaneLayout LayoutEventLane(const std::vector<LaneMark>& marks, float lockWi
             if (x0 >= right || !placed.Free(x0, x0 + kLabelGapPoints) || markerWithin(x0, x0 + kLabelGapPoints))
                 continue;
             // A label that would pass the lane's end ends there, cut with "…",
-            // when its icon and the "…" still have room.
+            // when its icon and the "…" still have room. The selected
+            // event's label is cut the same way before the next marker or
+            // the next label placed, where another's would be left out.
             const float whole = x0 + std::max(labelWidth(m.event), 0.0f);
-            const float x1 = std::min(whole, right);
-            if (whole > right && leastWidth && x1 < x0 + leastWidth(m.event)) continue;
+            float x1 = std::min(whole, right);
+            if (m.selected)
+                x1 = std::min(x1, std::min(nextMarkerEdge(x0), placed.NextStart(x0)) - kLabelGapPoints);
+            const float least = x1 < whole && leastWidth ? leastWidth(m.event) : 0.0f;
+            if (x1 <= x0 || x1 < x0 + least) continue;
             if (!placed.Free(x0, x1 + kLabelGapPoints) || markerWithin(x0, x1)) continue;
             placed.Add(x0, x1 + kLabelGapPoints);
             layout.labels.push_back({m.event, x0, x1});

@@ -95,8 +95,11 @@ struct EventLaneLayout {
 // start past `right`. A label wider than the room before `right` ends at
 // `right` (its name is drawn shortened), unless that room is below
 // `leastWidth(event)` (its icons and "…"), when it is left out: no label
-// reaches past the lane. `labelWidth(event)` is asked only for labels whose
-// start is free, `leastWidth` only for labels that meet the lane's end.
+// reaches past the lane. A selected event's label is cut the same way (x1
+// before its whole width) where the next marker or an item placed before
+// would meet it, so the event being worked on keeps its name in a crowd.
+// `labelWidth(event)` is asked only for labels whose start is free,
+// `leastWidth` only for labels that are cut.
 EventLaneLayout LayoutEventLane(const std::vector<LaneMark>& marks, float lockWidth, float right,
                                 const std::function<float(int)>& labelWidth,
                                 const std::function<float(int)>& leastWidth = nullptr);

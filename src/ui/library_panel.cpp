@@ -23,6 +23,7 @@
 #include "app/style_scopes.h"
 #include "app/test_driver.h"
 #include "app/theme.h"
+#include "document/named_message.h"
 #include "document/project.h"
 #include "document/text_util.h"
 #include "library/library_folders.h"
@@ -108,53 +109,119 @@ void ServeAddFolderRequest(LibraryPanelState& panel, AppState& app, SoundLibrary
     AddDroppedLibraryFolders(library, {folder});
 }
 
+bool FitsWidth(const std::string& text, float room) { return ImGui::CalcTextSize(text.c_str()).x <= room; }
+
+// A library row: a two-line card and the gap after it.
+float LibraryRowHeight(float font) { return 2.6f * font + ImGui::GetStyle().ItemSpacing.y; }
+
+// The list below the notes keeps a row and most of the next in view.
+constexpr float kListLeastRows = 1.6f;
+
 void MessageLine(const PanelGeometry& g, const char* text, uint32_t color) {
-    const ImVec2 at = ImGui::GetCursorScreenPos();
-    DrawTextClipped(ImGui::GetWindowDrawList(), nullptr, 0, at, g.origin.x + 16 + g.contentWidth, color, text);
+    // A name in the message gives up its letters before the rest does.
+    const std::string shown =
+        ShortenedMessage(text, [&](const std::string& t) { return FitsWidth(t, g.contentWidth); });
+    ImGui::GetWindowDrawList()->AddText(ImGui::GetCursorScreenPos(), color, shown.c_str());
     ImGui::Dummy(ImVec2(g.contentWidth, ImGui::GetTextLineHeight()));
+}
+
+// One line of a finished scan's note as drawn: on one line with the
+// folder's name shortened while the rest fits beside it; wrapped at its
+// words otherwise, so that what the scan says is never cut.
+struct NoteLine {
+    std::string text;   // the whole line
+    std::string shown;
+    bool wraps = false;
+    float height = 0;
+};
+
+NoteLine LayOutNoteLine(const ScanNote& note, const std::string& text, float width) {
+    NoteLine line;
+    line.text = text;
+    // Every line is led by the folder's name.
+    const bool named = text.compare(0, note.name.size(), note.name) == 0;
+    const std::string name = named ? note.name : std::string();
+    const std::string rest = text.substr(name.size());
+    line.shown = ShortenedMessage("", name, rest, [&](const std::string& t) { return FitsWidth(t, width); });
+    line.wraps = !EndsWith(line.shown, rest);
+    if (line.wraps) line.shown = IsolatedText(name) + rest;
+    line.height = line.wraps ? ImGui::CalcTextSize(line.shown.c_str(), nullptr, false, width).y
+                             : ImGui::GetTextLineHeight();
+    return line;
 }
 
 // The finished scans' notes stay, through later scans of other folders,
 // until the user dismisses them with their cross: a queued scan starting
-// must not take away what the one before it had to say.
+// must not take away what the one before it had to say. They take at most
+// the room the list leaves (ScanNotesHeight) and scroll beyond it.
 void DrawMessageLines(LibraryPanelState& panel, SoundLibrary& library, const PanelGeometry& g) {
     if (PanelMessageShown(panel.message, g.now)) {
         MessageLine(g, panel.message.text, gTheme.accent);
         panel.report.message = panel.message.text;
     }
     const std::vector<ScanNote> notes = GetScanNotes(library);
+    if (notes.empty()) return;
+    const ImGuiStyle& style = ImGui::GetStyle();
     const float cross = SmallButtonWidth("\xC3\x97");
-    // Every note and each of its lines starts at the panel's left margin, and
-    // a line longer than the room wraps at its words: cut with "…", a note
-    // lost its end ("rescan when it is back").
-    const float left = g.origin.x + 16;
-    const float wrapRight = left + g.contentWidth - cross - 6;
+    const float spacing = style.ItemSpacing.y;
+    // Laid out first: the region's height follows from it, and with the
+    // region too short for them the scrollbar takes its share of the width.
+    std::vector<std::vector<NoteLine>> laid;
+    float needed = 0;
+    const auto layOut = [&](float width) {
+        laid.assign(notes.size(), {});
+        needed = 0;
+        for (size_t i = 0; i < notes.size(); ++i)
+            for (const std::string& text : ScanNoteLines(notes[i])) {
+                laid[i].push_back(LayOutNoteLine(notes[i], text, width));
+                needed += laid[i].back().height + spacing;
+            }
+    };
+    const float room = g.footerTop - 0.3f * g.font - ImGui::GetCursorPosY();
+    const float listLeast = kListLeastRows * LibraryRowHeight(g.font);
+    const float line = ImGui::GetTextLineHeight() + spacing;
+    layOut(g.contentWidth - cross - 6);
+    float height = ScanNotesHeight(needed, room, listLeast, line);
+    const bool scrolls = height < needed;
+    if (scrolls) {
+        layOut(g.contentWidth - cross - 6 - style.ScrollbarSize);
+        height = ScanNotesHeight(needed, room, listLeast, line);
+    }
+    for (const std::vector<NoteLine>& lines : laid)
+        for (const NoteLine& l : lines) panel.report.noteLines.push_back(l.text);
+
+    panel.report.notesHeight = std::floor(height);
+    ImGui::SetCursorPosX(16);
+    ImGui::BeginChild("##libnotes", ImVec2(g.contentWidth, std::floor(height)), false,
+                      scrolls ? ImGuiWindowFlags_None : ImGuiWindowFlags_NoScrollbar | ImGuiWindowFlags_NoScrollWithMouse);
+    const float crossX = ImGui::GetContentRegionAvail().x - cross;
     for (size_t i = 0; i < notes.size(); ++i) {
-        const std::vector<std::string> lines = ScanNoteLines(notes[i]);
-        const float top = ImGui::GetCursorScreenPos().y;
+        const float top = ImGui::GetCursorPosY();
         ImGui::PushStyleColor(ImGuiCol_Text, ImGui::ColorConvertU32ToFloat4(notes[i].incomplete ? gTheme.warning
                                                                                                 : gTheme.textDim));
-        for (const std::string& line : lines) {
-            ImGui::SetCursorScreenPos(ImVec2(left, ImGui::GetCursorScreenPos().y));
-            ImGui::PushTextWrapPos(wrapRight - ImGui::GetWindowPos().x);
-            ImGui::TextUnformatted(line.c_str());
-            ImGui::PopTextWrapPos();
-            panel.report.noteLines.push_back(line);
+        for (const NoteLine& l : laid[i]) {
+            ImGui::SetCursorPosX(0);
+            if (l.wraps) ImGui::PushTextWrapPos(crossX - 6);
+            ImGui::TextUnformatted(l.shown.c_str());
+            if (l.wraps) ImGui::PopTextWrapPos();
+            if (l.shown != l.text && !l.wraps && ImGui::IsItemHovered()) ShowStyledTooltip("%s", l.text.c_str());
         }
         ImGui::PopStyleColor();
-        const float after = ImGui::GetCursorScreenPos().y;
-        ImGui::SetCursorScreenPos(ImVec2(left + g.contentWidth - cross, top));
+        const float after = ImGui::GetCursorPosY();
+        ImGui::SetCursorPos(ImVec2(crossX, top));
         ImGui::PushID(static_cast<int>(i));
         DimIconButtonScope dim;
         const bool dismissed = ImGui::SmallButton("\xC3\x97##scannote");
         if (ImGui::IsItemHovered()) ShowStyledTooltip("Dismiss");
         ImGui::PopID();
-        ImGui::SetCursorScreenPos(ImVec2(left, after));
+        ImGui::SetCursorPos(ImVec2(0, after));
         if (dismissed) {
             DismissScanNote(library, i);
             break;
         }
     }
+    ImGui::EndChild();
+    ImGui::SetCursorPosX(16);
 }
 
 // ---------------------------------------------------------------------------
@@ -162,7 +229,8 @@ void DrawMessageLines(LibraryPanelState& panel, SoundLibrary& library, const Pan
 // ---------------------------------------------------------------------------
 
 // `top` is local to the panel; `height` the room down to the footer.
-void DrawCoverage(LibraryPanelState& panel, const SoundLibrary& library, const PanelGeometry& g, float top,
+// False, drawing nothing, when `height` has no room for the bars (FitCoverage).
+bool DrawCoverage(LibraryPanelState& panel, const SoundLibrary& library, const PanelGeometry& g, float top,
                   float columnWidth, float height) {
     UpdateCoverage(panel.coverage, library);
     const CoverageCache& c = panel.coverage;
@@ -172,9 +240,23 @@ void DrawCoverage(LibraryPanelState& panel, const SoundLibrary& library, const P
     const float left = g.origin.x + 16;
     float y = g.origin.y + top;
 
-    // The heading, on two lines when the column is narrow.
+    const bool any = !library.libraries.empty();
+    // The count line may need two lines, the heading too.
+    char files[48], palettes[48], countLine[112];
+    std::snprintf(files, sizeof files, "%d files", c.fileCount);
+    std::snprintf(palettes, sizeof palettes, "%d palette%s", c.libraryCount, PluralSuffix(c.libraryCount));
+    std::snprintf(countLine, sizeof countLine, "%s \xC2\xB7 %s", files, palettes);
+    const bool countFits = small->CalcTextSizeA(smallSize, FLT_MAX, 0, countLine).x <= columnWidth;
     const char* heading = "SPECTRAL COVERAGE";
-    if (small->CalcTextSizeA(smallSize, FLT_MAX, 0, heading).x <= columnWidth) {
+    const bool headingFits = small->CalcTextSizeA(smallSize, FLT_MAX, 0, heading).x <= columnWidth;
+    const float headingHeight = (headingFits ? 1 : 2) * smallSize + 0.3f * g.font;
+    const float labelsHeight = 0.15f * g.font + smallSize;
+    const CoverageFit fit = FitCoverage(height, headingHeight, labelsHeight,
+                                        any ? (countFits ? 1 : 2) * smallSize + 0.3f * g.font : 0.0f, g.font);
+    if (!fit.shown) return false;
+
+    // The heading, on two lines when the column is narrow.
+    if (headingFits) {
         draw->AddText(small, smallSize, ImVec2(left, y), gTheme.textMuted, heading);
         y += smallSize;
     } else {
@@ -184,15 +266,7 @@ void DrawCoverage(LibraryPanelState& panel, const SoundLibrary& library, const P
     }
     y += 0.3f * g.font;
 
-    const bool any = !library.libraries.empty();
-    // The count line may need two lines too.
-    char files[48], palettes[48], countLine[112];
-    std::snprintf(files, sizeof files, "%d files", c.fileCount);
-    std::snprintf(palettes, sizeof palettes, "%d palette%s", c.libraryCount, PluralSuffix(c.libraryCount));
-    std::snprintf(countLine, sizeof countLine, "%s \xC2\xB7 %s", files, palettes);
-    const bool countFits = small->CalcTextSizeA(smallSize, FLT_MAX, 0, countLine).x <= columnWidth;
-    const float countHeight = any ? (countFits ? 1 : 2) * smallSize + 0.3f * g.font : 0.0f;
-    const float labelsHeight = 0.15f * g.font + smallSize;
+    const float countHeight = any && fit.countLine ? (countFits ? 1 : 2) * smallSize + 0.3f * g.font : 0.0f;
     const float roomLeft = g.origin.y + top + height - y - labelsHeight - countHeight;
     const CoverageBarGeometry bars = CoverageBars(columnWidth, g.font, roomLeft);
     const float bottom = y + bars.maxHeight;
@@ -214,7 +288,7 @@ void DrawCoverage(LibraryPanelState& panel, const SoundLibrary& library, const P
                       labels[b]);
     }
     panel.report.coverageAlpha = alpha;
-    if (!any) return;
+    if (!any || !fit.countLine) return true;
     const float lineY = bottom + labelsHeight + 0.3f * g.font;
     if (countFits) {
         draw->AddText(small, smallSize, ImVec2(left, lineY), gTheme.textDim, countLine);
@@ -224,6 +298,7 @@ void DrawCoverage(LibraryPanelState& panel, const SoundLibrary& library, const P
     }
     panel.report.coverageCountLine = true;
     panel.report.coverageCountText = countLine;
+    return true;
 }
 
 // ---------------------------------------------------------------------------
@@ -579,7 +654,7 @@ void DrawLibraryRows(RowContext& rc) {
     const std::vector<int>& order = rc.order;
     const int count = static_cast<int>(order.size());
     if (count == 0) return;
-    const float rowHeight = 2.6f * rc.g.font + ImGui::GetStyle().ItemSpacing.y;
+    const float rowHeight = LibraryRowHeight(rc.g.font);
     const float top = ImGui::GetCursorPosY();
     float scroll = ImGui::GetScrollY();
     const float visible = ImGui::GetWindowHeight();
@@ -722,12 +797,16 @@ void DrawLibraryPanel(ImDrawList* /*drawList*/, const UILayout& layout) {
     if (!app.savePaletteOpen) {
         const float column = std::max(80.0f, 0.22f * g.contentWidth);
         const float gap = std::max(4.0f, 0.02f * g.contentWidth);
-        if (height > 0) DrawCoverage(panel, library, g, top, column, height);
-        scrollX += column + gap;
-        scrollWidth -= column + gap;
+        // A panel too low for the bars gives the list the whole width.
+        if (height > 0 && DrawCoverage(panel, library, g, top, column, height)) {
+            panel.report.coverageShown = true;
+            scrollX += column + gap;
+            scrollWidth -= column + gap;
+        }
     }
     if (height > 0 && scrollWidth > 0) {
         ImGui::SetCursorPos(ImVec2(scrollX, top));
+        panel.report.listHeight = height;
         ImGui::BeginChild("##libscroll", ImVec2(scrollWidth, height), false, ImGuiWindowFlags_None);
         if (app.savePaletteOpen)
             DrawSavePaletteGroups(panel);
@@ -775,6 +854,9 @@ void DumpLibraryPanel(StateDump& dump) {
         return text;
     };
     dump.Field("library.notes", joined(r.noteLines));
+    dump.Field("library.notesHeight", static_cast<double>(r.notesHeight));
+    dump.Field("library.listHeight", static_cast<double>(r.listHeight));
+    dump.Field("library.coverageShown", r.coverageShown);
     dump.Field("library.incomplete", joined(r.incomplete));
     for (const auto& [name, rect] : r.menuItems) dump.Field("library.menu." + name, rectText(rect));
 }

@@ -10,6 +10,7 @@
 //   Rename
 //   Relocation / queue
 //   Visible rows
+//   Scan notes
 #include "ui/library_panel_logic.h"
 
 #include <algorithm>
@@ -114,6 +115,13 @@ CoverageBarGeometry CoverageBars(float columnWidth, float fontSize, float roomLe
 float CoverageBarHeight(float value, float maxHeight) {
     if (!(value > 0)) return 0;
     return std::max(2.0f, value * maxHeight);
+}
+
+CoverageFit FitCoverage(float height, float headingHeight, float labelsHeight, float countHeight, float fontSize) {
+    const float bars = height - headingHeight - labelsHeight;
+    const float least = 1.5f * fontSize;
+    if (!(bars >= least)) return {};
+    return {true, bars - countHeight >= least};
 }
 
 // ---------------------------------------------------------------------------
@@ -463,7 +471,7 @@ RowRange VisibleRowRange(int count, float top, float rowHeight, int tallRow, flo
 }
 
 // ---------------------------------------------------------------------------
-// ScanNoteLines
+// Scan notes
 // ---------------------------------------------------------------------------
 
 std::vector<std::string> ScanNoteLines(const ScanNote& note) {
@@ -481,4 +489,11 @@ std::vector<std::string> ScanNoteLines(const ScanNote& note) {
         lines.push_back(note.name + ": " + text);
     }
     return lines;
+}
+
+float ScanNotesHeight(float needed, float room, float listLeast, float line) {
+    const float most = std::max(line, room - listLeast);
+    if (!(needed > most)) return std::max(0.0f, needed);
+    // Whole lines, so that none shows cut at the region's foot.
+    return line > 0 ? std::max(line, std::floor(most / line) * line) : most;
 }

@@ -5,7 +5,7 @@
 //   PanelMayChangeDocument     false, with the toast "Export in progress", while an export runs
 //   PanelMessage               the one line under the header, shown for 4 s
 //   Coverage                   CoverageSignature, ComputeCoverage, UpdateCoverage,
-//                              CoverageBarGeometry, CoverageBarHeight
+//                              CoverageBarGeometry, CoverageBarHeight, FitCoverage
 //   Mini spectra               AverageBands, MiniSpectrumCache / MiniSpectrumFor,
 //                              MiniSpectrumBarHeight, MiniSpectrumBarColor
 //   Display order              LibraryDisplayOrder, DisplayOrderCache
@@ -19,6 +19,7 @@
 //   Queue                      RemoveQueuedFolder
 //   Visible rows               RowRange, VisibleRowRange
 //   Frame report               what the panel showed in its last frame (tests, dumps)
+//   Scan notes                 ScanNoteLines, ScanNotesHeight
 //
 // Everything runs on the UI thread. The caches keep the panel's frame cost
 // independent of how many files the libraries hold: band sums are redone
@@ -98,6 +99,16 @@ struct CoverageBarGeometry {
 CoverageBarGeometry CoverageBars(float columnWidth, float fontSize, float roomLeft);
 // A bar above 0 is at least 2 points high.
 float CoverageBarHeight(float value, float maxHeight);
+
+// What of the coverage column `height` holds: the heading, the bars (at
+// least CoverageBars' 1.5 font sizes), their labels and the count line. The
+// count line goes first; with no room for the bars the column is left out
+// and the list takes its width, so nothing runs below the column's room.
+struct CoverageFit {
+    bool shown = false;
+    bool countLine = false;
+};
+CoverageFit FitCoverage(float height, float headingHeight, float labelsHeight, float countHeight, float fontSize);
 
 // ---------------------------------------------------------------------------
 // Mini spectra
@@ -274,7 +285,10 @@ struct LibraryPanelFrameReport {
     int libraryRowsDrawn = 0;
     std::string message;          // the panel message while shown
     bool renameFieldShown = false;
-    std::vector<std::string> noteLines;   // the finished scans' notes as shown
+    std::vector<std::string> noteLines;   // the finished scans' notes (whole lines)
+    float notesHeight = 0;                // their region, scrolling beyond it
+    float listHeight = 0;                 // the list's scroll region below them
+    bool coverageShown = false;           // the coverage column had room
     std::vector<std::string> incomplete;  // names of the rows marked incomplete
 };
 
@@ -283,3 +297,8 @@ struct LibraryPanelFrameReport {
 // found." when the walk found no file the scan takes, the files skipped as
 // unsupported and, apart from them, those too short to analyse.
 std::vector<std::string> ScanNoteLines(const ScanNote& note);
+
+// The height the notes take of `room` (the panel between its title and its
+// footer): what they need while the list keeps `listLeast` below them;
+// otherwise whole `line`s, at least one, and the rest of the notes scroll.
+float ScanNotesHeight(float needed, float room, float listLeast, float line);

@@ -13,6 +13,7 @@
 //   DrawVideoArea            inside "##video_area"
 //   DrawTransportBand        inside "##transport"
 //   DrawFooterBand           inside "##footer"
+//   DrawExportLine           the export's spinner, line and bar (the transport band, else the footer)
 //   DumpMainBands            "band.*" fields of the window test driver's dump
 //
 // Each draws into the current child window (the caller opens it) in points.
@@ -64,6 +65,7 @@ struct MainBandsState {
     std::string footerLeft;
     std::string footerRight;
     std::string exportLine;  // the running export's line as drawn (empty: none)
+    bool exportInFooter = false;  // the band had no room for it whole: the footer shows it
     std::string renderLabel;
     bool renderEnabled = false;
     std::string renderTooltip;
@@ -106,5 +108,13 @@ LayoutVideo LayoutVideoFor(const VideoTextureState& state, const VideoPlayer& pl
 void DrawVideoArea(AppState& app, const UILayout& layout);
 void DrawTransportBand(AppState& app, const UILayout& layout);
 void DrawFooterBand(AppState& app, const UILayout& layout);
+
+// The running export's spinner, line and bar (when the share is known and it
+// fits), drawn from `at` (screen points: the left end, the line's middle)
+// within `room`: the first of its lines that fits (ExportProgressTexts),
+// else, with `cutIfMust`, the last cut by the one rule. Returns the right
+// end of what it drew; -1, drawing nothing, when no line fits whole and
+// `cutIfMust` is false. Sets gBands.exportLine.
+float DrawExportLine(AppState& app, ImVec2 at, float room, float radius, float gap, bool cutIfMust);
 
 void DumpMainBands(StateDump& dump);

@@ -14,6 +14,7 @@
 
 #include "app/test_driver.h"
 #include "app/theme.h"
+#include "document/named_message.h"
 #include "document/version.h"
 #include "operations/app_state.h"
 #include "ui/toast_logic.h"
@@ -24,11 +25,17 @@
 // DrawToastLine
 // ---------------------------------------------------------------------------
 
-void DrawToastLine(const AppState& app) {
-    if (!(app.toastTimer > 0) || app.toastText.empty()) return;
+std::string DrawToastLine(const AppState& app, float room) {
+    if (!(app.toastTimer > 0) || app.toastText.empty()) return std::string();
+    // A name in the toast gives up its letters before the reason does.
+    const std::string shown = ShortenedMessage(
+        app.toastText, [&](const std::string& text) { return ImGui::CalcTextSize(text.c_str()).x <= room; });
+    if (shown.empty()) return shown;
+    // The colour follows the whole text's words, whatever was cut.
     ImGui::PushStyleColor(ImGuiCol_Text, ToastPackedColor(app.toastText, app.toastTimer));
-    ImGui::TextUnformatted(app.toastText.c_str());
+    ImGui::TextUnformatted(shown.c_str());
     ImGui::PopStyleColor();
+    return shown;
 }
 
 // ---------------------------------------------------------------------------

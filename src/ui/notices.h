@@ -10,10 +10,15 @@
 // (RunProjectFrame); drawing only reads it. UI thread, inside a frame.
 #pragma once
 
+#include <string>
+
 struct AppState;
 
-// Draws nothing once the toast's time is up. The footer calls it.
-void DrawToastLine(const AppState& app);
+// Draws the toast within `room` points of the cursor and returns it as
+// drawn: a name in it shortened first (ShortenedMessage), so the reason
+// stays whole; cut only between whole characters. Draws nothing, and
+// returns "", once the toast's time is up. The footer calls it.
+std::string DrawToastLine(const AppState& app, float room);
 
 // Called last in the frame, over everything. A click anywhere, on the card
 // or beside it, closes the box.

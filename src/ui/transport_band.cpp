@@ -5,7 +5,7 @@
 //   Timecode and transport buttons
 //   Shape buttons
 //   Popups              "##toolbarMaterial", "##toolbarPresets" with Edit / Done
-//   Export progress     spinner, status, bar
+//   Export progress     spinner, status, bar (DrawExportLine), or none: the footer's
 //   Master trim         "##masterTr" over the two-bar meter
 //   Lock and Render     "##tblock", the Render button with its glow
 //   DrawTransportBand   left group, right group
@@ -251,44 +251,49 @@ void DrawPresetsPopup(Row& row) {
 // Export progress
 // ---------------------------------------------------------------------------
 
-// The spinner, the line that fits before `right` (the right group), and the
-// bar when there is room for it too.
+// Where the band has room for one of the export's lines whole: the spinner,
+// the line and the bar; otherwise the footer shows them.
 void DrawExportProgress(AppState& app, Row& row, float right) {
     gBands.exportLine.clear();
+    gBands.exportInFooter = false;
     if (!app.exportRunning.load()) return;
-    app.uiAnimating = true;  // the spinner turns
     const ImVec2 origin = ImGui::GetWindowPos();
-    ImDrawList* draw = ImGui::GetWindowDrawList();
     const float r = std::round(0.4f * ImGui::GetFontSize());
-    DrawDotSpinner(draw, ImVec2(origin.x + row.x + r, origin.y + row.centerY), r, gTheme.text);
-    row.x += 2 * r + row.gap;
+    const float end = DrawExportLine(app, ImVec2(origin.x + row.x, origin.y + row.centerY), right - row.x, r, row.gap,
+                                     false);
+    if (end < 0)
+        gBands.exportInFooter = true;
+    else
+        row.x = end - origin.x;
+}
+
+}  // namespace
+
+float DrawExportLine(AppState& app, ImVec2 at, float room, float radius, float gap, bool cutIfMust) {
+    app.uiAnimating = true;  // the spinner turns
     const float progress = app.exportProgress.load();
-    const float bar = progress >= 0 ? kExportBarWidth + row.gap : 0.0f;
-    const std::vector<std::string> lines = ExportProgressTexts(app);
-    auto fits = [&](const std::string& text, float room) { return ImGui::CalcTextSize(text.c_str()).x <= room; };
-    std::string shown;
-    bool withBar = false;
-    for (const std::string& line : lines) {
-        if (fits(line, right - row.x - bar)) {
-            shown = line;
-            withBar = bar > 0;
-            break;
-        }
-    }
-    if (shown.empty())
-        shown = ShortenedText(lines.back(), [&](const std::string& text) { return fits(text, right - row.x); });
-    const ImVec2 size = ImGui::CalcTextSize(shown.c_str());
-    draw->AddText(ImVec2(origin.x + row.x, origin.y + std::round(row.centerY - size.y / 2)), gTheme.textMuted,
-                  shown.c_str());
-    gBands.exportLine = shown;
-    row.x += size.x + row.gap;
-    if (withBar) {
-        const ImVec2 min(origin.x + row.x, origin.y + std::round(row.centerY - 1.5f));
+    const float spinner = 2 * radius + gap;
+    const ExportLineChoice choice =
+        ChooseExportLine(ExportProgressTexts(app), room - spinner, progress >= 0 ? kExportBarWidth + gap : 0.0f,
+                         [](const std::string& text) { return ImGui::CalcTextSize(text.c_str()).x; });
+    if (!choice.whole && !cutIfMust) return -1;
+    ImDrawList* draw = ImGui::GetWindowDrawList();
+    DrawDotSpinner(draw, ImVec2(at.x + radius, at.y), radius, gTheme.text);
+    float x = at.x + spinner;
+    const ImVec2 size = ImGui::CalcTextSize(choice.text.c_str());
+    draw->AddText(ImVec2(x, std::round(at.y - size.y / 2)), gTheme.textMuted, choice.text.c_str());
+    gBands.exportLine = choice.text;
+    x += size.x + gap;
+    if (choice.withBar) {
+        const ImVec2 min(x, std::round(at.y - 1.5f));
         draw->AddRectFilled(min, ImVec2(min.x + kExportBarWidth, min.y + 3), WithAlpha(gTheme.textDim, 120));
         draw->AddRectFilled(min, ImVec2(min.x + ExportBarFill(progress), min.y + 3), WithAlpha(gTheme.text, 200));
-        row.x += kExportBarWidth + row.gap;
+        x += kExportBarWidth + gap;
     }
+    return x;
 }
+
+namespace {
 
 // ---------------------------------------------------------------------------
 // Master trim

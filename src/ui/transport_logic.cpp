@@ -5,7 +5,7 @@
 //   Lock button        CountLockedEvents, UnlockAllEvents, LockButtonTooltip
 //   Trim and meters    TrimGainAfterDrag, GainDbText, MeterFillColor
 //   Texts              shape buttons, video caption, footer counts
-//   Easing             EaseHighlight, ExportBarFill
+//   Easing             EaseHighlight, ExportBarFill, ChooseExportLine
 #include "ui/transport_logic.h"
 
 #include <algorithm>
@@ -14,6 +14,7 @@
 
 #include "document/busy_task.h"
 #include "document/event.h"
+#include "document/named_message.h"
 #include "document/project.h"
 #include "operations/app_state.h"
 #include "operations/event_edits.h"
@@ -144,4 +145,16 @@ bool EaseHighlight(float& value, float target, float deltaSeconds) {
 float ExportBarFill(float progress) {
     if (!std::isfinite(progress)) return 0;
     return std::clamp(progress, 0.0f, 1.0f) * kExportBarWidth;
+}
+
+ExportLineChoice ChooseExportLine(const std::vector<std::string>& lines, float room, float barRoom,
+                                  const std::function<float(const std::string&)>& width) {
+    if (lines.empty()) return {};
+    if (barRoom > 0)
+        for (const std::string& line : lines)
+            if (width(line) <= room - barRoom) return {line, true, true};
+    for (const std::string& line : lines)
+        if (width(line) <= room) return {line, false, true};
+    return {ShortenedMessage(lines.back(), [&](const std::string& text) { return width(text) <= room; }), false,
+            false};
 }

@@ -13,13 +13,16 @@
 //   FooterCountsText       the footer's counts at its right
 //   EaseHighlight          one frame of a hover highlight's easing
 //   ExportBarFill          the export bar's filled width
+//   ChooseExportLine       the export's line that a room shows, with the bar or not
 //
 // No GUI here: the bands draw with these and call them on the UI thread.
 // Texts are the window's own, byte for byte.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "operations/document_context.h"
 
@@ -103,3 +106,16 @@ bool EaseHighlight(float& value, float target, float deltaSeconds);
 
 constexpr float kExportBarWidth = 120.0f;
 float ExportBarFill(float progress);
+
+// Which of the export's lines (ExportProgressTexts, longest first) a room of
+// `room` points shows, `width` measuring a text: the first that fits with
+// the bar after it (`barRoom`: the bar and its gap, 0 while the share is not
+// known), else the first that fits alone, else the last shortened by the one
+// rule (ShortenedMessage; "" when not even "…" fits). `whole`: a line fits uncut.
+struct ExportLineChoice {
+    std::string text;
+    bool withBar = false;
+    bool whole = false;
+};
+ExportLineChoice ChooseExportLine(const std::vector<std::string>& lines, float room, float barRoom,
+                                  const std::function<float(const std::string&)>& width);

@@ -119,14 +119,48 @@ TEST(EventNaming, NamesStayUniqueAmongTheRecipesWhileThereIsRoom) {
     for (int n = 2; n <= 99; ++n) taken.push_back(Recipes({"Body Glass " + std::to_string(n)})[0]);
     EXPECT_EQ(AutoNameEvent(glass, taken), "Body Glass");
 
-    // Into a small buffer, cut at a character boundary.
+    // Into a small buffer, cut between whole characters with "…".
     char small[9];
     AutoNameEvent(FlatEvent(kShapeSpot, 0.5f, "\xC3\xA9tude"), {}, small, sizeof(small));
-    EXPECT_STREQ(small, "Body \xC3\xA9t");
+    EXPECT_STREQ(small, "Body\u2026");
+    // Two words of 34 characters: each is cut to 30 with its "…", and the
+    // name, longer than 63 characters beside the tone, ends in "…" too.
+    const std::string word = "abcdefghijklmnopqrstuvwxyzabcdefgh";
+    const Event wordy = FlatEvent(kShapeSpot, 0.5f, (word + " " + word).c_str());
+    const std::string cutWord = "Abcdefghijklmnopqrstuvwxyzabc\u2026";
+    EXPECT_EQ(AutoNameEvent(wordy, Recipes({"x"})), "Body " + cutWord + " " + cutWord.substr(0, 26) + "\u2026");
+    EXPECT_EQ(CodePointCount(AutoNameEvent(wordy, {})), 63u);
     char room[64];
-    const Event wordy = FlatEvent(kShapeSpot, 0.5f, "abcdefghijklmnopqrstuvwxyzabcdefgh abcdefghijklmnopqrstuvwxyzabcdefgh");
     AutoNameEvent(wordy, Recipes({"x"}), room, sizeof(room));
-    EXPECT_EQ(std::string(room).size(), 63u);  // two 30-byte words do not fit beside the tone
+    EXPECT_LE(std::string(room).size(), 63u);
+    EXPECT_EQ(std::string(room).rfind("Body " + cutWord + " Abcdefghijklmnopqrstuv", 0), 0u) << room;
+}
+
+// Words and names count characters, as every name does, and are cut between
+// characters as a reader sees them: a letter keeps its accent, a Thai
+// consonant its vowel, and the "…" says a word was cut.
+TEST(EventNaming, ProposedNamesCountAndCutWholeCharacters) {
+    const std::string accented = [] {
+        std::string w = "x";
+        for (int k = 0; k < 20; ++k) w += "e\u0301";  // e and a combining acute: one letter, three bytes
+        return w;
+    }();
+    std::string kept = "X";
+    for (int k = 0; k < 14; ++k) kept += "e\u0301";
+    EXPECT_EQ(AutoNameEvent(FlatEvent(kShapeSpot, 0.5f, accented.c_str()), {}), "Body " + kept + "\u2026");
+
+    std::string thai = "\u0E01";  // ko kai, then ko kai with sara i above, twenty times
+    for (int k = 0; k < 20; ++k) thai += "\u0E01\u0E34";
+    std::string thaiKept = "\u0E01";
+    for (int k = 0; k < 14; ++k) thaiKept += "\u0E01\u0E34";
+    const std::string thaiName = AutoNameEvent(FlatEvent(kShapeSpot, 0.5f, thai.c_str()), {});
+    EXPECT_EQ(thaiName, "Body " + thaiKept + "\u2026");
+    EXPECT_EQ(CodePointCount(thaiName), 5u + 30u) << "the word is 30 characters with its \u2026";
+
+    // "на" is two letters (four bytes): too short for a Bed's name, like "lp".
+    Event bed = FlatEvent(kShapeBed, 0.5f);
+    bed.pinnedFiles = {"/lib/\u0414\u043E\u0436\u0434\u044C \u043D\u0430 \u043A\u0440\u044B\u0448\u0435.flac"};
+    EXPECT_EQ(AutoNameEvent(bed, {}), "\u0414\u043E\u0436\u0434\u044C \u043A\u0440\u044B\u0448\u0435 Bed");
 }
 
 // 62 characters, not bytes: a Hebrew or Arabic name keeps as many letters as

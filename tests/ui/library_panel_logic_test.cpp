@@ -90,6 +90,26 @@ TEST(LibraryCoverage, BarGeometryKeepsItsMinima) {
     EXPECT_EQ(CoverageBarHeight(0, 100), 0.0f);
     EXPECT_EQ(CoverageBarHeight(0.001f, 100), 2.0f) << "a value above 0 shows";
     EXPECT_EQ(CoverageBarHeight(0.5f, 100), 50.0f);
+
+    // The column in a low panel: the count line goes first, then the whole
+    // column, so its bars never run below its room.
+    CoverageFit fit = FitCoverage(200, 40, 20, 40, 18);
+    EXPECT_TRUE(fit.shown && fit.countLine);
+    fit = FitCoverage(100, 40, 20, 40, 18);
+    EXPECT_TRUE(fit.shown) << "40 points of bars";
+    EXPECT_FALSE(fit.countLine) << "the count would leave them none";
+    EXPECT_FALSE(FitCoverage(86, 40, 20, 40, 18).shown) << "26 points, below 1.5 font sizes";
+    EXPECT_FALSE(FitCoverage(-5, 40, 20, 0, 18).shown);
+}
+
+// The notes under the title take what they need while the list keeps its
+// least room below them; past that whole lines, at least one, and they scroll.
+TEST(LibraryScanNotes, TheNotesLeaveTheListItsRoom) {
+    EXPECT_FLOAT_EQ(ScanNotesHeight(44, 300, 82, 22), 44) << "room for all of them";
+    EXPECT_FLOAT_EQ(ScanNotesHeight(176, 300, 82, 22), 176) << "218 points to spare";
+    EXPECT_FLOAT_EQ(ScanNotesHeight(176, 133, 82, 22), 44) << "51 points leave two whole lines";
+    EXPECT_FLOAT_EQ(ScanNotesHeight(176, 90, 82, 22), 22) << "never less than one line";
+    EXPECT_FLOAT_EQ(ScanNotesHeight(0, 133, 82, 22), 0);
 }
 
 TEST(LibraryMiniSpectrum, AveragedNormalisedAndRecomputedOnlyWhenTheEntriesChange) {

@@ -184,3 +184,34 @@ TEST(EventLaneLayout, ASelectedEventsBadgeAndLabelTakeTheRoomBeforeAnUnselectedO
     layout = LayoutEventLane({{6, 970, false}}, 10, 1000, [](int) { return 200.0f; }, [](int) { return 20.0f; });
     EXPECT_TRUE(layout.labels.empty()) << "15 points cannot hold the icon and the \u2026";
 }
+
+// The event being worked on keeps its name when the next marker is close:
+// its label ends before that marker (drawn shortened), where an unselected
+// one is left out; only a room below its icon and "…" leaves it out too.
+TEST(EventLaneLayout, ASelectedLabelIsCutBeforeTheNextMarkerRatherThanLeftOut) {
+    auto width = [](int) { return 150.0f; };
+    auto least = [](int) { return 20.0f; };
+    auto labelOf = [](const EventLaneLayout& layout, int event) -> const LaneItem* {
+        for (const LaneItem& l : layout.labels)
+            if (l.event == event) return &l;
+        return nullptr;
+    };
+    EventLaneLayout layout = LayoutEventLane({{0, 100, true}, {1, 160, false}}, 10, 1000, width, least);
+    const LaneItem* selected = labelOf(layout, 0);
+    ASSERT_NE(selected, nullptr) << "the selected label is cut, not dropped";
+    EXPECT_FLOAT_EQ(selected->x0, 115);
+    EXPECT_FLOAT_EQ(selected->x1, 160 - kMarkerHalfWidth - kLabelGapPoints);
+    const LaneItem* next = labelOf(layout, 1);
+    ASSERT_NE(next, nullptr) << "the neighbour's own label still follows its marker";
+    EXPECT_FLOAT_EQ(next->x1, 175 + 150);
+
+    // A label placed before cuts it the same way: two selected events.
+    layout = LayoutEventLane({{0, 100, true}, {1, 160, true}}, 10, 1000, width, least);
+    ASSERT_NE(labelOf(layout, 0), nullptr);
+    EXPECT_LE(labelOf(layout, 0)->x1 + kLabelGapPoints, 160 - kMarkerHalfWidth);
+
+    layout = LayoutEventLane({{0, 100, false}, {1, 160, false}}, 10, 1000, width, least);
+    EXPECT_EQ(labelOf(layout, 0), nullptr) << "unselected, it is left out as before";
+    layout = LayoutEventLane({{0, 100, true}, {1, 140, false}}, 10, 1000, width, least);
+    EXPECT_EQ(labelOf(layout, 0), nullptr) << "14 points cannot hold the icon and the \u2026";
+}

@@ -15,6 +15,7 @@
 #include "document/busy_task.h"
 #include "document/event.h"
 #include "document/project.h"
+#include "document/shortened_text.h"
 #include "library/sound_library.h"
 #include "operations/app_state.h"
 #include "operations/undo.h"
@@ -187,6 +188,36 @@ TEST(BandTexts, HighlightsEaseAndSettleWithinTheirThreshold) {
     EXPECT_FLOAT_EQ(ExportBarFill(0.5f), 60.0f);
     EXPECT_FLOAT_EQ(ExportBarFill(2.0f), kExportBarWidth);
     EXPECT_FLOAT_EQ(ExportBarFill(-1.0f), 0.0f);
+}
+
+// The export's line in a room: the longest that fits beside the bar, then
+// the longest that fits alone, then the shortest cut by the one rule. The
+// band hands the line to the footer when none fits whole.
+TEST(BandTexts, TheExportsLineIsTheLongestThatFitsItsRoom) {
+    const std::vector<std::string> lines = {"Tessaloom closes when the export ends \u2014 Exporting mix... 81%",
+                                            "Closes when the export ends \u2014 81%"};
+    auto width = [](const std::string& text) { return 7.0f * float(CodePointCount(text)); };
+    const float longest = width(lines[0]), shortest = width(lines[1]), bar = kExportBarWidth + 5;
+
+    ExportLineChoice c = ChooseExportLine(lines, longest + bar, bar, width);
+    EXPECT_EQ(c.text, lines[0]);
+    EXPECT_TRUE(c.withBar && c.whole);
+    c = ChooseExportLine(lines, longest, bar, width);
+    EXPECT_EQ(c.text, lines[1]) << "the short line with its bar rather than the long one alone";
+    EXPECT_TRUE(c.withBar);
+    c = ChooseExportLine(lines, longest, 0, width);
+    EXPECT_EQ(c.text, lines[0]) << "no share known: no bar to make room for";
+    EXPECT_FALSE(c.withBar);
+    c = ChooseExportLine(lines, shortest + 10, bar, width);
+    EXPECT_EQ(c.text, lines[1]);
+    EXPECT_TRUE(c.whole && !c.withBar);
+
+    c = ChooseExportLine(lines, shortest - 1, bar, width);
+    EXPECT_FALSE(c.whole);
+    EXPECT_EQ(c.text, "Closes when the export ends \u2014 8\u2026");
+    EXPECT_LE(width(c.text), shortest - 1);
+    EXPECT_EQ(ChooseExportLine(lines, 3, bar, width).text, "") << "not even the \u2026";
+    EXPECT_EQ(ChooseExportLine({}, 500, bar, width).text, "");
 }
 
 TEST(TransportActions, PlayStopStepAndTheStopAtTheProjectsEnd) {
