@@ -132,16 +132,17 @@ bool BuildVoicesBeside(const DocumentContext& ctx, const std::vector<size_t>& or
     const Project& project = *ctx.project;
     out.result = order;
     out.voice.assign(order.size(), nullptr);
-    out.written.assign(order.size(), RenderResult());
     out.made.assign(order.size(), 0);
+    // Each build writes back into its own copy of its result: the document
+    // stays as it is, for the streaming window's copies meanwhile.
+    out.written.clear();
+    out.written.reserve(order.size());
+    for (size_t k : order) out.written.push_back(project.results[k]);
     if (order.empty()) return true;
     const std::vector<float> gains = EventGainTable(project);
     const int eventCount = int(project.events.size());
-    // Each build reads its result and writes back into its own copy: the
-    // document stays as it is, for the streaming window's copies meanwhile.
     return RunOnEveryCore(ctx, order, cancel, bar, countProgress, [&](size_t n) {
         RenderResult& result = out.written[n];
-        result = project.results[order[n]];
         auto voice = std::make_shared<PlaybackVoice>();
         if (MakePlaybackVoice(*ctx.engine, result, int(order[n]), ctx.sampleRate,
                               gains.empty() ? nullptr : gains.data(), eventCount,

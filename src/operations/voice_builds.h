@@ -37,7 +37,6 @@ bool BuildVoicesOnEveryCore(const DocumentContext& ctx, const std::vector<size_t
                             const std::atomic<bool>* cancel, std::atomic<float>* bar, bool countProgress,
                             const std::vector<int>* slots = nullptr);
 
-
 // Voices built beside the engine's: none is installed, and the document is
 // not written, until the caller takes them in. Parallel lists, one entry per
 // result built, in the order asked for.
