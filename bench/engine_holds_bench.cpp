@@ -360,8 +360,9 @@ BENCHMARK(BM_OpenHourLongestFrame)->Iterations(1)->Unit(benchmark::kSecond);
 // layers) opened (its voices built as stored): the first change of the
 // musical scale (from "Off"), a later one, and a Bed's length, each as its
 // busy task runs it (a Bed's also as the whole rebuild's, to compare); the
-// time of each (what the busy overlay covers), the voices each built, and
-// those whose pitch the first searched.
+// time of each (what the busy overlay covers), the voices each built, those
+// whose pitch the first searched, and the longest hold of the engine's lock
+// with the blocks it left silent.
 static void BM_ScaleAndBedChangesWhilePlaying(benchmark::State& state) {
     Rigs().clear();
     const int layers = int(state.range(0));
@@ -413,6 +414,8 @@ static void BM_ScaleAndBedChangesWhilePlaying(benchmark::State& state) {
         // frame's, not the job's).
         if (bedJob) app->bedWatch.listed = BedsChanged(*project, app->bedWatch, &app->bedWatch.changed);
         built = 0;
+        engine.mutex.ResetHoldStats();
+        const uint64_t locked = engine.stats.lockedBlocks.load();
         const auto t0 = std::chrono::steady_clock::now();
         app->busyTask.done = false;
         // A Bed's change alone runs the frame step's Bed job; the others the rebuild.
@@ -421,6 +424,11 @@ static void BM_ScaleAndBedChangesWhilePlaying(benchmark::State& state) {
         state.counters[std::string(name) + "Ms"] =
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
         state.counters[std::string(name) + "Voices"] = double(built.load());
+        // What it cost the audio thread: the longest hold of the engine's
+        // lock (a scale change's switch to the finished set among them) and
+        // the blocks left silent under it.
+        state.counters[std::string(name) + "HoldUs"] = double(engine.mutex.LongestHoldNanos()) / 1000.0;
+        state.counters[std::string(name) + "LockedBlocks"] = double(engine.stats.lockedBlocks.load() - locked);
     };
     for (auto _ : state) {
         timed([&] { project->scaleType = 1; }, "firstScale");

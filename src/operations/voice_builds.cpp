@@ -2,13 +2,15 @@
 //
 // Index
 //   ResultsNearestFirst
-//   BuildVoicesOnEveryCore
+//   RunOnEveryCore         the threads, the order and the test seams both builds share
+//   BuildVoicesOnEveryCore / BuildVoicesBeside
 #include "operations/voice_builds.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <exception>
+#include <functional>
 #include <limits>
 #include <random>
 #include <system_error>
@@ -35,33 +37,24 @@ std::vector<size_t> ResultsNearestFirst(const std::vector<RenderResult>& results
     return order;
 }
 
-bool BuildVoicesOnEveryCore(const DocumentContext& ctx, const std::vector<size_t>& order, bool quickRebuild,
-                            const std::atomic<bool>* cancel, std::atomic<float>* bar, bool countProgress,
-                            const std::vector<int>* slots) {
-    Project& project = *ctx.project;
+namespace {
+
+// One thread per usable core (one alone, in reverse, when the observer asks
+// for it), each taking the next position of `order` (in the observer's test
+// order, when it asks for one) and calling `one(position)`. Stops at the
+// cancel, or when a test holds the build with a bar; false then.
+bool RunOnEveryCore(const DocumentContext& ctx, const std::vector<size_t>& order, const std::atomic<bool>* cancel,
+                    std::atomic<float>* bar, bool countProgress, const std::function<void(size_t)>& one) {
     AudioEngine& engine = *ctx.engine;
-    if (order.empty()) return true;
-    const std::vector<float> gains = EventGainTable(project);
-    const int eventCount = int(project.events.size());
-    // The threads append their voices side by side, each under the lock.
-    // Growing the list copies it outside the lock, which only one thread at
-    // a time may do: so the room for every voice is made here, first.
-    LockWithVoiceRoom(engine, order.size()).unlock();
     // The test seam: the builds finish in the reverse of their order, one
     // after another, as a race between the threads might finish them.
     const bool reversed = ctx.observer && ctx.observer->reverseVoiceBuilds;
     const uint32_t shuffle = ctx.observer ? ctx.observer->shuffleVoiceBuilds : 0;
     WorkPace* pace = ctx.observer ? ctx.observer->voiceBuildPace : nullptr;
-    std::vector<size_t> testOrder;
-    if (reversed) testOrder.assign(order.rbegin(), order.rend());
-    if (shuffle != 0 && !reversed) {
-        testOrder = order;
-        std::shuffle(testOrder.begin(), testOrder.end(), std::mt19937(shuffle));
-    }
-    const std::vector<size_t>& queue = testOrder.empty() ? order : testOrder;
+    std::vector<size_t> queue(order.size());
+    for (size_t n = 0; n < queue.size(); ++n) queue[n] = reversed ? queue.size() - 1 - n : n;
+    if (shuffle != 0 && !reversed) std::shuffle(queue.begin(), queue.end(), std::mt19937(shuffle));
 
-    // Each voice decodes, processes and levels its own result: each thread
-    // takes the next result of the queue and writes back only into it.
     std::atomic<size_t> next{0};
     std::atomic<size_t> done{0};
     std::atomic<bool> stopped{false};
@@ -78,16 +71,7 @@ bool BuildVoicesOnEveryCore(const DocumentContext& ctx, const std::vector<size_t
                 }
                 const size_t n = next.fetch_add(1);
                 if (n >= queue.size()) return;
-                const size_t k = queue[n];
-                RenderResult& result = project.results[k];
-                PlaybackVoice voice;
-                if (MakePlaybackVoice(engine, result, int(k), ctx.sampleRate, gains.empty() ? nullptr : gains.data(),
-                                      eventCount, project.events.empty() ? nullptr : project.events.data(),
-                                      project.scaleType, project.scaleRoot, quickRebuild, voice)) {
-                    // In place of the voice it replaces, which played until now.
-                    const int slot = slots && k < slots->size() ? (*slots)[k] : -1;
-                    InstallPlaybackVoice(engine, std::move(voice), result.fadeIn, result.fadeOut, slot);
-                }
+                one(queue[n]);
                 const size_t built = done.fetch_add(1) + 1;
                 if (ctx.observer && ctx.observer->voiceBuilt) ctx.observer->voiceBuilt();
                 if (countProgress) engine.stats.buildProgress.fetch_add(1);
@@ -112,3 +96,59 @@ bool BuildVoicesOnEveryCore(const DocumentContext& ctx, const std::vector<size_t
     return !stopped.load();
 }
 
+}  // namespace
+
+bool BuildVoicesOnEveryCore(const DocumentContext& ctx, const std::vector<size_t>& order, bool quickRebuild,
+                            const std::atomic<bool>* cancel, std::atomic<float>* bar, bool countProgress,
+                            const std::vector<int>* slots) {
+    Project& project = *ctx.project;
+    AudioEngine& engine = *ctx.engine;
+    if (order.empty()) return true;
+    const std::vector<float> gains = EventGainTable(project);
+    const int eventCount = int(project.events.size());
+    // The threads append their voices side by side, each under the lock.
+    // Growing the list copies it outside the lock, which only one thread at
+    // a time may do: so the room for every voice is made here, first.
+    LockWithVoiceRoom(engine, order.size()).unlock();
+    // Each voice decodes, processes and levels its own result: each thread
+    // takes the next result of the queue and writes back only into it.
+    return RunOnEveryCore(ctx, order, cancel, bar, countProgress, [&](size_t n) {
+        const size_t k = order[n];
+        RenderResult& result = project.results[k];
+        PlaybackVoice voice;
+        if (MakePlaybackVoice(engine, result, int(k), ctx.sampleRate, gains.empty() ? nullptr : gains.data(),
+                              eventCount, project.events.empty() ? nullptr : project.events.data(),
+                              project.scaleType, project.scaleRoot, quickRebuild, voice)) {
+            // In place of the voice it replaces, which played until now.
+            const int slot = slots && k < slots->size() ? (*slots)[k] : -1;
+            InstallPlaybackVoice(engine, std::move(voice), result.fadeIn, result.fadeOut, slot);
+        }
+    });
+}
+
+bool BuildVoicesBeside(const DocumentContext& ctx, const std::vector<size_t>& order, bool quickRebuild,
+                       const std::atomic<bool>* cancel, std::atomic<float>* bar, bool countProgress,
+                       VoicesBuiltBeside& out) {
+    const Project& project = *ctx.project;
+    out.result = order;
+    out.voice.assign(order.size(), nullptr);
+    out.made.assign(order.size(), 0);
+    // Each build writes back into its own copy of its result: the document
+    // stays as it is, for the streaming window's copies meanwhile.
+    out.written.clear();
+    out.written.reserve(order.size());
+    for (size_t k : order) out.written.push_back(project.results[k]);
+    if (order.empty()) return true;
+    const std::vector<float> gains = EventGainTable(project);
+    const int eventCount = int(project.events.size());
+    return RunOnEveryCore(ctx, order, cancel, bar, countProgress, [&](size_t n) {
+        RenderResult& result = out.written[n];
+        auto voice = std::make_shared<PlaybackVoice>();
+        if (MakePlaybackVoice(*ctx.engine, result, int(order[n]), ctx.sampleRate,
+                              gains.empty() ? nullptr : gains.data(), eventCount,
+                              project.events.empty() ? nullptr : project.events.data(), project.scaleType,
+                              project.scaleRoot, quickRebuild, *voice))
+            out.voice[n] = std::move(voice);
+        out.made[n] = 1;
+    });
+}

@@ -6,7 +6,7 @@
 //   ReplaceEventVoices
 //   RefreshEventVoices
 //   RelinkVoicesToResults
-//   Levels                 LoudestGridSum, LevelVoiceGains (keeps the memo), LevelMemoHolds,
+//   Levels                 LoudestGridSum, LevelVoiceGains (keeps the memo), SwitchToLevelledVoices, LevelMemoHolds,
 //                          NoteLevelMemoDocument, LevelChangedVoices, UpdateVoiceLevels
 //   PrepareVoice           one evicted voice's samples back, decoded on the calling thread
 //   CheckPlaybackCacheIntegrity
@@ -198,15 +198,26 @@ double HeadroomCut(const AudioEngine& engine, double loudest) {
     return loudest > limit ? limit / loudest : 1.0;
 }
 
-// Stores the voices' gains (the levelled gain with the cut) and level
-// scales: atomics the mixer reads once per block, stored without the lock by
-// the thread that owns the voices. A block may mix a few voices at their old
-// level and the rest at the new one, once.
-void StoreVoiceLevel(PlaybackVoice& voice, double input, double scale, double levelled, double cut) {
+// A voice's gain (the levelled gain with the cut) and level scale.
+struct VoiceLevelOut {
+    float gain = 0;
+    float scale = 1;
+};
+VoiceLevelOut VoiceLevelOf(double input, double scale, double levelled, double cut) {
     const double gain = cut < 1.0 ? levelled * cut : levelled;
-    voice.levelScale = input > 0 ? float(scale * (gain / input)) : float(scale);
-    const float stored = float(gain);
-    if (voice.gain.load() != stored) voice.gain.store(stored);
+    return {float(gain), input > 0 ? float(scale * (gain / input)) : float(scale)};
+}
+
+void StoreVoiceLevel(PlaybackVoice& voice, const VoiceLevelOut& level) {
+    voice.levelScale = level.scale;
+    if (voice.gain.load() != level.gain) voice.gain.store(level.gain);
+}
+
+// Stores the voices' gains and level scales: atomics the mixer reads once per
+// block, stored without the lock by the thread that owns the voices. A block
+// may mix a few voices at their old level and the rest at the new one, once.
+void StoreVoiceLevel(PlaybackVoice& voice, double input, double scale, double levelled, double cut) {
+    StoreVoiceLevel(voice, VoiceLevelOf(input, scale, levelled, cut));
 }
 
 void FinishLevelPass(AudioEngine& engine) {
@@ -228,20 +239,23 @@ void IndexEventVoices(VoiceLevelMemo& memo) {
         if (memo.event[v] >= 0) memo.eventVoices[next[size_t(memo.event[v])]++] = uint32_t(v);
 }
 
-}  // namespace
-
-void LevelVoiceGains(AudioEngine& engine, const std::vector<double>& input, const std::vector<double>& scales,
-                     bool full) {
-    const VoiceList& voices = engine.voices;
+// The level passes over `voices` (the engine's, or a set drafted to take
+// their place, each as it will be heard) at the inputs given: each voice's
+// gain and level scale, with the memo of a full pass kept for that set.
+std::vector<VoiceLevelOut> WorkOutVoiceLevels(AudioEngine& engine, const std::vector<const PlaybackVoice*>& voices,
+                                              const std::vector<double>& input, const std::vector<double>& scales,
+                                              bool full) {
     const size_t n = std::min({voices.size(), input.size(), scales.size()});
     VoiceLevelMemo& memo = engine.levelMemo;
     memo.valid = false;
     std::vector<double> gains(input.begin(), input.begin() + long(n));
     std::vector<int32_t> events(n);
     std::vector<uint8_t> muted(n);
+    constexpr size_t kAhead = 16;  // each voice a record of its own, far from the next
     for (size_t v = 0; v < n; ++v) {
-        events[v] = voices[v].eventIndex;
-        muted[v] = voices[v].muted.load();
+        if (v + kAhead < n) PrefetchVoice(*voices[v + kAhead]);
+        events[v] = voices[v]->eventIndex;
+        muted[v] = voices[v]->muted.load();
     }
 
     // 1. Equal power within each event.
@@ -255,7 +269,8 @@ void LevelVoiceGains(AudioEngine& engine, const std::vector<double>& input, cons
         std::vector<size_t> spanOf(n, SIZE_MAX);
         spans.reserve(n);
         for (size_t v = 0; v < n; ++v) {
-            const PlaybackVoice& voice = voices[v];
+            if (v + kAhead < n) PrefetchVoice(*voices[v + kAhead]);
+            const PlaybackVoice& voice = *voices[v];
             const HeadroomSpan span{voice.startTime, double(voice.startTime) + voice.length, 0};
             if (muted[v]) {
                 quiet.push_back(span);
@@ -281,7 +296,7 @@ void LevelVoiceGains(AudioEngine& engine, const std::vector<double>& input, cons
         memo.cells.assign(n, HeadroomCells{});
         memo.amount.assign(n, 0);
         for (size_t v = 0; v < n; ++v) {
-            memo.start[v] = voices[v].startTime;
+            memo.start[v] = voices[v]->startTime;
             const size_t s = spanOf[v];
             if (s == SIZE_MAX) continue;
             memo.finite[v] = std::isfinite(spans[s].start) && std::isfinite(spans[s].end) && std::isfinite(spans[s].level);
@@ -297,9 +312,54 @@ void LevelVoiceGains(AudioEngine& engine, const std::vector<double>& input, cons
         memo.valid = n == voices.size();
     }
     memo.levelled = int64_t(n);
+    std::vector<VoiceLevelOut> levels(n);
+    for (size_t v = 0; v < n; ++v) levels[v] = VoiceLevelOf(input[v], scales[v], gains[v], cut);
+    return levels;
+}
 
-    for (size_t v = 0; v < n; ++v) StoreVoiceLevel(engine.voices[v], input[v], scales[v], gains[v], cut);
-    memo.inputEdits = engine.levelInputEdits.load();
+}  // namespace
+
+void LevelVoiceGains(AudioEngine& engine, const std::vector<double>& input, const std::vector<double>& scales,
+                     bool full) {
+    std::vector<const PlaybackVoice*> voices(engine.voices.size());
+    for (size_t v = 0; v < voices.size(); ++v) voices[v] = &engine.voices[v];
+    const std::vector<VoiceLevelOut> levels = WorkOutVoiceLevels(engine, voices, input, scales, full);
+    for (size_t v = 0; v < levels.size(); ++v) StoreVoiceLevel(engine.voices[v], levels[v]);
+    engine.levelMemo.inputEdits = engine.levelInputEdits.load();
+    FinishLevelPass(engine);
+}
+
+void SwitchToLevelledVoices(AudioEngine& engine, VoiceSetDraft& next, const std::vector<const PlaybackVoice*>& heardAs,
+                            const std::vector<uint8_t>& kept, const std::vector<double>& input,
+                            const std::vector<double>& scales, const std::function<void()>& settle) {
+    std::vector<const PlaybackVoice*> voices(next.voices.size());
+    for (size_t v = 0; v < voices.size(); ++v)
+        voices[v] = v < heardAs.size() && heardAs[v] ? heardAs[v] : &next.voices[v];
+    const std::vector<VoiceLevelOut> levels = WorkOutVoiceLevels(engine, voices, input, scales, true);
+    // Nothing hears a new voice yet, nor a kept one whose samples the
+    // streaming window released (the mixer passes it by, and only this
+    // thread gives samples back): their levels go in now. A kept voice with
+    // its samples is heard: its gain goes in with the switch, if it changed
+    // (its level scale is the owner's alone). So the hold stores the gains
+    // of the voices about the playhead, however many the project has (a
+    // change of scale moves the loudest moment's cut, and with it every gain).
+    std::vector<std::pair<PlaybackVoice*, float>> heard;
+    constexpr size_t kAhead = 16;
+    for (size_t v = 0; v < levels.size(); ++v) {
+        if (v + kAhead < levels.size()) PrefetchVoicePlace(next.voices[v + kAhead]);
+        PlaybackVoice& voice = next.voices[v];
+        if (v < kept.size() && kept[v] && !voice.evicted.load()) {
+            voice.levelScale = levels[v].scale;
+            if (voice.gain.load() != levels[v].gain) heard.emplace_back(&voice, levels[v].gain);
+        } else {
+            StoreVoiceLevel(voice, levels[v]);
+        }
+    }
+    SwitchEngineVoices(engine, next, [&] {
+        if (settle) settle();
+        for (auto& [voice, gain] : heard) voice->gain.store(gain);
+    });
+    engine.levelMemo.inputEdits = engine.levelInputEdits.load();
     FinishLevelPass(engine);
 }
 

@@ -7,6 +7,7 @@
 //   RelinkVoicesToResults   every voice's result index from its result id
 //   LevelEventGains         per-event equal power over given gains
 //   UpdateVoiceLevels       per-event equal-power levels; with `full`, global headroom
+//   SwitchToLevelledVoices  a drafted voice set levelled whole, then heard at once with its levels
 //   LoudestGridSum          the headroom sum on its own
 //   LevelMemoHolds / NoteLevelMemoDocument / LevelChangedVoices   a level pass over a few changed voices
 //   PrepareVoice            samples back into one evicted voice (the streaming window
@@ -21,6 +22,8 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "operations/document_context.h"
@@ -28,6 +31,8 @@
 
 struct AudioEngine;
 struct Event;
+struct PlaybackVoice;
+struct VoiceSetDraft;
 struct Project;
 struct RenderResult;
 
@@ -76,6 +81,21 @@ void LevelVoiceGains(AudioEngine& engine, const std::vector<double>& gains, cons
                      bool full);
 // LevelVoiceGains over the voices' present gains.
 void UpdateVoiceLevels(AudioEngine& engine, bool full);
+// The full pass of LevelVoiceGains over `next`, a voice set drafted beside
+// the engine's (one input gain and scale per entry; `kept` marks the
+// engine's own voices among them, the others are new and heard by nothing
+// yet), each voice as `heardAs` has it where given (a kept voice whose
+// settings change with the switch: a copy without samples that has them),
+// then `next` in place of the engine's voices (SwitchEngineVoices). In the
+// same hold `settle` (may be null) gives those kept voices their settings,
+// by their places in the new list, and the kept voices' new levels are
+// stored: the old set at its old levels up to one block, the new set at its
+// new levels from the next, never a voice of either at a level of the
+// other. The memo is kept as a whole pass keeps it; `levelsGeneration` is
+// raised, `cacheReady` set.
+void SwitchToLevelledVoices(AudioEngine& engine, VoiceSetDraft& next, const std::vector<const PlaybackVoice*>& heardAs,
+                            const std::vector<uint8_t>& kept, const std::vector<double>& input,
+                            const std::vector<double>& scales, const std::function<void()>& settle);
 
 // The largest sum of levels of the spans playing (start <= t < end) at the
 // grid points t = t0 + k step, k = 0, 1, ..., where t0 is the earliest start.

@@ -3,13 +3,15 @@
 //
 // Index
 //   VoiceStreamer        workers start and stop; WorkerLoop
-//   Owner's step         StreamUrgency, InstallDue, TakeDecoded, Ask, ForgetStreamedVoices, PrepareVoicesAtPlayhead
+//   Owner's step         StreamUrgency, InstallDue, TakeDecoded, Ask, ForgetStreamedVoices, PrepareVoicesAtPlayhead,
+//                        WorkKeepingStreamWindow
 //   Queries              VoiceStreamerIdle, StreamedVoicesHeld, StreamBatchLimit, StopVoiceStreaming
 #include "operations/voice_streaming.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <limits>
 #include <map>
@@ -141,10 +143,17 @@ std::vector<VoiceStreamer::Decoded> TakeDecoded(VoiceStreamer& s, bool playing, 
     return taken;
 }
 
-VoiceStreamer::Identity IdentityOf(const PlaybackVoice& v) { return {v.resultId, v.sampleKey}; }
+VoiceStreamer::Identity IdentityOf(const PlaybackVoice& v) {
+    uint32_t pitch = 0;
+    static_assert(sizeof pitch == sizeof v.pitchShift);
+    std::memcpy(&pitch, &v.pitchShift, sizeof pitch);
+    return {v.resultId, v.sampleKey, pitch};
+}
 
 bool WantsDecode(const PlaybackVoice& voice, const VoiceStreamer::Decoded& d) {
-    return voice.evicted && voice.resultId == d.id.resultId && voice.sampleKey == d.id.sampleKey;
+    const VoiceStreamer::Identity id = IdentityOf(voice);
+    return voice.evicted && id.resultId == d.id.resultId && id.sampleKey == d.id.sampleKey &&
+           id.pitchBits == d.id.pitchBits;
 }
 
 // The queue becomes exactly `wanted` (most urgent first): jobs already
@@ -298,9 +307,13 @@ void PrepareVoicesAtPlayhead(VoiceStreamer& streamer, AudioEngine& engine, const
 
 void PrepareVoicesAtPlayhead(const DocumentContext& ctx) {
     AppState& app = *ctx.app;
-    // The busy task owns the voices while it runs. An export does not: it
-    // only reads them, and playback keeps its window meanwhile.
-    if (app.busyTask.busy.load()) return;
+    // The busy task owns the voices while its job runs (and keeps the window
+    // itself through its long steps), until its thread is joined (a job on
+    // a copy of the document hands it over then); its bar may linger a while
+    // after that. An export does not own them: it only reads them, and
+    // playback keeps its window meanwhile.
+    const BusyTask& task = app.busyTask;
+    if (task.busy.load() && (!task.done.load() || task.worker.joinable())) return;
     if (!app.voiceStreamer) app.voiceStreamer = std::make_unique<VoiceStreamer>();
     VoiceStreamer& streamer = *app.voiceStreamer;
     // In a frame quiet for the document (at most the pointer or the view
@@ -311,6 +324,50 @@ void PrepareVoicesAtPlayhead(const DocumentContext& ctx) {
         if (streamer.decoded.empty()) return;
     }
     PrepareVoicesAtPlayhead(streamer, *ctx.engine, ctx.project->results, int(ctx.project->results.size()));
+}
+
+void WorkKeepingStreamWindow(const DocumentContext& ctx, const std::function<void()>& work) {
+    VoiceStreamer* streamer = ctx.app ? ctx.app->voiceStreamer.get() : nullptr;
+    AudioEngine& engine = *ctx.engine;
+    if (!streamer || !engine.streamVoices.load()) {
+        work();
+        return;
+    }
+    std::mutex mutex;
+    std::condition_variable ended;
+    bool over = false;
+    std::exception_ptr thrown;  // what the work threw, thrown again on this thread
+    std::thread worker;
+    try {
+        worker = std::thread([&] {
+            std::exception_ptr caught;
+            try {
+                work();
+            } catch (...) {
+                caught = std::current_exception();
+            }
+            std::lock_guard<std::mutex> lock(mutex);
+            thrown = caught;
+            over = true;
+            ended.notify_all();
+        });
+    } catch (const std::system_error&) {
+        work();  // no thread to spare: the window waits for the work, as it did before
+        return;
+    }
+    // A frame's step, at about the pace of the interface's frames.
+    constexpr auto kStep = std::chrono::milliseconds(8);
+    const std::vector<RenderResult>& results = ctx.project->results;
+    std::unique_lock<std::mutex> lock(mutex);
+    while (!over) {
+        lock.unlock();
+        PrepareVoicesAtPlayhead(*streamer, engine, results, int(results.size()));
+        lock.lock();
+        ended.wait_for(lock, kStep, [&] { return over; });
+    }
+    lock.unlock();
+    worker.join();
+    if (thrown) std::rethrow_exception(thrown);
 }
 
 void ForgetStreamedVoices(AppState& app) {

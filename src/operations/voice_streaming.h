@@ -7,6 +7,7 @@
 //   kStreamBatchPerThread    how far the workers may run ahead of the installs
 //   PrepareVoicesAtPlayhead  the owner's step, each frame: release, install, ask
 //   ForgetStreamedVoices     everything asked for and decoded dropped (the voice set is made anew)
+//   WorkKeepingStreamWindow  a job's long step on a thread of its own, the job's thread keeping the window
 //   VoiceStreamerIdle        nothing asked for, decoding or waiting to be installed
 //   StreamedVoicesHeld       decoded voices the workers hold (decoding or waiting)
 //   StreamBatchLimit         the most they ever hold
@@ -39,6 +40,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -54,13 +56,15 @@ constexpr int kStreamBatchPerThread = 4;
 
 struct VoiceStreamer {
     // What identifies the voice a decode is for: its layer and the samples
-    // it wants, not its place in the voice list, which a removal or a
-    // reorder changes while the decode runs.
+    // it wants (their key, and the pitch shift its build gave them, which a
+    // change of scale moves without changing the key), not its place in the
+    // voice list, which a removal or a reorder changes while the decode runs.
     struct Identity {
         uint32_t resultId = 0;
         uint64_t sampleKey = 0;
+        uint32_t pitchBits = 0;
         bool operator<(const Identity& o) const {
-            return std::tie(resultId, sampleKey) < std::tie(o.resultId, o.sampleKey);
+            return std::tie(resultId, sampleKey, pitchBits) < std::tie(o.resultId, o.sampleKey, o.pitchBits);
         }
     };
     struct Job {
@@ -112,10 +116,21 @@ struct VoiceStreamer {
 void PrepareVoicesAtPlayhead(VoiceStreamer& streamer, AudioEngine& engine, const std::vector<RenderResult>& results,
                              int resultCount);
 // The same on the context's document with its app state's streamer (made on
-// first use); skipped while the busy task owns the voices (not while an
-// export reads them), and in a frame quiet for the document unless the
-// workers have something to install.
+// first use); skipped while the busy task owns the voices (until its job is
+// done and its thread joined: not while its bar lingers, nor while an export
+// reads them), and in a frame quiet for the document unless the workers have
+// something to install.
 void PrepareVoicesAtPlayhead(const DocumentContext& ctx);
+
+// For a job of the busy task (the owner of the voices while it runs, when
+// the interface's frames leave the window alone): runs `work` on a thread of
+// its own while the calling thread takes the owner's step every few
+// milliseconds, so that the voices the playhead nears get their samples
+// however long the work takes. `work` may read the document and the voices
+// but change neither (a build beside them, a search of their pitches).
+// Without the app state's streamer, or an engine that streams, `work` simply
+// runs here.
+void WorkKeepingStreamWindow(const DocumentContext& ctx, const std::function<void()>& work);
 
 // The queue and what was decoded are dropped, and the decodes under way are
 // dropped as they end: the workers fall idle. For New, an open, a rebuild.

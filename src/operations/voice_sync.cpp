@@ -2,21 +2,23 @@
 //
 // Index
 //   Shared starts          EventGainTable, CopyLoudnessTargets, LoadClipPeaks
-//   Bringing voices in line   PredictPitchShift, KeepVoice, PlanVoiceWork, DoVoiceWork
+//   Bringing voices in line   PredictPitchShift, KeepVoice, PlanVoiceWork, BuildOrder, DoVoiceWork
 //   RerenderEvents / RerenderEvent
 //   Stale voices           SnapshotResultVoiceKeys, EventsWithStaleVoices
-//   RebuildCache / RebuildCacheAsync / RebuildCacheAsyncJob   (the build on every core: voice_builds.h)
+//   RebuildCache / RebuildCacheAsync / RebuildCacheAsyncJob   (the build on every core: voice_builds.h;
+//                          a playing set's change taken in at once: voice_switch.h)
 //   RebuildBedsAsync / RebuildBedsAsyncJob / SyncBedVoices   a Bed change: the voices it reaches
 //   SyncVoicesWithResults  RecomputeVoiceLevels (RecomputeLevels), SyncVoicesAsOwner
 //   Job bodies             RerenderAfterVariantChange, DrawUIPlaybackRefreshJob
 //
 // Every rebuild goes one road: a voice whose result would build the very
 // samples it holds is kept (its settings and levels refreshed), the others
-// are built on every core, each new voice taking the place of its stale one
-// the moment it is ready, and voices of results that are gone are dropped at
-// the end. Playback meanwhile plays whatever voices there are: a rebuild
-// never silences the mixer, and a voice is never missing between its removal
-// and its replacement.
+// are built on every core, and voices of results that are gone are dropped.
+// The per-event edits put each new voice in place of its stale one the
+// moment it is ready; a whole rebuild of a set that plays builds beside it
+// and switches to the finished, levelled set at once. Playback meanwhile
+// plays the voices there are: a rebuild never silences the mixer, and a
+// voice is never missing between its removal and its replacement.
 #include "operations/voice_sync.h"
 
 #include <algorithm>
@@ -34,6 +36,7 @@
 #include "operations/voice_maintenance.h"
 #include "operations/voice_pitch.h"
 #include "operations/voice_streaming.h"
+#include "operations/voice_switch.h"
 #include "playback/audio_engine.h"
 #include "playback/engine_voices.h"
 #include "playback/transport.h"
@@ -200,6 +203,18 @@ double PlayheadSeconds(const DocumentContext& ctx) {
     return ctx.engine->playing.load() ? GetPlaybackTime(*ctx.engine) : double(ctx.currentTime);
 }
 
+// The results `work` builds, nearest the playhead first.
+std::vector<size_t> BuildOrder(const DocumentContext& ctx, const VoiceWork& work) {
+    std::vector<size_t> nearest = ResultsNearestFirst(ctx.project->results, PlayheadSeconds(ctx));
+    std::vector<uint8_t> wanted(ctx.project->results.size(), 0);
+    for (size_t k : work.build) wanted[k] = 1;
+    std::vector<size_t> order;
+    order.reserve(work.build.size());
+    for (size_t k : nearest)
+        if (wanted[k]) order.push_back(k);
+    return order;
+}
+
 // Builds what `work` asks for on every core, nearest the playhead first, each
 // new voice in place of its stale one; then drops the voices it marks,
 // relinks, and puts the voices in result order. False when the cancel
@@ -207,17 +222,7 @@ double PlayheadSeconds(const DocumentContext& ctx) {
 bool DoVoiceWork(const DocumentContext& ctx, VoiceWork& work, bool keepAsIs, const std::atomic<bool>* cancel,
                  std::atomic<float>* bar, bool countProgress) {
     AudioEngine& engine = *ctx.engine;
-    std::vector<RenderResult> spans;
-    std::vector<size_t> order;
-    {
-        // Nearest the playhead first, among the results to build.
-        std::vector<size_t> nearest = ResultsNearestFirst(ctx.project->results, PlayheadSeconds(ctx));
-        std::vector<uint8_t> wanted(ctx.project->results.size(), 0);
-        for (size_t k : work.build) wanted[k] = 1;
-        order.reserve(work.build.size());
-        for (size_t k : nearest)
-            if (wanted[k]) order.push_back(k);
-    }
+    const std::vector<size_t> order = BuildOrder(ctx, work);
     engine.stats.buildTotal.store(int32_t(order.size()));
     const bool complete = BuildVoicesOnEveryCore(ctx, order, keepAsIs, cancel, bar, countProgress, &work.slot);
     RemoveEngineVoices(engine, work.drop);
@@ -312,33 +317,57 @@ void RebuildCache(const DocumentContext& ctx, bool quickRebuild, std::atomic<flo
     CountUsedTracks(project.groups, project.results);
     CopyLoudnessTargets(project, engine);
     engine.stats.buildProgress.store(0);
-    // What the streaming workers were asked for may be of voices about to be
-    // replaced: asked again once the rebuild is done.
-    if (ctx.app) ForgetStreamedVoices(*ctx.app);
-    // Voices at another rate cannot be kept: the set starts again.
-    if (engine.sampleRate.load() != ctx.sampleRate || !engine.cacheReady.load())
+    // Voices at another rate cannot be kept: the set starts again, and what
+    // the streaming workers were asked for is of voices that are gone.
+    const bool anew = engine.sampleRate.load() != ctx.sampleRate || !engine.cacheReady.load();
+    if (anew) {
+        if (ctx.app) ForgetStreamedVoices(*ctx.app);
         ResetEngineVoices(engine, ctx.sampleRate, int(project.results.size()));
+    }
 
     // Every voice whose result would build the same samples stays; the
-    // others are built on every core, nearest the playhead first, each taking
-    // the place of its stale voice as it is done. Playback meanwhile plays
-    // what there is.
-    // A scale set on voices built without one: their pitches first (a search
-    // is far less than a build), so that only the voices it retunes are built.
+    // others are built on every core, nearest the playhead first. A scale
+    // set on voices built without one: their pitches first (a search is far
+    // less than a build), so that only the voices it retunes are built.
     const std::atomic<bool>* cancel = ctx.app ? &ctx.app->busyTask.cancelRequested : nullptr;
-    if (!quickRebuild) MeasureUnknownVoicePitches(ctx, cancel);
-    VoiceWork work = PlanVoiceWork(ctx, nullptr, nullptr, nullptr, true, quickRebuild);
-    engine.stats.expectedVoices.store(work.expected);
-    const bool complete = DoVoiceWork(ctx, work, quickRebuild, cancel, bar, true);
+    bool complete = true;
+    size_t toBuild = 0;
+    if (anew) {
+        // Nothing plays yet: each voice goes in as it is done.
+        if (!quickRebuild) MeasureUnknownVoicePitches(ctx, cancel);
+        VoiceWork work = PlanVoiceWork(ctx, nullptr, nullptr, nullptr, true, quickRebuild);
+        engine.stats.expectedVoices.store(work.expected);
+        toBuild = work.build.size();
+        complete = DoVoiceWork(ctx, work, quickRebuild, cancel, bar, true);
+        RecomputeVoiceLevels(ctx);
+        ReindexEngineVoices(engine);
+    } else {
+        // The set plays: it plays on as it is while the new voices are built
+        // beside it (the streaming window kept meanwhile), and the finished
+        // set, levelled, takes its place at once. So a change is heard only
+        // once it is whole, never half built and at levels the rest of it
+        // would change.
+        WorkKeepingStreamWindow(ctx, [&] {
+            if (!quickRebuild) MeasureUnknownVoicePitches(ctx, cancel);
+        });
+        VoiceWork work = PlanVoiceWork(ctx, nullptr, nullptr, nullptr, true, quickRebuild);
+        engine.stats.expectedVoices.store(work.expected);
+        const std::vector<size_t> order = BuildOrder(ctx, work);
+        engine.stats.buildTotal.store(int32_t(order.size()));
+        toBuild = order.size();
+        VoicesBuiltBeside built;
+        WorkKeepingStreamWindow(ctx, [&] {
+            complete = BuildVoicesBeside(ctx, order, quickRebuild, cancel, bar, true, built);
+        });
+        SwitchToVoicesBuiltBeside(ctx, built, work.slot, work.drop);
+    }
     if (bar) bar->store(1.0f);
-    RecomputeVoiceLevels(ctx);
-    ReindexEngineVoices(engine);
     engine.stats.voiceCount.store(int32_t(engine.voices.size()));
     // Some voices are still the old ones: if the program goes on (a quit the
     // designer then declined), the next free frame builds them again.
     if (!complete) {
         std::printf("[Cache] Voice build stopped after %d of %zu voices\n", int(engine.stats.buildProgress.load()),
-                    work.build.size());
+                    toBuild);
         if (ctx.app) ctx.app->deferredRebuild.store(true);
     }
 }

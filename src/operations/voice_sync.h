@@ -65,16 +65,18 @@ std::vector<int> EventsWithStaleVoices(const DocumentContext& ctx, const ResultV
 // (same sample key, same rate, band gains and loudness target, and a pitch
 // its own tuning can tell without decoding) is kept; every other result's
 // voice is built on every core, nearest the playhead first (the live one
-// while playing), each new voice taking the place of its stale one when it is
-// ready (stopping when the busy task's cancel is raised: the voices not built
-// yet keep their old ones and a rebuild is deferred); voices of results that
-// are gone are dropped; then the voices stand in result order with every
-// setting and level a full rebuild gives (RecomputeVoiceLevels). The voice
-// set is reset first only when it is at another rate or not ready. Playback
-// meanwhile plays whatever voices there are. The engine's buildProgress
-// counts the voices built and `bar`, when given, their share of those to
-// build. quickRebuild: no scale analysis, and failed sounds do not become
-// placeholders.
+// while playing), stopping when the busy task's cancel is raised (the voices
+// not built yet keep their old ones and a rebuild is deferred); voices of
+// results that are gone are dropped; then the voices stand in result order
+// with every setting and level a full rebuild gives. The voice set is reset
+// first only when it is at another rate or not ready; its voices then go in
+// each as it is ready. A ready set plays on as it was while the voices are
+// built beside it, the pitch search and the builds running while this
+// thread keeps the streaming window (WorkKeepingStreamWindow), and the
+// finished set takes its place at once, levelled (voice_switch.h). The
+// engine's buildProgress counts the voices built and `bar`, when given,
+// their share of those to build. quickRebuild: no scale analysis, and failed
+// sounds do not become placeholders.
 void RebuildCache(const DocumentContext& ctx, bool quickRebuild, std::atomic<float>* bar = nullptr);
 // The program's, for the interface (after relinking); false when refused.
 bool RebuildCache(bool quickRebuild);

@@ -9,6 +9,7 @@
 //   LockWithVoiceRoom / InstallPlaybackVoice
 //   RemoveEngineVoices
 //   OrderEngineVoicesByResult   VoicesInResultOrder, the relist in result order
+//   SwitchEngineVoices   a drafted set in place of the live one
 //   Spans and index      ReindexEngineVoices, ReindexWhenLoose, SetVoicePlacements,
 //                        RefreshVoiceSpanLocked
 //   Streaming window     CopyVoiceWithoutSamples, VoiceInStreamWindow, EvictVoiceSamples,
@@ -305,6 +306,33 @@ bool OrderEngineVoicesByResult(AudioEngine& engine) {
         });
         if (RelistVoices(engine, from, engine.voices.capacity())) return true;
     }
+}
+
+// ---------------------------------------------------------------------------
+// SwitchEngineVoices
+// ---------------------------------------------------------------------------
+
+void SwitchEngineVoices(AudioEngine& engine, VoiceSetDraft& draft, const std::function<void()>& inHold) {
+    NoteLevelInputEdit(engine);
+    const int rate = engine.sampleRate.load();
+    const size_t n = draft.voices.size();
+    VoiceTable next(std::max(n, engine.voices.capacity()));
+    next.voices.swap(draft.voices);  // the records move, their list with them
+    if (next.voices.capacity() < next.spans.capacity()) next.voices.reserve(next.spans.capacity());
+    for (size_t i = 0; i < n; ++i) {
+        if (i + 16 < n) PrefetchVoicePlace(next.voices[i + 16]);
+        next.fadeIn.push_back(i < draft.fadeIn.size() ? draft.fadeIn[i] : 0.04f);
+        next.fadeOut.push_back(i < draft.fadeOut.size() ? draft.fadeOut[i] : 0.05f);
+        next.spans.push_back(VoiceSpanOf(next.voices[i], rate));
+    }
+    next.Index();
+    draft = VoiceSetDraft();
+    {
+        EngineLock lock = LockForVoiceEdit(engine);
+        next.SwapInto(engine);
+        if (inHold) inHold();
+    }
+    // The old lists (now in `next`) and the voices only they held go here, unlocked.
 }
 
 // ---------------------------------------------------------------------------

@@ -10,6 +10,7 @@
 //   InstallPlaybackVoice   append one finished voice, or put it in place of its stale self
 //   RemoveEngineVoices     drop marked voices, keeping the rest and their fades in order
 //   VoicesInResultOrder / OrderEngineVoicesByResult   the voices stand in result order
+//   VoiceSetDraft / SwitchEngineVoices   a voice set made beside the live one, heard from one block on
 //   ReindexEngineVoices    the spans and the time index made anew from the voices
 //   ReindexWhenLoose       the same, once enough voices left the index
 //   SetVoicePlacements     new start times for some voices (moves)
@@ -43,6 +44,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -107,6 +109,22 @@ bool VoicesInResultOrder(const AudioEngine& engine);
 // sets them; RelinkVoicesToResults after results moved). One relist when
 // they are out of order, nothing otherwise; true when it moved voices.
 bool OrderEngineVoicesByResult(AudioEngine& engine);
+
+// A voice set made beside the engine's by the thread that owns the voices:
+// records in the order they are to stand (the engine's own, kept, and new
+// ones nothing hears yet) with their fade lengths.
+struct VoiceSetDraft {
+    VoiceList voices;
+    std::vector<float> fadeIn, fadeOut;
+};
+// The draft in place of the engine's voices in one hold of the lock: its
+// spans and time index are made before locking; `inHold` (may be null) runs
+// under the same hold after the swap, for the stores to kept voices that
+// must be heard together with the new set (work bounded by what changes).
+// So a block mixes the old set or the new one, never part of each. The old
+// lists, and the voices only they held, are freed after unlocking; the draft
+// comes back empty. Sets `voiceCount`.
+void SwitchEngineVoices(AudioEngine& engine, VoiceSetDraft& draft, const std::function<void()>& inHold = nullptr);
 
 // Installs the voice with its fade lengths (seconds) and sets `voiceCount`:
 // in place of the voice at `replaceSlot` when that is a voice of the same

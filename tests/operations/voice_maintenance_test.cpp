@@ -385,7 +385,9 @@ bool WaitForDecodes(VoiceStreamer& streamer, size_t count) {
 
 // The workers decode without the engine lock (the audio thread may hold it
 // for a whole block); only the owner's install takes it, and a decode made
-// for a voice that has changed since it was asked for is dropped.
+// for a voice that has changed since it was asked for is dropped: another
+// sound, or the same sound at another pitch (a change of scale retunes a
+// voice without changing what it is made from).
 TEST(VoiceWindow, WorkersDecodeWithoutTheEngineLockAndStaleDecodesAreDropped) {
     TempDir dir;
     std::vector<RenderResult> results;
@@ -409,22 +411,82 @@ TEST(VoiceWindow, WorkersDecodeWithoutTheEngineLockAndStaleDecodesAreDropped) {
     // Voice 2's result changed meanwhile (a new render rebuilt it): its
     // decode is of something else and must not go in.
     results[2].sourceOffset = 0.5f;
+    // Voice 4 was retuned: a new voice of the same key, two semitones up.
     {
         std::lock_guard<EngineMutex> lock(e->mutex);
         e->voices[2].sampleKey = VoiceSampleKey(results[2]);
+        e->voices[4].pitchShift = 2.0f;
     }
     ASSERT_TRUE(SettleVoiceStreaming(streamer, *e, results));
     for (size_t i = 0; i < e->voices.size(); ++i) {
         EXPECT_EQ(e->voices[i].evicted, 0) << "voice " << i;
-        if (i != 2) {
+        if (i != 2 && i != 4) {
             EXPECT_EQ(e->voices[i].left, built[i]) << "voice " << i;
         }
     }
-    // Voice 2 came back from its result as it now is.
-    PlaybackVoice now;
+    // Voice 2 came back from its result as it now is, voice 4 at its pitch.
+    PlaybackVoice now, retuned;
     DecodeVoiceSamples(results[2], 0, 48000, true, now);
+    DecodeVoiceSamples(results[4], 2.0f, 48000, true, retuned);
     EXPECT_NE(e->voices[2].left, built[2]);
     EXPECT_EQ(e->voices[2].left, now.left);
+    EXPECT_NE(e->voices[4].left.size(), built[4].size()) << "the decode made at its old pitch went in";
+    EXPECT_EQ(e->voices[4].left, retuned.left);
+}
+
+// A job of the busy task owns the voices: the interface's step leaves them
+// alone until the job is done and its thread joined (then, while the bar
+// lingers, it keeps the window again). Meanwhile the job keeps the window
+// itself through a long step: the voices the playhead reaches get their
+// samples while the step runs, on a thread of its own.
+TEST(VoiceWindow, ABusyJobKeepsTheWindowThroughItsLongStepsAndHandsItBackWhenDone) {
+    TempDir dir;
+    auto project = std::make_unique<Project>();
+    auto library = std::make_unique<SoundLibrary>();
+    auto e = std::make_unique<AudioEngine>();
+    auto app = std::make_unique<AppState>();
+    app->voiceStreamer = std::make_unique<VoiceStreamer>(2);
+    std::vector<std::vector<float>> built;
+    ASSERT_TRUE(MakeReleasedVoices(dir, 3, project->results, *e, *app->voiceStreamer, built));
+    e->streamVoices = 1;
+    e->streamWindow = 5.0f;
+    const DocumentContext ctx = MakeDocumentContext(*project, *library, *e, *app);
+    auto loaded = [&] {
+        for (const PlaybackVoice& v : e->voices)
+            if (v.evicted) return false;
+        return true;
+    };
+
+    app->busyTask.busy = true;
+    SeekPlayback(*e, 101.0);
+    for (int frame = 0; frame < 20; ++frame) {
+        PrepareVoicesAtPlayhead(ctx);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_TRUE(VoiceStreamerIdle(*app)) << "the interface asked for voices the job owns";
+    for (const PlaybackVoice& v : e->voices) EXPECT_EQ(v.evicted, 1);
+
+    const std::thread::id job = std::this_thread::get_id();
+    std::thread::id worker;
+    bool reached = false;
+    WorkKeepingStreamWindow(ctx, [&] {
+        worker = std::this_thread::get_id();
+        reached = WaitUntil(loaded, std::chrono::seconds(60));
+    });
+    EXPECT_NE(worker, job);
+    EXPECT_TRUE(reached) << "the voices at the playhead waited for the job's step to end";
+    for (size_t i = 0; i < e->voices.size(); ++i) EXPECT_EQ(e->voices[i].left, built[i]) << "voice " << i;
+
+    // The playhead leaves them; the job still runs: they stay as the job has them.
+    SeekPlayback(*e, 0.0);
+    PrepareVoicesAtPlayhead(ctx);
+    EXPECT_TRUE(loaded());
+    // Done, joined, the bar lingering: the window is the interface's again.
+    app->busyTask.done = true;
+    PrepareVoicesAtPlayhead(ctx);
+    for (const PlaybackVoice& v : e->voices) EXPECT_EQ(v.evicted, 1);
+    app->busyTask.busy = false;
+    app->busyTask.done = false;
 }
 
 // While playing, every hold of the engine lock is a chance for the mixer's

@@ -18,6 +18,7 @@
 #include "operations/voice_maintenance.h"
 #include "operations/voice_sync.h"
 #include "playback/engine_voices.h"
+#include "playback/voice_time_index.h"
 #include "render/clip_bed_events.h"
 #include "render/clip_processing.h"
 #include "render/track_assignment.h"
@@ -65,49 +66,82 @@ void DropVoicesOfEvents(JobRig& rig, int count) {
 
 }  // namespace
 
+// Both roads, the sync after an undo and the whole rebuild (which, the set
+// playing, takes its voices in at once, each heard voice's new settings in
+// the switch's hold, the others' before it): every layer keeps its voice,
+// the same record, which takes its result's settings and the level a whole
+// pass gives it.
 TEST(VoiceSync, KeptVoicesTakeTheirResultsSettings) {
-    JobRig rig;
-    BuildOneLayerEach(rig, 6);
-    struct Case {
-        float weight;
-        int track;
-        float gain;
-        float pan;
-    };
-    // Gains by weight (layerGain 0.5 x userVolume 2 = 1); pans by weight and track.
-    const Case cases[6] = {{0.7f, 2, 1.0f, 0.08f},  {0.775f, 2, 0.85f, 0.11f}, {0.85f, 2, 0.7f, 0.14f},
-                           {0.5f, 0, 1.0f, -0.3f},  {1.0f, 4, 0.7f, 0.5f},    {1.0f, 9, 0.7f, 0.5f}};
-    for (int i = 0; i < 6; ++i) {
-        RenderResult& r = rig.project->results[size_t(i)];
-        r.weight = cases[i].weight;
-        r.track = cases[i].track;
-        r.layerGain = 0.5f;
-        r.userVolume = 2.0f;
-        r.startTime += 0.25f;
-        r.deconOffset = 0.05f;
-        r.fadeIn = 0.02f + 0.01f * float(i);
-    }
-    // A muted event mutes its voices although its layers are not muted.
-    rig.project->events[3].muted = true;
-    rig.project->events[4].gain = 0.5f;
-    rig.project->events[4].reverbSend = 0.3f;
+    for (const bool whole : {false, true}) {
+        SCOPED_TRACE(whole ? "rebuild" : "sync");
+        JobRig rig;
+        BuildOneLayerEach(rig, 6);
+        std::map<uint32_t, const PlaybackVoice*> records;
+        for (const PlaybackVoice& v : rig.engine->voices) records[v.resultId] = &v;
+        // Half of them far from the playhead: their samples released.
+        for (size_t v = 0; v < 6; v += 2) {
+            std::vector<float> left, right;
+            std::lock_guard<EngineMutex> lock(rig.engine->mutex);
+            EvictVoiceSamples(rig.engine->voices[v], left, right);
+        }
+        struct Case {
+            float weight;
+            int track;
+            float gain;
+            float pan;
+        };
+        // Gains by weight (layerGain 0.5 x userVolume 2 = 1); pans by weight and track.
+        const Case cases[6] = {{0.7f, 2, 1.0f, 0.08f},  {0.775f, 2, 0.85f, 0.11f}, {0.85f, 2, 0.7f, 0.14f},
+                               {0.5f, 0, 1.0f, -0.3f},  {1.0f, 4, 0.7f, 0.5f},    {1.0f, 9, 0.7f, 0.5f}};
+        for (int i = 0; i < 6; ++i) {
+            RenderResult& r = rig.project->results[size_t(i)];
+            r.weight = cases[i].weight;
+            r.track = cases[i].track;
+            r.layerGain = 0.5f;
+            r.userVolume = 2.0f;
+            r.startTime += 0.25f;
+            r.deconOffset = 0.05f;
+            r.fadeIn = 0.02f + 0.01f * float(i);
+        }
+        // A muted event mutes its voices although its layers are not muted.
+        rig.project->events[3].muted = true;
+        rig.project->events[4].gain = 0.5f;
+        rig.project->events[4].reverbSend = 0.3f;
 
-    ASSERT_TRUE(SyncVoicesWithResults(rig.Context()));
-    EXPECT_EQ(RebuiltVoices(*rig.engine), 0);  // every layer still had its voice
-    // The voices are built on several threads: each is found by its result.
-    ASSERT_EQ(rig.engine->voices.size(), 6u);
-    for (const PlaybackVoice& v : rig.engine->voices) {
-        const int i = v.resultIndex;
-        ASSERT_TRUE(i >= 0 && i < 6);
-        EXPECT_NEAR(v.gain.load(), cases[i].gain, 1e-6) << i;
-        EXPECT_NEAR(v.pan, cases[i].pan, 1e-6) << i;
-        EXPECT_EQ(v.muted.load() != 0, i == 3) << i;
-        if (i != 4) continue;
-        EXPECT_EQ(v.eventGain.load(), 0.5f);
-        EXPECT_EQ(v.reverbSend, 0.3f);
+        if (whole)
+            RebuildCache(rig.Context(), false);
+        else
+            ASSERT_TRUE(SyncVoicesWithResults(rig.Context()));
+        EXPECT_EQ(RebuiltVoices(*rig.engine), 0);  // every layer still had its voice
+        // The voices are built on several threads: each is found by its result.
+        ASSERT_EQ(rig.engine->voices.size(), 6u);
+        for (const PlaybackVoice& v : rig.engine->voices) {
+            const int i = v.resultIndex;
+            ASSERT_TRUE(i >= 0 && i < 6);
+            EXPECT_EQ(records[v.resultId], &v) << i;
+            EXPECT_NEAR(v.gain.load(), cases[i].gain, 1e-6) << i;
+            EXPECT_NEAR(v.pan, cases[i].pan, 1e-6) << i;
+            EXPECT_EQ(v.muted.load() != 0, i == 3) << i;
+            if (i != 4) continue;
+            EXPECT_EQ(v.eventGain.load(), 0.5f);
+            EXPECT_EQ(v.reverbSend, 0.3f);
+        }
+        ExpectVoicesMatchResults(*rig.engine, *rig.project);
+        EXPECT_TRUE(CheckPlaybackCacheIntegrity(rig.Context()));
+        // The mixer finds each voice where it moved.
+        for (size_t v = 0; v < rig.engine->voices.size(); ++v) {
+            const VoiceSpan span = VoiceSpanOf(rig.engine->voices[v], rig.engine->sampleRate.load());
+            EXPECT_EQ(rig.engine->voiceSpans[v].start, span.start) << v;
+            EXPECT_EQ(rig.engine->voiceSpans[v].end, span.end) << v;
+        }
+        std::vector<float> levels;
+        for (const PlaybackVoice& v : rig.engine->voices) levels.insert(levels.end(), {v.gain.load(), v.levelScale});
+        RecomputeVoiceLevels(rig.Context());
+        for (size_t v = 0; v < rig.engine->voices.size(); ++v) {
+            EXPECT_EQ(rig.engine->voices[v].gain.load(), levels[2 * v]) << v;
+            EXPECT_EQ(rig.engine->voices[v].levelScale, levels[2 * v + 1]) << v;
+        }
     }
-    ExpectVoicesMatchResults(*rig.engine, *rig.project);
-    EXPECT_TRUE(CheckPlaybackCacheIntegrity(rig.Context()));
 }
 
 // 40 events: max(40 / 4, 10) = 10 events may be rebuilt one by one; past
