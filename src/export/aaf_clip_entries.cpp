@@ -5,7 +5,7 @@
 //   Names               ChannelFileSuffix, AafClipNameLess, AafCleanFileName, AafTrackLabel,
 //                       AafEssencePrefix
 //   AafClipTiming       Snap, TimelineSamples
-//   AafResultGainCurve  intensity, fill and deconfliction curves in 64 points
+//   AafVoiceGainCurve   a voice's curves in 64 points
 //   Entries             AppendAafEntry, AppendAafClip, AppendAafFillChunkClips, TruncateAafClipList
 //   AafMarkerLabel
 #include "export/aaf_export.h"
@@ -72,41 +72,20 @@ int64_t AafClipTiming::TimelineSamples(double seconds) const {
 }
 
 // ---------------------------------------------------------------------------
-// AafResultGainCurve
+// AafVoiceGainCurve
 // ---------------------------------------------------------------------------
 
-namespace {
-
-// Linear interpolation of `c` (n points) at point k of 64 spread over it.
-float CurveAt(const float* c, int n, int k) {
-    const double x = double(k) / 63.0 * double(n - 1);
-    const int i = std::clamp(int(x), 0, n - 2);
-    const float f = float(x - i);
-    return (1.0f - f) * c[i] + f * c[i + 1];
-}
-
-}  // namespace
-
-AafGainCurve AafResultGainCurve(const RenderResult& r, bool volAuto) {
+AafGainCurve AafVoiceGainCurve(const PlaybackVoice& voice, bool volAuto) {
     AafGainCurve curve;
     if (!volAuto) return curve;
-    if (r.hasIntGain) {
-        for (int k = 0; k < kAafGainCurvePoints; ++k)
-            curve.points[size_t(k)] = std::clamp(CurveAt(r.intGain.data(), int(r.intGain.size()), k), 0.0f, 1.0f);
-        curve.present = true;
-    }
-    auto multiply = [&curve](const float* c, int n, bool floorAtZero) {
-        if (!curve.present) {
-            curve.points.fill(1.0f);
-            curve.present = true;
-        }
-        for (int k = 0; k < kAafGainCurvePoints; ++k) {
-            const float v = CurveAt(c, n, k);
-            curve.points[size_t(k)] *= floorAtZero ? std::max(0.0f, v) : v;
-        }
-    };
-    if (r.hasFillGain) multiply(r.fillGain.data(), int(r.fillGain.size()), true);
-    if (r.hasDeconGain) multiply(r.deconGain.data(), int(r.deconGain.size()), false);
+    VoiceCurveChoice stored;
+    stored.liveIntensity = false;
+    const double len = voice.length;
+    const VoiceCurves curves = VoiceCurvesOf(voice, len, stored);
+    if (!curves.Any()) return curve;
+    for (int k = 0; k < kAafGainCurvePoints; ++k)
+        curve.points[size_t(k)] = VoiceCurvesAt(curves, double(k) / double(kAafGainCurvePoints - 1) * len);
+    curve.present = true;
     return curve;
 }
 

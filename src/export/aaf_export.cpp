@@ -557,7 +557,7 @@ void ExportResult(AafExportRun& run, size_t i) {
     clip.chunkBase = RegionSamples(t, r.sourceOffset);
     clip.fadeIn = FadeSamples(t, r.fadeIn);
     clip.fadeOut = FadeSamples(t, r.fadeOut);
-    clip.curve = AafResultGainCurve(r, job.volAuto);
+    clip.curve = AafVoiceGainCurve(*v, job.volAuto);
     clip.gain = PlayingGain(*v, 1.0f);  // the group faders are not the clip's
     clip.chunks = v->chunks.data();
     clip.chunkCount = std::clamp(v->chunkCount, 0, int32_t(v->chunks.size()));

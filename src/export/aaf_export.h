@@ -12,7 +12,7 @@
 //   AafTrackLabel / AafEssencePrefix   how a result's essence file names begin
 //   AafClipTiming           rate, project start and frame snapping of one export
 //   AafResultClip           what the current result gives each of its entries
-//   AafResultGainCurve      a result's volume automation as 64 points
+//   AafVoiceGainCurve       a voice's volume automation as 64 points
 //   AppendAafClip           one entry for a written essence file
 //   AppendAafFillChunkClips one entry per fill chunk, all in one whole-source file
 //   TruncateAafClipList     take entries back
@@ -40,6 +40,7 @@
 
 struct Event;
 struct FillChunk;
+struct PlaybackVoice;
 struct Project;
 struct RenderResult;
 
@@ -106,9 +107,11 @@ struct AafResultClip {
     int32_t chunkCount = 0;
 };
 
-// Not present when `volAuto` is off or the result has no gain curve;
-// otherwise the intensity, fill and deconfliction curves folded in that order.
-AafGainCurve AafResultGainCurve(const RenderResult& result, bool volAuto);
+// Not present when `volAuto` is off or the voice has no gain curve;
+// otherwise its curves as the exported clips carry them (the stored
+// intensity, the fill curve over its event, the deconfliction curve:
+// VoiceCurvesOf), at 64 points spread over the voice's length.
+AafGainCurve AafVoiceGainCurve(const PlaybackVoice& voice, bool volAuto);
 
 // Appends one entry for the file at `path`, whose frame `handleSamples` is
 // the clip's first. A negative `handleSamples` (a file that begins that many

@@ -2,7 +2,7 @@
 //
 // Index
 //   ExportTrackLayoutOf
-//   Voice envelopes       ClipCurveGain, ClipFileFades
+//   Voice envelopes       ClipCurves, ClipFileFades
 //   PassState             what every pass shares: range, frames, names, rollback
 //   Writing files         WriteStereoFile, WriteMixedFile, FitsOneHour
 //   Passes                MixdownPass, StemsPass (StemHasVoices), TracksPass (VoiceTracks),
@@ -82,18 +82,13 @@ constexpr float kClipMinFade = 0.002f;
 constexpr float kDefaultFadeIn = 0.04f;
 constexpr float kDefaultFadeOut = 0.05f;
 
-// The voice's own gain curves over its length, as the exported files carry
-// them: the fill's live intensity curve is not applied.
-float ClipCurveGain(const PlaybackVoice& v, double t) {
-    const double len = v.length;
-    if (!(len > 0)) return 1.0f;
-    const double q = t / len;
-    float c = 1.0f;
-    if (v.hasIntGain) c *= CurveValueAt(v.intGain.data(), kVoiceIntGainPoints, q * (kVoiceIntGainPoints - 1));
-    if (v.hasFillGain) c *= CurveValueAt(v.fillGain.data(), kVoiceFillGainPoints, q * (kVoiceFillGainPoints - 1));
-    if (v.hasDeconGain)
-        c *= CurveValueAt(v.deconGain.data(), kVoiceDeconGainPoints, q * (kVoiceDeconGainPoints - 1));
-    return c;
+// The voice's own gain curves, as the exported files carry them: each over
+// the span the mixer reads it over (a fill's curve over its event), the
+// stored intensity in place of a fill's live one.
+VoiceCurves ClipCurves(const PlaybackVoice& v) {
+    VoiceCurveChoice stored;
+    stored.liveIntensity = false;
+    return VoiceCurvesOf(v, v.length, stored);
 }
 
 // The stored fades, at least 2 ms, not fitted to the voice's length.
@@ -331,6 +326,7 @@ bool WriteClipFile(PassState& p, size_t i, const std::string& folder, ExportName
     const PlaybackVoice& v = p.voices.Voice(i);
     const float gain = PlayingGain(v, p.options.mix.groupGain[size_t(PlayingGroup(v.group))]);
     const VoiceFades fades = ClipFileFades(p.engine, i);
+    const VoiceCurves curves = ClipCurves(v);
     // A time reference cannot be negative: a layer that starts before
     // 00:00 loses the frames before it, so that the file placed by its
     // reference (00:00) plays each sample where the mix does.
@@ -344,7 +340,7 @@ bool WriteClipFile(PassState& p, size_t i, const std::string& folder, ExportName
     const size_t count = std::min(size_t(v.sampleCount), v.left.size());
     for (size_t j = skip; j < count; ++j) {
         const double t = double(j) / p.rate;
-        const float g = gain * VoiceFadeGain(t, v.length, fades) * ClipCurveGain(v, t);
+        const float g = gain * VoiceFadeGain(t, v.length, fades) * VoiceCurvesAt(curves, t);
         left[j - skip] = g * v.left[j];
         right[j - skip] = v.stereo && j < v.right.size() ? g * v.right[j] : left[j - skip];
     }

@@ -17,6 +17,7 @@
 #include "playback/engine_voices.h"
 #include "playback/voice_settings.h"
 #include "render/track_assignment.h"
+#include "render/track_repack.h"
 
 namespace {
 
@@ -58,7 +59,9 @@ bool MoveEventsWithVoices(const DocumentContext& ctx, const EventMoves& moves) {
     if (moves.eventTimes)
         for (size_t i = 0; i < project.events.size() && i < moves.seconds.size(); ++i)
             project.events[i].time += moves.seconds[i];
-    for (RenderResult& r : project.results) r.startTime += SecondsOf(moves.seconds, r.eventIdx);
+    // The layers move with the track record told, so that the next repack
+    // packs from where they are, not from where the record saw them.
+    MoveLayersKeepingTracks(project, moves.seconds);
     if (VoicesAreOurs()) MoveVoicesOfEvents(*ctx.engine, moves.seconds);
     if (moves.assignTracks) AssignTracks(project);
     return true;

@@ -47,8 +47,9 @@ struct EventMoves {
 
 // Refused (false, nothing moved) while the document may not change. Else
 // every moved event's time (see EventMoves), the start of each of its
-// layers and, while the voices are ours (VoicesAreOurs), both start times of
-// each of its voices move by its seconds; then the tracks when asked.
+// layers (MoveLayersKeepingTracks: the track record notes them) and, while
+// the voices are ours (VoicesAreOurs), both start times of each of its
+// voices move by its seconds; then the tracks when asked.
 bool MoveEventsWithVoices(const DocumentContext& ctx, const EventMoves& moves);
 
 // Under the engine lock, every voice of event i starts seconds[i] later

@@ -87,7 +87,8 @@ void TakeRenderedDocument(const DocumentContext& ctx, Project& rendered) {
     // lock, no voice is left on the list that leaves.
     ReplaceDocumentEvents(*ctx.engine, project.events, rendered.events, VoiceCurveLink::Repoint);
     project.results.swap(rendered.results);
-    for (int g = 0; g < 3; ++g) project.groups[g].usedTracks = rendered.groups[g].usedTracks;
+    // Counted from the tracks the job left, as every rebuild counts them.
+    CountUsedTracks(project.groups, project.results);
     project.fillPickCounter = rendered.fillPickCounter;
     project.rendered.store(rendered.rendered.load());
     project.resultsRevision = std::max(rendered.resultsRevision, project.resultsRevision + 1);

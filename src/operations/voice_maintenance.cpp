@@ -168,6 +168,15 @@ double LoudestGridSum(const std::vector<HeadroomSpan>& spans, double step) {
     return LoudestOfGrid(BuildHeadroomGrid(spans, step));
 }
 
+namespace {
+
+// A layer's gain under its event's equal power: `power` is the sum of the
+// squared gains of the event's unmuted layers, in voice order. Above unit
+// power every layer of the event is divided by its square root.
+double EqualPowerLevel(double gain, double power) { return power > 1.0 ? gain / std::sqrt(power) : gain; }
+
+}  // namespace
+
 void LevelEventGains(const std::vector<int32_t>& eventIndex, const std::vector<uint8_t>& muted,
                      std::vector<double>& gains) {
     const size_t n = std::min({eventIndex.size(), muted.size(), gains.size()});
@@ -177,7 +186,7 @@ void LevelEventGains(const std::vector<int32_t>& eventIndex, const std::vector<u
     for (size_t v = 0; v < n; ++v) {
         if (eventIndex[v] < 0) continue;
         auto it = power.find(eventIndex[v]);
-        if (it != power.end() && it->second > 1.0) gains[v] /= std::sqrt(it->second);
+        if (it != power.end()) gains[v] = EqualPowerLevel(gains[v], it->second);
     }
 }
 
@@ -413,7 +422,7 @@ bool LevelChangedVoices(AudioEngine& engine, const std::vector<VoiceLevelInput>&
         for (const uint32_t* v = first; v < past; ++v)
             if (!memo.muted[*v]) power += memo.input[*v] * memo.input[*v];
         for (const uint32_t* v = first; v < past; ++v) {
-            memo.level[*v] = power > 1.0 ? memo.input[*v] / std::sqrt(power) : memo.input[*v];
+            memo.level[*v] = EqualPowerLevel(memo.input[*v], power);
             touched.push_back(*v);
         }
     }

@@ -1,10 +1,10 @@
 // voice_mix.cpp — a voice's fades, curves and pan, per sample and per span.
 //
 // Index
-//   Per-sample shapes     EffectiveVoiceFades, EngineVoiceFades, VoiceFadeGain,
-//                         CurveValueAt, VoiceEnvelope
+//   Per-sample shapes     EffectiveVoiceFades, EngineVoiceFades, VoiceFadeGain, CurveValueAt
+//   Curves                VoiceCurvesOf, VoiceCurvesAt, VoiceEnvelope
 //   Placement             VoiceStartSample, FirstSampleWhere, PlanVoiceMix
-//   Span gains            CurveReader, CurveMap, FusedCurves, MultiplyFades, VoiceSpanGains
+//   Span gains            CurveReader, ReaderOf, FusedCurves, MultiplyFades, VoiceSpanGains
 //   Span mix              MixSpan (one loop per kind of voice and bus), MixVoiceSpan, MixVoiceInto
 //
 // The span loops are written for the vectoriser: plain float arrays marked
@@ -73,29 +73,50 @@ float CurveValueAt(const float* curve, int count, double pos) {
     return curve[i] + f * (curve[i + 1] - curve[i]);
 }
 
-float VoiceEnvelope(const PlaybackVoice& v, double t, double len, bool useDecon, IntensityLift lift) {
-    if (!(len > 0)) return 1.0f;
-    const double q = t / len;
-    float c = 1.0f;
+// ---------------------------------------------------------------------------
+// Curves
+// ---------------------------------------------------------------------------
+
+VoiceCurves VoiceCurvesOf(const PlaybackVoice& v, double len, const VoiceCurveChoice& choice) {
+    VoiceCurves c;
+    if (!(len > 0)) return c;
     // Loaded once: the owner may repoint it while a block reads it.
-    const float* curve = v.intensityCurve.load(std::memory_order_acquire);
-    if (curve && v.intensityCount >= 2) {
-        float raw = CurveValueAt(curve, v.intensityCount, q * (v.intensityCount - 1));
-        if (lift == IntensityLift::Always) raw = std::clamp(raw, 0.0f, 1.0f);
-        c = std::clamp(raw * v.intensityScale, 0.0f, 1.0f);
+    const float* live = choice.liveIntensity ? v.intensityCurve.load(std::memory_order_acquire) : nullptr;
+    if (live && v.intensityCount >= 2) {
+        c.level = {live, v.intensityCount, len, false};
+        const bool always = choice.lift == IntensityLift::Always;
+        if (always) c.map.rawLow = 0, c.map.rawHigh = 1;
+        c.map.scale = v.intensityScale;
+        c.map.low = 0;
+        c.map.high = 1;
         // A fill never falls fully silent with its event's intensity; a bed does.
-        if (!v.intensityIsBed || lift == IntensityLift::Always) c = 0.7f * c + 0.3f;
+        if (!v.intensityIsBed || always) c.map.mul = 0.7f, c.map.add = 0.3f;
     } else if (v.hasIntGain) {
-        c = CurveValueAt(v.intGain.data(), kVoiceIntGainPoints, q * (kVoiceIntGainPoints - 1));
+        c.level = {v.intGain.data(), kVoiceIntGainPoints, len, false};
     }
-    if (v.hasFillGain) {
-        const double span = v.fillGainSpan > 0 ? double(v.fillGainSpan) : len;
-        c *= CurveValueAt(v.fillGain.data(), kVoiceFillGainPoints,
-                     std::min(1.0, t / span) * (kVoiceFillGainPoints - 1));
-    }
-    if (useDecon && v.hasDeconGain)
-        c *= CurveValueAt(v.deconGain.data(), kVoiceDeconGainPoints, q * (kVoiceDeconGainPoints - 1));
+    if (v.hasFillGain)
+        c.fill = {v.fillGain.data(), kVoiceFillGainPoints, v.fillGainSpan > 0 ? double(v.fillGainSpan) : len, true};
+    if (choice.useDecon && v.hasDeconGain) c.decon = {v.deconGain.data(), kVoiceDeconGainPoints, len, false};
     return c;
+}
+
+namespace {
+
+float ReadCurve(const VoiceCurveRead& curve, double t) {
+    return CurveValueAt(curve.points, curve.count, std::min(1.0, t / curve.span) * (curve.count - 1));
+}
+
+}  // namespace
+
+float VoiceCurvesAt(const VoiceCurves& curves, double t) {
+    float c = curves.level.points ? curves.map.Apply(ReadCurve(curves.level, t)) : 1.0f;
+    if (curves.fill.points) c *= ReadCurve(curves.fill, t);
+    if (curves.decon.points) c *= ReadCurve(curves.decon, t);
+    return c;
+}
+
+float VoiceEnvelope(const PlaybackVoice& v, double t, double len, bool useDecon, IntensityLift lift) {
+    return VoiceCurvesAt(VoiceCurvesOf(v, len, {true, lift, useDecon}), t);
 }
 
 // ---------------------------------------------------------------------------
@@ -169,8 +190,6 @@ bool PlanVoiceMix(const PlaybackVoice& voice, const VoiceFades& fades, double st
 
 namespace {
 
-constexpr float kUnbounded = std::numeric_limits<float>::infinity();
-
 // One gain curve read along a voice: `points` points over the voice, point
 // i at voice sample i / step, linear between points and held at the last.
 // Without a curve it reads 1 everywhere.
@@ -206,19 +225,18 @@ struct CurveReader {
     }
 };
 
-// What the first curve's reading becomes: the event's intensity is clamped,
-// scaled, clamped again and lifted (see VoiceEnvelope); a layer's own
-// intensity curve passes unchanged.
-struct CurveMap {
-    float rawLow = -kUnbounded, rawHigh = kUnbounded;
-    float scale = 1;
-    float low = -kUnbounded, high = kUnbounded;
-    float mul = 1, add = 0;
-};
+// The span form of a voice's curve (VoiceCurveRead): positions per voice
+// sample at the engine rate. `perLength` is 1 / (rate x the voice's length).
+CurveReader ReaderOf(const VoiceCurveRead& curve, int rate, double perLength) {
+    if (!curve.points) return {};
+    const double step = curve.ownSpan ? double(curve.count - 1) / (double(rate) * curve.span)
+                                      : double(curve.count - 1) * perLength;
+    return {curve.points, curve.count, step};
+}
 
 // g[m] = gain x map(c1) x c2 x c3 for the samples of one segment of every
 // curve: one pass, branch-free, that the compiler vectorises.
-void FusedCurves(float* __restrict g, int n, float gain, const CurveReader::Segment& c1, const CurveMap& map,
+void FusedCurves(float* __restrict g, int n, float gain, const CurveReader::Segment& c1, const VoiceCurveMap& map,
                  const CurveReader::Segment& c2, const CurveReader::Segment& c3) {
     for (int m = 0; m < n; ++m) {
         const float i = float(m);
@@ -275,32 +293,13 @@ void MultiplyFades(const VoiceMixPlan& p, int64_t first, int count, float* __res
 }  // namespace
 
 void VoiceSpanGains(const VoiceMixPlan& p, int64_t first, int count, float* gains) {
-    const PlaybackVoice& v = *p.voice;
     const double len = p.length;
-    CurveReader level, fill, decon;
-    CurveMap map;
-    if (len > 0) {
-        const double perLength = 1.0 / (double(p.rate) * len);
-        const float* curve = v.intensityCurve.load(std::memory_order_acquire);
-        if (curve && v.intensityCount >= 2) {
-            level = {curve, v.intensityCount, double(v.intensityCount - 1) * perLength};
-            const bool always = p.lift == IntensityLift::Always;
-            if (always) map.rawLow = 0, map.rawHigh = 1;
-            map.scale = v.intensityScale;
-            map.low = 0;
-            map.high = 1;
-            // A fill never falls fully silent with its event's intensity; a bed does.
-            if (!v.intensityIsBed || always) map.mul = 0.7f, map.add = 0.3f;
-        } else if (v.hasIntGain) {
-            level = {v.intGain.data(), kVoiceIntGainPoints, double(kVoiceIntGainPoints - 1) * perLength};
-        }
-        if (v.hasFillGain) {
-            const double span = v.fillGainSpan > 0 ? double(v.fillGainSpan) : len;
-            fill = {v.fillGain.data(), kVoiceFillGainPoints, double(kVoiceFillGainPoints - 1) / (double(p.rate) * span)};
-        }
-        if (p.useDecon && v.hasDeconGain)
-            decon = {v.deconGain.data(), kVoiceDeconGainPoints, double(kVoiceDeconGainPoints - 1) * perLength};
-    }
+    const VoiceCurves curves = VoiceCurvesOf(*p.voice, len, {true, p.lift, p.useDecon});
+    const double perLength = len > 0 ? 1.0 / (double(p.rate) * len) : 0.0;
+    const CurveReader level = ReaderOf(curves.level, p.rate, perLength);
+    const CurveReader fill = ReaderOf(curves.fill, p.rate, perLength);
+    const CurveReader decon = ReaderOf(curves.decon, p.rate, perLength);
+    const VoiceCurveMap& map = curves.map;
     // Stretches in which every curve stays on one segment.
     for (int k = 0; k < count;) {
         const int64_t j = first + k;

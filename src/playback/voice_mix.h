@@ -5,7 +5,10 @@
 //
 // Index
 //   VoiceFades / EffectiveVoiceFades / EngineVoiceFades   fade lengths as the mixers apply them
-//   VoiceFadeGain / CurveValueAt / VoiceEnvelope   a voice's fade gain and gain curves at one time
+//   VoiceFadeGain / CurveValueAt   a voice's fade gain, one curve's value
+//   VoiceCurveChoice / VoiceCurves / VoiceCurvesOf / VoiceCurvesAt   a voice's gain curves:
+//                       which it carries, over which span each, their product at a time
+//   VoiceEnvelope       the curves the mixer hears, at one time
 //   PanWeights          the equal-power pan of a voice
 //   VoiceStartSample    the whole sample of the project a voice starts on
 //   VoiceMixPlan / PlanVoiceMix   what mixing one voice needs, fixed for a block
@@ -29,6 +32,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 
 #include "playback/audio_engine.h"
 
@@ -55,9 +59,62 @@ float CurveValueAt(const float* curve, int count, double pos);
 // How the event's intensity maps onto a voice: playback lets a bed fall fully
 // silent with its event; the recipe preview keeps every layer audible.
 enum class IntensityLift { UnlessBed, Always };
-// The voice's gain curves at t seconds into a voice of len seconds: the
-// event's intensity (else the layer's own), the fill curve and, with
-// useDecon, the deconfliction curve.
+
+// Which of a voice's curves a reader hears. The mixer hears a fill's live
+// intensity (its event's curve, as the designer paints it); the exported
+// clips and the AAF session carry the layer's own stored curves instead.
+struct VoiceCurveChoice {
+    bool liveIntensity = true;
+    IntensityLift lift = IntensityLift::UnlessBed;
+    bool useDecon = true;
+};
+
+constexpr float kUnboundedCurve = std::numeric_limits<float>::infinity();
+
+// What the first curve's reading becomes: the event's intensity is clamped,
+// scaled, clamped again and lifted; a layer's own intensity passes unchanged.
+struct VoiceCurveMap {
+    float rawLow = -kUnboundedCurve, rawHigh = kUnboundedCurve;
+    float scale = 1;
+    float low = -kUnboundedCurve, high = kUnboundedCurve;
+    float mul = 1, add = 0;
+    float Apply(float v) const {
+        v = std::min(std::max(v, rawLow), rawHigh);
+        return std::min(std::max(v * scale, low), high) * mul + add;
+    }
+};
+
+// One curve over a voice: `count` points spread over `span` seconds from the
+// voice's start, held at the last point after it. ownSpan: the span is the
+// curve's own (the fill curve's is its event's), not the voice's length.
+struct VoiceCurveRead {
+    const float* points = nullptr;  // null: no curve
+    int count = 0;
+    double span = 0;
+    bool ownSpan = false;
+};
+
+// A voice's gain curves as every reader of them reads them (the mixer's
+// blocks and its per-sample form, the exported clips, the AAF session, the
+// recipe preview): the level curve (the event's live intensity, else the
+// layer's intGain) with its mapping, the fill curve over its event's length
+// (fillGainSpan, else the voice's), the deconfliction curve. Each is read at
+// t as min(1, t / span) of the way along its points. No curve when the
+// voice has no length.
+struct VoiceCurves {
+    VoiceCurveRead level;
+    VoiceCurveMap map;
+    VoiceCurveRead fill;
+    VoiceCurveRead decon;
+    bool Any() const { return level.points || fill.points || decon.points; }
+};
+VoiceCurves VoiceCurvesOf(const PlaybackVoice& v, double len, const VoiceCurveChoice& choice);
+// Their product at t seconds into the voice: level x fill x deconfliction
+// (1 for a curve it lacks).
+float VoiceCurvesAt(const VoiceCurves& curves, double t);
+
+// The voice's curves as the mixer hears them (VoiceCurvesOf with the live
+// intensity) at t seconds into a voice of len seconds.
 float VoiceEnvelope(const PlaybackVoice& v, double t, double len, bool useDecon,
                     IntensityLift lift = IntensityLift::UnlessBed);
 

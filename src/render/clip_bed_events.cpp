@@ -187,11 +187,23 @@ bool MatchesLayer(const RenderResult& r, const Event& ev, size_t layer) {
     return r.filepath == ev.pinnedFiles[layer];
 }
 
-bool MatchesAnyLayer(const RenderResult& r, const Event& ev) {
+// Per result of `own`, whether it is some layer's first match: the result
+// that plays that layer's file. Every other result is either stale (no layer
+// names it) or a second result of a file a first one already plays (two
+// layers naming one sound, or a byte copy the registry knows as that sound):
+// one result per distinct file, so neither has a place.
+std::vector<uint8_t> FirstMatches(const std::vector<RenderResult>& results, const Event& ev,
+                                  const std::vector<int>& own) {
+    std::vector<uint8_t> first(own.size(), 0);
     for (size_t j = 0; j < ev.pinnedFiles.size(); ++j) {
-        if (MatchesLayer(r, ev, j)) return true;
+        for (size_t k = 0; k < own.size(); ++k) {
+            if (MatchesLayer(results[static_cast<size_t>(own[k])], ev, j)) {
+                first[k] = 1;
+                break;
+            }
+        }
     }
-    return false;
+    return first;
 }
 
 }  // namespace
@@ -228,10 +240,13 @@ bool RebuildBedWithResults(Project& project, int eventIndex, std::vector<int>& o
     const float startRef = ev.time - ev.syncOffset;
     bool changed = false;
 
-    // Stale results (no layer names them any more) are erased walking back
-    // from the last.
+    // Results that are no layer's first match (stale ones, and second
+    // results of one file) are erased walking back from the last. What stays
+    // is one result per distinct file, which the reorder below relies on:
+    // it moves the first matches into the slots of `own`, one for one.
+    const std::vector<uint8_t> first = FirstMatches(results, ev, own);
     for (size_t k = own.size(); k-- > 0;) {
-        if (MatchesAnyLayer(results[own[k]], ev)) continue;
+        if (first[k]) continue;
         results.erase(results.begin() + own[k]);
         for (size_t later = k + 1; later < own.size(); ++later) own[later] -= 1;
         own.erase(own.begin() + static_cast<std::ptrdiff_t>(k));
@@ -429,8 +444,8 @@ bool BedHoldsItsLayers(const Project& project, int eventIndex, const std::vector
     if (ev.pinnedFileIds.size() != layers || ev.bedLayerLoop.size() != layers ||
         ev.bedLayerWeight.size() != layers || ev.hasPinnedFiles != (layers > 0))
         return false;
-    for (int i : own)
-        if (!MatchesAnyLayer(results[size_t(i)], ev)) return false;
+    for (uint8_t first : FirstMatches(results, ev, own))
+        if (!first) return false;
 
     const float frame = project.fps > 0 ? 1.0f / project.fps : 0.04f;
     const float xf = frame * (ev.sceneLink >= 0 ? static_cast<float>(std::max(ev.sceneCrossfade, 0)) : 1.0f);

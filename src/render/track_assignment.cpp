@@ -1,9 +1,9 @@
 // track_assignment.cpp — first-fit packing of layers onto group tracks.
 //
 // Index
-//   PackResults        the results as packing items, packed in either order
-//                      (track_packing.h), every decision taken back by TakePacking;
-//                      the assignment's order recorded for repacks (track_repack.h)
+//   Helpers            the results as packing items (track_packing.h), the
+//                      assignment's packing with its order kept for repacks (track_repack.h)
+//   WritePacking       every decision taken back, the used tracks, the numbers
 //   AssignTracks / PackResultsAsPassEnd
 //   KeepTrackMemo      the record of tracks already as the assignment leaves them
 //   TakePacking / NumberTrack
@@ -19,52 +19,61 @@
 
 namespace {
 
-enum class PackOrder { PassEnd, Assignment };
-
-void PackResults(Project& project, PackOrder order, PackScratch& scratch) {
+std::vector<PackItem> ItemsOf(const Project& project) {
     std::vector<PackItem> items;
     items.reserve(project.results.size());
     for (const RenderResult& r : project.results) items.push_back(PackItemOf(project, r));
-    int32_t counts[3], used[3];
-    for (int g = 0; g < 3; ++g) counts[g] = project.groups[g].trackCount;
-    std::vector<int> orders[3];
-    if (order == PackOrder::PassEnd) {
-        PackAsPassEnd(items, project.budgetMode, counts, used, scratch);
-    } else {
-        // Group by group, keeping the order each placed its layers in (by
-        // start without a budget) for the record a later repack starts from.
-        for (int g = 0; g < 3; ++g) {
-            scratch.byStart.clear();
-            PackGroupAsAssignment(items, g, project.budgetMode, counts[g], scratch);
-            if (!project.budgetMode) orders[g].swap(scratch.byStart);
-        }
+    return items;
+}
+
+// The assignment's packing, group by group, keeping the order each group
+// placed its layers in (by start, without a budget) for the record a later
+// repack starts from.
+void PackForAssignment(const Project& project, std::vector<PackItem>& items, std::vector<int> (&orders)[3],
+                       PackScratch& scratch) {
+    for (int g = 0; g < 3; ++g) {
+        scratch.byStart.clear();
+        PackGroupAsAssignment(items, g, project.budgetMode, project.groups[g].trackCount, scratch);
+        if (!project.budgetMode) orders[g].swap(scratch.byStart);
     }
-    for (size_t i = 0; i < items.size(); ++i) TakePacking(project.results[i], items[i].groupTrack, items[i].budgetMuted);
-    if (order == PackOrder::Assignment) {
-        const std::vector<int>* const lists[3] = {&orders[0], &orders[1], &orders[2]};
-        RecordTrackMemo(project, lists);
-    } else {
-        project.trackMemo.memo.reset();
-    }
-    if (order == PackOrder::PassEnd) {
-        for (int g = 0; g < 3; ++g) project.groups[g].usedTracks = used[g];
-    } else {
-        CountUsedTracks(project.groups, project.results);
-    }
-    // The global numbers follow from every group's used tracks.
-    for (RenderResult& r : project.results) NumberTrack(project.groups, r);
+}
+
+void RecordOrders(Project& project, const std::vector<int> (&orders)[3]) {
+    const std::vector<int>* const lists[3] = {&orders[0], &orders[1], &orders[2]};
+    RecordTrackMemo(project, lists);
 }
 
 }  // namespace
+
+void WritePacking(Project& project, const std::vector<PackItem>& items) {
+    for (size_t i = 0; i < items.size() && i < project.results.size(); ++i)
+        TakePacking(project.results[i], items[i].groupTrack, items[i].budgetMuted);
+    // The global numbers follow from every group's used tracks.
+    CountUsedTracks(project.groups, project.results);
+    for (RenderResult& r : project.results) NumberTrack(project.groups, r);
+}
 
 void AssignTracks(Project& project) {
     PackScratch scratch;
     AssignTracks(project, scratch);
 }
 
-void AssignTracks(Project& project, PackScratch& scratch) { PackResults(project, PackOrder::Assignment, scratch); }
+void AssignTracks(Project& project, PackScratch& scratch) {
+    std::vector<PackItem> items = ItemsOf(project);
+    std::vector<int> orders[3];
+    PackForAssignment(project, items, orders, scratch);
+    WritePacking(project, items);
+    RecordOrders(project, orders);
+}
 
-void PackResultsAsPassEnd(Project& project, PackScratch& scratch) { PackResults(project, PackOrder::PassEnd, scratch); }
+void PackResultsAsPassEnd(Project& project, PackScratch& scratch) {
+    std::vector<PackItem> items = ItemsOf(project);
+    int32_t counts[3], used[3];
+    for (int g = 0; g < 3; ++g) counts[g] = project.groups[g].trackCount;
+    PackAsPassEnd(items, project.budgetMode, counts, used, scratch);
+    WritePacking(project, items);
+    project.trackMemo.memo.reset();
+}
 
 bool KeepTrackMemo(Project& project) {
     const TrackMemo* memo = project.trackMemo.memo.get();
@@ -75,15 +84,9 @@ bool KeepTrackMemo(Project& project) {
     // The assignment made again on the side: its record is kept only when it
     // places every layer where the layer is.
     PackScratch scratch;
-    std::vector<PackItem> items;
-    items.reserve(project.results.size());
-    for (const RenderResult& r : project.results) items.push_back(PackItemOf(project, r));
+    std::vector<PackItem> items = ItemsOf(project);
     std::vector<int> orders[3];
-    for (int g = 0; g < 3; ++g) {
-        scratch.byStart.clear();
-        PackGroupAsAssignment(items, g, false, project.groups[g].trackCount, scratch);
-        orders[g].swap(scratch.byStart);
-    }
+    PackForAssignment(project, items, orders, scratch);
     int used[3] = {0, 0, 0};
     for (size_t i = 0; i < items.size(); ++i) {
         const RenderResult& r = project.results[i];
@@ -97,14 +100,15 @@ bool KeepTrackMemo(Project& project) {
         if (inGroups) used[r.group] = std::max(used[r.group], track + 1);
     }
     // The global numbers too, from the counts every rebuild takes from the
-    // tracks (CountUsedTracks), which the project then holds.
+    // tracks (CountUsedTracks).
     MixGroup groups[3] = {project.groups[0], project.groups[1], project.groups[2]};
     for (int g = 0; g < 3; ++g) groups[g].usedTracks = used[g];
     for (const RenderResult& r : project.results)
         if (GlobalTrack(groups, r.group, r.groupTrack) != r.track) return false;
-    for (int g = 0; g < 3; ++g) project.groups[g].usedTracks = used[g];
-    const std::vector<int>* const lists[3] = {&orders[0], &orders[1], &orders[2]};
-    RecordTrackMemo(project, lists);
+    // Every layer is where the packing puts it: written back, only the
+    // groups' used tracks can change.
+    WritePacking(project, items);
+    RecordOrders(project, orders);
     return project.trackMemo.memo->usable;
 }
 

@@ -5,6 +5,7 @@
 //                         global numbering in the export's group order
 //   PackResultsAsPassEnd  the packing of the end of a render pass, written back the same way
 //   KeepTrackMemo         the record a repack starts from, made for tracks already assigned
+//   WritePacking          a packing of every result written back: the one road
 //   TakePacking           one layer's share of a packing: groupTrack and budget mute
 //   NumberTrack / GlobalTrack   its global track, from the groups' used tracks
 //   CountUsedTracks       how many tracks each group really uses
@@ -23,6 +24,7 @@
 struct Project;
 struct MixGroup;
 struct RenderResult;
+struct PackItem;
 struct PackScratch;
 
 // Rewrites groupTrack, track and the budget mute of every result (see
@@ -42,6 +44,14 @@ void PackResultsAsPassEnd(Project& project, PackScratch& scratch);
 // the groups' usedTracks, counted from the tracks as every rebuild counts them).
 // False under a budget, or when the tracks are not the assignment's.
 bool KeepTrackMemo(Project& project);
+
+// What a packing of every result (items in results order, track_packing.h)
+// decided, written back: each layer's TakePacking, then the groups'
+// usedTracks counted from the tracks (CountUsedTracks), then each layer's
+// NumberTrack. Every packing of the whole project ends here, so the tracks,
+// the budget's mutes and the used tracks never disagree; a repack of a few
+// layers writes only theirs, the used tracks being unchanged (track_repack.h).
+void WritePacking(Project& project, const std::vector<PackItem>& items);
 
 // Writes what a packing decided for one layer: its groupTrack and the
 // budget's mute. A bare `muted` without a reason is the designer's (older

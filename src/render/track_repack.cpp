@@ -2,8 +2,8 @@
 // until it meets the last assignment again.
 //
 // Index
-//   RecordTrackMemo
-//   Helpers              keys, SameForLaterLayers, the record's state at a position
+//   RecordTrackMemo / MoveLayersKeepingTracks
+//   Helpers              keys, CompareForLaterLayers / PastTheLimitSettles, the record's state
 //   RepackGroup          one group: the walk beside the last packing, staged
 //   RepackChangedSpans   every group staged, then written back (or the whole assignment)
 #include "render/track_repack.h"
@@ -17,6 +17,13 @@
 #include "render/track_packing.h"
 
 // ---- RecordTrackMemo ---------------------------------------------------------------
+
+namespace {
+
+// Muted for lack of tracks, or on a track only a Bed could have opened.
+bool AtTheLimit(const TrackMemoEntry& entry) { return entry.track < 0 || entry.track >= kTracksWithoutBudget; }
+
+}  // namespace
 
 void RecordTrackMemo(Project& project, const std::vector<int>* const orders[3]) {
     auto memo = std::make_shared<TrackMemo>();
@@ -46,10 +53,42 @@ void RecordTrackMemo(Project& project, const std::vector<int>* const orders[3]) 
                 if (size_t(entry.track) >= group.perTrack.size()) group.perTrack.resize(size_t(entry.track) + 1, 0);
                 group.perTrack[size_t(entry.track)] += 1;
             }
+            if (AtTheLimit(entry)) group.atLimit.push_back(uint32_t(group.entries.size()));
             group.entries.push_back(entry);
         }
     }
     project.trackMemo.memo = std::move(memo);
+}
+
+namespace {
+
+// The record, when it is the one of these very results.
+TrackMemo* MemoOfResults(Project& project, uint32_t revision) {
+    TrackMemo* memo = project.trackMemo.memo.get();
+    if (!memo || memo->revision != revision || memo->resultCount != project.results.size() ||
+        memo->results != project.results.data())
+        return nullptr;
+    return memo;
+}
+
+}  // namespace
+
+void MoveLayersKeepingTracks(Project& project, const std::vector<float>& seconds) {
+    TrackMemo* memo = MemoOfResults(project, project.resultsRevision);
+    for (size_t i = 0; i < project.results.size(); ++i) {
+        RenderResult& r = project.results[i];
+        const float by = r.eventIdx >= 0 && size_t(r.eventIdx) < seconds.size() ? seconds[size_t(r.eventIdx)] : 0.0f;
+        if (by == 0) continue;
+        // The first move since the record: its span is the one the record holds.
+        if (memo) {
+            if (memo->movedAt.empty()) memo->movedAt.assign(project.results.size(), 0);
+            if (memo->movedAt[i] == 0) {
+                memo->moved.push_back({int32_t(i), r.group, r.startTime, r.startTime + r.duration});
+                memo->movedAt[i] = uint32_t(memo->moved.size());
+            }
+        }
+        r.startTime += by;
+    }
 }
 
 // ---- Helpers ----------------------------------------------------------------------------
@@ -61,17 +100,54 @@ bool KeyBefore(float startA, int32_t resultA, float startB, int32_t resultB) {
     return startA < startB || (startA == startB && resultA < resultB);
 }
 
-// Whether every layer starting at `start` or later would be placed alike on
-// both sets of ends: a track is free for all of them when its end is at most
-// `start` (its end then gives way to the layer's own, lengths not being
-// negative), and a track past the end of a list is free.
-bool SameForLaterLayers(const std::vector<float>& a, const std::vector<float>& b, float start) {
+// How two sets of tracks' ends compare for every layer starting at `start`
+// or later. A track is free for all of them when its end is at most `start`
+// (its end then gives way to the layer's own, lengths not being negative). A
+// track past the end of a list is as good as a free one while the list is
+// short of the group's limit, since a layer may still open it. Past the limit
+// only a Bed opens a track: a free track there that one list holds and the
+// other lacks is a track the other gives no layer but a Bed (PastTheLimitSettles).
+enum class LaterLayers { Alike, Unlike, AlikeUpToTheLimit };
+
+LaterLayers CompareForLaterLayers(const std::vector<float>& a, const std::vector<float>& b, float start) {
     const size_t n = std::max(a.size(), b.size());
     for (size_t t = 0; t < n; ++t) {
         const float x = t < a.size() ? a[t] : -INFINITY, y = t < b.size() ? b[t] : -INFINITY;
         const bool freeX = x <= start, freeY = y <= start;
         if (freeX && freeY) continue;
-        if (freeX != freeY || x != y) return false;
+        if (freeX != freeY || x != y) return LaterLayers::Unlike;
+    }
+    const bool pastTheLimit = a.size() != b.size() && n > size_t(kTracksWithoutBudget);
+    return pastTheLimit ? LaterLayers::AlikeUpToTheLimit : LaterLayers::Alike;
+}
+
+// Two packings alike up to the limit (LaterLayers::AlikeUpToTheLimit), from
+// the record's position `at` on: the old one holding `oldTracks` tracks, the
+// new one `newTracks`. Both place every later layer alike until one meets
+// the tracks past the limit that only one of them holds, which the record's
+// layers muted or past the limit tell (`atLimit`): a layer the old packing
+// muted stays muted when the old one holds the extra tracks (every track was
+// busy, and the new one can open none), but takes one in the new; a Bed that
+// opened the next track in one takes the other's free one, and from there
+// that track is alike in both; any other layer there parts them. True when
+// every extra track is settled so, or no later layer meets one.
+bool PastTheLimitSettles(const TrackMemoGroup& group, size_t at, size_t oldTracks, size_t newTracks) {
+    const bool extrasInOld = oldTracks > newTracks;
+    size_t next = std::max(std::min(oldTracks, newTracks), size_t(kTracksWithoutBudget));  // the first extra track
+    const size_t past = std::max(oldTracks, newTracks);
+    auto k = std::lower_bound(group.atLimit.begin(), group.atLimit.end(), uint32_t(at));
+    for (; next < past && k != group.atLimit.end(); ++k) {
+        const TrackMemoEntry& e = group.entries[*k];
+        if (e.track < 0) {
+            if (extrasInOld) continue;
+            return false;
+        }
+        if (size_t(e.track) < next) continue;  // a track both hold past the limit
+        if (size_t(e.track) == next && e.bed) {
+            ++next;
+            continue;
+        }
+        return false;
     }
     return true;
 }
@@ -163,8 +239,12 @@ bool RepackGroup(const Project& project, const TrackMemoGroup& group, int g, con
             ++out.visited;
         }
         // Past every change and in the same state: the rest is placed as it was.
-        if (f == fresh.size() && past > oldAt.back() && past == next && SameForLaterLayers(ends, newEnds, entry.start))
-            break;
+        if (f == fresh.size() && past > oldAt.back() && past == next) {
+            const LaterLayers later = CompareForLaterLayers(ends, newEnds, entry.start);
+            if (later == LaterLayers::Alike ||
+                (later == LaterLayers::AlikeUpToTheLimit && PastTheLimitSettles(group, past, ends.size(), newEnds.size())))
+                break;
+        }
         if (!takeNew) {
             // The record must still be the layer's: else it is not the last packing.
             const RenderResult& r = project.results[size_t(entry.result)];
@@ -204,15 +284,27 @@ bool RepackGroup(const Project& project, const TrackMemoGroup& group, int g, con
 // Every group staged; false (nothing written) when one cannot be followed or
 // a group's count of used tracks would change.
 bool TryRepack(Project& project, uint32_t revisionBefore, const std::vector<LayerSpan>& before, TrackRepack& out) {
-    const TrackMemo* memo = project.trackMemo.memo.get();
-    if (!memo || !memo->usable || project.budgetMode || memo->revision != revisionBefore ||
-        memo->resultCount != project.results.size() || memo->results != project.results.data())
-        return false;
+    const TrackMemo* memo = MemoOfResults(project, revisionBefore);
+    if (!memo || !memo->usable || project.budgetMode) return false;
     for (const LayerSpan& span : before)
         if (span.result < 0 || size_t(span.result) >= project.results.size()) return false;
+    // The layers moved since the record change with the rest; for one that
+    // both moved and changed, the record holds the span it had at its move.
+    std::vector<LayerSpan> changed = before;
+    if (!memo->moved.empty()) {
+        std::vector<uint8_t> listed(project.results.size(), 0);
+        for (LayerSpan& span : changed) {
+            const uint32_t at = memo->movedAt[size_t(span.result)];
+            if (at > 0) span = memo->moved[at - 1];
+            if (listed[size_t(span.result)]) return false;  // a layer named twice
+            listed[size_t(span.result)] = 1;
+        }
+        for (const LayerSpan& span : memo->moved)
+            if (!listed[size_t(span.result)]) changed.push_back(span);
+    }
     GroupStage stages[3];
     for (int g = 0; g < 3; ++g) {
-        if (!RepackGroup(project, memo->groups[g], g, before, stages[g], out)) return false;
+        if (!RepackGroup(project, memo->groups[g], g, changed, stages[g], out)) return false;
         if (stages[g].active && stages[g].used != project.groups[g].usedTracks) return false;
     }
     // Written back: the layers placed again, then the record.
@@ -230,7 +322,21 @@ bool TryRepack(Project& project, uint32_t revisionBefore, const std::vector<Laye
         }
         for (auto& [mark, ends] : stage.checkpoints) group.checkpoints[mark] = std::move(ends);
         group.perTrack = std::move(stage.perTrack);
+        // The segment's entries at the limit in place of the old ones.
+        const uint32_t from = uint32_t(stage.from), to = uint32_t(stage.from + stage.segment.size());
+        std::vector<uint32_t> atLimit;
+        atLimit.reserve(group.atLimit.size());
+        for (uint32_t k : group.atLimit)
+            if (k < from) atLimit.push_back(k);
+        for (uint32_t k = from; k < to; ++k)
+            if (AtTheLimit(group.entries[k])) atLimit.push_back(k);
+        for (uint32_t k : group.atLimit)
+            if (k >= to) atLimit.push_back(k);
+        group.atLimit = std::move(atLimit);
     }
+    // The moved layers are placed by their spans now, as the record holds them.
+    record.moved.clear();
+    record.movedAt.clear();
     record.revision = project.resultsRevision;
     return true;
 }

@@ -213,6 +213,10 @@ TEST(AafExport, FillChunksShareOneWholeSourceFile) {
         r.hasIntGain = true;
         for (size_t i = 0; i < r.intGain.size(); ++i) r.intGain[i] = float(i) / 255.0f;
         PlaybackVoice& v = rig.VoiceOfResult(fill);
+        // The voice carries its layer's curves, as its settings give them:
+        // the session's automation is what the voice plays.
+        v.hasIntGain = 1;
+        v.intGain = r.intGain;
         v.chunks[0] = {1000, 40000, 0};
         v.chunks[1] = {50000, 0, 0};  // lays nothing
         v.chunks[2] = {20000, 40000, 2000};

@@ -9,12 +9,14 @@
 #include <functional>
 
 #include "document/text_util.h"
+#include "export/aaf_export.h"
 #include "export/bwf_readback.h"
 #include "export/export_names.h"
 #include "export/export_rig.h"
 #include "playback/reverb.h"
 #include "support/offline_mix.h"
 #include "playback/transport.h"
+#include "playback/voice_mix.h"
 
 namespace fs = std::filesystem;
 
@@ -400,4 +402,56 @@ TEST(WavExport, AVoiceOutsideTheGroupsPlaysInTheNearestOneEverywhere) {
     const Heard top = hear(9);
     const std::vector<float> clip = ChannelOf(top.samples.at("Clips/Mix - Door.wav"), 2, 0);
     EXPECT_NEAR(clip[size_t(PeakIndex(clip))], 0.5f * 0.5f, 1e-4);
+}
+
+// A Fill's curve spans its event, and a layer of a Fill may outlast its
+// event: the mixer reads the curve over the event and holds its last point
+// after it. The clip file carries the curves as the mixer reads them, so it
+// is the layer's part of the mix (its stem here, at the centre's pan), and
+// the AAF session's automation follows the same span.
+TEST(WavExport, AFillLongerThanItsEventGivesAClipEqualToItsPartOfTheMix) {
+    ExportRig rig;
+    rig.project->totalDuration = 6.0f;
+    // Mono, so that the stem holds it at the centre's pan on each side.
+    PlaybackVoice fill = CurvedNoiseVoice(0.75, 4.0, false, 9);
+    fill.hasIntGain = 0;  // the level is the fill curve's and the deconfliction's alone
+    fill.pan = 0.0f;
+    for (int i = 0; i < kVoiceFillGainPoints; ++i) fill.fillGain[size_t(i)] = 1.2f - float(i) / 127.0f;
+    fill.fillGainSpan = 1.5f;  // the event: the layer runs on 2.5 s past it
+    const float held = fill.fillGain[kVoiceFillGainPoints - 1];
+    const int v = rig.Add(fill, "Wind fill", 0, 0.05f, 0.05f);
+    const ExportJob job = rig.Job(false, true, false, true);
+    ASSERT_EQ(rig.Pass(job, kWavStems), 1);
+    ASSERT_EQ(rig.Pass(job, kWavClips), 1);
+
+    const BwfReadBack stem = ReadBwfFile(rig.OutFile("Mix - BG.wav"));
+    const BwfReadBack clip = ReadBwfFile(rig.OutFile("Clips/Mix - Wind fill.wav"));
+    ASSERT_TRUE(stem.ok && clip.ok);
+    const size_t first = size_t(0.75 * kRigRate), frames = size_t(4 * kRigRate);
+    ASSERT_EQ(clip.frames, int64_t(frames));
+    // 24-bit files of float mixes: a step or two of the last bit apart.
+    constexpr float kTolerance = 3.0f / 8388608.0f;
+    int differ = 0;
+    double loudestLate = 0;
+    for (int c = 0; c < 2; ++c) {
+        const std::vector<float> s = ChannelOf(stem.samples, 2, c), k = ChannelOf(clip.samples, 2, c);
+        for (size_t j = 0; j < frames; ++j) {
+            differ += std::fabs(s[first + j] - CentreGain() * k[j]) > kTolerance ? 1 : 0;
+            if (j > size_t(2.0 * kRigRate)) loudestLate = std::max(loudestLate, double(std::fabs(k[j])));
+        }
+    }
+    EXPECT_EQ(differ, 0) << "samples where the clip is not its part of the mix";
+    EXPECT_GT(loudestLate, 0.05) << "the layer sounds after its event, at the curve's last point";
+
+    // The AAF automation: over the event's 1.5 s the curve, after it its last point.
+    const PlaybackVoice& voice = rig.engine->voices[size_t(v)];
+    const AafGainCurve curve = AafVoiceGainCurve(voice, true);
+    ASSERT_TRUE(curve.present);
+    for (int k = 0; k < kAafGainCurvePoints; ++k) {
+        const double t = double(k) / 63.0 * 4.0;
+        const float decon = CurveValueAt(voice.deconGain.data(), kVoiceDeconGainPoints, t / 4.0 * 31.0);
+        const float want = (t >= 1.5 ? held : CurveValueAt(voice.fillGain.data(), kVoiceFillGainPoints, t / 1.5 * 127.0)) * decon;
+        EXPECT_NEAR(curve.points[size_t(k)], want, 1e-6) << "point " << k;
+    }
+    EXPECT_FALSE(AafVoiceGainCurve(voice, false).present);
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "document/event.h"
 #include "document/project.h"
 #include "document/text_util.h"
+#include "library/file_registry.h"
 #include "render/clip_bed_events.h"
 #include "render/post_passes.h"
 #include "render/track_assignment.h"
@@ -321,6 +323,80 @@ TEST(RebuildBedEvent, ASecondUseOfAFileKeepsTheResultOrder) {
     EXPECT_EQ(p.results[0].filepath, a);
     EXPECT_EQ(p.results[1].filepath, b);
     EXPECT_FALSE(RebuildBedEvent(p, e));
+}
+
+// A Bed whose results hold a second result of one file (a stored project
+// where two layers name one sound, or a byte copy of it in another folder
+// that the registry knows as that sound): the first result plays it, the
+// second goes as a stale one would, and the rest are put in layer order in
+// the slots that remain.
+TEST(RebuildBedEvent, SecondResultsOfOneFileGoAndTheRestFollowTheLayers) {
+    TempDir dir;
+    // A content of its own: the registry lives as long as the process.
+    AudioSpec noise;
+    noise.kind = SignalKind::Noise;
+    noise.seed = 4177;
+    noise.seconds = 1.3;
+    noise.sampleRate = 22050;
+    ASSERT_TRUE(WriteTestAudio(dir.File("a.wav"), noise));
+    const std::string a = dir.File("a.wav"), c = WriteSound(dir, "c.wav", 0.7);
+    std::filesystem::create_directories(dir.File("copy"));
+    std::filesystem::copy_file(a, dir.File("copy/a.wav"));
+    const std::string copy = dir.File("copy/a.wav");
+    const std::string id = FileRegistry::Instance().FileRefForPath(a).id;
+    ASSERT_FALSE(id.empty());
+    ASSERT_EQ(FileRegistry::Instance().FileRefForPath(copy).id, id) << "a byte copy is the same sound";
+
+    auto layer = [](int event, const std::string& path, const std::string& fileId, float start) {
+        RenderResult r;
+        r.eventIdx = event;
+        r.procMode = 1;
+        r.filepath = path;
+        r.fileId = fileId;
+        r.startTime = start;
+        return r;
+    };
+    struct Case {
+        const char* what;
+        std::vector<std::string> files, ids;
+        std::vector<std::string> stored;  // the results' files, in results order
+    };
+    const std::vector<Case> cases = {
+        {"one path twice", {a, a}, {"", ""}, {a, a}},
+        {"a byte copy, one layer each", {a, copy}, {id, id}, {a, copy}},
+        {"a second result among others, out of layer order", {a, c}, {id, ""}, {c, a, copy}},
+        {"a file named twice, three results", {c, a, a}, {"", id, id}, {a, copy, c}},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.what);
+        Project p;
+        p.fps = 25;
+        const int e = AddBed(p, 2.0f, 4.0f, k.files);
+        p.events[size_t(e)].pinnedFileIds = k.ids;
+        const int spot = AddEvent(p, 1.0f, kShapeSpot, 0.5f);
+        p.results.push_back(layer(spot, "", "", 1.0f));  // another event's layer among the Bed's
+        for (const std::string& f : k.stored) p.results.push_back(layer(e, f, f == c ? "" : id, 2.0f));
+        const int32_t firstId = p.results[1].id;
+        EXPECT_FALSE(BedsHoldTheirLayers(p));
+        ASSERT_TRUE(RebuildBedEvent(p, e));
+
+        // One result per distinct file, in layer order, after the other event's.
+        std::vector<std::string> distinct;
+        for (const std::string& f : k.files)
+            if (std::find(distinct.begin(), distinct.end(), f) == distinct.end() &&
+                !(f == copy && std::find(distinct.begin(), distinct.end(), a) != distinct.end()))
+                distinct.push_back(f);
+        const std::vector<int> own = ResultsOf(p, e);
+        ASSERT_EQ(own.size(), distinct.size());
+        EXPECT_EQ(p.results[0].eventIdx, spot);
+        if (k.stored.front() == distinct.front()) EXPECT_EQ(p.results[size_t(own[0])].id, firstId);
+        if (k.files.size() == distinct.size())
+            for (size_t j = 0; j < own.size(); ++j) EXPECT_EQ(p.results[size_t(own[j])].filepath, distinct[j]);
+        // Settled: the frame's question agrees, and nothing changes again.
+        EXPECT_TRUE(BedsHoldTheirLayers(p));
+        EXPECT_FALSE(RebuildBedEvent(p, e));
+        EXPECT_FALSE(RebuildBedEvents(p));
+    }
 }
 
 TEST(RebuildBedEvent, SilenceProtectionLeavesTheTailTheRebuildWouldRestore) {

@@ -171,3 +171,173 @@ TEST(TrackRepack, DeclinesWhatItCannotFollowAndAssignsEveryTrack) {
     AssignTracks(p);
     EXPECT_TRUE(ChangeBedAndCompare(p, bed, [](RenderResult& r) { r.duration -= 0.5f; }).whole);
 }
+
+namespace {
+
+// A layer of its own event (a Spot, or a Bed: never muted for lack of
+// tracks) in group 0.
+int AddLayer(Project& p, float start, float duration, bool bed = false) {
+    const int event = AddEvent(p, start, bed ? kShapeBed : kShapeSpot, 0.5f);
+    RenderResult r;
+    r.eventIdx = event;
+    r.group = 0;
+    r.startTime = start;
+    r.duration = duration;
+    p.results.push_back(r);
+    return int(p.results.size()) - 1;
+}
+
+// Every layer's packing against a whole assignment of a copy.
+int DifferFromWhole(const Project& p) {
+    Project whole = p;
+    AssignTracks(whole);
+    int differ = 0;
+    for (size_t i = 0; i < p.results.size(); ++i) {
+        const RenderResult &a = p.results[i], &b = whole.results[i];
+        differ += a.groupTrack != b.groupTrack || a.track != b.track || a.muteReasons != b.muteReasons ? 1 : 0;
+    }
+    for (int g = 0; g < 3; ++g) differ += p.groups[g].usedTracks != whole.groups[g].usedTracks ? 1 : 0;
+    return differ;
+}
+
+// Moves or stretches the listed layers and repacks.
+TrackRepack Repack(Project& p, const std::vector<int>& layers, const std::function<void(RenderResult&)>& edit) {
+    std::vector<LayerSpan> before;
+    for (int i : layers) {
+        RenderResult& r = p.results[size_t(i)];
+        before.push_back({i, r.group, r.startTime, r.startTime + r.duration});
+        edit(r);
+    }
+    const uint32_t revision = p.resultsRevision;
+    p.resultsRevision += 1;
+    return RepackChangedSpans(p, revision, before);
+}
+
+}  // namespace
+
+// At the 48 tracks a group has without a budget only a Bed opens a track. A
+// Bed that needed a 49th track gets one below it once another Bed is cut
+// short; a layer that starts after both had ended found that 49th track free
+// in the last packing, but the whole assignment has no 49th track left to
+// give it: it is muted, and so must the repack mute it.
+TEST(TrackRepack, AtTheTrackLimitOnlyTheTracksTheWholeAssignmentOpensAreFree) {
+    Project p;
+    p.totalDuration = 200;
+    for (int k = 0; k < 47; ++k) AddLayer(p, 0.0f, 100.0f);  // tracks 0..46, all along
+    const int shortened = AddLayer(p, 1.0f, 4.0f, true);    // track 47 until 5 s
+    const int beyond = AddLayer(p, 2.0f, 4.0f, true);       // every track busy: a 49th until 6 s
+    const int after = AddLayer(p, 10.0f, 90.0f);            // track 47
+    const int last = AddLayer(p, 12.0f, 8.0f);              // the 49th, free since 6 s
+    AssignTracks(p);
+    ASSERT_EQ(p.results[size_t(beyond)].groupTrack, 48);
+    ASSERT_EQ(p.results[size_t(after)].groupTrack, 47);
+    ASSERT_EQ(p.results[size_t(last)].groupTrack, 48);
+    ASSERT_EQ(p.groups[0].usedTracks, 49);
+
+    // Track 47 is free again at 1.5 s: the second Bed takes it, and with
+    // it gone no 49th track is open when the last layer starts.
+    const TrackRepack repack = Repack(p, {shortened}, [](RenderResult& r) { r.duration = 0.5f; });
+    EXPECT_EQ(DifferFromWhole(p), 0) << "the repack placed a layer the whole assignment does not";
+    EXPECT_EQ(p.results[size_t(beyond)].groupTrack, 47);
+    EXPECT_EQ(p.results[size_t(last)].groupTrack, -1);
+    EXPECT_TRUE(p.results[size_t(last)].muted);
+    EXPECT_EQ(p.groups[0].usedTracks, 48);
+    EXPECT_TRUE(repack.whole) << "a group's count of used tracks changed";
+}
+
+// The other way round: the new packing opens the 49th track early, for a
+// Bed the lengthened one leaves no room; the last packing opens it only
+// later, for another Bed. A layer the last packing muted in between finds
+// that 49th track free now, as it does in the whole assignment.
+TEST(TrackRepack, AtTheTrackLimitATrackABedOpenedEarlierTakesALayerTheLastPackingMuted) {
+    Project p;
+    p.totalDuration = 200;
+    for (int k = 0; k < 47; ++k) AddLayer(p, 0.0f, 100.0f);  // tracks 0..46, all along
+    const int lengthened = AddLayer(p, 1.0f, 0.5f, true);   // track 47 until 1.5 s
+    const int bed = AddLayer(p, 2.0f, 2.0f, true);          // track 47 again
+    const int after = AddLayer(p, 5.0f, 45.0f);             // track 47
+    const int between = AddLayer(p, 6.0f, 1.0f);            // every track busy: muted
+    const int later = AddLayer(p, 8.0f, 1.0f, true);        // a Bed: opens the 49th
+    AssignTracks(p);
+    ASSERT_EQ(p.results[size_t(bed)].groupTrack, 47);
+    ASSERT_EQ(p.results[size_t(between)].groupTrack, -1);
+    ASSERT_EQ(p.results[size_t(later)].groupTrack, 48);
+
+    const TrackRepack repack = Repack(p, {lengthened}, [](RenderResult& r) { r.duration = 2.0f; });
+    EXPECT_FALSE(repack.whole) << "both packings use 49 tracks";
+    EXPECT_EQ(DifferFromWhole(p), 0) << "the repack kept a mute the whole assignment lifts";
+    EXPECT_EQ(p.results[size_t(bed)].groupTrack, 48);
+    EXPECT_EQ(p.results[size_t(after)].groupTrack, 47);
+    EXPECT_EQ(p.results[size_t(between)].groupTrack, 48);
+    EXPECT_FALSE(p.results[size_t(between)].muted);
+    EXPECT_EQ(p.results[size_t(later)].groupTrack, 48);
+}
+
+// A layer moved earlier leaves the track it held at its old place: the
+// repack must replay the last packing past that place before it may stop,
+// for a layer after it finds that track free now.
+TEST(TrackRepack, ALayerMovedEarlierFreesItsOldTrackForTheLayersAfterIt) {
+    Project p;
+    p.totalDuration = 20;
+    AddLayer(p, 0.0f, 1.0f);                            // track 0
+    const int second = AddLayer(p, 2.0f, 1.0f);         // track 0
+    const int moved = AddLayer(p, 5.0f, 1.0f, true);    // track 0 until 6 s
+    const int after = AddLayer(p, 5.5f, 1.0f);          // track 1: track 0 is busy
+    AssignTracks(p);
+    ASSERT_EQ(p.results[size_t(moved)].groupTrack, 0);
+    ASSERT_EQ(p.results[size_t(after)].groupTrack, 1);
+
+    // Moved to 0.2 s, under the first layer: it takes track 1 there, the
+    // second layer track 0 as before, and then both packings hold the same
+    // tracks free, but only until the old packing reaches the moved layer's
+    // old place. Past it, track 0 is free at 5.5 s.
+    const TrackRepack repack = Repack(p, {moved}, [](RenderResult& r) {
+        r.startTime = 0.2f;
+        r.duration = 0.2f;
+    });
+    EXPECT_FALSE(repack.whole);
+    EXPECT_EQ(DifferFromWhole(p), 0);
+    EXPECT_EQ(p.results[size_t(moved)].groupTrack, 1);
+    EXPECT_EQ(p.results[size_t(second)].groupTrack, 0);
+    EXPECT_EQ(p.results[size_t(after)].groupTrack, 0);
+
+    // And back: the layer after it returns to track 1.
+    const TrackRepack back = Repack(p, {moved}, [](RenderResult& r) {
+        r.startTime = 5.0f;
+        r.duration = 1.0f;
+    });
+    EXPECT_EQ(DifferFromWhole(p), 0);
+    EXPECT_EQ(p.results[size_t(after)].groupTrack, 1);
+}
+
+// Small crowded groups, layers moved and stretched at random (several at
+// once): every early stop the repack makes is one the whole assignment agrees with.
+TEST(TrackRepack, RandomChangesOfFewLayersPackAsTheWholeAssignment) {
+    int bounded = 0;
+    for (uint32_t seed = 1; seed <= 40; ++seed) {
+        std::mt19937 rng(seed);
+        std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+        Project p;
+        p.totalDuration = 40;
+        const int layers = 12 + int(rng() % 30);
+        for (int k = 0; k < layers; ++k)
+            AddLayer(p, 20.0f * unit(rng), 0.2f + 3.0f * unit(rng), rng() % 7 == 0);
+        AssignTracks(p);
+        for (int step = 0; step < 20; ++step) {
+            SCOPED_TRACE(::testing::Message() << "seed " << seed << ", step " << step);
+            std::vector<int> some;
+            for (int n = 1 + int(rng() % 3); n > 0; --n) {
+                const int i = int(rng() % uint32_t(layers));
+                if (std::find(some.begin(), some.end(), i) == some.end()) some.push_back(i);
+            }
+            const float shift = 10.0f * unit(rng) - 5.0f, stretch = 2.0f * unit(rng) - 1.0f;
+            const TrackRepack repack = Repack(p, some, [&](RenderResult& r) {
+                r.startTime = std::max(0.0f, r.startTime + shift);
+                r.duration = std::max(0.05f, r.duration + stretch);
+            });
+            ASSERT_EQ(DifferFromWhole(p), 0);
+            bounded += repack.whole ? 0 : 1;
+        }
+    }
+    EXPECT_GT(bounded, 400) << "most changes repack without the whole assignment";
+}
