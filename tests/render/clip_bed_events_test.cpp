@@ -389,9 +389,14 @@ TEST(RebuildBedEvent, SecondResultsOfOneFileGoAndTheRestFollowTheLayers) {
         const std::vector<int> own = ResultsOf(p, e);
         ASSERT_EQ(own.size(), distinct.size());
         EXPECT_EQ(p.results[0].eventIdx, spot);
-        if (k.stored.front() == distinct.front()) EXPECT_EQ(p.results[size_t(own[0])].id, firstId);
-        if (k.files.size() == distinct.size())
-            for (size_t j = 0; j < own.size(); ++j) EXPECT_EQ(p.results[size_t(own[j])].filepath, distinct[j]);
+        if (k.stored.front() == distinct.front()) {
+            EXPECT_EQ(p.results[size_t(own[0])].id, firstId);
+        }
+        if (k.files.size() == distinct.size()) {
+            for (size_t j = 0; j < own.size(); ++j) {
+                EXPECT_EQ(p.results[size_t(own[j])].filepath, distinct[j]);
+            }
+        }
         // Settled: the frame's question agrees, and nothing changes again.
         EXPECT_TRUE(BedsHoldTheirLayers(p));
         EXPECT_FALSE(RebuildBedEvent(p, e));
