@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <chrono>
 #include <filesystem>
 #include <set>
@@ -93,7 +94,8 @@ TEST(ExportLosses, TheStatusAndToastNameTheFileNotWritten) {
 
     ArmWriteFault(rig.fault, 2, ENOSPC, "Reverb.R.wav");
     ASSERT_EQ(rig.ExportAndWait(), ExportStart::Started);
-    const char* lostReverb = "Export finished with errors \xE2\x80\x94 1 file not written: Reverb.R.wav";
+    const char* lostReverb =
+        "Export finished with errors \xE2\x80\x94 1 file not written: Reverb.R.wav (No space left on device)";
     EXPECT_EQ(ExportStatusText(*rig.app), lostReverb);
     EXPECT_EQ(rig.app->toastText, lostReverb);
     EXPECT_TRUE(fs::exists(rig.SessionFolder() + "/Reel.aaf"));
@@ -111,7 +113,8 @@ TEST(ExportLosses, TheStatusAndToastNameTheFileNotWritten) {
     // The stems pass writes the reverb stem, BG, then FX A, which fails.
     ArmWriteFault(rig.fault, 1, ENOSPC, "Reel - FX A.wav");
     ASSERT_EQ(rig.ExportAndWait(), ExportStart::Started);
-    const char* lostStems = "Export finished with errors \xE2\x80\x94 3 files not written: Reel - FX A.wav and 2 more";
+    const char* lostStems = "Export finished with errors \xE2\x80\x94 3 files not written: Reel - FX A.wav and 2 more "
+                            "(No space left on device)";
     EXPECT_EQ(ExportStatusText(*rig.app), lostStems);
     EXPECT_EQ(rig.app->toastText, lostStems);
     EXPECT_TRUE(fs::exists(rig.AudioFolder() + "/Reverb.R.wav"));
@@ -203,26 +206,49 @@ std::set<std::string> FilesBelow(const std::string& root) {
     return files;
 }
 
-// "<opening> — N file(s) not written: <first>[ and M more]", taken apart.
+// "<opening> — N file(s) not written: <first>[ and M more] (<reason>)", or
+// "Export failed — nothing written: <first>[ and M more] (<reason>)", taken apart.
 struct LossText {
     bool parsed = false;
     bool sessionFailed = false;  // "AAF export FAILED" rather than "Export finished with errors"
+    bool nothingWritten = false;
     size_t count = 0;
     std::string first;
+    std::string reason;
 };
 
 LossText ParseLossText(const std::string& status) {
     LossText t;
     const std::string dash = " \xE2\x80\x94 ";
-    const size_t at = status.find(dash), colon = status.find(" not written: ");
-    if (at == std::string::npos || colon == std::string::npos) return t;
+    const size_t at = status.find(dash);
+    if (at == std::string::npos) return t;
     const std::string opening = status.substr(0, at);
-    t.sessionFailed = opening == "AAF export FAILED";
-    if (!t.sessionFailed && opening != "Export finished with errors") return t;
-    t.count = std::stoul(status.substr(at + dash.size()));
-    t.first = status.substr(colon + 14);
-    const size_t more = t.first.rfind(" and ");
-    if (more != std::string::npos && t.first.compare(t.first.size() - 5, 5, " more") == 0) t.first.resize(more);
+    std::string names;
+    const std::string nothing = "nothing written: ";
+    if (opening == "Export failed" && status.compare(at + dash.size(), nothing.size(), nothing) == 0) {
+        t.nothingWritten = true;
+        names = status.substr(at + dash.size() + nothing.size());
+    } else {
+        const size_t colon = status.find(" not written: ");
+        if (colon == std::string::npos) return t;
+        t.sessionFailed = opening == "AAF export FAILED";
+        if (!t.sessionFailed && opening != "Export finished with errors") return t;
+        t.count = std::stoul(status.substr(at + dash.size()));
+        names = status.substr(colon + 14);
+    }
+    const size_t open = names.rfind(" (");
+    if (open != std::string::npos && names.back() == ')') {
+        t.reason = names.substr(open + 2, names.size() - open - 3);
+        names.resize(open);
+    }
+    size_t more = 0;
+    const size_t andAt = names.rfind(" and ");
+    if (andAt != std::string::npos && names.size() >= 5 && names.compare(names.size() - 5, 5, " more") == 0) {
+        more = std::stoul(names.substr(andAt + 5));
+        names.resize(andAt);
+    }
+    if (t.nothingWritten) t.count = more + 1;
+    t.first = names;
     t.parsed = true;
     return t;
 }
@@ -262,6 +288,9 @@ TEST(ExportLosses, ADiskThatFillsUpLeavesTheCountOfEveryMissingFile) {
         const LossText text = ParseLossText(status);
         ASSERT_TRUE(text.parsed) << status;
         EXPECT_EQ(text.count, missing.size()) << status;
+        // Why: the disk that filled up, every time.
+        EXPECT_EQ(text.reason, std::strerror(ENOSPC)) << status;
+        EXPECT_EQ(text.nothingWritten, there.empty()) << status;
         bool named = false;
         for (const std::string& f : missing) named = named || fs::path(f).filename() == text.first;
         EXPECT_TRUE(named) << text.first << " is not among the missing files";
@@ -269,6 +298,7 @@ TEST(ExportLosses, ADiskThatFillsUpLeavesTheCountOfEveryMissingFile) {
             ++sessionsLost;
             EXPECT_EQ(text.first, "Reel.aaf");
         }
+        if (text.nothingWritten && text.first == "Reel.aaf") ++sessionsLost;
     }
     EXPECT_GE(failedRuns, 5);
     EXPECT_GE(sessionsLost, 1);
