@@ -3,6 +3,9 @@
 // export complete.
 #include <gtest/gtest.h>
 
+#include <grp.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -14,6 +17,7 @@
 #include "export/aaf_export_rig.h"
 #include "export/bwf_writer.h"
 #include "operations/export_job.h"
+#include "support/child_process.h"
 #include "support/exported_files.h"
 
 namespace fs = std::filesystem;
@@ -302,4 +306,91 @@ TEST(ExportLosses, ADiskThatFillsUpLeavesTheCountOfEveryMissingFile) {
     }
     EXPECT_GE(failedRuns, 5);
     EXPECT_GE(sessionsLost, 1);
+}
+
+namespace {
+
+// Exports the rig with every file into `folder` + "/Reel"; the final text.
+std::string ExportInto(LossRig& rig, const std::string& folder) {
+    ExportContext ctx = rig.Context(ProgramAafStep());
+    rig.AssignTracks();
+    if (StartExport(ctx, MakeExportJob(*rig.app, *rig.project, *rig.engine, folder + "/Reel")) != ExportStart::Started)
+        return "not started";
+    while (!PollExport(*rig.app)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return ExportStatusText(*rig.app);
+}
+
+size_t FilesIn(const std::string& folder) {
+    size_t n = 0;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(folder, ec)) n += e.is_regular_file() ? 1 : 0;
+    return n;
+}
+
+}  // namespace
+
+// Into a folder the designer may not write in, nothing is written and the
+// text says which folder and why, for the session and the WAV files alike;
+// where only the Tracks folder refuses, every track file is counted and the
+// folder named. The program runs as a user the folders refuse: as root, the
+// export runs in a child that has become "nobody".
+TEST(ExportLosses, AFolderThatCannotBeWrittenInIsNamedWithTheReason) {
+    TempDir dir;
+    const std::string closed = dir.File("Delivery"), open = dir.File("Open"), fine = dir.File("Fine");
+    fs::create_directories(closed);
+    fs::create_directories(open + "/Tracks");
+    fs::create_directories(fine);
+    const bool root = ::geteuid() == 0;
+    fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                    fs::perms::others_read | fs::perms::others_exec);
+    fs::permissions(fine, fs::perms::all);
+    fs::permissions(open, fs::perms::all);
+    if (!root) {
+        // The folders refuse their owner.
+        fs::permissions(closed, fs::perms::owner_read | fs::perms::owner_exec);
+        fs::permissions(open + "/Tracks", fs::perms::owner_read | fs::perms::owner_exec);
+    }
+    auto run = [&]() -> int {
+        if (root && (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0 ||
+                     ::setresuid(65534, 65534, 65534) != 0))
+            return 77;
+        LossRig rig;
+        rig.app->questionDialog = [](const char*, const char*) { return true; };
+        rig.app->exportSettings.exportWavTracks = true;
+        int failures = 0;
+        auto expect = [&failures](bool ok, const std::string& what) {
+            if (!ok) {
+                std::fprintf(stderr, "[Test] %s\n", what.c_str());
+                ++failures;
+            }
+        };
+        const std::string complete = ExportInto(rig, fine);
+        expect(complete.rfind("Export complete", 0) == 0, "a folder it may write in: " + complete);
+        const size_t tracks = FilesIn(fine + "/Tracks");
+        expect(tracks >= 2, "tracks written: " + std::to_string(tracks));
+
+        const std::string refused = ExportInto(rig, closed);
+        const std::string nothing =
+            "Export failed \xE2\x80\x94 nothing written: \xE2\x80\x9C" "Delivery\xE2\x80\x9D is not writable (" +
+            std::string(std::strerror(EACCES)) + ")";
+        expect(refused == nothing, "read-only folder: " + refused);
+        expect(rig.app->toastText == nothing, "its toast: " + rig.app->toastText);
+        expect(fs::is_empty(closed), "something was written into the folder");
+
+        const std::string partly = ExportInto(rig, open);
+        const std::string tracksLost = "Export finished with errors \xE2\x80\x94 " + std::to_string(tracks) +
+                                       " files not written: \xE2\x80\x9CTracks\xE2\x80\x9D is not writable (" +
+                                       std::string(std::strerror(EACCES)) + ")";
+        expect(partly == tracksLost, "read-only Tracks folder: " + partly);
+        expect(fs::exists(open + "/Reel.wav") || fs::exists(open + "/Reel - BG.wav"), "the stems are written");
+        return failures;
+    };
+    if (!root) {
+        EXPECT_EQ(run(), 0);
+        return;
+    }
+    ChildProcess child([&run] { ::_exit(run()); });
+    const int status = child.Wait();
+    if (status == 77) GTEST_SKIP() << "this test needs to run as a user other than root, and cannot become one here";
+    EXPECT_EQ(status, 0) << "see the [Test] lines above";
 }
