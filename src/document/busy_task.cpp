@@ -221,11 +221,11 @@ void JoinThreadHandle(ThreadHandleHolder& holder) {
     holder.valid = false;
 }
 
-std::string PlaceholderToastText(int placeholderCount, bool noLibrary) {
-    char text[128];
-    std::snprintf(text, sizeof text,
-                  noLibrary ? "No palette \xE2\x80\x94 %d placeholder clip%s"
-                            : "Some files unreadable \xE2\x80\x94 %d placeholder clip%s",
-                  placeholderCount, placeholderCount == 1 ? "" : "s");
-    return text;
+std::string PlaceholderToastText(const LayerSoundCounts& silent, bool noLibrary) {
+    LayerSoundCounts counts;
+    counts.missing = silent.missing;
+    counts.unmatched = silent.unmatched;
+    const std::string text = LayerSoundCountsText(counts);
+    if (text.empty()) return text;
+    return noLibrary ? "No palette \xE2\x80\x94 " + text : text;
 }

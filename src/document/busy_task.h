@@ -13,7 +13,7 @@
 //   AbandonBusyTask / ClearStepCancel   the program leaves: a cancel no job may clear
 //   JoinWorkerThread    join the worker slot (refused from the worker itself)
 //   ThreadHandleHolder / JoinThreadHandle   a second thread slot (the export thread)
-//   PlaceholderToastText  follow-up toast of a render with placeholder layers
+//   PlaceholderToastText  follow-up toast of a task that left layers silent
 //   InterfaceClock      seconds since the interface started
 //
 // The job runs on the worker thread and owns the document while `busy` is set;
@@ -27,6 +27,8 @@
 #include <mutex>
 #include <string>
 #include <thread>
+
+#include "document/layer_counts.h"
 
 struct BusyTask {
     std::atomic<bool> busy{false};
@@ -139,9 +141,10 @@ struct ThreadHandleHolder {
 };
 void JoinThreadHandle(ThreadHandleHolder& holder);
 
-// "Some files unreadable — %d placeholder clip%s" or, without any library,
-// "No palette — %d placeholder clip%s".
-std::string PlaceholderToastText(int placeholderCount, bool noLibrary);
+// The toast after a task when layers went silent: the counts worded as the
+// export's final text words them ("3 layers that matched no sound; ..."),
+// after "No palette — " when no library is loaded; "" when none is silent.
+std::string PlaceholderToastText(const LayerSoundCounts& silent, bool noLibrary);
 
 // The interface clock: seconds since start-up. Tests may replace the source.
 double InterfaceClock();

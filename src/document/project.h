@@ -96,6 +96,9 @@ struct FillChunk {
 
 int32_t NextRenderResultId();
 
+// A layer's loudness that was never measured (no finite measure is this low).
+inline constexpr float kLoudnessNotMeasured = -1000.0f;
+
 struct RenderResult {
     int32_t id = NextRenderResultId();  // kept by copies; never reused in a run
     std::string name;
@@ -123,6 +126,13 @@ struct RenderResult {
     float layerGain = 1;
     float userVolume = 1;
     float normGain = 1;
+    // What the layer's sound measured when a voice was last built from it:
+    // its peak (0: never measured) and integrated loudness
+    // (kLoudnessNotMeasured: not measured). A build without the sound (gone,
+    // unreadable, an alloy source away) levels the layer with these, so the
+    // other layers keep their levels while it is away.
+    float measuredPeak = 0;
+    float measuredLufs = kLoudnessNotMeasured;
     std::array<float, 128> fillGain{};
     bool hasFillGain = false;
     std::array<float, 32> deconGain{};

@@ -30,6 +30,7 @@
 #include "export/bwf_writer.h"
 #include "export/export_folders.h"
 #include "export/export_names.h"
+#include "export/export_sounds.h"
 #include "export/export_voices.h"
 #include "export/wav_export.h"
 #include "library/sound_file_open.h"
@@ -68,7 +69,7 @@ struct Lane {
 
 struct AafExportRun {
     AafExportRun(const ExportJob& j, const Project& p, const AudioEngine& e)
-        : job(j), project(p), engine(e), voices(e, p.results, j.windowSeconds, j.voiceStats) {}
+        : job(j), project(p), engine(e), voices(e, p.results, j.windowSeconds, j.voiceStats, j.sounds) {}
 
     const ExportJob& job;
     const Project& project;
@@ -96,7 +97,9 @@ struct AafExportRun {
     // takes them back), those whose write failed and the reverb returns it
     // never came to.
     ~AafExportRun() {
+        WriteFailure why = TakeWriteFailure();
         if (!job.losses || ExportCancelled(job)) return;
+        const size_t before = job.losses->files.size();
         if (!rollback.committed) {
             if (!aafPath.empty()) job.losses->AddFile(aafPath);
             for (const std::string& path : written) job.losses->AddFile(path);
@@ -104,6 +107,7 @@ struct AafExportRun {
         for (const std::string& path : lost) job.losses->AddFile(path);
         if (!rollback.committed)
             for (const std::string& path : returnsDue) job.losses->AddFile(path);
+        if (job.losses->files.size() > before) job.losses->NoteWhy(std::move(why));
     }
 };
 
@@ -326,17 +330,26 @@ struct StreamedRegion {
     int64_t dropped = 0;
 };
 
+// How far a line file may be short of its clip and still be made whole with
+// silence: the rounding of a region resampled to the export rate (a frame of
+// an 8 kHz source is six at 48 kHz), never a sound that is shorter.
+int64_t RoundingFrames(int32_t rate) { return std::max<int64_t>(16, rate / 1000); }
+
 // Streams a region of the result's source into essence files, block by
 // block: `layout(outputs)` names the files once the channel count is known
 // (a file per output channel, or a mono channel twice). A line file is
 // stamped `reference` minus the lead-in and loses its frames before 00:00
 // (see WriteEssence); a whole-file store is stamped `reference` and stays
-// whole. Each file joins the rollback as soon as it is in place, or the lost
-// files when its write fails. Nothing of the region is ever whole in memory.
+// whole. A line file holds at least its lead-in and `clipFrames` (the
+// voice's sample count): a region that runs to its sound's end comes out of
+// the resampler a frame or so short of the voice made of it, and the file
+// gets silence past the sound's end, so that the clip is the voice's length.
+// Each file joins the rollback as soon as it is in place, or the lost files
+// when its write fails. Nothing of the region is ever whole in memory.
 StreamedRegion StreamEssences(AafExportRun& run, const std::string& source, float offset, float duration,
                               float handle, AafChannelMode mode, bool line, int64_t reference,
                               const std::function<std::vector<StreamedFile>(int outputs)>& layout,
-                              std::vector<StreamedFile>& files) {
+                              std::vector<StreamedFile>& files, int64_t clipFrames = 0) {
     StreamedRegion region;
     std::vector<std::unique_ptr<BwfMonoWriter>> writers;
     int64_t skip = 0, seen = 0;
@@ -370,6 +383,13 @@ StreamedRegion StreamEssences(AafExportRun& run, const std::string& source, floa
     region.read = StreamAafSourceRegion(source, offset, duration, handle, handle, run.timing.sampleRate, mode, start,
                                         block, end) &&
                   end.handleSamples == region.handle;  // a file shorter than its header: not what was stamped
+    const int64_t wanted = line && clipFrames > 0 ? region.handle - region.dropped + clipFrames : 0;
+    for (size_t k = 0; region.read && k < files.size(); ++k) {
+        const int64_t short_ = writers[k] ? wanted - writers[k]->Frames() : 0;
+        if (short_ < 1 || short_ > RoundingFrames(run.timing.sampleRate)) continue;
+        const std::vector<float> silence(size_t(short_), 0.0f);
+        if (!writers[k]->Write(silence.data(), short_)) writers[k].reset();
+    }
     for (size_t k = 0; k < files.size(); ++k) {
         const std::string path = PathOf(run, files[k].name);
         if (!region.read || (writers[k] && writers[k]->Frames() == 0)) continue;  // nothing left to write
@@ -443,7 +463,7 @@ bool SourcePerChannel(AafExportRun& run, ResultCase& rc) {
     std::vector<StreamedFile> files;
     const StreamedRegion region = StreamEssences(run, r.filepath, r.sourceOffset, r.sourceDuration, rc.handle,
                                                  AafChannelMode::Every, true, rc.clip.position, ChannelFiles(rc, false),
-                                                 files);
+                                                 files, rc.clip.length);
     if (!region.read) return false;
     PlaceStreamedLines(run, rc, region, files);
     return true;
@@ -479,16 +499,25 @@ void SourceWithHandles(AafExportRun& run, ResultCase& rc) {
     const StreamedRegion region =
         StreamEssences(run, r.filepath, r.sourceOffset, r.sourceDuration, rc.handle,
                        r.stereo ? AafChannelMode::FirstTwo : AafChannelMode::MonoMix, true, rc.clip.position,
-                       PairFiles(rc, false), files);
+                       PairFiles(rc, false), files, rc.clip.length);
     if (region.read) PlaceStreamedLines(run, rc, region, files);
 }
 
 // B3: the rendered voice, one file (or a pair), each on its own success. A
-// voice the streaming window released is decoded for its files and let go.
+// voice the streaming window released, or whose layer is decoded afresh, is
+// decoded for its files and let go. A layer whose sound no longer decodes is
+// silent: it gets no clip, as in every file it is silence.
 void Rendered(AafExportRun& run, ResultCase& rc) {
     run.voices.Load(std::vector<size_t>{rc.voiceIndex});
+    if (run.voices.Silent(rc.voiceIndex)) {
+        run.voices.Release(rc.voiceIndex);
+        return;
+    }
     const PlaybackVoice& v = run.voices.Voice(rc.voiceIndex);
     const size_t frames = std::min(size_t(std::max(0, v.sampleCount)), v.left.size());
+    // The clip is the voice the passes hear: a fresh decode may be shorter.
+    rc.clip.sampleCount = v.sampleCount;
+    rc.clip.length = run.timing.Snap(v.sampleCount);
     const std::string description = rc.result->name;
     const char* text = rc.result->procMode == 3 ? description.c_str() : nullptr;
     auto place = [&](const std::string& name, const std::vector<float>& samples, int32_t lane) {
@@ -531,6 +560,9 @@ void ExportResult(AafExportRun& run, size_t i) {
     if (r.eventIdx >= 0 && size_t(r.eventIdx) < events.size() && events[size_t(r.eventIdx)].muted) return;
     const PlaybackVoice* v = VoiceOf(run, i);
     if (!v || v->sampleCount <= 0) return;
+    // A layer silent in the export (no sound, or a placeholder) has no clip,
+    // whatever its voice still holds or its file's region would give.
+    if (run.voices.Silent(size_t(run.firstVoice[i]))) return;
 
     ResultCase rc;
     rc.index = i;
@@ -562,8 +594,12 @@ void ExportResult(AafExportRun& run, size_t i) {
     clip.chunks = v->chunks.data();
     clip.chunkCount = std::clamp(v->chunkCount, 0, int32_t(v->chunks.size()));
 
-    const bool fill = r.procMode == 1 && clip.chunkCount >= 1;
-    const bool sourceKind = r.procMode != 1 && r.procMode != 3;
+    // A layer decoded afresh (its sound changed since it was measured, an
+    // alloy without one of its sources) is the rendered sound in the session
+    // too, never a region read apart: every file holds the same of it.
+    const bool fresh = job.sounds && job.sounds->Changed(i);
+    const bool fill = !fresh && r.procMode == 1 && clip.chunkCount >= 1;
+    const bool sourceKind = !fresh && r.procMode != 1 && r.procMode != 3;
     // A case given up for a stop ends the result: no other case is tried.
     auto attempt = [&run](bool (*essenceCase)(AafExportRun&, ResultCase&), ResultCase& c) {
         const CaseMark mark = Mark(run);

@@ -179,12 +179,14 @@ namespace {
 // byte goes through one write routine of ours.
 struct BwfFile {
     int fd = -1;
+    std::string path;      // the final path, what a failure names
     std::string fileName;  // of the final path, what a fault names
     const HeldFolder* folder = nullptr;  // where it is made; null: by its path
     WriteFault* fault = nullptr;         // a test's full disk (write_fault.h); null in the program
     // libsndfile does not look at the count of its header writes: a short
     // one is remembered here and fails the file at its close.
     bool shortWrite = false;
+    int error = 0;  // the system's error of the first short write
     ~BwfFile() {
         if (fd >= 0) ::close(fd);
     }
@@ -208,6 +210,7 @@ sf_count_t FileWrite(const void* ptr, sf_count_t count, void* user) {
     BwfFile& file = *static_cast<BwfFile*>(user);
     if (WriteFaultHits(file.fault, file.fileName)) {
         file.shortWrite = true;
+        if (file.error == 0) file.error = errno;
         return 0;
     }
     const auto* bytes = static_cast<const uint8_t*>(ptr);
@@ -215,7 +218,10 @@ sf_count_t FileWrite(const void* ptr, sf_count_t count, void* user) {
     while (done < count) {
         const ssize_t n = ::write(file.fd, bytes + done, size_t(count - done));
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;  // a full disk
+        if (n <= 0) {  // a full disk
+            if (file.error == 0) file.error = n < 0 ? errno : ENOSPC;
+            break;
+        }
         done += n;
     }
     if (done < count) file.shortWrite = true;
@@ -271,6 +277,7 @@ BwfHandle BwfOpen(const HeldFolder* folder, WriteFault* fault, const std::string
     handle.file->fd = OpenNewTemporaryFileIn(folder, tmpPath, &error);
     if (handle.file->fd < 0) {
         std::printf("[Export] %s: cannot create %s (%s)\n", who, tmpPath.c_str(), std::strerror(error));
+        NoteWriteFailure(path, error);
         return handle;
     }
     handle.file->folder = folder;
@@ -278,9 +285,11 @@ BwfHandle BwfOpen(const HeldFolder* folder, WriteFault* fault, const std::string
     NoteMadeFile(folder, path, handle.file->fd, false);
     const size_t slash = path.find_last_of('/');
     handle.file->fileName = slash == std::string::npos ? path : path.substr(slash + 1);
+    handle.file->path = path;
     SF_VIRTUAL_IO io{FileLength, FileSeek, FileRead, FileWrite, FileTell};
     handle.sound = sf_open_virtual(&io, SFM_WRITE, &info, handle.file.get());
     if (!handle.sound) {
+        NoteWriteFailure(path, handle.file->error != 0 ? handle.file->error : EIO);
         handle.file.reset();
         RemovePartial(folder, tmpPath);
         return handle;
@@ -305,6 +314,7 @@ BwfHandle BwfOpen(const HeldFolder* folder, WriteFault* fault, const std::string
 // or a system error when any write of the file came up short.
 int BwfCloseSound(BwfHandle& handle) {
     int error = handle.sound ? sf_close(handle.sound) : 0;
+    if (handle.file && handle.file->shortWrite) NoteWriteFailure(handle.file->path, handle.file->error);
     if (error == 0 && handle.file && handle.file->shortWrite) error = SF_ERR_SYSTEM;
     handle.sound = nullptr;
     return error;
@@ -327,6 +337,7 @@ bool BwfClose(BwfHandle& file, const std::string& path, const std::string& tmpPa
     const HeldFolder* folder = file.file ? file.file->folder : nullptr;
     const int closeError = BwfCloseSound(file);
     if (closeError != 0) {
+        NoteWriteFailure(path, EIO);  // a short write noted its own error first
         file.file.reset();
         std::printf("[Export] %s: closing failed (%s) — Deleting %s\n", who, sf_error_number(closeError),
                     path.c_str());
@@ -338,12 +349,14 @@ bool BwfClose(BwfHandle& file, const std::string& path, const std::string& tmpPa
     // written through: what is moved into place is that file.
     const std::unique_ptr<BwfFile> written = std::move(file.file);
     if (!RewriteBextChunk(written->fd)) {
+        NoteWriteFailure(path, EIO);
         std::printf("[Export] %s: could not finish the bext chunk — Deleting %s\n", who, path.c_str());
         RemovePartial(folder, tmpPath);
         return false;
     }
     FileReplaceFailure failure;
     if (!CommitTemporaryFileIn(written->fd, folder, tmpPath, path, &failure)) {
+        NoteWriteFailure(path, failure.error != 0 ? failure.error : EIO);
         std::printf("[Export] %s: could not put the file in place (step %d, %s) — %s\n", who,
                     int(failure.step), std::strerror(failure.error), path.c_str());
         return false;
@@ -367,6 +380,7 @@ bool WriteBWFStereo(const std::string& path, const float* left, const float* rig
     if (frames > limit) {
         std::printf("[Export] WriteBWFStereo: numFrames %lld exceeds 1hr limit (%lld) — %s\n", (long long)frames,
                     (long long)limit, path.c_str());
+        NoteWriteFailure(path, EFBIG);
         return false;
     }
     const std::string tmpPath = path + ".tmp";
@@ -424,6 +438,7 @@ bool BwfMonoWriter::State::Put(const float* const* samples, int64_t count) {
     if (count < 0 || (count > 0 && !samples[0]) || frames + count > limit) {
         std::printf("[Export] %s: numFrames %lld exceeds 1hr limit (%lld) — %s\n", kMonoWho,
                     (long long)(frames + count), (long long)limit, path.c_str());
+        NoteWriteFailure(path, EFBIG);
         failed = true;
         return false;
     }
@@ -514,6 +529,7 @@ bool WriteMono(const std::string& path, const float* samples, int32_t frames, in
     if (frames > limit) {
         std::printf("[Export] WriteBWFClipMono: numFrames %d exceeds 1hr limit (%lld) — %s\n", frames,
                     (long long)limit, path.c_str());
+        NoteWriteFailure(path, EFBIG);
         return false;
     }
     BwfMonoWriter writer;

@@ -76,6 +76,7 @@ bool Fail(CompoundFileWriter& w, const std::string& text) {
 }
 
 bool SystemFail(CompoundFileWriter& w, const std::string& what, int error) {
+    NoteWriteFailure(w.path, error);
     return Fail(w, what + " " + w.tmpPath + ": " + std::strerror(error));
 }
 
@@ -463,6 +464,7 @@ bool CompoundFileCommit(CompoundFileWriter& w) {
     FileReplaceFailure failure;
     const bool committed = CommitTemporaryFile(fd, w.tmpPath, w.path, &failure);
     ::close(fd);  // forced to disk already: a close adds nothing to report
+    if (!committed) NoteWriteFailure(w.path, failure.error != 0 ? failure.error : EIO);
     if (!committed)
         return Fail(w, std::string(failure.step == kReplaceMove ? "cannot rename" : "cannot sync") + " " +
                            w.tmpPath + ": " + std::strerror(failure.error));

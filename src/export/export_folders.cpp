@@ -24,6 +24,7 @@
 #include <utility>
 
 #include "export/export_records.h"
+#include "export/write_fault.h"
 
 // ---------------------------------------------------------------------------
 // ExportFolders
@@ -134,6 +135,7 @@ std::shared_ptr<ExportFolders> OpenExportFolders(const std::string& outDir, bool
             if (!fs::create_directory(built, ec) && !fs::is_directory(built)) {
                 std::printf("[Export] Could not create folder %s (%s)\n", built.c_str(),
                             ec ? ec.message().c_str() : "a file of that name exists");
+                NoteWriteFailure(built.string(), ec ? ec.value() : EEXIST, true);
                 return nullptr;
             }
             folders->madeAbove.push_back(built.string());
@@ -141,7 +143,9 @@ std::shared_ptr<ExportFolders> OpenExportFolders(const std::string& outDir, bool
     }
     FolderFd root(::open(outDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!root.Valid()) {
-        if (create) std::printf("[Export] Cannot open %s (%s)\n", outDir.c_str(), std::strerror(errno));
+        const int error = errno;
+        if (create) std::printf("[Export] Cannot open %s (%s)\n", outDir.c_str(), std::strerror(error));
+        if (create) NoteWriteFailure(outDir, error, true);
         return nullptr;
     }
     FolderFd held(::dup(root.Get()));
@@ -205,15 +209,19 @@ bool PrepareExportFolder(const ExportJob& job, const std::string& path, ExportRo
             if (!exists) {
                 rollback.Announce(shown, true);
                 if (::mkdirat(parent->fd, part.c_str(), 0755) != 0 && errno != EEXIST) {
-                    std::printf("[Export] Could not create folder %s (%s)\n", shown.c_str(), std::strerror(errno));
+                    const int error = errno;
+                    std::printf("[Export] Could not create folder %s (%s)\n", shown.c_str(), std::strerror(error));
+                    NoteWriteFailure(shown, error, true);
                     return false;
                 }
                 rollback.folders.push_back(shown);
             }
             FolderFd fd(::openat(parent->fd, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
             if (!fd.Valid()) {
+                const int error = errno;
                 std::printf("[Export] %s is %s; the export writes nothing through it\n", shown.c_str(),
-                            errno == ELOOP || errno == ENOTDIR ? "a link or a file" : std::strerror(errno));
+                            error == ELOOP || error == ENOTDIR ? "a link or a file" : std::strerror(error));
+                NoteWriteFailure(shown, error, true);
                 return false;
             }
             held = folders.Hold(below, std::move(fd));

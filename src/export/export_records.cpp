@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <mutex>
@@ -23,7 +24,9 @@
 #include <system_error>
 
 #include "document/project.h"
+#include "document/shortened_text.h"
 #include "document/text_util.h"
+#include "export/write_fault.h"
 
 ExportMixLevels CurrentMixLevels(const AudioEngine& engine) {
     ExportMixLevels mix;
@@ -73,6 +76,7 @@ bool MakeExportFolder(const std::string& path, ExportRollback& rollback, const s
         if (!fs::create_directory(built, ec) && !fs::is_directory(built)) {
             std::printf("[Export] Could not create folder %s (%s)\n", built.c_str(),
                         ec ? ec.message().c_str() : "a file of that name exists");
+            NoteWriteFailure(built.string(), ec ? ec.value() : EEXIST, true);
             return false;
         }
         rollback.folders.push_back(built.string());
@@ -157,56 +161,102 @@ std::string ExportFinalText(int32_t filesWritten, bool aafFailed, bool wavFailed
 namespace {
 
 constexpr size_t kStatusBytes = 127;
+// A name keeps at least this much of itself (with its "…"), however much
+// the reason and the counts take: a text that then runs past the status line
+// is whole in the toast, and the status line shortens it by the same rule.
+constexpr size_t kLeastNameBytes = 24;
 
-// "<head>: <name>" plus " and %d more" when more than one was lost, the name
-// cut (at a character boundary, with "…") so that the whole and `tail` fit
-// the status.
-std::string NamingText(const char* head, size_t count, const char* what, const std::string& first,
-                       const char* opening, const std::string& tail) {
-    char lead[96];
-    std::snprintf(lead, sizeof lead, "%s \xE2\x80\x94 %zu %s%s %s: ", opening, count, what, count == 1 ? "" : "s",
-                  head);
-    char more[48] = "";
-    if (count > 1) std::snprintf(more, sizeof more, " and %zu more", count - 1);
-    const size_t fixed = std::strlen(lead) + std::strlen(more) + tail.size();
-    std::string name = first;
-    if (fixed + name.size() > kStatusBytes) {
-        static const std::string kEllipsis = "\xE2\x80\xA6";
-        const size_t room = kStatusBytes > fixed + kEllipsis.size() ? kStatusBytes - fixed - kEllipsis.size() : 0;
-        name = name.substr(0, Utf8SafeCutLength(name, room)) + kEllipsis;
-    }
-    return lead + name + more + tail;
+// `head`, `name` and `after` with the counts' `tail`, the name shortened by
+// the one rule so that the whole fits the status line.
+std::string FittedText(const std::string& head, const std::string& name, const std::string& after,
+                       const std::string& tail) {
+    const size_t fixed = head.size() + after.size() + tail.size();
+    const size_t room = std::max(fixed < kStatusBytes ? kStatusBytes - fixed : 0, kLeastNameBytes);
+    const std::string kept =
+        ShortenedText(name, [room](const std::string& candidate) { return candidate.size() <= room; });
+    return head + kept + after + tail;
 }
 
-// "; %d layer%s silent (sound missing)", or nothing when every layer sounded.
-std::string SilentLayersTail(int32_t silent) {
-    if (silent < 1) return {};
-    char text[64];
-    std::snprintf(text, sizeof text, "; %d layer%s silent (sound missing)", silent, silent == 1 ? "" : "s");
-    return text;
+// "; " and the layer counts, or nothing when every layer went out as measured.
+std::string LayerCountsTail(const LayerSoundCounts& counts) {
+    const std::string text = LayerSoundCountsText(counts);
+    return text.empty() ? text : "; " + text;
+}
+
+std::string FileNameIn(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string FolderOf(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+// The system refused to make anything in the folder.
+bool NotWritable(int error) { return error == EACCES || error == EPERM || error == EROFS; }
+
+// What failed and why, as a name and the text around it: "“Folder” is not
+// writable (Permission denied)" when a folder refused the export's files;
+// else the first lost file (and how many more) with the system's reason.
+struct WhyParts {
+    std::string before, name, after;
+};
+
+WhyParts WhyOf(const ExportLosses& losses) {
+    const WriteFailure& why = losses.why;
+    const std::string reason = why.error != 0 ? " (" + std::string(std::strerror(why.error)) + ")" : std::string();
+    if (why.error != 0 && NotWritable(why.error)) {
+        const std::string folder = FileNameIn(FolderOf(why.path));
+        if (!folder.empty()) return {"\xE2\x80\x9C", folder, "\xE2\x80\x9D is not writable" + reason};
+    }
+    const size_t count = losses.files.size();
+    std::string more;
+    if (count > 1) more = " and " + std::to_string(count - 1) + " more";
+    return {"", losses.files.empty() ? FileNameIn(why.path) : losses.files.front(), more + reason};
+}
+
+// "<opening> — N files not written: <why>".
+std::string NotWrittenText(const char* opening, const ExportLosses& losses, const std::string& tail) {
+    const size_t count = losses.files.size();
+    char lead[96];
+    std::snprintf(lead, sizeof lead, "%s \xE2\x80\x94 %zu file%s not written: ", opening, count,
+                  count == 1 ? "" : "s");
+    const WhyParts why = WhyOf(losses);
+    return FittedText(lead + why.before, why.name, why.after, tail);
 }
 
 }  // namespace
 
-void ExportLosses::AddFile(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    files.push_back(slash == std::string::npos ? path : path.substr(slash + 1));
+void ExportLosses::AddFile(const std::string& path) { files.push_back(FileNameIn(path)); }
+
+std::string NothingWrittenText(const ExportLosses& losses, const LayerSoundCounts& layers) {
+    const WhyParts why = WhyOf(losses);
+    return FittedText("Export failed \xE2\x80\x94 nothing written: " + why.before, why.name, why.after,
+                      LayerCountsTail(layers));
+}
+
+void ExportLosses::NoteWhy(WriteFailure failure) {
+    if (why.error == 0 && failure.error != 0) why = std::move(failure);
 }
 
 namespace {
 
 std::string LossText(const ExportReport& report) {
     if (report.stopped) return "Export stopped";
-    const std::string tail = SilentLayersTail(report.silentLayers);
-    const char* const errors = "Export finished with errors";
-    if (report.aafFailed && !report.losses.files.empty())
-        return NamingText("not written", report.losses.files.size(), "file", report.losses.files.front(),
-                          "AAF export FAILED", tail);
-    if (!report.aafFailed && !report.losses.files.empty())
-        return NamingText("not written", report.losses.files.size(), "file", report.losses.files.front(), errors, tail);
-    if (!report.aafFailed && !report.losses.layers.empty())
-        return NamingText("without sound", report.losses.layers.size(), "layer", report.losses.layers.front(), errors,
-                          tail);
+    const std::string tail = LayerCountsTail(report.layerSounds);
+    const ExportLosses& losses = report.losses;
+    if (!losses.files.empty() && report.filesWritten == 0) return NothingWrittenText(losses, report.layerSounds);
+    if (!losses.files.empty())
+        return NotWrittenText(report.aafFailed ? "AAF export FAILED" : "Export finished with errors", losses, tail);
+    if (!report.aafFailed && !losses.layers.empty()) {
+        const size_t count = losses.layers.size();
+        char lead[96];
+        std::snprintf(lead, sizeof lead, "Export finished with errors \xE2\x80\x94 %zu layer%s without sound: ", count,
+                      count == 1 ? "" : "s");
+        const std::string more = count > 1 ? " and " + std::to_string(count - 1) + " more" : std::string();
+        return FittedText(lead, losses.layers.front(), more, tail);
+    }
     return ExportFinalText(report.filesWritten, report.aafFailed, report.wavFailed) + tail;
 }
 

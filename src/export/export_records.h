@@ -12,8 +12,8 @@
 //   MakeExportFolder     create a folder and its missing parents, recording each
 //   SnapSamplePosition / IsInExportRange  small routines of the AAF export
 //   AafExportStep        the AAF session step, plugged in by the AAF export
-//   ExportLosses         files an export could not write, layers it had no sound for
-//   ExportReport / ExportFinalText        what the job did, and its last status text
+//   ExportLosses         files an export could not write and why, layers it had no sound for
+//   ExportReport / ExportFinalText / NothingWrittenText   what the job did, and its last status text
 //
 // The job that runs the passes is operations/export_job.h.
 #pragma once
@@ -27,9 +27,12 @@
 #include <string>
 #include <vector>
 
+#include "document/layer_counts.h"
+#include "export/write_fault.h"
 #include "playback/audio_engine.h"
 
 struct ExportFolders;
+struct ExportSounds;
 struct WriteFault;
 struct Project;
 struct RenderResult;
@@ -37,11 +40,15 @@ struct RenderResult;
 // What an export meant to deliver and did not, in the order it was lost:
 // file names (the last path component) of files whose write was refused or
 // cut short, or that a failed pass removed again; and names of layers that
-// had no voice to export. The final text names the first of them.
+// had no voice to export. The final text names the first of them, and why
+// the first failure happened.
 struct ExportLosses {
     std::vector<std::string> files;
     std::vector<std::string> layers;
+    WriteFailure why;  // the first failure the passes met (error 0: not known)
     void AddFile(const std::string& path);
+    // Keeps `failure` when no failure is kept yet.
+    void NoteWhy(WriteFailure failure);
 };
 
 struct ExportMixLevels {
@@ -119,6 +126,10 @@ struct ExportJob {
     // The AAF step counts the audio files its session kept here, so that the
     // final text counts every file as the losses do (null: nobody asks).
     int32_t* sessionAudioFiles = nullptr;
+    // What the job found of each layer's sound before the passes
+    // (export_sounds.h): silent layers stay silent and changed ones are
+    // decoded afresh in every pass. Null: every voice as it is held.
+    const ExportSounds* sounds = nullptr;
     // Raised (by another thread) to stop the export: the pass under way
     // gives up within one block of samples or one essence file, no later pass
     // starts, and every pass of the export is undone, so the earlier export
@@ -231,9 +242,10 @@ using AafExportStep = std::function<bool(const ExportJob& job, const Project& pr
 
 struct ExportReport {
     int32_t filesWritten = 0;  // every file: WAVs, the AAF session and its audio files
-    // Layers that went out as silence: their sound was missing or matched
-    // nothing (placeholders). Not a failure, but the final text says so.
-    int32_t silentLayers = 0;
+    // Layers that did not go out as their sound was measured: silent (their
+    // sound missing, or they matched none), from a changed sound, alloys
+    // without one of their sources. Not a failure, but the final text says so.
+    LayerSoundCounts layerSounds;
     bool aafFailed = false;
     bool wavFailed = false;  // a WAV pass failed to write (and was rolled back), or the job broke off
     bool stopped = false;    // stopped before it was whole: every pass was undone
@@ -256,17 +268,25 @@ struct ExportReport {
 // else "Export complete — %d file%s"; the suffix is empty for exactly 1.
 std::string ExportFinalText(int32_t filesWritten, bool aafFailed, bool wavFailed);
 
-// The job's last status text, at most 127 bytes, ending in "; %d layer%s
-// silent (sound missing)" when layers went out as silence: after a failed AAF step
-// "AAF export FAILED — %d file%s not written: %s" naming the first lost file
-// (the session's) as below, or its text as above when nothing was lost;
-// else, when files were lost, "Export finished with errors —
-// %d file%s not written: %s" with the first lost file's name and, when more
-// were lost, " and %d more"; else, when layers had no sound, "Export finished
-// with errors — %d layer%s without sound: %s" likewise; else the text above.
-// A name too long for the line is cut and ends in "…". A stopped export says
-// "Export stopped". Then, when earlier files could not be put back, " — %d
-// earlier file%s could not be put back; it is (they are) in <folder>", and
-// when entries were another program's, "; %d file%s was (were) another
-// program's and was (were) left in place".
+// The job's last status text, at most 127 bytes, ending in "; " and the
+// layer counts (LayerSoundCountsText) when layers did not go out as
+// measured. When files were lost and none was written: "Export failed —
+// nothing written: <why>". Else after a failed AAF step "AAF export FAILED —
+// %d file%s not written: <why>" (or its text as above when nothing was
+// lost); else, when files were lost, "Export finished with errors — %d file%s
+// not written: <why>"; else, when layers had no sound, "Export finished with
+// errors — %d layer%s without sound: %s" with the first layer's name and, when
+// more had none, " and %d more"; else the text above. <why> is "“Folder” is
+// not writable (Permission denied)" when a folder refused the files, else the
+// first lost file's name, " and %d more" when more were lost, and the
+// system's reason in parentheses when it is known. A name is shortened by
+// the one rule (ShortenedText) so that the reason and the counts stay whole.
+// A stopped export says "Export stopped". Then, when earlier files could not
+// be put back, " — %d earlier file%s could not be put back; it is (they are)
+// in <folder>", and when entries were another program's, "; %d file%s was
+// (were) another program's and was (were) left in place".
 std::string ExportFinalText(const ExportReport& report);
+
+// "Export failed — nothing written: <why>" as above, for an export that
+// wrote nothing (also one whose folder could not be had), with the counts.
+std::string NothingWrittenText(const ExportLosses& losses, const LayerSoundCounts& layers = {});

@@ -16,6 +16,12 @@
 // pass is past the voice. So a pass keeps its own output and the samples of
 // the voices of a window or two, whatever the length of the project, and the
 // engine (which the audio thread may be playing from) is never changed.
+//
+// What the job found of the layers' sounds (export_sounds.h) decides what a
+// pass hears of them, in every pass alike: a silent layer's voice is a copy
+// without samples (the samples a voice still holds from before its sound
+// went are never heard), and a layer to be decoded afresh is never taken
+// from the voice as it is held, only from a copy decoded for the export.
 #pragma once
 
 #include <cstddef>
@@ -27,6 +33,8 @@
 #include "document/project.h"
 #include "export/export_records.h"
 #include "playback/audio_engine.h"
+
+struct ExportSounds;
 
 inline constexpr double kExportWindowSeconds = 10.0;
 
@@ -43,8 +51,10 @@ public:
     // `windowSeconds` (kExportWindowSeconds when not above 0) is how much of
     // the timeline a pass prepares voices for at a time.
     // `stats` (may be null) is told this pass's figures when it ends.
+    // `sounds` (may be null: every voice as held) is what the job found of
+    // the layers' sounds; a fresh decode that fails is noted in it.
     ExportVoices(const AudioEngine& engine, const std::vector<RenderResult>& results, double windowSeconds = 0,
-                 ExportVoiceStats* stats = nullptr);
+                 ExportVoiceStats* stats = nullptr, const ExportSounds* sounds = nullptr);
     ~ExportVoices();
     ExportVoices(const ExportVoices&) = delete;
     ExportVoices& operator=(const ExportVoices&) = delete;
@@ -53,14 +63,17 @@ public:
     size_t Count() const { return engine_.voices.size(); }
     double WindowSeconds() const { return windowSeconds_; }
 
-    // Voice i as a pass mixes it: the copy loaded for it (samples included),
-    // else the engine's voice while its samples are loaded, else a silent
-    // stand-in without samples.
+    // Voice i as a pass mixes it: a silent layer's copy without samples, the
+    // copy loaded for it (samples included), else the engine's voice while
+    // its samples are loaded and its layer is not decoded afresh, else a
+    // silent stand-in without samples.
     const PlaybackVoice& Voice(size_t i) const;
+    // Whether voice i's layer is silent in the export.
+    bool Silent(size_t i) const;
 
     // Every voice i with wanted[i] set whose samples meet project samples
-    // [from, to) at `rate` gets samples: an evicted one is decoded again, the
-    // missing ones on every core.
+    // [from, to) at `rate` gets samples: an evicted one, or one whose layer is
+    // decoded afresh, is decoded for the export, the missing ones on every core.
     void Load(int64_t from, int64_t to, int rate, const std::vector<uint8_t>& wanted);
     // The listed voices, the same way.
     void Load(const std::vector<size_t>& indices);
@@ -79,7 +92,13 @@ private:
     const std::vector<RenderResult>& results_;
     double windowSeconds_;
     ExportVoiceStats* stats_;
+    const ExportSounds* sounds_;
     std::unordered_map<size_t, std::unique_ptr<PlaybackVoice>> loaded_;
+    std::unordered_map<size_t, std::unique_ptr<PlaybackVoice>> silent_;  // silent layers' voices, without samples
+
+    // The layer of voice i (by the voice's result index), or SIZE_MAX.
+    size_t LayerOf(size_t i) const;
+    bool Fresh(size_t i) const;
     size_t peakLoaded_ = 0;
     size_t decodes_ = 0;
 };

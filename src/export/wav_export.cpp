@@ -111,7 +111,7 @@ bool ResultIndexValid(const PlaybackVoice& v, const std::vector<RenderResult>& r
 struct PassState {
     PassState(const ExportJob& j, const std::vector<RenderResult>& r, const AudioEngine& e,
               const ExportTrackLayout& l, const WavPassOptions& o)
-        : job(j), results(r), engine(e), layout(l), options(o), voices(e, r, j.windowSeconds, j.voiceStats) {}
+        : job(j), results(r), engine(e), layout(l), options(o), voices(e, r, j.windowSeconds, j.voiceStats, j.sounds) {}
 
     const ExportJob& job;
     const std::vector<RenderResult>& results;
@@ -461,8 +461,6 @@ int32_t WriteWavExport(const ExportJob& job, const std::vector<RenderResult>& re
         return fail();
     }
     p.fileBase = WavFileBase(p.base);
-    if (!PrepareExportFolder(job, job.outDir, p.rollback)) return fail();
-    p.Progress(0);
 
     p.rate = sampleRate;
     p.hasRange = rangeIn >= 0 && rangeOut > rangeIn;
@@ -478,6 +476,16 @@ int32_t WriteWavExport(const ExportJob& job, const std::vector<RenderResult>& re
     p.master = options.applyMasterGain ? options.mix.masterGain : 1.0f;
     p.timeReference = options.startOffset + p.start;
     p.groupNames = ExportGroupNames(layout.groups);
+
+    // A folder that cannot be had loses every file of the pass, and says why.
+    if (!PrepareExportFolder(job, job.outDir, p.rollback)) {
+        if (job.losses && !ExportCancelled(job)) {
+            job.losses->NoteWhy(TakeWriteFailure());
+            for (const std::string& f : PlannedFiles(p)) job.losses->AddFile(f);
+        }
+        return fail();
+    }
+    p.Progress(0);
 
     const ReverbParams* reverb = options.reverb;
     if (options.reverbStem && options.mode != kWavMixdown && reverb && reverb->enabled.load() && FitsOneHour(p)) {
@@ -523,12 +531,15 @@ int32_t WriteWavExport(const ExportJob& job, const std::vector<RenderResult>& re
     // those the rollback takes back and those it never came to. A pass that
     // succeeded loses the ones it went on without. A stop loses only what the
     // designer asked to stop.
+    WriteFailure why = TakeWriteFailure();
     if (job.losses && !ExportCancelled(job)) {
+        const size_t before = job.losses->files.size();
         // The file whose write failed is named first: it is why the rest went.
         if (!ok && !p.failedPath.empty()) job.losses->AddFile(p.failedPath);
         const std::unordered_set<std::string> kept(p.rollback.files.begin(), p.rollback.files.end());
         for (const std::string& f : PlannedFiles(p))
             if ((!ok || !kept.count(f)) && (ok || f != p.failedPath)) job.losses->AddFile(f);
+        if (job.losses->files.size() > before) job.losses->NoteWhy(std::move(why));
     }
     // Stopped while it ran: undone like a failure, the earlier files return.
     if (!ok || ExportCancelled(job)) return fail();

@@ -2,6 +2,7 @@
 //
 // Index
 //   ArmWriteFault / WriteFaultHits
+//   NoteWriteFailure / TakeWriteFailure
 #include "export/write_fault.h"
 
 #include <algorithm>
@@ -25,4 +26,23 @@ bool WriteFaultHits(WriteFault* fault, const std::string& fileName) {
     if (!fault->lasting) fault->remaining = 0;
     errno = fault->error;
     return true;
+}
+
+namespace {
+
+thread_local WriteFailure tFailure;
+
+}  // namespace
+
+void NoteWriteFailure(const std::string& path, int error, bool folder) {
+    if (tFailure.error != 0 || error == 0) return;
+    tFailure.path = path;
+    tFailure.error = error;
+    tFailure.folder = folder;
+}
+
+WriteFailure TakeWriteFailure() {
+    WriteFailure taken = std::move(tFailure);
+    tFailure = WriteFailure();
+    return taken;
 }

@@ -4,6 +4,8 @@
 //   WriteFault       which write of which file fails, and with what error
 //   ArmWriteFault    set it, counting from this call (nthWrite 0 turns it off)
 //   WriteFaultHits   the writer's side: whether this write is the one to fail
+//   WriteFailure / NoteWriteFailure / TakeWriteFailure
+//                    why a file or folder of the export could not be made or written
 //
 // Every writer of the export (the broadcast WAV writers and the AAF
 // session's compound file writer) writes its temporary file through one
@@ -37,3 +39,18 @@ void ArmWriteFault(WriteFault& fault, int nthWrite, int error, const std::string
 // True (with errno set) when this write of the file named `fileName` is the
 // one `fault` fails; false without a fault (null).
 bool WriteFaultHits(WriteFault* fault, const std::string& fileName);
+
+// Why a file (or a folder) of the export could not be made or written: its
+// path and the system's error number. The writers and the folder routine
+// note it where they meet the failure, as the system notes errno; the pass
+// that called them takes it when it counts the file lost, so that the
+// export's final text can say why. Kept per thread: the first failure noted
+// since the last take stays (a later one is its consequence).
+struct WriteFailure {
+    std::string path;
+    int error = 0;        // 0: nothing noted
+    bool folder = false;  // the path is a folder that could not be made or opened
+};
+void NoteWriteFailure(const std::string& path, int error, bool folder = false);
+// The failure noted on this thread since the last take (error 0: none), cleared.
+WriteFailure TakeWriteFailure();

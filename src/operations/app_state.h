@@ -323,8 +323,10 @@ struct AppState {
     std::atomic<float> exportProgress{-1.0f};
     double exportDoneTime = -1;           // interface clock when first seen done; -1 = not yet
     // Written by the export thread, read by the frame: only through
-    // SetExportStatus / ExportStatusText (operations/export_job.h).
-    char exportStatus[128] = {};
+    // SetExportStatus / ExportStatusText (operations/export_job.h). Room for
+    // a final text that names a file, says why it failed and counts the
+    // layers that did not go out as measured, each whole.
+    char exportStatus[256] = {};
     mutable std::mutex exportStatusMutex;
     ThreadHandleHolder exportThread;
     std::function<void()> exportCompletion;  // run once by the frame, 0.8 s after done

@@ -26,11 +26,13 @@
 #include <thread>
 
 #include "document/project.h"
+#include "document/shortened_text.h"
 #include "document/text_util.h"
 #include "export/aaf_export.h"
 #include "export/export_folders.h"
 #include "export/export_names.h"
 #include "export/export_replacement.h"
+#include "export/export_sounds.h"
 #include "export/replacement_journal.h"
 #include "export/replacement_settling.h"
 #include "export/replacement_trash.h"
@@ -94,8 +96,13 @@ void SettleInterruptedExports() { SettleNotedReplacements(ReplacementNoteFolder(
 // ---------------------------------------------------------------------------
 
 void SetExportStatus(AppState& app, const char* text) {
+    // A text longer than the field (a long name beside many counts) is
+    // shortened by the one rule, never torn inside a character.
+    const std::string shown = ShortenedText(text ? text : "", [](const std::string& candidate) {
+        return candidate.size() < sizeof(AppState::exportStatus);
+    });
     std::lock_guard<std::mutex> lock(app.exportStatusMutex);
-    CopyTextField(app.exportStatus, text ? text : "");
+    CopyTextField(app.exportStatus, shown);
 }
 
 std::string ExportStatusText(const AppState& app) {
@@ -235,33 +242,19 @@ bool FinishPasses(std::vector<PassRun>& runs, bool stopped, const ExportJob& job
     return recorded;
 }
 
-// The names of the layers that would play but have no voice (a build that
-// failed or was stopped), in result order: the export has no sound for them.
-std::vector<std::string> LayersWithoutVoices(const AudioEngine& engine, const Project& project) {
+// The layers that would play but have no voice (a build that failed or was
+// stopped), in result order: the export has no sound for them. They are named
+// as losses, and not counted again among the layers' sounds.
+std::vector<size_t> LayersWithoutVoices(const AudioEngine& engine, const Project& project) {
     std::vector<uint8_t> voiced(project.results.size(), 0);
     for (const PlaybackVoice& v : engine.voices)
         if (v.resultIndex >= 0 && size_t(v.resultIndex) < voiced.size()) voiced[size_t(v.resultIndex)] = 1;
-    std::vector<std::string> names;
+    std::vector<size_t> layers;
     for (size_t r = 0; r < project.results.size(); ++r) {
         const RenderResult& result = project.results[r];
-        if (voiced[r] || !ResultGetsVoice(result) || result.muted) continue;
-        names.push_back(result.name.empty() ? "clip" : result.name);
+        if (!voiced[r] && ResultGetsVoice(result) && !result.muted) layers.push_back(r);
     }
-    return names;
-}
-
-// The layers the export sends out as silence: in its range, not muted, and
-// a placeholder (matched no sound) or missing its file.
-int32_t SilentLayerCount(const ExportJob& job, const Project& project) {
-    const bool hasRange = job.rangeIn >= 0 && job.rangeOut > job.rangeIn;
-    int32_t silent = 0;
-    for (const RenderResult& r : project.results) {
-        if (!ResultGetsVoice(r) || r.muted || !(r.placeholder || r.missing)) continue;
-        const bool eventMuted = r.eventIdx >= 0 && size_t(r.eventIdx) < project.events.size() &&
-                                project.events[size_t(r.eventIdx)].muted;
-        if (!eventMuted && IsInExportRange(hasRange, job.rangeIn, job.rangeOut, r)) ++silent;
-    }
-    return silent;
+    return layers;
 }
 
 // "; “Reel.wav” is a symbolic link, “Reel - FX B.wav” is a named pipe" for
@@ -403,6 +396,7 @@ ExportReport RunExportJob(ExportJob job, const ExportContext& ctx) {
     const size_t cacheBytesBefore = GetProcessedClipCacheStats(gProcessedClipCache).bytes;
     ExportReport report;
     job.losses = &report.losses;
+    TakeWriteFailure();  // what this thread met before is not this export's
     const std::string refusal = BaseNameRefusal(job);
     if (!refusal.empty()) {
         report.wavFailed = true;
@@ -417,10 +411,13 @@ ExportReport RunExportJob(ExportJob job, const ExportContext& ctx) {
     if (folder != FolderHeld::Held) {
         report.stopped = folder == FolderHeld::Stopped;
         report.wavFailed = !report.stopped;
+        report.losses.NoteWhy(TakeWriteFailure());
         report.finalText = report.stopped ? ExportFinalText(report)
                            : folder == FolderHeld::Changed
                                ? "Export refused \xE2\x80\x94 another export wrote files of this name here while "
                                  "this one waited; export again to be asked"
+                           : report.losses.why.error != 0
+                               ? NothingWrittenText(report.losses)
                                : "Export failed \xE2\x80\x94 the export folder cannot be made or opened";
         std::printf("[Export] %s (%s)\n", report.finalText.c_str(), job.outDir.c_str());
         SetExportStatus(*ctx.app, report.finalText.c_str());
@@ -428,6 +425,10 @@ ExportReport RunExportJob(ExportJob job, const ExportContext& ctx) {
         return report;
     }
     std::vector<PassRun> runs;
+    // What the layers' files are now, looked at once before anything is
+    // written: every pass hears each layer the same way.
+    ExportSounds sounds = CheckExportSounds(job, *ctx.project, ctx.registry ? *ctx.registry : FileRegistry::Instance());
+    job.sounds = &sounds;
     try {
         // Held until every file is written: no edit, eviction, streaming
         // install or rebuild changes the voices meanwhile. The passes read
@@ -439,8 +440,11 @@ ExportReport RunExportJob(ExportJob job, const ExportContext& ctx) {
         // thread; a job run on its own (tests) is linked here. Only links
         // that are wrong are written, so after StartExport nothing is.
         RelinkVoicesToResults(*ctx.engine, ctx.project->results);
-        report.losses.layers = LayersWithoutVoices(*ctx.engine, *ctx.project);
-        report.silentLayers = SilentLayerCount(job, *ctx.project);
+        for (size_t r : LayersWithoutVoices(*ctx.engine, *ctx.project)) {
+            const std::string& name = ctx.project->results[r].name;
+            report.losses.layers.push_back(name.empty() ? "clip" : name);
+            sounds.counted[r] = 0;
+        }
         for (const std::string& name : report.losses.layers)
             std::printf("[Export] No sound to export for the layer \"%s\"\n", name.c_str());
         if (job.exportAAF && ExportCancelled(job)) {
@@ -468,6 +472,8 @@ ExportReport RunExportJob(ExportJob job, const ExportContext& ctx) {
         report.wavFailed = true;
     }
     job.announce = nullptr;
+    // Counted now: a sound that no longer decoded during a pass is silent.
+    report.layerSounds = sounds.Counts();
     // Stopped before it was whole: every pass is undone.
     const bool recorded = FinishPasses(runs, report.stopped, job, ctx, report);
     if (report.stopped && report.notPutBack == 0 && report.leftInPlace == 0)
@@ -638,7 +644,7 @@ ExportStart StartExport(const ExportContext& ctx, ExportJob job) {
     app.exportCompletion = [&app, report]() {
         // Layers that went out silent are told too: the files alone sound
         // complete.
-        app.toastText = report->Succeeded() && report->silentLayers == 0 ? "Export complete" : report->finalText;
+        app.toastText = report->Succeeded() && !report->layerSounds.Any() ? "Export complete" : report->finalText;
         app.toastTimer = 5.0f;
     };
     std::function<void()> body = [job = std::move(job), ctx, report]() mutable {

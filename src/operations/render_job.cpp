@@ -269,6 +269,8 @@ public:
             r.placeholder = from.placeholder;
             r.fillChunks = from.fillChunks;
             r.normGain = from.normGain;
+            r.measuredPeak = from.measuredPeak;
+            r.measuredLufs = from.measuredLufs;
             r.detectedPitchHz = from.detectedPitchHz;
             r.detectedMidiNote = from.detectedMidiNote;
             r.detectedCents = from.detectedCents;

@@ -133,6 +133,9 @@ bool KeepVoice(const AudioEngine& engine, const PlaybackVoice& voice, RenderResu
         ApplyVoicePitch(result, voice.tunedPitch, project.events.empty() ? nullptr : project.events.data(),
                         int(project.events.size()), project.scaleType, project.scaleRoot);
     result.normGain = voice.normGain;
+    // The peak a build measured (or was levelled with while its sound was
+    // away); its loudness the result keeps, or, unknown, its loudness gain.
+    result.measuredPeak = VoicePeak(voice);
     return true;
 }
 

@@ -169,6 +169,10 @@ void WriteResultJson(JsonWriter& w, const RenderResult& r, const CollectedAudioM
     // session played (a decon offset of 90 µs moves a layer four samples).
     if (r.userVolume != 1.0f) JsonWriteNumber(w, "userVolume", r.userVolume);
     if (r.normGain != 1.0f) JsonWriteNumber(w, "normGain", r.normGain);
+    // What the layer's sound measured: a reopen without the sound levels it
+    // as the session did.
+    if (r.measuredPeak > 0) JsonWriteNumber(w, "measuredPeak", r.measuredPeak);
+    if (r.measuredLufs > kLoudnessNotMeasured) JsonWriteNumber(w, "measuredLufs", r.measuredLufs);
     if (r.pitchShift != 0.0f) JsonWriteNumber(w, "pitchShift", r.pitchShift);
     if (r.pitchVarShift != 0.0f) JsonWriteNumber(w, "pitchVarShift", r.pitchVarShift);
     if (r.deconOffset != 0.0f) JsonWriteNumber(w, "deconOffset", r.deconOffset);
@@ -508,6 +512,9 @@ void ReadResultJson(RenderResult& r, const JsonValue& o, const std::string& proj
     r.layerGain = MemberFloat(o, "layerGain", 1);
     r.userVolume = std::clamp(MemberFloat(o, "userVolume", 1), 0.0f, 2.0f);
     r.normGain = std::clamp(MemberFloat(o, "normGain", 1), 0.001f, 8.0f);
+    // Files from before the measures were kept leave them unknown.
+    r.measuredPeak = std::clamp(MemberFloat(o, "measuredPeak", 0), 0.0f, 64.0f);
+    r.measuredLufs = std::clamp(MemberFloat(o, "measuredLufs", kLoudnessNotMeasured), kLoudnessNotMeasured, 60.0f);
     r.pitchShift = std::clamp(MemberFloat(o, "pitchShift", 0), -24.0f, 24.0f);
     r.pitchVarShift = std::clamp(MemberFloat(o, "pitchVarShift", 0), -24.0f, 24.0f);
     r.deconOffset = MemberFloat(o, "deconOffset", 0);

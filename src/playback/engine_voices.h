@@ -172,8 +172,9 @@ bool MakePlaybackVoice(AudioEngine& engine, RenderResult& result, int resultInde
 
 // The result's file (and an alloy's sources) found again through the file
 // registry by their ids; the missing flag cleared, or set when the file is
-// gone. Any thread.
-void ResolveResultFiles(RenderResult& result);
+// gone. True when every file the layer names was found (an alloy source
+// away gives false, without the missing flag). Any thread.
+bool ResolveResultFiles(RenderResult& result);
 
 // What besides its result shapes the samples and loudness gain a build at
 // the engine's present settings gives a voice of group `group`: the rate,
@@ -214,9 +215,10 @@ void InstallDecodedSamples(PlaybackVoice& voice, VoiceAudio& decoded);
 // own pitch shift `pitchShift` (the scale correction of the build included;
 // no new analysis). Sets `out`'s samples, `stereo`, `sampleCount` and, when
 // the shift changed the length, `length`; true then. The result is read,
-// not changed. Any thread.
+// not changed. `loaded` (may be null) tells whether the audio decoded (false:
+// `out` holds silence). Any thread.
 bool DecodeVoiceSamples(const RenderResult& result, float pitchShift, int rate, bool bandGains,
-                        VoiceAudio& out);
+                        VoiceAudio& out, bool* loaded = nullptr);
 
 // What happens to the voices' intensity-curve pointers when the event list is
 // replaced: Repoint follows each voice's eventIndex into the new list (for

@@ -63,7 +63,7 @@ bool DurationIsSane(float seconds) {
 
 }  // namespace
 
-void ResolveResultFiles(RenderResult& result) {
+bool ResolveResultFiles(RenderResult& result) {
     result.missing = false;
     if (!result.fileId.empty()) {
         std::string resolved = FileRegistry::Instance().ResolveOrAdd(result.fileId, result.filepath);
@@ -72,19 +72,24 @@ void ResolveResultFiles(RenderResult& result) {
         else if (resolved != result.filepath)
             result.filepath = std::move(resolved);
     }
+    bool sourcesFound = true;
     if (result.procMode == 3) {
-        ResolveSourcePathById(result.alloyMid);
-        ResolveSourcePathById(result.alloyHigh);
-        ResolveSourcePathById(result.alloyEnv);
+        // Each source is looked up, whether or not one before it was found.
+        sourcesFound = ResolveSourcePathById(result.alloyMid) && sourcesFound;
+        sourcesFound = ResolveSourcePathById(result.alloyHigh) && sourcesFound;
+        sourcesFound = ResolveSourcePathById(result.alloyEnv) && sourcesFound;
     }
+    return !result.missing && sourcesFound;
 }
 
 namespace {
 
 // Decodes and processes the result's audio by its mode; a placeholder or a
-// failure gives silence of the result's duration (bounded).
-void LoadVoiceSamples(RenderResult& result, int rate, bool keepAsIs,
-                      PlaybackVoice& voice) {
+// failure gives silence of the result's duration (bounded). A failure marks
+// the result missing: its sound is gone or unusable. It stays a layer with a
+// sound (never a placeholder, which the render found no sound for), so it
+// sounds again once its file is back, and is counted apart from placeholders.
+void LoadVoiceSamples(RenderResult& result, int rate, PlaybackVoice& voice) {
     if (result.placeholder) {
         FillVoiceWithSilence(voice, rate, result.duration);
         return;
@@ -93,30 +98,50 @@ void LoadVoiceSamples(RenderResult& result, int rate, bool keepAsIs,
     // builds of the layer sound the same.
     if (LoadResultAudio(result, rate, voice)) return;
     result.missing = true;
-    if (!keepAsIs) result.placeholder = true;
     FillVoiceWithSilence(voice, rate, result.duration);
 }
 
+// The loudness gain to the group's target, never past a sample peak of 0.891;
+// 1.0 for an unmeasurable sound.
+float NormGainFor(const AudioEngine& engine, int group, float lufs, float peak) {
+    if (!(lufs > kUnmeasurableLufs)) return 1.0f;
+    const float target = engine.groupTargetLufs[size_t(PlayingGroup(group))];
+    float norm = float(std::pow(10.0, std::clamp(double(target) - lufs, -30.0, 18.0) / 20.0));
+    if (peak > 0) norm = std::min(norm, kNormPeakCeiling / peak);
+    return norm;
+}
+
 // Headroom from the overview peak, then loudness normalisation to the group's
-// target, never past a sample peak of 0.891.
-void LevelVoice(const AudioEngine& engine, RenderResult& result, int rate, PlaybackVoice& voice) {
+// target. A voice built from its sound measures it and the result keeps the
+// measures. A voice built without it (`soundAway`: the file gone or
+// unreadable, an alloy source away) is levelled with the measures the result
+// kept, as when its sound was there: the voice is silent (or lacks a source),
+// but the equal power of its event and the headroom of the loudest moment
+// count it as before, so no other voice's level moves while a sound is away.
+// A result never measured (an older file) keeps the loudness gain it had.
+void LevelVoice(const AudioEngine& engine, RenderResult& result, int rate, PlaybackVoice& voice, bool soundAway) {
+    if (soundAway && result.measuredPeak > 0) voice.overviewPeak = result.measuredPeak;
     voice.gain = VoiceGain(result, voice);
     voice.levelScale = 1.0f;
+    // The overview bins cover every frame, so their largest peak is the voice's.
     const float peak = VoicePeak(voice);
 
-    const int frames = VoiceFrames(voice);
     float norm = 1.0f;
-    if (engine.normalizeLoudness && frames >= 1) {
-        const bool twoChannels = voice.stereo && voice.right.size() >= size_t(frames);
-        const float lufs = MeasureIntegratedLoudness(voice.left.data(),
-                                                     twoChannels ? voice.right.data() : nullptr,
-                                                     frames, rate);
-        if (lufs > kUnmeasurableLufs) {
-            const float target = engine.groupTargetLufs[size_t(PlayingGroup(voice.group))];
-            norm = float(std::pow(10.0, std::clamp(double(target) - lufs, -30.0, 18.0) / 20.0));
-            // The overview bins cover every frame, so their largest peak is the voice's.
-            if (peak > 0) norm = std::min(norm, kNormPeakCeiling / peak);
+    if (soundAway) {
+        if (engine.normalizeLoudness)
+            norm = result.measuredLufs > kLoudnessNotMeasured ? NormGainFor(engine, voice.group, result.measuredLufs, peak)
+                                                              : result.normGain;
+    } else {
+        const int frames = VoiceFrames(voice);
+        float lufs = kLoudnessNotMeasured;
+        if (engine.normalizeLoudness && frames >= 1) {
+            const bool twoChannels = voice.stereo && voice.right.size() >= size_t(frames);
+            lufs = MeasureIntegratedLoudness(voice.left.data(), twoChannels ? voice.right.data() : nullptr, frames,
+                                             rate);
+            norm = NormGainFor(engine, voice.group, lufs, peak);
         }
+        result.measuredPeak = peak;
+        result.measuredLufs = std::isfinite(lufs) ? std::max(lufs, kLoudnessNotMeasured) : kLoudnessNotMeasured;
     }
     // An unmeasurable voice keeps 1.0, and so does its result.
     voice.normGain = norm;
@@ -163,7 +188,7 @@ bool MakePlaybackVoice(AudioEngine& engine, RenderResult& result, int resultInde
     const int rate = std::max(sampleRate, 1);
 
     // 2. Files may have moved since the result was made.
-    ResolveResultFiles(result);
+    const bool filesFound = ResolveResultFiles(result);
 
     // 3-6 and 11. Placement, pan, gains, event settings and curves (the
     // curves do not depend on the samples, so they come with the rest).
@@ -172,7 +197,7 @@ bool MakePlaybackVoice(AudioEngine& engine, RenderResult& result, int resultInde
     voice.length = result.duration;
 
     // 7. Audio.
-    LoadVoiceSamples(result, rate, keepAsIs, voice);
+    LoadVoiceSamples(result, rate, voice);
     // A duration that is not a usable number of seconds would make the voice
     // unplayable or endless: it lasts as long as its (bounded) samples.
     if (!DurationIsSane(result.duration)) voice.length = float(double(voice.sampleCount) / rate);
@@ -200,8 +225,8 @@ bool MakePlaybackVoice(AudioEngine& engine, RenderResult& result, int resultInde
     // 12. Overview.
     BuildClipOverview(voice);
 
-    // 13. Headroom and loudness.
-    LevelVoice(engine, result, rate, voice);
+    // 13. Headroom and loudness (a load that failed marked the result missing).
+    LevelVoice(engine, result, rate, voice, !filesFound || result.missing);
 
     // What the samples were made from, with the write-backs above applied,
     // and how.
@@ -235,10 +260,12 @@ void BuildPlaybackVoice(AudioEngine& engine, RenderResult& result, int resultInd
 // ---------------------------------------------------------------------------
 
 bool DecodeVoiceSamples(const RenderResult& result, float pitchShift, int rate, bool bandGains,
-                        VoiceAudio& out) {
+                        VoiceAudio& out, bool* loaded) {
     rate = std::max(rate, 1);
     RenderResult scratch = result;  // the loaders may write back; the document stays as it is
-    if (!LoadResultAudio(scratch, rate, out)) FillVoiceWithSilence(out, rate, result.duration);
+    const bool decoded = LoadResultAudio(scratch, rate, out);
+    if (loaded) *loaded = decoded;
+    if (!decoded) FillVoiceWithSilence(out, rate, result.duration);
     if (bandGains) ApplyResultBandGains(result, out, rate);
     return ApplyVoicePitchShift(out, pitchShift, rate);
 }

@@ -259,14 +259,16 @@ bool LoadResultRegionMode2(const std::string& path, float offset, float duration
 // Alloy sources
 // ---------------------------------------------------------------------------
 
-void ResolveSourcePathById(FileRegistry& registry, AlloySource& source) {
-    if (source.fileId.empty()) return;
+bool ResolveSourcePathById(FileRegistry& registry, AlloySource& source) {
+    if (source.fileId.empty()) return true;
     std::string path = registry.ResolveOrAdd(source.fileId, source.filepath);
-    if (!path.empty()) source.filepath = std::move(path);
+    if (path.empty()) return false;
+    source.filepath = std::move(path);
+    return true;
 }
 
-void ResolveSourcePathById(AlloySource& source) {
-    ResolveSourcePathById(FileRegistry::Instance(), source);
+bool ResolveSourcePathById(AlloySource& source) {
+    return ResolveSourcePathById(FileRegistry::Instance(), source);
 }
 
 // ---------------------------------------------------------------------------
@@ -289,11 +291,16 @@ bool LoadResultAudio(RenderResult& result, int targetRate, VoiceAudio& voice) {
     }
 }
 
-void FillVoiceWithSilence(VoiceAudio& voice, int rate, float duration) {
+int32_t SilenceFrames(int rate, float duration) {
     const float wanted = float(std::max(rate, 1)) * duration;
     const float cap = float(std::max(rate, 1)) * kMaxRegionSeconds;
     int32_t frames = 1;
     if (wanted >= 1.0f) frames = int32_t(std::min(wanted, cap));  // NaN stays 1
+    return frames;
+}
+
+void FillVoiceWithSilence(VoiceAudio& voice, int rate, float duration) {
+    const int32_t frames = SilenceFrames(rate, duration);
     voice.left.assign(size_t(frames), 0.0f);
     voice.right.clear();
     voice.stereo = 0;

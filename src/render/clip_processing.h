@@ -10,7 +10,7 @@
 //   ResolveSourcePathById             refresh an alloy source's path through the file registry
 //   Processing chain by procMode:
 //     LoadResultAudio                 decode by processing mode (false: nothing usable)
-//     FillVoiceWithSilence            mono silence of a result's duration
+//     FillVoiceWithSilence / SilenceFrames   mono silence of a result's duration
 //     ApplyResultBandGains            the result's flagged band gains on both channels
 //     ApplyVoicePitchShift            varispeed by semitones (length changes with pitch)
 //     ProcessResultAudio              all of the above in order, for re-preparing a voice
@@ -81,9 +81,10 @@ bool LoadResultRegionMode2(const std::string& path, float offset, float duration
                            VoiceAudio& voice);
 
 // When the source has a file id that the registry resolves to an existing
-// path, that path replaces `filepath`; otherwise nothing changes.
-void ResolveSourcePathById(AlloySource& source);
-void ResolveSourcePathById(FileRegistry& registry, AlloySource& source);
+// path, that path replaces `filepath`; otherwise nothing changes. False when
+// the registry knows the id and finds no file for it (the source is away).
+bool ResolveSourcePathById(AlloySource& source);
+bool ResolveSourcePathById(FileRegistry& registry, AlloySource& source);
 
 // Decodes the result's audio by `procMode` (0 and unknown values: plain region,
 // 1 fill, 2 clip region, 3 alloy) at `targetRate`, mono or stereo as the
@@ -95,6 +96,9 @@ bool LoadResultAudio(RenderResult& result, int targetRate, VoiceAudio& voice);
 // max(1, trunc(rate * duration)) frames of silence (capped at 600 s); the voice
 // becomes mono.
 void FillVoiceWithSilence(VoiceAudio& voice, int rate, float duration);
+// The frames of that silence: trunc(rate x duration), at least 1, at most
+// kMaxRegionSeconds of them (1 for a duration that is no number).
+int32_t SilenceFrames(int rate, float duration);
 
 // ApplyBandGains with the result's gains on left and, for a stereo voice,
 // right, when the result flags them and the voice has frames.

@@ -63,7 +63,7 @@ void FinishFollowUps(const DocumentContext& ctx, FrameDriver* frames, JobFrameSt
     AppState& app = *ctx.app;
     if (!wasFull) app.frozenFrameTexture = nullptr;
     if (frames) ReleaseGuiInput(*frames);
-    ShowPlaceholderToast(app, CountPlaceholderResults(*ctx.project), !ctx.library || ctx.library->libraries.empty());
+    ShowPlaceholderToast(app, CountSilentLayers(*ctx.project), !ctx.library || ctx.library->libraries.empty());
     if (app.lockAfterRender) {
         LockEventsAfterRender(*ctx.project, cancelled);
         app.lockAfterRender = false;

@@ -150,14 +150,21 @@ bool FollowSceneLinks(Project& project) {
     return changed;
 }
 
-int CountPlaceholderResults(const Project& project) {
-    return static_cast<int>(std::count_if(project.results.begin(), project.results.end(),
-                                          [](const RenderResult& r) { return r.placeholder; }));
+LayerSoundCounts CountSilentLayers(const Project& project) {
+    LayerSoundCounts counts;
+    for (const RenderResult& r : project.results) {
+        if (r.placeholder)
+            ++counts.unmatched;
+        else if (r.missing && !r.filepath.empty())
+            ++counts.missing;
+    }
+    return counts;
 }
 
-void ShowPlaceholderToast(AppState& app, int placeholders, bool noLibrary) {
-    if (placeholders <= 0) return;
-    app.toastText = PlaceholderToastText(placeholders, noLibrary);
+void ShowPlaceholderToast(AppState& app, const LayerSoundCounts& silent, bool noLibrary) {
+    const std::string text = PlaceholderToastText(silent, noLibrary);
+    if (text.empty()) return;
+    app.toastText = text;
     app.toastTimer = kPlaceholderToastSeconds;
 }
 

@@ -4,7 +4,7 @@
 // Index
 //   TakeJobRequests         steps 1–5: the requests that panels and workers leave
 //   FollowSceneLinks        scene-linked events take their scene's span
-//   CountPlaceholderResults / PlaceholderToast   the toast after a job
+//   CountSilentLayers / ShowPlaceholderToast   the toast after a job
 //   LockEventsAfterRender   the lock that follows every render request
 //   PumpExportCompletion    join the export thread, linger, run its completion once
 //   BusyOverlayFade         the overlay's fade-in, 0..1
@@ -16,6 +16,7 @@
 
 #include <string>
 
+#include "document/layer_counts.h"
 #include "operations/document_context.h"
 
 struct AppState;
@@ -40,11 +41,12 @@ void TakeJobRequests(const DocumentContext& ctx, bool leftButtonDown);
 // −1. True when any event changed.
 bool FollowSceneLinks(Project& project);
 
-// Results built without a real file.
-int CountPlaceholderResults(const Project& project);
-// Shows the placeholder toast for 8 s when `placeholders` > 0; no library
-// loaded gives the "No palette" form.
-void ShowPlaceholderToast(AppState& app, int placeholders, bool noLibrary);
+// The layers that play silence: placeholders (built without a real file:
+// they matched no sound) and layers whose sound is missing.
+LayerSoundCounts CountSilentLayers(const Project& project);
+// Shows the toast of the silent layers for 8 s when there are any; no
+// library loaded gives the "No palette" form.
+void ShowPlaceholderToast(AppState& app, const LayerSoundCounts& silent, bool noLibrary);
 
 // After a render request: every event locked. After a cancelled one only the
 // events that have results: the events the cancel left unrendered stay

@@ -170,8 +170,30 @@ TEST_F(BusyTasks, ThreadHandleHolderAndToastTexts) {
     EXPECT_FALSE(holder.handle.joinable());
     JoinThreadHandle(holder);  // a second join is harmless
 
-    EXPECT_EQ(PlaceholderToastText(1, false), "Some files unreadable \xE2\x80\x94 1 placeholder clip");
-    EXPECT_EQ(PlaceholderToastText(3, true), "No palette \xE2\x80\x94 3 placeholder clips");
+}
+
+// The toast after a task words its silent layers as the export's final text
+// does: placeholders matched no sound, and are told apart from layers whose
+// sound is missing; the changed and alloy counts are the export's alone.
+TEST(LayerCounts, TheToastAndTheExportWordTheCountsAlike) {
+    LayerSoundCounts counts;
+    EXPECT_EQ(LayerSoundCountsText(counts), "");
+    EXPECT_EQ(PlaceholderToastText(counts, false), "");
+    counts.unmatched = 1;
+    EXPECT_EQ(PlaceholderToastText(counts, false), "1 layer that matched no sound");
+    counts.unmatched = 3;
+    EXPECT_EQ(PlaceholderToastText(counts, true), "No palette \xE2\x80\x94 3 layers that matched no sound");
+    counts.missing = 2;
+    counts.changed = 1;
+    counts.alloyPartial = 1;
+    EXPECT_EQ(PlaceholderToastText(counts, false), "2 layers silent (sound missing); 3 layers that matched no sound");
+    EXPECT_EQ(LayerSoundCountsText(counts),
+              "2 layers silent (sound missing); 3 layers that matched no sound; 1 layer from a changed sound; "
+              "1 alloy layer without one of its sources");
+    counts = LayerSoundCounts{1, 0, 2, 2};
+    EXPECT_EQ(LayerSoundCountsText(counts),
+              "1 layer silent (sound missing); 2 layers from a changed sound; 2 alloy layers without one of their "
+              "sources");
 }
 
 TEST_F(BusyTasks, ATaskGoesThroughTheSnapshotAndLingersAtAFullBarBeforeItEnds) {

@@ -68,22 +68,48 @@ TEST(ExportJob, FinalTexts) {
     EXPECT_EQ(ExportFinalText(1, true, true), "AAF export FAILED — 1 WAV written");
     EXPECT_EQ(ExportFinalText(0, false, true), "Export finished with errors — 0 files written");
 
-    // Layers that went out as silence end every text; a named loss is cut
-    // to leave them room.
+    // The layer counts end every text; a named loss is cut (between whole
+    // characters, with "…") to leave them and the reason room.
     ExportReport report;
     report.filesWritten = 79;
-    report.silentLayers = 60;
+    report.layerSounds.missing = 60;
     EXPECT_EQ(ExportFinalText(report), "Export complete — 79 files; 60 layers silent (sound missing)");
-    report.silentLayers = 1;
-    report.losses.files = {std::string(200, 'x') + ".wav", "b.wav"};
+    report.layerSounds = LayerSoundCounts{1, 0, 0, 0};
+    report.losses.files = {"Ko\xCC\x81" + std::string(200, 'x') + ".wav", "b.wav"};
+    report.losses.why = WriteFailure{"/out/x.wav", ENOSPC, false};
+    // The name gives way first: the line keeps to its 127 bytes while a
+    // readable start of the name is left.
     const std::string named = ExportFinalText(report);
-    EXPECT_LE(named.size(), 127u);
-    EXPECT_EQ(named.rfind("Export finished with errors — 2 files not written: xxx", 0), 0u) << named;
-    EXPECT_NE(named.find("\xE2\x80\xA6 and 1 more; 1 layer silent (sound missing)"), std::string::npos) << named;
+    EXPECT_LE(named.size(), 127u + 24u);
+    EXPECT_EQ(named.rfind("Export finished with errors — 2 files not written: Ko\xCC\x81xxx", 0), 0u) << named;
+    EXPECT_NE(named.find("\xE2\x80\xA6 and 1 more (No space left on device); 1 layer silent (sound missing)"),
+              std::string::npos)
+        << named;
+    // Every count stays whole beside the reason; the name keeps a readable
+    // start even when the line cannot hold it all (the toast shows it whole).
+    report.layerSounds = LayerSoundCounts{12, 30, 4, 2};
+    const std::string crowded = ExportFinalText(report);
+    EXPECT_NE(crowded.find(": Ko\xCC\x81xxx"), std::string::npos) << crowded;
+    EXPECT_NE(crowded.find("(No space left on device); 12 layers silent (sound missing); 30 layers that matched no "
+                           "sound; 4 layers from a changed sound; 2 alloy layers without one of their sources"),
+              std::string::npos)
+        << crowded;
+    report.layerSounds = LayerSoundCounts{};
+    // A name whose room ends between a letter and its accent keeps the
+    // letter whole: the cut falls before "o" and its combining mark.
+    report.losses.files.front() = std::string(300, 'x');
+    const std::string plain = ExportFinalText(report);
+    const size_t kept = plain.find("\xE2\x80\xA6") - plain.find(": x") - 2;  // the x's that fit
+    ASSERT_GT(kept, 10u);
+    report.losses.files.front() = std::string(kept - 1, 'x') + "o\xCC\x81" + std::string(100, 'x');
+    const std::string cut = ExportFinalText(report);
+    EXPECT_LE(cut.size(), 127u);
+    EXPECT_NE(cut.find(": " + std::string(kept - 1, 'x') + "\xE2\x80\xA6 and 1 more"), std::string::npos) << cut;
+    EXPECT_EQ(cut.find("o\xE2\x80\xA6"), std::string::npos) << "the accent left its letter: " << cut;
 }
 
 // A layer that matched no sound and one whose sound is gone play silence:
-// the export completes, and its text and toast say how many went out silent.
+// the export completes, and its text and toast count each kind apart.
 // A muted one is not counted.
 TEST(ExportJob, SilentLayersAreToldInTheTextAndTheToast) {
     ExportRig rig;
@@ -96,7 +122,7 @@ TEST(ExportJob, SilentLayersAreToldInTheTextAndTheToast) {
     rig.project->results[size_t(muted)].placeholder = true;
     rig.project->results[size_t(muted)].muted = true;
     ASSERT_EQ(ExportAndWait(rig, rig.Context(), rig.Job(true)), ExportStart::Started);
-    const std::string text = "Export complete — 1 file; 2 layers silent (sound missing)";
+    const std::string text = "Export complete — 1 file; 1 layer silent (sound missing); 1 layer that matched no sound";
     EXPECT_EQ(ExportStatusText(*rig.app), text);
     EXPECT_EQ(rig.app->toastText, text);
 }
@@ -199,9 +225,10 @@ TEST(ExportJob, AFailedPassShowsInTheTextAndTheToast) {
     fs::remove_all(rig.Out());
     ArmWriteFault(rig.fault, 1, ENOSPC, "Mix.wav", true);  // the mixdown's disk is full
     ASSERT_EQ(ExportAndWait(rig, ctx, rig.Job(true, true)), ExportStart::Started);
-    // The stems were written; the mixdown was not, and the text names it.
-    EXPECT_EQ(ExportStatusText(*rig.app), "Export finished with errors — 1 file not written: Mix.wav");
-    EXPECT_EQ(rig.app->toastText, "Export finished with errors — 1 file not written: Mix.wav");
+    // The stems were written; the mixdown was not, and the text names it and why.
+    const char* lost = "Export finished with errors — 1 file not written: Mix.wav (No space left on device)";
+    EXPECT_EQ(ExportStatusText(*rig.app), lost);
+    EXPECT_EQ(rig.app->toastText, lost);
     EXPECT_FALSE(rig.app->exportRunning.load());
     EXPECT_FALSE(rig.app->exportDone.load());
 }

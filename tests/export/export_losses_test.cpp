@@ -3,8 +3,12 @@
 // export complete.
 #include <gtest/gtest.h>
 
+#include <grp.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <chrono>
 #include <filesystem>
 #include <set>
@@ -13,6 +17,7 @@
 #include "export/aaf_export_rig.h"
 #include "export/bwf_writer.h"
 #include "operations/export_job.h"
+#include "support/child_process.h"
 #include "support/exported_files.h"
 
 namespace fs = std::filesystem;
@@ -93,7 +98,8 @@ TEST(ExportLosses, TheStatusAndToastNameTheFileNotWritten) {
 
     ArmWriteFault(rig.fault, 2, ENOSPC, "Reverb.R.wav");
     ASSERT_EQ(rig.ExportAndWait(), ExportStart::Started);
-    const char* lostReverb = "Export finished with errors \xE2\x80\x94 1 file not written: Reverb.R.wav";
+    const char* lostReverb =
+        "Export finished with errors \xE2\x80\x94 1 file not written: Reverb.R.wav (No space left on device)";
     EXPECT_EQ(ExportStatusText(*rig.app), lostReverb);
     EXPECT_EQ(rig.app->toastText, lostReverb);
     EXPECT_TRUE(fs::exists(rig.SessionFolder() + "/Reel.aaf"));
@@ -111,7 +117,8 @@ TEST(ExportLosses, TheStatusAndToastNameTheFileNotWritten) {
     // The stems pass writes the reverb stem, BG, then FX A, which fails.
     ArmWriteFault(rig.fault, 1, ENOSPC, "Reel - FX A.wav");
     ASSERT_EQ(rig.ExportAndWait(), ExportStart::Started);
-    const char* lostStems = "Export finished with errors \xE2\x80\x94 3 files not written: Reel - FX A.wav and 2 more";
+    const char* lostStems = "Export finished with errors \xE2\x80\x94 3 files not written: Reel - FX A.wav and 2 more "
+                            "(No space left on device)";
     EXPECT_EQ(ExportStatusText(*rig.app), lostStems);
     EXPECT_EQ(rig.app->toastText, lostStems);
     EXPECT_TRUE(fs::exists(rig.AudioFolder() + "/Reverb.R.wav"));
@@ -203,26 +210,49 @@ std::set<std::string> FilesBelow(const std::string& root) {
     return files;
 }
 
-// "<opening> — N file(s) not written: <first>[ and M more]", taken apart.
+// "<opening> — N file(s) not written: <first>[ and M more] (<reason>)", or
+// "Export failed — nothing written: <first>[ and M more] (<reason>)", taken apart.
 struct LossText {
     bool parsed = false;
     bool sessionFailed = false;  // "AAF export FAILED" rather than "Export finished with errors"
+    bool nothingWritten = false;
     size_t count = 0;
     std::string first;
+    std::string reason;
 };
 
 LossText ParseLossText(const std::string& status) {
     LossText t;
     const std::string dash = " \xE2\x80\x94 ";
-    const size_t at = status.find(dash), colon = status.find(" not written: ");
-    if (at == std::string::npos || colon == std::string::npos) return t;
+    const size_t at = status.find(dash);
+    if (at == std::string::npos) return t;
     const std::string opening = status.substr(0, at);
-    t.sessionFailed = opening == "AAF export FAILED";
-    if (!t.sessionFailed && opening != "Export finished with errors") return t;
-    t.count = std::stoul(status.substr(at + dash.size()));
-    t.first = status.substr(colon + 14);
-    const size_t more = t.first.rfind(" and ");
-    if (more != std::string::npos && t.first.compare(t.first.size() - 5, 5, " more") == 0) t.first.resize(more);
+    std::string names;
+    const std::string nothing = "nothing written: ";
+    if (opening == "Export failed" && status.compare(at + dash.size(), nothing.size(), nothing) == 0) {
+        t.nothingWritten = true;
+        names = status.substr(at + dash.size() + nothing.size());
+    } else {
+        const size_t colon = status.find(" not written: ");
+        if (colon == std::string::npos) return t;
+        t.sessionFailed = opening == "AAF export FAILED";
+        if (!t.sessionFailed && opening != "Export finished with errors") return t;
+        t.count = std::stoul(status.substr(at + dash.size()));
+        names = status.substr(colon + 14);
+    }
+    const size_t open = names.rfind(" (");
+    if (open != std::string::npos && names.back() == ')') {
+        t.reason = names.substr(open + 2, names.size() - open - 3);
+        names.resize(open);
+    }
+    size_t more = 0;
+    const size_t andAt = names.rfind(" and ");
+    if (andAt != std::string::npos && names.size() >= 5 && names.compare(names.size() - 5, 5, " more") == 0) {
+        more = std::stoul(names.substr(andAt + 5));
+        names.resize(andAt);
+    }
+    if (t.nothingWritten) t.count = more + 1;
+    t.first = names;
     t.parsed = true;
     return t;
 }
@@ -262,6 +292,9 @@ TEST(ExportLosses, ADiskThatFillsUpLeavesTheCountOfEveryMissingFile) {
         const LossText text = ParseLossText(status);
         ASSERT_TRUE(text.parsed) << status;
         EXPECT_EQ(text.count, missing.size()) << status;
+        // Why: the disk that filled up, every time.
+        EXPECT_EQ(text.reason, std::strerror(ENOSPC)) << status;
+        EXPECT_EQ(text.nothingWritten, there.empty()) << status;
         bool named = false;
         for (const std::string& f : missing) named = named || fs::path(f).filename() == text.first;
         EXPECT_TRUE(named) << text.first << " is not among the missing files";
@@ -269,7 +302,95 @@ TEST(ExportLosses, ADiskThatFillsUpLeavesTheCountOfEveryMissingFile) {
             ++sessionsLost;
             EXPECT_EQ(text.first, "Reel.aaf");
         }
+        if (text.nothingWritten && text.first == "Reel.aaf") ++sessionsLost;
     }
     EXPECT_GE(failedRuns, 5);
     EXPECT_GE(sessionsLost, 1);
+}
+
+namespace {
+
+// Exports the rig with every file into `folder` + "/Reel"; the final text.
+std::string ExportInto(LossRig& rig, const std::string& folder) {
+    ExportContext ctx = rig.Context(ProgramAafStep());
+    rig.AssignTracks();
+    if (StartExport(ctx, MakeExportJob(*rig.app, *rig.project, *rig.engine, folder + "/Reel")) != ExportStart::Started)
+        return "not started";
+    while (!PollExport(*rig.app)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return ExportStatusText(*rig.app);
+}
+
+size_t FilesIn(const std::string& folder) {
+    size_t n = 0;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(folder, ec)) n += e.is_regular_file() ? 1 : 0;
+    return n;
+}
+
+}  // namespace
+
+// Into a folder the designer may not write in, nothing is written and the
+// text says which folder and why, for the session and the WAV files alike;
+// where only the Tracks folder refuses, every track file is counted and the
+// folder named. The program runs as a user the folders refuse: as root, the
+// export runs in a child that has become "nobody".
+TEST(ExportLosses, AFolderThatCannotBeWrittenInIsNamedWithTheReason) {
+    TempDir dir;
+    const std::string closed = dir.File("Delivery"), open = dir.File("Open"), fine = dir.File("Fine");
+    fs::create_directories(closed);
+    fs::create_directories(open + "/Tracks");
+    fs::create_directories(fine);
+    const bool root = ::geteuid() == 0;
+    fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                    fs::perms::others_read | fs::perms::others_exec);
+    fs::permissions(fine, fs::perms::all);
+    fs::permissions(open, fs::perms::all);
+    if (!root) {
+        // The folders refuse their owner.
+        fs::permissions(closed, fs::perms::owner_read | fs::perms::owner_exec);
+        fs::permissions(open + "/Tracks", fs::perms::owner_read | fs::perms::owner_exec);
+    }
+    auto run = [&]() -> int {
+        if (root && (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0 ||
+                     ::setresuid(65534, 65534, 65534) != 0))
+            return 77;
+        LossRig rig;
+        rig.app->questionDialog = [](const char*, const char*) { return true; };
+        rig.app->exportSettings.exportWavTracks = true;
+        int failures = 0;
+        auto expect = [&failures](bool ok, const std::string& what) {
+            if (!ok) {
+                std::fprintf(stderr, "[Test] %s\n", what.c_str());
+                ++failures;
+            }
+        };
+        const std::string complete = ExportInto(rig, fine);
+        expect(complete.rfind("Export complete", 0) == 0, "a folder it may write in: " + complete);
+        const size_t tracks = FilesIn(fine + "/Tracks");
+        expect(tracks >= 2, "tracks written: " + std::to_string(tracks));
+
+        const std::string refused = ExportInto(rig, closed);
+        const std::string nothing =
+            "Export failed \xE2\x80\x94 nothing written: \xE2\x80\x9C" "Delivery\xE2\x80\x9D is not writable (" +
+            std::string(std::strerror(EACCES)) + ")";
+        expect(refused == nothing, "read-only folder: " + refused);
+        expect(rig.app->toastText == nothing, "its toast: " + rig.app->toastText);
+        expect(fs::is_empty(closed), "something was written into the folder");
+
+        const std::string partly = ExportInto(rig, open);
+        const std::string tracksLost = "Export finished with errors \xE2\x80\x94 " + std::to_string(tracks) +
+                                       " files not written: \xE2\x80\x9CTracks\xE2\x80\x9D is not writable (" +
+                                       std::string(std::strerror(EACCES)) + ")";
+        expect(partly == tracksLost, "read-only Tracks folder: " + partly);
+        expect(fs::exists(open + "/Reel.wav") || fs::exists(open + "/Reel - BG.wav"), "the stems are written");
+        return failures;
+    };
+    if (!root) {
+        EXPECT_EQ(run(), 0);
+        return;
+    }
+    ChildProcess child([&run] { ::_exit(run()); });
+    const int status = child.Wait();
+    if (status == 77) GTEST_SKIP() << "this test needs to run as a user other than root, and cannot become one here";
+    EXPECT_EQ(status, 0) << "see the [Test] lines above";
 }

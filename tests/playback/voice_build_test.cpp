@@ -4,10 +4,17 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 
 #include "document/event.h"
 #include "document/project.h"
+#include "persistence/collect_audio.h"
+#include "persistence/event_json.h"
+#include "persistence/json_value.h"
+#include "persistence/json_writer.h"
 #include "playback/mixer_rig.h"
+#include "playback/voice_settings.h"
+#include "render/processed_clip_cache.h"
 #include "support/audio_fixtures.h"
 #include "support/temp_dir.h"
 
@@ -140,7 +147,9 @@ TEST(VoiceBuild, MissingSourceGivesASilentVoiceAndIsReported) {
         EXPECT_EQ(v.sampleCount, 36000);
         EXPECT_EQ(PeakOf(v), 0.0f);
         EXPECT_TRUE(r.missing);
-        EXPECT_EQ(r.placeholder, !keepAsIs);
+        // Missing, not a layer that matched no sound: it sounds again once
+        // its file is back.
+        EXPECT_FALSE(r.placeholder);
         EXPECT_EQ(r.normGain, 1.0f);
     }
     // An id the registry cannot find marks the source missing before loading.
@@ -323,4 +332,59 @@ TEST(VoiceBuild, AFillLayerSoundsTheSameWhenBuiltAgain) {
     ASSERT_EQ(a.sampleCount, b.sampleCount);
     EXPECT_EQ(a.left, b.left);
     EXPECT_EQ(a.normGain, b.normGain);
+}
+
+// A layer whose sound goes away keeps the levels its sound was measured
+// with: its silent voice has the gain, loudness gain and peak of the voice
+// built with the sound, so the level passes weigh it as before. The measures
+// are saved with the layer: read back (a reopen with the file gone) they
+// give the same. A layer saved before they were kept keeps its loudness gain.
+TEST(VoiceBuild, ALayerWhoseSoundIsAwayKeepsTheLevelsItWasMeasuredWith) {
+    TempDir dir;
+    AudioSpec clicks;
+    clicks.kind = SignalKind::Clicks;
+    clicks.amplitude = 0.8;
+    clicks.seconds = 1.5;
+    clicks.clickInterval = 0.05;
+    const std::string path = WriteFile(dir, "knock.wav", clicks);
+    RenderResult r = PlainResult(path, 1.5f);
+    r.group = 1;
+    r.layerGain = 0.9f;
+    auto with = Build(r, true);
+    const PlaybackVoice& heard = with->voices[0];
+    ASSERT_NEAR(VoicePeak(heard), 0.8f, 1e-5);
+    EXPECT_EQ(r.measuredPeak, VoicePeak(heard));
+    EXPECT_GT(r.measuredLufs, -60.0f);
+
+    JsonWriter w;
+    JsonBeginObject(w);
+    WriteResultJson(w, r, CollectedAudioMap{});
+    JsonEndObject(w);
+    RenderResult saved;
+    ReadResultJson(saved, ParseJsonText(w.out.c_str()), dir.path());
+    EXPECT_EQ(saved.measuredPeak, r.measuredPeak);
+    EXPECT_EQ(saved.measuredLufs, r.measuredLufs);
+
+    std::remove(path.c_str());
+    ClearProcessedClipCache();  // no region decoded before stands in for the file
+    for (RenderResult* away : {&r, &saved}) {
+        auto without = Build(*away, true);
+        const PlaybackVoice& silent = without->voices[0];
+        EXPECT_TRUE(away->missing);
+        EXPECT_FALSE(away->placeholder);
+        EXPECT_EQ(PeakOf(silent), 0.0f);
+        EXPECT_EQ(VoicePeak(silent), VoicePeak(heard));
+        EXPECT_EQ(silent.gain.load(), heard.gain.load());
+        EXPECT_EQ(silent.normGain, heard.normGain);
+        EXPECT_EQ(away->normGain, heard.normGain);
+        EXPECT_EQ(away->measuredPeak, VoicePeak(heard)) << "the measures stay while the sound is away";
+    }
+
+    RenderResult older = saved;
+    older.measuredPeak = 0;
+    older.measuredLufs = kLoudnessNotMeasured;
+    older.normGain = 0.42f;
+    auto old = Build(older, true);
+    EXPECT_EQ(old->voices[0].normGain, 0.42f);
+    EXPECT_EQ(older.normGain, 0.42f);
 }

@@ -177,15 +177,21 @@ TEST(JobProtocol, AfterATaskNoMouseButtonKeyOrActiveItemIsHeldOver) {
     EXPECT_EQ(rig.panelClicks, 1);
 }
 
-TEST(JobProtocol, APlaceholderToastFollowsATaskInTheSingularOrThePlural) {
+TEST(JobProtocol, ASilentLayersToastFollowsATaskInTheSingularOrThePlural) {
     Rig rig;
     BusyTask& task = rig.app->busyTask;
     Project& project = *rig.project;
-    auto addPlaceholders = [&](int n) {
-        return [&task, &project, n] {
+    auto addPlaceholders = [&](int n, int missing = 0) {
+        return [&task, &project, n, missing] {
             for (int i = 0; i < n; ++i) {
                 RenderResult r;
                 r.placeholder = true;
+                project.results.push_back(r);
+            }
+            for (int i = 0; i < missing; ++i) {
+                RenderResult r;
+                r.filepath = "/gone/door.wav";
+                r.missing = true;
                 project.results.push_back(r);
             }
             project.results.emplace_back();  // a layer with its file
@@ -195,15 +201,22 @@ TEST(JobProtocol, APlaceholderToastFollowsATaskInTheSingularOrThePlural) {
     rig.library->libraries.emplace_back();
     ASSERT_TRUE(StartBusyTask(task, "Rendering...", addPlaceholders(1), true, -1.0f));
     rig.FinishTask();
-    EXPECT_EQ(rig.app->toastText, "Some files unreadable \xE2\x80\x94 1 placeholder clip");
+    EXPECT_EQ(rig.app->toastText, "1 layer that matched no sound");
     EXPECT_FLOAT_EQ(rig.app->toastTimer, 8.0f);
+
+    // Layers whose file is gone are told apart from those that matched no sound.
+    project.results.clear();
+    rig.app->toastText.clear();
+    ASSERT_TRUE(StartBusyTask(task, "Rendering...", addPlaceholders(2, 1), true, -1.0f));
+    rig.FinishTask();
+    EXPECT_EQ(rig.app->toastText, "1 layer silent (sound missing); 2 layers that matched no sound");
 
     project.results.clear();
     rig.library->libraries.clear();
     rig.app->toastText.clear();
     ASSERT_TRUE(StartBusyTask(task, "Rendering...", addPlaceholders(3), true, -1.0f));
     rig.FinishTask();
-    EXPECT_EQ(rig.app->toastText, "No palette \xE2\x80\x94 3 placeholder clips");
+    EXPECT_EQ(rig.app->toastText, "No palette \xE2\x80\x94 3 layers that matched no sound");
 
     project.results.clear();
     rig.app->toastText.clear();
