@@ -318,7 +318,9 @@ TEST(ExportSounds, ASoundAwayChangesOnlyTheFilesOfItsLayers) {
     const std::map<std::string, std::string> noticed = ExportedFiles(rig.File("noticed"));
     ASSERT_EQ(noticed.size(), unnoticed.size());
     for (const auto& [name, bytes] : unnoticed)
-        if (name != "Reel/Reel.aaf") EXPECT_TRUE(noticed.count(name) && noticed.at(name) == bytes) << name;
+        if (name != "Reel/Reel.aaf") {
+            EXPECT_TRUE(noticed.count(name) && noticed.at(name) == bytes) << name;
+        }
 }
 
 // One sound is cut to 30 % after the scan and another is replaced by other
