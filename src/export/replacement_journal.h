@@ -1,6 +1,6 @@
 // replacement_journal.h — the record of one export pass in its folder: which
-// earlier files wait in its hidden folder under which number, what the pass
-// then made, and whether the export kept it. With it a pass is undone or
+// earlier entries wait under which hidden name in their own folders, what
+// the pass then made, and whether the export kept it. With it a pass is undone or
 // finished through descriptors while the program runs (a failure, a stop),
 // and a replacement that a kill (or a power cut) interrupted is finished or
 // undone later: at the next start, and at the next export to that folder.
@@ -57,9 +57,13 @@
 // records, reaches every path from the export folder's descriptor one
 // component at a time without following a link (platform/folder_beneath.h),
 // makes a missing folder only that way, and refuses (and logs) a record that
-// names anything outside the folder, or a made file that is not one the
-// program writes (a regular file of its own user, with a single name, that
-// is a broadcast WAV the program wrote or a compound (AAF) file).
+// names anything outside the folder. It removes or moves an entry only while
+// its identity proves it the one recorded (FileIdentity::Same); anything
+// else is another program's, and is left in place and counted. A record of
+// which something could not be acted on (a folder unreachable or a link for
+// now, an earlier entry whose name is taken) keeps its manifest and its
+// note, and a later start tries again. The hidden folder holds the manifest
+// only: nothing of anyone's is ever moved into it.
 #pragma once
 
 #include <sys/types.h>

@@ -198,7 +198,8 @@ PassRun BeginPass(ExportJob& job, ExportPass pass, const ExportContext& ctx) {
 
 // What settling a pass could not do goes into the report.
 void CountSettled(ExportReport& report, const ReplacementSettled& settled) {
-    report.leftInPlace += settled.foreign;
+    // Entries that could not be proven the export's own were left as they are.
+    report.leftInPlace += settled.foreign + settled.unproven;
     report.notPutBack += settled.left;
     if (settled.left > 0 && report.notPutBackIn.empty()) report.notPutBackIn = settled.leftIn;
 }

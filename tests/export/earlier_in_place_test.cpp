@@ -11,7 +11,8 @@
 //   PassRig            a small project, exported in child processes, killed or stopped in one pass
 //   Identity           a freed inode number that comes back is another file
 //   Killed             a kill in each pass on three file systems, another writer, a restart
-//   Stopped            a subfolder on another file system; newcomers at the export's names
+//   Stopped            a subfolder on another file system; newcomers at the export's names;
+//                      entries at old temporary names; a folder at an export's name
 //   HiddenLink         a hidden folder that is a link for one start
 //   SharedFolder       another user's export killed in a group's folder
 #include <gtest/gtest.h>
@@ -496,6 +497,46 @@ TEST(EarlierInPlace, EntriesAtTemporaryNamesAreNotTheExports) {
     EXPECT_FALSE(fs::exists(rig.dir.File("elsewhere")));
     EXPECT_TRUE(fs::is_fifo(rig.Out() + "/Reel - Group 1.wav.tmp"));
     EXPECT_TRUE(Hidden(rig.Out()).empty());
+}
+
+namespace {
+
+std::string gQuestion;
+bool RecordingYes(const char*, const char* text) {
+    gQuestion = text;
+    return true;
+}
+
+}  // namespace
+
+// Four odd entries at the export's names (pipes, a link) and, past them, a
+// folder holding the designer's notes at a clip's name. The designer says
+// yes: a folder the question named goes with what it holds once its pass has
+// succeeded; one it did not name is never set aside nor removed, and the clip
+// of its name is not written (the status names it).
+TEST(EarlierInPlace, AFolderAtAnExportsNameGoesOnlyWhenTheQuestionNamedIt) {
+    PassRig rig;
+    const std::string out = rig.Out();
+    fs::create_directories(out + "/Clips/Reel - layer 5.wav");
+    ASSERT_TRUE(WriteWholeFile(out + "/Clips/Reel - layer 5.wav/notes.txt", "the designer's notes"));
+    ASSERT_EQ(::mkfifo((out + "/Reel - BG.wav").c_str(), 0644), 0);
+    ASSERT_EQ(::mkfifo((out + "/Reel - FX A.wav").c_str(), 0644), 0);
+    fs::create_symlink(rig.dir.File("nowhere"), out + "/Reel - FX B.wav");
+    ASSERT_EQ(::mkfifo((out + "/Clips/Reel - layer 0.wav").c_str(), 0644), 0);
+    rig.app->questionDialog = &RecordingYes;
+    ASSERT_EQ(rig.Start(), ExportStart::Started);
+    const std::string status = ExportStatusText(*rig.app);
+    if (gQuestion.find("\xE2\x80\x9CReel - layer 5.wav\xE2\x80\x9D") != std::string::npos) {
+        EXPECT_EQ(status.rfind("Export complete", 0), 0u) << status;
+        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(out + "/Clips/Reel - layer 5.wav")));
+    } else {
+        EXPECT_EQ(ReadWholeFile(out + "/Clips/Reel - layer 5.wav/notes.txt"), "the designer's notes") << gQuestion;
+        EXPECT_NE(status.find("Reel - layer 5.wav"), std::string::npos) << status;
+        EXPECT_TRUE(fs::is_fifo(out + "/Clips/Reel - layer 0.wav")) << "the clips pass was undone whole";
+    }
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(out + "/Reel - FX B.wav"))) << "the stems pass was whole";
+    EXPECT_FALSE(fs::exists(rig.dir.File("nowhere")));
+    EXPECT_TRUE(Hidden(out).empty());
 }
 
 // ---------------------------------------------------------------------------
