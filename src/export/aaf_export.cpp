@@ -763,8 +763,9 @@ bool WriteAafExport(const ExportJob& job, const Project& project, const AudioEng
     // The session writer takes a path: it is given the session folder the
     // export holds open (through its descriptor's name in /proc), so the
     // file lands in that folder whatever its path now leads to. A session
-    // file that stands there already was set aside or is replaced by the
-    // writer's move; a failed writer leaves none of its own.
+    // file that stood there was set aside; anything at its name now is not
+    // replaced by the writer's move (the session then fails); a failed
+    // writer leaves none of its own.
     const HeldFolder* held = HeldFolderFor(job, aafPath);
     // A pass run on its own replaces what stands at the session's name; an
     // export's pass set the earlier session aside before it began.

@@ -243,6 +243,13 @@ constexpr const char* kMonoWho = "WriteBWFClipMono";
 
 void RemovePartial(const HeldFolder* folder, const std::string& tmpPath) { RemoveTemporaryIn(folder, tmpPath); }
 
+// In a folder an export holds, a hidden name no file has had: whatever
+// another program left at "<name>.tmp" is never this writer's to remove.
+// By path (a file written on its own) the plain "<name>.tmp".
+std::string TemporaryPathOf(const HeldFolder* folder, const std::string& path) {
+    return folder ? NewTemporaryPathFor(path) : path + ".tmp";
+}
+
 // Tells the folder's holder of the file just made, or just put in place.
 void NoteMadeFile(const HeldFolder* folder, const std::string& path, int fd, bool inPlace) {
     FileIdentity identity;
@@ -282,7 +289,7 @@ BwfHandle BwfOpen(const HeldFolder* folder, WriteFault* fault, const std::string
     }
     handle.file->folder = folder;
     handle.file->fault = fault;
-    NoteMadeFile(folder, path, handle.file->fd, false);
+    NoteMadeFile(folder, tmpPath, handle.file->fd, false);
     const size_t slash = path.find_last_of('/');
     handle.file->fileName = slash == std::string::npos ? path : path.substr(slash + 1);
     handle.file->path = path;
@@ -383,7 +390,7 @@ bool WriteBWFStereo(const std::string& path, const float* left, const float* rig
         NoteWriteFailure(path, EFBIG);
         return false;
     }
-    const std::string tmpPath = path + ".tmp";
+    const std::string tmpPath = TemporaryPathOf(folder, path);
     BwfHandle file = BwfOpen(folder, fault, path, tmpPath, 2, sampleRate, BwfTimeReference(sampleRate, startSeconds),
                              description, kWho);
     if (!file) return false;
@@ -480,7 +487,7 @@ bool BwfMonoWriter::Open(const std::string& path, int32_t sampleRate, uint64_t t
     state->folder = folder;
     state->channels = channels;
     state->path = path;
-    state->tmpPath = path + ".tmp";
+    state->tmpPath = TemporaryPathOf(folder, path);
     state->limit = int64_t(sampleRate) * 3600;
     state->file =
         BwfOpen(folder, fault, path, state->tmpPath, channels, sampleRate, timeReference, description, kMonoWho);

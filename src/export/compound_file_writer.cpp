@@ -23,6 +23,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "export/write_fault.h"
@@ -280,16 +281,36 @@ CompoundFileWriter::~CompoundFileWriter() {
     if (fd >= 0) CompoundFileAbandon(*this);
 }
 
+namespace {
+
+// The descriptor of the folder a path names as "/proc/self/fd/<n>/<name>"
+// (an export's folder held open), or -1 for any other path.
+int HeldFolderOfPath(const std::string& path) {
+    static const std::string kPrefix = "/proc/self/fd/";
+    if (path.compare(0, kPrefix.size(), kPrefix) != 0) return -1;
+    size_t at = kPrefix.size(), end = at;
+    while (end < path.size() && path[end] >= '0' && path[end] <= '9') ++end;
+    if (end == at || end - at > 9 || end >= path.size() || path[end] != '/' ||
+        path.find('/', end + 1) != std::string::npos)
+        return -1;
+    return std::atoi(path.substr(at, end - at).c_str());
+}
+
+}  // namespace
+
 bool CompoundFileOpen(CompoundFileWriter& w, const std::string& path, const CompoundClassId& fileKind,
                       const CompoundClassId& rootClass) {
     if (!w.path.empty() || w.fd >= 0) return Fail(w, "compound file writer used twice");
     if (path.empty()) return Fail(w, "no path");
     w.path = path;
-    w.tmpPath = path + ".tmp";
-    // Made new: a stale temporary file or a link planted at its name is
+    // In a folder an export holds, the temporary file takes a name no file
+    // has had and the finished file never replaces what stands at its name;
+    // by path, a stale temporary file or a link planted at "<path>.tmp" is
     // removed, never written through.
     int error = 0;
-    w.fd = OpenNewTemporaryFile(w.tmpPath, &error);
+    w.held.fd = HeldFolderOfPath(path);
+    w.tmpPath = w.held.fd >= 0 ? NewTemporaryPathFor(path) : path + ".tmp";
+    w.fd = OpenNewTemporaryFileIn(w.held.fd >= 0 ? &w.held : nullptr, w.tmpPath, &error);
     if (w.fd < 0) return SystemFail(w, "cannot create", error);
     w.fileKind = fileKind;
     w.rootEntry = MakeEntry("Root Entry", kTypeRoot, rootClass, kEndOfChain, 0);
@@ -462,7 +483,7 @@ bool CompoundFileCommit(CompoundFileWriter& w) {
     std::vector<uint32_t>().swap(w.fat);
     // Committed through the descriptor it was written through.
     FileReplaceFailure failure;
-    const bool committed = CommitTemporaryFile(fd, w.tmpPath, w.path, &failure);
+    const bool committed = CommitTemporaryFileIn(fd, w.held.fd >= 0 ? &w.held : nullptr, w.tmpPath, w.path, &failure);
     ::close(fd);  // forced to disk already: a close adds nothing to report
     if (!committed) NoteWriteFailure(w.path, failure.error != 0 ? failure.error : EIO);
     if (!committed)
@@ -477,6 +498,6 @@ void CompoundFileAbandon(CompoundFileWriter& w) {
     if (w.fd >= 0) {
         ::close(w.fd);
         w.fd = -1;
-        ::unlink(w.tmpPath.c_str());
+        RemoveTemporaryIn(w.held.fd >= 0 ? &w.held : nullptr, w.tmpPath);
     }
 }

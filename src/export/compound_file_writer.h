@@ -34,6 +34,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_util.h"
+
 struct WriteFault;
 
 using CompoundClassId = std::array<uint8_t, 16>;
@@ -55,6 +57,9 @@ struct CompoundOpenStorage {
 
 struct CompoundFileWriter {
     std::string path, tmpPath;
+    // The export's held folder the file is written in, when its path names
+    // one ("/proc/self/fd/<n>/<name>"); fd -1 otherwise.
+    HeldFolder held;
     int fd = -1;
     std::string error;  // the first failure, empty while all is well
 

@@ -208,7 +208,9 @@ bool PrepareExportFolder(const ExportJob& job, const std::string& path, ExportRo
             const bool exists = ::fstatat(parent->fd, part.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
             if (!exists) {
                 rollback.Announce(shown, true);
-                if (::mkdirat(parent->fd, part.c_str(), 0755) != 0 && errno != EEXIST) {
+                // The user's umask decides who else may write in it: in a
+                // folder a group shares (umask 002), the group may.
+                if (::mkdirat(parent->fd, part.c_str(), 0777) != 0 && errno != EEXIST) {
                     const int error = errno;
                     std::printf("[Export] Could not create folder %s (%s)\n", shown.c_str(), std::strerror(error));
                     NoteWriteFailure(shown, error, true);

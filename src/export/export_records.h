@@ -120,6 +120,11 @@ struct ExportJob {
     // each pass sets its own of them aside and removes them only once it
     // has succeeded.
     std::vector<std::string> replacing;
+    // The folders among `replacing` that the question named (sorted): only
+    // these are set aside, and removed with what they hold once the pass has
+    // succeeded; any other folder at an export's name stays, and the file of
+    // that name is not written.
+    std::vector<std::string> replacingFolders;
     // Where the passes note what they could not write; the job points it at
     // its own record for the run (null: nobody asks).
     ExportLosses* losses = nullptr;

@@ -29,6 +29,7 @@
 #include "export/bwf_writer.h"
 #include "export/export_names.h"
 #include "export/replacement_journal.h"
+#include "export/replacement_records.h"
 #include "export/wav_export.h"
 #include "platform/file_names.h"
 
@@ -271,23 +272,32 @@ ExportSetAside SetAsideFiles(const std::vector<std::string>& files, const std::s
                              const std::string& noteFolder, int exportFd) {
     ExportSetAside aside;
     std::vector<std::string> present;
+    std::vector<unsigned> types;
     for (const std::string& path : files) {
         struct stat st {};
-        if (::lstat(path.c_str(), &st) == 0) present.push_back(path);
+        if (::lstat(path.c_str(), &st) != 0) continue;
+        present.push_back(path);
+        types.push_back(unsigned(st.st_mode & S_IFMT));
     }
     aside.journal = OpenReplacementJournal(outDir, present, noteFolder, exportFd);
     aside.folder = aside.journal->folder;
     for (size_t i = 0; i < present.size(); ++i) {
         const std::string& path = present[i];
-        struct stat st {};
-        if (::lstat(path.c_str(), &st) != 0) continue;
-        // The manifest numbers the files in this order.
+        // The manifest numbers the entries in this order.
         if (SetAsideEarlierFile(*aside.journal, i)) {
-            aside.moved.emplace_back(path, aside.folder + "/" + std::to_string(i));
+            const std::string waitsAs = AsideName(aside.journal->record.asideTag, i);
+            aside.moved.emplace_back(path, replacement::ParentOf(path) + "/" + waitsAs);
+            aside.entries.push_back({path, waitsAs, types[i]});
         } else {
-            std::printf("[Export] Could not set %s aside (%s): it is replaced in place\n", path.c_str(),
+            // It stays where it is, and the pass never writes over it: its
+            // file of that name is not written (the move into place refuses
+            // a taken name), and the status says so.
+            std::printf("[Export] Could not set %s aside (%s): it stays, and is not written over\n", path.c_str(),
                         std::strerror(errno));
-            aside.kept.push_back({path, st.st_dev, st.st_ino});
+            const FileIdentity noted = i < aside.journal->record.earlierIds.size()
+                                           ? aside.journal->record.earlierIds[i]
+                                           : FileIdentity{};
+            aside.kept.push_back({path, noted});
         }
     }
     return aside;
@@ -314,7 +324,7 @@ ReplacementSettled FinishSetAside(ExportSetAside& aside, bool keep, ReplacementT
     int removed = keep ? settled.removed : 0;
     if (keep)
         for (const ExportSetAside::Kept& k : aside.kept)
-            if (RemoveUntouchedOwnFile(*aside.journal, k.path, k.device, k.inode)) ++removed;
+            if (RemoveUntouchedOwnFile(*aside.journal, k.path, k.identity)) ++removed;
     if (removed > 0 || settled.restored > 0)
         std::printf("[Export] Earlier export: %d files replaced, %d put back\n", removed, settled.restored);
     if (!keep && settled.removed > 0) std::printf("[Export] Undone: %d new files removed\n", settled.removed);

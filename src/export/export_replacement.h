@@ -7,7 +7,7 @@
 //   IsOwnBroadcastWav          a WAV file whose bext originator is the program
 //   EarlierExportFiles         an earlier export's files that one pass would replace
 //   ExportNamePlan / PlanExportNames / PlanWritesName   the names an export writes
-//   ExportSetAside             a pass's record: entries moved out of the way, files made (with identities)
+//   ExportSetAside             a pass's record: entries set aside where they stand, files made (with identities)
 //   SetAsideFiles / FinishSetAside
 //
 // An earlier export's files are those in the pass's own folders that carry
@@ -78,21 +78,21 @@ ExportNamePlan PlanExportNames(const ExportJob& job, const Project& project);
 // file that a result may be given (the clips pass may append "_2", "_3"...).
 bool PlanWritesName(const ExportNamePlan& plan, const std::string& path);
 
-// One pass's record (replacement_journal.h): the earlier files it replaces,
-// moved into a hidden folder beside the export (same file system, so each
-// move is a rename) with a manifest of their names on disk before the first
-// of them moves, and everything the pass then makes. A file that cannot be
-// moved stays where it is and is only remembered by its identity, so that it
-// is removed after a successful pass only if the pass did not write over it.
-// The record is kept in memory also when nothing was set aside: a stopped
-// export undoes every pass by it.
+// One pass's record (replacement_journal.h): the earlier entries it
+// replaces, each renamed to a hidden name in its own folder (the folder the
+// pass writes in: the same file system, the same access for everyone who
+// shares it) once a manifest naming them is on disk, and everything the pass
+// then makes. An entry that cannot be set aside stays where it is, and the
+// pass does not write over it: the file of that name is not written. The
+// record is kept in memory also when nothing was set aside: a stopped export
+// undoes every pass by it.
 struct ExportSetAside {
-    std::string folder;                                     // empty: nothing was moved
-    std::vector<std::pair<std::string, std::string>> moved;  // original path, where it waits
+    std::string folder;                                     // the hidden folder of the manifest; empty: none
+    std::vector<std::pair<std::string, std::string>> moved;  // original path, where it waits (same folder)
+    std::vector<AsideEntry> entries;                        // the same, with what each entry is
     struct Kept {
         std::string path;
-        dev_t device = 0;
-        ino_t inode = 0;
+        FileIdentity identity;  // as listed
     };
     std::vector<Kept> kept;
     std::shared_ptr<ReplacementJournal> journal;  // the pass's record; never null once set aside
@@ -114,11 +114,12 @@ struct ExportSetAside {
     ~ExportSetAside();
 };
 
-// Moves the existing ones of `files` into a new hidden folder in `outDir`,
-// after the replacement is noted in `noteFolder` (when given) and their
-// manifest is on disk (SettleNotedReplacements at the next start finishes or
-// undoes it when the program does not).
-// Anything at a listed name moves (a link or a pipe as the entry it is).
+// Sets the existing ones of `files` aside, each under a new hidden name in
+// its own folder, after the replacement is noted in `noteFolder` (when
+// given) and its manifest is on disk (SettleNotedReplacements at the next
+// start finishes or undoes it when the program does not).
+// Anything at a listed name moves (a link or a pipe as the entry it is),
+// while it is the entry listed.
 // `exportFd` (-1: opened by the path) is the export folder the export holds.
 ExportSetAside SetAsideFiles(const std::vector<std::string>& files, const std::string& outDir,
                              const std::string& noteFolder = std::string(), int exportFd = -1);

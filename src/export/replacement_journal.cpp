@@ -35,6 +35,13 @@ bool AppendRecord(ReplacementJournal& journal, char tag, const std::string& path
     std::lock_guard<std::mutex> lock(journal.mutex);
     if (tag == 'C') {
         journal.record.succeeded = true;
+    } else if (tag == 'M') {
+        size_t index = 0;
+        FileIdentity id;
+        if (ParseMovedRecord(path, &index, &id)) {
+            if (journal.record.movedIds.size() <= index) journal.record.movedIds.resize(index + 1);
+            journal.record.movedIds[index] = id;
+        }
     } else if (tag == 'I') {
         FileIdentity id;
         std::string made;
@@ -119,6 +126,8 @@ std::unique_ptr<ReplacementJournal> OpenReplacementJournal(const std::string& ex
     std::string text = kManifestHeader;
     text += Record('K', token);
     if (!journal->note.empty()) text += Record('R', journal->note);
+    journal->record.asideTag = token.substr(0, 12);
+    text += Record('A', journal->record.asideTag);
     for (const std::string& path : journal->record.earlier) text += Record('E', path);
     // What each earlier entry is, so that only that entry is ever put back
     // or removed under its name.
@@ -148,37 +157,72 @@ std::unique_ptr<ReplacementJournal> OpenReplacementJournal(const std::string& ex
     return journal;
 }
 
+namespace {
+
+// The folder holding the export's entry `relative`: one the export holds,
+// else reached from the export folder without following a link.
+FolderFd ParentOfEntry(ReplacementJournal& journal, const std::string& relative, std::string* leaf, int* error) {
+    const size_t slash = relative.find_last_of('/');
+    const auto held = journal.held.find(slash == std::string::npos ? std::string() : relative.substr(0, slash));
+    if (held != journal.held.end() && held->second >= 0) {
+        *leaf = relative.substr(slash == std::string::npos ? 0 : slash + 1);
+        return FolderFd(::fcntl(held->second, F_DUPFD_CLOEXEC, 0));
+    }
+    return OpenParentBeneath(journal.exportFd, relative, false, leaf, error);
+}
+
+}  // namespace
+
 bool SetAsideEarlierFile(ReplacementJournal& journal, size_t i) {
-    if (journal.folderFd < 0 || i >= journal.record.earlier.size()) {
+    // Nothing moves unless the manifest that names the hidden name is on
+    // disk: a kill must never leave an entry hidden that no record names.
+    if (journal.folderFd < 0 || journal.manifestFd < 0 || i >= journal.record.earlier.size() ||
+        journal.record.asideTag.empty()) {
         errno = ENOENT;
         return false;
     }
     std::string leaf;
     int error = 0;
-    FolderFd parent = OpenParentBeneath(journal.exportFd, journal.record.earlier[i], false, &leaf, &error);
-    struct stat st {};
+    FolderFd parent = ParentOfEntry(journal, journal.record.earlier[i], &leaf, &error);
     if (!parent.Valid()) {
         errno = error;
         return false;
     }
-    if (::fstatat(parent.Get(), leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
-    // Whatever stands at the name (a link, a pipe, a folder) moves as it is:
-    // the entry listed, never what it leads to, and never opened.
+    // Whatever stands at the name (a link, a pipe, a folder) moves as it is,
+    // but only while it is the entry listed: never what it leads to, never
+    // opened, never an entry put there since.
+    FileIdentity there;
     const FileIdentity noted = i < journal.record.earlierIds.size() ? journal.record.earlierIds[i] : FileIdentity{};
-    if ((noted.device != 0 || noted.inode != 0) && (noted.device != st.st_dev || noted.inode != st.st_ino)) {
+    if (!IdentityAt(parent.Get(), leaf, &there)) return false;
+    if (!there.Same(noted)) {
         errno = ESTALE;
         return false;
     }
-    return ::renameat(parent.Get(), leaf.c_str(), journal.folderFd, std::to_string(i).c_str()) == 0;
+    const std::string aside = AsideName(journal.record.asideTag, i);
+    if (::renameat2(parent.Get(), leaf.c_str(), parent.Get(), aside.c_str(), RENAME_NOREPLACE) != 0) {
+        if (errno != EINVAL && errno != ENOSYS) return false;
+        // A file system without the flag: the hidden name is new to it.
+        if (ExistsAt(parent.Get(), aside)) {
+            errno = EEXIST;
+            return false;
+        }
+        if (::renameat(parent.Get(), leaf.c_str(), parent.Get(), aside.c_str()) != 0) return false;
+    }
+    // The rename changed the entry's change time: it is known by what it is
+    // now, recorded before anything else happens to it.
+    FileIdentity moved;
+    if (IdentityAt(parent.Get(), aside, &moved)) AppendRecord(journal, 'M', std::to_string(i) + " " + IdentityText(moved));
+    return true;
 }
 
-bool RemoveUntouchedOwnFile(ReplacementJournal& journal, const std::string& path, dev_t device, ino_t inode) {
+bool RemoveUntouchedOwnFile(ReplacementJournal& journal, const std::string& path, const FileIdentity& identity) {
     if (journal.exportFd < 0) journal.exportFd = ::open(journal.exportFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     std::string leaf;
-    FolderFd parent = OpenParentBeneath(journal.exportFd, RelativeTo(journal.exportFolder, path), false, &leaf);
-    struct stat st {};
-    if (!parent.Valid() || ::fstatat(parent.Get(), leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
-        st.st_dev != device || st.st_ino != inode || !S_ISREG(st.st_mode) || !IsOwnWaitingFile(parent.Get(), leaf))
+    int error = 0;
+    FolderFd parent = ParentOfEntry(journal, RelativeTo(journal.exportFolder, path), &leaf, &error);
+    FileIdentity there;
+    if (!parent.Valid() || !IdentityAt(parent.Get(), leaf, &there) || !there.Same(identity) ||
+        !IsOwnWaitingFile(parent.Get(), leaf))
         return false;
     return ::unlinkat(parent.Get(), leaf.c_str(), 0) == 0;
 }
@@ -248,14 +292,16 @@ ReplacementSettled SettleJournal(ReplacementJournal& journal, bool succeeded, Re
         trash->foldersAfter.insert(trash->foldersAfter.end(), journal.madeAbove.begin(), journal.madeAbove.end());
     else if (!succeeded)
         RemoveFoldersMadeAbove(journal.exportFd, journal.madeAbove);
-    // The manifest stays beside files that could not go back: it names them.
-    if (journal.folderFd >= 0 &&
+    // While anything of the record waits (an earlier entry that could not go
+    // back, a folder that could not be reached), the manifest that names it
+    // and the note stay: the next start, or the next export here, tries again.
+    const bool waiting = settled.retry || settled.left > 0;
+    if (journal.folderFd >= 0 && !waiting &&
         !RemoveFolderWhenEmpty(journal.exportFd, FileNameOf(journal.folder), journal.folderFd))
-        std::printf("[Export] %s keeps earlier files that could not go back; its manifest names them\n",
+        std::printf("[Export] %s holds entries this program did not put there; left as it is\n",
                     journal.folder.c_str());
-    // The note stays while earlier files wait: the next start tries again.
-    if (settled.retry && !journal.note.empty()) {
-        std::printf("[Export] The note %s stays: the next start puts the earlier files back\n", journal.note.c_str());
+    if (waiting && !journal.note.empty()) {
+        std::printf("[Export] The note %s stays: the next start settles what is left\n", journal.note.c_str());
         journal.note.clear();
         CloseFd(journal.noteFd);
     }

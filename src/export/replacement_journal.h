@@ -1,6 +1,6 @@
 // replacement_journal.h — the record of one export pass in its folder: which
-// earlier files wait in its hidden folder under which number, what the pass
-// then made, and whether the export kept it. With it a pass is undone or
+// earlier entries wait under which hidden name in their own folders, what
+// the pass then made, and whether the export kept it. With it a pass is undone or
 // finished through descriptors while the program runs (a failure, a stop),
 // and a replacement that a kill (or a power cut) interrupted is finished or
 // undone later: at the next start, and at the next export to that folder.
@@ -8,7 +8,7 @@
 // Index
 //   ReplacementJournal         one pass's record, with its note, folder and manifest on disk
 //   OpenReplacementJournal     the note, the folder and the manifest of the earlier files
-//   SetAsideEarlierFile        one earlier file into the folder, under its number
+//   SetAsideEarlierFile        one earlier entry to its hidden name in its own folder
 //   RemoveUntouchedOwnFile     an earlier file kept in place, once the export keeps the pass
 //   NoteMade / NoteIdentity / NoteSucceeded   appended while the pass runs and when the export keeps it
 //   SettleJournal              finish or undo the pass; the folder, manifest and note go
@@ -32,18 +32,24 @@
 // replacement 1":
 //   K  the token of the note (absent in manifests of earlier versions)
 //   R  the note in the data folder (absolute)
-//   E  an earlier file; the i-th E waits in the folder as "<i>"
-//   J  "<i> <device> <inode> <size>": what the i-th earlier entry is (it is
-//      put back, or removed, only while it is still that entry)
+//   A  the tag of the hidden names: the i-th earlier entry waits in its own
+//      folder as ".tessaloom-earlier-<tag>-<i>" (AsideName)
+//   E  an earlier entry (a manifest without A, of an earlier version, kept
+//      them in the hidden folder as "<i>": such a record is left as it is)
+//   J  "<i> <identity>": what the i-th earlier entry is where it stands
+//   M  "<i> <identity>": what it is once set aside (the rename changed its
+//      change time); it is removed only while it is still that entry, and
+//      put back only while it is that entry or, without an M, the one listed
+//   An identity is "<device> <inode> <size> <birth ns> c<change ns>".
 //   L  the end of the earlier files: the manifest is on disk before any moves
 //   N  a file the pass is about to make where there was none
 //   T  a file the pass is about to make over one it did not set aside (only
 //      its "<path>.tmp" can be the pass's)
 //   D  a folder the pass is about to make
-//   I  "<device> <inode> <size> <path>": the file the pass made there, as
-//      soon as it exists (size -1) and once it is in place; an undo removes
-//      only an entry that is still that file, and leaves (and counts) one
-//      that another program put at the name
+//   I  "<identity> <path>": a temporary file the pass began (size -1, at
+//      its own hidden name), or the file the pass put in place at <path>;
+//      an undo removes only an entry proven to be that file, and leaves (and
+//      counts) one that another program put at the name
 //   C  the export kept the pass: the earlier files go, the new ones stay
 //   X  (instead of E and L) a trash: every file in the folder goes
 //      (replacement_trash.h)
@@ -51,9 +57,13 @@
 // records, reaches every path from the export folder's descriptor one
 // component at a time without following a link (platform/folder_beneath.h),
 // makes a missing folder only that way, and refuses (and logs) a record that
-// names anything outside the folder, or a made file that is not one the
-// program writes (a regular file of its own user, with a single name, that
-// is a broadcast WAV the program wrote or a compound (AAF) file).
+// names anything outside the folder. It removes or moves an entry only while
+// its identity proves it the one recorded (FileIdentity::Same); anything
+// else is another program's, and is left in place and counted. A record of
+// which something could not be acted on (a folder unreachable or a link for
+// now, an earlier entry whose name is taken) keeps its manifest and its
+// note, and a later start tries again. The hidden folder holds the manifest
+// only: nothing of anyone's is ever moved into it.
 #pragma once
 
 #include <sys/types.h>
@@ -108,16 +118,18 @@ std::unique_ptr<ReplacementJournal> OpenReplacementJournal(const std::string& ex
                                                           const std::vector<std::string>& earlier,
                                                           const std::string& noteFolder, int exportFd = -1);
 
-// Moves the i-th earlier file into the hidden folder as "<i>", reaching it
-// from the export folder without following a link. False (errno set) when it
-// stays where it is.
+// Renames the i-th earlier entry, while it is the entry listed, to its
+// hidden name AsideName(tag, i) in its own folder (reached through a folder
+// the export holds, else from the export folder without following a link),
+// never over anything, and records what it is once there (M). Only with the
+// manifest on disk. False (errno set) when it stays where it is.
 bool SetAsideEarlierFile(ReplacementJournal& journal, size_t i);
 
 // Removes `path` in the export folder (reached without following a link)
-// when it is still the file `device`/`inode` and a WAV file the program
+// when it is proven still the file `identity` and a WAV file the program
 // wrote: an earlier file that could not be set aside and that the pass did
 // not write over. True when it went.
-bool RemoveUntouchedOwnFile(ReplacementJournal& journal, const std::string& path, dev_t device, ino_t inode);
+bool RemoveUntouchedOwnFile(ReplacementJournal& journal, const std::string& path, const FileIdentity& identity);
 
 // Before the pass makes `path` (a file, or a folder when `isFolder`).
 void NoteMade(ReplacementJournal& journal, const std::string& path, bool isFolder);

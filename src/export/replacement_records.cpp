@@ -78,7 +78,8 @@ bool WriteWhole(int fd, const std::string& bytes) {
 
 std::string IdentityText(const FileIdentity& id) {
     return std::to_string(uint64_t(id.device)) + " " + std::to_string(uint64_t(id.inode)) + " " +
-           std::to_string(id.size) + " " + std::to_string(id.birth);
+           std::to_string(id.size) + " " + std::to_string(id.birth) + " c" + std::to_string(id.change) + " g" +
+           std::to_string(id.generation);
 }
 
 namespace {
@@ -90,7 +91,18 @@ bool ParseIdentity(const std::string& text, FileIdentity* id, int* used) {
     *used = 0;
     if (std::sscanf(text.c_str(), "%llu %llu %lld %lld %n", &device, &inode, &size, &birth, used) != 4 || *used <= 0)
         return false;
-    *id = FileIdentity{dev_t(device), ino_t(inode), size, birth};
+    // The change time follows as "c<ns>" (a manifest of an earlier version
+    // has none: its identities then prove nothing).
+    long long change = 0, generation = -1;
+    int more = 0;
+    if (size_t(*used) < text.size() && text[size_t(*used)] == 'c' &&
+        std::sscanf(text.c_str() + *used, "c%lld %n", &change, &more) == 1 && more > 0)
+        *used += more;
+    more = 0;
+    if (size_t(*used) < text.size() && text[size_t(*used)] == 'g' &&
+        std::sscanf(text.c_str() + *used, "g%lld %n", &generation, &more) == 1 && more > 0)
+        *used += more;
+    *id = FileIdentity{dev_t(device), ino_t(inode), size, birth, change, generation};
     return true;
 }
 
@@ -100,6 +112,16 @@ bool ParseIdentityRecord(const std::string& text, FileIdentity* id, std::string*
     int used = 0;
     if (!ParseIdentity(text, id, &used) || size_t(used) >= text.size()) return false;
     *path = text.substr(size_t(used));
+    return true;
+}
+
+bool ParseMovedRecord(const std::string& text, size_t* index, FileIdentity* id) {
+    unsigned long long i = 0;
+    int used = 0;
+    if (std::sscanf(text.c_str(), "%llu %n", &i, &used) != 1 || used <= 0 || i >= (1u << 24)) return false;
+    int rest = 0;
+    if (!ParseIdentity(text.substr(size_t(used)), id, &rest)) return false;
+    *index = size_t(i);
     return true;
 }
 
@@ -145,6 +167,18 @@ Manifest ParseManifest(const std::string& text) {
                 FileIdentity id;
                 std::string made;
                 if (ParseIdentityRecord(path, &id, &made)) m.record.identities[made] = id;
+                break;
+            }
+            case 'A':
+                if (!m.listed) m.record.asideTag = path;
+                break;
+            case 'M': {
+                size_t index = 0;
+                FileIdentity id;
+                if (ParseMovedRecord(path, &index, &id)) {
+                    if (m.record.movedIds.size() <= index) m.record.movedIds.resize(index + 1);
+                    m.record.movedIds[index] = id;
+                }
                 break;
             }
             case 'L': m.listed = true; break;
@@ -401,50 +435,57 @@ struct Settler {
         return kept.Get();
     }
 
+    // Whether the i-th earlier entry (at `path`) still waits under its
+    // hidden name: when it does not, it is back, and what stands at its name
+    // is the earlier entry, not the pass's file.
+    bool EarlierWaits(const std::string& path, size_t i) {
+        if (record.asideTag.empty()) return false;
+        std::string leaf;
+        const int parent = Parent(path, false, leaf);
+        return parent >= 0 && ExistsAt(parent, AsideName(record.asideTag, i));
+    }
+
     const FileIdentity* MadeIdentity(const std::string& path) const {
         const auto it = record.identities.find(path);
         return it == record.identities.end() ? nullptr : &it->second;
     }
 
-    // What a writer left beside a file it was making: removed when it is the
-    // file the pass began there.
-    void RemoveTemporary(const std::string& path) {
+    // A temporary file a writer began under a name no other file has had
+    // (NewTemporaryPathFor) and left behind when it was killed: removed when
+    // it is proven still the file begun there (it grew since, so its size
+    // and change time moved on; its birth time or generation did not).
+    void RemoveTemporary(const std::string& path, const FileIdentity& began) {
         std::string leaf;
         const int parent = Parent(path, false, leaf);
-        if (parent < 0) return;
-        const std::string tmp = leaf + ".tmp";
         FileIdentity there;
-        if (!IdentityAt(parent, tmp, &there)) return;
-        const FileIdentity* made = MadeIdentity(path);
-        // Without the record of what the pass began there (a kill before it
-        // was written, or a manifest of an earlier version) whatever is not a
-        // folder goes: a link itself, never what it names.
-        struct stat st {};
-        FileIdentity began = made ? *made : FileIdentity{};
-        began.size = -1;  // it grew since
-        const bool ours = made ? there.Same(began)
-                               : ::fstatat(parent, tmp.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(st.st_mode);
-        if (ours) ::unlinkat(parent, tmp.c_str(), 0);
+        if (parent < 0 || !IsTemporaryName(leaf) || !IdentityAt(parent, leaf, &there)) return;
+        if (!there.GrewFrom(began)) {
+            ++out.unproven;
+            std::printf("[Export] %s in %s is not the temporary file the export began; left in place\n",
+                        path.c_str(), where.c_str());
+            return;
+        }
+        ::unlinkat(parent, leaf.c_str(), 0);
     }
 
+    // A file the pass put at `path`: it goes only while the entry there is
+    // proven to be that file (device, inode, size, change time, birth time).
+    // Anything else at the name (another program's file, one written there
+    // since, possibly given the very inode number ours had) is left in place
+    // and counted.
     void RemoveMadeFile(const std::string& path) {
         std::string leaf;
         const int parent = Parent(path, false, leaf);
         FileIdentity there;
         if (parent < 0 || !IdentityAt(parent, leaf, &there)) return;
         const FileIdentity* made = MadeIdentity(path);
-        // A record without the file's identity (a manifest of an earlier
-        // version) falls back on what the file is. One whose size was never
-        // noted never reached its name: the pass was stopped while it wrote.
-        const bool ours = made ? made->size >= 0 && there.Same(*made) : IsOwnMadeFile(parent, leaf);
-        if (!ours) {
-            if (made) {
-                ++out.foreign;
-                std::printf("[Export] %s in %s is another program's file now; left in place\n", path.c_str(),
-                            where.c_str());
-            } else {
-                Refuse("a file the export did not make", path);
-            }
+        // No identity in place: the pass never put a file there (it failed
+        // or was stopped first), and what stands there is not its own.
+        if (!made || made->size < 0) return;
+        if (!there.Same(*made)) {
+            ++out.foreign;
+            std::printf("[Export] %s in %s is another program's file now; left in place\n",
+                        path.c_str(), where.c_str());
             return;
         }
         if (trash.fd >= 0 && trash.count &&
@@ -480,46 +521,80 @@ struct Settler {
         return IdentityAt(parent, leaf, &there) && !(made && there.Same(*made)) && IsOwnMadeFile(parent, leaf);
     }
 
-    // The i-th earlier entry, waiting as "<i>": gone, back, or left.
-    void SettleEarlier(size_t i, const std::string& path, bool succeeded) {
-        const std::string name = std::to_string(i);
+    // Whether the entry waiting as the i-th earlier one is proven to be it:
+    // by the identity taken once it waited. Without that record (a kill
+    // between the move and the record) it is the entry listed, moved once
+    // since: only good enough to put it back, never to remove it.
+    enum class Waiting { Gone, Proven, Moved, Unproven };
+    Waiting WaitingEntry(int parent, const std::string& aside, size_t i) const {
         FileIdentity waiting;
-        if (folderFd < 0 || !IdentityAt(folderFd, name, &waiting)) return;  // not moved
-        const FileIdentity noted = i < record.earlierIds.size() ? record.earlierIds[i] : FileIdentity{};
-        struct stat st {};
-        if (KnownIdentity(noted) ? !waiting.Same(noted)
-                                 : ::fstatat(folderFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
-                                       !S_ISREG(st.st_mode)) {
-            Refuse("an earlier entry that is not the one set aside", name);
-            return;
-        }
+        if (!IdentityAt(parent, aside, &waiting)) return Waiting::Gone;
+        const FileIdentity moved = i < record.movedIds.size() ? record.movedIds[i] : FileIdentity{};
+        if (moved.device != 0 || moved.inode != 0) return waiting.Same(moved) ? Waiting::Proven : Waiting::Unproven;
+        const FileIdentity listed = i < record.earlierIds.size() ? record.earlierIds[i] : FileIdentity{};
+        const bool sameEntry = KnownIdentity(listed) && waiting.device == listed.device &&
+                               waiting.inode == listed.inode && waiting.birth == listed.birth &&
+                               waiting.generation == listed.generation &&
+                               (listed.size < 0 || waiting.size == listed.size) && listed.change != 0 &&
+                               waiting.change >= listed.change;
+        return sameEntry ? Waiting::Moved : Waiting::Unproven;
+    }
+
+    void Wait(const std::string& path, const std::string& aside, bool reached) {
+        ++out.left;
+        out.retry = true;
+        const std::string at = ParentOf(path) == "." ? aside : ParentOf(path) + "/" + aside;
+        if (out.leftIn.empty()) out.leftIn = where + "/" + at;
+        std::printf("[Export] Could not put %s back in %s; the earlier entry waits as %s\n", path.c_str(),
+                    where.c_str(), reached ? at.c_str() : (at + " (its folder cannot be reached now)").c_str());
+    }
+
+    // The i-th earlier entry, waiting in its own folder under its hidden
+    // name: gone (the export kept the pass), back under its name, or left
+    // there for a later try.
+    void SettleEarlier(size_t i, const std::string& path, bool succeeded) {
+        if (record.asideTag.empty()) return;  // nothing was set aside
+        const std::string aside = AsideName(record.asideTag, i);
         std::string leaf;
         int parent = Parent(path, false, leaf);
-        const bool taken = parent >= 0 && ExistsAt(parent, leaf);
-        if (succeeded && (taken || IsOwnWaitingFile(folderFd, name))) {
-            if (RemoveEntryAt(folderFd, name)) ++out.removed;
+        if (parent < 0) {
+            // Its folder is gone, or is a link or unreachable for now: what
+            // waits in it is settled by a later try.
+            std::vector<std::string> parts;
+            int error = 0;
+            if (!SplitBeneathPath(path, parts)) return;  // refused, and logged so
+            if (!OpenParentBeneath(exportFd, path, false, &leaf, &error).Valid() && error == ENOENT)
+                return;  // the folder itself is gone: nothing waits there
+            Wait(path, aside, false);
             return;
         }
-        if (!taken) {
-            if (parent < 0) parent = Parent(path, true, leaf);  // a folder removed since, by hand
-            if (parent >= 0 && PutBack(folderFd, name, parent, leaf)) {
-                ++out.restored;
-                return;
-            }
-        } else if (afterKill && TakenByLaterExport(parent, leaf, path)) {
+        const Waiting waiting = WaitingEntry(parent, aside, i);
+        if (waiting == Waiting::Gone) return;  // never moved, or settled before
+        if (waiting == Waiting::Unproven) {
+            ++out.unproven;
+            std::printf("[Export] %s in %s is not the entry the export set aside; left in place\n", aside.c_str(),
+                        where.c_str());
+            return;
+        }
+        const bool taken = ExistsAt(parent, leaf);
+        if (succeeded && waiting == Waiting::Proven && (taken || IsOwnWaitingFile(parent, aside))) {
+            if (RemoveEntryAt(parent, aside)) ++out.removed;
+            return;
+        }
+        if (!taken && PutBack(parent, aside, parent, leaf)) {
+            ++out.restored;
+            return;
+        }
+        if (taken && afterKill && waiting == Waiting::Proven && TakenByLaterExport(parent, leaf, path)) {
             // Since the kill a later export of the program wrote this name
             // (it asked, and it replaced what stood there): the earlier file
             // is one export behind.
-            if (RemoveEntryAt(folderFd, name)) ++out.superseded;
+            if (RemoveEntryAt(parent, aside)) ++out.superseded;
             std::printf("[Export] %s in %s was written again by a later export; the earlier file went\n",
                         path.c_str(), where.c_str());
             return;
         }
-        ++out.left;
-        out.leftIn = folderPath;
-        if (taken) out.retry = true;
-        std::printf("[Export] Could not put %s back in %s; the earlier file waits in %s as %s\n", path.c_str(),
-                    where.c_str(), folderPath.empty() ? "its hidden folder" : folderPath.c_str(), name.c_str());
+        Wait(path, aside, true);
     }
 };
 
@@ -533,8 +608,8 @@ ReplacementSettled SettleRecord(int exportFd, int folderFd, const ReplacementRec
     s.out.succeeded = succeeded;
     // A temporary file a writer left is the pass's either way.
     if (afterKill)
-        for (const ReplacementRecord::Made& m : record.made)
-            if (m.tag != 'D') s.RemoveTemporary(m.path);
+        for (const auto& [path, began] : record.identities)
+            if (began.size < 0) s.RemoveTemporary(path, began);
     if (!succeeded) {
         // A new file under an earlier file's name is gone already when the
         // earlier file is back (the pass failed and was putting its files
@@ -545,8 +620,7 @@ ReplacementSettled SettleRecord(int exportFd, int folderFd, const ReplacementRec
         for (const ReplacementRecord::Made& m : record.made) {
             if (m.tag == 'D' || !done.insert(m.path).second) continue;
             const auto earlier = earlierAt.find(m.path);
-            if (earlier != earlierAt.end() && (folderFd < 0 || !ExistsAt(folderFd, std::to_string(earlier->second))))
-                continue;
+            if (earlier != earlierAt.end() && !s.EarlierWaits(m.path, earlier->second)) continue;
             s.RemoveMadeFile(m.path);
         }
     }

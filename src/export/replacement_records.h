@@ -7,7 +7,7 @@
 // Index
 //   kManifestName / kManifestHeader / kNoteExtension   names and limits
 //   RandomHex / RelativeTo / ParentOf / WriteWhole / Record   texts (EndsWith: document/text_util.h)
-//   IdentityText / ParseIdentityRecord   a file's identity in a record
+//   IdentityText / ParseIdentityRecord / ParseMovedRecord   a file's identity in a record
 //   Manifest / ParseManifest      a manifest read back
 //   NoteText / NoteTextOf / ParseNote / WriteNote   the note in the data folder
 //   ReadWhole / ExistsAt / ForEachEntry / RemoveFolderWhenEmpty / TryLock / CloseFd
@@ -45,6 +45,8 @@ std::string Record(char tag, const std::string& path);
 // "<device> <inode> <size>", and an I record's text read back.
 std::string IdentityText(const FileIdentity& id);
 bool ParseIdentityRecord(const std::string& text, FileIdentity* id, std::string* path);
+// An M record, "<i> <identity>": the i-th earlier entry as it is once set aside.
+bool ParseMovedRecord(const std::string& text, size_t* index, FileIdentity* id);
 
 struct Manifest {
     bool readable = false;  // the header was there

@@ -36,20 +36,34 @@ ReplacementSettled SettleNoted(const NoteText& note, int exportFd, bool* keepNot
     const std::string where = ParentOf(note.folder);
     FolderFd folder(::openat(exportFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!folder.Valid()) {
-        if (errno != ENOENT)
-            std::printf("[Export] %s is not the folder this program made (%s); left as it is\n", note.folder.c_str(),
-                        std::strerror(errno));
+        // Gone: the kill came before it was made, or it was settled. Anything
+        // else (a link or a file at its name for now, a folder that cannot be
+        // opened) is not followed, and the note stays for a later try.
+        if (errno != ENOENT) {
+            std::printf("[Export] %s is not the folder this program made (%s); left as it is, and tried again "
+                        "later\n",
+                        note.folder.c_str(), std::strerror(errno));
+            *keepNote = true;
+        }
         return settled;
     }
     FolderFd manifest(::openat(folder.Get(), kManifestName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    const int manifestError = manifest.Valid() ? 0 : errno;
     if (manifest.Valid() && !TryLock(manifest.Get())) {
         settled.running = true;
         *keepNote = true;
         return settled;
     }
     std::string text;
-    const Manifest m = manifest.Valid() && ReadWhole(manifest.Get(), kMaxManifestBytes, text) ? ParseManifest(text)
-                                                                                             : Manifest();
+    const bool read = manifest.Valid() && ReadWhole(manifest.Get(), kMaxManifestBytes, text);
+    if (!read && manifestError != ENOENT) {
+        // There but unreadable now: what it names waits for a later try.
+        std::printf("[Export] The manifest in %s cannot be read (%s); tried again later\n", note.folder.c_str(),
+                    std::strerror(manifestError != 0 ? manifestError : EIO));
+        *keepNote = true;
+        return settled;
+    }
+    const Manifest m = read ? ParseManifest(text) : Manifest();
     if (m.readable && m.trash && (note.token.empty() || m.token == note.token)) {
         // The files of a stopped export, moved out of the way: all of them go.
         int removed = 0;
@@ -77,12 +91,21 @@ ReplacementSettled SettleNoted(const NoteText& note, int exportFd, bool* keepNot
         std::printf("[Export] %s does not hold the manifest this program wrote; left as it is\n", note.folder.c_str());
         return settled;
     }
-    settled = SettleRecord(exportFd, folder.Get(), m.record, m.record.succeeded, where, true, {}, nullptr,
-                           note.folder);
-    if (settled.retry) *keepNote = true;  // tried again at the next start
-    if (!RemoveFolderWhenEmpty(exportFd, name, folder.Get()))
-        std::printf("[Export] %s keeps earlier files that could not go back; its manifest names them\n",
+    ReplacementRecord record = m.record;
+    // A manifest of an earlier version has no tag: its earlier files wait in
+    // the hidden folder itself, which this version does not settle.
+    if (record.asideTag.empty() && !record.earlier.empty()) {
+        std::printf("[Export] %s was written by an earlier version; left as it is\n", note.folder.c_str());
+        return settled;
+    }
+    settled = SettleRecord(exportFd, folder.Get(), record, record.succeeded, where, true, {}, nullptr, note.folder);
+    if (settled.retry) {
+        *keepNote = true;  // tried again at the next start, with its manifest
+        std::printf("[Export] %s keeps its manifest: entries it names wait for a later try\n", note.folder.c_str());
+    } else if (!RemoveFolderWhenEmpty(exportFd, name, folder.Get())) {
+        std::printf("[Export] %s holds entries this program did not put there; left as it is\n",
                     note.folder.c_str());
+    }
     std::printf("[Export] Interrupted replacement in %s %s: %d earlier files put back, %d files removed\n",
                 where.c_str(), m.record.succeeded ? "finished" : "undone", settled.restored, settled.removed);
     return settled;
@@ -179,9 +202,13 @@ void SettleNotedReplacements(const std::string& noteFolder) {
         FolderFd exportFd(::open(ParentOf(note.text.folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         struct stat exportStat {};
         if (!exportFd.Valid() || ::fstat(exportFd.Get(), &exportStat) != 0) {
-            // Its export folder is gone; one that cannot be reached now (a
-            // drive not mounted) is settled by a later start.
-            if (errno == ENOENT || errno == ENOTDIR) ::unlink(path.c_str());
+            // Its export folder is gone from a folder that is there; one that
+            // cannot be reached now (a drive not mounted, a link or a file
+            // at its name for now) is settled by a later start.
+            const std::string exportFolder = ParentOf(note.text.folder);
+            struct stat above {};
+            if (errno == ENOENT && ::stat(ParentOf(exportFolder).c_str(), &above) == 0 && S_ISDIR(above.st_mode))
+                ::unlink(path.c_str());
             continue;
         }
         if (!NotesFolder(note.text, exportStat)) {

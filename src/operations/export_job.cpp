@@ -5,7 +5,8 @@
 //   Context               ProgramAafExportStep, ProgramExportContext, ReplacementNoteFolder,
 //                         SettleInterruptedExports
 //   Texts                 SetExportStatus, ExportStatusText, ExportProgressText(s)
-//   RunExportJob          HoldExportFolder, OddEntriesText (for the question), RunAafStep, RunWavPasses
+//   RunExportJob          HoldExportFolder, OddEntriesText and FoldersNamedIn (for the question), RunAafStep,
+//                         RunWavPasses
 //   MakeExportJob / ExistingExportFiles
 //   SettleDocumentForExport
 //   StartExport / FinishExport / PollExport
@@ -143,8 +144,18 @@ FileFaultHook FileFaultOf(const ExportContext& ctx) { return ctx.observer ? ctx.
 ExportSetAside SetAsideForPass(ExportJob& job, ExportPass pass, const ExportContext& ctx) {
     std::vector<std::string> agreed;
     if (!job.replacing.empty())
-        for (const std::string& f : EarlierExportFiles(job, pass))
-            if (std::binary_search(job.replacing.begin(), job.replacing.end(), f)) agreed.push_back(f);
+        for (const std::string& f : EarlierExportFiles(job, pass)) {
+            if (!std::binary_search(job.replacing.begin(), job.replacing.end(), f)) continue;
+            // A folder goes aside (and later away) only when the designer
+            // agreed to it by its name.
+            struct stat st {};
+            if (::lstat(f.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+                !std::binary_search(job.replacingFolders.begin(), job.replacingFolders.end(), f)) {
+                std::printf("[Export] %s is a folder the question did not name; it stays\n", f.c_str());
+                continue;
+            }
+            agreed.push_back(f);
+        }
     return SetAsideFiles(agreed, job.outDir, ctx.replacementNotes,
                          job.folders ? job.folders->root.Get() : -1);
 }
@@ -187,7 +198,8 @@ PassRun BeginPass(ExportJob& job, ExportPass pass, const ExportContext& ctx) {
 
 // What settling a pass could not do goes into the report.
 void CountSettled(ExportReport& report, const ReplacementSettled& settled) {
-    report.leftInPlace += settled.foreign;
+    // Entries that could not be proven the export's own were left as they are.
+    report.leftInPlace += settled.foreign + settled.unproven;
     report.notPutBack += settled.left;
     if (settled.left > 0 && report.notPutBackIn.empty()) report.notPutBackIn = settled.leftIn;
 }
@@ -278,6 +290,20 @@ std::string OddEntriesText(const std::vector<std::string>& paths) {
     for (size_t i = 0; i < odd.size() && i < 4; ++i) text += (i == 0 ? "; " : ", ") + odd[i];
     if (odd.size() > 4) text += " and " + std::to_string(odd.size() - 4) + " more";
     return text;
+}
+
+// The folders among `entries` that `question` names (by their quoted name),
+// sorted: the ones the designer agreed to by name.
+std::vector<std::string> FoldersNamedIn(const std::string& question, const std::vector<std::string>& entries) {
+    std::vector<std::string> folders;
+    for (const std::string& path : entries) {
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+            question.find(QuotedName(FileNameOf(path))) != std::string::npos)
+            folders.push_back(path);
+    }
+    std::sort(folders.begin(), folders.end());
+    return folders;
 }
 
 // "Export refused. A name cannot ...", or "" for a base name files may carry.
@@ -619,6 +645,7 @@ ExportStart StartExport(const ExportContext& ctx, ExportJob job) {
         }
         job.replacing = existing;
         job.replaceAgreed = true;
+        job.replacingFolders = FoldersNamedIn(question, existing);
     }
 
     // The registry's current paths go into the document here, on the thread

@@ -4,10 +4,10 @@
 //   ParentFolder / SyncPath / WriteAll / CopyDescriptor / DirOf / NameIn / CopyAcrossFileSystems   helpers
 //   FillRandomBytes
 //   WriteTextFileAtomic / WriteBytesFileAtomic / CommitAndReplaceFile   temporary file, fsync, rename, folder fsync
-//   MoveIntoPlace / MoveCommitted   the rename into place (never over a link or a pipe in a held folder)
+//   MoveIntoPlace / MoveCommitted   the rename into place (never over anything in a held folder)
 //   CommitTemporaryFile(In) / RemoveTemporaryIn / OpenNewTemporaryFile(In)   the same for a file held open,
-//                        in a held folder or by path; temporary files made new
-//   IdentityAt / IdentityOf   device, inode, size and birth time (statx)
+//                        in a held folder or by path; temporary files made new (NewTemporaryPathFor)
+//   IdentityAt / IdentityOf   device, inode, size, change and birth times (statx), generation
 //   KindOfMode           a file's type as a PathKind
 //   OpenRegularFile / OpenRegularFileStream / RegularFileProblem   regular files only, never waiting
 //   CopyFileContents     durable copy into a new file, bounded by the size checked
@@ -17,6 +17,8 @@
 #include "platform/file_util.h"
 
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -216,20 +218,20 @@ bool WriteBytesFileAtomic(const std::string& path, const void* data, size_t size
 namespace {
 
 // Moves the finished temporary file to its name. In a held folder the move
-// never replaces what another program put there since the export set the
-// earlier files aside: a link, a pipe or a folder at the name stays and the
-// move fails (EEXIST); only a regular file is replaced, as by rename(2).
+// never replaces anything: whatever stands at the name (a file another
+// program or person put there since the export set its earlier files aside,
+// a link, a pipe, a folder) stays, and the move fails with EEXIST. A file
+// system without RENAME_NOREPLACE gets a hard link and the removal of the
+// temporary name, which fails the same way; one that has neither fails the
+// file rather than rename over what may be there.
 bool MoveIntoPlace(const HeldFolder* folder, const std::string& from, const std::string& to) {
     const int at = DirOf(folder);
     if (!folder) return ::renameat(at, from.c_str(), at, to.c_str()) == 0;
     if (::renameat2(at, from.c_str(), at, to.c_str(), RENAME_NOREPLACE) == 0) return true;
-    if (errno != EEXIST && errno != EINVAL && errno != ENOSYS) return false;
-    struct stat st {};
-    if (errno == EEXIST && (::fstatat(at, to.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))) {
-        errno = EEXIST;
-        return false;
-    }
-    return ::renameat(at, from.c_str(), at, to.c_str()) == 0;
+    if (errno != EINVAL && errno != ENOSYS) return false;
+    if (::linkat(at, from.c_str(), at, to.c_str(), 0) != 0) return false;
+    ::unlinkat(at, from.c_str(), 0);
+    return true;
 }
 
 // The move of a temporary file that is on disk already (open as `fd`, or -1
@@ -300,7 +302,7 @@ namespace {
 bool StatxIdentity(int folder, const char* name, int flags, FileIdentity* identity) {
     struct statx sx {};
     if (::statx(folder, name, flags | AT_SYMLINK_NOFOLLOW | AT_STATX_SYNC_AS_STAT,
-                STATX_INO | STATX_SIZE | STATX_BTIME, &sx) != 0)
+                STATX_TYPE | STATX_INO | STATX_SIZE | STATX_BTIME | STATX_CTIME, &sx) != 0)
         return false;
     if (identity) {
         identity->device = makedev(sx.stx_dev_major, sx.stx_dev_minor);
@@ -309,17 +311,47 @@ bool StatxIdentity(int folder, const char* name, int flags, FileIdentity* identi
         identity->birth = (sx.stx_mask & STATX_BTIME)
                               ? int64_t(sx.stx_btime.tv_sec) * 1000000000 + int64_t(sx.stx_btime.tv_nsec)
                               : 0;
+        identity->change = (sx.stx_mask & STATX_CTIME)
+                               ? int64_t(sx.stx_ctime.tv_sec) * 1000000000 + int64_t(sx.stx_ctime.tv_nsec)
+                               : 0;
+        // -2: a regular file, whose generation the caller reads from an open descriptor.
+        identity->generation = S_ISREG(sx.stx_mode) ? -2 : -1;
     }
     return true;
+}
+
+// The inode's generation number, -1 where the file system has none to give.
+int64_t GenerationOf(int fd) {
+    unsigned int generation = 0;
+    if (::ioctl(fd, FS_IOC_GETVERSION, &generation) != 0) return -1;
+    return int64_t(generation);
 }
 
 }  // namespace
 
 bool IdentityAt(int folder, const std::string& name, FileIdentity* identity) {
-    return StatxIdentity(folder, name.c_str(), 0, identity);
+    if (!StatxIdentity(folder, name.c_str(), 0, identity)) return false;
+    if (identity && identity->generation == -2) {
+        // A regular file: opened without following a link or waiting, and
+        // only while it is still the entry looked at, for its generation.
+        identity->generation = -1;
+        const int fd = ::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (fd >= 0) {
+            struct stat st {};
+            if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_ino == identity->inode &&
+                st.st_dev == identity->device)
+                identity->generation = GenerationOf(fd);
+            ::close(fd);
+        }
+    }
+    return true;
 }
 
-bool IdentityOf(int fd, FileIdentity* identity) { return StatxIdentity(fd, "", AT_EMPTY_PATH, identity); }
+bool IdentityOf(int fd, FileIdentity* identity) {
+    if (!StatxIdentity(fd, "", AT_EMPTY_PATH, identity)) return false;
+    if (identity && identity->generation == -2) identity->generation = GenerationOf(fd);
+    return true;
+}
 
 int OpenNewTemporaryFile(const std::string& tmpPath, int* error) {
     return OpenNewTemporaryFileIn(nullptr, tmpPath, error);
@@ -329,10 +361,12 @@ int OpenNewTemporaryFileIn(const HeldFolder* folder, const std::string& tmpPath,
     constexpr int kFlags = O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
     const int at = DirOf(folder);
     const std::string name = NameIn(folder, tmpPath);
-    for (int attempt = 0; attempt < 2; ++attempt) {
+    // In a held folder the name is one no file has had (NewTemporaryPathFor):
+    // whatever stands there is not this writer's, and stays.
+    for (int attempt = 0; attempt < (folder ? 1 : 2); ++attempt) {
         const int fd = ::openat(at, name.c_str(), kFlags, 0644);
         if (fd >= 0) return fd;
-        if (errno != EEXIST) break;
+        if (errno != EEXIST || folder) break;
         // A stale temporary file or a planted link: the name goes (a link
         // itself, never what it points to). A folder is not ours to remove.
         struct stat st {};
@@ -345,6 +379,26 @@ int OpenNewTemporaryFileIn(const HeldFolder* folder, const std::string& tmpPath,
     }
     if (error) *error = errno;
     return -1;
+}
+
+std::string NewTemporaryPathFor(const std::string& path) {
+    unsigned char raw[8];
+    FillRandomBytes(raw, sizeof raw);
+    static const char kDigits[] = "0123456789abcdef";
+    std::string name = ".tessaloom-";
+    for (unsigned char b : raw) {
+        name.push_back(kDigits[b >> 4]);
+        name.push_back(kDigits[b & 15]);
+    }
+    name += kTemporarySuffix;
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? name : path.substr(0, slash + 1) + name;
+}
+
+bool IsTemporaryName(const std::string& name) {
+    const std::string suffix = kTemporarySuffix;
+    return name.size() == 11 + 16 + suffix.size() && name.compare(0, 11, ".tessaloom-") == 0 &&
+           name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
 RegularFile OpenRegularFile(const std::string& path, FileFaultHook fault) {

@@ -10,6 +10,7 @@
 //   CommitTemporaryFile   the same commit for a temporary file still held open
 //   FileIdentity / HeldFolder   a file known by device, inode and size; a folder held open to write in
 //   OpenNewTemporaryFileIn / CommitTemporaryFileIn / RemoveTemporaryIn   the same relative to a held folder
+//   NewTemporaryPathFor / IsTemporaryName   a temporary name no file has had
 //   RegularFile / OpenRegularFile / OpenRegularFileStream / RegularFileProblem
 //                         open for reading without waiting, regular files only
 //   CopyFileContents      copy a file into a new file and sync it
@@ -80,18 +81,39 @@ bool CommitTemporaryFile(int fd, const std::string& tmpPath, const std::string& 
 
 // A file known by what it is rather than by its name: another program's
 // file put at the same name is another file, even when it was given the
-// inode number a removed file had (its birth time differs). `size` is -1
-// while unknown (a file still being written), `birth` (nanoseconds) 0 where
-// the file system does not keep it.
+// inode number a removed file had. `size` is -1 while unknown (a file still
+// being written); `change` is the change time and `birth` the birth time, in
+// nanoseconds, 0 where not known (many file systems keep no birth time).
 struct FileIdentity {
     dev_t device = 0;
     ino_t inode = 0;
     int64_t size = -1;
     int64_t birth = 0;
+    int64_t change = 0;
+    // The inode's generation number (FS_IOC_GETVERSION) of a regular file
+    // that could be read, -1 where not known. File systems that keep no
+    // birth time (ext2) and count time in whole seconds give a new file the
+    // inode number, size and change time a file removed a moment ago had;
+    // they give it a new generation.
+    int64_t generation = -1;
+    // Proven the same file: device, inode, the size when both know it, the
+    // change time to the nanosecond, and the birth time where either side
+    // has one. A missing time never matches: on a file system that keeps
+    // no birth time a freed inode number comes back at once, often with the
+    // same size, and only the change time tells the two files apart. Every
+    // rename changes it, so an identity is taken again after each move.
     bool Same(const FileIdentity& other) const {
         return device == other.device && inode == other.inode &&
-               (size < 0 || other.size < 0 || size == other.size) &&
-               (birth == 0 || other.birth == 0 || birth == other.birth);
+               (size < 0 || other.size < 0 || size == other.size) && change != 0 && change == other.change &&
+               birth == other.birth && generation == other.generation;
+    }
+    // The file that was begun as `began` (the earlier identity) and may have
+    // been written to or moved since (its change time can only have grown):
+    // device, inode, and a birth time or a generation both sides know and
+    // agree on. Without either this proves nothing and is false.
+    bool GrewFrom(const FileIdentity& began) const {
+        return device == began.device && inode == began.inode && change >= began.change && change != 0 &&
+               birth == began.birth && generation == began.generation && (birth != 0 || generation >= 0);
     }
 };
 // The identity of the entry `name` in the folder open as `folder` (a link or
@@ -117,7 +139,16 @@ struct HeldFolder {
 // file given up, in `folder` (the last component of each path is the name
 // used there; the rest only names it in the log); by the paths themselves
 // when `folder` is null.
+// In a held folder the temporary name is made new and nothing that stands at
+// it is removed (the open fails with EEXIST); the move into place never
+// replaces what stands at the target (it fails with EEXIST).
 int OpenNewTemporaryFileIn(const HeldFolder* folder, const std::string& tmpPath, int* error = nullptr);
+// A hidden temporary name beside `path` that no file has had
+// (".tessaloom-<16 hex>.tmp"), for a file made in a held folder; and whether
+// a name is one of these.
+inline constexpr const char* kTemporarySuffix = ".tmp";
+std::string NewTemporaryPathFor(const std::string& path);
+bool IsTemporaryName(const std::string& name);
 bool CommitTemporaryFileIn(int fd, const HeldFolder* folder, const std::string& tmpPath,
                            const std::string& targetPath, FileReplaceFailure* failure = nullptr);
 void RemoveTemporaryIn(const HeldFolder* folder, const std::string& tmpPath);

@@ -185,8 +185,11 @@ TEST(ExportJob, TextsCountFilesAndTheAafStepRunsFirstWithTheVoicesPinned) {
     EXPECT_TRUE(ranBeforeWav);
 
     // A session counts as one file; without an AAF step the AAF part fails.
+    // (Each into an empty folder: a job nobody asked about replaces nothing.)
+    fs::remove_all(rig.Out());
     report = RunExportJob(job, rig.Context([](const ExportJob&, const Project&, const AudioEngine&) { return true; }));
     EXPECT_EQ(report.finalText, "Export complete — 3 files");
+    fs::remove_all(rig.Out());
     report = RunExportJob(job, rig.Context());
     EXPECT_EQ(report.finalText, "AAF export FAILED — 2 WAVs written");
 }

@@ -23,6 +23,7 @@
 #include "export/bwf_writer.h"
 #include "export/export_replacement.h"
 #include "export/replacement_journal.h"
+#include "export/replacement_record.h"
 #include "export/replacement_settling.h"
 #include "export/replacement_trash.h"
 #include "platform/file_util.h"
@@ -45,10 +46,20 @@ std::vector<std::string> NamesOf(const std::map<std::string, std::string>& files
     return names;
 }
 
-size_t EntriesIn(const std::string& folder) {
+// The earlier entries set aside in `folder` (they wait where they stood).
+size_t EarlierEntriesIn(const std::string& folder) {
     size_t n = 0;
-    for (auto it = fs::directory_iterator(folder); it != fs::directory_iterator(); ++it) ++n;
+    for (auto it = fs::directory_iterator(folder); it != fs::directory_iterator(); ++it)
+        n += it->path().filename().string().rfind(kAsidePrefix, 0) == 0 ? 1 : 0;
     return n;
+}
+
+// Tells the record of the file now at `path`, as a held folder tells it of
+// each file the pass puts in place.
+void NoteInPlace(const ExportSetAside& aside, const std::string& path) {
+    FileIdentity id;
+    ASSERT_TRUE(IdentityAt(AT_FDCWD, path, &id));
+    aside.IdentityNoter()(path, id);
 }
 
 std::string gBlockMarker;
@@ -129,7 +140,7 @@ struct KillRig : AafRig {
         EXPECT_TRUE(fs::exists(gBlockMarker)) << "the export never reached its 40th new essence file";
         const std::vector<std::string> replacing = HiddenReplacingFolders(Out());
         EXPECT_EQ(replacing.size(), 1u);
-        EXPECT_GE(replacing.empty() ? 0 : EntriesIn(replacing[0]), 100u);
+        EXPECT_GE(EarlierEntriesIn(SessionFolder() + "/Audio Files"), 100u) << "set aside where they stood";
         ::kill(child.pid, SIGKILL);
         EXPECT_EQ(child.Wait(), -SIGKILL);
         return replacing.empty() ? std::string() : replacing[0];
@@ -214,12 +225,27 @@ TEST(ExportReplacementKilled, SettlingFinishesOrUndoesByWhatTheManifestSays) {
         ASSERT_TRUE(announce);
         announce(out + "/Reel.wav", false);
         own("Reel.wav", 0.5f);
+        NoteInPlace(aside, out + "/Reel.wav");
         announce(out + "/Clips/Reel - D.wav", false);
         own("Clips/Reel - D.wav", 0.6f);
+        NoteInPlace(aside, out + "/Clips/Reel - D.wav");
         announce(out + "/Tracks", true);
         fs::create_directories(out + "/Tracks");
+        // Begun beside a file the pass had not set aside (under a name of
+        // its own), then killed: the temporary file goes either way.
         announce(out + "/Clips/Reel - E.wav", false);
-        ASSERT_TRUE(WriteWholeFile(out + "/Clips/Reel - E.wav.tmp", "half written"));
+        const std::string tmp = NewTemporaryPathFor(out + "/Clips/Reel - E.wav");
+        ASSERT_TRUE(WriteWholeFile(tmp, "half"));
+        FileIdentity began;
+        ASSERT_TRUE(IdentityAt(AT_FDCWD, tmp, &began));
+        began.size = -1;
+        aside.IdentityNoter()(tmp, began);
+        {
+            std::FILE* f = std::fopen(tmp.c_str(), "ab");
+            ASSERT_TRUE(f);
+            std::fputs(" written", f);
+            std::fclose(f);
+        }
         if (succeeded) NoteSucceeded(*aside.journal);
         const std::map<std::string, std::string> made = Snapshot(out);
         if (stage == PuttingBack) {  // failed: its rollback ran, and the first earlier file is back
@@ -239,9 +265,8 @@ TEST(ExportReplacementKilled, SettlingFinishesOrUndoesByWhatTheManifestSays) {
         if (succeeded) {
             expected = made;  // the new files, the earlier ones gone but another program's
             for (auto it = expected.begin(); it != expected.end();)
-                it = it->first.rfind(".tessaloom-replacing-", 0) == 0 ? expected.erase(it) : std::next(it);
+                it = it->first.find(".tessaloom-") != std::string::npos ? expected.erase(it) : std::next(it);
             expected["Clips/Reel - B.wav"] = before.at("Clips/Reel - B.wav");
-            expected.erase("Clips/Reel - E.wav.tmp");
             EXPECT_TRUE(fs::is_directory(out + "/Tracks"));
         } else {
             EXPECT_FALSE(fs::exists(out + "/Tracks"));
@@ -316,10 +341,11 @@ TEST(ExportReplacementKilled, ARunningReplacementIsLeftAloneUntilItsProgramIsGon
     ASSERT_EQ(aside.moved.size(), 1u);
     aside.Announcer()(out + "/Reel.wav", false);
     ASSERT_TRUE(WriteBWFStereo(out + "/Reel.wav", one.data(), one.data(), 50, kRigRate, 0, nullptr));
+    NoteInPlace(aside, out + "/Reel.wav");
 
     SettleNotedReplacements(notes);
     EXPECT_EQ(SettleReplacementsIn(out, notes).leftAlone, 1);
-    EXPECT_TRUE(fs::exists(aside.folder + "/0")) << "the running replacement keeps its earlier file";
+    EXPECT_TRUE(fs::exists(aside.moved[0].second)) << "the running replacement keeps its earlier file";
     EXPECT_FALSE(fs::is_empty(notes));
     EXPECT_NE(ReadWholeFile(out + "/Reel.wav"), earlier);
 
@@ -442,7 +468,12 @@ TEST(ExportReplacementKilled, TwoProgramsExportIntoOneFolderOneAtATime) {
         ASSERT_EQ(b.child->Wait(), 0);
         const std::string status = ReadWholeFile(b.Mark("status"));
         EXPECT_EQ(status.rfind("Export complete", 0), 0u) << status;
-        ExpectSameExportFiles(ExportNamed(out, "Reel"), survivor);
+        // Beside it only what the killed program set aside waits, under
+        // hidden names, until that program starts again.
+        std::map<std::string, std::string> visible = ExportNamed(out, "Reel");
+        for (auto it = visible.begin(); it != visible.end();)
+            it = it->first.find(kAsidePrefix) != std::string::npos ? visible.erase(it) : std::next(it);
+        ExpectSameExportFiles(visible, survivor);
 
         // The first program starts again and settles what its kill left.
         ChildProcess restart([first] {
