@@ -81,10 +81,13 @@ void DumpEngineFields(StateDump& dump) {
     dump.Field("audio.open", o.open.load() != 0);
     dump.Field("audio.callbacks", static_cast<int64_t>(o.callbackCount.load()));
     dump.Field("audio.underruns", static_cast<int64_t>(o.underruns.load()));
-    // Stretches the device played without our frames, how long they lasted
-    // in all (known from the stream's clock; -1 where the back-end only
-    // flags them) and the callbacks that came too late for the sound.
+    // Stretches the device played without our frames while the transport
+    // played, one per silence, how long they lasted in all (known from the
+    // stream's clock; -1 where the back-end only flags them) and the
+    // callbacks that came too late for the sound; and apart from them the
+    // silences while it was stopped, which took nothing from anyone.
     dump.Field("audio.outputGaps", static_cast<int64_t>(o.outputGaps.load()));
+    dump.Field("audio.stoppedOutputGaps", static_cast<int64_t>(o.stoppedOutputGaps.load()));
     const int32_t deviceRate = o.deviceRate.load();
     dump.Field("audio.outputGapMs", o.gapSource.load() == OutputGapSource::Flags || deviceRate < 1
                                         ? -1.0

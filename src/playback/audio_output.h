@@ -131,12 +131,16 @@ struct AudioOutput {
     // Stretches of output the device played without our frames (output
     // gaps), found as the back-end allows (gapSource): from its underflow
     // flags, or from the stream's clock against the frames delivered
-    // (output_gaps.h); the device frames they lasted (known from the clock
-    // only); and the callbacks that came too late for the sound, while the
-    // device had nothing of ours. None in a stream that kept up.
+    // (output_gaps.h), one for each silence however close to the one
+    // before; the device frames they lasted (known from the clock only);
+    // and the callbacks that came too late for the sound, while the device
+    // had nothing of ours. None in a stream that kept up. Counted only while
+    // the transport plays (`playingFlag`): a silence while it is stopped
+    // leaves out nothing anyone could hear, and counts apart.
     std::atomic<uint64_t> outputGaps{0};
     std::atomic<uint64_t> outputGapFrames{0};
     std::atomic<uint64_t> lateCallbacks{0};
+    std::atomic<uint64_t> stoppedOutputGaps{0};
     std::atomic<OutputGapSource> gapSource{OutputGapSource::NoGaps};
     // Set (release) once the callback state below is prepared for the stream
     // being opened; cleared when the last stream closes. A back-end may start
@@ -149,6 +153,9 @@ struct AudioOutput {
     // ---- Callback state (set up under `mutex` while no stream runs) ----
     int64_t lastCallbackEnd = 0;  // steady-clock microseconds; 0 before the stream's first callback
     OutputClockWatch clockWatch;
+    // Whether the transport played at any callback of the fall the clock
+    // watch is following (the gap it may turn out to be is playback's).
+    bool gapWhilePlaying = false;
     double phase = 1.0;  // read position in bufferL/R (>= 1: one frame of history)
     double ratio = 1.0;  // engineRate / deviceRate
     int32_t bufferedFrames = 0;  // engine frames waiting in bufferL/R

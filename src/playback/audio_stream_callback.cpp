@@ -35,6 +35,7 @@ void PrepareStreamBuffers(AudioOutput& o, int32_t engineRate, int32_t deviceRate
     o.buffersReady.store(0, std::memory_order_relaxed);
     o.gapSource.store(gaps);
     o.clockWatch = OutputClockWatch{};
+    o.gapWhilePlaying = false;
     const bool valid = engineRate > 0 && deviceRate > 0;
     o.ratio = valid ? double(engineRate) / double(deviceRate) : 1.0;
     o.maxChunkFrames = std::max<int32_t>(int32_t(periodFrames), kOutputPeriodFrames);
@@ -167,23 +168,33 @@ public:
     CallbackWatch& operator=(const CallbackWatch&) = delete;
 
 private:
+    // A silence is playback's when the transport played at any callback
+    // from the one that showed it to the one that measured it.
     void CountGaps(unsigned int frames, unsigned int status) {
         const auto relaxed = std::memory_order_relaxed;
+        const bool playing = o_.playingFlag && o_.playingFlag->load(relaxed) != 0;
         switch (o_.gapSource.load(relaxed)) {
         case OutputGapSource::Flags:
-            if (status != 0) {
+            if (status == 0) break;
+            if (playing) {
                 o_.outputGaps.fetch_add(1, relaxed);
                 o_.lateCallbacks.fetch_add(1, relaxed);
+            } else {
+                o_.stoppedOutputGaps.fetch_add(1, relaxed);
             }
             break;
         case OutputGapSource::Clock: {
+            o_.gapWhilePlaying = o_.gapWhilePlaying || playing;
             const OutputGapStep step =
                 WatchOutputClock(o_.clockWatch, wall_, frames, o_.deviceRate.load(relaxed));
-            if (step.gap) {
-                o_.outputGaps.fetch_add(1, relaxed);
+            if (step.gaps > 0 && o_.gapWhilePlaying) {
+                o_.outputGaps.fetch_add(uint64_t(step.gaps), relaxed);
                 o_.outputGapFrames.fetch_add(uint64_t(step.gapFrames), relaxed);
                 o_.lateCallbacks.fetch_add(step.lateCallbacks, relaxed);
+            } else if (step.gaps > 0) {
+                o_.stoppedOutputGaps.fetch_add(uint64_t(step.gaps), relaxed);
             }
+            if (!o_.clockWatch.dropping) o_.gapWhilePlaying = playing;
             break;
         }
         case OutputGapSource::NoGaps:

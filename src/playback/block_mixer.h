@@ -28,10 +28,11 @@ void SetReferenceAudioHook(ReferenceAudioHook hook);
 ReferenceAudioHook GetReferenceAudioHook();
 
 // Writes `frames` samples (any positive count; the reverb hears at most the
-// first 4096) into left and right. Runs on the audio thread: it never waits
-// for the engine lock, allocates nothing, and leaves the block silent (save
-// the audition) with the playhead in place when the lock is taken. A seek
-// made while the block is mixed is kept.
+// first 4096) into left and right. Runs on the audio thread: it tries the
+// engine lock once, never waits for it, allocates nothing, and when the lock
+// is taken leaves the block silent (save the audition), counted in
+// stats.lockedBlocks, with the playhead in place. A seek made while the
+// block is mixed is kept.
 void MixAudioBlock(AudioEngine& engine, float* left, float* right, int frames);
 
 // Adds one voice into outLeft/outRight (outFrames frames; frame 0 is the

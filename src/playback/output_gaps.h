@@ -29,6 +29,14 @@
 // where its clock is drops the frames that come too late, so the value
 // climbs back to the level and the silence lasts until it passes that mark;
 // one that waits for the late frames lowers the level itself by the silence).
+//
+// Each silence is one gap, however close to the one before: a new fall that
+// goes deeper than the last one's lowest once the queue had refilled ends
+// the last fall there and is followed as one of its own, and the values kept
+// of a fall are walked for every stretch below the empty mark with sound
+// between. A stream whose server takes its time to start playing (every
+// write so far went in at once, then one waited long) is no gap: the clock
+// starts again there, keeping the queue's size.
 #pragma once
 
 #include <array>
@@ -52,9 +60,16 @@ struct OutputClockWatch {
     // first kDropValues) to measure the silence once the fall has settled.
     // The last callback's value and start.
     bool dropping = false;
+    // Where the first of falls that followed one another began, and the
+    // empty mark the last of them left (a device that waits lowers it).
+    double levelAtFirstDrop = 0, carriedMark = 0;
+    bool haveCarriedMark = false;
     double levelAtDrop = 0, bestSinceDrop = 0, lowestSinceDrop = 0, lastValue = 0;
     int64_t lastMicros = 0;
     int32_t steadyCallbacks = 0;
+    // Callbacks that found the queue full (up to a steady count): a fall
+    // before the first is the stream starting.
+    int32_t fullCallbacks = 0;
     static constexpr int kDropValues = 256;
     std::array<double, kDropValues> dropValues{};
     std::array<int64_t, kDropValues> dropMicros{};
@@ -63,8 +78,8 @@ struct OutputClockWatch {
 };
 
 struct OutputGapStep {
-    bool gap = false;
-    int64_t gapFrames = 0;           // the device frames played as silence (when `gap`)
+    int32_t gaps = 0;                // silences the device played, each one gap
+    int64_t gapFrames = 0;           // the device frames they lasted, in all
     uint32_t lateCallbacks = 0;      // callbacks that came while the device had nothing of ours
 };
 

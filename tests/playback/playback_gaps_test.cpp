@@ -8,7 +8,10 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
+#include <memory>
 #include <thread>
+#include <vector>
 
 #include "playback/audio_output.h"
 #include "playback/mixer_rig.h"
@@ -41,39 +44,57 @@ TEST(PlaybackGaps, ABlockWithNoVoiceCountsOnlyWhileTheDocumentCallsForVoices) {
     EXPECT_EQ(e->stats.lockedBlocks.load(), 0u);
 }
 
-// The mixer's try outlasts a short hold (another thread's edit met by
-// chance) but not a holder that keeps the lock: the block then goes silent
-// after a bounded moment instead of waiting.
-TEST(PlaybackGaps, TheMixersTryOutlastsAShortHoldButNeverWaitsForALongOne) {
-    EngineMutex mutex;
-    std::atomic<bool> held{false}, trying{false}, release{false};
-    std::thread holder([&] {
-        std::lock_guard<EngineMutex> lock(mutex);
-        held = true;
-        while (!trying.load()) std::this_thread::yield();
-        // Still held when the first try comes, gone well within the budget.
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    });
-    while (!held.load()) std::this_thread::yield();
-    trying = true;
-    EXPECT_TRUE(mutex.TryLockForMix(int64_t(2e9))) << "a hold of a millisecond silenced the block";
-    mutex.UnlockAfterMix();
-    holder.join();
+// The stream's callback while another thread holds the engine's lock: each
+// block tries the lock once and, finding it taken, plays what the audio
+// thread holds itself (the audition) and nothing of the voices, counted as
+// a locked block, the playhead in place. None waits: the holder lets go only
+// after the callbacks have run on this very thread, and one try is made per
+// block, no more. With the lock back the voices play on from where they were.
+TEST(MixerLock, ABlockThatFindsTheLockTakenPlaysWhatItHoldsAndNeverWaits) {
+    auto e = MakePlayingEngine();
+    InstallPlaybackVoice(*e, ConstantVoice(0, 10, 0.5f), 0.01f, 0.01f);
+    OutputRig rig({Fixed48k()});
+    OpenAudioOutput(
+        rig.output, [&e](float* l, float* r, int32_t n) { MixAudioBlock(*e, l, r, n); }, &e->playing, kRigRate);
+    ASSERT_TRUE(rig.output.open.load());
+    const std::vector<float> before = rig.Pump(8 * 512);  // past the fade-in
+    ASSERT_GT(std::fabs(before.back()), 0.1f);
 
-    held = false;
-    std::thread keeper([&] {
-        std::lock_guard<EngineMutex> lock(mutex);
-        held = true;
-        while (!release.load()) std::this_thread::yield();
-    });
-    while (!held.load()) std::this_thread::yield();
-    const auto before = std::chrono::steady_clock::now();
-    EXPECT_FALSE(mutex.TryLockForMix(2000000));
-    const double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - before).count();
-    release = true;
-    keeper.join();
-    EXPECT_GE(waited, 0.002);
-    EXPECT_LT(waited, 1.0) << "the try waited for the holder";
+    for (const bool audition : {false, true}) {
+        SCOPED_TRACE(audition ? "with an audition" : "without");
+        constexpr float kAudition = 0.25f;
+        if (audition) StartAudition(*e, std::make_shared<const std::vector<float>>(size_t(kRigRate), kAudition), kRigRate);
+        const int64_t position = e->position.load();
+        const uint64_t locked = e->stats.lockedBlocks.load(), missed = e->mutex.MissedMixTries();
+        std::atomic<bool> held{false}, release{false};
+        std::thread holder([&] {
+            EngineLock lock(e->mutex);
+            held = true;
+            while (!release.load()) std::this_thread::yield();
+        });
+        while (!held.load()) std::this_thread::yield();
+        const std::vector<float> during = rig.Pump(6 * 512);
+        release = true;
+        holder.join();
+
+        ASSERT_EQ(during.size(), size_t(6 * 512 * 2));
+        const float expected = audition ? kAudition : 0.0f;
+        EXPECT_EQ(std::count(during.begin(), during.end(), expected), std::ptrdiff_t(during.size()))
+            << "a block without the lock played something besides what the audio thread holds";
+        EXPECT_EQ(e->stats.lockedBlocks.load() - locked, 6u);
+        EXPECT_EQ(e->mutex.MissedMixTries() - missed, 6u) << "a block tried the lock more than once";
+        EXPECT_EQ(e->position.load(), position) << "the playhead moved without the voices";
+
+        const std::vector<float> after = rig.Pump(8 * 512);
+        EXPECT_EQ(e->stats.lockedBlocks.load() - locked, 6u);
+        EXPECT_EQ(e->position.load(), position + 8 * 512);
+        if (audition) {
+            EXPECT_GT(after.back(), before.back() + 0.1f) << "the voices and the audition play on once the lock is back";
+        } else {
+            EXPECT_NEAR(after.back(), before.back(), 1e-6f) << "the voices play on once the lock is back";
+        }
+        StopAudition(*e);
+    }
 }
 
 namespace {
@@ -86,7 +107,9 @@ namespace {
 // starts (microseconds), `clockShare` the device's clock against the
 // system's (above 1: a fast device). A device that `skips` plays on from
 // where its clock is after running dry, dropping the frames that come too
-// late; one that does not plays them, later.
+// late; one that does not plays them, later. A dry stretch ends once the
+// queue holds a quarter period again (a few frames of sound between two
+// stretches are not heard apart), and counts when it lasted half a period.
 struct DeviceQueueRun {
     int gaps = 0;             // the device's dry stretches
     double gapFrames = 0;     // and the frames it played as silence
@@ -101,8 +124,13 @@ DeviceQueueRun RunDeviceQueue(int callbacks, Delay delay, bool skips = false, do
                               double clockShare = 1.0, uint32_t period = 512, int32_t rate = 48000) {
     DeviceQueueRun run;
     double t = 1.0e6;  // microseconds
-    double queue = 0, owed = 0;
+    double queue = 0, owed = 0, stretch = 0;
     bool dry = false, playing = false;
+    auto endStretch = [&] {
+        if (dry && stretch >= 0.5 * period) ++run.gaps;
+        dry = false;
+        stretch = 0;
+    };
     const double perMicro = clockShare * rate / 1.0e6;
     // The device consumes from `from` to `to`; a queue that empties is a gap.
     auto consume = [&](double span) {
@@ -112,8 +140,8 @@ DeviceQueueRun RunDeviceQueue(int callbacks, Delay delay, bool skips = false, do
             queue -= need;
             return;
         }
-        if (!dry) ++run.gaps;
         dry = true;
+        stretch += need - queue;
         run.gapFrames += need - queue;
         if (skips) owed += need - queue;
         queue = 0;
@@ -123,8 +151,8 @@ DeviceQueueRun RunDeviceQueue(int callbacks, Delay delay, bool skips = false, do
         consume(held);
         t += held;
         const OutputGapStep step = WatchOutputClock(run.watch, int64_t(t), period, rate);
-        if (step.gap) {
-            ++run.counted;
+        if (step.gaps > 0) {
+            run.counted += step.gaps;
             run.countedFrames += step.gapFrames;
             run.late += step.lateCallbacks;
         }
@@ -139,10 +167,11 @@ DeviceQueueRun RunDeviceQueue(int callbacks, Delay delay, bool skips = false, do
         const double dropped = std::min(owed, double(period));
         owed -= dropped;
         queue += double(period) - dropped;
-        if (queue > 0) dry = false;
+        if (queue >= 0.25 * period) endStretch();
         // The device starts once the queue is full (the first time).
         if (!playing && queue + period > capacity) playing = true;
     }
+    endStretch();
     return run;
 }
 
@@ -198,28 +227,93 @@ TEST(OutputGaps, TheClockFindsEveryStretchTheDevicePlayedWithoutUsAndNoOther) {
     }
 }
 
+// Two stalls close together are two silences of the device, and two gaps:
+// the second may come while the watch still follows the first (the level
+// not yet steady again), however soon after the stream caught up, at any
+// distance, on a device that drops late frames or one that plays them.
+TEST(OutputGaps, EachSilenceIsAGapOfItsOwnHoweverCloseToTheOneBefore) {
+    auto jitter = [](int n) { return double((n * 7919) % 2000); };
+    for (bool skips : {false, true}) {
+        for (int apart : {2, 6, 12, 23, 40, 120}) {
+            SCOPED_TRACE(testing::Message() << (skips ? "dropping late frames, " : "playing them late, ") << apart
+                                            << " callbacks apart");
+            auto pairs = [&](int n) {
+                if (n == 2000 || n == 2000 + apart || n == 5000 || n == 5000 + apart) return 300000.0;
+                return jitter(n);
+            };
+            DeviceQueueRun run = RunDeviceQueue(7000, pairs, skips);
+            // A device that drops late frames is still silent a few callbacks on.
+            if (!skips || apart >= 12) {
+                EXPECT_EQ(run.gaps, 4) << "the device played sound between the two of a pair";
+            }
+            EXPECT_EQ(run.counted, run.gaps);
+            EXPECT_NEAR(double(run.countedFrames), run.gapFrames, 4 * 640.0);
+            EXPECT_GE(run.late, 4u);
+        }
+    }
+}
+
+// A server that takes a second to begin playing what the stream queued as it
+// started (its first writes go in at once, then the next waits): no
+// silence of ours. Afterwards the queue those first writes told is the
+// watch's, and a stall that outlasts it is one gap.
+TEST(OutputGaps, AStreamThatIsSlowToStartIsNoGap) {
+    constexpr int32_t kRate = 48000;
+    constexpr uint32_t kPeriod = 512;
+    const double periodMicros = 1.0e6 * kPeriod / kRate;
+    OutputClockWatch watch;
+    int gaps = 0;
+    int64_t gapFrames = 0;
+    double t = 5.0e6;
+    auto callback = [&](double after) {
+        t += after;
+        const OutputGapStep step = WatchOutputClock(watch, int64_t(t), kPeriod, kRate);
+        gaps += step.gaps;
+        gapFrames += step.gapFrames;
+    };
+    for (int n = 0; n < 14; ++n) callback(15.0);  // 14 periods queued at once
+    callback(1.0e6);                             // the server starts a second later
+    for (int n = 0; n < 400; ++n) callback(periodMicros);
+    EXPECT_EQ(gaps, 0);
+    callback(periodMicros + 300000.0);  // 300 ms late: the queue of 150 ms runs dry
+    for (int n = 0; n < 13; ++n) callback(20.0);  // the queue refills at once
+    for (int n = 0; n < 400; ++n) callback(periodMicros);
+    EXPECT_EQ(gaps, 1);
+    EXPECT_NEAR(double(gapFrames), 0.3 * kRate - 14 * kPeriod, 2.0 * kPeriod);
+}
+
 // A back-end that flags its underflows says so itself: each flagged
-// callback is one gap and one late callback, of a length the flags do not
-// tell; the stop's line says so.
-TEST(OutputGaps, AFlaggedUnderflowIsOneGapOfUnknownLength) {
+// callback while the transport plays is one gap and one late callback, of a
+// length the flags do not tell; the stop's line says so. One while it is
+// stopped is no gap of playback: it counts apart.
+TEST(OutputGaps, AFlaggedUnderflowIsOneGapOfUnknownLengthOnlyWhilePlaying) {
     OutputRig rig({Fixed48k()});
     rig.fake->gapSource = OutputGapSource::Flags;
     rig.Open(48000);
     ASSERT_EQ(rig.output.gapSource.load(), OutputGapSource::Flags);
+    rig.fake->nextStatus = 2;  // RTAUDIO_OUTPUT_UNDERFLOW, before anything plays
+    rig.Pump(512);
+    rig.Pump(4 * 512);
+    EXPECT_EQ(rig.output.outputGaps.load(), 0u);
+    EXPECT_EQ(rig.output.lateCallbacks.load(), 0u);
+    EXPECT_EQ(rig.output.stoppedOutputGaps.load(), 1u);
+
     PlaybackGapWatch watch;
     auto e = MakePlayingEngine();
     e->playing = 0;
     WatchPlaybackGaps(watch, *e, rig.output);
     e->playing = 1;
+    rig.playing = 1;
     WatchPlaybackGaps(watch, *e, rig.output);
     rig.Pump(4 * 512);
     EXPECT_EQ(rig.output.outputGaps.load(), 0u);
-    rig.fake->nextStatus = 2;  // RTAUDIO_OUTPUT_UNDERFLOW
+    rig.fake->nextStatus = 2;
     rig.Pump(512);
     rig.Pump(512);
     EXPECT_EQ(rig.output.outputGaps.load(), 1u);
     EXPECT_EQ(rig.output.lateCallbacks.load(), 1u);
-    EXPECT_EQ(rig.output.underruns.load(), 1u);
+    EXPECT_EQ(rig.output.underruns.load(), 2u);
+    EXPECT_EQ(rig.output.stoppedOutputGaps.load(), 1u);
     testing::internal::CaptureStdout();
     e->playing = 0;
     WatchPlaybackGaps(watch, *e, rig.output);
