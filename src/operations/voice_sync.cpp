@@ -623,6 +623,7 @@ int64_t RecomputeLevels(const DocumentContext& ctx, const std::vector<size_t>* s
         return &project.results[size_t(r)];
     };
     std::vector<size_t> every;
+    engine.stats.voiceWalks.fetch_add(1, std::memory_order_relaxed);
     if (!settle) {
         every.resize(n);
         for (size_t v = 0; v < n; ++v) every[v] = v;
@@ -701,6 +702,13 @@ int64_t RecomputeLevels(const DocumentContext& ctx, const std::vector<size_t>* s
 }  // namespace
 
 void RecomputeVoiceLevels(const DocumentContext& ctx) { RecomputeLevels(ctx, nullptr, false); }
+
+void SettleVoiceLevels(const DocumentContext& ctx, const std::vector<size_t>& voices, bool levelsHeld) {
+    if (ctx.engine->voices.empty()) return;  // nothing plays yet: the first build levels
+    RecomputeLevels(ctx, &voices, levelsHeld);
+    // A voice whose place changed left the mixer's time index.
+    ReindexWhenLoose(*ctx.engine);
+}
 
 void SyncVoicesAsOwner(const DocumentContext& ctx) {
     Project& project = *ctx.project;
