@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <functional>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -16,13 +17,16 @@
 #include "document/event.h"
 #include "document/project.h"
 #include "operations/event_edits.h"
+#include "operations/export_job.h"
 #include "operations/event_voices.h"
 #include "operations/level_edits.h"
 #include "operations/selection.h"
 #include "operations/undo.h"
 #include "operations/voice_sync.h"
+#include "playback/engine_voices.h"
 #include "playback/voice_settings.h"
 #include "render_job_rig.h"
+#include "support/exported_files.h"
 #include "support/large_project.h"
 #include "support/temp_dir.h"
 
@@ -208,6 +212,75 @@ TEST(LevelEdits, AMutedEventStaysSilentWhateverItsLayersDo) {
     }
     ASSERT_TRUE(SetEventMuted(ctx, event, false));
     EXPECT_FALSE(rig.EventVoicesMuted(event));
+}
+
+namespace {
+
+struct ExportedRun {
+    std::map<std::string, std::string> files;
+    SessionList session;
+};
+
+// Every pass (mixdown, stems, tracks, clips, AAF; no reverb stem) of the rig's document.
+ExportedRun ExportEverything(DenseRig& rig, const std::string& folder) {
+    ExportedRun run;
+    rig.app->exportSettings = EveryExportPass();
+    // The reverb stem's clips stand in every session: left out, the
+    // session holds the layers' clips alone.
+    rig.app->exportSettings.exportReverbStem = false;
+    ExportContext ctx;
+    ctx.project = rig.project.get();
+    ctx.engine = rig.engine.get();
+    ctx.app = rig.app.get();
+    ctx.aafStep = CapturingAafStep(run.session);
+    ctx.observer = &rig.observer;
+    const ExportReport report = RunExportJob(MakeExportJob(*rig.app, *rig.project, *rig.engine, folder + "/Reel"), ctx);
+    EXPECT_FALSE(report.aafFailed || report.wavFailed || report.stopped) << report.finalText;
+    run.files = ExportedFiles(folder);
+    return run;
+}
+
+size_t ClipFiles(const ExportedRun& run) {
+    size_t n = 0;
+    for (const auto& [name, bytes] : run.files) n += name.rfind("Clips/", 0) == 0 ? 1 : 0;
+    return n;
+}
+
+}  // namespace
+
+// The muted event's layers are in no pass of an export, whatever was done
+// to them after the event was muted: the clip files and the AAF session
+// lose exactly its layers, and every file is what the same document gives
+// when its voices are built afresh (as a reopen builds them).
+TEST(LevelEdits, AMutedEventIsInNoExportPass) {
+    DenseRig rig(24);
+    const DocumentContext ctx = rig.Context();
+    const int event = rig.EventWithLayers(2);
+    ASSERT_GE(event, 0);
+    const int layer = rig.LayerOf(event);
+    const ExportedRun heard = ExportEverything(rig, rig.dir.File("heard"));
+
+    ASSERT_TRUE(SetEventMuted(ctx, event, true));
+    for (int k = 0; k < 2; ++k) ASSERT_TRUE(ToggleLayerMute(ctx, layer));
+    ASSERT_TRUE(DislikeLayer(ctx, layer));
+    ASSERT_TRUE(LikeLayer(ctx, layer));
+    const ExportedRun muted = ExportEverything(rig, rig.dir.File("muted"));
+
+    ResetEngineVoices(*rig.engine, ctx.sampleRate, 0);
+    RebuildCache(ctx, true);
+    const ExportedRun fresh = ExportEverything(rig, rig.dir.File("fresh"));
+    ExpectSameExportFiles(muted.files, fresh.files);
+    ExpectSameSession(muted.session, fresh.session);
+
+    // What the event alone puts in the clips and the session: exactly what
+    // its mute took out of them.
+    for (size_t e = 0; e < rig.project->events.size(); ++e) rig.project->events[e].muted = int(e) != event;
+    ASSERT_TRUE(SyncVoicesWithResults(ctx, false));
+    const ExportedRun alone = ExportEverything(rig, rig.dir.File("alone"));
+    EXPECT_GT(ClipFiles(alone), 0u);
+    EXPECT_EQ(ClipFiles(muted), ClipFiles(heard) - ClipFiles(alone));
+    EXPECT_EQ(muted.session.list.positions.size(),
+              heard.session.list.positions.size() - alone.session.list.positions.size());
 }
 
 // Nothing changes while a task or an export owns the document: no value, no
