@@ -73,7 +73,7 @@ bool MoveEventsWithVoices(const DocumentContext& ctx, const EventMoves& moves) {
     if (settle) {
         std::vector<uint8_t> moved(project.events.size(), 0);
         for (size_t i = 0; i < moved.size() && i < moves.seconds.size(); ++i) moved[i] = moves.seconds[i] != 0;
-        SettleVoiceLevels(ctx, VoicesOfEvents(engine, moved), levelsHeld);
+        SettleVoiceLevels(ctx, VoicesOfEvents(engine, moved, levelsHeld), levelsHeld);
     }
     return true;
 }

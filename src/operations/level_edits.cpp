@@ -25,6 +25,7 @@
 #include "operations/voice_sync.h"
 #include "playback/audio_engine.h"
 #include "playback/playing_gain.h"
+#include "playback/voice_settings.h"
 
 namespace {
 
@@ -79,10 +80,9 @@ void LiftBanMutes(Project& project, const std::string& path) {
         if (r.filepath == path) SetMuteReason(r, kMuteBan, false);
 }
 
-bool SetSaved(AppState& app, float before, float after) {
-    if (before == after) return false;
-    app.modified = true;
-    return true;
+// A saved setting that changed marks the project unsaved.
+void NoteSaved(AppState& app, float before, float after) {
+    if (before != after) app.modified = true;
 }
 
 }  // namespace
@@ -102,8 +102,19 @@ float DbToGain(float db) { return std::clamp(std::pow(10.0f, db / 20.0f), 0.0f, 
 // Voices reached
 // ---------------------------------------------------------------------------
 
-std::vector<size_t> VoicesOfEvents(const AudioEngine& engine, const std::vector<uint8_t>& events) {
+std::vector<size_t> VoicesOfEvents(const AudioEngine& engine, const std::vector<uint8_t>& events, bool memoHolds) {
     std::vector<size_t> voices;
+    const VoiceLevelMemo& memo = engine.levelMemo;
+    if (memoHolds && memo.eventFirst.size() >= 1) {
+        // The last level pass listed each event's voices, and nothing has
+        // changed the voice list since: no walk over every voice.
+        for (size_t e = 0; e < events.size(); ++e) {
+            if (!events[e] || e + 1 >= memo.eventFirst.size()) continue;
+            for (uint32_t k = memo.eventFirst[e]; k < memo.eventFirst[e + 1]; ++k) voices.push_back(memo.eventVoices[k]);
+        }
+        std::sort(voices.begin(), voices.end());
+        return voices;
+    }
     engine.stats.voiceWalks.fetch_add(1, std::memory_order_relaxed);
     for (size_t v = 0; v < engine.voices.size(); ++v) {
         const int32_t e = engine.voices[v].eventIndex;
@@ -115,13 +126,31 @@ std::vector<size_t> VoicesOfEvents(const AudioEngine& engine, const std::vector<
 std::vector<size_t> VoicesOfResults(const AudioEngine& engine, const Project& project,
                                     const std::vector<uint8_t>& results) {
     std::vector<size_t> voices;
+    const VoiceList& list = engine.voices;
+    auto carries = [&](size_t v, size_t k) {
+        return list[v].resultIndex == int32_t(k) && list[v].resultId == uint32_t(project.results[k].id);
+    };
+    // The voices stand in result order after every build and sync: each
+    // layer's voice is found by a search. A layer that should have one and
+    // is not found there sends the search to a walk over every voice.
+    bool found = true;
+    for (size_t k = 0; k < results.size() && k < project.results.size() && found; ++k) {
+        if (!results[k] || !ResultGetsVoice(project.results[k])) continue;
+        size_t lo = 0, hi = list.size();
+        while (lo < hi) {
+            const size_t mid = lo + (hi - lo) / 2;
+            if (list[mid].resultIndex < int32_t(k)) lo = mid + 1;
+            else hi = mid;
+        }
+        found = lo < list.size() && carries(lo, k);
+        if (found) voices.push_back(lo);
+    }
+    if (found) return voices;
+    voices.clear();
     engine.stats.voiceWalks.fetch_add(1, std::memory_order_relaxed);
-    for (size_t v = 0; v < engine.voices.size(); ++v) {
-        const PlaybackVoice& voice = engine.voices[v];
-        const int32_t r = voice.resultIndex;
-        if (r >= 0 && size_t(r) < results.size() && results[size_t(r)] &&
-            project.results[size_t(r)].id == int32_t(voice.resultId))
-            voices.push_back(v);
+    for (size_t v = 0; v < list.size(); ++v) {
+        const int32_t r = list[v].resultIndex;
+        if (r >= 0 && size_t(r) < results.size() && results[size_t(r)] && carries(v, size_t(r))) voices.push_back(v);
     }
     return voices;
 }
@@ -138,7 +167,7 @@ bool SetEventVolume(const DocumentContext& ctx, int event, float db, EditGesture
     bool held = false;
     if (!BeginLevelEdit(ctx, "Event volume", &gesture, held)) return false;
     project.events[size_t(event)].gain = gain;
-    FinishLevelEdit(ctx, VoicesOfEvents(*ctx.engine, EventFlags(project, {event})), held);
+    FinishLevelEdit(ctx, VoicesOfEvents(*ctx.engine, EventFlags(project, {event}), held), held);
     return true;
 }
 
@@ -155,18 +184,18 @@ bool MoveBatchVolume(const DocumentContext& ctx, const std::vector<int>& events,
             Event& ev = project.events[e];
             ev.gain = EventGainOfDb(GainToDb(ev.gain) + deltaDb);
         }
-    FinishLevelEdit(ctx, VoicesOfEvents(*ctx.engine, flags), held);
+    FinishLevelEdit(ctx, VoicesOfEvents(*ctx.engine, flags, held), held);
     return true;
 }
 
 bool SetEventMuted(const DocumentContext& ctx, int event, bool muted) {
     Project& project = *ctx.project;
-    if (!ValidEvent(project, event)) return false;
+    if (!ValidEvent(project, event) || project.events[size_t(event)].muted == muted) return false;
     EditGesture click;
     bool held = false;
     if (!BeginLevelEdit(ctx, "Mute", &click, held)) return false;
     project.events[size_t(event)].muted = muted;
-    FinishLevelEdit(ctx, VoicesOfEvents(*ctx.engine, EventFlags(project, {event})), held);
+    FinishLevelEdit(ctx, VoicesOfEvents(*ctx.engine, EventFlags(project, {event}), held), held);
     return true;
 }
 
@@ -306,26 +335,26 @@ bool SetGroupFader(const DocumentContext& ctx, int group, float gain) {
 void SetReferenceFader(AudioEngine& engine, AppState& app, float gain, bool videoLoaded) {
     const float before = engine.refGain.load();
     SetReferenceGain(engine, app, gain, videoLoaded);
-    SetSaved(app, before, engine.refGain.load());
+    NoteSaved(app, before, engine.refGain.load());
 }
 
 void SetGroupReverbSend(AudioEngine& engine, AppState& app, int group, float send) {
     if (group < 0 || group > 2) return;
     const float before = engine.reverb.groupSends[size_t(group)].load();
     SetGroupSend(engine, group, send);
-    SetSaved(app, before, engine.reverb.groupSends[size_t(group)].load());
+    NoteSaved(app, before, engine.reverb.groupSends[size_t(group)].load());
 }
 
 void SetReverbOn(AudioEngine& engine, AppState& app, bool on) {
     const float before = engine.reverb.enabled.load();
     SetReverbEnabled(engine.reverb, on);
-    SetSaved(app, before, engine.reverb.enabled.load());
+    NoteSaved(app, before, engine.reverb.enabled.load());
 }
 
 void SetReverbSetting(AudioEngine& engine, AppState& app, int param, float value) {
     const float before = ReverbParamValue(engine.reverb, param);
     SetReverbParam(engine.reverb, param, value);
-    SetSaved(app, before, ReverbParamValue(engine.reverb, param));
+    NoteSaved(app, before, ReverbParamValue(engine.reverb, param));
 }
 
 void DragReverbSpaceControl(AudioEngine& engine, AppState& app, float dx, float innerWidth) {

@@ -52,8 +52,12 @@ float DbToGain(float db);
 
 // The voices (indices, ascending) whose event is flagged in `events` (one
 // entry per event index), or whose layer is flagged in `results` (one entry
-// per result index; the voice must still carry that layer's id). One walk.
-std::vector<size_t> VoicesOfEvents(const AudioEngine& engine, const std::vector<uint8_t>& events);
+// per result index; the voice must still carry that layer's id). With
+// `memoHolds` (LevelMemoHolds) the last level pass's lists of each event's
+// voices are read; the layers' voices are searched in result order; else
+// (or when a layer's voice is not where that order puts it) one walk.
+std::vector<size_t> VoicesOfEvents(const AudioEngine& engine, const std::vector<uint8_t>& events,
+                                   bool memoHolds = false);
 std::vector<size_t> VoicesOfResults(const AudioEngine& engine, const Project& project,
                                     const std::vector<uint8_t>& results);
 
@@ -66,7 +70,8 @@ bool SetEventVolume(const DocumentContext& ctx, int event, float db, EditGesture
 // clamped to −24..0: one edit, one level pass.
 bool MoveBatchVolume(const DocumentContext& ctx, const std::vector<int>& events, float deltaDb,
                       EditGesture& gesture);
-// The event's mute; a click is one undo step.
+// The event's mute; a click is one undo step. False when refused, out of
+// range or already so.
 bool SetEventMuted(const DocumentContext& ctx, int event, bool muted);
 
 // ---- Layers -------------------------------------------------------------------
