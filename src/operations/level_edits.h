@@ -6,7 +6,7 @@
 // Index
 //   EditGesture              one undo step per press of a control
 //   kMinEventDb / GainToDb / DbToGain   an event's volume in dB
-//   VoicesOfEvents / VoicesOfResults   the voices an edit reaches, in one walk
+//   VoicesOfEvents / VoicesOfResults   the voices an edit reaches
 //   SetEventVolume / MoveBatchVolume / SetEventMuted
 //   SetLayerVolume / ToggleLayerMute / EnforceLayerBan / LikeLayer / DislikeLayer
 //   SetMasterTrim / SetGroupFader                   faders the level pass reads
@@ -18,7 +18,7 @@
 // it; a log line names the edit), the undo step when its gesture has not
 // taken one yet, the document change, the unsaved flag, and then the voices
 // it reaches brought to what a sync of the new document gives them — their
-// mutes by the one voice rule (VoiceLevelSettingsFor: a voice is muted when
+// mutes by the one voice rule (LayerMuted: a voice is muted when
 // its layer or its event is) and every gain by the one level routine
 // (SettleVoiceLevels), once per edit however many events it touches. The
 // mixer's settings are not in the undo history; they mark the project
