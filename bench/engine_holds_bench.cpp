@@ -112,10 +112,11 @@ std::vector<std::pair<std::string, std::function<void()>>> Edits(EditRig& rig) {
              MoveSelectedEvents(ctx, -0.25f);
              SyncVoicesWithResults(ctx);
          }},
-        {"gainDrag", [=, &rig, &engine] {
-             for (float db : {-12.0f, -6.0f, 0.0f}) SetEventVolume(*rig.project, engine, middle, db);
-             SetLayerVolume(ctx, layer, -6.0f);
-             SetLayerVolume(ctx, layer, 0.0f);
+        {"gainDrag", [=] {
+             EditGesture drag, layerDrag;
+             for (float db : {-12.0f, -6.0f, 0.0f}) SetEventVolume(ctx, middle, db, drag);
+             SetLayerVolume(ctx, layer, -6.0f, layerDrag);
+             SetLayerVolume(ctx, layer, 0.0f, layerDrag);
          }},
         {"muteUnmute", [=, &app] {
              SelectEvents(app, {middle});

@@ -86,7 +86,8 @@ BENCHMARK(BM_InspectorBatchGainDragFrame)->Unit(benchmark::kMicrosecond);
 void BM_InspectorMoveBatchVolume(benchmark::State& state) {
     InspectorBenchRig rig;
     int step = 0;
-    for (auto _ : state) MoveBatchVolume(*rig.project, *rig.engine, rig.selected, (step++ & 1) ? 0.3f : -0.3f);
+    EditGesture drag;
+    for (auto _ : state) MoveBatchVolume(rig.Ctx(), rig.selected, (step++ & 1) ? 0.3f : -0.3f, drag);
     state.counters["voices"] = kVoices;
 }
 BENCHMARK(BM_InspectorMoveBatchVolume)->Unit(benchmark::kMicrosecond);

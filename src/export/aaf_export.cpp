@@ -38,6 +38,7 @@
 #include "platform/file_util.h"
 #include "playback/engine_voices.h"
 #include "playback/playing_gain.h"
+#include "playback/voice_settings.h"
 
 std::string AafSessionName(const ExportJob& job) {
     const std::string name = ExportBaseName(job.baseName, job.outDir);
@@ -119,7 +120,9 @@ const PlaybackVoice* VoiceOf(const AafExportRun& run, size_t resultIndex) {
 }
 
 bool Qualifies(const AafExportRun& run, const RenderResult& r) {
-    return !r.filepath.empty() && !r.muted && IsInExportRange(run.hasRange, run.job.rangeIn, run.job.rangeOut, r);
+    const std::vector<Event>& events = run.project.events;
+    return !r.filepath.empty() && !LayerMuted(r, int(events.size()), events.data()) &&
+           IsInExportRange(run.hasRange, run.job.rangeIn, run.job.rangeOut, r);
 }
 
 // ---------------------------------------------------------------------------
@@ -216,7 +219,9 @@ void RemoveFilesWithoutClips(AafExportRun& run) {
 void NameTracks(AafExportRun& run) {
     const std::vector<std::string>& groups = run.job.groupNames;
     for (const RenderResult& r : run.project.results) {
-        if (r.filepath.empty() || r.muted || run.trackName.count(r.track)) continue;
+        const std::vector<Event>& events = run.project.events;
+        if (r.filepath.empty() || LayerMuted(r, int(events.size()), events.data()) || run.trackName.count(r.track))
+            continue;
         const bool valid = r.group >= 0 && size_t(r.group) < groups.size();
         run.trackName[r.track] = (valid ? groups[size_t(r.group)] : std::string("Track")) + " " +
                                  std::to_string(r.groupTrack + 1);
@@ -556,8 +561,6 @@ void ExportResult(AafExportRun& run, size_t i) {
     const ExportJob& job = run.job;
     const RenderResult& r = run.project.results[i];
     if (!Qualifies(run, r)) return;
-    const std::vector<Event>& events = run.project.events;
-    if (r.eventIdx >= 0 && size_t(r.eventIdx) < events.size() && events[size_t(r.eventIdx)].muted) return;
     const PlaybackVoice* v = VoiceOf(run, i);
     if (!v || v->sampleCount <= 0) return;
     // A layer silent in the export (no sound, or a placeholder) has no clip,

@@ -133,10 +133,8 @@ ExportSounds CheckExportSounds(const ExportJob& job, const Project& project, Fil
     FileLooks looks{registry, {}};
     for (size_t i = 0; i < results.size(); ++i) {
         const RenderResult& r = results[i];
-        const bool eventMuted = r.eventIdx >= 0 && size_t(r.eventIdx) < project.events.size() &&
-                                project.events[size_t(r.eventIdx)].muted;
         // A muted layer is in no file: nothing of its sound is looked at.
-        if (!ResultGetsVoice(r) || r.muted || eventMuted) continue;
+        if (!ResultGetsVoice(r) || LayerMuted(r, int(project.events.size()), project.events.data())) continue;
         sounds.byResult[i] = Classify(r, looks);
         sounds.counted[i] = IsInExportRange(hasRange, job.rangeIn, job.rangeOut, r) ? 1 : 0;
     }

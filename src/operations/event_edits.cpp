@@ -23,6 +23,7 @@
 #include "operations/app_state.h"
 #include "operations/selection.h"
 #include "operations/voice_maintenance.h"
+#include "operations/voice_sync.h"
 #include "playback/engine_voices.h"
 #include "render/clip_bed_events.h"
 
@@ -104,10 +105,47 @@ bool DeleteEvent(const DocumentContext& ctx, int eventIndex) {
 }
 
 bool DeleteEventWithVoices(const DocumentContext& ctx, int eventIndex) {
-    const int formerCount = int(ctx.project->events.size());
-    if (!DeleteEvent(ctx, eventIndex)) return false;
-    RemoveSelectionIndex(*ctx.app, eventIndex);
-    RefreshEventVoices(ctx, {eventIndex}, formerCount);
+    return DeleteEventsWithVoices(ctx, {eventIndex});
+}
+
+bool DeleteEventsWithVoices(const DocumentContext& ctx, const std::vector<int>& eventIndices) {
+    Project& project = *ctx.project;
+    const int formerCount = int(project.events.size());
+    std::vector<int> doomed;
+    for (int e : eventIndices)
+        if (InRange(project.events, e)) doomed.push_back(e);
+    std::sort(doomed.begin(), doomed.end());
+    doomed.erase(std::unique(doomed.begin(), doomed.end()), doomed.end());
+    if (doomed.empty() || EditRefused(ctx, "Deleting events")) return false;
+
+    // Old event index -> new one, -1 for a deleted event: the layers are
+    // dropped and renumbered in one pass, whatever the count.
+    std::vector<int> newIndex(size_t(formerCount), 0);
+    for (int e : doomed) newIndex[size_t(e)] = -1;
+    int next = 0;
+    for (int& n : newIndex) n = n < 0 ? -1 : next++;
+    auto gone = [&](const RenderResult& r) {
+        return r.eventIdx >= 0 && r.eventIdx < formerCount && newIndex[size_t(r.eventIdx)] < 0;
+    };
+    std::erase_if(project.results, gone);
+    for (RenderResult& r : project.results)
+        if (r.eventIdx >= 0 && r.eventIdx < formerCount) r.eventIdx = newIndex[size_t(r.eventIdx)];
+    project.publishedResultCount.store(int32_t(project.results.size()));
+    project.resultsRevision += 1;
+
+    // As DeleteEvent: copied unlocked, swapped in once under the lock, each
+    // voice's curve following its layer's event in the remaining list.
+    std::vector<Event> remaining;
+    remaining.reserve(project.events.size() - doomed.size());
+    for (int e = 0; e < formerCount; ++e)
+        if (newIndex[size_t(e)] >= 0) remaining.push_back(project.events[size_t(e)]);
+    ReplaceDocumentEvents(*ctx.engine, project.events, remaining, project.results);
+
+    // The highest first, so each index is the one the selection still holds.
+    for (auto it = doomed.rbegin(); it != doomed.rend(); ++it) RemoveSelectionIndex(*ctx.app, *it);
+    RefreshEventVoices(ctx, doomed, formerCount);
+    // A deletion changes the loudest moment: every gain as a sync leaves it.
+    SettleVoiceLevels(ctx, {}, false);
     return true;
 }
 

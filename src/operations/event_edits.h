@@ -5,7 +5,7 @@
 //   EditRefused              the document-may-change check every edit starts with
 //   AppendEvents / AddEvent  append events (a new one) without moving voices' curves
 //   DeleteEvent              remove an event and its layers, renumber the rest
-//   DeleteEventWithVoices    DeleteEvent, then the selection and the voices follow
+//   DeleteEventWithVoices / DeleteEventsWithVoices   DeleteEvent, then the selection and the voices follow
 //   AddSceneBed / AddSceneFill   a Bed or a Fill spanning a scene
 //   AddFilesToBedEvent       sound files as layers of a Bed
 //   PinFileToEvent / UnpinFileFromEvent   pinned files, with their parallel lists
@@ -51,6 +51,12 @@ bool DeleteEvent(const DocumentContext& ctx, int eventIndex);
 // DeleteEvent, RemoveSelectionIndex and RefreshEventVoices: what a deletion
 // from the interface needs after its undo snapshot.
 bool DeleteEventWithVoices(const DocumentContext& ctx, int eventIndex);
+// The same for many events at once (repeats and invalid indices ignored):
+// their layers dropped and the rest renumbered in one pass, the event list
+// replaced once, the selection renumbered, the voices refreshed once, and
+// the levels what a sync gives. The voice list is walked a fixed number of
+// times, however many events go. False when refused or none is valid.
+bool DeleteEventsWithVoices(const DocumentContext& ctx, const std::vector<int>& eventIndices);
 
 // A locked Bed (AddSceneBed) or an unlocked Fill (AddSceneFill, which takes
 // the scene's keywords) over the scene's span, linked to it as its

@@ -1,15 +1,13 @@
-// event_voices.h — the edits of events that their playback voices follow at
-// once, without a rebuild: moves (with the layers and, for a drag, the
-// tracks), gains and mutes of events and of layers.
+// event_voices.h — the moves of events that their playback voices follow at
+// once, without a rebuild: with the layers, their levels and, for a drag,
+// the tracks. (Gains and mutes of events and layers: level_edits.h.)
 //
 // Index
 //   VoicesAreOurs          whether this thread may walk the voice list now
 //   EventMoves             how far each event moves, and what moves with it
 //   MoveEventsWithVoices   the one move: refusal, document, voices, tracks
 //   MoveVoicesOfEvents     its voice step alone (the engine-locked part)
-//   StoreEventGains / StoreEventMute   the voices take their event's gain or mute
 //   VoiceOfResult          the voice playing a layer
-//   StoreLayerMute / StoreLayerGain / StoreFileMutes   a layer's voice takes its mute or gain
 //
 // Every command that moves an event (a drag, a nudge, a new clip offset)
 // calls MoveEventsWithVoices, so the layers and the voices never part from
@@ -49,7 +47,10 @@ struct EventMoves {
 // every moved event's time (see EventMoves), the start of each of its
 // layers (MoveLayersKeepingTracks: the track record notes them) and, while
 // the voices are ours (VoicesAreOurs), both start times of each of its
-// voices move by its seconds; then the tracks when asked.
+// voices move by its seconds; then the tracks when asked. A move that
+// assigns no tracks (a nudge, a new clip offset) is whole here: every gain
+// is then what a sync gives (SettleVoiceLevels over the moved voices). A
+// drag's steps leave that to the sync that ends the drag.
 bool MoveEventsWithVoices(const DocumentContext& ctx, const EventMoves& moves);
 
 // Under the engine lock, every voice of event i starts seconds[i] later
@@ -58,25 +59,6 @@ bool MoveEventsWithVoices(const DocumentContext& ctx, const EventMoves& moves);
 // that owns the voices.
 void MoveVoicesOfEvents(AudioEngine& engine, const std::vector<float>& seconds);
 
-// Every voice of event i takes gains[i] as its event gain (a negative entry,
-// and events past the table, leave theirs). Single relaxed stores the audio
-// thread reads per block, made without the lock; nothing while the voices
-// are not ours (the job's own sync brings the gains then).
-void StoreEventGains(AudioEngine& engine, const std::vector<float>& gains);
-
-// Every voice of `event` is muted when the event is or its own layer is (a
-// voice a render job built may follow its own layers: only the layer with
-// its id counts). The same stores and the same rule as StoreEventGains.
-void StoreEventMute(const Project& project, AudioEngine& engine, int event, bool muted);
-
 // The index of the voice playing the layer with `resultId`, -1 when it has
 // none. Read without the lock: call it on the thread that owns the voices.
 int VoiceOfResult(const AudioEngine& engine, int32_t resultId);
-
-// The layer's voice, if it has one, takes the layer's mute; its gain (the
-// layer's volume over the levels the level passes gave the voice, VoiceGain).
-// Relaxed stores by the owner of the voices, without the lock.
-void StoreLayerMute(AudioEngine& engine, const RenderResult& layer);
-void StoreLayerGain(AudioEngine& engine, const RenderResult& layer);
-// Every voice of a layer playing `path` takes its layer's mute.
-void StoreFileMutes(const Project& project, AudioEngine& engine, const std::string& path);

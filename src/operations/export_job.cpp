@@ -264,7 +264,9 @@ std::vector<size_t> LayersWithoutVoices(const AudioEngine& engine, const Project
     std::vector<size_t> layers;
     for (size_t r = 0; r < project.results.size(); ++r) {
         const RenderResult& result = project.results[r];
-        if (!voiced[r] && ResultGetsVoice(result) && !result.muted) layers.push_back(r);
+        if (!voiced[r] && ResultGetsVoice(result) &&
+            !LayerMuted(result, int(project.events.size()), project.events.data()))
+            layers.push_back(r);
     }
     return layers;
 }

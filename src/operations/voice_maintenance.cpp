@@ -113,6 +113,7 @@ bool RefreshEventVoices(const DocumentContext& ctx, const std::vector<int>& remo
     // A fill's voice follows its event's live curve in the current list,
     // however the deleting code left the pointer. The event index is the
     // owner's own field and the curve an atomic: no lock for either.
+    engine.stats.voiceWalks.fetch_add(1, std::memory_order_relaxed);
     for (PlaybackVoice& v : engine.voices) {
         v.eventIndex = mapped(v.eventIndex);
         const bool fill = v.resultIndex >= 0 && project.results[size_t(v.resultIndex)].procMode == 1;
@@ -146,6 +147,7 @@ void RelinkVoicesToResults(AudioEngine& engine, const std::vector<RenderResult>&
     // The result index is the owner's bookkeeping (the mixer never reads
     // it): set without the lock, and only where it changed.
     const std::unordered_map<int32_t, int> byId = ResultIndexById(results);
+    engine.stats.voiceWalks.fetch_add(1, std::memory_order_relaxed);
     for (PlaybackVoice& voice : engine.voices) {
         auto it = byId.find(int32_t(voice.resultId));
         const int32_t index = it != byId.end() ? it->second : -1;
@@ -257,6 +259,7 @@ std::vector<VoiceLevelOut> WorkOutVoiceLevels(AudioEngine& engine, const std::ve
     const size_t n = std::min({voices.size(), input.size(), scales.size()});
     VoiceLevelMemo& memo = engine.levelMemo;
     memo.valid = false;
+    engine.stats.voiceWalks.fetch_add(1, std::memory_order_relaxed);
     std::vector<double> gains(input.begin(), input.begin() + long(n));
     std::vector<int32_t> events(n);
     std::vector<uint8_t> muted(n);
@@ -471,6 +474,10 @@ bool LevelChangedVoices(AudioEngine& engine, const std::vector<VoiceLevelInput>&
             StoreVoiceLevel(engine.voices[v], memo.input[v], memo.scale[v], memo.level[v], cut);
     }
     memo.cut = cut;
+    // The cut was worked out at the faders as they are now, and the caller
+    // listed every voice of a group whose fader moved: the memo is of them.
+    for (int g = 0; g < 3; ++g) memo.groupGain[size_t(g)] = engine.groupGain[size_t(g)].load();
+    memo.masterGain = engine.masterGain.load();
     memo.levelled = int64_t(touched.size());
     memo.inputEdits = engine.levelInputEdits.load();
     memo.valid = true;
@@ -517,6 +524,7 @@ bool CheckPlaybackCacheIntegrity(const AudioEngine& engine, const Project& proje
     const std::vector<RenderResult>& results = project.results;
     const size_t eventCount = project.events.size();
     std::vector<uint8_t> voiced(results.size(), 0);
+    engine.stats.voiceWalks.fetch_add(1, std::memory_order_relaxed);
     for (size_t v = 0; v < engine.voices.size(); ++v) {
         const PlaybackVoice& voice = engine.voices[v];
         const bool resultOk = voice.resultIndex >= 0 && size_t(voice.resultIndex) < results.size() &&

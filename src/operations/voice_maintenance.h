@@ -112,7 +112,8 @@ double LoudestGridSum(const std::vector<HeadroomSpan>& spans, double step = 0.02
 // voices whose gains, settings or spans changed since the memo was made
 // (and held): only their events' equal power and their parts of the
 // headroom sum are worked out again, and only their gains are stored unless
-// the cut moved. It gives the very bits of a full pass. False when the memo
+// the cut moved (a fader's change is such an edit: a group's lists every
+// voice of the group, the master's none). It gives the very bits of a full pass. False when the memo
 // cannot take the change (the earliest start moves, a span starts where no
 // other does): then the caller runs the full pass.
 struct VoiceLevelInput {

@@ -611,8 +611,6 @@ namespace {
 int64_t RecomputeLevels(const DocumentContext& ctx, const std::vector<size_t>* settle, bool levelsHeld) {
     AudioEngine& engine = *ctx.engine;
     const Project& project = *ctx.project;
-    const std::vector<float> eventGains = EventGainTable(project);
-    const float* gainTable = eventGains.empty() ? nullptr : eventGains.data();
     const int eventCount = int(project.events.size());
     const Event* events = project.events.empty() ? nullptr : project.events.data();
     const size_t n = engine.voices.size();
@@ -622,7 +620,22 @@ int64_t RecomputeLevels(const DocumentContext& ctx, const std::vector<size_t>* s
             return nullptr;
         return &project.results[size_t(r)];
     };
+    // Each event's gain, read only where a settled voice needs it: a few
+    // settled voices do not read every event of a long project.
+    std::vector<float> eventGains;
+    if (settle) {
+        eventGains.assign(project.events.size(), 1.0f);
+        for (size_t v : *settle) {
+            const RenderResult* result = v < n ? resultOf(engine.voices[v]) : nullptr;
+            if (result && result->eventIdx >= 0 && result->eventIdx < eventCount)
+                eventGains[size_t(result->eventIdx)] = project.events[size_t(result->eventIdx)].gain;
+        }
+    } else {
+        eventGains = EventGainTable(project);
+    }
+    const float* gainTable = eventGains.empty() ? nullptr : eventGains.data();
     std::vector<size_t> every;
+    engine.stats.voiceWalks.fetch_add(1, std::memory_order_relaxed);
     if (!settle) {
         every.resize(n);
         for (size_t v = 0; v < n; ++v) every[v] = v;
@@ -701,6 +714,13 @@ int64_t RecomputeLevels(const DocumentContext& ctx, const std::vector<size_t>* s
 }  // namespace
 
 void RecomputeVoiceLevels(const DocumentContext& ctx) { RecomputeLevels(ctx, nullptr, false); }
+
+void SettleVoiceLevels(const DocumentContext& ctx, const std::vector<size_t>& voices, bool levelsHeld) {
+    if (ctx.engine->voices.empty()) return;  // nothing plays yet: the first build levels
+    RecomputeLevels(ctx, &voices, levelsHeld);
+    // A voice whose place changed left the mixer's time index.
+    ReindexWhenLoose(*ctx.engine);
+}
 
 void SyncVoicesAsOwner(const DocumentContext& ctx) {
     Project& project = *ctx.project;

@@ -9,6 +9,7 @@
 //   RebuildCache / RebuildCacheAsync / RebuildCacheAsyncJob   every voice again
 //   RebuildBedsAsync / RebuildBedsAsyncJob / SyncBedVoices   a Bed change: only what it reaches
 //   RecomputeVoiceLevels                every level as a full rebuild leaves it
+//   SettleVoiceLevels                   after an edit of levels or mutes: what a sync gives
 //   SyncVoicesWithResults               after undo, redo and the program's own changes: keep, rebuild what lacks
 //   RerenderAfterVariantChange / DrawUIPlaybackRefreshJob     bodies of the small jobs
 //
@@ -125,6 +126,15 @@ bool SyncBedVoices(const DocumentContext& ctx, const BedChanges& changes, bool l
 // gain. Only the voices whose placement or curves changed are written under
 // the lock; gains and mutes are stored as atomics.
 void RecomputeVoiceLevels(const DocumentContext& ctx);
+
+// After an edit that changes levels, mutes or places of some voices but adds
+// or drops none (a volume, a mute, a fader, a nudge): the listed voices take
+// their settings and mutes as RecomputeVoiceLevels gives them, and every gain
+// is what a sync of the document gives. With `levelsHeld` (LevelMemoHolds
+// asked before the edit) the level pass works out only the listed voices'
+// part of it, to the same bits; else it runs over every voice. The one road
+// every such edit takes after changing the document.
+void SettleVoiceLevels(const DocumentContext& ctx, const std::vector<size_t>& voices, bool levelsHeld);
 
 // After Undo and Redo, and after every change of results the program makes
 // itself (probed weights, Bed and Clip rebuilds, placements): drops voices

@@ -24,6 +24,10 @@ struct AudioEngineStats {
     // voices inside the window still waiting for theirs.
     std::atomic<int32_t> loadedVoices{0};
     std::atomic<int32_t> waitingVoices{0};
+    // Walks over the whole voice list by the routines that keep the voices in
+    // step with the document (relinks, removals, level passes, checks): the
+    // count of an edit's work that tests read, independent of the machine.
+    mutable std::atomic<uint64_t> voiceWalks{0};
     // Moves on whenever the level passes changed the voices' gains.
     std::atomic<uint32_t> levelsGeneration{0};
     // What the last full level pass scaled every gain by for the loudest

@@ -271,6 +271,7 @@ void InstallPlaybackVoice(AudioEngine& engine, PlaybackVoice&& voice, float fade
 // ---------------------------------------------------------------------------
 
 size_t RemoveEngineVoices(AudioEngine& engine, const std::vector<uint8_t>& drop) {
+    engine.stats.voiceWalks.fetch_add(1, std::memory_order_relaxed);
     NoteLevelInputEdit(engine);
     for (;;) {
         size_t count = 0;
@@ -444,6 +445,7 @@ void ReplaceDocumentEvents(AudioEngine& engine, std::vector<Event>& events, std:
     // Worked out before the swap: the event each curve-following voice's
     // result belongs to in the incoming document.
     std::unordered_map<uint32_t, int32_t> eventOf;
+    engine.stats.voiceWalks.fetch_add(1, std::memory_order_relaxed);
     for (const PlaybackVoice& v : engine.voices)
         if (v.intensityCurve.load() != nullptr || v.intensityCount > 0) eventOf.emplace(v.resultId, -1);
     if (!eventOf.empty())

@@ -4,7 +4,7 @@
 // Index
 //   ResultGetsVoice / VoiceBaseGain / VoicePan
 //   VisitMixSettings / VisitOwnerSettings   the one list of settings, for writing and for comparing
-//   VoiceLevelSettingsFor / SetVoiceSettings / SetVoiceMixSettings / SetVoiceOwnerSettings
+//   LayerMuted / VoiceLevelSettingsFor / SetVoiceSettings / SetVoiceMixSettings / SetVoiceOwnerSettings
 //   VoiceHoldsSettings / VoiceHoldsMixSettings
 //   VoicePeak / VoiceHeadroomFactor / VoiceGain
 //   Keys                 VoiceSampleKey, VoiceSourceKey, VoiceSamplesHold, ResultVoiceKey (of KeyBytes)
@@ -96,14 +96,18 @@ void VisitOwnerSettings(Voice& voice, const RenderResult& result, int resultInde
 
 }  // namespace
 
+bool LayerMuted(const RenderResult& result, int eventCount, const Event* events) {
+    const Event* event = EventOf(result, eventCount, events);
+    return result.muted || (event && event->muted);
+}
+
 VoiceLevelSettings VoiceLevelSettingsFor(const RenderResult& result, const float* eventGains, int eventCount,
                                          const Event* events) {
-    const Event* event = EventOf(result, eventCount, events);
     const bool valid = result.eventIdx >= 0 && result.eventIdx < eventCount;
     VoiceLevelSettings levels;
     levels.gain = VoiceBaseGain(result);
     levels.eventGain = valid && eventGains ? eventGains[result.eventIdx] : 1.0f;
-    levels.muted = (result.muted || (event && event->muted)) ? 1 : 0;
+    levels.muted = LayerMuted(result, eventCount, events) ? 1 : 0;
     return levels;
 }
 

@@ -5,6 +5,7 @@
 //   ResultGetsVoice     whether building the result installs a voice at all
 //   VoiceBaseGain       weight factor x layerGain x userVolume
 //   VoicePan            the track lane spread plus the weight's own offset
+//   LayerMuted          the one mute rule: a layer is silent when it or its event is muted
 //   VoiceLevelSettings / VoiceLevelSettingsFor   the three settings the mixer reads as atomics
 //   SetVoiceSettings    placement, group, mute, indices, gain, pan, event settings, curves
 //   SetVoiceMixSettings / SetVoiceOwnerSettings   the half the mixer reads locked, and the rest
@@ -33,6 +34,11 @@ float VoiceBaseGain(const RenderResult& result);
 
 // clamp(0.15 (track rem 5 - 2) + 0.4 (weight - 0.5), -0.8, 0.8), 0 when not finite.
 float VoicePan(const RenderResult& result);
+
+// A layer is silent (its voice muted, and it is in no export pass) when it
+// is muted or its event is. `events` may be null; an index outside
+// 0..eventCount-1 has no event to mute it.
+bool LayerMuted(const RenderResult& result, int eventCount, const Event* events);
 
 // Gain (VoiceBaseGain, before headroom), event gain (1 without a gain table)
 // and mute (the result's or its event's): the settings that change while the

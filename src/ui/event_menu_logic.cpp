@@ -153,7 +153,7 @@ bool DeleteEvents(const DocumentContext& ctx, const std::vector<int>& indices) {
     std::sort(doomed.begin(), doomed.end(), std::greater<int>());
     doomed.erase(std::unique(doomed.begin(), doomed.end()), doomed.end());
     if (doomed.empty() || EditRefused(ctx, "Delete") || !PushUndoSnapshot(ctx)) return false;
-    for (int index : doomed) DeleteEventWithVoices(ctx, index);
+    DeleteEventsWithVoices(ctx, doomed);  // one pass over the voices, however many go
     const int left = static_cast<int>(project.events.size());
     if (left == 0)
         app.selectedEvent = -1;

@@ -511,13 +511,14 @@ void DrawLevelRow(const DocumentContext& ctx, int e, float width) {
     const float room = right - (ImGui::GetItemRectMax().x + style.ItemSpacing.x);
     const LevelRow row = LayOutLevelRow(room, width, style.ItemSpacing.x, volumeLeast, secondLeast);
     if (row.sameLine) ImGui::SameLine();
-    // 18. Volume: a level, no undo step.
+    // 18. Volume: one undo step per drag.
     float db = GainToDb(ev.gain);
     ImGui::SetNextItemWidth(row.volume);
     ImGui::PushStyleColor(ImGuiCol_Text,
                           ImGui::ColorConvertU32ToFloat4(gTab.gainHovered ? gTheme.text : gTheme.textMuted));
-    if (ImGui::DragFloat("##evgain", &db, 0.1f, kMinEventDb, 0, "%.1f dB", ImGuiSliderFlags_AlwaysClamp))
-        SetEventVolume(project, *ctx.engine, e, db);
+    const bool moved = ImGui::DragFloat("##evgain", &db, 0.1f, kMinEventDb, 0, "%.1f dB", ImGuiSliderFlags_AlwaysClamp);
+    EditGesture& gesture = ItemGesture();
+    if (moved) SetEventVolume(ctx, e, db, gesture);
     ImGui::PopStyleColor();
     gTab.gainHovered = ImGui::IsItemHovered() || ImGui::IsItemActive();
     NoteInspectorItem("##evgain");

@@ -64,25 +64,9 @@ std::vector<int> ValidOnly(const Project& project, const std::vector<int>& event
 // Maps and levels
 // ---------------------------------------------------------------------------
 
-float GainToDb(float gain) {
-    if (!(gain > 0.001f)) return kMinEventDb;
-    return std::clamp(20.0f * std::log10(gain), kMinEventDb, 0.0f);
-}
-
-float DbToGain(float db) { return std::clamp(std::pow(10.0f, db / 20.0f), 0.0f, 1.0f); }
-
 float PitchToSemitones(float pitchVariation) { return pitchVariation * 24.0f; }
 
 float SemitonesToPitch(float semitones) { return std::clamp(semitones / 24.0f, 0.0f, 1.0f); }
-
-void SetEventVolume(Project& project, AudioEngine& engine, int event, float db) {
-    if (!ValidEvent(project, event)) return;
-    const float gain = DbToGain(std::clamp(db, kMinEventDb, 0.0f));
-    project.events[size_t(event)].gain = gain;
-    std::vector<float> gains(project.events.size(), -1.0f);
-    gains[size_t(event)] = gain;
-    StoreEventGains(engine, gains);
-}
 
 float BatchMeanDb(const Project& project, const std::vector<int>& selected) {
     double sum = 0;
@@ -95,32 +79,12 @@ float BatchMeanDb(const Project& project, const std::vector<int>& selected) {
     return n ? GainToDb(float(sum / n)) : kMinEventDb;
 }
 
-void MoveBatchVolume(Project& project, AudioEngine& engine, const std::vector<int>& selected, float deltaDb) {
-    if (deltaDb == 0) return;
-    std::vector<float> gains(project.events.size(), -1.0f);
-    for (int e : selected) {
-        if (!ValidEvent(project, e)) continue;
-        Event& ev = project.events[size_t(e)];
-        ev.gain = DbToGain(std::clamp(GainToDb(ev.gain) + deltaDb, kMinEventDb, 0.0f));
-        gains[size_t(e)] = ev.gain;
-    }
-    StoreEventGains(engine, gains);  // one pass over the voices for the whole selection
-}
-
 void SetBatchPitch(Project& project, const std::vector<int>& selected, float semitones) {
     for (int e : selected)
         if (ValidEvent(project, e)) {
             project.events[size_t(e)].pitchVariation = SemitonesToPitch(semitones);
             project.events[size_t(e)].locked = false;
         }
-}
-
-void SetEventMuted(const DocumentContext& ctx, int event, bool muted) {
-    Project& project = *ctx.project;
-    if (!ValidEvent(project, event)) return;
-    project.events[size_t(event)].muted = muted;
-    ctx.app->modified = true;
-    StoreEventMute(project, *ctx.engine, event, muted);
 }
 
 // ---------------------------------------------------------------------------

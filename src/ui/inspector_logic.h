@@ -3,9 +3,10 @@
 // Clip card's texts and header cache, and the Bed layer lists.
 //
 // Index
-//   GainToDb / DbToGain / PitchToSemitones / SemitonesToPitch   the drags' maps
-//   SetEventVolume / BatchMeanDb / MoveBatchVolume / SetBatchPitch
-//   SetEventMuted / NextScaleTune / BatchScaleTuneShowsForceOff / SetScaleTune
+//   PitchToSemitones / SemitonesToPitch   the pitch drag's map (the volume's,
+//                       and the volume and mute edits: operations/level_edits.h)
+//   BatchMeanDb / SetBatchPitch
+//   NextScaleTune / BatchScaleTuneShowsForceOff / SetScaleTune
 //   DragWeightOffset / DragIntensityScale / FillLayersShown / SyncOffsetAt
 //   ToggleEventBus / ToggleBatchBus                groupOverride −1 means "no override"
 //   LinkEventToScene / UnpinAllFiles / TraceToCurves / ClearLibFilter
@@ -19,7 +20,8 @@
 //   InspectorExportBlocks                          controls that wait while an export runs
 //
 // Every edit that is undoable pushes its snapshot itself and returns false,
-// changing nothing, when the document may not change. Level drags push none.
+// changing nothing, when the document may not change. A level drag takes
+// one step when its gesture starts (level_edits.h).
 // UI thread.
 #pragma once
 
@@ -28,6 +30,8 @@
 #include <string_view>
 #include <unordered_map>
 #include <vector>
+
+#include "operations/level_edits.h"
 
 struct AppState;
 struct AudioEngine;
@@ -39,26 +43,14 @@ struct Project;
 
 // ---- Maps -------------------------------------------------------------------
 
-constexpr float kMinEventDb = -24.0f;
-// −24 for a gain of 0.001 or less, else 20·log10(gain) clamped to −24..0.
-float GainToDb(float gain);
-// clamp(10^(dB/20), 0, 1): −24 dB stores ≈ 0.063, never 0.
-float DbToGain(float db);
 float PitchToSemitones(float pitchVariation);
 float SemitonesToPitch(float semitones);
 
-// ---- Levels (no undo, no engine mutex) ----------------------------------------
+// ---- Levels -----------------------------------------------------------------
 
-// Sets the event's gain and stores it into every voice's eventGain.
-void SetEventVolume(Project& project, AudioEngine& engine, int event, float db);
 // The selection's mean gain in dB (−24 when the mean is 0.001 or less).
 float BatchMeanDb(const Project& project, const std::vector<int>& selected);
-// Every selected event moves by `deltaDb` (from −24 when at or below 0.001),
-// clamped to −24..0; voices follow.
-void MoveBatchVolume(Project& project, AudioEngine& engine, const std::vector<int>& selected, float deltaDb);
 void SetBatchPitch(Project& project, const std::vector<int>& selected, float semitones);
-// Toggles `muted` and the voices' mute (event or result muted); no undo.
-void SetEventMuted(const DocumentContext& ctx, int event, bool muted);
 
 // ---- Single-event controls ------------------------------------------------------
 

@@ -302,15 +302,16 @@ void DrawBatchInspector(const DocumentContext& ctx, float width) {
     ImGui::GetWindowDrawList()->AddLine(ImVec2(c.x, c.y), ImVec2(c.x + width, c.y), WithAlpha(gTheme.border, 0x3c), 1);
     ImGui::Dummy(ImVec2(width, 4));
 
-    // 9. Volume: every event moves by the same number of decibels; no undo.
+    // 9. Volume: every event moves by the same number of decibels; one undo step per drag.
     const float third = std::max(80.0f, (width - h - 2 * ImGui::GetStyle().ItemSpacing.x) / 2);
     const float mean = BatchMeanDb(project, selected);
     float shown = mean;
     ImGui::SetNextItemWidth(third);
     ImGui::PushStyleColor(ImGuiCol_Text,
                           ImGui::ColorConvertU32ToFloat4(gParts.batchGainHovered ? gTheme.text : gTheme.textMuted));
-    if (ImGui::DragFloat("##batchgain", &shown, 0.1f, kMinEventDb, 0, "%.1f dB", ImGuiSliderFlags_AlwaysClamp))
-        MoveBatchVolume(project, *ctx.engine, selected, shown - mean);
+    const bool moved = ImGui::DragFloat("##batchgain", &shown, 0.1f, kMinEventDb, 0, "%.1f dB", ImGuiSliderFlags_AlwaysClamp);
+    EditGesture& gesture = ItemGesture();
+    if (moved) MoveBatchVolume(ctx, selected, shown - mean, gesture);
     ImGui::PopStyleColor();
     gParts.batchGainHovered = ImGui::IsItemHovered() || ImGui::IsItemActive();
     NoteInspectorItem("##batchgain");

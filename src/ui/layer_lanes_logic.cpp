@@ -18,6 +18,7 @@
 #include "document/project.h"
 #include "operations/app_state.h"
 #include "playback/audio_engine.h"
+#include "playback/voice_settings.h"
 #include "ui/timeline_index.h"
 
 // ---------------------------------------------------------------------------
@@ -140,7 +141,8 @@ void BuildLayerBlocks(const Project& project, std::vector<LayerBlock>& blocks) {
         b.fadeIn = r.fadeIn;
         b.fadeOut = r.fadeOut;
         b.weight = r.weight;
-        b.muted = r.muted;
+        // Drawn as heard: silent when the layer or its event is muted.
+        b.muted = LayerMuted(r, int(project.events.size()), project.events.data());
     }
     blocks.resize(count);
 }
@@ -160,7 +162,7 @@ uint64_t LayerResultsSignature(const Project& project, uint64_t undoGeneration) 
         sig.Add(r.fadeIn);
         sig.Add(r.fadeOut);
         sig.Add(r.weight);
-        sig.Add(r.muted);
+        sig.Add(LayerMuted(r, int(project.events.size()), project.events.data()));
         sig.Add(r.group);
         sig.Add(r.groupTrack);
         sig.Add(r.filepath.size());

@@ -102,7 +102,7 @@ struct LayerBlock {
     float fadeIn = 0;     // seconds
     float fadeOut = 0;
     float weight = 0.5f;
-    bool muted = false;
+    bool muted = false;   // as heard: the layer or its event muted
     size_t pathHash = 0;  // of the layer's file: peaks found for it stay while it is the same
     std::shared_ptr<const WaveformPeaks> peaks;  // null until found in the peak cache
     // The waveform of the whole block at the zoom it was last drawn at, kept

@@ -25,6 +25,8 @@
 #include "app/test_driver.h"
 #include "app/theme.h"
 #include "operations/app_state.h"
+#include "operations/document_context.h"
+#include "operations/level_edits.h"
 #include "picture/video_player.h"
 #include "playback/audio_engine.h"
 #include "ui/tab_panel.h"
@@ -167,7 +169,7 @@ void HandleFader(const PanelContext& p, const MixerStrip& s, int i, const FaderV
     in.active = ImGui::IsItemActive();
     in.mouseY = ImGui::GetIO().MousePos.y;
     const std::optional<float> gain = StepFader(gFaderDragState, i, in, s.gain, law, l.faderTop, l.faderHeight);
-    if (gain) SetStripGain(p.engine, p.app, s.id, *gain, p.videoLoaded);
+    if (gain) SetStripGain(ProgramDocumentContext(), s.id, *gain, p.videoLoaded);
 }
 
 void DrawMuteSolo(const PanelContext& p, const MixerStrip& s, int i, float left) {
@@ -225,7 +227,8 @@ void DrawSend(const PanelContext& p, const MixerStrip& s, int i, float left) {
     char id[24];
     std::snprintf(id, sizeof id, "##send%d", i);
     if (!InvisibleButtonAt(id, barLeft, y, barWidth, 5)) return;
-    if (ImGui::IsItemActive()) SetGroupSend(p.engine, s.id, (ImGui::GetIO().MousePos.x - barLeft) / barWidth);
+    if (ImGui::IsItemActive())
+        SetGroupReverbSend(p.engine, p.app, s.id, (ImGui::GetIO().MousePos.x - barLeft) / barWidth);
     if (ImGui::IsItemHovered())
         ShowStyledTooltip("Reverb Send: %.0f%%", double(p.engine.reverb.groupSends[size_t(s.id)].load(kRelaxed) * 100));
 }
@@ -292,7 +295,7 @@ void DrawPowerButton(const PanelContext& p) {
     else
         ImGui::PushStyleColor(ImGuiCol_Text, Col(gTheme.textDim, 96));
     if (ImGui::Button("\xEF\x80\x91##rvPower", ImVec2(18, 18)))  // U+F011, the power glyph
-        SetReverbEnabled(p.engine.reverb, !p.reverbOn);
+        SetReverbOn(p.engine, p.app, !p.reverbOn);
     ImGui::PopStyleColor(4);
     ImGui::PopStyleVar();
     if (ImGui::IsItemHovered()) ShowStyledTooltip(p.reverbOn ? "Disable reverb" : "Enable reverb");
@@ -358,7 +361,8 @@ void DrawSpaceControl(const PanelContext& p) {
 
     if (!InvisibleButtonAt("##rvspaceMx", l.rx + 6, l.ry + 22, l.innerWidth, l.roomHeight)) return;
     const float dx = ImGui::GetIO().MouseDelta.x;
-    if (ImGui::IsItemActive() && p.reverbOn && std::fabs(dx) > 0.5f) DragReverbSpace(reverb, dx, l.innerWidth);
+    if (ImGui::IsItemActive() && p.reverbOn && std::fabs(dx) > 0.5f)
+        DragReverbSpaceControl(p.engine, p.app, dx, l.innerWidth);
     if (ImGui::IsItemHovered() && p.reverbOn) {
         ImGui::SetMouseCursor(ImGuiMouseCursor_ResizeEW);
         macro = reverb.macro.load(kRelaxed);
@@ -378,9 +382,9 @@ void DrawKnob(const PanelContext& p, int k) {
     if (p.reverbOn && InvisibleButtonAt(knob.id, c.x - r, c.y - r, 2 * r, 2 * r)) {
         const ImVec2 delta = ImGui::GetIO().MouseDelta;
         if (ImGui::IsItemActive() && (std::fabs(delta.x) > 0.2f || std::fabs(delta.y) > 0.2f))
-            SetReverbParam(reverb, knob.param, KnobAfterDrag(knob, ReverbParamValue(reverb, knob.param), delta.y));
+            SetReverbSetting(p.engine, p.app, knob.param, KnobAfterDrag(knob, ReverbParamValue(reverb, knob.param), delta.y));
         if (ImGui::IsItemHovered() && ImGui::IsMouseDoubleClicked(ImGuiMouseButton_Left))
-            SetReverbParam(reverb, knob.param, knob.reset);
+            SetReverbSetting(p.engine, p.app, knob.param, knob.reset);
     }
     // The tooltip shows with the reverb off too.
     if (HoveringRect(c.x - r, c.y - r, c.x + r, c.y + r)) {

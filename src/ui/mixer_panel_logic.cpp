@@ -193,13 +193,13 @@ float StripGain(const AudioEngine& engine, int id) {
     return 0;
 }
 
-void SetStripGain(AudioEngine& engine, const AppState& app, int id, float gain, bool videoLoaded) {
+void SetStripGain(const DocumentContext& ctx, int id, float gain, bool videoLoaded) {
     if (id == kStripIdMaster)
-        SetMasterGain(engine, gain);
+        SetMasterTrim(ctx, gain);
     else if (id == kStripIdRef)
-        SetReferenceGain(engine, app, gain, videoLoaded);
+        SetReferenceFader(*ctx.engine, *ctx.app, gain, videoLoaded);
     else
-        SetGroupGain(engine, id, gain);
+        SetGroupFader(ctx, id, gain);
 }
 
 void SetStripMute(AudioEngine& engine, AppState& app, int id, bool muted, bool videoLoaded) {

@@ -21,6 +21,8 @@
 #include <cstddef>
 #include <optional>
 
+#include "operations/document_context.h"
+#include "operations/level_edits.h"
 #include "operations/mixer_controls.h"
 
 struct AppState;
@@ -130,9 +132,10 @@ std::array<MixerStrip, kMixerStripCount> MixerStrips(const AudioEngine& engine, 
 
 // The gain a strip's fader edits: a group's, the reference's or the master's.
 float StripGain(const AudioEngine& engine, int id);
-// By strip: the master's, the reference's (SetReferenceGain, SetReferenceMute)
-// or a group's.
-void SetStripGain(AudioEngine& engine, const AppState& app, int id, float gain, bool videoLoaded);
+// By strip: the master's trim or a group's fader (their level edits), the
+// reference's (SetReferenceFader, SetReferenceMute); every gain is saved
+// with the project, so a change marks it unsaved.
+void SetStripGain(const DocumentContext& ctx, int id, float gain, bool videoLoaded);
 void SetStripMute(AudioEngine& engine, AppState& app, int id, bool muted, bool videoLoaded);
 void SetStripSolo(AudioEngine& engine, int id, bool solo);
 

@@ -148,8 +148,9 @@ float DrawResultLayerLine(const DocumentContext& ctx, int resultIndex, float wid
         std::snprintf(id, sizeof id, "##vol%d", resultIndex);
         ImGui::SetNextItemWidth(volumeWidth);
         ImGui::BeginDisabled(blocked != nullptr);
-        if (ImGui::DragFloat(id, &db, 0.1f, -24.0f, 6.0f, "%.1f dB", ImGuiSliderFlags_AlwaysClamp))
-            SetLayerVolume(ctx, resultIndex, db);
+        const bool moved = ImGui::DragFloat(id, &db, 0.1f, -24.0f, 6.0f, "%.1f dB", ImGuiSliderFlags_AlwaysClamp);
+        EditGesture& gesture = ItemGesture();
+        if (moved) SetLayerVolume(ctx, resultIndex, db, gesture);
         ImGui::EndDisabled();
         Tooltip(blocked, "Layer volume");
     }

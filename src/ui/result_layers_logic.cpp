@@ -2,11 +2,10 @@
 // variation action of the layer lines.
 //
 // Index
-//   Helpers            valid indices, a layer's voice, mutes into voices
+//   Helpers            valid indices, a layer's event
 //   Buttons            which lines carry which buttons
-//   Bans and mutes     EnforceLayerBan, ToggleLayerMute
-//   Volume             LayerVolumeDb, SetLayerVolume
-//   Likes              LayerIsPinned, LikeLayer, DislikeLayer
+//   Volume             LayerVolumeDb
+//   Likes              LayerIsPinned
 //   Pending actions    ChoosePendingLayerAction, MarkNextSound, StartPendingLayerAction
 //   Texts
 #include "ui/result_layers_logic.h"
@@ -14,7 +13,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <mutex>
 
 #include "document/event.h"
 #include "document/project.h"
@@ -22,8 +20,6 @@
 #include "operations/app_state.h"
 #include "operations/audition.h"
 #include "operations/event_edits.h"
-#include "operations/event_voices.h"
-#include "operations/undo.h"
 
 namespace {
 
@@ -31,21 +27,9 @@ namespace {
 // Helpers
 // ---------------------------------------------------------------------------
 
-RenderResult* ResultAt(const DocumentContext& ctx, int r) {
-    if (r < 0 || size_t(r) >= ctx.project->results.size()) return nullptr;
-    return &ctx.project->results[size_t(r)];
-}
-
 const Event* EventOf(const Project& project, const RenderResult& result) {
     const int e = result.eventIdx;
     return e >= 0 && size_t(e) < project.events.size() ? &project.events[size_t(e)] : nullptr;
-}
-
-// After a sound is unbanned, the layers playing it are heard again (a ban
-// reason left on them would keep them silent with no button to lift it).
-void LiftBanMutes(const DocumentContext& ctx, const std::string& path) {
-    for (RenderResult& r : ctx.project->results)
-        if (r.filepath == path) SetMuteReason(r, kMuteBan, false);
 }
 
 bool BlockedVariantButtons(const Project& project, const RenderResult& result) {
@@ -73,44 +57,11 @@ bool LayerHasLikeButtons(const Project& project, const RenderResult& result) {
 }
 
 // ---------------------------------------------------------------------------
-// Bans and mutes
-// ---------------------------------------------------------------------------
-
-bool EnforceLayerBan(const DocumentContext& ctx, int resultIndex) {
-    RenderResult* r = ResultAt(ctx, resultIndex);
-    if (!r || r->muted || !LayerIsBanned(*ctx.project, *r) || !DocumentMayChange(*ctx.app)) return false;
-    SetMuteReason(*r, kMuteBan, true);
-    ctx.project->resultsRevision += 1;
-    StoreLayerMute(*ctx.engine, *r);
-    return true;
-}
-
-bool ToggleLayerMute(const DocumentContext& ctx, int resultIndex) {
-    RenderResult* r = ResultAt(ctx, resultIndex);
-    if (!r || LayerIsBanned(*ctx.project, *r) || !PushUndoSnapshot(ctx)) return false;
-    r = ResultAt(ctx, resultIndex);
-    const bool mute = !r->muted;
-    SetUserMuted(*r, mute);
-    if (!mute) SetMuteReason(*r, kMuteBan, false);
-    ctx.project->resultsRevision += 1;
-    StoreLayerMute(*ctx.engine, *r);
-    return true;
-}
-
-// ---------------------------------------------------------------------------
 // Volume
 // ---------------------------------------------------------------------------
 
 float LayerVolumeDb(float userVolume) {
     return userVolume <= 0.001f ? -60.0f : 20.0f * std::log10(userVolume);
-}
-
-void SetLayerVolume(const DocumentContext& ctx, int resultIndex, float db) {
-    RenderResult* r = ResultAt(ctx, resultIndex);
-    if (!r || !DocumentMayChange(*ctx.app) || !std::isfinite(db)) return;
-    r->userVolume = std::clamp(std::pow(10.0f, std::clamp(db, -24.0f, 6.0f) / 20.0f), 0.0f, 2.0f);
-    // The voice keeps the levels the level passes gave it (its levelScale).
-    StoreLayerGain(*ctx.engine, *r);
 }
 
 // ---------------------------------------------------------------------------
@@ -120,46 +71,6 @@ void SetLayerVolume(const DocumentContext& ctx, int resultIndex, float db) {
 bool LayerIsPinned(const Project& project, const RenderResult& result) {
     const Event* e = EventOf(project, result);
     return e && ContainsString(e->pinnedFiles, result.filepath);
-}
-
-bool LikeLayer(const DocumentContext& ctx, int resultIndex) {
-    RenderResult* r = ResultAt(ctx, resultIndex);
-    if (!r || r->filepath.empty() || !EventOf(*ctx.project, *r) || !PushUndoSnapshot(ctx)) return false;
-    Project& project = *ctx.project;
-    r = ResultAt(ctx, resultIndex);
-    const std::string path = r->filepath, id = r->fileId;
-    Event& event = project.events[size_t(r->eventIdx)];
-    if (ContainsString(event.pinnedFiles, path)) {
-        UnpinFileFromEvent(event, path);
-    } else {
-        if (IsNameInList(project, path)) {
-            UnbanFile(project, path);
-            LiftBanMutes(ctx, path);
-        }
-        PinFileToEvent(event, path, id);
-    }
-    project.resultsRevision += 1;
-    StoreFileMutes(project, *ctx.engine, path);
-    return true;
-}
-
-bool DislikeLayer(const DocumentContext& ctx, int resultIndex) {
-    RenderResult* r = ResultAt(ctx, resultIndex);
-    if (!r || r->filepath.empty() || !EventOf(*ctx.project, *r) || !PushUndoSnapshot(ctx)) return false;
-    Project& project = *ctx.project;
-    r = ResultAt(ctx, resultIndex);
-    const std::string path = r->filepath, id = r->fileId;
-    if (IsNameInList(project, path)) {
-        UnbanFile(project, path);
-        LiftBanMutes(ctx, path);
-    } else {
-        Event& event = project.events[size_t(r->eventIdx)];
-        if (ContainsString(event.pinnedFiles, path)) UnpinFileFromEvent(event, path);
-        BanFile(project, path, id);
-    }
-    project.resultsRevision += 1;
-    StoreFileMutes(project, *ctx.engine, path);
-    return true;
 }
 
 // ---------------------------------------------------------------------------

@@ -5,15 +5,14 @@
 //
 // Index
 //   LayerIsBanned / LayerHasVariationButtons / LayerHasLikeButtons
-//   EnforceLayerBan / ToggleLayerMute
-//   LayerVolumeDb / SetLayerVolume
-//   LayerIsPinned / LikeLayer / DislikeLayer
+//   LayerVolumeDb
+//   LayerIsPinned
+//   (mutes, bans, the volume, likes and dislikes: operations/level_edits.h)
 //   PendingLayerActions / ChoosePendingLayerAction / StartPendingLayerAction
 //   DocumentBlockedText                        why an edit button is disabled now
 //   ...Tooltip                                 the lines' tooltips
 //
-// No GUI here. The levels and mutes reach the voices through the layer's
-// stores (operations/event_voices.h).
+// No GUI here. The levels and mutes are edits of operations/level_edits.h.
 // Interface thread.
 #pragma once
 
@@ -21,6 +20,7 @@
 #include <string>
 
 #include "operations/document_context.h"
+#include "operations/level_edits.h"
 #include "operations/variant_action.h"
 #include "render/variation_history.h"
 
@@ -36,30 +36,10 @@ bool LayerHasVariationButtons(const Project& project, const RenderResult& result
 // Like and dislike: the same rule.
 bool LayerHasLikeButtons(const Project& project, const RenderResult& result);
 
-// A banned layer that plays is muted (ban reason), its voice with it, and the
-// results revision moves. True when it changed.
-bool EnforceLayerBan(const DocumentContext& ctx, int resultIndex);
-// One undo step: the user's mute of a layer that is not banned toggles (an
-// unmute also lifts a ban reason left from an earlier ban) and its voice
-// follows. False for a banned layer or when refused.
-bool ToggleLayerMute(const DocumentContext& ctx, int resultIndex);
-
 // 20·log10(userVolume); −60 at or below 0.001.
 float LayerVolumeDb(float userVolume);
-// userVolume := 10^(dB/20) (dB clamped to −24..+6), clamped to 0..2, no
-// undo step. The voice keeps its levelling: its gain scales by new / old
-// volume; from a silent old volume it starts again from the layer's base gain.
-void SetLayerVolume(const DocumentContext& ctx, int resultIndex, float db);
-
 // The layer's file is pinned to its event.
 bool LayerIsPinned(const Project& project, const RenderResult& result);
-// One undo step. Like: a pinned sound is unpinned; otherwise it is unbanned
-// (its layers playing again) and pinned. Dislike: a banned sound is unbanned
-// (its layers playing again); otherwise it is unpinned and banned (its layers
-// and voices muted). False when refused or the layer has no file.
-bool LikeLayer(const DocumentContext& ctx, int resultIndex);
-bool DislikeLayer(const DocumentContext& ctx, int resultIndex);
-
 // Marked by the buttons of one event's layer lines; at most one is run,
 // after the event's last line, in this order.
 struct PendingLayerActions {

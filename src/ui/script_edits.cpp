@@ -15,6 +15,7 @@
 #include "operations/audition.h"
 #include "operations/document_context.h"
 #include "operations/event_edits.h"
+#include "operations/level_edits.h"
 #include "operations/selection.h"
 #include "operations/undo.h"
 #include "operations/voice_sync.h"
@@ -137,10 +138,12 @@ bool MakeScriptEdit(const std::string& kind) {
         return Say(kind, at, "done");
     }
     if (kind == "gain") {
-        // The inspector's volume drag: one undo step, the gain stored every frame.
-        if (!PushUndoSnapshot(ctx)) return false;
-        for (float db : {-2.0f, -4.0f, -6.0f}) SetEventVolume(project, engine, e, db);
-        app.modified = true;
+        // The inspector's volume drag, as the control makes it: three frames
+        // of one gesture, which takes its own undo step and unsaved flag.
+        EditGesture drag;
+        bool changed = false;
+        for (float db : {-2.0f, -4.0f, -6.0f}) changed = SetEventVolume(ctx, e, db, drag) || changed;
+        if (!changed) return none();
         return Say(kind, at, "done");
     }
     if (kind == "mute" || kind == "unmute") {

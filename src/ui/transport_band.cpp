@@ -32,6 +32,7 @@
 #include "operations/app_state.h"
 #include "operations/export_job.h"
 #include "operations/mixer_controls.h"
+#include "operations/level_edits.h"
 #include "operations/recipe_lists.h"
 #include "operations/recipe_preview.h"
 #include "playback/audio_engine.h"
@@ -306,16 +307,20 @@ void DrawMasterTrim(AppState& app, float x, float centerY, float width, float he
     NoteItem("masterTr");
     const ImGuiIO& io = ImGui::GetIO();
     float gain = engine.masterGain.load();
+    // The trim is saved with the project and enters the levels' headroom:
+    // one level edit per change (refused while a task owns the voices).
+    DocumentContext ctx = ProgramDocumentContext();
+    ctx.app = &app;
     if (ImGui::IsItemHovered() && ImGui::IsMouseDoubleClicked(0)) {
-        gain = kTrimResetGain;
-        SetMasterGain(engine, gain);
+        SetMasterTrim(ctx, kTrimResetGain);
+        gain = engine.masterGain.load();
     } else if (ImGui::IsItemActive()) {
         if (ImGui::IsItemActivated()) gBands.trimDragX = io.MousePos.x;
         const float dx = io.MousePos.x - gBands.trimDragX;
         gBands.trimDragX = io.MousePos.x;
         if (dx != 0) {
-            gain = TrimGainAfterDrag(gain, dx);
-            SetMasterGain(engine, gain);
+            SetMasterTrim(ctx, TrimGainAfterDrag(gain, dx));
+            gain = engine.masterGain.load();
         }
     }
     if (ImGui::IsItemHovered() || ImGui::IsItemActive()) ShowStyledTooltip("%s", GainDbText(gain).c_str());

@@ -7,6 +7,7 @@
 //   DrawTextClipped
 //   TabButton
 //   DrawDotSpinner
+//   ItemGesture
 #include "ui/widgets.h"
 
 #include <imgui_internal.h>
@@ -138,4 +139,10 @@ void DrawDotSpinner(ImDrawList* draw, ImVec2 centre, float radius, uint32_t colo
         draw->AddCircleFilled(ImVec2(centre.x + radius * std::cos(a), centre.y + radius * std::sin(a)),
                               std::max(1.0f, 0.22f * radius), WithAlpha(color, 255 - age * 26));
     }
+}
+
+EditGesture& ItemGesture() {
+    static EditGesture gesture;
+    if (ImGui::IsItemActivated()) gesture = {};
+    return gesture;
 }

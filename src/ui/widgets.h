@@ -11,6 +11,7 @@
 //   gTabLabelReveal     the label-reveal factor t (0 icons only .. 1 full labels)
 //   TabButton           one tab, laid out leftwards from the row's right edge
 //   DrawDotSpinner      eight dots π/4 apart, the brightest turning ten steps a second
+//   ItemGesture         the gesture of the control just drawn (one undo step per press)
 //
 // UI thread, inside a window of the current frame.
 #pragma once
@@ -20,6 +21,7 @@
 #include <imgui.h>
 
 #include "app/fitted_labels.h"
+#include "operations/level_edits.h"
 
 void ShowStyledTooltip(const char* format, ...) IM_FMTARGS(1);
 
@@ -73,3 +75,8 @@ bool TabButton(TabBarLayout& layout, const char* label, int tab, bool enabled);
 // Eight dots on a circle of `radius` around `centre`, each fainter behind
 // the one that leads.
 void DrawDotSpinner(ImDrawList* draw, ImVec2 centre, float radius, uint32_t color);
+
+// Call right after a control that edits the document, every frame: the
+// gesture its edits share, a new one from the frame the control is pressed.
+// Only one control is held at a time, so one record serves them all.
+EditGesture& ItemGesture();

@@ -106,9 +106,11 @@ std::map<std::string, int64_t> MeasureHolds(HoldRig& rig) {
         SyncVoicesWithResults(ctx);  // the drag's end
     });
     holds["gain drag"] = LongestHoldNanos(engine, [&] {
-        for (float db : {-12.0f, -6.0f, -3.0f, 0.0f}) SetEventVolume(*rig.project, engine, middle, db);
-        SetLayerVolume(ctx, layer, -6.0f);
-        SetLayerVolume(ctx, layer, 0.0f);
+        EditGesture drag;
+        for (float db : {-12.0f, -6.0f, -3.0f, 0.0f}) SetEventVolume(ctx, middle, db, drag);
+        EditGesture layerDrag;
+        SetLayerVolume(ctx, layer, -6.0f, layerDrag);
+        SetLayerVolume(ctx, layer, 0.0f, layerDrag);
     });
     holds["mute and unmute"] = LongestHoldNanos(engine, [&] {
         ToggleSelectionMuted(ctx);
@@ -210,7 +212,8 @@ TEST(EngineHolds, ReadersOfTheVoicesNeverWaitForTheLock) {
     EXPECT_EQ(engine.soloVoice.load(), 10) << "the solo found its voice without the lock";
     KeepLayerSoloValid(engine, *rig.app);
     EXPECT_EQ(engine.soloVoice.load(), 10);
-    SetEventVolume(*rig.project, engine, 3, -6.0f);  // a gain drag stores atomics
+    EditGesture drag;
+    SetEventVolume(rig.Context(), 3, -6.0f, drag);  // a gain drag stores atomics
     EXPECT_NEAR(engine.voices[6].eventGain.load(), DbToGain(-6.0f), 1e-6);
     release = true;
     holder.join();

@@ -160,8 +160,20 @@ TEST(EventsTabWidget, BatchGainDragMovesEverySelectedEventAndTheirVoices) {
     const int a = rig.Add(kShapeSpot), b = rig.Add(kShapeFill, 6);
     rig.project->events[0].gain = DbToGain(-6);
     rig.project->events[1].gain = DbToGain(-12);
+    // A layer of b with its voice, linked as a build links them.
+    RenderResult layer;
+    layer.placeholder = true;
+    layer.eventIdx = b;
+    layer.startTime = 6;
+    layer.duration = 1;
+    layer.id = 7;
+    rig.project->results.push_back(layer);
     PlaybackVoice v;
     v.eventIndex = b;
+    v.resultIndex = 0;
+    v.resultId = 7;
+    v.startTime = v.plainStartTime = 6;
+    v.length = 1;
     rig.engine->voices.push_back(v);
     rig.Select({a, b});
     rig.Frames(2);
@@ -171,7 +183,16 @@ TEST(EventsTabWidget, BatchGainDragMovesEverySelectedEventAndTheirVoices) {
     EXPECT_LT(da, -6.5f);
     EXPECT_NEAR(da - db, 6.0f, 0.01f);  // both moved by the same decibels
     EXPECT_FLOAT_EQ(rig.engine->voices[0].eventGain.load(), rig.project->events[1].gain);
-    EXPECT_EQ(rig.app->undoHistory.undo.size(), 0u);
+    EXPECT_EQ(rig.app->undoHistory.undo.size(), 1u) << "the whole drag is one step";
+    EXPECT_TRUE(rig.app->modified);
+    // A second drag is a second step; undo takes back that drag alone.
+    const float afterFirst = rig.project->events[0].gain;
+    rig.Frames(30);  // half a second: the next press is no double-click
+    rig.Drag(g, ImVec2(g.x - 20, g.y));
+    EXPECT_EQ(rig.app->undoHistory.undo.size(), 2u);
+    EXPECT_LT(rig.project->events[0].gain, afterFirst);
+    ASSERT_TRUE(Undo(rig.Ctx()));
+    EXPECT_FLOAT_EQ(rig.project->events[0].gain, afterFirst);
 }
 
 TEST(EventsTabWidget, ABedShowsTheDropHighlightAndAClipCardReadsItsFileOnce) {

@@ -50,6 +50,21 @@ struct InspectorRig {
         v.startTime = v.plainStartTime = start;
         engine->voices.push_back(v);
     }
+    // A silent layer of the event with its voice, linked as a build links them.
+    void AddLayer(int event, float start) {
+        RenderResult r;
+        r.placeholder = true;
+        r.eventIdx = event;
+        r.startTime = start;
+        r.duration = 1;
+        r.id = int32_t(project->results.size()) + 1;
+        project->results.push_back(r);
+        AddVoice(event, start);
+        PlaybackVoice& v = engine->voices.back();
+        v.resultIndex = int32_t(project->results.size()) - 1;
+        v.resultId = uint32_t(r.id);
+        v.length = 1;
+    }
     size_t UndoDepth() const { return app->undoHistory.undo.size(); }
     Event& E(int e) { return project->events[size_t(e)]; }
 };
@@ -72,49 +87,58 @@ TEST(InspectorLevels, DecibelMapKeepsAFloorAndBatchMovesKeepDifferences) {
     rig.E(a).gain = DbToGain(-6);
     rig.E(b).gain = DbToGain(-12);
     rig.E(c).gain = 0.0005f;  // reads as −24
-    rig.AddVoice(a, 0);
-    rig.AddVoice(b, 0);
-    rig.AddVoice(2, 0);
-    MoveBatchVolume(*rig.project, *rig.engine, {a, b, c}, 3);
+    rig.AddLayer(a, 0);
+    rig.AddLayer(b, 0);
+    rig.AddLayer(c, 0);
+    EditGesture drag;
+    ASSERT_TRUE(MoveBatchVolume(rig.Ctx(), {a, b, c}, 3, drag));
     EXPECT_NEAR(GainToDb(rig.E(a).gain), -3.0f, 1e-3f);
     EXPECT_NEAR(GainToDb(rig.E(b).gain), -9.0f, 1e-3f);
     EXPECT_NEAR(GainToDb(rig.E(c).gain), -21.0f, 1e-3f);
-    // Voices take the level at once, in eventGain; their own gain stays.
+    // Voices take the level at once, in eventGain.
     EXPECT_FLOAT_EQ(rig.engine->voices[0].eventGain.load(), rig.E(a).gain);
     EXPECT_FLOAT_EQ(rig.engine->voices[1].eventGain.load(), rig.E(b).gain);
-    EXPECT_FLOAT_EQ(rig.engine->voices[0].gain.load(), 1.0f);
-    MoveBatchVolume(*rig.project, *rig.engine, {a, b}, 8);  // −3 + 8 stops at 0
+    ASSERT_TRUE(MoveBatchVolume(rig.Ctx(), {a, b}, 8, drag));  // −3 + 8 stops at 0
     EXPECT_FLOAT_EQ(rig.E(a).gain, 1.0f);
     EXPECT_NEAR(GainToDb(rig.E(b).gain), -1.0f, 1e-3f);
-    EXPECT_EQ(rig.UndoDepth(), 0u);  // levels take no undo step
+    EXPECT_EQ(rig.UndoDepth(), 1u) << "one drag, one undo step";
+    EXPECT_TRUE(rig.app->modified);
 
-    SetEventVolume(*rig.project, *rig.engine, a, -24);
+    EditGesture next;
+    ASSERT_TRUE(SetEventVolume(rig.Ctx(), a, -24, next));
     EXPECT_NEAR(rig.E(a).gain, 0.063f, 0.001f);
     EXPECT_NEAR(BatchMeanDb(*rig.project, {a}), -24.0f, 0.01f);
+    EXPECT_EQ(rig.UndoDepth(), 2u) << "a new drag, a new step";
+    EXPECT_FALSE(SetEventVolume(rig.Ctx(), a, -30, next)) << "clamped to where it is: no change";
+    ASSERT_TRUE(Undo(rig.Ctx()));
+    EXPECT_NEAR(GainToDb(rig.E(a).gain), 0.0f, 1e-3f) << "the whole drag comes back";
 }
 
 TEST(InspectorLevels, AVolumeDragBesideAReadingAudioThreadIsClean) {
     InspectorRig rig;
     const int a = rig.Add(kShapeSpot), b = rig.Add(kShapeSpot);
-    for (int i = 0; i < 64; ++i) rig.AddVoice(i % 2 ? a : b, 0);
+    for (int i = 0; i < 64; ++i) rig.AddLayer(i % 2 ? a : b, 0.1f * float(i));
     std::atomic<bool> stop{false};
     std::atomic<double> sink{0};
     std::thread audio([&] {
         // The mixer reads the levels per block without the engine mutex.
         while (!stop.load()) {
             double sum = 0;
-            for (const PlaybackVoice& v : rig.engine->voices) sum += v.eventGain.load(std::memory_order_relaxed);
+            for (const PlaybackVoice& v : rig.engine->voices)
+                sum += v.eventGain.load(std::memory_order_relaxed) * v.gain.load(std::memory_order_relaxed);
             sink.store(sum);
         }
     });
-    for (int step = 0; step < 2000; ++step) {
-        SetEventVolume(*rig.project, *rig.engine, a, -float(step % 24));
-        MoveBatchVolume(*rig.project, *rig.engine, {a, b}, step % 2 ? 0.5f : -0.5f);
+    EditGesture drag;
+    for (int step = 0; step < 500; ++step) {
+        SetEventVolume(rig.Ctx(), a, -float(step % 24), drag);
+        MoveBatchVolume(rig.Ctx(), {a, b}, step % 2 ? 0.5f : -0.5f, drag);
     }
     stop = true;
     audio.join();
     EXPECT_GE(sink.load(), 0.0);
     EXPECT_FLOAT_EQ(rig.engine->voices[1].eventGain.load(), rig.E(a).gain);
+    EXPECT_EQ(rig.UndoDepth(), 1u);
 }
 
 // ---------------------------------------------------------------------------

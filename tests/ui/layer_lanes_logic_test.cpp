@@ -259,3 +259,33 @@ TEST(LayerSplices, FractionsOfTheVoiceBecomeTimelineSecondsOnceForEachVoiceChang
     taskQueued.store(false);
     EXPECT_FLOAT_EQ(marks.byResult[7][0], 12);
 }
+
+// The blocks are drawn as they are heard: a layer of a muted event is a
+// muted block, and muting or unmuting the event alone makes the blocks anew.
+TEST(LayerBlocks, ALayerOfAMutedEventIsDrawnMuted) {
+    Project project;
+    project.events.push_back(MakeEvent(project, 1, kShapeSpot, 0.5f));
+    project.events.push_back(MakeEvent(project, 3, kShapeSpot, 0.5f));
+    for (int e = 0; e < 2; ++e) {
+        RenderResult r;
+        r.eventIdx = e;
+        r.startTime = 1 + 2 * float(e);
+        r.duration = 1;
+        r.filepath = "/a.wav";
+        project.results.push_back(r);
+    }
+    std::vector<LayerBlock> blocks;
+    BuildLayerBlocks(project, blocks);
+    ASSERT_EQ(blocks.size(), 2u);
+    EXPECT_FALSE(blocks[0].muted || blocks[1].muted);
+    const uint64_t heard = LayerResultsSignature(project, 0);
+    project.events[1].muted = true;
+    EXPECT_NE(LayerResultsSignature(project, 0), heard) << "the event's mute alone changes what is drawn";
+    BuildLayerBlocks(project, blocks);
+    EXPECT_FALSE(blocks[0].muted);
+    EXPECT_TRUE(blocks[1].muted);
+    project.results[1].muted = true;
+    project.events[1].muted = false;
+    BuildLayerBlocks(project, blocks);
+    EXPECT_TRUE(blocks[1].muted) << "its own mute still holds";
+}

@@ -14,7 +14,9 @@
 #include <thread>
 #include <vector>
 
+#include "library/sound_library.h"
 #include "operations/app_state.h"
+#include "operations/document_context.h"
 #include "picture/reference_audio.h"
 #include "playback/audio_engine.h"
 #include "playback/block_mixer.h"
@@ -227,6 +229,9 @@ protected:
     void TearDown() override { SetReferenceAudioGain(1.0f); }
     std::unique_ptr<AudioEngine> engine = std::make_unique<AudioEngine>();
     std::unique_ptr<AppState> app = std::make_unique<AppState>();
+    std::unique_ptr<Project> project = std::make_unique<Project>();
+    std::unique_ptr<SoundLibrary> library = std::make_unique<SoundLibrary>();
+    DocumentContext Ctx() { return MakeDocumentContext(*project, *library, *engine, *app); }
 };
 
 TEST_F(MixerStripRig, TheFiveStripsInTheirOrder) {
@@ -256,25 +261,25 @@ TEST_F(MixerStripRig, TheFiveStripsInTheirOrder) {
 
 TEST_F(MixerStripRig, TheRefGainReachesTheAudioOnlyWithAVideoAndUnmuted) {
     SetReferenceAudioGain(1.0f);
-    SetStripGain(*engine, *app, kStripIdRef, 0.5f, false);
+    SetStripGain(Ctx(), kStripIdRef, 0.5f, false);
     EXPECT_EQ(engine->refGain.load(), 0.5f);
     EXPECT_EQ(ReferenceAudioGain(), 1.0f) << "no video: stored only";
-    SetStripGain(*engine, *app, kStripIdRef, 0.4f, true);
+    SetStripGain(Ctx(), kStripIdRef, 0.4f, true);
     EXPECT_EQ(ReferenceAudioGain(), 0.4f);
     SetStripMute(*engine, *app, kStripIdRef, true, true);
     EXPECT_TRUE(app->refMute);
     EXPECT_EQ(ReferenceAudioGain(), 0.0f);
-    SetStripGain(*engine, *app, kStripIdRef, 0.8f, true);
+    SetStripGain(Ctx(), kStripIdRef, 0.8f, true);
     EXPECT_EQ(ReferenceAudioGain(), 0.0f) << "muted: the new gain waits";
     EXPECT_EQ(engine->refGain.load(), 0.8f);
     SetStripMute(*engine, *app, kStripIdRef, false, true);
     EXPECT_EQ(ReferenceAudioGain(), 0.8f);
     // The master and the groups never touch it.
-    SetStripGain(*engine, *app, kStripIdMaster, 0.0f, true);
+    SetStripGain(Ctx(), kStripIdMaster, 0.0f, true);
     SetStripMute(*engine, *app, kStripIdMaster, true, true);
     EXPECT_EQ(ReferenceAudioGain(), 0.8f);
     EXPECT_EQ(engine->masterGain.load(), 0.0f);
-    SetStripGain(*engine, *app, 2, std::nanf(""), true);
+    SetStripGain(Ctx(), 2, std::nanf(""), true);
     EXPECT_EQ(engine->groupGain[2].load(), 0.0f);
     SetGroupSend(*engine, 0, 1.7f);
     EXPECT_EQ(engine->reverb.groupSends[0].load(), 1.0f);

@@ -1,5 +1,5 @@
 // The layer lines' rules: buttons per layer kind, bans and mutes with their
-// voices, the volume's dB map and the voice level it keeps, likes and
+// voices, the volume's dB map and the levels it leaves, likes and
 // dislikes, the audition's life, the one pending action a frame runs, and
 // the name-list helpers those rules stand on.
 #include <gtest/gtest.h>
@@ -7,6 +7,7 @@
 #include <cmath>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "document/event.h"
 #include "document/project.h"
@@ -19,6 +20,7 @@
 #include "operations/event_edits.h"
 #include "operations/selection.h"
 #include "operations/undo.h"
+#include "operations/voice_sync.h"
 #include "playback/audio_engine.h"
 #include "playback/engine_voices.h"
 #include "ui/result_layers_logic.h"
@@ -132,31 +134,51 @@ TEST(ResultLayers, BansMuteVoicesAndOnlyTheUsersMuteToggles) {
     EXPECT_EQ(rig.app->undoHistory.undo.size(), 2u);
 }
 
-TEST(ResultLayers, VolumeMapsDecibelsAndScalesTheVoiceWithoutLosingItsLevelling) {
+TEST(ResultLayers, VolumeMapsDecibelsAndLeavesTheVoicesAsALevelPassDoes) {
     LayerRig rig;
-    const int r = rig.AddLayer("/a.wav", 0.3f);  // 0.3: after event levelling and headroom
+    const int r = rig.AddLayer("/a.wav", 0.3f);
+    rig.AddLayer("/b.wav", 0.3f);
     DocumentContext ctx = rig.Ctx();
-    SetLayerVolume(ctx, r, -24);
+    // What a whole level pass gives the voices now, gain by gain.
+    auto wholePass = [&] {
+        std::vector<float> before;
+        for (const PlaybackVoice& v : rig.engine->voices) before.push_back(v.gain.load());
+        RecomputeVoiceLevels(ctx);
+        std::vector<float> after;
+        for (const PlaybackVoice& v : rig.engine->voices) after.push_back(v.gain.load());
+        EXPECT_EQ(before, after) << "the edit left other gains than a level pass";
+    };
+    EditGesture drag;
+    ASSERT_TRUE(SetLayerVolume(ctx, r, -24, drag));
     EXPECT_NEAR(rig.project->results[size_t(r)].userVolume, 0.063f, 0.001f);
-    EXPECT_NEAR(rig.engine->voices[0].gain.load(), 0.3f * 0.0631f, 0.0005f);
-    SetLayerVolume(ctx, r, 6);
+    wholePass();
+    ASSERT_TRUE(SetLayerVolume(ctx, r, 6, drag));
     EXPECT_NEAR(rig.project->results[size_t(r)].userVolume, 1.995f, 0.001f);
-    EXPECT_NEAR(rig.engine->voices[0].gain.load(), 0.3f * 1.995f, 0.002f);
-    SetLayerVolume(ctx, r, 40);  // clamped to +6
-    EXPECT_NEAR(rig.project->results[size_t(r)].userVolume, 1.995f, 0.001f);
+    // Two layers of one event above unit power share it equally.
+    const float loud = rig.engine->voices[0].gain.load(), quiet = rig.engine->voices[1].gain.load();
+    EXPECT_NEAR(loud * loud + quiet * quiet, 1.0f, 1e-5f);
+    EXPECT_GT(loud, quiet);
+    wholePass();
+    EXPECT_FALSE(SetLayerVolume(ctx, r, 40, drag)) << "clamped to +6: nothing changes";
     EXPECT_FLOAT_EQ(LayerVolumeDb(0), -60);
     EXPECT_NEAR(LayerVolumeDb(0.5f), -6.02f, 0.01f);
+    EXPECT_EQ(rig.app->undoHistory.undo.size(), 1u) << "one drag, one step";
+    EXPECT_TRUE(rig.app->modified);
 
-    // From silence too the voice comes back at the layer's base gain
-    // (weight factor × layer gain × volume) with the levels it had.
+    // The layer's base gain (weight factor × layer gain × volume) is what
+    // the pass starts from.
     RenderResult& layer = rig.project->results[size_t(r)];
-    layer.userVolume = 0;
-    SetLayerVolume(ctx, r, -60);
-    EXPECT_NEAR(rig.engine->voices[0].gain.load(), 0.3f * 0.063f, 1e-3f);
     layer.weight = 0.85f;
     layer.layerGain = 0.5f;
-    SetLayerVolume(ctx, r, 0);
-    EXPECT_NEAR(rig.engine->voices[0].gain.load(), 0.7f * 0.5f * 0.3f, 1e-4f);
+    EditGesture next;
+    ASSERT_TRUE(SetLayerVolume(ctx, r, 0, next));
+    // 0.35 against the other layer's 1: above unit power, both scaled alike.
+    const float g0 = rig.engine->voices[0].gain.load(), g1 = rig.engine->voices[1].gain.load();
+    EXPECT_NEAR(g0 / g1, 0.7f * 0.5f, 1e-4f);
+    EXPECT_NEAR(g0 * g0 + g1 * g1, 1.0f, 1e-5f);
+    wholePass();
+    ASSERT_TRUE(Undo(ctx));
+    EXPECT_NEAR(rig.project->results[size_t(r)].userVolume, 1.995f, 0.001f) << "undo brings the drag's end back";
 }
 
 TEST(ResultLayers, LikesPinAndUnbanDislikesUnpinAndBan) {
