@@ -1,6 +1,7 @@
 // The events tab's inspector in the program's own window: keywords typed
-// and completed from the library's vocabulary, taken back by Ctrl+Z, and
-// the batch volume drag on two selected events.
+// and completed from the library's vocabulary, taken back by Ctrl+Z, the
+// batch volume drag on two selected events, and a Clip's offset dragged
+// slowly, a point at a time.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -16,6 +17,7 @@
 #include "library/library_index_file.h"
 #include "library/sound_library.h"
 #include "persistence/project_file.h"
+#include "render/clip_bed_events.h"
 #include "support/audio_fixtures.h"
 #include "support/window_harness.h"
 
@@ -52,6 +54,17 @@ bool WriteInspectorFixture(const std::string& folder, const std::string& indexFo
         e.gain = k == 0 ? 0.5f : 0.25f;
         p.events.push_back(e);
     }
+    // A Clip of a 4 s sound, after the two: its offset has room for 100 frames.
+    AudioSpec clipSpec;
+    clipSpec.seconds = 4;
+    const std::string clipFile = folder + "/door slam.wav";
+    if (!WriteTestAudio(clipFile, clipSpec)) return false;
+    Event clip = MakeEvent(p, 20.0f, kShapeClip, 0.5f);
+    clip.duration = 4;
+    clip.pinnedFiles.push_back(clipFile);
+    clip.pinnedFileIds.push_back("");
+    p.events.push_back(clip);
+    if (!RebuildClipEvent(p, int(p.events.size()) - 1)) return false;
     fs::create_directories(indexFolder);
     if (!WriteLibraryIndexFile(library, indexFolder + "/Water.tllib")) return false;
     ProjectSaveContext ctx;
@@ -67,14 +80,15 @@ protected:
         fixture = dir.File("inspector.tlproj");
         ASSERT_TRUE(WriteInspectorFixture(dir.File("sounds"), IndexFolder(), fixture));
     }
-    // Selects event 0 by a click on its row and returns the dump.
-    Dump Selected(const std::string& name) {
+    // Selects an event by a click on its row and returns the dump.
+    Dump Selected(const std::string& name, int event = 0) {
         ProgramRun rows = RunScript("project " + fixture + "\nframes 4\ndump rows.txt\n");
         EXPECT_EQ(rows.exitCode, 0) << rows.log;
         Dump d = ReadStateDump(dir.File("rows.txt"));
         for (int k = 0; k < int(DumpNumber(d, "events.rows")); ++k) {
             const std::string key = "events.row." + std::to_string(k);
-            if (d[key + ".kind"] == "1" && d[key + ".index"] == "0") row = ScriptPoint(DumpNumber(d, key + ".x"), DumpNumber(d, key + ".y"));
+            if (d[key + ".kind"] == "1" && d[key + ".index"] == std::to_string(event))
+                row = ScriptPoint(DumpNumber(d, key + ".x"), DumpNumber(d, key + ".y"));
         }
         EXPECT_FALSE(row.empty());
         ProgramRun run = RunScript("project " + fixture + "\nframes 4\nclick " + row + "\nframes 3\nscreenshot " + name +
@@ -126,4 +140,27 @@ TEST_F(InspectorWindow, ABatchGainDragChangesBothEvents) {
     EXPECT_LT(b, 0.245f);
     // The same decibels for both: the ratio of their gains stays 2.
     EXPECT_NEAR(a / b, 2.0f, 0.02f);
+}
+
+// The offset button shows the timecode it changes; the drag must keep its
+// hold when that text changes, however slowly the mouse goes.
+TEST_F(InspectorWindow, ASlowClipOffsetDragMovesTheOffsetByTheWholeDrag) {
+    Dump one = Selected("clip", 2);
+    ASSERT_EQ(one["inspector.state"], "1") << "the Clip is not selected";
+    ASSERT_NEAR(DumpNumber(one, "inspector.event.2.syncOffset"), 0.0f, 1e-6f);
+    const float x = DumpNumber(one, "inspector.item.evoffTC.x"), y = DumpNumber(one, "inspector.item.evoffTC.y");
+    // 60 points, one per frame: two points make a frame, so 30 frames.
+    const int points = 60;
+    std::string script = "project " + fixture + "\nframes 4\nclick " + row + "\nframes 3\nmove " +
+                         ScriptPoint(x, y) + "\nframes 1\npress\nframes 1\n";
+    for (int k = 1; k <= points; ++k) script += "move " + ScriptPoint(x + float(k), y) + "\nframes 1\n";
+    script += "release\nframes 2\ndump dragged.txt\nkey ctrl+Z\nframes 3\ndump undone.txt\ndiscard\n";
+    ProgramRun run = RunScript(script);
+    ASSERT_EQ(run.exitCode, 0) << run.log;
+    Dump dragged = ReadStateDump(dir.File("dragged.txt"));
+    Dump undone = ReadStateDump(dir.File("undone.txt"));
+    const float fps = 25;
+    EXPECT_NEAR(DumpNumber(dragged, "inspector.event.2.syncOffset") * fps, float(points / 2), 0.01f) << run.log;
+    // The whole drag is one undo step.
+    EXPECT_NEAR(DumpNumber(undone, "inspector.event.2.syncOffset"), 0.0f, 1e-6f);
 }
