@@ -9,6 +9,7 @@
 
 #include "operations/app_state.h"
 #include "operations/event_edits.h"
+#include "operations/event_voices.h"
 #include "operations/undo.h"
 #include "operations/voice_sync.h"
 
@@ -19,7 +20,9 @@ bool BeginEdit(const DocumentContext& ctx, const char* what) {
 void FinishEdit(const DocumentContext& ctx, EditReach reach) {
     ctx.app->modified = true;
     EditCountsOf().finished.fetch_add(1, std::memory_order_relaxed);
-    if (reach != EditReach::Voices) return;
+    // While a queued task may be building voices they are not ours to walk:
+    // the task's own sync brings them in line with the document.
+    if (reach != EditReach::Voices || !VoicesAreOurs()) return;
     EditCountsOf().voiceSyncs.fetch_add(1, std::memory_order_relaxed);
     SyncVoicesWithResults(ctx, false);
 }

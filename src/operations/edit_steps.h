@@ -30,7 +30,9 @@ enum class EditReach : uint8_t {
 };
 
 // The unsaved flag, then for EditReach::Voices the voices brought in line
-// with the document (SyncVoicesWithResults, the playhead left where it is).
+// with the document (SyncVoicesWithResults, the playhead left where it is),
+// unless a queued task may be building them (VoicesAreOurs): its own sync
+// follows the document then.
 void FinishEdit(const DocumentContext& ctx, EditReach reach);
 
 // Counters a test reads to see that an edit synced its voices once.

@@ -155,8 +155,9 @@ bool SetClipOffset(const DocumentContext& ctx, int event, float offset) {
     moves.what = "Clip offset";
     if (!MoveEventsWithVoices(ctx, moves)) return false;
     ev.syncOffset = next;
-    // The moved layer overlaps others differently: the levels as a sync gives them.
-    FinishEdit(ctx, EditReach::Voices);
+    // The voices moved with their layers (MoveEventsWithVoices); a move's
+    // levels follow the level pass every move shares.
+    FinishEdit(ctx, EditReach::Document);
     return true;
 }
 

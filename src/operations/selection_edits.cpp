@@ -122,8 +122,9 @@ bool NudgeSelection(const DocumentContext& ctx, int frames, double guiTime) {
         moves.seconds[size_t(i)] = std::clamp(time + step, 0.0f, std::max(project.totalDuration, 0.0f)) - time;
     }
     if (!MoveEventsWithVoices(ctx, moves)) return false;
-    // The moved layers overlap others differently: the levels as a sync gives them.
-    FinishEdit(ctx, EditReach::Voices);
+    // The voices moved with their layers (MoveEventsWithVoices); a move's
+    // levels follow the level pass every move shares.
+    FinishEdit(ctx, EditReach::Document);
     if (app.selectedEvent >= 0 && size_t(app.selectedEvent) < project.events.size())
         app.currentTime = project.events[size_t(app.selectedEvent)].time;
     SeekTransport(app, *ctx.engine, nullptr, app.currentTime);
