@@ -7,7 +7,8 @@
 //   DeleteEvents            events, their layers and voices, one undo step
 //   DeleteSelectedEvents    DeleteEvents over the selection
 //
-// Lock, Group and Ungroup are the edit commands' own (event_commands.h).
+// Lock, Hero, Re-Render, Group and Ungroup are operations (selection_edits.h,
+// folder_edits.h).
 // Every item walks the selection in ascending order and skips indices the
 // event list does not hold. No GUI here; interface thread.
 #pragma once

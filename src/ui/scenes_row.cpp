@@ -12,7 +12,7 @@
 //   DrawScenesRow
 //   Background popup    "##sceneRecipe", DrawSceneBackgroundPopup
 //
-// Everything that changes the document goes through scene_ops.h, which takes
+// Everything that changes the document goes through operations/scene_edits.h, which takes
 // the undo steps and refuses while the document may not change. The row
 // notes every block as a drop zone each frame: SDL reports a drop without
 // any hover, so the drop is placed against last frame's blocks.
