@@ -1,7 +1,8 @@
 // Undo snapshots of a large document (1,000 events, 10,000 layers): taking
 // one, restoring one, stepping between the stacks, how long a restore holds
 // the engine lock while voices borrow the events' curves, and what fifty
-// steps of small edits hold.
+// steps of small edits hold; and the Undo command on some 20,000 layers
+// whose voices are built.
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 
@@ -11,6 +12,7 @@
 #include "operations/app_state.h"
 #include "operations/document_context.h"
 #include "operations/undo.h"
+#include "operations/voice_sync.h"
 #include "playback/audio_engine.h"
 #include "playback/engine_voices.h"
 #include "support/large_project.h"
@@ -137,3 +139,34 @@ static void BM_UndoHistoryOfSingleEventEdits(benchmark::State& state) {
     state.counters["heapGrowthMB"] = double(heap) / 1e6;
 }
 BENCHMARK(BM_UndoHistoryOfSingleEventEdits)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// The Undo command on a generated project of 2,000 events and some 20,000
+// layers whose voices are built: the step back, then the voices brought in
+// line with the restored document. One event's settings change between
+// steps, off the clock, as a designer's edit would.
+static void BM_UndoCommandOnTwentyThousandLayers(benchmark::State& state) {
+    TempDir dir;
+    LargeProjectSpec spec;
+    spec.eventCount = 2000;
+    spec.seconds = 1200;
+    spec.layers = LargeProjectLayers::Made;
+    spec.layersPerEvent = 13;  // a Clip and a Bed take one: some 20,000 layers
+    spec.soundCount = 16;
+    spec.soundSeconds = 0.5f;
+    UndoBenchRig rig;
+    *rig.project = MakeLargeProject(spec, dir.File("Library")).project;
+    DocumentContext ctx = rig.Context();
+    RebuildCache(ctx, true);
+    int k = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        PushUndoSnapshot(ctx);
+        Event& e = rig.project->events[size_t((k++ * 7) % spec.eventCount)];
+        e.locked = !e.locked;
+        state.ResumeTiming();
+        RunUndoCommand(ctx, false);
+    }
+    state.counters["results"] = double(rig.project->results.size());
+    state.counters["voices"] = double(rig.engine->voices.size());
+}
+BENCHMARK(BM_UndoCommandOnTwentyThousandLayers)->Unit(benchmark::kMillisecond)->Iterations(20);

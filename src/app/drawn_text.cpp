@@ -103,7 +103,9 @@ void NoteName(ImGuiID id, const char* str, const char* end) {
     if (!r.on || !str) return;
     Touch(r);
     const std::string_view label(str, size_t(TextEnd(str, end) - str));
-    const size_t hash = label.find("##");
+    // "text###name" keeps its id whatever it shows: its name is "##name" too.
+    size_t hash = label.find("##");
+    if (hash != std::string_view::npos && label.substr(hash).starts_with("###")) ++hash;
     r.names[id] = std::string(hash == std::string_view::npos ? label : label.substr(hash));
 }
 

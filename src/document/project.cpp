@@ -1,5 +1,7 @@
-// project.cpp — the document's defaults, layer ids and mute reasons.
+// project.cpp — the document's defaults, layer ids, mute reasons and frame steps.
 #include "document/project.h"
+
+#include <cmath>
 
 #include "document/text_util.h"
 
@@ -47,3 +49,9 @@ const char* ChannelCountName(int channels) {
 float UsableFrameRate(float fps) {
     return fps >= kMinFrameRate && fps <= kMaxFrameRate ? fps : kDefaultFrameRate;  // NaN fails both
 }
+
+float TimelineFps(const Project& project) {
+    return project.fps > 0 && std::isfinite(project.fps) ? project.fps : 25.0f;
+}
+
+float RoundToFrame(float t, float fps) { return std::round(t * fps) / fps; }

@@ -10,6 +10,7 @@
 //   gProject                          the one document of the program
 //   ChannelCountName                  "mono", "stereo", ... for the inspector
 //   UsableFrameRate                   a frame rate from a file or a video, kept within 1..240
+//   TimelineFps / RoundToFrame        the frame rate the timeline steps by, and a time on a frame
 #pragma once
 
 #include <array>
@@ -245,3 +246,8 @@ inline constexpr float kDefaultFrameRate = 24.0f;
 inline constexpr float kMinFrameRate = 1.0f;
 inline constexpr float kMaxFrameRate = 240.0f;
 float UsableFrameRate(float fps);
+
+// The project's frame rate, 25 when it has none (or one that is not a number).
+float TimelineFps(const Project& project);
+// t on the nearest frame at `fps`.
+float RoundToFrame(float t, float fps);

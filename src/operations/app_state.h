@@ -191,7 +191,7 @@ struct AppState {
     bool traceImportRequest = false;
     int traceSourceFilter = -1;  // -1 both lists shown, 0 picture only, 1 markers only
 
-    // --- Timeline: scenes row (scene_ops.h) -------------------------------
+    // --- Timeline: scenes row (scene_edits.h) ------------------------------
     int renamingScene = -1;
     char sceneNameEdit[64] = {};
     bool sceneRenameFocus = false;

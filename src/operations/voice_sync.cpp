@@ -275,8 +275,10 @@ void RerenderEvents(const DocumentContext& ctx, const std::vector<int>& events) 
     }
     VoiceWork work = PlanVoiceWork(ctx, &inScope, &inScope, &listed, false, false);
     DoVoiceWork(ctx, work, false, nullptr, nullptr, false);
-    UpdateVoiceLevels(engine, false);
     ReindexEngineVoices(engine);
+    // The levels a sync of the new document gives: the headroom is the whole
+    // mix's, so re-rendering some events may change every other voice's level.
+    RecomputeVoiceLevels(ctx);
 }
 
 void RerenderEvent(const DocumentContext& ctx, int eventIndex) { RerenderEvents(ctx, {eventIndex}); }

@@ -47,8 +47,8 @@ void LoadClipPeaks(const Project& project, const std::vector<int>* events = null
 // for them (and for every other event whose layers the track assignment
 // changed) all at once: their results' voices built on every core, each in
 // place of its old voice as soon as it is ready, voices of their results that
-// are gone dropped, a relink, the voices in result order and
-// UpdateVoiceLevels(false). Their voices play until replaced.
+// are gone dropped, a relink, the voices in result order and every level as
+// a sync leaves it (RecomputeVoiceLevels). Their voices play until replaced.
 void RerenderEvents(const DocumentContext& ctx, const std::vector<int>& events);
 void RerenderEvent(const DocumentContext& ctx, int eventIndex);
 void RerenderEvent(int eventIndex);

@@ -22,6 +22,7 @@
 #include "app/project_commands.h"
 #include "document/project.h"
 #include "operations/app_state.h"
+#include "operations/render_requests.h"
 #include "operations/bounce.h"
 #include "operations/event_placement.h"
 #include "operations/recipe_lists.h"
@@ -37,7 +38,7 @@
 #include "ui/command_chooser.h"
 #include "ui/event_commands.h"
 #include "ui/event_menu_logic.h"
-#include "ui/scene_ops.h"
+#include "operations/scene_edits.h"
 #include "ui/timeline_logic.h"
 #include "ui/trace_panel_logic.h"
 #include "ui/trace_view_logic.h"
@@ -229,9 +230,7 @@ bool ImportMarkers(AppState& app, Project& project) {
 bool RequestRender(const DocumentContext& ctx) {
     AppState& app = *ctx.app;
     if (ctx.project->events.empty() || app.busyTask.busy.load() || app.exportRunning.load()) return false;
-    if (!PushUndoSnapshot(ctx)) return false;
-    app.renderRequestKind = 1;
-    return true;
+    return RequestRenderEdit(ctx, 1);
 }
 
 // Against the lists as they stand now: an index past the end places nothing.

@@ -16,6 +16,7 @@
 #include "document/curve.h"
 #include "document/event.h"
 #include "document/project.h"
+#include "operations/edit_steps.h"
 #include "operations/app_state.h"
 #include "operations/document_context.h"
 #include "operations/undo.h"
@@ -43,7 +44,7 @@ bool EditorStrokePaint(const DocumentContext& ctx, int event, int lane, float x,
         BeginCurveStroke(app, lane);
         app.paintFromInspector = true;
         app.paintEvent = event;
-        if (!PushUndoSnapshot(ctx)) {
+        if (!BeginEdit(ctx, "Curve paint")) {
             app.paintAbandoned = true;
             return false;
         }

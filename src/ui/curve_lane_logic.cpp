@@ -12,6 +12,7 @@
 
 #include "document/event.h"
 #include "document/project.h"
+#include "operations/edit_steps.h"
 #include "operations/app_state.h"
 #include "operations/document_context.h"
 #include "operations/undo.h"
@@ -130,7 +131,7 @@ bool PaintCurveStroke(const DocumentContext& ctx, const TimelineView& view, floa
         if (MapRange(view, span.end) - MapRange(view, span.start) < 2) return false;
         // Painting is an edit: one undo step for the whole stroke, taken
         // before its first dab (refused while an export or a task runs).
-        if (!PushUndoSnapshot(ctx)) {
+        if (!BeginEdit(ctx, "Curve paint")) {
             AbandonStroke(app, "the document may not change now");
             return false;
         }

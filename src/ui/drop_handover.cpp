@@ -18,6 +18,7 @@
 #include "library/library_folders.h"
 #include "library/palettes.h"
 #include "library/sound_library.h"
+#include "operations/edit_steps.h"
 #include "operations/app_state.h"
 #include "operations/document_context.h"
 #include "operations/event_edits.h"
@@ -174,13 +175,13 @@ void AddFilesToBedFromDrop(const DocumentContext& ctx, int bed, const std::vecto
                            const SoundLibrary& library) {
     AppState& app = *ctx.app;
     AddFilesToBedEvent(*ctx.project, bed, files, &library);
-    app.modified = true;
+    FinishEdit(ctx, EditReach::Document);
     app.pendingBedLoadEvent = bed;
 }
 
 void DropOnSceneBed(const DocumentContext& ctx, int scene, const std::vector<std::string>& files,
                     const SoundLibrary& library) {
-    if (!PushUndoSnapshot(ctx)) return;
+    if (!BeginEdit(ctx, "Drop on a scene")) return;
     const int bed = AddSceneBed(ctx, scene);
     if (bed < 0) return;
     AddFilesToBedFromDrop(ctx, bed, files, library);
@@ -190,7 +191,7 @@ void DropOnSceneBed(const DocumentContext& ctx, int scene, const std::vector<std
 void DropOnSelectedBed(const DocumentContext& ctx, const std::vector<std::string>& files,
                        const SoundLibrary& library) {
     const int bed = ctx.app->selectedEvent;
-    if (bed < 0 || size_t(bed) >= ctx.project->events.size() || !PushUndoSnapshot(ctx)) return;
+    if (bed < 0 || size_t(bed) >= ctx.project->events.size() || !BeginEdit(ctx, "Drop on a Bed")) return;
     AddFilesToBedFromDrop(ctx, bed, files, library);
 }
 

@@ -26,6 +26,7 @@
 #include "document/event_naming.h"
 #include "document/project.h"
 #include "library/file_caches.h"
+#include "operations/edit_steps.h"
 #include "operations/app_state.h"
 #include "operations/document_context.h"
 #include "operations/selection.h"
@@ -85,7 +86,7 @@ void PressLeft(TimelineFrame& f, const std::vector<int>& order) {
     const bool mayEdit = DocumentMayChange(app);
 
     const int edge = PickEndEdge(app, events, f.view, mx);
-    if (edge >= 0 && mayEdit && PushUndoSnapshot(ctx)) {
+    if (edge >= 0 && mayEdit && BeginEdit(ctx, "Resize")) {
         app.resizingEvent = edge;
         SelectEvent(app, edge);
         return;
@@ -106,7 +107,7 @@ void PressLeft(TimelineFrame& f, const std::vector<int>& order) {
     } else {
         const int primary = app.selectedEvent >= 0 && size_t(app.selectedEvent) < events.size() ? app.selectedEvent
                                                                                                   : picked;
-        if (mayEdit && PushUndoSnapshot(ctx)) {
+        if (mayEdit && BeginEdit(ctx, "Moving events")) {
             app.moveGrabOffset = app.pressTime - events[size_t(primary)].time;
             app.movingSelection = true;
             app.moveStarted = false;

@@ -93,53 +93,6 @@ EventMenu BuildEventMenu(const AppState& app, const Project& project) {
 // ToggleSelectionHero / RerenderSelection
 // ---------------------------------------------------------------------------
 
-bool ToggleSelectionHero(const DocumentContext& ctx) {
-    AppState& app = *ctx.app;
-    Project& project = *ctx.project;
-    const std::vector<int> selected = SelectedIndices(app, project);
-    if (EditRefused(ctx, "Hero") || !PushUndoSnapshot(ctx)) return false;
-    const bool allHero =
-        std::all_of(selected.begin(), selected.end(), [&](int i) { return project.events[size_t(i)].hero; });
-    for (int i : selected) project.events[size_t(i)].hero = !allHero;
-    app.renderRequestKind = 2;
-    return true;
-}
-
-bool RerenderSelection(const DocumentContext& ctx) {
-    AppState& app = *ctx.app;
-    Project& project = *ctx.project;
-    const std::vector<int> selected = SelectedIndices(app, project);
-    if (EditRefused(ctx, "Re-Render") || !PushUndoSnapshot(ctx)) return false;
-    std::vector<int> clips, others;
-    for (int i : selected) {
-        Event& e = project.events[size_t(i)];
-        if (e.shape == kShapeClip) {
-            RebuildClipEvent(project, i);
-            const int first = FirstResultOf(project, i);
-            if (first >= 0) project.events[size_t(i)].duration = project.results[size_t(first)].duration;
-            clips.push_back(i);
-        } else {
-            e.locked = false;
-            others.push_back(i);
-        }
-    }
-    if (!clips.empty()) {
-        SyncVoicesWithResults(ctx, false);
-        SettleTransport(ctx);
-    }
-    if (!others.empty()) {
-        if (selected.size() == 1) {
-            app.renderRequestKind = 3;
-            app.renderRequestIndex = others.front();
-        } else {
-            app.renderRequestList = others;
-            app.renderRequestKind = 4;
-        }
-    }
-    app.modified = true;
-    return !clips.empty();
-}
-
 // ---------------------------------------------------------------------------
 // DeleteEvents / DeleteSelectedEvents
 // ---------------------------------------------------------------------------

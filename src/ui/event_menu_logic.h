@@ -4,12 +4,11 @@
 //
 // Index
 //   EventMenuItem / EventMenu / BuildEventMenu   the items as the menu shows them now
-//   ToggleSelectionHero     "Hero" / "Remove Hero", then a render of every event
-//   RerenderSelection       Clips rebuilt at once, other events queued as a render request
 //   DeleteEvents            events, their layers and voices, one undo step
 //   DeleteSelectedEvents    DeleteEvents over the selection
 //
-// Lock, Group and Ungroup are the edit commands' own (event_commands.h).
+// Lock, Hero, Re-Render, Group and Ungroup are operations (selection_edits.h,
+// folder_edits.h).
 // Every item walks the selection in ascending order and skips indices the
 // event list does not hold. No GUI here; interface thread.
 #pragma once
@@ -18,6 +17,7 @@
 #include <vector>
 
 #include "operations/document_context.h"
+#include "operations/selection_edits.h"  // Hero and Re-Render
 
 struct AppState;
 struct Project;
@@ -43,16 +43,6 @@ struct EventMenu {
 // While an export runs, the items that change events, layers or voices
 // (Re-Render, Bounce, Revert, Delete) are disabled with "Export in progress".
 EventMenu BuildEventMenu(const AppState& app, const Project& project);
-
-// One undo step: every selected event becomes a hero unless all are, then
-// all stop being one; a render of every event (kind 2) is requested.
-bool ToggleSelectionHero(const DocumentContext& ctx);
-
-// One undo step. Selected Clips are rebuilt from their files at once (their
-// duration following their layer) and their voices replaced; the others are
-// unlocked and queued: one event as kind 3, several as kind 4 in ascending
-// order. True when the result list changed (a Clip was rebuilt).
-bool RerenderSelection(const DocumentContext& ctx);
 
 // One undo step: the events (any order, duplicates and indices out of range
 // skipped), highest first, with their layers and voices; the primary is

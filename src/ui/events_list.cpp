@@ -249,12 +249,8 @@ void DrawFolderHeader(const DocumentContext& ctx, const ListRow& row, float widt
     {
         LinkButtonScope look;
         ImGui::PushStyleColor(ImGuiCol_Text, ImGui::ColorConvertU32ToFloat4(linked ? gTheme.accent : gTheme.textDim));
-        if (ImGui::Button(linked ? "\uF0C1##flink" : "\uF127##flink", ImVec2(link, h))) {
-            if (linked)
-                app.linkedGroups.erase(folder);
-            else
-                app.linkedGroups.insert(folder);
-        }
+        if (ImGui::Button(linked ? "\uF0C1##flink" : "\uF127##flink", ImVec2(link, h)))
+            SetFolderLinked(ctx, folder, !linked);
         ImGui::PopStyleColor();
     }
     TooltipIfHovered(LinkToggleTooltip(linked));

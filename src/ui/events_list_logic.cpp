@@ -32,7 +32,7 @@
 #include "recipes/chain_file.h"
 #include "ui/event_menu_logic.h"
 #include "ui/result_layers_logic.h"
-#include "ui/scene_ops.h"
+#include "operations/scene_edits.h"
 #include "ui/timeline_logic.h"
 
 namespace {
@@ -55,19 +55,7 @@ std::vector<int> EventsInFolder(const std::vector<Event>& events, std::string_vi
     return out;
 }
 
-std::vector<int> ValidSelection(const AppState& app, const std::vector<Event>& events) {
-    std::vector<int> out;
-    for (int i : app.selectedEvents)
-        if (i >= 0 && size_t(i) < events.size()) out.push_back(i);
-    return out;
-}
 
-void RenameInSet(std::set<std::string>& set, std::string_view from, const std::string& to) {
-    auto it = set.find(std::string(from));
-    if (it == set.end()) return;
-    set.erase(it);
-    set.insert(to);
-}
 
 }  // namespace
 
@@ -248,71 +236,11 @@ void ApplyFolderHeaderClick(AppState& app, const std::vector<Event>& events, std
 // Folder edits
 // ---------------------------------------------------------------------------
 
-bool RenameFolder(const DocumentContext& ctx, std::string_view from, std::string_view to) {
-    Project& project = *ctx.project;
-    AppState& app = *ctx.app;
-    char cut[sizeof(Event::folder)];
-    CopyTextField(cut, to);
-    const std::string name(TextFieldView(cut));
-    if (name.empty() || from.empty() || name == from) return false;
-    const std::vector<int> members = EventsInFolder(project.events, from);
-    if (members.empty() || !PushUndoSnapshot(ctx)) return false;
-    for (int e : members) CopyTextField(project.events[size_t(e)].folder, name);
-    RenameInSet(app.linkedGroups, from, name);
-    RenameInSet(app.collapsedFolders, from, name);
-    return true;
-}
-
-bool UngroupFolder(const DocumentContext& ctx, std::string_view folder) {
-    Project& project = *ctx.project;
-    const std::vector<int> members = EventsInFolder(project.events, folder);
-    if (members.empty() || !PushUndoSnapshot(ctx)) return false;
-    for (int e : members) project.events[size_t(e)].folder[0] = '\0';
-    ctx.app->linkedGroups.erase(std::string(folder));
-    ctx.app->collapsedFolders.erase(std::string(folder));
-    return true;
-}
-
 bool DeleteFolder(const DocumentContext& ctx, std::string_view folder) {
     const std::vector<int> members = EventsInFolder(ctx.project->events, folder);
     if (members.empty() || !DeleteEvents(ctx, members)) return false;
     ctx.app->collapsedFolders.erase(std::string(folder));
     return true;
-}
-
-bool MoveSelectionToFolder(const DocumentContext& ctx, std::string_view folder) {
-    Project& project = *ctx.project;
-    const std::vector<int> selected = ValidSelection(*ctx.app, project.events);
-    if (folder.empty()) return false;
-    const bool change = std::any_of(selected.begin(), selected.end(),
-                                    [&](int e) { return FolderOf(project.events[size_t(e)]) != folder; });
-    if (!change || !PushUndoSnapshot(ctx)) return false;
-    for (int e : selected) CopyTextField(project.events[size_t(e)].folder, folder);
-    return true;
-}
-
-bool RemoveSelectionFromFolders(const DocumentContext& ctx) {
-    Project& project = *ctx.project;
-    const std::vector<int> selected = ValidSelection(*ctx.app, project.events);
-    const bool any = std::any_of(selected.begin(), selected.end(),
-                                 [&](int e) { return project.events[size_t(e)].folder[0] != '\0'; });
-    if (!any || !PushUndoSnapshot(ctx)) return false;
-    for (int e : selected) project.events[size_t(e)].folder[0] = '\0';
-    return true;
-}
-
-void BeginFolderRename(AppState& app, std::string_view folder) {
-    app.editingFolder.assign(folder);
-    CopyTextField(app.folderEditBuffer, folder);
-    app.folderEditing = true;
-    app.folderEditFocus = true;
-}
-
-void EndFolderRename(AppState& app) {
-    app.editingFolder.clear();
-    app.folderEditBuffer[0] = '\0';
-    app.folderEditing = false;
-    app.folderEditFocus = false;
 }
 
 // ---------------------------------------------------------------------------

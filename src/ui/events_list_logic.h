@@ -4,12 +4,10 @@
 //
 // Index
 //   SortEventsList / SummarizeLayerWeights   display order, layer counts, weight summaries
-//   MoveListItem                             one element of a list to another place
 //   ListRow / BuildListRows / FirstRowAt     folder headers, event rows and layer lines with their y
 //   FolderMembers                            the events of a folder, in list order
 //   ListClick / ApplyRowClick / ApplyFolderHeaderClick   the selection rules of a click
-//   RenameFolder / UngroupFolder / DeleteFolder / MoveSelectionToFolder / RemoveSelectionFromFolders
-//   BeginFolderRename / EndFolderRename       the folder name field's state
+//   DeleteFolder                             a folder's events deleted (the other folder edits: folder_edits.h)
 //   FolderSaveOutcome / SaveFolderAsChain     "Save as Chain" of a folder header
 //   ChooseListScene / AddSceneFromList / SceneAddBlockedText   the scene selector
 //   BeginListSceneRename / FinishListSceneRename / DeleteActiveScene / SceneSpanTooltip
@@ -28,6 +26,8 @@
 #include <vector>
 
 #include "operations/document_context.h"
+#include "operations/folder_edits.h"
+#include "operations/pinned_sound_edits.h"  // MoveListItem
 
 struct AppState;
 struct Event;
@@ -50,18 +50,6 @@ void SortEventsList(AppState& app, const std::vector<Event>& events, const std::
 // otherwise the values at 0, k/4, k/2, 3k/4 and k − 1. Returns how many of
 // `out` are used.
 int SummarizeLayerWeights(std::vector<float>& weights, std::array<float, 5>& out);
-
-// Removes the element at `from` and inserts it at min(to, new size); nothing
-// when `from` is outside the list. One template for every list kind (bytes,
-// floats, ints, strings), so parallel lists move alike.
-template <typename T>
-void MoveListItem(int from, int to, std::vector<T>& list) {
-    if (from < 0 || size_t(from) >= list.size()) return;
-    T item = std::move(list[size_t(from)]);
-    list.erase(list.begin() + from);
-    const size_t at = to < 0 ? 0 : std::min(size_t(to), list.size());
-    list.insert(list.begin() + std::ptrdiff_t(at), std::move(item));
-}
 
 // ---------------------------------------------------------------------------
 // Rows
@@ -130,25 +118,8 @@ void ApplyFolderHeaderClick(AppState& app, const std::vector<Event>& events, std
 // Folder edits
 // ---------------------------------------------------------------------------
 
-// Every event of `from` moves to `to` (cut to the field at a character
-// boundary), and the linked and collapsed sets follow. False for an empty or
-// unchanged name, a folder without events, or when refused.
-bool RenameFolder(const DocumentContext& ctx, std::string_view from, std::string_view to);
-// The folder's events leave it; it is no longer linked or collapsed.
-bool UngroupFolder(const DocumentContext& ctx, std::string_view folder);
 // The folder's events go, highest index first, with their layers and voices.
 bool DeleteFolder(const DocumentContext& ctx, std::string_view folder);
-// Every selected event joins `folder` (a drop on its header). False when
-// nothing would change.
-bool MoveSelectionToFolder(const DocumentContext& ctx, std::string_view folder);
-// Every selected event leaves its folder (a drop below the list). False when
-// none is in a folder.
-bool RemoveSelectionFromFolders(const DocumentContext& ctx);
-
-// The folder name field opens on `folder` (its events' name), with focus.
-void BeginFolderRename(AppState& app, std::string_view folder);
-void EndFolderRename(AppState& app);
-
 enum class FolderSaveOutcome { Saved, Declined, Failed };
 // Writes the folder's events as the chain `name` into `chainsFolder`, then
 // lists the chains again. A name whose file holds another chain is replaced

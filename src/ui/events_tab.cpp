@@ -30,7 +30,7 @@
 #include "operations/app_state.h"
 #include "operations/document_context.h"
 #include "operations/recipe_lists.h"
-#include "operations/undo.h"
+#include "operations/edit_steps.h"
 #include "picture/video_player.h"
 #include "recipes/recipe_naming.h"
 #include "ui/curve_editor.h"
@@ -130,16 +130,14 @@ void DrawHeader(const DocumentContext& ctx, int e) {
     } else {
         if (InspectorIcon((std::string(ev.locked ? kIconLock : kIconUnlock) + "##lock").c_str(), h, lockColor,
                           nullptr))
-            ev.locked = !ev.locked;
+            ToggleEventLock(ctx, e);
         InspectorTip(lockTip);
     }
     if (!alwaysLocked) {
         ImGui::SameLine();
         const char* blocked = ExportBlock(app);
-        if (InspectorIcon((std::string(kIconRevise) + "##revise").c_str(), h, 0, blocked) && PushUndoSnapshot(ctx)) {
-            app.renderRequestKind = 3;
-            app.renderRequestIndex = e;
-        }
+        if (InspectorIcon((std::string(kIconRevise) + "##revise").c_str(), h, 0, blocked))
+            RequestEventRerender(ctx, e);
         if (!blocked) InspectorTip("Re-Render this event");
     }
 }
@@ -286,15 +284,9 @@ float DrawCurves(const DocumentContext& ctx, VideoPlayer* video, int e, float wi
         w.alpha = alpha;
         const CurveEditorResult r = CurveEditor(ctx, dl, w);
         NoteInspectorItem("##cW");
-        if (r.dragStarted) PushUndoSnapshot(ctx);
-        if (r.dragDelta != 0) {
-            ev.weightOffset = DragWeightOffset(ev.weightOffset, r.dragDelta, curveHeight);
-            ev.locked = false;
-        }
-        if (r.doubleClicked && ev.weightOffset != 0) {
-            PushUndoSnapshot(ctx);
-            ev.weightOffset = 0;
-        }
+        if (r.dragStarted) BeginEdit(ctx, "Weight offset");
+        if (r.dragDelta != 0) SetWeightOffset(ctx, e, DragWeightOffset(ev.weightOffset, r.dragDelta, curveHeight));
+        if (r.doubleClicked && ev.weightOffset != 0 && BeginEdit(ctx, "Weight offset")) SetWeightOffset(ctx, e, 0);
     }
 
     const bool fillLike = ev.shape == kShapeFill || ev.shape == kShapeBed;
@@ -326,24 +318,19 @@ float DrawCurves(const DocumentContext& ctx, VideoPlayer* video, int e, float wi
     gInspectorReport.curveWidth = curveWidth;
     gInspectorReport.curveHeight = curveHeight;
     if (!fillLike) {
-        if (r.dragStarted) PushUndoSnapshot(ctx);
-        if (r.dragDelta != 0) {
-            ev.intensityScale = DragIntensityScale(ev.intensityScale, r.dragDelta, curveHeight);
-            ev.locked = false;
-        }
-        if (r.doubleClicked && !markerHover && ev.intensityScale != 1) {
-            PushUndoSnapshot(ctx);
-            ev.intensityScale = 1;
-        }
+        if (r.dragStarted) BeginEdit(ctx, "Intensity scale");
+        if (r.dragDelta != 0)
+            SetIntensityScale(ctx, e, DragIntensityScale(ev.intensityScale, r.dragDelta, curveHeight));
+        if (r.doubleClicked && !markerHover && ev.intensityScale != 1 && BeginEdit(ctx, "Intensity scale"))
+            SetIntensityScale(ctx, e, 1);
     }
     const float bottom = at.y + curveHeight;
     if (!hasMarker) return bottom;
     if (markerHover || markerDrag) ImGui::SetMouseCursor(ImGuiMouseCursor_ResizeEW);
-    if (markerHover && !markerDrag && ImGui::IsMouseClicked(0) && !io.KeyAlt && !ev.muted && PushUndoSnapshot(ctx))
+    if (markerHover && !markerDrag && ImGui::IsMouseClicked(0) && !io.KeyAlt && !ev.muted && BeginEdit(ctx, "Sync point"))
         gTab.syncDragEvent = e;
     if (gTab.syncDragEvent == e) {
-        ev.syncOffset = SyncOffsetAt(io.MousePos.x, at.x, curveWidth, ev.duration);
-        if (ev.shape != kShapeSpot) ResetIntensityToSync(ev);
+        SetSyncMarker(ctx, e, SyncOffsetAt(io.MousePos.x, at.x, curveWidth, ev.duration));
         app.currentTime = ev.time;
         if (video && video->loaded) SeekReferenceVideo(*video, ev.time);
     }
@@ -396,7 +383,11 @@ void DrawControlRow(const DocumentContext& ctx, int e) {
         if (InspectorIcon((std::string(kIconReplace) + "##clipreplace").c_str(), h, 0, blocked) &&
             app.openFileDialog) {
             const std::string path = app.openFileDialog("Replace Audio File", "wav;aif;aiff;flac;ogg;mp3");
-            if (!path.empty()) ReplaceClipFile(ctx, e, path);
+            const std::string old(TextFieldView(ev.pinnedFile));
+            if (!path.empty() && ReplaceClipFile(ctx, e, path)) {
+                ForgetClipHeader(gClipHeaderCache, old);
+                ForgetClipHeader(gClipHeaderCache, path);
+            }
         }
         if (!blocked) InspectorTip("Replace file");
     } else if (ev.shape == kShapeBed) {
@@ -406,15 +397,11 @@ void DrawControlRow(const DocumentContext& ctx, int e) {
         }
         if (!blocked) InspectorTip("Add a file as a bed layer");
     } else {
-        char before[sizeof ev.libFilter];
-        std::memcpy(before, ev.libFilter, sizeof before);
-        if (PalettePopup("##libfilterpanel", ev.libFilter, sizeof ev.libFilter, *ctx.library, h, 7000)) {
-            // The popup edits in place: the undo step holds the filter before.
-            char after[sizeof ev.libFilter];
-            std::memcpy(after, ev.libFilter, sizeof after);
-            std::memcpy(ev.libFilter, before, sizeof before);
-            if (PushUndoSnapshot(ctx)) std::memcpy(ev.libFilter, after, sizeof after);
-        }
+        // The popup edits a copy: the edit takes its undo step before the change.
+        char filter[sizeof ev.libFilter];
+        std::memcpy(filter, ev.libFilter, sizeof filter);
+        if (PalettePopup("##libfilterpanel", filter, sizeof filter, *ctx.library, h, 7000))
+            SetEventLibFilter(ctx, e, TextFieldView(filter));
         NoteInspectorItem("##libfilterpanel");
     }
     // 12. Scale tune
@@ -434,11 +421,10 @@ void DrawControlRow(const DocumentContext& ctx, int e) {
             NextInRow(48);
             int layers = FillLayersShown(ev.fillLayers);
             ImGui::SetNextItemWidth(48);
-            if (ImGui::DragInt("##layers", &layers, 0.15f, 1, 24, "%d", ImGuiSliderFlags_AlwaysClamp)) {
-                ev.fillLayers = std::clamp(layers, 1, 24);
-                ev.locked = false;
-            }
-            if (ImGui::IsItemActivated()) PushUndoSnapshot(ctx);
+            const bool changed =
+                ImGui::DragInt("##layers", &layers, 0.15f, 1, 24, "%d", ImGuiSliderFlags_AlwaysClamp);
+            if (ImGui::IsItemActivated()) BeginEdit(ctx, "Spectral layers");
+            if (changed) SetFillLayers(ctx, e, layers);
             NoteInspectorItem("##layers");
             if (ImGui::IsItemHovered()) {
                 char n[16];
@@ -543,14 +529,16 @@ void DrawLevelRow(const DocumentContext& ctx, int e, float width) {
             const bool left = ImGui::IsItemDeactivated() && ImGui::GetFrameCount() > gTab.offsetTypingFrame + 2;
             if (enter || left) {
                 const float parsed = ParseTimecode(project, gTab.offsetText);
-                if (parsed >= 0 && PushUndoSnapshot(ctx)) SetClipOffset(ctx, e, parsed);
+                if (parsed >= 0 && BeginEdit(ctx, "Clip offset")) SetClipOffset(ctx, e, parsed);
                 gTab.offsetTyping = false;
             }
         } else {
-            ImGui::Button((std::string(text) + "##evoffTC").c_str(), ImVec2(w, 0));
+            // "###": the label shows the changing timecode, the id stays the
+            // same, so a drag keeps its hold when the text it shows changes.
+            ImGui::Button((std::string(text) + "###evoffTC").c_str(), ImVec2(w, 0));
             NoteInspectorItem("##evoffTC");
             if (ImGui::IsItemActivated()) {
-                PushUndoSnapshot(ctx);
+                BeginEdit(ctx, "Clip offset");
                 gTab.offsetAccum = 0;
             }
             if (ImGui::IsItemActive()) {
@@ -574,12 +562,10 @@ void DrawLevelRow(const DocumentContext& ctx, int e, float width) {
         ImGui::SetNextItemWidth(row.second);
         ImGui::PushStyleColor(ImGuiCol_Text,
                               ImGui::ColorConvertU32ToFloat4(gTab.pitchHovered ? gTheme.text : gTheme.textMuted));
-        if (ImGui::DragFloat("##evpitch", &semis, 1.0f, 0, 24, "\xC2\xB1%.0f semitones",
-                             ImGuiSliderFlags_AlwaysClamp)) {
-            ev.pitchVariation = SemitonesToPitch(semis);
-            ev.locked = false;
-        }
-        if (ImGui::IsItemActivated()) PushUndoSnapshot(ctx);
+        const bool changed = ImGui::DragFloat("##evpitch", &semis, 1.0f, 0, 24, "\xC2\xB1%.0f semitones",
+                                              ImGuiSliderFlags_AlwaysClamp);
+        if (ImGui::IsItemActivated()) BeginEdit(ctx, "Pitch variation");
+        if (changed) SetEventPitch(ctx, e, semis);
         ImGui::PopStyleColor();
         gTab.pitchHovered = ImGui::IsItemHovered() || ImGui::IsItemActive();
         NoteInspectorItem("##evpitch");
@@ -593,9 +579,9 @@ void DrawLevelRow(const DocumentContext& ctx, int e, float width) {
         ImGui::SameLine();
         int xf = ev.sceneCrossfade;
         ImGui::SetNextItemWidth(60);
-        if (ImGui::DragInt("##scenexf", &xf, 0.2f, 0, 120, "%df", ImGuiSliderFlags_AlwaysClamp))
-            ev.sceneCrossfade = std::clamp(xf, 0, 120);
-        if (ImGui::IsItemActivated()) PushUndoSnapshot(ctx);
+        const bool changed = ImGui::DragInt("##scenexf", &xf, 0.2f, 0, 120, "%df", ImGuiSliderFlags_AlwaysClamp);
+        if (ImGui::IsItemActivated()) BeginEdit(ctx, "Scene crossfade");
+        if (changed) SetSceneCrossfade(ctx, e, xf);
         InspectorTip("Crossfade at scene boundaries (frames)");
     }
 }
@@ -743,6 +729,7 @@ void DumpInspector(StateDump& dump) {
         const std::string key = "inspector.event." + std::to_string(e);
         dump.Field(key + ".keywords", std::string(TextFieldView(project.events[e].keywords)));
         dump.Field(key + ".gain", double(project.events[e].gain));
+        dump.Field(key + ".syncOffset", double(project.events[e].syncOffset));
     }
     // The curve editors' size, and the selected event's curves as written.
     dump.Field("inspector.curveWidth", double(gInspectorReport.curveWidth));

@@ -3,10 +3,8 @@
 // Index
 //   Maps and levels
 //   Single-event controls
-//   Keyword sessions and batch text
-//   Recipes
+//   Recipes               saving and deleting recipe files
 //   Clips
-//   Bed layers
 //   Card texts and the header cache
 #include "ui/inspector_logic.h"
 
@@ -51,12 +49,6 @@ namespace {
 
 bool ValidEvent(const Project& project, int event) { return event >= 0 && size_t(event) < project.events.size(); }
 
-std::vector<int> ValidOnly(const Project& project, const std::vector<int>& events) {
-    std::vector<int> out;
-    for (int e : events)
-        if (ValidEvent(project, e)) out.push_back(e);
-    return out;
-}
 
 }  // namespace
 
@@ -79,12 +71,6 @@ float BatchMeanDb(const Project& project, const std::vector<int>& selected) {
     return n ? GainToDb(float(sum / n)) : kMinEventDb;
 }
 
-void SetBatchPitch(Project& project, const std::vector<int>& selected, float semitones) {
-    for (int e : selected)
-        if (ValidEvent(project, e)) {
-            project.events[size_t(e)].pitchVariation = SemitonesToPitch(semitones);
-            project.events[size_t(e)].locked = false;
-        }
 }
 
 // ---------------------------------------------------------------------------
@@ -104,20 +90,6 @@ bool BatchScaleTuneShowsForceOff(const Project& project, const std::vector<int>&
     return atTwo >= atZero;
 }
 
-bool SetScaleTune(const DocumentContext& ctx, const std::vector<int>& events, int value) {
-    Project& project = *ctx.project;
-    const std::vector<int> valid = ValidOnly(project, events);
-    if (valid.empty() || EditRefused(ctx, "Scale tune") || !PushUndoSnapshot(ctx)) return false;
-    for (int e : valid) project.events[size_t(e)].scaleTuneOverride = value;
-    if (!project.results.empty()) {
-        if (ctx.app->busyTask.busy.load())
-            ctx.app->deferredRebuild.store(true);
-        else
-            RebuildCacheAsync(ctx, "Updating scale tuning...", false);
-    }
-    return true;
-}
-
 float DragWeightOffset(float offset, float dragPoints, float curveHeight) {
     if (!(curveHeight > 0)) return offset;
     return std::clamp(offset - dragPoints / curveHeight, -1.0f, 1.0f);
@@ -135,208 +107,9 @@ float SyncOffsetAt(float mouseX, float left, float width, float duration) {
     return std::clamp((mouseX - left) / width, 0.0f, 1.0f) * duration;
 }
 
-namespace {
-
-void TakeGroup(Project& project, int e, int group) {
-    Event& ev = project.events[size_t(e)];
-    const bool own = group == ShapeMixGroup(ev.shape);
-    ev.groupOverride = own ? -1 : group;
-    ev.stereo = project.groups[group].stereo;
-    for (RenderResult& r : project.results)
-        if (r.eventIdx == e) {
-            r.group = group;
-            r.stereo = ev.stereo;
-        }
-}
-
-}  // namespace
-
-std::vector<int> BusEvents(const Project& project, const std::vector<int>& selected) {
-    std::vector<int> out;
-    for (int e : ValidOnly(project, selected))
-        if (ShapeGroupCanChange(project.events[size_t(e)].shape)) out.push_back(e);
-    return out;
-}
-
-bool ToggleEventBus(const DocumentContext& ctx, int event) {
-    Project& project = *ctx.project;
-    if (!ValidEvent(project, event) || !ShapeGroupCanChange(project.events[size_t(event)].shape) ||
-        EditRefused(ctx, "Bus") || !PushUndoSnapshot(ctx))
-        return false;
-    const int group = EventMixGroup(project.events[size_t(event)]) == 2 ? 1 : 2;
-    TakeGroup(project, event, group);
-    AssignTracks(project);
-    return true;
-}
-
-bool ToggleBatchBus(const DocumentContext& ctx, const std::vector<int>& selected) {
-    Project& project = *ctx.project;
-    const std::vector<int> valid = BusEvents(project, selected);
-    if (valid.empty() || EditRefused(ctx, "Bus") || !PushUndoSnapshot(ctx)) return false;
-    const bool allOnB =
-        std::all_of(valid.begin(), valid.end(), [&](int e) { return EventMixGroup(project.events[size_t(e)]) == 2; });
-    const int group = allOnB ? 1 : 2;
-    // −1 is "no override" everywhere else (a 0 would read as group 0).
-    for (int e : valid) {
-        TakeGroup(project, e, group);
-        project.events[size_t(e)].locked = false;
-    }
-    AssignTracks(project);
-    return true;
-}
-
-bool LinkEventToScene(const DocumentContext& ctx, int event, int scene) {
-    Project& project = *ctx.project;
-    if (!ValidEvent(project, event)) return false;
-    if (scene >= int(project.scenes.size())) return false;
-    Event& ev = project.events[size_t(event)];
-    const int target = scene < 0 ? -1 : scene;
-    if (ev.sceneLink == target || EditRefused(ctx, "Scene link") || !PushUndoSnapshot(ctx)) return false;
-    ev.sceneLink = target;
-    if (target >= 0) ev.locked = ev.shape == kShapeBed;
-    return true;
-}
-
-bool UnpinAllFiles(const DocumentContext& ctx, int event) {
-    Project& project = *ctx.project;
-    if (!ValidEvent(project, event) || EditRefused(ctx, "Unpin") || !PushUndoSnapshot(ctx)) return false;
-    Event& ev = project.events[size_t(event)];
-    ev.pinnedFiles.clear();
-    ev.pinnedFileIds.clear();
-    ev.hasPinnedFiles = false;
-    return true;
-}
-
-bool ClearLibFilter(const DocumentContext& ctx, int event) {
-    Project& project = *ctx.project;
-    if (!ValidEvent(project, event) || project.events[size_t(event)].libFilter[0] == '\0') return false;
-    if (EditRefused(ctx, "Palette filter") || !PushUndoSnapshot(ctx)) return false;
-    project.events[size_t(event)].libFilter[0] = '\0';
-    return true;
-}
-
-bool TraceSampleable(const OpticalTrace& trace) { return trace.present.load() && trace.frames.size() > 1; }
-
-bool TraceToCurves(const DocumentContext& ctx, int event, const OpticalTrace& trace) {
-    Project& project = *ctx.project;
-    if (!ValidEvent(project, event) || !TraceSampleable(trace)) return false;
-    if (EditRefused(ctx, "Trace to curves") || !PushUndoSnapshot(ctx)) return false;
-    Event& ev = project.events[size_t(event)];
-    for (int i = 0; i < 256; ++i) {
-        const float t = ev.time + float(i) * ev.duration / 255.0f;
-        ev.intensity[size_t(i)] = std::clamp(2.0f * SampleTraceComposite(trace, t), 0.05f, 0.95f);
-        ev.weight[size_t(i)] = std::clamp(0.3f + 0.5f * SampleTraceFeature(trace, t), 0.05f, 0.95f);
-    }
-    ev.locked = false;
-    return true;
-}
-
-// ---------------------------------------------------------------------------
-// Keyword sessions and batch text
-// ---------------------------------------------------------------------------
-
-void BeginKeywordEdit(KeywordEditSession& session, const Project& project, int event) {
-    session = KeywordEditSession{};
-    if (!ValidEvent(project, event)) return;
-    session.event = event;
-    session.before.assign(TextFieldView(project.events[size_t(event)].keywords));
-}
-
-bool NoteKeywordEdit(KeywordEditSession& session, const DocumentContext& ctx, int event) {
-    Project& project = *ctx.project;
-    if (session.pushed || session.event != event || !ValidEvent(project, event)) return true;
-    Event& ev = project.events[size_t(event)];
-    const std::string now(TextFieldView(ev.keywords));
-    if (now == session.before) return true;
-    // The field wrote in place: the snapshot must hold the text as it was,
-    // so put it back for the moment of the push.
-    CopyTextField(ev.keywords, session.before);
-    if (EditRefused(ctx, "Keywords") || !PushUndoSnapshot(ctx)) return false;
-    CopyTextField(ev.keywords, now);
-    ev.locked = false;
-    session.pushed = true;
-    return true;
-}
-
-bool SetBatchKeywords(const DocumentContext& ctx, const std::vector<int>& selected, std::string_view text) {
-    Project& project = *ctx.project;
-    const std::vector<int> valid = ValidOnly(project, selected);
-    if (valid.empty() || EditRefused(ctx, "Keywords") || !PushUndoSnapshot(ctx)) return false;
-    for (int e : valid) {
-        CopyTextField(project.events[size_t(e)].keywords, text);
-        project.events[size_t(e)].locked = false;
-    }
-    return true;
-}
-
-bool SetBatchLibFilter(const DocumentContext& ctx, const std::vector<int>& selected, std::string_view filter) {
-    Project& project = *ctx.project;
-    std::vector<int> valid;
-    for (int e : ValidOnly(project, selected))
-        if (project.events[size_t(e)].shape != kShapeClip) valid.push_back(e);
-    if (valid.empty() || EditRefused(ctx, "Palette filter") || !PushUndoSnapshot(ctx)) return false;
-    for (int e : valid) CopyTextField(project.events[size_t(e)].libFilter, filter);
-    return true;
-}
-
 // ---------------------------------------------------------------------------
 // Recipes
 // ---------------------------------------------------------------------------
-
-namespace {
-
-void RefreshClip(const DocumentContext& ctx, int event) {
-    Project& project = *ctx.project;
-    const std::string path(TextFieldView(project.events[size_t(event)].pinnedFile));
-    RebuildClipEvent(project, event);
-    EraseWaveformPeaks(path);
-    // The rebuild ran the track assignment: every voice follows, not only the Clip's.
-    SyncVoicesWithResults(ctx, false);
-    SettleTransport(ctx);
-}
-
-}  // namespace
-
-bool ApplyRecipeToEvent(const DocumentContext& ctx, int event, const EventPreset& recipe) {
-    Project& project = *ctx.project;
-    if (!ValidEvent(project, event) || EditRefused(ctx, "Recipe") || !PushUndoSnapshot(ctx)) return false;
-    Event& ev = project.events[size_t(event)];
-    ApplyPresetToEvent(ev, recipe);
-    if (ev.shape == kShapeClip && ev.pinnedFile[0] != '\0') {
-        RefreshClip(ctx, event);
-    } else if (ev.shape == kShapeBed) {
-        ev.locked = true;
-        RebuildBedEvent(project, event);
-        ctx.app->deferredRebuild.store(true);
-    }
-    return true;
-}
-
-bool ApplyRecipeToSelection(const DocumentContext& ctx, const std::vector<int>& selected,
-                            const EventPreset& recipe) {
-    Project& project = *ctx.project;
-    AppState& app = *ctx.app;
-    const std::vector<int> valid = ValidOnly(project, selected);
-    if (valid.empty() || EditRefused(ctx, "Recipe") || !PushUndoSnapshot(ctx)) return false;
-    app.renderRequestList.clear();
-    bool clips = false;
-    for (int e : valid) {
-        ApplyPresetToEvent(project.events[size_t(e)], recipe);
-        if (project.events[size_t(e)].shape == kShapeClip) {
-            RebuildClipEvent(project, e);
-            clips = true;
-        } else {
-            app.renderRequestList.push_back(e);
-        }
-    }
-    if (!app.renderRequestList.empty()) app.renderRequestKind = 4;
-    if (clips)
-        SyncVoicesWithResults(ctx, false);
-    else
-        CheckPlaybackCacheIntegrity(ctx);
-    SettleTransport(ctx);
-    return true;
-}
 
 RecipeSaveOutcome SaveEventRecipe(AppState& app, const Project& project, int event, std::string_view name,
                                   const std::string& folder,
@@ -390,127 +163,7 @@ bool DeleteRecipe(AppState& app, const EventPreset& recipe, const std::string& f
 // Clips
 // ---------------------------------------------------------------------------
 
-bool ReplaceClipFile(const DocumentContext& ctx, int event, const std::string& path) {
-    Project& project = *ctx.project;
-    if (path.empty() || !ValidEvent(project, event) || EditRefused(ctx, "Replace file") || !PushUndoSnapshot(ctx))
-        return false;
-    Event& ev = project.events[size_t(event)];
-    const std::string old(TextFieldView(ev.pinnedFile));
-    const FileRef ref = FileRegistry::Instance().FileRefForPath(path);
-    CopyTextField(ev.pinnedFile, path);
-    ev.pinnedFileId = ref.id;
-    ev.hasPinnedFiles = true;  // the single pin is saved only with the flag
-    // The old file's peaks would be drawn for the new one.
-    EraseWaveformPeaks(old);
-    ForgetClipHeader(gClipHeaderCache, old);
-    ForgetClipHeader(gClipHeaderCache, path);
-    RefreshClip(ctx, event);
-    return true;
-}
-
-bool SetClipOffset(const DocumentContext& ctx, int event, float offset) {
-    Project& project = *ctx.project;
-    if (!ValidEvent(project, event)) return false;
-    Event& ev = project.events[size_t(event)];
-    const float next = std::clamp(offset, 0.0f, std::max(ev.duration, 0.0f));
-    const float diff = next - ev.syncOffset;
-    if (std::fabs(diff) <= 0.0001f) return false;
-    // The sync point stays; what sounds slides under it.
-    EventMoves moves;
-    moves.seconds.assign(project.events.size(), 0.0f);
-    moves.seconds[size_t(event)] = -diff;
-    moves.eventTimes = false;
-    moves.what = "Clip offset";
-    if (!MoveEventsWithVoices(ctx, moves)) return false;
-    ev.syncOffset = next;
-    return true;
-}
-
 bool TimecodeCharAllowed(unsigned int c) { return (c >= '0' && c <= '9') || c == ':'; }
-
-// ---------------------------------------------------------------------------
-// Bed layers
-// ---------------------------------------------------------------------------
-
-void EvenBedLists(Event& event) {
-    const size_t n = event.pinnedFiles.size();
-    event.pinnedFileIds.resize(n);
-    event.bedLayerLoop.resize(n, 0);
-    event.bedLayerWeight.resize(n, -1.0f);
-}
-
-namespace {
-
-bool BeginBedEdit(const DocumentContext& ctx, int event, int layer, const char* what) {
-    Project& project = *ctx.project;
-    if (!ValidEvent(project, event)) return false;
-    const Event& ev = project.events[size_t(event)];
-    if (layer < 0 || size_t(layer) >= ev.pinnedFiles.size()) return false;
-    if (EditRefused(ctx, what) || !PushUndoSnapshot(ctx)) return false;
-    EvenBedLists(project.events[size_t(event)]);
-    return true;
-}
-
-void FinishBedEdit(const DocumentContext& ctx, int event) {
-    RebuildBedEvent(*ctx.project, event);
-    ctx.app->deferredRebuild.store(true);
-    ctx.app->modified = true;
-}
-
-}  // namespace
-
-bool MoveBedLayer(const DocumentContext& ctx, int event, int from, int to) {
-    if (from == to || !ValidEvent(*ctx.project, event)) return false;
-    if (to < 0 || size_t(to) >= ctx.project->events[size_t(event)].pinnedFiles.size()) return false;
-    if (!BeginBedEdit(ctx, event, from, "Move layer")) return false;
-    Event& ev = ctx.project->events[size_t(event)];
-    MoveListItem(from, to, ev.pinnedFiles);
-    MoveListItem(from, to, ev.pinnedFileIds);
-    MoveListItem(from, to, ev.bedLayerLoop);
-    MoveListItem(from, to, ev.bedLayerWeight);
-    FinishBedEdit(ctx, event);
-    return true;
-}
-
-bool RemoveBedLayer(const DocumentContext& ctx, int event, int layer) {
-    if (!BeginBedEdit(ctx, event, layer, "Remove layer")) return false;
-    Event& ev = ctx.project->events[size_t(event)];
-    ev.pinnedFiles.erase(ev.pinnedFiles.begin() + layer);
-    ev.pinnedFileIds.erase(ev.pinnedFileIds.begin() + layer);
-    ev.bedLayerLoop.erase(ev.bedLayerLoop.begin() + layer);
-    ev.bedLayerWeight.erase(ev.bedLayerWeight.begin() + layer);
-    FinishBedEdit(ctx, event);
-    return true;
-}
-
-bool ToggleBedLayerLoop(const DocumentContext& ctx, int event, int layer) {
-    if (!BeginBedEdit(ctx, event, layer, "Loop layer")) return false;
-    uint8_t& loop = ctx.project->events[size_t(event)].bedLayerLoop[size_t(layer)];
-    loop = loop ? 0 : 1;
-    FinishBedEdit(ctx, event);
-    return true;
-}
-
-bool ReplaceBedLayer(const DocumentContext& ctx, int event, int layer, const std::string& path) {
-    if (path.empty() || !BeginBedEdit(ctx, event, layer, "Replace layer")) return false;
-    Event& ev = ctx.project->events[size_t(event)];
-    const FileRef ref = FileRegistry::Instance().FileRefForPath(path);
-    ev.pinnedFiles[size_t(layer)] = path;
-    ev.pinnedFileIds[size_t(layer)] = ref.id;
-    GetFileBrightness(path, ref.id, ctx.library ? &ctx.library->libraries : nullptr, true);
-    FinishBedEdit(ctx, event);
-    return true;
-}
-
-bool AddBedLayers(const DocumentContext& ctx, int event, const std::vector<std::string>& paths) {
-    Project& project = *ctx.project;
-    if (paths.empty() || !ValidEvent(project, event) || EditRefused(ctx, "Add layer") || !PushUndoSnapshot(ctx))
-        return false;
-    AddFilesToBedEvent(project, event, paths, ctx.library);
-    ctx.app->deferredRebuild.store(true);
-    ctx.app->modified = true;
-    return true;
-}
 
 // ---------------------------------------------------------------------------
 // Card texts and the header cache

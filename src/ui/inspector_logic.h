@@ -5,24 +5,17 @@
 // Index
 //   PitchToSemitones / SemitonesToPitch   the pitch drag's map (the volume's,
 //                       and the volume and mute edits: operations/level_edits.h)
-//   BatchMeanDb / SetBatchPitch
-//   NextScaleTune / BatchScaleTuneShowsForceOff / SetScaleTune
+//   BatchMeanDb / NextScaleTune / BatchScaleTuneShowsForceOff
 //   DragWeightOffset / DragIntensityScale / FillLayersShown / SyncOffsetAt
-//   ToggleEventBus / ToggleBatchBus                groupOverride −1 means "no override"
-//   LinkEventToScene / UnpinAllFiles / TraceToCurves / ClearLibFilter
-//   KeywordEditSession                             one undo step per editing session
-//   SetBatchKeywords / SetBatchLibFilter
-//   ApplyRecipeToEvent / ApplyRecipeToSelection / SaveEventRecipe / DeleteRecipe
-//   ReplaceClipFile / SetClipOffset
-//   EvenBedLists / MoveBedLayer / RemoveBedLayer / ToggleBedLayerLoop / ReplaceBedLayer
+//   SaveEventRecipe / DeleteRecipe                 recipe files
+//   TimecodeCharAllowed
 //   FormatClipDuration / FormatSampleRate / ClipDetailsText / MiddleEllipsis
 //   ClipHeader / ClipHeaderCache                   one header read per file
 //   InspectorExportBlocks                          controls that wait while an export runs
 //
-// Every edit that is undoable pushes its snapshot itself and returns false,
-// changing nothing, when the document may not change. A level drag takes
-// one step when its gesture starts (level_edits.h).
-// UI thread.
+// The edits the controls make are operations (event_settings.h,
+// pinned_sound_edits.h, level_edits.h); what stays here are the maps the
+// drags use and the card's texts. UI thread.
 #pragma once
 
 #include <functional>
@@ -32,6 +25,8 @@
 #include <vector>
 
 #include "operations/level_edits.h"
+#include "operations/event_settings.h"
+#include "operations/pinned_sound_edits.h"
 
 struct AppState;
 struct AudioEngine;
@@ -50,7 +45,6 @@ float SemitonesToPitch(float semitones);
 
 // The selection's mean gain in dB (−24 when the mean is 0.001 or less).
 float BatchMeanDb(const Project& project, const std::vector<int>& selected);
-void SetBatchPitch(Project& project, const std::vector<int>& selected, float semitones);
 
 // ---- Single-event controls ------------------------------------------------------
 
@@ -58,63 +52,13 @@ void SetBatchPitch(Project& project, const std::vector<int>& selected, float sem
 int NextScaleTune(int current);
 // True when at least as many selected events are at 2 as at 0.
 bool BatchScaleTuneShowsForceOff(const Project& project, const std::vector<int>& selected);
-// Undo step, every listed event to `value`, then the scale rebuild: a
-// running task defers it, results start RebuildCacheAsync.
-bool SetScaleTune(const DocumentContext& ctx, const std::vector<int>& events, int value);
-
 float DragWeightOffset(float offset, float dragPoints, float curveHeight);   // −1..1
 float DragIntensityScale(float scale, float dragPoints, float curveHeight);  // 0..2
 int FillLayersShown(int fillLayers);                                         // 3 for Auto (0)
 // clamp((mouseX − left) / width, 0, 1) × duration.
 float SyncOffsetAt(float mouseX, float left, float width, float duration);
 
-// Undo step; FX A ↔ FX B; groupOverride −1 when the new group is the shape's
-// own, else the group; stereo from the group; results follow; tracks assigned.
-bool ToggleEventBus(const DocumentContext& ctx, int event);
-// Undo step; all to FX A when all were on FX B, else all to FX B; unlocks each.
-bool ToggleBatchBus(const DocumentContext& ctx, const std::vector<int>& selected);
-// The valid selected events whose group a bus button can change (no Fill, no
-// Bed); the batch button is drawn only when there is one and acts on these.
-std::vector<int> BusEvents(const Project& project, const std::vector<int>& selected);
-
-// Undo step; scene −1 unlinks. A Bed locks, a Fill unlocks.
-bool LinkEventToScene(const DocumentContext& ctx, int event, int scene);
-// Undo step; the pinned files and their ids go, the single-pin flag clears.
-bool UnpinAllFiles(const DocumentContext& ctx, int event);
-// Undo step; the filter empties.
-bool ClearLibFilter(const DocumentContext& ctx, int event);
-// Whether the trace can be sampled (present, more than one frame).
-bool TraceSampleable(const OpticalTrace& trace);
-// Undo step; 256 samples of the trace over the event's span become its
-// intensity and weight curves; unlocks.
-bool TraceToCurves(const DocumentContext& ctx, int event, const OpticalTrace& trace);
-
-// The keyword field edits the event's text in place; the first change of an
-// editing session takes one undo step holding the text as it was before it.
-struct KeywordEditSession {
-    int event = -1;
-    std::string before;  // the text when the field became active
-    bool pushed = false;
-};
-void BeginKeywordEdit(KeywordEditSession& session, const Project& project, int event);
-// Call after the field drew: `now` is the event's text. False when the
-// session's edit was refused (the old text is put back).
-bool NoteKeywordEdit(KeywordEditSession& session, const DocumentContext& ctx, int event);
-
-bool SetBatchKeywords(const DocumentContext& ctx, const std::vector<int>& selected, std::string_view text);
-// Clips keep their filter.
-bool SetBatchLibFilter(const DocumentContext& ctx, const std::vector<int>& selected, std::string_view filter);
-
 // ---- Recipes ----------------------------------------------------------------
-
-// Undo step, the recipe applied, then a Clip with a file is rebuilt, its
-// peaks dropped and re-rendered; a Bed is locked and rebuilt on the next
-// frame (deferredRebuild); other shapes wait for the next render.
-bool ApplyRecipeToEvent(const DocumentContext& ctx, int event, const EventPreset& recipe);
-// Undo step, the recipe on each; Clips rebuilt now, the others queued for
-// render kind 4.
-bool ApplyRecipeToSelection(const DocumentContext& ctx, const std::vector<int>& selected,
-                            const EventPreset& recipe);
 
 enum class RecipeSaveOutcome { Saved, Declined, Failed, NoName };
 // The recipe of the event under `name` in `folder`; a recipe file already
@@ -131,28 +75,10 @@ bool DeleteRecipe(AppState& app, const EventPreset& recipe, const std::string& f
 
 // ---- Clips ------------------------------------------------------------------
 
-// Undo step; the Clip takes the file (and its registry id), is rebuilt and
-// re-rendered; the old and new files' peaks are dropped.
-bool ReplaceClipFile(const DocumentContext& ctx, int event, const std::string& path);
-// syncOffset clamped to 0..duration; when it moves by more than 0.0001 s the
-// event's results and voices move by minus the change (MoveEventsWithVoices,
-// which refuses while the document may not change), so the clip keeps
-// playing in place. True when it moved.
-bool SetClipOffset(const DocumentContext& ctx, int event, float offset);
 // Digits and ':' only.
 bool TimecodeCharAllowed(unsigned int c);
 
 // ---- Bed layers -------------------------------------------------------------
-
-// The three parallel lists take pinnedFiles' length (id "", loop 0, weight −1).
-void EvenBedLists(Event& event);
-// Each: undo step, the four lists changed together, RebuildBedEvent,
-// deferredRebuild, modified. Out-of-range indices change nothing.
-bool MoveBedLayer(const DocumentContext& ctx, int event, int from, int to);
-bool RemoveBedLayer(const DocumentContext& ctx, int event, int layer);
-bool ToggleBedLayerLoop(const DocumentContext& ctx, int event, int layer);
-bool ReplaceBedLayer(const DocumentContext& ctx, int event, int layer, const std::string& path);
-bool AddBedLayers(const DocumentContext& ctx, int event, const std::vector<std::string>& paths);
 
 // ---- Card texts ----------------------------------------------------------------
 

@@ -24,7 +24,7 @@
 #include "operations/app_state.h"
 #include "operations/document_context.h"
 #include "operations/recipe_lists.h"
-#include "operations/undo.h"
+#include "operations/edit_steps.h"
 #include "platform/user_folders.h"
 #include "recipes/event_preset.h"
 #include "ui/event_commands.h"
@@ -324,9 +324,10 @@ void DrawBatchInspector(const DocumentContext& ctx, float width) {
     ImGui::SetNextItemWidth(third);
     ImGui::PushStyleColor(ImGuiCol_Text,
                           ImGui::ColorConvertU32ToFloat4(gParts.batchPitchHovered ? gTheme.text : gTheme.textMuted));
-    if (ImGui::DragFloat("##batchpitch", &semis, 1.0f, 0, 24, "\xC2\xB1%.0f semitones", ImGuiSliderFlags_AlwaysClamp))
-        SetBatchPitch(project, selected, semis);
-    if (ImGui::IsItemActivated()) PushUndoSnapshot(ctx);  // pitch is part of the document
+    const bool changed =
+        ImGui::DragFloat("##batchpitch", &semis, 1.0f, 0, 24, "\xC2\xB1%.0f semitones", ImGuiSliderFlags_AlwaysClamp);
+    if (ImGui::IsItemActivated()) BeginEdit(ctx, "Pitch variation");  // pitch is part of the document
+    if (changed) SetBatchPitch(ctx, selected, semis);
     ImGui::PopStyleColor();
     gParts.batchPitchHovered = ImGui::IsItemHovered() || ImGui::IsItemActive();
     NoteInspectorItem("##batchpitch");

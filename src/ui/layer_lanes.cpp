@@ -28,6 +28,7 @@
 #include "document/event.h"
 #include "document/project.h"
 #include "library/file_caches.h"
+#include "operations/edit_steps.h"
 #include "operations/app_state.h"
 #include "operations/audition.h"
 #include "operations/document_context.h"
@@ -551,7 +552,7 @@ void PressBlock(TimelineFrame& f, const DrawnBlock& d, float x, float y) {
     const int fade = clip ? PickFadeHandle(f, d, b, x, y) : 0;
     const int edge = clip && !fade ? PickTrimEdge(x, d.left, d.right) : 0;
     if ((fade || edge) && DocumentMayChange(app) && b.result >= 0 && size_t(b.result) < project.results.size() &&
-        PushUndoSnapshot(ctx)) {
+        BeginEdit(ctx, "Clip trim")) {
         gArea.gestureEvent = b.event;
         gArea.gestureChanged = false;
         if (fade) {

@@ -12,7 +12,7 @@
 //   DrawScenesRow
 //   Background popup    "##sceneRecipe", DrawSceneBackgroundPopup
 //
-// Everything that changes the document goes through scene_ops.h, which takes
+// Everything that changes the document goes through operations/scene_edits.h, which takes
 // the undo steps and refuses while the document may not change. The row
 // notes every block as a drop zone each frame: SDL reports a drop without
 // any hover, so the drop is placed against last frame's blocks.
@@ -31,6 +31,7 @@
 #include "app/visual_text.h"
 #include "operations/app_state.h"
 #include "operations/document_context.h"
+#include "operations/edit_steps.h"
 #include "operations/recipe_lists.h"
 #include "operations/selection.h"
 #include "operations/transport_control.h"
@@ -39,7 +40,7 @@
 #include "recipes/event_preset.h"
 #include "ui/drop_handover.h"
 #include "ui/icons.h"
-#include "ui/scene_ops.h"
+#include "operations/scene_edits.h"
 #include "ui/timeline_frame.h"
 #include "ui/timeline_panel.h"
 #include "ui/ui_colors.h"
@@ -302,7 +303,7 @@ void Press(TimelineFrame& f, const std::vector<SceneSpanX>& spans, float mx) {
     int scene = -1, edge = 0;
     switch (HitRow(f, spans, mx, &scene, &edge)) {
         case RowHit::Edge:
-            if (PushUndoSnapshot(ctx)) {
+            if (BeginEdit(ctx, "Scene edge")) {
                 gRow.edgeScene = scene;
                 gRow.edge = edge;
             }

@@ -11,6 +11,7 @@
 
 #include "document/event.h"
 #include "document/project.h"
+#include "operations/edit_steps.h"
 #include "operations/app_state.h"
 #include "operations/audition.h"
 #include "operations/document_context.h"
@@ -124,7 +125,7 @@ bool MakeScriptEdit(const std::string& kind) {
     if (kind == "move" || kind == "bedmove") {
         // A timeline drag: one undo step, the event (with its layers and
         // voices) moved frame by frame, then the voices in line at its end.
-        if (!PushUndoSnapshot(ctx)) return false;
+        if (!BeginEdit(ctx, "Moving events")) return false;
         SelectEvents(app, {e});
         for (int step = 0; step < 5; ++step) MoveSelectedEvents(ctx, -0.05f);
         SyncVoicesWithResults(ctx);
@@ -132,9 +133,9 @@ bool MakeScriptEdit(const std::string& kind) {
     }
     if (kind == "bedlength") {
         // The end's drag: the Bed's layers follow when the frame notices.
-        if (!PushUndoSnapshot(ctx)) return false;
+        if (!BeginEdit(ctx, "Resize")) return false;
         project.events[size_t(e)].duration = std::max(0.5f, project.events[size_t(e)].duration - 0.25f);
-        app.modified = true;
+        FinishEdit(ctx, EditReach::Document);
         return Say(kind, at, "done");
     }
     if (kind == "gain") {

@@ -45,12 +45,6 @@ bool TimeAreaUsable(const TimelineView& v) {
            std::isfinite(v.viewDuration) && std::isfinite(v.viewStart);
 }
 
-float TimelineFps(const Project& project) {
-    return project.fps > 0 && std::isfinite(project.fps) ? project.fps : 25.0f;
-}
-
-float RoundToFrame(float t, float fps) { return std::round(t * fps) / fps; }
-
 float RulerMouseTime(const TimelineView& view, float x, float total, float fps) {
     float t = UnmapRange(view, x);
     if (!std::isfinite(t)) t = 0;

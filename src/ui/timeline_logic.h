@@ -5,7 +5,7 @@
 // Index
 //   kLaneHeights / LaneHeightForMode / LaneModeLabel
 //   TimelineView / MapRange / UnmapRange / TimeAreaUsable
-//   TimelineFps / RoundToFrame / RulerMouseTime
+//   RulerMouseTime                  (TimelineFps and RoundToFrame: document/project.h)
 //   MajorTickStep / RulerTick / RulerTicks / FormatRulerLabel
 //   kEdgeGrabPoints / RulerPressMode / ApplyWorkAreaDrag / ToggleWorkAreaIn / ToggleWorkAreaOut
 //   ClampTimelineView / ShowFocusSpan / FitTimelineView / PanTimelineView / FollowPlayhead
@@ -23,6 +23,8 @@
 #include <cstddef>
 #include <string>
 #include <vector>
+
+#include "document/project.h"  // TimelineFps, RoundToFrame
 
 struct AppState;
 struct Project;
@@ -48,10 +50,6 @@ float UnmapRange(const TimelineView& view, float x);
 // area is neither drawn nor takes input (its map would divide by nothing).
 bool TimeAreaUsable(const TimelineView& view);
 
-// The project frame rate, 25 when it is not a positive number.
-float TimelineFps(const Project& project);
-// round(t × fps) / fps.
-float RoundToFrame(float t, float fps);
 // The time under x, clamped into 0 .. total and rounded to a frame.
 float RulerMouseTime(const TimelineView& view, float x, float total, float fps);
 

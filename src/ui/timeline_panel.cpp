@@ -39,6 +39,8 @@
 #include "library/sound_library.h"
 #include "operations/app_state.h"
 #include "operations/document_context.h"
+#include "operations/edit_steps.h"
+#include "operations/scene_edits.h"
 #include "operations/selection.h"
 #include "operations/transport_control.h"
 #include "operations/undo.h"
@@ -209,7 +211,7 @@ void HandleRulerInput(const TimelineFrame& f) {
         if (app.rulerDragMode != 0) {
             // The active scene's edges follow the work area: one undo step for the drag.
             const bool scene = app.activeScene >= 0 && size_t(app.activeScene) < project.scenes.size();
-            gUi.sceneFollows = scene && PushUndoSnapshot(ctx);
+            gUi.sceneFollows = scene && BeginEdit(ctx, "Scene edge");
         } else {
             ClearSelection(app);
             StopPlayback(app, *ctx.engine, &gVideoPlayer);
@@ -220,11 +222,7 @@ void HandleRulerInput(const TimelineFrame& f) {
         if (app.rulerDragMode != 0) {
             ImGui::SetMouseCursor(ImGuiMouseCursor_ResizeEW);
             ApplyWorkAreaDrag(app, app.rulerDragMode, t, f.total);
-            if (gUi.sceneFollows && app.activeScene >= 0 && size_t(app.activeScene) < project.scenes.size()) {
-                Scene& scene = project.scenes[size_t(app.activeScene)];
-                scene.inTime = app.workAreaIn;
-                scene.outTime = app.workAreaOut;
-            }
+            if (gUi.sceneFollows) SetSceneSpan(ctx, app.activeScene, app.workAreaIn, app.workAreaOut);
         } else if (gUi.scrubbing && t != app.currentTime) {
             SeekTransport(app, *ctx.engine, &gVideoPlayer, t);
         }

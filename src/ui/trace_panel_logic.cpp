@@ -26,6 +26,7 @@
 #include "document/project.h"
 #include "document/text_util.h"
 #include "library/sound_file_open.h"
+#include "operations/edit_steps.h"
 #include "operations/app_state.h"
 #include "operations/audition.h"
 #include "operations/event_edits.h"
@@ -39,7 +40,7 @@
 #include "picture/video_player.h"
 #include "playback/audio_engine.h"
 #include "recipes/event_preset.h"
-#include "ui/scene_ops.h"
+#include "operations/scene_edits.h"
 #include "ui/timeline_logic.h"
 #include "ui/trace_view_logic.h"
 
@@ -430,7 +431,7 @@ void CommitImport(const DocumentContext& ctx, std::vector<Event>& added, bool wi
             InsertScene(ctx, scene);
         }
     }
-    app.modified = true;
+    FinishEdit(ctx, EditReach::Document);
 }
 
 bool InWorkArea(const AppState& app, float t) {
@@ -479,7 +480,7 @@ int ImportAcceptedTraceItems(const DocumentContext& ctx, TracePanelState& panel,
             if (m.accepted && InWorkArea(app, m.time)) markers.push_back(&m);
     const bool scenes = counts.mkVisible && !app.importedMarkerScenes.empty();
     if (picked.empty() && markers.empty() && !scenes) return 0;
-    if (!PushUndoSnapshot(ctx)) return 0;
+    if (!BeginEdit(ctx, "Import")) return 0;
 
     std::vector<Event> added = ImportEvents(project, app, recipe, picked, markers, videoOffset);
     CommitImport(ctx, added, scenes);
@@ -514,7 +515,7 @@ int RunQueuedReviewImport(const DocumentContext& ctx, const TracePanelState& pan
         if (i >= 0 && i < int(app.importedMarkers.size()) && app.importedMarkers[size_t(i)].accepted)
             markers.push_back(&app.importedMarkers[size_t(i)]);
     if (picked.empty() && markers.empty()) return 0;
-    if (!PushUndoSnapshot(ctx)) return 0;
+    if (!BeginEdit(ctx, "Import")) return 0;
 
     std::vector<Event> added = ImportEvents(*ctx.project, app, recipe, picked, markers, videoOffset);
     CommitImport(ctx, added, false);

@@ -18,7 +18,7 @@
 #include "document/project.h"
 #include "operations/app_state.h"
 #include "operations/event_edits.h"
-#include "operations/undo.h"
+#include "operations/render_requests.h"
 #include "ui/widget_logic.h"
 
 // ---------------------------------------------------------------------------
@@ -50,9 +50,7 @@ bool PostRenderClick(const DocumentContext& ctx, bool libraryLoaded, bool fullRe
     if (!state.enabled || app.busyTask.busy.load() || taskQueued.load()) return false;
     // The right click unlocks every event and replaces every result: the
     // snapshot brings both back in one Undo, as it does for the left click.
-    if (!PushUndoSnapshot(ctx)) return false;
-    app.renderRequestKind = fullRerender ? 2 : 1;
-    return true;
+    return RequestRenderEdit(ctx, fullRerender ? 2 : 1);
 }
 
 // ---------------------------------------------------------------------------
@@ -62,13 +60,6 @@ bool PostRenderClick(const DocumentContext& ctx, bool libraryLoaded, bool fullRe
 int CountLockedEvents(const Project& project) {
     return static_cast<int>(std::count_if(project.events.begin(), project.events.end(),
                                           [](const Event& e) { return e.locked; }));
-}
-
-bool UnlockAllEvents(const DocumentContext& ctx) {
-    if (CountLockedEvents(*ctx.project) == 0) return false;
-    if (!PushUndoSnapshot(ctx)) return false;
-    for (Event& e : ctx.project->events) e.locked = false;
-    return true;
 }
 
 std::string LockButtonTooltip(int lockedCount) {

@@ -5,7 +5,7 @@
 // Index
 //   RenderButtonState / RenderButtonFor   label, enable rule and tooltip of "Render"
 //   PostRenderClick        a left (request 1) or right (request 2) click, one undo step each
-//   CountLockedEvents / UnlockAllEvents / LockButtonTooltip   "##tblock"
+//   CountLockedEvents / LockButtonTooltip   "##tblock" (UnlockAllEvents: render_requests.h)
 //   TrimGainAfterDrag / kTrimResetGain / GainDbText          "##masterTr"
 //   MeterFillColor         the meter's normal, warning and clip colours
 //   ShapeButtonLabel / ShapeButtonTooltip                   the four shape buttons
@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "operations/document_context.h"
+#include "operations/render_requests.h"
 
 struct Project;
 
@@ -55,9 +56,6 @@ bool PostRenderClick(const DocumentContext& ctx, bool libraryLoaded, bool fullRe
 // ---------------------------------------------------------------------------
 
 int CountLockedEvents(const Project& project);
-// One undo snapshot, then every event unlocked. False (nothing changed) when
-// none is locked or the document may not change.
-bool UnlockAllEvents(const DocumentContext& ctx);
 // "Unlock all (%d locked)" or "All events unlocked".
 std::string LockButtonTooltip(int lockedCount);
 

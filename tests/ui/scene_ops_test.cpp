@@ -16,7 +16,7 @@
 #include "playback/audio_engine.h"
 #include "playback/engine_voices.h"
 #include "recipes/event_preset.h"
-#include "ui/scene_ops.h"
+#include "operations/scene_edits.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-// scene_ops.h — the scene operations of the scenes row, the events list, the
+// scene_edits.h — the scene operations of the scenes row, the events list, the
 // commands and the trace panel: one road for inserting, splitting, deleting,
 // renaming, selecting and drawing scenes and for their backgrounds.
 //
@@ -9,7 +9,7 @@
 //   DeleteScene                the scene, its background events and the links to it
 //   BeginSceneRename / ApplySceneRename / CancelSceneRename / ApplySceneName
 //   ActivateScene / ClickScene / ClearActiveScene / StepActiveScene
-//   SceneEdgeLimits / DragSceneEdge
+//   SceneEdgeLimits / DragSceneEdge / SetSceneSpan
 //   SceneDrawBounds            where a scene drawn from an anchor may reach
 //   SceneBackgroundEvents / AddEmptySceneBackground / RemoveSceneBackground /
 //   PlaceRecipeAsSceneBackground
@@ -17,8 +17,8 @@
 //
 // Every edit refuses, changing nothing, while the document may not change
 // (an export or a busy task), and for a scene index out of range. The ones
-// that are a designer's step push their own undo snapshot, as noted.
-// Interface thread.
+// that are a designer's step are one edit each (edit_steps.h): their own
+// undo step, as noted, then the unsaved flag. Interface thread.
 #pragma once
 
 #include <string>
@@ -89,10 +89,14 @@ struct SceneEdgeLimits {
 };
 SceneEdgeLimits SceneEdgeLimitsFor(const Scene& scene, int edge, float fps, float total);
 // Moves edge 1 (in) or 2 (out) of the scene to the frame-rounded t within its
-// limits; the work area follows when the scene is active. The caller pushed
-// the undo snapshot at the press. False for a bad index or edge.
+// limits; the work area follows when the scene is active. A step of the edge's
+// gesture: the caller took BeginEdit at the press. False for a bad index or edge.
 bool DragSceneEdge(AppState& app, Project& project, int scene, int edge, float t, float fps, float total);
 
+// A step of the work area's gesture while the active scene follows it (the
+// caller took BeginEdit at the press): the scene spans in..out. False for a
+// bad index or while the document may not change.
+bool SetSceneSpan(const DocumentContext& ctx, int scene, float in, float out);
 // A scene drawn from `anchor`: the anchor clamped into 0..total, the latest
 // out time of the scenes ending at or before it, and the earliest in time of
 // the scenes beginning after it (total when none). `valid` is false when

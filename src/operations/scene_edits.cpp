@@ -1,4 +1,4 @@
-// scene_ops.cpp — inserting, splitting, deleting, renaming, selecting and
+// scene_edits.cpp — inserting, splitting, deleting, renaming, selecting and
 // drawing scenes, and their background events.
 //
 // Index
@@ -11,7 +11,7 @@
 //   Edges and drawing bounds
 //   Backgrounds
 //   SceneAtTime / SceneSpanMatches
-#include "ui/scene_ops.h"
+#include "operations/scene_edits.h"
 
 #include <algorithm>
 #include <cmath>
@@ -23,11 +23,10 @@
 #include "operations/event_edits.h"
 #include "operations/selection.h"
 #include "operations/transport_control.h"
-#include "operations/undo.h"
+#include "operations/edit_steps.h"
 #include "operations/voice_maintenance.h"
 #include "recipes/event_preset.h"
 #include "render/clip_bed_events.h"
-#include "ui/timeline_logic.h"
 
 namespace {
 
@@ -101,7 +100,7 @@ int AddSceneFromSpan(const DocumentContext& ctx, float in, float out) {
     in = std::clamp(in, 0.0f, total);
     out = std::clamp(out, 0.0f, total);
     if (out - in < 1.0f / fps - 1e-4f) return -1;
-    if (!PushUndoSnapshot(ctx)) return -1;
+    if (!BeginEdit(ctx, "New scene")) return -1;
     Scene scene;
     CopyTextField(scene.name, NextSceneName(project));
     scene.inTime = in;
@@ -113,6 +112,7 @@ int AddSceneFromSpan(const DocumentContext& ctx, float in, float out) {
     app.workAreaIn = in;
     app.workAreaOut = out;
     app.sceneZoomSavedStart = app.sceneZoomSavedDuration = -1;
+    FinishEdit(ctx, EditReach::Document);
     return index;
 }
 
@@ -131,7 +131,7 @@ bool SplitSceneAtPlayhead(const DocumentContext& ctx) {
     const float t = app.currentTime;
     const Scene original = project.scenes[size_t(active)];
     if (!(t - original.inTime > 2 / fps) || !(original.outTime - t > 2 / fps)) return false;
-    if (!PushUndoSnapshot(ctx)) return false;
+    if (!BeginEdit(ctx, "Split scene")) return false;
     const float cut = RoundToFrame(t, fps);
     project.scenes[size_t(active)].outTime = cut;
     Scene second;
@@ -145,6 +145,7 @@ bool SplitSceneAtPlayhead(const DocumentContext& ctx) {
     const Scene& first = project.scenes[size_t(app.activeScene)];
     app.workAreaIn = first.inTime;
     app.workAreaOut = first.outTime;
+    FinishEdit(ctx, EditReach::Document);
     return true;
 }
 
@@ -155,7 +156,7 @@ bool SplitSceneAtPlayhead(const DocumentContext& ctx) {
 bool DeleteScene(const DocumentContext& ctx, int scene) {
     Project& project = *ctx.project;
     AppState& app = *ctx.app;
-    if (!ValidScene(project, scene) || !PushUndoSnapshot(ctx)) return false;
+    if (!ValidScene(project, scene) || !BeginEdit(ctx, "Delete scene")) return false;
     const int formerCount = int(project.events.size());
     std::vector<int> backgrounds = SceneBackgroundEvents(project, scene);
     std::vector<int> deleted;
@@ -169,6 +170,7 @@ bool DeleteScene(const DocumentContext& ctx, int scene) {
     project.scenes.erase(project.scenes.begin() + scene);
     for (int* field : {&app.renamingScene, &app.sceneBackgroundScene, &app.dragHoverScene}) ShiftDown(*field, scene);
     ClearActiveScene(app);
+    FinishEdit(ctx, EditReach::Document);
     return true;
 }
 
@@ -203,9 +205,10 @@ bool ApplySceneName(const DocumentContext& ctx, int scene, bool isNew) {
     AppState& app = *ctx.app;
     if (!ValidScene(project, scene) || app.sceneNameEdit[0] == '\0') return false;
     if (TextFieldView(project.scenes[size_t(scene)].name) == TextFieldView(app.sceneNameEdit)) return false;
-    if (isNew ? EditRefused(ctx, "Renaming a scene") : !PushUndoSnapshot(ctx)) return false;
+    // A new scene's name belongs to its creation's undo step.
+    if (isNew ? EditRefused(ctx, "Renaming a scene") : !BeginEdit(ctx, "Renaming a scene")) return false;
     RenameScene(project, scene, app.sceneNameEdit);
-    app.modified = true;
+    FinishEdit(ctx, EditReach::Document);
     return true;
 }
 
@@ -310,6 +313,17 @@ bool DragSceneEdge(AppState& app, Project& project, int scene, int edge, float t
     return true;
 }
 
+bool SetSceneSpan(const DocumentContext& ctx, int scene, float in, float out) {
+    Project& project = *ctx.project;
+    if (!ValidScene(project, scene) || !DocumentMayChange(*ctx.app)) return false;
+    Scene& s = project.scenes[size_t(scene)];
+    if (s.inTime == in && s.outTime == out) return false;
+    s.inTime = in;
+    s.outTime = out;
+    FinishEdit(ctx, EditReach::Document);
+    return true;
+}
+
 SceneDrawBounds SceneDrawBoundsAt(const Project& project, float anchor, float total) {
     SceneDrawBounds bounds;
     total = std::max(total, 0.0f);
@@ -340,26 +354,29 @@ std::vector<int> SceneBackgroundEvents(const Project& project, int scene) {
 }
 
 int AddEmptySceneBackground(const DocumentContext& ctx, int scene, bool bed) {
-    if (!ValidScene(*ctx.project, scene) || !PushUndoSnapshot(ctx)) return -1;
-    return bed ? AddSceneBed(ctx, scene) : AddSceneFill(ctx, scene);
+    if (!ValidScene(*ctx.project, scene) || !BeginEdit(ctx, "Scene background")) return -1;
+    const int index = bed ? AddSceneBed(ctx, scene) : AddSceneFill(ctx, scene);
+    FinishEdit(ctx, EditReach::Document);
+    return index;
 }
 
 bool RemoveSceneBackground(const DocumentContext& ctx, int eventIndex) {
     Project& project = *ctx.project;
     if (eventIndex < 0 || size_t(eventIndex) >= project.events.size()) return false;
     const Event& e = project.events[size_t(eventIndex)];
-    if (!e.sceneFill || e.sceneLink < 0 || !PushUndoSnapshot(ctx)) return false;
+    if (!e.sceneFill || e.sceneLink < 0 || !BeginEdit(ctx, "Remove scene background")) return false;
     const int formerCount = int(project.events.size());
     if (!DeleteEvent(ctx, eventIndex)) return false;
     RemoveSelectionIndex(*ctx.app, eventIndex);
     VoicesAfterDeletion(ctx, {eventIndex}, formerCount);
+    FinishEdit(ctx, EditReach::Document);
     return true;
 }
 
 void PlaceRecipeAsSceneBackground(const DocumentContext& ctx, int scene, const EventPreset& recipe) {
     Project& project = *ctx.project;
     AppState& app = *ctx.app;
-    if (!ValidScene(project, scene) || !PushUndoSnapshot(ctx)) return;
+    if (!ValidScene(project, scene) || !BeginEdit(ctx, "Scene background")) return;
     const bool bed = recipe.shape == kShapeBed;
     const int index = bed ? AddSceneBed(ctx, scene) : AddSceneFill(ctx, scene);
     if (index < 0) return;
@@ -384,7 +401,7 @@ void PlaceRecipeAsSceneBackground(const DocumentContext& ctx, int scene, const E
     } else {
         e.locked = false;
     }
-    app.modified = true;
+    FinishEdit(ctx, EditReach::Document);
 }
 
 void PlaceRecipeAsSceneBackground(int scene, const EventPreset& recipe) {

@@ -1,0 +1,605 @@
+// Every control of the window that changes the document, in one table: each
+// row makes its change on a small project with layers and voices, as the
+// control does (the entry point it calls, with the gesture's first step
+// where it is a drag), and then checks what a designer relies on:
+//   - the unsaved flag is set;
+//   - one Undo brings back the saved document exactly, and Redo the change;
+//   - the voices are, field by field, those a fresh open of the same
+//     document builds (the sync every open runs);
+//   - the export equals, file for file and byte for byte, the export of
+//     the project written and opened again.
+// A control added to the window joins the table. Rows whose fault belongs
+// to the level and mute work still under way are listed once, in
+// kAwaitingLevelsWork: their rows run, and the checks they are known to fail
+// are reported as such instead of failing.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "document/event.h"
+#include "document/project.h"
+#include "document/text_util.h"
+#include "library/sound_library.h"
+#include "operations/app_state.h"
+#include "operations/edit_steps.h"
+#include "operations/event_edits.h"
+#include "operations/event_placement.h"
+#include "operations/export_job.h"
+#include "operations/mixer_controls.h"
+#include "operations/project_lifecycle.h"
+#include "operations/recipe_placement.h"
+#include "operations/render_requests.h"
+#include "operations/scene_edits.h"
+#include "operations/undo.h"
+#include "operations/voice_sync.h"
+#include "persistence/collect_audio.h"
+#include "persistence/project_file.h"
+#include "playback/audio_engine.h"
+#include "recipes/event_preset.h"
+#include "support/document_records.h"
+#include "support/exported_files.h"
+#include "support/large_project.h"
+#include "support/lifecycle_rig.h"
+#include "support/quiet_stdout.h"
+#include "support/temp_dir.h"
+#include "ui/curve_editor.h"
+#include "ui/curve_lane_logic.h"
+#include "ui/event_commands.h"
+#include "ui/event_lane_logic.h"
+#include "ui/event_menu_logic.h"
+#include "ui/events_list_logic.h"
+#include "ui/inspector_logic.h"
+#include "ui/job_protocol_logic.h"
+#include "ui/mixer_panel_logic.h"
+#include "ui/result_layers_logic.h"
+#include "ui/transport_logic.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// The document every row starts from
+// ---------------------------------------------------------------------------
+
+struct ControlsProject {
+    std::string path;                 // the project file
+    std::vector<std::string> sounds;  // library sounds a row may drop, pin or swap in
+};
+
+// One scene of every shape (a Bed, Spots, a Bloom, a Contour, a Fill, a
+// Scatter, a Clip) twice over, with layers and two scenes; written once per
+// process into a folder removed at exit.
+const ControlsProject& ProjectForRun() {
+    static TempDir dir;
+    static const ControlsProject made = [] {
+        ControlsProject out;
+        LargeProjectSpec spec{.eventCount = 16,
+                              .seconds = 30,
+                              .layers = LargeProjectLayers::Made,
+                              .layersPerEvent = 2,
+                              .soundCount = 10,
+                              .soundSeconds = 0.6f,
+                              .seed = 7};
+        LargeProject large = MakeLargeProject(spec, dir.File("Library"));
+        FixProbedWeights(large.project);
+        Scene opening, street;
+        CopyTextField(opening.name, "Opening");
+        opening.inTime = 0;
+        opening.outTime = 12;
+        CopyTextField(street.name, "Street");
+        street.inTime = 12;
+        street.outTime = 24;
+        large.project.scenes = {opening, street};
+        for (int e : {0, 1}) CopyTextField(large.project.events[size_t(e)].folder, "Doors");
+        out.sounds = large.library.paths;
+        out.path = WriteLargeProject(large, dir.path(), "Controls");
+        return out;
+    }();
+    return made;
+}
+
+// ---------------------------------------------------------------------------
+// One open document and what the checks read from it
+// ---------------------------------------------------------------------------
+
+struct OpenDocument : LifecycleRig {
+    DocumentContext Ctx() { return Context(); }
+
+    bool Open(const std::string& path) {
+        QuietStdout(true);
+        const bool opened = OpenProject(ctx, path);
+        QuietStdout(false);
+        if (!opened) return false;
+        // Every pass, set before anything is compared: the settings are saved too.
+        app->exportSettings = EveryExportPass();
+        Settle();
+        return true;
+    }
+
+    // What the frame loop does between frames until nothing is left to do:
+    // the requests edits leave (Bed rebuilds, deferred voice rebuilds,
+    // renders, deletions) and the busy task that carries them out.
+    void Settle() {
+        QuietStdout(true);
+        for (int round = 0; round < 30; ++round) {
+            if (app->busyTask.busy.load()) {
+                SettleBusyTask(*app);
+                continue;
+            }
+            const bool asked = app->deferredRebuild.load() || app->bedRebuild.load() || app->renderRequestKind > 0 ||
+                               app->pendingBedLoadEvent >= 0 || app->pendingDeleteEvent >= 0;
+            TakeJobRequests(Ctx(), false);
+            if (!asked && !app->busyTask.busy.load()) break;
+        }
+        QuietStdout(false);
+    }
+
+    ProjectSaveContext SaveContext() {
+        ProjectSaveContext save = FillProjectSaveContext(ctx);
+        save.collectAudio = false;  // the sounds stay where they are: the texts compare
+        return save;
+    }
+
+    // The project file's text for the document as it stands.
+    std::string Text() { return BuildProjectJson(SaveContext(), CollectedAudioMap{}, dir.path()); }
+
+    bool WriteTo(const std::string& path) { return WriteProjectFile(path, SaveContext()); }
+
+    std::map<std::string, std::string> Export(const std::string& folder) {
+        QuietStdout(true);
+        const ExportReport report =
+            RunExportJob(MakeExportJob(*app, *project, *engine, folder + "/Reel"), ExportContextOf(ProgramAafStep()));
+        QuietStdout(false);
+        EXPECT_TRUE(report.Succeeded()) << report.finalText;
+        return ExportedFiles(folder);
+    }
+
+    int EventOfShape(int shape, int nth = 0) const {
+        for (size_t e = 0; e < project->events.size(); ++e)
+            if (project->events[e].shape == shape && nth-- == 0) return int(e);
+        return -1;
+    }
+    int LayerOf(int event) const {
+        for (size_t r = 0; r < project->results.size(); ++r)
+            if (project->results[r].eventIdx == event && !project->results[r].filepath.empty()) return int(r);
+        return -1;
+    }
+    void Select(std::vector<int> events) {
+        app->selectedEvents = std::set<int>(events.begin(), events.end());
+        app->selectedEvent = events.empty() ? -1 : events.front();
+    }
+};
+
+// The voices an open builds, against the voices the edit left: the same
+// layers in the same order, with the same samples, place, gains and mutes.
+void ExpectSameVoices(const AudioEngine& got, const AudioEngine& want) {
+    ASSERT_EQ(got.voices.size(), want.voices.size()) << "voice count";
+    for (size_t v = 0; v < got.voices.size(); ++v) {
+        const PlaybackVoice& a = got.voices[v];
+        const PlaybackVoice& b = want.voices[v];
+        const std::string at = "voice " + std::to_string(v) + " (layer " + std::to_string(b.resultIndex) + ")";
+        ASSERT_EQ(a.resultIndex, b.resultIndex) << at;
+        EXPECT_EQ(a.eventIndex, b.eventIndex) << at;
+        EXPECT_EQ(a.sampleKey, b.sampleKey) << at;
+        EXPECT_EQ(a.sampleCount, b.sampleCount) << at;
+        EXPECT_TRUE(a.left == b.left && a.right == b.right) << at << ": samples differ";
+        EXPECT_EQ(a.startTime, b.startTime) << at;
+        EXPECT_EQ(a.plainStartTime, b.plainStartTime) << at;
+        EXPECT_EQ(a.gain.load(), b.gain.load()) << at;
+        EXPECT_EQ(a.eventGain.load(), b.eventGain.load()) << at;
+        EXPECT_EQ(a.levelScale, b.levelScale) << at;
+        EXPECT_EQ(a.normGain, b.normGain) << at;
+        EXPECT_EQ(a.pan, b.pan) << at;
+        EXPECT_EQ(a.group, b.group) << at;
+        EXPECT_EQ(a.muted.load(), b.muted.load()) << at;
+        EXPECT_EQ(a.reverbSend, b.reverbSend) << at;
+        EXPECT_EQ(a.intensityScale, b.intensityScale) << at;
+        EXPECT_EQ(a.pitchShift, b.pitchShift) << at;
+        EXPECT_TRUE(a.fillGain == b.fillGain && a.intGain == b.intGain && a.deconGain == b.deconGain)
+            << at << ": gain curves differ";
+        if (::testing::Test::HasFailure()) return;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The table
+// ---------------------------------------------------------------------------
+
+using Step = std::function<bool(OpenDocument&)>;
+
+struct Control {
+    Control(const char* n, Step a, Step p = nullptr) : name(n), apply(std::move(a)), prepare(std::move(p)) {}
+    const char* name;  // the control as the window shows it
+    Step apply;        // what the control does, as it calls the program
+    Step prepare;      // the state the control needs, when it needs one (not part of the check)
+};
+
+// A drag: the gesture's start (its one undo step), then steps.
+bool Gesture(OpenDocument& d, const char* what, const std::function<bool()>& steps) {
+    return BeginEdit(d.Ctx(), what) && steps();
+}
+
+const std::vector<Control>& Controls() {
+    static const std::vector<Control> table = {
+        // ---- Inspector, one event ----
+        {"inspector mute button", [](OpenDocument& d) {
+             const int e = d.EventOfShape(kShapeSpot);
+             SetEventMuted(d.Ctx(), e, true);
+             return true;
+         }},
+        {"inspector volume drag", [](OpenDocument& d) {
+             SetEventVolume(*d.project, *d.engine, d.EventOfShape(kShapeSpot), -9);
+             return true;
+         }},
+        {"inspector lock", [](OpenDocument& d) { return ToggleEventLock(d.Ctx(), d.EventOfShape(kShapeSpot)); }},
+        {"inspector re-render", [](OpenDocument& d) { return RequestEventRerender(d.Ctx(), d.EventOfShape(kShapeBloom)); }},
+        {"inspector keywords field", [](OpenDocument& d) {
+             const int e = d.EventOfShape(kShapeSpot);
+             KeywordEditSession session;
+             BeginKeywordEdit(session, *d.project, e);
+             CopyTextField(d.project->events[size_t(e)].keywords, "glass shatter");  // the field writes in place
+             return NoteKeywordEdit(session, d.Ctx(), e) && session.pushed;
+         }},
+        {"inspector palette filter", [](OpenDocument& d) {
+             return SetEventLibFilter(d.Ctx(), d.EventOfShape(kShapeSpot), "Library");
+         }},
+        {"inspector palette filter cleared", [](OpenDocument& d) { return ClearLibFilter(d.Ctx(), d.EventOfShape(kShapeSpot)); },
+         [](OpenDocument& d) {
+             CopyTextField(d.project->events[size_t(d.EventOfShape(kShapeSpot))].libFilter, "Library");
+             return true;
+         }},
+        {"inspector scale tune", [](OpenDocument& d) { return SetScaleTune(d.Ctx(), {d.EventOfShape(kShapeSpot)}, 2); }},
+        {"inspector spectral layers drag", [](OpenDocument& d) {
+             return Gesture(d, "Spectral layers", [&] { return SetFillLayers(d.Ctx(), d.EventOfShape(kShapeFill), 5); });
+         }},
+        {"inspector scene link", [](OpenDocument& d) { return LinkEventToScene(d.Ctx(), d.EventOfShape(kShapeFill), 1); }},
+        {"inspector bus button", [](OpenDocument& d) { return ToggleEventBus(d.Ctx(), d.EventOfShape(kShapeSpot)); }},
+        {"inspector clip offset drag", [](OpenDocument& d) {
+             const int e = d.EventOfShape(kShapeClip);
+             return Gesture(d, "Clip offset", [&] {
+                 return SetClipOffset(d.Ctx(), e, 0.04f) && SetClipOffset(d.Ctx(), e, 0.12f);
+             });
+         }},
+        {"inspector pitch drag", [](OpenDocument& d) {
+             return Gesture(d, "Pitch", [&] { return SetEventPitch(d.Ctx(), d.EventOfShape(kShapeSpot), 7); });
+         }},
+        {"inspector scene crossfade drag", [](OpenDocument& d) {
+             const int fill = int(d.project->events.size()) - 1;  // the background the preparation added
+             return Gesture(d, "Crossfade", [&] { return SetSceneCrossfade(d.Ctx(), fill, 12); });
+         },
+         [](OpenDocument& d) { return AddEmptySceneBackground(d.Ctx(), 0, false) >= 0; }},
+        {"inspector weight curve drag", [](OpenDocument& d) {
+             return Gesture(d, "Weight", [&] { return SetWeightOffset(d.Ctx(), d.EventOfShape(kShapeFill), 0.3f); });
+         }},
+        {"inspector intensity curve drag", [](OpenDocument& d) {
+             return Gesture(d, "Intensity", [&] { return SetIntensityScale(d.Ctx(), d.EventOfShape(kShapeBed), 1.5f); });
+         }},
+        {"inspector sync marker drag", [](OpenDocument& d) {
+             return Gesture(d, "Sync point", [&] { return SetSyncMarker(d.Ctx(), d.EventOfShape(kShapeBloom), 0.2f); });
+         }},
+        {"inspector curve paint", [](OpenDocument& d) {
+             const int e = d.EventOfShape(kShapeContour);
+             bool wrote = false;
+             for (float x : {0.2f, 0.3f, 0.4f}) wrote = EditorStrokePaint(d.Ctx(), e, kCurveLaneIntensity, x, 0.8f) || wrote;
+             EditorStrokeEnd(d.Ctx(), e, kCurveLaneIntensity);
+             return wrote;
+         }},
+        {"inspector recipe", [](OpenDocument& d) {
+             EventPreset recipe = PresetFromEvent(d.project->events[size_t(d.EventOfShape(kShapeBloom))]);
+             return ApplyRecipeToEvent(d.Ctx(), d.EventOfShape(kShapeSpot), recipe);
+         }},
+        {"inspector replace clip file", [](OpenDocument& d) {
+             return ReplaceClipFile(d.Ctx(), d.EventOfShape(kShapeClip), ProjectForRun().sounds.back());
+         }},
+        {"inspector unpin all", [](OpenDocument& d) { return UnpinAllFiles(d.Ctx(), d.EventOfShape(kShapeSpot)); },
+         [](OpenDocument& d) {
+             PinFileToEvent(d.project->events[size_t(d.EventOfShape(kShapeSpot))], ProjectForRun().sounds[0], "");
+             return true;
+         }},
+        {"bed layer moved", [](OpenDocument& d) { return MoveBedLayer(d.Ctx(), d.EventOfShape(kShapeBed), 0, 1); },
+         [](OpenDocument& d) { return AddBedLayers(d.Ctx(), d.EventOfShape(kShapeBed), {ProjectForRun().sounds[3]}); }},
+        {"bed layer removed", [](OpenDocument& d) { return RemoveBedLayer(d.Ctx(), d.EventOfShape(kShapeBed), 0); },
+         [](OpenDocument& d) { return AddBedLayers(d.Ctx(), d.EventOfShape(kShapeBed), {ProjectForRun().sounds[3]}); }},
+        {"bed layer loop", [](OpenDocument& d) { return ToggleBedLayerLoop(d.Ctx(), d.EventOfShape(kShapeBed), 0); }},
+        {"bed layer replaced", [](OpenDocument& d) {
+             return ReplaceBedLayer(d.Ctx(), d.EventOfShape(kShapeBed), 0, ProjectForRun().sounds[4]);
+         }},
+        {"bed layer added", [](OpenDocument& d) {
+             return AddBedLayers(d.Ctx(), d.EventOfShape(kShapeBed), {ProjectForRun().sounds[5]});
+         }},
+        // ---- Inspector, several events ----
+        {"batch keywords", [](OpenDocument& d) {
+             return SetBatchKeywords(d.Ctx(), {d.EventOfShape(kShapeSpot), d.EventOfShape(kShapeBloom)}, "rain");
+         }},
+        {"batch palette filter", [](OpenDocument& d) {
+             return SetBatchLibFilter(d.Ctx(), {d.EventOfShape(kShapeSpot), d.EventOfShape(kShapeBloom)}, "Library");
+         }},
+        {"batch pitch drag", [](OpenDocument& d) {
+             const std::vector<int> two = {d.EventOfShape(kShapeSpot), d.EventOfShape(kShapeBloom)};
+             return Gesture(d, "Pitch", [&] { return SetBatchPitch(d.Ctx(), two, 9); });
+         }},
+        {"batch bus", [](OpenDocument& d) {
+             return ToggleBatchBus(d.Ctx(), {d.EventOfShape(kShapeSpot), d.EventOfShape(kShapeSpot, 1)});
+         }},
+        {"batch scale tune", [](OpenDocument& d) {
+             return SetScaleTune(d.Ctx(), {d.EventOfShape(kShapeSpot), d.EventOfShape(kShapeBloom)}, 2);
+         }},
+        {"batch recipe", [](OpenDocument& d) {
+             EventPreset recipe = PresetFromEvent(d.project->events[size_t(d.EventOfShape(kShapeContour))]);
+             return ApplyRecipeToSelection(d.Ctx(), {d.EventOfShape(kShapeSpot), d.EventOfShape(kShapeClip)}, recipe);
+         }},
+        {"batch volume drag", [](OpenDocument& d) {
+             MoveBatchVolume(*d.project, *d.engine, {d.EventOfShape(kShapeSpot), d.EventOfShape(kShapeBloom)}, -6);
+             return true;
+         }},
+        // ---- Commands and the events' menu ----
+        {"paste", [](OpenDocument& d) {
+             EventClipboard clipboard;
+             d.Select({d.EventOfShape(kShapeSpot), d.EventOfShape(kShapeClip)});
+             CopySelectedEvents(*d.project, *d.app, clipboard);
+             d.app->currentTime = 26;
+             return !PasteEventClipboard(d.Ctx(), clipboard).empty();
+         }},
+        {"nudge", [](OpenDocument& d) {
+             d.Select({d.EventOfShape(kShapeSpot), d.EventOfShape(kShapeClip)});
+             return NudgeSelection(d.Ctx(), 1, 100.0) && NudgeSelection(d.Ctx(), 1, 100.1);
+         }},
+        {"lock selection", [](OpenDocument& d) {
+             d.Select({d.EventOfShape(kShapeSpot), d.EventOfShape(kShapeBloom)});
+             return ToggleSelectionLocked(d.Ctx());
+         }},
+        {"mute selection", [](OpenDocument& d) {
+             d.Select({d.EventOfShape(kShapeSpot), d.EventOfShape(kShapeBed)});
+             return ToggleSelectionMuted(d.Ctx());
+         }},
+        {"hero", [](OpenDocument& d) {
+             d.Select({d.EventOfShape(kShapeSpot)});
+             return ToggleSelectionHero(d.Ctx());
+         }},
+        {"re-render selection", [](OpenDocument& d) {
+             d.Select({d.EventOfShape(kShapeClip), d.EventOfShape(kShapeSpot)});
+             RerenderSelection(d.Ctx());
+             return d.app->modified;
+         }},
+        {"group", [](OpenDocument& d) {
+             d.Select({d.EventOfShape(kShapeBloom), d.EventOfShape(kShapeContour)});
+             return GroupSelection(d.Ctx());
+         }},
+        {"ungroup", [](OpenDocument& d) {
+             d.Select({0});
+             return UngroupSelection(d.Ctx());
+         }},
+        {"new event", [](OpenDocument& d) {
+             d.app->currentTime = 5;
+             return CreateEventAtPlayhead(d.Ctx(), kShapeBloom) >= 0;
+         }},
+        {"delete", [](OpenDocument& d) {
+             d.Select({d.EventOfShape(kShapeSpot), d.EventOfShape(kShapeBed, 1)});
+             return DeleteSelectedEvents(d.Ctx());
+         }},
+        {"render button", [](OpenDocument& d) { return RequestRenderEdit(d.Ctx(), 1); },
+         [](OpenDocument& d) {
+             d.project->events[size_t(d.EventOfShape(kShapeSpot))].locked = false;
+             return true;
+         }},
+        {"unlock all", [](OpenDocument& d) { return UnlockAllEvents(d.Ctx()); },
+         [](OpenDocument& d) {
+             d.project->events[size_t(d.EventOfShape(kShapeSpot))].locked = true;
+             return true;
+         }},
+        // ---- Events list ----
+        {"folder renamed", [](OpenDocument& d) { return RenameFolder(d.Ctx(), "Doors", "Entrances"); }},
+        {"folder ungrouped", [](OpenDocument& d) { return UngroupFolder(d.Ctx(), "Doors"); }},
+        {"folder deleted", [](OpenDocument& d) { return DeleteFolder(d.Ctx(), "Doors"); }},
+        {"folder link", [](OpenDocument& d) { return SetFolderLinked(d.Ctx(), "Doors", true); }},
+        {"drop on a folder", [](OpenDocument& d) {
+             d.Select({d.EventOfShape(kShapeFill)});
+             return MoveSelectionToFolder(d.Ctx(), "Doors");
+         }},
+        {"drop below the folders", [](OpenDocument& d) {
+             d.Select({0, 1});
+             return RemoveSelectionFromFolders(d.Ctx());
+         }},
+        // ---- Scenes ----
+        {"new scene from the work area", [](OpenDocument& d) { return AddSceneFromSpan(d.Ctx(), 25, 28) >= 0; }},
+        {"split scene", [](OpenDocument& d) {
+             d.app->activeScene = 0;
+             d.app->currentTime = 6;
+             return SplitSceneAtPlayhead(d.Ctx());
+         }},
+        {"delete scene", [](OpenDocument& d) { return DeleteScene(d.Ctx(), 0); },
+         [](OpenDocument& d) { return AddEmptySceneBackground(d.Ctx(), 0, true) >= 0; }},
+        {"rename scene", [](OpenDocument& d) {
+             CopyTextField(d.app->sceneNameEdit, "Alley");
+             return ApplySceneName(d.Ctx(), 1, false);
+         }},
+        {"scene edge drag", [](OpenDocument& d) {
+             return Gesture(d, "Scene edge", [&] {
+                 return DragSceneEdge(*d.app, *d.project, 1, 2, 22, TimelineFps(*d.project), d.project->totalDuration);
+             });
+         }},
+        {"work area drag with its scene", [](OpenDocument& d) {
+             return Gesture(d, "Scene edge", [&] { return SetSceneSpan(d.Ctx(), 0, 1, 11); });
+         }},
+        {"scene background added", [](OpenDocument& d) { return AddEmptySceneBackground(d.Ctx(), 1, true) >= 0; }},
+        {"scene background removed", [](OpenDocument& d) {
+             return RemoveSceneBackground(d.Ctx(), int(d.project->events.size()) - 1);
+         },
+         [](OpenDocument& d) { return AddEmptySceneBackground(d.Ctx(), 1, false) >= 0; }},
+        {"scene background from a recipe", [](OpenDocument& d) {
+             EventPreset recipe = PresetFromEvent(d.project->events[size_t(d.EventOfShape(kShapeFill))]);
+             PlaceRecipeAsSceneBackground(d.Ctx(), 1, recipe);
+             return d.app->modified;
+         }},
+        // ---- Timeline ----
+        {"timeline event drag", [](OpenDocument& d) {
+             d.Select({d.EventOfShape(kShapeSpot)});
+             const bool moved = Gesture(d, "Moving events", [&] {
+                 return MoveSelectedEvents(d.Ctx(), 0.1f) && MoveSelectedEvents(d.Ctx(), 0.1f);
+             });
+             // The release: the voices take the tracks the drag gave their layers.
+             return moved && SyncVoicesWithResults(d.Ctx(), false);
+         }},
+        {"timeline drop of sounds as Clips", [](OpenDocument& d) {
+             d.app->currentTime = 27;
+             return !PlaceAudioFilesAsClips(d.Ctx(), {ProjectForRun().sounds[1]}).empty();
+         }},
+        {"timeline drop of sounds as a Bed", [](OpenDocument& d) {
+             d.app->currentTime = 27;
+             return PlaceAudioFilesAsBed(d.Ctx(), {ProjectForRun().sounds[1], ProjectForRun().sounds[2]}) >= 0;
+         }},
+        {"recipe at the playhead", [](OpenDocument& d) {
+             const std::vector<EventPreset> recipes = {
+                 PresetFromEvent(d.project->events[size_t(d.EventOfShape(kShapeBloom))])};
+             d.app->currentTime = 20;
+             return PlaceRecipeAtPlayhead(d.Ctx(), recipes, 0) >= 0;
+         }},
+        // ---- Layers ----
+        {"layer mute", [](OpenDocument& d) { return ToggleLayerMute(d.Ctx(), d.LayerOf(d.EventOfShape(kShapeSpot))); }},
+        {"layer volume drag", [](OpenDocument& d) {
+             SetLayerVolume(d.Ctx(), d.LayerOf(d.EventOfShape(kShapeSpot)), 4);
+             return true;
+         }},
+        {"layer like", [](OpenDocument& d) { return LikeLayer(d.Ctx(), d.LayerOf(d.EventOfShape(kShapeSpot))); }},
+        {"layer dislike", [](OpenDocument& d) { return DislikeLayer(d.Ctx(), d.LayerOf(d.EventOfShape(kShapeSpot))); }},
+        // ---- Mixer and master ----
+        {"mixer master fader", [](OpenDocument& d) {
+             SetStripGain(*d.engine, *d.app, kStripIdMaster, 0.5f, false);
+             return true;
+         }},
+        {"mixer group fader", [](OpenDocument& d) {
+             SetStripGain(*d.engine, *d.app, 1, 0.7f, false);
+             return true;
+         }},
+        {"mixer reverb send", [](OpenDocument& d) {
+             SetGroupSend(*d.engine, 1, 0.6f);
+             return true;
+         }},
+        {"mixer reverb knob", [](OpenDocument& d) {
+             SetReverbParam(d.engine->reverb, 1, 0.8f);
+             return true;
+         }},
+        {"master trim", [](OpenDocument& d) {
+             SetMasterGain(*d.engine, TrimGainAfterDrag(d.engine->masterGain.load(), -30));
+             return true;
+         }},
+    };
+    return table;
+}
+
+// The rows whose unsaved flag, undo step or voices the level and mute work
+// still mends: their known faults are noted, not failed. The lead flips a
+// row by taking it out of this list.
+const std::set<std::string> kAwaitingLevelsWork = {
+    "inspector mute button", "inspector volume drag", "batch volume drag", "mute selection",
+    "delete",                "layer mute",            "layer volume drag", "layer like",
+    "layer dislike",         "mixer master fader",    "mixer group fader",
+    "mixer reverb send",     "mixer reverb knob",     "master trim",
+};
+
+// Where two project texts part: the line of each, for the failure message.
+std::string FirstDifference(const std::string& a, const std::string& b) {
+    size_t at = 0;
+    while (at < a.size() && at < b.size() && a[at] == b[at]) ++at;
+    auto lineAround = [at](const std::string& t) {
+        const size_t from = t.rfind('\n', at < t.size() ? at : t.size()) + 1;
+        const size_t to = t.find('\n', at);
+        return t.substr(from, (to == std::string::npos ? t.size() : to) - from).substr(0, 160);
+    };
+    return "\n  got:  " + lineAround(a) + "\n  want: " + lineAround(b);
+}
+
+// A check a row awaiting the level work may fail: noted for such a row, a
+// failure for every other.
+void Check(bool holds, const std::string& row, const std::string& what) {
+    if (holds) return;
+    if (kAwaitingLevelsWork.count(row)) {
+        std::printf("[Test] awaiting the level work: %s: %s\n", row.c_str(), what.c_str());
+        return;
+    }
+    ADD_FAILURE() << row << ": " << what;
+}
+
+class EveryControl : public ::testing::TestWithParam<size_t> {};
+
+TEST_P(EveryControl, MarksUnsavedUndoesInOneStepAndPlaysAndExportsAsTheReopenedProject) {
+    const Control& control = Controls()[GetParam()];
+    const std::string row = control.name;
+    const ControlsProject& file = ProjectForRun();
+    ASSERT_FALSE(file.path.empty());
+    OpenDocument doc;
+    ASSERT_TRUE(doc.Open(file.path));
+    ASSERT_FALSE(doc.project->results.empty());
+    if (control.prepare) {
+        ASSERT_TRUE(control.prepare(doc)) << row << ": the preparation failed";
+        doc.Settle();
+    }
+    doc.app->modified = false;
+    const std::string before = doc.Text();
+
+    ASSERT_TRUE(control.apply(doc)) << row << ": the control did nothing";
+    doc.Settle();
+    const std::string after = doc.Text();
+    ASSERT_TRUE(after != before) << row << ": the document is the same";
+    Check(doc.app->modified, row, "the unsaved flag is not set");
+
+    // The document written and opened again: its voices and its export.
+    const bool awaiting = kAwaitingLevelsWork.count(row) != 0;
+    const std::string copy = doc.File("Reopened.tlproj");
+    ASSERT_TRUE(doc.WriteTo(copy));
+    OpenDocument reopened;
+    ASSERT_TRUE(reopened.Open(copy));
+    if (!awaiting) {
+        SCOPED_TRACE(row + ": the voices against those a fresh open builds");
+        ExpectSameVoices(*doc.engine, *reopened.engine);
+    }
+    const auto exported = doc.Export(doc.File("edited"));
+    const auto reexported = reopened.Export(doc.File("reopened"));
+    if (!awaiting) {
+        SCOPED_TRACE(row + ": the export against the reopened project's");
+        ExpectSameExportFiles(exported, reexported);
+    } else if (exported != reexported) {
+        std::printf("[Test] awaiting the level work: %s: the export differs from the reopened project's\n", row.c_str());
+    }
+
+    // One undo step brings the document back; redo brings the change.
+    ASSERT_TRUE(RunUndoCommand(doc.Ctx(), false) || awaiting) << row << ": nothing to undo";
+    doc.Settle();
+    const std::string undone = doc.Text();
+    Check(undone == before, row, "one undo does not bring back the document" + FirstDifference(undone, before));
+    if (undone == before) {
+        ASSERT_TRUE(RunUndoCommand(doc.Ctx(), true)) << row << ": nothing to redo";
+        doc.Settle();
+        const std::string redone = doc.Text();
+        Check(redone == after, row, "redo does not bring back the change" + FirstDifference(redone, after));
+    }
+}
+
+std::string RowName(const ::testing::TestParamInfo<size_t>& info) {
+    std::string name;
+    for (const char* c = Controls()[info.param].name; *c; ++c)
+        name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
+    return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, EveryControl, ::testing::Range<size_t>(0, Controls().size()), RowName);
+
+// Every name in the awaiting list is a row of the table, so a renamed row
+// does not silently leave it.
+TEST(EveryControlTable, TheAwaitingListNamesRowsOfTheTable) {
+    std::set<std::string> names;
+    for (const Control& c : Controls()) EXPECT_TRUE(names.insert(c.name).second) << "two rows named " << c.name;
+    for (const std::string& n : kAwaitingLevelsWork) EXPECT_TRUE(names.count(n)) << n << " is no row";
+}
+
+}  // namespace
