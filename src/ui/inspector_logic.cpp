@@ -71,7 +71,6 @@ float BatchMeanDb(const Project& project, const std::vector<int>& selected) {
     return n ? GainToDb(float(sum / n)) : kMinEventDb;
 }
 
-}
 
 // ---------------------------------------------------------------------------
 // Single-event controls

@@ -234,12 +234,11 @@ const std::vector<Control>& Controls() {
         // ---- Inspector, one event ----
         {"inspector mute button", [](OpenDocument& d) {
              const int e = d.EventOfShape(kShapeSpot);
-             SetEventMuted(d.Ctx(), e, true);
-             return true;
+             return SetEventMuted(d.Ctx(), e, true);
          }},
         {"inspector volume drag", [](OpenDocument& d) {
-             SetEventVolume(*d.project, *d.engine, d.EventOfShape(kShapeSpot), -9);
-             return true;
+             EditGesture gesture;
+             return SetEventVolume(d.Ctx(), d.EventOfShape(kShapeSpot), -9, gesture);
          }},
         {"inspector lock", [](OpenDocument& d) { return ToggleEventLock(d.Ctx(), d.EventOfShape(kShapeSpot)); }},
         {"inspector re-render", [](OpenDocument& d) { return RequestEventRerender(d.Ctx(), d.EventOfShape(kShapeBloom)); }},
@@ -339,8 +338,8 @@ const std::vector<Control>& Controls() {
              return ApplyRecipeToSelection(d.Ctx(), {d.EventOfShape(kShapeSpot), d.EventOfShape(kShapeClip)}, recipe);
          }},
         {"batch volume drag", [](OpenDocument& d) {
-             MoveBatchVolume(*d.project, *d.engine, {d.EventOfShape(kShapeSpot), d.EventOfShape(kShapeBloom)}, -6);
-             return true;
+             EditGesture gesture;
+             return MoveBatchVolume(d.Ctx(), {d.EventOfShape(kShapeSpot), d.EventOfShape(kShapeBloom)}, -6, gesture);
          }},
         // ---- Commands and the events' menu ----
         {"paste", [](OpenDocument& d) {
@@ -467,31 +466,30 @@ const std::vector<Control>& Controls() {
         // ---- Layers ----
         {"layer mute", [](OpenDocument& d) { return ToggleLayerMute(d.Ctx(), d.LayerOf(d.EventOfShape(kShapeSpot))); }},
         {"layer volume drag", [](OpenDocument& d) {
-             SetLayerVolume(d.Ctx(), d.LayerOf(d.EventOfShape(kShapeSpot)), 4);
-             return true;
+             EditGesture gesture;
+             return SetLayerVolume(d.Ctx(), d.LayerOf(d.EventOfShape(kShapeSpot)), 4, gesture);
          }},
         {"layer like", [](OpenDocument& d) { return LikeLayer(d.Ctx(), d.LayerOf(d.EventOfShape(kShapeSpot))); }},
         {"layer dislike", [](OpenDocument& d) { return DislikeLayer(d.Ctx(), d.LayerOf(d.EventOfShape(kShapeSpot))); }},
         // ---- Mixer and master ----
         {"mixer master fader", [](OpenDocument& d) {
-             SetStripGain(*d.engine, *d.app, kStripIdMaster, 0.5f, false);
+             SetStripGain(d.Ctx(), kStripIdMaster, 0.5f, false);
              return true;
          }},
         {"mixer group fader", [](OpenDocument& d) {
-             SetStripGain(*d.engine, *d.app, 1, 0.7f, false);
+             SetStripGain(d.Ctx(), 1, 0.7f, false);
              return true;
          }},
         {"mixer reverb send", [](OpenDocument& d) {
-             SetGroupSend(*d.engine, 1, 0.6f);
+             SetGroupReverbSend(*d.engine, *d.app, 1, 0.6f);
              return true;
          }},
         {"mixer reverb knob", [](OpenDocument& d) {
-             SetReverbParam(d.engine->reverb, 1, 0.8f);
+             SetReverbSetting(*d.engine, *d.app, 1, 0.8f);
              return true;
          }},
         {"master trim", [](OpenDocument& d) {
-             SetMasterGain(*d.engine, TrimGainAfterDrag(d.engine->masterGain.load(), -30));
-             return true;
+             return SetMasterTrim(d.Ctx(), TrimGainAfterDrag(d.engine->masterGain.load(), -30));
          }},
     };
     return table;
@@ -500,12 +498,7 @@ const std::vector<Control>& Controls() {
 // The rows whose unsaved flag, undo step or voices the level and mute work
 // still mends: their known faults are noted, not failed. The lead flips a
 // row by taking it out of this list.
-const std::set<std::string> kAwaitingLevelsWork = {
-    "inspector mute button", "inspector volume drag", "batch volume drag", "mute selection",
-    "delete",                "layer mute",            "layer volume drag", "layer like",
-    "layer dislike",         "mixer master fader",    "mixer group fader",
-    "mixer reverb send",     "mixer reverb knob",     "master trim",
-};
+const std::set<std::string> kAwaitingLevelsWork = {};
 
 // Where two project texts part: the line of each, for the failure message.
 std::string FirstDifference(const std::string& a, const std::string& b) {
