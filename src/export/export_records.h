@@ -14,6 +14,7 @@
 //   AafExportStep        the AAF session step, plugged in by the AAF export
 //   ExportLosses         files an export could not write and why, layers it had no sound for
 //   ExportReport / ExportFinalText / NothingWrittenText   what the job did, and its last status text
+//   ExportToastText      the toast of a finished export, from the same record
 //
 // The job that runs the passes is operations/export_job.h.
 #pragma once
@@ -155,9 +156,17 @@ struct ExportJob {
     // be undone when the export is stopped, and one killed half-way later.
     // Empty: nobody listens.
     std::function<void(const std::string& path, bool folder)> announce;
+    // Folders the question named and the user agreed to replace (sorted
+    // paths): the only folders at the export's names that are set aside, and
+    // so the only ones removed once the export succeeded. A folder that was
+    // not named (it came after the question, or stood where only a file
+    // was asked about) stays where it is.
+    std::vector<std::string> agreedFolders;
     // Hidden replacing folders found in the output folder that are not this
-    // program's to settle (StartExport): the final text says they were left.
+    // program's to settle (StartExport): the final text says they were left,
+    // and which of them were empty.
     int replacingLeftAlone = 0;
+    int replacingEmpty = 0;
     // The export folder, locked, and every folder below it that the passes
     // write in, held open until the export ends (export_folders.h): every
     // file is made, moved and removed relative to them. Null (a pass run on
@@ -256,6 +265,13 @@ struct ExportReport {
     int leftInPlace = 0;
     int notPutBack = 0;
     std::string notPutBackIn;
+    // Hidden replacing folders found in the export folder and left as they
+    // were (another export's, or one no note of this program names), and
+    // those of them that were empty and could not be removed.
+    int hiddenLeftAlone = 0;
+    int hiddenEmpty = 0;
+    // A pass the export kept could not be recorded as kept on disk.
+    bool unrecorded = false;
     std::string finalText;
     // Nothing failed, nothing was lost and the export was not stopped.
     bool Succeeded() const {
@@ -284,8 +300,17 @@ std::string ExportFinalText(int32_t filesWritten, bool aafFailed, bool wavFailed
 // A stopped export says "Export stopped". Then, when earlier files could not
 // be put back, " — %d earlier file%s could not be put back; it is (they are)
 // in <folder>", and when entries were another program's, "; %d file%s was
-// (were) another program's and was (were) left in place".
+// (were) another program's and was (were) left in place". Then, unless the
+// export was stopped, " (the replacement could not be recorded on disk)"
+// and " (%d hidden replacing folder%s of another export left as found)",
+// with " (%d empty hidden replacing folder%s left as found)" for empty ones.
 std::string ExportFinalText(const ExportReport& report);
+
+// The toast of a finished export, from the same record as its status line:
+// "Export complete" when the final text says no more than that the export
+// is complete and how many files it wrote; else the final text itself, whole
+// (the status line shortens it by the one rule when it must).
+std::string ExportToastText(const ExportReport& report);
 
 // "Export failed — nothing written: <why>" as above, for an export that
 // wrote nothing (also one whose folder could not be had), with the counts.

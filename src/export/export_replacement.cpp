@@ -3,7 +3,7 @@
 //
 // Index
 //   WavExportPass / IsOwnBroadcastWav
-//   EarlierExportFiles   names of each pass in its folders
+//   EarlierExportFiles / EntriesAtTemporaryNames   names of each pass in its folders, and their ".tmp" names
 //   PlanExportNames / PlanWritesName   the names an export writes
 //   SetAsideFiles / FinishSetAside / ~ExportSetAside
 #include "export/export_replacement.h"
@@ -28,9 +28,11 @@
 #include "export/aaf_export.h"
 #include "export/bwf_writer.h"
 #include "export/export_names.h"
+#include "export/export_question.h"
 #include "export/replacement_journal.h"
 #include "export/wav_export.h"
 #include "platform/file_names.h"
+#include "platform/folder_beneath.h"
 
 namespace fs = std::filesystem;
 
@@ -44,13 +46,15 @@ ExportPass WavExportPass(int32_t mode) {
 }
 
 bool IsOwnBroadcastWav(const std::string& path) {
-    // Looked at first: only a regular file is ever opened.
-    struct stat seen {};
-    if (::lstat(path.c_str(), &seen) != 0 || !S_ISREG(seen.st_mode)) return false;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
+    // Only a regular file is ever opened: an entry swapped for a pipe or a
+    // device while the folder is listed is refused unopened.
+    const size_t slash = path.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    const FolderFd parent(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!parent.Valid()) return false;
+    const int fd = OpenRegularFileAt(parent.Get(), path.substr(slash + 1));
     if (fd < 0) return false;
-    struct stat st {};
-    const bool own = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && IsOwnBroadcastWavFile(fd);
+    const bool own = IsOwnBroadcastWavFile(fd);
     ::close(fd);
     return own;
 }
@@ -85,14 +89,16 @@ bool ReachedWithoutLinks(const std::string& outDir, const std::string& folder) {
     return true;
 }
 
-// Regular files of `folder` whose names `matches`, sorted.
+// Entries of `folder` whose names are a name that `matches` followed by
+// `suffix` ("" or ".tmp"), sorted. Listed, never opened.
 template <typename Match>
-std::vector<std::string> FilesNamed(const std::string& folder, Match matches) {
+std::vector<std::string> FilesNamed(const std::string& folder, Match matches, const std::string& suffix = "") {
     std::vector<std::string> found;
     std::error_code ec;
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
         const std::string name = it->path().filename().string();
-        if (matches(name)) found.push_back(it->path().string());
+        if (name.size() > suffix.size() && EndsWith(name, suffix) && matches(name.substr(0, name.size() - suffix.size())))
+            found.push_back(it->path().string());
     }
     std::sort(found.begin(), found.end());
     return found;
@@ -130,9 +136,8 @@ ExportPass OutDirPrefixOwner(const ExportJob& job, bool* any) {
     return ExportPass::Stems;
 }
 
-}  // namespace
-
-std::vector<std::string> EarlierExportFiles(const ExportJob& job, ExportPass pass) {
+// The entries of `pass` at its names, each followed by `suffix`.
+std::vector<std::string> PassEntries(const ExportJob& job, ExportPass pass, const std::string& suffix) {
     std::vector<std::string> found;
     if (pass == ExportPass::Aaf) {
         if (!job.exportAAF) return found;
@@ -140,10 +145,10 @@ std::vector<std::string> EarlierExportFiles(const ExportJob& job, ExportPass pas
         if (!FileNameProblem(session).empty()) return found;
         const std::string folder = job.outDir + "/" + session;
         if (!ReachedWithoutLinks(job.outDir, folder)) return found;
-        const std::string aaf = folder + "/" + AafFileName(session);
+        const std::string aaf = folder + "/" + AafFileName(session) + suffix;
         if (EntryExists(aaf)) found.push_back(aaf);
         if (ReachedWithoutLinks(job.outDir, folder + "/Audio Files"))
-            for (const std::string& f : FilesNamed(folder + "/Audio Files", IsEssenceName)) found.push_back(f);
+            for (const std::string& f : FilesNamed(folder + "/Audio Files", IsEssenceName, suffix)) found.push_back(f);
         return found;
     }
     if (!job.exportWAV) return found;
@@ -152,18 +157,29 @@ std::vector<std::string> EarlierExportFiles(const ExportJob& job, ExportPass pas
     const std::string fileBase = WavFileBase(base);
     const bool chosen[] = {job.wavMixdown, job.wavStems, job.wavTracks, job.wavClips};
     if (pass == ExportPass::Mixdown) {
-        const std::string mixdown = job.outDir + "/" + fileBase + ".wav";
+        const std::string mixdown = job.outDir + "/" + fileBase + ".wav" + suffix;
         if (chosen[kWavMixdown] && EntryExists(mixdown)) found.push_back(mixdown);
         return found;
     }
     bool prefixOwned = false;
     if (OutDirPrefixOwner(job, &prefixOwned) == pass && prefixOwned)
-        found = FilesNamed(job.outDir, PrefixedWav(fileBase));
+        found = FilesNamed(job.outDir, PrefixedWav(fileBase), suffix);
     const char* folder = pass == ExportPass::Tracks ? "/Tracks" : pass == ExportPass::Clips ? "/Clips" : nullptr;
     const bool passChosen = pass == ExportPass::Tracks ? chosen[kWavTracks] : pass == ExportPass::Clips && chosen[kWavClips];
     if (folder && passChosen && ReachedWithoutLinks(job.outDir, job.outDir + folder))
-        for (const std::string& f : FilesNamed(job.outDir + folder, PrefixedWav(fileBase))) found.push_back(f);
+        for (const std::string& f : FilesNamed(job.outDir + folder, PrefixedWav(fileBase), suffix))
+            found.push_back(f);
     return found;
+}
+
+}  // namespace
+
+std::vector<std::string> EarlierExportFiles(const ExportJob& job, ExportPass pass) {
+    return PassEntries(job, pass, "");
+}
+
+std::vector<std::string> EntriesAtTemporaryNames(const ExportJob& job, ExportPass pass) {
+    return PassEntries(job, pass, kTemporarySuffix);
 }
 
 // ---------------------------------------------------------------------------
@@ -267,13 +283,25 @@ bool PlanWritesName(const ExportNamePlan& plan, const std::string& path) {
 // SetAsideFiles / FinishSetAside
 // ---------------------------------------------------------------------------
 
+namespace {
+
+// A folder at an earlier file's name that the user did not agree to by name.
+bool UnagreedFolder(const std::string& path, const struct stat& st, const std::vector<std::string>* agreed) {
+    if (!S_ISDIR(st.st_mode) || (agreed && IsAgreedFolder(*agreed, path))) return false;
+    std::printf("[Export] %s is a folder the question did not name; left where it is\n", path.c_str());
+    return true;
+}
+
+}  // namespace
+
 ExportSetAside SetAsideFiles(const std::vector<std::string>& files, const std::string& outDir,
-                             const std::string& noteFolder, int exportFd) {
+                             const std::string& noteFolder, int exportFd,
+                             const std::vector<std::string>* agreedFolders) {
     ExportSetAside aside;
     std::vector<std::string> present;
     for (const std::string& path : files) {
         struct stat st {};
-        if (::lstat(path.c_str(), &st) == 0) present.push_back(path);
+        if (::lstat(path.c_str(), &st) == 0 && !UnagreedFolder(path, st, agreedFolders)) present.push_back(path);
     }
     aside.journal = OpenReplacementJournal(outDir, present, noteFolder, exportFd);
     aside.folder = aside.journal->folder;
@@ -281,6 +309,13 @@ ExportSetAside SetAsideFiles(const std::vector<std::string>& files, const std::s
         const std::string& path = present[i];
         struct stat st {};
         if (::lstat(path.c_str(), &st) != 0) continue;
+        // Looked at again just before the move: a folder swapped in since
+        // the list was made is not set aside (the move itself refuses any
+        // entry that is not the one the manifest noted).
+        if (S_ISDIR(st.st_mode) && !(agreedFolders && IsAgreedFolder(*agreedFolders, path))) {
+            std::printf("[Export] %s became a folder the question did not name; left where it is\n", path.c_str());
+            continue;
+        }
         // The manifest numbers the files in this order.
         if (SetAsideEarlierFile(*aside.journal, i)) {
             aside.moved.emplace_back(path, aside.folder + "/" + std::to_string(i));

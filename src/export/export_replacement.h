@@ -6,6 +6,7 @@
 // Index
 //   IsOwnBroadcastWav          a WAV file whose bext originator is the program
 //   EarlierExportFiles         an earlier export's files that one pass would replace
+//   EntriesAtTemporaryNames    what stands at the ".tmp" names of those
 //   ExportNamePlan / PlanExportNames / PlanWritesName   the names an export writes
 //   ExportSetAside             a pass's record: entries moved out of the way, files made (with identities)
 //   SetAsideFiles / FinishSetAside
@@ -54,6 +55,13 @@ bool IsOwnBroadcastWav(const std::string& path);
 // A folder below the output folder that is a link (or is reached through
 // one) is never looked into: nothing in it is listed, moved or removed.
 std::vector<std::string> EarlierExportFiles(const ExportJob& job, ExportPass pass);
+
+// What stands at the temporary names ("<name>.tmp") of the names `pass`
+// lists above: the writers make their files there, so whatever stands there
+// is asked about and set aside with the pass like an earlier file (it comes
+// back after a stop and, unless the program wrote it, after success too).
+inline constexpr const char* kTemporarySuffix = ".tmp";
+std::vector<std::string> EntriesAtTemporaryNames(const ExportJob& job, ExportPass pass);
 
 // The names an export writes, worked out from the job and the document
 // before it runs: they tell the files of an earlier export that it replaces
@@ -118,10 +126,14 @@ struct ExportSetAside {
 // after the replacement is noted in `noteFolder` (when given) and their
 // manifest is on disk (SettleNotedReplacements at the next start finishes or
 // undoes it when the program does not).
-// Anything at a listed name moves (a link or a pipe as the entry it is).
+// Anything at a listed name moves (a link or a pipe as the entry it is),
+// but a folder only when it is among `agreedFolders` (sorted paths: the
+// folders the user agreed to by name; null: none): any other folder stays
+// where it is, untouched, and the pass does not write over it.
 // `exportFd` (-1: opened by the path) is the export folder the export holds.
 ExportSetAside SetAsideFiles(const std::vector<std::string>& files, const std::string& outDir,
-                             const std::string& noteFolder = std::string(), int exportFd = -1);
+                             const std::string& noteFolder = std::string(), int exportFd = -1,
+                             const std::vector<std::string>* agreedFolders = nullptr);
 
 // After the pass, or after the whole export. Kept (`keep`, noted in the
 // manifest first): a file set aside is removed when the pass wrote a file of

@@ -5,7 +5,7 @@
 //   Context               ProgramAafExportStep, ProgramExportContext, ReplacementNoteFolder,
 //                         SettleInterruptedExports
 //   Texts                 SetExportStatus, ExportStatusText, ExportProgressText(s)
-//   RunExportJob          HoldExportFolder, OddEntriesText (for the question), RunAafStep, RunWavPasses
+//   RunExportJob          HoldExportFolder, RunAafStep, RunWavPasses
 //   MakeExportJob / ExistingExportFiles
 //   SettleDocumentForExport
 //   StartExport / FinishExport / PollExport
@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -31,6 +32,7 @@
 #include "export/aaf_export.h"
 #include "export/export_folders.h"
 #include "export/export_names.h"
+#include "export/export_question.h"
 #include "export/export_replacement.h"
 #include "export/export_sounds.h"
 #include "export/replacement_journal.h"
@@ -47,7 +49,6 @@
 #include "operations/voice_sync.h"
 #include "platform/file_names.h"
 #include "platform/file_util.h"
-#include "platform/text_direction.h"
 #include "platform/user_folders.h"
 #include "playback/engine_voices.h"
 #include "render/clip_bed_events.h"
@@ -142,11 +143,14 @@ FileFaultHook FileFaultOf(const ExportContext& ctx) { return ctx.observer ? ctx.
 // job announces what it makes to the pass's record.
 ExportSetAside SetAsideForPass(ExportJob& job, ExportPass pass, const ExportContext& ctx) {
     std::vector<std::string> agreed;
-    if (!job.replacing.empty())
+    if (!job.replacing.empty()) {
         for (const std::string& f : EarlierExportFiles(job, pass))
             if (std::binary_search(job.replacing.begin(), job.replacing.end(), f)) agreed.push_back(f);
-    return SetAsideFiles(agreed, job.outDir, ctx.replacementNotes,
-                         job.folders ? job.folders->root.Get() : -1);
+        for (const std::string& f : EntriesAtTemporaryNames(job, pass))
+            if (std::binary_search(job.replacing.begin(), job.replacing.end(), f)) agreed.push_back(f);
+    }
+    return SetAsideFiles(agreed, job.outDir, ctx.replacementNotes, job.folders ? job.folders->root.Get() : -1,
+                         &job.agreedFolders);
 }
 
 // One pass of the export with its record, kept until the export is over: a
@@ -257,29 +261,6 @@ std::vector<size_t> LayersWithoutVoices(const AudioEngine& engine, const Project
     return layers;
 }
 
-// "; “Reel.wav” is a symbolic link, “Reel - FX B.wav” is a named pipe" for
-// the entries at the export's names that are no regular file (at most
-// four named, then "and N more"); "" when every one is a file.
-std::string OddEntriesText(const std::vector<std::string>& paths) {
-    std::vector<std::string> odd;
-    for (const std::string& path : paths) {
-        struct stat st {};
-        if (::lstat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode)) continue;
-        const char* kind = S_ISLNK(st.st_mode)    ? "a symbolic link"
-                           : S_ISDIR(st.st_mode)  ? "a folder"
-                           : S_ISFIFO(st.st_mode) ? "a named pipe"
-                           : S_ISSOCK(st.st_mode) ? "a socket"
-                           : S_ISCHR(st.st_mode)  ? "a character device"
-                           : S_ISBLK(st.st_mode)  ? "a block device"
-                                                  : "no file";
-        odd.push_back(QuotedName(FileNameOf(path)) + " is " + kind);
-    }
-    std::string text;
-    for (size_t i = 0; i < odd.size() && i < 4; ++i) text += (i == 0 ? "; " : ", ") + odd[i];
-    if (odd.size() > 4) text += " and " + std::to_string(odd.size() - 4) + " more";
-    return text;
-}
-
 // "Export refused. A name cannot ...", or "" for a base name files may carry.
 std::string BaseNameRefusal(const ExportJob& job) {
     const std::string problem = FileNameProblem(ExportBaseName(job.baseName, job.outDir));
@@ -365,13 +346,21 @@ FolderHeld HoldExportFolder(ExportJob& job, const ExportContext& ctx) {
     });
     if (!held) return ExportCancelled(job) ? FolderHeld::Stopped : FolderHeld::Failed;
     if (!waited && job.folderSettled) return FolderHeld::Held;
-    job.replacingLeftAlone =
-        SettleReplacementsIn(job.outDir, ctx.replacementNotes, job.folders->root.Get()).leftAlone;
+    const ReplacementsLeftAlone hidden =
+        SettleReplacementsIn(job.outDir, ctx.replacementNotes, job.folders->root.Get());
+    job.replacingLeftAlone = hidden.leftAlone;
+    job.replacingEmpty = hidden.empty;
     if (!waited) return FolderHeld::Held;
     SetExportStatus(*ctx.app, "Exporting...");
     for (const std::string& f : ExistingExportFiles(job, *ctx.project)) {
         if (std::binary_search(job.replacing.begin(), job.replacing.end(), f)) continue;
         if (!job.replaceAgreed) return FolderHeld::Changed;
+        // A folder the question did not name is not the user's to lose.
+        struct stat st {};
+        if (::lstat(f.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && !IsAgreedFolder(job.agreedFolders, f)) {
+            std::printf("[Export] %s came after the question and is a folder; left where it is\n", f.c_str());
+            continue;
+        }
         job.replacing.insert(std::upper_bound(job.replacing.begin(), job.replacing.end(), f), f);
     }
     return FolderHeld::Held;
@@ -484,12 +473,11 @@ ExportReport RunExportJob(ExportJob job, const ExportContext& ctx) {
     // nothing in them (a stop's trash removes them itself once it is empty).
     if (job.folders && (report.stopped || report.filesWritten == 0) && (!report.stopped || runs.empty()))
         RemoveFoldersMadeAbove(job.folders->root.Get(), job.folders->madeAbove);
+    report.unrecorded = !recorded;
+    report.hiddenLeftAlone = job.replacingLeftAlone;
+    report.hiddenEmpty = job.replacingEmpty;
     report.finalText = ExportFinalText(report);
-    if (!recorded) report.finalText += " (the replacement could not be recorded on disk)";
     ReturnExportMemory(cacheBytesBefore);
-    if (!report.stopped && job.replacingLeftAlone > 0)
-        report.finalText += " (" + std::to_string(job.replacingLeftAlone) + " hidden replacing folder" +
-                            (job.replacingLeftAlone == 1 ? "" : "s") + " of another export left as found)";
     std::printf("[Export] %s\n", report.finalText.c_str());
     SetExportStatus(*ctx.app, report.finalText.c_str());
     ctx.app->exportDone.store(true, std::memory_order_release);
@@ -540,8 +528,14 @@ std::vector<std::string> ExistingExportFiles(const ExportJob& job, const Project
     std::vector<std::string> found;
     for (ExportPass pass : {ExportPass::Aaf, ExportPass::Mixdown, ExportPass::Stems, ExportPass::Tracks,
                             ExportPass::Clips})
+    {
         for (const std::string& f : EarlierExportFiles(job, pass))
             if (PlanWritesName(plan, f) || IsOwnBroadcastWav(f)) found.push_back(f);
+        // The writers make each file at its ".tmp" name first: what stands
+        // there is in their way like an earlier file, and asked about.
+        for (const std::string& f : EntriesAtTemporaryNames(job, pass))
+            if (PlanWritesName(plan, f.substr(0, f.size() - std::strlen(kTemporarySuffix)))) found.push_back(f);
+    }
     return found;
 }
 
@@ -602,22 +596,22 @@ ExportStart StartExport(const ExportContext& ctx, ExportJob job) {
     // Locked by another export, the job waits for it and settles then.
     job.folders = OpenExportFolders(job.outDir, false, FileFaultOf(ctx));  // null while the folder does not exist
     if (job.folders && TryLockExportFolders(*job.folders)) {
-        job.replacingLeftAlone =
-            SettleReplacementsIn(job.outDir, ctx.replacementNotes, job.folders->root.Get()).leftAlone;
+        const ReplacementsLeftAlone hidden =
+            SettleReplacementsIn(job.outDir, ctx.replacementNotes, job.folders->root.Get());
+        job.replacingLeftAlone = hidden.leftAlone;
+        job.replacingEmpty = hidden.empty;
         job.folderSettled = true;
     }
     const std::vector<std::string> existing = ExistingExportFiles(job, *ctx.project);
     if (!existing.empty()) {
-        const std::string question = "Files of an earlier export named \"" + job.baseName + "\" are in " +
-                                     job.outDir + " (" + std::to_string(existing.size()) +
-                                     (existing.size() == 1 ? " item" : " items") + OddEntriesText(existing) +
-                                     "). Replace them?";
-        if (!app.questionDialog || !app.questionDialog("Export", question.c_str())) {
+        const ReplaceQuestion question = MakeReplaceQuestion(job.baseName, job.outDir, existing);
+        if (!app.questionDialog || !app.questionDialog("Export", question.text.c_str())) {
             std::printf("[Export] Not started: files of an earlier export would be replaced in %s\n",
                         job.outDir.c_str());
             return ExportStart::Declined;
         }
         job.replacing = existing;
+        job.agreedFolders = question.folders;
         job.replaceAgreed = true;
     }
 
@@ -644,7 +638,7 @@ ExportStart StartExport(const ExportContext& ctx, ExportJob job) {
     app.exportCompletion = [&app, report]() {
         // Layers that went out silent are told too: the files alone sound
         // complete.
-        app.toastText = report->Succeeded() && !report->layerSounds.Any() ? "Export complete" : report->finalText;
+        app.toastText = ExportToastText(*report);
         app.toastTimer = 5.0f;
     };
     std::function<void()> body = [job = std::move(job), ctx, report]() mutable {
