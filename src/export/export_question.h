@@ -12,7 +12,7 @@
 // entry the designer was not told of is never one they agreed to lose. A
 // folder is named with the number of entries it holds, since agreeing to it
 // agrees to what it holds; the folders named go into the job as the only
-// ones an export may remove after it succeeds (ExportJob::agreedFolders).
+// ones an export may remove after it succeeds (ExportJob::replacingFolders).
 // Looking at an entry never opens it; a folder is opened as a folder only
 // (O_DIRECTORY, never through a link) to count what it holds.
 #pragma once

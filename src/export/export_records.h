@@ -121,6 +121,11 @@ struct ExportJob {
     // each pass sets its own of them aside and removes them only once it
     // has succeeded.
     std::vector<std::string> replacing;
+    // The folders among `replacing` that the question named (sorted paths,
+    // ReplaceQuestion::folders): only these are set aside, and so removed
+    // with what they hold once the pass has succeeded. A folder that was not
+    // named (it came after the question) stays where it is.
+    std::vector<std::string> replacingFolders;
     // Where the passes note what they could not write; the job points it at
     // its own record for the run (null: nobody asks).
     ExportLosses* losses = nullptr;
@@ -156,12 +161,6 @@ struct ExportJob {
     // be undone when the export is stopped, and one killed half-way later.
     // Empty: nobody listens.
     std::function<void(const std::string& path, bool folder)> announce;
-    // Folders the question named and the user agreed to replace (sorted
-    // paths): the only folders at the export's names that are set aside, and
-    // so the only ones removed once the export succeeded. A folder that was
-    // not named (it came after the question, or stood where only a file
-    // was asked about) stays where it is.
-    std::vector<std::string> agreedFolders;
     // Hidden replacing folders found in the output folder that are not this
     // program's to settle (StartExport): the final text says they were left,
     // and which of them were empty.

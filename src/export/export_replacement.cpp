@@ -28,7 +28,6 @@
 #include "export/aaf_export.h"
 #include "export/bwf_writer.h"
 #include "export/export_names.h"
-#include "export/export_question.h"
 #include "export/replacement_journal.h"
 #include "export/wav_export.h"
 #include "platform/file_names.h"
@@ -179,7 +178,7 @@ std::vector<std::string> EarlierExportFiles(const ExportJob& job, ExportPass pas
 }
 
 std::vector<std::string> EntriesAtTemporaryNames(const ExportJob& job, ExportPass pass) {
-    return PassEntries(job, pass, kTemporarySuffix);
+    return PassEntries(job, pass, kWriterTemporarySuffix);
 }
 
 // ---------------------------------------------------------------------------
@@ -283,25 +282,13 @@ bool PlanWritesName(const ExportNamePlan& plan, const std::string& path) {
 // SetAsideFiles / FinishSetAside
 // ---------------------------------------------------------------------------
 
-namespace {
-
-// A folder at an earlier file's name that the user did not agree to by name.
-bool UnagreedFolder(const std::string& path, const struct stat& st, const std::vector<std::string>* agreed) {
-    if (!S_ISDIR(st.st_mode) || (agreed && IsAgreedFolder(*agreed, path))) return false;
-    std::printf("[Export] %s is a folder the question did not name; left where it is\n", path.c_str());
-    return true;
-}
-
-}  // namespace
-
 ExportSetAside SetAsideFiles(const std::vector<std::string>& files, const std::string& outDir,
-                             const std::string& noteFolder, int exportFd,
-                             const std::vector<std::string>* agreedFolders) {
+                             const std::string& noteFolder, int exportFd) {
     ExportSetAside aside;
     std::vector<std::string> present;
     for (const std::string& path : files) {
         struct stat st {};
-        if (::lstat(path.c_str(), &st) == 0 && !UnagreedFolder(path, st, agreedFolders)) present.push_back(path);
+        if (::lstat(path.c_str(), &st) == 0) present.push_back(path);
     }
     aside.journal = OpenReplacementJournal(outDir, present, noteFolder, exportFd);
     aside.folder = aside.journal->folder;
@@ -309,13 +296,6 @@ ExportSetAside SetAsideFiles(const std::vector<std::string>& files, const std::s
         const std::string& path = present[i];
         struct stat st {};
         if (::lstat(path.c_str(), &st) != 0) continue;
-        // Looked at again just before the move: a folder swapped in since
-        // the list was made is not set aside (the move itself refuses any
-        // entry that is not the one the manifest noted).
-        if (S_ISDIR(st.st_mode) && !(agreedFolders && IsAgreedFolder(*agreedFolders, path))) {
-            std::printf("[Export] %s became a folder the question did not name; left where it is\n", path.c_str());
-            continue;
-        }
         // The manifest numbers the files in this order.
         if (SetAsideEarlierFile(*aside.journal, i)) {
             aside.moved.emplace_back(path, aside.folder + "/" + std::to_string(i));

@@ -60,7 +60,7 @@ std::vector<std::string> EarlierExportFiles(const ExportJob& job, ExportPass pas
 // lists above: the writers make their files there, so whatever stands there
 // is asked about and set aside with the pass like an earlier file (it comes
 // back after a stop and, unless the program wrote it, after success too).
-inline constexpr const char* kTemporarySuffix = ".tmp";
+inline constexpr const char* kWriterTemporarySuffix = ".tmp";
 std::vector<std::string> EntriesAtTemporaryNames(const ExportJob& job, ExportPass pass);
 
 // The names an export writes, worked out from the job and the document
@@ -126,14 +126,10 @@ struct ExportSetAside {
 // after the replacement is noted in `noteFolder` (when given) and their
 // manifest is on disk (SettleNotedReplacements at the next start finishes or
 // undoes it when the program does not).
-// Anything at a listed name moves (a link or a pipe as the entry it is),
-// but a folder only when it is among `agreedFolders` (sorted paths: the
-// folders the user agreed to by name; null: none): any other folder stays
-// where it is, untouched, and the pass does not write over it.
+// Anything at a listed name moves (a link or a pipe as the entry it is).
 // `exportFd` (-1: opened by the path) is the export folder the export holds.
 ExportSetAside SetAsideFiles(const std::vector<std::string>& files, const std::string& outDir,
-                             const std::string& noteFolder = std::string(), int exportFd = -1,
-                             const std::vector<std::string>* agreedFolders = nullptr);
+                             const std::string& noteFolder = std::string(), int exportFd = -1);
 
 // After the pass, or after the whole export. Kept (`keep`, noted in the
 // manifest first): a file set aside is removed when the pass wrote a file of

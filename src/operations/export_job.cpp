@@ -144,13 +144,21 @@ FileFaultHook FileFaultOf(const ExportContext& ctx) { return ctx.observer ? ctx.
 ExportSetAside SetAsideForPass(ExportJob& job, ExportPass pass, const ExportContext& ctx) {
     std::vector<std::string> agreed;
     if (!job.replacing.empty()) {
-        for (const std::string& f : EarlierExportFiles(job, pass))
-            if (std::binary_search(job.replacing.begin(), job.replacing.end(), f)) agreed.push_back(f);
-        for (const std::string& f : EntriesAtTemporaryNames(job, pass))
-            if (std::binary_search(job.replacing.begin(), job.replacing.end(), f)) agreed.push_back(f);
+        std::vector<std::string> entries = EarlierExportFiles(job, pass);
+        for (const std::string& f : EntriesAtTemporaryNames(job, pass)) entries.push_back(f);
+        for (const std::string& f : entries) {
+            if (!std::binary_search(job.replacing.begin(), job.replacing.end(), f)) continue;
+            // A folder goes aside (and later away) only when the designer
+            // agreed to it by its name.
+            struct stat st {};
+            if (::lstat(f.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && !IsAgreedFolder(job.replacingFolders, f)) {
+                std::printf("[Export] %s is a folder the question did not name; it stays\n", f.c_str());
+                continue;
+            }
+            agreed.push_back(f);
+        }
     }
-    return SetAsideFiles(agreed, job.outDir, ctx.replacementNotes, job.folders ? job.folders->root.Get() : -1,
-                         &job.agreedFolders);
+    return SetAsideFiles(agreed, job.outDir, ctx.replacementNotes, job.folders ? job.folders->root.Get() : -1);
 }
 
 // One pass of the export with its record, kept until the export is over: a
@@ -354,13 +362,9 @@ FolderHeld HoldExportFolder(ExportJob& job, const ExportContext& ctx) {
     SetExportStatus(*ctx.app, "Exporting...");
     for (const std::string& f : ExistingExportFiles(job, *ctx.project)) {
         if (std::binary_search(job.replacing.begin(), job.replacing.end(), f)) continue;
+        // A folder among them was not named by the question: it stays
+        // (SetAsideForPass).
         if (!job.replaceAgreed) return FolderHeld::Changed;
-        // A folder the question did not name is not the user's to lose.
-        struct stat st {};
-        if (::lstat(f.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && !IsAgreedFolder(job.agreedFolders, f)) {
-            std::printf("[Export] %s came after the question and is a folder; left where it is\n", f.c_str());
-            continue;
-        }
         job.replacing.insert(std::upper_bound(job.replacing.begin(), job.replacing.end(), f), f);
     }
     return FolderHeld::Held;
@@ -534,7 +538,7 @@ std::vector<std::string> ExistingExportFiles(const ExportJob& job, const Project
         // The writers make each file at its ".tmp" name first: what stands
         // there is in their way like an earlier file, and asked about.
         for (const std::string& f : EntriesAtTemporaryNames(job, pass))
-            if (PlanWritesName(plan, f.substr(0, f.size() - std::strlen(kTemporarySuffix)))) found.push_back(f);
+            if (PlanWritesName(plan, f.substr(0, f.size() - std::strlen(kWriterTemporarySuffix)))) found.push_back(f);
     }
     return found;
 }
@@ -611,7 +615,7 @@ ExportStart StartExport(const ExportContext& ctx, ExportJob job) {
             return ExportStart::Declined;
         }
         job.replacing = existing;
-        job.agreedFolders = question.folders;
+        job.replacingFolders = question.folders;
         job.replaceAgreed = true;
     }
 

@@ -165,7 +165,7 @@ void SettleDocumentForExport(const ExportContext& ctx);
 // names an earlier export of this name used (files counted; links, pipes,
 // sockets, devices and folders each named with what it is, a folder with
 // how many entries it holds) and hands what the user agreed to replace to
-// the job, the folders named among it as job.agreedFolders, writes the registry's paths into the document,
+// the job, the folders named among it as job.replacingFolders, writes the registry's paths into the document,
 // settles the document (SettleDocumentForExport), links the voices to their
 // layers (RelinkVoicesToResults, here where the interface reads them), sets the status
 // "Exporting...", progress -1, exportDone false and exportRunning true,

@@ -195,36 +195,34 @@ TEST(ReplaceQuestion, NamesEveryEntryThatIsNoFileAndEachFolderWithWhatItHolds) {
     EXPECT_TRUE(one.folders.empty());
 }
 
-// Setting aside on its own: a folder at an earlier file's name is moved only
-// when it is among the folders agreed to by name; any other folder, and one
-// swapped in for an agreed file, stays where it is with what it holds,
-// whether the pass is then kept or undone.
-TEST(ReplaceQuestion, OnlyAFolderAgreedToByNameIsSetAside) {
-    for (bool keep : {true, false}) {
-        SCOPED_TRACE(keep ? "kept" : "undone");
-        TempDir dir;
-        const std::string out = dir.File("out");
-        Write(out + "/Reel - A.wav/notes.txt", "notes A");
-        Write(out + "/Reel - B.wav/notes.txt", "notes B");
-        Write(out + "/Reel - C.wav", "a file");
-        const std::vector<std::string> files = {out + "/Reel - A.wav", out + "/Reel - B.wav", out + "/Reel - C.wav"};
-        const std::vector<std::string> agreed = {out + "/Reel - A.wav"};
-        const std::map<std::string, std::string> before = TreeState(out);
-
-        ExportSetAside aside = SetAsideFiles(files, out, std::string(), -1, &agreed);
-        EXPECT_FALSE(fs::exists(out + "/Reel - A.wav")) << "the agreed folder waits aside";
-        EXPECT_EQ(ReadWholeFile(out + "/Reel - B.wav/notes.txt"), "notes B") << "the other folder stays";
-        EXPECT_FALSE(fs::exists(out + "/Reel - C.wav"));
-        FinishSetAside(aside, keep);
-        // Nothing wrote the names meanwhile: everything comes back.
-        EXPECT_EQ(FirstDifference(TreeState(out), before), "");
-
-        // Without agreed folders (a pass run on its own) no folder moves.
-        ExportSetAside none = SetAsideFiles(files, out);
-        EXPECT_TRUE(fs::is_directory(out + "/Reel - A.wav"));
-        EXPECT_TRUE(fs::is_directory(out + "/Reel - B.wav"));
-        FinishSetAside(none, keep);
-        EXPECT_EQ(FirstDifference(TreeState(out), before), "");
+// The job on its own: a folder at a clip's name among the entries to
+// replace is set aside, and replaced, only when it is among the folders the
+// question named; otherwise it stays with what it holds, and the rest of
+// the export goes out.
+TEST(ReplaceQuestion, OnlyAFolderAgreedToByNameIsReplaced) {
+    QuestionRig rig;
+    const std::string out = rig.dir.File("out");
+    ASSERT_EQ(rig.ExportTo(out).rfind("Export complete", 0), 0u);
+    const std::string folder = out + "/Clips/Reel - Door.wav";
+    fs::remove(folder);
+    Write(folder + "/notes.txt", "the designer's notes");
+    for (bool named : {false, true}) {
+        SCOPED_TRACE(named ? "named" : "not named");
+        rig.AssignTracks();
+        ExportJob job = MakeExportJob(*rig.app, *rig.project, *rig.engine, out + "/Reel");
+        job.replacing = ExistingExportFiles(job, *rig.project);
+        ASSERT_NE(std::find(job.replacing.begin(), job.replacing.end(), folder), job.replacing.end());
+        job.replaceAgreed = true;
+        if (named) job.replacingFolders = {folder};
+        const ExportReport report = RunExportJob(job, rig.Ctx());
+        EXPECT_GT(report.filesWritten, 0) << report.finalText;
+        EXPECT_TRUE(HiddenReplacingFolders(out).empty());
+        if (named) {
+            EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(folder))) << report.finalText;
+        } else {
+            EXPECT_EQ(ReadWholeFile(folder + "/notes.txt"), "the designer's notes") << report.finalText;
+            EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(out + "/Clips/Reel - Knock.wav")));
+        }
     }
 }
 
