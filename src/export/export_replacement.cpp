@@ -96,8 +96,8 @@ std::vector<std::string> FilesNamed(const std::string& folder, Match matches, co
     std::error_code ec;
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
         const std::string name = it->path().filename().string();
-        if (name.size() > suffix.size() && EndsWith(name, suffix) && matches(name.substr(0, name.size() - suffix.size())))
-            found.push_back(it->path().string());
+        const size_t stem = name.size() - std::min(name.size(), suffix.size());
+        if (stem > 0 && EndsWith(name, suffix) && matches(name.substr(0, stem))) found.push_back(it->path().string());
     }
     std::sort(found.begin(), found.end());
     return found;

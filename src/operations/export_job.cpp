@@ -362,7 +362,8 @@ FolderHeld HoldExportFolder(ExportJob& job, const ExportContext& ctx) {
     SetExportStatus(*ctx.app, "Exporting...");
     for (const std::string& f : ExistingExportFiles(job, *ctx.project)) {
         if (std::binary_search(job.replacing.begin(), job.replacing.end(), f)) continue;
-        // A folder among them was not named by the question: it stays
+        // What came while the export waited is replaced as the user agreed,
+        // but for a folder: the question never named it, so it stays
         // (SetAsideForPass).
         if (!job.replaceAgreed) return FolderHeld::Changed;
         job.replacing.insert(std::upper_bound(job.replacing.begin(), job.replacing.end(), f), f);
@@ -530,15 +531,15 @@ ExportJob MakeExportJob(const AppState& app, const Project& project, const Audio
 std::vector<std::string> ExistingExportFiles(const ExportJob& job, const Project& project) {
     const ExportNamePlan plan = PlanExportNames(job, project);
     std::vector<std::string> found;
-    for (ExportPass pass : {ExportPass::Aaf, ExportPass::Mixdown, ExportPass::Stems, ExportPass::Tracks,
-                            ExportPass::Clips})
-    {
+    for (ExportPass pass :
+         {ExportPass::Aaf, ExportPass::Mixdown, ExportPass::Stems, ExportPass::Tracks, ExportPass::Clips}) {
         for (const std::string& f : EarlierExportFiles(job, pass))
             if (PlanWritesName(plan, f) || IsOwnBroadcastWav(f)) found.push_back(f);
         // The writers make each file at its ".tmp" name first: what stands
         // there is in their way like an earlier file, and asked about.
         for (const std::string& f : EntriesAtTemporaryNames(job, pass))
-            if (PlanWritesName(plan, f.substr(0, f.size() - std::strlen(kWriterTemporarySuffix)))) found.push_back(f);
+            if (PlanWritesName(plan, f.substr(0, f.size() - std::strlen(kWriterTemporarySuffix))))
+                found.push_back(f);
     }
     return found;
 }
