@@ -57,6 +57,7 @@ std::string NameBelow(const std::string& outDir, const std::string& path) {
 std::string EntryKindText(mode_t mode, size_t folderEntries) {
     if (S_ISREG(mode)) return "";
     if (S_ISDIR(mode)) {
+        if (folderEntries == kUnreadableFolder) return "a folder whose entries cannot be read";
         if (folderEntries == 0) return "an empty folder";
         return "a folder holding " + std::to_string(folderEntries) + (folderEntries == 1 ? " entry" : " entries");
     }
@@ -76,14 +77,13 @@ ReplaceQuestion MakeReplaceQuestion(const std::string& baseName, const std::stri
         struct stat st {};
         if (::lstat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode)) continue;
         size_t held = 0;
-        if (S_ISDIR(st.st_mode)) {
-            if (!FolderEntryCount(path, &held)) {
-                // Swapped for something else since it was looked at: named
-                // as what it is now, and never agreed to as a folder.
-                if (::lstat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode)) continue;
-            }
-            if (S_ISDIR(st.st_mode)) question.folders.push_back(path);
+        if (S_ISDIR(st.st_mode) && !FolderEntryCount(path, &held)) {
+            // Swapped for something else since it was looked at (named as
+            // what it is now), or a folder this user may not read.
+            if (::lstat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode)) continue;
+            held = kUnreadableFolder;
         }
+        if (S_ISDIR(st.st_mode)) question.folders.push_back(path);
         const std::string name = ShortenedText(NameBelow(outDir, path), [](const std::string& candidate) {
             return candidate.size() <= kQuestionNameBytes;
         });

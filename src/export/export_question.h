@@ -24,8 +24,10 @@
 
 // "a symbolic link", "a named pipe", "a socket", "a character device", "a
 // block device", "a folder holding 1 entry" / "a folder holding 3 entries" /
-// "an empty folder" (entries counted by the caller), "no file" for anything
-// else; "" for a regular file.
+// "an empty folder" (entries counted by the caller; kUnreadableFolder: "a
+// folder whose entries cannot be read"), "no file" for anything else; "" for
+// a regular file.
+inline constexpr size_t kUnreadableFolder = ~size_t(0);
 std::string EntryKindText(mode_t mode, size_t folderEntries = 0);
 
 struct ReplaceQuestion {
