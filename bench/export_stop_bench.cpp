@@ -3,8 +3,10 @@
 // signal sent during the AAF step and during the mixdown of a one-hour
 // project of 5,000 events (three layers each, every layer's sound on disk),
 // exported as the Export tab does by default (the AAF session and the
-// mixdown) into a new folder. The export is let run freely for a second
-// before the signal, so that it comes at no particular point of the pass.
+// mixdown) into a new folder; and during the stems, the tracks and the
+// clips of the same project exported with every WAV pass (no AAF session).
+// The export is let run freely for a second before the signal, so that it
+// comes at no particular point of the pass.
 // Needs an X display (an Xvfb of its own when DISPLAY is not set) and the
 // program beside this binary.
 #include <benchmark/benchmark.h>
@@ -18,6 +20,8 @@
 #include <thread>
 #include <vector>
 
+#include "export/export_settings.h"
+#include "support/exported_files.h"
 #include "support/large_project.h"
 #include "support/temp_dir.h"
 #include "support/window_harness.h"
@@ -26,7 +30,8 @@ namespace {
 
 struct StopProject {
     TempDir dir;
-    std::string path;
+    std::string path;         // the default export: the AAF session and the mixdown
+    std::string everyWavPath;  // every WAV pass, no AAF session
 };
 
 const StopProject& OneHourProject() {
@@ -36,13 +41,17 @@ const StopProject& OneHourProject() {
                               .layersPerEvent = 3};
         const LargeProject large = MakeLargeProject(spec, project.dir.File("Library"));
         project.path = WriteLargeProject(large, project.dir.path(), "Hour");
+        ExportSettings everyWav = EveryExportPass();
+        everyWav.exportFormatAAF = false;
+        project.everyWavPath = WriteLargeProject(large, project.dir.path(), "HourWav", &everyWav);
     }
     return project;
 }
 
 }  // namespace
 
-// Arg 0: the signal during the AAF step; 1: during the mixdown.
+// Arg 0: the signal during the AAF step; 1: during the mixdown; 2, 3, 4:
+// during the stems, the tracks, the clips.
 // counters: seconds from SIGTERM to the exit (median and worst of the
 // iterations), and whether every run ended with the export stopped.
 static void BM_SigtermToExitDuringALongExport(benchmark::State& state) {
@@ -50,9 +59,11 @@ static void BM_SigtermToExitDuringALongExport(benchmark::State& state) {
         state.SkipWithError("no X display");
         return;
     }
-    const char* pass = state.range(0) == 0 ? "aaf" : "mix";
+    static const char* const kPasses[] = {"aaf", "mix", "stems", "tracks", "clips"};
+    const char* pass = kPasses[std::clamp<int64_t>(state.range(0), 0, 4)];
     const StopProject& project = OneHourProject();
-    if (project.path.empty()) {
+    const std::string& opened = state.range(0) <= 1 ? project.path : project.everyWavPath;
+    if (opened.empty()) {
         state.SkipWithError("the project could not be written");
         return;
     }
@@ -72,7 +83,7 @@ static void BM_SigtermToExitDuringALongExport(benchmark::State& state) {
                                    project.dir.File("never") + " 600\n");
         ProgramLaunch launch;
         launch.scriptPath = script;
-        launch.arguments = {project.path};
+        launch.arguments = {opened};
         launch.environment = {{"HOME", project.dir.File("home")},
                               {"XDG_DATA_HOME", project.dir.File("home/data")}};
         launch.timeoutSeconds = 3600;
@@ -103,6 +114,9 @@ static void BM_SigtermToExitDuringALongExport(benchmark::State& state) {
 BENCHMARK(BM_SigtermToExitDuringALongExport)
     ->Arg(0)
     ->Arg(1)
+    ->Arg(2)
+    ->Arg(3)
+    ->Arg(4)
     ->Iterations(2)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);

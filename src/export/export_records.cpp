@@ -6,7 +6,7 @@
 //   ExportRollback / MakeExportFolder
 //   ReportPassProgress / HoldExport
 //   SnapSamplePosition / IsInExportRange
-//   ExportLosses / ExportFinalText
+//   ExportLosses / ExportFinalText / ExportToastText
 #include "export/export_records.h"
 
 #include <sys/stat.h>
@@ -274,5 +274,19 @@ std::string ExportFinalText(const ExportReport& report) {
         text += "; " + std::to_string(report.leftInPlace) + " file" + (one ? " was" : "s were") +
                 " another program's and " + (one ? "was" : "were") + " left in place";
     }
+    if (report.stopped) return text;
+    if (report.unrecorded) text += " (the replacement could not be recorded on disk)";
+    const int holding = report.hiddenLeftAlone - report.hiddenEmpty;
+    if (holding > 0)
+        text += " (" + std::to_string(holding) + " hidden replacing folder" + (holding == 1 ? "" : "s") +
+                " of another export left as found)";
+    if (report.hiddenEmpty > 0)
+        text += " (" + std::to_string(report.hiddenEmpty) + " empty hidden replacing folder" +
+                (report.hiddenEmpty == 1 ? "" : "s") + " left as found)";
     return text;
+}
+
+std::string ExportToastText(const ExportReport& report) {
+    const std::string complete = ExportFinalText(report.filesWritten, false, false);
+    return report.finalText == complete ? "Export complete" : report.finalText;
 }

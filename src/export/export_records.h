@@ -14,6 +14,7 @@
 //   AafExportStep        the AAF session step, plugged in by the AAF export
 //   ExportLosses         files an export could not write and why, layers it had no sound for
 //   ExportReport / ExportFinalText / NothingWrittenText   what the job did, and its last status text
+//   ExportToastText      the toast of a finished export, from the same record
 //
 // The job that runs the passes is operations/export_job.h.
 #pragma once
@@ -120,10 +121,10 @@ struct ExportJob {
     // each pass sets its own of them aside and removes them only once it
     // has succeeded.
     std::vector<std::string> replacing;
-    // The folders among `replacing` that the question named (sorted): only
-    // these are set aside, and removed with what they hold once the pass has
-    // succeeded; any other folder at an export's name stays, and the file of
-    // that name is not written.
+    // The folders among `replacing` that the question named (sorted paths,
+    // ReplaceQuestion::folders): only these are set aside, and removed with
+    // what they hold once the pass has succeeded; any other folder at an
+    // export's name stays, and the file of that name is not written.
     std::vector<std::string> replacingFolders;
     // Where the passes note what they could not write; the job points it at
     // its own record for the run (null: nobody asks).
@@ -161,8 +162,10 @@ struct ExportJob {
     // Empty: nobody listens.
     std::function<void(const std::string& path, bool folder)> announce;
     // Hidden replacing folders found in the output folder that are not this
-    // program's to settle (StartExport): the final text says they were left.
+    // program's to settle (StartExport): the final text says they were left,
+    // and which of them were empty.
     int replacingLeftAlone = 0;
+    int replacingEmpty = 0;
     // The export folder, locked, and every folder below it that the passes
     // write in, held open until the export ends (export_folders.h): every
     // file is made, moved and removed relative to them. Null (a pass run on
@@ -261,6 +264,13 @@ struct ExportReport {
     int leftInPlace = 0;
     int notPutBack = 0;
     std::string notPutBackIn;
+    // Hidden replacing folders found in the export folder and left as they
+    // were (another export's, or one no note of this program names), and
+    // those of them that were empty and could not be removed.
+    int hiddenLeftAlone = 0;
+    int hiddenEmpty = 0;
+    // A pass the export kept could not be recorded as kept on disk.
+    bool unrecorded = false;
     std::string finalText;
     // Nothing failed, nothing was lost and the export was not stopped.
     bool Succeeded() const {
@@ -289,8 +299,17 @@ std::string ExportFinalText(int32_t filesWritten, bool aafFailed, bool wavFailed
 // A stopped export says "Export stopped". Then, when earlier files could not
 // be put back, " — %d earlier file%s could not be put back; it is (they are)
 // in <folder>", and when entries were another program's, "; %d file%s was
-// (were) another program's and was (were) left in place".
+// (were) another program's and was (were) left in place". Then, unless the
+// export was stopped, " (the replacement could not be recorded on disk)"
+// and " (%d hidden replacing folder%s of another export left as found)",
+// with " (%d empty hidden replacing folder%s left as found)" for empty ones.
 std::string ExportFinalText(const ExportReport& report);
+
+// The toast of a finished export, from the same record as its status line:
+// "Export complete" when the final text says no more than that the export
+// is complete and how many files it wrote; else the final text itself, whole
+// (the status line shortens it by the one rule when it must).
+std::string ExportToastText(const ExportReport& report);
 
 // "Export failed — nothing written: <why>" as above, for an export that
 // wrote nothing (also one whose folder could not be had), with the counts.

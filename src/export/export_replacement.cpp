@@ -3,7 +3,7 @@
 //
 // Index
 //   WavExportPass / IsOwnBroadcastWav
-//   EarlierExportFiles   names of each pass in its folders
+//   EarlierExportFiles / EntriesAtTemporaryNames   names of each pass in its folders, and their ".tmp" names
 //   PlanExportNames / PlanWritesName   the names an export writes
 //   SetAsideFiles / FinishSetAside / ~ExportSetAside
 #include "export/export_replacement.h"
@@ -32,6 +32,7 @@
 #include "export/replacement_records.h"
 #include "export/wav_export.h"
 #include "platform/file_names.h"
+#include "platform/folder_beneath.h"
 
 namespace fs = std::filesystem;
 
@@ -45,13 +46,15 @@ ExportPass WavExportPass(int32_t mode) {
 }
 
 bool IsOwnBroadcastWav(const std::string& path) {
-    // Looked at first: only a regular file is ever opened.
-    struct stat seen {};
-    if (::lstat(path.c_str(), &seen) != 0 || !S_ISREG(seen.st_mode)) return false;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
+    // Only a regular file is ever opened: an entry swapped for a pipe or a
+    // device while the folder is listed is refused unopened.
+    const size_t slash = path.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    const FolderFd parent(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!parent.Valid()) return false;
+    const int fd = OpenRegularFileAt(parent.Get(), path.substr(slash + 1));
     if (fd < 0) return false;
-    struct stat st {};
-    const bool own = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && IsOwnBroadcastWavFile(fd);
+    const bool own = IsOwnBroadcastWavFile(fd);
     ::close(fd);
     return own;
 }
@@ -86,14 +89,16 @@ bool ReachedWithoutLinks(const std::string& outDir, const std::string& folder) {
     return true;
 }
 
-// Regular files of `folder` whose names `matches`, sorted.
+// Entries of `folder` whose names are a name that `matches` followed by
+// `suffix` ("" or ".tmp"), sorted. Listed, never opened.
 template <typename Match>
-std::vector<std::string> FilesNamed(const std::string& folder, Match matches) {
+std::vector<std::string> FilesNamed(const std::string& folder, Match matches, const std::string& suffix = "") {
     std::vector<std::string> found;
     std::error_code ec;
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
         const std::string name = it->path().filename().string();
-        if (matches(name)) found.push_back(it->path().string());
+        const size_t stem = name.size() - std::min(name.size(), suffix.size());
+        if (stem > 0 && EndsWith(name, suffix) && matches(name.substr(0, stem))) found.push_back(it->path().string());
     }
     std::sort(found.begin(), found.end());
     return found;
@@ -131,9 +136,8 @@ ExportPass OutDirPrefixOwner(const ExportJob& job, bool* any) {
     return ExportPass::Stems;
 }
 
-}  // namespace
-
-std::vector<std::string> EarlierExportFiles(const ExportJob& job, ExportPass pass) {
+// The entries of `pass` at its names, each followed by `suffix`.
+std::vector<std::string> PassEntries(const ExportJob& job, ExportPass pass, const std::string& suffix) {
     std::vector<std::string> found;
     if (pass == ExportPass::Aaf) {
         if (!job.exportAAF) return found;
@@ -141,10 +145,10 @@ std::vector<std::string> EarlierExportFiles(const ExportJob& job, ExportPass pas
         if (!FileNameProblem(session).empty()) return found;
         const std::string folder = job.outDir + "/" + session;
         if (!ReachedWithoutLinks(job.outDir, folder)) return found;
-        const std::string aaf = folder + "/" + AafFileName(session);
+        const std::string aaf = folder + "/" + AafFileName(session) + suffix;
         if (EntryExists(aaf)) found.push_back(aaf);
         if (ReachedWithoutLinks(job.outDir, folder + "/Audio Files"))
-            for (const std::string& f : FilesNamed(folder + "/Audio Files", IsEssenceName)) found.push_back(f);
+            for (const std::string& f : FilesNamed(folder + "/Audio Files", IsEssenceName, suffix)) found.push_back(f);
         return found;
     }
     if (!job.exportWAV) return found;
@@ -153,18 +157,29 @@ std::vector<std::string> EarlierExportFiles(const ExportJob& job, ExportPass pas
     const std::string fileBase = WavFileBase(base);
     const bool chosen[] = {job.wavMixdown, job.wavStems, job.wavTracks, job.wavClips};
     if (pass == ExportPass::Mixdown) {
-        const std::string mixdown = job.outDir + "/" + fileBase + ".wav";
+        const std::string mixdown = job.outDir + "/" + fileBase + ".wav" + suffix;
         if (chosen[kWavMixdown] && EntryExists(mixdown)) found.push_back(mixdown);
         return found;
     }
     bool prefixOwned = false;
     if (OutDirPrefixOwner(job, &prefixOwned) == pass && prefixOwned)
-        found = FilesNamed(job.outDir, PrefixedWav(fileBase));
+        found = FilesNamed(job.outDir, PrefixedWav(fileBase), suffix);
     const char* folder = pass == ExportPass::Tracks ? "/Tracks" : pass == ExportPass::Clips ? "/Clips" : nullptr;
     const bool passChosen = pass == ExportPass::Tracks ? chosen[kWavTracks] : pass == ExportPass::Clips && chosen[kWavClips];
     if (folder && passChosen && ReachedWithoutLinks(job.outDir, job.outDir + folder))
-        for (const std::string& f : FilesNamed(job.outDir + folder, PrefixedWav(fileBase))) found.push_back(f);
+        for (const std::string& f : FilesNamed(job.outDir + folder, PrefixedWav(fileBase), suffix))
+            found.push_back(f);
     return found;
+}
+
+}  // namespace
+
+std::vector<std::string> EarlierExportFiles(const ExportJob& job, ExportPass pass) {
+    return PassEntries(job, pass, "");
+}
+
+std::vector<std::string> EntriesAtTemporaryNames(const ExportJob& job, ExportPass pass) {
+    return PassEntries(job, pass, kWriterTemporarySuffix);
 }
 
 // ---------------------------------------------------------------------------

@@ -6,6 +6,7 @@
 // Index
 //   IsOwnBroadcastWav          a WAV file whose bext originator is the program
 //   EarlierExportFiles         an earlier export's files that one pass would replace
+//   EntriesAtTemporaryNames    what stands at the ".tmp" names of those
 //   ExportNamePlan / PlanExportNames / PlanWritesName   the names an export writes
 //   ExportSetAside             a pass's record: entries set aside where they stand, files made (with identities)
 //   SetAsideFiles / FinishSetAside
@@ -54,6 +55,13 @@ bool IsOwnBroadcastWav(const std::string& path);
 // A folder below the output folder that is a link (or is reached through
 // one) is never looked into: nothing in it is listed, moved or removed.
 std::vector<std::string> EarlierExportFiles(const ExportJob& job, ExportPass pass);
+
+// What stands at the temporary names ("<name>.tmp") of the names `pass`
+// lists above: the writers make their files there, so whatever stands there
+// is asked about and set aside with the pass like an earlier file (it comes
+// back after a stop and, unless the program wrote it, after success too).
+inline constexpr const char* kWriterTemporarySuffix = ".tmp";
+std::vector<std::string> EntriesAtTemporaryNames(const ExportJob& job, ExportPass pass);
 
 // The names an export writes, worked out from the job and the document
 // before it runs: they tell the files of an earlier export that it replaces

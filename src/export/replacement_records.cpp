@@ -295,13 +295,19 @@ void ForEachEntry(int folder, const std::function<void(const std::string&)>& eac
 }
 
 // True when nothing but (perhaps) the manifest is left in the hidden folder
-// `name` of the export folder; then both are gone.
+// `name` of the export folder; then both are gone (a folder the system
+// will not remove although it is empty is logged as empty, and true).
 bool RemoveFolderWhenEmpty(int exportFd, const std::string& name, int folderFd) {
     bool empty = true;
     ForEachEntry(folderFd, [&empty](const std::string& entry) { empty = empty && entry == kManifestName; });
     if (!empty) return false;
     ::unlinkat(folderFd, kManifestName, 0);
-    return ::unlinkat(exportFd, name.c_str(), AT_REMOVEDIR) == 0 || errno == ENOENT;
+    if (::unlinkat(exportFd, name.c_str(), AT_REMOVEDIR) == 0 || errno == ENOENT) return true;
+    // Nothing is left in it: it is said as empty, never as keeping files
+    // (the next export, or start, tries to remove it again).
+    std::printf("[Export] The hidden folder %s is empty but could not be removed (%s)\n", name.c_str(),
+                std::strerror(errno));
+    return true;
 }
 
 bool TryLock(int fd) { return ::flock(fd, LOCK_EX | LOCK_NB) == 0; }
@@ -336,7 +342,7 @@ bool IsOwnMadeFile(int parent, const std::string& leaf) {
         return false;
     const bool wav = EndsWith(leaf, ".wav"), aaf = EndsWith(leaf, ".aaf");
     if (!wav && !aaf) return false;
-    const int fd = ::openat(parent, leaf.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    const int fd = OpenRegularFileAt(parent, leaf);
     if (fd < 0) return false;
     struct stat opened {};
     const bool same = ::fstat(fd, &opened) == 0 && opened.st_ino == st.st_ino && opened.st_dev == st.st_dev;
@@ -347,10 +353,9 @@ bool IsOwnMadeFile(int parent, const std::string& leaf) {
 
 // An earlier file waiting in the hidden folder that the program wrote.
 bool IsOwnWaitingFile(int folder, const std::string& name) {
-    const int fd = ::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    const int fd = OpenRegularFileAt(folder, name);
     if (fd < 0) return false;
-    struct stat st {};
-    const bool own = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && IsOwnBroadcastWavFile(fd);
+    const bool own = IsOwnBroadcastWavFile(fd);
     ::close(fd);
     return own;
 }

@@ -79,7 +79,8 @@ bool ExistsAt(int folder, const std::string& name);
 // Each entry's name in the folder open as `folder` ("." and ".." left out).
 void ForEachEntry(int folder, const std::function<void(const std::string&)>& each);
 // True when nothing but (perhaps) the manifest is left in the hidden folder
-// `name` of the export folder; then both are gone.
+// `name` of the export folder; then both are gone (a folder the system
+// will not remove although it is empty is logged as empty, and true).
 bool RemoveFolderWhenEmpty(int exportFd, const std::string& name, int folderFd);
 bool TryLock(int fd);
 void CloseFd(int& fd);

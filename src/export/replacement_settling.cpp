@@ -4,6 +4,7 @@
 // Index
 //   SettleNoted           one noted replacement (or trash) in its export folder
 //   HeldNote / NotesIn / NotesFolder   the notes of the data folder, locked while used
+//   IsEmptyFolderAt       a hidden folder that holds nothing
 //   SettleReplacementsIn / SettleNotedReplacements
 #include "export/replacement_settling.h"
 
@@ -153,6 +154,16 @@ bool NotesFolder(const NoteText& note, const struct stat& exportStat) {
            st.st_ino == exportStat.st_ino;
 }
 
+// Whether `name` of `folder` is a folder (reached without a link) that
+// holds no entry.
+bool IsEmptyFolderAt(int folder, const std::string& name) {
+    FolderFd fd(::openat(folder, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!fd.Valid()) return false;
+    bool empty = true;
+    ForEachEntry(fd.Get(), [&empty](const std::string&) { empty = false; });
+    return empty;
+}
+
 }  // namespace
 
 ReplacementsLeftAlone SettleReplacementsIn(const std::string& exportFolder, const std::string& noteFolder,
@@ -174,7 +185,20 @@ ReplacementsLeftAlone SettleReplacementsIn(const std::string& exportFolder, cons
         }
     ForEachEntry(exportFd.Get(), [&](const std::string& name) {
         if (name.rfind(kReplacingFolderPrefix, 0) != 0) return;
+        // Only an empty folder can be removed this way (the folder's lock
+        // keeps every export of the program out meanwhile): nothing is lost.
+        if (::unlinkat(exportFd.Get(), name.c_str(), AT_REMOVEDIR) == 0) {
+            std::printf("[Export] %s/%s was empty; removed\n", exportFolder.c_str(), name.c_str());
+            return;
+        }
+        const int error = errno;
         ++result.leftAlone;
+        if (error != ENOTEMPTY && error != EEXIST && error != ENOTDIR && IsEmptyFolderAt(exportFd.Get(), name)) {
+            ++result.empty;
+            std::printf("[Export] %s/%s is empty but could not be removed (%s); left as it is\n",
+                        exportFolder.c_str(), name.c_str(), std::strerror(error));
+            return;
+        }
         std::printf("[Export] %s/%s is not a replacement of this program that has ended; left as it is\n",
                     exportFolder.c_str(), name.c_str());
     });

@@ -14,12 +14,15 @@
 struct ReplacementsLeftAlone {
     int settled = 0;  // interrupted replacements of this program, finished or undone
     int leftAlone = 0;  // folders no note of this program names, or that a running program holds
+    int empty = 0;      // of those, folders that hold nothing and could not be removed
 };
 
 // Every replacement noted in `noteFolder` whose export folder is
 // `exportFolder` (the same folder by device and inode) and that no running
 // program holds is settled; every other ".tessaloom-replacing-*" entry of the
-// folder is counted and logged, and left as it is. `exportFd` (not taken;
+// folder is counted and logged, and left as it is, but for an empty folder:
+// it holds nothing of anyone's (a removal a kill or a race cut short leaves
+// one), so it goes, and one that cannot go is counted as empty. `exportFd` (not taken;
 // -1: opened by the path) is the folder as the caller holds it, locked
 // (export_folders.h): settling acts only under the folder's lock.
 ReplacementsLeftAlone SettleReplacementsIn(const std::string& exportFolder, const std::string& noteFolder,

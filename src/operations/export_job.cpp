@@ -5,8 +5,7 @@
 //   Context               ProgramAafExportStep, ProgramExportContext, ReplacementNoteFolder,
 //                         SettleInterruptedExports
 //   Texts                 SetExportStatus, ExportStatusText, ExportProgressText(s)
-//   RunExportJob          HoldExportFolder, OddEntriesText and FoldersNamedIn (for the question), RunAafStep,
-//                         RunWavPasses
+//   RunExportJob          HoldExportFolder, RunAafStep, RunWavPasses
 //   MakeExportJob / ExistingExportFiles
 //   SettleDocumentForExport
 //   StartExport / FinishExport / PollExport
@@ -19,6 +18,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -32,6 +32,7 @@
 #include "export/aaf_export.h"
 #include "export/export_folders.h"
 #include "export/export_names.h"
+#include "export/export_question.h"
 #include "export/export_replacement.h"
 #include "export/export_sounds.h"
 #include "export/replacement_journal.h"
@@ -48,7 +49,6 @@
 #include "operations/voice_sync.h"
 #include "platform/file_names.h"
 #include "platform/file_util.h"
-#include "platform/text_direction.h"
 #include "platform/user_folders.h"
 #include "playback/engine_voices.h"
 #include "render/clip_bed_events.h"
@@ -143,21 +143,22 @@ FileFaultHook FileFaultOf(const ExportContext& ctx) { return ctx.observer ? ctx.
 // job announces what it makes to the pass's record.
 ExportSetAside SetAsideForPass(ExportJob& job, ExportPass pass, const ExportContext& ctx) {
     std::vector<std::string> agreed;
-    if (!job.replacing.empty())
-        for (const std::string& f : EarlierExportFiles(job, pass)) {
+    if (!job.replacing.empty()) {
+        std::vector<std::string> entries = EarlierExportFiles(job, pass);
+        for (const std::string& f : EntriesAtTemporaryNames(job, pass)) entries.push_back(f);
+        for (const std::string& f : entries) {
             if (!std::binary_search(job.replacing.begin(), job.replacing.end(), f)) continue;
             // A folder goes aside (and later away) only when the designer
             // agreed to it by its name.
             struct stat st {};
-            if (::lstat(f.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
-                !std::binary_search(job.replacingFolders.begin(), job.replacingFolders.end(), f)) {
+            if (::lstat(f.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && !IsAgreedFolder(job.replacingFolders, f)) {
                 std::printf("[Export] %s is a folder the question did not name; it stays\n", f.c_str());
                 continue;
             }
             agreed.push_back(f);
         }
-    return SetAsideFiles(agreed, job.outDir, ctx.replacementNotes,
-                         job.folders ? job.folders->root.Get() : -1);
+    }
+    return SetAsideFiles(agreed, job.outDir, ctx.replacementNotes, job.folders ? job.folders->root.Get() : -1);
 }
 
 // One pass of the export with its record, kept until the export is over: a
@@ -271,43 +272,6 @@ std::vector<size_t> LayersWithoutVoices(const AudioEngine& engine, const Project
     return layers;
 }
 
-// "; “Reel.wav” is a symbolic link, “Reel - FX B.wav” is a named pipe" for
-// the entries at the export's names that are no regular file (at most
-// four named, then "and N more"); "" when every one is a file.
-std::string OddEntriesText(const std::vector<std::string>& paths) {
-    std::vector<std::string> odd;
-    for (const std::string& path : paths) {
-        struct stat st {};
-        if (::lstat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode)) continue;
-        const char* kind = S_ISLNK(st.st_mode)    ? "a symbolic link"
-                           : S_ISDIR(st.st_mode)  ? "a folder"
-                           : S_ISFIFO(st.st_mode) ? "a named pipe"
-                           : S_ISSOCK(st.st_mode) ? "a socket"
-                           : S_ISCHR(st.st_mode)  ? "a character device"
-                           : S_ISBLK(st.st_mode)  ? "a block device"
-                                                  : "no file";
-        odd.push_back(QuotedName(FileNameOf(path)) + " is " + kind);
-    }
-    std::string text;
-    for (size_t i = 0; i < odd.size() && i < 4; ++i) text += (i == 0 ? "; " : ", ") + odd[i];
-    if (odd.size() > 4) text += " and " + std::to_string(odd.size() - 4) + " more";
-    return text;
-}
-
-// The folders among `entries` that `question` names (by their quoted name),
-// sorted: the ones the designer agreed to by name.
-std::vector<std::string> FoldersNamedIn(const std::string& question, const std::vector<std::string>& entries) {
-    std::vector<std::string> folders;
-    for (const std::string& path : entries) {
-        struct stat st {};
-        if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
-            question.find(QuotedName(FileNameOf(path))) != std::string::npos)
-            folders.push_back(path);
-    }
-    std::sort(folders.begin(), folders.end());
-    return folders;
-}
-
 // "Export refused. A name cannot ...", or "" for a base name files may carry.
 std::string BaseNameRefusal(const ExportJob& job) {
     const std::string problem = FileNameProblem(ExportBaseName(job.baseName, job.outDir));
@@ -393,12 +357,17 @@ FolderHeld HoldExportFolder(ExportJob& job, const ExportContext& ctx) {
     });
     if (!held) return ExportCancelled(job) ? FolderHeld::Stopped : FolderHeld::Failed;
     if (!waited && job.folderSettled) return FolderHeld::Held;
-    job.replacingLeftAlone =
-        SettleReplacementsIn(job.outDir, ctx.replacementNotes, job.folders->root.Get()).leftAlone;
+    const ReplacementsLeftAlone hidden =
+        SettleReplacementsIn(job.outDir, ctx.replacementNotes, job.folders->root.Get());
+    job.replacingLeftAlone = hidden.leftAlone;
+    job.replacingEmpty = hidden.empty;
     if (!waited) return FolderHeld::Held;
     SetExportStatus(*ctx.app, "Exporting...");
     for (const std::string& f : ExistingExportFiles(job, *ctx.project)) {
         if (std::binary_search(job.replacing.begin(), job.replacing.end(), f)) continue;
+        // What came while the export waited is replaced as the user agreed,
+        // but for a folder: the question never named it, so it stays
+        // (SetAsideForPass).
         if (!job.replaceAgreed) return FolderHeld::Changed;
         job.replacing.insert(std::upper_bound(job.replacing.begin(), job.replacing.end(), f), f);
     }
@@ -512,12 +481,11 @@ ExportReport RunExportJob(ExportJob job, const ExportContext& ctx) {
     // nothing in them (a stop's trash removes them itself once it is empty).
     if (job.folders && (report.stopped || report.filesWritten == 0) && (!report.stopped || runs.empty()))
         RemoveFoldersMadeAbove(job.folders->root.Get(), job.folders->madeAbove);
+    report.unrecorded = !recorded;
+    report.hiddenLeftAlone = job.replacingLeftAlone;
+    report.hiddenEmpty = job.replacingEmpty;
     report.finalText = ExportFinalText(report);
-    if (!recorded) report.finalText += " (the replacement could not be recorded on disk)";
     ReturnExportMemory(cacheBytesBefore);
-    if (!report.stopped && job.replacingLeftAlone > 0)
-        report.finalText += " (" + std::to_string(job.replacingLeftAlone) + " hidden replacing folder" +
-                            (job.replacingLeftAlone == 1 ? "" : "s") + " of another export left as found)";
     std::printf("[Export] %s\n", report.finalText.c_str());
     SetExportStatus(*ctx.app, report.finalText.c_str());
     ctx.app->exportDone.store(true, std::memory_order_release);
@@ -566,10 +534,16 @@ ExportJob MakeExportJob(const AppState& app, const Project& project, const Audio
 std::vector<std::string> ExistingExportFiles(const ExportJob& job, const Project& project) {
     const ExportNamePlan plan = PlanExportNames(job, project);
     std::vector<std::string> found;
-    for (ExportPass pass : {ExportPass::Aaf, ExportPass::Mixdown, ExportPass::Stems, ExportPass::Tracks,
-                            ExportPass::Clips})
+    for (ExportPass pass :
+         {ExportPass::Aaf, ExportPass::Mixdown, ExportPass::Stems, ExportPass::Tracks, ExportPass::Clips}) {
         for (const std::string& f : EarlierExportFiles(job, pass))
             if (PlanWritesName(plan, f) || IsOwnBroadcastWav(f)) found.push_back(f);
+        // The writers make each file at its ".tmp" name first: what stands
+        // there is in their way like an earlier file, and asked about.
+        for (const std::string& f : EntriesAtTemporaryNames(job, pass))
+            if (PlanWritesName(plan, f.substr(0, f.size() - std::strlen(kWriterTemporarySuffix))))
+                found.push_back(f);
+    }
     return found;
 }
 
@@ -630,24 +604,23 @@ ExportStart StartExport(const ExportContext& ctx, ExportJob job) {
     // Locked by another export, the job waits for it and settles then.
     job.folders = OpenExportFolders(job.outDir, false, FileFaultOf(ctx));  // null while the folder does not exist
     if (job.folders && TryLockExportFolders(*job.folders)) {
-        job.replacingLeftAlone =
-            SettleReplacementsIn(job.outDir, ctx.replacementNotes, job.folders->root.Get()).leftAlone;
+        const ReplacementsLeftAlone hidden =
+            SettleReplacementsIn(job.outDir, ctx.replacementNotes, job.folders->root.Get());
+        job.replacingLeftAlone = hidden.leftAlone;
+        job.replacingEmpty = hidden.empty;
         job.folderSettled = true;
     }
     const std::vector<std::string> existing = ExistingExportFiles(job, *ctx.project);
     if (!existing.empty()) {
-        const std::string question = "Files of an earlier export named \"" + job.baseName + "\" are in " +
-                                     job.outDir + " (" + std::to_string(existing.size()) +
-                                     (existing.size() == 1 ? " item" : " items") + OddEntriesText(existing) +
-                                     "). Replace them?";
-        if (!app.questionDialog || !app.questionDialog("Export", question.c_str())) {
+        const ReplaceQuestion question = MakeReplaceQuestion(job.baseName, job.outDir, existing);
+        if (!app.questionDialog || !app.questionDialog("Export", question.text.c_str())) {
             std::printf("[Export] Not started: files of an earlier export would be replaced in %s\n",
                         job.outDir.c_str());
             return ExportStart::Declined;
         }
         job.replacing = existing;
+        job.replacingFolders = question.folders;
         job.replaceAgreed = true;
-        job.replacingFolders = FoldersNamedIn(question, existing);
     }
 
     // The registry's current paths go into the document here, on the thread
@@ -673,7 +646,7 @@ ExportStart StartExport(const ExportContext& ctx, ExportJob job) {
     app.exportCompletion = [&app, report]() {
         // Layers that went out silent are told too: the files alone sound
         // complete.
-        app.toastText = report->Succeeded() && !report->layerSounds.Any() ? "Export complete" : report->finalText;
+        app.toastText = ExportToastText(*report);
         app.toastTimer = 5.0f;
     };
     std::function<void()> body = [job = std::move(job), ctx, report]() mutable {

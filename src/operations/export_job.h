@@ -24,8 +24,9 @@
 //     to finish (it lingers at a full bar) and then calls FinishExport, or
 //     PollExport to finish at once. FinishExport joins the thread, clears
 //     exportRunning and exportDone and runs exportCompletion once; the
-//     completion shows the toast ("Export complete" only when nothing failed
-//     and nothing was lost, else the final status text).
+//     completion shows the toast from the same record as the status line
+//     (ExportToastText: "Export complete" only when the final text says no
+//     more than that, else the final text).
 //   - The footer shows ExportProgressText while exportRunning is set.
 //
 // While an export runs the document may not change (DocumentMayChange), and
@@ -128,8 +129,10 @@ ExportJob MakeExportJob(const AppState& app, const Project& project, const Audio
 // and reverb stem "<base>.wav", "<base> - *.wav", files in "Tracks" and
 // "Clips" of the chosen passes, the session file and essence files of the
 // AAF session folder "<base>"), those the program wrote and those of a name
-// the export of `project` writes (PlanWritesName). Any other file stays out
-// of the question and where it is.
+// the export of `project` writes (PlanWritesName); then whatever stands at
+// the ".tmp" names of the names it writes (EntriesAtTemporaryNames), where
+// the writers make their files. Any other file stays out of the question
+// and where it is.
 std::vector<std::string> ExistingExportFiles(const ExportJob& job, const Project& project);
 
 enum class ExportStart {
@@ -158,10 +161,11 @@ void SettleDocumentForExport(const ExportContext& ctx);
 // ctx.replacementNotes (SettleReplacementsIn; any other hidden replacing
 // folder is left as it is, and counted for the final text; a folder another
 // export holds is settled by the job once it has the lock), asks once
-// (questionDialog, "Export") when anything stands at the names an earlier
-// export of this name used (files, and links, pipes, sockets, devices or
-// folders, each named with what it is) and hands what the user agreed to
-// replace to the job, writes the registry's paths into the document,
+// (questionDialog, "Export", MakeReplaceQuestion) when anything stands at the
+// names an earlier export of this name used (files counted; links, pipes,
+// sockets, devices and folders each named with what it is, a folder with
+// how many entries it holds) and hands what the user agreed to replace to
+// the job, the folders named among it as job.replacingFolders, writes the registry's paths into the document,
 // settles the document (SettleDocumentForExport), links the voices to their
 // layers (RelinkVoicesToResults, here where the interface reads them), sets the status
 // "Exporting...", progress -1, exportDone false and exportRunning true,

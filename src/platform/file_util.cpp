@@ -10,6 +10,7 @@
 //   IdentityAt / IdentityOf   device, inode, size, change and birth times (statx), generation
 //   KindOfMode           a file's type as a PathKind
 //   OpenRegularFile / OpenRegularFileStream / RegularFileProblem   regular files only, never waiting
+//   OpenRegularFileAt    by a handle that opens nothing, then only that very file
 //   CopyFileContents     durable copy into a new file, bounded by the size checked
 //   FileIsReadable       a regular file that opens
 //   ReadFileText         a whole regular file, bounded in size
@@ -399,6 +400,37 @@ bool IsTemporaryName(const std::string& name) {
     const std::string suffix = kTemporarySuffix;
     return name.size() == 11 + 16 + suffix.size() && name.compare(0, 11, ".tessaloom-") == 0 &&
            name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+int OpenRegularFileAt(int folder, const std::string& name) {
+    const int handle = ::openat(folder, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    if (handle < 0) return -1;
+    struct stat seen {};
+    if (::fstat(handle, &seen) != 0 || !S_ISREG(seen.st_mode)) {
+        ::close(handle);
+        errno = EINVAL;
+        return -1;
+    }
+    // The handle names the file looked at, whatever the name holds by now:
+    // reopened through it, nothing else can be opened.
+    char through[40];
+    std::snprintf(through, sizeof through, "/proc/self/fd/%d", handle);
+    int fd = ::open(through, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT) {
+        // No /proc: by the name again, kept only when it is still that file
+        // (an entry swapped in between is opened without waiting, and let go).
+        fd = ::openat(folder, name.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
+        struct stat opened {};
+        if (fd >= 0 && (::fstat(fd, &opened) != 0 || opened.st_dev != seen.st_dev || opened.st_ino != seen.st_ino)) {
+            ::close(fd);
+            fd = -1;
+            errno = EINVAL;
+        }
+    }
+    const int saved = errno;
+    ::close(handle);
+    errno = saved;
+    return fd;
 }
 
 RegularFile OpenRegularFile(const std::string& path, FileFaultHook fault) {

@@ -13,6 +13,7 @@
 //   NewTemporaryPathFor / IsTemporaryName   a temporary name no file has had
 //   RegularFile / OpenRegularFile / OpenRegularFileStream / RegularFileProblem
 //                         open for reading without waiting, regular files only
+//   OpenRegularFileAt     a regular file of a held folder; nothing else is ever opened
 //   CopyFileContents      copy a file into a new file and sync it
 //   FileIsReadable        whether a path opens for reading
 //   FileReadStatus / ReadFileText   a whole file into memory, bounded in size
@@ -173,6 +174,16 @@ RegularFile OpenRegularFile(const std::string& path, FileFaultHook fault = nullp
 std::FILE* OpenRegularFileStream(const std::string& path, std::string* problem = nullptr);
 // "" when `path` is a regular file that opens for reading, else the message.
 std::string RegularFileProblem(const std::string& path);
+
+// The entry `name` of the folder open as `folder`, opened for reading only
+// once it is known to be a regular file: it is first taken as a handle that
+// opens nothing (O_PATH, never following a link) and looked at, and only
+// that very file is then opened (O_NONBLOCK). An entry swapped for a named
+// pipe, a device or a link at any moment is refused without ever having
+// been opened, so no writer blocked on a pipe goes on and no device acts.
+// -1 (errno EINVAL for an entry that is no regular file) otherwise; the
+// caller closes the descriptor.
+int OpenRegularFileAt(int folder, const std::string& name);
 
 // Copies the regular file `src` into a new file `dst` (made new: whatever
 // stood at the name, a link among them, is removed and never written

@@ -216,8 +216,8 @@ TEST(HostileExportFolder, NothingOutsideAndNoForeignFileInsideChanges) {
 
 // Links at every temporary name a writer uses (the mixdown's, a clip's, an
 // essence's and the session's), to files outside: each writer makes its
-// temporary file new, the outside files keep their bytes, and the export is
-// whole. A subfolder of the export that is a link is never written through:
+// temporary file new, the outside files keep their bytes, the links are
+// where they were, and the export is whole. A subfolder of the export that is a link is never written through:
 // its pass fails and nothing lands where the link points.
 TEST(HostileExportFolder, LinksAtTemporaryNamesAndSubfoldersAreNeverFollowed) {
     HostileRig rig;
