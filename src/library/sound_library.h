@@ -96,6 +96,7 @@ struct ScanNote {
     int32_t tooShort = 0;           // sound files shorter than one analysis block
     bool incomplete = false;
     bool nothingFound = false;      // the walk found no file the scan takes
+    int32_t indexWrites = 0;        // index-file writes: checkpoints every 500 files, then the last
 };
 
 struct KeywordRecord {

@@ -10,6 +10,7 @@
 #include "operations/event_voices.h"
 
 #include "document/busy_task.h"
+#include "operations/app_state.h"
 #include "document/event.h"
 #include "document/project.h"
 #include "operations/event_edits.h"
@@ -31,7 +32,7 @@ float SecondsOf(const std::vector<float>& seconds, int event) {
 // VoicesAreOurs
 // ---------------------------------------------------------------------------
 
-bool VoicesAreOurs() { return !taskQueued.load(); }
+bool VoicesAreOurs(const AppState& app) { return !app.busyTask.busy.load(); }
 
 // ---------------------------------------------------------------------------
 // MoveVoicesOfEvents
@@ -62,7 +63,7 @@ bool MoveEventsWithVoices(const DocumentContext& ctx, const EventMoves& moves) {
     // The layers move with the track record told, so that the next repack
     // packs from where they are, not from where the record saw them.
     MoveLayersKeepingTracks(project, moves.seconds);
-    if (VoicesAreOurs()) MoveVoicesOfEvents(*ctx.engine, moves.seconds);
+    if (VoicesAreOurs(*ctx.app)) MoveVoicesOfEvents(*ctx.engine, moves.seconds);
     if (moves.assignTracks) AssignTracks(project);
     return true;
 }
@@ -71,18 +72,18 @@ bool MoveEventsWithVoices(const DocumentContext& ctx, const EventMoves& moves) {
 // StoreEventGains / StoreEventMute
 // ---------------------------------------------------------------------------
 
-void StoreEventGains(AudioEngine& engine, const std::vector<float>& gains) {
+void StoreEventGains(const AppState& app, AudioEngine& engine, const std::vector<float>& gains) {
     NoteLevelInputEdit(engine);
-    if (!VoicesAreOurs()) return;
+    if (!VoicesAreOurs(app)) return;
     for (PlaybackVoice& v : engine.voices) {
         const float gain = v.eventIndex >= 0 && size_t(v.eventIndex) < gains.size() ? gains[size_t(v.eventIndex)] : -1;
         if (gain >= 0) v.eventGain.store(gain, std::memory_order_relaxed);
     }
 }
 
-void StoreEventMute(const Project& project, AudioEngine& engine, int event, bool muted) {
+void StoreEventMute(const AppState& app, const Project& project, AudioEngine& engine, int event, bool muted) {
     NoteLevelInputEdit(engine);
-    if (!VoicesAreOurs()) return;
+    if (!VoicesAreOurs(app)) return;
     for (PlaybackVoice& v : engine.voices) {
         if (v.eventIndex != event) continue;
         const bool resultMuted = v.resultIndex >= 0 && size_t(v.resultIndex) < project.results.size() &&

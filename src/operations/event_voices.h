@@ -22,14 +22,16 @@
 
 #include "operations/document_context.h"
 
+struct AppState;
 struct AudioEngine;
 struct Project;
 struct RenderResult;
 
-// The voice list belongs to the interface thread except while a task may be
-// building voices on a worker (whatever the window shows); the job's own sync
-// then brings the voices in line with the document.
-bool VoicesAreOurs();
+// The voice list belongs to the interface thread except while the state's
+// busy task is queued or runs, as it may be building voices on a worker
+// (whatever the window shows); the job's own sync then brings the voices in
+// line with the document.
+bool VoicesAreOurs(const AppState& app);
 
 struct EventMoves {
     // Seconds each event moves by, by event index; 0, and events past the
@@ -62,12 +64,12 @@ void MoveVoicesOfEvents(AudioEngine& engine, const std::vector<float>& seconds);
 // and events past the table, leave theirs). Single relaxed stores the audio
 // thread reads per block, made without the lock; nothing while the voices
 // are not ours (the job's own sync brings the gains then).
-void StoreEventGains(AudioEngine& engine, const std::vector<float>& gains);
+void StoreEventGains(const AppState& app, AudioEngine& engine, const std::vector<float>& gains);
 
 // Every voice of `event` is muted when the event is or its own layer is (a
 // voice a render job built may follow its own layers: only the layer with
 // its id counts). The same stores and the same rule as StoreEventGains.
-void StoreEventMute(const Project& project, AudioEngine& engine, int event, bool muted);
+void StoreEventMute(const AppState& app, const Project& project, AudioEngine& engine, int event, bool muted);
 
 // The index of the voice playing the layer with `resultId`, -1 when it has
 // none. Read without the lock: call it on the thread that owns the voices.

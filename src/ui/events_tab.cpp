@@ -517,7 +517,7 @@ void DrawLevelRow(const DocumentContext& ctx, int e, float width) {
     ImGui::PushStyleColor(ImGuiCol_Text,
                           ImGui::ColorConvertU32ToFloat4(gTab.gainHovered ? gTheme.text : gTheme.textMuted));
     if (ImGui::DragFloat("##evgain", &db, 0.1f, kMinEventDb, 0, "%.1f dB", ImGuiSliderFlags_AlwaysClamp))
-        SetEventVolume(project, *ctx.engine, e, db);
+        SetEventVolume(ctx, e, db);
     ImGui::PopStyleColor();
     gTab.gainHovered = ImGui::IsItemHovered() || ImGui::IsItemActive();
     NoteInspectorItem("##evgain");

@@ -75,13 +75,14 @@ float PitchToSemitones(float pitchVariation) { return pitchVariation * 24.0f; }
 
 float SemitonesToPitch(float semitones) { return std::clamp(semitones / 24.0f, 0.0f, 1.0f); }
 
-void SetEventVolume(Project& project, AudioEngine& engine, int event, float db) {
+void SetEventVolume(const DocumentContext& ctx, int event, float db) {
+    Project& project = *ctx.project;
     if (!ValidEvent(project, event)) return;
     const float gain = DbToGain(std::clamp(db, kMinEventDb, 0.0f));
     project.events[size_t(event)].gain = gain;
     std::vector<float> gains(project.events.size(), -1.0f);
     gains[size_t(event)] = gain;
-    StoreEventGains(engine, gains);
+    StoreEventGains(*ctx.app, *ctx.engine, gains);
 }
 
 float BatchMeanDb(const Project& project, const std::vector<int>& selected) {
@@ -95,8 +96,9 @@ float BatchMeanDb(const Project& project, const std::vector<int>& selected) {
     return n ? GainToDb(float(sum / n)) : kMinEventDb;
 }
 
-void MoveBatchVolume(Project& project, AudioEngine& engine, const std::vector<int>& selected, float deltaDb) {
+void MoveBatchVolume(const DocumentContext& ctx, const std::vector<int>& selected, float deltaDb) {
     if (deltaDb == 0) return;
+    Project& project = *ctx.project;
     std::vector<float> gains(project.events.size(), -1.0f);
     for (int e : selected) {
         if (!ValidEvent(project, e)) continue;
@@ -104,7 +106,7 @@ void MoveBatchVolume(Project& project, AudioEngine& engine, const std::vector<in
         ev.gain = DbToGain(std::clamp(GainToDb(ev.gain) + deltaDb, kMinEventDb, 0.0f));
         gains[size_t(e)] = ev.gain;
     }
-    StoreEventGains(engine, gains);  // one pass over the voices for the whole selection
+    StoreEventGains(*ctx.app, *ctx.engine, gains);  // one pass over the voices for the whole selection
 }
 
 void SetBatchPitch(Project& project, const std::vector<int>& selected, float semitones) {
@@ -120,7 +122,7 @@ void SetEventMuted(const DocumentContext& ctx, int event, bool muted) {
     if (!ValidEvent(project, event)) return;
     project.events[size_t(event)].muted = muted;
     ctx.app->modified = true;
-    StoreEventMute(project, *ctx.engine, event, muted);
+    StoreEventMute(*ctx.app, project, *ctx.engine, event, muted);
 }
 
 // ---------------------------------------------------------------------------

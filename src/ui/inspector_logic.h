@@ -50,12 +50,12 @@ float SemitonesToPitch(float semitones);
 // ---- Levels (no undo, no engine mutex) ----------------------------------------
 
 // Sets the event's gain and stores it into every voice's eventGain.
-void SetEventVolume(Project& project, AudioEngine& engine, int event, float db);
+void SetEventVolume(const DocumentContext& ctx, int event, float db);
 // The selection's mean gain in dB (−24 when the mean is 0.001 or less).
 float BatchMeanDb(const Project& project, const std::vector<int>& selected);
 // Every selected event moves by `deltaDb` (from −24 when at or below 0.001),
 // clamped to −24..0; voices follow.
-void MoveBatchVolume(Project& project, AudioEngine& engine, const std::vector<int>& selected, float deltaDb);
+void MoveBatchVolume(const DocumentContext& ctx, const std::vector<int>& selected, float deltaDb);
 void SetBatchPitch(Project& project, const std::vector<int>& selected, float semitones);
 // Toggles `muted` and the voices' mute (event or result muted); no undo.
 void SetEventMuted(const DocumentContext& ctx, int event, bool muted);

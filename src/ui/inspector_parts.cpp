@@ -310,7 +310,7 @@ void DrawBatchInspector(const DocumentContext& ctx, float width) {
     ImGui::PushStyleColor(ImGuiCol_Text,
                           ImGui::ColorConvertU32ToFloat4(gParts.batchGainHovered ? gTheme.text : gTheme.textMuted));
     if (ImGui::DragFloat("##batchgain", &shown, 0.1f, kMinEventDb, 0, "%.1f dB", ImGuiSliderFlags_AlwaysClamp))
-        MoveBatchVolume(project, *ctx.engine, selected, shown - mean);
+        MoveBatchVolume(ctx, selected, shown - mean);
     ImGui::PopStyleColor();
     gParts.batchGainHovered = ImGui::IsItemHovered() || ImGui::IsItemActive();
     NoteInspectorItem("##batchgain");

@@ -130,16 +130,20 @@ bool MakeScriptEdit(const std::string& kind) {
         return Say(kind, at, "done");
     }
     if (kind == "bedlength") {
-        // The end's drag: the Bed's layers follow when the frame notices.
+        // The end's drag as the lane makes it: the undo step of the press,
+        // then the end a quarter second in. The Bed's layers follow when the
+        // frame notices.
         if (!PushUndoSnapshot(ctx)) return false;
-        project.events[size_t(e)].duration = std::max(0.5f, project.events[size_t(e)].duration - 0.25f);
-        app.modified = true;
+        SelectEvent(app, e);
+        Event& bedEvent = project.events[size_t(e)];
+        const ResizeLimits limits = ResizeEndLimits(bedEvent, project.totalDuration, project.fps, 0.0f);
+        ResizeEventEnd(bedEvent, SpanOfEvent(bedEvent).end - 0.25f, limits, project.fps);
         return Say(kind, at, "done");
     }
     if (kind == "gain") {
         // The inspector's volume drag: one undo step, the gain stored every frame.
         if (!PushUndoSnapshot(ctx)) return false;
-        for (float db : {-2.0f, -4.0f, -6.0f}) SetEventVolume(project, engine, e, db);
+        for (float db : {-2.0f, -4.0f, -6.0f}) SetEventVolume(ctx, e, db);
         app.modified = true;
         return Say(kind, at, "done");
     }
