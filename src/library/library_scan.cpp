@@ -187,8 +187,8 @@ size_t ScanWorkerCount(const SoundLibrary& library) {
 
 // A failed write keeps the scan going (the library is still handed over),
 // but the designer sees why the index file is missing.
-bool WriteCheckpoint(SoundLibrary& library, const LibraryIndex& index, const std::string& indexPath, ScanNote& note) {
-    ++note.indexWrites;
+bool WriteCheckpoint(SoundLibrary& library, LibraryIndex& index, const std::string& indexPath) {
+    ++index.indexWrites;
     std::string error;
     if (!WriteLibraryIndexFile(index, indexPath, &error)) {
         std::printf("[Library] could not write %s: %s\n", indexPath.c_str(), error.c_str());
@@ -336,7 +336,7 @@ void ScanLibraryFolder(ScanRequest* rawRequest, std::string name) {
             }
             visited = i + 1;
             if ((i + 1) % 500 == 0 && !indexPath.empty() && !index.entries.empty())
-                WriteCheckpoint(library, index, indexPath, note);
+                WriteCheckpoint(library, index, indexPath);
         }
     }
 
@@ -349,7 +349,7 @@ void ScanLibraryFolder(ScanRequest* rawRequest, std::string name) {
     BuildLibrarySummary(index);
     const int indexed = static_cast<int>(index.entries.size());
     if (!index.entries.empty()) {
-        if (!indexPath.empty()) WriteCheckpoint(library, index, indexPath, note);
+        if (!indexPath.empty()) WriteCheckpoint(library, index, indexPath);
         std::lock_guard<std::mutex> lock(library.scanMutex);
         library.finishedScans.push_back(index);
     }
