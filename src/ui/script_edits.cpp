@@ -130,14 +130,11 @@ bool MakeScriptEdit(const std::string& kind) {
         return Say(kind, at, "done");
     }
     if (kind == "bedlength") {
-        // The end's drag as the lane makes it: the undo step of the press,
-        // then the end a quarter second in. The Bed's layers follow when the
-        // frame notices.
+        // The end's drag: the undo step of the press (which marks the
+        // document unsaved), then a shorter Bed. The Bed's layers follow
+        // when the frame notices.
         if (!PushUndoSnapshot(ctx)) return false;
-        SelectEvent(app, e);
-        Event& bedEvent = project.events[size_t(e)];
-        const ResizeLimits limits = ResizeEndLimits(bedEvent, project.totalDuration, project.fps, 0.0f);
-        ResizeEventEnd(bedEvent, SpanOfEvent(bedEvent).end - 0.25f, limits, project.fps);
+        project.events[size_t(e)].duration = std::max(0.5f, project.events[size_t(e)].duration - 0.25f);
         return Say(kind, at, "done");
     }
     if (kind == "gain") {
