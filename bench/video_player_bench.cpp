@@ -57,11 +57,10 @@ double BenchClock() { return gBenchClock.load(); }
 // waits for the decoder thread each time: the wall time per frame is the
 // decoder thread's cost of one shown frame (decode and bilinear RGBA).
 void BM_VideoPlayFullHd(benchmark::State& state) {
-    SetVideoClock(&BenchClock);
     VideoPlayer player;
+    player.clock.store(&BenchClock);
     if (!LoadReferenceVideo(player, FullHdVideo())) {
         state.SkipWithError("no video");
-        SetVideoClock(nullptr);
         return;
     }
     WaitForReferenceAudioExtraction(player);
@@ -89,7 +88,6 @@ void BM_VideoPlayFullHd(benchmark::State& state) {
     state.counters["converted"] = double(player.stats.picturesConverted.load());
     state.counters["width"] = player.width;
     CloseReferenceVideo(player);
-    SetVideoClock(nullptr);
 }
 BENCHMARK(BM_VideoPlayFullHd)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
 

@@ -7,7 +7,7 @@
 //   Record            widget names, one record per text
 //   Wrappers          ImDrawList::AddText (both), ImFont::CalcTextSizeA,
 //                     ImGuiWindow::GetID and ImGui::GetID (names only)
-//   RecordDrawnText / LastDrawnTexts / DumpDrawnText
+//   RecordDrawnText / DumpDrawnText
 #include "app/drawn_text.h"
 
 #include <imgui.h>
@@ -43,13 +43,10 @@ namespace {
 // State
 // ---------------------------------------------------------------------------
 
-struct Recorder {
-    bool on = false;
-    int frame = -1;                                   // the frame the lists below belong to
-    std::vector<DrawnText> texts;
-    std::unordered_map<ImGuiID, std::string> names;   // ids of this frame's named items
-};
-Recorder gRecorder;
+// The record the current GUI context draws into, or null.
+DrawnTextRecord* CurrentRecord() {
+    return GImGui ? static_cast<DrawnTextRecord*>(ImGui::GetIO().UserData) : nullptr;
+}
 
 // Display forms of the texts met lately; names repeat every frame, so each
 // is ordered once. Emptied when it grows past a few thousand texts.
@@ -90,7 +87,7 @@ const std::string* DisplayForm(const char* begin, const char* end) {
 // ---------------------------------------------------------------------------
 
 // A new frame starts both lists afresh.
-void Touch(Recorder& r) {
+void Touch(DrawnTextRecord& r) {
     const int frame = ImGui::GetCurrentContext() ? ImGui::GetFrameCount() : -1;
     if (frame == r.frame) return;
     r.frame = frame;
@@ -99,8 +96,9 @@ void Touch(Recorder& r) {
 }
 
 void NoteName(ImGuiID id, const char* str, const char* end) {
-    Recorder& r = gRecorder;
-    if (!r.on || !str) return;
+    DrawnTextRecord* record = CurrentRecord();
+    if (!record || !str) return;
+    DrawnTextRecord& r = *record;
     Touch(r);
     const std::string_view label(str, size_t(TextEnd(str, end) - str));
     // "text###name" keeps its id whatever it shows: its name is "##name" too.
@@ -122,8 +120,9 @@ std::string WindowName(const ImGuiWindow* window) {
 
 void NoteText(ImDrawList* list, const ImFont* font, float size, const ImVec2& pos, ImU32 col, const char* begin,
               const char* end, float wrap, const ImVec4* fineClip) {
-    Recorder& r = gRecorder;
-    if (!r.on || (col & IM_COL32_A_MASK) == 0 || begin == end) return;
+    DrawnTextRecord* record = CurrentRecord();
+    if (!record || (col & IM_COL32_A_MASK) == 0 || begin == end) return;
+    DrawnTextRecord& r = *record;
     Touch(r);
     const ImGuiContext* g = GImGui;
     if (!font && list->_Data) font = list->_Data->Font;
@@ -251,7 +250,7 @@ extern "C" ImGuiID __wrap__ZN5ImGui5GetIDEPKc(const char* str) {
 }
 
 // ---------------------------------------------------------------------------
-// RecordDrawnText / LastDrawnTexts / DumpDrawnText
+// RecordDrawnText / DumpDrawnText
 // ---------------------------------------------------------------------------
 
 bool DrawnText::Whole() const {
@@ -260,15 +259,16 @@ bool DrawnText::Whole() const {
            y + height <= clipY + clipHeight + slack;
 }
 
-void RecordDrawnText(bool on) {
-    gRecorder = Recorder{};
-    gRecorder.on = on;
+void RecordDrawnText(DrawnTextRecord* record) {
+    if (!GImGui) return;
+    if (record) *record = DrawnTextRecord{};
+    ImGui::GetIO().UserData = record;
 }
 
-const std::vector<DrawnText>& LastDrawnTexts() { return gRecorder.texts; }
-
 void DumpDrawnText(StateDump& dump) {
-    const std::vector<DrawnText>& texts = gRecorder.texts;
+    static const std::vector<DrawnText> none;
+    const DrawnTextRecord* record = CurrentRecord();
+    const std::vector<DrawnText>& texts = record ? record->texts : none;
     dump.Field("drawn.count", int(texts.size()));
     for (size_t i = 0; i < texts.size(); ++i) {
         const DrawnText& t = texts[i];

@@ -6,7 +6,8 @@
 // Index
 //   Display order    the draw list's two text calls and the font's measure, wrapped
 //   DrawnText        one text of the last frame: the widget, the text, where, its clip
-//   RecordDrawnText / LastDrawnTexts
+//   DrawnTextRecord / RecordDrawnText / DrawnTextRecording   what a GUI context
+//                    drew, for whoever asked
 //   DumpDrawnText    "drawn.*" fields of the window test driver's dump
 //
 // The installed Dear ImGui draws every text through ImDrawList::AddText and
@@ -33,6 +34,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 struct StateDump;
@@ -54,14 +56,33 @@ struct DrawnText {
     bool Whole() const;
 };
 
-// On while a test script runs (the test driver turns it on). Off, texts are
-// only put into display order.
-void RecordDrawnText(bool on);
-// The texts of the frame drawn last, in drawing order.
-const std::vector<DrawnText>& LastDrawnTexts();
+// What the frames of one GUI context drew, kept by whoever records (the
+// shell while a test script runs, or a test): the last frame's texts in
+// drawing order, and the names of that frame's items.
+struct DrawnTextRecord {
+    int frame = -1;  // the GUI frame the lists belong to
+    std::vector<DrawnText> texts;
+    std::unordered_map<uint32_t, std::string> names;
+};
+
+// From now on the current GUI context's texts go to `record` (emptied
+// first); null stops. The record hangs on that context (its io.UserData), so
+// other contexts, and the program without a script, only put texts into
+// display order. The record must outlive its use or be unhooked first.
+void RecordDrawnText(DrawnTextRecord* record);
+
+// Records for its lifetime: the record is unhooked however the scope ends.
+struct DrawnTextRecording {
+    DrawnTextRecord record;
+    DrawnTextRecording() { RecordDrawnText(&record); }
+    ~DrawnTextRecording() { RecordDrawnText(nullptr); }
+    DrawnTextRecording(const DrawnTextRecording&) = delete;
+    DrawnTextRecording& operator=(const DrawnTextRecording&) = delete;
+};
 
 // "drawn.count", then for each text N "drawn.N.widget", "drawn.N.text"
 // (line breaks as "\n"), "drawn.N.rect" and "drawn.N.clip" (x,y,width,height),
 // "drawn.N.color" (AABBGGRR in hex), "drawn.N.size", "drawn.N.window" and
 // "drawn.N.scroll" (up,down).
+// The current GUI context's record; "drawn.count" 0 when nothing records.
 void DumpDrawnText(StateDump& dump);

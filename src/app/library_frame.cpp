@@ -32,7 +32,7 @@ void ProbeUnknownSoundValues() {
     // would rebuild every voice of a document that goes (a quit during a
     // large project's voice build waited for all of them).
     const bool documentBusy = !DocumentMayChange(gAppState) || LeavingDocument(gAppState);
-    if (ProbeUnknownSoundValues(gSoundProbe, gProject, gSoundLibrary, documentBusy, InterfaceClock())) {
+    if (ProbeUnknownSoundValues(gSoundProbe, gProject, gSoundLibrary, documentBusy, ClockSeconds(gAppState.clock))) {
         // A weight moves its layers' gain and pan, and a Bed rebuilt to its
         // layer list gains and loses layers: the rebuild's job (on the
         // worker, never holding up a frame) brings the layers in line with

@@ -393,6 +393,7 @@ int RunShell(int argc, char** argv, const ShellInterface& ui) {
     FrameDriver& frames = gFrameDriver;
     frames.drawUI = ui.drawUI;
     ShellWindow shell;
+    DrawnTextRecord drawnText;  // a script's record of what the widgets drew
     Log("Tessaloom starting");
     // Before the window system starts: SDL then leaves SIGTERM to us rather
     // than turning it into a quit that would stop at the unsaved-changes
@@ -453,11 +454,11 @@ int RunShell(int argc, char** argv, const ShellInterface& ui) {
     RegisterStateDump(DumpWindowIcon);
     RegisterStateDump(DumpSecondLaunch);
     StartSecondLaunchListener();
-    TestDriverPtr driver = StartTestDriver(shell.window, frames);
+    TestDriverPtr driver = StartTestDriver(shell.window, frames, ui.scriptEdit);
     shell.backend->scriptedInput = driver != nullptr;
     shell.driver = driver.get();
     // A script checks what the widgets drew (names drawn whole, in display order).
-    RecordDrawnText(driver != nullptr);
+    if (driver) RecordDrawnText(&drawnText);
     RegisterStateDump(DumpDrawnText);
     RegisterStateDump(DumpDropFields);
     RegisterStateDump(DumpUpdateCheckFields);
@@ -468,6 +469,7 @@ int RunShell(int argc, char** argv, const ShellInterface& ui) {
     if (ui.install) ui.install();
     RunMainLoop(shell, frames, app, driver.get());
     if (driver) TestDriverAtLoopEnd(*driver);
+    RecordDrawnText(nullptr);
     StopSecondLaunchListener();
     int exitCode = driver ? TestDriverExitCode(*driver) : 0;
     shell.driver = nullptr;

@@ -24,6 +24,8 @@ struct ShellInterface {
     void (*drawUI)() = nullptr;
     void (*install)() = nullptr;
     const char* glyphs = nullptr;  // UTF-8: the icons the interface draws from its first frame
+    // A test script's "edit KIND", made as the designer's hand makes it.
+    bool (*scriptEdit)(const std::string& kind) = nullptr;
 };
 
 int RunShell(int argc, char** argv, const ShellInterface& ui);

@@ -39,7 +39,7 @@ void OpenShellAudioOutput(AppState& app) {
     output.nullOutput = std::make_unique<NullAudioOutput>();
     output.onEngineRateChange = [](int32_t rate) { RetimeEngine(gAudioEngine, rate); };
     OpenAudioOutput(output, ShellAudioCallback, &gAudioEngine.playing, app.projectSampleRate);
-    SetReferenceAudioHook(ReferenceAudioMixHook);  // the video's sound, once per block
+    SetReferenceAudioHook(gAudioEngine, ReferenceAudioMixHook);  // the video's sound, once per block
     gDevicePollClock = 0;
 }
 

@@ -40,9 +40,11 @@
 #include "operations/export_job.h"
 #include "operations/render_job.h"
 #include "operations/selection.h"
+#include "operations/transport_control.h"
 #include "operations/voice_sync.h"
 #include "operations/work_pace.h"
 #include "persistence/project_load.h"
+#include "picture/video_player.h"
 #include "platform/file_util.h"
 #include "playback/audio_engine.h"
 #include "playback/transport.h"
@@ -55,12 +57,12 @@
 // ---------------------------------------------------------------------------
 
 void ReleaseTestDriver(TestDriver& driver) {
-    if (driver.clockStep > 0) SetInterfaceClockSource(nullptr);
+    if (driver.clockStep > 0) ReleaseClock(gAppState.clock);
     driver.clockStep = 0;
     SetWorkPaced(driver.renderSteps, false);
     SetWorkPaced(driver.buildSteps, false);
     HoldExport(driver.exportHold, false);
-    SetBusyLaunchHook(nullptr);
+    gAppState.busyTask.launchHook = nullptr;
 }
 
 void DestroyTestDriver(TestDriver* driver) {
@@ -98,14 +100,8 @@ namespace {
 // several seconds.
 constexpr double kQuitPatienceSeconds = 30;
 
-// The interface clock while a script steps it (clock STEP).
-ScriptEditFn gScriptEdit = nullptr;
-
-std::atomic<double> gSteppedClock{0};
-double SteppedClock() { return gSteppedClock.load(); }
-
 // The clock waits are measured on: the stepped interface clock, else the wall.
-double ScriptSeconds(const TestDriver& d) { return d.clockStep > 0 ? SteppedClock() : WallSeconds(); }
+double ScriptSeconds(const TestDriver& d) { return d.clockStep > 0 ? ClockSeconds(gAppState.clock) : WallSeconds(); }
 
 // ---------------------------------------------------------------------------
 // Test job
@@ -118,8 +114,8 @@ bool QueueTestJob(AppState& app, double seconds, bool full) {
     BusyTask* task = &app.busyTask;
     auto job = [task, seconds] {
         const double start = task->startedAt;
-        for (double t = InterfaceClock() - start; t < seconds && !task->cancelRequested.load();
-             t = InterfaceClock() - start) {
+        for (double t = ClockSeconds(task->clock) - start; t < seconds && !task->cancelRequested.load();
+             t = ClockSeconds(task->clock) - start) {
             task->progress.store(static_cast<float>(t / seconds));
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
@@ -149,7 +145,7 @@ bool ClockWaitsForTestJob(TestDriver& d) {
         d.testJobSeconds = 0;
         return false;
     }
-    if (InterfaceClock() - task.startedAt < d.testJobSeconds) return false;  // the job's own test
+    if (ClockSeconds(gAppState.clock) - task.startedAt < d.testJobSeconds) return false;  // the job's own test
     if (d.testJobHeldSince < 0) d.testJobHeldSince = WallSeconds();
     if (WallSeconds() - d.testJobHeldSince < kMostHeldSeconds) return true;
     std::printf("[Test] the test job did not end %.0f s after its time; the clock moves on\n", kMostHeldSeconds);
@@ -198,10 +194,11 @@ void LoadFixtureProject(TestDriver& d, const std::string& path) {
     LoadClipPeaks(doc);
     ClearUndoHistory(app.undoHistory);
     ClearSelection(app);
-    // The whole project in view with the playhead at its start, as after opening it.
+    // The whole project in view, stopped with the playhead at its start, as
+    // after opening it.
     app.viewStart = 0;
     app.viewDuration = doc.totalDuration;
-    app.currentTime = 0;
+    StopAtStart(app, gAudioEngine, &gVideoPlayer);
     std::printf("[Test] project %s: %zu events, %zu layers\n", path.c_str(), doc.events.size(), doc.results.size());
     std::fflush(stdout);
 }
@@ -213,9 +210,10 @@ std::string AnsweredOpenDialog(const char* /*title*/, const char* /*extension*/)
     return std::exchange(gDialogAnswer, std::string());
 }
 
-void StartPlayback() {
-    gAppState.playing = true;
-    gAudioEngine.playing.store(1);
+// The transport's play, as the play button starts it: from the playhead,
+// with the picture.
+void ScriptPlay() {
+    StartPlayback(gAppState, gAudioEngine, &gVideoPlayer);
     DriverLog("play%s", "");
 }
 
@@ -303,8 +301,6 @@ bool SettleDone(TestDriver& d) {
 }
 
 }  // namespace
-
-void RegisterScriptEdit(ScriptEditFn fn) { gScriptEdit = fn; }
 
 namespace {
 
@@ -406,9 +402,8 @@ bool RunStep(TestDriver& d, const ScriptStep& s) {
             return false;
         case ScriptOp::Clock:
             if (d.clockStep <= 0) {
-                gSteppedClock.store(InterfaceClock());
+                HoldClock(gAppState.clock, ClockSeconds(gAppState.clock));
                 d.clockFrames = d.frames->framesDrawn;
-                SetInterfaceClockSource(&SteppedClock);
             }
             d.clockStep = s.x;
             break;
@@ -435,9 +430,9 @@ bool RunStep(TestDriver& d, const ScriptStep& s) {
             }
             break;
         case ScriptOp::Project: LoadFixtureProject(d, s.text); break;
-        case ScriptOp::Play: StartPlayback(); break;
+        case ScriptOp::Play: ScriptPlay(); break;
         case ScriptOp::Edit:
-            if (!gScriptEdit || !gScriptEdit(s.text)) {
+            if (!d.scriptEdit || !d.scriptEdit(s.text)) {
                 std::printf("[Test] edit %s FAILED\n", s.text.c_str());
                 std::fflush(stdout);
                 // The script ends here: its later steps would act on a
@@ -484,10 +479,11 @@ bool RunStep(TestDriver& d, const ScriptStep& s) {
 // Running the script
 // ---------------------------------------------------------------------------
 
-TestDriverPtr StartTestDriver(SDL_Window* window, FrameDriver& frames) {
+TestDriverPtr StartTestDriver(SDL_Window* window, FrameDriver& frames, ScriptEditFn scriptEdit) {
     const char* path = std::getenv("TL_TEST_SCRIPT");
     if (!path || !*path) return nullptr;
     TestDriverPtr d(new TestDriver);
+    d->scriptEdit = scriptEdit;
     d->window = window;
     d->windowId = SDL_GetWindowID(window);
     d->frames = &frames;
@@ -513,7 +509,7 @@ TestDriverPtr StartTestDriver(SDL_Window* window, FrameDriver& frames) {
     // designer's hand; a script can take either away with blur or leave.
     PushWindowEvent(*d, SDL_WINDOWEVENT_FOCUS_GAINED);
     PushWindowEvent(*d, SDL_WINDOWEVENT_ENTER);
-    SetBusyLaunchHook(&KeepDocumentDumpFields);
+    gAppState.busyTask.launchHook = &KeepDocumentDumpFields;
     d->observer.renderPace = &d->renderSteps;
     d->observer.voiceBuildPace = &d->buildSteps;
     d->observer.exportHold = &d->exportHold;
@@ -540,7 +536,7 @@ void TestDriverBeforeEvents(TestDriver& d) {
         // A rebuild an edit or a finished task deferred is queued on a later
         // frame: it counts as busy, or the next step would meet it running.
         const bool busy =
-            taskQueued.load() || gAppState.busyTask.busy.load() || gAppState.deferredRebuild.load() ||
+            gAppState.busyTask.busy.load() || gAppState.deferredRebuild.load() ||
             gAppState.bedRebuild.load();
         if ((busy || d.frames->framesDrawn < d.taskWaitFrom + 2) && WallSeconds() < d.taskWaitEndsAt) return;
         d.waitingTask = false;
@@ -571,7 +567,8 @@ void TestDriverBeforeEvents(TestDriver& d) {
     }
     if (d.clockStep > 0) {
         if (!ClockWaitsForTestJob(d))
-            gSteppedClock.store(gSteppedClock.load() + d.clockStep * double(d.frames->framesDrawn - d.clockFrames));
+            HoldClock(gAppState.clock, ClockSeconds(gAppState.clock) +
+                                           d.clockStep * double(d.frames->framesDrawn - d.clockFrames));
         d.clockFrames = d.frames->framesDrawn;
     }
     if (d.measure.running) MoveMeasuredView(d);

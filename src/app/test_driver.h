@@ -77,7 +77,7 @@
 //                       program idles on its own
 //   waitfile PATH SECONDS   stop driving frames until PATH exists (another
 //                       process of the test made it), at most SECONDS
-//   clock STEP          from now on the interface clock (InterfaceClock) moves
+//   clock STEP          from now on the interface clock (AppState::clock) moves
 //                       STEP seconds with every frame drawn, whatever the
 //                       frames cost: fades, lingering and test jobs then play
 //                       the same on a loaded machine (at a test job's end the
@@ -244,10 +244,9 @@ struct StateDump {
 };
 
 // The interface's edits a script asks for by name ("edit KIND"): the layer
-// above registers the function that makes them as the designer's hand would
-// (false, with the reason logged, when it cannot).
+// above hands the driver the function that makes them as the designer's hand
+// would (false, with the reason logged, when it cannot).
 using ScriptEditFn = bool (*)(const std::string& kind);
-void RegisterScriptEdit(ScriptEditFn fn);
 
 using StateDumpFn = void (*)(StateDump& dump);
 // Adds a function whose fields follow the driver's own in every dump.
@@ -282,7 +281,7 @@ struct TestDriverDeleter {
     void operator()(TestDriver* driver) const { DestroyTestDriver(driver); }
 };
 using TestDriverPtr = std::unique_ptr<TestDriver, TestDriverDeleter>;
-TestDriverPtr StartTestDriver(SDL_Window* window, FrameDriver& frames);
+TestDriverPtr StartTestDriver(SDL_Window* window, FrameDriver& frames, ScriptEditFn scriptEdit);
 
 // The loop draws without waiting while the script runs (not while idling).
 bool TestDriverWantsFrames(const TestDriver& driver);

@@ -49,6 +49,7 @@ struct TestDriver {
     uint32_t windowId = 0;
     FrameDriver* frames = nullptr;
     std::vector<ScriptStep> steps;
+    ScriptEditFn scriptEdit = nullptr;  // the interface's "edit KIND" (null: every edit fails)
     size_t next = 0;
     size_t changingSteps = 0;  // steps run that may change the program
     int64_t waitUntilFrame = 0;   // frames presented before the script goes on

@@ -204,6 +204,12 @@ void CheckForUpdates(AppState& app, HttpGetFn hook, const std::string& manifestU
         HttpCancelScope scope(worker.stop);
         response = hook(manifestUrl.c_str());
     }
+    // Why a check came to nothing, in the log only ("Request cancelled" when
+    // the program quit during it).
+    if (!response.error.empty()) {
+        std::printf("[Update] check ended: %s\n", response.error.c_str());
+        std::fflush(stdout);
+    }
     // An aborted check (the program is quitting) leaves everything as it was.
     if (!worker.stop.load()) {
         UpdateCheckOutcome outcome;

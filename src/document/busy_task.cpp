@@ -1,27 +1,14 @@
 // busy_task.cpp — queueing, running and finishing the one busy task.
 #include "document/busy_task.h"
 
-#include <chrono>
 #include <cstdio>
 #include <exception>
 #include <system_error>
 
 #include "document/text_util.h"
 
-std::atomic<bool> taskQueued{false};
-
-// ---------------------------------------------------------------------------
-// Interface clock
-// ---------------------------------------------------------------------------
 
 namespace {
-
-double SteadySeconds() {
-    static const auto start = std::chrono::steady_clock::now();
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-std::atomic<double (*)()> gClockSource{&SteadySeconds};
 
 // Set on threads that run in the worker slot, so a join from one of them is
 // refused without reading the slot (the frame loop may still be filling it).
@@ -44,12 +31,6 @@ void RunJobOnWorker(BusyTask* task, std::function<void()> job) {
 
 }  // namespace
 
-double InterfaceClock() { return gClockSource.load()(); }
-
-void SetInterfaceClockSource(double (*source)()) {
-    gClockSource.store(source ? source : &SteadySeconds);
-}
-
 // ---------------------------------------------------------------------------
 // Queueing
 // ---------------------------------------------------------------------------
@@ -64,7 +45,7 @@ bool StartBusyTask(BusyTask& task, const char* statusText, std::function<void()>
     task.cancelRequested.store(false);
     task.abandoned.store(false);
     task.cancellable = cancellable;
-    task.startedAt = InterfaceClock();
+    task.startedAt = ClockSeconds(task.clock);
     task.doneAt = -1;
     task.threadStarted = false;
     task.snapshotRequested = true;
@@ -72,7 +53,6 @@ bool StartBusyTask(BusyTask& task, const char* statusText, std::function<void()>
     task.job = std::move(job);
     task.atJoin = nullptr;
     task.ownCopy = false;
-    taskQueued.store(true);
     return true;
 }
 
@@ -92,8 +72,6 @@ std::string BusyStatusText(const BusyTask& task) {
 
 namespace {
 
-BusyLaunchHook gLaunchHook = nullptr;
-
 // Starts the worker once the backdrop and the slot allow it. Waiting when
 // the task must wait another frame.
 BusyPump StartWorkerWhenFree(BusyTask& task, const std::atomic<bool>* traceRunning) {
@@ -112,7 +90,7 @@ BusyPump StartWorkerWhenFree(BusyTask& task, const std::atomic<bool>* traceRunni
     // A finished trace worker or an unjoined earlier task may still hold the
     // slot: it is joined (it has ended or is ending) before the slot is reused.
     if (task.worker.joinable() && !JoinWorkerThread(task)) return BusyPump::Waiting;
-    if (gLaunchHook && !task.ownCopy) gLaunchHook();
+    if (task.launchHook && !task.ownCopy) task.launchHook();
     try {
         task.worker = std::thread(RunJobOnWorker, &task, task.job);
     } catch (const std::system_error& e) {
@@ -134,7 +112,6 @@ void FinishBusyTask(BusyTask& task) {
     task.atJoin = nullptr;
     task.ownCopy = false;
     task.cancelRequested.store(false);
-    taskQueued.store(false);
 }
 
 }  // namespace
@@ -142,8 +119,6 @@ void FinishBusyTask(BusyTask& task) {
 bool WorkerWritesDocument(const BusyTask& task) {
     return task.busy.load() && task.threadStarted && !task.ownCopy && !task.done.load(std::memory_order_acquire);
 }
-
-void SetBusyLaunchHook(BusyLaunchHook hook) { gLaunchHook = hook; }
 
 BusyPump PumpBusyTask(BusyTask& task, const std::atomic<bool>* traceRunning) {
     if (!task.busy.load(std::memory_order_acquire)) return BusyPump::Idle;
@@ -161,7 +136,7 @@ BusyPump PumpBusyTask(BusyTask& task, const std::atomic<bool>* traceRunning) {
     }
     if (!task.immediate) {
         if (task.progress.load() >= 0) task.progress.store(1.0f);
-        const double now = InterfaceClock();
+        const double now = ClockSeconds(task.clock);
         if (task.doneAt < 0) task.doneAt = now;
         if (now - task.doneAt < kBusyLingerSeconds) return BusyPump::Lingering;
     }

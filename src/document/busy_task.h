@@ -2,19 +2,17 @@
 //
 // Index
 //   BusyTask            the record (lives in the application state)
-//   taskQueued          process-wide: a task is queued and not yet finished
 //   StartBusyTask       queue a job; a request while one is queued is dropped
 //   SetBusyStatus / BusyStatusText   the overlay's text, safe across threads
 //   PumpBusyTask        the frame loop's half: start the worker, join it when done,
 //                       let the bar linger, finish
 //   WorkerWritesDocument  whether the interface must not read the document now
-//   SetBusyLaunchHook   a call just before a worker that writes the document starts
+//   BusyLaunchHook      a call just before a worker that writes the document starts
 //   CancelBusyTask      Escape or "Cancel": stop a cancellable task not yet done
 //   AbandonBusyTask / ClearStepCancel   the program leaves: a cancel no job may clear
 //   JoinWorkerThread    join the worker slot (refused from the worker itself)
 //   ThreadHandleHolder / JoinThreadHandle   a second thread slot (the export thread)
 //   PlaceholderToastText  follow-up toast of a task that left layers silent
-//   InterfaceClock      seconds since the interface started
 //
 // The job runs on the worker thread and owns the document while `busy` is set;
 // the interface edits nothing meanwhile. Every job sets `done` as its last
@@ -28,7 +26,13 @@
 #include <string>
 #include <thread>
 
+#include "document/interface_clock.h"
 #include "document/layer_counts.h"
+
+// Called on the interface thread just before the worker of a task that
+// writes the document starts (the window test driver keeps the document's
+// dump fields of that moment).
+using BusyLaunchHook = void (*)();
 
 struct BusyTask {
     std::atomic<bool> busy{false};
@@ -41,6 +45,10 @@ struct BusyTask {
     // to finish its remaining steps (see ClearStepCancel).
     std::atomic<bool> abandoned{false};
     std::atomic<float> progress{-1.0f};  // 0..1, -1 = no bar
+    // The clock the times below are read on (the application state's; null:
+    // the running clock).
+    const InterfaceClock* clock = nullptr;
+    BusyLaunchHook launchHook = nullptr;  // null: none
     double startedAt = 0;
     double doneAt = -1;           // interface clock when first seen done; -1 = not yet
     std::function<void()> job;
@@ -61,7 +69,6 @@ struct BusyTask {
     mutable std::mutex statusMutex;
 };
 
-extern std::atomic<bool> taskQueued;
 
 // Returns true when the task was queued; false when one was already queued
 // (the given job is destroyed and never runs).
@@ -97,7 +104,7 @@ constexpr int kBusySnapshotAttempts = 3;
 //   fills its bar (when it has one) and finishes kBusyLingerSeconds after it
 //   was first seen done.
 // - finish: busy, immediate, cancellable, threadStarted, the job, atJoin, ownCopy,
-//   the done time and the cancel flag are cleared, taskQueued is lowered.
+//   the done time and the cancel flag are cleared.
 BusyPump PumpBusyTask(BusyTask& task, const std::atomic<bool>* traceRunning = nullptr);
 
 // True from the start of a worker that writes the document itself (not
@@ -105,11 +112,6 @@ BusyPump PumpBusyTask(BusyTask& task, const std::atomic<bool>* traceRunning = nu
 // thread must use what they took before. Interface thread only.
 bool WorkerWritesDocument(const BusyTask& task);
 
-// Called on the interface thread just before the worker of a task that
-// writes the document starts (the window test driver keeps the document's
-// dump fields of that moment). Null for none.
-using BusyLaunchHook = void (*)();
-void SetBusyLaunchHook(BusyLaunchHook hook);
 
 // Escape or the overlay's "Cancel". Does nothing (false) unless a task is
 // busy, cancellable and not done. A running job sees cancelRequested and ends
@@ -145,7 +147,3 @@ void JoinThreadHandle(ThreadHandleHolder& holder);
 // export's final text words them ("3 layers that matched no sound; ..."),
 // after "No palette — " when no library is loaded; "" when none is silent.
 std::string PlaceholderToastText(const LayerSoundCounts& silent, bool noLibrary);
-
-// The interface clock: seconds since start-up. Tests may replace the source.
-double InterfaceClock();
-void SetInterfaceClockSource(double (*source)());

@@ -30,8 +30,6 @@
 
 namespace fs = std::filesystem;
 
-std::atomic<int32_t> gLibraryScanIndexWrites{0};
-
 namespace {
 
 std::string LowerAscii(std::string_view text) {
@@ -189,8 +187,8 @@ size_t ScanWorkerCount(const SoundLibrary& library) {
 
 // A failed write keeps the scan going (the library is still handed over),
 // but the designer sees why the index file is missing.
-bool WriteCheckpoint(SoundLibrary& library, const LibraryIndex& index, const std::string& indexPath) {
-    ++gLibraryScanIndexWrites;
+bool WriteCheckpoint(SoundLibrary& library, LibraryIndex& index, const std::string& indexPath) {
+    ++index.indexWrites;
     std::string error;
     if (!WriteLibraryIndexFile(index, indexPath, &error)) {
         std::printf("[Library] could not write %s: %s\n", indexPath.c_str(), error.c_str());

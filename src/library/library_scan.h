@@ -6,7 +6,6 @@
 //   LibraryNameForFolder        the name a scan of a folder will give its library
 //   StartLibraryScan            UI thread: start the scan thread for a folder
 //   ScanLibraryFolder           the thread body (walk, analyse, checkpoint, hand over)
-//   gLibraryScanIndexWrites     count of index-file writes made by scans
 //
 // The scan thread writes only its own library, the progress atomics, the
 // scan texts (through their guarded accessors), its index file and, at the
@@ -43,4 +42,3 @@ bool StartLibraryScan(SoundLibrary& library, const std::string& folder, uint8_t 
 // chosen when the scan started.
 void ScanLibraryFolder(ScanRequest* request, std::string name);
 
-extern std::atomic<int32_t> gLibraryScanIndexWrites;

@@ -176,8 +176,8 @@ bool RefreshMissingFiles(MissingFilesState& state, const Project& project, const
     return true;
 }
 
-void RefreshMissingFiles(bool force) {
-    RefreshMissingFiles(gMissingFiles, gProject, gSoundLibrary, FileRegistry::Instance(), InterfaceClock(), force);
+void RefreshMissingFiles(double now, bool force) {
+    RefreshMissingFiles(gMissingFiles, gProject, gSoundLibrary, FileRegistry::Instance(), now, force);
 }
 
 // ---------------------------------------------------------------------------

@@ -56,8 +56,8 @@ extern MissingFilesState gMissingFiles;
 // `now` has reached the due time; returns whether it rebuilt.
 bool RefreshMissingFiles(MissingFilesState& state, const Project& project, const SoundLibrary& library,
                          FileRegistry& registry, double now, bool force);
-// The program's form: gMissingFiles, gProject, gSoundLibrary, the registry and the interface clock.
-void RefreshMissingFiles(bool force);
+// The program's form: gMissingFiles, gProject, gSoundLibrary and the registry, at `now`.
+void RefreshMissingFiles(double now, bool force);
 
 RelinkResult RelinkFileStrict(FileRegistry& registry, const FileId& id, const std::string& chosenPath);
 RelinkResult RelinkFileForced(FileRegistry& registry, const FileId& id, const std::string& chosenPath);

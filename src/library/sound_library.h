@@ -83,6 +83,9 @@ struct LibraryIndex {
     // The folder went away during the scan that made this library: it holds
     // only part of the folder until a rescan finishes.
     uint8_t incomplete = 0;
+    // Index-file writes of the scan that made it: a checkpoint every 500
+    // files, then the last. Not kept in the file.
+    int32_t indexWrites = 0;
 };
 
 // What a finished scan has to tell the user (an interrupted walk, a folder

@@ -10,7 +10,7 @@
 
 AppState gAppState;
 
-AppState::AppState() = default;
+AppState::AppState() { busyTask.clock = &clock; }
 
 AppState::~AppState() {
     AbandonBusyTask(busyTask);

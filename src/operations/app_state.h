@@ -273,6 +273,10 @@ struct AppState {
     // The end leaves the crash lock and the backups, as a crash would: the
     // next start offers the recovery backup written for the signal.
     bool keepRecoveryOnExit = false;
+    // The clock of the interface's timers (toasts, the busy overlay, bursts,
+    // the save's progress text); the busy task reads it too. A test holds it
+    // by hand (interface_clock.h).
+    InterfaceClock clock;
     BusyTask busyTask;                    // its `worker` is the one worker-thread slot
     TextureHandle frozenFrameTexture = nullptr;  // the busy overlay's backdrop (frame driver)
     float frozenFrameUv[4] = {0, 0, 1, 1};       // u0, v0, u1, v1 that draw it upright

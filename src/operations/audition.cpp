@@ -69,7 +69,7 @@ bool ToggleLayerAudition(const DocumentContext& ctx, int resultIndex, VideoPlaye
         return true;
     }
     // While a task may be building voices they are not this thread's to read.
-    if (!VoicesAreOurs()) return false;
+    if (!VoicesAreOurs(app)) return false;
     const int voice = VoiceOfResult(engine, r.id);
     if (voice < 0) return false;
     StopLayerAudition(engine, app);
@@ -99,7 +99,7 @@ void KeepLayerAuditionValid(AudioEngine& engine, AppState& app) {
         StopLayerAudition(engine, app);
         return;
     }
-    if (!VoicesAreOurs()) return;
+    if (!VoicesAreOurs(app)) return;
     if (!VoiceCarries(engine, app.auditionVoice, app.auditionResultId)) StopLayerAudition(engine, app);
 }
 
@@ -111,7 +111,7 @@ void ToggleLayerSolo(AudioEngine& engine, AppState& app, int32_t resultId) {
     const bool same = app.soloResultId == resultId;
     EndSolo(engine, app);
     if (same) return;
-    if (!VoicesAreOurs()) return;
+    if (!VoicesAreOurs(app)) return;
     const int voice = VoiceOfResult(engine, resultId);
     if (voice < 0) return;
     engine.soloVoice.store(voice);
@@ -127,7 +127,7 @@ void KeepLayerSoloValid(AudioEngine& engine, AppState& app) {
         app.soloVoiceIndex = -1;
         return;
     }
-    if (!VoicesAreOurs()) return;
+    if (!VoicesAreOurs(app)) return;
     if (!VoiceCarries(engine, app.soloVoiceIndex, app.soloResultId)) EndSolo(engine, app);
 }
 

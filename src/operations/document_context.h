@@ -17,6 +17,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <thread>
 
 #include "platform/file_fault.h"
 
@@ -30,6 +31,10 @@ struct SoundLibrary;
 struct RenderSeeds;
 
 enum class PostPass { ProtectSilence, Deconflict, Density, DestructiveEq, AssignTracks };
+
+// Starts `body` on a new thread stored in `slot`; throws std::system_error
+// when no thread can be made.
+using TraceThreadLauncher = void (*)(std::thread& slot, std::function<void()> body);
 
 struct JobObserver {
     // After each event a full render has rendered, once the live voices of
@@ -67,6 +72,9 @@ struct JobObserver {
     // backups' rotation) and of those an export makes in the folders it
     // holds (file_fault.h).
     FileFaultHook fileFault = nullptr;
+    // Starts the picture trace's worker instead of a plain thread (a walk
+    // that waits for the test, or a launch that fails); null: std::thread.
+    TraceThreadLauncher traceLauncher = nullptr;
 };
 
 struct DocumentContext {

@@ -22,7 +22,7 @@ void FinishEdit(const DocumentContext& ctx, EditReach reach) {
     EditCountsOf().finished.fetch_add(1, std::memory_order_relaxed);
     // While a queued task may be building voices they are not ours to walk:
     // the task's own sync brings them in line with the document.
-    if (reach != EditReach::Voices || !VoicesAreOurs()) return;
+    if (reach != EditReach::Voices || !VoicesAreOurs(*ctx.app)) return;
     EditCountsOf().voiceSyncs.fetch_add(1, std::memory_order_relaxed);
     SyncVoicesWithResults(ctx, false);
 }

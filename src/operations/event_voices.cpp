@@ -8,6 +8,7 @@
 #include "operations/event_voices.h"
 
 #include "document/busy_task.h"
+#include "operations/app_state.h"
 #include "document/event.h"
 #include "document/project.h"
 #include "operations/event_edits.h"
@@ -32,7 +33,7 @@ float SecondsOf(const std::vector<float>& seconds, int event) {
 // VoicesAreOurs
 // ---------------------------------------------------------------------------
 
-bool VoicesAreOurs() { return !taskQueued.load(); }
+bool VoicesAreOurs(const AppState& app) { return !app.busyTask.busy.load(); }
 
 // ---------------------------------------------------------------------------
 // MoveVoicesOfEvents
@@ -60,7 +61,7 @@ bool MoveEventsWithVoices(const DocumentContext& ctx, const EventMoves& moves) {
     AudioEngine& engine = *ctx.engine;
     // Asked before anything moves: whether the last level pass still holds
     // for every voice the move leaves where it was.
-    const bool settle = !moves.assignTracks && VoicesAreOurs();
+    const bool settle = !moves.assignTracks && VoicesAreOurs(*ctx.app);
     const bool levelsHeld = settle && LevelMemoHolds(engine, project);
     if (moves.eventTimes)
         for (size_t i = 0; i < project.events.size() && i < moves.seconds.size(); ++i)
@@ -68,7 +69,7 @@ bool MoveEventsWithVoices(const DocumentContext& ctx, const EventMoves& moves) {
     // The layers move with the track record told, so that the next repack
     // packs from where they are, not from where the record saw them.
     MoveLayersKeepingTracks(project, moves.seconds);
-    if (VoicesAreOurs()) MoveVoicesOfEvents(engine, moves.seconds);
+    if (VoicesAreOurs(*ctx.app)) MoveVoicesOfEvents(engine, moves.seconds);
     if (moves.assignTracks) AssignTracks(project);
     if (settle) {
         std::vector<uint8_t> moved(project.events.size(), 0);

@@ -20,14 +20,16 @@
 
 #include "operations/document_context.h"
 
+struct AppState;
 struct AudioEngine;
 struct Project;
 struct RenderResult;
 
-// The voice list belongs to the interface thread except while a task may be
-// building voices on a worker (whatever the window shows); the job's own sync
-// then brings the voices in line with the document.
-bool VoicesAreOurs();
+// The voice list belongs to the interface thread except while the state's
+// busy task is queued or runs, as it may be building voices on a worker
+// (whatever the window shows); the job's own sync then brings the voices in
+// line with the document.
+bool VoicesAreOurs(const AppState& app);
 
 struct EventMoves {
     // Seconds each event moves by, by event index; 0, and events past the

@@ -209,7 +209,7 @@ std::shared_ptr<ProjectSaveJob> PrepareJob(const LifecycleContext& ctx, SaveKind
     // sound in the program's data folder is not what it is for.
     if (kind == SaveKind::AutoSave && app.savedProjectHash != 0) job->save.backupOf = U64ToHex(app.savedProjectHash);
     if (kind == SaveKind::Untitled) job->save.collectAudio = false;
-    job->startedAt = InterfaceClock();
+    job->startedAt = ClockSeconds(app.clock);
     return job;
 }
 
@@ -374,7 +374,7 @@ void PumpProjectSave(const LifecycleContext& ctx) {
     if (!job) return;
     if (!job->done.load()) {
         // A save the user waits for says how far it is, once it takes a while.
-        if (job->kind == SaveKind::Save && InterfaceClock() - job->startedAt > 0.5) {
+        if (job->kind == SaveKind::Save && ClockSeconds(app.clock) - job->startedAt > 0.5) {
             char text[80];
             std::snprintf(text, sizeof text, "Saving\xE2\x80\xA6 %d of %d sounds", job->progress.done.load(),
                           job->progress.total.load());

@@ -2,7 +2,7 @@
 //
 // Index
 //   Callbacks             frame and progress callbacks of the worker
-//   Thread launcher       std::thread by default; replaceable for tests
+//   Thread launcher       std::thread, or the observer's launcher (JobObserver::traceLauncher)
 //   TraceWorker / StartTraceAnalysis / CancelTraceAnalysis / JoinTraceWorker
 #include "operations/trace_job.h"
 
@@ -14,6 +14,7 @@
 #include <system_error>
 
 #include "operations/app_state.h"
+#include "operations/document_context.h"
 #include "picture/trace_frames.h"
 #include "picture/trace_records.h"
 #include "picture/trace_scan.h"
@@ -52,13 +53,12 @@ namespace {
 
 void LaunchStdThread(std::thread& slot, std::function<void()> body) { slot = std::thread(std::move(body)); }
 
-std::atomic<TraceThreadLauncher> gLauncher{&LaunchStdThread};
+// The observer's launcher when a test gave one (JobObserver::traceLauncher).
+TraceThreadLauncher LauncherOf(const AppState& app) {
+    return app.observer && app.observer->traceLauncher ? app.observer->traceLauncher : &LaunchStdThread;
+}
 
 }  // namespace
-
-void SetTraceThreadLauncher(TraceThreadLauncher launcher) {
-    gLauncher.store(launcher ? launcher : &LaunchStdThread);
-}
 
 // ---------------------------------------------------------------------------
 // Worker, start, cancel, join
@@ -129,7 +129,7 @@ bool StartTraceAnalysis(AppState& app, const VideoPlayer& player) {
     const TraceDeriveSettings settings = app.traceDeriveSettings;
     AppState* state = &app;
     try {
-        gLauncher.load()(app.busyTask.worker, [state, source, settings] {
+        LauncherOf(app)(app.busyTask.worker, [state, source, settings] {
             TraceWorker(*state, source, kTraceSamplesPerSecond, settings);
         });
     } catch (const std::system_error& e) {

@@ -8,7 +8,7 @@
 //   StartTraceAnalysis      the trace panel's start: reset the trace, start the worker
 //   CancelTraceAnalysis     stop a running trace, join its worker, clear the trace
 //   JoinTraceWorker         join a finished trace worker that still holds the slot
-//   SetTraceThreadLauncher  how the worker thread is made (tests make it fail)
+//   (the worker thread is made by the observer's traceLauncher when a test gives one)
 //
 // The worker runs in the application state's one worker slot
 // (busyTask.worker); its cancel flag is busyTask.cancelRequested. Until
@@ -61,7 +61,3 @@ void CancelTraceAnalysis(AppState& app);
 // False while the trace still runs or when the join fails.
 bool JoinTraceWorker(AppState& app);
 
-// Starts `body` on a new thread stored in `slot`; throws std::system_error
-// when no thread can be made. Null restores the default (std::thread).
-using TraceThreadLauncher = void (*)(std::thread& slot, std::function<void()> body);
-void SetTraceThreadLauncher(TraceThreadLauncher launcher);

@@ -34,7 +34,6 @@ VideoPlayer::~VideoPlayer() { CloseReferenceVideo(*this); }
 
 namespace {
 
-std::atomic<VideoClockFn> gVideoClock{nullptr};
 
 double SteadySeconds() {
     using namespace std::chrono;
@@ -48,12 +47,10 @@ constexpr double kDueSlack = 0.0001;      // a frame is due when the clock is th
 
 }  // namespace
 
-double VideoClockSeconds() {
-    const VideoClockFn clock = gVideoClock.load(std::memory_order_acquire);
+double VideoClockSeconds(const VideoPlayer& player) {
+    const VideoClockFn clock = player.clock.load(std::memory_order_acquire);
     return clock ? clock() : SteadySeconds();
 }
-
-void SetVideoClock(VideoClockFn clock) { gVideoClock.store(clock, std::memory_order_release); }
 
 // ---- Threads -------------------------------------------------------------------
 
@@ -315,7 +312,7 @@ float UpdateReferenceVideo(VideoPlayer& player) {
         std::lock_guard<std::mutex> lock(worker.mutex);
         if (player.playing) {
             const double due = std::min(double(player.duration),
-                                        worker.playStart + (VideoClockSeconds() - worker.playClock));
+                                        worker.playStart + (VideoClockSeconds(player) - worker.playClock));
             changed = ShowPlayPicture(player, worker, due);
         } else if (player.pendingSeek >= 0 || !worker.ready.empty()) {
             changed = ShowSeekPicture(player, worker);
@@ -334,7 +331,7 @@ void PlayReferenceVideo(VideoPlayer& player) {
     {
         std::lock_guard<std::mutex> lock(worker.mutex);
         worker.playing = true;
-        worker.playClock = VideoClockSeconds();
+        worker.playClock = VideoClockSeconds(player);
         worker.playStart = player.pendingSeek >= 0 ? double(player.pendingSeek)
                                                    : std::max(0.0, double(player.currentTime));
         worker.workerIdle = false;
@@ -387,7 +384,7 @@ void SeekReferenceVideo(VideoPlayer& player, float projectTime) {
                 return;
             }
         } else {
-            const double now = VideoClockSeconds();
+            const double now = VideoClockSeconds(player);
             const bool samePending =
                 player.pendingSeek >= 0 && std::fabs(double(player.pendingSeek) - local) < kSameTime;
             if (!samePending) {

@@ -8,7 +8,7 @@
 //   CloseReferenceVideo        stop both threads and reset everything but startOffset
 //   UpdateReferenceVideo       once per interface frame: publish the picture that is due
 //   PlayReferenceVideo / PauseReferenceVideo / SeekReferenceVideo
-//   VideoClockSeconds / SetVideoClock   the play clock (tests install their own)
+//   VideoClockSeconds   the player's play clock (a test gives the player its own)
 //   WaitForReferenceVideoIdle / WaitForReferenceAudioExtraction   let a caller catch up
 //
 // Threads: the interface thread calls everything here and alone writes the
@@ -70,6 +70,9 @@ struct VideoPlayer {
     // A test's seam that the open of a video's file meets (file_fault.h);
     // null in the program. Kept by load and close.
     FileFaultHook fileFault = nullptr;
+    // The play clock of this player and its decoder thread (seconds, read
+    // from both); null: the steady clock. A test moves its own by hand.
+    std::atomic<double (*)()> clock{nullptr};
 };
 
 extern VideoPlayer gVideoPlayer;
@@ -88,10 +91,8 @@ void PauseReferenceVideo(VideoPlayer& player);
 void SeekReferenceVideo(VideoPlayer& player, float projectTime);
 
 using VideoClockFn = double (*)();
-double VideoClockSeconds();
-// Replaces the clock for the player and its decoder thread (null: the steady
-// clock again). The function is called from both threads.
-void SetVideoClock(VideoClockFn clock);
+// The player's play clock (VideoPlayer::clock, else the steady clock).
+double VideoClockSeconds(const VideoPlayer& player);
 
 // Waits until the decoder thread has nothing left to do for the current
 // requests and play clock; false on timeout.

@@ -132,7 +132,7 @@ void StartWalk(VideoPlayer& player, VideoPlayerWorker& worker, DecoderThreadStat
     state.walking = !request.cancel;
     state.received = false;
     state.stepBacks = 0;
-    state.lastInterim = VideoClockSeconds();
+    state.lastInterim = VideoClockSeconds(player);
     if (request.cancel) {
         MarkSeekDone(worker, serial);
         return;
@@ -215,7 +215,7 @@ void SeekStep(VideoPlayer& player, VideoPlayerWorker& worker, DecoderThreadState
         return;
     }
     if (!state.request.backward) {
-        const double now = VideoClockSeconds();
+        const double now = VideoClockSeconds(player);
         if (now - state.lastInterim >= kInterimInterval) {
             state.lastInterim = now;
             HandOver(player, worker, worker.decoder.frame, time, state.serial,
@@ -225,7 +225,7 @@ void SeekStep(VideoPlayer& player, VideoPlayerWorker& worker, DecoderThreadState
 }
 
 double DueTime(const VideoPlayer& player, double playStart, double playClock) {
-    return std::min(double(player.duration), playStart + (VideoClockSeconds() - playClock));
+    return std::min(double(player.duration), playStart + (VideoClockSeconds(player) - playClock));
 }
 
 void PlayStep(VideoPlayer& player, VideoPlayerWorker& worker, DecoderThreadState& state,

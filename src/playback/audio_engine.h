@@ -152,6 +152,10 @@ inline void PrefetchVoice(const PlaybackVoice& voice) {
 }
 inline void PrefetchVoicePlace(const PlaybackVoice& voice) { __builtin_prefetch(&voice.startTime); }
 
+// Adds the reference video's sound for the block starting at timeSeconds.
+using ReferenceAudioHook = void (*)(float* left, float* right, int32_t frames, double timeSeconds,
+                                    int32_t sampleRate);
+
 struct AudioEngine {
     AudioEngine() = default;
     AudioEngine(const AudioEngine&) = delete;
@@ -209,6 +213,12 @@ struct AudioEngine {
     std::atomic<int32_t> auditionPosition{0};  // output frames played
     std::atomic<int32_t> auditionLength{0};    // output frames to play; 0 stops it
     std::atomic<int32_t> auditionRate{48000};
+
+    // ---- Reference audio ----
+    // The picture's sound, added to each block the engine mixes (null: none;
+    // block_mixer.h). Each engine has its own: the program's plays the
+    // reference video, a private engine plays only its voices.
+    std::atomic<ReferenceAudioHook> referenceAudioHook{nullptr};
 
     // ---- Reverb ----
     ReverbParams reverb;

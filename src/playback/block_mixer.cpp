@@ -40,12 +40,8 @@
 // Reference-audio hook
 // ---------------------------------------------------------------------------
 
-namespace {
-std::atomic<ReferenceAudioHook> gReferenceAudioHook{nullptr};
-}  // namespace
-
-void SetReferenceAudioHook(ReferenceAudioHook hook) { gReferenceAudioHook.store(hook); }
-ReferenceAudioHook GetReferenceAudioHook() { return gReferenceAudioHook.load(); }
+void SetReferenceAudioHook(AudioEngine& engine, ReferenceAudioHook hook) { engine.referenceAudioHook.store(hook); }
+ReferenceAudioHook GetReferenceAudioHook(const AudioEngine& engine) { return engine.referenceAudioHook.load(); }
 
 namespace {
 
@@ -431,7 +427,7 @@ void MixAudioBlock(AudioEngine& e, float* left, float* right, int frames) {
     MixAudition(e, left, right, frames, rate, m.masterGain);
 
     const int64_t blockPosition = e.position.load();
-    const ReferenceAudioHook hook = gReferenceAudioHook.load();
+    const ReferenceAudioHook hook = e.referenceAudioHook.load();
     const bool playing = e.playing.load() != 0;
     // Only this thread runs the reverb, so a clear asked for elsewhere
     // happens here, once what still rings has faded out.

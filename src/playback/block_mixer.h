@@ -20,12 +20,10 @@
 #include "playback/audio_engine.h"
 #include "playback/voice_mix.h"
 
-// Adds the reference video's sound for the block starting at timeSeconds.
-using ReferenceAudioHook = void (*)(float* left, float* right, int32_t frames, double timeSeconds,
-                                    int32_t sampleRate);
-// Process-wide; null (the default) when no hook is installed. Any thread.
-void SetReferenceAudioHook(ReferenceAudioHook hook);
-ReferenceAudioHook GetReferenceAudioHook();
+// The engine's reference-audio hook (AudioEngine::referenceAudioHook); null
+// (the default) removes it. Any thread: the next block mixed uses it.
+void SetReferenceAudioHook(AudioEngine& engine, ReferenceAudioHook hook);
+ReferenceAudioHook GetReferenceAudioHook(const AudioEngine& engine);
 
 // Writes `frames` samples (any positive count; the reverb hears at most the
 // first 4096) into left and right. Runs on the audio thread: it tries the

@@ -299,12 +299,13 @@ void CrossoverMorphChannel(CrossoverMorphContext& ctx, const std::array<const st
 // Driver
 // ---------------------------------------------------------------------------
 
-bool AlloyCrossoverMorph(const RenderResult& result, int sampleRate, bool stereo, VoiceAudio& voice) {
+bool AlloyCrossoverMorph(const RenderResult& result, int sampleRate, bool stereo, VoiceAudio& voice,
+                         AlloyFftAllocator allocator) {
     if (AlloyMorphFrames(sampleRate, result.duration) < 1) return false;
     AlloyLayers layers;
     if (!LoadAlloyLayers(result, sampleRate, stereo, layers)) return false;
     AlloyFft fft;
-    if (!MakeAlloyFft(fft)) return false;
+    if (!MakeAlloyFft(fft, allocator)) return false;
 
     CrossoverMorphContext ctx = MakeCrossoverMorphContext(result, sampleRate, layers.frames, layers.loaded, fft);
     MorphAlloyChannels(result, sampleRate, layers, voice, [&](const auto& channel, std::vector<float>& out) {

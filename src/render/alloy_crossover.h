@@ -22,6 +22,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "render/alloy_stages.h"
+
 struct RenderResult;
 struct VoiceAudio;
 struct AlloyFft;
@@ -79,4 +81,6 @@ void CrossoverMorphChannel(CrossoverMorphContext& context,
 
 // False (the voice untouched) when N < 1, no sound layer loads or the
 // transforms cannot be allocated.
-bool AlloyCrossoverMorph(const RenderResult& result, int sampleRate, bool stereo, VoiceAudio& voice);
+// `allocator` makes its transform (null: the program's).
+bool AlloyCrossoverMorph(const RenderResult& result, int sampleRate, bool stereo, VoiceAudio& voice,
+                         AlloyFftAllocator allocator = nullptr);

@@ -95,16 +95,17 @@ AlloyCacheStats GetAlloyCacheStats(AlloyCache& cache) { return EntryCacheStatsOf
 
 namespace {
 
-bool RunAlloyAlgorithm(const RenderResult& result, int sampleRate, bool stereo, VoiceAudio& voice) {
+bool RunAlloyAlgorithm(const RenderResult& result, int sampleRate, bool stereo, VoiceAudio& voice,
+                       AlloyFftAllocator allocator) {
     switch (result.alloyAlgo) {
         case 1:
-            return AlloyEnvelopeTransfer(result, sampleRate, stereo, voice);
+            return AlloyEnvelopeTransfer(result, sampleRate, stereo, voice, allocator);
         case 2:
             return AlloyBandMosaic(result, sampleRate, stereo, voice);
         case 3:
-            return AlloyBandBlendTransfer(result, sampleRate, stereo, voice);
+            return AlloyBandBlendTransfer(result, sampleRate, stereo, voice, allocator);
         default:
-            return AlloyCrossoverMorph(result, sampleRate, stereo, voice);
+            return AlloyCrossoverMorph(result, sampleRate, stereo, voice, allocator);
     }
 }
 
@@ -128,7 +129,7 @@ bool RenderAlloyResult(AlloyCache& cache, const RenderResult& result, int sample
 
         // The algorithms write the voice only when they succeed, so a failed
         // morph leaves it untouched.
-        if (!RunAlloyAlgorithm(result, sampleRate, stereo, voice)) return false;
+        if (!RunAlloyAlgorithm(result, sampleRate, stereo, voice, cache.fftAllocator)) return false;
         if (cached && voice.sampleCount >= 1) {
             auto entry = std::make_shared<AlloyCacheEntry>();
             entry->left = voice.left;

@@ -31,6 +31,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "render/alloy_stages.h"
 #include "render/entry_cache.h"
 
 struct RenderResult;
@@ -68,6 +69,9 @@ struct AlloyCache {
     // the budget empties the cache first; a morph larger than the whole budget
     // is not kept.
     size_t byteBudget = kAlloyCacheByteBudget;
+    // The transforms' allocator of the morphs this cache makes (null: the
+    // program's; a test gives one that fails). Set before it is shared.
+    AlloyFftAllocator fftAllocator = nullptr;
 };
 
 extern AlloyCache gAlloyCache;

@@ -12,7 +12,6 @@
 #include "render/alloy_stages.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <cstdlib>
 
@@ -344,17 +343,12 @@ namespace {
 
 kiss_fftr_cfg DefaultAllocator(int nfft, int inverse) { return kiss_fftr_alloc(nfft, inverse, nullptr, nullptr); }
 
-std::atomic<AlloyFftAllocator> gFftAllocator{nullptr};
-
 }  // namespace
 
 void AlloyFftDeleter::operator()(kiss_fftr_state* cfg) const { kiss_fftr_free(cfg); }
 
-void SetAlloyFftAllocator(AlloyFftAllocator allocator) { gFftAllocator.store(allocator); }
-
-bool MakeAlloyFft(AlloyFft& fft) {
-    AlloyFftAllocator alloc = gFftAllocator.load();
-    if (!alloc) alloc = DefaultAllocator;
+bool MakeAlloyFft(AlloyFft& fft, AlloyFftAllocator allocator) {
+    const AlloyFftAllocator alloc = allocator ? allocator : DefaultAllocator;
     AlloyFftPtr forward(alloc(kAlloyFftSize, 0));
     AlloyFftPtr inverse(alloc(kAlloyFftSize, 1));
     if (!forward || !inverse) return false;

@@ -14,7 +14,7 @@
 //   AlloyBandEdges / AlloyBandSplit   log-spaced crossover bands of paired RBJ biquads
 //   AlloyFft / MakeAlloyFft   2048-point forward and inverse configurations with the window
 //   AlloyForwardFrame / AlloyOverlapAdd   the windowed STFT frame and its overlap-add
-//   SetAlloyFftAllocator      replace the configuration allocator (tests make it fail)
+//   AlloyFftAllocator         who allocates them (the cache's; a test's one fails)
 //
 // An alloy result names up to four source regions: the main sound (layer 0),
 // alloyMid (1), alloyHigh (2) and alloyEnv (3). Layers 0 to 2 are sound
@@ -149,8 +149,14 @@ struct AlloyFft {
     std::vector<float> scratch;  // one frame of time samples
 };
 
-// Allocates both configurations; false (and nothing kept) when either fails.
-bool MakeAlloyFft(AlloyFft& fft);
+// Allocates a KISS FFT real configuration; null in the program
+// (kiss_fftr_alloc). A cache that morphs with another one (AlloyCache::
+// fftAllocator) hands it down to here: a test's allocator that fails.
+using AlloyFftAllocator = kiss_fftr_cfg (*)(int nfft, int inverse);
+
+// Allocates both configurations with `allocator`; false (and nothing kept)
+// when either fails.
+bool MakeAlloyFft(AlloyFft& fft, AlloyFftAllocator allocator = nullptr);
 
 // Bins 0..1024 of x[s + j] x w[j], j = 0..2047, with x = 0 at and beyond n.
 void AlloyForwardFrame(AlloyFft& fft, const float* x, int n, int s, kiss_fft_cpx* bins);
@@ -170,7 +176,3 @@ struct AlloyOverlapAdd {
     std::vector<double> wsum;
 };
 
-// Test seam: the function that allocates a KISS FFT real configuration.
-// Null restores kiss_fftr_alloc.
-using AlloyFftAllocator = kiss_fftr_cfg (*)(int nfft, int inverse);
-void SetAlloyFftAllocator(AlloyFftAllocator allocator);

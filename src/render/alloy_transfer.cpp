@@ -276,7 +276,7 @@ void TransferChannel(const TransferContext& ctx, const std::array<const std::vec
 namespace {
 
 bool RunTransfer(const RenderResult& result, const TransferVariant& variant, int sampleRate, bool stereo,
-                 VoiceAudio& voice) {
+                 VoiceAudio& voice, AlloyFftAllocator allocator) {
     AlloyLayers layers;
     if (!LoadAlloyLayers(result, sampleRate, stereo, layers)) return false;
     TransferContext ctx = MakeTransferContext(result, variant, sampleRate, layers.frames, layers.loaded);
@@ -284,7 +284,7 @@ bool RunTransfer(const RenderResult& result, const TransferVariant& variant, int
     // the real one; failing lets a later build try again.
     AlloyFft fft;
     if (TransferNeedsSpectralStep(ctx)) {
-        if (!MakeAlloyFft(fft)) return false;
+        if (!MakeAlloyFft(fft, allocator)) return false;
         ctx.fft = &fft;
     }
     MorphAlloyChannels(result, sampleRate, layers, voice, [&](const auto& channel, std::vector<float>& out) {
@@ -295,10 +295,12 @@ bool RunTransfer(const RenderResult& result, const TransferVariant& variant, int
 
 }  // namespace
 
-bool AlloyEnvelopeTransfer(const RenderResult& result, int sampleRate, bool stereo, VoiceAudio& voice) {
-    return RunTransfer(result, kEnvelopeTransfer, sampleRate, stereo, voice);
+bool AlloyEnvelopeTransfer(const RenderResult& result, int sampleRate, bool stereo, VoiceAudio& voice,
+                           AlloyFftAllocator allocator) {
+    return RunTransfer(result, kEnvelopeTransfer, sampleRate, stereo, voice, allocator);
 }
 
-bool AlloyBandBlendTransfer(const RenderResult& result, int sampleRate, bool stereo, VoiceAudio& voice) {
-    return RunTransfer(result, kBandBlendTransfer, sampleRate, stereo, voice);
+bool AlloyBandBlendTransfer(const RenderResult& result, int sampleRate, bool stereo, VoiceAudio& voice,
+                            AlloyFftAllocator allocator) {
+    return RunTransfer(result, kBandBlendTransfer, sampleRate, stereo, voice, allocator);
 }

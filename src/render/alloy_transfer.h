@@ -20,6 +20,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "render/alloy_stages.h"
+
 struct RenderResult;
 struct VoiceAudio;
 struct AlloyFft;
@@ -101,5 +103,8 @@ void TransferChannel(const TransferContext& context, const std::array<const std:
 
 // False (the voice untouched) when no sound layer loads, or when the spectral
 // step is due and its transforms cannot be allocated.
-bool AlloyEnvelopeTransfer(const RenderResult& result, int sampleRate, bool stereo, VoiceAudio& voice);
-bool AlloyBandBlendTransfer(const RenderResult& result, int sampleRate, bool stereo, VoiceAudio& voice);
+// `allocator` makes the spectral step's transform (null: the program's).
+bool AlloyEnvelopeTransfer(const RenderResult& result, int sampleRate, bool stereo, VoiceAudio& voice,
+                           AlloyFftAllocator allocator = nullptr);
+bool AlloyBandBlendTransfer(const RenderResult& result, int sampleRate, bool stereo, VoiceAudio& voice,
+                            AlloyFftAllocator allocator = nullptr);

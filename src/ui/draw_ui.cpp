@@ -121,8 +121,8 @@ void RunFirstFrameInitialisation(AppState& app) {
 
 void RunLibraryServices(const AppState& app) {
     if (!app.busyTask.busy.load()) {
-        AddLibraryFolder(gSoundLibrary, InterfaceClock());
-        RefreshMissingFiles(false);
+        AddLibraryFolder(gSoundLibrary, ClockSeconds(app.clock));
+        RefreshMissingFiles(ClockSeconds(app.clock), false);
     }
     ProbeUnknownSoundValues();
 }

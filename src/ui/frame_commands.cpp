@@ -76,7 +76,7 @@ CommandContext ProgramCommandContext() {
     ctx.doc = ProgramDocumentContext();
     ctx.life = ProgramLifecycleContext();
     ctx.video = &gVideoPlayer;
-    ctx.guiTime = InterfaceClock();
+    ctx.guiTime = ClockSeconds(gAppState.clock);
     ctx.clearGuiInput = [] {
         ImGui::ClearActiveID();
         ImGui::GetIO().ClearInputKeys();

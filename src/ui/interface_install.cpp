@@ -41,7 +41,6 @@ void InstallInterface() {
     RegisterStateDump(DumpMixerFields);
     RegisterDocumentStateDump(DumpSettingsFields);
     RegisterDocumentStateDump(DumpExportFields);
-    RegisterScriptEdit(MakeScriptEdit);
 }
 
 ShellInterface InterfaceForShell() {
@@ -49,5 +48,6 @@ ShellInterface InterfaceForShell() {
     ui.drawUI = DrawUI;
     ui.install = InstallInterface;
     ui.glyphs = kInterfaceGlyphs;
+    ui.scriptEdit = MakeScriptEdit;
     return ui;
 }

@@ -139,7 +139,7 @@ void BeginFullScreenLayer(const char* id, ImGuiWindowFlags extraFlags) {
 void DrawBusyOverlay(AppState& app, JobFrameState& state) {
     BusyTask& task = app.busyTask;
     const ImVec2 display = ImGui::GetIO().DisplaySize;
-    const float a = BusyOverlayFade(InterfaceClock(), task.startedAt);
+    const float a = BusyOverlayFade(ClockSeconds(app.clock), task.startedAt);
     const bool canCancel = task.cancellable && !task.done.load();
 
     BeginFullScreenLayer("##busy", canCancel ? 0 : ImGuiWindowFlags_NoInputs);
@@ -234,7 +234,7 @@ bool RunJobProtocol(const DocumentContext& ctx, FrameDriver* frames, JobFrameSta
 // ---------------------------------------------------------------------------
 
 void RunWorkerCompletions(AppState& app) {
-    PumpExportCompletion(app, InterfaceClock());
+    PumpExportCompletion(app, ClockSeconds(app.clock));
     // A task queued behind the trace joins the slot itself.
     if (!app.busyTask.busy.load()) JoinTraceWorker(app);
 }
@@ -253,7 +253,7 @@ void DrawLiveBlock(const DocumentContext& ctx, JobFrameState& state, const UILay
     // its display order only: the keyboard focus stays where it was.
     ImGui::BringWindowToDisplayFront(ImGui::GetCurrentWindow());
 
-    const float a = BusyOverlayFade(InterfaceClock(), task.startedAt);
+    const float a = BusyOverlayFade(ClockSeconds(app.clock), task.startedAt);
     if (a > 0.01f) {
         const int clips = ctx.engine ? ctx.engine->stats.buildProgress.load() : 0;
         const std::string text = LiveBlockText(BusyStatusText(task), app.renderEventsDone.load(),

@@ -645,7 +645,7 @@ float DrawLayerLanes(TimelineFrame& f, float top) {
     if (!renderRunning && !(app.documentQuiet && gArea.indexed))
         IndexBlocks(project, LayerResultsSignature(project, app.undoHistory.generation));
     KeepLayerSoloValid(*f.ctx->engine, app);
-    if (!renderRunning) RefreshLayerSpliceMarks(*f.ctx->engine, gArea.splices);
+    if (!renderRunning) RefreshLayerSpliceMarks(*f.ctx->app, *f.ctx->engine, gArea.splices);
     if (gArea.blocks.empty()) return 0;
 
     const LayerAreaLayout layout = LayoutLayerRows(gArea.tracks, app.shownGroups, top, kHeaderHeight,

@@ -17,6 +17,7 @@
 #include "document/event.h"
 #include "document/project.h"
 #include "operations/app_state.h"
+#include "operations/event_voices.h"
 #include "playback/audio_engine.h"
 #include "playback/voice_settings.h"
 #include "ui/timeline_index.h"
@@ -314,14 +315,14 @@ float SpliceMarkTime(float voiceStart, float voiceLength, float fraction) {
     return voiceStart + fraction * voiceLength;
 }
 
-bool RefreshLayerSpliceMarks(const AudioEngine& engine, LayerSpliceMarks& marks) {
+bool RefreshLayerSpliceMarks(const AppState& app, const AudioEngine& engine, LayerSpliceMarks& marks) {
     const uint32_t generation = engine.stats.levelsGeneration.load();
     const int32_t voices = engine.stats.voiceCount.load();
     if (marks.voiceCount == voices && marks.levelsGeneration == generation) return true;
     // The voices are this thread's to read only while no task builds them;
     // never under the lock (the markers are the owner's, the mixer never
     // reads them).
-    if (taskQueued.load()) return false;
+    if (!VoicesAreOurs(app)) return false;
     marks.byResult.clear();
     for (const PlaybackVoice& v : engine.voices) {
         const int count = std::clamp(int(v.spliceCount), 0, kMaxSpliceMarkers);

@@ -24,6 +24,7 @@
 
 #include "ui/timeline_logic.h"
 
+struct AppState;
 struct AudioEngine;
 struct Event;
 struct Project;
@@ -216,4 +217,4 @@ struct LayerSpliceMarks {
 // engine's levels generation or voice count moved). The engine lock is only
 // tried, and held for counting and for copying into storage made beforehand;
 // false when it was busy (the old marks stay).
-bool RefreshLayerSpliceMarks(const AudioEngine& engine, LayerSpliceMarks& marks);
+bool RefreshLayerSpliceMarks(const AppState& app, const AudioEngine& engine, LayerSpliceMarks& marks);

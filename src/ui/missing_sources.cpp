@@ -31,7 +31,7 @@ RelinkTargets ProgramRelinkTargets(AppState& app) {
     t.registry = &FileRegistry::Instance();
     t.missing = &gMissingFiles;
     t.app = &app;
-    t.now = InterfaceClock();
+    t.now = ClockSeconds(app.clock);
     // Rebuilding every voice decodes every sound: the busy task does it, not the frame.
     t.rebuildVoices = [] { return RebuildCacheAsync("Updating audio...", true); };
     return t;

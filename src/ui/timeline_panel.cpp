@@ -567,7 +567,7 @@ void DrawDropMarker(const TimelineFrame& f) {
     if (!app.dragHasAudio) return;
     const float x = app.dragHoverX;
     if (!(x >= f.view.x0 && x <= Right(f))) return;
-    const float pulse = DropMarkerPulse(InterfaceClock());
+    const float pulse = DropMarkerPulse(ClockSeconds(app.clock));
     f.app->uiAnimating = true;
     const bool bed = app.dragAltHeld || app.dragHoverScene >= 0;
     const uint32_t color = bed ? ShapeColor(kShapeBed, 255) : gTheme.timelineMark4;

@@ -47,7 +47,7 @@ bool PostRenderClick(const DocumentContext& ctx, bool libraryLoaded, bool fullRe
     const RenderButtonState state = RenderButtonFor(static_cast<int>(project.events.size()),
                                                     CountLockedEvents(project), libraryLoaded,
                                                     app.exportRunning.load());
-    if (!state.enabled || app.busyTask.busy.load() || taskQueued.load()) return false;
+    if (!state.enabled || app.busyTask.busy.load()) return false;
     // The right click unlocks every event and replaces every result: the
     // snapshot brings both back in one Undo, as it does for the left click.
     return RequestRenderEdit(ctx, fullRerender ? 2 : 1);

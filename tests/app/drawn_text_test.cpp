@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/drawn_text.h"
+#include "app/test_driver.h"
 #include "app/visual_text.h"
 #include "support/imgui_headless.h"
 
@@ -20,8 +21,8 @@ const char* const kWords = "\u05D0\u05D1\u05D2 \u05D3\u05D4\u05D5 \u05D6\u05D7\u
 
 class DrawnTextRig : public testing::Test {
 protected:
-    void SetUp() override { RecordDrawnText(true); }
-    void TearDown() override { RecordDrawnText(false); }
+    void SetUp() override { RecordDrawnText(&record); }
+    void TearDown() override { RecordDrawnText(nullptr); }
 
     void Frame(const std::function<void()>& draw) {
         gui.Frame();
@@ -35,12 +36,13 @@ protected:
     // The texts of the last frame drawn by `widget`.
     std::vector<DrawnText> By(const std::string& widget) {
         std::vector<DrawnText> found;
-        for (const DrawnText& t : LastDrawnTexts())
+        for (const DrawnText& t : record.texts)
             if (t.widget == widget) found.push_back(t);
         return found;
     }
 
     HeadlessGui gui{800, 600};
+    DrawnTextRecord record;
 };
 
 }  // namespace
@@ -131,4 +133,30 @@ TEST_F(DrawnTextRig, EachTextIsRecordedWithItsWidgetAndClipRectangleForOneFrame)
     Frame(draw);
     EXPECT_TRUE(By("Probe").empty()) << "the record holds the last frame only";
     EXPECT_EQ(By("##transportPlay").size(), 1u);
+}
+
+// The record belongs to the GUI context it was hooked on: once unhooked the
+// frames still draw in display order but record nothing, and the dump says
+// so; hooked again, recording starts afresh.
+TEST_F(DrawnTextRig, OnlyAHookedRecordIsWrittenAndTheDumpReadsIt) {
+    Frame([] { ImGui::TextUnformatted("first"); });
+    ASSERT_EQ(By("Probe").size(), 1u);
+    RecordDrawnText(nullptr);
+    Frame([] { ImGui::TextUnformatted("second"); });
+    ASSERT_EQ(record.texts.size(), 1u) << "nothing recorded while unhooked";
+    EXPECT_EQ(record.texts[0].text, "first");
+    StateDump unhooked;
+    DumpDrawnText(unhooked);
+    EXPECT_NE(unhooked.text.find("drawn.count=0\n"), std::string::npos) << unhooked.text;
+
+    DrawnTextRecord other;
+    RecordDrawnText(&other);
+    Frame([] { ImGui::TextUnformatted("third"); });
+    EXPECT_EQ(record.texts.size(), 1u) << "the earlier record is left alone";
+    ASSERT_EQ(other.texts.size(), 1u);
+    EXPECT_EQ(other.texts[0].text, "third");
+    StateDump hooked;
+    DumpDrawnText(hooked);
+    EXPECT_NE(hooked.text.find("drawn.0.text=third\n"), std::string::npos) << hooked.text;
+    RecordDrawnText(&record);
 }

@@ -104,7 +104,6 @@ TEST(PlatformHooks, TheAboutBoxImagesComeFromBesideTheProgram) {
 
 TEST(PlatformHooks, EverySlotIsFilledAtStartUp) {
     auto app = std::make_unique<AppState>();
-    HttpGetFn savedHook = gHttpGetHook;
     InstallPlatformHooks(*app);
     EXPECT_EQ(app->pickFolderDialog, &PickFolderDialog);
     EXPECT_EQ(app->exportSaveDialog, &ExportSaveDialog);
@@ -115,5 +114,4 @@ TEST(PlatformHooks, EverySlotIsFilledAtStartUp) {
     EXPECT_TRUE(app->revealFileCallback && app->openUrlCallback && app->openFileCallback);
     EXPECT_EQ(gHttpGetHook, &HttpGet);
     EXPECT_FALSE(app->exeDir.empty());
-    gHttpGetHook = savedHook;
 }

@@ -23,7 +23,7 @@ TEST(ShellAudio, TheEngineFollowsTheOutputRateAndKeepsItsPlace) {
     EXPECT_EQ(status.engineRate, 44100);
     EXPECT_EQ(gAudioEngine.sampleRate.load(), 44100);
     EXPECT_EQ(gAudioEngine.reverbState.sampleRate, 44100);
-    EXPECT_EQ(GetReferenceAudioHook(), &ReferenceAudioMixHook);
+    EXPECT_EQ(GetReferenceAudioHook(gAudioEngine), &ReferenceAudioMixHook);
 
     // The preferences name 96 kHz: the playhead keeps its time, the reverb is
     // set up for the new rate.
@@ -42,5 +42,5 @@ TEST(ShellAudio, TheEngineFollowsTheOutputRateAndKeepsItsPlace) {
     // Nothing left to poll or switch.
     PollShellAudioDevice(3.0f);
     SwitchShellSampleRate(*app);
-    SetReferenceAudioHook(nullptr);
+    SetReferenceAudioHook(gAudioEngine, nullptr);
 }

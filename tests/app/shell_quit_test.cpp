@@ -124,12 +124,14 @@ TEST(ShellQuit, AQuitStopsThePictureTraceForGood) {
     QuitRig rig;
     static AppState* traceApp;
     traceApp = rig.app.get();
-    SetTraceThreadLauncher([](std::thread& slot, std::function<void()>) {
+    JobObserver observer;
+    observer.traceLauncher = [](std::thread& slot, std::function<void()>) {
         slot = std::thread([] {  // a walk that runs until cancelled
             while (!traceApp->busyTask.cancelRequested.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
             traceApp->traceRunning.store(false);
         });
-    });
+    };
+    rig.app->observer = &observer;
     VideoPlayer player;
     player.loaded = true;
     player.path = "/nowhere/reel.mp4";
@@ -143,7 +145,7 @@ TEST(ShellQuit, AQuitStopsThePictureTraceForGood) {
     TracePanelFrameStart(*rig.app, rig.doc, player, panel);
     StopForShutdown(*rig.app, rig.services);
     TracePanelFrameStart(*rig.app, rig.doc, player, panel);
-    SetTraceThreadLauncher(nullptr);
+    rig.app->observer = nullptr;
     EXPECT_FALSE(rig.app->traceRunning.load()) << "no trace starts behind the quit";
     EXPECT_FALSE(rig.app->busyTask.worker.joinable());
 }

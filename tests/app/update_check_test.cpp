@@ -215,14 +215,14 @@ TEST(UpdateCheck, EndToEndOverHttpAndAQuitDuringAStalledCheck) {
     EXPECT_NE(server.Requests().at(0).find("User-Agent: Tessaloom/1.0"), std::string::npos);
 
     // The program quits while the server says nothing: the transfer is
-    // aborted and the thread joined at once, and nothing is handed over.
+    // aborted and the thread joined, and nothing is handed over. The request
+    // has no idle timer here, so only the abort can end it (a stop that
+    // waited for the server would hang the test).
     app->lastUpdateCheck = 0;
-    ASSERT_TRUE(StartUpdateCheck(*app, HttpGet, server.Url("/stall")));
+    const HttpGetFn patient = [](const char* url) { return HttpRequest(url, nullptr, 5000, 0); };
+    ASSERT_TRUE(StartUpdateCheck(*app, patient, server.Url("/stall")));
     while (server.RequestCount() < 2) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    const auto start = std::chrono::steady_clock::now();
     StopUpdateCheck(*app);
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    EXPECT_LT(seconds, 1.0);
     EXPECT_FALSE(app->updateCheckStarted.load());
     EXPECT_FALSE(TakeUpdateCheckResult(*app));
     EXPECT_EQ(app->lastUpdateCheck, 0);

@@ -55,10 +55,11 @@ protected:
 
 TEST_F(BusyTasks, SecondRequestWhileQueuedIsDropped) {
     BusyTask task;
+    clock.Drive(task);
     std::atomic<int> firstRuns{0}, secondRuns{0};
     ASSERT_TRUE(StartBusyTask(task, "Rendering...", [&] { ++firstRuns; }, true, -1.0f));
     double startedAt = task.startedAt;
-    EXPECT_TRUE(taskQueued.load());
+    EXPECT_TRUE(task.busy.load());
     EXPECT_FALSE(StartBusyTask(task, "Updating audio...", [&] { ++secondRuns; }, false, 0.5f));
     EXPECT_EQ(BusyStatusText(task), "Rendering...");
     EXPECT_EQ(task.startedAt, startedAt);
@@ -69,7 +70,7 @@ TEST_F(BusyTasks, SecondRequestWhileQueuedIsDropped) {
     EXPECT_EQ(firstRuns.load(), 1);
     EXPECT_EQ(secondRuns.load(), 0);
     EXPECT_FALSE(task.busy.load());
-    EXPECT_FALSE(taskQueued.load());
+    EXPECT_FALSE(task.busy.load());
     EXPECT_FALSE(task.threadStarted);
     EXPECT_FALSE(static_cast<bool>(task.job));
     EXPECT_FALSE(task.worker.joinable());
@@ -77,6 +78,7 @@ TEST_F(BusyTasks, SecondRequestWhileQueuedIsDropped) {
 
 TEST_F(BusyTasks, StatusTextIsCutAtSixtyThreeBytesOnACharacterBoundary) {
     BusyTask task;
+    clock.Drive(task);
     std::string longText(80, 'x');
     ASSERT_TRUE(StartBusyTask(task, longText.c_str(), [] {}, false, -1.0f));
     EXPECT_EQ(BusyStatusText(task), std::string(63, 'x'));
@@ -90,6 +92,7 @@ TEST_F(BusyTasks, StatusTextIsCutAtSixtyThreeBytesOnACharacterBoundary) {
 
 TEST_F(BusyTasks, WorkerWaitsForTheSnapshotUnlessImmediate) {
     BusyTask task;
+    clock.Drive(task);
     std::atomic<bool> ran{false};
     ASSERT_TRUE(StartBusyTask(task, "Updating audio...", [&] { ran = true; task.done = true; }, false, -1));
     EXPECT_TRUE(task.snapshotRequested);
@@ -107,6 +110,7 @@ TEST_F(BusyTasks, WorkerWaitsForTheSnapshotUnlessImmediate) {
 
 TEST_F(BusyTasks, CancelReachesTheJob) {
     BusyTask task;
+    clock.Drive(task);
     std::atomic<bool> sawCancel{false};
     std::atomic<bool> started{false};
     ASSERT_TRUE(StartBusyTask(task, "Rendering...", [&] {
@@ -127,6 +131,7 @@ TEST_F(BusyTasks, CancelReachesTheJob) {
 
 TEST_F(BusyTasks, ThrowingJobEndsTheTaskAndTheNextOneRuns) {
     BusyTask task;
+    clock.Drive(task);
     ASSERT_TRUE(StartBusyTask(task, "Rendering...", [] { throw std::runtime_error("disk gone"); }, true, -1));
     EXPECT_EQ(PumpUntilFinished(task, clock), BusyPump::Finished);
     EXPECT_FALSE(task.busy.load());
@@ -139,6 +144,7 @@ TEST_F(BusyTasks, ThrowingJobEndsTheTaskAndTheNextOneRuns) {
 
 TEST_F(BusyTasks, SlotHeldByAnotherWorkerIsJoinedBeforeStarting) {
     BusyTask task;
+    clock.Drive(task);
     std::atomic<bool> traceFinished{false};
     // The picture trace uses the slot without the busy flag.
     task.worker = std::thread([&] {
@@ -153,6 +159,7 @@ TEST_F(BusyTasks, SlotHeldByAnotherWorkerIsJoinedBeforeStarting) {
 
 TEST_F(BusyTasks, JoiningFromTheWorkerItselfIsRefused) {
     BusyTask task;
+    clock.Drive(task);
     std::atomic<int> result{-1};
     ASSERT_TRUE(StartBusyTask(task, "x", [&] { result = JoinWorkerThread(task) ? 1 : 0; }, false, -1));
     EXPECT_EQ(PumpUntilFinished(task, clock), BusyPump::Finished);
@@ -198,6 +205,7 @@ TEST(LayerCounts, TheToastAndTheExportWordTheCountsAlike) {
 
 TEST_F(BusyTasks, ATaskGoesThroughTheSnapshotAndLingersAtAFullBarBeforeItEnds) {
     BusyTask task;
+    clock.Drive(task);
     Latch latch;
     ASSERT_TRUE(StartBusyTask(task, "Updating audio...", latch.Job(task), false, 0.25f));
     EXPECT_EQ(task.startedAt, clock.Get());
@@ -237,6 +245,7 @@ TEST_F(BusyTasks, ATaskGoesThroughTheSnapshotAndLingersAtAFullBarBeforeItEnds) {
 
 TEST_F(BusyTasks, AnImmediateTaskStartsInTheFrameItIsQueuedAndEndsWithoutLingering) {
     BusyTask task;
+    clock.Drive(task);
     Latch latch;
     ASSERT_TRUE(StartBusyTask(task, "Rendering...", latch.Job(task), true, -1.0f));
     task.immediate = true;
@@ -250,6 +259,7 @@ TEST_F(BusyTasks, AnImmediateTaskStartsInTheFrameItIsQueuedAndEndsWithoutLingeri
 
 TEST_F(BusyTasks, ATaskQueuedWhileTheTraceRunsWaitsWithoutBlockingAndStartsTheFrameAfterItEnds) {
     BusyTask task;
+    clock.Drive(task);
     std::atomic<bool> traceRunning{true};
     std::atomic<bool> stopTrace{false};
     task.worker = std::thread([&] {
@@ -278,6 +288,7 @@ TEST_F(BusyTasks, ATaskQueuedWhileTheTraceRunsWaitsWithoutBlockingAndStartsTheFr
 
 TEST_F(BusyTasks, ABackdropThatFailsThreeTimesIsGivenUpAndTheTaskStarts) {
     BusyTask task;
+    clock.Drive(task);
     std::atomic<int> runs{0};
     ASSERT_TRUE(StartBusyTask(task, "Updating audio...", [&] { ++runs; }, false, -1.0f));
     for (int failure = 0; failure < kBusySnapshotAttempts; ++failure) {
@@ -296,6 +307,7 @@ TEST_F(BusyTasks, ABackdropThatFailsThreeTimesIsGivenUpAndTheTaskStarts) {
 
 TEST_F(BusyTasks, CancelStopsOnlyACancellableTaskThatIsNotDone) {
     BusyTask task;
+    clock.Drive(task);
     EXPECT_FALSE(CancelBusyTask(task));  // nothing busy
 
     Latch latch;
@@ -346,11 +358,12 @@ void CountLaunch() { ++gLaunches; }
 }  // namespace
 
 TEST_F(BusyTasks, OnlyAWorkerThatWritesTheDocumentKeepsItFromTheInterface) {
-    SetBusyLaunchHook(&CountLaunch);
     gLaunches = 0;
     for (bool ownCopy : {false, true}) {
         SCOPED_TRACE(ownCopy ? "own copy" : "writes the document");
         BusyTask task;
+        clock.Drive(task);
+        task.launchHook = &CountLaunch;
         Latch latch;
         int joins = 0;
         ASSERT_TRUE(StartBusyTask(task, "Updating audio...", latch.Job(task), false, -1));
@@ -371,5 +384,4 @@ TEST_F(BusyTasks, OnlyAWorkerThatWritesTheDocumentKeepsItFromTheInterface) {
         EXPECT_FALSE(task.ownCopy);
         gLaunches = 0;
     }
-    SetBusyLaunchHook(nullptr);
 }

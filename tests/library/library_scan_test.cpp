@@ -190,16 +190,17 @@ TEST(LibraryScan, CheckpointsEveryFiveHundredFiles) {
     SoundLibrary library;
     library.indexFolder = dir.path();
 
-    int before = gLibraryScanIndexWrites.load();
     ASSERT_TRUE(StartLibraryScan(library, dir.File("few"), 1, -1));
     WaitForScan(library);
-    EXPECT_EQ(gLibraryScanIndexWrites.load() - before, 1);  // only at the end
+    ASSERT_EQ(library.finishedScans.size(), 1u);  // the frame has not taken it over
+    EXPECT_EQ(library.finishedScans.back().indexWrites, 1);  // only at the end
     EXPECT_EQ(GetScanStatus(library), "Done! 499 files indexed.");
 
-    before = gLibraryScanIndexWrites.load();
     ASSERT_TRUE(StartLibraryScan(library, dir.File("many"), 1, -1));
     WaitForScan(library);
-    EXPECT_EQ(gLibraryScanIndexWrites.load() - before, 3);  // at 500, at 1000 and at the end
+    ASSERT_EQ(library.finishedScans.size(), 2u);
+    EXPECT_EQ(library.finishedScans.back().path, dir.File("many"));
+    EXPECT_EQ(library.finishedScans.back().indexWrites, 3);  // at 500, at 1000 and at the end
 }
 
 TEST(LibraryScan, SameNamedFoldersGetTheirOwnLibraries) {

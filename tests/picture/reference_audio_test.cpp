@@ -365,11 +365,11 @@ TEST_F(ReferenceAudioTest, TheBlockMixerPlaysTheTrackThroughTheHook) {
     PublishReferenceAudio(Ramp(12400));
     SetReferenceAudioGain(1.0f);
     gVideoPlayer.startOffset = 1.75f;  // playhead 2.0 s is video time 0.25 s, frame 12000
-    SetReferenceAudioHook(&ReferenceAudioMixHook);
+    SetReferenceAudioHook(*engine, &ReferenceAudioMixHook);
     std::vector<float> fadeIn(256), fadeInRight(256), left(64), right(64);
     MixAudioBlock(*engine, fadeIn.data(), fadeInRight.data(), 256);
     MixAudioBlock(*engine, left.data(), right.data(), 64);
-    SetReferenceAudioHook(nullptr);
+    SetReferenceAudioHook(*engine, nullptr);
     // The fade starts from silence and never overshoots the track.
     EXPECT_LT(std::fabs(fadeIn[0]), 0.01f);
     for (int j = 0; j < 256; ++j) EXPECT_LE(fadeIn[size_t(j)], (12000 + j) / 32768.0f + 1e-6f) << j;

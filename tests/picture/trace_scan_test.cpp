@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "operations/app_state.h"
+#include "operations/document_context.h"
 #include "operations/trace_job.h"
 #include "picture/trace_frames.h"
 #include "picture/trace_records.h"
@@ -119,7 +120,7 @@ protected:
     void TearDown() override {
         CancelTraceAnalysis(*app);
         CloseReferenceVideo(player);
-        SetTraceThreadLauncher(nullptr);
+        app->observer = nullptr;
     }
 
     // Starts a trace and records every progress value seen until it ends.
@@ -137,6 +138,7 @@ protected:
     }
 
     std::unique_ptr<AppState> app = std::make_unique<AppState>();
+    JobObserver observer;  // the trace's thread launcher, when a test gives one
     VideoPlayer player;
     std::vector<float> progress;
 };
@@ -213,7 +215,7 @@ TEST(TraceFrameAnalysis, ChangesAgainstThePreviousPicture) {
 // ---- The walk and the worker -------------------------------------------------------
 
 TEST_F(TraceScanTest, ThreeShotsGiveChangesExactlyAtTheCutsAndLeaveThePlayerAlone) {
-    ScopedTestClock clock;
+    ScopedTestClock clock(player);
     ASSERT_TRUE(LoadReferenceVideo(player, ThreeShots()));
     ASSERT_FLOAT_EQ(player.duration, 9.0f);
     SeekReferenceVideo(player, 4.0f);
@@ -354,7 +356,8 @@ TEST_F(TraceScanTest, StartIsRefusedWhenItMayNotRunAndAFailedThreadLeavesNothing
     app->busyTask.busy.store(false);
     EXPECT_FALSE(app->traceRunning.load());
 
-    SetTraceThreadLauncher(&ThrowingLauncher);
+    observer.traceLauncher = &ThrowingLauncher;
+    app->observer = &observer;
     EXPECT_FALSE(StartTraceAnalysis(*app, player));
     EXPECT_FALSE(app->traceRunning.load());
     EXPECT_FALSE(app->busyTask.worker.joinable());

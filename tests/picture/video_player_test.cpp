@@ -289,7 +289,7 @@ TEST_P(VideoSeekTest, RepositioningFollowsTheSeekRules) {
 TEST_P(VideoSeekTest, ScrubbingBackFastShowsTheFirstPictureAfterRepositioning) {
     const RateCase rate = GetParam();
     const double fps = rate.fps;
-    ScopedTestClock clock;
+    ScopedTestClock clock(player);
     ASSERT_TRUE(LoadReferenceVideo(player, TwelveSeconds(rate)));
     SeekTo(11.0);
 
@@ -316,7 +316,7 @@ INSTANTIATE_TEST_SUITE_P(Rates, VideoSeekTest, ::testing::ValuesIn(kRates),
 // ---- Playing -----------------------------------------------------------------------
 
 TEST_F(VideoPlayerTest, PlayingFollowsTheClockWithinOneFrameAndStopsAtTheEnd) {
-    ScopedTestClock clock;
+    ScopedTestClock clock(player);
     const RateCase& rate = kRates[2];
     const double fps = rate.fps;
     const int frames = FrameCount(12, fps);
@@ -423,7 +423,7 @@ TEST_F(VideoPlayerTest, APictureSizeChangeMidwayPlaysAndSeeksCleanly) {
     ASSERT_TRUE(MakeTestVideo(b, second));
     ASSERT_TRUE(WriteWholeFile(joined, ReadWholeFile(a) + ReadWholeFile(b)));
 
-    ScopedTestClock clock;
+    ScopedTestClock clock(player);
     ASSERT_TRUE(LoadReferenceVideo(player, joined));
     EXPECT_EQ(player.width, 160);
     EXPECT_EQ(SeekTo(100 / 25.0), 100);

@@ -2,7 +2,7 @@
 //
 // Index
 //   TestClock              an injectable play clock (seconds, moved by hand)
-//   ScopedTestClock        installs it for one test
+//   ScopedTestClock        gives it to one player for one test
 //   ShownIndex             the index the player's shown picture carries
 //   ExpectedFrame          the frame a seek to a video time must show
 #pragma once
@@ -24,8 +24,9 @@ struct TestClock {
 inline std::atomic<double> TestClock::now{1000.0};
 
 struct ScopedTestClock {
-    ScopedTestClock() { SetVideoClock(&TestClock::Read); }
-    ~ScopedTestClock() { SetVideoClock(nullptr); }
+    explicit ScopedTestClock(VideoPlayer& player) : player(player) { player.clock.store(&TestClock::Read); }
+    ~ScopedTestClock() { player.clock.store(nullptr); }
+    VideoPlayer& player;
 };
 
 inline int ShownIndex(const VideoPlayer& player) {

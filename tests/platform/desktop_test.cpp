@@ -176,10 +176,9 @@ TEST_F(Desktop, AnOpenDialogIsAbandonedWhenTheProgramMustEnd) {
     SetDialogHost({0, CountPump, Ending});
     env.Set("FAKE_SLEEP", "30");
     env.Set("FAKE_OUT_zenity", "/sounds/Foley");
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(PickFolderDialog(), "");
-    EXPECT_EQ(ExportSaveDialogFor("/films/Reel.tlproj"), "");
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20)) << "nobody waited for an answer";
+    // A dialog that was waited for would have answered "/sounds/Foley".
+    EXPECT_EQ(PickFolderDialog(), "") << "nobody waited for an answer";
+    EXPECT_EQ(ExportSaveDialogFor("/films/Reel.tlproj"), "") << "nobody waited for an answer";
     gEnding = false;
     for (int i = 0; i < 500 && ReapChildProcesses() > 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_EQ(ReapChildProcesses(), 0) << "the abandoned dialogs were ended and reaped";

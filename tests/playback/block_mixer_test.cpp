@@ -41,7 +41,6 @@ protected:
         gHookLog.lastTime = -1;
         gHookLog.seekOnCall = nullptr;
     }
-    void TearDown() override { SetReferenceAudioHook(nullptr); }
 };
 
 float MaxAbs(const std::vector<float>& v) {
@@ -59,7 +58,7 @@ TEST_F(MixerTest, StoppedTransportPlaysOnlyTheAuditionAndHoldsThePlayhead) {
     InstallPlaybackVoice(*e, ConstantVoice(0, 1, 0.5f), 0.04f, 0.05f);
     e->playing = 0;
     e->masterGain = 0.5f;
-    SetReferenceAudioHook(AddTenthHook);
+    SetReferenceAudioHook(*e, AddTenthHook);
     auto sound = std::make_shared<const std::vector<float>>(1000, 0.4f);
     StartAudition(*e, sound, 48000);
 
@@ -73,6 +72,25 @@ TEST_F(MixerTest, StoppedTransportPlaysOnlyTheAuditionAndHoldsThePlayhead) {
     EXPECT_EQ(e->position.load(), 0);
     EXPECT_EQ(gHookLog.calls.load(), 0);
     EXPECT_EQ(e->auditionPosition.load(), e->auditionLength.load());
+}
+
+// The hook is the engine's own: a second engine (a preview's, an export's)
+// mixes only its voices, and removing the hook from one leaves the other's.
+TEST_F(MixerTest, EachEngineMixesOnlyItsOwnReferenceAudio) {
+    auto withHook = MakePlayingEngine();
+    auto without = MakePlayingEngine();
+    SetReferenceAudioHook(*withHook, AddTenthHook);
+    EXPECT_EQ(GetReferenceAudioHook(*withHook), &AddTenthHook);
+    EXPECT_EQ(GetReferenceAudioHook(*without), nullptr);
+    std::vector<float> l, r;
+    MixFrames(*without, 512, l, r);
+    EXPECT_EQ(MaxAbs(l) + MaxAbs(r), 0.0f) << "an engine without the hook played the picture's sound";
+    EXPECT_EQ(gHookLog.calls.load(), 0);
+    MixFrames(*withHook, 1024, l, r);  // past the start's short fade-in
+    EXPECT_FLOAT_EQ(l[1000], 0.1f);
+    EXPECT_EQ(gHookLog.calls.load(), 2);
+    SetReferenceAudioHook(*without, nullptr);
+    EXPECT_EQ(GetReferenceAudioHook(*withHook), &AddTenthHook);
 }
 
 TEST_F(MixerTest, AuditionPlaysToItsEndAtAnyEngineRate) {
@@ -104,9 +122,9 @@ TEST_F(MixerTest, CacheNotReadyStillPlaysTheVoicesThereAreAndAdvances) {
     e->position = 4800 - 512;
     MixAudioBlock(*e, l.data(), r.data(), 512);  // the fade-in from silence
     e->cacheReady = 0;
-    SetReferenceAudioHook(AddTenthHook);
+    SetReferenceAudioHook(*e, AddTenthHook);
     MixAudioBlock(*e, l.data(), r.data(), 512);
-    SetReferenceAudioHook(nullptr);
+    SetReferenceAudioHook(*e, nullptr);
     float quietest = 1;
     for (int i = 0; i < 512; ++i) quietest = std::min(quietest, l[size_t(i)] - 0.1f);
     EXPECT_GT(quietest, 0.05f) << "the voice went silent while the set was not ready";
@@ -120,7 +138,7 @@ TEST_F(MixerTest, CacheNotReadyStillPlaysTheVoicesThereAreAndAdvances) {
 TEST_F(MixerTest, LockHeldElsewhereGivesASilentBlockAndKeepsThePlayhead) {
     auto e = MakePlayingEngine();
     InstallPlaybackVoice(*e, ConstantVoice(0, 1, 0.5f), 0.04f, 0.05f);
-    SetReferenceAudioHook(AddTenthHook);
+    SetReferenceAudioHook(*e, AddTenthHook);
     e->stats.peakL = 0.7f;
 
     std::mutex m;
@@ -162,7 +180,7 @@ TEST_F(MixerTest, ASeekDuringABlockIsKept) {
     auto e = MakePlayingEngine();
     InstallPlaybackVoice(*e, ConstantVoice(0, 1, 0.5f), 0.04f, 0.05f);
     gHookLog.seekOnCall = e.get();  // the hook runs after the voices, before the advance
-    SetReferenceAudioHook(AddTenthHook);
+    SetReferenceAudioHook(*e, AddTenthHook);
     std::vector<float> l(512), r(512);
     MixAudioBlock(*e, l.data(), r.data(), 512);
     EXPECT_EQ(e->position.load(), 10 * 48000);
@@ -259,7 +277,7 @@ TEST_F(MixerTest, GainsMultiplyAndMasterMuteSilencesAllButTheHook) {
     EXPECT_NEAR(e->stats.peakL.load(), l[10], 1e-7);
 
     e->masterMute = 1;
-    SetReferenceAudioHook(AddTenthHook);
+    SetReferenceAudioHook(*e, AddTenthHook);
     for (int ramp = 0; ramp < 4; ++ramp) MixAudioBlock(*e, l.data(), r.data(), 64);  // past the 5 ms ramp
     MixAudioBlock(*e, l.data(), r.data(), 64);
     EXPECT_FLOAT_EQ(l[10], 0.1f);  // the reference audio still plays
@@ -370,7 +388,7 @@ TEST_F(MixerTest, ThousandBlocksAllocateNothing) {
     std::vector<Event> events(2);
     e->voices[3].intensityCurve = events[1].intensity.data();
     e->voices[3].intensityCount = 256;
-    SetReferenceAudioHook(AddTenthHook);
+    SetReferenceAudioHook(*e, AddTenthHook);
     StartAudition(*e, std::make_shared<const std::vector<float>>(kRigRate * 20, 0.01f), 44100);
     std::vector<float> l(512), r(512);
     MixAudioBlock(*e, l.data(), r.data(), 512);  // first touch outside the count

@@ -52,7 +52,7 @@ TEST(Declick, StopSeekAndRestartNeverStepBeyondTheSignal) {
     for (bool reverb : {false, true}) {
         for (int block : {512, 64}) {
             auto e = SineEngine(reverb);
-            SetReferenceAudioHook(ConstantReferenceHook);
+            SetReferenceAudioHook(*e, ConstantReferenceHook);
             Stream out{*e, block, {}};
             std::vector<size_t> events;  // where the stream changed course
             auto event = [&] { events.push_back(out.left.size()); };
@@ -78,7 +78,7 @@ TEST(Declick, StopSeekAndRestartNeverStepBeyondTheSignal) {
             SeekPlayback(*e, 4.1);  // play from elsewhere
             e->playing = 1;
             out.Mix(kRigRate / 4);
-            SetReferenceAudioHook(nullptr);
+            SetReferenceAudioHook(*e, nullptr);
 
             // The signal's own largest step (sine and reverb, with the reference
             // audio) away from the changes, against the largest step at them.

@@ -68,7 +68,7 @@ TEST(MixerStress, AudioThreadMixesWhileTheInterfaceChangesEverything) {
         if (round % 4 == 0)
             StartAudition(*e, std::make_shared<const std::vector<float>>(2000, 0.05f), 44100);
         if (round % 9 == 0) StopAudition(*e);
-        SetReferenceAudioHook(round % 2 ? CountingHook : nullptr);
+        SetReferenceAudioHook(*e, round % 2 ? CountingHook : nullptr);
 
         if (round % 10 == 0) {
             // A rebuild: reset, build, install, ready again.

@@ -26,12 +26,13 @@ namespace {
 
 constexpr int kRate = 48000;
 
-// Restores the real transform allocator when a test that breaks it ends.
+// Gives a cache a transform allocator that always fails, for its lifetime.
 struct FailingFftAllocator {
-    FailingFftAllocator() {
-        SetAlloyFftAllocator([](int, int) -> kiss_fftr_cfg { return nullptr; });
+    explicit FailingFftAllocator(AlloyCache& cache) : cache(cache) {
+        cache.fftAllocator = [](int, int) -> kiss_fftr_cfg { return nullptr; };
     }
-    ~FailingFftAllocator() { SetAlloyFftAllocator(nullptr); }
+    ~FailingFftAllocator() { cache.fftAllocator = nullptr; }
+    AlloyCache& cache;
 };
 
 // Three distinct sources and an alloy result over them.
@@ -259,9 +260,17 @@ TEST(AlloyMorph, DispatchesByAlgorithmAndNeverCachesIdZero) {
     AlloyFiles files;
     AlloyCache cache;
     using Driver = bool (*)(const RenderResult&, int, bool, VoiceAudio&);
-    const std::pair<int, Driver> table[] = {{1, AlloyEnvelopeTransfer}, {2, AlloyBandMosaic},
-                                            {3, AlloyBandBlendTransfer}, {0, AlloyCrossoverMorph},
-                                            {7, AlloyCrossoverMorph}};
+    const Driver envelope = [](const RenderResult& r, int rate, bool stereo, VoiceAudio& v) {
+        return AlloyEnvelopeTransfer(r, rate, stereo, v);
+    };
+    const Driver blend = [](const RenderResult& r, int rate, bool stereo, VoiceAudio& v) {
+        return AlloyBandBlendTransfer(r, rate, stereo, v);
+    };
+    const Driver crossover = [](const RenderResult& r, int rate, bool stereo, VoiceAudio& v) {
+        return AlloyCrossoverMorph(r, rate, stereo, v);
+    };
+    const std::pair<int, Driver> table[] = {{1, envelope}, {2, AlloyBandMosaic}, {3, blend}, {0, crossover},
+                                            {7, crossover}};
     std::vector<std::vector<float>> outputs;
     for (auto [algo, driver] : table) {
         const RenderResult r = files.Result(algo, 0);
@@ -424,7 +433,7 @@ TEST(AlloyMorph, FailuresLeaveTheVoiceUntouched) {
     EXPECT_TRUE(untouched(v));
 
     {
-        FailingFftAllocator failing;
+        FailingFftAllocator failing(cache);
         EXPECT_FALSE(RenderAlloyResult(cache, files.Result(0, 11), kRate, true, v)) << "crossover";
         EXPECT_TRUE(untouched(v));
         EXPECT_FALSE(RenderAlloyResult(cache, files.Result(1, 12), kRate, true, v)) << "transfer with its spectral step";
@@ -432,6 +441,11 @@ TEST(AlloyMorph, FailuresLeaveTheVoiceUntouched) {
         // Without a spectral source, and in the mosaic, no transform is needed.
         EXPECT_TRUE(RenderAlloyResult(cache, MakeAlloyResult(1, 0.2f, files.main, 13), kRate, false, v));
         EXPECT_TRUE(RenderAlloyResult(cache, files.Result(2, 14), kRate, false, v));
+        // The failing allocator is that cache's: another cache morphs meanwhile.
+        AlloyCache other;
+        PlaybackVoice w;
+        EXPECT_TRUE(RenderAlloyResult(other, files.Result(0, 15), kRate, true, w)) << "crossover elsewhere";
+        EXPECT_GT(w.sampleCount, 0);
     }
     EXPECT_EQ(GetAlloyCacheStats(cache).entries, 2u) << "failures are never cached";
     EXPECT_TRUE(RenderAlloyResult(cache, files.Result(0, 11), kRate, true, v)) << "a later build tries again";

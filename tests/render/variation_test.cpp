@@ -330,7 +330,7 @@ TEST(VariantActions, RerollAndStepsRunAsBusyTasksBesideTheAudioThread) {
     EXPECT_TRUE(rig.app->undoHistory.undo.empty());
 
     MixingAudioThread audio(*rig.engine);
-    FakeInterfaceClock clock;
+    FakeInterfaceClock clock(rig.app->clock);
     const auto run = [&](VariantAction action, const char* status) {
         ASSERT_TRUE(StartVariantAction(rig.Context(), layer, action));
         EXPECT_EQ(BusyStatusText(rig.app->busyTask), status);

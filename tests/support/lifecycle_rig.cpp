@@ -136,7 +136,7 @@ bool FinishBusyTask(AppState& app) {
 }
 
 bool SettleBusyTask(AppState& app) {
-    FakeInterfaceClock clock;
+    FakeInterfaceClock clock(app.clock);
     BusyTask& task = app.busyTask;
     for (int i = 0; i < 20000; ++i) {
         task.snapshotRequested = false;  // no frame to capture a backdrop

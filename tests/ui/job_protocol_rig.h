@@ -61,8 +61,8 @@ struct Rig {
     HeadlessGui gui;
     NullFrameBackend backend{1280, 720};
     FrameDriver driver;
-    FakeInterfaceClock clock;
     std::unique_ptr<AppState> app = std::make_unique<AppState>();
+    FakeInterfaceClock clock{app->clock};
     std::unique_ptr<Project> project = std::make_unique<Project>();
     std::unique_ptr<SoundLibrary> library = std::make_unique<SoundLibrary>();
     std::unique_ptr<AudioEngine> engine = std::make_unique<AudioEngine>();

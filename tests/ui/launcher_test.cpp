@@ -323,14 +323,14 @@ TEST_F(LauncherCard, ANameWiderThanTheWindowEndsInAnEllipsisInsideItsRow) {
     const std::string path = WriteDescribed(dir, name, "");
     app.recentProjects = {path};
     app.showLauncher = true;
-    RecordDrawnText(true);
+    DrawnTextRecording recording;
     Step(0, 0, false);
     Step(0, 0, false);
     ASSERT_EQ(gLauncherFrame.rows.size(), 1u);
     const LauncherRect row = gLauncherFrame.rows[0];
     // The name is cut at a character and "…" follows it in the same text,
     // flush with it, all of it inside the row.
-    const std::vector<DrawnText>& texts = LastDrawnTexts();
+    const std::vector<DrawnText>& texts = recording.record.texts;
     int cut = 0;
     for (const DrawnText& t : texts) {
         if (t.text.rfind("Rooftop", 0) != 0) continue;
@@ -344,6 +344,5 @@ TEST_F(LauncherCard, ANameWiderThanTheWindowEndsInAnEllipsisInsideItsRow) {
         EXPECT_GE(t.y, row.y);
         EXPECT_LE(t.x + t.width, row.x + row.width + 0.5f);
     }
-    RecordDrawnText(false);
     EXPECT_EQ(cut, 1);
 }

@@ -209,6 +209,7 @@ TEST(LayerSolo, ADoubleClickSolosTheVoiceUntilItNoLongerCarriesTheLayer) {
 }
 
 TEST(LayerSplices, FractionsOfTheVoiceBecomeTimelineSecondsOnceForEachVoiceChange) {
+    auto app = std::make_unique<AppState>();
     auto engine = std::make_unique<AudioEngine>();
     ResetEngineVoices(*engine, 48000, 0);
     engine->voices.resize(2);
@@ -222,16 +223,16 @@ TEST(LayerSplices, FractionsOfTheVoiceBecomeTimelineSecondsOnceForEachVoiceChang
     engine->stats.voiceCount = 2;
 
     LayerSpliceMarks marks;
-    ASSERT_TRUE(RefreshLayerSpliceMarks(*engine, marks));
+    ASSERT_TRUE(RefreshLayerSpliceMarks(*app, *engine, marks));
     ASSERT_EQ(marks.byResult.size(), 1u);
     EXPECT_EQ(marks.byResult[7], (std::vector<float>{12, 14}));
 
     // Unchanged voices are not read again; a new levels generation is.
     fill.spliceTimes[0] = 0.75f;
-    ASSERT_TRUE(RefreshLayerSpliceMarks(*engine, marks));
+    ASSERT_TRUE(RefreshLayerSpliceMarks(*app, *engine, marks));
     EXPECT_FLOAT_EQ(marks.byResult[7][0], 12);
     engine->stats.levelsGeneration.fetch_add(1);
-    ASSERT_TRUE(RefreshLayerSpliceMarks(*engine, marks));
+    ASSERT_TRUE(RefreshLayerSpliceMarks(*app, *engine, marks));
     EXPECT_FLOAT_EQ(marks.byResult[7][0], 16);
 
     // The marks are read without the engine lock: another thread holding
@@ -245,7 +246,7 @@ TEST(LayerSplices, FractionsOfTheVoiceBecomeTimelineSecondsOnceForEachVoiceChang
         while (!done.load()) std::this_thread::yield();
     });
     while (!locked.load()) std::this_thread::yield();
-    EXPECT_TRUE(RefreshLayerSpliceMarks(*engine, marks));
+    EXPECT_TRUE(RefreshLayerSpliceMarks(*app, *engine, marks));
     done = true;
     holder.join();
     EXPECT_FLOAT_EQ(marks.byResult[7][0], 12);
@@ -254,9 +255,9 @@ TEST(LayerSplices, FractionsOfTheVoiceBecomeTimelineSecondsOnceForEachVoiceChang
     // the marks stay as they were.
     engine->stats.levelsGeneration.fetch_add(1);
     fill.spliceTimes[0] = 0.75f;
-    taskQueued.store(true);
-    EXPECT_FALSE(RefreshLayerSpliceMarks(*engine, marks));
-    taskQueued.store(false);
+    app->busyTask.busy.store(true);
+    EXPECT_FALSE(RefreshLayerSpliceMarks(*app, *engine, marks));
+    app->busyTask.busy.store(false);
     EXPECT_FLOAT_EQ(marks.byResult[7][0], 12);
 }
 

@@ -294,11 +294,11 @@ TEST_F(LibraryPanelRig, ScanNotesStartAtTheMarginAndWrapRatherThanLoseTheirEnd) 
     steps.name = "Steps";
     steps.skipped = 1;
     AddScanNote(gSoundLibrary, steps);
-    RecordDrawnText(true);
+    DrawnTextRecording recording;
     Frames(2);
     const DrawnText* first = nullptr;
     const DrawnText* second = nullptr;
-    for (const DrawnText& t : LastDrawnTexts()) {
+    for (const DrawnText& t : recording.record.texts) {
         if (t.text.rfind("Vanish: ", 0) == 0) first = &t;
         if (t.text.rfind("Steps: ", 0) == 0) second = &t;
     }
@@ -310,6 +310,5 @@ TEST_F(LibraryPanelRig, ScanNotesStartAtTheMarginAndWrapRatherThanLoseTheirEnd) 
     EXPECT_TRUE(second->Whole());
     EXPECT_FLOAT_EQ(second->x, first->x) << "the second note at the first's margin";
     EXPECT_GT(second->y, first->y + first->height - 0.5f);
-    RecordDrawnText(false);
     while (!GetScanNotes(gSoundLibrary).empty()) DismissScanNote(gSoundLibrary, 0);
 }

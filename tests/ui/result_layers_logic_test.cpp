@@ -109,7 +109,6 @@ TEST(ResultLayers, OneFrameWithTwoClicksQueuesOneStepWithItsUndo) {
     EXPECT_EQ(rig.app->undoHistory.undo.size(), 1u);
     EXPECT_FALSE(StartPendingLayerAction(rig.Ctx(), pending)) << "the task is busy: nothing more";
     rig.app->busyTask.busy = false;
-    taskQueued = false;
 }
 
 TEST(ResultLayers, BansMuteVoicesAndOnlyTheUsersMuteToggles) {
@@ -244,11 +243,11 @@ TEST(ResultLayers, AnAuditionSolosTheVoiceAndEndsWhenTheVoiceChanges) {
 
     // While a task may be building the voices none is looked for, as for the
     // lane's solo.
-    taskQueued.store(true);
+    rig.app->busyTask.busy.store(true);
     EXPECT_FALSE(ToggleLayerAudition(ctx, a, nullptr));
     EXPECT_EQ(rig.engine->soloVoice.load(), -1);
     EXPECT_EQ(rig.app->auditionResult, -1);
-    taskQueued.store(false);
+    rig.app->busyTask.busy.store(false);
 
     rig.engine->voices.clear();
     EXPECT_FALSE(ToggleLayerAudition(ctx, a, nullptr)) << "no voice, no audition";

@@ -102,9 +102,6 @@ TEST(SettingsTimecode, AVideoStartedLateLengthensTheTimeline) {
 class SettingsDocument : public testing::Test {
 protected:
     DocumentContext Context() { return MakeDocumentContext(*project, *library, *engine, *app); }
-    // A queued task is never run here: the process-wide flag it raised would
-    // hold back the next test's transport and render buttons.
-    void TearDown() override { taskQueued.store(false); }
     void AddResult(int group, float start, float duration) {
         if (project->events.empty()) project->events.emplace_back();
         RenderResult r;

@@ -101,12 +101,15 @@ void EndingLauncher(std::thread& slot, std::function<void()>) {
 }
 
 struct LauncherGuard {
-    explicit LauncherGuard(AppState& app) {
+    explicit LauncherGuard(AppState& app) : app(app) {
         gFakeTraceApp.store(&app);
         gFakeTraceRelease.store(false);
-        SetTraceThreadLauncher(&EndingLauncher);
+        observer.traceLauncher = &EndingLauncher;
+        app.observer = &observer;
     }
-    ~LauncherGuard() { SetTraceThreadLauncher(nullptr); }
+    ~LauncherGuard() { app.observer = nullptr; }
+    AppState& app;
+    JobObserver observer;
 };
 
 }  // namespace
