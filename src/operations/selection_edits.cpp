@@ -4,12 +4,14 @@
 //   Helpers              the valid selected indices, the frame rate
 //   PasteEventClipboard
 //   NudgeSelection
-//   Lock and hero        ToggleSelectionLocked, ToggleSelectionHero
+//   Lock and hero        ToggleSelectionLocked, ToggleSelectionHero, ToggleSelectionMuted
+//   Delete               DeleteEvents, DeleteSelectedEvents
 //   RerenderSelection
 //   CreateEventAtPlayhead
 #include "operations/selection_edits.h"
 
 #include <algorithm>
+#include <functional>
 #include <string>
 
 #include "document/curve.h"
@@ -23,6 +25,7 @@
 #include "operations/event_voices.h"
 #include "operations/selection.h"
 #include "operations/transport_control.h"
+#include "operations/voice_maintenance.h"
 #include "operations/voice_sync.h"
 #include "playback/transport.h"
 #include "render/clip_bed_events.h"
@@ -157,6 +160,47 @@ bool ToggleSelectionHero(const DocumentContext& ctx) {
     app.renderRequestKind = 2;
     FinishEdit(ctx, EditReach::Document);
     return true;
+}
+
+bool ToggleSelectionMuted(const DocumentContext& ctx) {
+    Project& project = *ctx.project;
+    const std::vector<int> selected = ValidSelection(*ctx.app, project);
+    if (selected.empty() || !BeginEdit(ctx, "Mute")) return false;
+    const bool anyOff =
+        std::any_of(selected.begin(), selected.end(), [&](int i) { return !project.events[size_t(i)].muted; });
+    for (int i : selected) project.events[size_t(i)].muted = anyOff;
+    FinishEdit(ctx, EditReach::Voices);
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Delete
+// ---------------------------------------------------------------------------
+
+bool DeleteEvents(const DocumentContext& ctx, const std::vector<int>& indices) {
+    AppState& app = *ctx.app;
+    Project& project = *ctx.project;
+    std::vector<int> doomed;
+    for (int i : indices)
+        if (i >= 0 && size_t(i) < project.events.size()) doomed.push_back(i);
+    std::sort(doomed.begin(), doomed.end(), std::greater<int>());
+    doomed.erase(std::unique(doomed.begin(), doomed.end()), doomed.end());
+    if (doomed.empty() || !BeginEdit(ctx, "Delete")) return false;
+    DeleteEventsWithVoices(ctx, doomed);  // one pass over the voices, however many go
+    const int left = static_cast<int>(project.events.size());
+    if (left == 0)
+        app.selectedEvent = -1;
+    else if (app.selectedEvent >= left)
+        app.selectedEvent = left - 1;
+    CheckPlaybackCacheIntegrity(ctx);
+    SettleTransport(ctx);
+    // The voices were dropped, renumbered and levelled by the delete itself.
+    FinishEdit(ctx, EditReach::Document);
+    return true;
+}
+
+bool DeleteSelectedEvents(const DocumentContext& ctx) {
+    return DeleteEvents(ctx, std::vector<int>(ctx.app->selectedEvents.begin(), ctx.app->selectedEvents.end()));
 }
 
 // ---------------------------------------------------------------------------

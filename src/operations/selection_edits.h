@@ -1,11 +1,12 @@
 // selection_edits.h — the edit commands on the selected events (the menus,
 // the shortcuts and the right-click menu all reach these): paste, nudge,
-// lock, hero, re-render, and a new event at the playhead.
+// lock, hero, mute, delete, re-render, and a new event at the playhead.
 //
 // Index
 //   PasteEventClipboard     the clipboard at the playhead
 //   NudgeSelection          one frame earlier or later; one undo step per burst
-//   ToggleSelectionLocked / ToggleSelectionHero / RerenderSelection
+//   ToggleSelectionLocked / ToggleSelectionHero / ToggleSelectionMuted / RerenderSelection
+//   DeleteEvents / DeleteSelectedEvents   with their layers and voices, one pass however many
 //   CreateEventAtPlayhead   Spot, Bloom, Contour or Fill with the last event's keywords
 //
 // Each is one edit (edit_steps.h): refused (false or nothing) while the
@@ -58,3 +59,14 @@ bool RerenderSelection(const DocumentContext& ctx);
 // last intensity mode (a flat intensity of 0.5 for mode 1). The new event is
 // selected. Its index, or -1 when refused.
 int CreateEventAtPlayhead(const DocumentContext& ctx, int shape);
+
+// With a selection: mute all when any is unmuted, else unmute all; the
+// voices take the events' mutes from the one sync.
+bool ToggleSelectionMuted(const DocumentContext& ctx);
+
+// One undo step: the events (any order, duplicates and indices out of range
+// skipped), highest first, with their layers and voices; the primary is
+// clamped to the events left and playback is sought to the current time.
+// False when refused or nothing was deleted.
+bool DeleteEvents(const DocumentContext& ctx, const std::vector<int>& indices);
+bool DeleteSelectedEvents(const DocumentContext& ctx);

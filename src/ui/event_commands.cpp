@@ -3,7 +3,6 @@
 // Index
 //   Helpers              the valid selected indices
 //   Clipboard            CopySelectedEvents
-//   Flags                ToggleSelectionMuted
 //   SelectAllEvents
 #include "playback/transport.h"
 #include "ui/event_commands.h"
@@ -65,33 +64,6 @@ void CopySelectedEvents(const Project& project, const AppState& app, EventClipbo
         copy.results.back().eventIdx = slot[size_t(r.eventIdx)];
     }
     clipboard = std::move(copy);
-}
-
-// ---------------------------------------------------------------------------
-// Flags
-// ---------------------------------------------------------------------------
-
-namespace {
-
-// Sets the flag on every selected event when any lacks it, else clears it
-// on all; one undo step. False without a selection or when refused.
-bool ToggleSelectionFlag(const DocumentContext& ctx, bool Event::*flag, const char* what) {
-    Project& project = *ctx.project;
-    const std::vector<int> selected = ValidSelection(*ctx.app, project);
-    if (selected.empty() || EditRefused(ctx, what) || !PushUndoSnapshot(ctx)) return false;
-    const bool anyOff =
-        std::any_of(selected.begin(), selected.end(), [&](int i) { return !(project.events[size_t(i)].*flag); });
-    for (int i : selected) project.events[size_t(i)].*flag = anyOff;
-    return true;
-}
-
-}  // namespace
-
-bool ToggleSelectionMuted(const DocumentContext& ctx) {
-    if (!ToggleSelectionFlag(ctx, &Event::muted, "Mute")) return false;
-    // The voices take the events' mute and their levels from the one sync.
-    SyncVoicesWithResults(ctx);
-    return true;
 }
 
 // ---------------------------------------------------------------------------

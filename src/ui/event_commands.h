@@ -1,11 +1,10 @@
 // event_commands.h — what the edit commands do with the selected events
 // besides the edits of operations/selection_edits.h and folder_edits.h
-// (included here for the commands' callers): the event clipboard, the mute
-// and select all.
+// (included here for the commands' callers): the event clipboard and
+// select all.
 //
 // Index
 //   CopySelectedEvents      the selection and its layers into the clipboard
-//   ToggleSelectionMuted
 //   SelectAllEvents
 //
 // No GUI here; interface thread.
@@ -27,9 +26,6 @@ struct Project;
 // within the clipboard.
 void CopySelectedEvents(const Project& project, const AppState& app, EventClipboard& clipboard);
 
-// With a selection: mute all when any is unmuted, else unmute all (the
-// voices follow).
-bool ToggleSelectionMuted(const DocumentContext& ctx);
 
 // Every event; the anchor becomes the first event when none was set.
 void SelectAllEvents(AppState& app, const Project& project);

@@ -1,11 +1,9 @@
-// event_menu_logic.cpp — the items of the events' right-click menu and
-// their actions.
+// event_menu_logic.cpp — the items of the events' right-click menu (their
+// actions are operations: selection_edits.h).
 //
 // Index
 //   Helpers
 //   BuildEventMenu
-//   ToggleSelectionHero / RerenderSelection
-//   DeleteEvents / DeleteSelectedEvents
 #include "ui/event_menu_logic.h"
 
 #include <algorithm>
@@ -87,37 +85,4 @@ EventMenu BuildEventMenu(const AppState& app, const Project& project) {
     menu.remove.enabled = !exporting;
     if (exporting) menu.remove.tooltip = kExportBlocked;
     return menu;
-}
-
-// ---------------------------------------------------------------------------
-// ToggleSelectionHero / RerenderSelection
-// ---------------------------------------------------------------------------
-
-// ---------------------------------------------------------------------------
-// DeleteEvents / DeleteSelectedEvents
-// ---------------------------------------------------------------------------
-
-bool DeleteEvents(const DocumentContext& ctx, const std::vector<int>& indices) {
-    AppState& app = *ctx.app;
-    Project& project = *ctx.project;
-    std::vector<int> doomed;
-    for (int i : indices)
-        if (i >= 0 && size_t(i) < project.events.size()) doomed.push_back(i);
-    std::sort(doomed.begin(), doomed.end(), std::greater<int>());
-    doomed.erase(std::unique(doomed.begin(), doomed.end()), doomed.end());
-    if (doomed.empty() || EditRefused(ctx, "Delete") || !PushUndoSnapshot(ctx)) return false;
-    DeleteEventsWithVoices(ctx, doomed);  // one pass over the voices, however many go
-    const int left = static_cast<int>(project.events.size());
-    if (left == 0)
-        app.selectedEvent = -1;
-    else if (app.selectedEvent >= left)
-        app.selectedEvent = left - 1;
-    CheckPlaybackCacheIntegrity(ctx);
-    SettleTransport(ctx);
-    app.modified = true;
-    return true;
-}
-
-bool DeleteSelectedEvents(const DocumentContext& ctx) {
-    return DeleteEvents(ctx, std::vector<int>(ctx.app->selectedEvents.begin(), ctx.app->selectedEvents.end()));
 }

@@ -4,11 +4,9 @@
 //
 // Index
 //   EventMenuItem / EventMenu / BuildEventMenu   the items as the menu shows them now
-//   DeleteEvents            events, their layers and voices, one undo step
-//   DeleteSelectedEvents    DeleteEvents over the selection
 //
-// Lock, Hero, Re-Render, Group and Ungroup are operations (selection_edits.h,
-// folder_edits.h).
+// Lock, Hero, Re-Render, Delete, Group and Ungroup are operations
+// (selection_edits.h, folder_edits.h).
 // Every item walks the selection in ascending order and skips indices the
 // event list does not hold. No GUI here; interface thread.
 #pragma once
@@ -17,7 +15,7 @@
 #include <vector>
 
 #include "operations/document_context.h"
-#include "operations/selection_edits.h"  // Hero and Re-Render
+#include "operations/selection_edits.h"  // Hero, Re-Render and Delete
 
 struct AppState;
 struct Project;
@@ -44,9 +42,3 @@ struct EventMenu {
 // (Re-Render, Bounce, Revert, Delete) are disabled with "Export in progress".
 EventMenu BuildEventMenu(const AppState& app, const Project& project);
 
-// One undo step: the events (any order, duplicates and indices out of range
-// skipped), highest first, with their layers and voices; the primary is
-// clamped to the events left and playback is sought to the current time.
-// False when refused or nothing was deleted.
-bool DeleteEvents(const DocumentContext& ctx, const std::vector<int>& indices);
-bool DeleteSelectedEvents(const DocumentContext& ctx);

@@ -14,6 +14,7 @@
 #include "document/busy_task.h"
 #include "document/project.h"
 #include "operations/app_state.h"
+#include "operations/edit_steps.h"
 #include "operations/event_edits.h"
 #include "operations/export_job.h"
 #include "operations/render_job.h"
@@ -38,8 +39,8 @@ void TakePendingDelete(const DocumentContext& ctx) {
     if (index < 0) return;
     app.pendingDeleteEvent = -1;
     if (index >= static_cast<int>(ctx.project->events.size())) return;
-    if (!PushUndoSnapshot(ctx) || !DeleteEventWithVoices(ctx, index)) return;
-    app.modified = true;
+    if (!BeginEdit(ctx, "Delete")) return;
+    if (DeleteEventWithVoices(ctx, index)) FinishEdit(ctx, EditReach::Document);
 }
 
 // Step 4.
