@@ -4,7 +4,7 @@
 // Index
 //   Reference-audio hook
 //   Block settings        MixSettings: every fader, switch and send read once per block
-//   Audio-thread helpers  MixAudition, DeclickFrames, AdvancePlayhead
+//   Audio-thread helpers  MixAudition, DeclickFrames, MixLockSpinNanos, AdvancePlayhead
 //   RenderMix             the voices (MixVoice, their switches' ramps), master gain and reverb of a
 //                         span; LimitBlock
 //   Declick               ramps, ClearReverb, FadeOutVoices
@@ -117,6 +117,13 @@ void MixAudition(AudioEngine& e, float* left, float* right, int frames, int rate
 
 int DeclickFrames(int rate) {
     return std::clamp(int(std::lround(kDeclickSeconds * rate)), 1, kDeclickCapacity);
+}
+
+// How long the mixer keeps trying the engine lock before a block goes silent:
+// far past any hold but a preempted holder's, and a small part of the block.
+int64_t MixLockSpinNanos(int frames, int rate) {
+    constexpr int64_t kMostNanos = 1000000;
+    return std::min<int64_t>(kMostNanos, int64_t(1.0e9 / 8.0 * frames / rate));
 }
 
 // Moves the playhead on from where this block started, unless it was seeked.
@@ -373,7 +380,7 @@ void ClearMeters(AudioEngine& e) {
 // reference audio fades with them. False when the lock is taken.
 bool FadeOutVoices(AudioEngine& e, const MixSettings& m, ReferenceAudioHook hook, bool withReference,
                    float* left, float* right, int frames, int rate) {
-    MixLock lock(e.mutex);
+    MixLock lock(e.mutex, MixLockSpinNanos(frames, rate));
     if (!lock.owns_lock()) return false;
     const float from = e.declickGain;
     const float slope = 1.0f / float(DeclickFrames(rate));
@@ -447,12 +454,11 @@ void MixAudioBlock(AudioEngine& e, float* left, float* right, int frames) {
         return;
     }
 
-    // One try: a real-time thread never waits for another. The voices, the
-    // fades and the limiter are the lock's; without it the block has only
-    // what the audio thread holds itself, the audition. Silent otherwise,
-    // the playhead waits (the voices go on from where they were) and the
-    // next block fades in.
-    MixLock lock(e.mutex);
+    // Tried, never waited for. The voices, the fades and the limiter are the
+    // lock's; without it the block has only what the audio thread holds
+    // itself, the audition. Silent otherwise, the playhead waits (the voices
+    // go on from where they were) and the next block fades in.
+    MixLock lock(e.mutex, MixLockSpinNanos(frames, rate));
     if (!lock.owns_lock()) {
         e.stats.lockedBlocks.fetch_add(1, std::memory_order_relaxed);
         if (clear) ClearReverb(e, m);

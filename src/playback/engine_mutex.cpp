@@ -37,8 +37,15 @@ void EngineMutex::unlock() {
     m_.unlock();
 }
 
-bool EngineMutex::TryLockForMix() {
+bool EngineMutex::TryLockForMix(int64_t spinNanos) {
     if (m_.try_lock()) return true;
+    const int64_t until = NowNanos() + spinNanos;
+    do {
+#if defined(__x86_64__) || defined(__i386__)
+        __builtin_ia32_pause();
+#endif
+        if (m_.try_lock()) return true;
+    } while (NowNanos() < until);
     missedMixTries_.fetch_add(1, std::memory_order_relaxed);
     return false;
 }

@@ -12,10 +12,9 @@
 // the blocks the program counted, and take up the next export where the
 // playhead had run to: no stretch heard twice, none skipped. Elsewhere it
 // must equal the exports sample for sample, and the mixer must never have
-// played a block with no voice. The mixer tries the engine lock once per
-// block, so a block falls silent (and is counted) only when its callback
-// lands inside another thread's hold; holds are microseconds, so that is rare:
-// at most one block in a hundred holds.
+// played a block with no voice, and at most one silent under another
+// thread's hold of the engine lock (holds are microseconds; the mixer's try
+// outlasts them).
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
@@ -372,8 +371,7 @@ TEST_F(EditingWhilePlayingWindow, NoEditSilencesTheSoundOrMovesThePlayhead) {
     const int64_t locked = Whole(after, "engine.lockedBlocks") - Whole(before, "engine.lockedBlocks");
     const int64_t late = Whole(after, "engine.lateVoiceBlocks") - Whole(before, "engine.lateVoiceBlocks");
     EXPECT_EQ(late, 0) << "blocks in which a voice the playhead had reached still waited for its samples";
-    EXPECT_LE(locked, 1 + (Whole(after, "engine.lockHolds") - Whole(before, "engine.lockHolds")) / 100)
-        << "blocks silent because another thread held the engine lock";
+    EXPECT_LE(locked, 1) << "blocks silent because another thread held the engine lock";
 
     const int64_t to = marks.edits[size_t(edits - 2)].at;  // the solo's start
     LaidMix laid;
