@@ -1,7 +1,7 @@
 // selection_edits.cpp — the edit commands on the selected events.
 //
 // Index
-//   Helpers              the valid selected indices, the frame rate
+//   ValidSelection       the valid selected indices
 //   PasteEventClipboard
 //   NudgeSelection
 //   Lock and hero        ToggleSelectionLocked, ToggleSelectionHero, ToggleSelectionMuted
@@ -31,23 +31,15 @@
 #include "render/clip_bed_events.h"
 
 // ---------------------------------------------------------------------------
-// Helpers
+// ValidSelection
 // ---------------------------------------------------------------------------
 
-namespace {
-
-// Ascending; indices the event list no longer holds are left out.
 std::vector<int> ValidSelection(const AppState& app, const Project& project) {
     std::vector<int> out;
     for (int i : app.selectedEvents)
         if (i >= 0 && size_t(i) < project.events.size()) out.push_back(i);
     return out;
 }
-
-// The frame rate the timeline steps by.
-float StepFps(const Project& project) { return project.fps > 0 ? project.fps : 25.0f; }
-
-}  // namespace
 
 // ---------------------------------------------------------------------------
 // PasteEventClipboard
@@ -101,7 +93,7 @@ std::vector<int> PasteEventClipboard(const DocumentContext& ctx, const EventClip
 bool NudgeSelection(const DocumentContext& ctx, int frames, double guiTime) {
     AppState& app = *ctx.app;
     Project& project = *ctx.project;
-    const float fps = StepFps(project);
+    const float fps = TimelineFps(project);
     StopPlayback(app, *ctx.engine, nullptr);
     const std::vector<int> selected = ValidSelection(app, project);
     if (selected.empty()) {

@@ -3,6 +3,7 @@
 // lock, hero, mute, delete, re-render, and a new event at the playhead.
 //
 // Index
+//   ValidSelection          the selected indices the event list holds, ascending
 //   PasteEventClipboard     the clipboard at the playhead
 //   NudgeSelection          one frame earlier or later; one undo step per burst
 //   ToggleSelectionLocked / ToggleSelectionHero / ToggleSelectionMuted / RerenderSelection
@@ -20,7 +21,12 @@
 
 #include "operations/document_context.h"
 
+struct AppState;
 struct EventClipboard;
+struct Project;
+
+// Ascending; indices the event list no longer holds are left out.
+std::vector<int> ValidSelection(const AppState& app, const Project& project);
 
 // The copies are appended shifted by (current time − the earliest copied
 // time), their layers with fresh ids and the new events' indices; a copy

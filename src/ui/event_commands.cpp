@@ -1,7 +1,6 @@
 // event_commands.cpp — the edit commands on the selected events.
 //
 // Index
-//   Helpers              the valid selected indices
 //   Clipboard            CopySelectedEvents
 //   SelectAllEvents
 #include "playback/transport.h"
@@ -26,22 +25,6 @@
 #include "operations/voice_sync.h"
 #include "playback/audio_engine.h"
 #include "ui/events_list_logic.h"
-
-namespace {
-
-// ---------------------------------------------------------------------------
-// Helpers
-// ---------------------------------------------------------------------------
-
-// Ascending; indices the event list no longer holds are left out.
-std::vector<int> ValidSelection(const AppState& app, const Project& project) {
-    std::vector<int> out;
-    for (int i : app.selectedEvents)
-        if (i >= 0 && size_t(i) < project.events.size()) out.push_back(i);
-    return out;
-}
-
-}  // namespace
 
 // ---------------------------------------------------------------------------
 // Clipboard
