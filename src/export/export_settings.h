@@ -17,4 +17,6 @@ struct ExportSettings {
     bool exportWavTracks = false;
     bool exportWavClips = false;
     bool exportReverbStem = true;
+
+    bool operator==(const ExportSettings&) const = default;
 };

@@ -22,6 +22,7 @@
 #include "operations/app_state.h"
 #include "operations/document_context.h"
 #include "operations/export_job.h"
+#include "operations/export_options.h"
 #include "playback/audio_engine.h"
 #include "ui/export_tab_logic.h"
 #include "ui/tab_panel.h"
@@ -211,7 +212,8 @@ void DrawExportTab(ImDrawList*, const UILayout& layout) {
     const float footerHeight = frameHeight + 24;
     const float contentWidth = W - 32;
     const float contentHeight = H - 30 - footerHeight;
-    ExportSettings& s = app.exportSettings;
+    // The widgets edit a copy; the edit reaches the project through its operation.
+    ExportSettings s = app.exportSettings;
     const bool reverbOn = gAudioEngine.reverb.enabled.load() != 0;
     if (contentWidth >= 1 && contentHeight >= 1) {
         ImGui::SetCursorPos(ImVec2(16, 30));
@@ -234,6 +236,7 @@ void DrawExportTab(ImDrawList*, const UILayout& layout) {
         }
         ImGui::EndChild();
     }
+    SetExportSettings(ProgramDocumentContext(), s);
 
     const float footerTop = H - footerHeight;
     draw->AddLine(ImVec2(origin.x + 16, origin.y + footerTop), ImVec2(origin.x + W - 16, origin.y + footerTop),

@@ -8,8 +8,9 @@
 //     document builds (the sync every open runs);
 //   - the export equals, file for file and byte for byte, the export of
 //     the project written and opened again.
-// A control added to the window joins the table. The mixer's settings are
-// saved but kept out of the undo history (kOutsideUndo): undo leaves them.
+// A control added to the window joins the table. The mixer's settings and
+// the export options are saved but kept out of the undo history
+// (kOutsideUndo): undo leaves them.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -32,6 +33,7 @@
 #include "operations/event_edits.h"
 #include "operations/event_placement.h"
 #include "operations/export_job.h"
+#include "operations/export_options.h"
 #include "operations/mixer_controls.h"
 #include "operations/project_lifecycle.h"
 #include "operations/recipe_placement.h"
@@ -113,13 +115,15 @@ const ControlsProject& ProjectForRun() {
 struct OpenDocument : LifecycleRig {
     DocumentContext Ctx() { return Context(); }
 
-    bool Open(const std::string& path) {
+    // `everyPass`: the export settings become every pass before anything is
+    // compared; a project written by a row carries them (they are saved), so
+    // its reopening keeps what the file says.
+    bool Open(const std::string& path, bool everyPass = true) {
         QuietStdout(true);
         const bool opened = OpenProject(ctx, path);
         QuietStdout(false);
         if (!opened) return false;
-        // Every pass, set before anything is compared: the settings are saved too.
-        app->exportSettings = EveryExportPass();
+        if (everyPass) app->exportSettings = EveryExportPass();
         Settle();
         return true;
     }
@@ -489,15 +493,24 @@ const std::vector<Control>& Controls() {
         {"master trim", [](OpenDocument& d) {
              return SetMasterTrim(d.Ctx(), TrimGainAfterDrag(d.engine->masterGain.load(), -30));
          }},
+        // ---- Export tab ----
+        {"export options", [](OpenDocument& d) {
+             ExportSettings edited = d.app->exportSettings;
+             edited.handleDuration = 2.5f;
+             edited.exportAAFMarkers = !edited.exportAAFMarkers;
+             return SetExportSettings(d.Ctx(), edited);
+         }},
     };
     return table;
 }
 
-// The mixer's settings are saved with the project but kept out of the undo
-// history (undo is for the design, the mix is set by ear): their rows check
-// that undo leaves them as they are.
+// The mixer's settings and the export options are saved with the project but
+// kept out of the undo history (undo is for the design; the mix is set by
+// ear, the options are how it leaves): their rows check that undo leaves
+// them as they are.
 const std::set<std::string> kOutsideUndo = {
     "mixer master fader", "mixer group fader", "mixer reverb send", "mixer reverb knob", "master trim",
+    "export options",
 };
 
 // Where two project texts part: the line of each, for the failure message.
@@ -539,7 +552,7 @@ TEST_P(EveryControl, MarksUnsavedUndoesInOneStepAndPlaysAndExportsAsTheReopenedP
     const std::string copy = doc.File("Reopened.tlproj");
     ASSERT_TRUE(doc.WriteTo(copy));
     OpenDocument reopened;
-    ASSERT_TRUE(reopened.Open(copy));
+    ASSERT_TRUE(reopened.Open(copy, false));
     {
         SCOPED_TRACE(row + ": the voices against those a fresh open builds");
         ExpectSameVoices(*doc.engine, *reopened.engine);
