@@ -170,7 +170,7 @@ TEST(EventPlacement, FilesDroppedOnASceneOrABedBecomeItsLayersInOneStep) {
     DocRig rig;
     TempDir dir;
     const std::string rain = WriteSound(dir, "rain.wav", 0.2);
-    const std::string wind = WriteSound(dir, "wind.wav", 0.2);
+    const std::string wind = WriteSound(dir, "wind.wav", 0.2, SignalKind::Sine);
     Scene street, stuck;
     CopyTextField(street.name, "Street");
     street.inTime = 4;
@@ -202,7 +202,7 @@ TEST(EventPlacement, FilesDroppedOnASceneOrABedBecomeItsLayersInOneStep) {
 
     // On the Bed: a third file joins; a non-Bed or an export refuses.
     rig.app->pendingBedLoadEvent = -1;
-    const std::string rain2 = WriteSound(dir, "rain2.wav", 0.3, SignalKind::Sine);
+    const std::string rain2 = WriteSound(dir, "rain2.wav", 0.3, SignalKind::Clicks);
     const int spot = AddEvent(*rig.project, 1, kShapeSpot, 0.5f);
     EXPECT_FALSE(DropFilesOnBed(ctx, spot, {rain2}));
     rig.app->exportRunning = true;
