@@ -14,11 +14,11 @@
 #include "library/sound_library.h"
 #include "operations/app_state.h"
 #include "operations/document_context.h"
+#include "operations/job_requests.h"
 #include "playback/audio_engine.h"
 #include "render/clip_bed_events.h"
 #include "support/audio_fixtures.h"
 #include "support/temp_dir.h"
-#include "ui/job_protocol_logic.h"
 
 namespace {
 
@@ -64,7 +64,7 @@ void BM_JobRequestsWithNothingChanged(benchmark::State& state) {
     const int others = int(state.range(0));
     BedProject rig(100, 8, others);
     const DocumentContext ctx = MakeDocumentContext(*rig.project, *rig.library, *rig.engine, *rig.app);
-    for (auto _ : state) TakeJobRequests(ctx, false);
+    for (auto _ : state) TakeJobRequests(ctx, {});
     if (rig.app->busyTask.busy.load() || rig.project->results.size() != size_t(800 + others))
         state.SkipWithError("the frames were meant to find nothing to do");
     state.counters["results"] = double(rig.project->results.size());

@@ -58,6 +58,11 @@ Event MakeEvent(const Project& project, float time, int shape, float weightCente
     return e;
 }
 
+EventSpan SpanOfEvent(const Event& event) {
+    const float start = event.time - event.syncOffset;
+    return {start, start + event.duration};
+}
+
 int AddEvent(Project& project, float time, int shape, float weightCenter) {
     project.events.push_back(MakeEvent(project, time, shape, weightCenter));
     return static_cast<int>(project.events.size()) - 1;

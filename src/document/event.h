@@ -4,6 +4,7 @@
 //   EventShape            Spot .. Bed, with the name tables
 //   Event                 the record, fields in their saved order
 //   MakeEvent / AddEvent  a new event with its shape's defaults; AddEvent appends it
+//   EventSpan / SpanOfEvent  start = time − syncOffset, end = start + duration
 //   InitEventCurves       the weight and intensity curves of a new event
 //   ResetIntensityToSync  regenerate the intensity curve around the sync point
 //   EventMixGroup / ShapeMixGroup / GroupFirstTrack   mix-group mapping
@@ -105,6 +106,14 @@ int AddEvent(Project& project, float time, int shape, float weightCenter);
 void InitEventCurves(int shape, float weightCenter, float spread, Curve256& weight,
                      Curve256& intensity, float peak);
 void ResetIntensityToSync(Event& event);
+
+// What of the timeline an event covers: its sync point lies syncOffset after
+// its start.
+struct EventSpan {
+    float start = 0;
+    float end = 0;
+};
+EventSpan SpanOfEvent(const Event& event);
 
 int ShapeMixGroup(int shape);
 int EventMixGroup(const Event& event);

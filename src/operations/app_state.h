@@ -155,7 +155,7 @@ struct AppState {
     float boxStartY = 0;
     float boxEndY = 0;
 
-    // --- Timeline: a curve stroke (curve_lane_logic.h) --------------------
+    // --- Timeline: a curve stroke (curve_strokes.h) -----------------------
     // The stroke names its event and lane by index, never by pointer: the
     // event list may be replaced under it (undo, a new event, a deletion),
     // and then the stroke ends without writing (paintGeneration).

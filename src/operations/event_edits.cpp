@@ -171,6 +171,8 @@ int AddSceneBed(const DocumentContext& ctx, int scene) {
     return AppendEvents(ctx, {e});
 }
 
+bool SceneTakesBackground(const Project& project, int scene) { return BackgroundScene(project, scene) != nullptr; }
+
 int AddSceneFill(const DocumentContext& ctx, int scene) {
     const Project& project = *ctx.project;
     const Scene* s = BackgroundScene(project, scene);

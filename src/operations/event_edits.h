@@ -6,7 +6,7 @@
 //   AppendEvents / AddEvent  append events (a new one) without moving voices' curves
 //   DeleteEvent              remove an event and its layers, renumber the rest
 //   DeleteEventWithVoices / DeleteEventsWithVoices   DeleteEvent, then the selection and the voices follow
-//   AddSceneBed / AddSceneFill   a Bed or a Fill spanning a scene
+//   AddSceneBed / AddSceneFill / SceneTakesBackground   a Bed or a Fill spanning a scene
 //   AddFilesToBedEvent       sound files as layers of a Bed
 //   PinFileToEvent / UnpinFileFromEvent   pinned files, with their parallel lists
 //   IsNameInList / BanFile / UnbanFile    the project's banned files
@@ -64,6 +64,9 @@ bool DeleteEventsWithVoices(const DocumentContext& ctx, const std::vector<int>& 
 // scene whose out time is not after its in time, or when refused.
 int AddSceneBed(const DocumentContext& ctx, int scene);
 int AddSceneFill(const DocumentContext& ctx, int scene);
+// Whether the scene exists and runs forwards, so that it can carry a
+// background event (a log line names a scene that does not run forwards).
+bool SceneTakesBackground(const Project& project, int scene);
 
 // Adds each path that is not already a layer (by file id or path) to the Bed
 // `eventIndex`, with loop 0 and the brightness of its library entry as its

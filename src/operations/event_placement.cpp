@@ -6,6 +6,7 @@
 //   AddBedAtPlayhead
 //   PlaceAudioFileAsClip / PlaceAudioFilesAsClips
 //   PlaceAudioFilesAsBed
+//   DropFilesOnSceneBed / DropFilesOnBed
 //   RevertBounce
 #include "operations/event_placement.h"
 
@@ -21,6 +22,7 @@
 #include "library/file_registry.h"
 #include "library/fingerprint_worker.h"
 #include "operations/app_state.h"
+#include "operations/edit_steps.h"
 #include "operations/event_edits.h"
 #include "operations/selection.h"
 #include "operations/undo.h"
@@ -169,6 +171,41 @@ int PlaceAudioFilesAsBed(const DocumentContext& ctx, const std::vector<std::stri
     app.modified = true;
     app.pendingBedLoadEvent = index;
     return index;
+}
+
+// ---------------------------------------------------------------------------
+// DropFilesOnSceneBed / DropFilesOnBed
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// The files as layers of the Bed, which the "Loading bed…" task then voices.
+void AddDroppedLayers(const DocumentContext& ctx, int bed, const std::vector<std::string>& paths) {
+    AddFilesToBedEvent(*ctx.project, bed, paths, ctx.library);
+    FinishEdit(ctx, EditReach::Document);
+    ctx.app->pendingBedLoadEvent = bed;
+}
+
+}  // namespace
+
+int DropFilesOnSceneBed(const DocumentContext& ctx, int scene, const std::vector<std::string>& paths) {
+    // The scene is looked at before the undo step, so that a drop on a scene
+    // that cannot carry a Bed leaves no empty step behind.
+    if (paths.empty() || !SceneTakesBackground(*ctx.project, scene) || !BeginEdit(ctx, "Drop on a scene")) return -1;
+    const int bed = AddSceneBed(ctx, scene);
+    if (bed < 0) return -1;
+    AddDroppedLayers(ctx, bed, paths);
+    SelectEvent(*ctx.app, bed);
+    return bed;
+}
+
+bool DropFilesOnBed(const DocumentContext& ctx, int bed, const std::vector<std::string>& paths) {
+    const Project& project = *ctx.project;
+    if (paths.empty() || bed < 0 || size_t(bed) >= project.events.size() ||
+        project.events[size_t(bed)].shape != kShapeBed || !BeginEdit(ctx, "Drop on a Bed"))
+        return false;
+    AddDroppedLayers(ctx, bed, paths);
+    return true;
 }
 
 // ---------------------------------------------------------------------------

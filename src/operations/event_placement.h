@@ -6,6 +6,8 @@
 //   PlaceAudioFileAsClip   a file chosen in a dialog, as a locked Clip ("Place Clip...")
 //   PlaceAudioFilesAsClips dropped files, one locked Clip each
 //   PlaceAudioFilesAsBed   dropped files (Alt held), one locked Bed with a layer each
+//   DropFilesOnSceneBed    files dropped on a scene: its new Bed holds them
+//   DropFilesOnBed         files dropped on a Bed join its layers
 //   RevertBounce           a bounced Clip back into the events it was made from
 //   FirstResultOf          the first layer of an event (a Clip's one layer)
 //   OwnMaterialEvent       the event of a Bed or Clip of the designer's own material
@@ -59,6 +61,18 @@ std::vector<int> PlaceAudioFilesAsClips(const DocumentContext& ctx, const std::v
 // task (pendingBedLoadEvent). Returns its index, or -1 when refused or
 // without paths.
 int PlaceAudioFilesAsBed(const DocumentContext& ctx, const std::vector<std::string>& paths);
+
+// Files dropped on a scene's block: one undo step; a locked Bed over the
+// scene (AddSceneBed) holding every file as a layer (AddFilesToBedEvent),
+// selected alone and left for the "Loading bed…" task (pendingBedLoadEvent).
+// Its index, or -1 when refused, without files, or for a scene that cannot
+// carry a background (nothing changed then).
+int DropFilesOnSceneBed(const DocumentContext& ctx, int scene, const std::vector<std::string>& paths);
+
+// Files dropped on a Bed: one undo step; the files join its layers and the
+// Bed is left for the "Loading bed…" task. False when refused, without files
+// or when the event is no Bed.
+bool DropFilesOnBed(const DocumentContext& ctx, int bed, const std::vector<std::string>& paths);
 
 // For a Clip that keeps the events it was bounced from: undo step; the Clip
 // is deleted (selection and voices follow); its sources come back at the

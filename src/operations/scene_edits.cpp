@@ -294,8 +294,11 @@ SceneEdgeLimits SceneEdgeLimitsFor(const Scene& scene, int edge, float fps, floa
     return limits;
 }
 
-bool DragSceneEdge(AppState& app, Project& project, int scene, int edge, float t, float fps, float total) {
+bool DragSceneEdge(const DocumentContext& ctx, int scene, int edge, float t, float fps, float total) {
+    AppState& app = *ctx.app;
+    Project& project = *ctx.project;
     if (!ValidScene(project, scene) || (edge != 1 && edge != 2) || !std::isfinite(t)) return false;
+    if (!DocumentMayChange(app)) return false;
     Scene& s = project.scenes[size_t(scene)];
     SceneEdgeLimits limits = SceneEdgeLimitsFor(s, edge, fps, total);
     // The in point stays after the previous scene's, so the list stays sorted.
@@ -309,7 +312,7 @@ bool DragSceneEdge(AppState& app, Project& project, int scene, int edge, float t
         app.workAreaIn = s.inTime;
         app.workAreaOut = s.outTime;
     }
-    app.modified = true;
+    FinishEdit(ctx, EditReach::Document);
     return true;
 }
 

@@ -90,8 +90,9 @@ struct SceneEdgeLimits {
 SceneEdgeLimits SceneEdgeLimitsFor(const Scene& scene, int edge, float fps, float total);
 // Moves edge 1 (in) or 2 (out) of the scene to the frame-rounded t within its
 // limits; the work area follows when the scene is active. A step of the edge's
-// gesture: the caller took BeginEdit at the press. False for a bad index or edge.
-bool DragSceneEdge(AppState& app, Project& project, int scene, int edge, float t, float fps, float total);
+// gesture (the caller took BeginEdit at the press): the unsaved flag. False
+// for a bad index or edge, or while the document may not change.
+bool DragSceneEdge(const DocumentContext& ctx, int scene, int edge, float t, float fps, float total);
 
 // A step of the work area's gesture while the active scene follows it (the
 // caller took BeginEdit at the press): the scene spans in..out. False for a

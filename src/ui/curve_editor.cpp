@@ -1,7 +1,6 @@
 // curve_editor.cpp — the events tab's curve editor.
 //
 // Index
-//   EditorStrokePaint / EditorStrokeEnd
 //   Drawing              background, band grid, columns, band labels, border
 //   CurveEditor          the item, painting and the drag report
 #include "ui/curve_editor.h"
@@ -16,59 +15,10 @@
 #include "document/curve.h"
 #include "document/event.h"
 #include "document/project.h"
-#include "operations/edit_steps.h"
-#include "operations/app_state.h"
+#include "operations/curve_strokes.h"
 #include "operations/document_context.h"
-#include "operations/undo.h"
 #include "ui/curve_lane_logic.h"
 #include "ui/ui_colors.h"
-
-// ---------------------------------------------------------------------------
-// EditorStrokePaint / EditorStrokeEnd
-// ---------------------------------------------------------------------------
-
-namespace {
-
-bool OwnsStroke(const AppState& app, int event, int lane) {
-    return app.curvePainting && app.paintFromInspector && app.paintEvent == event && app.paintLane == lane;
-}
-
-}  // namespace
-
-bool EditorStrokePaint(const DocumentContext& ctx, int event, int lane, float x, float value) {
-    AppState& app = *ctx.app;
-    Project& project = *ctx.project;
-    if (!OwnsStroke(app, event, lane)) {
-        if (event < 0 || size_t(event) >= project.events.size()) return false;
-        // A stroke on another curve is dropped unsmoothed.
-        BeginCurveStroke(app, lane);
-        app.paintFromInspector = true;
-        app.paintEvent = event;
-        if (!BeginEdit(ctx, "Curve paint")) {
-            app.paintAbandoned = true;
-            return false;
-        }
-        app.paintGeneration = app.undoHistory.generation;
-        app.paintEventCount = project.events.size();
-        project.events[size_t(event)].locked = false;
-    }
-    if (app.paintAbandoned) return false;
-    if (!CurveStrokeStillValid(app, project)) {
-        app.paintAbandoned = true;
-        return false;
-    }
-    Curve256& curve = LaneCurve(project.events[size_t(event)], lane);
-    x = std::clamp(x, 0.0f, 1.0f);
-    value = std::clamp(value, 0.0f, 1.0f);
-    PaintCurveSegment(curve, x, value, app.paintLastU, app.paintLastV, app.paintMinIndex, app.paintMaxIndex);
-    app.paintLastU = x;
-    app.paintLastV = value;
-    return true;
-}
-
-void EditorStrokeEnd(const DocumentContext& ctx, int event, int lane) {
-    if (OwnsStroke(*ctx.app, event, lane)) EndCurveStroke(ctx);
-}
 
 // ---------------------------------------------------------------------------
 // Drawing
@@ -176,9 +126,9 @@ CurveEditorResult CurveEditor(const DocumentContext& ctx, ImDrawList* dl, const 
         if (active && alt) {
             const float x = (io.MousePos.x - p0.x) / a.width;
             const float v = 1 - (io.MousePos.y - p0.y) / a.height;
-            out.painted = EditorStrokePaint(ctx, a.event, a.lane, x, v);
+            out.painted = PaintInspectorCurveStroke(ctx, a.event, a.lane, x, v);
         } else {
-            EditorStrokeEnd(ctx, a.event, a.lane);
+            EndInspectorCurveStroke(ctx, a.event, a.lane);
         }
     }
     if (a.wantDrag && !alt) {

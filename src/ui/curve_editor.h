@@ -4,13 +4,11 @@
 // Index
 //   CurveEditorArgs / CurveEditorResult   what the caller gives and gets
 //   CurveEditor                           draws and paints one curve for a frame
-//   EditorStrokePaint / EditorStrokeEnd   the stroke as plain functions (tests)
 //
-// The stroke is the one the timeline's curve lanes use (the app state's
-// paint fields): it names the event and the curve by index, takes one undo
-// step at its first dab and unlocks the event, and ends without writing when
-// an undo or a change of the event list comes under it. Release smooths the
-// touched stretch only. UI thread.
+// The stroke is the curve editor's painting edit (operations/curve_strokes.h,
+// PaintInspectorCurveStroke): one undo step at its first dab, the event
+// unlocked, no writing once an undo or a change of the event list comes
+// under it; the release smooths the touched stretch only. UI thread.
 #pragma once
 
 #include <cstdint>
@@ -43,10 +41,3 @@ struct CurveEditorResult {
 };
 
 CurveEditorResult CurveEditor(const DocumentContext& ctx, ImDrawList* drawList, const CurveEditorArgs& args);
-
-// One painted frame at (x, value), both 0..1, on the event's curve. Starts
-// the stroke when none of this editor's is active. True when it wrote.
-bool EditorStrokePaint(const DocumentContext& ctx, int event, int lane, float x, float value);
-// A frame in which this curve is not painted: ends its stroke (smoothing the
-// touched stretch when the stroke is still valid).
-void EditorStrokeEnd(const DocumentContext& ctx, int event, int lane);

@@ -8,7 +8,7 @@
 //   Painting             "##wlane" / "##ilane" input
 //   DrawCurveLanes
 //
-// Sampling and the stroke's rules are in curve_lane_logic.h.
+// Sampling is in curve_lane_logic.h; the stroke is an edit (curve_strokes.h).
 #include <imgui.h>
 
 #include <algorithm>
@@ -20,6 +20,7 @@
 #include "document/event.h"
 #include "document/project.h"
 #include "operations/app_state.h"
+#include "operations/curve_strokes.h"
 #include "operations/document_context.h"
 #include "operations/selection.h"
 #include "picture/video_player.h"
@@ -202,7 +203,9 @@ void HandleLanePainting(TimelineFrame& f, int lane, float top, float height) {
     const bool strokeHere = app.curvePainting && !app.paintFromInspector && app.paintLane == lane;
     if (active && paintMode) {
         if (!app.curvePainting || app.paintFromInspector) BeginCurveStroke(app, lane);
-        if (app.paintLane == lane && PaintCurveStroke(ctx, f.view, io.MousePos.x, io.MousePos.y, t, top, height))
+        const float value = LaneStrokeValue(io.MousePos.y, top, height);
+        const float pointsPerSecond = f.view.viewDuration > 0 ? f.view.width / f.view.viewDuration : 0.0f;
+        if (app.paintLane == lane && value >= 0 && PaintCurveStroke(ctx, t, value, pointsPerSecond))
             SeekVideoToPlayhead(app);
     } else if (strokeHere) {
         EndCurveStroke(ctx);

@@ -18,16 +18,12 @@
 #include "library/library_folders.h"
 #include "library/palettes.h"
 #include "library/sound_library.h"
-#include "operations/edit_steps.h"
 #include "operations/app_state.h"
 #include "operations/document_context.h"
-#include "operations/event_edits.h"
 #include "operations/event_placement.h"
 #include "operations/mixer_controls.h"
-#include "operations/selection.h"
 #include "operations/trace_job.h"
 #include "operations/transport_control.h"
-#include "operations/undo.h"
 #include "picture/reference_audio.h"
 #include "picture/video_player.h"
 #include "platform/file_util.h"
@@ -169,32 +165,6 @@ void MakePaletteFromDrop(AppState& app, SoundLibrary& library, const std::vector
     app.libraryIndex = index;
 }
 
-// (b) and (c): one undo step, then the files as layers of the Bed, which
-// the "Loading bed…" task then voices.
-void AddFilesToBedFromDrop(const DocumentContext& ctx, int bed, const std::vector<std::string>& files,
-                           const SoundLibrary& library) {
-    AppState& app = *ctx.app;
-    AddFilesToBedEvent(*ctx.project, bed, files, &library);
-    FinishEdit(ctx, EditReach::Document);
-    app.pendingBedLoadEvent = bed;
-}
-
-void DropOnSceneBed(const DocumentContext& ctx, int scene, const std::vector<std::string>& files,
-                    const SoundLibrary& library) {
-    if (!BeginEdit(ctx, "Drop on a scene")) return;
-    const int bed = AddSceneBed(ctx, scene);
-    if (bed < 0) return;
-    AddFilesToBedFromDrop(ctx, bed, files, library);
-    SelectEvent(*ctx.app, bed);
-}
-
-void DropOnSelectedBed(const DocumentContext& ctx, const std::vector<std::string>& files,
-                       const SoundLibrary& library) {
-    const int bed = ctx.app->selectedEvent;
-    if (bed < 0 || size_t(bed) >= ctx.project->events.size() || !BeginEdit(ctx, "Drop on a Bed")) return;
-    AddFilesToBedFromDrop(ctx, bed, files, library);
-}
-
 void Log(const char* what, const std::vector<std::string>& files) {
     std::printf("[UI] drop: %zu audio file%s for %s\n", files.size(), files.size() == 1 ? "" : "s", what);
     std::fflush(stdout);
@@ -211,6 +181,7 @@ void TakeDroppedAudio(const DocumentContext& ctx, SoundLibrary& library) {
     app.droppedAltKey = false;
     app.dragHoverScene = -1;
     DocumentContext at = ctx;
+    at.library = &library;
     if (choice.time >= 0 && (choice.kind == AudioDropCase::NewBed || choice.kind == AudioDropCase::Clips)) {
         const float t = std::min(choice.time, std::max(ctx.project->totalDuration, 0.0f));
         SeekTransport(app, *ctx.engine, &gVideoPlayer, t);
@@ -220,11 +191,11 @@ void TakeDroppedAudio(const DocumentContext& ctx, SoundLibrary& library) {
         case AudioDropCase::Palette: MakePaletteFromDrop(app, library, files); break;
         case AudioDropCase::SceneBed:
             Log("a scene's Bed", files);
-            DropOnSceneBed(at, choice.scene, files, library);
+            DropFilesOnSceneBed(at, choice.scene, files);
             break;
         case AudioDropCase::SelectedBed:
             Log("the selected Bed", files);
-            DropOnSelectedBed(at, files, library);
+            DropFilesOnBed(at, app.selectedEvent, files);
             break;
         case AudioDropCase::NewBed:
             Log("a new Bed", files);

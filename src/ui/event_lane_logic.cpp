@@ -27,11 +27,6 @@
 // Spans and order
 // ---------------------------------------------------------------------------
 
-EventSpan SpanOfEvent(const Event& event) {
-    const float start = event.time - event.syncOffset;
-    return {start, start + event.duration};
-}
-
 bool SpanMeets(const EventSpan& span, float t0, float t1) { return span.end >= t0 && span.start <= t1; }
 
 std::vector<int> EventDisplayOrder(const std::vector<Event>& events) {

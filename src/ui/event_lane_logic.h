@@ -4,7 +4,7 @@
 //
 // Index
 //   kMarkerPickPoints ... kBoxClearPoints   the lane's distances in points
-//   EventSpan / SpanOfEvent / SpanMeets     start = time − syncOffset, end = start + duration
+//   SpanMeets                               whether an event's span (event.h) meets a range
 //   EventDisplayOrder                       indices by time (the lane's drawing and range order)
 //   EventTimeIndex / EventsSignature / RefreshEventTimeIndex / EventsNear   the order kept between frames
 //   LaneMark / EventLaneLayout / LayoutEventLane   lock badges and labels that never overlap
@@ -24,6 +24,7 @@
 #include <utility>
 #include <vector>
 
+#include "document/event.h"
 #include "ui/timeline_index.h"
 #include "ui/timeline_logic.h"
 
@@ -37,11 +38,6 @@ constexpr float kEndGrabPoints = 6.0f;      // a press this near a selected even
 constexpr float kMoveDeadZonePoints = 3.0f; // a move starts once the mouse went further
 constexpr float kBoxClearPoints = 5.0f;     // a box this narrow or narrower clears the selection
 
-struct EventSpan {
-    float start = 0;
-    float end = 0;
-};
-EventSpan SpanOfEvent(const Event& event);
 // Whether the span and [t0, t1] share a point.
 bool SpanMeets(const EventSpan& span, float t0, float t1);
 

@@ -28,6 +28,7 @@
 #include "document/text_util.h"
 #include "library/sound_library.h"
 #include "operations/app_state.h"
+#include "operations/curve_strokes.h"
 #include "operations/document_context.h"
 #include "operations/recipe_lists.h"
 #include "operations/edit_steps.h"

@@ -10,8 +10,8 @@
 //   DrawLiveBlock        step 12: "##liveblock"
 //   DumpJobProtocol
 //
-// The requests of steps 1–5 are plain rules (TakeJobRequests,
-// job_protocol_logic.h).
+// The requests of steps 1–5 are the document's (TakeJobRequests,
+// operations/job_requests.h).
 #include "ui/job_protocol.h"
 
 #include <imgui.h>
@@ -29,8 +29,10 @@
 #include "document/project.h"
 #include "library/sound_library.h"
 #include "operations/app_state.h"
+#include "operations/job_requests.h"
 #include "operations/trace_job.h"
 #include "playback/audio_engine.h"
+#include "ui/command_chooser.h"
 #include "ui/job_protocol_logic.h"
 #include "ui/ui_colors.h"
 #include "ui/ui_layout.h"
@@ -64,10 +66,7 @@ void FinishFollowUps(const DocumentContext& ctx, FrameDriver* frames, JobFrameSt
     if (!wasFull) app.frozenFrameTexture = nullptr;
     if (frames) ReleaseGuiInput(*frames);
     ShowPlaceholderToast(app, CountSilentLayers(*ctx.project), !ctx.library || ctx.library->libraries.empty());
-    if (app.lockAfterRender) {
-        LockEventsAfterRender(*ctx.project, cancelled);
-        app.lockAfterRender = false;
-    }
+    FinishRenderRequest(ctx, cancelled);
     state.cancelSeen = false;
     ++state.tasksFinished;
 }
@@ -209,7 +208,8 @@ bool RunJobProtocol(const DocumentContext& ctx, FrameDriver* frames, JobFrameSta
     std::fill(std::begin(state.cancelRect), std::end(state.cancelRect), 0.0f);
 
     // 1–5. Requests, while the document may change.
-    TakeJobRequests(ctx, ImGui::GetIO().MouseDown[0]);
+    TakeJobRequests(ctx, {.leftButtonDown = ImGui::GetIO().MouseDown[0],
+                          .leavingCommandParked = CommandStopsBusyTask(app.pendingCommand.load())});
 
     // 6. Escape stops a cancellable task that is not done yet.
     if (task.busy.load() && ImCompat::IsNamedKeyPressed(ImGuiKey_Escape, false) && CancelBusyTask(task))

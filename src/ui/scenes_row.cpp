@@ -359,7 +359,6 @@ void Release(TimelineFrame& f) {
 }
 
 void HandleRowInput(TimelineFrame& f, const std::vector<SceneSpanX>& spans) {
-    AppState& app = *f.app;
     const ImGuiIO& io = ImGui::GetIO();
     const float mx = io.MousePos.x;
     const bool hovered = ImGui::IsItemHovered();
@@ -375,7 +374,7 @@ void HandleRowInput(TimelineFrame& f, const std::vector<SceneSpanX>& spans) {
     if (ImGui::IsItemActive() && ImGui::IsMouseDown(0)) {
         const float t = RoundToFrame(UnmapRange(f.view, mx), f.fps);
         if (gRow.edgeScene >= 0)
-            DragSceneEdge(app, *f.project, gRow.edgeScene, gRow.edge, t, f.fps, f.total);
+            DragSceneEdge(*f.ctx, gRow.edgeScene, gRow.edge, t, f.fps, f.total);
         else if (gRow.drawing)
             gRow.current = std::clamp(t, gRow.low, gRow.high);
     }

@@ -26,15 +26,14 @@
 #include "document/project.h"
 #include "document/text_util.h"
 #include "library/sound_file_open.h"
-#include "operations/edit_steps.h"
 #include "operations/app_state.h"
 #include "operations/audition.h"
 #include "operations/event_edits.h"
 #include "operations/recipe_lists.h"
 #include "operations/selection.h"
 #include "operations/trace_job.h"
+#include "operations/trace_import.h"
 #include "operations/trace_timeline.h"
-#include "operations/undo.h"
 #include "picture/session_markers.h"
 #include "picture/trace_sampling.h"
 #include "picture/video_player.h"
@@ -403,37 +402,6 @@ float ImportNorm(const OpticalTrace& trace, const std::vector<const SuggestedEve
     return norm < 0.001f ? 1.0f : norm;
 }
 
-// Appends the events in one step, inserts the waiting marker scenes (their
-// ends after the duration grew, each at least a frame long) and grows the
-// duration. The caller pushed the undo snapshot.
-void CommitImport(const DocumentContext& ctx, std::vector<Event>& added, bool withScenes) {
-    Project& project = *ctx.project;
-    AppState& app = *ctx.app;
-    if (!added.empty()) AppendEvents(ctx, added);
-    for (const Event& e : added) {
-        const float end = e.time - e.syncOffset + e.duration;
-        if (std::isfinite(end) && end > project.totalDuration) project.totalDuration = end + 1.0f;
-    }
-    if (withScenes && !app.importedMarkerScenes.empty()) {
-        std::vector<MarkerScene> scenes = std::move(app.importedMarkerScenes);
-        app.importedMarkerScenes.clear();
-        std::stable_sort(scenes.begin(), scenes.end(),
-                         [](const MarkerScene& a, const MarkerScene& b) { return a.time < b.time; });
-        const float frame = 1.0f / TimelineFps(project);
-        for (size_t i = 0; i < scenes.size(); ++i) {
-            Scene scene;
-            CopyTextField(scene.name, scenes[i].name);
-            CopyTextField(scene.keywords, scenes[i].keywords);
-            scene.inTime = scenes[i].time;
-            scene.outTime = i + 1 < scenes.size() ? scenes[i + 1].time : project.totalDuration;
-            scene.outTime = std::max(scene.outTime, scene.inTime + frame);
-            if (project.totalDuration < scene.outTime) project.totalDuration = scene.outTime;
-            InsertScene(ctx, scene);
-        }
-    }
-    FinishEdit(ctx, EditReach::Document);
-}
-
 bool InWorkArea(const AppState& app, float t) {
     return !HasWorkArea(app) || (t >= app.workAreaIn && t <= app.workAreaOut);
 }
@@ -480,10 +448,9 @@ int ImportAcceptedTraceItems(const DocumentContext& ctx, TracePanelState& panel,
             if (m.accepted && InWorkArea(app, m.time)) markers.push_back(&m);
     const bool scenes = counts.mkVisible && !app.importedMarkerScenes.empty();
     if (picked.empty() && markers.empty() && !scenes) return 0;
-    if (!BeginEdit(ctx, "Import")) return 0;
 
-    std::vector<Event> added = ImportEvents(project, app, recipe, picked, markers, videoOffset);
-    CommitImport(ctx, added, scenes);
+    const std::vector<Event> added = ImportEvents(project, app, recipe, picked, markers, videoOffset);
+    if (ImportTraceEvents(ctx, added, scenes) < 0) return 0;
 
     app.savedViewStart = -1;
     app.savedViewDuration = -1;
@@ -515,11 +482,9 @@ int RunQueuedReviewImport(const DocumentContext& ctx, const TracePanelState& pan
         if (i >= 0 && i < int(app.importedMarkers.size()) && app.importedMarkers[size_t(i)].accepted)
             markers.push_back(&app.importedMarkers[size_t(i)]);
     if (picked.empty() && markers.empty()) return 0;
-    if (!BeginEdit(ctx, "Import")) return 0;
 
-    std::vector<Event> added = ImportEvents(*ctx.project, app, recipe, picked, markers, videoOffset);
-    CommitImport(ctx, added, false);
-    return int(added.size());
+    const std::vector<Event> added = ImportEvents(*ctx.project, app, recipe, picked, markers, videoOffset);
+    return std::max(ImportTraceEvents(ctx, added, false), 0);
 }
 
 // ---------------------------------------------------------------------------

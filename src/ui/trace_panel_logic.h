@@ -125,8 +125,8 @@ void TraceGainCurve(const OpticalTrace& trace, float time, float syncOffset, flo
 
 // The panel's import: accepted items of the shown sources (suggestions past
 // the threshold, both inside a valid work area) become events in new
-// folders, marker scenes are inserted, the duration grows; one undo
-// snapshot. Returns the number of events added (0 changes nothing).
+// folders, marker scenes are inserted, the duration grows: one edit
+// (ImportTraceEvents). Returns the number of events added (0 changes nothing).
 int ImportAcceptedTraceItems(const DocumentContext& ctx, TracePanelState& panel,
                              const std::vector<EventPreset>& recipes, float videoOffset);
 // The timeline's queued review import (flag cleared first): the listed

@@ -165,3 +165,54 @@ TEST(EventPlacement, RevertingABounceBringsBackItsSources) {
     ASSERT_EQ(rig.project->events.size(), 3u);
     EXPECT_EQ(rig.project->events[1].bounceSource.size(), 3u);
 }
+
+TEST(EventPlacement, FilesDroppedOnASceneOrABedBecomeItsLayersInOneStep) {
+    DocRig rig;
+    TempDir dir;
+    const std::string rain = WriteSound(dir, "rain.wav", 0.2);
+    const std::string wind = WriteSound(dir, "wind.wav", 0.2, SignalKind::Sine);
+    Scene street, stuck;
+    CopyTextField(street.name, "Street");
+    street.inTime = 4;
+    street.outTime = 10;
+    stuck.inTime = 12;
+    stuck.outTime = 12;  // runs nowhere: no background fits it
+    rig.project->scenes = {street, stuck};
+    rig.project->totalDuration = 20;
+    const DocumentContext ctx = rig.Context();
+
+    EXPECT_EQ(DropFilesOnSceneBed(ctx, 1, {rain}), -1);
+    EXPECT_EQ(DropFilesOnSceneBed(ctx, 5, {rain}), -1);
+    EXPECT_EQ(DropFilesOnSceneBed(ctx, 0, {}), -1);
+    EXPECT_TRUE(rig.app->undoHistory.undo.empty()) << "a refused drop leaves no empty step";
+    EXPECT_FALSE(rig.app->modified);
+
+    const int bed = DropFilesOnSceneBed(ctx, 0, {rain, wind});
+    ASSERT_GE(bed, 0);
+    const Event& e = rig.project->events[size_t(bed)];
+    EXPECT_EQ(e.shape, kShapeBed);
+    EXPECT_TRUE(e.locked);
+    EXPECT_EQ(e.sceneLink, 0);
+    EXPECT_FLOAT_EQ(e.time, 4);
+    EXPECT_EQ(e.pinnedFiles.size(), 2u);
+    EXPECT_EQ(rig.app->selectedEvent, bed);
+    EXPECT_EQ(rig.app->pendingBedLoadEvent, bed);
+    EXPECT_TRUE(rig.app->modified);
+    EXPECT_EQ(rig.app->undoHistory.undo.size(), 1u);
+
+    // On the Bed: a third file joins; a non-Bed or an export refuses.
+    rig.app->pendingBedLoadEvent = -1;
+    const std::string rain2 = WriteSound(dir, "rain2.wav", 0.3, SignalKind::Clicks);
+    const int spot = AddEvent(*rig.project, 1, kShapeSpot, 0.5f);
+    EXPECT_FALSE(DropFilesOnBed(ctx, spot, {rain2}));
+    rig.app->exportRunning = true;
+    EXPECT_FALSE(DropFilesOnBed(ctx, bed, {rain2}));
+    rig.app->exportRunning = false;
+    EXPECT_EQ(rig.app->undoHistory.undo.size(), 1u);
+    ASSERT_TRUE(DropFilesOnBed(ctx, bed, {rain2}));
+    EXPECT_EQ(rig.project->events[size_t(bed)].pinnedFiles.size(), 3u);
+    EXPECT_EQ(rig.app->pendingBedLoadEvent, bed);
+    EXPECT_EQ(rig.app->undoHistory.undo.size(), 2u);
+    ASSERT_TRUE(Undo(ctx));
+    EXPECT_EQ(rig.project->events[size_t(bed)].pinnedFiles.size(), 2u);
+}

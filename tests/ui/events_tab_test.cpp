@@ -1,7 +1,7 @@
 // The events tab as a widget in a GUI context without a window: its three
 // states, painting and dragging the curves, the sync marker, the batch
-// volume drag, the Bed drop highlight and zone, the Clip card's reads, and
-// the editor's stroke on its own.
+// volume drag, the Bed drop highlight and zone, and the Clip card's reads
+// (the editor's stroke on its own is an edit: operations/curve_strokes).
 #include <gtest/gtest.h>
 
 #include <imgui.h>
@@ -224,44 +224,4 @@ TEST(EventsTabWidget, ABedShowsTheDropHighlightAndAClipCardReadsItsFileOnce) {
     rig.Frames(100);
     EXPECT_EQ(gClipHeaderCache.opens, 1);
     EXPECT_EQ(gInspectorReport.items.count("##evoffTC"), 1u);
-}
-
-TEST(CurveEditorStroke, ReleaseSmoothsOnlyTheTouchedStretchAndOffsetsOnlyChangeTheDisplay) {
-    TabRig rig;
-    const DocumentContext ctx = rig.Ctx();
-    const int e = rig.Add(kShapeBloom);
-    Event& ev = rig.project->events[0];
-    ev.weightOffset = 0.3f;
-    for (int i = 0; i < 256; ++i) ev.weight[size_t(i)] = (i % 2) ? 0.2f : 0.4f;  // rough: smoothing shows
-    const Curve256 before = ev.weight;
-    ASSERT_TRUE(EditorStrokePaint(ctx, e, kCurveLaneWeight, 0.5f, 0.9f));
-    ASSERT_TRUE(EditorStrokePaint(ctx, e, kCurveLaneWeight, 0.52f, 0.9f));
-    // The painted height is stored as is, whatever the offset shows.
-    EXPECT_FLOAT_EQ(rig.project->events[0].weight[128], 0.9f);
-    const int lo = rig.app->paintMinIndex, hi = rig.app->paintMaxIndex;
-    EditorStrokeEnd(ctx, e, kCurveLaneIntensity);  // another curve's end leaves it running
-    EXPECT_TRUE(rig.app->curvePainting);
-    EditorStrokeEnd(ctx, e, kCurveLaneWeight);
-    EXPECT_FALSE(rig.app->curvePainting);
-    const Curve256& after = rig.project->events[0].weight;
-    for (int i = 0; i < 256; ++i) {
-        if (i >= lo && i <= hi) continue;
-        EXPECT_EQ(after[size_t(i)], before[size_t(i)]) << i;
-    }
-    EXPECT_NE(after[size_t(lo)], before[size_t(lo)]);  // smoothed at the stretch's edge
-    EXPECT_EQ(rig.app->undoHistory.undo.size(), 1u);
-    EXPECT_FALSE(rig.project->events[0].locked);
-}
-
-TEST(CurveEditorStroke, AnUndoUnderAStrokeEndsItWithoutWriting) {
-    TabRig rig;
-    const DocumentContext ctx = rig.Ctx();
-    const int e = rig.Add(kShapeBloom);
-    ASSERT_TRUE(EditorStrokePaint(ctx, e, kCurveLaneIntensity, 0.25f, 1.0f));
-    ASSERT_TRUE(Undo(ctx));  // the document the stroke began on is gone
-    const Curve256 restored = rig.project->events[0].intensity;
-    EXPECT_FALSE(EditorStrokePaint(ctx, e, kCurveLaneIntensity, 0.75f, 1.0f));
-    EditorStrokeEnd(ctx, e, kCurveLaneIntensity);
-    EXPECT_EQ(rig.project->events[0].intensity, restored);
-    EXPECT_FALSE(rig.app->curvePainting);
 }

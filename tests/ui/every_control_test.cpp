@@ -29,11 +29,13 @@
 #include "document/text_util.h"
 #include "library/sound_library.h"
 #include "operations/app_state.h"
+#include "operations/curve_strokes.h"
 #include "operations/edit_steps.h"
 #include "operations/event_edits.h"
 #include "operations/event_placement.h"
 #include "operations/export_job.h"
 #include "operations/export_options.h"
+#include "operations/job_requests.h"
 #include "operations/mixer_controls.h"
 #include "operations/project_lifecycle.h"
 #include "operations/recipe_placement.h"
@@ -42,6 +44,7 @@
 #include "operations/undo.h"
 #include "operations/voice_sync.h"
 #include "persistence/collect_audio.h"
+#include "picture/marker_records.h"
 #include "persistence/project_file.h"
 #include "playback/audio_engine.h"
 #include "recipes/event_preset.h"
@@ -51,16 +54,14 @@
 #include "support/lifecycle_rig.h"
 #include "support/quiet_stdout.h"
 #include "support/temp_dir.h"
-#include "ui/curve_editor.h"
-#include "ui/curve_lane_logic.h"
 #include "ui/event_commands.h"
 #include "ui/event_lane_logic.h"
 #include "ui/event_menu_logic.h"
 #include "ui/events_list_logic.h"
 #include "ui/inspector_logic.h"
-#include "ui/job_protocol_logic.h"
 #include "ui/mixer_panel_logic.h"
 #include "ui/result_layers_logic.h"
+#include "ui/trace_panel_logic.h"
 #include "ui/transport_logic.h"
 
 namespace fs = std::filesystem;
@@ -140,7 +141,7 @@ struct OpenDocument : LifecycleRig {
             }
             const bool asked = app->deferredRebuild.load() || app->bedRebuild.load() || app->renderRequestKind > 0 ||
                                app->pendingBedLoadEvent >= 0 || app->pendingDeleteEvent >= 0;
-            TakeJobRequests(Ctx(), false);
+            TakeJobRequests(Ctx(), {});
             if (!asked && !app->busyTask.busy.load()) break;
         }
         QuietStdout(false);
@@ -291,8 +292,9 @@ const std::vector<Control>& Controls() {
         {"inspector curve paint", [](OpenDocument& d) {
              const int e = d.EventOfShape(kShapeContour);
              bool wrote = false;
-             for (float x : {0.2f, 0.3f, 0.4f}) wrote = EditorStrokePaint(d.Ctx(), e, kCurveLaneIntensity, x, 0.8f) || wrote;
-             EditorStrokeEnd(d.Ctx(), e, kCurveLaneIntensity);
+             for (float x : {0.2f, 0.3f, 0.4f})
+                 wrote = PaintInspectorCurveStroke(d.Ctx(), e, kCurveLaneIntensity, x, 0.8f) || wrote;
+             EndInspectorCurveStroke(d.Ctx(), e, kCurveLaneIntensity);
              return wrote;
          }},
         {"inspector recipe", [](OpenDocument& d) {
@@ -426,7 +428,7 @@ const std::vector<Control>& Controls() {
          }},
         {"scene edge drag", [](OpenDocument& d) {
              return Gesture(d, "Scene edge", [&] {
-                 return DragSceneEdge(*d.app, *d.project, 1, 2, 22, TimelineFps(*d.project), d.project->totalDuration);
+                 return DragSceneEdge(d.Ctx(), 1, 2, 22, TimelineFps(*d.project), d.project->totalDuration);
              });
          }},
         {"work area drag with its scene", [](OpenDocument& d) {
@@ -464,6 +466,38 @@ const std::vector<Control>& Controls() {
                  PresetFromEvent(d.project->events[size_t(d.EventOfShape(kShapeBloom))])};
              d.app->currentTime = 20;
              return PlaceRecipeAtPlayhead(d.Ctx(), recipes, 0) >= 0;
+         }},
+        // ---- Curve strokes, drops and the trace import ----
+        {"timeline curve lane stroke", [](OpenDocument& d) {
+             const int e = d.EventOfShape(kShapeBloom);
+             const EventSpan span = SpanOfEvent(d.project->events[size_t(e)]);
+             d.Select({e});
+             BeginCurveStroke(*d.app, kCurveLaneWeight);
+             bool wrote = true;
+             for (float f : {0.2f, 0.4f, 0.6f})
+                 wrote = PaintCurveStroke(d.Ctx(), span.start + f * (span.end - span.start), 0.9f, 40) && wrote;
+             EndCurveStroke(d.Ctx());
+             return wrote;
+         }},
+        {"drop on a scene", [](OpenDocument& d) {
+             return DropFilesOnSceneBed(d.Ctx(), 1, {ProjectForRun().sounds[1], ProjectForRun().sounds[2]}) >= 0;
+         }},
+        {"drop on the selected Bed", [](OpenDocument& d) {
+             d.Select({d.EventOfShape(kShapeBed)});
+             return DropFilesOnBed(d.Ctx(), d.app->selectedEvent, {ProjectForRun().sounds[6]});
+         }},
+        {"trace import", [](OpenDocument& d) {
+             MarkerEvent marker;
+             marker.time = 26;
+             marker.duration = 2;
+             d.app->importedMarkers = {marker};
+             MarkerScene scene;
+             scene.time = 25;
+             CopyTextField(scene.name, "Harbour");
+             d.app->importedMarkerScenes = {scene};
+             d.app->traceSourceFilter = -1;
+             TracePanelState panel;
+             return ImportAcceptedTraceItems(d.Ctx(), panel, {}, 0) == 1;
          }},
         // ---- Layers ----
         {"layer mute", [](OpenDocument& d) { return ToggleLayerMute(d.Ctx(), d.LayerOf(d.EventOfShape(kShapeSpot))); }},

@@ -356,27 +356,7 @@ TEST(JobProtocol, AWorkerWritingStatusAndProgressWhileFramesReadThem) {
     rig.FinishTask();
 }
 
-TEST(JobProtocolLogic, SceneLinksLocksFadeAndTheLiveBlockText) {
-    Project project;
-    AddScene(project, 4, 6.5f);
-    project.events.resize(3);
-    project.events[0].sceneLink = 0;
-    project.events[1].time = 2;
-    EXPECT_TRUE(FollowSceneLinks(project));
-    EXPECT_EQ(project.events[0].time, 4.0f);
-    EXPECT_EQ(project.events[0].duration, 2.5f);
-    EXPECT_EQ(project.events[1].time, 2.0f);
-    EXPECT_FALSE(FollowSceneLinks(project));  // nothing left to change
-
-    // A cancelled render leaves the events it never reached unlocked.
-    project.results.resize(1);
-    project.results[0].eventIdx = 1;
-    LockEventsAfterRender(project, true);
-    EXPECT_FALSE(project.events[0].locked);
-    EXPECT_TRUE(project.events[1].locked);
-    LockEventsAfterRender(project, false);
-    EXPECT_TRUE(project.events[0].locked && project.events[2].locked);
-
+TEST(JobProtocolLogic, TheOverlayFadeAndTheLiveBlockText) {
     EXPECT_EQ(BusyOverlayFade(10.19, 10), 0.0f);
     EXPECT_NEAR(BusyOverlayFade(10.35, 10), 0.5f, 1e-4);
     EXPECT_EQ(BusyOverlayFade(10.6, 10), 1.0f);

@@ -111,14 +111,21 @@ TEST(SceneOps, DrawingBoundsStopAtNeighboursAndEdgesCannotInvert) {
     SceneRig edges;
     edges.AddScene("A", 10, 20);
     edges.app->activeScene = 0;
-    EXPECT_TRUE(DragSceneEdge(*edges.app, *edges.project, 0, 1, 50, 25, 60));
+    const DocumentContext ctx = edges.Ctx();
+    EXPECT_TRUE(DragSceneEdge(ctx, 0, 1, 50, 25, 60));
+    EXPECT_TRUE(edges.app->modified);
     EXPECT_FLOAT_EQ(edges.project->scenes[0].inTime, 20 - 0.04f);  // one frame before the out point
     EXPECT_FLOAT_EQ(edges.app->workAreaIn, edges.project->scenes[0].inTime);
-    EXPECT_TRUE(DragSceneEdge(*edges.app, *edges.project, 0, 2, -5, 25, 60));
+    EXPECT_TRUE(DragSceneEdge(ctx, 0, 2, -5, 25, 60));
     EXPECT_FLOAT_EQ(edges.project->scenes[0].outTime, edges.project->scenes[0].inTime + 0.04f);
-    EXPECT_TRUE(DragSceneEdge(*edges.app, *edges.project, 0, 2, 99, 25, 60));
+    EXPECT_TRUE(DragSceneEdge(ctx, 0, 2, 99, 25, 60));
     EXPECT_FLOAT_EQ(edges.project->scenes[0].outTime, 60);
-    EXPECT_FALSE(DragSceneEdge(*edges.app, *edges.project, 3, 1, 5, 25, 60));
+    EXPECT_FALSE(DragSceneEdge(ctx, 3, 1, 5, 25, 60));
+    // An export begun under the drag: the edge stays where it is.
+    edges.app->exportRunning = true;
+    EXPECT_FALSE(DragSceneEdge(ctx, 0, 2, 30, 25, 60));
+    EXPECT_FLOAT_EQ(edges.project->scenes[0].outTime, 60);
+    edges.app->exportRunning = false;
 }
 
 TEST(SceneOps, SplitNeedsThePlayheadInsideAndDeleteTakesTheBackgrounds) {
