@@ -8,10 +8,11 @@
 //   Drawing          spans, lead-ins, edges, markers, lock badges, labels, box
 //   DrawEventLane
 //
-// The rules (what a press picks, the limits of a resize and a move) are in
-// event_lane_logic.h; this file turns the mouse into their calls. Moves and
-// resizes take their undo step at the press and do not start while the
-// document may not change (an export or a busy task).
+// What a press picks is in event_lane_logic.h; moves and resizes are
+// operations (operations/event_drags.h), asked at the press (their undo
+// step; they do not start while the document may not change), at each step
+// and at the release. This file turns the mouse into their calls and draws
+// what they return.
 #include <imgui.h>
 
 #include <algorithm>
@@ -21,17 +22,13 @@
 #include <string>
 
 #include "app/theme.h"
-#include "document/busy_task.h"
 #include "document/event.h"
 #include "document/event_naming.h"
 #include "document/project.h"
-#include "library/file_caches.h"
-#include "operations/edit_steps.h"
 #include "operations/app_state.h"
 #include "operations/document_context.h"
+#include "operations/event_drags.h"
 #include "operations/selection.h"
-#include "operations/undo.h"
-#include "operations/voice_sync.h"
 #include "picture/video_player.h"
 #include "ui/event_context_menu.h"
 #include "ui/event_lane_logic.h"
@@ -63,12 +60,6 @@ void SeekVideoTo(float t) {
     if (gVideoPlayer.loaded) SeekReferenceVideo(gVideoPlayer, t);
 }
 
-// The length of a Clip's source file; 0 when unknown.
-float SourceLength(const Event& e) {
-    if (e.shape != kShapeClip || e.pinnedFile[0] == '\0') return 0;
-    return GetAudioFileInfo(e.pinnedFile).duration;
-}
-
 // ---------------------------------------------------------------------------
 // Input
 // ---------------------------------------------------------------------------
@@ -86,11 +77,7 @@ void PressLeft(TimelineFrame& f, const std::vector<int>& order) {
     const bool mayEdit = DocumentMayChange(app);
 
     const int edge = PickEndEdge(app, events, f.view, mx);
-    if (edge >= 0 && mayEdit && BeginEdit(ctx, "Resize")) {
-        app.resizingEvent = edge;
-        SelectEvent(app, edge);
-        return;
-    }
+    if (edge >= 0 && mayEdit && BeginEventResize(ctx, edge)) return;
     const int picked = PickEventAt(events, f.view, mx, t, app.selectedEvent, true);
     if (picked < 0) {
         app.boxSelecting = true;
@@ -107,49 +94,39 @@ void PressLeft(TimelineFrame& f, const std::vector<int>& order) {
     } else {
         const int primary = app.selectedEvent >= 0 && size_t(app.selectedEvent) < events.size() ? app.selectedEvent
                                                                                                   : picked;
-        if (mayEdit && BeginEdit(ctx, "Moving events")) {
-            app.moveGrabOffset = app.pressTime - events[size_t(primary)].time;
-            app.movingSelection = true;
-            app.moveStarted = false;
-        }
+        if (mayEdit) BeginEventMove(ctx, primary);
     }
 }
 
 void HoldResize(TimelineFrame& f, float mouseTime) {
     AppState& app = *f.app;
-    Event& e = f.project->events[size_t(app.resizingEvent)];
-    if (e.sceneLink >= 0) {
+    const EventResizeStep step = ResizeEventStep(*f.ctx, app.resizingEvent, mouseTime);
+    if (step.linkedToScene) {
         ImGui::SetMouseCursor(ImGuiMouseCursor_NotAllowed);
         ShowStyledTooltip("%s", "Linked to scene \xE2\x80\x94 unlink to resize");
         return;
     }
-    const ResizeLimits limits = ResizeEndLimits(e, f.total, f.fps, SourceLength(e));
-    const float end = ResizeEventEnd(e, mouseTime, limits, f.fps);
-    if (end != app.currentTime) {
-        app.currentTime = end;
-        SeekVideoTo(end);
+    if (step.done && step.end != app.currentTime) {
+        app.currentTime = step.end;
+        SeekVideoTo(step.end);
     }
     ImGui::SetMouseCursor(ImGuiMouseCursor_ResizeEW);
 }
 
 void HoldMove(TimelineFrame& f, float mouseX, float mouseTime) {
     AppState& app = *f.app;
-    std::vector<Event>& events = f.project->events;
-    if (SelectionLinkedToScene(events, app.selectedEvents)) {
+    // Asked before the dead zone, so the refusal shows at once.
+    if (SelectionLinkedToScene(f.project->events, app.selectedEvents)) {
         ImGui::SetMouseCursor(ImGuiMouseCursor_NotAllowed);
         ShowStyledTooltip("%s", "Linked to scene \xE2\x80\x94 unlink to move");
         return;
     }
     if (!app.moveStarted && std::fabs(mouseX - app.pressX) > kMoveDeadZonePoints) app.moveStarted = true;
     if (!app.moveStarted) return;
-    const int primary = app.selectedEvent;
-    if (primary < 0 || size_t(primary) >= events.size()) return;
     const float target = MoveTarget(mouseTime, app.moveGrabOffset, f.total, f.fps);
-    const float delta = LimitMoveDelta(events, app.selectedEvents, target - events[size_t(primary)].time, f.total);
-    if (std::fabs(delta) > 0.0001f) {
-        MoveSelectedEvents(*f.ctx, delta);
-        gDrag.moved = true;
-    }
+    const EventMoveStep step = MoveSelectionStep(*f.ctx, target);
+    if (!step.done) return;
+    if (step.delta != 0) gDrag.moved = true;
     const float playhead = std::clamp(target, 0.0f, std::max(f.total, 0.0f));
     if (playhead != app.currentTime) {
         app.currentTime = playhead;
@@ -163,13 +140,7 @@ void Release(TimelineFrame& f) {
         FinishBoxSelection(app, f.project->events, f.view, app.boxStartX, app.boxEndX, ImGui::GetIO().KeyAlt);
         app.boxSelecting = false;
     }
-    // The live shift moved the voices' start times; the track assignment may
-    // also have changed their tracks (their pan and budget mute), which the
-    // voices take from their layers once the drag ends.
-    if (app.movingSelection && gDrag.moved && f.project->rendered) SyncVoicesWithResults(*f.ctx);
-    app.resizingEvent = -1;
-    app.movingSelection = false;
-    app.moveStarted = false;
+    EndEventDrag(*f.ctx, gDrag.moved);
     gDrag.moved = false;
 }
 

@@ -4,7 +4,6 @@
 // Index
 //   Spans and order
 //   Picking
-//   Resizing
 //   Moving
 //   Box selection
 #include "ui/event_lane_logic.h"
@@ -19,8 +18,6 @@
 #include "document/project.h"
 #include "document/text_util.h"
 #include "operations/app_state.h"
-#include "operations/document_context.h"
-#include "operations/event_voices.h"
 #include "operations/selection.h"
 
 // ---------------------------------------------------------------------------
@@ -197,83 +194,12 @@ int PickEndEdge(const AppState& app, const std::vector<Event>& events, const Tim
 }
 
 // ---------------------------------------------------------------------------
-// Resizing
-// ---------------------------------------------------------------------------
-
-ResizeLimits ResizeEndLimits(const Event& event, float total, float fps, float sourceLength) {
-    const float start = SpanOfEvent(event).start;
-    ResizeLimits limits;
-    limits.low = start + 1.0f / fps;
-    limits.high = total;
-    if (event.shape == kShapeClip && sourceLength > 0 && std::isfinite(sourceLength))
-        limits.high = std::min(limits.high, start + (sourceLength - event.clipSourceOffset));
-    if (limits.high < limits.low) limits.high = limits.low;
-    return limits;
-}
-
-float ResizeEventEnd(Event& event, float mouseTime, const ResizeLimits& limits, float fps) {
-    const float start = SpanOfEvent(event).start;
-    if (!std::isfinite(mouseTime)) mouseTime = limits.low;
-    float end = RoundToFrame(std::clamp(mouseTime, limits.low, limits.high), fps);
-    // Rounding must not carry a Clip past the end of its source.
-    if (end > limits.high) end = std::floor(limits.high * fps) / fps;
-    if (end < limits.low) end = limits.low;
-    event.locked = false;
-    const float oldDuration = event.duration;
-    if (event.shape != kShapeClip && oldDuration > 0.001f) {
-        const float ratio = std::clamp(event.syncOffset / oldDuration, 0.0f, 1.0f);
-        if (ratio < 0.999f) {
-            // The sync point stays on its picture and keeps its place in the
-            // span (the curves are drawn over the span), so the lead-in grows
-            // with the span and the end lands under the mouse. Scaling the
-            // lead-in with the start held would move the end away from it.
-            event.duration = std::max((end - event.time) / (1.0f - ratio), 1.0f / fps);
-            event.syncOffset = ratio * event.duration;
-            return SpanOfEvent(event).end;
-        }
-    }
-    event.duration = end - start;
-    event.syncOffset = std::clamp(event.syncOffset, 0.0f, event.duration);
-    if (event.shape == kShapeClip) event.clipSourceDuration = event.duration;
-    return end;
-}
-
-// ---------------------------------------------------------------------------
 // Moving
 // ---------------------------------------------------------------------------
 
 float MoveTarget(float mouseTime, float grabOffset, float total, float fps) {
     const float m = std::isfinite(mouseTime) ? std::clamp(mouseTime, 0.0f, std::max(total, 0.0f)) : 0.0f;
     return RoundToFrame(m - grabOffset, fps);
-}
-
-float LimitMoveDelta(const std::vector<Event>& events, const std::set<int>& selected, float delta, float total) {
-    float lowest = -1e30f, highest = 1e30f;
-    bool any = false;
-    for (int index : selected) {
-        if (index < 0 || size_t(index) >= events.size()) continue;
-        const float t = events[size_t(index)].time;
-        lowest = std::max(lowest, -t);
-        highest = std::min(highest, total - t);
-        any = true;
-    }
-    if (!any || lowest > highest || !std::isfinite(delta)) return 0;
-    return std::clamp(delta, lowest, highest);
-}
-
-bool SelectionLinkedToScene(const std::vector<Event>& events, const std::set<int>& selected) {
-    for (int index : selected)
-        if (index >= 0 && size_t(index) < events.size() && events[size_t(index)].sceneLink >= 0) return true;
-    return false;
-}
-
-bool MoveSelectedEvents(const DocumentContext& ctx, float delta) {
-    EventMoves moves;
-    moves.seconds.assign(ctx.project->events.size(), 0.0f);
-    for (int index : ctx.app->selectedEvents)
-        if (index >= 0 && size_t(index) < moves.seconds.size()) moves.seconds[size_t(index)] = delta;
-    moves.assignTracks = true;
-    return MoveEventsWithVoices(ctx, moves);
 }
 
 // ---------------------------------------------------------------------------

@@ -9,18 +9,16 @@
 //   EventTimeIndex / EventsSignature / RefreshEventTimeIndex / EventsNear   the order kept between frames
 //   LaneMark / EventLaneLayout / LayoutEventLane   lock badges and labels that never overlap
 //   PickEventAt / PickEndEdge / CanDragEnd  what a press lands on
-//   ResizeLimits / ResizeEndLimits / ResizeEventEnd
-//   MoveTarget / LimitMoveDelta / SelectionLinkedToScene
-//   MoveSelectedEvents                      events, layers and voices by one delta
+//   MoveTarget                              the mouse's time as the primary's new time
 //   EventsMeetingRange / FinishBoxSelection
 //
 // No GUI here: times are seconds, x are points of a TimelineView. The lane
-// (event_lane.cpp) calls these with what the mouse did. Interface thread.
+// (event_lane.cpp) calls these with what the mouse did; the drags' rules and
+// steps are operations (operations/event_drags.h). Interface thread.
 #pragma once
 
 #include <cstdint>
 #include <functional>
-#include <set>
 #include <utility>
 #include <vector>
 
@@ -29,7 +27,6 @@
 #include "ui/timeline_logic.h"
 
 struct AppState;
-struct DocumentContext;
 struct Event;
 struct Project;
 
@@ -113,33 +110,8 @@ bool CanDragEnd(const AppState& app, const Event& event, int index);
 // x within 6 points; -1 when none.
 int PickEndEdge(const AppState& app, const std::vector<Event>& events, const TimelineView& view, float x);
 
-// The end of a resized event stays within [low, high]: low is one frame after
-// its start; high the project's end or, for a Clip whose source length is
-// known, the end of its source. When high < low, low wins.
-struct ResizeLimits {
-    float low = 0;
-    float high = 0;
-};
-ResizeLimits ResizeEndLimits(const Event& event, float total, float fps, float sourceLength);
-// Moves the event's end to the mouse time, clamped and rounded to a frame
-// (never past `high` by the rounding), and unlocks it. The sync point stays
-// put: a Clip (or an event whose sync point is its end) keeps its start and
-// only clamps its lead-in into the new span; any other event keeps the sync
-// point's place in its span, so its lead-in scales with the span. Returns
-// the new end.
-float ResizeEventEnd(Event& event, float mouseTime, const ResizeLimits& limits, float fps);
-
 // round((mouseTime − grabOffset) × fps) / fps, the mouse time clamped into the project first.
 float MoveTarget(float mouseTime, float grabOffset, float total, float fps);
-// The delta limited so that no selected event's time leaves 0 .. total
-// (0 when some already lies outside it).
-float LimitMoveDelta(const std::vector<Event>& events, const std::set<int>& selected, float delta, float total);
-bool SelectionLinkedToScene(const std::vector<Event>& events, const std::set<int>& selected);
-
-// Moves the selected events of the context's app state by delta with their
-// layers and voices, and assigns the tracks again (MoveEventsWithVoices);
-// false, nothing moved, while the document may not change.
-bool MoveSelectedEvents(const DocumentContext& ctx, float delta);
 
 // Indices of the events whose span meets [t0, t1], ascending.
 std::vector<int> EventsMeetingRange(const std::vector<Event>& events, float t0, float t1);

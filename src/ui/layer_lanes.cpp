@@ -28,18 +28,12 @@
 #include "document/event.h"
 #include "document/project.h"
 #include "library/file_caches.h"
-#include "operations/edit_steps.h"
 #include "operations/app_state.h"
 #include "operations/audition.h"
+#include "operations/clip_edits.h"
 #include "operations/document_context.h"
 #include "operations/selection.h"
-#include "operations/transport_control.h"
-#include "operations/undo.h"
-#include "operations/voice_maintenance.h"
-#include "operations/voice_sync.h"
-#include "render/clip_bed_events.h"
 #include "render/post_passes.h"
-#include "render/track_assignment.h"
 #include "ui/event_context_menu.h"
 #include "ui/event_lane_logic.h"
 #include "ui/icons.h"
@@ -153,9 +147,7 @@ struct LayerArea {
     PixelColumns columns, selectedColumns;
     std::vector<ColumnRun> runs;
     std::vector<LayerColumnRun> drawnRuns;  // this frame's sub-column runs, for the dump
-    float trimFileLength = 300;      // the trimmed Clip's file, read at the press
-    int gestureEvent = -1;           // the event of the trim or fade drag
-    bool gestureChanged = false;
+    ClipGesture gesture;             // the trim or fade drag, from its press to its release
     LayerSpliceMarks splices;        // seams of assembled fills, by layer id
 };
 LayerArea gArea;
@@ -514,34 +506,6 @@ int PickFadeHandle(const TimelineFrame& f, const DrawnBlock& d, const LayerBlock
     return 0;
 }
 
-bool GestureTargets(const TimelineFrame& f, int result, Event** event, RenderResult** layer) {
-    Project& project = *f.project;
-    if (result < 0 || size_t(result) >= project.results.size()) return false;
-    RenderResult& r = project.results[size_t(result)];
-    if (r.eventIdx < 0 || size_t(r.eventIdx) >= project.events.size() || r.eventIdx != gArea.gestureEvent) return false;
-    *event = &project.events[size_t(r.eventIdx)];
-    *layer = &r;
-    return true;
-}
-
-void EndGesture(TimelineFrame& f) {
-    AppState& app = *f.app;
-    const bool active = app.trimmingResult >= 0 || app.fadeDragResult >= 0;
-    const int event = gArea.gestureEvent;
-    app.trimmingResult = app.fadeDragResult = -1;
-    app.trimEdge = app.fadeDragKind = 0;
-    gArea.gestureEvent = -1;
-    if (!active || !gArea.gestureChanged) return;
-    gArea.gestureChanged = false;
-    // The Clip's layer is made again from its file region, its voice follows
-    // and playback goes on from the playhead.
-    const DocumentContext& ctx = *f.ctx;
-    if (event < 0 || size_t(event) >= f.project->events.size()) return;
-    RebuildClipEvent(*f.project, event);
-    SyncVoicesWithResults(ctx, false);
-    SettleTransport(ctx);
-}
-
 void PressBlock(TimelineFrame& f, const DrawnBlock& d, float x, float y) {
     const DocumentContext& ctx = *f.ctx;
     AppState& app = *f.app;
@@ -551,22 +515,8 @@ void PressBlock(TimelineFrame& f, const DrawnBlock& d, float x, float y) {
     const bool clip = b.shape == kShapeClip;
     const int fade = clip ? PickFadeHandle(f, d, b, x, y) : 0;
     const int edge = clip && !fade ? PickTrimEdge(x, d.left, d.right) : 0;
-    if ((fade || edge) && DocumentMayChange(app) && b.result >= 0 && size_t(b.result) < project.results.size() &&
-        BeginEdit(ctx, "Clip trim")) {
-        gArea.gestureEvent = b.event;
-        gArea.gestureChanged = false;
-        if (fade) {
-            app.fadeDragResult = b.result;
-            app.fadeDragKind = fade;
-        } else {
-            app.trimmingResult = b.result;
-            app.trimEdge = edge;
-            const Event& e = project.events[size_t(b.event)];
-            gArea.trimFileLength = ClipFileLength(e.pinnedFile[0] ? GetAudioFileInfo(e.pinnedFile).duration : 0);
-        }
-        SelectEvent(app, b.event);
-        return;
-    }
+    if (fade && DocumentMayChange(app) && BeginClipFadeDrag(ctx, gArea.gesture, b.result, fade)) return;
+    if (edge && DocumentMayChange(app) && BeginClipTrim(ctx, gArea.gesture, b.result, edge)) return;
     if (io.KeyShift)
         SelectEventRange(app, b.event, EventDisplayOrder(project.events));
     else
@@ -575,21 +525,14 @@ void PressBlock(TimelineFrame& f, const DrawnBlock& d, float x, float y) {
 
 void HoldGesture(TimelineFrame& f, float x) {
     AppState& app = *f.app;
-    Event* e = nullptr;
-    RenderResult* r = nullptr;
     const float t = UnmapRange(f.view, x);
     if (app.trimmingResult >= 0) {
         ImGui::SetMouseCursor(ImGuiMouseCursor_ResizeEW);
-        if (!GestureTargets(f, app.trimmingResult, &e, &r)) return;
         const float viewEnd = f.view.viewStart + f.view.viewDuration;
-        if (TrimClip(*e, *r, app.trimEdge, t, std::max(f.view.viewStart, 0.0f), viewEnd, gArea.trimFileLength)) {
-            AssignTracks(*f.project);
-            gArea.gestureChanged = true;
-        }
+        ClipTrimStep(*f.ctx, gArea.gesture, t, std::max(f.view.viewStart, 0.0f), viewEnd);
     } else if (app.fadeDragResult >= 0) {
         ImGui::SetMouseCursor(ImGuiMouseCursor_ResizeEW);
-        if (!GestureTargets(f, app.fadeDragResult, &e, &r)) return;
-        if (DragClipFade(*e, *r, app.fadeDragKind, t)) gArea.gestureChanged = true;
+        ClipFadeStep(*f.ctx, gArea.gesture, t);
     }
 }
 
@@ -618,7 +561,7 @@ void HandleAreaInput(TimelineFrame& f, const std::vector<DrawnBlock>& drawn) {
     }
     if (ImGui::IsItemActive() && ImGui::IsMouseDown(0)) HoldGesture(f, x);
     if (ImGui::IsItemDeactivated() || (!ImGui::IsItemActive() && (app.trimmingResult >= 0 || app.fadeDragResult >= 0)))
-        EndGesture(f);
+        EndClipGesture(*f.ctx, gArea.gesture);
 
     if (hovered && ImGui::IsMouseClicked(1) && under) {
         const LayerBlock& b = gArea.blocks[under->block];

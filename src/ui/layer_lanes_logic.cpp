@@ -1,11 +1,11 @@
-// layer_lanes_logic.cpp — waveform columns, layer blocks and rows, Clip trims
-// and fades.
+// layer_lanes_logic.cpp — waveform columns, layer blocks and rows, Clip trim
+// and fade handles.
 //
 // Index
 //   Waveform columns
 //   RegionPeakSpan
 //   Blocks and rows
-//   Clip trims and fades
+//   Clip trim and fade handles
 //   Splice marks
 #include "ui/layer_lanes_logic.h"
 
@@ -225,7 +225,7 @@ VisibleBlock VisibleBlockPart(const TimelineView& view, float start, float durat
 }
 
 // ---------------------------------------------------------------------------
-// Clip trims and fades
+// Clip trim and fade handles
 // ---------------------------------------------------------------------------
 
 int PickTrimEdge(float x, float blockLeft, float blockRight) {
@@ -235,76 +235,6 @@ int PickTrimEdge(float x, float blockLeft, float blockRight) {
     if (left <= kTrimGrabPoints && left <= right) return 1;
     if (right <= kTrimGrabPoints) return 2;
     return 0;
-}
-
-float ClipFileLength(float knownLength) {
-    return knownLength > 0 && std::isfinite(knownLength) ? knownLength : 300.0f;
-}
-
-namespace {
-
-constexpr float kMinClipLength = 0.01f;
-
-// The event's sync point kept where it was when it stays inside the span.
-void PlaceEventOnSpan(Event& e, float start, float length) {
-    const float sync = std::clamp(e.time - start, 0.0f, length);
-    e.syncOffset = sync;
-    e.time = start + sync;
-    e.duration = length;
-}
-
-}  // namespace
-
-bool TrimClip(Event& e, RenderResult& r, int edge, float t, float viewStart, float viewEnd, float fileLength) {
-    if ((edge != 1 && edge != 2) || !std::isfinite(t)) return false;
-    fileLength = ClipFileLength(fileLength);
-    const float oldStart = r.startTime, oldOffset = std::max(r.sourceOffset, 0.0f);
-    const float oldEnd = r.startTime + r.duration;
-    const float mouse = std::clamp(t, std::min(viewStart, viewEnd), std::max(viewStart, viewEnd));
-    float start = oldStart, offset = oldOffset, length = r.duration;
-    if (edge == 1) {
-        // The left edge stops where the source offset reaches 0 and a
-        // hundredth of a second before the end.
-        start = std::clamp(mouse, oldStart - oldOffset, oldEnd - kMinClipLength);
-        offset = std::max(0.0f, oldOffset + (start - oldStart));
-        length = oldEnd - start;
-    } else {
-        length = mouse - oldStart;
-    }
-    length = std::max(kMinClipLength, std::min(length, fileLength - offset));
-    if (start == oldStart && offset == r.sourceOffset && length == r.duration) return false;
-    r.startTime = start;
-    r.sourceOffset = offset;
-    r.duration = r.sourceDuration = length;
-    e.clipSourceOffset = offset;
-    e.clipSourceDuration = length;
-    PlaceEventOnSpan(e, start, length);
-    FitClipFadesAfterTrim(e, r);
-    return true;
-}
-
-void FitClipFadesAfterTrim(Event& e, RenderResult& r) {
-    const float length = r.duration;
-    if (r.fadeIn + r.fadeOut <= length) return;
-    r.fadeIn = std::min(length * 0.02f, 0.01f);
-    r.fadeOut = std::min(length * 0.05f, 0.05f);
-    e.clipFadeIn = r.fadeIn;
-    e.clipFadeOut = r.fadeOut;
-}
-
-bool DragClipFade(Event& e, RenderResult& r, int kind, float t) {
-    if ((kind != 1 && kind != 2) || !std::isfinite(t)) return false;
-    const float length = std::max(r.duration, 0.0f);
-    if (kind == 1) {
-        const float fade = std::clamp(t - r.startTime, 0.0f, std::max(length - r.fadeOut, 0.0f));
-        if (fade == r.fadeIn) return false;
-        r.fadeIn = e.clipFadeIn = fade;
-    } else {
-        const float fade = std::clamp(r.startTime + length - t, 0.0f, std::max(length - r.fadeIn, 0.0f));
-        if (fade == r.fadeOut) return false;
-        r.fadeOut = e.clipFadeOut = fade;
-    }
-    return true;
 }
 
 // ---------------------------------------------------------------------------

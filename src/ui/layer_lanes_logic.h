@@ -1,6 +1,7 @@
 // layer_lanes_logic.h — the arithmetic of the rendered layers on the
-// timeline: waveform columns, the block list and its rows, Clip trims and
-// fade drags (the double-click solo: operations/audition.h).
+// timeline: waveform columns, the block list and its rows, Clip trim and
+// fade handles (the trims and fades themselves: operations/clip_edits.h; the
+// double-click solo: operations/audition.h).
 //
 // Index
 //   WaveformColumnCount / ColumnPeakRange / FadeGainAt / WaveformColumns
@@ -8,8 +9,7 @@
 //   LayerBlock / BuildLayerBlocks        what one frame draws (built from the results)
 //   kLayerGroupOrder / LayerAreaLayout / LayoutLayerGroups
 //   VisibleBlockPart         the part of a block inside the view, as fractions of the block
-//   PickTrimEdge / kTrimGrabPoints / ClipFileLength
-//   TrimClip / FitClipFadesAfterTrim / DragClipFade
+//   PickTrimEdge / kTrimGrabPoints   where a Clip's trim and fade drags are grabbed
 //   SpliceMarkTime / LayerSpliceMarks / RefreshLayerSpliceMarks   the seams of assembled fills
 //
 // No GUI here: times in seconds, x and sizes in points. Interface thread.
@@ -26,9 +26,7 @@
 
 struct AppState;
 struct AudioEngine;
-struct Event;
 struct Project;
-struct RenderResult;
 struct WaveformPeaks;
 
 // ---------------------------------------------------------------------------
@@ -168,7 +166,7 @@ struct VisibleBlock {
 VisibleBlock VisibleBlockPart(const TimelineView& view, float start, float duration);
 
 // ---------------------------------------------------------------------------
-// Clip trims and fades
+// Clip trim and fade handles
 // ---------------------------------------------------------------------------
 
 constexpr float kTrimGrabPoints = 14.0f;
@@ -178,25 +176,6 @@ constexpr float kFadeHandlePoints = 6.0f;
 // 1 within 14 points of the left edge, 2 of the right (the nearer one when
 // both), 0 otherwise or when the block is 12 points wide or less.
 int PickTrimEdge(float x, float blockLeft, float blockRight);
-
-// The length of a Clip's source file in seconds; 300 when it is not known.
-float ClipFileLength(float knownLength);
-
-// Edge 1 moves the start to t (within viewStart .. viewEnd) and the source
-// offset with it, never below 0; edge 2 moves the end. The length stays
-// within 0.01 s .. fileLength − offset; the event's sync point stays inside
-// the new span. Event (time, syncOffset, duration, clipSourceOffset,
-// clipSourceDuration) and result (startTime, sourceOffset, duration,
-// sourceDuration) follow; fades that no longer fit are reset
-// (FitClipFadesAfterTrim). False when nothing changed.
-bool TrimClip(Event& event, RenderResult& result, int edge, float t, float viewStart, float viewEnd,
-              float fileLength);
-// Fades whose sum exceeds the length become min(0.02 × length, 0.01) and
-// min(0.05 × length, 0.05), in the event and the result.
-void FitClipFadesAfterTrim(Event& event, RenderResult& result);
-// Kind 1 sets the fade-in to t − start, kind 2 the fade-out to end − t, each
-// within 0 .. length − the other fade; event and result alike.
-bool DragClipFade(Event& event, RenderResult& result, int kind, float t);
 
 // ---------------------------------------------------------------------------
 // Splice marks

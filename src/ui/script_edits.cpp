@@ -11,7 +11,7 @@
 
 #include "document/event.h"
 #include "document/project.h"
-#include "operations/edit_steps.h"
+#include "operations/event_drags.h"
 #include "operations/app_state.h"
 #include "operations/audition.h"
 #include "operations/document_context.h"
@@ -19,13 +19,10 @@
 #include "operations/level_edits.h"
 #include "operations/selection.h"
 #include "operations/undo.h"
-#include "operations/voice_sync.h"
 #include "playback/audio_engine.h"
 #include "ui/event_commands.h"
-#include "ui/event_lane_logic.h"
 #include "ui/event_menu_logic.h"
 #include "ui/inspector_logic.h"
-#include "ui/layer_lanes_logic.h"
 
 namespace {
 
@@ -125,17 +122,21 @@ bool MakeScriptEdit(const std::string& kind) {
     if (kind == "move" || kind == "bedmove") {
         // A timeline drag: one undo step, the event (with its layers and
         // voices) moved frame by frame, then the voices in line at its end.
-        if (!BeginEdit(ctx, "Moving events")) return false;
-        SelectEvents(app, {e});
-        for (int step = 0; step < 5; ++step) MoveSelectedEvents(ctx, -0.05f);
-        SyncVoicesWithResults(ctx);
+        SelectEvent(app, e);
+        if (!BeginEventMove(ctx, e)) return false;
+        bool moved = false;
+        for (int step = 0; step < 5; ++step)
+            moved = MoveSelectionStep(ctx, project.events[size_t(e)].time - 0.05f).delta != 0 || moved;
+        EndEventDrag(ctx, moved);
         return Say(kind, at, "done");
     }
     if (kind == "bedlength") {
-        // The end's drag: the Bed's layers follow when the frame notices.
-        if (!BeginEdit(ctx, "Resize")) return false;
-        project.events[size_t(e)].duration = std::max(0.5f, project.events[size_t(e)].duration - 0.25f);
-        FinishEdit(ctx, EditReach::Document);
+        // The end's drag, a quarter second shorter: the Bed's layers follow
+        // when the frame notices.
+        if (!BeginEventResize(ctx, e)) return false;
+        const bool resized = ResizeEventStep(ctx, e, SpanOfEvent(project.events[size_t(e)]).end - 0.25f).done;
+        EndEventDrag(ctx, false);
+        if (!resized) return none();
         return Say(kind, at, "done");
     }
     if (kind == "gain") {

@@ -1,6 +1,7 @@
 // The track record after the moves that keep their tracks: a nudge and a new
-// Clip offset move layers the record saw elsewhere. The next Bed change's
-// repack must still give every layer the whole assignment's track and mute.
+// Clip offset move layers the record saw elsewhere; a Clip's trim changes
+// its layer's span. The next Bed change's repack must still give every layer
+// the whole assignment's track and mute.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,6 +12,8 @@
 #include "document/event.h"
 #include "document/project.h"
 #include "document/text_util.h"
+#include "operations/app_state.h"
+#include "operations/clip_edits.h"
 #include "operations/event_voices.h"
 #include "render/clip_bed_events.h"
 #include "render/track_assignment.h"
@@ -179,4 +182,34 @@ TEST(TrackRecord, ABedChangeAfterAClipOffsetPacksAsTheWholeAssignment) {
     rig.ClipOffset(rig.clips[0], 0.5f);
     rig.ChangeBed(rig.beds[0], 1.0f, 0.0f);
     EXPECT_EQ(rig.DifferFromWhole(), 0);
+}
+
+// A Clip trimmed on the timeline, step by step: each step changes its
+// layer's span and leaves the record of the spans as they now are, so the
+// Bed change that follows repacks from it as the whole assignment does.
+TEST(TrackRecord, ABedChangeAfterAClipTrimPacksAsTheWholeAssignment) {
+    MovesRig rig(6);
+    int bounded = 0;
+    for (int step = 0; step < 6; ++step) {
+        SCOPED_TRACE(::testing::Message() << "step " << step);
+        const int clip = rig.clips[size_t(step) % rig.clips.size()];
+        int layer = -1;
+        for (size_t r = 0; r < rig.project->results.size(); ++r)
+            if (rig.project->results[r].eventIdx == clip) layer = int(r);
+        ASSERT_GE(layer, 0);
+        ClipGesture gesture;
+        const int edge = step % 2 ? 1 : 2;
+        ASSERT_TRUE(BeginClipTrim(rig.Context(), gesture, layer, edge));
+        const RenderResult& r = rig.project->results[size_t(layer)];
+        const float to = edge == 1 ? r.startTime + 0.4f : r.startTime + r.duration - 0.6f;
+        ASSERT_TRUE(ClipTrimStep(rig.Context(), gesture, to, 0, 260));
+        ASSERT_TRUE(ClipTrimStep(rig.Context(), gesture, to + 0.1f, 0, 260));
+        // The release's rebuild from the file starts a new record; the
+        // steps' own record is what is checked here.
+        rig.app->trimmingResult = -1;
+        const TrackRepack repack = rig.ChangeBed(rig.beds[size_t(rig.rng() % rig.beds.size())], 0.5f, 0.0f);
+        ASSERT_EQ(rig.DifferFromWhole(), 0) << "packed from spans the record no longer holds";
+        bounded += repack.whole ? 0 : 1;
+    }
+    EXPECT_GT(bounded, 3) << "most Bed changes repack from the record";
 }

@@ -29,8 +29,10 @@
 #include "document/text_util.h"
 #include "library/sound_library.h"
 #include "operations/app_state.h"
+#include "operations/clip_edits.h"
 #include "operations/curve_strokes.h"
 #include "operations/edit_steps.h"
+#include "operations/event_drags.h"
 #include "operations/event_edits.h"
 #include "operations/event_placement.h"
 #include "operations/export_job.h"
@@ -55,7 +57,6 @@
 #include "support/quiet_stdout.h"
 #include "support/temp_dir.h"
 #include "ui/event_commands.h"
-#include "ui/event_lane_logic.h"
 #include "ui/event_menu_logic.h"
 #include "ui/events_list_logic.h"
 #include "ui/inspector_logic.h"
@@ -446,12 +447,53 @@ const std::vector<Control>& Controls() {
          }},
         // ---- Timeline ----
         {"timeline event drag", [](OpenDocument& d) {
-             d.Select({d.EventOfShape(kShapeSpot)});
-             const bool moved = Gesture(d, "Moving events", [&] {
-                 return MoveSelectedEvents(d.Ctx(), 0.1f) && MoveSelectedEvents(d.Ctx(), 0.1f);
-             });
+             const int e = d.EventOfShape(kShapeSpot);
+             d.Select({e});
+             if (!BeginEventMove(d.Ctx(), e)) return false;
+             const float t = d.project->events[size_t(e)].time;
+             const bool moved = MoveSelectionStep(d.Ctx(), t + 0.1f).delta != 0 &&
+                                MoveSelectionStep(d.Ctx(), t + 0.2f).delta != 0;
              // The release: the voices take the tracks the drag gave their layers.
-             return moved && SyncVoicesWithResults(d.Ctx(), false);
+             EndEventDrag(d.Ctx(), moved);
+             return moved;
+         }},
+        {"timeline event end drag", [](OpenDocument& d) {
+             const int e = d.EventOfShape(kShapeBloom);
+             d.Select({e});
+             if (!BeginEventResize(d.Ctx(), e)) return false;
+             const float end = SpanOfEvent(d.project->events[size_t(e)]).end;
+             const bool resized =
+                 ResizeEventStep(d.Ctx(), e, end + 0.5f).done && ResizeEventStep(d.Ctx(), e, end + 0.75f).done;
+             EndEventDrag(d.Ctx(), false);
+             return resized;
+         }},
+        {"clip trim left edge", [](OpenDocument& d) {
+             const int layer = d.LayerOf(d.EventOfShape(kShapeClip));
+             ClipGesture gesture;
+             if (!BeginClipTrim(d.Ctx(), gesture, layer, 1)) return false;
+             const float start = d.project->results[size_t(layer)].startTime;
+             const bool trimmed = ClipTrimStep(d.Ctx(), gesture, start + 0.05f, 0, 30) &&
+                                  ClipTrimStep(d.Ctx(), gesture, start + 0.1f, 0, 30);
+             return EndClipGesture(d.Ctx(), gesture) && trimmed;
+         }},
+        {"clip trim right edge", [](OpenDocument& d) {
+             const int layer = d.LayerOf(d.EventOfShape(kShapeClip));
+             ClipGesture gesture;
+             if (!BeginClipTrim(d.Ctx(), gesture, layer, 2)) return false;
+             const RenderResult& r = d.project->results[size_t(layer)];
+             const float end = r.startTime + r.duration;
+             const bool trimmed = ClipTrimStep(d.Ctx(), gesture, end - 0.1f, 0, 30) &&
+                                  ClipTrimStep(d.Ctx(), gesture, end - 0.2f, 0, 30);
+             return EndClipGesture(d.Ctx(), gesture) && trimmed;
+         }},
+        {"clip fade drag", [](OpenDocument& d) {
+             const int layer = d.LayerOf(d.EventOfShape(kShapeClip));
+             ClipGesture gesture;
+             if (!BeginClipFadeDrag(d.Ctx(), gesture, layer, 2)) return false;
+             const RenderResult& r = d.project->results[size_t(layer)];
+             const float end = r.startTime + r.duration;
+             const bool faded = ClipFadeStep(d.Ctx(), gesture, end - 0.1f) && ClipFadeStep(d.Ctx(), gesture, end - 0.15f);
+             return EndClipGesture(d.Ctx(), gesture) && faded;
          }},
         {"timeline drop of sounds as Clips", [](OpenDocument& d) {
              d.app->currentTime = 27;

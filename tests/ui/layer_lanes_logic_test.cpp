@@ -1,4 +1,4 @@
-// Waveform columns, layer rows, Clip trims and fades, and the layer solo.
+// Waveform columns, layer rows, Clip trim handles, and the layer solo.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -103,72 +103,8 @@ TEST(LayerRows, GroupsRunFxAFxBThenBgAndAFoldedGroupKeepsItsHeader) {
     EXPECT_FALSE(VisibleBlockPart(view, 20, 1).visible);
 }
 
-namespace {
-
-// A Clip at 10 s playing 2..6 s of its file, sync point at 11 s.
-struct ClipPair {
-    Event e;
-    RenderResult r;
-    ClipPair() {
-        e.shape = kShapeClip;
-        e.time = 11;
-        e.syncOffset = 1;
-        e.duration = 4;
-        e.clipSourceOffset = 2;
-        e.clipSourceDuration = 4;
-        r.startTime = 10;
-        r.duration = r.sourceDuration = 4;
-        r.sourceOffset = 2;
-        r.fadeIn = 0.01f;
-        r.fadeOut = 0.05f;
-    }
-};
-
-}  // namespace
-
-TEST(ClipTrim, TheLeftEdgeStopsAtTheSourceStartAndTheRightAtTheFileEnd) {
-    ClipPair c;
-    // Dragged 5 s to the left: the source has only 2 s before the region.
-    EXPECT_TRUE(TrimClip(c.e, c.r, 1, 5, 0, 30, 10));
-    EXPECT_FLOAT_EQ(c.r.sourceOffset, 0);
-    EXPECT_FLOAT_EQ(c.r.startTime, 8);
-    EXPECT_FLOAT_EQ(c.r.duration, 6);
-    EXPECT_FLOAT_EQ(c.e.clipSourceOffset, 0);
-    EXPECT_FLOAT_EQ(c.e.clipSourceDuration, 6);
-    EXPECT_FLOAT_EQ(c.e.time, 11);  // the sync point stays where it was
-    EXPECT_FLOAT_EQ(c.e.syncOffset, 3);
-
-    // The right edge to 25 s: the file ends 10 s after its start.
-    EXPECT_TRUE(TrimClip(c.e, c.r, 2, 25, 0, 30, 10));
-    EXPECT_FLOAT_EQ(c.r.duration, 10);
-    EXPECT_FLOAT_EQ(c.e.duration, 10);
-
-    // Past the end, a region keeps a hundredth of a second; the sync point
-    // moves inside it and the fades that no longer fit are reset.
-    EXPECT_TRUE(TrimClip(c.e, c.r, 1, 29, 0, 30, 10));
-    EXPECT_NEAR(c.r.duration, 0.01f, 1e-5f);
-    EXPECT_NEAR(c.e.time, c.r.startTime, 1e-5f);
-    EXPECT_NEAR(c.r.fadeIn, 0.0002f, 1e-6f);
-    EXPECT_NEAR(c.r.fadeOut, 0.0005f, 1e-6f);
-    EXPECT_FLOAT_EQ(c.e.clipFadeIn, c.r.fadeIn);
-
-    // The mouse beyond the view stops at its edge; an unknown file is 300 s.
-    ClipPair d;
-    EXPECT_TRUE(TrimClip(d.e, d.r, 2, 500, 0, 30, 0));
-    EXPECT_FLOAT_EQ(d.r.duration, 20);
-    EXPECT_FLOAT_EQ(ClipFileLength(0), 300);
-    EXPECT_FALSE(TrimClip(d.e, d.r, 3, 12, 0, 30, 10));
-}
-
-TEST(ClipTrim, FadeDragsStayInsideTheLayerAndEdgesNeedAWideBlock) {
-    ClipPair c;
-    EXPECT_TRUE(DragClipFade(c.e, c.r, 1, 11));
-    EXPECT_FLOAT_EQ(c.r.fadeIn, 1);
-    EXPECT_FLOAT_EQ(c.e.clipFadeIn, 1);
-    EXPECT_TRUE(DragClipFade(c.e, c.r, 2, 5));  // before the start: as long as it may be
-    EXPECT_FLOAT_EQ(c.r.fadeOut, 3);
-    EXPECT_FLOAT_EQ(c.r.fadeIn + c.r.fadeOut, c.r.duration);
-
+// The trims and fade drags themselves: tests/operations/clip_edits_test.cpp.
+TEST(ClipHandles, EdgesAreGrabbedNearTheirSideOfAWideBlock) {
     EXPECT_EQ(PickTrimEdge(103, 100, 200), 1);
     EXPECT_EQ(PickTrimEdge(190, 100, 200), 2);
     EXPECT_EQ(PickTrimEdge(150, 100, 200), 0);
