@@ -21,7 +21,7 @@
 #include "operations/app_state.h"
 #include "operations/document_context.h"
 #include "operations/event_placement.h"
-#include "operations/mixer_controls.h"
+#include "operations/reference_video.h"
 #include "operations/trace_job.h"
 #include "operations/transport_control.h"
 #include "picture/reference_audio.h"
@@ -104,40 +104,7 @@ void TakeDroppedVideo(AppState& app, Project& doc) {
     if (app.droppedVideoPath.empty()) return;
     std::string path;
     path.swap(app.droppedVideoPath);
-    // What is no video file at all is named as what it is, before anything
-    // of the open video or trace is given up for it. Opened once: the player
-    // reads this descriptor.
-    const RegularFile file = OpenRegularFile(path);
-    if (file.fd < 0) {
-        ShowToast(app, file.problem, kRefusalToastSeconds);
-        std::printf("[UI] video not opened: %s (%s)\n", file.problem.c_str(), path.c_str());
-        std::fflush(stdout);
-        return;
-    }
-    if (app.traceRunning.load()) CancelTraceAnalysis(app);
-    VideoPlayer& player = gVideoPlayer;
-    if (player.loaded) CloseReferenceVideo(player);
-    std::string refusal;
-    if (!LoadReferenceVideo(player, path, file.fd, &refusal)) {
-        if (!refusal.empty()) {
-            ShowToast(app, refusal, kRefusalToastSeconds);
-            return;
-        }
-        app.toastText = "Error: couldn't decode this video (codec not supported on this system) \xE2\x80\x94 use an "
-                        "H.264 .mp4 proxy";
-        app.toastTimer = 8;
-        return;
-    }
-    // The mixer strip's mute joins here: a muted reference track gets 0.
-    SetReferenceAudioGain(ReferenceAudioGain(gAudioEngine, app));
-    doc.totalDuration = std::max(doc.totalDuration, player.duration + player.startOffset.load());
-    if (player.fps > 0) doc.fps = player.fps;
-    app.viewStart = 0;
-    app.viewDuration = doc.totalDuration;
-    SeekTransport(app, gAudioEngine, nullptr, 0.0f);
-    app.opticalTrace.suggestions.clear();
-    std::printf("[UI] dropped video opened: %s\n", path.c_str());
-    std::fflush(stdout);
+    OpenReferenceVideo(app, doc, gAudioEngine, gVideoPlayer, path);
 }
 
 void TakeDroppedFolders(AppState& app, SoundLibrary& library) {

@@ -74,12 +74,8 @@ struct AudioDropChoice {
 // else the scene block under the position), the selection and the Alt flag.
 AudioDropChoice ChooseAudioDropCase(const AppState& app, const Project& doc, const DropZones& zones);
 
-// Step 7 of the frame (a drop, or the Import video command): a path that is
-// no readable file shows its refusal sentence and changes nothing; otherwise
-// cancels a running picture trace, closes an open video, opens the chosen
-// one; on success the project takes its length and frame rate and the view
-// and playhead go to its start; on failure the toast "Error: couldn't decode
-// this video ...". The path is cleared either way.
+// Step 7 of the frame (a drop, or the Import video command): the path is
+// taken and cleared, and opened as the reference (OpenReferenceVideo).
 void TakeDroppedVideo(AppState& app, Project& doc);
 
 // The library panel's take-over of dropped folders (AddDroppedLibraryFolders).

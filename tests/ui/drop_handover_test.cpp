@@ -140,6 +140,7 @@ TEST(DropHandover, AVideoThatDoesNotOpenShowsTheToast) {
               "proxy");
     EXPECT_FLOAT_EQ(rig.app->toastTimer, 8);
     EXPECT_FLOAT_EQ(rig.doc->totalDuration, duration);
+    EXPECT_FALSE(rig.app->modified);
 }
 
 TEST(DropHandover, ADroppedVideoSetsTheProjectsLengthRateAndView) {
@@ -165,6 +166,7 @@ TEST(DropHandover, ADroppedVideoSetsTheProjectsLengthRateAndView) {
     EXPECT_FLOAT_EQ(rig.app->currentTime, 0);
     EXPECT_TRUE(rig.app->opticalTrace.suggestions.empty());
     EXPECT_TRUE(rig.app->toastText.empty());
+    EXPECT_TRUE(rig.app->modified) << "the video is saved with the project";
     CloseReferenceVideo(gVideoPlayer);
 }
 
