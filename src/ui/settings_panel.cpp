@@ -68,7 +68,7 @@ struct Frame {
     AppState& app;
     const Project& project;  // read here; the operations change it
     float itemWidth;
-    bool mayChange;  // results and voices may change (no busy task, no export)
+    bool mayChange;  // the document, results and voices may change (no busy task, no export)
 };
 
 // ---------------------------------------------------------------------------
