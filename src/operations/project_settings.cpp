@@ -117,7 +117,7 @@ RebuildRequest ChangeProjectSampleRate(const DocumentContext& ctx, AudioOutput& 
     AppState& app = *ctx.app;
     if (rate < 1 || !Store(app, app.projectSampleRate, rate)) return RebuildRequest::NotNeeded;
     SwitchEngineSampleRate(*ctx.engine, output, rate);
-    std::printf("[Settings] project sample rate %d Hz\n", rate);
+    std::printf("[Audio] project sample rate %d Hz\n", rate);
     std::fflush(stdout);
     DocumentContext at = ctx;
     at.sampleRate = rate;
