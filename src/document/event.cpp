@@ -103,8 +103,12 @@ void InitEventCurves(int shape, float wc, float spread, Curve256& weight, Curve2
     }
 }
 
+int IntensityModeOf(const Event& event) {
+    return event.shape == kShapeFill || event.shape == kShapeBed ? 2 : event.intensityMode;
+}
+
 void ResetIntensityToSync(Event& event) {
-    if (event.userShapeIdx >= 0 || event.intensityMode != 0) return;
+    if (event.userShapeIdx >= 0 || IntensityModeOf(event) != 0) return;
     float peak = event.duration > 0 ? event.syncOffset / event.duration : 0.5f;
     FillCosineCurve(event.intensity, peak, 0.0f, 1.0f);
 }

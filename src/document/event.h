@@ -6,6 +6,7 @@
 //   MakeEvent / AddEvent  a new event with its shape's defaults; AddEvent appends it
 //   EventSpan / SpanOfEvent  start = time − syncOffset, end = start + duration
 //   InitEventCurves       the weight and intensity curves of a new event
+//   IntensityModeOf       the intensity mode the event follows
 //   ResetIntensityToSync  regenerate the intensity curve around the sync point
 //   EventMixGroup / ShapeMixGroup / GroupFirstTrack   mix-group mapping
 //   ShapeGroupCanChange   whether a user's group choice reaches the mix
@@ -105,6 +106,13 @@ Event MakeEvent(const Project& project, float time, int shape, float weightCente
 int AddEvent(Project& project, float time, int shape, float weightCenter);
 void InitEventCurves(int shape, float weightCenter, float spread, Curve256& weight,
                      Curve256& intensity, float peak);
+// The mode the event follows: a Fill's or a Bed's intensity is its drawn
+// curve (2) whatever mode it was made or saved with (a Fill takes the last
+// mode the user chose, a scene's Fill the flat one, for its first curve);
+// every other shape its own intensityMode.
+int IntensityModeOf(const Event& event);
+// The intensity curve drawn again around the sync point, when the event
+// follows it (IntensityModeOf 0) and has no user shape.
 void ResetIntensityToSync(Event& event);
 
 // What of the timeline an event covers: its sync point lies syncOffset after

@@ -248,7 +248,7 @@ void DrawClipCard(const Event& ev, float nameWidth, float width) {
 // bottom of the curves (screen points; the caller places what follows).
 float DrawCurves(const DocumentContext& ctx, VideoPlayer* video, int e, float width, float room) {
     AppState& app = *ctx.app;
-    Event& ev = ctx.project->events[size_t(e)];
+    const Event& ev = ctx.project->events[size_t(e)];
     ImDrawList* dl = ImGui::GetWindowDrawList();
     const float alpha = ev.muted ? 0.25f : 1.0f;
     const ImGuiIO& io = ImGui::GetIO();
@@ -291,10 +291,9 @@ float DrawCurves(const DocumentContext& ctx, VideoPlayer* video, int e, float wi
     }
 
     const bool fillLike = ev.shape == kShapeFill || ev.shape == kShapeBed;
-    if (fillLike) ev.intensityMode = 2;
     const ImVec2 at = label(next, ev.shape == kShapeBed ? "VOLUME" : "INTENSITY");
     // The sync marker is hit-tested first: near it the curve does not drag.
-    const bool hasMarker = ev.duration > 0.001f && ev.intensityMode == 0;
+    const bool hasMarker = ev.duration > 0.001f && IntensityModeOf(ev) == 0;
     const float markerX = at.x + (hasMarker ? ev.syncOffset / ev.duration : 0) * curveWidth;
     const bool inRows = io.MousePos.y >= at.y && io.MousePos.y <= at.y + curveHeight;
     const bool markerHover = hasMarker && inRows && std::fabs(io.MousePos.x - markerX) <= 6 &&

@@ -32,6 +32,8 @@
 #include "library/relinking.h"
 #include "library/sound_library.h"
 #include "operations/app_state.h"
+#include "operations/document_context.h"
+#include "operations/library_edits.h"
 #include "operations/recipe_lists.h"
 #include "platform/path_refusal.h"
 #include "ui/draw_ui.h"
@@ -477,7 +479,7 @@ void DrawRowMenu(RowContext& rc, int index) {
             const std::string folder = app.pickFolderDialog();
             if (!folder.empty()) {
                 const std::string name = l.name;
-                const int kept = RelocateLibrary(library, gProject, index, folder, !DocumentMayChange(app));
+                const int kept = RelinkLibrary(ProgramDocumentContext(), library, index, folder);
                 char text[160];
                 if (kept > 0)
                     std::snprintf(text, sizeof text, "%s: %d files", name.c_str(), kept);
@@ -511,11 +513,8 @@ void CommitRename(RowContext& rc, int index) {
     app.renamingLibrary = -1;
     if (!PanelMayChangeDocument(app)) return;
     // The events' filters and those of the recipes in memory follow the name.
-    std::vector<LibraryFilterBuffer> filters = ProjectFilterBuffers(gProject);
-    for (EventPreset& recipe : gRecipes) filters.push_back({recipe.libFilter, uint32_t(sizeof recipe.libFilter)});
-    const RenameOutcome outcome = CommitLibraryRename(rc.library, index, typed, filters);
+    const RenameOutcome outcome = RenameLibrary(ProgramDocumentContext(), rc.library, gRecipes, index, typed);
     if (!outcome.message.empty()) SetPanelMessage(rc.panel.message, outcome.message, rc.g.now);
-    if (outcome.renamed) app.modified = true;
 }
 
 void DrawRenameField(RowContext& rc, int index, float x, float y, float right) {

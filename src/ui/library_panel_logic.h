@@ -13,9 +13,6 @@
 //   Selection                  SelectLibraryRow, ToggleLibraryRow, SelectLibraryRange,
 //                              ApplyLibraryRowClick, SpreadEnabledToSelection
 //   Removal                    FixIndicesAfterRemoval, RemoveLibraryFromPanel
-//   Rename                     LibraryFilterBuffer, ProjectFilterBuffers,
-//                              CheckLibraryName, CommitLibraryRename
-//   Relocation                 RelocateLibrary (a missing folder found again)
 //   Queue                      RemoveQueuedFolder
 //   Visible rows               RowRange, VisibleRowRange
 //   Frame report               what the panel showed in its last frame (tests, dumps)
@@ -190,53 +187,6 @@ int SpreadEnabledToSelection(SoundLibrary& library, const std::set<int>& selecti
 // anchor and the library index follow the same way.
 void FixIndicesAfterRemoval(int removed, int& renamingLibrary, std::set<int>& selection, int& anchor,
                             int& libraryIndex);
-
-// ---------------------------------------------------------------------------
-// Rename
-// ---------------------------------------------------------------------------
-
-// A library filter held in a fixed-size text field (an event's or a recipe's).
-struct LibraryFilterBuffer {
-    char* text = nullptr;
-    uint32_t capacity = 0;
-};
-std::vector<LibraryFilterBuffer> ProjectFilterBuffers(Project& project);
-
-enum class LibraryNameCheck {
-    Ok,
-    Unchanged,     // empty (after trimming) or the current name
-    NotAFileName,  // cannot name an index file
-    HasComma,      // would split every library filter
-    Reserved,      // "~none~", the filter that means no library
-    Taken,         // another library, or an index file on disk, has it
-};
-LibraryNameCheck CheckLibraryName(const SoundLibrary& library, int index, const std::string& newName);
-
-// While a preview reads the libraries (LibraryChangesWait) the panel changes none of them.
-inline constexpr const char* kPalettesInUseMessage = "A preview is reading the palettes; try again in a moment.";
-
-struct RenameOutcome {
-    bool renamed = false;
-    std::string message;  // for the panel; empty when nothing needs saying
-};
-
-// Renames library `index` to the trimmed `newName` (not while a preview
-// reads the libraries: kPalettesInUseMessage). The index file is
-// written under the new name first and the old file deleted after; a write
-// or delete that fails leaves the old name and file as they were. Then the
-// old name joins previousNames and every filter naming it names the new one.
-RenameOutcome CommitLibraryRename(SoundLibrary& library, int index, const std::string& newName,
-                                  const std::vector<LibraryFilterBuffer>& filters);
-
-// ---------------------------------------------------------------------------
-// Relocation
-// ---------------------------------------------------------------------------
-
-// Points a library whose folder went missing at `newFolder` (RefreshLibraryIndex)
-// and moves the project's stored sound paths that lay in the old folder to the
-// new one where the file is there. Returns the number of entries kept; 0
-// changes nothing (busy, a palette, or no file found there).
-int RelocateLibrary(SoundLibrary& library, Project& project, int index, const std::string& newFolder, bool busy);
 
 // ---------------------------------------------------------------------------
 // Queue

@@ -29,6 +29,7 @@
 #include "operations/demo_content.h"
 #include "operations/document_context.h"
 #include "operations/preferences.h"
+#include "operations/project_settings.h"
 #include "operations/recipe_lists.h"
 #include "picture/video_player.h"
 #include "playback/audio_engine.h"
@@ -65,9 +66,9 @@ SettingsPanelState gSettings;
 struct Frame {
     const DocumentContext& ctx;
     AppState& app;
-    Project& project;
+    const Project& project;  // read here; the operations change it
     float itemWidth;
-    bool mayChange;  // results and voices may change (no busy task, no export)
+    bool mayChange;  // the document, results and voices may change (no busy task, no export)
 };
 
 // ---------------------------------------------------------------------------
@@ -146,13 +147,13 @@ void SampleRateCombo(const Frame& f, AudioOutput& output) {
 }
 
 void FrameRateCombo(const Frame& f, bool videoLoaded) {
-    ImGui::BeginDisabled(videoLoaded);
+    ImGui::BeginDisabled(videoLoaded || !f.mayChange);
     const int picked = PickFromCombo(
         "Framerate##s", f.itemWidth, int(kFrameRateItems.size()), FrameRateItemIndex(f.project.fps),
         [](int i) { return kFrameRateItems[size_t(i)].text; },
         videoLoaded ? "Framerate is locked to the loaded video." : "Project framerate.\nLoading a video overrides this.");
     ImGui::EndDisabled();
-    if (picked >= 0) f.project.fps = kFrameRateItems[size_t(picked)].fps;
+    if (picked >= 0) SetFrameRate(f.ctx, kFrameRateItems[size_t(picked)].fps);
 }
 
 // The description as wide as its column, wrapped onto as many lines as it
@@ -167,10 +168,8 @@ void DescriptionField(AppState& app) {
         ImGui::SetNextItemWidth(width);
         if (s.descriptionFocus) ImGui::SetKeyboardFocusHere();
         if (ImGui::InputTextWithHint("##projdesc", "Project description...", s.projectDescriptionBuffer,
-                                     sizeof s.projectDescriptionBuffer)) {
-            app.projectDescription = s.projectDescriptionBuffer;
-            app.modified = true;
-        }
+                                     sizeof s.projectDescriptionBuffer))
+            SetProjectDescription(app, s.projectDescriptionBuffer);
         s.descriptionActive = ImGui::IsItemActive();
         // Focus lands a frame after it is asked for; until then the field is
         // not active and must not close.
@@ -206,18 +205,20 @@ void ProjectSection(const Frame& f, AudioOutput& output) {
     SampleRateCombo(f, output);
     FrameRateCombo(f, video.loaded);
 
-    if (const char* text = TimecodeField(f, "Start timecode##s", f.project.startTC))
-        ApplyStartTimecode(f.project, text);
+    // A render and an export read the timing as they run.
+    ImGui::BeginDisabled(!f.mayChange);
+    if (const char* text = TimecodeField(f, "Start timecode##s", f.project.startTC)) SetStartTimecode(f.ctx, text);
     Tooltip("Project start timecode (HH:MM:SS:FF)\nOffsets all clip positions in AAF/BWF export.");
     if (const char* text = TimecodeField(f, "Timeline duration##dur", f.project.totalDuration))
-        ApplyTimelineDuration(f.project, text);
+        SetTimelineDuration(f.ctx, text);
     Tooltip("Timeline duration (HH:MM:SS:FF).\nSet manually when not using video.\nLoading a video overrides this.");
     if (video.loaded) {
         if (const char* text = TimecodeField(f, "Video start##vst", video.startOffset.load()))
-            ApplyVideoStart(f.project, video.startOffset, video.duration, text);
+            SetVideoStart(f.ctx, video.startOffset, video.duration, text);
         Tooltip("Where the video starts on the timeline (HH:MM:SS:FF).\nUse this to place a video clip at a "
                 "specific\nposition within a longer timeline.");
     }
+    ImGui::EndDisabled();
     DescriptionField(f.app);
 }
 
@@ -239,10 +240,12 @@ void LoudnessSection(const Frame& f) {
             "region.\nGain transfers to Pro Tools as clip gain via AAF.");
     if (f.project.normalizeLUFS) {
         for (int g : kGroupOrder) {
-            MixGroup& group = f.project.groups[g];
+            const MixGroup& group = f.project.groups[g];
             const std::string label = GroupFieldLabel(std::string(TextFieldView(group.name)).c_str(), "target", "lufs", g);
             ImGui::SetNextItemWidth(f.itemWidth);
-            ImGui::DragFloat(label.c_str(), &group.targetLUFS, 0.5f, -60.0f, -6.0f, "%.0f LUFS", ImGuiSliderFlags_AlwaysClamp);
+            float target = group.targetLUFS;
+            if (ImGui::DragFloat(label.c_str(), &target, 0.5f, -60.0f, -6.0f, "%.0f LUFS", ImGuiSliderFlags_AlwaysClamp))
+                SetLoudnessTarget(f.ctx, g, target);
             if (ImGui::IsItemDeactivatedAfterEdit()) CommitLoudnessTarget(f.ctx);
         }
     }
@@ -253,16 +256,18 @@ void TrackBudgetSection(const Frame& f) {
     ImGui::Dummy(ImVec2(0, 4));
     Heading("Track Budget");
     ImGui::BeginDisabled(!f.mayChange);
-    if (ImGui::Checkbox("Limit tracks##budget", &f.project.budgetMode)) ApplyTrackBudget(f.ctx);
+    bool budget = f.project.budgetMode;
+    if (ImGui::Checkbox("Limit tracks##budget", &budget)) SetTrackBudget(f.ctx, budget);
     Tooltip("When enabled, each group's track count becomes a hard limit.\nExcess layers are muted. Hero events get "
             "priority.\nWhen disabled, tracks auto-expand to fit all layers.");
     if (f.project.budgetMode) {
         for (int g : kGroupOrder) {
-            MixGroup& group = f.project.groups[g];
+            const MixGroup& group = f.project.groups[g];
             const std::string label = GroupFieldLabel(std::string(TextFieldView(group.name)).c_str(), "tracks", "tc", g);
             ImGui::SetNextItemWidth(f.itemWidth);
-            if (ImGui::DragInt(label.c_str(), &group.trackCount, 0.15f, 1, 48, "%d", ImGuiSliderFlags_AlwaysClamp))
-                group.trackCount = ClampTrackCount(group.trackCount);
+            int count = group.trackCount;
+            if (ImGui::DragInt(label.c_str(), &count, 0.15f, 1, 48, "%d", ImGuiSliderFlags_AlwaysClamp))
+                SetGroupTrackCount(f.ctx, g, count);
             if (ImGui::IsItemDeactivatedAfterEdit()) ApplyTrackBudget(f.ctx);
         }
     }
@@ -287,7 +292,7 @@ void ScaleSection(const Frame& f) {
                 if (item.separatorBefore) ImGui::Separator();
                 const bool selected = item.scaleType == f.project.scaleType;
                 if (ImGui::Selectable(MusicalScaleName(item.scaleType), selected) && !selected)
-                    ApplyScaleType(f.ctx, item.scaleType);
+                    SetScaleType(f.ctx, item.scaleType);
                 if (selected) ImGui::SetItemDefaultFocus();
             }
             ImGui::EndCombo();
@@ -296,7 +301,7 @@ void ScaleSection(const Frame& f) {
     if (f.project.scaleType != kScaleOff) {
         const int picked = PickFromCombo("Root note##ms", f.itemWidth, 12, f.project.scaleRoot, ScaleRootName,
                                          "Root note (tonic) of the scale.");
-        if (picked >= 0 && picked != f.project.scaleRoot) ApplyScaleRoot(f.ctx, picked);
+        if (picked >= 0 && picked != f.project.scaleRoot) SetScaleRoot(f.ctx, picked);
     }
     ImGui::EndDisabled();
 }

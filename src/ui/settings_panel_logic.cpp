@@ -1,12 +1,10 @@
-// settings_panel_logic.cpp — value tables, timecode fields, the rebuilds,
-// the sample-rate sequence, loudness, track budget, scale, update texts and
-// the device combo.
+// settings_panel_logic.cpp — value tables, timecode fields, the group
+// fields' labels, update texts and the device combo.
 //
 // Index
 //   Value tables
 //   Timecode fields
-//   Rebuilding the voices and the sample rate
-//   Loudness, track budget, scale
+//   Loudness and track fields
 //   Updates
 //   Output devices
 #include "ui/settings_panel_logic.h"
@@ -14,18 +12,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <mutex>
 
 #include "document/project.h"
 #include "document/text_util.h"
 #include "operations/app_state.h"
-#include "operations/document_context.h"
-#include "operations/sample_rate.h"
-#include "operations/voice_sync.h"
-#include "playback/audio_engine.h"
 #include "playback/audio_output.h"
 #include "render/scale_tuning.h"
-#include "render/track_assignment.h"
 
 // ---------------------------------------------------------------------------
 // Value tables
@@ -76,106 +68,12 @@ void FormatTimecodeField(const Project& project, float seconds, char* out, size_
     FormatTimecode(project, seconds, out, size);
 }
 
-std::optional<float> ParseTimecodeField(const Project& project, const char* text) {
-    const float seconds = ParseTimecode(project, text);
-    if (seconds < 0) return std::nullopt;
-    // The reader keeps up to 99 hours; these fields stop at 23:59:59 and the
-    // last frame, keeping the minutes, seconds and frames typed.
-    constexpr double kDay = 24.0 * 3600.0;
-    const double s = seconds;
-    if (s < kDay) return seconds;
-    return float(23.0 * 3600.0 + std::fmod(s, 3600.0));
-}
-
-bool ApplyStartTimecode(Project& project, const char* text) {
-    const std::optional<float> s = ParseTimecodeField(project, text);
-    if (!s) return false;
-    project.startTC = *s;
-    return true;
-}
-
-bool ApplyTimelineDuration(Project& project, const char* text) {
-    const std::optional<float> s = ParseTimecodeField(project, text);
-    if (!s) return false;
-    project.totalDuration = std::max(*s, 1.0f);
-    return true;
-}
-
-bool ApplyVideoStart(Project& project, std::atomic<float>& videoStart, float videoDuration, const char* text) {
-    const std::optional<float> s = ParseTimecodeField(project, text);
-    if (!s) return false;
-    const float start = std::max(*s, 0.0f);
-    videoStart.store(start);
-    if (std::isfinite(videoDuration)) project.totalDuration = std::max(project.totalDuration, start + videoDuration);
-    return true;
-}
-
 // ---------------------------------------------------------------------------
-// Rebuilding the voices and the sample rate
+// Loudness and track fields
 // ---------------------------------------------------------------------------
-
-RebuildRequest RequestVoiceRebuild(const DocumentContext& ctx, const char* status) {
-    if (ctx.project->results.empty()) return RebuildRequest::NotNeeded;
-    if (RebuildCacheAsync(ctx, status, false)) return RebuildRequest::Queued;
-    // The job protocol turns the flag into "Updating audio..." on the first
-    // frame that may change the document.
-    ctx.app->deferredRebuild.store(true);
-    return RebuildRequest::Deferred;
-}
-
-RebuildRequest ChangeProjectSampleRate(const DocumentContext& ctx, AudioOutput& output, int rate) {
-    AppState& app = *ctx.app;
-    if (rate < 1 || rate == app.projectSampleRate) return RebuildRequest::NotNeeded;
-    app.projectSampleRate = rate;
-    SwitchEngineSampleRate(*ctx.engine, output, rate);
-    std::printf("[UI] project sample rate %d Hz\n", rate);
-    std::fflush(stdout);
-    DocumentContext at = ctx;
-    at.sampleRate = rate;
-    return RequestVoiceRebuild(at, "Changing sample rate...");
-}
-
-// ---------------------------------------------------------------------------
-// Loudness, track budget, scale
-// ---------------------------------------------------------------------------
-
-RebuildRequest SetNormalizeLoudness(const DocumentContext& ctx, bool on) {
-    ctx.project->normalizeLUFS = on;
-    // Voice builds read the engine's copy; a running task keeps the copy it
-    // started with, and the rebuild asked for below copies it again.
-    if (DocumentMayChange(*ctx.app)) CopyLoudnessTargets(*ctx.project, *ctx.engine);
-    return RequestVoiceRebuild(ctx, "Applying loudness normalization...");
-}
-
-RebuildRequest CommitLoudnessTarget(const DocumentContext& ctx) {
-    if (DocumentMayChange(*ctx.app)) CopyLoudnessTargets(*ctx.project, *ctx.engine);
-    return RequestVoiceRebuild(ctx, "Adjusting loudness target...");
-}
 
 std::string GroupFieldLabel(const char* groupName, const char* what, const char* id, int group) {
     return std::string(groupName) + " " + what + "##" + id + std::to_string(group);
-}
-
-int ClampTrackCount(int count) { return std::clamp(count, 1, 48); }
-
-RebuildRequest ApplyTrackBudget(const DocumentContext& ctx) {
-    // The results' tracks belong to the worker while a task or an export runs.
-    if (!DocumentMayChange(*ctx.app)) {
-        if (!ctx.project->results.empty()) ctx.app->deferredRebuild.store(true);
-        return ctx.project->results.empty() ? RebuildRequest::NotNeeded : RebuildRequest::Deferred;
-    }
-    AssignTracks(*ctx.project);
-    return RequestVoiceRebuild(ctx, "Applying track budget...");
-}
-
-RebuildRequest ApplyScaleType(const DocumentContext& ctx, int scaleType) {
-    ctx.project->scaleType = std::clamp(scaleType, 0, kScaleCount - 1);
-    return RequestVoiceRebuild(ctx, "Applying musical scale...");
-}
-
-RebuildRequest ApplyScaleRoot(const DocumentContext& ctx, int scaleRoot) {
-    ctx.project->scaleRoot = std::clamp(scaleRoot, 0, 11);
-    return RequestVoiceRebuild(ctx, "Applying musical scale...");
 }
 
 // ---------------------------------------------------------------------------

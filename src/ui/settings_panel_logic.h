@@ -1,35 +1,25 @@
-// settings_panel_logic.h — what the Settings tab's controls do, without the GUI.
+// settings_panel_logic.h — the Settings tab's tables and texts, without the GUI.
 //
 // Index
 //   SampleRateItem / FrameRateItem / IntervalItem / ScaleMenuItem   the value tables
 //   SampleRateItemIndex / FrameRateItemIndex / AutoSaveIntervalIndex the combos' current entry
-//   TimecodeCharAccepted / FormatTimecodeField / ParseTimecodeField  the timecode fields
-//   ApplyStartTimecode / ApplyTimelineDuration / ApplyVideoStart      what a typed timecode sets
-//   RebuildRequest / RequestVoiceRebuild   the voices again, now or on a later frame
-//   ChangeProjectSampleRate  the sample-rate sequence (the engine's part: operations/sample_rate.h)
-//   SetNormalizeLoudness / CommitLoudnessTarget / GroupFieldLabel / ClampTrackCount / ApplyTrackBudget
-//   ApplyScaleType / ApplyScaleRoot   musical scale
+//   TimecodeCharAccepted / FormatTimecodeField   the timecode fields
+//   GroupFieldLabel                              the loudness and track fields' labels
 //   ShowsUpdateAvailable / UpToDateLines / UpdateNoteLine / LastCheckedText   the update texts
 //   DeviceMenuName / ShownDeviceIndex   the output device combo
 //
-// UI thread. Controls that change results or voices call these only while
-// the document may change (no busy task, no export); the rebuilds they ask
-// for wait for a free frame through deferredRebuild.
+// UI thread. What the controls change is done by the operations of
+// operations/project_settings.h; here are the texts and tables they show.
 #pragma once
 
 #include <array>
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <vector>
 
 struct AppState;
-struct AudioEngine;
-struct AudioOutput;
 struct AudioOutputStatus;
-struct DocumentContext;
 struct OutputDevice;
 struct Project;
 
@@ -79,56 +69,13 @@ constexpr int kTimecodeFieldBytes = 32;
 bool TimecodeCharAccepted(unsigned int c);
 // "HH:MM:SS:FF" at the project's nominal frame rate (25 when it has none).
 void FormatTimecodeField(const Project& project, float seconds, char* out, size_t size);
-// Seconds of a typed "H:M:S[:F]", hours clamped to 0..23, minutes and seconds
-// to 0..59, frames to the rate; nothing with fewer than 3 numbers.
-std::optional<float> ParseTimecodeField(const Project& project, const char* text);
-
-// What each field sets from a text the user typed; false (nothing changed)
-// when the text does not parse.
-bool ApplyStartTimecode(Project& project, const char* text);
-bool ApplyTimelineDuration(Project& project, const char* text);  // at least 1 s
-// The video's place on the timeline (at least 0); the timeline then reaches
-// at least to the video's end.
-bool ApplyVideoStart(Project& project, std::atomic<float>& videoStart, float videoDuration, const char* text);
 
 // ---------------------------------------------------------------------------
-// Rebuilding the voices
+// Loudness and track fields
 // ---------------------------------------------------------------------------
-
-enum class RebuildRequest {
-    NotNeeded,  // the document has no results
-    Queued,     // the busy task with the given status text
-    Deferred,   // a task is queued or runs, or an export runs: deferredRebuild is raised
-};
-
-// After a change that alters rendered audio.
-RebuildRequest RequestVoiceRebuild(const DocumentContext& ctx, const char* status);
-
-// The sample-rate sequence: nothing when the rate is the project's already;
-// else the project's and the engine's rate, the reverb, the stream reopened
-// at the new rate when one runs at another (the playing flag paused meanwhile),
-// and "Changing sample rate..." rebuilding the voices when results exist.
-RebuildRequest ChangeProjectSampleRate(const DocumentContext& ctx, AudioOutput& output, int rate);
-
-// ---------------------------------------------------------------------------
-// Loudness, track budget, scale
-// ---------------------------------------------------------------------------
-
-// normalizeLUFS and the engine's copy, then "Applying loudness normalization...".
-RebuildRequest SetNormalizeLoudness(const DocumentContext& ctx, bool on);
-// After a target drag ends: the engine's copy, then "Adjusting loudness target...".
-RebuildRequest CommitLoudnessTarget(const DocumentContext& ctx);
 
 // "<group name> <what>##<id><group>", e.g. "FX A target##lufs1".
 std::string GroupFieldLabel(const char* groupName, const char* what, const char* id, int group);
-
-int ClampTrackCount(int count);  // 1..48
-// The track layout again (tracks numbered in the export's group order), then
-// "Applying track budget...".
-RebuildRequest ApplyTrackBudget(const DocumentContext& ctx);
-
-RebuildRequest ApplyScaleType(const DocumentContext& ctx, int scaleType);
-RebuildRequest ApplyScaleRoot(const DocumentContext& ctx, int scaleRoot);
 
 // ---------------------------------------------------------------------------
 // Updates

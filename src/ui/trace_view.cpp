@@ -24,6 +24,7 @@
 #include "document/project.h"
 #include "operations/app_state.h"
 #include "operations/document_context.h"
+#include "operations/project_settings.h"
 #include "operations/recipe_lists.h"
 #include "operations/transport_control.h"
 #include "picture/trace_sampling.h"
@@ -204,8 +205,7 @@ bool HandleInput(const TimelineFrame& f, float top, float height) {
 
     if (ImGui::IsItemActivated() && ImGui::IsMouseClicked(0)) {
         if (nearLine && ImGui::IsMouseDoubleClicked(0)) {
-            app.opticalDetail = kDefaultOpticalDetail;
-            app.modified = true;
+            SetTraceThreshold(app, kDefaultOpticalDetail);
         } else if (nearLine) {
             app.thresholdDragging = true;
         } else if (marker.list >= 0) {
@@ -217,11 +217,7 @@ bool HandleInput(const TimelineFrame& f, float top, float height) {
     }
     if (ImGui::IsItemActive() && ImGui::IsMouseDown(0)) {
         if (app.thresholdDragging) {
-            const float detail = DetailFromThresholdLevel(LevelAtY(top, height, y));
-            if (detail != app.opticalDetail) {
-                app.opticalDetail = detail;
-                app.modified = true;
-            }
+            SetTraceThreshold(app, DetailFromThresholdLevel(LevelAtY(top, height, y)));
         } else if (gTraceUi.boxing) {
             gTraceUi.boxEndX = x;
         }

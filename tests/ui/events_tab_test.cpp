@@ -1,7 +1,8 @@
 // The events tab as a widget in a GUI context without a window: its three
-// states, painting and dragging the curves, the sync marker, the batch
-// volume drag, the Bed drop highlight and zone, and the Clip card's reads
-// (the editor's stroke on its own is an edit: operations/curve_strokes).
+// states, painting and dragging the curves, the sync marker (and the Fill
+// and the Bed, which have none), the batch volume drag, the Bed drop
+// highlight and zone, and the Clip card's reads (the editor's stroke on its
+// own is an edit: operations/curve_strokes).
 #include <gtest/gtest.h>
 
 #include <imgui.h>
@@ -15,6 +16,8 @@
 #include "library/sound_library.h"
 #include "operations/app_state.h"
 #include "operations/document_context.h"
+#include "operations/edit_steps.h"
+#include "operations/event_settings.h"
 #include "operations/undo.h"
 #include "playback/audio_engine.h"
 #include "playback/engine_voices.h"
@@ -153,6 +156,39 @@ TEST(EventsTabWidget, DraggingTheSyncMarkerSetsTheOffsetAndRebuildsIntensity) {
     EXPECT_FLOAT_EQ(rig.app->currentTime, 5.0f);
     EXPECT_FLOAT_EQ(ev.intensityScale, 1.0f);  // the curve's own drag stayed out
     EXPECT_EQ(rig.app->undoHistory.undo.size(), 1u);
+}
+
+// A Fill or a Bed follows its drawn curve whatever mode it was made with (a
+// Fill at the playhead takes the last mode chosen): looking at one writes
+// nothing, it shows no sync marker to drag, and moving its sync point leaves
+// its curve.
+TEST(EventsTabWidget, AFillOrABedFollowsItsCurveAndLookingAtItWritesNothing) {
+    for (int shape : {kShapeFill, kShapeBed}) {
+        TabRig rig;
+        const int e = rig.Add(shape, 5);
+        Event& ev = rig.project->events[0];
+        ev.intensityMode = 0;
+        ev.duration = 4;
+        ev.syncOffset = 1;
+        FillCurve(ev.intensity, 0.4f);
+        const Curve256 before = ev.intensity;
+        rig.Select({e});
+        rig.Frames(2);
+        const float left = gInspectorReport.curveLeft, width = gInspectorReport.curveWidth;
+        const float y = gInspectorReport.curveTop + gInspectorReport.curveHeight / 2;
+        rig.Drag(ImVec2(left + width / 4, y), ImVec2(left + width * 0.75f, y));
+        EXPECT_EQ(ev.intensityMode, 0) << shape << ": the saved mode stays";
+        EXPECT_EQ(ev.syncOffset, 1.0f) << shape;
+        EXPECT_EQ(ev.intensity, before) << shape;
+        EXPECT_TRUE(rig.app->undoHistory.undo.empty()) << shape;
+
+        ASSERT_TRUE(BeginEdit(rig.Ctx(), "Sync point"));
+        ASSERT_TRUE(SetSyncMarker(rig.Ctx(), e, 3));
+        EXPECT_EQ(ev.intensity, before) << shape << ": no curve around the sync point";
+        ev.shape = kShapeScatter;  // a shape that follows its mode
+        ASSERT_TRUE(SetSyncMarker(rig.Ctx(), e, 2));
+        EXPECT_NE(ev.intensity, before);
+    }
 }
 
 TEST(EventsTabWidget, BatchGainDragMovesEverySelectedEventAndTheirVoices) {

@@ -8,9 +8,9 @@
 //     document builds (the sync every open runs);
 //   - the export equals, file for file and byte for byte, the export of
 //     the project written and opened again.
-// A control added to the window joins the table. The mixer's settings and
-// the export options are saved but kept out of the undo history
-// (kOutsideUndo): undo leaves them.
+// A control added to the window joins the table. The mixer's settings, the
+// export options and the project's settings are saved but kept out of the
+// undo history (kOutsideUndo): undo leaves them.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -38,8 +38,10 @@
 #include "operations/export_job.h"
 #include "operations/export_options.h"
 #include "operations/job_requests.h"
+#include "operations/library_edits.h"
 #include "operations/mixer_controls.h"
 #include "operations/project_lifecycle.h"
+#include "operations/project_settings.h"
 #include "operations/recipe_placement.h"
 #include "operations/render_requests.h"
 #include "operations/scene_edits.h"
@@ -49,6 +51,7 @@
 #include "picture/marker_records.h"
 #include "persistence/project_file.h"
 #include "playback/audio_engine.h"
+#include "playback/audio_output.h"
 #include "recipes/event_preset.h"
 #include "support/document_records.h"
 #include "support/exported_files.h"
@@ -576,17 +579,74 @@ const std::vector<Control>& Controls() {
              edited.exportAAFMarkers = !edited.exportAAFMarkers;
              return SetExportSettings(d.Ctx(), edited);
          }},
+        // ---- Settings, the trace threshold and the library's name ----
+        {"settings frame rate", [](OpenDocument& d) { return SetFrameRate(d.Ctx(), d.project->fps == 30 ? 25 : 30); }},
+        {"settings start timecode", [](OpenDocument& d) { return SetStartTimecode(d.Ctx(), "01:00:00:12"); }},
+        {"settings timeline duration", [](OpenDocument& d) { return SetTimelineDuration(d.Ctx(), "00:00:41:00"); }},
+        {"settings sample rate", [](OpenDocument& d) {
+             AudioOutput headless;  // no stream: the engine's rate changes alone
+             const int rate = d.app->projectSampleRate == 44100 ? 48000 : 44100;
+             return ChangeProjectSampleRate(d.Ctx(), headless, rate) == RebuildRequest::Queued;
+         }},
+        {"settings loudness normalize", [](OpenDocument& d) {
+             return SetNormalizeLoudness(d.Ctx(), !d.project->normalizeLUFS) == RebuildRequest::Queued;
+         }},
+        {"settings loudness target", [](OpenDocument& d) {
+             // A drag of FX A's target: its steps, then the release.
+             return SetLoudnessTarget(d.Ctx(), 1, -20) && SetLoudnessTarget(d.Ctx(), 1, -27) &&
+                    CommitLoudnessTarget(d.Ctx()) == RebuildRequest::Queued;
+         },
+         [](OpenDocument& d) { return SetNormalizeLoudness(d.Ctx(), true) != RebuildRequest::Deferred; }},
+        {"settings track budget", [](OpenDocument& d) {
+             // The box, its rebuild, then a drag of FX A's count down to one track.
+             if (SetTrackBudget(d.Ctx(), true) != RebuildRequest::Queued) return false;
+             d.Settle();
+             return SetGroupTrackCount(d.Ctx(), 1, 1) && ApplyTrackBudget(d.Ctx()) == RebuildRequest::Queued;
+         },
+         [](OpenDocument& d) { return SetTrackBudget(d.Ctx(), false) != RebuildRequest::Deferred; }},
+        {"settings scale type", [](OpenDocument& d) {
+             return SetScaleType(d.Ctx(), d.project->scaleType == 2 ? 12 : 2) == RebuildRequest::Queued;
+         }},
+        {"settings scale root", [](OpenDocument& d) { return SetScaleRoot(d.Ctx(), 7) == RebuildRequest::Queued; },
+         [](OpenDocument& d) { return SetScaleType(d.Ctx(), 1) != RebuildRequest::Deferred && SetScaleRoot(d.Ctx(), 0) != RebuildRequest::Deferred; }},
+        {"settings description", [](OpenDocument& d) { return SetProjectDescription(*d.app, "Reel 2, temp mix"); }},
+        {"trace threshold", [](OpenDocument& d) { return SetTraceThreshold(*d.app, 0.6f); },
+         [](OpenDocument& d) {
+             // A trace of the picture: the threshold is saved with it.
+             OpticalTrace& trace = d.app->opticalTrace;
+             trace.frames.assign(20, TraceFrame{});
+             trace.numFrames = 20;
+             trace.duration = 2;
+             trace.present.store(true);
+             return true;
+         }},
+        {"library rename", [](OpenDocument& d) {
+             static std::vector<EventPreset> recipes;
+             return RenameLibrary(d.Ctx(), *d.library, recipes, 0, "Foley").renamed;
+         },
+         [](OpenDocument& d) {
+             LibraryIndex named;
+             named.name = "Field";
+             d.library->libraries.insert(d.library->libraries.begin(), named);
+             CopyTextField(d.project->events[size_t(d.EventOfShape(kShapeSpot))].libFilter, "Field");
+             return true;
+         }},
     };
     return table;
 }
 
-// The mixer's settings and the export options are saved with the project but
-// kept out of the undo history (undo is for the design; the mix is set by
-// ear, the options are how it leaves): their rows check that undo leaves
-// them as they are.
+// The mixer's settings, the export options and the project's settings are
+// saved with the project but kept out of the undo history (undo is for the
+// design; the mix is set by ear, the options are how it leaves): their rows
+// check that undo leaves them as they are.
 const std::set<std::string> kOutsideUndo = {
     "mixer master fader", "mixer group fader", "mixer reverb send", "mixer reverb knob", "master trim",
     "export options",
+    // The project's settings, like the mix, are not design edits; a library's
+    // name lives outside the document (its former names still match).
+    "settings frame rate", "settings start timecode", "settings timeline duration", "settings sample rate",
+    "settings loudness normalize", "settings loudness target", "settings track budget", "settings scale type",
+    "settings scale root", "settings description", "trace threshold", "library rename",
 };
 
 // Where two project texts part: the line of each, for the failure message.
@@ -645,7 +705,7 @@ TEST_P(EveryControl, MarksUnsavedUndoesInOneStepAndPlaysAndExportsAsTheReopenedP
         RunUndoCommand(doc.Ctx(), false);
         doc.Settle();
         const std::string undone = doc.Text();
-        EXPECT_EQ(undone, after) << row << ": undo took back a mixer setting" << FirstDifference(undone, after);
+        EXPECT_EQ(undone, after) << row << ": undo took back a setting" << FirstDifference(undone, after);
         return;
     }
     ASSERT_TRUE(RunUndoCommand(doc.Ctx(), false)) << row << ": nothing to undo";
