@@ -12,19 +12,12 @@
 #include "document/busy_task.h"
 #include "document/project.h"
 #include "operations/app_state.h"
+#include "operations/document_indices.h"
 #include "operations/undo.h"
 #include "operations/voice_sync.h"
 #include "render/render_curves.h"
 #include "render/reroll.h"
 #include "render/variation_history.h"
-
-namespace {
-
-bool ValidResult(const Project& project, int resultIndex) {
-    return resultIndex >= 0 && size_t(resultIndex) < project.results.size();
-}
-
-}  // namespace
 
 // ---------------------------------------------------------------------------
 // Actions
