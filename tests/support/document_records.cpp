@@ -24,3 +24,8 @@ DocumentContext DocumentRecords::Context() {
     ctx.observer = &observer;
     return ctx;
 }
+
+bool RunOnCallingThread(std::function<void()> body) {
+    body();
+    return true;
+}

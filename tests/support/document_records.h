@@ -4,8 +4,10 @@
 //
 // Index
 //   DocumentRecords   the four records and the observer; Context() and ExportContextOf() over them
+//   RunOnCallingThread   a job's thread starter that runs the job before it returns
 #pragma once
 
+#include <functional>
 #include <memory>
 
 #include "document/project.h"
@@ -32,3 +34,7 @@ struct DocumentRecords {
     // observer and `aafStep` (null: an AAF export fails).
     ExportContext ExportContextOf(AafExportStep aafStep = nullptr);
 };
+
+// For ExportContext::startThread: the job runs on the calling thread, done
+// when the start returns (a child process, which must start no thread).
+bool RunOnCallingThread(std::function<void()> body);
