@@ -95,34 +95,35 @@ struct Mounted {
 // PassRig
 // ---------------------------------------------------------------------------
 
-enum class Step { Aaf, Mixdown, Stems, Tracks, Clips };
-const char* NameOf(Step p) {
+constexpr ExportPass kEveryPass[] = {ExportPass::Aaf, ExportPass::Mixdown, ExportPass::Stems, ExportPass::Tracks,
+                                     ExportPass::Clips};
+const char* NameOf(ExportPass p) {
     switch (p) {
-        case Step::Aaf: return "AAF";
-        case Step::Mixdown: return "mixdown";
-        case Step::Stems: return "stems";
-        case Step::Tracks: return "tracks";
+        case ExportPass::Aaf: return "AAF";
+        case ExportPass::Mixdown: return "mixdown";
+        case ExportPass::Stems: return "stems";
+        case ExportPass::Tracks: return "tracks";
         default: return "clips";
     }
 }
 
 std::string gOut;
 std::string gMarker;
-Step gPass = Step::Clips;
+ExportPass gPass = ExportPass::Clips;
 int gMoves = 0;
 int gBlockAt = 0;
 std::atomic<bool>* gStop = nullptr;
 std::function<void()> gAtFirstMove;
 
 // Whether `path` is a file that `pass` moves into place.
-bool OfPass(Step pass, const std::string& path) {
+bool OfPass(ExportPass pass, const std::string& path) {
     const std::string folder = path.substr(0, path.find_last_of('/'));
     const std::string name = path.substr(path.find_last_of('/') + 1);
     switch (pass) {
-        case Step::Aaf: return path.find("/Reel/") != std::string::npos;
-        case Step::Mixdown: return folder == gOut && name == "Reel.wav";
-        case Step::Stems: return folder == gOut && name.rfind("Reel - ", 0) == 0;
-        case Step::Tracks: return folder == gOut + "/Tracks";
+        case ExportPass::Aaf: return path.find("/Reel/") != std::string::npos;
+        case ExportPass::Mixdown: return folder == gOut && name == "Reel.wav";
+        case ExportPass::Stems: return folder == gOut && name.rfind("Reel - ", 0) == 0;
+        case ExportPass::Tracks: return folder == gOut + "/Tracks";
         default: return folder == gOut + "/Clips";
     }
 }
@@ -180,7 +181,7 @@ struct PassRig : ReplacingRig {
     // A re-export of the changed project in a child (which first runs
     // `before`, when given), killed in `pass` at its `blockAt`-th file.
     // False when it never got there; `whileHeld` runs before the kill.
-    bool KillIn(Step pass, int blockAt, const std::function<void()>& before = nullptr,
+    bool KillIn(ExportPass pass, int blockAt, const std::function<void()>& before = nullptr,
                 const std::function<void()>& whileHeld = nullptr) {
         fs::remove(gMarker);
         ChildProcess child([this, pass, blockAt, &before] {
@@ -202,7 +203,7 @@ struct PassRig : ReplacingRig {
 
     // An export on this thread that runs gAtFirstMove at its first file and,
     // when `stop`, is stopped at the first file of `pass`.
-    ExportStart StopIn(Step pass, bool stop = true) {
+    ExportStart StopIn(ExportPass pass, bool stop = true) {
         gPass = pass;
         gMoves = 0;
         gStop = stop ? &app->exportCancel : nullptr;
@@ -297,9 +298,9 @@ TEST(EarlierInPlace, AKillInEachPassAnotherWriterAndARestartOnThreeFileSystems) 
         rig.ExportInChild();
         const std::map<std::string, std::string> earlier = Visible(rig.Out());
         ASSERT_GE(earlier.size(), 12u);
-        for (Step pass : {Step::Aaf, Step::Mixdown, Step::Stems, Step::Tracks, Step::Clips}) {
+        for (ExportPass pass : kEveryPass) {
             SCOPED_TRACE(NameOf(pass));
-            const int blockAt = pass == Step::Mixdown ? 1 : 2;
+            const int blockAt = pass == ExportPass::Mixdown ? 1 : 2;
             ASSERT_TRUE(rig.KillIn(pass, blockAt)) << "the export never reached the pass";
 
             // A file the killed export put in place, replaced the way a sync
@@ -370,7 +371,7 @@ TEST(EarlierInPlace, ASubfolderOnAnotherFileSystemAndAStopInEachPass) {
     const std::map<std::string, std::string> earlier = Snapshot(rig.Out());
     ASSERT_GE(earlier.size(), 12u);
     rig.Change();
-    for (Step pass : {Step::Aaf, Step::Mixdown, Step::Stems, Step::Tracks, Step::Clips}) {
+    for (ExportPass pass : kEveryPass) {
         SCOPED_TRACE(NameOf(pass));
         ASSERT_EQ(rig.StopIn(pass), ExportStart::Started);
         EXPECT_EQ(rig.app->toastText, "Export stopped");
@@ -412,7 +413,7 @@ TEST(EarlierInPlace, NewcomersAtTheExportsNamesAreNeverWrittenOver) {
                 gAtFirstMove = [&] { EXPECT_TRUE(WriteWholeFile(colleague, "a colleague's clip")); };
             }
             rig.Change();
-            ASSERT_EQ(rig.StopIn(Step::Clips, stop), ExportStart::Started);
+            ASSERT_EQ(rig.StopIn(ExportPass::Clips, stop), ExportStart::Started);
             const std::map<std::string, std::string> after = Snapshot(rig.Out());
             if (linked) {
                 for (const auto& [name, bytes] : earlier) {
@@ -506,7 +507,7 @@ TEST(EarlierInPlace, AHiddenFolderThatIsALinkForOneStartIsSettledByTheNext) {
     PassRig rig;
     rig.ExportInChild();
     const std::map<std::string, std::string> earlier = Visible(rig.Out());
-    ASSERT_TRUE(rig.KillIn(Step::Clips, 2));
+    ASSERT_TRUE(rig.KillIn(ExportPass::Clips, 2));
     const std::map<std::string, std::string> killed = Snapshot(rig.Out());
     // Each pass keeps its own record: every one of their folders becomes a link.
     std::vector<std::string> folders;
@@ -627,7 +628,7 @@ TEST(EarlierInPlace, AGroupsFolderKeepsTheOwnersFilesReadableWhenAnotherUsersExp
     ASSERT_TRUE(ReadableBy(owner, earlierFiles));
 
     std::vector<std::string> whileRunning;
-    ASSERT_TRUE(rig.KillIn(Step::Clips, 2, [&] { other.Become(); }, [&] { whileRunning = FilesUnder(rig.Out()); }))
+    ASSERT_TRUE(rig.KillIn(ExportPass::Clips, 2, [&] { other.Become(); }, [&] { whileRunning = FilesUnder(rig.Out()); }))
         << "the other user's export never reached its clips";
     EXPECT_TRUE(ReadableBy(owner, whileRunning)) << "every file, hidden or not, while the export runs";
     EXPECT_GE(whileRunning.size(), earlierFiles.size());

@@ -4,6 +4,7 @@
 //
 // Index
 //   DocumentRecords   the four records and the observer; Context() and ExportContextOf() over them
+//   PanelRecords      the records as the interface's code meets them: voices ready, no observer
 //   RunOnCallingThread   a job's thread starter that runs the job before it returns
 #pragma once
 
@@ -33,6 +34,13 @@ struct DocumentRecords {
     // An export's context over the document, engine and app state, with the
     // observer and `aafStep` (null: an AAF export fails).
     ExportContext ExportContextOf(AafExportStep aafStep = nullptr);
+};
+
+// The records as the interface's code meets them: the engine's voices ready
+// at 48 kHz, and the context it is handed, without the test's observer.
+struct PanelRecords : DocumentRecords {
+    PanelRecords();
+    DocumentContext Ctx();
 };
 
 // For ExportContext::startThread: the job runs on the calling thread, done
