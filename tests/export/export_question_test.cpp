@@ -45,10 +45,7 @@ bool Answer(const char*, const char* text) {
 struct QuestionRig : ReplacingRig {
     QuestionRig() {
         notes = dir.File("data/Replacing");
-        const std::string src = Source("door.wav", 3.0, 1);
-        AddSourced(src, 0.2f, 1.0f, 1.0f, "Door", false, 1, 0);
-        AddSourced(src, 0.5f, 1.5f, 2.0f, "Rain", true, 0, 0);
-        AddSourced(src, 1.0f, 0.5f, 3.0f, "Knock", false, 2, 0);
+        AddDoorRainKnock(false);
         gQuestion.clear();
         gAnswer = true;
         app->questionDialog = Answer;

@@ -38,11 +38,7 @@ bool Yes(const char*, const char*) { return true; }
 struct HostileRig : ReplacingRig {
     HostileRig() {
         notes = dir.File("data/Replacing");
-        const std::string src = Source("door.wav", 3.0, 1);
-        const std::string wide = Source("rain.wav", 3.0, 2, kRigRate, 7);
-        AddSourced(src, 0.2f, 1.0f, 1.0f, "Door", false, 1, 0);
-        AddSourced(wide, 0.5f, 1.5f, 2.0f, "Rain", true, 0, 0);
-        AddSourced(src, 1.0f, 0.5f, 3.0f, "Knock", false, 2, 0);
+        AddDoorRainKnock(true);
         app->questionDialog = Yes;
     }
 };

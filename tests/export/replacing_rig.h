@@ -3,7 +3,7 @@
 // mixdown, the stems and the clips, and the notes of replacements under way.
 //
 // Index
-//   ReplacingRig   the passes, the notes folder; Start, Finish, Run, ExportTo, Notes
+//   ReplacingRig   the passes, the notes folder; three layers; Start, Finish, Run, ExportTo, Notes
 #pragma once
 
 #include <chrono>
@@ -29,6 +29,16 @@ struct ReplacingRig : AafRig {
         app->exportSettings.exportWavStems = true;
         app->exportSettings.exportWavClips = true;
         app->exportSettings.exportReverbStem = false;
+    }
+
+    // Three sourced layers, one on each group: "Door", "Rain" (stereo; from
+    // a file of two channels when `wideRain`) and "Knock".
+    void AddDoorRainKnock(bool wideRain) {
+        const std::string src = Source("door.wav", 3.0, 1);
+        const std::string rain = wideRain ? Source("rain.wav", 3.0, 2, kRigRate, 7) : src;
+        AddSourced(src, 0.2f, 1.0f, 1.0f, "Door", false, 1, 0);
+        AddSourced(rain, 0.5f, 1.5f, 2.0f, "Rain", true, 0, 0);
+        AddSourced(src, 1.0f, 0.5f, 3.0f, "Knock", false, 2, 0);
     }
 
     std::string NotesFolder() const { return notes.empty() ? ReplacementNoteFolder() : notes; }
