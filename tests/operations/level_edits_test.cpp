@@ -230,12 +230,7 @@ ExportedRun ExportEverything(DenseRig& rig, const std::string& folder) {
     // The reverb stem's clips stand in every session: left out, the
     // session holds the layers' clips alone.
     rig.app->exportSettings.exportReverbStem = false;
-    ExportContext ctx;
-    ctx.project = rig.project.get();
-    ctx.engine = rig.engine.get();
-    ctx.app = rig.app.get();
-    ctx.aafStep = CapturingAafStep(run.session);
-    ctx.observer = &rig.observer;
+    const ExportContext ctx = rig.ExportContextOf(CapturingAafStep(run.session));
     const ExportReport report = RunExportJob(MakeExportJob(*rig.app, *rig.project, *rig.engine, folder + "/Reel"), ctx);
     EXPECT_FALSE(report.aafFailed || report.wavFailed || report.stopped) << report.finalText;
     run.files = ExportedFiles(folder);
