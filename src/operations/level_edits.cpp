@@ -255,8 +255,9 @@ namespace {
 // A like or a dislike: a click on a layer of a sound file (its event valid)
 // that changes what the document says of the file, and so reaches every
 // layer playing it.
-bool EditSoundOfLayer(const DocumentContext& ctx, int resultIndex, const char* what,
-                      const std::function<void(Project&, Event&, const std::string& path, const std::string& id)>& change) {
+using SoundChange = std::function<void(Project&, Event&, const std::string& path, const std::string& id)>;
+
+bool EditSoundOfLayer(const DocumentContext& ctx, int resultIndex, const char* what, const SoundChange& change) {
     Project& project = *ctx.project;
     if (!ValidResult(project, resultIndex)) return false;
     const RenderResult& layer = project.results[size_t(resultIndex)];

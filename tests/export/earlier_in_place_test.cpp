@@ -328,7 +328,8 @@ TEST(EarlierInPlace, AKillInEachPassAnotherWriterAndARestartOnThreeFileSystems) 
             ASSERT_EQ(StartInChild(), 0);
             std::map<std::string, std::string> expected = earlier;
             if (!taken.empty()) expected[taken] = theirs;
-            EXPECT_EQ(FirstDifference(Visible(rig.Out()), expected), "") << "one whole earlier export, and the other program's file";
+            EXPECT_EQ(FirstDifference(Visible(rig.Out()), expected), "")
+                << "one whole earlier export, and the other program's file";
             for (const std::string& h : Hidden(rig.Out()))
                 EXPECT_EQ(h.find(".tmp"), std::string::npos) << h << ": a temporary file is left";
             if (taken.empty()) {
@@ -628,7 +629,8 @@ TEST(EarlierInPlace, AGroupsFolderKeepsTheOwnersFilesReadableWhenAnotherUsersExp
     ASSERT_TRUE(ReadableBy(owner, earlierFiles));
 
     std::vector<std::string> whileRunning;
-    ASSERT_TRUE(rig.KillIn(ExportPass::Clips, 2, [&] { other.Become(); }, [&] { whileRunning = FilesUnder(rig.Out()); }))
+    const auto asOther = [&] { other.Become(); };
+    ASSERT_TRUE(rig.KillIn(ExportPass::Clips, 2, asOther, [&] { whileRunning = FilesUnder(rig.Out()); }))
         << "the other user's export never reached its clips";
     EXPECT_TRUE(ReadableBy(owner, whileRunning)) << "every file, hidden or not, while the export runs";
     EXPECT_GE(whileRunning.size(), earlierFiles.size());
@@ -643,6 +645,7 @@ TEST(EarlierInPlace, AGroupsFolderKeepsTheOwnersFilesReadableWhenAnotherUsersExp
     ASSERT_EQ(startAs(owner), 0);
     EXPECT_TRUE(ReadableBy(owner, FilesUnder(rig.Out())));
     ASSERT_EQ(startAs(other), 0);
-    EXPECT_EQ(FirstDifference(Visible(rig.Out()), earlier), "") << "the other user's next start puts the earlier export back";
+    EXPECT_EQ(FirstDifference(Visible(rig.Out()), earlier), "")
+        << "the other user's next start puts the earlier export back";
     EXPECT_TRUE(Hidden(rig.Out()).empty());
 }
