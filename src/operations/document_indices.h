@@ -2,7 +2,7 @@
 // event or a layer the document holds.
 //
 // Index
-//   ValidEvent / ValidResult   an index of the document's events / layers
+//   ValidEvent / ValidResult   an index of the document's events (or of an event list) / of its layers
 //   ValidOnly                  the indices of a list that name events, in the list's order
 //
 // The interface hands operations indices it read a frame ago (a click on a
@@ -13,11 +13,14 @@
 #include <cstddef>
 #include <vector>
 
+#include "document/event.h"
 #include "document/project.h"
 
-inline bool ValidEvent(const Project& project, int event) {
-    return event >= 0 && size_t(event) < project.events.size();
+inline bool ValidEvent(const std::vector<Event>& events, int event) {
+    return event >= 0 && size_t(event) < events.size();
 }
+
+inline bool ValidEvent(const Project& project, int event) { return ValidEvent(project.events, event); }
 
 inline bool ValidResult(const Project& project, int result) {
     return result >= 0 && size_t(result) < project.results.size();

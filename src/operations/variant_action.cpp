@@ -65,7 +65,7 @@ bool RunVariantAction(const DocumentContext& ctx, int resultIndex, VariantAction
     if (action != VariantAction::Reroll) {
         // The restored placement needs the intensity lookup of its own span.
         const int e = result.eventIdx;
-        if (result.hasIntGain && e >= 0 && size_t(e) < project.events.size())
+        if (result.hasIntGain && ValidEvent(project, e))
             BuildCurveLookup(project.events[size_t(e)], result);
         project.resultsRevision += 1;
     }
