@@ -64,52 +64,57 @@ LevelRig& Rig() {
     return rig;
 }
 
+#ifdef TL_LEVEL_EDITS
+// One drag of 60 frames, each a new level `set` stores. begun:0, the whole
+// gesture (its undo step at the press included); begun:1, the frames of a
+// gesture whose step was already taken.
+template <typename Set>
+void DragOver60Frames(benchmark::State& state, const Set& set) {
+    EditGesture begun;
+    set(-1.0f, begun);
+    for (auto _ : state) {
+        EditGesture fresh;
+        EditGesture& drag = state.range(0) ? begun : fresh;
+        for (int f = 0; f < 60; ++f) set(-0.2f * float(f % 30), drag);
+    }
+}
+#else
+// An older tree: each frame a plain store, no gesture to begin.
+template <typename Set>
+void DragOver60Frames(benchmark::State& state, const Set& set) {
+    for (auto _ : state)
+        for (int f = 0; f < 60; ++f) set(-0.2f * float(f % 30));
+}
+#endif
+
 }  // namespace
 
-// One drag of an event's volume: 60 frames, each a new level. begun:0, the
-// whole gesture (its undo step at the press included); begun:1, the frames
-// of a gesture whose step was already taken.
+// One drag of an event's volume (begun as DragOver60Frames says).
 static void BM_EventVolumeDrag20000(benchmark::State& state) {
     LevelRig& rig = Rig();
     [[maybe_unused]] const DocumentContext ctx = rig.Context();
     const int event = int(rig.project->events.size()) / 2;
 #ifdef TL_LEVEL_EDITS
-    EditGesture begun;
-    SetEventVolume(ctx, event, -1.0f, begun);
-#endif
-    for (auto _ : state) {
-#ifdef TL_LEVEL_EDITS
-        EditGesture fresh;
-        EditGesture& drag = state.range(0) ? begun : fresh;
-        for (int f = 0; f < 60; ++f) SetEventVolume(ctx, event, -0.2f * float(f % 30), drag);
+    DragOver60Frames(state, [&](float db, EditGesture& drag) { SetEventVolume(ctx, event, db, drag); });
 #else
-        for (int f = 0; f < 60; ++f) SetEventVolume(*rig.project, *rig.engine, event, -0.2f * float(f % 30));
+    DragOver60Frames(state, [&](float db) { SetEventVolume(*rig.project, *rig.engine, event, db); });
 #endif
-    }
     state.counters["layers"] = double(rig.project->results.size());
     // Voices whose levels the last edit's pass worked out (all of them: a whole pass).
     state.counters["levelled"] = double(rig.engine->levelMemo.levelled);
 }
 BENCHMARK(BM_EventVolumeDrag20000)->Arg(0)->Arg(1)->ArgNames({"begun"})->Iterations(5)->Unit(benchmark::kMillisecond);
 
-// One drag of a layer's volume: 60 frames (begun as above).
+// One drag of a layer's volume (begun as DragOver60Frames says).
 static void BM_LayerVolumeDrag20000(benchmark::State& state) {
     LevelRig& rig = Rig();
     const DocumentContext ctx = rig.Context();
     const int layer = int(rig.project->results.size()) / 3;
 #ifdef TL_LEVEL_EDITS
-    EditGesture begun;
-    SetLayerVolume(ctx, layer, -1.0f, begun);
-#endif
-    for (auto _ : state) {
-#ifdef TL_LEVEL_EDITS
-        EditGesture fresh;
-        EditGesture& drag = state.range(0) ? begun : fresh;
-        for (int f = 0; f < 60; ++f) SetLayerVolume(ctx, layer, -0.2f * float(f % 30), drag);
+    DragOver60Frames(state, [&](float db, EditGesture& drag) { SetLayerVolume(ctx, layer, db, drag); });
 #else
-        for (int f = 0; f < 60; ++f) SetLayerVolume(ctx, layer, -0.2f * float(f % 30));
+    DragOver60Frames(state, [&](float db) { SetLayerVolume(ctx, layer, db); });
 #endif
-    }
     state.counters["levelled"] = double(rig.engine->levelMemo.levelled);
 }
 BENCHMARK(BM_LayerVolumeDrag20000)->Arg(0)->Arg(1)->ArgNames({"begun"})->Iterations(5)->Unit(benchmark::kMillisecond);

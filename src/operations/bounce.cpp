@@ -25,6 +25,7 @@
 #include "library/file_identity.h"
 #include "library/file_registry.h"
 #include "operations/app_state.h"
+#include "operations/document_indices.h"
 #include "operations/event_edits.h"
 #include "operations/event_placement.h"
 #include "operations/recipe_lists.h"
@@ -238,7 +239,7 @@ int BounceSelectionToClip(const DocumentContext& ctx, const std::string& folder)
 
     std::set<int> bounced;
     for (int e : app.selectedEvents)
-        if (e >= 0 && size_t(e) < project.events.size()) bounced.insert(e);
+        if (ValidEvent(project, e)) bounced.insert(e);
     if (bounced.empty() || !project.rendered || EditRefused(ctx, "Bounce to Clip")) return -1;
     if (folder.empty()) return -1;
 

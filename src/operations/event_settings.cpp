@@ -18,6 +18,7 @@
 #include "document/project.h"
 #include "document/text_util.h"
 #include "operations/app_state.h"
+#include "operations/document_indices.h"
 #include "operations/edit_steps.h"
 #include "operations/voice_sync.h"
 #include "picture/trace_records.h"
@@ -29,15 +30,6 @@
 // ---------------------------------------------------------------------------
 
 namespace {
-
-bool ValidEvent(const Project& project, int event) { return event >= 0 && size_t(event) < project.events.size(); }
-
-std::vector<int> ValidOnly(const Project& project, const std::vector<int>& events) {
-    std::vector<int> out;
-    for (int e : events)
-        if (ValidEvent(project, e)) out.push_back(e);
-    return out;
-}
 
 // A gesture's step acts only on a valid event while the document may change.
 Event* StepEvent(const DocumentContext& ctx, int event) {

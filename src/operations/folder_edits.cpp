@@ -18,6 +18,7 @@
 #include "document/text_util.h"
 #include "operations/app_state.h"
 #include "operations/edit_steps.h"
+#include "operations/selection_edits.h"
 
 // ---------------------------------------------------------------------------
 // Helpers
@@ -33,13 +34,6 @@ std::vector<int> EventsInFolder(const std::vector<Event>& events, std::string_vi
     if (folder.empty()) return out;
     for (size_t i = 0; i < events.size(); ++i)
         if (FolderOf(events[i]) == folder) out.push_back(int(i));
-    return out;
-}
-
-std::vector<int> ValidSelection(const AppState& app, const std::vector<Event>& events) {
-    std::vector<int> out;
-    for (int i : app.selectedEvents)
-        if (i >= 0 && size_t(i) < events.size()) out.push_back(i);
     return out;
 }
 
@@ -59,7 +53,7 @@ void RenameInSet(std::set<std::string>& set, std::string_view from, const std::s
 bool GroupSelection(const DocumentContext& ctx) {
     AppState& app = *ctx.app;
     Project& project = *ctx.project;
-    const std::vector<int> selected = ValidSelection(app, project.events);
+    const std::vector<int> selected = ValidSelection(app, project);
     if (selected.empty() || !BeginEdit(ctx, "Group")) return false;
     std::set<std::string, std::less<>> used;
     for (const Event& e : project.events)
@@ -85,7 +79,7 @@ bool GroupSelection(const DocumentContext& ctx) {
 bool UngroupSelection(const DocumentContext& ctx) {
     AppState& app = *ctx.app;
     Project& project = *ctx.project;
-    const std::vector<int> selected = ValidSelection(app, project.events);
+    const std::vector<int> selected = ValidSelection(app, project);
     if (selected.empty() || !BeginEdit(ctx, "Ungroup")) return false;
     std::set<std::string> left;
     for (int i : selected) {
@@ -131,7 +125,7 @@ bool UngroupFolder(const DocumentContext& ctx, std::string_view folder) {
 
 bool MoveSelectionToFolder(const DocumentContext& ctx, std::string_view folder) {
     Project& project = *ctx.project;
-    const std::vector<int> selected = ValidSelection(*ctx.app, project.events);
+    const std::vector<int> selected = ValidSelection(*ctx.app, project);
     if (folder.empty()) return false;
     const bool change = std::any_of(selected.begin(), selected.end(),
                                     [&](int e) { return FolderOf(project.events[size_t(e)]) != folder; });
@@ -143,7 +137,7 @@ bool MoveSelectionToFolder(const DocumentContext& ctx, std::string_view folder) 
 
 bool RemoveSelectionFromFolders(const DocumentContext& ctx) {
     Project& project = *ctx.project;
-    const std::vector<int> selected = ValidSelection(*ctx.app, project.events);
+    const std::vector<int> selected = ValidSelection(*ctx.app, project);
     const bool any = std::any_of(selected.begin(), selected.end(),
                                  [&](int e) { return project.events[size_t(e)].folder[0] != '\0'; });
     if (!any || !BeginEdit(ctx, "Leave folder")) return false;

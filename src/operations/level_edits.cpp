@@ -12,12 +12,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <string>
 
 #include "document/event.h"
 #include "document/project.h"
 #include "document/text_util.h"
 #include "operations/app_state.h"
+#include "operations/document_indices.h"
 #include "operations/event_edits.h"
 #include "operations/mixer_controls.h"
 #include "operations/undo.h"
@@ -32,9 +34,6 @@ namespace {
 // ---------------------------------------------------------------------------
 // Helpers
 // ---------------------------------------------------------------------------
-
-bool ValidEvent(const Project& project, int e) { return e >= 0 && size_t(e) < project.events.size(); }
-bool ValidResult(const Project& project, int r) { return r >= 0 && size_t(r) < project.results.size(); }
 
 float EventGainOfDb(float db) { return DbToGain(std::clamp(db, kMinEventDb, 0.0f)); }
 
@@ -251,7 +250,14 @@ bool EnforceLayerBan(const DocumentContext& ctx, int resultIndex) {
     return true;
 }
 
-bool LikeLayer(const DocumentContext& ctx, int resultIndex) {
+namespace {
+
+// A like or a dislike: a click on a layer of a sound file (its event valid)
+// that changes what the document says of the file, and so reaches every
+// layer playing it.
+using SoundChange = std::function<void(Project&, Event&, const std::string& path, const std::string& id)>;
+
+bool EditSoundOfLayer(const DocumentContext& ctx, int resultIndex, const char* what, const SoundChange& change) {
     Project& project = *ctx.project;
     if (!ValidResult(project, resultIndex)) return false;
     const RenderResult& layer = project.results[size_t(resultIndex)];
@@ -260,43 +266,41 @@ bool LikeLayer(const DocumentContext& ctx, int resultIndex) {
     const int event = layer.eventIdx;
     EditGesture click;
     bool held = false;
-    if (!BeginLevelEdit(ctx, "Like", &click, held)) return false;
-    Event& ev = project.events[size_t(event)];
-    if (ContainsString(ev.pinnedFiles, path)) {
-        UnpinFileFromEvent(ev, path);
-    } else {
-        if (IsNameInList(project, path)) {
-            UnbanFile(project, path);
-            LiftBanMutes(project, path);
-        }
-        PinFileToEvent(ev, path, id);
-    }
+    if (!BeginLevelEdit(ctx, what, &click, held)) return false;
+    change(project, project.events[size_t(event)], path, id);
     project.resultsRevision += 1;
     FinishLevelEdit(ctx, VoicesOfResults(*ctx.engine, project, LayersOfFile(project, path)), held);
     return true;
 }
 
+}  // namespace
+
+bool LikeLayer(const DocumentContext& ctx, int resultIndex) {
+    return EditSoundOfLayer(ctx, resultIndex, "Like", [](Project& project, Event& ev, const std::string& path,
+                                                         const std::string& id) {
+        if (ContainsString(ev.pinnedFiles, path)) {
+            UnpinFileFromEvent(ev, path);
+            return;
+        }
+        if (IsNameInList(project, path)) {
+            UnbanFile(project, path);
+            LiftBanMutes(project, path);
+        }
+        PinFileToEvent(ev, path, id);
+    });
+}
+
 bool DislikeLayer(const DocumentContext& ctx, int resultIndex) {
-    Project& project = *ctx.project;
-    if (!ValidResult(project, resultIndex)) return false;
-    const RenderResult& layer = project.results[size_t(resultIndex)];
-    if (layer.filepath.empty() || !ValidEvent(project, layer.eventIdx)) return false;
-    const std::string path = layer.filepath, id = layer.fileId;
-    const int event = layer.eventIdx;
-    EditGesture click;
-    bool held = false;
-    if (!BeginLevelEdit(ctx, "Dislike", &click, held)) return false;
-    if (IsNameInList(project, path)) {
-        UnbanFile(project, path);
-        LiftBanMutes(project, path);
-    } else {
-        Event& ev = project.events[size_t(event)];
+    return EditSoundOfLayer(ctx, resultIndex, "Dislike", [](Project& project, Event& ev, const std::string& path,
+                                                            const std::string& id) {
+        if (IsNameInList(project, path)) {
+            UnbanFile(project, path);
+            LiftBanMutes(project, path);
+            return;
+        }
         if (ContainsString(ev.pinnedFiles, path)) UnpinFileFromEvent(ev, path);
         BanFile(project, path, id);
-    }
-    project.resultsRevision += 1;
-    FinishLevelEdit(ctx, VoicesOfResults(*ctx.engine, project, LayersOfFile(project, path)), held);
-    return true;
+    });
 }
 
 // ---------------------------------------------------------------------------

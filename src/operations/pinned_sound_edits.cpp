@@ -18,6 +18,7 @@
 #include "library/file_registry.h"
 #include "library/sound_library.h"
 #include "operations/app_state.h"
+#include "operations/document_indices.h"
 #include "operations/edit_steps.h"
 #include "operations/event_edits.h"
 #include "operations/event_voices.h"
@@ -32,15 +33,6 @@
 // ---------------------------------------------------------------------------
 
 namespace {
-
-bool ValidEvent(const Project& project, int event) { return event >= 0 && size_t(event) < project.events.size(); }
-
-std::vector<int> ValidOnly(const Project& project, const std::vector<int>& events) {
-    std::vector<int> out;
-    for (int e : events)
-        if (ValidEvent(project, e)) out.push_back(e);
-    return out;
-}
 
 // The Clip made again from its file; the rebuild ran the track assignment,
 // so the finish syncs every voice, not only the Clip's.

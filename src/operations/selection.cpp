@@ -13,10 +13,9 @@
 #include "document/event.h"
 #include "document/text_util.h"
 #include "operations/app_state.h"
+#include "operations/document_indices.h"
 
 namespace {
-
-bool ValidEvent(const std::vector<Event>& events, int i) { return i >= 0 && size_t(i) < events.size(); }
 
 // The position of the last occurrence of `value`, -1 when absent.
 int LastPosition(const std::vector<int>& order, int value) {

@@ -19,6 +19,7 @@
 #include "document/project.h"
 #include "document/text_util.h"
 #include "operations/app_state.h"
+#include "operations/document_indices.h"
 #include "operations/edit_steps.h"
 #include "operations/event_edits.h"
 #include "operations/event_placement.h"
@@ -35,10 +36,7 @@
 // ---------------------------------------------------------------------------
 
 std::vector<int> ValidSelection(const AppState& app, const Project& project) {
-    std::vector<int> out;
-    for (int i : app.selectedEvents)
-        if (i >= 0 && size_t(i) < project.events.size()) out.push_back(i);
-    return out;
+    return ValidOnly(project, std::vector<int>(app.selectedEvents.begin(), app.selectedEvents.end()));
 }
 
 // ---------------------------------------------------------------------------
@@ -120,7 +118,7 @@ bool NudgeSelection(const DocumentContext& ctx, int frames, double guiTime) {
     // The voices moved with their layers (MoveEventsWithVoices); a move's
     // levels follow the level pass every move shares.
     FinishEdit(ctx, EditReach::Document);
-    if (app.selectedEvent >= 0 && size_t(app.selectedEvent) < project.events.size())
+    if (ValidEvent(project, app.selectedEvent))
         app.currentTime = project.events[size_t(app.selectedEvent)].time;
     SeekTransport(app, *ctx.engine, nullptr, app.currentTime);
     return true;
@@ -172,9 +170,7 @@ bool ToggleSelectionMuted(const DocumentContext& ctx) {
 bool DeleteEvents(const DocumentContext& ctx, const std::vector<int>& indices) {
     AppState& app = *ctx.app;
     Project& project = *ctx.project;
-    std::vector<int> doomed;
-    for (int i : indices)
-        if (i >= 0 && size_t(i) < project.events.size()) doomed.push_back(i);
+    std::vector<int> doomed = ValidOnly(project, indices);
     std::sort(doomed.begin(), doomed.end(), std::greater<int>());
     doomed.erase(std::unique(doomed.begin(), doomed.end()), doomed.end());
     if (doomed.empty() || !BeginEdit(ctx, "Delete")) return false;

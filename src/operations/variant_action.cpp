@@ -12,19 +12,12 @@
 #include "document/busy_task.h"
 #include "document/project.h"
 #include "operations/app_state.h"
+#include "operations/document_indices.h"
 #include "operations/undo.h"
 #include "operations/voice_sync.h"
 #include "render/render_curves.h"
 #include "render/reroll.h"
 #include "render/variation_history.h"
-
-namespace {
-
-bool ValidResult(const Project& project, int resultIndex) {
-    return resultIndex >= 0 && size_t(resultIndex) < project.results.size();
-}
-
-}  // namespace
 
 // ---------------------------------------------------------------------------
 // Actions
@@ -72,7 +65,7 @@ bool RunVariantAction(const DocumentContext& ctx, int resultIndex, VariantAction
     if (action != VariantAction::Reroll) {
         // The restored placement needs the intensity lookup of its own span.
         const int e = result.eventIdx;
-        if (result.hasIntGain && e >= 0 && size_t(e) < project.events.size())
+        if (result.hasIntGain && ValidEvent(project, e))
             BuildCurveLookup(project.events[size_t(e)], result);
         project.resultsRevision += 1;
     }

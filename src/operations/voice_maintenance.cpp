@@ -24,6 +24,7 @@
 #include "document/event.h"
 #include "document/project.h"
 #include "operations/app_state.h"
+#include "operations/document_indices.h"
 #include "playback/audio_engine.h"
 #include "playback/engine_voices.h"
 #include "playback/playing_gain.h"
@@ -117,7 +118,7 @@ bool RefreshEventVoices(const DocumentContext& ctx, const std::vector<int>& remo
     for (PlaybackVoice& v : engine.voices) {
         v.eventIndex = mapped(v.eventIndex);
         const bool fill = v.resultIndex >= 0 && project.results[size_t(v.resultIndex)].procMode == 1;
-        const bool valid = v.eventIndex >= 0 && size_t(v.eventIndex) < project.events.size();
+        const bool valid = ValidEvent(project, v.eventIndex);
         const float* curve = fill && valid ? project.events[size_t(v.eventIndex)].intensity.data() : nullptr;
         if (v.intensityCurve.load() != curve) v.intensityCurve.store(curve);
         if (fill && valid && v.intensityCount != kVoiceIntGainPoints) {

@@ -13,6 +13,7 @@
 
 #include "document/event.h"
 #include "document/project.h"
+#include "operations/document_indices.h"
 #include "operations/voice_builds.h"
 #include "operations/voice_maintenance.h"
 #include "operations/voice_streaming.h"
@@ -182,10 +183,10 @@ void SwitchToVoicesBuiltBeside(const DocumentContext& ctx, VoicesBuiltBeside& bu
         DraftEntry& e = entries[i];
         PlaybackVoice& voice = *e.record;
         const int32_t r = voice.resultIndex;
-        const RenderResult* result = r >= 0 && size_t(r) < project.results.size() &&
-                                             uint32_t(project.results[size_t(r)].id) == voice.resultId
-                                         ? &project.results[size_t(r)]
-                                         : nullptr;
+        const RenderResult* result =
+            ValidResult(project, r) && uint32_t(project.results[size_t(r)].id) == voice.resultId
+                ? &project.results[size_t(r)]
+                : nullptr;
         float fadeIn = e.live < engine.voiceFadeIn.size() ? engine.voiceFadeIn[e.live] : 0.04f;
         float fadeOut = e.live < engine.voiceFadeOut.size() ? engine.voiceFadeOut[e.live] : 0.05f;
         if (!result) {

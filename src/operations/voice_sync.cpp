@@ -33,6 +33,7 @@
 #include "document/project.h"
 #include "library/file_caches.h"
 #include "operations/app_state.h"
+#include "operations/document_indices.h"
 #include "operations/voice_maintenance.h"
 #include "operations/voice_pitch.h"
 #include "operations/voice_streaming.h"
@@ -103,7 +104,7 @@ bool PredictPitchShift(const PlaybackVoice& voice, const RenderResult& result, c
         return voice.tunedFor == now;
     }
     if (voice.tuneState == 1) return true;
-    const bool forcedOff = result.eventIdx >= 0 && size_t(result.eventIdx) < project.events.size() &&
+    const bool forcedOff = ValidEvent(project, result.eventIdx) &&
                            project.events[size_t(result.eventIdx)].scaleTuneOverride == kScaleTuneForceOff;
     const float correction = forcedOff ? 0.0f
                                        : ScaleCorrection(voice.tunedPitch.Note(), result.pitchVarShift,

@@ -17,7 +17,6 @@
 #include <cctype>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <set>
 #include <sstream>
@@ -25,6 +24,7 @@
 #include <vector>
 
 #include "support/temp_dir.h"
+#include "support/tree_state.h"
 
 namespace fs = std::filesystem;
 
@@ -33,13 +33,6 @@ namespace {
 // ---------------------------------------------------------------------------
 // Scanner
 // ---------------------------------------------------------------------------
-
-std::string ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 bool IsSource(const fs::path& path) {
     const std::string ext = path.extension().string();
@@ -51,7 +44,7 @@ std::map<std::string, std::string> SourcesBelow(const fs::path& root) {
     std::map<std::string, std::string> files;
     for (const auto& entry : fs::recursive_directory_iterator(root))
         if (entry.is_regular_file() && IsSource(entry.path()))
-            files[fs::relative(entry.path(), root).string()] = ReadAll(entry.path());
+            files[fs::relative(entry.path(), root).string()] = ReadWholeFile(entry.path().string());
     return files;
 }
 
@@ -163,10 +156,12 @@ std::string Describe(const std::vector<Switch>& found) {
     return text;
 }
 
-void Write(const fs::path& path, const std::string& text) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << text;
-}
+// A source tree and a tests tree of the test's own, with files written into them.
+struct PlantedTrees {
+    TempDir dir;
+    const fs::path src = fs::path(dir.path()) / "src", tests = fs::path(dir.path()) / "tests";
+    void Write(const fs::path& path, const std::string& text) const { PlantFile(path.string(), text); }
+};
 
 }  // namespace
 
@@ -175,31 +170,29 @@ void Write(const fs::path& path, const std::string& text) {
 // ---------------------------------------------------------------------------
 
 TEST(TestSwitches, PlantedSwitchesAreEachFound) {
-    TempDir dir;
-    const fs::path src = fs::path(dir.path()) / "src";
-    const fs::path tests = fs::path(dir.path()) / "tests";
-    Write(src / "a/clock.cpp",
-          "#include <atomic>\n"
-          "std::atomic<double (*)()> gClockSource{nullptr};\n"   // set by a test: found
-          "std::atomic<int> gWrites{0};\n"                        // only read by a test: fine
-          "bool gQuiet = false;\n"                                // set by a test: found
-          "ProbeFn gProbeFn = nullptr;\n"                         // set in another test file: found
-          "void UsePlainCodeForTests(bool on);\n");               // a name: found
-    Write(src / "b/state.h",
-          "struct State {\n"
-          "    bool gInside = false;\n"  // a member, indented: not namespace scope
-          "};\n");
-    Write(tests / "a/clock_test.cpp",
-          "void T() {\n"
-          "    gClockSource.store(nullptr);\n"
-          "    int n = gWrites.load();\n"
-          "    gQuiet = true;\n"
-          "    if (gQuiet == false) {}\n"
-          "    gInside = true;\n"
-          "}\n");
-    Write(tests / "b/probe_test.cpp", "void P() { gProbeFn = nullptr; }\n");
+    const PlantedTrees t;
+    t.Write(t.src / "a/clock.cpp",
+            "#include <atomic>\n"
+            "std::atomic<double (*)()> gClockSource{nullptr};\n"   // set by a test: found
+            "std::atomic<int> gWrites{0};\n"                        // only read by a test: fine
+            "bool gQuiet = false;\n"                                // set by a test: found
+            "ProbeFn gProbeFn = nullptr;\n"                         // set in another test file: found
+            "void UsePlainCodeForTests(bool on);\n");               // a name: found
+    t.Write(t.src / "b/state.h",
+            "struct State {\n"
+            "    bool gInside = false;\n"  // a member, indented: not namespace scope
+            "};\n");
+    t.Write(t.tests / "a/clock_test.cpp",
+            "void T() {\n"
+            "    gClockSource.store(nullptr);\n"
+            "    int n = gWrites.load();\n"
+            "    gQuiet = true;\n"
+            "    if (gQuiet == false) {}\n"
+            "    gInside = true;\n"
+            "}\n");
+    t.Write(t.tests / "b/probe_test.cpp", "void P() { gProbeFn = nullptr; }\n");
 
-    const std::vector<Switch> found = FindTestSwitches(src, tests);
+    const std::vector<Switch> found = FindTestSwitches(t.src, t.tests);
     std::set<std::string> names;
     for (const Switch& s : found) names.insert(s.name);
     EXPECT_EQ(names, (std::set<std::string>{"gClockSource", "gQuiet", "gProbeFn", "UsePlainCodeForTests"}))
@@ -207,13 +200,10 @@ TEST(TestSwitches, PlantedSwitchesAreEachFound) {
 }
 
 TEST(TestSwitches, AComparisonOrAReadIsNotASetting) {
-    TempDir dir;
-    const fs::path src = fs::path(dir.path()) / "src";
-    const fs::path tests = fs::path(dir.path()) / "tests";
-    Write(src / "flags.cpp", "bool gOpen = false;\nstd::atomic<bool> gRunning{false};\n");
-    Write(tests / "flags_test.cpp",
-          "void T() { EXPECT_TRUE(gOpen == false); EXPECT_FALSE(gRunning.load()); }\n");
-    EXPECT_TRUE(FindTestSwitches(src, tests).empty());
+    const PlantedTrees t;
+    t.Write(t.src / "flags.cpp", "bool gOpen = false;\nstd::atomic<bool> gRunning{false};\n");
+    t.Write(t.tests / "flags_test.cpp", "void T() { EXPECT_TRUE(gOpen == false); EXPECT_FALSE(gRunning.load()); }\n");
+    EXPECT_TRUE(FindTestSwitches(t.src, t.tests).empty());
 }
 
 // ---------------------------------------------------------------------------

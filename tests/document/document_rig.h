@@ -14,6 +14,7 @@
 #include "playback/audio_engine.h"
 #include "playback/engine_voices.h"
 #include "support/audio_fixtures.h"
+#include "support/document_records.h"
 #include "support/temp_dir.h"
 
 // A short mono sound file in `dir`; its path.
@@ -27,18 +28,13 @@ inline std::string WriteSound(const TempDir& dir, const std::string& name, doubl
     return WriteTestAudio(path, spec) ? path : std::string();
 }
 
-struct DocRig {
+struct DocRig : DocumentRecords {
     static constexpr int kRate = 48000;
-    std::unique_ptr<Project> project = std::make_unique<Project>();
-    std::unique_ptr<SoundLibrary> library = std::make_unique<SoundLibrary>();
-    std::unique_ptr<AudioEngine> engine = std::make_unique<AudioEngine>();
-    std::unique_ptr<AppState> app = std::make_unique<AppState>();
 
     DocRig() {
         app->projectSampleRate = kRate;
         ResetEngineVoices(*engine, kRate, 0);
     }
-    DocumentContext Context() { return MakeDocumentContext(*project, *library, *engine, *app); }
 
     // `events` Fill events at 1 s, 2 s, ... with `layers` silent placeholder
     // layers each (their voices follow the event's live curve).

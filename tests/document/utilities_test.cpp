@@ -1,9 +1,7 @@
 // Timecode, UTF conversion, text fields and durable file writes.
 #include <gtest/gtest.h>
 
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -17,6 +15,7 @@
 #include "document/text_util.h"
 #include "platform/file_util.h"
 #include "support/temp_dir.h"
+#include "support/tree_state.h"
 
 namespace {
 
@@ -173,14 +172,7 @@ TEST(AtomicWrite, ATemporaryFileThatCannotBeCommittedNeverReplacesTheTarget) {
     // A socket can be moved but never opened: the commit fails, the move
     // would succeed.
     const std::string tmp = target + ".tmp";
-    int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    ASSERT_GE(fd, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    ASSERT_LT(tmp.size(), sizeof addr.sun_path);
-    std::strcpy(addr.sun_path, tmp.c_str());
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    ::close(fd);
+    ASSERT_TRUE(PlantSocket(tmp));
     FileReplaceFailure failure;
     EXPECT_FALSE(CommitAndReplaceFile(tmp, target, &failure));
     EXPECT_EQ(failure.step, kReplaceCommit);

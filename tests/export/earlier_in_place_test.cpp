@@ -21,7 +21,6 @@
 #include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -32,15 +31,16 @@
 #include <string>
 #include <thread>
 
-#include "export/aaf_export_rig.h"
 #include "export/replacement_record.h"
 #include "export/replacement_settling.h"
+#include "export/replacing_rig.h"
 #include "platform/file_util.h"
 #include "support/child_process.h"
 #include "support/exported_files.h"
 #include "support/run_command.h"
 #include "support/scoped_environment.h"
 #include "support/temp_dir.h"
+#include "support/tree_state.h"
 
 namespace fs = std::filesystem;
 
@@ -95,34 +95,35 @@ struct Mounted {
 // PassRig
 // ---------------------------------------------------------------------------
 
-enum class Step { Aaf, Mixdown, Stems, Tracks, Clips };
-const char* NameOf(Step p) {
+constexpr ExportPass kEveryPass[] = {ExportPass::Aaf, ExportPass::Mixdown, ExportPass::Stems, ExportPass::Tracks,
+                                     ExportPass::Clips};
+const char* NameOf(ExportPass p) {
     switch (p) {
-        case Step::Aaf: return "AAF";
-        case Step::Mixdown: return "mixdown";
-        case Step::Stems: return "stems";
-        case Step::Tracks: return "tracks";
+        case ExportPass::Aaf: return "AAF";
+        case ExportPass::Mixdown: return "mixdown";
+        case ExportPass::Stems: return "stems";
+        case ExportPass::Tracks: return "tracks";
         default: return "clips";
     }
 }
 
 std::string gOut;
 std::string gMarker;
-Step gPass = Step::Clips;
+ExportPass gPass = ExportPass::Clips;
 int gMoves = 0;
 int gBlockAt = 0;
 std::atomic<bool>* gStop = nullptr;
 std::function<void()> gAtFirstMove;
 
 // Whether `path` is a file that `pass` moves into place.
-bool OfPass(Step pass, const std::string& path) {
+bool OfPass(ExportPass pass, const std::string& path) {
     const std::string folder = path.substr(0, path.find_last_of('/'));
     const std::string name = path.substr(path.find_last_of('/') + 1);
     switch (pass) {
-        case Step::Aaf: return path.find("/Reel/") != std::string::npos;
-        case Step::Mixdown: return folder == gOut && name == "Reel.wav";
-        case Step::Stems: return folder == gOut && name.rfind("Reel - ", 0) == 0;
-        case Step::Tracks: return folder == gOut + "/Tracks";
+        case ExportPass::Aaf: return path.find("/Reel/") != std::string::npos;
+        case ExportPass::Mixdown: return folder == gOut && name == "Reel.wav";
+        case ExportPass::Stems: return folder == gOut && name.rfind("Reel - ", 0) == 0;
+        case ExportPass::Tracks: return folder == gOut + "/Tracks";
         default: return folder == gOut + "/Clips";
     }
 }
@@ -131,9 +132,7 @@ bool OfPass(Step pass, const std::string& path) {
 // place (written, the ones before it in place) and waits for the kill.
 int BlockInPass(FileFaultPoint point, const std::string& path) {
     if (point != FileFaultPoint::Move || !OfPass(gPass, path) || ++gMoves < gBlockAt) return 0;
-    const int fd = ::open(gMarker.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-    if (fd >= 0) ::close(fd);
-    for (;;) ::pause();
+    HoldUntilKilled(gMarker);
 }
 
 // In the test's process: the first file of the pass raises the stop; the
@@ -150,18 +149,14 @@ bool Yes(const char*, const char*) { return true; }
 // Six short sourced layers on the three groups, exported whole (session,
 // mixdown, stems, tracks, clips) into <temp>/out as "Reel". The data folder
 // (and with it the notes of replacements under way) is the rig's own.
-struct PassRig : AafRig {
+struct PassRig : ReplacingRig {
     ScopedEnvironment env;
 
     PassRig() {
         env.UnsetUserFolderVariables();
         env.Set("XDG_DATA_HOME", dir.File("data"));
-        app->exportSettings.exportFormatWAV = true;
-        app->exportSettings.exportWavMixdown = true;
-        app->exportSettings.exportWavStems = true;
+        onCallingThread = true;
         app->exportSettings.exportWavTracks = true;
-        app->exportSettings.exportWavClips = true;
-        app->exportSettings.exportReverbStem = false;
         engine->reverb.enabled = 0;
         project->totalDuration = 4.0f;
         const std::string src = Source("short.wav", 0.5);
@@ -173,22 +168,7 @@ struct PassRig : AafRig {
         gMarker = dir.File("blocked");
     }
 
-    ExportContext Ctx() {
-        ExportContext ctx = Context(ProgramAafStep());
-        ctx.replacementNotes = ReplacementNoteFolder();
-        ctx.startThread = [](std::function<void()> body) {
-            body();
-            return true;
-        };
-        return ctx;
-    }
-    // Runs the export on this thread, and finishes it as the frame does.
-    ExportStart Start() {
-        const ExportStart started = StartExport(Ctx(), MakeExportJob(*app, *project, *engine, Out() + "/Reel"));
-        if (started == ExportStart::Started)
-            while (!PollExport(*app)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        return started;
-    }
+    ExportStart Start() { return Run(Out()); }
     // The project changed: every file of a new export differs from the earlier one's.
     void Change() {
         engine->masterGain = 0.5f;
@@ -196,15 +176,12 @@ struct PassRig : AafRig {
     }
 
     // The first export, in a child (the test's process starts no worker before it forks).
-    void ExportInChild() {
-        ChildProcess first([this] { ::_exit(Start() == ExportStart::Started ? 0 : 1); });
-        ASSERT_EQ(first.Wait(), 0);
-    }
+    void ExportInChild() { ASSERT_EQ(RunInChild([this] { ::_exit(Start() == ExportStart::Started ? 0 : 1); }), 0); }
 
     // A re-export of the changed project in a child (which first runs
     // `before`, when given), killed in `pass` at its `blockAt`-th file.
     // False when it never got there; `whileHeld` runs before the kill.
-    bool KillIn(Step pass, int blockAt, const std::function<void()>& before = nullptr,
+    bool KillIn(ExportPass pass, int blockAt, const std::function<void()>& before = nullptr,
                 const std::function<void()>& whileHeld = nullptr) {
         fs::remove(gMarker);
         ChildProcess child([this, pass, blockAt, &before] {
@@ -217,24 +194,32 @@ struct PassRig : AafRig {
             Start();
             ::_exit(3);
         });
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
-        while (!fs::exists(gMarker) && ::waitpid(child.pid, nullptr, WNOHANG) == 0 &&
-               std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        const bool blocked = fs::exists(gMarker);
+        const bool blocked = WaitForHold(child, gMarker);
         if (blocked && whileHeld) whileHeld();
         ::kill(child.pid, SIGKILL);
         child.Wait();
         return blocked;
     }
 
-    size_t Notes() const {
-        size_t n = 0;
-        std::error_code ec;
-        for (fs::directory_iterator it(ReplacementNoteFolder(), ec), end; !ec && it != end; it.increment(ec)) ++n;
-        return n;
+    // An export on this thread that runs gAtFirstMove at its first file and,
+    // when `stop`, is stopped at the first file of `pass`.
+    ExportStart StopIn(ExportPass pass, bool stop = true) {
+        gPass = pass;
+        gMoves = 0;
+        gStop = stop ? &app->exportCancel : nullptr;
+        observer.fileFault = &StopInPass;
+        const ExportStart started = Start();
+        observer.fileFault = nullptr;
+        gAtFirstMove = nullptr;
+        gStop = nullptr;
+        return started;
     }
 };
+
+// A start of the program in a process of its own: it settles what killed exports left.
+int StartInChild() {
+    return RunInChild([] { SettleInterruptedExports(); });
+}
 
 // The regular files under `root` that are not the program's hidden entries.
 std::map<std::string, std::string> Visible(const std::string& root) {
@@ -244,21 +229,6 @@ std::map<std::string, std::string> Visible(const std::string& root) {
                                                                                                : std::next(it);
     return files;
 }
-
-// The names at which `got` and `want` differ: missing, extra, or other bytes.
-std::vector<std::string> Differences(const std::map<std::string, std::string>& got,
-                                     const std::map<std::string, std::string>& want) {
-    std::vector<std::string> names;
-    for (const auto& [name, bytes] : want) {
-        const auto it = got.find(name);
-        if (it == got.end()) names.push_back("missing " + name);
-        else if (it->second != bytes) names.push_back("changed " + name);
-    }
-    for (const auto& [name, bytes] : got)
-        if (!want.count(name)) names.push_back("extra " + name);
-    return names;
-}
-using Names = std::vector<std::string>;
 
 // Every entry under `root` whose name begins with ".tessaloom-".
 std::vector<std::string> Hidden(const std::string& root) {
@@ -328,9 +298,9 @@ TEST(EarlierInPlace, AKillInEachPassAnotherWriterAndARestartOnThreeFileSystems) 
         rig.ExportInChild();
         const std::map<std::string, std::string> earlier = Visible(rig.Out());
         ASSERT_GE(earlier.size(), 12u);
-        for (Step pass : {Step::Aaf, Step::Mixdown, Step::Stems, Step::Tracks, Step::Clips}) {
+        for (ExportPass pass : kEveryPass) {
             SCOPED_TRACE(NameOf(pass));
-            const int blockAt = pass == Step::Mixdown ? 1 : 2;
+            const int blockAt = pass == ExportPass::Mixdown ? 1 : 2;
             ASSERT_TRUE(rig.KillIn(pass, blockAt)) << "the export never reached the pass";
 
             // A file the killed export put in place, replaced the way a sync
@@ -355,24 +325,22 @@ TEST(EarlierInPlace, AKillInEachPassAnotherWriterAndARestartOnThreeFileSystems) 
                 std::printf("[test] %s: %s written again by another program (inode %s)\n", kind, taken.c_str(),
                             before.st_ino == after.st_ino ? "reused" : "new");
             }
-            {
-                ChildProcess start([] { SettleInterruptedExports(); });
-                ASSERT_EQ(start.Wait(), 0);
-            }
+            ASSERT_EQ(StartInChild(), 0);
             std::map<std::string, std::string> expected = earlier;
             if (!taken.empty()) expected[taken] = theirs;
-            EXPECT_EQ(Differences(Visible(rig.Out()), expected), Names{}) << "one whole earlier export, and the other program's file";
+            EXPECT_EQ(FirstDifference(Visible(rig.Out()), expected), "")
+                << "one whole earlier export, and the other program's file";
             for (const std::string& h : Hidden(rig.Out()))
                 EXPECT_EQ(h.find(".tmp"), std::string::npos) << h << ": a temporary file is left";
             if (taken.empty()) {
                 EXPECT_TRUE(Hidden(rig.Out()).empty());
-                EXPECT_EQ(rig.Notes(), 0u);
+                EXPECT_EQ(rig.Notes().size(), 0u);
                 continue;
             }
             // The earlier file of the taken name waits beside it, readable,
             // and its note stays for a later start. Put back by hand, the
             // folder is the earlier export again for the next pass.
-            EXPECT_EQ(rig.Notes(), 1u);
+            EXPECT_EQ(rig.Notes().size(), 1u);
             std::string waiting;
             for (const std::string& h : Hidden(rig.Out()))
                 if (fs::path(h).parent_path() == fs::path(rig.Out() + "/" + taken).parent_path() &&
@@ -381,13 +349,10 @@ TEST(EarlierInPlace, AKillInEachPassAnotherWriterAndARestartOnThreeFileSystems) 
             ASSERT_FALSE(waiting.empty());
             EXPECT_EQ(ReadWholeFile(waiting), earlier.at(taken));
             fs::remove(rig.Out() + "/" + taken);
-            {
-                ChildProcess start([] { SettleInterruptedExports(); });
-                ASSERT_EQ(start.Wait(), 0);
-            }
-            EXPECT_EQ(Differences(Visible(rig.Out()), earlier), Names{});
+            ASSERT_EQ(StartInChild(), 0);
+            EXPECT_EQ(FirstDifference(Visible(rig.Out()), earlier), "");
             EXPECT_TRUE(Hidden(rig.Out()).empty());
-            EXPECT_EQ(rig.Notes(), 0u);
+            EXPECT_EQ(rig.Notes().size(), 0u);
         }
     }
 }
@@ -407,19 +372,13 @@ TEST(EarlierInPlace, ASubfolderOnAnotherFileSystemAndAStopInEachPass) {
     const std::map<std::string, std::string> earlier = Snapshot(rig.Out());
     ASSERT_GE(earlier.size(), 12u);
     rig.Change();
-    for (Step pass : {Step::Aaf, Step::Mixdown, Step::Stems, Step::Tracks, Step::Clips}) {
+    for (ExportPass pass : kEveryPass) {
         SCOPED_TRACE(NameOf(pass));
-        gPass = pass;
-        gMoves = 0;
-        gStop = &rig.app->exportCancel;
-        rig.observer.fileFault = &StopInPass;
-        ASSERT_EQ(rig.Start(), ExportStart::Started);
+        ASSERT_EQ(rig.StopIn(pass), ExportStart::Started);
         EXPECT_EQ(rig.app->toastText, "Export stopped");
-        EXPECT_EQ(Differences(Snapshot(rig.Out()), earlier), Names{});
+        EXPECT_EQ(FirstDifference(Snapshot(rig.Out()), earlier), "");
         rig.app->exportCancel.store(false);
     }
-    rig.observer.fileFault = nullptr;
-    gStop = nullptr;
     ASSERT_EQ(rig.Start(), ExportStart::Started);
     EXPECT_EQ(rig.app->toastText, "Export complete") << "the clips replaced in their own file system";
     EXPECT_NE(Snapshot(rig.Out()).at("Clips/Reel - layer 0.wav"), earlier.at("Clips/Reel - layer 0.wav"));
@@ -455,14 +414,7 @@ TEST(EarlierInPlace, NewcomersAtTheExportsNamesAreNeverWrittenOver) {
                 gAtFirstMove = [&] { EXPECT_TRUE(WriteWholeFile(colleague, "a colleague's clip")); };
             }
             rig.Change();
-            gPass = Step::Clips;
-            gMoves = 0;
-            gStop = stop ? &rig.app->exportCancel : nullptr;
-            rig.observer.fileFault = &StopInPass;
-            ASSERT_EQ(rig.Start(), ExportStart::Started);
-            rig.observer.fileFault = nullptr;
-            gAtFirstMove = nullptr;
-            gStop = nullptr;
+            ASSERT_EQ(rig.StopIn(ExportPass::Clips, stop), ExportStart::Started);
             const std::map<std::string, std::string> after = Snapshot(rig.Out());
             if (linked) {
                 for (const auto& [name, bytes] : earlier) {
@@ -556,34 +508,28 @@ TEST(EarlierInPlace, AHiddenFolderThatIsALinkForOneStartIsSettledByTheNext) {
     PassRig rig;
     rig.ExportInChild();
     const std::map<std::string, std::string> earlier = Visible(rig.Out());
-    ASSERT_TRUE(rig.KillIn(Step::Clips, 2));
+    ASSERT_TRUE(rig.KillIn(ExportPass::Clips, 2));
     const std::map<std::string, std::string> killed = Snapshot(rig.Out());
     // Each pass keeps its own record: every one of their folders becomes a link.
     std::vector<std::string> folders;
     for (const fs::directory_entry& e : fs::directory_iterator(rig.Out()))
         if (e.path().filename().string().rfind(kReplacingFolderPrefix, 0) == 0) folders.push_back(e.path().string());
     ASSERT_EQ(folders.size(), 5u);
-    ASSERT_EQ(rig.Notes(), folders.size());
+    ASSERT_EQ(rig.Notes().size(), folders.size());
     for (size_t i = 0; i < folders.size(); ++i) {
         fs::rename(folders[i], rig.dir.File("away" + std::to_string(i)));
         fs::create_directory_symlink(rig.dir.File("away" + std::to_string(i)), folders[i]);
     }
-    {
-        ChildProcess start([] { SettleInterruptedExports(); });
-        ASSERT_EQ(start.Wait(), 0);
-    }
-    EXPECT_EQ(rig.Notes(), folders.size()) << "the notes stay for a later start";
+    ASSERT_EQ(StartInChild(), 0);
+    EXPECT_EQ(rig.Notes().size(), folders.size()) << "the notes stay for a later start";
     for (size_t i = 0; i < folders.size(); ++i) {
         fs::remove(folders[i]);
         fs::rename(rig.dir.File("away" + std::to_string(i)), folders[i]);
     }
-    EXPECT_EQ(Differences(Snapshot(rig.Out()), killed), Names{}) << "nothing was settled through the links";
-    {
-        ChildProcess start([] { SettleInterruptedExports(); });
-        ASSERT_EQ(start.Wait(), 0);
-    }
-    EXPECT_EQ(rig.Notes(), 0u);
-    EXPECT_EQ(Differences(Visible(rig.Out()), earlier), Names{});
+    EXPECT_EQ(FirstDifference(Snapshot(rig.Out()), killed), "") << "nothing was settled through the links";
+    ASSERT_EQ(StartInChild(), 0);
+    EXPECT_EQ(rig.Notes().size(), 0u);
+    EXPECT_EQ(FirstDifference(Visible(rig.Out()), earlier), "");
     EXPECT_TRUE(Hidden(rig.Out()).empty());
 }
 
@@ -593,9 +539,10 @@ TEST(EarlierInPlace, AHiddenFolderThatIsALinkForOneStartIsSettledByTheNext) {
 
 namespace {
 
-// A user of the test's own, in a group of the test's own, removed again.
+// A user of the test's own, in a group of the test's own, removed again;
+// in a child it has its data folder (XDG_DATA_HOME) at `data`, when given.
 struct TestUser {
-    std::string name, group;
+    std::string name, group, data;
     uid_t uid = 0;
     gid_t gid = 0;
     bool made = false;
@@ -614,24 +561,24 @@ struct TestUser {
         if (made) RunCommand({"userdel", name});
         RunCommand({"groupdel", group});
     }
-    // In a child: become this user, with the group's umask.
+    // In a child: become this user, with the group's umask and its data folder.
     void Become() const {
         ::umask(002);
         if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0) ::_exit(90);
+        if (!data.empty()) ::setenv("XDG_DATA_HOME", data.c_str(), 1);
     }
 };
 
 // Whether every file of `files` opens for reading by `user`, in a child.
 bool ReadableBy(const TestUser& user, const std::vector<std::string>& files) {
-    ChildProcess reader([&] {
-        user.Become();
-        for (const std::string& f : files) {
-            const int fd = ::open(f.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-            if (fd < 0) ::_exit(1);
-            ::close(fd);
-        }
-    });
-    return reader.Wait() == 0;
+    return RunInChild([&] {
+               user.Become();
+               for (const std::string& f : files) {
+                   const int fd = ::open(f.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+                   if (fd < 0) ::_exit(1);
+                   ::close(fd);
+               }
+           }) == 0;
 }
 
 // The regular files under `root`, hidden ones and those in hidden folders
@@ -664,54 +611,41 @@ TEST(EarlierInPlace, AGroupsFolderKeepsTheOwnersFilesReadableWhenAnotherUsersExp
     fs::create_directories(rig.Out());
     ASSERT_EQ(::chown(rig.Out().c_str(), owner.uid, owner.gid), 0);
     ASSERT_EQ(::chmod(rig.Out().c_str(), 02775), 0);
-    for (const char* data : {"data-owner", "data-other"}) {
-        fs::create_directories(rig.dir.File(data));
-        ::chmod(rig.dir.File(data).c_str(), 0777);
+    owner.data = rig.dir.File("data-owner");
+    other.data = rig.dir.File("data-other");
+    for (const TestUser* user : {&owner, &other}) {
+        fs::create_directories(user->data);
+        ::chmod(user->data.c_str(), 0777);
     }
     ::chmod(rig.dir.path().c_str(), 0777);
-    {
-        ChildProcess first([&] {
-            owner.Become();
-            rig.env.Set("XDG_DATA_HOME", rig.dir.File("data-owner"));
-            ::_exit(rig.Start() == ExportStart::Started ? 0 : 1);
-        });
-        ASSERT_EQ(first.Wait(), 0);
-    }
+    ASSERT_EQ(RunInChild([&] {
+                  owner.Become();
+                  ::_exit(rig.Start() == ExportStart::Started ? 0 : 1);
+              }),
+              0);
     const std::map<std::string, std::string> earlier = Visible(rig.Out());
     ASSERT_GE(earlier.size(), 12u);
     const std::vector<std::string> earlierFiles = FilesUnder(rig.Out());
     ASSERT_TRUE(ReadableBy(owner, earlierFiles));
 
     std::vector<std::string> whileRunning;
-    ASSERT_TRUE(rig.KillIn(
-        Step::Clips, 2,
-        [&] {
-            other.Become();
-            rig.env.Set("XDG_DATA_HOME", rig.dir.File("data-other"));
-        },
-        [&] { whileRunning = FilesUnder(rig.Out()); }))
+    const auto asOther = [&] { other.Become(); };
+    ASSERT_TRUE(rig.KillIn(ExportPass::Clips, 2, asOther, [&] { whileRunning = FilesUnder(rig.Out()); }))
         << "the other user's export never reached its clips";
     EXPECT_TRUE(ReadableBy(owner, whileRunning)) << "every file, hidden or not, while the export runs";
     EXPECT_GE(whileRunning.size(), earlierFiles.size());
     EXPECT_FALSE(Hidden(rig.Out()).empty()) << "the killed export left its earlier entries set aside";
     EXPECT_TRUE(ReadableBy(owner, FilesUnder(rig.Out()))) << "and the owner still reads them all";
-    {
-        ChildProcess start([&] {
-            owner.Become();
-            rig.env.Set("XDG_DATA_HOME", rig.dir.File("data-owner"));
+    const auto startAs = [](const TestUser& user) {
+        return RunInChild([&user] {
+            user.Become();
             SettleInterruptedExports();
         });
-        ASSERT_EQ(start.Wait(), 0);
-    }
+    };
+    ASSERT_EQ(startAs(owner), 0);
     EXPECT_TRUE(ReadableBy(owner, FilesUnder(rig.Out())));
-    {
-        ChildProcess start([&] {
-            other.Become();
-            rig.env.Set("XDG_DATA_HOME", rig.dir.File("data-other"));
-            SettleInterruptedExports();
-        });
-        ASSERT_EQ(start.Wait(), 0);
-    }
-    EXPECT_EQ(Differences(Visible(rig.Out()), earlier), Names{}) << "the other user's next start puts the earlier export back";
+    ASSERT_EQ(startAs(other), 0);
+    EXPECT_EQ(FirstDifference(Visible(rig.Out()), earlier), "")
+        << "the other user's next start puts the earlier export back";
     EXPECT_TRUE(Hidden(rig.Out()).empty());
 }

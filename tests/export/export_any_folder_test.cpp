@@ -30,6 +30,7 @@
 #include "playback/audio_engine.h"
 #include "render/fill_resynthesis.h"
 #include "support/child_process.h"
+#include "support/document_records.h"
 #include "support/exported_files.h"
 #include "support/large_project.h"
 #include "support/lifecycle_rig.h"
@@ -110,10 +111,7 @@ int ExportAsTheTabDoes(LifecycleRig& rig, const std::string& out) {
     ctx.registry = &FileRegistry::Instance();
     ctx.probe = &probe;
     ctx.library = rig.library.get();
-    ctx.startThread = [](std::function<void()> body) {
-        body();
-        return true;
-    };
+    ctx.startThread = RunOnCallingThread;
     rig.app->exportSettings = EveryExportPass();
     rig.engine->reverb.enabled = 1;
     if (StartExport(ctx, MakeExportJob(*rig.app, *rig.project, *rig.engine, out + "/Reel")) != ExportStart::Started)

@@ -8,25 +8,22 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/inotify.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cstring>
 #include <filesystem>
 #include <map>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "export/aaf_export_rig.h"
 #include "export/export_folders.h"
 #include "export/export_question.h"
 #include "export/export_replacement.h"
 #include "export/replacement_record.h"
+#include "export/replacing_rig.h"
 #include "platform/file_util.h"
 #include "platform/text_direction.h"
 #include "support/exported_files.h"
@@ -38,56 +35,20 @@ namespace fs = std::filesystem;
 namespace {
 
 std::string gQuestion;
-int gAsked = 0;
 bool gAnswer = true;
 bool Answer(const char*, const char* text) {
     gQuestion = text;
-    ++gAsked;
     return gAnswer;
 }
 
 // Three sourced layers; the AAF session, the mixdown, the stems and the clips.
-struct QuestionRig : AafRig {
-    std::string notes;
-
+struct QuestionRig : ReplacingRig {
     QuestionRig() {
         notes = dir.File("data/Replacing");
-        app->exportSettings.exportFormatWAV = true;
-        app->exportSettings.exportWavMixdown = true;
-        app->exportSettings.exportWavStems = true;
-        app->exportSettings.exportWavClips = true;
-        app->exportSettings.exportReverbStem = false;
-        const std::string src = Source("door.wav", 3.0, 1);
-        AddSourced(src, 0.2f, 1.0f, 1.0f, "Door", false, 1, 0);
-        AddSourced(src, 0.5f, 1.5f, 2.0f, "Rain", true, 0, 0);
-        AddSourced(src, 1.0f, 0.5f, 3.0f, "Knock", false, 2, 0);
+        AddDoorRainKnock(false);
         gQuestion.clear();
-        gAsked = 0;
         gAnswer = true;
         app->questionDialog = Answer;
-    }
-
-    ExportContext Ctx() {
-        ExportContext ctx = Context(ProgramAafStep());
-        ctx.replacementNotes = notes;
-        return ctx;
-    }
-
-    ExportStart Start(const std::string& folder) {
-        AssignTracks();
-        return StartExport(Ctx(), MakeExportJob(*app, *project, *engine, folder + "/Reel"));
-    }
-
-    void Finish() {
-        while (!PollExport(*app)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-
-    // Exports to "<folder>/Reel" and waits; the final status.
-    std::string ExportTo(const std::string& folder) {
-        const ExportStart started = Start(folder);
-        EXPECT_EQ(started, ExportStart::Started);
-        if (started == ExportStart::Started) Finish();
-        return ExportStatusText(*app);
     }
 
     // Starts an export, stops it once `pass` is half done, waits for the end.
@@ -102,27 +63,23 @@ struct QuestionRig : AafRig {
     }
 };
 
-void Write(const std::string& path, const std::string& bytes) {
-    fs::create_directories(fs::path(path).parent_path());
-    ASSERT_TRUE(WriteWholeFile(path, bytes));
-}
-
-// A socket bound at `path` (closed at once: the entry stays).
-bool MakeSocket(const std::string& path) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof address.sun_path) return false;
-    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    const bool bound = fd >= 0 && ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-    if (fd >= 0) ::close(fd);
-    return bound;
-}
-
-std::string Quoted(const std::string& name) { return QuotedName(name); }
+// The kernel's word on every open of one entry, from the watch's making on.
+struct OpenWatch {
+    int fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    bool watching;
+    explicit OpenWatch(const std::string& path)
+        : watching(fd >= 0 && ::inotify_add_watch(fd, path.c_str(), IN_OPEN) >= 0) {}
+    ~OpenWatch() {
+        if (fd >= 0) ::close(fd);
+    }
+    bool Opened() const {
+        char events[4096];
+        return ::read(fd, events, sizeof events) > 0;
+    }
+};
 
 bool Names(const std::string& question, const std::string& name, const std::string& kind) {
-    return question.find(Quoted(name) + " is " + kind) != std::string::npos;
+    return question.find(QuotedName(name) + " is " + kind) != std::string::npos;
 }
 
 }  // namespace
@@ -136,31 +93,20 @@ TEST(ReplaceQuestion, NamesEveryEntryThatIsNoFileAndEachFolderWithWhatItHolds) {
     TempDir dir;
     const std::string out = dir.File("out");
     std::vector<std::string> entries;
-    for (const char* name : {"Reel.wav", "Reel - BG.wav", "Clips/Reel - Door.wav"}) {
-        Write(out + "/" + name, "a file");
-        entries.push_back(out + "/" + name);
-    }
+    const auto entry = [&](const std::string& name) { return entries.emplace_back(out + "/" + name); };
+    for (const char* name : {"Reel.wav", "Reel - BG.wav", "Clips/Reel - Door.wav"}) PlantFile(entry(name), "a file");
     const std::vector<std::string> pipes = {"Reel - FX A.wav", "Reel - FX B.wav", "Clips/Reel - Rain.wav",
                                             "Clips/Reel - Knock.wav", "Clips/Reel - Wind.wav"};
-    for (const std::string& name : pipes) {
-        ASSERT_EQ(::mkfifo((out + "/" + name).c_str(), 0600), 0);
-        entries.push_back(out + "/" + name);
-    }
-    fs::create_symlink(out + "/nowhere", out + "/Clips/Reel - Link.wav");
-    entries.push_back(out + "/Clips/Reel - Link.wav");
-    ASSERT_TRUE(MakeSocket(out + "/Clips/Reel - Sock.wav"));
-    entries.push_back(out + "/Clips/Reel - Sock.wav");
-    Write(out + "/Clips/Reel - Notes.wav/notes.txt", "the designer's notes");
-    Write(out + "/Clips/Reel - Notes.wav/cues.txt", "more notes");
-    entries.push_back(out + "/Clips/Reel - Notes.wav");
-    fs::create_directories(out + "/Clips/Reel - Empty.wav");
-    entries.push_back(out + "/Clips/Reel - Empty.wav");
-    Write(out + "/Clips/Reel - One.wav/notes.txt", "one");
-    entries.push_back(out + "/Clips/Reel - One.wav");
-    entries.push_back(out + "/Clips/Reel - Gone.wav");  // removed since it was listed
+    for (const std::string& name : pipes) ASSERT_EQ(::mkfifo(entry(name).c_str(), 0600), 0);
+    fs::create_symlink(out + "/nowhere", entry("Clips/Reel - Link.wav"));
+    ASSERT_TRUE(PlantSocket(entry("Clips/Reel - Sock.wav")));
+    PlantFile(entry("Clips/Reel - Notes.wav") + "/notes.txt", "the designer's notes");
+    PlantFile(out + "/Clips/Reel - Notes.wav/cues.txt", "more notes");
+    fs::create_directories(entry("Clips/Reel - Empty.wav"));
+    PlantFile(entry("Clips/Reel - One.wav") + "/notes.txt", "one");
+    entry("Clips/Reel - Gone.wav");  // removed since it was listed
     const std::string longName = "Clips/Reel - " + std::string(200, 'x') + ".wav";
-    ASSERT_EQ(::mkfifo((out + "/" + longName).c_str(), 0600), 0);
-    entries.push_back(out + "/" + longName);
+    ASSERT_EQ(::mkfifo(entry(longName).c_str(), 0600), 0);
 
     const ReplaceQuestion q = MakeReplaceQuestion("Reel", out, entries);
     EXPECT_EQ(q.text.rfind("Files of an earlier export named \"Reel\" are in " + out + " (" +
@@ -177,7 +123,7 @@ TEST(ReplaceQuestion, NamesEveryEntryThatIsNoFileAndEachFolderWithWhatItHolds) {
     EXPECT_TRUE(Names(q.text, "Clips/Reel - Empty.wav", "an empty folder"));
     EXPECT_EQ(q.text.find("more"), std::string::npos) << "every odd entry is named";
     for (const char* file : {"Reel.wav", "Reel - BG.wav", "Clips/Reel - Door.wav", "Reel - Gone.wav"})
-        EXPECT_EQ(q.text.find(Quoted(file)), std::string::npos) << file;
+        EXPECT_EQ(q.text.find(QuotedName(file)), std::string::npos) << file;
     EXPECT_NE(q.text.find("\xE2\x80\xA6\xE2\x80\x9D is a named pipe"), std::string::npos)
         << "a very long name is shortened by the one rule";
     EXPECT_LT(q.text.find("\xE2\x80\xA6\xE2\x80\x9D is a named pipe") - q.text.rfind("\xE2\x80\x9C"), 110u);
@@ -205,7 +151,7 @@ TEST(ReplaceQuestion, OnlyAFolderAgreedToByNameIsReplaced) {
     ASSERT_EQ(rig.ExportTo(out).rfind("Export complete", 0), 0u);
     const std::string folder = out + "/Clips/Reel - Door.wav";
     fs::remove(folder);
-    Write(folder + "/notes.txt", "the designer's notes");
+    PlantFile(folder + "/notes.txt", "the designer's notes");
     for (bool named : {false, true}) {
         SCOPED_TRACE(named ? "named" : "not named");
         rig.AssignTracks();
@@ -236,7 +182,7 @@ TEST(ReplaceQuestion, AFolderPastTheFourthOddEntryIsNamedAndGoesOnlyWhenAgreed) 
     QuestionRig rig;
     const std::string out = rig.dir.File("out"), outside = rig.dir.File("outside");
     ASSERT_EQ(rig.ExportTo(out).rfind("Export complete", 0), 0u);
-    Write(outside + "/target", "a file the links lead to");
+    PlantFile(outside + "/target", "a file the links lead to");
     for (const char* name : {"Reel.wav", "Reel - BG.wav"}) {
         fs::remove(out + "/" + name);
         fs::create_symlink(outside + "/target", out + "/" + name);
@@ -246,7 +192,7 @@ TEST(ReplaceQuestion, AFolderPastTheFourthOddEntryIsNamedAndGoesOnlyWhenAgreed) 
     fs::remove(out + "/Reel - FX B.wav");
     ASSERT_EQ(::mkfifo((out + "/Reel - FX B.wav").c_str(), 0600), 0);
     fs::remove(out + "/Clips/Reel - Door.wav");
-    Write(out + "/Clips/Reel - Door.wav/notes.txt", "the designer's notes");
+    PlantFile(out + "/Clips/Reel - Door.wav/notes.txt", "the designer's notes");
     const std::map<std::string, std::string> before = TreeState(out);
     const std::map<std::string, std::string> outsideBefore = TreeState(outside);
 
@@ -277,7 +223,7 @@ TEST(ReplaceQuestion, AFolderPastTheFourthOddEntryIsNamedAndGoesOnlyWhenAgreed) 
     ASSERT_TRUE(WaitUntil([&] { return ExportStatusText(*rig.app) == kWaitingForFolderText; }));
     EXPECT_EQ(gQuestion.find("folder holding"), std::string::npos) << gQuestion;
     fs::remove(out + "/Clips/Reel - Knock.wav");
-    Write(out + "/Clips/Reel - Knock.wav/notes.txt", "notes that came later");
+    PlantFile(out + "/Clips/Reel - Knock.wav/notes.txt", "notes that came later");
     ::close(other);
     rig.Finish();
     EXPECT_EQ(ReadWholeFile(out + "/Clips/Reel - Knock.wav/notes.txt"), "notes that came later")
@@ -295,16 +241,15 @@ TEST(ReplaceQuestion, AFolderPastTheFourthOddEntryIsNamedAndGoesOnlyWhenAgreed) 
 TEST(ReplaceQuestion, EntriesAtTemporaryNamesAreAskedAboutAndNeverLost) {
     QuestionRig rig;
     const std::string out = rig.dir.File("o"), outside = rig.dir.File("outside");
-    Write(outside + "/victim", "a file outside");
-    Write(out + "/Reel.wav.tmp", "the designer's file");
+    PlantFile(outside + "/victim", "a file outside");
+    PlantFile(out + "/Reel.wav.tmp", "the designer's file");
     fs::create_directories(out + "/Clips");
     ASSERT_EQ(::mkfifo((out + "/Clips/Reel - Door.wav.tmp").c_str(), 0600), 0);
-    ASSERT_TRUE(MakeSocket(out + "/Reel - BG.wav.tmp"));
+    ASSERT_TRUE(PlantSocket(out + "/Reel - BG.wav.tmp"));
     fs::create_directories(out + "/Reel");
     fs::create_symlink(outside + "/victim", out + "/Reel/Reel.aaf.tmp");
-    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    ASSERT_GE(watch, 0);
-    ASSERT_GE(::inotify_add_watch(watch, (out + "/Clips/Reel - Door.wav.tmp").c_str(), IN_OPEN), 0);
+    const OpenWatch watch(out + "/Clips/Reel - Door.wav.tmp");
+    ASSERT_TRUE(watch.watching);
     const std::map<std::string, std::string> before = TreeState(out);
     const std::map<std::string, std::string> outsideBefore = TreeState(outside);
 
@@ -335,9 +280,7 @@ TEST(ReplaceQuestion, EntriesAtTemporaryNamesAreAskedAboutAndNeverLost) {
     EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(out + "/Clips/Reel - Door.wav")));
     EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(out + "/Reel/Reel.aaf")));
     EXPECT_EQ(TreeState(outside), outsideBefore);
-    char events[4096];
-    EXPECT_LE(::read(watch, events, sizeof events), 0) << "the pipe was opened";
-    ::close(watch);
+    EXPECT_FALSE(watch.Opened()) << "the pipe was opened";
 }
 
 // A named pipe swapped in at an earlier file's name, over and over, while
@@ -353,9 +296,8 @@ TEST(ReplaceQuestion, ListingsNeverOpenAPipeSwappedInAtAFilesName) {
     fs::copy_file(out + "/Clips/Reel - Door.wav", own);
     const std::string pipe = rig.dir.File("pipe"), aside = rig.dir.File("aside.wav");
     ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
-    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    ASSERT_GE(watch, 0);
-    ASSERT_GE(::inotify_add_watch(watch, pipe.c_str(), IN_OPEN), 0);
+    const OpenWatch watch(pipe);
+    ASSERT_TRUE(watch.watching);
 
     rig.AssignTracks();
     const ExportJob job = MakeExportJob(*rig.app, *rig.project, *rig.engine, out + "/Reel");
@@ -383,9 +325,7 @@ TEST(ReplaceQuestion, ListingsNeverOpenAPipeSwappedInAtAFilesName) {
     swapping.store(false);
     swapper.join();
     std::printf("[Test] %d swaps; %d listings met the pipe or no entry at the name\n", swaps.load(), withPipe);
-    char events[4096];
-    EXPECT_LE(::read(watch, events, sizeof events), 0) << "a listing opened the pipe";
-    ::close(watch);
+    EXPECT_FALSE(watch.Opened()) << "a listing opened the pipe";
     EXPECT_TRUE(IsOwnBroadcastWav(own));
 }
 
@@ -396,7 +336,7 @@ TEST(ReplaceQuestion, ListingsNeverOpenAPipeSwappedInAtAFilesName) {
 TEST(ReplaceQuestion, TheToastSaysWhatTheStatusSays) {
     QuestionRig rig;
     const std::string out = rig.dir.File("out");
-    Write(out + std::string("/") + kReplacingFolderPrefix + "0123456789ab/3", "someone's file");
+    PlantFile(out + std::string("/") + kReplacingFolderPrefix + "0123456789ab/3", "someone's file");
     const std::string status = rig.ExportTo(out);
     EXPECT_EQ(status.rfind("Export complete", 0), 0u) << status;
     EXPECT_NE(status.find("(1 hidden replacing folder of another export left as found)"), std::string::npos)

@@ -15,6 +15,7 @@
 #include "persistence/project_load.h"
 #include "playback/audio_engine.h"
 #include "playback/transport.h"
+#include "support/document_records.h"
 #include "support/exported_files.h"
 #include "support/large_project.h"
 #include "support/quiet_stdout.h"
@@ -22,11 +23,7 @@
 
 namespace {
 
-struct StreamedExport {
-    std::unique_ptr<Project> project = std::make_unique<Project>();
-    std::unique_ptr<SoundLibrary> library = std::make_unique<SoundLibrary>();
-    std::unique_ptr<AudioEngine> engine = std::make_unique<AudioEngine>();
-    std::unique_ptr<AppState> app = std::make_unique<AppState>();
+struct StreamedExport : DocumentRecords {
     SessionList session, renderedSession;
     ExportVoiceStats stats;
     int evicted = 0;
@@ -43,7 +40,7 @@ struct StreamedExport {
         engine->streamVoices = streaming ? 1 : 0;
         engine->streamWindow = window;
         SeekPlayback(*engine, playhead);
-        DocumentContext ctx = MakeDocumentContext(*project, *library, *engine, *app);
+        const DocumentContext ctx = Context();
         QuietStdout(true);
         RebuildCache(ctx, true);
         for (const PlaybackVoice& v : engine->voices) evicted += v.evicted ? 1 : 0;
@@ -53,11 +50,7 @@ struct StreamedExport {
         s.exportWavMixdown = s.exportWavStems = true;
         s.exportReverbStem = true;
         s.exportAAFMarkers = true;
-        ExportContext ectx;
-        ectx.project = project.get();
-        ectx.engine = engine.get();
-        ectx.app = app.get();
-        ectx.aafStep = CapturingAafStep(session);
+        ExportContext ectx = ExportContextOf(CapturingAafStep(session));
         ExportJob job = MakeExportJob(*app, *project, *engine, out + "/A/Reel");
         job.windowSeconds = windowSeconds;
         job.voiceStats = &stats;

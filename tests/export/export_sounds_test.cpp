@@ -34,6 +34,7 @@
 #include "playback/voice_settings.h"
 #include "support/alloy_fixtures.h"
 #include "support/audio_fixtures.h"
+#include "support/document_records.h"
 #include "support/exported_files.h"
 #include "support/large_project.h"
 #include "support/lifecycle_rig.h"
@@ -68,10 +69,7 @@ struct SessionRig : LifecycleRig {
         ctx.registry = &FileRegistry::Instance();
         ctx.probe = &probe;
         ctx.library = library.get();
-        ctx.startThread = [](std::function<void()> body) {
-            body();
-            return true;
-        };
+        ctx.startThread = RunOnCallingThread;
         app->exportSettings = EveryExportPass();
         QuietStdout(true);
         const ExportStart started = StartExport(ctx, MakeExportJob(*app, *project, *engine, out + "/Reel"));

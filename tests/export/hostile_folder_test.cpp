@@ -16,13 +16,13 @@
 #include <string>
 #include <thread>
 
-#include "export/aaf_export_rig.h"
 #include "export/export_folders.h"
 #include "export/export_replacement.h"
 #include "export/replacement_journal.h"
 #include "export/replacement_records.h"
 #include "export/replacement_settling.h"
 #include "export/replacement_trash.h"
+#include "export/replacing_rig.h"
 #include "platform/file_util.h"
 #include "support/exported_files.h"
 #include "support/tree_state.h"
@@ -35,38 +35,11 @@ namespace {
 bool Yes(const char*, const char*) { return true; }
 
 // Three sourced results; the AAF session, the mixdown, the stems and the clips.
-struct HostileRig : AafRig {
-    std::string notes;
-
+struct HostileRig : ReplacingRig {
     HostileRig() {
         notes = dir.File("data/Replacing");
-        app->exportSettings.exportFormatWAV = true;
-        app->exportSettings.exportWavMixdown = true;
-        app->exportSettings.exportWavStems = true;
-        app->exportSettings.exportWavClips = true;
-        app->exportSettings.exportReverbStem = false;
-        const std::string src = Source("door.wav", 3.0, 1);
-        const std::string wide = Source("rain.wav", 3.0, 2, kRigRate, 7);
-        AddSourced(src, 0.2f, 1.0f, 1.0f, "Door", false, 1, 0);
-        AddSourced(wide, 0.5f, 1.5f, 2.0f, "Rain", true, 0, 0);
-        AddSourced(src, 1.0f, 0.5f, 3.0f, "Knock", false, 2, 0);
+        AddDoorRainKnock(true);
         app->questionDialog = Yes;
-    }
-
-    ExportContext Ctx() {
-        ExportContext ctx = Context(ProgramAafStep());
-        ctx.replacementNotes = notes;
-        return ctx;
-    }
-
-    // Exports to "<folder>/Reel" and waits; the final status.
-    std::string ExportTo(const std::string& folder) {
-        AssignTracks();
-        const ExportStart started = StartExport(Ctx(), MakeExportJob(*app, *project, *engine, folder + "/Reel"));
-        EXPECT_EQ(started, ExportStart::Started);
-        if (started == ExportStart::Started)
-            while (!PollExport(*app)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        return ExportStatusText(*app);
     }
 };
 
@@ -93,12 +66,6 @@ std::map<std::string, std::string> Below(const std::map<std::string, std::string
     return part;
 }
 
-void Write(const std::string& path, const std::string& bytes, mode_t mode) {
-    fs::create_directories(fs::path(path).parent_path());
-    ASSERT_TRUE(WriteWholeFile(path, bytes));
-    ::chmod(path.c_str(), mode);
-}
-
 }  // namespace
 
 // Links to a folder outside as a path's first part ("esc"), as a middle part
@@ -117,26 +84,26 @@ TEST(HostileExportFolder, NothingOutsideAndNoForeignFileInsideChanges) {
     ASSERT_NE(rig.ExportTo(out).find("Export complete"), std::string::npos);  // the earlier export
 
     // What lies outside, with modes of its own.
-    Write(priv + "/precious.txt", "the designer's own", 0600);
-    Write(priv + "/tmpvictim.tmp", "not a temporary file of ours", 0640);
-    Write(priv + "/planted.desktop", "already there", 0644);
+    PlantFile(priv + "/precious.txt", "the designer's own", 0600);
+    PlantFile(priv + "/tmpvictim.tmp", "not a temporary file of ours", 0640);
+    PlantFile(priv + "/planted.desktop", "already there", 0644);
     fs::create_directories(priv + "/emptydir");
     ::chmod((priv + "/emptydir").c_str(), 0750);
-    Write(priv + "/manifest", "Tessaloom replacement 1\n" + Record('L', "") + Record('N', "precious.txt"), 0644);
-    Write(priv + "/0", "waiting outside", 0644);
+    PlantFile(priv + "/manifest", "Tessaloom replacement 1\n" + Record('L', "") + Record('N', "precious.txt"), 0644);
+    PlantFile(priv + "/0", "waiting outside", 0644);
     // And inside: the designer's notes, the links, a folder of another program.
-    Write(out + "/notes.txt", "the designer's notes", 0640);
+    PlantFile(out + "/notes.txt", "the designer's notes", 0640);
     fs::create_directory_symlink("../Private", out + "/esc");
     fs::create_directories(out + "/mid");
     fs::create_directory_symlink("../../Private", out + "/mid/esc");
     const std::string linked = out + "/" + kReplacingFolderPrefix + "linked";
     fs::create_directory_symlink("../Private", linked);
     const std::string foreign = out + "/" + kReplacingFolderPrefix + "foreign";
-    Write(foreign + "/manifest",
+    PlantFile(foreign + "/manifest",
           "Tessaloom replacement 1\n" + Record('E', "Reel.wav") + Record('L', "") + Record('N', "notes.txt") +
               Record('N', "Reel.wav") + Record('D', "mid"),
           0600);
-    Write(foreign + "/0", "another program's earlier file", 0600);
+    PlantFile(foreign + "/0", "another program's earlier file", 0600);
 
     // A replacement of the program's own, killed, its manifest then rewritten.
     ExportSetAside aside = SetAsideFiles({out + "/Reel.wav"}, out, rig.notes);
@@ -154,7 +121,7 @@ TEST(HostileExportFolder, NothingOutsideAndNoForeignFileInsideChanges) {
                Record('N', priv + "/precious.txt") + Record('T', "esc/tmpvictim") + Record('D', "esc/emptydir") +
                Record('D', "mid/esc/emptydir") + Record('D', "mid");
     ASSERT_TRUE(WriteWholeFile(own + "/manifest", manifest));
-    for (int i = 1; i <= 3; ++i) Write(own + "/" + std::to_string(i), "a stranger's bytes", 0755);
+    for (int i = 1; i <= 3; ++i) PlantFile(own + "/" + std::to_string(i), "a stranger's bytes", 0755);
     // One the export had kept (C), its earlier file waiting to go, with the
     // same records through the links.
     const std::string clip = out + "/Clips/Reel - Door.wav";
@@ -167,7 +134,7 @@ TEST(HostileExportFolder, NothingOutsideAndNoForeignFileInsideChanges) {
     keptManifest += Record('N', "esc/precious.txt") + Record('T', "mid/esc/tmpvictim") + Record('D', "esc/emptydir") +
                     Record('C', "");
     ASSERT_TRUE(WriteWholeFile(kept.folder + "/manifest", keptManifest));
-    Write(kept.folder + "/1", "a stranger's bytes", 0644);
+    PlantFile(kept.folder + "/1", "a stranger's bytes", 0644);
     // The trash of a stopped export (X: everything in it goes), left by a
     // kill, with links planted in it to a file and a folder outside.
     std::string trashName;
@@ -181,7 +148,7 @@ TEST(HostileExportFolder, NothingOutsideAndNoForeignFileInsideChanges) {
     // A note naming the link as if it were a replacing folder of the program's.
     struct stat outStat {};
     ASSERT_EQ(::stat(out.c_str(), &outStat), 0);
-    Write(rig.notes + "/0123456789abcdef.replacing",
+    PlantFile(rig.notes + "/0123456789abcdef.replacing",
           linked + "\ntoken 00\nexport " + std::to_string(outStat.st_dev) + " " + std::to_string(outStat.st_ino) + "\n",
           0600);
 
@@ -230,7 +197,7 @@ TEST(HostileExportFolder, LinksAtTemporaryNamesAndSubfoldersAreNeverFollowed) {
                                                   "Reel/Audio Files/FX A1_000_Door.wav.tmp", "Reel/Reel.aaf.tmp"};
     ASSERT_TRUE(reference.count("Reel/Audio Files/FX A1_000_Door.wav")) << "the essence name planted is written";
     for (size_t i = 0; i < temporaries.size(); ++i) {
-        Write(outside + "/victim" + std::to_string(i), "outside " + std::to_string(i), 0644);
+        PlantFile(outside + "/victim" + std::to_string(i), "outside " + std::to_string(i), 0644);
         fs::create_directories(fs::path(out + "/" + temporaries[i]).parent_path());
         fs::create_symlink(outside + "/victim" + std::to_string(i), out + "/" + temporaries[i]);
     }
@@ -274,7 +241,7 @@ int SwapClipsAtFirstClip(FileFaultPoint point, const std::string& path) {
 // Files of the names the clips pass writes, and a temporary name, outside.
 void FillOutside(const std::string& folder) {
     for (const char* name : {"Reel - Door.wav", "Reel - Rain.wav", "Reel - Knock.wav", "Reel - Knock.wav.tmp"})
-        Write(folder + "/" + name, std::string("outside: ") + name, 0640);
+        PlantFile(folder + "/" + name, std::string("outside: ") + name, 0640);
 }
 
 }  // namespace
@@ -342,7 +309,7 @@ namespace {
 // files outside and a named pipe.
 void PlantOddEntries(const std::string& out, const std::string& outside) {
     fs::create_directories(out);
-    Write(outside + "/target", "a file the links lead to", 0600);
+    PlantFile(outside + "/target", "a file the links lead to", 0600);
     fs::create_symlink(outside + "/target", out + "/Reel.wav");
     fs::create_symlink(outside + "/target", out + "/Reel - BG.wav");
     fs::create_symlink(outside + "/missing", out + "/Reel - FX A.wav");
@@ -415,7 +382,7 @@ TEST(HostileExportFolder, AnEarlierFileThatCannotGoBackIsSaidAndTriedAgain) {
     ASSERT_TRUE(WaitUntil([&] { return ExportWaitsAtHold(rig.hold); }, std::chrono::minutes(2)));
     // Another program writes the mixdown's name while the export holds.
     ASSERT_TRUE(fs::remove(out + "/Reel.wav"));
-    Write(out + "/Reel.wav", "another program's mixdown", 0644);
+    PlantFile(out + "/Reel.wav", "another program's mixdown", 0644);
     StopRunningExport(*rig.app);
     while (!PollExport(*rig.app)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     const std::vector<std::string> waiting = HiddenReplacingFolders(out);
@@ -449,8 +416,8 @@ TEST(HostileExportFolder, ARefusedRecordIsCountedOnce) {
     TempDir dir;
     const std::string out = dir.File("out"), outside = dir.File("outside");
     fs::create_directories(out);
-    Write(outside + "/precious.wav", "outside", 0644);
-    Write(outside + "/precious.wav.tmp", "outside", 0644);
+    PlantFile(outside + "/precious.wav", "outside", 0644);
+    PlantFile(outside + "/precious.wav.tmp", "outside", 0644);
     fs::create_directory_symlink(outside, out + "/esc");
     const int exportFd = ::open(out.c_str(), O_RDONLY | O_DIRECTORY);
     ASSERT_GE(exportFd, 0);

@@ -9,7 +9,6 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -18,7 +17,6 @@
 #include <map>
 #include <thread>
 
-#include "export/aaf_export_rig.h"
 #include "export/export_folders.h"
 #include "export/bwf_writer.h"
 #include "export/export_replacement.h"
@@ -26,6 +24,7 @@
 #include "export/replacement_record.h"
 #include "export/replacement_settling.h"
 #include "export/replacement_trash.h"
+#include "export/replacing_rig.h"
 #include "platform/file_util.h"
 #include "support/child_process.h"
 #include "support/exported_files.h"
@@ -70,9 +69,7 @@ std::atomic<int> gEssenceMoves{0};
 int BlockAtAnEssence(FileFaultPoint point, const std::string& path) {
     if (point != FileFaultPoint::Move || path.find("/Audio Files/") == std::string::npos) return 0;
     if (++gEssenceMoves < kBlockAtEssence) return 0;
-    const int fd = ::open(gBlockMarker.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-    if (fd >= 0) ::close(fd);
-    for (;;) ::pause();
+    HoldUntilKilled(gBlockMarker);
 }
 
 bool Yes(const char*, const char*) { return true; }
@@ -87,16 +84,14 @@ bool No(const char*, const char* text) {
 // 150 short sourced results (150 essence files), the mixdown and the clips,
 // with the user folders in the rig's folder. Every export runs in a child
 // process, so that the test's own process starts no worker before it forks.
-struct KillRig : AafRig {
+struct KillRig : ReplacingRig {
     ScopedEnvironment env;
 
     KillRig() {
         env.UnsetUserFolderVariables();
         env.Set("XDG_DATA_HOME", dir.File("data"));
-        app->exportSettings.exportFormatWAV = true;
-        app->exportSettings.exportWavMixdown = true;
-        app->exportSettings.exportWavClips = true;
-        app->exportSettings.exportReverbStem = false;
+        onCallingThread = true;
+        app->exportSettings.exportWavStems = false;
         engine->reverb.enabled = 0;
         project->totalDuration = 8.0f;
         const std::string src = Source("short.wav", 0.5);
@@ -105,19 +100,9 @@ struct KillRig : AafRig {
         AssignTracks();
     }
 
-    ExportContext Ctx() {
-        ExportContext ctx = Context(ProgramAafStep());
-        ctx.replacementNotes = ReplacementNoteFolder();
-        ctx.startThread = [](std::function<void()> body) {
-            body();
-            return true;
-        };
-        return ctx;
-    }
-
     ExportStart Start(bool (*answer)(const char*, const char*)) {
         app->questionDialog = answer;
-        return StartExport(Ctx(), MakeExportJob(*app, *project, *engine, Out() + "/Reel"));
+        return Run(Out());
     }
 
     // Starts a re-export of a changed project in a child that stops half-way
@@ -132,12 +117,7 @@ struct KillRig : AafRig {
             Start(&Yes);
             ::_exit(3);  // not blocked: the kill came too late
         });
-        // Waits on the child's state: it is blocked, or it ended.
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
-        while (!fs::exists(gBlockMarker) && ::waitpid(child.pid, nullptr, WNOHANG) == 0 &&
-               std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        EXPECT_TRUE(fs::exists(gBlockMarker)) << "the export never reached its 40th new essence file";
+        EXPECT_TRUE(WaitForHold(child, gBlockMarker)) << "the export never reached its 40th new essence file";
         const std::vector<std::string> replacing = HiddenReplacingFolders(Out());
         EXPECT_EQ(replacing.size(), 1u);
         EXPECT_GE(EarlierEntriesIn(SessionFolder() + "/Audio Files"), 100u) << "set aside where they stood";
@@ -145,24 +125,13 @@ struct KillRig : AafRig {
         EXPECT_EQ(child.Wait(), -SIGKILL);
         return replacing.empty() ? std::string() : replacing[0];
     }
-
-    std::vector<std::string> Notes() const {
-        std::vector<std::string> notes;
-        std::error_code ec;
-        for (fs::directory_iterator it(ReplacementNoteFolder(), ec), end; !ec && it != end; it.increment(ec))
-            notes.push_back(it->path().string());
-        return notes;
-    }
 };
 
 }  // namespace
 
 TEST(ExportReplacementKilled, TheNextStartAndTheNextExportBringTheEarlierExportBackWhole) {
     KillRig rig;
-    {
-        ChildProcess first([&rig] { ::_exit(rig.Start(&Yes) == ExportStart::Started ? 0 : 1); });
-        ASSERT_EQ(first.Wait(), 0);
-    }
+    ASSERT_EQ(RunInChild([&rig] { ::_exit(rig.Start(&Yes) == ExportStart::Started ? 0 : 1); }), 0);
     const std::map<std::string, std::string> earlier = Snapshot(rig.Out());
     ASSERT_EQ(earlier.size(), size_t(2 * kResults + 2));  // essences, clips, session, mixdown
 
@@ -172,10 +141,7 @@ TEST(ExportReplacementKilled, TheNextStartAndTheNextExportBringTheEarlierExportB
     const std::string replacing = rig.KillHalfWay();
     EXPECT_NE(Snapshot(rig.Out()), earlier);
     EXPECT_EQ(rig.Notes().size(), 1u) << "noted as in progress in the data folder";
-    {
-        ChildProcess start([] { SettleInterruptedExports(); });
-        ASSERT_EQ(start.Wait(), 0);
-    }
+    ASSERT_EQ(RunInChild([] { SettleInterruptedExports(); }), 0);
     EXPECT_EQ(Snapshot(rig.Out()), earlier);
     EXPECT_FALSE(fs::exists(replacing));
     EXPECT_TRUE(rig.Notes().empty());
@@ -389,8 +355,7 @@ struct ProgramRun {
             rig.engine->masterGain = gain;
             rig.app->questionDialog = &Yes;
             if (holdAt > 0) HoldExport(rig.hold, true, pass, 0.5);
-            ExportContext ctx = rig.Ctx();
-            ctx.replacementNotes = ReplacementNoteFolder();
+            ExportContext ctx = rig.Ctx();  // the notes of the data folder just set
             ctx.startThread = nullptr;  // a thread of its own, as in the program
             if (StartExport(ctx, MakeExportJob(*rig.app, *rig.project, *rig.engine, out + "/Reel")) !=
                 ExportStart::Started)
@@ -419,27 +384,17 @@ struct ProgramRun {
 TEST(ExportReplacementKilled, TwoProgramsExportIntoOneFolderOneAtATime) {
     KillRig rig;
     const std::string out = rig.Out(), ref = rig.dir.File("ref"), earlier = rig.dir.File("earlier");
-    auto exportWhole = [&rig](const std::string& folder, float gain) {
-        ChildProcess child([&rig, folder, gain] {
+    const auto exportWhole = [&rig](const std::string& folder, float gain) {
+        return RunInChild([&rig, folder, gain] {
             rig.engine->masterGain = gain;
-            ::_exit(rig.Start(&Yes) == ExportStart::Started && folder == rig.Out() ? 0 : 2);
+            rig.app->questionDialog = &Yes;
+            ::_exit(rig.Run(folder) == ExportStart::Started ? 0 : 1);
         });
-        return child.Wait();
     };
     ASSERT_EQ(exportWhole(out, 1.0f), 0);
     fs::copy(out, earlier, fs::copy_options::recursive);
     const std::map<std::string, std::string> earlierFiles = ExportNamed(out, "Reel");
-    {
-        ChildProcess child([&rig, ref] {
-            rig.engine->masterGain = 0.7f;
-            rig.app->questionDialog = &Yes;
-            ::_exit(StartExport(rig.Ctx(), MakeExportJob(*rig.app, *rig.project, *rig.engine, ref + "/Reel")) ==
-                            ExportStart::Started
-                        ? 0
-                        : 1);
-        });
-        ASSERT_EQ(child.Wait(), 0);
-    }
+    ASSERT_EQ(exportWhole(ref, 0.7f), 0);
     const std::map<std::string, std::string> survivor = ExportNamed(ref, "Reel");
     ASSERT_GT(survivor.size(), size_t(2 * kResults));
 
@@ -476,11 +431,11 @@ TEST(ExportReplacementKilled, TwoProgramsExportIntoOneFolderOneAtATime) {
         ExpectSameExportFiles(visible, survivor);
 
         // The first program starts again and settles what its kill left.
-        ChildProcess restart([first] {
-            ::setenv("XDG_DATA_HOME", first.c_str(), 1);
-            SettleInterruptedExports();
-        });
-        ASSERT_EQ(restart.Wait(), 0);
+        ASSERT_EQ(RunInChild([first] {
+                      ::setenv("XDG_DATA_HOME", first.c_str(), 1);
+                      SettleInterruptedExports();
+                  }),
+                  0);
         ExpectSameExportFiles(ExportNamed(out, "Reel"), survivor);
         EXPECT_NE(ExportNamed(out, "Reel"), earlierFiles);
         EXPECT_TRUE(HiddenReplacingFolders(out).empty());

@@ -15,15 +15,11 @@
 #include "playback/audio_engine.h"
 #include "support/scoped_environment.h"
 #include "support/temp_dir.h"
+#include "support/tree_state.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-void Put(const std::string& path, const std::string& text) {
-    fs::create_directories(fs::path(path).parent_path());
-    ASSERT_TRUE(WriteWholeFile(path, text));
-}
 
 // A program folder with a small DemoContent tree and a home folder for the
 // user's data; each Start() is a fresh program run.
@@ -43,13 +39,13 @@ struct DemoRig {
     DemoRig() {
         env.UnsetUserFolderVariables();
         env.Set("HOME", dir.File("home"));
-        Put(demo + "/Libraries/Demo SFX/impact_heavy.wav", "impact");
-        Put(demo + "/Libraries/Demo SFX/rain/rain_loop.wav", "rain");
-        Put(demo + "/Libraries/notes.txt", "not a library");
-        Put(demo + "/Projects/Chase/Chase.tlproj", "{}");
-        Put(demo + "/Projects/Chase/Audio/door.wav", "door");
-        Put(demo + "/Projects/Unfinished/sketch.txt", "no project file here");
-        Put(demo + "/Recipes/Door Slam.tlrecipe", "{\"name\":\"Door Slam\"}");
+        PlantFile(demo + "/Libraries/Demo SFX/impact_heavy.wav", "impact");
+        PlantFile(demo + "/Libraries/Demo SFX/rain/rain_loop.wav", "rain");
+        PlantFile(demo + "/Libraries/notes.txt", "not a library");
+        PlantFile(demo + "/Projects/Chase/Chase.tlproj", "{}");
+        PlantFile(demo + "/Projects/Chase/Audio/door.wav", "door");
+        PlantFile(demo + "/Projects/Unfinished/sketch.txt", "no project file here");
+        PlantFile(demo + "/Recipes/Door Slam.tlrecipe", "{\"name\":\"Door Slam\"}");
     }
 
     void Start() {
@@ -90,7 +86,7 @@ TEST(DemoContent, FirstStartInstallsOnceAndASecondStartDoesNothing) {
     EXPECT_NE(prefs.find("libraryEx=" + rig.docs + "/Libraries/Demo SFX|1|-1\n"), std::string::npos);
 
     // A second start: the user's changes stay, nothing is queued twice.
-    Put(rig.docs + "/Recipes/Door Slam.tlrecipe", "mine");
+    PlantFile(rig.docs + "/Recipes/Door Slam.tlrecipe", "mine");
     fs::remove(rig.docs + "/Libraries/Demo SFX/impact_heavy.wav");
     rig.Start();
     ASSERT_EQ(rig.library->libraryAddQueue.size(), 1u);  // from the preferences
@@ -105,7 +101,7 @@ TEST(DemoContent, ForcedRestoreKeepsChangedFilesAndRestoresDeletedOnes) {
     DemoRig rig;
     rig.Start();
     rig.Install(false);
-    Put(rig.docs + "/Recipes/Door Slam.tlrecipe", "mine");
+    PlantFile(rig.docs + "/Recipes/Door Slam.tlrecipe", "mine");
     fs::remove_all(rig.docs + "/Projects/Chase");
     fs::remove(rig.docs + "/Libraries/Demo SFX/impact_heavy.wav");
     rig.Start();
@@ -143,7 +139,7 @@ TEST(DemoContent, NothingWithoutItsFoldersAndNoProjectWithoutItsFile) {
 
     // Projects/Unfinished has no Unfinished.tlproj: only Chase is listed.
     fs::remove_all(rig.demo + "/Projects/Chase");
-    Put(rig.demo + "/Projects/Empty/Empty.tlproj/x", "a folder, not a file");
+    PlantFile(rig.demo + "/Projects/Empty/Empty.tlproj/x", "a folder, not a file");
     rig.Install(false);
     EXPECT_TRUE(fs::exists(rig.docs + "/Projects/Unfinished/sketch.txt"));
     EXPECT_TRUE(rig.app->recentProjects.empty());
@@ -152,12 +148,12 @@ TEST(DemoContent, NothingWithoutItsFoldersAndNoProjectWithoutItsFile) {
 
 TEST(DemoContent, CopyDirectoryTreeSkipsExistingEntriesAndReportsFailures) {
     TempDir dir;
-    Put(dir.File("src/a.txt"), "new a");
-    Put(dir.File("src/b/inner.txt"), "new inner");
-    Put(dir.File("src/c/deep/x.txt"), "x");
-    Put(dir.File("src/locked.txt"), "secret");
-    Put(dir.File("dst/a.txt"), "old a");
-    Put(dir.File("dst/b"), "a file where the source has a folder");
+    PlantFile(dir.File("src/a.txt"), "new a");
+    PlantFile(dir.File("src/b/inner.txt"), "new inner");
+    PlantFile(dir.File("src/c/deep/x.txt"), "x");
+    PlantFile(dir.File("src/locked.txt"), "secret");
+    PlantFile(dir.File("dst/a.txt"), "old a");
+    PlantFile(dir.File("dst/b"), "a file where the source has a folder");
     fs::permissions(dir.File("src/locked.txt"), fs::perms::none);
     const bool privileged = ReadWholeFile(dir.File("src/locked.txt")) == "secret";
 

@@ -50,10 +50,13 @@ std::vector<VoiceState> VoiceStates(const AudioEngine& engine) {
 }
 
 // `events` events of real sounds packed into a short timeline, so that the
-// loudest moment needs a headroom cut, with every voice built.
+// loudest moment needs a headroom cut, with every voice built; `event` is the
+// first from `pickFrom` on with sounding layers (-1 when none is), `layer`
+// its first layer.
 struct DenseRig : JobRig {
     TempDir dir;
-    explicit DenseRig(int events = 60) {
+    int event = -1, layer = -1;
+    explicit DenseRig(int events = 60, int pickFrom = 0) {
         LargeProjectSpec spec{.eventCount = events, .seconds = 0.25f * float(events),
                               .layers = LargeProjectLayers::Made, .layersPerEvent = 4, .soundCount = 12,
                               .soundSeconds = 1.0f};
@@ -66,6 +69,8 @@ struct DenseRig : JobRig {
         const DocumentContext ctx = Context();
         RebuildBedsAndWeights(ctx);
         RebuildCache(ctx, true);
+        event = EventWithLayers(pickFrom);
+        layer = LayerOf(event);
     }
 
     // The voices now, then after a sync of the same document: field by field
@@ -109,12 +114,10 @@ struct DenseRig : JobRig {
 // per gesture that brings the document back, the unsaved flag, and voices
 // that a sync of the new document leaves exactly as they are.
 TEST(LevelEdits, EachEditLeavesTheVoicesASyncGivesInOneUndoStep) {
-    DenseRig rig;
+    DenseRig rig(60, 3);
     const DocumentContext ctx = rig.Context();
     ASSERT_LT(rig.engine->stats.headroomCut.load(), 1.0f) << "the project is dense enough for a headroom cut";
-    const int event = rig.EventWithLayers(3);
-    ASSERT_GE(event, 0);
-    const int layer = rig.LayerOf(event);
+    const int event = rig.event, layer = rig.layer;
     ASSERT_GE(layer, 0);
     std::vector<int> every(rig.project->events.size());
     for (size_t e = 0; e < every.size(); ++e) every[e] = int(e);
@@ -185,11 +188,10 @@ TEST(LevelEdits, EachEditLeavesTheVoicesASyncGivesInOneUndoStep) {
 // whatever is done to one of its layers, and lifting a layer's own mute or
 // ban never lets it sound through its muted event.
 TEST(LevelEdits, AMutedEventStaysSilentWhateverItsLayersDo) {
-    DenseRig rig(24);
+    DenseRig rig(24, 2);
     const DocumentContext ctx = rig.Context();
-    const int event = rig.EventWithLayers(2);
-    ASSERT_GE(event, 0);
-    const int layer = rig.LayerOf(event);
+    const int event = rig.event, layer = rig.layer;
+    ASSERT_GE(layer, 0);
     ASSERT_TRUE(SetEventMuted(ctx, event, true));
     EXPECT_TRUE(rig.EventVoicesMuted(event));
     const std::vector<std::pair<const char*, std::function<bool()>>> steps = {
@@ -228,12 +230,7 @@ ExportedRun ExportEverything(DenseRig& rig, const std::string& folder) {
     // The reverb stem's clips stand in every session: left out, the
     // session holds the layers' clips alone.
     rig.app->exportSettings.exportReverbStem = false;
-    ExportContext ctx;
-    ctx.project = rig.project.get();
-    ctx.engine = rig.engine.get();
-    ctx.app = rig.app.get();
-    ctx.aafStep = CapturingAafStep(run.session);
-    ctx.observer = &rig.observer;
+    const ExportContext ctx = rig.ExportContextOf(CapturingAafStep(run.session));
     const ExportReport report = RunExportJob(MakeExportJob(*rig.app, *rig.project, *rig.engine, folder + "/Reel"), ctx);
     EXPECT_FALSE(report.aafFailed || report.wavFailed || report.stopped) << report.finalText;
     run.files = ExportedFiles(folder);
@@ -253,11 +250,10 @@ size_t ClipFiles(const ExportedRun& run) {
 // lose exactly its layers, and every file is what the same document gives
 // when its voices are built afresh (as a reopen builds them).
 TEST(LevelEdits, AMutedEventIsInNoExportPass) {
-    DenseRig rig(24);
+    DenseRig rig(24, 2);
     const DocumentContext ctx = rig.Context();
-    const int event = rig.EventWithLayers(2);
-    ASSERT_GE(event, 0);
-    const int layer = rig.LayerOf(event);
+    const int event = rig.event, layer = rig.layer;
+    ASSERT_GE(layer, 0);
     const ExportedRun heard = ExportEverything(rig, rig.dir.File("heard"));
 
     ASSERT_TRUE(SetEventMuted(ctx, event, true));
@@ -288,13 +284,8 @@ TEST(LevelEdits, AMutedEventIsInNoExportPass) {
 TEST(LevelEdits, RefusedWhileTheDocumentIsBusy) {
     DenseRig rig(12);
     const DocumentContext ctx = rig.Context();
-    const int event = rig.EventWithLayers(0);
-    const int layer = rig.LayerOf(event);
-    const std::vector<float> gains = [&] {
-        std::vector<float> g;
-        for (const PlaybackVoice& v : rig.engine->voices) g.push_back(v.gain.load());
-        return g;
-    }();
+    const int event = rig.event, layer = rig.layer;
+    const std::vector<VoiceState> voices = VoiceStates(*rig.engine);
     for (int owner = 0; owner < 2; ++owner) {
         (owner ? rig.app->exportRunning : rig.app->busyTask.busy).store(true);
         EditGesture drag;
@@ -312,7 +303,7 @@ TEST(LevelEdits, RefusedWhileTheDocumentIsBusy) {
     EXPECT_TRUE(rig.app->undoHistory.undo.empty());
     EXPECT_EQ(rig.engine->masterGain.load(), 1.4f);
     EXPECT_FALSE(rig.project->events[size_t(event)].muted);
-    for (size_t v = 0; v < gains.size(); ++v) EXPECT_EQ(rig.engine->voices[v].gain.load(), gains[v]) << v;
+    EXPECT_TRUE(VoiceStates(*rig.engine) == voices) << "no voice changed";
 }
 
 // The mixer's settings are saved with the project: each change marks it

@@ -23,6 +23,7 @@
 #include "playback/audio_engine.h"
 #include "playback/engine_voices.h"
 #include "playback/transport.h"
+#include "support/document_records.h"
 #include "support/large_project.h"
 #include "support/lifecycle_rig.h"
 #include "support/peak_memory.h"
@@ -52,18 +53,7 @@ struct WholeVoice {
     uint64_t samples = 0;
 };
 
-struct Rig {
-    std::unique_ptr<Project> project = std::make_unique<Project>();
-    std::unique_ptr<SoundLibrary> library = std::make_unique<SoundLibrary>();
-    std::unique_ptr<AudioEngine> engine = std::make_unique<AudioEngine>();
-    std::unique_ptr<AppState> app = std::make_unique<AppState>();
-    JobObserver observer;
-    DocumentContext Context() {
-        DocumentContext ctx = MakeDocumentContext(*project, *library, *engine, *app);
-        ctx.observer = &observer;
-        return ctx;
-    }
-};
+struct Rig : DocumentRecords {};
 
 // Voices holding samples, and voices the window around the playhead reaches.
 void CountWindow(const AudioEngine& e, int& held, int& inWindow) {

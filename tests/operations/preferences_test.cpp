@@ -15,6 +15,7 @@
 #include "operations/preferences.h"
 #include "operations/recent_projects.h"
 #include "playback/audio_engine.h"
+#include "support/document_records.h"
 #include "support/scoped_environment.h"
 #include "support/temp_dir.h"
 
@@ -23,11 +24,7 @@ namespace fs = std::filesystem;
 namespace {
 
 // Fresh records for one load or save, apart from the program's globals.
-struct Rig {
-    std::unique_ptr<AppState> app = std::make_unique<AppState>();
-    std::unique_ptr<Project> project = std::make_unique<Project>();
-    std::unique_ptr<AudioEngine> engine = std::make_unique<AudioEngine>();
-    std::unique_ptr<SoundLibrary> library = std::make_unique<SoundLibrary>();
+struct Rig : DocumentRecords {
     PreferenceTargets targets;
 
     explicit Rig(const std::string& path) : targets{*app, *project, *engine, *library, path} {}

@@ -20,16 +20,13 @@
 #include "playback/audio_engine.h"
 #include "recipes/chain_file.h"
 #include "recipes/event_preset.h"
+#include "support/document_records.h"
 #include "support/render_fixtures.h"
 #include "support/temp_dir.h"
 
 namespace {
 
-struct PlaceRig {
-    std::unique_ptr<Project> project = std::make_unique<Project>();
-    std::unique_ptr<SoundLibrary> library = std::make_unique<SoundLibrary>();
-    std::unique_ptr<AudioEngine> engine = std::make_unique<AudioEngine>();
-    std::unique_ptr<AppState> app = std::make_unique<AppState>();
+struct PlaceRig : DocumentRecords {
     TempDir dir;
     int sounds = 0;
 

@@ -20,27 +20,17 @@
 #include "playback/audio_engine.h"
 #include "playback/block_mixer.h"
 #include "playback/voice_settings.h"
+#include "support/document_records.h"
 #include "support/fake_clock.h"
 #include "support/render_fixtures.h"
 
-struct JobRig {
-    std::unique_ptr<Project> project = std::make_unique<Project>();
-    std::unique_ptr<SoundLibrary> library = std::make_unique<SoundLibrary>();
-    std::unique_ptr<AudioEngine> engine = std::make_unique<AudioEngine>();
-    std::unique_ptr<AppState> app = std::make_unique<AppState>();
-    JobObserver observer;
+struct JobRig : DocumentRecords {
 
     // A pool of sounds that are analysed but not on disk: renders choose from
     // them, and their voices are silent placeholders (nothing to decode).
     explicit JobRig(int sounds = 120) {
         library->libraries.push_back(MakeLibrary("Synth", MakeSyntheticEntries(sounds, 5)));
         project->totalDuration = 60;
-    }
-
-    DocumentContext Context() {
-        DocumentContext ctx = MakeDocumentContext(*project, *library, *engine, *app);
-        ctx.observer = &observer;
-        return ctx;
     }
 
     // `count` Spot events 2 s apart from t = 1 s, alternating weights.

@@ -16,21 +16,16 @@
 #include "playback/audio_engine.h"
 #include "playback/engine_voices.h"
 #include "recipes/event_preset.h"
+#include "support/document_records.h"
 #include "operations/scene_edits.h"
 
 namespace {
 
-struct SceneRig {
-    std::unique_ptr<AppState> app = std::make_unique<AppState>();
-    std::unique_ptr<Project> project = std::make_unique<Project>();
-    std::unique_ptr<SoundLibrary> library = std::make_unique<SoundLibrary>();
-    std::unique_ptr<AudioEngine> engine = std::make_unique<AudioEngine>();
+struct SceneRig : PanelRecords {
     SceneRig() {
-        ResetEngineVoices(*engine, 48000, 0);
         project->totalDuration = 60;
         project->fps = 25;
     }
-    DocumentContext Ctx() { return MakeDocumentContext(*project, *library, *engine, *app); }
     void AddScene(const char* name, float in, float out) {
         Scene s;
         CopyTextField(s.name, name);

@@ -19,17 +19,14 @@
 #include "persistence/collect_audio.h"
 #include "persistence/project_file.h"
 #include "playback/audio_engine.h"
+#include "support/document_records.h"
 #include "support/large_project.h"
 #include "support/temp_dir.h"
 
 namespace {
 
-struct SharingRig {
+struct SharingRig : DocumentRecords {
     TempDir dir;
-    std::unique_ptr<Project> project = std::make_unique<Project>();
-    std::unique_ptr<SoundLibrary> library = std::make_unique<SoundLibrary>();
-    std::unique_ptr<AudioEngine> engine = std::make_unique<AudioEngine>();
-    std::unique_ptr<AppState> app = std::make_unique<AppState>();
 
     SharingRig(int events, int layersPerEvent) {
         LargeProjectSpec spec{
@@ -42,7 +39,6 @@ struct SharingRig {
         };
         *project = MakeLargeProject(spec, dir.File("Library")).project;
     }
-    DocumentContext Context() { return MakeDocumentContext(*project, *library, *engine, *app); }
 };
 
 // Everything a project file holds, and the layers' ids and unsaved fields

@@ -25,6 +25,7 @@
 #include "playback/voice_settings.h"
 #include "render/processed_clip_cache.h"
 #include "support/audio_fixtures.h"
+#include "support/document_records.h"
 #include "support/temp_dir.h"
 #include "support/voice_streaming_rig.h"
 #include "support/wait_until.h"
@@ -72,12 +73,7 @@ double BruteGridSum(const std::vector<HeadroomSpan>& spans, double step = 0.02) 
     return loudest;
 }
 
-struct DocRig {
-    std::unique_ptr<Project> project = std::make_unique<Project>();
-    std::unique_ptr<SoundLibrary> library = std::make_unique<SoundLibrary>();
-    std::unique_ptr<AudioEngine> engine = std::make_unique<AudioEngine>();
-    std::unique_ptr<AppState> app = std::make_unique<AppState>();
-    DocumentContext Context() { return MakeDocumentContext(*project, *library, *engine, *app); }
+struct DocRig : DocumentRecords {
 
     // `events` events with `layers` placeholder layers each, every voice built.
     // The last event's layers are fills, whose voices follow its live curve.

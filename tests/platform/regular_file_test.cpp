@@ -2,9 +2,7 @@
 // socket is refused at once, saying what it is, and is never opened; copies
 // never run on past the size that was checked.
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <fcntl.h>
@@ -18,6 +16,7 @@
 #include "platform/file_util.h"
 #include "platform/path_refusal.h"
 #include "support/temp_dir.h"
+#include "support/tree_state.h"
 
 std::string Quoted(const std::string& name) { return "\xE2\x80\x9C" + name + "\xE2\x80\x9D"; }
 
@@ -26,11 +25,7 @@ TEST(RegularFile, SpecialFilesAreRefusedWithoutWaiting) {
     const std::string fifo = dir.File("pipe.wav");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     const std::string socketPath = dir.File("s");
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::strcpy(addr.sun_path, socketPath.c_str());
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_TRUE(PlantSocket(socketPath));
 
     struct Case { std::string path; std::string sentence; };
     const std::string folderName = std::filesystem::path(dir.path()).filename().string();
@@ -52,7 +47,6 @@ TEST(RegularFile, SpecialFilesAreRefusedWithoutWaiting) {
         std::string text;
         EXPECT_EQ(ReadFileText(c.path, 1 << 20, text), kReadCannotOpen);
     }
-    ::close(fd);
 
     ASSERT_TRUE(WriteWholeFile(dir.File("ok.txt"), "twelve bytes"));
     const RegularFile ok = OpenRegularFile(dir.File("ok.txt"));

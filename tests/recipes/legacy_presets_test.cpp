@@ -14,6 +14,7 @@
 #include "recipes/recipe_file.h"
 #include "support/scoped_environment.h"
 #include "support/temp_dir.h"
+#include "support/tree_state.h"
 
 namespace fs = std::filesystem;
 
@@ -34,11 +35,6 @@ std::map<std::string, std::string> Snapshot(const std::string& root) {
     return tree;
 }
 
-void MakeFile(const std::string& path, const std::string& text) {
-    fs::create_directories(fs::path(path).parent_path());
-    ASSERT_TRUE(WriteWholeFile(path, text));
-}
-
 }  // namespace
 
 TEST(LegacyPresets, MovesOldFoldersIntoTheDocumentsFolder) {
@@ -53,18 +49,18 @@ TEST(LegacyPresets, MovesOldFoldersIntoTheDocumentsFolder) {
     const std::string recipes = h + "/Documents/Tessaloom/Recipes";
     const std::string chains = h + "/Documents/Tessaloom/Chains";
 
-    MakeFile(presets + "/Wind.json",
+    PlantFile(presets + "/Wind.json",
              R"({"version": 1, "name": "Wind", "shape": 5, "pinnedFile": "/sfx/wind.wav",
                  "pinnedFileId": "0000000000a1d001", "placeSourceOffset": 1.5, "placeSourceDuration": 4,
                  "placeFadeIn": 0.2, "placeFadeOut": 0.6})");
-    MakeFile(presets + "/Rain.json", R"json({"name": "Rain (old)"})json");
-    MakeFile(recipes + "/Rain.json", R"json({"name": "Rain (current)"})json");
-    MakeFile(groups + "/Street.json", R"({"version": 1, "name": "Street", "events": [{"relTime": 0.5, "shape": 0}]})");
-    MakeFile(groups + "/Nested/inner.json", "{}");
-    MakeFile(previews + "/Wind.wav", "RIFF wind preview");
-    MakeFile(previews + "/Wind.WAV", "RIFF upper-case extension");
-    MakeFile(previews + "/Rain.wav", "RIFF old rain preview");
-    MakeFile(recipes + "/Rain_preview.wav", "RIFF current rain preview");
+    PlantFile(presets + "/Rain.json", R"json({"name": "Rain (old)"})json");
+    PlantFile(recipes + "/Rain.json", R"json({"name": "Rain (current)"})json");
+    PlantFile(groups + "/Street.json", R"({"version": 1, "name": "Street", "events": [{"relTime": 0.5, "shape": 0}]})");
+    PlantFile(groups + "/Nested/inner.json", "{}");
+    PlantFile(previews + "/Wind.wav", "RIFF wind preview");
+    PlantFile(previews + "/Wind.WAV", "RIFF upper-case extension");
+    PlantFile(previews + "/Rain.wav", "RIFF old rain preview");
+    PlantFile(recipes + "/Rain_preview.wav", "RIFF current rain preview");
 
     MigrateLegacyPresetFolders();
 
@@ -133,14 +129,14 @@ TEST(LegacyPresets, CopyThenRemoveMovesWholeOrNothing) {
     fs::create_directory(target);
 
     // A file: copied, then the source removed.
-    MakeFile(dir.File("one.json"), "one");
+    PlantFile(dir.File("one.json"), "one");
     ASSERT_TRUE(CopyThenRemoveEntry(dir.File("one.json"), target + "/one.json"));
     EXPECT_EQ(ReadWholeFile(target + "/one.json"), "one");
     EXPECT_FALSE(fs::exists(dir.File("one.json")));
 
     // A folder with a subfolder and a link: copied whole.
-    MakeFile(dir.File("tree/a.json"), "a");
-    MakeFile(dir.File("tree/sub/b.json"), "b");
+    PlantFile(dir.File("tree/a.json"), "a");
+    PlantFile(dir.File("tree/sub/b.json"), "b");
     fs::create_symlink("a.json", dir.File("tree/link.json"));
     const auto tree = Snapshot(dir.File("tree"));
     ASSERT_TRUE(CopyThenRemoveEntry(dir.File("tree"), target + "/tree"));
@@ -149,7 +145,7 @@ TEST(LegacyPresets, CopyThenRemoveMovesWholeOrNothing) {
 
     // A folder holding something that cannot be copied: the source stays
     // whole, nothing appears at the target and no partial copy is left.
-    MakeFile(dir.File("odd/keep.json"), "keep");
+    PlantFile(dir.File("odd/keep.json"), "keep");
     ASSERT_EQ(::mkfifo(dir.File("odd/pipe").c_str(), 0600), 0);
     const auto odd = Snapshot(dir.File("odd"));
     const auto targetBefore = Snapshot(target);
@@ -158,8 +154,8 @@ TEST(LegacyPresets, CopyThenRemoveMovesWholeOrNothing) {
     EXPECT_EQ(Snapshot(target), targetBefore);
 
     // A target that exists, or whose folder is missing, is refused.
-    MakeFile(dir.File("two.json"), "two (old)");
-    MakeFile(target + "/two.json", "two (current)");
+    PlantFile(dir.File("two.json"), "two (old)");
+    PlantFile(target + "/two.json", "two (current)");
     EXPECT_FALSE(CopyThenRemoveEntry(dir.File("two.json"), target + "/two.json"));
     EXPECT_FALSE(MoveLegacyEntry(dir.File("two.json"), target + "/two.json"));
     EXPECT_EQ(ReadWholeFile(target + "/two.json"), "two (current)");
@@ -176,15 +172,15 @@ TEST(LegacyPresets, MoveAcrossFileSystemsCopiesThenRemoves) {
     std::string pattern = "/dev/shm/tl_legacy_XXXXXX";
     ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
     const std::string other = pattern;
-    MakeFile(other + "/Old/x.json", "x");
-    MakeFile(other + "/Old/y/z.json", "z");
+    PlantFile(other + "/Old/x.json", "x");
+    PlantFile(other + "/Old/y/z.json", "z");
     const auto tree = Snapshot(other + "/Old");
 
     EXPECT_TRUE(MoveLegacyEntry(other + "/Old", dir.File("Old")));
     EXPECT_EQ(Snapshot(dir.File("Old")), tree);
     EXPECT_FALSE(fs::exists(other + "/Old"));
 
-    MakeFile(other + "/Bad/keep.json", "keep");
+    PlantFile(other + "/Bad/keep.json", "keep");
     ASSERT_EQ(::mkfifo((other + "/Bad/pipe").c_str(), 0600), 0);
     EXPECT_FALSE(MoveLegacyEntry(other + "/Bad", dir.File("Bad")));
     EXPECT_EQ(ReadWholeFile(other + "/Bad/keep.json"), "keep");

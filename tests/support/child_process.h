@@ -2,6 +2,8 @@
 //
 // Index
 //   ChildProcess   fork, run a body, exit; killed and reaped if the test leaves first
+//   RunInChild     a body in a child, waited for
+//   HoldUntilKilled / WaitForHold   a child stopped at a point of its work, and the test waiting for it
 //
 // A child starts with the parent's memory as it was at the fork, and whatever
 // it does (process-wide registries and caches filled, threads started, files
@@ -14,6 +16,7 @@
 #include <sys/types.h>
 
 #include <functional>
+#include <string>
 
 struct ChildProcess {
     pid_t pid = -1;
@@ -26,3 +29,14 @@ struct ChildProcess {
     // The exit status, or -signal; -1000 when there is no child to wait for.
     int Wait();
 };
+
+// Runs `body` in a child and waits for it; its exit status, or -signal.
+int RunInChild(const std::function<void()>& body);
+
+// In a child: makes the file `marker` (the sign that the child got there)
+// and waits for the kill.
+[[noreturn]] void HoldUntilKilled(const std::string& marker);
+
+// Waits until `marker` is made or the child has ended, for two minutes at
+// the most; whether the marker stands (the child holds).
+bool WaitForHold(const ChildProcess& child, const std::string& marker);

@@ -3,6 +3,8 @@
 
 #include <utility>
 
+#include "playback/engine_voices.h"
+
 DocumentRecords::DocumentRecords()
     : project(std::make_unique<Project>()),
       library(std::make_unique<SoundLibrary>()),
@@ -23,4 +25,13 @@ DocumentContext DocumentRecords::Context() {
     DocumentContext ctx = MakeDocumentContext(*project, *library, *engine, *app);
     ctx.observer = &observer;
     return ctx;
+}
+
+PanelRecords::PanelRecords() { ResetEngineVoices(*engine, 48000, 0); }
+
+DocumentContext PanelRecords::Ctx() { return MakeDocumentContext(*project, *library, *engine, *app); }
+
+bool RunOnCallingThread(std::function<void()> body) {
+    body();
+    return true;
 }

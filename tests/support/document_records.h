@@ -4,8 +4,11 @@
 //
 // Index
 //   DocumentRecords   the four records and the observer; Context() and ExportContextOf() over them
+//   PanelRecords      the records as the interface's code meets them: voices ready, no observer
+//   RunOnCallingThread   a job's thread starter that runs the job before it returns
 #pragma once
 
+#include <functional>
 #include <memory>
 
 #include "document/project.h"
@@ -32,3 +35,14 @@ struct DocumentRecords {
     // observer and `aafStep` (null: an AAF export fails).
     ExportContext ExportContextOf(AafExportStep aafStep = nullptr);
 };
+
+// The records as the interface's code meets them: the engine's voices ready
+// at 48 kHz, and the context it is handed, without the test's observer.
+struct PanelRecords : DocumentRecords {
+    PanelRecords();
+    DocumentContext Ctx();
+};
+
+// For ExportContext::startThread: the job runs on the calling thread, done
+// when the start returns (a child process, which must start no thread).
+bool RunOnCallingThread(std::function<void()> body);

@@ -2,11 +2,15 @@
 #include "support/tree_state.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <string_view>
@@ -81,4 +85,24 @@ std::string FirstDifference(const std::map<std::string, std::string>& a, const s
     if (ia != a.end()) return ia->first + " is only in the first";
     if (ib != b.end()) return ib->first + " is only in the second";
     return {};
+}
+
+void PlantFile(const std::string& path, const std::string& bytes, int mode) {
+    std::error_code ec;
+    fs::create_directories(fs::path(path).parent_path(), ec);
+    ASSERT_TRUE(WriteWholeFile(path, bytes)) << path;
+    if (mode >= 0) {
+        ASSERT_EQ(::chmod(path.c_str(), mode_t(mode)), 0) << path;
+    }
+}
+
+bool PlantSocket(const std::string& path) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path) return false;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    const bool bound = fd >= 0 && ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    if (fd >= 0) ::close(fd);
+    return bound;
 }

@@ -6,6 +6,7 @@
 //   TreeDigest       the same with a file's size and a digest of its bytes instead of
 //                    the bytes, for folders of gigabytes
 //   FirstDifference  where two states differ, told briefly
+//   PlantFile / PlantSocket   entries a test sets in a folder before the program meets them
 #pragma once
 
 #include <map>
@@ -24,3 +25,11 @@ std::map<std::string, std::string> TreeDigest(const std::string& root);
 // "" when `a` and `b` (two TreeState or TreeDigest results) are the same,
 // else the first path whose entry differs or that only one of them holds.
 std::string FirstDifference(const std::map<std::string, std::string>& a, const std::map<std::string, std::string>& b);
+
+// `bytes` at `path`, the folders it needs made first; with a `mode`, those
+// permission bits. A failure fails the test.
+void PlantFile(const std::string& path, const std::string& bytes, int mode = -1);
+
+// A socket bound at `path` and closed at once: the entry stays. False when
+// the path is too long for a socket's address or the bind fails.
+bool PlantSocket(const std::string& path);

@@ -32,6 +32,7 @@
 #include "playback/engine_voices.h"
 #include "playback/transport.h"
 #include "render/track_assignment.h"
+#include "support/document_records.h"
 #include "support/quiet_stdout.h"
 #include "support/spots_and_beds.h"
 #include "support/temp_dir.h"
@@ -47,12 +48,8 @@ constexpr int kRate = 48000;
 // `voices` silent layers, two per Spot event every 0.1 s, and two Beds of a
 // real file with their looping fills; every voice built, the far ones
 // without their samples (the streaming window of the program).
-struct HoldRig {
+struct HoldRig : DocumentRecords {
     TempDir dir;
-    std::unique_ptr<Project> project = std::make_unique<Project>();
-    std::unique_ptr<SoundLibrary> library = std::make_unique<SoundLibrary>();
-    std::unique_ptr<AudioEngine> engine = std::make_unique<AudioEngine>();
-    std::unique_ptr<AppState> app = std::make_unique<AppState>();
     std::vector<int> beds;
 
     explicit HoldRig(int voices) {

@@ -17,6 +17,7 @@
 #include "playback/audio_engine.h"
 #include "playback/engine_voices.h"
 #include "support/audio_fixtures.h"
+#include "support/document_records.h"
 #include "support/temp_dir.h"
 #include "ui/event_commands.h"
 #include "ui/event_menu_logic.h"
@@ -24,17 +25,11 @@
 
 namespace {
 
-struct ListRig {
-    std::unique_ptr<AppState> app = std::make_unique<AppState>();
-    std::unique_ptr<Project> project = std::make_unique<Project>();
-    std::unique_ptr<SoundLibrary> library = std::make_unique<SoundLibrary>();
-    std::unique_ptr<AudioEngine> engine = std::make_unique<AudioEngine>();
+struct ListRig : PanelRecords {
     ListRig() {
-        ResetEngineVoices(*engine, 48000, 0);
         project->totalDuration = 60;
         project->fps = 25;
     }
-    DocumentContext Ctx() { return MakeDocumentContext(*project, *library, *engine, *app); }
     int AddEvent(float time, const char* folder = "", int shape = kShapeSpot) {
         Event e = MakeEvent(*project, time, shape, 0.5f);
         CopyTextField(e.folder, folder);

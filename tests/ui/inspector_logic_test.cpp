@@ -24,22 +24,17 @@
 #include "playback/engine_voices.h"
 #include "recipes/event_preset.h"
 #include "support/audio_fixtures.h"
+#include "support/document_records.h"
 #include "support/temp_dir.h"
 #include "ui/inspector_logic.h"
 
 namespace {
 
-struct InspectorRig {
-    std::unique_ptr<AppState> app = std::make_unique<AppState>();
-    std::unique_ptr<Project> project = std::make_unique<Project>();
-    std::unique_ptr<SoundLibrary> library = std::make_unique<SoundLibrary>();
-    std::unique_ptr<AudioEngine> engine = std::make_unique<AudioEngine>();
+struct InspectorRig : PanelRecords {
     InspectorRig() {
-        ResetEngineVoices(*engine, 48000, 0);
         project->totalDuration = 60;
         project->fps = 25;
     }
-    DocumentContext Ctx() { return MakeDocumentContext(*project, *library, *engine, *app); }
     int Add(int shape, float time = 1) {
         project->events.push_back(MakeEvent(*project, time, shape, 0.5f));
         return int(project->events.size()) - 1;

@@ -21,6 +21,7 @@
 #include "playback/audio_engine.h"
 #include "playback/block_mixer.h"
 #include "playback/reverb.h"
+#include "support/document_records.h"
 #include "support/imgui_headless.h"
 #include "ui/mixer_panel.h"
 #include "ui/ui_layout.h"
@@ -224,13 +225,9 @@ TEST(MixerMeters, LevelsRiseFastFallSlowlyAndSettleAtZeroWhileStopped) {
 // Strips
 // ---------------------------------------------------------------------------
 
-class MixerStripRig : public testing::Test {
+class MixerStripRig : public testing::Test, protected DocumentRecords {
 protected:
     void TearDown() override { SetReferenceAudioGain(1.0f); }
-    std::unique_ptr<AudioEngine> engine = std::make_unique<AudioEngine>();
-    std::unique_ptr<AppState> app = std::make_unique<AppState>();
-    std::unique_ptr<Project> project = std::make_unique<Project>();
-    std::unique_ptr<SoundLibrary> library = std::make_unique<SoundLibrary>();
     DocumentContext Ctx() { return MakeDocumentContext(*project, *library, *engine, *app); }
 };
 

@@ -23,20 +23,13 @@
 #include "operations/voice_sync.h"
 #include "playback/audio_engine.h"
 #include "playback/engine_voices.h"
+#include "support/document_records.h"
 #include "ui/result_layers_logic.h"
 
 namespace {
 
-struct LayerRig {
-    std::unique_ptr<AppState> app = std::make_unique<AppState>();
-    std::unique_ptr<Project> project = std::make_unique<Project>();
-    std::unique_ptr<SoundLibrary> library = std::make_unique<SoundLibrary>();
-    std::unique_ptr<AudioEngine> engine = std::make_unique<AudioEngine>();
-    LayerRig() {
-        ResetEngineVoices(*engine, 48000, 0);
-        project->events.push_back(MakeEvent(*project, 2, kShapeSpot, 0.5f));
-    }
-    DocumentContext Ctx() { return MakeDocumentContext(*project, *library, *engine, *app); }
+struct LayerRig : PanelRecords {
+    LayerRig() { project->events.push_back(MakeEvent(*project, 2, kShapeSpot, 0.5f)); }
     // A layer of event 0 with a voice of its own.
     int AddLayer(const std::string& path, float gain = 0.5f) {
         RenderResult r;

@@ -21,6 +21,7 @@
 #include "operations/undo.h"
 #include "picture/video_player.h"
 #include "playback/audio_engine.h"
+#include "support/document_records.h"
 #include "support/imgui_headless.h"
 #include "support/temp_dir.h"
 #include "support/video_fixtures.h"
@@ -32,11 +33,7 @@
 
 namespace {
 
-struct Doc {
-    std::unique_ptr<AppState> app = std::make_unique<AppState>();
-    std::unique_ptr<Project> project = std::make_unique<Project>();
-    std::unique_ptr<SoundLibrary> library = std::make_unique<SoundLibrary>();
-    std::unique_ptr<AudioEngine> engine = std::make_unique<AudioEngine>();
+struct Doc : DocumentRecords {
 
     explicit Doc(int events = 0, int locked = 0) {
         project->totalDuration = 10;
@@ -46,7 +43,6 @@ struct Doc {
             project->events.back().locked = i < locked;
         }
     }
-    DocumentContext Context() { return MakeDocumentContext(*project, *library, *engine, *app); }
     TransportContext Transport(VideoPlayer* video = nullptr) { return {Context(), video}; }
     CommandContext Commands(VideoPlayer* video = nullptr) {
         CommandContext ctx;
