@@ -15,6 +15,7 @@
 #include "document/project.h"
 #include "library/file_caches.h"
 #include "operations/app_state.h"
+#include "operations/document_indices.h"
 #include "operations/edit_steps.h"
 #include "operations/event_edits.h"
 #include "operations/selection.h"
@@ -105,9 +106,9 @@ namespace {
 
 // The event of a Clip layer, -1 for no such layer or no Clip's.
 int ClipEventOf(const Project& project, int result) {
-    if (result < 0 || size_t(result) >= project.results.size()) return -1;
+    if (!ValidResult(project, result)) return -1;
     const int event = project.results[size_t(result)].eventIdx;
-    if (event < 0 || size_t(event) >= project.events.size()) return -1;
+    if (!ValidEvent(project, event)) return -1;
     return project.events[size_t(event)].shape == kShapeClip ? event : -1;
 }
 
@@ -150,9 +151,9 @@ namespace {
 // the event the press found; null otherwise.
 RenderResult* GestureLayer(const DocumentContext& ctx, const ClipGesture& gesture, int result, Event** event) {
     Project& project = *ctx.project;
-    if (result < 0 || size_t(result) >= project.results.size()) return nullptr;
+    if (!ValidResult(project, result)) return nullptr;
     RenderResult& r = project.results[size_t(result)];
-    if (r.eventIdx < 0 || size_t(r.eventIdx) >= project.events.size() || r.eventIdx != gesture.event) return nullptr;
+    if (!ValidEvent(project, r.eventIdx) || r.eventIdx != gesture.event) return nullptr;
     *event = &project.events[size_t(r.eventIdx)];
     return &r;
 }
@@ -194,7 +195,7 @@ bool EndClipGesture(const DocumentContext& ctx, ClipGesture& gesture) {
     app.trimEdge = app.fadeDragKind = 0;
     gesture = ClipGesture{};
     if (!active || !ended.changed) return false;
-    if (ended.event < 0 || size_t(ended.event) >= ctx.project->events.size() || EditRefused(ctx, kClipDrag))
+    if (!ValidEvent(*ctx.project, ended.event) || EditRefused(ctx, kClipDrag))
         return false;
     // The layer is made again from its file region; the rebuild assigned
     // the tracks, so every voice follows, not only the Clip's.

@@ -14,6 +14,7 @@
 #include "document/event.h"
 #include "document/project.h"
 #include "operations/app_state.h"
+#include "operations/document_indices.h"
 #include "operations/edit_steps.h"
 
 // ---------------------------------------------------------------------------
@@ -24,7 +25,7 @@ Curve256& LaneCurve(Event& event, int lane) { return lane == kCurveLaneIntensity
 
 int PaintableEventAt(const AppState& app, const std::vector<Event>& events, float t) {
     for (int index : app.selectedEvents) {
-        if (index < 0 || size_t(index) >= events.size()) continue;
+        if (!ValidEvent(events, index)) continue;
         const Event& e = events[size_t(index)];
         if (e.shape == kShapeClip || e.shape == kShapeBed) continue;
         const EventSpan s = SpanOfEvent(e);
@@ -108,7 +109,7 @@ void BeginCurveStroke(AppState& app, int lane) {
 }
 
 bool CurveStrokeStillValid(const AppState& app, const Project& project) {
-    return app.paintEvent >= 0 && size_t(app.paintEvent) < project.events.size() &&
+    return ValidEvent(project, app.paintEvent) &&
            app.undoHistory.generation == app.paintGeneration && project.events.size() == app.paintEventCount;
 }
 
@@ -166,7 +167,7 @@ bool PaintInspectorCurveStroke(const DocumentContext& ctx, int event, int lane, 
     AppState& app = *ctx.app;
     Project& project = *ctx.project;
     if (!OwnsStroke(app, event, lane)) {
-        if (event < 0 || size_t(event) >= project.events.size()) return false;
+        if (!ValidEvent(project, event)) return false;
         // A stroke on another curve is dropped unsmoothed.
         BeginCurveStroke(app, lane);
         app.paintFromInspector = true;

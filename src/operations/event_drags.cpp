@@ -15,17 +15,12 @@
 #include "document/project.h"
 #include "library/file_caches.h"
 #include "operations/app_state.h"
+#include "operations/document_indices.h"
 #include "operations/edit_steps.h"
 #include "operations/event_edits.h"
 #include "operations/event_voices.h"
 #include "operations/selection.h"
 #include "operations/voice_sync.h"
-
-namespace {
-
-bool ValidEvent(const Project& project, int event) { return event >= 0 && size_t(event) < project.events.size(); }
-
-}  // namespace
 
 // ---------------------------------------------------------------------------
 // Resize rule
