@@ -10,22 +10,10 @@
 #include "operations/event_drags.h"
 #include "operations/render_job_rig.h"
 #include "playback/voice_settings.h"
-
-namespace {
-
-Event At(float time, float duration, float syncOffset = 0, int shape = kShapeSpot) {
-    Event e;
-    e.time = time;
-    e.duration = duration;
-    e.syncOffset = syncOffset;
-    e.shape = shape;
-    return e;
-}
-
-}  // namespace
+#include "support/plain_records.h"
 
 TEST(EventDragRules, TheEndStaysBetweenOneFrameAndTheSourcesEnd) {
-    Event bloom = At(4, 4, 2, kShapeBloom);  // 2 .. 6 s, sync in the middle
+    Event bloom = EventAt(4, 4, 2, kShapeBloom);  // 2 .. 6 s, sync in the middle
     bloom.locked = true;
     ResizeLimits limits = ResizeEndLimits(bloom, 30, 25, 0);
     EXPECT_FLOAT_EQ(limits.low, 2.04f);
@@ -40,14 +28,14 @@ TEST(EventDragRules, TheEndStaysBetweenOneFrameAndTheSourcesEnd) {
     ResizeEventEnd(bloom, -3, ResizeEndLimits(bloom, 30, 25, 0), 25);
     EXPECT_NEAR(bloom.duration, 0.04f, 1e-5f) << "never under one frame";
 
-    Event spot = At(2, 1.5f);  // no lead-in: the start stays
+    Event spot = EventAt(2, 1.5f);  // no lead-in: the start stays
     ResizeEventEnd(spot, 5.6f, ResizeEndLimits(spot, 30, 25, 0), 25);
     EXPECT_FLOAT_EQ(spot.duration, 3.6f);
     EXPECT_EQ(spot.syncOffset, 0);
 
     // A Clip of a 5 s file from 1.5 s in, placed at 10 s: at most 3.5 s long,
     // even where rounding to a frame would pass the source's end.
-    Event clip = At(10, 2, 0.5f, kShapeClip);
+    Event clip = EventAt(10, 2, 0.5f, kShapeClip);
     clip.clipSourceOffset = 1.5f;
     limits = ResizeEndLimits(clip, 30, 24, 5.0f);
     EXPECT_FLOAT_EQ(limits.high, 9.5f + 3.5f);
@@ -57,20 +45,20 @@ TEST(EventDragRules, TheEndStaysBetweenOneFrameAndTheSourcesEnd) {
     EXPECT_FLOAT_EQ(clip.clipSourceDuration, clip.duration);
     ResizeEventEnd(clip, 9.7f, limits, 24);
     EXPECT_FLOAT_EQ(clip.syncOffset, clip.duration) << "a Clip's lead-in is clamped into its span";
-    Event tail = At(29.99f, 1, 0);
+    Event tail = EventAt(29.99f, 1, 0);
     limits = ResizeEndLimits(tail, 30, 25, 0);
     EXPECT_FLOAT_EQ(limits.high, limits.low) << "past the project's end the lowest end wins";
 }
 
 TEST(EventDragRules, ASelectionStopsWhereItsFirstEventReachesZero) {
-    std::vector<Event> events = {At(3, 1), At(1.5f, 1), At(8, 1)};
+    std::vector<Event> events = {EventAt(3, 1), EventAt(1.5f, 1), EventAt(8, 1)};
     const std::set<int> selected = {0, 1};
     EXPECT_FLOAT_EQ(LimitMoveDelta(events, selected, -2.5f, 10), -1.5f);
     EXPECT_FLOAT_EQ(LimitMoveDelta(events, selected, 9, 10), 7);
     EXPECT_FLOAT_EQ(LimitMoveDelta(events, selected, 0.5f, 10), 0.5f);
     EXPECT_EQ(LimitMoveDelta(events, selected, NAN, 10), 0);
-    EXPECT_FALSE(SelectionLinkedToScene({At(1, 1), At(2, 1)}, {0}));
-    std::vector<Event> linked = {At(1, 1), At(2, 1)};
+    EXPECT_FALSE(SelectionLinkedToScene({EventAt(1, 1), EventAt(2, 1)}, {0}));
+    std::vector<Event> linked = {EventAt(1, 1), EventAt(2, 1)};
     linked[1].sceneLink = 0;
     EXPECT_TRUE(SelectionLinkedToScene(linked, {0, 1}));
 }

@@ -6,21 +6,11 @@
 #include "document/document_rig.h"
 #include "operations/job_requests.h"
 #include "support/lifecycle_rig.h"
-
-namespace {
-
-void AddScene(Project& project, float in, float out) {
-    Scene scene;
-    scene.inTime = in;
-    scene.outTime = out;
-    project.scenes.push_back(scene);
-}
-
-}  // namespace
+#include "support/plain_records.h"
 
 TEST(JobRequests, SceneLinksAndTheLockAfterARenderOrItsCancel) {
     Project project;
-    AddScene(project, 4, 6.5f);
+    AddSceneSpan(project, 4, 6.5f);
     project.events.resize(3);
     project.events[0].sceneLink = 0;
     project.events[1].time = 2;

@@ -19,6 +19,7 @@
 #include "operations/library_edits.h"
 #include "playback/audio_engine.h"
 #include "recipes/event_preset.h"
+#include "support/plain_records.h"
 #include "support/quiet_stdout.h"
 #include "support/temp_dir.h"
 
@@ -26,31 +27,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
-LibraryEntry Entry(std::initializer_list<float> bands, const std::string& path = "") {
-    LibraryEntry e;
-    int b = 0;
-    for (float v : bands) e.bandEnergy[b++] = v;
-    e.path = path;
-    e.name = path;
-    return e;
-}
-
-LibraryIndex Library(const std::string& name, const std::string& path, std::vector<LibraryEntry> entries) {
-    LibraryIndex l;
-    l.name = name;
-    l.path = path;
-    l.entries = std::move(entries);
-    return l;
-}
-
 class LibraryRename : public testing::Test {
 protected:
     void SetUp() override {
         library->indexFolder = dir.path();
-        LibraryIndex rain = Library("Rain", "", {Entry({1, 0, 0, 0, 0}, "/sfx/rain.wav")});
+        LibraryIndex rain = NamedLibrary("Rain", "", {BandEntry({1, 0, 0, 0, 0}, "/sfx/rain.wav")});
         rain.savedPalette = 1;
         library->libraries.push_back(rain);
-        library->libraries.push_back(Library("Wind", "/sfx/wind", {Entry({0, 1, 0, 0, 0}, "/sfx/wind/a.wav")}));
+        library->libraries.push_back(NamedLibrary("Wind", "/sfx/wind", {BandEntry({0, 1, 0, 0, 0}, "/sfx/wind/a.wav")}));
         for (const LibraryIndex& l : library->libraries)
             ASSERT_TRUE(WriteLibraryIndexFile(l, LibraryIndexFilePath(dir.path(), l.name)));
         project->events.resize(2);
@@ -192,9 +176,9 @@ TEST(LibraryRelink, LayersFollowALibraryFoundInAnotherFolderAndTheProjectIsMarke
     ASSERT_TRUE(WriteWholeFile(moved + "/a.wav", "RIFF"));
     ASSERT_TRUE(WriteWholeFile(moved + "/sub/b.wav", "RIFF"));
     auto library = std::make_unique<SoundLibrary>();
-    LibraryIndex l = Library("Old", "/gone/old", {Entry({1, 0, 0, 0, 0}, "/gone/old/a.wav"),
-                                                  Entry({1, 0, 0, 0, 0}, "/gone/old/sub/b.wav"),
-                                                  Entry({1, 0, 0, 0, 0}, "/gone/old/c.wav")});
+    LibraryIndex l = NamedLibrary("Old", "/gone/old", {BandEntry({1, 0, 0, 0, 0}, "/gone/old/a.wav"),
+                                                  BandEntry({1, 0, 0, 0, 0}, "/gone/old/sub/b.wav"),
+                                                  BandEntry({1, 0, 0, 0, 0}, "/gone/old/c.wav")});
     l.folderMissing = 1;
     library->libraries.push_back(l);
     auto project = std::make_unique<Project>();

@@ -9,26 +9,18 @@
 #include "document/text_util.h"
 #include "operations/app_state.h"
 #include "ui/event_lane_logic.h"
+#include "support/plain_records.h"
 
 namespace {
 
 // 1000 points across 0 .. 10 s: 100 points a second.
 const TimelineView kView{0, 1000, 0, 10};
 
-Event At(float time, float duration, float syncOffset = 0, int shape = kShapeSpot) {
-    Event e;
-    e.time = time;
-    e.duration = duration;
-    e.syncOffset = syncOffset;
-    e.shape = shape;
-    return e;
-}
-
 }  // namespace
 
 TEST(EventLanePick, MarkersFirstThenThePrimaryThenTheHighestIndex) {
     // 0: 1..5 s, marker at 1 s; 1: 2..4 s, marker at 3 s; 2: 2.5..3.5 s, marker at 3.08 s.
-    std::vector<Event> events = {At(1, 4), At(3, 2, 1), At(3.08f, 1, 0.58f)};
+    std::vector<Event> events = {EventAt(1, 4), EventAt(3, 2, 1), EventAt(3.08f, 1, 0.58f)};
     EXPECT_EQ(PickEventAt(events, kView, 303, 3.03f, -1, true), 1) << "the nearest marker within 10 points";
     EXPECT_EQ(PickEventAt(events, kView, 307, 3.07f, -1, true), 2);
     EXPECT_EQ(PickEventAt(events, kView, 118, 1.18f, -1, true), 0) << "no marker near: the span holding it";
@@ -39,7 +31,7 @@ TEST(EventLanePick, MarkersFirstThenThePrimaryThenTheHighestIndex) {
 
 TEST(EventLanePick, OnlySelectedUnmutedUnlinkedEndsAreGrabbed) {
     auto app = std::make_unique<AppState>();
-    std::vector<Event> events = {At(1, 2), At(2.5f, 0.56f), At(5, 1), At(7, 1)};
+    std::vector<Event> events = {EventAt(1, 2), EventAt(2.5f, 0.56f), EventAt(5, 1), EventAt(7, 1)};
     CopyTextField(events[3].folder, "Doors");
     app->linkedGroups = {"Doors"};
     events[2].muted = true;
@@ -60,7 +52,7 @@ TEST(EventLaneMove, TheTargetIsTheGrabbedTimeOnAFrame) {
 
 TEST(EventLaneBox, NarrowBoxesClearWideOnesCatchWithTheirFolders) {
     auto app = std::make_unique<AppState>();
-    std::vector<Event> events = {At(1, 1), At(4, 1), At(5.5f, 1), At(9, 0.5f)};
+    std::vector<Event> events = {EventAt(1, 1), EventAt(4, 1), EventAt(5.5f, 1), EventAt(9, 0.5f)};
     CopyTextField(events[0].folder, "Doors");
     CopyTextField(events[2].folder, "Doors");
     app->linkedGroups = {"Doors"};

@@ -9,20 +9,9 @@
 
 #include <cstdio>
 
+#include "support/plain_records.h"
 #include "ui/job_protocol_logic.h"
 #include "ui/job_protocol_rig.h"
-
-namespace {
-
-void AddScene(Project& project, float in, float out) {
-    Scene scene;
-    scene.inTime = in;
-    scene.outTime = out;
-    project.scenes.push_back(scene);
-}
-
-}  // namespace
-
 
 TEST(JobProtocol, ATaskOtherThanAFullRenderFreezesTheWindowThenLingersAtAFullBar) {
     Rig rig;
@@ -245,7 +234,7 @@ TEST(JobProtocol, ABackdropThatCannotBeCapturedGivesAnOpaqueOneAfterThreeFrames)
 TEST(JobProtocol, DocumentRequestsWaitWhileATaskRuns) {
     Rig rig;
     Project& project = *rig.project;
-    AddScene(project, 10, 25);
+    AddSceneSpan(project, 10, 25);
     project.events.resize(2);
     project.events[0].sceneLink = 0;
     project.events[1].sceneLink = 3;  // no such scene

@@ -10,27 +10,7 @@
 #include "operations/app_state.h"
 #include "ui/drop_handover.h"
 #include "ui/library_panel_logic.h"
-
-namespace {
-
-LibraryEntry Entry(std::initializer_list<float> bands, const std::string& path = "") {
-    LibraryEntry e;
-    int b = 0;
-    for (float v : bands) e.bandEnergy[b++] = v;
-    e.path = path;
-    e.name = path;
-    return e;
-}
-
-LibraryIndex Library(const std::string& name, const std::string& path, std::vector<LibraryEntry> entries) {
-    LibraryIndex l;
-    l.name = name;
-    l.path = path;
-    l.entries = std::move(entries);
-    return l;
-}
-
-}  // namespace
+#include "support/plain_records.h"
 
 // ---------------------------------------------------------------------------
 // Coverage and mini spectra
@@ -38,10 +18,10 @@ LibraryIndex Library(const std::string& name, const std::string& path, std::vect
 
 TEST(LibraryCoverage, OnlyEnabledLibrariesWithTheirFolderCountAndTheFullestBandIsOne) {
     auto library = std::make_unique<SoundLibrary>();
-    library->libraries.push_back(Library("Mid", "/sfx/mid", {Entry({0, 0, 0.8f, 0, 0}), Entry({0, 0, 0.4f, 0, 0})}));
-    LibraryIndex off = Library("Off", "/sfx/off", {Entry({1, 1, 1, 1, 1})});
+    library->libraries.push_back(NamedLibrary("Mid", "/sfx/mid", {BandEntry({0, 0, 0.8f, 0, 0}), BandEntry({0, 0, 0.4f, 0, 0})}));
+    LibraryIndex off = NamedLibrary("Off", "/sfx/off", {BandEntry({1, 1, 1, 1, 1})});
     off.enabled = 0;
-    LibraryIndex gone = Library("Gone", "/sfx/gone", {Entry({1, 1, 1, 1, 1}), Entry({1, 1, 1, 1, 1})});
+    LibraryIndex gone = NamedLibrary("Gone", "/sfx/gone", {BandEntry({1, 1, 1, 1, 1}), BandEntry({1, 1, 1, 1, 1})});
     gone.folderMissing = 1;
     library->libraries.push_back(off);
     library->libraries.push_back(gone);
@@ -106,8 +86,8 @@ TEST(LibraryScanNotes, TheNotesLeaveTheListItsRoom) {
 
 TEST(LibraryMiniSpectrum, AveragedNormalisedAndRecomputedOnlyWhenTheEntriesChange) {
     auto library = std::make_unique<SoundLibrary>();
-    library->libraries.push_back(Library("A", "/a", {Entry({0.2f, 0.4f, 0, 0, 0}), Entry({0.2f, 0.0f, 0, 0, 0.1f})}));
-    library->libraries.push_back(Library("Empty", "/e", {}));
+    library->libraries.push_back(NamedLibrary("A", "/a", {BandEntry({0.2f, 0.4f, 0, 0, 0}), BandEntry({0.2f, 0.0f, 0, 0, 0.1f})}));
+    library->libraries.push_back(NamedLibrary("Empty", "/e", {}));
     MiniSpectrumCache cache;
     std::array<float, 5> a = MiniSpectrumFor(cache, *library, 0);
     EXPECT_FLOAT_EQ(a[0], 1.0f);
@@ -116,7 +96,7 @@ TEST(LibraryMiniSpectrum, AveragedNormalisedAndRecomputedOnlyWhenTheEntriesChang
     EXPECT_EQ(MiniSpectrumFor(cache, *library, 1)[0], 0.0f) << "no entries: all zero";
     EXPECT_EQ(MiniSpectrumFor(cache, *library, 7)[0], 0.0f) << "out of range";
 
-    library->libraries[0].entries.push_back(Entry({0, 0, 0, 0, 2.0f}));
+    library->libraries[0].entries.push_back(BandEntry({0, 0, 0, 0, 2.0f}));
     const std::array<float, 5>& b = MiniSpectrumFor(cache, *library, 0);
     EXPECT_FLOAT_EQ(b[4], 1.0f) << "a new entry is seen without a revision";
     EXPECT_FLOAT_EQ(MiniSpectrumBarHeight(0), 1.5f);
@@ -164,7 +144,7 @@ TEST(LibraryRowTexts, CountsSummariesAndOrder) {
     EXPECT_EQ(ScanNoteLines(empty), std::vector<std::string>{"Field Recordings: No audio files found."});
 
     auto library = std::make_unique<SoundLibrary>();
-    for (const char* name : {"rain", "Doors", "door", "Ambience"}) library->libraries.push_back(Library(name, "", {}));
+    for (const char* name : {"rain", "Doors", "door", "Ambience"}) library->libraries.push_back(NamedLibrary(name, "", {}));
     EXPECT_EQ(LibraryDisplayOrder(*library), (std::vector<int>{3, 2, 1, 0}));
     DisplayOrderCache cache;
     EXPECT_EQ(CachedDisplayOrder(cache, *library), (std::vector<int>{3, 2, 1, 0}));
@@ -205,7 +185,7 @@ TEST(LibrarySelection, PlainToggleAndRangeClicks) {
 
 TEST(LibrarySelection, ACheckboxClickSpreadsOnlyFromASelectedRowOfSeveral) {
     auto library = std::make_unique<SoundLibrary>();
-    for (int i = 0; i < 4; ++i) library->libraries.push_back(Library("L" + std::to_string(i), "", {}));
+    for (int i = 0; i < 4; ++i) library->libraries.push_back(NamedLibrary("L" + std::to_string(i), "", {}));
     EXPECT_EQ(SpreadEnabledToSelection(*library, {1, 2, 9}, 1, 0), 1) << "the invalid index is skipped";
     EXPECT_EQ(library->libraries[2].enabled, 0);
     EXPECT_EQ(library->libraries[0].enabled, 1);
@@ -236,7 +216,7 @@ TEST(LibraryRemoval, IndicesFollowTheRemovedLibrary) {
 TEST(LibraryDrops, KnownOrQueuedFoldersAreSkippedNewOnesQueueBehindAScan) {
     auto app = std::make_unique<AppState>();
     auto library = std::make_unique<SoundLibrary>();
-    library->libraries.push_back(Library("Doors", "/sfx/Doors", {}));
+    library->libraries.push_back(NamedLibrary("Doors", "/sfx/Doors", {}));
     library->scanRunning.store(1);  // a scan runs: new folders wait
     library->pendingFolders = {"/sfx/Wind"};
     library->pendingFolderNames = {"Wind"};
