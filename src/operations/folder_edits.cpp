@@ -28,15 +28,6 @@ namespace {
 
 std::string_view FolderOf(const Event& e) { return TextFieldView(e.folder); }
 
-// The events of `folder`, ascending by index.
-std::vector<int> EventsInFolder(const std::vector<Event>& events, std::string_view folder) {
-    std::vector<int> out;
-    if (folder.empty()) return out;
-    for (size_t i = 0; i < events.size(); ++i)
-        if (FolderOf(events[i]) == folder) out.push_back(int(i));
-    return out;
-}
-
 void RenameInSet(std::set<std::string>& set, std::string_view from, const std::string& to) {
     auto it = set.find(std::string(from));
     if (it == set.end()) return;
@@ -45,6 +36,14 @@ void RenameInSet(std::set<std::string>& set, std::string_view from, const std::s
 }
 
 }  // namespace
+
+std::vector<int> EventsInFolder(const std::vector<Event>& events, std::string_view folder) {
+    std::vector<int> out;
+    if (folder.empty()) return out;
+    for (size_t i = 0; i < events.size(); ++i)
+        if (FolderOf(events[i]) == folder) out.push_back(int(i));
+    return out;
+}
 
 // ---------------------------------------------------------------------------
 // Group and ungroup the selection

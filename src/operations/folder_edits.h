@@ -2,6 +2,7 @@
 // selection, renaming, ungrouping, moving events in and out, linking.
 //
 // Index
+//   EventsInFolder                           a folder's events, ascending by index
 //   GroupSelection / UngroupSelection
 //   RenameFolder / UngroupFolder / MoveSelectionToFolder / RemoveSelectionFromFolders
 //   SetFolderLinked                          a folder's events select and move as one
@@ -14,10 +15,15 @@
 #pragma once
 
 #include <string_view>
+#include <vector>
 
 #include "operations/document_context.h"
 
 struct AppState;
+struct Event;
+
+// The events of `folder`, ascending by index; none for an empty name.
+std::vector<int> EventsInFolder(const std::vector<Event>& events, std::string_view folder);
 
 // The selection joins a new folder "Group %d" (the first number no folder
 // uses), which is linked so it selects as one; the events list opens its

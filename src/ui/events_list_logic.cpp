@@ -24,6 +24,7 @@
 #include "operations/app_state.h"
 #include "operations/audition.h"
 #include "operations/event_edits.h"
+#include "operations/folder_edits.h"
 #include "operations/recipe_lists.h"
 #include "operations/selection.h"
 #include "operations/transport_control.h"
@@ -45,17 +46,6 @@ std::string_view FolderOf(const Event& e) { return TextFieldView(e.folder); }
 
 // A time that is not a number sorts last, so the order stays a strict one.
 float SortTime(const Event& e) { return std::isnan(e.time) ? std::numeric_limits<float>::infinity() : e.time; }
-
-// The events of `folder`, ascending by index.
-std::vector<int> EventsInFolder(const std::vector<Event>& events, std::string_view folder) {
-    std::vector<int> out;
-    if (folder.empty()) return out;
-    for (size_t i = 0; i < events.size(); ++i)
-        if (FolderOf(events[i]) == folder) out.push_back(int(i));
-    return out;
-}
-
-
 
 }  // namespace
 
