@@ -22,11 +22,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The size and a digest of the file's bytes, read a piece at a time.
-std::string FileDigest(const std::string& path) {
+// The size and a digest of the file's bytes, read a piece at a time into
+// `piece`, which the caller holds for the whole walk: a tree of thousands of
+// files would otherwise clear a fresh piece for every file.
+std::string FileDigest(const std::string& path, std::vector<char>& piece) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) return "unreadable";
-    std::vector<char> piece(4 << 20);
     uint64_t size = 0, digest = 1469598103934665603ull;
     for (;;) {
         const ssize_t n = ::read(fd, piece.data(), piece.size());
@@ -44,6 +45,7 @@ std::string FileDigest(const std::string& path) {
 
 std::map<std::string, std::string> State(const std::string& root, bool digest) {
     std::map<std::string, std::string> state;
+    std::vector<char> piece(digest ? size_t(1) << 20 : 0);
     std::error_code ec;
     for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
         const std::string path = it->path().string();
@@ -58,7 +60,7 @@ std::map<std::string, std::string> State(const std::string& root, bool digest) {
         } else if (S_ISDIR(st.st_mode)) {
             entry = std::string("folder ") + mode;
         } else if (S_ISREG(st.st_mode)) {
-            entry = std::string("file ") + mode + " " + (digest ? FileDigest(path) : ReadWholeFile(path));
+            entry = std::string("file ") + mode + " " + (digest ? FileDigest(path, piece) : ReadWholeFile(path));
         } else {
             entry = std::string("other ") + mode;
         }
