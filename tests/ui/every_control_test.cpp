@@ -82,14 +82,15 @@ struct ControlsProject {
 };
 
 // One scene of every shape (a Bed, Spots, a Bloom, a Contour, a Fill, a
-// Scatter, a Clip) twice over, with layers and two scenes; written once per
-// process into a folder removed at exit.
+// Scatter, a Clip) twice over, with layers and two scenes, on a timeline of
+// 16 s (every row exports it twice with every pass, each pass as long as the
+// timeline); written once per process into a folder removed at exit.
 const ControlsProject& ProjectForRun() {
     static TempDir dir;
     static const ControlsProject made = [] {
         ControlsProject out;
         LargeProjectSpec spec{.eventCount = 16,
-                              .seconds = 30,
+                              .seconds = 16,
                               .layers = LargeProjectLayers::Made,
                               .layersPerEvent = 2,
                               .soundCount = 10,
@@ -100,10 +101,10 @@ const ControlsProject& ProjectForRun() {
         Scene opening, street;
         CopyTextField(opening.name, "Opening");
         opening.inTime = 0;
-        opening.outTime = 12;
+        opening.outTime = 6;
         CopyTextField(street.name, "Street");
-        street.inTime = 12;
-        street.outTime = 24;
+        street.inTime = 6;
+        street.outTime = 12;
         large.project.scenes = {opening, street};
         for (int e : {0, 1}) CopyTextField(large.project.events[size_t(e)].folder, "Doors");
         out.sounds = large.library.paths;
@@ -354,7 +355,7 @@ const std::vector<Control>& Controls() {
              EventClipboard clipboard;
              d.Select({d.EventOfShape(kShapeSpot), d.EventOfShape(kShapeClip)});
              CopySelectedEvents(*d.project, *d.app, clipboard);
-             d.app->currentTime = 26;
+             d.app->currentTime = 13;
              return !PasteEventClipboard(d.Ctx(), clipboard).empty();
          }},
         {"nudge", [](OpenDocument& d) {
@@ -387,7 +388,7 @@ const std::vector<Control>& Controls() {
              return UngroupSelection(d.Ctx());
          }},
         {"new event", [](OpenDocument& d) {
-             d.app->currentTime = 5;
+             d.app->currentTime = 2.5;
              return CreateEventAtPlayhead(d.Ctx(), kShapeBloom) >= 0;
          }},
         {"delete", [](OpenDocument& d) {
@@ -418,10 +419,10 @@ const std::vector<Control>& Controls() {
              return RemoveSelectionFromFolders(d.Ctx());
          }},
         // ---- Scenes ----
-        {"new scene from the work area", [](OpenDocument& d) { return AddSceneFromSpan(d.Ctx(), 25, 28) >= 0; }},
+        {"new scene from the work area", [](OpenDocument& d) { return AddSceneFromSpan(d.Ctx(), 12.5, 14) >= 0; }},
         {"split scene", [](OpenDocument& d) {
              d.app->activeScene = 0;
-             d.app->currentTime = 6;
+             d.app->currentTime = 3;
              return SplitSceneAtPlayhead(d.Ctx());
          }},
         {"delete scene", [](OpenDocument& d) { return DeleteScene(d.Ctx(), 0); },
@@ -432,11 +433,11 @@ const std::vector<Control>& Controls() {
          }},
         {"scene edge drag", [](OpenDocument& d) {
              return Gesture(d, "Scene edge", [&] {
-                 return DragSceneEdge(d.Ctx(), 1, 2, 22, TimelineFps(*d.project), d.project->totalDuration);
+                 return DragSceneEdge(d.Ctx(), 1, 2, 11, TimelineFps(*d.project), d.project->totalDuration);
              });
          }},
         {"work area drag with its scene", [](OpenDocument& d) {
-             return Gesture(d, "Scene edge", [&] { return SetSceneSpan(d.Ctx(), 0, 1, 11); });
+             return Gesture(d, "Scene edge", [&] { return SetSceneSpan(d.Ctx(), 0, 0.5, 5.5); });
          }},
         {"scene background added", [](OpenDocument& d) { return AddEmptySceneBackground(d.Ctx(), 1, true) >= 0; }},
         {"scene background removed", [](OpenDocument& d) {
@@ -475,8 +476,8 @@ const std::vector<Control>& Controls() {
              ClipGesture gesture;
              if (!BeginClipTrim(d.Ctx(), gesture, layer, 1)) return false;
              const float start = d.project->results[size_t(layer)].startTime;
-             const bool trimmed = ClipTrimStep(d.Ctx(), gesture, start + 0.05f, 0, 30) &&
-                                  ClipTrimStep(d.Ctx(), gesture, start + 0.1f, 0, 30);
+             const bool trimmed = ClipTrimStep(d.Ctx(), gesture, start + 0.05f, 0, d.project->totalDuration) &&
+                                  ClipTrimStep(d.Ctx(), gesture, start + 0.1f, 0, d.project->totalDuration);
              return EndClipGesture(d.Ctx(), gesture) && trimmed;
          }},
         {"clip trim right edge", [](OpenDocument& d) {
@@ -485,8 +486,8 @@ const std::vector<Control>& Controls() {
              if (!BeginClipTrim(d.Ctx(), gesture, layer, 2)) return false;
              const RenderResult& r = d.project->results[size_t(layer)];
              const float end = r.startTime + r.duration;
-             const bool trimmed = ClipTrimStep(d.Ctx(), gesture, end - 0.1f, 0, 30) &&
-                                  ClipTrimStep(d.Ctx(), gesture, end - 0.2f, 0, 30);
+             const bool trimmed = ClipTrimStep(d.Ctx(), gesture, end - 0.1f, 0, d.project->totalDuration) &&
+                                  ClipTrimStep(d.Ctx(), gesture, end - 0.2f, 0, d.project->totalDuration);
              return EndClipGesture(d.Ctx(), gesture) && trimmed;
          }},
         {"clip fade drag", [](OpenDocument& d) {
@@ -499,17 +500,17 @@ const std::vector<Control>& Controls() {
              return EndClipGesture(d.Ctx(), gesture) && faded;
          }},
         {"timeline drop of sounds as Clips", [](OpenDocument& d) {
-             d.app->currentTime = 27;
+             d.app->currentTime = 13.5;
              return !PlaceAudioFilesAsClips(d.Ctx(), {ProjectForRun().sounds[1]}).empty();
          }},
         {"timeline drop of sounds as a Bed", [](OpenDocument& d) {
-             d.app->currentTime = 27;
+             d.app->currentTime = 13.5;
              return PlaceAudioFilesAsBed(d.Ctx(), {ProjectForRun().sounds[1], ProjectForRun().sounds[2]}) >= 0;
          }},
         {"recipe at the playhead", [](OpenDocument& d) {
              const std::vector<EventPreset> recipes = {
                  PresetFromEvent(d.project->events[size_t(d.EventOfShape(kShapeBloom))])};
-             d.app->currentTime = 20;
+             d.app->currentTime = 10;
              return PlaceRecipeAtPlayhead(d.Ctx(), recipes, 0) >= 0;
          }},
         // ---- Curve strokes, drops and the trace import ----
@@ -533,11 +534,11 @@ const std::vector<Control>& Controls() {
          }},
         {"trace import", [](OpenDocument& d) {
              MarkerEvent marker;
-             marker.time = 26;
-             marker.duration = 2;
+             marker.time = 13;
+             marker.duration = 1;
              d.app->importedMarkers = {marker};
              MarkerScene scene;
-             scene.time = 25;
+             scene.time = 12.5;
              CopyTextField(scene.name, "Harbour");
              d.app->importedMarkerScenes = {scene};
              d.app->traceSourceFilter = -1;
