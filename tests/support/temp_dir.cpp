@@ -1,6 +1,11 @@
 #include "support/temp_dir.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -29,11 +34,33 @@ TempDir::~TempDir() {
 
 std::string TempDir::File(const std::string& name) const { return path_ + "/" + name; }
 
+// Sized from the file's length and read in place: exports of many megabytes
+// are read whole by many tests, and a growing stream copied them over and
+// over. Reads on to the end, so a file that grew meanwhile (or one that
+// reports no length, as under /proc) is read whole too.
 std::string ReadWholeFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return {};
+    struct stat st {};
+    std::string bytes;
+    if (::fstat(fd, &st) == 0 && st.st_size > 0) bytes.resize(size_t(st.st_size));
+    size_t have = 0;
+    while (have < bytes.size()) {
+        const ssize_t n = ::read(fd, bytes.data() + have, bytes.size() - have);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        have += size_t(n);
+    }
+    bytes.resize(have);
+    char more[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, more, sizeof more);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        bytes.append(more, size_t(n));
+    }
+    ::close(fd);
+    return bytes;
 }
 
 bool WriteWholeFile(const std::string& path, const std::string& data) {
