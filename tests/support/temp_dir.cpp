@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 TempDir::TempDir() {
     const char* base = std::getenv("TMPDIR");
