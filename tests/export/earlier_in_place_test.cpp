@@ -7,7 +7,6 @@
 // not make removed or written over.
 //
 // Index
-//   Mounted            a loop-mounted image or a tmpfs at a folder, for one test
 //   PassRig            a small project, exported in child processes, killed or stopped in one pass
 //   Identity           a freed inode number that comes back is another file
 //   Killed             a kill in each pass on three file systems, another writer, a restart
@@ -17,7 +16,6 @@
 //   SharedFolder       another user's export killed in a group's folder
 #include <gtest/gtest.h>
 #include <fcntl.h>
-#include <grp.h>
 #include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -40,56 +38,12 @@
 #include "support/run_command.h"
 #include "support/scoped_environment.h"
 #include "support/temp_dir.h"
+#include "support/test_drives.h"
 #include "support/tree_state.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-// ---------------------------------------------------------------------------
-// Mounted
-// ---------------------------------------------------------------------------
-
-// A file system mounted at `at` for the test's life: "ext2" (without birth
-// times), "ext4" (an image file on a loop device each) or "tmpfs". `why`
-// says why it could not be had (the test then skips with it).
-struct Mounted {
-    std::string at;
-    std::string why;
-    bool mounted = false;
-
-    Mounted(const std::string& kind, const std::string& folder, const std::string& image) : at(folder) {
-        fs::create_directories(at);
-        if (::geteuid() != 0) {
-            why = "mounting a " + kind + " needs root, and the tests run as another user here";
-            return;
-        }
-        if (kind == "tmpfs") {
-            const CommandResult r = RunCommand({"mount", "-t", "tmpfs", "-o", "size=64m,mode=0755", "tmpfs", at});
-            mounted = r.exitCode == 0;
-            if (!mounted) why = "tmpfs could not be mounted: " + r.err;
-            return;
-        }
-        if (RunCommand({"losetup", "-f"}).exitCode != 0) {
-            why = "no loop device can be had here, so no " + kind + " image can be mounted";
-            return;
-        }
-        const std::vector<std::string> make =
-            kind == "ext2" ? std::vector<std::string>{"mkfs.ext2", "-q", "-F", "-I", "128", image}
-                           : std::vector<std::string>{"mkfs.ext4", "-q", "-F", image};
-        if (RunCommand({"truncate", "-s", "64M", image}).exitCode != 0 || RunCommand(make).exitCode != 0) {
-            why = "no " + kind + " image could be made";
-            return;
-        }
-        const CommandResult r = RunCommand({"mount", "-o", "loop", image, at});
-        mounted = r.exitCode == 0;
-        if (!mounted) why = "the " + kind + " image could not be loop-mounted: " + r.err;
-    }
-    ~Mounted() {
-        // Lazily when something still holds it: the temporary folder goes next.
-        if (mounted && RunCommand({"umount", at}).exitCode != 0) RunCommand({"umount", "-l", at});
-    }
-};
 
 // ---------------------------------------------------------------------------
 // PassRig
@@ -290,7 +244,7 @@ TEST(EarlierInPlace, AKillInEachPassAnotherWriterAndARestartOnThreeFileSystems) 
     for (const char* kind : {"ext2", "ext4", "tmpfs"}) {
         SCOPED_TRACE(kind);
         PassRig rig;
-        Mounted fs_(kind, rig.Out(), rig.dir.File("image"));
+        TestDrive fs_(kind, rig.Out());
         if (!fs_.mounted) {
             std::printf("[test] skipped on %s: %s\n", kind, fs_.why.c_str());
             continue;
@@ -366,7 +320,7 @@ TEST(EarlierInPlace, AKillInEachPassAnotherWriterAndARestartOnThreeFileSystems) 
 // export whole, byte for byte, with nothing hidden left.
 TEST(EarlierInPlace, ASubfolderOnAnotherFileSystemAndAStopInEachPass) {
     PassRig rig;
-    Mounted clips("tmpfs", rig.Out() + "/Clips", "");
+    TestDrive clips("tmpfs", rig.Out() + "/Clips");
     if (!clips.mounted) GTEST_SKIP() << clips.why;
     ASSERT_EQ(rig.Start(), ExportStart::Started);
     const std::map<std::string, std::string> earlier = Snapshot(rig.Out());
@@ -563,8 +517,7 @@ struct TestUser {
     }
     // In a child: become this user, with the group's umask and its data folder.
     void Become() const {
-        ::umask(002);
-        if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0) ::_exit(90);
+        BecomeColleague({uid, gid, 002});
         if (!data.empty()) ::setenv("XDG_DATA_HOME", data.c_str(), 1);
     }
 };
