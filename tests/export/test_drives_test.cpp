@@ -8,7 +8,8 @@
 // Index
 //   Delivery     a small tree as a delivery folder stands
 //   Drives       the promises on each kind, and its features logged
-//   Colleagues   ids and umasks taken in a child, two colleagues in one group folder
+//   Colleagues   ids and umasks taken in a child, two colleagues in one group folder;
+//                no drive for someone who is not root
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -20,9 +21,11 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "support/child_process.h"
 #include "support/drive_features.h"
 #include "support/test_drives.h"
 #include "support/temp_dir.h"
@@ -60,6 +63,11 @@ struct Delivery {
     }
 };
 
+dev_t DeviceOf(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? st.st_dev : 0;
+}
+
 bool IsLink(const std::string& path) {
     struct stat st {};
     return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
@@ -89,7 +97,8 @@ TEST_P(TestDrives, KeepsItsPromisesAndLogsTheDrivesFeatures) {
     const std::string kind = GetParam();
     TempDir dir;
     ::chmod(dir.path().c_str(), 0755);  // colleagues pass through
-    TestDrive drive(kind, dir.File("drive"));
+    std::optional<TestDrive> held(std::in_place, kind, dir.File("drive"));
+    TestDrive& drive = *held;
     if (!drive.mounted) GTEST_SKIP() << drive.why;
     const Delivery delivery(drive.at);
 
@@ -158,6 +167,20 @@ TEST_P(TestDrives, KeepsItsPromisesAndLogsTheDrivesFeatures) {
     }
 
     std::printf("[drives] %s\n", FeatureLine(kind, ProbeDriveFeatures(drive)).c_str());
+
+    // Nothing left once the record goes: no mount at the folder, no loop
+    // device on the image, no driver running.
+    const std::string backing = drive.loop.empty() ? "" : "/sys/block/" + drive.loop.substr(5) + "/loop/backing_file";
+    const std::string image = drive.image;
+    const pid_t driver = drive.daemon ? drive.daemon->pid : -1;
+    held.reset();
+    EXPECT_EQ(DeviceOf(dir.File("drive")), DeviceOf(dir.path()));
+    if (!backing.empty()) {
+        EXPECT_EQ(ReadWholeFile(backing).find(image), std::string::npos) << backing;
+    }
+    if (driver > 0) {
+        EXPECT_NE(::kill(driver, 0), 0) << "the FUSE driver still runs";
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryKind, TestDrives, ::testing::ValuesIn(kDriveKinds),
@@ -206,5 +229,35 @@ TEST(TestDrives, ColleaguesWorkUnderTheirOwnIdsAndUmask) {
         const bool groupWrites = (mask & S_IWGRP) == 0;
         EXPECT_EQ(RunAsColleague(two[1], [&] { ::_exit(WriteWholeFile(file, "second") ? 0 : 1); }) == 0, groupWrites);
         EXPECT_EQ(ReadWholeFile(file), groupWrites ? "second" : "first");
+    }
+}
+
+// Someone who is not root gets no drive of any kind, and a sentence why;
+// nothing is mounted at the folder. A kind the rig does not know says so.
+TEST(TestDrives, NoDriveWithoutRootAndASentenceWhy) {
+    if (::geteuid() != 0) GTEST_SKIP() << "taking other ids needs root, and the tests run as another user here";
+    TempDir dir;
+    ::chmod(dir.path().c_str(), 0777);
+    const Colleague someone = ColleaguesOfOneGroup(1)[0];
+    std::vector<std::pair<std::string, std::string>> rows;
+    for (const char* kind : kDriveKinds) rows.emplace_back(kind, "needs root");
+    rows.emplace_back("hfs", "knows no drive");
+    for (const auto& [kind, said] : rows) {
+        SCOPED_TRACE(kind);
+        const std::string at = dir.File(kind);
+        const std::string why = dir.File(kind + ".why");
+        ASSERT_EQ(RunAsColleague(someone,
+                                 [&] {
+                                     bool mounted = false;
+                                     {
+                                         const TestDrive drive(kind, at);
+                                         WriteWholeFile(why, drive.why);
+                                         mounted = drive.mounted;
+                                     }
+                                     ::_exit(mounted ? 1 : 0);
+                                 }),
+                  0);
+        EXPECT_NE(ReadWholeFile(why).find(said), std::string::npos) << ReadWholeFile(why);
+        EXPECT_EQ(DeviceOf(at), DeviceOf(dir.path()));
     }
 }

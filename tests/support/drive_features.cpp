@@ -2,7 +2,8 @@
 //
 // Index
 //   Answers        errno names, small files
-//   Renames        RENAME_NOREPLACE, RENAME_EXCHANGE, and what a rename does to the change time
+//   Renames        RENAME_NOREPLACE, RENAME_EXCHANGE, and what a rename and a later close
+//                  do to the change time
 //   Links          linkat, O_TMPFILE linked in
 //   Locks and ids  flock, the generation number, birth times
 //   Names          case, newlines, tabs, 255 bytes
@@ -54,12 +55,13 @@ long long ChangeTime(const std::string& path) {
 }
 
 // Waits until the drive's clock has moved past `since` as its times show
-// it: a scratch file is written again until its change time differs. False
-// when the clock never moved (five seconds at the most: a hang guard; FAT
-// keeps times to two seconds).
+// it: a new scratch file is made until its change time differs (some drives
+// keep a file's times from its making). False when the clock never moved
+// (five seconds at the most: a hang guard; FAT keeps times to two seconds).
 bool DriveClockPassed(const std::string& scratch, long long since) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (std::chrono::steady_clock::now() < deadline) {
+        ::unlink(scratch.c_str());
         if (!Plant(scratch, "tick")) return false;
         if (ChangeTime(scratch) != since) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -94,6 +96,21 @@ std::string CtimeOnRename(const std::string& dir) {
     if (!DriveClockPassed(dir + "/ct-tick", before)) return "not known (the drive's times never moved)";
     if (::rename(a.c_str(), b.c_str()) != 0) return "rename " + ErrnoName(errno);
     return ChangeTime(b) != before ? "changes" : "kept";
+}
+
+// A file written, moved into place while still open and read at once, as
+// a program reads what it just made; then closed once the drive's clock moved.
+std::string CtimeAtClose(const std::string& dir) {
+    const std::string a = dir + "/cc-a", b = dir + "/cc-b";
+    const int fd = ::open(a.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return "could not write";
+    std::string answer;
+    if (::write(fd, "written", 7) != 7 || ::rename(a.c_str(), b.c_str()) != 0) answer = "could not write";
+    const long long moved = ChangeTime(b);
+    if (answer.empty() && !DriveClockPassed(dir + "/cc-tick", moved))
+        answer = "not known (the drive's times never moved)";
+    ::close(fd);
+    return !answer.empty() ? answer : ChangeTime(b) != moved ? "changes" : "kept";
 }
 
 // ---------------------------------------------------------------------------
@@ -239,6 +256,7 @@ DriveFeatures ProbeDriveFeatures(TestDrive& drive) {
     f.generation = Generation(dir);
     f.birthTime = BirthTime(dir);
     f.ctimeOnRename = CtimeOnRename(dir);
+    f.ctimeAtClose = CtimeAtClose(dir);
     f.caseSensitive = CaseSensitive(dir);
     f.oddNames = OddNames(dir);
     f.umaskMode = UmaskMode(dir);
@@ -277,6 +295,7 @@ std::string FeatureLine(const std::string& kind, const DriveFeatures& f) {
         {"noreplace", &f.renameNoReplace}, {"exchange", &f.renameExchange}, {"linkat", &f.hardLink},
         {"tmpfile", &f.tmpFile},           {"flock", &f.flock},             {"getversion", &f.generation},
         {"birth", &f.birthTime},           {"ctime-on-rename", &f.ctimeOnRename},
+        {"ctime-at-close", &f.ctimeAtClose},
         {"case-sensitive", &f.caseSensitive}, {"odd-names", &f.oddNames}, {"umask-002", &f.umaskMode},
         {"chmod", &f.chmod},               {"xattr", &f.xattrs},            {"inode-on-remount", &f.inodeOnRemount},
         {"ctime-on-remount", &f.ctimeOnRemount}, {"device-on-remount", &f.deviceOnRemount}};

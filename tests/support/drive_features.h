@@ -22,6 +22,7 @@ struct DriveFeatures {
     std::string generation;       // FS_IOC_GETVERSION, given the long it writes
     std::string birthTime;        // statx gives a birth time
     std::string ctimeOnRename;    // "changes" or "kept": a rename's effect on the change time
+    std::string ctimeAtClose;     // a file moved while open: its change time when closed, against right after
     std::string caseSensitive;    // "yes": "Name" and "NAME" are two entries
     std::string oddNames;         // names with a newline, a tab and of 255 bytes
     std::string umaskMode;        // the mode of a file made 0666 under umask 002

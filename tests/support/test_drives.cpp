@@ -161,8 +161,17 @@ std::string AttachLoop(const std::string& image, std::string* why) {
     return device;
 }
 
-void DetachLoop(const std::string& device) {
-    if (!device.empty()) RunCommand({FindTool("losetup"), "-d", device});
+// Detaches `device` from `image`. A device some other program holds open
+// (a mkfs.btrfs anywhere opens every block device to see what is mounted)
+// is only marked to go at its last close: waited for, ten seconds at the
+// most (a hang guard), so that no device holds the image once this returns.
+void DetachLoop(const std::string& device, const std::string& image) {
+    if (device.empty()) return;
+    RunCommand({FindTool("losetup"), "-d", device});
+    const std::string backing = "/sys/block/" + device.substr(device.rfind('/') + 1) + "/loop/backing_file";
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (ReadWholeFile(backing).find(image) != std::string::npos && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
 }
 
 // ---------------------------------------------------------------------------
@@ -293,7 +302,7 @@ TestDrive::TestDrive(const std::string& kind_, const std::string& at_) : kind(ki
 TestDrive::~TestDrive() {
     FreeDrive(*this);
     Unmount(*this);
-    DetachLoop(loop);
+    DetachLoop(loop, image);
 }
 
 dev_t TestDrive::Device() const { return mounted ? DeviceOf(at) : 0; }
@@ -330,7 +339,7 @@ bool RemountElsewhere(TestDrive& drive) {
             drive.loop = oldLoop;
             break;
         }
-        if (oldLoop != drive.loop) DetachLoop(oldLoop);
+        if (oldLoop != drive.loop) DetachLoop(oldLoop, drive.image);
         if (!MountAttached(drive, *recipe)) break;
         moved = drive.Device() != old;
     }
