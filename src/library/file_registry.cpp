@@ -6,7 +6,8 @@
 //   Lock-free building blocks (caller holds the mutex):
 //     ResolveAlias, FindIdByContent, AddContentRecord, ResolveEntry
 //   Public operations (each takes the mutex):
-//     GetOrCreateFileId, FileRefForPath, RegisterFileRef, GetFileRef, FindPath, ResolveOrAdd
+//     GetOrCreateFileId, FileRefForPath, RegisterFileRef, GetFileRef, FindPath, ResolveOrAdd,
+//     FindStoredFile
 //   AddUniqueToShortList
 //   ResolveProjectPath    absolute-path forms, Windows separators, canonical join
 #include "library/file_registry.h"
@@ -174,17 +175,31 @@ std::string FileRegistry::FindPath(const FileId& id) {
     return ResolveEntry(it->second);
 }
 
+namespace {
+
+// ResolveOrAdd's first half: an unknown id is registered by path (hash 0).
+void AddUnknownId(FileRegistry& registry, const FileId& id, const std::string& path) {
+    std::lock_guard<std::mutex> lock(registry.mutex);
+    FileId r = registry.ResolveAlias(id);
+    if (registry.entries.count(r) == 0 && !path.empty()) {
+        registry.entries[id] = MakeEntry(path, 0, 0);
+        registry.RaiseGeneration();
+    }
+}
+
+}  // namespace
+
 std::string FileRegistry::ResolveOrAdd(const FileId& id, const std::string& path) {
     if (id.empty()) return std::string();
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        FileId r = ResolveAlias(id);
-        if (entries.count(r) == 0 && !path.empty()) {
-            entries[id] = MakeEntry(path, 0, 0);
-            RaiseGeneration();
-        }
-    }
+    AddUnknownId(*this, id, path);
     return FindPath(id);
+}
+
+std::string FileRegistry::FindStoredFile(const FileId& id, const std::string& path) {
+    if (id.empty()) return std::string();
+    if (!FileExistsWithSize(path, 0)) return ResolveOrAdd(id, path);
+    AddUnknownId(*this, id, path);
+    return path;
 }
 
 // ---------------------------------------------------------------------------

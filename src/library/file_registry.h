@@ -11,6 +11,7 @@
 //     GetFileRef          canonical {id, path, hash, size} of an id
 //     FindPath            existing path of an id, empty when missing
 //     ResolveOrAdd        FindPath, registering an unknown id by path first
+//     FindStoredFile      the stored path while a file is there, else ResolveOrAdd
 //     ResolveAlias / FindIdByContent / ResolveEntry / RaiseGeneration
 //                         building blocks for callers that already hold `mutex`
 //   AddUniqueToShortList  append a path to an entry's alternates (max 8, no duplicates)
@@ -100,6 +101,15 @@ struct FileRegistry {
 
     // Registers an unknown id by path (hash 0) when a path is given, then FindPath.
     std::string ResolveOrAdd(const FileId& id, const std::string& path);
+
+    // Where the file of a stored pair (a layer's, a source's) is now: the
+    // stored `path` while a regular file is there, whatever it holds, and
+    // otherwise ResolveOrAdd. A file changed in place is still the pair's:
+    // what it holds now is told as a changed sound, never swapped for a copy
+    // of the old content elsewhere (the project's own copy in its "Audio"
+    // folder stays the project's, and a reopen finds what the session
+    // played). An unknown id is registered by the path either way.
+    std::string FindStoredFile(const FileId& id, const std::string& path);
 
     // ---- Caller holds `mutex` ----
     // The alias target of `id`, or `id` itself.
