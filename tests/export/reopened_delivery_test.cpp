@@ -21,12 +21,13 @@
 #include "operations/layer_sounds.h"
 #include "operations/project_lifecycle.h"
 #include "operations/voice_sync.h"
+#include "playback/playing_gain.h"
 #include "support/alloy_fixtures.h"
 #include "support/exported_files.h"
 #include "support/lifecycle_rig.h"
 #include "support/quiet_stdout.h"
-#include "support/run_command.h"
 #include "support/recorded_sounds.h"
+#include "support/run_command.h"
 #include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
@@ -120,6 +121,17 @@ struct DeliveryRig : LifecycleRig {
         return {};
     }
 
+    // Each layer's playing gain, by name, with the mix's headroom cut.
+    std::map<std::string, float> Levels() const {
+        std::map<std::string, float> levels;
+        for (const PlaybackVoice& v : engine->voices) {
+            const float group = engine->groupGain[size_t(PlayingGroup(v.group))].load();
+            levels[project->results[size_t(v.resultIndex)].name] = PlayingGain(v, group);
+        }
+        levels["headroom cut"] = engine->stats.headroomCut.load();
+        return levels;
+    }
+
     // The clip file of the layer named `layer` in an export.
     std::string ClipOf(const std::string& layer) const {
         for (const RenderResult& r : project->results)
@@ -198,7 +210,8 @@ TEST(ReopenedDelivery, WhatTheSessionExportsIsWhatItsReopenExports) {
         ASSERT_FALSE(rig.sounds.empty()) << "sox or the recordings are missing";
         if (row.savedFirst) {
             ASSERT_TRUE(rig.SaveAndReopen());
-            ASSERT_EQ(fs::path(rig.SessionPath(row.change.sound)).parent_path(), fs::path(rig.File("Scene/Audio")));
+            ASSERT_EQ(fs::path(rig.SessionPath(row.change.sound)).parent_path(), fs::path(rig.File("Scene/Audio")))
+                << "a reopened project plays its own copies";
         }
         SessionList s0, s1, s2;
         const std::string before = rig.Export("before", s0);
@@ -236,7 +249,8 @@ TEST(ReopenedDelivery, WhatTheSessionExportsIsWhatItsReopenExports) {
 // Sounds cut, replaced by another recording, made no sound, and an alloy
 // source deleted, between a save and a reopen. The open's toast and the
 // export's status count them in the same words, each layer as its files
-// hold it; every other layer's clip is the one the session exported before.
+// hold it; no layer's level moves, and every other layer's clip is the one
+// the session exported before.
 TEST(ReopenedDelivery, ASoundChangedSinceTheSaveIsOneStateToTheOpenAndTheExport) {
     const std::vector<Change> changes = {
         {"a plain sound cut", 6, LayerSound::Changed, Cut},
@@ -244,6 +258,7 @@ TEST(ReopenedDelivery, ASoundChangedSinceTheSaveIsOneStateToTheOpenAndTheExport)
         {"a plain sound no longer a sound", 8, LayerSound::Missing, [](auto& p, auto&) { Scramble(p); }},
         {"an alloy's main sound cut", 0, LayerSound::Changed, Cut},
         {"an alloy source gone from everywhere", 3, LayerSound::AlloyPartial, [](auto& p, auto&) { Delete(p); }},
+        {"an alloy's main sound gone from everywhere", 4, LayerSound::AlloyPartial, [](auto& p, auto&) { Delete(p); }},
     };
     DeliveryRig rig;
     ASSERT_FALSE(rig.sounds.empty()) << "sox or the recordings are missing";
@@ -251,6 +266,7 @@ TEST(ReopenedDelivery, ASoundChangedSinceTheSaveIsOneStateToTheOpenAndTheExport)
     SessionList s0, s1;
     const std::string before = rig.Export("before", s0);
     ASSERT_EQ(CountsOf(before), "") << before;
+    const std::map<std::string, float> levels = rig.Levels();
 
     LayerSoundCounts expected;
     std::set<std::string> touched;
@@ -277,6 +293,9 @@ TEST(ReopenedDelivery, ASoundChangedSinceTheSaveIsOneStateToTheOpenAndTheExport)
     const std::string after = rig.Export("after", s1);
     EXPECT_EQ(CountsOf(after), toast) << after;
 
+    // No layer's level moves, the touched ones' neither: each is levelled
+    // with what its sound measured.
+    EXPECT_EQ(rig.Levels(), levels);
     const auto e0 = ExportedFiles(rig.File("before")), e1 = ExportedFiles(rig.File("after"));
     for (const RenderResult& r : rig.project->results) {
         if (touched.count(r.name)) continue;
