@@ -272,3 +272,42 @@ TEST(FileRegistry, ConcurrentUseKeepsOneIdPerContent) {
     EXPECT_EQ(registry.entries.size(), static_cast<size_t>(kFiles));
     for (const auto& [id, entry] : registry.entries) EXPECT_LE(entry.alternatePaths.size(), 8u);
 }
+
+// A stored pair keeps its own path while a file is there, whatever the file
+// holds now; only a path that holds no file is followed to where the
+// registry finds its id. An unknown id is learnt either way.
+TEST(FileRegistry, AStoredPathThatHoldsAFileStaysItsPair) {
+    struct Row {
+        const char* what;
+        const char* stored;    // the pair's path, in the folder
+        const char* expected;  // its answer ("" for none)
+    };
+    const std::vector<Row> rows = {
+        {"as registered", "a.wav", "a.wav"},
+        {"a file of another length at the stored path", "cut.wav", "cut.wav"},
+        {"the project's copy, replaced", "Audio/a.wav", "Audio/a.wav"},
+        {"gone: the registered file", "gone.wav", "a.wav"},
+        {"a folder where the file was", "folder.wav", "a.wav"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        TempDir dir;
+        FileRegistry registry;
+        const FileRef ref = AddFile(registry, dir.File("a.wav"), "payload");
+        ASSERT_TRUE(WriteWholeFile(dir.File("cut.wav"), WavHolding("pay")));
+        std::filesystem::create_directories(dir.File("Audio"));
+        std::filesystem::create_directories(dir.File("folder.wav"));
+        ASSERT_TRUE(WriteWholeFile(dir.File("Audio/a.wav"), WavHolding("other payload")));
+        registry.RegisterFileRef(FileRef{ref.id, dir.File(row.stored), 0, 0});
+        EXPECT_EQ(registry.FindStoredFile(ref.id, dir.File(row.stored)), dir.File(row.expected));
+    }
+    TempDir dir;
+    FileRegistry registry;
+    ASSERT_TRUE(WriteWholeFile(dir.File("new.wav"), WavHolding("payload")));
+    EXPECT_EQ(registry.FindStoredFile("00000000000000e1", dir.File("new.wav")), dir.File("new.wav"));
+    FileRef learnt;
+    ASSERT_TRUE(registry.GetFileRef("00000000000000e1", learnt));
+    EXPECT_EQ(learnt.path, dir.File("new.wav"));
+    EXPECT_EQ(registry.FindStoredFile("00000000000000e2", dir.File("none.wav")), "");
+    EXPECT_EQ(registry.FindStoredFile("", dir.File("new.wav")), "");
+}
