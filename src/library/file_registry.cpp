@@ -177,29 +177,35 @@ std::string FileRegistry::FindPath(const FileId& id) {
 
 namespace {
 
-// ResolveOrAdd's first half: an unknown id is registered by path (hash 0).
-void AddUnknownId(FileRegistry& registry, const FileId& id, const std::string& path) {
-    std::lock_guard<std::mutex> lock(registry.mutex);
-    FileId r = registry.ResolveAlias(id);
-    if (registry.entries.count(r) == 0 && !path.empty()) {
-        registry.entries[id] = MakeEntry(path, 0, 0);
-        registry.RaiseGeneration();
-    }
-}
+// Far more stored paths than any project names: the checks start again.
+constexpr size_t kMaxStoredPathChecks = 100000;
 
 }  // namespace
 
 std::string FileRegistry::ResolveOrAdd(const FileId& id, const std::string& path) {
     if (id.empty()) return std::string();
-    AddUnknownId(*this, id, path);
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        FileId r = ResolveAlias(id);
+        if (entries.count(r) == 0 && !path.empty()) {
+            entries[id] = MakeEntry(path, 0, 0);
+            RaiseGeneration();
+        }
+    }
     return FindPath(id);
 }
 
 std::string FileRegistry::FindStoredFile(const FileId& id, const std::string& path) {
     if (id.empty()) return std::string();
-    if (!FileExistsWithSize(path, 0)) return ResolveOrAdd(id, path);
-    AddUnknownId(*this, id, path);
-    return path;
+    // Asked either way, so that the entry follows a file that moved as it
+    // always does (its current path switched to an alternate that is there).
+    std::string found = ResolveOrAdd(id, path);
+    std::lock_guard<std::mutex> lock(mutex);
+    const uint32_t now = generation.load(std::memory_order_relaxed);
+    if (storedPathChecks.size() >= kMaxStoredPathChecks) storedPathChecks.clear();
+    auto [check, fresh] = storedPathChecks.try_emplace(path, now, false);
+    if (fresh || check->second.first != now) check->second = {now, FileExistsWithSize(path, 0)};
+    return check->second.second ? path : found;
 }
 
 // ---------------------------------------------------------------------------

@@ -29,6 +29,7 @@
 #include <mutex>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "library/file_identity.h"
@@ -70,6 +71,10 @@ struct FileRegistry {
     // Raised (under `mutex`) after every change; each raise invalidates every
     // entry's cached file-system check. Atomic so it may be read without the lock.
     std::atomic<uint32_t> generation{0};
+    // Whether a regular file is at a stored path (FindStoredFile), with the
+    // generation it was checked in: each path is asked about at most once
+    // per generation, as each entry is. Guarded by `mutex`.
+    std::unordered_map<std::string, std::pair<uint32_t, bool>> storedPathChecks;
 
     FileRegistry() = default;
     FileRegistry(const FileRegistry&) = delete;
@@ -108,7 +113,8 @@ struct FileRegistry {
     // what it holds now is told as a changed sound, never swapped for a copy
     // of the old content elsewhere (the project's own copy in its "Audio"
     // folder stays the project's, and a reopen finds what the session
-    // played). An unknown id is registered by the path either way.
+    // played). An unknown id is registered by the path either way. Whether
+    // a file is there is asked once per path and generation.
     std::string FindStoredFile(const FileId& id, const std::string& path);
 
     // ---- Caller holds `mutex` ----

@@ -374,13 +374,14 @@ struct ResolvedPaths {
 
     bool Into(const std::string& id, std::string& path) {
         if (id.empty()) return false;
+        // Asked either way: the registry follows a file that moved.
+        std::string found = registry.FindPath(id);
+        if (found.empty() || found == path) return false;
         if (!relinked || !relinked->count(id)) {
             auto [it, fresh] = filePresent.try_emplace(path, false);
             if (fresh) it->second = FileExistsWithSize(path, 0);
             if (it->second) return false;
         }
-        std::string found = registry.FindPath(id);
-        if (found.empty() || found == path) return false;
         path = std::move(found);
         return true;
     }

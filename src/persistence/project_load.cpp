@@ -264,10 +264,11 @@ void LinkResultFile(RenderResult& r, ProjectLoadResult& result,
         return;
     }
     registry.RegisterFileRef(FileRef{r.fileId, r.filepath, 0, 0});
+    // Asked either way: the registry follows a file that moved.
+    std::string found = registry.FindPath(r.fileId);
     auto [there, fresh] = filePresent.try_emplace(r.filepath, false);
     if (fresh) there->second = FileExistsWithSize(r.filepath, 0);
     if (there->second) return;
-    std::string found = registry.FindPath(r.fileId);
     if (found.empty()) {
         result.missingFiles.push_back(r.filepath);
         return;
