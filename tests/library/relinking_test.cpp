@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <string>
 #include <unordered_set>
-#include <vector>
 
 #include "document/event.h"
 #include "document/project.h"
@@ -271,35 +270,23 @@ TEST(Relinking, ResolvedPathsReachTheDocument) {
 }
 
 // A layer whose file is at its path keeps it when paths are written back,
-// though the registry knows the id elsewhere; a layer whose file is gone
-// follows; and a relinked id's layers follow wherever they stood.
+// though the registry knows the id elsewhere, unless its id was relinked;
+// a layer whose file is gone follows.
 TEST(Relinking, ResolvedPathsKeepAFileThatIsThereUnlessItsIdWasRelinked) {
-    struct Row {
-        const char* what;
-        bool storedThere;  // a file at the layer's own path
-        bool relinked;     // the id among the relinked ones
-        bool follows;
-    };
-    const std::vector<Row> rows = {
-        {"there, not relinked", true, false, false},
-        {"there, relinked", true, true, true},
-        {"gone, not relinked", false, false, true},
-        {"gone, relinked", false, true, true},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.what);
-        TempDir dir;
-        FileRegistry registry;
-        const FileRef ref = Register(registry, dir.File("library.wav"), "library content");
-        fs::create_directories(dir.File("Audio"));
-        if (row.storedThere) {
-            ASSERT_TRUE(WriteWholeFile(dir.File("Audio/copy.wav"), WavHolding("changed content")));
+    for (const bool there : {true, false})
+        for (const bool relinked : {true, false}) {
+            TempDir dir;
+            FileRegistry registry;
+            const FileRef ref = Register(registry, dir.File("library.wav"), "library content");
+            if (there) {
+                ASSERT_TRUE(WriteWholeFile(dir.File("copy.wav"), WavHolding("changed content")));
+            }
+            Project project;
+            project.events.resize(1);
+            project.results.push_back(ResultFor(0, ref.id, dir.File("copy.wav")));
+            const std::unordered_set<FileId> ids = {ref.id};
+            const bool follows = relinked || !there;
+            EXPECT_EQ(ApplyResolvedPaths(project, registry, relinked ? &ids : nullptr), follows ? 1 : 0);
+            EXPECT_EQ(project.results[0].filepath, dir.File(follows ? "library.wav" : "copy.wav"));
         }
-        Project project;
-        project.events.resize(1);
-        project.results.push_back(ResultFor(0, ref.id, dir.File("Audio/copy.wav")));
-        const std::unordered_set<FileId> relinked = {ref.id};
-        EXPECT_EQ(ApplyResolvedPaths(project, registry, row.relinked ? &relinked : nullptr), row.follows ? 1 : 0);
-        EXPECT_EQ(project.results[0].filepath, dir.File(row.follows ? "library.wav" : "Audio/copy.wav"));
-    }
 }
