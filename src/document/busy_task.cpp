@@ -196,10 +196,7 @@ void JoinThreadHandle(ThreadHandleHolder& holder) {
     holder.valid = false;
 }
 
-std::string PlaceholderToastText(const LayerSoundCounts& silent, bool noLibrary) {
-    LayerSoundCounts counts;
-    counts.missing = silent.missing;
-    counts.unmatched = silent.unmatched;
+std::string LayerSoundsToastText(const LayerSoundCounts& counts, bool noLibrary) {
     const std::string text = LayerSoundCountsText(counts);
     if (text.empty()) return text;
     return noLibrary ? "No palette \xE2\x80\x94 " + text : text;

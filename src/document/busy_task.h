@@ -12,7 +12,7 @@
 //   AbandonBusyTask / ClearStepCancel   the program leaves: a cancel no job may clear
 //   JoinWorkerThread    join the worker slot (refused from the worker itself)
 //   ThreadHandleHolder / JoinThreadHandle   a second thread slot (the export thread)
-//   PlaceholderToastText  follow-up toast of a task that left layers silent
+//   LayerSoundsToastText  follow-up toast of a task that left layers silent or otherwise
 //
 // The job runs on the worker thread and owns the document while `busy` is set;
 // the interface edits nothing meanwhile. Every job sets `done` as its last
@@ -143,7 +143,9 @@ struct ThreadHandleHolder {
 };
 void JoinThreadHandle(ThreadHandleHolder& holder);
 
-// The toast after a task when layers went silent: the counts worded as the
-// export's final text words them ("3 layers that matched no sound; ..."),
-// after "No palette — " when no library is loaded; "" when none is silent.
-std::string PlaceholderToastText(const LayerSoundCounts& silent, bool noLibrary);
+// The toast after a task (an open, a render) when layers went silent or play
+// otherwise than measured: the counts worded as the export's final text
+// words them ("3 layers that matched no sound; 1 layer from a changed
+// sound; ..."), after "No palette — " when no library is loaded; "" when
+// every count is zero.
+std::string LayerSoundsToastText(const LayerSoundCounts& counts, bool noLibrary);

@@ -1,6 +1,7 @@
 // layer_counts.cpp — the wording of the layer counts.
 //
 // Index
+//   CountLayerSound
 //   LayerSoundCountsText
 #include "document/layer_counts.h"
 
@@ -17,6 +18,16 @@ void AppendCount(std::string& text, int32_t n, const char* one, const char* many
 }
 
 }  // namespace
+
+void CountLayerSound(LayerSoundCounts& counts, LayerSound sound) {
+    switch (sound) {
+        case LayerSound::Unmatched: ++counts.unmatched; break;
+        case LayerSound::Missing: ++counts.missing; break;
+        case LayerSound::Changed: ++counts.changed; break;
+        case LayerSound::AlloyPartial: ++counts.alloyPartial; break;
+        default: break;
+    }
+}
 
 std::string LayerSoundCountsText(const LayerSoundCounts& c) {
     std::string text;

@@ -2,8 +2,11 @@
 // counted, and the one way the program words the counts.
 //
 // Index
+//   LayerSound            what became of a layer's sound: as measured, matched none, missing,
+//                         changed, an alloy short of a source, rebuilt
 //   LayerSoundCounts      layers that matched no sound, lost their sound, play a changed
 //                         sound, or morph without one of their sources
+//   CountLayerSound       one layer into the counts
 //   LayerSoundCountsText  "2 layers silent (sound missing); 1 layer that matched no sound; ..."
 //
 // The export's final text and the toast after an open or a render say the
@@ -13,6 +16,15 @@
 #include <cstdint>
 #include <string>
 
+enum class LayerSound : uint8_t {
+    AsMeasured,    // the sound is there as it was measured
+    Unmatched,     // a placeholder: silent
+    Missing,       // gone or unreadable: silent
+    Changed,       // there, but not what was measured: decoded afresh
+    AlloyPartial,  // an alloy without one of its sources: the rest morphed afresh
+    Rebuilt,       // as measured, but its voice was built without it: decoded afresh
+};
+
 struct LayerSoundCounts {
     int32_t missing = 0;       // silent: the sound is gone or unreadable
     int32_t unmatched = 0;     // silent: placeholders, the render found no sound for them
@@ -21,6 +33,10 @@ struct LayerSoundCounts {
     bool Any() const { return missing > 0 || unmatched > 0 || changed > 0 || alloyPartial > 0; }
     bool operator==(const LayerSoundCounts&) const = default;
 };
+
+// Counts one layer under its finding; a layer as measured (or rebuilt from
+// its sound as measured) counts nowhere.
+void CountLayerSound(LayerSoundCounts& counts, LayerSound sound);
 
 // The counts that are not zero, in the order above, joined by "; ":
 // "%d layer%s silent (sound missing)", "%d layer%s that matched no sound",

@@ -22,6 +22,7 @@
 
 #include "document/copyable_atomic.h"
 #include "document/event.h"
+#include "document/layer_counts.h"
 
 struct MixGroup {
     char name[32] = {};
@@ -124,6 +125,10 @@ struct RenderResult {
     uint8_t muteReasons = 0;
     bool placeholder = false;
     bool missing = false;
+    // What the last look at its files found (an open, a relink; an export
+    // looks for itself). While they are not the files its sound was measured
+    // from, its voice is levelled with the measures below. Not saved.
+    LayerSound sound = LayerSound::AsMeasured;
     float layerGain = 1;
     float userVolume = 1;
     float normGain = 1;

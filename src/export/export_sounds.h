@@ -2,13 +2,12 @@
 // writes anything, so that every file and the final text tell the same.
 //
 // Index
-//   LayerSound          a layer's sound as the export finds it
-//   LayerSoundCounts    the layers an export sends out otherwise than as measured
 //   ExportSounds        every layer's finding, and the decodes that failed on the way
 //   CheckExportSounds   look at every sound the export's layers name, once each
 //
 // A layer's sound was measured (fingerprinted by the scan or the open) when
-// its layer was made. At export each file a layer names is looked at once:
+// its layer was made. At export each file a layer names is looked at once,
+// as an open looks (library/layer_sound_look.h):
 //   - gone, or no longer a sound that opens: the layer is silent in every
 //     file (mix, stems, tracks, clips; no AAF clip), counted "sound missing";
 //   - there but not what was measured (cut, or other content): the layer is
@@ -31,15 +30,6 @@
 struct ExportJob;
 struct FileRegistry;
 struct Project;
-
-enum class LayerSound : uint8_t {
-    AsMeasured,    // the sound is there as it was measured
-    Unmatched,     // a placeholder: silent
-    Missing,       // gone or unreadable: silent
-    Changed,       // there, but not what was measured: decoded afresh
-    AlloyPartial,  // an alloy without one of its sources: the rest morphed afresh
-    Rebuilt,       // as measured, but its voice was built without it: decoded afresh
-};
 
 struct ExportSounds {
     // Per result of the document, in result order.
@@ -67,8 +57,9 @@ struct ExportSounds {
 
 // Looks at every file the project's layers name (each once), against the
 // fingerprint the registry keeps for the layer's file id. Files are read
-// (opened as sound, two 64 KiB windows); nothing is written. When a changed
-// sound is found, the decoded regions cached for the session are let go, so
-// that the export's fresh decodes read the files as they are. Runs on the
+// (opened as sound, two 64 KiB windows); nothing is written. What the
+// session decoded or morphed from a file changed or gone since is let go
+// (ForgetDecodedSounds), so that the export's fresh decodes read the files
+// as they are, as a reopen of the saved project reads them. Runs on the
 // export thread.
 ExportSounds CheckExportSounds(const ExportJob& job, const Project& project, FileRegistry& registry);

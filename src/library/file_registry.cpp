@@ -6,7 +6,8 @@
 //   Lock-free building blocks (caller holds the mutex):
 //     ResolveAlias, FindIdByContent, AddContentRecord, ResolveEntry
 //   Public operations (each takes the mutex):
-//     GetOrCreateFileId, FileRefForPath, RegisterFileRef, GetFileRef, FindPath, ResolveOrAdd
+//     GetOrCreateFileId, FileRefForPath, RegisterFileRef, GetFileRef, FindPath, ResolveOrAdd,
+//     FindStoredFile
 //   AddUniqueToShortList
 //   ResolveProjectPath    absolute-path forms, Windows separators, canonical join
 #include "library/file_registry.h"
@@ -174,6 +175,13 @@ std::string FileRegistry::FindPath(const FileId& id) {
     return ResolveEntry(it->second);
 }
 
+namespace {
+
+// Far more stored paths than any project names: the checks start again.
+constexpr size_t kMaxStoredPathChecks = 100000;
+
+}  // namespace
+
 std::string FileRegistry::ResolveOrAdd(const FileId& id, const std::string& path) {
     if (id.empty()) return std::string();
     {
@@ -185,6 +193,19 @@ std::string FileRegistry::ResolveOrAdd(const FileId& id, const std::string& path
         }
     }
     return FindPath(id);
+}
+
+std::string FileRegistry::FindStoredFile(const FileId& id, const std::string& path) {
+    if (id.empty()) return std::string();
+    // Asked either way, so that the entry follows a file that moved as it
+    // always does (its current path switched to an alternate that is there).
+    std::string found = ResolveOrAdd(id, path);
+    std::lock_guard<std::mutex> lock(mutex);
+    const uint32_t now = generation.load(std::memory_order_relaxed);
+    if (storedPathChecks.size() >= kMaxStoredPathChecks) storedPathChecks.clear();
+    auto [check, fresh] = storedPathChecks.try_emplace(path, now, false);
+    if (fresh || check->second.first != now) check->second = {now, FileExistsWithSize(path, 0)};
+    return check->second.second ? path : found;
 }
 
 // ---------------------------------------------------------------------------

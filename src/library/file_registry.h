@@ -11,6 +11,7 @@
 //     GetFileRef          canonical {id, path, hash, size} of an id
 //     FindPath            existing path of an id, empty when missing
 //     ResolveOrAdd        FindPath, registering an unknown id by path first
+//     FindStoredFile      the stored path while a file is there, else ResolveOrAdd
 //     ResolveAlias / FindIdByContent / ResolveEntry / RaiseGeneration
 //                         building blocks for callers that already hold `mutex`
 //   AddUniqueToShortList  append a path to an entry's alternates (max 8, no duplicates)
@@ -28,6 +29,7 @@
 #include <mutex>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "library/file_identity.h"
@@ -69,6 +71,10 @@ struct FileRegistry {
     // Raised (under `mutex`) after every change; each raise invalidates every
     // entry's cached file-system check. Atomic so it may be read without the lock.
     std::atomic<uint32_t> generation{0};
+    // Whether a regular file is at a stored path (FindStoredFile), with the
+    // generation it was checked in: each path is asked about at most once
+    // per generation, as each entry is. Guarded by `mutex`.
+    std::unordered_map<std::string, std::pair<uint32_t, bool>> storedPathChecks;
 
     FileRegistry() = default;
     FileRegistry(const FileRegistry&) = delete;
@@ -100,6 +106,16 @@ struct FileRegistry {
 
     // Registers an unknown id by path (hash 0) when a path is given, then FindPath.
     std::string ResolveOrAdd(const FileId& id, const std::string& path);
+
+    // Where the file of a stored pair (a layer's, a source's) is now: the
+    // stored `path` while a regular file is there, whatever it holds, and
+    // otherwise ResolveOrAdd. A file changed in place is still the pair's:
+    // what it holds now is told as a changed sound, never swapped for a copy
+    // of the old content elsewhere (the project's own copy in its "Audio"
+    // folder stays the project's, and a reopen finds what the session
+    // played). An unknown id is registered by the path either way. Whether
+    // a file is there is asked once per path and generation.
+    std::string FindStoredFile(const FileId& id, const std::string& path);
 
     // ---- Caller holds `mutex` ----
     // The alias target of `id`, or `id` itself.

@@ -363,26 +363,38 @@ bool TryRemapPathPrefix(const PathPrefixPair& prefixes, std::string& path) {
 
 namespace {
 
-bool ResolveInto(FileRegistry& registry, const std::string& id, std::string& path) {
-    if (id.empty()) return false;
-    std::string found = registry.FindPath(id);
-    if (found.empty() || found == path) return false;
-    path = std::move(found);
-    return true;
-}
+// A stored (id, path) pair takes the registry's path for the id only where
+// no file is at its own path (FileRegistry::FindStoredFile tells why), or
+// where the designer pointed the id at another file (`relinked`). Each path
+// is asked about once.
+struct ResolvedPaths {
+    FileRegistry& registry;
+    const std::unordered_set<FileId>* relinked;
+    std::unordered_map<std::string, bool> filePresent;
 
-}  // namespace
-
-namespace {
+    bool Into(const std::string& id, std::string& path) {
+        if (id.empty()) return false;
+        // Asked either way: the registry follows a file that moved.
+        std::string found = registry.FindPath(id);
+        if (found.empty() || found == path) return false;
+        if (!relinked || !relinked->count(id)) {
+            auto [it, fresh] = filePresent.try_emplace(path, false);
+            if (fresh) it->second = FileExistsWithSize(path, 0);
+            if (it->second) return false;
+        }
+        path = std::move(found);
+        return true;
+    }
+};
 
 // An event's pinned files, then those of the events it was bounced from, at
 // any depth: a bounce source that kept an older path than its own layers
 // would be collected as a second copy of the same sound.
-int32_t ResolveEventPaths(FileRegistry& registry, Event& event) {
+int32_t ResolveEventPaths(ResolvedPaths& paths, Event& event) {
     int32_t changed = 0;
     if (event.pinnedFile[0] != '\0' && !event.pinnedFileId.empty()) {
         std::string path = event.pinnedFile;
-        if (ResolveInto(registry, event.pinnedFileId, path)) {
+        if (paths.Into(event.pinnedFileId, path)) {
             // A cut path would name another file: keep the stored one.
             if (path.size() < sizeof event.pinnedFile) {
                 std::memcpy(event.pinnedFile, path.c_str(), path.size() + 1);
@@ -394,23 +406,24 @@ int32_t ResolveEventPaths(FileRegistry& registry, Event& event) {
         }
     }
     const size_t n = std::min(event.pinnedFiles.size(), event.pinnedFileIds.size());
-    for (size_t i = 0; i < n; ++i) changed += ResolveInto(registry, event.pinnedFileIds[i], event.pinnedFiles[i]);
-    for (Event& source : event.bounceSource) changed += ResolveEventPaths(registry, source);
+    for (size_t i = 0; i < n; ++i) changed += paths.Into(event.pinnedFileIds[i], event.pinnedFiles[i]);
+    for (Event& source : event.bounceSource) changed += ResolveEventPaths(paths, source);
     return changed;
 }
 
 }  // namespace
 
-int32_t ApplyResolvedPaths(Project& project, FileRegistry& registry) {
+int32_t ApplyResolvedPaths(Project& project, FileRegistry& registry, const std::unordered_set<FileId>* relinked) {
+    ResolvedPaths paths{registry, relinked, {}};
     int32_t changed = 0;
     for (RenderResult& r : project.results) {
-        changed += ResolveInto(registry, r.fileId, r.filepath);
+        changed += paths.Into(r.fileId, r.filepath);
         for (AlloySource* source : {&r.alloyMid, &r.alloyHigh, &r.alloyEnv})
-            changed += ResolveInto(registry, source->fileId, source->filepath);
+            changed += paths.Into(source->fileId, source->filepath);
     }
-    for (Event& event : project.events) changed += ResolveEventPaths(registry, event);
+    for (Event& event : project.events) changed += ResolveEventPaths(paths, event);
     const size_t banned = std::min(project.bannedFiles.size(), project.bannedFileIds.size());
-    for (size_t i = 0; i < banned; ++i) changed += ResolveInto(registry, project.bannedFileIds[i], project.bannedFiles[i]);
+    for (size_t i = 0; i < banned; ++i) changed += paths.Into(project.bannedFileIds[i], project.bannedFiles[i]);
     return changed;
 }
 

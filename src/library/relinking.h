@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "library/file_identity.h"
@@ -89,8 +90,12 @@ struct PathPrefixPair {
 // there opens for reading; otherwise leaves it. Returns whether it changed.
 bool TryRemapPathPrefix(const PathPrefixPair& prefixes, std::string& path);
 
-// Every stored (path, id) pair of the document takes the registry's current
-// path for the id when there is one; ids never change, and a path that would
-// not fit its field keeps the stored one. Returns the number of paths changed.
-int32_t ApplyResolvedPaths(Project& project, FileRegistry& registry);
+// Every stored (path, id) pair of the document whose path holds no file
+// takes the registry's current path for the id when there is one; a pair
+// whose file is there keeps it (FileRegistry::FindStoredFile), unless its
+// id is among `relinked` (ids the designer just pointed at other files).
+// Ids never change, and a path that would not fit its field keeps the
+// stored one. Returns the number of paths changed.
+int32_t ApplyResolvedPaths(Project& project, FileRegistry& registry,
+                           const std::unordered_set<FileId>* relinked = nullptr);
 int32_t ApplyResolvedPaths(Project& project);

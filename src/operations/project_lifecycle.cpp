@@ -347,7 +347,8 @@ void PutOpenedProjectInPlace(const LifecycleContext& ctx, const std::string& pat
     LoadClipPeaks(project);
     // The stored layers play again without a render.
     if (project.rendered)
-        RebuildCacheAsync(MakeDocumentContext(project, *ctx.library, engine, app), "Loading audio...", true);
+        RebuildCacheAsync(MakeDocumentContext(project, *ctx.library, engine, app), "Loading audio...", true,
+                          SoundLook::First);
 
     if (!path.empty()) {
         // Copies a killed save left unfinished beside the project and its backups.

@@ -32,8 +32,10 @@
 #include "document/event.h"
 #include "document/project.h"
 #include "library/file_caches.h"
+#include "library/file_registry.h"
 #include "operations/app_state.h"
 #include "operations/document_indices.h"
+#include "operations/layer_sounds.h"
 #include "operations/voice_maintenance.h"
 #include "operations/voice_pitch.h"
 #include "operations/voice_streaming.h"
@@ -120,7 +122,9 @@ bool PredictPitchShift(const PlaybackVoice& voice, const RenderResult& result, c
 // the document ends as a full rebuild leaves it.
 bool KeepVoice(const AudioEngine& engine, const PlaybackVoice& voice, RenderResult& result, const Project& project,
                int rate, bool keepAsIs) {
-    if (result.missing || !VoiceSamplesHold(voice, result) ||
+    // A layer whose files are not those its sound was measured from is built
+    // from what they hold now (a look found them changed or away).
+    if (result.missing || result.sound != LayerSound::AsMeasured || !VoiceSamplesHold(voice, result) ||
         voice.buildKey != VoiceBuildKey(engine, rate, result.group))
         return false;
     float shift = 0;
@@ -432,19 +436,20 @@ bool RebuildBedsAndWeights(const DocumentContext& ctx, BedChanges* changes) {
     return true;
 }
 
-void RebuildCacheAsyncJob(const DocumentContext& ctx, bool quickRebuild) {
+void RebuildCacheAsyncJob(const DocumentContext& ctx, bool quickRebuild, SoundLook look) {
     // The Beds' layers first (the frame step only noticed they need it), so
     // that the voices follow them in the same job.
     if (!RebuildBedsAndWeights(ctx)) ctx.app->deferredRebuild.store(true);
+    if (look == SoundLook::First) LookAtLayerSounds(*ctx.project, FileRegistry::Instance());
     RebuildCache(ctx, quickRebuild, &ctx.app->busyTask.progress);
     SettlePlayhead(*ctx.engine, ctx.currentTime);
     ctx.app->busyTask.done.store(true);
 }
 
-bool RebuildCacheAsync(const DocumentContext& ctx, const char* status, bool quickRebuild) {
+bool RebuildCacheAsync(const DocumentContext& ctx, const char* status, bool quickRebuild, SoundLook look) {
     if (!DocumentMayChange(*ctx.app)) return false;
-    if (!StartBusyTask(ctx.app->busyTask, status, [ctx, quickRebuild] { RebuildCacheAsyncJob(ctx, quickRebuild); },
-                       false, 0.0f))
+    if (!StartBusyTask(ctx.app->busyTask, status,
+                       [ctx, quickRebuild, look] { RebuildCacheAsyncJob(ctx, quickRebuild, look); }, false, 0.0f))
         return false;
     // Counted from the moment the overlay shows, not from when the worker
     // gets its first turn: the count never reads as the last build's.
@@ -453,8 +458,8 @@ bool RebuildCacheAsync(const DocumentContext& ctx, const char* status, bool quic
     return true;
 }
 
-bool RebuildCacheAsync(const char* status, bool quickRebuild) {
-    return RebuildCacheAsync(ProgramDocumentContext(), status, quickRebuild);
+bool RebuildCacheAsync(const char* status, bool quickRebuild, SoundLook look) {
+    return RebuildCacheAsync(ProgramDocumentContext(), status, quickRebuild, look);
 }
 
 // ---------------------------------------------------------------------------

@@ -6,7 +6,7 @@
 //   RerenderEvent / RerenderEvents      rebuild the voices of some events
 //   ResultVoiceKeys / SnapshotResultVoiceKeys / EventsWithStaleVoices
 //                                       which events a render changed for playback
-//   RebuildCache / RebuildCacheAsync / RebuildCacheAsyncJob   every voice again
+//   RebuildCache / RebuildCacheAsync / RebuildCacheAsyncJob   every voice again (SoundLook: the files first)
 //   RebuildBedsAsync / RebuildBedsAsyncJob / SyncBedVoices   a Bed change: only what it reaches
 //   RecomputeVoiceLevels                every level as a full rebuild leaves it
 //   SettleVoiceLevels                   after an edit of levels or mutes: what a sync gives
@@ -82,11 +82,16 @@ void RebuildCache(const DocumentContext& ctx, bool quickRebuild, std::atomic<flo
 // The program's, for the interface (after relinking); false when refused.
 bool RebuildCache(bool quickRebuild);
 
+// Whether a rebuild first looks at every layer's files (LookAtLayerSounds):
+// an open and a relink do, for the files may have changed meanwhile.
+enum class SoundLook : uint8_t { Skip, First };
+
 // Queues the rebuild as the busy task (not cancellable from the overlay; its
 // bar counts the voices built).
 // False when the document may not change or a task is already queued.
-bool RebuildCacheAsync(const DocumentContext& ctx, const char* status, bool quickRebuild);
-bool RebuildCacheAsync(const char* status, bool quickRebuild);
+bool RebuildCacheAsync(const DocumentContext& ctx, const char* status, bool quickRebuild,
+                       SoundLook look = SoundLook::Skip);
+bool RebuildCacheAsync(const char* status, bool quickRebuild, SoundLook look = SoundLook::Skip);
 // The Beds' layers made again where their events changed (RebuildBedEvent,
 // one Bed at a time, stopping at the busy task's cancel: false then), the
 // probed Clip weights into their layers (ApplyProbedWeights), and the Beds'
@@ -99,9 +104,9 @@ bool RebuildCacheAsync(const char* status, bool quickRebuild);
 // Clip weight it gave makes the changes unusable (`whole`).
 bool RebuildBedsAndWeights(const DocumentContext& ctx, BedChanges* changes = nullptr);
 // The job: RebuildBedsAndWeights (a rebuild deferred when it stopped short),
-// RebuildCache, the playhead settled (SettlePlayhead: the live one while
-// playing), done.
-void RebuildCacheAsyncJob(const DocumentContext& ctx, bool quickRebuild);
+// the look at the layers' files when asked, RebuildCache, the playhead
+// settled (SettlePlayhead: the live one while playing), done.
+void RebuildCacheAsyncJob(const DocumentContext& ctx, bool quickRebuild, SoundLook look = SoundLook::Skip);
 
 // After a change of Beds alone (the frame step's bedRebuild): the Beds'
 // layers made again, then only the voices that reach (SyncBedVoices), else

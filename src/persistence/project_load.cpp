@@ -20,6 +20,7 @@
 #include <cstring>
 #include <filesystem>
 #include <new>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "document/text_util.h"
@@ -240,10 +241,16 @@ void ReadUserShapes(const JsonValue& root, Project& p) {
 // ReadResults
 // ---------------------------------------------------------------------------
 
-// A stored file id meets the reference registered from "fileRefs" and is
-// followed to wherever the file is now; a layer without an id gets the id of
-// its content. Files not found are listed, and the layer keeps its path.
-void LinkResultFile(RenderResult& r, ProjectLoadResult& result) {
+// A stored file id meets the reference registered from "fileRefs"; a layer
+// whose file is at its stored path keeps it, whatever the file holds now (a
+// sound replaced in the project's "Audio" folder stays the project's, as the
+// session that saved it played it: FileRegistry::FindStoredFile), and one
+// whose file is not there is followed to wherever the registry finds its id.
+// A layer without an id gets the id of its content. Files not found are
+// listed, and the layer keeps its path. `filePresent` asks about each stored
+// path once.
+void LinkResultFile(RenderResult& r, ProjectLoadResult& result,
+                    std::unordered_map<std::string, bool>& filePresent) {
     FileRegistry& registry = FileRegistry::Instance();
     if (r.fileId.empty()) {
         if (r.filepath.empty()) return;
@@ -257,7 +264,11 @@ void LinkResultFile(RenderResult& r, ProjectLoadResult& result) {
         return;
     }
     registry.RegisterFileRef(FileRef{r.fileId, r.filepath, 0, 0});
+    // Asked either way: the registry follows a file that moved.
     std::string found = registry.FindPath(r.fileId);
+    auto [there, fresh] = filePresent.try_emplace(r.filepath, false);
+    if (fresh) there->second = FileExistsWithSize(r.filepath, 0);
+    if (there->second) return;
     if (found.empty()) {
         result.missingFiles.push_back(r.filepath);
         return;
@@ -298,13 +309,14 @@ void ReadResults(const JsonValue& root, const std::string& folder, Project& p, P
     for (const std::string& id : p.bannedFileIds)
         if (!id.empty()) banned.ids.insert(id);
     p.results.reserve(static_cast<size_t>(count));
+    std::unordered_map<std::string, bool> filePresent;
     for (int i = 0; i < count; ++i) {
         p.results.emplace_back();  // a new id: stored ids are not kept
         RenderResult& r = p.results.back();
         ReadResultJson(r, JsonGetElement(list, i), folder);
         if (r.eventIdx < 0 || r.eventIdx >= eventCount) r.eventIdx = 0;
         const std::string storedPath = r.filepath;
-        LinkResultFile(r, result);
+        LinkResultFile(r, result, filePresent);
         RestoreMuteReason(r, storedPath, banned);
     }
 }

@@ -170,10 +170,11 @@ bool MakePlaybackVoice(AudioEngine& engine, RenderResult& result, int resultInde
                        const float* eventGains, int eventCount, const Event* events, int scaleType, int scaleRoot,
                        bool keepAsIs, PlaybackVoice& voice);
 
-// The result's file (and an alloy's sources) found again through the file
-// registry by their ids; the missing flag cleared, or set when the file is
-// gone. True when every file the layer names was found (an alloy source
-// away gives false, without the missing flag). Any thread.
+// The result's file (and an alloy's sources) where it is now: the stored
+// path while a file is there, else where the file registry finds its id
+// (FileRegistry::FindStoredFile); the missing flag cleared, or set when the
+// main file is found nowhere. True when every file the layer names was found
+// (an alloy source away gives false, without the missing flag). Any thread.
 bool ResolveResultFiles(RenderResult& result);
 
 // What besides its result shapes the samples and loudness gain a build at

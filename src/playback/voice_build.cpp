@@ -66,7 +66,7 @@ bool DurationIsSane(float seconds) {
 bool ResolveResultFiles(RenderResult& result) {
     result.missing = false;
     if (!result.fileId.empty()) {
-        std::string resolved = FileRegistry::Instance().ResolveOrAdd(result.fileId, result.filepath);
+        std::string resolved = FileRegistry::Instance().FindStoredFile(result.fileId, result.filepath);
         if (resolved.empty())
             result.missing = true;
         else if (resolved != result.filepath)
@@ -89,6 +89,9 @@ namespace {
 // the result missing: its sound is gone or unusable. It stays a layer with a
 // sound (never a placeholder, which the render found no sound for), so it
 // sounds again once its file is back, and is counted apart from placeholders.
+// A layer that sounds is not missing, though the registry may not know
+// where its id's file is (an alloy short of its main sound, a file changed
+// in place): it is counted by what the look at its files found.
 void LoadVoiceSamples(RenderResult& result, int rate, PlaybackVoice& voice) {
     if (result.placeholder) {
         FillVoiceWithSilence(voice, rate, result.duration);
@@ -96,9 +99,8 @@ void LoadVoiceSamples(RenderResult& result, int rate, PlaybackVoice& voice) {
     }
     // A fresh fill stores its chunk plan in the result here, so that later
     // builds of the layer sound the same.
-    if (LoadResultAudio(result, rate, voice)) return;
-    result.missing = true;
-    FillVoiceWithSilence(voice, rate, result.duration);
+    result.missing = !LoadResultAudio(result, rate, voice);
+    if (result.missing) FillVoiceWithSilence(voice, rate, result.duration);
 }
 
 // The loudness gain to the group's target, never past a sample peak of 0.891;
@@ -113,11 +115,12 @@ float NormGainFor(const AudioEngine& engine, int group, float lufs, float peak) 
 
 // Headroom from the overview peak, then loudness normalisation to the group's
 // target. A voice built from its sound measures it and the result keeps the
-// measures. A voice built without it (`soundAway`: the file gone or
-// unreadable, an alloy source away) is levelled with the measures the result
-// kept, as when its sound was there: the voice is silent (or lacks a source),
-// but the equal power of its event and the headroom of the loudest moment
-// count it as before, so no other voice's level moves while a sound is away.
+// measures. A voice built without it (`soundAway`: the file gone, unreadable
+// or changed since it was measured, an alloy source away) is levelled with
+// the measures the result kept, as when its sound was there: the voice is
+// silent (or lacks a source, or holds other content), but the equal power of
+// its event and the headroom of the loudest moment count it as before, so no
+// other voice's level moves while a sound is away or otherwise.
 // A result never measured (an older file) keeps the loudness gain it had.
 void LevelVoice(const AudioEngine& engine, RenderResult& result, int rate, PlaybackVoice& voice, bool soundAway) {
     if (soundAway && result.measuredPeak > 0) voice.overviewPeak = result.measuredPeak;
@@ -226,7 +229,8 @@ bool MakePlaybackVoice(AudioEngine& engine, RenderResult& result, int resultInde
     BuildClipOverview(voice);
 
     // 13. Headroom and loudness (a load that failed marked the result missing).
-    LevelVoice(engine, result, rate, voice, !filesFound || result.missing);
+    LevelVoice(engine, result, rate, voice,
+               !filesFound || result.missing || result.sound != LayerSound::AsMeasured);
 
     // What the samples were made from, with the write-backs above applied,
     // and how.

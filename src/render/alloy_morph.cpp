@@ -2,7 +2,7 @@
 //
 // Index
 //   Key                AlloyInputBytes, key hash
-//   Cache              gAlloyCache, lookup, store (byte budget), clear, stats
+//   Cache              gAlloyCache, lookup, store (byte budget), clear, stats, ForgetAlloyMorphsOf
 //   RenderAlloyResult  lookup, dispatch by alloyAlgo, store
 #include "render/alloy_morph.h"
 
@@ -89,6 +89,18 @@ void ClearAlloyCache() { ClearAlloyCache(gAlloyCache); }
 
 AlloyCacheStats GetAlloyCacheStats(AlloyCache& cache) { return EntryCacheStatsOf(cache); }
 
+size_t ForgetAlloyMorphsOf(AlloyCache& cache, const std::set<std::string>& paths) {
+    if (paths.empty()) return 0;
+    return ForgetCacheEntries(
+        cache,
+        [&](const AlloyCacheKey&, const AlloyCacheEntry& entry) {
+            for (const std::string& file : entry.files)
+                if (paths.count(file)) return true;
+            return false;
+        },
+        EntryBytes);
+}
+
 // ---------------------------------------------------------------------------
 // RenderAlloyResult
 // ---------------------------------------------------------------------------
@@ -136,6 +148,9 @@ bool RenderAlloyResult(AlloyCache& cache, const RenderResult& result, int sample
             if (voice.stereo) entry->right = voice.right;
             entry->stereo = voice.stereo;
             entry->frames = voice.sampleCount;
+            for (const std::string* file : {&result.filepath, &result.alloyMid.filepath, &result.alloyHigh.filepath,
+                                            &result.alloyEnv.filepath})
+                if (!file->empty()) entry->files.push_back(*file);
             StoreEntry(cache, key, std::move(entry));
         }
         return true;

@@ -7,6 +7,7 @@
 //   gAlloyCache                                     the cache of the program
 //   RenderAlloyResult                               cache lookup, algorithm by alloyAlgo, store
 //   ClearAlloyCache                                 a full render and a new project start afresh
+//   ForgetAlloyMorphsOf                             the morphs made of files no longer as they were
 //   GetAlloyCacheStats                              entry count and bytes
 //
 // A morph is costly (several 2048-point transforms per hop and channel) and
@@ -27,6 +28,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -59,6 +61,9 @@ struct AlloyCacheEntry {
     std::vector<float> right;  // empty when mono
     uint8_t stereo = 0;
     int32_t frames = 0;
+    // The files it was morphed from (main sound and sources): the key names
+    // them but not what they held.
+    std::vector<std::string> files;
 };
 
 struct AlloyCache {
@@ -94,6 +99,11 @@ bool RenderAlloyResult(const RenderResult& result, int sampleRate, bool stereo, 
 
 void ClearAlloyCache(AlloyCache& cache);
 void ClearAlloyCache();
+
+// Takes out every morph made from one of `paths` (their files changed or
+// went since): the next render of those layers morphs what is there now.
+// Returns how many went.
+size_t ForgetAlloyMorphsOf(AlloyCache& cache, const std::set<std::string>& paths);
 
 using AlloyCacheStats = EntryCacheStats;
 AlloyCacheStats GetAlloyCacheStats(AlloyCache& cache);

@@ -7,6 +7,7 @@
 //   Limiter             ApplyPeakLimiter (SoftClipSample is inline in the header)
 //   Region loaders      LoadResultRegion, LoadResultRegionMode2
 //   Alloy sources       ResolveSourcePathById
+//   Files otherwise     ForgetDecodedSounds
 //   Chain               LoadResultAudio, FillVoiceWithSilence,
 //                       ApplyResultBandGains, ApplyVoicePitchShift, ProcessResultAudio
 #include "render/clip_processing.h"
@@ -261,7 +262,7 @@ bool LoadResultRegionMode2(const std::string& path, float offset, float duration
 
 bool ResolveSourcePathById(FileRegistry& registry, AlloySource& source) {
     if (source.fileId.empty()) return true;
-    std::string path = registry.ResolveOrAdd(source.fileId, source.filepath);
+    std::string path = registry.FindStoredFile(source.fileId, source.filepath);
     if (path.empty()) return false;
     source.filepath = std::move(path);
     return true;
@@ -269,6 +270,15 @@ bool ResolveSourcePathById(FileRegistry& registry, AlloySource& source) {
 
 bool ResolveSourcePathById(AlloySource& source) {
     return ResolveSourcePathById(FileRegistry::Instance(), source);
+}
+
+// ---------------------------------------------------------------------------
+// Files otherwise
+// ---------------------------------------------------------------------------
+
+void ForgetDecodedSounds(const std::set<std::string>& paths) {
+    ForgetProcessedClipsOf(gProcessedClipCache, paths);
+    ForgetAlloyMorphsOf(gAlloyCache, paths);
 }
 
 // ---------------------------------------------------------------------------

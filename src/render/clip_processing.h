@@ -8,6 +8,7 @@
 //   ApplyPeakLimiter                  envelope limiter + soft clip for bounce and export
 //   LoadResultRegion / LoadResultRegionMode2   a cached region straight into a voice
 //   ResolveSourcePathById             refresh an alloy source's path through the file registry
+//   ForgetDecodedSounds               the program's decoded regions and morphs of files now otherwise
 //   Processing chain by procMode:
 //     LoadResultAudio                 decode by processing mode (false: nothing usable)
 //     FillVoiceWithSilence / SilenceFrames   mono silence of a result's duration
@@ -25,6 +26,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -80,11 +82,17 @@ bool LoadResultRegionMode2(const std::string& path, float offset, float duration
                            float resultDuration, int targetRate, bool stereo,
                            VoiceAudio& voice);
 
-// When the source has a file id that the registry resolves to an existing
-// path, that path replaces `filepath`; otherwise nothing changes. False when
-// the registry knows the id and finds no file for it (the source is away).
+// When the source has a file id: its stored path while a file is there,
+// else the path the registry finds for the id (FileRegistry::FindStoredFile).
+// False when neither holds a file (the source is away).
 bool ResolveSourcePathById(AlloySource& source);
 bool ResolveSourcePathById(FileRegistry& registry, AlloySource& source);
+
+// Lets go of what the program's caches hold of `paths` (files changed or
+// gone since they were decoded): the decoded regions and every finished
+// morph made with one of them, so that the next build or export reads the
+// files as they are, as a reopened project would.
+void ForgetDecodedSounds(const std::set<std::string>& paths);
 
 // Decodes the result's audio by `procMode` (0 and unknown values: plain region,
 // 1 fill, 2 clip region, 3 alloy) at `targetRate`, mono or stereo as the

@@ -5,6 +5,7 @@
 //   EntryCacheStats    entry count and bytes, for tests and diagnostics
 //   ClearEntryCache    every entry out, freed after the lock
 //   EntryCacheStatsOf  the count and bytes under the lock
+//   ForgetCacheEntries the entries a predicate picks out, freed after the lock
 //   StoreCacheEntry    one entry in, the cache emptied first when it would overflow
 #pragma once
 
@@ -12,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <utility>
+#include <vector>
 
 struct EntryCacheStats {
     size_t entries = 0;
@@ -32,6 +34,24 @@ template <class Cache>
 EntryCacheStats EntryCacheStatsOf(Cache& cache) {
     std::lock_guard<std::mutex> lock(cache.mutex);
     return {cache.map.size(), cache.bytes};
+}
+
+// Takes out every entry for which made(key, entry) is true; bytesOf(entry)
+// gives an entry's bytes. Returns how many went.
+template <class Cache, class Made, class BytesOf>
+size_t ForgetCacheEntries(Cache& cache, Made&& made, BytesOf&& bytesOf) {
+    std::vector<typename decltype(cache.map)::mapped_type> gone;
+    std::lock_guard<std::mutex> lock(cache.mutex);
+    for (auto it = cache.map.begin(); it != cache.map.end();) {
+        if (!made(it->first, *it->second)) {
+            ++it;
+            continue;
+        }
+        cache.bytes -= bytesOf(*it->second);
+        gone.push_back(std::move(it->second));
+        it = cache.map.erase(it);
+    }
+    return gone.size();
 }
 
 // Stores `entry` (`bytes` of samples; bytesOf(entry) gives any entry's)

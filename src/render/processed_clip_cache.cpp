@@ -2,7 +2,7 @@
 //
 // Index
 //   Key and hash           ProcessedClipKey (exact offset and length), HashProcessedClipKey
-//   Cache                  constructor, gProcessedClipCache, clear, stats
+//   Cache                  constructor, gProcessedClipCache, clear, stats, ForgetProcessedClipsOf
 //   Decoding               DecodeRegion: open, position, block reads with per-block mixdown
 //   Storing                StoreClip: capacity and byte budget, clear-all policy
 //   LoadProcessedClip      lookup, decode, resample, store
@@ -16,6 +16,8 @@
 #include <cmath>
 #include <exception>
 #include <memory>
+#include <set>
+#include <string_view>
 
 #include "library/sound_file_open.h"
 #include "render/clip_processing.h"
@@ -84,6 +86,32 @@ void ClearProcessedClipCache() { ClearProcessedClipCache(gProcessedClipCache); }
 
 ProcessedClipCacheStats GetProcessedClipCacheStats(ProcessedClipCache& cache) { return EntryCacheStatsOf(cache); }
 
+namespace {
+
+size_t ClipBytes(const std::vector<float>& left, const std::vector<float>& right) {
+    return (left.size() + right.size()) * sizeof(float);
+}
+
+// The path a key was made of: what comes before its last four '|' (the
+// path itself may hold any byte).
+std::string_view KeyPath(std::string_view key) {
+    size_t end = key.size();
+    for (int bars = 0; bars < 4; ++bars) {
+        end = end == 0 ? std::string_view::npos : key.rfind('|', end - 1);
+        if (end == std::string_view::npos) return {};
+    }
+    return key.substr(0, end);
+}
+
+}  // namespace
+
+size_t ForgetProcessedClipsOf(ProcessedClipCache& cache, const std::set<std::string>& paths) {
+    if (paths.empty()) return 0;
+    return ForgetCacheEntries(
+        cache, [&](const std::string& key, const ProcessedClip&) { return paths.count(std::string(KeyPath(key))) > 0; },
+        [](const ProcessedClip& clip) { return ClipBytes(clip.left, clip.right); });
+}
+
 // ---------------------------------------------------------------------------
 // Decoding
 // ---------------------------------------------------------------------------
@@ -104,10 +132,6 @@ struct SndFileCloser {
     }
 };
 using SndFilePtr = std::unique_ptr<SNDFILE, SndFileCloser>;
-
-size_t ClipBytes(const std::vector<float>& left, const std::vector<float>& right) {
-    return (left.size() + right.size()) * sizeof(float);
-}
 
 // Reads the region at the file's own rate. Stereo keeps channels 0 and 1;
 // mono is the mean of all channels. Reading goes block by block so that only

@@ -8,6 +8,7 @@
 //   ProcessedClipKey        path + "|offset|duration|rate|stereo" (the floats' exact bits)
 //   LoadProcessedClip       cached region load: decode, mix down, resample, store
 //   ClearProcessedClipCache empty a cache whole (a new project)
+//   ForgetProcessedClipsOf  the regions of files no longer as they were decoded
 //   ProcessedClipCacheStats entry count and bytes, for tests and diagnostics
 //
 // Every voice build, the export, the bounce and the fill and alloy sources read
@@ -23,6 +24,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -93,6 +95,10 @@ bool LoadProcessedClip(const std::string& path, float offset, float duration, in
 
 void ClearProcessedClipCache(ProcessedClipCache& cache);
 void ClearProcessedClipCache();
+
+// Takes out every region decoded from one of `paths` (their files changed or
+// went since): the next load reads the file as it is. Returns how many went.
+size_t ForgetProcessedClipsOf(ProcessedClipCache& cache, const std::set<std::string>& paths);
 
 using ProcessedClipCacheStats = EntryCacheStats;
 ProcessedClipCacheStats GetProcessedClipCacheStats(ProcessedClipCache& cache);

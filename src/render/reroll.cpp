@@ -296,6 +296,7 @@ bool RerollResultWithSeed(Project& project, int resultIndex, const SoundLibrary&
     result.muted = false;
     result.placeholder = false;  // a sketch layer becomes a real one
     result.missing = false;
+    result.sound = ::LayerSound::AsMeasured;
     if (result.hasIntGain) BuildCurveLookup(e, result);
     project.resultsRevision += 1;
     return true;

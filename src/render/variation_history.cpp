@@ -53,6 +53,7 @@ void ApplyVariationToResult(RenderResult& result, const ResultVariation& variati
     // (the voice build marks it anew when the file still fails).
     result.placeholder = variation.filepath.empty();
     result.missing = false;
+    result.sound = LayerSound::AsMeasured;
     // Another sound: whatever silenced the old one no longer stands; the
     // track assignment that follows a change mutes it again if it must.
     result.muteReasons = 0;

@@ -30,6 +30,7 @@
 #include "library/sound_library.h"
 #include "operations/app_state.h"
 #include "operations/job_requests.h"
+#include "operations/layer_sounds.h"
 #include "operations/trace_job.h"
 #include "playback/audio_engine.h"
 #include "ui/command_chooser.h"
@@ -65,7 +66,7 @@ void FinishFollowUps(const DocumentContext& ctx, FrameDriver* frames, JobFrameSt
     AppState& app = *ctx.app;
     if (!wasFull) app.frozenFrameTexture = nullptr;
     if (frames) ReleaseGuiInput(*frames);
-    ShowPlaceholderToast(app, CountSilentLayers(*ctx.project), !ctx.library || ctx.library->libraries.empty());
+    ShowLayerSoundsToast(app, *ctx.project, !ctx.library || ctx.library->libraries.empty());
     FinishRenderRequest(ctx, cancelled);
     state.cancelSeen = false;
     ++state.tasksFinished;

@@ -1,7 +1,6 @@
 // job_protocol_logic.cpp — the plain rules of the UI job protocol.
 //
 // Index
-//   Document             placeholders
 //   Workers              PumpExportCompletion
 //   Overlay texts        BusyOverlayFade, LiveBlockText
 #include "ui/job_protocol_logic.h"
@@ -10,40 +9,16 @@
 #include <cstdio>
 
 #include "document/busy_task.h"
-#include "document/project.h"
 #include "operations/app_state.h"
 #include "operations/export_job.h"
 
 namespace {
 
-constexpr float kPlaceholderToastSeconds = 8.0f;
 constexpr double kExportLingerSeconds = 0.8;
 constexpr double kFadeDelaySeconds = 0.2;
 constexpr double kFadeSeconds = 0.3;
 
 }  // namespace
-
-// ---------------------------------------------------------------------------
-// Document
-// ---------------------------------------------------------------------------
-
-LayerSoundCounts CountSilentLayers(const Project& project) {
-    LayerSoundCounts counts;
-    for (const RenderResult& r : project.results) {
-        if (r.placeholder)
-            ++counts.unmatched;
-        else if (r.missing && !r.filepath.empty())
-            ++counts.missing;
-    }
-    return counts;
-}
-
-void ShowPlaceholderToast(AppState& app, const LayerSoundCounts& silent, bool noLibrary) {
-    const std::string text = PlaceholderToastText(silent, noLibrary);
-    if (text.empty()) return;
-    app.toastText = text;
-    app.toastTimer = kPlaceholderToastSeconds;
-}
 
 // ---------------------------------------------------------------------------
 // Workers

@@ -3,7 +3,6 @@
 // requests for the document (steps 1–5) are operations/job_requests.h.
 //
 // Index
-//   CountSilentLayers / ShowPlaceholderToast   the toast after a job
 //   PumpExportCompletion    join the export thread, linger, run its completion once
 //   BusyOverlayFade         the overlay's fade-in, 0..1
 //   LiveBlockText           the progress line over a full render
@@ -13,17 +12,7 @@
 
 #include <string>
 
-#include "document/layer_counts.h"
-
 struct AppState;
-struct Project;
-
-// The layers that play silence: placeholders (built without a real file:
-// they matched no sound) and layers whose sound is missing.
-LayerSoundCounts CountSilentLayers(const Project& project);
-// Shows the toast of the silent layers for 8 s when there are any; no
-// library loaded gives the "No palette" form.
-void ShowPlaceholderToast(AppState& app, const LayerSoundCounts& silent, bool noLibrary);
 
 // Step 10 of the frame, with `now` from the interface clock. When the export
 // thread has raised exportDone: joins it, fills its bar (when it has one),

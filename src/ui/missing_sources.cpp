@@ -33,7 +33,7 @@ RelinkTargets ProgramRelinkTargets(AppState& app) {
     t.app = &app;
     t.now = ClockSeconds(app.clock);
     // Rebuilding every voice decodes every sound: the busy task does it, not the frame.
-    t.rebuildVoices = [] { return RebuildCacheAsync("Updating audio...", true); };
+    t.rebuildVoices = [] { return RebuildCacheAsync("Updating audio...", true, SoundLook::First); };
     return t;
 }
 

@@ -8,6 +8,7 @@
 #include "ui/missing_sources_logic.h"
 
 #include <cstdio>
+#include <unordered_set>
 
 #include "document/busy_task.h"
 #include "document/project.h"
@@ -65,7 +66,11 @@ void Toast(AppState& app, const std::string& text) {
 }  // namespace
 
 void FinishRelink(const RelinkTargets& t, int count) {
-    ApplyResolvedPaths(*t.project, *t.registry);
+    // The ids listed as missing are the ones the relink pointed at files:
+    // their layers follow, even where another file now lies at their paths.
+    std::unordered_set<FileId> relinked;
+    for (const MissingFile& file : t.missing->files) relinked.insert(file.id);
+    ApplyResolvedPaths(*t.project, *t.registry, &relinked);
     RefreshMissingFiles(*t.missing, *t.project, *t.library, *t.registry, t.now, true);
     // The voices play the samples they were built from; files that came back
     // are heard once the voices are built again.

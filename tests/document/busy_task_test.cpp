@@ -179,21 +179,21 @@ TEST_F(BusyTasks, ThreadHandleHolderAndToastTexts) {
 
 }
 
-// The toast after a task words its silent layers as the export's final text
-// does: placeholders matched no sound, and are told apart from layers whose
-// sound is missing; the changed and alloy counts are the export's alone.
+// The toast after a task words its layers as the export's final text does:
+// placeholders matched no sound, and are told apart from layers whose sound
+// is missing, changed, or an alloy's source short.
 TEST(LayerCounts, TheToastAndTheExportWordTheCountsAlike) {
     LayerSoundCounts counts;
     EXPECT_EQ(LayerSoundCountsText(counts), "");
-    EXPECT_EQ(PlaceholderToastText(counts, false), "");
+    EXPECT_EQ(LayerSoundsToastText(counts, false), "");
     counts.unmatched = 1;
-    EXPECT_EQ(PlaceholderToastText(counts, false), "1 layer that matched no sound");
+    EXPECT_EQ(LayerSoundsToastText(counts, false), "1 layer that matched no sound");
     counts.unmatched = 3;
-    EXPECT_EQ(PlaceholderToastText(counts, true), "No palette \xE2\x80\x94 3 layers that matched no sound");
+    EXPECT_EQ(LayerSoundsToastText(counts, true), "No palette \xE2\x80\x94 3 layers that matched no sound");
     counts.missing = 2;
     counts.changed = 1;
     counts.alloyPartial = 1;
-    EXPECT_EQ(PlaceholderToastText(counts, false), "2 layers silent (sound missing); 3 layers that matched no sound");
+    EXPECT_EQ(LayerSoundsToastText(counts, false), LayerSoundCountsText(counts));
     EXPECT_EQ(LayerSoundCountsText(counts),
               "2 layers silent (sound missing); 3 layers that matched no sound; 1 layer from a changed sound; "
               "1 alloy layer without one of its sources");

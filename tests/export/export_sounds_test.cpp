@@ -27,6 +27,7 @@
 #include "library/file_registry.h"
 #include "library/sound_probe.h"
 #include "operations/export_job.h"
+#include "operations/layer_sounds.h"
 #include "operations/voice_sync.h"
 #include "render/alloy_morph.h"
 #include "render/processed_clip_cache.h"
@@ -63,34 +64,18 @@ struct SessionRig : LifecycleRig {
     }
 
     // Every pass into `out`, as the Export tab starts it; the final text.
-    std::string Export(const std::string& out) {
-        SoundProbe probe;
-        ExportContext ctx = ExportContextOf(ProgramAafStep());
-        ctx.registry = &FileRegistry::Instance();
-        ctx.probe = &probe;
-        ctx.library = library.get();
-        ctx.startThread = RunOnCallingThread;
-        app->exportSettings = EveryExportPass();
-        QuietStdout(true);
-        const ExportStart started = StartExport(ctx, MakeExportJob(*app, *project, *engine, out + "/Reel"));
-        PollExport(*app);
-        QuietStdout(false);
-        StopSoundProbe(probe);
-        EXPECT_EQ(started, ExportStart::Started);
-        return ExportStatusText(*app);
-    }
+    std::string Export(const std::string& out) { return ExportEveryPass(*this, out + "/Reel"); }
 
     // The session builds its voices again, as an open does: the files are
     // looked at anew and no decoded region or morph stands in for them.
     void Rebuild() {
+        FileRegistry& registry = FileRegistry::Instance();
         {
-            FileRegistry& registry = FileRegistry::Instance();
             std::lock_guard<std::mutex> lock(registry.mutex);
             registry.RaiseGeneration();
         }
-        ClearProcessedClipCache();
-        ClearAlloyCache();
         QuietStdout(true);
+        LookAtLayerSounds(*project, registry);
         RebuildCache(Context(), false);
         QuietStdout(false);
     }

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <unordered_set>
 
 #include "document/event.h"
 #include "document/project.h"
@@ -266,4 +267,26 @@ TEST(Relinking, ResolvedPathsReachTheDocument) {
     EXPECT_STREQ(project.events[1].pinnedFile, dir.File("short.wav").c_str());
     EXPECT_EQ(project.bannedFiles[0], dir.File("new.wav"));
     EXPECT_EQ(ApplyResolvedPaths(project, registry), 0);
+}
+
+// A layer whose file is at its path keeps it when paths are written back,
+// though the registry knows the id elsewhere, unless its id was relinked;
+// a layer whose file is gone follows.
+TEST(Relinking, ResolvedPathsKeepAFileThatIsThereUnlessItsIdWasRelinked) {
+    for (const bool there : {true, false})
+        for (const bool relinked : {true, false}) {
+            TempDir dir;
+            FileRegistry registry;
+            const FileRef ref = Register(registry, dir.File("library.wav"), "library content");
+            if (there) {
+                ASSERT_TRUE(WriteWholeFile(dir.File("copy.wav"), WavHolding("changed content")));
+            }
+            Project project;
+            project.events.resize(1);
+            project.results.push_back(ResultFor(0, ref.id, dir.File("copy.wav")));
+            const std::unordered_set<FileId> ids = {ref.id};
+            const bool follows = relinked || !there;
+            EXPECT_EQ(ApplyResolvedPaths(project, registry, relinked ? &ids : nullptr), follows ? 1 : 0);
+            EXPECT_EQ(project.results[0].filepath, dir.File(follows ? "library.wav" : "copy.wav"));
+        }
 }

@@ -3,6 +3,7 @@
 // Index
 //   EveryExportPass
 //   ExportedFiles / ExpectSameExportFiles
+//   ExportEveryPass
 //   CapturingAafStep / ExpectSameSession
 #include "support/exported_files.h"
 
@@ -15,6 +16,11 @@
 
 #include "export/aaf_export.h"
 #include "export/replacement_journal.h"
+#include "library/file_registry.h"
+#include "library/sound_probe.h"
+#include "operations/export_job.h"
+#include "support/document_records.h"
+#include "support/quiet_stdout.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -65,6 +71,24 @@ void ExpectSameExportFiles(const std::map<std::string, std::string>& a, const st
 
 AafExportStep ProgramAafStep() {
     return [](const ExportJob& job, const Project& p, const AudioEngine& e) { return WriteAafExport(job, p, e); };
+}
+
+std::string ExportEveryPass(DocumentRecords& records, const std::string& chosenPath, AafExportStep aafStep) {
+    SoundProbe probe;
+    ExportContext ctx = records.ExportContextOf(aafStep ? std::move(aafStep) : ProgramAafStep());
+    ctx.registry = &FileRegistry::Instance();
+    ctx.probe = &probe;
+    ctx.library = records.library.get();
+    ctx.startThread = RunOnCallingThread;
+    records.app->exportSettings = EveryExportPass();
+    QuietStdout(true);
+    const ExportStart started =
+        StartExport(ctx, MakeExportJob(*records.app, *records.project, *records.engine, chosenPath));
+    PollExport(*records.app);
+    QuietStdout(false);
+    StopSoundProbe(probe);
+    EXPECT_EQ(started, ExportStart::Started);
+    return ExportStatusText(*records.app);
 }
 
 AafExportStep CapturingAafStep(SessionList& session) {

@@ -6,6 +6,7 @@
 //   ExpectSameExportFiles  two exports hold the same names and, AAF sessions aside, the same bytes
 //   HiddenReplacingFolders the hidden folders of replacements and stopped exports in a folder
 //   ProgramAafStep         the program's AAF step, as the export tab hands it to a job
+//   ExportEveryPass        a document's export of every pass, as the Export tab starts it
 //   SessionList / CapturingAafStep / ExpectSameSession   the AAF session as handed to its writer
 #pragma once
 
@@ -40,6 +41,14 @@ void ExpectSameExportFiles(const std::map<std::string, std::string>& a, const st
 // The session as the AAF step handed it to the writer, folder prefixes aside.
 // The program's AAF step: the session written by the program's own writer.
 AafExportStep ProgramAafStep();
+
+struct DocumentRecords;
+
+// Every pass of the records' document (EveryExportPass) into `chosenPath`
+// (a folder and the base name), started as the Export tab starts it, with
+// the program's registry and a sound probe of its own, and run on the
+// calling thread; the final text. `aafStep` null: the program's.
+std::string ExportEveryPass(DocumentRecords& records, const std::string& chosenPath, AafExportStep aafStep = nullptr);
 
 struct SessionList {
     std::vector<std::string> names;
