@@ -4,12 +4,12 @@
 //
 // Index
 //   ExportContext / ProgramExportContext  the objects an export works on
-//   ReplacementNoteFolder / SettleInterruptedExports  replacements a kill interrupted, at start-up
+//   ExportNoteFolder / EarlierVersionNoteFolder / SettleInterruptedExports  exports a kill interrupted, at start-up
 //   SetExportStatus / ExportStatusText    the status line, safe across threads
 //   ExportProgressText(s)  the footer's line: status, percentage, and a quit that waits
 //   RunExportJob         the thread body: voices, AAF, WAV passes, final text
 //   MakeExportJob        the job of the Export tab from the settings and the chosen path
-//   ExistingExportFiles  files of an earlier export that this one would replace
+//   ExistingExportEntries / ExistingExportFiles  entries of an earlier export that this one would replace
 //   SettleDocumentForExport  the probe's last values and the voices, before a start
 //   StartExport          interface thread: ask, resolve paths, raise the state, start the thread
 //   StopRunningExport    any thread: ask the running export to stop (every pass is undone)
@@ -62,10 +62,12 @@ struct ExportContext {
     // Starts the export thread; null uses a std::thread kept in
     // app->exportThread. Tests put one here that refuses.
     std::function<bool(std::function<void()> body)> startThread;
-    // Where a pass that replaces an earlier export notes itself as in
-    // progress until it is over (ReplacementNoteFolder); empty: no notes,
-    // only the next export to the folder settles an interrupted one.
-    std::string replacementNotes;
+    // Where an export notes its folder until it is over (ExportNoteFolder),
+    // and where the previous version of the program noted its replacements
+    // (EarlierVersionNoteFolder); empty: no notes, only the next export to
+    // the folder settles an interrupted one.
+    std::string exportNotes;
+    std::string earlierNotes;
     // A test's hold on the export (JobObserver::exportHold); null in the
     // program.
     const JobObserver* observer = nullptr;
@@ -75,13 +77,19 @@ struct ExportContext {
 // program's AAF step and its note folder. Interface thread.
 ExportContext ProgramExportContext();
 
+// "<application data>/Exports" and the previous version's
 // "<application data>/Replacing"; empty when there is no data folder.
-std::string ReplacementNoteFolder();
-// At start-up: every replacement noted in ReplacementNoteFolder that a kill
-// left unfinished is undone (the earlier export back under its names, the
-// new partial files gone), or finished when its pass had succeeded
-// (SettleNotedReplacements).
-void SettleInterruptedExports();
+std::string ExportNoteFolder();
+std::string EarlierVersionNoteFolder();
+// At start-up: every export noted in `noteFolder` (and every replacement the
+// previous version noted in `earlierNotes`) that a kill left unfinished is
+// finished when its commit marker is on disk, else undone (the earlier
+// export back under its names, the new files gone); what could not go back
+// stands visible (export_commit.h). What that did, and how an export the
+// program was ended with ended, goes into the toast and the status; the
+// text is returned ("" when there was nothing to tell).
+std::string SettleInterruptedExports(AppState& app, const std::string& noteFolder = ExportNoteFolder(),
+                                     const std::string& earlierNotes = EarlierVersionNoteFolder());
 
 // The status line (at most 127 bytes, cut at a character boundary) is written
 // by the export thread and read by the interface every frame.
@@ -123,16 +131,20 @@ ExportReport RunExportJob(ExportJob job, const ExportContext& ctx);
 ExportJob MakeExportJob(const AppState& app, const Project& project, const AudioEngine& engine,
                         const std::string& chosenPath);
 
-// Files of the job's destination that this export replaces: of the files an
-// earlier export with the same base name left in the folders and names this
-// one writes (EarlierExportFiles of each of its passes: the mixdown, stems
-// and reverb stem "<base>.wav", "<base> - *.wav", files in "Tracks" and
-// "Clips" of the chosen passes, the session file and essence files of the
-// AAF session folder "<base>"), those the program wrote and those of a name
-// the export of `project` writes (PlanWritesName); then whatever stands at
-// the ".tmp" names of the names it writes (EntriesAtTemporaryNames), where
-// the writers make their files. Any other file stays out of the question
-// and where it is.
+// Entries of the job's destination that this export replaces: of the
+// entries an earlier export with the same base name left in the folders and
+// names this one writes (EarlierExportFiles of each of its passes: the
+// mixdown, stems and reverb stem "<base>.wav", "<base> - *.wav", files in
+// "Tracks" and "Clips" of the chosen passes, the session file and essence
+// files of the AAF session folder "<base>"), those at a name the export of
+// `project` writes (PlanWritesName), and those the program wrote at a name
+// it does not write again (`notRewritten`, named in the question). Any other
+// entry stays out of the question and where it is.
+struct EarlierExportEntries {
+    std::vector<std::string> all;
+    std::vector<std::string> notRewritten;
+};
+EarlierExportEntries ExistingExportEntries(const ExportJob& job, const Project& project);
 std::vector<std::string> ExistingExportFiles(const ExportJob& job, const Project& project);
 
 enum class ExportStart {

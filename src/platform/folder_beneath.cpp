@@ -76,7 +76,7 @@ FolderFd OpenFolderBeneath(int root, const std::vector<std::string>& parts, size
         if (fd < 0 && errno == ENOENT && create) {
             // mkdirat never follows a link at the name: one there fails with
             // EEXIST, and the open below then refuses it.
-            if (::mkdirat(at.Get(), part.c_str(), 0755) != 0 && errno != EEXIST) {
+            if (::mkdirat(at.Get(), part.c_str(), 0777) != 0 && errno != EEXIST) {
                 SetError(error, errno);
                 return FolderFd();
             }

@@ -45,7 +45,7 @@ private:
 
 // Opens the folder reached from `root` through `parts[0 .. count)`, each
 // component opened with O_NOFOLLOW | O_DIRECTORY. With `create`, a missing
-// component is made (mode 0755) before it is opened. An invalid FolderFd,
+// component is made (mode 0777 less the umask) before it is opened. An invalid FolderFd,
 // with *error set (ELOOP or ENOTDIR for a link or a file in the way, ENOENT
 // for a missing folder, EINVAL for a component that may not be used), when
 // the walk stops. `count` 0 gives a new descriptor of `root` itself.
