@@ -41,12 +41,12 @@ struct ReplacingRig : AafRig {
         AddSourced(src, 1.0f, 0.5f, 3.0f, "Knock", false, 2, 0);
     }
 
-    std::string NotesFolder() const { return notes.empty() ? ReplacementNoteFolder() : notes; }
+    std::string NotesFolder() const { return notes.empty() ? ExportNoteFolder() : notes; }
     std::vector<std::string> Notes() const { return FolderNames(NotesFolder()); }
 
     ExportContext Ctx() {
         ExportContext ctx = Context(ProgramAafStep());
-        ctx.replacementNotes = NotesFolder();
+        ctx.exportNotes = NotesFolder();
         if (onCallingThread) ctx.startThread = RunOnCallingThread;
         return ctx;
     }

@@ -120,7 +120,7 @@ protected:
 
             // The new files were moved out of the way at once; a process of
             // their own removes them while the program ends.
-            EXPECT_TRUE(WaitUntil([&] { return HiddenReplacingFolders(out).empty(); }, std::chrono::minutes(2)));
+            EXPECT_TRUE(WaitUntil([&] { return HiddenExportEntries(out).empty(); }, std::chrono::minutes(2)));
             EXPECT_EQ(FirstDifference(TreeDigest(out), earlier), "") << "the earlier export is back whole";
             std::error_code ec;
             EXPECT_TRUE(fs::is_empty(dir.File("home/data/Tessaloom/Replacing"), ec) || ec);
