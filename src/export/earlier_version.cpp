@@ -3,7 +3,7 @@
 //
 // Index
 //   Records          its manifest's records (a tag byte, a path, a zero byte)
-//   Entries          EntriesOf, TryLockFd, IsOwnTemporary
+//   Entries          IsOwnTemporary, Visible (a folder in sight for what cannot go back)
 //   SettleEarlierVersionFolder / SettleEarlierVersionIn / SettleEarlierVersionNotes
 #include "export/earlier_version.h"
 
@@ -75,15 +75,6 @@ bool ParseEarlierManifest(const std::string& text, EarlierManifest* m) {
 // Entries
 // ---------------------------------------------------------------------------
 
-std::vector<std::string> NamesIn(int folder) {
-    std::vector<std::string> names;
-    if (DIR* dir = ::fdopendir(::fcntl(folder, F_DUPFD_CLOEXEC, 0))) {
-        while (const dirent* e = ::readdir(dir))
-            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.push_back(e->d_name);
-        ::closedir(dir);
-    }
-    return names;
-}
 
 // The writers' hidden temporary names of that version: ".tessaloom-" 16 hex ".tmp".
 bool IsOwnTemporary(const std::string& name) {
@@ -159,7 +150,9 @@ ExportSettled SettleEarlierVersionFolder(int exportFd, const std::string& export
     }
     if (read) ::unlinkat(folder.Get(), "manifest", 0);
     manifestFd = FolderFd();
-    if (::unlinkat(exportFd, name.c_str(), AT_REMOVEDIR) != 0) {
+    const bool gone = ::unlinkat(exportFd, name.c_str(), AT_REMOVEDIR) == 0;
+    if (gone && !read) return out;  // it held nothing
+    if (!gone && errno != ENOENT) {
         // A stopped export's files, another program's, or a manifest that
         // cannot be read: nothing of it is guessed at, and it stands in sight.
         const std::string visible = VisibleFolderName(exportFd, "Unfinished export,", now);
@@ -174,7 +167,7 @@ ExportSettled SettleEarlierVersionFolder(int exportFd, const std::string& export
 ExportSettled SettleEarlierVersionIn(int exportFd, const std::string& exportFolder) {
     ExportSettled out;
     const std::string prefix = kEarlierVersionFolderPrefix;
-    for (const std::string& name : NamesIn(exportFd))
+    for (const std::string& name : EntryNamesOf(exportFd))
         if (name.compare(0, prefix.size(), prefix) == 0) out.Add(SettleEarlierVersionFolder(exportFd, exportFolder, name));
     return out;
 }
@@ -183,7 +176,7 @@ ExportSettled SettleEarlierVersionNotes(const std::string& noteFolder) {
     ExportSettled out;
     FolderFd notes(::open(noteFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!notes.Valid()) return out;
-    for (const std::string& name : NamesIn(notes.Get())) {
+    for (const std::string& name : EntryNamesOf(notes.Get())) {
         const bool draft = name.size() > 14 && name.compare(name.size() - 14, 14, ".replacing.new") == 0;
         if (!draft && (name.size() < 10 || name.compare(name.size() - 10, 10, ".replacing") != 0)) continue;
         FolderFd note(::openat(notes.Get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));

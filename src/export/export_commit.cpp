@@ -73,6 +73,10 @@ constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 struct Folders {
     int exportFd;
     const ExportManifest& manifest;
+    // The destination folders a running export holds, by their path below
+    // the export folder: its commit moves entries in the very folders its
+    // passes opened (null: each is reached again from the export folder).
+    const std::map<std::string, int>* held = nullptr;
     struct Set {
         FolderFd destination, staging, holding;
         bool opened = false;
@@ -83,7 +87,9 @@ struct Folders {
         Set& set = sets[relative];
         if (!set.opened) {
             set.opened = true;
-            set.destination = OpenDestination(exportFd, relative);
+            const auto it = held ? held->find(relative) : std::map<std::string, int>::const_iterator();
+            set.destination = held && it != held->end() ? FolderFd(::fcntl(it->second, F_DUPFD_CLOEXEC, 0))
+                                                         : OpenDestination(exportFd, relative);
             if (set.destination.Valid()) {
                 set.staging = FolderFd(::openat(set.destination.Get(), StagingName(manifest.token).c_str(), kFolderFlags));
                 set.holding = FolderFd(::openat(set.destination.Get(), HoldingName(manifest.token).c_str(), kFolderFlags));
@@ -129,13 +135,7 @@ bool RemoveTree(int parent, const std::string& name) {
     if (!S_ISDIR(st.st_mode)) return ::unlinkat(parent, name.c_str(), 0) == 0;
     FolderFd folder(::openat(parent, name.c_str(), kFolderFlags));
     if (!folder.Valid()) return false;
-    std::vector<std::string> entries;
-    if (DIR* dir = ::fdopendir(::fcntl(folder.Get(), F_DUPFD_CLOEXEC, 0))) {
-        while (const dirent* e = ::readdir(dir))
-            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) entries.push_back(e->d_name);
-        ::closedir(dir);
-    }
-    for (const std::string& entry : entries) RemoveTree(folder.Get(), entry);
+    for (const std::string& entry : EntryNamesOf(folder.Get())) RemoveTree(folder.Get(), entry);
     return ::unlinkat(parent, name.c_str(), AT_REMOVEDIR) == 0;
 }
 
@@ -162,9 +162,9 @@ void EndHolding(Folders& folders, const char* what, std::vector<std::string>* vi
 
 // Before the marker: the new entries back into staging, the earlier ones
 // back to their names, newest first.
-ExportSettled Undo(int exportFd, const ExportManifest& manifest) {
+ExportSettled Undo(int exportFd, const ExportManifest& manifest, const std::map<std::string, int>* held = nullptr) {
     ExportSettled out;
-    Folders folders{exportFd, manifest, {}};
+    Folders folders{exportFd, manifest, held, {}};
     for (auto it = manifest.entries.rbegin(); it != manifest.entries.rend(); ++it) {
         const CommitEntry& e = *it;
         Folders::Set& set = folders.Of(e.folder);
@@ -188,9 +188,9 @@ ExportSettled Undo(int exportFd, const ExportManifest& manifest) {
 
 // After the marker: the earlier entries the commit set aside go; anything
 // else in a holding folder is another program's and stays visible.
-ExportSettled Finish(int exportFd, const ExportManifest& manifest) {
+ExportSettled Finish(int exportFd, const ExportManifest& manifest, const std::map<std::string, int>* held = nullptr) {
     ExportSettled out;
-    Folders folders{exportFd, manifest, {}};
+    Folders folders{exportFd, manifest, held, {}};
     for (const CommitEntry& e : manifest.entries) {
         if (!e.hasEarlier) continue;
         Folders::Set& set = folders.Of(e.folder);
@@ -204,16 +204,6 @@ ExportSettled Finish(int exportFd, const ExportManifest& manifest) {
 // Plan
 // ---------------------------------------------------------------------------
 
-std::vector<std::string> EntriesOf(int folder) {
-    std::vector<std::string> names;
-    if (DIR* dir = ::fdopendir(::fcntl(folder, F_DUPFD_CLOEXEC, 0))) {
-        while (const dirent* e = ::readdir(dir))
-            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.push_back(e->d_name);
-        ::closedir(dir);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 // Whether the entry now at a name is the earlier entry the question listed.
 bool IsListed(const std::map<std::string, FileIdentity>& agreed, const std::string& path, uint64_t inode,
@@ -244,7 +234,7 @@ CommitOutcome CommitExport(ExportStaging& staging, const std::map<std::string, F
     manifest.entries.clear();
     for (auto& [relative, d] : staging.destinations) {
         ::fsync(d.staging.Get());
-        for (const std::string& name : EntriesOf(d.staging.Get())) {
+        for (const std::string& name : EntryNamesOf(d.staging.Get())) {
             CommitEntry e;
             e.folder = relative;
             e.name = name;
@@ -294,13 +284,15 @@ CommitOutcome CommitExport(ExportStaging& staging, const std::map<std::string, F
         return outcome;
     }
 
-    Folders folders{staging.exportFd, manifest, {}};
+    std::map<std::string, int> held;
+    for (const auto& [relative, d] : staging.destinations) held[relative] = d.folder.Get();
+    Folders folders{staging.exportFd, manifest, &held, {}};
     auto undo = [&](const std::string& at, int error) {
         outcome.error = error;
         outcome.failedAt = at;
         std::printf("[Export] The commit stopped at %s (%s): undone\n", at.c_str(), std::strerror(error));
         folders.sets.clear();  // closed: the undo opens what it needs
-        outcome.undo = Undo(staging.exportFd, manifest);
+        outcome.undo = Undo(staging.exportFd, manifest, &held);
         return outcome;
     };
     for (const CommitEntry& e : manifest.entries) {
@@ -332,8 +324,8 @@ CommitOutcome CommitExport(ExportStaging& staging, const std::map<std::string, F
     outcome.committed = true;
     step("finish");
     folders.sets.clear();
-    Finish(staging.exportFd, manifest);
-    DiscardStagingIn(staging.exportFd, manifest);
+    Finish(staging.exportFd, manifest, &held);
+    DiscardStagingIn(staging.exportFd, manifest, &held);
     RemoveExportNote(staging.notePath);
     staging.destinations.clear();
     return outcome;

@@ -254,8 +254,10 @@ std::string FailureText(const ExportReport& report, const std::string& tail) {
     const std::string file = losses.files.empty() ? FileNameIn(why.path) : losses.files.front();
     const std::string folder = FileNameIn(FolderOf(why.path));
     if (FullDisk(why.error)) {
+        // The file that met the full disk, in its own folder.
+        const std::string met = why.path.empty() ? file : FileNameIn(why.path);
         const std::string drive = report.drive.empty() ? std::string("the disk is full") : "the drive at " + report.drive + " is full";
-        return FittedText(lead + drive + " (\xE2\x80\x9C", file, "\xE2\x80\x9D in \xE2\x80\x9C" + folder +
+        return FittedText(lead + drive + " (\xE2\x80\x9C", met, "\xE2\x80\x9D in \xE2\x80\x9C" + folder +
                           "\xE2\x80\x9D)" + standing, tail);
     }
     if (!why.problem.empty())

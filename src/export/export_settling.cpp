@@ -26,15 +26,6 @@ namespace {
 
 constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
-std::vector<std::string> NamesIn(int folder) {
-    std::vector<std::string> names;
-    if (DIR* dir = ::fdopendir(::fcntl(folder, F_DUPFD_CLOEXEC, 0))) {
-        while (const dirent* e = ::readdir(dir))
-            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.push_back(e->d_name);
-        ::closedir(dir);
-    }
-    return names;
-}
 
 }  // namespace
 
@@ -67,7 +58,7 @@ ExportSettled SettleControlFolder(int exportFd, const std::string& exportFolder,
 
 ExportSettled SettleExportFolder(int exportFd, const std::string& exportFolder) {
     ExportSettled out;
-    for (const std::string& name : NamesIn(exportFd)) {
+    for (const std::string& name : EntryNamesOf(exportFd)) {
         const std::string token = TokenOfControlName(name);
         if (!token.empty()) out.Add(SettleControlFolder(exportFd, exportFolder, token));
     }
@@ -80,7 +71,7 @@ ExportSettled SettleNotedExports(const std::string& noteFolder, const std::strin
     if (!earlierNoteFolder.empty()) out.Add(SettleEarlierVersionNotes(earlierNoteFolder));
     FolderFd notes(noteFolder.empty() ? -1 : ::open(noteFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!notes.Valid()) return out;
-    for (const std::string& name : NamesIn(notes.Get())) {
+    for (const std::string& name : EntryNamesOf(notes.Get())) {
         if (name.size() != 37 || name.compare(32, 5, ".json") != 0) continue;
         std::string text;
         ExportNote note;

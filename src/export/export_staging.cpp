@@ -248,11 +248,14 @@ void RemoveControl(int exportFd, const std::string& token) {
 
 }  // namespace
 
-DiscardResult DiscardStagingIn(int exportFd, const ExportManifest& manifest) {
+DiscardResult DiscardStagingIn(int exportFd, const ExportManifest& manifest,
+                               const std::map<std::string, int>* held) {
     DiscardResult result;
     const std::string name = StagingName(manifest.token);
     for (const std::string& relative : manifest.staging) {
-        FolderFd destination = OpenDestination(exportFd, relative);
+        const auto it = held ? held->find(relative) : std::map<std::string, int>::const_iterator();
+        FolderFd destination = held && it != held->end() ? FolderFd(::fcntl(it->second, F_DUPFD_CLOEXEC, 0))
+                                                          : OpenDestination(exportFd, relative);
         if (!destination.Valid()) continue;  // gone with what was in it
         FolderFd folder(::openat(destination.Get(), name.c_str(), kFolderFlags));
         if (!folder.Valid()) continue;
@@ -296,7 +299,9 @@ void CloseAllBut(const std::vector<int>& keep) {
 
 void DiscardStaging(ExportStaging& staging, bool detached, DiscardResult* result) {
     if (!detached) {
-        DiscardResult r = DiscardStagingIn(staging.exportFd, staging.manifest);
+        std::map<std::string, int> held;
+        for (const auto& [relative, d] : staging.destinations) held[relative] = d.folder.Get();
+        DiscardResult r = DiscardStagingIn(staging.exportFd, staging.manifest, &held);
         RemoveExportNote(staging.notePath);
         staging.destinations.clear();
         if (result) *result = std::move(r);

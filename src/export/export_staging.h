@@ -88,7 +88,10 @@ struct DiscardResult {
 // <date>" folder. Then the control folder goes (when `control` >= 0 names
 // it: its manifest and marker first). Shared by a failed export and the
 // settling of one a kill interrupted.
-DiscardResult DiscardStagingIn(int exportFd, const ExportManifest& manifest);
+// `held` (may be null): the destination folders a running export holds, by
+// their path below the export folder, used rather than reached again.
+DiscardResult DiscardStagingIn(int exportFd, const ExportManifest& manifest,
+                               const std::map<std::string, int>* held = nullptr);
 
 // A failed or stopped export: its staged files go, then its control folder
 // and note. `detached`: in a process of its own, started in a session of

@@ -261,6 +261,7 @@ void RunWavPasses(ExportJob& job, const ExportContext& ctx, ExportReport& report
         options.mix = job.mix;
         bool failed = false;
         int32_t written = 0;
+        const size_t lostBefore = report.losses.files.size();
         BeginPass(job, WavExportPass(mode));
         try {
             written = WriteWavExport(job, ctx.project->results, *ctx.engine, job.sampleRate, layout,
@@ -273,7 +274,7 @@ void RunWavPasses(ExportJob& job, const ExportContext& ctx, ExportReport& report
             report.stopped = true;
             break;
         }
-        if (failed) {
+        if (failed || report.losses.files.size() > lostBefore) {
             report.wavFailed = true;
             report.failedPass = WavExportPass(mode);
             break;
@@ -324,6 +325,22 @@ void ReturnExportMemory(size_t cacheBytesBefore) {
     ::malloc_trim(0);
 }
 
+// The earlier entries the commit may move aside: those the designer agreed
+// to, but a folder only when the question named it (one that came to stand
+// at a name later was never agreed to).
+std::map<std::string, FileIdentity> AgreedEntries(const ExportJob& job) {
+    std::map<std::string, FileIdentity> agreed;
+    for (const auto& [path, id] : job.replacingIds) {
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && !IsAgreedFolder(job.replacingFolders, path)) {
+            std::printf("[Export] %s is a folder the question did not name; it stays\n", path.c_str());
+            continue;
+        }
+        agreed.emplace(path, id);
+    }
+    return agreed;
+}
+
 // Nothing of a failed or stopped export is committed: its staged files go
 // (a stopped export of a program being ended leaves that to a process of its
 // own), and the report says what stands on the disk.
@@ -364,6 +381,12 @@ ExportReport RunExportJob(ExportJob job, const ExportContext& ctx) {
         return report;
     }
     std::sort(job.replacing.begin(), job.replacing.end());
+    // A job given its entries without what they were is held to what they
+    // are now.
+    for (const std::string& f : job.replacing) {
+        FileIdentity id;
+        if (!job.replacingIds.count(f) && IdentityAt(AT_FDCWD, f, &id)) job.replacingIds[f] = id;
+    }
     const FolderHeld folder = HoldExportFolder(job, ctx);
     if (folder != FolderHeld::Held) {
         report.stopped = folder == FolderHeld::Stopped;
@@ -416,7 +439,10 @@ ExportReport RunExportJob(ExportJob job, const ExportContext& ctx) {
             BeginPass(job, ExportPass::Aaf);
             int32_t sessionAudioFiles = 0;
             job.sessionAudioFiles = &sessionAudioFiles;
-            const bool written = RunAafStep(job, ctx);
+            const size_t lostBefore = report.losses.files.size();
+            // A session that lost any of its audio files is not the session
+            // asked for: with one commit, nothing of it goes out.
+            const bool written = RunAafStep(job, ctx) && report.losses.files.size() == lostBefore;
             job.sessionAudioFiles = nullptr;
             if (written)
                 report.filesWritten = 1 + sessionAudioFiles;  // the session and its audio files
@@ -439,7 +465,7 @@ ExportReport RunExportJob(ExportJob job, const ExportContext& ctx) {
     bool undoneCleanly = true;
     if (!report.stopped && !report.Failed() && report.filesWritten > 0) {
         SetExportStatus(*ctx.app, "Putting the files in place...");
-        const CommitOutcome outcome = CommitExport(*job.folders->staging, job.replacingIds, job.commitStep);
+        const CommitOutcome outcome = CommitExport(*job.folders->staging, AgreedEntries(job), job.commitStep);
         committed = outcome.committed;
         if (!committed) {
             report.commitFailed = true;

@@ -154,8 +154,9 @@ TEST(HostileExportFolder, ForgedRecordsNeverReachOutside) {
 // Links at every temporary name a writer uses (the mixdown's, a clip's, an
 // essence's and the session's), to files outside: each writer makes its
 // temporary file new, the outside files keep their bytes, the links are
-// where they were, and the export is whole. A subfolder of the export that is a link is never written through:
-// its pass fails and nothing lands where the link points.
+// where they were, and the export is whole. A subfolder of the export that
+// is a link is never written through: its pass fails the export, nothing
+// lands where the link points, and nothing is put in place.
 TEST(HostileExportFolder, LinksAtTemporaryNamesAndSubfoldersAreNeverFollowed) {
     HostileRig rig;
     const std::string out = rig.dir.File("out"), clean = rig.dir.File("clean");
@@ -191,7 +192,7 @@ TEST(HostileExportFolder, LinksAtTemporaryNamesAndSubfoldersAreNeverFollowed) {
     const std::string status = rig.ExportTo(linked);
     EXPECT_EQ(status.rfind("Export complete", 0), std::string::npos) << status;
     EXPECT_TRUE(fs::is_empty(elsewhere));
-    EXPECT_TRUE(fs::is_regular_file(linked + "/Reel.wav")) << "the other passes wrote their files";
+    EXPECT_FALSE(fs::exists(linked + "/Reel.wav")) << "nothing of a failed export is put in place";
 }
 
 namespace {
@@ -264,7 +265,8 @@ TEST(HostileExportFolder, ASubfolderSwappedForALinkChangesNothingOutside) {
         EXPECT_EQ(TreeState(outside), outsideBefore) << "run " << run << ": " << text;
         if (text.rfind("Export complete", 0) != 0) {
             ++incomplete;
-            EXPECT_NE(text.find(" not written"), std::string::npos) << text;
+            EXPECT_EQ(text.rfind("Export failed", 0), 0u) << text;
+            EXPECT_NE(text.find("the earlier export is whole"), std::string::npos) << text;
         }
     }
     swapping.store(false);
