@@ -19,6 +19,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <set>
 
 #include "platform/text_direction.h"
@@ -97,6 +98,20 @@ struct Folders {
         }
         return set;
     }
+    // The folder a staged entry waits in: the staging folder of its
+    // `stagedIn`, or a folder the export made inside it.
+    std::map<std::string, FolderFd> sources;
+    int Source(const CommitEntry& e) {
+        const std::string key = e.stagedIn + '\n' + e.stagedPath;
+        const auto it = sources.find(key);
+        if (it != sources.end()) return it->second.Get();
+        FolderFd& fd = sources[key];
+        const int staging = Of(e.stagedIn).staging.Get();
+        std::vector<std::string> parts;
+        if (e.stagedPath.empty()) fd = FolderFd(staging < 0 ? -1 : ::fcntl(staging, F_DUPFD_CLOEXEC, 0));
+        else if (staging >= 0 && SplitBeneathPath(e.stagedPath, parts)) fd = OpenFolderBeneath(staging, parts, parts.size(), false);
+        return fd.Get();
+    }
     // The holding folder of `relative`, made when it is not there yet.
     int Holding(const std::string& relative) {
         Set& set = Of(relative);
@@ -121,6 +136,43 @@ uint64_t InodeAt(int folder, const std::string& name, bool* isFolder = nullptr, 
     if (isFolder) *isFolder = S_ISDIR(st.st_mode);
     if (size) *size = S_ISREG(st.st_mode) ? int64_t(st.st_size) : -1;
     return uint64_t(st.st_ino);
+}
+
+// A digest of a regular file's first and last 4 KiB and its size (FNV-1a,
+// 64 bits, as hex); "" when it cannot be read. What the export wrote there
+// (a broadcast WAV header naming the file, its last samples) tells its file
+// from any other of the same size.
+std::string DigestAt(int folder, const std::string& name, int64_t* size) {
+    const int fd = folder < 0 ? -1 : OpenRegularFileAt(folder, name);
+    if (fd < 0) return "";
+    struct stat st {};
+    std::string digest;
+    if (::fstat(fd, &st) == 0) {
+        uint64_t h = 1469598103934665603ull;
+        auto mix = [&h](const unsigned char* bytes, ssize_t n) {
+            for (ssize_t i = 0; i < n; ++i) h = (h ^ bytes[i]) * 1099511628211ull;
+        };
+        unsigned char block[4096];
+        mix(block, ::pread(fd, block, sizeof block, 0));
+        if (st.st_size > off_t(sizeof block)) mix(block, ::pread(fd, block, sizeof block, st.st_size - off_t(sizeof block)));
+        const uint64_t length = uint64_t(st.st_size);
+        mix(reinterpret_cast<const unsigned char*>(&length), sizeof length);
+        char text[20];
+        std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(h));
+        digest = text;
+        if (size) *size = int64_t(st.st_size);
+    }
+    ::close(fd);
+    return digest;
+}
+
+// Whether the entry at `name` is the staged entry `e` placed there: the same
+// inode, or (on a drive that numbered it afresh since) the same size and digest.
+bool IsPlacedEntry(int folder, const CommitEntry& e) {
+    if (e.stagedInode != 0 && InodeAt(folder, e.name) == e.stagedInode) return true;
+    if (e.isFolder || e.stagedDigest.empty()) return false;
+    int64_t size = -1;
+    return DigestAt(folder, e.name, &size) == e.stagedDigest && size == e.stagedSize;
 }
 
 // ---------------------------------------------------------------------------
@@ -164,14 +216,22 @@ void EndHolding(Folders& folders, const char* what, std::vector<std::string>* vi
 // back to their names, newest first.
 ExportSettled Undo(int exportFd, const ExportManifest& manifest, const std::map<std::string, int>* held = nullptr) {
     ExportSettled out;
-    Folders folders{exportFd, manifest, held, {}};
+    Folders folders{exportFd, manifest, held, {}, {}};
     for (auto it = manifest.entries.rbegin(); it != manifest.entries.rend(); ++it) {
         const CommitEntry& e = *it;
         Folders::Set& set = folders.Of(e.folder);
         if (!set.destination.Valid()) continue;
         const int destination = set.destination.Get();
-        if (e.placed && set.staging.Valid() && e.stagedInode != 0 && InodeAt(destination, e.name) == e.stagedInode)
-            MoveWithoutReplacing(destination, e.name, set.staging.Get(), e.name);
+        if (e.placed && e.isFolder) {
+            // Made at the commit: it goes once its files are back (a
+            // folder someone put something in stays, in sight).
+            folders.sets.erase(PathBelow(e.folder, e.name));
+            ::unlinkat(destination, e.name.c_str(), AT_REMOVEDIR);
+            continue;
+        }
+        const int source = e.placed ? folders.Source(e) : -1;
+        if (e.placed && source >= 0 && IsPlacedEntry(destination, e))
+            MoveWithoutReplacing(destination, e.name, source, e.name);
         if (!e.hasEarlier || !set.holding.Valid() || InodeAt(set.holding.Get(), e.name) == 0) continue;
         if (MoveWithoutReplacing(set.holding.Get(), e.name, destination, e.name)) {
             ++out.putBack;
@@ -190,7 +250,7 @@ ExportSettled Undo(int exportFd, const ExportManifest& manifest, const std::map<
 // else in a holding folder is another program's and stays visible.
 ExportSettled Finish(int exportFd, const ExportManifest& manifest, const std::map<std::string, int>* held = nullptr) {
     ExportSettled out;
-    Folders folders{exportFd, manifest, held, {}};
+    Folders folders{exportFd, manifest, held, {}, {}};
     for (const CommitEntry& e : manifest.entries) {
         if (!e.hasEarlier) continue;
         Folders::Set& set = folders.Of(e.folder);
@@ -232,31 +292,51 @@ CommitOutcome CommitExport(ExportStaging& staging, const std::map<std::string, F
     // the agreed entries the new export does not write again.
     std::set<std::string> placedPaths;
     manifest.entries.clear();
+    // The staged entries of `source` (a staging folder, or a folder the
+    // export made inside one) for the destination folder `folder`, which
+    // stands (`destination` >= 0) or is made at the commit.
+    std::function<bool(const std::string&, int, int, const std::string&, const std::string&)> stage =
+        [&](const std::string& folder, int destination, int source, const std::string& stagedIn,
+            const std::string& stagedPath) {
+            for (const std::string& name : EntryNamesOf(source)) {
+                CommitEntry e;
+                e.folder = folder;
+                e.name = name;
+                e.stagedIn = stagedIn;
+                e.stagedPath = stagedPath;
+                e.placed = true;
+                e.stagedInode = InodeAt(source, name, &e.isFolder);
+                if (!e.isFolder) e.stagedDigest = DigestAt(source, name, &e.stagedSize);
+                int64_t size = -1;
+                const uint64_t there = InodeAt(destination, name, nullptr, &size);
+                const std::string path = absolute(PathBelow(folder, name));
+                if (there != 0) {
+                    if (e.isFolder || !IsListed(agreed, path, there, size)) {
+                        outcome.blockedBy = PathBelow(folder, name);
+                        std::printf("[Export] %s was put there by another program while the export ran; it stays, "
+                                    "and nothing is replaced\n",
+                                    path.c_str());
+                        return false;
+                    }
+                    e.hasEarlier = true;
+                    e.earlierInode = there;
+                    e.earlierSize = size;
+                }
+                placedPaths.insert(path);
+                const bool isFolder = e.isFolder;
+                manifest.entries.push_back(std::move(e));
+                if (!isFolder) continue;
+                FolderFd inner(::openat(source, name.c_str(), kFolderFlags));
+                if (!inner.Valid() || !stage(PathBelow(folder, name), -1, inner.Get(), stagedIn, PathBelow(stagedPath, name)))
+                    return false;
+            }
+            return true;
+        };
     for (auto& [relative, d] : staging.destinations) {
         ::fsync(d.staging.Get());
-        for (const std::string& name : EntryNamesOf(d.staging.Get())) {
-            CommitEntry e;
-            e.folder = relative;
-            e.name = name;
-            e.placed = true;
-            e.stagedInode = InodeAt(d.staging.Get(), name, &e.isFolder);
-            int64_t size = -1;
-            const uint64_t there = InodeAt(d.folder.Get(), name, nullptr, &size);
-            const std::string path = absolute(PathBelow(relative, name));
-            if (there != 0) {
-                if (!IsListed(agreed, path, there, size)) {
-                    outcome.blockedBy = PathBelow(relative, name);
-                    std::printf("[Export] %s was put there by another program while the export ran; it stays, and "
-                                "nothing is replaced\n",
-                                path.c_str());
-                    return outcome;
-                }
-                e.hasEarlier = true;
-                e.earlierInode = there;
-                e.earlierSize = size;
-            }
-            placedPaths.insert(path);
-            manifest.entries.push_back(std::move(e));
+        if (!stage(relative, d.folder.Get(), d.staging.Get(), relative, "")) {
+            manifest.entries.clear();
+            return outcome;
         }
     }
     for (const auto& [path, identity] : agreed) {
@@ -286,7 +366,7 @@ CommitOutcome CommitExport(ExportStaging& staging, const std::map<std::string, F
 
     std::map<std::string, int> held;
     for (const auto& [relative, d] : staging.destinations) held[relative] = d.folder.Get();
-    Folders folders{staging.exportFd, manifest, &held, {}};
+    Folders folders{staging.exportFd, manifest, &held, {}, {}};
     auto undo = [&](const std::string& at, int error) {
         outcome.error = error;
         outcome.failedAt = at;
@@ -308,7 +388,9 @@ CommitOutcome CommitExport(ExportStaging& staging, const std::map<std::string, F
         }
         if (e.placed) {
             step("place " + at);
-            if (!MoveWithoutReplacing(set.staging.Get(), e.name, set.destination.Get(), e.name)) {
+            const bool placed = e.isFolder ? ::mkdirat(set.destination.Get(), e.name.c_str(), 0777) == 0
+                                           : MoveWithoutReplacing(folders.Source(e), e.name, set.destination.Get(), e.name);
+            if (!placed) {
                 if (errno == EEXIST) outcome.blockedBy = at;
                 return undo(at, errno);
             }

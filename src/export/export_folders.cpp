@@ -191,6 +191,11 @@ bool ExportFolders::BeginStaging(const std::string& noteFolder) {
     std::string problem;
     const int fd = StageFolder(*staging, "", FolderFd(::fcntl(root.Get(), F_DUPFD_CLOEXEC, 0)), &problem);
     if (fd < 0) {
+        // Its control folder and note go again: nothing else was made.
+        const int error = errno;
+        DiscardStaging(*staging, false);
+        staging.reset();
+        errno = error;
         return false;
     }
     Hold("", FolderFd(::fcntl(fd, F_DUPFD_CLOEXEC, 0)));

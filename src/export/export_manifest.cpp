@@ -277,8 +277,11 @@ std::string ManifestJson(const ExportManifest& m) {
     for (size_t i = 0; i < m.entries.size(); ++i) {
         const CommitEntry& e = m.entries[i];
         out += std::string(i ? "," : "") + "\n    {\"folder\": " + Quoted(e.folder) + ", \"name\": " + Quoted(e.name) +
+               ", \"stagedIn\": " + Quoted(e.stagedIn) + ", \"stagedPath\": " + Quoted(e.stagedPath) +
                ", \"placed\": " + Bool(e.placed) + ", \"isFolder\": " + Bool(e.isFolder) +
-               ", \"stagedInode\": " + std::to_string(e.stagedInode) + ", \"hasEarlier\": " + Bool(e.hasEarlier) +
+               ", \"stagedInode\": " + std::to_string(e.stagedInode) + ", \"stagedSize\": " +
+               std::to_string(e.stagedSize) + ", \"stagedDigest\": " + Quoted(e.stagedDigest) +
+               ", \"hasEarlier\": " + Bool(e.hasEarlier) +
                ", \"earlierInode\": " + std::to_string(e.earlierInode) +
                ", \"earlierSize\": " + std::to_string(e.earlierSize) + "}";
     }
@@ -303,9 +306,13 @@ bool ParseManifestJson(const std::string& text, ExportManifest* m) {
             CommitEntry c;
             c.folder = e.Str("folder");
             c.name = e.Str("name");
+            c.stagedIn = e.Str("stagedIn");
+            c.stagedPath = e.Str("stagedPath");
             c.placed = e.Flag("placed");
             c.isFolder = e.Flag("isFolder");
             c.stagedInode = e.Unsigned("stagedInode");
+            c.stagedSize = e.Int("stagedSize", -1);
+            c.stagedDigest = e.Str("stagedDigest");
             c.hasEarlier = e.Flag("hasEarlier");
             c.earlierInode = e.Unsigned("earlierInode");
             c.earlierSize = e.Int("earlierSize", -1);

@@ -43,13 +43,24 @@ std::string TokenOfControlName(const std::string& name);
 
 // One move of the commit, in a destination folder (below the export folder,
 // "" for itself): the earlier entry at `name` into the holding folder (when
-// `hasEarlier`), then the staged entry into its place (when `placed`).
+// `hasEarlier`), then the staged entry into its place (when `placed`). A
+// staged file waits in the staging folder of `stagedIn`, below `stagedPath`
+// there (a folder the export made inside it). A folder the export made is
+// made anew at its place and its files moved in one by one: some drives
+// (FAT through FUSE) lose what a folder holds when the folder itself moves.
 struct CommitEntry {
     std::string folder;
     std::string name;
+    std::string stagedIn;
+    std::string stagedPath;
     bool placed = false;
-    bool isFolder = false;  // the staged entry is a folder the export made
+    bool isFolder = false;  // a folder the export made: made at its place
     uint64_t stagedInode = 0;
+    // The staged file's size and a digest of its first and last bytes: a
+    // drive that numbers its inodes afresh at each mount (exFAT through
+    // FUSE) still tells the export's own file by them.
+    int64_t stagedSize = -1;
+    std::string stagedDigest;
     bool hasEarlier = false;
     uint64_t earlierInode = 0;
     int64_t earlierSize = -1;

@@ -238,9 +238,11 @@ bool FullDisk(int error) { return error == ENOSPC || error == EDQUOT; }
 
 // Why the export failed, and what stands on the disk after it.
 std::string FailureText(const ExportReport& report, const std::string& tail) {
-    const std::string lead = report.commitFailed ? "Export failed at the commit \xE2\x80\x94 "
-                                                 : "Export failed in the " + std::string(ExportPassName(report.failedPass)) +
-                                                       " \xE2\x80\x94 ";
+    const std::string lead = report.commitFailed         ? "Export failed at the commit \xE2\x80\x94 "
+                             : report.failedBeforePasses ? "Export failed \xE2\x80\x94 "
+                                                         : "Export failed in the " +
+                                                               std::string(ExportPassName(report.failedPass)) +
+                                                               " \xE2\x80\x94 ";
     const std::string standing = report.earlierWhole ? "; the earlier export is whole" : "; nothing was written";
     const ExportLosses& losses = report.losses;
     const WriteFailure& why = losses.why;
@@ -257,6 +259,8 @@ std::string FailureText(const ExportReport& report, const std::string& tail) {
         // The file that met the full disk, in its own folder.
         const std::string met = why.path.empty() ? file : FileNameIn(why.path);
         const std::string drive = report.drive.empty() ? std::string("the disk is full") : "the drive at " + report.drive + " is full";
+        if (report.failedBeforePasses)  // nothing of the export's own was made yet: the folder is named
+            return FittedText(lead + drive + " (\xE2\x80\x9C", folder, "\xE2\x80\x9D)" + standing, tail);
         return FittedText(lead + drive + " (\xE2\x80\x9C", met, "\xE2\x80\x9D in \xE2\x80\x9C" + folder +
                           "\xE2\x80\x9D)" + standing, tail);
     }

@@ -244,6 +244,7 @@ struct ExportReport {
     bool aafFailed = false;
     bool wavFailed = false;
     bool commitFailed = false;
+    bool failedBeforePasses = false;  // the staging itself could not be made
     ExportPass failedPass = ExportPass::Aaf;
     bool stopped = false;  // stopped before it was whole: nothing was committed
     ExportLosses losses;   // the first failure, and the files of the pass that met it

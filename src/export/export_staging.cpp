@@ -74,6 +74,9 @@ std::unique_ptr<ExportStaging> BeginExportStaging(int exportFd, const std::strin
     const std::string control = ControlName(token);
     if (::mkdirat(exportFd, control.c_str(), 0777) != 0) {
         const int error = errno;
+        // A full FAT drive through FUSE refuses the folder yet leaves its
+        // entry: the name is the token's, so nothing else can stand there.
+        ::unlinkat(exportFd, control.c_str(), AT_REMOVEDIR);
         NoteWriteFailure(outDir + "/" + control, error, true);
         if (problem) *problem = std::strerror(error);
         RemoveExportNote(staging->notePath);
@@ -143,7 +146,11 @@ int StageFolder(ExportStaging& staging, const std::string& relative, FolderFd de
     staging.manifest.staging.push_back(relative);
     const std::string name = StagingName(staging.manifest.token);
     if (!SaveManifest(staging)) return fail(errno, "");
-    if (::mkdirat(destination.Get(), name.c_str(), 0777) != 0) return fail(errno, "");
+    if (::mkdirat(destination.Get(), name.c_str(), 0777) != 0) {
+        const int error = errno;
+        ::unlinkat(destination.Get(), name.c_str(), AT_REMOVEDIR);  // as above: a refused folder may stand
+        return fail(error, "");
+    }
     FolderFd folder(::openat(destination.Get(), name.c_str(), kFolderFlags));
     if (!folder.Valid()) return fail(errno, "");
     if (const int error = ProbeRenames(folder.Get(), destination.Get())) {

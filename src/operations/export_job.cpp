@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <malloc.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -325,6 +326,16 @@ void ReturnExportMemory(size_t cacheBytesBefore) {
     ::malloc_trim(0);
 }
 
+// A drive with no room left that refuses a write as "not permitted" (FAT
+// through FUSE does) is full, not closed to the designer: said as full.
+void FullDriveNotRefusal(const ExportJob& job, ExportLosses& losses) {
+    const int error = losses.why.error;
+    struct statvfs vfs {};
+    if ((error == EPERM || error == EACCES) && job.folders && ::fstatvfs(job.folders->root.Get(), &vfs) == 0 &&
+        vfs.f_bavail == 0)
+        losses.why.error = ENOSPC;
+}
+
 // The earlier entries the commit may move aside: those the designer agreed
 // to, but a folder only when the question named it (one that came to stand
 // at a name later was never agreed to).
@@ -347,6 +358,7 @@ std::map<std::string, FileIdentity> AgreedEntries(const ExportJob& job) {
 void DiscardExport(ExportJob& job, ExportReport& report, bool undoneCleanly) {
     ExportFolders& folders = *job.folders;
     report.filesWritten = 0;
+    FullDriveNotRefusal(job, report.losses);
     report.earlierWhole = !job.replacing.empty() && undoneCleanly;
     struct stat root {};
     if (::fstat(folders.root.Get(), &root) == 0 && root.st_nlink == 0) {
@@ -393,14 +405,24 @@ ExportReport RunExportJob(ExportJob job, const ExportContext& ctx) {
         report.wavFailed = !report.stopped;
         report.settled = job.settled;
         report.losses.NoteWhy(TakeWriteFailure());
-        std::string text = report.stopped ? ExportFinalText(report)
+        FullDriveNotRefusal(job, report.losses);
+        const int error = report.losses.why.error;
+        const bool full = error == ENOSPC || error == EDQUOT;
+        if (full && job.folders) {
+            // The drive is full before anything could be staged: said as the
+            // drive's, with what stands on it.
+            report.failedBeforePasses = true;
+            report.drive = MountPointOf(job.folders->root.Get());
+            report.earlierWhole = !job.replacing.empty();
+        }
+        std::string text = report.stopped || (full && job.folders) ? ExportFinalText(report)
                            : folder == FolderHeld::Changed
                                ? "Export refused \xE2\x80\x94 another export wrote files of this name here while "
                                  "this one waited; export again to be asked"
                            : report.losses.why.error != 0
                                ? NothingWrittenText(report.losses)
                                : "Export failed \xE2\x80\x94 the export folder cannot be made or opened";
-        if (!report.stopped && !SettledText(report.settled).empty())
+        if (!report.stopped && !(full && job.folders) && !SettledText(report.settled).empty())
             text += " \xE2\x80\x94 " + SettledText(report.settled);
         report.finalText = text;
         if (job.folders) RemoveFoldersMadeAbove(job.folders->root.Get(), job.folders->madeAbove);
