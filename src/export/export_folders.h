@@ -17,7 +17,7 @@
 // takes an exclusive lock (flock) on a descriptor of its folder for its whole
 // run; the kernel lets it go when the process dies, so a kill leaves no lock
 // behind. A second export into a locked folder, from this program or another
-// copy of it, waits for it; settling a replacement a kill interrupted acts
+// copy of it, waits for it; settling an export a kill interrupted acts
 // only under the same lock. Every folder below the export folder is opened
 // once (O_DIRECTORY | O_NOFOLLOW, from its parent's descriptor) and every
 // file the export makes, renames or removes is reached from that descriptor:

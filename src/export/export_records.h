@@ -8,7 +8,7 @@
 //   ExportCancelled      whether the job was asked to stop
 //   ExportHold / HoldExport / ExportWaitsAtHold   a test's hold on a pass part-way
 //   ReportPassProgress   how far the pass under way is; where a test holds the export
-//   ExportRollback       files and folders one pass made; undone unless committed
+//   ExportRollback       files and folders a pass run on its own made; undone unless committed
 //   MakeExportFolder     create a folder and its missing parents, recording each
 //   SnapSamplePosition / IsInExportRange  small routines of the AAF export
 //   AafExportStep        the AAF session step, plugged in by the AAF export
@@ -140,8 +140,8 @@ struct ExportJob {
     const ExportSounds* sounds = nullptr;
     // Raised (by another thread) to stop the export: the pass under way
     // gives up within one block of samples or one essence file, no later pass
-    // starts, and every pass of the export is undone, so the earlier export
-    // is back whole. Null: never stopped.
+    // starts, and nothing of the export is committed, so the earlier export
+    // stays whole. Null: never stopped.
     const std::atomic<bool>* cancel = nullptr;
     // Raised with `cancel` when the program is being ended: the new files of
     // the stopped export are removed by a process of their own, so that the

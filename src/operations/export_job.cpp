@@ -2,7 +2,7 @@
 // and finish on the interface thread.
 //
 // Index
-//   Context               ProgramAafExportStep, ProgramExportContext, ReplacementNoteFolder,
+//   Context               ProgramAafExportStep, ProgramExportContext, ExportNoteFolder,
 //                         SettleInterruptedExports
 //   Texts                 SetExportStatus, ExportStatusText, ExportProgressText(s)
 //   RunExportJob          HoldExportFolder, RunAafStep, RunWavPasses
@@ -603,7 +603,7 @@ void SettleDocumentForExport(const ExportContext& ctx) {
 
 void StopRunningExport(AppState& app) {
     if (!app.exportRunning.load() || app.exportCancel.exchange(true)) return;
-    std::printf("[Export] Stopping: every pass of the export is undone\n");
+    std::printf("[Export] Stopping: nothing of the export is put in place\n");
 }
 
 ExportStart StartExport(const ExportContext& ctx, ExportJob job) {

@@ -12,7 +12,7 @@
 //   ExistingExportEntries / ExistingExportFiles  entries of an earlier export that this one would replace
 //   SettleDocumentForExport  the probe's last values and the voices, before a start
 //   StartExport          interface thread: ask, resolve paths, raise the state, start the thread
-//   StopRunningExport    any thread: ask the running export to stop (every pass is undone)
+//   StopRunningExport    any thread: ask the running export to stop (nothing is committed)
 //   PollExport / FinishExport            interface thread: join, clear, run the completion once
 //
 // For the interface (the Export tab and the frame's job protocol):
@@ -108,21 +108,18 @@ std::vector<std::string> ExportProgressTexts(const AppState& app);
 // The job on the calling thread (the export thread): holds the export
 // folder (made, opened and locked, waiting with the status "Waiting for
 // another export into this folder" while another export holds it; a stop
-// ends the wait), pins the voices and relinks those that are not linked
-// yet (each pass prepares the evicted ones window by window for itself),
-// notes the layers that have no voice, runs the AAF step
-// and the chosen WAV passes in order (each with its share of job.replacing
-// set aside, each noting what it could not write in the report's losses, and
-// each reporting its progress into job.progress), writes the final text
-// (ExportFinalText of the report), then raises exportDone as its last step.
-// A pass that fails is undone at once, its earlier files back; the earlier
-// files of the passes that succeeded go only once the export is over.
-// Stopped (job.cancel, which every pass looks at within a block of samples
-// or an essence file): no later pass starts and every pass is undone, so the
-// folder holds the earlier export whole; the text is "Export stopped". A base
-// name that FileNameProblem refuses runs nothing and says so in the final
-// text. Hidden replacing folders StartExport left alone are named in the
-// final text of an export that was not stopped.
+// ends the wait), settles interrupted exports found there unless StartExport
+// did, begins its staging (export_staging.h), pins the voices and relinks
+// those that are not linked yet, notes the layers that have no voice, runs
+// the AAF step and the chosen WAV passes in order into the staging folders
+// (each reporting its progress into job.progress), and, when every pass
+// succeeded, commits the whole export (export_commit.h). The first pass that
+// fails, or loses any file, ends the export: nothing is committed, the
+// staged files go, and the earlier export stands whole. Stopped (job.cancel,
+// which every pass looks at within a block of samples or an essence file):
+// likewise, the text "Export stopped — ...". Then the final text
+// (ExportFinalText of the report), and exportDone as its last step. A base
+// name that FileNameProblem refuses runs nothing and says so.
 ExportReport RunExportJob(ExportJob job, const ExportContext& ctx);
 
 // The Export tab's job: the settings of `app`, the project's timing and group
@@ -168,16 +165,17 @@ void SettleDocumentForExport(const ExportContext& ctx);
 // Interface thread. Refuses a base name that FileNameProblem refuses
 // ("Export refused. A name cannot ..." as the toast), opens the export
 // folder (when it exists) and takes its lock when no other export holds it
-// (export_folders.h), and then settles a replacement of the folder that a
-// kill interrupted and that this program noted as its own in
-// ctx.replacementNotes (SettleReplacementsIn; any other hidden replacing
-// folder is left as it is, and counted for the final text; a folder another
-// export holds is settled by the job once it has the lock), asks once
+// (export_folders.h), and then settles the exports into the folder that a
+// kill interrupted (SettleExportFolder: this version's and the previous
+// one's; a folder another export holds is settled by the job once it has
+// the lock), asks once
 // (questionDialog, "Export", MakeReplaceQuestion) when anything stands at the
 // names an earlier export of this name used (files counted; links, pipes,
 // sockets, devices and folders each named with what it is, a folder with
-// how many entries it holds) and hands what the user agreed to replace to
-// the job, the folders named among it as job.replacingFolders, writes the registry's paths into the document,
+// how many entries it holds; the program's own files it does not write again
+// named) and hands what the user agreed to replace to the job, with what
+// each entry was (job.replacingIds) and the folders named among it as
+// job.replacingFolders, writes the registry's paths into the document,
 // settles the document (SettleDocumentForExport), links the voices to their
 // layers (RelinkVoicesToResults, here where the interface reads them), sets the status
 // "Exporting...", progress -1, exportDone false and exportRunning true,
@@ -187,9 +185,9 @@ ExportStart StartExport(const ExportContext& ctx, ExportJob job);
 
 // Raises the running export's cancel flag (exportCancel): the pass under way
 // gives up within a block of samples or an essence file, no later pass
-// starts and every pass of the export is undone (the earlier export is back
-// whole); its status and toast end as "Export stopped". Nothing happens while
-// no export runs.
+// starts and nothing is committed (the earlier export stays whole); its
+// status and toast begin "Export stopped". Nothing happens while no export
+// runs.
 void StopRunningExport(AppState& app);
 
 // Interface thread: joins the export thread, clears exportRunning and
