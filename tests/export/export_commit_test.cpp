@@ -34,6 +34,7 @@
 #include "support/child_process.h"
 #include "support/exported_files.h"
 #include "support/scoped_environment.h"
+#include "support/test_drives.h"
 #include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
@@ -44,84 +45,13 @@ namespace {
 // CommitRig
 // ---------------------------------------------------------------------------
 
-bool Yes(const char*, const char*) { return true; }
+using CommitRig = ChildExportRig;
 
-std::string gKillAt;         // the step to die at, in a child
-std::string gStepsFile;      // where a child writes the steps it took
-std::function<void(const std::string&)> gAtStep;  // what happens at a step (another program's work)
-
-// Every entry below `root` (recursively) whose name begins with ".tessaloom-".
-std::vector<std::string> HiddenBelow(const std::string& root) {
-    std::vector<std::string> found;
-    std::error_code ec;
-    for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec))
-        if (it->path().filename().string().rfind(".tessaloom-", 0) == 0) found.push_back(it->path().string());
-    return found;
-}
-
-// Three layers on three groups: the AAF session, the mixdown, the stems and
-// the clips, exported as "Reel". Exports that are killed run in children.
-struct CommitRig : ReplacingRig {
-    ScopedEnvironment env;
-
-    CommitRig() {
-        env.UnsetUserFolderVariables();
-        env.Set("XDG_DATA_HOME", dir.File("data"));
-        notes = dir.File("data/Exports");
-        onCallingThread = true;
-        engine->reverb.enabled = 0;
-        AddDoorRainKnock(true);
-        app->questionDialog = &Yes;
-        observer.commitStep = [](const std::string& step) {
-            if (!gStepsFile.empty()) {
-                std::FILE* f = std::fopen(gStepsFile.c_str(), "a");
-                if (f) {
-                    std::fprintf(f, "%s\n", step.c_str());
-                    std::fclose(f);
-                }
-            }
-            if (gAtStep) gAtStep(step);
-            if (step == gKillAt) ::kill(::getpid(), SIGKILL);
-        };
-    }
-
-    // The project changed: every file of a new export differs.
-    void Change() {
-        engine->masterGain = 0.5f;
-        for (PlaybackVoice& v : engine->voices) v.gain = v.gain.load() * 0.5f;
-    }
-
-    // An export of the (changed, when `changed`) project into `folder` in a
-    // child, killed at `killAt` ("" : not killed); its exit status.
-    int ExportInChild(const std::string& folder, bool changed, const std::string& killAt = "") {
-        return RunInChild([this, folder, changed, killAt] {
-            if (changed) Change();
-            gKillAt = killAt;
-            ::_exit(Run(folder) == ExportStart::Started ? 0 : 1);
-        });
-    }
-
-    // The next start of the program, in a process of its own.
-    int StartInChild() {
-        const std::string data = NotesFolder();
-        return RunInChild([data] {
-            AppState app;
-            SettleInterruptedExports(app, data, "");
-        });
-    }
-};
-
-// Sets an extended attribute on every entry below `root` and makes the whole
-// tree group-writable, as an indexer and a colleague sharing it would.
+// An attribute on every entry below `root` and the whole tree group-writable,
+// as an indexer and a colleague sharing it leave them.
 void TouchLikeOthers(const std::string& root) {
-    std::error_code ec;
-    for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string path = it->path().string();
-        if (::lsetxattr(path.c_str(), "user.indexed", "1", 1, 0) != 0)
-            ::lsetxattr(path.c_str(), "trusted.indexed", "1", 1, 0);
-        struct stat st {};
-        if (::lstat(path.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) ::chmod(path.c_str(), (st.st_mode & 07777) | 0020);
-    }
+    ChmodGroupWritable(root);
+    SetXattrEverywhere(root);
 }
 
 }  // namespace
@@ -146,14 +76,14 @@ TEST(ExportCommit, AKillAtEveryStepLeavesOneExportWhole) {
     fs::copy(out, copy, fs::copy_options::recursive);
 
     // The steps a whole re-export takes.
-    gStepsFile = rig.dir.File("steps");
+    gCommitStepsFile = rig.dir.File("steps");
     ASSERT_EQ(rig.ExportInChild(rig.dir.File("probe"), true), 0);  // into a fresh folder: places only
     fs::remove_all(rig.dir.File("probe"));
-    fs::remove(gStepsFile);
+    fs::remove(gCommitStepsFile);
     fs::copy(copy, rig.dir.File("probe"), fs::copy_options::recursive);
     ASSERT_EQ(rig.ExportInChild(rig.dir.File("probe"), true), 0);
-    const std::string listed = ReadWholeFile(gStepsFile);
-    gStepsFile.clear();
+    const std::string listed = ReadWholeFile(gCommitStepsFile);
+    gCommitStepsFile.clear();
     std::vector<std::string> steps;
     for (size_t at = 0; at < listed.size();) {
         const size_t end = listed.find('\n', at);
@@ -232,14 +162,14 @@ TEST(ExportCommit, ANameTakenAsItsEntryLandsKeepsBothInSight) {
             if (taken.empty() && p.parent_path().string() == c.folder && c.name(p.filename().string())) taken = path;
         }
         ASSERT_FALSE(taken.empty());
-        gAtStep = [&](const std::string& step) {
+        gAtCommitStep = [&](const std::string& step) {
             if (step == "place " + taken) {
                 ASSERT_TRUE(WriteWholeFile(out + "/" + taken, "another program's"));
             }
         };
         rig.Change();
         ASSERT_EQ(rig.Run(out), ExportStart::Started);
-        gAtStep = nullptr;
+        gAtCommitStep = nullptr;
         const std::string status = ExportStatusText(*rig.app);
         EXPECT_EQ(status.rfind("Export failed at the commit", 0), 0u) << status;
         EXPECT_EQ(ReadWholeFile(out + "/" + taken), "another program's");

@@ -37,9 +37,6 @@ namespace {
 // DriveRig
 // ---------------------------------------------------------------------------
 
-bool Yes(const char*, const char*) { return true; }
-
-std::string gKillAt;  // a commit step to die at, in a child
 std::string gMarker;  // made by a child held in a pass, waiting for its kill
 std::string gStopFolder;
 ExportPass gPass = ExportPass::Clips;
@@ -67,15 +64,6 @@ int AtFirstFileOfPass(FileFaultPoint point, const std::string& path) {
     HoldUntilKilled(gMarker);
 }
 
-// Every entry below `root` whose name begins with ".tessaloom-".
-std::vector<std::string> HiddenBelow(const std::string& root) {
-    std::vector<std::string> found;
-    std::error_code ec;
-    for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec))
-        if (it->path().filename().string().rfind(".tessaloom-", 0) == 0) found.push_back(it->path().string());
-    return found;
-}
-
 // The regular files of an export (its session, WAVs and clips) by path.
 std::map<std::string, std::string> Files(const std::string& root) {
     std::map<std::string, std::string> files = Snapshot(root);
@@ -84,35 +72,7 @@ std::map<std::string, std::string> Files(const std::string& root) {
     return files;
 }
 
-struct DriveRig : ReplacingRig {
-    ScopedEnvironment env;
-
-    DriveRig() {
-        env.UnsetUserFolderVariables();
-        env.Set("XDG_DATA_HOME", dir.File("data"));
-        notes = dir.File("data/Exports");
-        onCallingThread = true;
-        engine->reverb.enabled = 0;
-        project->totalDuration = 4.0f;  // two exports side by side fit the smallest drive
-        AddDoorRainKnock(true);
-        app->questionDialog = &Yes;
-        observer.commitStep = [](const std::string& step) {
-            if (step == gKillAt) ::kill(::getpid(), SIGKILL);
-        };
-    }
-    void Change() {
-        engine->masterGain = 0.5f;
-        for (PlaybackVoice& v : engine->voices) v.gain = v.gain.load() * 0.5f;
-    }
-    int ExportInChild(const std::string& folder, bool changed, const std::string& killAt = "") {
-        return RunInChild([this, folder, changed, killAt] {
-            if (changed) Change();
-            gKillAt = killAt;
-            const ExportStart started = Run(folder);
-            std::fprintf(stderr, "[Test] the child's export: %s\n", ExportStatusText(*app).c_str());
-            ::_exit(started == ExportStart::Started ? 0 : 1);
-        });
-    }
+struct DriveRig : ChildExportRig {
     // A re-export killed at the first file of `pass`; whether it got there.
     bool KillInPass(const std::string& folder, ExportPass pass) {
         gMarker = dir.File("held");
@@ -128,13 +88,6 @@ struct DriveRig : ReplacingRig {
         ::kill(child.pid, SIGKILL);
         child.Wait();
         return held;
-    }
-    int StartInChild() {
-        const std::string data = NotesFolder();
-        return RunInChild([data] {
-            AppState app;
-            SettleInterruptedExports(app, data, "");
-        });
     }
 };
 
@@ -270,7 +223,7 @@ TEST(ExportOnDrives, AGroupFolderIsSettledByEitherColleague) {
             ::setenv("XDG_DATA_HOME", data.c_str(), 1);
             rig.notes = data + "/Tessaloom/Exports";
             if (changed) rig.Change();
-            gKillAt = killAt;
+            gKillAtStep = killAt;
             ::_exit(rig.Run(out) == ExportStart::Started && ExportStatusText(*rig.app).rfind("Export complete", 0) == 0
                         ? 0
                         : 1);
