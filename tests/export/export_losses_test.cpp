@@ -20,6 +20,7 @@
 #include "operations/export_job.h"
 #include "support/child_process.h"
 #include "support/exported_files.h"
+#include "support/wait_until.h"
 
 namespace fs = std::filesystem;
 
@@ -265,6 +266,26 @@ TEST(ExportLosses, ADiskThatFillsUpLeavesTheEarlierExportWhole) {
     }
     ASSERT_EQ(rig.ExportAndWait(), ExportStart::Started);
     EXPECT_EQ(rig.app->toastText, "Export complete");
+}
+
+// The export folder removed while the stems pass runs: nothing is in place,
+// and the status says the folder (by its name) was removed, rather than
+// counting files as if some were on the disk.
+TEST(ExportLosses, AnExportFolderRemovedMeanwhileIsNamed) {
+    LossRig rig;
+    HoldExport(rig.hold, true, ExportPass::Stems, 0.5);
+    ASSERT_EQ(StartExport(rig.Context(ProgramAafStep()), rig.Job()), ExportStart::Started);
+    ASSERT_TRUE(WaitUntil([&] { return ExportWaitsAtHold(rig.hold); }, std::chrono::minutes(2)));
+    fs::remove_all(rig.Out());
+    HoldExport(rig.hold, false);
+    while (!PollExport(*rig.app)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const std::string status = ExportStatusText(*rig.app);
+    EXPECT_EQ(status.rfind("Export failed", 0), 0u) << status;
+    EXPECT_NE(rig.app->toastText.find("the export folder \xE2\x80\x9C" + fs::path(rig.Out()).filename().string() +
+                                      "\xE2\x80\x9D was removed during the export; nothing was written"),
+              std::string::npos)
+        << rig.app->toastText;
+    EXPECT_FALSE(fs::exists(rig.Out()));
 }
 
 namespace {
