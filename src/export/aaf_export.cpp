@@ -147,7 +147,6 @@ bool WriteEssence(AafExportRun& run, const std::string& name, const std::vector<
     frames -= skip;
     if (frames < 1 || frames > size_t(INT32_MAX)) return false;
     const std::string path = run.audioFolder + "/" + name;
-    run.rollback.Announce(path);
     if (!WriteBWFClipMonoAtSample(path, samples.data() + skip, int32_t(frames), run.timing.sampleRate,
                                   std::max<int64_t>(0, reference), description, run.job.cancel,
                                   HeldFolderFor(run.job, path), run.job.writeFault)) {
@@ -367,7 +366,6 @@ StreamedRegion StreamEssences(AafExportRun& run, const std::string& source, floa
         for (const StreamedFile& f : files) {
             auto writer = std::make_unique<BwfMonoWriter>();
             const std::string path = PathOf(run, f.name);
-            run.rollback.Announce(path);
             if (!writer->Open(path, run.timing.sampleRate, uint64_t(std::max<int64_t>(0, stamp)), nullptr,
                               run.job.cancel, 1, HeldFolderFor(run.job, path), run.job.writeFault))
                 writer.reset();
@@ -656,7 +654,6 @@ void AddReverbReturns(AafExportRun& run) {
     BwfMonoWriter writers[2];
     bool open[2] = {false, false};
     for (int c = 0; c < 2; ++c) {
-        run.rollback.Announce(PathOf(run, names[c]));
         open[c] = writers[c].Open(PathOf(run, names[c]), rate, uint64_t(std::max<int64_t>(0, clip.position)),
                                   descriptions[c], job.cancel, 1, HeldFolderFor(job, PathOf(run, names[c])),
                                   job.writeFault);
@@ -705,8 +702,7 @@ constexpr double kSessionFrom = 0.95;
 bool WriteAafExport(const ExportJob& job, const Project& project, const AudioEngine& engine,
                     const AafSessionWriter& writer) {
     AafExportRun run(job, project, engine);
-    run.rollback.announce = job.announce;
-    run.rollback.stop = job.cancel;
+    run.rollback.staged = job.folders != nullptr;
 
     const std::string sessionName = AafSessionName(job);
     const std::string problem = FileNameProblem(sessionName);
@@ -761,7 +757,6 @@ bool WriteAafExport(const ExportJob& job, const Project& project, const AudioEng
                 aafPath.c_str(), int(run.list.essencePaths.size()), job.handles ? 1 : 0, job.fillVirtual ? 1 : 0,
                 std::filesystem::is_directory(run.sessionFolder, ec) ? 1 : 0);
     const bool extended = job.handles || job.fillVirtual;
-    run.rollback.Announce(aafPath);
     ReportPassProgress(job, kSessionFrom);
     // The session writer takes a path: it is given the session folder the
     // export holds open (through its descriptor's name in /proc), so the

@@ -103,7 +103,7 @@ bool ExportFolders::RemoveMade(const std::string& path) {
     const std::string leaf = path.substr(slash + 1);
     FileIdentity there;
     if (!held || !IdentityAt(held->fd, leaf, &there)) return false;
-    if (identity.size < 0 || !there.Same(identity)) {
+    if (!there.Same(identity)) {
         std::printf("[Export] %s is no longer the file the export made; left in place\n", path.c_str());
         return false;
     }
@@ -148,9 +148,7 @@ std::shared_ptr<ExportFolders> OpenExportFolders(const std::string& outDir, bool
         if (create) NoteWriteFailure(outDir, error, true);
         return nullptr;
     }
-    FolderFd held(::dup(root.Get()));
     folders->root = std::move(root);
-    if (held.Valid()) folders->Hold("", std::move(held));
     return folders;
 }
 
@@ -186,49 +184,88 @@ bool WaitForExportFolders(ExportFolders& folders, const std::atomic<bool>* stop,
 // PrepareExportFolder / HeldFolderFor
 // ---------------------------------------------------------------------------
 
+bool ExportFolders::BeginStaging(const std::string& noteFolder) {
+    if (staging) return true;
+    staging = BeginExportStaging(root.Get(), outDir, noteFolder, nullptr);
+    if (!staging) return false;
+    std::string problem;
+    const int fd = StageFolder(*staging, "", FolderFd(::fcntl(root.Get(), F_DUPFD_CLOEXEC, 0)), &problem);
+    if (fd < 0) {
+        // Its control folder and note go again: nothing else was made.
+        const int error = errno;
+        DiscardStaging(*staging, false);
+        staging.reset();
+        errno = error;
+        return false;
+    }
+    Hold("", FolderFd(::fcntl(fd, F_DUPFD_CLOEXEC, 0)));
+    return true;
+}
+
 bool PrepareExportFolder(const ExportJob& job, const std::string& path, ExportRollback& rollback) {
     if (!job.folders) return MakeExportFolder(path, rollback, path == job.outDir ? std::string() : job.outDir);
     ExportFolders& folders = *job.folders;
     if (folders.Find(path)) return true;
     std::string relative;
     std::vector<std::string> parts;
+    if (!folders.staging || !folders.Find(folders.outDir)) {
+        std::printf("[Export] %s is not staged; nothing is written in it\n", path.c_str());
+        return false;
+    }
+    if (path == folders.outDir) return true;
     if (!RelativeBelow(folders.outDir, path, &relative) || !SplitBeneathPath(relative, parts)) {
         std::printf("[Export] %s is not below the export folder %s\n", path.c_str(), folders.outDir.c_str());
         return false;
     }
+    ExportStaging& staging = *folders.staging;
     std::string at;
-    const HeldFolder* parent = folders.Find(folders.outDir);
     for (const std::string& part : parts) {
         const std::string below = at.empty() ? part : at + "/" + part;
         const std::string shown = folders.outDir + "/" + below;
-        const HeldFolder* held = folders.Find(shown);
-        if (!held) {
+        if (!folders.Find(shown)) {
+            const HeldFolder* parent = folders.Find(at.empty() ? folders.outDir : folders.outDir + "/" + at);
             if (!parent) return false;
+            // The folder itself, where it already stands (only then is it a
+            // destination with a staging folder of its own).
+            int destination = -1;
+            {
+                std::lock_guard<std::mutex> lock(staging.mutex);
+                const auto it = staging.destinations.find(at);
+                if (it != staging.destinations.end()) destination = it->second.folder.Get();
+            }
             struct stat st {};
-            const bool exists = ::fstatat(parent->fd, part.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
-            if (!exists) {
-                rollback.Announce(shown, true);
-                // The user's umask decides who else may write in it: in a
-                // folder a group shares (umask 002), the group may.
-                if (::mkdirat(parent->fd, part.c_str(), 0777) != 0 && errno != EEXIST) {
+            const bool exists =
+                destination >= 0 && ::fstatat(destination, part.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+            FolderFd fd;
+            if (exists) {
+                FolderFd real(::openat(destination, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+                if (!real.Valid()) {
+                    const int error = errno;
+                    std::printf("[Export] %s is %s; the export writes nothing through it\n", shown.c_str(),
+                                error == ELOOP || error == ENOTDIR ? "a link or a file" : std::strerror(error));
+                    NoteWriteFailure(shown, error, true);
+                    return false;
+                }
+                std::string problem;
+                const int staged = StageFolder(staging, below, std::move(real), &problem);
+                if (staged < 0) return false;
+                fd = FolderFd(::fcntl(staged, F_DUPFD_CLOEXEC, 0));
+            } else {
+                // New: made in its parent's staging folder, recorded first.
+                if (!NoteMadeFolder(staging, below) || (::mkdirat(parent->fd, part.c_str(), 0777) != 0 && errno != EEXIST)) {
                     const int error = errno;
                     std::printf("[Export] Could not create folder %s (%s)\n", shown.c_str(), std::strerror(error));
                     NoteWriteFailure(shown, error, true);
                     return false;
                 }
-                rollback.folders.push_back(shown);
+                fd = FolderFd(::openat(parent->fd, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
             }
-            FolderFd fd(::openat(parent->fd, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
             if (!fd.Valid()) {
-                const int error = errno;
-                std::printf("[Export] %s is %s; the export writes nothing through it\n", shown.c_str(),
-                            error == ELOOP || error == ENOTDIR ? "a link or a file" : std::strerror(error));
-                NoteWriteFailure(shown, error, true);
+                NoteWriteFailure(shown, errno, true);
                 return false;
             }
-            held = folders.Hold(below, std::move(fd));
+            folders.Hold(below, std::move(fd));
         }
-        parent = held;
         at = below;
     }
     return true;

@@ -17,7 +17,7 @@
 // takes an exclusive lock (flock) on a descriptor of its folder for its whole
 // run; the kernel lets it go when the process dies, so a kill leaves no lock
 // behind. A second export into a locked folder, from this program or another
-// copy of it, waits for it; settling a replacement a kill interrupted acts
+// copy of it, waits for it; settling an export a kill interrupted acts
 // only under the same lock. Every folder below the export folder is opened
 // once (O_DIRECTORY | O_NOFOLLOW, from its parent's descriptor) and every
 // file the export makes, renames or removes is reached from that descriptor:
@@ -33,6 +33,7 @@
 #include <string>
 #include <vector>
 
+#include "export/export_staging.h"
 #include "platform/file_util.h"
 #include "platform/folder_beneath.h"
 
@@ -51,6 +52,13 @@ struct ExportFolders {
     // Folders made to reach the export folder (absolute, oldest first): an
     // export that leaves nothing behind removes them again when empty.
     std::vector<std::string> madeAbove;
+    // The export's token, control folder and staging folders, once it holds
+    // the lock (BeginStaging): every file of the export is made in them.
+    std::unique_ptr<ExportStaging> staging;
+    // Begins the staging (the note in `noteFolder`, the control folder, the
+    // manifest) and stages the export folder itself; false (noted as the
+    // write failure) when the folder or its drive refuses.
+    bool BeginStaging(const std::string& noteFolder);
 
     ExportFolders() = default;
     ExportFolders(const ExportFolders&) = delete;
@@ -98,11 +106,14 @@ bool WaitForExportFolders(ExportFolders& folders, const std::atomic<bool>* stop,
                           const std::function<void()>& waiting);
 
 // The folder `path` for the export's files: with the job's held folders,
-// every missing component below the export folder is announced to the
-// rollback, made with mkdirat and opened without following a link, then
-// held until the export ends; a component that is a link or a file is
-// refused (logged). Without held folders (a pass run on its own) the folder
-// is made by path (MakeExportFolder). False when it cannot be had.
+// the folder the files of `path` are staged in. A component below the
+// export folder that exists gets a staging folder of its own (same drive);
+// one that does not is made inside its parent's staging folder (recorded in
+// the manifest first) and moves into place whole at the commit; each is
+// opened without following a link and held until the export ends. A
+// component that is a link or a file is refused (logged). Without held
+// folders (a pass run on its own) the folder is made by path
+// (MakeExportFolder). False when it cannot be had.
 bool PrepareExportFolder(const ExportJob& job, const std::string& path, ExportRollback& rollback);
 
 // The held folder that a file at `path` of the job's export is made in;

@@ -70,7 +70,8 @@ std::string EntryKindText(mode_t mode, size_t folderEntries) {
 }
 
 ReplaceQuestion MakeReplaceQuestion(const std::string& baseName, const std::string& outDir,
-                                    const std::vector<std::string>& entries) {
+                                    const std::vector<std::string>& entries,
+                                    const std::vector<std::string>& notRewritten) {
     ReplaceQuestion question;
     std::string named;
     for (const std::string& path : entries) {
@@ -91,8 +92,18 @@ ReplaceQuestion MakeReplaceQuestion(const std::string& baseName, const std::stri
     }
     std::sort(question.folders.begin(), question.folders.end());
     const size_t count = entries.size();
+    std::string going;
+    for (size_t i = 0; i < notRewritten.size(); ++i) {
+        const std::string name = ShortenedText(NameBelow(outDir, notRewritten[i]), [](const std::string& candidate) {
+            return candidate.size() <= kQuestionNameBytes;
+        });
+        going += (i == 0 ? "" : ", ") + QuotedName(name);
+    }
+    if (!going.empty())
+        going = std::string(" This export does not write ") + going + " again; " +
+                (notRewritten.size() == 1 ? "it goes" : "they go") + " too.";
     question.text = "Files of an earlier export named \"" + baseName + "\" are in " + outDir + " (" +
-                    std::to_string(count) + (count == 1 ? " item" : " items") + named + "). Replace them?";
+                    std::to_string(count) + (count == 1 ? " item" : " items") + named + ")." + going + " Replace them?";
     return question;
 }
 

@@ -36,12 +36,17 @@ struct ReplaceQuestion {
 };
 
 // "Files of an earlier export named "<base>" are in <outDir> (<N> item(s); “a”
-// is a named pipe, “Clips/b” is a folder holding 2 entries)." then " Replace
-// them?"; each entry named by its path below `outDir` (QuotedName, shortened
-// by the one rule when very long), in the order given. `entries` are absolute
-// paths; one that is gone by now is counted and not named.
+// is a named pipe, “Clips/b” is a folder holding 2 entries)." then, when
+// `notRewritten` names any (entries of the earlier export that the new one
+// does not write again, among `entries`), " This export does not write “x”,
+// “y” again; they go too." and " Replace them?"; each entry named by its path
+// below `outDir` (QuotedName, shortened by the one rule when very long), in
+// the order given. `entries` are absolute paths; one that is gone by now is
+// counted and not named. Every entry that is not written again is named,
+// however many there are: the designer agrees to lose it by its name.
 ReplaceQuestion MakeReplaceQuestion(const std::string& baseName, const std::string& outDir,
-                                    const std::vector<std::string>& entries);
+                                    const std::vector<std::string>& entries,
+                                    const std::vector<std::string>& notRewritten = {});
 
 // Whether `path` is among `agreed` (sorted, as ReplaceQuestion::folders).
 bool IsAgreedFolder(const std::vector<std::string>& agreed, const std::string& path);

@@ -40,11 +40,7 @@ ExportMixLevels CurrentMixLevels(const AudioEngine& engine) {
 // ---------------------------------------------------------------------------
 
 ExportRollback::~ExportRollback() {
-    if (committed) return;
-    if (announce) {
-        std::printf("[Export] Rollback: %d files left to the pass's undo\n", int(files.size()));
-        return;
-    }
+    if (committed || staged) return;
     for (const std::string& file : files) std::remove(file.c_str());
     for (auto it = folders.rbegin(); it != folders.rend(); ++it) ::rmdir(it->c_str());  // stays when not empty
     std::printf("[Export] Rollback: removed %d files\n", int(files.size()));
@@ -72,7 +68,6 @@ bool MakeExportFolder(const std::string& path, ExportRollback& rollback, const s
             return false;
         }
         if (fs::is_directory(built, ec)) continue;
-        rollback.Announce(built.string(), true);
         if (!fs::create_directory(built, ec) && !fs::is_directory(built)) {
             std::printf("[Export] Could not create folder %s (%s)\n", built.c_str(),
                         ec ? ec.message().c_str() : "a file of that name exists");
@@ -146,16 +141,21 @@ bool IsInExportRange(bool hasRange, float rangeIn, float rangeOut, const RenderR
 // ExportFinalText
 // ---------------------------------------------------------------------------
 
-std::string ExportFinalText(int32_t filesWritten, bool aafFailed, bool wavFailed) {
+std::string ExportFinalText(int32_t filesWritten) {
     char text[96];
-    const char* plural = filesWritten == 1 ? "" : "s";
-    if (aafFailed)
-        std::snprintf(text, sizeof(text), "AAF export FAILED — %d WAV%s written", filesWritten, plural);
-    else if (wavFailed)
-        std::snprintf(text, sizeof(text), "Export finished with errors — %d file%s written", filesWritten, plural);
-    else
-        std::snprintf(text, sizeof(text), "Export complete — %d file%s", filesWritten, plural);
+    std::snprintf(text, sizeof(text), "Export complete \xE2\x80\x94 %d file%s", filesWritten,
+                  filesWritten == 1 ? "" : "s");
     return text;
+}
+
+const char* ExportPassName(ExportPass pass) {
+    switch (pass) {
+        case ExportPass::Aaf: return "AAF session";
+        case ExportPass::Mixdown: return "mixdown";
+        case ExportPass::Stems: return "stems";
+        case ExportPass::Tracks: return "tracks";
+        default: return "clips";
+    }
 }
 
 namespace {
@@ -206,6 +206,8 @@ struct WhyParts {
 WhyParts WhyOf(const ExportLosses& losses) {
     const WriteFailure& why = losses.why;
     const std::string reason = why.error != 0 ? " (" + std::string(std::strerror(why.error)) + ")" : std::string();
+    // A drive's missing feature is said as such, never as the folder's permissions.
+    if (!why.problem.empty()) return {"\xE2\x80\x9C", FileNameIn(why.path), "\xE2\x80\x9D: " + why.problem};
     if (why.error != 0 && NotWritable(why.error)) {
         const std::string folder = FileNameIn(FolderOf(why.path));
         if (!folder.empty()) return {"\xE2\x80\x9C", folder, "\xE2\x80\x9D is not writable" + reason};
@@ -214,16 +216,6 @@ WhyParts WhyOf(const ExportLosses& losses) {
     std::string more;
     if (count > 1) more = " and " + std::to_string(count - 1) + " more";
     return {"", losses.files.empty() ? FileNameIn(why.path) : losses.files.front(), more + reason};
-}
-
-// "<opening> — N files not written: <why>".
-std::string NotWrittenText(const char* opening, const ExportLosses& losses, const std::string& tail) {
-    const size_t count = losses.files.size();
-    char lead[96];
-    std::snprintf(lead, sizeof lead, "%s \xE2\x80\x94 %zu file%s not written: ", opening, count,
-                  count == 1 ? "" : "s");
-    const WhyParts why = WhyOf(losses);
-    return FittedText(lead + why.before, why.name, why.after, tail);
 }
 
 }  // namespace
@@ -242,14 +234,57 @@ void ExportLosses::NoteWhy(WriteFailure failure) {
 
 namespace {
 
-std::string LossText(const ExportReport& report) {
-    if (report.stopped) return "Export stopped";
-    const std::string tail = LayerCountsTail(report.layerSounds);
+bool FullDisk(int error) { return error == ENOSPC || error == EDQUOT; }
+
+// Why the export failed, and what stands on the disk after it.
+std::string FailureText(const ExportReport& report, const std::string& tail) {
+    const std::string lead = report.commitFailed         ? "Export failed at the commit \xE2\x80\x94 "
+                             : report.failedBeforePasses ? "Export failed \xE2\x80\x94 "
+                                                         : "Export failed in the " +
+                                                               std::string(ExportPassName(report.failedPass)) +
+                                                               " \xE2\x80\x94 ";
+    const std::string standing = report.earlierWhole ? "; the earlier export is whole" : "; nothing was written";
     const ExportLosses& losses = report.losses;
-    if (!losses.files.empty() && report.filesWritten == 0) return NothingWrittenText(losses, report.layerSounds);
-    if (!losses.files.empty())
-        return NotWrittenText(report.aafFailed ? "AAF export FAILED" : "Export finished with errors", losses, tail);
-    if (!report.aafFailed && !losses.layers.empty()) {
+    const WriteFailure& why = losses.why;
+    const std::string reason = why.error != 0 ? " (" + std::string(std::strerror(why.error)) + ")" : std::string();
+    if (!report.folderGone.empty())
+        return FittedText(lead + "the export folder \xE2\x80\x9C", FileNameIn(report.folderGone),
+                          "\xE2\x80\x9D was removed during the export" + standing, tail);
+    if (!report.blockedBy.empty())
+        return FittedText(lead + "another program put \xE2\x80\x9C", report.blockedBy,
+                          "\xE2\x80\x9D there while the export ran; it was left as it is" + standing, tail);
+    const std::string file = losses.files.empty() ? FileNameIn(why.path) : losses.files.front();
+    const std::string folder = FileNameIn(FolderOf(why.path));
+    if (FullDisk(why.error)) {
+        // The file that met the full disk, in its own folder.
+        const std::string met = why.path.empty() ? file : FileNameIn(why.path);
+        const std::string drive = report.drive.empty() ? std::string("the disk is full") : "the drive at " + report.drive + " is full";
+        if (report.failedBeforePasses)  // nothing of the export's own was made yet: the folder is named
+            return FittedText(lead + drive + " (\xE2\x80\x9C", folder, "\xE2\x80\x9D)" + standing, tail);
+        return FittedText(lead + drive + " (\xE2\x80\x9C", met, "\xE2\x80\x9D in \xE2\x80\x9C" + folder +
+                          "\xE2\x80\x9D)" + standing, tail);
+    }
+    if (!why.problem.empty())
+        return FittedText(lead + "\xE2\x80\x9C", FileNameIn(why.path), "\xE2\x80\x9D: " + why.problem + standing, tail);
+    if (why.error != 0 && NotWritable(why.error) && !folder.empty())
+        return FittedText(lead + "\xE2\x80\x9C", folder,
+                          "\xE2\x80\x9D is not writable" + reason + standing, tail);
+    const size_t more = losses.files.size() > 1 ? losses.files.size() - 1 : 0;
+    if (file.empty()) return lead + "the export could not be finished" + standing + tail;
+    return FittedText(lead + "\xE2\x80\x9C", file,
+                      "\xE2\x80\x9D" + (more > 0 ? " and " + std::to_string(more) + " more" : std::string()) +
+                          " could not be written" + reason + standing,
+                      tail);
+}
+
+std::string OutcomeText(const ExportReport& report) {
+    const std::string tail = LayerCountsTail(report.layerSounds);
+    if (report.stopped)
+        return std::string("Export stopped") +
+               (report.earlierWhole ? " \xE2\x80\x94 the earlier export is whole" : " \xE2\x80\x94 nothing was written");
+    if (report.Failed()) return FailureText(report, tail);
+    const ExportLosses& losses = report.losses;
+    if (!losses.layers.empty()) {
         const size_t count = losses.layers.size();
         char lead[96];
         std::snprintf(lead, sizeof lead, "Export finished with errors \xE2\x80\x94 %zu layer%s without sound: ", count,
@@ -257,36 +292,19 @@ std::string LossText(const ExportReport& report) {
         const std::string more = count > 1 ? " and " + std::to_string(count - 1) + " more" : std::string();
         return FittedText(lead, losses.layers.front(), more, tail);
     }
-    return ExportFinalText(report.filesWritten, report.aafFailed, report.wavFailed) + tail;
+    return ExportFinalText(report.filesWritten) + tail;
 }
 
 }  // namespace
 
 std::string ExportFinalText(const ExportReport& report) {
-    std::string text = LossText(report);
-    if (report.notPutBack > 0) {
-        const bool one = report.notPutBack == 1;
-        text += " \xE2\x80\x94 " + std::to_string(report.notPutBack) + " earlier file" + (one ? "" : "s") +
-                " could not be put back; " + (one ? "it is" : "they are") + " in " + report.notPutBackIn;
-    }
-    if (report.leftInPlace > 0) {
-        const bool one = report.leftInPlace == 1;
-        text += "; " + std::to_string(report.leftInPlace) + " file" + (one ? " was" : "s were") +
-                " another program's and " + (one ? "was" : "were") + " left in place";
-    }
-    if (report.stopped) return text;
-    if (report.unrecorded) text += " (the replacement could not be recorded on disk)";
-    const int holding = report.hiddenLeftAlone - report.hiddenEmpty;
-    if (holding > 0)
-        text += " (" + std::to_string(holding) + " hidden replacing folder" + (holding == 1 ? "" : "s") +
-                " of another export left as found)";
-    if (report.hiddenEmpty > 0)
-        text += " (" + std::to_string(report.hiddenEmpty) + " empty hidden replacing folder" +
-                (report.hiddenEmpty == 1 ? "" : "s") + " left as found)";
+    std::string text = OutcomeText(report);
+    const std::string settled = SettledText(report.settled);
+    if (!settled.empty()) text += " \xE2\x80\x94 " + settled;
     return text;
 }
 
 std::string ExportToastText(const ExportReport& report) {
-    const std::string complete = ExportFinalText(report.filesWritten, false, false);
+    const std::string complete = ExportFinalText(report.filesWritten);
     return report.finalText == complete ? "Export complete" : report.finalText;
 }

@@ -8,7 +8,7 @@
 //   ExportCancelled      whether the job was asked to stop
 //   ExportHold / HoldExport / ExportWaitsAtHold   a test's hold on a pass part-way
 //   ReportPassProgress   how far the pass under way is; where a test holds the export
-//   ExportRollback       files and folders one pass made; undone unless committed
+//   ExportRollback       files and folders a pass run on its own made; undone unless committed
 //   MakeExportFolder     create a folder and its missing parents, recording each
 //   SnapSamplePosition / IsInExportRange  small routines of the AAF export
 //   AafExportStep        the AAF session step, plugged in by the AAF export
@@ -23,13 +23,16 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "document/layer_counts.h"
+#include "export/export_commit.h"
 #include "export/write_fault.h"
+#include "platform/file_util.h"
 #include "playback/audio_engine.h"
 
 struct ExportFolders;
@@ -117,14 +120,13 @@ struct ExportJob {
     // export runs changes none of its files.
     ReverbParams reverb;
     ExportMixLevels mix;
-    // Files of an earlier export the user agreed to replace (StartExport):
-    // each pass sets its own of them aside and removes them only once it
-    // has succeeded.
+    // Entries of an earlier export the user agreed to replace (StartExport),
+    // each as the question saw it (inode and size), by absolute path: at the
+    // commit each goes only while it is still that entry (export_commit.h).
     std::vector<std::string> replacing;
+    std::map<std::string, FileIdentity> replacingIds;
     // The folders among `replacing` that the question named (sorted paths,
-    // ReplaceQuestion::folders): only these are set aside, and removed with
-    // what they hold once the pass has succeeded; any other folder at an
-    // export's name stays, and the file of that name is not written.
+    // ReplaceQuestion::folders).
     std::vector<std::string> replacingFolders;
     // Where the passes note what they could not write; the job points it at
     // its own record for the run (null: nobody asks).
@@ -138,8 +140,8 @@ struct ExportJob {
     const ExportSounds* sounds = nullptr;
     // Raised (by another thread) to stop the export: the pass under way
     // gives up within one block of samples or one essence file, no later pass
-    // starts, and every pass of the export is undone, so the earlier export
-    // is back whole. Null: never stopped.
+    // starts, and nothing of the export is committed, so the earlier export
+    // stays whole. Null: never stopped.
     const std::atomic<bool>* cancel = nullptr;
     // Raised with `cancel` when the program is being ended: the new files of
     // the stopped export are removed by a process of their own, so that the
@@ -156,25 +158,19 @@ struct ExportJob {
     ExportPass pass = ExportPass::Aaf;
     float progressFrom = 0;
     float progressSpan = 1;
-    // Told of every file and folder a pass is about to make (ExportRollback::
-    // announce); the job points it at the pass's record, so that a pass can
-    // be undone when the export is stopped, and one killed half-way later.
-    // Empty: nobody listens.
-    std::function<void(const std::string& path, bool folder)> announce;
-    // Hidden replacing folders found in the output folder that are not this
-    // program's to settle (StartExport): the final text says they were left,
-    // and which of them were empty.
-    int replacingLeftAlone = 0;
-    int replacingEmpty = 0;
-    // The export folder, locked, and every folder below it that the passes
-    // write in, held open until the export ends (export_folders.h): every
-    // file is made, moved and removed relative to them. Null (a pass run on
-    // its own, in tests): files go by their paths.
+    // A test's hook at each step of the commit (export_commit.h); null in
+    // the program.
+    std::function<void(const std::string& step)> commitStep;
+    // The export folder, locked, and the staging folders the passes write
+    // in, held open until the export ends (export_folders.h): every file is
+    // made and removed relative to them. Null (a pass run on its own, in
+    // tests): files go by their paths.
     std::shared_ptr<ExportFolders> folders;
-    // The folder's interrupted replacements were settled under its lock
-    // before the question was asked (StartExport); else the job settles
-    // them once it holds the lock, and lists the earlier files again.
+    // The folder's interrupted exports were settled under its lock before
+    // the question was asked (StartExport), with what that did; else the job
+    // settles them once it holds the lock, and lists the earlier files again.
     bool folderSettled = false;
+    ExportSettled settled;
     // The user agreed to replace an earlier export of this name here.
     bool replaceAgreed = false;
 };
@@ -201,27 +197,16 @@ struct WavPassOptions {
 };
 
 // Files and folders one export pass created. Unless the pass sets
-// `committed` (or a job listens, below), the destructor removes the files in
-// the order written, then the folders newest first (a folder that is not
-// empty stays), and logs "[Export] Rollback: removed %d files" with the
-// number recorded.
-// The pass announces each file and folder before it makes it (Announce): a
-// pass killed before its rollback could run leaves that list behind instead.
+// `committed`, the destructor removes the files in the order written, then
+// the folders newest first (a folder that is not empty stays), and logs
+// "[Export] Rollback: removed %d files" with the number recorded. A pass of
+// an export that stages its files (`staged`) removes nothing itself: a
+// failed export discards its staging folders whole (export_staging.h).
 struct ExportRollback {
     std::vector<std::string> files;
     std::vector<std::string> folders;
     bool committed = false;
-    std::function<void(const std::string& path, bool folder)> announce;  // the job's, or empty
-    // The job's stop flag. When a job listens (`announce`), nothing is
-    // removed here: the pass's record undoes it from what was announced,
-    // by the files' identities and through the folders the export holds
-    // (a stopped export moves the files out of the way first, which never
-    // waits on the disk).
-    const std::atomic<bool>* stop = nullptr;
-
-    void Announce(const std::string& path, bool folder = false) const {
-        if (announce) announce(path, folder);
-    }
+    bool staged = false;
 
     ExportRollback() = default;
     ~ExportRollback();
@@ -230,7 +215,7 @@ struct ExportRollback {
 };
 
 // Creates `path` with every missing parent; each folder it creates is
-// announced first and appended to the rollback, parents first. Below
+// appended to the rollback, parents first. Below
 // `exportFolder` (when given) a component that is a symbolic link is refused:
 // the export never writes through one. False (logged, never thrown) when the
 // folder cannot be made.
@@ -249,60 +234,49 @@ bool IsInExportRange(bool hasRange, float rangeIn, float rangeOut, const RenderR
 using AafExportStep = std::function<bool(const ExportJob& job, const Project& project, const AudioEngine& engine)>;
 
 struct ExportReport {
-    int32_t filesWritten = 0;  // every file: WAVs, the AAF session and its audio files
+    int32_t filesWritten = 0;  // every file committed: WAVs, the AAF session and its audio files
     // Layers that did not go out as their sound was measured: silent (their
     // sound missing, or they matched none), from a changed sound, alloys
     // without one of their sources. Not a failure, but the final text says so.
     LayerSoundCounts layerSounds;
+    // The export failed, and nothing of it was committed: in the AAF step,
+    // in a WAV pass (or the job broke off), or at the commit.
     bool aafFailed = false;
-    bool wavFailed = false;  // a WAV pass failed to write (and was rolled back), or the job broke off
-    bool stopped = false;    // stopped before it was whole: every pass was undone
-    ExportLosses losses;
-    // What undoing or finishing the passes could not do: entries at the
-    // export's names that were another program's and were left in place,
-    // and earlier files that could not be put back (they wait in `notPutBackIn`).
-    int leftInPlace = 0;
-    int notPutBack = 0;
-    std::string notPutBackIn;
-    // Hidden replacing folders found in the export folder and left as they
-    // were (another export's, or one no note of this program names), and
-    // those of them that were empty and could not be removed.
-    int hiddenLeftAlone = 0;
-    int hiddenEmpty = 0;
-    // A pass the export kept could not be recorded as kept on disk.
-    bool unrecorded = false;
+    bool wavFailed = false;
+    bool commitFailed = false;
+    bool failedBeforePasses = false;  // the staging itself could not be made
+    ExportPass failedPass = ExportPass::Aaf;
+    bool stopped = false;  // stopped before it was whole: nothing was committed
+    ExportLosses losses;   // the first failure, and the files of the pass that met it
+    bool earlierWhole = false;   // an earlier export stood at the export's names, and still stands whole
+    std::string folderGone;      // the export folder, removed while the export ran
+    std::string blockedBy;       // a name another program took while the export ran
+    std::string drive;           // the mount point of the drive that filled up
+    ExportSettled settled;       // what settling the folder first, or undoing the commit, did
     std::string finalText;
+    bool Failed() const { return aafFailed || wavFailed || commitFailed; }
     // Nothing failed, nothing was lost and the export was not stopped.
-    bool Succeeded() const {
-        return !aafFailed && !wavFailed && !stopped && losses.files.empty() && losses.layers.empty();
-    }
+    bool Succeeded() const { return !Failed() && !stopped && losses.layers.empty(); }
 };
 
-// "AAF export FAILED — %d WAV%s written" after a failed AAF step, else
-// "Export finished with errors — %d file%s written" after a failed WAV pass,
-// else "Export complete — %d file%s"; the suffix is empty for exactly 1.
-std::string ExportFinalText(int32_t filesWritten, bool aafFailed, bool wavFailed);
+// "Export complete — %d file%s"; the suffix is empty for exactly 1.
+std::string ExportFinalText(int32_t filesWritten);
 
-// The job's last status text, at most 127 bytes, ending in "; " and the
-// layer counts (LayerSoundCountsText) when layers did not go out as
-// measured. When files were lost and none was written: "Export failed —
-// nothing written: <why>". Else after a failed AAF step "AAF export FAILED —
-// %d file%s not written: <why>" (or its text as above when nothing was
-// lost); else, when files were lost, "Export finished with errors — %d file%s
-// not written: <why>"; else, when layers had no sound, "Export finished with
-// errors — %d layer%s without sound: %s" with the first layer's name and, when
-// more had none, " and %d more"; else the text above. <why> is "“Folder” is
-// not writable (Permission denied)" when a folder refused the files, else the
-// first lost file's name, " and %d more" when more were lost, and the
-// system's reason in parentheses when it is known. A name is shortened by
-// the one rule (ShortenedText) so that the reason and the counts stay whole.
-// A stopped export says "Export stopped". Then, when earlier files could not
-// be put back, " — %d earlier file%s could not be put back; it is (they are)
-// in <folder>", and when entries were another program's, "; %d file%s was
-// (were) another program's and was (were) left in place". Then, unless the
-// export was stopped, " (the replacement could not be recorded on disk)"
-// and " (%d hidden replacing folder%s of another export left as found)",
-// with " (%d empty hidden replacing folder%s left as found)" for empty ones.
+// The job's last status text (the status line shortens it by the one rule;
+// the toast shows it whole). Stopped: "Export stopped — the earlier export
+// is whole" (or "— nothing was written"). Failed: "Export failed in the
+// <pass> — <why>; the earlier export is whole" (or "; nothing was
+// written"), <pass> being "AAF session", "mixdown", "stems", "tracks" or
+// "clips" ("Export failed at the commit" for the commit); <why> names the
+// export folder that was removed, the name another program took, the
+// drive (its mount point) that is full with the file and folder, a drive's
+// missing feature, a folder that is not writable, or the file that could
+// not be written (and how many more the pass meant to write) with the
+// system's reason. Else, when layers had no sound, "Export finished with
+// errors — %d layer%s without sound: %s" (" and %d more"); else the text
+// above. Then "; " and the layer counts when layers did not go out as
+// measured, and " — " with what settling did (SettledText) when it did
+// anything.
 std::string ExportFinalText(const ExportReport& report);
 
 // The toast of a finished export, from the same record as its status line:
@@ -310,6 +284,9 @@ std::string ExportFinalText(const ExportReport& report);
 // is complete and how many files it wrote; else the final text itself, whole
 // (the status line shortens it by the one rule when it must).
 std::string ExportToastText(const ExportReport& report);
+
+// The name of a pass in messages: "AAF session", "mixdown", "stems", "tracks", "clips".
+const char* ExportPassName(ExportPass pass);
 
 // "Export failed — nothing written: <why>" as above, for an export that
 // wrote nothing (also one whose folder could not be had), with the counts.

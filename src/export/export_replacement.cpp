@@ -1,11 +1,10 @@
-// export_replacement.cpp — an earlier export's files by pass, and setting
-// them aside while the pass that replaces them runs.
+// export_replacement.cpp — an earlier export's files by pass, and which of
+// them the export writes again.
 //
 // Index
 //   WavExportPass / IsOwnBroadcastWav
-//   EarlierExportFiles / EntriesAtTemporaryNames   names of each pass in its folders, and their ".tmp" names
+//   EarlierExportFiles   names of each pass in its folders
 //   PlanExportNames / PlanWritesName   the names an export writes
-//   SetAsideFiles / FinishSetAside / ~ExportSetAside
 #include "export/export_replacement.h"
 
 #include <fcntl.h>
@@ -28,8 +27,6 @@
 #include "export/aaf_export.h"
 #include "export/bwf_writer.h"
 #include "export/export_names.h"
-#include "export/replacement_journal.h"
-#include "export/replacement_records.h"
 #include "export/wav_export.h"
 #include "platform/file_names.h"
 #include "platform/folder_beneath.h"
@@ -178,10 +175,6 @@ std::vector<std::string> EarlierExportFiles(const ExportJob& job, ExportPass pas
     return PassEntries(job, pass, "");
 }
 
-std::vector<std::string> EntriesAtTemporaryNames(const ExportJob& job, ExportPass pass) {
-    return PassEntries(job, pass, kWriterTemporarySuffix);
-}
-
 // ---------------------------------------------------------------------------
 // PlanExportNames / PlanWritesName
 // ---------------------------------------------------------------------------
@@ -278,72 +271,3 @@ bool PlanWritesName(const ExportNamePlan& plan, const std::string& path) {
     if (folder == plan.outDir + "/Clips") return IsClaimOfAny(plan.clips, part, plan.clipRoom);
     return false;
 }
-
-// ---------------------------------------------------------------------------
-// SetAsideFiles / FinishSetAside
-// ---------------------------------------------------------------------------
-
-ExportSetAside SetAsideFiles(const std::vector<std::string>& files, const std::string& outDir,
-                             const std::string& noteFolder, int exportFd) {
-    ExportSetAside aside;
-    std::vector<std::string> present;
-    std::vector<unsigned> types;
-    for (const std::string& path : files) {
-        struct stat st {};
-        if (::lstat(path.c_str(), &st) != 0) continue;
-        present.push_back(path);
-        types.push_back(unsigned(st.st_mode & S_IFMT));
-    }
-    aside.journal = OpenReplacementJournal(outDir, present, noteFolder, exportFd);
-    aside.folder = aside.journal->folder;
-    for (size_t i = 0; i < present.size(); ++i) {
-        const std::string& path = present[i];
-        // The manifest numbers the entries in this order.
-        if (SetAsideEarlierFile(*aside.journal, i)) {
-            const std::string waitsAs = AsideName(aside.journal->record.asideTag, i);
-            aside.moved.emplace_back(path, replacement::ParentOf(path) + "/" + waitsAs);
-            aside.entries.push_back({path, waitsAs, types[i]});
-        } else {
-            // It stays where it is, and the pass never writes over it: its
-            // file of that name is not written (the move into place refuses
-            // a taken name), and the status says so.
-            std::printf("[Export] Could not set %s aside (%s): it stays, and is not written over\n", path.c_str(),
-                        std::strerror(errno));
-            const FileIdentity noted = i < aside.journal->record.earlierIds.size()
-                                           ? aside.journal->record.earlierIds[i]
-                                           : FileIdentity{};
-            aside.kept.push_back({path, noted});
-        }
-    }
-    return aside;
-}
-
-std::function<void(const std::string&, const FileIdentity&)> ExportSetAside::IdentityNoter() const {
-    if (!journal) return nullptr;
-    return [journal = journal](const std::string& path, const FileIdentity& identity) {
-        NoteIdentity(*journal, path, identity);
-    };
-}
-
-std::function<void(const std::string&, bool)> ExportSetAside::Announcer() const {
-    if (!journal) return nullptr;
-    return [journal = journal](const std::string& path, bool isFolder) { NoteMade(*journal, path, isFolder); };
-}
-
-ReplacementSettled FinishSetAside(ExportSetAside& aside, bool keep, ReplacementTrash* trash) {
-    if (aside.finished) return {};
-    aside.finished = true;
-    if (!aside.journal) return {};
-    if (keep) NoteSucceeded(*aside.journal);
-    const ReplacementSettled settled = SettleJournal(*aside.journal, keep, trash);
-    int removed = keep ? settled.removed : 0;
-    if (keep)
-        for (const ExportSetAside::Kept& k : aside.kept)
-            if (RemoveUntouchedOwnFile(*aside.journal, k.path, k.identity)) ++removed;
-    if (removed > 0 || settled.restored > 0)
-        std::printf("[Export] Earlier export: %d files replaced, %d put back\n", removed, settled.restored);
-    if (!keep && settled.removed > 0) std::printf("[Export] Undone: %d new files removed\n", settled.removed);
-    return settled;
-}
-
-ExportSetAside::~ExportSetAside() { FinishSetAside(*this, false); }

@@ -155,7 +155,6 @@ struct PassState {
 bool WriteStereoFile(PassState& p, const std::string& path, const float* left, const float* right, int64_t frames,
                      double timeReference, const std::string& description) {
     if (ExportCancelled(p.job)) return false;  // the pass is undone
-    p.rollback.Announce(path);
     if (!WriteBWFStereo(path, left, right, frames, p.rate, timeReference, description.c_str(), p.job.cancel,
                         HeldFolderFor(p.job, path), p.job.writeFault)) {
         if (ExportCancelled(p.job)) return false;  // stopped, not lost
@@ -173,7 +172,6 @@ bool WriteStereoFile(PassState& p, const std::string& path, const float* left, c
 bool WriteMixedFile(PassState& p, const std::string& path, bool stereo, const std::string& description,
                     const std::function<bool(const MixSink&, const MixProgress&)>& mix) {
     if (ExportCancelled(p.job)) return false;  // the pass is undone
-    p.rollback.Announce(path);
     BwfMonoWriter writer;
     bool open = writer.Open(path, p.rate, BwfTimeReference(p.rate, p.timeReference), description.c_str(),
                             p.job.cancel, stereo ? 2 : 1, HeldFolderFor(p.job, path), p.job.writeFault);
@@ -446,8 +444,7 @@ int32_t WriteWavExport(const ExportJob& job, const std::vector<RenderResult>& re
                        const WavPassOptions& options, float rangeIn, float rangeOut, bool* failed) {
     if (failed) *failed = false;
     PassState p(job, results, engine, layout, options);
-    p.rollback.announce = job.announce;
-    p.rollback.stop = job.cancel;
+    p.rollback.staged = job.folders != nullptr;
     auto fail = [&]() {
         if (failed) *failed = true;
         return 0;  // the rollback undoes the call
@@ -493,7 +490,6 @@ int32_t WriteWavExport(const ExportJob& job, const std::vector<RenderResult>& re
         // ever in memory.
         const std::string path = job.outDir + "/" + p.fileBase + " - " + kReverbStemName + ".wav";
         const std::string description = p.base + " - " + kReverbStemName;
-        p.rollback.Announce(path);
         BwfMonoWriter writer;
         bool open = writer.Open(path, p.rate, BwfTimeReference(p.rate, p.timeReference), description.c_str(),
                                 job.cancel, 2, HeldFolderFor(job, path), job.writeFault);

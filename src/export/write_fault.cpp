@@ -34,11 +34,12 @@ thread_local WriteFailure tFailure;
 
 }  // namespace
 
-void NoteWriteFailure(const std::string& path, int error, bool folder) {
+void NoteWriteFailure(const std::string& path, int error, bool folder, const std::string& problem) {
     if (tFailure.error != 0 || error == 0) return;
     tFailure.path = path;
     tFailure.error = error;
     tFailure.folder = folder;
+    tFailure.problem = problem;
 }
 
 WriteFailure TakeWriteFailure() {

@@ -50,7 +50,8 @@ struct WriteFailure {
     std::string path;
     int error = 0;        // 0: nothing noted
     bool folder = false;  // the path is a folder that could not be made or opened
+    std::string problem;  // what the drive lacks, said as such ("" : the error says it)
 };
-void NoteWriteFailure(const std::string& path, int error, bool folder = false);
+void NoteWriteFailure(const std::string& path, int error, bool folder = false, const std::string& problem = "");
 // The failure noted on this thread since the last take (error 0: none), cleared.
 WriteFailure TakeWriteFailure();

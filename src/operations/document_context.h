@@ -17,6 +17,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <thread>
 
 #include "platform/file_fault.h"
@@ -72,6 +73,9 @@ struct JobObserver {
     // backups' rotation) and of those an export makes in the folders it
     // holds (file_fault.h).
     FileFaultHook fileFault = nullptr;
+    // Told of each step of an export's commit as it is about to be taken
+    // (export_commit.h), on the export thread; null in the program.
+    std::function<void(const std::string& step)> commitStep;
     // Starts the picture trace's worker instead of a plain thread (a walk
     // that waits for the test, or a launch that fails); null: std::thread.
     TraceThreadLauncher traceLauncher = nullptr;

@@ -2,7 +2,7 @@
 // and finish on the interface thread.
 //
 // Index
-//   Context               ProgramAafExportStep, ProgramExportContext, ReplacementNoteFolder,
+//   Context               ProgramAafExportStep, ProgramExportContext, ExportNoteFolder,
 //                         SettleInterruptedExports
 //   Texts                 SetExportStatus, ExportStatusText, ExportProgressText(s)
 //   RunExportJob          HoldExportFolder, RunAafStep, RunWavPasses
@@ -11,8 +11,10 @@
 //   StartExport / FinishExport / PollExport
 #include "operations/export_job.h"
 
+#include <fcntl.h>
 #include <malloc.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -35,9 +37,8 @@
 #include "export/export_question.h"
 #include "export/export_replacement.h"
 #include "export/export_sounds.h"
-#include "export/replacement_journal.h"
-#include "export/replacement_settling.h"
-#include "export/replacement_trash.h"
+#include "export/export_commit.h"
+#include "export/export_settling.h"
 #include "export/wav_export.h"
 #include "library/file_registry.h"
 #include "library/relinking.h"
@@ -49,6 +50,7 @@
 #include "operations/voice_sync.h"
 #include "platform/file_names.h"
 #include "platform/file_util.h"
+#include "platform/mount_points.h"
 #include "platform/user_folders.h"
 #include "playback/engine_voices.h"
 #include "render/clip_bed_events.h"
@@ -80,17 +82,54 @@ ExportContext ProgramExportContext() {
     ctx.probe = &gSoundProbe;
     ctx.library = &gSoundLibrary;
     ctx.aafStep = ProgramAafExportStep();
-    ctx.replacementNotes = ReplacementNoteFolder();
+    ctx.exportNotes = ExportNoteFolder();
+    ctx.earlierNotes = EarlierVersionNoteFolder();
     ctx.observer = gAppState.observer;
     return ctx;
 }
 
-std::string ReplacementNoteFolder() {
+std::string ExportNoteFolder() {
+    const std::string data = AppDataDir();
+    return data.empty() ? data : data + "/Exports";
+}
+
+std::string EarlierVersionNoteFolder() {
     const std::string data = AppDataDir();
     return data.empty() ? data : data + "/Replacing";
 }
 
-void SettleInterruptedExports() { SettleNotedReplacements(ReplacementNoteFolder()); }
+namespace {
+
+constexpr const char* kStoppedStatusName = "stopped export.txt";
+
+// The last status of an export the program ended with (a signal, the window
+// closed), kept for the next start to show.
+void SaveEndingStatus(const std::string& noteFolder, const std::string& text) {
+    if (noteFolder.empty()) return;
+    std::error_code ec;
+    std::filesystem::create_directories(noteFolder, ec);
+    if (!WriteTextFileAtomic(noteFolder + "/" + kStoppedStatusName, text))
+        std::printf("[Export] Could not keep the last export's status in %s\n", noteFolder.c_str());
+}
+
+}  // namespace
+
+std::string SettleInterruptedExports(AppState& app, const std::string& noteFolder, const std::string& earlierNotes) {
+    const ExportSettled settled = SettleNotedExports(noteFolder, earlierNotes);
+    std::string text = SettledText(settled);
+    std::string stopped;
+    const std::string path = noteFolder.empty() ? std::string() : noteFolder + "/" + kStoppedStatusName;
+    if (!path.empty() && ReadFileText(path, 4096, stopped) == kReadOk) {
+        ::unlink(path.c_str());
+        text = "The last export before the program ended: " + stopped + (text.empty() ? "" : " \xE2\x80\x94 " + text);
+    }
+    if (text.empty()) return text;
+    std::printf("[Export] %s\n", text.c_str());
+    SetExportStatus(app, text.c_str());
+    app.toastText = text;
+    app.toastTimer = 8.0f;
+    return text;
+}
 
 // ---------------------------------------------------------------------------
 // Texts
@@ -138,36 +177,6 @@ namespace {
 // The seam the export's files meet (null in the program).
 FileFaultHook FileFaultOf(const ExportContext& ctx) { return ctx.observer ? ctx.observer->fileFault : nullptr; }
 
-// The files of an earlier export that `pass` replaces and the user agreed
-// to replace, set aside until the export is over; while the pass runs, the
-// job announces what it makes to the pass's record.
-ExportSetAside SetAsideForPass(ExportJob& job, ExportPass pass, const ExportContext& ctx) {
-    std::vector<std::string> agreed;
-    if (!job.replacing.empty()) {
-        std::vector<std::string> entries = EarlierExportFiles(job, pass);
-        for (const std::string& f : EntriesAtTemporaryNames(job, pass)) entries.push_back(f);
-        for (const std::string& f : entries) {
-            if (!std::binary_search(job.replacing.begin(), job.replacing.end(), f)) continue;
-            // A folder goes aside (and later away) only when the designer
-            // agreed to it by its name.
-            struct stat st {};
-            if (::lstat(f.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && !IsAgreedFolder(job.replacingFolders, f)) {
-                std::printf("[Export] %s is a folder the question did not name; it stays\n", f.c_str());
-                continue;
-            }
-            agreed.push_back(f);
-        }
-    }
-    return SetAsideFiles(agreed, job.outDir, ctx.replacementNotes, job.folders ? job.folders->root.Get() : -1);
-}
-
-// One pass of the export with its record, kept until the export is over: a
-// stop undoes every pass, so none is settled before the end.
-struct PassRun {
-    ExportSetAside aside;
-    bool succeeded = false;
-};
-
 // The passes the job runs, in order.
 std::vector<ExportPass> PassesOf(const ExportJob& job) {
     std::vector<ExportPass> passes;
@@ -180,79 +189,13 @@ std::vector<ExportPass> PassesOf(const ExportJob& job) {
     return passes;
 }
 
-// Sets the job up for the pass: its share of the progress and its record.
-PassRun BeginPass(ExportJob& job, ExportPass pass, const ExportContext& ctx) {
+// Sets the job up for the pass: its share of the progress.
+void BeginPass(ExportJob& job, ExportPass pass) {
     const std::vector<ExportPass> passes = PassesOf(job);
     const size_t at = size_t(std::find(passes.begin(), passes.end(), pass) - passes.begin());
     job.pass = pass;
     job.progressSpan = 1.0f / float(std::max<size_t>(passes.size(), 1));
     job.progressFrom = float(at) * job.progressSpan;
-    PassRun run;
-    run.aside = SetAsideForPass(job, pass, ctx);
-    job.announce = run.aside.Announcer();
-    if (job.folders) {
-        run.aside.journal->held = job.folders->Relative();
-        job.folders->SetMadeHook(run.aside.IdentityNoter());
-    }
-    return run;
-}
-
-// What settling a pass could not do goes into the report.
-void CountSettled(ExportReport& report, const ReplacementSettled& settled) {
-    // Entries that could not be proven the export's own were left as they are.
-    report.leftInPlace += settled.foreign + settled.unproven;
-    report.notPutBack += settled.left;
-    if (settled.left > 0 && report.notPutBackIn.empty()) report.notPutBackIn = settled.leftIn;
-}
-
-// The pass's record reaches its files through every folder the export
-// holds by now (a pass makes its subfolders as it goes).
-void HoldFoldersFor(const ExportJob& job, PassRun& run) {
-    if (job.folders && run.aside.journal) run.aside.journal->held = job.folders->Relative();
-}
-
-// A failed pass is undone at once (its earlier files come back); one that
-// succeeded, or that a stop ended, waits for the end of the export.
-void EndPass(ExportJob& job, std::vector<PassRun>& runs, PassRun run, bool succeeded, ExportReport& report) {
-    job.announce = nullptr;
-    if (job.folders) job.folders->SetMadeHook(nullptr);
-    HoldFoldersFor(job, run);
-    run.succeeded = succeeded;
-    if (!succeeded && !ExportCancelled(job)) CountSettled(report, FinishSetAside(run.aside, false));
-    runs.push_back(std::move(run));
-}
-
-// The end of the export. Stopped: every pass is undone, newest first, so the
-// folder holds the earlier export whole, as a kill would leave it for the
-// next start; the new files go into a trash first (renames, which never wait
-// on the disk) and are removed once the earlier files are back, here, or,
-// while the program is being ended, by a process of their own. Otherwise
-// every pass that succeeded is noted as kept in its manifest first, then its
-// earlier files go.
-// False when a kept pass's record could not be put on disk.
-bool FinishPasses(std::vector<PassRun>& runs, bool stopped, const ExportJob& job, const ExportContext& ctx,
-                  ExportReport& report) {
-    if (stopped) {
-        std::unique_ptr<ReplacementTrash> trash =
-            runs.empty() ? nullptr
-                         : OpenReplacementTrash(job.outDir, ctx.replacementNotes,
-                                                job.folders ? job.folders->root.Get() : -1);
-        if (trash && job.folders)
-            trash->foldersAfter.insert(trash->foldersAfter.end(), job.folders->madeAbove.begin(),
-                                       job.folders->madeAbove.end());
-        for (auto it = runs.rbegin(); it != runs.rend(); ++it)
-            CountSettled(report, FinishSetAside(it->aside, false, trash.get()));
-        if (trash && job.ending && job.ending->load())
-            EmptyTrashDetached(*trash);
-        else if (trash)
-            EmptyTrash(*trash);
-        return true;
-    }
-    bool recorded = true;
-    for (PassRun& run : runs)
-        if (run.succeeded && run.aside.journal && !NoteSucceeded(*run.aside.journal)) recorded = false;
-    for (PassRun& run : runs) CountSettled(report, FinishSetAside(run.aside, run.succeeded));
-    return recorded;
 }
 
 // The layers that would play but have no voice (a build that failed or was
@@ -291,7 +234,10 @@ bool RunAafStep(const ExportJob& job, const ExportContext& ctx) {
     }
 }
 
-void RunWavPasses(ExportJob& job, const ExportContext& ctx, ExportReport& report, std::vector<PassRun>& runs) {
+// The chosen WAV passes in order, into the staging folders. The first that
+// fails (the reverb stem alone included) ends the export: nothing is
+// committed, so no later pass runs.
+void RunWavPasses(ExportJob& job, const ExportContext& ctx, ExportReport& report) {
     static const char* const kPassStatus[] = {"Exporting mix...", "Exporting stems...", "Exporting tracks...",
                                               "Exporting clips..."};
     const bool chosen[] = {job.wavMixdown, job.wavStems, job.wavTracks, job.wavClips};
@@ -316,24 +262,25 @@ void RunWavPasses(ExportJob& job, const ExportContext& ctx, ExportReport& report
         options.mix = job.mix;
         bool failed = false;
         int32_t written = 0;
-        PassRun run = BeginPass(job, WavExportPass(mode), ctx);
+        const size_t lostBefore = report.losses.files.size();
+        BeginPass(job, WavExportPass(mode));
         try {
             written = WriteWavExport(job, ctx.project->results, *ctx.engine, job.sampleRate, layout,
                                      job.totalDuration, options, job.rangeIn, job.rangeOut, &failed);
         } catch (const std::exception& e) {
-            // The pass's rollback has undone it while the exception left.
             std::printf("[ExportWAV] %s failed: %s\n", kPassStatus[mode], e.what());
             failed = true;
         }
-        // A pass that wrote nothing keeps the earlier files as well.
-        const bool succeeded = !failed && written > 0;
-        EndPass(job, runs, std::move(run), succeeded, report);
-        if (!succeeded && ExportCancelled(job)) {
+        if (ExportCancelled(job)) {
             report.stopped = true;
             break;
         }
+        if (failed || report.losses.files.size() > lostBefore) {
+            report.wavFailed = true;
+            report.failedPass = WavExportPass(mode);
+            break;
+        }
         report.filesWritten += written;
-        report.wavFailed = report.wavFailed || failed;
     }
 }
 
@@ -342,11 +289,11 @@ enum class FolderHeld { Held, Stopped, Failed, Changed };
 
 // The export folder made, opened and locked for the whole export; another
 // export into it (another copy of the program) is waited for, with the
-// status saying so. A folder not settled under the lock before the question
-// (another export held it then, or it did not exist) is settled now and its
-// earlier files listed again: files that stand at the export's names since
-// are replaced only when the user agreed to replace an earlier export of
-// this name; otherwise the export is refused (Changed).
+// status saying so. Interrupted exports found there are settled under the
+// lock, unless StartExport did so already; after a wait, what stands at the
+// export's names is listed again: a newcomer is replaced only when the user
+// agreed to replace an earlier export of this name; otherwise the export is
+// refused (Changed). Then the staging begins.
 FolderHeld HoldExportFolder(ExportJob& job, const ExportContext& ctx) {
     if (!job.folders) job.folders = OpenExportFolders(job.outDir, true, FileFaultOf(ctx));
     if (!job.folders) return FolderHeld::Failed;
@@ -356,27 +303,19 @@ FolderHeld HoldExportFolder(ExportJob& job, const ExportContext& ctx) {
         SetExportStatus(*ctx.app, kWaitingForFolderText);
     });
     if (!held) return ExportCancelled(job) ? FolderHeld::Stopped : FolderHeld::Failed;
-    if (!waited && job.folderSettled) return FolderHeld::Held;
-    const ReplacementsLeftAlone hidden =
-        SettleReplacementsIn(job.outDir, ctx.replacementNotes, job.folders->root.Get());
-    job.replacingLeftAlone = hidden.leftAlone;
-    job.replacingEmpty = hidden.empty;
-    if (!waited) return FolderHeld::Held;
-    SetExportStatus(*ctx.app, "Exporting...");
-    for (const std::string& f : ExistingExportFiles(job, *ctx.project)) {
-        if (std::binary_search(job.replacing.begin(), job.replacing.end(), f)) continue;
-        // What came while the export waited is replaced as the user agreed,
-        // but for a folder: the question never named it, so it stays
-        // (SetAsideForPass).
-        if (!job.replaceAgreed) return FolderHeld::Changed;
-        job.replacing.insert(std::upper_bound(job.replacing.begin(), job.replacing.end(), f), f);
+    if (waited || !job.folderSettled) job.settled.Add(SettleExportFolder(job.folders->root.Get(), job.outDir));
+    if (waited) {
+        SetExportStatus(*ctx.app, "Exporting...");
+        for (const std::string& f : ExistingExportFiles(job, *ctx.project)) {
+            if (std::binary_search(job.replacing.begin(), job.replacing.end(), f)) continue;
+            if (!job.replaceAgreed) return FolderHeld::Changed;
+            job.replacing.insert(std::upper_bound(job.replacing.begin(), job.replacing.end(), f), f);
+            FileIdentity id;
+            if (IdentityAt(AT_FDCWD, f, &id)) job.replacingIds[f] = id;
+        }
     }
-    return FolderHeld::Held;
+    return job.folders->BeginStaging(ctx.exportNotes) ? FolderHeld::Held : FolderHeld::Failed;
 }
-
-}  // namespace
-
-namespace {
 
 // What an export took is given back once it is over: the decoded regions it
 // left in the processed-clip cache (only the export wanted them: the cache is
@@ -385,6 +324,56 @@ namespace {
 void ReturnExportMemory(size_t cacheBytesBefore) {
     if (GetProcessedClipCacheStats(gProcessedClipCache).bytes > cacheBytesBefore) ClearProcessedClipCache();
     ::malloc_trim(0);
+}
+
+// A drive with no room left that refuses a write as "not permitted" (FAT
+// through FUSE does) is full, not closed to the designer: said as full.
+void FullDriveNotRefusal(const ExportJob& job, ExportLosses& losses) {
+    const int error = losses.why.error;
+    struct statvfs vfs {};
+    if ((error == EPERM || error == EACCES) && job.folders && ::fstatvfs(job.folders->root.Get(), &vfs) == 0 &&
+        vfs.f_bavail == 0)
+        losses.why.error = ENOSPC;
+}
+
+// The earlier entries the commit may move aside: those the designer agreed
+// to, but a folder only when the question named it (one that came to stand
+// at a name later was never agreed to).
+std::map<std::string, FileIdentity> AgreedEntries(const ExportJob& job) {
+    std::map<std::string, FileIdentity> agreed;
+    for (const auto& [path, id] : job.replacingIds) {
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && !IsAgreedFolder(job.replacingFolders, path)) {
+            std::printf("[Export] %s is a folder the question did not name; it stays\n", path.c_str());
+            continue;
+        }
+        agreed.emplace(path, id);
+    }
+    return agreed;
+}
+
+// Nothing of a failed or stopped export is committed: its staged files go
+// (a stopped export of a program being ended leaves that to a process of its
+// own), and the report says what stands on the disk.
+void DiscardExport(ExportJob& job, ExportReport& report, bool undoneCleanly) {
+    ExportFolders& folders = *job.folders;
+    report.filesWritten = 0;
+    FullDriveNotRefusal(job, report.losses);
+    report.earlierWhole = !job.replacing.empty() && undoneCleanly;
+    struct stat root {};
+    if (::fstat(folders.root.Get(), &root) == 0 && root.st_nlink == 0) {
+        report.folderGone = job.outDir;
+        report.earlierWhole = false;
+    }
+    const int error = report.losses.why.error;
+    if (error == ENOSPC || error == EDQUOT) report.drive = MountPointOf(folders.root.Get());
+    if (folders.staging) {
+        DiscardResult discarded;
+        DiscardStaging(*folders.staging, report.stopped && job.ending && job.ending->load(), &discarded);
+        report.settled.unfinished.insert(report.settled.unfinished.end(), discarded.unfinished.begin(),
+                                         discarded.unfinished.end());
+    }
+    RemoveFoldersMadeAbove(folders.root.Get(), folders.madeAbove);
 }
 
 }  // namespace
@@ -403,25 +392,46 @@ ExportReport RunExportJob(ExportJob job, const ExportContext& ctx) {
         ctx.app->exportDone.store(true, std::memory_order_release);
         return report;
     }
-    std::sort(job.replacing.begin(), job.replacing.end());  // each pass looks its files up
+    std::sort(job.replacing.begin(), job.replacing.end());
+    // A job given its entries without what they were is held to what they
+    // are now.
+    for (const std::string& f : job.replacing) {
+        FileIdentity id;
+        if (!job.replacingIds.count(f) && IdentityAt(AT_FDCWD, f, &id)) job.replacingIds[f] = id;
+    }
     const FolderHeld folder = HoldExportFolder(job, ctx);
     if (folder != FolderHeld::Held) {
         report.stopped = folder == FolderHeld::Stopped;
         report.wavFailed = !report.stopped;
+        report.settled = job.settled;
         report.losses.NoteWhy(TakeWriteFailure());
-        report.finalText = report.stopped ? ExportFinalText(report)
+        FullDriveNotRefusal(job, report.losses);
+        const int error = report.losses.why.error;
+        const bool full = error == ENOSPC || error == EDQUOT;
+        if (full && job.folders) {
+            // The drive is full before anything could be staged: said as the
+            // drive's, with what stands on it.
+            report.failedBeforePasses = true;
+            report.drive = MountPointOf(job.folders->root.Get());
+            report.earlierWhole = !job.replacing.empty();
+        }
+        std::string text = report.stopped || (full && job.folders) ? ExportFinalText(report)
                            : folder == FolderHeld::Changed
                                ? "Export refused \xE2\x80\x94 another export wrote files of this name here while "
                                  "this one waited; export again to be asked"
                            : report.losses.why.error != 0
                                ? NothingWrittenText(report.losses)
                                : "Export failed \xE2\x80\x94 the export folder cannot be made or opened";
+        if (!report.stopped && !(full && job.folders) && !SettledText(report.settled).empty())
+            text += " \xE2\x80\x94 " + SettledText(report.settled);
+        report.finalText = text;
+        if (job.folders) RemoveFoldersMadeAbove(job.folders->root.Get(), job.folders->madeAbove);
         std::printf("[Export] %s (%s)\n", report.finalText.c_str(), job.outDir.c_str());
         SetExportStatus(*ctx.app, report.finalText.c_str());
         ctx.app->exportDone.store(true, std::memory_order_release);
         return report;
     }
-    std::vector<PassRun> runs;
+    report.settled = job.settled;
     // What the layers' files are now, looked at once before anything is
     // written: every pass hears each layer the same way.
     ExportSounds sounds = CheckExportSounds(job, *ctx.project, ctx.registry ? *ctx.registry : FileRegistry::Instance());
@@ -448,12 +458,14 @@ ExportReport RunExportJob(ExportJob job, const ExportContext& ctx) {
             report.stopped = true;
         } else if (job.exportAAF) {
             SetExportStatus(*ctx.app, "Exporting AAF...");
-            PassRun run = BeginPass(job, ExportPass::Aaf, ctx);
+            BeginPass(job, ExportPass::Aaf);
             int32_t sessionAudioFiles = 0;
             job.sessionAudioFiles = &sessionAudioFiles;
-            const bool written = RunAafStep(job, ctx);
+            const size_t lostBefore = report.losses.files.size();
+            // A session that lost any of its audio files is not the session
+            // asked for: with one commit, nothing of it goes out.
+            const bool written = RunAafStep(job, ctx) && report.losses.files.size() == lostBefore;
             job.sessionAudioFiles = nullptr;
-            EndPass(job, runs, std::move(run), written, report);
             if (written)
                 report.filesWritten = 1 + sessionAudioFiles;  // the session and its audio files
             else if (ExportCancelled(job))
@@ -461,33 +473,40 @@ ExportReport RunExportJob(ExportJob job, const ExportContext& ctx) {
             else
                 report.aafFailed = true;
         }
-        if (job.exportWAV && !report.stopped) RunWavPasses(job, ctx, report, runs);
+        if (job.exportWAV && !report.stopped && !report.Failed()) RunWavPasses(job, ctx, report);
     } catch (const std::exception& e) {
-        // A pass ran out of memory, or the like: what was written stays, and
-        // the text says the export did not finish cleanly.
+        // A pass ran out of memory, or the like: nothing is committed.
         std::printf("[Export] Export failed: %s\n", e.what());
         report.wavFailed = true;
+        report.failedPass = job.pass;
     }
-    job.announce = nullptr;
     // Counted now: a sound that no longer decoded during a pass is silent.
     report.layerSounds = sounds.Counts();
-    // Stopped before it was whole: every pass is undone.
-    const bool recorded = FinishPasses(runs, report.stopped, job, ctx, report);
-    if (report.stopped && report.notPutBack == 0 && report.leftInPlace == 0)
-        std::printf("[Export] Stopped: every pass of the export was undone\n");
-    else if (report.stopped)
-        std::printf("[Export] Stopped: the export was undone but for what another program holds\n");
-    // Folders made to reach the export folder go again when the export left
-    // nothing in them (a stop's trash removes them itself once it is empty).
-    if (job.folders && (report.stopped || report.filesWritten == 0) && (!report.stopped || runs.empty()))
-        RemoveFoldersMadeAbove(job.folders->root.Get(), job.folders->madeAbove);
-    report.unrecorded = !recorded;
-    report.hiddenLeftAlone = job.replacingLeftAlone;
-    report.hiddenEmpty = job.replacingEmpty;
+    if (!report.stopped && !report.Failed() && ExportCancelled(job)) report.stopped = true;
+    bool committed = false;
+    bool undoneCleanly = true;
+    if (!report.stopped && !report.Failed() && report.filesWritten > 0) {
+        SetExportStatus(*ctx.app, "Putting the files in place...");
+        const CommitOutcome outcome = CommitExport(*job.folders->staging, AgreedEntries(job), job.commitStep);
+        committed = outcome.committed;
+        if (!committed) {
+            report.commitFailed = true;
+            report.blockedBy = outcome.blockedBy;
+            if (outcome.error != 0 && outcome.blockedBy.empty())
+                report.losses.NoteWhy({job.outDir + "/" + outcome.failedAt, outcome.error, false, ""});
+            undoneCleanly = outcome.undo.setAside.empty();
+            report.settled.Add(outcome.undo);
+        }
+    }
+    if (!committed) {
+        if (report.stopped) std::printf("[Export] Stopped: nothing of the export was put in place\n");
+        DiscardExport(job, report, undoneCleanly);
+    }
     report.finalText = ExportFinalText(report);
     ReturnExportMemory(cacheBytesBefore);
     std::printf("[Export] %s\n", report.finalText.c_str());
     SetExportStatus(*ctx.app, report.finalText.c_str());
+    if (job.ending && job.ending->load()) SaveEndingStatus(ctx.exportNotes, report.finalText);
     ctx.app->exportDone.store(true, std::memory_order_release);
     return report;
 }
@@ -531,20 +550,25 @@ ExportJob MakeExportJob(const AppState& app, const Project& project, const Audio
     return job;
 }
 
-std::vector<std::string> ExistingExportFiles(const ExportJob& job, const Project& project) {
+EarlierExportEntries ExistingExportEntries(const ExportJob& job, const Project& project) {
     const ExportNamePlan plan = PlanExportNames(job, project);
-    std::vector<std::string> found;
+    EarlierExportEntries found;
     for (ExportPass pass :
          {ExportPass::Aaf, ExportPass::Mixdown, ExportPass::Stems, ExportPass::Tracks, ExportPass::Clips}) {
-        for (const std::string& f : EarlierExportFiles(job, pass))
-            if (PlanWritesName(plan, f) || IsOwnBroadcastWav(f)) found.push_back(f);
-        // The writers make each file at its ".tmp" name first: what stands
-        // there is in their way like an earlier file, and asked about.
-        for (const std::string& f : EntriesAtTemporaryNames(job, pass))
-            if (PlanWritesName(plan, f.substr(0, f.size() - std::strlen(kWriterTemporarySuffix))))
-                found.push_back(f);
+        for (const std::string& f : EarlierExportFiles(job, pass)) {
+            if (PlanWritesName(plan, f)) {
+                found.all.push_back(f);
+            } else if (IsOwnBroadcastWav(f)) {
+                found.all.push_back(f);
+                found.notRewritten.push_back(f);
+            }
+        }
     }
     return found;
+}
+
+std::vector<std::string> ExistingExportFiles(const ExportJob& job, const Project& project) {
+    return ExistingExportEntries(job, project).all;
 }
 
 // ---------------------------------------------------------------------------
@@ -579,7 +603,7 @@ void SettleDocumentForExport(const ExportContext& ctx) {
 
 void StopRunningExport(AppState& app) {
     if (!app.exportRunning.load() || app.exportCancel.exchange(true)) return;
-    std::printf("[Export] Stopping: every pass of the export is undone\n");
+    std::printf("[Export] Stopping: nothing of the export is put in place\n");
 }
 
 ExportStart StartExport(const ExportContext& ctx, ExportJob job) {
@@ -598,27 +622,33 @@ ExportStart StartExport(const ExportContext& ctx, ExportJob job) {
     }
 
     // The folder is held from here on, and locked when no other export
-    // holds it: then a replacement of it that a kill interrupted is settled
-    // first, so that the question counts the earlier export whole (any other
-    // hidden replacing folder, another program's or one that runs, is left).
-    // Locked by another export, the job waits for it and settles then.
+    // holds it: then an export into it that a kill interrupted (of any copy
+    // of the program, this version's or the previous one's) is settled
+    // first, so that the question counts the earlier export whole. Locked by
+    // another export, the job waits for it and settles then.
     job.folders = OpenExportFolders(job.outDir, false, FileFaultOf(ctx));  // null while the folder does not exist
     if (job.folders && TryLockExportFolders(*job.folders)) {
-        const ReplacementsLeftAlone hidden =
-            SettleReplacementsIn(job.outDir, ctx.replacementNotes, job.folders->root.Get());
-        job.replacingLeftAlone = hidden.leftAlone;
-        job.replacingEmpty = hidden.empty;
+        job.settled = SettleExportFolder(job.folders->root.Get(), job.outDir);
         job.folderSettled = true;
     }
-    const std::vector<std::string> existing = ExistingExportFiles(job, *ctx.project);
-    if (!existing.empty()) {
-        const ReplaceQuestion question = MakeReplaceQuestion(job.baseName, job.outDir, existing);
+    const EarlierExportEntries existing = ExistingExportEntries(job, *ctx.project);
+    if (!existing.all.empty()) {
+        // What the question saw: at the commit each entry goes only while
+        // it is still that entry.
+        std::map<std::string, FileIdentity> seen;
+        for (const std::string& f : existing.all) {
+            FileIdentity id;
+            if (IdentityAt(AT_FDCWD, f, &id)) seen[f] = id;
+        }
+        const ReplaceQuestion question =
+            MakeReplaceQuestion(job.baseName, job.outDir, existing.all, existing.notRewritten);
         if (!app.questionDialog || !app.questionDialog("Export", question.text.c_str())) {
             std::printf("[Export] Not started: files of an earlier export would be replaced in %s\n",
                         job.outDir.c_str());
             return ExportStart::Declined;
         }
-        job.replacing = existing;
+        job.replacing = existing.all;
+        job.replacingIds = std::move(seen);
         job.replacingFolders = question.folders;
         job.replaceAgreed = true;
     }
@@ -640,14 +670,18 @@ ExportStart StartExport(const ExportContext& ctx, ExportJob job) {
     job.progress = &app.exportProgress;
     job.hold = ctx.observer ? ctx.observer->exportHold : nullptr;
     job.writeFault = ctx.observer ? ctx.observer->writeFault : nullptr;
+    if (ctx.observer) job.commitStep = ctx.observer->commitStep;
     app.exportRunning.store(true);
 
     auto report = std::make_shared<ExportReport>();
-    app.exportCompletion = [&app, report]() {
+    app.exportCompletion = [&app, report, notes = ctx.exportNotes]() {
         // Layers that went out silent are told too: the files alone sound
         // complete.
         app.toastText = ExportToastText(*report);
         app.toastTimer = 5.0f;
+        // The window was closed meanwhile: the program ends now, and its
+        // next start shows how the export ended.
+        if (app.quitAfterExport) SaveEndingStatus(notes, report->finalText);
     };
     std::function<void()> body = [job = std::move(job), ctx, report]() mutable {
         *report = RunExportJob(std::move(job), ctx);

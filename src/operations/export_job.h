@@ -4,15 +4,15 @@
 //
 // Index
 //   ExportContext / ProgramExportContext  the objects an export works on
-//   ReplacementNoteFolder / SettleInterruptedExports  replacements a kill interrupted, at start-up
+//   ExportNoteFolder / EarlierVersionNoteFolder / SettleInterruptedExports  exports a kill interrupted, at start-up
 //   SetExportStatus / ExportStatusText    the status line, safe across threads
 //   ExportProgressText(s)  the footer's line: status, percentage, and a quit that waits
 //   RunExportJob         the thread body: voices, AAF, WAV passes, final text
 //   MakeExportJob        the job of the Export tab from the settings and the chosen path
-//   ExistingExportFiles  files of an earlier export that this one would replace
+//   ExistingExportEntries / ExistingExportFiles  entries of an earlier export that this one would replace
 //   SettleDocumentForExport  the probe's last values and the voices, before a start
 //   StartExport          interface thread: ask, resolve paths, raise the state, start the thread
-//   StopRunningExport    any thread: ask the running export to stop (every pass is undone)
+//   StopRunningExport    any thread: ask the running export to stop (nothing is committed)
 //   PollExport / FinishExport            interface thread: join, clear, run the completion once
 //
 // For the interface (the Export tab and the frame's job protocol):
@@ -62,10 +62,12 @@ struct ExportContext {
     // Starts the export thread; null uses a std::thread kept in
     // app->exportThread. Tests put one here that refuses.
     std::function<bool(std::function<void()> body)> startThread;
-    // Where a pass that replaces an earlier export notes itself as in
-    // progress until it is over (ReplacementNoteFolder); empty: no notes,
-    // only the next export to the folder settles an interrupted one.
-    std::string replacementNotes;
+    // Where an export notes its folder until it is over (ExportNoteFolder),
+    // and where the previous version of the program noted its replacements
+    // (EarlierVersionNoteFolder); empty: no notes, only the next export to
+    // the folder settles an interrupted one.
+    std::string exportNotes;
+    std::string earlierNotes;
     // A test's hold on the export (JobObserver::exportHold); null in the
     // program.
     const JobObserver* observer = nullptr;
@@ -75,13 +77,19 @@ struct ExportContext {
 // program's AAF step and its note folder. Interface thread.
 ExportContext ProgramExportContext();
 
+// "<application data>/Exports" and the previous version's
 // "<application data>/Replacing"; empty when there is no data folder.
-std::string ReplacementNoteFolder();
-// At start-up: every replacement noted in ReplacementNoteFolder that a kill
-// left unfinished is undone (the earlier export back under its names, the
-// new partial files gone), or finished when its pass had succeeded
-// (SettleNotedReplacements).
-void SettleInterruptedExports();
+std::string ExportNoteFolder();
+std::string EarlierVersionNoteFolder();
+// At start-up: every export noted in `noteFolder` (and every replacement the
+// previous version noted in `earlierNotes`) that a kill left unfinished is
+// finished when its commit marker is on disk, else undone (the earlier
+// export back under its names, the new files gone); what could not go back
+// stands visible (export_commit.h). What that did, and how an export the
+// program was ended with ended, goes into the toast and the status; the
+// text is returned ("" when there was nothing to tell).
+std::string SettleInterruptedExports(AppState& app, const std::string& noteFolder = ExportNoteFolder(),
+                                     const std::string& earlierNotes = EarlierVersionNoteFolder());
 
 // The status line (at most 127 bytes, cut at a character boundary) is written
 // by the export thread and read by the interface every frame.
@@ -100,21 +108,18 @@ std::vector<std::string> ExportProgressTexts(const AppState& app);
 // The job on the calling thread (the export thread): holds the export
 // folder (made, opened and locked, waiting with the status "Waiting for
 // another export into this folder" while another export holds it; a stop
-// ends the wait), pins the voices and relinks those that are not linked
-// yet (each pass prepares the evicted ones window by window for itself),
-// notes the layers that have no voice, runs the AAF step
-// and the chosen WAV passes in order (each with its share of job.replacing
-// set aside, each noting what it could not write in the report's losses, and
-// each reporting its progress into job.progress), writes the final text
-// (ExportFinalText of the report), then raises exportDone as its last step.
-// A pass that fails is undone at once, its earlier files back; the earlier
-// files of the passes that succeeded go only once the export is over.
-// Stopped (job.cancel, which every pass looks at within a block of samples
-// or an essence file): no later pass starts and every pass is undone, so the
-// folder holds the earlier export whole; the text is "Export stopped". A base
-// name that FileNameProblem refuses runs nothing and says so in the final
-// text. Hidden replacing folders StartExport left alone are named in the
-// final text of an export that was not stopped.
+// ends the wait), settles interrupted exports found there unless StartExport
+// did, begins its staging (export_staging.h), pins the voices and relinks
+// those that are not linked yet, notes the layers that have no voice, runs
+// the AAF step and the chosen WAV passes in order into the staging folders
+// (each reporting its progress into job.progress), and, when every pass
+// succeeded, commits the whole export (export_commit.h). The first pass that
+// fails, or loses any file, ends the export: nothing is committed, the
+// staged files go, and the earlier export stands whole. Stopped (job.cancel,
+// which every pass looks at within a block of samples or an essence file):
+// likewise, the text "Export stopped — ...". Then the final text
+// (ExportFinalText of the report), and exportDone as its last step. A base
+// name that FileNameProblem refuses runs nothing and says so.
 ExportReport RunExportJob(ExportJob job, const ExportContext& ctx);
 
 // The Export tab's job: the settings of `app`, the project's timing and group
@@ -123,16 +128,20 @@ ExportReport RunExportJob(ExportJob job, const ExportContext& ctx);
 ExportJob MakeExportJob(const AppState& app, const Project& project, const AudioEngine& engine,
                         const std::string& chosenPath);
 
-// Files of the job's destination that this export replaces: of the files an
-// earlier export with the same base name left in the folders and names this
-// one writes (EarlierExportFiles of each of its passes: the mixdown, stems
-// and reverb stem "<base>.wav", "<base> - *.wav", files in "Tracks" and
-// "Clips" of the chosen passes, the session file and essence files of the
-// AAF session folder "<base>"), those the program wrote and those of a name
-// the export of `project` writes (PlanWritesName); then whatever stands at
-// the ".tmp" names of the names it writes (EntriesAtTemporaryNames), where
-// the writers make their files. Any other file stays out of the question
-// and where it is.
+// Entries of the job's destination that this export replaces: of the
+// entries an earlier export with the same base name left in the folders and
+// names this one writes (EarlierExportFiles of each of its passes: the
+// mixdown, stems and reverb stem "<base>.wav", "<base> - *.wav", files in
+// "Tracks" and "Clips" of the chosen passes, the session file and essence
+// files of the AAF session folder "<base>"), those at a name the export of
+// `project` writes (PlanWritesName), and those the program wrote at a name
+// it does not write again (`notRewritten`, named in the question). Any other
+// entry stays out of the question and where it is.
+struct EarlierExportEntries {
+    std::vector<std::string> all;
+    std::vector<std::string> notRewritten;
+};
+EarlierExportEntries ExistingExportEntries(const ExportJob& job, const Project& project);
 std::vector<std::string> ExistingExportFiles(const ExportJob& job, const Project& project);
 
 enum class ExportStart {
@@ -156,16 +165,17 @@ void SettleDocumentForExport(const ExportContext& ctx);
 // Interface thread. Refuses a base name that FileNameProblem refuses
 // ("Export refused. A name cannot ..." as the toast), opens the export
 // folder (when it exists) and takes its lock when no other export holds it
-// (export_folders.h), and then settles a replacement of the folder that a
-// kill interrupted and that this program noted as its own in
-// ctx.replacementNotes (SettleReplacementsIn; any other hidden replacing
-// folder is left as it is, and counted for the final text; a folder another
-// export holds is settled by the job once it has the lock), asks once
+// (export_folders.h), and then settles the exports into the folder that a
+// kill interrupted (SettleExportFolder: this version's and the previous
+// one's; a folder another export holds is settled by the job once it has
+// the lock), asks once
 // (questionDialog, "Export", MakeReplaceQuestion) when anything stands at the
 // names an earlier export of this name used (files counted; links, pipes,
 // sockets, devices and folders each named with what it is, a folder with
-// how many entries it holds) and hands what the user agreed to replace to
-// the job, the folders named among it as job.replacingFolders, writes the registry's paths into the document,
+// how many entries it holds; the program's own files it does not write again
+// named) and hands what the user agreed to replace to the job, with what
+// each entry was (job.replacingIds) and the folders named among it as
+// job.replacingFolders, writes the registry's paths into the document,
 // settles the document (SettleDocumentForExport), links the voices to their
 // layers (RelinkVoicesToResults, here where the interface reads them), sets the status
 // "Exporting...", progress -1, exportDone false and exportRunning true,
@@ -175,9 +185,9 @@ ExportStart StartExport(const ExportContext& ctx, ExportJob job);
 
 // Raises the running export's cancel flag (exportCancel): the pass under way
 // gives up within a block of samples or an essence file, no later pass
-// starts and every pass of the export is undone (the earlier export is back
-// whole); its status and toast end as "Export stopped". Nothing happens while
-// no export runs.
+// starts and nothing is committed (the earlier export stays whole); its
+// status and toast begin "Export stopped". Nothing happens while no export
+// runs.
 void StopRunningExport(AppState& app);
 
 // Interface thread: joins the export thread, clears exportRunning and

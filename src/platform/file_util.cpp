@@ -7,7 +7,8 @@
 //   MoveIntoPlace / MoveCommitted   the rename into place (never over anything in a held folder)
 //   CommitTemporaryFile(In) / RemoveTemporaryIn / OpenNewTemporaryFile(In)   the same for a file held open,
 //                        in a held folder or by path; temporary files made new (NewTemporaryPathFor)
-//   IdentityAt / IdentityOf   device, inode, size, change and birth times (statx), generation
+//   MoveWithoutReplacing  renameat2, else a hard link, else a rename after a look
+//   IdentityAt / IdentityOf   device, inode and size
 //   KindOfMode           a file's type as a PathKind
 //   OpenRegularFile / OpenRegularFileStream / RegularFileProblem   regular files only, never waiting
 //   OpenRegularFileAt    by a handle that opens nothing, then only that very file
@@ -18,11 +19,8 @@
 #include "platform/file_util.h"
 
 #include <fcntl.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -219,20 +217,12 @@ bool WriteBytesFileAtomic(const std::string& path, const void* data, size_t size
 namespace {
 
 // Moves the finished temporary file to its name. In a held folder the move
-// never replaces anything: whatever stands at the name (a file another
-// program or person put there since the export set its earlier files aside,
-// a link, a pipe, a folder) stays, and the move fails with EEXIST. A file
-// system without RENAME_NOREPLACE gets a hard link and the removal of the
-// temporary name, which fails the same way; one that has neither fails the
-// file rather than rename over what may be there.
+// never replaces anything: whatever stands at the name (a link, a pipe, a
+// folder, another program's file) stays, and the move fails with EEXIST.
 bool MoveIntoPlace(const HeldFolder* folder, const std::string& from, const std::string& to) {
     const int at = DirOf(folder);
     if (!folder) return ::renameat(at, from.c_str(), at, to.c_str()) == 0;
-    if (::renameat2(at, from.c_str(), at, to.c_str(), RENAME_NOREPLACE) == 0) return true;
-    if (errno != EINVAL && errno != ENOSYS) return false;
-    if (::linkat(at, from.c_str(), at, to.c_str(), 0) != 0) return false;
-    ::unlinkat(at, from.c_str(), 0);
-    return true;
+    return MoveWithoutReplacing(at, from, at, to);
 }
 
 // The move of a temporary file that is on disk already (open as `fd`, or -1
@@ -298,59 +288,41 @@ void RemoveTemporaryIn(const HeldFolder* folder, const std::string& tmpPath) {
     ::unlinkat(DirOf(folder), NameIn(folder, tmpPath).c_str(), 0);
 }
 
-namespace {
-
-bool StatxIdentity(int folder, const char* name, int flags, FileIdentity* identity) {
-    struct statx sx {};
-    if (::statx(folder, name, flags | AT_SYMLINK_NOFOLLOW | AT_STATX_SYNC_AS_STAT,
-                STATX_TYPE | STATX_INO | STATX_SIZE | STATX_BTIME | STATX_CTIME, &sx) != 0)
-        return false;
-    if (identity) {
-        identity->device = makedev(sx.stx_dev_major, sx.stx_dev_minor);
-        identity->inode = ino_t(sx.stx_ino);
-        identity->size = int64_t(sx.stx_size);
-        identity->birth = (sx.stx_mask & STATX_BTIME)
-                              ? int64_t(sx.stx_btime.tv_sec) * 1000000000 + int64_t(sx.stx_btime.tv_nsec)
-                              : 0;
-        identity->change = (sx.stx_mask & STATX_CTIME)
-                               ? int64_t(sx.stx_ctime.tv_sec) * 1000000000 + int64_t(sx.stx_ctime.tv_nsec)
-                               : 0;
-        // -2: a regular file, whose generation the caller reads from an open descriptor.
-        identity->generation = S_ISREG(sx.stx_mode) ? -2 : -1;
+bool MoveWithoutReplacing(int fromDir, const std::string& fromName, int toDir, const std::string& toName) {
+    if (::renameat2(fromDir, fromName.c_str(), toDir, toName.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP && errno != EOPNOTSUPP) return false;
+    // No RENAME_NOREPLACE here (NTFS through FUSE, older FUSE drives): a
+    // hard link refuses a taken name just as well.
+    if (::linkat(fromDir, fromName.c_str(), toDir, toName.c_str(), 0) == 0) {
+        ::unlinkat(fromDir, fromName.c_str(), 0);
+        return true;
     }
-    return true;
+    if (errno != EPERM && errno != ENOTSUP && errno != EOPNOTSUPP && errno != ENOSYS && errno != EMLINK) return false;
+    // No hard links either (FAT, exFAT; a folder on any drive): the target
+    // is looked at, then the entry renamed. That leaves a moment in which a
+    // file put at the name would be replaced; the caller holds the folder's
+    // lock, which keeps every copy of the program out of it, and nothing
+    // better is possible on such a drive.
+    struct stat st {};
+    if (::fstatat(toDir, toName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        errno = EEXIST;
+        return false;
+    }
+    if (errno != ENOENT) return false;
+    return ::renameat(fromDir, fromName.c_str(), toDir, toName.c_str()) == 0;
 }
-
-// The inode's generation number, -1 where the file system has none to give.
-int64_t GenerationOf(int fd) {
-    unsigned int generation = 0;
-    if (::ioctl(fd, FS_IOC_GETVERSION, &generation) != 0) return -1;
-    return int64_t(generation);
-}
-
-}  // namespace
 
 bool IdentityAt(int folder, const std::string& name, FileIdentity* identity) {
-    if (!StatxIdentity(folder, name.c_str(), 0, identity)) return false;
-    if (identity && identity->generation == -2) {
-        // A regular file: opened without following a link or waiting, and
-        // only while it is still the entry looked at, for its generation.
-        identity->generation = -1;
-        const int fd = ::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-        if (fd >= 0) {
-            struct stat st {};
-            if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_ino == identity->inode &&
-                st.st_dev == identity->device)
-                identity->generation = GenerationOf(fd);
-            ::close(fd);
-        }
-    }
+    struct stat st {};
+    if (::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
+    if (identity) *identity = FileIdentity{st.st_dev, st.st_ino, int64_t(st.st_size)};
     return true;
 }
 
 bool IdentityOf(int fd, FileIdentity* identity) {
-    if (!StatxIdentity(fd, "", AT_EMPTY_PATH, identity)) return false;
-    if (identity && identity->generation == -2) identity->generation = GenerationOf(fd);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return false;
+    if (identity) *identity = FileIdentity{st.st_dev, st.st_ino, int64_t(st.st_size)};
     return true;
 }
 
@@ -365,7 +337,7 @@ int OpenNewTemporaryFileIn(const HeldFolder* folder, const std::string& tmpPath,
     // In a held folder the name is one no file has had (NewTemporaryPathFor):
     // whatever stands there is not this writer's, and stays.
     for (int attempt = 0; attempt < (folder ? 1 : 2); ++attempt) {
-        const int fd = ::openat(at, name.c_str(), kFlags, 0644);
+        const int fd = ::openat(at, name.c_str(), kFlags, 0666);
         if (fd >= 0) return fd;
         if (errno != EEXIST || folder) break;
         // A stale temporary file or a planted link: the name goes (a link

@@ -11,6 +11,7 @@
 //   FileIdentity / HeldFolder   a file known by device, inode and size; a folder held open to write in
 //   OpenNewTemporaryFileIn / CommitTemporaryFileIn / RemoveTemporaryIn   the same relative to a held folder
 //   NewTemporaryPathFor / IsTemporaryName   a temporary name no file has had
+//   MoveWithoutReplacing  a rename that never replaces what stands at the target, on any drive
 //   RegularFile / OpenRegularFile / OpenRegularFileStream / RegularFileProblem
 //                         open for reading without waiting, regular files only
 //   OpenRegularFileAt     a regular file of a held folder; nothing else is ever opened
@@ -65,7 +66,8 @@ bool WriteBytesFileAtomic(const std::string& path, const void* data, size_t size
 bool CommitAndReplaceFile(const std::string& tmpPath, const std::string& targetPath,
                           FileReplaceFailure* failure = nullptr, FileFaultHook fault = nullptr);
 
-// Creates `tmpPath` as a new file (O_CREAT | O_EXCL | O_NOFOLLOW, mode 0644)
+// Creates `tmpPath` as a new file (O_CREAT | O_EXCL | O_NOFOLLOW, mode 0666
+// less the umask, so that a folder a group shares stays the group's)
 // open for reading and writing. Whatever already stands at the name (a
 // temporary file a crash left, or a link someone planted to make the writer
 // truncate its target) is removed, never opened or followed, and the
@@ -80,41 +82,22 @@ int OpenNewTemporaryFile(const std::string& tmpPath, int* error = nullptr);
 bool CommitTemporaryFile(int fd, const std::string& tmpPath, const std::string& targetPath,
                          FileReplaceFailure* failure = nullptr);
 
-// A file known by what it is rather than by its name: another program's
-// file put at the same name is another file, even when it was given the
-// inode number a removed file had. `size` is -1 while unknown (a file still
-// being written); `change` is the change time and `birth` the birth time, in
-// nanoseconds, 0 where not known (many file systems keep no birth time).
+// A file known by what it is rather than by its name: its device, inode
+// number and size. These survive what ordinary tools do to a file (a chmod,
+// an extended attribute, a rename); a file another program puts at the same
+// name is another inode, or, given a freed inode number again, almost
+// always another size. Times and inode generations are not part of it: a
+// FUSE drive reports times of its own, and a drive that keeps no birth time
+// or generation gives none to compare. `size` is -1 while unknown (a file
+// still being written).
 struct FileIdentity {
     dev_t device = 0;
     ino_t inode = 0;
     int64_t size = -1;
-    int64_t birth = 0;
-    int64_t change = 0;
-    // The inode's generation number (FS_IOC_GETVERSION) of a regular file
-    // that could be read, -1 where not known. File systems that keep no
-    // birth time (ext2) and count time in whole seconds give a new file the
-    // inode number, size and change time a file removed a moment ago had;
-    // they give it a new generation.
-    int64_t generation = -1;
-    // Proven the same file: device, inode, the size when both know it, the
-    // change time to the nanosecond, and the birth time where either side
-    // has one. A missing time never matches: on a file system that keeps
-    // no birth time a freed inode number comes back at once, often with the
-    // same size, and only the change time tells the two files apart. Every
-    // rename changes it, so an identity is taken again after each move.
+    // The same inode of the same size (when both sizes are known).
     bool Same(const FileIdentity& other) const {
         return device == other.device && inode == other.inode &&
-               (size < 0 || other.size < 0 || size == other.size) && change != 0 && change == other.change &&
-               birth == other.birth && generation == other.generation;
-    }
-    // The file that was begun as `began` (the earlier identity) and may have
-    // been written to or moved since (its change time can only have grown):
-    // device, inode, and a birth time or a generation both sides know and
-    // agree on. Without either this proves nothing and is false.
-    bool GrewFrom(const FileIdentity& began) const {
-        return device == began.device && inode == began.inode && change >= began.change && change != 0 &&
-               birth == began.birth && generation == began.generation && (birth != 0 || generation >= 0);
+               (size < 0 || other.size < 0 || size == other.size);
     }
 };
 // The identity of the entry `name` in the folder open as `folder` (a link or
@@ -150,6 +133,15 @@ int OpenNewTemporaryFileIn(const HeldFolder* folder, const std::string& tmpPath,
 inline constexpr const char* kTemporarySuffix = ".tmp";
 std::string NewTemporaryPathFor(const std::string& path);
 bool IsTemporaryName(const std::string& name);
+// Renames `fromName` of the folder `fromDir` to `toName` of `toDir` (one file
+// system) unless something stands at the target: then false with errno
+// EEXIST, nothing moved. Drives without RENAME_NOREPLACE get a hard link and
+// the removal of the old name; drives without hard links either (FAT, exFAT
+// and folders on any drive) a rename after a look at the target, which is as
+// much as such a drive allows: callers hold their folder's lock, which keeps
+// every copy of the program out between the look and the move. False with
+// the system's errno otherwise.
+bool MoveWithoutReplacing(int fromDir, const std::string& fromName, int toDir, const std::string& toName);
 bool CommitTemporaryFileIn(int fd, const HeldFolder* folder, const std::string& tmpPath,
                            const std::string& targetPath, FileReplaceFailure* failure = nullptr);
 void RemoveTemporaryIn(const HeldFolder* folder, const std::string& tmpPath);

@@ -4,13 +4,18 @@
 //   SplitBeneathPath
 //   FolderFd
 //   OpenFolderBeneath / OpenParentBeneath
+//   EntryNamesOf
 #include "platform/folder_beneath.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <dirent.h>
+
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 bool SplitBeneathPath(const std::string& relative, std::vector<std::string>& parts) {
     parts.clear();
@@ -76,7 +81,7 @@ FolderFd OpenFolderBeneath(int root, const std::vector<std::string>& parts, size
         if (fd < 0 && errno == ENOENT && create) {
             // mkdirat never follows a link at the name: one there fails with
             // EEXIST, and the open below then refuses it.
-            if (::mkdirat(at.Get(), part.c_str(), 0755) != 0 && errno != EEXIST) {
+            if (::mkdirat(at.Get(), part.c_str(), 0777) != 0 && errno != EEXIST) {
                 SetError(error, errno);
                 return FolderFd();
             }
@@ -99,4 +104,20 @@ FolderFd OpenParentBeneath(int root, const std::string& relative, bool create, s
     }
     if (leaf) *leaf = parts.back();
     return OpenFolderBeneath(root, parts, parts.size() - 1, create, error);
+}
+
+std::vector<std::string> EntryNamesOf(int folder) {
+    std::vector<std::string> names;
+    const int fd = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return names;
+    DIR* dir = ::fdopendir(fd);
+    if (!dir) {
+        ::close(fd);
+        return names;
+    }
+    while (const dirent* e = ::readdir(dir))
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.push_back(e->d_name);
+    ::closedir(dir);
+    std::sort(names.begin(), names.end());
+    return names;
 }

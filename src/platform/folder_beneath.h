@@ -6,6 +6,7 @@
 //   FolderFd             an open folder descriptor, closed with its owner
 //   OpenFolderBeneath    walk (and, when asked, make) folders below a descriptor
 //   OpenParentBeneath    the folder holding a relative path's last component
+//   EntryNamesOf         the names in a folder held open, sorted
 //
 // A folder that other people may write to (a shared delivery folder, an
 // export folder from someone else) can hold links where a program expects
@@ -45,7 +46,7 @@ private:
 
 // Opens the folder reached from `root` through `parts[0 .. count)`, each
 // component opened with O_NOFOLLOW | O_DIRECTORY. With `create`, a missing
-// component is made (mode 0755) before it is opened. An invalid FolderFd,
+// component is made (mode 0777 less the umask) before it is opened. An invalid FolderFd,
 // with *error set (ELOOP or ENOTDIR for a link or a file in the way, ENOENT
 // for a missing folder, EINVAL for a component that may not be used), when
 // the walk stops. `count` 0 gives a new descriptor of `root` itself.
@@ -58,3 +59,8 @@ FolderFd OpenFolderBeneath(int root, const std::vector<std::string>& parts, size
 // `create`) without following a link.
 FolderFd OpenParentBeneath(int root, const std::string& relative, bool create, std::string* leaf,
                            int* error = nullptr);
+
+// The names of the entries of the folder open as `folder` ("." and ".."
+// left out), sorted; read through a descriptor of its own, so the caller's
+// position in the folder is not moved. Empty when it cannot be read.
+std::vector<std::string> EntryNamesOf(int folder);

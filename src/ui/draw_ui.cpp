@@ -105,7 +105,7 @@ void RunFirstFrameInitialisation(AppState& app) {
     InitLibraryIndexFolder(gSoundLibrary);
     // An export that a kill stopped half-way through replacing an earlier
     // one: the earlier export comes back whole before anything else looks.
-    SettleInterruptedExports();
+    SettleInterruptedExports(app);
     LoadPreferences();
     SwitchShellSampleRate(app);    // the preferences may name another rate
     MigrateLegacyPresetFolders();  // before the demo content, so demo files never shadow old ones

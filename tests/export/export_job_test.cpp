@@ -19,8 +19,23 @@
 #include "operations/voice_maintenance.h"
 #include "operations/voice_streaming.h"
 #include "support/audio_fixtures.h"
+#include "support/exported_files.h"
+#include "support/run_command.h"
 
 namespace fs = std::filesystem;
+
+namespace {
+
+// Where the drive holding `path` is mounted, as findmnt tells it.
+std::string MountPointOfPath(const std::string& path) {
+    std::string at = path;
+    while (!fs::exists(at) && at.find('/') != std::string::npos) at = fs::path(at).parent_path().string();
+    std::string out = RunCommand({"findmnt", "-n", "-o", "TARGET", "--target", at}).out;
+    while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
+    return out;
+}
+
+}  // namespace
 
 namespace {
 
@@ -62,11 +77,8 @@ TEST(ExportJob, SnapAndRangeEdges) {
 }
 
 TEST(ExportJob, FinalTexts) {
-    EXPECT_EQ(ExportFinalText(1, false, false), "Export complete — 1 file");
-    EXPECT_EQ(ExportFinalText(3, false, false), "Export complete — 3 files");
-    EXPECT_EQ(ExportFinalText(2, true, false), "AAF export FAILED — 2 WAVs written");
-    EXPECT_EQ(ExportFinalText(1, true, true), "AAF export FAILED — 1 WAV written");
-    EXPECT_EQ(ExportFinalText(0, false, true), "Export finished with errors — 0 files written");
+    EXPECT_EQ(ExportFinalText(1), "Export complete — 1 file");
+    EXPECT_EQ(ExportFinalText(3), "Export complete — 3 files");
 
     // The layer counts end every text; a named loss is cut (between whole
     // characters, with "…") to leave them and the reason room.
@@ -76,21 +88,24 @@ TEST(ExportJob, FinalTexts) {
     EXPECT_EQ(ExportFinalText(report), "Export complete — 79 files; 60 layers silent (sound missing)");
     report.layerSounds = LayerSoundCounts{1, 0, 0, 0};
     report.losses.files = {"Ko\xCC\x81" + std::string(200, 'x') + ".wav", "b.wav"};
-    report.losses.why = WriteFailure{"/out/x.wav", ENOSPC, false};
+    report.losses.why = WriteFailure{"/out/x.wav", EIO, false, ""};
+    report.wavFailed = true;
+    report.failedPass = ExportPass::Stems;
     // The name gives way first: the line keeps to its 127 bytes while a
     // readable start of the name is left.
     const std::string named = ExportFinalText(report);
-    EXPECT_LE(named.size(), 127u + 24u);
-    EXPECT_EQ(named.rfind("Export finished with errors — 2 files not written: Ko\xCC\x81xxx", 0), 0u) << named;
-    EXPECT_NE(named.find("\xE2\x80\xA6 and 1 more (No space left on device); 1 layer silent (sound missing)"),
+    EXPECT_NE(named.find("\xE2\x80\xA6"), std::string::npos) << "the name gave way: " << named;
+    EXPECT_EQ(named.rfind("Export failed in the stems — “Ko\xCC\x81xxx", 0), 0u) << named;
+    EXPECT_NE(named.find("\xE2\x80\xA6” and 1 more could not be written (Input/output error); nothing was written; "
+                         "1 layer silent (sound missing)"),
               std::string::npos)
         << named;
     // Every count stays whole beside the reason; the name keeps a readable
     // start even when the line cannot hold it all (the toast shows it whole).
     report.layerSounds = LayerSoundCounts{12, 30, 4, 2};
     const std::string crowded = ExportFinalText(report);
-    EXPECT_NE(crowded.find(": Ko\xCC\x81xxx"), std::string::npos) << crowded;
-    EXPECT_NE(crowded.find("(No space left on device); 12 layers silent (sound missing); 30 layers that matched no "
+    EXPECT_NE(crowded.find("“Ko\xCC\x81xxx"), std::string::npos) << crowded;
+    EXPECT_NE(crowded.find("(Input/output error); nothing was written; 12 layers silent (sound missing); 30 layers that matched no "
                            "sound; 4 layers from a changed sound; 2 alloy layers without one of their sources"),
               std::string::npos)
         << crowded;
@@ -99,12 +114,12 @@ TEST(ExportJob, FinalTexts) {
     // letter whole: the cut falls before "o" and its combining mark.
     report.losses.files.front() = std::string(300, 'x');
     const std::string plain = ExportFinalText(report);
-    const size_t kept = plain.find("\xE2\x80\xA6") - plain.find(": x") - 2;  // the x's that fit
+    const size_t kept = plain.find("\xE2\x80\xA6") - plain.find("“x") - 3;  // the x's that fit
     ASSERT_GT(kept, 10u);
     report.losses.files.front() = std::string(kept - 1, 'x') + "o\xCC\x81" + std::string(100, 'x');
     const std::string cut = ExportFinalText(report);
-    EXPECT_LE(cut.size(), 127u);
-    EXPECT_NE(cut.find(": " + std::string(kept - 1, 'x') + "\xE2\x80\xA6 and 1 more"), std::string::npos) << cut;
+    EXPECT_LE(cut.size(), 127u + 24u);
+    EXPECT_NE(cut.find("“" + std::string(kept - 1, 'x') + "\xE2\x80\xA6” and 1 more"), std::string::npos) << cut;
     EXPECT_EQ(cut.find("o\xE2\x80\xA6"), std::string::npos) << "the accent left its letter: " << cut;
 }
 
@@ -170,7 +185,8 @@ TEST(ExportJob, TextsCountFilesAndTheAafStepRunsFirstWithTheVoicesPinned) {
     EXPECT_TRUE(rig.app->exportDone.load());
     EXPECT_EQ(rig.engine->voicePins.load(), 0) << "the pin is dropped when the job ends";
 
-    // A failing AAF step does not stop the WAV passes and counts no file.
+    // A failing AAF step fails the export: no WAV pass runs, nothing is
+    // put in place, and the text says so.
     bool pinnedDuringAaf = false, ranBeforeWav = false;
     ExportJob job = rig.Job(false, true);
     job.exportAAF = true;
@@ -180,9 +196,10 @@ TEST(ExportJob, TextsCountFilesAndTheAafStepRunsFirstWithTheVoicesPinned) {
         ranBeforeWav = !fs::exists(rig.OutFile("Mix - BG.wav"));
         return false;
     }));
-    EXPECT_EQ(report.finalText, "AAF export FAILED — 2 WAVs written");
+    EXPECT_EQ(report.finalText, "Export failed in the AAF session — the export could not be finished; nothing was written");
     EXPECT_TRUE(pinnedDuringAaf);
     EXPECT_TRUE(ranBeforeWav);
+    EXPECT_TRUE(ExportedFiles(rig.Out()).empty());
 
     // A session counts as one file; without an AAF step the AAF part fails.
     // (Each into an empty folder: a job nobody asked about replaces nothing.)
@@ -191,7 +208,8 @@ TEST(ExportJob, TextsCountFilesAndTheAafStepRunsFirstWithTheVoicesPinned) {
     EXPECT_EQ(report.finalText, "Export complete — 3 files");
     fs::remove_all(rig.Out());
     report = RunExportJob(job, rig.Context());
-    EXPECT_EQ(report.finalText, "AAF export FAILED — 2 WAVs written");
+    EXPECT_TRUE(report.aafFailed);
+    EXPECT_EQ(report.filesWritten, 0);
 }
 
 TEST(ExportJob, OnlyTheFirstPassAfterTheMixdownWritesTheReverbStem) {
@@ -228,8 +246,10 @@ TEST(ExportJob, AFailedPassShowsInTheTextAndTheToast) {
     fs::remove_all(rig.Out());
     ArmWriteFault(rig.fault, 1, ENOSPC, "Mix.wav", true);  // the mixdown's disk is full
     ASSERT_EQ(ExportAndWait(rig, ctx, rig.Job(true, true)), ExportStart::Started);
-    // The stems were written; the mixdown was not, and the text names it and why.
-    const char* lost = "Export finished with errors — 1 file not written: Mix.wav (No space left on device)";
+    // Nothing is put in place: the text names the pass, the file, its folder and why.
+    const std::string lost = "Export failed in the mixdown — the drive at " + MountPointOfPath(rig.Out()) +
+                             " is full (“Mix.wav” in “" + fs::path(rig.Out()).filename().string() +
+                             "”); nothing was written";
     EXPECT_EQ(ExportStatusText(*rig.app), lost);
     EXPECT_EQ(rig.app->toastText, lost);
     EXPECT_FALSE(rig.app->exportRunning.load());

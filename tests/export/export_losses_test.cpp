@@ -11,6 +11,7 @@
 #include <cstring>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <thread>
 
@@ -19,6 +20,7 @@
 #include "operations/export_job.h"
 #include "support/child_process.h"
 #include "support/exported_files.h"
+#include "support/wait_until.h"
 
 namespace fs = std::filesystem;
 
@@ -89,39 +91,45 @@ TEST(ExportLosses, AnInjectedFullDiskFailsOneWriteOfOneFile) {
 }
 
 // The reverb return's right channel of the AAF session hits the full disk:
-// the session is written without it, and the status and the toast name the
-// file rather than calling the export complete. A stems pass whose third
-// file fails takes back what it wrote, and the text counts all of them.
+// nothing of the export is put in place (the session would lack it), and
+// the status and the toast name the pass, the drive, the file and its
+// folder, and say that the earlier export is whole. A stems pass whose third
+// file fails (the reverb stem and BG written) fails the export the same way.
 TEST(ExportLosses, TheStatusAndToastNameTheFileNotWritten) {
     LossRig rig;
     rig.app->questionDialog = [](const char*, const char*) { return true; };
 
     ArmWriteFault(rig.fault, 2, ENOSPC, "Reverb.R.wav");
     ASSERT_EQ(rig.ExportAndWait(), ExportStart::Started);
-    const char* lostReverb =
-        "Export finished with errors \xE2\x80\x94 1 file not written: Reverb.R.wav (No space left on device)";
-    EXPECT_EQ(ExportStatusText(*rig.app), lostReverb);
-    EXPECT_EQ(rig.app->toastText, lostReverb);
-    EXPECT_TRUE(fs::exists(rig.SessionFolder() + "/Reel.aaf"));
-    EXPECT_TRUE(fs::exists(rig.AudioFolder() + "/Reverb.L.wav"));
-    EXPECT_FALSE(fs::exists(rig.AudioFolder() + "/Reverb.R.wav"));
-    EXPECT_TRUE(fs::exists(rig.OutFile("Reel - FX A.wav")));
+    const std::string status = ExportStatusText(*rig.app);
+    EXPECT_EQ(status.rfind("Export failed in the AAF session \xE2\x80\x94 the drive at ", 0), 0u) << status;
+    EXPECT_NE(status.find(" is full (\xE2\x80\x9CReverb.R.wav\xE2\x80\x9D in \xE2\x80\x9C" "Audio Files\xE2\x80\x9D); nothing was written"),
+              std::string::npos)
+        << status;
+    EXPECT_EQ(rig.app->toastText, status);
+    EXPECT_FALSE(fs::exists(rig.SessionFolder()));
+    EXPECT_FALSE(fs::exists(rig.OutFile("Reel - FX A.wav")));
 
-    // Nothing lost: complete again.
+    // Nothing lost: complete.
     ASSERT_EQ(rig.ExportAndWait(), ExportStart::Started);
     EXPECT_EQ(rig.app->toastText, "Export complete");
     // The session, its three layers' and two reverb returns' audio files, and
-    // three stems: every file counts, as every file not written counts above.
+    // three stems: every file counts.
     EXPECT_EQ(ExportStatusText(*rig.app), "Export complete \xE2\x80\x94 9 files");
+    const std::map<std::string, std::string> earlier = ExportedFiles(rig.Out());
 
     // The stems pass writes the reverb stem, BG, then FX A, which fails.
+    rig.engine->masterGain = 0.5f;
     ArmWriteFault(rig.fault, 1, ENOSPC, "Reel - FX A.wav");
     ASSERT_EQ(rig.ExportAndWait(), ExportStart::Started);
-    const char* lostStems = "Export finished with errors \xE2\x80\x94 3 files not written: Reel - FX A.wav and 2 more "
-                            "(No space left on device)";
-    EXPECT_EQ(ExportStatusText(*rig.app), lostStems);
-    EXPECT_EQ(rig.app->toastText, lostStems);
-    EXPECT_TRUE(fs::exists(rig.AudioFolder() + "/Reverb.R.wav"));
+    const std::string stems = ExportStatusText(*rig.app);
+    EXPECT_EQ(stems.rfind("Export failed in the stems \xE2\x80\x94 the drive at ", 0), 0u) << stems;
+    EXPECT_NE(stems.find("(\xE2\x80\x9CReel - FX A.wav\xE2\x80\x9D in \xE2\x80\x9C" + fs::path(rig.Out()).filename().string() +
+                         "\xE2\x80\x9D); the earlier export is whole"),
+              std::string::npos)
+        << stems;
+    EXPECT_EQ(rig.app->toastText, stems);
+    EXPECT_EQ(ExportedFiles(rig.Out()), earlier) << "the session the AAF step wrote is not put in place either";
 }
 
 // The text stays one status line: a long name is cut with an ellipsis, and
@@ -129,13 +137,20 @@ TEST(ExportLosses, TheStatusAndToastNameTheFileNotWritten) {
 TEST(ExportLosses, FinalTextsNameTheFirstLossWithinTheStatusLine) {
     ExportReport report;
     report.filesWritten = 3;
+    report.wavFailed = true;
+    report.failedPass = ExportPass::Clips;
     report.losses.AddFile("/out/Clips/Reel - Door.wav");
-    EXPECT_EQ(ExportFinalText(report), "Export finished with errors \xE2\x80\x94 1 file not written: Reel - Door.wav");
+    EXPECT_EQ(ExportFinalText(report),
+              "Export failed in the clips \xE2\x80\x94 \xE2\x80\x9CReel - Door.wav\xE2\x80\x9D could not be written; "
+              "nothing was written");
+    report.earlierWhole = true;
     report.losses.files.push_back(std::string(300, 'x') + ".wav");
     report.losses.files.front() = std::string(200, 'y');
     const std::string cut = ExportFinalText(report);
     EXPECT_LE(cut.size(), 127u);
-    EXPECT_NE(cut.find("\xE2\x80\xA6 and 1 more"), std::string::npos) << cut;
+    EXPECT_NE(cut.find("\xE2\x80\xA6\xE2\x80\x9D and 1 more could not be written; the earlier export is whole"),
+              std::string::npos)
+        << cut;
 
     ExportReport silent;
     silent.filesWritten = 2;
@@ -143,8 +158,11 @@ TEST(ExportLosses, FinalTextsNameTheFirstLossWithinTheStatusLine) {
     EXPECT_FALSE(silent.Succeeded());
     EXPECT_EQ(ExportFinalText(silent),
               "Export finished with errors \xE2\x80\x94 3 layers without sound: rain_loop.wav and 2 more");
+    silent.folderGone = "/media/disk/Delivery";
     silent.aafFailed = true;
-    EXPECT_EQ(ExportFinalText(silent), "AAF export FAILED \xE2\x80\x94 2 WAVs written");
+    EXPECT_EQ(ExportFinalText(silent),
+              "Export failed in the AAF session \xE2\x80\x94 the export folder \xE2\x80\x9C" "Delivery\xE2\x80\x9D was "
+              "removed during the export; nothing was written");
 }
 
 // The export holds exactly the document's layers: a voice whose layer was
@@ -200,112 +218,74 @@ struct EveryPassRig : LossRig {
     }
 };
 
-// The files below `root`, by their path within it.
-std::set<std::string> FilesBelow(const std::string& root) {
-    std::set<std::string> files;
-    std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator();
-         it.increment(ec))
-        if (it->is_regular_file()) files.insert(fs::relative(it->path(), root).string());
-    return files;
-}
-
-// "<opening> — N file(s) not written: <first>[ and M more] (<reason>)", or
-// "Export failed — nothing written: <first>[ and M more] (<reason>)", taken apart.
-struct LossText {
-    bool parsed = false;
-    bool sessionFailed = false;  // "AAF export FAILED" rather than "Export finished with errors"
-    bool nothingWritten = false;
-    size_t count = 0;
-    std::string first;
-    std::string reason;
-};
-
-LossText ParseLossText(const std::string& status) {
-    LossText t;
-    const std::string dash = " \xE2\x80\x94 ";
-    const size_t at = status.find(dash);
-    if (at == std::string::npos) return t;
-    const std::string opening = status.substr(0, at);
-    std::string names;
-    const std::string nothing = "nothing written: ";
-    if (opening == "Export failed" && status.compare(at + dash.size(), nothing.size(), nothing) == 0) {
-        t.nothingWritten = true;
-        names = status.substr(at + dash.size() + nothing.size());
-    } else {
-        const size_t colon = status.find(" not written: ");
-        if (colon == std::string::npos) return t;
-        t.sessionFailed = opening == "AAF export FAILED";
-        if (!t.sessionFailed && opening != "Export finished with errors") return t;
-        t.count = std::stoul(status.substr(at + dash.size()));
-        names = status.substr(colon + 14);
-    }
-    const size_t open = names.rfind(" (");
-    if (open != std::string::npos && names.back() == ')') {
-        t.reason = names.substr(open + 2, names.size() - open - 3);
-        names.resize(open);
-    }
-    size_t more = 0;
-    const size_t andAt = names.rfind(" and ");
-    if (andAt != std::string::npos && names.size() >= 5 && names.compare(names.size() - 5, 5, " more") == 0) {
-        more = std::stoul(names.substr(andAt + 5));
-        names.resize(andAt);
-    }
-    if (t.nothingWritten) t.count = more + 1;
-    t.first = names;
-    t.parsed = true;
-    return t;
-}
-
 }  // namespace
 
-// The disk fills up at several points of an export with every pass: the
-// status counts exactly the files the export meant to write that are not in
-// the folder (those a pass never came to, those its undoing took back, the
-// session's essences when the session could not be written), and names one
-// of them; a failed session names itself.
-TEST(ExportLosses, ADiskThatFillsUpLeavesTheCountOfEveryMissingFile) {
+// The disk fills up in each pass of an export with every pass: each time,
+// nothing of the new export is put in place (the earlier export stands
+// whole, file for file, with nothing hidden beside it), and the status names
+// the pass that met the full disk and the drive, and says that the earlier
+// export is whole; once the disk no longer fills up, the export is complete.
+TEST(ExportLosses, ADiskThatFillsUpLeavesTheEarlierExportWhole) {
     EveryPassRig rig;
     ASSERT_EQ(rig.ExportAndWait(), ExportStart::Started);
     ASSERT_EQ(rig.app->toastText, "Export complete");
-    const std::set<std::string> whole = FilesBelow(rig.Out());
-    ASSERT_GT(whole.size(), 14u);
+    const std::map<std::string, std::string> earlier = ExportedFiles(rig.Out());
+    ASSERT_GT(earlier.size(), 14u);
+    rig.engine->masterGain = 0.5f;
+    rig.app->questionDialog = [](const char*, const char*) { return true; };
 
-    int failedRuns = 0, sessionsLost = 0;
-    for (int nth = 1; nth < (1 << 22); nth *= 3) {
-        SCOPED_TRACE("disk full from write " + std::to_string(nth));
-        fs::remove_all(rig.Out());
-        ArmWriteFault(rig.fault, nth, ENOSPC, "", true);
+    // A file of each pass, by where the earlier export has it.
+    struct Case {
+        const char* pass;
+        std::function<bool(const std::string&)> of;
+    };
+    const Case cases[] = {
+        {"AAF session", [](const std::string& f) { return f.find(".aaf") != std::string::npos; }},
+        {"mixdown", [](const std::string& f) { return f.find('/') == std::string::npos && f.find(" - ") == std::string::npos; }},
+        {"stems", [](const std::string& f) { return f.find('/') == std::string::npos && f.find(" - ") != std::string::npos; }},
+        {"tracks", [](const std::string& f) { return f.rfind("Tracks/", 0) == 0; }},
+        {"clips", [](const std::string& f) { return f.rfind("Clips/", 0) == 0; }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pass);
+        std::string file;
+        for (const auto& [path, bytes] : earlier)
+            if (file.empty() && c.of(path)) file = fs::path(path).filename().string();
+        ASSERT_FALSE(file.empty());
+        // The disk fills up at that file's first write, and stays full.
+        ArmWriteFault(rig.fault, 1, ENOSPC, file, true);
         ASSERT_EQ(rig.ExportAndWait(), ExportStart::Started);
         ArmWriteFault(rig.fault, 0, 0);
         const std::string status = ExportStatusText(*rig.app);
-        const std::set<std::string> there = FilesBelow(rig.Out());
-        std::vector<std::string> missing;
-        for (const std::string& f : whole)
-            if (!there.count(f)) missing.push_back(f);
-        for (const std::string& f : there) EXPECT_TRUE(whole.count(f)) << f << " is not a file of the export";
-        if (missing.empty()) {
-            EXPECT_EQ(rig.app->toastText, "Export complete") << status;
-            break;
-        }
-        ++failedRuns;
-        const LossText text = ParseLossText(status);
-        ASSERT_TRUE(text.parsed) << status;
-        EXPECT_EQ(text.count, missing.size()) << status;
-        // Why: the disk that filled up, every time.
-        EXPECT_EQ(text.reason, std::strerror(ENOSPC)) << status;
-        EXPECT_EQ(text.nothingWritten, there.empty()) << status;
-        bool named = false;
-        for (const std::string& f : missing) named = named || fs::path(f).filename() == text.first;
-        EXPECT_TRUE(named) << text.first << " is not among the missing files";
-        if (text.sessionFailed) {
-            ++sessionsLost;
-            EXPECT_EQ(text.first, "Reel.aaf");
-        }
-        if (text.nothingWritten && text.first == "Reel.aaf") ++sessionsLost;
+        EXPECT_EQ(ExportedFiles(rig.Out()), earlier) << status;
+        EXPECT_TRUE(HiddenExportEntries(rig.Out()).empty()) << status;
+        EXPECT_EQ(status.rfind("Export failed in the " + std::string(c.pass) + " \xE2\x80\x94 the drive at ", 0), 0u)
+            << status;
+        EXPECT_NE(status.find(" is full ("), std::string::npos) << status;
+        EXPECT_NE(rig.app->toastText.find("; the earlier export is whole"), std::string::npos) << rig.app->toastText;
     }
-    EXPECT_GE(failedRuns, 5);
-    EXPECT_GE(sessionsLost, 1);
+    ASSERT_EQ(rig.ExportAndWait(), ExportStart::Started);
+    EXPECT_EQ(rig.app->toastText, "Export complete");
+}
+
+// The export folder removed while the stems pass runs: nothing is in place,
+// and the status says the folder (by its name) was removed, rather than
+// counting files as if some were on the disk.
+TEST(ExportLosses, AnExportFolderRemovedMeanwhileIsNamed) {
+    LossRig rig;
+    HoldExport(rig.hold, true, ExportPass::Stems, 0.5);
+    ASSERT_EQ(StartExport(rig.Context(ProgramAafStep()), rig.Job()), ExportStart::Started);
+    ASSERT_TRUE(WaitUntil([&] { return ExportWaitsAtHold(rig.hold); }, std::chrono::minutes(2)));
+    fs::remove_all(rig.Out());
+    HoldExport(rig.hold, false);
+    while (!PollExport(*rig.app)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const std::string status = ExportStatusText(*rig.app);
+    EXPECT_EQ(status.rfind("Export failed", 0), 0u) << status;
+    EXPECT_NE(rig.app->toastText.find("the export folder \xE2\x80\x9C" + fs::path(rig.Out()).filename().string() +
+                                      "\xE2\x80\x9D was removed during the export; nothing was written"),
+              std::string::npos)
+        << rig.app->toastText;
+    EXPECT_FALSE(fs::exists(rig.Out()));
 }
 
 namespace {
@@ -331,8 +311,8 @@ size_t FilesIn(const std::string& folder) {
 
 // Into a folder the designer may not write in, nothing is written and the
 // text says which folder and why, for the session and the WAV files alike;
-// where only the Tracks folder refuses, every track file is counted and the
-// folder named. The program runs as a user the folders refuse: as root, the
+// where only the Tracks folder refuses, the tracks pass fails the export:
+// the folder is named, and nothing is put in place. The program runs as a user the folders refuse: as root, the
 // export runs in a child that has become "nobody".
 TEST(ExportLosses, AFolderThatCannotBeWrittenInIsNamedWithTheReason) {
     TempDir dir;
@@ -378,11 +358,11 @@ TEST(ExportLosses, AFolderThatCannotBeWrittenInIsNamedWithTheReason) {
         expect(fs::is_empty(closed), "something was written into the folder");
 
         const std::string partly = ExportInto(rig, open);
-        const std::string tracksLost = "Export finished with errors \xE2\x80\x94 " + std::to_string(tracks) +
-                                       " files not written: \xE2\x80\x9CTracks\xE2\x80\x9D is not writable (" +
-                                       std::string(std::strerror(EACCES)) + ")";
+        const std::string tracksLost = "Export failed in the tracks \xE2\x80\x94 \xE2\x80\x9CTracks\xE2\x80\x9D is not "
+                                       "writable (" + std::string(std::strerror(EACCES)) + "); nothing was written";
         expect(partly == tracksLost, "read-only Tracks folder: " + partly);
-        expect(fs::exists(open + "/Reel.wav") || fs::exists(open + "/Reel - BG.wav"), "the stems are written");
+        expect(!fs::exists(open + "/Reel.wav") && !fs::exists(open + "/Reel - BG.wav"),
+               "nothing of the failed export is put in place");
         return failures;
     };
     if (!root) {

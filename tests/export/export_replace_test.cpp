@@ -20,8 +20,7 @@
 #include "export/aaf_test_tools.h"
 #include "export/export_names.h"
 #include "export/export_replacement.h"
-#include "export/replacement_journal.h"
-#include "export/replacement_trash.h"
+#include "export/export_folders.h"
 #include "platform/file_util.h"
 #include "support/audio_fixtures.h"
 #include "support/exported_files.h"
@@ -251,9 +250,10 @@ TEST(ExportReplacement, TheQuestionCountsOnlyWhatTheExportReplaces) {
     EXPECT_EQ(after.size(), first.size() + foreign.size());
 }
 
-// A pass that fails leaves the earlier export's files of that pass whole;
-// the passes that succeed replace theirs.
-TEST(ExportReplacement, AFailedPassLeavesTheEarlierFilesOfThatPassWhole) {
+// A pass that fails fails the whole export: nothing of it is put in place,
+// the passes that succeeded included, so the earlier export stands whole at
+// every name (never a delivery of two exports), and the status says so.
+TEST(ExportReplacement, AFailedPassLeavesTheWholeEarlierExport) {
     WholeExportRig rig;
     const std::string chosen = rig.Out() + "/Reel";
     ASSERT_EQ(rig.ExportWithoutStemsOrTracks(chosen), ExportStart::Started);
@@ -277,8 +277,11 @@ TEST(ExportReplacement, AFailedPassLeavesTheEarlierFilesOfThatPassWhole) {
 
     const std::map<std::string, std::string> after = Snapshot(rig.Out());
     EXPECT_EQ(Under(after, "Reel/"), Under(first, "Reel/")) << "the earlier session is whole";
-    EXPECT_EQ(Under(after, "Clips/"), Under(first, "Clips/")) << "the earlier clips are whole";
-    EXPECT_NE(after.at("Reel.wav"), first.at("Reel.wav")) << "the mixdown pass succeeded and replaced its file";
+    EXPECT_EQ(after, first) << "the mixdown that was written is not put in place either";
+    EXPECT_TRUE(HiddenExportEntries(rig.Out()).empty());
+    const std::string status = ExportStatusText(*rig.app);
+    EXPECT_EQ(status.rfind("Export failed in the AAF session", 0), 0u) << status;
+    EXPECT_NE(rig.app->toastText.find("the earlier export is whole"), std::string::npos) << rig.app->toastText;
 }
 
 namespace {
@@ -315,7 +318,7 @@ TEST(ExportReplacement, AStoppedExportUndoesEveryPass) {
     gStopAtFirstClip = &rig.app->exportCancel;
     rig.observer.fileFault = StopAtFirstClip;
     ASSERT_EQ(rig.ExportAndWait(chosen), ExportStart::Started);
-    EXPECT_EQ(rig.app->toastText, "Export stopped");
+    EXPECT_EQ(rig.app->toastText, "Export stopped — the earlier export is whole");
     EXPECT_EQ(Snapshot(rig.Out()), first) << "the earlier export is back whole";
 
     // While the program is being ended, a process of their own removes the
@@ -323,24 +326,24 @@ TEST(ExportReplacement, AStoppedExportUndoesEveryPass) {
     rig.app->exportEnding.store(true);
     ASSERT_EQ(rig.ExportAndWait(chosen), ExportStart::Started);
     rig.app->exportEnding.store(false);
-    EXPECT_EQ(rig.app->toastText, "Export stopped");
+    EXPECT_EQ(rig.app->toastText, "Export stopped — the earlier export is whole");
     // Only the folder's own names are looked at while the files go: a walk
     // below them would meet entries vanishing under it.
-    EXPECT_TRUE(WaitUntil([&] { return HiddenReplacingFolders(rig.Out()).empty(); }));
+    EXPECT_TRUE(WaitUntil([&] { return HiddenExportEntries(rig.Out()).empty(); }));
     EXPECT_EQ(Snapshot(rig.Out()), first);
 
     rig.app->exportCancel.store(false);
     ASSERT_EQ(rig.ExportAndWait(rig.dir.File("fresh") + "/Reel"), ExportStart::Started);
     rig.observer.fileFault = nullptr;
     gStopAtFirstClip = nullptr;
-    EXPECT_EQ(rig.app->toastText, "Export stopped");
+    EXPECT_EQ(rig.app->toastText, "Export stopped — nothing was written");
     EXPECT_FALSE(fs::exists(rig.dir.File("fresh"))) << "nothing of a stopped export into a new folder is left";
 
     std::atomic<bool> stopped{true};
     ExportJob job = MakeExportJob(*rig.app, *rig.project, *rig.engine, rig.Out() + "/Other");
     job.cancel = &stopped;
     const ExportReport report = RunExportJob(job, rig.Context(ProgramAafStep()));
-    EXPECT_EQ(report.finalText, "Export stopped");
+    EXPECT_EQ(report.finalText, "Export stopped — nothing was written");
     EXPECT_TRUE(report.stopped);
     EXPECT_FALSE(fs::exists(rig.OutFile("Other.wav")));
 }
@@ -372,7 +375,7 @@ TEST(ExportReplacement, AStopReachesEveryPassPartWay) {
         StopRunningExport(*rig.app);
         while (!PollExport(*rig.app)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         EXPECT_FALSE(ExportWaitsAtHold(rig.hold));
-        EXPECT_EQ(rig.app->toastText, "Export stopped");
+        EXPECT_EQ(rig.app->toastText, "Export stopped — the earlier export is whole");
         EXPECT_EQ(Snapshot(rig.Out()), first);
     }
     HoldExport(rig.hold, false);
@@ -409,38 +412,11 @@ TEST(ExportReplacement, EachPassOwnsItsFoldersAndNames) {
     EXPECT_EQ(names(ExportPass::Aaf).size(), 5u);
 }
 
-// The record that a pass succeeded must be on disk before its earlier files
-// go: a manifest that takes the record but cannot be forced to disk (here a
-// pipe) is reported, while one on a file is written and synced.
-TEST(ExportReplacement, ASuccessRecordThatCannotBeSyncedIsReported) {
-    int fds[2];
-    ASSERT_EQ(::pipe(fds), 0);
-    {
-        ReplacementJournal unsynced;
-        unsynced.manifestFd = fds[1];  // closed with the journal
-        EXPECT_FALSE(NoteSucceeded(unsynced));
-        EXPECT_TRUE(unsynced.record.succeeded) << "the record in memory stands";
-        char byte = 0;
-        EXPECT_EQ(::read(fds[0], &byte, 1), 1) << "the record was written";
-    }
-    ::close(fds[0]);
-
-    TempDir dir;
-    const std::string manifest = dir.File("manifest");
-    ReplacementJournal synced;
-    synced.manifestFd = ::open(manifest.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
-    ASSERT_GE(synced.manifestFd, 0);
-    EXPECT_TRUE(NoteSucceeded(synced));
-    EXPECT_TRUE(NoteSucceeded(synced)) << "noted once";
-    EXPECT_FALSE(ReadWholeFile(manifest).empty());
-}
-
-// An undone pass takes away the export folder and the parents it made, each
-// reached from the folder below it: only while its name still names the
-// folder the pass made and nothing is in it. A folder put at the name by
-// someone else stays, and so does a made folder that holds anything. The
-// same holds for a stopped export, whose trash removes them after its files.
-TEST(ExportReplacement, AnUndoneNewFolderGoesOnlyWhileItsNameIsThePassesOwn) {
+// A failed export takes away the export folder and the parents it made,
+// each reached from the folder below it: only while its name still names the
+// folder it made and nothing is in it. A folder put at the name by someone
+// else stays, and so does a made folder that holds anything.
+TEST(ExportReplacement, AnUndoneNewFolderGoesOnlyWhileItsNameIsTheExportsOwn) {
     struct Case {
         const char* what;
         std::function<void(const std::string& outer, const std::string& inner)> meanwhile;
@@ -458,24 +434,17 @@ TEST(ExportReplacement, AnUndoneNewFolderGoesOnlyWhileItsNameIsThePassesOwn) {
          [](const std::string&, const std::string& inner) { WriteWholeFile(inner + "/notes.txt", "mine"); }, false,
          false},
     };
-    for (const bool trashed : {false, true})
-        for (const Case& c : cases) {
-            SCOPED_TRACE(std::string(c.what) + (trashed ? ", with a trash" : ""));
-            TempDir dir;
-            const std::string outer = dir.File("Delivery"), inner = outer + "/Reel";
-            ASSERT_TRUE(fs::create_directories(inner));
-            auto journal = OpenReplacementJournal(inner, {}, "");
-            NoteMade(*journal, outer, true);
-            NoteMade(*journal, inner, true);
-            // The export folder as the export holds it.
-            const int held = ::open(inner.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-            std::unique_ptr<ReplacementTrash> trash = trashed ? OpenReplacementTrash(inner, "", held) : nullptr;
-            ::close(held);
-            ASSERT_EQ(trash != nullptr, trashed);
-            c.meanwhile(outer, inner);
-            SettleJournal(*journal, false, trash.get());
-            if (trash) EmptyTrash(*trash);
-            EXPECT_EQ(fs::exists(outer), !c.outerGoes);
-            EXPECT_EQ(fs::exists(inner), !c.innerGoes);
-        }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        const std::string outer = dir.File("Delivery"), inner = outer + "/Reel";
+        ASSERT_TRUE(fs::create_directories(inner));
+        // The export folder as the export holds it.
+        const int held = ::open(inner.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        c.meanwhile(outer, inner);
+        RemoveFoldersMadeAbove(held, {outer, inner});
+        ::close(held);
+        EXPECT_EQ(fs::exists(outer), !c.outerGoes);
+        EXPECT_EQ(fs::exists(inner), !c.innerGoes);
+    }
 }

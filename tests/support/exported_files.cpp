@@ -15,7 +15,8 @@
 #include <vector>
 
 #include "export/aaf_export.h"
-#include "export/replacement_journal.h"
+#include "export/earlier_version.h"
+#include "export/export_manifest.h"
 #include "library/file_registry.h"
 #include "library/sound_probe.h"
 #include "operations/export_job.h"
@@ -125,11 +126,13 @@ void ExpectSameSession(const SessionList& a, const SessionList& b) {
     }
 }
 
-std::vector<std::string> HiddenReplacingFolders(const std::string& folder) {
+std::vector<std::string> HiddenExportEntries(const std::string& folder) {
     namespace fs = std::filesystem;
     std::vector<std::string> found;
     std::error_code ec;
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
-        if (it->path().filename().string().rfind(kReplacingFolderPrefix, 0) == 0) found.push_back(it->path());
+        if (it->path().filename().string().rfind(kExportMarkPrefix, 0) == 0 ||
+            it->path().filename().string().rfind(kEarlierVersionFolderPrefix, 0) == 0)
+            found.push_back(it->path());
     return found;
 }

@@ -4,7 +4,7 @@
 //   EveryExportPass        export settings with every pass, the reverb stem and AAF markers
 //   ExportedFiles          every file below a folder, with its bytes; a WAV file's clock fields blanked
 //   ExpectSameExportFiles  two exports hold the same names and, AAF sessions aside, the same bytes
-//   HiddenReplacingFolders the hidden folders of replacements and stopped exports in a folder
+//   HiddenExportEntries    the hidden entries exports make in a folder (this version's and the previous one's)
 //   ProgramAafStep         the program's AAF step, as the export tab hands it to a job
 //   ExportEveryPass        a document's export of every pass, as the Export tab starts it
 //   SessionList / CapturingAafStep / ExpectSameSession   the AAF session as handed to its writer
@@ -28,10 +28,11 @@ ExportSettings EveryExportPass();
 // as written, so two exports of the same project compare equal.
 std::map<std::string, std::string> ExportedFiles(const std::string& folder);
 
-// The paths of the hidden replacing folders (those of replacements and of
-// stopped exports' files) among `folder`'s own entries; entries vanishing
-// meanwhile (another process removing them) are simply not listed.
-std::vector<std::string> HiddenReplacingFolders(const std::string& folder);
+// The paths of the hidden entries exports make among `folder`'s own
+// entries (control, staging and holding folders, and the previous
+// version's replacing folders); entries vanishing meanwhile (another
+// process removing them) are simply not listed.
+std::vector<std::string> HiddenExportEntries(const std::string& folder);
 
 // Test expectations: the same file names, and every file but the AAF session
 // files (whose object ids and dates are their own; compare what a reader

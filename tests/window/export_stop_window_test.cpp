@@ -113,17 +113,22 @@ protected:
             EXPECT_NE(removal.find("are being removed by a process of their own"), std::string::npos) << removal;
             EXPECT_NE(run.log.find("recovery backup written"), std::string::npos) << run.log;
             EXPECT_LT(run.log.find("recovery backup written"), run.log.find("[Export] Stopping"))
-                << "the backup is on disk before the undo begins";
-            EXPECT_NE(run.log.find("[Export] Stopped: every pass of the export was undone"), std::string::npos);
+                << "the backup is on disk before the staged files go";
+            EXPECT_NE(run.log.find("[Export] Stopped: nothing of the export was put in place"), std::string::npos);
             const std::string backup = dir.File(name + "/Backups/" + name + ".backup1.tlproj");
             EXPECT_EQ(EventCountIn(backup), 2001) << "the backup holds the edit";
 
-            // The new files were moved out of the way at once; a process of
-            // their own removes them while the program ends.
-            EXPECT_TRUE(WaitUntil([&] { return HiddenReplacingFolders(out).empty(); }, std::chrono::minutes(2)));
+            // Nothing of the new export was put in place; a process of their
+            // own removes its staged files while the program ends.
+            EXPECT_TRUE(WaitUntil([&] { return HiddenExportEntries(out).empty(); }, std::chrono::minutes(2)));
             EXPECT_EQ(FirstDifference(TreeDigest(out), earlier), "") << "the earlier export is back whole";
+            // No note is left; the stopped export's status waits for the next start.
+            std::vector<std::string> kept;
             std::error_code ec;
-            EXPECT_TRUE(fs::is_empty(dir.File("home/data/Tessaloom/Replacing"), ec) || ec);
+            for (fs::directory_iterator it(dir.File("home/data/Tessaloom/Exports"), ec), end; !ec && it != end;
+                 it.increment(ec))
+                kept.push_back(it->path().filename().string());
+            EXPECT_EQ(kept, std::vector<std::string>{"stopped export.txt"});
         }
     }
 };
