@@ -15,6 +15,7 @@
 #include "export/aaf_export.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -743,7 +744,13 @@ bool WriteAafExport(const ExportJob& job, const Project& project, const AudioEng
         ReportPassProgress(job, kEssenceShare * double(i) / double(results.size()));
         ExportResult(run, i);
     }
-    if (ExportCancelled(job) || run.list.essencePaths.empty()) return false;
+    if (ExportCancelled(job)) return false;
+    if (run.list.essencePaths.empty()) {
+        // A session holds clips: with none, no file of it is written, and
+        // the status says why rather than blaming the disk.
+        NoteWriteFailure(run.aafPath, ENODATA, false, "no layer the export holds has a sound to place in it");
+        return false;
+    }
 
     if (job.aafMarkers) AddMarkers(run);
     ReportPassProgress(job, kEssenceShare);

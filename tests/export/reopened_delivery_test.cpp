@@ -227,6 +227,15 @@ TEST(ExportCounts, AWorkAreaCountsOnlyTheLayersItHolds) {
             if (r.startTime < out && r.startTime + r.duration > in && (r.filepath == gone || r.filepath == cut))
                 CountLayerSound(expected, r.filepath == gone ? LayerSound::Missing : LayerSound::Changed);
         SessionList session;
-        EXPECT_EQ(rig.Export("area " + std::to_string(in), session), LayerSoundCountsText(expected));
+        rig.Export("area " + std::to_string(in), session);
+        // An area where no layer sounds has no session to write and fails;
+        // whatever the outcome, the status ends with the area's counts alone.
+        const std::string status = ExportStatusText(*rig.app), counts = LayerSoundCountsText(expected);
+        if (counts.empty())
+            EXPECT_EQ(status.find("layer"), std::string::npos) << status;
+        else
+            EXPECT_TRUE(status.size() > counts.size() + 2 &&
+                        status.compare(status.size() - counts.size() - 2, std::string::npos, "; " + counts) == 0)
+                << status << " does not end with " << counts;
     }
 }
